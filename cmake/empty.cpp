@@ -1,0 +1,1 @@
+// The shared cycle library is assembled from the subsystem archives.

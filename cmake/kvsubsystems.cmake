@@ -1,0 +1,108 @@
+# One static library per source subsystem (src/<name>, recursively), so that
+# a subsystem and its tests build without the others. Static libraries may
+# depend on each other in cycles; the linker resolves them.
+#
+# Companion libraries that the cycle library loads at run time live in
+# src/platform/lib<name>/ with their own CMakeLists.txt and are not part of
+# the platform subsystem.
+
+set(KV_SUBSYSTEMS platform kernel geometry KVWOG5 contour surfaces collision plunge avoidance pocket)
+
+# Direct dependencies of each subsystem (edit when a subsystem starts to use another).
+set(KV_DEPS_platform "")
+set(KV_DEPS_kernel platform)
+set(KV_DEPS_geometry platform)
+set(KV_DEPS_KVWOG5 platform geometry)
+set(KV_DEPS_contour platform kernel geometry KVWOG5)
+set(KV_DEPS_surfaces platform kernel geometry KVWOG5 contour)
+set(KV_DEPS_collision platform kernel geometry KVWOG5 contour surfaces)
+set(KV_DEPS_plunge platform kernel geometry KVWOG5 contour surfaces collision avoidance)
+set(KV_DEPS_avoidance platform kernel geometry KVWOG5 contour surfaces collision)
+set(KV_DEPS_pocket platform kernel geometry KVWOG5 contour)
+
+set(KV_LIBS "")
+foreach(sub IN LISTS KV_SUBSYSTEMS)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${sub}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "/src/platform/lib[^/]*/")
+  if(NOT srcs)
+    # An empty subsystem still gets a target so that dependencies resolve.
+    add_library(kv_${sub} INTERFACE)
+  else()
+    add_library(kv_${sub} STATIC ${srcs})
+    target_include_directories(kv_${sub} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+    target_link_libraries(kv_${sub} PUBLIC ${CMAKE_DL_LIBS})
+    list(APPEND KV_LIBS kv_${sub})
+  endif()
+endforeach()
+foreach(sub IN LISTS KV_SUBSYSTEMS)
+  get_target_property(type kv_${sub} TYPE)
+  set(deps "")
+  foreach(d IN LISTS KV_DEPS_${sub})
+    list(APPEND deps kv_${d})
+  endforeach()
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_link_libraries(kv_${sub} INTERFACE ${deps})
+  else()
+    target_link_libraries(kv_${sub} PUBLIC ${deps})
+  endif()
+endforeach()
+
+# Companion libraries loaded at run time.
+file(GLOB kv_companions LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/src/platform/lib*)
+foreach(dir IN LISTS kv_companions)
+  if(EXISTS ${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()
+
+# The cycle library: all subsystems, exporting only the host interface.
+if(KV_LIBS)
+  add_library(kvcycles SHARED ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  target_link_libraries(kvcycles PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${KV_LIBS}>")
+  target_link_options(kvcycles PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/kvcycles.map)
+  set_target_properties(kvcycles PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/kvcycles.map)
+endif()
+
+if(EXISTS ${PROJECT_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()
+
+if(KV_TESTS)
+  enable_testing()
+  find_package(GTest REQUIRED)
+  # Optional test-only oracles; the library never links them.
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(GEOS QUIET IMPORTED_TARGET geos)
+  endif()
+  foreach(sub IN LISTS KV_SUBSYSTEMS)
+    file(GLOB_RECURSE tsrcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${sub}/*.cpp)
+    if(tsrcs)
+      add_executable(test_${sub} ${tsrcs})
+      target_link_libraries(test_${sub} PRIVATE kv_${sub} GTest::gtest_main)
+      target_include_directories(test_${sub} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+      target_compile_definitions(test_${sub} PRIVATE
+        KV_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KV_BIN_DIR="${KV_BIN_DIR}")
+      if(GEOS_FOUND)
+        target_link_libraries(test_${sub} PRIVATE PkgConfig::GEOS)
+        target_compile_definitions(test_${sub} PRIVATE KV_HAVE_GEOS=1)
+      endif()
+      # Each subsystem's tests run in a folder of their own: the library
+      # writes fixed file names into the working folder.
+      set(wd ${CMAKE_BINARY_DIR}/testwork/${sub})
+      file(MAKE_DIRECTORY ${wd})
+      add_test(NAME ${sub} COMMAND test_${sub} WORKING_DIRECTORY ${wd})
+      set_tests_properties(${sub} PROPERTIES TIMEOUT 1500 LABELS unit)
+      if(EXISTS ${PROJECT_SOURCE_DIR}/tests/${sub}/CMakeLists.txt)
+        include(${PROJECT_SOURCE_DIR}/tests/${sub}/CMakeLists.txt)
+      endif()
+    endif()
+  endforeach()
+  if(EXISTS ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt)
+    add_subdirectory(examples)
+  endif()
+endif()
+
+if(KV_BENCH AND EXISTS ${PROJECT_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()
