@@ -1,0 +1,105 @@
+#include "KVWOG5/recsort.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Below this count Shell sort wins; above it heapsort's n log n bound does.
+const int32_t kHeapsortFrom = 10000;
+
+struct Records {
+    unsigned char* base;
+    size_t size;
+    unsigned char* comp;  // null without companion
+    size_t compSize;
+    RecCompare compare;
+    std::vector<unsigned char> tmp, tmpComp;
+
+    unsigned char* at(int32_t i) { return base + static_cast<size_t>(i) * size; }
+    unsigned char* compAt(int32_t i) { return comp + static_cast<size_t>(i) * compSize; }
+    void toTmp(int32_t i) {
+        std::memcpy(tmp.data(), at(i), size);
+        if (comp) std::memcpy(tmpComp.data(), compAt(i), compSize);
+    }
+    void fromTmp(int32_t i) {
+        std::memcpy(at(i), tmp.data(), size);
+        if (comp) std::memcpy(compAt(i), tmpComp.data(), compSize);
+    }
+    void move(int32_t to, int32_t from) {
+        std::memcpy(at(to), at(from), size);
+        if (comp) std::memcpy(compAt(to), compAt(from), compSize);
+    }
+    bool tmpBefore(int32_t i) { return compare(tmp.data(), at(i)) < 0; }
+};
+
+void shellSort(Records& r, int32_t n) {
+    int32_t h = 1;
+    if (n / 9 > 1)
+        while (h < n / 9) h = 3 * h + 1;
+    for (; h >= 1; h /= 3) {
+        for (int32_t i = h; i < n; i++) {
+            r.toTmp(i);
+            int32_t j = i;
+            while (j >= h && r.tmpBefore(j - h)) {
+                r.move(j, j - h);
+                j -= h;
+            }
+            r.fromTmp(j);
+        }
+    }
+}
+
+// Sifts the record in tmp down from slot i of a heap of size n.
+void siftDown(Records& r, int32_t i, int32_t n) {
+    for (;;) {
+        int32_t child = 2 * i + 1;
+        if (child >= n) break;
+        if (child + 1 < n && r.compare(r.at(child), r.at(child + 1)) < 0) child++;
+        if (!r.tmpBefore(child)) break;
+        r.move(i, child);
+        i = child;
+    }
+    r.fromTmp(i);
+}
+
+void heapSort(Records& r, int32_t n) {
+    for (int32_t i = n / 2 - 1; i >= 0; i--) {
+        r.toTmp(i);
+        siftDown(r, i, n);
+    }
+    for (int32_t end = n - 1; end > 0; end--) {
+        r.toTmp(end);
+        r.move(end, 0);
+        siftDown(r, 0, end);
+    }
+}
+
+}  // namespace
+
+int sortWithPermutation(void* base, int32_t n, int32_t recordSize, RecCompare compare, void* companion,
+                        int32_t companionSize) {
+    if (n < 2) return 1;
+    if (!base || recordSize <= 0 || !compare || companionSize < 0) return -1;
+    Records r{
+        static_cast<unsigned char*>(base), static_cast<size_t>(recordSize), nullptr, 0, compare, {}, {}};
+    if (companion && companionSize > 0) {
+        r.comp = static_cast<unsigned char*>(companion);
+        r.compSize = static_cast<size_t>(companionSize);
+    }
+    try {
+        r.tmp.resize(r.size);
+        r.tmpComp.resize(r.compSize);
+    } catch (...) {
+        return -1;
+    }
+    if (n < kHeapsortFrom)
+        shellSort(r, n);
+    else
+        heapSort(r, n);
+    return 1;
+}
+
+int sortRecords(void* base, int32_t n, int32_t recordSize, RecCompare compare) {
+    return sortWithPermutation(base, n, recordSize, compare, nullptr, 0);
+}
