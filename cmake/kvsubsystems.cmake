@@ -12,7 +12,7 @@ set(KV_SUBSYSTEMS platform kernel geometry KVWOG5 contour surfaces collision plu
 set(KV_DEPS_platform "")
 set(KV_DEPS_kernel platform)
 set(KV_DEPS_geometry platform)
-set(KV_DEPS_KVWOG5 platform)
+set(KV_DEPS_KVWOG5 platform geometry)
 set(KV_DEPS_contour geometry KVWOG5)
 set(KV_DEPS_surfaces platform kernel geometry KVWOG5 contour)
 set(KV_DEPS_collision platform kernel geometry KVWOG5 contour surfaces)
@@ -58,12 +58,13 @@ endforeach()
 # The cycle library: all subsystems, exporting only the host interface.
 if(KV_LIBS)
   add_library(kvcycles SHARED ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
-  target_link_libraries(kvcycles PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${KV_LIBS}>")
-  # The archives also reach the link through each other's plain dependencies;
-  # whole-archive wins for every one of them.
+  # Built from the archives' objects rather than the archives themselves: the
+  # archives reach each other through plain dependencies, and whole-archive
+  # linking of a library met twice would define every symbol twice.
   foreach(lib IN LISTS KV_LIBS)
-    set_property(TARGET kvcycles PROPERTY LINK_LIBRARY_OVERRIDE_${lib} WHOLE_ARCHIVE)
+    target_sources(kvcycles PRIVATE $<TARGET_OBJECTS:${lib}>)
   endforeach()
+  target_link_libraries(kvcycles PRIVATE ${CMAKE_DL_LIBS})
   target_link_options(kvcycles PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/kvcycles.map)
   set_target_properties(kvcycles PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/kvcycles.map)
 endif()

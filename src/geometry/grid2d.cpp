@@ -1,0 +1,114 @@
+// Plan bucket grid over a rectangle.
+#include "geometry/grid2d.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+// Cell index of coordinate v along one axis. The quotient is clamped before it is converted, so
+// points far outside, NaN and a degenerate extent (zero, negative or non-finite cell size, taken as
+// one cell) all give a valid index.
+int32_t cellIndex(double v, double origin, double size, int32_t count) {
+    if (!(size > 0.0) || !std::isfinite(size)) return 0;
+    const double q = (v - origin) / size;
+    if (!(q > 0.0)) return 0;
+    if (q >= static_cast<double>(count)) return count - 1;
+    return static_cast<int32_t>(q);
+}
+
+}  // namespace
+
+Grid2D* grid2DCreate(int32_t rows, int32_t cols, int32_t capacity) {
+    if (rows < 1 || cols < 1 || capacity < 0) return nullptr;
+    Grid2D* grid = static_cast<Grid2D*>(std::calloc(1, sizeof(Grid2D)));
+    if (grid == nullptr) return nullptr;
+    grid->rows = rows;
+    grid->cols = cols;
+    grid->cells = static_cast<GridCell**>(std::calloc(static_cast<size_t>(rows), sizeof(GridCell*)));
+    if (grid->cells == nullptr) {
+        std::free(grid);
+        return nullptr;
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+        GridCell* row = static_cast<GridCell*>(std::calloc(static_cast<size_t>(cols), sizeof(GridCell)));
+        grid->cells[r] = row;
+        if (row == nullptr) {
+            grid2DFree(grid);
+            return nullptr;
+        }
+        for (int32_t c = 0; c < cols; ++c) {
+            if (capacity == 0) continue;
+            row[c].items =
+                static_cast<int32_t*>(std::malloc(static_cast<size_t>(capacity) * sizeof(int32_t)));
+            if (row[c].items == nullptr) {
+                grid2DFree(grid);
+                return nullptr;
+            }
+            row[c].capacity = capacity;
+        }
+    }
+    return grid;
+}
+
+void grid2DFree(Grid2D* grid) {
+    if (grid == nullptr) return;
+    if (grid->cells != nullptr) {
+        for (int32_t r = 0; r < grid->rows; ++r) {
+            GridCell* row = grid->cells[r];
+            if (row == nullptr) continue;
+            for (int32_t c = 0; c < grid->cols; ++c) std::free(row[c].items);
+            std::free(row);
+        }
+        std::free(grid->cells);
+    }
+    std::free(grid);
+}
+
+int grid2DCellAdd(Grid2D* grid, int32_t row, int32_t col, int32_t item) {
+    if (grid == nullptr || row < 0 || row >= grid->rows || col < 0 || col >= grid->cols) return -1;
+    GridCell* cell = &grid->cells[row][col];
+    if (cell->count >= cell->capacity) {
+        // Doubling alone would never lift a cell created with capacity 0.
+        if (cell->capacity > INT32_MAX / 2) return -1;
+        const int32_t grown = cell->capacity < 1 ? 1 : 2 * cell->capacity;
+        int32_t* items =
+            static_cast<int32_t*>(std::realloc(cell->items, static_cast<size_t>(grown) * sizeof(int32_t)));
+        if (items == nullptr) return -1;
+        cell->items = items;
+        cell->capacity = grown;
+    }
+    cell->items[cell->count++] = item;
+    return 1;
+}
+
+GridCell* grid2DCellAt(const Grid2D* grid, double x, double y) {
+    if (grid == nullptr) return nullptr;
+    const int32_t col = cellIndex(x, grid->x0, grid->cellWidth, grid->cols);
+    const int32_t row = cellIndex(y, grid->y0, grid->cellHeight, grid->rows);
+    return &grid->cells[row][col];
+}
+
+int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, const Vec3* boxMin,
+                   const Vec3* boxMax, double margin) {
+    if (grid == nullptr || lo == nullptr || hi == nullptr) return -1;
+    grid->x0 = lo->x;
+    grid->y0 = lo->y;
+    grid->x1 = hi->x;
+    grid->y1 = hi->y;
+    grid->cellHeight = (grid->y1 - grid->y0) / grid->rows;
+    grid->cellWidth = (grid->x1 - grid->x0) / grid->cols;
+    if (n < 1) return 1;
+    if (boxMin == nullptr || boxMax == nullptr) return -1;
+    for (int32_t j = 0; j < n; ++j) {
+        const int32_t c0 = cellIndex(boxMin[j].x - margin, grid->x0, grid->cellWidth, grid->cols);
+        const int32_t c1 = cellIndex(boxMax[j].x + margin, grid->x0, grid->cellWidth, grid->cols);
+        const int32_t r0 = cellIndex(boxMin[j].y - margin, grid->y0, grid->cellHeight, grid->rows);
+        const int32_t r1 = cellIndex(boxMax[j].y + margin, grid->y0, grid->cellHeight, grid->rows);
+        for (int32_t r = r0; r <= r1; ++r)
+            for (int32_t c = c0; c <= c1; ++c)
+                if (grid2DCellAdd(grid, r, c, j) != 1) return -1;
+    }
+    return 1;
+}
