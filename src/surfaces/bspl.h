@@ -1,0 +1,25 @@
+// B-spline basis functions and the B-spline curve record shared with the curve code.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/vec.h"
+
+// A (possibly rational) B-spline curve; the record owns its three arrays (malloc'd).
+struct BsplCurve {
+    int32_t order;
+    int32_t count;     // control points
+    int32_t rational;  // nonzero: weights is set
+    double* knots;     // count + order values
+    Vec3* ctrl;        // count control points
+    double* weights;   // count values when rational, else unused
+};
+
+// The order basis functions that can be nonzero in knot span `span` (knots[span] <= t < knots[span+1]),
+// N(span-order+1) .. N(span), at t into N[0..order-1]. 0; -1 for a span outside order-1..num-1
+// or bad arguments (order outside 1..30), and -1 (values still completed) when a knot difference of the
+// triangle is below 1e-8.
+int bsplBasis(const double* knots, int32_t num, int32_t order, int32_t span, double t, double* N);
+
+// Frees the curve's arrays (weights only when rational) and clears them; not the record. Null-safe.
+void nurbsFreeCurve(BsplCurve* curve);

@@ -1,0 +1,91 @@
+#include "surfaces/bspl.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+TEST(BsplBasis, BezierKnotsGiveBernsteinPolynomials) {
+    const double knots[] = {0, 0, 0, 0, 1, 1, 1, 1};
+    for (double t : {0.0, 0.1, 0.25, 0.5, 0.8, 0.999}) {
+        double N[4];
+        ASSERT_EQ(bsplBasis(knots, 4, 4, 3, t, N), 0) << t;
+        const double s = 1 - t;
+        EXPECT_NEAR(N[0], s * s * s, 1e-14);
+        EXPECT_NEAR(N[1], 3 * t * s * s, 1e-14);
+        EXPECT_NEAR(N[2], 3 * t * t * s, 1e-14);
+        EXPECT_NEAR(N[3], t * t * t, 1e-14);
+    }
+}
+
+TEST(BsplBasis, UniformKnotsGiveUniformCubic) {
+    const double knots[] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    for (double s : {0.0, 0.3, 0.5, 0.9}) {
+        double N[4];
+        ASSERT_EQ(bsplBasis(knots, 5, 4, 4, 4 + s, N), 0);
+        EXPECT_NEAR(N[0], (1 - s) * (1 - s) * (1 - s) / 6, 1e-14);
+        EXPECT_NEAR(N[1], (3 * s * s * s - 6 * s * s + 4) / 6, 1e-14);
+        EXPECT_NEAR(N[2], (-3 * s * s * s + 3 * s * s + 3 * s + 1) / 6, 1e-14);
+        EXPECT_NEAR(N[3], s * s * s / 6, 1e-14);
+    }
+}
+
+TEST(BsplBasis, SpanValuesSumToOne) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int order = 2; order <= 6; ++order) {
+        const int num = order + 5;
+        std::vector<double> knots(num + order);
+        for (int i = 0; i < order; ++i) knots[i] = 0.0, knots[num + i] = 10.0;
+        for (int i = order; i < num; ++i)
+            knots[i] = knots[i - 1] + 0.2 + unit(rng) * (10.0 - knots[i - 1]) / 4;
+        for (int span = order - 1; span < num; ++span) {
+            const double t = knots[span] + unit(rng) * (knots[span + 1] - knots[span]);
+            double N[8];
+            ASSERT_EQ(bsplBasis(knots.data(), num, order, span, t, N), 0);
+            double sum = 0;
+            for (int i = 0; i < order; ++i) {
+                EXPECT_GE(N[i], -1e-15);
+                sum += N[i];
+            }
+            EXPECT_NEAR(sum, 1.0, 1e-13) << order << " " << span;
+        }
+    }
+}
+
+TEST(BsplBasis, RejectsBadSpansAndFlagsDegenerateKnots) {
+    const double knots[] = {0, 0, 0, 0, 1, 1, 1, 1, 1};
+    double N[4] = {7, 7, 7, 7};
+    EXPECT_EQ(bsplBasis(knots, 5, 4, -1, 0.5, N), -1);
+    EXPECT_EQ(bsplBasis(knots, 5, 4, 5, 0.5, N), -1);
+    EXPECT_EQ(bsplBasis(knots, 5, 4, 2, 0.5, N), -1);  // would reach before knots[0]
+    EXPECT_EQ(bsplBasis(knots, 5, 31, 30, 0.5, N), -1);
+    EXPECT_EQ(N[0], 7);
+    // An empty span: its differences vanish, the result is -1 but the values are finite.
+    EXPECT_EQ(bsplBasis(knots, 5, 4, 4, 1.0, N), -1);
+    for (double v : N) EXPECT_TRUE(std::isfinite(v));
+    // Order 1: only N[0].
+    N[1] = 7;
+    EXPECT_EQ(bsplBasis(knots, 5, 1, 3, 0.5, N), 0);
+    EXPECT_EQ(N[0], 1.0);
+    EXPECT_EQ(N[1], 7);
+}
+
+TEST(NurbsFreeCurve, ReleasesArraysAndKeepsRecord) {
+    for (int rational : {0, 1}) {
+        BsplCurve c{4,
+                    5,
+                    rational,
+                    static_cast<double*>(std::malloc(9 * sizeof(double))),
+                    static_cast<Vec3*>(std::malloc(5 * sizeof(Vec3))),
+                    rational ? static_cast<double*>(std::malloc(5 * sizeof(double))) : nullptr};
+        nurbsFreeCurve(&c);  // the leak checker proves the weights went too
+        EXPECT_EQ(c.knots, nullptr);
+        EXPECT_EQ(c.ctrl, nullptr);
+        EXPECT_EQ(c.weights, nullptr);
+        EXPECT_EQ(c.count, 5);
+        nurbsFreeCurve(&c);  // a second call is harmless
+    }
+    nurbsFreeCurve(nullptr);
+}
