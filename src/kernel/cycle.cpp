@@ -1,0 +1,222 @@
+#include "kernel/cycle.h"
+
+#include "kernel/ccp.h"
+#include "kernel/cyc3d.h"
+#include "kernel/cycrun.h"
+#include "kernel/cycstart.h"
+#include "kernel/idx5.h"
+
+CycleRecord cycleRootRecord = {
+    .parent = nullptr,
+    .started = 1,  // nothing to inherit: the root is initialised from the outset
+    .frameVersion = kFrameVersion,
+    .cycleId = 1,
+    .versionMajor = 5,
+    .versionMinor = 0,
+    .versionYear = 1999,
+    .versionMonth = 3,
+    .versionDay = 25,
+    .title = "Dudovovovi",
+    .shortName = nullptr,
+    .firstRecordPending = 1,
+    .frame = KV_FRAME_IDENTITY,
+    .toolFrame = KV_FRAME_IDENTITY,
+    .slots = {{
+        acceptRecord,         // args
+        acceptRecord,         // prepare
+        rootReadParameters,   // readParams
+        rootReadCfg,          // readCfg
+        acceptRecord,         // version
+        acceptRecord,         // help
+        cycleInfoParameters,  // parameters
+        cycleInfoAlgorithm,   // algorithm
+        cycleInfoLayers,      // layers
+        acceptRecord,         // modeD
+        acceptRecord,         // input
+        acceptRecord,         // inputCfg
+        acceptRecord,         // setup
+        acceptRecord,         // run
+        acceptRecord,         // finish
+        rootCycleEnd,         // end
+    }},
+};
+
+namespace {
+
+constexpr int kMaxNestedRuns = 8;
+
+CycleRecord* gDefaultRecord = &kvIdx5;
+CycleRecord* gCachedCycle = nullptr;
+HostCallbacks* gCallbackStack[kMaxNestedRuns];
+int gCallbackDepth = 0;
+AbortHook gAbortHook = nullptr;
+
+CycleRecord* recordOf(KvCycle* cycle) {
+    return cycle ? reinterpret_cast<CycleRecord*>(cycle) : defaultCycle();
+}
+
+int callPair(KvHostFn fn, void* user, CycleRecord* record, int32_t channel, const NcRecord* output) {
+    if (!fn) return 1;
+    return fn(reinterpret_cast<KvCycle*>(record), channel, output, user) == 0 ? 0 : 1;
+}
+
+int forward1(CycleRecord* record, int32_t channel, const NcRecord* output, void* data) {
+    auto* cb = static_cast<HostCallbacks*>(data);
+    return cb ? callPair(cb->fn1, cb->data1, record, channel, output) : 1;
+}
+
+int forward2(CycleRecord* record, int32_t channel, const NcRecord* output, void* data) {
+    auto* cb = static_cast<HostCallbacks*>(data);
+    return cb ? callPair(cb->fn2, cb->data2, record, channel, output) : 1;
+}
+
+int forward3(CycleRecord* record, int32_t channel, const NcRecord* output, void* data) {
+    auto* cb = static_cast<HostCallbacks*>(data);
+    return cb ? callPair(cb->fn3, cb->data3, record, channel, output) : 1;
+}
+
+}  // namespace
+
+CycleRecord* defaultCycle() {
+    return gDefaultRecord;
+}
+
+int hostListener0(CycleRecord* record, NcRecord* output, void* callbacks) {
+    int first = forward1(record, 0, output, callbacks);
+    int second = forward2(record, 0, output, callbacks);
+    return first && second ? 1 : 0;
+}
+int hostListener1(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward2(r, 1, o, cb);
+}
+int hostListener2(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward2(r, 2, o, cb);
+}
+int hostListener3(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward3(r, 3, o, cb);
+}
+int hostListener10(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward1(r, 10, o, cb);
+}
+int hostListener11(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward1(r, 11, o, cb);
+}
+int hostListener12(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward1(r, 12, o, cb);
+}
+int hostListener31(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward1(r, 31, o, cb);
+}
+int hostListener35(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward1(r, 35, o, cb);
+}
+int hostListener40(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward3(r, 40, o, cb);
+}
+int hostListener41(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward1(r, 41, o, cb);
+}
+int hostListener42(CycleRecord* r, NcRecord* o, void* cb) {
+    return forward1(r, 42, o, cb);
+}
+
+void hostSignalHook(CycleRecord* record, int32_t signal, void* data) {
+    auto* callbacks = static_cast<HostCallbacks*>(data);
+    if (signal != kSigFirstRecord || !callbacks) return;
+    if (!callbacks->fn1 && !callbacks->fn2 && !callbacks->fn3) return;
+    static const struct {
+        uint16_t channel;
+        NcListenFn fn;
+    } kListeners[] = {
+        {0, hostListener0},   {1, hostListener1},   {2, hostListener2},   {3, hostListener3},
+        {10, hostListener10}, {11, hostListener11}, {12, hostListener12}, {31, hostListener31},
+        {35, hostListener35}, {40, hostListener40}, {41, hostListener41}, {42, hostListener42},
+    };
+    // A channel the cycle has not registered refuses its listener: the host
+    // hears only the channels the cycle serves.
+    for (const auto& l : kListeners) ncAddListener(record, l.channel, l.fn, callbacks, nullptr, nullptr);
+}
+
+void setAbortHook(AbortHook hook) {
+    gAbortHook = hook;
+}
+
+int callAbortHook() {
+    return gAbortHook ? gAbortHook() : 0;
+}
+
+int acceptRecord(CycleRecord*) {
+    return 1;
+}
+
+int acceptRecord(CycleRecord*, NcRecord*) {
+    return 1;
+}
+
+void setCycleStatus(CycleRecord* record, int result) {
+    if (!record) return;
+    if (result == -2)
+        record->status = kStatusCancelled;
+    else if (result < 0)
+        record->status = kStatusFailed;
+    else
+        record->status = kStatusOk;
+}
+
+int hostCallbackDepth() {
+    return gCallbackDepth;
+}
+
+void cycleResetState() {
+    for (auto& entry : gCallbackStack) entry = nullptr;
+    gCallbackDepth = 0;
+    gCachedCycle = nullptr;
+    gAbortHook = nullptr;
+    for (CycleRecord* r : {&cycleRootRecord, &kvCyc3d, &kvIdx5, &kvCCP}) {
+        r->hostSignal = 0;
+        r->status = 0;
+        r->signalFn = nullptr;
+        r->signalData = nullptr;
+    }
+}
+
+// ---- The host's four entries ----
+
+KvCycle* kvCSgetCycle(void) {
+    if (!gCachedCycle) gCachedCycle = defaultCycle();
+    return reinterpret_cast<KvCycle*>(gCachedCycle);
+}
+
+int32_t kvCSexecCycle(KvCycle* cycle, int32_t argc, char** argv, HostCallbacks* callbacks) {
+    CycleRecord* record = recordOf(cycle);
+    if (!record) return 0;
+    // The count is 16-bit in the record; a count the vector cannot back is refused.
+    if (argc < 0 || argc > UINT16_MAX || (argc > 0 && !argv)) return 0;
+    if (gCallbackDepth >= kMaxNestedRuns) return 0;
+    gCallbackStack[gCallbackDepth++] = callbacks;
+
+    int result = 0;
+    if (cycleStart(record, argv, static_cast<uint16_t>(argc), 0)) {
+        record->signalFn = hostSignalHook;
+        record->signalData = callbacks;
+        cycleRun(record);  // the host reads the outcome from the status word
+        record->signalFn = nullptr;
+        record->signalData = nullptr;
+        result = 1;
+    }
+
+    gCallbackStack[--gCallbackDepth] = nullptr;
+    return result;
+}
+
+int32_t kvCSsetSignal(KvCycle* cycle, int32_t value) {
+    CycleRecord* record = recordOf(cycle);
+    if (!record) return 1;
+    return record->hostSignal.exchange(value);
+}
+
+int32_t kvCSgetSignal(KvCycle* cycle) {
+    CycleRecord* record = recordOf(cycle);
+    if (!record) return 1;
+    return record->status;
+}

@@ -1,0 +1,199 @@
+#include "kernel/kvx/kvlist.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "kernel/cfgfile.h"
+#include "kernel/mem.h"
+
+namespace {
+
+KvList* findFirst(const KvList* list, const char* key) {
+    for (const KvList* n = list; n; n = n->next) {
+        if (strcmp(n->key, key) == 0) return const_cast<KvList*>(n);
+    }
+    return nullptr;
+}
+
+KvList* findLast(const KvList* list, const char* key) {
+    KvList* found = nullptr;
+    for (const KvList* n = list; n; n = n->next) {
+        if (strcmp(n->key, key) == 0) found = const_cast<KvList*>(n);
+    }
+    return found;
+}
+
+char* copyValue(const KvList* node, uint16_t* type) {
+    if (!node) return nullptr;
+    char* copy = strDup(node->value);
+    if (copy && type) *type = node->type;
+    return copy;
+}
+
+}  // namespace
+
+KvList* kvListSet(KvList* list, const char* key, const char* value, uint16_t type) {
+    if (!key || !*key || !value || !*value) return list;
+    if (KvList* node = findFirst(list, key)) {
+        char* copy = strDup(value);
+        if (!copy) return list;
+        free(node->value);
+        node->value = copy;
+        node->type = type;
+        return list;
+    }
+    KvList* node = static_cast<KvList*>(memCalloc(sizeof(KvList)));
+    if (!node) return list;
+    node->key = strDup(key);
+    node->value = strDup(value);
+    if (!node->key || !node->value) {
+        free(node->key);
+        free(node->value);
+        free(node);
+        return list;
+    }
+    node->type = type;
+    node->next = list;
+    return node;
+}
+
+KvList* kvListAddPair(KvList* list, KvPair* pair, uint16_t type) {
+    if (!pair || !pair->key || !*pair->key || !pair->value || !*pair->value) return list;
+    if (KvList* node = findFirst(list, pair->key)) {
+        free(node->value);
+        node->value = pair->value;
+        node->type = type;
+        pair->value = nullptr;
+        return list;
+    }
+    KvList* node = static_cast<KvList*>(memCalloc(sizeof(KvList)));
+    if (!node) return list;
+    node->key = pair->key;
+    node->value = pair->value;
+    node->type = type;
+    node->next = list;
+    pair->key = nullptr;
+    pair->value = nullptr;
+    return node;
+}
+
+KvList* kvListAppend(KvList* list, const char* key, const char* value, uint16_t type) {
+    if (!key || !*key) return list;
+    KvList* node = static_cast<KvList*>(memCalloc(sizeof(KvList)));
+    if (!node) return list;
+    node->key = strDup(key);
+    node->value = strDup(value ? value : "");
+    if (!node->key || !node->value) {
+        free(node->key);
+        free(node->value);
+        free(node);
+        return list;
+    }
+    node->type = type;
+    if (!list) return node;
+    KvList* tail = list;
+    while (tail->next) tail = tail->next;
+    tail->next = node;
+    return list;
+}
+
+char* kvListGet(const KvList* list, const char* key, uint16_t* type) {
+    return key ? copyValue(findFirst(list, key), type) : nullptr;
+}
+
+char* kvListGetLast(const KvList* list, const char* key, uint16_t* type) {
+    return key ? copyValue(findLast(list, key), type) : nullptr;
+}
+
+int kvListGetBuf(const KvList* list, const char* key, char* buffer, size_t maxLength) {
+    const KvList* node = key ? findFirst(list, key) : nullptr;
+    if (!node) return 0;
+    size_t n = strnlen(node->value, maxLength);
+    memcpy(buffer, node->value, n);
+    buffer[n] = '\0';
+    return 1;
+}
+
+void kvListFree(KvList* list) {
+    while (list) {
+        KvList* next = list->next;
+        free(list->key);
+        free(list->value);
+        free(list);
+        list = next;
+    }
+}
+
+KvList* kvListLoad(KvList* list, const char* fileName, uint16_t type) {
+    FILE* file = cfgFileOpen(fileName);
+    if (!file) return list;
+    KvPair pair = {nullptr, nullptr};
+    while (cfgFileReadPair(file, &pair)) list = kvListAddPair(list, &pair, type);
+    free(pair.key);
+    free(pair.value);
+    cfgFileClose(file);
+    return list;
+}
+
+namespace {
+
+// The reader knows these escapes in quoted values; a raw line end or tab would
+// end or bend the value when the file is read back.
+void putQuotedValue(std::string& out, const char* value) {
+    out += '"';
+    for (const char* p = value; *p; ++p) {
+        switch (*p) {
+            case '"':
+            case '\\':
+                out += '\\';
+                out += *p;
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            default:
+                out += *p;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+int kvListWrite(const char* fileName, const KvList* list) {
+    if (!list) return -1;
+    if (!fileName || !*fileName) return -2;
+    std::string text = "\n\n";
+    int count = 0;
+    for (const KvList* n = list; n; n = n->next) {
+        text += "   \"";
+        text += n->key;
+        text += "\" := ";
+        putQuotedValue(text, n->value);
+        text += '\n';
+        ++count;
+    }
+    // Written beside the target and renamed over it, so that a failed write
+    // leaves the previous file whole.
+    std::string temp = std::string(fileName) + ".tmp";
+    FILE* file = fopen(temp.c_str(), "w");
+    if (!file) return -2;
+    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = (fclose(file) == 0) && ok;
+    if (!ok || rename(temp.c_str(), fileName) != 0) {
+        remove(temp.c_str());
+        return -2;
+    }
+    return count;
+}

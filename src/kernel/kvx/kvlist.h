@@ -1,0 +1,43 @@
+// Variable lists: name ":=" value pairs with the origin of each pair. A list is
+// handed around as its first node (null for an empty list); the setters return
+// the new head. Every text a getter returns is a new allocation the caller frees.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Origin types of the kernel's variables.
+enum : uint16_t {
+    kKvBuiltIn = 2,    // a built-in default set at the start of a run
+    kKvDefaults = 13,  // the cycle's defaults file "%s.def"
+    kKvFile = 21,      // a parameter file or a configuration (word-pair) file
+    kKvDerived = 31,   // a value derived by the program from others
+};
+
+struct KvList {
+    char* key;    // owned, never empty
+    char* value;  // owned
+    uint16_t type;
+    KvList* next;
+};
+
+// A key and a value read from a file, owned by the pair until handed on.
+struct KvPair {
+    char* key;
+    char* value;
+};
+
+KvList* kvListSet(KvList* list, const char* key, const char* value, uint16_t type);
+KvList* kvListAddPair(KvList* list, KvPair* pair, uint16_t type);
+KvList* kvListAppend(KvList* list, const char* key, const char* value, uint16_t type);
+char* kvListGet(const KvList* list, const char* key, uint16_t* type);
+char* kvListGetLast(const KvList* list, const char* key, uint16_t* type);
+int kvListGetBuf(const KvList* list, const char* key, char* buffer,
+                 size_t maxLength);  // buffer: maxLength + 1
+void kvListFree(KvList* list);
+
+// Parameter files (key ":=" value): load adds every pair with the given origin
+// type; write returns the number of pairs written, -1 without a list, -2 when
+// the file cannot be written (an existing file then stays as it was).
+KvList* kvListLoad(KvList* list, const char* fileName, uint16_t type);
+int kvListWrite(const char* fileName, const KvList* list);

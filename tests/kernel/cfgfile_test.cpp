@@ -1,0 +1,177 @@
+#include "kernel/cfgfile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kernel/kvx/kvlist.h"
+#include "testfiles.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// The list's pairs in file order (kvListAddPair puts new keys at the head).
+Pairs pairsOf(const KvList* list) {
+    Pairs out;
+    for (; list; list = list->next) out.insert(out.begin(), {list->key, list->value});
+    return out;
+}
+
+Pairs loadText(const std::string& text) {
+    writeTestFile("params.pcf", text);
+    KvList* list = kvListLoad(nullptr, "params.pcf", kKvFile);
+    Pairs out = pairsOf(list);
+    kvListFree(list);
+    return out;
+}
+
+int openFdCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST(ParamFile, ReadsThePairGrammar) {
+    struct Case {
+        const char* text;
+        Pairs expected;
+    } cases[] = {
+        {"toolDiameter := 10\n", {{"toolDiameter", "10"}}},
+        {"\"toolDiameter\" := \"10\"\n", {{"toolDiameter", "10"}}},
+        {"a:=1\n", {{"a", "1"}}},
+        {"a : = 1\nb := 2\n", {}},  // ":" and "=" must touch; a bad first pair ends the file
+        {"path := abc >\ndef\n", {{"path", "abcdef"}}},
+        {"path := abc>\ndef := 1\n", {{"path", "abc"}, {"def", "1"}}},
+        {"a := 1 ; note\nb := 2\n", {{"a", "1"}, {"b", "2"}}},
+        {"a := 1;note\nb := 2\n", {{"a", "1"}, {"b", "2"}}},
+        {"a := \"x\\ty\"\n", {{"a", "x\ty"}}},
+        {"a := \"say \\\"hi\\\"\"\n", {{"a", "say \"hi\""}}},
+        {"a := \"p\\\\q\\n\"\n", {{"a", "p\\q\n"}}},
+        {"; comment\n\n  b := 2\r\nc := 3", {{"b", "2"}, {"c", "3"}}},
+        {"\"key with blanks\" := \"v w\"\n", {{"key with blanks", "v w"}}},
+        {"a := 1\nb := 2\x1a"
+         "c := 3\n",
+         {{"a", "1"}, {"b", "2"}}},                  // byte 26 ends the file
+        {"a := 1\nbroken\nb := 2\n", {{"a", "1"}}},  // a line without ":=" stops the reading
+        {"a := 1\na := 2\n", {{"a", "2"}}},
+        {"path := abc > ; more\n  \"def\"\n", {{"path", "abcdef"}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(loadText(c.text), c.expected) << c.text;
+}
+
+TEST(ParamFile, EmptyQuotedValueEndsItsPair) {
+    // The next line's key must not glue onto "k", and the file goes on.
+    EXPECT_EQ(loadText("k := \"\"\nnext := 1\nlast := 2\n"), (Pairs{{"next", "1"}, {"last", "2"}}));
+    EXPECT_EQ(loadText("k := \"\"\r\nnext := 1\r\n"), (Pairs{{"next", "1"}}));
+}
+
+TEST(ParamFile, LoadOfMissingFileLeavesListUnchanged) {
+    KvList* list = kvListSet(nullptr, "keep", "1", kKvBuiltIn);
+    KvList* after = kvListLoad(list, "no-such-file.pcf", kKvFile);
+    EXPECT_EQ(after, list);
+    EXPECT_EQ(pairsOf(after), (Pairs{{"keep", "1"}}));
+    kvListFree(after);
+}
+
+TEST(ParamFile, LoadGivesOriginTypeAndReplacesExistingKeys) {
+    writeTestFile("typed.pcf", "a := new\nb := 2\n");
+    KvList* list = kvListSet(nullptr, "a", "old", kKvDefaults);
+    list = kvListLoad(list, "typed.pcf", kKvFile);
+    uint16_t type = 0;
+    char* a = kvListGet(list, "a", &type);
+    EXPECT_STREQ(a, "new");
+    EXPECT_EQ(type, kKvFile);
+    free(a);
+    kvListFree(list);
+}
+
+TEST(ParamFile, WriteReadsBackToTheSameList) {
+    KvList* list = nullptr;
+    list = kvListAppend(list, "plain", "10", kKvFile);
+    list = kvListAppend(list, "quote", "say \"hi\"", kKvFile);
+    list = kvListAppend(list, "slash", "c:\\dir\\file.pof", kKvFile);
+    list = kvListAppend(list, "blanks key", "a  b ; > c", kKvFile);
+    list = kvListAppend(list, "controls", "line1\nline2\ttab\r", kKvFile);
+    EXPECT_EQ(kvListWrite("written.pcf", list), 5);
+    std::string text = readTestFile("written.pcf");
+    EXPECT_EQ(text.substr(0, 24), "\n\n   \"plain\" := \"10\"\n   ");
+
+    KvList* back = kvListLoad(nullptr, "written.pcf", kKvFile);
+    Pairs expected;
+    for (const KvList* n = list; n; n = n->next) expected.push_back({n->key, n->value});
+    EXPECT_EQ(pairsOf(back), expected);
+    kvListFree(back);
+    kvListFree(list);
+}
+
+TEST(ParamFile, FailedWriteKeepsTheOldFile) {
+    writeTestFile("kept.pcf", "old := 1\n");
+    KvList* list = kvListSet(nullptr, "new", "2", kKvFile);
+    EXPECT_EQ(kvListWrite("kept.pcf", nullptr), -1);
+    // Block the file that the new contents are written to first.
+    mkdir("kept.pcf.tmp", 0755);
+    EXPECT_EQ(kvListWrite("kept.pcf", list), -2);
+    rmdir("kept.pcf.tmp");
+    EXPECT_EQ(readTestFile("kept.pcf"), "old := 1\n");
+    EXPECT_EQ(kvListWrite("no-such-dir/x.pcf", list), -2);
+    EXPECT_EQ(kvListWrite("kept.pcf", list), 1);
+    EXPECT_EQ(readTestFile("kept.pcf"), "\n\n   \"new\" := \"2\"\n");
+    EXPECT_NE(access("kept.pcf.tmp", F_OK), 0);
+    kvListFree(list);
+}
+
+TEST(ParamFile, TildeStandsForHomeWithoutLengthLimit) {
+    // A home folder far longer than any fixed name buffer.
+    std::string home = "home";
+    mkdir(home.c_str(), 0755);
+    while (home.size() < 700) {
+        home += "/" + std::string(60, 'h');
+        mkdir(home.c_str(), 0755);
+    }
+    writeTestFile(home + "/p.pcf", "a := 1\n");
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const char* oldHome = getenv("HOME");
+    std::string saved = oldHome ? oldHome : "";
+    setenv("HOME", (std::string(cwd) + "/" + home).c_str(), 1);
+    KvList* list = kvListLoad(nullptr, "~/p.pcf", kKvFile);
+    EXPECT_EQ(pairsOf(list), (Pairs{{"a", "1"}}));
+    kvListFree(list);
+    unsetenv("HOME");
+    EXPECT_EQ(cfgFileOpen("~/p.pcf"), nullptr);
+    if (oldHome) setenv("HOME", saved.c_str(), 1);
+}
+
+TEST(ParamFile, CloseClosesEverythingButStandardInput) {
+    int before = openFdCount();
+    FILE* dev = cfgFileOpen("/dev/null");  // not a regular file
+    ASSERT_NE(dev, nullptr);
+    EXPECT_EQ(openFdCount(), before + 1);
+    cfgFileClose(dev);
+    EXPECT_EQ(openFdCount(), before);
+
+    bool stdinOpen = fcntl(0, F_GETFD) != -1;
+    FILE* in = cfgFileOpen("| stdin");
+    EXPECT_EQ(in, stdin);
+    cfgFileClose(in);
+    EXPECT_EQ(fcntl(0, F_GETFD) != -1, stdinOpen);
+    cfgFileClose(nullptr);
+}
+
+TEST(ParamFile, ReadPairOnNullFileIsNothing) {
+    KvPair pair = {nullptr, nullptr};
+    EXPECT_EQ(cfgFileReadPair(nullptr, &pair), 0);
+}

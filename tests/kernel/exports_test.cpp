@@ -1,0 +1,82 @@
+// The built shared library and kvhost, as a host sees them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kBin = KV_BIN_DIR;
+
+struct Result {
+    int exitCode;
+    std::string output;
+};
+
+Result run(const std::string& command) {
+    Result r{-1, ""};
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+    int status = pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+}  // namespace
+
+TEST(Exports, SharedLibraryExportsExactlyTheFourEntries) {
+    Result r = run("nm -D --defined-only '" + kBin + "/libkvcycles.so'");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::vector<std::string> names;
+    std::istringstream lines(r.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        fields >> address >> type >> name;
+        if (!name.empty()) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"kvCSexecCycle", "kvCSgetCycle", "kvCSgetSignal", "kvCSsetSignal"}));
+}
+
+TEST(Exports, KvhostLoadsTheLibraryAndGetsTheCycle) {
+    Result r = run("'" + kBin + "/kvhost' --runs 2 -- -V");
+    EXPECT_NE(r.output.find("library: " + kBin + "/libkvcycles.so\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("cycle: obtained\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("run 1: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("run 2: "), std::string::npos) << r.output;
+    // A run that did not start must never exit as a success.
+    if (r.output.find("started=0") != std::string::npos) {
+        EXPECT_NE(r.exitCode, 0);
+    }
+}
+
+TEST(Exports, KvhostReportsLoadAndUsageErrors) {
+    struct Case {
+        std::string args;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"--lib ./no-such-library.so", 3, "cannot load"},
+        {"--lib /dev/null", 3, "cannot load"},
+        {"--runs 0", 2, "bad option"},
+        {"--cancel-at x", 2, "bad option"},
+        {"--frobnicate 1", 2, "bad option"},
+        {"--lib", 2, "needs a value"},
+        {"--dir ./no-such-folder", 2, "cannot enter"},
+    };
+    for (const auto& c : cases) {
+        Result r = run("'" + kBin + "/kvhost' " + c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
+    }
+}
