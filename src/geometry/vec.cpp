@@ -394,7 +394,7 @@ int lineCircleIsect2D(const Seg2D* seg, const double* circle, Vec2* out1, Vec2* 
     const double d = distPointLine2D(cx, cy, seg);
     if (r + kTol < d) return 0;
     if (std::fabs(d - r) < kTol) {
-        double fx, fy;
+        double fx = 0, fy = 0;
         if (!footOnLine2D(seg, cx, cy, &fx, &fy)) return 0;
         *out1 = Vec2{fx, fy};
         return 1;
