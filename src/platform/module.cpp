@@ -1,0 +1,41 @@
+#include "platform/module.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include <memory>
+
+namespace {
+
+// Any address inside this shared object identifies it to dladdr.
+void moduleAnchor() {}
+
+}  // namespace
+
+std::string moduleFileName() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&moduleAnchor), &info) || !info.dli_fname) return {};
+    std::unique_ptr<char, decltype(&free)> real(realpath(info.dli_fname, nullptr), &free);
+    return real ? std::string(real.get()) : std::string(info.dli_fname);
+}
+
+std::string moduleDirectory() {
+    std::string file = moduleFileName();
+    size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+void* moduleLoad(const char* path) {
+    if (!path || !*path) return nullptr;
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* moduleEntry(void* handle, const char* name) {
+    if (!handle || !name) return nullptr;
+    return dlsym(handle, name);
+}
+
+int moduleUnload(void* handle) {
+    return handle && dlclose(handle) == 0 ? 1 : 0;
+}

@@ -1,0 +1,20 @@
+// Module services: the library's own file, and run-time loading of companion
+// libraries by path and entry name.
+#pragma once
+
+#include <string>
+
+// Full path of the file that holds this code (symbolic links resolved); empty when unknown.
+std::string moduleFileName();
+
+// Folder of moduleFileName() with a trailing '/'; empty when unknown.
+std::string moduleDirectory();
+
+// Loads a shared library; null on failure. Each successful load must be undone by moduleUnload.
+void* moduleLoad(const char* path);
+
+// Address of an exported entry of a loaded library; null when the library or entry is missing.
+void* moduleEntry(void* handle, const char* name);
+
+// Releases one load of the library; 1 on success, 0 otherwise.
+int moduleUnload(void* handle);
