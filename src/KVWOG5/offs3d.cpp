@@ -1,0 +1,371 @@
+// Offset engine records: the path, the search cache and the tool-kind hooks.
+#include "KVWOG5/offs3d.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "KVWOG5/kont2d.h"
+#include "KVWOG5/recsort.h"
+#include "KVWOG5/tricont.h"
+#include "KVWOG5/wogerr.h"
+#include "geometry/grid2d.h"
+
+namespace {
+
+const char kSourceFile[] = "OFFS3D";
+const int32_t kLineBoxTable = 6391, kLineElementGrid = 6401, kLineGridFill = 6404, kLineTriangles = 6322;
+const int32_t kMaxGridCells = 30;
+const int32_t kGridCellCapacity = 100;
+// Above this many elements boxes are computed on demand instead of stored.
+const int32_t kMaxBoxTable = 500000;
+const double kMergeArea = 1e-5;
+const double kNoExtent = 1e-5;
+
+// Per-element radius additions of one thread: pairs of floats, the second added to the radius.
+struct RadiusTable {
+    int32_t count;
+    float (*pairs)[2];
+};
+const int kThreadSlots = 1024;
+RadiusTable* gThreadRadius[kThreadSlots];
+
+void emptyPathBox(Offs3dPath* path) {
+    path->box[0] = path->box[1] = path->box[2] = DBL_MAX;
+    path->box[3] = path->box[4] = path->box[5] = -DBL_MAX;
+}
+
+void widenPathBox(Offs3dPath* path, const Offs3dBox& b) {
+    path->box[0] = std::fmin(path->box[0], b.xmin);
+    path->box[1] = std::fmin(path->box[1], b.ymin);
+    path->box[2] = std::fmin(path->box[2], b.zmin);
+    path->box[3] = std::fmax(path->box[3], b.xmax);
+    path->box[4] = std::fmax(path->box[4], b.ymax);
+    path->box[5] = std::fmax(path->box[5], b.zmax);
+}
+
+template <typename T>
+bool growArray(T*& data, int32_t capacity) {
+    T* p = static_cast<T*>(std::realloc(data, static_cast<size_t>(capacity) * sizeof(T)));
+    if (!p) return false;
+    data = p;
+    return true;
+}
+
+void computeBox(const Kont2d* k, int32_t i, double margin, double* out) {
+    const Seg2D& s = k->elements[i];
+    out[0] = std::fmin(s.x1, s.x2) - margin;
+    out[1] = std::fmin(s.y1, s.y2) - margin;
+    out[2] = std::fmax(s.x1, s.x2) + margin;
+    out[3] = std::fmax(s.y1, s.y2) + margin;
+}
+
+Offs3dBoxTable* createBoxTable(const Kont2d* k, double margin) {
+    Offs3dBoxTable* t = static_cast<Offs3dBoxTable*>(std::calloc(1, sizeof(Offs3dBoxTable)));
+    if (!t) return nullptr;
+    t->count = k->count;
+    t->margin = margin;
+    t->elements = k;
+    if (k->count >= 1 && k->count < kMaxBoxTable) {
+        t->boxes = static_cast<double(*)[4]>(std::malloc(static_cast<size_t>(k->count) * sizeof(double[4])));
+        if (!t->boxes) {
+            std::free(t);
+            return nullptr;
+        }
+        for (int32_t i = 0; i < k->count; i++) computeBox(k, i, margin, t->boxes[i]);
+    }
+    return t;
+}
+
+void freeBoxTable(Offs3dBoxTable* t) {
+    if (!t) return;
+    std::free(t->boxes);
+    std::free(t);
+}
+
+int32_t cellsFor(double extent, double radius) {
+    const double q = std::floor(std::fabs(extent) / (2.0 * radius));
+    if (!(q < kMaxGridCells)) return kMaxGridCells;
+    return static_cast<int32_t>(q) + 1 < kMaxGridCells ? static_cast<int32_t>(q) + 1 : kMaxGridCells;
+}
+
+}  // namespace
+
+// ---- path
+
+int offs3dSegBox(const Offs3dSeg* seg, Offs3dBox* out) {
+    out->xmin = std::fmin(seg->x1, seg->x2);
+    out->ymin = std::fmin(seg->y1, seg->y2);
+    out->zmin = std::fmin(seg->z1, seg->z2);
+    out->xmax = std::fmax(seg->x1, seg->x2);
+    out->ymax = std::fmax(seg->y1, seg->y2);
+    out->zmax = std::fmax(seg->z1, seg->z2);
+    return 1;
+}
+
+Offs3dPath* offs3dPathCreate(int32_t n) {
+    if (n < 2) n = 2;
+    Offs3dPath* p = static_cast<Offs3dPath*>(std::calloc(1, sizeof(Offs3dPath)));
+    if (!p) return nullptr;
+    const size_t cap = static_cast<size_t>(n);
+    p->segments = static_cast<Offs3dSeg*>(std::malloc(cap * sizeof(Offs3dSeg)));
+    p->segmentBoxes = static_cast<Offs3dBox*>(std::malloc(cap * sizeof(Offs3dBox)));
+    p->contacts = static_cast<Vec3*>(std::malloc(cap * sizeof(Vec3)));
+    p->elements = static_cast<int32_t*>(std::malloc(cap * sizeof(int32_t)));
+    p->kinds = static_cast<int32_t*>(std::malloc(cap * sizeof(int32_t)));
+    if (!p->segments || !p->segmentBoxes || !p->contacts || !p->elements || !p->kinds) {
+        offs3dPathFree(p);
+        return nullptr;
+    }
+    p->capacity = n;
+    emptyPathBox(p);
+    return p;
+}
+
+void offs3dPathFree(Offs3dPath* path) {
+    if (!path) return;
+    std::free(path->segments);
+    std::free(path->segmentBoxes);
+    std::free(path->contacts);
+    std::free(path->elements);
+    std::free(path->kinds);
+    std::free(path);
+}
+
+int offs3dPathReset(Offs3dPath* path) {
+    if (!path) return 0;
+    path->count = 0;
+    emptyPathBox(path);
+    path->lockSaved = path->lock = path->reserved = 0;
+    return 1;
+}
+
+int offs3dPathAdd(Offs3dPath* path, const Offs3dSeg* seg, const Vec3* contact, int32_t element,
+                  int32_t kind) {
+    if (!path || !seg || !contact || !path->segments) return -1;
+    const Offs3dSeg s = *seg;
+    const Vec3 c = *contact;
+    if (path->count >= path->capacity) {
+        if (path->capacity > INT32_MAX / 2) return -1;
+        const int32_t grown = static_cast<int32_t>(path->capacity * 1.5);
+        // Each array keeps its old block until all five have grown, so a failure loses nothing.
+        if (!growArray(path->segments, grown) || !growArray(path->segmentBoxes, grown) ||
+            !growArray(path->contacts, grown) || !growArray(path->elements, grown) ||
+            !growArray(path->kinds, grown))
+            return -1;
+        path->capacity = grown;
+    }
+    const int32_t i = path->count;
+    path->segments[i] = s;
+    offs3dSegBox(&s, &path->segmentBoxes[i]);
+    path->contacts[i] = c;
+    path->elements[i] = element;
+    path->kinds[i] = kind;
+    widenPathBox(path, path->segmentBoxes[i]);
+    path->count++;
+    return i;
+}
+
+int offs3dPathPut(Offs3dPath* path, const Offs3dSeg* seg, const Vec3* contact, int32_t element,
+                  int32_t kind) {
+    if (!path || !seg || !contact) return -1;
+    if (std::fabs(seg->x2 - seg->x1) + std::fabs(seg->y2 - seg->y1) < kNoExtent && path->count > 0 &&
+        path->lock != 1) {
+        const int32_t i = path->count - 1;
+        Offs3dSeg& last = path->segments[i];
+        last.x2 = seg->x2;
+        last.y2 = seg->y2;
+        last.z2 = seg->z2;
+        path->contacts[i] = *contact;
+        path->elements[i] = element;
+        path->kinds[i] = kind;
+        offs3dSegBox(&last, &path->segmentBoxes[i]);
+        widenPathBox(path, path->segmentBoxes[i]);
+        return 1;
+    }
+    return offs3dPathAdd(path, seg, contact, element, kind) < 0 ? -1 : 1;
+}
+
+int offs3dPathUpdateBox(Offs3dPath* path) {
+    if (!path || path->count == 0) return 0;
+    const Offs3dSeg& s0 = path->segments[0];
+    path->box[0] = path->box[3] = s0.x1;
+    path->box[1] = path->box[4] = s0.y1;
+    path->box[2] = path->box[5] = s0.z1;
+    for (int32_t i = 0; i < path->count; i++) {
+        offs3dSegBox(&path->segments[i], &path->segmentBoxes[i]);
+        widenPathBox(path, path->segmentBoxes[i]);
+    }
+    return 1;
+}
+
+int offs3dSegsMergeable(const Offs3dPath* path, int32_t a, int32_t b) {
+    if (!path || a < 0 || b < 0 || a >= path->count || b >= path->count) return 0;
+    if (path->elements[a] != path->elements[b] || path->kinds[a] != path->kinds[b]) return 0;
+    const Offs3dSeg& sa = path->segments[a];
+    const Offs3dSeg& sb = path->segments[b];
+    const double ux = sa.x2 - sa.x1, uy = sa.y2 - sa.y1;
+    const double vx = sb.x2 - sa.x1, vy = sb.y2 - sa.y1;
+    // A step back along the same line is collinear too, but merging it would cut the path short.
+    if (ux * (sb.x2 - sb.x1) + uy * (sb.y2 - sb.y1) < 0.0) return 0;
+    return std::fabs(ux * vy - uy * vx) < kMergeArea;
+}
+
+int offs3dPathCompactLoop(Offs3dPath* path, int32_t first, int32_t end) {
+    if (!path) return 0;
+    if (first < 0) first = 0;
+    if (end > path->count) end = path->count;
+    if (end - first < 6) return 1;
+    int32_t c = first;
+    for (int32_t n = first + 1; n < end; n++) {
+        if (n != end - 1 && offs3dSegsMergeable(path, c, n)) {
+            path->segments[c].x2 = path->segments[n].x2;
+            path->segments[c].y2 = path->segments[n].y2;
+            path->segments[c].z2 = path->segments[n].z2;
+            path->contacts[c] = path->contacts[n];
+            path->elements[c] = path->elements[n];
+            path->kinds[c] = path->kinds[n];
+        } else {
+            c++;
+            path->segments[c] = path->segments[n];
+            path->contacts[c] = path->contacts[n];
+            path->elements[c] = path->elements[n];
+            path->kinds[c] = path->kinds[n];
+        }
+    }
+    path->count = c + 1;
+    offs3dPathUpdateBox(path);
+    return 1;
+}
+
+// ---- cache
+
+int offs3dCompareStartX(const void* a, const void* b) {
+    const double xa = static_cast<const Seg2D*>(a)->x1, xb = static_cast<const Seg2D*>(b)->x1;
+    return xa < xb ? -1 : (xa > xb ? 1 : 0);
+}
+
+const double* offs3dElementBox(Offs3dBoxTable* table, int32_t i) {
+    if (table->boxes) return table->boxes[i];
+    computeBox(table->elements, i, table->margin, table->scratch);
+    return table->scratch;
+}
+
+int offs3dInstallToolMethods(int32_t kind, OffsetToolMethods* methods) {
+    if (!methods) return kOffs3dFail;
+    std::memset(methods, 0, sizeof *methods);
+    switch (kind) {
+        case 1:  // ball
+        case 3:  // torus
+            return tricontInstallMethods(kind, methods);
+        default:
+            return 1;
+    }
+}
+
+int offs3dBuildCache(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* params) {
+    if (!geometry || !tool || !params) return kOffs3dFail;
+    const double radius = tool->radius;
+    const double margin = params->stepControl + radius;
+    if (geometry->triangles) {
+        // The triangle-mode search is never entered by this library's callers and is not built:
+        // the workers install, but the search answers that it has no tool methods.
+        const int r = offs3dInstallToolMethods(tool->kind, &params->methods);
+        const int code = r == 1 ? kOffs3dNoToolMethods : r;
+        wogError(code, kSourceFile, kLineTriangles);
+        return code;
+    }
+    Kont2d* k = geometry->elements;
+    if (!k) return 1;
+    for (int32_t i = 0; i < k->count; i++) {
+        Seg2D& s = k->elements[i];
+        if (s.x2 < s.x1) s = Seg2D{s.x2, s.y2, s.x1, s.y1};
+    }
+    sortRecords(k->elements, k->count, static_cast<int32_t>(sizeof(Seg2D)), offs3dCompareStartX);
+    params->elementBoxes = createBoxTable(k, margin);
+    if (!params->elementBoxes) {
+        wogError(kOffs3dFail, kSourceFile, kLineBoxTable);
+        return kOffs3dFail;
+    }
+    const bool empty = k->count == 0;
+    const int32_t cols = empty ? 1 : cellsFor(k->xmax - k->xmin, radius);
+    const int32_t rows = empty ? 1 : cellsFor(k->ymax - k->ymin, radius);
+    params->elementGrid = grid2DCreate(rows, cols, kGridCellCapacity);
+    if (!params->elementGrid) {
+        offs3dFreeCache(geometry, tool, params);
+        wogError(kOffs3dFail, kSourceFile, kLineElementGrid);
+        return kOffs3dFail;
+    }
+    // The grid's cells never collapse to nothing, so that every lookup lands in a real cell.
+    const Vec3 lo{empty ? 0.0 : k->xmin, empty ? 0.0 : k->ymin, 0.0};
+    const Vec3 hi{empty ? 1e-6 : std::fmax(k->xmax, k->xmin + 1e-6),
+                  empty ? 1e-6 : std::fmax(k->ymax, k->ymin + 1e-6), 0.0};
+    Vec3* bmin = nullptr;
+    Vec3* bmax = nullptr;
+    if (!empty) {
+        bmin = static_cast<Vec3*>(std::malloc(static_cast<size_t>(k->count) * sizeof(Vec3)));
+        bmax = static_cast<Vec3*>(std::malloc(static_cast<size_t>(k->count) * sizeof(Vec3)));
+        if (!bmin || !bmax) {
+            std::free(bmin);
+            std::free(bmax);
+            offs3dFreeCache(geometry, tool, params);
+            wogError(kOffs3dFail, kSourceFile, kLineGridFill);
+            return kOffs3dFail;
+        }
+        for (int32_t i = 0; i < k->count; i++) {
+            const double* b = offs3dElementBox(params->elementBoxes, i);
+            bmin[i] = Vec3{b[0], b[1], 0.0};
+            bmax[i] = Vec3{b[2], b[3], 0.0};
+        }
+    }
+    const int filled = grid2DFillSegs(params->elementGrid, k->count, &lo, &hi, bmin, bmax, radius);
+    std::free(bmin);
+    std::free(bmax);
+    if (filled != 1) {
+        offs3dFreeCache(geometry, tool, params);
+        wogError(kOffs3dFail, kSourceFile, kLineGridFill);
+        return kOffs3dFail;
+    }
+    return 1;
+}
+
+int offs3dFreeCache(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* params) {
+    (void)geometry;
+    (void)tool;
+    if (!params) return 1;
+    grid2DFree(params->triangleGrid);
+    grid2DFree(params->elementGrid);
+    std::free(params->triangleBoxes);
+    freeBoxTable(params->elementBoxes);
+    params->triangleGrid = nullptr;
+    params->elementGrid = nullptr;
+    params->triangleBoxes = nullptr;
+    params->elementBoxes = nullptr;
+    return 1;
+}
+
+double offs3dRadiusAddition(int32_t element) {
+    // One thread runs the engine; its slot is 0.
+    const RadiusTable* t = gThreadRadius[0];
+    if (!t || !t->pairs || element < 0 || element >= t->count) return 0.0;
+    return static_cast<double>(t->pairs[element][1]);
+}
+
+int offs3dRegionIndices(Offs3dParams* params, Offs3dPath* path, int32_t first) {
+    (void)params;
+    (void)path;
+    (void)first;
+    return 0;
+}
+
+int offs3dRegionChanged(const Offs3dParams* params, const Offs3dPath* path, int32_t element) {
+    (void)path;
+    (void)element;
+    (void)params;
+    return 0;
+}
+
+void offs3dResetState() {
+    for (RadiusTable*& t : gThreadRadius) t = nullptr;
+}
