@@ -2,7 +2,8 @@
 // run time exactly as a CAM host does, runs the cycle with the arguments it is
 // given and prints every record it receives, one per line.
 //
-//   kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--raw FILE] [--] [cycle arguments]
+//   kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--nest-at N] [--raw FILE] [--]
+//          [cycle arguments]
 //
 // Exit code: the status word of the last run (0 success, 1 failure, 100
 // cancelled); 1 when a run did not start; 2 for a usage error; 3 when the
@@ -30,7 +31,11 @@ using GetSignalFn = int32_t (*)(KvCycle*);
 
 struct Host {
     SetSignalFn setSignal = nullptr;
+    ExecCycleFn execCycle = nullptr;
+    std::vector<char*>* args = nullptr;
+    HostCallbacks* hostCallbacks = nullptr;
     long cancelAt = 0;   // 0: never
+    long nestAt = 0;     // 0: never
     long callbacks = 0;  // of the current run
     FILE* raw = nullptr;
 };
@@ -56,17 +61,24 @@ int onRecord(KvCycle* cycle, int32_t channel, const void* record, void* user) {
         printf("cancel requested at callback %ld (previous signal %d)\n", host->callbacks,
                static_cast<int>(previous));
     }
+    if (host->callbacks == host->nestAt) {
+        // A host may not run the cycle again while it runs: the library must refuse.
+        int32_t nested = host->execCycle(cycle, static_cast<int32_t>(host->args->size() - 1),
+                                         host->args->data(), host->hostCallbacks);
+        printf("nested run at callback %ld: started=%d\n", host->callbacks, static_cast<int>(nested));
+    }
     return 1;
 }
 
 void usage(FILE* out) {
     fprintf(out,
-            "usage: kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--raw FILE] [--] "
-            "[cycle arguments]\n"
+            "usage: kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--nest-at N] [--raw FILE] "
+            "[--] [cycle arguments]\n"
             "  --lib PATH     the cycle library (default: libkvcycles.so beside kvhost)\n"
             "  --dir FOLDER   working folder of the run\n"
             "  --runs N       run the cycle N times in this process (default 1)\n"
             "  --cancel-at N  ask the cycle to stop (signal 100) from inside the N-th callback of a run\n"
+            "  --nest-at N    run the cycle again from inside the N-th callback of a run\n"
             "  --raw FILE     also write each record as 2 bytes channel + 784 bytes record\n");
 }
 
@@ -128,6 +140,7 @@ int main(int argc, char** argv) {
             rawName = value;
         } else if (opt == "--runs" && parseCount(value, &runs)) {
         } else if (opt == "--cancel-at" && parseCount(value, &host.cancelAt)) {
+        } else if (opt == "--nest-at" && parseCount(value, &host.nestAt)) {
         } else {
             fprintf(stderr, "kvhost: bad option %s %s\n", opt.c_str(), value);
             usage(stderr);
@@ -175,6 +188,9 @@ int main(int argc, char** argv) {
 
     PairData pairs[3] = {{&host, 1}, {&host, 2}, {&host, 3}};
     HostCallbacks callbacks = {onRecord, &pairs[0], onRecord, &pairs[1], onRecord, &pairs[2]};
+    host.execCycle = execCycle;
+    host.args = &cycleArgs;
+    host.hostCallbacks = &callbacks;
     int exitCode = 0;
     for (long run = 1; run <= runs; ++run) {
         host.callbacks = 0;

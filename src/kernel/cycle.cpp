@@ -5,6 +5,7 @@
 #include "kernel/cycrun.h"
 #include "kernel/cycstart.h"
 #include "kernel/idx5.h"
+#include "kernel/ncout.h"
 
 CycleRecord cycleRootRecord = {
     .parent = nullptr,
@@ -48,6 +49,7 @@ constexpr int kMaxNestedRuns = 8;
 CycleRecord* gDefaultRecord = &kvIdx5;
 CycleRecord* gCachedCycle = nullptr;
 HostCallbacks* gCallbackStack[kMaxNestedRuns];
+CycleRecord* gRunStack[kMaxNestedRuns];  // the record of each open run
 int gCallbackDepth = 0;
 AbortHook gAbortHook = nullptr;
 
@@ -79,6 +81,10 @@ int forward3(CycleRecord* record, int32_t channel, const NcRecord* output, void*
 
 CycleRecord* defaultCycle() {
     return gDefaultRecord;
+}
+
+void cycleSignal(CycleRecord* record, int32_t signal) {
+    if (record && record->signalFn) record->signalFn(record, signal, record->signalData);
 }
 
 int hostListener0(CycleRecord* record, NcRecord* output, void* callbacks) {
@@ -169,6 +175,7 @@ int hostCallbackDepth() {
 
 void cycleResetState() {
     for (auto& entry : gCallbackStack) entry = nullptr;
+    for (auto& entry : gRunStack) entry = nullptr;
     gCallbackDepth = 0;
     gCachedCycle = nullptr;
     gAbortHook = nullptr;
@@ -192,8 +199,17 @@ int32_t kvCSexecCycle(KvCycle* cycle, int32_t argc, char** argv, HostCallbacks* 
     if (!record) return 0;
     // The count is 16-bit in the record; a count the vector cannot back is refused.
     if (argc < 0 || argc > UINT16_MAX || (argc > 0 && !argv)) return 0;
+    // A record runs once at a time: a nested start would free the running
+    // run's arguments and variables and close its core library.
+    for (int i = 0; i < gCallbackDepth; ++i) {
+        if (gRunStack[i] == record) return 0;
+    }
     if (gCallbackDepth >= kMaxNestedRuns) return 0;
+    gRunStack[gCallbackDepth] = record;
     gCallbackStack[gCallbackDepth++] = callbacks;
+    // The front end writes to the running record; an outer run gets its own writer back.
+    CycleRecord* previousWriter = ncGetWriter();
+    ncSetWriter(record);
 
     int result = 0;
     if (cycleStart(record, argv, static_cast<uint16_t>(argc), 0)) {
@@ -205,7 +221,10 @@ int32_t kvCSexecCycle(KvCycle* cycle, int32_t argc, char** argv, HostCallbacks* 
         result = 1;
     }
 
-    gCallbackStack[--gCallbackDepth] = nullptr;
+    ncSetWriter(previousWriter);
+    --gCallbackDepth;
+    gCallbackStack[gCallbackDepth] = nullptr;
+    gRunStack[gCallbackDepth] = nullptr;
     return result;
 }
 

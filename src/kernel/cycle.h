@@ -143,6 +143,9 @@ extern CycleRecord cycleRootRecord;
 
 CycleRecord* defaultCycle();
 
+// Sends a signal to the record's signal function, when one is set.
+void cycleSignal(CycleRecord* record, int32_t signal);
+
 // The signal function installed for a host run: at signal 312 it attaches the
 // host's listeners to the channels 0, 1, 2, 3, 10, 11, 12, 31, 35, 40, 41, 42.
 void hostSignalHook(CycleRecord* record, int32_t signal, void* callbacks);

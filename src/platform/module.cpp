@@ -20,6 +20,12 @@ std::string moduleFileName() {
     return real ? std::string(real.get()) : std::string(info.dli_fname);
 }
 
+void* moduleHandle() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&moduleAnchor), &info)) return nullptr;
+    return info.dli_fbase;
+}
+
 std::string moduleDirectory() {
     std::string file = moduleFileName();
     size_t slash = file.rfind('/');

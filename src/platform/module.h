@@ -7,6 +7,9 @@
 // Full path of the file that holds this code (symbolic links resolved); empty when unknown.
 std::string moduleFileName();
 
+// Handle of this module: the address at which its file is mapped; null when unknown.
+void* moduleHandle();
+
 // Folder of moduleFileName() with a trailing '/'; empty when unknown.
 std::string moduleDirectory();
 

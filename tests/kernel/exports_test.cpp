@@ -48,6 +48,60 @@ TEST(Exports, SharedLibraryExportsExactlyTheFourEntries) {
               (std::vector<std::string>{"kvCSexecCycle", "kvCSgetCycle", "kvCSgetSignal", "kvCSsetSignal"}));
 }
 
+std::vector<std::string> definedSymbols(const std::string& library) {
+    Result r = run("nm -D --defined-only '" + library + "'");
+    std::vector<std::string> names;
+    std::istringstream lines(r.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        fields >> address >> type >> name;
+        if (!name.empty()) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Exports, CoreLibraryExportsExactlyItsThirteenEntries) {
+    EXPECT_EQ(definedSymbols(kBin + "/libkvcore.so"),
+              (std::vector<std::string>{"ActivateAdditionalFunctions", "CloseCore", "GetFP", "GetRedFile",
+                                        "GetTechnology", "GetTurnMapException", "LayerOutput", "OpenCore",
+                                        "SetDLLPath", "SetDtoSPrecision", "SetFP", "SetRelease",
+                                        "SetSurfaceNormal"}));
+}
+
+// The loader's own trace shows each load and unload of the core library.
+TEST(Exports, KvhostRunLoadsAndUnloadsTheCoreLibraryOncePerRun) {
+    Result r = run("LD_DEBUG=files '" + kBin + "/kvhost' --runs 2 -- -V");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::string events;
+    std::istringstream lines(r.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        bool core = line.find("/libkvcore.so") != std::string::npos;
+        if (core && line.find("generating link map") != std::string::npos) events += "L";
+        if (core && line.find("destroying link map") != std::string::npos) events += "U";
+        if (line.rfind("run ", 0) == 0)
+            events += line.find("started=1 status=0") != std::string::npos ? "R" : "?";
+    }
+    EXPECT_EQ(events, "LURLUR") << r.output;
+}
+
+TEST(Exports, KvhostRunWithoutCoreLibraryStillCompletes) {
+    // The cycle library and kvhost alone in a folder: nothing to load beside them.
+    Result setup = run("rm -rf nocore && mkdir nocore && cp '" + kBin + "/libkvcycles.so' '" + kBin +
+                       "/kvhost' nocore/");
+    ASSERT_EQ(setup.exitCode, 0) << setup.output;
+    for (const char* args : {"-- -V", "-- -Smissing"}) {
+        Result r = run("LD_DEBUG=files nocore/kvhost --runs 2 " + std::string(args));
+        EXPECT_NE(r.output.find("run 1: started=1"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("run 2: started=1"), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("libkvcore.so [0];  generating"), std::string::npos) << r.output;
+        EXPECT_EQ(r.exitCode, std::string(args) == "-- -V" ? 0 : 1) << r.output;
+    }
+}
+
 TEST(Exports, KvhostLoadsTheLibraryAndGetsTheCycle) {
     Result r = run("'" + kBin + "/kvhost' --runs 2 -- -V");
     EXPECT_NE(r.output.find("library: " + kBin + "/libkvcycles.so\n"), std::string::npos) << r.output;
@@ -70,6 +124,7 @@ TEST(Exports, KvhostReportsLoadAndUsageErrors) {
         {"--lib /dev/null", 3, "cannot load"},
         {"--runs 0", 2, "bad option"},
         {"--cancel-at x", 2, "bad option"},
+        {"--nest-at 0", 2, "bad option"},
         {"--frobnicate 1", 2, "bad option"},
         {"--lib", 2, "needs a value"},
         {"--dir ./no-such-folder", 2, "cannot enter"},

@@ -1,0 +1,92 @@
+#include "kernel/msg.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "kernel/ncout.h"
+
+namespace {
+
+constexpr int32_t kDefaultLevel = 3;
+constexpr size_t kValueMax = 512;  // the sink keeps far less; longer values are cut here first
+
+int32_t gLevel = kDefaultLevel;
+
+bool dropped(int32_t level) {
+    return (level & ~kMsgTraceBit) > (gLevel & ~kMsgTraceBit);
+}
+
+int send(int32_t number, const char* value) {
+    ncReportError(number, value);
+    return kMsgSent;
+}
+
+}  // namespace
+
+int msgDouble(int32_t level, int32_t number, const char*, double x) {
+    if (dropped(level)) return kMsgDropped;
+    char value[kValueMax];
+    if (std::fabs(x) < 1e-5)
+        snprintf(value, sizeof value, "0");
+    else
+        snprintf(value, sizeof value, "%.6lf", x);
+    return send(number, value);
+}
+
+int msgLong(int32_t level, int32_t number, const char*, int32_t n) {
+    if (dropped(level)) return kMsgDropped;
+    char value[kValueMax];
+    snprintf(value, sizeof value, "%ld", static_cast<long>(n));
+    return send(number, value);
+}
+
+int msgTwoLongs(int32_t level, int32_t number, const char*, int32_t a, int32_t b) {
+    if (dropped(level)) return kMsgDropped;
+    char value[kValueMax];
+    snprintf(value, sizeof value, "%ld,%ld", static_cast<long>(a), static_cast<long>(b));
+    return send(number, value);
+}
+
+int msgText(int32_t level, int32_t number, const char*, const char* text) {
+    if (dropped(level)) return kMsgDropped;
+    return send(number, text ? text : "");
+}
+
+int msgTwoTexts(int32_t level, int32_t number, const char*, const char* a, const char* b) {
+    if (dropped(level)) return kMsgDropped;
+    char value[kValueMax];
+    snprintf(value, sizeof value, "%s,%s", a ? a : "", b ? b : "");
+    return send(number, value);
+}
+
+int msgPrintf(int32_t level, const char* format, int32_t argument) {
+    if (dropped(level)) return kMsgDropped;
+    if (!((level | gLevel) & kMsgTraceBit) || !format) return kMsgSent;
+    char value[kValueMax];
+    snprintf(value, sizeof value, format, argument);
+    return send(kMsgPrintfNumber, value);
+}
+
+int msgPrintfDouble(int32_t level, const char* format, double argument) {
+    if (dropped(level)) return kMsgDropped;
+    if (!((level | gLevel) & kMsgTraceBit) || !format) return kMsgSent;
+    char value[kValueMax];
+    snprintf(value, sizeof value, format, argument);
+    return send(kMsgPrintfNumber, value);
+}
+
+void setMessageLevel(void*, int32_t level) {
+    gLevel = level;
+}
+
+int32_t messageLevel() {
+    return gLevel;
+}
+
+int setMessageAbort(void*) {
+    return 0;
+}
+
+void msgResetState() {
+    gLevel = kDefaultLevel;
+}

@@ -1,0 +1,36 @@
+// Numbered messages: a message number the host turns into its own text and one
+// formatted value. A message whose level (the trace bit left out) is above the
+// set level (without it) is dropped; one that passes reaches the host as an error
+// record "number,value" through ncReportError. Each function returns 2 when
+// its message was dropped and 1 otherwise. The literal texts beside the
+// numbers stay in the calling code; they are never sent.
+#pragma once
+
+#include <cstdint>
+
+enum : int32_t {
+    // The trace bit is the one that sets traces (levels 2 and 3) apart: a level
+    // of 11 is an error level 9 with the trace bit, and passes where 9 passes.
+    kMsgTraceBit = 2,
+    kMsgPrintfNumber = 9999,
+};
+enum : int {
+    kMsgSent = 1,
+    kMsgDropped = 2,
+};
+
+int msgDouble(int32_t level, int32_t number, const char* literal, double x);  // "%.6lf"; "0" below 1e-5
+int msgLong(int32_t level, int32_t number, const char* literal, int32_t n);
+int msgTwoLongs(int32_t level, int32_t number, const char* literal, int32_t a, int32_t b);
+int msgText(int32_t level, int32_t number, const char* literal, const char* text);
+int msgTwoTexts(int32_t level, int32_t number, const char* literal, const char* a, const char* b);
+// Trace messages (number 9999): sent only when the message's level or the set
+// level carries the trace bit.
+int msgPrintf(int32_t level, const char* format, int32_t argument);
+int msgPrintfDouble(int32_t level, const char* format, double argument);
+
+void setMessageLevel(void* ignored, int32_t level);
+int32_t messageLevel();
+int setMessageAbort(void* ignored);  // 0; messages are not affected
+
+void msgResetState();  // level 3

@@ -1,0 +1,349 @@
+// The core library: turns each output record of a cycle into one line of POF
+// text (the format is described in README.md beside this file). The cycle
+// library loads it at run time and calls its entries by name; every entry but
+// LayerOutput takes the cycle record first, by which the per-cycle state here
+// is kept.
+
+#include <kvcycles.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "platform/corelib.h"
+
+#define KVCORE_ENTRY extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr int32_t kUnknownRecord = -1;
+constexpr int kMaxDecimals = 12;
+
+struct CoreState {
+    FILE* out = nullptr;  // set by SetFP; not owned
+    FILE* raw = nullptr;  // the raw record dump named by KVCORE_RAW_FILE; owned
+    int32_t technology = 1;
+    int32_t turnMapException = 0;
+    int32_t additional = 0;
+    int32_t decimals = 6;
+    double normal[3] = {0, 0, 1};
+    std::string release;
+    std::string folder;
+};
+
+std::map<const CycleRecord*, CoreState> gStates;
+
+CoreState* stateOf(const CycleRecord* record) {
+    auto it = gStates.find(record);
+    return it == gStates.end() ? nullptr : &it->second;
+}
+
+int32_t envInt(const char* name, int32_t fallback) {
+    const char* text = getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    long value = strtol(text, &end, 10);
+    return *end ? fallback : static_cast<int32_t>(value);
+}
+
+// ---- Reading the record ----
+
+const unsigned char* bytesOf(const NcRecord* output) {
+    return reinterpret_cast<const unsigned char*>(output);
+}
+
+int32_t getI32(const unsigned char* r, size_t offset) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(r[offset + i]) << (8 * i);
+    return static_cast<int32_t>(v);
+}
+
+double getF64(const unsigned char* r, size_t offset) {
+    uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(r[offset + i]) << (8 * i);
+    double v;
+    memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// ---- Writing the line ----
+
+struct Line {
+    std::string text;
+    int decimals;
+
+    void number(const char* name, double value) {
+        char buf[400];
+        if (!std::isfinite(value)) {
+            snprintf(buf, sizeof buf, " %s=nan", name);
+            text += buf;
+            return;
+        }
+        snprintf(buf, sizeof buf, "%.*f", decimals, value);
+        // Trailing zeros carry nothing; "-0" is 0.
+        std::string n = buf;
+        if (n.find('.') != std::string::npos) {
+            while (n.back() == '0') n.pop_back();
+            if (n.back() == '.') n.pop_back();
+        }
+        if (n == "-0") n = "0";
+        text += ' ';
+        text += name;
+        text += '=';
+        text += n;
+    }
+
+    void integer(const char* name, long long value) {
+        char buf[64];
+        snprintf(buf, sizeof buf, " %s=%lld", name, value);
+        text += buf;
+    }
+
+    void quoted(const char* name, const unsigned char* r, size_t offset, size_t size) {
+        text += ' ';
+        text += name;
+        text += "=\"";
+        for (size_t i = 0; i < size && r[offset + i]; ++i) {
+            unsigned char c = r[offset + i];
+            if (c == '"' || c == '\\') {
+                text += '\\';
+                text += static_cast<char>(c);
+            } else if (c < 32 || c == 127) {
+                char buf[8];
+                snprintf(buf, sizeof buf, "\\x%02x", c);
+                text += buf;
+            } else {
+                text += static_cast<char>(c);
+            }
+        }
+        text += '"';
+    }
+};
+
+bool isTextType(int32_t t) {
+    return (t >= 101 && t <= 112) || (t >= 201 && t <= 204) || t == 301 || t == 1001 || t == 3001 ||
+           t == 3131 || t == 4101;
+}
+
+// The flagged coordinates and axis components of a five-axis move.
+void fiveAxis(Line& line, const unsigned char* r) {
+    static const struct {
+        const char* name;
+        size_t flag, value;
+    } kFields[] = {
+        {"x", KVNC_MOVE5_FLAG_X, KVNC_MOVE5_X}, {"y", KVNC_MOVE5_FLAG_Y, KVNC_MOVE5_Y},
+        {"z", KVNC_MOVE5_FLAG_Z, KVNC_MOVE5_Z}, {"i", KVNC_MOVE5_FLAG_I, KVNC_MOVE5_I},
+        {"j", KVNC_MOVE5_FLAG_J, KVNC_MOVE5_J}, {"k", KVNC_MOVE5_FLAG_K, KVNC_MOVE5_K},
+    };
+    for (const auto& f : kFields) {
+        if (getI32(r, f.flag) == 1) line.number(f.name, getF64(r, f.value));
+    }
+}
+
+void describe(Line& line, int32_t type, const unsigned char* r) {
+    if (isTextType(type)) {
+        line.quoted("name", r, KVNC_TEXT_NAME, KVNC_TEXT_SIZE);
+        line.quoted("value", r, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE);
+        return;
+    }
+    switch (type) {
+        case 5001:
+        case 5002:
+        case 5003:
+            line.integer("number", static_cast<uint32_t>(getI32(r, KVNC_BLOCK_NUMBER)));
+            line.integer("kind", getI32(r, KVNC_BLOCK_KIND));
+            line.quoted("text1", r, KVNC_BLOCK_TEXT1, KVNC_BLOCK_TEXT_SIZE);
+            line.quoted("text2", r, KVNC_BLOCK_TEXT2, KVNC_BLOCK_TEXT_SIZE);
+            line.quoted("text3", r, KVNC_BLOCK_TEXT3, KVNC_BLOCK_TEXT_SIZE);
+            return;
+        case 3101:
+        case 3111:
+            line.number("x", getF64(r, KVNC_POINT_X));
+            line.number("y", getF64(r, KVNC_POINT_Y));
+            return;
+        case 3102:
+        case 3112:
+            line.number("z", getF64(r, KVNC_POINT_Z));
+            return;
+        case 3103:
+        case 3113:
+            line.number("x", getF64(r, KVNC_POINT_X));
+            line.number("y", getF64(r, KVNC_POINT_Y));
+            line.number("z", getF64(r, KVNC_POINT_Z));
+            return;
+        case 3104:
+            line.number("x", getF64(r, KVNC_TRACE_X));
+            line.number("y", getF64(r, KVNC_TRACE_Y));
+            line.number("z", getF64(r, KVNC_TRACE_Z));
+            if (getI32(r, KVNC_TRACE_FLAG) == 1) line.number("w", getF64(r, KVNC_TRACE_W));
+            return;
+        case 3107:
+        case 3109:
+        case 3114:
+        case 3118:
+        case 4007:
+        case 4016:
+        case 4019:
+        case 4020:
+            fiveAxis(line, r);
+            return;
+        case 3121:
+            line.text += getI32(r, KVNC_ARC_DIR) == 1 ? " dir=cw" : " dir=ccw";
+            line.number("x", getF64(r, KVNC_ARC_END_X));
+            line.number("y", getF64(r, KVNC_ARC_END_Y));
+            line.number("cx", getF64(r, KVNC_ARC_CENTRE_X));
+            line.number("cy", getF64(r, KVNC_ARC_CENTRE_Y));
+            return;
+        case 4001:
+        case 4004:
+            line.number("x", getF64(r, KVNC_COMP_X));
+            line.number("y", getF64(r, KVNC_COMP_Y));
+            return;
+        case 4002:
+        case 4005:
+            line.number("z", getF64(r, KVNC_COMP_Z));
+            return;
+        case 4006:
+            line.number("x", getF64(r, KVNC_COMP_X));
+            line.number("y", getF64(r, KVNC_COMP_Y));
+            line.number("z", getF64(r, KVNC_COMP_Z));
+            return;
+        case 4008:
+        case 4009:
+            line.text += type == 4008 ? " dir=cw" : " dir=ccw";
+            line.number("x", getF64(r, KVNC_COMP_END_X));
+            line.number("y", getF64(r, KVNC_COMP_END_Y));
+            line.number("cx", getF64(r, KVNC_COMP_CENTRE_X));
+            line.number("cy", getF64(r, KVNC_COMP_CENTRE_Y));
+            return;
+        case 7001:
+            line.number("x", getF64(r, KVNC_TRIPLE_P1));
+            line.number("y", getF64(r, KVNC_TRIPLE_P1 + 8));
+            line.number("z", getF64(r, KVNC_TRIPLE_P1 + 16));
+            return;
+        default:
+            return;  // type only: 3002, 5004 and types without fields of their own
+    }
+}
+
+}  // namespace
+
+// OpenCore: 1 when the record's state is ready (again: a second open starts afresh).
+KVCORE_ENTRY int32_t OpenCore(CycleRecord* record) {
+    if (!record) return 0;
+    if (CoreState* old = stateOf(record)) {
+        if (old->raw) fclose(old->raw);
+    }
+    CoreState state;
+    state.technology = envInt("KVCORE_TECHNOLOGY", 1);
+    state.turnMapException = envInt("KVCORE_TURNMAP_EXCEPTION", 0);
+    if (const char* raw = getenv("KVCORE_RAW_FILE"); raw && *raw) state.raw = fopen(raw, "wb");
+    gStates[record] = state;
+    return 1;
+}
+
+KVCORE_ENTRY int32_t SetDLLPath(CycleRecord* record, const char* folder) {
+    CoreState* s = stateOf(record);
+    if (!s) return kUnknownRecord;
+    s->folder = folder ? folder : "";
+    return 0;
+}
+
+// CloseCore: 1, or -1 for a record that never opened. The output file stays
+// with its owner; the raw dump is closed.
+KVCORE_ENTRY int32_t CloseCore(CycleRecord* record) {
+    CoreState* s = stateOf(record);
+    if (!s) return kUnknownRecord;
+    if (s->raw) fclose(s->raw);
+    gStates.erase(record);
+    return 1;
+}
+
+KVCORE_ENTRY int32_t ActivateAdditionalFunctions(CycleRecord* record, int32_t flag) {
+    CoreState* s = stateOf(record);
+    if (!s) return kUnknownRecord;
+    s->additional = flag;
+    return 0;
+}
+
+KVCORE_ENTRY int32_t SetRelease(CycleRecord* record, const char* release) {
+    CoreState* s = stateOf(record);
+    if (!s) return kUnknownRecord;
+    s->release = release ? release : "";
+    return 0;
+}
+
+KVCORE_ENTRY int32_t SetFP(CycleRecord* record, FILE* file) {
+    CoreState* s = stateOf(record);
+    if (!s) return kUnknownRecord;
+    s->out = file;
+    return 0;
+}
+
+KVCORE_ENTRY int32_t GetFP(CycleRecord* record, FILE** file) {
+    CoreState* s = stateOf(record);
+    if (!s || !file) return kUnknownRecord;
+    *file = s->out;
+    return 0;
+}
+
+// LayerOutput: one line per record into the file of SetFP; without a file the
+// record is accepted and nothing is written. 0, or -1 for a record that never
+// opened, a missing output record or print function.
+KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord* record, NcRecord* output,
+                                 CorePrintFn print, CoreEmitFn /*emit*/) {
+    CoreState* s = stateOf(record);
+    if (!s || !output || !print) return kUnknownRecord;
+    if (!s->out) return 0;
+    const unsigned char* r = bytesOf(output);
+    int32_t type = getI32(r, KVNC_TYPE);
+    Line line{"", s->decimals};
+    char head[32];
+    snprintf(head, sizeof head, "%d %d", static_cast<int>(channel), static_cast<int>(type));
+    line.text = head;
+    describe(line, type, r);
+    line.text += '\n';
+    print(s->out, line.text.c_str());
+    return 0;
+}
+
+KVCORE_ENTRY int32_t GetTechnology(CycleRecord* record, int32_t* technology) {
+    CoreState* s = stateOf(record);
+    if (!s || !technology) return kUnknownRecord;
+    *technology = s->technology;
+    return 0;
+}
+
+KVCORE_ENTRY int32_t GetTurnMapException(CycleRecord* record, int32_t* flag) {
+    CoreState* s = stateOf(record);
+    if (!s || !flag) return kUnknownRecord;
+    *flag = s->turnMapException;
+    return 0;
+}
+
+KVCORE_ENTRY int32_t GetRedFile(CycleRecord* record, FILE** file) {
+    CoreState* s = stateOf(record);
+    if (!s || !file) return kUnknownRecord;
+    *file = s->raw;
+    return 0;
+}
+
+// SetDtoSPrecision: the decimals of the numbers in the text, limited to 0..12.
+KVCORE_ENTRY int32_t SetDtoSPrecision(CycleRecord* record, int32_t decimals) {
+    CoreState* s = stateOf(record);
+    if (!s) return kUnknownRecord;
+    s->decimals = decimals < 0 ? 0 : decimals > kMaxDecimals ? kMaxDecimals : decimals;
+    return 0;
+}
+
+KVCORE_ENTRY int32_t SetSurfaceNormal(CycleRecord* record, double x, double y, double z) {
+    CoreState* s = stateOf(record);
+    if (!s) return kUnknownRecord;
+    s->normal[0] = x;
+    s->normal[1] = y;
+    s->normal[2] = z;
+    return 0;
+}

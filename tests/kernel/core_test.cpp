@@ -1,0 +1,223 @@
+#include "kernel/core.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "kernel/ncemit.h"
+#include "platform/versioninfo.h"
+#include "testfiles.h"
+#include "testrecord.h"
+
+namespace {
+
+class CoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetCoreToBinFolder();
+        initTestRecord(&a);
+        initTestRecord(&b);
+    }
+    void TearDown() override {
+        coreClose(&a);
+        coreClose(&b);
+        resetCoreToBinFolder();
+    }
+    CycleRecord a, b;
+};
+
+void printTo(FILE* file, const char* text) {
+    fputs(text, file);
+}
+
+}  // namespace
+
+TEST_F(CoreTest, OneLoadedCopyWithAUseCount) {
+    EXPECT_FALSE(coreLibraryMapped());
+    EXPECT_EQ(coreOpen(&a), 1);
+    EXPECT_EQ(coreOpen(&a), 0);  // open already
+    EXPECT_EQ(coreOpen(&b), 1);
+    EXPECT_EQ(coreUseCount(), 2);
+    EXPECT_EQ(a.coreHandle, b.coreHandle);
+    EXPECT_TRUE(coreLibraryMapped());
+    EXPECT_EQ(coreClose(&a), 1);
+    EXPECT_EQ(coreUseCount(), 1);
+    EXPECT_TRUE(coreLibraryMapped());
+    EXPECT_EQ(coreClose(&b), 1);
+    EXPECT_EQ(coreUseCount(), 0);
+    EXPECT_FALSE(coreLibraryMapped());
+    EXPECT_EQ(coreClose(&b), kCoreNotOpen);
+}
+
+TEST_F(CoreTest, ModuleFolderIsFilledOnceAndCutAfterTheLastSeparator) {
+    coreResetState();
+    coreSetModuleFolder("C:\\prog\\kv/lib\\kvcycles.dll");
+    EXPECT_STREQ(coreModuleFolder(), "C:\\prog\\kv/lib\\");
+    coreSetModuleFolder("/other/place/lib.so");
+    EXPECT_STREQ(coreModuleFolder(), "C:\\prog\\kv/lib\\");
+    coreResetState();
+    coreSetModuleFolder("plain.so");
+    EXPECT_STREQ(coreModuleFolder(), "plain.so");
+    coreResetState();
+    coreSetModuleFolder(std::string(600, 'd').c_str());
+    EXPECT_EQ(std::string(coreModuleFolder()).size(), 510u);
+}
+
+TEST_F(CoreTest, WithoutCoreLibraryEveryWrapperAnswersMinusSix) {
+    coreResetState();
+    coreSetModuleFolder("/nonexistent-folder/libkvcycles.so");
+    EXPECT_EQ(coreOpen(&a), 0);
+    EXPECT_EQ(a.coreHandle, nullptr);
+    EXPECT_EQ(coreUseCount(), 0);
+    FILE* file = stdout;
+    int32_t technology = 7, exception = 7;
+    EXPECT_EQ(coreGetFP(&a, &file), kCoreNotOpen);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(coreGetTechnology(&a, &technology), kCoreNotOpen);
+    EXPECT_EQ(technology, 1);
+    EXPECT_EQ(coreGetTurnMapException(&a, &exception), kCoreNotOpen);
+    EXPECT_EQ(exception, 0);
+    file = stdout;
+    EXPECT_EQ(coreGetRedFile(&a, &file), kCoreNotOpen);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(coreSetRelease(&a, "x"), kCoreNotOpen);
+    EXPECT_EQ(coreLayerOutput(0, 0, &a, nullptr, printTo, ncEmit), kCoreNotOpen);
+    EXPECT_EQ(coreClose(&a), kCoreNotOpen);
+}
+
+TEST_F(CoreTest, MissingEntriesAnswerMinusThreeAndKeepThePresets) {
+    coreResetState();
+    std::string minimal = std::string(KV_BIN_DIR) + "/coremin/libkvcycles.so";
+    coreSetModuleFolder(minimal.c_str());
+    ASSERT_EQ(coreOpen(&a), 1);  // OpenCore is there; SetDLLPath is not
+    FILE* file = stdout;
+    int32_t technology = 7, exception = 7;
+    EXPECT_EQ(coreActivateAdditionalFunctions(&a, 1), kCoreEntryMissing);
+    EXPECT_EQ(coreSetRelease(&a, "r"), kCoreEntryMissing);
+    EXPECT_EQ(coreSetFP(&a, nullptr), kCoreEntryMissing);
+    EXPECT_EQ(coreGetFP(&a, &file), kCoreEntryMissing);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(coreGetTechnology(&a, &technology), kCoreEntryMissing);
+    EXPECT_EQ(technology, 1);
+    EXPECT_EQ(coreGetTurnMapException(&a, &exception), kCoreEntryMissing);
+    EXPECT_EQ(exception, 0);
+    file = stdout;
+    EXPECT_EQ(coreGetRedFile(&a, &file), kCoreEntryMissing);
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(coreSetDtoSPrecision(&a, 3), kCoreEntryMissing);
+    EXPECT_EQ(coreSetSurfaceNormal(&a, 0, 0, 1), kCoreEntryMissing);
+    EXPECT_EQ(coreLayerOutput(0, 0, &a, nullptr, printTo, ncEmit), kCoreEntryMissing);
+    // Emission still works without those entries: no dump, no turning.
+    ncRegisterHandler(&a, 0, acceptRecord, acceptRecord, 1);
+    EXPECT_EQ(ncError(&a, "e"), 1);
+    ncFreeChannels(&a);
+    EXPECT_EQ(coreClose(&a), 1);
+    EXPECT_EQ(coreUseCount(), 0);
+}
+
+// The POF text form of the core library: one line per record.
+TEST_F(CoreTest, LayerOutputWritesOneLinePerRecord) {
+    ASSERT_EQ(coreOpen(&a), 1);
+    EXPECT_EQ(coreLayerOutput(0, 0, &a, nullptr, printTo, ncEmit), -1);
+    FILE* out = fopen("core.pof", "w");
+    ASSERT_NE(out, nullptr);
+    // Without an output file the record is accepted and nothing is written.
+    NcRecord rec;
+    ncRecClear(&rec);
+    ncRecPutI32(&rec, KVNC_TYPE, 104);
+    EXPECT_EQ(coreLayerOutput(0, 0, &a, &rec, printTo, ncEmit), 0);
+    EXPECT_EQ(coreSetFP(&a, out), 0);
+    FILE* got = nullptr;
+    EXPECT_EQ(coreGetFP(&a, &got), 0);
+    EXPECT_EQ(got, out);
+    EXPECT_EQ(coreSetDtoSPrecision(&a, 3), 0);
+
+    struct Case {
+        int32_t channel;
+        void (*build)(NcRecord*);
+    } cases[] = {
+        {0,
+         [](NcRecord* r) {
+             ncRecPutI32(r, KVNC_TYPE, 103);
+             ncRecPutText(r, KVNC_TEXT_NAME, 256, "cycle");
+             ncRecPutText(r, KVNC_TEXT_VALUE, 256, "Say \"hi\"\\\t");
+         }},
+        {31,
+         [](NcRecord* r) {
+             ncRecPutI32(r, KVNC_TYPE, 3113);
+             ncRecPutF64(r, KVNC_POINT_X, 1.5);
+             ncRecPutF64(r, KVNC_POINT_Y, -0.0001);
+             ncRecPutF64(r, KVNC_POINT_Z, 2.0004);
+         }},
+        {31,
+         [](NcRecord* r) {
+             ncRecPutI32(r, KVNC_TYPE, 3109);
+             ncRecPutI32(r, KVNC_MOVE5_FLAG_Z, 1);
+             ncRecPutF64(r, KVNC_MOVE5_Z, 4);
+             ncRecPutI32(r, KVNC_MOVE5_FLAG_K, 1);
+             ncRecPutF64(r, KVNC_MOVE5_K, 0.5);
+         }},
+        {12,
+         [](NcRecord* r) {
+             ncRecPutI32(r, KVNC_TYPE, 5001);
+             ncRecPutU32(r, KVNC_BLOCK_NUMBER, 3);
+             ncRecPutI32(r, KVNC_BLOCK_KIND, 4);
+             ncRecPutText(r, KVNC_BLOCK_TEXT1, 255, "link");
+         }},
+        {31,
+         [](NcRecord* r) {
+             ncRecPutI32(r, KVNC_TYPE, 3121);
+             ncRecPutI32(r, KVNC_ARC_DIR, 1);
+             ncRecPutF64(r, KVNC_ARC_END_X, 1);
+             ncRecPutF64(r, KVNC_ARC_END_Y, 2);
+             ncRecPutF64(r, KVNC_ARC_CENTRE_X, 3);
+             ncRecPutF64(r, KVNC_ARC_CENTRE_Y, 4);
+         }},
+        {32,
+         [](NcRecord* r) {
+             ncRecPutI32(r, KVNC_TYPE, 4006);
+             ncRecPutF64(r, KVNC_COMP_X, 7);
+             ncRecPutF64(r, KVNC_COMP_Y, 8);
+             ncRecPutF64(r, KVNC_COMP_Z, 9);
+         }},
+        {42,
+         [](NcRecord* r) {
+             ncRecPutI32(r, KVNC_TYPE, 7001);
+             ncRecPutF64(r, KVNC_TRIPLE_P1, 1);
+             ncRecPutF64(r, KVNC_TRIPLE_P1 + 8, 2);
+             ncRecPutF64(r, KVNC_TRIPLE_P1 + 16, 3);
+         }},
+        {12, [](NcRecord* r) { ncRecPutI32(r, KVNC_TYPE, 5004); }},
+    };
+    for (const auto& c : cases) {
+        ncRecClear(&rec);
+        c.build(&rec);
+        EXPECT_EQ(coreLayerOutput(c.channel, 0, &a, &rec, printTo, ncEmit), 0);
+    }
+    fclose(out);
+    coreSetFP(&a, nullptr);
+    EXPECT_EQ(readTestFile("core.pof"),
+              "0 103 name=\"cycle\" value=\"Say \\\"hi\\\"\\\\\\x09\"\n"
+              "31 3113 x=1.5 y=0 z=2\n"
+              "31 3109 z=4 k=0.5\n"
+              "12 5001 number=3 kind=4 text1=\"link\" text2=\"\" text3=\"\"\n"
+              "31 3121 dir=cw x=1 y=2 cx=3 cy=4\n"
+              "32 4006 x=7 y=8 z=9\n"
+              "42 7001 x=1 y=2 z=3\n"
+              "12 5004\n");
+}
+
+TEST(VersionInfo, MatchesTheProjectVersionOfTheBuild) {
+    std::string cmake = readTestFile(std::string(KV_SOURCE_DIR) + "/CMakeLists.txt");
+    size_t at = cmake.find("project(kvcycles VERSION ");
+    ASSERT_NE(at, std::string::npos);
+    std::string project = cmake.substr(at + 25, cmake.find(' ', at + 25) - (at + 25));
+    char text[64];
+    uint16_t parts[4];
+    ASSERT_EQ(versionInfo(text, sizeof text, parts), 1);
+    EXPECT_EQ(project, text);
+    char joined[64];
+    snprintf(joined, sizeof joined, "%u.%u.%u", parts[0], parts[1], parts[2]);
+    EXPECT_EQ(project, joined);
+}
