@@ -10,13 +10,13 @@ set(KV_SUBSYSTEMS platform kernel geometry KVWOG5 contour surfaces collision plu
 
 # Direct dependencies of each subsystem (edit when a subsystem starts to use another).
 set(KV_DEPS_platform "")
-set(KV_DEPS_kernel platform)
+set(KV_DEPS_kernel platform geometry surfaces)
 set(KV_DEPS_geometry platform kernel surfaces contour)
 set(KV_DEPS_KVWOG5 platform geometry)
 set(KV_DEPS_contour geometry KVWOG5)
 set(KV_DEPS_surfaces platform geometry)
 set(KV_DEPS_collision platform kernel geometry KVWOG5 contour surfaces)
-set(KV_DEPS_plunge platform kernel geometry KVWOG5 contour surfaces collision avoidance)
+set(KV_DEPS_plunge platform kernel)
 set(KV_DEPS_avoidance platform kernel geometry KVWOG5 contour surfaces collision)
 set(KV_DEPS_pocket platform kernel geometry KVWOG5 contour)
 
