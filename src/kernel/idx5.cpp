@@ -1,7 +1,10 @@
 #include "kernel/idx5.h"
 
+#include <cstdlib>
+
 #include "kernel/cyc3d.h"
 #include "kernel/cycrun.h"
+#include "kernel/ncemit.h"
 
 CycleRecord kvIdx5 = {
     .parent = &kvCyc3d,
@@ -47,28 +50,44 @@ int idx5ModeCallback() {
     return 0;
 }
 
-// The plunge-roughing computation and its parameter handling are not part of
-// this build yet. Each of these slots fails and marks the run failed in the
-// status word, so a host never reads a success that nothing computed.
+// The plunge-roughing computation and its configuration words are not part
+// of this build yet. These slots fail and mark the run failed in the status
+// word, so a host never reads a success that nothing computed.
 namespace {
 
 int notBuilt(CycleRecord* record) {
-    setCycleStatus(record, -1);
+    cyc3dSetStatus(record, -1);
     return 0;
 }
 
 }  // namespace
 
 int idx5ReadParameters(CycleRecord* record) {
-    return notBuilt(record);
+    if (!record || !record->parent || !record->parent->slots.m[kSlotInput]) {
+        cyc3dSetStatus(record, -1);
+        return 0;
+    }
+    // The parent's input step runs for this record as if it were the parent itself.
+    CycleRecord* parent = record->parent;
+    record->parent = parent->parent;
+    int result = parent->slots.m[kSlotInput](record);
+    record->parent = parent;
+    return result == 0 ? 0 : 1;
 }
 
-int idx5Prepare(CycleRecord* record) {
-    return notBuilt(record);
-}
+// idx5Prepare (slot 11) comes with the cycle's parameters: plunge/idx5prepare.cpp.
 
 int idx5CheckRetractPlane(CycleRecord* record) {
-    return notBuilt(record);
+    if (!record) return 0;
+    if (Cyc3dParams* p = cyc3dParams(record)) {
+        char* given = kvListGet(record->vars, "retractPlane", nullptr);
+        if (!given || p->retractPlane >= p->clearancePlane) p->retractPlane = p->clearancePlane;
+        free(given);
+    }
+    char* tiltMode = kvListGetLast(record->cfgVars, "*TILT_MODE", nullptr);
+    if (tiltMode && strtol(tiltMode, nullptr, 10) == 6) record->cycleId = kIdx5TiltMode6Id;
+    free(tiltMode);
+    return 1;
 }
 
 int idx5Run(CycleRecord* record) {
@@ -76,5 +95,8 @@ int idx5Run(CycleRecord* record) {
 }
 
 int idx5Finish(CycleRecord* record) {
-    return notBuilt(record);
+    if (!record) return 0;
+    if (Cyc3dParams* p = cyc3dParams(record); p && p->clearancePlane > p->retractPlane)
+        ncMove3102(record, p->clearancePlane);
+    return 1;
 }

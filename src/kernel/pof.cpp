@@ -1,0 +1,175 @@
+#include "kernel/pof.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kernel/core.h"
+#include "kernel/ncchan.h"
+#include "kernel/numtext.h"
+#include "kernel/text.h"
+#include "kernel/toolcontour.h"
+
+namespace {
+
+// The files channel 0 opened, by record: only these are ever closed here; a
+// file the core library had from elsewhere (standard output included) is not ours.
+std::vector<std::pair<const CycleRecord*, FILE*>> gOpened;
+
+FILE* takeOpened(const CycleRecord* record) {
+    for (auto it = gOpened.begin(); it != gOpened.end(); ++it) {
+        if (it->first == record) {
+            FILE* file = it->second;
+            gOpened.erase(it);
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+void openOutput(CycleRecord* record) {
+    char* name = kvListGet(record->vars, "pofFilename", nullptr);
+    if (!name) return;
+    strReplaceChar(name, name, '\\', '/');
+    if (FILE* earlier = takeOpened(record)) {
+        coreSetFP(record, nullptr);
+        fclose(earlier);
+    }
+    FILE* file = fopen(name, "a");
+    free(name);
+    if (selectOutputFile(record, file))
+        gOpened.emplace_back(record, file);
+    else if (file)
+        fclose(file);
+}
+
+void closeOutput(CycleRecord* record) {
+    if (record->tool) {
+        freeToolRecord(record->tool);
+        free(record->tool);
+        record->tool = nullptr;
+    }
+    FILE* current = nullptr;
+    coreGetFP(record, &current);
+    if (current) coreSetFP(record, nullptr);
+    if (FILE* own = takeOpened(record)) fclose(own);
+}
+
+int layerOutput(int32_t channel, int32_t mode, CycleRecord* record, NcRecord* output) {
+    return coreLayerOutput(channel, mode, record, output, pofPrint, ncEmit) == 0 ? 1 : 0;
+}
+
+FILE* traceFile(CycleRecord* record) {
+    FILE* file = nullptr;
+    coreGetFP(record, &file);
+    return file ? file : stdout;
+}
+
+int marker(CycleRecord* record, const char* text) {
+    fputs(text, traceFile(record));
+    return 1;
+}
+
+std::string fixed(double value) {
+    char text[kFormatFixedMax];
+    formatFixed(text, value);
+    return text;
+}
+
+}  // namespace
+
+void pofPrint(FILE* file, const char* text) {
+    if (file && text) fprintf(file, "%s", text);
+}
+
+int selectOutputFile(CycleRecord* record, FILE* file) {
+    struct stat st;
+    if (file && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
+        coreSetFP(record, file);
+        return 1;
+    }
+    coreSetFP(record, stdout);
+    return 0;
+}
+
+int pofChannel0(CycleRecord* record, NcRecord* output) {
+    if (!record || !output) return 0;
+    int32_t type = ncRecGetI32(output, KVNC_TYPE);
+    if (type == 103) {
+        openOutput(record);
+        loadToolContour(record);  // also without a file name
+    }
+    int result = coreLayerOutput(0, 0, record, output, pofPrint, ncEmit);
+    if (type == 104 || type == 102) closeOutput(record);
+    return type == 102 || result != 0 ? 0 : 1;
+}
+
+int pofChannel1(CycleRecord* r, NcRecord* o) {
+    return layerOutput(1, 0, r, o);
+}
+int pofChannel2(CycleRecord* r, NcRecord* o) {
+    return layerOutput(2, 0, r, o);
+}
+int pofChannel10(CycleRecord* r, NcRecord* o) {
+    return layerOutput(10, 0, r, o);
+}
+int pofChannel11(CycleRecord* r, NcRecord* o) {
+    return layerOutput(11, 0, r, o);
+}
+int pofChannel12(CycleRecord* r, NcRecord* o) {
+    return layerOutput(12, 0, r, o);
+}
+int pofChannel20(CycleRecord* r, NcRecord* o) {
+    return layerOutput(20, 0, r, o);
+}
+int pofChannel31(CycleRecord* r, NcRecord* o) {
+    return layerOutput(31, 2, r, o);
+}
+int pofChannel32(CycleRecord* r, NcRecord* o) {
+    return layerOutput(32, 2, r, o);
+}
+int pofChannel35(CycleRecord* r, NcRecord* o) {
+    return layerOutput(35, 0, r, o);
+}
+int pofChannel36(CycleRecord* r, NcRecord* o) {
+    return layerOutput(36, 0, r, o);
+}
+
+int traceChannel3(CycleRecord* r, NcRecord*) {
+    return marker(r, "3: ---\n");
+}
+int traceChannel4(CycleRecord* r, NcRecord*) {
+    return marker(r, "4: ---\n");
+}
+int traceChannel5(CycleRecord* r, NcRecord*) {
+    return marker(r, "5: ---\n");
+}
+int traceChannel6(CycleRecord* r, NcRecord*) {
+    return marker(r, "6: ---\n");
+}
+
+int traceChannel30(CycleRecord* record, NcRecord* output) {
+    if (!output || ncRecGetI32(output, KVNC_TYPE) != 3104) return 1;
+    std::string s;
+    if (ncRecGetI32(output, KVNC_TRACE_FLAG) == 1) s = " s[" + fixed(ncRecGetF64(output, KVNC_TRACE_W)) + "]";
+    fprintf(traceFile(record), "30: oP( x[%s] y[%s] z[%s]%s u[d] )\n",
+            fixed(ncRecGetF64(output, KVNC_TRACE_X)).c_str(),
+            fixed(ncRecGetF64(output, KVNC_TRACE_Y)).c_str(),
+            fixed(ncRecGetF64(output, KVNC_TRACE_Z)).c_str(), s.c_str());
+    return 1;
+}
+
+FILE* pofOpenedFile(const CycleRecord* record) {
+    for (const auto& entry : gOpened) {
+        if (entry.first == record) return entry.second;
+    }
+    return nullptr;
+}
+
+void pofResetState() {
+    for (auto& entry : gOpened) fclose(entry.second);
+    gOpened.clear();
+}
