@@ -25,22 +25,6 @@ void cfgFileClose(FILE* file) {
 
 namespace {
 
-constexpr int kEnd = -1;  // end of the stream or the byte 26
-
-// The byte 26 ends the file for good: it is pushed back so every later read meets it again.
-int nextChar(FILE* file) {
-    int c = getc(file);
-    if (c == 26) ungetc(c, file);
-    return (c == EOF || c == 26) ? kEnd : c;
-}
-
-bool isBlank(int c) {
-    return c == ' ' || c == '\t';
-}
-bool isLineEnd(int c) {
-    return c == '\r' || c == '\n';
-}
-
 // One pair of the parameter-file grammar; the states are those of the format's
 // reader (0 before a key ... 12 error).
 struct PairReader {
@@ -53,7 +37,7 @@ struct PairReader {
     bool continued = false;
     bool quotedValue = false;
 
-    void read() { c = nextChar(file); }
+    void read() { c = cfgNextChar(file); }
 
     // Runs the states until the pair ends.
     void run() {
@@ -62,19 +46,19 @@ struct PairReader {
             switch (state) {
                 case 0:  // before a key
                     read();
-                    while (isBlank(c) || isLineEnd(c)) read();
+                    while (cfgIsBlank(c) || cfgIsLineEnd(c)) read();
                     if (c == ';')
                         state = 9;
                     else if (c == '"')
                         state = 2;
-                    else if (c == kEnd)
+                    else if (c == kCfgEnd)
                         state = 12;
                     else
                         state = 1;
                     break;
                 case 1:  // bare key, from the current character on
                     for (;;) {
-                        if (isBlank(c)) {
+                        if (cfgIsBlank(c)) {
                             state = 3;
                             break;
                         }
@@ -82,7 +66,7 @@ struct PairReader {
                             state = 4;
                             break;
                         }
-                        if (isLineEnd(c) || c == kEnd) {
+                        if (cfgIsLineEnd(c) || c == kCfgEnd) {
                             state = 12;
                             break;
                         }
@@ -97,7 +81,7 @@ struct PairReader {
                             state = 3;
                             break;
                         }
-                        if (isLineEnd(c) || c == kEnd) {
+                        if (cfgIsLineEnd(c) || c == kCfgEnd) {
                             state = 12;
                             break;
                         }
@@ -106,7 +90,7 @@ struct PairReader {
                     break;
                 case 3:  // after the key
                     read();
-                    while (isBlank(c)) read();
+                    while (cfgIsBlank(c)) read();
                     state = c == ':' ? 4 : 12;
                     break;
                 case 4:  // after ":": "=" must touch it
@@ -115,21 +99,21 @@ struct PairReader {
                     break;
                 case 5:  // before a value
                     read();
-                    while (isBlank(c)) read();
+                    while (cfgIsBlank(c)) read();
                     if (c == '"')
                         state = 7;
-                    else if (isLineEnd(c) || c == kEnd)
+                    else if (cfgIsLineEnd(c) || c == kCfgEnd)
                         state = 12;
                     else
                         state = 6;
                     break;
                 case 6:  // bare value, from the current character on
                     for (;;) {
-                        if (isBlank(c) || c == ';' || c == '>') {
+                        if (cfgIsBlank(c) || c == ';' || c == '>') {
                             state = 8;
                             break;
                         }
-                        if (isLineEnd(c) || c == kEnd) {
+                        if (cfgIsLineEnd(c) || c == kCfgEnd) {
                             state = 11;
                             break;
                         }
@@ -144,14 +128,14 @@ struct PairReader {
                 case 8:  // after a value
                     for (;;) {
                         read();
-                        if (isBlank(c)) continue;
+                        if (cfgIsBlank(c)) continue;
                         if (c == '>') {
                             continued = true;
                             continue;
                         }
                         if (c == ';')
                             state = 9;
-                        else if (isLineEnd(c))
+                        else if (cfgIsLineEnd(c))
                             state = continued ? 10 : 11;
                         else
                             state = 12;
@@ -160,16 +144,16 @@ struct PairReader {
                     break;
                 case 9:  // comment
                     do read();
-                    while (!isLineEnd(c) && c != kEnd);
-                    state = (c != kEnd && continued) ? 10 : 11;
+                    while (!cfgIsLineEnd(c) && c != kCfgEnd);
+                    state = (c != kCfgEnd && continued) ? 10 : 11;
                     break;
                 case 10:  // continuation
                     continued = false;
                     read();
-                    while (isBlank(c) || isLineEnd(c)) read();
+                    while (cfgIsBlank(c) || cfgIsLineEnd(c)) read();
                     if (c == '"')
                         state = 7;
-                    else if (c == kEnd)
+                    else if (c == kCfgEnd)
                         state = 11;
                     else
                         state = 6;
@@ -177,15 +161,15 @@ struct PairReader {
                 case 11:  // end of line
                     // An empty quoted value ends its pair; passing over the line
                     // end would glue the next line's key onto this one.
-                    if (isLineEnd(c) && value.empty() && !quotedValue) {
+                    if (cfgIsLineEnd(c) && value.empty() && !quotedValue) {
                         state = 0;
                         break;
                     }
                     return;
                 default:  // 12: error
-                    if (!isLineEnd(c) && c != kEnd) {
+                    if (!cfgIsLineEnd(c) && c != kCfgEnd) {
                         do read();
-                        while (!isLineEnd(c) && c != kEnd);
+                        while (!cfgIsLineEnd(c) && c != kCfgEnd);
                     }
                     return;
             }
@@ -195,10 +179,10 @@ struct PairReader {
     int quoted() {
         for (;;) {
             read();
-            if (isLineEnd(c) || c == kEnd) return 11;
+            if (cfgIsLineEnd(c) || c == kCfgEnd) return 11;
             if (c == '\\') {
                 read();
-                if (isLineEnd(c) || c == kEnd) return 11;
+                if (cfgIsLineEnd(c) || c == kCfgEnd) return 11;
                 switch (c) {
                     case 'b':
                         value += '\b';
@@ -217,7 +201,7 @@ struct PairReader {
                 }
             } else if (c == '"') {
                 read();
-                return (isLineEnd(c) || c == kEnd) ? 11 : 8;
+                return (cfgIsLineEnd(c) || c == kCfgEnd) ? 11 : 8;
             } else {
                 value += static_cast<char>(c);
             }
@@ -246,7 +230,14 @@ int cfgFileReadPair(FILE* file, KvPair* pair) {
         }
         // A finished pair with an empty quoted value carries nothing; the
         // file goes on behind it.
-        if (reader.quotedValue && !reader.key.empty() && reader.c != kEnd) continue;
+        if (reader.quotedValue && !reader.key.empty() && reader.c != kCfgEnd) continue;
         return 0;
     }
+}
+
+// The byte 26 ends the file for good: it is pushed back so every later read meets it again.
+int cfgNextChar(FILE* file) {
+    int c = getc(file);
+    if (c == 26) ungetc(c, file);
+    return (c == EOF || c == 26) ? kCfgEnd : c;
 }

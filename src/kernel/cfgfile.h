@@ -16,3 +16,14 @@ int cfgFileReadPair(FILE* file, KvPair* pair);
 
 // Closes a file of cfgFileOpen; standard input stays open.
 void cfgFileClose(FILE* file);
+
+// Shared by the kernel's text readers: a blank is a space or a tab, a line
+// ends at a carriage return or a line feed, and the byte 26 ends the file.
+constexpr int kCfgEnd = -1;
+int cfgNextChar(FILE* file);  // the next byte, or kCfgEnd at the end of the stream or the byte 26
+inline bool cfgIsBlank(int c) {
+    return c == ' ' || c == '\t';
+}
+inline bool cfgIsLineEnd(int c) {
+    return c == '\r' || c == '\n';
+}

@@ -268,15 +268,6 @@ void readOptional(P* p, const Optional& o, const char* value) {
     }
 }
 
-int emitText(CycleRecord* record, int32_t type, const char* name, const char* value) {
-    NcRecord rec;
-    ncRecClear(&rec);
-    ncRecPutI32(&rec, KVNC_TYPE, type);
-    ncRecPutText(&rec, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
-    ncRecPutText(&rec, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
-    return ncEmit(record, 0, &rec);
-}
-
 std::string variable(const CycleRecord* record, const char* name) {
     char* value = kvListGet(record->vars, name, nullptr);
     std::string text = value ? value : "";
@@ -382,15 +373,15 @@ int cyc3dInitFromParams(CycleRecord* record) {
     }
     if (record->cfgMode == 1) record->toolContourFlag = 1;
 
-    emitText(record, 103, "cycle", record->title);
-    if (!msgFile.empty()) emitText(record, 109, "msgFile", msgFile.c_str());
+    ncEmitText(record, 0, 103, "cycle", record->title);
+    if (!msgFile.empty()) ncEmitText(record, 0, 109, "msgFile", msgFile.c_str());
     std::string layers;
     for (const auto& [code, on] : {std::pair{3, ncOut != 0}, std::pair{30, drill != 0},
                                    std::pair{32, ncOut != 0}, std::pair{33, original != 0}}) {
         if (on) layers += std::to_string(code) + ",";
     }
     layers += "12,20,35,36,41,42";
-    emitText(record, 110, "layers", layers.c_str());
+    ncEmitText(record, 0, 110, "layers", layers.c_str());
 
     ncWriteComments(record);
     ncWriteToolAxisFromFrame(record, 0, 0, 1);
@@ -411,13 +402,13 @@ int cyc3dReadParameters(CycleRecord* record) {
     if (hasVariable(record, "polySource"))
         replaceText(&p->polySource, variable(record, "polySource").c_str());
     if (!p->polySource) {
-        emitText(record, 102, "error", "1,(polySource)");
+        ncEmitText(record, 0, 102, "error", "1,(polySource)");
         ok = 0;
     }
     if (hasVariable(record, "toolDiameter")) {
         p->toolDiameter = number(variable(record, "toolDiameter").c_str());
     } else {
-        emitText(record, 102, "error", "1,(toolDiameter)");
+        ncEmitText(record, 0, 102, "error", "1,(toolDiameter)");
         ok = 0;
     }
     if (!ok) {
@@ -446,7 +437,7 @@ int cyc3dRun(CycleRecord* record) {
 
 int cyc3dCycleEnd(CycleRecord* record) {
     if (!record) return 0;
-    emitText(record, 104, "cycleEnd", record->title);
+    ncEmitText(record, 0, 104, "cycleEnd", record->title);
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "kernel/core.h"
 #include "kernel/langfile.h"
 #include "kernel/ncchan.h"
+#include "kernel/ncemit.h"
 
 namespace {
 
@@ -15,15 +16,6 @@ int step(CycleRecord* record, int slot, int32_t before, int32_t after) {
     int result = m ? m(record) : 0;
     cycleSignal(record, after);
     return result;
-}
-
-int emitText(CycleRecord* record, uint16_t channel, int32_t type, const char* name, const char* value) {
-    NcRecord rec;
-    ncRecClear(&rec);
-    ncRecPutI32(&rec, KVNC_TYPE, type);
-    ncRecPutText(&rec, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
-    ncRecPutText(&rec, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
-    return ncEmit(record, channel, &rec);
 }
 
 }  // namespace
@@ -113,17 +105,17 @@ int cycleRun(CycleRecord* record) {
 }
 
 void cycleWriteCfgSource(CycleRecord* record) {
-    emitText(record, 0, 112, "cfgSource", record->paramFile);
+    ncEmitText(record, 0, 112, "cfgSource", record->paramFile);
     for (const KvList* n = record->vars; n; n = n->next) {
         if (!n->key || !n->value) continue;
         std::string value = std::string("\"") + n->key + "\":=\"" + n->value + "\"";
         bool builtIn = n->type < kKvFile;
-        emitText(record, 1, builtIn ? 202 : 201, builtIn ? "def" : "call", value.c_str());
+        ncEmitText(record, 1, builtIn ? 202 : 201, builtIn ? "def" : "call", value.c_str());
     }
     for (const KvList* n = record->cfgVars; n; n = n->next) {
         if (!n->key || !n->value) continue;
         std::string value = *n->value ? std::string(n->key) + " " + n->value : std::string(n->key);
-        emitText(record, 1, 204, "cfg", value.c_str());
+        ncEmitText(record, 1, 204, "cfg", value.c_str());
     }
 }
 
@@ -173,7 +165,7 @@ int cycleInfoLayers(CycleRecord* record) {
 
 int rootCycleEnd(CycleRecord* record) {
     if (!record) return 0;
-    emitText(record, 0, 104, "cycleEnd", record->title);
+    ncEmitText(record, 0, 104, "cycleEnd", record->title);
     ncFreeChannels(record);
     return 1;
 }

@@ -16,22 +16,6 @@ struct LangSlot {
 LangSlot gSlots[kLangSlots];
 int gOpenCount = 0;
 
-constexpr int kEnd = -1;
-
-// The byte 26 ends the file for good: it is pushed back so every later read meets it again.
-int nextChar(FILE* file) {
-    int c = getc(file);
-    if (c == 26) ungetc(c, file);
-    return (c == EOF || c == 26) ? kEnd : c;
-}
-
-bool isBlank(int c) {
-    return c == ' ' || c == '\t';
-}
-bool isLineEnd(int c) {
-    return c == '\r' || c == '\n';
-}
-
 enum Keyword { kNone, kDefault, kLanguage, kStart, kEndWord };
 
 Keyword keywordOf(const std::string& word) {
@@ -44,19 +28,19 @@ Keyword keywordOf(const std::string& word) {
 
 // Skips to the end of the current line; false at the end of the file.
 bool skipLine(FILE* file, int c) {
-    while (c != kEnd && !isLineEnd(c)) c = nextChar(file);
-    return c != kEnd;
+    while (c != kCfgEnd && !cfgIsLineEnd(c)) c = cfgNextChar(file);
+    return c != kCfgEnd;
 }
 
 // Reads the argument word behind a keyword. Returns false when the line (or
 // file) ended before any argument; `c` is left on the argument's terminator.
 bool readArgument(FILE* file, int& c, std::string& argument) {
-    c = nextChar(file);
-    while (isBlank(c)) c = nextChar(file);
-    if (c == kEnd || isLineEnd(c) || c == ';') return false;
-    while (c != kEnd && !isBlank(c) && !isLineEnd(c) && c != ';') {
+    c = cfgNextChar(file);
+    while (cfgIsBlank(c)) c = cfgNextChar(file);
+    if (c == kCfgEnd || cfgIsLineEnd(c) || c == ';') return false;
+    while (c != kCfgEnd && !cfgIsBlank(c) && !cfgIsLineEnd(c) && c != ';') {
         argument += static_cast<char>(c);
-        c = nextChar(file);
+        c = cfgNextChar(file);
     }
     return true;
 }
@@ -66,18 +50,18 @@ bool searchSection(FILE* file, const char* language) {
     std::string choice;
     bool chosen = false;
     for (;;) {
-        int c = nextChar(file);
-        while (isBlank(c)) c = nextChar(file);
-        if (c == kEnd) return false;
-        if (isLineEnd(c)) continue;
+        int c = cfgNextChar(file);
+        while (cfgIsBlank(c)) c = cfgNextChar(file);
+        if (c == kCfgEnd) return false;
+        if (cfgIsLineEnd(c)) continue;
         std::string word;
-        while (c != kEnd && strchr("adefglnrstu", c)) {
+        while (c != kCfgEnd && strchr("adefglnrstu", c)) {
             word += static_cast<char>(c);
-            c = nextChar(file);
+            c = cfgNextChar(file);
         }
-        if (c == kEnd) return false;
-        if (isLineEnd(c)) continue;  // a word without a blank behind it is dropped
-        if (!isBlank(c) || word.empty()) {
+        if (c == kCfgEnd) return false;
+        if (cfgIsLineEnd(c)) continue;  // a word without a blank behind it is dropped
+        if (!cfgIsBlank(c) || word.empty()) {
             if (!skipLine(file, c)) return false;
             continue;
         }
@@ -85,7 +69,7 @@ bool searchSection(FILE* file, const char* language) {
         if (keyword == kNone) return false;  // a word of keyword letters that is no keyword
         std::string argument;
         if (!readArgument(file, c, argument)) {
-            if (c == kEnd) return false;
+            if (c == kCfgEnd) return false;
             if (c == ';' && !skipLine(file, c)) return false;
             continue;
         }
@@ -112,43 +96,43 @@ bool searchSection(FILE* file, const char* language) {
                 break;
         }
         if (c == ';' && !skipLine(file, c)) return false;
-        if (c == kEnd) return false;
+        if (c == kCfgEnd) return false;
     }
 }
 
 // Reads the next text line of the section: 1 with the line, 0 at its end.
 int nextSectionLine(FILE* file, char* buffer, size_t size) {
     for (;;) {
-        int c = nextChar(file);
-        while (isBlank(c)) c = nextChar(file);
-        if (c == kEnd) return 0;
-        if (isLineEnd(c)) continue;
+        int c = cfgNextChar(file);
+        while (cfgIsBlank(c)) c = cfgNextChar(file);
+        if (c == kCfgEnd) return 0;
+        if (cfgIsLineEnd(c)) continue;
         if (c == ':') {
             // The text runs to the line end. A last line without a line end is
             // delivered too: a file's final newline is easily missing.
             size_t n = 0;
-            c = nextChar(file);
-            while (c != kEnd && !isLineEnd(c)) {
+            c = cfgNextChar(file);
+            while (c != kCfgEnd && !cfgIsLineEnd(c)) {
                 if (n + 1 < size) buffer[n++] = static_cast<char>(c);
-                c = nextChar(file);
+                c = cfgNextChar(file);
             }
             if (size) buffer[n] = '\0';
             return 1;
         }
         std::string word;
-        while (c != kEnd && strchr("den", c)) {
+        while (c != kCfgEnd && strchr("den", c)) {
             word += static_cast<char>(c);
-            c = nextChar(file);
+            c = cfgNextChar(file);
         }
-        if (c == kEnd) return 0;
-        if (isLineEnd(c)) continue;  // "end" alone does not end the section
-        if (!isBlank(c) || word != "end") {
+        if (c == kCfgEnd) return 0;
+        if (cfgIsLineEnd(c)) continue;  // "end" alone does not end the section
+        if (!cfgIsBlank(c) || word != "end") {
             if (!skipLine(file, c)) return 0;
             continue;
         }
         std::string argument;
         if (readArgument(file, c, argument)) return 0;  // "end" with an argument
-        if (c == kEnd) return 0;
+        if (c == kCfgEnd) return 0;
         if (c == ';' && !skipLine(file, c)) return 0;
     }
 }

@@ -13,15 +13,6 @@ namespace {
 
 constexpr size_t kBlockTextField = 255;  // block texts keep at most 254 characters
 
-int emitText(CycleRecord* record, uint16_t channel, int32_t type, const char* name, const char* value) {
-    NcRecord rec;
-    ncRecClear(&rec);
-    ncRecPutI32(&rec, KVNC_TYPE, type);
-    ncRecPutText(&rec, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
-    ncRecPutText(&rec, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
-    return ncEmit(record, channel, &rec);
-}
-
 int emitTypeOnly(CycleRecord* record, uint16_t channel, int32_t type) {
     NcRecord rec;
     ncRecClear(&rec);
@@ -125,16 +116,16 @@ void move5x(CycleRecord* record, int32_t type, int32_t axisType, int32_t compani
 }  // namespace
 
 int ncError(CycleRecord* record, const char* text) {
-    return emitText(record, 0, 101, "error", text);
+    return ncEmitText(record, 0, 101, "error", text);
 }
 
 int ncComment(CycleRecord* record, const char* text) {
-    return emitText(record, 2, 1001, text, nullptr);
+    return ncEmitText(record, 2, 1001, text, nullptr);
 }
 
 int ncCommentText(CycleRecord* record, const char* text) {
     if (!text || !*text) return 0;
-    return emitText(record, 32, 4101, text, nullptr);
+    return ncEmitText(record, 32, 4101, text, nullptr);
 }
 
 int ncWriteComments(CycleRecord* record) {
@@ -155,7 +146,7 @@ int ncWriteComments(CycleRecord* record) {
 }
 
 int ncSetVariable(CycleRecord* record, const char* name, const char* value) {
-    return emitText(record, 10, 301, name, value);
+    return ncEmitText(record, 10, 301, name, value);
 }
 
 int ncSetFeedVariable(CycleRecord* record, const char* name, double number) {
@@ -178,16 +169,16 @@ int ncTr5X0(CycleRecord* record) {
 }
 
 int ncAssignRecord(CycleRecord* record, const char* name, const char* value) {
-    emitText(record, 31, 3131, name, value);
+    ncEmitText(record, 31, 3131, name, value);
     std::string quoted = std::string("\"") + (name ? name : "") + "\":=\"" + (value ? value : "") + "\"";
-    return emitText(record, 1, 203, "loc", quoted.c_str());
+    return ncEmitText(record, 1, 203, "loc", quoted.c_str());
 }
 
 int ncToolAxis(CycleRecord* record, double i, double j, double k) {
     double length = std::hypot(std::hypot(i, j), k);
     if (!(length > 1e-8)) return 0;
     std::string value = fixedText(i / length) + "," + fixedText(j / length) + "," + fixedText(k / length);
-    return emitText(record, 11, 3131, "toolAxis", value.c_str());
+    return ncEmitText(record, 11, 3131, "toolAxis", value.c_str());
 }
 
 int ncWriteToolAxisFromFrame(CycleRecord* record, double i, double j, double k) {
@@ -232,7 +223,7 @@ int ncBlockRecord5004(CycleRecord* record) {
 }
 
 int ncPathBegin(CycleRecord* record, const char* name, const char* comment, const char* uText) {
-    return emitText(record, 31, 3001, name, pathValue(comment, uText).c_str());
+    return ncEmitText(record, 31, 3001, name, pathValue(comment, uText).c_str());
 }
 
 int ncPathEnd(CycleRecord* record) {
@@ -298,7 +289,7 @@ void ncMove3114(CycleRecord* record, double* lastX, double* lastY, double* lastZ
 }
 
 int ncPathBegin41(CycleRecord* record, const char* name, const char* comment, const char* uText) {
-    return emitText(record, 41, 3001, name, pathValue(comment, uText).c_str());
+    return ncEmitText(record, 41, 3001, name, pathValue(comment, uText).c_str());
 }
 
 int ncPathEnd41(CycleRecord* record) {
@@ -324,4 +315,13 @@ int ncRecord7001(CycleRecord* record, double x, double y, double z) {
         ncRecPutF64(&rec, base + 16, z);
     }
     return ncEmit(record, 42, &rec);
+}
+
+int ncEmitText(CycleRecord* record, uint16_t channel, int32_t type, const char* name, const char* value) {
+    NcRecord rec;
+    ncRecClear(&rec);
+    ncRecPutI32(&rec, KVNC_TYPE, type);
+    ncRecPutText(&rec, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
+    ncRecPutText(&rec, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
+    return ncEmit(record, channel, &rec);
 }

@@ -7,6 +7,8 @@
 
 #include "kernel/cycle.h"
 
+// A record of a type with a name and a value text, each cut to its field.
+int ncEmitText(CycleRecord* record, uint16_t channel, int32_t type, const char* name, const char* value);
 int ncError(CycleRecord* record, const char* text);        // 101 on channel 0
 int ncComment(CycleRecord* record, const char* text);      // 1001 on channel 2
 int ncCommentText(CycleRecord* record, const char* text);  // 4101 on channel 32; nothing when empty

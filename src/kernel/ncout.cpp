@@ -99,12 +99,7 @@ int setVar(const char* name, const std::string& value) {
 }
 
 int emitNcMode(const char* value) {
-    NcRecord rec;
-    ncRecClear(&rec);
-    ncRecPutI32(&rec, KVNC_TYPE, 111);
-    ncRecPutText(&rec, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, "NCmode");
-    ncRecPutText(&rec, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
-    return ncEmit(g.writer, 0, &rec);
+    return ncEmitText(g.writer, 0, 111, "NCmode", value);
 }
 
 // A three-axis move record: the five-axis layout with the coordinate flags only.

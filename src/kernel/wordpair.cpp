@@ -2,27 +2,13 @@
 
 #include <string>
 
+#include "kernel/cfgfile.h"
+
 namespace {
 
 // Grown as needed: configuration values (file lists, comments) have no fixed bound.
 std::string gKey;
 std::string gValue;
-
-constexpr int kEnd = -1;
-
-// The byte 26 ends the file for good: it is pushed back so every later read meets it again.
-int nextChar(FILE* file) {
-    int c = getc(file);
-    if (c == 26) ungetc(c, file);
-    return (c == EOF || c == 26) ? kEnd : c;
-}
-
-bool isBlank(int c) {
-    return c == ' ' || c == '\t';
-}
-bool isLineEnd(int c) {
-    return c == '\r' || c == '\n';
-}
 
 }  // namespace
 
@@ -32,26 +18,26 @@ int readWordPair(FILE* file, const char** key, const char** value) {
     gValue.clear();
     bool inValue = false;
     for (;;) {
-        int c = nextChar(file);
-        if (c == kEnd) {
+        int c = cfgNextChar(file);
+        if (c == kCfgEnd) {
             if (gKey.empty()) return 0;
             break;
         }
         if (c == '#') {
             // The comment's line end closes only the comment: the pair goes on.
-            do c = nextChar(file);
-            while (c != kEnd && !isLineEnd(c));
-            if (c == kEnd) {
+            do c = cfgNextChar(file);
+            while (c != kCfgEnd && !cfgIsLineEnd(c));
+            if (c == kCfgEnd) {
                 if (gKey.empty()) return 0;
                 break;
             }
             continue;
         }
-        if (isLineEnd(c)) {
+        if (cfgIsLineEnd(c)) {
             if (!gKey.empty()) break;
             continue;
         }
-        if (isBlank(c)) {
+        if (cfgIsBlank(c)) {
             if (gKey.empty()) continue;
             if (!inValue)
                 inValue = true;
