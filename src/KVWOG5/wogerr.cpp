@@ -8,13 +8,12 @@
 
 #include "KVWOG5/lists.h"
 #include "platform/critsec.h"
+#include "platform/debugfiles.h"
 
 namespace {
 
 // Where logs and temporary names go.
 const char kOutDir[] = "./";
-const char kDebugInfoFile[] = "c:\\wogdebug.info";
-const char kDebugInfoEnv[] = "KV_WOGDEBUG_INFO";
 const char kTempNameSection[] = "wogTempName";
 const char kRandSeedSection[] = "wogRandSeed";
 const char kRandNextSection[] = "wogRandNext";
@@ -67,8 +66,8 @@ const WogErrorState* wogErrorState() {
 }
 
 const char* wogDebugInfoPath() {
-    const char* env = std::getenv(kDebugInfoEnv);
-    return env && *env ? env : kDebugInfoFile;
+    const char* env = std::getenv(kWogDebugInfoEnv);
+    return env && *env ? env : kWogDebugInfoFile;
 }
 
 int wogDebugEnabled() {
