@@ -492,8 +492,11 @@ std::vector<Shape> shapes() {
     std::mt19937 rng(20240613);
     for (int i = 0; i < 4; i++) {
         std::uniform_int_distribution<int> nv(8, 24);
-        out.push_back(
-            {"star" + std::to_string(i), starShape(rng, nv(rng), 100), {}, false, i == 0 ? 0.01 : 0.05});
+        out.push_back({std::string("star") + std::to_string(i),
+                       starShape(rng, nv(rng), 100),
+                       {},
+                       false,
+                       i == 0 ? 0.01 : 0.05});
     }
     // Rectangles with islands (clockwise).
     out.push_back(
@@ -508,7 +511,8 @@ std::vector<Shape> shapes() {
         const double m0 = 100 - w / 2, m1 = 100 + w / 2;
         const Ring c{{0, 0},    {200, 0},   {200, m0}, {170, m0}, {170, 30},  {30, 30},
                      {30, 170}, {170, 170}, {170, m1}, {200, m1}, {200, 200}, {0, 200}};
-        out.push_back({"C" + std::to_string(static_cast<int>(w)), c, {}, false, w < 10 ? 0.01 : 0.05});
+        out.push_back(
+            {std::string("C") + std::to_string(static_cast<int>(w)), c, {}, false, w < 10 ? 0.01 : 0.05});
     }
     // Finely sampled ellipses.
     for (int n : {400, 1000}) {
@@ -517,7 +521,7 @@ std::vector<Shape> shapes() {
             const double a = 2 * kPi * i / n;
             e.push_back({100 * std::cos(a), 60 * std::sin(a)});
         }
-        out.push_back({"ellipse" + std::to_string(n), e, {}, false, n < 1000 ? 0.01 : 0.12});
+        out.push_back({std::string("ellipse") + std::to_string(n), e, {}, false, n < 1000 ? 0.01 : 0.12});
     }
     out.push_back({"zigzag", {{0, 0}, {60, 40}, {90, -20}, {150, 30}, {170, 10}}, {}, true, 0.01});
     return out;

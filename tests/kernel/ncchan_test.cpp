@@ -16,11 +16,11 @@ namespace {
 std::vector<std::string> gEvents;  // "h<type>" handler, "p<type>" PCF handler, "l<type>"/"L<type>" listeners
 
 int handler(CycleRecord*, NcRecord* o) {
-    gEvents.push_back("h" + std::to_string(ncRecGetI32(o, KVNC_TYPE)));
+    gEvents.push_back(std::string("h") + std::to_string(ncRecGetI32(o, KVNC_TYPE)));
     return 7;
 }
 int pcfHandler(CycleRecord*, NcRecord* o) {
-    gEvents.push_back("p" + std::to_string(ncRecGetI32(o, KVNC_TYPE)));
+    gEvents.push_back(std::string("p") + std::to_string(ncRecGetI32(o, KVNC_TYPE)));
     return 8;
 }
 int listenPof(CycleRecord*, NcRecord* o, void* data) {
