@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "KVWOG5/kont2d.h"
+#include "KVWOG5/pred2d.h"
 #include "KVWOG5/recsort.h"
 #include "KVWOG5/tricont.h"
 #include "KVWOG5/wogerr.h"
@@ -61,6 +62,10 @@ void computeBox(const Kont2d* k, int32_t i, double margin, double* out) {
     out[3] = std::fmax(s.y1, s.y2) + margin;
 }
 
+void computeLine(const Kont2d* k, int32_t i, Offs3dLine* out) {
+    out->ok = segLineEquation2D(&k->elements[i], &out->a, &out->b, &out->c);
+}
+
 Offs3dBoxTable* createBoxTable(const Kont2d* k, double margin) {
     Offs3dBoxTable* t = static_cast<Offs3dBoxTable*>(std::calloc(1, sizeof(Offs3dBoxTable)));
     if (!t) return nullptr;
@@ -73,7 +78,16 @@ Offs3dBoxTable* createBoxTable(const Kont2d* k, double margin) {
             std::free(t);
             return nullptr;
         }
-        for (int32_t i = 0; i < k->count; i++) computeBox(k, i, margin, t->boxes[i]);
+        t->lines = static_cast<Offs3dLine*>(std::malloc(static_cast<size_t>(k->count) * sizeof(Offs3dLine)));
+        if (!t->lines) {
+            std::free(t->boxes);
+            std::free(t);
+            return nullptr;
+        }
+        for (int32_t i = 0; i < k->count; i++) {
+            computeBox(k, i, margin, t->boxes[i]);
+            computeLine(k, i, &t->lines[i]);
+        }
     }
     return t;
 }
@@ -81,6 +95,7 @@ Offs3dBoxTable* createBoxTable(const Kont2d* k, double margin) {
 void freeBoxTable(Offs3dBoxTable* t) {
     if (!t) return;
     std::free(t->boxes);
+    std::free(t->lines);
     std::free(t);
 }
 
@@ -250,6 +265,12 @@ const double* offs3dElementBox(Offs3dBoxTable* table, int32_t i) {
     if (table->boxes) return table->boxes[i];
     computeBox(table->elements, i, table->margin, table->scratch);
     return table->scratch;
+}
+
+const Offs3dLine* offs3dElementLine(Offs3dBoxTable* table, int32_t i) {
+    if (table->lines) return &table->lines[i];
+    computeLine(table->elements, i, &table->scratchLine);
+    return &table->scratchLine;
 }
 
 int offs3dInstallToolMethods(int32_t kind, OffsetToolMethods* methods) {

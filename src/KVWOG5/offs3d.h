@@ -75,13 +75,22 @@ struct OffsetToolMethods {
     OffsetVertexFn vertex;        // contact points with a vertex
 };
 
-// Boxes of the elements grown by a margin; computed once unless there are too many elements.
+// Line a*x + b*y + c = 0 of an element as segLineEquation2D gives it; ok 0 for no line.
+struct Offs3dLine {
+    double a, b, c;
+    int32_t ok;
+};
+
+// Boxes of the elements grown by a margin, and their lines; computed once unless there are too many
+// elements.
 struct Offs3dBoxTable {
     int32_t count;
     double margin;
     const Kont2d* elements;
     double (*boxes)[4];  // xmin, ymin, xmax, ymax; null when computed on demand
     double scratch[4];
+    Offs3dLine* lines;  // null when computed on demand
+    Offs3dLine scratchLine;
 };
 
 struct Offs3dParams {
@@ -172,6 +181,8 @@ int offs3dFreeCache(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dPara
 int offs3dCompareStartX(const void* a, const void* b);
 // Grown box {xmin, ymin, xmax, ymax} of element i.
 const double* offs3dElementBox(Offs3dBoxTable* table, int32_t i);
+// Line of element i.
+const Offs3dLine* offs3dElementLine(Offs3dBoxTable* table, int32_t i);
 // Installs the triangle-mode operations of a tool kind: 1, or kOffs3dNoToolMethods for a kind whose
 // workers are not available. Kinds without triangle operations install none.
 int offs3dInstallToolMethods(int32_t kind, OffsetToolMethods* methods);

@@ -1,7 +1,9 @@
 // Offset engine passes: the tool steps along the elements from a start contact until it closes its
 // loop or reaches the frame; a second pass the other way and a join complete an open run.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <numbers>
 #include <vector>
@@ -39,6 +41,8 @@ const int32_t kCloseCrossSpan = 20;
 const int32_t kNearPathEvery = 1000;
 const double kNearPathLimit = 0.01;
 const double kFrameSnap = 0.0001;
+// Relative margin far above the rounding of a squared distance.
+const double kRoundingSlack = 1e-9;
 
 Vec2 xy(const Vec3& p) {
     return Vec2{p.x, p.y};
@@ -75,6 +79,44 @@ int64_t passBudget(const Offs3dGeometry* g, double radius) {
     const double steps = 8.0 * loop / kLeastStep + 10000.0;
     return steps > 4e9 ? static_cast<int64_t>(4e9) : static_cast<int64_t>(steps);
 }
+
+double jointAngle(const Offs3dSeg& a, const Offs3dSeg& b, int32_t sense) {
+    return angleAt(Vec3{a.x1, a.y1, a.z1}, Vec3{a.x2, a.y2, a.z2}, Vec3{b.x2, b.y2, b.z2}, sense);
+}
+
+// Sum of the vertex angles at the last three joints of the path, each from angleOf(a, b).
+template <typename F>
+double turnAngleWith(const Offs3dPath* path, int32_t first, F angleOf) {
+    if (!path || path->count - first < 6) return 0.0;
+    double sum = 0.0;
+    for (int32_t i = path->count - 4; i < path->count - 1; i++)
+        sum += angleOf(path->segments[i], path->segments[i + 1]);
+    return sum;
+}
+
+// Joint angles of the turning measure within one pass: a step mostly adds one joint to the three
+// measured, so the other two are taken from here, found by their exact points.
+struct JointCache {
+    struct Joint {
+        double key[6];
+        double angle;
+    };
+    Joint joints[3];
+    int32_t used = 0;
+    int32_t next = 0;
+
+    double angle(const Offs3dSeg& a, const Offs3dSeg& b, int32_t sense) {
+        const double key[6] = {a.x1, a.y1, a.x2, a.y2, b.x2, b.y2};
+        for (int32_t i = 0; i < used; i++)
+            if (std::memcmp(joints[i].key, key, sizeof key) == 0) return joints[i].angle;
+        Joint& j = joints[next];
+        std::memcpy(j.key, key, sizeof key);
+        j.angle = jointAngle(a, b, sense);
+        next = (next + 1) % 3;
+        used = std::min(used + 1, 3);
+        return j.angle;
+    }
+};
 
 struct Pass {
     Offs3dGeometry* g;
@@ -255,14 +297,8 @@ int offs3dNearPathTest(const Offs3dPath* path, int32_t from, int32_t to, int32_t
 }
 
 double offs3dTurnAngle(const Offs3dPath* path, int32_t first, int32_t sense) {
-    if (!path || path->count - first < 6) return 0.0;
-    double sum = 0.0;
-    for (int32_t i = path->count - 4; i < path->count - 1; i++) {
-        const Offs3dSeg& a = path->segments[i];
-        const Offs3dSeg& b = path->segments[i + 1];
-        sum += angleAt(Vec3{a.x1, a.y1, a.z1}, Vec3{a.x2, a.y2, a.z2}, Vec3{b.x2, b.y2, b.z2}, sense);
-    }
-    return sum;
+    return turnAngleWith(path, first,
+                         [sense](const Offs3dSeg& a, const Offs3dSeg& b) { return jointAngle(a, b, sense); });
 }
 
 int offs3dRollback(Offs3dPath* path, int32_t first, int32_t* counter, int32_t* noProgress, int32_t* pending,
@@ -377,6 +413,11 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
         result = ps.leaveFrame(st.previous, st.current, false, kLineNoCrossing);
     } else {
         const int64_t budget = passBudget(geometry, tool->radius);
+        JointCache joints;
+        auto spinAngle = [&] {
+            return turnAngleWith(
+                path, f, [&](const Offs3dSeg& a, const Offs3dSeg& b) { return joints.angle(a, b, -dir); });
+        };
         Vec3 probe = st.current;
         for (int64_t iteration = 0;; iteration++) {
             if (iteration > budget) {
@@ -401,7 +442,7 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                                             std::fabs(x.y - st.current.y) <= kSameCentre &&
                                             std::fabs(x.z - st.current.z) <= kSameCentre);
             if (stalled) noProgress++;
-            if (noProgress >= kNoProgressLimit || offs3dTurnAngle(path, f, -dir) > kSpinLimit) {
+            if (noProgress >= kNoProgressLimit || spinAngle() > kSpinLimit) {
                 if (offs3dRollback(path, f, &rollbacks, &noProgress, &pending, &st.previous, &st.current) <
                     0) {
                     wogError(kOffs3dRollbackRefused, kSourceFile, kLineRollback);
@@ -454,16 +495,22 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                     }
                 }
             }
-            // Closing in on the loop's first centre.
-            const double d = dist2D(st.found, closePoint);
+            // Closing in on the loop's first centre. Clearly beyond the closing range only the
+            // range itself matters, not the distance, which is then left uncomputed.
+            const double cx = st.found.x - closePoint.x, cy = st.found.y - closePoint.y;
+            const bool farOff = cx * cx + cy * cy > 4.0 * maxStart * maxStart * (1.0 + kRoundingSlack);
+            const double d = farOff ? DBL_MAX : dist2D(st.found, closePoint);
             if (d < kCloseDone) {
                 if (d > kCloseTiny && ps.putClosing(st.found, closePoint, kLinePutClose) < 0)
                     return kOffs3dFail;
                 result = kOffs3dClosed;
                 break;
             }
-            const double aheadAngle = angleAt(st.previous, st.current, closePoint, dir);
-            if (d <= 2 * maxStart && kAheadLo < aheadAngle && aheadAngle < kAheadHi) {
+            auto closeAhead = [&] {
+                const double a = angleAt(st.previous, st.current, closePoint, dir);
+                return kAheadLo < a && a < kAheadHi;
+            };
+            if (d <= 2 * maxStart && closeAhead()) {
                 closing = true;
                 if (d <= kCloseNear) {
                     if (ps.putClosing(st.found, closePoint, kLinePutCloseNear) < 0) return kOffs3dFail;

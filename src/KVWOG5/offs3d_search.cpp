@@ -18,6 +18,8 @@ const double kNoExtent = 1e-5;
 // Slack of the search against rounding: a probe this much beyond reach still tests the element.
 const double kReachSlack = 0.01;
 const double kNothing = 10.0;  // pseudo-angles lie in [0, 8)
+// Relative to the coordinates, far above the rounding of a distance computed from them.
+const double kRoundingSlack = 1e-9;
 
 double dist(const Vec2& a, const Vec2& b) {
     return std::hypot(a.x - b.x, a.y - b.y);
@@ -34,6 +36,26 @@ int sideOfDirected(const Vec2& a, const Vec2& b, const Vec2& f) {
     double la, lb, lc;
     if (!segLineEquation2D(&s, &la, &lb, &lc)) return 0;
     return sideOfLine2D(&f, la, lb, lc);
+}
+
+// step <= |end - probe| <= reach. Squared distances decide what lies clearly inside or outside,
+// which spares the exact distance for all but the points within rounding of a bound.
+bool withinRing(const Vec2& end, const Vec2& probe, double step, double reach) {
+    const double dx = end.x - probe.x, dy = end.y - probe.y, q = dx * dx + dy * dy;
+    if (reach > 0.0 && q > reach * reach * (1.0 + kRoundingSlack)) return false;
+    if (step > 0.0 && q < step * step * (1.0 - kRoundingSlack)) return false;
+    const double de = dist(end, probe);
+    return !(de < step || de > reach);
+}
+
+// footOnSeg2D with the element's line already known.
+int footOnLine(const Vec2& p, const Seg2D& e, const Offs3dLine& l, Vec2* out) {
+    const double d = l.a * p.x + l.b * p.y + l.c;
+    out->x = p.x - d * l.a;
+    out->y = p.y - d * l.b;
+    if (std::fabs(l.b) > std::fabs(l.a))
+        return out->x >= std::fmin(e.x1, e.x2) && out->x <= std::fmax(e.x1, e.x2);
+    return out->y >= std::fmin(e.y1, e.y2) && out->y <= std::fmax(e.y1, e.y2);
 }
 
 // Visits every contour of the frame set: outer contours with their islands.
@@ -84,31 +106,37 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
     const double reference =
         pseudoAngleDiff2D(query->reference.x - probe.x, query->reference.y - probe.y, 0.0, query->direction);
     Best best;
+    Offs3dBoxTable* table = params->elementBoxes;
+    const double slack = kRoundingSlack * (1.0 + std::fabs(probe.x) + std::fabs(probe.y));
     for (int32_t n = 0; n < cell->count; n++) {
         const int32_t idx = cell->items[n];
-        const double* box = offs3dElementBox(params->elementBoxes, idx);
+        const double* box = table->boxes ? table->boxes[idx] : offs3dElementBox(table, idx);
         // Elements are sorted by start x: none further on can reach the probe.
         if (box[0] > probe.x) break;
         const Seg2D& e = k->elements[idx];
+        const bool extent = std::fabs(e.x1 - e.x2) >= kNoExtent || std::fabs(e.y1 - e.y2) >= kNoExtent;
+        if (extent && (probe.x < box[0] || probe.x > box[2] || probe.y < box[1] || probe.y > box[3]))
+            continue;
         const double r = tool->radius + offs3dRadiusAddition(idx);
         const double reach = r + step;
         const Vec2 e1{e.x1, e.y1}, e2{e.x2, e.y2};
-        const bool extent = std::fabs(e.x1 - e.x2) >= kNoExtent || std::fabs(e.y1 - e.y2) >= kNoExtent;
-        if (extent) {
-            if (probe.x < box[0] || probe.x > box[2] || probe.y < box[1] || probe.y > box[3]) continue;
-        } else if (dist(e1, probe) > reach) {
-            continue;
-        }
-        double a, b, c;
-        if (segLineEquation2D(&e, &a, &b, &c)) {
+        if (!extent && dist(e1, probe) > reach) continue;
+        const Offs3dLine& line = table->lines ? table->lines[idx] : *offs3dElementLine(table, idx);
+        if (line.ok) {
+            const double a = line.a, b = line.b, c = line.c;
             const double v = a * probe.x + b * probe.y + c;
             if (std::fabs(v) > reach + kReachSlack) continue;
-            Vec2 foot;
-            double near = std::fmin(dist(probe, e1), dist(probe, e2));
-            if (footOnSeg2D(&probe, &e, &foot)) near = std::fmin(near, dist(probe, foot));
-            if (near < r - step - kReachSlack) {
-                wogError(0, kSourceFile, kLineInMaterial);
-                return 0;
+            // No point of the element is nearer than its line: well off the line the probe cannot
+            // be in the material, and the distances to the element need not be computed.
+            const double inMaterial = r - step - kReachSlack;
+            if (std::fabs(v) < inMaterial + slack) {
+                Vec2 foot;
+                double near = std::fmin(dist(probe, e1), dist(probe, e2));
+                if (footOnLine(probe, e, line, &foot)) near = std::fmin(near, dist(probe, foot));
+                if (near < inMaterial) {
+                    wogError(0, kSourceFile, kLineInMaterial);
+                    return 0;
+                }
             }
             // The curve at tool distance on the probe's side (the negative side when on the line).
             const double shifted = v > 0.0 ? c - r : c + r;
@@ -117,13 +145,12 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
                 (x1.x != x2.x || x1.y != x2.y)) {
                 for (const Vec2& x : {x1, x2}) {
                     Vec2 f;
-                    if (footOnSeg2D(&x, &e, &f)) best.offer(query, reference, x, f, idx);
+                    if (footOnLine(x, e, line, &f)) best.offer(query, reference, x, f, idx);
                 }
             }
         }
         for (const Vec2& end : {e1, e2}) {
-            const double de = dist(end, probe);
-            if (de < step || de > reach) continue;
+            if (!withinRing(end, probe, step, reach)) continue;
             const ToolCircle around{end.x, end.y, r, 0};
             Vec2 x1, x2;
             // A tangent meeting gives no direction to go on in.

@@ -1,5 +1,6 @@
 #include "KVWOG5/offset2d.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -36,6 +37,12 @@ const double kCoverMargin = 0.5;
 const double kCoverCircle = 0.2;
 const double kMaxRaysPerElement = 8;
 const double kFanStep = 0.5;  // radians between the rays of a vertex fan
+// Beyond rounding of any distance computed here: a box test with this slack rejects only what the
+// exact test would reject too.
+const double kBoxSlack = 1e-3;
+const double kMaxBands = 1000;
+// Relative margin far above the rounding of a squared distance.
+const double kRoundingSlack = 1e-9;
 const char kProblemFile[] = "offset_problem.bnd";
 
 template <typename K, typename F>
@@ -58,6 +65,14 @@ bool contourOpen(const Kont2d* c) {
 
 bool boxesTouch(const double* a, const double* b, double grow) {
     return a[0] <= b[2] + grow && b[0] - grow <= a[2] && a[1] <= b[3] + grow && b[1] - grow <= a[3];
+}
+
+// |p - q| <= limit, on squared distances unless within rounding of the limit.
+bool within(const Vec2& p, const Vec2& q, double limit) {
+    const double dx = p.x - q.x, dy = p.y - q.y, d2 = dx * dx + dy * dy, l2 = limit * limit;
+    if (limit > 0.0 && d2 > l2 * (1.0 + kRoundingSlack)) return false;
+    if (limit > 0.0 && d2 < l2 * (1.0 - kRoundingSlack)) return true;
+    return wogDist2D(&p, &q) <= limit;
 }
 
 // Reverses one contour without touching its islands.
@@ -127,27 +142,47 @@ int offset2dDropNearCandidates(const Kont2d* merged, StartCandList* candidates) 
     double widest = 0.0;
     for (int32_t i = 0; i < merged->count; i++)
         widest = std::fmax(widest, merged->elements[i].x2 - merged->elements[i].x1);
+    // Bands across y, each listing in start-x order the elements whose box grown by the reach meets
+    // it: only the band of a ray end can hold an element near it.
+    const double far = reach + kBoxSlack;
+    const double y0 = merged->ymin;
+    const double height = merged->ymax - merged->ymin;
+    const int32_t bandCount = height > far ? static_cast<int32_t>(std::fmin(kMaxBands, height / far)) + 1 : 1;
+    const double bandHeight = height / bandCount;
+    auto bandOf = [&](double y) {
+        const double q = bandHeight > 0.0 ? (y - y0) / bandHeight : 0.0;
+        if (!(q > 0.0)) return 0;
+        if (q >= bandCount) return bandCount - 1;
+        return static_cast<int32_t>(q);
+    };
+    std::vector<std::vector<int32_t>> bands(static_cast<size_t>(bandCount));
+    for (int32_t i = 0; i < merged->count; i++) {
+        const Seg2D& e = merged->elements[i];
+        const int32_t b1 = bandOf(std::fmax(e.y1, e.y2) + far);
+        for (int32_t b = bandOf(std::fmin(e.y1, e.y2) - far); b <= b1; b++) bands[b].push_back(i);
+    }
     int32_t kept = 0;
     for (int32_t n = 0; n < candidates->count; n++) {
         const Seg2D cand = candidates->data[n];
         const Vec2 p{cand.x1, cand.y1};
         bool near = false;
         const double from = p.x - reach - widest;
-        int32_t lo = 0, hi = merged->count;
-        while (lo < hi) {
-            const int32_t mid = lo + (hi - lo) / 2;
-            if (merged->elements[mid].x1 < from)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        for (int32_t i = lo; i < merged->count && !near; i++) {
+        const std::vector<int32_t>& band = bands[bandOf(p.y)];
+        auto q = std::lower_bound(band.begin(), band.end(), from,
+                                  [merged](int32_t i, double x) { return merged->elements[i].x1 < x; });
+        for (; q != band.end() && !near; ++q) {
+            const int32_t i = *q;
             const Seg2D& e = merged->elements[i];
             if (e.x1 > p.x + reach) break;
+            // Far outside the element's box grown by the reach: neither its line part nor its ends
+            // can be near, and the distances need not be computed.
+            if (p.x < std::fmin(e.x1, e.x2) - far || p.x > std::fmax(e.x1, e.x2) + far ||
+                p.y < std::fmin(e.y1, e.y2) - far || p.y > std::fmax(e.y1, e.y2) + far)
+                continue;
             const Vec2 e1{e.x1, e.y1}, e2{e.x2, e.y2};
             const double dl = std::fabs(lines[i].a * p.x + lines[i].b * p.y + lines[i].c);
-            if ((dl <= reach && segProjectInside2D(&e, &p) == 1) || wogDist2D(&p, &e1) <= reach ||
-                wogDist2D(&p, &e2) <= reach)
+            if ((dl <= reach && segProjectInside2D(&e, &p) == 1) || within(p, e1, reach) ||
+                within(p, e2, reach))
                 near = true;
         }
         if (!near) candidates->data[kept++] = cand;
@@ -307,11 +342,11 @@ int offset2dDropCoveredCandidates(int32_t first, StartCandList* candidates, cons
         }
         for (size_t q = first; q < pre.size(); q++) {
             const int32_t n = pre[q];
-            if (gone[n]) continue;
-            const Seg2D& cand = candidates->data[n];
             const double* cb = boxes[n].data();
+            // Sorted by least y, so the dropped ones further on lie beyond the segment too.
             if (cb[1] > sb[3] + kCoverMargin) break;
-            if (!boxesTouch(cb, sb, kCoverMargin)) continue;
+            if (gone[n] || !boxesTouch(cb, sb, kCoverMargin)) continue;
+            const Seg2D& cand = candidates->data[n];
             if (segsIntersect2D(&s, &cand)) {
                 gone[n] = 1;
                 continue;

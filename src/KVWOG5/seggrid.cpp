@@ -1,8 +1,10 @@
 #include "KVWOG5/seggrid.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "KVWOG5/lists.h"
 #include "KVWOG5/pred2d.h"
@@ -12,6 +14,10 @@ namespace {
 
 const int32_t kMaxCells = 30;
 const int32_t kCellCapacity = 100;
+// The fine grid of the crossing test: at most this many cells per axis, and used only while the
+// segments' boxes fill no more cells than this many per segment (long slanted segments fill many).
+const int32_t kMaxFineCells = 256;
+const int64_t kFineEntriesPerSeg = 16, kFineEntriesExtra = 4096;
 // Records on one line give the grid no extent across it.
 const double kLeastCell = 1e-6;
 const double kSharedEnd = 1e-6;
@@ -44,6 +50,16 @@ bool nearAnEnd(const Vec2& p, const Seg2D& s, double tol) {
     return pointsNear2D(&p, &s1, tol) || pointsNear2D(&p, &s2, tol);
 }
 
+struct Box {
+    double b[4];  // xmin, ymin, xmax, ymax
+};
+
+int copyBox(double* box, const void* rec) {
+    const Box* b = static_cast<const Box*>(rec);
+    for (int k = 0; k < 4; k++) box[k] = b->b[k];
+    return 1;
+}
+
 struct Search {
     PointList2D* out;
     int32_t goOn;
@@ -58,6 +74,83 @@ struct Search {
         return true;
     }
 };
+
+// The pair test of two segments (s before t in the list): 1 with the crossing point when they
+// cross away from their shared ends.
+bool segsCross(const Seg2D& s, const Seg2D& t, double endTolerance, Vec2* p) {
+    if (endsShared(s, t, kSharedEnd)) return false;
+    if (!segsIntersect2D(&s, &t) || !lineLineIntersectTol2D(&s, &t, 1e-12, p)) return false;
+    return !(nearAnEnd(*p, s, endTolerance) && nearAnEnd(*p, t, endTolerance));
+}
+
+bool boxesApart(const double* a, const double* b) {
+    return a[0] > b[2] || b[0] > a[2] || a[1] > b[3] || b[1] > a[3];
+}
+
+// Whether any two segments cross, for when no list of crossings is wanted and so the order in
+// which pairs are met does not matter. A pair can only cross where its boxes overlap, and it is
+// tested once, in the cell of a fine bucket grid that holds the lower corner of that overlap.
+// Nothing is decided for boxes that are not finite or that would fill too many cells.
+int anyCrossing(const Seg2D* seg, const std::vector<Box>& boxes, double endTolerance, Search& search,
+                bool* decided) {
+    const int32_t n = static_cast<int32_t>(boxes.size());
+    double x0 = DBL_MAX, y0 = DBL_MAX, x1 = -DBL_MAX, y1 = -DBL_MAX;
+    for (const Box& b : boxes) {
+        for (double v : b.b)
+            if (!std::isfinite(v)) return 0;
+        x0 = std::fmin(x0, b.b[0]);
+        y0 = std::fmin(y0, b.b[1]);
+        x1 = std::fmax(x1, b.b[2]);
+        y1 = std::fmax(y1, b.b[3]);
+    }
+    const int32_t k = std::clamp(static_cast<int32_t>(std::sqrt(static_cast<double>(n))), 1, kMaxFineCells);
+    const double w = std::fmax((x1 - x0) / k, kLeastCell), h = std::fmax((y1 - y0) / k, kLeastCell);
+    auto col = [&](double x) { return cellOf((x - x0) / w, k); };
+    auto row = [&](double y) { return cellOf((y - y0) / h, k); };
+    std::vector<int32_t> span(static_cast<size_t>(n) * 4);  // first row, last row, first col, last col
+    int64_t entries = 0;
+    for (int32_t i = 0; i < n; i++) {
+        const double* b = boxes[i].b;
+        int32_t* sp = &span[static_cast<size_t>(i) * 4];
+        sp[0] = row(b[1]);
+        sp[1] = row(b[3]);
+        sp[2] = col(b[0]);
+        sp[3] = col(b[2]);
+        entries += static_cast<int64_t>(sp[1] - sp[0] + 1) * (sp[3] - sp[2] + 1);
+    }
+    if (entries > kFineEntriesPerSeg * static_cast<int64_t>(n) + kFineEntriesExtra) return 0;
+    *decided = true;
+    // Cell lists side by side: start[c] .. start[c + 1] in items, each in list order.
+    std::vector<int32_t> start(static_cast<size_t>(k) * k + 1, 0);
+    for (int32_t i = 0; i < n; i++) {
+        const int32_t* sp = &span[static_cast<size_t>(i) * 4];
+        for (int32_t r = sp[0]; r <= sp[1]; r++)
+            for (int32_t c = sp[2]; c <= sp[3]; c++) start[r * k + c + 1]++;
+    }
+    for (size_t c = 1; c < start.size(); c++) start[c] += start[c - 1];
+    std::vector<int32_t> items(static_cast<size_t>(start.back()));
+    std::vector<int32_t> fill(start.begin(), start.end() - 1);
+    for (int32_t i = 0; i < n; i++) {
+        const int32_t* sp = &span[static_cast<size_t>(i) * 4];
+        for (int32_t r = sp[0]; r <= sp[1]; r++)
+            for (int32_t c = sp[2]; c <= sp[3]; c++) items[fill[r * k + c]++] = i;
+    }
+    for (int32_t cell = 0; cell < k * k; cell++) {
+        for (int32_t a = start[cell]; a < start[cell + 1]; a++) {
+            const double* sb = boxes[items[a]].b;
+            for (int32_t b = a + 1; b < start[cell + 1]; b++) {
+                const double* tb = boxes[items[b]].b;
+                if (boxesApart(sb, tb)) continue;
+                if (row(std::fmax(sb[1], tb[1])) * k + col(std::fmax(sb[0], tb[0])) != cell) continue;
+                Vec2 p;
+                if (!segsCross(seg[items[a]], seg[items[b]], endTolerance, &p)) continue;
+                search.crossing(p, kLineGridSearch);
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -136,19 +229,31 @@ int segListSelfIntersect(const SegList2D* list, PointList2D* crossings, int32_t 
     const Seg2D* seg = list->data;
     const int32_t n = list->count;
     Search search{crossings, goOn, 0};
-    SegGrid* grid = segGridBuild(seg, static_cast<int32_t>(sizeof(Seg2D)), n, 0.0, segBox2D);
+    // Boxes once for the grid and for the pair test: segments whose boxes are apart never
+    // intersect, which rejects most pairs of a cell.
+    std::vector<Box> boxes(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; i++) segBox2D(boxes[i].b, &seg[i]);
+    if (!crossings) {
+        bool decided = false;
+        const int r = anyCrossing(seg, boxes, endTolerance, search, &decided);
+        if (decided) return r;
+    }
+    SegGrid* grid = segGridBuild(boxes.data(), static_cast<int32_t>(sizeof(Box)), n, 0.0, copyBox);
     if (grid) {
+        std::vector<Box> cellBoxes;  // the boxes of one cell in its order, side by side
         for (int32_t r = 0; r < grid->rows; r++) {
             for (int32_t c = 0; c < grid->cols; c++) {
                 const IntList* cell = grid->cells[r][c];
+                cellBoxes.resize(static_cast<size_t>(cell->count));
+                for (int32_t a = 0; a < cell->count; a++) cellBoxes[a] = boxes[cell->data[a]];
                 for (int32_t a = 0; a < cell->count; a++) {
                     const Seg2D& s = seg[cell->data[a]];
+                    const double* sb = cellBoxes[a].b;
                     for (int32_t b = a + 1; b < cell->count; b++) {
-                        const Seg2D& t = seg[cell->data[b]];
-                        if (endsShared(s, t, kSharedEnd)) continue;
+                        const double* tb = cellBoxes[b].b;
+                        if (boxesApart(sb, tb)) continue;
                         Vec2 p;
-                        if (!segsIntersect2D(&s, &t) || !lineLineIntersectTol2D(&s, &t, 1e-12, &p)) continue;
-                        if (nearAnEnd(p, s, endTolerance) && nearAnEnd(p, t, endTolerance)) continue;
+                        if (!segsCross(s, seg[cell->data[b]], endTolerance, &p)) continue;
                         if (search.crossing(p, kLineGridSearch)) {
                             segGridFree(grid);
                             return search.result;

@@ -121,6 +121,61 @@ TEST(SegGrid, GridMissesNoCrossingOfRandomSegments) {
     }
 }
 
+// Without a list to fill only the answer counts; it must be the one the ordered search gives.
+TEST(SegGrid, AnswerWithoutAListMatchesTheListedSearch) {
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    auto circle = [](int n, double r, double turns) {
+        std::vector<Vec2> p;
+        for (int i = 0; i < n; i++) {
+            const double a = 2 * 3.141592653589793 * turns * i / n;
+            p.push_back({r * std::cos(a) * (1 + 0.3 * std::sin(2 * a)), r * std::sin(a)});
+        }
+        return p;
+    };
+    std::vector<std::vector<Seg2D>> cases = {
+        loop(circle(3000, 100, 1)),  // fine and simple, like a traced loop
+        loop(circle(3000, 100, 2)),  // winds twice: crosses itself
+    };
+    // Long slanted spikes, whose boxes cover many cells of a fine grid.
+    for (int turns : {1, 2}) {
+        std::vector<Vec2> star;
+        for (int i = 0; i < 400; i++) {
+            const double a = 2 * 3.141592653589793 * turns * i / 400, r = i % 2 ? 100 : 5;
+            star.push_back({r * std::cos(a), r * std::sin(a)});
+        }
+        cases.push_back(loop(star));
+    }
+    for (int round = 0; round < 30; round++) {
+        std::vector<Vec2> p;
+        double x = 0, y = 0, h = 0;
+        const int n = 5 + round * 40;
+        for (int i = 0; i < n; i++) {
+            p.push_back({x, y});
+            h += (u(rng) - 0.5) * (round % 3 == 0 ? 0.2 : 1.5);
+            const double step = round % 4 == 0 ? 50 * u(rng) : 0.3 + u(rng);
+            x += step * std::cos(h);
+            y += step * std::sin(h);
+        }
+        cases.push_back(loop(p));
+    }
+    int crossing = 0;
+    for (size_t c = 0; c < cases.size(); c++) {
+        SegList2D* l = segList(cases[c]);
+        PointList2D* pts = pointList2DCreate(0);
+        const int listed = segListSelfIntersect(l, pts, 1, 1e-5);
+        wogResetState();
+        EXPECT_EQ(segListSelfIntersect(l, nullptr, 0, 1e-5), listed) << "case " << c;
+        EXPECT_EQ(wogErrorState()->line, listed ? 5270 : 0) << "case " << c;
+        EXPECT_EQ(segListSelfIntersect(l, nullptr, 1, 1e-5), listed) << "case " << c;
+        crossing += listed;
+        segList2DFree(l);
+        segList2DFree(pts);
+    }
+    EXPECT_GT(crossing, 5);
+    EXPECT_LT(crossing, static_cast<int>(cases.size()));
+}
+
 TEST(SegGrid, CellsPerAxisAndSpan) {
     const struct {
         int32_t n, k;
