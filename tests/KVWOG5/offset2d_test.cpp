@@ -499,8 +499,11 @@ std::vector<Shape> shapes() {
                        i == 0 ? 0.01 : 0.05});
     }
     // Rectangles with islands (clockwise).
-    out.push_back(
-        {"rect2", rect(0, 0, 200, 120, true), {rect(20, 20, 70, 60, false), rect(120, 50, 170, 100, false)}});
+    out.push_back({"rect2",
+                   rect(0, 0, 200, 120, true),
+                   {rect(20, 20, 70, 60, false), rect(120, 50, 170, 100, false)},
+                   false,
+                   0.01});
     out.push_back(
         {"rect3",
          rect(-50, -40, 150, 140, true),

@@ -273,6 +273,39 @@ TEST(ChainIndex, ModesAndSplit) {
     chainIndexFree(nullptr);
 }
 
+// Element numbers beyond 16 bits: a run of 40000 unit elements, crossed near its end by the return.
+TEST(ChainIndex, ChainsBeyondSixteenBitCounts) {
+    const int32_t n = 40000;
+    std::vector<Vec2> p;
+    for (int32_t k = 0; k <= n; k++) p.push_back(Vec2{double(k), 0});
+    p.push_back(Vec2{double(n), 5});
+    p.push_back(Vec2{39000.5, 5});
+    p.push_back(Vec2{39000.5, -5});
+    auto c = chain(p);
+    const int32_t m = static_cast<int32_t>(c.size());
+    ChainIndex* ix = chainIndexCreate(c.data(), m, 1, 0);
+    ASSERT_NE(ix, nullptr);
+    EXPECT_EQ(ix->n, m);
+    EXPECT_EQ(ix->chains[0].first, 0);
+    EXPECT_EQ(ix->chains[ix->chainCount - 1].last, m - 1);
+    const int32_t hit = chainIndexFindCrossing(&c[m - 1], ix, 0);
+    EXPECT_GE(hit, 0);
+    EXPECT_LE(hit, 39000);
+    EXPECT_EQ(chainIndexFindCrossing(&c[m - 1], ix, 39000), 39000);
+    const int32_t after = chainIndexFindCrossing(&c[m - 1], ix, 39001);
+    EXPECT_GE(after, 39001);
+    EXPECT_LE(after, n + 1);  // the return along y = 5 reaches x = 39000.5
+    chainIndexFree(ix);
+
+    auto t = selfIsect(c);
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].i, 39001);
+    EXPECT_EQ(t[0].j, m);
+    EXPECT_NEAR(t[0].x, 39000.5, 1e-9);
+    EXPECT_NEAR(t[0].y, 0, 1e-12);
+    EXPECT_NEAR(t[0].t, 0.5, 1e-9);
+}
+
 TEST(PolyGroup, FreeReleasesEveryArray) {
     PolyGroup* g = static_cast<PolyGroup*>(std::calloc(1, sizeof(PolyGroup)));
     g->count = 2;

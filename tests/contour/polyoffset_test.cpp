@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -151,6 +152,34 @@ TEST(PolyOffset, CrossingsOfABowTie) {
     auto r = offset(p, 0.1, 1, loops);
     EXPECT_EQ(r.rc, 4);
     EXPECT_EQ(loops->first, nullptr);
+    looplist_free(loops);
+}
+
+// A pentagram has as many crossings as edges: its graph needs n + 2 * 5 = 16 records for n = 6
+// points, more than 2n.
+TEST(PolyOffset, PentagramGraphTakesEveryCrossingNode) {
+    std::vector<Vec2> star;
+    for (int k = 0; k <= 5; k++) {
+        const double a = (90.0 + 144.0 * (k % 5)) * 3.14159265358979323846 / 180;
+        star.push_back(Vec2{10 * std::cos(a), 10 * std::sin(a)});
+    }
+    CrossingList* list = crossingListCreate(6);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(polyFindCrossings(list, star.data(), 6), 5);
+    PieceGraph* g = pieceGraphCreate(star.data(), 6);
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->capacity, 18);
+    for (int32_t c = 0; c < 5; c++)
+        for (int half = 0; half < 2; half++)
+            EXPECT_EQ(pieceGraphInsert(g, list, c, half), 1) << c << " " << half;
+    EXPECT_EQ(g->count, 16);
+    pieceGraphFree(g);
+    crossingListFree(list);
+
+    auto p = star;
+    p.resize(20);
+    LoopList* loops = looplist_create();
+    EXPECT_GT(poly_offset_resolve(p.data(), 6, 20, loops, 1), 0);
     looplist_free(loops);
 }
 
