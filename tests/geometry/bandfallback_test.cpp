@@ -163,3 +163,11 @@ TEST(BandFallback, ChordSubdivision) {
         bandChordSplit(inverted.x.data(), inverted.lo.data(), inverted.hi.data(), out.data(), inverted.n()),
         -3);
 }
+
+TEST(BandFallback, ChordLimitIsTwentyEightExactly) {
+    // 29 chords (30 samples of a zigzag) are one too many: refused without writing past the limit.
+    const BandCase zig = around(
+        30, 1.0, [](double x) { return static_cast<int>(x) % 2 ? 5.0 : -5.0; }, 0.1);
+    auto out = nanOut(zig);
+    EXPECT_EQ(bandChordSplit(zig.x.data(), zig.lo.data(), zig.hi.data(), out.data(), zig.n()), 0);
+}

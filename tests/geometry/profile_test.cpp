@@ -551,3 +551,30 @@ TEST_F(Profiles, FailedFitSendsMessage601AndDropsTheProfile) {
     EXPECT_EQ(capture.messages().size(), 2u);
     std::remove("prf_fit.prf");
 }
+
+TEST_F(Profiles, FailedFitMessageHasLevelNine) {
+    // Level 9 exactly: a message level of 8 drops it, and the profile is discarded all the same.
+    MessageCapture capture(8);
+    Square far(95, -5, 105, 5);
+    writeFile("prf_fit9.prf", "X-20 Y0\nX20 Y0\n");
+    EXPECT_EQ(profileReadFile("prf_fit9.prf", &far.b, 0.01, 0, 0), nullptr);
+    EXPECT_EQ(capture.countOf("601,0"), 0);
+    std::remove("prf_fit9.prf");
+}
+
+TEST_F(Profiles, FitPastManyBoundaryCrossings) {
+    // A zigzag through a thin strip crosses its edges about 200 times per trial offset: far more
+    // than a crossing table of fixed size would hold.
+    std::vector<Vec2> zig;
+    for (int i = -50; i <= 50; ++i) zig.push_back({double(i), i % 2 ? 1.0 : -1.0});
+    ProfilePtr p = ownedProfile(zig);
+    Square strip(-60, -0.5, 60, 0.5);
+    double s = 0, e = 0;
+    ASSERT_EQ(profileFitBoundary(p.get(), &strip.b, 0.01, &s, &e), 0);
+    EXPECT_LT(s, 0.0);
+    EXPECT_GT(e, 0.0);
+    // Upwards the offset's first end point, at y = -1 + e / sqrt(5), is the last to leave the strip.
+    EXPECT_NEAR(e, 1.5 * std::sqrt(5.0), 0.01);
+    // Downwards every shifted segment lies below the strip beyond that same distance.
+    EXPECT_GE(s, -1.5 * std::sqrt(5.0) - 0.01);
+}

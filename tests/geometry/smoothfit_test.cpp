@@ -195,3 +195,33 @@ TEST(SmoothSplineFit, StartValueOutsideItsBoundsIsPulledIn) {
     EXPECT_DOUBLE_EQ(out[1], 1.2);
     EXPECT_EQ(out[0], 0.0);
 }
+
+TEST(SmoothSplineFit, ValuesLinearInTheParameterComeBackExactly) {
+    // Already smooth: the first Newton step is below the threshold, so out is y0 itself.
+    for (int32_t n : {2, 3, 4, 5, 12}) {
+        std::vector<double> t(n), y(n), out(n, -99), dL(n), dU(n);
+        for (int32_t i = 0; i < n; ++i) {
+            t[i] = i * i * 0.1 + i;
+            y[i] = 3.0 - 0.7 * t[i];
+            dL[i] = 0.5 + 0.1 * i;
+            dU[i] = 2.0;
+        }
+        EXPECT_EQ(smoothSplineFit(t.data(), y.data(), dL.data(), dU.data(), out.data(), n), 1) << n;
+        for (int32_t i = 0; i < n; ++i) EXPECT_EQ(out[i], y[i]) << n << " " << i;
+    }
+}
+
+TEST(SmoothSplineFit, ThreeAndFourValuesAreSmoothedToo) {
+    // The smallest systems have overlapping rows of the roughness matrix; they must smooth all
+    // the same and stay inside their bounds.
+    for (int32_t n : {3, 4}) {
+        std::vector<double> t(n), y(n), a(n, 10.0), out(n);
+        for (int32_t i = 0; i < n; ++i) t[i] = i, y[i] = (i % 2) ? 1.0 : -1.0;
+        EXPECT_EQ(smoothSplineFit(t.data(), y.data(), a.data(), a.data(), out.data(), n), 1) << n;
+        EXPECT_LT(roughness(t, out), 0.01 * roughness(t, y)) << n;
+        for (int32_t i = 0; i < n; ++i) {
+            EXPECT_GE(out[i], y[i] - a[i]) << n;
+            EXPECT_LE(out[i], y[i] + a[i]) << n;
+        }
+    }
+}

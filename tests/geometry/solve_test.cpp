@@ -175,3 +175,26 @@ TEST(HankelMatrix, NeedsTwoNMinusOneValues) {
     for (int i = 0; i < 9; ++i) EXPECT_EQ(out[i], want[i]);
     EXPECT_EQ(hankelMatrix(v, 5, nullptr, 0), 0);  // nothing to write
 }
+
+TEST(SolveCyclicTridiag, ReusedFactorsGiveTheFreshSolution) {
+    const int n = 5;
+    const double x[n] = {1, 2, 3, 4, 5};
+    double r[n];
+    for (int i = 0; i < n; ++i) r[i] = 4 * x[i] + x[(i + n - 1) % n] + x[(i + 1) % n];
+    // One system factorised for a first right-hand side, then solved again; the other solved fresh.
+    double lo[n], di[n], up[n], rowFill[n] = {1}, colFill[n] = {1}, first[n];
+    double lo2[n], di2[n], up2[n], rowFill2[n] = {1}, colFill2[n] = {1}, reused[n], fresh[n];
+    for (int i = 0; i < n; ++i) {
+        lo[i] = lo2[i] = 1, di[i] = di2[i] = 4, up[i] = up2[i] = 1;
+        first[i] = 6;
+        reused[i] = fresh[i] = r[i];
+    }
+    ASSERT_EQ(solveCyclicTridiag(n, lo, di, up, rowFill, colFill, first, 0), kSolveOk);
+    ASSERT_EQ(solveCyclicTridiag(n, lo, di, up, rowFill, colFill, reused, 1), kSolveOk);
+    ASSERT_EQ(solveCyclicTridiag(n, lo2, di2, up2, rowFill2, colFill2, fresh, 0), kSolveOk);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_NEAR(first[i], 1.0, 1e-14) << i;
+        EXPECT_DOUBLE_EQ(reused[i], fresh[i]) << i;
+        EXPECT_NEAR(fresh[i], x[i], 1e-13) << i;
+    }
+}
