@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testfiles.h"
+
 namespace {
 
 const std::string kBin = KV_BIN_DIR;
@@ -100,6 +102,30 @@ TEST(Exports, KvhostRunWithoutCoreLibraryStillCompletes) {
         EXPECT_EQ(r.output.find("libkvcore.so [0];  generating"), std::string::npos) << r.output;
         EXPECT_EQ(r.exitCode, std::string(args) == "-- -V" ? 0 : 1) << r.output;
     }
+}
+
+// A host that runs the cycle again from inside a callback of the running cycle:
+// refused, and the outer runs go on exactly as without the nested call.
+TEST(Exports, KvhostNestedRunOnTheRunningCycleIsRefused) {
+    writeTestFile("nested.pcf", "polySource := \"blades.kvx\"\nclearancePlane := 60\n");
+    Result plain = run("'" + kBin + "/kvhost' --runs 2 -- -Snested");
+    Result nested = run("'" + kBin + "/kvhost' --runs 2 --nest-at 1 -- -Snested");
+    EXPECT_EQ(nested.exitCode, plain.exitCode) << nested.output;
+    std::string kept;
+    int refused = 0;
+    std::istringstream lines(nested.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("nested run at callback ", 0) == 0) {
+            EXPECT_EQ(line, "nested run at callback 1: started=0");
+            ++refused;
+        } else {
+            kept += line + "\n";
+        }
+    }
+    EXPECT_EQ(refused, 2) << nested.output;  // once in each run
+    EXPECT_NE(plain.output.find("run 2: started=1 status=1 records="), std::string::npos) << plain.output;
+    EXPECT_EQ(kept, plain.output);
 }
 
 TEST(Exports, KvhostLoadsTheLibraryAndGetsTheCycle) {
