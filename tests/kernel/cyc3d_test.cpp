@@ -107,23 +107,6 @@ std::string paramFile(const std::string& extra) {
     return "polySource := \"blades.kvx\"\nclearancePlane := 60\n" + extra;
 }
 
-struct Result {
-    int exitCode;
-    std::string output;
-};
-
-Result runCommand(const std::string& command) {
-    Result r{-1, ""};
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    int status = pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
 }  // namespace
 
 TEST_F(Cyc3dTest, LayersAndChannelsFollowTheOutputSwitches) {
@@ -444,7 +427,7 @@ TEST(Cyc3dHost, KvhostRunsWriteThePofFile) {
     mkdir("hostpof", 0755);
     std::remove("hostpof/out.pof");
     writeTestFile("hostnodia.pcf", paramFile("pofFilename := \"hostpof\\\\out.pof\"\n"));
-    Result r = runCommand("'" + kBin + "/kvhost' --runs 2 -- -Shostnodia");
+    CommandResult r = runCommand("'" + kBin + "/kvhost' --runs 2 -- -Shostnodia");
     EXPECT_EQ(r.exitCode, 1) << r.output;
     std::vector<std::string> channel0;
     std::istringstream lines(r.output);

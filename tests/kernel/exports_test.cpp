@@ -14,27 +14,10 @@ namespace {
 
 const std::string kBin = KV_BIN_DIR;
 
-struct Result {
-    int exitCode;
-    std::string output;
-};
-
-Result run(const std::string& command) {
-    Result r{-1, ""};
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    int status = pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
 }  // namespace
 
 TEST(Exports, SharedLibraryExportsExactlyTheFourEntries) {
-    Result r = run("nm -D --defined-only '" + kBin + "/libkvcycles.so'");
+    CommandResult r = runCommand("nm -D --defined-only '" + kBin + "/libkvcycles.so'");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     std::vector<std::string> names;
     std::istringstream lines(r.output);
@@ -51,7 +34,7 @@ TEST(Exports, SharedLibraryExportsExactlyTheFourEntries) {
 }
 
 std::vector<std::string> definedSymbols(const std::string& library) {
-    Result r = run("nm -D --defined-only '" + library + "'");
+    CommandResult r = runCommand("nm -D --defined-only '" + library + "'");
     std::vector<std::string> names;
     std::istringstream lines(r.output);
     std::string line;
@@ -75,7 +58,7 @@ TEST(Exports, CoreLibraryExportsExactlyItsThirteenEntries) {
 
 // The loader's own trace shows each load and unload of the core library.
 TEST(Exports, KvhostRunLoadsAndUnloadsTheCoreLibraryOncePerRun) {
-    Result r = run("LD_DEBUG=files '" + kBin + "/kvhost' --runs 2 -- -V");
+    CommandResult r = runCommand("LD_DEBUG=files '" + kBin + "/kvhost' --runs 2 -- -V");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     std::string events;
     std::istringstream lines(r.output);
@@ -92,11 +75,11 @@ TEST(Exports, KvhostRunLoadsAndUnloadsTheCoreLibraryOncePerRun) {
 
 TEST(Exports, KvhostRunWithoutCoreLibraryStillCompletes) {
     // The cycle library and kvhost alone in a folder: nothing to load beside them.
-    Result setup = run("rm -rf nocore && mkdir nocore && cp '" + kBin + "/libkvcycles.so' '" + kBin +
-                       "/kvhost' nocore/");
+    CommandResult setup = runCommand("rm -rf nocore && mkdir nocore && cp '" + kBin + "/libkvcycles.so' '" +
+                                     kBin + "/kvhost' nocore/");
     ASSERT_EQ(setup.exitCode, 0) << setup.output;
     for (const char* args : {"-- -V", "-- -Smissing"}) {
-        Result r = run("LD_DEBUG=files nocore/kvhost --runs 2 " + std::string(args));
+        CommandResult r = runCommand("LD_DEBUG=files nocore/kvhost --runs 2 " + std::string(args));
         EXPECT_NE(r.output.find("run 1: started=1"), std::string::npos) << r.output;
         EXPECT_NE(r.output.find("run 2: started=1"), std::string::npos) << r.output;
         EXPECT_EQ(r.output.find("libkvcore.so [0];  generating"), std::string::npos) << r.output;
@@ -108,8 +91,8 @@ TEST(Exports, KvhostRunWithoutCoreLibraryStillCompletes) {
 // refused, and the outer runs go on exactly as without the nested call.
 TEST(Exports, KvhostNestedRunOnTheRunningCycleIsRefused) {
     writeTestFile("nested.pcf", "polySource := \"blades.kvx\"\nclearancePlane := 60\n");
-    Result plain = run("'" + kBin + "/kvhost' --runs 2 -- -Snested");
-    Result nested = run("'" + kBin + "/kvhost' --runs 2 --nest-at 1 -- -Snested");
+    CommandResult plain = runCommand("'" + kBin + "/kvhost' --runs 2 -- -Snested");
+    CommandResult nested = runCommand("'" + kBin + "/kvhost' --runs 2 --nest-at 1 -- -Snested");
     EXPECT_EQ(nested.exitCode, plain.exitCode) << nested.output;
     std::string kept;
     int refused = 0;
@@ -129,7 +112,7 @@ TEST(Exports, KvhostNestedRunOnTheRunningCycleIsRefused) {
 }
 
 TEST(Exports, KvhostLoadsTheLibraryAndGetsTheCycle) {
-    Result r = run("'" + kBin + "/kvhost' --runs 2 -- -V");
+    CommandResult r = runCommand("'" + kBin + "/kvhost' --runs 2 -- -V");
     EXPECT_NE(r.output.find("library: " + kBin + "/libkvcycles.so\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("cycle: obtained\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("run 1: "), std::string::npos) << r.output;
@@ -156,7 +139,7 @@ TEST(Exports, KvhostReportsLoadAndUsageErrors) {
         {"--dir ./no-such-folder", 2, "cannot enter"},
     };
     for (const auto& c : cases) {
-        Result r = run("'" + kBin + "/kvhost' " + c.args);
+        CommandResult r = runCommand("'" + kBin + "/kvhost' " + c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
     }
