@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "geometry/rng.h"
 #include "geometry/seglentable.h"
 
 namespace {
@@ -16,14 +17,13 @@ constexpr int kLow100 = 100;            // points of this sub-code are reduced o
 
 int32_t plistReduceMode = 1;
 int32_t plistReduceRandomSkip = 0;
-uint32_t rngState = 1;
+Rng rngState = {1u};
 PlistRandomFn rngFn = nullptr;
 void* rngUser = nullptr;
 
 uint32_t nextRandom() {
     if (rngFn != nullptr) return rngFn(rngUser);
-    rngState = rngState * 214013u + 2531011u;
-    return (rngState >> 16) & 0x7FFF;
+    return static_cast<uint32_t>(rngStep(&rngState));
 }
 
 int kindAt(const Plist* list, int32_t i) {
@@ -263,7 +263,7 @@ void plistReduceSetRandom(PlistRandomFn fn, void* user) {
 }
 
 void plistReduceSeedRandom(uint32_t seed) {
-    rngState = seed;
+    rngState.state = seed;
 }
 
 void plistReduceResetState() {
@@ -271,5 +271,5 @@ void plistReduceResetState() {
     plistReduceRandomSkip = 0;
     rngFn = nullptr;
     rngUser = nullptr;
-    rngState = 1;
+    rngState.state = 1u;
 }
