@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "surfaces/deboor.h"
+#include "surfaces/nurbs.h"
 #include "surfaces/surflist.h"
 
 namespace {
@@ -50,6 +51,21 @@ void BM_DeBoorPoint(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DeBoorPoint);
+
+// The same points from the explicit basis functions, for comparison.
+void BM_BasisPoint(benchmark::State& state) {
+    const auto& s = bicubic().surface;
+    const auto uv = params(1024);
+    size_t i = 0;
+    for (auto _ : state) {
+        Vec3 p;
+        const auto& q = uv[i++ & 1023];
+        benchmark::DoNotOptimize(nurbsSurfEval(&s, q.first, q.second, &p));
+        benchmark::DoNotOptimize(p);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BasisPoint);
 
 void BM_DeBoorNormal(benchmark::State& state) {
     const auto& s = bicubic().surface;

@@ -125,3 +125,31 @@ inline void refEval(const BsplSurface& s, double u, double v, Vec3* S, Vec3* Su,
 inline double maxDiff(const Vec3& a, const Vec3& b) {
     return std::max({std::fabs(a.x - b.x), std::fabs(a.y - b.y), std::fabs(a.z - b.z)});
 }
+
+// The octant x, y, z >= 0 of the sphere of radius R: a quarter meridian in u revolved a quarter turn.
+inline void makeSphereOctant(TrimSurface* rec, double R) {
+    kvxInitTrimSurface(rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec->surface, 3, 3, 3, 3, 1), 1);
+    BsplSurface& s = rec->surface;
+    const double k[] = {0, 0, 0, 1, 1, 1}, r[] = {R, R, 0}, z[] = {0, R, R}, cx[] = {1, 1, 0},
+                 cy[] = {0, 1, 1};
+    const double w[] = {1, std::sqrt(0.5), 1};
+    std::copy(k, k + 6, s.uKnots);
+    std::copy(k, k + 6, s.vKnots);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            s.rows[i][j] = {r[i] * cx[j], r[i] * cy[j], z[i]};
+            s.weights[i][j] = w[i] * w[j];
+        }
+}
+
+// The plane patch [0, a] x [0, b] at height z (bilinear, knots 0..1).
+inline void makePlane(TrimSurface* rec, double a, double b, double z) {
+    kvxInitTrimSurface(rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec->surface, 2, 2, 2, 2, 0), 1);
+    BsplSurface& s = rec->surface;
+    const double k[] = {0, 0, 1, 1};
+    std::copy(k, k + 4, s.uKnots);
+    std::copy(k, k + 4, s.vKnots);
+    s.rows[0][0] = {0, 0, z}, s.rows[0][1] = {0, b, z}, s.rows[1][0] = {a, 0, z}, s.rows[1][1] = {a, b, z};
+}
