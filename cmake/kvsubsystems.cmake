@@ -10,7 +10,7 @@ set(KV_SUBSYSTEMS platform kernel geometry KVWOG5 contour surfaces collision plu
 
 # Direct dependencies of each subsystem (edit when a subsystem starts to use another).
 set(KV_DEPS_platform "")
-set(KV_DEPS_kernel platform geometry surfaces plunge)
+set(KV_DEPS_kernel platform geometry surfaces plunge pocket)
 set(KV_DEPS_geometry platform kernel surfaces contour)
 set(KV_DEPS_KVWOG5 platform geometry)
 set(KV_DEPS_contour geometry KVWOG5)
