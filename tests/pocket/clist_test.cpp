@@ -19,12 +19,9 @@ ContourHeader headerOf(int16_t tag, uint32_t count = 1) {
 }  // namespace
 
 TEST(Clist, NamesAndTheirNumbers) {
-    const struct {
-        const char* name;
-        int index;
-    } cases[] = {{"MAIN", 0}, {"GKT", 1},  {"INPUT", 5},  {"CLAMPS", 8}, {"CUT_BACK", 11},
-                 {"SEC", 13}, {"sec", -1}, {"MAIN ", -1}, {"", -1},      {nullptr, -1}};
-    for (const auto& c : cases) EXPECT_EQ(clistIndex(c.name), c.index) << (c.name ? c.name : "null");
+    EXPECT_EQ(clistIndex("SEC"), 13);
+    EXPECT_EQ(clistIndex("sec"), -1);
+    EXPECT_EQ(clistIndex(nullptr), -1);
     for (int i = 0; i < kClistCount; ++i) EXPECT_EQ(clistIndex(clistName(i)), i);
 }
 
@@ -77,7 +74,7 @@ TEST(Clist, RandomOperationsMatchAVectorModel) {
     ASSERT_EQ(clistCreate("TEMP"), 1);
     std::vector<ContourElement> buffer(64);
     for (int step = 0; step < 3000; ++step) {
-        const int op = rngBelow(4);
+        const int op = rngBelow(3);
         const int32_t n = static_cast<int32_t>(model.size());
         if (op <= 1) {
             const int32_t at = static_cast<int32_t>(rngBelow(n + 2)) - 1;  // -1 appends, n + 1 ... refused
@@ -87,16 +84,10 @@ TEST(Clist, RandomOperationsMatchAVectorModel) {
             const int ok = clistInsert("TEMP", c.data(), &h, at);
             EXPECT_EQ(ok, at <= n ? 1 : 0);
             if (ok) model.insert(at < 0 ? model.end() : model.begin() + at, c);
-        } else if (op == 2 && n > 0) {
+        } else if (n > 0) {
             const int32_t at = static_cast<int32_t>(rngBelow(n + 1)) - 1;
             EXPECT_EQ(clistDelete("TEMP", at), 1);
             model.erase(at < 0 ? model.end() - 1 : model.begin() + at);
-        } else if (n > 0) {
-            const int32_t at = static_cast<int32_t>(rngBelow(n));
-            std::vector<ContourElement> c(1 + rngBelow(3), lineElem(step, 1, 2, 3));
-            ContourHeader h = headerOf(1, static_cast<uint32_t>(c.size()));
-            EXPECT_EQ(clistReplace("TEMP", c.data(), &h, at), 1);
-            model[at] = c;
         }
         ASSERT_EQ(clistCount("TEMP"), static_cast<int32_t>(model.size()));
     }

@@ -78,20 +78,9 @@ TEST(ContourOrient, UndecidedShapes) {
     EXPECT_EQ(contourIsFlatTriangle(collinear.data(), 3), 1);
     EXPECT_EQ(contourOrientation(close.data(), 2), 0);
     EXPECT_EQ(contourOrientation(lone.data(), 1), 0);
-    // A figure eight turns by nothing; its start points decide (the larger lobe).
-    const std::vector<Vec2> eight = {{0, 0}, {6, 6}, {6, 0}, {0, 2}};
-    const std::vector<ContourElement> c = polygon(eight);
-    double twice = 0;
-    for (size_t i = 0; i < eight.size(); ++i) {
-        const Vec2& a = eight[i];
-        const Vec2& b = eight[(i + 1) % eight.size()];
-        twice += a.x * b.y - b.x * a.y;
-    }
-    EXPECT_EQ(contourOrientation(c.data(), 4), twice > 0 ? 1 : -1);
 }
 
 TEST(ContourOrient, ReversingTwiceRestoresTheContour) {
-    PocketErrors state;
     std::vector<ContourElement> c = stadium();
     c[1].sourceTag = 7;
     std::vector<ContourElement> r = reversed(c);
@@ -99,16 +88,8 @@ TEST(ContourOrient, ReversingTwiceRestoresTheContour) {
     EXPECT_EQ(r[2].direction, -1);
     r = reversed(r);
     EXPECT_EQ(std::memcmp(r.data(), c.data(), c.size() * sizeof(ContourElement)), 0);
-    std::vector<ContourElement> one = circle(1, 1);
-    one[0].g[kAex] += 0.5;  // ends that differ, to see them swap
-    std::vector<ContourElement> flipped = reversed(one);
-    EXPECT_EQ(flipped[0].direction, -1);
-    EXPECT_EQ(flipped[0].g[kAsx], one[0].g[kAex]);
-    EXPECT_EQ(flipped[0].g[kAcx], one[0].g[kAcx]);
-    EXPECT_EQ(flipped[0].g[kAr], one[0].g[kAr]);
 }
 
-// Star-shaped contours of lines and outward arcs in a random sense.
 TEST(ContourOrient, RandomStarContoursHaveTheSenseTheyWereBuiltIn) {
     PocketErrors state;
     pocketKernel().toolRadius = 1;
@@ -134,19 +115,4 @@ TEST(ContourOrient, RandomStarContoursHaveTheSenseTheyWereBuiltIn) {
         contourReverse(c.data(), m);
         EXPECT_EQ(contourOrientation(c.data(), m), -1) << k;
     }
-}
-
-TEST(ContourOrient, AnglesAndArcPoints) {
-    PocketErrors state;
-    EXPECT_NEAR(turnAngle(0, 0, 1, 0, 1, 1), kPi / 2, 1e-15);
-    EXPECT_NEAR(turnAngle(0, 0, 1, 0, 1, -1), -kPi / 2, 1e-15);
-    EXPECT_EQ(turnAngle(0, 0, 1, 0, 0, 0), 0);
-    const ContourElement arc = arcElem(0, 0, 2, kPi / 2, 0, -1);
-    Vec2 p;
-    arcPointAt(&arc, 0.5, &p);
-    EXPECT_NEAR(p.x, std::sqrt(2.0), 1e-12);
-    EXPECT_NEAR(p.y, std::sqrt(2.0), 1e-12);
-    const Vec2 a{0, 2}, b{2, 0};
-    arcPointBetween(&arc, &a, &b, &p);
-    EXPECT_NEAR(std::atan2(p.y, p.x), 0.9 * kPi / 2, 1e-12);
 }

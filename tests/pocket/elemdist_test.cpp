@@ -46,8 +46,7 @@ TEST(ElemDist, ClosedFormsAndDegenerateElements) {
         double d;
     } pairs[] = {
         {lineElem(0, 0, 4, 0), lineElem(1, 3, 3, 3), 3},
-        {lineElem(-5, 6, 5, 6), arcElem(0, 0, 2, 0, kPi, 1), 4},     // the foot of the centre
-        {arcElem(0, 0, 1, -1, 1, 1), arcElem(5, 0, 2, 2, 4, 1), 2},  // along the line of the centres
+        {lineElem(-5, 6, 5, 6), arcElem(0, 0, 2, 0, kPi, 1), 4},  // the foot of the centre
         {arcElem(0, 0, 1, 0, kPi / 2, 1), lineElem(3, 3, 3, 3),
          std::hypot(3 - std::sqrt(0.5), 3 - std::sqrt(0.5))},
     };

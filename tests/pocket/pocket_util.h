@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "pocket/clist.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
+#include "pocket/rifblock.h"
 
 inline ContourElement lineElem(double x1, double y1, double x2, double y2, int32_t tag = 0) {
     ContourElement e{};
@@ -58,17 +61,23 @@ inline std::vector<ContourElement> polygon(const std::vector<Vec2>& p) {
 class PocketErrors {
   public:
     PocketErrors() {
-        pocketKernelResetState();
-        pocketErrorResetState();
-        clistResetState();
+        reset();
         texts().clear();
         EXPECT_EQ(ncRegisterHandler(&kvCCP, 0, record, record, 1), 1);
+        EXPECT_EQ(ncRegisterHandler(&kvCCP, 4, recordTrace, recordTrace, 1), 1);
     }
     ~PocketErrors() {
         ncFreeChannels(&kvCCP);
+        reset();
+    }
+    static void reset() {
         clistResetState();
         pocketKernelResetState();
         pocketErrorResetState();
+        rifResetState();
+        ccpParamsResetState();
+        kvListFree(kvCCP.vars);
+        kvCCP.vars = nullptr;
     }
     PocketErrors(const PocketErrors&) = delete;
     PocketErrors& operator=(const PocketErrors&) = delete;
@@ -79,10 +88,34 @@ class PocketErrors {
     }
 
   private:
+    static int recordTrace(CycleRecord* r, NcRecord* output) {
+        record(r, output);
+        texts().back() = "4:" + texts().back();
+        return 1;
+    }
     static int record(CycleRecord*, NcRecord* output) {
         char value[KVNC_TEXT_SIZE];
         texts().push_back(std::to_string(ncRecGetI32(output, KVNC_TYPE)) + " " +
                           ncRecGetText(output, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value));
         return 1;
     }
+};
+
+// A folder of its own for the files a test writes; removed with everything in it.
+class TempFolder {
+  public:
+    TempFolder() {
+        char name[] = "/tmp/pockettestXXXXXX";
+        if (mkdtemp(name)) path_ = name;
+    }
+    ~TempFolder() {
+        if (!path_.empty()) std::filesystem::remove_all(path_);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
 };

@@ -38,17 +38,6 @@ TEST(PocketError, CodesMapToHostNumbersAndTheLastError) {
     }
 }
 
-TEST(PocketError, SilentAndOutOfRangeCodesKeepTheStoredError) {
-    PocketErrors errors;
-    pocketError(3024);
-    pocketError(0);
-    pocketError(3256);
-    pocketError(3250);
-    EXPECT_EQ(pocketLastError(), 3024);
-}
-
-// A run of the pocket record through the host entry: its slots fail until the
-// run is built, and an error kept by an earlier run is not held against it.
 TEST(PocketError, ARunStartsWithoutTheLastRunsError) {
     PocketErrors errors;
     pocketError(3011);
