@@ -97,9 +97,9 @@ TEST_F(MacroFile, ArcChordsLieOnTheArc) {
 
 TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     const char* bad[] = {
-        "line(10)\n",        "LINE 10\n",         "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n",
-        "LINE(1O)\r\n",      "LINE(1,2,3,4)\n",   "ARC(5, 1e300, 0)\n",         "LINE(nan)\n",
-        "ROTZ(90 90)\n",
+        "line(10)\n",         "LINE 10\n",    "LINE(1)\nFOO(2)\nLINE(3)\n",
+        "LINE(abc)\n",        "LINE(1O)\r\n", "LINE(1,2,3,4)\n",
+        "ARC(5, 1e300, 0)\n", "LINE(nan)\n",  "ROTZ(90 90)\n",
     };
     for (const char* text : bad) {
         MessageCapture cap(9);
@@ -128,7 +128,8 @@ TEST_F(MacroFile, LongProgramsKeepEveryPoint) {
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->count, 251);
     EXPECT_GE(m->capacity, 251);
-    for (int32_t i = 1; i < m->count; ++i) EXPECT_NEAR(m->points[i].x - m->points[i - 1].x, i % 2 ? 2 : 1, 1e-12);
+    for (int32_t i = 1; i < m->count; ++i)
+        EXPECT_NEAR(m->points[i].x - m->points[i - 1].x, i % 2 ? 2 : 1, 1e-12);
     macroPathFree(m);
 }
 

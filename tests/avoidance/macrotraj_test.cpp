@@ -96,8 +96,8 @@ TEST(MacroTraj, RampAlongThePathKeepsItsSlope) {
         EXPECT_NEAR(m->points[m->count - 1].z - m->points[0].z, height, 1e-6) << trial;
         // Every step climbs by the ramp's slope over its length in the plan, and stays on the path.
         for (int32_t i = 1; i < m->count; ++i) {
-            EXPECT_NEAR(m->points[i].z - m->points[i - 1].z, std::tan(ramp) * xy(m->points[i], m->points[i - 1]),
-                        1e-6)
+            EXPECT_NEAR(m->points[i].z - m->points[i - 1].z,
+                        std::tan(ramp) * xy(m->points[i], m->points[i - 1]), 1e-6)
                 << trial << " " << i;
             EXPECT_LT(distToPolyline(m->points[i], g), 1e-9);
         }
