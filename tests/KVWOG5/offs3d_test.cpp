@@ -134,6 +134,7 @@ TEST(Offs3dPath, ZeroLengthPutReplacesTheLastEndUnlessLocked) {
 
 TEST(Offs3dPath, CompactLoopMergesRunsOnOneElementButKeepsTheLast) {
     Offs3dPath* p = offs3dPathCreate(2);
+    ASSERT_NE(p, nullptr);
     for (int i = 0; i < 5; i++) {
         const Offs3dSeg s = seg(i, 0, i + 1, 0);
         offs3dPathAdd(p, &s, &kNoContact, 0, 4);
@@ -441,6 +442,7 @@ TEST(Offs3dPasses, CheckNewPathRefusesACrossingLoop) {
 
 TEST(Offs3dPasses, NearPathTestFindsARunBackOntoThePath) {
     Offs3dPath* p = offs3dPathCreate(8);
+    ASSERT_NE(p, nullptr);
     const Offs3dSeg segs[4] = {seg(0, 0, 10, 0), seg(10, 0, 10, 5), seg(10, 5, 5, 5), seg(5, 5, 5, 0.005)};
     for (const Offs3dSeg& s : segs) offs3dPathAdd(p, &s, &kNoContact, 0, 4);
     EXPECT_EQ(offs3dNearPathTest(p, 0, 1, 3, 0.01), 0);  // arrives perpendicular to the near segment
