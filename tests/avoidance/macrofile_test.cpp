@@ -8,6 +8,7 @@
 #include "avoidance/macro.h"
 #include "geometry/msg_capture.h"
 #include "near.h"
+#include "workfolder.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ class MacroFile : public ::testing::Test {
     MacroPath* read(const std::string& name, Vec3 p0 = {1, 2, 3}, Vec3 p1 = {0, 2, 3}) {
         return macroFileRead(kMacroLeave, &p0, &p1, &params_, name.c_str());
     }
-    std::string dir_ = ::testing::TempDir() + "kv_macrofile";
+    std::string dir_ = "macros";  // inside the binary's fresh work folder
     int n_ = 0;
     MacroParams params_{};
 };
