@@ -452,7 +452,7 @@ MacroPath* macroBuild(int32_t kind, const Vec3* p0, const Vec3* p1, MacroParams*
         // These types keep the offset that an earlier macro left.
         if (type != kMacroTypeFile && type != 13 && type != 8 && type != 12 && type != 16)
             g.currentOffset = params->approachValue;
-        if (stepsAlongArc(type, kind) && params->arcStepAngle <= kTol) {
+        if (stepsAlongArc(type, kind) && !(params->arcStepAngle > kTol)) {
             refuseStep();
             return nullptr;
         }
@@ -481,7 +481,7 @@ MacroPath* macroBuild(int32_t kind, const Vec3* p0, const Vec3* p1, MacroParams*
     } else {
         type = params->leaveType;
         if (type != kMacroTypeFile) g.currentOffset = params->leaveValue;
-        if (stepsAlongArc(type, kind) && params->arcStepAngle <= kTol) {
+        if (stepsAlongArc(type, kind) && !(params->arcStepAngle > kTol)) {
             refuseStep();
             return nullptr;
         }

@@ -119,7 +119,7 @@ enum Outcome { kOk, kSyntax, kFailed };
 // The arc is tangent to X at the last point and turns towards Y for a positive angle.
 Outcome runArc(MacroPath* path, Frame* f, const double arg[3], double step) {
     const double r = arg[0], A = arg[1] * 2 * kPi / 360, h = arg[2];
-    if (step <= kTol) return kSyntax;
+    if (!(step > kTol)) return kSyntax;
     const double segs = std::trunc(std::fabs(A / step)) + 1;
     if (segs > kMaxArcSegments) return kSyntax;
     const int32_t n = static_cast<int32_t>(segs);

@@ -276,6 +276,7 @@ MacroPath* contourRampShifted(Plist* guide, double rampAngle, double height) {
         zMin = std::fmin(zMin, guide->points[k].z);
         lastWalked = k;
     }
+    if (lastWalked == 0) return nullptr;  // a ramp that goes nowhere lands nowhere
     cutAt(w, S);
     // The cut begins where the ramp lands: that point joins the guide and becomes its start.
     const Vec3 land = w.point(w.count() - 1);
