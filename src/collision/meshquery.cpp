@@ -97,14 +97,27 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
     proto.radius = proto.radius2 = a;
     proto.cornerRadius = m.tool->cornerRadius;
     sweepSetDirection(d);
+    // No point of the tool lies more than lead ahead of its reference point along d, so an element
+    // whose box lies entirely beyond a travel can give no larger lift: the bound skips the kernel.
+    const double lead = type == kBallMill ? R : (type == kRadiusMill ? m.tool->cornerRadius : 0.0);
+    const double sd = s.x * d->x + s.y * d->y + s.z * d->z;
     const int32_t n = cells ? cellCount : m.count;
     for (int32_t k = 0; k < n; ++k) {
         const int32_t j = cells ? cells[k] : k;
         if (j < 0 || j >= m.count) continue;
+        if (cells && k + 8 < n && cells[k + 8] >= 0 && cells[k + 8] < m.count) {
+            // Cell lists jump through the mesh arrays; fetching ahead hides most of the misses.
+            __builtin_prefetch(&m.boxMax[cells[k + 8]]);
+            __builtin_prefetch(&m.boxMin[cells[k + 8]]);
+        }
         const Vec3& hi = m.boxMax[j];
         if (stop && hi.z < limit) break;
         const Vec3& lo = m.boxMin[j];
         if (!(hi.x > bx0 && lo.x < bx1 && hi.y > by0 && lo.y < by1)) continue;
+        const double eMin = std::min(lo.x * d->x, hi.x * d->x) + std::min(lo.y * d->y, hi.y * d->y) +
+                            std::min(lo.z * d->z, hi.z * d->z) - sd;
+        const double bound = length - eMin + lead + 1e-9;
+        if (bound < threshold || (res.found && bound <= res.lift)) continue;
         double lift;
         Vec3 c;
         if (!elementLift(m, j, proto, type, length, &lift, &c) || lift < threshold) continue;

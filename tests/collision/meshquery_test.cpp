@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <random>
+#include <vector>
 
 #include "meshutil.h"
 
@@ -178,3 +181,61 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
         plistFree(l);
     }
 }
+
+#ifdef KV_HAVE_FCL
+#include <fcl/fcl.h>
+
+// A ball lifted by the sweep touches the mesh: FCL finds it colliding a little below the lifted
+// position and clear, by at most the extra lift, a little above it.
+TEST(MeshQuery, LiftedBallJustTouchesPerFcl) {
+    std::mt19937 gen(11);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const int n = 12;
+    std::vector<fcl::Vector3d> v;
+    std::vector<fcl::Triangle> f;
+    std::vector<Triangle3D> tris;
+    auto h = [&](int i, int j) {
+        return 2 * std::sin(0.7 * i) * std::cos(0.5 * j) + 0.3 * ((i * 7 + j * 3) % 5);
+    };
+    auto id = [&](int i, int j) { return i * (n + 1) + j; };
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= n; ++j) v.emplace_back(i, j, h(i, j));
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            f.emplace_back(id(i, j), id(i + 1, j), id(i + 1, j + 1));
+            f.emplace_back(id(i, j), id(i + 1, j + 1), id(i, j + 1));
+        }
+    for (const fcl::Triangle& t : f) {
+        Triangle3D tri;
+        for (int k = 0; k < 3; ++k) tri.p[k] = {v[t[k]].x(), v[t[k]].y(), v[t[k]].z()};
+        tris.push_back(tri);
+    }
+    auto bvh = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
+    bvh->beginModel();
+    bvh->addSubModel(v, f);
+    bvh->endModel();
+    fcl::CollisionObjectd mesh(bvh, fcl::Transform3d::Identity());
+    testmesh::Model t(tris, kBallMill, 1.5);
+    auto sphereAt = [&](double x, double y, double z) {
+        fcl::Transform3d tf = fcl::Transform3d::Identity();
+        tf.translation() = fcl::Vector3d(x, y, z);
+        return fcl::CollisionObjectd(std::make_shared<fcl::Sphered>(1.5), tf);
+    };
+    for (int it = 0; it < 60; ++it) {
+        const Vec3 p{2 + 8 * u(gen), 2 + 8 * u(gen), -5};
+        double lift;
+        Vec3 c;
+        ASSERT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 20, &lift, &c), 1);
+        const double z = p.z + lift;
+        fcl::CollisionObjectd above = sphereAt(p.x, p.y, z + 1e-4), below = sphereAt(p.x, p.y, z - 1e-4);
+        fcl::DistanceRequestd dreq;
+        fcl::DistanceResultd dres;
+        fcl::distance(&above, &mesh, dreq, dres);
+        EXPECT_GT(dres.min_distance, 0.0) << it;
+        EXPECT_LE(dres.min_distance, 1e-4 + 1e-9) << it;
+        fcl::CollisionRequestd creq;
+        fcl::CollisionResultd cres;
+        EXPECT_TRUE(fcl::collide(&below, &mesh, creq, cres) > 0) << it;
+    }
+}
+#endif
