@@ -1,7 +1,6 @@
 // Layout-1 and layout-2 facet files behind one slot each; whole-file reading; the mesh writer.
 #include "surfaces/meshfiles/facetfile.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,33 +106,35 @@ int rewriteHeader(Slot& slot) {
     return static_cast<int>(count);
 }
 
-// Reads up to n whole records into facets; the number read.
-size_t readRecords(FILE* fp, Facet98* facets, size_t n) {
-    constexpr size_t kChunk = 4096;
-    std::vector<uint8_t> buf(kChunk * kFacet98Bytes);
-    size_t done = 0;
-    while (done < n) {
+// Reads n whole records straight into the list's memory (the record has its file size), then
+// decodes each in place and widens the list's box; false on a short read.
+bool readRecords(FILE* fp, FacetList* list, size_t n) {
+    constexpr size_t kChunk = 1 << 16;
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(list->data);
+    for (size_t done = 0; done < n;) {
         const size_t want = n - done < kChunk ? n - done : kChunk;
-        const size_t got = std::fread(buf.data(), kFacet98Bytes, want, fp);
-        for (size_t i = 0; i < got; ++i) facet98Decode(buf.data() + i * kFacet98Bytes, facets + done + i);
-        done += got;
-        if (got < want) break;
+        if (std::fread(bytes + done * kFacet98Bytes, kFacet98Bytes, want, fp) != want) return false;
+        done += want;
     }
-    return done;
-}
-
-void listBox(FacetList* list) {
-    for (int32_t i = 0; i < list->count; ++i) {
+    double lo[3] = {list->xmin, list->ymin, list->zmin}, hi[3] = {list->xmax, list->ymax, list->zmax};
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t record[kFacet98Bytes];
+        std::memcpy(record, bytes + i * kFacet98Bytes, sizeof record);
+        Facet98* f = list->data + i;
+        facet98Decode(record, f);
         for (int k = 0; k < 4; ++k) {
-            const Vec3 p = list->data[i].p[k];
-            list->xmin = std::fmin(list->xmin, p.x);
-            list->ymin = std::fmin(list->ymin, p.y);
-            list->zmin = std::fmin(list->zmin, p.z);
-            list->xmax = std::fmax(list->xmax, p.x);
-            list->ymax = std::fmax(list->ymax, p.y);
-            list->zmax = std::fmax(list->zmax, p.z);
+            const Vec3 p = f->p[k];
+            const double c[3] = {p.x, p.y, p.z};
+            for (int a = 0; a < 3; ++a) {
+                if (c[a] < lo[a]) lo[a] = c[a];
+                if (c[a] > hi[a]) hi[a] = c[a];
+            }
         }
     }
+    list->count = static_cast<int32_t>(n);
+    list->xmin = lo[0], list->ymin = lo[1], list->zmin = lo[2];
+    list->xmax = hi[0], list->ymax = hi[1], list->zmax = hi[2];
+    return true;
 }
 
 }  // namespace
@@ -293,9 +294,7 @@ int facetFileLoad(const char* name, FacetList** out) {
             list = facetListCreate(static_cast<int32_t>(count));
             if (list == nullptr) {
                 result = -1;
-            } else if (readRecords(slot.fp, list->data, count) == count) {
-                list->count = static_cast<int32_t>(count);
-                listBox(list);
+            } else if (readRecords(slot.fp, list, count)) {
                 result = static_cast<int>(count);
             }
         }
