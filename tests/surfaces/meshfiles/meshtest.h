@@ -64,3 +64,8 @@ void rawPut(std::vector<uint8_t>& bytes, size_t at, T v) {
 inline double seededIn(Rng* rng, double lo, double hi) {
     return lo + (hi - lo) * (rngStep(rng) / (kRngMax + 1.0));
 }
+
+// An exchange file: the four header lines, then the records.
+inline std::string kvxText(const std::string& records) {
+    return "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n" + records;
+}
