@@ -10,7 +10,7 @@ set(KV_SUBSYSTEMS platform kernel geometry KVWOG5 contour surfaces collision plu
 
 # Direct dependencies of each subsystem (edit when a subsystem starts to use another).
 set(KV_DEPS_platform "")
-set(KV_DEPS_kernel platform geometry surfaces plunge)
+set(KV_DEPS_kernel platform geometry surfaces plunge pocket)
 set(KV_DEPS_geometry platform kernel surfaces contour)
 set(KV_DEPS_KVWOG5 platform geometry)
 set(KV_DEPS_contour geometry KVWOG5)
@@ -80,6 +80,8 @@ if(KV_TESTS)
   find_package(PkgConfig QUIET)
   if(PkgConfig_FOUND)
     pkg_check_modules(GEOS QUIET IMPORTED_TARGET geos)
+    # FCL's own flags pin an old language standard; only its paths and libraries are taken.
+    pkg_check_modules(FCL QUIET fcl)
   endif()
   foreach(sub IN LISTS KV_SUBSYSTEMS)
     file(GLOB_RECURSE tsrcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${sub}/*.cpp)
@@ -92,6 +94,11 @@ if(KV_TESTS)
       if(GEOS_FOUND)
         target_link_libraries(test_${sub} PRIVATE PkgConfig::GEOS)
         target_compile_definitions(test_${sub} PRIVATE KV_HAVE_GEOS=1)
+      endif()
+      if(FCL_FOUND)
+        target_include_directories(test_${sub} SYSTEM PRIVATE ${FCL_INCLUDE_DIRS})
+        target_link_libraries(test_${sub} PRIVATE ${FCL_LINK_LIBRARIES})
+        target_compile_definitions(test_${sub} PRIVATE KV_HAVE_FCL=1)
       endif()
       # Each subsystem's tests run in a folder of their own: the library
       # writes fixed file names into the working folder.
