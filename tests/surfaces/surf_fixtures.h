@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "surfaces/surflist.h"
+#include "workfolder.h"
 
-// A fresh temporary folder per test.
+// A fresh folder per test inside the binary's temporary working folder (removed at its end).
 inline std::filesystem::path tempDir() {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::temp_directory_path() /
-               ("kvsurf_" + std::string(info->test_suite_name()) + "_" + info->name());
+    auto dir = std::filesystem::current_path() /
+               ("surf_" + std::string(info->test_suite_name()) + "_" + info->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
