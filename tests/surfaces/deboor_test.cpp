@@ -22,28 +22,6 @@ int abortCountdown() {
 
 }  // namespace
 
-TEST(DeBoor, MatchesTheRecursiveDefinitionOnSeededSurfaces) {
-    std::mt19937 rng(102);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int k = 0; k < 12; ++k) {
-        RecGuard g;
-        const int uo = 2 + k % 4, vo = 2 + (k / 4) % 3;
-        makeRandomSurface(&g.rec, rng, uo, vo, uo + 1 + k % 5, vo + 2, k % 2 == 1);
-        const BsplSurface& s = g.rec.surface;
-        for (int i = 0; i < 40; ++i) {
-            const double u = 0.001 + 0.998 * unit(rng), v = 0.001 + 0.998 * unit(rng);
-            Vec3 p, su, sv, rp, rsu, rsv;
-            ASSERT_EQ(evalNurbsSurfPoint(&s, u, v, &p), 1);
-            ASSERT_EQ(evalNurbsSurfDeriv(&s, u, v, &su, &sv, nullptr), 1);
-            refEval(s, u, v, &rp, &rsu, &rsv);
-            EXPECT_LT(maxDiff(p, rp), 1e-10) << k;
-            // Derivatives scale with the knot intervals; compare relative to their size.
-            EXPECT_LT(maxDiff(su, rsu), 1e-9 * (1 + vecLen3D(&rsu))) << k << " " << u;
-            EXPECT_LT(maxDiff(sv, rsv), 1e-9 * (1 + vecLen3D(&rsv))) << k << " " << v;
-        }
-    }
-}
-
 TEST(DeBoor, RationalCylinderIsExactWithRadialUnitNormals) {
     RecGuard g;
     makeCylinder(&g.rec, 50, 30);

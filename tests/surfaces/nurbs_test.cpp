@@ -36,6 +36,10 @@ TEST(Nurbs, AgreesWithDeBoorAndDifferencesOnSeededSurfaces) {
             ASSERT_EQ(evalNurbsSurfPoint(s, u, v, &q), 1);
             ASSERT_EQ(evalNurbsSurfDeriv(s, u, v, &qu, &qv, nullptr), 1);
             EXPECT_LT(maxDiff(p, q), 1e-10);
+            // First derivatives also against central differences of the points.
+            evalNurbsSurfPoint(s, u + h, v, &a), evalNurbsSurfPoint(s, u - h, v, &b);
+            EXPECT_LT(maxDiff(qu, {(a.x - b.x) / (2 * h), (a.y - b.y) / (2 * h), (a.z - b.z) / (2 * h)}),
+                      1e-5 * (1 + vecLen3D(&qu)));
             EXPECT_LT(maxDiff(su, qu), 1e-10 * (1 + vecLen3D(&qu)));
             EXPECT_LT(maxDiff(sv, qv), 1e-10 * (1 + vecLen3D(&qv)));
             // Second derivatives against central differences of the De Boor first derivatives.
