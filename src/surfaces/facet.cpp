@@ -232,28 +232,30 @@ bool halve(const Run& run, const Cell& c, bool acrossU, Cell* a, Cell* b) {
     return evalCorners(run, a) && evalCorners(run, b);
 }
 
+// Each cell is judged by cellTest and halved until accepted. The cells are refined round by round (every
+// cell of a round is judged before any of its children), so that a cover stopped at the cell bound is
+// refined evenly; without the bound the accepted cells are the same as in any other order.
 int refineCurvature(Run& run, double minParam) {
-    std::vector<Cell> result, stack;
+    std::vector<Cell> result, pending, next;
     try {
-        result.reserve(99);
-        for (const Cell& start : run.cells) {
-            stack.push_back(start);
-            while (!stack.empty()) {
-                const Cell c = stack.back();
-                stack.pop_back();
+        pending = run.cells;
+        while (!pending.empty()) {
+            next.clear();
+            for (size_t i = 0; i < pending.size(); ++i) {
+                const Cell& c = pending[i];
                 const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
-                // Cells stop splitting at the bound, and where the parameters cannot be halved any more
-                // (a surface that never meets the tests would otherwise split forever).
-                const bool full = result.size() + stack.size() >= static_cast<size_t>(kFacetMaxRefined);
-                int verdict = 1;
-                if (full) {
-                    gStats.capped = 1;
-                } else if (p02 > minParam || p13 > minParam) {
-                    verdict = cellTest(run, c);
-                }
+                // Where the parameters cannot be halved any more the cell stays (a surface that never meets
+                // the tests would otherwise split forever).
+                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c) : 1;
                 if (verdict < 0) return -1;
+                // At the bound the cells left stay as they are.
+                const size_t left = pending.size() - i - 1;
+                if (verdict != 1 &&
+                    result.size() + next.size() + left + 2 > static_cast<size_t>(kFacetMaxRefined)) {
+                    gStats.capped = 1;
+                    verdict = 1;
+                }
                 if (verdict == 1) {
-                    if (result.size() == result.capacity()) result.reserve(result.size() + 100);
                     result.push_back(c);
                     continue;
                 }
@@ -267,16 +269,17 @@ int refineCurvature(Run& run, double minParam) {
                 const bool short13 = dist3D(&c.p[1], &c.p[2]) < run.tol && dist3D(&c.p[3], &c.p[0]) < run.tol;
                 if (acrossU && short02 && !short13) acrossU = false;
                 if (!acrossU && short13 && !short02) acrossU = true;
-                Cell a, b;
-                if (!halve(run, c, acrossU, &a, &b)) return -1;
-                stack.push_back(a);
-                stack.push_back(b);
+                Cell h1, h2;
+                if (!halve(run, c, acrossU, &h1, &h2)) return -1;
+                next.push_back(h1);
+                next.push_back(h2);
             }
+            pending.swap(next);
         }
     } catch (const std::bad_alloc&) {
         msgDouble(9, 334, "* Error: no memory", 0.0);
         msgLong(9, 335, "* missing %d kbytes",
-                static_cast<int32_t>((result.size() + 100) * sizeof(Cell) / 1024));
+                static_cast<int32_t>((result.size() + 2 * pending.size()) * sizeof(Cell) / 1024));
         return -1;
     }
     sortByHeight(result);
