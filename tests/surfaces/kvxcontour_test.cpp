@@ -21,7 +21,7 @@ struct KvxContourTest : ::testing::Test {
         framePairResetState();
     }
     ProfileCurve* read(const std::string& records, double tol = 0.01) {
-        writeText(dir.file("c.kvx"), kvxText(records));
+        writeTextFile(dir.file("c.kvx"), kvxText(records));
         return readKvxContour(dir.file("c.kvx").c_str(), tol);
     }
 };

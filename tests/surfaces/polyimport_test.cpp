@@ -70,7 +70,7 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
         std::vector<Triangle3D> tris;
         const std::string text = polyhedron("a", 3, &rng, &tris) + polyhedron("b", 5, &rng, &tris);
         const std::string name = dir.file("two.kvx");
-        writeText(name, kvxText(text));
+        writeTextFile(name, kvxText(text));
         PolyTriMesh* mesh = meshFromPolyFileB(name.c_str(), "POLY", 1);
         ASSERT_NE(mesh, nullptr);
         ASSERT_NE(mesh->triangles, nullptr);
@@ -106,7 +106,7 @@ TEST_F(PolyImportTest, AxisScaleAndFrameA) {
     Rng rng{9};
     std::vector<Triangle3D> tris;
     const std::string name = dir.file("s.kvx");
-    writeText(name, kvxText(polyhedron("s", 4, &rng, &tris)));
+    writeTextFile(name, kvxText(polyhedron("s", 4, &rng, &tris)));
     const struct {
         double scale[3];
         Vec3 origin;
@@ -145,7 +145,7 @@ TEST_F(PolyImportTest, AxisScaleAndFrameA) {
 TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
     // A clockwise quad, a counter-clockwise one and a clockwise triangle.
     const std::string name = dir.file("q.kvx");
-    writeText(
+    writeTextFile(
         name,
         kvxText("o Polyhedron[q]()\n{\nm P[1](+0+0+0 +0+1+0 +1+1+0 +1+0+0 +3+0+2 +4+0+2 +4+1+2 +3+1+2)\n"
                 "m V(1/1/1/2/1/3/1/4)\nm V(1/5/1/6/1/7/1/8)\nm V(1/1/1/2/1/3)\n}\n"));
@@ -181,13 +181,13 @@ TEST_F(PolyImportTest, NothingReadableGivesNull) {
     const std::string cases[] = {"", "o Pset[1]()\n",
                                  "o Polyhedron[x]()\n{\no Face(vx[1/1] vx[1/2] vx[1/3])\n}\n"};
     for (const std::string& text : cases) {
-        writeText(dir.file("n.kvx"), kvxText(text));
+        writeTextFile(dir.file("n.kvx"), kvxText(text));
         EXPECT_EQ(meshFromPolyFileB(dir.file("n.kvx").c_str(), "POLY", 1), nullptr) << text;
         EXPECT_EQ(meshFromPolyFileA(dir.file("n.kvx").c_str(), "POLY", 1, 1), nullptr) << text;
     }
     EXPECT_EQ(meshFromPolyFileB(dir.file("absent.kvx").c_str(), "POLY", 1), nullptr);
     // An empty Polyhedron still makes a mesh, without items.
-    writeText(dir.file("e.kvx"), kvxText("o Polyhedron[e]()\n"));
+    writeTextFile(dir.file("e.kvx"), kvxText("o Polyhedron[e]()\n"));
     PolyTriMesh* mesh = meshFromPolyFileB(dir.file("e.kvx").c_str(), "POLY", 1);
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(mesh->triangles->count, 0);

@@ -32,7 +32,7 @@ inline void writeBytes(const std::string& name, const std::vector<uint8_t>& byte
     std::fclose(f);
 }
 
-inline void writeText(const std::string& name, const std::string& text) {
+inline void writeTextFile(const std::string& name, const std::string& text) {
     writeBytes(name, std::vector<uint8_t>(text.begin(), text.end()));
 }
 

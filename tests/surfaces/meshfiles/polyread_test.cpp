@@ -32,7 +32,7 @@ struct PolyReadTest : ::testing::Test {
     void TearDown() override { polyReadResetState(); }
     std::string write(const std::string& records) {
         const std::string name = dir.file("p.kvx");
-        writeText(name, kvxText(records));
+        writeTextFile(name, kvxText(records));
         return name;
     }
 };

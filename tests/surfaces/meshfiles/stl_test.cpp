@@ -118,7 +118,7 @@ TEST(Stl, KindProbeTable) {
         {"", 1},
     };
     for (const auto& c : cases) {
-        writeText(dir.file("k.stl"), c.head);
+        writeTextFile(dir.file("k.stl"), c.head);
         EXPECT_EQ(stl_is_binary(dir.file("k.stl").c_str()), c.expect) << c.head.substr(0, 20);
     }
     EXPECT_EQ(stl_is_binary(dir.file("absent.stl").c_str()), -1);
@@ -150,7 +150,7 @@ TEST(Stl, AsciiFilesTable) {
     };
     for (const auto& c : cases) {
         const std::string name = dir.file("a.stl");
-        writeText(name, c.text);
+        writeTextFile(name, c.text);
         TriList* list = stl_read_ascii(name.c_str());
         if (c.expect < 0) {
             EXPECT_EQ(list, nullptr) << c.text;
@@ -176,7 +176,7 @@ TEST(Stl, SeededAsciiAgreesWithBinary) {
             text += asciiFacet(v);
         }
         text += "endsolid seeded\n";
-        writeText(dir.file("s.stl"), text);
+        writeTextFile(dir.file("s.stl"), text);
         writeBytes(dir.file("s.bin.stl"), binaryImage(tris, seed % 2 == 0));
         EXPECT_EQ(stl_is_binary(dir.file("s.stl").c_str()), 0);
         TriList* fromText = stl_read(dir.file("s.stl").c_str());
