@@ -33,6 +33,21 @@ float getF32(const uint8_t* at, bool swapped) {
     return leGetF32(r);
 }
 
+// The byte order is fixed per file: one loop per order keeps the test out of the field reads.
+template <bool kSwapped>
+bool appendRecords(TriList* list, const uint8_t* records, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* rec = records + i * kStlRecordBytes;
+        Triangle3D t;
+        for (int v = 0; v < 3; ++v) {
+            const uint8_t* at = rec + 12 + 12 * v;
+            t.p[v] = Vec3{getF32(at, kSwapped), getF32(at + 4, kSwapped), getF32(at + 8, kSwapped)};
+        }
+        if (triListAdd(list, &t) < 0) return false;
+    }
+    return true;
+}
+
 bool unitLength(float x, float y, float z) {
     return std::fabs(x * x + y * y + z * z - 1.0f) < 1e-3f;
 }
@@ -118,17 +133,11 @@ TriList* stl_read_binary(const char* name) {
             swapped = swappedOrder(buf.data());
             first = false;
         }
-        for (size_t i = 0; i < got; ++i) {
-            const uint8_t* rec = buf.data() + i * kStlRecordBytes;
-            Triangle3D t;
-            for (int v = 0; v < 3; ++v) {
-                const uint8_t* at = rec + 12 + 12 * v;
-                t.p[v] = Vec3{getF32(at, swapped), getF32(at + 4, swapped), getF32(at + 8, swapped)};
-            }
-            if (triListAdd(list, &t) < 0) {
-                triListFree(list);
-                return nullptr;
-            }
+        const bool added = swapped ? appendRecords<true>(list, buf.data(), got)
+                                   : appendRecords<false>(list, buf.data(), got);
+        if (!added) {
+            triListFree(list);
+            return nullptr;
         }
         if (got < kChunk) break;
     }
