@@ -136,6 +136,7 @@ TEST_F(FacetFileTest, SecondOpenRefusedAndFirstStaysUsable) {
     uint8_t header[256] = {0, 0, 0x80, 0x3f};  // 1.0f
     ASSERT_EQ(facetFileWriteHeader(1, header), 0);
     EXPECT_EQ(facetFileOpen(dir.file("b.3df").c_str(), kFacetCreate), -3);
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, nullptr, 0, dir.file("b.3df").c_str()), -3);
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.3df")));
     const Facet98 f = facetAt(2);
     EXPECT_EQ(facetFileWriteFacet(1, &f), 0);
