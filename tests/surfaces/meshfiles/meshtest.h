@@ -12,6 +12,9 @@
 
 #include "geometry/rng.h"
 
+// A namespace of their own: one test binary links these beside other families' helpers.
+namespace meshtest {
+
 struct TempDir {
     std::string path;
     TempDir() {
@@ -65,3 +68,6 @@ inline double seededIn(Rng* rng, double lo, double hi) {
 inline std::string kvxText(const std::string& records) {
     return "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n" + records;
 }
+
+}  // namespace meshtest
+using namespace meshtest;
