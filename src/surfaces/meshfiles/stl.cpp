@@ -11,6 +11,7 @@
 namespace {
 
 constexpr size_t kKindProbe = 1024;
+constexpr long long kAsciiFirstCapacity = 1 << 20;
 
 struct FileCloser {
     FILE* fp;
@@ -152,8 +153,11 @@ TriList* stl_read_ascii(const char* name) {
     long long lines = 0;
     while (std::fgets(line, kStlLineMax, f.fp) != nullptr) ++lines;
     if (std::fseek(f.fp, 0, SEEK_SET) != 0) return nullptr;
+    // Lines are not facets (blank or foreign lines count too): the first block is capped, the list
+    // grows with the facets actually read.
     const long long capacity = lines / 7;
-    TriList* list = triListCreate(static_cast<int32_t>(capacity > INT32_MAX ? INT32_MAX : capacity));
+    TriList* list =
+        triListCreate(static_cast<int32_t>(capacity > kAsciiFirstCapacity ? kAsciiFirstCapacity : capacity));
     if (list == nullptr) return nullptr;
     char word[kStlLineMax];
     bool more = false;
