@@ -85,17 +85,30 @@ bool insideFace(const Plane* p, const Vec3& x) {
 }
 
 // The feature tests of a kernel: every edge (corners come with the edge ends) against the shape.
+// The contact class of a feature contact: 2 where the flat bottom of a flat end or radius mill
+// touched (an edge across the axis, a corner under the bottom), else 1.
+int32_t featureClass(const SweepShape* shape, const SweepHit& hit, const Vec3& a, const Vec3& b) {
+    const Vec3 e = sub(b, a);
+    const double along = std::fabs(dot(e, gDir));
+    if (shape->kind == kShapeDisc) return along < 1e-6 * std::sqrt(dot(e, e)) ? 2 : 1;
+    if (shape->kind == kShapeTorus)
+        return (along < 1e-5 || (hit.flat && (hit.t == 0.0 || hit.t == 1.0))) ? 2 : 1;
+    return 1;
+}
+
 bool edgeTests(const SweepShape* shape, const KernelBlock* b, const int order[3][2], double reach,
-               double* local, Vec3* contact) {
+               double* local, Vec3* contact, int32_t* cls) {
     bool found = false;
     for (int k = 0; k < 3; ++k) {
+        const Vec3& qa = b->tri[order[k][0]];
+        const Vec3& qb = b->tri[order[k][1]];
         SweepHit hit;
-        if (!sweepSegment(shape, &b->tri[order[k][0]], &b->tri[order[k][1]], &b->start, &gDir, reach, &hit))
-            continue;
+        if (!sweepSegment(shape, &qa, &qb, &b->start, &gDir, reach, &hit)) continue;
         found = true;
         if (-hit.travel > *local) {
             *local = -hit.travel;
             *contact = hit.point;
+            *cls = featureClass(shape, hit, qa, qb);
         }
     }
     return found;
@@ -244,7 +257,7 @@ int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3*
     return 1;
 }
 
-uint16_t sweepBall(KernelBlock* b) {
+static uint16_t kernelBall(KernelBlock* b, int32_t* cls) {
     Plane p;
     planeOf(b, gDir, &p);
     const double R = b->radius;
@@ -256,16 +269,17 @@ uint16_t sweepBall(KernelBlock* b) {
         const double s = -(dot(p.n, b->start) + p.D + R) / p.c;
         const Vec3 x = add(add(b->start, mul(s, gDir)), mul(R, p.n));
         found = faceTest(&p, s, x, &local, &contact, &code);
+        *cls = 1;
     }
     if (!found) {
         const SweepShape sh{kShapeSphere, R, 0, 0, 0, 0, 0};
-        found = edgeTests(&sh, b, kOrder012, R - 1e-7, &local, &contact);
+        found = edgeTests(&sh, b, kOrder012, R - 1e-7, &local, &contact, cls);
         code = kSweepEdge;
     }
     return handBack(b, found, code, local, contact, true);
 }
 
-uint16_t sweepDisc(KernelBlock* b) {
+static uint16_t kernelDisc(KernelBlock* b, int32_t* cls) {
     Plane p;
     planeOf(b, gDir, &p);
     const double R = b->radius;
@@ -278,19 +292,21 @@ uint16_t sweepDisc(KernelBlock* b) {
         const Vec3 w = mul(1.0 / p.sn, sub(p.n, mul(p.c, gDir)));
         const Vec3 x = add(add(b->start, mul(s, gDir)), mul(R, w));
         found = faceTest(&p, s, x, &local, &contact, &code);
+        *cls = 1;
     } else if (p.mode == 2) {
         const double s = dot(sub(p.q0, b->start), gDir);
         found = faceTest(&p, s, add(b->start, mul(s, gDir)), &local, &contact, &code);
+        *cls = 1;
     }
     if (!found) {
         const SweepShape sh{kShapeDisc, R, 0, 0, 0, 0, 0};
-        found = edgeTests(&sh, b, kOrderRing, R - 1e-7, &local, &contact);
+        found = edgeTests(&sh, b, kOrderRing, R - 1e-7, &local, &contact, cls);
         code = kSweepEdge;
     }
     return handBack(b, found, code, local, contact, false);
 }
 
-uint16_t sweepTorus(KernelBlock* b) {
+static uint16_t kernelTorus(KernelBlock* b, int32_t* cls) {
     Plane p;
     planeOf(b, gDir, &p);
     const double a = b->radius, r = b->cornerRadius;
@@ -303,28 +319,57 @@ uint16_t sweepTorus(KernelBlock* b) {
         const Vec3 w = mul(1.0 / p.sn, sub(p.n, mul(p.c, gDir)));
         const Vec3 x = add(add(add(b->start, mul(s, gDir)), mul(a, w)), mul(r, p.n));
         found = faceTest(&p, s, x, &local, &contact, &code);
+        *cls = 1;
     } else if (p.mode == 2) {
         const double s = -(dot(p.n, b->start) + p.D) / p.c - r;
         const Vec3 foot = add(b->start, mul(dot(sub(p.q0, b->start), gDir), gDir));
         found = faceTest(&p, s, foot, &local, &contact, &code);
+        *cls = 1;
     }
     if (!found) {
         const SweepShape sh{kShapeTorus, a, r, 0, 0, 0, 0};
-        found = edgeTests(&sh, b, kOrder012, a + r - 1e-7, &local, &contact);
+        found = edgeTests(&sh, b, kOrder012, a + r - 1e-7, &local, &contact, cls);
         code = kSweepEdge;
     }
     return handBack(b, found, code, local, contact, false);
 }
 
-uint16_t sweepKernel(uint16_t toolType, KernelBlock* block) {
+uint16_t sweepBall(KernelBlock* block) {
+    int32_t cls = 0;
+    return kernelBall(block, &cls);
+}
+
+uint16_t sweepDisc(KernelBlock* block) {
+    int32_t cls = 0;
+    return kernelDisc(block, &cls);
+}
+
+uint16_t sweepTorus(KernelBlock* block) {
+    int32_t cls = 0;
+    return kernelTorus(block, &cls);
+}
+
+uint16_t sweepKernelClass(uint16_t toolType, KernelBlock* block, int32_t* cls) {
+    int32_t c = 0;
+    uint16_t code = kSweepNone;
     switch (toolType) {
         case 1:
-            return sweepBall(block);
+            code = kernelBall(block, &c);
+            c = 1;
+            break;
         case 2:
-            return sweepDisc(block);
+            code = kernelDisc(block, &c);
+            break;
         case 3:
-            return sweepTorus(block);
+            code = kernelTorus(block, &c);
+            break;
         default:
-            return kSweepNone;
+            break;
     }
+    if (cls) *cls = c;
+    return code;
+}
+
+uint16_t sweepKernel(uint16_t toolType, KernelBlock* block) {
+    return sweepKernelClass(toolType, block, nullptr);
 }
