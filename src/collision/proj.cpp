@@ -171,6 +171,22 @@ double walkBound(const ToolGeom* tool, double height) {
     }
 }
 
+// False when the tool resting on the element's box cannot rise above height: the element can give no
+// higher contact and its kernel is skipped.
+bool reachesAbove(const ToolGeom* tool, const Vec3& lo, const Vec3& hi, double x, double y, double height) {
+    Vec3 p{x, y, height};
+    switch (tool->toolType) {
+        case kBallMill:
+            return ballLiftOverBox(&lo, &hi, tool->radius, &p) && p.z > height;
+        case kEndMill:
+            return radiusLiftOverBox(&lo, &hi, tool->radius, &p) && p.z > height;
+        case kRadiusMill:
+            return torusLiftOverBox(&lo, &hi, tool->radius, tool->cornerRadius, &p) && p.z > height;
+        default:
+            return true;
+    }
+}
+
 int place(Engine& e, Vec3* point, double z0, const ToolGeom* tool, const int32_t* list, int32_t count,
           Vec3* contact, int32_t* classOut) {
     if (classOut) *classOut = 0;
@@ -222,11 +238,17 @@ int place(Engine& e, Vec3* point, double z0, const ToolGeom* tool, const int32_t
         for (int32_t k = 0; k < n; ++k) {
             const int32_t j = list ? list[k] : k;
             if (j < 0 || j >= nAll) continue;
+            if (list && k + 8 < n && list[k + 8] >= 0 && list[k + 8] < nAll) {
+                // Cell lists jump through the element arrays; fetching ahead hides most of the misses.
+                __builtin_prefetch(&e.src.boxMax[list[k + 8]]);
+                __builtin_prefetch(&e.src.boxMin[list[k + 8]]);
+            }
             const Vec3& lo = e.src.boxMin[j];
             const Vec3& hi = e.src.boxMax[j];
             if (e.facetForm && hi.z < bound) break;
             if (hi.x < x - half || lo.x > x + half || hi.y < y - half || lo.y > y + half) continue;
             if (!e.facetForm && hi.z < bound) break;
+            if (touched && !e.taperLoaded && !reachesAbove(tool, lo, hi, x, y, height)) continue;
             if (e.src.rotMin && e.src.rotMax &&
                 (e.src.rotMax[j].x < rx - half || e.src.rotMin[j].x > rx + half ||
                  e.src.rotMax[j].y < ry - half || e.src.rotMin[j].y > ry + half))

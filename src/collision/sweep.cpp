@@ -44,6 +44,20 @@ double lagSlope(const SweepShape* sh, double rho) {
     }
 }
 
+// Second derivative of the lag with respect to rho (0 where it is linear or constant).
+double lagCurve(const SweepShape* sh, double rho) {
+    if (sh->kind == kShapeTorus && rho > sh->a) {
+        const double h = rho - sh->a;
+        const double q = sh->r * sh->r - h * h;
+        return q > 0 ? sh->r * sh->r / (q * std::sqrt(q)) : std::numeric_limits<double>::infinity();
+    }
+    if (sh->kind == kShapeSphere) {
+        const double q = sh->a * sh->a - rho * rho;
+        return q > 0 ? sh->a * sh->a / (q * std::sqrt(q)) : std::numeric_limits<double>::infinity();
+    }
+    return 0.0;
+}
+
 // The plane of a triangle, with its normal turned along the motion.
 struct Plane {
     Vec3 q0, e1, e2, n;
@@ -224,17 +238,30 @@ int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3*
             } else if (slope(uHi) <= 0) {
                 u = uHi;
             } else {
-                // Bisection on the monotone slope: the lag may bend sharply (torus rim, frustum kink), where
-                // faster root finders stall.
-                for (int it = 0; it < 200 && uHi - uLo > 1e-15 * (1.0 + std::fabs(uLo) + std::fabs(uHi));
-                     ++it) {
-                    const double mid = 0.5 * (uLo + uHi);
-                    if (slope(mid) < 0)
-                        uLo = mid;
-                    else
-                        uHi = mid;
-                }
+                // Newton on the monotone slope, kept inside the shrinking bracket: where the lag bends
+                // sharply (the torus rim, the frustum's kink) a step that leaves it falls back to bisection.
+                auto curve = [&](double uu) {
+                    const double rho = std::sqrt(delta2 + uu * uu);
+                    if (rho <= 0) return 0.0;
+                    const double c = uu / rho;
+                    return lagCurve(sh, rho) * c * c + lagSlope(sh, rho) * delta2 / (rho * rho * rho);
+                };
                 u = 0.5 * (uLo + uHi);
+                for (int it = 0; it < 200; ++it) {
+                    const double g1 = slope(u);
+                    if (g1 == 0) break;
+                    if (g1 < 0)
+                        uLo = u;
+                    else
+                        uHi = u;
+                    if (uHi - uLo <= 1e-15 * (1.0 + std::fabs(uLo) + std::fabs(uHi))) break;
+                    const double g2 = curve(u);
+                    double next = g2 > 0 ? u - g1 / g2 : 0.5 * (uLo + uHi);
+                    if (!(next > uLo && next < uHi)) next = 0.5 * (uLo + uHi);
+                    const bool settled = std::fabs(next - u) <= 1e-15 * (1.0 + std::fabs(u));
+                    u = next;
+                    if (settled) break;
+                }
             }
         }
         if (u < (lo - tc) * sa) u = (lo - tc) * sa;
