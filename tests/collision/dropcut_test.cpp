@@ -25,65 +25,6 @@ DropState stateOver(const Vec3 (&t)[3], double x, double y, double R, double r =
     return s;
 }
 
-// The tool's reach above its reference height at radial distance rho (-inf beyond it).
-double front(uint16_t type, double R, double r, double rho) {
-    const double inf = -std::numeric_limits<double>::infinity();
-    if (type == kBallMill) return rho <= R ? std::sqrt(R * R - rho * rho) : inf;
-    if (type == kEndMill) return rho <= R ? 0.0 : inf;
-    const double a = R - r;
-    if (rho <= a) return r;
-    return rho <= R ? std::sqrt(std::max(0.0, r * r - (rho - a) * (rho - a))) : inf;
-}
-
-// Highest reference height of the tool over (x, y) touching one triangle, found independently: the
-// face from the plane's gradient, each edge by a concave 1D search, each vertex directly.
-double bruteDrop(uint16_t type, double R, double r, const Triangle3D& t, double x, double y) {
-    double best = -std::numeric_limits<double>::infinity();
-    auto at = [&](const Vec3& p, double bound) {
-        const double rho = std::hypot(p.x - x, p.y - y);
-        return rho <= bound ? p.z + front(type, R, r, rho) : -std::numeric_limits<double>::infinity();
-    };
-    const double corner = type == kEndMill ? R : R - 1e-7;
-    for (const Vec3& v : t.p) best = std::max(best, at(v, corner));
-    for (int k = 0; k < 3; ++k) {
-        const Vec3 a = t.p[k], b = t.p[(k + 1) % 3];
-        auto f = [&](double s) {
-            if (s < 0 || s > 1) return -std::numeric_limits<double>::infinity();
-            return at({a.x + s * (b.x - a.x), a.y + s * (b.y - a.y), a.z + s * (b.z - a.z)}, R);
-        };
-        double bs = 0, bf = -std::numeric_limits<double>::infinity();
-        for (int i = 0; i <= 200; ++i)
-            if (f(i / 200.0) > bf) bf = f(i / 200.0), bs = i / 200.0;
-        for (double w = 1.0 / 200; w > 1e-16; w *= 0.25)
-            for (int i = -10; i <= 10; ++i)
-                if (const double v = f(bs + w * i / 10); v > bf) bf = v, bs = bs + w * i / 10;
-        best = std::max(best, bf);
-    }
-    const double e1x = t.p[1].x - t.p[0].x, e1y = t.p[1].y - t.p[0].y, e1z = t.p[1].z - t.p[0].z;
-    const double e2x = t.p[2].x - t.p[0].x, e2y = t.p[2].y - t.p[0].y, e2z = t.p[2].z - t.p[0].z;
-    const double det = e1x * e2y - e1y * e2x;
-    if (std::fabs(det) > 1e-9) {
-        // z = z0 + g . (X - Q0) over the plane.
-        const double gx = (e1z * e2y - e2z * e1y) / det, gy = (e2z * e1x - e1z * e2x) / det;
-        const double gl = std::hypot(gx, gy), sq = std::sqrt(1 + gl * gl);
-        const double ux = gl > 0 ? gx / gl : 0, uy = gl > 0 ? gy / gl : 0;
-        double cx = x, cy = y, h;
-        const double zAxis = t.p[0].z + gx * (x - t.p[0].x) + gy * (y - t.p[0].y);
-        if (type == kBallMill) {
-            cx += R * gx / sq, cy += R * gy / sq, h = zAxis + R * sq;
-        } else if (type == kEndMill) {
-            cx += R * ux, cy += R * uy, h = zAxis + R * gl;
-        } else {
-            cx += (R - r) * ux + r * gx / sq, cy += (R - r) * uy + r * gy / sq,
-                h = zAxis + (R - r) * gl + r * sq;
-        }
-        const double px = cx - t.p[0].x, py = cy - t.p[0].y;
-        const double u = (px * e2y - py * e2x) / det, v = (e1x * py - e1y * px) / det;
-        if (u >= 0 && v >= 0 && u + v <= 1) best = std::max(best, h);
-    }
-    return best;
-}
-
 }  // namespace
 
 TEST(DropCut, KernelCasesOfOneTriangle) {
@@ -138,34 +79,6 @@ TEST(DropCut, ConeRingBounds) {
     }
 }
 
-TEST(DropCut, LiftOverBoxesTable) {
-    const Vec3 lo{0, 0, 0}, hi{2, 2, 1};
-    struct Case {
-        int which;
-        double x, y, want;  // height, or NaN for a miss
-    } cases[] = {{1, 1, 1, 4.0},
-                 {1, 4, 1, 1 + std::sqrt(5.0)},
-                 {1, 5.1, 1, NAN},
-                 {1, 4, 4, 1 + std::sqrt(1.0)},
-                 {2, 4.9, 1, 1.0},
-                 {3, 2.5, 1, 2.0},
-                 {3, 4.5, 1, 1 + std::sqrt(1 - 0.25)}};
-    for (const Case& c : cases) {
-        Vec3 p{c.x, c.y, -100};
-        const int hit = c.which == 1   ? ballLiftOverBox(&lo, &hi, 3, &p)
-                        : c.which == 2 ? radiusLiftOverBox(&lo, &hi, 3, &p)
-                                       : torusLiftOverBox(&lo, &hi, 3, 1, &p);
-        EXPECT_EQ(hit, std::isnan(c.want) ? 0 : 1) << c.which << " " << c.x;
-        if (hit) {
-            EXPECT_NEAR(p.z, c.want, 1e-12);
-        }
-    }
-    LiftBoxEntry a{1, 2.0}, b{2, 2.000005}, d{3, 1.0};
-    EXPECT_EQ(boxCmpDesc(&a, &b), 0);
-    EXPECT_EQ(boxCmpDesc(&a, &d), -1);
-    EXPECT_EQ(boxCmpDesc(&d, &a), 1);
-}
-
 TEST(DropCut, EngineResultsAndContactPointFlag) {
     projResetState();
     testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 2.0);
@@ -188,30 +101,7 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     c = {7, 7, 7};
     EXPECT_EQ(projB_place(&p, 10, &ring, nullptr, 0, &c, &cls), 0);
     EXPECT_EQ(c.x, 100.0);
-    // A ring tool ignores a box table (whose entries would lie); the full walk finds the plane.
-    LiftBoxTable* table = liftBoxTableCreate(4);
-    ASSERT_NE(table, nullptr);
-    projB_set_params(t.tris, t.lo.data(), t.hi.data(), table, -10, 10, 0);
-    p = {0, 0, -50};
-    EXPECT_GE(projB_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
-    EXPECT_EQ(table->count, 0);
-    liftBoxTableFree(table);
     projResetState();
-}
-
-TEST(DropCut, ThinningOfRisingPaths) {
-    projResetState();
-    Plist* l = plistCreate(4, 0);
-    ASSERT_NE(l, nullptr);
-    const Vec3 pts[3] = {{0, 0, 0}, {1, 0, 0.2}, {2, 0, 0.7}};  // rises, then rises more steeply
-    for (int i = 0; i < 3; ++i) plistAppend(l, i, &pts[i], 0, nullptr, 0);
-    // The bend (about 15 degrees) is beyond both cosines but follows the rise: engine B keeps the
-    // point only by the slope test, which a ratio of 0.4 passes and 0.6 does not.
-    EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 1.0, 0.4), 1);
-    EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 1.0, 0.6), 0);
-    EXPECT_EQ(projA_seg_accept(l, 0, 1, 2, 1.0, 0.6), 1);
-    EXPECT_EQ(projB_seg_accept(l, 0, 1, 3, 1.0, 0.4), 0);
-    plistFree(l);
 }
 
 // The placed height equals the largest independent drop over every triangle, for the three tools,
@@ -267,7 +157,8 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
                 for (int32_t k = 0; k < t.tris->count; ++k)
                     if (t.lo[k].x <= x + tl.R && t.hi[k].x >= x - tl.R && t.lo[k].y <= y + tl.R &&
                         t.hi[k].y >= y - tl.R)
-                        want = std::max(want, bruteDrop(tl.type, tl.R, tl.r, t.tris->data[k], x, y));
+                        want =
+                            std::max(want, testmesh::bruteDrop(tl.type, tl.R, tl.r, t.tris->data[k], x, y));
                 if (!std::isfinite(want)) continue;
                 const int walk = it % 3;
                 Vec3 p{x, y, -1000}, c;

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
-
 namespace {
 
 struct GridGuard {
@@ -56,28 +53,5 @@ TEST(TriGrid, TrianglesFillTheirRectangleInOrder) {
                  {{100, 0, 4}, &g.g->cells[2][4]},
                  {{3, 4, 4}, &g.g->cells[2][2]}};
     for (const Case& c : cases) EXPECT_EQ(triGridCell(g.g, &c.p), c.want);
-    triListFree(list);
-}
-
-TEST(TriGrid, EveryVertexCellListsItsTriangle) {
-    std::mt19937 gen(3);
-    std::uniform_real_distribution<double> u(-10, 10);
-    TriList* list = triListCreate(8);
-    ASSERT_NE(list, nullptr);
-    for (int i = 0; i < 400; ++i) {
-        const Triangle3D t{{{u(gen), u(gen), u(gen)}, {u(gen), u(gen), u(gen)}, {u(gen), u(gen), u(gen)}}};
-        triListAdd(list, &t);
-    }
-    GridGuard g{triGridCreate(7, 9, 4)};
-    ASSERT_NE(g.g, nullptr);
-    const Vec3 centre{1, -1, 0};
-    ASSERT_EQ(triGridFill(g.g, &centre, list), 1);
-    for (int32_t i = 0; i < list->count; ++i)
-        for (const Vec3& p : list->data[i].p) {
-            const TriGridCell* cell = triGridCell(g.g, &p);
-            ASSERT_NE(cell, nullptr);
-            EXPECT_TRUE(std::binary_search(cell->items, cell->items + cell->count, i)) << i;
-            EXPECT_TRUE(std::is_sorted(cell->items, cell->items + cell->count));
-        }
     triListFree(list);
 }
