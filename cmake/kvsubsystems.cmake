@@ -10,15 +10,15 @@ set(KV_SUBSYSTEMS platform kernel geometry KVWOG5 contour surfaces collision plu
 
 # Direct dependencies of each subsystem (edit when a subsystem starts to use another).
 set(KV_DEPS_platform "")
-set(KV_DEPS_kernel platform geometry surfaces plunge)
+set(KV_DEPS_kernel platform geometry surfaces plunge pocket)
 set(KV_DEPS_geometry platform kernel surfaces contour)
 set(KV_DEPS_KVWOG5 platform geometry)
 set(KV_DEPS_contour geometry KVWOG5)
-set(KV_DEPS_surfaces platform geometry)
+set(KV_DEPS_surfaces platform kernel geometry KVWOG5)
 set(KV_DEPS_collision platform kernel geometry KVWOG5 contour surfaces)
 set(KV_DEPS_plunge platform kernel geometry KVWOG5)
-set(KV_DEPS_avoidance platform kernel geometry KVWOG5 contour surfaces collision)
-set(KV_DEPS_pocket platform kernel geometry KVWOG5 contour)
+set(KV_DEPS_avoidance platform kernel geometry KVWOG5 contour surfaces collision plunge)
+set(KV_DEPS_pocket platform kernel geometry KVWOG5 contour surfaces plunge)
 
 set(KV_LIBS "")
 foreach(sub IN LISTS KV_SUBSYSTEMS)
