@@ -135,8 +135,8 @@ int32_t collMeshFindVertex(CollMesh* mesh, const Vec3* p, int* inserted) {
 int collMeshFindEdge(CollMesh* mesh, int32_t a, int32_t b) {
     CollEdge* e = mesh->edges;
     const int32_t n = mesh->edgeCount;
-    const int32_t lo =
-        static_cast<int32_t>(std::lower_bound(e, e + n, a, [](const CollEdge& x, int32_t k) { return x.a < k; }) - e);
+    const int32_t lo = static_cast<int32_t>(
+        std::lower_bound(e, e + n, a, [](const CollEdge& x, int32_t k) { return x.a < k; }) - e);
     int32_t i = lo;
     for (; i < n && e[i].a == a; i++)
         if (e[i].b == b) return 1;
@@ -171,7 +171,8 @@ CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol) {
     for (int32_t k = 0; k < lists->count; k++) {
         const Plist* l = lists->lists[k];
         for (int32_t i = 0; l && i + 1 < l->count; i++)
-            if (collMeshAddEdge(mesh, &l->points[i], &l->points[i + 1]) < 0) return mesh;  // keeps what it has
+            if (collMeshAddEdge(mesh, &l->points[i], &l->points[i + 1]) < 0)
+                return mesh;  // keeps what it has
     }
     return mesh;
 }
@@ -181,7 +182,8 @@ CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle) {
     CollMesh* copy = collMeshCreate(std::max(mesh->vertexCapacity, mesh->edgeCapacity));
     if (!copy) return nullptr;
     if (mesh->sampleCount > 0) {
-        copy->samples = static_cast<Vec3*>(std::malloc(sizeof(Vec3) * static_cast<size_t>(mesh->sampleCount)));
+        copy->samples =
+            static_cast<Vec3*>(std::malloc(sizeof(Vec3) * static_cast<size_t>(mesh->sampleCount)));
         if (!copy->samples) {
             collMeshFree(copy);
             return nullptr;
@@ -254,7 +256,8 @@ static MeshSet* meshSetFinish(MeshSet* set, double angle) {
     set->meshes[2] = collMeshRotateCopy(base, angle);
     set->meshes[3] = collMeshRotateCopy(base, -angle);
     if (set->meshes[1]) set->meshes[4] = collMeshRotateCopy(set->meshes[1], -angle);
-    if (!set->meshes[2] || !set->meshes[3] || (set->meshes[1] && !set->meshes[4]) || collMeshTreeBuild(set) < 0) {
+    if (!set->meshes[2] || !set->meshes[3] || (set->meshes[1] && !set->meshes[4]) ||
+        collMeshTreeBuild(set) < 0) {
         meshSetFree(set);
         return nullptr;
     }

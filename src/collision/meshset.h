@@ -37,9 +37,9 @@ struct CollMesh {
     int32_t vertexCount;
     int32_t edgeCapacity;
     int32_t edgeCount;
-    double tolerance;        // vertices closer than this are one
-    CollVertex* vertices;    // sorted by key
-    CollEdge* edges;         // sorted by a (insertion order among equal a) until the tree is built
+    double tolerance;      // vertices closer than this are one
+    CollVertex* vertices;  // sorted by key
+    CollEdge* edges;       // sorted by a (insertion order among equal a) until the tree is built
     CollTreeNode* tree;
     Vec3* samples;
     int32_t sampleCount;

@@ -48,7 +48,8 @@ bool boxMeetsShell(const CollTreeNode* n, const Swing& s) {
     const double fx = std::max(std::fabs(n->xmin - p.x), std::fabs(n->xmax - p.x));
     const double fy = std::max(std::fabs(n->ymin - p.y), std::fabs(n->ymax - p.y));
     const double fz = std::max(std::fabs(n->zmin - p.z), std::fabs(n->zmax - p.z));
-    return std::sqrt(dx * dx + dy * dy + dz * dz) <= s.outer && std::sqrt(fx * fx + fy * fy + fz * fz) >= s.inner;
+    return std::sqrt(dx * dx + dy * dy + dz * dz) <= s.outer &&
+           std::sqrt(fx * fx + fy * fy + fz * fz) >= s.inner;
 }
 
 Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
@@ -56,7 +57,12 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     double in2, out2;
     toolSegReach(&in2, &out2);
     // A hair of slack: a point on the shell's boundary is still tested.
-    return Swing{pivot, direction, reference, swingAxis, limit, std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12),
+    return Swing{pivot,
+                 direction,
+                 reference,
+                 swingAxis,
+                 limit,
+                 std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12),
                  std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12};
 }
 
@@ -139,8 +145,8 @@ int collMeshEdgeTest(const CollMesh* mesh, int32_t edge, const Vec3* pivot, cons
 
 int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                    const MeshSet* set, int32_t selector, double* ioAngle, double limit) {
-    static const int8_t kPicks[10][5] = {{-1},           {0, -1},       {2, 1, -1}, {0, 1, -1}, {2, -1},
-                                         {3, 4, -1},     {0, -1},       {1, -1},    {2, 3, 1, 4}, {0, 2, -1}};
+    static const int8_t kPicks[10][5] = {{-1},       {0, -1}, {2, 1, -1}, {0, 1, -1},   {2, -1},
+                                         {3, 4, -1}, {0, -1}, {1, -1},    {2, 3, 1, 4}, {0, 2, -1}};
     g.hitPoint = {0, 0, 0};
     g.hitIndex = -1;
     *ioAngle = g.initialAngle;

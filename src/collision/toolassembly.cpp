@@ -120,7 +120,8 @@ int toolAssemblyContour(ToolAssembly* a, const ToolDescription* t, const char* f
     for (int k = 0; k < 3; k++) {
         const PartProfile* p = parts[k];
         if (!p || p->count <= 0) continue;
-        for (int32_t i = 0; i < p->count; i++) zr.push_back({p->segs[i].z0, p->segs[i].r0 + partAllowance[k]});
+        for (int32_t i = 0; i < p->count; i++)
+            zr.push_back({p->segs[i].z0, p->segs[i].r0 + partAllowance[k]});
         zr.push_back({p->segs[p->count - 1].z1, p->segs[p->count - 1].r1 + partAllowance[k]});
     }
     for (PartProfile* p : parts) tprof_free(p);
@@ -204,7 +205,8 @@ void toolAssemblySetDims(double head, double holder, double extension, double sh
 }
 
 void toolOffsetTaper(ToolDescription* tool, double offset) {
-    const double Re = effectiveRadius(tool), r = cornerOf(tool), a = tool->taperAngle * kDegree, h = tool->tipTop;
+    const double Re = effectiveRadius(tool), r = cornerOf(tool), a = tool->taperAngle * kDegree,
+                 h = tool->tipTop;
     const double o = std::min(offset, r);
     const double q = (r * std::sin(a) + h) * std::tan(a) + r * std::cos(a);
     const double k = r - o;

@@ -33,17 +33,18 @@ void raiseAngle(ToolDescription* d, double radius, double height) {
 // The two lower stages seen from the tip.
 void lowerStageAngle(ToolDescription* d) {
     d->maxSideAngle = 0.0;
-    if (std::fabs(d->cutterTop) >= 1e-5) d->maxSideAngle = std::atan2(d->stage2Diameter / 2 - d->radius, d->cutterTop);
+    if (std::fabs(d->cutterTop) >= 1e-5)
+        d->maxSideAngle = std::atan2(d->stage2Diameter / 2 - d->radius, d->cutterTop);
     if (std::fabs(d->stage2Top) >= 1e-5) raiseAngle(d, d->stage1Diameter / 2, d->stage2Top);
 }
 
-double ToolDescription::* const kHeights[] = {
-    &ToolDescription::cutterTop, &ToolDescription::tipTop,    &ToolDescription::chamferTop,
-    &ToolDescription::stage2Top, &ToolDescription::stage1Top, &ToolDescription::stage3Top,
-    &ToolDescription::stage4Top};
-double ToolDescription::* const kDiameters[] = {&ToolDescription::shaftDiameter, &ToolDescription::stage2Diameter,
-                                                &ToolDescription::stage1Diameter, &ToolDescription::stage3Diameter,
-                                                &ToolDescription::stage4Diameter};
+double ToolDescription::*const kHeights[] = {&ToolDescription::cutterTop,  &ToolDescription::tipTop,
+                                             &ToolDescription::chamferTop, &ToolDescription::stage2Top,
+                                             &ToolDescription::stage1Top,  &ToolDescription::stage3Top,
+                                             &ToolDescription::stage4Top};
+double ToolDescription::*const kDiameters[] = {
+    &ToolDescription::shaftDiameter, &ToolDescription::stage2Diameter, &ToolDescription::stage1Diameter,
+    &ToolDescription::stage3Diameter, &ToolDescription::stage4Diameter};
 
 }  // namespace
 
@@ -76,7 +77,8 @@ double* toolenvField(ToolDescription* desc, const char* keyword) {
     for (const ToolDescriptionKey* k = kToolDescriptionKeys; k->keyword; k++) {
         const char* a = k->keyword + 1;
         const char* b = keyword;
-        while (*a && *b && std::toupper(static_cast<unsigned char>(*a)) == std::toupper(static_cast<unsigned char>(*b)))
+        while (*a && *b &&
+               std::toupper(static_cast<unsigned char>(*a)) == std::toupper(static_cast<unsigned char>(*b)))
             a++, b++;
         if (!*a && !*b) return &(desc->*(k->field));
     }
@@ -88,7 +90,8 @@ void set_toolenv_mode(int32_t flag) {
 }
 
 void toolenv_create(ToolDescription* desc, const CutterShape* cutter, double offset, double length1,
-                    double length2, double totalLength, double diameter1, double diameter2, int32_t thickShaft) {
+                    double length2, double totalLength, double diameter1, double diameter2,
+                    int32_t thickShaft) {
     if (!desc || !cutter) return;
     g.clearance = std::max(0.2 * cutter->radius, 0.025 * diameter1);
     const double e = g.mode ? offset : offset + g.clearance;
@@ -110,7 +113,8 @@ void toolenv_create(ToolDescription* desc, const CutterShape* cutter, double off
     desc->taperAngle = 0.0;
     lowerStageAngle(desc);
     std::fill(desc->spare, desc->spare + 4, 0.0);
-    toolenv_add_shank(desc, cutter->tipLength, cutter->shaftDiameter, cutter->chamferLength, cutter->taperAngle);
+    toolenv_add_shank(desc, cutter->tipLength, cutter->shaftDiameter, cutter->chamferLength,
+                      cutter->taperAngle);
 }
 
 void toolenv_add_shank(ToolDescription* desc, double tipLength, double shaftDiameter, double chamferLength,
@@ -131,9 +135,11 @@ void toolenv_add_holder(ToolDescription* desc, double offset, double diameter3, 
     const double e = g.mode ? offset : offset + g.clearance;
     int replaced = 0;
     desc->stage3Diameter = diameter3 + 2 * e;
-    if (desc->stage3Diameter < desc->stage1Diameter + 1e-5) desc->stage3Diameter = desc->stage1Diameter, replaced++;
+    if (desc->stage3Diameter < desc->stage1Diameter + 1e-5)
+        desc->stage3Diameter = desc->stage1Diameter, replaced++;
     desc->stage4Diameter = diameter4 + 2 * e;
-    if (desc->stage4Diameter < desc->stage3Diameter + 1e-5) desc->stage4Diameter = desc->stage3Diameter, replaced++;
+    if (desc->stage4Diameter < desc->stage3Diameter + 1e-5)
+        desc->stage4Diameter = desc->stage3Diameter, replaced++;
     desc->stage3Top = desc->stage1Top + length3;
     desc->stage4Top = desc->stage3Top + length4;
     if (replaced == 2) return;
@@ -143,8 +149,10 @@ void toolenv_add_holder(ToolDescription* desc, double offset, double diameter3, 
 
 void toolenv_fill(ToolDescription* desc, int32_t tipMode) {
     if (!desc) return;
-    if (desc->toolType == kBallMill || desc->toolType == kToolDiameter12) desc->cornerRadius = desc->radius;
-    else if (desc->toolType == kEndMill) desc->cornerRadius = 0.0;
+    if (desc->toolType == kBallMill || desc->toolType == kToolDiameter12)
+        desc->cornerRadius = desc->radius;
+    else if (desc->toolType == kEndMill)
+        desc->cornerRadius = 0.0;
     const double corner = desc->cornerRadius;
     desc->tipOffset = tipMode ? corner : 0.0;
     desc->cutterTop = floor0(desc->cutterTop - corner);

@@ -21,17 +21,17 @@ struct CutterShape {
 // Heights run along the tool axis from the cutter's reference point. Before toolenv_fill the height
 // fields hold the raw keyword values named beside them; afterwards they are the stacked tops.
 struct ToolDescription {
-    uint16_t toolType;     // *FRTYP (6 stored as 1)
-    double radius;         // *FRRADIUS
-    double cornerRadius;   // *FRBOGEN
-    double tipOffset;      // corner radius when the tip is the reference point, else 0
-    double cutterTop;      // *TOTAL_TOOL_LENGTH
-    double tipTop;         // *TIP_LENGTH
-    double shaftDiameter;  // *SHAFT_DIAMETER
-    double chamferTop;     // *CHAMFER_LENGTH
-    double taperAngle;     // *TAPER_ANGLE, degrees
-    double stage2Top;      // *LENGTH2
-    double stage1Top;      // *LENGTH1
+    uint16_t toolType;      // *FRTYP (6 stored as 1)
+    double radius;          // *FRRADIUS
+    double cornerRadius;    // *FRBOGEN
+    double tipOffset;       // corner radius when the tip is the reference point, else 0
+    double cutterTop;       // *TOTAL_TOOL_LENGTH
+    double tipTop;          // *TIP_LENGTH
+    double shaftDiameter;   // *SHAFT_DIAMETER
+    double chamferTop;      // *CHAMFER_LENGTH
+    double taperAngle;      // *TAPER_ANGLE, degrees
+    double stage2Top;       // *LENGTH2
+    double stage1Top;       // *LENGTH1
     double stage2Diameter;  // *DIAMETER2
     double stage1Diameter;  // *DIAMETER1
     double stage3Top;       // *LENGTH3 (*HEAD_LENGTH2)
@@ -47,7 +47,7 @@ struct ToolDescription {
 // reader of the description. Terminated by a null keyword.
 struct ToolDescriptionKey {
     const char* keyword;
-    double ToolDescription::* field;
+    double ToolDescription::*field;
 };
 extern const ToolDescriptionKey kToolDescriptionKeys[];
 // The field a keyword names (with or without its leading star), or null.
@@ -55,7 +55,8 @@ double* toolenvField(ToolDescription* desc, const char* keyword);
 
 // Provisional description. The clearance of the envelope is kept for toolenv_add_holder.
 void toolenv_create(ToolDescription* desc, const CutterShape* cutter, double offset, double length1,
-                    double length2, double totalLength, double diameter1, double diameter2, int32_t thickShaft);
+                    double length2, double totalLength, double diameter1, double diameter2,
+                    int32_t thickShaft);
 void toolenv_add_shank(ToolDescription* desc, double tipLength, double shaftDiameter, double chamferLength,
                        double taperAngle);
 void toolenv_add_holder(ToolDescription* desc, double offset, double diameter3, double length3,

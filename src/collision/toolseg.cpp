@@ -29,7 +29,8 @@ SegTables g;
 
 double radiusAt(int32_t i, double h) {
     const double dz = g.z[i + 1] - g.z[i];
-    return dz == 0.0 ? std::max(g.rho[i], g.rho[i + 1]) : g.rho[i] + (h - g.z[i]) / dz * (g.rho[i + 1] - g.rho[i]);
+    return dz == 0.0 ? std::max(g.rho[i], g.rho[i + 1])
+                     : g.rho[i] + (h - g.z[i]) / dz * (g.rho[i + 1] - g.rho[i]);
 }
 
 }  // namespace
@@ -42,7 +43,7 @@ void toolSegProfileInit(const ToolDescription* t, double extraAngleDeg, double s
     g.angle = a;
     const double z0 = -r * std::sin(a), rho0 = Rp - r + r * std::cos(a);
     const double z1 = std::fabs(t->tipTop) < 1e-5 ? t->cutterTop : t->tipTop;
-    const double zs[kToolSegPoints] = {z0,          z1,           t->chamferTop, t->cutterTop, t->cutterTop,
+    const double zs[kToolSegPoints] = {z0,           z1,           t->chamferTop, t->cutterTop, t->cutterTop,
                                        t->stage2Top, t->stage1Top, t->stage1Top,  t->stage3Top, t->stage4Top};
     const double rs[kToolSegPoints] = {rho0,
                                        (z1 - z0) * std::tan(a) + rho0,
@@ -110,7 +111,8 @@ int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* refer
         z = g.z[i];
         if (d2 < z * z) return kToolSegOut;
         rho = std::sqrt(d2 - z * z);
-        if (rho < std::min(g.rho[i], g.rho[i + 1]) || rho > std::max(g.rho[i], g.rho[i + 1])) return kToolSegOut;
+        if (rho < std::min(g.rho[i], g.rho[i + 1]) || rho > std::max(g.rho[i], g.rho[i + 1]))
+            return kToolSegOut;
     } else {
         if (g.m[i] == 0.0 && std::fabs(s) > g.c[i]) return kToolSegOut;
         const double disc = g.mc2[i] - (g.c2[i] - d2) * g.onePlusM2[i];

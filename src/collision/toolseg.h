@@ -13,16 +13,16 @@ enum : int32_t {
 };
 
 enum : int {
-    kToolSegOut = 0,      // out of the tool's reach
-    kToolSegReach = 1,    // within reach, not a new smallest angle
-    kToolSegNewMin = 2,   // a new smallest swing angle
+    kToolSegOut = 0,     // out of the tool's reach
+    kToolSegReach = 1,   // within reach, not a new smallest angle
+    kToolSegNewMin = 2,  // a new smallest swing angle
     kToolSegNearTip = -2,
 };
 
 // The segment/cone test of the cutter's tapered part: (centre, unit axis, tool, a, b, out point),
 // nonzero when the segment enters the cone. Installed by the layer that owns it.
-typedef int (*ToolSegLineConeFn)(const Vec3* centre, const Vec3* axis, const ToolDescription* tool, const Vec3* a,
-                                 const Vec3* b, Vec3* out);
+typedef int (*ToolSegLineConeFn)(const Vec3* centre, const Vec3* axis, const ToolDescription* tool,
+                                 const Vec3* a, const Vec3* b, Vec3* out);
 
 void toolSegProfileInit(const ToolDescription* tool, double extraAngleDeg, double step);
 int32_t toolSegProfileSetMode(int32_t mode);  // the previous mode

@@ -31,10 +31,12 @@ void widen(PartProfile* p, double r, double z) {
 
 bool reserve(PartProfile* p, int32_t capacity) {
     if (capacity <= p->capacity) return true;
-    auto* segs = static_cast<PartSeg*>(std::realloc(p->segs, sizeof(PartSeg) * static_cast<size_t>(capacity)));
+    auto* segs =
+        static_cast<PartSeg*>(std::realloc(p->segs, sizeof(PartSeg) * static_cast<size_t>(capacity)));
     if (!segs) return false;
     p->segs = segs;
-    auto* flags = static_cast<uint16_t*>(std::realloc(p->flags, sizeof(uint16_t) * static_cast<size_t>(capacity)));
+    auto* flags =
+        static_cast<uint16_t*>(std::realloc(p->flags, sizeof(uint16_t) * static_cast<size_t>(capacity)));
     if (!flags) return false;
     p->flags = flags;
     p->capacity = capacity;
@@ -64,16 +66,18 @@ void mergeCollinear(PartProfile* p) {
         }
         p->segs[i].r1 = p->segs[i + 1].r1;
         p->segs[i].z1 = p->segs[i + 1].z1;
-        std::memmove(p->segs + i + 1, p->segs + i + 2, sizeof(PartSeg) * static_cast<size_t>(p->count - i - 2));
-        std::memmove(p->flags + i + 1, p->flags + i + 2, sizeof(uint16_t) * static_cast<size_t>(p->count - i - 2));
+        std::memmove(p->segs + i + 1, p->segs + i + 2,
+                     sizeof(PartSeg) * static_cast<size_t>(p->count - i - 2));
+        std::memmove(p->flags + i + 1, p->flags + i + 2,
+                     sizeof(uint16_t) * static_cast<size_t>(p->count - i - 2));
         p->count--;
     }
 }
 
 FTriangle ftri(const Vec3& a, const Vec3& b, const Vec3& c) {
-    return FTriangle{{static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(a.z), static_cast<float>(b.x),
-                      static_cast<float>(b.y), static_cast<float>(b.z), static_cast<float>(c.x),
-                      static_cast<float>(c.y), static_cast<float>(c.z)}};
+    return FTriangle{{static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(a.z),
+                      static_cast<float>(b.x), static_cast<float>(b.y), static_cast<float>(b.z),
+                      static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z)}};
 }
 
 }  // namespace
@@ -113,7 +117,8 @@ int tprof_offset(PartProfile* profile, double d) {
     if (!profile || profile->count <= 0) return 0;
     const int32_t n = profile->count;
     std::vector<Seg2D> in(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; i++) in[i] = {profile->segs[i].r0, profile->segs[i].z0, profile->segs[i].r1, profile->segs[i].z1};
+    for (int32_t i = 0; i < n; i++)
+        in[i] = {profile->segs[i].r0, profile->segs[i].z0, profile->segs[i].r1, profile->segs[i].z1};
     // The offset writes up to 2n + 1 elements, more than the n + 15 kept as the new capacity for
     // long chains: the room follows the larger of the two.
     const int32_t room = std::max(2 * n + 1, n + 15);
@@ -170,7 +175,9 @@ PartProfile* tprof_from_tool(const ToolDescription* tool, uint16_t) {
     const double R = tool->radius, D = tool->shaftDiameter;
     if (2 * R + 1e-5 > D && !tool->thickShaft) return nullptr;
     const double a = tool->taperAngle * M_PI / 180.0;
-    const double r = tool->toolType == kBallMill ? R : tool->toolType == kRadiusMill ? tool->cornerRadius : 0.0;
+    const double r = tool->toolType == kBallMill     ? R
+                     : tool->toolType == kRadiusMill ? tool->cornerRadius
+                                                     : 0.0;
     const double w = (R - r) + std::cos(a) * r + std::tan(a) * (tool->tipTop + std::sin(a) * r);
     if (D - 0.001 < 2 * w) return nullptr;
     PartProfile* p = tprof_create(20);
@@ -178,7 +185,8 @@ PartProfile* tprof_from_tool(const ToolDescription* tool, uint16_t) {
     const double chamferEnd = tool->tipTop + tool->chamferTop;
     PartSeg chamfer{R, tool->tipTop, D / 2, chamferEnd};
     PartSeg shank{D / 2, chamferEnd, D / 2, tool->cutterTop};
-    if ((D / 2 > R && tprof_add_seg(p, &chamfer, kTprofShank) < 0) || tprof_add_seg(p, &shank, kTprofShank) < 0) {
+    if ((D / 2 > R && tprof_add_seg(p, &chamfer, kTprofShank) < 0) ||
+        tprof_add_seg(p, &shank, kTprofShank) < 0) {
         tprof_free(p);
         return nullptr;
     }
@@ -200,7 +208,9 @@ PartProfile* tprof_from_contour(const char* file, const char* name, double chord
     }
     const double unit = ncUnitFactor();
     std::vector<Vec2> pts(static_cast<size_t>(c->count));
-    for (int32_t i = 0; i < c->count; i++) pts[i] = {c->points[i].x * unit, c->points[i].y * unit};
+    // Radii are mirrored before the outline is made monotone: a contour drawn on the negative side
+    // would otherwise be clamped to its first radius.
+    for (int32_t i = 0; i < c->count; i++) pts[i] = {std::fabs(c->points[i].x * unit), c->points[i].y * unit};
     profileFreeList(contours);
     const double dz = baseZ - pts[0].y;
     for (size_t i = 0; i < pts.size(); i++) {
@@ -210,16 +220,16 @@ PartProfile* tprof_from_contour(const char* file, const char* name, double chord
     PartProfile* p = tprof_create(static_cast<int32_t>(pts.size()) + 2);
     if (!p) return nullptr;
     bool ok = true;
-    if (std::fabs(pts.front().x) >= 1e-5) {
-        const PartSeg s{0.0, pts.front().y, std::fabs(pts.front().x), pts.front().y};
+    if (pts.front().x >= 1e-5) {
+        const PartSeg s{0.0, pts.front().y, pts.front().x, pts.front().y};
         ok = tprof_add_seg(p, &s, flag) > 0;
     }
     for (size_t i = 0; ok && i + 1 < pts.size(); i++) {
-        const PartSeg s{std::fabs(pts[i].x), pts[i].y, std::fabs(pts[i + 1].x), pts[i + 1].y};
+        const PartSeg s{pts[i].x, pts[i].y, pts[i + 1].x, pts[i + 1].y};
         ok = tprof_add_seg(p, &s, flag) > 0;
     }
-    if (ok && std::fabs(pts.back().x) >= 1e-5) {
-        const PartSeg s{std::fabs(pts.back().x), pts.back().y, 0.0, pts.back().y};
+    if (ok && pts.back().x >= 1e-5) {
+        const PartSeg s{pts.back().x, pts.back().y, 0.0, pts.back().y};
         ok = tprof_add_seg(p, &s, flag) > 0;
     }
     if (!ok) {

@@ -26,10 +26,10 @@ struct PartSeg {
 
 struct PartProfile {
     int32_t count;
-    int32_t capacity;  // at least 3
+    int32_t capacity;               // at least 3
     double minR, minZ, maxR, maxZ;  // of all end points; +DBL_MAX / -DBL_MAX while empty
-    PartSeg* segs;      // bottom (tool tip side) upward
-    uint16_t* flags;    // kTprofContour or kTprofShank per segment
+    PartSeg* segs;                  // bottom (tool tip side) upward
+    uint16_t* flags;                // kTprofContour or kTprofShank per segment
 };
 
 PartProfile* tprof_create(int32_t capacity);  // null when memory is short
