@@ -99,8 +99,16 @@ inline void makeFlatPatch(TrimSurface* rec, const Vec3& p00, const Vec3& p10, co
     s.rows[1][0] = p10;
     s.rows[1][1] = p11;
     s.rows[0][1] = p01;
-    const Vec2 square[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
-    ASSERT_EQ(trimSurfaceAddLoop(rec, square, 5), 1);
+    // Four points a side: neighbours are confirmed by more than their two shared corners.
+    std::vector<Vec2> square;
+    const Vec2 corner[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (int side = 0; side < 4; ++side)
+        for (int k = 0; k < 4; ++k) {
+            const Vec2 &a = corner[side], &b = corner[(side + 1) % 4];
+            square.push_back(Vec2{a.x + (b.x - a.x) * k / 4.0, a.y + (b.y - a.y) * k / 4.0});
+        }
+    square.push_back(square.front());
+    ASSERT_EQ(trimSurfaceAddLoop(rec, square.data(), static_cast<int32_t>(square.size())), 1);
 }
 
 }  // namespace geofiletest
