@@ -98,14 +98,15 @@ double topZ(const Triangle3D& t) {
 
 TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
     const Vec3 a{0, 0, 3}, b{4, 0, 2}, c{4, 4, 1}, d{0, 4, 0};
+    const Vec3 low{0, 0, 10.0}, high{5, 0, 10.00005}, top{5, 0, 10.00005}, lifted{0, 0, 10.00005};
     struct Case {
         std::vector<Vec3> facet;
         std::vector<Triangle3D> expected;
     } cases[] = {
-        {{a, b, c, c}, {{{a, b, c}}}}, {{a, b, c, d}, {{{a, b, c}}, {{a, c, d}}}},
-        {{a, a, c, d}, {{{d, a, c}}}},  // point 1 = point 0: points 3, 1, 2
-        {{a, b, b, d}, {{{a, b, d}}}},  // point 2 = point 1: points 2 and 3 exchanged
-        {{a, b, c, a}, {{{a, b, c}}}},
+        {{a, b, c, c}, {{{a, b, c}}}},          {{a, b, c, d}, {{{a, b, c}}, {{a, c, d}}}},
+        {{a, a, c, d}, {{{d, a, c}}}},           // point 1 = point 0: points 3, 1, 2
+        {{a, b, b, d}, {{{a, b, d}}}},           // point 2 = point 1: points 2 and 3 exchanged
+        {{low, high, d}, {{{lifted, top, d}}}},  // heights within 0.0001 take the larger, the earlier leads
     };
     for (const Case& c : cases) {
         const std::string path = write3df(dir, "f.3df", {facetOf(c.facet)});
@@ -123,101 +124,49 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
     }
 }
 
-TEST_F(Polymesh, NearEqualVertexHeightsTakeTheLarger) {
-    const Vec3 a{0, 0, 10.0}, b{5, 0, 10.00005}, c{0, 5, 3};
-    chkModelInit(&model, kMeshTriangles);
-    ASSERT_EQ(polymeshLoad(&model, write3df(dir, "h.3df", {facetOf({a, b, c})}).c_str()), kPolymeshOk);
-    ASSERT_NE(model.triangles, nullptr);
-    const Triangle3D& t = model.triangles->data[0];
-    EXPECT_EQ(t.p[0].z, 10.00005);
-    EXPECT_EQ(t.p[1].z, 10.00005);
-    EXPECT_EQ(t.p[2].z, 3.0);
-    EXPECT_EQ(t.p[0].x, 0.0);  // equal heights: the earlier vertex leads
-}
-
-TEST_F(Polymesh, StlMeshesLoadSortedWithTheirBoxesInBothKinds) {
+TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
     Rng rng{17};
     const std::vector<Triangle3D> input = randomTriangles(&rng, 60, -20, 30);
     const std::string path = writeStl(dir, "m.stl", input);
     for (int32_t kind : {kMeshTriangles, kMeshFacets}) {
         polymeshFree(&model);
         chkModelInit(&model, kind);
+        polymeshSetFreeShared(kind == kMeshFacets);
         ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+        polymeshOffsetZ(&model, -7.25);
+        const Vec2 *up45 = nullptr, *lo45 = nullptr;
+        ASSERT_EQ(polymeshBox45(&up45, &lo45), kind == kMeshFacets ? 60 : 0);
         const int32_t n = chkMeshCount(kind, model.facets, model.facetCount, model.triangles);
         ASSERT_EQ(n, 60);
         ASSERT_NE(model.boxMin, nullptr);
-        double lo[3] = {1e30, 1e30, 1e30}, hi[3] = {-1e30, -1e30, -1e30};
+        double zlo = 1e30, zhi = -1e30, prevTop = 1e30;
         for (int32_t i = 0; i < n; ++i) {
             Vec3 e[6];
             ASSERT_EQ(chkElementTriangles(kind, model.facets, model.triangles, i, e), 1);
-            const Triangle3D t{{e[0], e[1], e[2]}};
+            Triangle3D t{{e[0], e[1], e[2]}};
+            EXPECT_EQ(topZ(t), t.p[0].z);  // the highest vertex first
+            EXPECT_LE(topZ(t), prevTop + 1e-5);
+            prevTop = topZ(t);
+            for (Vec3& p : t.p) p.z += 7.25;
             bool found = false;
             for (const Triangle3D& in : input) found = found || sameTriangle(t, highestFirst(in), 1e-6);
             EXPECT_TRUE(found) << i;
-            if (i > 0) {
-                Vec3 prev[6];
-                chkElementTriangles(kind, model.facets, model.triangles, i - 1, prev);
-                EXPECT_GE(topZ({{prev[0], prev[1], prev[2]}}) + 1e-5, topZ(t));
+            const double lo = std::min({e[0].z, e[1].z, e[2].z});
+            EXPECT_DOUBLE_EQ(model.boxMin[i].z, lo);
+            EXPECT_DOUBLE_EQ(model.boxMax[i].z, topZ({{e[0], e[1], e[2]}}));
+            EXPECT_DOUBLE_EQ(model.boxMin[i].x, std::min({e[0].x, e[1].x, e[2].x}));
+            if (up45 != nullptr) {  // plan boxes turned by 45 degrees
+                EXPECT_DOUBLE_EQ(up45[i].y,
+                                 std::max({e[0].x + e[0].y, e[1].x + e[1].y, e[2].x + e[2].y}) * 0.70710678);
+                EXPECT_DOUBLE_EQ(lo45[i].x,
+                                 std::min({e[0].x - e[0].y, e[1].x - e[1].y, e[2].x - e[2].y}) * 0.70710678);
             }
-            for (const Vec3& p : t.p) {
-                const double v[3] = {p.x, p.y, p.z};
-                const double bmin[3] = {model.boxMin[i].x, model.boxMin[i].y, model.boxMin[i].z};
-                const double bmax[3] = {model.boxMax[i].x, model.boxMax[i].y, model.boxMax[i].z};
-                for (int k = 0; k < 3; ++k) {
-                    EXPECT_LE(bmin[k], v[k]);
-                    EXPECT_GE(bmax[k], v[k]);
-                    lo[k] = std::min(lo[k], v[k]);
-                    hi[k] = std::max(hi[k], v[k]);
-                }
-            }
+            zlo = std::min(zlo, lo);
+            zhi = std::max(zhi, topZ({{e[0], e[1], e[2]}}));
         }
-        for (int k = 0; k < 3; ++k) {
-            EXPECT_NEAR(model.bounds[k], lo[k], 1e-9);
-            EXPECT_NEAR(model.bounds[3 + k], hi[k], 1e-9);
-        }
+        EXPECT_DOUBLE_EQ(model.bounds[2], zlo);
+        EXPECT_DOUBLE_EQ(model.bounds[5], zhi);
     }
-}
-
-TEST_F(Polymesh, SharedSwitchOrientsFacetsAndBuilds45DegreeBoxes) {
-    Rng rng{5};
-    std::vector<Facet98> facets;
-    for (int i = 0; i < 40; ++i) {
-        // Convex quads, half of them turning clockwise.
-        const double cx = rngStep(&rng) / 100.0, cy = rngStep(&rng) / 100.0, r = 1.0 + rngStep(&rng) / 1000.0;
-        const double sense = i % 2 ? 1.0 : -1.0;
-        std::vector<Vec3> p;
-        for (int k = 0; k < 4; ++k) {
-            const double a = sense * (k * 1.4 + 0.3 * rngStep(&rng) / 32768.0);
-            p.push_back(Vec3{cx + r * std::cos(a), cy + r * std::sin(a), rngStep(&rng) / 1000.0});
-        }
-        facets.push_back(facetOf(p));
-    }
-    polymeshSetFreeShared(1);
-    chkModelInit(&model, kMeshFacets);
-    ASSERT_EQ(polymeshLoad(&model, write3df(dir, "q.3df", facets).c_str()), kPolymeshOk);
-    const Vec2 *up = nullptr, *lo = nullptr;
-    ASSERT_EQ(polymeshBox45(&up, &lo), 40);
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(lo, nullptr);
-    const double k = 0.70710678;
-    for (int32_t i = 0; i < model.facetCount; ++i) {
-        const Facet98 f = model.facets[i];
-        double umax = -1e30, umin = 1e30;
-        for (int j = 0; j < 4; ++j) {
-            umax = std::max(umax, (f.p[j].x - f.p[j].y) * k);
-            umin = std::min(umin, (f.p[j].x - f.p[j].y) * k);
-        }
-        EXPECT_DOUBLE_EQ(up[i].x, umax);
-        EXPECT_DOUBLE_EQ(lo[i].x, umin);
-        // The first edge pair that turns decides, and it turns counter-clockwise after the fix.
-        const Vec3 p0 = f.p[0], p1 = f.p[1], p2 = f.p[2];
-        const double turn = (p1.x - p0.x) * (p2.y - p1.y) - (p1.y - p0.y) * (p2.x - p1.x);
-        if (std::fabs(turn) >= 1e-5) {
-            EXPECT_GT(turn, 0.0);
-        }
-    }
-    polymeshFree(&model);
-    EXPECT_EQ(polymeshBox45(nullptr, nullptr), 0);
 }
 
 TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
@@ -235,16 +184,13 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
         ASSERT_EQ(polymeshLoadMerged(&model, stl.c_str(), f3d.c_str()), kPolymeshOk);
         const int32_t n = chkMeshCount(kind, model.facets, model.facetCount, model.triangles);
         EXPECT_EQ(n, 40);
-        EXPECT_NEAR(model.bounds[3], 120.0, 1.0);
         int shifted = 0;
         for (int32_t i = 0; i < n; ++i) {
             Vec3 e[6];
             chkElementTriangles(kind, model.facets, model.triangles, i, e);
-            const Triangle3D t{{e[0], e[1], e[2]}};
-            for (const Triangle3D& s : second) {
-                Triangle3D up = s;
-                for (Vec3& p : up.p) p.z += 0.5;
-                shifted += sameCycle(t, up, 1e-6);
+            for (Triangle3D s : second) {
+                for (Vec3& p : s.p) p.z += 0.5;
+                shifted += sameCycle({{e[0], e[1], e[2]}}, s, 1e-6);
             }
         }
         EXPECT_EQ(shifted, 15);
@@ -262,73 +208,45 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
     }
 }
 
-TEST_F(Polymesh, LoadRefusesWhatItCannotRead) {
+TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
     putText(dir.file("junk.3df"), "not a facet file at all, just text");
     putText(dir.file("empty.stl"), "");
+    putText(dir.file("p.Kvx"),
+            kvxFile("o Polyhedron[a]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n"
+                    "o P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\no P[4](x[0] y[10] z[3])\n}\n"
+                    "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/1] vx[1/3] vx[1/4])\n}\n"));
     const struct {
         std::string name;
-        int code;
-    } cases[] = {{"", kPolymeshNoFile},
-                 {dir.file("missing.3df"), kPolymeshNoFile},
-                 {dir.file("junk.3df"), kPolymeshNotFacets},
-                 {dir.file("empty.stl"), kPolymeshNoFile},
-                 {dir.file("missing.KVX"), kPolymeshNoFile}};
+        int code, count;
+    } cases[] = {{"", kPolymeshNoFile, 0},
+                 {dir.file("missing.3df"), kPolymeshNoFile, 0},
+                 {dir.file("junk.3df"), kPolymeshNotFacets, 0},
+                 {dir.file("empty.stl"), kPolymeshNoFile, 0},
+                 {dir.file("missing.KVX"), kPolymeshNoFile, 0},
+                 {dir.file("p.Kvx"), kPolymeshOk, 2}};
     for (const auto& c : cases)
         for (int32_t kind : {kMeshTriangles, kMeshFacets}) {
+            polymeshFree(&model);
             chkModelInit(&model, kind);
             EXPECT_EQ(polymeshLoad(&model, c.name.c_str()), c.code) << c.name;
-            EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), 0);
-            EXPECT_EQ(model.boxMin, nullptr);
+            EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), c.count);
+            EXPECT_EQ(model.boxMin != nullptr, c.count > 0);
+            if (c.count > 0) {
+                EXPECT_EQ(model.bounds[5], 3.0);
+            }
         }
 }
 
-TEST_F(Polymesh, ExchangeFilePolyhedraLoadAsTriangles) {
-    const std::string path = dir.file("p.kvx");
-    putText(path, kvxFile("o Polyhedron[a](nFace[2])\n{\no Pset[1]()\n{\n"
-                          "o P[1](x[0] y[0] z[0])\no P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\n"
-                          "o P[4](x[0] y[10] z[3])\n}\n"
-                          "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/1] vx[1/3] vx[1/4])\n}\n"));
-    chkModelInit(&model, kMeshTriangles);
-    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
-    ASSERT_NE(model.triangles, nullptr);
-    EXPECT_EQ(model.triangles->count, 2);
-    EXPECT_EQ(model.bounds[5], 3.0);
-    EXPECT_EQ(model.triangles->data[0].p[0].z, 3.0);
-}
-
-TEST_F(Polymesh, ZShiftMovesPointsAndEveryBox) {
-    Rng rng{11};
-    const std::string path = writeStl(dir, "z.stl", randomTriangles(&rng, 30, 0, 10));
-    for (int32_t kind : {kMeshTriangles, kMeshFacets}) {
-        polymeshFree(&model);
-        chkModelInit(&model, kind);
-        ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
-        polymeshOffsetZ(&model, -7.25);
-        const int32_t n = chkMeshCount(kind, model.facets, model.facetCount, model.triangles);
-        double zlo = 1e30, zhi = -1e30;
-        for (int32_t i = 0; i < n; ++i) {
-            Vec3 e[6];
-            chkElementTriangles(kind, model.facets, model.triangles, i, e);
-            const double lo = std::min({e[0].z, e[1].z, e[2].z}), hi = std::max({e[0].z, e[1].z, e[2].z});
-            EXPECT_DOUBLE_EQ(model.boxMin[i].z, lo);
-            EXPECT_DOUBLE_EQ(model.boxMax[i].z, hi);
-            zlo = std::min(zlo, lo);
-            zhi = std::max(zhi, hi);
-        }
-        EXPECT_DOUBLE_EQ(model.bounds[2], zlo);
-        EXPECT_DOUBLE_EQ(model.bounds[5], zhi);
-    }
-}
-
-TEST_F(Polymesh, GridOfTheExampleBoxAndEveryNearItemInItsCell) {
+TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
     ToolGeom tool{};
-    tool.toolType = kBallMill;
     tool.radius = 3.0;
     tool.size2 = 6.0;
     const std::string box = writeStl(
         dir, "box.stl", {{{{0, 0, 0}, {100, 0, 0}, {100, 25, 0}}}, {{{0, 0, 0}, {100, 25, 0}, {0, 25, 0}}}});
     chkModelInit(&model, kMeshTriangles);
     model.tool = &tool;
+    EXPECT_EQ(polymeshBuildGrid(&model), 1);  // empty: no grid, no square root of a negative aspect
+    EXPECT_EQ(model.grid, nullptr);
     ASSERT_EQ(polymeshLoad(&model, box.c_str()), kPolymeshOk);
     ASSERT_EQ(polymeshBuildGrid(&model), 1);
     ASSERT_NE(model.grid, nullptr);
@@ -338,57 +256,38 @@ TEST_F(Polymesh, GridOfTheExampleBoxAndEveryNearItemInItsCell) {
     Rng rng{29};
     for (int round = 0; round < 5; ++round) {
         polymeshFree(&model);
-        const double width = 5.0 + rngStep(&rng) / 100.0;
-        const std::string path = writeStl(dir, "r.stl", randomTriangles(&rng, 80, 0, width));
+        const std::string path =
+            writeStl(dir, "r.stl", randomTriangles(&rng, 80, 0, 5.0 + rngStep(&rng) / 100.0));
         ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
         ASSERT_EQ(polymeshBuildGrid(&model), 1);
         ASSERT_NE(model.grid, nullptr);
         const int32_t cells = model.grid->rows * model.grid->cols;
         EXPECT_GE(cells, 400);
         EXPECT_LE(cells, 400 + 2 * (model.grid->rows + model.grid->cols) + 1);
+        // Every item whose box, widened by the tool radius, holds a point is in that point's cell.
         for (int q = 0; q < 200; ++q) {
             const double x = model.bounds[0] + (model.bounds[3] - model.bounds[0]) * rngStep(&rng) / 32768.0;
             const double y = model.bounds[1] + (model.bounds[4] - model.bounds[1]) * rngStep(&rng) / 32768.0;
             const GridCell* cell = grid2DCellAt(model.grid, x, y);
             ASSERT_NE(cell, nullptr);
             for (int32_t i = 0; i < model.triangles->count; ++i) {
-                const bool near = model.boxMin[i].x - 3 <= x && x <= model.boxMax[i].x + 3 &&
-                                  model.boxMin[i].y - 3 <= y && y <= model.boxMax[i].y + 3;
-                if (near) {
+                if (model.boxMin[i].x - 3 <= x && x <= model.boxMax[i].x + 3 && model.boxMin[i].y - 3 <= y &&
+                    y <= model.boxMax[i].y + 3) {
                     EXPECT_NE(std::find(cell->items, cell->items + cell->count, i),
                               cell->items + cell->count);
                 }
             }
         }
-    }
-    model.tool = nullptr;
-}
-
-TEST_F(Polymesh, EmptyModelsGetNoGridAndToolGridsStayWithin30By30) {
-    chkModelInit(&model, kMeshTriangles);
-    EXPECT_EQ(polymeshBuildGrid(&model), 1);
-    EXPECT_EQ(model.grid, nullptr);
-    model.bounds[0] = 1e10;  // an empty box as an empty triangle list leaves it
-    model.bounds[3] = -1e10;
-    EXPECT_EQ(polymeshBuildGrid(&model), 1);
-    EXPECT_EQ(model.grid, nullptr);
-
-    Rng rng{41};
-    const std::string path = writeStl(dir, "t.stl", randomTriangles(&rng, 50, 0, 500));
-    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
-    ToolGeom tool{};
-    tool.radius = 0.0;
-    model.tool = &tool;
-    for (int i = 0; i < 30; ++i) {
-        const double length = i == 0 ? 0.0 : rngStep(&rng) / 100.0;
-        const double angle = i < 2 ? 0.0 : rngStep(&rng) / 10000.0;
-        tool.radius = i < 3 ? 0.0 : rngStep(&rng) / 1000.0;
-        Grid2D* grid = polymeshBuildToolGrid(&model, length, angle);
-        ASSERT_NE(grid, nullptr);
-        EXPECT_GE(grid->rows, 1);
-        EXPECT_LE(grid->rows, 30);
-        EXPECT_LE(grid->cols, 30);
-        grid2DFree(grid);
+        for (int i = 0; i < 6; ++i) {
+            tool.radius = i < 2 ? 0.0 : rngStep(&rng) / 1000.0;
+            Grid2D* grid = polymeshBuildToolGrid(&model, i == 0 ? 0.0 : rngStep(&rng) / 100.0,
+                                                 i < 3 ? 0.0 : rngStep(&rng) / 10000.0);
+            ASSERT_NE(grid, nullptr);
+            EXPECT_LE(grid->rows, 30);
+            EXPECT_LE(grid->cols, 30);
+            grid2DFree(grid);
+        }
+        tool.radius = 3.0;
     }
     model.tool = nullptr;
 }
