@@ -323,7 +323,8 @@ int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, 
     }
     const bool mirror = framePairGetFlag(kFramePairMeshes) != 0;
     const int handle = facetFileOpen(name, kFacetCreate);
-    if (handle < 0) return kFacetWrongMode;
+    if (handle == kFacetIoError) return kFacetWrongMode;  // the file cannot be created
+    if (handle < 0) return handle;
     uint8_t header[kFacetHeader1Bytes] = {};
     lePutF32(header, 1.0f);
     int rc = facetFileWriteHeader(handle, header);

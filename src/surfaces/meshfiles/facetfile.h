@@ -66,7 +66,8 @@ int facetFileLoad(const char* name, FacetList** out);
 
 // Writes triangles (kind 3) or facets (kind 4, flags written as 0) as a layout-1 file of
 // version 1.0, points taken from frame A to world (through the frame pair first when its mesh
-// option is set). The facet count, or the negative code of the failing step.
+// option is set). The facet count, or the negative code of the failing step: -1 when the file
+// cannot be created (or the mesh is missing), -3 while another layout-1 file is open, -2 on a write.
 int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
                      const char* name);
 

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr size_t kKindProbe = 1024;
+constexpr long long kAsciiFirstCapacity = 1 << 20;
 
 struct FileCloser {
     FILE* fp;
@@ -31,6 +32,21 @@ float getF32(const uint8_t* at, bool swapped) {
     if (!swapped) return leGetF32(at);
     const uint8_t r[4] = {at[3], at[2], at[1], at[0]};
     return leGetF32(r);
+}
+
+// The byte order is fixed per file: one loop per order keeps the test out of the field reads.
+template <bool kSwapped>
+bool appendRecords(TriList* list, const uint8_t* records, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* rec = records + i * kStlRecordBytes;
+        Triangle3D t;
+        for (int v = 0; v < 3; ++v) {
+            const uint8_t* at = rec + 12 + 12 * v;
+            t.p[v] = Vec3{getF32(at, kSwapped), getF32(at + 4, kSwapped), getF32(at + 8, kSwapped)};
+        }
+        if (triListAdd(list, &t) < 0) return false;
+    }
+    return true;
 }
 
 bool unitLength(float x, float y, float z) {
@@ -118,17 +134,11 @@ TriList* stl_read_binary(const char* name) {
             swapped = swappedOrder(buf.data());
             first = false;
         }
-        for (size_t i = 0; i < got; ++i) {
-            const uint8_t* rec = buf.data() + i * kStlRecordBytes;
-            Triangle3D t;
-            for (int v = 0; v < 3; ++v) {
-                const uint8_t* at = rec + 12 + 12 * v;
-                t.p[v] = Vec3{getF32(at, swapped), getF32(at + 4, swapped), getF32(at + 8, swapped)};
-            }
-            if (triListAdd(list, &t) < 0) {
-                triListFree(list);
-                return nullptr;
-            }
+        const bool added = swapped ? appendRecords<true>(list, buf.data(), got)
+                                   : appendRecords<false>(list, buf.data(), got);
+        if (!added) {
+            triListFree(list);
+            return nullptr;
         }
         if (got < kChunk) break;
     }
@@ -143,8 +153,11 @@ TriList* stl_read_ascii(const char* name) {
     long long lines = 0;
     while (std::fgets(line, kStlLineMax, f.fp) != nullptr) ++lines;
     if (std::fseek(f.fp, 0, SEEK_SET) != 0) return nullptr;
+    // Lines are not facets (blank or foreign lines count too): the first block is capped, the list
+    // grows with the facets actually read.
     const long long capacity = lines / 7;
-    TriList* list = triListCreate(static_cast<int32_t>(capacity > INT32_MAX ? INT32_MAX : capacity));
+    TriList* list =
+        triListCreate(static_cast<int32_t>(capacity > kAsciiFirstCapacity ? kAsciiFirstCapacity : capacity));
     if (list == nullptr) return nullptr;
     char word[kStlLineMax];
     bool more = false;

@@ -1,5 +1,5 @@
-// Shared helpers of the mesh-file tests: a private temporary folder, raw file bytes, a seeded
-// source of coordinates and independent little-endian decoding (memcpy on this x86-64 host).
+// Helpers of the mesh-file tests: a private temporary folder, raw file bytes, seeded coordinates
+// and independent byte access (memcpy on this little-endian host).
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,7 @@ inline void writeBytes(const std::string& name, const std::vector<uint8_t>& byte
     std::fclose(f);
 }
 
-inline void writeText(const std::string& name, const std::string& text) {
+inline void writeTextFile(const std::string& name, const std::string& text) {
     writeBytes(name, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
@@ -43,9 +43,7 @@ inline std::vector<uint8_t> readBytes(const std::string& name) {
     std::vector<uint8_t> out;
     FILE* f = std::fopen(name.c_str(), "rb");
     if (f == nullptr) return out;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+    for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) out.push_back(static_cast<uint8_t>(c));
     std::fclose(f);
     return out;
 }
@@ -63,12 +61,10 @@ void rawPut(std::vector<uint8_t>& bytes, size_t at, T v) {
     std::memcpy(bytes.data() + at, &v, sizeof v);
 }
 
-// Uniform in [lo, hi) from an explicit seeded generator.
 inline double seededIn(Rng* rng, double lo, double hi) {
     return lo + (hi - lo) * (rngStep(rng) / (kRngMax + 1.0));
 }
 
-// An exchange file: the four header lines, then the records.
 inline std::string kvxText(const std::string& records) {
     return "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n" + records;
 }
