@@ -122,6 +122,15 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
             EXPECT_TRUE(found);
         }
     }
+    // Loaded points are taken from world coordinates into frame A.
+    const std::string path = write3df(dir, "a.3df", {facetOf({a, b, c})});
+    const Vec3 origin{1, 2, 3}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
+    frameSetA(&origin, &x, &y, &z);
+    ASSERT_EQ(framesInit(), 1);
+    polymeshFree(&model);
+    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+    const Vec3 moved{a.x - 1, a.y - 2, a.z - 3};
+    EXPECT_EQ(dist3D(&model.triangles->data[0].p[0], &moved), 0.0);
 }
 
 TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
