@@ -133,6 +133,25 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
     EXPECT_EQ(dist3D(&model.triangles->data[0].p[0], &moved), 0.0);
 }
 
+TEST_F(Polymesh, FacetGroupHookSeesTheStagesAndCanRefuse) {
+    static std::vector<int32_t> stages;
+    static int refuse = 0;
+    stages.clear();
+    polymeshSetGroupHook([](const PolymeshGroup* g) {
+        stages.push_back(g->stage);
+        return g->stage == 1 ? refuse : 0;
+    });
+    const std::string path = write3df(dir, "g.3df", {facetOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}})});
+    chkModelInit(&model, kMeshTriangles);
+    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+    EXPECT_EQ(stages, (std::vector<int32_t>{1, 3, 4}));
+    refuse = -1;
+    polymeshFree(&model);
+    EXPECT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshNoMemory);
+    EXPECT_EQ(model.triangles, nullptr);
+    clear_user_callback();
+}
+
 TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
     Rng rng{17};
     const std::vector<Triangle3D> input = randomTriangles(&rng, 60, -20, 30);
