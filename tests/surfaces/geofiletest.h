@@ -1,5 +1,5 @@
-// Helpers of the mesh-loading, boundary-file and iso-line tests: a private folder, the messages
-// that reach the host, whole-file text and flat B-spline patches.
+// Helpers of the mesh-loading, boundary-file and iso-line tests: the messages that reach the host,
+// whole-file text and flat B-spline patches.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,8 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,36 +15,14 @@
 #include "kernel/ncout.h"
 #include "kernel/ncrecord.h"
 #include "platform/module.h"
+#include "surfaces/meshfiles/meshtest.h"
 #include "surfaces/surflist.h"
 
 namespace geofiletest {
 
-struct Folder {
-    std::string path;
-    Folder() {
-        char tmpl[] = "/tmp/kvgeofileXXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path = made != nullptr ? made : "";
-    }
-    ~Folder() {
-        if (!path.empty()) std::filesystem::remove_all(path);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-inline void putText(const std::string& name, const std::string& text) {
-    std::ofstream(name, std::ios::binary) << text;
-}
-
 inline std::string getText(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline std::string kvxFile(const std::string& records) {
-    return "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n" + records;
+    const std::vector<uint8_t> bytes = readBytes(name);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // Message numbers that reach the host while the log lives (level 9 passes).

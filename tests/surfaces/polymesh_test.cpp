@@ -15,7 +15,7 @@
 namespace {
 
 struct Polymesh : ::testing::Test {
-    Folder dir;
+    TempDir dir;
     CheckModel model{};
     void SetUp() override {
         polymeshResetState();
@@ -35,7 +35,7 @@ Facet98 facetOf(const std::vector<Vec3>& p) {
     return f;
 }
 
-std::string write3df(const Folder& dir, const std::string& name, const std::vector<Facet98>& facets) {
+std::string write3df(const TempDir& dir, const std::string& name, const std::vector<Facet98>& facets) {
     const std::string path = dir.file(name);
     EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, facets.data(), static_cast<int32_t>(facets.size()),
                                path.c_str()),
@@ -43,7 +43,7 @@ std::string write3df(const Folder& dir, const std::string& name, const std::vect
     return path;
 }
 
-std::string writeStl(const Folder& dir, const std::string& name, const std::vector<Triangle3D>& tris) {
+std::string writeStl(const TempDir& dir, const std::string& name, const std::vector<Triangle3D>& tris) {
     std::string text = "solid t\n";
     char buf[256];
     for (const Triangle3D& t : tris) {
@@ -55,7 +55,7 @@ std::string writeStl(const Folder& dir, const std::string& name, const std::vect
         text += "endloop\nendfacet\n";
     }
     const std::string path = dir.file(name);
-    putText(path, text + "endsolid t\n");
+    writeTextFile(path, text + "endsolid t\n");
     return path;
 }
 
@@ -237,12 +237,12 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
 }
 
 TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
-    putText(dir.file("junk.3df"), "not a facet file at all, just text");
-    putText(dir.file("empty.stl"), "");
-    putText(dir.file("p.Kvx"),
-            kvxFile("o Polyhedron[a]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n"
-                    "o P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\no P[4](x[0] y[10] z[3])\n}\n"
-                    "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/1] vx[1/3] vx[1/4])\n}\n"));
+    writeTextFile(dir.file("junk.3df"), "not a facet file at all, just text");
+    writeTextFile(dir.file("empty.stl"), "");
+    writeTextFile(dir.file("p.Kvx"),
+                  kvxText("o Polyhedron[a]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n"
+                          "o P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\no P[4](x[0] y[10] z[3])\n}\n"
+                          "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/1] vx[1/3] vx[1/4])\n}\n"));
     const struct {
         std::string name;
         int code, count;

@@ -20,7 +20,7 @@
 namespace {
 
 struct SurfIso : ::testing::Test {
-    Folder dir;
+    TempDir dir;
     void SetUp() override { reset(); }
     void TearDown() override { reset(); }
     static void reset() {
@@ -39,7 +39,7 @@ struct Patches {
         makeFlatPatch(&rec, p00, p10, p11, p01);
         ASSERT_EQ(surfListAppend(list, &rec), 1);
     }
-    std::string write(const Folder& dir, const std::string& name) const {
+    std::string write(const TempDir& dir, const std::string& name) const {
         const std::string path = dir.file(name);
         EXPECT_EQ(writeSurfObjects(path.c_str(), list), 1);
         return path;
@@ -69,7 +69,7 @@ bool inside(const std::vector<Vec2>& poly, double x, double y) {
     return in;
 }
 
-IsoCurve* linesOf(const Folder& dir, const std::string& surfaces, int32_t direction, double spacing,
+IsoCurve* linesOf(const TempDir& dir, const std::string& surfaces, int32_t direction, double spacing,
                   double gap, int* result) {
     const std::string out = dir.file("iso.bnd");
     std::remove(out.c_str());
@@ -171,7 +171,7 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
     };
     for (const Case& c : cases) {
         MessageLog log;
-        putText(path, c.text);
+        writeTextFile(path, c.text);
         IsoCurve* curves = readIsoCurveGroups(path.c_str(), 0, 0);
         EXPECT_EQ(curves != nullptr, c.ok) << c.text;
         if (curves != nullptr) {

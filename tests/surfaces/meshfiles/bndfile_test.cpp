@@ -14,7 +14,7 @@
 namespace {
 
 struct BndFile : ::testing::Test {
-    Folder dir;
+    TempDir dir;
     void SetUp() override {
         writeBoundaryResetState();
         framesResetState();
@@ -52,7 +52,7 @@ const char* kContour =
 
 TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
     const std::string geo = dir.file("geo.kvx");
-    putText(geo, kvxFile(kContour));
+    writeTextFile(geo, kvxText(kContour));
     double surface = 0, depth = 0;
     ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), &surface, &depth), 1);
     EXPECT_EQ(getText(fileOf(kBndBoundary)),
@@ -179,7 +179,7 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     };
     for (const Case& c : cases) {
         const std::string path = dir.file("c.bnd");
-        putText(path, c.text);
+        writeTextFile(path, c.text);
         std::vector<BndPair> pairs(static_cast<size_t>(c.capacity), BndPair{-7, -7});
         int32_t lines = -1;
         EXPECT_EQ(bnd_read(path.c_str(), pairs.data(), c.capacity, &lines), c.result) << c.text;
