@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "geometry/profile.h"
@@ -140,14 +141,22 @@ ProfileCurve* surfacesMeridianCurve(const SurfList* list) {
             for (size_t i = 0; i < pts.size(); ++i) {
                 const Vec3 q{0.0, std::hypot(pts[i].x, pts[i].y), pts[i].z};
                 if (i > 0) t += dist3D(&pl->points[pl->count - 1], &q);
-                plistAppend(pl, t, &q, 0, nullptr, 0);
+                if (plistAppend(pl, t, &q, 0, nullptr, 0) < 0) {
+                    // An edge longer than a point list holds is refused, not cut short.
+                    plistFree(pl);
+                    return nullptr;
+                }
             }
             polyline3DThinAll(pl);
             edges.emplace_back(pl->points, pl->points + pl->count);
             plistFree(pl);
         }
     }
-    if (edges.empty()) return nullptr;
+    // The chain starts from the first edge with points (an empty first loop has no ends to join to).
+    size_t first = 0;
+    while (first < edges.size() && edges[first].empty()) ++first;
+    if (first == edges.size()) return nullptr;
+    std::swap(edges[0], edges[first]);
     const double e = cycleParams()->precision;
     auto near = [e](const Vec3& a, const Vec3& b) {
         return dist3D(&a, &b) < e || std::fabs(a.z - b.z) < 0.5 * e;
@@ -271,8 +280,8 @@ int offsetProfile2D(HubShroud* pair, double d) {
         return -1;
     }
     const double lOld = lengthOf(pair->hub), lNew = lengthOf(n);
-    if (lNew > 0.0)
-        for (int32_t i = 0; i < n->count; ++i) n->param[i] *= lOld / lNew;
+    if (lOld > 0.0)
+        for (int32_t i = 0; i < n->count; ++i) n->param[i] *= lNew / lOld;
     freeProfile2D(pair->hub);
     std::free(pair->extra);
     pair->hub = n;
@@ -289,8 +298,8 @@ int offsetShroudProfile2D(HubShroud* pair, double d) {
         return -1;
     }
     const double lHub = lengthOf(pair->hub), lNew = lengthOf(n);
-    if (lNew > 0.0)
-        for (int32_t i = 0; i < n->count; ++i) n->param[i] *= lHub / lNew;
+    if (lHub > 0.0)
+        for (int32_t i = 0; i < n->count; ++i) n->param[i] *= lNew / lHub;
     freeProfile2D(pair->shroud);
     std::free(pair->extra);
     pair->shroud = n;

@@ -34,7 +34,8 @@ void freeHubShroud(HubShroud* pair);  // null-safe
 int evalHubShroud(const HubShroud* pair, double s, Vec2* hub, Vec2* shroud);
 int evalHubShroudExtra(const HubShroud* pair, double s, double* value);
 double channelHeight(const HubShroud* pair);
-// Hub (or shroud) replaced by its offset by d, parameters rescaled to the old hub length: 1, or -1.
+// Hub (or shroud) replaced by its offset by d, its arc-length parameters multiplied by L(new) / L(hub
+// before the offset); the extra values reset to zeros. 1, or -1.
 int offsetProfile2D(HubShroud* pair, double d);
 int offsetShroudProfile2D(HubShroud* pair, double d);
 HubShroud* hubShroudOverHub(const HubShroud* pair, double h);

@@ -122,8 +122,11 @@ TEST(ContourPair, LengtheningByEndBendAndStartSlope) {
         bool curved;
     };
     for (const Slope& c : {Slope{40.0, 20, false}, Slope{39.9, 18, true}, Slope{70.0, 20, false}}) {
-        const double a = c.deg * kDeg, e = 10.0;
-        const Vec3 p0{30, 0, 20}, p1{30 + 5 * std::cos(a), 0, 20 - 5 * std::sin(a)};
+        const double e = 10.0;
+        const double a = c.deg * kDeg;
+        const Vec3 p0{30, 0, 20};
+        auto startOf = [&p0](double w) { return Vec3{30 + 5 * std::cos(w), 0, 20 - 5 * std::sin(w)}; };
+        const Vec3 p1 = startOf(a);
         ContourPair* pair =
             pairOf({p0, p1, {p1.x + 5, 0, p1.z}}, {{30, 3, 20}, {p1.x, 3, p1.z}, {p1.x + 5, 3, p1.z}});
         ASSERT_EQ(prepareBladeContours(pair, e), 1);

@@ -44,6 +44,9 @@ TEST(HubShroud, ExampleHubCurveLiesOnTheHubPlusTheAllowance) {
     ASSERT_NE(surfaces, nullptr);
     ASSERT_EQ(readSurfObjects(example("hub.kvx").c_str(), surfaces), 1);
     ASSERT_EQ(surfaces->count, 1);
+    SurfList* shrouds = newSurfList(2);
+    ASSERT_NE(shrouds, nullptr);
+    ASSERT_EQ(readSurfObjects(example("shroud.kvx").c_str(), shrouds), 1);
     for (const double tol : {0.5, 0.2}) {
         ProfileCurve* hub = idx5CreateHubShroudCurve(example("hub.kvx").c_str(), tol);
         ProfileCurve* shroud = idx5CreateHubShroudCurve(example("shroud.kvx").c_str(), tol);
@@ -57,7 +60,12 @@ TEST(HubShroud, ExampleHubCurveLiesOnTheHubPlusTheAllowance) {
         for (const double allowance : {0.0, 0.5, 2.0}) {
             HubShroud* copy = copyHubShroud(pair);
             ASSERT_NE(copy, nullptr);
+            const double oldLength = copy->hub->param[copy->hub->count - 1];
             ASSERT_EQ(offsetProfile2D(copy, allowance), 1);
+            double arc = 0;
+            for (int32_t i = 1; i < copy->hub->count; ++i)
+                arc += dist2D(&copy->hub->points[i - 1], &copy->hub->points[i]);
+            EXPECT_NEAR(copy->hub->param[copy->hub->count - 1], arc * arc / oldLength, 1e-9);
             for (int32_t i = 0; i < copy->hub->count; ++i) {
                 const Vec3 p{copy->hub->points[i].x, 0, copy->hub->points[i].y};
                 SurfFoot foot;
@@ -70,11 +78,22 @@ TEST(HubShroud, ExampleHubCurveLiesOnTheHubPlusTheAllowance) {
             }
             freeHubShroud(copy);
         }
+        // The shroud moved by 1 toward the channel (right of its direction) keeps 1 off the shroud.
+        ASSERT_EQ(offsetShroudProfile2D(pair, -1.0), 1);
+        for (int32_t i = 0; i < pair->shroud->count; i += 3) {
+            const Vec3 p{pair->shroud->points[i].x, 0, pair->shroud->points[i].y};
+            SurfFoot foot;
+            double d = 0;
+            ASSERT_EQ(projectPointNurbsSurf(&shrouds->entries[0], nullptr, &p, &foot, &d), 1);
+            EXPECT_NEAR(d, 1.0, 0.01) << tol << " " << i;
+            EXPECT_LT(closestPointProfile2D(pair->hub, &p, nullptr, nullptr), 18.0);
+        }
         freeHubShroud(pair);
         profileFreeList(hub);
         profileFreeList(shroud);
     }
     freeSurfList(surfaces);
+    freeSurfList(shrouds);
 }
 
 TEST(HubShroud, TrimLoopEdgesJoinWhenTheirEndsMeetInZ) {
