@@ -3,10 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
 #include "surfaces/deboor.h"
+#include "surfaces/facet.h"
+#include "surfaces/nurbs.h"
 #include "surfaces/surflist.h"
 
 namespace {
@@ -51,6 +54,21 @@ void BM_DeBoorPoint(benchmark::State& state) {
 }
 BENCHMARK(BM_DeBoorPoint);
 
+// The same points from the explicit basis functions, for comparison.
+void BM_BasisPoint(benchmark::State& state) {
+    const auto& s = bicubic().surface;
+    const auto uv = params(1024);
+    size_t i = 0;
+    for (auto _ : state) {
+        Vec3 p;
+        const auto& q = uv[i++ & 1023];
+        benchmark::DoNotOptimize(nurbsSurfEval(&s, q.first, q.second, &p));
+        benchmark::DoNotOptimize(p);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BasisPoint);
+
 void BM_DeBoorNormal(benchmark::State& state) {
     const auto& s = bicubic().surface;
     const auto uv = params(1024);
@@ -92,6 +110,25 @@ void BM_ClosestPoint(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ClosestPoint)->Arg(0)->Arg(1);
+
+// Area of the bicubic sheet trimmed to a disc; range(0) is the tolerance in thousandths. At 10 (0.01, the
+// plunge cycle's tolerance) the refinement reaches its cell bound.
+void BM_FacetArea(benchmark::State& state) {
+    TrimSurface rec = bicubic();  // shares the surface arrays; only the loops are its own
+    rec.loopCount = 0, rec.loops = nullptr;
+    Vec2 disc[64];
+    for (int i = 0; i < 64; ++i)
+        disc[i] = {0.5 + 0.4 * std::cos(i * M_PI / 32), 0.5 + 0.4 * std::sin(i * M_PI / 32)};
+    trimSurfaceAddLoop(&rec, disc, 64);
+    for (auto _ : state) {
+        double area, rel;
+        benchmark::DoNotOptimize(facetSurface(&rec, state.range(0) / 1000.0, &area, &rel));
+        state.counters["cells"] = facetLastStats()->cells;
+    }
+    for (int32_t i = 0; i < rec.loopCount; ++i) std::free(rec.loops[i].points);
+    std::free(rec.loops);
+}
+BENCHMARK(BM_FacetArea)->Arg(1000)->Arg(100)->Arg(10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

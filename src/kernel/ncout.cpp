@@ -335,7 +335,7 @@ int ncWriteComment(const char* text) {
     return 0;
 }
 
-int ncSectionBegin(int32_t code) {
+int ncSectionBegin(int32_t code, double, double) {
     if (!g.writer) return 0;
     switch (code) {
         case 1:
@@ -354,7 +354,7 @@ int ncSectionBegin(int32_t code) {
     }
 }
 
-int ncSectionEnd(int32_t code) {
+int ncSectionEnd(int32_t code, double, double) {
     if (!g.writer) return 0;
     switch (code) {
         case 1:

@@ -111,7 +111,7 @@ bool readRows(FILE* file, BsplSurface* s) {
     return true;
 }
 
-// Steps 1 and 2 of the surface part: up to the data block, with the attributes taken on the way.
+// Up to the data block: the line that opens the attributes, then the attributes themselves.
 bool readAttributes(FILE* file, BsplSurface* s, int32_t* trimmed, double* offset) {
     char buf[kKvxLineSize];
     Word key, value;

@@ -2,15 +2,18 @@
 //
 // A surface object, line by line (brackets, '/', '(' and ')' read as blanks where numbers are taken):
 //   oBsplSrf[id]                      object line, first column
-//   (                                 attributes follow
-//   order[4/3] rational[true] trimmed[true] periodicu[..] periodicv[..] offset[d] nco[uNum]
+//   (                                 attributes follow, up to the data block
+//   order[4/3] rational[true] trimmed[true] periodicu[..] periodicv[..] offset[d] nco[uNum]   (a line each)
+//   )
 //   {                                 data block
-//   u knot header "w w w n", 2 lines, uNum+uOrder lines "k t", 2 lines
-//   v knot header "w w w n" (n = vNum+vOrder), 2 lines, n lines "k t", 1 line
-//   per row: header, 1 line, vNum lines "oP x X y Y z Z [h W]", 1 line
+//   u knot header "w w w n", 2 lines, uNum+uOrder lines "w t", 2 lines
+//   v knot header "w w w n" (n = vNum+vOrder), 2 lines, n lines "w t", 1 line
+//   per row: header, 1 line, vNum lines "w x X y Y z Z [h W]", 1 line
 //   untrimmed: 2 lines; trimmed: "oTrim w kind w loops", 1 line, the loops, 2 data lines
 // A loop is "oContour w w n" with one polyline, or "oCrvSet w w n" with n polylines joined; a
 // polyline is 1 line, "oL [start] x x1 x2 y y1 y2", "oL x X y Y" per further point, 1 closing line.
+// The writer fills the free lines with scope marks and comments, knots as "vk(t)", points as
+// "oP(x[X] y[Y] z[Z] h[W])", so that its files are also well-formed exchange-file records.
 #pragma once
 
 #include <cstddef>

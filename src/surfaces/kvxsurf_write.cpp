@@ -1,4 +1,5 @@
-// Writer of surface objects in the text the surface reader takes back bit for bit.
+// Writer of surface objects in the text the surface reader takes back bit for bit; the layout is also
+// well-formed for the exchange-file record reader (objects, variables, scopes and comments only).
 #include <cmath>
 #include <cstdio>
 
@@ -41,11 +42,11 @@ bool writable(const TrimSurface* rec) {
     return true;
 }
 
-bool writeKnots(FILE* f, char dir, const double* knots, int32_t n, bool closeData) {
-    std::fprintf(f, "  oKnots[%c](num[%d])\n  {\n  (\n", dir, n);
-    for (int32_t i = 0; i < n; ++i) std::fprintf(f, "   k[%.17g]\n", knots[i]);
-    // The v knots close with one line, the u knots with two.
-    return std::fputs(closeData ? "  )\n  }\n" : "  ) }\n", f) >= 0;
+// Header, two lines, the knots, then the closing lines (two after the u knots, one after the v knots).
+void writeKnots(FILE* f, char dir, const double* knots, int32_t n) {
+    std::fprintf(f, "  oKnots[%c](num[%d])\n  {\n  ; %c knots\n", dir, n, dir);
+    for (int32_t i = 0; i < n; ++i) std::fprintf(f, "   vk(%.17g)\n", knots[i]);
+    std::fputs(dir == 'u' ? "  }\n  ; v knots follow\n" : "  }\n", f);
 }
 
 void writeLoop(FILE* f, const TrimLoop& loop, int32_t index) {
@@ -56,8 +57,8 @@ void writeLoop(FILE* f, const TrimLoop& loop, int32_t index) {
     }
     const Vec2* p = loop.points;
     std::fprintf(f, "   oContour[%d](num[%d])\n   {\n", index, loop.count);
-    std::fprintf(f, "    oL start x[%.17g/%.17g] y[%.17g/%.17g]\n", p[0].x, p[1].x, p[0].y, p[1].y);
-    for (int32_t i = 2; i < loop.count; ++i) std::fprintf(f, "    oL x[%.17g] y[%.17g]\n", p[i].x, p[i].y);
+    std::fprintf(f, "    oL(start[] x[%.17g/%.17g] y[%.17g/%.17g])\n", p[0].x, p[1].x, p[0].y, p[1].y);
+    for (int32_t i = 2; i < loop.count; ++i) std::fprintf(f, "    oL(x[%.17g] y[%.17g])\n", p[i].x, p[i].y);
     std::fputs("   }\n", f);
 }
 
@@ -73,27 +74,27 @@ int kvxWriteTrimSurface(FILE* file, const TrimSurface* rec, int32_t id) {
     std::fprintf(file, "  order[%d/%d]\n  rational[%s]\n  trimmed[%s]\n", s.uOrder, s.vOrder, flag(rational),
                  flag(trimmed));
     std::fprintf(file, "  periodicu[%s]\n  periodicv[%s]\n", flag(s.periodicU), flag(s.periodicV));
-    std::fprintf(file, "  offset[%.17g]\n  nco[%d]\n{\n", rec->hasOffset ? rec->offset : 0.0, s.uNum);
-    writeKnots(file, 'u', s.uKnots, s.uNum + s.uOrder, true);
-    writeKnots(file, 'v', s.vKnots, s.vNum + s.vOrder, false);
+    std::fprintf(file, "  offset[%.17g]\n  nco[%d]\n)\n{\n", rec->hasOffset ? rec->offset : 0.0, s.uNum);
+    writeKnots(file, 'u', s.uKnots, s.uNum + s.uOrder);
+    writeKnots(file, 'v', s.vKnots, s.vNum + s.vOrder);
     for (int32_t i = 0; i < s.uNum; ++i) {
         std::fprintf(file, "  oRow[%d](num[%d])\n  {\n", i, s.vNum);
         for (int32_t j = 0; j < s.vNum; ++j) {
             const Vec3& p = s.rows[i][j];
             if (rational)
-                std::fprintf(file, "   oP x[%.17g] y[%.17g] z[%.17g] h[%.17g]\n", p.x, p.y, p.z,
+                std::fprintf(file, "   oP(x[%.17g] y[%.17g] z[%.17g] h[%.17g])\n", p.x, p.y, p.z,
                              s.weights[i][j]);
             else
-                std::fprintf(file, "   oP x[%.17g] y[%.17g] z[%.17g]\n", p.x, p.y, p.z);
+                std::fprintf(file, "   oP(x[%.17g] y[%.17g] z[%.17g])\n", p.x, p.y, p.z);
         }
         std::fputs("  }\n", file);
     }
     if (trimmed) {
-        std::fprintf(file, "  oTrim[%d](parametric loops[%d])\n  {\n", id, rec->loopCount);
+        std::fprintf(file, "  oTrim[%d](parametric[] loops[%d])\n  {\n", id, rec->loopCount);
         for (int32_t k = 0; k < rec->loopCount; ++k) writeLoop(file, rec->loops[k], k + 1);
-        std::fputs("  }\n}\n)\n", file);
+        std::fputs("  }\n}\n", file);
     } else {
-        std::fputs("}\n)\n", file);
+        std::fputs("  ; untrimmed\n}\n", file);
     }
     return std::ferror(file) ? -1 : 0;
 }

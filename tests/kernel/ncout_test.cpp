@@ -513,7 +513,7 @@ TEST_F(NcOut, ToolTipMovesFeedPointsBackAlongTheAxis) {
 
 TEST_F(NcOut, SectionsWriteTheirBlocks) {
     struct Step {
-        int (*call)(int32_t);
+        int (*call)(int32_t, double, double);
         int32_t code;
         int32_t type;  // 0: nothing written
         const char* name;
@@ -529,7 +529,7 @@ TEST_F(NcOut, SectionsWriteTheirBlocks) {
     for (size_t n = 0; n < std::size(steps); ++n) {
         const auto& s = steps[n];
         captured().clear();
-        s.call(s.code);
+        s.call(s.code, 0.0, 0.0);
         if (s.type == 0) {
             EXPECT_TRUE(captured().empty()) << n;
             continue;

@@ -22,28 +22,6 @@ int abortCountdown() {
 
 }  // namespace
 
-TEST(DeBoor, MatchesTheRecursiveDefinitionOnSeededSurfaces) {
-    std::mt19937 rng(102);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int k = 0; k < 12; ++k) {
-        RecGuard g;
-        const int uo = 2 + k % 4, vo = 2 + (k / 4) % 3;
-        makeRandomSurface(&g.rec, rng, uo, vo, uo + 1 + k % 5, vo + 2, k % 2 == 1);
-        const BsplSurface& s = g.rec.surface;
-        for (int i = 0; i < 40; ++i) {
-            const double u = 0.001 + 0.998 * unit(rng), v = 0.001 + 0.998 * unit(rng);
-            Vec3 p, su, sv, rp, rsu, rsv;
-            ASSERT_EQ(evalNurbsSurfPoint(&s, u, v, &p), 1);
-            ASSERT_EQ(evalNurbsSurfDeriv(&s, u, v, &su, &sv, nullptr), 1);
-            refEval(s, u, v, &rp, &rsu, &rsv);
-            EXPECT_LT(maxDiff(p, rp), 1e-10) << k;
-            // Derivatives scale with the knot intervals; compare relative to their size.
-            EXPECT_LT(maxDiff(su, rsu), 1e-9 * (1 + vecLen3D(&rsu))) << k << " " << u;
-            EXPECT_LT(maxDiff(sv, rsv), 1e-9 * (1 + vecLen3D(&rsv))) << k << " " << v;
-        }
-    }
-}
-
 TEST(DeBoor, RationalCylinderIsExactWithRadialUnitNormals) {
     RecGuard g;
     makeCylinder(&g.rec, 50, 30);
@@ -93,24 +71,15 @@ TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
     }
 }
 
-TEST(DeBoor, BilinearDerivativesAndDegenerateNormal) {
+TEST(DeBoor, DegenerateCornerHasTheZeroNormal) {
     RecGuard g;
-    kvxInitTrimSurface(&g.rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&g.rec.surface, 2, 2, 2, 2, 0), 1);
-    BsplSurface& s = g.rec.surface;
-    const double uk[] = {0, 0, 2, 2}, vk[] = {0, 0, 4, 4};
-    std::copy(uk, uk + 4, s.uKnots);
-    std::copy(vk, vk + 4, s.vKnots);
-    s.rows[0][0] = {0, 0, 0}, s.rows[0][1] = {0, 8, 1}, s.rows[1][0] = {6, 0, 2}, s.rows[1][1] = {6, 8, 3};
-    Vec3 su, sv, n;
-    ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.5, 1.0, &su, &sv, &n), 1);
-    // At v = 1/4 of the way, Su = lerp of the row differences over the interval 2.
-    EXPECT_LT(maxDiff(su, {3, 0, 1}), 1e-12);
-    EXPECT_LT(maxDiff(sv, {0, 2, 0.25}), 1e-12);
-    // Collapse one edge: at that corner Su x Sv vanishes.
-    s.rows[1][0] = s.rows[0][0];
-    ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.0, 0.0, nullptr, nullptr, &n), 1);
-    EXPECT_LT(maxDiff(n, {0, 0, 0}), 0.0 + 1e-300);
+    makePlane(&g.rec, 6, 8, 0);
+    g.rec.surface.rows[1][0] = g.rec.surface.rows[0][0];  // the edge v = 0 collapses to a point
+    Vec3 n{7, 7, 7};
+    ASSERT_EQ(evalNurbsSurfDeriv(&g.rec.surface, 0.0, 0.0, nullptr, nullptr, &n), 1);
+    EXPECT_EQ(vecLen3D(&n), 0.0);
+    ASSERT_EQ(evalNurbsSurfDeriv(&g.rec.surface, 0.5, 0.5, nullptr, nullptr, &n), 1);
+    EXPECT_NEAR(std::fabs(n.z), 1.0, 1e-12);
 }
 
 TEST(DeBoor, ClosestPointOnCylinder) {

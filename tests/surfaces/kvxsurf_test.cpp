@@ -18,35 +18,35 @@ namespace {
 struct SurfText {
     std::string order = "2/2", rational = "false", trimmed = "false", nco = "2";
     std::string vHeader = "oKnots[v](num[4])";
-    std::string uKnot2 = "k[1]";
+    std::string uKnot2 = "vk(1)";
     std::string trim;  // lines after the rows when trimmed
 };
 
 std::string text(const SurfText& t) {
     std::string s = "oBsplSrf[1]\n(\n  order[" + t.order + "]\n  rational[" + t.rational + "]\n  trimmed[" +
-                    t.trimmed + "]\n  nco[" + t.nco + "]\n{\n";
-    s += "  oKnots[u](num[4])\n  {\n  (\n   k[0]\n   k[0]\n   " + t.uKnot2 + "\n   k[1]\n  )\n  }\n";
-    s += "  " + t.vHeader + "\n  {\n  (\n   k[0]\n   k[0]\n   k[1]\n   k[1]\n  ) }\n";
+                    t.trimmed + "]\n  nco[" + t.nco + "]\n)\n{\n";
+    s += "  oKnots[u](num[4])\n  {\n  ;\n   vk(0)\n   vk(0)\n   " + t.uKnot2 + "\n   vk(1)\n  }\n  ;\n";
+    s += "  " + t.vHeader + "\n  {\n  ;\n   vk(0)\n   vk(0)\n   vk(1)\n   vk(1)\n  }\n";
     for (int i = 0; i < 2; ++i) {
         s += "  oRow[" + std::to_string(i) + "](num[2])\n  {\n";
         for (int j = 0; j < 2; ++j)
-            s += "   oP x[" + std::to_string(10 * i) + "] y[" + std::to_string(10 * j) + "] z[0]\n";
+            s += "   oP(x[" + std::to_string(10 * i) + "] y[" + std::to_string(10 * j) + "] z[0])\n";
         s += "  }\n";
     }
-    return s + (t.trimmed == "true" ? t.trim : "}\n)\n");
+    return s + (t.trimmed == "true" ? t.trim : "  ;\n}\n");
 }
 
 std::string polyline(int n, double x0) {
     std::string s =
-        "    {\n    oL start x[" + std::to_string(x0) + "/" + std::to_string(x0 + 1) + "] y[0/0]\n";
+        "    {\n    oL(start[] x[" + std::to_string(x0) + "/" + std::to_string(x0 + 1) + "] y[0/0])\n";
     for (int i = 2; i < n; ++i)
-        s += "    oL x[" + std::to_string(x0 + i) + "] y[" + std::to_string(i) + "]\n";
+        s += "    oL(x[" + std::to_string(x0 + i) + "] y[" + std::to_string(i) + "])\n";
     return s + "    }\n";
 }
 
 const char kSquareTrim[] =
-    "  oTrim[1](parametric loops[1])\n  {\n   oContour[1](num[4])\n   {\n    oL start x[0/1] y[0/0]\n"
-    "    oL x[1] y[1]\n    oL x[0/0] y[1/1]\n   }\n  }\n}\n)\n";
+    "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[4])\n   {\n    oL(start[] x[0/1] y[0/0])\n"
+    "    oL(x[1] y[1])\n    oL(x[0/0] y[1/1])\n   }\n  }\n}\n";
 
 struct ListGuard {
     SurfList* list = newSurfList(3);
@@ -70,12 +70,12 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"u order 1", &SurfText::order, "1/3"},
         {"v order 1", &SurfText::order, "2/1"},
         {"v num 1", &SurfText::vHeader, "oKnots[v](num[3])"},
-        {"knot text", &SurfText::uKnot2, "k[abc]"},
-        {"descending knot", &SurfText::uKnot2, "k[-1]"},
-        {"NaN knot", &SurfText::uKnot2, "k[nan]"},
+        {"knot text", &SurfText::uKnot2, "vk(abc)"},
+        {"descending knot", &SurfText::uKnot2, "vk(-1)"},
+        {"NaN knot", &SurfText::uKnot2, "vk(nan)"},
         {"v knots beyond the bound", &SurfText::vHeader, "oKnots[v](num[400001])"},
         {"v knots overflowing 32 bits", &SurfText::vHeader, "oKnots[v](num[2147483647])"},
-        {"no oTrim", &SurfText::trim, "  oTrum[1](a b[1])\n}\n)\n"},
+        {"no oTrim", &SurfText::trim, "  oTrum[1](a[] b[1])\n}\n"},
     };
     for (const Case& c : cases) {
         SurfText bad;
@@ -90,7 +90,7 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
     // 65536 x 65536 control points wrap to 0 in 32 bits.
     SurfText big;
     big.nco = "65536", big.vHeader = "oKnots[v](num[65538])";
-    for (int i = 0; i < 65535; ++i) big.uKnot2 += i ? "\n k[1]" : "k[1]";
+    for (int i = 0; i < 65535; ++i) big.uKnot2 += i ? "\n vk(1)" : "vk(1)";
     ListGuard g;
     EXPECT_EQ(readText(text(big), g.list), -1);
 }
@@ -102,8 +102,8 @@ TEST(KvxSurf, EveryTruncationEndsCleanly) {
     for (size_t n = 0; n < full.size(); ++n) {
         ListGuard g;
         const int rc = readSurfObjectsBuffer(full.data(), n, g.list);
-        // Before the object word is whole nothing starts; the last line ")" is not needed.
-        const bool complete = n + 3 >= full.size();
+        // Before the object word is whole nothing starts; the last line end is not needed.
+        const bool complete = n + 1 >= full.size();
         EXPECT_EQ(rc, complete || n < 8 ? 1 : -1) << n;
         EXPECT_EQ(g.list->count, complete ? 1 : 0) << n;
     }
@@ -112,9 +112,9 @@ TEST(KvxSurf, EveryTruncationEndsCleanly) {
 TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
     SurfText t;
     t.trimmed = "true";
-    t.trim = "  oTrim[1](parametric loops[1])\n  {\n   oCrvSet[1](num[3])\n   {\n   oParCrv[1](num[4])\n" +
+    t.trim = "  oTrim[1](parametric[] loops[1])\n  {\n   oCrvSet[1](num[3])\n   {\n   oParCrv[1](num[4])\n" +
              polyline(4, 0) + "; comment\n   oParCrv[2](num[3])\n" + polyline(3, 10) +
-             "   oParCrv[3](num[5])\n" + polyline(5, 20) + "   }\n  }\n}\n)\n";
+             "   oParCrv[3](num[5])\n" + polyline(5, 20) + "   }\n  }\n}\n";
     ListGuard g;
     ASSERT_EQ(readText(text(t), g.list), 1);
     ASSERT_EQ(g.list->count, 1);
@@ -137,11 +137,10 @@ TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
     const Case cases[] = {
         {"untrimmed", "false", "false", "", 0, 0, 0},
         {"square", "false", "true", kSquareTrim, 4, 1, 0},
-        {"surface3D", "false", "true", "  oTrim[1](surface3D y[0])\n}\n)\n", 0, 0, 0},
+        {"surface3D", "false", "true", "  oTrim[1](surface3D[] y[0])\n}\n", 0, 0, 0},
         {"header over four lines", "false", "true",
-         "  oTrim\n  (\n  kind curves\n  num[1]\n  )\n  {\n   oContour[1](num[2])\n   {\n    oL x[0/5] "
-         "y[0/6]\n"
-         "   }\n  }\n}\n)\n",
+         "  oTrim\n  (\n  kind curves\n  num[1]\n  )\n  {\n   oContour[1](num[2])\n   {\n"
+         "    oL(x[0/5] y[0/6])\n   }\n  }\n}\n",
          2, 5, 6},
         {"capital TRUE is not rational", "TRUE", "false", "", 0, 0, 0},
     };
@@ -169,7 +168,7 @@ TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
 }
 
 TEST(KvxSurf, ListGrowsAndOtherObjectsAreSkipped) {
-    const std::string other = "oCircle[7](r[5])\n(\n  nco[9]\n)\n";
+    const std::string other = "oCircle[7]\n(\n  nco[9]\n)\n{\n  vr(5)\n}\n";
     ListGuard g;
     ASSERT_EQ(readText(text({}) + other + text({}) + text({}) + other + text({}), g.list), 1);
     EXPECT_EQ(g.list->count, 4);

@@ -1,5 +1,4 @@
-// Surfaces for the surface tests, and an independent evaluator (the recursive basis definition) to
-// check the library's evaluators against.
+// Surfaces for the surface tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,12 +11,13 @@
 #include <vector>
 
 #include "surfaces/surflist.h"
+#include "workfolder.h"
 
-// A fresh temporary folder per test.
+// A fresh folder per test inside the binary's temporary working folder (removed at its end).
 inline std::filesystem::path tempDir() {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    auto dir = std::filesystem::temp_directory_path() /
-               ("kvsurf_" + std::string(info->test_suite_name()) + "_" + info->name());
+    auto dir = std::filesystem::current_path() /
+               ("surf_" + std::string(info->test_suite_name()) + "_" + info->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
@@ -69,59 +69,34 @@ inline void makeRandomSurface(TrimSurface* rec, std::mt19937& rng, int uOrder, i
         }
 }
 
-// The recursive definition of N_{i,p} and its first derivative (0/0 taken as 0); t at the end of
-// the range belongs to the last span.
-inline double refBasis(const double* k, int n, int i, int p, double t, double* deriv) {
-    auto N = [&](auto&& self, int ii, int pp) -> double {
-        if (pp == 0) {
-            const bool last = t == k[n] && k[ii] < k[ii + 1] && k[ii + 1] == k[n];
-            return (k[ii] <= t && t < k[ii + 1]) || last ? 1.0 : 0.0;
-        }
-        double a = 0.0, b = 0.0;
-        if (k[ii + pp] > k[ii]) a = (t - k[ii]) / (k[ii + pp] - k[ii]) * self(self, ii, pp - 1);
-        if (k[ii + pp + 1] > k[ii + 1])
-            b = (k[ii + pp + 1] - t) / (k[ii + pp + 1] - k[ii + 1]) * self(self, ii + 1, pp - 1);
-        return a + b;
-    };
-    if (deriv != nullptr) {
-        double d = 0.0;
-        if (p > 0 && k[i + p] > k[i]) d += p / (k[i + p] - k[i]) * N(N, i, p - 1);
-        if (p > 0 && k[i + p + 1] > k[i + 1]) d -= p / (k[i + p + 1] - k[i + 1]) * N(N, i + 1, p - 1);
-        *deriv = d;
-    }
-    return N(N, i, p);
-}
-
-// Point and first derivatives by the plain sums and the quotient rule.
-inline void refEval(const BsplSurface& s, double u, double v, Vec3* S, Vec3* Su, Vec3* Sv) {
-    double A[3] = {0, 0, 0}, Au[3] = {0, 0, 0}, Av[3] = {0, 0, 0}, W = 0, Wu = 0, Wv = 0;
-    for (int i = 0; i < s.uNum; ++i) {
-        double dNu = 0;
-        const double Nu = refBasis(s.uKnots, s.uNum, i, s.uOrder - 1, u, &dNu);
-        for (int j = 0; j < s.vNum; ++j) {
-            double dNv = 0;
-            const double Nv = refBasis(s.vKnots, s.vNum, j, s.vOrder - 1, v, &dNv);
-            const double w = s.rational ? s.weights[i][j] : 1.0;
-            const double P[3] = {s.rows[i][j].x, s.rows[i][j].y, s.rows[i][j].z};
-            for (int c = 0; c < 3; ++c) {
-                A[c] += Nu * Nv * w * P[c];
-                Au[c] += dNu * Nv * w * P[c];
-                Av[c] += Nu * dNv * w * P[c];
-            }
-            W += Nu * Nv * w, Wu += dNu * Nv * w, Wv += Nu * dNv * w;
-        }
-    }
-    double out[3][3];
-    for (int c = 0; c < 3; ++c) {
-        out[0][c] = A[c] / W;
-        out[1][c] = (Au[c] - Wu * out[0][c]) / W;
-        out[2][c] = (Av[c] - Wv * out[0][c]) / W;
-    }
-    if (S) *S = {out[0][0], out[0][1], out[0][2]};
-    if (Su) *Su = {out[1][0], out[1][1], out[1][2]};
-    if (Sv) *Sv = {out[2][0], out[2][1], out[2][2]};
-}
-
 inline double maxDiff(const Vec3& a, const Vec3& b) {
     return std::max({std::fabs(a.x - b.x), std::fabs(a.y - b.y), std::fabs(a.z - b.z)});
+}
+
+// The octant x, y, z >= 0 of the sphere of radius R: a quarter meridian in u revolved a quarter turn.
+inline void makeSphereOctant(TrimSurface* rec, double R) {
+    kvxInitTrimSurface(rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec->surface, 3, 3, 3, 3, 1), 1);
+    BsplSurface& s = rec->surface;
+    const double k[] = {0, 0, 0, 1, 1, 1}, r[] = {R, R, 0}, z[] = {0, R, R}, cx[] = {1, 1, 0},
+                 cy[] = {0, 1, 1};
+    const double w[] = {1, std::sqrt(0.5), 1};
+    std::copy(k, k + 6, s.uKnots);
+    std::copy(k, k + 6, s.vKnots);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            s.rows[i][j] = {r[i] * cx[j], r[i] * cy[j], z[i]};
+            s.weights[i][j] = w[i] * w[j];
+        }
+}
+
+// The plane patch [0, a] x [0, b] at height z (bilinear, knots 0..1).
+inline void makePlane(TrimSurface* rec, double a, double b, double z) {
+    kvxInitTrimSurface(rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec->surface, 2, 2, 2, 2, 0), 1);
+    BsplSurface& s = rec->surface;
+    const double k[] = {0, 0, 1, 1};
+    std::copy(k, k + 4, s.uKnots);
+    std::copy(k, k + 4, s.vKnots);
+    s.rows[0][0] = {0, 0, z}, s.rows[0][1] = {0, b, z}, s.rows[1][0] = {a, 0, z}, s.rows[1][1] = {a, b, z};
 }
