@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "geometry/frames.h"
-#include "surfaces/deboor.h"
+#include "surfaces/nurbs.h"
 
 namespace {
 
@@ -49,12 +49,9 @@ int isoSurfacePoint(const TrimSurface* rec, double u, double v, Vec3* out) {
     const BsplSurface& s = rec->surface;
     const double pu = unitToKnot(s.uKnots, s.uNum, s.uOrder, u),
                  pv = unitToKnot(s.vKnots, s.vNum, s.vOrder, v);
-    Vec3 p, n{0.0, 0.0, 0.0};
-    if (evalNurbsSurfPoint(&s, pu, pv, &p) != 1) return -1;
-    if (rec->hasOffset) {
-        if (evalNurbsSurfDeriv(&s, pu, pv, nullptr, nullptr, &n) != 1) return -1;
-        p = {p.x + rec->offset * n.x, p.y + rec->offset * n.y, p.z + rec->offset * n.z};
-    }
+    Vec3 p;
+    // 0 is the offset point, 1 the plain one; an offset point without a normal is no point.
+    if (nurbsSurfPoint(rec, pu, pv, &p) < 0) return -1;
     pointWorldToFrameA(&p);
     *out = p;
     return 1;
