@@ -306,7 +306,7 @@ double polylineDistance2D(const Vec2* points, int32_t count, const Vec2* point, 
 
 int profileSideOf(const Profile2D* a, const Profile2D* b) {
     const Vec2 p0 = b->points[0], p1 = b->points[b->count > 1 ? 1 : 0];
-    Vec2 f;
+    Vec2 f = p0;
     polylineDistance2D(a->points, a->count, &p0, &f);
     const double cross = (p1.x - p0.x) * (f.y - p0.y) - (p1.y - p0.y) * (f.x - p0.x);
     return cross >= 0.0 ? 2 : 1;
