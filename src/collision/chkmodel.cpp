@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "collision/meshquery.h"
+#include "collision/proj.h"
 
 void chkModelInit(CheckModel* model, int32_t kind) {
     if (!model) return;
@@ -139,4 +140,31 @@ int chkModelContactPoints(CheckModel* model, Plist* list, double length, const G
 int chkModelList(CheckModel* model, Plist* list, double length, const int32_t* cells, int32_t cellCount,
                  const CheckParams* params) {
     return meshCollisionPlist(model, list, length, cells, cellCount, params);
+}
+
+void chkModelPrepare(const CheckModel* model, int32_t option) {
+    if (!model) return;
+    if (model->kind == kMeshTriangles)
+        projB_set_params(model->triangles, model->boxMin, model->boxMax, model->engineWord, model->bounds[2],
+                         model->bounds[5], option);
+    else
+        projA_set_params(model->facets, model->facetCount, model->boxMin, model->boxMax, model->engineWord,
+                         model->bounds[2], model->bounds[5], option);
+}
+
+int chkModelPlaceTool(const CheckModel* model, Vec3* point, Vec3* contact, int32_t* classOut) {
+    if (!model || !point || !model->tool) return 0;
+    chkModelPrepare(model, 0);
+    const int32_t* cells = nullptr;
+    int32_t count = 0;
+    if (model->grid) {
+        const GridCell* cell = grid2DCellAt(model->grid, point->x, point->y);
+        if (!cell) return 0;
+        cells = cell->items;
+        count = cell->count;
+    }
+    const double z0 = model->tool->radius + model->bounds[5];
+    if (model->kind == kMeshTriangles)
+        return projB_place(point, z0, model->tool, cells, count, contact, classOut);
+    return projA_place(point, z0, model->tool, cells, count, contact, classOut);
 }

@@ -107,3 +107,8 @@ int chkModelSegment(CheckModel* model, const Vec3* p, const Vec3* axis, double l
 int chkModelContactPoints(CheckModel* model, Plist* list, double length, const Grid2D* grid, double angle);
 int chkModelList(CheckModel* model, Plist* list, double length, const int32_t* cells, int32_t cellCount,
                  const CheckParams* params);
+// Hands the mesh to the drop-cutter engine of its kind (option: the contact-point flag).
+void chkModelPrepare(const CheckModel* model, int32_t option);
+// The tool placed over point (x, y; the start height in, the placed height out), dropped from the
+// tool radius above the mesh top, over the grid cell of the point when there is a grid.
+int chkModelPlaceTool(const CheckModel* model, Vec3* point, Vec3* contact, int32_t* classOut);

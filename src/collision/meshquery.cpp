@@ -390,10 +390,15 @@ int meshCollisionPlist(CheckModel* model, Plist* list, double length, const int3
                     continue;
                 }
                 const double tm = 0.5 * (list->parameters[i - 1] + list->parameters[i]);
-                Vec3 pt, vec;
-                if (plistPointAndVectorAtParam(work, tm, &pt, &vec) < 0) return kMeshNoMemory;
+                // The working copy holds the points as they were before lifting, index for index.
+                const Vec3& wa = work->points[i - 1];
+                const Vec3& wb = work->points[i];
+                const Vec3 pt{0.5 * (wa.x + wb.x), 0.5 * (wa.y + wb.y), 0.5 * (wa.z + wb.z)};
+                const Vec3 vec{work->vectors[i - 1].x + work->vectors[i].x,
+                               work->vectors[i - 1].y + work->vectors[i].y,
+                               work->vectors[i - 1].z + work->vectors[i].z};
                 Vec3 unit;
-                if (vecNormalize3D(&vec, &unit) != 1) unit = Vec3{0, 0, 1};
+                if (vecNormalize3D(&vec, &unit) != 1) unit = work->vectors[i];
                 if (plistInsert(work, tm, &pt, 0, &unit, 0) < 0) return kMeshNoMemory;
                 const int32_t idx = plistInsert(list, tm, &pt, 0, hasVec ? &unit : nullptr, 0);
                 if (idx < 0) return kMeshNoMemory;

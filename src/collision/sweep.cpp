@@ -44,6 +44,20 @@ double lagSlope(const SweepShape* sh, double rho) {
     }
 }
 
+// Second derivative of the lag with respect to rho (0 where it is linear or constant).
+double lagCurve(const SweepShape* sh, double rho) {
+    if (sh->kind == kShapeTorus && rho > sh->a) {
+        const double h = rho - sh->a;
+        const double q = sh->r * sh->r - h * h;
+        return q > 0 ? sh->r * sh->r / (q * std::sqrt(q)) : std::numeric_limits<double>::infinity();
+    }
+    if (sh->kind == kShapeSphere) {
+        const double q = sh->a * sh->a - rho * rho;
+        return q > 0 ? sh->a * sh->a / (q * std::sqrt(q)) : std::numeric_limits<double>::infinity();
+    }
+    return 0.0;
+}
+
 // The plane of a triangle, with its normal turned along the motion.
 struct Plane {
     Vec3 q0, e1, e2, n;
@@ -85,17 +99,30 @@ bool insideFace(const Plane* p, const Vec3& x) {
 }
 
 // The feature tests of a kernel: every edge (corners come with the edge ends) against the shape.
+// The contact class of a feature contact: 2 where the flat bottom of a flat end or radius mill
+// touched (an edge across the axis, a corner under the bottom), else 1.
+int32_t featureClass(const SweepShape* shape, const SweepHit& hit, const Vec3& a, const Vec3& b) {
+    const Vec3 e = sub(b, a);
+    const double along = std::fabs(dot(e, gDir));
+    if (shape->kind == kShapeDisc) return along < 1e-6 * std::sqrt(dot(e, e)) ? 2 : 1;
+    if (shape->kind == kShapeTorus)
+        return (along < 1e-5 || (hit.flat && (hit.t == 0.0 || hit.t == 1.0))) ? 2 : 1;
+    return 1;
+}
+
 bool edgeTests(const SweepShape* shape, const KernelBlock* b, const int order[3][2], double reach,
-               double* local, Vec3* contact) {
+               double* local, Vec3* contact, int32_t* cls) {
     bool found = false;
     for (int k = 0; k < 3; ++k) {
+        const Vec3& qa = b->tri[order[k][0]];
+        const Vec3& qb = b->tri[order[k][1]];
         SweepHit hit;
-        if (!sweepSegment(shape, &b->tri[order[k][0]], &b->tri[order[k][1]], &b->start, &gDir, reach, &hit))
-            continue;
+        if (!sweepSegment(shape, &qa, &qb, &b->start, &gDir, reach, &hit)) continue;
         found = true;
         if (-hit.travel > *local) {
             *local = -hit.travel;
             *contact = hit.point;
+            *cls = featureClass(shape, hit, qa, qb);
         }
     }
     return found;
@@ -211,17 +238,30 @@ int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3*
             } else if (slope(uHi) <= 0) {
                 u = uHi;
             } else {
-                // Bisection on the monotone slope: the lag may bend sharply (torus rim, frustum kink), where
-                // faster root finders stall.
-                for (int it = 0; it < 200 && uHi - uLo > 1e-15 * (1.0 + std::fabs(uLo) + std::fabs(uHi));
-                     ++it) {
-                    const double mid = 0.5 * (uLo + uHi);
-                    if (slope(mid) < 0)
-                        uLo = mid;
-                    else
-                        uHi = mid;
-                }
+                // Newton on the monotone slope, kept inside the shrinking bracket: where the lag bends
+                // sharply (the torus rim, the frustum's kink) a step that leaves it falls back to bisection.
+                auto curve = [&](double uu) {
+                    const double rho = std::sqrt(delta2 + uu * uu);
+                    if (rho <= 0) return 0.0;
+                    const double c = uu / rho;
+                    return lagCurve(sh, rho) * c * c + lagSlope(sh, rho) * delta2 / (rho * rho * rho);
+                };
                 u = 0.5 * (uLo + uHi);
+                for (int it = 0; it < 200; ++it) {
+                    const double g1 = slope(u);
+                    if (g1 == 0) break;
+                    if (g1 < 0)
+                        uLo = u;
+                    else
+                        uHi = u;
+                    if (uHi - uLo <= 1e-15 * (1.0 + std::fabs(uLo) + std::fabs(uHi))) break;
+                    const double g2 = curve(u);
+                    double next = g2 > 0 ? u - g1 / g2 : 0.5 * (uLo + uHi);
+                    if (!(next > uLo && next < uHi)) next = 0.5 * (uLo + uHi);
+                    const bool settled = std::fabs(next - u) <= 1e-15 * (1.0 + std::fabs(u));
+                    u = next;
+                    if (settled) break;
+                }
             }
         }
         if (u < (lo - tc) * sa) u = (lo - tc) * sa;
@@ -244,7 +284,7 @@ int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3*
     return 1;
 }
 
-uint16_t sweepBall(KernelBlock* b) {
+static uint16_t kernelBall(KernelBlock* b, int32_t* cls) {
     Plane p;
     planeOf(b, gDir, &p);
     const double R = b->radius;
@@ -256,16 +296,17 @@ uint16_t sweepBall(KernelBlock* b) {
         const double s = -(dot(p.n, b->start) + p.D + R) / p.c;
         const Vec3 x = add(add(b->start, mul(s, gDir)), mul(R, p.n));
         found = faceTest(&p, s, x, &local, &contact, &code);
+        *cls = 1;
     }
     if (!found) {
         const SweepShape sh{kShapeSphere, R, 0, 0, 0, 0, 0};
-        found = edgeTests(&sh, b, kOrder012, R - 1e-7, &local, &contact);
+        found = edgeTests(&sh, b, kOrder012, R - 1e-7, &local, &contact, cls);
         code = kSweepEdge;
     }
     return handBack(b, found, code, local, contact, true);
 }
 
-uint16_t sweepDisc(KernelBlock* b) {
+static uint16_t kernelDisc(KernelBlock* b, int32_t* cls) {
     Plane p;
     planeOf(b, gDir, &p);
     const double R = b->radius;
@@ -278,19 +319,21 @@ uint16_t sweepDisc(KernelBlock* b) {
         const Vec3 w = mul(1.0 / p.sn, sub(p.n, mul(p.c, gDir)));
         const Vec3 x = add(add(b->start, mul(s, gDir)), mul(R, w));
         found = faceTest(&p, s, x, &local, &contact, &code);
+        *cls = 1;
     } else if (p.mode == 2) {
         const double s = dot(sub(p.q0, b->start), gDir);
         found = faceTest(&p, s, add(b->start, mul(s, gDir)), &local, &contact, &code);
+        *cls = 1;
     }
     if (!found) {
         const SweepShape sh{kShapeDisc, R, 0, 0, 0, 0, 0};
-        found = edgeTests(&sh, b, kOrderRing, R - 1e-7, &local, &contact);
+        found = edgeTests(&sh, b, kOrderRing, R - 1e-7, &local, &contact, cls);
         code = kSweepEdge;
     }
     return handBack(b, found, code, local, contact, false);
 }
 
-uint16_t sweepTorus(KernelBlock* b) {
+static uint16_t kernelTorus(KernelBlock* b, int32_t* cls) {
     Plane p;
     planeOf(b, gDir, &p);
     const double a = b->radius, r = b->cornerRadius;
@@ -303,28 +346,57 @@ uint16_t sweepTorus(KernelBlock* b) {
         const Vec3 w = mul(1.0 / p.sn, sub(p.n, mul(p.c, gDir)));
         const Vec3 x = add(add(add(b->start, mul(s, gDir)), mul(a, w)), mul(r, p.n));
         found = faceTest(&p, s, x, &local, &contact, &code);
+        *cls = 1;
     } else if (p.mode == 2) {
         const double s = -(dot(p.n, b->start) + p.D) / p.c - r;
         const Vec3 foot = add(b->start, mul(dot(sub(p.q0, b->start), gDir), gDir));
         found = faceTest(&p, s, foot, &local, &contact, &code);
+        *cls = 1;
     }
     if (!found) {
         const SweepShape sh{kShapeTorus, a, r, 0, 0, 0, 0};
-        found = edgeTests(&sh, b, kOrder012, a + r - 1e-7, &local, &contact);
+        found = edgeTests(&sh, b, kOrder012, a + r - 1e-7, &local, &contact, cls);
         code = kSweepEdge;
     }
     return handBack(b, found, code, local, contact, false);
 }
 
-uint16_t sweepKernel(uint16_t toolType, KernelBlock* block) {
+uint16_t sweepBall(KernelBlock* block) {
+    int32_t cls = 0;
+    return kernelBall(block, &cls);
+}
+
+uint16_t sweepDisc(KernelBlock* block) {
+    int32_t cls = 0;
+    return kernelDisc(block, &cls);
+}
+
+uint16_t sweepTorus(KernelBlock* block) {
+    int32_t cls = 0;
+    return kernelTorus(block, &cls);
+}
+
+uint16_t sweepKernelClass(uint16_t toolType, KernelBlock* block, int32_t* cls) {
+    int32_t c = 0;
+    uint16_t code = kSweepNone;
     switch (toolType) {
         case 1:
-            return sweepBall(block);
+            code = kernelBall(block, &c);
+            c = 1;
+            break;
         case 2:
-            return sweepDisc(block);
+            code = kernelDisc(block, &c);
+            break;
         case 3:
-            return sweepTorus(block);
+            code = kernelTorus(block, &c);
+            break;
         default:
-            return kSweepNone;
+            break;
     }
+    if (cls) *cls = c;
+    return code;
+}
+
+uint16_t sweepKernel(uint16_t toolType, KernelBlock* block) {
+    return sweepKernelClass(toolType, block, nullptr);
 }

@@ -54,6 +54,7 @@ struct SweepHit {
 // The motion direction (unit; also the tool axis) read by every kernel.
 void sweepSetDirection(const Vec3* d);
 const Vec3* sweepDirection();
+void sweepResetState();  // straight down
 
 // Kernels by tool shape; each returns a kSweep* code.
 uint16_t sweepBall(KernelBlock* block);
@@ -61,6 +62,10 @@ uint16_t sweepDisc(KernelBlock* block);
 uint16_t sweepTorus(KernelBlock* block);
 // Dispatch by ToolType: 1 ball, 2 flat end, 3 torus; anything else reaches no kernel.
 uint16_t sweepKernel(uint16_t toolType, KernelBlock* block);
+// The same, with the class of the contact found (whether or not it raised the block's best): 1 face,
+// curved surface or rim, 2 the flat bottom of a flat end or radius mill (an edge across the axis, a
+// corner under the bottom); a ball's contacts are all 1.
+uint16_t sweepKernelClass(uint16_t toolType, KernelBlock* block, int32_t* cls);
 
 // First contact of a shape moving from s along d with the segment a-b, points farther than
 // `reach` from the axis left out: 1 with hit filled, 0 when the segment never meets the shape.

@@ -7,6 +7,7 @@
 
 #include "geometry/frames.h"
 #include "kernel/msg.h"
+#include "kernel/numtext.h"
 #include "plunge/cycparams.h"
 
 namespace {
@@ -148,16 +149,6 @@ const RifKeyword RifKeywordTable[kRifKeywordCount + 1] = {
 
 namespace {
 
-// Toward zero and limited to the type, so that an out-of-range value cannot wrap into another setting.
-template <class T>
-T truncated(double x) {
-    if (std::isnan(x)) return 0;
-    x = std::trunc(x);
-    if (x <= static_cast<double>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
-    if (x >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
-    return static_cast<T>(x);
-}
-
 template <class T>
 void put(size_t field, T value) {
     memcpy(reinterpret_cast<char*>(&gBlock) + field, &value, sizeof value);
@@ -189,10 +180,10 @@ int rifStoreValue(int row, const char* value) {
     }
     switch (k.type) {
         case kStoreInt16:
-            put(k.field, truncated<int16_t>(v.number[0]));
+            put(k.field, truncToInt<int16_t>(v.number[0]));
             break;
         case kStoreInt32:
-            put(k.field, truncated<int32_t>(v.number[0]));
+            put(k.field, truncToInt<int32_t>(v.number[0]));
             break;
         case kStoreDouble:
             put(k.field, v.number[0]);

@@ -49,21 +49,3 @@ TEST(ConeSection, TiltedAxisStillSeesLowElements) {
     testmesh::Model low({testmesh::slopeTri(3.0, 0, 200)}, kBallMill, 1.0);
     EXPECT_EQ(coneSectionHit(&low.m, &kOrigin, &d, 50, 1, 1, 10, 20), 0);
 }
-
-TEST(ConeSection, PartsAreSearchedWhenTheOwnMeshIsFree) {
-    testmesh::Model own({testmesh::slopeTri(-30, 0)}, kBallMill, 1.0);
-    testmesh::Model other({testmesh::slopeTri(3, 0)}, kBallMill, 1.0);
-    CheckModelPart part{};
-    part.kind = kMeshTriangles;
-    part.triangles = other.tris;
-    part.boxMax = other.hi.data();
-    part.boxMin = other.lo.data();
-    own.m.parts = &part;
-    EXPECT_EQ(coneSectionHit(&own.m, &kOrigin, &kDown, 50, 2, 2, 1, 6), 0);
-    EXPECT_EQ(coneSectionHitAll(&own.m, &kOrigin, &kDown, 50, 0, nullptr, 3, 2, 2, 1, 6), 1);
-    own.m.parts = nullptr;
-    // With no end disc enabled a cylinder touches nothing of the own mesh.
-    testmesh::Model flat({testmesh::slopeTri(3, 0)}, kBallMill, 1.0);
-    EXPECT_EQ(coneSectionHitAll(&flat.m, &kOrigin, &kDown, 50, 0, nullptr, 0, 2, 2, 1, 6), 0);
-    EXPECT_EQ(coneSectionHitAll(&flat.m, &kOrigin, &kDown, 50, 0, nullptr, kConeDiscLower, 2, 2, 1, 6), 1);
-}

@@ -32,19 +32,15 @@ TEST(Stepover, ClosedFormsAndCaps) {
         {10, 5, 0, 0.01, 30 * deg, (10 / 2.5) * std::sqrt(2 * 2.5 * 0.01 - 0.0001)},
         {3, 5, 1, 0.1, 0, 9.0},    // untilted torus
         {3, 5, 5, 0.1, 0.5, 9.0},  // r = R
+        {1, 5, 0, -0.01, 0, -1.0},
+        {3, 5, 1, -1e-3, 0.5, -1.0},
+        {2, 5, 0, NAN, 0.5, -1.0},  // refused
     };
     for (const Case& c : cases) {
         const ToolGeom t = tool(c.type, c.R, c.r);
         EXPECT_NEAR(stepover_for_tool(&t, c.h, c.angle), c.want, 1e-9) << c.type << " " << c.h;
     }
     EXPECT_NEAR(stepover_ball(5, 0.01), 0.632139, 1e-6);
-}
-
-TEST(Stepover, NegativeHeightIsRefused) {
-    const ToolGeom t = tool(1, 5);
-    EXPECT_EQ(stepover_ball(5, -0.01), -1.0);
-    EXPECT_EQ(stepover_for_tool(&t, -1e-3, 0), -1.0);
-    EXPECT_EQ(stepover_for_tool(&t, NAN, 0), -1.0);
     EXPECT_EQ(stepover_for_tool(nullptr, 0.1, 0), -1.0);
 }
 
