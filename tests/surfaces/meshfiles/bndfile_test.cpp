@@ -128,9 +128,9 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
         ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
         writeBoundarySide(s.side);
         writeBoundaryEnd();
-        EXPECT_EQ(getText(fileOf(kBndBoundary)),
-                  std::string("**BND ") + std::to_string(&s - sides + 1) + "\n" + s.line + "**END\n")
-            << s.side;
+        char expect[64];
+        std::snprintf(expect, sizeof expect, "**BND %d\n%s**END\n", static_cast<int>(&s - sides + 1), s.line);
+        EXPECT_EQ(getText(fileOf(kBndBoundary)), expect) << s.side;
         std::remove(fileOf(kBndBoundary).c_str());
     }
     writeBoundaryResetState();
