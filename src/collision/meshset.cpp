@@ -250,8 +250,7 @@ int collMeshTreeBuild(MeshSet* set) {
     return 1;
 }
 
-// Slots 2 to 4 from the base and the second mesh; trees over all. Frees the set on failure.
-static MeshSet* meshSetFinish(MeshSet* set, double angle) {
+MeshSet* meshSetFinish(MeshSet* set, double angle) {
     CollMesh* base = set->meshes[0];
     set->meshes[2] = collMeshRotateCopy(base, angle);
     set->meshes[3] = collMeshRotateCopy(base, -angle);

@@ -3,8 +3,10 @@
 // the swing queries that find the smallest angle at which the swung tool reaches an edge.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "collision/chkmodel.h"
 #include "geometry/plist.h"
 #include "geometry/vec.h"
 
@@ -80,6 +82,12 @@ int collMeshTreeBuild(MeshSet* set);  // every present mesh: 1, or -1 when memor
 
 // Folders of the file builders: the temporary folder and that of the conversion libraries.
 void meshSetSetFolders(const char* tmpDir, const char* dllDir);
+// out = the temporary folder, a '/' unless it ends in one, then name: 1, or 0 (out emptied) when it
+// does not fit.
+int meshSetTmpPath(const char* name, char* out, size_t size);
+// The rotated copies (slots 2 to 4) and the trees of a set whose slots 0 and 1 are filled; the set is
+// freed and null returned on failure.
+MeshSet* meshSetFinish(MeshSet* set, double angle);
 
 MeshSet* meshSetFromList(const PlistArray* lists, int32_t withSecond, double angle, double tol);
 MeshSet* meshSetFromFile(const char* path, const char* secondPath, double angle, double tol);
@@ -87,6 +95,12 @@ MeshSet* meshSetFromSurfaces(const char* path, const char* secondPath, double an
                              double curveTol);
 // The three edges of every triangle of a mesh file (exchange files are converted first).
 CollMesh* collMeshFromMeshFile(const char* path, double tol);
+// A triangle check model of a mesh file; an exchange file is first converted to "tmp.3df" in the
+// temporary folder with tol over the unit factor. Null on failure; freed by polymeshDelete.
+CheckModel* meshLoadViaTmp3df(const char* path, double tol);
+// A clone of the template loaded with the file, its tool offset by dist, with its grid; null on error.
+CheckModel* polymeshLoadWithGrid(const char* path, const CheckModel* templ, double dist);
+void polymeshDelete(CheckModel* model);  // mesh data, parts, tool and record
 
 // Swing queries; the selector picks copies (1 [0]; 2 [2], [1]; 3 [0], [1]; 4 [2]; 5 [3], [4]; 6 [0];
 // 7 [1]; 8 [2], [3], [1], [4]; 9 [0], [2]). 1 done, -1 failure. ioAngle starts at the initial angle.

@@ -216,4 +216,5 @@ int meshSetCheckPoints(const Vec3* tip, const Vec3* axis, const MeshSet* set, Ve
 
 void meshSetResetState() {
     g = QueryState{};
+    meshSetSetFolders(nullptr, nullptr);
 }
