@@ -1,9 +1,7 @@
 #include "collision/toolenv.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstring>
 
 #include "collision/chkmodel.h"
 
@@ -47,43 +45,6 @@ double ToolDescription::*const kDiameters[] = {
     &ToolDescription::stage3Diameter, &ToolDescription::stage4Diameter};
 
 }  // namespace
-
-const ToolDescriptionKey kToolDescriptionKeys[] = {
-    {"*FRRADIUS", &ToolDescription::radius},
-    {"*FRBOGEN", &ToolDescription::cornerRadius},
-    {"*TOTAL_TOOL_LENGTH", &ToolDescription::cutterTop},
-    {"*TIP_LENGTH", &ToolDescription::tipTop},
-    {"*SHAFT_DIAMETER", &ToolDescription::shaftDiameter},
-    {"*CHAMFER_LENGTH", &ToolDescription::chamferTop},
-    {"*TAPER_ANGLE", &ToolDescription::taperAngle},
-    {"*LENGTH2", &ToolDescription::stage2Top},
-    {"*LENGTH1", &ToolDescription::stage1Top},
-    {"*DIAMETER2", &ToolDescription::stage2Diameter},
-    {"*DIAMETER1", &ToolDescription::stage1Diameter},
-    {"*LENGTH3", &ToolDescription::stage3Top},
-    {"*HEAD_LENGTH2", &ToolDescription::stage3Top},
-    {"*DIAMETER3", &ToolDescription::stage3Diameter},
-    {"*HEAD_DIAMETER2", &ToolDescription::stage3Diameter},
-    {"*LENGTH4", &ToolDescription::stage4Top},
-    {"*HEAD_LENGTH1", &ToolDescription::stage4Top},
-    {"*DIAMETER4", &ToolDescription::stage4Diameter},
-    {"*HEAD_DIAMETER1", &ToolDescription::stage4Diameter},
-    {nullptr, nullptr},
-};
-
-double* toolenvField(ToolDescription* desc, const char* keyword) {
-    if (!desc || !keyword) return nullptr;
-    if (*keyword == '*') keyword++;
-    for (const ToolDescriptionKey* k = kToolDescriptionKeys; k->keyword; k++) {
-        const char* a = k->keyword + 1;
-        const char* b = keyword;
-        while (*a && *b &&
-               std::toupper(static_cast<unsigned char>(*a)) == std::toupper(static_cast<unsigned char>(*b)))
-            a++, b++;
-        if (!*a && !*b) return &(desc->*(k->field));
-    }
-    return nullptr;
-}
 
 void set_toolenv_mode(int32_t flag) {
     g.mode = flag;

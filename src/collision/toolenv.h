@@ -43,16 +43,6 @@ struct ToolDescription {
     int32_t thickShaft;  // *THICK_SHAFT: the shank counts as wider than the cutter
 };
 
-// Which keyword feeds which field: the one naming of the tool description's fields shared by every
-// reader of the description. Terminated by a null keyword.
-struct ToolDescriptionKey {
-    const char* keyword;
-    double ToolDescription::*field;
-};
-extern const ToolDescriptionKey kToolDescriptionKeys[];
-// The field a keyword names (with or without its leading star), or null.
-double* toolenvField(ToolDescription* desc, const char* keyword);
-
 // Provisional description. The clearance of the envelope is kept for toolenv_add_holder.
 void toolenv_create(ToolDescription* desc, const CutterShape* cutter, double offset, double length1,
                     double length2, double totalLength, double diameter1, double diameter2,

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "collision/toolassembly.h"
@@ -11,15 +13,15 @@
 
 namespace {
 
+void resetAll() {
+    meshSetResetState();
+    toolSegResetState();
+    toolAssemblyResetState();
+    rngResetState();
+}
 struct MeshSetTest : ::testing::Test {
-    void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
-    static void reset() {
-        meshSetResetState();
-        toolSegResetState();
-        toolAssemblyResetState();
-        rngResetState();
-    }
+    void SetUp() override { resetAll(); }
+    void TearDown() override { resetAll(); }
 };
 
 // Owns point lists built from plain point vectors.
@@ -45,88 +47,22 @@ int leaves(const CollTreeNode* n) {
 
 }  // namespace
 
-TEST_F(MeshSetTest, VerticesMergeAndEdgesStaySorted) {
-    Lines lines;
-    lines.add({{0, 0, 0}, {0, 0, 0}, {1, 0, 0}});            // a repeated point adds no edge
-    lines.add({{1, 0, 0.0004}, {1, 1, 0}, {0, 0, 0.0003}});  // both ends merge within 0.001
-    lines.add({{1, 1, 0}, {1, 0, 0}});                       // an edge already present
-    CollMesh* m = collMeshFromPolylines(lines.array, 0.001);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->vertexCount, 3);
-    EXPECT_EQ(m->edgeCount, 3);
-    for (int32_t i = 0; i + 1 < m->vertexCount; i++) EXPECT_LE(m->vertices[i].key, m->vertices[i + 1].key);
-    for (int32_t i = 0; i < m->edgeCount; i++) {
-        EXPECT_LT(m->edges[i].a, m->edges[i].b);
-        if (i > 0) {
-            EXPECT_LE(m->edges[i - 1].a, m->edges[i].a);
-        }
-    }
-    collMeshFree(m);
-}
-
-// Seeded grids of jittered points: the merged vertices and distinct edges equal those of the grid.
-TEST_F(MeshSetTest, MergeCountsMatchTheGrid) {
-    for (int n = 0; n < 20; n++) {
-        Lines lines;
-        const int cells = 3 + rngBelow(6);
-        std::vector<std::pair<int, int>> used;
-        for (int k = 0; k < 30; k++) {
-            std::vector<Vec3> pts;
-            int x = rngBelow(cells), y = rngBelow(cells);
-            for (int j = 0; j < 6; j++) {
-                pts.push_back({x + 1e-4 * rngUniform(), y + 1e-4 * rngUniform(), x * y * 0.1});
-                (rngBelow(2) ? x : y) = rngBelow(cells);
-            }
-            lines.add(pts);
-        }
-        // Brute force over the lattice positions.
-        std::vector<int> seen(cells * cells, 0);
-        std::vector<int> edges(cells * cells * cells * cells, 0);
-        int vertices = 0, edgeCount = 0;
-        for (int32_t k = 0; k < lines.array->count; k++) {
-            const Plist* l = lines.array->lists[k];
-            for (int32_t i = 0; i < l->count; i++) {
-                const int id = static_cast<int>(std::lround(l->points[i].x)) * cells +
-                               static_cast<int>(std::lround(l->points[i].y));
-                vertices += !seen[id]++;
-                if (i == 0) continue;
-                const int prev = static_cast<int>(std::lround(l->points[i - 1].x)) * cells +
-                                 static_cast<int>(std::lround(l->points[i - 1].y));
-                if (prev != id)
-                    edgeCount += !edges[std::min(prev, id) * cells * cells + std::max(prev, id)]++;
-            }
-        }
-        CollMesh* m = collMeshFromPolylines(lines.array, 0.01);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(m->vertexCount, vertices);
-        EXPECT_EQ(m->edgeCount, edgeCount);
-        collMeshFree(m);
-    }
-}
-
-TEST_F(MeshSetTest, LeafSizeAndRotatedCopies) {
+// A repeated point adds no edge; vertices stay sorted by their plan distance; a leaf holds 99 edges.
+TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
     const struct { int edges, leaves; } cases[] = {{99, 1}, {100, 2}, {250, 4}};
     for (const auto& c : cases) {
         Lines lines;
         std::vector<Vec3> pts;
-        for (int i = 0; i <= c.edges; i++) pts.push_back({10.0 + i, 0.5 * i, 0});
+        for (int i = 0; i <= c.edges; i++) pts.push_back({10.0 + i, 0.5 * (i % 7), 0});
+        pts.insert(pts.begin() + 5, pts[5]);
         lines.add(pts);
         MeshSet* set = meshSetFromList(lines.array, 1, 0.5, 1e-3);
-        ASSERT_NE(set, nullptr);
-        ASSERT_NE(set->meshes[0], nullptr);
+        ASSERT_TRUE(set && set->meshes[0]);
         EXPECT_EQ(set->meshes[0]->edgeCount, c.edges);
         EXPECT_EQ(leaves(set->meshes[0]->tree), c.leaves) << c.edges;
-        const double turn[5] = {0, 0.25, 0.5, -0.5, -0.25};
-        for (int s = 1; s < 5; s++) {
-            const CollMesh* m = set->meshes[s];
-            ASSERT_NE(m, nullptr);
-            ASSERT_EQ(m->vertexCount, set->meshes[0]->vertexCount);
-            for (int32_t i = 0; i < m->vertexCount; i++) {
-                const Vec3& p = set->meshes[0]->vertices[i].point;
-                EXPECT_NEAR(m->vertices[i].point.x, p.x * std::cos(turn[s]) - p.y * std::sin(turn[s]), 1e-9);
-                EXPECT_NEAR(m->vertices[i].point.y, p.x * std::sin(turn[s]) + p.y * std::cos(turn[s]), 1e-9);
-            }
-        }
+        const CollMesh* m = set->meshes[0];
+        EXPECT_TRUE(std::is_sorted(m->vertices, m->vertices + m->vertexCount,
+                                   [](const CollVertex& x, const CollVertex& y) { return x.key < y.key; }));
         meshSetFree(set);
     }
 }
@@ -138,10 +74,8 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
     for (int n = 0; n < 300; n++) {
         const ToolDescription t = randomTool();
         toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
-        if (n % 2)
-            ASSERT_NE(toolAssemblyCreate(&t, nullptr, 0, 0.01, 0), nullptr);
-        else
-            toolAssemblyFree();
+        toolAssemblyFree();
+        if (n % 2) toolAssemblyCreate(&t, nullptr, 0, 0.01, 0);  // the assembly's contour decides
         Lines lines;
         const double half = 40 + 120 * rngUniform();
         for (int k = 0; k < 12; k++) {
@@ -155,26 +89,24 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         const double angle = 0.3 + rngUniform();
         MeshSet* withTree = meshSetFromList(lines.array, 1, angle, 1e-3);
         MeshSet* plain = meshSetFromList(lines.array, 1, angle, 1e-3);
-        ASSERT_NE(withTree, nullptr);
-        ASSERT_NE(plain, nullptr);
-        for (CollMesh* m : plain->meshes) {
-            collMeshTreeFree(m->tree);
-            m->tree = nullptr;
-        }
+        ASSERT_TRUE(withTree && plain);
+        for (CollMesh* m : plain->meshes) collMeshTreeFree(std::exchange(m->tree, nullptr));
         const Vec3 pivot = randomPoint(half / 2);
         const Frame f = randomFrame();
         const int32_t selector = 1 + rngBelow(9);
-        double a1 = 0, a2 = 0;
-        Vec3 p1, p2;
-        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, withTree, selector, &a1, 1.5), 1);
-        const int32_t i1 = meshSetHitPoint(&p1);
-        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, plain, selector, &a2, 1.5), 1);
-        const int32_t i2 = meshSetHitPoint(&p2);
-        EXPECT_EQ(a1, a2) << n;
-        EXPECT_EQ(i1, i2) << n;
-        EXPECT_EQ(p1.x, p2.x) << n;
-        EXPECT_EQ(p1.z, p2.z) << n;
-        hits += i1 >= 0;
+        double swing[2];
+        Vec3 hit[2];
+        int32_t index[2];
+        for (int k = 0; k < 2; k++) {
+            ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, k ? plain : withTree, selector,
+                                     &swing[k], 1.5),
+                      1);
+            index[k] = meshSetHitPoint(&hit[k]);
+        }
+        EXPECT_EQ(swing[0], swing[1]) << n;
+        EXPECT_EQ(index[0], index[1]) << n;
+        EXPECT_TRUE(hit[0].x == hit[1].x && hit[0].y == hit[1].y && hit[0].z == hit[1].z) << n;
+        hits += index[0] >= 0;
         meshSetFree(withTree);
         meshSetFree(plain);
     }
@@ -211,26 +143,6 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
     meshSetFree(set);
 }
 
-TEST_F(MeshSetTest, SelectorsOutsideTheTableTestNothing) {
-    const ToolDescription t = stackedTool();
-    toolSegProfileInit(&t, 0, 0.005);
-    Lines lines;
-    lines.add({{-20, 0, 30}, {20, 0, 30}});
-    MeshSet* set = meshSetFromList(lines.array, 1, 0.5, 1e-3);
-    ASSERT_NE(set, nullptr);
-    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
-    const struct { int32_t selector, index; } cases[] = {{0, -1}, {10, -1}, {1, 0}, {6, 0}, {4, 2}, {7, 1}};
-    for (const auto& c : cases) {
-        double angle = 0;
-        ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, c.selector, &angle, 1.5), 1);
-        EXPECT_EQ(meshSetHitIndex(), c.index) << c.selector;
-        if (c.index < 0) {
-            EXPECT_EQ(angle, 1.5);
-        }
-    }
-    meshSetFree(set);
-}
-
 namespace {
 int crossesAxisPlane(const Vec3*, const Vec3*, const ToolDescription*, const Vec3* a, const Vec3* b,
                      Vec3* out) {
@@ -240,20 +152,35 @@ int crossesAxisPlane(const Vec3*, const Vec3*, const ToolDescription*, const Vec
 }
 }  // namespace
 
-TEST_F(MeshSetTest, CheckPointsVerticesThenEdges) {
+// Selectors outside the table test nothing and leave the angle at 1.5; the point check takes vertices
+// first, then edges through the installed cone test.
+TEST_F(MeshSetTest, SelectorsAndPointChecks) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
     Lines lines;
     lines.add({{-20, 0, 10}, {20, 0, 10}});
-    MeshSet* set = meshSetFromList(lines.array, 0, 0.5, 1e-3);
+    MeshSet* set = meshSetFromList(lines.array, 1, 0.5, 1e-3);
     ASSERT_NE(set, nullptr);
-    const Vec3 tip{0, 0, 0}, axis{0, 0, 1}, inside{20, 0, 0};
+    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, aside{20, 0, 0};
+    const int32_t cases[][2] = {{0, -1}, {10, -1}, {1, 0}, {6, 0}, {4, 2}, {7, 1}};
+    for (const auto& c : cases) {
+        double angle = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, c[0], &angle, 1.5), 1);
+        EXPECT_EQ(meshSetHitIndex(), c[1]) << c[0];
+        EXPECT_TRUE(c[1] >= 0 || angle == 1.5);
+    }
+    // Of two copies within reach, the one with the smaller angle names the hit.
+    double first, second, both;
+    meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &first, 1.5);
+    meshSetCollide(&pivot, &dir, &ref, &axis, set, 7, &second, 1.5);
+    meshSetCollide(&pivot, &dir, &ref, &axis, set, 3, &both, 1.5);
+    EXPECT_TRUE(first < second && meshSetHitIndex() == 0 && both == first) << first << " " << second;
     Vec3 out{};
-    EXPECT_EQ(meshSetCheckPoints(&tip, &axis, set, &out), -1);  // edges need the cone test
-    EXPECT_EQ(meshSetCheckPoints(&inside, &axis, set, &out), 1);
+    EXPECT_EQ(meshSetCheckPoints(&pivot, &dir, set, &out), -1);  // edges need the cone test
+    EXPECT_EQ(meshSetCheckPoints(&aside, &dir, set, &out), 1);   // a vertex inside the tool
     EXPECT_EQ(out.x, 20.0);
     toolSegSetLineConeTest(crossesAxisPlane);
-    EXPECT_EQ(meshSetCheckPoints(&tip, &axis, set, &out), 1);
+    EXPECT_EQ(meshSetCheckPoints(&pivot, &dir, set, &out), 1);
     EXPECT_EQ(out.x, 0.0);
     meshSetFree(set);
 }
