@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <unordered_set>
+#include <vector>
 
 #include "geometry/mat4.h"
 #include "geometry/rng.h"
@@ -159,6 +162,67 @@ int collMeshAddEdge(CollMesh* mesh, const Vec3* a, const Vec3* b) {
     return collMeshFindEdge(mesh, std::min(ia, ib), std::max(ia, ib));
 }
 
+int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n) {
+    if (!mesh || (n > 0 && !ends)) return -1;
+    if (mesh->vertexCount > 0 || mesh->edgeCount > 0) {
+        for (int32_t i = 0; i < n; i++)
+            if (collMeshAddEdge(mesh, &ends[2 * i], &ends[2 * i + 1]) < 0) return -1;
+        return 1;
+    }
+    // Vertices by key in a tree (new ones before equal keys, as in the array), edges by insertion; the
+    // arrays are written once at the end.
+    const double tol = mesh->tolerance;
+    std::multimap<double, int32_t> byKey;
+    std::vector<Vec3> points;
+    std::vector<std::pair<int32_t, int32_t>> edges;
+    std::unordered_set<uint64_t> known;
+    int result = 1;
+    auto vertex = [&](const Vec3& p) -> int32_t {
+        const double key = keyOf(&p);
+        const auto at = byKey.lower_bound(key);
+        for (auto j = at; j != byKey.begin();) {
+            if ((--j)->first < key - tol) break;
+            if (dist3D(&points[j->second], &p) < tol) return j->second;
+        }
+        for (auto j = at; j != byKey.end() && j->first <= key + tol; ++j)
+            if (dist3D(&points[j->second], &p) < tol) return j->second;
+        if (static_cast<int32_t>(points.size()) >= mesh->vertexCapacity) return -1;
+        byKey.emplace_hint(at, key, static_cast<int32_t>(points.size()));
+        points.push_back(p);
+        return static_cast<int32_t>(points.size()) - 1;
+    };
+    try {
+        for (int32_t i = 0; i < n && result > 0; i++) {
+            const int32_t a = vertex(ends[2 * i]), b = a < 0 ? -1 : vertex(ends[2 * i + 1]);
+            if (a < 0 || b < 0) {
+                result = -1;
+            } else if (a != b &&
+                       known.insert(static_cast<uint64_t>(std::min(a, b)) << 32 | std::max(a, b)).second) {
+                if (static_cast<int32_t>(edges.size()) >= mesh->edgeCapacity)
+                    result = -1;
+                else
+                    edges.emplace_back(a, b);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return -1;  // nothing written yet
+    }
+    std::vector<int32_t> position(points.size());
+    int32_t k = 0;
+    for (const auto& [key, id] : byKey) {
+        mesh->vertices[k] = CollVertex{key, points[id], -1, {0.0, 0.0}};
+        position[id] = k++;
+    }
+    mesh->vertexCount = k;
+    for (auto& e : edges) e = std::minmax(position[e.first], position[e.second]);
+    std::stable_sort(edges.begin(), edges.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (size_t i = 0; i < edges.size(); i++)
+        mesh->edges[i] = CollEdge{edges[i].first, edges[i].second, 0, 0};
+    mesh->edgeCount = static_cast<int32_t>(edges.size());
+    return result;
+}
+
 CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol) {
     if (!lists) return nullptr;
     int64_t total = 0;
@@ -168,12 +232,19 @@ CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol) {
     CollMesh* mesh = collMeshCreate(static_cast<int32_t>(total));
     if (!mesh) return nullptr;
     mesh->tolerance = tol;
-    for (int32_t k = 0; k < lists->count; k++) {
-        const Plist* l = lists->lists[k];
-        for (int32_t i = 0; l && i + 1 < l->count; i++)
-            if (collMeshAddEdge(mesh, &l->points[i], &l->points[i + 1]) < 0)
-                return mesh;  // keeps what it has
+    std::vector<Vec3> ends;
+    try {
+        for (int32_t k = 0; k < lists->count; k++) {
+            const Plist* l = lists->lists[k];
+            for (int32_t i = 0; l && i + 1 < l->count; i++)
+                ends.insert(ends.end(), {l->points[i], l->points[i + 1]});
+        }
+    } catch (const std::bad_alloc&) {
+        collMeshFree(mesh);
+        return nullptr;
     }
+    // A capacity that runs out stops the adding; the mesh keeps what it has.
+    collMeshAddEdges(mesh, ends.data(), static_cast<int32_t>(ends.size() / 2));
     return mesh;
 }
 

@@ -56,6 +56,10 @@ int32_t collMeshFindVertex(CollMesh* mesh, const Vec3* p, int* inserted);
 int collMeshFindEdge(CollMesh* mesh, int32_t a, int32_t b);
 // 1 (added, already present or of zero length), or -1 when a capacity is exhausted.
 int collMeshAddEdge(CollMesh* mesh, const Vec3* a, const Vec3* b);
+// collMeshAddEdge for n edges (ends: 2 n points, a and b of each edge) with the same merging and order,
+// built in one pass (sorted once instead of shifted per vertex) when the mesh is empty. 1, or -1 when a
+// capacity ran out or memory is short (the mesh keeps the edges before the one that failed).
+int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n);
 // The edges between consecutive points of every list; null when memory is short.
 CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol);
 // Every vertex and sample turned about the z axis by angle (radians); null when memory is short.

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "collision/chkmodel.h"
 #include "collision/meshset.h"
@@ -82,11 +84,17 @@ CollMesh* collMeshFromMeshFile(const char* path, double tol) {
     CollMesh* mesh = collMeshCreate(3 * tris->count);
     if (mesh) {
         mesh->tolerance = tol;
-        for (int32_t t = 0; t < tris->count; t++) {
-            const Vec3* v = tris->data[t].p;
-            if (collMeshAddEdge(mesh, &v[0], &v[1]) < 0 || collMeshAddEdge(mesh, &v[1], &v[2]) < 0 ||
-                collMeshAddEdge(mesh, &v[2], &v[0]) < 0)
-                break;  // full: the mesh keeps what it has
+        try {
+            std::vector<Vec3> ends;
+            ends.reserve(6 * static_cast<size_t>(tris->count));
+            for (int32_t t = 0; t < tris->count; t++) {
+                const Vec3* v = tris->data[t].p;
+                ends.insert(ends.end(), {v[0], v[1], v[1], v[2], v[2], v[0]});
+            }
+            // A capacity that runs out stops the adding; the mesh keeps what it has.
+            collMeshAddEdges(mesh, ends.data(), static_cast<int32_t>(ends.size() / 2));
+        } catch (const std::bad_alloc&) {
+            collMeshFree(std::exchange(mesh, nullptr));
         }
     }
     polymeshDelete(model);

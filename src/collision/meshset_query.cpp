@@ -16,11 +16,12 @@ struct QueryState {
 };
 QueryState g;
 
-// One swing of the tool: the pivot, its frame and the reach shell of the tool shape.
+// One swing of the tool: the pivot, its frame and where the tool shape can reach.
 struct Swing {
     const Vec3 *pivot, *direction, *reference, *swingAxis;
     double limit;
     double inner, outer;  // radii of the shell within which the tool can reach a point
+    double slab;          // and the largest distance from the swing plane
 };
 
 double dist2(const Vec3& a, const Vec3& b) {
@@ -28,19 +29,21 @@ double dist2(const Vec3& a, const Vec3& b) {
     return dx * dx + dy * dy + dz * dz;
 }
 
-// Whether some point of the segment lies in the reach shell; the nearest point decides the outer
-// bound, the farther end the inner one.
-bool segmentMeetsShell(const Vec3& a, const Vec3& b, const Swing& s) {
+// Whether some point of the segment may lie in reach: it meets the shell (the nearest point decides
+// the outer bound, the farther end the inner one) and the slab about the swing plane.
+bool segmentMeetsReach(const Vec3& a, const Vec3& b, const Swing& s) {
     const Vec3 ab{b.x - a.x, b.y - a.y, b.z - a.z}, ap{s.pivot->x - a.x, s.pivot->y - a.y, s.pivot->z - a.z};
     const double len2 = vecDot3D(&ab, &ab);
     const double t = len2 > 0.0 ? std::clamp(vecDot3D(&ap, &ab) / len2, 0.0, 1.0) : 0.0;
     const Vec3 near{a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z};
     const double nearest = std::sqrt(dist2(near, *s.pivot));
     const double farthest = std::sqrt(std::max(dist2(a, *s.pivot), dist2(b, *s.pivot)));
-    return nearest <= s.outer && farthest >= s.inner;
+    const double sa = vecDot3D(&ap, s.swingAxis), sb = sa - vecDot3D(&ab, s.swingAxis);  // -(a - pivot).axis
+    return nearest <= s.outer && farthest >= s.inner && std::min(sa, sb) <= s.slab &&
+           std::max(sa, sb) >= -s.slab;
 }
 
-bool boxMeetsShell(const CollTreeNode* n, const Swing& s) {
+bool boxMeetsReach(const CollTreeNode* n, const Swing& s) {
     const Vec3& p = *s.pivot;
     const double dx = std::max({n->xmin - p.x, 0.0, p.x - n->xmax});
     const double dy = std::max({n->ymin - p.y, 0.0, p.y - n->ymax});
@@ -48,22 +51,25 @@ bool boxMeetsShell(const CollTreeNode* n, const Swing& s) {
     const double fx = std::max(std::fabs(n->xmin - p.x), std::fabs(n->xmax - p.x));
     const double fy = std::max(std::fabs(n->ymin - p.y), std::fabs(n->ymax - p.y));
     const double fz = std::max(std::fabs(n->zmin - p.z), std::fabs(n->zmax - p.z));
-    return std::sqrt(dx * dx + dy * dy + dz * dz) <= s.outer &&
-           std::sqrt(fx * fx + fy * fy + fz * fz) >= s.inner;
+    if (std::sqrt(dx * dx + dy * dy + dz * dz) > s.outer || std::sqrt(fx * fx + fy * fy + fz * fz) < s.inner)
+        return false;
+    // The box's extent along the swing axis: centre offset plus the half-sizes weighted by the axis.
+    const Vec3& w = *s.swingAxis;
+    const double c = ((n->xmin + n->xmax) / 2 - p.x) * w.x + ((n->ymin + n->ymax) / 2 - p.y) * w.y +
+                     ((n->zmin + n->zmax) / 2 - p.z) * w.z;
+    const double h = (n->xmax - n->xmin) / 2 * std::fabs(w.x) + (n->ymax - n->ymin) / 2 * std::fabs(w.y) +
+                     (n->zmax - n->zmin) / 2 * std::fabs(w.z);
+    return c - h <= s.slab && c + h >= -s.slab;
 }
 
 Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                 double limit) {
-    double in2, out2;
-    toolSegReach(&in2, &out2);
-    // A hair of slack: a point on the shell's boundary is still tested.
-    return Swing{pivot,
-                 direction,
-                 reference,
-                 swingAxis,
-                 limit,
-                 std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12),
-                 std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12};
+    double in2, out2, radius;
+    toolSegReach(&in2, &out2, &radius);
+    // A hair of slack: a point on a boundary is still tested.
+    const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
+    const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
+    return Swing{pivot, direction, reference, swingAxis, limit, inner, outer, radius * (1 + 1e-12) + 1e-12};
 }
 
 int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
@@ -81,8 +87,8 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
         best = std::max(best, r);
     }
     // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
-    // the reach shell altogether is passed over.
-    if (best == 0 && !segmentMeetsShell(a, b, s)) return 0;
+    // the reach altogether is passed over.
+    if (best == 0 && !segmentMeetsReach(a, b, s)) return 0;
     if (e.sampleCount > 0 && mesh->samples) {
         for (int32_t k = 0; k < e.sampleCount; k++) {
             const Vec3* q = &mesh->samples[e.firstSample + k];
@@ -109,7 +115,7 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
 }
 
 int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
-    if (!node || !boxMeetsShell(node, s)) return 0;
+    if (!node || !boxMeetsReach(node, s)) return 0;
     if (node->left || node->right) {
         const int l = treeQuery(mesh, node->left, s, ioAngle);
         if (l < 0) return l;
@@ -150,7 +156,8 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
     g.hitPoint = {0, 0, 0};
     g.hitIndex = -1;
     *ioAngle = g.initialAngle;
-    if (!set || selector < 1 || selector > 9) return 1;
+    if (!set) return -1;
+    if (selector < 1 || selector > 9) return 1;
     const Swing s = makeSwing(pivot, direction, reference, swingAxis, limit);
     for (int k = 0; k < 5 && kPicks[selector][k] >= 0; k++) {
         const int32_t slot = kPicks[selector][k];

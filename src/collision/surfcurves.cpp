@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "collision/chkmodel.h"
 #include "geometry/frames.h"
@@ -143,13 +145,19 @@ CollMesh* collMeshFromSurfaceFile(const char* path, double mergeTol, double curv
             }
             return false;
         };
-        bool ok = true;
-        for (int32_t t = 0; ok && t < tris->count; t++) {
-            const Vec3* v = tris->data[t].p;
-            const bool n0 = near(&v[0]), n1 = near(&v[1]), n2 = near(&v[2]);
-            if (n0 && n1) ok = collMeshAddEdge(mesh, &v[0], &v[1]) > 0;
-            if (ok && n1 && n2) ok = collMeshAddEdge(mesh, &v[1], &v[2]) > 0;
-            if (ok && n2 && n0) ok = collMeshAddEdge(mesh, &v[2], &v[0]) > 0;
+        try {
+            std::vector<Vec3> ends;
+            for (int32_t t = 0; t < tris->count; t++) {
+                const Vec3* v = tris->data[t].p;
+                const bool n0 = near(&v[0]), n1 = near(&v[1]), n2 = near(&v[2]);
+                if (n0 && n1) ends.insert(ends.end(), {v[0], v[1]});
+                if (n1 && n2) ends.insert(ends.end(), {v[1], v[2]});
+                if (n2 && n0) ends.insert(ends.end(), {v[2], v[0]});
+            }
+            // A failed insertion stops the adding; the mesh keeps what it has.
+            collMeshAddEdges(mesh, ends.data(), static_cast<int32_t>(ends.size() / 2));
+        } catch (const std::bad_alloc&) {
+            collMeshFree(std::exchange(mesh, nullptr));
         }
     }
     plistArrayFree(curves);

@@ -164,13 +164,23 @@ void toolSegSetLineConeTest(ToolSegLineConeFn fn) {
     g.lineCone = fn;
 }
 
-void toolSegReach(double* inner2, double* outer2) {
-    const double* q = g.q;
+void toolSegReach(double* inner2, double* outer2, double* maxRadius) {
+    const double *q = g.q, *z = g.z, *r = g.rho, *m = g.m, *c = g.c;
     int32_t n = kToolSegPoints;
-    if (const ToolAssembly* a = toolAssemblyActive(); a && a->count >= 2) q = a->q, n = a->count;
+    if (const ToolAssembly* a = toolAssemblyActive(); a && a->count >= 2)
+        q = a->q, z = a->z, r = a->r, m = a->m, c = a->b, n = a->count;
     // Both tests answer "out of reach" below the first point's and above the last point's distance.
     *inner2 = q[0];
     *outer2 = q[n - 1];
+    // Where heights and distances rise together the sphere meets a segment between its ends; elsewhere
+    // the line's radius is bounded over the whole reach.
+    const double outer = std::sqrt(std::max(q[n - 1], 0.0));
+    double radius = 0.0;
+    for (int32_t i = 0; i < n; i++) radius = std::max(radius, std::fabs(r[i]));
+    for (int32_t i = 0; i + 1 < n; i++)
+        if (z[i + 1] != z[i] && !(z[i + 1] > z[i] && q[i + 1] >= q[i]))
+            radius = std::max(radius, std::fabs(m[i]) * outer + std::fabs(c[i]));
+    *maxRadius = radius;
 }
 
 double toolSegSampleWidth() {

@@ -39,9 +39,10 @@ int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis);  // 1 
 int toolSegEdgeHits(const Vec3* a, const Vec3* b, const Vec3* tip, const Vec3* axis, Vec3* out = nullptr);
 void toolSegSetLineConeTest(ToolSegLineConeFn fn);
 
-// The squared distances from the tip within which the tool reaches (smallest and largest over the
-// profile, or over the active assembly's contour), and the edge sampling width.
-void toolSegReach(double* inner2, double* outer2);
+// Where the tool of the swing test reaches (the profile, or the active assembly's contour): the squared
+// distances from the tip between which it can, and its largest radius (no point farther than this from
+// the swing plane is reached); and the edge sampling width.
+void toolSegReach(double* inner2, double* outer2, double* maxRadius);
 double toolSegSampleWidth();
 
 void toolSegResetState();

@@ -67,6 +67,34 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
     }
 }
 
+// The one-pass build of a wire model against edge-by-edge insertion, on seeded points that repeat
+// within and beyond the merge tolerance, up to an exhausted capacity.
+TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
+    for (int n = 0; n < 40; n++) {
+        std::vector<Vec3> ends, base;
+        for (int i = 0; i < 30; i++) base.push_back(randomPoint(5));
+        for (int i = 0; i < 400; i++) {
+            const Vec3 b = base[rngBelow(30)], j = randomPoint(rngBelow(2) ? 0.004 : 0.0004);
+            ends.push_back({b.x + j.x, b.y + j.y, b.z + j.z});
+        }
+        const int32_t cap = n % 4 ? 400 : 100;
+        CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
+        bulk->tolerance = single->tolerance = 0.003;
+        int r = 1;
+        for (int32_t i = 0; i < 200 && r > 0; i++)
+            r = collMeshAddEdge(single, &ends[2 * i], &ends[2 * i + 1]);
+        EXPECT_EQ(collMeshAddEdges(bulk, ends.data(), 200), r);
+        ASSERT_EQ(bulk->vertexCount, single->vertexCount);
+        ASSERT_EQ(bulk->edgeCount, single->edgeCount);
+        for (int32_t i = 0; i < bulk->vertexCount; i++)
+            EXPECT_EQ(dist3D(&bulk->vertices[i].point, &single->vertices[i].point), 0.0);
+        for (int32_t i = 0; i < bulk->edgeCount; i++)
+            EXPECT_TRUE(bulk->edges[i].a == single->edges[i].a && bulk->edges[i].b == single->edges[i].b);
+        collMeshFree(bulk);
+        collMeshFree(single);
+    }
+}
+
 // Every tree query against the exhaustive loop over the same copies without trees, on seeded meshes,
 // tools, pivots, frames and selectors, with the profile and with the assembly shape.
 TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
@@ -113,34 +141,32 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
     EXPECT_GT(hits, 60);
 }
 
-// One long edge through the shaft, its ends far out of reach and on one side of the swing plane, among
-// a hundred far edges: neither the box corners nor the edge's ends are within reach.
+// One long edge through the tool among a hundred far edges, its ends far out of reach and on one side of
+// the swing plane, so that neither box corners nor edge ends are within reach: through the shaft, and
+// beside the head just within its radius from the swing plane.
 TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
-    Lines lines;
-    for (int k = 0; k < 150; k++) lines.add({{-200.0 + k, 150.0 + k, 0}, {-199.0 + k, 151.0 + k, 0}});
-    lines.add({{-200, 2, 30}, {200, 2, 30}});
-    MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
-    ASSERT_NE(set, nullptr);
-    ASSERT_GT(leaves(set->meshes[0]->tree), 1);
-    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
-    double angle = 0;
-    ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), 1);
-    EXPECT_EQ(meshSetHitIndex(), 0);
-    // A dense walk along the edge with the point test itself.
-    double best = 1.5;
-    for (int i = 0; i <= 400000; i++) {
-        const Vec3 p{-200 + 0.001 * i, 2, 30};
-        toolSegPointTest(&pivot, &dir, &ref, &axis, &p, &best, 1.5, 1);
+    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, toward{1, 0, 0};
+    for (const Vec2 yz : {Vec2{2, 30}, Vec2{-14.9, 95}}) {
+        Lines lines;
+        for (int k = 0; k < 150; k++) lines.add({{-200.0 + k, 150.0 + k, 0}, {-199.0 + k, 151.0 + k, 0}});
+        lines.add({{-200, yz.x, yz.y}, {200, yz.x, yz.y}});
+        MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
+        ASSERT_TRUE(set && leaves(set->meshes[0]->tree) > 1);
+        double angle = 0, best = 1.5, depth = -1;
+        ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), 1);
+        EXPECT_EQ(meshSetHitIndex(), 0);
+        for (int i = 0; i <= 400000; i++) {  // a dense walk along the edge with the point test itself
+            const Vec3 p{-200 + 0.001 * i, yz.x, yz.y};
+            toolSegPointTest(&pivot, &dir, &ref, &axis, &p, &best, 1.5, 1);
+        }
+        EXPECT_LT(best, 0.0);
+        EXPECT_NEAR(angle, best, 5e-3);  // within what the sampling width resolves
+        ASSERT_EQ(meshSetCollideAll(&pivot, &dir, &toward, set, 1, &depth), 1);
+        EXPECT_GT(depth, 0.0);
+        meshSetFree(set);
     }
-    EXPECT_LT(best, 0.0);
-    EXPECT_NEAR(angle, best, 1e-4);
-    double depth = -1;
-    const Vec3 toward{1, 0, 0};
-    ASSERT_EQ(meshSetCollideAll(&pivot, &dir, &toward, set, 1, &depth), 1);
-    EXPECT_GT(depth, 0.0);
-    meshSetFree(set);
 }
 
 namespace {
