@@ -23,6 +23,8 @@ const double kLeastCell = 1e-6;
 const double kSharedEnd = 1e-6;
 const char kSourceFile[] = "LISTS";
 const int32_t kLineGridSearch = 5270, kLinePairSearch = 5301;
+// Children of a node of the box tree over a chain.
+const int32_t kFan = 8;
 
 int32_t cellsPerAxis(int32_t n) {
     if (n == 0) return 1;
@@ -277,4 +279,54 @@ int segListSelfIntersect(const SegList2D* list, PointList2D* crossings, int32_t 
         }
     }
     return search.result;
+}
+
+int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance) {
+    if (!segs || n < 2) return 0;
+    // levels[0] holds the segment boxes, levels[l][j] the union of kFan boxes of level l - 1.
+    std::vector<std::vector<Box>> levels(1);
+    levels[0].resize(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; i++) segBox2D(levels[0][i].b, &segs[i]);
+    while (levels.back().size() > 1) {
+        const std::vector<Box>& below = levels.back();
+        std::vector<Box> up((below.size() + kFan - 1) / kFan);
+        for (size_t j = 0; j < up.size(); j++) {
+            Box u = below[j * kFan];
+            for (size_t c = j * kFan + 1; c < std::min(below.size(), (j + 1) * kFan); c++) {
+                const double* b = below[c].b;
+                u.b[0] = std::min(u.b[0], b[0]);
+                u.b[1] = std::min(u.b[1], b[1]);
+                u.b[2] = std::max(u.b[2], b[2]);
+                u.b[3] = std::max(u.b[3], b[3]);
+            }
+            up[j] = u;
+        }
+        levels.push_back(std::move(up));
+    }
+    // Pairs of nodes of one level whose boxes meet, first <= second; a pair of segments crosses
+    // only where every pair of nodes above it meets.
+    struct Pair {
+        int32_t level, a, b;
+    };
+    std::vector<Pair> stack{{static_cast<int32_t>(levels.size()) - 1, 0, 0}};
+    while (!stack.empty()) {
+        const Pair q = stack.back();
+        stack.pop_back();
+        if (q.level == 0) {
+            Vec2 p;
+            if (q.a != q.b && segsCross(segs[q.a], segs[q.b], endTolerance, &p)) {
+                wogError(1, kSourceFile, kLineGridSearch);
+                return 1;
+            }
+            continue;
+        }
+        const std::vector<Box>& below = levels[q.level - 1];
+        const int32_t count = static_cast<int32_t>(below.size());
+        const int32_t a0 = q.a * kFan, a1 = std::min(count, a0 + kFan);
+        const int32_t b0 = q.b * kFan, b1 = std::min(count, b0 + kFan);
+        for (int32_t i = a0; i < a1; i++)
+            for (int32_t j = q.a == q.b ? i : b0; j < b1; j++)
+                if (!boxesApart(below[i].b, below[j].b)) stack.push_back({q.level - 1, i, j});
+    }
+    return 0;
 }
