@@ -37,13 +37,22 @@ void emptyPathBox(Offs3dPath* path) {
     path->box[3] = path->box[4] = path->box[5] = -DBL_MAX;
 }
 
+// Plain comparisons: path coordinates are never NaN, and fmin and fmax are library calls here.
+double lesser(double a, double b) {
+    return b < a ? b : a;
+}
+
+double greater(double a, double b) {
+    return b > a ? b : a;
+}
+
 void widenPathBox(Offs3dPath* path, const Offs3dBox& b) {
-    path->box[0] = std::fmin(path->box[0], b.xmin);
-    path->box[1] = std::fmin(path->box[1], b.ymin);
-    path->box[2] = std::fmin(path->box[2], b.zmin);
-    path->box[3] = std::fmax(path->box[3], b.xmax);
-    path->box[4] = std::fmax(path->box[4], b.ymax);
-    path->box[5] = std::fmax(path->box[5], b.zmax);
+    path->box[0] = lesser(path->box[0], b.xmin);
+    path->box[1] = lesser(path->box[1], b.ymin);
+    path->box[2] = lesser(path->box[2], b.zmin);
+    path->box[3] = greater(path->box[3], b.xmax);
+    path->box[4] = greater(path->box[4], b.ymax);
+    path->box[5] = greater(path->box[5], b.zmax);
 }
 
 template <typename T>
@@ -110,12 +119,12 @@ int32_t cellsFor(double extent, double radius) {
 // ---- path
 
 int offs3dSegBox(const Offs3dSeg* seg, Offs3dBox* out) {
-    out->xmin = std::fmin(seg->x1, seg->x2);
-    out->ymin = std::fmin(seg->y1, seg->y2);
-    out->zmin = std::fmin(seg->z1, seg->z2);
-    out->xmax = std::fmax(seg->x1, seg->x2);
-    out->ymax = std::fmax(seg->y1, seg->y2);
-    out->zmax = std::fmax(seg->z1, seg->z2);
+    out->xmin = lesser(seg->x1, seg->x2);
+    out->ymin = lesser(seg->y1, seg->y2);
+    out->zmin = lesser(seg->z1, seg->z2);
+    out->xmax = greater(seg->x1, seg->x2);
+    out->ymax = greater(seg->y1, seg->y2);
+    out->zmax = greater(seg->z1, seg->z2);
     return 1;
 }
 
@@ -146,6 +155,16 @@ void offs3dPathFree(Offs3dPath* path) {
     std::free(path->elements);
     std::free(path->kinds);
     std::free(path);
+}
+
+int offs3dPathReserve(Offs3dPath* path, int32_t n) {
+    if (!path || !path->segments) return -1;
+    if (n <= path->capacity) return 1;
+    if (!growArray(path->segments, n) || !growArray(path->segmentBoxes, n) || !growArray(path->contacts, n) ||
+        !growArray(path->elements, n) || !growArray(path->kinds, n))
+        return -1;
+    path->capacity = n;
+    return 1;
 }
 
 int offs3dPathReset(Offs3dPath* path) {

@@ -167,6 +167,9 @@ struct Offs3dStepState {
 // ---- path (offs3d.cpp)
 Offs3dPath* offs3dPathCreate(int32_t n);
 int offs3dPathReset(Offs3dPath* path);
+// Room for n segments at once, so that a path whose length can be foreseen is not grown step by
+// step: 1, or -1 when memory runs out (the path keeps what it had).
+int offs3dPathReserve(Offs3dPath* path, int32_t n);
 int offs3dPathAdd(Offs3dPath* path, const Offs3dSeg* seg, const Vec3* contact, int32_t element, int32_t kind);
 int offs3dPathPut(Offs3dPath* path, const Offs3dSeg* seg, const Vec3* contact, int32_t element, int32_t kind);
 int offs3dPathUpdateBox(Offs3dPath* path);

@@ -32,6 +32,14 @@ double dist2(const Vec2& a, const Vec2& b) {
 
 // Side of f relative to the directed line from a to b: 1 right, -1 left, 0 on it or no line.
 int sideOfDirected(const Vec2& a, const Vec2& b, const Vec2& f) {
+    // The cross product's sign is the line equation's wherever it is far above the rounding of
+    // either; only points near the line need the normalised equation.
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double cross = dy * (f.x - a.x) - dx * (f.y - a.y);
+    const double scale = 1.0 + std::fabs(a.x) + std::fabs(a.y) + std::fabs(f.x) + std::fabs(f.y);
+    if (std::fabs(dx) + std::fabs(dy) > 1e-6 &&
+        std::fabs(cross) > 1e-12 * scale * (std::fabs(dx) + std::fabs(dy)))
+        return cross > 0.0 ? 1 : -1;
     const Seg2D s{a.x, a.y, b.x, b.y};
     double la, lb, lc;
     if (!segLineEquation2D(&s, &la, &lb, &lc)) return 0;

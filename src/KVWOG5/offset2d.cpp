@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 #include "KVWOG5/geocalc.h"
@@ -44,6 +45,8 @@ const double kMaxBands = 1000;
 // Relative margin far above the rounding of a squared distance.
 const double kRoundingSlack = 1e-9;
 const char kProblemFile[] = "offset_problem.bnd";
+const double kMeanAdvance = 0.6;
+const double kMaxReserve = 4e6;
 
 template <typename K, typename F>
 void forOuterAndIslands(K* k, F f) {
@@ -481,6 +484,17 @@ int offset2dMain(Kont2d* contour, double distance, Kont2d** result) {
     params.stepControl = 1.0;
     run.path = offs3dPathCreate(100);
     if (!run.path) return fail(-1, kLinePath);
+    {
+        // The tool advances about kMeanAdvance per path segment along the elements and once around;
+        // room for that at once spares growing the path many times. A failure only leaves it small.
+        double length = 2.0 * std::numbers::pi * tool.radius;
+        for (int32_t i = 0; i < run.merged->count; i++) {
+            const Seg2D& e = run.merged->elements[i];
+            length += std::hypot(e.x2 - e.x1, e.y2 - e.y1);
+        }
+        offs3dPathReserve(run.path,
+                          static_cast<int32_t>(std::fmin(kMaxReserve, 100.0 + length / kMeanAdvance)));
+    }
     run.loopStarts = intListCreate(100);
     if (!run.loopStarts) return fail(-1, kLineLoopStarts);
     run.candidates = startCandListCreate(100);
@@ -562,7 +576,6 @@ int offset2dMain(Kont2d* contour, double distance, Kont2d** result) {
     *result = head;
     return v;
 }
-
 int offset2d(Kont2d* contour, double distance, Kont2d** result) {
     if (!result) return -1;
     *result = nullptr;
