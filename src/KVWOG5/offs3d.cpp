@@ -81,6 +81,8 @@ Offs3dBoxTable* createBoxTable(const Kont2d* k, double margin) {
     t->count = k->count;
     t->margin = margin;
     t->elements = k;
+    for (int32_t i = 0; i < k->count; i++)
+        t->widest = std::fmax(t->widest, std::fabs(k->elements[i].x2 - k->elements[i].x1));
     if (k->count >= 1 && k->count < kMaxBoxTable) {
         t->boxes = static_cast<double(*)[4]>(std::malloc(static_cast<size_t>(k->count) * sizeof(double[4])));
         if (!t->boxes) {

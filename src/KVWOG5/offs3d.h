@@ -91,6 +91,7 @@ struct Offs3dBoxTable {
     double scratch[4];
     Offs3dLine* lines;  // null when computed on demand
     Offs3dLine scratchLine;
+    double widest;  // greatest extent in x of an element: how far left of a point its reach starts
 };
 
 struct Offs3dParams {

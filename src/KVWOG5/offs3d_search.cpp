@@ -18,6 +18,7 @@ const double kNoExtent = 1e-5;
 // Slack of the search against rounding: a probe this much beyond reach still tests the element.
 const double kReachSlack = 0.01;
 const double kNothing = 10.0;  // pseudo-angles lie in [0, 8)
+const double kLeadRoom = 1.0;
 // Relative to the coordinates, far above the rounding of a distance computed from them.
 const double kRoundingSlack = 1e-9;
 
@@ -116,7 +117,19 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
     Best best;
     Offs3dBoxTable* table = params->elementBoxes;
     const double slack = kRoundingSlack * (1.0 + std::fabs(probe.x) + std::fabs(probe.y));
-    for (int32_t n = 0; n < cell->count; n++) {
+    // Elements starting further left than the widest one reaches cannot come near the probe: the
+    // cell's elements run by start x, so the walk begins past them. The lead covers the grown box
+    // and the search reach, with room for a radius addition.
+    int32_t n = 0;
+    const double lead = table->widest + std::fmax(table->margin, tool->radius + step) + kLeadRoom;
+    for (int32_t hi = cell->count; n < hi;) {
+        const int32_t mid = n + (hi - n) / 2;
+        if (k->elements[cell->items[mid]].x1 < probe.x - lead)
+            n = mid + 1;
+        else
+            hi = mid;
+    }
+    for (; n < cell->count; n++) {
         const int32_t idx = cell->items[n];
         const double* box = table->boxes ? table->boxes[idx] : offs3dElementBox(table, idx);
         // Elements are sorted by start x: none further on can reach the probe.
