@@ -134,12 +134,27 @@ int offset2dDropNearCandidates(const Kont2d* merged, StartCandList* candidates) 
     if (!merged || !candidates || candidates->count == 0) return 1;
     const Seg2D& c0 = candidates->data[0];
     const double reach = std::hypot(c0.x2 - c0.x1, c0.y2 - c0.y1) - 0.001;
+    // Line and length of each element, so that the projection test of segProjectInside2D is made
+    // with the very same numbers without its square root per candidate.
     struct Line {
         double a, b, c;
+        double length;
+        bool degenerate;
     };
     std::vector<Line> lines(static_cast<size_t>(merged->count));
-    for (int32_t i = 0; i < merged->count; i++)
-        segLineEquation2D(&merged->elements[i], &lines[i].a, &lines[i].b, &lines[i].c);
+    for (int32_t i = 0; i < merged->count; i++) {
+        const Seg2D& e = merged->elements[i];
+        Line& l = lines[i];
+        segLineEquation2D(&e, &l.a, &l.b, &l.c);
+        const double dx = e.x2 - e.x1, dy = e.y2 - e.y1;
+        l.length = std::hypot(dx, dy);
+        l.degenerate = (std::fabs(dx) < 1e-5 && std::fabs(dy) < 1e-5) || l.length < 0.001;
+    }
+    auto projectsInside = [&](const Seg2D& e, const Line& l, const Vec2& p) {
+        if (l.degenerate) return false;
+        const double t = ((p.x - e.x1) * (e.x2 - e.x1) + (p.y - e.y1) * (e.y2 - e.y1)) / l.length;
+        return t >= 0.0 && t <= l.length;
+    };
     // Elements run towards greater x sorted by start x: one that starts further left than the widest
     // element reaches cannot come near, so the walk may begin past them.
     double widest = 0.0;
@@ -184,8 +199,8 @@ int offset2dDropNearCandidates(const Kont2d* merged, StartCandList* candidates) 
                 continue;
             const Vec2 e1{e.x1, e.y1}, e2{e.x2, e.y2};
             const double dl = std::fabs(lines[i].a * p.x + lines[i].b * p.y + lines[i].c);
-            if ((dl <= reach && segProjectInside2D(&e, &p) == 1) || within(p, e1, reach) ||
-                within(p, e2, reach))
+            if (within(p, e1, reach) || within(p, e2, reach) ||
+                (dl <= reach && projectsInside(e, lines[i], p)))
                 near = true;
         }
         if (!near) candidates->data[kept++] = cand;
