@@ -309,24 +309,32 @@ int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance) {
         int32_t level, a, b;
     };
     std::vector<Pair> stack{{static_cast<int32_t>(levels.size()) - 1, 0, 0}};
+    stack.reserve(256);
     while (!stack.empty()) {
         const Pair q = stack.back();
         stack.pop_back();
-        if (q.level == 0) {
-            Vec2 p;
-            if (q.a != q.b && segsCross(segs[q.a], segs[q.b], endTolerance, &p)) {
-                wogError(1, kSourceFile, kLineGridSearch);
-                return 1;
-            }
-            continue;
-        }
         const std::vector<Box>& below = levels[q.level - 1];
         const int32_t count = static_cast<int32_t>(below.size());
         const int32_t a0 = q.a * kFan, a1 = std::min(count, a0 + kFan);
         const int32_t b0 = q.b * kFan, b1 = std::min(count, b0 + kFan);
-        for (int32_t i = a0; i < a1; i++)
-            for (int32_t j = q.a == q.b ? i : b0; j < b1; j++)
-                if (!boxesApart(below[i].b, below[j].b)) stack.push_back({q.level - 1, i, j});
+        for (int32_t i = a0; i < a1; i++) {
+            for (int32_t j = q.a == q.b ? i + (q.level == 1) : b0; j < b1; j++) {
+                if (boxesApart(below[i].b, below[j].b)) continue;
+                if (q.level > 1) {
+                    stack.push_back({q.level - 1, i, j});
+                    continue;
+                }
+                // Neighbours joined end to start share that end, which never counts as a crossing.
+                const Seg2D& s = segs[i];
+                const Seg2D& t = segs[j];
+                if (j == i + 1 && s.x2 == t.x1 && s.y2 == t.y1) continue;
+                Vec2 p;
+                if (segsCross(s, t, endTolerance, &p)) {
+                    wogError(1, kSourceFile, kLineGridSearch);
+                    return 1;
+                }
+            }
+        }
     }
     return 0;
 }
