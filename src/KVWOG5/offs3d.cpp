@@ -1,10 +1,13 @@
 // Offset engine records: the path, the search cache and the tool-kind hooks.
 #include "KVWOG5/offs3d.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "KVWOG5/kont2d.h"
 #include "KVWOG5/pred2d.h"
@@ -273,6 +276,123 @@ int offs3dPathCompactLoop(Offs3dPath* path, int32_t first, int32_t end) {
     path->count = c + 1;
     offs3dPathUpdateBox(path);
     return 1;
+}
+
+// ---- path index
+
+// Level l holds one box per run of kIndexFan^l consecutive segments from the first indexed one.
+struct Offs3dPathIndex {
+    int32_t first;
+    int32_t stable;                              // segments below this are as the boxes saw them
+    std::vector<std::vector<Offs3dBox>> levels;  // levels[l - 1] is level l
+};
+
+namespace {
+
+const int32_t kIndexFan = 16;
+
+int32_t runSize(int32_t level) {
+    int32_t s = 1;
+    for (int32_t l = 0; l < level; l++) s *= kIndexFan;
+    return s;
+}
+
+const Offs3dBox& indexBox(const Offs3dPathIndex* x, const Offs3dPath* path, int32_t level, int32_t j) {
+    return level > 0 ? x->levels[level - 1][j] : path->segmentBoxes[x->first + j];
+}
+
+void indexSync(Offs3dPathIndex* x, const Offs3dPath* path, int32_t to) {
+    const int32_t n = to - x->first, kept = std::max(x->stable - x->first, 0);
+    for (int32_t l = 1; runSize(l) <= n; l++) {
+        if (static_cast<int32_t>(x->levels.size()) < l) x->levels.emplace_back();
+        std::vector<Offs3dBox>& boxes = x->levels[l - 1];
+        const int32_t size = runSize(l);
+        boxes.resize(std::min(boxes.size(), static_cast<size_t>(kept / size)));
+        for (int32_t j = static_cast<int32_t>(boxes.size()); (j + 1) * size <= n; j++) {
+            Offs3dBox u = indexBox(x, path, l - 1, j * kIndexFan);
+            for (int32_t c = 1; c < kIndexFan; c++) {
+                const Offs3dBox& b = indexBox(x, path, l - 1, j * kIndexFan + c);
+                u.xmin = lesser(u.xmin, b.xmin);
+                u.ymin = lesser(u.ymin, b.ymin);
+                u.xmax = greater(u.xmax, b.xmax);
+                u.ymax = greater(u.ymax, b.ymax);
+            }
+            boxes.push_back(u);
+        }
+    }
+    x->stable = std::max(x->stable, to);
+}
+
+struct NearSearch {
+    const Offs3dPathIndex* x;
+    const Offs3dPath* path;
+    Vec2 p;
+    double reach;
+    double best = DBL_MAX;
+    int32_t at = -1;
+
+    // Runs in index order, so that the first of equal distances is kept.
+    void visit(int32_t level, int32_t j) {
+        const Offs3dBox& b = indexBox(x, path, level, j);
+        if (p.x < b.xmin - reach || p.x > b.xmax + reach || p.y < b.ymin - reach || p.y > b.ymax + reach)
+            return;
+        if (level == 0) {
+            const Offs3dSeg& t = path->segments[x->first + j];
+            const Seg2D s{t.x1, t.y1, t.x2, t.y2};
+            const double d = distPointSeg2D(&p, &s);
+            if (d < best) {
+                best = d;
+                at = x->first + j;
+            }
+            return;
+        }
+        for (int32_t c = 0; c < kIndexFan; c++) visit(level - 1, j * kIndexFan + c);
+    }
+};
+
+}  // namespace
+
+Offs3dPathIndex* offs3dPathIndexCreate(int32_t first) {
+    if (first < 0) return nullptr;
+    return new (std::nothrow) Offs3dPathIndex{first, first, {}};
+}
+
+void offs3dPathIndexFree(Offs3dPathIndex* index) {
+    delete index;
+}
+
+void offs3dPathIndexTouch(Offs3dPathIndex* index, const Offs3dPath* path) {
+    if (index && path) index->stable = std::min(index->stable, path->count - 1);
+}
+
+int32_t offs3dPathIndexNearest(Offs3dPathIndex* index, const Offs3dPath* path, int32_t to, const Vec2* p,
+                               double limit, double* dist) {
+    if (dist) *dist = DBL_MAX;
+    if (!index || !path || !p || to > path->count || to <= index->first) return -1;
+    try {
+        indexSync(index, path, to);
+    } catch (const std::bad_alloc&) {
+        // Without room for the boxes every segment is measured.
+        index->levels.clear();
+        index->stable = index->first;
+        const Vec3 q{p->x, p->y, 0.0};
+        int32_t at = -1;
+        const double d = pointPolylineMinDist(path->segments + index->first, to - index->first, &q, &at);
+        if (at < 0 || d > limit) return -1;
+        if (dist) *dist = d;
+        return index->first + at;
+    }
+    // Beyond rounding of the distances, so that no segment within limit is left out.
+    NearSearch q{index, path, *p,
+                 limit + 1e-9 * (1.0 + std::fabs(limit) + std::fabs(p->x) + std::fabs(p->y))};
+    // Whole runs of the highest level first, then what remains at each lower level.
+    int32_t done = 0;
+    for (int32_t l = static_cast<int32_t>(index->levels.size()); l >= 0; l--) {
+        const int32_t size = runSize(l);
+        for (; done + size <= to - index->first; done += size) q.visit(l, done / size);
+    }
+    if (dist) *dist = q.best;
+    return q.at;
 }
 
 // ---- cache

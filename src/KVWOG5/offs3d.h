@@ -179,6 +179,20 @@ int offs3dSegsMergeable(const Offs3dPath* path, int32_t a, int32_t b);
 int offs3dSegBox(const Offs3dSeg* seg, Offs3dBox* out);
 void offs3dPathFree(Offs3dPath* path);
 
+// ---- path index (offs3d.cpp)
+// Boxes over the segments of a path from one index on, kept as the path grows, so that the
+// segments near a point are found in about log n box tests. Only the path's end may change
+// (puts, rollbacks, drops): touch the index after each such change.
+struct Offs3dPathIndex;
+Offs3dPathIndex* offs3dPathIndexCreate(int32_t first);  // null for first < 0 or without memory
+void offs3dPathIndexFree(Offs3dPathIndex* index);
+// Marks every segment from the path's last one on as changed.
+void offs3dPathIndexTouch(Offs3dPathIndex* index, const Offs3dPath* path);
+// The first segment of [first, to) nearest to p among those within limit of it, with its distance
+// in dist; -1 (dist DBL_MAX) when none is.
+int32_t offs3dPathIndexNearest(Offs3dPathIndex* index, const Offs3dPath* path, int32_t to, const Vec2* p,
+                               double limit, double* dist);
+
 // ---- cache (offs3d.cpp)
 int offs3dBuildCache(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* params);
 int offs3dFreeCache(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* params);

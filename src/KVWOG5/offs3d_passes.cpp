@@ -343,105 +343,6 @@ int nearPathAnswer(const Offs3dPath* path, int32_t segment, int32_t nearest, dou
     return std::fabs((ux * vx + uy * vy) / (lu * lv)) > 1e-5;
 }
 
-// Boxes over the segments of one pass as it grows: level l holds one box per run of kFan^l
-// consecutive segments from the pass's first, so that the segments near a point are found in
-// about log n box tests. Only the path's end ever changes (puts, rollbacks, corner retreats); the
-// boxes of runs reaching below the lowest changed index are rebuilt when next asked for.
-class PathIndex {
-  public:
-    explicit PathIndex(int32_t first) : first_(first), stable_(first) {}
-
-    // Marks every index from the path's last segment on as changed.
-    void touch(const Offs3dPath* path) { stable_ = std::min(stable_, path->count - 1); }
-
-    // The first path segment of [first, to) nearest to p, with its distance, over the segments
-    // within limit of p only; -1 when there is none.
-    int32_t nearest(const Offs3dPath* path, int32_t to, const Vec2& p, double limit, double* dist) {
-        sync(path, to);
-        // Beyond rounding of the distances, so that no segment within limit is left out.
-        reach_ = limit + 1e-9 * (1.0 + std::fabs(limit) + std::fabs(p.x) + std::fabs(p.y));
-        p_ = p;
-        best_ = DBL_MAX;
-        at_ = -1;
-        path_ = path;
-        // Whole runs of the highest level first, then what remains at each lower level.
-        int32_t done = 0;
-        for (int32_t l = static_cast<int32_t>(levels_.size()); l >= 0; l--) {
-            const int32_t size = runSize(l);
-            for (; done + size <= to - first_; done += size) visit(l, done / size);
-        }
-        *dist = best_;
-        return at_;
-    }
-
-  private:
-    static constexpr int32_t kFan = 16;
-    struct Box {
-        double xmin, ymin, xmax, ymax;
-    };
-    int32_t first_;
-    int32_t stable_;                        // segments below this index are as the boxes saw them
-    std::vector<std::vector<Box>> levels_;  // levels_[l - 1] is level l
-    Vec2 p_{0.0, 0.0};
-    double reach_ = 0.0, best_ = DBL_MAX;
-    int32_t at_ = -1;
-    const Offs3dPath* path_ = nullptr;
-
-    static int32_t runSize(int32_t level) {
-        int32_t s = 1;
-        for (int32_t l = 0; l < level; l++) s *= kFan;
-        return s;
-    }
-
-    Box boxOf(int32_t level, int32_t j) const {
-        if (level > 0) return levels_[level - 1][j];
-        const Offs3dBox& b = path_->segmentBoxes[first_ + j];
-        return Box{b.xmin, b.ymin, b.xmax, b.ymax};
-    }
-
-    void sync(const Offs3dPath* path, int32_t to) {
-        path_ = path;
-        const int32_t n = to - first_, kept = std::max(stable_ - first_, 0);
-        for (int32_t l = 1; runSize(l) <= n; l++) {
-            if (static_cast<int32_t>(levels_.size()) < l) levels_.emplace_back();
-            std::vector<Box>& boxes = levels_[l - 1];
-            const int32_t size = runSize(l);
-            boxes.resize(std::min(boxes.size(), static_cast<size_t>(kept / size)));
-            for (int32_t j = static_cast<int32_t>(boxes.size()); (j + 1) * size <= n; j++) {
-                Box u = boxOf(l - 1, j * kFan);
-                for (int32_t c = 1; c < kFan; c++) {
-                    const Box b = boxOf(l - 1, j * kFan + c);
-                    u.xmin = std::min(u.xmin, b.xmin);
-                    u.ymin = std::min(u.ymin, b.ymin);
-                    u.xmax = std::max(u.xmax, b.xmax);
-                    u.ymax = std::max(u.ymax, b.ymax);
-                }
-                boxes.push_back(u);
-            }
-        }
-        stable_ = std::max(stable_, to);
-    }
-
-    // Runs visited in index order, so that the first of equal distances is kept.
-    void visit(int32_t level, int32_t j) {
-        const Box b = boxOf(level, j);
-        if (p_.x < b.xmin - reach_ || p_.x > b.xmax + reach_ || p_.y < b.ymin - reach_ ||
-            p_.y > b.ymax + reach_)
-            return;
-        if (level == 0) {
-            const Offs3dSeg& t = path_->segments[first_ + j];
-            const Seg2D s{t.x1, t.y1, t.x2, t.y2};
-            const double d = distPointSeg2D(&p_, &s);
-            if (d < best_) {
-                best_ = d;
-                at_ = first_ + j;
-            }
-            return;
-        }
-        for (int32_t c = 0; c < kFan; c++) visit(level - 1, j * kFan + c);
-    }
-};
-
 }  // namespace
 
 int offs3dNearPathTest(const Offs3dPath* path, int32_t from, int32_t to, int32_t segment, double limit) {
@@ -573,7 +474,15 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
     } else {
         const int64_t budget = passBudget(geometry, tool->radius);
         JointCache joints;
-        PathIndex index(f);
+        Offs3dPathIndex* index = offs3dPathIndexCreate(f);
+        if (!index) {
+            wogError(kOffs3dFail, kSourceFile, kLineNullPath);
+            return kOffs3dFail;
+        }
+        struct IndexGuard {
+            Offs3dPathIndex* index;
+            ~IndexGuard() { offs3dPathIndexFree(index); }
+        } indexGuard{index};
         std::pair<double, double> cosOf{-1.0, 1.0};  // last turn limit and its cosine
         auto spinAngle = [&] {
             return turnAngleWith(
@@ -609,7 +518,7 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                     wogError(kOffs3dRollbackRefused, kSourceFile, kLineRollback);
                     return kOffs3dRollbackRefused;
                 }
-                index.touch(path);
+                offs3dPathIndexTouch(index, path);
                 st.found = st.current;
                 noProgress = 0;
                 continue;
@@ -652,11 +561,11 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                 st.current = st.found = x;
                 if (ps.put(st.previous, x, t, e, k * dir, sharp ? kLinePutCorner : kLinePutStraight) < 0)
                     return kOffs3dFail;
-                index.touch(path);
+                offs3dPathIndexTouch(index, path);
                 accepted = true;
                 if (sharp) {
                     offs3dLimitStep(path, f, angle, &st);
-                    index.touch(path);
+                    offs3dPathIndexTouch(index, path);
                 } else if (straight && st.step <= maxStep / 2) {
                     if (st.holdOff < 1) {
                         st.step *= 2;
@@ -714,7 +623,8 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                 const int32_t segment = path->count - 4;
                 const Vec2 end{path->segments[segment].x2, path->segments[segment].y2};
                 double d = DBL_MAX;
-                const int32_t near = index.nearest(path, path->count - 5, end, kNearPathLimit, &d);
+                const int32_t near =
+                    offs3dPathIndexNearest(index, path, path->count - 5, &end, kNearPathLimit, &d);
                 if (nearPathAnswer(path, segment, near, d, kNearPathLimit)) {
                     wogError(kOffs3dRunaway, kSourceFile, kLineNearPath);
                     return kOffs3dRunaway;
