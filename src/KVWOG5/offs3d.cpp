@@ -391,6 +391,7 @@ int32_t offs3dPathIndexNearest(Offs3dPathIndex* index, const Offs3dPath* path, i
         const int32_t size = runSize(l);
         for (; done + size <= to - index->first; done += size) q.visit(l, done / size);
     }
+    if (q.at < 0 || q.best > limit) return -1;
     if (dist) *dist = q.best;
     return q.at;
 }
