@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "KVWOG5/geocalc.h"
@@ -41,7 +43,7 @@ const double kFanStep = 0.5;  // radians between the rays of a vertex fan
 // Beyond rounding of any distance computed here: a box test with this slack rejects only what the
 // exact test would reject too.
 const double kBoxSlack = 1e-3;
-const double kMaxBands = 1000;
+const int32_t kTreeFan = 8;
 // Relative margin far above the rounding of a squared distance.
 const double kRoundingSlack = 1e-9;
 const char kProblemFile[] = "offset_problem.bnd";
@@ -155,43 +157,88 @@ int offset2dDropNearCandidates(const Kont2d* merged, StartCandList* candidates) 
         const double t = ((p.x - e.x1) * (e.x2 - e.x1) + (p.y - e.y1) * (e.y2 - e.y1)) / l.length;
         return t >= 0.0 && t <= l.length;
     };
-    // Elements run towards greater x sorted by start x: one that starts further left than the widest
-    // element reaches cannot come near, so the walk may begin past them.
+    // Elements run towards greater x: one that starts further left than the widest element reaches
+    // cannot come near.
     double widest = 0.0;
     for (int32_t i = 0; i < merged->count; i++)
         widest = std::fmax(widest, merged->elements[i].x2 - merged->elements[i].x1);
-    // Bands across y, each listing in start-x order the elements whose box grown by the reach meets
-    // it: only the band of a ray end can hold an element near it.
+    // A tree of boxes over the elements taken in the z-order of their midpoints, so that the
+    // elements near a ray end are found by descending into the few boxes that reach it; the walk
+    // over start x tested every element of a band between the reach's ends.
     const double far = reach + kBoxSlack;
-    const double y0 = merged->ymin;
-    const double height = merged->ymax - merged->ymin;
-    const int32_t bandCount = height > far ? static_cast<int32_t>(std::fmin(kMaxBands, height / far)) + 1 : 1;
-    const double bandHeight = height / bandCount;
-    auto bandOf = [&](double y) {
-        const double q = bandHeight > 0.0 ? (y - y0) / bandHeight : 0.0;
-        if (!(q > 0.0)) return 0;
-        if (q >= bandCount) return bandCount - 1;
-        return static_cast<int32_t>(q);
+    const int32_t n = merged->count;
+    struct Box {
+        double x0, y0, x1, y1;
     };
-    std::vector<std::vector<int32_t>> bands(static_cast<size_t>(bandCount));
-    for (int32_t i = 0; i < merged->count; i++) {
-        const Seg2D& e = merged->elements[i];
-        const int32_t b1 = bandOf(std::fmax(e.y1, e.y2) + far);
-        for (int32_t b = bandOf(std::fmin(e.y1, e.y2) - far); b <= b1; b++) bands[b].push_back(i);
+    std::vector<int32_t> order(static_cast<size_t>(n));
+    {
+        std::vector<std::pair<uint64_t, int32_t>> keyed(static_cast<size_t>(n));
+        const double w = std::fmax(merged->xmax - merged->xmin, 1e-300),
+                     h = std::fmax(merged->ymax - merged->ymin, 1e-300);
+        for (int32_t i = 0; i < n; i++) {
+            const Seg2D& e = merged->elements[i];
+            auto cell = [](double t) {
+                const double c = std::fmin(std::fmax(t, 0.0), 1.0) * 65535.0;
+                return static_cast<uint32_t>(c == c ? c : 0.0);
+            };
+            const uint32_t cx = cell(((e.x1 + e.x2) / 2 - merged->xmin) / w);
+            const uint32_t cy = cell(((e.y1 + e.y2) / 2 - merged->ymin) / h);
+            uint64_t key = 0;
+            for (int b = 15; b >= 0; b--) key = (key << 2) | (((cy >> b) & 1u) << 1) | ((cx >> b) & 1u);
+            keyed[i] = {key, i};
+        }
+        std::sort(keyed.begin(), keyed.end());
+        for (int32_t i = 0; i < n; i++) order[i] = keyed[i].second;
     }
+    std::vector<std::vector<Box>> levels(1);
+    levels[0].resize(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; i++) {
+        const Seg2D& e = merged->elements[order[i]];
+        levels[0][i] =
+            Box{std::fmin(e.x1, e.x2), std::fmin(e.y1, e.y2), std::fmax(e.x1, e.x2), std::fmax(e.y1, e.y2)};
+    }
+    while (levels.back().size() > 1) {
+        const std::vector<Box>& below = levels.back();
+        std::vector<Box> up((below.size() + kTreeFan - 1) / kTreeFan);
+        for (size_t j = 0; j < up.size(); j++) {
+            Box u = below[j * kTreeFan];
+            for (size_t c = j * kTreeFan + 1; c < std::min(below.size(), (j + 1) * kTreeFan); c++) {
+                u.x0 = std::fmin(u.x0, below[c].x0);
+                u.y0 = std::fmin(u.y0, below[c].y0);
+                u.x1 = std::fmax(u.x1, below[c].x1);
+                u.y1 = std::fmax(u.y1, below[c].y1);
+            }
+            up[j] = u;
+        }
+        levels.push_back(std::move(up));
+    }
+    // Above rounding of the box test at the elements, so that no element that test passes is missed.
+    const double treeReach = far * (1.0 + 1e-12) + 1e-12;
+    std::vector<std::pair<int32_t, int32_t>> stack;
     int32_t kept = 0;
-    for (int32_t n = 0; n < candidates->count; n++) {
-        const Seg2D cand = candidates->data[n];
+    for (int32_t m = 0; m < candidates->count; m++) {
+        const Seg2D cand = candidates->data[m];
         const Vec2 p{cand.x1, cand.y1};
         bool near = false;
         const double from = p.x - reach - widest;
-        const std::vector<int32_t>& band = bands[bandOf(p.y)];
-        auto q = std::lower_bound(band.begin(), band.end(), from,
-                                  [merged](int32_t i, double x) { return merged->elements[i].x1 < x; });
-        for (; q != band.end() && !near; ++q) {
-            const int32_t i = *q;
+        if (n > 0) stack.assign(1, {static_cast<int32_t>(levels.size()) - 1, 0});
+        while (!stack.empty() && !near) {
+            const auto [level, j] = stack.back();
+            stack.pop_back();
+            const Box& b = levels[level][j];
+            if (p.x < b.x0 - treeReach || p.x > b.x1 + treeReach || p.y < b.y0 - treeReach ||
+                p.y > b.y1 + treeReach)
+                continue;
+            if (level > 0) {
+                const int32_t end =
+                    std::min(static_cast<int32_t>(levels[level - 1].size()), (j + 1) * kTreeFan);
+                for (int32_t c = j * kTreeFan; c < end; c++) stack.push_back({level - 1, c});
+                continue;
+            }
+            const int32_t i = order[j];
             const Seg2D& e = merged->elements[i];
-            if (e.x1 > p.x + reach) break;
+            // The bounds of the walk over start x that this search replaces.
+            if (e.x1 < from || e.x1 > p.x + reach) continue;
             // Far outside the element's box grown by the reach: neither its line part nor its ends
             // can be near, and the distances need not be computed.
             if (p.x < std::fmin(e.x1, e.x2) - far || p.x > std::fmax(e.x1, e.x2) + far ||
