@@ -226,9 +226,11 @@ int offset2dDropNearCandidates(const Kont2d* merged, StartCandList* candidates) 
             const auto [level, j] = stack.back();
             stack.pop_back();
             const Box& b = levels[level][j];
-            if (p.x < b.x0 - treeReach || p.x > b.x1 + treeReach || p.y < b.y0 - treeReach ||
-                p.y > b.y1 + treeReach)
-                continue;
+            // Euclidean distance to the box: the elements within reach of a ray end lie in a disc,
+            // where the square of the per-axis test holds many more of a finely divided contour.
+            const double gx = p.x < b.x0 ? b.x0 - p.x : (p.x > b.x1 ? p.x - b.x1 : 0.0);
+            const double gy = p.y < b.y0 ? b.y0 - p.y : (p.y > b.y1 ? p.y - b.y1 : 0.0);
+            if (gx * gx + gy * gy > treeReach * treeReach) continue;
             if (level > 0) {
                 const int32_t end =
                     std::min(static_cast<int32_t>(levels[level - 1].size()), (j + 1) * kTreeFan);
