@@ -142,6 +142,16 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
         const double reach = r + step;
         const Vec2 e1{e.x1, e.y1}, e2{e.x2, e.y2};
         if (!extent && dist(e1, probe) > reach) continue;
+        {
+            // An element farther from the probe than the reach (and the line slack) can neither
+            // hold the tool nor give a centre; its box tells so before any of its lines is met.
+            const double x0 = e.x1 < e.x2 ? e.x1 : e.x2, x1 = e.x1 < e.x2 ? e.x2 : e.x1;
+            const double y0 = e.y1 < e.y2 ? e.y1 : e.y2, y1 = e.y1 < e.y2 ? e.y2 : e.y1;
+            const double gx = probe.x < x0 ? x0 - probe.x : (probe.x > x1 ? probe.x - x1 : 0.0);
+            const double gy = probe.y < y0 ? y0 - probe.y : (probe.y > y1 ? probe.y - y1 : 0.0);
+            const double beyond = reach + kReachSlack;
+            if (gx * gx + gy * gy > beyond * beyond) continue;
+        }
         const Offs3dLine& line = table->lines ? table->lines[idx] : *offs3dElementLine(table, idx);
         if (line.ok) {
             const double a = line.a, b = line.b, c = line.c;
