@@ -415,7 +415,7 @@ int offs3dCheckNewPath(Offs3dLoops* loops, int32_t first) {
             return kOffs3dFail;
         }
     }
-    const int crossing = segChainSelfIntersect(list->data, list->count, 1e-5);
+    const int crossing = segChainSelfIntersect(list->data, list->count, 1e-5, 0);
     segList2DFree(list);
     if (crossing == 1) {
         wogWarning("neuer Versuch ");
@@ -837,7 +837,7 @@ int offs3dRefineCorners(const Offs3dGeometry* geometry, const Offs3dTool* tool, 
             return kOffs3dFail;
         }
     }
-    const int crossing = segListSelfIntersect(list, nullptr, 1, 1e-5);
+    const int crossing = segChainSelfIntersect(list->data, list->count, 1e-5, 1);
     segList2DFree(list);
     if (crossing == 1) return 0;
     if (rewrite(path, first, out) < 0) return kOffs3dFail;

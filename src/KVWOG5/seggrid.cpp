@@ -281,7 +281,7 @@ int segListSelfIntersect(const SegList2D* list, PointList2D* crossings, int32_t 
     return search.result;
 }
 
-int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance) {
+int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance, int32_t goOn) {
     if (!segs || n < 2) return 0;
     // levels[0] holds the segment boxes, levels[l][j] the union of kFan boxes of level l - 1.
     std::vector<std::vector<Box>> levels(1);
@@ -330,7 +330,7 @@ int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance) {
                 if (j == i + 1 && s.x2 == t.x1 && s.y2 == t.y1) continue;
                 Vec2 p;
                 if (segsCross(s, t, endTolerance, &p)) {
-                    wogError(1, kSourceFile, kLineGridSearch);
+                    if (!goOn) wogError(1, kSourceFile, kLineGridSearch);
                     return 1;
                 }
             }

@@ -165,7 +165,7 @@ TEST(SegChain, AnswersAsTheGridSearchDoes) {
         ASSERT_NE(list, nullptr);
         for (const Seg2D& s : c) segList2DAdd(list, &s);
         const int expected = segListSelfIntersect(list, nullptr, 0, 1e-5);
-        EXPECT_EQ(segChainSelfIntersect(c.data(), static_cast<int32_t>(c.size()), 1e-5), expected)
+        EXPECT_EQ(segChainSelfIntersect(c.data(), static_cast<int32_t>(c.size()), 1e-5, 0), expected)
             << c.size() << " segments";
         (expected ? crossing : clean)++;
         segList2DFree(list);
