@@ -23,13 +23,9 @@ TEST(Offset2dScale, SmallDistancesOnALargeSquareGiveTheExactOffset) {
     const double a = 100;
     for (double d : {1.0, -1.0, 0.1, -0.1, 0.01, -0.01}) {
         const std::string what = "d=" + std::to_string(d);
-        Kont2d* sq = kont2dCreate(nullptr, 4);
+        const Vec2 lo{0, 0}, hi{a, a};
+        Kont2d* sq = kont2dCreateRect(&lo, &hi);
         ASSERT_NE(sq, nullptr);
-        const double c[5][2] = {{0, 0}, {a, 0}, {a, a}, {0, a}, {0, 0}};
-        for (int i = 0; i < 4; i++) {
-            const Seg2D s{c[i][0], c[i][1], c[i + 1][0], c[i + 1][1]};
-            kont2dAppendElement(sq, &s);
-        }
         Kont2d* res = nullptr;
         ASSERT_EQ(offset2d(sq, d, &res), 1) << what;
         ASSERT_NE(res, nullptr);
