@@ -317,8 +317,20 @@ int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance, int
         const int32_t count = static_cast<int32_t>(below.size());
         const int32_t a0 = q.a * kFan, a1 = std::min(count, a0 + kFan);
         const int32_t b0 = q.b * kFan, b1 = std::min(count, b0 + kFan);
-        for (int32_t i = a0; i < a1; i++) {
-            for (int32_t j = q.a == q.b ? i + (q.level == 1) : b0; j < b1; j++) {
+        // Of two different nodes only the children that meet the other node's box can meet one of
+        // its children; neighbouring runs meet near their joint only.
+        int32_t as[kFan], bs[kFan], na = 0, nb = 0;
+        const bool same = q.a == q.b;
+        const double* boxA = levels[q.level][q.a].b;
+        const double* boxB = levels[q.level][q.b].b;
+        for (int32_t i = a0; i < a1; i++)
+            if (same || !boxesApart(below[i].b, boxB)) as[na++] = i;
+        for (int32_t j = b0; j < b1; j++)
+            if (same || !boxesApart(below[j].b, boxA)) bs[nb++] = j;
+        for (int32_t x = 0; x < na; x++) {
+            const int32_t i = as[x];
+            for (int32_t y = same ? x + (q.level == 1) : 0; y < nb; y++) {
+                const int32_t j = bs[y];
                 if (boxesApart(below[i].b, below[j].b)) continue;
                 if (q.level > 1) {
                     stack.push_back({q.level - 1, i, j});
