@@ -44,6 +44,7 @@ const double kFanStep = 0.5;  // radians between the rays of a vertex fan
 // exact test would reject too.
 const double kBoxSlack = 1e-3;
 const int32_t kTreeFan = 8;
+const double kMaxCandCells = 256;
 // Relative margin far above the rounding of a squared distance.
 const double kRoundingSlack = 1e-9;
 const char kProblemFile[] = "offset_problem.bnd";
@@ -79,6 +80,37 @@ bool within(const Vec2& p, const Vec2& q, double limit) {
     if (limit > 0.0 && d2 < l2 * (1.0 - kRoundingSlack)) return true;
     return wogDist2D(&p, &q) <= limit;
 }
+
+// Uniform buckets of candidate indices over a box, cells about as large as the tallest candidate.
+struct CandGrid {
+    double x0, y0, w, h;
+    int32_t cols, rows;
+    std::vector<std::vector<int32_t>> cells;
+
+    CandGrid(const double* box, double grow, double size) {
+        x0 = box[0] - grow;
+        y0 = box[1] - grow;
+        const double cell = std::fmax(size, 1.0);
+        cols = static_cast<int32_t>(
+            std::fmin(kMaxCandCells, std::fmax(1.0, (box[2] - box[0] + 2 * grow) / cell)));
+        rows = static_cast<int32_t>(
+            std::fmin(kMaxCandCells, std::fmax(1.0, (box[3] - box[1] + 2 * grow) / cell)));
+        w = std::fmax((box[2] - box[0] + 2 * grow) / cols, 1e-9);
+        h = std::fmax((box[3] - box[1] + 2 * grow) / rows, 1e-9);
+        cells.resize(static_cast<size_t>(cols) * rows);
+    }
+    static int32_t clamp(double q, int32_t n) {
+        if (!(q > 0.0)) return 0;
+        return q >= n - 1 ? n - 1 : static_cast<int32_t>(q);
+    }
+    int32_t col(double x) const { return clamp((x - x0) / w, cols); }
+    int32_t row(double y) const { return clamp((y - y0) / h, rows); }
+    void add(const double* b, double grow, int32_t n) {
+        for (int32_t r = row(b[1] - grow); r <= row(b[3] + grow); r++)
+            for (int32_t c = col(b[0] - grow); c <= col(b[2] + grow); c++)
+                cells[static_cast<size_t>(r) * cols + c].push_back(n);
+    }
+};
 
 // Reverses one contour without touching its islands.
 void reverseOne(Kont2d* k) {
@@ -389,6 +421,11 @@ int offset2dDropCoveredCandidates(int32_t first, StartCandList* candidates, cons
             tallest = std::fmax(tallest, cb[3] - cb[1]);
         }
     }
+    // A bucket grid over the preselected candidates' boxes grown by the margin, so that a loop
+    // segment meets only the candidates near it; seen marks those already met by this segment.
+    CandGrid grid(loopBox, kCoverMargin, tallest);
+    for (const int32_t n : pre) grid.add(boxes[n].data(), kCoverMargin, n);
+    std::vector<int32_t> seen(static_cast<size_t>(candidates->count), -1);
     for (int32_t j = first; j < end; j++) {
         const Offs3dSeg& ps = path->segments[j];
         const Seg2D s{ps.x1, ps.y1, ps.x2, ps.y2};
@@ -397,42 +434,39 @@ int offset2dDropCoveredCandidates(int32_t first, StartCandList* candidates, cons
         const Vec2 contact{path->contacts[j].x, path->contacts[j].y};
         double la, lb, lc;
         const bool hasLine = segLineEquation2D(&s, &la, &lb, &lc) != 0;
-        // Sorted by least y: candidates starting lower than the tallest one reaches cannot touch.
-        const double from = sb[1] - kCoverMargin - tallest;
-        size_t first = 0, last = pre.size();
-        while (first < last) {
-            const size_t mid = first + (last - first) / 2;
-            if (boxes[pre[mid]][1] < from)
-                first = mid + 1;
-            else
-                last = mid;
-        }
-        for (size_t q = first; q < pre.size(); q++) {
-            const int32_t n = pre[q];
-            const double* cb = boxes[n].data();
-            // Sorted by least y, so the dropped ones further on lie beyond the segment too.
-            if (cb[1] > sb[3] + kCoverMargin) break;
-            if (gone[n] || !boxesTouch(cb, sb, kCoverMargin)) continue;
-            const Seg2D& cand = candidates->data[n];
-            if (segsIntersect2D(&s, &cand)) {
-                gone[n] = 1;
-                continue;
-            }
-            const Vec2 pts[2] = {{cand.x1, cand.y1}, {cand.x2, cand.y2}};  // P, then M
-            for (int w = 0; w < 2 && !gone[n]; w++) {
-                const ToolCircle circle{pts[w].x, pts[w].y, kCoverCircle, 0};
-                Vec2 a, b;
-                if (segCircleIntersect2D(&s, &circle, &a, &b) != 2) continue;
-                const Vec2 s1{s.x1, s.y1}, s2{s.x2, s.y2};
-                const bool hit = pointOnSeg2D(&a, &s) || pointOnSeg2D(&b, &s) ||
-                                 wogDist2D(&s1, &pts[w]) < kCoverCircle ||
-                                 wogDist2D(&s2, &pts[w]) < kCoverCircle;
-                if (!hit) continue;
-                if (w == 1 ||
-                    (hasLine && sideOfLine2D(&pts[0], la, lb, lc) == sideOfLine2D(&contact, la, lb, lc)))
-                    gone[n] = 1;
-            }
-        }
+        // The bounds of the walk over least y that the grid replaces: below the tallest candidate's
+        // reach or above the segment's box nothing can touch.
+        const double from = sb[1] - kCoverMargin - tallest, to = sb[3] + kCoverMargin;
+        const int32_t c0 = grid.col(sb[0] - kCoverMargin), c1 = grid.col(sb[2] + kCoverMargin);
+        const int32_t r0 = grid.row(sb[1] - kCoverMargin), r1 = grid.row(sb[3] + kCoverMargin);
+        for (int32_t r = r0; r <= r1; r++)
+            for (int32_t c = c0; c <= c1; c++)
+                for (const int32_t n : grid.cells[static_cast<size_t>(r) * grid.cols + c]) {
+                    if (seen[n] == j) continue;
+                    seen[n] = j;
+                    const double* cb = boxes[n].data();
+                    if (cb[1] < from || cb[1] > to) continue;
+                    if (gone[n] || !boxesTouch(cb, sb, kCoverMargin)) continue;
+                    const Seg2D& cand = candidates->data[n];
+                    if (segsIntersect2D(&s, &cand)) {
+                        gone[n] = 1;
+                        continue;
+                    }
+                    const Vec2 pts[2] = {{cand.x1, cand.y1}, {cand.x2, cand.y2}};  // P, then M
+                    for (int w = 0; w < 2 && !gone[n]; w++) {
+                        const ToolCircle circle{pts[w].x, pts[w].y, kCoverCircle, 0};
+                        Vec2 a, b;
+                        if (segCircleIntersect2D(&s, &circle, &a, &b) != 2) continue;
+                        const Vec2 s1{s.x1, s.y1}, s2{s.x2, s.y2};
+                        const bool hit = pointOnSeg2D(&a, &s) || pointOnSeg2D(&b, &s) ||
+                                         wogDist2D(&s1, &pts[w]) < kCoverCircle ||
+                                         wogDist2D(&s2, &pts[w]) < kCoverCircle;
+                        if (!hit) continue;
+                        if (w == 1 || (hasLine && sideOfLine2D(&pts[0], la, lb, lc) ==
+                                                      sideOfLine2D(&contact, la, lb, lc)))
+                            gone[n] = 1;
+                    }
+                }
     }
     int32_t kept = 0;
     for (int32_t n = 0; n < candidates->count; n++)
