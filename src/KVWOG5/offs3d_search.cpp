@@ -57,6 +57,14 @@ bool withinRing(const Vec2& end, const Vec2& probe, double step, double reach) {
     return !(de < step || de > reach);
 }
 
+// |a - b| < limit, on squared distances unless within rounding of the limit.
+bool closerThan(const Vec2& a, const Vec2& b, double limit) {
+    const double q = dist2(a, b);
+    if (limit > 0.0 && q > limit * limit * (1.0 + kRoundingSlack)) return false;
+    if (limit > 0.0 && q < limit * limit * (1.0 - kRoundingSlack)) return true;
+    return dist(a, b) < limit;
+}
+
 // footOnSeg2D with the element's line already known.
 int footOnLine(const Vec2& p, const Seg2D& e, const Offs3dLine& l, Vec2* out) {
     const double d = l.a * p.x + l.b * p.y + l.c;
@@ -162,9 +170,9 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
             const double inMaterial = r - step - kReachSlack;
             if (std::fabs(v) < inMaterial + slack) {
                 Vec2 foot;
-                double near = std::fmin(dist(probe, e1), dist(probe, e2));
-                if (footOnLine(probe, e, line, &foot)) near = std::fmin(near, dist(probe, foot));
-                if (near < inMaterial) {
+                const bool onElement = footOnLine(probe, e, line, &foot) != 0;
+                if (closerThan(probe, e1, inMaterial) || closerThan(probe, e2, inMaterial) ||
+                    (onElement && closerThan(probe, foot, inMaterial))) {
                     wogError(0, kSourceFile, kLineInMaterial);
                     return 0;
                 }
