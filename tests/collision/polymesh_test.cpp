@@ -1,4 +1,4 @@
-#include "surfaces/polymesh.h"
+#include "collision/polymesh.h"
 
 #include <gtest/gtest.h>
 
