@@ -1,7 +1,7 @@
 // Plan bucket grids of check models: one over the whole mesh, one per part, one per tool reach.
 #include <cmath>
 
-#include "surfaces/polymesh.h"
+#include "collision/polymesh.h"
 
 namespace {
 

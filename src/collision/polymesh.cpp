@@ -1,5 +1,5 @@
 // Mesh loaders of the check model: file kinds, the triangle intake, facet arrays, merging.
-#include "surfaces/polymesh.h"
+#include "collision/polymesh.h"
 
 #include <strings.h>
 
