@@ -8,10 +8,10 @@
 
 #include "collision/chkmodel.h"
 #include "collision/meshset.h"
+#include "collision/polymesh.h"
 #include "collision/surfcurves.h"
 #include "kernel/ncout.h"
 #include "surfaces/Implib/meshlib.h"
-#include "surfaces/polymesh.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "collision/chkmodel.h"
+#include "collision/polymesh.h"
 #include "geometry/frames.h"
 #include "geometry/seg3d.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/kvxsurf.h"
-#include "surfaces/polymesh.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "collision/chkmodel.h"
+#include "collision/polymesh.h"
 #include "collision/tprof.h"
 #include "kernel/msg.h"
-#include "surfaces/polymesh.h"
 
 FTriList* coll_obstacle_from_file(const char* name, double d, double toolRadius) {
     CheckModel model;
