@@ -107,7 +107,8 @@ CheckModel* polymeshLoadWithGrid(const char* path, const CheckModel* templ, doub
 void polymeshDelete(CheckModel* model);  // mesh data, parts, tool and record
 
 // Swing queries; the selector picks copies (1 [0]; 2 [2], [1]; 3 [0], [1]; 4 [2]; 5 [3], [4]; 6 [0];
-// 7 [1]; 8 [2], [3], [1], [4]; 9 [0], [2]). 1 done, -1 failure. ioAngle starts at the initial angle.
+// 7 [1]; 8 [2], [3], [1], [4]; 9 [0], [2]). 1 done, -1 for no set or a test that fails. ioAngle starts
+// at the initial angle.
 int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                    const MeshSet* set, int32_t selector, double* ioAngle, double limit);
 // How far the tool placed along direction must swing back toward toPoint to clear the set.
