@@ -51,6 +51,9 @@ struct AvoidContext {
     const ToolDescription* tool;
     double tiltMax;              // radians
     uint16_t headAvoidAxisMode;  // 0 off
+    int16_t collCheck;           // check the approach loop by placing the tool
+    int32_t avoidColl;           // tilting allowed
+    double arcStepAngle;         // radians, the angle step of loops
 };
 
 void avoidSetModelFlag(int32_t flag);   // non-zero: obstacle meshes, tested with the tool assembly

@@ -60,7 +60,7 @@ TEST(AvoidGrid, TiltClearsTheGridOrGivesUp) {
     avoidTiltResetState();
     rngResetState();
     const ToolDescription t = holder();
-    AvoidContext ctx{nullptr, &t, 0.9, 0};
+    AvoidContext ctx{nullptr, &t, 0.9, 0, 0, 1, 0.1};
     Plist* none = plistCreate(1, 1);
     ASSERT_NE(none, nullptr);
     avoidCollisionRun(&ctx, none, 1);  // only to hand over the tilt limit

@@ -165,7 +165,7 @@ TEST_F(TiltTest, VerticalModeMarksOrStops) {
 
 TEST_F(TiltTest, RunRecheckAndRefusals) {
     ToolDescription tool{};
-    AvoidContext ctx{&grid, &tool, 0.5, 0};
+    AvoidContext ctx{&grid, &tool, 0.5, 0, 0, 0, 0.1};
     AvoidSwitches s{};
     s.recheck1 = s.recheck2 = 1;
     avoidSetSwitches(&s);
