@@ -11,10 +11,9 @@
 
 namespace {
 
-// A fake assembly check: a position collides when its axis leans more than gLimit from +z, or always
-// at x = gBlockedX. Every tilt it is asked about is kept.
-double gLimit = 0.35;
-double gBlockedX = -1.0;
+// A fake assembly check: a position answers gCode when its axis leans more than gLimit from +z or
+// when it lies at x = gBlockedX, else 1. Every tilt it is asked about is kept.
+double gLimit = 0.35, gBlockedX = -1.0;
 int gCode = -3;
 std::vector<double> gTrials;
 
@@ -23,16 +22,13 @@ int fakeCheck(const Vec3* p, const Vec3* a) {
     return p->x == gBlockedX || std::acos(a->z) > gLimit ? gCode : 1;
 }
 int fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
-    const int r = fakeCheck(p, a);
-    if (r < 0) *vertex = Vec3{7, 8, 9};
-    return r;
+    *vertex = Vec3{7, 8, 9};
+    return fakeCheck(p, a);
 }
 int fakeVertical(const Vec3* p, double* value) {
     *value = 0.5;
     return p->x == gBlockedX ? -2 : 1;
 }
-
-const AvoidCollisionOps kFake{fakeCheck, fakeWhere, fakeCheck, fakeVertical, nullptr, nullptr};
 
 Vec3 leaning(double t, double azimuth) {
     return Vec3{std::sin(t) * std::cos(azimuth), std::sin(t) * std::sin(azimuth), std::cos(t)};
@@ -41,14 +37,14 @@ Vec3 leaning(double t, double azimuth) {
 struct TiltTest : ::testing::Test {
     void SetUp() override {
         avoidTiltResetState();
-        avoidSetCollisionOps(&kFake);
+        const AvoidCollisionOps fake{fakeCheck, fakeWhere, fakeCheck, fakeVertical, nullptr, nullptr};
+        avoidSetCollisionOps(&fake);
         avoidSetModelFlag(1);
         gLimit = 0.35, gBlockedX = -1.0, gCode = -3;
         gTrials.clear();
     }
     void TearDown() override { avoidTiltResetState(); }
-    // Five points at x = 0..4 leaning 0.8 rad.
-    Plist* fivePoints() {
+    Plist* fivePoints() {  // at x = 0..4, leaning 0.8 rad
         Plist* L = plistCreate(5, 1);
         for (int i = 0; L && i < 5; i++) {
             const Vec3 p{double(i), 0, 0}, a = leaning(0.8, 1.0);
@@ -56,7 +52,8 @@ struct TiltTest : ::testing::Test {
         }
         return L;
     }
-    HeightGrid grid{};  // only its presence matters with obstacle meshes
+    HeightGrid grid{};  // only its presence is read with obstacle meshes
+    ToolDescription tool{};
 };
 
 }  // namespace
@@ -67,54 +64,45 @@ TEST_F(TiltTest, TrialOrderThenBisection) {
     Vec3 a = leaning(0.8, 2.0);
     ASSERT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
     ASSERT_GE(gTrials.size(), 5u);
-    const double expect[] = {0.8, 0.6, 0.7, 0.0};
+    const double expect[] = {0.8, 0.6, 0.7, 0.0};  // the check as it is, t0, (t0 + b) / 2, upright
     for (int i = 0; i < 4; i++) EXPECT_NEAR(gTrials[i], expect[i], 1e-12) << i;
-    const double t = std::acos(a.z);
-    EXPECT_GT(t, 0.349);
-    EXPECT_LE(t, 0.35);
+    EXPECT_GT(std::acos(a.z), 0.349);
+    EXPECT_LE(std::acos(a.z), 0.35);
     EXPECT_NEAR(std::atan2(a.y, a.x), 2.0, 1e-9);
+    a = leaning(0.8, 0.0);
+    gTrials.clear();
+    ASSERT_EQ(avoidTryTilt(&p, &a, 1, 2), 2);  // after a 2 the search starts just below b
+    EXPECT_NEAR(gTrials[1], 0.79, 1e-12);
 }
 
-TEST_F(TiltTest, NoTrialsWhereNothingCanTilt) {
+TEST_F(TiltTest, AnswersWithoutTrials) {
     struct Case {
         Vec3 axis;
-        int32_t tilt, prev;
-        int code, result;
-        size_t trials;
-        int referenced;
+        int32_t tilt;
+        int code, result, referenced;
     } cases[] = {
-        {{0, 0, 1}, 1, 0, -3, kAvoidUnresolved, 1, 0},  // vertical axis: no tilt plane
-        {leaning(0.8, 0), 0, 0, -3, kAvoidUnresolved, 1, 1},
-        {leaning(0.8, 0), 0, 0, -10, kAvoidUnresolved, 1, 0},  // the analytic tool test names no triangle
+        {{0, 0, 1}, 1, -3, kAvoidUnresolved, 0},  // upright: no tilt plane
+        {leaning(0.8, 0), 0, -3, kAvoidUnresolved, 1},
+        {leaning(0.8, 0), 0, -10, kAvoidUnresolved, 0},  // the analytic tool test names no triangle
+        {leaning(0.8, 0), 1, 2, kAvoidFree, 0},          // any result that is not negative is free
     };
     for (const Case& c : cases) {
         SetUp();
         gLimit = -1.0, gCode = c.code;
-        Vec3 a = c.axis;
+        Vec3 a = c.axis, ref{};
         const Vec3 p{0, 0, 0};
-        EXPECT_EQ(avoidTryTilt(&p, &a, c.tilt, c.prev), c.result);
-        EXPECT_EQ(gTrials.size(), c.trials);
-        Vec3 ref{};
+        EXPECT_EQ(avoidTryTilt(&p, &a, c.tilt, 0), c.result);
+        EXPECT_EQ(gTrials.size(), 1u);
         EXPECT_EQ(avoidReference(&ref), c.referenced);
     }
 }
 
-TEST_F(TiltTest, PreviousTwoSearchesDownwardFirst) {
-    const Vec3 p{0, 0, 0};
-    Vec3 a = leaning(0.8, 0);
-    ASSERT_EQ(avoidTryTilt(&p, &a, 1, 2), 2);
-    EXPECT_NEAR(gTrials[1], 0.79, 1e-12);
-    EXPECT_NEAR(std::acos(a.z), 0.35, 0.001);
-}
-
-TEST_F(TiltTest, UnresolvedPointCutsThePathOnce) {
+TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {
     MessageCapture cap(9);
     for (int run = 0; run < 2; run++) {
         Plist* L = fivePoints();
         ASSERT_NE(L, nullptr);
         gBlockedX = 3.0;
-        EXPECT_EQ(avoidCollisionPath(L, &grid, nullptr, 1), kAvoidNoCheck);  // no tool
-        ToolDescription tool{};
         EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidUnresolved);
         EXPECT_EQ(L->count, 3);
         for (int i = 0; i < 3; i++) EXPECT_NEAR(std::acos(L->vectors[i].z), 0.35, 0.001);
@@ -123,63 +111,29 @@ TEST_F(TiltTest, UnresolvedPointCutsThePathOnce) {
     EXPECT_EQ(cap.countOf("6011,0"), 1);
 }
 
-TEST_F(TiltTest, WithoutTiltEveryNegativeCodeCuts) {
-    ToolDescription tool{};
-    for (int code : {-2, -3, -7, -10}) {
-        SetUp();
-        gCode = code;
-        Plist* L = fivePoints();
-        ASSERT_NE(L, nullptr);
-        gLimit = 1.0, gBlockedX = 2.0;
-        EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 0), kAvoidUnresolved) << code;
-        EXPECT_EQ(L->count, 2);
-        EXPECT_EQ(avoidCollisionPath(L, nullptr, &tool, 0), 1);  // no obstacles: nothing tested
-        plistFree(L);
-    }
-}
-
-TEST_F(TiltTest, VerticalModeMarksOrStops) {
-    ToolDescription tool{};
+TEST_F(TiltTest, CutsOrMarksByMode) {
     struct Case {
-        int32_t mode;
+        int32_t vertical, mode, tilt, code;
         int result;
-        int32_t count;
-        int marked;  // points of kind 10
-    } cases[] = {{0, -2, 3, 1}, {2, -2, 5, 2}, {3, -2, 5, 1}, {1, 1, 5, 1}};
+        int32_t count, marked;
+    } cases[] = {
+        {0, 0, 0, -2, -2, 2, 0}, {0, 0, 0, -7, -2, 2, 0},  // without tilting every negative code cuts
+        {1, 0, 1, -2, -2, 2, 1}, {1, 2, 1, -2, -2, 5, 3}, {1, 3, 1, -2, -2, 5, 1}, {1, 1, 1, -2, 1, 5, 1},
+    };
     for (const Case& c : cases) {
         SetUp();
         AvoidSwitches s{};
-        s.verticalMode = 1, s.unresolvedMode = c.mode;
+        s.verticalMode = c.vertical, s.unresolvedMode = c.mode;
         avoidSetSwitches(&s);
-        gBlockedX = 3.0;
+        gLimit = 1.0, gBlockedX = 2.0, gCode = c.code;
         Plist* L = fivePoints();
         ASSERT_NE(L, nullptr);
-        EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), c.result) << c.mode;
+        const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, c.tilt, 0.1};
+        EXPECT_EQ(avoidCollisionRun(&ctx, L, c.tilt), c.result) << c.code << " " << c.mode;
         EXPECT_EQ(L->count, c.count);
-        int marked = 0;
+        int32_t marked = 0;
         for (int i = 0; i < 5; i++) marked += (L->flags[i] >> 8) == kAvoidKindUnresolved;
         EXPECT_EQ(marked, c.marked) << c.mode;
         plistFree(L);
     }
-}
-
-TEST_F(TiltTest, RunRecheckAndRefusals) {
-    ToolDescription tool{};
-    AvoidContext ctx{&grid, &tool, 0.5, 0, 0, 0, 0.1};
-    AvoidSwitches s{};
-    s.recheck1 = s.recheck2 = 1;
-    avoidSetSwitches(&s);
-    gLimit = 1.0, gBlockedX = 4.0;
-    Plist* L = fivePoints();
-    ASSERT_NE(L, nullptr);
-    EXPECT_EQ(avoidCollisionRun(&ctx, L, 0), kAvoidUnresolved);
-    EXPECT_EQ(L->count, 4);
-    EXPECT_EQ(avoidTiltLimit(), 0.5);
-    ctx.headAvoidAxisMode = 1;
-    EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), kAvoidNoCheck);
-    avoidSetCollisionOps(nullptr);
-    ctx.headAvoidAxisMode = 0;
-    EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), kAvoidNoCheck);
-    EXPECT_EQ(L->count, 4);
-    plistFree(L);
 }
