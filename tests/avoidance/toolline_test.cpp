@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "avoidance/avoidtilt.h"
+#include "collision/toolseg.h"
 #include "geometry/rng.h"
 
 namespace {
@@ -93,6 +94,11 @@ TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
         hits += hit;
     }
     EXPECT_GT(hits, 40);
+    toolSegResetState();  // the mesh queries reach the test once it is handed down
+    const Vec3 o{0, 0, 0}, up{0, 0, 1};
+    EXPECT_EQ(toolSegEdgeHits(&o, &up, &o, &up), -1);
+    avoidInstallLineCone();
+    EXPECT_EQ(toolSegEdgeHits(&o, &up, &o, &up), 0);
 }
 
 TEST(ToolLine, VerticalLineAgainstHolderMatchesSampling) {
