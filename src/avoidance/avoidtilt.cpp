@@ -53,7 +53,8 @@ int tiltSearch(const Vec3* P, Vec3* a, int32_t prev, bool haveHit, const Vec3& h
     if (crossUnit3D(&z, a, &u) != 0 || crossUnit3D(&u, &z, &h) != 0) return kAvoidUnresolved;
     const auto isFree = [&](double t) {
         const Vec3 trial = tiltedAxis(h, t);
-        return g.ops.check(P, &trial) >= 0;
+        int32_t hit = 0;
+        return g.ops.check(P, &trial, &hit, 1) >= 0;
     };
     bool found = false;
     double f = 0.0;
@@ -138,7 +139,8 @@ int avoidReference(Vec3* out) {
 int avoidTryTilt(const Vec3* P, Vec3* a, int32_t tilt, int32_t prev) {
     if (!P || !a || !g.ops.check) return kAvoidNoCheck;
     Vec3 hit{0, 0, 0};
-    const int r0 = g.ops.checkWhere ? g.ops.checkWhere(P, a, &hit) : g.ops.check(P, a);
+    int32_t index = 0;
+    const int r0 = g.ops.checkWhere ? g.ops.checkWhere(P, a, &hit) : g.ops.check(P, a, &index, 1);
     if (r0 >= 0) return kAvoidFree;
     // Only a hit on a part of the obstacle models names a triangle; the analytic tool test does not.
     const bool haveHit = g.ops.checkWhere && r0 <= -2 && r0 >= -5;
@@ -170,16 +172,17 @@ int avoidCollisionPath(Plist* L, const HeightGrid* grid, const ToolDescription* 
         if (kindOf(L, i) == kKindNeverTested) continue;
         const Vec3* P = &L->points[i];
         Vec3 a = L->vectors && !vertical ? L->vectors[i] : Vec3{0, 0, 1};
-        double v = 0.0;
+        int32_t v = 0;
+        int32_t hit = 0;
         int r;
         if (!g.modelFlag) {
             r = avoidCollisionTilt(P, grid, tool, &a, tilt, prev);
         } else if (!vertical) {
-            r = tilt ? avoidTryTilt(P, &a, tilt, prev) : ops.checkFull(P, &a);
+            r = tilt ? avoidTryTilt(P, &a, tilt, prev) : ops.checkFull(P, &a, &hit);
         } else {
-            r = ops.checkVertical(P, &v);
+            r = ops.checkVertical(P, 1, &v);
             if (s.unresolvedMode == 4) {
-                double height = 0.0;
+                double height = P->z;  // searched upward from the point
                 r = ops.freeHeight(P, &height);
                 g.freeHeightMax = std::max(g.freeHeightMax, height);
             }
@@ -219,7 +222,8 @@ int avoidCheckPath(Plist* L, const ToolDescription* tool) {
     for (int32_t i = 0; i < L->count; i++) {
         if (kindOf(L, i) == kKindNeverTested) continue;
         const Vec3 a = L->vectors ? L->vectors[i] : Vec3{0, 0, 1};
-        const int r = g.ops.checkFull(&L->points[i], &a);
+        int32_t hit = 0;
+        const int r = g.ops.checkFull(&L->points[i], &a, &hit);
         if (r < 0) {
             L->count = i;
             return r;

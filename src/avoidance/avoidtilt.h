@@ -21,17 +21,16 @@ enum : int {
     kAvoidKindUnresolved = 10,
 };
 
-// The tool-assembly checks of the collision layer, in the shapes this family calls them. Results: 1
-// (or any value that is not negative) free, negative the part hit.
+// The tool-assembly checks of the collision layer, in its own shapes. Results: 1 (or any value that is
+// not negative) free, negative the part hit; hit, where and part are written on a hit.
 struct AvoidCollisionOps {
-    int (*check)(const Vec3* point, const Vec3* axis);
-    int (*checkWhere)(const Vec3* point, const Vec3* axis, Vec3* vertex);  // vertex of the triangle hit
-    int (*checkFull)(const Vec3* point, const Vec3* axis);
-    int (*checkVertical)(const Vec3* point, double* value);
+    int32_t (*check)(const Vec3* point, const Vec3* axis, int32_t* hit, int32_t full);
+    int32_t (*checkWhere)(const Vec3* point, const Vec3* axis, Vec3* where);
+    int32_t (*checkFull)(const Vec3* point, const Vec3* axis, int32_t* hit);
+    int32_t (*checkVertical)(const Vec3* point, int32_t full, int32_t* part);
     int (*freeHeight)(const Vec3* point, double* height);
-    int (*record)(const Vec3* point, const Vec3* axis, double value, int result);  // the report's result
+    int32_t (*record)(const Vec3* point, const Vec3* axis, int32_t part, int32_t result);  // the report's
 };
-// Null restores the collision layer's own checks.
 void avoidSetCollisionOps(const AvoidCollisionOps* ops);
 
 // Switches that no cycle setting turns on; for hosts and tests that want them.

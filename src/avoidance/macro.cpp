@@ -539,8 +539,8 @@ int macroParamsSetUp(MacroParams* params, const CycleParams* cycle) {
     m.trajectoryMode = cycle->macroTmode;
     *params = m;
     macroSetLiftHeight(cycle->macroTheight);
-    // The mesh queries below this layer test segments against the cutter's cone through this hook.
-    avoidInstallLineCone();
+    // The collision layer below reaches the avoidance's services only through the hooks it is handed.
+    avoidInstallHooks();
     macroSetFileNames(cycle->macroSname, cycle->macroEname);
     return 1;
 }

@@ -206,6 +206,6 @@ int avoidLineCone(const Vec3* O, const Vec3* a, const ToolDescription* t, const 
     return 0;
 }
 
-void avoidInstallLineCone() {
+void avoidInstallHooks() {
     toolSegSetLineConeTest(avoidLineCone);
 }

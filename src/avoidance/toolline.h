@@ -36,5 +36,6 @@ void toolLiftReset();
 // the point found. The segment may run either way along the axis.
 int avoidLineCone(const Vec3* centre, const Vec3* axis, const ToolDescription* tool, const Vec3* a,
                   const Vec3* b, Vec3* out);
-// Hands avoidLineCone to the mesh queries of the collision layer; the run set-up calls it once.
-void avoidInstallLineCone();
+// Hands the avoidance's services to the collision layer below it (the mesh queries' cone test); the
+// run set-up calls it once.
+void avoidInstallHooks();

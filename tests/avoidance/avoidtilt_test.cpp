@@ -17,16 +17,19 @@ double gLimit = 0.35, gBlockedX = -1.0;
 int gCode = -3;
 std::vector<double> gTrials;
 
-int fakeCheck(const Vec3* p, const Vec3* a) {
+int32_t fakeFull(const Vec3* p, const Vec3* a, int32_t*) {
     gTrials.push_back(std::acos(a->z));
     return p->x == gBlockedX || std::acos(a->z) > gLimit ? gCode : 1;
 }
-int fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
-    *vertex = Vec3{7, 8, 9};
-    return fakeCheck(p, a);
+int32_t fakeCheck(const Vec3* p, const Vec3* a, int32_t* hit, int32_t) {
+    return fakeFull(p, a, hit);
 }
-int fakeVertical(const Vec3* p, double* value) {
-    *value = 0.5;
+int32_t fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
+    *vertex = Vec3{7, 8, 9};
+    return fakeFull(p, a, nullptr);
+}
+int32_t fakeVertical(const Vec3* p, int32_t, int32_t* part) {
+    *part = -3;
     return p->x == gBlockedX ? -2 : 1;
 }
 
@@ -37,7 +40,7 @@ Vec3 leaning(double t, double azimuth) {
 struct TiltTest : ::testing::Test {
     void SetUp() override {
         avoidTiltResetState();
-        const AvoidCollisionOps fake{fakeCheck, fakeWhere, fakeCheck, fakeVertical, nullptr, nullptr};
+        const AvoidCollisionOps fake{fakeCheck, fakeWhere, fakeFull, fakeVertical, nullptr, nullptr};
         avoidSetCollisionOps(&fake);
         avoidSetModelFlag(1);
         gLimit = 0.35, gBlockedX = -1.0, gCode = -3;

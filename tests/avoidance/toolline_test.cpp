@@ -97,7 +97,7 @@ TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
     toolSegResetState();  // the mesh queries reach the test once it is handed down
     const Vec3 o{0, 0, 0}, up{0, 0, 1};
     EXPECT_EQ(toolSegEdgeHits(&o, &up, &o, &up), -1);
-    avoidInstallLineCone();
+    avoidInstallHooks();
     EXPECT_EQ(toolSegEdgeHits(&o, &up, &o, &up), 0);
 }
 
