@@ -24,7 +24,6 @@ struct AvoidState {
     int32_t reportFlag = 0;
     double angleLimit = 0.005;
     double tiltLimit = 0.0;
-    double firstTrial = 0.0;
     Vec3 reference{0, 0, 0};
     int32_t referenceSet = 0;
     int32_t messageSent = 0;
@@ -63,7 +62,7 @@ int tiltSearch(const Vec3* P, Vec3* a, int32_t prev, bool haveHit, const Vec3& h
         if (isFree(t) && counts) found = true, f = t;
     };
     if (prev != 2) {
-        const double t0 = g.firstTrial;
+        const double t0 = g.ops.firstTrialAngle ? g.ops.firstTrialAngle() : 0.0;
         attempt(t0, t0 >= 0);
         for (double t : {(t0 + b) / 2, 0.0, 0.5 * b, 0.75 * b, 0.625 * b, 0.25 * b}) attempt(t, true);
     }
@@ -119,10 +118,6 @@ double avoidAngleLimit() {
 
 double avoidTiltLimit() {
     return g.tiltLimit;
-}
-
-void avoidSetFirstTrialAngle(double t0) {
-    g.firstTrial = t0;
 }
 
 void avoidSetReference(const Vec3* point) {

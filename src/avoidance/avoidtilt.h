@@ -30,6 +30,7 @@ struct AvoidCollisionOps {
     int32_t (*checkVertical)(const Vec3* point, int32_t full, int32_t* part);
     int (*freeHeight)(const Vec3* point, double* height);
     int32_t (*record)(const Vec3* point, const Vec3* axis, int32_t part, int32_t result);  // the report's
+    double (*firstTrialAngle)();  // the assembly's widest side angle, tried first when tilting
 };
 void avoidSetCollisionOps(const AvoidCollisionOps* ops);
 
@@ -60,7 +61,6 @@ void avoidSetReportFlag(int32_t flag);  // non-zero: every result goes to the co
 void avoidSetAngleLimit(double tol);    // the line tests' tolerance
 double avoidAngleLimit();
 double avoidTiltLimit();
-void avoidSetFirstTrialAngle(double t0);
 void avoidSetReference(const Vec3* point);
 int avoidReference(Vec3* out);  // 1 when a reference was stored
 

@@ -28,6 +28,9 @@ int32_t fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
     *vertex = Vec3{7, 8, 9};
     return fakeFull(p, a, nullptr);
 }
+double firstTrial() {
+    return 0.6;
+}
 int32_t fakeVertical(const Vec3* p, int32_t, int32_t* part) {
     *part = -3;
     return p->x == gBlockedX ? -2 : 1;
@@ -40,7 +43,8 @@ Vec3 leaning(double t, double azimuth) {
 struct TiltTest : ::testing::Test {
     void SetUp() override {
         avoidTiltResetState();
-        const AvoidCollisionOps fake{fakeCheck, fakeWhere, fakeFull, fakeVertical, nullptr, nullptr};
+        const AvoidCollisionOps fake{fakeCheck, fakeWhere, fakeFull,  fakeVertical,
+                                     nullptr,   nullptr,   firstTrial};
         avoidSetCollisionOps(&fake);
         avoidSetModelFlag(1);
         gLimit = 0.35, gBlockedX = -1.0, gCode = -3;
@@ -62,7 +66,6 @@ struct TiltTest : ::testing::Test {
 }  // namespace
 
 TEST_F(TiltTest, TrialOrderThenBisection) {
-    avoidSetFirstTrialAngle(0.6);
     const Vec3 p{0, 0, 0};
     Vec3 a = leaning(0.8, 2.0);
     ASSERT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
