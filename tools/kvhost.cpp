@@ -77,7 +77,7 @@ int onRecord(KvCycle* cycle, int32_t channel, const void* record, void* user) {
 void usage(FILE* out) {
     fprintf(out,
             "usage: kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--nest-at N] [--raw FILE] "
-            "[--] [cycle arguments]\n"
+            "[--max-tilt DEG] [--] [cycle arguments]\n"
             "  --lib PATH     the cycle library (default: libkvcycles.so beside kvhost)\n"
             "  --dir FOLDER   working folder of the run\n"
             "  --runs N       run the cycle N times in this process (default 1)\n"
