@@ -91,17 +91,3 @@ TEST(Approach, ReplaceRangeEitherDirection) {
         plistFree(S);
     }
 }
-
-TEST(Approach, TravelAroundThePartAxis) {
-    Plist* L = plistCreate(100, 1);
-    ASSERT_NE(L, nullptr);
-    const Vec3 z{0, 0, 1}, A{10, 0, 0}, B{0, -20, 5}, aA{1, 0, 0}, aB{-1, 0, 0};
-    ASSERT_EQ(approachAlongSurface(L, &z, &A, &B, &aA, &aB, 0.1), 0);
-    ASSERT_EQ(L->count, 16);  // a quarter turn in steps of 0.1
-    for (int32_t i = 0; i < L->count; i++) {
-        EXPECT_NEAR(std::hypot(L->points[i].x, L->points[i].y), 10 + 10 * i / 15.0, 1e-9);
-        EXPECT_NEAR(std::atan2(L->points[i].y, L->points[i].x), -1.5707963267948966 * i / 15.0, 1e-9);
-    }
-    EXPECT_VEC_NEAR(L->vectors[7], unitOf(Vec3{L->points[7].x, L->points[7].y, 0}), 1e-12);  // opposite ends
-    plistFree(L);
-}
