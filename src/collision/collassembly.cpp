@@ -82,6 +82,7 @@ int loadObstacles(const CollSetup* s) {
         gAsm.obstacleMesh[i] = coll_obstacle_from_file(name, 0, gAsm.toolRadius);
         if (!gAsm.obstacleMesh[i]) return -1;
         gAsm.ownsObstacle[i] = true;
+        if (gAsm.obstacleMesh[i]->count < 1) continue;  // nothing to meet
         gAsm.obstacle[i] = collmodel_create(gAsm.obstacleMesh[i]);
         if (!gAsm.obstacle[i]) return -1;
     }

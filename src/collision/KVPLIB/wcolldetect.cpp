@@ -133,7 +133,8 @@ void search(Search& s, const CollNode* na, const CollNode* nb) {
         placedTri(s.b, nb->tri, q);
         if (!tri_tri_intersect(p, q)) return;
         const IntPair pair{na->tri, nb->tri};
-        if (!s.all || list8Add(s.hits, &pair) < 0) s.stop = true;
+        const bool added = list8Add(s.hits, &pair) >= 0;
+        if (!s.all || !added) s.stop = true;
     }
 }
 
