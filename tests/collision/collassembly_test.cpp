@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -173,4 +174,29 @@ TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {
     EXPECT_EQ(coll_assembly(), nullptr);
     const Vec3 p{0, 0, 0}, up{0, 0, 1};
     EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
+}
+
+// The report's searches find the first free step of the vertical assembly (without the cutting part)
+// over the plate: the lowest bottom of the other parts must clear it.
+TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
+    ASSERT_EQ(build(&part.m, plate, "1111"), 1);
+    double zLow = 1e9;
+    for (int i = kAsmExtension; i <= kAsmHead; ++i)
+        for (int k = 0; k < coll_assembly()->slots[0].parts[i]->mesh->count * 9; k += 3)
+            zLow = std::fmin(zLow, coll_assembly()->slots[0].parts[i]->mesh->data[k / 9].v[k % 9 + 2]);
+    const Vec3 up{0, 0, 1};
+    for (double z : {-50.03, -45.33, -20.0}) {
+        collrep_create(&tool, 0, 1, 0.1, 100);
+        const Vec3 p{3, 4, z};
+        EXPECT_EQ(collrep_record(&p, &up, 0, kCollExtension), 1);
+        EXPECT_EQ(collrep_current()->extendSteps,
+                  std::max(0, static_cast<int32_t>(std::floor((-z - zLow) / 0.1)) + 1))
+            << z;
+    }
+    tool.chamferTop = 0, tool.tipTop = 0;  // reducible 40
+    collrep_create(&tool, 1, 0, 0.1, 100);
+    const Vec3 p{3, 4, -30.03};
+    EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
+    EXPECT_EQ(collrep_current()->reduceSteps, 1 - static_cast<int32_t>(std::ceil((zLow - 30.03) / 0.1)));
+    collrep_free();
 }
