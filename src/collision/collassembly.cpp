@@ -1,10 +1,12 @@
 // Tool-assembly collision check.
 #include "collision/collassembly.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "collision/conesection.h"
 #include "collision/polymesh.h"
@@ -55,6 +57,29 @@ double lastTop(const PartProfile* p, double fallback) {
     return emptyProfile(p) ? fallback : p->segs[p->count - 1].z1;
 }
 
+// The same outline in pieces no longer than kPieceLength: a long revolved sliver has a box that, once
+// the part is turned, overlaps every obstacle triangle along it. Null when memory is short.
+constexpr double kPieceLength = 8.0;
+
+PartProfile* splitProfile(const PartProfile* p) {
+    PartProfile* out = tprof_create(p->count * 4 + 3);
+    for (int32_t i = 0; out && i < p->count; ++i) {
+        const PartSeg& g = p->segs[i];
+        const int n = std::max(1, int(std::ceil(std::hypot(g.r1 - g.r0, g.z1 - g.z0) / kPieceLength)));
+        for (int j = 0; j < n; ++j) {
+            const double t0 = double(j) / n, t1 = double(j + 1) / n;
+            const PartSeg piece{g.r0 + (g.r1 - g.r0) * t0, g.z0 + (g.z1 - g.z0) * t0,
+                                j + 1 == n ? g.r1 : g.r0 + (g.r1 - g.r0) * t1,
+                                j + 1 == n ? g.z1 : g.z0 + (g.z1 - g.z0) * t1};
+            if (tprof_add_seg(out, &piece, p->flags[i]) < 0) {
+                tprof_free(out);
+                return nullptr;
+            }
+        }
+    }
+    return out;
+}
+
 // Offsets, shifts and revolves a part profile; false when the clearance offset failed.
 bool buildPart(int32_t part, PartProfile* profile, double allowance, double clearance, double margin,
                bool angle, int32_t message) {
@@ -66,8 +91,55 @@ bool buildPart(int32_t part, PartProfile* profile, double allowance, double clea
     }
     if (std::fabs(allowance) >= 1e-5) tprof_shift(profile, allowance);
     if (angle) gAsm.maxSideAngle = std::fmax(gAsm.maxSideAngle, tprof_max_angle(profile));
-    gAsm.partMesh[part] = coll_model_from_tprof(profile, margin);
+    PartProfile* fine = splitProfile(profile);
+    gAsm.partMesh[part] = coll_model_from_tprof(fine ? fine : profile, margin);
+    tprof_free(fine);
     return ok && gAsm.partMesh[part];
+}
+
+// Reorders triangles so that every run the tree pairs into one node, [j 2^L, (j + 1) 2^L), is a half
+// of its parent's run split across the longest extent of the centroids: the bottom-up pairing then
+// builds a tight tree over a mesh that arrives in file or grid order.
+void splitOrder(std::vector<int32_t>& idx, const std::vector<float>& c, size_t s, size_t e, size_t span) {
+    if (e - s < 2 || span < 2) return;
+    const size_t mid = s + span / 2;
+    if (mid >= e) return splitOrder(idx, c, s, e, span / 2);
+    float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
+    for (size_t i = s; i < e; ++i)
+        for (int k = 0; k < 3; ++k) {
+            const float v = c[3 * size_t(idx[i]) + k];
+            lo[k] = v < lo[k] ? v : lo[k];
+            hi[k] = v > hi[k] ? v : hi[k];
+        }
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+        if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
+    std::nth_element(idx.begin() + long(s), idx.begin() + long(mid), idx.begin() + long(e),
+                     [&](int32_t a, int32_t b) { return c[3 * size_t(a) + axis] < c[3 * size_t(b) + axis]; });
+    splitOrder(idx, c, s, mid, span / 2);
+    splitOrder(idx, c, mid, e, span / 2);
+}
+
+void spatialOrder(FTriList* mesh) {
+    const size_t n = size_t(mesh->count);
+    if (n < 3) return;
+    try {
+        std::vector<int32_t> idx(n);
+        std::vector<float> c(3 * n);
+        for (size_t i = 0; i < n; ++i) {
+            idx[i] = int32_t(i);
+            const float* v = mesh->data[i].v;
+            for (int k = 0; k < 3; ++k) c[3 * i + k] = (v[k] + v[3 + k] + v[6 + k]) / 3;
+        }
+        size_t span = 1;
+        while (span < n) span *= 2;
+        splitOrder(idx, c, 0, n, span);
+        std::vector<FTriangle> sorted(n);
+        for (size_t i = 0; i < n; ++i) sorted[i] = mesh->data[idx[i]];
+        std::copy(sorted.begin(), sorted.end(), mesh->data);
+    } catch (...) {
+        // Memory short: the mesh keeps its order, the tree is merely looser.
+    }
 }
 
 int loadObstacles(const CollSetup* s) {
@@ -83,6 +155,7 @@ int loadObstacles(const CollSetup* s) {
         if (!gAsm.obstacleMesh[i]) return -1;
         gAsm.ownsObstacle[i] = true;
         if (gAsm.obstacleMesh[i]->count < 1) continue;  // nothing to meet
+        spatialOrder(gAsm.obstacleMesh[i]);
         gAsm.obstacle[i] = collmodel_create(gAsm.obstacleMesh[i]);
         if (!gAsm.obstacle[i]) return -1;
     }

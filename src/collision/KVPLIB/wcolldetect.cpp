@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "KVWOG5/wogerr.h"
 
@@ -15,8 +16,10 @@ void refit(const CollModel* m, CollNode* node) {
         refit(m, node->child1);
         refit(m, node->child0);
         for (int k = 0; k < 3; ++k) {
-            node->box[k] = std::fmin(node->child0->box[k], node->child1->box[k]);
-            node->box[k + 3] = std::fmax(node->child0->box[k + 3], node->child1->box[k + 3]);
+            const float* b0 = node->child0->box;
+            const float* b1 = node->child1->box;
+            node->box[k] = b0[k] < b1[k] ? b0[k] : b1[k];
+            node->box[k + 3] = b0[k + 3] > b1[k + 3] ? b0[k + 3] : b1[k + 3];
         }
         return;
     }
@@ -27,21 +30,20 @@ void refit(const CollModel* m, CollNode* node) {
         return;
     }
     const float* v = m->mesh->data[node->tri].v;
+    const double(*r)[4] = m->rot.m;
     double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
     for (int i = 0; i < 3; ++i) {
-        const Vec3 p{v[3 * i], v[3 * i + 1], v[3 * i + 2]};
-        Vec3 q;
-        mat4XformPoint(&p, &m->rot, &q);
-        const double c[3] = {q.x, q.y, q.z};
+        const double x = v[3 * i], y = v[3 * i + 1], z = v[3 * i + 2];
         for (int k = 0; k < 3; ++k) {
-            lo[k] = std::fmin(lo[k], c[k]);
-            hi[k] = std::fmax(hi[k], c[k]);
+            const double c = x * r[0][k] + y * r[1][k] + z * r[2][k] + r[3][k];
+            lo[k] = c < lo[k] ? c : lo[k];
+            hi[k] = c > hi[k] ? c : hi[k];
         }
     }
-    // Rounded outward so that a float box never cuts off the double triangle it bounds.
+    // Widened before rounding so that a float box never cuts off the double triangle it bounds.
     for (int k = 0; k < 3; ++k) {
-        node->box[k] = std::nextafter(static_cast<float>(lo[k]), -1e30f);
-        node->box[k + 3] = std::nextafter(static_cast<float>(hi[k]), 1e30f);
+        node->box[k] = static_cast<float>(lo[k] - (std::fabs(lo[k]) * 2.4e-7 + 1e-30));
+        node->box[k + 3] = static_cast<float>(hi[k] + (std::fabs(hi[k]) * 2.4e-7 + 1e-30));
     }
 }
 
@@ -79,8 +81,10 @@ void placedBox(const CollModel* m, const CollNode* n, double out[6]) {
             Vec3 q;
             mat4XformPoint(&p, &m->rot, &q);
             const double v[3] = {q.x, q.y, q.z};
-            for (int k = 0; k < 3; ++k)
-                out[k] = std::fmin(out[k], v[k]), out[k + 3] = std::fmax(out[k + 3], v[k]);
+            for (int k = 0; k < 3; ++k) {
+                out[k] = v[k] < out[k] ? v[k] : out[k];
+                out[k + 3] = v[k] > out[k + 3] ? v[k] : out[k + 3];
+            }
         }
     } else {
         for (int k = 0; k < 6; ++k) out[k] = n->box[k];
@@ -94,27 +98,47 @@ struct Search {
     int32_t all;
     List8* hits;
     bool stop;
+    bool identityA, identityB;
+    bool plainBoxes;  // both sides' stored boxes hold as they are: only the offset of the positions counts
+    double shift[3];  // position of b less position of a
+    // Placed triangles of b, formed once each: a part model meets many obstacle triangles.
+    std::vector<double> placedB;
+    std::vector<uint8_t> readyB;
 };
 
-void placedTri(const CollModel* m, int32_t tri, double out[9]) {
+bool isIdentity(const Mat4& r) {
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            if (r.m[i][j] != (i == j ? 1.0 : 0.0)) return false;
+    return true;
+}
+
+void placedTri(const CollModel* m, bool identity, int32_t tri, double out[9]) {
     const float* v = m->mesh->data[tri].v;
+    if (identity) {
+        for (int k = 0; k < 9; ++k) out[k] = double(v[k]) + m->pos[k % 3];
+        return;
+    }
+    const double(*r)[4] = m->rot.m;
     for (int i = 0; i < 3; ++i) {
-        const Vec3 p{v[3 * i], v[3 * i + 1], v[3 * i + 2]};
-        Vec3 q;
-        mat4XformPoint(&p, &m->rot, &q);
-        out[3 * i] = q.x + m->pos[0];
-        out[3 * i + 1] = q.y + m->pos[1];
-        out[3 * i + 2] = q.z + m->pos[2];
+        const double x = v[3 * i], y = v[3 * i + 1], z = v[3 * i + 2];
+        for (int c = 0; c < 3; ++c)
+            out[3 * i + c] = x * r[0][c] + y * r[1][c] + z * r[2][c] + r[3][c] + m->pos[c];
     }
 }
 
 void search(Search& s, const CollNode* na, const CollNode* nb) {
     if (s.stop || !na || !nb) return;
-    double ba[6], bb[6];
-    placedBox(s.a, na, ba);
-    placedBox(s.b, nb, bb);
-    for (int k = 0; k < 3; ++k)
-        if (ba[k] > bb[k + 3] || bb[k] > ba[k + 3]) return;
+    if (s.plainBoxes) {
+        for (int k = 0; k < 3; ++k)
+            if (na->box[k] > nb->box[k + 3] + s.shift[k] || nb->box[k] + s.shift[k] > na->box[k + 3]) return;
+    } else {
+        double ba[6], bb[6];
+        placedBox(s.a, na, ba);
+        placedBox(s.b, nb, bb);
+        for (int k = 0; k < 3; ++k)
+            if (ba[k] > bb[k + 3] || bb[k] > ba[k + 3]) return;
+    }
     const bool leafA = !na->child0 && !na->child1, leafB = !nb->child0 && !nb->child1;
     if (!leafA && !leafB) {
         search(s, na->child1, nb->child1);
@@ -129,8 +153,14 @@ void search(Search& s, const CollNode* na, const CollNode* nb) {
         search(s, na, nb->child0);
     } else {
         double p[9], q[9];
-        placedTri(s.a, na->tri, p);
-        placedTri(s.b, nb->tri, q);
+        placedTri(s.a, s.identityA, na->tri, p);
+        if (!s.readyB.empty()) {
+            double* c = &s.placedB[size_t(nb->tri) * 9];
+            if (!s.readyB[nb->tri]) placedTri(s.b, s.identityB, nb->tri, c), s.readyB[nb->tri] = 1;
+            for (int k = 0; k < 9; ++k) q[k] = c[k];
+        } else {
+            placedTri(s.b, s.identityB, nb->tri, q);
+        }
         if (!tri_tri_intersect(p, q)) return;
         const IntPair pair{na->tri, nb->tri};
         const bool added = list8Add(s.hits, &pair) >= 0;
@@ -174,23 +204,31 @@ int tri_tri_intersect(const double p[9], const double q[9]) {
     }
     cross(e[0], e[1], n);
     cross(f[0], f[1], m);
-    double axes[17][3];
-    int k = 0;
-    for (int c = 0; c < 3; ++c) axes[0][c] = n[c], axes[1][c] = m[c];
-    k = 2;
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) cross(e[i], f[j], axes[k++]);
-    for (int i = 0; i < 3; ++i) cross(e[i], n, axes[k++]);
-    for (int i = 0; i < 3; ++i) cross(f[i], m, axes[k++]);
-    for (const auto& a : axes) {
+    // Axes in order, each tested as soon as it is formed: most pairs part on the first two.
+    auto separates = [&](const double* a) {
         double minP = 1e300, maxP = -1e300, minQ = 1e300, maxQ = -1e300;
         for (int i = 0; i < 3; ++i) {
             const double dp = P[i][0] * a[0] + P[i][1] * a[1] + P[i][2] * a[2];
             const double dq = Q[i][0] * a[0] + Q[i][1] * a[1] + Q[i][2] * a[2];
-            minP = std::fmin(minP, dp), maxP = std::fmax(maxP, dp);
-            minQ = std::fmin(minQ, dq), maxQ = std::fmax(maxQ, dq);
+            minP = dp < minP ? dp : minP, maxP = dp > maxP ? dp : maxP;
+            minQ = dq < minQ ? dq : minQ, maxQ = dq > maxQ ? dq : maxQ;
         }
-        if (minP > maxQ || minQ > maxP) return 0;
+        return minP > maxQ || minQ > maxP;
+    };
+    if (separates(n) || separates(m)) return 0;
+    double axis[3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            cross(e[i], f[j], axis);
+            if (separates(axis)) return 0;
+        }
+    for (int i = 0; i < 3; ++i) {
+        cross(e[i], n, axis);
+        if (separates(axis)) return 0;
+    }
+    for (int i = 0; i < 3; ++i) {
+        cross(f[i], m, axis);
+        if (separates(axis)) return 0;
     }
     return 1;
 }
@@ -254,7 +292,19 @@ void collmodel_update(CollModel* model) {
 int collmodel_collide(const CollModel* a, const CollModel* b, int32_t all, List8* hits) {
     if (!a || !b) return 0;
     const int32_t before = (all && hits) ? hits->count : 0;
-    Search s{a, b, all, hits, false};
+    Search s{a, b, all, hits, false, isIdentity(a->rot), isIdentity(b->rot), false, {}};
+    s.plainBoxes =
+        (a->boxesCurrent || isIdentityDiagonal(a->rot)) && (b->boxesCurrent || isIdentityDiagonal(b->rot));
+    for (int k = 0; k < 3; ++k) s.shift[k] = double(b->pos[k]) - double(a->pos[k]);
+    if (!s.identityB && b->mesh->count <= 65536) {
+        try {
+            s.placedB.resize(size_t(b->mesh->count) * 9);
+            s.readyB.assign(size_t(b->mesh->count), 0);
+        } catch (...) {
+            s.placedB.clear();
+            s.readyB.clear();
+        }
+    }
     search(s, a->root, b->root);
     if (s.stop) return 1;
     return (all && hits && hits->count > before) ? 1 : 0;
