@@ -292,7 +292,7 @@ void collmodel_update(CollModel* model) {
 int collmodel_collide(const CollModel* a, const CollModel* b, int32_t all, List8* hits) {
     if (!a || !b) return 0;
     const int32_t before = (all && hits) ? hits->count : 0;
-    Search s{a, b, all, hits, false, isIdentity(a->rot), isIdentity(b->rot), false, {}};
+    Search s{a, b, all, hits, false, isIdentity(a->rot), isIdentity(b->rot), false, {}, {}, {}};
     s.plainBoxes =
         (a->boxesCurrent || isIdentityDiagonal(a->rot)) && (b->boxesCurrent || isIdentityDiagonal(b->rot));
     for (int k = 0; k < 3; ++k) s.shift[k] = double(b->pos[k]) - double(a->pos[k]);
