@@ -7,33 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "collision/holdercheck.h"
 #include "geometry/msg_capture.h"
-#include "geometry/rng.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
 
-// Triangles as x, y, z of three corners.
-std::string stlText(const std::vector<std::vector<double>>& tris) {
+// A quad (two facets) of four corners given as "x y z".
+std::string quadStl(const char* a, const char* b, const char* c, const char* d) {
+    const char* v[6] = {a, b, c, a, c, d};
     std::string s = "solid t\n";
-    for (const auto& t : tris) {
-        s += "facet normal 0 0 1\nouter loop\n";
-        for (int i = 0; i < 3; ++i)
-            s += "vertex " + std::to_string(t[3 * i]) + " " + std::to_string(t[3 * i + 1]) + " " +
-                 std::to_string(t[3 * i + 2]) + "\n";
-        s += "endloop\nendfacet\n";
-    }
+    for (int i = 0; i < 6; ++i)
+        s += std::string(i % 3 ? "" : "facet normal 0 0 1\nouter loop\n") + "vertex " + v[i] + "\n" +
+             (i % 3 == 2 ? "endloop\nendfacet\n" : "");
     return s + "endsolid t\n";
 }
-
-// The plane x = 0 from z = 0.5 up, through the axis of a vertical tool at the origin.
-const std::vector<std::vector<double>> kWall = {{0, -300, 0.5, 0, 300, 0.5, 0, 300, 500},
-                                                {0, -300, 0.5, 0, 300, 500, 0, -300, 500}};
-const std::vector<std::vector<double>> kPlate = {{-300, -300, 0, 300, -300, 0, 300, 300, 0},
-                                                 {-300, -300, 0, 300, 300, 0, -300, 300, 0}};
 
 // Ball R 2, shank 6 wide from 12 to 40; extension r 5 to 60, holder r 10 to 80, head r 20 to 120.
 ToolDescription assemblyTool() {
@@ -59,21 +48,31 @@ struct Assembly : ::testing::Test {
         ncSetUnitFactor(1);
         writeTextFile(contours, kvxText(partContour("Extension", 5, 20) + partContour("Holder", 10, 20) +
                                         partContour("Head", 20, 40)));
-        writeTextFile(wall, stlText(kWall));
-        writeTextFile(plate, stlText(kPlate));
+        // The plane x = 0 from z = 0.5 up, through the axis of a vertical tool at the origin, and the plane z
+        // = 0.
+        writeTextFile(wall, quadStl("0 -300 0.5", "0 300 0.5", "0 300 500", "0 -300 500"));
+        writeTextFile(plate, quadStl("-300 -300 0", "300 -300 0", "300 300 0", "-300 300 0"));
     }
     void TearDown() override { collAssemblyResetState(); }
     // Obstacle files of cutting part, extension, holder, head ("" for none).
     int build(const CheckModel* model, const std::string& file, const char* mask, int head = 1) {
         setup = CollSetup{contours.c_str(), head, nullptr, nullptr, nullptr, nullptr, 0.5, 0.5, 0.5, 0.002};
-        names[0] = mask[0] == '1' ? file : "", names[1] = mask[1] == '1' ? file : "";
-        names[2] = mask[2] == '1' ? file : "", names[3] = mask[3] == '1' ? file : "";
+        for (int i = 0; i < 4; ++i) names[i] = mask[i] == '1' ? file : "";
         setup.cuttingFile = names[0].c_str(), setup.extensionFile = names[1].c_str();
         setup.holderFile = names[2].c_str(), setup.headFile = names[3].c_str();
         return coll_setup_assembly(model, &tool, 0, &setup);
     }
     CollSetup setup{};
     std::string names[4];
+    double partBottom(int from) const {  // lowest vertex of the part meshes from index `from` up
+        double z = 1e9;
+        for (int i = from; i < kAsmParts; ++i)
+            for (int k = 0; coll_assembly()->slots[0].parts[i] &&
+                            k < coll_assembly()->slots[0].parts[i]->mesh->count * 9;
+                 k += 3)
+                z = std::fmin(z, coll_assembly()->slots[0].parts[i]->mesh->data[k / 9].v[k % 9 + 2]);
+        return z;
+    }
 };
 
 Vec3 gReference{};
@@ -149,9 +148,7 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
 // The free height is where the lowest part bottom clears the plate; a free start returns at once.
 TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
-    double zLow = 1e9;
-    for (const CollModel* m : coll_assembly()->slots[0].parts)
-        if (m) zLow = std::fmin(zLow, m->mesh->zmin);
+    const double zLow = partBottom(kAsmCutting);
     const Vec3 p{5, 5, -50};
     int32_t code = -1;
     EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollAny);
@@ -180,10 +177,7 @@ TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {
 // over the plate: the lowest bottom of the other parts must clear it.
 TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
-    double zLow = 1e9;
-    for (int i = kAsmExtension; i <= kAsmHead; ++i)
-        for (int k = 0; k < coll_assembly()->slots[0].parts[i]->mesh->count * 9; k += 3)
-            zLow = std::fmin(zLow, coll_assembly()->slots[0].parts[i]->mesh->data[k / 9].v[k % 9 + 2]);
+    const double zLow = partBottom(kAsmExtension);
     const Vec3 up{0, 0, 1};
     for (double z : {-50.03, -45.33, -20.0}) {
         collrep_create(&tool, 0, 1, 0.1, 100);

@@ -25,18 +25,12 @@ std::vector<std::string> messagesAfter(const MessageCapture& c, size_t from) {
 
 TEST(CollReport, InitTable) {
     collAssemblyResetState();
-    // The provisional description of a ball R 5, 80 long, with no tip and no chamfer.
-    CutterShape ball{1, 5, 5, 0, 0, 0, 0, 0, 0};
-    ToolDescription provisional{};
-    set_toolenv_mode(1);
-    toolenv_create(&provisional, &ball, 0, 0, 0, 80, 0, 0, 0);
-    toolenvResetState();
     const struct {
         ToolDescription tool;
         int reduce;
         double step, wantStep, wantRef;
         int32_t wantSteps;
-    } cases[] = {{provisional, 1, 0.1, 0.1, 80, -750},
+    } cases[] = {{toolOf(1, 5, 5, 75, 0, 0), 1, 0.1, 0.1, 80, -750},  // ball R 5, 80 long
                  {toolOf(2, 3, 0, 12, 0, 0), 1, 0.05, 0.1, 12, -120},
                  {toolOf(2, 3, 0, 2.55, 0, 0), 1, 0.1, 0.1, 2.55, -25},
                  {toolOf(3, 4, 1, 20, 20, 0), 1, 0.5, 0.5, 21, 0},  // tip as long as the cutter

@@ -18,9 +18,8 @@ Triangle3D post(double d, double z0, double z1) {
 // Shank only up to the extension, as wide as the extension, which neither widens nor narrows.
 ToolDescription plainExtensionTool() {
     ToolDescription t{};
-    t.radius = 5, t.tipTop = 30, t.chamferTop = 30, t.cutterTop = 30, t.shaftDiameter = 10;
-    t.stage2Top = 40, t.stage1Top = 60, t.stage2Diameter = 10, t.stage1Diameter = 10;
-    t.stage3Top = 60, t.stage4Top = 60;
+    t.radius = 5, t.tipTop = t.chamferTop = t.cutterTop = 30, t.shaftDiameter = t.stage2Diameter = 10;
+    t.stage2Top = 40, t.stage1Top = t.stage3Top = t.stage4Top = 60, t.stage1Diameter = 10;
     return t;
 }
 

@@ -65,12 +65,10 @@ std::vector<std::vector<float>> randomTris(int n, double spread) {
 }
 
 Mat4 randomRot() {
-    Vec3 z{rngUniform() - 0.5, rngUniform() - 0.5, rngUniform() - 0.5}, x, y, t{0.3, 0.9, 0.1};
-    vecNormalize3D(&z, &z);
-    crossUnit3D(&z, &t, &y);
-    crossUnit3D(&y, &z, &x);
-    Mat4 m;
-    mat4FromAxes(&x, &y, &z, &m);
+    Mat4 a, b, m;
+    mat4Rotation(0, 6.3 * rngUniform(), &a);
+    mat4Rotation(1, 3.2 * rngUniform(), &b);
+    mat4Mult(&a, &b, &m);
     return m;
 }
 
@@ -143,14 +141,14 @@ TEST(CollTree, ContactsEqualAllPairsSeeded) {
         collmodel_update(b);
         collmodel_set_pos(a, pa[0], pa[1], pa[2]);
         collmodel_set_pos(b, pb[0], pb[1], pb[2]);
+        std::vector<std::vector<double>> pA(ma->count, std::vector<double>(9)),
+            pB(mb->count, std::vector<double>(9));
+        for (int i = 0; i < ma->count; ++i) placed(ma->data[i].v, ra, pa, pA[i].data());
+        for (int j = 0; j < mb->count; ++j) placed(mb->data[j].v, rb, pb, pB[j].data());
         std::set<std::pair<int, int>> want, got;
         for (int i = 0; i < ma->count; ++i)
-            for (int j = 0; j < mb->count; ++j) {
-                double p[9], q[9];
-                placed(ma->data[i].v, ra, pa, p);
-                placed(mb->data[j].v, rb, pb, q);
-                if (trisMeet(p, q)) want.insert({i, j});
-            }
+            for (int j = 0; j < mb->count; ++j)
+                if (trisMeet(pA[i].data(), pB[j].data())) want.insert({i, j});
         List8* hits = list8Create(4);
         EXPECT_EQ(collmodel_collide(a, b, 1, hits), want.empty() ? 0 : 1);
         for (int k = 0; k < hits->count; ++k) got.insert({hits->data[k].a, hits->data[k].b});
@@ -158,28 +156,15 @@ TEST(CollTree, ContactsEqualAllPairsSeeded) {
         EXPECT_EQ(collmodel_collide(a, b, 0, nullptr), want.empty() ? 0 : 1);
         contacts += !want.empty();
 #ifdef KV_HAVE_FCL
-        auto bvh = [](const FTriList* m) {
+        auto bvh = [](const std::vector<std::vector<double>>& tris) {  // placed already
             auto model = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
-            std::vector<fcl::Vector3d> v;
-            std::vector<fcl::Triangle> f;
-            for (int i = 0; i < m->count; ++i) {
-                for (int k = 0; k < 3; ++k)
-                    v.emplace_back(m->data[i].v[3 * k], m->data[i].v[3 * k + 1], m->data[i].v[3 * k + 2]);
-                f.emplace_back(3 * i, 3 * i + 1, 3 * i + 2);
-            }
             model->beginModel();
-            model->addSubModel(v, f);
+            for (const auto& t : tris)
+                model->addTriangle({t[0], t[1], t[2]}, {t[3], t[4], t[5]}, {t[6], t[7], t[8]});
             model->endModel();
             return model;
         };
-        auto tf = [](const Mat4& r, const float* p) {
-            fcl::Transform3d t = fcl::Transform3d::Identity();
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j) t.linear()(i, j) = r.m[j][i];  // row vectors
-            t.translation() = fcl::Vector3d(p[0], p[1], p[2]);
-            return t;
-        };
-        fcl::CollisionObjectd oa(bvh(ma), tf(ra, pa)), ob(bvh(mb), tf(rb, pb));
+        fcl::CollisionObjectd oa(bvh(pA)), ob(bvh(pB));
         fcl::CollisionRequestd request;
         fcl::CollisionResultd result;
         fcl::collide(&oa, &ob, request, result);
