@@ -1,8 +1,11 @@
 // Sampled iso lines of trimmed surfaces.
 #include "plunge/isostrip.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "geometry/frames.h"
 #include "surfaces/nurbs.h"
@@ -42,6 +45,31 @@ void isoStripFree(IsoStrip* s) {
     std::free(s->middle);
     std::free(s->t);
     std::free(s);
+}
+
+IsoStrip* isoStripCopyRange(const IsoStrip* src, int32_t first, int32_t last) {
+    if (src == nullptr || first < 0 || last >= src->count || first > last) return nullptr;
+    IsoStrip* s = isoStripCreate(last - first + 1);
+    if (s == nullptr) return nullptr;
+    s->surface = src->surface;
+    const size_t n = static_cast<size_t>(s->count);
+    std::memcpy(s->edge0, src->edge0 + first, n * sizeof(Vec3));
+    std::memcpy(s->edge1, src->edge1 + first, n * sizeof(Vec3));
+    std::memcpy(s->middle, src->middle + first, n * sizeof(Vec3));
+    std::memcpy(s->t, src->t + first, n * sizeof(double));
+    return s;
+}
+
+void isoStripSwapEdges(IsoStrip* s) {
+    if (s != nullptr) std::swap(s->edge0, s->edge1);
+}
+
+void isoStripReverse(IsoStrip* s) {
+    if (s == nullptr) return;
+    std::reverse(s->edge0, s->edge0 + s->count);
+    std::reverse(s->edge1, s->edge1 + s->count);
+    std::reverse(s->middle, s->middle + s->count);
+    std::reverse(s->t, s->t + s->count);
 }
 
 int isoSurfacePoint(const TrimSurface* rec, double u, double v, Vec3* out) {
