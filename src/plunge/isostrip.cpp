@@ -100,7 +100,9 @@ double isoLineLength(const TrimSurface* surface, int32_t direction) {
 
 IsoStrip* idx5SurfaceIsoCurve(const TrimSurface* surface, int32_t direction, double tol) {
     if (surface == nullptr || !(tol > 0.0)) return nullptr;
-    const double n = std::trunc(isoLineLength(surface, direction) / tol);
+    // The measured length falls short of the true one by a few parts in 1e9 (the evaluator keeps the
+    // last parameter a hair inside the knot range): a whole multiple of tol must not lose a sample.
+    const double n = std::trunc(isoLineLength(surface, direction) / tol * (1.0 + 1e-7));
     if (!(n >= 0.0) || n > kMaxSamples - 2) return nullptr;
     const int32_t count = static_cast<int32_t>(n) + 2;
     IsoStrip* s = isoStripCreate(count);
