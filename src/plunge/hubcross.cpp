@@ -73,7 +73,11 @@ int contourPairProfileTrace(const ContourPair* pair, const Profile2D* profile, d
         const double s = k * step;
         Vec3 x;
         if (bladeCrossingAtProfile(pair, profile, s, &x) != 1) continue;
-        if (insertPlist3D(out, s, &x) < 0) break;
+        if (insertPlist3D(out, s, &x) < 0) {
+            // A trace cut short by memory would pass for a shorter blade.
+            out->count = 0;
+            return -1;
+        }
     }
     return 1;
 }

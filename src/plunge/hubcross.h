@@ -19,5 +19,5 @@ int splitterHubAngle(const CheckModel* model, const HubShroud* level, const Cont
 // T the circumferential unit vector at p, B = unit(axis x T): 1, or -1 on the axis or for an axis along T.
 int radialTiltFrame(const Vec3* p, const Vec3* axis, Vec3* T, Vec3* B);
 // The band's crossings with the revolved profile every step along the pair, each with its pair
-// parameter: 1, or -1 for a missing argument or a step that is not positive.
+// parameter: 1, or -1 (the list emptied) for a missing argument, a step that is not positive or no memory.
 int contourPairProfileTrace(const ContourPair* pair, const Profile2D* profile, double step, Plist3D* out);

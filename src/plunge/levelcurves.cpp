@@ -44,7 +44,9 @@ int fillList(Plist3D* list, const Vec2* rz, const double* param, int32_t n) {
     tmp->count = n;
     const int rc = assignPlist3D(list, tmp);
     freePlist3D(tmp);
-    return rc == 1 ? 1 : -1;
+    if (rc == 1) return 1;
+    list->count = 0;
+    return -1;
 }
 
 int32_t levelCount(double span, double v) {

@@ -59,4 +59,8 @@ TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChanne
         freeLevelCurves(set);
     }
     freeHubShroud(pair);
+    // A step that cannot be made (a shroud of one point cannot be lowered) hands out no partial set.
+    pair = flatChannel(20, 60);
+    EXPECT_EQ(buildLevelCurves(pair, 5.0, 1, 10.0), nullptr);
+    freeHubShroud(pair);
 }
