@@ -14,7 +14,7 @@ Vec3 polar(double r, double phi, double z) {
     return {r * std::cos(phi), r * std::sin(phi), z};
 }
 
-// The same triangles as a triangle model and as a facet model.
+// The triangles as a triangle model and as facets (the third corner twice).
 struct Meshes {
     CheckModel tri, fac;
     std::vector<Facet98> facets;
@@ -22,8 +22,10 @@ struct Meshes {
         chkModelInit(&tri, kMeshTriangles);
         chkModelInit(&fac, kMeshFacets);
         tri.triangles = triListCreate(4);
-        for (const Triangle3D& x : t)
-            triListAdd(tri.triangles, &x), facets.push_back({0, {x.p[0], x.p[1], x.p[2], x.p[2]}});
+        for (const Triangle3D& x : t) {
+            triListAdd(tri.triangles, &x);
+            facets.push_back({0, {x.p[0], x.p[1], x.p[2], x.p[2]}});
+        }
         fac.facets = facets.data();
         fac.facetCount = static_cast<int32_t>(facets.size());
     }
@@ -63,10 +65,10 @@ TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     ContourPair blade{plist3DFromPoints(low, 2), plist3DFromPoints(high, 2)};
     // A mesh reaching the hub at angle theta (offset or not); one above the hub leaves the caller's angle.
     for (const double theta : {0.3, -0.2, 0.0}) {
-        const double z = theta == 0 ? 1 : -1, offset = theta > 0 ? 3 : 0;
-        Meshes m(std::vector<Triangle3D>{{{polar(20, theta, z), polar(20, theta, 2), polar(30, theta, 1)}}});
+        Meshes m(std::vector<Triangle3D>{
+            {{polar(20, theta, theta == 0 ? 1 : -1), polar(20, theta, 2), polar(30, theta, 1)}}});
         double angle = 0.125;
-        EXPECT_EQ(splitterHubAngle(&m.tri, level, &blade, offset, &angle), theta == 0 ? -1 : 1);
+        EXPECT_EQ(splitterHubAngle(&m.fac, level, &blade, theta > 0 ? 3 : 0, &angle), theta == 0 ? -1 : 1);
         EXPECT_NEAR(angle, theta == 0 ? 0.125 : theta, 1e-6);
     }
     Plist3D* out = newPlist3D(1);

@@ -17,7 +17,6 @@ TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChanne
         {{2, 40, 10, 25, 1, 0}, {15, 25, 35}, {25, 15, 5}},
         {{3, 30, 10, 0, 1, 0}, {0, 7.5, 15, 22.5}, {30, 30, 30, 30}},
         {{3, 10, 10, 0, 1, 0}, {0}, {10}},  // a step equal to the height is enlarged: one level
-        {{3, 30, 10, 0, 0.5, 0.5}, {}, {}},
         {{4, 30, 10, 10, 1, 0}, {}, {}},
     };
     for (const auto& r : rows) {
