@@ -3,6 +3,7 @@
 
 #include "geometry/profile.h"
 #include "kernel/msg.h"
+#include "plunge/bladecurves.h"
 
 HubShroud* loadHubShroud(double tol) {
     const CycleParams* p = cycleParams();
@@ -26,15 +27,6 @@ HubShroud* loadHubShroud(double tol) {
 
 namespace {
 
-// The blade's curves from its surfaces come from the blade-curve family; until it is part of this
-// library a selection yields none, and the callers report it.
-int bladeCurvesFromSelection(const char*, const Profile2D*, double, ProfileCurve**, ProfileCurve**) {
-    return -1;
-}
-int bladeEdgesFromSelection(const char*, const Profile2D*, double, Plist3DNode*) {
-    return -1;
-}
-
 ContourPair* pairFromProfileFile(const char* name) {
     ProfileCurve* curves = profileReadFile(name, nullptr, 1.0, 0, 0);
     ContourPair* pair = nullptr;
@@ -54,7 +46,7 @@ ContourPair* loadBladeContours(const Profile2D* hub, double tol) {
     } else {
         ProfileCurve* hubSide = nullptr;
         ProfileCurve* tipSide = nullptr;
-        if (bladeCurvesFromSelection(p->bladeKvx, hub, tol, &hubSide, &tipSide) != 1) {
+        if (idx5CreateBladeCurves(p->bladeKvx, hub, tol, &hubSide, &tipSide) != 1) {
             profileFreeList(hubSide);
             profileFreeList(tipSide);
             msgLong(9, kMsgNoBladeContour, "* No blade contour selected", 0);
@@ -79,7 +71,7 @@ Plist3DNode* idx5BladeContourList(const Profile2D* hub, double tol, int32_t whic
         return nullptr;
     }
     freePlist3D(second);
-    if (bladeEdgesFromSelection(which == 1 ? p->splitKvx : p->bladeKvx, hub, tol, chain) != 1) {
+    if (idx5BladeEdgeContours(which == 1 ? p->splitKvx : p->bladeKvx, hub, tol, chain) != 1) {
         freePlist3DChain(chain);
         msgLong(9, kMsgNoBladeContour, "* No blade contour selected", 0);
         return nullptr;

@@ -60,9 +60,8 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
         p->meshKvx = 1;
         SurfaceSet* set = idx5CreateSurfaceSet(&ctx, pitch);
         ASSERT_NE(set, nullptr);
-        for (const char* name : {"bld.3df", "bld1.3df"}) EXPECT_TRUE(std::filesystem::exists(tmp.file(name)));
-        for (const char* name : {"spl.3df", "spl1.3df", "spl.kvx"})
-            EXPECT_EQ(std::filesystem::exists(tmp.file(name)), splitter) << name;
+        for (const char* name : {"bld.3df", "bld1.3df", "spl.3df", "spl1.3df", "spl.kvx"})
+            EXPECT_EQ(std::filesystem::exists(tmp.file(name)), splitter || name[0] == 'b') << name;
         EXPECT_EQ(std::string(p->bladeKvx2), tmp.file("bld.kvx"));
         for (int k = 0; k < kSurfSetSlots; ++k)
             ASSERT_EQ(set->slot[k] != nullptr, splitter || (k != 1 && k != 4));
@@ -83,7 +82,6 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
         SurfaceGrids* grids = buildSurfaceSetGrids(set);
         ASSERT_NE(grids, nullptr);
         EXPECT_EQ(grids->count, splitter ? 4 : 3);
-        EXPECT_EQ(grids->grid[2] != nullptr, splitter);
         freeSurfaceSetGrids(grids);
         CheckModel* part = idx5BuildPartModel(&ctx, set);
         ASSERT_NE(part, nullptr);
