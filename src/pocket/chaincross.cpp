@@ -42,28 +42,109 @@ struct PairHit {
     bool touch;
 };
 
+// Whether p lies on the arc's sweep, with a length slack (a full circle when the ends meet).
+bool withinArc(const ContourElement* arc, const Vec2& p, double slack) {
+    const double cx = arc->g[kAcx], cy = arc->g[kAcy], r = arc->g[kAr];
+    const double sense = arc->direction > 0 ? 1.0 : -1.0;
+    const double a0 = std::atan2(arc->g[kAsy] - cy, arc->g[kAsx] - cx);
+    double sweep = sense * (std::atan2(arc->g[kAey] - cy, arc->g[kAex] - cx) - a0);
+    while (sweep < 0) sweep += kTwoPi;
+    if (sweep < 1e-12) return true;
+    double u = sense * (std::atan2(p.y - cy, p.x - cx) - a0);
+    while (u < 0) u += kTwoPi;
+    const double e = r > 0 ? slack / r : 0;
+    return u <= sweep + e || u >= kTwoPi - e;
+}
+
+// A line against an arc, solved exactly: a line that cuts the circle by the
+// smallest amount still gives its two points, so no crossing of a tiny loop is
+// mistaken for a touch. The count, touch set for a tangent contact.
+int lineArcExact(const ContourElement* line, const ContourElement* arc, Vec2 p[2], bool* touch) {
+    const double vx = line->g[kLx2] - line->g[kLx1], vy = line->g[kLy2] - line->g[kLy1];
+    const double wx = line->g[kLx1] - arc->g[kAcx], wy = line->g[kLy1] - arc->g[kAcy], r = arc->g[kAr];
+    const double a = vx * vx + vy * vy, len = std::sqrt(a);
+    if (len == 0) return 0;
+    // Parameter of the foot of the centre and its squared distance from the centre.
+    const double tf = -(vx * wx + vy * wy) / a;
+    const double fx = wx + tf * vx, fy = wy + tf * vy, h2 = fx * fx + fy * fy;
+    double t[2];
+    int n;
+    if (h2 >= r * r) {
+        if (std::sqrt(h2) - r > 1e-9) return 0;
+        t[0] = tf;
+        n = 1;
+        *touch = true;
+    } else {
+        const double half = std::sqrt(r * r - h2) / len;
+        t[0] = tf - half;
+        t[1] = tf + half;
+        n = half * len < 1e-9 ? 1 : 2;
+        *touch = n == 1;
+    }
+    const double slack = 1e-6 / len;
+    int kept = 0;
+    for (int k = 0; k < n; ++k) {
+        if (t[k] < -slack || t[k] > 1 + slack) continue;
+        const Vec2 q{line->g[kLx1] + t[k] * vx, line->g[kLy1] + t[k] * vy};
+        if (withinArc(arc, q, 1e-6)) p[kept++] = q;
+    }
+    return kept;
+}
+
+int arcArcExact(const ContourElement* a, const ContourElement* b, Vec2 p[2], bool* touch) {
+    const double dx = b->g[kAcx] - a->g[kAcx], dy = b->g[kAcy] - a->g[kAcy], d = std::hypot(dx, dy);
+    const double ra = a->g[kAr], rb = b->g[kAr];
+    if (d == 0) return 0;
+    const double along = (d * d + ra * ra - rb * rb) / (2 * d), h2 = ra * ra - along * along;
+    const double ux = dx / d, uy = dy / d, mx = a->g[kAcx] + along * ux, my = a->g[kAcy] + along * uy;
+    Vec2 q[2];
+    int n;
+    if (h2 <= 0) {
+        // Circles that miss by more than a hair do not meet at all.
+        if (std::fabs(d - (ra + rb)) > 1e-9 && std::fabs(d - std::fabs(ra - rb)) > 1e-9) return 0;
+        q[0] = {mx, my};
+        n = 1;
+    } else {
+        const double h = std::sqrt(h2);
+        q[0] = {mx - h * uy, my + h * ux};
+        q[1] = {mx + h * uy, my - h * ux};
+        n = h < 1e-9 ? 1 : 2;
+    }
+    *touch = n == 1;
+    int kept = 0;
+    for (int k = 0; k < n; ++k) {
+        if (withinArc(a, q[k], 1e-6) && withinArc(b, q[k], 1e-6)) p[kept++] = q[k];
+    }
+    return kept;
+}
+
 // The points two elements share: the count (0..2) with touch set for a tangent
 // contact, or -1 when they overlap along a piece.
 int pairPoints(const ContourElement* ea, const ContourElement* eb, Vec2 p[2], bool* touch) {
     *touch = false;
-    int n = 0;
     if (ea->type == kElemLine && eb->type == kElemLine) {
-        n = isectLineLine(ea->g, eb->g, p);
+        const int n = isectLineLine(ea->g, eb->g, p);
         return n < 0 ? -1 : n;
     }
     if (ea->type == kElemArc && eb->type == kElemArc) {
-        n = isectArcArc(ea, eb, p);
-        if (n < -1) return -1;
-    } else {
-        const ContourElement* line = ea->type == kElemLine ? ea : eb;
-        const ContourElement* arc = ea->type == kElemLine ? eb : ea;
-        n = isectLineArc(line->g, arc, p);
+        const double tol = pocketKernel().tolerance;
+        const bool sameCircle = std::fabs(ea->g[kAcx] - eb->g[kAcx]) < tol &&
+                                std::fabs(ea->g[kAcy] - eb->g[kAcy]) < tol &&
+                                std::fabs(ea->g[kAr] - eb->g[kAr]) < tol;
+        if (sameCircle) {
+            const int n = isectArcArc(ea, eb, p);
+            if (n < -1) return -1;
+            if (n == -1) {
+                *touch = true;
+                return 1;
+            }
+            return n;
+        }
+        return arcArcExact(ea, eb, p, touch);
     }
-    if (n == -1) {
-        *touch = true;
-        return 1;
-    }
-    return n;
+    const ContourElement* line = ea->type == kElemLine ? ea : eb;
+    const ContourElement* arc = ea->type == kElemLine ? eb : ea;
+    return lineArcExact(line, arc, p, touch);
 }
 
 bool boxesMeet(const Vec2& amin, const Vec2& amax, const Vec2& bmin, const Vec2& bmax) {
@@ -186,6 +267,12 @@ void elemTrim(ContourElement* e, const Vec2* p, const Vec2* q) {
     elemSetPoint(e, p, kElemStart);
     elemSetPoint(e, q, kElemEnd);
     if (e->type == kElemArc) e->g[kAr] = r;
+}
+
+int elemIntersect(const ContourElement* a, const ContourElement* b, Vec2 p[2]) {
+    if (!known(a) || !known(b)) return 0;
+    bool touch = false;
+    return pairPoints(a, b, p, &touch);
 }
 
 int32_t intersectContours(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB,

@@ -45,6 +45,10 @@ int32_t chainCopyBetween(const ContourElement* chain, int32_t count, int branch,
 // Joins a's end to b's start when their tangents agree and one is a line: 1, else -1.
 int elemJoinCollinear(ContourElement* a, ContourElement* b);
 
+// The points where two elements meet within their extents (at most 2), or -1
+// when they overlap along a piece; lines against arcs and arcs against arcs
+// are solved exactly, so that a graze still gives its two points.
+int elemIntersect(const ContourElement* a, const ContourElement* b, Vec2 p[2]);
 // Where p lies along e, 0 at the start and 1 at the end (arcs by angle swept).
 double elemFraction(const ContourElement* e, const Vec2* p);
 // The piece of e from p to q (points on e, in its direction).

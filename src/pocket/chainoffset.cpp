@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemprim.h"
@@ -49,30 +50,6 @@ bool moveElement(const ContourElement* e, double d, int side, ContourElement* ou
     return true;
 }
 
-// The points where two elements, lines taken endless and arcs as full circles, meet.
-int extendedMeet(const ContourElement* a, const ContourElement* b, Vec2 p[2]) {
-    if (a->type == kElemLine && b->type == kElemLine) {
-        const int code = isectLinesInfinite(a->g, b->g, p);
-        return code == 1 ? 1 : 0;
-    }
-    if (a->type == kElemArc && b->type == kElemArc) return isectCircleCircle(a, b, p);
-    const ContourElement* line = a->type == kElemLine ? a : b;
-    const ContourElement* arc = a->type == kElemLine ? b : a;
-    if (endsMeet(line)) return 0;
-    return isectLineCircle(line->g, arc, p);
-}
-
-ContourElement connectingLine(const Vec2& p, const Vec2& q, int32_t tag) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.sourceTag = tag;
-    e.g[kLx1] = p.x;
-    e.g[kLy1] = p.y;
-    e.g[kLx2] = q.x;
-    e.g[kLy2] = q.y;
-    return e;
-}
-
 }  // namespace
 
 int offsetElementChain(double distance, const ContourElement* in, int32_t count, ContourElement* out,
@@ -107,6 +84,18 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
         ContourElement* prevOut = &out[n - 1];
         ContourElement* next = closingRound ? &out[0] : &moved;
         const Vec2 corner = endOf(prevIn);
+        if (t == 0) {
+            // A corner within the tangent tolerance whose moved ends still part is
+            // joined as the side it turns to: a straight join would tilt an element
+            // off the distance.
+            const Vec2 a = endOf(prevOut), b = startOf(next);
+            Vec2 ta, tb;
+            if (std::hypot(a.x - b.x, a.y - b.y) > 1e-9 && elemTangent(prevIn, &ta, kElemEnd) &&
+                elemTangent(curIn, &tb, kElemStart)) {
+                const double c = vecCross2D(&ta, &tb);
+                if (c != 0) t = (c > 0 ? 1 : -1) * side;
+            }
+        }
         if (t == -1) {
             ContourElement arc{};
             arc.type = kElemArc;
@@ -159,7 +148,7 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
             const Vec2 pe = endOf(prevOut), ns = startOf(next);
             const Vec2 joint{0.5 * (pe.x + ns.x), 0.5 * (pe.y + ns.y)};
             Vec2 p[2];
-            const int m = extendedMeet(prevOut, next, p);
+            const int m = elemIntersect(prevOut, next, p);
             if (m > 0) {
                 const int pick = m == 2 && std::hypot(p[1].x - joint.x, p[1].y - joint.y) <
                                                std::hypot(p[0].x - joint.x, p[0].y - joint.y)
@@ -168,29 +157,34 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
                 const double rp = prevOut->g[kAr], rn = next->g[kAr];
                 elemSetPoint(prevOut, &p[pick], kElemEnd);
                 elemSetPoint(next, &p[pick], kElemStart);
-                if (prevOut->type == kElemArc) {
-                    prevOut->g[kAr] = rp;
-                    arcFixRadius(prevOut);
-                }
-                if (next->type == kElemArc) {
-                    next->g[kAr] = rn;
-                    arcFixRadius(next);
-                }
-            } else if (std::fabs(pe.x - ns.x) >= 0.001 || std::fabs(pe.y - ns.y) >= 0.001) {
-                result = kChainDoubtful;
-                // Keep the chain joined so that its crossings can still be traced.
-                const ContourElement link =
-                    connectingLine(pe, ns, std::max(prevIn->sourceTag, curIn->sourceTag));
-                if (closingRound) {
-                    out[n++] = link;
-                } else {
-                    out[n] = out[n - 1];
-                    out[n - 1] = link;
-                    ++n;
-                }
-            } else {
+                if (prevOut->type == kElemArc) prevOut->g[kAr] = rp;
+                if (next->type == kElemArc) next->g[kAr] = rn;
+            } else if (std::hypot(pe.x - ns.x, pe.y - ns.y) < 1e-9) {
                 elemSetPoint(prevOut, &joint, kElemEnd);
                 elemSetPoint(next, &joint, kElemStart);
+            } else {
+                // The moved elements pass each other without meeting (one is shorter than
+                // the distance): an arc about the corner the other way round keeps every point
+                // of the chain at the distance from the corner, and the loop it closes is cut
+                // away with the other loops.
+                ContourElement arc{};
+                arc.type = kElemArc;
+                arc.sourceTag = std::max(prevIn->sourceTag, curIn->sourceTag);
+                arc.direction = side;
+                arc.g[kAcx] = corner.x;
+                arc.g[kAcy] = corner.y;
+                arc.g[kAsx] = pe.x;
+                arc.g[kAsy] = pe.y;
+                arc.g[kAex] = ns.x;
+                arc.g[kAey] = ns.y;
+                arc.g[kAr] = d;
+                if (closingRound) {
+                    out[n++] = arc;
+                } else {
+                    out[n] = out[n - 1];
+                    out[n - 1] = arc;
+                    ++n;
+                }
             }
         }
         // Pieces that shrank to a point leave the chain.
@@ -206,7 +200,13 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
         --n;
     }
     for (int32_t i = 0; i < n; ++i) {
-        if (out[i].type == kElemArc) arcFixRadius(&out[i]);
+        ContourElement& e = out[i];
+        if (e.type != kElemArc) continue;
+        const double r = e.g[kAr];
+        const double ds = std::hypot(e.g[kAsx] - e.g[kAcx], e.g[kAsy] - e.g[kAcy]);
+        const double de = std::hypot(e.g[kAex] - e.g[kAcx], e.g[kAey] - e.g[kAcy]);
+        // Arcs built exactly on their circle need no repair.
+        if (std::fabs(ds - r) > 1e-9 * (1 + r) || std::fabs(de - r) > 1e-9 * (1 + r)) arcFixRadius(&e);
     }
     *outCount = contourClean(out, n);
     return result;

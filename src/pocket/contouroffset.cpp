@@ -54,10 +54,9 @@ int32_t singleRing(std::vector<ContourElement>& chain, int32_t n, const ContourE
         const int o = contourOrientation(out, n);
         if (orient == 0 ? !k.openMode : o != orient) return 0;
         // Below the smallest offset the ring is the input itself: no distance to keep.
-        const bool moved = distance >= 0.0005;
-        if (moved && !ringKeepsDistance(out, n, in, count, distance)) return 0;
-        // Past half its width a contour turns inside out with its ends still far enough away.
-        if (moved && !ringKeepsOffset(out, n, in, count, distance)) return 0;
+        // Past half its width a contour turns inside out with its ends still 0.9 x the
+        // distance away: the stricter test, which implies the end test, decides.
+        if (distance >= 0.0005 && !ringKeepsOffset(out, n, in, count, distance)) return 0;
     }
     ringStart[0] = 0;
     if (ringCount) ringCount[0] = n;
@@ -129,7 +128,8 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
     int32_t pos = 0, rings = 0;
     for (;;) {
         int32_t got = offsetBuildFromHits(w.table.data(), records, w.chain.data(), n, out + pos,
-                                          kClistMaxElements - pos, in, count, distance);
+                                          kClistMaxElements - pos, in, count, distance,
+                                          orient == 0 ? 0 : (orient == side ? 1 : -1));
         if (got == -1) return -1;
         if (got == -2) continue;
         if (got == 0) break;
@@ -159,8 +159,9 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
         ContourElement* ring = out + ringStart[i];
         arcCentreRepair(ring, counts[i]);
         if (ringHasFullArc(counts[i], ring, 0) || ringHasZeroElement(ring, counts[i]) ||
-            (distance > 0.00011 && !ringKeepsDistance(ring, counts[i], in, count, distance)))
+            (distance > 0.00011 && !ringKeepsDistance(ring, counts[i], in, count, distance))) {
             st.problem = 1;
+        }
     }
     if (rings > 0 && orient != 0 && orient != side && distance > k.tolerance &&
         !ringsContainInput(out, ringStart, counts.data(), rings, in, count))

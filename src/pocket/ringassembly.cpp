@@ -29,22 +29,45 @@ Vec2 endOf(const ContourElement* e) {
     return s;
 }
 
+// Whether p lies nearer than R to an element, exact on arcs of any radius: the
+// sweep test is done by fraction along the arc, not by an angle tolerance that
+// a large radius would stretch beyond the arc's ends.
+bool nearerThan(const Vec2& p, const ContourElement& e, double R) {
+    const double R2 = R * R;
+    if (e.type == kElemArc) {
+        const double cx = p.x - e.g[kAcx], cy = p.y - e.g[kAcy], c = std::sqrt(cx * cx + cy * cy);
+        if (std::fabs(c - e.g[kAr]) >= R) return false;
+        const double sx = p.x - e.g[kAsx], sy = p.y - e.g[kAsy], tx = p.x - e.g[kAex], ty = p.y - e.g[kAey];
+        if (sx * sx + sy * sy < R2 || tx * tx + ty * ty < R2) return true;
+        const double f = elemFraction(&e, &p);
+        return f >= 0 && f <= 1;
+    }
+    const double x1 = e.g[kLx1], y1 = e.g[kLy1], dx = e.g[kLx2] - x1, dy = e.g[kLy2] - y1;
+    const double l2 = dx * dx + dy * dy;
+    const double u = l2 > 0 ? std::clamp(((p.x - x1) * dx + (p.y - y1) * dy) / l2, 0.0, 1.0) : 0.0;
+    const double qx = p.x - x1 - u * dx, qy = p.y - y1 - u * dy;
+    return qx * qx + qy * qy < R2;
+}
+
 // Input elements binned in a grid, so that "is any element nearer than R"
 // looks at the few elements around a point instead of all of them.
 class InputIndex {
   public:
     InputIndex(const ContourElement* in, int32_t n, double reach) : in_(in), n_(n) {
         if (n < 1) return;
-        chainBoundingBox(in, n, &lo_, &hi_);
-        const double w = hi_.x - lo_.x, h = hi_.y - lo_.y;
+        chainBoundingBox(in, n, &all0_, &all1_);
+        const double w = all1_.x - all0_.x, h = all1_.y - all0_.y;
         cell_ = std::max({reach, std::max(w, h) / 128, 1e-6});
         nx_ = std::min(128, static_cast<int>(w / cell_) + 1);
         ny_ = std::min(128, static_cast<int>(h / cell_) + 1);
         cell_ = std::max({cell_, w / nx_, h / ny_});
         start_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
         std::vector<int> box(4 * static_cast<size_t>(n));
+        lo_.resize(n);
+        hi_.resize(n);
         for (int32_t i = 0; i < n; ++i) {
-            Vec2 a, b;
+            Vec2& a = lo_[i];
+            Vec2& b = hi_[i];
             elemBoundingBox(&in[i], &a, &b);
             int* r = &box[4 * static_cast<size_t>(i)];
             r[0] = cx(a.x), r[1] = cy(a.y), r[2] = cx(b.x), r[3] = cy(b.y);
@@ -64,14 +87,16 @@ class InputIndex {
     // Whether some input element lies nearer than R to p.
     bool closer(const Vec2& p, double R) const {
         if (n_ < 1 || R <= 0) return false;
-        if (p.x < lo_.x - R || p.x > hi_.x + R || p.y < lo_.y - R || p.y > hi_.y + R) return false;
+        if (p.x < all0_.x - R || p.x > all1_.x + R || p.y < all0_.y - R || p.y > all1_.y + R) return false;
         const int x0 = cx(p.x - R), x1 = cx(p.x + R), y0 = cy(p.y - R), y1 = cy(p.y + R);
         for (int y = y0; y <= y1; ++y) {
             for (int x = x0; x <= x1; ++x) {
                 const size_t c = static_cast<size_t>(y) * nx_ + x;
                 for (int32_t k = start_[c]; k < start_[c + 1]; ++k) {
-                    Vec2 near;
-                    if (elemDistance(&p, &in_[items_[k]], &near) < R) return true;
+                    const int32_t i = items_[k];
+                    const Vec2 &lo = lo_[i], &hi = hi_[i];
+                    if (p.x < lo.x - R || p.x > hi.x + R || p.y < lo.y - R || p.y > hi.y + R) continue;
+                    if (nearerThan(p, in_[i], R)) return true;
                 }
             }
         }
@@ -79,15 +104,16 @@ class InputIndex {
     }
 
   private:
-    int cx(double x) const { return std::clamp(static_cast<int>((x - lo_.x) / cell_), 0, nx_ - 1); }
-    int cy(double y) const { return std::clamp(static_cast<int>((y - lo_.y) / cell_), 0, ny_ - 1); }
+    int cx(double x) const { return std::clamp(static_cast<int>((x - all0_.x) / cell_), 0, nx_ - 1); }
+    int cy(double y) const { return std::clamp(static_cast<int>((y - all0_.y) / cell_), 0, ny_ - 1); }
 
     const ContourElement* in_;
     int32_t n_;
-    Vec2 lo_{}, hi_{};
+    Vec2 all0_{}, all1_{};  // the box of the whole input
     double cell_ = 1;
     int nx_ = 1, ny_ = 1;
     std::vector<int32_t> start_, items_;
+    std::vector<Vec2> lo_, hi_;  // element boxes
 };
 
 // A place on the chain where a crossing record lies.
@@ -100,15 +126,16 @@ struct Place {
 };
 
 bool placeUsed(const PocketIsect& r, int which) {
-    return r.state == kIsectInvalid || (which == 1 && r.state == kIsectUsedA) ||
+    return r.state == kIsectSpent || (which == 1 && r.state == kIsectUsedA) ||
            (which == 2 && r.state == kIsectUsedB);
 }
 
 void placeMarkUsed(PocketIsect& r, int which) {
-    if (r.state == kIsectValid)
-        r.state = which == 1 ? kIsectUsedA : kIsectUsedB;
-    else if (r.state != (which == 1 ? kIsectUsedA : kIsectUsedB))
-        r.state = kIsectInvalid;
+    const int32_t mine = which == 1 ? kIsectUsedA : kIsectUsedB;
+    if (r.state == kIsectUsedA || r.state == kIsectUsedB)
+        r.state = r.state == mine ? mine : kIsectSpent;
+    else if (r.state != kIsectSpent)
+        r.state = mine;
 }
 
 // Appends the chain from place a to place b; false when out would overflow.
@@ -195,10 +222,11 @@ void isectMarkNearInvalid(PocketIsect* records, int32_t count) {
 
 int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourElement* chain,
                             int32_t chainCount, ContourElement* out, int32_t outCapacity,
-                            const ContourElement* input, int32_t inputCount, double distance) {
+                            const ContourElement* input, int32_t inputCount, double distance, int inside) {
+    // Every crossing cuts the chain, an invalid one too: the pieces on either side
+    // of it are judged on their own.
     std::vector<Place> places;
     for (int32_t i = 0; i < count; ++i) {
-        if (records[i].state == kIsectInvalid) continue;
         const Vec2 p{records[i].x, records[i].y};
         for (int which : {1, 2}) {
             const int32_t e = (which == 1 ? records[i].elemA : records[i].elemB) - 1;
@@ -221,7 +249,10 @@ int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourEl
             other[first] = k;
         }
     }
-    const double r = isectClassifyRadius(distance) - pocketKernel().tolerance;
+    // Pieces of the raw chain lie exactly at the distance from their own source, so
+    // only rounding is forgiven: the smallest loop left at a shallow corner dips
+    // distance x turn^2 / 8 below it.
+    const double r = distance * (1 - 1e-7) - 1e-9;
     const InputIndex index(input, inputCount, r);
     std::vector<ContourElement> ring, piece;
     // A piece keeps the distance when its middle does; a piece between two
@@ -231,7 +262,11 @@ int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourEl
         if (!copyPiece(chain, chainCount, places[k], places[(k + 1) % m], piece, kClistMaxElements))
             return false;
         if (piece.empty()) return true;
-        return !index.closer(midway(piece, 0), r);
+        const Vec2 mid = midway(piece, 0);
+        if (index.closer(mid, r)) return false;
+        // An arc about a sharp inner corner can reach round to the wrong side of the
+        // contour at the full distance from everything.
+        return inside == 0 || (pointInContour(input, inputCount, &mid) != 0) == (inside > 0);
     };
     auto free = [&](int32_t k) { return !placeUsed(records[places[k].rec], places[k].which); };
     auto spend = [&](int32_t k) { placeMarkUsed(records[places[k].rec], places[k].which); };
@@ -389,8 +424,9 @@ int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElem
     const double r = isectClassifyRadius(distance) - pocketKernel().tolerance;
     const InputIndex index(input, inputCount, r);
     for (int32_t i = 0; i < count; ++i) {
-        Vec2 m;
+        Vec2 m, e;
         if (elemPoint(&ring[i], &m, kElemMiddle) && index.closer(m, r)) return 0;
+        if (elemPoint(&ring[i], &e, kElemEnd) && index.closer(e, r)) return 0;
     }
     return 1;
 }

@@ -11,10 +11,11 @@
 
 // States of a crossing record during ring assembly.
 enum : int32_t {
-    kIsectValid = 1,    // both pieces leaving the crossing are still free
-    kIsectInvalid = 2,  // too near the input, or both pieces used
+    kIsectValid = 1,    // a crossing where a ring may turn
+    kIsectInvalid = 2,  // too near the input: every loop through it is cut away
     kIsectUsedA = 4,    // the piece leaving along the first element is used
     kIsectUsedB = 5,    // the piece leaving along the second element is used
+    kIsectSpent = 6,    // both pieces leaving it are used
 };
 
 // Sets every record's state: invalid when the circle of the reduced distance
@@ -26,12 +27,14 @@ void isectMarkNearInvalid(PocketIsect* records, int32_t count);
 // The radius of the classification circle at this distance.
 double isectClassifyRadius(double distance);
 
-// Writes the next ring at out (room for outCapacity): its element count, 0 when
+// Writes the next ring at out (room for outCapacity), from pieces of the chain
+// between crossings that keep the distance from the input and lie inside it
+// (inside 1), outside it (-1) or either (0): its element count, 0 when
 // no free piece is left, -1 when a ring exceeds the capacity (3029), -2 when it
 // fails to close (the offset's problem flag is set and its pieces are spent).
 int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourElement* chain,
                             int32_t chainCount, ContourElement* out, int32_t outCapacity,
-                            const ContourElement* input, int32_t inputCount, double distance);
+                            const ContourElement* input, int32_t inputCount, double distance, int inside);
 // 1 when an arc of radius 5000 or more with a chord of at most 1 bulges farther
 // than twice the distance from the source.
 int offsetArcBulges(const ContourElement* ring, int32_t count, const ContourElement* source,
@@ -44,8 +47,9 @@ int ringHasFullArc(int32_t count, const ContourElement* ring, int mode);  // mod
 int ringHasZeroElement(const ContourElement* ring, int32_t count);
 int ringKeepsDistance(const ContourElement* ring, int32_t count, const ContourElement* input,
                       int32_t inputCount, double distance);
-// 1 when the middle of every element lies at the distance (within the
-// classification tolerance): a ring turned inside out passes the end test but not this one.
+// 1 when the middle and the end of every element lie at the distance (within
+// the classification tolerance): stricter than ringKeepsDistance, which a ring
+// turned inside out can pass.
 int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElement* input,
                     int32_t inputCount, double distance);
 int ringsContainInput(const ContourElement* rings, const int32_t* ringStart, const int32_t* ringCount,
