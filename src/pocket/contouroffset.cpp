@@ -73,12 +73,19 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
     PocketOffsetState& st = pocketOffsetState();
     OffsetWork& w = work();
     if (k.pocketContour) st.strictRings = 1;
-    int orient = contourOrientation(in, count);
-    if (orient == 0) {
-        // Degenerate elements leave the turning undecided; the cleaned contour has the same sense.
-        std::vector<ContourElement> clean(in, in + count);
-        orient = contourOrientation(clean.data(), contourClean(clean.data(), count));
+    // An element without length has no direction to offset along and leaves the
+    // turning undecided: such an input is offset as its cleaned copy.
+    std::vector<ContourElement> clean;
+    const bool degenerate = count > 1 && std::any_of(in, in + count, [](const ContourElement& e) {
+                                return elemIsPoint(&e) || elemLength(&e) < 1e-7;
+                            });
+    if (degenerate) {
+        clean.assign(in, in + count);
+        count = contourClean(clean.data(), count);
+        if (count < 1) return 0;
+        in = clean.data();
     }
+    const int orient = contourOrientation(in, count);
     if (distance < 0) {
         distance = -distance;
         side = -side;
