@@ -42,18 +42,23 @@ struct PairHit {
     bool touch;
 };
 
-// Whether p lies on the arc's sweep, with a length slack (a full circle when the ends meet).
+// Whether p (on the arc's circle) lies on its sweep, with a length slack at the
+// ends; sector tests by cross products, a full circle when the ends meet.
 bool withinArc(const ContourElement* arc, const Vec2& p, double slack) {
-    const double cx = arc->g[kAcx], cy = arc->g[kAcy], r = arc->g[kAr];
+    const double cx = arc->g[kAcx], cy = arc->g[kAcy];
+    const double sx = arc->g[kAsx] - cx, sy = arc->g[kAsy] - cy, ex = arc->g[kAex] - cx,
+                 ey = arc->g[kAey] - cy;
+    const double px = p.x - cx, py = p.y - cy;
+    if (std::hypot(p.x - arc->g[kAsx], p.y - arc->g[kAsy]) <= slack ||
+        std::hypot(p.x - arc->g[kAex], p.y - arc->g[kAey]) <= slack)
+        return true;
     const double sense = arc->direction > 0 ? 1.0 : -1.0;
-    const double a0 = std::atan2(arc->g[kAsy] - cy, arc->g[kAsx] - cx);
-    double sweep = sense * (std::atan2(arc->g[kAey] - cy, arc->g[kAex] - cx) - a0);
-    while (sweep < 0) sweep += kTwoPi;
-    if (sweep < 1e-12) return true;
-    double u = sense * (std::atan2(p.y - cy, p.x - cx) - a0);
-    while (u < 0) u += kTwoPi;
-    const double e = r > 0 ? slack / r : 0;
-    return u <= sweep + e || u >= kTwoPi - e;
+    const double se = sense * (sx * ey - sy * ex), sp = sense * (sx * py - sy * px),
+                 pe = sense * (px * ey - py * ex);
+    if (std::fabs(se) < 1e-300 && sx * ex + sy * ey > 0) return true;  // ends meet: a full circle
+    // A sweep below half a turn holds the points past the start and before the end;
+    // a longer one everything but the points before the start and past the end.
+    return se > 0 ? (sp >= 0 && pe >= 0) : (sp >= 0 || pe >= 0);
 }
 
 // A line against an arc, solved exactly: a line that cuts the circle by the

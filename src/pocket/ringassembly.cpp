@@ -79,8 +79,9 @@ class InputIndex {
         std::vector<int32_t> fill(start_.begin(), start_.end() - 1);
         for (int32_t i = 0; i < n; ++i) {
             const int* r = &box[4 * static_cast<size_t>(i)];
+            const Item item{lo_[i].x, lo_[i].y, hi_[i].x, hi_[i].y, i};
             for (int y = r[1]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[2]; ++x) items_[fill[static_cast<size_t>(y) * nx_ + x]++] = i;
+                for (int x = r[0]; x <= r[2]; ++x) items_[fill[static_cast<size_t>(y) * nx_ + x]++] = item;
         }
     }
 
@@ -92,11 +93,11 @@ class InputIndex {
         for (int y = y0; y <= y1; ++y) {
             for (int x = x0; x <= x1; ++x) {
                 const size_t c = static_cast<size_t>(y) * nx_ + x;
+                // Boxes kept beside the index in each cell: the scan stays in one run of memory.
                 for (int32_t k = start_[c]; k < start_[c + 1]; ++k) {
-                    const int32_t i = items_[k];
-                    const Vec2 &lo = lo_[i], &hi = hi_[i];
-                    if (p.x < lo.x - R || p.x > hi.x + R || p.y < lo.y - R || p.y > hi.y + R) continue;
-                    if (nearerThan(p, in_[i], R)) return true;
+                    const Item& it = items_[k];
+                    if (p.x < it.x0 - R || p.x > it.x1 + R || p.y < it.y0 - R || p.y > it.y1 + R) continue;
+                    if (nearerThan(p, in_[it.index], R)) return true;
                 }
             }
         }
@@ -112,7 +113,12 @@ class InputIndex {
     Vec2 all0_{}, all1_{};  // the box of the whole input
     double cell_ = 1;
     int nx_ = 1, ny_ = 1;
-    std::vector<int32_t> start_, items_;
+    struct Item {
+        double x0, y0, x1, y1;  // the element's box
+        int32_t index;
+    };
+    std::vector<int32_t> start_;
+    std::vector<Item> items_;
     std::vector<Vec2> lo_, hi_;  // element boxes
 };
 
