@@ -200,6 +200,21 @@ Vec2 endOf(const ContourElement* e) {
     return s;
 }
 
+// The box of an element; an arc's extreme points count where its sweep reaches them.
+void boxOf(const ContourElement* e, Vec2* lo, Vec2* hi) {
+    const Vec2 s = startOf(e), t = endOf(e);
+    *lo = {std::fmin(s.x, t.x), std::fmin(s.y, t.y)};
+    *hi = {std::fmax(s.x, t.x), std::fmax(s.y, t.y)};
+    if (e->type != kElemArc) return;
+    const double cx = e->g[kAcx], cy = e->g[kAcy], r = e->g[kAr];
+    const Vec2 extremes[4] = {{cx + r, cy}, {cx, cy + r}, {cx - r, cy}, {cx, cy - r}};
+    for (const Vec2& q : extremes) {
+        if (!withinArc(e, q, 0)) continue;
+        *lo = {std::fmin(lo->x, q.x), std::fmin(lo->y, q.y)};
+        *hi = {std::fmax(hi->x, q.x), std::fmax(hi->y, q.y)};
+    }
+}
+
 // Keeps the hits that are real crossings, each once: a point at an element's end
 // is judged at the next element's start, where both ways through it are known.
 template <typename Flagged>
@@ -291,12 +306,12 @@ int32_t intersectContours(const ContourElement* a, int32_t countA, const Contour
     }
     auto flagged = [&](int32_t i, int32_t j) { return flags[static_cast<size_t>(i) * countB + j] != 0; };
     std::vector<Vec2> bmin(countB), bmax(countB);
-    for (int32_t j = 0; j < countB; ++j) elemBoundingBox(&b[j], &bmin[j], &bmax[j]);
+    for (int32_t j = 0; j < countB; ++j) boxOf(&b[j], &bmin[j], &bmax[j]);
     std::vector<PairHit> hits;
     for (int32_t i = 0; i < countA; ++i) {
         if (!known(&a[i])) continue;
         Vec2 amin, amax;
-        elemBoundingBox(&a[i], &amin, &amax);
+        boxOf(&a[i], &amin, &amax);
         for (int32_t j = 0; j < countB; ++j) {
             if (!known(&b[j]) || !boxesMeet(amin, amax, bmin[j], bmax[j])) continue;
             Vec2 p[2];
@@ -322,7 +337,7 @@ int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* r
     std::vector<Vec2> lo(count), hi(count);
     std::vector<int32_t> order(count);
     for (int32_t i = 0; i < count; ++i) {
-        elemBoundingBox(&chain[i], &lo[i], &hi[i]);
+        boxOf(&chain[i], &lo[i], &hi[i]);
         order[i] = i;
     }
     std::sort(order.begin(), order.end(), [&](int32_t x, int32_t y) { return lo[x].x < lo[y].x; });

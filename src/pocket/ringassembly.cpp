@@ -104,6 +104,47 @@ class InputIndex {
         return false;
     }
 
+    // Whether p lies inside the input: the crossings of the ray from p towards +x,
+    // counted cell by cell along p's row (each in the cell that holds its point).
+    bool inside(const Vec2& p) const {
+        if (n_ < 1 || p.y < all0_.y || p.y > all1_.y || p.x > all1_.x) return false;
+        const int y = cy(p.y);
+        bool in = false;
+        for (int x = cx(p.x); x < nx_; ++x) {
+            const double left = x == 0 ? -1e300 : all0_.x + x * cell_;
+            const double right = x == nx_ - 1 ? 1e300 : all0_.x + (x + 1) * cell_;
+            const size_t c = static_cast<size_t>(y) * nx_ + x;
+            for (int32_t k = start_[c]; k < start_[c + 1]; ++k) {
+                const Item& it = items_[k];
+                if (p.y < it.y0 || p.y > it.y1 || it.x1 < p.x) continue;
+                const ContourElement& e = in_[it.index];
+                auto count = [&](double xc) {
+                    if (xc > p.x && xc >= left && xc < right) in = !in;
+                };
+                if (e.type == kElemLine) {
+                    const double y1 = e.g[kLy1], y2 = e.g[kLy2];
+                    if ((y1 > p.y) != (y2 > p.y))
+                        count(e.g[kLx1] + (p.y - y1) * (e.g[kLx2] - e.g[kLx1]) / (y2 - y1));
+                    continue;
+                }
+                const double dy = p.y - e.g[kAcy], h2 = e.g[kAr] * e.g[kAr] - dy * dy;
+                if (h2 <= 0) continue;
+                const double h = std::sqrt(h2);
+                for (double xc : {e.g[kAcx] - h, e.g[kAcx] + h}) {
+                    const Vec2 q{xc, p.y};
+                    const double f = elemFraction(&e, &q);
+                    // Half-open at the ends, as for lines: the end whose neighbour carries on counts once.
+                    const double sy = e.g[kAsy], ey = e.g[kAey];
+                    if (f > 0 && f < 1)
+                        count(xc);
+                    else if (f == 0 && (sy > p.y) != (ey > p.y))
+                        count(xc);
+                }
+            }
+        }
+        return in;
+    }
+
   private:
     int cx(double x) const { return std::clamp(static_cast<int>((x - all0_.x) / cell_), 0, nx_ - 1); }
     int cy(double y) const { return std::clamp(static_cast<int>((y - all0_.y) / cell_), 0, ny_ - 1); }
@@ -162,15 +203,25 @@ bool copyPiece(const ContourElement* chain, int32_t n, const Place& a, const Pla
     return true;
 }
 
+// Length of an element from its ends and, for an arc, its sweep.
+double quickLength(const ContourElement& e) {
+    if (e.type != kElemArc) return std::hypot(e.g[kLx2] - e.g[kLx1], e.g[kLy2] - e.g[kLy1]);
+    const double a0 = std::atan2(e.g[kAsy] - e.g[kAcy], e.g[kAsx] - e.g[kAcx]);
+    double w =
+        (e.direction > 0 ? 1.0 : -1.0) * (std::atan2(e.g[kAey] - e.g[kAcy], e.g[kAex] - e.g[kAcx]) - a0);
+    while (w < 0) w += kTwoPi;
+    return e.g[kAr] * w;
+}
+
 // The point halfway along a run of elements.
-Vec2 midway(const std::vector<ContourElement>& run, size_t first) {
+Vec2 midway(const std::vector<ContourElement>& run) {
+    std::vector<double> len(run.size());
     double total = 0;
-    for (size_t i = first; i < run.size(); ++i) total += elemLength(&run[i]);
+    for (size_t i = 0; i < run.size(); ++i) total += len[i] = quickLength(run[i]);
     double left = 0.5 * total;
-    for (size_t i = first; i < run.size(); ++i) {
-        const double len = elemLength(&run[i]);
-        if (left <= len && len > 0) {
-            const double t = left / len;
+    for (size_t i = 0; i < run.size(); ++i) {
+        if (left <= len[i] && len[i] > 0) {
+            const double t = left / len[i];
             Vec2 p;
             if (run[i].type == kElemArc) {
                 arcPointAt(&run[i], t, &p);
@@ -180,9 +231,9 @@ Vec2 midway(const std::vector<ContourElement>& run, size_t first) {
             }
             return p;
         }
-        left -= len;
+        left -= len[i];
     }
-    return run.empty() ? Vec2{0, 0} : startOf(&run[first < run.size() ? first : 0]);
+    return run.empty() ? Vec2{0, 0} : startOf(&run[0]);
 }
 
 }  // namespace
@@ -268,11 +319,11 @@ int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourEl
         if (!copyPiece(chain, chainCount, places[k], places[(k + 1) % m], piece, kClistMaxElements))
             return false;
         if (piece.empty()) return true;
-        const Vec2 mid = midway(piece, 0);
+        const Vec2 mid = midway(piece);
         if (index.closer(mid, r)) return false;
         // An arc about a sharp inner corner can reach round to the wrong side of the
         // contour at the full distance from everything.
-        return inside == 0 || (pointInContour(input, inputCount, &mid) != 0) == (inside > 0);
+        return inside == 0 || index.inside(mid) == (inside > 0);
     };
     auto free = [&](int32_t k) { return !placeUsed(records[places[k].rec], places[k].which); };
     auto spend = [&](int32_t k) { placeMarkUsed(records[places[k].rec], places[k].which); };
@@ -371,9 +422,12 @@ void arcCentreRepair(ContourElement* ring, int32_t count) {
 int ringHasDuplicate(const ContourElement* ring, int32_t count) {
     // Equal elements share their start: only elements with nearly the same start x are compared.
     std::vector<int32_t> order(count);
-    for (int32_t i = 0; i < count; ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](int32_t a, int32_t b) { return startOf(&ring[a]).x < startOf(&ring[b]).x; });
+    std::vector<double> key(count);
+    for (int32_t i = 0; i < count; ++i) {
+        order[i] = i;
+        key[i] = startOf(&ring[i]).x;
+    }
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return key[a] < key[b]; });
     auto same = [](double a, double b) { return std::fabs(a - b) < kTol; };
     for (int32_t u = 0; u < count; ++u) {
         const ContourElement* a = &ring[order[u]];
@@ -430,9 +484,20 @@ int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElem
     const double r = isectClassifyRadius(distance) - pocketKernel().tolerance;
     const InputIndex index(input, inputCount, r);
     for (int32_t i = 0; i < count; ++i) {
-        Vec2 m, e;
-        if (elemPoint(&ring[i], &m, kElemMiddle) && index.closer(m, r)) return 0;
+        Vec2 e;
         if (elemPoint(&ring[i], &e, kElemEnd) && index.closer(e, r)) return 0;
+        // A long element could dip in between its ends: a chord longer than the distance,
+        // or an arc of more than half a turn.
+        const ContourElement& el = ring[i];
+        Vec2 s0;
+        elemPoint(&el, &s0, kElemStart);
+        bool longOne = std::hypot(e.x - s0.x, e.y - s0.y) > distance;
+        if (el.type == kElemArc && !longOne) {
+            const double ax = s0.x - el.g[kAcx], ay = s0.y - el.g[kAcy], bx = e.x - el.g[kAcx],
+                         by = e.y - el.g[kAcy];
+            longOne = el.direction * (ax * by - ay * bx) <= 0;
+        }
+        if (longOne && elemPoint(&el, &e, kElemMiddle) && index.closer(e, r)) return 0;
     }
     return 1;
 }

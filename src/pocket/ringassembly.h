@@ -47,9 +47,9 @@ int ringHasFullArc(int32_t count, const ContourElement* ring, int mode);  // mod
 int ringHasZeroElement(const ContourElement* ring, int32_t count);
 int ringKeepsDistance(const ContourElement* ring, int32_t count, const ContourElement* input,
                       int32_t inputCount, double distance);
-// 1 when the middle and the end of every element lie at the distance (within
-// the classification tolerance): stricter than ringKeepsDistance, which a ring
-// turned inside out can pass.
+// 1 when the end of every element (and the middle of those longer than the
+// distance) lies at the distance within the classification tolerance: stricter
+// than ringKeepsDistance, which a ring turned inside out can pass.
 int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElement* input,
                     int32_t inputCount, double distance);
 int ringsContainInput(const ContourElement* rings, const int32_t* ringStart, const int32_t* ringCount,
