@@ -49,9 +49,9 @@ bool withinArc(const ContourElement* arc, const Vec2& p, double slack) {
     const double sx = arc->g[kAsx] - cx, sy = arc->g[kAsy] - cy, ex = arc->g[kAex] - cx,
                  ey = arc->g[kAey] - cy;
     const double px = p.x - cx, py = p.y - cy;
-    if (std::hypot(p.x - arc->g[kAsx], p.y - arc->g[kAsy]) <= slack ||
-        std::hypot(p.x - arc->g[kAex], p.y - arc->g[kAey]) <= slack)
-        return true;
+    const double s2 = slack * slack, dsx = p.x - arc->g[kAsx], dsy = p.y - arc->g[kAsy];
+    const double dex = p.x - arc->g[kAex], dey = p.y - arc->g[kAey];
+    if (dsx * dsx + dsy * dsy <= s2 || dex * dex + dey * dey <= s2) return true;
     const double sense = arc->direction > 0 ? 1.0 : -1.0;
     const double se = sense * (sx * ey - sy * ex), sp = sense * (sx * py - sy * px),
                  pe = sense * (px * ey - py * ex);

@@ -90,8 +90,8 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
             // off the distance.
             const Vec2 a = endOf(prevOut), b = startOf(next);
             Vec2 ta, tb;
-            if (std::hypot(a.x - b.x, a.y - b.y) > 1e-9 && elemTangent(prevIn, &ta, kElemEnd) &&
-                elemTangent(curIn, &tb, kElemStart)) {
+            if ((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) > 1e-18 &&
+                elemTangent(prevIn, &ta, kElemEnd) && elemTangent(curIn, &tb, kElemStart)) {
                 const double c = vecCross2D(&ta, &tb);
                 if (c != 0) t = (c > 0 ? 1 : -1) * side;
             }
@@ -203,8 +203,9 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
         ContourElement& e = out[i];
         if (e.type != kElemArc) continue;
         const double r = e.g[kAr];
-        const double ds = std::hypot(e.g[kAsx] - e.g[kAcx], e.g[kAsy] - e.g[kAcy]);
-        const double de = std::hypot(e.g[kAex] - e.g[kAcx], e.g[kAey] - e.g[kAcy]);
+        const double sx = e.g[kAsx] - e.g[kAcx], sy = e.g[kAsy] - e.g[kAcy];
+        const double ex = e.g[kAex] - e.g[kAcx], ey = e.g[kAey] - e.g[kAcy];
+        const double ds = std::sqrt(sx * sx + sy * sy), de = std::sqrt(ex * ex + ey * ey);
         // Arcs built exactly on their circle need no repair.
         if (std::fabs(ds - r) > 1e-9 * (1 + r) || std::fabs(de - r) > 1e-9 * (1 + r)) arcFixRadius(&e);
     }

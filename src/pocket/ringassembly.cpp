@@ -205,7 +205,10 @@ bool copyPiece(const ContourElement* chain, int32_t n, const Place& a, const Pla
 
 // Length of an element from its ends and, for an arc, its sweep.
 double quickLength(const ContourElement& e) {
-    if (e.type != kElemArc) return std::hypot(e.g[kLx2] - e.g[kLx1], e.g[kLy2] - e.g[kLy1]);
+    if (e.type != kElemArc) {
+        const double dx = e.g[kLx2] - e.g[kLx1], dy = e.g[kLy2] - e.g[kLy1];
+        return std::sqrt(dx * dx + dy * dy);
+    }
     const double a0 = std::atan2(e.g[kAsy] - e.g[kAcy], e.g[kAsx] - e.g[kAcx]);
     double w =
         (e.direction > 0 ? 1.0 : -1.0) * (std::atan2(e.g[kAey] - e.g[kAcy], e.g[kAex] - e.g[kAcx]) - a0);
@@ -491,7 +494,7 @@ int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElem
         const ContourElement& el = ring[i];
         Vec2 s0;
         elemPoint(&el, &s0, kElemStart);
-        bool longOne = std::hypot(e.x - s0.x, e.y - s0.y) > distance;
+        bool longOne = (e.x - s0.x) * (e.x - s0.x) + (e.y - s0.y) * (e.y - s0.y) > distance * distance;
         if (el.type == kElemArc && !longOne) {
             const double ax = s0.x - el.g[kAcx], ay = s0.y - el.g[kAcy], bx = e.x - el.g[kAcx],
                          by = e.y - el.g[kAcy];
