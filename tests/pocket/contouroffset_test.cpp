@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pocket/contourclean.h"
+#include "pocket/offset_util.h"
 #include "pocket/pocket_util.h"
 
 #ifdef KV_HAVE_GEOS
@@ -16,7 +17,7 @@
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+using namespace offsettest;
 
 struct Rings {
     int32_t result = 0;
@@ -35,89 +36,10 @@ Rings offsetOf(const std::vector<ContourElement>& in, int side, double d) {
     return r;
 }
 
-Vec2 startPoint(const ContourElement& e) {
-    return e.type == kElemArc ? Vec2{e.g[kAsx], e.g[kAsy]} : Vec2{e.g[kLx1], e.g[kLy1]};
-}
-
-Vec2 endPoint(const ContourElement& e) {
-    return e.type == kElemArc ? Vec2{e.g[kAex], e.g[kAey]} : Vec2{e.g[kLx2], e.g[kLy2]};
-}
-
-// Counter-clockwise sweep of an arc from its start to its end in its own direction, (0, 2 pi].
-double sweepOf(const ContourElement& e) {
-    const double a0 = std::atan2(e.g[kAsy] - e.g[kAcy], e.g[kAsx] - e.g[kAcx]);
-    const double a1 = std::atan2(e.g[kAey] - e.g[kAcy], e.g[kAex] - e.g[kAcx]);
-    double w = e.direction > 0 ? a1 - a0 : a0 - a1;
-    while (w <= 1e-12) w += 2 * kPi;
-    return w;
-}
-
-// The point at fraction t along an element.
-Vec2 pointAlong(const ContourElement& e, double t) {
-    if (e.type == kElemLine)
-        return {e.g[kLx1] + t * (e.g[kLx2] - e.g[kLx1]), e.g[kLy1] + t * (e.g[kLy2] - e.g[kLy1])};
-    const double a = std::atan2(e.g[kAsy] - e.g[kAcy], e.g[kAsx] - e.g[kAcx]) + e.direction * t * sweepOf(e);
-    return {e.g[kAcx] + e.g[kAr] * std::cos(a), e.g[kAcy] + e.g[kAr] * std::sin(a)};
-}
-
-// Closest distance from p to an element, in closed form.
-double distanceTo(const Vec2& p, const ContourElement& e) {
-    const Vec2 s = startPoint(e), t = endPoint(e);
-    if (e.type == kElemLine) {
-        const double dx = t.x - s.x, dy = t.y - s.y, l2 = dx * dx + dy * dy;
-        const double u = l2 > 0 ? std::clamp(((p.x - s.x) * dx + (p.y - s.y) * dy) / l2, 0.0, 1.0) : 0.0;
-        return std::hypot(p.x - s.x - u * dx, p.y - s.y - u * dy);
-    }
-    const double a0 = std::atan2(s.y - e.g[kAcy], s.x - e.g[kAcx]);
-    double u = e.direction * (std::atan2(p.y - e.g[kAcy], p.x - e.g[kAcx]) - a0);
-    while (u < 0) u += 2 * kPi;
-    while (u >= 2 * kPi) u -= 2 * kPi;
-    if (u <= sweepOf(e)) return std::fabs(std::hypot(p.x - e.g[kAcx], p.y - e.g[kAcy]) - e.g[kAr]);
-    return std::min(std::hypot(p.x - s.x, p.y - s.y), std::hypot(p.x - t.x, p.y - t.y));
-}
-
-double distanceTo(const Vec2& p, const std::vector<ContourElement>& chain) {
-    double best = 1e300;
-    for (const ContourElement& e : chain) best = std::min(best, distanceTo(p, e));
-    return best;
-}
-
-// Signed area enclosed by a chain of lines and arcs: the polygon of the end
-// points plus each arc's circular segment.
-double signedArea(const std::vector<ContourElement>& chain) {
-    double a = 0;
-    for (const ContourElement& e : chain) {
-        const Vec2 s = startPoint(e), t = endPoint(e);
-        a += 0.5 * (s.x * t.y - t.x * s.y);
-        if (e.type == kElemArc) {
-            const double w = sweepOf(e), r = e.g[kAr];
-            a += e.direction * 0.5 * r * r * (w - std::sin(w));
-        }
-    }
-    return a;
-}
-
-double perimeter(const std::vector<ContourElement>& chain) {
-    double p = 0;
-    for (const ContourElement& e : chain) {
-        const Vec2 s = startPoint(e), t = endPoint(e);
-        p += e.type == kElemArc ? e.g[kAr] * sweepOf(e) : std::hypot(t.x - s.x, t.y - s.y);
-    }
-    return p;
-}
-
 std::vector<ContourElement> square(double x0, double y0, double size, bool ccw) {
     std::vector<Vec2> p{{x0, y0}, {x0 + size, y0}, {x0 + size, y0 + size}, {x0, y0 + size}};
     if (!ccw) std::reverse(p.begin(), p.end());
     return polygon(p);
-}
-
-// A circle of radius r as n arcs.
-std::vector<ContourElement> circle(double cx, double cy, double r, int n, int dir) {
-    std::vector<ContourElement> c;
-    for (int i = 0; i < n; ++i)
-        c.push_back(arcElem(cx, cy, r, dir * 2 * kPi * i / n, dir * 2 * kPi * (i + 1) / n, dir));
-    return c;
 }
 
 class OffsetTest : public ::testing::Test {
@@ -215,13 +137,10 @@ TEST_F(OffsetTest, OverTheElementCapFailsWithMessage1500) {
 }
 
 TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAlone) {
-    ContourElement out[1];
-    out[0].type = 77;
+    ContourElement out[1] = {lineElem(1, 2, 3, 4)};
     int32_t end = -5, start[1] = {-6};
-    EXPECT_EQ(offsetContour(nullptr, 0, 1, 1.0, out, &end, start, nullptr), 0);
-    EXPECT_EQ(out[0].type, 77);
-    EXPECT_EQ(end, -5);
-    EXPECT_EQ(start[0], -6);
+    EXPECT_EQ(offsetContour(out, 0, 1, 1.0, out, &end, start, nullptr), 0);
+    EXPECT_EQ(out[0].g[kLx2] + end + start[0], 3 - 5 - 6);
 }
 
 TEST_F(OffsetTest, ThinContourTest) {
@@ -230,12 +149,11 @@ TEST_F(OffsetTest, ThinContourTest) {
         double tol;
         int thin;
     };
-    const Case cases[] = {
-        {{{0, 0}, {20, 0}, {20, 0.5}, {0, 0.5}}, 1.0, 1},
-        {{{0, 0}, {20, 0}, {20, 5}, {0, 5}}, 1.0, 0},
-        {{{0, 0}, {20, 0}, {20, 1.4}, {0, 1.4}}, 1.0, 1},
-        {{{0, 0}, {20, 0}, {20, 1.6}, {0, 1.6}}, 1.0, 0},
-    };
+    // A strip is thin up to 1.5 x the tolerance across.
+    const Case cases[] = {{{{0, 0}, {20, 0}, {20, 0.5}, {0, 0.5}}, 1.0, 1},
+                          {{{0, 0}, {20, 0}, {20, 5}, {0, 5}}, 1.0, 0},
+                          {{{0, 0}, {20, 0}, {20, 1.4}, {0, 1.4}}, 1.0, 1},
+                          {{{0, 0}, {20, 0}, {20, 1.6}, {0, 1.6}}, 1.0, 0}};
     for (const Case& c : cases) EXPECT_EQ(contourIsThin(polygon(c.p).data(), 4, c.tol), c.thin) << c.p[2].y;
     const std::vector<ContourElement> one = circle(0, 0, 5, 1, 1);
     EXPECT_EQ(contourIsThin(one.data(), 1, 100), 0);
@@ -245,22 +163,13 @@ TEST_F(OffsetTest, ThinContourTest) {
 
 // An arc from p to q whose middle lies the sagitta s to the left of the chord.
 ContourElement bulge(const Vec2& p, const Vec2& q, double s, int32_t tag) {
-    const double cx = q.x - p.x, cy = q.y - p.y, c = std::hypot(cx, cy);
-    const Vec2 left{-cy / c, cx / c}, mid{0.5 * (p.x + q.x), 0.5 * (p.y + q.y)};
-    const double h = std::fabs(s), r = (0.25 * c * c + h * h) / (2 * h), sign = s > 0 ? 1.0 : -1.0;
-    const Vec2 m{mid.x + s * left.x, mid.y + s * left.y};
-    const Vec2 centre{m.x - sign * r * left.x, m.y - sign * r * left.y};
-    ContourElement e{};
-    e.type = kElemArc;
-    e.sourceTag = tag;
-    e.g[kAcx] = centre.x;
-    e.g[kAcy] = centre.y;
-    e.g[kAsx] = p.x;
-    e.g[kAsy] = p.y;
-    e.g[kAex] = q.x;
-    e.g[kAey] = q.y;
-    e.g[kAr] = r;
-    e.direction = (p.x - centre.x) * (m.y - centre.y) - (p.y - centre.y) * (m.x - centre.x) > 0 ? 1 : -1;
+    const double cx = q.x - p.x, cy = q.y - p.y, c = std::hypot(cx, cy),
+                 r = (0.25 * c * c + s * s) / (2 * std::fabs(s));
+    const double k = (s - (s > 0 ? r : -r)) / c;  // centre = chord middle + k x (left normal x c)
+    const Vec2 centre{0.5 * (p.x + q.x) - k * cy, 0.5 * (p.y + q.y) + k * cx};
+    ContourElement e = arcElem(centre.x, centre.y, r, std::atan2(p.y - centre.y, p.x - centre.x),
+                               std::atan2(q.y - centre.y, q.x - centre.x), s > 0 ? -1 : 1, tag);
+    e.g[kAsx] = p.x, e.g[kAsy] = p.y, e.g[kAex] = q.x, e.g[kAey] = q.y;
     return e;
 }
 

@@ -7,12 +7,13 @@
 
 #include "geometry/rng.h"
 #include "pocket/linearcfit.h"
+#include "pocket/offset_util.h"
 #include "pocket/pocket_util.h"
 #include "pocket/ringhelpers.h"
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+using namespace offsettest;
 
 // Lines through the points in order (an open run).
 std::vector<ContourElement> run(const std::vector<Vec2>& p, int32_t tag = 3) {
@@ -29,29 +30,6 @@ std::vector<Vec2> arcPoints(double cx, double cy, double r, double a0, double a1
         p.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
     }
     return p;
-}
-
-// Closed-form distance from a point to a line or arc element.
-double distanceTo(const Vec2& p, const ContourElement& e) {
-    if (e.type == kElemLine) {
-        const double dx = e.g[kLx2] - e.g[kLx1], dy = e.g[kLy2] - e.g[kLy1], l2 = dx * dx + dy * dy;
-        const double u = std::clamp(((p.x - e.g[kLx1]) * dx + (p.y - e.g[kLy1]) * dy) / l2, 0.0, 1.0);
-        return std::hypot(p.x - e.g[kLx1] - u * dx, p.y - e.g[kLy1] - u * dy);
-    }
-    const double a0 = std::atan2(e.g[kAsy] - e.g[kAcy], e.g[kAsx] - e.g[kAcx]);
-    double w = e.direction * (std::atan2(e.g[kAey] - e.g[kAcy], e.g[kAex] - e.g[kAcx]) - a0);
-    double u = e.direction * (std::atan2(p.y - e.g[kAcy], p.x - e.g[kAcx]) - a0);
-    w = std::fmod(w + 4 * kPi, 2 * kPi);
-    u = std::fmod(u + 4 * kPi, 2 * kPi);
-    if (u <= w) return std::fabs(std::hypot(p.x - e.g[kAcx], p.y - e.g[kAcy]) - e.g[kAr]);
-    return std::min(std::hypot(p.x - e.g[kAsx], p.y - e.g[kAsy]),
-                    std::hypot(p.x - e.g[kAex], p.y - e.g[kAey]));
-}
-
-double distanceTo(const Vec2& p, const std::vector<ContourElement>& chain) {
-    double best = 1e300;
-    for (const ContourElement& e : chain) best = std::min(best, distanceTo(p, e));
-    return best;
 }
 
 TEST(ContourReduce, LineRunsByLength) {
@@ -152,27 +130,6 @@ TEST(ContourReduce, RandomArcsRefitWithinTolerance) {
         EXPECT_NEAR(out.front().type == kElemArc ? out.front().g[kAsx] : out.front().g[kLx1], p.front().x,
                     1e-12);
     }
-}
-
-TEST(ContourReduce, TaggedPointRuns) {
-    PocketErrors errors;
-    TaggedPoint* t = taggedPointsCreate(6);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t[6].kind, kTagKept);
-    const Vec2 xy[6] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1}, {3, 2}};
-    tagPointsFrom2D(t, xy, 6);
-    EXPECT_EQ(firstTaggedPoint(t, 6), 0);
-    int32_t last = -1;
-    EXPECT_EQ(taggedRunFind(t, 6, 0, &last), 0);
-    EXPECT_EQ(last, 5);
-    EXPECT_EQ(taggedRunsCheck(t, 6, 0.01, 100), 1);
-    int kind = 0;
-    Vec2 end{}, centre{};
-    EXPECT_EQ(nextTaggedRun(t, 6, 0, &kind, &end, &centre), 3);
-    EXPECT_EQ(kind, kRunLine);
-    EXPECT_EQ(nextTaggedRun(t, 6, 3, &kind, &end, &centre), 5);
-    EXPECT_EQ(end.y, 2);
-    taggedPointsFree(t);
 }
 
 TEST(RingHelpers, QuarterArcsAreSplit) {
