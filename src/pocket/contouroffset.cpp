@@ -47,6 +47,10 @@ int32_t singleRing(std::vector<ContourElement>& chain, int32_t n, const ContourE
     const PocketKernel& k = pocketKernel();
     const PocketOffsetState& st = pocketOffsetState();
     n = chainCloseEnd(chain.data(), n, work().closeSnap);
+    if (n > kClistMaxElements) {
+        pocketError(kPocketErrElementCap);
+        return -1;
+    }
     std::copy(chain.begin(), chain.begin() + n, out);
     contourReduceShort(out, &n, 0.1);
     arcCentreRepair(out, n);
