@@ -1,0 +1,260 @@
+#include "plunge/updown.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "../geometry/msg_capture.h"
+#include "collision/meshset.h"
+#include "collision/toolenv.h"
+#include "collision/toolseg.h"
+#include "geometry/plist.h"
+#include "kernel/cycle.h"
+#include "plunge/angleprof.h"
+#include "plunge/cycparams.h"
+#include "plunge/hubshroud.h"
+#include "plunge/profile2d.h"
+
+namespace {
+
+constexpr double kHalfGap = 15.0 * M_PI / 180.0;  // the blades stand at -15 and +15 degrees
+
+// Stacked frustums of the assembly (from height, to height, radius) as the tool below is described.
+struct Frustum {
+    double h0, h1, r;
+};
+const Frustum kAssembly[] = {{0, 25, 3}, {25, 35, 5}, {35, 50, 5}, {50, 60, 15}, {60, 80, 20}};
+
+ToolDescription assemblyTool() {
+    ToolDescription t{};
+    t.radius = 3;
+    t.cornerRadius = 3;
+    t.cutterTop = 25;
+    t.tipTop = 25;
+    t.shaftDiameter = 6;
+    t.chamferTop = 25;
+    t.stage2Top = 35;
+    t.stage2Diameter = 10;
+    t.stage1Top = 50;
+    t.stage1Diameter = 10;
+    t.stage3Top = 60;
+    t.stage3Diameter = 30;
+    t.stage4Top = 80;
+    t.stage4Diameter = 40;
+    return t;
+}
+
+// A radial plate at polar angle phi, r in [15, 71], z in [-5, 45], on a 2 mm grid.
+std::vector<Vec3> plateGrid(double phi, int* nr, int* nz) {
+    *nr = 29;
+    *nz = 26;
+    std::vector<Vec3> g;
+    for (int j = 0; j < *nz; ++j)
+        for (int i = 0; i < *nr; ++i) {
+            double r = 15 + 2.0 * i;
+            g.push_back({r * std::cos(phi), r * std::sin(phi), -5 + 2.0 * j});
+        }
+    return g;
+}
+
+MeshSet* channelMeshSet() {
+    int nr, nz;
+    std::vector<Vec3> g = plateGrid(-kHalfGap, &nr, &nz);
+    PlistArray* lines = plistArrayCreate(nr + nz);
+    for (int j = 0; j < nz; ++j) {
+        Plist* l = plistCreate(nr, 0);
+        for (int i = 0; i < nr; ++i) plistAppend(l, i, &g[j * nr + i], 0, nullptr, 0);
+        plistArrayAdd(lines, l);
+        plistFree(l);
+    }
+    for (int i = 0; i < nr; ++i) {
+        Plist* l = plistCreate(nz, 0);
+        for (int j = 0; j < nz; ++j) plistAppend(l, j, &g[j * nr + i], 0, nullptr, 0);
+        plistArrayAdd(lines, l);
+        plistFree(l);
+    }
+    MeshSet* set = meshSetFromList(lines, 0, 2 * kHalfGap, 0.01);
+    plistArrayFree(lines);
+    return set;
+}
+
+Profile2D* straightProfile(double z) {
+    Profile2D* p = newProfile2D(2);
+    p->count = 2;
+    p->points[0] = {10, z};
+    p->points[1] = {80, z};
+    p->param[0] = 0;
+    p->param[1] = 70;
+    return p;
+}
+
+HubShroud* verticalLevel() {
+    HubShroud* h = static_cast<HubShroud*>(calloc(1, sizeof(HubShroud)));
+    h->hub = straightProfile(0);
+    h->shroud = straightProfile(40);
+    h->extra = static_cast<double*>(calloc(2, sizeof(double)));
+    return h;
+}
+
+// Plunge points along the channel's middle at height z, a link point at each end.
+Plist* middleList(double z, int withCut) {
+    Plist* l = plistCreate(20, 1);
+    for (int k = 0; k <= 14; ++k) {
+        double r = 22 + 2.5 * k;
+        Vec3 p{r, 0, z}, up{0, 0, 1};
+        uint16_t flag = (k == 0 || k == 14 || !withCut) ? 0x200 : 0;
+        plistAppend(l, r, &p, flag, &up, 0);
+    }
+    return l;
+}
+
+// Deepest penetration of the assembly at pivot p along unit axis a into both plates, sampled on
+// their triangles (0.4 mm apart), brute force.
+double deepestPenetration(const Vec3& p, const Vec3& a) {
+    double worst = -1e9;
+    for (double phi : {-kHalfGap, kHalfGap}) {
+        for (double r = 15; r <= 71; r += 0.4)
+            for (double z = -5; z <= 45; z += 0.4) {
+                Vec3 q{r * std::cos(phi) - p.x, r * std::sin(phi) - p.y, z - p.z};
+                double h = q.x * a.x + q.y * a.y + q.z * a.z;
+                double rho2 = q.x * q.x + q.y * q.y + q.z * q.z - h * h;
+                double rho = std::sqrt(std::fmax(rho2, 0.0));
+                if (h < 0) worst = std::fmax(worst, 3.0 - std::sqrt(rho2 + h * h));
+                for (const Frustum& f : kAssembly)
+                    if (h >= f.h0 && h <= f.h1) worst = std::fmax(worst, f.r - rho);
+            }
+    }
+    return worst;
+}
+
+struct SearchFixture : ::testing::Test {
+    void SetUp() override {
+        cycleParamsResetState();
+        toolSegResetState();
+        meshSetResetState();
+        cycleResetState();
+        CycleParams* p = cycleParams();
+        p->collCheck5ax = 1;
+        p->tiltMax = 120;
+        p->precision = 0.01;
+        p->closeBlade = 1;
+        p->leadAngle = 0;
+        set = channelMeshSet();
+        level = verticalLevel();
+        profile = angleProfCreate();
+        tool = assemblyTool();
+    }
+    void TearDown() override {
+        meshSetFree(set);
+        freeHubShroud(level);
+        angleProfFree(profile);
+        cycleResetState();
+        cycleParamsResetState();
+    }
+    MeshSet* set = nullptr;
+    HubShroud* level = nullptr;
+    AngleProfile* profile = nullptr;
+    ToolDescription tool{};
+};
+
+int alwaysCancel() { return 1; }
+
+}  // namespace
+
+TEST_F(SearchFixture, EveryTiltedAxisClearsBothBladesByBruteForce) {
+    ASSERT_NE(set, nullptr);
+    for (double z : {4.0, 12.0, 30.0}) {
+        for (int32_t side : {0, 2, 3}) {
+            Plist* l = middleList(z, 1);
+            ASSERT_EQ(segmentTiltSearch(l, side, profile, level, &tool, set, nullptr), 1) << z << " " << side;
+            double tiltSum = 0;
+            for (int32_t i = 1; i + 1 < l->count; ++i) {
+                const Vec3 a = l->vectors[i];
+                EXPECT_NEAR(vecLen3D(&a), 1.0, 1e-9);
+                tiltSum += std::fabs(std::asin(a.y));
+                EXPECT_LT(deepestPenetration(l->points[i], a), 0.15) << "z " << z << " point " << i;
+            }
+            // The tilt hugs the lower window edge: the axes lean, they do not all stay upright.
+            if (z < 20) {
+                EXPECT_GT(tiltSum, 0.01) << z;
+            }
+            plistFree(l);
+        }
+    }
+}
+
+TEST_F(SearchFixture, SwitchOffGivesLeadOnlyAndListWithoutCutsFailsOnlyWhenSearching) {
+    cycleParams()->collCheck5ax = 0;
+    cycleParams()->leadAngle = 10;
+    Plist* l = middleList(8, 1);
+    ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &tool, set, nullptr),
+              1);
+    ASSERT_EQ(angleProfInit(profile, nullptr), -1);
+    plistFree(l);
+    // With the general lead angle of 10 degrees and no station, the axis leans 10 degrees along the
+    // path (here +x) and not sideways.
+    PlistArray* four = plistArrayCreate(4);
+    Plist* m = middleList(8, 1);
+    for (int k = 0; k < 4; ++k) plistArrayAdd(four, m);
+    plistFree(m);
+    ASSERT_EQ(angleProfInit(profile, four), 1);
+    profile->table1.count = 0;
+    ASSERT_EQ(segmentTiltSearch(four->lists[0], 0, profile, level, &tool, set, nullptr), 1);
+    for (int32_t i = 1; i + 1 < four->lists[0]->count; ++i) {
+        const Vec3 a = four->lists[0]->vectors[i];
+        EXPECT_NEAR(a.x, std::sin(10 * M_PI / 180), 1e-6);
+        EXPECT_NEAR(a.y, 0.0, 1e-9);
+    }
+    Plist* none = middleList(8, 0);
+    EXPECT_EQ(segmentTiltSearch(none, 0, profile, level, &tool, set, nullptr), 1);
+    cycleParams()->collCheck5ax = 1;
+    EXPECT_LT(segmentTiltSearch(none, 0, profile, level, &tool, set, nullptr), 0);
+    plistFree(none);
+    plistArrayFree(four);
+}
+
+TEST_F(SearchFixture, LeadPastTheLimitIsCutOneDegreeInside) {
+    cycleParams()->collCheck5ax = 0;
+    cycleParams()->tiltMax = 20;
+    cycleParams()->leadAngle = 35;
+    Plist* l = middleList(8, 1);
+    ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &tool, set, nullptr), 1);
+    for (int32_t i = 1; i + 1 < l->count; ++i)
+        EXPECT_NEAR(std::acos(l->vectors[i].z), 20 * M_PI / 180 - 0.017453, 1e-9);
+    plistFree(l);
+}
+
+TEST_F(SearchFixture, SegmentMessagesNameSegmentAndDirection) {
+    struct Case {
+        int entry;
+        std::vector<std::string> expected;
+    } cases[] = {{0, {"6220,1,1", "6220,1,1", "6220,2,1", "6220,2,1"}},
+                 {1, {"6221,1,1", "6221,1,1", "6221,2,1", "6221,2,1"}}};
+    for (const Case& c : cases) {
+        MessageCapture capture(9);
+        cycleParams()->entryPos = static_cast<int16_t>(c.entry);
+        cycleParams()->collCheck5ax = 0;
+        PlistArray* four = plistArrayCreate(4);
+        Plist* m = middleList(8, 1);
+        for (int k = 0; k < 4; ++k) plistArrayAdd(four, m);
+        plistFree(m);
+        EXPECT_EQ(segmentsUpDown(four, profile, level, &tool, set, nullptr), 1);
+        EXPECT_EQ(capture.messages(), c.expected);
+        plistArrayFree(four);
+    }
+}
+
+TEST_F(SearchFixture, HostCancelEndsTheSearchAsUserBreakWithStatus100) {
+    setAbortHook(alwaysCancel);
+    PlistArray* four = plistArrayCreate(4);
+    Plist* m = middleList(8, 1);
+    for (int k = 0; k < 4; ++k) plistArrayAdd(four, m);
+    plistFree(m);
+    int rc = segmentsUpDown(four, profile, level, &tool, set, nullptr);
+    EXPECT_EQ(rc, kUpDownUserBreak);
+    setAbortHook(nullptr);
+    plistArrayFree(four);
+}
