@@ -329,16 +329,18 @@ int smoothPass(TiltSeq* seq, double margin) {
         tol[static_cast<size_t>(i - first)] = m;
     }
     if (inverted) return -1;
+    // The ends are flattened to the last value that still fits every window up to the end; the
+    // value at the index that failed the test would leave the windows it failed.
     int32_t k = static_cast<int32_t>(std::floor(0.8 * first + 0.2 * last));
     int32_t i = first;
     while (i < k && tiltSeqFitsMargins(seq, first, i, seq->tilt[i], m)) ++i;
-    if (i >= k) i = std::max(first, k - 1);
-    for (int32_t j = first; j < i; ++j) seq->tilt[j] = seq->tilt[i];
+    int32_t anchor = i - 1;
+    for (int32_t j = first; j < anchor; ++j) seq->tilt[j] = seq->tilt[anchor];
     k = static_cast<int32_t>(std::floor(0.2 * first + 0.8 * last));
     i = last;
     while (i > k && tiltSeqFitsMargins(seq, i, last, seq->tilt[i], m)) --i;
-    if (i <= k) i = std::min(last, k + 1);
-    for (int32_t j = i + 1; j <= last; ++j) seq->tilt[j] = seq->tilt[i];
+    anchor = i + 1;
+    for (int32_t j = anchor + 1; j <= last; ++j) seq->tilt[j] = seq->tilt[anchor];
     int16_t rc = smoothSplineBuild(seq->param + first, seq->tilt + first, tol.data(), tol.data(), out.data(), n);
     if (rc > 0) std::copy(out.begin(), out.end(), seq->tilt + first);
     return rc;

@@ -219,7 +219,7 @@ TEST_F(SearchFixture, SwitchOffGivesLeadOnlyAndListWithoutCutsFailsOnlyWhenSearc
 TEST_F(SearchFixture, LeadPastTheLimitIsCutOneDegreeInside) {
     cycleParams()->collCheck5ax = 0;
     cycleParams()->tiltMax = 20;
-    cycleParams()->leadAngle = 35;
+    profile->table1.angle = 35 * M_PI / 180;
     Plist* l = middleList(8, 1);
     ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &tool, set, nullptr), 1);
     for (int32_t i = 1; i + 1 < l->count; ++i)
