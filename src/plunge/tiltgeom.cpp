@@ -13,6 +13,7 @@
 #include "kernel/ncout.h"
 #include "plunge/angleprof.h"
 #include "plunge/cycparams.h"
+#include "plunge/edgecurve.h"
 #include "plunge/tiltseq.h"
 
 namespace {
@@ -138,12 +139,7 @@ int splitterEdgeCheck(const TiltSeq* seq, const MeshSet* set, const Plist* path)
 PolyCurve* pathCutRangeCurve(const Plist* path) {
     if (!path) return nullptr;
     int32_t first = -1, last = -1;
-    for (int32_t i = 0; i < path->count; ++i) {
-        if ((path->flags[i] >> 8) == kPointLink) continue;
-        if (first < 0) first = i;
-        last = i;
-    }
-    if (first < 0) return nullptr;
+    if (firstLastCutIndex(path, &first, &last) < 0) return nullptr;
     double t0 = path->parameters[first], t1 = path->parameters[last];
     std::vector<Vec3> pts;
     for (int k = 0; k < 20; ++k) {

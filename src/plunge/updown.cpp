@@ -14,6 +14,7 @@
 #include "kernel/msg.h"
 #include "plunge/angleprof.h"
 #include "plunge/cycparams.h"
+#include "plunge/edgecurve.h"
 #include "plunge/hubshroud.h"
 #include "plunge/profile2d.h"
 #include "plunge/tiltgeom.h"
@@ -119,11 +120,7 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
     toolSegProfileSetMode(2);
 
     int32_t first = -1, last = -1;
-    for (int32_t i = 0; i < list->count; ++i) {
-        if (kindOf(list, i) == kPointLink) continue;
-        if (first < 0) first = i;
-        last = i;
-    }
+    firstLastCutIndex(list, &first, &last);
     SearchScratch s;
     s.spline = pathCutRangeCurve(list);
     const double t0 = first >= 0 ? list->parameters[first] : 0.0;
