@@ -12,7 +12,9 @@ namespace {
 
 constexpr double kDegToRad = M_PI / 180.0;
 
-int kindOf(const Plist* list, int32_t i) { return list->flags[i] >> 8; }
+int kindOf(const Plist* list, int32_t i) {
+    return list->flags[i] >> 8;
+}
 
 double firstCutParam(const Plist* list) {
     if (!list) return -1.0;
@@ -52,9 +54,13 @@ void sortStations(AngleTable* table) {
 
 }  // namespace
 
-AngleProfile* angleProfCreate() { return static_cast<AngleProfile*>(calloc(1, sizeof(AngleProfile))); }
+AngleProfile* angleProfCreate() {
+    return static_cast<AngleProfile*>(calloc(1, sizeof(AngleProfile)));
+}
 
-void angleProfFree(AngleProfile* profile) { free(profile); }
+void angleProfFree(AngleProfile* profile) {
+    free(profile);
+}
 
 int angleProfInit(AngleProfile* profile, const PlistArray* sideLists) {
     if (!profile || !sideLists || sideLists->count != 4) return -1;

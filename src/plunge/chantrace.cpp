@@ -78,7 +78,9 @@ int evalStation(const TraceContext& c, double s, Station* out) {
     return 1;
 }
 
-int kindOf(const Plist* l, int32_t i) { return l->flags[i] >> 8; }
+int kindOf(const Plist* l, int32_t i) {
+    return l->flags[i] >> 8;
+}
 
 bool unitBetween(const Vec3& a, const Vec3& b, Vec3* u) {
     Vec3 d{b.x - a.x, b.y - a.y, b.z - a.z};
@@ -157,7 +159,8 @@ int traceChannelCurve(const CheckModel* model, const ContourPair* firstFace, con
             else if (plistKindChanges(result, i - 1, i))
                 flag = 1;
             bool bothLinks = kindOf(result, i - 1) == kPointLink && kindOf(result, i) == kPointLink;
-            if (!bothLinks && flag == 0 && (bendAt(result, i - 1, i, i + 1) || bendAt(result, i, i - 1, i - 2)))
+            if (!bothLinks && flag == 0 &&
+                (bendAt(result, i - 1, i, i + 1) || bendAt(result, i, i - 1, i - 2)))
                 flag = 1;
             if (flag != 1 || bothLinks) {
                 ++i;

@@ -150,4 +150,6 @@ PolyCurve* pathCutRangeCurve(const Plist* path) {
     return splineThroughPoints(pts.data(), static_cast<int32_t>(pts.size()), kSplineChord);
 }
 
-void pathCutRangeCurveFree(PolyCurve* curve) { polyCurveFree(curve); }
+void pathCutRangeCurveFree(PolyCurve* curve) {
+    polyCurveFree(curve);
+}

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr double kCommonEps = 0.035;     // preferred clearance from the hugged window edge
+constexpr double kCommonEps = 0.035;       // preferred clearance from the hugged window edge
 constexpr double kSmoothMargin = 0.01745;  // about one degree kept from both edges
 constexpr int kSmoothPasses = 5;
 
@@ -341,7 +341,8 @@ int smoothPass(TiltSeq* seq, double margin) {
     while (i > k && tiltSeqFitsMargins(seq, i, last, seq->tilt[i], m)) --i;
     anchor = i + 1;
     for (int32_t j = anchor + 1; j <= last; ++j) seq->tilt[j] = seq->tilt[anchor];
-    int16_t rc = smoothSplineBuild(seq->param + first, seq->tilt + first, tol.data(), tol.data(), out.data(), n);
+    int16_t rc =
+        smoothSplineBuild(seq->param + first, seq->tilt + first, tol.data(), tol.data(), out.data(), n);
     if (rc > 0) std::copy(out.begin(), out.end(), seq->tilt + first);
     return rc;
 }

@@ -7,12 +7,12 @@
 // One per side list and search, owned by its creator. Angles in radians (degrees only inside the
 // band rounding).
 struct TiltSeq {
-    int32_t capacity;  // 4 n: the room of every array
-    int32_t count;     // n
-    double* param;     // path parameter of each point
-    double* lower;     // lower edge of the collision-free window
-    double* upper;     // upper edge of the window
-    double* tilt;      // chosen tilt (guess on entry, result on exit)
+    int32_t capacity;   // 4 n: the room of every array
+    int32_t count;      // n
+    double* param;      // path parameter of each point
+    double* lower;      // lower edge of the collision-free window
+    double* upper;      // upper edge of the window
+    double* tilt;       // chosen tilt (guess on entry, result on exit)
     int32_t* hitLower;  // hit index of the query that set lower
     int32_t* hitUpper;  // hit index of the query that set upper
     int32_t* skip;      // 1: the point takes no part
@@ -34,7 +34,7 @@ TiltSeq* newTiltSeq(int32_t n, const double* params);
 void freeTiltSeq(TiltSeq* seq);  // null-safe
 TiltSeq* copyTiltSeq(const TiltSeq* seq);
 
-double tiltSeqMinWindow(const TiltSeq* seq);                        // 10000.0 when no point is valid
+double tiltSeqMinWindow(const TiltSeq* seq);                               // 10000.0 when no point is valid
 int tiltSeqValidRange(const TiltSeq* seq, int32_t* first, int32_t* last);  // 1, or -1
 void tiltSeqScale(TiltSeq* seq, double factor);
 
@@ -54,5 +54,5 @@ int tiltSeqFit(TiltSeq* seq, int32_t side);
 // Fits with the windows widened from the anchored stretch by 10, 20, ... 90 degrees: the first
 // result >= 0, else the last failure (-2 when memory is short).
 int tiltSeqFitRetry(TiltSeq* seq, int32_t side, int32_t hitValue);
-int tiltSeqSmooth(TiltSeq* seq);                                   // 1, or -1
+int tiltSeqSmooth(TiltSeq* seq);                                    // 1, or -1
 int tiltSeqRoundBand(TiltSeq* seq, double angleDeg, int32_t side);  // 1, or -1

@@ -35,7 +35,9 @@ struct SearchScratch {
     }
 };
 
-int kindOf(const Plist* list, int32_t i) { return list->flags[i] >> 8; }
+int kindOf(const Plist* list, int32_t i) {
+    return list->flags[i] >> 8;
+}
 
 // Unit axis from the hub point to the shroud point of the level at the point's meridional place.
 int meridionalAxis(const HubShroud* level, const Vec3* p, Vec3* axis) {

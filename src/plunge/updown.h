@@ -18,7 +18,7 @@ enum : int32_t {
 };
 
 enum : int {
-    kUpDownNoAxis = -1,      // the meridional direction could not be formed, or a query failed
+    kUpDownNoAxis = -1,  // the meridional direction could not be formed, or a query failed
     kUpDownUserBreak = -3,
     kUpDownNoMemory = -5,
 };

@@ -114,9 +114,8 @@ TEST(TiltGeometry, EdgeCorrectionMessagesFollowOnewayAndEntry) {
     struct Case {
         int oneway, entry;
         std::vector<std::string> expected;
-    } cases[] = {{0, 0, {"6502,-5.000000", "6501,5.000000"}},
-                 {1, 1, {"6501,5.000000"}},
-                 {1, 0, {"6502,-5.000000"}}};
+    } cases[] = {
+        {0, 0, {"6502,-5.000000", "6501,5.000000"}}, {1, 1, {"6501,5.000000"}}, {1, 0, {"6502,-5.000000"}}};
     for (const Case& c : cases) {
         MessageCapture capture(9);
         cycleParamsResetState();

@@ -105,7 +105,9 @@ struct Channel {
     }
 };
 
-int cancelNow() { return 1; }
+int cancelNow() {
+    return 1;
+}
 
 }  // namespace
 

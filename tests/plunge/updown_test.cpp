@@ -8,15 +8,19 @@
 #include <vector>
 
 #include "../geometry/msg_capture.h"
+#include "channeltest.h"
 #include "collision/meshset.h"
 #include "collision/toolenv.h"
 #include "collision/toolseg.h"
 #include "geometry/plist.h"
 #include "kernel/cycle.h"
 #include "plunge/angleprof.h"
+#include "plunge/bladecurves.h"
 #include "plunge/cycparams.h"
 #include "plunge/hubshroud.h"
 #include "plunge/profile2d.h"
+#include "surfaces/deboor.h"
+#include "surfaces/kvxsurf.h"
 
 namespace {
 
@@ -160,7 +164,9 @@ struct SearchFixture : ::testing::Test {
     ToolDescription tool{};
 };
 
-int alwaysCancel() { return 1; }
+int alwaysCancel() {
+    return 1;
+}
 
 }  // namespace
 
@@ -190,8 +196,7 @@ TEST_F(SearchFixture, SwitchOffGivesLeadOnlyAndListWithoutCutsFailsOnlyWhenSearc
     cycleParams()->collCheck5ax = 0;
     cycleParams()->leadAngle = 10;
     Plist* l = middleList(8, 1);
-    ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &tool, set, nullptr),
-              1);
+    ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &tool, set, nullptr), 1);
     ASSERT_EQ(angleProfInit(profile, nullptr), -1);
     plistFree(l);
     // With the general lead angle of 10 degrees and no station, the axis leans 10 degrees along the
@@ -257,4 +262,173 @@ TEST_F(SearchFixture, HostCancelEndsTheSearchAsUserBreakWithStatus100) {
     EXPECT_EQ(rc, kUpDownUserBreak);
     setAbortHook(nullptr);
     plistArrayFree(four);
+}
+
+namespace {
+
+constexpr double kPitch = 2 * M_PI / 8;  // the example's eight blades
+
+// The example's tool assembly: ball cutter, shank and holder (from height, to height, radius).
+const Frustum kExampleAssembly[] = {{0, 21, 2.5}, {21, 45, 3}, {45, 90, 8}};
+
+ToolDescription exampleTool() {
+    ToolDescription t{};
+    t.toolType = kBallMill;
+    t.radius = 2.5;
+    t.cornerRadius = 2.5;
+    t.cutterTop = 21;
+    t.tipTop = 21;
+    t.shaftDiameter = 5;
+    t.chamferTop = 21;
+    t.stage2Top = 45;
+    t.stage2Diameter = 6;
+    t.stage1Top = 45;
+    t.stage1Diameter = 6;
+    t.stage3Top = 90;
+    t.stage3Diameter = 16;
+    t.stage4Top = 90;
+    t.stage4Diameter = 16;
+    return t;
+}
+
+// Points of the blade and splitter surfaces of the whole wheel near the channel, sampled densely.
+std::vector<Vec3> exampleBladeSamples() {
+    std::vector<Vec3> out;
+    for (const char* name : {"blade.kvx", "split.kvx"}) {
+        SurfList* list = newSurfList(4);
+        EXPECT_EQ(readSurfObjects(example(name).c_str(), list), 1);
+        for (int32_t k = 0; k < list->count; ++k)
+            for (int i = 0; i <= 200; ++i)
+                for (int j = 0; j <= 50; ++j) {
+                    Vec3 p;
+                    if (evalNurbsSurfPoint(&list->entries[k].surface, i / 200.0, j / 50.0, &p) != 1) continue;
+                    for (int copy = -1; copy <= 2; ++copy) {
+                        double c = std::cos(copy * kPitch), s = std::sin(copy * kPitch);
+                        out.push_back({c * p.x - s * p.y, s * p.x + c * p.y, p.z});
+                    }
+                }
+        freeSurfList(list);
+    }
+    return out;
+}
+
+double examplePenetration(const std::vector<Vec3>& samples, const Vec3& p, const Vec3& a) {
+    double worst = -1e9;
+    for (const Vec3& s : samples) {
+        Vec3 q{s.x - p.x, s.y - p.y, s.z - p.z};
+        double h = q.x * a.x + q.y * a.y + q.z * a.z;
+        double d2 = q.x * q.x + q.y * q.y + q.z * q.z;
+        double rho = std::sqrt(std::fmax(d2 - h * h, 0.0));
+        // Depth = the shortest way out of the stacked solid: sideways, or down through the floor of
+        // a stage where the stage below is narrower.
+        double below = 0.0;
+        for (const Frustum& f : kExampleAssembly) {
+            if (h >= f.h0 && h <= f.h1) {
+                double depth = f.r - rho;
+                if (rho > below) depth = std::fmin(depth, h - f.h0);
+                worst = std::fmax(worst, depth);
+            }
+            below = f.r;
+        }
+    }
+    return worst;
+}
+
+// A wire model of one blade file: iso polylines of every surface, nu along u and nv along v.
+CollMesh* exampleBladeWires(const char* name, int nu, int nv) {
+    SurfList* list = newSurfList(4);
+    EXPECT_EQ(readSurfObjects(example(name).c_str(), list), 1);
+    PlistArray* lines = plistArrayCreate(64);
+    for (int32_t k = 0; k < list->count; ++k)
+        for (int dir = 0; dir < 2; ++dir) {
+            int across = dir == 0 ? nu : nv, along = dir == 0 ? nv : nu;
+            for (int i = 0; i <= across; ++i) {
+                Plist* l = plistCreate(along + 1, 0);
+                for (int j = 0; j <= along; ++j) {
+                    double a = static_cast<double>(i) / across, b = static_cast<double>(j) / along;
+                    Vec3 p;
+                    if (evalNurbsSurfPoint(&list->entries[k].surface, dir == 0 ? a : b, dir == 0 ? b : a,
+                                           &p) == 1)
+                        plistAppend(l, j, &p, 0, nullptr, 0);
+                }
+                plistArrayAdd(lines, l);
+                plistFree(l);
+            }
+        }
+    CollMesh* mesh = collMeshFromPolylines(lines, 0.01);
+    plistArrayFree(lines);
+    freeSurfList(list);
+    return mesh;
+}
+
+MeshSet* exampleMeshSet() {
+    MeshSet* set = meshSetCreate(kMeshSetSlots, 0);
+    if (!set) return nullptr;
+    set->meshes[0] = exampleBladeWires("blade.kvx", 100, 30);
+    set->meshes[1] = exampleBladeWires("split.kvx", 60, 30);
+    if (!set->meshes[0] || !set->meshes[1]) {
+        meshSetFree(set);
+        return nullptr;
+    }
+    return meshSetFinish(set, kPitch);
+}
+
+// Plunge points a quarter pitch ahead of the main blade's hub-side mean line, raised off the hub.
+Plist* exampleSideList(const HubShroud* level, double lift) {
+    ProfileCurve* mean[2] = {};
+    EXPECT_EQ(idx5CreateBladeCurves(example("blade.kvx").c_str(), level->hub, 0.5, &mean[0], &mean[1]), 1);
+    Profile2D* raised = profile2DOffset(level->hub, lift);
+    Plist* l = plistCreate(40, 1);
+    const ProfileCurve* c = mean[0];
+    double arc = 0;
+    for (int k = 0; c && raised && k <= 24; ++k) {
+        int32_t i = static_cast<int32_t>((0.08 + 0.84 * k / 24.0) * (c->count - 1));
+        Vec3 b{c->points[i].x, c->points[i].y, c->z[i]};
+        double t = 0;
+        closestPointProfile2D(raised, &b, &t, nullptr);
+        Vec2 rz;
+        evalProfile2D(raised, t, &rz);
+        double phi = std::atan2(b.y, b.x) + kPitch / 4;
+        Vec3 p{rz.x * std::cos(phi), rz.x * std::sin(phi), rz.y}, up{0, 0, 1};
+        if (l->count > 0) arc += dist3D(&l->points[l->count - 1], &p);
+        plistAppend(l, arc, &p, (k == 0 || k == 24) ? 0x200 : 0, &up, 0);
+    }
+    freeProfile2D(raised);
+    profileFreeList(mean[0]);
+    profileFreeList(mean[1]);
+    return l;
+}
+
+}  // namespace
+
+TEST(ExampleImpeller, TiltedAssemblyClearsEveryBladeByBruteForce) {
+    cycleParamsResetState();
+    toolSegResetState();
+    meshSetResetState();
+    CycleParams* prm = cycleParams();
+    prm->collCheck5ax = 1;
+    prm->tiltMax = 45;
+    prm->precision = 0.01;
+    prm->closeBlade = 1;
+    HubShroud* level = exampleChannel();
+    ASSERT_NE(level, nullptr);
+    MeshSet* set = exampleMeshSet();
+    ASSERT_NE(set, nullptr);
+    AngleProfile* profile = angleProfCreate();
+    const ToolDescription tool = exampleTool();
+    const std::vector<Vec3> samples = exampleBladeSamples();
+    ASSERT_GT(samples.size(), 50000u);
+    for (double lift : {3.0, 8.0}) {
+        Plist* l = exampleSideList(level, lift);
+        ASSERT_EQ(l->count, 25);
+        ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &tool, set, nullptr), 1) << lift;
+        for (int32_t i = 1; i + 1 < l->count; ++i)
+            EXPECT_LT(examplePenetration(samples, l->points[i], l->vectors[i]), prm->precision)
+                << lift << " " << i;
+        plistFree(l);
+    }
+    angleProfFree(profile);
+    meshSetFree(set);
+    freeHubShroud(level);
+    cycleParamsResetState();
 }
