@@ -13,8 +13,10 @@
 #include "kernel/ncout.h"
 #include "plunge/angleprof.h"
 #include "plunge/cycparams.h"
+#include "plunge/edgeaxis.h"
 #include "plunge/edgecurve.h"
 #include "plunge/tiltseq.h"
+#include "plunge/updown.h"
 
 namespace {
 
@@ -32,7 +34,7 @@ void correctStation(AngleTable* t, double position, double angle) {
 
 }  // namespace
 
-void correctUpDownAngles(AngleProfile* profile, const double position[2], const double angle[2],
+void correctLeadStations(AngleProfile* profile, const double position[2], const double angle[2],
                          double upLimit) {
     if (!profile) return;
     const CycleParams* p = cycleParams();
@@ -49,6 +51,36 @@ void correctUpDownAngles(AngleProfile* profile, const double position[2], const 
             msgDouble(9, kMsgUpAngleCorrected, "* up angle corrected to %f", a * -kDeg);
         correctStation(&profile->table2, pos, a);
     }
+}
+
+int edgeAngleAtPathStart(const Plist* path, const HubShroud* level, const ToolDescription* tool,
+                         const MeshSet* set, const ContourPair* pair, double* angle) {
+    int32_t first, last;
+    if (firstLastCutIndex(path, &first, &last) < 0) return -1;
+    const Vec3 p = path->points[first];
+    double L = std::hypot(p.x, p.y);
+    if (L < 1e-5) return -1;
+    Vec3 t{-p.y / L, p.x / L, 0.0}, d, n, a;
+    if (segmentInitialAxis(level, &p, &d) < 0 || crossUnit3D(&t, &d, &n) != 0) return -1;
+    if (bladeEdgeToolAxis(tool, &p, set, level, pair, 0.0, 0.0, 0, 0, &a) < 0) return -1;
+    *angle = acosClamped(vecDot3D(&d, &a));
+    if (vecDot3D(&n, &a) < 0) *angle = -*angle;
+    return 1;
+}
+
+void correctUpDownAngles(AngleProfile* profile, const PlistArray* regionLists, const HubShroud* level,
+                         const ToolDescription* tool, const MeshSet* set, const ContourPair* pair,
+                         double upLimit) {
+    if (!profile || !regionLists || regionLists->count < 4) return;
+    double position[2], angle[2];
+    for (int k = 0; k < 2; ++k) {
+        const Plist* path = regionLists->lists[k == 0 ? 0 : 3];
+        int32_t first, last;
+        if (firstLastCutIndex(path, &first, &last) < 0) return;
+        position[k] = path->parameters[first];
+        if (edgeAngleAtPathStart(path, level, tool, set, pair, &angle[k]) < 0) return;
+    }
+    correctLeadStations(profile, position, angle, upLimit);
 }
 
 double limitTiltStep(double step, const Vec3* axis, double maxAngle) {

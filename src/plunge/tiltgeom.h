@@ -8,6 +8,10 @@
 #include "geometry/vec.h"
 
 struct AngleProfile;
+struct ContourPair;
+struct HubShroud;
+struct PlistArray;
+struct ToolDescription;
 struct MeshSet;
 struct Plist;
 struct PolyCurve;
@@ -25,8 +29,17 @@ constexpr double kTiltLimitMargin = 0.017453;  // one degree kept inside an incl
 // The down and up stations at the main blade's leading edge take the edge angle found at the start
 // of the first and fourth side paths (positions and angles of both, radians) when it is smaller than
 // the lead angle (or upLimit) and larger than that minus pi/2.
-void correctUpDownAngles(AngleProfile* profile, const double position[2], const double angle[2],
+void correctLeadStations(AngleProfile* profile, const double position[2], const double angle[2],
                          double upLimit);
+// The same with the positions and edge angles of the region's side lists 0 and 3; nothing changes
+// when either angle cannot be found.
+void correctUpDownAngles(AngleProfile* profile, const PlistArray* regionLists, const HubShroud* level,
+                         const ToolDescription* tool, const MeshSet* set, const ContourPair* pair,
+                         double upLimit);
+// The angle between the meridional direction and the blade-edge tool axis at the first cut point,
+// signed about the circumferential direction: 1, or -1.
+int edgeAngleAtPathStart(const Plist* path, const HubShroud* level, const ToolDescription* tool,
+                         const MeshSet* set, const ContourPair* pair, double* angle);
 double limitTiltStep(double step, const Vec3* axis, double maxAngle);
 // perpendicular: the horizontal normal of the tangent turned by -*AVOID_ANGLE about its radial;
 // result: unit(vector x perpendicular). 1, or -1 when degenerate.

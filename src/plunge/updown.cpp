@@ -39,8 +39,10 @@ int kindOf(const Plist* list, int32_t i) {
     return list->flags[i] >> 8;
 }
 
-// Unit axis from the hub point to the shroud point of the level at the point's meridional place.
-int meridionalAxis(const HubShroud* level, const Vec3* p, Vec3* axis) {
+}  // namespace
+
+int segmentInitialAxis(const HubShroud* level, const Vec3* p, Vec3* axis) {
+    if (!level || !level->hub || !p || !axis) return -1;
     double t = 0.0;
     closestPointProfile2D(level->hub, p, &t, nullptr);
     Vec2 hub, shroud;
@@ -60,6 +62,8 @@ int meridionalAxis(const HubShroud* level, const Vec3* p, Vec3* axis) {
     *axis = {d.x / len, d.y / len, d.z / len};
     return 1;
 }
+
+namespace {
 
 // B, the swing axis, and N, the direction a positive tilt moves the axis toward.
 int tiltFrame(const Vec3* p, const Vec3* axis, Vec3* B, Vec3* N) {
@@ -147,7 +151,7 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
         if (kindOf(list, i) == kPointLink) continue;
         const Vec3 p = list->points[i];
         Vec3 axis;
-        if (meridionalAxis(level, &p, &axis) < 0) return kUpDownNoAxis;
+        if (segmentInitialAxis(level, &p, &axis) < 0) return kUpDownNoAxis;
         double a = angleProfEval(profile, prm->entryPos == 1, list->parameters[i]);
         a = limitTiltStep(a, &axis, limit);
         leadTurn(&axis, a, s.spline, list->parameters[i], t0, t1);

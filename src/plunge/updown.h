@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "geometry/vec.h"
+
 struct AngleProfile;
 struct HubShroud;
 struct MeshSet;
@@ -23,6 +25,9 @@ enum : int {
     kUpDownNoMemory = -5,
 };
 
+// The channel's meridional direction at p: the unit vector from the level's hub point to its shroud
+// point at p's place along the hub (shroud turned by the level's extra angle). 1, or -1 when they meet.
+int segmentInitialAxis(const HubShroud* level, const Vec3* p, Vec3* axis);
 // Every side list with points in index order: 1, or the first negative result of a side (later lists
 // keep their axes). The tool is the cycle's description; the second set may be null.
 int segmentsUpDown(PlistArray* sideLists, const AngleProfile* profile, const HubShroud* level,

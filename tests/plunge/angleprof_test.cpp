@@ -128,7 +128,7 @@ TEST(TiltGeometry, EdgeCorrectionMessagesFollowOnewayAndEntry) {
             t->stations[0] = {3.0, 0.0, kAngleEdgeLeadMain, 1};
         }
         const double pos[2] = {2.0, 1.5}, ang[2] = {0.1, -5 * M_PI / 180};
-        correctUpDownAngles(prof, pos, ang, 0.2);
+        correctLeadStations(prof, pos, ang, 0.2);
         EXPECT_EQ(capture.messages(), c.expected) << c.oneway << c.entry;
         // Applied whether or not reported.
         EXPECT_EQ(prof->table1.stations[0].position, 1.5);

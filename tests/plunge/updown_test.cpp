@@ -16,8 +16,11 @@
 #include "kernel/cycle.h"
 #include "plunge/angleprof.h"
 #include "plunge/bladecurves.h"
+#include "plunge/contourpair.h"
 #include "plunge/cycparams.h"
+#include "plunge/edgeaxis.h"
 #include "plunge/hubshroud.h"
+#include "plunge/plist3d.h"
 #include "plunge/profile2d.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
@@ -431,4 +434,57 @@ TEST(ExampleImpeller, TiltedAssemblyClearsEveryBladeByBruteForce) {
     meshSetFree(set);
     freeHubShroud(level);
     cycleParamsResetState();
+}
+
+TEST_F(SearchFixture, EdgeAxisBisectionMatchesAScanOfTheClearTest) {
+    // From upright toward the part axis, in front of the blades' inner ends.
+    const Vec3 up{0, 0, 1}, inward{-1, 0, 0};
+    int checked = 0;
+    for (double r : {9.0, 11.0, 13.0}) {
+        const Vec3 p{r, 0, 8};
+        toolSegProfileInit(&tool, 0.0, 0.005);
+        double angle = -1;
+        if (edgeAxisAngle(1, &p, &up, &inward, set, &angle) != 1) continue;
+        ++checked;
+        // The first passing angle on a fine scan of the same test lies within the bisection's step.
+        double first = -1;
+        for (double a = 0; a <= M_PI / 2; a += 0.0002) {
+            Vec3 c;
+            vecRotateTowardClamped3D(&c, &up, &inward, a);
+            if (edgeAxisClear(&p, &c, set, 1) == 1) {
+                first = a;
+                break;
+            }
+        }
+        ASSERT_GE(first, 0) << r;
+        EXPECT_LE(first, angle + 1e-9) << r;
+        EXPECT_LE(angle - first, 0.0012) << r;
+        Vec3 c;
+        vecRotateTowardClamped3D(&c, &up, &inward, angle);
+        EXPECT_LT(deepestPenetration(p, c), 0.15) << r;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+TEST_F(SearchFixture, BladeEdgeAxisClearsBothBladesByBruteForce) {
+    // The base blade as its hub-side and tip-side lines; points in front of its inner end.
+    ContourPair* pair = static_cast<ContourPair*>(calloc(1, sizeof(ContourPair)));
+    pair->first = newPlist3D(2);
+    pair->second = newPlist3D(2);
+    for (double r : {15.0, 71.0}) {
+        Vec3 lo{r * std::cos(-kHalfGap), r * std::sin(-kHalfGap), -5}, hi{lo.x, lo.y, 45};
+        appendPlist3D(pair->first, &lo);
+        appendPlist3D(pair->second, &hi);
+    }
+    int found = 0;
+    for (double r : {9.0, 11.0, 13.0}) {
+        const Vec3 p{r, 0, 8};
+        Vec3 axis;
+        if (bladeEdgeToolAxis(&tool, &p, set, level, pair, 0.0, 0.0, 0, 0, &axis) != 1) continue;
+        ++found;
+        EXPECT_NEAR(vecLen3D(&axis), 1.0, 1e-9);
+        EXPECT_LT(deepestPenetration(p, axis), 0.15) << r;
+    }
+    EXPECT_GT(found, 0);
+    freeContourPair(pair);
 }
