@@ -5,6 +5,8 @@
 
 #include "avoidance/avoidgrid.h"
 #include "avoidance/machinecheck.h"
+#include "collision/collassembly.h"
+#include "collision/collreport.h"
 #include "kernel/msg.h"
 
 namespace {
@@ -13,9 +15,9 @@ constexpr double kTol = 1e-5;
 constexpr int32_t kMsgTryToAvoid = 6011;
 constexpr uint16_t kKindNeverTested = 2;
 
-// The collision layer's own checks, once it offers them in these shapes; until then every check
-// answers kAvoidNoCheck.
-const AvoidCollisionOps kCollisionLayerOps{};
+const AvoidCollisionOps kCollisionLayerOps{coll_check,          coll_check_where, coll_check_full,
+                                           coll_check_vertical, coll_free_height, collrep_record,
+                                           coll_max_side_angle};
 
 struct AvoidState {
     AvoidCollisionOps ops = kCollisionLayerOps;

@@ -5,6 +5,7 @@
 
 #include "avoidance/avoidtilt.h"
 #include "avoidance/machinecheck.h"
+#include "collision/collassembly.h"
 #include "collision/toolseg.h"
 
 namespace {
@@ -208,4 +209,5 @@ int avoidLineCone(const Vec3* O, const Vec3* a, const ToolDescription* t, const 
 
 void avoidInstallHooks() {
     toolSegSetLineConeTest(avoidLineCone);
+    collSetAvoidHooks(avoidSetModelFlag, avoidSetReference);
 }
