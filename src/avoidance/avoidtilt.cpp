@@ -5,8 +5,11 @@
 
 #include "avoidance/avoidgrid.h"
 #include "avoidance/machinecheck.h"
+#include "collision/chkmodel.h"
 #include "collision/collassembly.h"
 #include "collision/collreport.h"
+#include "collision/proj.h"
+#include "geometry/grid2d.h"
 #include "kernel/msg.h"
 
 namespace {
@@ -227,6 +230,40 @@ int avoidCheckPath(Plist* L, const ToolDescription* tool) {
         }
     }
     return 1;
+}
+
+int placeRunBoth(const CheckModel* M, const Vec3* P, Vec3* out) {
+    if (!M || !P) return kAvoidNoCheck;
+    const double z0 = std::min(std::max(M->bounds[2], M->zLow), P->z);
+    bool found = false;
+    Vec3 best{0, 0, 0}, bestContact{0, 0, 0};
+    const auto keep = [&](int placed, const Vec3& q, const Vec3& contact) {
+        if (placed && (!found || q.z > best.z)) found = true, best = q, bestContact = contact;
+    };
+    Vec3 q{P->x, P->y, z0}, contact{0, 0, 0};
+    int32_t cls = 0;
+    keep(chkModelPlaceTool(M, &q, &contact, &cls), q, contact);
+    for (const CheckModelPart* part = M->parts; part; part = part->next) {
+        const int32_t* cells = nullptr;
+        int32_t count = 0;
+        if (part->grid) {
+            const GridCell* cell = grid2DCellAt(part->grid, P->x, P->y);
+            if (!cell) continue;
+            cells = cell->items, count = cell->count;
+        }
+        // Each engine holds one mesh: the part's is installed for its placement and the model's put back.
+        const bool triangles = part->kind == kMeshTriangles;
+        triangles ? projB_save_state(part) : projA_save_state(part);
+        q = Vec3{P->x, P->y, z0};
+        const double drop = part->tool.radius + part->bounds[5];
+        const int placed = triangles ? projB_place(&q, drop, &part->tool, cells, count, &contact, &cls)
+                                     : projA_place(&q, drop, &part->tool, cells, count, &contact, &cls);
+        triangles ? projB_restore_state() : projA_restore_state();
+        keep(placed, q, contact);
+    }
+    if (!found || best.z < P->z + 0.01) return 1;
+    if (out) *out = bestContact;
+    return -1;
 }
 
 int avoidCollisionRun(const AvoidContext* ctx, Plist* L, int32_t tilt) {

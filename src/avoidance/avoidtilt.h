@@ -71,5 +71,8 @@ int avoidCollisionPath(Plist* list, const HeightGrid* grid, const ToolDescriptio
 int avoidTryTilt(const Vec3* point, Vec3* axis, int32_t tilt, int32_t prev);
 // 1 all free, else the first negative result (the list cut before that point).
 int avoidCheckPath(Plist* list, const ToolDescription* tool);
+// 1 free, -1 when the tool placed over the point's x, y (the model and each of its parts) rests 0.01 or
+// more above it; contact: where it rests.
+int placeRunBoth(const CheckModel* model, const Vec3* point, Vec3* contact);
 
 void avoidTiltResetState();

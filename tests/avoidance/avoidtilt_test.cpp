@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "avoidance/avoidgrid.h"
+#include "collision/meshutil.h"
 #include "geometry/msg_capture.h"
 #include "geometry/plist.h"
 
@@ -141,5 +142,19 @@ TEST_F(TiltTest, CutsOrMarksByMode) {
         for (int i = 0; i < 5; i++) marked += (L->flags[i] >> 8) == kAvoidKindUnresolved;
         EXPECT_EQ(marked, c.marked) << c.mode;
         plistFree(L);
+    }
+}
+
+TEST(PlaceRunBoth, RestingAboveThePointIsReported) {
+    testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill,
+                          2.0);  // the plane z = 5; the ball rests with its centre at 7
+    struct Case {
+        Vec3 p;
+        int result;
+    } cases[] = {{{0, 0, 0}, -1}, {{0, 0, 6.985}, -1}, {{0, 0, 7}, 1}, {{500, 0, 0}, 1}};
+    for (const Case& c : cases) {
+        Vec3 contact{-1, -1, -1};
+        EXPECT_EQ(placeRunBoth(&plate.m, &c.p, &contact), c.result) << c.p.z;
+        EXPECT_TRUE(c.result > 0 || std::fabs(contact.z - 5.0) < 1e-9) << contact.z;
     }
 }
