@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
 #include "pocket/pocket_util.h"
 
 namespace {
@@ -162,6 +164,31 @@ TEST(PlaneCheck, HelixClearanceAgainstSquareDistance) {
     }
     const Vec2 corner{1, 1};
     EXPECT_EQ(helixClearCheck(&corner, 0, 0.5), 1);  // the square reaches below: skipped
+}
+
+}  // namespace
+
+namespace {
+
+// Distances to a large arc past its ends are those to the end points.
+TEST(PlaneCheck, LargeArcEndsByLength) {
+    struct Case {
+        double r, beyond;  // length past the end along the circle
+        int on;
+    } cases[] = {{5000, 0.05, 0}, {5000, 5e-5, 1}, {1000, 0.01, 0},
+                 {2, 0.01, 0},    {2, 5e-5, 1},    {0.5, 4e-5, 1}};
+    for (const Case& c : cases) {
+        const ContourElement arc = arcElem(0, 0, c.r, 0, 0.001 * 1000 / c.r, 1);
+        const double a = 1.0 / c.r + c.beyond / c.r;
+        const Vec2 p{c.r * std::cos(a), c.r * std::sin(a)};
+        EXPECT_EQ(pointOnArc(&p, &arc), c.on) << c.r << " " << c.beyond;
+        const Vec2 out{(c.r + 1) * std::cos(a), (c.r + 1) * std::sin(a)};
+        const Vec2 end{arc.g[kAex], arc.g[kAey]};
+        Vec2 near;
+        if (!c.on) {
+            EXPECT_NEAR(elemDistance(&out, &arc, &near), std::hypot(out.x - end.x, out.y - end.y), 1e-9);
+        }
+    }
 }
 
 }  // namespace
