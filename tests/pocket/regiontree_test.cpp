@@ -8,6 +8,7 @@
 
 #include "geometry/rng.h"
 #include "pocket/pocket_util.h"
+#include "pocket/regionstack.h"
 
 namespace {
 
@@ -193,6 +194,44 @@ TEST(RegionTree, PickOrderAndStartRing) {
     EXPECT_NEAR(best->distance, 1, 1e-12);
     EXPECT_EQ(best->element, 1);
     EXPECT_NEAR(best->point.y, 4, 1e-12);
+    regionTreeResetState();
+}
+
+}  // namespace
+
+namespace {
+
+// The walk stack against a vector model, well past its first thousand entries.
+TEST(RegionTree, WalkStackGrowsAndMarks) {
+    PocketErrors errors;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    for (int i = 0; i < 3; ++i) attach(square(0, 0, 1, 1), 0);
+    regionSetDone(2, kRegionFinished);
+    rngResetState();
+    std::vector<WalkEntry> model;
+    WalkEntry got{};
+    for (int step = 0; step < 5000; ++step) {
+        if (rngBelow(3) > 0 || model.empty()) {
+            const WalkEntry e{rngBelow(3), {rngBelow(9) - 1, rngUniform(), rngUniform()}, {step, 0, 0}};
+            ASSERT_EQ(regionStackPush(&e), 1);
+            model.push_back(e);
+        } else {
+            ASSERT_EQ(regionStackPeek(&got), 1);
+            EXPECT_EQ(got.to.element, model.back().to.element);
+            ASSERT_EQ(regionStackPop(&got), 1);
+            EXPECT_EQ(got.to.element, model.back().to.element);
+            EXPECT_EQ(got.from.x, model.back().from.x);
+            model.pop_back();
+        }
+        ASSERT_EQ(regionStackDepth(), static_cast<int32_t>(model.size()));
+    }
+    EXPECT_GT(model.size(), 1000u);
+    EXPECT_EQ(regionIsDone(0), kRegionStacked);
+    EXPECT_EQ(regionIsDone(2), kRegionFinished);
+    regionStackClear();
+    EXPECT_EQ(regionStackPop(&got), 0);
+    EXPECT_EQ(regionStackPeek(&got), 0);
+    regionStackResetState();
     regionTreeResetState();
 }
 
