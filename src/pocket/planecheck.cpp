@@ -30,7 +30,7 @@ double scaleFactor() {
 
 int wallAngleAllowance(const char* list) {
     const CcpParams& p = kvCCPParams;
-    if (std::fabs(p.wallAngle) < 1e-5) return 0;
+    if (std::fabs(p.wallAngle) <= 1e-5) return 0;
     const double s = scaleFactor();
     const double a = p.wallAngle * 2 * kPi / 360;
     double rc = 0;
