@@ -142,7 +142,8 @@ int feedBufferAppend(const ContourElement* element) {
         // The step factor is a ratio: only the radius comes in scaled units.
         if (d > 2 * (k.toolRadius / s) * k.stepFactor + tol) return -2;
         if (d > tol) {
-            if (gFeedCount >= kFeedBufferSize) return -1;
+            // Room for the bridge and the element, or neither goes in.
+            if (gFeedCount + 2 > kFeedBufferSize) return -1;
             gFeedBuffer[gFeedCount++] = lineBetween(last, start, 1);
         }
     }
