@@ -1,8 +1,10 @@
 // Side paths of a channel region.
 #include "plunge/regionpaths.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "geometry/plist.h"
 #include "geometry/plist_reduce.h"
@@ -10,6 +12,7 @@
 #include "plunge/levelcurves.h"
 #include "plunge/pathlink.h"
 #include "plunge/pathspace.h"
+#include "plunge/plist3d.h"
 #include "plunge/profile2d.h"
 
 namespace {
@@ -82,7 +85,69 @@ void resetOne(Plist* inner, const Plist* outer) {
         setKind(inner, i, kPointOrdinary);
 }
 
+// Distance to the blade contour, positive counter-clockwise of it about the z axis.
+double bladeSignedDistance(const ContourPair* pair, const Vec3& p, double* param) {
+    Vec3 foot;
+    const double d = projectOnPlist3D(pair->first, &p, param, &foot);
+    return pathSignedAngle(&foot, &p) < 0 ? -d : d;
+}
+
+bool unitOf(Vec3 v, Vec3* out) {
+    return vecNormalize3D(&v, out) == 1;
+}
+
+// One path rolled about the axis next to the edge: 1, or -1.
+int rollPath(Plist* l, int32_t k, const ContourPair* pair, double toolRadius, int side, double back) {
+    int32_t first, last;
+    if (!usable(l) || firstLastCutIndex(l, &first, &last) != 1) return 1;
+    if (side < 0 ? first == 0 : last == l->count - 1) return 1;  // nothing beyond the cut range there
+    std::vector<Vec3> copy(l->points + first, l->points + last + 1);
+    for (Vec3& p : copy) pathRotateZ(&p, -back);
+    const int32_t n = static_cast<int32_t>(copy.size()), edge = side < 0 ? 0 : n - 1, dir = side < 0 ? 1 : -1;
+    if (n < 2) return 1;
+    int32_t j = edge;
+    for (double acc = 0; j + dir >= 0 && j + dir < n && acc < toolRadius; j += dir)
+        acc += dist3D(&copy[j], &copy[j + dir]);
+    double param = 0;
+    const double sd = bladeSignedDistance(pair, copy[j], &param);
+    Vec3 along, blade, tangent;
+    const Vec3& a = copy[std::max(j - 1, 0)];
+    const Vec3& b = copy[std::min(j + 1, n - 1)];
+    if (!unitOf({b.x - a.x, b.y - a.y, b.z - a.z}, &along) ||
+        tangentPlist3D(pair->first, param, &tangent) != 1 || !unitOf(tangent, &blade))
+        return -1;
+    const double radial = std::hypot(copy[edge].x, copy[edge].y);
+    if (radial < 1e-5) return -1;
+    const double turn = acosClamped(std::fabs(vecDot3D(&along, &blade)));
+    const double roll = (sd < 0 ? -1 : 1) * std::tan(std::min(turn, 1.5)) * toolRadius / radial;
+    const bool outer = k == 0 || k == 2;
+    for (int32_t i = j;; i -= dir) {
+        Vec3 q = copy[i];
+        pathRotateZ(&q, roll);
+        const double d = bladeSignedDistance(pair, q, &param);
+        if (outer ? d >= 0 : (side < 0 || d <= 0)) {
+            pathRotateZ(&q, back);
+            l->points[first + i] = q;
+        }
+        if (i == edge) break;
+    }
+    const int32_t from = side < 0 ? 0 : last + 1, to = side < 0 ? first - 1 : l->count - 1;
+    for (int32_t i = from; i <= to; ++i) pathRotateZ(&l->points[i], roll);
+    return 1;
+}
+
 }  // namespace
+
+int edgeRollingPass(PlistArray* lists, const ContourPair* pair, double toolRadius, int side, int splitterCase,
+                    double pitch) {
+    if (!lists || !pair || !pair->first || pair->first->count < 2 || lists->count < 4) return -1;
+    for (int32_t k = 0; k < 4; ++k) {
+        if (!splitterCase && (k == 1 || k == 2)) continue;
+        const double back = k == 0 ? 0 : k == 3 ? pitch : pitch / 2;
+        if (rollPath(lists->lists[k], k, pair, toolRadius, side, back) < 0) return -1;
+    }
+    return 1;
+}
 
 void rotatePathAboutAxis(Plist* path, double angle) {
     if (!path) return;

@@ -35,6 +35,11 @@ void rotatePathAboutAxis(Plist* path, double angle);  // points and tool axes ab
 int resetSplitterKinds(PlistArray* lists);            // 0 when a splitter path is empty
 int pathsEndClearOfShroud(const PlistArray* lists, const HubShroud* pair, int allSides);
 int extendSidePaths(PlistArray* lists, double extLead, double extTrail);  // 1
+// Rolls the tool around the leading (side -1) or trailing (+1) blade edge: paths 0 and 3 (all four in
+// the splitter case) compared with the blade contour turned back by 0, half the pitch or the pitch.
+// 1, or -1 on a degenerate direction.
+int edgeRollingPass(PlistArray* lists, const ContourPair* pair, double toolRadius, int side, int splitterCase,
+                    double pitch);
 // One list per side path of the points where the path's tool axes meet the shroud: the count added,
 // or -1.
 int buildSecondRegionLists(PlistArray* second, const PlistArray* lists, const HubShroud* hubCopy);

@@ -5,6 +5,7 @@
 #include "channeltest.h"
 #include "plunge/pathlink.h"
 #include "plunge/pathspace.h"
+#include "plunge/plist3d.h"
 #include "sidetest.h"
 
 namespace {
@@ -101,4 +102,30 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
                     1e-9);
     }
     for (Plist* l : {first, fourth, a, b}) plistFree(l);
+}
+
+TEST(RegionPaths, EdgeRollTurnsTheLeadInAwayFromTheBlade) {
+    const Vec3 ends[2] = {{5, 0, 0}, {40, 0, 0}};
+    ContourPair pair{plist3DFromPoints(ends, 2), plist3DFromPoints(ends, 2)};
+    std::vector<Polar> pts;  // a path slanting away from the blade, three lead-in points
+    for (int i = 0; i < 15; ++i) pts.push_back({double(i), 10.0 + i, 0.2 + 0.02 * i, 0, i < 3 ? 2 : 0});
+    PlistArray* lists = arrayOf({polarPath(pts), none(), none(), ray(-0.6, 15)});
+    PlistArray* before = arrayOf({polarPath(pts), none(), none(), ray(-0.6, 15)});
+    ASSERT_EQ(edgeRollingPass(lists, &pair, 2, -1, 0, 0.785), 1);
+    const Plist *l = lists->lists[0], *o = before->lists[0];
+    const double roll = polar(l->points[0]) - polar(o->points[0]);
+    EXPECT_GT(roll, 1e-4);
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_NEAR(std::hypot(l->points[i].x, l->points[i].y), 10.0 + i, 1e-9);
+        const double turned = polar(l->points[i]) - polar(o->points[i]);
+        EXPECT_TRUE(i < 3 ? std::fabs(turned - roll) < 1e-12 : i <= 8 || turned == 0)
+            << i;  // 8: a tool radius on
+    }
+    for (int i = 0; i < 15; ++i) EXPECT_EQ(lists->lists[3]->points[i].y, before->lists[3]->points[i].y);
+    pair.first->count = 1;
+    EXPECT_EQ(edgeRollingPass(lists, &pair, 2, -1, 0, 0.785), -1);
+    plistArrayFree(lists);
+    plistArrayFree(before);
+    freePlist3D(pair.first);
+    freePlist3D(pair.second);
 }
