@@ -121,31 +121,29 @@ TEST_F(SurfCurvesTest, MeshFileEdgesAndObstacles) {
     EXPECT_EQ(capture.countOf("5200," + dir.file("gone.3df")), 1);
 }
 
-// The example impeller's blade and splitter: every point of a seeded sample of their surfaces lies within
-// twice the conversion tolerance of a wire, also with a curve reach below the triangles' size, where
-// trim loops alone left the faces bare.
+// Every seeded point of the example blade and splitter faces lies within twice the triangle tolerance of a
+// wire, also with a reach below the triangles' size (trim loops alone left the faces bare).
 TEST_F(SurfCurvesTest, ExampleBladesAreCoveredByTheWires) {
-    const std::string root = std::string(KV_SOURCE_DIR) + "/examples/plunge/";
-    const double tol = 0.05;
-    MeshSet* set = meshSetFromSurfaces((root + "blade.kvx").c_str(), (root + "split.kvx").c_str(),
-                                       2 * M_PI / 8, tol, 1.0);
+    const std::string root = std::string(KV_SOURCE_DIR) + "/examples/plunge/",
+                      name[2] = {"blade.kvx", "split.kvx"};
+    MeshSet* set =
+        meshSetFromSurfaces((root + name[0]).c_str(), (root + name[1]).c_str(), 2 * M_PI / 8, 0.05, 1.0);
     ASSERT_TRUE(set && set->meshes[0] && set->meshes[1]);
     rngResetState();
     for (int b = 0; b < 2; ++b) {
         SurfList* list = newSurfList(4);
-        ASSERT_EQ(readSurfObjects((root + (b ? "split.kvx" : "blade.kvx")).c_str(), list), 1);
+        ASSERT_EQ(readSurfObjects((root + name[b]).c_str(), list), 1);
         const CollMesh* m = set->meshes[b];
-        for (int32_t k = 0; k < list->count; ++k)
-            for (int i = 0; i < 40; ++i) {  // the trim loops are the whole parameter squares
-                Vec3 p;
-                ASSERT_EQ(evalNurbsSurfPoint(&list->entries[k].surface, rngUniform(), rngUniform(), &p), 1);
-                pointWorldToFrameA(&p);
-                double best = 1e300;
-                for (int32_t e = 0; e < m->edgeCount; ++e)
-                    best = std::min(best, distPointSeg3D(&m->vertices[m->edges[e].a].point,
-                                                         &m->vertices[m->edges[e].b].point, &p, nullptr));
-                EXPECT_LE(best, 2 * tol) << b << " " << k;
-            }
+        for (int32_t i = 0; i < 40 * list->count; ++i) {  // trim loops = whole parameter squares
+            Vec3 p;
+            ASSERT_EQ(evalNurbsSurfPoint(&list->entries[i / 40].surface, rngUniform(), rngUniform(), &p), 1);
+            pointWorldToFrameA(&p);
+            double best = 1e300;
+            for (int32_t e = 0; e < m->edgeCount; ++e)
+                best = std::min(best, distPointSeg3D(&m->vertices[m->edges[e].a].point,
+                                                     &m->vertices[m->edges[e].b].point, &p, nullptr));
+            EXPECT_LE(best, 0.1) << b << " " << i;
+        }
         freeSurfList(list);
     }
     meshSetFree(set);
