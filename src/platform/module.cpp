@@ -50,6 +50,11 @@ void* moduleEntry(void* handle, const char* name) {
     return dlsym(handle, name);
 }
 
+void* moduleProcessHandle() {
+    static void* process = dlopen(nullptr, RTLD_NOW);
+    return process;
+}
+
 int moduleUnload(void* handle) {
     return handle && dlclose(handle) == 0 ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Edge-angle correction and the small axis geometry of the tilt search.
 #include "plunge/tiltgeom.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -184,4 +185,33 @@ PolyCurve* pathCutRangeCurve(const Plist* path) {
 
 void pathCutRangeCurveFree(PolyCurve* curve) {
     polyCurveFree(curve);
+}
+
+int nextPlungeParam(const PlistArray* regionLists, const PlistArray* secondLists, double* param,
+                    double step) {
+    if (!regionLists || !secondLists || !param) return -1;
+    const bool back = cycleParams()->entryPos != 0;
+    double candidate = back ? *param - step : *param + step;
+    const int32_t sides = std::min(regionLists->count, secondLists->count);
+    for (int32_t k = 0; k < sides; ++k) {
+        const Plist* side = regionLists->lists[k];
+        const Plist* second = secondLists->lists[k];
+        if (!side || side->count < 1 || !second || second->count < 1) continue;
+        Vec3 from, to;
+        const int32_t seg = plistPointAtParam(second, *param, &from);
+        if (seg < 0 || plistPointAtParam(second, candidate, &to) < 0 || dist3D(&from, &to) <= step) continue;
+        // Walk the segments from param toward the candidate; the first whose far end lies beyond the
+        // step sets the candidate in proportion.
+        for (int32_t j = back ? seg + 1 : seg; back ? j >= 1 : j + 1 < second->count; j += back ? -1 : 1) {
+            const int32_t end = back ? j - 1 : j + 1;
+            if ((second->flags[end] >> 8) == kPointLink) break;
+            const double d = dist3D(&from, &second->points[end]);
+            if (d <= step) continue;
+            const double b = second->parameters[j], c = second->parameters[end];
+            candidate = b + step / d * (c - b);
+            break;
+        }
+    }
+    *param = candidate;
+    return 1;
 }

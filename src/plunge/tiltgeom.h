@@ -52,3 +52,6 @@ void pointToMm(Vec3* point);                        // diagnostic output only
 int splitterEdgeCheck(const TiltSeq* seq, const MeshSet* set, const Plist* path);
 PolyCurve* pathCutRangeCurve(const Plist* path);  // null without two distinct cut points
 void pathCutRangeCurveFree(PolyCurve* curve);
+// The parameter of the next plunge: param + step (param - step with *ENTRY_POS), pulled back on every
+// side whose second list has a chord longer than step between the two. 1, or -1 for missing lists.
+int nextPlungeParam(const PlistArray* regionLists, const PlistArray* secondLists, double* param, double step);

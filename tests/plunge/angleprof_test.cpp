@@ -14,103 +14,76 @@
 
 namespace {
 
-// A side list of n points at parameters 0..n-1, of kind 2 before cut and from cutEnd on.
-Plist* sideList(int n, int cutStart, int cutEnd) {
-    Plist* l = plistCreate(n, 1);
-    for (int i = 0; i < n; ++i) {
-        Vec3 p{static_cast<double>(i), 0, 0};
-        plistAppend(l, i, &p, (i < cutStart || i >= cutEnd) ? 0x200 : 0, nullptr, 0);
+constexpr double kD = M_PI / 180;
+
+// Four side lists of 12 points at parameters 0..11, cut points in [start, end) of each.
+PlistArray* sideLists(const int (&range)[4][2]) {
+    PlistArray* four = plistArrayCreate(4);
+    for (const auto& r : range) {
+        Plist* l = plistCreate(12, 1);
+        for (int i = 0; i < 12; ++i) {
+            Vec3 p{double(i), 0, 0};
+            plistAppend(l, i, &p, (i < r[0] || i >= r[1]) ? 0x200 : 0, nullptr, 0);
+        }
+        plistArrayAdd(four, l);
+        plistFree(l);
     }
-    return l;
+    return four;
 }
 
 }  // namespace
 
 TEST(AngleProfile, BlendHitsItsClosedFormValues) {
-    EXPECT_NEAR(blendC3(0.25, 0, 1, 2.0, 3.0), 2.0 + 0.0706, 5e-5);
+    EXPECT_NEAR(blendC3(0.25, 0, 1, 2.0, 3.0), 2.0706, 5e-5);
     EXPECT_NEAR(blendC3(5, 4, 6, -1.0, 3.0), 1.0, 1e-12);
     EXPECT_EQ(blendC3(-1, 0, 1, 2.0, 3.0), 2.0);
     EXPECT_EQ(blendC3(7, 0, 1, 2.0, 3.0), 3.0);
-    // Symmetry b(t) + b(1 - t) = a0 + a1 on seeded points.
     rngResetState();
-    for (int k = 0; k < 100; ++k) {
+    for (int k = 0; k < 100; ++k) {  // b(s) + b(1 - s) = a0 + a1
         double s = rngUniform();
         EXPECT_NEAR(blendC3(s, 0, 1, 1, 5) + blendC3(1 - s, 0, 1, 1, 5), 6.0, 1e-12);
     }
 }
 
-TEST(AngleProfile, StationsFromSideListsAndEvaluation) {
-    cycleParamsResetState();
-    CycleParams* p = cycleParams();
-    p->leadAngle = 10;
-    p->leadupAngle = 5;
-    p->leadAngleLeadmainOk = 1;
-    p->leadAngleLeadmain = 20;
-    p->leadAngleTrailOk = 0;
-    PlistArray* four = plistArrayCreate(4);
-    Plist* lists[4] = {sideList(12, 2, 10), sideList(12, 5, 12), sideList(12, 4, 9), sideList(12, 3, 11)};
-    for (Plist* l : lists) {
-        plistArrayAdd(four, l);
-        plistFree(l);
-    }
-    AngleProfile* prof = angleProfCreate();
-    ASSERT_NE(prof, nullptr);
-    ASSERT_EQ(angleProfInit(prof, four), 1);
-    const double d = M_PI / 180;
-    // edge 1 at min(2, 3), edge 2 at min(5, 4), edge 3 at the largest last cut 10 (list 1 has no
-    // trailing run and gives none).
-    ASSERT_EQ(prof->table1.count, 3);
-    const double pos[3] = {2, 4, 10};
-    const double a1[3] = {20 * d, 10 * d, 10 * d};
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(prof->table1.stations[k].position, pos[k]);
-        EXPECT_NEAR(prof->table1.stations[k].angle, a1[k], 1e-12);
-        EXPECT_NEAR(prof->table2.stations[k].angle, -5 * d, 1e-12);
-    }
+TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
     struct Case {
-        double at, expected;
-    } cases[] = {{0, 20 * d}, {2, 20 * d}, {3, 15 * d}, {7, 10 * d}, {11, 10 * d}};
-    for (const Case& c : cases) EXPECT_NEAR(angleProfEval(prof, 0, c.at), c.expected, 1e-12) << c.at;
-    EXPECT_EQ(angleProfInit(prof, nullptr), -1);
-    prof->table1.count = 0;
-    EXPECT_NEAR(angleProfEval(prof, 0, 3), 10 * d, 1e-12);
-    angleProfFree(prof);
-    plistArrayFree(four);
-    cycleParamsResetState();
-}
-
-TEST(AngleProfile, StationsOutOfOrderAreEvaluatedAscending) {
-    cycleParamsResetState();
-    cycleParams()->leadAngleLeadmainOk = 1;
-    cycleParams()->leadAngleLeadmain = 30;
-    PlistArray* four = plistArrayCreate(4);
-    // The splitter starts (8) behind the main blade's trailing edge (6).
-    Plist* lists[4] = {sideList(12, 1, 7), sideList(12, 8, 12), sideList(12, 8, 12), sideList(12, 1, 7)};
-    for (Plist* l : lists) {
-        plistArrayAdd(four, l);
-        plistFree(l);
-    }
-    AngleProfile* prof = angleProfCreate();
-    ASSERT_EQ(angleProfInit(prof, four), 1);
-    for (int k = 1; k < prof->table1.count; ++k)
-        EXPECT_LE(prof->table1.stations[k - 1].position, prof->table1.stations[k].position);
-    EXPECT_NEAR(angleProfEval(prof, 0, 0.5), 30 * M_PI / 180, 1e-12);
-    angleProfFree(prof);
-    plistArrayFree(four);
-    cycleParamsResetState();
-}
-
-TEST(TiltGeometry, LimitStepEndsOneDegreeInside) {
-    struct Case {
-        double axisAngle, step, max, expected;
-    } cases[] = {{0.0, 0.2, 1.0, 0.2}, {0.5, 0.6, 1.0, 0.5 - 0.017453}, {0.9, 0.2, 1.0, 0.1 - 0.017453}};
+        int range[4][2];
+        std::vector<double> positions;
+        std::vector<std::pair<double, double>> evals;  // position, degrees
+    } cases[] = {
+        // edge 1 min(2, 3) with its own 20 degrees, edge 2 min(5, 4), edge 3 the largest last cut (list
+        // 1 ends in a cut point and gives none); both others take the general 10.
+        {{{2, 10}, {5, 12}, {4, 9}, {3, 11}}, {2, 4, 10}, {{0, 20}, {2, 20}, {3, 15}, {7, 10}, {11, 10}}},
+        // The splitter (lists 1 and 2, cut to their ends) starts behind the main blade's trailing edge.
+        {{{1, 7}, {8, 12}, {8, 12}, {1, 7}}, {1, 6, 8}, {{0.5, 20}, {3.5, 15}, {7, 10}}},
+    };
     for (const Case& c : cases) {
-        Vec3 axis{std::sin(c.axisAngle), 0, std::cos(c.axisAngle)};
-        EXPECT_NEAR(limitTiltStep(c.step, &axis, c.max), c.expected, 1e-12);
+        cycleParamsResetState();
+        CycleParams* p = cycleParams();
+        p->leadAngle = 10;
+        p->leadupAngle = 5;
+        p->leadAngleLeadmainOk = 1;
+        p->leadAngleLeadmain = 20;
+        PlistArray* four = sideLists(c.range);
+        AngleProfile* prof = angleProfCreate();
+        ASSERT_EQ(angleProfInit(prof, four), 1);
+        ASSERT_EQ(prof->table1.count, static_cast<int32_t>(c.positions.size()));
+        for (int k = 0; k < prof->table1.count; ++k) {
+            EXPECT_EQ(prof->table1.stations[k].position, c.positions[k]);
+            EXPECT_NEAR(prof->table2.stations[k].angle, -5 * kD, 1e-12);
+        }
+        for (const auto& e : c.evals)
+            EXPECT_NEAR(angleProfEval(prof, 0, e.first), e.second * kD, 1e-12) << e.first;
+        prof->table1.count = 0;
+        EXPECT_NEAR(angleProfEval(prof, 0, 3), 10 * kD, 1e-12);
+        EXPECT_EQ(angleProfInit(prof, nullptr), -1);
+        angleProfFree(prof);
+        plistArrayFree(four);
     }
+    cycleParamsResetState();
 }
 
-TEST(TiltGeometry, EdgeCorrectionMessagesFollowOnewayAndEntry) {
+TEST(TiltGeometry, EdgeCorrectionIsAppliedAndReportedByOnewayAndEntry) {
     struct Case {
         int oneway, entry;
         std::vector<std::string> expected;
@@ -127,13 +100,29 @@ TEST(TiltGeometry, EdgeCorrectionMessagesFollowOnewayAndEntry) {
             t->count = 1;
             t->stations[0] = {3.0, 0.0, kAngleEdgeLeadMain, 1};
         }
-        const double pos[2] = {2.0, 1.5}, ang[2] = {0.1, -5 * M_PI / 180};
+        const double pos[2] = {2.0, 1.5}, ang[2] = {0.1, -5 * kD};
         correctLeadStations(prof, pos, ang, 0.2);
         EXPECT_EQ(capture.messages(), c.expected) << c.oneway << c.entry;
-        // Applied whether or not reported.
         EXPECT_EQ(prof->table1.stations[0].position, 1.5);
-        EXPECT_EQ(prof->table2.stations[0].general, 0);
+        EXPECT_EQ(prof->table2.stations[0].angle, -5 * kD);
         angleProfFree(prof);
+    }
+    cycleParamsResetState();
+}
+
+TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
+    // Second list 0: points 1 apart along x at parameter x / stretch; a step of 1 from parameter 2.
+    const double cases[][3] = {{1, 0, 3}, {1, 1, 1}, {2, 0, 2.75}, {2, 1, 1.25}};  // stretch, entry, result
+    const int range[4][2] = {{0, 12}, {0, 12}, {0, 12}, {0, 12}};
+    for (const auto& c : cases) {
+        cycleParams()->entryPos = static_cast<int16_t>(c[1]);
+        PlistArray *sides = sideLists(range), *second = sideLists(range);
+        for (int32_t i = 0; i < 12; ++i) second->lists[0]->parameters[i] = i / c[0];
+        double param = 2;
+        ASSERT_EQ(nextPlungeParam(sides, second, &param, 1.0), 1);
+        EXPECT_NEAR(param, c[2], 1e-12) << c[0] << " " << c[1];
+        plistArrayFree(sides);
+        plistArrayFree(second);
     }
     cycleParamsResetState();
 }
