@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "avoidance/avoidtilt.h"
 #include "avoidance/linkout.h"
 #include "avoidance/macro.h"
+#include "avoidance/toolline.h"
 #include "collision/collassembly.h"
 #include "collision/collreport.h"
 #include "collision/holdercheck.h"
@@ -199,6 +201,7 @@ int loadCycleConfig(const char* cfgName) {
 int runPlungeCycle(const char* cfgName) {
     rngResetState();
     holderCheckResetState();
+    avoidInstallHooks();
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);
     if (config == kCycleConfigNoFile) {
@@ -278,4 +281,5 @@ void plungeRunResetState() {
     toolSegResetState();
     collAssemblyResetState();
     linkOutResetState();
+    avoidTiltResetState();
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
 #include "collision/collreport.h"
 #include "collision/stepover.h"
@@ -120,6 +121,7 @@ void setEnvelope(CycleParams* p) {
     set_toolenv_mode(1);
     toolenv_create(&env, &g.cutter, 0.0, p->length1, p->length2, p->totalToolLength, p->diameter1,
                    p->diameter2, p->thickShaft);
+    avoidSetReportFlag(p->toolCollCheck);
     collrep_create(&env, p->toolLengthReduce, p->toolLengthExtend, p->toolLengthIncr, p->sichebene);
 }
 
