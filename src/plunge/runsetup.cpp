@@ -361,7 +361,6 @@ int initNcToolSystem() {
     setExtraMesh(p);
 
     approxSetChord(p->horizustel);
-    if (p->connectSmooth) p->connectSmooth = 2;
     ncSetOutputFactor(nc.cosStepWin);
     if (nc.collisionCheck == 0)
         msgLong(9, kMsgNoCollisionCheck, "* Warning: No collision detection activated", 0);
