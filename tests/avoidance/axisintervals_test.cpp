@@ -1,0 +1,267 @@
+#include "avoidance/axisintervals.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kStep = 1e-3;
+
+Vec3 v3(double x, double y, double z) {
+    return {x, y, z};
+}
+Vec3 operator+(Vec3 a, Vec3 b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec3 operator-(Vec3 a, Vec3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec3 operator*(double k, Vec3 a) {
+    return {k * a.x, k * a.y, k * a.z};
+}
+double dotp(Vec3 a, Vec3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec3 unit(Vec3 a) {
+    return (1.0 / std::sqrt(dotp(a, a))) * a;
+}
+double uni(double a, double b) {
+    return a + (b - a) * rngUniform();
+}
+
+struct Tool {
+    std::vector<double> z, r;
+};
+
+// Convex slack of the frustum i at X for axis a: <= 0 inside.
+double slack(const Tool& tool, int i, Vec3 P, Vec3 a, Vec3 X) {
+    const Vec3 d = X - P;
+    const double u = dotp(d, a);
+    const Vec3 radial = d - u * a;
+    const double r = tool.r[i] + (tool.r[i + 1] - tool.r[i]) * (u - tool.z[i]) / (tool.z[i + 1] - tool.z[i]);
+    return std::max({std::sqrt(dotp(radial, radial)) - r, tool.z[i] - u, u - tool.z[i + 1]});
+}
+
+// Least slack over the triangle: nested ternary searches, the slack being convex.
+bool frustumHits(const Tool& tool, int i, Vec3 P, Vec3 a, const Triangle3D& t) {
+    auto g = [&](double al, double be) {
+        return slack(tool, i, P, a, t.p[0] + al * (t.p[1] - t.p[0]) + be * (t.p[2] - t.p[0]));
+    };
+    auto inner = [&](double al) {
+        double lo = 0.0, hi = 1.0 - al;
+        for (int k = 0; k < 30; ++k) {
+            const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
+            if (g(al, m1) < g(al, m2))
+                hi = m2;
+            else
+                lo = m1;
+        }
+        return g(al, 0.5 * (lo + hi));
+    };
+    double lo = 0.0, hi = 1.0;
+    for (int k = 0; k < 30; ++k) {
+        const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
+        if (inner(m1) < inner(m2))
+            hi = m2;
+        else
+            lo = m1;
+    }
+    return inner(0.5 * (lo + hi)) <= 0.0;
+}
+
+// Whether the tool tilted by t collides with any triangle; separating directions skip most work.
+bool blocked(const Tool& tool, Vec3 P, Vec3 A, Vec3 W, Vec3 U, double t,
+             const std::vector<Triangle3D>& tris) {
+    const Vec3 a = std::cos(t) * A + std::sin(t) * W, n = -std::sin(t) * A + std::cos(t) * W;
+    for (const Triangle3D& tri : tris) {
+        for (size_t i = 0; i + 1 < tool.z.size(); ++i) {
+            const double rm = std::max(tool.r[i], tool.r[i + 1]);
+            double mn[3] = {1e300, 1e300, 1e300}, mx[3] = {-1e300, -1e300, -1e300};
+            for (const Vec3& p : tri.p) {
+                const double c[3] = {dotp(p - P, a), dotp(p - P, U), dotp(p - P, n)};
+                for (int k = 0; k < 3; ++k) mn[k] = std::min(mn[k], c[k]), mx[k] = std::max(mx[k], c[k]);
+            }
+            if (mx[0] < tool.z[i] || mn[0] > tool.z[i + 1] || mn[1] > rm || mx[1] < -rm || mn[2] > rm ||
+                mx[2] < -rm)
+                continue;
+            if (frustumHits(tool, static_cast<int>(i), P, a, tri)) return true;
+        }
+    }
+    return false;
+}
+
+// The free range by sweeping [lo, hi]: the first free run at least 0.02 wide, or the only one.
+// ambiguous is set when a run width lies too near 0.02 to decide within the sampling.
+int sweepFreeRange(const Tool& tool, Vec3 P, Vec3 A, double lo, double hi,
+                   const std::vector<Triangle3D>& tris, double* fLo, double* fHi, bool* ambiguous) {
+    const Vec3 U = unit(v3(-A.y, A.x, 0.0));
+    const Vec3 W = v3(U.y * A.z - U.z * A.y, U.z * A.x - U.x * A.z, U.x * A.y - U.y * A.x);
+    std::vector<std::pair<double, double>> gaps;
+    double runStart = 0.0;
+    bool inRun = false;
+    *ambiguous = false;
+    const int n = static_cast<int>((hi - lo) / kStep) + 1;  // the last sample lies at or past hi
+    for (int k = 0; k <= n; ++k) {
+        const double t = lo + (k + 0.5) * kStep;
+        const bool freeHere = t < hi && !blocked(tool, P, A, W, U, t, tris);
+        if (freeHere && !inRun) runStart = k == 0 ? lo : t - 0.5 * kStep, inRun = true;
+        if (!freeHere && inRun) {
+            const double runEnd = t >= hi ? hi : t - 0.5 * kStep;
+            gaps.push_back({runStart, runEnd});
+            inRun = false;
+            if (std::fabs(runEnd - runStart - 0.02) < 3 * kStep) *ambiguous = true;
+            if (runEnd - runStart >= 0.02) break;
+        }
+    }
+    if (gaps.empty()) return kAxisNoRange;
+    const auto wide =
+        std::find_if(gaps.begin(), gaps.end(), [](auto g) { return g.second - g.first >= 0.02; });
+    if (wide == gaps.end() && gaps.size() > 1) return kAxisNoRange;
+    const auto& g = wide == gaps.end() ? gaps[0] : *wide;
+    *fLo = g.first, *fHi = g.second;
+    return kAxisFree;
+}
+
+}  // namespace
+
+TEST(AxisIntervals, AngleIntervalAppendsWrapAtPi) {
+    struct Case {
+        double s, e;
+        std::vector<double> want;  // start, end pairs
+    } cases[] = {
+        {3.0, 3.5, {3.0, kPi, -kPi, 3.5 - 2 * kPi}},
+        {-0.5, 0.25, {-0.5, 0.25}},
+        {3.0 + 2 * kPi, 3.2 + 2 * kPi, {3.0, kPi, -kPi, 3.2 - 2 * kPi}},
+        {-3.0, -2.0 - 2 * kPi, {-3.0, -2.0}},
+    };
+    for (const Case& c : cases) {
+        double s[4], e[4];
+        AngleIntervals list{0, 4, s, e};
+        ASSERT_EQ(appendAngleInterval(&list, c.s, c.e), 1);
+        ASSERT_EQ(2 * list.count, static_cast<int>(c.want.size())) << c.s;
+        for (int k = 0; k < list.count; ++k) {
+            EXPECT_NEAR(s[k], c.want[2 * k], 1e-12);
+            EXPECT_NEAR(e[k], c.want[2 * k + 1], 1e-12);
+        }
+    }
+    EXPECT_TRUE(std::isnan(angleWrapNear(NAN, 0.0)));  // returns, does not loop
+    EXPECT_NEAR(angleWrapNear(1e9, 0.0), std::remainder(1e9, 2 * kPi), 1e-6);
+}
+
+TEST(AxisIntervals, SortMergesOverlapsAndKeepsGaps) {
+    double s[] = {0.5, -1.0, 0.2, 2.0, 0.6 + 1e-11};
+    double e[] = {0.6, -0.5, 0.55, 2.5, 0.7};
+    AngleIntervals list{5, 5, s, e};
+    sortAnglePairs(&list);
+    const double want[][2] = {{-1.0, -0.5}, {0.2, 0.7}, {2.0, 2.5}};
+    ASSERT_EQ(list.count, 3);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(s[k], want[k][0]);
+        EXPECT_EQ(e[k], want[k][1]);
+    }
+}
+
+TEST(AxisIntervals, GapsNarrowerThanTwoHundredthsClose) {
+    struct Case {
+        double gap;
+        int count;  // intervals left of three
+    } cases[] = {{0.01, 2}, {0.019, 2}, {0.03, 3}, {0.5, 3}};
+    for (const Case& c : cases) {
+        double s[] = {-kPi, 0.2, 0.4 + c.gap}, e[] = {0.0, 0.4, kPi};
+        AngleIntervals list{3, 3, s, e};
+        closeAngleGaps(&list);
+        EXPECT_EQ(list.count, c.count) << c.gap;
+        EXPECT_EQ(e[0], 0.0);
+    }
+    double s[] = {-kPi, 1.0}, e[] = {0.995, kPi};  // two intervals: the only gap stays
+    AngleIntervals two{2, 2, s, e};
+    closeAngleGaps(&two);
+    EXPECT_EQ(two.count, 2);
+}
+
+TEST(AxisIntervals, NoModelOrVerticalAxis) {
+    axisIntervalsResetState();
+    const Vec3 P = {1, 2, 3}, A = unit(v3(0.3, 0.1, 1.0)), Z = {0, 0, 1};
+    double lo = 0, hi = 0;
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &A, -0.4, 0.7, &lo, &hi), kAxisFree);
+    EXPECT_DOUBLE_EQ(lo, -0.4);
+    EXPECT_DOUBLE_EQ(hi, 0.7);
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &Z, -0.4, 0.7, &lo, &hi), kAxisVertical);
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.7, -0.4, &lo, &hi), kAxisBadArgs);
+    const double z[] = {0, 10}, rBad[] = {3, 2}, zBad[] = {5, 5}, r[] = {1, 2};
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    EXPECT_EQ(axisModelCreate(tl, 2, z, rBad), nullptr);  // last ring not the widest
+    EXPECT_EQ(axisModelCreate(tl, 2, zBad, r), nullptr);  // heights not rising
+    triListFree(tl);
+}
+
+// Seeded scenes: the free range after the lower limit equals a sweep of the tool in 1e-3 steps,
+// by the box tree and item by item alike.
+TEST(AxisIntervals, FreeRangeMatchesBruteForceSweep) {
+    rngResetState();
+    // A cutter with a neck under the holder, a pointed tip, a plain stepped shank.
+    const Tool tools[3] = {{{0.0, 5.0, 20.0, 30.0, 50.0}, {3.0, 3.0, 1.5, 6.0, 8.0}},
+                           {{0.0, 2.0, 10.0, 30.0, 50.0}, {0.0, 2.5, 2.5, 8.0, 8.0}},
+                           {{0.0, 12.0, 18.0, 45.0}, {1.5, 1.5, 5.0, 5.0}}};
+    int decided = 0, withObstacle = 0;
+    for (int scene = 0; scene < 21; ++scene) {
+        const Tool& tool = tools[scene % 3];
+        const Vec3 P = {uni(-5, 5), uni(-5, 5), uni(-5, 5)};
+        const double tilt = uni(0.3, 1.2), az = uni(-kPi, kPi);
+        const Vec3 A = {std::sin(tilt) * std::cos(az), std::sin(tilt) * std::sin(az), std::cos(tilt)};
+        const Vec3 U = unit(v3(-A.y, A.x, 0.0));
+        const Vec3 W = v3(U.y * A.z - U.z * A.y, U.z * A.x - U.x * A.z, U.x * A.y - U.y * A.x);
+        std::vector<Triangle3D> tris;
+        TriList* tl = triListCreate(4);
+        ASSERT_NE(tl, nullptr);
+        while (static_cast<int>(tris.size()) < 6) {
+            const double rho = uni(8, 40), th = uni(-kPi, kPi);
+            const Vec3 c = P + rho * (std::cos(th) * A + std::sin(th) * W) + uni(-6, 6) * U;
+            Triangle3D t;
+            bool ok = true;
+            for (Vec3& p : t.p) {
+                p = c + v3(uni(-6, 6), uni(-6, 6), uni(-6, 6));
+                ok = ok && dotp(p - P, p - P) > 9.0;
+            }
+            if (!ok) continue;
+            tris.push_back(t);
+            triListAdd(tl, &t);
+        }
+        AxisObstacleModel* m =
+            axisModelCreate(tl, static_cast<int32_t>(tool.z.size()), tool.z.data(), tool.r.data());
+        triListFree(tl);
+        ASSERT_NE(m, nullptr);
+        const double lo = uni(-2.8, 0.0), hi = uni(0.1, 2.8);
+        double want[2] = {0, 0}, got[2][2] = {{0, 0}, {0, 0}};
+        bool ambiguous = false;
+        const int wantCode = sweepFreeRange(tool, P, A, lo, hi, tris, &want[0], &want[1], &ambiguous);
+        int code[2];
+        for (int tree = 0; tree < 2; ++tree) {
+            axisIntervalsResetState();
+            axisIntervalsSetModel(2, m);
+            axisIntervalsSetBoxTree(tree);
+            code[tree] = axisIntervalsOverMesh(&P, &A, lo, hi, &got[tree][0], &got[tree][1]);
+        }
+        axisIntervalsResetState();
+        axisModelFree(m);
+        EXPECT_EQ(code[0], code[1]) << scene;
+        EXPECT_NEAR(got[0][0], got[1][0], 1e-9) << scene;
+        EXPECT_NEAR(got[0][1], got[1][1], 1e-9) << scene;
+        if (ambiguous) continue;
+        ++decided;
+        withObstacle += wantCode != kAxisFree || want[0] > lo + kStep || want[1] < hi - kStep;
+        EXPECT_EQ(code[0], wantCode) << scene;
+        if (wantCode != kAxisFree || code[0] != kAxisFree) continue;
+        EXPECT_NEAR(got[0][0], want[0], 1.5 * kStep) << scene;
+        EXPECT_NEAR(got[0][1], want[1], 1.5 * kStep) << scene;
+    }
+    EXPECT_GE(decided, 18);
+    EXPECT_GE(withObstacle, 9);
+}
