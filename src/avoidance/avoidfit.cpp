@@ -1,0 +1,141 @@
+// Band fits of the avoidance angle profiles on the geometry kernel's band-constrained fit.
+#include "avoidance/avoidfit.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "geometry/bandfit.h"
+
+namespace {
+
+constexpr double kRadToDeg = 57.29577951308232;
+constexpr double kDegToRad = 0.017453292519943295;
+
+// Consecutive points must differ in parameter and position, else the fit has no abscissa order.
+bool distinctNeighbours(const AvoidTable* table, const Plist* list) {
+    for (int32_t i = 1; i < table->count; ++i) {
+        if (std::fabs(table->entries[i].parameter - table->entries[i - 1].parameter) < 1e-5) return false;
+        if (dist3D(&list->points[i], &list->points[i - 1]) < 1e-5) return false;
+    }
+    return true;
+}
+
+// Runs the kernel's fit on the record; parameters running down are mirrored, the kernel wanting
+// rising abscissae.
+int runBandFit(FreeLineFillet2Args* rec) {
+    const int32_t n = rec->count;
+    std::vector<double> x(rec->para, rec->para + n);
+    if (n >= 2 && x[n - 1] < x[0])
+        for (double& v : x) v = -v;
+    return bandFit(x.data(), rec->lower, rec->upper, rec->out, n);
+}
+
+}  // namespace
+
+FreeLineFillet2Args* fillet_rec_create(int32_t n) {
+    if (n < 1 || n > (1 << 26)) return nullptr;
+    auto* r = static_cast<FreeLineFillet2Args*>(std::calloc(1, sizeof(FreeLineFillet2Args)));
+    if (!r) return nullptr;
+    r->capacity = 4 * n;
+    r->count = n;
+    r->eps = 0.05;
+    r->para = static_cast<double*>(std::calloc(r->capacity, sizeof(double)));
+    r->lower = static_cast<double*>(std::calloc(r->capacity, sizeof(double)));
+    r->upper = static_cast<double*>(std::calloc(r->capacity, sizeof(double)));
+    r->out = static_cast<double*>(std::calloc(r->capacity, sizeof(double)));
+    r->flags = static_cast<int32_t*>(std::calloc(r->capacity, sizeof(int32_t)));
+    if (!r->para || !r->lower || !r->upper || !r->out || !r->flags) {
+        fillet_rec_free(r);
+        return nullptr;
+    }
+    return r;
+}
+
+void fillet_rec_free(FreeLineFillet2Args* rec) {
+    if (!rec) return;
+    std::free(rec->para);
+    std::free(rec->lower);
+    std::free(rec->upper);
+    std::free(rec->out);
+    std::free(rec->flags);
+    std::free(rec);
+}
+
+void fillet_rec_scale(FreeLineFillet2Args* rec, double factor) {
+    for (int32_t i = 0; i < rec->count; ++i) {
+        rec->lower[i] *= factor;
+        rec->upper[i] *= factor;
+        rec->out[i] *= factor;
+    }
+}
+
+int FreeLineFillet2_dump(const FreeLineFillet2Args* rec, const char* name, double ys, double ye,
+                         const double* svec, double eps, double mindist) {
+    if (!rec || !name) return 0;
+    const std::string base(name);
+    FILE* f = std::fopen((base + ".txt").c_str(), "w");
+    if (!f) return 0;
+    const std::string dash(85, '-');
+    std::fprintf(f, "%s\n", dash.c_str());
+    std::fprintf(f,
+                 "CALL:: FreeLineFillet2( Para, Plower, Pupper, Pout, Count, Mode, Ys, Svec, Ye, Evec )\n");
+    std::fprintf(f, "%s\n", dash.c_str());
+    std::fprintf(f, "Mode = 1\tYs = %.6lf\t Ye = %.6lf\n", ys, ye);
+    std::fprintf(f, "Svec = (%.6lf,%.6lf)\t Evec = (0.0,1.000)\n", svec ? svec[0] : 0.0,
+                 svec ? svec[1] : 0.0);
+    std::fprintf(f, "Eps  = %.3lf\n", eps);
+    std::fprintf(f, "Mindist = %.3lf\n", mindist);
+    std::fprintf(f, "%s\n", dash.c_str());
+    bool ok = std::fclose(f) == 0;
+    f = std::fopen((base + ".bnd").c_str(), "w");
+    if (!f) return 0;
+    for (const double* y : {rec->lower, rec->upper}) {
+        std::fprintf(f, "**BND layer[ CORV_KVXBND ] color[ 3 ]\n");
+        for (int32_t i = 0; i < rec->count; ++i)
+            std::fprintf(f, "X%.6lf Y%.6lf Z%.6lf\n", rec->para[i], y[i], 0.0);
+        std::fprintf(f, "**END\n");
+    }
+    ok = std::fclose(f) == 0 && ok;
+    return ok ? 1 : 0;
+}
+
+int avoidListInsert(Plist* list, double t) {
+    Vec3 p, v;
+    if (plistPointAndVectorAtParam(list, t, &p, &v) < 0) return 0;
+    if (plistSplitAtParam(list, t, 1e-5) < 0) return 0;
+    const int32_t k = plistSplitIndex();
+    if (k < 0) return 0;
+    list->vectors[k] = v;
+    return 1;
+}
+
+int avoidFitBandB(AvoidTable* table, Plist* list) {
+    if (!table || !list || !list->vectors || table->count < 1 || table->count > list->count) return -1;
+    if (!distinctNeighbours(table, list)) return -1;
+    const int32_t n = table->count;
+    FreeLineFillet2Args* rec = fillet_rec_create(2 * n);
+    if (!rec) return -1;
+    rec->count = n;
+    for (int32_t i = 0; i < n; ++i) {
+        const AvoidEntry& e = table->entries[i];
+        rec->para[i] = e.parameter;
+        rec->lower[i] = e.bMin;
+        rec->upper[i] = e.bMax;
+        rec->out[i] = e.b;
+    }
+    fillet_rec_scale(rec, kRadToDeg);
+    const int r = runBandFit(rec);
+    fillet_rec_scale(rec, kDegToRad);
+    const int result = r == 0 ? -1 : (r > 0 ? 1 : r);
+    // Written whatever the outcome: after a failed fit the passes fail and the range is restored.
+    for (int32_t i = 0; i < n; ++i) {
+        AvoidEntry& e = table->entries[i];
+        e.b = rec->out[i];
+        dirFromAngles(&list->vectors[i], e.c, e.b);
+    }
+    fillet_rec_free(rec);
+    return result;
+}
