@@ -2,9 +2,7 @@
 #include "avoidance/avoidfit.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 #include "geometry/bandfit.h"
@@ -70,36 +68,6 @@ void fillet_rec_scale(FreeLineFillet2Args* rec, double factor) {
         rec->upper[i] *= factor;
         rec->out[i] *= factor;
     }
-}
-
-int FreeLineFillet2_dump(const FreeLineFillet2Args* rec, const char* name, double ys, double ye,
-                         const double* svec, double eps, double mindist) {
-    if (!rec || !name) return 0;
-    const std::string base(name);
-    FILE* f = std::fopen((base + ".txt").c_str(), "w");
-    if (!f) return 0;
-    const std::string dash(85, '-');
-    std::fprintf(f, "%s\n", dash.c_str());
-    std::fprintf(f,
-                 "CALL:: FreeLineFillet2( Para, Plower, Pupper, Pout, Count, Mode, Ys, Svec, Ye, Evec )\n");
-    std::fprintf(f, "%s\n", dash.c_str());
-    std::fprintf(f, "Mode = 1\tYs = %.6lf\t Ye = %.6lf\n", ys, ye);
-    std::fprintf(f, "Svec = (%.6lf,%.6lf)\t Evec = (0.0,1.000)\n", svec ? svec[0] : 0.0,
-                 svec ? svec[1] : 0.0);
-    std::fprintf(f, "Eps  = %.3lf\n", eps);
-    std::fprintf(f, "Mindist = %.3lf\n", mindist);
-    std::fprintf(f, "%s\n", dash.c_str());
-    bool ok = std::fclose(f) == 0;
-    f = std::fopen((base + ".bnd").c_str(), "w");
-    if (!f) return 0;
-    for (const double* y : {rec->lower, rec->upper}) {
-        std::fprintf(f, "**BND layer[ CORV_KVXBND ] color[ 3 ]\n");
-        for (int32_t i = 0; i < rec->count; ++i)
-            std::fprintf(f, "X%.6lf Y%.6lf Z%.6lf\n", rec->para[i], y[i], 0.0);
-        std::fprintf(f, "**END\n");
-    }
-    ok = std::fclose(f) == 0 && ok;
-    return ok ? 1 : 0;
 }
 
 int avoidListInsert(Plist* list, double t) {

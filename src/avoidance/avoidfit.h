@@ -23,10 +23,6 @@ struct FreeLineFillet2Args {
 FreeLineFillet2Args* fillet_rec_create(int32_t n);  // null for n < 1 or without memory
 void fillet_rec_free(FreeLineFillet2Args* rec);
 void fillet_rec_scale(FreeLineFillet2Args* rec, double factor);  // lower, upper, out of count points
-// Text and boundary files "<name>.txt" and "<name>.bnd" of a fit's arguments: 1, or 0 when a file
-// cannot be written.
-int FreeLineFillet2_dump(const FreeLineFillet2Args* rec, const char* name, double ys, double ye,
-                         const double* svec, double eps, double mindist);
 
 // A vertex at parameter t with the axis interpolated between its neighbours: 1, or 0 when t lies
 // outside the list (or the list cannot take the point).
