@@ -32,7 +32,8 @@ int logRecord(KvxRecord* r, KvxObjData* d, void* u) {
         std::string body = r->params != nullptr && r->params->value != nullptr ? r->params->value : "";
         for (int c = r->file != nullptr ? getc(r->file) : EOF; c != EOF && c != ')'; c = getc(r->file))
             body += char(c);
-        e += ":" + std::to_string(body.size());
+        e += ':';
+        e += std::to_string(body.size());
     }
     log->events.push_back(e);
     return static_cast<int>(log->events.size()) == log->stopAt ? 0 : 1;
