@@ -16,7 +16,7 @@ set(KV_DEPS_KVWOG5 platform geometry)
 set(KV_DEPS_contour geometry KVWOG5)
 set(KV_DEPS_surfaces platform kernel geometry KVWOG5)
 set(KV_DEPS_collision platform kernel geometry KVWOG5 contour surfaces)
-set(KV_DEPS_plunge platform kernel geometry KVWOG5 contour surfaces)
+set(KV_DEPS_plunge platform kernel geometry KVWOG5 contour surfaces collision)
 set(KV_DEPS_avoidance platform kernel geometry KVWOG5 contour surfaces collision plunge)
 set(KV_DEPS_pocket platform kernel geometry KVWOG5 contour surfaces plunge)
 
@@ -44,6 +44,9 @@ foreach(sub IN LISTS KV_SUBSYSTEMS)
     target_link_libraries(kv_${sub} INTERFACE ${deps})
   else()
     target_link_libraries(kv_${sub} PUBLIC ${deps})
+    # The subsystems' static libraries depend on each other in cycles; one more pass resolves
+    # objects that a late library pulls in.
+    set_property(TARGET kv_${sub} PROPERTY LINK_INTERFACE_MULTIPLICITY 3)
   endif()
 endforeach()
 

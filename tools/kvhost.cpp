@@ -2,8 +2,8 @@
 // run time exactly as a CAM host does, runs the cycle with the arguments it is
 // given and prints every record it receives, one per line.
 //
-//   kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--nest-at N] [--raw FILE] [--]
-//          [cycle arguments]
+//   kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--nest-at N] [--raw FILE]
+//          [--max-tilt DEG] [--] [cycle arguments]
 //
 // Exit code: the status word of the last run (0 success, 1 failure, 100
 // cancelled); 1 when a run did not start; 2 for a usage error; 3 when the
@@ -14,6 +14,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,9 @@ struct Host {
     long callbacks = 0;  // of the current run
     FILE* raw = nullptr;
 };
+
+// Largest tilt of the tool axis from +z, in radians, that the machine check accepts; negative: any.
+double maxTiltRad = -1.0;
 
 struct PairData {
     Host* host;
@@ -73,13 +77,14 @@ int onRecord(KvCycle* cycle, int32_t channel, const void* record, void* user) {
 void usage(FILE* out) {
     fprintf(out,
             "usage: kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--nest-at N] [--raw FILE] "
-            "[--] [cycle arguments]\n"
+            "[--max-tilt DEG] [--] [cycle arguments]\n"
             "  --lib PATH     the cycle library (default: libkvcycles.so beside kvhost)\n"
             "  --dir FOLDER   working folder of the run\n"
             "  --runs N       run the cycle N times in this process (default 1)\n"
             "  --cancel-at N  ask the cycle to stop (signal 100) from inside the N-th callback of a run\n"
             "  --nest-at N    run the cycle again from inside the N-th callback of a run\n"
-            "  --raw FILE     also write each record as 2 bytes channel + 784 bytes record\n");
+            "  --raw FILE     also write each record as 2 bytes channel + 784 bytes record\n"
+            "  --max-tilt DEG the machine reaches tool axes at most DEG degrees from +z (default: any)\n");
 }
 
 bool parseCount(const char* text, long* out) {
@@ -87,6 +92,14 @@ bool parseCount(const char* text, long* out) {
     long v = strtol(text, &end, 10);
     if (!*text || *end || v < 1) return false;
     *out = v;
+    return true;
+}
+
+bool parseDegrees(const char* text, double* outRad) {
+    char* end = nullptr;
+    double v = strtod(text, &end);
+    if (!*text || *end || !std::isfinite(v) || v < 0.0) return false;
+    *outRad = v * 3.14159265358979323846 / 180.0;
     return true;
 }
 
@@ -108,6 +121,15 @@ std::string asPath(const std::string& name) {
 }
 
 }  // namespace
+
+// The machine-position check the library looks up in its host by name: a tool axis within the tilt
+// limit is reachable, every position when no limit was given.
+extern "C" __attribute__((visibility("default"))) int kvMachinePositionValid(double, double, double, double,
+                                                                             double, double k, double,
+                                                                             double*) {
+    if (maxTiltRad < 0.0) return 1;
+    return std::acos(std::fmax(-1.0, std::fmin(1.0, k))) <= maxTiltRad ? 1 : 0;
+}
 
 int main(int argc, char** argv) {
     std::string lib;
@@ -141,6 +163,7 @@ int main(int argc, char** argv) {
         } else if (opt == "--runs" && parseCount(value, &runs)) {
         } else if (opt == "--cancel-at" && parseCount(value, &host.cancelAt)) {
         } else if (opt == "--nest-at" && parseCount(value, &host.nestAt)) {
+        } else if (opt == "--max-tilt" && parseDegrees(value, &maxTiltRad)) {
         } else {
             fprintf(stderr, "kvhost: bad option %s %s\n", opt.c_str(), value);
             usage(stderr);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "avoidance/toolline.h"
 #include "kernel/mem.h"
 #include "kernel/msg.h"
 #include "plunge/cycparams.h"
@@ -538,6 +539,8 @@ int macroParamsSetUp(MacroParams* params, const CycleParams* cycle) {
     m.trajectoryMode = cycle->macroTmode;
     *params = m;
     macroSetLiftHeight(cycle->macroTheight);
+    // The collision layer below reaches the avoidance's services only through the hooks it is handed.
+    avoidInstallHooks();
     macroSetFileNames(cycle->macroSname, cycle->macroEname);
     return 1;
 }

@@ -19,5 +19,9 @@ void* moduleLoad(const char* path);
 // Address of an exported entry of a loaded library; null when the library or entry is missing.
 void* moduleEntry(void* handle, const char* name);
 
+// Handle of the running process: its entries are those the executable exports and every library
+// loaded into the global scope. Never unloaded; null when unknown.
+void* moduleProcessHandle();
+
 // Releases one load of the library; 1 on success, 0 otherwise.
 int moduleUnload(void* handle);

@@ -1,0 +1,93 @@
+#include "avoidance/approach.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "avoidance/near.h"
+#include "geometry/rng.h"
+
+namespace {
+
+double uni(double lo, double hi) {
+    return lo + (hi - lo) * rngUniform();
+}
+Vec3 unitOf(Vec3 v) {
+    const double n = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return Vec3{v.x / n, v.y / n, v.z / n};
+}
+double dotOf(const Vec3& a, const Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec3 axpy(double f, const Vec3& x, const Vec3& y) {  // f x + y
+    return Vec3{f * x.x + y.x, f * x.y + y.y, f * x.z + y.z};
+}
+
+}  // namespace
+
+TEST(Approach, ProjectionsAgainstClosedForms) {
+    const Vec3 o{1, 2, 3}, z{0, 0, 1}, n = unitOf(Vec3{1, 2, 2}), onAxis{0, 0, 7}, p{3, 4, 5};
+    Vec3 d = z, out{}, foot{};
+    EXPECT_EQ(projectDirOnPlane(&o, &z, &d), -1);
+    EXPECT_VEC_NEAR(d, z, 0.0);
+    d = Vec3{0, 0, 3};
+    ASSERT_EQ(projectDirOnPlane(&o, &n, &d), 1);
+    EXPECT_VEC_NEAR(d, unitOf(Vec3{-2, -4, 5}), 1e-12);
+    EXPECT_EQ(projectPointOnAxis(&z, 4.0, &onAxis, &out, &foot), 1);
+    EXPECT_VEC_NEAR(out, (Vec3{-4, 0, 7}), 1e-12);
+    EXPECT_EQ(projectPointOnAxis(&z, 10.0, &p, &out, &foot), 0);
+    EXPECT_VEC_NEAR(out, (Vec3{6, 8, 5}), 1e-12);
+    EXPECT_NEAR(pointDistDiff3D(&p, &out, &foot), 5.0, 1e-12);
+}
+
+TEST(Approach, LoopRunsOnItsCircle) {
+    rngResetState();
+    for (int k = 0; k < 40; k++) {
+        const Vec3 p0{uni(-9, 9), uni(-9, 9), 0}, p1{uni(-9, 9), uni(-9, 9), 1};
+        const Vec3 a0 = unitOf(Vec3{uni(-.5, .5), uni(-.5, .5), 1}), a1 = unitOf(Vec3{uni(-.5, .5), 0, 1});
+        const double R = uni(1, 5), lift = k % 2 ? 3.0 : 0.0, step = uni(0.1, 0.5);
+        Plist* L = approachSearchPoints(&p0, &p1, nullptr, &a0, &a1, R, lift, step);
+        ASSERT_NE(L, nullptr);
+        EXPECT_EQ(L->count, 2 + static_cast<int32_t>(6.283185307179586 / step) + (lift > 0 ? 2 : 0));
+        const Vec3 d = unitOf(axpy(-1, p0, p1)), m = unitOf(axpy(1, a0, a1)),
+                   c = unitOf(axpy(-dotOf(m, d), d, m));
+        const Vec3 centre = axpy(R, c, p1),
+                   normal{d.y * c.z - d.z * c.y, d.z * c.x - d.x * c.z, d.x * c.y - d.y * c.x};
+        EXPECT_VEC_NEAR(L->points[L->count - 1], p1, 1e-12);
+        for (int32_t i = 0; i < L->count; i++) {
+            bool onCircle = false;  // once the lift (whole, half or none) along the mean axis is undone
+            for (double up : {0.0, lift, lift / 2}) {
+                const Vec3 w = axpy(-1, centre, axpy(-up, m, L->points[i]));
+                onCircle |=
+                    std::fabs(std::sqrt(dotOf(w, w)) - R) < 1e-9 && std::fabs(dotOf(w, normal)) < 1e-9;
+            }
+            EXPECT_TRUE(onCircle) << i;
+        }
+        EXPECT_VEC_NEAR(L->vectors[1], a0, 0);
+        EXPECT_VEC_NEAR(L->vectors[L->count - 1], a1, 0);
+        plistFree(L);
+    }
+}
+
+TEST(Approach, ReplaceRangeEitherDirection) {
+    for (int desc : {0, 1}) {
+        Plist *L = plistCreate(10, 1), *S = plistCreate(4, 1);
+        ASSERT_TRUE(L && S);
+        for (int k = 0; k < 10; k++) {
+            const Vec3 p{double(k), 0, 0}, q{0, double(k), 0};
+            plistAppend(L, desc ? 9 - k : k, &p, 0, nullptr, 0);
+            if (k < 4) plistAppend(S, 10 * (k + 1), &q, 7, nullptr, 0);
+        }
+        ASSERT_EQ(plistReplaceRange(L, 3, 5, S), 1);
+        ASSERT_EQ(L->count, 11);
+        for (int k = 0; k < 4; k++) {
+            EXPECT_NEAR(L->parameters[3 + k], desc ? 6 - 2 * k / 3.0 : 3 + 2 * k / 3.0, 1e-12);
+            EXPECT_VEC_NEAR(L->points[3 + k], S->points[k], 0);
+            EXPECT_EQ(L->flags[3 + k], 7);
+        }
+        EXPECT_EQ(L->parameters[7], desc ? 3 : 6);
+        EXPECT_EQ(plistReplaceRange(L, 5, 11, S), -1);
+        plistFree(L);
+        plistFree(S);
+    }
+}

@@ -1,0 +1,160 @@
+#include "avoidance/avoidtilt.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "avoidance/avoidgrid.h"
+#include "collision/meshutil.h"
+#include "geometry/msg_capture.h"
+#include "geometry/plist.h"
+
+namespace {
+
+// A fake assembly check: a position answers gCode when its axis leans more than gLimit from +z or
+// when it lies at x = gBlockedX, else 1. Every tilt it is asked about is kept.
+double gLimit = 0.35, gBlockedX = -1.0;
+int gCode = -3;
+std::vector<double> gTrials;
+
+int32_t fakeFull(const Vec3* p, const Vec3* a, int32_t*) {
+    gTrials.push_back(std::acos(a->z));
+    return p->x == gBlockedX || std::acos(a->z) > gLimit ? gCode : 1;
+}
+int32_t fakeCheck(const Vec3* p, const Vec3* a, int32_t* hit, int32_t) {
+    return fakeFull(p, a, hit);
+}
+int32_t fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
+    *vertex = Vec3{7, 8, 9};
+    return fakeFull(p, a, nullptr);
+}
+double firstTrial() {
+    return 0.6;
+}
+int32_t fakeVertical(const Vec3* p, int32_t, int32_t* part) {
+    *part = -3;
+    return p->x == gBlockedX ? -2 : 1;
+}
+
+Vec3 leaning(double t, double azimuth) {
+    return Vec3{std::sin(t) * std::cos(azimuth), std::sin(t) * std::sin(azimuth), std::cos(t)};
+}
+
+struct TiltTest : ::testing::Test {
+    void SetUp() override {
+        avoidTiltResetState();
+        const AvoidCollisionOps fake{fakeCheck, fakeWhere, fakeFull,  fakeVertical,
+                                     nullptr,   nullptr,   firstTrial};
+        avoidSetCollisionOps(&fake);
+        avoidSetModelFlag(1);
+        gLimit = 0.35, gBlockedX = -1.0, gCode = -3;
+        gTrials.clear();
+    }
+    void TearDown() override { avoidTiltResetState(); }
+    Plist* fivePoints() {  // at x = 0..4, leaning 0.8 rad
+        Plist* L = plistCreate(5, 1);
+        for (int i = 0; L && i < 5; i++) {
+            const Vec3 p{double(i), 0, 0}, a = leaning(0.8, 1.0);
+            plistAppend(L, i, &p, 0, &a, 0);
+        }
+        return L;
+    }
+    HeightGrid grid{};  // only its presence is read with obstacle meshes
+    ToolDescription tool{};
+};
+
+}  // namespace
+
+TEST_F(TiltTest, TrialOrderThenBisection) {
+    const Vec3 p{0, 0, 0};
+    Vec3 a = leaning(0.8, 2.0);
+    ASSERT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
+    ASSERT_GE(gTrials.size(), 5u);
+    const double expect[] = {0.8, 0.6, 0.7, 0.0};  // the check as it is, t0, (t0 + b) / 2, upright
+    for (int i = 0; i < 4; i++) EXPECT_NEAR(gTrials[i], expect[i], 1e-12) << i;
+    EXPECT_GT(std::acos(a.z), 0.349);
+    EXPECT_LE(std::acos(a.z), 0.35);
+    EXPECT_NEAR(std::atan2(a.y, a.x), 2.0, 1e-9);
+    a = leaning(0.8, 0.0);
+    gTrials.clear();
+    ASSERT_EQ(avoidTryTilt(&p, &a, 1, 2), 2);  // after a 2 the search starts just below b
+    EXPECT_NEAR(gTrials[1], 0.79, 1e-12);
+}
+
+TEST_F(TiltTest, AnswersWithoutTrials) {
+    struct Case {
+        Vec3 axis;
+        int32_t tilt;
+        int code, result, referenced;
+    } cases[] = {
+        {{0, 0, 1}, 1, -3, kAvoidUnresolved, 0},  // upright: no tilt plane
+        {leaning(0.8, 0), 0, -3, kAvoidUnresolved, 1},
+        {leaning(0.8, 0), 0, -10, kAvoidUnresolved, 0},  // the analytic tool test names no triangle
+        {leaning(0.8, 0), 1, 2, kAvoidFree, 0},          // any result that is not negative is free
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        gLimit = -1.0, gCode = c.code;
+        Vec3 a = c.axis, ref{};
+        const Vec3 p{0, 0, 0};
+        EXPECT_EQ(avoidTryTilt(&p, &a, c.tilt, 0), c.result);
+        EXPECT_EQ(gTrials.size(), 1u);
+        EXPECT_EQ(avoidReference(&ref), c.referenced);
+    }
+}
+
+TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {
+    MessageCapture cap(9);
+    for (int run = 0; run < 2; run++) {
+        Plist* L = fivePoints();
+        ASSERT_NE(L, nullptr);
+        gBlockedX = 3.0;
+        EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidUnresolved);
+        EXPECT_EQ(L->count, 3);
+        for (int i = 0; i < 3; i++) EXPECT_NEAR(std::acos(L->vectors[i].z), 0.35, 0.001);
+        plistFree(L);
+    }
+    EXPECT_EQ(cap.countOf("6011,0"), 1);
+}
+
+TEST_F(TiltTest, CutsOrMarksByMode) {
+    struct Case {
+        int32_t vertical, mode, tilt, code;
+        int result;
+        int32_t count, marked;
+    } cases[] = {
+        {0, 0, 0, -2, -2, 2, 0}, {0, 0, 0, -7, -2, 2, 0},  // without tilting every negative code cuts
+        {1, 0, 1, -2, -2, 2, 1}, {1, 2, 1, -2, -2, 5, 3}, {1, 3, 1, -2, -2, 5, 1}, {1, 1, 1, -2, 1, 5, 1},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        AvoidSwitches s{};
+        s.verticalMode = c.vertical, s.unresolvedMode = c.mode;
+        avoidSetSwitches(&s);
+        gLimit = 1.0, gBlockedX = 2.0, gCode = c.code;
+        Plist* L = fivePoints();
+        ASSERT_NE(L, nullptr);
+        const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, c.tilt, 0.1};
+        EXPECT_EQ(avoidCollisionRun(&ctx, L, c.tilt), c.result) << c.code << " " << c.mode;
+        EXPECT_EQ(L->count, c.count);
+        int32_t marked = 0;
+        for (int i = 0; i < 5; i++) marked += (L->flags[i] >> 8) == kAvoidKindUnresolved;
+        EXPECT_EQ(marked, c.marked) << c.mode;
+        plistFree(L);
+    }
+}
+
+TEST(PlaceRunBoth, RestingAboveThePointIsReported) {
+    testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill,
+                          2.0);  // the plane z = 5; the ball rests with its centre at 7
+    struct Case {
+        Vec3 p;
+        int result;
+    } cases[] = {{{0, 0, 0}, -1}, {{0, 0, 6.985}, -1}, {{0, 0, 7}, 1}, {{500, 0, 0}, 1}};
+    for (const Case& c : cases) {
+        Vec3 contact{-1, -1, -1};
+        EXPECT_EQ(placeRunBoth(&plate.m, &c.p, &contact), c.result) << c.p.z;
+        EXPECT_TRUE(c.result > 0 || std::fabs(contact.z - 5.0) < 1e-9) << contact.z;
+    }
+}

@@ -1,0 +1,156 @@
+#include "avoidance/toolline.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "avoidance/avoidtilt.h"
+#include "collision/toolseg.h"
+#include "geometry/rng.h"
+
+namespace {
+
+double uni(double lo, double hi) {
+    return lo + (hi - lo) * rngUniform();
+}
+
+Vec3 randomAxis(double minZ) {
+    const Vec3 v{uni(-1, 1), uni(-1, 1), uni(minZ, 1)};
+    const double n = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return n > 0.2 ? Vec3{v.x / n, v.y / n, v.z / n} : Vec3{0, 0, 1};
+}
+
+// Axial height s and distance d from the axis of x for a tool standing on p.
+void axial(const Vec3& p, const Vec3& a, const Vec3& x, double* s, double* d) {
+    const Vec3 w{x.x - p.x, x.y - p.y, x.z - p.z};
+    *s = a.x * w.x + a.y * w.y + a.z * w.z;
+    *d = std::sqrt(std::max(0.0, w.x * w.x + w.y * w.y + w.z * w.z - *s * *s));
+}
+
+// Most depth over n + 1 samples of the segment a-b inside the solid depth(s, d) (negative outside).
+template <class F>
+double deepestOnSegment(const Vec3& p, const Vec3& ax, const Vec3& a, const Vec3& b, F depth, int n) {
+    double best = -1e9, s, d;
+    for (int i = 0; i <= n; i++) {
+        const double u = double(i) / n;
+        axial(p, ax, Vec3{a.x + u * (b.x - a.x), a.y + u * (b.y - a.y), a.z + u * (b.z - a.z)}, &s, &d);
+        best = std::max(best, depth(s, d));
+    }
+    return best;
+}
+
+}  // namespace
+
+TEST(ToolLine, QuadraticIntervals) {
+    struct Case {
+        double a, b, c;
+        int n;
+        LineInterval iv[2];
+    } cases[] = {
+        {1, 0, -1, 1, {{-1, 1}, {}}},
+        {-1, 0, 1, 2, {{kLineOpenLow, -1}, {1, kLineOpenHigh}}},
+        {1, 0, 1, 0, {}},
+        {-1, 0, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
+        {0, -2, 4, 1, {{2, kLineOpenHigh}, {}}},
+        {0, 0, 1, 0, {}},
+    };
+    for (const Case& c : cases) {
+        LineInterval iv[2];
+        ASSERT_EQ(solveQuadraticInterval(c.a, c.b, c.c, iv), c.n) << c.a << " " << c.b << " " << c.c;
+        for (int i = 0; i < c.n; i++)
+            EXPECT_TRUE(iv[i].lo == c.iv[i].lo && iv[i].hi == c.iv[i].hi) << c.a << i;
+    }
+}
+
+TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
+    rngResetState();
+    avoidTiltResetState();
+    int hits = 0;
+    for (int k = 0; k < 400; k++) {
+        ToolDescription t{};
+        t.radius = uni(1, 5), t.taperAngle = uni(0, 20), t.tipTop = uni(5, 30);
+        const double phi = t.taperAngle * 0.017453292519943295;
+        const double h0 = -t.radius * std::sin(phi), r0 = t.radius * std::cos(phi);
+        const auto depth = [&](double s, double d) {
+            return s >= h0 && s <= t.tipTop ? r0 + (s - h0) * std::tan(phi) - d : -1e9;
+        };
+        const Vec3 o{uni(-5, 5), uni(-5, 5), uni(-5, 5)}, a = randomAxis(-1);
+        const auto near = [&] {
+            const double h = uni(-3, 30);
+            return Vec3{o.x + uni(-8, 8) + a.x * h, o.y + uni(-8, 8) + a.y * h, o.z + uni(-8, 8) + a.z * h};
+        };
+        const Vec3 A = near(), B = k % 10 ? near() : Vec3{A.x + a.y, A.y - a.x, A.z};  // some at one height
+        Vec3 out{}, back{};
+        const int hit = avoidLineCone(&o, &a, &t, &A, &B, &out);
+        EXPECT_EQ(avoidLineCone(&o, &a, &t, &B, &A, &back), hit) << k;  // either way along the axis
+        const double deepest = deepestOnSegment(o, a, A, B, depth, 2000);
+        // The test point is the middle of the inside stretch: at least half as deep as the deepest.
+        EXPECT_TRUE(deepest <= 0.2 + 1e-3 || hit == 1) << k;
+        EXPECT_TRUE(deepest >= 0.005 || hit == 0) << k;
+        double s, d;
+        axial(o, a, out, &s, &d);
+        EXPECT_TRUE(!hit || depth(s, d) > (std::fabs(s) >= 0.2 ? 0.005 : 0.1) - 1e-9) << k;
+        hits += hit;
+    }
+    EXPECT_GT(hits, 40);
+    toolSegResetState();  // the mesh queries reach the test once it is handed down
+    const Vec3 o{0, 0, 0}, up{0, 0, 1};
+    EXPECT_EQ(toolSegEdgeHits(&o, &up, &o, &up), -1);
+    avoidInstallHooks();
+    EXPECT_EQ(toolSegEdgeHits(&o, &up, &o, &up), 0);
+}
+
+TEST(ToolLine, VerticalLineAgainstHolderMatchesSampling) {
+    rngResetState();
+    avoidTiltResetState();
+    int hits = 0;
+    for (int k = 0; k < 300; k++) {
+        ToolDescription t{};
+        t.radius = 2, t.cutterTop = uni(20, 40);
+        double top = t.cutterTop, sec[4][4];  // per section: bottom, top, radii at both ends
+        const double r[5] = {uni(3, 10), uni(3, 10), uni(3, 10), uni(10, 20), uni(10, 20)};
+        for (int i = 0; i < 4; i++) sec[i][0] = top, top = sec[i][1] = top + uni(5, 15);
+        sec[0][2] = r[0], sec[0][3] = sec[1][2] = sec[1][3] = r[1], sec[2][2] = r[3],
+        sec[2][3] = sec[3][2] = sec[3][3] = r[4];
+        t.stage2Top = sec[0][1], t.stage1Top = sec[1][1], t.stage3Top = sec[2][1], t.stage4Top = sec[3][1];
+        t.stage2Diameter = 2 * r[0], t.stage1Diameter = 2 * r[1], t.stage3Diameter = 2 * r[3],
+        t.stage4Diameter = 2 * r[4];
+        const auto depth = [&](double s, double d) {
+            double best = -1e9;
+            for (const auto& q : sec)
+                if (s >= q[0] && s <= q[1])
+                    best = std::max(best, q[2] + (q[3] - q[2]) * (s - q[0]) / (q[1] - q[0]) - d);
+            return best;
+        };
+        const Vec3 p{uni(-5, 5), uni(-5, 5), uni(-5, 5)}, a = randomAxis(0.3);
+        const double reach = uni(0, t.stage4Top);
+        const Vec3 q{p.x + a.x * reach + uni(-25, 25), p.y + a.y * reach + uni(-25, 25), p.z + uni(0.01, 90)};
+        const int hit = toolLineHit(&p, &a, &t, &q);
+        const double deepest = deepestOnSegment(p, a, Vec3{q.x, q.y, p.z}, q, depth, 4000);
+        EXPECT_TRUE(deepest <= 1e-2 || hit == 1) << k;
+        EXPECT_TRUE(deepest >= -1e-2 || hit == 0) << k;
+        hits += hit;
+    }
+    EXPECT_GT(hits, 30);
+}
+
+TEST(ToolLine, PointInsideTheAssembly) {
+    avoidTiltResetState();
+    ToolDescription t{};
+    t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60, t.stage4Top = 70;
+    t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
+    const Vec3 p{0, 0, 0}, up{0, 0, 1};
+    struct Case {
+        double d2, x, s;
+        int inside;
+    } cases[] = {
+        {16, 6.4, 35, 1}, {16, 6.6, 35, 0},  // a narrowing first cone (radius 6.5 there) holds points too
+        {4, 3.4, 35, 1},  {10, 2.9, 10, 1}, {10, 14.9, 90, 1},
+    };
+    for (const Case& c : cases) {
+        t.stage2Diameter = c.d2;
+        const Vec3 q{c.x, 0, c.s};
+        EXPECT_EQ(toolPointInside(&p, &up, &t, &q), c.inside) << c.d2 << " " << c.x << " " << c.s;
+    }
+}
