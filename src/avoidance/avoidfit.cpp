@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "collision/collassembly.h"
 #include "geometry/bandfit.h"
 
 namespace {
@@ -105,5 +106,53 @@ int avoidFitBandB(AvoidTable* table, Plist* list) {
         dirFromAngles(&list->vectors[i], e.c, e.b);
     }
     fillet_rec_free(rec);
+    return result;
+}
+
+int avoidFitBandC(AvoidTable* table, Plist* list) {
+    if (!table || !list || !list->vectors || table->count < 1 || table->count > list->count) return -1;
+    if (!distinctNeighbours(table, list)) return -1;
+    const int32_t n = table->count;
+    double* lo = avoidUnwrapColumn(table, kAvoidColumnCLow);
+    double* hi = avoidUnwrapColumn(table, kAvoidColumnCHigh);
+    double* cc = avoidUnwrapColumn(table, kAvoidColumnC);
+    FreeLineFillet2Args* rec = lo && hi && cc ? fillet_rec_create(2 * n) : nullptr;
+    int result = rec ? 0 : -1;
+    for (int32_t i = 0; rec && i < n; ++i)
+        if (hi[i] - lo[i] > 6.283185307179586) result = -1;  // a band past a full turn has no sides
+    if (result == 0) {
+        rec->count = n;
+        for (int32_t i = 0; i < n; ++i) {
+            rec->para[i] = table->entries[i].parameter;
+            rec->lower[i] = lo[i];
+            rec->upper[i] = hi[i];
+            rec->out[i] = cc[i];
+        }
+        fillet_rec_scale(rec, kRadToDeg);
+        const int r = runBandFit(rec);
+        fillet_rec_scale(rec, kDegToRad);
+        result = r == 0 ? -1 : (r > 0 ? 1 : r);
+        for (int32_t i = 0; i < n; ++i) {
+            AvoidEntry& e = table->entries[i];
+            e.c = rec->out[i];
+            dirFromAngles(&list->vectors[i], e.c, e.b);
+        }
+        // A C profile that turns fast between two points may sweep the head through an obstacle.
+        for (int32_t i = 1; i < n; ++i) {
+            const AvoidEntry& a = table->entries[i - 1];
+            const AvoidEntry& b = table->entries[i];
+            if (std::fabs((b.c - a.c) / (b.parameter - a.parameter)) <= 0.0651) continue;
+            Vec3 axis, mid;
+            dirFromAngles(&axis, 0.5 * (a.c + b.c), 0.5 * (a.b + b.b));
+            mid = {0.5 * (list->points[i - 1].x + list->points[i].x),
+                   0.5 * (list->points[i - 1].y + list->points[i].y),
+                   0.5 * (list->points[i - 1].z + list->points[i].z)};
+            if (coll_check_full(&mid, &axis, nullptr) != 1) result = -2;
+        }
+    }
+    fillet_rec_free(rec);
+    std::free(lo);
+    std::free(hi);
+    std::free(cc);
     return result;
 }

@@ -31,3 +31,6 @@ int avoidListInsert(Plist* list, double t);
 // The B profile of the table fitted and written into the entries and the list's axes: 1, -1 when
 // the range is unusable or the fit fails, a negative fit code otherwise.
 int avoidFitBandB(AvoidTable* table, Plist* list);
+// The C profile likewise, on the unwrapped C columns: also -1 when a band is wider than a full turn,
+// and -2 when the axis between two points whose C turns faster than 0.0651 per unit collides.
+int avoidFitBandC(AvoidTable* table, Plist* list);
