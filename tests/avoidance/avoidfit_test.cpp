@@ -5,9 +5,12 @@
 #include <cmath>
 #include <vector>
 
+#include "collision/collassembly.h"
 #include "geometry/rng.h"
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
 
 // n points along x, parameters step apart, axes tilted by b[i] towards azimuth c.
 Plist* fitList(int n, double step, const std::vector<double>& b, double c) {
@@ -73,4 +76,27 @@ TEST(AvoidFit, ListInsertInterpolatesTheAxis) {
     EXPECT_EQ(avoidListInsert(l, 0.5) + avoidListInsert(l, 2.0), 1);  // already there; outside
     EXPECT_EQ(l->count, 3);
     plistFree(l);
+}
+
+// C bands of exactly a full turn are fitted; a wider one is refused before fitting.
+TEST(AvoidFit, CBandOfAFullTurnAtMost) {
+    collAssemblyResetState();  // no assembly: every axis is free
+    for (double extra : {0.0, 0.01}) {
+        Plist* l = fitList(4, 1.0, {0.3, 0.3, 0.3, 0.3}, 0.5);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.3, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 4; ++i)
+            t->entries[i].b = 0.3, t->entries[i].cLow = -2.0, t->entries[i].cHigh = 2.0;
+        t->entries[2].cLow = 0.5 - kPi, t->entries[2].cHigh = 0.5 + kPi + extra;
+        EXPECT_EQ(avoidFitBandC(t, l), extra > 0.0 ? -1 : 1);
+        for (int i = 0; i < 4; ++i) {  // refused: untouched; fitted: inside every band
+            const AvoidEntry& e = t->entries[i];
+            EXPECT_TRUE(extra > 0.0 ? std::fabs(e.c - 0.5) < 1e-12
+                                    : e.c >= e.cLow - 1e-9 && e.c <= e.cHigh + 1e-9)
+                << i;
+        }
+        avoidTableFree(t);
+        plistFree(l);
+    }
 }
