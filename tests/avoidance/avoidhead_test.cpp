@@ -159,8 +159,11 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
         uint16_t mode;
         int16_t selection;
         int result;
-    } calls[] = {{1, 0, 1}, {2, 2, 1}, {1, 5, -2}, {1, 2, 1}, {4, 5, -2}};
+        bool reset;  // a new process
+    } calls[] = {{1, 0, 1, false},  {2, 2, 1, false}, {1, 5, -2, false}, {1, 2, 1, false},
+                 {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false}};
     for (const auto& c : calls) {
+        if (c.reset) headAvoidResetState();
         const HeadAvoidParams hp = params(c.mode, c.selection);
         AvoidTable* t = preparedTable(l, hp);
         ASSERT_NE(t, nullptr);
@@ -168,7 +171,7 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
         EXPECT_EQ(r >= 0 ? 1 : r, c.result);
         avoidTableFree(t);
     }
-    const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0"};
+    const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0", "6011,0", "7153,0"};
     EXPECT_EQ(capture.messages(), want);
     plistFree(l);
 }
