@@ -10,6 +10,7 @@
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
 #include "kernel/msg.h"
+#include "plunge/angleprof.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kTurnStep = 0.035;  // largest axis change between neighbours after the C fit
 constexpr double kBStep = 0.05;
-
-// The C^3 smooth step from a0 at t0 to a1 at t1.
-double blendC3(double t, double t0, double t1, double a0, double a1) {
-    const double s = t1 != t0 ? std::fmin(1.0, std::fmax(0.0, (t - t0) / (t1 - t0))) : 1.0;
-    const double s4 = s * s * s * s;
-    return a0 + (a1 - a0) * s4 * (35.0 - 84.0 * s + 70.0 * s * s - 20.0 * s * s * s);
-}
 
 Vec3 axisOf(double c, double b) {
     Vec3 a;
