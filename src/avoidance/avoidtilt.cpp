@@ -1,9 +1,12 @@
 #include "avoidance/avoidtilt.h"
 
+#include "avoidance/avoidhead.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "avoidance/avoidgrid.h"
+#include "avoidance/avoidhead.h"
 #include "avoidance/machinecheck.h"
 #include "collision/chkmodel.h"
 #include "collision/collassembly.h"
@@ -269,9 +272,18 @@ int placeRunBoth(const CheckModel* M, const Vec3* P, Vec3* out) {
 int avoidCollisionRun(const AvoidContext* ctx, Plist* L, int32_t tilt) {
     if (!ctx) return kAvoidNoCheck;
     g.tiltLimit = ctx->tiltMax;
-    // The head avoidance by the B or C axis is not part of this library's avoidance yet: a run that
-    // asks for it is refused rather than passed untested.
-    if (tilt && ctx->headAvoidAxisMode != 0) return kAvoidNoCheck;
+    if (tilt && ctx->headAvoidAxisMode != 0) {
+        // Without its settings the head avoidance cannot run: refused rather than passed untested.
+        if (!ctx->head || !L) return kAvoidNoCheck;
+        int r = avoidToolHeadCollision(L, ctx->head);
+        if (g.reportFlag && g.switches.unresolvedMode != 4 && g.ops.record) {
+            for (int32_t i = 0; i < L->count; i++) {
+                Vec3 a = L->vectors ? L->vectors[i] : Vec3{0, 0, 1};
+                g.ops.record(&L->points[i], &a, 0, r);
+            }
+        }
+        return r < 0 ? kAvoidUnresolved : r;
+    }
     int r = avoidCollisionPath(L, ctx->obstacle, ctx->tool, tilt);
     if (r > 0 && g.switches.recheck1 && g.switches.recheck2) r = avoidCheckPath(L, ctx->tool);
     return r;

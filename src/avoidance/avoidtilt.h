@@ -46,6 +46,8 @@ void avoidSetSwitches(const AvoidSwitches* switches);
 const AvoidSwitches* avoidSwitches();
 
 // What the run set-up hands over.
+struct HeadAvoidParams;
+
 struct AvoidContext {
     const HeightGrid* obstacle;  // none: every list passes untested
     const ToolDescription* tool;
@@ -54,6 +56,7 @@ struct AvoidContext {
     int16_t collCheck;           // check the approach loop by placing the tool
     int32_t avoidColl;           // tilting allowed
     double arcStepAngle;         // radians, the angle step of loops
+    const HeadAvoidParams* head; // the head avoidance's settings when headAvoidAxisMode is non-zero
 };
 
 void avoidSetModelFlag(int32_t flag);   // non-zero: obstacle meshes, tested with the tool assembly

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "avoidance/avoidgrid.h"
+#include "avoidance/avoidhead.h"
 #include "collision/meshutil.h"
 #include "geometry/msg_capture.h"
 #include "geometry/plist.h"
@@ -135,12 +136,32 @@ TEST_F(TiltTest, CutsOrMarksByMode) {
         gLimit = 1.0, gBlockedX = 2.0, gCode = c.code;
         Plist* L = fivePoints();
         ASSERT_NE(L, nullptr);
-        const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, c.tilt, 0.1};
+        const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, c.tilt, 0.1, nullptr};
         EXPECT_EQ(avoidCollisionRun(&ctx, L, c.tilt), c.result) << c.code << " " << c.mode;
         EXPECT_EQ(L->count, c.count);
         int32_t marked = 0;
         for (int i = 0; i < 5; i++) marked += (L->flags[i] >> 8) == kAvoidKindUnresolved;
         EXPECT_EQ(marked, c.marked) << c.mode;
+        plistFree(L);
+    }
+}
+
+// With the head-avoidance axis mode set, a run hands the list to the head avoidance, which needs its
+// settings; without them the run is refused, never passed untested.
+TEST_F(TiltTest, HeadModeRunsTheHeadAvoidanceOrIsRefused) {
+    HeadAvoidParams head{};
+    headAvoidParamsFromCycle(&head, 1, 0, 0.0, 1.0, 5.0, 15.0, 15.0);
+    struct Case {
+        const HeadAvoidParams* head;
+        int32_t points;
+        int result;
+    } cases[] = {{nullptr, 5, -1}, {&head, 0, 1}};
+    for (const Case& c : cases) {
+        Plist* L = fivePoints();
+        ASSERT_NE(L, nullptr);
+        L->count = c.points;
+        const AvoidContext ctx{&grid, &tool, 0.5, 1, 0, 1, 0.1, c.head};
+        EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), c.result);
         plistFree(L);
     }
 }
