@@ -1,0 +1,379 @@
+#include "avoidance/links.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "avoidance/approach.h"
+#include "avoidance/avoidtilt.h"
+#include "avoidance/linkout.h"
+#include "collision/chkmodel.h"
+#include "geometry/frames.h"
+#include "geometry/rng.h"
+#include "kernel/msg.h"
+#include "kernel/ncout.h"
+
+namespace {
+
+constexpr double kTol = 1e-5;
+constexpr double kSamePoint = 0.001;
+constexpr double kMaxLift = 1000.0;
+
+struct {
+    LinkSectionHook begin = nullptr;
+    LinkSectionHook end = nullptr;
+    int32_t randomThin = 0;
+} gLinks;
+
+int sectionBegin(int32_t code) {
+    return gLinks.begin ? gLinks.begin(code, 0.0, 0.0) : ncSectionBegin(code, 0.0, 0.0);
+}
+
+int sectionEnd(int32_t code) {
+    return gLinks.end ? gLinks.end(code, 0.0, 0.0) : ncSectionEnd(code, 0.0, 0.0);
+}
+
+Vec3 add(const Vec3& p, double h, const Vec3& a) {
+    return {p.x + h * a.x, p.y + h * a.y, p.z + h * a.z};
+}
+
+bool within(const Vec3& a, const Vec3& b, double tol) {
+    return std::fabs(a.x - b.x) < tol && std::fabs(a.y - b.y) < tol && std::fabs(a.z - b.z) < tol;
+}
+
+// a turned towards b by the fraction f of the angle between them.
+Vec3 turn(const Vec3& a, const Vec3& b, double f) {
+    Vec3 out = a;
+    const double angle = acosClamped(vecDot3D(&a, &b) / std::max(vecLen3D(&a) * vecLen3D(&b), 1e-300));
+    if (angle > 1e-12 && vecRotateToward3D(&out, &a, &b, f * angle) < 0) out = a;
+    return out;
+}
+
+uint8_t kindOf(const Plist* l, int32_t i) {
+    return static_cast<uint8_t>(l->flags[i] >> 8);
+}
+
+void setKind(Plist* l, int32_t i, uint8_t kind) {
+    l->flags[i] = static_cast<uint16_t>((l->flags[i] & 0xff) | (kind << 8));
+}
+
+bool classD(const Plist* l, int32_t i) {
+    return (l->flags[i] & 0xff) == 'd';
+}
+
+// Nearest neighbour in direction dir whose kind is not in the two given; -1 for none.
+int32_t neighbour(const Plist* l, int32_t i, int dir, uint8_t skipA, uint8_t skipB) {
+    for (int32_t j = i + dir; j >= 0 && j < l->count; j += dir)
+        if (kindOf(l, j) != skipA && kindOf(l, j) != skipB) return j;
+    return -1;
+}
+
+bool hasTriangles(const CheckModel* m) {
+    return m && !chkModelIsEmpty(m);
+}
+
+}  // namespace
+
+void linkSetSectionHooks(LinkSectionHook begin, LinkSectionHook end) {
+    gLinks.begin = begin;
+    gLinks.end = end;
+}
+
+void linkSetRandomThinning(int32_t on) {
+    gLinks.randomThin = on;
+}
+
+void linksResetState() {
+    gLinks = {};
+}
+
+int linkSegmentFree(const Vec3* a1, const Vec3* a2, const LinkContext* ctx, CheckModel* model, const Vec3* E,
+                    const Vec3* F) {
+    if (!hasTriangles(model) || !E || !F || !a1 || !a2) return 1;
+    const double L = dist3D(E, F), s = model->stepLength;
+    if (L < kTol) return 1;
+    if (!(s > 0)) return 0;  // no sampling step: nothing can be shown free
+    const double length = ctx ? ctx->totalToolLength : 0.0;
+    for (double t = 0.0; t < L + s - kTol; t += s) {
+        const double u = std::min(t, L) / L;
+        Vec3 p = {E->x + u * (F->x - E->x), E->y + u * (F->y - E->y), E->z + u * (F->z - E->z)};
+        Vec3 d = turn(*a1, *a2, u);
+        d = {-d.x, -d.y, -d.z};
+        double lift = 0.0;
+        Vec3 contact{};
+        if (chkModelPath(model, nullptr, 0, &p, &d, length, &lift, &contact) > 0 && lift > kTol) return 0;
+    }
+    return 1;
+}
+
+int linkJumpLift(const Vec3* P, const Vec3* T, const Vec3* aP, const Vec3* aT, const LinkContext* ctx,
+                 double* lift, int32_t linkType, CheckModel* model) {
+    if (!P || !T || !aP || !aT || !ctx || !lift) return -1;
+    *lift = 0.0;
+    const double s = model ? model->stepLength : 0.0;
+    // Without a model every lift is free; without a positive step no lift beyond 0 can be tried.
+    for (int32_t k = 0;; ++k) {
+        const double h = k * s;
+        if (h >= kMaxLift || (k > 0 && !(s > 0))) return -1;
+        *lift = h;
+        const Vec3 pl = add(*P, h, *aP), tl = add(*T, h, *aT);
+        const double z = linkType == 0 ? ctx->clearancePlane : std::max(pl.z, tl.z);
+        const Vec3 pTop = {pl.x, pl.y, z}, tTop = {tl.x, tl.y, z};
+        if (!(linkType != 0 && tl.z <= pl.z) && !linkSegmentFree(aP, aP, ctx, model, &pl, &pTop)) continue;
+        if (!(linkType != 0 && pl.z <= tl.z) && !linkSegmentFree(aT, aT, ctx, model, &tl, &tTop)) continue;
+        if (!linkSegmentFree(aP, aT, ctx, model, &pTop, &tTop)) continue;
+        return 1;
+    }
+}
+
+int linkAxisBlendMove(const Vec3* aFrom, const Vec3* aTo, double step, const Vec3* E, const Vec3* F) {
+    if (!aFrom || !aTo || !E || !F) return 0;
+    const double L = dist3D(E, F);
+    if (!(step <= L) || std::fabs(step) < kTol) return 0;
+    const int32_t n = static_cast<int32_t>(L / step) + 1;
+    for (int32_t i = 1; i < n; ++i) {
+        const double f = double(i) / n;
+        const Vec3 p = {E->x + f * (F->x - E->x), E->y + f * (F->y - E->y), E->z + f * (F->z - E->z)};
+        const Vec3 a = turn(*aFrom, *aTo, f);
+        linkSetToolAxis(&a);
+        const int r = linkEmitPosition(&p, kLinkClassFeed);
+        if (r < 0) return r;
+    }
+    return 1;
+}
+
+int linkRetractApproach(const LinkContext* ctx, CheckModel* model, const Vec3* T, double h, double o) {
+    (void)model;
+    (void)o;
+    if (!ctx || !T) return -1;
+    if (ctx->radialMode) return -1;  // the radial links are not part of this library
+    const int32_t savedForce = ncIsInfeedFeedForced();
+    ncForceInfeedFeed(0);
+    sectionBegin(kLinkSectionLink);
+    Vec3 cur, next, last;
+    linkToolAxis(&cur);
+    linkNextToolAxis(&next);
+    const Vec3 A = add(*T, ctx->safetyDistance, next);
+    const int32_t c = ctx->forceG1 ? kLinkClassFeed : kLinkClassPosition;
+    if (ctx->forceG1) ncInfeedFeed(1);
+    const bool emitted = linkEmitted() != 0;
+    const Vec3 top = {A.x, A.y, h};
+    if (emitted) {
+        linkLastPoint(&last);
+        const Vec3 R = {last.x, last.y, h};
+        if (linkEmitPosition(&R, c) < 0) return kLinkOutputFailed;
+        if (ctx->forceG1) linkAxisBlendMove(&cur, &next, ctx->forceG1Step, &R, &top);
+    }
+    linkSetToolAxis(&next);
+    if (linkEmitPosition(&top, c) < 0) return kLinkOutputFailed;
+    if (ctx->forceG1) linkAxisBlendMove(&next, &next, ctx->forceG1Step, &top, &A);
+    if (linkEmitPosition(&A, c) < 0) return kLinkOutputFailed;
+    if (ctx->forceG1) ncInfeedFeed(0);
+    linkLastPoint(&last);
+    bool pushed = false;
+    if (ctx->retractFeed >= kTol && !within(last, *T, kSamePoint))
+        pushed = ncSetFeed(ctx->retractFeed, kLinkFeedAliasRetract) > 0;
+    if (linkEmitPosition(T, kLinkClassFeed) < 0) return kLinkOutputFailed;
+    if (pushed) ncSetFeedFromKernel();
+    sectionEnd(kLinkSectionLink);
+    ncForceInfeedFeed(savedForce);
+    return 0;
+}
+
+namespace {
+
+int jumpLink(const Vec3& T, const LinkContext* ctx, CheckModel* work, double baseStep) {
+    const double d = ctx->safetyDistance;
+    const double R = 2.0 * baseStep + work->tool->radius;
+    work->tool->radius = R;
+    work->stepLength = R / 2.0;
+    work->tolerance = std::min(0.01, R / 2.0);
+    Vec3 cur, next, last{};
+    linkToolAxis(&cur);
+    linkNextToolAxis(&next);
+    const bool emitted = linkEmitted() != 0;
+    const Vec3 S = {T.x, T.y, ctx->clearancePlane};
+    double h1 = 0.0;
+    if (emitted) {
+        linkLastPoint(&last);
+        linkJumpLift(&last, &T, &cur, &next, ctx, &h1, ctx->linkType, work);
+    } else {
+        linkJumpLift(&S, &T, &next, &next, ctx, &h1, ctx->linkType, work);
+    }
+    const double H = std::max(h1, d);
+    const Vec3 A = add(T, H, next);
+    Vec3 X = S;
+    // Single emissions of the jump are not examined: the link goes on as planned.
+    if (emitted) {
+        const Vec3 Rp = add(last, H, cur);
+        linkEmitPosition(&Rp, kLinkClassPosition);
+        X = Rp;
+        if (ctx->linkType == 0 || Rp.z < A.z - kTol) {
+            X.z = ctx->linkType == 0 ? ctx->clearancePlane : A.z;
+            linkEmitPosition(&X, kLinkClassPosition);
+        }
+    }
+    linkSetToolAxis(&next);
+    X.x = A.x;
+    X.y = A.y;
+    linkEmitPosition(&X, kLinkClassPosition);
+    if (A.z + kTol < X.z) {
+        X.z = A.z;
+        linkEmitPosition(&X, kLinkClassPosition);
+    }
+    linkLastPoint(&last);
+    const double dist = dist3D(&last, &T), m = std::min(dist, d);
+    if (dist > m + kTol) {
+        const Vec3 q = add(T, m, next);
+        linkEmitPosition(&q, kLinkClassPosition);
+    }
+    linkEmitPosition(&T, kLinkClassFeed);
+    return 0;
+}
+
+}  // namespace
+
+int idx5CollisionFreeMacro(const Vec3* T, const Vec3* P2, int32_t alongProfile, LinkContext* ctx,
+                           CheckModel* model) {
+    if (!T || !P2 || !ctx || !model || !model->tool) return -1;
+    Vec3 cur, next, last, prev;
+    linkToolAxis(&cur);
+    linkNextToolAxis(&next);
+    linkLastPoint(&last);
+    linkPreviousPoint(&prev);
+    const bool emitted = linkEmitted() != 0;
+    if (ctx->polygonSwitch && emitted && alongProfile && !within(cur, next, kTol)) {
+        Plist* loop = approachMacroSearch(&prev, &last, nullptr, &cur, &next, ctx->polygonRadius,
+                                          ctx->polygonLift, model, ctx->avoid);
+        if (!loop) {
+            msgDouble(9, 6103, "* No Collision free macro possible", 0.0);
+            return -1;
+        }
+        const int r = linkEmitPointList(loop);
+        plistFree(loop);
+        return r < 0 ? kLinkOutputFailed : 0;
+    }
+    if (emitted && within(*T, last, kSamePoint)) return 0;
+    const double o = model->tool->spare;
+    if (!alongProfile && ctx->linkMacroSwitch && !ctx->radialMode && ctx->jumpFlag) {
+        // The searches work on a copy whose tool is grown; the caller's model stays as it is.
+        ToolGeom tool = *model->tool;
+        CheckModel work = *model;
+        work.tool = &tool;
+        work.plungeIntervals = nullptr;
+        work.plungeProfile = nullptr;
+        return jumpLink(*T, ctx, &work, model->stepLength);
+    }
+    // The retract through the clearance plane is the safe link for every other kind.
+    return linkRetractApproach(ctx, model, T, ctx->clearancePlane, o);
+}
+
+int linkEndPath(const LinkContext* ctx, CheckModel* model) {
+    if (!ctx) return -1;
+    if (ctx->radialMode) return -1;
+    if (!linkEmitted()) return 0;
+    Vec3 last, cur;
+    linkLastPoint(&last);
+    linkToolAxis(&cur);
+    Vec3 E = {last.x, last.y, ctx->clearancePlane};
+    if (ctx->pathMode) {
+        if (!ctx->jumpFlag && hasTriangles(model)) {
+            Vec3 contact{};
+            if (placeRunBoth(model, &last, &contact) < 0) {
+                msgDouble(9, 5501, "* Collision error", 0.0);
+                return -2;
+            }
+        } else if (ctx->jumpFlag && model && model->tool) {
+            model->tool->radius += 1.0;
+            double h = 0.0;
+            linkJumpLift(&last, &E, &cur, &cur, ctx, &h, 0, model);
+            model->tool->radius -= 1.0;
+            if (std::fabs(h) >= kTol) {
+                const Vec3 up = add(last, h, cur);
+                linkEmitPosition(&up, kLinkClassPosition);
+                E.x = up.x;
+                E.y = up.y;
+            }
+        }
+    }
+    sectionBegin(kLinkSectionRetract);
+    const int r = linkEmitPosition(&E, kLinkClassPosition);
+    sectionEnd(kLinkSectionRetract);  // closed on failure too: the NC output must not keep it open
+    return r < 0 ? kLinkOutputFailed : 0;
+}
+
+void linkThinPoints(Plist* list, double maxChord, double maxDev) {
+    if (!list || !list->flags || list->count < 3) return;
+    const Vec3* p = list->points;
+    for (int32_t i = 1; i + 1 < list->count; ++i) {
+        if (kindOf(list, i) == kPointLink) continue;
+        const int32_t a = neighbour(list, i, -1, kPointMarked, kPointRemoved);
+        const int32_t b = neighbour(list, i, +1, kPointMarked, kPointRemoved);
+        if (a < 0 || b < 0) return;
+        if (kindOf(list, a) == kPointLink || kindOf(list, b) == kPointLink) continue;
+        if (classD(list, a) != classD(list, i) || classD(list, b) != classD(list, i)) continue;
+        const double c = dist3D(&p[a], &p[b]);
+        if (c > maxChord) continue;
+        bool pass = true;
+        if (c >= kTol) {
+            const Vec3 u = {(p[b].x - p[a].x) / c, (p[b].y - p[a].y) / c, (p[b].z - p[a].z) / c};
+            for (int32_t j = a + 1; j < b && pass; ++j) {
+                const Vec3 off = {p[j].x - p[a].x, p[j].y - p[a].y, p[j].z - p[a].z};
+                const double len = vecLen3D(&off);
+                if (crossLen3D(&off, &u) > maxDev)
+                    pass = false;
+                else if (len >= kTol && std::fabs(vecDot3D(&off, &u)) < 0.5 * len)
+                    pass = false;
+            }
+        }
+        if (!pass) continue;
+        if (gLinks.randomThin && rngNext() % 10 == 0) continue;
+        setKind(list, i, kPointMarked);
+    }
+}
+
+void linkThinKeepAxes(Plist* list, double maxChord, double maxDev, double stepAngleCos) {
+    linkThinPoints(list, maxChord, maxDev);
+    if (!list || !list->vectors || !list->flags) return;
+    for (int dir : {-1, +1}) {
+        const int32_t start = dir < 0 ? 0 : list->count - 1;
+        for (int32_t i = start; i >= 0 && i < list->count; i -= dir) {
+            if (kindOf(list, i) != kPointMarked) continue;
+            const int32_t k = neighbour(list, i, dir, kPointLink, kPointMarked);
+            if (k < 0 || vecDot3D(&list->vectors[i], &list->vectors[k]) < stepAngleCos)
+                setKind(list, i, kPointOrdinary);
+        }
+    }
+}
+
+int linkEmitPointList(const Plist* list) {
+    if (!list || !list->points) return 0;
+    const int32_t n = list->count;
+    Vec3 last;
+    linkLastPoint(&last);
+    const bool reviveFirst = n >= 2 && list->flags && kindOf(list, 1) == kPointMarked &&
+                             std::fabs(last.z - list->points[0].z) >= kTol;
+    for (int32_t i = 1; i < n; ++i) {
+        if (list->flags && kindOf(list, i) == kPointMarked && !(i == 1 && reviveFirst)) continue;
+        if (list->vectors) linkSetToolAxis(&list->vectors[i]);
+        const int r = linkEmitPosition(&list->points[i], kLinkClassFeed);
+        if (r < 0) return r;
+    }
+    return 0;
+}
+
+int linkEmitMacro(const MacroPath* path, int32_t moveClass) {
+    if (!path || !path->points) return 0;
+    const int32_t n = path->count;
+    const bool approach = path->kind == kMacroApproach;
+    for (int32_t k = 0; k < n - 1; ++k) {
+        const int32_t i = approach ? n - 2 - k : k + 1;
+        const int r = linkEmitPosition(&path->points[i], moveClass);
+        if (r < 0) return r;
+    }
+    return 0;
+}
+
+double macroPathFirstStep(const MacroPath* path) {
+    if (!path || !path->points || path->count < 2) return 1.0;
+    return std::max(dist3D(&path->points[0], &path->points[1]), 0.1);
+}

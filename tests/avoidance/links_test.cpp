@@ -1,0 +1,292 @@
+#include "avoidance/links.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "avoidance/linkout.h"
+#include "collision/chkmodel.h"
+#include "geometry/frames.h"
+#include "geometry/rng.h"
+#include "kernel/ncout.h"
+#include "near.h"
+
+namespace {
+
+struct Out {
+    Vec3 p;
+    int32_t cls;
+    double feed;
+};
+std::vector<Out> gOut;
+std::vector<int> gSections;  // +code opened, -code closed
+bool gFail = false;
+
+int recPoint(const Vec3* p, int32_t cls) {
+    if (gFail) return -1;
+    gOut.push_back({*p, cls, ncCurrentFeed()});
+    return 0;
+}
+int recBegin(int32_t code, double, double) {
+    gSections.push_back(code);
+    return 0;
+}
+int recEnd(int32_t code, double, double) {
+    gSections.push_back(-code);
+    return 0;
+}
+
+class Links : public ::testing::Test {
+  protected:
+    CheckModel model{};
+    ToolGeom tool{};
+    LinkContext ctx{};
+    const Vec3 up{0, 0, 1};
+
+    void SetUp() override {
+        framesResetState();
+        linkOutResetState();
+        linksResetState();
+        linkSetPointCallbacks(recPoint, nullptr, nullptr);
+        linkSetSectionHooks(recBegin, recEnd);
+        chkModelInit(&model, kMeshTriangles);
+        tool.toolType = kBallMill;
+        tool.radius = 3.0;
+        model.tool = &tool;
+        ctx.safetyDistance = 5.0;
+        ctx.clearancePlane = 100.0;
+        ctx.jumpFlag = 1;
+        ctx.linkMacroSwitch = 1;
+        ctx.pathMode = 1;
+        linkSetToolAxis(&up);
+        linkSetNextToolAxis(&up);
+        gOut.clear();
+        gSections.clear();
+        gFail = false;
+    }
+    void TearDown() override {
+        linkSetSectionHooks(nullptr, nullptr);
+        linkOutResetState();
+    }
+    void startAt(const Vec3& p) {
+        ASSERT_EQ(linkEmitPosition(&p, 1), 0);
+        gOut.clear();
+    }
+};
+
+struct JumpCase {
+    bool emitted;
+    Vec3 from, T;
+    uint16_t linkType;
+    std::vector<Out> expected;
+};
+
+TEST_F(Links, JumpLinkPointsAndClasses) {
+    const std::vector<JumpCase> cases = {
+        {false, {}, {10, 0, 5}, 0, {{{10, 0, 100}, 0, 0}, {{10, 0, 10}, 0, 0}, {{10, 0, 5}, 1, 0}}},
+        {true,
+         {10, 0, 0},
+         {20, 0, 5},
+         0,
+         {{{10, 0, 5}, 0, 0},
+          {{10, 0, 100}, 0, 0},
+          {{20, 0, 100}, 0, 0},
+          {{20, 0, 10}, 0, 0},
+          {{20, 0, 5}, 1, 0}}},
+        {true,
+         {10, 0, 0},
+         {20, 0, 5},
+         1,
+         {{{10, 0, 5}, 0, 0}, {{10, 0, 10}, 0, 0}, {{20, 0, 10}, 0, 0}, {{20, 0, 5}, 1, 0}}},
+        {true, {10, 0, 5}, {10.0009, 0, 5.0009}, 0, {}},  // within 0.001: nothing to link
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        if (k.emitted) startAt(k.from);
+        ctx.linkType = k.linkType;
+        ASSERT_EQ(idx5CollisionFreeMacro(&k.T, &k.T, 0, &ctx, &model), 0);
+        ASSERT_EQ(gOut.size(), k.expected.size()) << k.T.x << " type " << k.linkType;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            EXPECT_VEC_NEAR(gOut[i].p, k.expected[i].p, 1e-9);
+            EXPECT_EQ(gOut[i].cls, k.expected[i].cls) << i;
+        }
+        EXPECT_DOUBLE_EQ(tool.radius, 3.0);  // the caller's tool is not grown
+    }
+}
+
+TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
+    idx5ResetState();
+    ncSetFeedMode(2);
+    ASSERT_EQ(ncSetFeed(1000.0, kFeedAliasFX), 1);
+    startAt({0, 0, 0});
+    ctx.jumpFlag = 0;
+    ctx.forceG1 = 1;
+    ctx.forceG1Step = 2.0;
+    ctx.safetyDistance = 10.0;
+    ctx.clearancePlane = 40.0;  // the descent from the travel height to A = T + 10 z is 20 - 10 = 10
+    ctx.retractFeed = 300.0;
+    const Vec3 T = {50, 0, 20};
+    ASSERT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), 0);
+    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+    ASSERT_GE(gOut.size(), 2u);
+    // Blended points strictly between (50, 0, 40) and A = (50, 0, 30), evenly spaced.
+    std::vector<double> inner;
+    for (const auto& o : gOut)
+        if (o.p.x == 50 && o.p.z < 40 - 1e-9 && o.p.z > 30 + 1e-9) inner.push_back(o.p.z);
+    ASSERT_EQ(inner.size(), 5u);
+    for (size_t i = 0; i < inner.size(); ++i) EXPECT_NEAR(inner[i], 40.0 - (i + 1) * 10.0 / 6.0, 1e-9);
+    EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
+    EXPECT_EQ(gOut.back().cls, 1);
+    EXPECT_DOUBLE_EQ(gOut.back().feed, 300.0);  // the last move onto the cut at the retract feed
+    EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);  // then the cutting feed again
+    ncSetFeedMode(0);
+    idx5ResetState();
+}
+
+TEST(LinkBlend, InteriorPointCountsAndAxes) {
+    struct Case {
+        double L, step;
+        int points;
+    };
+    const Case cases[] = {{10, 2, 5}, {10, 3, 3}, {10, 10, 1}, {10, 11, 0}, {10, 0, 0}, {10, 1e-6, 0}};
+    const Vec3 a = {0, 0, 1}, b = {1, 0, 0};
+    for (const auto& k : cases) {
+        linkOutResetState();
+        gOut.clear();
+        linkSetPointCallbacks(recPoint, nullptr, nullptr);
+        const Vec3 E = {0, 0, 0}, F = {k.L, 0, 0};
+        const int r = linkAxisBlendMove(&a, &b, k.step, &E, &F);
+        EXPECT_EQ(r, k.points > 0 ? 1 : 0) << k.step;
+        ASSERT_EQ(static_cast<int>(gOut.size()), k.points) << k.step;
+        Vec3 axis;
+        linkToolAxis(&axis);
+        if (k.points > 0) {  // the axis turned by the same fraction as the point moved
+            const double f = gOut.back().p.x / k.L, ang = f * 1.5707963267948966;
+            EXPECT_VEC_NEAR(axis, (Vec3{std::sin(ang), 0, std::cos(ang)}), 1e-9);
+        }
+    }
+    linkOutResetState();
+}
+
+TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
+    startAt({7, 3, 2});
+    ASSERT_EQ(linkEndPath(&ctx, &model), 0);
+    EXPECT_EQ(gSections, (std::vector<int>{128, -128}));
+    ASSERT_EQ(gOut.size(), 1u);
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{7, 3, 100}), 1e-12);
+    EXPECT_EQ(gOut[0].cls, 0);
+    EXPECT_DOUBLE_EQ(tool.radius, 3.0);
+    startAt({1, 1, 1});
+    gSections.clear();
+    gFail = true;
+    EXPECT_EQ(linkEndPath(&ctx, &model), kLinkOutputFailed);
+    EXPECT_EQ(gSections, (std::vector<int>{128, -128}));
+    linkOutResetState();
+    gSections.clear();
+    EXPECT_EQ(linkEndPath(&ctx, &model), 0);  // nothing emitted: nothing to retract
+    EXPECT_TRUE(gSections.empty());
+}
+
+Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
+    Plist* l = plistCreate(n, 1);
+    Rng rng{seed};
+    for (int i = 0; i < n; ++i) {
+        const double t = i + 0.4 * rngStep(&rng) / double(kRngMax);
+        const Vec3 p = {t * dir.x, t * dir.y + wobble * (i % 2), t * dir.z};
+        const Vec3 v = {0, 0, 1};
+        plistAppend(l, t, &p, 0, &v, 0);
+    }
+    return l;
+}
+
+int kept(const Plist* l) {
+    int k = 0;
+    for (int i = 0; i < l->count; ++i) k += (l->flags[i] >> 8) != kPointMarked;
+    return k;
+}
+
+TEST(LinkThin, CollinearKeepsEndsCornersAndMarksStay) {
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        const Vec3 dir = {1, 0.5 * (seed % 3), -0.25 * (seed % 2)};
+        Plist* l = line(12 + seed, dir, 0.0, seed);
+        ASSERT_NE(l, nullptr);
+        linkThinPoints(l, 1e9, 0.01);
+        EXPECT_EQ(kept(l), 2) << seed;
+        EXPECT_NE(l->flags[0] >> 8, kPointMarked);
+        EXPECT_NE(l->flags[l->count - 1] >> 8, kPointMarked);
+        plistFree(l);
+    }
+    struct Case {
+        double wobble, maxChord, maxDev;
+        int keptCount;  // of 10 points
+    };
+    const Case cases[] = {
+        {0.5, 1e9, 0.01, 10},  // every inner point off its chord
+        {0.005, 1e9, 0.01, 2},
+        {0.0, 0.5, 0.01, 10},  // chords longer than allowed
+    };
+    for (const auto& k : cases) {
+        Plist* l = line(10, {1, 0, 0}, k.wobble, 7);
+        ASSERT_NE(l, nullptr);
+        linkThinPoints(l, k.maxChord, k.maxDev);
+        EXPECT_EQ(kept(l), k.keptCount) << k.wobble;
+        plistFree(l);
+    }
+    Plist* l = line(10, {1, 0, 0}, 0.0, 3);
+    ASSERT_NE(l, nullptr);
+    l->flags[4] = static_cast<uint16_t>(kPointLink << 8);
+    l->flags[7] = 'd';
+    linkThinPoints(l, 1e9, 0.01);
+    EXPECT_EQ(l->flags[4] >> 8, kPointLink);
+    for (int i : {3, 5, 6, 7, 8}) EXPECT_NE(l->flags[i] >> 8, kPointMarked) << i;
+    plistFree(l);
+}
+
+TEST(LinkThin, TurningAxesAreGivenBackAndRandomThinningRepeats) {
+    Plist* l = line(10, {1, 0, 0}, 0.0, 5);
+    ASSERT_NE(l, nullptr);
+    l->vectors[6] = {std::sin(0.3), 0, std::cos(0.3)};
+    linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
+    // The turning point and both its neighbours stay, so the axis change is kept where it happens.
+    for (int i = 1; i < 9; ++i) EXPECT_EQ((l->flags[i] >> 8) == kPointMarked, i < 5 || i > 7) << i;
+    plistFree(l);
+    std::vector<uint16_t> runs[2];
+    for (auto& r : runs) {
+        rngResetState();
+        linkSetRandomThinning(1);
+        Plist* m = line(200, {1, 1, 0}, 0.0, 9);
+        ASSERT_NE(m, nullptr);
+        linkThinPoints(m, 1e9, 0.01);
+        r.assign(m->flags, m->flags + m->count);
+        EXPECT_GT(kept(m), 2);  // one in ten of the passing points stays
+        plistFree(m);
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    linksResetState();
+}
+
+TEST_F(Links, MacroEmissionOrderAndFirstStep) {
+    MacroPath* p = macroPathCreate(kMacroApproach, 0, 4, 0);
+    ASSERT_NE(p, nullptr);
+    for (double x : {0.0, 0.05, 2.0, 3.0}) macroPathAppend(p, {x, 0, 0});
+    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);
+    ASSERT_EQ(linkEmitMacro(p, 1), 0);
+    std::vector<double> xs;
+    for (const auto& o : gOut) xs.push_back(o.p.x);
+    EXPECT_EQ(xs, (std::vector<double>{2.0, 0.05, 0.0}));
+    p->kind = kMacroLeave;
+    p->points[1].x = 0.7;
+    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.7);
+    gOut.clear();
+    ASSERT_EQ(linkEmitMacro(p, 1), 0);
+    xs.clear();
+    for (const auto& o : gOut) xs.push_back(o.p.x);
+    EXPECT_EQ(xs, (std::vector<double>{0.7, 2.0, 3.0}));
+    p->count = 1;
+    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 1.0);
+    macroPathFree(p);
+}
+
+}  // namespace
