@@ -7,6 +7,11 @@
 #include "avoidance/avoidtilt.h"
 #include "avoidance/linkout.h"
 #include "collision/chkmodel.h"
+#include "collision/meshquery.h"
+#include "collision/plunge.h"
+#include "collision/proj.h"
+#include "geometry/axesinterp.h"
+#include "geometry/curve3d.h"
 #include "geometry/frames.h"
 #include "geometry/rng.h"
 #include "kernel/msg.h"
@@ -69,6 +74,56 @@ int32_t neighbour(const Plist* l, int32_t i, int dir, uint8_t skipA, uint8_t ski
 
 bool hasTriangles(const CheckModel* m) {
     return m && !chkModelIsEmpty(m);
+}
+
+// The tool placed along the profile on the model, with the plunge flag cleared around it.
+int placeAlong(CheckModel* m, ProfileCurve* profile, Plist* list) {
+    const int32_t saved = get_plunge_flag();
+    set_plunge_flag(0);
+    m->plungeProfile = profile;
+    const int r = plunge_along_profile(m, list);
+    m->plungeProfile = nullptr;
+    set_plunge_flag(saved);
+    return r;
+}
+
+// Every point back onto the curve at its parameter.
+void evalOnProfile(Plist* list, const ProfileCurve* profile) {
+    for (int32_t i = 0; i < list->count; ++i) {
+        Vec2 q{};
+        double z = list->points[i].z;
+        if (profileEval(profile, list->parameters[i], &q, &z) >= 0) list->points[i] = {q.x, q.y, z};
+    }
+}
+
+Plist* listFor(const ProfileCurve* profile, double step, int withVectors) {
+    const double n = std::fabs(profileLength3D(profile)) / step;
+    if (!(n < double(kPlistMaxPoints))) return plistCreate(kPlistMaxPoints, withVectors);
+    return plistCreate(static_cast<int32_t>(n) + 10, withVectors);
+}
+
+// A clone of the model whose tool is at least as wide as half its diameter.
+CheckModel* grownClone(const CheckModel* m) {
+    CheckModel* c = chkModelClone(m);
+    if (!c || !c->tool) return c;
+    const double half = c->tool->size2 / 2.0;
+    if (half > c->tool->radius + kTol) chkModelOffsetTool(c, half - c->tool->radius);
+    return c;
+}
+
+// Placement of the horizontal line from A to B at height z on a grown clone; the list, or none.
+Plist* placeLine(const Vec3& A, const Vec3& B, double z, CheckModel* clone) {
+    const Vec3 a = {A.x, A.y, z}, b = {B.x, B.y, z};
+    ProfileCurve* prof = profileLine(&a, &b);
+    if (!prof) return nullptr;
+    Plist* list = clone->tolerance > 0 ? listFor(prof, clone->tolerance, 0) : nullptr;
+    if (list && placeAlong(clone, prof, list) < 0) {
+        plistFree(list);
+        list = nullptr;
+    }
+    if (list && chkModelIsEmpty(clone)) evalOnProfile(list, prof);
+    profileFreeList(prof);
+    return list;
 }
 
 }  // namespace
@@ -179,6 +234,90 @@ int linkRetractApproach(const LinkContext* ctx, CheckModel* model, const Vec3* T
     return 0;
 }
 
+int linkTravelHeightLine(const Vec3* A, const Vec3* B, const LinkContext* ctx, CheckModel* model, double* h) {
+    if (!A || !B || !ctx || !model || !model->tool || !h) return -4;
+    const ToolGeom& t = *model->tool;
+    const double o = t.toolType == kBallMill ? t.radius : t.toolType == kRadiusMill ? t.cornerRadius : 0.0;
+    *h = std::max(A->z, B->z);
+    CheckModel* clone = grownClone(model);
+    if (!clone) return -4;
+    Plist* list = placeLine(*A, *B, *h, clone);
+    chkModelFree(clone);
+    if (!list) return -4;
+    for (int32_t i = 0; i < list->count; ++i) *h = std::max(*h, list->points[i].z + o + ctx->safetyDistance);
+    plistFree(list);
+    return 0;
+}
+
+int linkTravelLiftPlane(const Vec3* A, const Vec3* B, const LinkContext* ctx, CheckModel* model,
+                        double* lift) {
+    if (!lift) return -4;
+    *lift = 0.0;
+    if (!A || !B || !ctx || !model || !model->tool) return -4;
+    const double z0 = ctx->clearancePlane - ctx->safetyDistance;
+    CheckModel* clone = grownClone(model);
+    if (!clone) return -4;
+    Plist* list = placeLine(*A, *B, z0, clone);
+    chkModelFree(clone);
+    if (!list) return -4;
+    double top = 0.0;
+    for (int32_t i = 0; i < list->count; ++i) {
+        top = std::max(top, list->points[i].z - z0);
+        setKind(list, i, kPointOrdinary);
+    }
+    plistFree(list);
+    *lift = std::max(0.0, top - model->tool->spare);
+    return *lift >= kTol ? 1 : 0;
+}
+
+int linkCheckedMove(ProfileCurve* curve, const LinkContext* ctx, CheckModel* model) {
+    if (!curve || !ctx || !model || !model->tool || !(model->tolerance > 0)) return -1;
+    CheckModel work = *model;  // the tool stays shared
+    work.plungeIntervals = nullptr;
+    Plist* list = listFor(curve, work.tolerance, 1);
+    if (!list) return -1;
+    if (std::fabs(profileLength3D(curve)) < 2.0 * work.stepLength && 50.0 * work.tolerance < work.stepLength)
+        work.stepLength = 50.0 * work.tolerance;
+    if (placeAlong(&work, curve, list) < 0) {
+        plistFree(list);
+        return -1;
+    }
+    if (ctx->pathMode) evalOnProfile(list, curve);
+    for (int32_t i = 0; i < list->count; ++i)
+        if (kindOf(list, i) == kPointLink) setKind(list, i, kPointOrdinary);
+    const int32_t n = list->count;
+    if (n > 0) {
+        Vec3 cur, next;
+        linkToolAxis(&cur);
+        linkNextToolAxis(&next);
+        list->vectors[0] = cur;
+        list->vectors[n - 1] = next;
+        if (n > 2) axesInterpRange(list, 0, n - 1, plistLength(list));
+    }
+    if (ctx->pathMode == 1 && hasTriangles(&work)) {
+        CheckParams params;
+        initChkParams(&params);
+        chkModelList(&work, list, ctx->totalToolLength, nullptr, 0, &params);
+    }
+    if (n > 0 && ctx->avoid && ctx->avoid->obstacle && ctx->pathMode != 2) {
+        const Vec3 end = list->points[n - 1];  // before the avoidance may cut the list
+        if (avoidCollisionRun(ctx->avoid, list, ctx->avoid->avoidColl) == kAvoidUnresolved) {
+            plistFree(list);
+            return linkRetractApproach(ctx, model, &end, ctx->clearancePlane, model->tool->spare);
+        }
+    }
+    Vec3 first;
+    if (list->count > 0 && linkTakeFirstAxis(list, 0, &first)) linkSetNextToolAxis(&first);
+    linkSetRandomThinning(work.randomStep != 0);
+    linkThinKeepAxes(list, ctx->stepMax, ctx->stepMin, ctx->stepAngleCos);
+    if (ctx->climbMode == 2) plistFixRunKinds(list, 2);
+    ncInfeedFeed(1);
+    const int r = linkEmitPointList(list);
+    ncInfeedFeed(0);
+    plistFree(list);
+    return r < 0 ? kLinkOutputFailed : 1;
+}
+
 namespace {
 
 int jumpLink(const Vec3& T, const LinkContext* ctx, CheckModel* work, double baseStep) {
@@ -193,11 +332,12 @@ int jumpLink(const Vec3& T, const LinkContext* ctx, CheckModel* work, double bas
     const bool emitted = linkEmitted() != 0;
     const Vec3 S = {T.x, T.y, ctx->clearancePlane};
     double h1 = 0.0;
-    if (emitted) {
-        linkLastPoint(&last);
-        linkJumpLift(&last, &T, &cur, &next, ctx, &h1, ctx->linkType, work);
-    } else {
-        linkJumpLift(&S, &T, &next, &next, ctx, &h1, ctx->linkType, work);
+    if (emitted) linkLastPoint(&last);
+    const int found = emitted ? linkJumpLift(&last, &T, &cur, &next, ctx, &h1, ctx->linkType, work)
+                              : linkJumpLift(&S, &T, &next, &next, ctx, &h1, ctx->linkType, work);
+    if (found < 0) {  // no free lift: a jump through the part is no link
+        msgDouble(9, 6103, "* No Collision free macro possible", 0.0);
+        return -1;
     }
     const double H = std::max(h1, d);
     const Vec3 A = add(T, H, next);
@@ -254,6 +394,25 @@ int idx5CollisionFreeMacro(const Vec3* T, const Vec3* P2, int32_t alongProfile, 
     }
     if (emitted && within(*T, last, kSamePoint)) return 0;
     const double o = model->tool->spare;
+    if (alongProfile && emitted) {
+        ProfileCurve* curve = nullptr;
+        if (ctx->smoothMode >= 2 && !within(*T, *P2, kSamePoint)) {
+            curve = approxProfilePath(&last, &prev, T, P2, ctx->smoothMode == 3);
+            if (curve) set_prof_mode(1);
+        }
+        if (!curve) curve = profileLine(&last, T);
+        const int r = curve ? linkCheckedMove(curve, ctx, model) : -1;
+        profileFreeList(curve);
+        set_prof_mode(0);
+        if (r == kLinkOutputFailed) return r;
+        if (r >= 0) {
+            // T only after a link that reached it; a failed one falls back to the retract below.
+            linkLastPoint(&last);
+            if (std::fabs(last.z - T->z) >= kTol && linkEmitPosition(T, kLinkClassFeed) < 0)
+                return kLinkOutputFailed;
+            return 0;
+        }
+    }
     if (!alongProfile && ctx->linkMacroSwitch && !ctx->radialMode && ctx->jumpFlag) {
         // The searches work on a copy whose tool is grown; the caller's model stays as it is.
         ToolGeom tool = *model->tool;
@@ -262,6 +421,26 @@ int idx5CollisionFreeMacro(const Vec3* T, const Vec3* P2, int32_t alongProfile, 
         work.plungeIntervals = nullptr;
         work.plungeProfile = nullptr;
         return jumpLink(*T, ctx, &work, model->stepLength);
+    }
+    if (!alongProfile && ctx->linkMacroSwitch && !ctx->radialMode && emitted &&
+        (ctx->linkType == 1 || ctx->linkType == 2)) {
+        ToolGeom tool = *model->tool;
+        CheckModel work = *model;
+        work.tool = &tool;
+        work.plungeIntervals = nullptr;
+        work.plungeProfile = nullptr;
+        work.stepLength = tool.radius / 2.0;
+        work.tolerance = std::min(0.01, tool.radius / 2.0);
+        double h = ctx->clearancePlane;
+        if (ctx->linkType == 1) {
+            // A failed height search travels at the clearance plane instead of giving up mid-link.
+            if (linkTravelHeightLine(&last, T, ctx, &work, &h) < 0) h = ctx->clearancePlane;
+        } else {
+            double lift = 0.0;
+            linkTravelLiftPlane(&last, T, ctx, &work, &lift);
+            h = ctx->clearancePlane + lift;
+        }
+        return linkRetractApproach(ctx, model, T, h, o);
     }
     // The retract through the clearance plane is the safe link for every other kind.
     return linkRetractApproach(ctx, model, T, ctx->clearancePlane, o);

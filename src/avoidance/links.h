@@ -7,6 +7,7 @@
 
 #include "avoidance/macro.h"
 #include "geometry/plist.h"
+#include "geometry/profile.h"
 #include "geometry/vec.h"
 
 struct AvoidContext;
@@ -53,6 +54,13 @@ int linkJumpLift(const Vec3* P, const Vec3* T, const Vec3* aP, const Vec3* aT, c
 int linkSegmentFree(const Vec3* a1, const Vec3* a2, const LinkContext* ctx, CheckModel* model, const Vec3* E,
                     const Vec3* F);
 int linkAxisBlendMove(const Vec3* aFrom, const Vec3* aTo, double step, const Vec3* E, const Vec3* F);
+// Travel heights of link types 1 and 2 from a placement of the grown tool on a clone of the model.
+int linkTravelHeightLine(const Vec3* A, const Vec3* B, const LinkContext* ctx, CheckModel* model, double* h);
+int linkTravelLiftPlane(const Vec3* A, const Vec3* B, const LinkContext* ctx, CheckModel* model,
+                        double* lift);
+// A link along the curve from the last position: placed, checked, thinned and emitted. 1 emitted, 0 after
+// the fallback retract, -1 no memory or no placement, -3 output failed.
+int linkCheckedMove(ProfileCurve* curve, const LinkContext* ctx, CheckModel* model);
 int linkEndPath(const LinkContext* ctx, CheckModel* model);
 
 // Thinning: inner points that lie on the chord of their kept neighbours become kind 3.

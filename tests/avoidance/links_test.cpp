@@ -8,7 +8,9 @@
 
 #include "avoidance/linkout.h"
 #include "collision/chkmodel.h"
+#include "collision/meshutil.h"
 #include "geometry/frames.h"
+#include "geometry/msg_capture.h"
 #include "geometry/rng.h"
 #include "kernel/ncout.h"
 #include "near.h"
@@ -187,6 +189,72 @@ TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
     gSections.clear();
     EXPECT_EQ(linkEndPath(&ctx, &model), 0);  // nothing emitted: nothing to retract
     EXPECT_TRUE(gSections.empty());
+}
+
+TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
+    MessageCapture cap(9);
+    // A ball of radius 2 over the plane z = 5 rests with its centre at 7.
+    testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
+    plate.m.tool->size2 = 4.0;
+    ctx.safetyDistance = 1.0;
+    double h = 0;
+    const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
+    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
+    EXPECT_NEAR(h, 7.0 + 2.0 + 1.0, 1e-3);  // placed centre, the ball's radius and the safety distance
+    const Vec3 high = {10, 0, 30};
+    ASSERT_EQ(linkTravelHeightLine(&A, &high, &ctx, &plate.m, &h), 0);
+    EXPECT_NEAR(h, 30.0 + 2.0 + 1.0, 1e-3);  // points above the plate stay at the line's height
+
+    // A link of type 1 whose height search fails (no sampling step) travels at the clearance plane and
+    // closes its section.
+    ctx.jumpFlag = 0;
+    ctx.linkType = 1;
+    plate.m.tool->radius = 0.0;
+    startAt({-10, 0, 8});
+    const Vec3 T = {10, 0, 8};
+    ASSERT_EQ(idx5CollisionFreeMacro(&T, &T, 0, &ctx, &plate.m), 0);
+    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 100}), 1e-12);
+    EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
+
+    // A plate just below the clearance plane, where the jump must cross: no lift is free.
+    testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
+    ctx.jumpFlag = 1;
+    ctx.linkType = 0;
+    ctx.totalToolLength = 60.0;
+    gOut.clear();
+    const Vec3 T2 = {30, 0, 8};
+    EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
+    EXPECT_TRUE(gOut.empty());
+    EXPECT_EQ(cap.countOf("6103,0"), 1);
+}
+
+TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
+    testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
+    plate.m.tool->size2 = 4.0;
+    ctx.jumpFlag = 0;
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    ctx.stepAngleCos = std::cos(0.2);
+    const Vec3 T = {10, 0, 5};
+    struct Case {
+        double tolerance;  // the model's profile step; 0 makes the placement refuse
+        std::vector<Vec3> expected;
+    };
+    const Case cases[] = {
+        {0.008, {T}},  // clear of the plate: the straight link is just its end point
+        {0.0, {{0, 0, 100}, {10, 0, 100}, {10, 0, 10}, T}},  // refused: the retract, T once at its end
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        plate.m.tolerance = k.tolerance;
+        startAt({0, 0, 5});
+        ASSERT_EQ(idx5CollisionFreeMacro(&T, &T, 1, &ctx, &plate.m), 0);
+        ASSERT_EQ(gOut.size(), k.expected.size()) << k.tolerance;
+        for (size_t i = 0; i < gOut.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, k.expected[i], 1e-4);
+        EXPECT_EQ(gOut.back().cls, 1);
+    }
 }
 
 Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
