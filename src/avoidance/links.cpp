@@ -318,6 +318,192 @@ int linkCheckedMove(ProfileCurve* curve, const LinkContext* ctx, CheckModel* mod
     return r < 0 ? kLinkOutputFailed : 1;
 }
 
+int linkLiftHeight(const Vec3* p, const LinkContext* ctx, CheckModel* model, double* lift) {
+    if (!lift) return -4;
+    *lift = 0.0;
+    if (!p || !ctx || !model || !model->tool) return -4;
+    const double R = model->tool->radius;
+    if (!(R > 0)) return -4;  // no step to climb by
+    for (double z = p->z; z + R < model->bounds[5]; z += R) {
+        const Vec3 a = {p->x, p->y, z}, b = {p->x, p->y, ctx->clearancePlane};
+        ProfileCurve* prof = profileLine(&a, &b);
+        if (!prof) return -4;
+        const int r = placeAlong(model, prof, nullptr);
+        profileFreeList(prof);
+        if (r < 0) return -4;
+        if (r == 1) break;
+        *lift += R;
+    }
+    return *lift >= kTol ? 1 : 0;
+}
+
+Plist* macroPlacePoints(const MacroPath* path, const LinkContext* ctx, CheckModel* model) {
+    if (!path || !path->points || !ctx || !model || !model->tool) return nullptr;
+    CheckModel work = *model;
+    work.plungeIntervals = nullptr;
+    ToolGeom tool = *model->tool;
+    const bool offsetType = path->macroType == 3 || path->macroType == 23;
+    if (offsetType) work.tool = &tool;
+    const ProfilePath pp = {path->kind, path->count, path->points};
+    ProfileCurve* prof = profileFromPath(&pp);
+    if (!prof) return nullptr;
+    const double f = macroPathFirstStep(path);
+    if (f < work.stepLength) {
+        work.stepLength = f;
+        work.tolerance = std::min(work.tolerance, f / 2.0);
+    }
+    Plist* list = work.tolerance > 0 ? listFor(prof, work.tolerance, 1) : nullptr;
+    if (!list) {
+        profileFreeList(prof);
+        return nullptr;
+    }
+    if (offsetType) projB_set_offset(0.05);
+    const int r = placeAlong(&work, prof, list);
+    if (ctx->pathMode) evalOnProfile(list, prof);
+    if (offsetType) projB_set_offset(0.0);
+    profileFreeList(prof);
+    if (r < 0) {
+        plistFree(list);
+        return nullptr;
+    }
+    if (ctx->climbMode == 2) plistFixRunKinds(list, 2);
+    Vec3 axis;
+    if (path->kind == kMacroApproach)
+        linkNextToolAxis(&axis);
+    else
+        linkToolAxis(&axis);
+    for (int32_t i = 0; i < list->count; ++i) {
+        if (kindOf(list, i) == kPointLink) setKind(list, i, kPointOrdinary);
+        list->vectors[i] = axis;
+    }
+    if (ctx->macroAxisSwitch && path->axes) macroJoinAxis(path, list);
+    if (ctx->pathMode == 1 && hasTriangles(&work)) {
+        CheckParams params;
+        initChkParams(&params);
+        chkModelList(&work, list, ctx->totalToolLength, nullptr, 0, &params);
+    }
+    linkSetRandomThinning(work.randomStep != 0);
+    linkThinPoints(list, ctx->stepMax, ctx->stepMin);
+    plistDropKind3(list);
+    return list;
+}
+
+int macroJoinAxis(const MacroPath* path, Plist* list) {
+    if (!path || !path->axes || path->count < 1 || !list || !list->vectors || list->count < 1) return -1;
+    const Vec3& a = path->axes[path->count - 1];
+    list->vectors[path->kind == kMacroApproach ? 0 : list->count - 1] = a;
+    if (list->count > 2) axesInterpRange(list, 0, list->count - 1, plistLength(list));
+    return 1;
+}
+
+namespace {
+
+// The retract feed for the next move when it is set and the move is not empty; true when pushed.
+bool retractFeedFor(const LinkContext* ctx, const Vec3& to) {
+    Vec3 last;
+    linkLastPoint(&last);
+    if (ctx->retractFeed < kTol || within(last, to, kSamePoint)) return false;
+    return ncSetFeed(ctx->retractFeed, kLinkFeedAliasRetract) > 0;
+}
+
+void macroFeed(int32_t kind, int32_t on) {
+    if (kind == kMacroApproach)
+        ncApproachFeed(on);
+    else
+        ncRetractFeed(on);
+}
+
+int infeedTest(const MacroPath* mp, LinkContext* ctx, CheckModel* model, int32_t link, const Vec3* next) {
+    const bool approach = mp->kind == kMacroApproach;
+    const int32_t n = mp->count;
+    const int32_t type = mp->macroType;
+    bool tested = type != 0 && ctx->linkMacroSwitch && hasTriangles(model) &&
+                  !(ctx->infeedThreshold < 0.01 && (type == 8 || type == 28));
+    if (tested && type == 20 && n > 0 && dist2D(&mp->points[0], &mp->points[n - 1]) < kTol) tested = false;
+    Plist* L = tested ? macroPlacePoints(mp, ctx, model) : nullptr;
+    if (tested && !L) msgDouble(9, 763, "* Warnung: Kein Memory fuer Zustell-Kollisionstest", 0.0);
+    if (L) {
+        if (L->vectors && ctx->avoid && ctx->avoid->obstacle) {
+            if (approach) plistReverse(L);
+            avoidCollisionRun(ctx->avoid, L, ctx->avoid->avoidColl);
+            if (approach) plistReverse(L);
+        }
+        if (L->count == 0) {
+            plistFree(L);
+            return -2;
+        }
+        Vec3 S = L->points[0], last;
+        if (L->vectors) linkSetNextToolAxis(&L->vectors[0]);
+        linkLastPoint(&last);
+        if (!(linkEmitted() && within(S, last, 0.01))) {
+            if (approach) macroPathOffsetPoint(mp, &S);
+            if (link >= 0) {
+                const int r = idx5CollisionFreeMacro(&S, &L->points[L->count > 1 ? 1 : 0], link, ctx, model);
+                if (r < 0) {
+                    plistFree(L);
+                    return r;
+                }
+            }
+            macroFeed(mp->kind, 1);
+            const bool pushed = retractFeedFor(ctx, L->points[0]);
+            if (approach) linkEmitPosition(&L->points[0], kLinkClassFeed);
+            if (pushed) ncSetFeedFromKernel();
+        } else {
+            macroFeed(mp->kind, 1);
+        }
+        const int r = linkEmitPointList(L);
+        macroFeed(mp->kind, 0);
+        plistFree(L);
+        if (r < 0) return kLinkOutputFailed;
+    } else {
+        if (approach && n > 0) {
+            Vec3 S = mp->points[n - 1];
+            macroPathOffsetPoint(mp, &S);
+            if (link >= 0) {
+                const int r = idx5CollisionFreeMacro(&S, &S, link, ctx, model);
+                if (r < 0) return r;
+            }
+        }
+        macroFeed(mp->kind, 1);
+        if (approach && n > 0) {
+            const bool pushed = retractFeedFor(ctx, mp->points[n - 1]);
+            linkEmitPosition(&mp->points[n - 1], kLinkClassFeed);
+            if (pushed) ncSetFeedFromKernel();
+        }
+        const int r = linkEmitMacro(mp, kLinkClassFeed);
+        macroFeed(mp->kind, 0);
+        if (r < 0) return kLinkOutputFailed;
+    }
+    if (!approach) {
+        Vec3 q;
+        linkLastPoint(&q);
+        macroPathOffsetPoint(mp, &q);
+        const bool pushed = retractFeedFor(ctx, q);
+        linkEmitPosition(&q, kLinkClassFeed);
+        if (pushed) ncSetFeedFromKernel();
+    }
+    if (next) {
+        Vec3 t = *next, last;
+        linkLastPoint(&last);
+        if (ctx->climbMode == 2) t.z = last.z;
+        const int r = idx5CollisionFreeMacro(&t, &t, 1, ctx, model);
+        if (r < 0) return r;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int linkInfeedCollisionTest(const MacroPath* path, LinkContext* ctx, CheckModel* model, int32_t link,
+                            const Vec3* next) {
+    if (!path || !ctx || !model || !model->tool) return -1;
+    const uint16_t saved = ctx->polygonSwitch;
+    ctx->polygonSwitch = 0;
+    const int r = infeedTest(path, ctx, model, link, next);
+    ctx->polygonSwitch = saved;
+    return r;
+}
+
 namespace {
 
 int jumpLink(const Vec3& T, const LinkContext* ctx, CheckModel* work, double baseStep) {
@@ -367,6 +553,42 @@ int jumpLink(const Vec3& T, const LinkContext* ctx, CheckModel* work, double bas
         linkEmitPosition(&q, kLinkClassPosition);
     }
     linkEmitPosition(&T, kLinkClassFeed);
+    return 0;
+}
+
+// Leave lifted off the part, travel through the clearance plane, come down lifted onto the next cut.
+int liftedMacros(const Vec3& T, LinkContext* ctx, CheckModel* model, double o) {
+    ToolGeom tool = *model->tool;
+    CheckModel work = *model;
+    work.tool = &tool;
+    work.plungeIntervals = nullptr;
+    work.plungeProfile = nullptr;
+    tool.radius = std::max(tool.radius, 1.0);
+    work.stepLength = work.tolerance = tool.radius;
+    MacroParams mp = ctx->macro;
+    mp.approachType = mp.leaveType = 0;
+    Vec3 last;
+    linkLastPoint(&last);
+    double lift = 0.0;
+    if (linkLiftHeight(&last, ctx, &work, &lift) == 1) {
+        mp.leaveDistance = lift;
+        MacroPath* leave = macroBuild(kMacroLeave, &last, &last, &mp, 1, nullptr, 0, nullptr);
+        const int r = linkEmitMacro(leave, kLinkClassPosition);
+        macroPathFree(leave);
+        if (r < 0) return kLinkOutputFailed;
+    }
+    Vec3 Tl = T;
+    const bool lifted = linkLiftHeight(&T, ctx, &work, &lift) == 1;
+    if (lifted) Tl.z += lift;
+    const int r = linkRetractApproach(ctx, model, &Tl, ctx->clearancePlane, o);
+    if (r < 0) return r;
+    if (lifted) {
+        mp.approachDistance = lift;
+        MacroPath* approach = macroBuild(kMacroApproach, &T, &T, &mp, 1, nullptr, 0, nullptr);
+        const int e = linkEmitMacro(approach, kLinkClassFeed);
+        macroPathFree(approach);
+        if (e < 0) return kLinkOutputFailed;
+    }
     return 0;
 }
 
@@ -422,6 +644,9 @@ int idx5CollisionFreeMacro(const Vec3* T, const Vec3* P2, int32_t alongProfile, 
         work.plungeProfile = nullptr;
         return jumpLink(*T, ctx, &work, model->stepLength);
     }
+    if (!alongProfile && ctx->linkMacroSwitch && !ctx->radialMode && emitted && ctx->linkType == 0 &&
+        !framesEqualAB())
+        return liftedMacros(*T, ctx, model, o);
     if (!alongProfile && ctx->linkMacroSwitch && !ctx->radialMode && emitted &&
         (ctx->linkType == 1 || ctx->linkType == 2)) {
         ToolGeom tool = *model->tool;

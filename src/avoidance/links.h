@@ -38,7 +38,9 @@ struct LinkContext {
     uint16_t pathMode;
     double stepMin, stepMax;  // thinning: largest deviation and chord
     double stepAngleCos;
-    uint16_t climbMode;  // 2: clamp the run kinds of placed lists
+    uint16_t climbMode;        // 2: clamp the run kinds of placed lists
+    double infeedThreshold;    // below 0.01 the ramp macros go out untested
+    uint16_t macroAxisSwitch;  // non-zero: a macro's own axes are joined into its placed list
     const AvoidContext* avoid;
 };
 
@@ -61,6 +63,15 @@ int linkTravelLiftPlane(const Vec3* A, const Vec3* B, const LinkContext* ctx, Ch
 // A link along the curve from the last position: placed, checked, thinned and emitted. 1 emitted, 0 after
 // the fallback retract, -1 no memory or no placement, -3 output failed.
 int linkCheckedMove(ProfileCurve* curve, const LinkContext* ctx, CheckModel* model);
+// The lift above p at which the tool comes free, in steps of its radius: 1 with the lift, 0 none, -4 failed.
+int linkLiftHeight(const Vec3* p, const LinkContext* ctx, CheckModel* model, double* lift);
+
+// Macros placed on the part before they go out.
+Plist* macroPlacePoints(const MacroPath* path, const LinkContext* ctx, CheckModel* model);
+int macroJoinAxis(const MacroPath* path, Plist* list);
+// 0, -2 nothing left after avoidance, -3 output failed, or a link's negative result. link < 0: no link.
+int linkInfeedCollisionTest(const MacroPath* path, LinkContext* ctx, CheckModel* model, int32_t link,
+                            const Vec3* next);
 int linkEndPath(const LinkContext* ctx, CheckModel* model);
 
 // Thinning: inner points that lie on the chord of their kept neighbours become kind 3.

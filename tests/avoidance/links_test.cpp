@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
-#include <cstdlib>
 #include <vector>
 
 #include "avoidance/linkout.h"
@@ -32,12 +32,10 @@ int recPoint(const Vec3* p, int32_t cls) {
     return 0;
 }
 int recBegin(int32_t code, double, double) {
-    gSections.push_back(code);
-    return 0;
+    return gSections.push_back(code), 0;
 }
 int recEnd(int32_t code, double, double) {
-    gSections.push_back(-code);
-    return 0;
+    return gSections.push_back(-code), 0;
 }
 
 class Links : public ::testing::Test {
@@ -148,26 +146,19 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
 }
 
 TEST(LinkBlend, InteriorPointCountsAndAxes) {
-    struct Case {
-        double L, step;
-        int points;
-    };
-    const Case cases[] = {{10, 2, 5}, {10, 3, 3}, {10, 10, 1}, {10, 11, 0}, {10, 0, 0}, {10, 1e-6, 0}};
-    const Vec3 a = {0, 0, 1}, b = {1, 0, 0};
-    for (const auto& k : cases) {
+    const double cases[][3] = {{10, 2, 5}, {10, 3, 3}, {10, 10, 1}, {10, 11, 0}, {10, 0, 0}, {10, 1e-6, 0}};
+    const Vec3 a = {0, 0, 1}, b = {1, 0, 0}, E = {0, 0, 0};
+    for (const auto& k : cases) {  // length, step, interior points
         linkOutResetState();
         gOut.clear();
         linkSetPointCallbacks(recPoint, nullptr, nullptr);
-        const Vec3 E = {0, 0, 0}, F = {k.L, 0, 0};
-        const int r = linkAxisBlendMove(&a, &b, k.step, &E, &F);
-        EXPECT_EQ(r, k.points > 0 ? 1 : 0) << k.step;
-        ASSERT_EQ(static_cast<int>(gOut.size()), k.points) << k.step;
+        const Vec3 F = {k[0], 0, 0};
+        EXPECT_EQ(linkAxisBlendMove(&a, &b, k[1], &E, &F), k[2] > 0 ? 1 : 0) << k[1];
+        ASSERT_EQ(gOut.size(), size_t(k[2])) << k[1];
         Vec3 axis;
         linkToolAxis(&axis);
-        if (k.points > 0) {  // the axis turned by the same fraction as the point moved
-            const double f = gOut.back().p.x / k.L, ang = f * 1.5707963267948966;
-            EXPECT_VEC_NEAR(axis, (Vec3{std::sin(ang), 0, std::cos(ang)}), 1e-9);
-        }
+        const double ang = k[2] > 0 ? gOut.back().p.x / k[0] * std::acos(0.0) : 0.0;  // same fraction
+        EXPECT_VEC_NEAR(axis, (Vec3{std::sin(ang), 0, std::cos(ang)}), 1e-9);
     }
     linkOutResetState();
 }
@@ -275,50 +266,34 @@ int kept(const Plist* l) {
     return k;
 }
 
-TEST(LinkThin, CollinearKeepsEndsCornersAndMarksStay) {
+TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
     for (uint32_t seed = 1; seed <= 20; ++seed) {
-        const Vec3 dir = {1, 0.5 * (seed % 3), -0.25 * (seed % 2)};
-        Plist* l = line(12 + seed, dir, 0.0, seed);
+        Plist* l = line(12 + seed, {1, 0.5 * (seed % 3), -0.25 * (seed % 2)}, 0.0, seed);
         ASSERT_NE(l, nullptr);
         linkThinPoints(l, 1e9, 0.01);
         EXPECT_EQ(kept(l), 2) << seed;
-        EXPECT_NE(l->flags[0] >> 8, kPointMarked);
-        EXPECT_NE(l->flags[l->count - 1] >> 8, kPointMarked);
+        EXPECT_TRUE(l->flags[0] >> 8 != kPointMarked && l->flags[l->count - 1] >> 8 != kPointMarked);
         plistFree(l);
     }
-    struct Case {
-        double wobble, maxChord, maxDev;
-        int keptCount;  // of 10 points
-    };
-    const Case cases[] = {
-        {0.5, 1e9, 0.01, 10},  // every inner point off its chord
-        {0.005, 1e9, 0.01, 2},
-        {0.0, 0.5, 0.01, 10},  // chords longer than allowed
-    };
-    for (const auto& k : cases) {
-        Plist* l = line(10, {1, 0, 0}, k.wobble, 7);
+    const double cases[][4] = {{0.5, 1e9, 0.01, 10}, {0.005, 1e9, 0.01, 2}, {0.0, 0.5, 0.01, 10}};
+    for (const auto& k : cases) {  // wobble, chord, deviation, points kept of 10
+        Plist* l = line(10, {1, 0, 0}, k[0], 7);
         ASSERT_NE(l, nullptr);
-        linkThinPoints(l, k.maxChord, k.maxDev);
-        EXPECT_EQ(kept(l), k.keptCount) << k.wobble;
+        linkThinPoints(l, k[1], k[2]);
+        EXPECT_EQ(kept(l), int(k[3])) << k[0];
         plistFree(l);
     }
+    // A link at 4 and a point of class 'd' at 7: only 1 and 2 lie between ordinary neighbours.
     Plist* l = line(10, {1, 0, 0}, 0.0, 3);
     ASSERT_NE(l, nullptr);
     l->flags[4] = static_cast<uint16_t>(kPointLink << 8);
     l->flags[7] = 'd';
     linkThinPoints(l, 1e9, 0.01);
-    EXPECT_EQ(l->flags[4] >> 8, kPointLink);
-    for (int i : {3, 5, 6, 7, 8}) EXPECT_NE(l->flags[i] >> 8, kPointMarked) << i;
-    plistFree(l);
-}
-
-TEST(LinkThin, TurningAxesAreGivenBackAndRandomThinningRepeats) {
-    Plist* l = line(10, {1, 0, 0}, 0.0, 5);
-    ASSERT_NE(l, nullptr);
-    l->vectors[6] = {std::sin(0.3), 0, std::cos(0.3)};
+    for (int i = 1; i < 9; ++i) EXPECT_EQ(l->flags[i] >> 8 == kPointMarked, i == 1 || i == 2) << i;
+    l->flags[1] = l->flags[2] = 0;
+    l->vectors[1] = {std::sin(0.3), 0, std::cos(0.3)};  // turning by more than the step angle
     linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
-    // The turning point and both its neighbours stay, so the axis change is kept where it happens.
-    for (int i = 1; i < 9; ++i) EXPECT_EQ((l->flags[i] >> 8) == kPointMarked, i < 5 || i > 7) << i;
+    EXPECT_EQ(kept(l), 10);
     plistFree(l);
     std::vector<uint16_t> runs[2];
     for (auto& r : runs) {
@@ -335,26 +310,36 @@ TEST(LinkThin, TurningAxesAreGivenBackAndRandomThinningRepeats) {
     linksResetState();
 }
 
-TEST_F(Links, MacroEmissionOrderAndFirstStep) {
-    MacroPath* p = macroPathCreate(kMacroApproach, 0, 4, 0);
-    ASSERT_NE(p, nullptr);
-    for (double x : {0.0, 0.05, 2.0, 3.0}) macroPathAppend(p, {x, 0, 0});
-    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);
-    ASSERT_EQ(linkEmitMacro(p, 1), 0);
-    std::vector<double> xs;
-    for (const auto& o : gOut) xs.push_back(o.p.x);
-    EXPECT_EQ(xs, (std::vector<double>{2.0, 0.05, 0.0}));
-    p->kind = kMacroLeave;
-    p->points[1].x = 0.7;
-    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.7);
-    gOut.clear();
-    ASSERT_EQ(linkEmitMacro(p, 1), 0);
-    xs.clear();
-    for (const auto& o : gOut) xs.push_back(o.p.x);
-    EXPECT_EQ(xs, (std::vector<double>{0.7, 2.0, 3.0}));
-    p->count = 1;
-    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 1.0);
-    macroPathFree(p);
+TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
+    testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
+    struct Case {
+        int32_t kind, type;
+        bool mesh;
+        std::vector<double> emitted;  // y of the emitted points; the macro's point i is (0, i, 5 + i)
+    };
+    const Case cases[] = {
+        {kMacroApproach, 2, false, {2, 1, 0}},  // from the far end inwards
+        {kMacroLeave, 2, false, {1, 2}},
+        {kMacroLeave, 0, true, {1, 2}},  // type 0 is never placed
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        ctx.polygonSwitch = 1;
+        MacroPath* p = macroPathCreate(k.kind, k.type, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, k.mesh ? &plate.m : &model, -1, nullptr), 0);
+        std::vector<double> ys;
+        for (const auto& o : gOut) ys.push_back(o.p.y);
+        EXPECT_EQ(ys, k.emitted) << k.kind;
+        EXPECT_EQ(ctx.polygonSwitch, 1);
+        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), std::sqrt(2.0));
+        p->points[1] = {0, 0.01, 5};
+        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);
+        p->count = 1;
+        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 1.0);
+        macroPathFree(p);
+    }
 }
 
 }  // namespace
