@@ -76,30 +76,21 @@ class Links : public ::testing::Test {
     }
 };
 
-struct JumpCase {
-    bool emitted;
-    Vec3 from, T;
-    uint16_t linkType;
-    std::vector<Out> expected;
-};
-
 TEST_F(Links, JumpLinkPointsAndClasses) {
-    const std::vector<JumpCase> cases = {
-        {false, {}, {10, 0, 5}, 0, {{{10, 0, 100}, 0, 0}, {{10, 0, 10}, 0, 0}, {{10, 0, 5}, 1, 0}}},
+    struct Case {
+        bool emitted;
+        Vec3 from, T;
+        uint16_t linkType;
+        std::vector<std::array<double, 4>> expected;  // x, y, z, class
+    };
+    const Case cases[] = {
+        {false, {}, {10, 0, 5}, 0, {{10, 0, 100, 0}, {10, 0, 10, 0}, {10, 0, 5, 1}}},
         {true,
          {10, 0, 0},
          {20, 0, 5},
          0,
-         {{{10, 0, 5}, 0, 0},
-          {{10, 0, 100}, 0, 0},
-          {{20, 0, 100}, 0, 0},
-          {{20, 0, 10}, 0, 0},
-          {{20, 0, 5}, 1, 0}}},
-        {true,
-         {10, 0, 0},
-         {20, 0, 5},
-         1,
-         {{{10, 0, 5}, 0, 0}, {{10, 0, 10}, 0, 0}, {{20, 0, 10}, 0, 0}, {{20, 0, 5}, 1, 0}}},
+         {{10, 0, 5, 0}, {10, 0, 100, 0}, {20, 0, 100, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
+        {true, {10, 0, 0}, {20, 0, 5}, 1, {{10, 0, 5, 0}, {10, 0, 10, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
         {true, {10, 0, 5}, {10.0009, 0, 5.0009}, 0, {}},  // within 0.001: nothing to link
     };
     for (const auto& k : cases) {
@@ -109,8 +100,9 @@ TEST_F(Links, JumpLinkPointsAndClasses) {
         ASSERT_EQ(idx5CollisionFreeMacro(&k.T, &k.T, 0, &ctx, &model), 0);
         ASSERT_EQ(gOut.size(), k.expected.size()) << k.T.x << " type " << k.linkType;
         for (size_t i = 0; i < gOut.size(); ++i) {
-            EXPECT_VEC_NEAR(gOut[i].p, k.expected[i].p, 1e-9);
-            EXPECT_EQ(gOut[i].cls, k.expected[i].cls) << i;
+            const auto& e = k.expected[i];
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{e[0], e[1], e[2]}), 1e-9);
+            EXPECT_EQ(gOut[i].cls, e[3]) << i;
         }
         EXPECT_DOUBLE_EQ(tool.radius, 3.0);  // the caller's tool is not grown
     }
@@ -130,37 +122,17 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     const Vec3 T = {50, 0, 20};
     ASSERT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), 0);
     EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
-    ASSERT_GE(gOut.size(), 2u);
-    // Blended points strictly between (50, 0, 40) and A = (50, 0, 30), evenly spaced.
-    std::vector<double> inner;
-    for (const auto& o : gOut)
-        if (o.p.x == 50 && o.p.z < 40 - 1e-9 && o.p.z > 30 + 1e-9) inner.push_back(o.p.z);
-    ASSERT_EQ(inner.size(), 5u);
-    for (size_t i = 0; i < inner.size(); ++i) EXPECT_NEAR(inner[i], 40.0 - (i + 1) * 10.0 / 6.0, 1e-9);
+    // R, 25 blended on the 50-long travel, its end, 5 evenly spaced on the descent of 10 to A, A, T.
+    ASSERT_EQ(gOut.size(), 34u);
+    for (int i = 1; i <= 5; ++i) EXPECT_VEC_NEAR(gOut[26 + i].p, (Vec3{50, 0, 40.0 - i * 10.0 / 6.0}), 1e-9);
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
     EXPECT_EQ(gOut.back().cls, 1);
     EXPECT_DOUBLE_EQ(gOut.back().feed, 300.0);  // the last move onto the cut at the retract feed
     EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);  // then the cutting feed again
+    const Vec3 E = {0, 0, 0}, F = {10, 0, 0};   // too short for the step, or no step: no points
+    for (double step : {11.0, 0.0, 1e-6}) EXPECT_EQ(linkAxisBlendMove(&up, &up, step, &E, &F), 0);
     ncSetFeedMode(0);
     idx5ResetState();
-}
-
-TEST(LinkBlend, InteriorPointCountsAndAxes) {
-    const double cases[][3] = {{10, 2, 5}, {10, 3, 3}, {10, 10, 1}, {10, 11, 0}, {10, 0, 0}, {10, 1e-6, 0}};
-    const Vec3 a = {0, 0, 1}, b = {1, 0, 0}, E = {0, 0, 0};
-    for (const auto& k : cases) {  // length, step, interior points
-        linkOutResetState();
-        gOut.clear();
-        linkSetPointCallbacks(recPoint, nullptr, nullptr);
-        const Vec3 F = {k[0], 0, 0};
-        EXPECT_EQ(linkAxisBlendMove(&a, &b, k[1], &E, &F), k[2] > 0 ? 1 : 0) << k[1];
-        ASSERT_EQ(gOut.size(), size_t(k[2])) << k[1];
-        Vec3 axis;
-        linkToolAxis(&axis);
-        const double ang = k[2] > 0 ? gOut.back().p.x / k[0] * std::acos(0.0) : 0.0;  // same fraction
-        EXPECT_VEC_NEAR(axis, (Vec3{std::sin(ang), 0, std::cos(ang)}), 1e-9);
-    }
-    linkOutResetState();
 }
 
 TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
@@ -176,10 +148,6 @@ TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
     gFail = true;
     EXPECT_EQ(linkEndPath(&ctx, &model), kLinkOutputFailed);
     EXPECT_EQ(gSections, (std::vector<int>{128, -128}));
-    linkOutResetState();
-    gSections.clear();
-    EXPECT_EQ(linkEndPath(&ctx, &model), 0);  // nothing emitted: nothing to retract
-    EXPECT_TRUE(gSections.empty());
 }
 
 TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
@@ -192,9 +160,6 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
     ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
     EXPECT_NEAR(h, 7.0 + 2.0 + 1.0, 1e-3);  // placed centre, the ball's radius and the safety distance
-    const Vec3 high = {10, 0, 30};
-    ASSERT_EQ(linkTravelHeightLine(&A, &high, &ctx, &plate.m, &h), 0);
-    EXPECT_NEAR(h, 30.0 + 2.0 + 1.0, 1e-3);  // points above the plate stay at the line's height
 
     // A link of type 1 whose height search fails (no sampling step) travels at the clearance plane and
     // closes its section.
@@ -333,11 +298,8 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
         for (const auto& o : gOut) ys.push_back(o.p.y);
         EXPECT_EQ(ys, k.emitted) << k.kind;
         EXPECT_EQ(ctx.polygonSwitch, 1);
-        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), std::sqrt(2.0));
         p->points[1] = {0, 0.01, 5};
-        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);
-        p->count = 1;
-        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 1.0);
+        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);  // at least 0.1
         macroPathFree(p);
     }
 }
