@@ -266,10 +266,13 @@ int pointOnArc(const Vec2* p, const ContourElement* arc) {
     if (arc->direction < 0) std::swap(a0, a1);
     while (a1 < a0) a1 += kTwoPi;
     double ap = std::atan2(p->y - cy, p->x - cx);
+    // The tolerance is a length along the arc: as an angle it would reach far
+    // beyond the ends of a large arc.
+    const double tol = kTol / std::fmax(1.0, arc->g[kAr]);
     // Angles just below zero stay where they are, so that a start at 0 keeps its neighbours.
-    if (ap < -kTol) ap += kTwoPi;
-    if (ap < a0 - kTol) ap += kTwoPi;
-    return ap >= a0 - kTol && ap <= a1 + kTol ? 1 : 0;
+    if (ap < -tol) ap += kTwoPi;
+    if (ap < a0 - tol) ap += kTwoPi;
+    return ap >= a0 - tol && ap <= a1 + tol ? 1 : 0;
 }
 
 int angleInRange(const Vec2* p, const Vec2* centre, double a0, double a1) {

@@ -1,13 +1,21 @@
 #include "pocket/ringhelpers.h"
 
+#include <cmath>
 #include <cstring>
+#include <vector>
 
+#include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/pocketerr.h"
+#include "pocket/pocketstate.h"
 
 namespace {
 
 constexpr double kHalfPi = 1.5707963267948966;
+constexpr double kPi = 3.141592653589793;
 
 }  // namespace
 
@@ -31,4 +39,268 @@ int32_t arcsSplitQuarter(ContourElement* chain, int32_t count) {
         ++i;
     }
     return n;
+}
+
+namespace {
+
+Vec2 gCircleCentre{0, 0};
+double gCircleRadius = 0;
+
+Vec2 startPoint(const ContourElement* e) {
+    Vec2 p{0, 0};
+    elemPoint(e, &p, kElemStart);
+    return p;
+}
+
+// Unit tangent of an element at a point on it, in its direction.
+bool tangentAt(const ContourElement* e, const Vec2* p, Vec2* t) {
+    if (e->type == kElemLine) return elemTangent(e, t, kElemStart) != 0;
+    const double vx = -(p->y - e->g[kAcy]), vy = p->x - e->g[kAcx];
+    const double n = std::hypot(vx, vy);
+    if (n < 1e-7) return false;
+    *t = {e->direction * vx / n, e->direction * vy / n};
+    return true;
+}
+
+ContourElement circleAbout(const Vec2& c, double r) {
+    ContourElement e{};
+    e.type = kElemArc;
+    e.direction = 1;
+    e.g[kAcx] = c.x;
+    e.g[kAcy] = c.y;
+    e.g[kAsx] = e.g[kAex] = c.x + r;
+    e.g[kAsy] = e.g[kAey] = c.y;
+    e.g[kAr] = r;
+    return e;
+}
+
+// Reads contour i of a list into a vector; false when it is not there.
+bool readContour(const char* list, int32_t i, std::vector<ContourElement>* chain, ContourHeader* h) {
+    if (clistGetHeader(list, h, i) < 0) return false;
+    chain->resize(h->elementCount + 1);
+    return clistGet(list, chain->data(), h, i) >= 0;
+}
+
+bool boxesOverlap(const ContourElement* a, int32_t na, const ContourElement* b, int32_t nb) {
+    Vec2 a0, a1, b0, b1;
+    chainBoundingBox(a, na, &a0, &a1);
+    chainBoundingBox(b, nb, &b0, &b1);
+    return a0.x <= b1.x + 1e-4 && b0.x <= a1.x + 1e-4 && a0.y <= b1.y + 1e-4 && b0.y <= a1.y + 1e-4;
+}
+
+}  // namespace
+
+void chainSetSourceTag(ContourElement* chain, int32_t count, int32_t tag) {
+    for (int32_t i = 0; chain && i < count; ++i)
+        if (chain[i].sourceTag >= 0) chain[i].sourceTag = tag;
+}
+
+int isectTurnSide(const ContourElement* a, const ContourElement* b, const PocketIsect* record, int mode) {
+    if (!a || !b || !record || record->elemA < 1 || record->elemB < 1) return 0;
+    const Vec2 p{record->x, record->y};
+    Vec2 ta, tb;
+    if (!tangentAt(&a[record->elemA - 1], &p, &ta) || !tangentAt(&b[record->elemB - 1], &p, &tb)) return 0;
+    double diff = std::atan2(tb.y, tb.x) - std::atan2(ta.y, ta.x);
+    while (diff > kPi) diff -= 2 * kPi;
+    while (diff <= -kPi) diff += 2 * kPi;
+    const bool left = diff > 0;
+    return (left == (mode == 1)) ? 1 : 2;
+}
+
+int ringStartClear(const ContourElement* chain, int32_t count, double distance) {
+    if (!chain || count < 1) return 0;
+    const Vec2 s = startPoint(&chain[0]);
+    const PocketKernel& k = pocketKernel();
+    std::vector<ContourElement> c;
+    ContourHeader h{};
+    if (pocketAllowanceGet(0) + distance - 0.01 > 0.001) {
+        const int32_t n = clistCount("MAIN");
+        for (int32_t i = 1; i < n; ++i) {
+            if (!readContour("MAIN", i, &c, &h) || h.elementCount < 1) continue;
+            const ContourElement circle = circleAbout(s, h.allowance + distance - 0.01);
+            if (elemContourClassify(&circle, c.data(), static_cast<int32_t>(h.elementCount)) > 0) return 0;
+        }
+    }
+    if (k.openPocket || k.outsideInDirect) {
+        const int32_t n = clistCount("INPUT");
+        for (int32_t i = 0; i < n; ++i) {
+            if (readContour("INPUT", i, &c, &h) &&
+                pointInContour(c.data(), static_cast<int32_t>(h.elementCount), &s) != 0)
+                return 1;
+        }
+        return 0;
+    }
+    return 1;
+}
+
+int listNeedsOffset(const char* list, double distance) {
+    if (pocketKernel().openPocket) return 1;
+    const int32_t n = clistCount(list);
+    for (int32_t i = 0; i < n; ++i) {
+        ContourHeader h{};
+        if (clistGetHeader(list, &h, i) < 0) continue;
+        if (std::fabs(h.allowance + distance) >= 1e-4 || h.stock) return 1;
+    }
+    return 0;
+}
+
+int mainBoundingCircle() {
+    std::vector<ContourElement> c;
+    ContourHeader h{};
+    if (clistCount("MAIN") < 1 || !readContour("MAIN", 0, &c, &h) || h.elementCount < 1) return -1;
+    Vec2 lo, hi;
+    chainBoundingBox(c.data(), static_cast<int32_t>(h.elementCount), &lo, &hi);
+    gCircleCentre = {0.5 * (lo.x + hi.x), 0.5 * (lo.y + hi.y)};
+    gCircleRadius = 0.5 * std::hypot(hi.x - lo.x, hi.y - lo.y) + 4 * pocketKernel().toolRadius +
+                    pocketAllowanceGet(0) + 0.1;
+    return 1;
+}
+
+void mainBoundingCircleGet(Vec2* centre, double* radius) {
+    if (centre) *centre = gCircleCentre;
+    if (radius) *radius = gCircleRadius;
+}
+
+int32_t listResetTags(const char* list) {
+    const int32_t n = clistCount(list);
+    for (int32_t i = 0; i < n; ++i) {
+        ContourHeader h{};
+        if (clistGetHeader(list, &h, i) < 0) continue;
+        h.row = static_cast<int16_t>(i);
+        clistSetHeader(list, &h, i);
+    }
+    // Rows past the table were never filled.
+    for (int32_t i = 0; i < n && i < kPocketRingRows; ++i) {
+        if (uint32_t* row = pocketRingRow(i)) row[0] = 0;
+    }
+    return n;
+}
+
+void ringIndexRowCopy(int32_t source, int32_t target) {
+    const uint32_t* from = pocketRingRow(source);
+    uint32_t* to = pocketRingRow(target);
+    if (!from || !to || from == to) return;
+    const uint32_t count = from[0] < kPocketRingColumns ? from[0] : kPocketRingColumns - 1;
+    std::memcpy(to, from, (count + 1) * sizeof(uint32_t));
+}
+
+int ringOutsideMain(const ContourElement* ring, int32_t count) {
+    std::vector<ContourElement> c;
+    ContourHeader h{};
+    if (clistCount("MAIN") < 1 || !readContour("MAIN", 0, &c, &h)) return 1;
+    const int32_t m = static_cast<int32_t>(h.elementCount);
+    std::vector<PocketIsect> records(kIsectTableSize);
+    if (intersectContours(ring, count, c.data(), m, records.data(), kIsectTableSize) != 0) return 0;
+    return contourContainsChain(ring, count, c.data(), m) != 0 ? 0 : 1;
+}
+
+int ringCrossesInput(const ContourElement* ring, int32_t count) {
+    std::vector<ContourElement> c;
+    std::vector<PocketIsect> records(kIsectTableSize);
+    ContourHeader h{};
+    const int32_t n = clistCount("INPUT");
+    for (int32_t i = 0; i < n; ++i) {
+        if (!readContour("INPUT", i, &c, &h) || h.elementCount < 1) continue;
+        const int32_t m = static_cast<int32_t>(h.elementCount);
+        if (!boxesOverlap(ring, count, c.data(), m)) continue;
+        const int32_t k = intersectContours(ring, count, c.data(), m, records.data(), kIsectTableSize);
+        if (k >= 2 || k < 0) return 1;
+    }
+    return 0;
+}
+
+int ringInsideOtherInput(const ContourElement* ring, int32_t count) {
+    std::vector<ContourElement> c;
+    ContourHeader h{};
+    const int32_t n = clistCount("INPUT");
+    for (int32_t i = 0; i < n; ++i) {
+        if (!readContour("INPUT", i, &c, &h) || h.elementCount < 1 || h.ccw == h.leftSide) continue;
+        if (contourContainsChain(ring, count, c.data(), static_cast<int32_t>(h.elementCount)) != 0) return 1;
+    }
+    return 0;
+}
+
+void listStrictRings(int flag) {
+    pocketOffsetState().strictRings = flag;
+}
+
+int mainRotateToContour(int mode) {
+    const int32_t n = clistCount("MAIN");
+    std::vector<ContourElement> c, rotated;
+    for (int32_t i = 0; i < n && (mode != 1 || i == 0); ++i) {
+        ContourHeader h{};
+        if (!readContour("MAIN", i, &c, &h) || h.group == 0) continue;
+        const int32_t m = static_cast<int32_t>(h.elementCount);
+        int32_t target = -1;
+        bool inserted = false;
+        for (int32_t j = 0; j < m; ++j) inserted = inserted || c[j].sourceTag < 0;
+        if (!inserted || m < 2) continue;
+        if (c[0].sourceTag < 0) {
+            for (int32_t j = 0; j < m && target < 0; ++j)
+                if (c[j].sourceTag >= 0) target = j;
+        } else if (c[m - 1].sourceTag >= 0) {
+            int32_t j = 0;
+            while (j < m && c[j].sourceTag >= 0) ++j;
+            while (j < m && c[j].sourceTag < 0) ++j;
+            if (j < m) target = j;
+        }
+        if (target <= 0) continue;
+        rotated.assign(c.begin() + target, c.begin() + m);
+        rotated.insert(rotated.end(), c.begin(), c.begin() + target);
+        clistReplace("MAIN", rotated.data(), &h, i);
+    }
+    return 1;
+}
+
+int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourElement* buffer,
+                    int32_t* ringStart, int32_t* ringCount, int32_t nRings, double distance, int mode,
+                    int flag, RingCheck check) {
+    if (!source || !buffer || !ringStart || !ringCount || nRings < 1 || sourceCount < 1) return 0;
+    std::vector<PocketIsect> records(kIsectTableSize);
+    const Vec2 s = startPoint(&source[0]);
+    double probe = distance - 0.1;
+    if (probe <= 0) probe = distance * 0.5;
+    const ContourElement circle = circleAbout(s, probe);
+    const bool containTest = (mode == -1 && flag == 0) || (mode == 1 && flag == 1);
+    for (int32_t r = 0; r < nRings; ++r) {
+        ContourElement* ring = buffer + ringStart[r];
+        const int32_t m = ringCount[r];
+        bool keep = m > 0 && contourIsClosed(ring, m) &&
+                    intersectContours(ring, m, source, sourceCount, records.data(), kIsectTableSize) == 0;
+        if (keep && containTest) {
+            keep = contourContainsChain(source, sourceCount, ring, m) == 0 &&
+                   !(distance > 0.5 && contourContainsChain(ring, m, source, sourceCount) == 0);
+        }
+        if (keep) {
+            Vec2 e1;
+            elemPoint(&ring[0], &e1, kElemEnd);
+            keep = elemContourClassify(&circle, ring, m) <= 0 && pointDist2D(&e1, &s) >= distance - 0.006;
+        }
+        if (keep && check) keep = check(ring, m) != 0;
+        if (keep && gCircleRadius > 1e-4) {
+            const Vec2 rs = startPoint(&ring[0]);
+            if (pointDist2D(&rs, &gCircleCentre) > gCircleRadius) {
+                pocketError(kPocketErrElementCap);
+                keep = false;
+            }
+        }
+        if (!keep) ringCount[r] = -(m > 0 ? m : 0) - 1;
+    }
+    int32_t kept = 0, end = ringStart[0];
+    for (int32_t r = 0; r < nRings; ++r) {
+        if (ringCount[r] < 0) continue;
+        const int32_t m = ringCount[r];
+        if (ringStart[r] != end)
+            std::memmove(buffer + end, buffer + ringStart[r], m * sizeof(ContourElement));
+        ringStart[kept] = end;
+        ringCount[kept] = m;
+        end += m;
+        ++kept;
+    }
+    return kept;
+}
+
+void ringHelpersResetState() {
+    gCircleCentre = {0, 0};
+    gCircleRadius = 0;
 }

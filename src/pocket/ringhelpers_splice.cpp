@@ -1,0 +1,130 @@
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "pocket/chaincross.h"
+#include "pocket/contourclean.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/pocketerr.h"
+#include "pocket/pocketstate.h"
+#include "pocket/ringhelpers.h"
+
+namespace {
+
+bool agrees(const ContourHeader* h) {
+    return h->ccw == h->leftSide;
+}
+
+}  // namespace
+
+int probeOutsideFarther(const ContourElement* element, const ContourElement* a, int32_t countA,
+                        const ContourElement* b, int32_t countB) {
+    Vec2 mid;
+    if (!element || !elemPoint(element, &mid, kElemMiddle)) return 0;
+    const double da = contourDistance(&mid, a, countA), db = contourDistance(&mid, b, countB);
+    const bool aFarther = da >= db;
+    return pointInContour(aFarther ? a : b, aFarther ? countA : countB, &mid) == 0 ? 1 : 0;
+}
+
+int probeFarthestInside(const ContourElement* chain, int32_t count, const ContourElement* a, int32_t countA,
+                        const ContourElement* b, int32_t countB) {
+    double best = -1;
+    Vec2 probe{0, 0};
+    for (int32_t i = 0; i < count; ++i) {
+        Vec2 mid;
+        if (!elemPoint(&chain[i], &mid, kElemMiddle)) continue;
+        const double da = contourDistance(&mid, a, countA), db = contourDistance(&mid, b, countB);
+        if (da >= db && da - db > best) {
+            best = da - db;
+            probe = mid;
+        }
+    }
+    if (best < 0) return 1;
+    return pointInContour(a, countA, &probe) != 0 ? 1 : 0;
+}
+
+int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, const ContourElement* b,
+                      const ContourHeader* headerB, PocketIsect* records, int32_t n, ContourElement* out,
+                      int32_t outCapacity, int32_t* ringStart, int32_t* ringCount, int32_t maxContours) {
+    if (!a || !b || !headerA || !headerB || !out || !ringStart || !ringCount || n < 1 || !records) return 0;
+    const int32_t countA = static_cast<int32_t>(headerA->elementCount);
+    const int32_t countB = static_cast<int32_t>(headerB->elementCount);
+    const int32_t cap = outCapacity < kClistMaxElements ? outCapacity : kClistMaxElements;
+    const bool keepPartial = pocketKernel().pocketContour != 0;
+    // A record that failed as a start still serves as a turning point for the
+    // traces from other starts, so rejection is kept apart from the states.
+    std::vector<char> rejected(n, 0);
+    std::vector<ContourElement> piece(static_cast<size_t>(std::max(countA, countB)) + 2);
+    int32_t written = 0, end = 0;
+    ringStart[0] = 0;
+    for (;;) {
+        int32_t start = -1;
+        for (int32_t i = 0; i < n && start < 0; ++i)
+            if (records[i].state != kSpliceUsed && !rejected[i]) start = i;
+        if (start < 0 || written >= maxContours) return written;
+        for (int32_t i = 0; i < n; ++i)
+            if (records[i].state != kSpliceUsed) records[i].state = kSpliceOpen;
+        int32_t current = start, branch = 1, len = 0;
+        bool closed = false;
+        for (int32_t steps = 0; steps <= n && !closed; ++steps) {
+            int32_t got = 0;
+            const int32_t next =
+                branch == 1 ? chainCopyBetween(a, countA, 1, records, n, current, piece.data(), &got)
+                            : chainCopyBetween(b, countB, 2, records, n, current, piece.data(), &got);
+            if (next < 0) {
+                if (keepPartial) return written;
+                pocketOffsetState().distanceFrozen = 1;
+                return 0;
+            }
+            if (end + len + got > cap) {
+                pocketError(kPocketErrElementCap);
+                return -1;
+            }
+            for (int32_t k = 0; k < got; ++k) out[end + len++] = piece[k];
+            records[next].state = kSpliceUsed;
+            closed = next == start;
+            current = next;
+            branch = 3 - branch;
+        }
+        if (!closed) {
+            if (keepPartial) return written;
+            pocketOffsetState().distanceFrozen = 1;
+            return 0;
+        }
+        ContourElement* c = out + end;
+        if (len > 3) len = contourClean(c, len);
+        bool accept = len > 0;
+        if (accept && agrees(headerA) && agrees(headerB)) {
+            accept = probeOutsideFarther(&c[0], a, countA, b, countB) == 0;
+        } else if (accept && !agrees(headerA) && !agrees(headerB)) {
+            accept = probeOutsideFarther(&c[0], a, countA, b, countB) == 1;
+        } else if (accept) {
+            accept = probeFarthestInside(c, len, a, countA, b, countB) == 1;
+        }
+        if (!accept) {
+            for (int32_t i = 0; i < n; ++i)
+                if (records[i].state == kSpliceUsed && i != start) records[i].state = kSpliceOpen;
+            rejected[start] = 1;
+            records[start].state = kSpliceRejected;
+            continue;
+        }
+        records[start].state = kSpliceUsed;
+        ringCount[written] = len;
+        end += len;
+        ++written;
+        if (written < maxContours) ringStart[written] = end;
+        if (end > kClistMaxElements) return written;
+    }
+}
+
+void isectCollapseNear(PocketIsect* records, int32_t count) {
+    for (int32_t i = 0; records && i < count; ++i) {
+        if (records[i].state == kSpliceUsed) continue;
+        for (int32_t j = 0; j < count; ++j) {
+            if (j == i || records[j].state == kSpliceUsed) continue;
+            if (std::hypot(records[j].x - records[i].x, records[j].y - records[i].y) <= 0.001)
+                records[j].state = kSpliceUsed;
+        }
+    }
+}

@@ -1,0 +1,132 @@
+#include "pocket/linkmove.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// Point and unit tangent of an element at its start (0) or end (1), from its own geometry.
+void endOf(const ContourElement& e, int end, Vec2* p, Vec2* t) {
+    const double* g = e.g;
+    if (e.type == kElemLine) {
+        *p = end ? Vec2{g[kLx2], g[kLy2]} : Vec2{g[kLx1], g[kLy1]};
+        const double l = std::hypot(g[kLx2] - g[kLx1], g[kLy2] - g[kLy1]);
+        *t = {(g[kLx2] - g[kLx1]) / l, (g[kLy2] - g[kLy1]) / l};
+        return;
+    }
+    *p = end ? Vec2{g[kAex], g[kAey]} : Vec2{g[kAsx], g[kAsy]};
+    const double r = std::hypot(p->x - g[kAcx], p->y - g[kAcy]);
+    *t = {-e.direction * (p->y - g[kAcy]) / r, e.direction * (p->x - g[kAcx]) / r};
+}
+
+Vec2 along(const ContourElement& e, double f) {
+    const double* g = e.g;
+    if (e.type == kElemLine) return {g[kLx1] + f * (g[kLx2] - g[kLx1]), g[kLy1] + f * (g[kLy2] - g[kLy1])};
+    const double a0 = std::atan2(g[kAsy] - g[kAcy], g[kAsx] - g[kAcx]);
+    double sweep = std::atan2(g[kAey] - g[kAcy], g[kAex] - g[kAcx]) - a0;
+    while (e.direction * sweep < 0) sweep += e.direction * 2 * kPi;
+    return {g[kAcx] + g[kAr] * std::cos(a0 + f * sweep), g[kAcy] + g[kAr] * std::sin(a0 + f * sweep)};
+}
+
+void setInput() {
+    clistCreate("INPUT");
+    for (const std::vector<Vec2>& p : {std::vector<Vec2>{{0, 0}, {100, 0}, {100, 100}, {0, 100}},
+                                       std::vector<Vec2>{{40, 40}, {60, 40}, {60, 60}, {40, 60}}}) {
+        std::vector<ContourElement> c = polygon(p);
+        ContourHeader h{};
+        h.elementCount = 4;
+        ASSERT_EQ(clistInsert("INPUT", c.data(), &h, -1), 1);
+    }
+    pocketKernel().toolRadius = 2;
+}
+
+int32_t gTrochoidCalls = 0;
+int32_t trochoidStub(const Vec2* p1, const Vec2*, const Vec2* p2, const Vec2*, double, int32_t steps,
+                     ContourElement* out) {
+    ++gTrochoidCalls;
+    out[0] = lineElem(p1->x, p1->y, p2->x, p2->y, -5);
+    return steps == 3 ? 1 : 0;
+}
+
+TEST(LinkMove, WidthStraightLineAndTrochoid) {
+    PocketErrors errors;
+    setInput();
+    ContourElement out[3];
+    const Vec2 a{10, 10}, b{20, 16}, behind{9.995, 10}, east{1, 0}, west{-1, 0};
+    const int32_t n = linkMoveBuild(&a, &east, &b, &west, 3, out);
+    for (int i = 0; i < n; ++i) EXPECT_TRUE(out[i].type == kElemLine || out[i].g[kAr] == 3);  // full width
+    // Opposite tangents just behind the start: every width bulges back, down to the straight line.
+    ASSERT_EQ(linkMoveBuild(&a, &east, &behind, &west, 2, out), 1);
+    EXPECT_EQ(out[0].type, kElemLine);
+    linkSetTrochoidSearch(trochoidStub);
+    for (int32_t steps : {0, 2, 3}) {
+        pocketKernel().trochoidSteps = steps;
+        EXPECT_EQ(linkMoveBuild(&a, &east, &b, &west, 3, out) == 1 && out[0].sourceTag == -5, steps == 3);
+    }
+    EXPECT_EQ(gTrochoidCalls, 2);
+    linkMoveResetState();
+}
+
+// Moves between points of a square pocket with an island, as far as the tool clears: tangent
+// at both ends, smooth, inside the region, arcs keeping the tool off the walls.
+TEST(LinkMove, MovesAreSmoothAndStayInTheRegion) {
+    PocketErrors errors;
+    setInput();
+    auto wallDistance = [](const Vec2& q) {
+        const double dx = std::max({0.0, 40 - q.x, q.x - 60}), dy = std::max({0.0, 40 - q.y, q.y - 60});
+        const bool island = dx == 0 && dy == 0;
+        return std::min({q.x, q.y, 100 - q.x, 100 - q.y, island ? -1 : std::hypot(dx, dy)});
+    };
+    rngResetState();
+    int arcs = 0;
+    for (int run = 0; run < 300; ++run) {
+        Vec2 t1, t2, p, t;
+        const Vec2 p1{100 * rngUniform(), 100 * rngUniform()}, p2{100 * rngUniform(), 100 * rngUniform()};
+        const double a1 = 2 * kPi * rngUniform(), a2 = 2 * kPi * rngUniform();
+        t1 = {std::cos(a1), std::sin(a1)};
+        t2 = {std::cos(a2), std::sin(a2)};
+        if (wallDistance(p1) < 2 || wallDistance(p2) < 2) continue;
+        bool straight = true;  // the walk joins points a straight line can join
+        for (int i = 0; i <= 100; ++i)
+            straight = straight && wallDistance(along(lineElem(p1.x, p1.y, p2.x, p2.y), i / 100.0)) > 0;
+        if (!straight) continue;
+        ContourElement out[3];
+        const int32_t n = linkMoveBuild(&p1, &t1, &p2, &t2, 0.5 + 12 * rngUniform(), out);
+        ASSERT_GE(n, 1);
+        endOf(out[0], 0, &p, &t);
+        EXPECT_NEAR(std::hypot(p.x - p1.x, p.y - p1.y), 0, 1e-9);
+        // Arcs with chords below 0.01 are written as lines: no tangent test there.
+        auto kink = [&](int i) {
+            return n == 1 || (i >= 0 && i < n && out[i].type == kElemLine &&
+                              std::hypot(along(out[i], 1).x - along(out[i], 0).x,
+                                         along(out[i], 1).y - along(out[i], 0).y) < 0.01);
+        };
+        EXPECT_NEAR(kink(0) ? 1 : t.x * t1.x + t.y * t1.y, 1, 1e-6) << run;
+        for (int i = 0; i < n; ++i) {
+            Vec2 q, u;
+            endOf(out[i], 1, &p, &t);
+            if (i + 1 < n)
+                endOf(out[i + 1], 0, &q, &u);
+            else
+                q = p2, u = n > 1 ? t2 : t;
+            EXPECT_NEAR(std::hypot(p.x - q.x, p.y - q.y), 0, 1e-6) << run;
+            EXPECT_NEAR(kink(i) || kink(i + 1) ? 1 : t.x * u.x + t.y * u.y, 1, 1e-6) << run;
+            arcs += out[i].type == kElemArc;
+            for (int k = 0; k <= 32; ++k) {
+                const double d = wallDistance(along(out[i], k / 32.0));
+                EXPECT_GT(d, out[i].type == kElemArc ? 2 - 0.0101 : 0) << run;
+            }
+        }
+    }
+    EXPECT_GT(arcs, 100);
+}
+
+}  // namespace

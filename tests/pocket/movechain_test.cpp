@@ -1,0 +1,96 @@
+#include "pocket/movechain.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/feedhelpers.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+TEST(MoveChain, ChunksAndQueries) {
+    PocketErrors errors;
+    MoveChain* chain = moveChainCreate(1000);
+    ASSERT_NE(chain, nullptr);
+    for (int i = 0; i < 1001; ++i) {
+        const ContourElement e = lineElem(i, 0, i + 1, 0, 7);
+        ASSERT_EQ(moveChainAppend(chain, &e, i), 1);
+    }
+    ASSERT_NE(chain->head->next, nullptr);
+    EXPECT_EQ(chain->head->count, 1);
+    EXPECT_EQ(chain->head->elements[0].sourceTag, 1000);
+    EXPECT_EQ(chain->head->next->count, 1000);
+    const Vec2 joint{500, 0}, between{500.5, 0};
+    EXPECT_EQ(moveChainHasPoint(chain, &joint), 1);
+    EXPECT_EQ(moveChainHasPoint(chain, &between), 0);
+    const ContourElement inside = lineElem(3.2, 0, 3.9, 0), across = lineElem(3.2, 0, 3.9, 1e-4);
+    EXPECT_EQ(moveChainCovers(chain->head, &inside), 1);
+    EXPECT_EQ(moveChainCovers(chain->head, &across), 0);
+    moveChainReverseEach(chain);
+    EXPECT_EQ(chain->head->next->elements[0].g[kLx1], 1000);
+    moveChainFree(chain);
+}
+
+TEST(FeedHelpers, HelixPointsClosedForm) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    const Vec2 c{3, 4};
+    EXPECT_EQ(helixPoints(&c, 2, 0.3, 0.1, 1, 5, 5), nullptr);
+    rngResetState();
+    for (int run = 0; run < 50; ++run) {
+        const double r = 0.5 + 3 * rngUniform(), step = 0.05 + rngUniform(), ramp = 0.02 + 0.5 * rngUniform();
+        const int32_t dir = rngBelow(2) ? 1 : -1;
+        const double dz = 2 * r * std::sin(step / 2) * std::tan(ramp);
+        const double height = run == 0 ? 0.5 * dz : 10 * rngUniform() + 1e-3;
+        HelixPoints* h = helixPoints(&c, r, step, ramp, dir, height, 0);
+        ASSERT_NE(h, nullptr);
+        // centre and start at the bottom, the turned points, the centre at the top: 4 below one dz
+        ASSERT_EQ(h->count, static_cast<int>(std::ceil(height / dz - 1e-9)) + 3);
+        EXPECT_TRUE(h->points[0].x == 3 && h->points[h->count - 1].z == height);
+        for (int i = 1; i < h->count - 1; ++i) {
+            const double a = dir * step * (i - 1);
+            EXPECT_NEAR(
+                std::hypot(h->points[i].x - 3 - r * std::cos(a), h->points[i].y - 4 - r * std::sin(a)), 0,
+                1e-9);
+            EXPECT_NEAR(h->points[i].z, std::fmin(height, (i - 1) * dz), 1e-9);
+        }
+        helixPointsFree(h);
+    }
+}
+
+TEST(FeedHelpers, FeedBufferGapRuleAndCapacity) {
+    PocketErrors errors;
+    feedHelpersResetState();
+    PocketKernel& k = pocketKernel();
+    k.geometryScale = 25;
+    k.toolRadius = 5 * 25;
+    k.stepFactor = 0.5;
+    k.tolerance = 1e-4 * 25;
+    // The widest gap bridged is one step, 2 R k = 5 in output units.
+    struct Case {
+        double gap;
+        int result;
+        int32_t count;
+    } cases[] = {{5e-5, 1, 2}, {0.5, 1, 3}, {5.00005, 1, 3}, {5.0002, -2, 1}};
+    for (const Case& c : cases) {
+        feedBufferClear();
+        const ContourElement a = lineElem(0, 0, 1, 0), b = lineElem(1 + c.gap, 0, 3, 0);
+        ASSERT_EQ(feedBufferAppend(&a), 1);
+        EXPECT_EQ(feedBufferAppend(&b), c.result) << c.gap;
+        EXPECT_EQ(feedBufferCount(), c.count) << c.gap;
+        EXPECT_EQ(c.count < 2 ? 0 : feedBufferElements()[1].sourceTag, c.count == 3 ? 1 : 0);
+    }
+    feedBufferClear();
+    for (int i = 0; i < kFeedBufferSize; ++i) {
+        const ContourElement e = lineElem(i, 0, i + 1, 0);
+        ASSERT_EQ(feedBufferAppend(&e), 1);
+    }
+    const ContourElement next = lineElem(500, 0, 501, 0);
+    EXPECT_EQ(feedBufferAppend(&next), -1);
+    feedHelpersResetState();
+}
+
+}  // namespace

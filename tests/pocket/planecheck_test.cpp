@@ -1,0 +1,141 @@
+#include "pocket/planecheck.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+std::vector<ContourElement> square(double x0, double y0, double x1, double y1) {
+    return polygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
+}
+
+void insert(const char* list, std::vector<ContourElement> c, double bottom = 0) {
+    ContourHeader h{};
+    h.elementCount = static_cast<uint32_t>(c.size());
+    h.bottom = bottom;
+    h.allowance = 1;
+    ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
+}
+
+TEST(PlaneCheck, WallAllowanceAndOpenSides) {
+    PocketErrors errors;
+    clistCreate("MAIN");
+    insert("MAIN", square(0, 0, 100, 100), 6);
+    insert("MAIN", square(10, 10, 20, 20), -3);  // below the plane bottom: unchanged
+    kvCCPParams.surface = 10;
+    kvCCPParams.depth = 8;
+    kvCCPParams.toolDiameter = 12;
+    kvCCPParams.toolType = 1;
+    pocketKernel().geometryScale = 2;
+    kvCCPParams.wallAngle = 1e-5;
+    EXPECT_EQ(wallAngleAllowance("MAIN"), 0);
+    kvCCPParams.wallAngle = 10;
+    EXPECT_EQ(wallAngleAllowance("MAIN"), 1);
+    const double a = 10 * kPi / 180, rc = 3;  // ball radius in output units
+    const double off = 2 * (std::tan(a) * (4 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
+    ContourHeader h{};
+    clistGetHeader("MAIN", &h, 0);
+    EXPECT_NEAR(h.allowance, 1 + off, 1e-12);
+    EXPECT_NEAR(pocketAllowanceGet(0), 1 + off, 1e-12);
+    clistGetHeader("MAIN", &h, 1);
+    EXPECT_EQ(h.allowance, 1);
+
+    // Islands whose bottom edge runs at a height above the outer boundary's, and one reaching outside.
+    const double heights[] = {0.07, 0.0701, 5};
+    for (double y : heights) insert("MAIN", square(20, y, 30, y + 10));
+    insert("MAIN", square(96, 40, 106, 50));
+    EXPECT_EQ(markOpenSides("MAIN"), 1);
+    const int32_t expected[4][4] = {{-1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {-1, -1, -1, 0}};
+    for (int i = 0; i < 4; ++i) {
+        std::vector<ContourElement> c(4);
+        clistGet("MAIN", c.data(), &h, i + 2);
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(c[j].sourceTag, expected[i][j]) << i << " " << j;
+    }
+}
+
+TEST(PlaneCheck, CircleCentreAndValidity) {
+    PocketErrors errors;
+    const std::vector<ContourElement> cases[] = {
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 6, kPi, 2 * kPi, 1)},
+        square(0, 0, 1, 1)};
+    for (const std::vector<ContourElement>& c : cases) {
+        clistCreate("MAIN");
+        insert("MAIN", c);
+        Vec2 centre{0, 0};
+        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c == &cases[0]);
+        EXPECT_EQ(centre.x, &c == &cases[0] ? 3 : 0);
+    }
+    struct Valid {
+        double gap, arcShift;
+        int expected;
+    } valid[] = {{0.01, 0, 1}, {0.0101, 0, 0}, {0, 0.005, 1}, {0, 0.0102, 0}};
+    for (const Valid& v : valid) {
+        std::vector<ContourElement> c = {lineElem(0, 0, 10, 0), arcElem(10, 5, 5, -kPi / 2, kPi / 2, 1),
+                                         lineElem(10 + v.gap, 10 + v.arcShift, 0, 10), lineElem(0, 10, 0, 0)};
+        c[1].g[kAey] += v.arcShift;
+        EXPECT_EQ(contourValidate(c.data(), 4), v.expected) << v.gap << " " << v.arcShift;
+        const double* g = c[1].g;
+        EXPECT_NEAR(v.expected ? std::hypot(g[kAex] - g[kAcx], g[kAey] - g[kAcy]) -
+                                     std::hypot(g[kAsx] - g[kAcx], g[kAsy] - g[kAcy])
+                               : 0,
+                    0, 1e-9);
+    }
+    std::vector<ContourElement> open = square(0, 0, 1, 1);
+    EXPECT_EQ(contourValidate(open.data(), 3), 0);
+}
+
+// Refusal against the distance from the centre to the square's edges, in closed form.
+TEST(PlaneCheck, HelixClearanceAgainstSquareDistance) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    pocketKernel().geometryScale = 2;
+    kvCCPParams.toolDiameter = 8 * 2;
+    pocketAllowanceSet(0, 1 * 2);
+    insert("INPUT", square(0, 0, 200, 200), 0);       // 0..100 in output units
+    insert("INPUT", square(300, 300, 400, 400), -5);  // reaches below the bottom: not tested
+    rngResetState();
+    for (int run = 0; run < 300; ++run) {
+        const Vec2 c{-20 + 140 * rngUniform(), -20 + 140 * rngUniform()};
+        const double helix = 3 * rngUniform(), reach = 4 + helix + 1 - 1e-4 / 2;
+        const bool inside = c.x > 0 && c.x < 100 && c.y > 0 && c.y < 100;
+        const double edge =
+            inside ? std::min({c.x, c.y, 100 - c.x, 100 - c.y})
+                   : std::hypot(std::max({0.0, -c.x, c.x - 100}), std::max({0.0, -c.y, c.y - 100}));
+        const bool refused = edge < reach || std::hypot(c.x, c.y) < reach;
+        PocketErrors::texts().clear();
+        EXPECT_EQ(helixClearCheck(&c, helix, -1), refused ? 0 : 1) << c.x << " " << c.y;
+        EXPECT_EQ(PocketErrors::texts(),
+                  refused ? std::vector<std::string>{"101 1522"} : std::vector<std::string>{});
+    }
+}
+
+// Points past the end of a large arc are off it, and their distance is the end point's.
+TEST(PlaneCheck, LargeArcEndsByLength) {
+    struct Case {
+        double r, beyond;  // length past the end along the circle
+        int on;
+    } cases[] = {{5000, 0.05, 0}, {5000, 5e-5, 1}, {1000, 0.01, 0}, {2, 0.01, 0}, {0.5, 4e-5, 1}};
+    for (const Case& c : cases) {
+        const ContourElement arc = arcElem(0, 0, c.r, 0, 1 / c.r, 1);
+        const double a = (1 + c.beyond) / c.r;
+        const Vec2 p{c.r * std::cos(a), c.r * std::sin(a)},
+            out{(c.r + 1) * std::cos(a), (c.r + 1) * std::sin(a)};
+        EXPECT_EQ(pointOnArc(&p, &arc), c.on) << c.r << " " << c.beyond;
+        Vec2 near;
+        const double toEnd = std::hypot(out.x - arc.g[kAex], out.y - arc.g[kAey]);
+        EXPECT_NEAR(elemDistance(&out, &arc, &near), c.on ? 1 : toEnd, c.on ? 1e-4 : 1e-9);
+    }
+}
+
+}  // namespace

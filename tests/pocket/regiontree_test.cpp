@@ -1,0 +1,129 @@
+#include "pocket/regiontree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/pocket_util.h"
+#include "pocket/regionstack.h"
+
+namespace {
+
+struct Box {
+    double x0, y0, x1, y1;
+};
+
+int32_t attach(const Box& b, int32_t level, uint8_t leftSide = 1, bool cw = false, int32_t tag = 0) {
+    std::vector<Vec2> p = {{b.x0, b.y0}, {b.x1, b.y0}, {b.x1, b.y1}, {b.x0, b.y1}};
+    if (cw) std::reverse(p.begin(), p.end());
+    std::vector<ContourElement> c = polygon(p);
+    c[2].sourceTag = tag;
+    ContourHeader h{};
+    h.elementCount = 4;
+    h.leftSide = leftSide;
+    return regionAttachContour(c.data(), &h, 0, level);
+}
+
+std::vector<int32_t> parentsOf(int32_t n) {
+    std::vector<int32_t> out;
+    for (int32_t i = 1; regionParent(n, i) >= 0; ++i) out.push_back(regionParent(n, i));
+    return out;
+}
+
+// Nested squares linked to the smallest square holding them, found by brute force.
+TEST(RegionTree, NestedSquaresParents) {
+    PocketErrors errors;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    const Box boxes[] = {{0, 0, 100, 100}, {10, 10, 60, 90}, {70, 10, 90, 40}, {20, 20, 50, 50},
+                         {20, 60, 50, 80}, {25, 25, 30, 30}, {200, 0, 250, 50}};
+    const int n = 7;
+    auto inside = [&](int a, int b) {
+        return boxes[a].x0 > boxes[b].x0 && boxes[a].y0 > boxes[b].y0 && boxes[a].x1 < boxes[b].x1 &&
+               boxes[a].y1 < boxes[b].y1;
+    };
+    std::vector<int32_t> expected(n, -1);
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(attach(boxes[i], 0), i);
+        for (int j = 0; j < n; ++j)
+            if (inside(i, j) && (expected[i] < 0 || inside(j, expected[i]))) expected[i] = j;
+    }
+    for (int i = 0; i < n; ++i) EXPECT_EQ(regionAddLink(i, expected[i]), expected[i] < 0 ? 0 : 1);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(parentsOf(i), expected[i] < 0 ? std::vector<int32_t>{} : std::vector<int32_t>{expected[i]});
+        for (int j = 0; j < n; ++j) EXPECT_EQ(regionIsChild(j, i), expected[i] == j ? 1 : 0);
+        EXPECT_EQ(regionRootOf(i), i == 0 || i == 6 ? -1 : 0);
+    }
+    EXPECT_EQ(regionAddLink(1, 3), 0);  // 3 is a child of 1: no two-node cycle
+    EXPECT_EQ(regionChild(0, 3), -1);
+    std::vector<ContourElement> buf(4);
+    ASSERT_EQ(regionLoadElements(buf.data(), 4, regionNode(3)->elements), 1);
+    EXPECT_EQ(buf[2].g[kLx1], 50);
+    regionTreeFree();
+}
+
+TEST(RegionTree, PickOrderKindAndStartRing) {
+    PocketErrors errors;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    for (int32_t level : {0, 2, 2, 1}) attach({0, 0, 1, 1}, level);
+    EXPECT_EQ(regionPickDeepest(), 1);
+    EXPECT_EQ(regionPickShallowest(), 0);
+    regionSetDone(1, kRegionFinished);
+    regionSetDone(1, kRegionOpen);  // finished stays finished
+    EXPECT_EQ(regionPickDeepest(), 2);
+    for (int32_t i : {0, 2, 3}) regionSetDone(i, kRegionFinished);
+    EXPECT_EQ(regionPickDeepest(), -1);
+    EXPECT_EQ(regionPickShallowest(), -1);
+
+    // With the open-pocket setting an open-side choice is replaced only by an open-side node.
+    ASSERT_EQ(regionTreeInit(1), 1);
+    pocketKernel().openMode = 1;
+    const int32_t levels[] = {0, 1, 3, 2};  // nodes 1 and 3 hold an open side
+    for (int i = 0; i < 4; ++i) attach({0, 0, 1, 1}, levels[i], 1, false, i % 2 ? -1 : 0);
+    EXPECT_EQ(regionPickDeepest(), 3);
+    pocketKernel().openMode = 0;
+    EXPECT_EQ(regionPickDeepest(), 2);
+    // A second parent moves the first into the pool; a node with one parent loses it whatever is asked.
+    EXPECT_EQ(regionAddLink(0, 2), 1);
+    EXPECT_EQ(regionAddLink(0, 3), 2);
+    EXPECT_EQ(parentsOf(0), (std::vector<int32_t>{2, 3}));
+    EXPECT_EQ(regionRemoveParent(0, 2), 1);
+    EXPECT_EQ(regionRemoveParent(0, 1), 0);
+    EXPECT_EQ(parentsOf(0), std::vector<int32_t>{});
+
+    regionTreeResetState();
+}
+
+// The walk stack against a vector model, well past its first thousand entries.
+TEST(RegionTree, WalkStackGrowsAndMarks) {
+    PocketErrors errors;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    for (int i = 0; i < 3; ++i) attach({0, 0, 1, 1}, 0);
+    regionSetDone(2, kRegionFinished);
+    rngResetState();
+    std::vector<WalkEntry> model;
+    WalkEntry got{};
+    for (int step = 0; step < 5000; ++step) {
+        if (rngBelow(3) > 0 || model.empty()) {
+            const WalkEntry e{rngBelow(3), {rngBelow(9) - 1, rngUniform(), 0}, {step, 0, 0}};
+            ASSERT_EQ(regionStackPush(&e), 1);
+            model.push_back(e);
+            continue;
+        }
+        ASSERT_EQ(regionStackPeek(&got), 1);
+        EXPECT_EQ(got.to.element, model.back().to.element);
+        ASSERT_EQ(regionStackPop(&got), 1);
+        EXPECT_TRUE(got.to.element == model.back().to.element && got.from.x == model.back().from.x);
+        model.pop_back();
+    }
+    EXPECT_EQ(regionStackDepth(), static_cast<int32_t>(model.size()));
+    EXPECT_GT(model.size(), 1000u);
+    EXPECT_EQ(regionIsDone(0), kRegionStacked);
+    EXPECT_EQ(regionIsDone(2), kRegionFinished);
+    regionStackResetState();
+    EXPECT_EQ(regionStackPop(&got), 0);
+    regionTreeResetState();
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include "pocket/ringhelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/chaincross.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+struct Rect {
+    double x0, y0, x1, y1;
+};
+
+std::vector<ContourElement> rect(const Rect& r, bool cw = false) {
+    std::vector<Vec2> p = {{r.x0, r.y0}, {r.x1, r.y0}, {r.x1, r.y1}, {r.x0, r.y1}};
+    if (cw) std::reverse(p.begin(), p.end());
+    return polygon(p);
+}
+
+ContourHeader header(size_t n, uint8_t ccw, uint8_t leftSide) {
+    ContourHeader h{};
+    h.elementCount = static_cast<uint32_t>(n);
+    h.ccw = ccw;
+    h.leftSide = leftSide;
+    return h;
+}
+
+// Areas of the spliced contours against the closed-form areas of rectangle
+// intersection (two outer boundaries), union (two islands) and difference.
+TEST(RingHelpers, SpliceAreasOfRectangles) {
+    PocketErrors errors;
+    rngResetState();
+    std::vector<ContourElement> out(4000);
+    int32_t starts[64], counts[64], spliced = 0;
+    auto area = [](const Rect& r) { return (r.x1 - r.x0) * (r.y1 - r.y0); };
+    for (int run = 0; run < 300; ++run) {
+        Rect r[2];
+        for (Rect& q : r) {
+            q.x0 = 100 * rngUniform(), q.y0 = 100 * rngUniform();
+            q.x1 = q.x0 + 5 + 60 * rngUniform(), q.y1 = q.y0 + 5 + 60 * rngUniform();
+        }
+        const int kind = run % 3;  // 0 both outer, 1 both islands, 2 outer and island
+        const std::vector<ContourElement> a = rect(r[0], kind == 1), b = rect(r[1], kind >= 1);
+        const ContourHeader ha = header(4, kind != 1, 1), hb = header(4, kind == 0, 1);
+        PocketIsect rec[64];
+        const int32_t n = intersectContours(a.data(), 4, b.data(), 4, rec, 64);
+        for (int32_t i = 0; i < n; ++i) rec[i].state = kSpliceOpen;
+        const int32_t w =
+            contourSplice(a.data(), &ha, b.data(), &hb, rec, n, out.data(), 4000, starts, counts, 64);
+        ASSERT_EQ(w > 0, n > 0) << run;  // disjoint contours: no records, nothing written
+        spliced += n > 0;
+        double total = 0;
+        for (int32_t k = 0; k < w; ++k) {
+            double s = 0;
+            for (const ContourElement* e = &out[starts[k]]; e < &out[starts[k] + counts[k]]; ++e)
+                s += e->g[kLx1] * e->g[kLy2] - e->g[kLx2] * e->g[kLy1];
+            total += std::fabs(0.5 * s);
+        }
+        const double ow = std::min(r[0].x1, r[1].x1) - std::max(r[0].x0, r[1].x0);
+        const double oh = std::min(r[0].y1, r[1].y1) - std::max(r[0].y0, r[1].y0);
+        const double o = ow > 0 && oh > 0 ? ow * oh : 0;
+        const double expected = kind == 0 ? o : kind == 1 ? area(r[0]) + area(r[1]) - o : area(r[0]) - o;
+        EXPECT_NEAR(n > 0 ? total : expected, expected, 1e-6) << run << " kind " << kind;
+    }
+    EXPECT_GT(spliced, 60);
+}
+
+TEST(RingHelpers, NearRecordsCollapse) {
+    for (double dx : {0.0005, 0.001, 0.0011}) {
+        PocketIsect rec[2] = {{1, 1, 0, 1, 1, 1}, {1 + dx, 1, 0, 1, 2, 1}};
+        isectCollapseNear(rec, 2);
+        EXPECT_EQ(rec[0].state * 10 + rec[1].state, dx <= 0.001 ? 12 : 11) << dx;
+    }
+}
+
+TEST(RingHelpers, RingsAgainstMainAndInput) {
+    PocketErrors errors;
+    clistCreate("MAIN");
+    clistCreate("INPUT");
+    const std::vector<ContourElement> outer = rect({0, 0, 40, 30}), island = rect({10, 10, 20, 20}, true);
+    ContourHeader ho = header(4, 1, 1), hi = header(4, 0, 1);
+    hi.allowance = 1;
+    for (const char* list : {"MAIN", "INPUT"}) {
+        ASSERT_EQ(clistInsert(list, outer.data(), &ho, -1), 1);
+        ASSERT_EQ(clistInsert(list, island.data(), &hi, -1), 1);
+    }
+    struct RingCase {
+        Rect r;
+        int outsideMain, crossesInput, insideIsland;
+    } rings[] = {{{5, 5, 8, 8}, 0, 0, 0},
+                 {{12, 12, 18, 18}, 0, 0, 1},
+                 {{35, 5, 45, 8}, 0, 1, 0},
+                 {{-5, -5, 45, 35}, 1, 0, 0}};
+    for (const RingCase& rc : rings) {
+        const std::vector<ContourElement> ring = rect(rc.r);
+        EXPECT_EQ(ringOutsideMain(ring.data(), 4), rc.outsideMain) << rc.r.x0;
+        EXPECT_EQ(ringCrossesInput(ring.data(), 4), rc.crossesInput) << rc.r.x0;
+        EXPECT_EQ(ringInsideOtherInput(ring.data(), 4), rc.insideIsland) << rc.r.x0;
+    }
+    // The island's circle of allowance + distance - 0.01 about the start: 5 from the island.
+    for (double d : {4.5, 4.0}) {
+        const ContourElement chain[] = {lineElem(5, 15, 6, 15)};
+        EXPECT_EQ(ringStartClear(chain, 1, d), d < 4.1);
+    }
+    ringHelpersResetState();
+}
+
+// Rings of a step about a square source: each rule drops its ring, survivors move up.
+TEST(RingHelpers, FilterDropsAndCompacts) {
+    PocketErrors errors;
+    clistCreate("MAIN");
+    const std::vector<ContourElement> source = rect({0, 0, 100, 100});
+    const std::vector<std::vector<ContourElement>> rings = {
+        rect({10, 10, 90, 90}),
+        rect({-10, 20, 20, 40}),
+        {lineElem(20, 20, 30, 20), lineElem(30, 20, 30, 30)},
+        rect({-20, -20, 120, 120}),
+        rect({150, 10, 160, 20}),
+        rect({1, 1, 30, 30}),
+        rect({40, 40, 60, 60})};
+    std::vector<ContourElement> all;
+    int32_t starts[7], counts[7];
+    for (size_t i = 0; i < rings.size(); ++i) {
+        starts[i] = static_cast<int32_t>(all.size());
+        counts[i] = static_cast<int32_t>(rings[i].size());
+        all.insert(all.end(), rings[i].begin(), rings[i].end());
+    }
+    const RingCheck narrow = [](const ContourElement* r, int32_t) {
+        return r[0].g[kLx2] - r[0].g[kLx1] < 50 ? 1 : 0;
+    };
+    struct Case {
+        int mode, flag;
+        RingCheck check;
+        Rect main;  // MAIN[0] for the bounding circle
+        std::vector<int> kept;
+    } cases[] = {{-1, 0, nullptr, {}, {0, 6}},
+                 {1, 1, nullptr, {}, {0, 6}},
+                 {1, 0, nullptr, {}, {0, 3, 4, 6}},
+                 {-1, 0, narrow, {}, {6}},
+                 {-1, 0, nullptr, {200, 200, 210, 210}, {}}};
+    for (const Case& c : cases) {
+        if (c.main.x1 > 0) {
+            const std::vector<ContourElement> m = rect(c.main);
+            ContourHeader h = header(4, 1, 1);
+            ASSERT_EQ(clistInsert("MAIN", m.data(), &h, -1), 1);
+            ASSERT_EQ(mainBoundingCircle(), 1);
+        }
+        std::vector<ContourElement> buffer = all;
+        int32_t s[7], n[7];
+        std::copy(starts, starts + 7, s);
+        std::copy(counts, counts + 7, n);
+        const int32_t k = ringsFilter(source.data(), 4, buffer.data(), s, n, 7, 5, c.mode, c.flag, c.check);
+        ASSERT_EQ(k, static_cast<int32_t>(c.kept.size()));
+        for (int32_t i = 0; i < k; ++i) EXPECT_EQ(buffer[s[i]].g[kLx1], all[starts[c.kept[i]]].g[kLx1]);
+    }
+    EXPECT_EQ(PocketErrors::texts().back(), "101 1500");
+    ringHelpersResetState();
+}
+
+}  // namespace
