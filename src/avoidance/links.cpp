@@ -705,6 +705,12 @@ int linkEndPath(const LinkContext* ctx, CheckModel* model) {
     return r < 0 ? kLinkOutputFailed : 0;
 }
 
+int linkEndPathFlush(const LinkContext* ctx, CheckModel* model) {
+    // No leave macro is ever left pending here, so there is no buffered list to flush after the retract.
+    const int r = linkEndPath(ctx, model);
+    return r < 0 ? r : 0;
+}
+
 void linkThinPoints(Plist* list, double maxChord, double maxDev) {
     if (!list || !list->flags || list->count < 3) return;
     const Vec3* p = list->points;

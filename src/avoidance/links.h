@@ -73,6 +73,8 @@ int macroJoinAxis(const MacroPath* path, Plist* list);
 int linkInfeedCollisionTest(const MacroPath* path, LinkContext* ctx, CheckModel* model, int32_t link,
                             const Vec3* next);
 int linkEndPath(const LinkContext* ctx, CheckModel* model);
+// The end of the paths: the final retract, then the flush of a pending leave macro's point list.
+int linkEndPathFlush(const LinkContext* ctx, CheckModel* model);
 
 // Thinning: inner points that lie on the chord of their kept neighbours become kind 3.
 void linkThinPoints(Plist* list, double maxChord, double maxDev);

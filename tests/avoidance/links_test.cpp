@@ -137,7 +137,7 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
 
 TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
     startAt({7, 3, 2});
-    ASSERT_EQ(linkEndPath(&ctx, &model), 0);
+    ASSERT_EQ(linkEndPathFlush(&ctx, &model), 0);
     EXPECT_EQ(gSections, (std::vector<int>{128, -128}));
     ASSERT_EQ(gOut.size(), 1u);
     EXPECT_VEC_NEAR(gOut[0].p, (Vec3{7, 3, 100}), 1e-12);
