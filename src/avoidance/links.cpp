@@ -196,14 +196,9 @@ int linkAxisBlendMove(const Vec3* aFrom, const Vec3* aTo, double step, const Vec
     return 1;
 }
 
-int linkRetractApproach(const LinkContext* ctx, CheckModel* model, const Vec3* T, double h, double o) {
-    (void)model;
-    (void)o;
-    if (!ctx || !T) return -1;
-    if (ctx->radialMode) return -1;  // the radial links are not part of this library
-    const int32_t savedForce = ncIsInfeedFeedForced();
-    ncForceInfeedFeed(0);
-    sectionBegin(kLinkSectionLink);
+namespace {
+
+int retractApproach(const LinkContext* ctx, const Vec3* T, double h) {
     Vec3 cur, next, last;
     linkToolAxis(&cur);
     linkNextToolAxis(&next);
@@ -227,11 +222,29 @@ int linkRetractApproach(const LinkContext* ctx, CheckModel* model, const Vec3* T
     bool pushed = false;
     if (ctx->retractFeed >= kTol && !within(last, *T, kSamePoint))
         pushed = ncSetFeed(ctx->retractFeed, kLinkFeedAliasRetract) > 0;
-    if (linkEmitPosition(T, kLinkClassFeed) < 0) return kLinkOutputFailed;
+    const int e = linkEmitPosition(T, kLinkClassFeed);
     if (pushed) ncSetFeedFromKernel();
+    return e < 0 ? kLinkOutputFailed : 0;
+}
+
+}  // namespace
+
+int linkRetractApproach(const LinkContext* ctx, CheckModel* model, const Vec3* T, double h, double o) {
+    // The model and the radial offset serve only the retract check and the radial links, which nothing
+    // switches on.
+    (void)model;
+    (void)o;
+    if (!ctx || !T) return -1;
+    if (ctx->radialMode) return -1;  // the radial links are not part of this library
+    const int32_t savedForce = ncIsInfeedFeedForced();
+    ncForceInfeedFeed(0);
+    sectionBegin(kLinkSectionLink);
+    const int r = retractApproach(ctx, T, h);
+    // Closed and restored on an output failure too: the NC output must not be left inside the link.
+    if (r < 0 && ctx->forceG1) ncInfeedFeed(0);
     sectionEnd(kLinkSectionLink);
     ncForceInfeedFeed(savedForce);
-    return 0;
+    return r;
 }
 
 int linkTravelHeightLine(const Vec3* A, const Vec3* B, const LinkContext* ctx, CheckModel* model, double* h) {
@@ -689,7 +702,8 @@ int linkEndPath(const LinkContext* ctx, CheckModel* model) {
         } else if (ctx->jumpFlag && model && model->tool) {
             model->tool->radius += 1.0;
             double h = 0.0;
-            linkJumpLift(&last, &E, &cur, &cur, ctx, &h, 0, model);
+            // Without a free lift the retract goes straight up rather than to the last lift tried.
+            if (linkJumpLift(&last, &E, &cur, &cur, ctx, &h, 0, model) < 0) h = 0.0;
             model->tool->radius -= 1.0;
             if (std::fabs(h) >= kTol) {
                 const Vec3 up = add(last, h, cur);

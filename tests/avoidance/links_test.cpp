@@ -129,7 +129,13 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     EXPECT_EQ(gOut.back().cls, 1);
     EXPECT_DOUBLE_EQ(gOut.back().feed, 300.0);  // the last move onto the cut at the retract feed
     EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);  // then the cutting feed again
-    const Vec3 E = {0, 0, 0}, F = {10, 0, 0};   // too short for the step, or no step: no points
+    startAt({0, 0, 0});
+    gSections.clear();
+    gFail = true;  // a failed output still closes the link and restores the feed
+    EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
+    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+    EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);
+    const Vec3 E = {0, 0, 0}, F = {10, 0, 0};  // too short for the step, or no step: no points
     for (double step : {11.0, 0.0, 1e-6}) EXPECT_EQ(linkAxisBlendMove(&up, &up, step, &E, &F), 0);
     ncSetFeedMode(0);
     idx5ResetState();
