@@ -545,6 +545,8 @@ void specialFeed(int32_t on, double value, int32_t alias, bool infeed) {
 int ncSetFeed(double value, int32_t aliasIndex) {
     if (aliasIndex < 0 || aliasIndex >= kFeedAliasCount) return -1;
     if (g.feedMode == 1 && ncFeedStackPush(value, aliasIndex) < 0) return -1;
+    // The cycle's mode: keep the feed that was active, so that ncSetFeedFromKernel returns to it.
+    if (g.feedMode == 2 && ncFeedStackPush(g.currentFeed, g.aliasIndex) < 0) return -1;
     takeFeed(value, aliasIndex);
     return 1;
 }

@@ -106,7 +106,8 @@ const char* ncCycleFunctionName();
 
 // Header and feeds.
 int ncWriteCycleHeader(const ToolNcConfig* config);  // 1, or -1 without writer or config
-// 1; -1 for a full feed stack (feed mode 1) or an alias index outside the table.
+// 1; -1 for a full feed stack or an alias index outside the table. Feed mode 1 pushes the new feed,
+// mode 2 the one it replaces.
 int ncSetFeed(double value, int32_t aliasIndex);
 int ncSetFeedFromKernel();  // takes the pair on top of the feed stack: 1, or -1 when it is empty
 int ncWriteFeedChange(int32_t forced);

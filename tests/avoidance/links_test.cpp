@@ -1,0 +1,313 @@
+#include "avoidance/links.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "avoidance/linkout.h"
+#include "collision/chkmodel.h"
+#include "collision/meshutil.h"
+#include "geometry/frames.h"
+#include "geometry/msg_capture.h"
+#include "geometry/rng.h"
+#include "kernel/ncout.h"
+#include "near.h"
+
+namespace {
+
+struct Out {
+    Vec3 p;
+    int32_t cls;
+    double feed;
+};
+std::vector<Out> gOut;
+std::vector<int> gSections;  // +code opened, -code closed
+bool gFail = false;
+
+int recPoint(const Vec3* p, int32_t cls) {
+    if (gFail) return -1;
+    gOut.push_back({*p, cls, ncCurrentFeed()});
+    return 0;
+}
+int recBegin(int32_t code, double, double) {
+    return gSections.push_back(code), 0;
+}
+int recEnd(int32_t code, double, double) {
+    return gSections.push_back(-code), 0;
+}
+
+class Links : public ::testing::Test {
+  protected:
+    CheckModel model{};
+    ToolGeom tool{};
+    LinkContext ctx{};
+    const Vec3 up{0, 0, 1};
+
+    void SetUp() override {
+        framesResetState();
+        linkOutResetState();
+        linksResetState();
+        linkSetPointCallbacks(recPoint, nullptr, nullptr);
+        linkSetSectionHooks(recBegin, recEnd);
+        chkModelInit(&model, kMeshTriangles);
+        tool.toolType = kBallMill;
+        tool.radius = 3.0;
+        model.tool = &tool;
+        ctx.safetyDistance = 5.0;
+        ctx.clearancePlane = 100.0;
+        ctx.jumpFlag = 1;
+        ctx.linkMacroSwitch = 1;
+        ctx.pathMode = 1;
+        linkSetToolAxis(&up);
+        linkSetNextToolAxis(&up);
+        gOut.clear();
+        gSections.clear();
+        gFail = false;
+    }
+    void TearDown() override {
+        linkSetSectionHooks(nullptr, nullptr);
+        linkOutResetState();
+    }
+    void startAt(const Vec3& p) {
+        ASSERT_EQ(linkEmitPosition(&p, 1), 0);
+        gOut.clear();
+    }
+};
+
+TEST_F(Links, JumpLinkPointsAndClasses) {
+    struct Case {
+        bool emitted;
+        Vec3 from, T;
+        uint16_t linkType;
+        std::vector<std::array<double, 4>> expected;  // x, y, z, class
+    };
+    const Case cases[] = {
+        {false, {}, {10, 0, 5}, 0, {{10, 0, 100, 0}, {10, 0, 10, 0}, {10, 0, 5, 1}}},
+        {true,
+         {10, 0, 0},
+         {20, 0, 5},
+         0,
+         {{10, 0, 5, 0}, {10, 0, 100, 0}, {20, 0, 100, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
+        {true, {10, 0, 0}, {20, 0, 5}, 1, {{10, 0, 5, 0}, {10, 0, 10, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
+        {true, {10, 0, 5}, {10.0009, 0, 5.0009}, 0, {}},  // within 0.001: nothing to link
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        if (k.emitted) startAt(k.from);
+        ctx.linkType = k.linkType;
+        ASSERT_EQ(idx5CollisionFreeMacro(&k.T, &k.T, 0, &ctx, &model), 0);
+        ASSERT_EQ(gOut.size(), k.expected.size()) << k.T.x << " type " << k.linkType;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            const auto& e = k.expected[i];
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{e[0], e[1], e[2]}), 1e-9);
+            EXPECT_EQ(gOut[i].cls, e[3]) << i;
+        }
+        EXPECT_DOUBLE_EQ(tool.radius, 3.0);  // the caller's tool is not grown
+    }
+}
+
+TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
+    idx5ResetState();
+    ncSetFeedMode(2);
+    ASSERT_EQ(ncSetFeed(1000.0, kFeedAliasFX), 1);
+    startAt({0, 0, 0});
+    ctx.jumpFlag = 0;
+    ctx.forceG1 = 1;
+    ctx.forceG1Step = 2.0;
+    ctx.safetyDistance = 10.0;
+    ctx.clearancePlane = 40.0;  // the descent from the travel height to A = T + 10 z is 20 - 10 = 10
+    ctx.retractFeed = 300.0;
+    const Vec3 T = {50, 0, 20};
+    ASSERT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), 0);
+    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+    // R, 25 blended on the 50-long travel, its end, 5 evenly spaced on the descent of 10 to A, A, T.
+    ASSERT_EQ(gOut.size(), 34u);
+    for (int i = 1; i <= 5; ++i) EXPECT_VEC_NEAR(gOut[26 + i].p, (Vec3{50, 0, 40.0 - i * 10.0 / 6.0}), 1e-9);
+    EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
+    EXPECT_EQ(gOut.back().cls, 1);
+    EXPECT_DOUBLE_EQ(gOut.back().feed, 300.0);  // the last move onto the cut at the retract feed
+    EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);  // then the cutting feed again
+    startAt({0, 0, 0});
+    gSections.clear();
+    gFail = true;  // a failed output still closes the link and restores the feed
+    EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
+    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+    EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);
+    const Vec3 E = {0, 0, 0}, F = {10, 0, 0};  // too short for the step, or no step: no points
+    for (double step : {11.0, 0.0, 1e-6}) EXPECT_EQ(linkAxisBlendMove(&up, &up, step, &E, &F), 0);
+    ncSetFeedMode(0);
+    idx5ResetState();
+}
+
+TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
+    startAt({7, 3, 2});
+    ASSERT_EQ(linkEndPathFlush(&ctx, &model), 0);
+    EXPECT_EQ(gSections, (std::vector<int>{128, -128}));
+    ASSERT_EQ(gOut.size(), 1u);
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{7, 3, 100}), 1e-12);
+    EXPECT_EQ(gOut[0].cls, 0);
+    EXPECT_DOUBLE_EQ(tool.radius, 3.0);
+    startAt({1, 1, 1});
+    gSections.clear();
+    gFail = true;
+    EXPECT_EQ(linkEndPath(&ctx, &model), kLinkOutputFailed);
+    EXPECT_EQ(gSections, (std::vector<int>{128, -128}));
+}
+
+TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
+    MessageCapture cap(9);
+    // A ball of radius 2 over the plane z = 5 rests with its centre at 7.
+    testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
+    plate.m.tool->size2 = 4.0;
+    ctx.safetyDistance = 1.0;
+    double h = 0;
+    const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
+    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
+    EXPECT_NEAR(h, 7.0 + 2.0 + 1.0, 1e-3);  // placed centre, the ball's radius and the safety distance
+
+    // A link of type 1 whose height search fails (no sampling step) travels at the clearance plane and
+    // closes its section.
+    ctx.jumpFlag = 0;
+    ctx.linkType = 1;
+    plate.m.tool->radius = 0.0;
+    startAt({-10, 0, 8});
+    const Vec3 T = {10, 0, 8};
+    ASSERT_EQ(idx5CollisionFreeMacro(&T, &T, 0, &ctx, &plate.m), 0);
+    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 100}), 1e-12);
+    EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
+
+    // A plate just below the clearance plane, where the jump must cross: no lift is free.
+    testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
+    ctx.jumpFlag = 1;
+    ctx.linkType = 0;
+    ctx.totalToolLength = 60.0;
+    gOut.clear();
+    const Vec3 T2 = {30, 0, 8};
+    EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
+    EXPECT_TRUE(gOut.empty());
+    EXPECT_EQ(cap.countOf("6103,0"), 1);
+}
+
+TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
+    testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
+    plate.m.tool->size2 = 4.0;
+    ctx.jumpFlag = 0;
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    ctx.stepAngleCos = std::cos(0.2);
+    const Vec3 T = {10, 0, 5};
+    struct Case {
+        double tolerance;  // the model's profile step; 0 makes the placement refuse
+        std::vector<Vec3> expected;
+    };
+    const Case cases[] = {
+        {0.008, {T}},  // clear of the plate: the straight link is just its end point
+        {0.0, {{0, 0, 100}, {10, 0, 100}, {10, 0, 10}, T}},  // refused: the retract, T once at its end
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        plate.m.tolerance = k.tolerance;
+        startAt({0, 0, 5});
+        ASSERT_EQ(idx5CollisionFreeMacro(&T, &T, 1, &ctx, &plate.m), 0);
+        ASSERT_EQ(gOut.size(), k.expected.size()) << k.tolerance;
+        for (size_t i = 0; i < gOut.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, k.expected[i], 1e-4);
+        EXPECT_EQ(gOut.back().cls, 1);
+    }
+}
+
+Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
+    Plist* l = plistCreate(n, 1);
+    Rng rng{seed};
+    for (int i = 0; i < n; ++i) {
+        const double t = i + 0.4 * rngStep(&rng) / double(kRngMax);
+        const Vec3 p = {t * dir.x, t * dir.y + wobble * (i % 2), t * dir.z};
+        const Vec3 v = {0, 0, 1};
+        plistAppend(l, t, &p, 0, &v, 0);
+    }
+    return l;
+}
+
+int kept(const Plist* l) {
+    int k = 0;
+    for (int i = 0; i < l->count; ++i) k += (l->flags[i] >> 8) != kPointMarked;
+    return k;
+}
+
+TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        Plist* l = line(12 + seed, {1, 0.5 * (seed % 3), -0.25 * (seed % 2)}, 0.0, seed);
+        ASSERT_NE(l, nullptr);
+        linkThinPoints(l, 1e9, 0.01);
+        EXPECT_EQ(kept(l), 2) << seed;
+        EXPECT_TRUE(l->flags[0] >> 8 != kPointMarked && l->flags[l->count - 1] >> 8 != kPointMarked);
+        plistFree(l);
+    }
+    const double cases[][4] = {{0.5, 1e9, 0.01, 10}, {0.005, 1e9, 0.01, 2}, {0.0, 0.5, 0.01, 10}};
+    for (const auto& k : cases) {  // wobble, chord, deviation, points kept of 10
+        Plist* l = line(10, {1, 0, 0}, k[0], 7);
+        ASSERT_NE(l, nullptr);
+        linkThinPoints(l, k[1], k[2]);
+        EXPECT_EQ(kept(l), int(k[3])) << k[0];
+        plistFree(l);
+    }
+    // A link at 4 and a point of class 'd' at 7: only 1 and 2 lie between ordinary neighbours.
+    Plist* l = line(10, {1, 0, 0}, 0.0, 3);
+    ASSERT_NE(l, nullptr);
+    l->flags[4] = static_cast<uint16_t>(kPointLink << 8);
+    l->flags[7] = 'd';
+    linkThinPoints(l, 1e9, 0.01);
+    for (int i = 1; i < 9; ++i) EXPECT_EQ(l->flags[i] >> 8 == kPointMarked, i == 1 || i == 2) << i;
+    l->flags[1] = l->flags[2] = 0;
+    l->vectors[1] = {std::sin(0.3), 0, std::cos(0.3)};  // turning by more than the step angle
+    linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
+    EXPECT_EQ(kept(l), 10);
+    plistFree(l);
+    std::vector<uint16_t> runs[2];
+    for (auto& r : runs) {
+        rngResetState();
+        linkSetRandomThinning(1);
+        Plist* m = line(200, {1, 1, 0}, 0.0, 9);
+        ASSERT_NE(m, nullptr);
+        linkThinPoints(m, 1e9, 0.01);
+        r.assign(m->flags, m->flags + m->count);
+        EXPECT_GT(kept(m), 2);  // one in ten of the passing points stays
+        plistFree(m);
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    linksResetState();
+}
+
+TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
+    testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
+    struct Case {
+        int32_t kind, type;
+        bool mesh;
+        std::vector<double> emitted;  // y of the emitted points; the macro's point i is (0, i, 5 + i)
+    };
+    const Case cases[] = {
+        {kMacroApproach, 2, false, {2, 1, 0}},  // from the far end inwards
+        {kMacroLeave, 2, false, {1, 2}},
+        {kMacroLeave, 0, true, {1, 2}},  // type 0 is never placed
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        ctx.polygonSwitch = 1;
+        MacroPath* p = macroPathCreate(k.kind, k.type, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, k.mesh ? &plate.m : &model, -1, nullptr), 0);
+        std::vector<double> ys;
+        for (const auto& o : gOut) ys.push_back(o.p.y);
+        EXPECT_EQ(ys, k.emitted) << k.kind;
+        EXPECT_EQ(ctx.polygonSwitch, 1);
+        p->points[1] = {0, 0.01, 5};
+        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);  // at least 0.1
+        macroPathFree(p);
+    }
+}
+
+}  // namespace
