@@ -34,7 +34,7 @@ TEST(PocketNc, FirstPassRecordsInOrder) {
     EXPECT_EQ(c31[4].name + "=" + c31[4].value, "start=drill");
     EXPECT_EQ(c31[5].name + "=" + c31[5].value, "surface=0");
     EXPECT_EQ(c31[6].name + "=" + c31[6].value, "depth=5");
-    EXPECT_DOUBLE_EQ(c31[12].x, 10);
+    EXPECT_DOUBLE_EQ(c31[12].cx, 10);
     EXPECT_DOUBLE_EQ(c31[14].z, 50);
 }
 
@@ -89,8 +89,8 @@ TEST(PocketNc, ShortArcChords) {
             if (r.type != 3121) continue;
             ++arcs;
             double ex = c.recentred ? 0.0 : 1e-3;
-            EXPECT_NEAR(r.x, ex, 1e-9) << c.chord;
-            EXPECT_NEAR(r.y, 0.0, 1e-9) << c.chord;
+            EXPECT_NEAR(r.cx, ex, 1e-9) << c.chord;
+            EXPECT_NEAR(r.cy, 0.0, 1e-9) << c.chord;
         }
         EXPECT_EQ(arcs, c.written) << c.chord;
     }

@@ -20,6 +20,8 @@ struct Rec {
     int channel, type;
     std::string name, value;
     double x, y, z;
+    double cx, cy;  // arcs: the centre (x, y the end)
+    int32_t clockwise;
 };
 
 inline std::vector<Rec>& log() {
@@ -31,13 +33,16 @@ template <int Channel>
 inline int capture(CycleRecord*, NcRecord* r) {
     char name[KVNC_TEXT_SIZE], value[KVNC_TEXT_SIZE];
     int type = ncRecGetI32(r, KVNC_TYPE);
-    Rec out{Channel, type, "", "", 0, 0, 0};
+    Rec out{Channel, type, "", "", 0, 0, 0, 0, 0, 0};
     if (type == 3131 || type == 301 || type == 3001) {
         out.name = ncRecGetText(r, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
         out.value = ncRecGetText(r, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
     } else if (type == 3121) {
-        out.x = ncRecGetF64(r, KVNC_ARC_CENTRE_X);
-        out.y = ncRecGetF64(r, KVNC_ARC_CENTRE_Y);
+        out.x = ncRecGetF64(r, KVNC_ARC_END_X);
+        out.y = ncRecGetF64(r, KVNC_ARC_END_Y);
+        out.cx = ncRecGetF64(r, KVNC_ARC_CENTRE_X);
+        out.cy = ncRecGetF64(r, KVNC_ARC_CENTRE_Y);
+        out.clockwise = ncRecGetI32(r, KVNC_ARC_DIR);
     } else {
         out.x = ncRecGetF64(r, KVNC_POINT_X);
         out.y = ncRecGetF64(r, KVNC_POINT_Y);
