@@ -3,12 +3,15 @@
 #include <cmath>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "kernel/ccp.h"
 #include "kernel/kvx/kvlist.h"
 #include "kernel/ncemit.h"
 #include "kernel/numtext.h"
 #include "pocket/contourorient.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
 #include "pocket/feedhelpers.h"
 #include "pocket/linkmove.h"
 #include "pocket/pocketinput.h"
@@ -25,6 +28,7 @@ void resetOut() {
     gOut.retractFirst = 1;
     gOut.headerPending = 1;
     gOut.blockCounter = -1;
+    feedBufferClear();
 }
 
 struct Init {
@@ -248,6 +252,93 @@ int entryPath(ContourElement* e) {
     return 1;
 }
 
+int rampEntry() {
+    CcpParams& p = kvCCPParams;
+    int32_t count = feedBufferCount();
+    if (gOut.collectMode) return 1;
+    if (count == 0) return 0;
+    std::vector<ContourElement> buffered(feedBufferElements(), feedBufferElements() + count);
+    feedBufferClear();
+    double start = p.surface, bottom = p.surface - std::fabs(p.depth);
+    double drop = start - bottom;
+    if (!gOut.hasLastPosition || p.retractEachPlane) {
+        double add = 0.1 * p.infeedDepth + pocketKernel().rampClearance;
+        start += add;
+        drop += add;
+    }
+    double step = p.helixAngleResolution, angle = p.helixPlungeAngle;
+    std::vector<Vec2> pts(1000);
+    int32_t np = 0;
+    if (std::fabs(drop) >= 1e-5 && std::fabs(step) >= 1e-5 && std::fabs(angle) >= 1e-5)
+        np = elementsToPoints(pts.data(), 1000, buffered.data(), count, step);
+    double len = np >= 2 ? polylineLength(pts.data(), np) : 0.0;
+    if (len <= 0.0) {
+        // Nothing to ramp along: the elements still go out, entered by a straight plunge.
+        p.firstMovePending = 1;
+        for (ContourElement& e : buffered) entryPath(&e);
+        return -1;
+    }
+    double off = refOffset(), s = scale();
+    double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
+    Vec2 p0 = startOf(buffered[0]);
+    bool far = !gOut.hasLastPosition;
+    if (gOut.hasLastPosition) {
+        double gap = std::hypot(gOut.lastPosition.x / s - p0.x, gOut.lastPosition.y / s - p0.y);
+        far = p.retractEachPlane || gap > 0.1;
+        bool wide = gap >= 2 * r * sf + tol();
+        if (wide && !far) {
+            gOut.currentZ += p.clearanceDistance;
+            ncMove3102(rec(), gOut.currentZ);
+        }
+        if (far) retractTo(p.retractPlane + off);
+    }
+    gOut.retractDone = 0;
+    if (far || gOut.currentZ > p.clearanceDistance - tol())
+        ncMove3101(rec(), p0.x, p0.y);
+    else
+        ncMove3111(rec(), p0.x, p0.y);
+    if (gOut.retractFirst) {
+        retractTo(p.retractPlane + off);
+        gOut.retractFirst = 0;
+    }
+    if (!gOut.hasLastPosition || gOut.currentZ > p.surface + p.clearanceDistance) {
+        ncMove3102(rec(), p.surface + p.clearanceDistance + off + 0.1 * p.infeedDepth);
+        gOut.currentZ = p.surface + p.clearanceDistance + off + 0.1 * p.infeedDepth;
+    }
+    if (p.plungeType == 2) {
+        setVar("aliasUse", "FZ");
+        setVar("tr", "FZ");
+    }
+    if (p.reducedFeedrate > tol() && p.planeFeedrate > 0) {
+        setVar("aliasUse", "reducedFeedrate");
+        setVar("tr", ("FX*" + fixed(p.reducedFeedrate / p.planeFeedrate)).c_str());
+    }
+    double slope = std::tan(angle);
+    double run = drop / slope / 2;
+    int64_t k = static_cast<int64_t>(run / len);
+    double rest = run - static_cast<double>(k) * len;
+    double travelled = 0;
+    auto down = [&](const Vec2& a, const Vec2& b) {
+        travelled += std::hypot(b.x - a.x, b.y - a.y);
+        ncMove3113(rec(), b.x, b.y, std::fmax(start - travelled * slope, bottom) + off);
+    };
+    auto forwardBack = [&](const Vec2* q, int32_t n) {
+        for (int32_t i = 1; i < n; ++i) down(q[i - 1], q[i]);
+        for (int32_t i = n - 2; i >= 0; --i) down(q[i + 1], q[i]);
+    };
+    ncMove3113(rec(), p0.x, p0.y, start + off);
+    for (int64_t i = 0; i < k && i < 100000; ++i) forwardBack(pts.data(), np);
+    int32_t nr = polylineTrim(pts.data(), np, rest);
+    if (nr >= 2) forwardBack(pts.data(), nr);
+    setVar("aliasUse", "FX");
+    setVar("tr", "FX");
+    gOut.currentZ = bottom;
+    p.firstMovePending = 0;
+    gOut.retractDone = 0;
+    for (ContourElement& e : buffered) entryPath(&e);
+    return 1;
+}
+
 }  // namespace
 
 PocketOutputState& pocketOutputState() {
@@ -330,6 +421,24 @@ int pocketEmitElement(const ContourElement* element) {
         moveChainAppend(gOut.moveList, element, p.firstMovePending);
     ContourElement e = *element;
     scaleElement(&e, scale());
+    if (gOut.rampActive) {
+        int kept = feedBufferAppend(&e);
+        if (kept == 1) return 1;
+        rampEntry();
+        if (kept == -2) {
+            p.firstMovePending = 1;
+            gOut.rampActive = 1;
+            feedBufferAppend(&e);
+            return 1;
+        }
+        p.firstMovePending = 0;
+        gOut.rampActive = 0;
+    } else if (p.firstMovePending && p.approachType != 0) {
+        ContourElement lead{};
+        if (leadElement(&e, kvCCPParams.orientation, p.approachType, p.approachLength, &lead) == 1 &&
+            !elemIsPoint(&lead))
+            entryPath(&lead);
+    }
     return entryPath(&e);
 }
 
@@ -337,7 +446,8 @@ void pocketContourEnd() {
     if (gOut.collectMode) return;
     CcpParams& p = kvCCPParams;
     PocketKernel& k = pocketKernel();
-    gOut.hasLastPosition = 0;
+    rampFlush();
+    if (!(p.plungeType == 3 && !p.retractEachPlane)) gOut.hasLastPosition = 0;
     if (p.cutterCompensation) setVar("tr", "CC0X");
     ncPathEnd(rec());
     if (gOut.blockCounter >= 0) ncBlockEndId(rec(), static_cast<uint32_t>(gOut.blockCounter++), "", "");
@@ -358,6 +468,8 @@ void pocketContourEnd() {
         k.startGiven = p.startExplicit;
     }
     gOut.retractDone = 1;
+    // The tool stands retracted: whatever comes next needs a new entry.
+    p.firstMovePending = 1;
     if (k.levelsLeft == 0 && k.planesLeft == 0 && p.frame[0]) {
         if (p.frameOff == 1) setVar("tr", "frameOff");
         p.frame[0] = '\0';
@@ -459,4 +571,32 @@ int outsideInEmit() {
 
 void pocketOutputResetState() {
     resetOut();
+}
+
+void rampFlush() {
+    if (!gOut.rampActive) return;
+    rampEntry();
+    kvCCPParams.firstMovePending = 0;
+    gOut.rampActive = 0;
+}
+
+int pocketRampEntry() {
+    return rampEntry();
+}
+
+void rampTransition(const Vec2* point) {
+    CcpParams& p = kvCCPParams;
+    if (p.plungeType != 3 || gOut.collectMode) return;
+    double gap = gOut.hasLastPosition ? pointDist2D(&gOut.lastPosition, point) : 0.0;
+    if (gOut.hasLastPosition && gap > tol()) p.firstMovePending = 1;
+    if ((!gOut.hasLastPosition || gap <= tol()) && !p.firstMovePending) return;
+    double r = pocketKernel().toolRadius, sf = entryStepFactor();
+    if (!gOut.retractDone && gOut.hasLastPosition && gap < 2 * r * sf + tol()) {
+        p.firstMovePending = 0;
+        double s = scale();
+        ncMove3111(rec(), point->x / s, point->y / s);
+        gOut.lastPosition = *point;
+    }
+    if (p.firstMovePending) gOut.rampActive = 1;
+    p.firstMovePending = 0;
 }

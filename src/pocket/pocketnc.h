@@ -23,6 +23,7 @@ struct PocketOutputState {
     int32_t skipCollect;    // the direct region walk writes directly while set
     MoveChain* moveList;    // collected moves; the tag holds the pending-entry flag
     int32_t pocketSection;  // a ("pocket", "start") record is open
+    int32_t rampActive;     // elements collect in the ramp buffer for the ramp entry
 };
 
 PocketOutputState& pocketOutputState();
@@ -35,6 +36,14 @@ void pocketNcHeader();
 // dropped short arc, a degenerate element).
 int pocketEmitElement(const ContourElement* element);
 void pocketContourEnd();
+
+// Ramp plunge: before a ring starts at a new point the following elements are
+// collected and entered by a zig-zag descent along their start.
+void rampTransition(const Vec2* point);  // scaled
+void rampFlush();                        // enters what the ramp buffer holds
+// 1 entered (or collecting), 0 nothing buffered, -1 refused (the buffered
+// elements are then written with a straight plunge).
+int pocketRampEntry();
 
 // Puts an arc's centre back on the perpendicular bisector of its chord (unscaled).
 void arcRecentre(ContourElement* arc);

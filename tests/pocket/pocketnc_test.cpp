@@ -118,3 +118,49 @@ TEST(PocketNc, GapRules) {
         EXPECT_EQ(lines, 2 + c.bridges) << c.gap;
     }
 }
+
+// Ramp plunge along a 30-long line, 5 deep, 10 degrees: the zig-zag descends
+// monotonically to the bottom over drop / tan(angle) of travel and ends at the
+// start; a zero angle refuses the ramp but the elements still go out.
+TEST(PocketNc, RampEntry) {
+    struct Case {
+        double angle;
+        int ramped;
+    } cases[] = {{10 * M_PI / 180, 1}, {0.0, 0}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.helixPlungeAngle = c.angle;
+        p.helixAngleResolution = 0.1;
+        pocketNcHeader();
+        Vec2 start{0, 0};
+        rampTransition(&start);
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 30);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        EXPECT_EQ(pocketEmitElement(&b), 1);
+        pocketContourEnd();
+        std::vector<Rec> zig;
+        int lines = 0;
+        for (const Rec& r : log()) {
+            if (r.type == 3113) zig.push_back(r);
+            lines += r.type == 3111;
+        }
+        EXPECT_EQ(lines, 2);
+        if (!c.ramped) {
+            EXPECT_TRUE(zig.empty());
+            continue;
+        }
+        ASSERT_GE(zig.size(), 3u);
+        double top = 0.1 * p.infeedDepth + pocketKernel().rampClearance, travel = 0;
+        EXPECT_DOUBLE_EQ(zig[0].z, top);
+        for (size_t i = 1; i < zig.size(); ++i) {
+            EXPECT_LE(zig[i].z, zig[i - 1].z + 1e-12);
+            EXPECT_GE(zig[i].z, -5 - 1e-12);
+            travel += std::hypot(zig[i].x - zig[i - 1].x, zig[i].y - zig[i - 1].y);
+        }
+        EXPECT_NEAR(travel, (5 + top) / std::tan(c.angle), 1e-6);
+        EXPECT_NEAR(zig.back().z, -5, 1e-9);
+        EXPECT_NEAR(zig.back().x, 0, 1e-9);
+    }
+}
