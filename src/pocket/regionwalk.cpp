@@ -6,6 +6,7 @@
 #include "kernel/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
+#include "pocket/contourorient.h"
 #include "pocket/elemdist.h"
 #include "pocket/linkmove.h"
 #include "pocket/pocketerr.h"
@@ -85,27 +86,70 @@ struct Candidate {
     RingPosition onC, onT;
 };
 
-int connectWithRetry(bool inward, const Ring& c, const Ring& t, const RingPosition* from, double d,
-                     RingPosition* onC, RingPosition* onT) {
+enum SearchMode { kForward, kInward, kReversed };
+
+int connectOnce(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                RingPosition* onC, RingPosition* onT) {
     RingPosition target{0, 0, 0};
     int32_t n = static_cast<int32_t>(c.size()), m = static_cast<int32_t>(t.size());
-    int r = inward ? connectInward(c.data(), n, t.data(), m, from, &target, d, kTravelBudget, onC, onT)
-                   : connectForward(c.data(), n, t.data(), m, from, &target, d, onC, onT);
-    if (r == 1) return 1;
-    double dd = ringDistance(c.data(), n, t.data(), m);
-    if (dd < 0) return 0;
-    r = inward ? connectInward(c.data(), n, t.data(), m, from, &target, dd, kTravelBudget, onC, onT)
-               : connectForward(c.data(), n, t.data(), m, from, &target, dd, onC, onT);
-    return r == 1 ? 1 : 0;
+    if (mode == kInward)
+        return connectInward(c.data(), n, t.data(), m, from, &target, d, kTravelBudget, onC, onT) == 1;
+    if (mode == kReversed) return connectReversed(c.data(), n, t.data(), m, from, &target, d, onC, onT);
+    return connectForward(c.data(), n, t.data(), m, from, &target, d, onC, onT);
 }
 
-// The outward connection: a forward search whose straight link must stay off the current ring.
-int connectOutward(const Ring& c, const Ring& t, const RingPosition* from, double d, RingPosition* onC,
-                   RingPosition* onT) {
+// A search within d, repeated within the distance of the two rings when it finds nothing.
+int connectWithRetry(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                     RingPosition* onC, RingPosition* onT) {
+    if (connectOnce(mode, c, t, from, d, onC, onT) == 1) return 1;
+    double dd =
+        ringDistance(c.data(), static_cast<int32_t>(c.size()), t.data(), static_cast<int32_t>(t.size()));
+    return dd >= 0 && connectOnce(mode, c, t, from, dd, onC, onT) == 1 ? 1 : 0;
+}
+
+// The first element of ring t, scanned from the position, within d of the
+// point whose nearest point lies on that (cut) element: 1 and the position.
+int ringPointNear(const Ring& t, const RingPosition* position, const Vec2& point, double d,
+                  RingPosition* out) {
+    std::vector<Piece> scan = scanOrder(t.data(), static_cast<int32_t>(t.size()), position);
+    for (const Piece& pc : scan) {
+        Vec2 nearest;
+        double dist = elemDistance(&point, &pc.e, &nearest);
+        if (dist < d + kNearTie && pointOnElem(&nearest, &pc.e)) {
+            *out = {pc.element, nearest.x, nearest.y};
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The outward connection: the end of a piece the current ring inherited from
+// the target (searched backwards from the entry's end), else a forward search;
+// the straight link must stay off the current ring, else d shrinks.
+int connectOutward(const Ring& c, const Ring& t, int32_t target, const WalkEntry* entry, double d,
+                   RingPosition* onC, RingPosition* onT) {
+    int32_t n = static_cast<int32_t>(c.size()), fe, te;
+    Vec2 fp, tp;
+    positionPoint(&entry->from, c.data(), n, &fe, &fp);
+    positionPoint(&entry->to, c.data(), n, &te, &tp);
     for (int k = 10; k >= 1; --k) {
-        if (connectWithRetry(false, c, t, from, d * k / 10.0, onC, onT) != 1) continue;
+        double dk = d * k / 10.0;
+        bool found = false;
+        for (int32_t i = te, steps = 0; steps < n; i = (i + n - 2) % n + 1, ++steps) {
+            if (c[i - 1].sourceTag == target) {
+                Vec2 b = endOf(c[i - 1]);
+                RingPosition startT{0, 0, 0};
+                if (ringPointNear(t, &startT, b, dk, onT)) {
+                    *onC = {i, b.x, b.y};
+                    found = true;
+                }
+                break;
+            }
+            if (i == fe) break;
+        }
+        if (!found && connectWithRetry(kForward, c, t, &entry->from, dk, onC, onT) != 1) continue;
         Vec2 p1{onC->x, onC->y}, p2{onT->x, onT->y};
-        if (segmentClearOfRing(&p1, &p2, c.data(), static_cast<int32_t>(c.size()))) return 1;
+        if (segmentClearOfRing(&p1, &p2, c.data(), n)) return 1;
     }
     return 0;
 }
@@ -191,6 +235,21 @@ int connectForward(const ContourElement* c, int32_t n, const ContourElement* t, 
         if (found && ++counted >= 20) break;
     }
     return found ? 1 : 0;
+}
+
+int connectReversed(const ContourElement* c, int32_t n, const ContourElement* t, int32_t m,
+                    const RingPosition* from, const RingPosition* target, double d, RingPosition* onC,
+                    RingPosition* onT) {
+    std::vector<ContourElement> rev(c, c + n);
+    contourReverse(rev.data(), n);
+    auto mirror = [n](RingPosition p) {
+        p.element = p.element == 0 ? -1 : p.element < 0 ? 0 : n - p.element + 1;
+        return p;
+    };
+    RingPosition rf = mirror(*from);
+    if (connectForward(rev.data(), n, t, m, &rf, target, d, onC, onT) != 1) return 0;
+    *onC = mirror(*onC);
+    return 1;
 }
 
 int32_t firstAlongRing(const ContourElement* ring, int32_t n, const RingPosition* from,
@@ -281,8 +340,10 @@ int regionTreePrepass(double dr, double dmax) {
     return 1;
 }
 
-int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
-                       int32_t* next) {
+namespace {
+
+int sequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
+             int32_t* next, bool direct) {
     int32_t c = entry->node;
     Ring ring;
     if (!loadRing(c, &ring)) return kWalkFailed;
@@ -295,7 +356,8 @@ int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connec
         Ring kr;
         if (regionIsDone(k) != kRegionOpen || !loadRing(k, &kr)) continue;
         Candidate cand{k, {}, {}};
-        if (connectWithRetry(true, ring, kr, &entry->from, d, &cand.onC, &cand.onT)) cands.push_back(cand);
+        if (connectWithRetry(direct ? kReversed : kInward, ring, kr, &entry->from, d, &cand.onC, &cand.onT))
+            cands.push_back(cand);
     }
     auto pick = [&](const std::vector<Candidate>& list) {
         std::vector<RingPosition> pos;
@@ -322,9 +384,11 @@ int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connec
         int32_t p = regionParent(c, i);
         Ring pr;
         if (p == p0 || regionIsDone(p) == kRegionFinished || !loadRing(p, &pr)) continue;
-        if (!pocketKernel().openPocket && parentReachedElsewhere(p, c)) continue;
+        if (direct ? !pocketKernel().openPocket && regionParentClear(p, c, 0) != 1
+                   : !pocketKernel().openPocket && parentReachedElsewhere(p, c))
+            continue;
         Candidate cand{p, {}, {}};
-        if (connectOutward(ring, pr, &entry->from, d, &cand.onC, &cand.onT)) {
+        if (connectOutward(ring, pr, p, entry, d, &cand.onC, &cand.onT)) {
             cands.push_back(cand);
             ids.push_back(p);
         }
@@ -348,8 +412,8 @@ int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connec
         if (!loadRing(p0, &pr)) return kWalkFailed;
         const RingPosition* from = regionIsDone(c) == kRegionFinished ? &entry->from : &entry->to;
         Candidate cand{p0, {}, {}};
-        if (!connectWithRetry(false, ring, pr, from, d, &cand.onC, &cand.onT) &&
-            !connectWithRetry(false, ring, pr, from, 2 * d, &cand.onC, &cand.onT))
+        if (!connectWithRetry(kForward, ring, pr, from, d, &cand.onC, &cand.onT) &&
+            !connectWithRetry(kForward, ring, pr, from, 2 * d, &cand.onC, &cand.onT))
             return kWalkFailed;
         *connection = cand.onC;
         *nextStart = cand.onT;
@@ -364,6 +428,18 @@ int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connec
     *nextStart = best.onT;
     *next = best.node;
     return kWalkUp;
+}
+
+}  // namespace
+
+int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
+                       int32_t* next) {
+    return sequence(entry, step, connection, nextStart, next, false);
+}
+
+int regionRingSequenceOut(const WalkEntry* entry, double step, RingPosition* connection,
+                          RingPosition* nextStart, int32_t* next) {
+    return sequence(entry, step, connection, nextStart, next, true);
 }
 
 int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connection,
@@ -435,7 +511,9 @@ int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connect
     return 1;
 }
 
-int pocketRegionPath(int32_t start, double step, int singleOuter) {
+namespace {
+
+int walk(int32_t start, double step, int singleOuter, bool direct) {
     regionStackClear();
     if (start < 0 || start >= regionNodeCount()) {
         pocketError(3023);
@@ -456,7 +534,8 @@ int pocketRegionPath(int32_t start, double step, int singleOuter) {
         if (previous == kWalkFinish) pocketSetPlungePending(1);
         RingPosition conn{}, nextStart{};
         int32_t next = -1;
-        int code = regionRingSequence(&e, step, &conn, &nextStart, &next);
+        int code = direct ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
+                          : regionRingSequence(&e, step, &conn, &nextStart, &next);
         if (code < 0) {
             pocketError(3024);
             return 1;
@@ -470,6 +549,16 @@ int pocketRegionPath(int32_t start, double step, int singleOuter) {
         previous = code;
     }
     return 1;
+}
+
+}  // namespace
+
+int pocketRegionPath(int32_t start, double step, int singleOuter) {
+    return walk(start, step, singleOuter, false);
+}
+
+int pocketRegionPathDirect(int32_t start, double step) {
+    return walk(start, step, 0, true);
 }
 
 void regionWalkResetState() {

@@ -25,10 +25,14 @@ enum : int32_t {
 int regionTreePrepass(double dr, double dmax);
 // Walks from the start node: 1 when done or stopped with an error code, -1 on a bad start.
 int pocketRegionPath(int32_t start, double step, int singleOuter);
+// The outside-in direct walk: children are reached against the ring's direction.
+int pocketRegionPathDirect(int32_t start, double step);
 // One step from the entry's ring: the step code, the connection on the current
 // ring, the start on the next ring and the next node.
 int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
                        int32_t* next);
+int regionRingSequenceOut(const WalkEntry* entry, double step, RingPosition* connection,
+                          RingPosition* nextStart, int32_t* next);
 // Emits the step's ring segment and link and pushes what remains: 1, or negative.
 int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connection,
                    const RingPosition* nextStart, int32_t next, double step);
@@ -42,6 +46,10 @@ int connectInward(const ContourElement* c, int32_t n, const ContourElement* t, i
 int connectForward(const ContourElement* c, int32_t n, const ContourElement* t, int32_t m,
                    const RingPosition* from, const RingPosition* target, double d, RingPosition* onC,
                    RingPosition* onT);
+// The forward search on a reversed copy of c, the positions mirrored back.
+int connectReversed(const ContourElement* c, int32_t n, const ContourElement* t, int32_t m,
+                    const RingPosition* from, const RingPosition* target, double d, RingPosition* onC,
+                    RingPosition* onT);
 // The index of the candidate met first walking the ring from the from-position; -1 for none.
 int32_t firstAlongRing(const ContourElement* ring, int32_t n, const RingPosition* from,
                        const RingPosition* candidates, int32_t count);

@@ -128,38 +128,42 @@ TEST(RegionWalk, MergedIslandsComeBackThroughTheStack) {
 }
 
 // Nested squares 8 apart in a 100 x 100 pocket, tool radius 5: the walk starts
-// at the deepest ring, climbs ring by ring in one pass and never leaves the pocket.
+// at the deepest ring, climbs ring by ring in one pass and never leaves the
+// pocket; the same for the outside-in direct walk.
 TEST(RegionWalk, ChainOfRingsInOnePass) {
-    Walk walk;
-    std::vector<int32_t> nodes;
-    for (int i = 0; i < 6; ++i) {
-        double o = 5 + 8 * i;
-        nodes.push_back(attachBox(o, o, 100 - o, 100 - o, i));
-        if (i > 0) {
-            ASSERT_GT(regionAddLink(nodes[i], nodes[i - 1]), 0);
+    for (int direct = 0; direct < 2; ++direct) {
+        Walk walk;
+        pocketKernel().outsideInDirect = direct;
+        std::vector<int32_t> nodes;
+        for (int i = 0; i < 6; ++i) {
+            double o = 5 + 8 * i;
+            nodes.push_back(attachBox(o, o, 100 - o, 100 - o, i));
+            if (i > 0) {
+                ASSERT_GT(regionAddLink(nodes[i], nodes[i - 1]), 0);
+            }
         }
-    }
-    EXPECT_EQ(pocketRegionPath(nodes.back(), 8, 0), 1);
-    for (int32_t n : nodes) EXPECT_EQ(regionIsDone(n), kRegionFinished) << n;
-    int entries = 0;
-    for (const Rec& r : log()) entries += r.name == "start";
-    EXPECT_EQ(entries, 1);
-    std::vector<std::vector<Vec2>> paths = passes();
-    ASSERT_EQ(paths.size(), 1u);
-    // Every ring's corners are visited.
-    for (int i = 0; i < 6; ++i) {
-        double o = 5 + 8 * i;
-        for (Vec2 c : {Vec2{o, o}, Vec2{100 - o, o}, Vec2{100 - o, 100 - o}, Vec2{o, 100 - o}}) {
-            bool seen = false;
-            for (const Vec2& p : paths[0]) seen |= std::hypot(p.x - c.x, p.y - c.y) < 1e-6;
-            EXPECT_TRUE(seen) << c.x << " " << c.y;
+        EXPECT_EQ(direct ? pocketRegionPathDirect(nodes.back(), 8) : pocketRegionPath(nodes.back(), 8, 0), 1);
+        for (int32_t n : nodes) EXPECT_EQ(regionIsDone(n), kRegionFinished) << n;
+        int entries = 0;
+        for (const Rec& r : log()) entries += r.name == "start";
+        EXPECT_EQ(entries, 1);
+        std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_EQ(paths.size(), 1u);
+        // Every ring's corners are visited.
+        for (int i = 0; i < 6; ++i) {
+            double o = 5 + 8 * i;
+            for (Vec2 c : {Vec2{o, o}, Vec2{100 - o, o}, Vec2{100 - o, 100 - o}, Vec2{o, 100 - o}}) {
+                bool seen = false;
+                for (const Vec2& p : paths[0]) seen |= std::hypot(p.x - c.x, p.y - c.y) < 1e-6;
+                EXPECT_TRUE(seen) << c.x << " " << c.y;
+            }
         }
-    }
 #ifdef KV_HAVE_GEOS
-    EXPECT_LT(sweptOutside(paths, 5, "POLYGON((0 0,100 0,100 100,0 100,0 0))"), 1e-3);
-    EXPECT_GT(sweptOutside(paths, 5, "POLYGON((1 1,100 1,100 100,1 100,1 1))"),
-              50);  // one unit less is caught
+        EXPECT_LT(sweptOutside(paths, 5, "POLYGON((0 0,100 0,100 100,0 100,0 0))"), 1e-3);
+        // One unit less room is caught.
+        EXPECT_GT(sweptOutside(paths, 5, "POLYGON((1 1,100 1,100 100,1 100,1 1))"), 50);
 #endif
+    }
 }
 
 // A start node outside the tree is refused with 3023.
