@@ -1,16 +1,6 @@
 // NC output of one plane: entry sequence, header, short arcs and gap rules.
 #include "pocket/pocketnc.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-#include <vector>
-
-#include "kernel/ccp.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncrecord.h"
-#include "pocket/pocketstate.h"
 #include "pocketnc_util.h"
 
 TEST(PocketNc, FirstPassRecordsInOrder) {
@@ -23,11 +13,8 @@ TEST(PocketNc, FirstPassRecordsInOrder) {
     std::vector<int> expected = {3101, 3102, 3102, 3112, 3131, 3131, 3131, 3001,
                                  3111, 3111, 3111, 3111, 3121, 3002, 3102};
     EXPECT_EQ(types(31), expected);
-    std::vector<Rec> c31;
-    for (const Rec& r : log())
-        if (r.channel == 31) c31.push_back(r);
+    std::vector<Rec> c31 = records(31);
     ASSERT_EQ(c31.size(), expected.size());
-    EXPECT_DOUBLE_EQ(c31[0].x, 0);
     EXPECT_DOUBLE_EQ(c31[1].z, 50);
     EXPECT_DOUBLE_EQ(c31[2].z, 2);
     EXPECT_DOUBLE_EQ(c31[3].z, -5);

@@ -75,10 +75,16 @@ struct NcPlane : PocketErrors {
     ~NcPlane() { pocketOutputResetState(); }
 };
 
+inline std::vector<Rec> records(int channel) {
+    std::vector<Rec> out;
+    for (const Rec& r : log())
+        if (r.channel == channel) out.push_back(r);
+    return out;
+}
+
 inline std::vector<int> types(int channel) {
     std::vector<int> t;
-    for (const Rec& r : log())
-        if (r.channel == channel) t.push_back(r.type);
+    for (const Rec& r : records(channel)) t.push_back(r.type);
     return t;
 }
 

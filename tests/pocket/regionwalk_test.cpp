@@ -2,12 +2,6 @@
 // machined as one pass, and a no-gouge check of the written centre path.
 #include "pocket/regionwalk.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-#include <vector>
-
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
 #include "pocketnc_util.h"
@@ -47,8 +41,7 @@ std::vector<std::vector<Vec2>> passes() {
     std::vector<std::vector<Vec2>> out;
     Vec2 at{0, 0};
     bool open = false;
-    for (const Rec& r : log()) {
-        if (r.channel != 31) continue;
+    for (const Rec& r : records(31)) {
         if (r.type == 3101) at = {r.x, r.y};
         if (r.type == 3001) {
             out.push_back({at});
@@ -164,12 +157,4 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
         EXPECT_GT(sweptOutside(paths, 5, "POLYGON((1 1,100 1,100 100,1 100,1 1))"), 50);
 #endif
     }
-}
-
-// A start node outside the tree is refused with 3023.
-TEST(RegionWalk, BadStartNode) {
-    Walk walk;
-    attachBox(0, 0, 10, 10, 0);
-    EXPECT_EQ(pocketRegionPath(5, 8, 0), -1);
-    EXPECT_EQ(pocketLastError(), 3023);
 }
