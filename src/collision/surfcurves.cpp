@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,7 @@
 namespace {
 
 constexpr int32_t kCurveFirstCapacity = 1000;
+constexpr double kIsoFloor = 0.1;  // closest iso-line spacing of the collision wires
 
 bool framePoint(const TrimSurface* surface, double u, double v, Vec3* out) {
     if (surfEvalPoint(surface, u, v, out) < 0) return false;
@@ -54,6 +56,68 @@ int isoDirection(const char* path, const char* bnd, int32_t dir, double spacing,
     freeIsoCurves(list);
     return result;
 }
+
+// The curve segments (and single points) by cells of a cube grid of edge curveTol, so that a vertex
+// looks only at those in its own and the 26 neighbouring cells: the dense iso lines against a fine
+// triangle mesh would otherwise cost vertices x curve points.
+class CurveCells {
+  public:
+    CurveCells(const PlistArray* curves, double reach) : curves_(curves), reach_(reach) {
+        // Samples half a cell apart: a point within reach of a segment lies within a cell of a sample.
+        cell_ = 2 * std::fmax(reach, 0.01);
+        for (int32_t k = 0; k < curves->count; k++) {
+            const Plist* c = curves->lists[k];
+            for (int32_t i = 0; i < c->count && (i + 1 < c->count || c->count == 1); i++) {
+                const Vec3& a = c->points[i];
+                const Vec3& b = c->points[c->count == 1 ? i : i + 1];
+                const int32_t n = static_cast<int32_t>(std::ceil(2 * dist3D(&a, &b) / cell_));
+                for (int32_t j = 0; j <= n; j++) {
+                    const double t = n ? static_cast<double>(j) / n : 0.0;
+                    auto& bucket =
+                        cells_[key(a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z))];
+                    if (bucket.empty() || bucket.back() != std::pair{k, i}) bucket.emplace_back(k, i);
+                }
+            }
+        }
+    }
+    bool near(const Vec3* p) const {
+        const Cell c = cellOf(p->x, p->y, p->z);
+        for (int64_t x = c.x - 1; x <= c.x + 1; x++)
+            for (int64_t y = c.y - 1; y <= c.y + 1; y++)
+                for (int64_t z = c.z - 1; z <= c.z + 1; z++) {
+                    const auto found = cells_.find(pack(x, y, z));
+                    if (found == cells_.end()) continue;
+                    for (const auto& [k, i] : found->second) {
+                        const Plist* l = curves_->lists[k];
+                        const Vec3* b = &l->points[l->count == 1 ? i : i + 1];
+                        if (distPointSeg3D(&l->points[i], b, p, nullptr) <= reach_) return true;
+                    }
+                }
+        return false;
+    }
+
+  private:
+    struct Cell {
+        int64_t x, y, z;
+    };
+    Cell cellOf(double x, double y, double z) const {
+        return {static_cast<int64_t>(std::floor(x / cell_)), static_cast<int64_t>(std::floor(y / cell_)),
+                static_cast<int64_t>(std::floor(z / cell_))};
+    }
+    uint64_t key(double x, double y, double z) const {
+        const Cell c = cellOf(x, y, z);
+        return pack(c.x, c.y, c.z);
+    }
+    // 21 bits a coordinate: cells of the same packed key merely share a bucket and are all tested.
+    static uint64_t pack(int64_t x, int64_t y, int64_t z) {
+        const uint64_t m = (1u << 21) - 1;
+        return (static_cast<uint64_t>(x) & m) | (static_cast<uint64_t>(y) & m) << 21 |
+               (static_cast<uint64_t>(z) & m) << 42;
+    }
+    const PlistArray* curves_;
+    double reach_, cell_;
+    std::unordered_map<uint64_t, std::vector<std::pair<int32_t, int32_t>>> cells_;
+};
 
 }  // namespace
 
@@ -127,25 +191,27 @@ PlistArray* meshFromSurfaceFile(const char* path, double tol) {
 }
 
 CollMesh* collMeshFromSurfaceFile(const char* path, double mergeTol, double curveTol) {
-    CheckModel* model = meshLoadViaTmp3df(path, 1.0);
+    // The triangles must follow the surfaces as closely as the vertices are merged, else the wires
+    // lie up to the conversion tolerance off the blades.
+    CheckModel* model = meshLoadViaTmp3df(path, mergeTol > 0 ? mergeTol : 1.0);
     if (!model) return nullptr;
     PlistArray* curves = meshFromSurfaceFile(path, 1.0);
+    // Trim loops alone leave the inside of every surface bare, and lines kSurfIsoSpacing apart leave
+    // bare strips between their bands: iso lines of every surface, close enough that every point of
+    // the surfaces lies within curveTol of one, keep every triangle edge the tool could reach.
+    // (Closer than kIsoFloor the lines would run into the thousands for a negligible reach.)
+    const double spacing = std::clamp(curveTol, kIsoFloor, kSurfIsoSpacing);
+    if (curves && curveTol > 0 && surfIsoCurves(path, curves, spacing) < 0) {
+        plistArrayFree(curves);
+        curves = nullptr;
+    }
     const TriList* tris = model->triangles;
     CollMesh* mesh = curves ? collMeshCreate(3 * tris->count) : nullptr;
     if (mesh) {
         mesh->tolerance = mergeTol;
-        auto near = [&](const Vec3* p) {
-            for (int32_t k = 0; k < curves->count; k++) {
-                const Plist* c = curves->lists[k];
-                Vec3 foot;
-                int32_t index;
-                if (c->count >= 2 && nearestOnPolyline3D(c->points, c->count, p, &foot, &index) <= curveTol)
-                    return true;
-                if (c->count == 1 && dist3D(&c->points[0], p) <= curveTol) return true;
-            }
-            return false;
-        };
         try {
+            const CurveCells cells(curves, curveTol);
+            auto near = [&](const Vec3* p) { return cells.near(p); };
             std::vector<Vec3> ends;
             for (int32_t t = 0; t < tris->count; t++) {
                 const Vec3* v = tris->data[t].p;

@@ -16,5 +16,6 @@ int32_t curveRefineOnSurface(double tol, const TrimSurface* surface, Plist* curv
 // Appends the iso lines of both directions (through the iso-line file in the temporary folder): 1,
 // or -1 when the file cannot be written or read back, or memory is short.
 int surfIsoCurves(const char* path, PlistArray* curves, double spacing);
-// The triangle edges whose both ends lie within curveTol of the curves; null on failure.
+// The edges of the file's triangles (converted at mergeTol) whose both ends lie within curveTol of the
+// curves, the iso lines of every surface at a spacing of at most curveTol among them; null on failure.
 CollMesh* collMeshFromSurfaceFile(const char* path, double mergeTol, double curveTol);

@@ -138,3 +138,43 @@ int16_t hankelMatrix(const double* values, int16_t count, double* out, int16_t n
     }
     return 0;
 }
+
+namespace {
+
+// a (n x n) and b are scratch; x receives the solution.
+int solveSmall(double* a, double* b, uint16_t n, double* const* x) {
+    if (gaussJordan(a, n, b, 1) != 0) return 0;
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(b[i])) return 0;
+    for (int i = 0; i < n; ++i) *x[i] = b[i];
+    return 1;
+}
+
+}  // namespace
+
+int solveLinear2(double a11, double a12, double a21, double a22, double b1, double b2, double* x1,
+                 double* x2) {
+    double a[4] = {a11, a12, a21, a22};
+    double b[2] = {b1, b2};
+    double* const x[2] = {x1, x2};
+    return solveSmall(a, b, 2, x);
+}
+
+int solveLinear3(double a11, double a12, double a13, double a21, double a22, double a23, double a31,
+                 double a32, double a33, double b1, double b2, double b3, double* x1, double* x2,
+                 double* x3) {
+    double a[9] = {a11, a12, a13, a21, a22, a23, a31, a32, a33};
+    double b[3] = {b1, b2, b3};
+    double* const x[3] = {x1, x2, x3};
+    return solveSmall(a, b, 3, x);
+}
+
+int solveLinear4(double a11, double a12, double a13, double a14, double a21, double a22, double a23,
+                 double a24, double a31, double a32, double a33, double a34, double a41, double a42,
+                 double a43, double a44, double b1, double b2, double b3, double b4, double* x1, double* x2,
+                 double* x3, double* x4) {
+    double a[16] = {a11, a12, a13, a14, a21, a22, a23, a24, a31, a32, a33, a34, a41, a42, a43, a44};
+    double b[4] = {b1, b2, b3, b4};
+    double* const x[4] = {x1, x2, x3, x4};
+    return solveSmall(a, b, 4, x);
+}

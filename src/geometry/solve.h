@@ -25,3 +25,15 @@ int solveCyclicTridiag(int32_t n, double* lower, double* diag, double* upper, do
 
 // out (n x n, row-major) = values[i + j]. 0, or -1 when count < 2n - 1 (nothing written).
 int16_t hankelMatrix(const double* values, int16_t count, double* out, int16_t n);
+
+// Small systems with coefficients passed by value, row by row, then the right-hand side; for inner
+// loops that solve one tiny system per call. 1 with the solution written, 0 when singular (nothing
+// written). They run on gaussJordan, so a pivot below 1e-8 counts as singular.
+int solveLinear2(double a11, double a12, double a21, double a22, double b1, double b2, double* x1,
+                 double* x2);
+int solveLinear3(double a11, double a12, double a13, double a21, double a22, double a23, double a31,
+                 double a32, double a33, double b1, double b2, double b3, double* x1, double* x2, double* x3);
+int solveLinear4(double a11, double a12, double a13, double a14, double a21, double a22, double a23,
+                 double a24, double a31, double a32, double a33, double a34, double a41, double a42,
+                 double a43, double a44, double b1, double b2, double b3, double b4, double* x1, double* x2,
+                 double* x3, double* x4);

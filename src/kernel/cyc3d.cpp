@@ -9,10 +9,12 @@
 #include <map>
 #include <string>
 
+#include "geometry/frames.h"
 #include "kernel/core.h"
 #include "kernel/cycrun.h"
 #include "kernel/idx5.h"
 #include "kernel/mem.h"
+#include "kernel/msg.h"
 #include "kernel/ncemit.h"
 #include "kernel/ncout.h"
 #include "kernel/numtext.h"
@@ -432,11 +434,33 @@ int cyc3dReadParameters(CycleRecord* record) {
     return 1;
 }
 
-// The 3D common cycle's own computation is not part of this build: the run
-// step fails and says so in the status word.
 int cyc3dRun(CycleRecord* record) {
-    cyc3dSetStatus(record, -1);
-    return 0;
+    P* p = record ? cyc3dParams(record) : nullptr;
+    if (!p) return 0;
+    Vec3 o{p->frameCsO[0], p->frameCsO[1], p->frameCsO[2]}, x{p->frameCsX[0], p->frameCsX[1], p->frameCsX[2]},
+        y{p->frameCsY[0], p->frameCsY[1], p->frameCsY[2]}, z{p->frameCsZ[0], p->frameCsZ[1], p->frameCsZ[2]};
+    frameSetB(&o, &x, &y, &z);
+    o = {p->toolCsO[0], p->toolCsO[1], p->toolCsO[2]}, x = {p->toolCsX[0], p->toolCsX[1], p->toolCsX[2]};
+    y = {p->toolCsY[0], p->toolCsY[1], p->toolCsY[2]}, z = {p->toolCsZ[0], p->toolCsZ[1], p->toolCsZ[2]};
+    frameSetA(&o, &x, &y, &z);
+    framesInit();
+    // Both readers must accept the file; each list is only a check and is freed at once.
+    PolyTriMesh* tri = p->polySource ? meshFromPolyFileB(p->polySource, "POLY", 0) : nullptr;
+    freeMeshPatchList(tri);
+    PolyFacetMesh* facets = tri ? meshFromPolyFileA(p->polySource, "POLY", 0, 0) : nullptr;
+    freeMeshNodeList(facets);
+    if (!tri || !facets) {
+        msgText(9, 332, "* Fehler beim lesen der Datei %s", p->polySource ? p->polySource : "");
+        cyc3dSetStatus(record, -1);
+        return 0;
+    }
+    if (p->frame) {
+        if (p->frameOff) ncSetVariable(record, "tr", "frameOff");
+        free(p->frame);
+        p->frame = nullptr;
+    }
+    cyc3dRemoveTempFiles(record);
+    return 1;
 }
 
 int cyc3dCycleEnd(CycleRecord* record) {
@@ -471,11 +495,17 @@ void removeFileIfNamed(const char* name) {
     remove(name);
 }
 
-void cyc3dRemoveTempFiles(CycleRecord* record) {
+void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep) {
     P* p = record ? cyc3dParams(record) : nullptr;
     if (!p || !p->removeTempFiles) return;
-    for (const char* name : p->tempFiles) removeFileIfNamed(name);
-    for (const char* name : {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"}) removeFileIfNamed(name);
+    const std::string pof = variable(record, "pofFilename");
+    auto output = [&](const char* name) {
+        return (keep && *keep && strcmp(name, keep) == 0) || (!pof.empty() && pof == name);
+    };
+    for (const char* name : p->tempFiles)
+        if (!output(name)) removeFileIfNamed(name);
+    for (const char* name : {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"})
+        if (!output(name)) removeFileIfNamed(name);
 }
 
 void cyc3dResetState() {

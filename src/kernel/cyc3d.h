@@ -125,7 +125,8 @@ void cyc3dTempFileName(char* out, const char* dir, const char* ext);
 // Removes the file unless the name is empty or begins with a blank.
 void removeFileIfNamed(const char* name);
 // With the remove flag: the six temporary names, then "tmp.pcf", "tmp.pof",
-// "tmp.dxf" and "tmp.kvx".
-void cyc3dRemoveTempFiles(CycleRecord* record);
+// "tmp.dxf" and "tmp.kvx"; never the run's output, named by keep or by the
+// variable "pofFilename".
+void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep = nullptr);
 
 void cyc3dResetState();  // every record's block freed

@@ -51,18 +51,6 @@ int idx5ModeCallback() {
     return 0;
 }
 
-// The plunge-roughing computation and its configuration words are not part
-// of this build yet. These slots fail and mark the run failed in the status
-// word, so a host never reads a success that nothing computed.
-namespace {
-
-int notBuilt(CycleRecord* record) {
-    cyc3dSetStatus(record, -1);
-    return 0;
-}
-
-}  // namespace
-
 int idx5ReadParameters(CycleRecord* record) {
     if (!record || !record->parent || !record->parent->slots.m[kSlotInput]) {
         cyc3dSetStatus(record, -1);
@@ -76,7 +64,7 @@ int idx5ReadParameters(CycleRecord* record) {
     return result == 0 ? 0 : 1;
 }
 
-// idx5Prepare (slot 11) comes with the cycle's parameters: plunge/idx5prepare.cpp.
+// idx5Prepare (slot 11) and idx5Run (slot 13) live with the cycle's computation in src/plunge.
 
 int idx5CheckRetractPlane(CycleRecord* record) {
     if (!record) return 0;
@@ -89,10 +77,6 @@ int idx5CheckRetractPlane(CycleRecord* record) {
     if (tiltMode && strtol(tiltMode, nullptr, 10) == 6) record->cycleId = kIdx5TiltMode6Id;
     free(tiltMode);
     return 1;
-}
-
-int idx5Run(CycleRecord* record) {
-    return notBuilt(record);
 }
 
 int idx5Finish(CycleRecord* record) {

@@ -11,11 +11,11 @@ constexpr int32_t kIdx5TiltMode6Id = 1013;
 
 // Slot 10: the 3D common cycle's input step for this record.
 int idx5ReadParameters(CycleRecord* record);
-// Slots 11 and 13 come with the plunge-roughing computation: until then they
-// fail and set the status word 1.
+// Slot 11: the configuration words applied to the cycle's parameters; 1.
 int idx5Prepare(CycleRecord* record);
 // Slot 12: the retract plane never above the clearance plane; 1.
 int idx5CheckRetractPlane(CycleRecord* record);
+// Slot 13: one plunge-roughing run; always 1, the outcome goes to the status word.
 int idx5Run(CycleRecord* record);
 // Slot 14: back up to the clearance plane when it lies above the retract plane; 1.
 int idx5Finish(CycleRecord* record);

@@ -6,9 +6,12 @@
 #include <string>
 
 #include "collision/tprof.h"
+#include "geometry/frames.h"
 #include "geometry/msg_capture.h"
+#include "geometry/rng.h"
 #include "geometry/seg3d.h"
 #include "surfaces/KVWISO/surfiso.h"
+#include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
 #include "surfaces/meshfiles/meshtest.h"
 
@@ -80,6 +83,7 @@ TEST_F(SurfCurvesTest, CollisionMeshRunsAlongTheCurves) {
     CollMesh* mesh = collMeshFromSurfaceFile(path.c_str(), 1e-3, 0.5);
     PlistArray* curves = meshFromSurfaceFile(path.c_str(), 1.0);
     ASSERT_TRUE(mesh && curves);
+    ASSERT_EQ(surfIsoCurves(path.c_str(), curves, 0.5), 1);
     EXPECT_GT(mesh->edgeCount, 10);
     for (int32_t v = 0; v < mesh->vertexCount; v++) {
         double best = 1e300;
@@ -115,4 +119,32 @@ TEST_F(SurfCurvesTest, MeshFileEdgesAndObstacles) {
     MessageCapture capture(9);  // a file that does not load is said so
     EXPECT_EQ(coll_obstacle_from_file(dir.file("gone.3df").c_str(), 0, 2.0), nullptr);
     EXPECT_EQ(capture.countOf("5200," + dir.file("gone.3df")), 1);
+}
+
+// Every seeded point of the example blade and splitter faces lies within twice the triangle tolerance of a
+// wire, also with a reach below the triangles' size (trim loops alone left the faces bare).
+TEST_F(SurfCurvesTest, ExampleBladesAreCoveredByTheWires) {
+    const std::string root = std::string(KV_SOURCE_DIR) + "/examples/plunge/",
+                      name[2] = {"blade.kvx", "split.kvx"};
+    MeshSet* set =
+        meshSetFromSurfaces((root + name[0]).c_str(), (root + name[1]).c_str(), 2 * M_PI / 8, 0.05, 1.0);
+    ASSERT_TRUE(set && set->meshes[0] && set->meshes[1]);
+    rngResetState();
+    for (int b = 0; b < 2; ++b) {
+        SurfList* list = newSurfList(4);
+        ASSERT_EQ(readSurfObjects((root + name[b]).c_str(), list), 1);
+        const CollMesh* m = set->meshes[b];
+        for (int32_t i = 0; i < 40 * list->count; ++i) {  // trim loops = whole parameter squares
+            Vec3 p;
+            ASSERT_EQ(evalNurbsSurfPoint(&list->entries[i / 40].surface, rngUniform(), rngUniform(), &p), 1);
+            pointWorldToFrameA(&p);
+            double best = 1e300;
+            for (int32_t e = 0; e < m->edgeCount; ++e)
+                best = std::min(best, distPointSeg3D(&m->vertices[m->edges[e].a].point,
+                                                     &m->vertices[m->edges[e].b].point, &p, nullptr));
+            EXPECT_LE(best, 0.1) << b << " " << i;
+        }
+        freeSurfList(list);
+    }
+    meshSetFree(set);
 }

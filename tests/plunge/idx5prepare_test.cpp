@@ -15,6 +15,7 @@
 #include "kernel/ncout.h"
 #include "paramtest.h"
 #include "plunge/cycparams.h"
+#include "plunge/plungerun.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ class Idx5Prepare : public ::testing::Test {
         cycleResetState();
         ncOutResetState();
         cycleParamsResetState();
+        plungeRunResetState();  // the cycle's run slot computes
     }
     void addPair(const char* key, const char* value) {
         rec.cfgVars = kvListAppend(rec.cfgVars, key, value, kKvFile);

@@ -1,0 +1,300 @@
+// Rows of plunges across the channel.
+#include "plunge/plungerows.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "geometry/axesinterp.h"
+#include "geometry/plist.h"
+#include "geometry/vec.h"
+#include "plunge/cutlist.h"
+#include "plunge/cycparams.h"
+#include "plunge/edgecurve.h"
+#include "plunge/pathspace.h"
+#include "plunge/profile2d.h"
+#include "plunge/tiltgeom.h"
+
+namespace {
+
+constexpr int32_t kRowPoints = 4000;
+constexpr int kRowTries = 10;
+
+struct ListFree {
+    void operator()(CutRecordList* l) const { idx5CutListFree(l); }
+};
+using RecordsPtr = std::unique_ptr<CutRecordList, ListFree>;
+struct PlistFree {
+    void operator()(Plist* l) const { plistFree(l); }
+};
+using PlistPtr = std::unique_ptr<Plist, PlistFree>;
+
+bool usable(const Plist* l) {
+    return l && l->count > 0;
+}
+
+// The segment of an inner list at t joins two cut points that belong to the splitter's cut.
+bool innerCutsAt(const Plist* l, double t) {
+    if (!usable(l) || !l->bytes) return false;
+    Vec3 p;
+    const int32_t i = plistPointAtParam(l, t, &p);
+    if (i < 0) return false;
+    const int32_t j = std::min(i + 1, l->count - 1);
+    for (int32_t k : {i, j})
+        if ((l->flags[k] >> 8) == kPointLink || l->bytes[k] == 0) return false;
+    return true;
+}
+
+bool topOf(const Profile2D* start, const Vec3& p, const Vec3& v, Vec3* top) {
+    const Vec3 q{p.x + 1000 * v.x, p.y + 1000 * v.y, p.z + 1000 * v.z};
+    return crossLineProfile(start, &p, &q, top, 10.0) == 1;
+}
+
+double rowLength(const Plist* row) {
+    return row->count > 0 ? row->parameters[row->count - 1] : 0;
+}
+
+bool axisAlongRow(const Plist* row) {
+    const Vec3 d{row->points[1].x - row->points[0].x, row->points[1].y - row->points[0].y,
+                 row->points[1].z - row->points[0].z};
+    return vecDot3D(&d, &row->vectors[0]) >= 0;  // the angle is at most a right angle
+}
+
+Plist* newRow() {
+    return plistCreate(kRowPoints, 1);
+}
+
+}  // namespace
+
+int rowArc(const Vec3* from, const Vec3* fromAxis, const Vec3* to, const Vec3* toAxis, Plist* row) {
+    const double phi = pathSignedAngle(from, to);
+    const double r = std::hypot(from->x, from->y);
+    const double precision = cycleParams()->precision;
+    int32_t n = 1;
+    // Near the axis, or with no chord tolerance, the usual count is undefined or endless.
+    if (r >= 1e-5) {
+        const double half = acosClamped((r - precision) / r);
+        const double raw = half > 1e-12 ? std::fabs(phi) / (2 * half) : (phi != 0 ? kRowArcMaxSegments : 0);
+        n = static_cast<int32_t>(std::min<double>(raw, kRowArcMaxSegments - 1)) + 1;
+    }
+    const int32_t i0 = row->count;
+    for (int32_t k = 0; k <= n; ++k) {
+        Vec3 p = *from;
+        pathRotateZ(&p, phi * k / n);
+        if (plistAppend(row, 0, &p, 0, k == n ? toAxis : fromAxis, 1) < 0) return -1;
+    }
+    plistSetArcLengthParams(row);
+    axesInterpRange(row, i0, row->count - 1, row->parameters[row->count - 1] - row->parameters[i0]);
+    return 1;
+}
+
+int rowAtParam(Plist* a, Plist* b, const PlistArray* sides, double t) {
+    if (!a || !b || !sides || sides->count < 4) return -1;
+    a->count = b->count = 0;
+    Plist* const* l = sides->lists;
+    Vec3 p0, v0, p3, v3;
+    if (plistPointAndVectorAtParam(l[0], t, &p0, &v0) < 0 ||
+        plistPointAndVectorAtParam(l[3], t, &p3, &v3) < 0)
+        return -1;
+    // Without a defined start on list 2 the row is not split: a half without a start is not a row.
+    if (innerCutsAt(l[1], t) && innerCutsAt(l[2], t)) {
+        Vec3 p1, v1, p2, v2;
+        if (plistPointAndVectorAtParam(l[1], t, &p1, &v1) == 1 &&
+            plistPointAndVectorAtParam(l[2], t, &p2, &v2) == 1) {
+            if (rowArc(&p0, &v0, &p1, &v1, a) < 0 || rowArc(&p2, &v2, &p3, &v3, b) < 0) return -1;
+            return 2;
+        }
+    }
+    return rowArc(&p0, &v0, &p3, &v3, a) < 0 ? -1 : 1;
+}
+
+int rowStationCrossing(const Profile2D* start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
+    Vec3 v;
+    if (plistPointAndVectorAtParam(row, s, bottom, &v) < 0) return -1;
+    return topOf(start, *bottom, v, top) ? 1 : -1;
+}
+
+CutRecordList* rowCuts(const Profile2D* start, Plist* row, double stationStep, int uniform) {
+    if (!row || !row->vectors || row->count < 2 || !(stationStep > 0)) return nullptr;
+    if (dist3D(&row->points[0], &row->points[1]) < 1e-5) return nullptr;
+    plistSetArcLengthParams(row);
+    const double length = rowLength(row);
+    double topsLength = 0;
+    bool havePrev = false;
+    Vec3 prev{};
+    for (int32_t i = 0; i < row->count; ++i) {
+        Vec3 top;
+        if (!topOf(start, row->points[i], row->vectors[i], &top)) continue;
+        if (havePrev) topsLength += dist3D(&prev, &top);
+        prev = top;
+        havePrev = true;
+    }
+    const double L = std::max(topsLength, length);
+    const double stations = std::floor(L / stationStep);
+    if (!(stations < kRowPoints)) return nullptr;
+    const int32_t n = static_cast<int32_t>(stations) + 1;
+    RecordsPtr list(idx5CutListCreate(n + 1));
+    if (!list) return nullptr;
+    const bool along = axisAlongRow(row);
+    for (int32_t k = 0; k <= n; ++k) {
+        const double f = std::min(1.0, uniform ? double(k) / n : k * stationStep / L);
+        Vec3 bottom, top;
+        if (rowStationCrossing(start, row, f * length, &bottom, &top) < 0) break;
+        const int32_t kind = (k == 0 || k == n) ? 1 : 0;
+        const int rc = along ? idx5CutListAdd(list.get(), &top, &bottom, kind)
+                             : idx5CutListInsert(list.get(), 0, &top, &bottom, kind);
+        if (rc < 0) return nullptr;
+    }
+    return list.release();
+}
+
+CutRecordList* lastRowOfSet(const CutListSet* set, int32_t key, int32_t* index) {
+    if (!set) return nullptr;
+    for (int32_t i = set->count - 1; i >= 0; --i)
+        if (set->keys[i] == 0 || set->keys[i] == key) {
+            if (index) *index = i;
+            return set->lists[i];
+        }
+    return nullptr;
+}
+
+int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep,
+                  double target, double* t) {
+    if (!set || !t) return -1;
+    const CycleParams* cp = cycleParams();
+    const double width = std::max(stationStep, cp->tCutwidth);
+    const double largest = (cp->centerCut ? 4 : 2) * width;
+    PlistPtr a(newRow()), b(newRow());
+    if (!a || !b) return -1;
+    double param = *t;
+    for (int attempt = 0; attempt < kRowTries; ++attempt) {
+        const double threshold = attempt >= 2 ? cp->tCutwidth : target;
+        const int halves = rowAtParam(a.get(), b.get(), sides, param);
+        if (halves < 0) return -1;
+        RecordsPtr ra(rowCuts(start, a.get(), stationStep, 0));
+        RecordsPtr rb(halves == 2 ? rowCuts(start, b.get(), stationStep, 0) : nullptr);
+        if (!ra || (halves == 2 && !rb)) return -1;
+        const int32_t keyA = halves == 2 ? 1 : 0;
+        const CutRecordList* lastA = lastRowOfSet(set, keyA, nullptr);
+        const CutRecordList* lastB = halves == 2 ? lastRowOfSet(set, 2, nullptr) : nullptr;
+        double gap = lastA ? cutListGap(ra.get(), lastA, cp->entryPos, start) : 0;
+        if (rb && lastB) gap = std::max(gap, cutListGap(rb.get(), lastB, cp->entryPos, start));
+        if (gap < threshold || (cp->entryPos == 1 && !lastA && !lastB && !rb)) {
+            if (cutListSetAdd(set, ra.get(), keyA, param) < 0) return -1;
+            if (rb && cutListSetAdd(set, rb.get(), 2, param) < 0) {
+                idx5CutListFree(set->lists[--set->count]);  // no half row stays behind alone
+                return -1;
+            }
+            *t = param;
+            return 1;
+        }
+        if (gap > largest) return 0;
+        // A zero gap would not move the parameter; an empty set has no last parameter to blend with.
+        if (!(gap > 0) || set->count == 0) return -1;
+        const double tLast = set->values[set->count - 1];
+        param = (target / gap) * param + (1 - target / gap) * tLast;
+    }
+    return -1;
+}
+
+int rebuildLastRow(const Profile2D* start, CutListSet* set, int32_t index, const PlistArray* sides,
+                   double stationStep) {
+    if (!set || set->count == 0 || index < 0 || index >= set->count) return -1;
+    PlistPtr a(newRow()), b(newRow());
+    if (!a || !b) return -1;
+    const int halves = rowAtParam(a.get(), b.get(), sides, set->values[index]);
+    if (halves < 0) return -1;
+    CutRecordList* list = rowCuts(start, halves == 2 ? b.get() : a.get(), stationStep, 1);
+    if (!list) return -1;
+    idx5CutListFree(set->lists[index]);
+    set->lists[index] = list;
+    return 1;
+}
+
+int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start, double, double g, double t) {
+    if (!set || set->count < 2 || !(g > 0)) return -1;
+    PlistPtr row(newRow()), other(newRow());
+    if (!row || !other || rowAtParam(row.get(), other.get(), sides, t) != 1 || row->count < 2) return -1;
+    if (!axisAlongRow(row.get())) plistReverse(row.get());
+    plistSetArcLengthParams(row.get());
+    const double lr = rowLength(row.get());
+    const CutRecordList* last = set->lists[set->count - 1];
+    const CutRecordList* before = set->lists[set->count - 2];
+    RecordsPtr accepted(idx5CutListCreate(16));
+    if (!accepted) return -1;
+    double s = 0, previous = -1;
+    bool atEnd = false;
+    while (s < lr + 1e-5) {
+        Vec3 bottom, top;
+        if (rowStationCrossing(start, row.get(), s, &bottom, &top) < 0) break;
+        const bool covered = cutListCovers(last, &bottom, &top, g) == 1 ||
+                             cutListCovers(before, &bottom, &top, g) == 1 ||
+                             (accepted->count > 0 && cutListCovers(accepted.get(), &bottom, &top, g) == 1);
+        if (covered) {
+            if (idx5CutListAdd(accepted.get(), &top, &bottom, 0) < 0) return -1;
+            if (std::fabs(s - lr) <= 1e-5 && atEnd) break;
+            if (std::fabs(s - lr) > 1e-5) atEnd = false;
+            previous = s;
+            s += g;
+            if (s > lr) {
+                s = lr;
+                atEnd = true;
+            }
+        } else {
+            if (previous < 0) break;
+            s = (s + previous) / 2;
+            if (s - previous < 0.1) break;
+        }
+    }
+    if (!atEnd) return -1;
+    return cutListSetAdd(set, accepted.get(), 0, t) < 0 ? -1 : 1;
+}
+
+CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
+                            double g) {
+    CutListSet* set = cutListSetCreate(kRowSetCapacity);
+    if (!set || !sides || !(g > 0)) return set;
+    const CycleParams* cp = cycleParams();
+    double tA = -1e300, tB = 1e300;
+    bool any = false;
+    for (int32_t k = 0; k < sides->count; ++k) {
+        int32_t first, lastIndex;
+        const Plist* l = sides->lists[k];
+        if (!usable(l) || firstLastCutIndex(l, &first, &lastIndex) != 1) continue;
+        tA = std::max(tA, l->parameters[first]);
+        tB = std::min(tB, l->parameters[lastIndex]);
+        any = true;
+    }
+    if (!any) return set;
+    const bool up = cp->entryPos == 1;
+    const double s = up ? 1 - cp->isoEnd : cp->isoStart, e = up ? 1 - cp->isoStart : cp->isoEnd;
+    const double lo = tA + s * (tB - tA), hi = tB - (1 - e) * (tB - tA);
+    const double dir = up ? -1 : 1;
+    const double from = up ? hi : lo, to = up ? lo : hi;
+    auto beyond = [&](double t) { return dir * (t - to) >= g - 1e-5; };
+    if (beyond(from)) return set;
+    const double horizustel = cp->horizustel;
+    double t = from, previous = NAN;
+    while (set->count < kRowSetCapacity) {
+        int rc = nextPlungeRow(set, sides, start, horizustel, g, &t);
+        if (rc < 0) {
+            if (cp->entryPos == 0) {
+                for (double step : {horizustel / 2, cp->plungeStep}) {
+                    rebuildLastRow(start, set, set->count - 1, sides, step);
+                    rc = nextPlungeRow(set, sides, start, horizustel, g, &t);
+                    if (rc >= 0) break;
+                }
+            } else {
+                rc = rowBetween(set, sides, start, horizustel, g, t);
+            }
+            if (rc < 0) break;
+        }
+        if (rc == 0) break;
+        if (std::fabs(t - previous) <= 1e-5 || std::fabs(t - to) <= 1e-5) break;
+        previous = t;
+        if (nextPlungeParam(sides, second, &t, g) < 0) break;
+        if (dir * (t - to) > 0) t = to;
+        if (beyond(t)) break;
+    }
+    return set;
+}

@@ -1,0 +1,42 @@
+// Rows of plunges across the channel: a row runs about the part axis from side list 0 to side list 3
+// at one path parameter (split into two halves by the inner lists where they cut), and becomes a list
+// of plunge records whose tops lie on the start profile. Rows follow each other along the path
+// parameter so that neighbouring rows stay within the row step.
+#pragma once
+
+#include <cstdint>
+
+struct CutListSet;
+struct CutRecordList;
+struct Plist;
+struct PlistArray;
+struct Profile2D;
+struct Vec3;
+
+enum : int32_t {
+    kRowSetCapacity = 1000,
+    kRowArcMaxSegments = 3600,  // a non-positive chord tolerance still ends the arc
+};
+
+// All rows of a region (possibly none); null only when no set can be made.
+CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
+                            double g);
+// 1 row added (*t its parameter), 0 the gap cannot be kept, -1 no acceptable row.
+int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep,
+                  double target, double* t);
+// A row walked at the row step against the last two rows: 1 added, -1 failed.
+int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep, double g,
+               double t);
+// Rebuilds list index of the set with uniform stations: 1, or -1 (set empty or row not rebuilt).
+int rebuildLastRow(const Profile2D* start, CutListSet* set, int32_t index, const PlistArray* sides,
+                   double stationStep);
+// a and b (with vectors) are emptied and filled: 1 one row in a, 2 halves a and b, -1 no row.
+int rowAtParam(Plist* a, Plist* b, const PlistArray* sides, double t);
+// Records of a row (its parameters become arc lengths); null for a row of fewer than two distinct
+// starting points, a non-positive step or no memory.
+CutRecordList* rowCuts(const Profile2D* start, Plist* row, double stationStep, int uniform);
+int rowStationCrossing(const Profile2D* start, const Plist* row, double s, Vec3* bottom, Vec3* top);
+// Appends the arc about the z axis from one point to the other (axes from and to, interpolated):
+// the row's parameters become arc lengths. 1, or -1 when the row is full.
+int rowArc(const Vec3* from, const Vec3* fromAxis, const Vec3* to, const Vec3* toAxis, Plist* row);
+CutRecordList* lastRowOfSet(const CutListSet* set, int32_t key, int32_t* index);  // key 0 or key; null

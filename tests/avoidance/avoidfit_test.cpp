@@ -1,0 +1,102 @@
+#include "avoidance/avoidfit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "collision/collassembly.h"
+#include "geometry/rng.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// n points along x, parameters step apart, axes tilted by b[i] towards azimuth c.
+Plist* fitList(int n, double step, const std::vector<double>& b, double c) {
+    Plist* l = plistCreate(n, 1);
+    for (int i = 0; l && i < n; ++i) {
+        const Vec3 p = {static_cast<double>(i), 0.0, 0.0};
+        const Vec3 v = {std::sin(b[i]) * std::cos(c), std::sin(b[i]) * std::sin(c), std::cos(b[i])};
+        plistAppend(l, step * i, &p, 0, &v, 0);
+    }
+    return l;
+}
+
+}  // namespace
+
+// Seeded B bands around a wavy profile, parameters rising or falling: the fitted B stays in every
+// band and the list's axes carry it (tilt acos z, azimuth unchanged). Unusable ranges fail.
+TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
+    rngResetState();
+    for (int trial = 0; trial < 26; ++trial) {
+        const int n = trial < 24 ? 5 + rngBelow(30) : (trial == 24 ? 1 : 3);
+        const double step = trial == 25 ? 0.0 : (trial % 2 ? -0.7 : 0.7), c = 2.0 * rngUniform() - 1.0;
+        std::vector<double> b(n), lo(n), hi(n);
+        for (int i = 0; i < n; ++i) {
+            b[i] = 0.5 + 0.2 * std::sin(0.3 * i + trial) + 0.05 * rngUniform();
+            lo[i] = b[i] - 0.05 - 0.1 * rngUniform();
+            hi[i] = b[i] + 0.05 + 0.1 * rngUniform();
+        }
+        Plist* l = fitList(n, step, b, c);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.4, 1.2);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < n; ++i)
+            t->entries[i].b = b[i], t->entries[i].bMin = lo[i], t->entries[i].bMax = hi[i];
+        EXPECT_EQ(avoidFitBandB(t, l), trial < 24 ? 1 : -1) << trial;  // one point; equal parameters
+        for (int i = 0; i < n; ++i) {
+            EXPECT_GE(t->entries[i].b, lo[i] - 1e-9) << trial << " " << i;
+            EXPECT_LE(t->entries[i].b, hi[i] + 1e-9) << trial << " " << i;
+            EXPECT_NEAR(std::acos(l->vectors[i].z), t->entries[i].b, 1e-9);
+            EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), c, 1e-9);
+        }
+        avoidTableFree(t);
+        plistFree(l);
+    }
+}
+
+TEST(AvoidFit, RecordScales) {
+    FreeLineFillet2Args* r = fillet_rec_create(3);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->capacity, 12);
+    for (int i = 0; i < 3; ++i)
+        r->para[i] = i, r->lower[i] = -1.0 - i, r->upper[i] = 1.0 + i, r->out[i] = 0.5;
+    fillet_rec_scale(r, 2.0);
+    EXPECT_EQ(r->para[2] + r->lower[2] + r->upper[0] + r->out[1], 2.0 - 6.0 + 2.0 + 1.0);
+    fillet_rec_free(r);
+}
+
+TEST(AvoidFit, ListInsertInterpolatesTheAxis) {
+    Plist* l = fitList(2, 1.0, {0.0, 0.6}, 0.0);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(avoidListInsert(l, 0.5), 1);
+    ASSERT_EQ(l->count, 3);
+    EXPECT_NEAR(std::acos(l->vectors[1].z), 0.3, 1e-9);
+    EXPECT_EQ(avoidListInsert(l, 0.5) + avoidListInsert(l, 2.0), 1);  // already there; outside
+    EXPECT_EQ(l->count, 3);
+    plistFree(l);
+}
+
+// C bands of exactly a full turn are fitted; a wider one is refused before fitting.
+TEST(AvoidFit, CBandOfAFullTurnAtMost) {
+    collAssemblyResetState();  // no assembly: every axis is free
+    for (double extra : {0.0, 0.01}) {
+        Plist* l = fitList(4, 1.0, {0.3, 0.3, 0.3, 0.3}, 0.5);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.3, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 4; ++i)
+            t->entries[i].b = 0.3, t->entries[i].cLow = -2.0, t->entries[i].cHigh = 2.0;
+        t->entries[2].cLow = 0.5 - kPi, t->entries[2].cHigh = 0.5 + kPi + extra;
+        EXPECT_EQ(avoidFitBandC(t, l), extra > 0.0 ? -1 : 1);
+        for (int i = 0; i < 4; ++i) {  // refused: untouched; fitted: inside every band
+            const AvoidEntry& e = t->entries[i];
+            EXPECT_TRUE(extra > 0.0 ? std::fabs(e.c - 0.5) < 1e-12
+                                    : e.c >= e.cLow - 1e-9 && e.c <= e.cHigh + 1e-9)
+                << i;
+        }
+        avoidTableFree(t);
+        plistFree(l);
+    }
+}

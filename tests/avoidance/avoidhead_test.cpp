@@ -1,0 +1,251 @@
+#include "avoidance/avoidhead.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "avoidance/avoidsearch.h"
+#include "avoidance/avoidtilt.h"
+#include "collision/collassembly.h"
+#include "collision/meshutil.h"
+#include "geometry/msg_capture.h"
+#include "toolsolid.h"
+#include "workfolder.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+const Tool kHead{{40.0, 80.0}, {20.0, 20.0}};  // the head as drawn, inside its clearance
+
+void writeFile(const char* name, const std::string& text) {
+    FILE* f = std::fopen(name, "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+}
+
+// A wall y = yw over x in [x0, x1], z in [-50, 150], as two triangles.
+std::vector<Triangle3D> wall(double yw, double x0, double x1) {
+    return {Triangle3D{{{x0, yw, -50}, {x1, yw, -50}, {x1, yw, 150}}},
+            Triangle3D{{{x0, yw, -50}, {x1, yw, 150}, {x0, yw, 150}}}};
+}
+
+// The head (radius 20 from 40 to 80 above the tip) checked against obstacle triangles.
+struct HeadScene {
+    testmesh::Model part{{testmesh::slopeTri(-1000, 0)}, kBallMill, 2.0};
+    ToolDescription tool{};
+    CollSetup setup{};
+    HeadScene() {
+        collAssemblyResetState();
+        headAvoidResetState();
+        avoidTiltResetState();
+        tool.toolType = 1, tool.radius = 2, tool.cornerRadius = 2, tool.cutterTop = 40, tool.tipTop = 10;
+        tool.shaftDiameter = 6;
+    }
+    ~HeadScene() { collAssemblyResetState(); }
+    int build(const std::vector<Triangle3D>& tris) {
+        writeFile("parts.kvx",
+                  "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
+                  "o Contour[Head]()\n{\no L(x[0/20] y[0/0] z[0/0])\no L(x[/20] y[/40] z[/0])\n}\n");
+        std::string stl = "solid w\n";
+        for (const Triangle3D& t : tris) {
+            stl += "facet normal 0 0 1\nouter loop\n";
+            for (const Vec3& p : t.p)
+                stl += "vertex " + std::to_string(p.x) + " " + std::to_string(p.y) + " " +
+                       std::to_string(p.z) + "\n";
+            stl += "endloop\nendfacet\n";
+        }
+        writeFile("wall.stl", stl + "endsolid w\n");
+        setup = CollSetup{"parts.kvx", 1, "wall.stl", "", "", "", 0.5, 0.5, 0.5, 0.002};
+        return coll_setup_assembly(&part.m, &tool, 0, &setup);
+    }
+};
+
+// n points along x, axes tilted by b towards +y.
+Plist* pathAlongX(int n, double b, double step = 2.0) {
+    Plist* l = plistCreate(n, 1);
+    for (int i = 0; l && i < n; ++i) {
+        const Vec3 p = {step * i, 0, 0}, a = {0, std::sin(b), std::cos(b)};
+        plistAppend(l, step * i, &p, 0, &a, 0);
+    }
+    return l;
+}
+
+// A table as the driver prepares it, states from the assembly check.
+AvoidTable* preparedTable(Plist* l, const HeadAvoidParams& hp) {
+    AvoidTable* t = avoidTableCreate(l, hp.leadAngle, hp.maxTilt);
+    for (int32_t i = 0; t && i < t->count; ++i) {
+        AvoidEntry& e = t->entries[i];
+        vecTiltAngle(&l->vectors[i], &e.b);
+        e.cLow = e.c - hp.cMinus, e.cHigh = e.c + hp.cPlus;
+        e.state = coll_check_full(&l->points[i], &l->vectors[i], nullptr) == 1 ? 0 : 1;
+    }
+    if (t) avoidLimitPassA(t, hp.maxTilt);
+    return t;
+}
+
+HeadAvoidParams params(uint16_t mode, int16_t selection) {
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, mode, selection, 0.1, 1.0, 2.0, 15.0, 15.0);
+    return hp;
+}
+
+}  // namespace
+
+// Seeded walls beside a path, every axis and selection mode: every axis handed back is free of the head
+// as drawn; a path without collisions comes back unchanged.
+TEST(AvoidHead, ReturnedAxesAreFreeOfTheHead) {
+    rngResetState();
+    const uint16_t modes[][2] = {{1, 0}, {1, 2}, {3, 0}, {3, 2}, {2, 0}, {2, 2}, {4, 0}, {4, 2}};
+    int colliding = 0, cut = 0;
+    for (int scene = 0; scene < 16; ++scene) {
+        HeadScene s;
+        const int n = 8 + rngBelow(20);
+        const double yw = O::uni(30, 45), x0 = O::uni(-10, 2.0 * n), x1 = x0 + O::uni(5, 40),
+                     b0 = O::uni(0.4, 0.9);
+        const std::vector<Triangle3D> tris = wall(yw, x0, x1);
+        ASSERT_EQ(s.build(tris), 1);
+        Plist* l = pathAlongX(n, scene == 0 ? 0.05 : b0);
+        ASSERT_NE(l, nullptr);
+        const std::vector<Vec3> before(l->vectors, l->vectors + n);
+        for (int i = 0; i < n; ++i) colliding += toolHits(kHead, l->points[i], l->vectors[i], tris);
+        const HeadAvoidParams hp = params(modes[scene % 8][0], modes[scene % 8][1]);
+        const int r = avoidToolHeadCollision(l, &hp);
+        EXPECT_TRUE(r == 1 || (hp.axisMode == 2 && r < 0))
+            << scene;  // C alone may fail: bands turn both ways
+        cut += r < 0;
+        for (int32_t i = 0; i < l->count; ++i) {
+            EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << scene << " " << i;
+            if (hp.axisMode % 2) {
+                EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), kPi / 2, 1e-9);  // C kept
+            }
+        }
+        for (int i = 0; scene == 0 && i < n; ++i) {
+            EXPECT_TRUE(l->vectors[i].y == before[i].y && l->vectors[i].z == before[i].z);
+        }
+        plistFree(l);
+    }
+    EXPECT_GT(colliding, 100);  // before
+    EXPECT_LE(cut, 4);
+}
+
+// Selective B over one colliding run of 25 points: the last point, then 12, 2, 22 are searched.
+TEST(AvoidHead, SelectivePassSamplesFromTheMiddleOut) {
+    HeadScene s;
+    ASSERT_EQ(s.build(wall(40, -10, 100)), 1);
+    Plist* l = pathAlongX(25, 0.6);
+    ASSERT_NE(l, nullptr);
+    const HeadAvoidParams hp = params(1, 2);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(t->entries[i].flag != 0, i == 2 || i == 12 || i == 22 || i == 24) << i;
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// The warning and the activation messages go out once per process (C modes included), 7154 every time.
+TEST(AvoidHead, MessagesOnceOrEveryTime) {
+    collAssemblyResetState();  // nothing built: every axis is free
+    headAvoidResetState();
+    MessageCapture capture(9);
+    Plist* l = pathAlongX(3, 0.3);
+    ASSERT_NE(l, nullptr);
+    const struct {
+        uint16_t mode;
+        int16_t selection;
+        int result;
+        bool reset;  // a new process
+    } calls[] = {{1, 0, 1, false},  {2, 2, 1, false}, {1, 5, -2, false}, {1, 2, 1, false},
+                 {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false}};
+    for (const auto& c : calls) {
+        if (c.reset) headAvoidResetState();
+        const HeadAvoidParams hp = params(c.mode, c.selection);
+        AvoidTable* t = preparedTable(l, hp);
+        ASSERT_NE(t, nullptr);
+        const int r = selectAvoidanceMode(t, l, &hp);
+        EXPECT_EQ(r >= 0 ? 1 : r, c.result);
+        avoidTableFree(t);
+    }
+    const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0", "6011,0", "7153,0"};
+    EXPECT_EQ(capture.messages(), want);
+    plistFree(l);
+}
+
+// 12 points, 3 of them still colliding after the first selective pass (3 > 12 / 6): the pass gives
+// up with -3 and the temporary global pass, announced by 7155 every time, frees the range.
+TEST(AvoidHead, SelectiveGivesWayToTheGlobalPass) {
+    HeadScene s;
+    std::vector<Triangle3D> tris = wall(40, -10, 150), near = wall(24, -5, 12);
+    tris.insert(tris.end(), near.begin(), near.end());
+    ASSERT_EQ(s.build(tris), 1);
+    const HeadAvoidParams hp = params(1, 2);
+    Plist* l = pathAlongX(12, 0.6, 10.0);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(headAvoidSelectiveB(t, l, &hp), kHeadAvoidNoConverge);
+    int32_t points = 0;
+    headAvoidCountHits(t, &points);
+    EXPECT_EQ(points, 3);
+    avoidTableFree(t);
+    plistFree(l);
+    MessageCapture capture(9);
+    for (int k = 0; k < 2; ++k) {
+        l = pathAlongX(12, 0.6, 10.0);
+        ASSERT_NE(l, nullptr);
+        t = preparedTable(l, hp);
+        ASSERT_NE(t, nullptr);
+        EXPECT_GE(selectAvoidanceMode(t, l, &hp), 0);
+        for (int32_t i = 0; i < l->count; ++i)
+            EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        avoidTableFree(t);
+        plistFree(l);
+    }
+    EXPECT_EQ(capture.countOf("7155,0"), 2);
+    EXPECT_EQ(capture.countOf("7151,0") + capture.countOf("6011,0"), 2);
+}
+
+// A roof that the head meets at every B from point 10 on: the range is restored and the path ends
+// before its first collision, with the code of that hit; a B-only mode gets no retry.
+TEST(AvoidHead, UnsolvableRangeCutsThePath) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = {Triangle3D{{{40, -200, 55}, {300, -200, 55}, {300, 200, 55}}},
+                                          Triangle3D{{{40, -200, 55}, {300, 200, 55}, {40, 200, 55}}}};
+    ASSERT_EQ(s.build(tris), 1);
+    Plist* l = pathAlongX(20, 0.3);
+    ASSERT_NE(l, nullptr);
+    const Vec3 axis0 = l->vectors[0];
+    const HeadAvoidParams hp = params(1, 0);
+    EXPECT_EQ(avoidToolHeadCollision(l, &hp), kCollHead);
+    EXPECT_EQ(l->count, 10);
+    for (int32_t i = 0; i < l->count; ++i) {
+        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        EXPECT_EQ(l->vectors[i].y, axis0.y);
+    }
+    plistFree(l);
+}
+
+// The turn of C away from the obstacle finds a free (C, B) pair and hands both back; the C widths of
+// the cycle are degrees.
+TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const HeadAvoidParams hp = params(3, 0);
+    EXPECT_NEAR(hp.cPlus, 0.2618, 1e-4);
+    AvoidEntry e{};
+    e.b = 0.6, e.c = kPi / 2, e.bMin = 0.4, e.bMax = 0.8;
+    const Vec3 p = {0, 0, 0};
+    double c = NAN, b = NAN;
+    ASSERT_EQ(avoidFindCAndB(&e, &p, kPi / 2, kPi / 2, &c, &b), 1);
+    EXPECT_GE(b, e.bMin);
+    EXPECT_LE(b, e.bMax);
+    EXPECT_LE(std::fabs(c - e.c), kPi / 2 + 0.0436);
+    const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+    EXPECT_FALSE(toolHits(kHead, p, a, tris));
+}

@@ -1,0 +1,93 @@
+#include "avoidance/avoidsearch.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "avoidance/avoidhead.h"
+#include "geometry/rng.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+}  // namespace
+
+TEST(AvoidSearch, ChainsMarkEntriesThatMissANeighbour) {
+    struct Case {
+        std::vector<std::pair<double, double>> iv;
+        int result;
+        std::vector<int32_t> flags;
+    } cases[] = {
+        {{{0.1, 0.5}, {0.4, 0.9}, {0.8, 1.0}}, 1, {0, 0, 0}},
+        {{{0.1, 0.3}, {0.4, 0.9}, {0.5, 1.0}},
+         0,
+         {-1, -1, 0}},  // the last is checked only by its predecessor
+        {{{0.1, 0.5}, {0.4, 0.9}, {0.95, 1.0}}, 0, {0, -1, 0}},
+        {{{0.1, 0.5}, {0.5, 0.9}}, 1, {0, 0}},  // touching intervals meet
+    };
+    for (const Case& c : cases) {
+        std::vector<AvoidEntry> e(c.iv.size(), AvoidEntry{});
+        for (size_t i = 0; i < e.size(); ++i) {
+            e[i].bMin = c.iv[i].first, e[i].bMax = c.iv[i].second;
+            // The same intervals as C bands a whole turn apart: unwrapped, the chain is the same.
+            e[i].cLow = c.iv[i].first + 2 * kPi * (i % 2), e[i].cHigh = c.iv[i].second + 2 * kPi * (i % 2);
+        }
+        std::vector<AvoidEntry> e2 = e;
+        const int32_t n = static_cast<int32_t>(e.size());
+        AvoidTable t{n, n, 0.0, 1.0, 0, e.data()}, t2{n, n, 0.0, 1.0, 0, e2.data()};
+        EXPECT_EQ(avoidCheckIntervalChain(&t), c.result);
+        EXPECT_EQ(avoidCheckCBandChain(&t2), c.result);
+        for (int32_t i = 0; i < n; ++i) EXPECT_EQ(e[i].flag * 10 + e2[i].flag, c.flags[i] * 11) << i;
+    }
+}
+
+// Seeded bands and angles: membership modulo 2 pi against a scan over whole turns.
+TEST(AvoidSearch, CInBandModuloFullTurns) {
+    rngResetState();
+    for (int k = 0; k < 500; ++k) {
+        AvoidEntry e{};
+        e.cLow = -10.0 + 20.0 * rngUniform();
+        e.cHigh = e.cLow + (k % 5 == 0 ? 7.0 : 3.0) * rngUniform();
+        const double c = -20.0 + 40.0 * rngUniform();
+        bool want = e.cHigh - e.cLow >= 2 * kPi;
+        for (int turn = -10; turn <= 10; ++turn)
+            want =
+                want || std::fabs(c + 2 * kPi * turn - 0.5 * (e.cLow + e.cHigh)) <= 0.5 * (e.cHigh - e.cLow);
+        EXPECT_EQ(avoidCInBand(&e, c), want ? 1 : 0) << e.cLow << " " << e.cHigh << " " << c;
+    }
+    AvoidEntry z{};
+    z.cLow = z.cHigh = 1.0;
+    EXPECT_EQ(avoidCInBand(&z, 1.0 + 2 * kPi + 5e-6) * 2 + avoidCInBand(&z, 1.0 + 2e-5), 2);
+}
+
+TEST(AvoidHead, RangesAndCollisionRuns) {
+    const uint8_t kinds[] = {2, 0, 0, 10, 1, 2, 2, 0};  // ranges: runs of kinds other than 2 and 10
+    Plist* l = plistCreate(8, 1);
+    ASSERT_NE(l, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        const Vec3 p = {static_cast<double>(i), 0, 0};
+        plistAppend(l, i, &p, static_cast<uint16_t>(kinds[i] << 8), nullptr, 0);
+    }
+    const int want[][4] = {
+        {0, 1, 1, 2}, {3, 1, 4, 4}, {5, 1, 7, 7}, {8, 0, -1, -1}};  // from, result, start, end
+    for (const auto& w : want) {
+        int32_t s = 0, e = 0;
+        EXPECT_EQ(headAvoidNextRange(w[0], l, &s, &e), w[1]);
+        EXPECT_EQ(s * 100 + e, w[2] * 100 + w[3]) << w[0];
+    }
+    plistFree(l);
+    std::vector<AvoidEntry> en(9, AvoidEntry{});
+    for (int i : {0, 1, 4, 6, 7, 8}) en[i].state = 1;
+    AvoidTable t{9, 9, 0.0, 1.0, 0, en.data()};
+    int32_t points = 0, s = 0, e = 0;
+    EXPECT_EQ(headAvoidCountHits(&t, &points) * 10 + points, 36);
+    for (const auto& r : {std::array<int, 3>{1, 1, 1}, {2, 4, 4}, {5, 6, 8}}) {  // from, start, end
+        EXPECT_EQ(headAvoidNextHitRun(&t, r[0], &s, &e), 1);
+        EXPECT_EQ(s * 100 + e, r[1] * 100 + r[2]) << r[0];
+    }
+    headAvoidClearStates(&t);
+    EXPECT_EQ(headAvoidCountHits(&t, &points) + headAvoidNextHitRun(&t, 0, &s, &e), 0);
+}

@@ -1,0 +1,77 @@
+#include "plunge/cornerround.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "geometry/plist.h"
+#include "geometry/rng.h"
+#include "geometry/seg3d.h"
+
+namespace {
+
+// Two straight legs meeting at the origin with a turn of turnDeg, sampled every step.
+Plist* bentPath(double turnDeg, double legIn, double legOut, double step) {
+    const double a = turnDeg * M_PI / 180;
+    Plist* l = plistCreate(4000, 1);
+    double t = 0;
+    for (double s = -legIn; s <= legOut + 1e-9; s += step, t += step) {
+        const Vec3 p = s < -1e-9 ? Vec3{s, 0, 0} : Vec3{s * std::cos(a), s * std::sin(a), 0};
+        plistAppend(l, t, &p, 0, nullptr, 0);
+    }
+    return l;
+}
+
+double maxTurn(const Plist* p) {
+    double m = 0;
+    for (int32_t i = 1; i + 1 < p->count; ++i)
+        m = std::max(m, turnAngleDeg(&p->points[i - 1], &p->points[i], &p->points[i + 1]));
+    return m;
+}
+
+}  // namespace
+
+TEST(CornerRound, TurnAnglesCornersAndStraightPaths) {
+    const Vec3 o{0, 0, 0}, x{1, 0, 0};
+    const Vec3 next[] = {{2, 0, 0}, {1, 1, 0}, {0, 0, 0}, {1, 0, 1e-6}, {2, 0, 1}};
+    const double deg[] = {0, 90, 180, 0, 45};
+    for (int i = 0; i < 5; ++i) EXPECT_NEAR(turnAngleDeg(&o, &x, &next[i]), deg[i], 1e-9);
+    Plist* p = bentPath(60, 3, 3, 1);
+    EXPECT_EQ(findCorner(p, 0, 60 - 1e-9), 3);
+    EXPECT_EQ(findCorner(p, 4, 30), -1);
+    plistFree(p);
+    p = bentPath(0, 5, 5, 0.5);
+    const int32_t n = p->count;
+    p->flags[3] = static_cast<uint16_t>(3 << 8);
+    EXPECT_EQ(plistProcessRuns(p, 30, 0.2), 0);
+    EXPECT_EQ(p->count, n);
+    for (int32_t i = 0; i < n; ++i) EXPECT_NE(p->flags[i] >> 8, 3);
+    plistFree(p);
+    p = bentPath(90, 0.01, 4, 0.01);  // fillet ends would fall before the path's start: left sharp
+    EXPECT_EQ(filletCorner(1, p, 0.5), -1);
+    EXPECT_EQ(plistProcessRuns(p, 45, 0.5), 1);
+    EXPECT_NEAR(maxTurn(p), 90, 1e-6);
+    plistFree(p);
+}
+
+TEST(CornerRound, RandomCornersAreRoundedWithinTheTolerance) {
+    rngResetState();
+    for (int trial = 0; trial < 12; ++trial) {
+        const double turn = 40 + 100 * rngUniform(), tol = 0.05 + 0.3 * rngUniform();
+        Plist *p = bentPath(turn, 4, 4, 0.5), *original = bentPath(turn, 4, 4, 0.5);
+        EXPECT_GE(plistProcessRuns(p, 30, tol), 1);  // the transition's own polygon may be rounded again
+        EXPECT_LT(maxTurn(p), turn * 0.75);
+        const Vec3 corner{0, 0, 0};
+        double nearest = 1e300;
+        for (int32_t i = 0; i < p->count; ++i) {
+            EXPECT_LE(nearestOnPolyline3D(original->points, original->count, &p->points[i], nullptr, nullptr),
+                      1.5 * tol + 1e-6);
+            nearest = std::min(nearest, dist3D(&p->points[i], &corner));
+            EXPECT_TRUE(i == 0 || p->parameters[i] > p->parameters[i - 1]);
+        }
+        EXPECT_GT(nearest, 1e-3);  // the corner itself is cut
+        EXPECT_LE(nearest, 1.5 * tol + 1e-6);
+        plistFree(p);
+        plistFree(original);
+    }
+}

@@ -1,0 +1,167 @@
+#include "plunge/pathspace.h"
+
+#include <gtest/gtest.h>
+
+#include "geometry/rng.h"
+#include "geometry/seg3d.h"
+#include "plunge/pathlink.h"
+#include "sidetest.h"
+
+namespace {
+
+double uni(double a, double b) {
+    return a + (b - a) * rngUniform();
+}
+double chord(double r, double da) {
+    return 2 * r * std::sin(da / 2);
+}
+
+}  // namespace
+
+TEST(PathSpacing, PairDistanceOrderAndStartValue) {
+    struct Case {
+        double angleB, start;
+        int leadA, swapAt, result;
+        double distance;  // < 0: the value passed in
+    } cases[] = {
+        {0.1, 1000, 0, -1, 1, chord(10, 0.1)},
+        {-0.1, 1000, 0, -1, -1, 0},
+        {0.1, 0.5, 1, -1, 1, -1},              // a lead-in start keeps a smaller value
+        {0.1, 0.5, 0, -1, 1, chord(10, 0.1)},  // a cut start replaces it
+        {0.1, 1000, 0, 9, -1, 0},              // one point past B far from the start
+    };
+    for (const Case& c : cases) {
+        Plist *a = ray(0, 11, c.leadA), *b = ray(c.angleB);
+        if (c.swapAt >= 0) pathRotateZ(&a->points[c.swapAt], 0.11);
+        double d = c.start;
+        EXPECT_EQ(pathPairDistance(a, b, &d), c.result);
+        if (c.result == 1) {
+            EXPECT_NEAR(d, c.distance < 0 ? c.start : c.distance, 1e-9);
+        }
+        plistFree(a);
+        plistFree(b);
+    }
+    Plist *empty = none(), *b = ray(0);
+    double d = 7;
+    EXPECT_EQ(pathPairDistance(empty, b, &d), 0);
+    plistFree(empty);
+    plistFree(b);
+    // Random paths in order: the distance equals the densely sampled point-to-polyline minimum.
+    rngResetState();
+    for (int trial = 0; trial < 10; ++trial) {
+        std::vector<Polar> pa, pb;
+        for (int i = 0; i < 8; ++i) {
+            pa.push_back({double(i), 10 + 2.0 * i + uni(0, 1), uni(0, 0.2), uni(0, 3), 0});
+            pb.push_back({double(i), 10 + 2.0 * i + uni(0, 1), uni(0.3, 0.5), uni(0, 3), 0});
+        }
+        Plist *pa2 = polarPath(pa), *pb2 = polarPath(pb);
+        double expected = 1e300;
+        for (auto [from, to] : {std::pair{pa2, pb2}, std::pair{pb2, pa2}})
+            for (int i = 0; i < 8; ++i)
+                for (int j = 0; j < 7; ++j)
+                    for (int k = 0; k <= 1000; ++k) {
+                        const Vec3 &u = to->points[j], &v = to->points[j + 1];
+                        const double f = k / 1000.0;
+                        const Vec3 q{u.x + f * (v.x - u.x), u.y + f * (v.y - u.y), u.z + f * (v.z - u.z)};
+                        expected = std::min(expected, dist3D(&q, &from->points[i]));
+                    }
+        d = 1000;
+        ASSERT_EQ(pathPairDistance(pa2, pb2, &d), 1);
+        EXPECT_NEAR(d, expected, 1e-3);
+        plistFree(pa2);
+        plistFree(pb2);
+    }
+}
+
+TEST(PathSpacing, MinDistanceOverNeighbourPairs) {
+    struct Case {
+        std::vector<double> angles;  // NAN: an empty list
+        int result;
+        double distance;
+    } cases[] = {{{0.0, 0.1}, 1, chord(10, 0.1)},
+                 {{0.0, NAN, NAN, 0.3}, 1, chord(10, 0.3)},
+                 {{0.0, 0.1, 0.3, 0.6}, 1, chord(10, 0.1)},
+                 {{0.0, 0.2, 0.3, 0.25}, -1, 0},
+                 {{0.0, 0.1, 0.2}, 0, 0}};
+    for (const Case& c : cases) {
+        std::vector<Plist*> lists;
+        for (double a : c.angles) lists.push_back(std::isnan(a) ? none() : ray(a));
+        PlistArray* array = arrayOf(lists);
+        double d = 0;
+        EXPECT_EQ(minPathDistance(array, &d), c.result);
+        if (c.result == 1) {
+            EXPECT_NEAR(d, c.distance, 1e-9);
+        }
+        plistArrayFree(array);
+    }
+}
+
+TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
+    // Inner lists coincide at angle 0.1 up to parameter 5; the outer ones come closest at 1.
+    auto inner = [](double end, double lead, int leadIn) {
+        std::vector<Polar> pts;
+        for (int i = 0; i <= 10; ++i)
+            pts.push_back({double(i), 10.0 + i,
+                           i < leadIn ? lead
+                           : i <= 5   ? 0.1
+                                      : end,
+                           0, i < leadIn ? 2 : 0});
+        return polarPath(pts);
+    };
+    auto outer = [](double angle) {
+        Plist* l = ray(angle);
+        pathRotateZ(&l->points[1], -angle / 4);
+        return l;
+    };
+    PlistArray* lists = arrayOf({outer(-0.2), inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2)});
+    ASSERT_EQ(repairPathDistance(nullptr, lists), 1);
+    for (int k = 1; k <= 2; ++k)
+        for (int i = 0; i <= 10; ++i)
+            EXPECT_NEAR(polar(lists->lists[k]->points[i]),
+                        i == 0   ? 0
+                        : i <= 5 ? 0.1 - 0.1 * (5 - i) / 4.0
+                                 : 0.1 * k - 0.05,
+                        1e-9);
+    plistArrayFree(lists);
+    PlistArray* apart = arrayOf({ray(-0.2), ray(0.05), ray(0.15), ray(0.2)});
+    EXPECT_EQ(repairPathDistance(nullptr, apart), -1);
+    plistArrayFree(apart);
+    // Lead-ins (3 points) starting outside list 0 fade onto the bisector; the first cut point stays.
+    lists = arrayOf({ray(-0.2), inner(0.05, -0.3, 3), inner(0.15, 0.1, 3), ray(0.2)});
+    EXPECT_EQ(innerPathsInside(lists), 0);
+    ASSERT_EQ(repairInnerPathStarts(lists), 1);
+    for (int k = 1; k <= 2; ++k)
+        for (int i = 0; i <= 3; ++i)
+            EXPECT_NEAR(polar(lists->lists[k]->points[i]), (i == 3 || k == 2 ? 0.1 : -0.3) * i / 3.0, 1e-9);
+    EXPECT_EQ(repairInnerPathStarts(lists), 0);
+    plistArrayFree(lists);
+}
+
+TEST(PathLink, LeadInsMeetAtOneLinkPoint) {
+    for (int lead : {0, 11}) {  // no lead-in, or one never followed by a cut: nothing changes
+        Plist *a = ray(0, 11, lead), *b = ray(0.1, 11, 2);
+        const Vec3 before = b->points[0];
+        EXPECT_EQ(linkPathEnds(a, b), -1);
+        EXPECT_EQ(b->points[0].y, before.y);
+        plistFree(a);
+        plistFree(b);
+    }
+    // Lead-ins from either side ending at the same first cut point keep it as the link.
+    Plist* a = polarPath({{0, 20, -0.3, 0, 2}, {1, 20, -0.2, 0, 2}, {2, 20, 0, 0, 0}, {3, 21, 0, 0, 0}});
+    Plist* b = polarPath({{0, 20, 0.3, 0, 2}, {1, 20, 0.2, 0, 2}, {2, 20, 0, 0, 0}, {3, 21, 0.1, 0, 0}});
+    ASSERT_EQ(linkPathEnds(a, b), 1);
+    for (Plist* l : {a, b}) {
+        EXPECT_NEAR(dist3D(&l->points[1], &l->points[2]), 0, 1e-9);
+        EXPECT_EQ(l->flags[1] >> 8, 2);
+        plistFree(l);
+    }
+    // A lone link point between cut points of b becomes the middle of its neighbours.
+    a = ray(0, 6, 1);
+    b = polarPath(
+        {{0, 10, 0.1, 0, 2}, {1, 11, 0.1, 0, 0}, {2, 40, 0.5, 0, 2}, {3, 13, 0.1, 0, 0}, {4, 14, 0.1, 0, 0}});
+    ASSERT_EQ(linkPathEnds(a, b), 1);
+    EXPECT_NEAR(std::hypot(b->points[2].x, b->points[2].y), 12, 1e-9);
+    EXPECT_EQ(b->flags[2] >> 8, 0);
+    plistFree(a);
+    plistFree(b);
+}

@@ -1,0 +1,225 @@
+#include "plunge/plungerows.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "channeltest.h"
+#include "plunge/cutlist.h"
+#include "plunge/cycparams.h"
+#include "plunge/pathspace.h"
+#include "plunge/profile2d.h"
+#include "sidetest.h"
+
+namespace {
+
+struct Owned {
+    Profile2D* start = nullptr;
+    PlistArray* sides = nullptr;
+    CutListSet* set = nullptr;
+    ~Owned() {
+        freeProfile2D(start);
+        plistArrayFree(sides);
+        cutListSetFree(set);
+    }
+};
+
+// Start profile from (5, z) to (200, z + rise).
+Profile2D* line(double z, double rise) {
+    Profile2D* p = newProfile2D(2);
+    p->points[0] = {5, z};
+    p->points[1] = {200, z + rise};
+    p->count = 2;
+    recomputeProfile2DParams(p);
+    return p;
+}
+
+// Side lists at -0.3 and 0.3; with a splitter, inner lists at -+0.05 cutting from parameter 8.
+PlistArray* channel(bool splitter) {
+    return arrayOf({ray(-0.3, 21, 2), splitter ? ray(-0.05, 21, 8) : none(),
+                    splitter ? ray(0.05, 21, 8) : none(), ray(0.3, 21)});
+}
+
+// Largest distance from samples of the cut lines of a to the nearest cut line of b.
+double bruteGap(const CutRecordList* a, const CutRecordList* b) {
+    double worst = 0;
+    for (int32_t i = 0; i < a->count; ++i)
+        for (int k = 0; k <= 20; ++k) {
+            const CutRecord& c = a->records[i];
+            Vec3 x{c.top.x + k / 20.0 * (c.bottom.x - c.top.x), c.top.y + k / 20.0 * (c.bottom.y - c.top.y),
+                   c.top.z + k / 20.0 * (c.bottom.z - c.top.z)};
+            double best = 1e300;
+            for (int32_t j = 0; j < b->count; ++j) {
+                const Vec3 &s = b->records[j].top, &e = b->records[j].bottom;
+                const Vec3 d{e.x - s.x, e.y - s.y, e.z - s.z}, w{x.x - s.x, x.y - s.y, x.z - s.z};
+                const double h = vecDot3D(&w, &d) / vecDot3D(&d, &d);
+                const Vec3 foot{s.x + h * d.x, s.y + h * d.y, s.z + h * d.z};
+                best = std::min(best, dist3D(&x, &foot));
+            }
+            worst = std::max(worst, best);
+        }
+    return worst;
+}
+
+}  // namespace
+
+TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
+    struct Case {
+        double r, phi, precision;
+        int points;  // 0: the closed form
+    } cases[] = {{10, 0.5, 0.01, 0},
+                 {10, -1.0, 0.1, 0},
+                 {1e-6, 1.0, 0.01, 2},
+                 {10, 0.5, 25, 2},
+                 {10, 0.5, 0, kRowArcMaxSegments + 1},
+                 {10, 0.5, -1, kRowArcMaxSegments + 1}};
+    const Vec3 a{0, 0, 1}, b{0, 1, 0};
+    for (const Case& c : cases) {
+        cycleParams()->precision = c.precision;
+        Plist* row = plistCreate(8000, 1);
+        const Vec3 from{c.r, 0, 2}, to{c.r * std::cos(c.phi), c.r * std::sin(c.phi), 2};
+        ASSERT_EQ(rowArc(&from, &a, &to, &b, row), 1);
+        EXPECT_EQ(row->count,
+                  c.points ? c.points : int(std::fabs(c.phi) / (2 * std::acos(1 - c.precision / c.r))) + 2);
+        double length = 0;
+        for (int32_t i = 1; i < row->count; ++i) length += dist3D(&row->points[i - 1], &row->points[i]);
+        EXPECT_NEAR(row->parameters[row->count - 1], length, 1e-9);
+        EXPECT_NEAR(polar(row->points[row->count - 1]), c.r < 1e-5 ? 0 : c.phi, 1e-9);
+        EXPECT_NEAR(row->vectors[row->count - 1].y, 1, 1e-9);
+        plistFree(row);
+    }
+    cycleParamsResetState();
+    Plist *ra = plistCreate(4000, 1), *rb = plistCreate(4000, 1);
+    Owned o;
+    o.sides = channel(true);
+    EXPECT_EQ(rowAtParam(ra, rb, o.sides, 4), 1);  // the inner lists do not cut there yet
+    EXPECT_NEAR(polar(ra->points[ra->count - 1]), 0.3, 1e-9);
+    ASSERT_EQ(rowAtParam(ra, rb, o.sides, 12), 2);
+    EXPECT_NEAR(polar(ra->points[ra->count - 1]) - polar(rb->points[0]), -0.1, 1e-9);
+    EXPECT_EQ(rowAtParam(ra, rb, o.sides, 25), -1);
+    plistFree(ra);
+    plistFree(rb);
+}
+
+TEST(PlungeRows, RecordsAtStationsRunAgainstTheRow) {
+    Owned o;
+    o.start = line(5, 0.001);
+    const Vec3 up{0, 0, 1}, back{0, -0.8, 0.6}, from{20, 0, 0}, to{20 * std::cos(0.4), 20 * std::sin(0.4), 0};
+    for (int uniform : {0, 1}) {
+        Plist* row = plistCreate(4000, 1);
+        ASSERT_EQ(rowArc(&from, &up, &to, &up, row), 1);
+        CutRecordList* cuts = rowCuts(o.start, row, 1.3, uniform);
+        ASSERT_NE(cuts, nullptr);
+        const double length = row->parameters[row->count - 1];
+        const int n = int(length / 1.3) + 1;
+        EXPECT_EQ(cuts->count, n + 1);
+        for (int k = 0; k <= n && k < cuts->count; ++k) {
+            Vec3 p;
+            plistPointAtParam(row, std::min(1.0, uniform ? double(k) / n : k * 1.3 / length) * length, &p);
+            EXPECT_NEAR(dist3D(&cuts->records[k].bottom, &p), 0, 1e-9);
+            EXPECT_NEAR(cuts->records[k].top.z, 5, 1e-3);
+            EXPECT_EQ(cuts->records[k].kind, k == 0 || k == n ? 1 : 0);
+        }
+        idx5CutListFree(cuts);
+        // An axis leaning back against the row's first segment stores the records in reverse.
+        for (int32_t i = 0; i < row->count; ++i) row->vectors[i] = back;
+        cuts = rowCuts(o.start, row, 1.3, uniform);
+        ASSERT_NE(cuts, nullptr);
+        ASSERT_GT(cuts->count, 0);
+        EXPECT_NEAR(dist3D(&cuts->records[0].bottom, &row->points[row->count - 1]), 0, 1e-9);
+        idx5CutListFree(cuts);
+        row->count = 1;
+        EXPECT_EQ(rowCuts(o.start, row, 1, 1), nullptr);
+        plistFree(row);
+    }
+}
+
+TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
+    struct Case {
+        bool split;
+        double isoStart, isoEnd;
+        int entry;
+    } cases[] = {{false, 0, 1, 0}, {false, 0.25, 0.75, 0}, {true, 0, 1, 0}, {false, 0, 1, 1}};
+    for (const Case& c : cases) {
+        cycleParamsResetState();
+        CycleParams* cp = cycleParams();
+        cp->isoStart = c.isoStart, cp->isoEnd = c.isoEnd, cp->entryPos = int16_t(c.entry);
+        cp->tCutwidth = 2.5;  // the secant search closes in on the target 2 from above
+        Owned o;
+        o.start = line(5, 0.001);
+        o.sides = channel(c.split);
+        o.set = buildPlungeRows(o.sides, o.sides, o.start, 2);
+        ASSERT_TRUE(o.set);
+        ASSERT_GT(o.set->count, 2);
+        const double tA = c.split ? 8 : 2, lo = tA + c.isoStart * (20 - tA),
+                     hi = 20 - (1 - c.isoEnd) * (20 - tA);
+        EXPECT_NEAR(o.set->values[0], c.entry == 1 ? hi : lo, 1e-9);
+        bool halves = false;
+        for (int32_t i = 0; i < o.set->count; ++i) {
+            EXPECT_TRUE(o.set->values[i] >= lo - 1e-9 && o.set->values[i] <= hi + 1e-9);
+            halves |= o.set->keys[i] == 2;
+            for (int32_t j = i - 1; j >= 0; --j)
+                if (o.set->keys[j] == 0 || o.set->keys[i] == 0 || o.set->keys[j] == o.set->keys[i]) {
+                    EXPECT_TRUE(o.set->values[j] == o.set->values[i] ||
+                                bruteGap(o.set->lists[i], o.set->lists[j]) < 2.5 + 1e-6);
+                    break;
+                }
+        }
+        EXPECT_EQ(halves, c.split);
+    }
+    cycleParamsResetState();
+    Owned o;  // rowBetween: needs two rows, a whole row and a positive step
+    o.start = line(5, 0.001);
+    o.sides = channel(true);
+    o.set = cutListSetCreate(8);
+    EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 4), -1);
+    EXPECT_EQ(rebuildLastRow(o.start, o.set, 0, o.sides, 0.5), -1);
+    for (double t : {2.0, 3.5}) ASSERT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, &t), 1);
+    EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 12), -1);
+    EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 0, 3), -1);
+    EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3), 1);
+    EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count - 1, o.sides, 0.5), 1);
+}
+
+TEST(PlungeRows, ExampleImpellerRowsStayInTheSectorAndWithinTheStepover) {
+    cycleParamsResetState();
+    HubShroud* pair = exampleChannel();
+    ASSERT_NE(pair, nullptr);
+    // Walls on the hub wrapping by 0.6 rad along the channel, 0.6 rad apart; axes toward the shroud.
+    const double length = pair->hub->param[pair->hub->count - 1];
+    std::vector<Plist*> walls;
+    for (double offset : {-0.3, 0.3}) {
+        Plist* l = plistCreate(256, 1);
+        for (int i = 0; i <= 100; ++i) {
+            Vec2 h, sh;
+            evalHubShroud(pair, length * i / 100, &h, &sh);
+            Vec3 p, top;
+            meridianToWorld(&h, 0.006 * i + offset, &p);
+            meridianToWorld(&sh, 0.006 * i + offset, &top);
+            Vec3 axis{top.x - p.x, top.y - p.y, top.z - p.z};
+            vecNormalize3D(&axis, &axis);
+            plistAppend(l, length * i / 100, &p, 0, &axis, 1);
+        }
+        walls.push_back(l);
+    }
+    Owned o;
+    o.sides = arrayOf({walls[0], none(), none(), walls[1]});
+    o.start = copyProfile2D(pair->shroud);
+    const double stepover = cycleParams()->horizustel;
+    cycleParams()->tCutwidth = stepover;  // rows aimed below the stepover, accepted within it
+    o.set = buildPlungeRows(o.sides, o.sides, o.start, 0.8 * stepover);
+    ASSERT_TRUE(o.set);
+    ASSERT_GT(o.set->count, 5);
+    for (int32_t i = 0; i < o.set->count; ++i) {
+        Vec3 p0, p3;
+        ASSERT_GE(plistPointAtParam(o.sides->lists[0], o.set->values[i], &p0), 0);
+        ASSERT_GE(plistPointAtParam(o.sides->lists[3], o.set->values[i], &p3), 0);
+        for (int32_t k = 0; k < o.set->lists[i]->count; ++k) {
+            const Vec3& b = o.set->lists[i]->records[k].bottom;
+            EXPECT_TRUE(pathSignedAngle(&p0, &b) >= -1e-6 && pathSignedAngle(&b, &p3) >= -1e-6);
+        }
+        EXPECT_TRUE(i == 0 || bruteGap(o.set->lists[i], o.set->lists[i - 1]) < stepover + 1e-6) << i;
+    }
+    freeHubShroud(pair);
+    cycleParamsResetState();
+}

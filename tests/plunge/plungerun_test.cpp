@@ -1,0 +1,263 @@
+#include "plunge/plungerun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "collision/collreport.h"
+#include "kernel/cyc3d.h"
+#include "kernel/cycle.h"
+#include "kernel/msg.h"
+#include "kernel/ncchan.h"
+#include "kernel/ncout.h"
+#include "kernel/ncrecord.h"
+#include "paramtest.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+using Pairs = std::vector<std::pair<const char*, const char*>>;
+
+std::vector<std::string> gSent;  // "number,value" of the messages that reached the host
+
+int captureMessages(CycleRecord*, NcRecord* output) {
+    char value[KVNC_TEXT_SIZE];
+    gSent.push_back(ncRecGetText(output, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value));
+    return 1;
+}
+
+bool sent(int number) {
+    const std::string head = std::to_string(number) + ",";
+    return std::any_of(gSent.begin(), gSent.end(),
+                       [&](const std::string& m) { return m.rfind(head, 0) == 0; });
+}
+
+// A keyword of the run's record, or a value the set-up derived ("cutter.kind", "nc.stepMin", ...).
+double valueOf(const std::string& name) {
+    const CutterShape* c = cycleCutterShape();
+    const CycleNcCtx* nc = cycleNcCtx();
+    if (name == "cutter.kind") return c->kind;
+    if (name == "cutter.radius") return c->radius;
+    if (name == "cutter.corner") return c->cornerRadius;
+    if (name == "nc.stepMin") return nc->stepMin;
+    if (name == "nc.stepMax") return nc->stepMax;
+    if (name == "nc.coll") return nc->collisionCheck;
+    if (name == "nc.lead") return nc->leadAngle;
+    if (name == "nc.tiltMax") return nc->tiltMax;
+    if (name == "report") return collrep_current() != nullptr;
+    return numberOf(cycleParams(), name.c_str());
+}
+
+class PlungeRun : public ::testing::Test {
+  protected:
+    void SetUp() override { start(); }
+    void TearDown() override {
+        ncFreeChannels(&writer);
+        cyc3dResetState();
+        reset();
+    }
+    static void reset() {
+        cycleParamsResetState();
+        plungeRunResetState();
+        msgResetState();
+        ncOutResetState();
+    }
+    // A fresh process state with these pairs applied, messages captured.
+    void start(const Pairs& pairs = {}) {
+        reset();
+        writer.parent = &cycleRootRecord;
+        writer.frameVersion = kFrameVersion;
+        ncFreeChannels(&writer);
+        ASSERT_EQ(ncRegisterHandler(&writer, 0, captureMessages, acceptRecord, 1), 1);
+        ncSetWriter(&writer);
+        setMessageLevel(nullptr, 9);
+        gSent.clear();
+        KvList* list = nullptr;
+        for (const auto& [key, value] : pairs) list = kvListAppend(list, key, value, kKvFile);
+        EXPECT_EQ(applyKeyValueList(list), 1);
+        kvListFree(list);
+    }
+    CycleRecord writer;
+};
+
+TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
+    struct Case {
+        Pairs pairs;
+        int config;
+        std::vector<int> messages, silent;
+        std::vector<std::pair<const char*, double>> values;
+    };
+    const Case cases[] = {
+        {{{"*PRECISION", "0.0001"}}, 0, {514}, {515}, {{"nc.stepMin", 0.0001}, {"nc.stepMax", 0.2}}},
+        {{{"*PRECISION", "0.005"}}, 0, {}, {514}, {{"*AUFLMAX", 0.5}}},
+        {{{"*PRECISION", "0.001"}}, 0, {}, {514}, {{"*AUFLMAX", 0.2}}},
+        {{{"*FRTYP", "2"}, {"*FRRADIUS", "3"}, {"*AUFMASS_HORI", "0.5"}},
+         0,
+         {},
+         {},
+         {{"cutter.kind", 3}, {"cutter.corner", 0.5}, {"cutter.radius", 3.5}}},
+        {{{"*COMMENT", "D10 CORNER = 2"}}, 0, {}, {}, {{"*FRBOGEN", 2}, {"*FRTYP", 3}, {"cutter.kind", 3}}},
+        {{{"*INCH", "1"}, {"*COMMENT", "CORNER=0.1"}}, 0, {}, {}, {{"*FRBOGEN", 2.5}}},
+        {{{"*TOOL_COLL_CHECK", "0"}}, 0, {6209}, {}, {{"nc.coll", 0}, {"*HOLDCHECK", 0}}},
+        {{{"*TOOL_COLL_CHECK", "1"}}, 0, {}, {6209}, {{"nc.coll", 1}, {"*HOLDCHECK", 1}, {"report", 1}}},
+        {{{"*COLL_CHECK", "1"}}, 0, {}, {6209}, {{"*TOOL_COLL_CHECK", 0}, {"report", 0}}},
+        {{{"*STEP_STRATEGY", "1"}}, 0, {}, {6304}, {{"*SHROUD_DEPTH", 1000}}},
+        {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-2"}}, -3, {6304}, {}, {}},
+        {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
+         0,
+         {},
+         {},
+         {{"*LEADUP_ANGLE", kPi / 6}, {"nc.lead", kPi / 6}, {"nc.tiltMax", kPi / 2}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pairs.back().first);
+        start(c.pairs);
+        const CycleParams applied = *cycleParamsApplied();
+        // Two runs in a row set up alike: nothing is converted twice, the applied record never changes.
+        for (int run = 0; run < 2; ++run) {
+            gSent.clear();
+            ASSERT_EQ(loadCycleConfig(nullptr), c.config);
+            for (int m : c.messages) EXPECT_TRUE(sent(m)) << m;
+            for (int m : c.silent) EXPECT_FALSE(sent(m)) << m;
+            for (const auto& [name, v] : c.values) EXPECT_NEAR(valueOf(name), v, 1e-12) << name;
+            EXPECT_EQ(memcmp(&applied, cycleParamsApplied(), sizeof applied), 0);
+            collrep_free();
+        }
+    }
+    start({{"*PRECISION", "0.0001"}});
+    loadCycleConfig(nullptr);
+    EXPECT_NE(std::find(gSent.begin(), gSent.end(), "514,0.000100"), gSent.end());  // 0.0001 in mm
+}
+
+// The grown cutter in closed form: the cutting surface moves outward by a, so the full radius grows
+// by a and the shank diameter by 2a, whatever the shape.
+TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
+    struct Row {
+        uint16_t kind;
+        double radius, corner, a;
+        int32_t tip;
+        uint16_t kindOut;
+        double cornerOut, tipOffset;
+        int message;
+    };
+    const Row rows[] = {
+        {1, 3, 3, 0.5, 2, 1, 3.5, 0, 0},  {1, 3, 3, 0.5, 1, 1, 3.5, 3, 0},   {2, 3, 0, 0, 2, 2, 0, 0, 0},
+        {2, 3, 0, -0.2, 2, 2, 0, 0.2, 0}, {2, 3, 0, 0.4, 2, 3, 0.4, 0, 0},   {3, 3, 1, -1, 2, 2, 0, 0, 0},
+        {3, 3, 1, 0.2, 1, 3, 1, 1, 0},    {3, 0.5, 1, 0.2, 2, 3, 1, 0, 329}, {1, 1, 1, -2, 2, 1, 0, 0, 330},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(::testing::Message() << r.kind << " " << r.radius << " " << r.a);
+        gSent.clear();
+        CutterShape c{r.kind, r.radius, r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
+        checkToolShape(&c, r.a, r.tip);
+        EXPECT_EQ(c.kind, r.kindOut);
+        EXPECT_DOUBLE_EQ(c.cornerRadius, r.cornerOut);
+        EXPECT_DOUBLE_EQ(c.tipOffset, r.tipOffset);
+        EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
+        EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
+        EXPECT_EQ(r.message ? sent(r.message) : gSent.empty(), true);
+    }
+}
+
+TEST_F(PlungeRun, PitchFromTheBladeCount) {
+    const std::pair<Pairs, double> rows[] = {
+        {{{"*BLADE_COUNT", "8"}}, 2 * kPi / 8},
+        {{{"*BLADE_COUNT", "8"}, {"*BLDCT_FLOAT", "7.5"}}, 2 * kPi / 7.5},
+        {{{"*BLADE_COUNT", "2"}}, kPi},
+        {{{"*BLADE_COUNT", "1"}, {"*BLDCT_FLOAT", "7.5"}}, 0.0},
+        {{{"*BLADE_COUNT", "0"}}, 0.0},
+    };
+    for (const auto& [pairs, expected] : rows) {
+        start(pairs);
+        ASSERT_EQ(loadCycleConfig(nullptr), 0);
+        double pitch = 0.0;
+        EXPECT_EQ(cyclePitch(cycleParams(), &pitch), expected > 0 ? 1 : -1);
+        EXPECT_EQ(sent(6207), expected == 0.0);
+        EXPECT_NEAR(pitch, expected, 1e-14);
+    }
+}
+
+int cancelAlways() {
+    return 1;
+}
+
+// Runs that end early: result, message, status word; the leak checker watches every exit. The
+// example impeller is loaded once, up to the first poll of the host, which cancels.
+TEST_F(PlungeRun, RunsThatEndEarly) {
+    const std::string dir = std::string(KV_SOURCE_DIR) + "/examples/plunge/";
+    const std::string hub = dir + "hub.kvx", shroud = dir + "shroud.kvx", blade = dir + "blade.kvx",
+                      split = dir + "split.kvx";
+    const Pairs example = {{"*TMP_DIR", "."},
+                           {"*DLL_DIR", KV_BIN_DIR},
+                           {"*HUB_KVX", hub.c_str()},
+                           {"*SHROUD_KVX", shroud.c_str()},
+                           {"*BLADE_KVX", blade.c_str()},
+                           {"*SPLIT_KVX", split.c_str()},
+                           {"*SPLIT_KVX_OK", "1"},
+                           {"*BLADE_COUNT", "8"},
+                           {"*PRECISION", "0.2"}};
+    struct Row {
+        Pairs pairs;
+        const char* cfg;
+        bool cancel;
+        int result, message, status;
+    };
+    const Row rows[] = {
+        {{{"*BLADE_COUNT", "1"}}, nullptr, false, -1, 6207, kStatusFailed},
+        {{{"*BLADE_COUNT", "8"}, {"*HUB_KVX", "none.kvx"}, {"*SHROUD_KVX", "none.kvx"}},
+         nullptr,
+         false,
+         -1,
+         0,
+         kStatusFailed},
+        {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-1"}}, nullptr, false, -1, 6304, kStatusFailed},
+        {{}, "no-such-file.cfg", false, -1, 0, kStatusFailed},
+        {example, nullptr, true, -2, 821, kStatusCancelled},
+    };
+    for (const Row& r : rows) {
+        start(r.pairs);
+        setAbortHook(r.cancel ? cancelAlways : nullptr);
+        testing::internal::CaptureStdout();
+        const int result = runPlungeCycle(r.cfg);
+        EXPECT_EQ(testing::internal::GetCapturedStdout().empty(), r.cfg == nullptr);
+        setAbortHook(nullptr);
+        EXPECT_EQ(result, r.result);
+        EXPECT_TRUE(r.message == 0 || sent(r.message)) << r.message;
+        EXPECT_EQ(collrep_current(), nullptr);
+        CycleRecord record;
+        cyc3dSetStatus(&record, result);
+        EXPECT_EQ(record.status, r.status);
+    }
+}
+
+// The clean-up after a run removes the temporary files but never the run's own output.
+TEST_F(PlungeRun, TempFilesRemovedOutputKept) {
+    const std::vector<std::string> names = {"tmp.pof", "tmp.pcf", "tmp.dxf", "tmp.kvx"};
+    const std::tuple<const char*, const char*, std::vector<bool>> rows[] = {
+        {nullptr, nullptr, {false, false, false, false}},
+        {"tmp.pof", nullptr, {true, false, false, false}},
+        {nullptr, "tmp.kvx", {false, false, false, true}}};
+    for (const auto& [keep, pof, left] : rows) {
+        CycleRecord record;
+        record.parent = &kvCyc3d;
+        Cyc3dParams* p = cyc3dParams(&record);
+        ASSERT_NE(p, nullptr);
+        p->removeTempFiles = 1;
+        if (pof) record.vars = kvListSet(record.vars, "pofFilename", pof, kKvFile);
+        for (const std::string& n : names) std::fclose(std::fopen(n.c_str(), "w"));
+        cyc3dRemoveTempFiles(&record, keep);
+        for (size_t i = 0; i < names.size(); ++i)
+            EXPECT_EQ(std::filesystem::exists(names[i]), left[i]) << names[i];
+        for (const std::string& n : names) std::remove(n.c_str());
+        kvListFree(record.vars);
+        record.vars = nullptr;
+    }
+}
+
+}  // namespace

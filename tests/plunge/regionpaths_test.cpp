@@ -1,0 +1,131 @@
+#include "plunge/regionpaths.h"
+
+#include <gtest/gtest.h>
+
+#include "channeltest.h"
+#include "plunge/pathlink.h"
+#include "plunge/pathspace.h"
+#include "plunge/plist3d.h"
+#include "sidetest.h"
+
+namespace {
+
+double cutParam(const Plist* l, bool end) {
+    int32_t f, e;
+    firstLastCutIndex(l, &f, &e);
+    return l->parameters[end ? e : f];
+}
+
+}  // namespace
+
+TEST(RegionPaths, ExtensionGrowsTheCutRangeByTheLengths) {
+    const double cases[][4] = {{0, 0, 3, 15}, {1.5, 0, 1.5, 15}, {0, 2.25, 3, 17.25}, {10, 10, 0, 19}};
+    for (const auto& c : cases) {
+        PlistArray* lists = arrayOf({ray(0, 20, 3, 4), none(), none(), ray(0.4, 20, 3, 4)});
+        EXPECT_EQ(extendSidePaths(lists, c[0], c[1]), 1);
+        for (int k : {0, 3}) {
+            EXPECT_NEAR(cutParam(lists->lists[k], false), c[2], 1e-9);
+            EXPECT_NEAR(cutParam(lists->lists[k], true), c[3], 1e-9);
+            EXPECT_EQ(lists->lists[k]->count, 20 + (c[0] != 0 && c[0] < 3) + (c[1] != 0 && c[1] < 4));
+        }
+        plistArrayFree(lists);
+    }
+}
+
+TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
+    HubShroud* pair = flatChannel(10);
+    ASSERT_NE(pair, nullptr);
+    // A path climbing through the shroud: the points beyond half a unit past it are marked.
+    std::vector<Polar> climb;
+    for (int i = 0; i <= 20; ++i) climb.push_back({double(i), 30, 0, double(i), 0});
+    Plist* path = polarPath(climb);
+    ASSERT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 1);
+    for (int i = 0; i <= 20; ++i) EXPECT_EQ(path->flags[i] >> 8, i > 10 ? 3 : 0) << i;
+    plistReverse(path);
+    plistClearKind3(path);
+    EXPECT_EQ(trimPathAtShroud(path, pair, 1, 0.0), 1);
+    EXPECT_EQ(path->flags[0] >> 8, 3);
+    plistFree(path);
+    path = ray(0, 10, 0, 0, 15);  // wholly beyond: emptied
+    EXPECT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 0);
+    EXPECT_EQ(path->count, 0);
+    plistFree(path);
+
+    PlistArray* lists = arrayOf({ray(0, 20, 2, 0, 10), none(), none(), ray(0.4, 20, 0, 0, 4)});
+    EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 0);
+    lists->lists[0]->points[19].z = 9;
+    EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 1);
+    EXPECT_EQ(cutPathsAtLevel(lists, pair, 0), 0);
+    // Vertical axes meet the flat shroud straight above each point; link kinds carry over.
+    PlistArray* second = plistArrayCreate(4);
+    ASSERT_EQ(buildSecondRegionLists(second, lists, pair), 4);
+    for (int k : {0, 3}) {
+        const Plist *s = second->lists[k], *l = lists->lists[k];
+        ASSERT_EQ(s->count, 20);
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_NEAR(s->points[i].z, 10, 1e-3);  // found by bisection
+            EXPECT_NEAR(std::hypot(s->points[i].x - l->points[i].x, s->points[i].y - l->points[i].y), 0,
+                        1e-6);
+            EXPECT_EQ(s->flags[i] >> 8, k == 0 && i < 2 ? 2 : 0);
+        }
+    }
+    EXPECT_EQ(second->lists[1]->count, 0);
+    plistArrayFree(second);
+    plistArrayFree(lists);
+    freeHubShroud(pair);
+}
+
+TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
+    PlistArray* lists = arrayOf({ray(0, 10, 2), none(), none(), ray(0.4, 10, 2)});
+    EXPECT_EQ(resetSplitterKinds(lists), 0);
+    plistArrayFree(lists);
+    // Inner paths uncut up to 6; the outer ones cut from 2.5, where the inner paths get a vertex.
+    lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, 6), ray(0.2, 10, 6), ray(0.4, 10, 2)});
+    lists->lists[0]->parameters[1] = 1.5;
+    lists->lists[0]->parameters[2] = 2.5;
+    ASSERT_EQ(resetSplitterKinds(lists), 1);
+    const Plist* inner = lists->lists[1];
+    ASSERT_EQ(inner->count, 11);
+    for (int32_t i = 0; i < inner->count; ++i) {
+        EXPECT_EQ(inner->flags[i] >> 8, inner->parameters[i] < 2.5 - 1e-9 ? 2 : 0) << i;
+        EXPECT_EQ(inner->bytes[i], inner->parameters[i] < 6 - 1e-9 ? 0 : 1) << i;  // the splitter's own cut
+    }
+    plistArrayFree(lists);
+    // Across the blade the fourth path is linked where it lies a pitch further round.
+    const double pitch = 0.785;
+    Plist *first = ray(0, 8, 2), *fourth = ray(0.1 + pitch, 8, 2), *a = ray(0, 8, 2), *b = ray(0.1, 8, 2);
+    ASSERT_EQ(linkAcrossBlade(first, fourth, pitch), 1);
+    ASSERT_EQ(linkPathEnds(a, b), 1);
+    for (int i = 0; i < 8; ++i) {
+        pathRotateZ(&b->points[i], pitch);
+        EXPECT_NEAR(dist3D(&first->points[i], &a->points[i]) + dist3D(&fourth->points[i], &b->points[i]), 0,
+                    1e-9);
+    }
+    for (Plist* l : {first, fourth, a, b}) plistFree(l);
+}
+
+TEST(RegionPaths, EdgeRollTurnsTheLeadInAwayFromTheBlade) {
+    const Vec3 ends[2] = {{5, 0, 0}, {40, 0, 0}};
+    ContourPair pair{plist3DFromPoints(ends, 2), plist3DFromPoints(ends, 2)};
+    std::vector<Polar> pts;  // a path slanting away from the blade, three lead-in points
+    for (int i = 0; i < 15; ++i) pts.push_back({double(i), 10.0 + i, 0.2 + 0.02 * i, 0, i < 3 ? 2 : 0});
+    PlistArray* lists = arrayOf({polarPath(pts), none(), none(), ray(-0.6, 15)});
+    PlistArray* before = arrayOf({polarPath(pts), none(), none(), ray(-0.6, 15)});
+    ASSERT_EQ(edgeRollingPass(lists, &pair, 2, -1, 0, 0.785), 1);
+    const Plist *l = lists->lists[0], *o = before->lists[0];
+    const double roll = polar(l->points[0]) - polar(o->points[0]);
+    EXPECT_GT(roll, 1e-4);
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_NEAR(std::hypot(l->points[i].x, l->points[i].y), 10.0 + i, 1e-9);
+        const double turned = polar(l->points[i]) - polar(o->points[i]);
+        EXPECT_TRUE(i < 3 ? std::fabs(turned - roll) < 1e-12 : i <= 8 || turned == 0)
+            << i;  // 8: a tool radius on
+    }
+    for (int i = 0; i < 15; ++i) EXPECT_EQ(lists->lists[3]->points[i].y, before->lists[3]->points[i].y);
+    pair.first->count = 1;
+    EXPECT_EQ(edgeRollingPass(lists, &pair, 2, -1, 0, 0.785), -1);
+    plistArrayFree(lists);
+    plistArrayFree(before);
+    freePlist3D(pair.first);
+    freePlist3D(pair.second);
+}
