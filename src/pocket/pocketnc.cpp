@@ -1,0 +1,602 @@
+#include "pocket/pocketnc.h"
+
+#include <cmath>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "kernel/ccp.h"
+#include "kernel/kvx/kvlist.h"
+#include "kernel/ncemit.h"
+#include "kernel/numtext.h"
+#include "pocket/contourorient.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/feedhelpers.h"
+#include "pocket/linkmove.h"
+#include "pocket/pocketinput.h"
+#include "pocket/pocketstate.h"
+
+namespace {
+
+PocketOutputState gOut;
+
+void resetOut() {
+    moveChainFree(gOut.moveList);
+    gOut = PocketOutputState{};
+    gOut.retractDone = 1;
+    gOut.retractFirst = 1;
+    gOut.headerPending = 1;
+    gOut.blockCounter = -1;
+    feedBufferClear();
+}
+
+struct Init {
+    Init() { resetOut(); }
+} gInit;
+
+CycleRecord* rec() {
+    return pocketRecord();
+}
+
+double scale() {
+    double s = pocketKernel().geometryScale;
+    return s > 0.0 ? s : 1.0;
+}
+
+double tol() {
+    return kvCCPParams.epsilon > 0.0 ? kvCCPParams.epsilon : 1e-4;
+}
+
+double refOffset() {
+    return toolReferenceOffset(rec());
+}
+
+// Step factor of the entry rules, at most a half.
+double entryStepFactor() {
+    return std::fmin(pocketKernel().stepFactor, 0.5);
+}
+
+bool planeOpen() {
+    return pocketKernel().openMode != 0;
+}
+
+std::string fixed(double v) {
+    char text[kFormatFixedMax];
+    formatFixed(text, v);
+    return text;
+}
+
+void setVar(const char* name, const char* value) {
+    ncSetVariable(rec(), name, value);
+}
+
+void retractTo(double z) {
+    ncMove3102(rec(), z);
+    gOut.currentZ = z;
+}
+
+void scaleElement(ContourElement* e, double s) {
+    int n = e->type == kElemArc ? 7 : 4;
+    for (int i = 0; i < n; ++i) e->g[i] /= s;
+}
+
+Vec2 startOf(const ContourElement& e) {
+    return e.type == kElemArc ? Vec2{e.g[kAsx], e.g[kAsy]} : Vec2{e.g[kLx1], e.g[kLy1]};
+}
+Vec2 endOf(const ContourElement& e) {
+    return e.type == kElemArc ? Vec2{e.g[kAex], e.g[kAey]} : Vec2{e.g[kLx2], e.g[kLy2]};
+}
+
+void writeMove(const ContourElement& e) {
+    Vec2 b = endOf(e);
+    if (e.type == kElemArc)
+        ncMove3121(rec(), e.direction != 1 ? 1 : 0, b.x, b.y, e.g[kAcx], e.g[kAcy]);
+    else
+        ncMove3111(rec(), b.x, b.y);
+}
+
+// The unit start direction of an element; false when it degenerates.
+bool startDirection(const ContourElement& e, Vec2* d) {
+    double x, y;
+    if (e.type == kElemArc) {
+        double rx = e.g[kAsx] - e.g[kAcx], ry = e.g[kAsy] - e.g[kAcy];
+        x = e.direction == 1 ? -ry : ry;
+        y = e.direction == 1 ? rx : -rx;
+    } else {
+        x = e.g[kLx2] - e.g[kLx1];
+        y = e.g[kLy2] - e.g[kLy1];
+    }
+    double len = std::hypot(x, y);
+    if (len <= 1e-6) return false;
+    *d = {x / len, y / len};
+    return true;
+}
+
+void ccDirectionEmit(const ContourElement& e) {
+    Vec2 d;
+    if (!startDirection(e, &d)) return;
+    std::string v =
+        std::string(kvCCPParams.orientation < 0 ? "-1" : "+1") + ";" + fixed(d.x) + ";" + fixed(d.y);
+    setVar("CCdirX", v.c_str());
+}
+
+void ccSideEmit() {
+    setVar("CCX", kvCCPParams.orientation >= 1 ? "leftOfContour" : "rightOfContour");
+    ncSetVariable(rec(), "tr", "CCX");
+}
+
+const char* entryKind(const ContourElement& e) {
+    if (planeOpen()) return kvCCPParams.orientation < 1 ? "right" : "left";
+    if (kvCCPParams.evaluateRif) return "plunge";
+    if (pocketKernel().stockOutin && e.sourceTag < 0) return "plunge";
+    return "drill";
+}
+
+// Retract, position, plunge and open a pass before the (unscaled) element.
+void newEntry(const ContourElement& e) {
+    CcpParams& p = kvCCPParams;
+    double off = refOffset();
+    Vec2 a = startOf(e);
+    if (!gOut.retractDone) {
+        if (p.cutterCompensation) setVar("tr", "CC0X");
+        ncPathEnd(rec());
+        if (gOut.blockCounter >= 0) ncBlockEndId(rec(), static_cast<uint32_t>(gOut.blockCounter++), "", "");
+        retractTo(p.retractPlane + off);
+    }
+    p.firstMovePending = 0;
+    if (p.cutterCompensation) ccDirectionEmit(e);
+    if (!p.retractEachPlane && !gOut.retractDone)
+        ncMove3111(rec(), a.x, a.y);
+    else
+        ncMove3101(rec(), a.x, a.y);
+    if (gOut.retractFirst) {
+        retractTo(p.retractPlane + off);
+        gOut.retractFirst = 0;
+    }
+    gOut.retractDone = 0;
+    double extra = p.plungeType == 1 ? 0.1 * p.infeedDepth : 0.0;
+    if (!gOut.hasLastPosition || gOut.currentZ > p.surface + p.clearanceDistance) {
+        ncMove3102(rec(), p.surface + p.clearanceDistance + off + extra);
+        gOut.currentZ = p.surface + p.clearanceDistance + off;
+    }
+    if (p.plungeType == 2) {
+        setVar("aliasUse", "FZ");
+        setVar("tr", "FZ");
+    }
+    double bottom = p.surface - std::fabs(p.depth);
+    bool helixDone = false;
+    if (p.plungeType == 1) {
+        HelixPoints* h = helixPoints(&a, p.helixRadius, p.helixAngleResolution, p.helixPlungeAngle,
+                                     -kvCCPParams.orientation,
+                                     0.1 * p.infeedDepth + pocketKernel().rampClearance + p.surface, bottom);
+        if (h) {
+            emitReducedFeed(rec(), h);
+            helixPointsFree(h);
+            gOut.currentZ = bottom + off;
+            helixDone = true;
+        }
+    }
+    if (!helixDone) {
+        ncMove3112(rec(), bottom + off);
+        gOut.currentZ = bottom + off;
+    }
+    setVar("aliasUse", "FX");
+    setVar("tr", "FX");
+    ncAssignRecord(rec(), "start", entryKind(e));
+    ++gOut.plungeCount;
+    ncAssignRecord(rec(), "surface", fixed(p.surface).c_str());
+    ncAssignRecord(rec(), "depth", fixed(p.depth).c_str());
+    if (gOut.blockCounter >= 0) ncBlockBeginId(rec(), static_cast<uint32_t>(gOut.blockCounter), "", "");
+    if (p.cutterCompensation) ccSideEmit();
+    ncPathBegin(rec(), "", "", "");
+}
+
+// The link from the last element to this one as feed moves (unscaled lengths written).
+void linkFromLast(const ContourElement& e) {
+    double s = scale();
+    Vec2 p1 = gOut.lastPosition, p2{startOf(e).x * s, startOf(e).y * s};
+    ContourElement scaled = e;
+    for (int i = 0; i < (e.type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+    Vec2 t1, t2;
+    bool ok = pathTangentAt(&gOut.lastElement, 1, 1, &p1, 0, &t1) == 1 &&
+              pathTangentAt(&scaled, 1, 1, &p2, 1, &t2) == 1;
+    ContourElement* buf = ok ? new (std::nothrow) ContourElement[50000] : nullptr;
+    int32_t n = buf ? linkMoveBuild(&p1, &t1, &p2, &t2, kvCCPParams.infeedRadius * s, buf) : -1;
+    if (n < 0) {
+        ncMove3111(rec(), startOf(e).x, startOf(e).y);
+    } else {
+        for (int32_t i = 0; i < n; ++i) {
+            ContourElement m = buf[i];
+            scaleElement(&m, s);
+            writeMove(m);
+        }
+    }
+    delete[] buf;
+}
+
+int entryPath(ContourElement* e) {
+    CcpParams& p = kvCCPParams;
+    double s = scale();
+    Vec2 a = startOf(*e), b = endOf(*e);
+    if (!std::isfinite(a.x + a.y + b.x + b.y)) return 0;
+    if (e->type == kElemArc) {
+        double chord = std::hypot(b.x - a.x, b.y - a.y);
+        if (chord < 0.01 / s) {
+            gOut.lastPosition = {b.x * s, b.y * s};
+            return 0;
+        }
+        if (chord < 0.05 / s) arcRecentre(e);
+    }
+    double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
+    bool narrow = planeOpen() || pocketRecord()->cycleId == 1001;
+    double gap = 0.0;
+    if (gOut.hasLastPosition) gap = std::hypot(gOut.lastPosition.x / s - a.x, gOut.lastPosition.y / s - a.y);
+    if (!p.firstMovePending && gOut.hasLastPosition && gap > (narrow ? tol() : 2.0 * r * sf + tol()))
+        p.firstMovePending = 1;
+    double shortLimit = narrow ? tol() : 1.5 * r * sf + tol();
+    if (!gOut.retractDone && gOut.hasLastPosition && gap > tol() && gap < shortLimit) {
+        if (std::fabs(p.infeedRadius) <= tol())
+            ncMove3111(rec(), a.x, a.y);
+        else
+            linkFromLast(*e);
+        p.firstMovePending = 0;
+    } else if (p.firstMovePending) {
+        newEntry(*e);
+    }
+    writeMove(*e);
+    gOut.lastPosition = {b.x * s, b.y * s};
+    gOut.lastElement = *e;
+    for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] *= s;
+    gOut.hasLastPosition = 1;
+    return 1;
+}
+
+int rampEntry() {
+    CcpParams& p = kvCCPParams;
+    int32_t count = feedBufferCount();
+    if (gOut.collectMode) return 1;
+    if (count == 0) return 0;
+    std::vector<ContourElement> buffered(feedBufferElements(), feedBufferElements() + count);
+    feedBufferClear();
+    double start = p.surface, bottom = p.surface - std::fabs(p.depth);
+    double drop = start - bottom;
+    if (!gOut.hasLastPosition || p.retractEachPlane) {
+        double add = 0.1 * p.infeedDepth + pocketKernel().rampClearance;
+        start += add;
+        drop += add;
+    }
+    double step = p.helixAngleResolution, angle = p.helixPlungeAngle;
+    std::vector<Vec2> pts(1000);
+    int32_t np = 0;
+    if (std::fabs(drop) >= 1e-5 && std::fabs(step) >= 1e-5 && std::fabs(angle) >= 1e-5)
+        np = elementsToPoints(pts.data(), 1000, buffered.data(), count, step);
+    double len = np >= 2 ? polylineLength(pts.data(), np) : 0.0;
+    if (len <= 0.0) {
+        // Nothing to ramp along: the elements still go out, entered by a straight plunge.
+        p.firstMovePending = 1;
+        for (ContourElement& e : buffered) entryPath(&e);
+        return -1;
+    }
+    double off = refOffset(), s = scale();
+    double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
+    Vec2 p0 = startOf(buffered[0]);
+    bool far = !gOut.hasLastPosition;
+    if (gOut.hasLastPosition) {
+        double gap = std::hypot(gOut.lastPosition.x / s - p0.x, gOut.lastPosition.y / s - p0.y);
+        far = p.retractEachPlane || gap > 0.1;
+        bool wide = gap >= 2 * r * sf + tol();
+        if (wide && !far) {
+            gOut.currentZ += p.clearanceDistance;
+            ncMove3102(rec(), gOut.currentZ);
+        }
+        if (far) retractTo(p.retractPlane + off);
+    }
+    gOut.retractDone = 0;
+    if (far || gOut.currentZ > p.clearanceDistance - tol())
+        ncMove3101(rec(), p0.x, p0.y);
+    else
+        ncMove3111(rec(), p0.x, p0.y);
+    if (gOut.retractFirst) {
+        retractTo(p.retractPlane + off);
+        gOut.retractFirst = 0;
+    }
+    if (!gOut.hasLastPosition || gOut.currentZ > p.surface + p.clearanceDistance) {
+        ncMove3102(rec(), p.surface + p.clearanceDistance + off + 0.1 * p.infeedDepth);
+        gOut.currentZ = p.surface + p.clearanceDistance + off + 0.1 * p.infeedDepth;
+    }
+    if (p.plungeType == 2) {
+        setVar("aliasUse", "FZ");
+        setVar("tr", "FZ");
+    }
+    if (p.reducedFeedrate > tol() && p.planeFeedrate > 0) {
+        setVar("aliasUse", "reducedFeedrate");
+        setVar("tr", ("FX*" + fixed(p.reducedFeedrate / p.planeFeedrate)).c_str());
+    }
+    double slope = std::tan(angle);
+    double run = drop / slope / 2;
+    int64_t k = static_cast<int64_t>(run / len);
+    double rest = run - static_cast<double>(k) * len;
+    double travelled = 0;
+    auto down = [&](const Vec2& a, const Vec2& b) {
+        travelled += std::hypot(b.x - a.x, b.y - a.y);
+        ncMove3113(rec(), b.x, b.y, std::fmax(start - travelled * slope, bottom) + off);
+    };
+    auto forwardBack = [&](const Vec2* q, int32_t n) {
+        for (int32_t i = 1; i < n; ++i) down(q[i - 1], q[i]);
+        for (int32_t i = n - 2; i >= 0; --i) down(q[i + 1], q[i]);
+    };
+    ncMove3113(rec(), p0.x, p0.y, start + off);
+    for (int64_t i = 0; i < k && i < 100000; ++i) forwardBack(pts.data(), np);
+    int32_t nr = polylineTrim(pts.data(), np, rest);
+    if (nr >= 2) forwardBack(pts.data(), nr);
+    setVar("aliasUse", "FX");
+    setVar("tr", "FX");
+    gOut.currentZ = bottom;
+    p.firstMovePending = 0;
+    gOut.retractDone = 0;
+    for (ContourElement& e : buffered) entryPath(&e);
+    return 1;
+}
+
+}  // namespace
+
+PocketOutputState& pocketOutputState() {
+    return gOut;
+}
+int32_t pocketPlungePending() {
+    return kvCCPParams.firstMovePending;
+}
+void pocketSetPlungePending(int32_t pending) {
+    kvCCPParams.firstMovePending = pending;
+}
+
+void arcRecentre(ContourElement* arc) {
+    double ax = arc->g[kAsx], ay = arc->g[kAsy], bx = arc->g[kAex], by = arc->g[kAey];
+    double chord = std::hypot(bx - ax, by - ay);
+    if (chord < 1e-6) return;
+    double h2 = arc->g[kAr] * arc->g[kAr] - 0.25 * chord * chord;
+    if (!(h2 > 0.0)) return;
+    double ux = (bx - ax) / chord, uy = (by - ay) / chord;
+    // Left normal for a counter-clockwise arc, right for a clockwise one.
+    double nx = arc->direction == 1 ? -uy : uy, ny = arc->direction == 1 ? ux : -ux;
+    double h = std::sqrt(h2);
+    arc->g[kAcx] = 0.5 * (ax + bx) + nx * h;
+    arc->g[kAcy] = 0.5 * (ay + by) + ny * h;
+}
+
+void pocketNcHeader() {
+    CcpParams& p = kvCCPParams;
+    gOut.plungeCount = 0;
+    p.firstMovePending = 1;
+    if (!gOut.headerPending || gOut.collectMode) return;
+    CycleRecord* r = rec();
+    ncAliasDef(r, "FX", "FX", fixed(p.planeFeedrate).c_str(), "1");
+    ncAliasDef(r, "FZ", "FZ", fixed(p.zFeedrate).c_str(), "1");
+    ncAliasDef(r, "reducedFeedrate", "FX", fixed(p.reducedFeedrate).c_str(), "1");
+    static const char* const kKeys[][2] = {{"toolName", "T"},
+                                           {"planeFeedrate", "FX"},
+                                           {"zFeedrate", "FZ"},
+                                           {"spindleSpeed", "S"},
+                                           {"spindleRotation", "SR"}};
+    for (const auto& k : kKeys) {
+        const char* text = kvListGet(r->vars, k[0], nullptr);
+        if (text) setVar(k[1], text);
+    }
+    setVar("aliasUse", "FX");
+    setVar("tr", "FX");
+    setVar("tr", "S");
+    setVar("tr", "SR");
+    setVar("cycleFct", "pocketMilling");
+    const struct {
+        const char* key;
+        const char* word;
+        double value;
+    } planes[] = {{"clearancePlane", "CPLANE", p.clearancePlane},
+                  {"clearanceDistance", "CDIST", p.clearanceDistance},
+                  {"retractPlane", "RPLANE", p.retractPlane}};
+    for (const auto& pl : planes) {
+        ncSetFeedVariable(r, pl.key, pl.value);
+        setVar(pl.word, fixed(pl.value).c_str());
+    }
+    if (p.frame[0]) {
+        setVar("frame", p.frame);
+        if (p.frameOn == 1) {
+            setVar("tr", "frameOn");
+            p.frameOn = 0;
+        }
+    }
+    gOut.headerPending = 0;
+}
+
+int pocketEmitElement(const ContourElement* element) {
+    if (!element) return 0;
+    CcpParams& p = kvCCPParams;
+    if (gOut.collectMode && !gOut.skipCollect) {
+        if (!gOut.moveList || moveChainAppend(gOut.moveList, element, p.firstMovePending) != 1) return 0;
+        p.firstMovePending = 0;
+        return 1;
+    }
+    if (pocketKernel().stockOutin && gOut.moveList)
+        moveChainAppend(gOut.moveList, element, p.firstMovePending);
+    ContourElement e = *element;
+    scaleElement(&e, scale());
+    if (gOut.rampActive) {
+        int kept = feedBufferAppend(&e);
+        if (kept == 1) return 1;
+        rampEntry();
+        if (kept == -2) {
+            p.firstMovePending = 1;
+            gOut.rampActive = 1;
+            feedBufferAppend(&e);
+            return 1;
+        }
+        p.firstMovePending = 0;
+        gOut.rampActive = 0;
+    } else if (p.firstMovePending && p.approachType != 0) {
+        ContourElement lead{};
+        if (leadElement(&e, kvCCPParams.orientation, p.approachType, p.approachLength, &lead) == 1 &&
+            !elemIsPoint(&lead))
+            entryPath(&lead);
+    }
+    return entryPath(&e);
+}
+
+void pocketContourEnd() {
+    if (gOut.collectMode) return;
+    CcpParams& p = kvCCPParams;
+    PocketKernel& k = pocketKernel();
+    rampFlush();
+    if (!(p.plungeType == 3 && !p.retractEachPlane)) gOut.hasLastPosition = 0;
+    if (p.cutterCompensation) setVar("tr", "CC0X");
+    ncPathEnd(rec());
+    if (gOut.blockCounter >= 0) ncBlockEndId(rec(), static_cast<uint32_t>(gOut.blockCounter++), "", "");
+    double off = refOffset();
+    if (k.planesLeft >= 1 && !p.retractEachPlane) {
+        if (p.plungeAtLastPosition) {
+            k.startX = gOut.lastPosition.x;
+            k.startY = gOut.lastPosition.y;
+            k.startGiven = 1;
+            p.startExplicit = 1;
+        } else {
+            gOut.currentZ += p.clearanceDistance;
+            ncMove3102(rec(), gOut.currentZ + off);
+            k.startGiven = p.startExplicit;
+        }
+    } else {
+        retractTo(p.retractPlane + off);
+        k.startGiven = p.startExplicit;
+    }
+    gOut.retractDone = 1;
+    // The tool stands retracted: whatever comes next needs a new entry.
+    p.firstMovePending = 1;
+    if (k.levelsLeft == 0 && k.planesLeft == 0 && p.frame[0]) {
+        if (p.frameOff == 1) setVar("tr", "frameOff");
+        p.frame[0] = '\0';
+    }
+}
+
+void pocketSectionMark(int32_t state) {
+    if ((state != 0) == (gOut.pocketSection != 0)) return;
+    ncAssignRecord(rec(), "pocket", state ? "start" : "end");
+    gOut.pocketSection = state;
+}
+
+void pocketEndMark(int32_t flag) {
+    if (flag == 0) ncAssignRecord(rec(), "end", "0");
+}
+
+void infeedMark(int32_t start) {
+    if (pocketKernel().triggerInfeed) ncAssignRecord(rec(), "infeed", start ? "start" : "end");
+}
+
+int blockNumberingInit() {
+    gOut.blockCounter = -1;
+    CcpParams& p = kvCCPParams;
+    if (!p.retractEachPlane || std::fabs(p.wallAngle) > tol()) return 0;
+    int32_t n = clistCount("INPUT");
+    ContourHeader first{}, h{};
+    if (n > 0 && clistGetHeader("INPUT", &first, 0) < 0) return 0;
+    for (int32_t i = 1; i < n; ++i) {
+        if (clistGetHeader("INPUT", &h, i) < 0) return 0;
+        if (std::fabs(h.top - first.top) > tol() || std::fabs(h.bottom - first.bottom) > tol()) return 0;
+    }
+    gOut.blockCounter = 0;
+    return 1;
+}
+
+int32_t blockCounterNext() {
+    if (gOut.blockCounter < 0) return gOut.blockCounter;
+    return ++gOut.blockCounter;
+}
+
+void blockCounterSet(int32_t n) {
+    gOut.blockCounter = n;
+}
+
+void blockValuesEmit() {
+    if (gOut.collectMode) return;
+    for (int32_t k = 1; k < gOut.blockCounter; ++k) ncBlockValue5003(rec(), static_cast<uint32_t>(k));
+}
+
+int outsideInCollectStart() {
+    moveChainFree(gOut.moveList);
+    gOut.moveList = moveChainCreate(1000);
+    gOut.collectMode = gOut.moveList ? 1 : 0;
+    pocketKernel().outsideIn = gOut.collectMode;
+    return gOut.moveList ? 1 : -1;
+}
+
+int outsideInEmit() {
+    MoveChain* list = gOut.moveList;
+    gOut.moveList = nullptr;
+    gOut.collectMode = 0;
+    pocketKernel().outsideIn = 0;
+    if (list) {
+        // Reversing each chunk's order and each element's direction runs the path backwards.
+        for (MoveChunk* c = list->head; c; c = c->next)
+            for (int32_t i = 0; i < c->count; ++i) contourReverse(&c->elements[i], 1);
+        moveChainReverseEach(list);
+    }
+    pocketNcHeader();
+    PocketKernel& k = pocketKernel();
+    bool startPending = k.startGiven != 0;
+    for (MoveChunk* c = list ? list->head : nullptr; c; c = c->next) {
+        for (int32_t i = 0; i < c->count; ++i) {
+            ContourElement e = c->elements[i];
+            int32_t flag = e.sourceTag;
+            if (startPending) {
+                Vec2 b = endOf(e);
+                e = ContourElement{};
+                e.type = kElemLine;
+                e.g[kLx1] = k.startX;
+                e.g[kLy1] = k.startY;
+                e.g[kLx2] = b.x;
+                e.g[kLy2] = b.y;
+                startPending = false;
+                if (c->elements[i].type == kElemArc) {
+                    e = c->elements[i];
+                    e.g[kAsx] = k.startX;
+                    e.g[kAsy] = k.startY;
+                }
+            }
+            pocketEmitElement(&e);
+            kvCCPParams.firstMovePending = flag;
+        }
+    }
+    pocketContourEnd();
+    moveChainFree(list);
+    return 1;
+}
+
+void pocketOutputResetState() {
+    resetOut();
+}
+
+void rampFlush() {
+    if (!gOut.rampActive) return;
+    rampEntry();
+    kvCCPParams.firstMovePending = 0;
+    gOut.rampActive = 0;
+}
+
+int pocketRampEntry() {
+    return rampEntry();
+}
+
+void rampTransition(const Vec2* point) {
+    CcpParams& p = kvCCPParams;
+    if (p.plungeType != 3 || gOut.collectMode) return;
+    double gap = gOut.hasLastPosition ? pointDist2D(&gOut.lastPosition, point) : 0.0;
+    if (gOut.hasLastPosition && gap > tol()) p.firstMovePending = 1;
+    if ((!gOut.hasLastPosition || gap <= tol()) && !p.firstMovePending) return;
+    double r = pocketKernel().toolRadius, sf = entryStepFactor();
+    if (!gOut.retractDone && gOut.hasLastPosition && gap < 2 * r * sf + tol()) {
+        p.firstMovePending = 0;
+        double s = scale();
+        ncMove3111(rec(), point->x / s, point->y / s);
+        gOut.lastPosition = *point;
+    }
+    if (p.firstMovePending) gOut.rampActive = 1;
+    p.firstMovePending = 0;
+}

@@ -1,0 +1,566 @@
+#include "pocket/regionwalk.h"
+
+#include <cmath>
+#include <vector>
+
+#include "kernel/ccp.h"
+#include "pocket/chaincross.h"
+#include "pocket/contourclean.h"
+#include "pocket/contourorient.h"
+#include "pocket/elemdist.h"
+#include "pocket/linkmove.h"
+#include "pocket/pocketerr.h"
+#include "pocket/pocketnc.h"
+#include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
+#include "pocket/ringemit.h"
+
+namespace {
+
+constexpr double kNearTie = 0.049;
+constexpr double kTravelBudget = 100000.0;
+
+int gAllDoneCached = 0;
+
+using Ring = std::vector<ContourElement>;
+
+bool loadRing(int32_t node, Ring* ring) {
+    const RegionNode* r = regionNode(node);
+    if (!r || r->elementCount < 1 || !r->elements) return false;
+    ring->assign(r->elementCount, ContourElement{});
+    return regionLoadElements(ring->data(), static_cast<int32_t>(r->elementCount), r->elements) == 1;
+}
+
+Vec2 startOf(const ContourElement& e) {
+    return e.type == kElemArc ? Vec2{e.g[kAsx], e.g[kAsy]} : Vec2{e.g[kLx1], e.g[kLy1]};
+}
+Vec2 endOf(const ContourElement& e) {
+    return e.type == kElemArc ? Vec2{e.g[kAex], e.g[kAey]} : Vec2{e.g[kLx2], e.g[kLy2]};
+}
+
+bool nearPt(const Vec2& a, const Vec2& b) {
+    return std::hypot(a.x - b.x, a.y - b.y) < 1e-4;
+}
+
+int push(const WalkEntry& e) {
+    gAllDoneCached = 0;
+    return regionStackPush(&e);
+}
+
+// One piece of the scan along c: element index (1-based) and the part of it used.
+struct Piece {
+    int32_t element;
+    ContourElement e;
+};
+
+// The scan order of the searches: the part of the from-element after the
+// from-point, the elements after it, those from the first up to it, and last
+// the part before the from-point.
+std::vector<Piece> scanOrder(const ContourElement* c, int32_t n, const RingPosition* from) {
+    std::vector<Piece> out;
+    int32_t fe;
+    Vec2 fp;
+    if (!positionPoint(from, c, n, &fe, &fp)) return out;
+    ContourElement head = c[fe - 1];
+    Vec2 b = endOf(head);
+    bool atEnd = nearPt(fp, b);
+    if (!atEnd) {
+        elemTrim(&head, &fp, &b);
+        out.push_back({fe, head});
+    }
+    for (int32_t i = fe % n + 1, k = 1; k < n; i = i % n + 1, ++k) out.push_back({i, c[i - 1]});
+    Vec2 a = startOf(c[fe - 1]);
+    if (atEnd) {
+        out.push_back({fe, c[fe - 1]});
+    } else if (!nearPt(fp, a)) {
+        ContourElement tail = c[fe - 1];
+        elemTrim(&tail, &a, &fp);
+        out.push_back({fe, tail});
+    }
+    return out;
+}
+
+// A candidate connection: the node, its position on the current ring and on its own ring.
+struct Candidate {
+    int32_t node;
+    RingPosition onC, onT;
+};
+
+enum SearchMode { kForward, kInward, kReversed };
+
+int connectOnce(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                RingPosition* onC, RingPosition* onT) {
+    RingPosition target{0, 0, 0};
+    int32_t n = static_cast<int32_t>(c.size()), m = static_cast<int32_t>(t.size());
+    if (mode == kInward)
+        return connectInward(c.data(), n, t.data(), m, from, &target, d, kTravelBudget, onC, onT) == 1;
+    if (mode == kReversed) return connectReversed(c.data(), n, t.data(), m, from, &target, d, onC, onT);
+    return connectForward(c.data(), n, t.data(), m, from, &target, d, onC, onT);
+}
+
+// A search within d, repeated within the distance of the two rings when it finds nothing.
+int connectWithRetry(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                     RingPosition* onC, RingPosition* onT) {
+    if (connectOnce(mode, c, t, from, d, onC, onT) == 1) return 1;
+    double dd =
+        ringDistance(c.data(), static_cast<int32_t>(c.size()), t.data(), static_cast<int32_t>(t.size()));
+    return dd >= 0 && connectOnce(mode, c, t, from, dd, onC, onT) == 1 ? 1 : 0;
+}
+
+// The first element of ring t, scanned from the position, within d of the
+// point whose nearest point lies on that (cut) element: 1 and the position.
+int ringPointNear(const Ring& t, const RingPosition* position, const Vec2& point, double d,
+                  RingPosition* out) {
+    std::vector<Piece> scan = scanOrder(t.data(), static_cast<int32_t>(t.size()), position);
+    for (const Piece& pc : scan) {
+        Vec2 nearest;
+        double dist = elemDistance(&point, &pc.e, &nearest);
+        if (dist < d + kNearTie && pointOnElem(&nearest, &pc.e)) {
+            *out = {pc.element, nearest.x, nearest.y};
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The outward connection: the end of a piece the current ring inherited from
+// the target (searched backwards from the entry's end), else a forward search;
+// the straight link must stay off the current ring, else d shrinks.
+int connectOutward(const Ring& c, const Ring& t, int32_t target, const WalkEntry* entry, double d,
+                   RingPosition* onC, RingPosition* onT) {
+    int32_t n = static_cast<int32_t>(c.size()), fe, te;
+    Vec2 fp, tp;
+    positionPoint(&entry->from, c.data(), n, &fe, &fp);
+    positionPoint(&entry->to, c.data(), n, &te, &tp);
+    for (int k = 10; k >= 1; --k) {
+        double dk = d * k / 10.0;
+        bool found = false;
+        for (int32_t i = te, steps = 0; steps < n; i = (i + n - 2) % n + 1, ++steps) {
+            if (c[i - 1].sourceTag == target) {
+                Vec2 b = endOf(c[i - 1]);
+                RingPosition startT{0, 0, 0};
+                if (ringPointNear(t, &startT, b, dk, onT)) {
+                    *onC = {i, b.x, b.y};
+                    found = true;
+                }
+                break;
+            }
+            if (i == fe) break;
+        }
+        if (!found && connectWithRetry(kForward, c, t, &entry->from, dk, onC, onT) != 1) continue;
+        Vec2 p1{onC->x, onC->y}, p2{onT->x, onT->y};
+        if (segmentClearOfRing(&p1, &p2, c.data(), n)) return 1;
+    }
+    return 0;
+}
+
+bool explicitStartRing() {
+    return pocketKernel().startGiven && regionBestStart() && regionBestStart()->found;
+}
+
+bool parentReachedElsewhere(int32_t p, int32_t c) {
+    int32_t k1 = regionFirstKind1Parent(c);
+    const RegionNode* pn = regionNode(p);
+    if (!pn) return false;
+    for (int32_t i = 1; i <= pn->childCount; ++i) {
+        int32_t ch = regionChild(p, i);
+        const RegionNode* cn = regionNode(ch);
+        if (ch == c || !cn || cn->parentCount == 1) continue;
+        if (cn->done != kRegionOpen) continue;
+        for (int32_t j = 1; j < cn->parentCount; ++j) {
+            int32_t q = regionParent(ch, j);
+            const RegionNode* qn = regionNode(q);
+            if (q == k1 || (qn && qn->parentCount > 0)) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int connectInward(const ContourElement* c, int32_t n, const ContourElement* t, int32_t m,
+                  const RingPosition* from, const RingPosition* target, double d, double budget,
+                  RingPosition* onC, RingPosition* onT) {
+    if (target->element != 0) {
+        pocketError(3021);
+        return 0;
+    }
+    std::vector<Piece> scan = scanOrder(c, n, from);
+    bool found = false;
+    double lowest = 0, travelled = 0;
+    for (size_t i = 0; i < scan.size(); ++i) {
+        // The part before the from-point is only tried when nothing qualified.
+        if (found && i + 1 == scan.size() && scan[i].element == scan[0].element) break;
+        travelled += elemLength(&scan[i].e);
+        if (travelled > budget) return -1;
+        Vec2 pe;
+        RingPosition pt;
+        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt);
+        if (dist < 0) continue;
+        if (found && !(dist < lowest - kNearTie)) break;
+        if (dist < d + kNearTie) {
+            found = true;
+            lowest = dist;
+            *onC = {scan[i].element, pe.x, pe.y};
+            *onT = pt;
+        }
+    }
+    return found ? 1 : 0;
+}
+
+int connectForward(const ContourElement* c, int32_t n, const ContourElement* t, int32_t m,
+                   const RingPosition* from, const RingPosition* target, double d, RingPosition* onC,
+                   RingPosition* onT) {
+    if (target->element != 0) {
+        pocketError(3021);
+        return 0;
+    }
+    std::vector<Piece> scan = scanOrder(c, n, from);
+    bool found = false;
+    double chosen = 0;
+    int counted = 0;
+    for (size_t i = 0; i < scan.size(); ++i) {
+        if (found && i + 1 == scan.size() && scan[i].element == scan[0].element) break;
+        Vec2 pe;
+        RingPosition pt;
+        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt);
+        bool qualifies = dist >= 0 && dist < d + kNearTie;
+        if (qualifies && (!found || dist < 0.9 * chosen)) {
+            *onC = {scan[i].element, pe.x, pe.y};
+            *onT = pt;
+            chosen = dist;
+            if (!found && i == 0) return 1;  // the rest of the from-element wins at once
+            found = true;
+        }
+        if (found && ++counted >= 20) break;
+    }
+    return found ? 1 : 0;
+}
+
+int connectReversed(const ContourElement* c, int32_t n, const ContourElement* t, int32_t m,
+                    const RingPosition* from, const RingPosition* target, double d, RingPosition* onC,
+                    RingPosition* onT) {
+    std::vector<ContourElement> rev(c, c + n);
+    contourReverse(rev.data(), n);
+    auto mirror = [n](RingPosition p) {
+        p.element = p.element == 0 ? -1 : p.element < 0 ? 0 : n - p.element + 1;
+        return p;
+    };
+    RingPosition rf = mirror(*from);
+    if (connectForward(rev.data(), n, t, m, &rf, target, d, onC, onT) != 1) return 0;
+    *onC = mirror(*onC);
+    return 1;
+}
+
+int32_t firstAlongRing(const ContourElement* ring, int32_t n, const RingPosition* from,
+                       const RingPosition* candidates, int32_t count) {
+    int32_t choice = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        if (candidates[i].element == -2) continue;
+        if (choice < 0 || ringOrder(2, &candidates[choice], &candidates[i], ring, n, from) == -1) choice = i;
+    }
+    return choice;
+}
+
+int regionHasOpenBranch(const int32_t* candidates, int32_t count, int32_t c) {
+    int32_t k1 = regionFirstKind1Parent(c);
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t p = candidates[i];
+        const RegionNode* pn = regionNode(p);
+        if (p == k1 || !pn) continue;
+        if (pn->childCount == 0) return 1;
+        bool allFinished = true;
+        for (int32_t j = 1; j <= pn->childCount; ++j) {
+            int32_t ch = regionChild(p, j);
+            const RegionNode* cn = regionNode(ch);
+            if (ch == c || !cn || cn->parentCount == 1) continue;
+            if (regionFirstKind1Parent(ch) < 0 && cn->done == kRegionOpen) return 1;
+            if (cn->done != kRegionFinished) allFinished = false;
+        }
+        if (allFinished) return 1;
+    }
+    return 0;
+}
+
+int regionParentClear(int32_t p, int32_t c, int always) {
+    if (!always && p == regionFirstKind1Parent(c)) return 0;
+    return parentReachedElsewhere(p, c) ? 0 : 1;
+}
+
+int regionStackAllDone(int32_t next) {
+    if (gAllDoneCached) return 1;
+    int32_t depth = regionStackDepth();
+    if (depth == 0) return 0;
+    std::vector<WalkEntry> entries;
+    WalkEntry e;
+    while (regionStackPop(&e)) entries.push_back(e);
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) regionStackPush(&*it);
+    auto finished = [](int32_t node) { return regionIsDone(node) == kRegionFinished; };
+    for (size_t i = 0; i < entries.size(); ++i) {
+        int32_t node = i == 0 ? next : entries[i].node;
+        const RegionNode* rn = regionNode(node);
+        if (!rn || !finished(node)) return 0;
+        for (int32_t j = 1; j <= rn->childCount; ++j)
+            if (!finished(regionChild(node, j))) return 0;
+        for (int32_t j = 1; j <= rn->parentCount; ++j)
+            if (!finished(regionParent(node, j))) return 0;
+    }
+    gAllDoneCached = 1;
+    return 1;
+}
+
+int regionNoOpenChild(int32_t node, int32_t except) {
+    if (except >= 0 && !explicitStartRing()) return 1;
+    const RegionNode* rn = regionNode(node);
+    if (!rn) return 1;
+    for (int32_t j = 1; j <= rn->childCount; ++j) {
+        int32_t ch = regionChild(node, j);
+        if (ch != except && regionIsDone(ch) == kRegionOpen) return 0;
+    }
+    return 1;
+}
+
+int regionTreePrepass(double dr, double dmax) {
+    int32_t count = regionNodeCount();
+    for (int32_t i = 1; i < count; ++i) {
+        const RegionNode* ni = regionNode(i);
+        if (!ni || ni->parentCount > 0 || ni->childCount > 0) continue;
+        Ring a, b;
+        if (!loadRing(i, &a)) continue;
+        for (int32_t j = 0; j < count; ++j) {
+            const RegionNode* nj = regionNode(j);
+            if (j == i || !nj || nj->childCount == 0 || !loadRing(j, &b)) continue;
+            Vec2 pa, pb;
+            double d = ringDistancePoints(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                          static_cast<int32_t>(b.size()), &pa, &pb);
+            Vec2 mid{(pa.x + pb.x) / 2, (pa.y + pb.y) / 2};
+            if (d >= 0 && d < dmax && pointClearOfInput(&mid, dr, "INPUT")) regionAddLink(i, j);
+        }
+    }
+    return 1;
+}
+
+namespace {
+
+int sequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
+             int32_t* next, bool direct) {
+    int32_t c = entry->node;
+    Ring ring;
+    if (!loadRing(c, &ring)) return kWalkFailed;
+    int32_t n = static_cast<int32_t>(ring.size());
+    const RegionNode* cn = regionNode(c);
+    double d = step;
+    std::vector<Candidate> cands;
+    for (int32_t i = 1; i <= cn->childCount; ++i) {
+        int32_t k = regionChild(c, i);
+        Ring kr;
+        if (regionIsDone(k) != kRegionOpen || !loadRing(k, &kr)) continue;
+        Candidate cand{k, {}, {}};
+        if (connectWithRetry(direct ? kReversed : kInward, ring, kr, &entry->from, d, &cand.onC, &cand.onT))
+            cands.push_back(cand);
+    }
+    auto pick = [&](const std::vector<Candidate>& list) {
+        std::vector<RingPosition> pos;
+        for (const Candidate& cd : list) pos.push_back(cd.onC);
+        int32_t i =
+            firstAlongRing(ring.data(), n, &entry->from, pos.data(), static_cast<int32_t>(pos.size()));
+        return i < 0 ? list[0] : list[i];
+    };
+    if (!cands.empty()) {
+        Candidate best = pick(cands);
+        *connection = best.onC;
+        *nextStart = best.onT;
+        *next = best.node;
+        Ring kr;
+        return loadRing(best.node, &kr) ? kWalkDown : kWalkFailed;
+    }
+    int32_t p0 = regionFirstKind1Parent(c);
+    std::vector<int32_t> ids;
+    if (p0 >= 0 && regionIsDone(p0) != kRegionFinished) {
+        cands.push_back({p0, {-2, 0, 0}, {}});
+        ids.push_back(p0);
+    }
+    for (int32_t i = 1; i <= cn->parentCount; ++i) {
+        int32_t p = regionParent(c, i);
+        Ring pr;
+        if (p == p0 || regionIsDone(p) == kRegionFinished || !loadRing(p, &pr)) continue;
+        if (direct ? !pocketKernel().openPocket && regionParentClear(p, c, 0) != 1
+                   : !pocketKernel().openPocket && parentReachedElsewhere(p, c))
+            continue;
+        Candidate cand{p, {}, {}};
+        if (connectOutward(ring, pr, p, entry, d, &cand.onC, &cand.onT)) {
+            cands.push_back(cand);
+            ids.push_back(p);
+        }
+    }
+    WalkEntry top;
+    if (regionStackPeek(&top)) {
+        bool explicitStart = explicitStartRing();
+        if (!regionHasOpenBranch(ids.data(), static_cast<int32_t>(ids.size()), c) &&
+            (p0 < 0 || p0 == top.node || regionRootOf(c) == 0) &&
+            (!explicitStart || cands.empty() || p0 < 0 || regionParentClear(p0, c, 0) == 0)) {
+            *connection = entry->to;
+            *nextStart = top.from;
+            *next = top.node;
+            Ring tr;
+            return loadRing(top.node, &tr) ? kWalkBack : kWalkFailed;
+        }
+    }
+    if (cands.empty()) return kWalkFinish;
+    if (cands.size() == 1 && cands[0].node == p0) {
+        Ring pr;
+        if (!loadRing(p0, &pr)) return kWalkFailed;
+        const RingPosition* from = regionIsDone(c) == kRegionFinished ? &entry->from : &entry->to;
+        Candidate cand{p0, {}, {}};
+        if (!connectWithRetry(kForward, ring, pr, from, d, &cand.onC, &cand.onT) &&
+            !connectWithRetry(kForward, ring, pr, from, 2 * d, &cand.onC, &cand.onT))
+            return kWalkFailed;
+        *connection = cand.onC;
+        *nextStart = cand.onT;
+        *next = p0;
+        return kWalkUp;
+    }
+    std::vector<Candidate> others;
+    for (const Candidate& cd : cands)
+        if (cd.node != p0) others.push_back(cd);
+    Candidate best = pick(others);
+    *connection = best.onC;
+    *nextStart = best.onT;
+    *next = best.node;
+    return kWalkUp;
+}
+
+}  // namespace
+
+int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
+                       int32_t* next) {
+    return sequence(entry, step, connection, nextStart, next, false);
+}
+
+int regionRingSequenceOut(const WalkEntry* entry, double step, RingPosition* connection,
+                          RingPosition* nextStart, int32_t* next) {
+    return sequence(entry, step, connection, nextStart, next, true);
+}
+
+int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connection,
+                   const RingPosition* nextStart, int32_t next, double step) {
+    int32_t node = entry->node;
+    Ring ring;
+    if (!loadRing(node, &ring)) return -1;
+    int32_t n = static_cast<int32_t>(ring.size());
+    auto finished = [&] { return regionIsDone(node) == kRegionFinished; };
+    if (code == kWalkFinish) {
+        ringSegmentEmit(entry, ring.data(), n, finished());
+        regionSetDone(node, kRegionFinished);
+        return 1;
+    }
+    WalkEntry part{node, entry->from, *connection};
+    bool empty = !pocketKernel().outsideInDirect &&
+                 ringOrder(2, &part.from, &part.to, ring.data(), n, &part.from) == 0;
+    int32_t emitted = 0;
+    if (!(code == kWalkDown && empty)) {
+        if (code == kWalkDownWhole && !empty) emitted += ringSegmentEmit(entry, ring.data(), n, finished());
+        emitted += ringSegmentEmit(&part, ring.data(), n, finished());
+        if (pocketKernel().forceInside) pocketEndMark(node);
+    }
+    bool pushRest = true;
+    int32_t k1 = regionFirstKind1Parent(node);
+    if (ringSegmentDone(entry, connection, ring.data(), n, finished())) {
+        regionSetDone(node, kRegionFinished);
+        const RegionNode* rn = regionNode(node);
+        if (rn->parentCount == 0 && regionNoOpenChild(node, next)) pushRest = false;
+        if (rn->parentCount > 0 && next == k1) pushRest = false;
+        if (code == kWalkBack) pushRest = false;
+    } else if (next == k1 && regionNoOpenChild(node, -1)) {
+        WalkEntry round{node, *connection, *connection};
+        ringSegmentEmit(&round, ring.data(), n, 0);
+        regionSetDone(node, kRegionFinished);
+        pushRest = false;
+    } else if (code == kWalkDownWhole) {
+        regionSetDone(node, kRegionFinished);
+        pushRest = false;
+    } else if (emitted == 0 && finished()) {
+        pushRest = false;
+    }
+    if (pushRest) push({node, *connection, entry->to});
+    Ring nr;
+    if (!loadRing(next, &nr)) return -1;
+    int32_t fe, te;
+    Vec2 p1, p2;
+    positionPoint(connection, ring.data(), n, &fe, &p1);
+    positionPoint(nextStart, nr.data(), static_cast<int32_t>(nr.size()), &te, &p2);
+    const PocketKernel& k = pocketKernel();
+    bool skipLink = (k.openPocket || (code == kWalkBack && (k.stockOutin || k.outsideInDirect))) &&
+                    regionStackAllDone(next);
+    if (!skipLink) {
+        infeedMark(1);
+        double radius = kvCCPParams.infeedRadius;
+        Vec2 t1, t2;
+        if (pointDist2D(&p1, &p2) < 1e-4 || std::fabs(radius) <= 1e-4 ||
+            pathTangentAt(ring.data(), n, fe, &p1, 0, &t1) != 1 ||
+            pathTangentAt(nr.data(), static_cast<int32_t>(nr.size()), te, &p2, code == kWalkBack ? 1 : 0,
+                          &t2) != 1) {
+            linkStraight(&p1, &p2, step);
+        } else {
+            if (code == kWalkBack) t2 = {-t2.x, -t2.y};
+            linkSmooth(&p1, &t1, &p2, &t2, radius, step);
+        }
+        infeedMark(0);
+    }
+    if (code != kWalkBack) push({next, *nextStart, *nextStart});
+    return 1;
+}
+
+namespace {
+
+int walk(int32_t start, double step, int singleOuter, bool direct) {
+    regionStackClear();
+    if (start < 0 || start >= regionNodeCount()) {
+        pocketError(3023);
+        return -1;
+    }
+    WalkEntry first{start, {0, 0, 0}, {-1, 0, 0}};
+    const RegionBestStart* best = regionBestStart();
+    if (explicitStartRing()) {
+        first.node = best->node;
+        first.from = first.to = {best->element, best->point.x, best->point.y};
+        Vec2 s{pocketKernel().startX, pocketKernel().startY};
+        startPointMove(&s, &best->point);
+    }
+    push(first);
+    int previous = -1;
+    WalkEntry e;
+    while (regionStackPop(&e)) {
+        if (previous == kWalkFinish) pocketSetPlungePending(1);
+        RingPosition conn{}, nextStart{};
+        int32_t next = -1;
+        int code = direct ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
+                          : regionRingSequence(&e, step, &conn, &nextStart, &next);
+        if (code < 0) {
+            pocketError(3024);
+            return 1;
+        }
+        if (code != kWalkDown) pocketOutputState().skipCollect = 0;
+        if (singleOuter && code == kWalkDown) code = kWalkDownWhole;
+        if (regionPathEmit(&e, code, &conn, &nextStart, next, step) < 0) {
+            pocketError(3020);
+            return 1;
+        }
+        previous = code;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int pocketRegionPath(int32_t start, double step, int singleOuter) {
+    return walk(start, step, singleOuter, false);
+}
+
+int pocketRegionPathDirect(int32_t start, double step) {
+    return walk(start, step, 0, true);
+}
+
+void regionWalkResetState() {
+    gAllDoneCached = 0;
+}

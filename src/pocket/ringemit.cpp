@@ -1,0 +1,281 @@
+#include "pocket/ringemit.h"
+
+#include <cmath>
+#include <vector>
+
+#include "kernel/ccp.h"
+#include "pocket/chaincross.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/linkmove.h"
+#include "pocket/pocketerr.h"
+#include "pocket/pocketnc.h"
+#include "pocket/pocketstate.h"
+
+namespace {
+
+constexpr double kNearTie = 0.049;
+
+Vec2 startOf(const ContourElement& e) {
+    return e.type == kElemArc ? Vec2{e.g[kAsx], e.g[kAsy]} : Vec2{e.g[kLx1], e.g[kLy1]};
+}
+Vec2 endOf(const ContourElement& e) {
+    return e.type == kElemArc ? Vec2{e.g[kAex], e.g[kAey]} : Vec2{e.g[kLx2], e.g[kLy2]};
+}
+
+bool near(const Vec2& a, const Vec2& b) {
+    return std::hypot(a.x - b.x, a.y - b.y) < 1e-4;
+}
+
+// A position with a point on its element's end moves to the start of the next element.
+void normalise(RingPosition* p, const ContourElement* ring, int32_t n, bool wrap) {
+    int32_t el;
+    Vec2 pt;
+    if (!positionPoint(p, ring, n, &el, &pt)) return;
+    p->element = el;
+    p->x = pt.x;
+    p->y = pt.y;
+    if (!near(pt, endOf(ring[el - 1]))) return;
+    if (el < n) {
+        p->element = el + 1;
+    } else if (wrap) {
+        p->element = 1;
+    } else {
+        return;
+    }
+    Vec2 s = startOf(ring[p->element - 1]);
+    p->x = s.x;
+    p->y = s.y;
+}
+
+int emitPiece(ContourElement e, const Vec2& from, const Vec2& to) {
+    elemTrim(&e, &from, &to);
+    if (elemIsPoint(&e)) return 0;
+    emitFiltered(&e);
+    return 1;
+}
+
+}  // namespace
+
+int positionPoint(const RingPosition* position, const ContourElement* ring, int32_t n, int32_t* element,
+                  Vec2* point) {
+    if (!position || !ring || n < 1) return 0;
+    if (position->element == 0) {
+        *element = 1;
+        *point = startOf(ring[0]);
+    } else if (position->element < 0 || position->element > n) {
+        *element = n;
+        *point = endOf(ring[n - 1]);
+    } else {
+        *element = position->element;
+        *point = {position->x, position->y};
+    }
+    return 1;
+}
+
+int ringOrder(int mode, const RingPosition* a0, const RingPosition* b0, const ContourElement* ring, int32_t n,
+              const RingPosition* c0) {
+    bool wrap = !pocketKernel().stockOutin || contourIsClosed(ring, n);
+    RingPosition a = *a0, b = *b0, c = *c0;
+    normalise(&a, ring, n, wrap);
+    normalise(&b, ring, n, wrap);
+    normalise(&c, ring, n, wrap);
+    Vec2 pa{a.x, a.y}, pb{b.x, b.y}, pc{c.x, c.y};
+    if (a.element == b.element && near(pa, pb)) return 0;
+    if (a.element == c.element && near(pa, pc)) return mode == 2 ? -1 : 1;
+    if (b.element == c.element && near(pb, pc)) return mode == 2 ? 1 : -1;
+    const ContourElement* ce = &ring[c.element - 1];
+    bool aAfterC = a.element == c.element && arcOrder(ce, &pc, &pa) > 0;
+    bool bAfterC = b.element == c.element && arcOrder(ce, &pc, &pb) > 0;
+    if (aAfterC && !bAfterC) return 1;
+    if (bAfterC && !aAfterC) return -1;
+    if (a.element == b.element) return arcOrder(&ring[a.element - 1], &pa, &pb) >= 0 ? 1 : -1;
+    int32_t ua = a.element <= c.element ? a.element + n : a.element;
+    int32_t ub = b.element <= c.element ? b.element + n : b.element;
+    return ua < ub ? 1 : -1;
+}
+
+int ringSegmentDone(const WalkEntry* entry, const RingPosition* position, const ContourElement* ring,
+                    int32_t n, int done) {
+    if (done) return 1;
+    return ringOrder(2, &entry->to, position, ring, n, &entry->from) != -1 ? 1 : 0;
+}
+
+int32_t ringSegmentEmit(const WalkEntry* entry, const ContourElement* ring, int32_t n, int done) {
+    int32_t fe, te;
+    Vec2 fp, tp;
+    if (!entry || !positionPoint(&entry->from, ring, n, &fe, &fp) ||
+        !positionPoint(&entry->to, ring, n, &te, &tp))
+        return 0;
+    bool whole = ringOrder(2, &entry->from, &entry->to, ring, n, &entry->from) == 0;
+    if (whole && done) return 0;
+    // A from-point on its element's end starts on the next element.
+    if (near(fp, endOf(ring[fe - 1]))) {
+        fe = fe % n + 1;
+        fp = startOf(ring[fe - 1]);
+    }
+    bool closed = contourIsClosed(ring, n) != 0;
+    if (whole) {
+        te = fe;
+        tp = fp;
+    }
+    int32_t count = 0;
+    const ContourElement& first = ring[fe - 1];
+    if (!whole && te == fe && pointOnElem(&tp, &first) && arcOrder(&first, &fp, &tp) > 0)
+        return emitPiece(first, fp, tp);
+    count += emitPiece(first, fp, endOf(first));
+    for (int32_t i = fe % n + 1, steps = 0; steps < n; i = i % n + 1, ++steps) {
+        if (i == 1 && !closed) break;
+        const ContourElement& e = ring[i - 1];
+        if (i == te) {
+            count += emitPiece(e, startOf(e), tp);
+            break;
+        }
+        emitFiltered(&e);
+        ++count;
+    }
+    return count;
+}
+
+void ringRetract() {
+    pocketSetPlungePending(1);
+}
+
+int emitFiltered(const ContourElement* element) {
+    const CcpParams& p = kvCCPParams;
+    bool open = pocketKernel().openMode != 0 || pocketKernel().openPocket;
+    if (p.stockMovement == 1 && (open || pocketKernel().pocketContour) && element->sourceTag < 0) {
+        ringRetract();
+        return 0;
+    }
+    pocketEmitElement(element);
+    return 1;
+}
+
+int lineClearOfInput(const ContourElement* line) {
+    int32_t n = clistCount("INPUT");
+    for (int32_t i = 0; i < n; ++i) {
+        ContourHeader h{};
+        if (clistGetHeader("INPUT", &h, i) < 0 || !h.elements) continue;
+        int hits = 0;
+        for (uint32_t k = 0; k < h.elementCount; ++k) {
+            Vec2 pts[2];
+            int m = elemIntersect(line, &h.elements[k], pts);
+            if (m < 0) return 0;
+            hits += m;
+        }
+        if (hits > 1) return 0;
+    }
+    return 1;
+}
+
+int pointClearOfInput(const Vec2* point, double radius, const char* list) {
+    int32_t n = clistCount(list);
+    for (int32_t i = 0; i < n; ++i) {
+        ContourHeader h{};
+        if (clistGetHeader(list, &h, i) < 0 || !h.elements || h.elementCount < 1) continue;
+        if (contourDistance(point, h.elements, static_cast<int32_t>(h.elementCount)) <= radius) return 0;
+    }
+    return 1;
+}
+
+int segmentClearOfRing(const Vec2* p1, const Vec2* p2, const ContourElement* ring, int32_t n) {
+    double dx = p2->x - p1->x, dy = p2->y - p1->y;
+    double line[4] = {p1->x + 0.1 * dx, p1->y + 0.1 * dy, p2->x - 0.1 * dx, p2->y - 0.1 * dy};
+    return segmentCrossesChain(line, ring, n) ? 0 : 1;
+}
+
+int linkStraight(const Vec2* p1, const Vec2* p2, double step) {
+    if (pocketPlungePending()) return 0;
+    double len = pointDist2D(p1, p2);
+    ContourElement line{};
+    line.type = kElemLine;
+    line.g[kLx1] = p1->x;
+    line.g[kLy1] = p1->y;
+    line.g[kLx2] = p2->x;
+    line.g[kLy2] = p2->y;
+    if (len > 2 * step + 1e-4 || (len > step / 2 && !lineClearOfInput(&line))) {
+        ringRetract();
+        return 0;
+    }
+    pocketEmitElement(&line);
+    return 1;
+}
+
+int linkSmooth(const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2* t2, double radius, double step) {
+    if (pocketPlungePending()) return 0;
+    if (pointDist2D(p1, p2) > 2 * step + 1e-4) {
+        ringRetract();
+        return 0;
+    }
+    std::vector<ContourElement> buf(10000);
+    int32_t m = linkMoveBuild(p1, t1, p2, t2, radius, buf.data());
+    if (m < 0) return linkStraight(p1, p2, step);
+    for (int32_t i = 0; i < m; ++i) pocketEmitElement(&buf[i]);
+    return 1;
+}
+
+int startPointMove(const Vec2* start, const Vec2* ringPoint) {
+    ContourElement line{};
+    line.type = kElemLine;
+    line.g[kLx1] = start->x;
+    line.g[kLy1] = start->y;
+    line.g[kLx2] = ringPoint->x;
+    line.g[kLy2] = ringPoint->y;
+    pocketEmitElement(&line);
+    return 1;
+}
+
+double elemRingDistance(const ContourElement* element, const ContourElement* ring, int32_t n, Vec2* onElement,
+                        RingPosition* onRing) {
+    struct Cand {
+        double d;
+        Vec2 a, b;
+        int32_t el;
+    };
+    std::vector<Cand> kept;
+    double running = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        Cand c{};
+        c.d = elemElemDistance(element, &ring[i], &c.a, &c.b);
+        c.el = i + 1;
+        if (!kept.empty() && !(c.d < running + kNearTie)) continue;
+        if (static_cast<int32_t>(kept.size()) >= kRingMaxCandidates) {
+            pocketError(3241);
+            continue;
+        }
+        kept.push_back(c);
+        running = c.d;
+    }
+    if (kept.empty()) return -1;
+    double best = kept[0].d;
+    for (const Cand& c : kept) best = std::fmin(best, c.d);
+    const Cand* choice = nullptr;
+    for (const Cand& c : kept) {
+        if (c.d > best + kNearTie) continue;
+        // Among near-equal candidates the one met first along the element wins.
+        if (!choice || arcOrder(element, &choice->a, &c.a) < 0) choice = &c;
+    }
+    if (onElement) *onElement = choice->a;
+    if (onRing) *onRing = {choice->el, choice->b.x, choice->b.y};
+    return choice->d;
+}
+
+double ringDistancePoints(const ContourElement* a, int32_t na, const ContourElement* b, int32_t nb, Vec2* onA,
+                          Vec2* onB) {
+    double best = -1;
+    for (int32_t i = 0; i < na; ++i) {
+        Vec2 pa;
+        RingPosition pb;
+        double d = elemRingDistance(&a[i], b, nb, &pa, &pb);
+        if (d < 0 || (best >= 0 && !(d < best))) continue;
+        best = d;
+        if (onA) *onA = pa;
+        if (onB) *onB = {pb.x, pb.y};
+    }
+    return best;
+}
+
+double ringDistance(const ContourElement* a, int32_t na, const ContourElement* b, int32_t nb) {
+    return ringDistancePoints(a, na, b, nb, nullptr, nullptr);
+}

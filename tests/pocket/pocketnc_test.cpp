@@ -1,0 +1,153 @@
+// NC output of one plane: entry sequence, header, short arcs and gap rules.
+#include "pocket/pocketnc.h"
+
+#include "pocketnc_util.h"
+
+TEST(PocketNc, FirstPassRecordsInOrder) {
+    NcPlane plane;
+    pocketNcHeader();
+    std::vector<ContourElement> path = polygon({{0, 0}, {20, 0}, {20, 20}, {0, 20}});
+    path.push_back(arcElem(10, 0, 10, M_PI, 2 * M_PI, 1));
+    for (const ContourElement& e : path) EXPECT_EQ(pocketEmitElement(&e), 1);
+    pocketContourEnd();
+    std::vector<int> expected = {3101, 3102, 3102, 3112, 3131, 3131, 3131, 3001,
+                                 3111, 3111, 3111, 3111, 3121, 3002, 3102};
+    EXPECT_EQ(types(31), expected);
+    std::vector<Rec> c31 = records(31);
+    ASSERT_EQ(c31.size(), expected.size());
+    EXPECT_DOUBLE_EQ(c31[1].z, 50);
+    EXPECT_DOUBLE_EQ(c31[2].z, 2);
+    EXPECT_DOUBLE_EQ(c31[3].z, -5);
+    EXPECT_EQ(c31[4].name + "=" + c31[4].value, "start=drill");
+    EXPECT_EQ(c31[5].name + "=" + c31[5].value, "surface=0");
+    EXPECT_EQ(c31[6].name + "=" + c31[6].value, "depth=5");
+    EXPECT_DOUBLE_EQ(c31[12].cx, 10);
+    EXPECT_DOUBLE_EQ(c31[14].z, 50);
+}
+
+TEST(PocketNc, FeedWordsAroundThePlungeAndHeaderOnce) {
+    NcPlane plane;
+    pocketNcHeader();
+    pocketNcHeader();
+    ContourElement e = lineElem(0, 0, 10, 0);
+    pocketEmitElement(&e);
+    int header = 0;
+    for (const Rec& r : log()) header += r.name == "cycleFct" && r.value == "pocketMilling";
+    EXPECT_EQ(header, 1);
+    EXPECT_GE(indexOf("aliasDef", "FX,FX,800,1"), 0);
+    for (const char* word : {"CPLANE", "CDIST", "RPLANE"}) {
+        bool found = false;
+        for (const Rec& r : log()) found |= r.name == word;
+        EXPECT_TRUE(found) << word;
+    }
+    int plunge = -1;
+    for (size_t i = 0; i < log().size(); ++i)
+        if (log()[i].type == 3112) plunge = static_cast<int>(i);
+    ASSERT_GE(plunge, 0);
+    int useZ = indexOf("aliasUse", "FZ"), trZ = indexOf("tr", "FZ");
+    EXPECT_TRUE(useZ >= 0 && useZ < plunge && trZ > useZ && trZ < plunge);
+    EXPECT_GT(indexOf("aliasUse", "FX", plunge), plunge);
+    EXPECT_GT(indexOf("tr", "FX", plunge), plunge);
+}
+
+// A counter-clockwise arc about (0,0) of radius 1 whose chord is given; its
+// centre arrives 1e-3 off along the chord so that a re-centring shows.
+TEST(PocketNc, ShortArcChords) {
+    struct Case {
+        double chord;
+        int written;
+        bool recentred;
+    } cases[] = {{0.009, 0, false}, {0.01, 1, true}, {0.03, 1, true}, {0.05, 1, false}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        pocketNcHeader();
+        double h = c.chord / 2, y = std::sqrt(1 - h * h);
+        ContourElement a = arcElem(0, 0, 1, 0, 0, 1);
+        a.g[kAsx] = h;
+        a.g[kAsy] = y;
+        a.g[kAex] = -h;
+        a.g[kAey] = y;
+        a.g[kAcx] += 1e-3;
+        ContourElement lead = lineElem(2, 2, a.g[kAsx], a.g[kAsy]);
+        pocketEmitElement(&lead);
+        EXPECT_EQ(pocketEmitElement(&a), c.written) << c.chord;
+        int arcs = 0;
+        for (const Rec& r : log()) {
+            if (r.type != 3121) continue;
+            ++arcs;
+            double ex = c.recentred ? 0.0 : 1e-3;
+            EXPECT_NEAR(r.cx, ex, 1e-9) << c.chord;
+            EXPECT_NEAR(r.cy, 0.0, 1e-9) << c.chord;
+        }
+        EXPECT_EQ(arcs, c.written) << c.chord;
+    }
+}
+
+// Gaps against the limits 2 r sf + tol (new entry beyond) and 1.5 r sf + tol
+// (bridged by a feed line below), r 5 and sf 0.4.
+TEST(PocketNc, GapRules) {
+    struct Case {
+        double gap;
+        int entries, bridges;
+    } cases[] = {{0.00005, 1, 0}, {1.0, 1, 1}, {2.9, 1, 1}, {3.5, 1, 0}, {4.0001, 1, 0}, {4.01, 2, 0}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        pocketNcHeader();
+        ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(10 + c.gap, 0, 20, 0);
+        pocketEmitElement(&a);
+        pocketEmitElement(&b);
+        int entries = 0, lines = 0;
+        for (const Rec& r : log()) {
+            entries += r.name == "start";
+            lines += r.type == 3111;
+        }
+        EXPECT_EQ(entries, c.entries) << c.gap;
+        EXPECT_EQ(lines, 2 + c.bridges) << c.gap;
+    }
+}
+
+// Ramp plunge along a 30-long line, 5 deep, 10 degrees: the zig-zag descends
+// monotonically to the bottom over drop / tan(angle) of travel and ends at the
+// start; a zero angle refuses the ramp but the elements still go out.
+TEST(PocketNc, RampEntry) {
+    struct Case {
+        double angle;
+        int ramped;
+    } cases[] = {{10 * M_PI / 180, 1}, {0.0, 0}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.helixPlungeAngle = c.angle;
+        p.helixAngleResolution = 0.1;
+        pocketNcHeader();
+        Vec2 start{0, 0};
+        rampTransition(&start);
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 30);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        EXPECT_EQ(pocketEmitElement(&b), 1);
+        pocketContourEnd();
+        std::vector<Rec> zig;
+        int lines = 0;
+        for (const Rec& r : log()) {
+            if (r.type == 3113) zig.push_back(r);
+            lines += r.type == 3111;
+        }
+        EXPECT_EQ(lines, 2);
+        if (!c.ramped) {
+            EXPECT_TRUE(zig.empty());
+            continue;
+        }
+        ASSERT_GE(zig.size(), 3u);
+        double top = 0.1 * p.infeedDepth + pocketKernel().rampClearance, travel = 0;
+        EXPECT_DOUBLE_EQ(zig[0].z, top);
+        for (size_t i = 1; i < zig.size(); ++i) {
+            EXPECT_LE(zig[i].z, zig[i - 1].z + 1e-12);
+            EXPECT_GE(zig[i].z, -5 - 1e-12);
+            travel += std::hypot(zig[i].x - zig[i - 1].x, zig[i].y - zig[i - 1].y);
+        }
+        EXPECT_NEAR(travel, (5 + top) / std::tan(c.angle), 1e-6);
+        EXPECT_NEAR(zig.back().z, -5, 1e-9);
+        EXPECT_NEAR(zig.back().x, 0, 1e-9);
+    }
+}

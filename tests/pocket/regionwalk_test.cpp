@@ -1,0 +1,160 @@
+// Region walk: step codes through a merged-island tree, a chain of rings
+// machined as one pass, and a no-gouge check of the written centre path.
+#include "pocket/regionwalk.h"
+
+#include "pocket/regiontree.h"
+#include "pocket/ringemit.h"
+#include "pocketnc_util.h"
+
+#ifdef KV_HAVE_GEOS
+#include <geos_c.h>
+#endif
+
+namespace {
+
+int32_t attachBox(double x0, double y0, double x1, double y1, int32_t level, bool cw = false) {
+    std::vector<Vec2> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+    if (cw) p = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
+    std::vector<ContourElement> c = polygon(p);
+    ContourHeader h{};
+    h.elementCount = 4;
+    h.leftSide = 1;
+    return regionAttachContour(c.data(), &h, 0, level);
+}
+
+struct Walk : NcPlane {
+    Walk() {
+        regionTreeResetState();
+        regionStackResetState();
+        regionWalkResetState();
+        EXPECT_EQ(regionTreeInit(1), 1);
+        pocketNcHeader();
+    }
+    ~Walk() {
+        regionTreeFree();
+        regionStackResetState();
+    }
+};
+
+// The cutting moves of each pass (3001 .. 3002) as polylines of centre points, arcs divided finely.
+std::vector<std::vector<Vec2>> passes() {
+    std::vector<std::vector<Vec2>> out;
+    Vec2 at{0, 0};
+    bool open = false;
+    for (const Rec& r : records(31)) {
+        if (r.type == 3101) at = {r.x, r.y};
+        if (r.type == 3001) {
+            out.push_back({at});
+            open = true;
+        }
+        if (r.type == 3002) open = false;
+        if (r.type == 3111 && open) out.back().push_back({r.x, r.y});
+        if (r.type == 3121 && open) {
+            double rad = std::hypot(at.x - r.cx, at.y - r.cy);
+            double a0 = std::atan2(at.y - r.cy, at.x - r.cx), a1 = std::atan2(r.y - r.cy, r.x - r.cx);
+            double sweep = r.clockwise == 1 ? -std::fmod(a0 - a1 + 4 * M_PI, 2 * M_PI)
+                                            : std::fmod(a1 - a0 + 4 * M_PI, 2 * M_PI);
+            for (int k = 1; k <= 64; ++k)
+                out.back().push_back(
+                    {r.cx + rad * std::cos(a0 + sweep * k / 64), r.cy + rad * std::sin(a0 + sweep * k / 64)});
+        }
+        if (r.type == 3111 || r.type == 3121) at = {r.x, r.y};
+    }
+    return out;
+}
+
+#ifdef KV_HAVE_GEOS
+// Area of the tool (radius r) swept along the passes that lies outside the polygon.
+double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r, const std::string& allowedWkt) {
+    GEOSContextHandle_t h = GEOS_init_r();
+    GEOSWKTReader* reader = GEOSWKTReader_create_r(h);
+    GEOSGeometry* allowed = GEOSWKTReader_read_r(h, reader, allowedWkt.c_str());
+    double total = 0;
+    for (const auto& path : paths) {
+        std::string wkt = "LINESTRING(";
+        for (size_t i = 0; i < path.size(); ++i)
+            wkt += (i ? "," : "") + std::to_string(path[i].x) + " " + std::to_string(path[i].y);
+        if (path.size() == 1) wkt += "," + std::to_string(path[0].x) + " " + std::to_string(path[0].y);
+        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
+        GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 32) : nullptr;
+        GEOSGeometry* outside = swept && allowed ? GEOSDifference_r(h, swept, allowed) : nullptr;
+        double a = 0;
+        if (outside) GEOSArea_r(h, outside, &a);
+        total += outside ? a : 1e9;
+        for (GEOSGeometry* g : {line, swept, outside})
+            if (g) GEOSGeom_destroy_r(h, g);
+    }
+    if (allowed) GEOSGeom_destroy_r(h, allowed);
+    GEOSWKTReader_destroy_r(h, reader);
+    GEOS_finish_r(h);
+    return total;
+}
+#endif
+
+}  // namespace
+
+// A merged ring with two island parents: the second island first, back to the
+// merged ring through the stack, on to the first island, finished there.
+TEST(RegionWalk, MergedIslandsComeBackThroughTheStack) {
+    Walk walk;
+    int32_t m = attachBox(10, 10, 90, 50, 1);
+    int32_t a = attachBox(20, 20, 40, 40, 0);
+    int32_t b = attachBox(60, 20, 80, 40, 0, true);
+    ASSERT_GT(regionAddLink(m, a), 0);
+    ASSERT_GT(regionAddLink(m, b), 0);
+    ASSERT_EQ(regionFirstKind1Parent(m), a);
+    WalkEntry e{m, {0, 0, 0}, {-1, 0, 0}};
+    ASSERT_EQ(regionStackPush(&e), 1);
+    std::vector<std::pair<int, int32_t>> steps;
+    while (regionStackPop(&e) && steps.size() < 10) {
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        int code = regionRingSequence(&e, 12, &conn, &start, &next);
+        steps.push_back({code, e.node});
+        ASSERT_GE(code, 0);
+        ASSERT_EQ(regionPathEmit(&e, code, &conn, &start, next, 12), 1);
+    }
+    std::vector<std::pair<int, int32_t>> expected = {
+        {kWalkUp, m}, {kWalkBack, b}, {kWalkUp, m}, {kWalkFinish, a}};
+    EXPECT_EQ(steps, expected);
+    for (int32_t n : {m, a, b}) EXPECT_EQ(regionIsDone(n), kRegionFinished) << n;
+}
+
+// Nested squares 8 apart in a 100 x 100 pocket, tool radius 5: the walk starts
+// at the deepest ring, climbs ring by ring in one pass and never leaves the
+// pocket; the same for the outside-in direct walk.
+TEST(RegionWalk, ChainOfRingsInOnePass) {
+    for (int direct = 0; direct < 2; ++direct) {
+        Walk walk;
+        pocketKernel().outsideInDirect = direct;
+        std::vector<int32_t> nodes;
+        for (int i = 0; i < 6; ++i) {
+            double o = 5 + 8 * i;
+            nodes.push_back(attachBox(o, o, 100 - o, 100 - o, i));
+            if (i > 0) {
+                ASSERT_GT(regionAddLink(nodes[i], nodes[i - 1]), 0);
+            }
+        }
+        EXPECT_EQ(direct ? pocketRegionPathDirect(nodes.back(), 8) : pocketRegionPath(nodes.back(), 8, 0), 1);
+        for (int32_t n : nodes) EXPECT_EQ(regionIsDone(n), kRegionFinished) << n;
+        int entries = 0;
+        for (const Rec& r : log()) entries += r.name == "start";
+        EXPECT_EQ(entries, 1);
+        std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_EQ(paths.size(), 1u);
+        // Every ring's corners are visited.
+        for (int i = 0; i < 6; ++i) {
+            double o = 5 + 8 * i;
+            for (Vec2 c : {Vec2{o, o}, Vec2{100 - o, o}, Vec2{100 - o, 100 - o}, Vec2{o, 100 - o}}) {
+                bool seen = false;
+                for (const Vec2& p : paths[0]) seen |= std::hypot(p.x - c.x, p.y - c.y) < 1e-6;
+                EXPECT_TRUE(seen) << c.x << " " << c.y;
+            }
+        }
+#ifdef KV_HAVE_GEOS
+        EXPECT_LT(sweptOutside(paths, 5, "POLYGON((0 0,100 0,100 100,0 100,0 0))"), 1e-3);
+        // One unit less room is caught.
+        EXPECT_GT(sweptOutside(paths, 5, "POLYGON((1 1,100 1,100 100,1 100,1 1))"), 50);
+#endif
+    }
+}

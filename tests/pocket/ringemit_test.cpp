@@ -1,0 +1,133 @@
+// Ring emission: order of positions, ring segments, links and ring distances.
+#include "pocket/ringemit.h"
+
+#include "geometry/rng.h"
+#include "pocketnc_util.h"
+
+namespace {
+
+// A square ring of side 10 from the origin, counter-clockwise; a position at
+// perimeter length u (0 <= u < 40).
+const std::vector<ContourElement>& square() {
+    static const std::vector<ContourElement> s = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    return s;
+}
+
+RingPosition at(double u) {
+    int32_t el = static_cast<int32_t>(u / 10);
+    double t = u - 10 * el;
+    const double c[4][4] = {{0, 0, 1, 0}, {10, 0, 0, 1}, {10, 10, -1, 0}, {0, 10, 0, -1}};
+    return {el + 1, c[el][0] + t * c[el][2], c[el][1] + t * c[el][3]};
+}
+
+std::vector<Vec2> lineEnds() {
+    std::vector<Vec2> out;
+    for (const Rec& r : log())
+        if (r.type == 3111) out.push_back({r.x, r.y});
+    return out;
+}
+
+}  // namespace
+
+// Walking forward from c, a is met before b when its unrolled length is smaller.
+TEST(RingEmit, OrderAgainstUnrolledLength) {
+    rngResetState();
+    const auto& sq = square();
+    int checked = 0;
+    for (int i = 0; i < 400; ++i) {
+        double ua = (0.3 + (39.7 - (0.3)) * rngUniform()), ub = (0.3 + (39.7 - (0.3)) * rngUniform()),
+               uc = (0.3 + (39.7 - (0.3)) * rngUniform());
+        auto ends = [](double u) { return std::fabs(u - 10 * std::round(u / 10)) < 0.3; };
+        if (ends(ua) || ends(ub) || ends(uc) || std::fabs(ua - ub) < 0.1 || std::fabs(ua - uc) < 0.1 ||
+            std::fabs(ub - uc) < 0.1)
+            continue;
+        RingPosition a = at(ua), b = at(ub), c = at(uc);
+        double la = std::fmod(ua - uc + 40, 40), lb = std::fmod(ub - uc + 40, 40);
+        EXPECT_EQ(ringOrder(2, &a, &b, sq.data(), 4, &c), la < lb ? 1 : -1) << ua << " " << ub << " " << uc;
+        ++checked;
+    }
+    EXPECT_GT(checked, 200);
+    RingPosition a = at(5), c = at(5);
+    EXPECT_EQ(ringOrder(2, &a, &a, sq.data(), 4, &c), 0);
+}
+
+// Line ends written for a segment: every corner passed, then the to-point.
+TEST(RingEmit, SegmentsAlongTheRing) {
+    struct Case {
+        double from, to;
+        std::vector<Vec2> ends;
+    } cases[] = {
+        {2, 7, {{7, 0}}},
+        {2, 15, {{10, 0}, {10, 5}}},
+        {35, 5, {{0, 0}, {5, 0}}},
+        {12, 12, {{10, 10}, {0, 10}, {0, 0}, {10, 0}, {10, 2}}},
+        {7, 2, {{10, 0}, {10, 10}, {0, 10}, {0, 0}, {2, 0}}},
+    };
+    for (const Case& c : cases) {
+        NcPlane plane;
+        pocketNcHeader();
+        WalkEntry e{1, at(c.from), at(c.to)};
+        EXPECT_EQ(ringSegmentEmit(&e, square().data(), 4, 0), static_cast<int32_t>(c.ends.size())) << c.from;
+        std::vector<Vec2> got = lineEnds();
+        ASSERT_EQ(got.size(), c.ends.size()) << c.from;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i].x, c.ends[i].x, 1e-9) << c.from << " " << i;
+            EXPECT_NEAR(got[i].y, c.ends[i].y, 1e-9) << c.from << " " << i;
+        }
+        if (c.from == c.to) {
+            EXPECT_EQ(ringSegmentEmit(&e, square().data(), 4, 1), 0);
+        }
+    }
+}
+
+// Links from the end of a first line, an island 40..60 in INPUT: 2 s + 1e-4
+// is the longest cut, and beyond s / 2 a link through the island retracts.
+TEST(RingEmit, StraightLinks) {
+    struct Case {
+        Vec2 from, to;
+        double step;
+        int cut;
+    } cases[] = {{{10, 50}, {10.00005, 50}, 4, 1}, {{10, 50}, {18.0002, 50}, 4, 0},
+                 {{10, 50}, {17.9999, 50}, 4, 1},  {{10, 50}, {10, 44}, 4, 1},
+                 {{36, 50}, {64, 50}, 20, 0},      {{36, 50}, {37, 50}, 20, 1}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        clistCreate("INPUT");
+        std::vector<ContourElement> island = polygon({{40, 40}, {60, 40}, {60, 60}, {40, 60}});
+        ContourHeader h{};
+        h.elementCount = 4;
+        ASSERT_EQ(clistInsert("INPUT", island.data(), &h, -1), 1);
+        pocketNcHeader();
+        ContourElement first = lineElem(c.from.x - 6, c.from.y, c.from.x, c.from.y);
+        pocketEmitElement(&first);
+        EXPECT_EQ(linkStraight(&c.from, &c.to, c.step), c.cut) << c.to.x;
+        EXPECT_EQ(pocketPlungePending(), 1 - c.cut) << c.to.x;
+    }
+}
+
+// The element-to-ring distance of elements that do not cross the ring, against dense sampling.
+TEST(RingEmit, DistanceAgainstSampling) {
+    rngResetState();
+    const auto& sq = square();
+    for (int i = 0; i < 100; ++i) {
+        Vec2 a{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())},
+            b{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())};
+        ContourElement e = lineElem(a.x, a.y, b.x, b.y);
+        double brute = 1e30;
+        for (int k = 0; k <= 200; ++k) {
+            Vec2 p{a.x + (b.x - a.x) * k / 200, a.y + (b.y - a.y) * k / 200};
+            for (const ContourElement& s : sq)
+                for (int j = 0; j <= 200; ++j) {
+                    double qx = s.g[kLx1] + (s.g[kLx2] - s.g[kLx1]) * j / 200;
+                    double qy = s.g[kLy1] + (s.g[kLy2] - s.g[kLy1]) * j / 200;
+                    brute = std::fmin(brute, std::hypot(p.x - qx, p.y - qy));
+                }
+        }
+        if (brute < 0.05) continue;  // crossing rings are never asked for
+        Vec2 onE;
+        RingPosition onR;
+        double d = elemRingDistance(&e, sq.data(), 4, &onE, &onR);
+        EXPECT_NEAR(d, brute, 0.049 + 0.05) << i;
+        EXPECT_NEAR(std::hypot(onE.x - onR.x, onE.y - onR.y), d, 1e-9) << i;
+    }
+}
