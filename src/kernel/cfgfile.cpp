@@ -236,8 +236,11 @@ int cfgFileReadPair(FILE* file, KvPair* pair) {
 }
 
 // The byte 26 ends the file for good: it is pushed back so every later read meets it again.
+// A zero byte is passed over: it cannot stand inside a text and would cut it short.
 int cfgNextChar(FILE* file) {
-    int c = getc(file);
+    int c;
+    do c = getc(file);
+    while (c == 0);
     if (c == 26) ungetc(c, file);
     return (c == EOF || c == 26) ? kCfgEnd : c;
 }

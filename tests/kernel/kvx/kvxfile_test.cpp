@@ -234,3 +234,9 @@ TEST(KvxFile, MethodNamesEndedByBlankOrCommentAreTraced) {
     EXPECT_EQ(readTestFile("QJW.TXT"), "earlier\n methode = 'data'\n methode = 'last'\n methode = 'nl'\n");
     std::remove("QJW.TXT");
 }
+
+TEST(KvxFile, ZeroBytesArePassedOver) {
+    const char text[] = "o P(t[a\0b] x[1])\nv w(c\\\0d)\n\0m M(x\0y)\n";
+    Read got = readAll(std::string(text, sizeof text - 1));
+    EXPECT_EQ(got.records, (std::vector<std::string>{"o P - {t=ab|x=1}", "v w cd {}", "m M - {=xy}"}));
+}
