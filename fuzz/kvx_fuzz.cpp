@@ -18,11 +18,12 @@ namespace {
 
 constexpr char kHeader[] = "kVX-Exchange-File\nkVX-Version: 1.0\nfuzz\n;\n";
 
-void checkRecord(const KvxRecord& r) {
+void checkRecord(const KvxRecord& r, int64_t fileSize) {
     fuzzCheck(r.type == 'v' || r.type == 'o' || r.type == 'm' || r.type == '{' || r.type == '}',
               "a record of an unknown type");
     fuzzCheck(!r.file || (r.type == 'm' && r.bodyStart >= 0 && r.bodyEnd > r.bodyStart),
               "a body left in the file has no range");
+    fuzzCheck(!r.file || r.bodyEnd <= fileSize, "a body range runs past the file");
     for (const KvxParam* p = r.params; p; p = p->next) fuzzCheck(p->key || p->value, "an empty parameter");
 }
 
@@ -129,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Model model;
         KvxRecord r{};
         while (kvxReadRecord(f, &r)) {
-            checkRecord(r);
+            checkRecord(r, static_cast<int64_t>(text.size()));
             apply(obj, model, &names, &r);
             compare(obj, model);
         }
