@@ -160,8 +160,12 @@ struct PairReader {
                     break;
                 case 11:  // end of line
                     // An empty quoted value ends its pair; passing over the line
-                    // end would glue the next line's key onto this one.
+                    // end would glue the next line's key onto this one. A key
+                    // whose bare value ended before it began (":= >", ":= ;")
+                    // is dropped with its line for the same reason.
                     if (cfgIsLineEnd(c) && value.empty() && !quotedValue) {
+                        key.clear();
+                        continued = false;
                         state = 0;
                         break;
                     }

@@ -235,3 +235,17 @@ TEST(ParamFile, ZeroBytesArePassedOver) {
     const char text[] = "a := \"x\0y\"\nb\0 := 2\n";
     EXPECT_EQ(loadText(std::string(text, sizeof text - 1)), (Pairs{{"a", "xy"}, {"b", "2"}}));
 }
+
+// A key whose value ends before it begins must not join the next line's key.
+TEST(ParamFile, AKeyWithoutValueIsDroppedWithItsLine) {
+    struct Case {
+        const char* text;
+        Pairs expected;
+    } cases[] = {
+        {"a := >\nb := 2\n", {{"b", "2"}}},
+        {"a := >;x\r\nb := 2\n", {{"b", "2"}}},
+        {"\"k ;\" :=>\nq\" := 1\n", {{"q\"", "1"}}},
+        {"a := \"\"\nb := 2\n", {{"b", "2"}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(loadText(c.text), c.expected) << c.text;
+}
