@@ -260,6 +260,24 @@ int plistNextFreeIndex(int32_t i, const Plist* list, int32_t* out) {
     return 0;
 }
 
+int32_t plistNextKeptIndex(int32_t i, const Plist* list) {
+    if (list == nullptr) return -1;
+    for (int32_t k = (i < 0 ? 0 : i + 1); k < list->count; ++k) {
+        const int kind = kindAt(list, k);
+        if (kind != kPointLink && kind != kPointMarked) return k;
+    }
+    return -1;
+}
+
+int32_t plistPrevKeptIndex(int32_t i, const Plist* list) {
+    if (list == nullptr) return -1;
+    for (int32_t k = (i > list->count ? list->count : i) - 1; k >= 0; --k) {
+        const int kind = kindAt(list, k);
+        if (kind != kPointLink && kind != kPointMarked) return k;
+    }
+    return -1;
+}
+
 int plistSplitAtParam(Plist* list, double t, double tol) {
     splitIndex = -1;
     if (list == nullptr || list->count < 2) return -1;

@@ -67,6 +67,9 @@ int plistFindNeighbours(const Plist* list, int32_t i, int32_t* outPrev, int32_t*
 int plistKindChanges(const Plist* list, int32_t i, int32_t j);
 int plistNextIsLink(const Plist* list, int32_t i);
 int plistNextFreeIndex(int32_t i, const Plist* list, int32_t* out);  // 1, or 0 when there is none
+// The nearest index after (before) i whose kind is neither a link nor marked for removal; -1 for none.
+int32_t plistNextKeptIndex(int32_t i, const Plist* list);
+int32_t plistPrevKeptIndex(int32_t i, const Plist* list);
 
 // Editing.
 int plistSplitAtParam(Plist* list, double t, double tol);  // 1 inserted, 0 vertex there, -1 failed

@@ -37,36 +37,45 @@ CycleRecord kvCCP = {
     }},
 };
 
+namespace {
+
+constexpr CcpParams kDefaults = [] {
+    CcpParams p{};
+    p.epsilon = 1e-4;
+    p.depth = 1.0;
+    p.oriAutomatic = 2;
+    p.orientation = 1;
+    p.referenceRadius = 10.0;
+    p.plungeType = 2;
+    p.helixRadius = 5;
+    p.helixPlungeAngle = 20;
+    p.helixAngleResolution = 10;
+    p.retractEachPlane = 1;
+    p.toolType = 2;
+    p.completePocket = 1;
+    p.stockTolerance = 0.5;
+    p.messageFile = "qvpockzw.loc";
+    p.plungeAtLastPosition = 1;
+    p.singleCutOverlapFactor = 0.9;
+    p.firstMovePending = 1;
+    p.retractEachPlaneRun = 1;
+    p.deepestLevel = 1;
+    p.firstLevel = 1;
+    p.reduceContours = 1;
+    p.equalLevels = 1;
+    p.singleContour = -1;
+    p.spiralTolerance = 0.01;
+    return p;
+}();
+
+}  // namespace
+
+CcpParams kvCCPParams = kDefaults;
+
+void ccpParamsResetState() {
+    kvCCPParams = kDefaults;
+}
+
 int ccpRejectArgs(CycleRecord*) {
-    return 0;
-}
-
-// The pocket cycle's parameters, geometry and output are not part of this
-// build yet: these slots fail.
-int ccpInitFromParams(CycleRecord*) {
-    return 0;
-}
-
-int ccpReadParameters(CycleRecord*) {
-    return 0;
-}
-
-int ccpPrepareTool(CycleRecord*) {
-    return 0;
-}
-
-int ccpPrepareGeometry(CycleRecord*) {
-    return 0;
-}
-
-int ccpRunPocket(CycleRecord*) {
-    return 0;
-}
-
-int ccpFinishLists(CycleRecord*) {
-    return 0;
-}
-
-int ccpCycleEnd(CycleRecord*) {
     return 0;
 }

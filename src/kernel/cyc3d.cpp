@@ -17,6 +17,7 @@
 #include "kernel/ncout.h"
 #include "kernel/numtext.h"
 #include "kernel/pof.h"
+#include "surfaces/polyimport.h"
 
 CycleRecord kvCyc3d = {
     .parent = &cycleRootRecord,
@@ -244,7 +245,9 @@ void readOptional(P* p, const Optional& o, const char* value) {
             p->*o.word = wordValue(o.words, value);
             break;
         case Kind::Vec3:
-            parseVec3Text(value, p->*o.vec);
+            // The axis scale is applied by the mesh import to every imported point.
+            if (parseVec3Text(value, p->*o.vec) == 1 && o.vec == &P::scaleXYZ)
+                setAxisScale(p->scaleXYZ[0], p->scaleXYZ[1], p->scaleXYZ[2]);
             break;
         case Kind::Frame: {
             int commas = 0;
@@ -416,6 +419,7 @@ int cyc3dReadParameters(CycleRecord* record) {
         cyc3dSetStatus(record, -1);
         return 0;
     }
+    setAxisScale(1.0, 1.0, 1.0);  // a run without ScaleXYZ imports unscaled
     for (const Optional& o : kOptional) {
         char* value = kvListGet(record->vars, o.name, nullptr);
         if (!value) continue;

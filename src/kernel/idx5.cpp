@@ -5,6 +5,7 @@
 #include "kernel/cyc3d.h"
 #include "kernel/cycrun.h"
 #include "kernel/ncemit.h"
+#include "kernel/ncout.h"
 
 CycleRecord kvIdx5 = {
     .parent = &kvCyc3d,
@@ -99,4 +100,25 @@ int idx5Finish(CycleRecord* record) {
     if (Cyc3dParams* p = cyc3dParams(record); p && p->clearancePlane > p->retractPlane)
         ncMove3102(record, p->clearancePlane);
     return 1;
+}
+
+namespace {
+
+Vec3 gPivot = {0.0, 0.0, 1.0};
+
+}  // namespace
+
+int idx5SetPivotCallback(const Vec3* axis, int32_t) {
+    if (!axis) return 0;
+    gPivot = *axis;
+    ncSetToolAxis(axis);
+    return 0;
+}
+
+void idx5GetPivot(Vec3* out) {
+    if (out) *out = gPivot;
+}
+
+void idx5PivotResetState() {
+    gPivot = {0.0, 0.0, 1.0};
 }

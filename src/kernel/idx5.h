@@ -1,6 +1,7 @@
 // The five-axis plunge-roughing cycle `kvIdx5`: the library's default cycle.
 #pragma once
 
+#include "geometry/vec.h"
 #include "kernel/cycle.h"
 
 extern CycleRecord kvIdx5;
@@ -21,3 +22,9 @@ int idx5Finish(CycleRecord* record);
 
 // The cycle's abort hook: 1 when the default record's signal word is 100, 2 for 104, else 0.
 int idx5ModeCallback();
+
+// The tool-axis callback that the link layer calls before each point: keeps the three values as the
+// pivot axis and hands them to the NC output as its tool axis; 0 (a null axis changes nothing).
+int idx5SetPivotCallback(const Vec3* axis, int32_t flag);
+void idx5GetPivot(Vec3* out);
+void idx5PivotResetState();  // (0, 0, 1)

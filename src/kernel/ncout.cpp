@@ -335,7 +335,7 @@ int ncWriteComment(const char* text) {
     return 0;
 }
 
-int ncSectionBegin(int32_t code) {
+int ncSectionBegin(int32_t code, double, double) {
     if (!g.writer) return 0;
     switch (code) {
         case 1:
@@ -354,7 +354,7 @@ int ncSectionBegin(int32_t code) {
     }
 }
 
-int ncSectionEnd(int32_t code) {
+int ncSectionEnd(int32_t code, double, double) {
     if (!g.writer) return 0;
     switch (code) {
         case 1:
@@ -619,7 +619,9 @@ int ncClassifyMove(const Vec3* point, int32_t mode) {
     if (!g.writer || !point) return kNcMoveFailed;
     if (holdStep(point, mode, false)) return 0;
     if (mode == 1 && g.feedMode == 0 && g.prevMode != -1) {
-        Vec3 d = {point->x - g.last.x, point->y - g.last.y, point->z - g.last.z};
+        // The last written height carries the tool-reference shift; so must the new one.
+        double z = point->z + (std::fabs(g.toolRefOffset) >= kTol ? g.toolRefOffset : 0.0);
+        Vec3 d = {point->x - g.last.x, point->y - g.last.y, z - g.last.z};
         double length = vecLen3D(&d), h = std::hypot(d.x, d.y);
         if (length < kTol) return 0;
         int32_t cls = 0;
@@ -762,7 +764,11 @@ int ncFinishCycle() {
         Vec3 axis = g.toolAxis;
         g.toolAxis = g.heldAxis;
         ncBlockBeginName(g.writer, "link", nullptr, nullptr);
-        ncClassifyMove(&g.heldPoint, 0);
+        // The three-axis writer would drop the held tool axis of a five-axis run.
+        if (g.fiveAxis)
+            ncPointOut(&g.heldPoint, 0);
+        else
+            ncClassifyMove(&g.heldPoint, 0);
         ncBlockEndName(g.writer, "link", nullptr, nullptr);
         g.toolAxis = axis;
     }

@@ -92,9 +92,10 @@ double ncClearancePlaneOffset();
 int ncReportError(int32_t code, const char* text);
 int ncWriteComment(const char* text);  // a comment record on channel 32; 0
 // Codes 1 "3dPath", 64 "link" (written for the first link section of a run
-// only), 128 hold positioning moves, 256 "clearance" (at most one open).
-int ncSectionBegin(int32_t code);
-int ncSectionEnd(int32_t code);
+// only), 128 hold positioning moves, 256 "clearance" (at most one open). The two
+// doubles carry nothing; they give both the shape of the link layer's section callbacks.
+int ncSectionBegin(int32_t code, double = 0.0, double = 0.0);
+int ncSectionEnd(int32_t code, double = 0.0, double = 0.0);
 int ncPlungeBegin();
 int ncPlungeEnd();
 // A polyline on channel 41, mapped from frame A to frame B; 1, 0 for none, -1 for bad input.

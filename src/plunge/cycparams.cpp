@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kernel/msg.h"
+#include "kernel/numtext.h"
 #include "platform/module.h"
 
 namespace {
@@ -373,16 +374,6 @@ double readNumber(const char* text, const char** end) {
     return value;
 }
 
-// Toward zero and limited to the type: a value out of range must not wrap into an unrelated setting.
-template <class T>
-T truncated(double x) {
-    if (std::isnan(x)) return 0;
-    x = std::trunc(x);
-    if (x <= static_cast<double>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
-    if (x >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
-    return static_cast<T>(x);
-}
-
 template <class T>
 void put(CycleParams* params, uint32_t field, T value) {
     memcpy(reinterpret_cast<char*>(params) + field, &value, sizeof value);
@@ -391,7 +382,7 @@ void put(CycleParams* params, uint32_t field, T value) {
 void storeValue(CycleParams* params, const CycleKeywordRow& row, const CycleKeywordValue& value) {
     switch (row.storeType) {
         case kStoreInt16:
-            put(params, row.field, truncated<int16_t>(value.number[0]));
+            put(params, row.field, truncToInt<int16_t>(value.number[0]));
             break;
         case kStoreDouble:
             put(params, row.field, value.number[0]);
@@ -402,7 +393,7 @@ void storeValue(CycleParams* params, const CycleKeywordRow& row, const CycleKeyw
             if (value.cut) msgText(9, kMsgCycleTextCut, "* Text zu lang, gekuerzt", row.keyword);
             break;
         case kStoreInt32:
-            put(params, row.field, truncated<int32_t>(value.number[0]));
+            put(params, row.field, truncToInt<int32_t>(value.number[0]));
             break;
         case kStoreTriple:
             for (int i = 0; i < 3; ++i)

@@ -3,13 +3,29 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
 // The triangle's work arrays live on the stack; the derivative code of the surfaces shares the limit.
-constexpr int32_t kMaxOrder = 30;
+constexpr int32_t kMaxOrder = kBsplMaxOrder;
 
 }  // namespace
+
+int32_t knotSpan(const double* knots, int32_t num, int32_t order, double t) {
+    if (t >= knots[num]) return num - 1;
+    if (!(t >= knots[order])) return order - 1;
+    int32_t lo = order - 1, hi = num;  // knots[lo] <= t < knots[hi]
+    while (hi - lo > 1) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        if (t < knots[mid]) {
+            hi = mid;
+        } else {
+            lo = mid;
+        }
+    }
+    return lo;
+}
 
 int bsplBasis(const double* knots, int32_t num, int32_t order, int32_t span, double t, double* N) {
     if (knots == nullptr || N == nullptr || order < 1 || order > kMaxOrder) return -1;
@@ -38,6 +54,65 @@ int bsplBasis(const double* knots, int32_t num, int32_t order, int32_t span, dou
         N[j] = saved;
     }
     return rc;
+}
+
+int bsplBasisDerivs(int32_t span, const double* knots, int32_t num, int32_t order, int32_t n, double t,
+                    double (*ders)[kBsplMaxOrder]) {
+    if (knots == nullptr || ders == nullptr || order < 1 || order > kMaxOrder || n < 0) return -1;
+    if (span < order - 1 || span >= num) return -1;
+    const int32_t p = order - 1;
+    // ndu holds the basis functions of every degree (upper triangle) and the knot differences (lower).
+    double ndu[kMaxOrder][kMaxOrder];
+    double left[kMaxOrder], right[kMaxOrder];
+    ndu[0][0] = 1.0;
+    for (int32_t j = 1; j <= p; ++j) {
+        left[j] = t - knots[span + 1 - j];
+        right[j] = knots[span + j] - t;
+        double saved = 0.0;
+        for (int32_t r = 0; r < j; ++r) {
+            ndu[j][r] = right[r + 1] + left[j - r];
+            const double temp = std::fabs(ndu[j][r]) < 1e-8 ? 0.0 : ndu[r][j - 1] / ndu[j][r];
+            ndu[r][j] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        ndu[j][j] = saved;
+    }
+    for (int32_t j = 0; j <= p; ++j) ders[0][j] = ndu[j][p];
+    for (int32_t k = 1; k <= n; ++k)
+        for (int32_t j = 0; j <= p; ++j) ders[k][j] = 0.0;
+    // Derivatives from differences of the lower-degree functions.
+    double a[2][kMaxOrder];
+    auto recip = [](double d) { return std::fabs(d) < 1e-8 ? 0.0 : 1.0 / d; };
+    for (int32_t r = 0; r <= p; ++r) {
+        int32_t s1 = 0, s2 = 1;
+        a[0][0] = 1.0;
+        for (int32_t k = 1; k <= n && k <= p; ++k) {
+            double d = 0.0;
+            const int32_t rk = r - k, pk = p - k;
+            if (r >= k) {
+                a[s2][0] = a[s1][0] * recip(ndu[pk + 1][rk]);
+                d = a[s2][0] * ndu[rk][pk];
+            }
+            const int32_t j1 = rk >= -1 ? 1 : -rk;
+            const int32_t j2 = r - 1 <= pk ? k - 1 : p - r;
+            for (int32_t j = j1; j <= j2; ++j) {
+                a[s2][j] = (a[s1][j] - a[s1][j - 1]) * recip(ndu[pk + 1][rk + j]);
+                d += a[s2][j] * ndu[rk + j][pk];
+            }
+            if (r <= pk) {
+                a[s2][k] = -a[s1][k - 1] * recip(ndu[pk + 1][r]);
+                d += a[s2][k] * ndu[r][pk];
+            }
+            ders[k][r] = d;
+            std::swap(s1, s2);
+        }
+    }
+    double factor = p;
+    for (int32_t k = 1; k <= n && k <= p; ++k) {
+        for (int32_t j = 0; j <= p; ++j) ders[k][j] *= factor;
+        factor *= p - k;
+    }
+    return 0;
 }
 
 void nurbsFreeCurve(BsplCurve* curve) {

@@ -12,6 +12,7 @@
 
 #include "KVWOG5/lists.h"
 #include "KVWOG5/wogerr.h"
+#include "workfolder.h"
 
 namespace {
 
@@ -153,6 +154,7 @@ TEST(Kont2d, MergeCollinearJoinsStraightRunsOnly) {
 
 TEST(Kont2d, ReverseFlipsOuterAndIslands) {
     Kont2d* outer = polygon({{0, 0}, {10, 0}, {10, 10}});
+    ASSERT_NE(outer, nullptr);
     Kont2d* island = square(2, 2, 1, false);
     addIsland(outer, island);
     EXPECT_EQ(kont2dReverse(outer), 1);
@@ -162,6 +164,7 @@ TEST(Kont2d, ReverseFlipsOuterAndIslands) {
     EXPECT_EQ(kont2dOrientation(outer), -1);
     EXPECT_EQ(kont2dOrientation(island), 1);
     Kont2d* one = polygon({{0, 0}, {1, 1}});
+    ASSERT_NE(one, nullptr);
     one->count = 1;
     kont2dReverse(one);
     expectSeg(one->elements[0], 1, 1, 0, 0);
@@ -172,6 +175,7 @@ TEST(Kont2d, ReverseFlipsOuterAndIslands) {
 
 TEST(Kont2d, CopyTakesOuterAndIslandsOnly) {
     Kont2d* outer = square(0, 0, 10, true, 3.0);
+    ASSERT_NE(outer, nullptr);
     addIsland(outer, square(1, 1, 2, false, 3.0));
     addIsland(outer, square(5, 5, 2, false, 3.0));
     outer->next = square(20, 0, 5, true);
@@ -204,6 +208,7 @@ TEST(Kont2d, ScaleMultipliesBoxZAndIslands) {
     EXPECT_EQ(outer->firstIsland->elements[0].x1, 0.5);
     EXPECT_EQ(outer->firstIsland->ymax, 1.5);
     Kont2d* empty = kont2dCreate(nullptr, 0);
+    ASSERT_NE(empty, nullptr);
     empty->z = 4;
     kont2dScale(empty, 3);
     EXPECT_EQ(empty->z, 4);
@@ -342,6 +347,7 @@ TEST(Kont2d, ValidateChecksIslandsAndCrossings) {
             c.figureEight ? polygon({{0, 0}, {10, 10}, {10, 0}, {0, 10}}) : square(0, 0, 100, true);
         if (c.islandKind) {
             Kont2d* i = square(10, 10, 10, c.islandKind == 2);
+            ASSERT_NE(i, nullptr);
             i->closed = c.islandKind == 3 ? 0 : 1;
             addIsland(outer, i);
         }
@@ -378,6 +384,7 @@ TEST(Kont2d, ValidateDumpsCrossingContourInDebugMode) {
     wogResetState();
     kont2dResetState();
     Kont2d* eight = polygon({{0, 0}, {10, 10}, {10, 0}, {0, 10}});
+    ASSERT_NE(eight, nullptr);
     eight->next = square(50, 50, 1, true);  // not written: the dump holds the failing contour only
     EXPECT_EQ(kont2dValidate(eight, 2), -41);
     EXPECT_NE(eight->next, nullptr);
@@ -412,6 +419,7 @@ TEST(Kont2d, WriteBndSplitsAtGapsAndNumbersBlocksAcrossCalls) {
     const char* path = "kont2d_write.bnd";
     std::remove(path);
     Kont2d* k = kont2dCreate(nullptr, 0);
+    ASSERT_NE(k, nullptr);
     k->z = 1.5;
     const Seg2D segs[3] = {{0, 0, 1, 0}, {1, 0, 1, 1}, {5, 5, 6, 5}};
     for (const Seg2D& s : segs) kont2dAppendElement(k, &s);

@@ -65,6 +65,7 @@ TEST(Lists, CreateAppliesLeastCapacity) {
 TEST(Lists, GrowthSequences) {
     {
         IntList* l = intListCreate(0);
+        ASSERT_NE(l, nullptr);
         std::vector<int32_t> caps;
         for (int i = 0; i < 14; i++) {
             EXPECT_EQ(intListAdd(l, i), i);
@@ -75,6 +76,7 @@ TEST(Lists, GrowthSequences) {
     }
     {
         TriList* l = triListCreate(0);
+        ASSERT_NE(l, nullptr);
         Triangle3D t{};
         std::vector<int32_t> caps;
         for (int i = 0; i < 5; i++) {
@@ -86,6 +88,7 @@ TEST(Lists, GrowthSequences) {
     }
     {
         StartCandList* l = startCandListCreate(0);
+        ASSERT_NE(l, nullptr);
         Seg2D s{};
         std::vector<int32_t> caps;
         for (int i = 0; i < 10; i++) {
@@ -97,6 +100,7 @@ TEST(Lists, GrowthSequences) {
     }
     {
         RecStack40* l = recStackCreate(0);
+        ASSERT_NE(l, nullptr);
         Rec40 r{};
         std::vector<int32_t> caps;
         for (int i = 0; i < 5; i++) {
@@ -221,14 +225,16 @@ TEST(Lists, RecordListsKeepPerFieldBounds) {
 
 TEST(Lists, Rec144AddsADeepCopy) {
     Rec64List* src = rec64ListCreate(0);
+    ASSERT_NE(src, nullptr);
     for (int i = 0; i < 5; i++) {
         Rec64 r{};
         for (int k = 0; k < 8; k++) r.v[k] = i * 10 + k;
         rec64ListAdd(src, &r);
     }
     Rec144List* l = rec144ListCreate(0);
+    ASSERT_NE(l, nullptr);
     for (int i = 0; i < 4; i++) ASSERT_EQ(rec144ListAdd(l, src), 1);
-    EXPECT_EQ(l->count, 4);
+    ASSERT_EQ(l->count, 4);
     src->data[0].v[0] = 999;  // the copies own their records
     for (int i = 0; i < 4; i++) {
         const Rec64List& c = l->data[i];
@@ -290,6 +296,7 @@ TEST(Lists, ArrayAppendsItsOwnElementAcrossGrowth) {
 
 TEST(Lists, TypedListsAppendTheirOwnElementAcrossGrowth) {
     SegList2D* s = segList2DCreate(0);
+    ASSERT_NE(s, nullptr);
     for (int i = 0; i < 3; i++) {
         Seg2D seg{double(i), 1, 2, double(-i)};
         segList2DAdd(s, &seg);
@@ -301,6 +308,7 @@ TEST(Lists, TypedListsAppendTheirOwnElementAcrossGrowth) {
     segList2DFree(s);
 
     TriList* t = triListCreate(0);
+    ASSERT_NE(t, nullptr);
     Triangle3D tri{{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}};
     triListAdd(t, &tri);
     triListAdd(t, &tri);

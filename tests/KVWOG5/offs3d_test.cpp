@@ -134,6 +134,7 @@ TEST(Offs3dPath, ZeroLengthPutReplacesTheLastEndUnlessLocked) {
 
 TEST(Offs3dPath, CompactLoopMergesRunsOnOneElementButKeepsTheLast) {
     Offs3dPath* p = offs3dPathCreate(2);
+    ASSERT_NE(p, nullptr);
     for (int i = 0; i < 5; i++) {
         const Offs3dSeg s = seg(i, 0, i + 1, 0);
         offs3dPathAdd(p, &s, &kNoContact, 0, 4);
@@ -391,19 +392,36 @@ TEST(Offs3dPasses, RollbackShortensStepsAndStopsAtThePassStart) {
     offs3dPathFree(p);
 }
 
-TEST(Offs3dPasses, LimitStepDropsTheCornerOnlyWithinThePass) {
-    Offs3dPath* p = offs3dPathCreate(8);
-    const Offs3dSeg segs[3] = {seg(0, 0, 1, 0), seg(1, 0, 1.5, 0), seg(1.5, 0, 1.55, 0.05)};
-    for (const Offs3dSeg& s : segs) offs3dPathAdd(p, &s, &kNoContact, 0, 4);
-    Offs3dStepState st{0.05, 0, -1.0, -1.0, {}, {}, {}};
-    EXPECT_EQ(offs3dLimitStep(p, 1, 2.0, &st), 0);  // would leave nothing of the pass
-    EXPECT_EQ(offs3dLimitStep(p, 0, 3.2, &st), 0);  // not a corner
-    ASSERT_EQ(offs3dLimitStep(p, 0, 2.0, &st), 1);
-    EXPECT_EQ(p->count, 1);
-    EXPECT_EQ(st.current.x, 1);
-    EXPECT_EQ(st.previous.x, 0);
-    EXPECT_EQ(st.holdOff, 11);  // floor(0.5 / 0.05) + 1
-    offs3dPathFree(p);
+TEST(Offs3dPasses, LimitStepDropsTheCornerReachedWithALongStepWithinThePass) {
+    // The segment before the last, of length `len`, reached the corner; only beyond 0.125 it is
+    // dropped with the last one, and the step is held back for len / step + 1 steps.
+    struct Case {
+        double len, step;
+        int expected;
+        int32_t holdOff;
+    } cases[] = {{0.5, 0.05, 1, 11}, {0.1875, 0.0625, 1, 4}, {0.125, 0.0625, 0, 0}};
+    for (const auto& c : cases) {
+        Offs3dPath* p = offs3dPathCreate(8);
+        ASSERT_NE(p, nullptr);
+        const Offs3dSeg segs[3] = {seg(0, 0, 1, 0), seg(1, 0, 1 + c.len, 0), seg(1 + c.len, 0, 1.55, 0.05)};
+        for (const Offs3dSeg& s : segs) offs3dPathAdd(p, &s, &kNoContact, 0, 4);
+        Offs3dStepState st{c.step, 0, -1.0, -1.0, {}, {}, {}};
+        EXPECT_EQ(offs3dLimitStep(p, 1, 2.0, &st), 0);  // would leave nothing of the pass
+        EXPECT_EQ(offs3dLimitStep(p, 0, 3.2, &st), 0);  // not a corner
+        ASSERT_EQ(offs3dLimitStep(p, 0, 2.0, &st), c.expected) << c.len;
+        EXPECT_EQ(p->count, c.expected ? 1 : 3);
+        EXPECT_EQ(st.holdOff, c.holdOff) << c.len;
+        if (c.expected) {
+            EXPECT_EQ(st.current.x, 1);
+            EXPECT_EQ(st.previous.x, 0);
+            EXPECT_EQ(st.lastLength, c.len);
+            // The same corner again is no new retreat.
+            const Offs3dSeg again[2] = {segs[1], segs[2]};
+            for (const Offs3dSeg& s : again) offs3dPathAdd(p, &s, &kNoContact, 0, 4);
+            EXPECT_EQ(offs3dLimitStep(p, 0, 2.0, &st), 0);
+        }
+        offs3dPathFree(p);
+    }
 }
 
 TEST(Offs3dPasses, CheckNewPathRefusesACrossingLoop) {
@@ -424,6 +442,7 @@ TEST(Offs3dPasses, CheckNewPathRefusesACrossingLoop) {
 
 TEST(Offs3dPasses, NearPathTestFindsARunBackOntoThePath) {
     Offs3dPath* p = offs3dPathCreate(8);
+    ASSERT_NE(p, nullptr);
     const Offs3dSeg segs[4] = {seg(0, 0, 10, 0), seg(10, 0, 10, 5), seg(10, 5, 5, 5), seg(5, 5, 5, 0.005)};
     for (const Offs3dSeg& s : segs) offs3dPathAdd(p, &s, &kNoContact, 0, 4);
     EXPECT_EQ(offs3dNearPathTest(p, 0, 1, 3, 0.01), 0);  // arrives perpendicular to the near segment

@@ -13,6 +13,7 @@
 
 #include "KVWOG5/kont2d.h"
 #include "KVWOG5/wogerr.h"
+#include "workfolder.h"
 
 #ifdef KV_HAVE_GEOS
 #include <geos_c.h>
@@ -168,6 +169,7 @@ TEST(Offset2d, TinyDistanceOrNothingGivesNoResult) {
         EXPECT_EQ(offset2d(c.k, c.d, &res), c.expected) << c.d;
         EXPECT_EQ(res == nullptr, c.expected == 0);
         if (c.expected == 1) {
+            ASSERT_NE(res, nullptr);
             EXPECT_NEAR(res->xmax, 0.00101, 1e-12);
             kont2dFree(res);
         }
@@ -256,6 +258,7 @@ TEST(Offset2d, TenFailedAttemptsDumpTheInputAndFail) {
     wogResetState();
     // Two separate specks: open, and too short to lay any start ray off.
     Kont2d* specks = polygon({{0, 0}, {1e-7, 0}, {5, 0}, {5 + 1e-7, 0}}, false);
+    ASSERT_NE(specks, nullptr);
     specks->count = 1;
     const Seg2D second{5, 0, 5 + 1e-7, 0};
     kont2dAppendElement(specks, &second);
@@ -282,6 +285,7 @@ TEST(Offset2d, InvalidClosedInputFailsWithNoResult) {
     EXPECT_EQ(res, nullptr);
     Kont2d* sq = polygon(rect(0, 0, 100, 100, true));
     Kont2d* same = polygon(rect(10, 10, 20, 20, true));  // runs with the outer contour
+    ASSERT_NE(same, nullptr);
     same->closed = 1;
     addIsland(sq, same);
     res = sq;
@@ -294,8 +298,10 @@ TEST(Offset2d, InvalidClosedInputFailsWithNoResult) {
 TEST(Offset2d, IslandsShrinkVanishAndTurnAgainstTheOuter) {
     Kont2d* sq = polygon(rect(0, 0, 100, 100, true));
     Kont2d* small = polygon(rect(45, 45, 55, 55, false));
+    ASSERT_NE(small, nullptr);
     small->closed = 1;
     Kont2d* big = polygon(rect(10, 10, 30, 30, false));
+    ASSERT_NE(big, nullptr);
     big->closed = 1;
     addIsland(sq, small);
     addIsland(sq, big);
@@ -388,6 +394,7 @@ TEST(Offset2d, ScalingInputAndDistanceScalesTheResult) {
 
 TEST(Offset2d, ResultKeepsTheInputHeight) {
     Kont2d* sq = polygon(rect(0, 0, 10, 10, true));
+    ASSERT_NE(sq, nullptr);
     sq->z = -7.25;
     Kont2d* res = nullptr;
     ASSERT_EQ(offset2d(sq, 1, &res), 1);

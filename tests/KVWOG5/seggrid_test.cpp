@@ -79,6 +79,7 @@ TEST(SegGrid, GoOnCollectsEveryCrossing) {
     for (int i = 0; i < 3; i++) segs.push_back(Seg2D{double(i), -1, double(i), 3});
     SegList2D* l = segList(segs);
     PointList2D* pts = pointList2DCreate(0);
+    ASSERT_NE(pts, nullptr);
     EXPECT_EQ(segListSelfIntersect(l, pts, 1, 1e-5), 1);
     std::set<std::pair<double, double>> found;
     for (int i = 0; i < pts->count; i++) found.insert({pts->data[i].x, pts->data[i].y});
@@ -112,6 +113,7 @@ TEST(SegGrid, GridMissesNoCrossingOfRandomSegments) {
         ASSERT_GT(expected.size(), 10u);
         SegList2D* l = segList(segs);
         PointList2D* pts = pointList2DCreate(0);
+        ASSERT_NE(pts, nullptr);
         EXPECT_EQ(segListSelfIntersect(l, pts, 1, 1e-9), 1);
         std::set<std::pair<double, double>> found;
         for (int i = 0; i < pts->count; i++) found.insert({pts->data[i].x, pts->data[i].y});
@@ -201,6 +203,8 @@ TEST(SegGrid, CellsPerAxisAndSpan) {
     EXPECT_EQ(g->cells[0][0]->count, 2);
     EXPECT_EQ(g->cells[1][0]->count, 2);
     EXPECT_EQ(g->cells[0][1]->count, 1);
+    ASSERT_NE(g->cells[1][1], nullptr);
+    ASSERT_GE(g->cells[1][1]->count, 1);
     EXPECT_EQ(g->cells[1][1]->data[0], 1);
     segGridFree(g);
     segGridFree(nullptr);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "KVWOG5/lists.h"
+#include "workfolder.h"
 
 namespace {
 
@@ -197,6 +198,7 @@ StartCandList* candidates(int n) {
 TEST_F(WogErr, RandomStartExchangesWithAnotherCandidate) {
     for (int32_t seed : {1, 2, 17, 4096, 259199}) {
         StartCandList* two = candidates(2);
+        ASSERT_NE(two, nullptr);
         two->cursor = 1;
         two->reservedValue = 3.5;
         EXPECT_EQ(pickRandomStart(two, seed), 1);
@@ -208,7 +210,9 @@ TEST_F(WogErr, RandomStartExchangesWithAnotherCandidate) {
         startCandListFree(two);
 
         StartCandList* a = candidates(9);
+        ASSERT_NE(a, nullptr);
         StartCandList* b = candidates(9);
+        ASSERT_NE(b, nullptr);
         pickRandomStart(a, seed);
         wogRandNext();  // the pick depends on the seed only, not on earlier draws
         pickRandomStart(b, seed);

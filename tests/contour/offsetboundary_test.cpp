@@ -12,6 +12,7 @@
 #include "KVWOG5/wogerr.h"
 #include "chain_util.h"
 #include "contour/offsetcontour.h"
+#include "workfolder.h"
 
 using ctest::chain;
 

@@ -144,20 +144,69 @@ TEST(PolyOffset, CrossingsOfABowTie) {
     EXPECT_NEAR(list->data[0].first.dist, std::sqrt(50.0), 1e-12);
     crossingListFree(list);
     list = crossingListCreate(0);
+    ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->capacity, 1);
     crossingListFree(list);
-    // The bow tie untangles into its counter-clockwise half only.
-    auto p = bow;
-    LoopList* loops = looplist_create();
-    auto r = offset(p, 0.1, 1, loops);
-    EXPECT_EQ(r.rc, 4);
-    EXPECT_EQ(loops->first, nullptr);
-    looplist_free(loops);
 }
 
-// A pentagram has as many crossings as edges: its graph needs n + 2 * 5 = 16 records for n = 6
-// points, more than 2n.
-TEST(PolyOffset, PentagramGraphTakesEveryCrossingNode) {
+TEST(PolyOffset, UntanglingKeepsOnlyLoopsOfPositiveArea) {
+    // Bow ties crossing once: one lobe turns counter-clockwise, the other clockwise. Only a
+    // counter-clockwise lobe of more than 0.1 survives; the lobe of the left tie with its corner at
+    // (0, 0.4) has 0.5 * 0.4 * 0.4 / 1.04 of area.
+    struct Case {
+        std::vector<Vec2> tie, kept;  // kept: the surviving lobe, first point repeated last, or none
+    } cases[] = {
+        {{{0, 0}, {10, 10}, {10, 0}, {0, 10}, {0, 0}}, {{5, 5}, {0, 10}, {0, 0}, {5, 5}}},
+        {{{0, 0}, {0, 10}, {10, 0}, {10, 10}, {0, 0}}, {{5, 5}, {10, 0}, {10, 10}, {5, 5}}},
+        {{{0, 0}, {10, 10}, {10, 0}, {0, 0.4}, {0, 0}}, {}},
+    };
+    for (const auto& c : cases) {
+        auto p = c.tie;
+        p.resize(20);
+        LoopList* loops = looplist_create();
+        ASSERT_NE(loops, nullptr);
+        const int rc = poly_offset_resolve(p.data(), 5, 20, loops, 1);
+        EXPECT_EQ(loops->first, nullptr);
+        looplist_free(loops);
+        ASSERT_EQ(rc, static_cast<int>(c.kept.size())) << c.tie[3].y;
+        if (rc == 0) continue;
+        // The same closed loop, from whichever of its points it starts.
+        int shift = 0;
+        while (shift < rc - 1 && std::hypot(p[0].x - c.kept[shift].x, p[0].y - c.kept[shift].y) > 1e-9)
+            shift++;
+        for (int k = 0; k < rc; k++) {
+            const Vec2& q = c.kept[(shift + k) % (rc - 1)];
+            EXPECT_NEAR(p[k].x, q.x, 1e-9) << k;
+            EXPECT_NEAR(p[k].y, q.y, 1e-9) << k;
+        }
+    }
+}
+
+// Whether the graph's records, in index order, walk forward along the polygon: each lies on an
+// edge no earlier than the one before (a crossing lies on two edges; the first possible one counts).
+bool walksForward(const std::vector<Vec2>& poly, const PieceGraph* g) {
+    double pos = 0, before = 0;
+    std::vector<double> at{0};  // length along the polygon up to each point
+    for (size_t k = 1; k < poly.size(); k++)
+        at.push_back(at.back() + std::hypot(poly[k].x - poly[k - 1].x, poly[k].y - poly[k - 1].y));
+    for (int32_t r = 0; r < g->count; r++) {
+        const Vec2 q{g->data[r].x, g->data[r].y};
+        double best = INFINITY;
+        for (size_t k = 1; k < poly.size(); k++) {
+            const Seg2D e{poly[k - 1].x, poly[k - 1].y, poly[k].x, poly[k].y};
+            const double p = at[k - 1] + std::hypot(q.x - e.x1, q.y - e.y1);
+            if (distPointSeg2D(&q, &e) < 1e-9 && p >= pos - 1e-9 && p < best) best = p;
+        }
+        if (best == INFINITY) return false;
+        before = pos;
+        pos = best;
+    }
+    return pos > before;
+}
+
+// A pentagram has as many crossings as edges, two on every edge: its graph needs n + 2 * 5 = 16
+// records for n = 6 points, more than 2n, and keeps each edge's two crossings in their order.
+TEST(PolyOffset, PentagramGraphTakesEveryCrossingNodeInOrder) {
     std::vector<Vec2> star;
     for (int k = 0; k <= 5; k++) {
         const double a = (90.0 + 144.0 * (k % 5)) * 3.14159265358979323846 / 180;
@@ -172,14 +221,32 @@ TEST(PolyOffset, PentagramGraphTakesEveryCrossingNode) {
     for (int32_t c = 0; c < 5; c++)
         for (int half = 0; half < 2; half++)
             EXPECT_EQ(pieceGraphInsert(g, list, c, half), 1) << c << " " << half;
-    EXPECT_EQ(g->count, 16);
+    ASSERT_EQ(g->count, 16);
+    EXPECT_TRUE(walksForward(star, g));
+    // The two records of a crossing point at each other.
+    for (int32_t r = 0; r < g->count; r++) {
+        const int32_t o = g->data[r].next;
+        if (o < 0) continue;
+        ASSERT_LT(o, g->count);
+        EXPECT_EQ(g->data[o].next, r);
+        EXPECT_NEAR(g->data[o].x, g->data[r].x, 1e-9);
+        EXPECT_NEAR(g->data[o].y, g->data[r].y, 1e-9);
+    }
     pieceGraphFree(g);
     crossingListFree(list);
 
     auto p = star;
     p.resize(20);
     LoopList* loops = looplist_create();
-    EXPECT_GT(poly_offset_resolve(p.data(), 6, 20, loops, 1), 0);
+    ASSERT_NE(loops, nullptr);
+    const int rc = poly_offset_resolve(p.data(), 6, 20, loops, 1);
+    ASSERT_GT(rc, 0);
+    // The first loop is the inner pentagon of the crossing points, counter-clockwise.
+    const double ri = 10 * std::cos(0.4 * M_PI) / std::cos(0.2 * M_PI);
+    ASSERT_EQ(rc, 6);
+    for (int k = 0; k < rc; k++) EXPECT_NEAR(std::hypot(p[k].x, p[k].y), ri, 1e-9) << k;
+    EXPECT_NEAR(area(std::vector<Vec2>(p.begin(), p.begin() + 6)), 2.5 * ri * ri * std::sin(0.4 * M_PI),
+                1e-9);
     looplist_free(loops);
 }
 

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -33,19 +35,41 @@ int16_t fit(const BandCase& b, std::vector<double>& out) {
     return bandFit(b.x.data(), b.lo.data(), b.hi.data(), out.data(), static_cast<int32_t>(b.x.size()));
 }
 
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+using Buf = std::unique_ptr<Vec2, FreeDeleter>;
+
 bool inside(const BandCase& b, const std::vector<double>& y) {
     return bandContains(b.lo.data(), b.hi.data(), y.data(), static_cast<int32_t>(y.size())) == 1;
 }
 
 }  // namespace
 
-TEST(BandFit, LevelBandGivesTheLevelAtThreeTenths) {
-    BandCase b;
-    const double lo[] = {0.2, 1.0, -3, 0.5, 1.0, 0.0}, hi[] = {3.5, 3.0, 9, 3.0, 4, 5};
-    for (int i = 0; i < 6; ++i) b.x.push_back(i * 1.5), b.lo.push_back(lo[i]), b.hi.push_back(hi[i]);
-    std::vector<double> out;
-    ASSERT_EQ(fit(b, out), kBandFitLine);
-    for (double v : out) EXPECT_EQ(v, 1.6);
+TEST(BandFit, OnlyABandWithRoomIsLevel) {
+    struct Case {
+        const char* what;
+        std::vector<double> lo, hi, expected;
+    } cases[] = {
+        {"every lower bound below every upper bound: the level at three tenths",
+         {0.2, 1.0, -3, 0.5, 1.0, 0.0},
+         {3.5, 3.0, 9, 3.0, 4, 5},
+         {1.6, 1.6, 1.6, 1.6, 1.6, 1.6}},
+        // maxLower = minUpper at a pinch (sample 4): no level, but the line through the pinch with
+        // the upper envelope's mean slope (-0.25 + 0.26) / 2 = 0.005 there.
+        {"a band that touches is no level",
+         {-1, -1, -1, -1, 0, -1, -1, -1, -1, -1},
+         {1, 0.75, 0.5, 0.25, 0, 0.26, 0.52, 0.78, 1.04, 1.3},
+         {-0.02, -0.015, -0.01, -0.005, 0, 0.005, 0.01, 0.015, 0.02, 0.025}},
+    };
+    for (const auto& c : cases) {
+        BandCase b{{}, c.lo, c.hi};
+        for (size_t i = 0; i < c.lo.size(); ++i) b.x.push_back(static_cast<double>(i));
+        std::vector<double> out;
+        ASSERT_EQ(fit(b, out), kBandFitLine) << c.what;
+        for (size_t i = 0; i < out.size(); ++i)
+            EXPECT_NEAR(out[i], c.expected[i], 1e-12) << c.what << " " << i;
+    }
 }
 
 TEST(BandFit, NearlyLevelLineAndSteeperParabola) {
@@ -145,51 +169,93 @@ TEST(BandFit, PolynomialFitsSkipAnchorsOutsideTheSamples) {
     EXPECT_EQ(bandCubicFit(pts.data(), 3, 0, 0, nullptr, &res, &count), -1);
 }
 
-TEST(BandFit, SmoothingMovesOnlyInteriorPointsAndStaysInside) {
-    const int n = 12;
-    std::vector<double> x(n), lo(n), hi(n);
-    std::vector<TolPoint> pts(n);
-    for (int i = 0; i < n; ++i) {
-        x[i] = i;
-        lo[i] = -2;
-        hi[i] = 2;
-        pts[i] = {x[i], i % 2 ? 1.0 : -1.0, 0};
+TEST(BandFit, PolynomialsPassThroughTheRaisedAnchor) {
+    // Samples of a known polynomial with a clearance of 1e-6, except one anchor lowered by 0.3
+    // with a clearance of 0.4: raised by three quarters of its clearance it lies on the polynomial
+    // again, so only that polynomial is within the clearances. Lowered anchors at 0 or n-1 (the
+    // parabola) and at 2 or 6 (the cubic) keep the fallbacks through other samples off.
+    // The cubics have a slope at x = 6 of 0.9 s + 0.1, s the chord slope from x = 2: the second
+    // slope tried, with s below 1 and above 1.
+    struct Case {
+        int32_t n, gapIndex, upperMinIndex, lowered;
+        int32_t kind;
+        double coef[4];  // constant term first
+    } cases[] = {
+        {8, 3, 7, 7, 3, {2, -1, 0.1, 0}},        {8, 4, 0, 0, 3, {2, -1, 0.1, 0}},
+        {9, 2, 6, 6, 4, {0, -0.32, -0.1, 0.01}}, {9, 6, 2, 2, 4, {0, -0.32, -0.1, 0.01}},
+        {9, 2, 6, 6, 4, {0, 2.32, 0.1, -0.01}},  {9, 6, 2, 2, 4, {0, 2.32, 0.1, -0.01}},
+    };
+    for (const auto& c : cases) {
+        auto poly = [&](double x) { return ((c.coef[3] * x + c.coef[2]) * x + c.coef[1]) * x + c.coef[0]; };
+        std::vector<TolPoint> pts;
+        for (int32_t i = 0; i < c.n; ++i) pts.push_back({double(i), poly(i), 1e-6});
+        pts[c.lowered].y -= 0.3;
+        pts[c.lowered].w = 0.4;
+        const auto fitter = c.kind == 3 ? bandParabolaFit : bandCubicFit;
+        BandPoly rec{};
+        Vec2* res = nullptr;
+        int32_t count = 0;
+        ASSERT_EQ(fitter(pts.data(), c.n, c.gapIndex, c.upperMinIndex, &rec, &res, &count), 0) << c.gapIndex;
+        ASSERT_NE(res, nullptr);
+        Buf guard(res);
+        EXPECT_EQ(rec.kind, c.kind);
+        for (int k = 0; k < 4; ++k) EXPECT_NEAR(rec.coef[k], c.coef[k], 1e-9) << c.gapIndex << " " << k;
+        ASSERT_EQ(count, c.n);
+        for (int32_t i = 0; i < c.n; ++i) EXPECT_NEAR(res[i].y, poly(i), 1e-9) << c.gapIndex << " " << i;
     }
-    const auto before = pts;
-    bandSmooth(x.data(), lo.data(), hi.data(), pts.data(), n, 10, 0);
-    EXPECT_EQ(pts[0].y, before[0].y);
-    EXPECT_EQ(pts[n - 2].y, before[n - 2].y);
-    EXPECT_EQ(pts[n - 1].y, before[n - 1].y);
-    double rough = 0;
-    for (int i = 1; i < n - 1; ++i) {
-        EXPECT_LT(lo[i], pts[i].y);
-        EXPECT_LT(pts[i].y, hi[i]);
-        EXPECT_NEAR(pts[i].w, std::fmin(pts[i].y - lo[i], hi[i] - pts[i].y), 1e-15);
-        rough = std::fmax(rough, std::fabs(pts[i + 1].y - pts[i].y));
-    }
-    EXPECT_GT(rough, 0.0);
-    EXPECT_LT(std::fabs(pts[3].y - pts[4].y), 2.0);
 }
 
-TEST(BandFit, EndFixStraightensTheApproachToASteepRun) {
-    // Flat, then 14 steep segments, then flat: the approach to the run's top is straightened.
-    const int n = 40;
-    std::vector<double> x(n), lo(n), hi(n);
-    std::vector<TolPoint> pts(n);
-    for (int i = 0; i < n; ++i) {
-        x[i] = i;
-        const double y = i < 10 ? 0.0 : (i < 24 ? 12.0 * (i - 10) : 168.0);
-        pts[i] = {x[i], y, 0};
-        lo[i] = -500;
-        hi[i] = 500;
+TEST(BandFit, SmoothingPassOddThenEvenPointsStrictlyInside) {
+    // One pass by hand: odd points from their neighbours, then even points from the new odd ones;
+    // the ends and point n-2 stay, and a mean that only touches a bound is not taken.
+    struct Case {
+        const char* what;
+        std::vector<double> y, lo, expected;
+    } cases[] = {
+        {"odd count", {0, 8, 0, 8, 0, 8, 0}, {-9, -9, -9, -9, -9, -9, -9}, {0, 0, 0, 0, 4, 8, 0}},
+        {"even count", {0, 4, 0, 4, 0, 4, 0, 4}, {-9, -9, -9, -9, -9, -9, -9, -9}, {0, 0, 0, 0, 0, 0, 0, 4}},
+        {"a mean on the lower bound",
+         {0, 8, 0, 8, 0, 8, 0},
+         {-9, 0, -9, -9, -9, -9, -9},
+         {0, 8, 4, 0, 4, 8, 0}},
+    };
+    for (const auto& c : cases) {
+        const auto n = static_cast<int32_t>(c.y.size());
+        std::vector<double> x, hi(c.y.size(), 9.0);
+        std::vector<TolPoint> pts;
+        for (int32_t i = 0; i < n; ++i) {
+            x.push_back(i);
+            pts.push_back({x[i], c.y[i], 0});
+        }
+        bandSmoothPass(c.lo.data(), hi.data(), pts.data(), n);
+        for (int32_t i = 0; i < n; ++i) EXPECT_EQ(pts[i].y, c.expected[i]) << c.what << " " << i;
+        // The smoothing then leaves every point its clearance to the nearer bound.
+        bandSmooth(x.data(), c.lo.data(), hi.data(), pts.data(), n, 1, 0);
+        for (int32_t i = 0; i < n; ++i)
+            EXPECT_EQ(pts[i].w, std::fmin(pts[i].y - c.lo[i], hi[i] - pts[i].y)) << c.what << " " << i;
     }
-    ASSERT_EQ(bandEndFix(x.data(), lo.data(), hi.data(), pts.data(), n), 1);
-    // The straight stretch from sample 0 reaches the run's end (sample 24) unchanged.
-    for (int i = 0; i <= 24; ++i) EXPECT_NEAR(pts[i].y, 168.0 * i / 24, 1e-9) << i;
-    EXPECT_EQ(pts[30].y, 168.0);
-    // A short run is left alone.
-    for (int i = 0; i < n; ++i) pts[i].y = i < 10 ? 0.0 : (i < 16 ? 12.0 * (i - 10) : 72.0);
-    EXPECT_EQ(bandEndFix(x.data(), lo.data(), hi.data(), pts.data(), n), 0);
+}
+
+TEST(BandFit, EndFixStraightensTheApproachToARunOfElevenSteepSegments) {
+    // Flat, then `steep` segments rising 12 each from sample 10, then flat. From eleven segments on,
+    // the approach is the straight stretch from sample 0 to the run's top, which stays unchanged.
+    const int n = 40;
+    for (int steep : {10, 11, 14}) {
+        std::vector<double> x(n), lo(n, -500), hi(n, 500);
+        std::vector<TolPoint> pts(n);
+        const int top = 10 + steep;
+        for (int i = 0; i < n; ++i) {
+            x[i] = i;
+            pts[i] = {x[i], 12.0 * std::clamp(i - 10, 0, steep), 0};
+        }
+        const auto before = pts;
+        const bool fixed = steep >= 11;
+        ASSERT_EQ(bandEndFix(x.data(), lo.data(), hi.data(), pts.data(), n), fixed ? 1 : 0) << steep;
+        for (int i = 0; i < n; ++i) {
+            const double expected = fixed && i <= top ? 12.0 * steep * i / top : before[i].y;
+            EXPECT_NEAR(pts[i].y, expected, 1e-9) << steep << " " << i;
+        }
+    }
 }
 
 TEST(BandFit, CurveCheckLimitsTheTurn) {

@@ -516,8 +516,9 @@ TEST(PlistArray, AddStoresAnOrderedCopyAndDoublesEarly) {
     src->direction = -1;
     EXPECT_EQ(plistArrayAdd(a, src.get()), 1);
     EXPECT_EQ(a->capacity, 2);
-    EXPECT_EQ(a->count, 1);
+    ASSERT_EQ(a->count, 1);
     const Plist* copy = a->lists[0];
+    ASSERT_NE(copy, nullptr);
     EXPECT_NE(copy, src.get());
     EXPECT_EQ(copy->capacity, 10);
     EXPECT_EQ(copy->direction, -1);

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "heapbytes.h"
+
 TEST(PolyEvalHorner, EvaluatesLowestDegreeFirst) {
     double c[] = {1, 2, 3};
     const struct {
@@ -24,13 +26,20 @@ TEST(PolyEvalHorner, EvaluatesLowestDegreeFirst) {
 }
 
 TEST(SplineSetFree, ReleasesEveryOwnedArray) {
+    if (!heapBytesCounted()) GTEST_SKIP() << "no exact heap count in this build";
+    const size_t before = heapBytesInUse();
     SplineSet* set = static_cast<SplineSet*>(std::malloc(sizeof(SplineSet)));
+    ASSERT_NE(set, nullptr);
     set->count = 3;
     set->params = static_cast<double*>(std::malloc(4 * sizeof(double)));
     set->entries = static_cast<ArcLenEntry*>(std::malloc(3 * sizeof(ArcLenEntry)));
     for (int i = 0; i < 3; ++i) {
         set->entries[i] = ArcLenEntry{4, static_cast<double*>(std::malloc(4 * sizeof(double))), 0.0, 1.0};
     }
-    splineSetFree(set);  // the leak checker verifies
+    const size_t built = heapBytesInUse();
+    splineSetFree(set);
+    const size_t after = heapBytesInUse();
+    EXPECT_GT(built, before);
+    EXPECT_EQ(after, before);
     splineSetFree(nullptr);
 }

@@ -15,6 +15,7 @@
 #include "geometry/frames.h"
 #include "geometry/textscan.h"
 #include "msg_capture.h"
+#include "workfolder.h"
 
 namespace {
 
@@ -380,11 +381,13 @@ TEST_F(Profiles, FreeListReleasesSubRecords) {
     group->lines[0].points = static_cast<Vec2*>(std::calloc(2, sizeof(Vec2)));
     group->lines[0].z = static_cast<double*>(std::calloc(2, sizeof(double)));
     ProfileCurve* inner = ownedProfile({{0, 0}, {1, 0}}).release();
+    ASSERT_NE(inner, nullptr);
     inner->kind = kProfileSubN;  // the group is not read as an 'n' record
     inner->sub = group;
     auto* subN = static_cast<ProfileSubN*>(std::calloc(1, sizeof(ProfileSubN)));
     subN->inner = inner;
     ProfileCurve* n = ownedProfile({{0, 0}, {2, 0}}).release();
+    ASSERT_NE(n, nullptr);
     n->kind = kProfileSubN;
     n->sub = subN;
 
@@ -393,6 +396,7 @@ TEST_F(Profiles, FreeListReleasesSubRecords) {
     subR->lists[1] = ownedProfile({{0, 0}, {1, 2}}).release();
     subR->lists[1]->next = ownedProfile({{0, 0}, {1, 3}}).release();
     ProfileCurve* r = ownedProfile({{0, 0}, {3, 0}}).release();
+    ASSERT_NE(r, nullptr);
     r->kind = kProfileSubR;
     r->sub = subR;
     n->next = r;
@@ -400,6 +404,7 @@ TEST_F(Profiles, FreeListReleasesSubRecords) {
     auto* subF = static_cast<ProfileSubF*>(std::calloc(1, sizeof(ProfileSubF)));
     subF->lists[1] = ownedProfile({{0, 0}, {1, 1}}).release();
     ProfileCurve* f = ownedProfile({{0, 0}, {4, 0}}).release();
+    ASSERT_NE(f, nullptr);
     f->kind = kProfileSubF;
     f->sub = subF;
     r->next = f;

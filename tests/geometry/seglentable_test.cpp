@@ -94,6 +94,7 @@ TEST(SegLenTable, MoveKeepsTheTableSorted) {
     };
     for (const auto& c : cases) {
         SegLenTable* t = tableOf({1, 2, 3, 4, 5});
+        ASSERT_NE(t, nullptr);
         const SegLenEntry e{c.length, 40, 41};
         EXPECT_EQ(segLenTableMove(t, c.from, segLenTableLowerBound(t, c.length), &e), 1);
         std::vector<double> got;
@@ -114,6 +115,7 @@ TEST(SegLenTable, MoveKeepsTheTableSorted) {
     for (int i = 0; i < 60; ++i) lengths.push_back(std::round(u(rng)));  // many ties
     std::sort(lengths.begin(), lengths.end());
     SegLenTable* r = tableOf(lengths);
+    ASSERT_NE(r, nullptr);
     for (int round = 0; round < 500; ++round) {
         const int32_t from = static_cast<int32_t>(rng() % static_cast<uint32_t>(r->count));
         const SegLenEntry old = r->entries[from];

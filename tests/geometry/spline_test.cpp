@@ -174,7 +174,7 @@ TEST(Spline, ClosureThresholdAndShortLoops) {
     const struct {
         double gap;  // last point's distance from the first
         bool closed;
-    } cases[] = {{0.0, true}, {5e-7, true}, {1e-5, false}, {0.01, false}};
+    } cases[] = {{0.0, true}, {9e-7, true}, {1.1e-6, false}, {1e-5, false}};
     for (const auto& k : cases) {
         const std::vector<Vec3> sq = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, k.gap, 0}};
         CurvePtr c(splineThroughPoints(sq.data(), 5, kSplineChord));
@@ -313,28 +313,49 @@ TEST(Spline, BsplineInterpolationShape) {
 }
 
 TEST(Spline, BsplineEndTangents) {
-    // First and last point 0.05 apart: the closed rule gives one tangent at both ends.
-    const std::vector<Vec3> loop = {{0, 0, 0}, {4, 0, 0}, {5, 3, 0}, {1, 4, 0}, {0.05, 0, 0}};
-    BsplPtr c(splineThroughPoints3D(loop.data(), 5, kSplineChord));
-    ASSERT_TRUE(c);
-    const int n = 5;
-    const double* K = c->knots;
-    const Vec3* Q = c->ctrl;
-    const Vec3 start = {(Q[1].x - Q[0].x) / K[4], (Q[1].y - Q[0].y) / K[4], 0};
-    const Vec3 end = {(Q[n + 1].x - Q[n].x) / (1 - K[n + 1]), (Q[n + 1].y - Q[n].y) / (1 - K[n + 1]), 0};
-    EXPECT_NEAR(start.x, end.x, 1e-12);
-    EXPECT_NEAR(start.y, end.y, 1e-12);
-    // Its direction is the estimate at P[0] from P[1] and the third-last point; its size
-    // 0.5 |P[0] - P[2]|.
-    const double len = std::hypot(start.x, start.y) * 3.0;
-    EXPECT_NEAR(len, 0.5 * std::hypot(5.0, 3.0), 1e-9);
-
-    // Open: the start tangent is the estimate at P[1] (from P[0] and P[2]).
-    const std::vector<Vec3> line = {{0, 0, 0}, {1, 1, 0}, {2, 2, 0}, {3, 0, 0}};
-    BsplPtr o(splineThroughPoints3D(line.data(), 4, kSplineChord));
-    ASSERT_TRUE(o);
-    EXPECT_NEAR(o->ctrl[1].x - o->ctrl[0].x, o->ctrl[1].y - o->ctrl[0].y, 1e-12);
-    EXPECT_GT(o->ctrl[1].x - o->ctrl[0].x, 0.0);
+    // End derivatives (with respect to the normalised parameter) by hand: a closed loop takes the
+    // start tangent at P[0] from P[1] and the third-last point, here both along +x; an open curve
+    // takes them at P[1] and P[n-2]. Their length is half the distance from P[0] to P[(n-1)/2].
+    const double r13 = std::sqrt(13.0) / 2, r10 = std::sqrt(10.0) / 2;
+    struct Case {
+        const char* what;
+        std::vector<Vec3> pts;
+        Vec3 start, end;
+    } cases[] = {
+        {"closed, odd count",
+         {{0, 0, 0}, {1, 0, 0}, {2, 1, 0}, {0, 2, 0}, {-1, 0, 0}, {-0.5, -0.3, 0}, {0, 0.05, 0}},
+         {1, 0, 0},
+         {1, 0, 0}},
+        {"closed, even count, first and last 0.099 apart",
+         {{0, 0, 0}, {1, 0, 0}, {2, 1, 0}, {2, 3, 0}, {0, 4, 0}, {-1, 0, 0}, {-0.5, -0.3, 0}, {0.099, 0, 0}},
+         {r13, 0, 0},
+         {r13, 0, 0}},
+        // Corners of 3 by 1 and 3 by 4: the chord directions mixed 1:3 and 4:3.
+        {"open, even count",
+         {{0, 0, 0}, {3, 0, 0}, {3, 1, 0}, {5, 4, 0}, {8, 4, 0}, {8, 0, 0}},
+         {r10 / std::sqrt(10.0), 3 * r10 / std::sqrt(10.0), 0},
+         {0.8 * r10, -0.6 * r10, 0}},
+        {"open at a gap of 0.1",
+         {{0, 0, 0}, {3, 0, 0}, {3, 1, 0}, {0.1, 2, 0}, {0.1, 1, 0}, {0.1, 0, 0}},
+         {r10 / std::sqrt(10.0), 3 * r10 / std::sqrt(10.0), 0},
+         {0, -r10, 0}},
+    };
+    for (const auto& c : cases) {
+        const auto n = static_cast<int32_t>(c.pts.size());
+        BsplPtr b(splineThroughPoints3D(c.pts.data(), n, kSplineChord));
+        ASSERT_TRUE(b) << c.what;
+        const double* K = b->knots;
+        const Vec3* Q = b->ctrl;
+        const double f0 = 3 / K[4], f1 = 3 / (1 - K[n + 1]);
+        const Vec3 start = {(Q[1].x - Q[0].x) * f0, (Q[1].y - Q[0].y) * f0, (Q[1].z - Q[0].z) * f0};
+        const Vec3 end = {(Q[n + 1].x - Q[n].x) * f1, (Q[n + 1].y - Q[n].y) * f1, (Q[n + 1].z - Q[n].z) * f1};
+        EXPECT_NEAR(start.x, c.start.x, 1e-12) << c.what;
+        EXPECT_NEAR(start.y, c.start.y, 1e-12) << c.what;
+        EXPECT_NEAR(end.x, c.end.x, 1e-12) << c.what;
+        EXPECT_NEAR(end.y, c.end.y, 1e-12) << c.what;
+        EXPECT_EQ(start.z, 0.0);
+        EXPECT_EQ(end.z, 0.0);
+    }
 }
 
 TEST(Spline, BsplineRefusesDegenerateInput) {

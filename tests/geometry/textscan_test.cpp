@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "workfolder.h"
+
 namespace {
 
 void writeFile(const char* name, const std::string& text) {

@@ -208,6 +208,7 @@ TEST_F(NcOut, FeedClassesSwitchTheAlias) {
         int32_t noPlungeCheck, infeedRequest;
         std::vector<Move> moves;
         std::vector<std::string> expected;
+        double refOffset = 0;
     } cases[] = {
         {"vertical plunge and back",
          0,
@@ -265,6 +266,22 @@ TEST_F(NcOut, FeedClassesSwitchTheAlias) {
          0,
          {{0, 0, 10, 0}, {0, 0, 0, 0}, {0, 0, -5, 0}},
          {}},
+        {"a tool-reference offset leaves a short horizontal move cutting",
+         500,
+         30,
+         0,
+         0,
+         {{0, 0, 10, 0}, {10, 0, 10, 1}, {11, 0, 10, 1}},
+         {},
+         5},
+        {"a tool-reference offset keeps an inclined plunge reduced",
+         500,
+         30,
+         0,
+         0,
+         {{0, 0, 10, 0}, {10, 0, 10, 1}, {11, 0, 0, 1}},
+         {"aliasUse=reducedFeedrate", "tr=FX*0.5"},
+         -5},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
@@ -272,6 +289,7 @@ TEST_F(NcOut, FeedClassesSwitchTheAlias) {
         ncSetPlungeAngle(k.plungeAngle);
         ncSetNoPlungeCheck(k.noPlungeCheck);
         ncForceInfeedFeed(k.infeedRequest);
+        ncSetToolReferenceOffset(k.refOffset);
         EXPECT_EQ(ncIsInfeedFeedForced(), k.infeedRequest);
         ToolNcConfig c = baseConfig();
         c.reducedFeed = k.reducedFeed;
@@ -495,7 +513,7 @@ TEST_F(NcOut, ToolTipMovesFeedPointsBackAlongTheAxis) {
 
 TEST_F(NcOut, SectionsWriteTheirBlocks) {
     struct Step {
-        int (*call)(int32_t);
+        int (*call)(int32_t, double, double);
         int32_t code;
         int32_t type;  // 0: nothing written
         const char* name;
@@ -511,7 +529,7 @@ TEST_F(NcOut, SectionsWriteTheirBlocks) {
     for (size_t n = 0; n < std::size(steps); ++n) {
         const auto& s = steps[n];
         captured().clear();
-        s.call(s.code);
+        s.call(s.code, 0.0, 0.0);
         if (s.type == 0) {
             EXPECT_TRUE(captured().empty()) << n;
             continue;
@@ -559,6 +577,28 @@ TEST_F(NcOut, HeldPositioningMovesGoOutLate) {
         seq.push_back(std::to_string(c.type()) + (c.channel == 12 ? c.blockName() : ""));
     EXPECT_EQ(seq, (std::vector<std::string>{"5001link", "3107", "4016", "5002link", "5004"}));
     EXPECT_EQ(onChannel(31).at(0).f64(KVNC_MOVE5_Z), 4.0);
+}
+
+TEST_F(NcOut, HeldPointOfAFiveAxisRunKeepsItsAxis) {
+    setAxis(0, 0, 1);
+    ASSERT_EQ(move5(0, 0, 10, 0), 0);
+    ASSERT_EQ(move5(5, 0, 10, 1), 0);
+    ncSectionBegin(128);
+    setAxis(0, M_SQRT1_2, M_SQRT1_2);
+    ASSERT_EQ(move5(5, 0, 20, 0), 0);
+    setAxis(0, 0, 1);
+    captured().clear();
+    ASSERT_EQ(ncFinishCycle(), 1);
+    std::vector<std::string> seq;
+    for (const auto& c : captured())
+        if (c.channel != 10) seq.push_back(std::to_string(c.type()) + (c.channel == 12 ? c.blockName() : ""));
+    EXPECT_EQ(seq, (std::vector<std::string>{"5001link", "3109", "4019", "5002link", "5004"}));
+    auto moves = onChannel(31);
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(moves[0].f64(KVNC_MOVE5_Z), 20.0);
+    EXPECT_NEAR(moves[0].f64(KVNC_MOVE5_J), M_SQRT1_2, 1e-12);
+    EXPECT_NEAR(moves[0].f64(KVNC_MOVE5_K), M_SQRT1_2, 1e-12);
+    EXPECT_EQ(variables(), (std::vector<std::string>{"tr=5X0"}));
 }
 
 TEST_F(NcOut, FinishClosesTheJobBlock) {

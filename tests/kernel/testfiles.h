@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "workfolder.h"
+
 inline void writeTestFile(const std::string& name, const std::string& content) {
     FILE* f = fopen(name.c_str(), "wb");
     if (!f) return;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "workfolder.h"
+
 // Sets or clears environment variables and puts the previous values back.
 class ScopedEnv {
   public:

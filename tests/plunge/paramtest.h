@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "plunge/cycparams.h"
+#include "workfolder.h"
 
 inline const CycleKeywordRow& rowOf(const char* keyword) {
     int index = findKeyword(keyword);

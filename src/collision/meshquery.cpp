@@ -1,0 +1,439 @@
+#include "collision/meshquery.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "collision/sweep.h"
+#include "kernel/cycle.h"
+
+namespace {
+
+struct Switches {
+    int32_t limitLift;
+    double maxLift;
+    int32_t fixedDir, skipLast, noRefine, extraTest, fineGap, splitLong, markLifted, markRest;
+};
+
+const Switches kFacetDefaults{0, 10.0, 0, 0, 0, 1, 0, 0, 1, 0};
+const Switches kTriDefaults{0, 10.0, 0, 0, 0, 1, 0, 0, 0, 0};
+
+Switches gFacetSw = kFacetDefaults;
+Switches gTriSw = kTriDefaults;
+int32_t gPullNewPoints = 0;
+void (*gReferenceHook)(const Vec3*) = nullptr;
+Vec3 gLastContact[2] = {};
+bool gHaveLast[2] = {false, false};
+
+// One mesh (the model's own or a part's) with the tool tested against it.
+struct MeshView {
+    int32_t kind;
+    const Facet98* facets;
+    const TriList* tris;
+    int32_t count;
+    const Vec3* boxMax;
+    const Vec3* boxMin;
+    const ToolGeom* tool;
+};
+
+MeshView viewOf(const CheckModel* m) {
+    return {m->kind,   m->facets, m->triangles, chkMeshCount(m->kind, m->facets, m->facetCount, m->triangles),
+            m->boxMax, m->boxMin, m->tool};
+}
+
+MeshView viewOf(const CheckModelPart* p) {
+    return {p->kind,   p->facets, p->triangles, chkMeshCount(p->kind, p->facets, p->facetCount, p->triangles),
+            p->boxMax, p->boxMin, &p->tool};
+}
+
+enum class Scan { Best, First };
+
+struct ScanResult {
+    bool found = false;
+    double lift = 0.0;
+    Vec3 contact{};
+};
+
+// Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0.
+int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t type, double length,
+                double* lift, Vec3* contact) {
+    KernelBlock b = proto;
+    b.best = -length;
+    Vec3 t[6];
+    const int n = chkElementTriangles(m.kind, m.facets, m.tris, j, t);
+    uint16_t code = 0;
+    for (int h = 0; h < n; ++h) {
+        b.tri[0] = t[3 * h];
+        b.tri[1] = t[3 * h + 1];
+        b.tri[2] = t[3 * h + 2];
+        const uint16_t c = sweepKernel(type, &b);
+        if (c == kSweepFace || (c && code != kSweepFace)) code = c;
+    }
+    if (!code) return 0;
+    *lift = length + b.best;
+    *contact = b.contact;
+    return 1;
+}
+
+// The element sweep over one mesh; the threshold is 1e-5 for the largest lift, the tolerance for the
+// first contact.
+ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, const Vec3* p, const Vec3* d,
+                    double length, bool earlyStop, bool flatRule, Scan mode, double threshold) {
+    ScanResult res;
+    if (!m.tool || !m.boxMax || !m.boxMin || m.count <= 0) return res;
+    const uint16_t type = m.tool->toolType;
+    if (type != kBallMill && type != kEndMill && type != kRadiusMill) return res;
+    const double R = m.tool->radius;
+    const Vec3 s{p->x - length * d->x, p->y - length * d->y, p->z - length * d->z};
+    const double bx0 = std::min(p->x, s.x) - R, bx1 = std::max(p->x, s.x) + R;
+    const double by0 = std::min(p->y, s.y) - R, by1 = std::max(p->y, s.y) + R;
+    bool stop = earlyStop && d->z < -1e-5;
+    // The 1e-9 keeps rounding from stopping before an element whose lift is exactly the 1e-5 that counts.
+    double limit = p->z - R + 1e-5 - 1e-9;
+    if (flatRule && type == kEndMill && std::fabs(d->x) < 1e-5 && std::fabs(d->y) < 1e-5)
+        limit = p->z + 1e-5 - 1e-9;
+    KernelBlock proto{};
+    proto.start = s;
+    const double a = type == kRadiusMill ? R - m.tool->cornerRadius : R;
+    proto.radius = proto.radius2 = a;
+    proto.cornerRadius = m.tool->cornerRadius;
+    sweepSetDirection(d);
+    // No point of the tool lies more than lead ahead of its reference point along d, so an element
+    // whose box lies entirely beyond a travel can give no larger lift: the bound skips the kernel.
+    const double lead = type == kBallMill ? R : (type == kRadiusMill ? m.tool->cornerRadius : 0.0);
+    const double sd = s.x * d->x + s.y * d->y + s.z * d->z;
+    const int32_t n = cells ? cellCount : m.count;
+    for (int32_t k = 0; k < n; ++k) {
+        const int32_t j = cells ? cells[k] : k;
+        if (j < 0 || j >= m.count) continue;
+        if (cells && k + 8 < n && cells[k + 8] >= 0 && cells[k + 8] < m.count) {
+            // Cell lists jump through the mesh arrays; fetching ahead hides most of the misses.
+            __builtin_prefetch(&m.boxMax[cells[k + 8]]);
+            __builtin_prefetch(&m.boxMin[cells[k + 8]]);
+        }
+        const Vec3& hi = m.boxMax[j];
+        if (stop && hi.z < limit) break;
+        const Vec3& lo = m.boxMin[j];
+        if (!(hi.x > bx0 && lo.x < bx1 && hi.y > by0 && lo.y < by1)) continue;
+        const double eMin = std::min(lo.x * d->x, hi.x * d->x) + std::min(lo.y * d->y, hi.y * d->y) +
+                            std::min(lo.z * d->z, hi.z * d->z) - sd;
+        const double bound = length - eMin + lead + 1e-9;
+        if (bound < threshold || (res.found && bound <= res.lift)) continue;
+        double lift;
+        Vec3 c;
+        if (!elementLift(m, j, proto, type, length, &lift, &c) || lift < threshold) continue;
+        if (mode == Scan::First) {
+            res.found = true;
+            res.lift = lift;
+            res.contact = c;
+            return res;
+        }
+        if (!res.found || lift > res.lift) {
+            res.found = true;
+            res.lift = lift;
+            res.contact = c;
+        }
+    }
+    return res;
+}
+
+int finish(const ScanResult& r, double* lift, Vec3* contact) {
+    if (lift) *lift = r.found ? r.lift : 0.0;
+    if (r.found && contact) *contact = r.contact;
+    return r.found ? 1 : 0;
+}
+
+ScanResult dropAll(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
+                   const Vec3* d, double length) {
+    ScanResult best = scanMesh(viewOf(model), cells, cellCount, p, d, length, true, true, Scan::Best, 1e-5);
+    for (const CheckModelPart* part = model->parts; part; part = part->next) {
+        const ScanResult r = scanMesh(viewOf(part), nullptr, 0, p, d, length, false, false, Scan::Best, 1e-5);
+        if (r.found && (!best.found || r.lift > best.lift)) best = r;
+    }
+    return best;
+}
+
+int formOf(const CheckModel* model) {
+    return model->kind == kMeshTriangles ? 1 : 0;
+}
+
+void setKind(Plist* list, int32_t i, uint8_t kind) {
+    list->flags[i] = static_cast<uint16_t>((kind << 8) | (list->flags[i] & 0xff));
+}
+uint8_t kindOf(const Plist* list, int32_t i) {
+    return static_cast<uint8_t>(list->flags[i] >> 8);
+}
+
+// The turn test of the refinement on points (a, b, c): true requests a point.
+bool turnRequest(const Plist* list, int32_t a, int32_t b, int32_t c, bool triForm, double stepLength,
+                 double k) {
+    if (a < 0 || b < 0 || c < 0 || a >= list->count || b >= list->count || c >= list->count) return false;
+    const Vec3& pa = list->points[a];
+    const Vec3& pb = list->points[b];
+    const Vec3& pc = list->points[c];
+    const Vec3 u{pb.x - pa.x, pb.y - pa.y, pb.z - pa.z};
+    const Vec3 w{pc.x - pb.x, pc.y - pb.y, pc.z - pb.z};
+    const double lu = vecLen3D(&u), lw = vecLen3D(&w);
+    if (lu < 1e-5 || lw < 1e-5) return false;
+    const double cs = vecDot3D(&u, &w) / (lu * lw);
+    if (!triForm) return cs <= 0.996;
+    if (cs <= (lu >= stepLength - 1e-5 ? 0.996 : 0.985)) return true;
+    return cs < 0.99999 && std::hypot(w.x, w.y) * k < std::fabs(w.z);
+}
+
+}  // namespace
+
+void initChkParams(CheckParams* p) {
+    if (!p) return;
+    *p = CheckParams{0, 10.0, 0, 0, 0, 0, 1, 0, 0, 1, 0};
+}
+
+void meshSetNoRefine(int32_t flag) {
+    gTriSw.noRefine = flag;
+}
+void meshSetReferenceHook(void (*hook)(const Vec3*)) {
+    gReferenceHook = hook;
+}
+
+int meshLastContact(int32_t kind, Vec3* out) {
+    const int f = kind == kMeshTriangles ? 1 : 0;
+    if (!gHaveLast[f]) return 0;
+    if (out) *out = gLastContact[f];
+    return 1;
+}
+
+void meshResetState() {
+    gFacetSw = kFacetDefaults;
+    gTriSw = kTriDefaults;
+    gPullNewPoints = 0;
+    gReferenceHook = nullptr;
+    gHaveLast[0] = gHaveLast[1] = false;
+}
+
+int meshDropTool(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
+                 const Vec3* d, double length, double* lift, Vec3* contact) {
+    if (!model || !p || !d) return finish(ScanResult{}, lift, contact);
+    return finish(scanMesh(viewOf(model), cells, cellCount, p, d, length, true, true, Scan::Best, 1e-5), lift,
+                  contact);
+}
+
+int meshDropToolAlt(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
+                    const Vec3* d, double length, double* lift, Vec3* contact) {
+    if (!model || !p || !d) return finish(ScanResult{}, lift, contact);
+    return finish(dropAll(model, cells, cellCount, p, d, length), lift, contact);
+}
+
+int meshContactAlongDir(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
+                        const Vec3* d, double length, Vec3* contact) {
+    if (!model || !p || !d) return 0;
+    return finish(
+        scanMesh(viewOf(model), cells, cellCount, p, d, length, true, false, Scan::First, model->tolerance),
+        nullptr, contact);
+}
+
+int meshContactPoint(const CheckModel* model, const Vec3* p, const Vec3* axis, double length,
+                     const Grid2D* grid, double angle) {
+    if (!model || !p || !axis) return kMeshFree;
+    const Vec3 d{-axis->x, -axis->y, -axis->z};
+    const int32_t* cells = nullptr;
+    int32_t cellCount = 0;
+    if (grid) {
+        const double k = 0.5 * length * std::sin(angle);
+        const GridCell* cell = grid2DCellAt(grid, p->x + axis->x * k, p->y + axis->y * k);
+        if (cell) {
+            cells = cell->items;
+            cellCount = cell->count;
+        }
+    }
+    const ScanResult r = dropAll(model, cells, cellCount, p, &d, length);
+    if (!r.found || r.lift < model->tolerance) return kMeshFree;
+    const Vec3 cp{r.contact.x - p->x, r.contact.y - p->y, r.contact.z - p->z};
+    if (vecDot3D(&cp, axis) < 1e-5) return kMeshFree;
+    gLastContact[formOf(model)] = r.contact;
+    gHaveLast[formOf(model)] = true;
+    return kMeshCollision;
+}
+
+int meshContactPoints(CheckModel* model, Plist* list, double length, const Grid2D* grid, double angle) {
+    if (!model || !list || !model->tool) return kMeshFree;
+    // The thinner tool lets a path that rides on the mesh graze it without counting as a collision.
+    const double saved = model->tool->radius;
+    model->tool->radius = std::max(0.0, saved - 0.01);
+    int result = kMeshFree;
+    const bool facetForm = model->kind != kMeshTriangles;
+    for (int32_t i = 0; i < list->count; ++i) {
+        const uint8_t kind = kindOf(list, i);
+        if (kind == kPointLink || (facetForm && kind == kPointMarked)) continue;
+        const Vec3 a = list->vectors ? list->vectors[i] : Vec3{0, 0, 1};
+        if (meshContactPoint(model, &list->points[i], &a, length, grid, angle) == kMeshCollision) {
+            if (gReferenceHook) gReferenceHook(&gLastContact[formOf(model)]);
+            list->count = i;
+            result = kMeshCollision;
+            break;
+        }
+    }
+    model->tool->radius = saved;
+    return result;
+}
+
+int meshCollisionPlist(CheckModel* model, Plist* list, double length, const int32_t* cells, int32_t cellCount,
+                       const CheckParams* params) {
+    if (!model || !list) return kMeshNoMemory;
+    const bool triForm = model->kind == kMeshTriangles;
+    Switches& sw = triForm ? gTriSw : gFacetSw;
+    struct Restore {
+        Switches& sw;
+        Switches saved;
+        int32_t pull;
+        ~Restore() {
+            sw = saved;
+            gPullNewPoints = pull;
+        }
+    } restore{sw, sw, gPullNewPoints};
+    if (params) {
+        if (params->limitLift >= 0) {
+            sw.limitLift = params->limitLift;
+            sw.maxLift = params->maxLift;
+        }
+        if (params->fixedDir >= 0) sw.fixedDir = params->fixedDir;
+        if (params->pullNewPoints >= 0) gPullNewPoints = params->pullNewPoints;
+        if (params->skipLast >= 0) sw.skipLast = params->skipLast;
+        if (params->noRefine >= 0) sw.noRefine = params->noRefine;
+        if (params->extraTest >= 0) sw.extraTest = params->extraTest;
+        if (params->fineGap >= 0) sw.fineGap = params->fineGap;
+        if (params->splitLong >= 0) sw.splitLong = params->splitLong;
+        if (params->markLifted >= 0) sw.markLifted = params->markLifted;
+        if (params->markRest >= 0) sw.markRest = params->markRest;
+    }
+    Plist* work = plistCreate(list->count + 1, 1);
+    if (!work) return kMeshNoMemory;
+    struct FreeWork {
+        Plist* p;
+        ~FreeWork() { plistFree(p); }
+    } freeWork{work};
+    if (plistCopyPoints(work, list) != 1) return kMeshNoMemory;
+
+    const bool hasVec = list->vectors != nullptr;
+    const bool markLifted = !triForm && sw.markLifted;
+    bool anyContact = false;
+    auto liftPoint = [&](int32_t i) {
+        const Vec3 u = (sw.fixedDir || !hasVec) ? Vec3{0, 0, 1} : list->vectors[i];
+        const Vec3 d{-u.x, -u.y, -u.z};
+        double h;
+        Vec3 c;
+        if (chkModelPath(model, cells, cellCount, &list->points[i], &d, length, &h, &c) != 1) return;
+        anyContact = true;
+        if (!sw.limitLift || h <= sw.maxLift) {
+            list->points[i].x += h * u.x;
+            list->points[i].y += h * u.y;
+            list->points[i].z += h * u.z;
+            if (markLifted) setKind(list, i, kPointTempLink);
+        } else {
+            setKind(list, i, kPointLink);
+        }
+    };
+
+    for (int32_t i = 0; i < list->count; ++i) {
+        if (callAbortHook()) return kMeshCollision;
+        if (kindOf(list, i) == kPointLink) continue;
+        if (!triForm && sw.skipLast && i == list->count - 1) continue;
+        liftPoint(i);
+    }
+
+    // A tolerance of 0 or less would never stop the halving of the parameter gaps.
+    const double tol = std::max(model->tolerance, 0.0);
+    if (!sw.noRefine && (!triForm || anyContact)) {
+        const uint16_t type = model->tool ? model->tool->toolType : 0;
+        double k = 5.0;
+        if (type == kEndMill)
+            k = 1.5;
+        else if (type == kRadiusMill && model->tool->radius < model->stepLength)
+            k = 3.0;
+        const double gapLimit = sw.fineGap ? 0.1 * tol : tol;
+        bool inserted = true;
+        while (inserted) {
+            inserted = false;
+            if (callAbortHook()) return kMeshCollision;
+            if (list->count < 2) break;
+            int32_t i = 1;
+            while (i < list->count) {
+                const uint8_t ka = kindOf(list, i - 1), kb = kindOf(list, i);
+                const bool link = ka == kPointLink || kb == kPointLink;
+                if (link && !sw.extraTest) {
+                    ++i;
+                    continue;
+                }
+                const double gap = std::fabs(list->parameters[i] - list->parameters[i - 1]);
+                const double dist = dist3D(&list->points[i - 1], &list->points[i]);
+                int request = 0;
+                if (!triForm) {
+                    const bool lifted = ka == kPointTempLink || kb == kPointTempLink || link;
+                    if ((ka == kPointLink && kb == kPointLink) ||
+                        (sw.markLifted && !lifted && sw.extraTest) || dist < tol) {
+                        ++i;
+                        continue;
+                    }
+                    if (sw.splitLong && dist > model->stepLength + 1e-5) request = 1;
+                    if (gap < gapLimit + 1e-5) request = -1;
+                } else if (gap < tol + 1e-5) {
+                    ++i;
+                    continue;
+                }
+                if (request == 0) {
+                    if (sw.extraTest && plistKindChanges(list, i - 1, i))
+                        request = 1;
+                    else if (turnRequest(list, i - 1, i, i + 1, triForm, model->stepLength, k) ||
+                             turnRequest(list, i, i - 1, i - 2, triForm, model->stepLength, k))
+                        request = 1;
+                }
+                if (request != 1) {
+                    ++i;
+                    continue;
+                }
+                const double tm = 0.5 * (list->parameters[i - 1] + list->parameters[i]);
+                // The working copy holds the points as they were before lifting, index for index.
+                const Vec3& wa = work->points[i - 1];
+                const Vec3& wb = work->points[i];
+                const Vec3 pt{0.5 * (wa.x + wb.x), 0.5 * (wa.y + wb.y), 0.5 * (wa.z + wb.z)};
+                const Vec3 vec{work->vectors[i - 1].x + work->vectors[i].x,
+                               work->vectors[i - 1].y + work->vectors[i].y,
+                               work->vectors[i - 1].z + work->vectors[i].z};
+                Vec3 unit;
+                if (vecNormalize3D(&vec, &unit) != 1) unit = work->vectors[i];
+                if (plistInsert(work, tm, &pt, 0, &unit, 0) < 0) return kMeshNoMemory;
+                const int32_t idx = plistInsert(list, tm, &pt, 0, hasVec ? &unit : nullptr, 0);
+                if (idx < 0) return kMeshNoMemory;
+                if (hasVec && gPullNewPoints && !sw.fixedDir) {
+                    double m = 1e300;
+                    for (int32_t nb : {idx - 1, idx + 1}) {
+                        double sd = 0.0;  // a missing neighbour
+                        if (nb >= 0 && nb < list->count) {
+                            const Vec3 dv{list->points[nb].x - pt.x, list->points[nb].y - pt.y,
+                                          list->points[nb].z - pt.z};
+                            sd = vecDot3D(&dv, &unit);
+                        }
+                        m = std::min(m, sd);
+                    }
+                    if (m < -1e-5) {
+                        list->points[idx].x += m * unit.x;
+                        list->points[idx].y += m * unit.y;
+                        list->points[idx].z += m * unit.z;
+                    }
+                }
+                liftPoint(idx);
+                inserted = true;
+                i = std::max<int32_t>(idx - 1, 1);
+            }
+        }
+    }
+
+    if (!triForm) {
+        for (int32_t i = 0; i < list->count; ++i) {
+            if (kindOf(list, i) == kPointTempLink)
+                setKind(list, i, kPointOrdinary);
+            else if (sw.markRest)
+                setKind(list, i, kPointMarked);
+        }
+        return 1;
+    }
+    return anyContact ? 1 : 0;
+}

@@ -1,0 +1,186 @@
+#include "collision/ringcontact.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "KVWOG5/pred2d.h"
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+ContactState gDefault{0, 0, 0.5, {0, 0, 0}};
+ContactState* gState = nullptr;
+
+ContactState* state() {
+    return gState ? gState : &gDefault;
+}
+
+double travelOf(double theta, double theta0, int32_t direction) {
+    double d = theta - theta0;
+    while (d > kTwoPi) d -= kTwoPi;
+    while (d < 0) d += kTwoPi;
+    if (direction == -1 && d >= 1e-5) d = kTwoPi - d;
+    return d;
+}
+
+double sweepSpan(const RingSweep* s) {
+    if (std::fabs(s->start.x - s->end.x) < 1e-5 && std::fabs(s->start.y - s->end.y) < 1e-5 && s->R > 0)
+        return kTwoPi;
+    double a = 0.0;
+    arcPointsCenter2D(&s->start, &s->centre, &s->end, s->direction, &a);
+    return a;
+}
+
+}  // namespace
+
+int contactStateCreate() {
+    if (gState) return 0;
+    gState = static_cast<ContactState*>(std::malloc(sizeof(ContactState)));
+    if (!gState) return -1;
+    *gState = ContactState{0, 0, 0.5, {0, 0, 0}};
+    return 1;
+}
+
+void contactFree() {
+    std::free(gState);
+    gState = nullptr;
+}
+
+void contactLastPoint(Vec3* out) {
+    if (out) *out = state()->lastTouch;
+}
+
+const ContactState* contactCurrent() {
+    return state();
+}
+
+void ringContactResetState() {
+    contactFree();
+    gDefault = ContactState{0, 0, 0.5, {0, 0, 0}};
+}
+
+int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double z, Vec3* centreOut,
+                   Vec3* touchOut) {
+    if (!tri || !sw) return 0;
+    const Vec3& a = tri->p[0];
+    const Vec3& b = tri->p[1];
+    const Vec3& c = tri->p[2];
+    const double R = sw->R;
+    const double zlo = std::min({a.z, b.z, c.z}), zhi = std::max({a.z, b.z, c.z});
+    if (zlo > z + r || zhi < z - r) return 0;
+    const double xlo = std::min({a.x, b.x, c.x}), xhi = std::max({a.x, b.x, c.x});
+    const double ylo = std::min({a.y, b.y, c.y}), yhi = std::max({a.y, b.y, c.y});
+    if (xlo > R + r || xhi < -(R + r) || ylo > R + r || yhi < -(R + r)) return 0;
+    // The ring's hole; a ball wider than the circle leaves none.
+    const double in2 = R > r ? (R - r) * (R - r) : 0.0;
+    if (std::max({a.x * a.x + a.y * a.y, b.x * b.x + b.y * b.y, c.x * c.x + c.y * c.y}) < in2) return 0;
+
+    const Vec3 e1{b.x - a.x, b.y - a.y, b.z - a.z}, e2{c.x - a.x, c.y - a.y, c.z - a.z};
+    Vec3 n;
+    cross3D(&e1, &e2, &n);
+    const double nl = vecLen3D(&n);
+    if (nl < 1e-12) return 0;
+    n = {n.x / nl, n.y / nl, n.z / nl};
+    const double theta0 = std::atan2(sw->start.y, sw->start.x);
+    double best = sweepSpan(sw);
+    Vec3 centre{sw->end.x, sw->end.y, z}, touch{};
+    bool found = false, face = false;
+
+    // The face: the circle meets each plane offset by r from the face in up to two angles; a position
+    // counts where the ball moves towards the face from that plane's side.
+    const double d00 = vecDot3D(&e1, &e1), d01 = vecDot3D(&e1, &e2), d11 = vecDot3D(&e2, &e2);
+    const double den = d00 * d11 - d01 * d01;
+    for (double side : {1.0, -1.0}) {
+        const Vec3 ns{side * n.x, side * n.y, side * n.z};
+        const double A = ns.x * R, B = ns.y * R, C = vecDot3D(&ns, &a) + r - ns.z * z;
+        const double rho = std::hypot(A, B);
+        if (!(rho > 1e-12) || std::fabs(C) > rho) continue;
+        const double phi = std::atan2(B, A), half = acosClamped(C / rho);
+        for (double th : {phi - half, phi + half}) {
+            const double tx = sw->direction > 0 ? -std::sin(th) : std::sin(th);
+            const double ty = sw->direction > 0 ? std::cos(th) : -std::cos(th);
+            if (ns.x * tx + ns.y * ty > 0) continue;
+            const Vec3 x{R * std::cos(th), R * std::sin(th), z};
+            const Vec3 w{x.x - r * ns.x - a.x, x.y - r * ns.y - a.y, x.z - r * ns.z - a.z};
+            const double d20 = vecDot3D(&w, &e1), d21 = vecDot3D(&w, &e2);
+            const double u = (d11 * d20 - d01 * d21) / den, v = (d00 * d21 - d01 * d20) / den;
+            if (!(u >= 0 && v >= 0 && u + v <= 1)) continue;
+            const double tr = travelOf(th, theta0, sw->direction);
+            if (tr < best) {
+                best = tr;
+                centre = x;
+                touch = {a.x + u * e1.x + v * e2.x, a.y + u * e1.y + v * e2.y, a.z + u * e1.z + v * e2.z};
+                found = face = true;
+            }
+        }
+    }
+    if (!found) {
+        const double step = state()->step;
+        const Vec3* ends[3][2] = {{&a, &b}, {&b, &c}, {&c, &a}};
+        for (const auto& e : ends) {
+            const Vec3 d{e[1]->x - e[0]->x, e[1]->y - e[0]->y, e[1]->z - e[0]->z};
+            const int64_t m = static_cast<int64_t>(std::floor(vecLen3D(&d) / step)) + 1;
+            for (int64_t k = 0; k < m; ++k) {
+                const double f = double(k) / double(m);
+                const Vec3 s{e[0]->x + f * d.x, e[0]->y + f * d.y, e[0]->z + f * d.z};
+                const double p2 = s.x * s.x + s.y * s.y;
+                if (s.z < z - r || s.z > z + r || p2 < in2 || p2 > (R + r) * (R + r)) continue;
+                const double pr = std::sqrt(p2);
+                if (pr <= 0 || R <= 0) continue;
+                const double cs = (R * R + p2 - (r * r - (s.z - z) * (s.z - z))) / (2 * pr * R);
+                if (std::fabs(cs) > 1) continue;
+                const double beta = std::acos(cs);
+                const double th = std::atan2(s.y, s.x) + (sw->direction == 1 ? -beta : beta);
+                const double tr = travelOf(th, theta0, sw->direction);
+                if (tr < best) {
+                    best = tr;
+                    centre = {R * std::cos(th), R * std::sin(th), z};
+                    touch = s;
+                    found = true;
+                }
+            }
+        }
+    }
+    if (!found) return 0;
+    if (face)
+        ++state()->faceContacts;
+    else
+        ++state()->edgeContacts;
+    if (centreOut) *centreOut = centre;
+    if (touchOut) *touchOut = touch;
+    return 1;
+}
+
+int ringMeshContact(const CheckModel* model, RingSweep* sw, double z, const int32_t* list, int32_t count,
+                    Vec3* centreOut) {
+    if (!model || !sw || !model->tool || !model->triangles || !model->boxMax) return 0;
+    const double r = model->tool->radius;
+    double level = z - r;
+    // The edge sampling step keeps the chord between samples within the tolerance of the ball; a
+    // tolerance outside (0, 2r) has no such step, and the default tolerance stands in.
+    double h = model->tolerance;
+    if (!(h > 0 && h < 2 * r)) h = 0.008;
+    double step = std::sqrt((2 * r - h) * h);
+    if (!(step > 0)) step = 0.5;
+    state()->step = std::min(step, 0.5);
+    const int32_t total = model->triangles->count;
+    const int32_t n = list ? count : total;
+    bool found = false;
+    Vec3 touch{};
+    for (int32_t k = 0; k < n; ++k) {
+        const int32_t j = list ? list[k] : k;
+        if (j < 0 || j >= total) continue;
+        if (model->boxMax[j].z < level) break;
+        Vec3 c, t;
+        if (ringTriContact(&model->triangles->data[j], sw, r, z, &c, &t) != 1) continue;
+        found = true;
+        level = c.z - r;
+        sw->end = {c.x, c.y};
+        touch = t;
+        if (centreOut) *centreOut = c;
+    }
+    if (found) state()->lastTouch = touch;
+    return found ? 1 : 0;
+}

@@ -1,0 +1,38 @@
+// Mesh conversion library: the trimmed surfaces of an exchange file as a 3df facet file.
+#include <cstdint>
+#include <vector>
+
+#include "KVWOG5/lists.h"
+#include "surfaces/kvxsurf.h"
+#include "surfaces/meshfiles/facetfile.h"
+#include "trimmesh.h"
+
+extern "C" __attribute__((visibility("default"))) int32_t facet_kvx_file(const char* input, double tolerance,
+                                                                         const char* output, int32_t mode);
+
+// The mode of the caller (100) selects nothing here: there is one way to write the file.
+int32_t facet_kvx_file(const char* input, double tolerance, const char* output, int32_t) {
+    if (input == nullptr || output == nullptr || !(tolerance > 0)) return -1;
+    SurfList* list = newSurfList(16);
+    if (list == nullptr) return -1;
+    TrimMesh mesh;
+    bool ok = readSurfObjects(input, list) == 1 && list->count > 0;
+    for (int32_t i = 0; ok && i < list->count; ++i)
+        ok = trimMeshSurface(&list->entries[i], tolerance, &mesh) == 1;
+    freeSurfList(list);
+    const size_t n = mesh.triangles.size() / 3;
+    if (!ok || n == 0 || n > INT32_MAX) return -1;
+    TriList* tris = triListCreate(static_cast<int32_t>(n));
+    if (tris == nullptr) return -1;
+    for (size_t t = 0; t < n; ++t) {
+        const Triangle3D tri{{mesh.points[mesh.triangles[3 * t]], mesh.points[mesh.triangles[3 * t + 1]],
+                              mesh.points[mesh.triangles[3 * t + 2]]}};
+        if (triListAdd(tris, &tri) < 0) {
+            triListFree(tris);
+            return -1;
+        }
+    }
+    const int written = polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, output);
+    triListFree(tris);
+    return written > 0 ? written : -1;
+}

@@ -1,0 +1,187 @@
+// Tensor-grid triangulation of trimmed surfaces.
+#include "trimmesh.h"
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "surfaces/deboor.h"
+
+namespace {
+
+constexpr int kMaxIntervals = 4096;     // per direction
+constexpr int64_t kMaxCells = 4000000;  // grid cells of one surface
+constexpr int kBoundaryDepth = 2;       // halvings of a cell that the trim boundary crosses
+constexpr double kChordShare = 0.5;     // share of the tolerance a grid chord may use
+
+struct Eval {
+    const TrimSurface* s;
+    bool point(double u, double v, Vec3* out) const {
+        if (evalNurbsSurfPoint(&s->surface, u, v, out) != 1) return false;
+        if (s->hasOffset) {
+            Vec3 n{0, 0, 0};
+            if (evalNurbsSurfDeriv(&s->surface, u, v, nullptr, nullptr, &n) != 1) return false;
+            out->x += s->offset * n.x;
+            out->y += s->offset * n.y;
+            out->z += s->offset * n.z;
+        }
+        return std::isfinite(out->x) && std::isfinite(out->y) && std::isfinite(out->z);
+    }
+};
+
+double dist(const Vec3& a, const Vec3& b) {
+    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
+}
+
+Vec3 mid(const Vec3& a, const Vec3& b) {
+    return Vec3{(a.x + b.x) / 2, (a.y + b.y) / 2, (a.z + b.z) / 2};
+}
+
+// Even-odd crossing test of one closed loop.
+bool inLoop(const TrimLoop& loop, double u, double v) {
+    bool in = false;
+    for (int32_t i = 0, j = loop.count - 1; i < loop.count; j = i++) {
+        const Vec2 a = loop.points[i], b = loop.points[j];
+        if ((a.y > v) != (b.y > v) && u < (b.x - a.x) * (v - a.y) / (b.y - a.y) + a.x) in = !in;
+    }
+    return in;
+}
+
+bool inside(const TrimSurface* s, double u, double v) {
+    if (s->loopCount <= 0) return true;
+    if (!inLoop(s->loops[0], u, v)) return false;
+    for (int32_t k = 1; k < s->loopCount; ++k)
+        if (inLoop(s->loops[k], u, v)) return false;
+    return true;
+}
+
+std::vector<double> uniform(double lo, double hi, int n) {
+    std::vector<double> t(n + 1);
+    for (int i = 0; i <= n; ++i) t[i] = lo + (hi - lo) * i / n;
+    t[n] = hi;
+    return t;
+}
+
+std::vector<double> splitMarked(const std::vector<double>& t, const std::vector<char>& mark) {
+    std::vector<double> out;
+    for (size_t i = 0; i + 1 < t.size(); ++i) {
+        out.push_back(t[i]);
+        if (mark[i]) out.push_back((t[i] + t[i + 1]) / 2);
+    }
+    out.push_back(t.back());
+    return out;
+}
+
+struct Builder {
+    Eval ev;
+    const TrimSurface* s;
+    TrimMesh* mesh;
+    std::map<std::pair<double, double>, int32_t> index;  // shared points by parameters
+
+    bool point(double u, double v, int32_t* out) {
+        auto it = index.find({u, v});
+        if (it != index.end()) {
+            *out = it->second;
+            return true;
+        }
+        Vec3 p;
+        if (!ev.point(u, v, &p)) return false;
+        *out = static_cast<int32_t>(mesh->points.size());
+        mesh->points.push_back(p);
+        index.emplace(std::make_pair(u, v), *out);
+        return true;
+    }
+
+    bool quad(double u0, double u1, double v0, double v1) {
+        int32_t a, b, c, d;
+        if (!point(u0, v0, &a) || !point(u1, v0, &b) || !point(u1, v1, &c) || !point(u0, v1, &d))
+            return false;
+        const int32_t t[6] = {a, b, c, a, c, d};
+        mesh->triangles.insert(mesh->triangles.end(), t, t + 6);
+        return true;
+    }
+
+    bool cellInside(double u0, double u1, double v0, double v1) const {
+        return inside(s, u0, v0) && inside(s, u1, v0) && inside(s, u1, v1) && inside(s, u0, v1) &&
+               inside(s, (u0 + u1) / 2, (v0 + v1) / 2);
+    }
+
+    // A cell that the boundary crosses: its inside quarters, down to the depth limit.
+    bool boundary(double u0, double u1, double v0, double v1, int depth) {
+        if (cellInside(u0, u1, v0, v1)) return quad(u0, u1, v0, v1);
+        if (depth == 0) return true;
+        const double um = (u0 + u1) / 2, vm = (v0 + v1) / 2;
+        return boundary(u0, um, v0, vm, depth - 1) && boundary(um, u1, v0, vm, depth - 1) &&
+               boundary(um, u1, vm, v1, depth - 1) && boundary(u0, um, vm, v1, depth - 1);
+    }
+};
+
+}  // namespace
+
+int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh) {
+    if (surface == nullptr || mesh == nullptr || !(tolerance > 0)) return kTrimMeshFailed;
+    const BsplSurface& b = surface->surface;
+    if (b.uKnots == nullptr || b.vKnots == nullptr || b.uOrder < 2 || b.vOrder < 2) return kTrimMeshFailed;
+    double ulo = b.uKnots[b.uOrder - 1], uhi = b.uKnots[b.uNum], vlo = b.vKnots[b.vOrder - 1],
+           vhi = b.vKnots[b.vNum];
+    if (surface->loopCount > 0) {
+        ulo = std::fmax(ulo, surface->umin);
+        uhi = std::fmin(uhi, surface->umax);
+        vlo = std::fmax(vlo, surface->vmin);
+        vhi = std::fmin(vhi, surface->vmax);
+    }
+    if (!(uhi > ulo) || !(vhi > vlo)) return kTrimMeshOk;  // nothing inside the knot range
+    Eval ev{surface};
+    std::vector<double> us = uniform(ulo, uhi, std::max(4, b.uNum - b.uOrder + 2));
+    std::vector<double> vs = uniform(vlo, vhi, std::max(4, b.vNum - b.vOrder + 2));
+    const double limit = kChordShare * tolerance;
+    for (;;) {
+        const size_t nu = us.size() - 1, nv = vs.size() - 1;
+        std::vector<Vec3> grid((nu + 1) * (nv + 1));
+        for (size_t i = 0; i <= nu; ++i)
+            for (size_t j = 0; j <= nv; ++j)
+                if (!ev.point(us[i], vs[j], &grid[i * (nv + 1) + j])) return kTrimMeshFailed;
+        auto at = [&](size_t i, size_t j) -> const Vec3& { return grid[i * (nv + 1) + j]; };
+        std::vector<char> splitU(nu, 0), splitV(nv, 0);
+        bool any = false;
+        for (size_t i = 0; i < nu; ++i) {
+            const double um = (us[i] + us[i + 1]) / 2;
+            for (size_t j = 0; j <= nv; ++j) {
+                Vec3 m;
+                if (!ev.point(um, vs[j], &m)) return kTrimMeshFailed;
+                if (dist(m, mid(at(i, j), at(i + 1, j))) > limit) splitU[i] = any = true;
+            }
+        }
+        for (size_t j = 0; j < nv; ++j) {
+            const double vm = (vs[j] + vs[j + 1]) / 2;
+            for (size_t i = 0; i <= nu; ++i) {
+                Vec3 m;
+                if (!ev.point(us[i], vm, &m)) return kTrimMeshFailed;
+                if (dist(m, mid(at(i, j), at(i, j + 1))) > limit) splitV[j] = any = true;
+            }
+        }
+        for (size_t i = 0; i < nu; ++i)
+            for (size_t j = 0; j < nv; ++j) {
+                Vec3 m;
+                if (!ev.point((us[i] + us[i + 1]) / 2, (vs[j] + vs[j + 1]) / 2, &m)) return kTrimMeshFailed;
+                if (dist(m, mid(at(i, j), at(i + 1, j + 1))) > limit) splitU[i] = splitV[j] = any = true;
+            }
+        if (!any) break;
+        us = splitMarked(us, splitU);
+        vs = splitMarked(vs, splitV);
+        const int64_t cells = static_cast<int64_t>(us.size() - 1) * static_cast<int64_t>(vs.size() - 1);
+        if (us.size() - 1 > kMaxIntervals || vs.size() - 1 > kMaxIntervals || cells > kMaxCells)
+            return kTrimMeshFailed;
+    }
+    Builder builder{ev, surface, mesh, {}};
+    for (size_t i = 0; i + 1 < us.size(); ++i)
+        for (size_t j = 0; j + 1 < vs.size(); ++j) {
+            const double u0 = us[i], u1 = us[i + 1], v0 = vs[j], v1 = vs[j + 1];
+            const bool ok = builder.cellInside(u0, u1, v0, v1)
+                                ? builder.quad(u0, u1, v0, v1)
+                                : builder.boundary(u0, u1, v0, v1, kBoundaryDepth);
+            if (!ok) return kTrimMeshFailed;
+        }
+    return kTrimMeshOk;
+}

@@ -1,0 +1,95 @@
+// Sampled iso lines of trimmed surfaces.
+#include "plunge/isostrip.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "geometry/frames.h"
+#include "surfaces/nurbs.h"
+
+namespace {
+
+constexpr int32_t kMaxSamples = 1000000;
+
+double unitToKnot(const double* knots, int32_t num, int32_t order, double t) {
+    const double a = knots[0], b = knots[num + order - 1];
+    return a + t * (b - a);
+}
+
+}  // namespace
+
+IsoStrip* isoStripCreate(int32_t count) {
+    if (count < 1 || count > kMaxSamples) return nullptr;
+    auto* s = static_cast<IsoStrip*>(std::calloc(1, sizeof(IsoStrip)));
+    if (s == nullptr) return nullptr;
+    const size_t n = static_cast<size_t>(count);
+    s->edge0 = static_cast<Vec3*>(std::calloc(n, sizeof(Vec3)));
+    s->edge1 = static_cast<Vec3*>(std::calloc(n, sizeof(Vec3)));
+    s->middle = static_cast<Vec3*>(std::calloc(n, sizeof(Vec3)));
+    s->t = static_cast<double*>(std::calloc(n, sizeof(double)));
+    s->count = count;
+    if (s->edge0 == nullptr || s->edge1 == nullptr || s->middle == nullptr || s->t == nullptr) {
+        isoStripFree(s);
+        return nullptr;
+    }
+    return s;
+}
+
+void isoStripFree(IsoStrip* s) {
+    if (s == nullptr) return;
+    std::free(s->edge0);
+    std::free(s->edge1);
+    std::free(s->middle);
+    std::free(s->t);
+    std::free(s);
+}
+
+int isoSurfacePoint(const TrimSurface* rec, double u, double v, Vec3* out) {
+    if (rec == nullptr || out == nullptr) return -1;
+    const BsplSurface& s = rec->surface;
+    const double pu = unitToKnot(s.uKnots, s.uNum, s.uOrder, u),
+                 pv = unitToKnot(s.vKnots, s.vNum, s.vOrder, v);
+    Vec3 p;
+    // 0 is the offset point, 1 the plain one; an offset point without a normal is no point.
+    if (nurbsSurfPoint(rec, pu, pv, &p) < 0) return -1;
+    pointWorldToFrameA(&p);
+    *out = p;
+    return 1;
+}
+
+double isoLineLength(const TrimSurface* surface, int32_t direction) {
+    double len = 0.0;
+    Vec3 prev{};
+    for (int32_t i = 0; i < 100; ++i) {
+        const double t = i / 99.0;
+        Vec3 p;
+        if (isoSurfacePoint(surface, direction == 0 ? 0.0 : t, direction == 0 ? t : 0.0, &p) != 1) return 0.0;
+        if (i > 0) len += dist3D(&prev, &p);
+        prev = p;
+    }
+    return len;
+}
+
+IsoStrip* idx5SurfaceIsoCurve(const TrimSurface* surface, int32_t direction, double tol) {
+    if (surface == nullptr || !(tol > 0.0)) return nullptr;
+    const double n = std::trunc(isoLineLength(surface, direction) / tol);
+    if (!(n >= 0.0) || n > kMaxSamples - 2) return nullptr;
+    const int32_t count = static_cast<int32_t>(n) + 2;
+    IsoStrip* s = isoStripCreate(count);
+    if (s == nullptr) return nullptr;
+    s->surface = surface;
+    const double cross[3] = {0.0, 0.5, 1.0};
+    for (int32_t i = 0; i < count; ++i) {
+        const double t = static_cast<double>(i) / (count - 1);
+        Vec3* outs[3] = {&s->edge0[i], &s->middle[i], &s->edge1[i]};
+        for (int k = 0; k < 3; ++k) {
+            const double u = direction == 0 ? cross[k] : t, v = direction == 0 ? t : cross[k];
+            if (isoSurfacePoint(surface, u, v, outs[k]) != 1) {
+                isoStripFree(s);
+                return nullptr;
+            }
+        }
+        s->t[i] = t;
+    }
+    return s;
+}

@@ -1,0 +1,586 @@
+// Meridional profiles: construction, queries and editing.
+#include "plunge/profile2d.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "KVWOG5/lists.h"
+#include "contour/contourisect.h"
+#include "contour/offsetboundary.h"
+#include "contour/offsetcontour.h"
+#include "geometry/profile.h"
+#include "plunge/cycparams.h"
+#include "plunge/plist3d.h"
+#include "surfaces/Implib/slwrz.h"
+
+namespace {
+
+double rOf(const Vec3& p) {
+    return std::sqrt(p.x * p.x + p.y * p.y);
+}
+
+bool reserve(Profile2D* p, int32_t capacity) {
+    if (capacity <= p->capacity) return true;
+    auto* pts = static_cast<Vec2*>(std::realloc(p->points, sizeof(Vec2) * static_cast<size_t>(capacity)));
+    if (pts == nullptr) return false;
+    p->points = pts;
+    auto* par = static_cast<double*>(std::realloc(p->param, sizeof(double) * static_cast<size_t>(capacity)));
+    if (par == nullptr) return false;
+    p->param = par;
+    p->capacity = capacity;
+    return true;
+}
+
+Profile2D* fromPoints(const std::vector<Vec2>& pts) {
+    Profile2D* p = newProfile2D(static_cast<int32_t>(pts.size()));
+    if (p == nullptr) return nullptr;
+    std::memcpy(p->points, pts.data(), sizeof(Vec2) * pts.size());
+    p->count = static_cast<int32_t>(pts.size());
+    recomputeProfile2DParams(p);
+    return p;
+}
+
+void setPoints(Profile2D* p, const std::vector<Vec2>& pts) {
+    // Callers never ask for more room than the profile has, or have reserved it.
+    std::memcpy(p->points, pts.data(), sizeof(Vec2) * pts.size());
+    p->count = static_cast<int32_t>(pts.size());
+}
+
+void rebuildSpline(Profile2D* p) {
+    if (p->spline != nullptr) profile2DSpline(p);
+}
+
+Seg2D segOf(const Profile2D* p, int32_t i) {
+    return {p->points[i].x, p->points[i].y, p->points[i + 1].x, p->points[i + 1].y};
+}
+
+Vec2 unitOr(const Vec2& v, bool* ok) {
+    const double l = std::hypot(v.x, v.y);
+    *ok = l >= 1e-5;
+    return *ok ? Vec2{v.x / l, v.y / l} : Vec2{0.0, 0.0};
+}
+
+// The segment p-q lengthened at both ends by f/2 of itself.
+void lengthen(Vec3* p, Vec3* q, double f) {
+    const Vec3 d{q->x - p->x, q->y - p->y, q->z - p->z};
+    const double h = 0.5 * f;
+    *p = {p->x - h * d.x, p->y - h * d.y, p->z - h * d.z};
+    *q = {q->x + h * d.x, q->y + h * d.y, q->z + h * d.z};
+}
+
+int crossByMeridian(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f,
+                    bool alwaysZ) {
+    if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 2) return -1;
+    Vec3 a = *p, b = *q;
+    lengthen(&a, &b, f);
+    const Seg2D m{rOf(a), a.z, rOf(b), b.z};
+    const int32_t n = profile->count - 1;
+    for (int32_t i = 0; i < n; ++i) {
+        Seg2D s = segOf(profile, i);
+        bool ok = true;
+        const Vec2 u = unitOr({s.x2 - s.x1, s.y2 - s.y1}, &ok);
+        if (i == 0) s.x1 -= 50.0 * u.x, s.y1 -= 50.0 * u.y;
+        if (i == n - 1) s.x2 += 50.0 * u.x, s.y2 += 50.0 * u.y;
+        Vec2 hit;
+        if (segSegIsect2D(&m, &s, &hit) != 1) continue;
+        const Vec3 pq{q->x - p->x, q->y - p->y, q->z - p->z};
+        if (!alwaysZ && std::fabs(p->z - q->z) <= 0.5 * vecLen3D(&pq))
+            return segmentPointAtRadius(&hit, p, q, out) == 1 ? 1 : -1;
+        return segmentPointAtZ(p, q, hit.y, out) == 1 ? 1 : -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+double signedAngle2D(const Vec2* a, const Vec2* b) {
+    const double la = std::hypot(a->x, a->y), lb = std::hypot(b->x, b->y);
+    if (la < 1e-5 || lb < 1e-5) return 0.0;
+    const double w = acosClamped((a->x * b->x + a->y * b->y) / (la * lb));
+    return a->x * b->y - a->y * b->x < 0.0 ? -w : w;
+}
+
+double polarAngle2D(const Vec2* v) {
+    const Vec2 x{1.0, 0.0};
+    return signedAngle2D(&x, v);
+}
+
+int meridianToWorld(const Vec2* p, double phi, Vec3* out) {
+    *out = {p->x * std::cos(phi), p->x * std::sin(phi), p->y};
+    return 1;
+}
+
+Profile2D* newProfile2D(int32_t capacity) {
+    if (capacity < 1) capacity = 1;
+    auto* p = static_cast<Profile2D*>(std::calloc(1, sizeof(Profile2D)));
+    if (p == nullptr) return nullptr;
+    p->points = static_cast<Vec2*>(std::calloc(static_cast<size_t>(capacity), sizeof(Vec2)));
+    p->param = static_cast<double*>(std::calloc(static_cast<size_t>(capacity), sizeof(double)));
+    p->capacity = capacity;
+    if (p->points == nullptr || p->param == nullptr) {
+        freeProfile2D(p);
+        return nullptr;
+    }
+    return p;
+}
+
+Profile2D* copyProfile2D(const Profile2D* src) {
+    if (src == nullptr) return nullptr;
+    Profile2D* p = newProfile2D(src->capacity);
+    if (p == nullptr) return nullptr;
+    std::memcpy(p->points, src->points, sizeof(Vec2) * static_cast<size_t>(src->count));
+    std::memcpy(p->param, src->param, sizeof(double) * static_cast<size_t>(src->count));
+    p->count = src->count;
+    return p;
+}
+
+void freeProfile2D(Profile2D* p) {
+    if (p == nullptr) return;
+    polyCurveFree(p->spline);
+    std::free(p->points);
+    std::free(p->param);
+    std::free(p);
+}
+
+void recomputeProfile2DParams(Profile2D* p) {
+    if (p == nullptr || p->count < 1) return;
+    p->param[0] = 0.0;
+    for (int32_t i = 1; i < p->count; ++i)
+        p->param[i] = p->param[i - 1] + dist2D(&p->points[i - 1], &p->points[i]);
+    rebuildSpline(p);
+}
+
+Profile2D* profile2DFromCurve(const ProfileCurve* curve) {
+    if (curve == nullptr || curve->points == nullptr || curve->count < 1) return nullptr;
+    std::vector<Vec2> pts;
+    for (int32_t i = 0; i < curve->count; ++i)
+        pts.push_back({std::hypot(curve->points[i].x, curve->points[i].y), curve->z ? curve->z[i] : 0.0});
+    Profile2D* p = fromPoints(pts);
+    if (p == nullptr) return nullptr;
+    if (p->points[0].y < p->points[p->count - 1].y) reverseProfile2D(p);
+    if (cycleParams()->impReverse) reverseProfile2D(p);
+    return p;
+}
+
+Profile2D* profile2DFromPlist3D(const Plist3D* list) {
+    if (list == nullptr || list->count < 1) return nullptr;
+    std::vector<Vec2> pts;
+    for (int32_t i = 0; i < list->count; ++i) pts.push_back({rOf(list->points[i]), list->points[i].z});
+    Profile2D* p = fromPoints(pts);
+    if (p != nullptr && p->points[0].y < p->points[p->count - 1].y) reverseProfile2D(p);
+    return p;
+}
+
+Profile2D* profile2DOffset(const Profile2D* profile, double d) {
+    if (profile == nullptr || profile->count < 2) return nullptr;
+    const int32_t n = profile->count - 1;
+    std::vector<Seg2D> segs(static_cast<size_t>(n)), out(static_cast<size_t>(2 * n + 1));
+    for (int32_t i = 0; i < n; ++i) segs[i] = segOf(profile, i);
+    const int side = d >= 0.0 ? 1 : -1;
+    const double dist = std::fabs(d);
+    int k;
+    if (n == 1) {
+        // The boundary offset wants two elements; one segment moves by its normal.
+        Vec2 nrm;
+        segNormal2D(&segs[0], &nrm, side);
+        out[0] = {segs[0].x1 + dist * nrm.x, segs[0].y1 + dist * nrm.y, segs[0].x2 + dist * nrm.x,
+                  segs[0].y2 + dist * nrm.y};
+        k = 1;
+    } else if (n > 2) {
+        k = offsetContour2D(segs.data(), n, dist, out.data(), side, 0.0);
+    } else {
+        k = offsetBoundary(segs.data(), n, dist, out.data(), side, 2 * n + 1);
+    }
+    if (k <= 0) return nullptr;
+    std::vector<Vec2> pts{{out[0].x1, out[0].y1}};
+    for (int k2 = 0; k2 < k; ++k2) pts.push_back({out[k2].x2, out[k2].y2});
+    Profile2D* p = fromPoints(pts);
+    if (p == nullptr) return nullptr;
+    cutProfile2DAtReversal(p);
+    recomputeProfile2DParams(p);
+    return p;
+}
+
+ChannelSection* channelSectionCreate(const Vec3* reference, const Profile2D* profile, double length) {
+    if (reference == nullptr || profile == nullptr) return nullptr;
+    auto* s = static_cast<ChannelSection*>(std::calloc(1, sizeof(ChannelSection)));
+    if (s == nullptr) return nullptr;
+    s->reference = *reference;
+    s->profile = profile2DOffset(profile, 0.0);
+    if (s->profile == nullptr || extendProfile2D(s->profile, length) != 1) {
+        channelSectionFree(s);
+        return nullptr;
+    }
+    return s;
+}
+
+void channelSectionFree(ChannelSection* s) {
+    if (s == nullptr) return;
+    freeProfile2D(s->profile);
+    std::free(s);
+}
+
+int channelSectionCoords(const ChannelSection* s, Vec2* out, const Vec3* p) {
+    const Vec2 a{p->x, p->y}, ref{s->reference.x, s->reference.y};
+    double param = 0.0;
+    int32_t seg = 0;
+    out->x = signedAngle2D(&a, &ref) * rOf(*p);
+    out->y = -closestPointProfile2D(s->profile, p, &param, &seg);
+    return 1;
+}
+
+int32_t evalProfile2D(const Profile2D* p, double s, Vec2* out) {
+    if (p == nullptr || p->count < 1) return -1;
+    const int32_t last = p->count - 1;
+    if (last == 0) {
+        *out = p->points[0];
+        return 0;
+    }
+    if (s < p->param[0]) s = p->param[0];
+    if (s > p->param[last] + 1e-5) s = p->param[last];
+    int32_t i = 1;
+    while (i < last && !(p->param[i] > s - 1e-5)) ++i;
+    if (std::fabs(s - p->param[i - 1]) <= 1e-5) {
+        *out = p->points[i - 1];
+        return i - 1;
+    }
+    const double len = p->param[i] - p->param[i - 1];
+    const double f = len > 0.0 ? (s - p->param[i - 1]) / len : 0.0;
+    *out = {p->points[i - 1].x + f * (p->points[i].x - p->points[i - 1].x),
+            p->points[i - 1].y + f * (p->points[i].y - p->points[i - 1].y)};
+    return i - 1;
+}
+
+double profileParamAtPoint(const Profile2D* p, int32_t i, const Vec2* point) {
+    if (i + 1 >= p->count) return p->param[i];
+    const double len = dist2D(&p->points[i], &p->points[i + 1]);
+    if (len < 1e-5) return p->param[i];
+    return p->param[i] + dist2D(&p->points[i], point) / len * (p->param[i + 1] - p->param[i]);
+}
+
+double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment) {
+    const Vec2 q{rOf(*pt), pt->z};
+    if (p == nullptr || p->count < 1) return 1e300;
+    if (p->count == 1) {
+        if (param) *param = p->param[0];
+        if (segment) *segment = 0;
+        return dist2D(&q, &p->points[0]);
+    }
+    double best = 1e300;
+    int32_t bi = 0;
+    Vec2 foot{};
+    for (int32_t i = 0; i + 1 < p->count; ++i) {
+        const Seg2D s = segOf(p, i);
+        Vec2 f;
+        const double d = distPointSegNear2D(&q, &s, &f);
+        if (d < best) best = d, bi = i, foot = f;
+    }
+    const Seg2D s = segOf(p, bi);
+    bool ok = true;
+    const Vec2 u = unitOr({s.x2 - s.x1, s.y2 - s.y1}, &ok);
+    const double cross = u.x * (q.y - foot.y) - u.y * (q.x - foot.x);
+    if (param) *param = profileParamAtPoint(p, bi, &foot);
+    if (segment) *segment = bi;
+    return cross < 0.0 ? -best : best;
+}
+
+double polylineDistance2D(const Vec2* points, int32_t count, const Vec2* point, Vec2* foot) {
+    double best = 1e300;
+    if (count == 1) {
+        if (foot) *foot = points[0];
+        return dist2D(point, &points[0]);
+    }
+    for (int32_t i = 0; i + 1 < count; ++i) {
+        const Seg2D s{points[i].x, points[i].y, points[i + 1].x, points[i + 1].y};
+        Vec2 f;
+        const double d = distPointSegNear2D(point, &s, &f);
+        if (d < best) {
+            best = d;
+            if (foot) *foot = f;
+        }
+    }
+    return best;
+}
+
+int profileSideOf(const Profile2D* a, const Profile2D* b) {
+    const Vec2 p0 = b->points[0], p1 = b->points[b->count > 1 ? 1 : 0];
+    Vec2 f = p0;
+    polylineDistance2D(a->points, a->count, &p0, &f);
+    const double cross = (p1.x - p0.x) * (f.y - p0.y) - (p1.y - p0.y) * (f.x - p0.x);
+    return cross >= 0.0 ? 2 : 1;
+}
+
+int reverseProfile2D(Profile2D* p) {
+    if (p == nullptr) return -1;
+    for (int32_t i = 0, j = p->count - 1; i < j; ++i, --j) std::swap(p->points[i], p->points[j]);
+    recomputeProfile2DParams(p);
+    return 1;
+}
+
+int trimProfile2DStart(Profile2D* p, double s) {
+    Vec2 e;
+    int32_t i = evalProfile2D(p, s, &e);
+    if (i < 0) return -1;
+    if (i + 1 < p->count && dist2D(&p->points[i + 1], &e) <= 1e-5) ++i;
+    const int32_t keep = p->count - i;
+    std::memmove(p->points, p->points + i, sizeof(Vec2) * static_cast<size_t>(keep));
+    std::memmove(p->param, p->param + i, sizeof(double) * static_cast<size_t>(keep));
+    p->count = keep;
+    p->points[0] = e;
+    p->param[0] = s;
+    for (int32_t k = 0; k < p->count; ++k) p->param[k] -= s;
+    rebuildSpline(p);
+    return 1;
+}
+
+int extendProfile2D(Profile2D* p, double d) {
+    if (p == nullptr || p->count < 2 || !reserve(p, p->count + 2)) return -1;
+    std::vector<Vec2> pts(p->points, p->points + p->count);
+    bool ok = true;
+    const Vec2 u0 = unitOr({pts[0].x - pts[1].x, pts[0].y - pts[1].y}, &ok);
+    // An end segment without length gives no direction: that end stays as it is.
+    if (ok) pts.insert(pts.begin(), Vec2{pts[0].x + d * u0.x, pts[0].y + d * u0.y});
+    const size_t n = pts.size();
+    const Vec2 u1 = unitOr({pts[n - 1].x - pts[n - 2].x, pts[n - 1].y - pts[n - 2].y}, &ok);
+    if (ok) pts.push_back({pts[n - 1].x + d * u1.x, pts[n - 1].y + d * u1.y});
+    setPoints(p, pts);
+    recomputeProfile2DParams(p);
+    return 1;
+}
+
+int appendProfile2DPoint(Profile2D* p, double d) {
+    if (p == nullptr || p->count < 2 || !reserve(p, p->count + 1)) return -1;
+    const Vec2 a = p->points[p->count - 2], b = p->points[p->count - 1];
+    bool ok = true;
+    const Vec2 u = unitOr({b.x - a.x, b.y - a.y}, &ok);
+    if (ok) p->points[p->count++] = {b.x + d * u.x, b.y + d * u.y};
+    recomputeProfile2DParams(p);
+    return 1;
+}
+
+int32_t dropCloseProfilePoints(Vec2* points, int32_t count, double d) {
+    if (points == nullptr || count < 1) return 0;
+    int32_t k = 1;
+    for (int32_t i = 1; i < count; ++i)
+        if (dist2D(&points[i], &points[k - 1]) >= d) points[k++] = points[i];
+    return k;
+}
+
+int cutProfile2DAtCrossing(Profile2D* p, const Seg2D* segment) {
+    if (p == nullptr || segment == nullptr) return 0;
+    for (int32_t i = p->count - 2; i >= 0; --i) {
+        const Seg2D s = segOf(p, i);
+        IsectRecord rec[4];
+        if (contour_pair_isect2D(&s, 1, segment, 1, rec, 4) <= 0) continue;
+        p->points[i + 1] = {rec[0].x, rec[0].y};
+        p->count = dropCloseProfilePoints(p->points, i + 2, 0.01);
+        recomputeProfile2DParams(p);
+        return 1;
+    }
+    return 0;
+}
+
+int cutProfile2DAtReversal(Profile2D* p) {
+    if (p == nullptr) return 0;
+    for (int32_t i = p->count / 2 + 1; i <= p->count - 2; ++i) {
+        const Vec2 in{p->points[i].x - p->points[i - 1].x, p->points[i].y - p->points[i - 1].y};
+        const Vec2 out{p->points[i + 1].x - p->points[i].x, p->points[i + 1].y - p->points[i].y};
+        if (std::hypot(in.x, in.y) < 1e-5 || std::hypot(out.x, out.y) < 1e-5) continue;
+        if (in.x * out.x + in.y * out.y < 0.0) {
+            p->count = i + 1;
+            rebuildSpline(p);
+            return 1;
+        }
+    }
+    rebuildSpline(p);
+    return 0;
+}
+
+int fitProfile2DToSpan(Profile2D* a, Profile2D* b) {
+    if (a == nullptr || b == nullptr || a->count < 2 || b->count < 2) return -1;
+    if (extendProfile2D(b, 0.1 * (b->param[b->count - 1] - b->param[0])) != 1) return -1;
+    const Vec3 first{a->points[0].x, 0.0, a->points[0].y},
+        last{a->points[a->count - 1].x, 0.0, a->points[a->count - 1].y};
+    double s = 0.0;
+    int32_t seg = 0;
+    closestPointProfile2D(b, &first, &s, &seg);
+    if (trimProfile2DStart(b, s) != 1) return -1;
+    if (b->count > 1) {
+        closestPointProfile2D(b, &last, &s, &seg);
+        Vec2 e;
+        const int32_t i = evalProfile2D(b, s, &e);
+        b->points[i + 1] = e;
+        b->count = i + 2;
+    }
+    recomputeProfile2DParams(b);
+    const double la = a->param[a->count - 1], lb = b->param[b->count - 1];
+    if (lb > 0.0)
+        for (int32_t k = 0; k < b->count; ++k) b->param[k] *= la / lb;
+    return 1;
+}
+
+Profile2D* joinProfiles2D(const Profile2D* a, const Profile2D* b, double* s, int32_t* flag) {
+    if (a == nullptr || b == nullptr || a->count < 2 || b->count < 1) return nullptr;
+    *flag = 0;
+    std::vector<Seg2D> chainA(static_cast<size_t>(a->count - 1));
+    for (int32_t j = 0; j + 1 < a->count; ++j) chainA[j] = segOf(a, j);
+    std::vector<IsectRecord> table(static_cast<size_t>(a->count) + 8);
+    std::vector<Vec2> pts;
+    for (int32_t i = 1; i < b->count; ++i) {
+        const Seg2D sb = segOf(b, i - 1);
+        const int n = contour_pair_isect2D(&sb, 1, chainA.data(), a->count - 1, table.data(),
+                                           static_cast<int32_t>(table.size()));
+        if (n <= 0) continue;
+        // The crossing nearest to the segment's start is where b first meets a.
+        int best = 0;
+        for (int k = 1; k < n; ++k) {
+            const Vec2 xk{table[k].x, table[k].y}, xb{table[best].x, table[best].y};
+            if (dist2D(&b->points[i - 1], &xk) < dist2D(&b->points[i - 1], &xb)) best = k;
+        }
+        const Vec2 x{table[best].x, table[best].y};
+        *s = profileParamAtPoint(b, i - 1, &x);
+        pts.assign(b->points, b->points + i);
+        pts.push_back(x);
+        for (int32_t k = table[best].j; k < a->count; ++k) pts.push_back(a->points[k]);
+        return fromPoints(pts);
+    }
+    if (profileSideOf(a, b) == 1) {
+        *s = b->param[0];
+        pts.assign(b->points, b->points + b->count);
+    } else {
+        *s = -1.0;
+        *flag = 1;
+        pts.assign(a->points + 1, a->points + a->count);
+    }
+    return fromPoints(pts);
+}
+
+int profile2DSpline(Profile2D* p) {
+    if (p == nullptr) return -1;
+    polyCurveFree(p->spline);
+    p->spline = nullptr;
+    if (p->count < 3) return -1;
+    std::vector<Vec3> pts;
+    for (int32_t i = 0; i < p->count; ++i) pts.push_back({p->points[i].x, p->points[i].y, 0.0});
+    p->spline = splineThroughPoints(pts.data(), p->count, kSplineChord);
+    return p->spline != nullptr ? 1 : -1;
+}
+
+int segmentPointAtZ(const Vec3* a, const Vec3* b, double z, Vec3* out) {
+    const double dz = b->z - a->z;
+    if (std::fabs(dz) < 1e-12) return -1;
+    const double t = (z - a->z) / dz;
+    *out = {a->x + t * (b->x - a->x), a->y + t * (b->y - a->y), z};
+    return 1;
+}
+
+int segmentPointAtRadius(const Vec2* target, const Vec3* a, const Vec3* b, Vec3* out) {
+    if (std::fabs(rOf(*a) - target->x) < 1.0) return segmentPointAtZ(a, b, target->y, out);
+    const Seg2D line{a->x, a->y, b->x, b->y};
+    double circle[7] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, target->x};
+    Vec2 h1{}, h2{};
+    const int n = lineCircleIsect2D(&line, circle, &h1, &h2);
+    if (n <= 0) return -1;
+    Vec2 hit = h1;
+    if (n >= 2) {
+        const Vec2 pa{a->x, a->y}, pb{b->x, b->y};
+        // Of two hits the one nearer (in plan) to the end whose radius is closer to the target.
+        const Vec2 ref = std::fabs(rOf(*a) - target->x) <= std::fabs(rOf(*b) - target->x) ? pa : pb;
+        hit = dist2D(&h1, &ref) < dist2D(&h2, &ref) ? h1 : h2;
+    }
+    *out = {hit.x, hit.y, target->y};
+    return 1;
+}
+
+int crossSegmentProfileExact(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out) {
+    if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 1) return -1;
+    Vec3 a = *p, b = *q;
+    double da = closestPointProfile2D(profile, &a, nullptr, nullptr);
+    double db = closestPointProfile2D(profile, &b, nullptr, nullptr);
+    if (std::fabs(da) <= 1e-5) return *out = a, 1;
+    if (std::fabs(db) <= 1e-5) return *out = b, 1;
+    if ((da > 0.0) == (db > 0.0)) return 0;
+    while (dist3D(&a, &b) > 0.0001) {
+        const Vec3 m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
+        const double dm = closestPointProfile2D(profile, &m, nullptr, nullptr);
+        if ((dm > 0.0) == (da > 0.0))
+            a = m, da = dm;
+        else
+            b = m, db = dm;
+    }
+    *out = da >= 0.0 ? a : b;
+    return std::fabs(da >= 0.0 ? da : db) > 0.1 ? -1 : 1;
+}
+
+int crossSegmentProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f) {
+    if (std::fabs(f) <= 1e-5) {
+        const int rc = crossSegmentProfileExact(profile, p, q, out);
+        if (rc >= 0) return rc;
+    }
+    return crossByMeridian(profile, p, q, out, f, false);
+}
+
+int crossSegmentProfileAlt(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f) {
+    return crossByMeridian(profile, p, q, out, f, true);
+}
+
+int crossSegmentProfileTwice(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out) {
+    const int rc = crossSegmentProfile(profile, p, q, out, 0.5);
+    return rc == 0 ? crossSegmentProfile(profile, p, q, out, 20.0) : rc;
+}
+
+int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f) {
+    if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 2) return -1;
+    // A working copy with both ends lengthened by 50: the segment may pass just beyond the profile.
+    Profile2D* ext = copyProfile2D(profile);
+    if (ext == nullptr) return -1;
+    const int32_t n = ext->count;
+    bool ok = true;
+    const Vec2 u0 = unitOr({ext->points[0].x - ext->points[1].x, ext->points[0].y - ext->points[1].y}, &ok);
+    if (ok) ext->points[0] = {ext->points[0].x + 50.0 * u0.x, ext->points[0].y + 50.0 * u0.y};
+    Vec2 from = ext->points[n - 2];
+    if (dist2D(&ext->points[n - 1], &from) < 0.001 && n >= 3) from = ext->points[n - 3];
+    const Vec2 u1 = unitOr({ext->points[n - 1].x - from.x, ext->points[n - 1].y - from.y}, &ok);
+    if (ok) ext->points[n - 1] = {ext->points[n - 1].x + 50.0 * u1.x, ext->points[n - 1].y + 50.0 * u1.y};
+    recomputeProfile2DParams(ext);
+    PointList3D* hits = pointList3DCreate(8);
+    if (hits == nullptr) {
+        freeProfile2D(ext);
+        return -1;
+    }
+    auto intersect = [&](const Vec3& a, const Vec3& b) {
+        hits->count = 0;
+        const double seg[6] = {a.x, a.y, a.z, b.x, b.y, b.z};
+        return slwrz(ext->points, ext->count, seg, hits);
+    };
+    auto pick = [&]() {
+        int best = -1;
+        double bestD = 1e300;
+        for (int32_t k = 0; k < hits->count; ++k) {
+            if (closestPointProfile2D(ext, &hits->data[k], nullptr, nullptr) > 5.0) continue;
+            const double d = dist3D(&hits->data[k], p);
+            if (d < bestD) bestD = d, best = k;
+        }
+        if (best >= 0) *out = hits->data[best];
+        return best >= 0;
+    };
+    int rc = intersect(*p, *q);
+    bool done = false;
+    if (rc >= 0) {
+        const bool retry =
+            rc == 0 || (rc == 1 && closestPointProfile2D(ext, &hits->data[0], nullptr, nullptr) > 5.0);
+        if (retry) {
+            Vec3 a = *p, b = *q;
+            lengthen(&a, &b, f);
+            rc = intersect(a, b);
+        }
+        if (rc > 0) done = pick();
+    }
+    pointList3DFree(hits);
+    freeProfile2D(ext);
+    if (rc < 0) return rc;
+    if (done) return 1;
+    return crossSegmentProfileAlt(profile, p, q, out, f);
+}

@@ -1,0 +1,113 @@
+#include "plunge/trigrid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+int32_t clampIndex(double v, int32_t n) {
+    if (!(v >= 0)) return 0;  // also NaN
+    if (v >= n) return n - 1;
+    return static_cast<int32_t>(v);
+}
+
+int cellAdd(TriGridCell* c, int32_t item) {
+    if (c->count >= c->capacity) {
+        const int32_t cap = c->capacity > 0 ? 2 * c->capacity : 4;
+        auto* grown = static_cast<int32_t*>(std::realloc(c->items, sizeof(int32_t) * size_t(cap)));
+        if (!grown) return -1;
+        c->items = grown;
+        c->capacity = cap;
+    }
+    c->items[c->count++] = item;
+    return 1;
+}
+
+double planDist(const Vec3& p, const Vec3& c) {
+    return std::hypot(p.x - c.x, p.y - c.y);
+}
+
+}  // namespace
+
+TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity) {
+    // No rows would leave nothing to clamp a point into (and a row height of infinity).
+    if (columns < 1 || rows < 1) return nullptr;
+    if (capacity < 1) capacity = 1;
+    auto* g = static_cast<TriGrid*>(std::calloc(1, sizeof(TriGrid)));
+    if (!g) return nullptr;
+    g->rows = rows;
+    g->columns = columns;
+    g->zStep = 1.0;
+    g->rStep = 1.0;
+    g->cells = static_cast<TriGridCell**>(std::calloc(size_t(rows), sizeof(TriGridCell*)));
+    if (!g->cells) {
+        std::free(g);
+        return nullptr;
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+        g->cells[r] = static_cast<TriGridCell*>(std::calloc(size_t(columns), sizeof(TriGridCell)));
+        if (!g->cells[r]) {
+            triGridFree(g);
+            return nullptr;
+        }
+        for (int32_t c = 0; c < columns; ++c) {
+            g->cells[r][c].items = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * size_t(capacity)));
+            if (!g->cells[r][c].items) {
+                triGridFree(g);
+                return nullptr;
+            }
+            g->cells[r][c].capacity = capacity;
+        }
+    }
+    return g;
+}
+
+int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris) {
+    if (!g || !centre) return -1;
+    g->centre = *centre;
+    double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
+    const int32_t n = tris ? tris->count : 0;
+    for (int32_t i = 0; i < n; ++i)
+        for (const Vec3& p : tris->data[i].p) {
+            zmin = std::min(zmin, p.z);
+            zmax = std::max(zmax, p.z);
+            dmax = std::max(dmax, planDist(p, *centre));
+        }
+    g->zMin = zmin - 1;
+    g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
+    g->rStep = (1 + dmax) / g->columns;
+    for (int32_t i = 0; i < n; ++i) {
+        const Vec3* p = tris->data[i].p;
+        const double lo = std::min({p[0].z, p[1].z, p[2].z}), hi = std::max({p[0].z, p[1].z, p[2].z});
+        const double d0 = planDist(p[0], *centre), d1 = planDist(p[1], *centre), d2 = planDist(p[2], *centre);
+        const int32_t r0 = clampIndex(std::trunc((lo - g->zMin) / g->zStep), g->rows);
+        const int32_t r1 = clampIndex(std::trunc((hi - g->zMin) / g->zStep), g->rows);
+        const int32_t c0 = clampIndex(std::trunc(std::min({d0, d1, d2}) / g->rStep), g->columns);
+        const int32_t c1 = clampIndex(std::trunc(std::max({d0, d1, d2}) / g->rStep), g->columns);
+        for (int32_t r = r0; r <= r1; ++r)
+            for (int32_t c = c0; c <= c1; ++c)
+                if (cellAdd(&g->cells[r][c], i) != 1) return -1;
+    }
+    return 1;
+}
+
+TriGridCell* triGridCell(const TriGrid* g, const Vec3* p) {
+    if (!g || !p) return nullptr;
+    const int32_t r = clampIndex(std::trunc((p->z - g->zMin) / g->zStep), g->rows);
+    const int32_t c = clampIndex(std::trunc(planDist(*p, g->centre) / g->rStep), g->columns);
+    return &g->cells[r][c];
+}
+
+void triGridFree(TriGrid* g) {
+    if (!g) return;
+    if (g->cells) {
+        for (int32_t r = 0; r < g->rows; ++r) {
+            if (!g->cells[r]) continue;
+            for (int32_t c = 0; c < g->columns; ++c) std::free(g->cells[r][c].items);
+            std::free(g->cells[r]);
+        }
+        std::free(g->cells);
+    }
+    std::free(g);
+}

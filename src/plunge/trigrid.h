@@ -1,0 +1,30 @@
+// Bucket grid of a triangle mesh by height along the part axis and radial distance from it: a query
+// point picks one bucket, which limits a sweep about the axis to the triangles near it.
+#pragma once
+
+#include <cstdint>
+
+#include "KVWOG5/lists.h"
+#include "geometry/vec.h"
+
+struct TriGridCell {
+    int32_t count;
+    int32_t capacity;
+    int32_t* items;  // triangle indices, in triangle order
+};
+
+struct TriGrid {
+    int32_t rows;  // height rows nZ
+    double zStep;
+    double zMin;      // lower edge of row 0
+    int32_t columns;  // radial columns nR
+    double rStep;
+    Vec3 centre;          // point on the axis the radial distance is measured from
+    TriGridCell** cells;  // rows arrays of columns cells
+};
+
+// Null for nR < 1, nZ < 1 or when memory is short; every cell starts with room for capacity indices.
+TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity);
+int triGridFill(TriGrid* grid, const Vec3* centre, const TriList* triangles);  // 1, or -1
+TriGridCell* triGridCell(const TriGrid* grid, const Vec3* point);              // clamped to the grid
+void triGridFree(TriGrid* grid);

@@ -1,0 +1,178 @@
+#include "pocket/contourorient.h"
+
+#include <cmath>
+#include <utility>
+
+#include "pocket/contourclean.h"
+#include "pocket/elemaccess.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/pocketstate.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kTol = 1e-4;
+
+void mixAngles(const ContourElement* arc, double as, double ae, double t, Vec2* out) {
+    if (arc->direction > 0 && as > ae) ae += kTwoPi;
+    if (arc->direction < 0 && as < ae) as += kTwoPi;
+    const double a = ae * t + as * (1 - t);
+    *out = {arc->g[kAcx] + arc->g[kAr] * std::cos(a), arc->g[kAcy] + arc->g[kAr] * std::sin(a)};
+}
+
+double angleOf(const ContourElement* arc, double x, double y) {
+    return std::atan2(y - arc->g[kAcy], x - arc->g[kAcx]);
+}
+
+void elemReverse(ContourElement* e) {
+    if (e->type == kElemArc) {
+        std::swap(e->g[kAsx], e->g[kAex]);
+        std::swap(e->g[kAsy], e->g[kAey]);
+        e->direction = -e->direction;
+    } else {
+        std::swap(e->g[kLx1], e->g[kLx2]);
+        std::swap(e->g[kLy1], e->g[kLy2]);
+    }
+}
+
+}  // namespace
+
+double vecAngle2D(double dy, double dx) {
+    const double fine = pocketKernel().fineTolerance;
+    if (std::fabs(dx) >= fine) {
+        const double a = std::atan(dy / dx);
+        if (dx < 0) return a + kPi;
+        return dy < 0 ? a + kTwoPi : a;
+    }
+    if (std::fabs(dy) < fine) return 0;
+    return dy >= fine ? 1.5707963267948966 : 4.71238898038469;
+}
+
+double turnAngle(double x0, double y0, double x1, double y1, double x2, double y2) {
+    const double ax = x1 - x0, ay = y1 - y0, bx = x2 - x1, by = y2 - y1;
+    const double c = ax * by - ay * bx;
+    if (isEqualTol(c, 0)) return 0;
+    double d = vecAngle2D(by, bx) - vecAngle2D(ay, ax);
+    if (c > 0 && d < 0) d += kTwoPi;
+    if (c < 0 && d > 0) d -= kTwoPi;
+    return d;
+}
+
+double elemCuspTurn(const ContourElement* a, const ContourElement* b) {
+    const bool aArc = a->type == kElemArc, bArc = b->type == kElemArc;
+    if (!aArc && bArc) return b->direction > 0 ? -kPi : kPi;
+    if (aArc && !bArc) return a->direction > 0 ? -kPi : kPi;
+    if (aArc && bArc) {
+        if (a->direction > 0 && b->direction > 0) return -kPi;
+        if (a->direction < 0 && b->direction < 0) return kPi;
+        const ContourElement* cw = a->direction < 0 ? a : b;
+        const ContourElement* ccw = a->direction < 0 ? b : a;
+        return isNotAboveTol(cw->g[kAr], ccw->g[kAr]) ? kPi : -kPi;
+    }
+    return kPi;
+}
+
+int contourIsFlatTriangle(const ContourElement* chain, int32_t count) {
+    if (count != 3) return 0;
+    for (int i = 0; i < 3; ++i) {
+        if (chain[i].type == kElemArc && elemLength(&chain[i]) * 50 > chain[i].g[kAr]) return 0;
+    }
+    Vec2 p[3];
+    for (int i = 0; i < 3; ++i) {
+        if (!elemPoint(&chain[i], &p[i], kElemStart)) return 0;
+    }
+    for (int i = 0; i < 3; ++i) {
+        ContourElement line{};
+        line.type = kElemLine;
+        line.g[kLx1] = p[i].x;
+        line.g[kLy1] = p[i].y;
+        line.g[kLx2] = p[(i + 1) % 3].x;
+        line.g[kLy2] = p[(i + 1) % 3].y;
+        Vec2 near;
+        if (elemDistance(&p[(i + 2) % 3], &line, &near) < kTol) return 1;
+    }
+    return 0;
+}
+
+int contourSignedArea(const ContourElement* chain, int32_t count) {
+    if (!chain || count <= 1) return 0;
+    double area = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        Vec2 p, prev, next;
+        elemPoint(&chain[i], &p, kElemStart);
+        elemPoint(&chain[(i + count - 1) % count], &prev, kElemStart);
+        elemPoint(&chain[(i + 1) % count], &next, kElemStart);
+        area += p.x * (next.y - prev.y);
+    }
+    if (isEqualTol(area, 0)) return 0;
+    return area > 0 ? 1 : -1;
+}
+
+int contourOrientation(const ContourElement* chain, int32_t count) {
+    if (!chain || count < 1) return 0;
+    if (count == 1) return chain[0].type == kElemArc ? (chain[0].direction > 0 ? 1 : -1) : 0;
+    if (count == 3 && contourIsFlatTriangle(chain, count)) return 0;
+    if (count == 2) {
+        Vec2 m0, m1;
+        if (!elemPoint(&chain[0], &m0, kElemMiddle) || !elemPoint(&chain[1], &m1, kElemMiddle)) return 0;
+        if (pointDist2D(&m0, &m1) < pocketKernel().toolRadius / 50) return 0;
+    }
+    // Total turning along the contour; long double keeps long contours exact enough.
+    long double sum = 0;
+    bool reversal = false;
+    Vec2 tp{};
+    for (int32_t i = 0; i < count; ++i) {
+        const ContourElement& e = chain[i];
+        Vec2 te, ts;
+        if (!elemTangent(&e, &te, kElemEnd)) return 0;
+        if (!reversal) tp = te;
+        if (e.type == kElemArc && !reversal) {
+            if (!elemTangent(&e, &ts, kElemStart)) return 0;
+            double w = turnAngle(-ts.x, -ts.y, 0, 0, te.x, te.y);
+            if (isEqualTol(w, 0)) {
+                Vec2 s, t;
+                elemPoint(&e, &s, kElemStart);
+                elemPoint(&e, &t, kElemEnd);
+                w = pointDist2D(&s, &t) > e.g[kAr] ? e.direction * kPi : 0.0;
+            } else if (w < 0 && e.direction > 0) {
+                w += kTwoPi;
+            } else if (w > 0 && e.direction < 0) {
+                w -= kTwoPi;
+            }
+            sum += w;
+        }
+        const ContourElement& n = chain[(i + 1) % count];
+        Vec2 tn;
+        if (!elemTangent(&n, &tn, kElemStart)) return 0;
+        reversal = isEqualTol(-tn.x, tp.x) && isEqualTol(-tn.y, tp.y);
+        double u = turnAngle(-tp.x, -tp.y, 0, 0, tn.x, tn.y);
+        if ((e.type == kElemArc || n.type == kElemArc) && (reversal || std::fabs(std::fabs(u) - kPi) < 0.02))
+            u = elemCuspTurn(&e, &n);
+        sum += u;
+    }
+    const double s = static_cast<double>(sum);
+    if (std::fabs(s) < 0.03 || std::fabs(s) > 7.283185307179586) return contourSignedArea(chain, count);
+    if (s < -1) return -1;
+    return s > 1 ? 1 : 0;
+}
+
+void contourReverse(ContourElement* chain, int32_t count) {
+    if (!chain) return;
+    for (int32_t k = 0; k < count / 2; ++k) {
+        std::swap(chain[k], chain[count - 1 - k]);
+        elemReverse(&chain[k]);
+        elemReverse(&chain[count - 1 - k]);
+    }
+    if (count % 2) elemReverse(&chain[count / 2]);
+}
+
+void arcPointAt(const ContourElement* arc, double t, Vec2* out) {
+    mixAngles(arc, angleOf(arc, arc->g[kAsx], arc->g[kAsy]), angleOf(arc, arc->g[kAex], arc->g[kAey]), t,
+              out);
+}
+
+void arcPointBetween(const ContourElement* arc, const Vec2* p1, const Vec2* p2, Vec2* out) {
+    mixAngles(arc, angleOf(arc, p1->x, p1->y), angleOf(arc, p2->x, p2->y), 0.1, out);
+}

@@ -1,0 +1,46 @@
+// Points, tangents and normals of one pocket element, the winding test of a
+// closed chain and the class of the corner between two elements.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/vec.h"
+#include "pocket/clist.h"
+
+enum : int {
+    kElemStart = 1,
+    kElemEnd = 2,
+    kElemMiddle = 3,
+};
+
+// Corner classes of elemCornerType.
+enum : int {
+    kCornerLeft = 1,
+    kCornerSmooth = 0,
+    kCornerRight = -1,
+    kCornerReversal = -2,
+};
+
+// An intersection of two contours: the point, its parameter on contour A's
+// element, the 1-based element numbers on A and B and a state the users set.
+struct PocketIsect {
+    double x, y;
+    double param;
+    int32_t elemA;
+    int32_t elemB;
+    int32_t state;
+};
+
+int elemPoint(const ContourElement* e, Vec2* out, int which);    // 1, or 0
+int elemSetPoint(ContourElement* e, const Vec2* p, int which);   // 1 start, else end
+int elemTangent(const ContourElement* e, Vec2* out, int which);  // unit; 0 below 1e-7
+int elemOffsetNormal(const ContourElement* e, Vec2* out, int which, int side);
+double vecCross2D(const Vec2* a, const Vec2* b);
+// -1 inside a clockwise chain, 1 inside a counter-clockwise one, 0 outside.
+int pointInContour(const ContourElement* chain, int32_t count, const Vec2* p);
+int elemCornerType(const ContourElement* a, const ContourElement* b, int* type);  // 1, or 0
+
+// Orders for sorting intersections: by element on A, then by parameter,
+// ascending or descending; equal records compare equal.
+int isectCompareAscending(const void* p, const void* q);
+int isectCompareDescending(const void* p, const void* q);

@@ -1,0 +1,138 @@
+// Segment crossings with a surface of revolution, edge by edge as plane rings, cylinders and cones.
+#include "surfaces/Implib/slwrz.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "KVWOG5/geocalc.h"
+#include "KVWOG5/lists.h"
+#include "KVWOG5/pred2d.h"
+#include "KVWOG5/wogerr.h"
+
+namespace {
+
+Vec3 pointAt(const double* s, double t) {
+    return {s[0] + t * (s[3] - s[0]), s[1] + t * (s[4] - s[1]), s[2] + t * (s[5] - s[2])};
+}
+
+// Candidates from a quadratic in t, each through the edge's z range.
+int checkRoots(const double* seg, const double* edge, double a, double b, double c, PointList3D* hits) {
+    double t1 = 0.0, t2 = 0.0;
+    const int n = wogSolveQuadratic(a, b, c, &t1, &t2);
+    if (n >= 1 && slwrzCheckHit(seg, edge, t1, hits) < 0) return -1;
+    if (n >= 2 && slwrzCheckHit(seg, edge, t2, hits) < 0) return -1;
+    return 1;
+}
+
+// A segment lying in the ring's plane: every point where it meets an edge circle, or where it
+// starts or ends, that lies on the ring bounds a piece of the segment on the ring.
+int planeInPlane(const double* seg, double rmin, double rmax, PointList3D* hits) {
+    const double x1 = seg[0], y1 = seg[1], dx = seg[3] - seg[0], dy = seg[4] - seg[1];
+    const double a = dx * dx + dy * dy, b = 2.0 * (x1 * dx + y1 * dy), c0 = x1 * x1 + y1 * y1;
+    double ts[6] = {0.0, 1.0};
+    int nt = 2;
+    for (const double r : {rmin, rmax}) {
+        double t1 = 0.0, t2 = 0.0;
+        if (a <= 0.0) break;
+        const int n = wogSolveQuadratic(a, b, c0 - r * r, &t1, &t2);
+        if (n >= 1) ts[nt++] = t1;
+        if (n >= 2) ts[nt++] = t2;
+    }
+    // Hits in the order of travel along the segment.
+    for (int i = 1; i < nt; ++i)
+        for (int j = i; j > 0 && ts[j] < ts[j - 1]; --j) std::swap(ts[j], ts[j - 1]);
+    for (int i = 0; i < nt; ++i) {
+        const double t = ts[i];
+        if (!(t >= 0.0 && t <= 1.0)) continue;
+        const Vec3 p = pointAt(seg, t);
+        const double r = std::hypot(p.x, p.y);
+        if (r >= rmin - 1e-6 && r <= rmax + 1e-6 && slwrzAddHit(&p, hits) < 0) return -1;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int slwrzAddHit(const Vec3* point, PointList3D* hits) {
+    if (point == nullptr || hits == nullptr) return -1;
+    for (int32_t i = 0; i < hits->count; ++i)
+        if (wogDist3D(point, &hits->data[i]) < 1e-6) return 1;
+    return pointList3DAdd(hits, point) < 0 ? -1 : 1;
+}
+
+int slwrzCheckHit(const double* segment, const double* edge, double t, PointList3D* hits) {
+    if (!(t >= 0.0 && t <= 1.0)) return 1;
+    const Vec3 p = pointAt(segment, t);
+    const double zlo = std::min(edge[1], edge[3]), zhi = std::max(edge[1], edge[3]);
+    if (!(p.z >= zlo && p.z <= zhi)) return 1;
+    return slwrzAddHit(&p, hits);
+}
+
+int slwrzPlane(const double* segment, const double* edge, PointList3D* hits) {
+    const double za = edge[1];
+    const double rmin = std::min(std::fabs(edge[0]), std::fabs(edge[2]));
+    const double rmax = std::max(std::fabs(edge[0]), std::fabs(edge[2]));
+    const double dz = segment[5] - segment[2];
+    if (std::fabs(dz) > 1e-8) {
+        const double t = (za - segment[2]) / dz;
+        if (t < 0.0 || t > 1.0) return 0;
+        const Vec3 p = pointAt(segment, t);
+        const double r = std::hypot(p.x, p.y);
+        if (r < rmin || r > rmax) return 0;
+        return slwrzAddHit(&p, hits);
+    }
+    if (std::fabs(segment[2] - za) >= 1e-8) return 0;
+    return planeInPlane(segment, rmin, rmax, hits);
+}
+
+int slwrzCylinder(const double* segment, const double* edge, PointList3D* hits) {
+    const double r = edge[0];
+    const double x1 = segment[0], y1 = segment[1], z1 = segment[2];
+    const double dx = segment[3] - x1, dy = segment[4] - y1, dz = segment[5] - z1;
+    const double dd = dx * dx + dy * dy, c = x1 * x1 + y1 * y1 - r * r;
+    if (dd <= 1e-8 && std::fabs(c) < 1e-8) {
+        // Along the axis on the cylinder itself: it runs on the surface between the edge's heights.
+        if (std::fabs(dz) <= 0.0) return slwrzCheckHit(segment, edge, 0.0, hits);
+        if (slwrzCheckHit(segment, edge, (edge[1] - z1) / dz, hits) < 0) return -1;
+        return slwrzCheckHit(segment, edge, (edge[3] - z1) / dz, hits) < 0 ? -1 : 1;
+    }
+    return checkRoots(segment, edge, dd, 2.0 * (dx * x1 + dy * y1), c, hits);
+}
+
+int slwrzCone(const double* segment, const double* edge, PointList3D* hits) {
+    double ra = edge[0], za = edge[1], rb = edge[2], zb = edge[3];
+    if (std::fabs(rb) < std::fabs(ra)) std::swap(ra, rb), std::swap(za, zb);
+    // r(z) = ra + k (z - za) along the edge's line; squared against x^2 + y^2 this is the cone
+    // with its apex beyond the smaller end, and needs no division by ra (an edge may end on the axis).
+    const double k = (rb - ra) / (zb - za);
+    const double x1 = segment[0], y1 = segment[1], z1 = segment[2];
+    const double dx = segment[3] - x1, dy = segment[4] - y1, dz = segment[5] - z1;
+    const double c0 = ra + k * (z1 - za), c1 = k * dz;
+    return checkRoots(segment, edge, dx * dx + dy * dy - c1 * c1, 2.0 * (x1 * dx + y1 * dy - c0 * c1),
+                      x1 * x1 + y1 * y1 - c0 * c0, hits);
+}
+
+int slwrz(const Vec2* profile, int32_t n, const double* segment, PointList3D* hits) {
+    if (hits == nullptr) {
+        wogError(-1, "slwrz", __LINE__);
+        return -1;
+    }
+    if (profile == nullptr || segment == nullptr || n < 2) return hits->count;
+    for (int32_t i = 0; i + 1 < n; ++i) {
+        const double edge[4] = {profile[i].x, profile[i].y, profile[i + 1].x, profile[i + 1].y};
+        int rc;
+        if (std::fabs(edge[3] - edge[1]) < 1e-6) {
+            rc = slwrzPlane(segment, edge, hits);
+        } else if (std::fabs(edge[2] - edge[0]) < 1e-6) {
+            rc = slwrzCylinder(segment, edge, hits);
+        } else {
+            rc = slwrzCone(segment, edge, hits);
+        }
+        if (rc < 0) {
+            wogError(-1, "slwrz", __LINE__);
+            hits->count = 0;
+            return -1;
+        }
+    }
+    return hits->count;
+}

@@ -1,0 +1,405 @@
+// Cell covering, trim classification, refinement and area of a trimmed surface.
+#include "surfaces/facet.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include "KVWOG5/kont2d.h"
+#include "KVWOG5/pred2d.h"
+#include "kernel/msg.h"
+#include "surfaces/nurbs.h"
+
+namespace {
+
+FacetStats gStats{};
+
+// Corners 0 (ulo, vlo), 1 (uhi, vlo), 2 (uhi, vhi), 3 (ulo, vhi); state = corners inside the loops,
+// 4 also for a cell known to lie inside.
+struct Cell {
+    uint16_t state;
+    Vec3 p[4];
+    Vec2 uv[4];
+};
+
+struct LoopSet {
+    std::vector<Kont2d*> loops;
+    ~LoopSet() {
+        for (Kont2d* k : loops) kont2dFree(k);
+    }
+};
+
+struct Run {
+    const TrimSurface* surface;
+    double tol;
+    LoopSet trim;
+    std::vector<Cell> cells;
+};
+
+// The point the trimmed surface stands for; an offset point at a degenerate normal is the plain
+// point and still usable.
+bool evalPoint(const TrimSurface* rec, const Vec2& uv, Vec3* p) {
+    const int rc = nurbsSurfPoint(rec, uv.x, uv.y, p);
+    if (rec->hasOffset) return rc == 0 || (rc == -1 && std::isfinite(p->x));
+    return rc >= 0;
+}
+
+bool evalCorners(const Run& run, Cell* c) {
+    for (int i = 0; i < 4; ++i)
+        if (!evalPoint(run.surface, c->uv[i], &c->p[i])) return false;
+    return true;
+}
+
+Vec2 mid(const Vec2& a, const Vec2& b) {
+    return {0.5 * (a.x + b.x), 0.5 * (a.y + b.y)};
+}
+
+Vec3 sub(const Vec3& a, const Vec3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+
+double highestZ(const Cell& c) {
+    return std::max({c.p[0].z, c.p[1].z, c.p[2].z, c.p[3].z});
+}
+
+void sortByHeight(std::vector<Cell>& cells) {
+    std::sort(cells.begin(), cells.end(),
+              [](const Cell& a, const Cell& b) { return highestZ(a) > highestZ(b); });
+}
+
+bool buildLoops(const TrimSurface* rec, LoopSet* set) {
+    for (int32_t i = 0; i < rec->loopCount; ++i) {
+        const TrimLoop& loop = rec->loops[i];
+        Kont2d* k = kont2dCreate(nullptr, loop.count);
+        if (k == nullptr) return false;
+        set->loops.push_back(k);
+        for (int32_t j = 0; j < loop.count; ++j) {
+            const Vec2 &a = loop.points[j], &b = loop.points[(j + 1) % loop.count];
+            const Seg2D e{a.x, a.y, b.x, b.y};
+            if (kont2dAppendElement(k, &e) < 0) return false;
+        }
+        kont2dUpdateBox(k);
+    }
+    return true;
+}
+
+// Inside the first loop and inside none of the others.
+bool insideTrim(const LoopSet& set, const Vec2& p) {
+    if (set.loops.empty()) return true;
+    if (!pointInPolygon2D(&p, set.loops[0])) return false;
+    for (size_t i = 1; i < set.loops.size(); ++i)
+        if (pointInPolygon2D(&p, set.loops[i])) return false;
+    return true;
+}
+
+// Keeps the cells with a corner inside, in their order; the number kept.
+int32_t classify(Run& run) {
+    std::fill(gStats.cellCount, gStats.cellCount + 5, 0);
+    size_t kept = 0;
+    for (Cell& c : run.cells) {
+        if (run.trim.loops.empty()) c.state = 4;
+        if (c.state != 4) {
+            int inside = 0;
+            for (const Vec2& uv : c.uv) inside += insideTrim(run.trim, uv) ? 1 : 0;
+            c.state = static_cast<uint16_t>(inside);
+        }
+        ++gStats.cellCount[c.state];
+        if (c.state != 0) run.cells[kept++] = c;
+    }
+    run.cells.resize(kept);
+    return static_cast<int32_t>(kept);
+}
+
+// Cells of the parameter rectangle [u0, u1] x [v0, v1] in nu x nv even columns and rows, appended.
+bool gridCells(const Run& run, double u0, double u1, double v0, double v1, int nu, int nv,
+               std::vector<Cell>& out) {
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j) {
+            const double ua = u0 + (u1 - u0) * i / nu, ub = u0 + (u1 - u0) * (i + 1) / nu;
+            const double va = v0 + (v1 - v0) * j / nv, vb = v0 + (v1 - v0) * (j + 1) / nv;
+            Cell c{};
+            c.uv[0] = {ua, va}, c.uv[1] = {ub, va}, c.uv[2] = {ub, vb}, c.uv[3] = {ua, vb};
+            if (!evalCorners(run, &c)) return false;
+            out.push_back(c);
+        }
+    return true;
+}
+
+// Sub-cells are classified afresh: four corners inside do not make a cell free of holes.
+bool splitUniform(Run& run, int k) {
+    if (run.cells.size() * k * k > static_cast<size_t>(kFacetMaxCells)) return gStats.capped = 1, true;
+    std::vector<Cell> out;
+    out.reserve(run.cells.size() * k * k);
+    for (const Cell& c : run.cells)
+        if (!gridCells(run, c.uv[0].x, c.uv[2].x, c.uv[0].y, c.uv[2].y, k, k, out)) return false;
+    run.cells.swap(out);
+    return true;
+}
+
+bool isFlatPatch(const BsplSurface& s) {
+    if (s.uOrder != 2 || s.vOrder != 2 || s.uNum != 2 || s.vNum != 2 || s.rational || s.rational2)
+        return false;
+    const Vec3 &p00 = s.rows[0][0], &p01 = s.rows[0][1], &p10 = s.rows[1][0], &p11 = s.rows[1][1];
+    const Vec3 a = sub(p01, p00), b = sub(p10, p00), c = sub(p11, p00);
+    Vec3 n{};
+    cross3D(&a, &b, &n);
+    return std::fabs(vecDot3D(&n, &c)) < 1e-6;
+}
+
+// 1 good, 0 deviating from its plane by more than tol, 2 badly shaped; plane out for the centre test.
+int triangleTest(const Run& run, const Vec3& a, const Vec3& b, const Vec3& c, const Vec2& ua, const Vec2& ub,
+                 const Vec2& uc, Vec3* n) {
+    const Vec3 ab = sub(b, a), ac = sub(c, a);
+    cross3D(&ab, &ac, n);
+    const double nn = vecDot3D(n, n);
+    const Vec2 centroid{(ua.x + ub.x + uc.x) / 3.0, (ua.y + ub.y + uc.y) / 3.0};
+    Vec3 p{};
+    if (nn <= 1e-9 || !evalPoint(run.surface, centroid, &p)) return 1;
+    const Vec3 ap = sub(p, a);
+    if (std::fabs(vecDot3D(&ap, n)) / std::sqrt(nn) > run.tol) return 0;
+    const double la = dist3D(&b, &c), lb = dist3D(&a, &c), lc = dist3D(&a, &b);
+    return (la + lb - lc) * (lb + lc - la) * (lc + la - lb) * 2.0 >= la * lb * lc ? 1 : 2;
+}
+
+bool centreTest(const Run& run, const Cell& c) {
+    Vec3 n1{}, n2{};
+    const int t1 = triangleTest(run, c.p[0], c.p[1], c.p[2], c.uv[0], c.uv[1], c.uv[2], &n1);
+    if (t1 == 0) return false;
+    const int t2 = triangleTest(run, c.p[0], c.p[2], c.p[3], c.uv[0], c.uv[2], c.uv[3], &n2);
+    if (t2 == 0) return false;
+    if (t1 == 1 && t2 == 1) return true;
+    // Measured against the plane of the second triangle, the one built last.
+    const double nn = vecDot3D(&n2, &n2);
+    Vec3 p{};
+    if (nn <= 1e-9 || !evalPoint(run.surface, mid(c.uv[0], c.uv[2]), &p)) return true;
+    const Vec3 ap = sub(p, c.p[0]);
+    return std::fabs(vecDot3D(&ap, &n2)) / std::sqrt(nn) < run.tol;
+}
+
+// 1 straight enough, 0 not, -1 turning back; e = L2 / L1 (0 unless both halves are long enough).
+int sideCheck(const Vec3& a, const Vec3& m, const Vec3& b, double tol, double* e) {
+    *e = 0.0;
+    const Vec3 d1 = sub(m, a), d2 = sub(b, m);
+    const double l1 = vecLen3D(&d1), l2 = vecLen3D(&d2);
+    if (l1 < 1e-9 || l2 < 1e-9) return 1;
+    if (vecDot3D(&d1, &d2) < -1e-7) return -1;
+    *e = l2 / l1;
+    return l2 > tol * l1 ? 0 : 1;
+}
+
+// 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
+int cellTest(const Run& run, const Cell& c) {
+    const double tol = run.tol;
+    double s[4], e[4];
+    int checks[4];
+    for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
+    if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
+    for (int i = 0; i < 4; ++i) {
+        Vec3 m{};
+        if (!evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &m)) return -1;
+        checks[i] = sideCheck(c.p[i], m, c.p[(i + 1) % 4], tol, &e[i]);
+    }
+    const double p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
+    const double p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
+    if (s[0] + s[2] < tol && p02 > 100) return 2;
+    if (s[1] + s[3] < tol && p13 > 100) return 3;
+    if (checks[0] == 1 && checks[1] == 1 && checks[2] == 1 && checks[3] == 1)
+        return centreTest(run, c) ? 1 : 0;
+    if (e[0] + e[1] + e[2] + e[3] < tol) {
+        const double t2 = tol * tol;
+        if ((s[0] + s[1]) * s[2] < t2 || (s[1] + s[2]) * s[3] < t2 || (s[2] + s[3]) * s[0] < t2 ||
+            (s[3] + s[0]) * s[1] < t2)
+            return 1;
+        return s[1] + s[3] < s[0] + s[2] ? 2 : 3;
+    }
+    return e[1] + e[3] < e[0] + e[2] ? 2 : 3;
+}
+
+// The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3.
+bool halve(const Run& run, const Cell& c, bool acrossU, Cell* a, Cell* b) {
+    *a = c, *b = c;
+    a->state = b->state = 0;
+    if (acrossU) {
+        const Vec2 m01 = mid(c.uv[0], c.uv[1]), m23 = mid(c.uv[2], c.uv[3]);
+        a->uv[1] = m01, a->uv[2] = m23;
+        b->uv[0] = m01, b->uv[3] = m23;
+    } else {
+        const Vec2 m12 = mid(c.uv[1], c.uv[2]), m30 = mid(c.uv[3], c.uv[0]);
+        a->uv[2] = m12, a->uv[3] = m30;
+        b->uv[1] = m12, b->uv[0] = m30;
+    }
+    return evalCorners(run, a) && evalCorners(run, b);
+}
+
+// Each cell is judged by cellTest and halved until accepted. The cells are refined round by round (every
+// cell of a round is judged before any of its children), so that a cover stopped at the cell bound is
+// refined evenly; without the bound the accepted cells are the same as in any other order.
+int refineCurvature(Run& run, double minParam) {
+    std::vector<Cell> result, pending, next;
+    try {
+        pending = run.cells;
+        while (!pending.empty()) {
+            next.clear();
+            for (size_t i = 0; i < pending.size(); ++i) {
+                const Cell& c = pending[i];
+                const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
+                // Where the parameters cannot be halved any more the cell stays (a surface that never meets
+                // the tests would otherwise split forever).
+                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c) : 1;
+                if (verdict < 0) return -1;
+                // At the bound the cells left stay as they are.
+                const size_t left = pending.size() - i - 1;
+                if (verdict != 1 &&
+                    result.size() + next.size() + left + 2 > static_cast<size_t>(kFacetMaxRefined)) {
+                    gStats.capped = 1;
+                    verdict = 1;
+                }
+                if (verdict == 1) {
+                    result.push_back(c);
+                    continue;
+                }
+                const double sum02 = p02 + dist2D(&c.uv[2], &c.uv[3]),
+                             sum13 = p13 + dist2D(&c.uv[3], &c.uv[0]);
+                bool acrossU = verdict == 2 || (verdict == 0 && sum02 > sum13);
+                // Halving a pair whose sides are already short while the other pair is long never reaches
+                // the all-sides-short acceptance: on an evenly curved or flat cell the side ratios tie and
+                // would pick the same pair forever.
+                const bool short02 = dist3D(&c.p[0], &c.p[1]) < run.tol && dist3D(&c.p[2], &c.p[3]) < run.tol;
+                const bool short13 = dist3D(&c.p[1], &c.p[2]) < run.tol && dist3D(&c.p[3], &c.p[0]) < run.tol;
+                if (acrossU && short02 && !short13) acrossU = false;
+                if (!acrossU && short13 && !short02) acrossU = true;
+                Cell h1, h2;
+                if (!halve(run, c, acrossU, &h1, &h2)) return -1;
+                next.push_back(h1);
+                next.push_back(h2);
+            }
+            pending.swap(next);
+        }
+    } catch (const std::bad_alloc&) {
+        msgDouble(9, 334, "* Error: no memory", 0.0);
+        msgLong(9, 335, "* missing %d kbytes",
+                static_cast<int32_t>((result.size() + 2 * pending.size()) * sizeof(Cell) / 1024));
+        return -1;
+    }
+    sortByHeight(result);
+    run.cells.swap(result);
+    return 1;
+}
+
+double cellArea(const Cell& c) {
+    Vec3 n{};
+    double len = 0.0;
+    quadNormal(&c.p[0], &c.p[1], &c.p[2], &c.p[3], &n, &len);
+    return len;
+}
+
+// 1, 0 when no cell is left, -1 on failure.
+int refineDriver(Run& run, double* outArea, double* outRelError, double minParam) {
+    if (classify(run) == 0) return 0;
+    if (run.cells.size() < 50) {
+        if (!splitUniform(run, 3)) return -1;
+        if (classify(run) == 0) return 0;
+    }
+    const bool trimmed = !run.trim.loops.empty();
+    if (trimmed && isFlatPatch(run.surface->surface)) {
+        if (!splitUniform(run, 5)) return -1;
+    } else if (refineCurvature(run, minParam) < 0) {
+        return -1;
+    }
+    if (classify(run) == 0) return 0;
+    const double tol = run.tol;
+    gStats.passLimit = tol > 0.5 ? 2 : tol > 0.05 ? 4 : tol > 0.005 ? 6 : 8;
+    for (int pass = 0; pass < gStats.passLimit; ++pass) {
+        const int32_t boundary = gStats.cellCount[1] + gStats.cellCount[2] + gStats.cellCount[3];
+        if (boundary < gStats.cellCount[4] / gStats.passLimit) break;
+        if (run.cells.size() * 4 > static_cast<size_t>(kFacetMaxCells)) {
+            gStats.capped = 1;
+            break;
+        }
+        if (!splitUniform(run, 2)) return -1;
+        ++gStats.passesRun;
+        if (classify(run) == 0) return 0;
+    }
+    static constexpr double kShare[5] = {0.0, 0.25, 0.5, 0.75, 1.0};
+    double A = 0.0, T = 0.0, I = 0.0;
+    for (const Cell& c : run.cells) {
+        const double a = cellArea(c);
+        A += a * kShare[c.state];
+        T += a;
+        if (c.state == 4) I += a;
+    }
+    // A counts both triangles' cross-product lengths: twice the geometric area, the scale callers use.
+    *outArea = A;
+    *outRelError = A > 0.0 ? std::max(T - A, A - I) / A : 0.0;
+    gStats.cells = static_cast<int32_t>(run.cells.size());
+    return 1;
+}
+
+}  // namespace
+
+int facetSurface(const TrimSurface* surface, double tol, double* outArea, double* outRelError) {
+    gStats = FacetStats{};
+    if (surface == nullptr || outArea == nullptr || outRelError == nullptr) return -1;
+    *outArea = *outRelError = 0.0;
+    if (!(tol > 0.0) || !std::isfinite(tol)) return -1;
+    const BsplSurface& s = surface->surface;
+    if (s.uKnots == nullptr || s.vKnots == nullptr || s.uNum < 2 || s.vNum < 2) return -1;
+    const int level = static_cast<int>(-10.0 * std::log10(tol));
+    const int n = std::max(level, 2);
+    // The trimmed box; an untrimmed surface (or one whose loops hold no point) covers its knot range.
+    const double ku0 = s.uKnots[0], ku1 = s.uKnots[s.uNum + s.uOrder - 1];
+    const double kv0 = s.vKnots[0], kv1 = s.vKnots[s.vNum + s.vOrder - 1];
+    double u0 = surface->umin, u1 = surface->umax, v0 = surface->vmin, v1 = surface->vmax;
+    if (surface->loopCount == 0 || !(u0 <= u1 && v0 <= v1)) {
+        u0 = s.uKnots[s.uOrder - 1], u1 = s.uKnots[s.uNum], v0 = s.vKnots[s.vOrder - 1],
+        v1 = s.vKnots[s.vNum];
+    }
+    if (!(ku1 > ku0) || !(kv1 > kv0)) return -1;
+    const double wu = (ku1 - ku0) / n, wv = (kv1 - kv0) / n;
+    const double cu = (u1 - u0) / wu + 2, cv = (v1 - v0) / wv + 2;
+    if (!(cu * cv <= static_cast<double>(kFacetMaxCells))) return -1;
+    Run run{surface, tol, {}, {}};
+    try {
+        if (!buildLoops(surface, &run.trim)) return -1;
+        if (!gridCells(run, u0, u1, v0, v1, static_cast<int>(cu), static_cast<int>(cv), run.cells)) return -1;
+        sortByHeight(run.cells);
+        gStats.initialCells = static_cast<int32_t>(run.cells.size());
+        if (run.cells.empty()) {
+            msgPrintf(1, "* %10d facets in S1 generated", 0);
+            return 0;
+        }
+        // Halving stops where a cell's parameters are no longer distinguishable.
+        const double minParam = 1e-12 * std::max(ku1 - ku0, kv1 - kv0);
+        return refineDriver(run, outArea, outRelError, minParam);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+const FacetStats* facetLastStats() {
+    return &gStats;
+}
+
+void facetResetState() {
+    gStats = FacetStats{};
+}
+
+int curvatureFromDerivs(double E, double F, double G, double L, double M, double N, double* k1, double* k2) {
+    if (k1 == nullptr || k2 == nullptr) return -1;
+    const double det = E * G - F * F;
+    if (det <= 1e-9) return 0;
+    const double K = (L * N - M * M) / det;
+    const double H = (L * G + N * E - 2.0 * M * F) / (2.0 * det);
+    if (std::fabs(H * H - K) < 1e-10) {
+        *k1 = *k2 = H;
+        return 1;
+    }
+    double r1 = 0.0, r2 = 0.0;
+    if (wogSolveQuadratic(1.0, -2.0 * H, K, &r1, &r2) < 2) {
+        *k1 = *k2 = H;  // H^2 < K only by rounding: the roots coincide
+        return 1;
+    }
+    *k1 = r1, *k2 = r2;
+    return 1;
+}

@@ -1,0 +1,362 @@
+// Layout-1 and layout-2 facet files behind one slot each; whole-file reading; the mesh writer.
+#include "surfaces/meshfiles/facetfile.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "geometry/frames.h"
+#include "surfaces/meshfiles/lebytes.h"
+
+namespace {
+
+// Large stream buffers: facet files run to hundreds of megabytes.
+constexpr size_t kStreamBuffer = 1 << 20;
+
+struct Slot {
+    FILE* fp = nullptr;
+    int handle = 0;  // 0 when free
+    int mode = 0;
+    std::string name;
+    std::vector<char> buffer;
+};
+
+struct RunningBox {
+    double min[3];
+    double max[3];
+    bool valid;
+};
+
+Slot g_slot1;
+Slot g_slot2;
+RunningBox g_box{};
+
+void releaseSlot(Slot& slot) {
+    slot.fp = nullptr;
+    slot.handle = 0;
+    slot.mode = 0;
+    slot.name.clear();
+    slot.buffer.clear();
+    slot.buffer.shrink_to_fit();
+}
+
+// Closes the stream and frees the slot; false when the close failed (data may be lost).
+bool closeSlot(Slot& slot) {
+    const bool ok = slot.fp == nullptr || std::fclose(slot.fp) == 0;
+    releaseSlot(slot);
+    return ok;
+}
+
+void attachBuffer(Slot& slot) {
+    slot.buffer.resize(kStreamBuffer);
+    std::setvbuf(slot.fp, slot.buffer.data(), _IOFBF, slot.buffer.size());
+}
+
+void widenBox(const Facet98* facet) {
+    for (int k = 0; k < 4; ++k) {
+        const double c[3] = {facet->p[k].x, facet->p[k].y, facet->p[k].z};
+        for (int a = 0; a < 3; ++a) {
+            if (c[a] < g_box.min[a]) g_box.min[a] = c[a];
+            if (c[a] > g_box.max[a]) g_box.max[a] = c[a];
+        }
+    }
+}
+
+long long fileLength(FILE* fp) {
+    if (std::fseek(fp, 0, SEEK_END) != 0) return -1;
+    return ftello(fp);
+}
+
+// Rewrites count, matrix and (when facets were written after a header) box and centre.
+int rewriteHeader(Slot& slot) {
+    uint8_t header[kFacetHeader1Bytes];
+    if (std::fflush(slot.fp) != 0 || std::fseek(slot.fp, 0, SEEK_SET) != 0 ||
+        std::fread(header, 1, sizeof header, slot.fp) != sizeof header) {
+        return kFacetIoError;
+    }
+    const long long length = fileLength(slot.fp);
+    if (length < kFacetHeader1Bytes) return kFacetIoError;
+    const long long count = (length - kFacetHeader1Bytes) / kFacet98Bytes;
+    if (count > INT32_MAX) return kFacetIoError;
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c)
+            lePutF64(header + kFacetHeaderMatrixAt + 8 * (4 * r + c), r == c ? 1.0 : 0.0);
+    }
+    if (g_box.valid) {
+        for (int a = 0; a < 3; ++a) {
+            lePutF64(header + 4 + 8 * a, g_box.min[a]);
+            lePutF64(header + 28 + 8 * a, g_box.max[a]);
+            lePutF64(header + 52 + 8 * a, g_box.min[a]);
+            lePutF64(header + 76 + 8 * a, g_box.max[a]);
+        }
+        // Compared in single precision: the version is stored as a float, and 1.9 itself qualifies.
+        if (leGetF32(header) >= 1.9f) {
+            for (int a = 0; a < 3; ++a) {
+                lePutF64(header + kFacetHeaderCentreAt + 8 * a, (g_box.min[a] + g_box.max[a]) / 2.0);
+            }
+        }
+    }
+    lePutU32(header + kFacetHeaderCountAt, static_cast<uint32_t>(count));
+    if (std::fseek(slot.fp, 0, SEEK_SET) != 0 ||
+        std::fwrite(header, 1, sizeof header, slot.fp) != sizeof header) {
+        return kFacetIoError;
+    }
+    return static_cast<int>(count);
+}
+
+// Reads n whole records straight into the list's memory (the record has its file size), then
+// decodes each in place and widens the list's box; false on a short read.
+bool readRecords(FILE* fp, FacetList* list, size_t n) {
+    constexpr size_t kChunk = 1 << 16;
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(list->data);
+    for (size_t done = 0; done < n;) {
+        const size_t want = n - done < kChunk ? n - done : kChunk;
+        if (std::fread(bytes + done * kFacet98Bytes, kFacet98Bytes, want, fp) != want) return false;
+        done += want;
+    }
+    double lo[3] = {list->xmin, list->ymin, list->zmin}, hi[3] = {list->xmax, list->ymax, list->zmax};
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t record[kFacet98Bytes];
+        std::memcpy(record, bytes + i * kFacet98Bytes, sizeof record);
+        Facet98* f = list->data + i;
+        facet98Decode(record, f);
+        for (int k = 0; k < 4; ++k) {
+            const Vec3 p = f->p[k];
+            const double c[3] = {p.x, p.y, p.z};
+            for (int a = 0; a < 3; ++a) {
+                if (c[a] < lo[a]) lo[a] = c[a];
+                if (c[a] > hi[a]) hi[a] = c[a];
+            }
+        }
+    }
+    list->count = static_cast<int32_t>(n);
+    list->xmin = lo[0], list->ymin = lo[1], list->zmin = lo[2];
+    list->xmax = hi[0], list->ymax = hi[1], list->zmax = hi[2];
+    return true;
+}
+
+}  // namespace
+
+int facetFileOpen(const char* name, int mode) {
+    if (mode < kFacetRead || mode > kFacetAppend) return kFacetWrongMode;
+    if (g_slot1.handle != 0) return kFacetWrongHandle;
+    if (name == nullptr || name[0] == '\0') return kFacetIoError;
+    FILE* fp = nullptr;
+    if (mode == kFacetRead) {
+        fp = std::fopen(name, "rb");
+    } else {
+        if (mode == kFacetCreate) {
+            FILE* create = std::fopen(name, "wb");
+            if (create == nullptr || std::fclose(create) != 0) return kFacetIoError;
+        }
+        fp = std::fopen(name, "r+b");
+        if (fp != nullptr && mode == kFacetAppend && std::fseek(fp, 0, SEEK_END) != 0) {
+            std::fclose(fp);
+            fp = nullptr;
+        }
+    }
+    if (fp == nullptr) return kFacetIoError;
+    g_slot1.fp = fp;
+    g_slot1.handle = 1;
+    g_slot1.mode = mode;
+    g_slot1.name = name;
+    attachBuffer(g_slot1);
+    g_box.valid = false;
+    return 1;
+}
+
+int facetFileWriteHeader(int handle, const uint8_t header[kFacetHeader1Bytes]) {
+    if (handle == 0 || handle != g_slot1.handle) return kFacetWrongHandle;
+    if (g_slot1.mode != kFacetCreate) return kFacetWrongMode;
+    if (header == nullptr) return kFacetIoError;
+    if (std::fwrite(header, 1, kFacetHeader1Bytes, g_slot1.fp) != kFacetHeader1Bytes) return kFacetIoError;
+    for (int a = 0; a < 3; ++a) {
+        g_box.min[a] = 1e6;
+        g_box.max[a] = -1e6;
+    }
+    g_box.valid = true;
+    return kFacetOk;
+}
+
+int facetFileReadHeader(int handle, uint8_t header[kFacetHeader1Bytes]) {
+    if (handle == 0 || handle != g_slot1.handle) return kFacetWrongHandle;
+    if (g_slot1.mode != kFacetRead) return kFacetWrongMode;
+    if (header == nullptr) return kFacetIoError;
+    return std::fread(header, 1, kFacetHeader1Bytes, g_slot1.fp) == kFacetHeader1Bytes ? kFacetOk
+                                                                                       : kFacetIoError;
+}
+
+int facetFileReadFacet(int handle, Facet98* facet) {
+    if (handle == 0 || handle != g_slot1.handle) return kFacetWrongHandle;
+    if (g_slot1.mode != kFacetRead) return kFacetWrongMode;
+    return facet98Read(g_slot1.fp, facet) == 0 ? kFacetOk : kFacetIoError;
+}
+
+int facetFileWriteFacet(int handle, const Facet98* facet) {
+    if (handle == 0 || handle != g_slot1.handle) return kFacetWrongHandle;
+    if (g_slot1.mode != kFacetCreate && g_slot1.mode != kFacetAppend) return kFacetWrongMode;
+    if (facet98Write(g_slot1.fp, facet) != 0) return kFacetIoError;
+    if (g_box.valid) widenBox(facet);
+    return kFacetOk;
+}
+
+int facetFileClose(int handle) {
+    if (handle == 0 || handle != g_slot1.handle) return kFacetWrongMode;
+    if (g_slot1.mode == kFacetRead || g_slot1.mode == kFacetUpdate) {
+        closeSlot(g_slot1);
+        return kFacetOk;
+    }
+    const int count = rewriteHeader(g_slot1);
+    // The slot is freed whatever happened: a failed close must not block the next file.
+    const bool closed = closeSlot(g_slot1);
+    g_box.valid = false;
+    if (count < 0 || !closed) return kFacetIoError;
+    return count;
+}
+
+int facetFileReadVersion(const char* name, double* version) {
+    if (name == nullptr || version == nullptr) return -1;
+    FILE* fp = std::fopen(name, "rb");
+    if (fp == nullptr) return -1;
+    uint8_t bytes[4];
+    const size_t got = std::fread(bytes, 1, sizeof bytes, fp);
+    std::fclose(fp);
+    if (got != sizeof bytes) return -2;
+    *version = static_cast<double>(leGetF32(bytes));
+    return 1;
+}
+
+int facetFile2Open(const char* name, int mode) {
+    if (mode != kFacetRead) return kFacetWrongMode;
+    if (g_slot2.handle != 0) return kFacetWrongHandle;
+    if (name == nullptr || name[0] == '\0') return kFacetIoError;
+    FILE* fp = std::fopen(name, "rb");
+    if (fp == nullptr) return kFacetIoError;
+    g_slot2.fp = fp;
+    g_slot2.handle = 1;
+    g_slot2.mode = mode;
+    g_slot2.name = name;
+    attachBuffer(g_slot2);
+    return 1;
+}
+
+int facetFile2ReadHeader(int handle, uint8_t header[kFacetHeader2Bytes]) {
+    if (handle == 0 || handle != g_slot2.handle) return kFacetWrongHandle;
+    if (g_slot2.mode != kFacetRead || header == nullptr) return kFacetWrongMode;
+    // Every field is a run of bytes stored at its own offset: one read is the same field by field.
+    return std::fread(header, 1, kFacetHeader2Bytes, g_slot2.fp) == kFacetHeader2Bytes ? kFacetOk
+                                                                                       : kFacetWrongMode;
+}
+
+int facetFile2ReadFacet(int handle, Facet98* facet) {
+    if (handle == 0 || handle != g_slot2.handle) return kFacetWrongHandle;
+    if (g_slot2.mode != kFacetRead) return kFacetWrongMode;
+    return facet98Read(g_slot2.fp, facet) == 0 ? kFacetOk : kFacetIoError;
+}
+
+int facetFile2Close(int handle) {
+    if (handle == 0 || handle != g_slot2.handle) return -1;
+    uint8_t header[kFacetHeader2Bytes];
+    const bool read = std::fseek(g_slot2.fp, 0, SEEK_SET) == 0 &&
+                      std::fread(header, 1, sizeof header, g_slot2.fp) == sizeof header;
+    closeSlot(g_slot2);
+    if (!read) return -1;
+    const uint32_t count = leGetU32(header + kFacetHeaderCountAt);
+    return count > INT32_MAX ? -1 : static_cast<int>(count);
+}
+
+int facetFileLoad(const char* name, FacetList** out) {
+    if (out == nullptr) return kFacetWrongMode;
+    *out = nullptr;
+    double version = 0.0;
+    if (name == nullptr || facetFileReadVersion(name, &version) != 1) return kFacetIoError;
+    if (!(version >= 1.0 && version < 3.0)) return kFacetNotFacetFile;
+    const bool layout1 = version < 2.0;
+    const int headerBytes = layout1 ? kFacetHeader1Bytes : kFacetHeader2Bytes;
+    const int handle = layout1 ? facetFileOpen(name, kFacetRead) : facetFile2Open(name, kFacetRead);
+    if (handle < 0) return handle;
+    Slot& slot = layout1 ? g_slot1 : g_slot2;
+    std::vector<uint8_t> header(headerBytes);
+    const int hr =
+        layout1 ? facetFileReadHeader(handle, header.data()) : facetFile2ReadHeader(handle, header.data());
+    int result = kFacetNotFacetFile;
+    FacetList* list = nullptr;
+    if (hr == kFacetOk) {
+        const uint32_t count = leGetU32(header.data() + kFacetHeaderCountAt);
+        // The count comes from the file: it must fit in what the file holds before anything is allocated.
+        const long long here = ftello(slot.fp);
+        const long long length = fileLength(slot.fp);
+        const long long room = length > here ? (length - here) / kFacet98Bytes : 0;
+        if (count > 0 && count <= INT32_MAX && static_cast<long long>(count) <= room &&
+            std::fseek(slot.fp, here, SEEK_SET) == 0) {
+            list = facetListCreate(static_cast<int32_t>(count));
+            if (list == nullptr) {
+                result = -1;
+            } else if (readRecords(slot.fp, list, count)) {
+                result = static_cast<int>(count);
+            }
+        }
+    }
+    if (layout1)
+        facetFileClose(handle);
+    else
+        facetFile2Close(handle);
+    if (result < 0) {
+        facetListFree(list);
+        return result;
+    }
+    *out = list;
+    return result;
+}
+
+int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
+                     const char* name) {
+    int32_t n = 0;
+    if (kind == kFacetMeshTriangles && triangles != nullptr && triangles->count >= 0) {
+        n = triangles->count;
+    } else if (kind == kFacetMeshFacets && (facets != nullptr || facetCount == 0) && facetCount >= 0) {
+        n = facetCount;
+    } else {
+        return kFacetWrongMode;
+    }
+    const bool mirror = framePairGetFlag(kFramePairMeshes) != 0;
+    const int handle = facetFileOpen(name, kFacetCreate);
+    if (handle == kFacetIoError) return kFacetWrongMode;  // the file cannot be created
+    if (handle < 0) return handle;
+    uint8_t header[kFacetHeader1Bytes] = {};
+    lePutF32(header, 1.0f);
+    int rc = facetFileWriteHeader(handle, header);
+    for (int32_t i = 0; rc == kFacetOk && i < n; ++i) {
+        Facet98 f;
+        if (kind == kFacetMeshFacets) {
+            f = facets[i];
+        } else {
+            const Triangle3D& t = triangles->data[i];
+            f.p[0] = t.p[0];
+            f.p[1] = t.p[1];
+            f.p[2] = t.p[2];
+            f.p[3] = t.p[2];
+        }
+        f.flag = 0;
+        if (mirror) framePairFacetToM1(&f);
+        for (int k = 0; k < 4; ++k) {
+            Vec3 p = f.p[k];
+            pointFrameAToWorld(&p);
+            f.p[k] = p;
+        }
+        rc = facetFileWriteFacet(handle, &f);
+    }
+    if (rc != kFacetOk) {
+        facetFileClose(handle);
+        return rc;
+    }
+    return facetFileClose(handle);
+}
+
+void facetFileResetState() {
+    closeSlot(g_slot1);
+    closeSlot(g_slot2);
+    g_box.valid = false;
+}

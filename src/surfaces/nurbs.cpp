@@ -1,0 +1,253 @@
+// Surface evaluation from explicit basis functions and their derivatives.
+#include "surfaces/nurbs.h"
+
+#include <cmath>
+
+#include "surfaces/bspl.h"
+#include "surfaces/facet.h"
+
+namespace {
+
+// Homogeneous sums and their derivatives: value, u, v, uu, uv, vv.
+enum { kVal, kU, kV, kUU, kUV, kVV, kTerms };
+
+struct Hom {
+    Vec3 A[kTerms];
+    double W[kTerms];
+};
+
+bool isRational(const BsplSurface* s) {
+    return s->rational || s->rational2;
+}
+
+bool usable(const BsplSurface* s) {
+    if (s == nullptr || s->uOrder < 2 || s->vOrder < 2 || s->uOrder > kBsplMaxOrder ||
+        s->vOrder > kBsplMaxOrder)
+        return false;
+    if (s->uNum < s->uOrder || s->vNum < s->vOrder) return false;
+    if (s->uKnots == nullptr || s->vKnots == nullptr || s->rows == nullptr || s->rows[0] == nullptr)
+        return false;
+    return !isRational(s) || (s->weights != nullptr && s->weights[0] != nullptr);
+}
+
+bool pull(double* t, const double* knots, int32_t num) {
+    if (!std::isfinite(*t)) return false;
+    if (*t <= knots[0]) *t = knots[0] + 1e-8;
+    if (*t >= knots[num]) *t = knots[num] - 1e-8;
+    return true;
+}
+
+// Sums up to derivative order nd (0, 1 or 2) in each direction. 0, or -1 when a basis fails; a plain
+// point (nd 0) also fails on a degenerate knot difference, as the plain basis reports it.
+int homSums(const BsplSurface* s, double u, double v, int nd, Hom* h) {
+    if (!usable(s) || !pull(&u, s->uKnots, s->uNum) || !pull(&v, s->vKnots, s->vNum)) return -1;
+    const int32_t su = knotSpan(s->uKnots, s->uNum, s->uOrder, u);
+    const int32_t sv = knotSpan(s->vKnots, s->vNum, s->vOrder, v);
+    double Nu[3][kBsplMaxOrder], Nv[3][kBsplMaxOrder];
+    if (nd == 0) {
+        if (bsplBasis(s->uKnots, s->uNum, s->uOrder, su, u, Nu[0]) < 0) return -1;
+        if (bsplBasis(s->vKnots, s->vNum, s->vOrder, sv, v, Nv[0]) < 0) return -1;
+    } else {
+        if (bsplBasisDerivs(su, s->uKnots, s->uNum, s->uOrder, nd, u, Nu) < 0) return -1;
+        if (bsplBasisDerivs(sv, s->vKnots, s->vNum, s->vOrder, nd, v, Nv) < 0) return -1;
+    }
+    // Which (u order, v order) pair of basis rows each term takes.
+    static constexpr int kDu[kTerms] = {0, 1, 0, 2, 1, 0}, kDv[kTerms] = {0, 0, 1, 0, 1, 2};
+    const int terms = nd == 0 ? 1 : nd == 1 ? 3 : kTerms;
+    const bool rational = isRational(s);
+    for (int t = 0; t < kTerms; ++t) h->A[t] = {0, 0, 0}, h->W[t] = 0;
+    for (int32_t i = 0; i < s->uOrder; ++i) {
+        const int32_t row = su - s->uOrder + 1 + i;
+        for (int32_t j = 0; j < s->vOrder; ++j) {
+            const int32_t col = sv - s->vOrder + 1 + j;
+            const Vec3& P = s->rows[row][col];
+            const double w = rational ? s->weights[row][col] : 1.0;
+            for (int t = 0; t < terms; ++t) {
+                const double b = Nu[kDu[t]][i] * Nv[kDv[t]][j] * w;
+                h->A[t].x += b * P.x, h->A[t].y += b * P.y, h->A[t].z += b * P.z;
+                h->W[t] += b;
+            }
+        }
+    }
+    return 0;
+}
+
+Vec3 axpy(const Vec3& a, double f, const Vec3& b) {
+    return {a.x + f * b.x, a.y + f * b.y, a.z + f * b.z};
+}
+
+Vec3 scaled(const Vec3& a, double f) {
+    return {a.x * f, a.y * f, a.z * f};
+}
+
+// Cartesian point and derivatives from the sums; rc -1 when a weight sum that is divided by vanishes.
+struct Cart {
+    Vec3 S, Su, Sv, Suu, Suv, Svv;
+    int rc;
+};
+
+Cart cartesian(const Hom& h, int nd) {
+    Cart c{};
+    c.rc = 1;
+    const double W = h.W[kVal];
+    c.S = std::fabs(W) >= 1e-10 ? scaled(h.A[kVal], 1.0 / W) : h.A[kVal];
+    if (nd < 1) return c;
+    double w = W;
+    if (std::fabs(w) < 1e-10) w = 1.0, c.rc = -1;
+    c.Su = scaled(axpy(h.A[kU], -h.W[kU], c.S), 1.0 / w);
+    c.Sv = scaled(axpy(h.A[kV], -h.W[kV], c.S), 1.0 / w);
+    if (nd < 2) return c;
+    const double w2 = std::fabs(W) < 1e-8 ? 1.0 : W;
+    if (std::fabs(W) < 1e-8) c.rc = -1;
+    c.Suu = scaled(axpy(axpy(h.A[kUU], -2.0 * h.W[kU], c.Su), -h.W[kUU], c.S), 1.0 / w2);
+    c.Svv = scaled(axpy(axpy(h.A[kVV], -2.0 * h.W[kV], c.Sv), -h.W[kVV], c.S), 1.0 / w2);
+    c.Suv = scaled(axpy(axpy(axpy(h.A[kUV], -h.W[kUV], c.S), -h.W[kU], c.Sv), -h.W[kV], c.Su), 1.0 / w2);
+    return c;
+}
+
+// One Cartesian output of derivative order nd; `pick` chooses it.
+int evalOne(const BsplSurface* s, double u, double v, int nd, Vec3 Cart::*pick, Vec3* out) {
+    if (out == nullptr) return -1;
+    Hom h;
+    if (homSums(s, u, v, nd, &h) < 0) return -1;
+    const Cart c = cartesian(h, nd);
+    *out = c.*pick;
+    return c.rc;
+}
+
+int weightTerm(const BsplSurface* s, double u, double v, int term, double* w) {
+    if (w == nullptr) return -1;
+    *w = 0.0;
+    if (s == nullptr || !isRational(s)) return -1;
+    Hom h;
+    if (homSums(s, u, v, term == kVal ? 0 : 1, &h) < 0) return -1;
+    *w = h.W[term];
+    return 1;
+}
+
+int homSecond(const BsplSurface* s, double u, double v, int term, Vec3 Cart::*plain, Vec3* out, double* w) {
+    if (out == nullptr || w == nullptr) return -1;
+    if (s == nullptr || !isRational(s)) {
+        *w = 0.0;
+        return evalOne(s, u, v, 2, plain, out);
+    }
+    Hom h;
+    if (homSums(s, u, v, 2, &h) < 0) return -1;
+    *w = h.W[term];
+    *out = std::fabs(*w) >= 1e-10 ? scaled(h.A[term], 1.0 / *w) : h.A[term];
+    return 1;
+}
+
+}  // namespace
+
+int nurbsSurfEval(const BsplSurface* s, double u, double v, Vec3* point) {
+    return evalOne(s, u, v, 0, &Cart::S, point);
+}
+int nurbsSurfDu(const BsplSurface* s, double u, double v, Vec3* out) {
+    return evalOne(s, u, v, 1, &Cart::Su, out);
+}
+int nurbsSurfDv(const BsplSurface* s, double u, double v, Vec3* out) {
+    return evalOne(s, u, v, 1, &Cart::Sv, out);
+}
+int nurbsSurfDuu(const BsplSurface* s, double u, double v, Vec3* out) {
+    return evalOne(s, u, v, 2, &Cart::Suu, out);
+}
+int nurbsSurfDuv(const BsplSurface* s, double u, double v, Vec3* out) {
+    return evalOne(s, u, v, 2, &Cart::Suv, out);
+}
+int nurbsSurfDvv(const BsplSurface* s, double u, double v, Vec3* out) {
+    return evalOne(s, u, v, 2, &Cart::Svv, out);
+}
+
+int nurbsSurfWeight(const BsplSurface* s, double u, double v, double* w) {
+    return weightTerm(s, u, v, kVal, w);
+}
+int nurbsSurfWeightDu(const BsplSurface* s, double u, double v, double* w) {
+    return weightTerm(s, u, v, kU, w);
+}
+int nurbsSurfWeightDv(const BsplSurface* s, double u, double v, double* w) {
+    return weightTerm(s, u, v, kV, w);
+}
+int nurbsSurfHomDuu(const BsplSurface* s, double u, double v, Vec3* out, double* w) {
+    return homSecond(s, u, v, kUU, &Cart::Suu, out, w);
+}
+int nurbsSurfHomDuv(const BsplSurface* s, double u, double v, Vec3* out, double* w) {
+    return homSecond(s, u, v, kUV, &Cart::Suv, out, w);
+}
+int nurbsSurfHomDvv(const BsplSurface* s, double u, double v, Vec3* out, double* w) {
+    return homSecond(s, u, v, kVV, &Cart::Svv, out, w);
+}
+
+int nurbsSurfOffsetPoint(const BsplSurface* s, double u, double v, double d, Vec3* point, double* length,
+                         Vec3* normal) {
+    if (point == nullptr) return -1;
+    Hom h;
+    if (homSums(s, u, v, 1, &h) < 0) return -1;
+    const Cart c = cartesian(h, 1);
+    Vec3 n{};
+    cross3D(&c.Su, &c.Sv, &n);
+    const double nn = vecDot3D(&n, &n);
+    const double len = nn > 0.0 ? std::sqrt(nn) : 1.0;
+    *point = axpy(c.S, d / len, n);
+    if (length != nullptr) *length = len;
+    if (normal != nullptr) *normal = n;
+    return nn > 0.0 ? 0 : -1;
+}
+
+int nurbsSurfPoint(const TrimSurface* rec, double u, double v, Vec3* point) {
+    if (rec == nullptr) return -1;
+    if (rec->hasOffset)
+        return nurbsSurfOffsetPoint(&rec->surface, u, v, rec->offset, point, nullptr, nullptr);
+    return nurbsSurfEval(&rec->surface, u, v, point);
+}
+
+int nurbsSurfFirstForm(const BsplSurface* s, double u, double v, double* E, double* F, double* G, Vec3* Su,
+                       Vec3* Sv, Vec3* N, double sc) {
+    Hom h;
+    if (homSums(s, u, v, 1, &h) < 0) return -1;
+    const Cart c = cartesian(h, 1);
+    if (c.rc < 0) return c.rc;
+    const Vec3 a = scaled(c.Su, sc), b = scaled(c.Sv, sc);
+    if (E != nullptr) *E = vecDot3D(&a, &a);
+    if (F != nullptr) *F = vecDot3D(&a, &b);
+    if (G != nullptr) *G = vecDot3D(&b, &b);
+    if (Su != nullptr) *Su = c.Su;
+    if (Sv != nullptr) *Sv = c.Sv;
+    Vec3 n{};
+    cross3D(&a, &b, &n);
+    const double len = vecLen3D(&n);
+    int rc = 1;
+    if (len <= 1e-8) rc = -1;
+    if (N != nullptr) *N = len <= 1e-6 ? Vec3{0.0, 0.0, 0.0} : scaled(n, 1.0 / len);
+    return rc;
+}
+
+int nurbsSurfSecondForm(const BsplSurface* s, const Vec3* N, double u, double v, double* L, double* M,
+                        double* Nn, double* LNM, double sc) {
+    if (N == nullptr) return -1;
+    Hom h;
+    if (homSums(s, u, v, 2, &h) < 0) return -1;
+    const Cart c = cartesian(h, 2);
+    if (c.rc < 0) return c.rc;
+    const double s2 = sc * sc;
+    const double l = s2 * vecDot3D(&c.Suu, N), m = s2 * vecDot3D(&c.Suv, N), n = s2 * vecDot3D(&c.Svv, N);
+    if (L != nullptr) *L = l;
+    if (M != nullptr) *M = m;
+    if (Nn != nullptr) *Nn = n;
+    if (LNM != nullptr) *LNM = l * n - m * m;
+    return 1;
+}
+
+int nurbsSurfCurvature(const BsplSurface* s, double u, double v, double* k1, double* k2) {
+    if (k1 == nullptr || k2 == nullptr) return -1;
+    *k1 = *k2 = 0.0;
+    // The scale cancels in the curvatures; it keeps the forms of large parameter ranges moderate.
+    const double sc = 0.1;
+    double E = 0, F = 0, G = 0, L = 0, M = 0, N = 0;
+    Vec3 normal{};
+    int rc = nurbsSurfFirstForm(s, u, v, &E, &F, &G, nullptr, nullptr, &normal, sc);
+    if (rc < 0) return rc;
+    rc = nurbsSurfSecondForm(s, &normal, u, v, &L, &M, &N, nullptr, sc);
+    if (rc < 0) return rc;
+    return curvatureFromDerivs(E, F, G, L, M, N, k1, k2);
+}

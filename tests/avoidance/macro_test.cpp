@@ -1,0 +1,185 @@
+#include "avoidance/macro.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "geometry/msg_capture.h"
+#include "geometry/rng.h"
+#include "near.h"
+#include "plunge/cycparams.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846, kDeg = kPi / 180;
+
+MacroParams params(uint16_t type, double distance, double angle = 0) {
+    MacroParams m{};
+    m.approachType = m.leaveType = type;
+    m.arcStepAngle = 10 * kDeg;
+    m.approachDistance = m.leaveDistance = distance;
+    m.approachAngle = m.leaveAngle = angle;
+    m.trajectoryHeight = 5.0;
+    return m;
+}
+
+double dist(const Vec3& a, const Vec3& b) {
+    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
+}
+
+TEST(Macro, ArcChordLength) {
+    const double cases[][3] = {
+        {5, kPi / 2, 7.0710678}, {2, kPi, 4}, {1, kPi / 3, 1}, {3, 0, 0}, {3, 1e-3, 0}};
+    for (const auto& c : cases) EXPECT_NEAR(arcChordLength(c[0], c[1]), c[2], 1e-6) << c[0] << " " << c[1];
+}
+
+TEST(Macro, BuildCasesGiveTheirPoints) {
+    macroResetState();
+    macroSetLiftHeight(5.0);
+    const Vec3 z{0, 0, 1}, p0{0, 0, 0}, p1{-1, 0, 0};
+    struct Case {
+        int32_t kind;
+        uint16_t type;
+        double distance, angle;
+        const Vec3* axis;
+        int32_t side;
+        std::vector<Vec3> want;  // empty: no macro
+    } cases[] = {
+        {kMacroApproach, 22, 0.0, 0, nullptr, 1, {}},  // the set-up's approach distance
+        {kMacroLeave, 2, 1.0, 0, nullptr, 1, {p0, {1, 0, 0}}},
+        {kMacroLeave, 2, 2.0, kPi / 2, nullptr, 1, {p0, {0, 0, 2}}},
+        {kMacroLeave, 0, 3.0, 0, nullptr, 1, {p0, {0, 0, 3}}},
+        {kMacroLeave, 4, 2.0, kPi / 2, nullptr, -1, {p0, {0, -2, 0}}},
+        {kMacroLeave, 14, 2.0, kPi / 6, nullptr, 1, {p0, {std::sqrt(2.), std::sqrt(2.), 1}}},
+        {kMacroLeave, 11, 2.0, 0, nullptr, -1, {p0, {0, -2, 0}}},
+        {kMacroLeave, 20, 2.0, 0, &z, 1, {p0, {0, 0, 2}}},
+        {kMacroApproach, 22, 2.0, 0, &z, 1, {p0, {0, -2, 5}}},  // side reversed, lifted by 5
+        {kMacroLeave, 22, 2.0, 0, &z, 1, {p0, {0, 2, 0}}},      // leave macros are not lifted
+        {kMacroLeave, 7, 2.0, 0, nullptr, 1, {p0}},
+        {kMacroApproach, 7, 2.0, 0, nullptr, 1, {p0, {0, 0, 5}}},  // raised by the trajectory height
+        {kMacroLeave, 19, 2.0, 0, nullptr, 1, {p0}},
+        {kMacroLeave, 6, 2.0, 0, nullptr, 1, {p0}},
+    };
+    for (const Case& c : cases) {
+        MacroParams m = params(c.type, c.distance, c.angle);
+        m.leaveSwing = kPi / 4;
+        MacroPath* path = macroBuild(c.kind, &p0, &p1, &m, c.side, nullptr, 0, c.axis);
+        if (c.want.empty()) {
+            EXPECT_EQ(path, nullptr) << c.type;
+            continue;
+        }
+        ASSERT_NE(path, nullptr) << c.type;
+        ASSERT_EQ(path->count, static_cast<int32_t>(c.want.size())) << c.type;
+        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-9);
+        EXPECT_VEC_NEAR(path->moveDir, (Vec3{1, 0, 0}), 0);
+        if (c.type == 7 && c.kind == kMacroApproach) {  // type 0 and the height for the rest of the run
+            EXPECT_EQ(m.approachType + m.approachDistance, 5.0);
+        }
+        macroPathFree(path);
+    }
+    MacroParams m = params(12, 2);
+    macroPathFree(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr));
+    EXPECT_EQ(m.leaveType, 0);
+}
+
+TEST(Macro, ZeroArcStepIsRefusedWithAMessage) {
+    macroResetState();
+    MessageCapture cap(9);
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, z{0, 0, 1};
+    for (uint16_t t : {1, 3, 21, 23, 26, 10, 27, 16, 6}) {
+        MacroParams m = params(t, 2);
+        m.arcStepAngle = 0.0;
+        EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+        if (t != 6) {
+            EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+        }
+    }
+    EXPECT_EQ(cap.countOf("9999,*MACRO_IWIN"), 17);
+}
+
+TEST(Macro, ArcsLieOnTheirCircle) {
+    macroResetState();
+    rngSeed(116);
+    for (int i = 0; i < 60; ++i) {
+        const uint16_t type = i % 2 ? 1 : 3;
+        MacroParams m = params(type, 0.5 + 4 * rngUniform());
+        m.arcStepAngle = (5 + rngBelow(20)) * kDeg;
+        const Vec3 p0{rngUniform() * 10, rngUniform() * 10, rngUniform() * 10};
+        const double ang = rngUniform() * 2 * kPi, c = std::cos(ang), s = std::sin(ang);
+        const Vec3 p1{p0.x - c, p0.y - s, p0.z - (type == 1 ? 0.3 * rngUniform() : 0)};
+        const int32_t side = rngBelow(2) ? 1 : -1;
+        MacroPath* path = macroBuild(kMacroLeave, &p0, &p1, &m, side, nullptr, 0, nullptr);
+        ASSERT_NE(path, nullptr);
+        EXPECT_EQ(path->capacity, 2 + static_cast<int32_t>(2 * kPi / m.arcStepAngle));
+        ASSERT_GE(path->count, 3) << i;
+        const Vec3 &y = path->points[path->count - 2], &l = path->points[path->count - 1];
+        if (type == 3) {
+            // Chords of 2 d sin(step / 2), each turned by the step, the first one too: the circle of
+            // radius d whose tangent at p0 is the move turned by half a step to the side.
+            const double t = ang + side * m.arcStepAngle / 2, d = m.leaveDistance;
+            const Vec3 ctr{p0.x - side * d * std::sin(t), p0.y + side * d * std::cos(t), p0.z};
+            for (int32_t k = 0; k < path->count; ++k)
+                EXPECT_NEAR(dist(path->points[k], ctr), m.leaveDistance, 1e-9);
+            EXPECT_VEC_NEAR(path->arcCentre, ctr, 1e-9);
+            EXPECT_GT((l.x - y.x) * c + (l.y - y.y) * s, -1e-9);  // a quarter turn at most
+        } else {                                                  // rising in the vertical plane of the move
+            EXPECT_GT(l.z, y.z);
+            EXPECT_NEAR((l.x - p0.x) * s - (l.y - p0.y) * c, 0.0, 1e-9);
+        }
+        macroPathFree(path);
+    }
+}
+
+TEST(Macro, AxisArcTurnsTowardTheAxis) {
+    MacroParams m = params(21, 1);
+    const Vec3 p0{1, 2, 3}, p1{0, 2, 3}, y{0, 1, 0};
+    const double c = arcChordLength(1.0, m.arcStepAngle);
+    for (int32_t link = 0; link < 2; ++link) {
+        macroSetLinkMode(link);
+        MacroPath* path = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &y);
+        ASSERT_NE(path, nullptr);
+        // Chords at 10 to 90 degrees in the plane of the move and the axis; without the link switch
+        // the first chord is left out.
+        EXPECT_EQ(path->capacity * 100 + path->count, 3800 + 9 + link);
+        const double t = (2 - link) * m.arcStepAngle;
+        EXPECT_VEC_NEAR(path->points[1], (Vec3{1 + c * std::cos(t), 2 + c * std::sin(t), 3}), 1e-12);
+        macroPathFree(path);
+    }
+    macroResetState();
+}
+
+TEST(Macro, OffsetsAndSetUp) {
+    MacroParams m = params(0, 1);
+    m.leaveValue = -1.0;
+    m.approachValue = 2.5;
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    MacroPath* leave = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr);
+    MacroPath* app = macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, nullptr);
+    ASSERT_TRUE(leave && app);
+    EXPECT_EQ(leave->offset, 0.0);  // a negative value is no offset
+    Vec3 q{1, 1, 1};
+    macroPathOffsetPoint(app, &q);
+    EXPECT_EQ(q.z, 3.5);
+    macroPathFree(leave), macroPathFree(app);
+
+    cycleParamsResetState();
+    struct Case {
+        int16_t fillet, cutDir;
+        double stepover;
+        uint16_t approach, leave;
+    } cases[] = {{0, 1, 0, 22, 22}, {1, 1, 0, 25, 25}, {0, 2, 0, 22, 2}, {1, 2, 1, 21, 2}};
+    for (const auto& c : cases) {
+        CycleParams cp = *cycleParams();
+        cp.filletStrategy = c.fillet, cp.cutDirection = c.cutDir, cp.stepover = c.stepover, cp.macroTrad = 4;
+        MacroParams out{};
+        ASSERT_EQ(macroParamsSetUp(&out, &cp), 1);
+        EXPECT_EQ(out.approachType * 100 + out.leaveType, c.approach * 100 + c.leave);
+        EXPECT_EQ(out.approachDistance + out.leaveDistance, 1.0);
+        EXPECT_NEAR(out.arcStepAngle, 10 * kDeg, 1e-15);
+        EXPECT_NEAR(out.leaveSwing, 45 * kDeg, 1e-15);
+        EXPECT_EQ(out.trajectoryRadius + out.trajectoryMode, 6.0);
+    }
+}
+
+}  // namespace

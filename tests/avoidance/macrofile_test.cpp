@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "avoidance/macro.h"
+#include "geometry/msg_capture.h"
+#include "near.h"
+#include "workfolder.h"
+
+namespace {
+
+constexpr double kDeg = 3.14159265358979323846 / 180;
+
+class MacroFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir_);
+        params_.arcStepAngle = 5 * kDeg;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string write(const std::string& text) {
+        const std::string name = dir_ + "/m" + std::to_string(++n_) + ".mac";
+        if (FILE* f = std::fopen(name.c_str(), "wb")) std::fputs(text.c_str(), f), std::fclose(f);
+        return name;
+    }
+    // p0 (1,2,3) away from p1 (0,2,3): the frame starts as X = +x, Y = +y, Z = +z.
+    MacroPath* read(const std::string& name, Vec3 p0 = {1, 2, 3}, Vec3 p1 = {0, 2, 3}) {
+        return macroFileRead(kMacroLeave, &p0, &p1, &params_, name.c_str());
+    }
+    std::string dir_ = "macros";  // inside the binary's fresh work folder
+    int n_ = 0;
+    MacroParams params_{};
+};
+
+TEST_F(MacroFile, StatementsMoveInTheFrame) {
+    std::string many;
+    for (int i = 0; i < 250; ++i) many += i % 2 ? "LINE(1)\n" : "LINE(2)\n";
+    struct Case {
+        std::string text;
+        Vec3 last;
+        int32_t count, lines;
+    } cases[] = {
+        {"# only a comment\n\n   \n#LINE(5)\n", {1, 2, 3}, 1, 0},
+        {"ROTZ(90)\nLINE(10)\n", {1, 12, 3}, 2, 2},  // along the Y before the turn
+        {"ROTZ(90)\r\nLINE(10)\r\n", {1, 12, 3}, 2, 2},
+        {"ROTY(90)\nLINE(2)\n", {1, 2, 1}, 2, 2},
+        {"ROTX(90)\nROTY(-90)\nLINE(2)\n", {1, 0, 3}, 2, 3},
+        {" L I NE ( 4 ) trailing # note\nCC(1)\nPP()\nLINE(1,2,3)\nLINE()\n", {6, 2, 3}, 4, 5},
+        {"ARC(5, 90, 0)\n", {6, 7, 3}, 20, 1},
+        {"ARC(5, -90, 2)\nLINE(1)\n", {6, -4, 5}, 21, 2},              // the frame turned with the arc
+        {many + std::string(600, ' ') + "\n", {376, 2, 3}, 251, 250},  // growth; a long blank line
+    };
+    for (const auto& c : cases) {
+        MacroPath* m = read(write(c.text));
+        ASSERT_NE(m, nullptr) << c.text;
+        EXPECT_EQ(m->macroType * 10 + m->kind, kMacroTypeFile * 10 + kMacroLeave);
+        EXPECT_EQ(m->count, c.count) << c.text;
+        EXPECT_VEC_NEAR(m->points[m->count - 1], c.last, 1e-9);
+        int32_t lines = 0;
+        for (const MacroLine* l = m->lines; l; l = l->next) ++lines;
+        EXPECT_EQ(lines, c.lines) << c.text;
+        macroPathFree(m);
+    }
+}
+
+TEST_F(MacroFile, ArcChordsLieOnTheArc) {
+    MacroPath* m = read(write("ARC(5, 90, 0)\n"));
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->count, 20);
+    const double chord = 2 * 5 * std::sin(45.0 / 19 * kDeg);
+    for (int32_t i = 1; i < m->count; ++i) {
+        const Vec3 &a = m->points[i - 1], &b = m->points[i];
+        EXPECT_NEAR(std::hypot(b.x - a.x, b.y - a.y), chord, 1e-12);
+        EXPECT_NEAR(std::hypot(b.x - 1, b.y - 7), 5.0, 1e-9);  // centre left of the start
+    }
+    ASSERT_NE(m->lines, nullptr);
+    EXPECT_EQ(m->lines->pointCount, 1);
+    EXPECT_STREQ(m->lines->text, "ARC(5, 90, 0)");
+    macroPathFree(m);
+}
+
+TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
+    for (const char* text : {"line(10)\n", "LINE 10\n", "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n",
+                             "LINE(1O)\r\n", "LINE(1,2,3,4)\n", "ARC(5, 1e300, 0)\n", "LINE(nan)\n"}) {
+        MessageCapture cap(9);
+        const std::string name = write(text);
+        EXPECT_EQ(read(name), nullptr) << text;
+        EXPECT_EQ(cap.countOf("9999," + name), 1) << text;
+    }
+    MessageCapture cap(9);
+    params_.arcStepAngle = 0;
+    const std::string arc = write("ARC(5, 90, 0)\n");
+    EXPECT_EQ(read(arc), nullptr);
+    EXPECT_EQ(cap.countOf("9999," + arc), 1);
+    // No frame or no file: no macro and no message.
+    params_.arcStepAngle = 5 * kDeg;
+    EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 1}), nullptr);
+    EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 0}), nullptr);
+    EXPECT_EQ(read(dir_ + "/missing.mac"), nullptr);
+    EXPECT_EQ(cap.messages().size(), 1u);
+}
+
+TEST_F(MacroFile, MacroBuildReadsTheNamedFile) {
+    macroResetState();
+    ASSERT_EQ(macroSetFileNames(nullptr, write("LINE(3)\n").c_str()), 1);
+    MacroParams p = params_;
+    p.leaveType = p.approachType = kMacroTypeFile;
+    p.approachDistance = 1;
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    MacroPath* m = macroBuild(kMacroLeave, &p0, &p1, &p, 1, nullptr, 0, nullptr);
+    ASSERT_NE(m, nullptr);
+    EXPECT_VEC_NEAR(m->points[m->count - 1], (Vec3{3, 0, 0}), 0);
+    macroPathFree(m);
+    EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &p, 1, nullptr, 0, nullptr), nullptr);  // no name
+    macroResetState();
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "avoidance/macro.h"
+#include "geometry/msg_capture.h"
+#include "geometry/rng.h"
+#include "near.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846, kDeg = kPi / 180;
+
+double xy(const Vec3& a, const Vec3& b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
+
+Plist* makeGuide(const std::vector<Vec3>& pts, const std::vector<uint8_t>& kinds = {}, bool vectors = false) {
+    Plist* l = plistCreate(static_cast<int32_t>(pts.size()) + 4, vectors);
+    double s = 0;
+    for (size_t i = 0; l && i < pts.size(); ++i) {
+        s += i ? xy(pts[i - 1], pts[i]) + 1e-3 : 0;
+        const Vec3 up{0, 0, 1};
+        plistAppend(l, s, &pts[i], static_cast<uint16_t>((i < kinds.size() ? kinds[i] : 0) << 8), &up, 0);
+    }
+    return l;
+}
+
+// Distance in the plan from p to the polyline.
+double offPolyline(const Vec3& p, const Plist* l) {
+    double best = 1e300;
+    for (int32_t i = 1; i < l->count; ++i) {
+        const Vec3 &a = l->points[i - 1], &b = l->points[i];
+        const double dx = b.x - a.x, dy = b.y - a.y, ll = dx * dx + dy * dy;
+        const double t = ll > 0 ? std::fmin(1, std::fmax(0, ((p.x - a.x) * dx + (p.y - a.y) * dy) / ll)) : 0;
+        best = std::fmin(best, std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy));
+    }
+    return best;
+}
+
+// Every step of a ramp climbs by tan(ramp) times its length in the plan, on the guide.
+void expectRamp(const MacroPath* m, const Plist* g, double ramp, double height) {
+    EXPECT_NEAR(m->points[m->count - 1].z - m->points[0].z, height, 1e-6);
+    for (int32_t i = 1; i < m->count; ++i) {
+        const Vec3 &a = m->points[i - 1], &b = m->points[i];
+        EXPECT_NEAR(b.z - a.z, std::tan(ramp) * xy(a, b), 1e-6) << i;
+        EXPECT_LT(offPolyline(b, g), 1e-9) << i;
+    }
+}
+
+TEST(MacroTraj, HelixRisesByItsChordSlope) {
+    macroResetState();
+    const Vec3 p0{1, 2, 3};
+    EXPECT_EQ(macroGenType6(&p0, 5, 10 * kDeg, 0, 1, 5), nullptr);
+    MacroPath* h = macroGenType6(&p0, 5, 10 * kDeg, 45 * kDeg, 1, 5);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(h->count, 9);
+    const double rise = 2 * 5 * std::sin(5 * kDeg);  // tan 45 = 1
+    EXPECT_NEAR(rise, 0.8716, 1e-4);
+    for (int32_t i = 1; i < 8; ++i) {
+        EXPECT_NEAR(h->points[i].z, std::fmin(3 + (i - 1) * rise, 8), 1e-12) << i;
+        EXPECT_NEAR(xy(h->points[i], p0), 5.0, 1e-12) << i;
+    }
+    EXPECT_VEC_NEAR(h->points[8], (Vec3{1, 2, 8}), 1e-12);
+    EXPECT_GT(h->points[2].y, 2.0);  // turning sense 1 turns counter-clockwise
+    macroPathFree(h);
+    // Too flat for the slots: refused through the message sink, nothing printed.
+    MessageCapture cap(9);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(macroGenType6(&p0, 5, 10 * kDeg, 1e-4, 1, 5), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(cap.countOf("9999,Zu viele Punkte"), 1);
+}
+
+TEST(MacroTraj, RampAlongThePathKeepsItsSlope) {
+    macroResetState();
+    rngSeed(40);
+    for (int trial = 0; trial < 40; ++trial) {
+        std::vector<Vec3> pts;
+        Vec3 p{0, 0, rngUniform()};
+        for (int i = 0, n = 2 + rngBelow(6); i < n; ++i) {
+            pts.push_back(p);
+            p = {p.x + 0.5 + 3 * rngUniform(), p.y + 2 * rngUniform() - 1, p.z - 0.2 * rngUniform()};
+        }
+        Plist* g = makeGuide(pts);
+        ASSERT_NE(g, nullptr);
+        const double ramp = (10 + rngBelow(60)) * kDeg, height = 1 + 8 * rngUniform();
+        macroSetRampPieceLength(trial % 2 ? 0.0 : 0.3 + rngUniform());
+        MacroPath* m = macroGenRamp(g, 0, ramp, height, 0);
+        ASSERT_NE(m, nullptr) << trial;
+        EXPECT_LT(xy(m->points[0], pts[0]), 1e-9);  // both variants end (or start) on the start point
+        expectRamp(m, g, ramp, height);
+        macroPathFree(m);
+        plistFree(g);
+    }
+    macroResetState();
+}
+
+TEST(MacroTraj, RampCases) {
+    macroResetState();
+    Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 0, 10});
+    ASSERT_NE(g, nullptr);
+    MacroPath* m = macroGenRamp(g, 0, kPi / 2, 4, 0);  // straight down
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->count, 2);
+    EXPECT_EQ(m->points[1].z - m->points[0].z, 4.0);
+    macroPathFree(m);
+    EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
+    EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
+    m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);                  // L = 2 on a run 1 long: back and forth
+    ASSERT_NE(m, nullptr);
+    expectRamp(m, g, 45 * kDeg, 4);
+    for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, 1.0 + 1e-12);
+    macroPathFree(m);
+    plistFree(g);
+    g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, here +z
+    m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
+    ASSERT_NE(m, nullptr);
+    ASSERT_NE(m->axes, nullptr);
+    EXPECT_EQ(m->points[m->count - 1].z - m->points[0].z, 2.0);
+    macroPathFree(m);
+    plistFree(g);
+}
+
+// A closed square at z 2 from the origin, counter-clockwise, n points per side.
+std::vector<Vec3> square(double side, int n) {
+    std::vector<Vec3> pts;
+    for (int k = 0; k <= 4 * n; ++k) {
+        const double t = side * (k % n) / n, e = side;
+        const Vec3 at[4] = {{t, 0, 2}, {e, t, 2}, {e - t, e, 2}, {0, e - t, 2}};
+        pts.push_back(k == 4 * n ? at[0] : at[k / n]);
+    }
+    return pts;
+}
+
+TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
+    macroResetState();
+    const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}};
+    for (const auto& c : cases) {
+        Plist* g = makeGuide(square(c[0], 3));
+        ASSERT_NE(g, nullptr);
+        MacroPath* m = macroGenType13(g, c[1] * kDeg, c[2]);
+        ASSERT_NE(m, nullptr);
+        EXPECT_VEC_NEAR(m->points[0], (Vec3{0, 0, 2}), 1e-9);
+        expectRamp(m, g, c[1] * kDeg, c[2]);
+        macroPathFree(m);
+        plistFree(g);
+    }
+    Plist* dot = makeGuide({{1, 1, 0}, {1, 1, 0}, {1, 1, 0}});  // no length to wind along
+    ASSERT_NE(dot, nullptr);
+    EXPECT_EQ(macroGenType13(dot, 10 * kDeg, 5), nullptr);
+    plistFree(dot);
+    // The shifting variant lands 1 along the second side (S = 5) and starts the guide there.
+    macroSetContourRampShift(1);
+    Plist* g = makeGuide(square(4, 2));
+    ASSERT_NE(g, nullptr);
+    MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(g->count, 10);
+    EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
+    EXPECT_VEC_NEAR(g->points[g->count - 1], g->points[0], 1e-9);
+    expectRamp(m, g, 45 * kDeg, 5);
+    EXPECT_VEC_NEAR(m->points[0], g->points[0], 1e-9);
+    macroPathFree(m);
+    plistFree(g);
+    macroResetState();
+}
+
+TEST(MacroTraj, ArcsFollowAClosedGuide) {
+    macroResetState();
+    macroSetLinkMode(1);
+    Plist* g = makeGuide(square(10, 4));
+    ASSERT_NE(g, nullptr);
+    MacroParams p{};
+    p.arcStepAngle = 10 * kDeg;
+    p.leaveDistance = 2.0;
+    const Vec3 p0{0, 0, 2}, p1{-1, 0, 2}, up{0, 0, 1};
+    for (uint16_t type : {10, 27}) {
+        p.leaveType = type;
+        MacroPath* m = macroBuild(kMacroLeave, &p0, &p1, &p, 1, g, 0, &up);
+        ASSERT_NE(m, nullptr);
+        ASSERT_GE(m->count, 3);
+        for (int32_t i = 1; i < m->count; ++i) {
+            EXPECT_LT(offPolyline(m->points[i], g), 1e-9);
+            EXPECT_GT(m->points[i].z, m->points[i - 1].z);  // the heights of the arc stay
+        }
+        macroPathFree(m);
+    }
+    plistFree(g);
+    MacroPath* m = macroBuild(kMacroLeave, &p0, &p1, &p, 1, nullptr, 0, &up);  // the stored guide serves
+    ASSERT_NE(m, nullptr);
+    EXPECT_NEAR(m->points[1].x, 0.0, 1e-9);  // forward from the contour's end, which it closes on
+    EXPECT_GT(m->points[1].y, 0.0);
+    macroPathFree(m);
+    macroResetState();
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+#include "collision/conesection.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "meshutil.h"
+
+namespace {
+
+const Vec3 kOrigin{0, 0, 0}, kDown{0, 0, -1};
+
+// A small horizontal triangle around (x, 0) at height z.
+Triangle3D post(double x, double z) {
+    return {{{x - 0.05, -0.05, z}, {x + 0.05, -0.05, z}, {x, 0.05, z}}};
+}
+
+}  // namespace
+
+TEST(ConeSection, SectionsAgainstPlanesAndPosts) {
+    struct Case {
+        Triangle3D tri;
+        double r1, r2, z1, z2;
+        int want;
+    } cases[] = {
+        {testmesh::slopeTri(1.0, 0), 3, 3, 2, 10, 0},    // below the cylinder's lower end
+        {testmesh::slopeTri(2.5, 0), 3, 3, 2, 10, 1},    // its lower disc goes through the plane
+        {testmesh::slopeTri(2.007, 0), 3, 3, 2, 10, 0},  // shallower than the tolerance
+        {testmesh::slopeTri(40, 0), 3, 3, 2, 10, 1},
+        {post(2.0, 0.5), 1, 3, 0, 5, 0},  // under the cone's flank, below its surface
+        {post(2.0, 3.0), 1, 3, 0, 5, 1},  // above the flank's height 2.5 at radius 2
+        {post(0.5, 0.5), 1, 3, 0, 5, 1},  // under the lower disc of radius r1
+        {post(3.5, 9.0), 1, 3, 0, 5, 0},  // outside the widest radius
+        {testmesh::slopeTri(-20, 0), 1, 3, 0, 5, 0},
+    };
+    for (const Case& c : cases) {
+        testmesh::Model t({c.tri}, kBallMill, 5.0);
+        EXPECT_EQ(coneSectionHit(&t.m, &kOrigin, &kDown, 50, c.r1, c.r2, c.z1, c.z2), c.want)
+            << c.tri.p[0].z << " " << c.r1;
+    }
+}
+
+TEST(ConeSection, TiltedAxisStillSeesLowElements) {
+    // Axis 60 degrees from the vertical: the section from 10 to 20 up the axis dips to z = 5 - 0.87.
+    const double s = std::sin(M_PI / 3), c = std::cos(M_PI / 3);
+    const Vec3 d{s, 0, -c};
+    testmesh::Model t({testmesh::slopeTri(6.0, 0, 200)}, kBallMill, 1.0);
+    EXPECT_EQ(coneSectionHit(&t.m, &kOrigin, &d, 50, 1, 1, 10, 20), 1);
+    testmesh::Model low({testmesh::slopeTri(3.0, 0, 200)}, kBallMill, 1.0);
+    EXPECT_EQ(coneSectionHit(&low.m, &kOrigin, &d, 50, 1, 1, 10, 20), 0);
+}

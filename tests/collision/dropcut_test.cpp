@@ -1,0 +1,190 @@
+#include "collision/dropcut.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "collision/proj.h"
+#include "meshutil.h"
+
+namespace {
+
+DropState stateOver(const Vec3 (&t)[3], double x, double y, double R, double r = 0, double best = -1e9) {
+    DropState s{};
+    for (int i = 0; i < 3; ++i) s.tri[i] = t[i];
+    s.x = x;
+    s.y = y;
+    s.z0 = 100;
+    s.best = best;
+    s.radius = s.radius2 = R - r;
+    s.cornerRadius = r;
+    s.spare[2] = -1;
+    return s;
+}
+
+}  // namespace
+
+TEST(DropCut, KernelCasesOfOneTriangle) {
+    const Vec3 flat[3] = {{-10, -10, 0}, {10, -10, 0}, {0, 10, 0}};
+    DropState s = stateOver(flat, 0, 0, 2);
+    EXPECT_EQ(toolPartLift3(&s), 2);  // the face answers alone
+    EXPECT_DOUBLE_EQ(s.best, 2.0);
+    EXPECT_EQ(s.classWord, 1);
+    EXPECT_EQ(toolPartLift3(&s), 0);  // a ball contact at the state's height is no improvement
+    DropState f = stateOver(flat, 0, 0, 2, 0, 0.0);
+    f.contact = {9, 9, 9};
+    EXPECT_EQ(toolPartLift2(&f), 2);  // a flat end accepts the tie and replaces the contact
+    EXPECT_NEAR(f.contact.z, 0.0, 1e-12);
+    // Over an edge end: the ball centre exactly above the corner (parameter 0) and the far end (1).
+    const Vec3 ridge[3] = {{0, 0, 1}, {4, 0, 1}, {2, 6, -5}};
+    for (double x : {0.0, 4.0}) {
+        DropState e = stateOver(ridge, x, -0.5, 2);
+        EXPECT_EQ(toolPartLift3(&e), 1) << x;
+        EXPECT_NEAR(e.best, 1 + std::sqrt(4 - 0.25), 1e-12);
+    }
+    // A flat end over a horizontal edge: the edge's height and the class of the flat bottom.
+    DropState h = stateOver(ridge, 2, -1, 3);
+    EXPECT_EQ(toolPartLift2(&h), 1);
+    EXPECT_DOUBLE_EQ(h.best, 1.0);
+    EXPECT_EQ(h.classWord, 2);
+    DropState tv = stateOver(ridge, 0.5, -0.5, 3, 1);  // corner under the torus' flat bottom
+    EXPECT_EQ(toolPartLift1(&tv), 1);
+    EXPECT_NEAR(tv.best, 2.0, 1e-12);
+    EXPECT_EQ(tv.classWord, 2);
+}
+
+TEST(DropCut, ConeRingBounds) {
+    const Vec3 spike[3] = {{3, 0, 0}, {30, 1, -50}, {30, -1, -50}};
+    struct Case {
+        double rIn, rOut, x;
+        int want;
+        double height;
+    } cases[] = {
+        {3, 3 + 0.9e-5, 0, 0, 0},  // outer radius not 1e-5 beyond the inner one
+        {3 - 0.5e-5, 6, 0, 0, 0},  // the vertex lies less than 1e-5 outside the inner radius
+        {2, 6, 0, 1, -(1 + 0.5)},  // vertex at radius 3: z_in + (3 - 2) * 0.5 = 1.5 above the tip
+    };
+    for (const Case& c : cases) {
+        const double zOut = 1.0 + 0.5 * (c.rOut - c.rIn);
+        // Starting just high enough that the ring's outer rim test is skipped: the vertex test alone.
+        DropState s = stateOver(spike, c.x, 0, 1, 0, 0.1 - zOut);
+        const int got = dropcut_triangle(&s, c.rIn, c.rOut, 1.0, zOut);
+        EXPECT_EQ(got, c.want) << c.rIn;
+        if (got) {
+            EXPECT_NEAR(s.best, c.height, 1e-12);
+        }
+    }
+}
+
+TEST(DropCut, EngineResultsAndContactPointFlag) {
+    projResetState();
+    testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 2.0);
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), nullptr, -1, 1, 0);
+    Vec3 p{0, 0, -50}, c;
+    int32_t cls;
+    EXPECT_EQ(projB_place(&p, 10, t.m.tool, nullptr, 0, &c, &cls), 1);  // height 2 is outside [-1, 1]
+    EXPECT_NEAR(p.z, 2.0, 1e-12);
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), nullptr, -10, 10, 0);
+    p = {0, 0, -50};
+    EXPECT_EQ(projB_place(&p, 10, t.m.tool, nullptr, 0, &c, &cls), 2);
+    EXPECT_EQ(cls, 1);
+    // A ring tool touching nothing: with the contact-point flag, engine B still answers 0.
+    ToolGeom ring = *t.m.tool;
+    ring.toolType = kToolNoBoxLift;
+    ring.size2 = 6;
+    ring.height = 1;
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), nullptr, -10, 10, 1);
+    p = {100, 100, -50};
+    c = {7, 7, 7};
+    EXPECT_EQ(projB_place(&p, 10, &ring, nullptr, 0, &c, &cls), 0);
+    EXPECT_EQ(c.x, 100.0);
+    projResetState();
+}
+
+// The placed height equals the largest independent drop over every triangle, for the three tools,
+// through each walk: engine B over grid cells, engine B's box walk, engine A over facets.
+TEST(DropCut, PlacementMatchesBruteForceDrop) {
+    projResetState();
+    std::mt19937 gen(99);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<Triangle3D> wavy, soup;
+    const int n = 223;  // 99 458 triangles
+    auto hgt = [](double x, double y) {
+        return 2 * std::sin(x / 5) * std::cos(y / 4) + 0.3 * std::sin(x + 2 * y);
+    };
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const Vec3 a{double(i), double(j), hgt(i, j)}, b{i + 1.0, double(j), hgt(i + 1, j)},
+                c{i + 1.0, j + 1.0, hgt(i + 1, j + 1)}, d{double(i), j + 1.0, hgt(i, j + 1)};
+            wavy.push_back({{a, b, c}});
+            wavy.push_back({{a, c, d}});
+        }
+    for (int i = 0; i < 1500; ++i) {
+        const Vec3 o{20 * u(gen), 20 * u(gen), 4 * u(gen)};
+        auto jit = [&] {
+            return Vec3{o.x + 3 * (u(gen) - .5), o.y + 3 * (u(gen) - .5), o.z + 3 * (u(gen) - .5)};
+        };
+        soup.push_back({{jit(), jit(), jit()}});
+    }
+    const struct {
+        uint16_t type;
+        double R, r;
+    } tools[] = {{kBallMill, 2.5, 0}, {kEndMill, 2.0, 0}, {kRadiusMill, 3.0, 1.0}};
+    int checked = 0;
+    for (int meshNo = 0; meshNo < 2; ++meshNo) {
+        const std::vector<Triangle3D>& tris = meshNo == 0 ? wavy : soup;
+        const double span = meshNo == 0 ? n : 20;
+        for (const auto& tl : tools) {
+            testmesh::Model t(tris, tl.type, tl.R, tl.r);
+            Grid2D* grid = grid2DCreate(int32_t(span / 4) + 1, int32_t(span / 4) + 1, 8);
+            ASSERT_NE(grid, nullptr);
+            const Vec3 gl{t.m.bounds[0], t.m.bounds[1], 0}, gh{t.m.bounds[3], t.m.bounds[4], 0};
+            grid2DFillSegs(grid, t.tris->count, &gl, &gh, t.lo.data(), t.hi.data(), tl.R);
+            std::vector<Facet98> facets(t.tris->count);
+            for (int32_t k = 0; k < t.tris->count; ++k) {
+                facets[k].flag = 0;
+                for (int q = 0; q < 3; ++q) facets[k].p[q] = t.tris->data[k].p[q];
+                facets[k].p[3] = t.tris->data[k].p[2];
+            }
+            LiftBoxTable* table = liftBoxTableCreate(4096);
+            ASSERT_NE(table, nullptr);
+            for (int it = 0; it < 24; ++it) {
+                const double x = span * (0.1 + 0.8 * u(gen)), y = span * (0.1 + 0.8 * u(gen));
+                double want = -std::numeric_limits<double>::infinity();
+                for (int32_t k = 0; k < t.tris->count; ++k)
+                    if (t.lo[k].x <= x + tl.R && t.hi[k].x >= x - tl.R && t.lo[k].y <= y + tl.R &&
+                        t.hi[k].y >= y - tl.R)
+                        want =
+                            std::max(want, testmesh::bruteDrop(tl.type, tl.R, tl.r, t.tris->data[k], x, y));
+                if (!std::isfinite(want)) continue;
+                const int walk = it % 3;
+                Vec3 p{x, y, -1000}, c;
+                int32_t cls;
+                int res;
+                if (walk == 0) {
+                    t.m.grid = grid;
+                    res = chkModelPlaceTool(&t.m, &p, &c, &cls);
+                    t.m.grid = nullptr;
+                } else if (walk == 1) {
+                    projB_set_params(t.tris, t.lo.data(), t.hi.data(), table, -1e4, 1e4, 0);
+                    setLiftBoxes(t.lo.data(), t.hi.data());
+                    res = projB_place(&p, t.m.bounds[5] + tl.R, t.m.tool, nullptr, 0, &c, &cls);
+                } else {
+                    projA_set_params(facets.data(), t.tris->count, t.lo.data(), t.hi.data(), nullptr, -1e4,
+                                     1e4, 0);
+                    res = projA_place(&p, t.m.bounds[5] + tl.R, t.m.tool, nullptr, 0, &c, &cls);
+                }
+                EXPECT_GE(res, 1);
+                EXPECT_NEAR(p.z, want, 1e-9) << "mesh " << meshNo << " tool " << tl.type << " walk " << walk;
+                ++checked;
+            }
+            liftBoxTableFree(table);
+            grid2DFree(grid);
+        }
+    }
+    EXPECT_GT(checked, 120);
+    projResetState();
+}

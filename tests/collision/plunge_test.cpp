@@ -1,0 +1,158 @@
+#include "collision/plunge.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "collision/proj.h"
+#include "geometry/rng.h"
+#include "meshutil.h"
+
+namespace {
+
+struct PlungeRun {
+    testmesh::Model mesh;
+    ProfileCurve* prof;
+    Plist* path;
+    PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN)
+        : mesh({testmesh::slopeTri(z0, 0, 60)}, kBallMill, 1.0) {
+        const Vec3 a{0, 0, zProfile}, b{length, 0, zProfile};
+        prof = profileLine(&a, &b);
+        if (std::isnan(zProfile)) {
+            std::free(prof->z);
+            prof->z = nullptr;
+        }
+        mesh.m.plungeProfile = prof;
+        mesh.m.tolerance = tolerance;
+        mesh.m.stepLength = 1.0;
+        mesh.m.zLow = -100;
+        mesh.m.zHigh = 100;
+        path = plistCreate(2000, 0);
+        projResetState();
+    }
+    ~PlungeRun() {
+        profileFreeList(prof);
+        plistFree(path);
+        projResetState();
+    }
+};
+
+}  // namespace
+
+TEST(Plunge, ThinningCosinesFollowTheTolerance) {
+    // A falling segment then a flatter one: bends of 4.5 and 9 degrees after a long or a short segment.
+    struct Case {
+        double tol, bendDeg, firstLen;
+        int want;
+    } cases[] = {{0.008, 4.5, 2.0, 1}, {0.02, 4.5, 2.0, 0}, {0.008, 9, 0.5, 1},
+                 {0.02, 9, 0.5, 0},    {0.02, 6, 2.0, 1},   {0.008, 6, 0.5, 0}};
+    for (const Case& c : cases) {
+        PlungeRun s(3.0, c.tol);
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        Plist* l = plistCreate(4, 0);
+        ASSERT_NE(l, nullptr);
+        const double a1 = -20 * M_PI / 180, a2 = a1 + c.bendDeg * M_PI / 180;
+        const Vec3 p0{0, 0, 0}, p1{c.firstLen * std::cos(a1), 0, c.firstLen * std::sin(a1)};
+        const Vec3 p2{p1.x + 0.1 * std::cos(a2), 0, p1.z + 0.1 * std::sin(a2)};
+        plistAppend(l, 0, &p0, 0, nullptr, 0);
+        plistAppend(l, 1, &p1, 0, nullptr, 0);
+        plistAppend(l, 2, &p2, 0, nullptr, 0);
+        EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 1.0, 5.0), c.want) << c.tol << " " << c.bendDeg;
+        plistFree(l);
+    }
+}
+
+TEST(Plunge, MarchSteps) {
+    {
+        PlungeRun s(0.005, 0.008);  // shorter than the tolerance: a single point
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        ASSERT_EQ(s.path->count, 1);
+        EXPECT_EQ(s.path->parameters[0], 0.0);
+        EXPECT_NEAR(s.path->points[0].z, 1.0, 1e-12);
+    }
+    double second[2];
+    for (int run = 0; run < 2; ++run) {
+        PlungeRun s(5.5, 0.008);
+        s.mesh.m.randomStep = 1;
+        set_prof_mode(0);
+        rngResetState();
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        set_prof_mode(1);
+        ASSERT_GE(s.path->count, 5);
+        EXPECT_NEAR(s.path->parameters[1], 0.008, 1e-12);
+        second[run] = s.path->parameters[2] - s.path->parameters[1];
+        EXPECT_GE(second[run], 0.008);
+        EXPECT_LE(second[run], 1.0);
+        for (int32_t i = 3; i + 2 < s.path->count; ++i)  // the last two steps reach the end
+            EXPECT_NEAR(s.path->parameters[i] - s.path->parameters[i - 1], 1.0, 1e-9) << i;
+    }
+    EXPECT_EQ(second[0], second[1]);  // the run's seeded generator repeats
+    PlungeRun bad(5.0, 0.0);
+    EXPECT_EQ(plunge_along_profile(&bad.mesh.m, bad.path), -1);
+}
+
+TEST(Plunge, IntervalsAndTheirMidpoints) {
+    double pairs[] = {2.1, 2.4, 3.0, 5.5};
+    PlungeIntervals iv{2, pairs, 0, nullptr};
+    PlungeRun s(6.0, 0.008);
+    s.mesh.m.plungeIntervals = &iv;
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    bool shortMid = false, longMid = false;
+    for (int32_t i = 0; i < s.path->count; ++i) {
+        shortMid |= std::fabs(s.path->parameters[i] - 2.25) < 1e-12;
+        longMid |= std::fabs(s.path->parameters[i] - 4.25) < 1e-12;
+    }
+    EXPECT_TRUE(shortMid);
+    EXPECT_FALSE(longMid);  // 2.5 is longer than twice the step
+    s.mesh.m.intervalTest = 1;
+    for (double at : {1.0, 2.3, 5.6}) {
+        PlungePoint p{};
+        p.profilePoint = {at, 0};
+        p.s = at;
+        const bool in = at > 2 && at < 5.6;
+        EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), in ? 1 : 0) << at;
+        EXPECT_EQ(p.placeState, in ? kPlaceCharged : kPlaceRefused);
+        EXPECT_EQ(p.isPlaced, in ? 1 : 0);
+        EXPECT_EQ(p.placed.z, in ? 1.0 : -100.0);
+    }
+}
+
+TEST(Plunge, ProfileHeightsFloorThePoint) {
+    struct Case {
+        double zp, wantZ;
+        int result;
+        uint8_t state;
+    } cases[] = {
+        {3.0, 3.0, 0, kPlaceRefused}, {1.0 + 0.5e-5, 1.0, 1, kPlaceCharged}, {0.5, 1.0, 1, kPlaceCharged}};
+    for (const Case& c : cases) {
+        PlungeRun s(2.0, 0.008, 0.0, c.zp);
+        projB_set_params(s.mesh.tris, s.mesh.lo.data(), s.mesh.hi.data(), nullptr, -100, 100, 0);
+        PlungePoint p{};
+        p.profilePoint = {1, 0};
+        p.s = 1;
+        p.profileHeight = c.zp;
+        EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), c.result) << c.zp;
+        EXPECT_NEAR(p.placed.z, c.wantZ, 1e-12);
+        EXPECT_EQ(p.placeState, c.state);
+    }
+    PlungeRun t(3.0, 0.008, 0.0, 0.5);  // the whole profile lies under the placed points
+    EXPECT_EQ(plunge_along_profile(&t.mesh.m, nullptr), 0);
+}
+
+TEST(Plunge, BoundaryTest) {
+    Seg2D square[4] = {{-5, -5, 5, -5}, {5, -5, 5, 5}, {5, 5, -5, 5}, {-5, 5, -5, -5}};
+    PlungeIntervals iv{0, nullptr, 4, square};
+    const Vec3 a{-10, 0, 0}, b{10, 0, 0}, on{0, 0, 0}, edge{4.5, 0, 0};
+    ProfileCurve* prof = profileLine(&a, &b);
+    ASSERT_NE(prof, nullptr);
+    ToolGeom ball{}, flat{};
+    ball.toolType = kBallMill;
+    flat.toolType = kEndMill;
+    ball.radius = flat.radius = 1;
+    EXPECT_EQ(plungeBoundaryTest(nullptr, &ball, &on, &on, 10, prof), 1);
+    EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &on, &on, 10, prof),
+              0);  // a ball cannot stand on its axis point
+    EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
+    EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
+    profileFreeList(prof);
+}

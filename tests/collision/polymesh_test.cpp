@@ -1,0 +1,321 @@
+#include "collision/polymesh.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "geometry/frames.h"
+#include "geometry/rng.h"
+#include "surfaces/geofiletest.h"
+#include "surfaces/meshfiles/facetfile.h"
+
+namespace {
+
+struct Polymesh : ::testing::Test {
+    TempDir dir;
+    CheckModel model{};
+    void SetUp() override {
+        polymeshResetState();
+        framesResetState();
+        framePairResetState();
+    }
+    void TearDown() override {
+        polymeshFree(&model);
+        chkModelFreeParts(&model);
+        polymeshResetState();
+    }
+};
+
+Facet98 facetOf(const std::vector<Vec3>& p) {
+    Facet98 f{};
+    for (int k = 0; k < 4; ++k) f.p[k] = p[static_cast<size_t>(std::min(k, static_cast<int>(p.size()) - 1))];
+    return f;
+}
+
+std::string write3df(const TempDir& dir, const std::string& name, const std::vector<Facet98>& facets) {
+    const std::string path = dir.file(name);
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, facets.data(), static_cast<int32_t>(facets.size()),
+                               path.c_str()),
+              static_cast<int>(facets.size()));
+    return path;
+}
+
+std::string writeStl(const TempDir& dir, const std::string& name, const std::vector<Triangle3D>& tris) {
+    std::string text = "solid t\n";
+    char buf[256];
+    for (const Triangle3D& t : tris) {
+        text += "facet normal 0 0 1\nouter loop\n";
+        for (const Vec3& p : t.p) {
+            std::snprintf(buf, sizeof buf, "vertex %.9g %.9g %.9g\n", p.x, p.y, p.z);
+            text += buf;
+        }
+        text += "endloop\nendfacet\n";
+    }
+    const std::string path = dir.file(name);
+    writeTextFile(path, text + "endsolid t\n");
+    return path;
+}
+
+// Seeded triangles with float-exact coordinates in a box.
+std::vector<Triangle3D> randomTriangles(Rng* rng, int n, double x0, double x1) {
+    std::vector<Triangle3D> out(static_cast<size_t>(n));
+    for (Triangle3D& t : out)
+        for (Vec3& p : t.p)
+            p = Vec3{x0 + (x1 - x0) * rngStep(rng) / 32768.0, 25.0 * rngStep(rng) / 32768.0,
+                     rngStep(rng) / 1024.0};
+    return out;
+}
+
+// The triangle's vertices as a cyclic sequence starting at its highest vertex (first on ties).
+Triangle3D highestFirst(Triangle3D t) {
+    int top = 0;
+    for (int k = 1; k < 3; ++k)
+        if (t.p[k].z > t.p[top].z) top = k;
+    return Triangle3D{{t.p[top], t.p[(top + 1) % 3], t.p[(top + 2) % 3]}};
+}
+
+bool sameTriangle(const Triangle3D& a, const Triangle3D& b, double tol) {
+    for (int k = 0; k < 3; ++k)
+        if (dist3D(&a.p[k], &b.p[k]) > tol) return false;
+    return true;
+}
+
+// The same triangle up to a cyclic turn of its vertices (3df facets keep their own first vertex).
+bool sameCycle(const Triangle3D& a, const Triangle3D& b, double tol) {
+    for (int r = 0; r < 3; ++r)
+        if (sameTriangle(a, Triangle3D{{b.p[r], b.p[(r + 1) % 3], b.p[(r + 2) % 3]}}, tol)) return true;
+    return false;
+}
+
+double topZ(const Triangle3D& t) {
+    return std::max({t.p[0].z, t.p[1].z, t.p[2].z});
+}
+
+}  // namespace
+
+TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
+    const Vec3 a{0, 0, 3}, b{4, 0, 2}, c{4, 4, 1}, d{0, 4, 0};
+    const Vec3 low{0, 0, 10.0}, high{5, 0, 10.00005}, top{5, 0, 10.00005}, lifted{0, 0, 10.00005};
+    struct Case {
+        std::vector<Vec3> facet;
+        std::vector<Triangle3D> expected;
+    } cases[] = {
+        {{a, b, c, c}, {{{a, b, c}}}},          {{a, b, c, d}, {{{a, b, c}}, {{a, c, d}}}},
+        {{a, a, c, d}, {{{d, a, c}}}},           // point 1 = point 0: points 3, 1, 2
+        {{a, b, b, d}, {{{a, b, d}}}},           // point 2 = point 1: points 2 and 3 exchanged
+        {{low, high, d}, {{{lifted, top, d}}}},  // heights within 0.0001 take the larger, the earlier leads
+    };
+    for (const Case& c : cases) {
+        const std::string path = write3df(dir, "f.3df", {facetOf(c.facet)});
+        polymeshFree(&model);
+        chkModelInit(&model, kMeshTriangles);
+        ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+        ASSERT_NE(model.triangles, nullptr);
+        ASSERT_EQ(model.triangles->count, static_cast<int32_t>(c.expected.size()));
+        for (const Triangle3D& e : c.expected) {
+            bool found = false;
+            for (int32_t i = 0; i < model.triangles->count; ++i)
+                found = found || sameTriangle(model.triangles->data[i], highestFirst(e), 0.0);
+            EXPECT_TRUE(found);
+        }
+    }
+    // Loaded points are taken from world coordinates into frame A.
+    const std::string path = write3df(dir, "a.3df", {facetOf({a, b, c})});
+    const Vec3 origin{1, 2, 3}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
+    frameSetA(&origin, &x, &y, &z);
+    ASSERT_EQ(framesInit(), 1);
+    polymeshFree(&model);
+    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+    const Vec3 moved{a.x - 1, a.y - 2, a.z - 3};
+    EXPECT_EQ(dist3D(&model.triangles->data[0].p[0], &moved), 0.0);
+}
+
+TEST_F(Polymesh, FacetGroupHookSeesTheStagesAndCanRefuse) {
+    static std::vector<int32_t> stages;
+    static int refuse = 0;
+    stages.clear();
+    polymeshSetGroupHook([](const PolymeshGroup* g) {
+        stages.push_back(g->stage);
+        return g->stage == 1 ? refuse : 0;
+    });
+    const std::string path = write3df(dir, "g.3df", {facetOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}})});
+    chkModelInit(&model, kMeshTriangles);
+    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+    EXPECT_EQ(stages, (std::vector<int32_t>{1, 3, 4}));
+    refuse = -1;
+    polymeshFree(&model);
+    EXPECT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshNoMemory);
+    EXPECT_EQ(model.triangles, nullptr);
+    clear_user_callback();
+}
+
+TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
+    Rng rng{17};
+    const std::vector<Triangle3D> input = randomTriangles(&rng, 60, -20, 30);
+    const std::string path = writeStl(dir, "m.stl", input);
+    for (int32_t kind : {kMeshTriangles, kMeshFacets}) {
+        polymeshFree(&model);
+        chkModelInit(&model, kind);
+        polymeshSetFreeShared(kind == kMeshFacets);
+        ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+        polymeshOffsetZ(&model, -7.25);
+        const Vec2 *up45 = nullptr, *lo45 = nullptr;
+        ASSERT_EQ(polymeshBox45(&up45, &lo45), kind == kMeshFacets ? 60 : 0);
+        const int32_t n = chkMeshCount(kind, model.facets, model.facetCount, model.triangles);
+        ASSERT_EQ(n, 60);
+        ASSERT_NE(model.boxMin, nullptr);
+        double zlo = 1e30, zhi = -1e30, prevTop = 1e30;
+        for (int32_t i = 0; i < n; ++i) {
+            Vec3 e[6];
+            ASSERT_EQ(chkElementTriangles(kind, model.facets, model.triangles, i, e), 1);
+            Triangle3D t{{e[0], e[1], e[2]}};
+            EXPECT_EQ(topZ(t), t.p[0].z);  // the highest vertex first
+            EXPECT_LE(topZ(t), prevTop + 1e-5);
+            prevTop = topZ(t);
+            for (Vec3& p : t.p) p.z += 7.25;
+            bool found = false;
+            for (const Triangle3D& in : input) found = found || sameTriangle(t, highestFirst(in), 1e-6);
+            EXPECT_TRUE(found) << i;
+            const double lo = std::min({e[0].z, e[1].z, e[2].z});
+            EXPECT_DOUBLE_EQ(model.boxMin[i].z, lo);
+            EXPECT_DOUBLE_EQ(model.boxMax[i].z, topZ({{e[0], e[1], e[2]}}));
+            EXPECT_DOUBLE_EQ(model.boxMin[i].x, std::min({e[0].x, e[1].x, e[2].x}));
+            if (up45 != nullptr) {  // plan boxes turned by 45 degrees
+                EXPECT_DOUBLE_EQ(up45[i].y,
+                                 std::max({e[0].x + e[0].y, e[1].x + e[1].y, e[2].x + e[2].y}) * 0.70710678);
+                EXPECT_DOUBLE_EQ(lo45[i].x,
+                                 std::min({e[0].x - e[0].y, e[1].x - e[1].y, e[2].x - e[2].y}) * 0.70710678);
+            }
+            zlo = std::min(zlo, lo);
+            zhi = std::max(zhi, topZ({{e[0], e[1], e[2]}}));
+        }
+        EXPECT_DOUBLE_EQ(model.bounds[2], zlo);
+        EXPECT_DOUBLE_EQ(model.bounds[5], zhi);
+    }
+}
+
+TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
+    Rng rng{3};
+    const std::vector<Triangle3D> first = randomTriangles(&rng, 25, 0, 50);
+    const std::vector<Triangle3D> second = randomTriangles(&rng, 15, 100, 120);
+    std::vector<Facet98> facets;
+    for (const Triangle3D& t : second) facets.push_back(facetOf({t.p[0], t.p[1], t.p[2]}));
+    const std::string stl = writeStl(dir, "a.stl", first), f3d = write3df(dir, "b.3df", facets);
+    for (int32_t kind : {kMeshTriangles, kMeshFacets}) {
+        MessageLog log;
+        polymeshFree(&model);
+        chkModelInit(&model, kind);
+        polymeshSetSecondOffsetZ(0.5);
+        ASSERT_EQ(polymeshLoadMerged(&model, stl.c_str(), f3d.c_str()), kPolymeshOk);
+        const int32_t n = chkMeshCount(kind, model.facets, model.facetCount, model.triangles);
+        EXPECT_EQ(n, 40);
+        int shifted = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            Vec3 e[6];
+            chkElementTriangles(kind, model.facets, model.triangles, i, e);
+            for (Triangle3D s : second) {
+                for (Vec3& p : s.p) p.z += 0.5;
+                shifted += sameCycle({{e[0], e[1], e[2]}}, s, 1e-6);
+            }
+        }
+        EXPECT_EQ(shifted, 15);
+        polymeshSetSecondOffsetZ(0.0);
+
+        polymeshFree(&model);
+        chkModelInit(&model, kind);
+        ASSERT_EQ(polymeshLoadMerged(&model, stl.c_str(), dir.file("missing.3df").c_str()), kPolymeshOk);
+        EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), 25);
+        EXPECT_EQ(log.count(5200), 1);
+        polymeshFree(&model);
+        chkModelInit(&model, kind);
+        EXPECT_EQ(polymeshLoadMerged(&model, dir.file("none.stl").c_str(), stl.c_str()), kPolymeshNoFile);
+        EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), 0);
+    }
+}
+
+TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
+    writeTextFile(dir.file("junk.3df"), "not a facet file at all, just text");
+    writeTextFile(dir.file("empty.stl"), "");
+    writeTextFile(dir.file("p.Kvx"),
+                  kvxText("o Polyhedron[a]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n"
+                          "o P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\no P[4](x[0] y[10] z[3])\n}\n"
+                          "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/1] vx[1/3] vx[1/4])\n}\n"));
+    const struct {
+        std::string name;
+        int code, count;
+    } cases[] = {{"", kPolymeshNoFile, 0},
+                 {dir.file("missing.3df"), kPolymeshNoFile, 0},
+                 {dir.file("junk.3df"), kPolymeshNotFacets, 0},
+                 {dir.file("empty.stl"), kPolymeshNoFile, 0},
+                 {dir.file("missing.KVX"), kPolymeshNoFile, 0},
+                 {dir.file("p.Kvx"), kPolymeshOk, 2}};
+    for (const auto& c : cases)
+        for (int32_t kind : {kMeshTriangles, kMeshFacets}) {
+            polymeshFree(&model);
+            chkModelInit(&model, kind);
+            EXPECT_EQ(polymeshLoad(&model, c.name.c_str()), c.code) << c.name;
+            EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), c.count);
+            EXPECT_EQ(model.boxMin != nullptr, c.count > 0);
+            if (c.count > 0) {
+                EXPECT_EQ(model.bounds[5], 3.0);
+            }
+        }
+}
+
+TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
+    ToolGeom tool{};
+    tool.radius = 3.0;
+    tool.size2 = 6.0;
+    const std::string box = writeStl(
+        dir, "box.stl", {{{{0, 0, 0}, {100, 0, 0}, {100, 25, 0}}}, {{{0, 0, 0}, {100, 25, 0}, {0, 25, 0}}}});
+    chkModelInit(&model, kMeshTriangles);
+    model.tool = &tool;
+    EXPECT_EQ(polymeshBuildGrid(&model), 1);  // empty: no grid, no square root of a negative aspect
+    EXPECT_EQ(model.grid, nullptr);
+    ASSERT_EQ(polymeshLoad(&model, box.c_str()), kPolymeshOk);
+    ASSERT_EQ(polymeshBuildGrid(&model), 1);
+    ASSERT_NE(model.grid, nullptr);
+    EXPECT_EQ(model.grid->rows, 11);
+    EXPECT_EQ(model.grid->cols, 43);
+
+    Rng rng{29};
+    for (int round = 0; round < 5; ++round) {
+        polymeshFree(&model);
+        const std::string path =
+            writeStl(dir, "r.stl", randomTriangles(&rng, 80, 0, 5.0 + rngStep(&rng) / 100.0));
+        ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+        ASSERT_EQ(polymeshBuildGrid(&model), 1);
+        ASSERT_NE(model.grid, nullptr);
+        const int32_t cells = model.grid->rows * model.grid->cols;
+        EXPECT_GE(cells, 400);
+        EXPECT_LE(cells, 400 + 2 * (model.grid->rows + model.grid->cols) + 1);
+        // Every item whose box, widened by the tool radius, holds a point is in that point's cell.
+        for (int q = 0; q < 200; ++q) {
+            const double x = model.bounds[0] + (model.bounds[3] - model.bounds[0]) * rngStep(&rng) / 32768.0;
+            const double y = model.bounds[1] + (model.bounds[4] - model.bounds[1]) * rngStep(&rng) / 32768.0;
+            const GridCell* cell = grid2DCellAt(model.grid, x, y);
+            ASSERT_NE(cell, nullptr);
+            for (int32_t i = 0; i < model.triangles->count; ++i) {
+                if (model.boxMin[i].x - 3 <= x && x <= model.boxMax[i].x + 3 && model.boxMin[i].y - 3 <= y &&
+                    y <= model.boxMax[i].y + 3) {
+                    EXPECT_NE(std::find(cell->items, cell->items + cell->count, i),
+                              cell->items + cell->count);
+                }
+            }
+        }
+        for (int i = 0; i < 6; ++i) {
+            tool.radius = i < 2 ? 0.0 : rngStep(&rng) / 1000.0;
+            Grid2D* grid = polymeshBuildToolGrid(&model, i == 0 ? 0.0 : rngStep(&rng) / 100.0,
+                                                 i < 3 ? 0.0 : rngStep(&rng) / 10000.0);
+            ASSERT_NE(grid, nullptr);
+            EXPECT_LE(grid->rows, 30);
+            EXPECT_LE(grid->cols, 30);
+            grid2DFree(grid);
+        }
+        tool.radius = 3.0;
+    }
+    model.tool = nullptr;
+}

@@ -1,0 +1,102 @@
+#include "collision/ringcontact.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "meshutil.h"
+
+namespace {
+
+constexpr double kR = 10, kr = 2;
+
+RingSweep sweepFrom(double angle, int32_t dir, double endAngle) {
+    return {{kR * std::cos(angle), kR * std::sin(angle)},
+            {kR * std::cos(endAngle), kR * std::sin(endAngle)},
+            {0, 0},
+            kR,
+            dir};
+}
+
+// A large triangle in the vertical plane x = c.
+Triangle3D wall(double c) {
+    return {{{c, -20, -20}, {c, 20, -20}, {c, 0, 30}}};
+}
+
+}  // namespace
+
+TEST(RingContact, PlaneAndSweepSpan) {
+    ringContactResetState();
+    struct Case {
+        double c, startAngle, endAngle;
+        int32_t dir;
+        int want;
+    } cases[] = {
+        {8, M_PI / 2, M_PI / 2, -1, 1},   // full turn, clockwise down to acos((c - r) / R)
+        {8, M_PI / 2, 1.2, -1, 0},        // the arc ends before the contact
+        {8, -M_PI / 2, -M_PI / 2, 1, 1},  // counter-clockwise from below
+        {13, M_PI / 2, M_PI / 2, -1, 0},  // the plane lies beyond R + r
+    };
+    for (const Case& c : cases) {
+        const Triangle3D t = wall(c.c);
+        const RingSweep s = sweepFrom(c.startAngle, c.dir, c.endAngle);
+        Vec3 centre, touch;
+        ASSERT_EQ(ringTriContact(&t, &s, kr, 0, &centre, &touch), c.want) << c.c << " " << c.endAngle;
+        if (!c.want) continue;
+        const double th = std::acos((c.c - kr) / kR);
+        EXPECT_NEAR(centre.x, kR * std::cos(th), 1e-9);
+        EXPECT_NEAR(centre.y, c.dir == -1 ? kR * std::sin(th) : -kR * std::sin(th), 1e-9);
+        EXPECT_NEAR(touch.x, c.c, 1e-9);
+        EXPECT_NEAR(touch.y, centre.y, 1e-9);
+    }
+    EXPECT_EQ(contactCurrent()->faceContacts, 2);
+    EXPECT_EQ(contactCurrent()->edgeContacts, 0);
+}
+
+TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
+    ringContactResetState();
+    const RingSweep s = sweepFrom(M_PI / 2, -1, M_PI / 2);
+    const Triangle3D hole{{{1, 0, 0}, {-1, 1, 0}, {-1, -1, 0}}}, high{{{9, 0, 2.5}, {9, 1, 3}, {11, 0, 3}}},
+        low{{{9, 0, -2.5}, {9, 1, -3}, {11, 0, -3}}};
+    Vec3 c, t;
+    for (const Triangle3D& tri : {hole, high, low}) EXPECT_EQ(ringTriContact(&tri, &s, kr, 0, &c, &t), 0);
+    // A horizontal triangle reaching only with its edge into the ball's path from below.
+    const Triangle3D edge{{{9, 3, -1}, {9, -3, -1}, {30, 0, -10}}};
+    ASSERT_EQ(ringTriContact(&edge, &s, kr, 0, &c, &t), 1);
+    EXPECT_EQ(contactCurrent()->edgeContacts, 1);
+    EXPECT_EQ(contactCurrent()->faceContacts, 0);
+    EXPECT_NEAR(t.x, 9, 1e-12);
+    EXPECT_NEAR(std::hypot(c.x - t.x, c.y - t.y), std::sqrt(kr * kr - 1), 1e-9);
+}
+
+TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
+    ringContactResetState();
+    ASSERT_EQ(contactStateCreate(), 1);
+    EXPECT_EQ(contactStateCreate(), 0);
+    // Listed first (higher top) but reached second going clockwise from the top of the circle.
+    const Triangle3D later{{{-20, -8, -20}, {20, -8, -20}, {0, -8, 30}}};
+    testmesh::Model m({later, wall(8)}, kBallMill, kr);
+    ASSERT_GT(m.hi[0].z, m.hi[1].z - 1);
+    RingSweep s = sweepFrom(M_PI / 2, -1, M_PI / 2);
+    Vec3 centre;
+    ASSERT_EQ(ringMeshContact(&m.m, &s, 0, nullptr, 0, &centre), 1);
+    EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
+    EXPECT_NEAR(s.end.x, centre.x, 1e-12);
+    Vec3 last;
+    contactLastPoint(&last);
+    EXPECT_NEAR(last.x, 8, 1e-9);
+    struct Case {
+        double tol, r, step;
+    } cases[] = {{0.008, 4, std::sqrt(7.992 * 0.008)},
+                 {0.008, 100, 0.5},
+                 {0.0, 4, std::sqrt(7.992 * 0.008)},
+                 {-1, 0.1, std::sqrt(0.192 * 0.008)}};
+    for (const Case& c : cases) {
+        m.m.tolerance = c.tol;
+        m.m.tool->radius = c.r;
+        RingSweep q = sweepFrom(M_PI / 2, -1, M_PI / 2);
+        ringMeshContact(&m.m, &q, 0, nullptr, 0, &centre);
+        EXPECT_NEAR(contactCurrent()->step, c.step, 1e-12) << c.tol << " " << c.r;
+    }
+    contactFree();
+}

@@ -1,0 +1,113 @@
+#include "collision/sweep.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "meshutil.h"
+
+namespace {
+
+const Vec3 kDown{0, 0, -1};
+
+// Lift of a tool standing at the origin after a sweep straight down from height L, or -1 for none.
+double liftAtOrigin(uint16_t type, double R, double r, const Vec3 (&t)[3], double L = 100.0) {
+    sweepSetDirection(&kDown);
+    KernelBlock b{};
+    for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
+    b.start = {0, 0, L};
+    b.best = -L;
+    b.radius = b.radius2 = type == 3 ? R - r : R;
+    b.cornerRadius = r;
+    return sweepKernel(type, &b) ? L + b.best : -1.0;
+}
+
+}  // namespace
+
+TEST(Sweep, SlopeClosedForms) {
+    struct Case {
+        uint16_t type;
+        double R, r, deg, z0;
+        double expect(double th) const {
+            if (type == 1) return z0 + R / std::cos(th);
+            if (type == 2) return z0 + R * std::tan(th);
+            return z0 + (R - r) * std::tan(th) + r / std::cos(th);
+        }
+    } cases[] = {{1, 5, 0, 0, 0},  {1, 5, 0, 30, 0}, {1, 2, 0, 60, -3}, {2, 5, 0, 30, 0},
+                 {2, 3, 0, 10, 1}, {3, 5, 1, 30, 0}, {3, 5, 1, 45, 2},  {3, 4, 2, 5, -1}};
+    for (const Case& c : cases) {
+        const double th = c.deg * M_PI / 180, k = std::tan(th);
+        const Vec3 t[3] = {{-40, -40, c.z0 - 40 * k}, {40, -40, c.z0 + 40 * k}, {0, 40, c.z0}};
+        EXPECT_NEAR(liftAtOrigin(c.type, c.R, c.r, t), c.expect(th), 1e-9) << c.type << " " << c.deg;
+    }
+}
+
+TEST(Sweep, FeatureContactsAndBounds) {
+    // A vertical triangle in x = 2 with its top edge at z = 1: only its edge can touch the ball.
+    const Vec3 wall[3] = {{2, -10, 1}, {2, 10, 1}, {2, 0, -10}};
+    EXPECT_NEAR(liftAtOrigin(1, 5, 0, wall), 1 + std::sqrt(21.0), 1e-9);
+    // A corner exactly R from the centre line does not touch; one just inside does.
+    const Vec3 at[3] = {{5, 0, 0}, {9, 1, 0}, {9, -1, 0}};
+    const Vec3 in[3] = {{4.999, 0, 0}, {9, 1, 0}, {9, -1, 0}};
+    EXPECT_EQ(liftAtOrigin(1, 5, 0, at), -1.0);
+    EXPECT_NEAR(liftAtOrigin(1, 5, 0, in), std::sqrt(25 - 4.999 * 4.999), 1e-9);
+    // A flat end on it: no face contact, its horizontal top edge across the footprint.
+    EXPECT_NEAR(liftAtOrigin(2, 5, 0, wall), 1.0, 1e-12);
+    // A degenerate triangle (collinear corners) touches by its edges only.
+    const Vec3 line[3] = {{-3, 0, 0}, {0, 0, 0}, {3, 0, 0}};
+    EXPECT_NEAR(liftAtOrigin(1, 5, 0, line), 5.0, 1e-9);
+    EXPECT_NEAR(liftAtOrigin(3, 5, 1, line), 1.0, 1e-9);
+    // Tool types without a kernel.
+    for (uint16_t type : {0, 10, 12}) EXPECT_EQ(liftAtOrigin(type, 5, 0, line), -1.0);
+}
+
+TEST(Sweep, KernelsMatchBruteForceContact) {
+    std::mt19937 gen(2024);
+    std::uniform_real_distribution<double> u(-1, 1);
+    int contacts = 0;
+    for (int it = 0; it < 300; ++it) {
+        const uint16_t type = 1 + it % 3;
+        const double R = 0.5 + 2.5 * (u(gen) + 1) / 2;
+        const double r = type == 3 ? (0.1 + 0.8 * (u(gen) + 1) / 2) * R : 0.0;
+        Vec3 d{u(gen), u(gen), u(gen)};
+        const double dl = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        if (dl < 0.2) continue;
+        d = {d.x / dl, d.y / dl, d.z / dl};
+        const double L = 20;
+        const Vec3 p{u(gen), u(gen), u(gen)}, s{p.x - L * d.x, p.y - L * d.y, p.z - L * d.z};
+        const Vec3 t[3] = {{3 * u(gen), 3 * u(gen), 2 * u(gen)},
+                           {3 * u(gen), 3 * u(gen), 2 * u(gen)},
+                           {3 * u(gen), 3 * u(gen), 2 * u(gen)}};
+        sweepSetDirection(&d);
+        KernelBlock b{};
+        for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
+        b.start = s;
+        b.best = -L;
+        b.radius = b.radius2 = type == 3 ? R - r : R;
+        b.cornerRadius = r;
+        const bool hit = sweepKernel(type, &b) != 0;
+        // In a frame whose up axis is -d the sweep is a drop of the tool from S: the travel to the first
+        // contact is minus the highest reference height over the triangle.
+        Vec3 u1{-d.y, d.x, 0};
+        if (std::fabs(d.z) > 0.9) u1 = {0, -d.z, d.y};
+        const double l1 = std::sqrt(u1.x * u1.x + u1.y * u1.y + u1.z * u1.z);
+        u1 = {u1.x / l1, u1.y / l1, u1.z / l1};
+        const Vec3 u2{d.y * u1.z - d.z * u1.y, d.z * u1.x - d.x * u1.z, d.x * u1.y - d.y * u1.x};
+        Triangle3D local;
+        for (int i = 0; i < 3; ++i) {
+            const Vec3 w{t[i].x - s.x, t[i].y - s.y, t[i].z - s.z};
+            local.p[i] = {vecDot3D(&w, &u1), vecDot3D(&w, &u2), -vecDot3D(&w, &d)};
+        }
+        const double want = -testmesh::bruteDrop(type, R, r, local, 0, 0);
+        if (want < L - 1e-6) {
+            ++contacts;
+            ASSERT_TRUE(hit) << it;
+            EXPECT_NEAR(L + b.best, L - want, 1e-6) << it << " type " << type;
+        } else if (want > L + 1e-6) {
+            EXPECT_FALSE(hit) << it;
+        }
+    }
+    EXPECT_GT(contacts, 100);
+}

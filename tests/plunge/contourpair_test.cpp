@@ -1,0 +1,185 @@
+// Blade contour lists and pairs: growth, evaluation, orientation, lengthening and fold trimming.
+#include "plunge/contourpair.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "geometry/profile.h"
+#include "plunge/cycparams.h"
+#include "workfolder.h"
+
+namespace {
+
+constexpr double kDeg = M_PI / 180.0;
+
+Plist3D* listOf(const std::vector<Vec3>& pts) {
+    return plist3DFromPoints(pts.data(), static_cast<int32_t>(pts.size()));
+}
+
+ProfileCurve* curveOf(const std::vector<Vec3>& pts) {
+    const size_t n = pts.size();
+    auto* xy = static_cast<Vec2*>(std::malloc(n * sizeof(Vec2)));
+    auto* z = static_cast<double*>(std::malloc(n * sizeof(double)));
+    for (size_t i = 0; i < n; ++i) xy[i] = {pts[i].x, pts[i].y}, z[i] = pts[i].z;
+    ProfileCurve* c = profileCreate(xy, static_cast<int32_t>(n), kProfilePoints);
+    c->ownsPoints = 1;
+    c->z = z;
+    return c;
+}
+
+// A pair built by hand (no orientation rules).
+ContourPair* pairOf(const std::vector<Vec3>& a, const std::vector<Vec3>& b) {
+    auto* p = static_cast<ContourPair*>(std::calloc(1, sizeof(ContourPair)));
+    p->first = listOf(a);
+    p->second = listOf(b);
+    return p;
+}
+
+}  // namespace
+
+TEST(ContourPair, ListsGrowFromOneSlotAndEvaluateWithinTheirRange) {
+    Plist3D* l = newPlist3D(0);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->capacity, 1);
+    const Vec3 pts[] = {{0, 0, 0}, {10, 0, 0}, {10, 0, 0}, {10, 10, 0}};
+    for (const Vec3& p : pts) ASSERT_GE(appendPlist3D(l, &p), 0);  // a full list of one slot grows
+    ASSERT_EQ(l->count, 4);
+    struct Case {
+        double s;
+        int32_t rc;
+        Vec3 p;
+    };
+    const Case cases[] = {{-1e-6, -1, {}},     {0, 0, {0, 0, 0}},           {5, 0, {5, 0, 0}},
+                          {15, 2, {10, 5, 0}}, {20 + 5e-6, 3, {10, 10, 0}}, {20 + 2e-5, -1, {}}};
+    for (const Case& c : cases) {
+        Vec3 p{};
+        EXPECT_EQ(evalPlist3D(l, c.s, &p), c.rc) << c.s;
+        if (c.rc >= 0) {
+            EXPECT_LT(dist3D(&p, &c.p), 1e-4) << c.s;
+        }
+    }
+    freePlist3D(l);
+    ProfileCurve* c = curveOf({{0, 0, 0}, {0, 0, 5e-6}, {3, 4, 0}, {3, 4, 0}, {3, 4, 12}});
+    Plist3D* fromCurve = plist3DFromProfileCurve(c);
+    ASSERT_NE(fromCurve, nullptr);
+    EXPECT_EQ(fromCurve->count, 3);  // repeats within 1e-5 left out
+    EXPECT_DOUBLE_EQ(fromCurve->param[2], 17.0);
+    freePlist3D(fromCurve);
+    profileFreeList(c);
+}
+
+TEST(ContourPair, OrientationByRadiusThenHeight) {
+    struct Case {
+        double lastRadiusFactor, rise;
+        int impReverse;
+        bool reversed;
+    };
+    const Case cases[] = {{0.59, 0.0, 0, true},  {0.61, 1.01, 0, true}, {0.61, 0.99, 0, false},
+                          {1.50, 0.0, 0, false}, {0.59, 0.0, 1, false}, {1.50, 0.0, 1, true}};
+    for (const Case& c : cases) {
+        cycleParamsResetState();
+        cycleParams()->impReverse = static_cast<int16_t>(c.impReverse);
+        const std::vector<Vec3> pts{{20, 0, 10},
+                                    {0.5 * (20 + 20 * c.lastRadiusFactor), 1, 10},
+                                    {20 * c.lastRadiusFactor, 0, 10 + c.rise}};
+        ProfileCurve* a = curveOf(pts);
+        ProfileCurve* b = curveOf(pts);
+        ContourPair* pair = buildBladeContourPair(a, b);
+        ASSERT_NE(pair, nullptr);
+        for (const Plist3D* l : {pair->first, pair->second}) {
+            EXPECT_DOUBLE_EQ(l->points[0].x, c.reversed ? pts[2].x : pts[0].x) << c.lastRadiusFactor;
+            EXPECT_DOUBLE_EQ(l->param[0], 0.0);
+        }
+        freeContourPair(pair);
+        profileFreeList(a);
+        profileFreeList(b);
+    }
+    cycleParamsResetState();
+}
+
+TEST(ContourPair, LengtheningByEndBendAndStartSlope) {
+    // The ends: a second list bent by 30 degrees at its end caps the extension at 0.38 x its length.
+    struct Bend {
+        double bendDeg, e, expected;
+    };
+    for (const Bend& c : {Bend{30.0, 100.0, 19.0}, Bend{20.0, 100.0, 100.0}, Bend{30.0, 10.0, 10.0}}) {
+        const double b = c.bendDeg * kDeg;
+        ContourPair* pair =
+            pairOf({{20, 0, 0}, {30, 0, 0}, {40, 0, 0}},
+                   {{20, 5, 0}, {45, 5, 0}, {45 + 25 * std::cos(b), 5 + 25 * std::sin(b), 0}});
+        ASSERT_EQ(prepareBladeContours(pair, c.e), 1);
+        const Plist3D* f = pair->first;
+        EXPECT_NEAR(f->points[f->count - 1].x - 40.0, c.expected, 1e-9) << c.bendDeg;
+        freeContourPair(pair);
+    }
+    // The start: 40 degrees or steeper, ten straight steps at both ends; below, an 8-point lead.
+    struct Slope {
+        double deg;
+        int32_t added;
+        bool curved;
+    };
+    for (const Slope& c : {Slope{40.0, 20, false}, Slope{39.9, 18, true}, Slope{70.0, 20, false}}) {
+        const double e = 10.0;
+        const double a = c.deg * kDeg;
+        const Vec3 p0{30, 0, 20};
+        auto startOf = [&p0](double w) { return Vec3{30 + 5 * std::cos(w), 0, 20 - 5 * std::sin(w)}; };
+        const Vec3 p1 = startOf(a);
+        ContourPair* pair =
+            pairOf({p0, p1, {p1.x + 5, 0, p1.z}}, {{30, 3, 20}, {p1.x, 3, p1.z}, {p1.x + 5, 3, p1.z}});
+        ASSERT_EQ(prepareBladeContours(pair, e), 1);
+        const Plist3D* f = pair->first;
+        ASSERT_EQ(f->count, 3 + c.added) << c.deg;
+        EXPECT_DOUBLE_EQ(f->param[0], 0.0);
+        const Vec3 u{-std::cos(a), 0, std::sin(a)};
+        // Curved: p0 + (e/2) u - (e/10) w + (0, 0, e/2), w the unit radial direction (1, 0, 0).
+        const Vec3 want = c.curved ? Vec3{p0.x + 5 * u.x - 1.0, 0, p0.z + 5 * u.z + 5}
+                                   : Vec3{p0.x + e * u.x, 0, p0.z + e * u.z};
+        EXPECT_LT(dist3D(&f->points[0], &want), 1e-9) << c.deg;
+        freeContourPair(pair);
+    }
+}
+
+TEST(ContourPair, FoldsOver140DegreesAreTrimmed) {
+    for (const double turn : {140.1, 139.9, 170.0}) {
+        const double t = turn * kDeg;
+        ContourPair* pair =
+            pairOf({{0, 0, 0}, {5, 0, 0}, {10, 0, 0}, {10 + 4 * std::cos(t), 4 * std::sin(t), 0}},
+                   {{0, 1, 0}, {10, 1, 0}});
+        const int trimmed = turn > 140.0 ? 1 : 0;
+        EXPECT_EQ(trimContourPairFolds(pair), trimmed) << turn;
+        EXPECT_EQ(pair->first->count, trimmed ? 2 : 4) << turn;
+        EXPECT_DOUBLE_EQ(pair->first->points[0].x, trimmed ? 10.0 : 0.0);
+        EXPECT_DOUBLE_EQ(pair->first->param[0], trimmed ? 10.0 : 0.0);  // the kept point keeps its parameter
+        freeContourPair(pair);
+    }
+}
+
+TEST(ContourPair, BladeBandAgainstAFlatProfile) {
+    // A radial blade band at angle 0.3 from z 0 (first list) to z 10 (second list), r 10 .. 50; the
+    // profile is the plane z 5 from r 10 outward. Band segment at t crosses it at r = 10 + t.
+    const double phi = 0.3, c = std::cos(phi), s = std::sin(phi);
+    ContourPair* pair =
+        pairOf({{10 * c, 10 * s, 0}, {50 * c, 50 * s, 0}}, {{10 * c, 10 * s, 10}, {50 * c, 50 * s, 10}});
+    Profile2D* profile = newProfile2D(2);
+    ASSERT_NE(profile, nullptr);
+    profile->points[0] = {10, 5}, profile->points[1] = {50, 5}, profile->count = 2;
+    recomputeProfile2DParams(profile);
+    for (const double t : {0.0, 7.5, 22.0, 39.0}) {
+        Vec3 x;
+        ASSERT_EQ(bladeCrossingAtProfile(pair, profile, t, &x), 1);
+        EXPECT_NEAR(std::hypot(x.x, x.y), 10 + t, 1e-6);
+        EXPECT_NEAR(x.z, 5.0, 1e-6);
+        EXPECT_NEAR(std::atan2(x.y, x.x), phi, 1e-9);
+    }
+    for (const double t : {21.0, 30.0, 38.5}) {  // the outer half: bisection on the radius
+        Vec3 x;
+        ASSERT_EQ(bladePointAtProfile(pair, profile, t, &x), 1);
+        EXPECT_NEAR(std::hypot(x.x, x.y), 10 + t, 1e-3);
+        EXPECT_NEAR(std::atan2(x.y, x.x), phi, 1e-9);
+    }
+    freeProfile2D(profile);
+    freeContourPair(pair);
+}

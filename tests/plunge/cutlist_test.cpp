@@ -1,0 +1,144 @@
+// Cut records: lists, sets, coverage, gaps and bottom raising.
+#include "plunge/cutlist.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "workfolder.h"
+
+namespace {
+
+Plist* pointsList(int n) {
+    Plist* p = plistCreate(n, 1);
+    for (int i = 0; p != nullptr && i < n; ++i) {
+        const Vec3 q{double(i), 2.0 * i, 0.5};
+        plistAppend(p, i, &q, 0, nullptr, 0);
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST(CutList, CoverageSamplesAtLeastElevenPoints) {
+    // P-Q of length 5 along x, sampled at 0, 0.5, ..., 5: vertical cut lines at exactly those places
+    // cover it; without the one at 0.5 a sample falls out (six samples at whole numbers would not see it).
+    const Vec3 p{0, 0, 0}, q{5, 0, 0};
+    struct Case {
+        bool withHalf;
+        int expected;
+    };
+    for (const Case c : {Case{true, 1}, Case{false, 0}}) {
+        CutRecordList* list = idx5CutListCreate(0);
+        ASSERT_NE(list, nullptr);
+        for (int k = 0; k <= 10; ++k) {
+            if (k == 1 && !c.withHalf) continue;
+            const Vec3 top{0.5 * k, 0, 10}, bottom{0.5 * k, 0, -10};
+            ASSERT_EQ(idx5CutListAdd(list, &top, &bottom, 0), 1);
+        }
+        EXPECT_EQ(cutListCovers(list, &p, &q, 0.01), c.expected);
+        idx5CutListFree(list);
+    }
+    EXPECT_EQ(cutListCovers(nullptr, &p, &q, 1.0), 1);
+    CutRecordList* empty = idx5CutListCreate(3);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(cutListCovers(empty, &p, &q, 100.0), 0);
+    idx5CutListFree(empty);
+}
+
+TEST(CutList, LineDistanceAgainstTheCrossProduct) {
+    std::mt19937 rng(29);
+    std::uniform_real_distribution<double> u(-50, 50);
+    for (int k = 0; k < 500; ++k) {
+        const Vec3 x{u(rng), u(rng), u(rng)}, s{u(rng), u(rng), u(rng)}, e{u(rng), u(rng), u(rng)};
+        Vec3 foot;
+        const double d = cutLineDistance(&x, &s, &e, &foot);
+        const Vec3 se{e.x - s.x, e.y - s.y, e.z - s.z}, sx{x.x - s.x, x.y - s.y, x.z - s.z};
+        Vec3 c;
+        cross3D(&se, &sx, &c);
+        EXPECT_NEAR(d, vecLen3D(&c) / vecLen3D(&se), 1e-9);
+        EXPECT_NEAR(dist3D(&x, &foot), d, 1e-9);
+    }
+    // A cut without length measures to its top point.
+    const Vec3 x{3, 4, 0}, s{0, 0, 0}, e{0, 0, 5e-6};
+    Vec3 foot;
+    EXPECT_DOUBLE_EQ(cutLineDistance(&x, &s, &e, &foot), 5.0);
+    EXPECT_EQ(foot.z, 0.0);
+}
+
+TEST(CutList, CopiesOwnTheirPointListsAndSetsGrow) {
+    CutRecordList* list = idx5CutListCreate(1);
+    ASSERT_NE(list, nullptr);
+    const Vec3 t0{0, 0, 10}, b0{0, 0, 0}, t1{1, 0, 10}, b1{1, 0, 0}, t2{2, 0, 10}, b2{2, 0, 0};
+    ASSERT_EQ(idx5CutListAdd(list, &t0, &b0, 1), 1);
+    ASSERT_EQ(idx5CutListAdd(list, &t2, &b2, 3), 1);
+    ASSERT_EQ(idx5CutListInsert(list, 1, &t1, &b1, 2), 1);
+    EXPECT_EQ(idx5CutListInsert(list, 5, &t1, &b1, 2), -1);
+    ASSERT_EQ(list->count, 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(list->records[i].kind, i + 1);
+        EXPECT_DOUBLE_EQ(list->records[i].axis.z, 1.0);
+        EXPECT_DOUBLE_EQ(list->records[i].vector2.z, 1.0);
+        EXPECT_EQ(list->records[i].list1, nullptr);
+    }
+    list->records[1].list1 = pointsList(4);
+    list->records[2].list2 = pointsList(7);
+    CutRecordList* copy = idx5CutListCopy(list);
+    ASSERT_NE(copy, nullptr);
+    ASSERT_NE(copy->records[1].list1, nullptr);
+    EXPECT_NE(copy->records[1].list1, list->records[1].list1);
+    EXPECT_EQ(copy->records[2].list2->count, 7);
+    EXPECT_DOUBLE_EQ(copy->records[2].list2->points[6].y, 12.0);
+    idx5CutListReverse(copy);
+    EXPECT_EQ(copy->records[0].kind, 3);
+    CutListSet* set = cutListSetCreate(1);
+    ASSERT_NE(set, nullptr);
+    for (int k = 0; k < 5; ++k) ASSERT_EQ(cutListSetAdd(set, list, k, 0.5 * k), 1);
+    EXPECT_EQ(set->count, 5);
+    EXPECT_GE(set->capacity, 5);
+    // Each owner frees its own point lists (a shared list would be freed twice here).
+    idx5CutListFree(list);
+    idx5CutListFree(copy);
+    cutListSetFree(set);
+}
+
+TEST(CutList, RaiseBottomAndGap) {
+    // Record 0 of list: a cut from z 10 down to 0 at the origin. Neighbours: active cuts beside it.
+    auto single = [](double x, double top, double bottom, int active) {
+        CutRecordList* l = idx5CutListCreate(1);
+        const Vec3 t{x, 0, top}, b{x, 0, bottom};
+        idx5CutListAdd(l, &t, &b, 0);
+        l->records[0].active = active;
+        return l;
+    };
+    struct Case {
+        double nx, nBottom;
+        int active;
+        double m;
+        int expected;
+        double newBottom;
+    };
+    const Case cases[] = {
+        {0.5, 4.0, 1, 0.0, 1, 4.0},     // lifted to the neighbour's bottom
+        {0.5, 4.0, 0, 0.0, 0, 0.0},     // inactive neighbour: nothing
+        {3.0, 4.0, 1, 0.0, 0, 0.0},     // neighbour farther than r
+        {0.5, 4.0, 1, 5.0, 0, 0.0},     // lift below the minimum
+        {0.5, 12.0, 1, 0.0, -2, 12.0},  // past the top
+    };
+    for (const Case& c : cases) {
+        CutRecordList* mine = single(0.0, 10.0, 0.0, 0);
+        CutRecordList* other = single(c.nx, 20.0, c.nBottom, c.active);
+        CutListSet* set = cutListSetCreate(2);
+        ASSERT_NE(set, nullptr);
+        cutListSetAdd(set, other, 0, 0.0);
+        EXPECT_EQ(cutRaiseBottom(mine, 0, set, 0, 1.0, c.m), c.expected);
+        EXPECT_DOUBLE_EQ(mine->records[0].bottom.z, c.newBottom);
+        EXPECT_DOUBLE_EQ(mine->records[0].bottom2.z, c.newBottom);
+        // Gap: the largest distance from mine's samples to other's nearest axis line.
+        EXPECT_NEAR(cutListGap(mine, other, 2, nullptr), c.nx, 1e-12);
+        idx5CutListFree(mine);
+        idx5CutListFree(other);
+        cutListSetFree(set);
+    }
+}

@@ -1,0 +1,160 @@
+// Hub and shroud curves: from the example impeller's surfaces and from joined trim-loop edges.
+#include "plunge/hubshroud.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "geometry/profile.h"
+#include "plunge/cycparams.h"
+#include "surfaces/deboor.h"
+#include "surfaces/kvxsurf.h"
+#include "workfolder.h"
+
+namespace {
+
+std::string example(const char* name) {
+    return (std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge" / name).string();
+}
+
+// A bilinear strip in the plane y = 0 .. 0.5 from meridian point a to b, trimmed by its square; its two
+// meridional edges fall equally, and the first (y = 0) is taken.
+void addStrip(SurfList* list, Vec2 a, Vec2 b) {
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0), 1);
+    const double k[4] = {0, 0, 1, 1};
+    for (int i = 0; i < 4; ++i) rec.surface.uKnots[i] = rec.surface.vKnots[i] = k[i];
+    rec.surface.rows[0][0] = {a.x, 0, a.y};
+    rec.surface.rows[1][0] = {b.x, 0, b.y};
+    rec.surface.rows[0][1] = {a.x, 0.5, a.y};
+    rec.surface.rows[1][1] = {b.x, 0.5, b.y};
+    const Vec2 loop[5] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 5), 1);
+    ASSERT_EQ(surfListAppend(list, &rec), 1);
+}
+
+}  // namespace
+
+TEST(HubShroud, ExampleHubCurveLiesOnTheHubPlusTheAllowance) {
+    cycleParamsResetState();
+    SurfList* surfaces = newSurfList(2);
+    ASSERT_NE(surfaces, nullptr);
+    ASSERT_EQ(readSurfObjects(example("hub.kvx").c_str(), surfaces), 1);
+    ASSERT_EQ(surfaces->count, 1);
+    SurfList* shrouds = newSurfList(2);
+    ASSERT_NE(shrouds, nullptr);
+    ASSERT_EQ(readSurfObjects(example("shroud.kvx").c_str(), shrouds), 1);
+    for (const double tol : {0.5, 0.2}) {
+        ProfileCurve* hub = idx5CreateHubShroudCurve(example("hub.kvx").c_str(), tol);
+        ProfileCurve* shroud = idx5CreateHubShroudCurve(example("shroud.kvx").c_str(), tol);
+        ASSERT_NE(hub, nullptr);
+        ASSERT_NE(shroud, nullptr);
+        HubShroud* pair = makeHubShroudPair(hub, shroud);
+        ASSERT_NE(pair, nullptr);
+        // Higher z first; the channel of the example is 18 high.
+        EXPECT_GT(pair->hub->points[0].y, pair->hub->points[pair->hub->count - 1].y);
+        EXPECT_NEAR(channelHeight(pair), 18.0, 0.05);
+        for (const double allowance : {0.0, 0.5, 2.0}) {
+            HubShroud* copy = copyHubShroud(pair);
+            ASSERT_NE(copy, nullptr);
+            const double oldLength = copy->hub->param[copy->hub->count - 1];
+            ASSERT_EQ(offsetProfile2D(copy, allowance), 1);
+            double arc = 0;
+            for (int32_t i = 1; i < copy->hub->count; ++i)
+                arc += dist2D(&copy->hub->points[i - 1], &copy->hub->points[i]);
+            EXPECT_NEAR(copy->hub->param[copy->hub->count - 1], arc * arc / oldLength, 1e-9);
+            for (int32_t i = 0; i < copy->hub->count; ++i) {
+                const Vec3 p{copy->hub->points[i].x, 0, copy->hub->points[i].y};
+                SurfFoot foot;
+                double d = 0;
+                ASSERT_EQ(projectPointNurbsSurf(&surfaces->entries[0], nullptr, &p, &foot, &d), 1);
+                EXPECT_NEAR(d, allowance, 0.01) << tol << " " << i;
+                double extra = -1;
+                evalHubShroudExtra(copy, copy->hub->param[i], &extra);
+                EXPECT_EQ(extra, 0.0);
+            }
+            freeHubShroud(copy);
+        }
+        // The shroud moved by 1 toward the channel (right of its direction) keeps 1 off the shroud.
+        ASSERT_EQ(offsetShroudProfile2D(pair, -1.0), 1);
+        for (int32_t i = 0; i < pair->shroud->count; i += 3) {
+            const Vec3 p{pair->shroud->points[i].x, 0, pair->shroud->points[i].y};
+            SurfFoot foot;
+            double d = 0;
+            ASSERT_EQ(projectPointNurbsSurf(&shrouds->entries[0], nullptr, &p, &foot, &d), 1);
+            EXPECT_NEAR(d, 1.0, 0.01) << tol << " " << i;
+            EXPECT_LT(closestPointProfile2D(pair->hub, &p, nullptr, nullptr), 18.0);
+        }
+        freeHubShroud(pair);
+        profileFreeList(hub);
+        profileFreeList(shroud);
+    }
+    freeSurfList(surfaces);
+    freeSurfList(shrouds);
+}
+
+TEST(HubShroud, TrimLoopEdgesJoinWhenTheirEndsMeetInZ) {
+    cycleParamsResetState();  // *PRECISION 0.01: ends join within 0.01 in space or 0.005 in z
+    struct Case {
+        double gapR, gapZ;
+        bool joined;
+    };
+    const Case cases[] = {{0.5, 0.004, true}, {0.5, 0.006, false}, {0.005, 0.006, true}, {0.0, 0.0, true}};
+    for (const Case& c : cases) {
+        SurfList* list = newSurfList(3);
+        ASSERT_NE(list, nullptr);
+        addStrip(list, {10, 30}, {12, 20});
+        addStrip(list, {12 + c.gapR, 20 - c.gapZ}, {15, 10});
+        ProfileCurve* curve = surfacesMeridianCurve(list);
+        EXPECT_EQ(curve != nullptr, c.joined) << c.gapR << " " << c.gapZ;
+        if (curve != nullptr) {
+            // The joined edge continues from the chain's end; its own first point is left out.
+            ASSERT_EQ(curve->count, 3);
+            ASSERT_NE(curve->z, nullptr);
+            const double wantR[3] = {10, 12, 15}, wantZ[3] = {30, 20, 10};
+            for (int i = 0; i < 3; ++i) {
+                // The evaluator keeps parameters 1e-8 inside the knot range.
+                EXPECT_NEAR(curve->points[i].y, wantR[i], 1e-6) << c.gapR << " " << i;
+                EXPECT_NEAR(curve->z[i], wantZ[i], 1e-6) << c.gapR << " " << i;
+            }
+        }
+        profileFreeList(curve);
+        freeSurfList(list);
+    }
+}
+
+TEST(HubShroud, HeightExtraValuesAndBands) {
+    Profile2D* h = newProfile2D(3);
+    Profile2D* s = newProfile2D(2);
+    ASSERT_NE(h, nullptr);
+    ASSERT_NE(s, nullptr);
+    h->points[0] = {0, 0}, h->points[1] = {10, 0}, h->points[2] = {20, 0}, h->count = 3;
+    s->points[0] = {0, 10}, s->points[1] = {20, 10}, s->count = 2;
+    recomputeProfile2DParams(h);
+    recomputeProfile2DParams(s);
+    HubShroud pair{h, s, nullptr};
+    double extra[3] = {1.0, 3.0, 7.0};
+    pair.extra = extra;
+    EXPECT_DOUBLE_EQ(channelHeight(&pair), 10.0);
+    struct Case {
+        double s, value;
+    };
+    for (const Case c : {Case{-5, 1.0}, Case{5, 2.0}, Case{10, 3.0}, Case{15, 5.0}, Case{20 + 2e-5, 7.0}}) {
+        double v = 0;
+        ASSERT_EQ(evalHubShroudExtra(&pair, c.s, &v), 1);
+        EXPECT_DOUBLE_EQ(v, c.value) << c.s;
+    }
+    // The band 4 below the shroud (offset to the right of its direction): the hub does not meet it.
+    HubShroud* band = shroudBand(&pair, -4.0);
+    ASSERT_NE(band, nullptr);
+    EXPECT_EQ(hubShroudJoinFlag(), 0);
+    EXPECT_NEAR(band->hub->points[0].y, 6.0, 1e-9);
+    EXPECT_NEAR(channelHeight(band), 4.0, 1e-9);
+    freeHubShroud(band);
+    freeProfile2D(h);
+    freeProfile2D(s);
+    hubShroudResetState();
+}

@@ -1,0 +1,207 @@
+// Meridional profiles: evaluation, closest point, offsets, joins and crossings with 3D segments.
+#include "plunge/profile2d.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "workfolder.h"
+
+namespace {
+
+struct ProfileGuard {
+    Profile2D* p;
+    explicit ProfileGuard(Profile2D* q) : p(q) {}
+    ~ProfileGuard() { freeProfile2D(p); }
+};
+
+Profile2D* make(const std::vector<Vec2>& pts) {
+    Profile2D* p = newProfile2D(static_cast<int32_t>(pts.size()));
+    if (p == nullptr) return nullptr;
+    for (const Vec2& q : pts) p->points[p->count++] = q;
+    recomputeProfile2DParams(p);
+    return p;
+}
+
+// Brute force: the signed distance to a densely sampled polyline.
+double bruteDistance(const std::vector<Vec2>& pts, double r, double z) {
+    double best = 1e300;
+    for (size_t i = 0; i + 1 < pts.size(); ++i)
+        for (int k = 0; k <= 2000; ++k) {
+            const double t = k / 2000.0;
+            best = std::fmin(best, std::hypot(pts[i].x + t * (pts[i + 1].x - pts[i].x) - r,
+                                              pts[i].y + t * (pts[i + 1].y - pts[i].y) - z));
+        }
+    return best;
+}
+
+}  // namespace
+
+TEST(Profile2D, EvaluationClampsAndInterpolates) {
+    ProfileGuard g(make({{0, 10}, {0, 4}, {3, 0}, {9, 0}}));  // lengths 6, 5, 6
+    ASSERT_NE(g.p, nullptr);
+    struct Case {
+        double s;
+        int32_t index;
+        Vec2 point;
+    };
+    const Case cases[] = {{-3, 0, {0, 10}},   {0, 0, {0, 10}},        {3, 0, {0, 7}},  {6, 0, {0, 4}},
+                          {8.5, 1, {1.5, 2}}, {17 + 5e-6, 2, {9, 0}}, {500, 2, {9, 0}}};
+    for (const Case& c : cases) {
+        Vec2 p;
+        EXPECT_EQ(evalProfile2D(g.p, c.s, &p), c.index) << c.s;
+        EXPECT_NEAR(p.x, c.point.x, 1e-5) << c.s;
+        EXPECT_NEAR(p.y, c.point.y, 1e-5) << c.s;
+    }
+}
+
+TEST(Profile2D, ClosestPointSignsAndMatchesBruteForce) {
+    const std::vector<Vec2> pts{{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}};
+    ProfileGuard g(make(pts));
+    ASSERT_NE(g.p, nullptr);
+    std::mt19937 rng(142);
+    std::uniform_real_distribution<double> r(0, 50), z(0, 35), phi(0, 6.28);
+    for (int k = 0; k < 300; ++k) {
+        const double rr = r(rng), zz = z(rng), a = phi(rng);
+        const Vec3 p{rr * std::cos(a), rr * std::sin(a), zz};
+        double s = 0;
+        int32_t seg = 0;
+        const double d = closestPointProfile2D(g.p, &p, &s, &seg);
+        EXPECT_NEAR(std::fabs(d), bruteDistance(pts, rr, zz), 1e-3);
+        // The profile runs down then outward: its left (positive) side is away from the axis.
+        Vec2 foot;
+        evalProfile2D(g.p, s, &foot);
+        EXPECT_NEAR(std::hypot(foot.x - rr, foot.y - zz), std::fabs(d), 1e-6);
+    }
+    const Vec3 left{10, 0, 25}, right{1, 0, 25}, vertex{5, 0, 20};
+    EXPECT_GT(closestPointProfile2D(g.p, &left, nullptr, nullptr), 0);
+    EXPECT_LT(closestPointProfile2D(g.p, &right, nullptr, nullptr), 0);
+    int32_t seg = -1;
+    double s = 0;
+    EXPECT_NEAR(closestPointProfile2D(g.p, &vertex, &s, &seg), 0.0, 1e-12);
+    EXPECT_EQ(seg, 0);  // a shared vertex reports the first segment
+    EXPECT_DOUBLE_EQ(s, 10.0);
+}
+
+TEST(Profile2D, OffsetsKeepTheirDistanceOnTheRequestedSide) {
+    struct Case {
+        std::vector<Vec2> pts;
+        double d;
+    };
+    const Case cases[] = {{{{5, 10}, {15, 0}}, 2.0},                             // one segment
+                          {{{5, 10}, {5, 5}, {15, 0}}, -1.5},                    // two: boundary offset
+                          {{{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}}, 3.0},  // chain offset
+                          {{{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}}, -2.5}};
+    for (const Case& c : cases) {
+        ProfileGuard base(make(c.pts));
+        ASSERT_NE(base.p, nullptr);
+        ProfileGuard off(profile2DOffset(base.p, c.d));
+        ASSERT_NE(off.p, nullptr);
+        ASSERT_GE(off.p->count, 2);
+        EXPECT_DOUBLE_EQ(off.p->param[0], 0.0);
+        // Vertices on the requested side, at the distance or (corner joins) a little beyond it; the
+        // base stays clear of the offset by the distance.
+        for (int32_t i = 0; i < off.p->count; ++i) {
+            const Vec3 q{off.p->points[i].x, 0, off.p->points[i].y};
+            const double d = closestPointProfile2D(base.p, &q, nullptr, nullptr);
+            EXPECT_GT(d * c.d, 0.0) << c.d << " " << i;
+            EXPECT_GE(std::fabs(d), std::fabs(c.d) - 1e-6) << c.d << " " << i;
+            EXPECT_LE(std::fabs(d), 1.5 * std::fabs(c.d)) << c.d << " " << i;
+        }
+        for (int32_t i = 0; i < base.p->count; ++i)
+            EXPECT_GE(polylineDistance2D(off.p->points, off.p->count, &base.p->points[i], nullptr),
+                      std::fabs(c.d) - 1e-6);
+    }
+}
+
+TEST(Profile2D, JoinFollowsBThenAOrReportsNoMeeting) {
+    ProfileGuard a(make({{0, 10}, {10, 10}, {20, 10}}));  // horizontal at z 10, running outward
+    struct Case {
+        std::vector<Vec2> b;
+        int32_t flag;
+        double s;
+        Vec2 first, last;
+        int32_t count;
+    };
+    const Case cases[] = {
+        {{{5, 20}, {5, 15}, {5, 0}}, 0, 10.0, {5, 20}, {20, 10}, 5},  // crosses A at (5, 10)
+        {{{0, 15}, {20, 15}}, 0, 0.0, {0, 15}, {20, 15}, 2},          // A on B's right (side 1): all of B
+        {{{0, 5}, {20, 5}}, 1, -1.0, {10, 10}, {20, 10}, 2},  // A on B's left (side 2): A from its second
+                                                              // point
+    };
+    for (const Case& c : cases) {
+        ProfileGuard b(make(c.b));
+        double s = 0;
+        int32_t flag = -7;
+        ProfileGuard j(joinProfiles2D(a.p, b.p, &s, &flag));
+        ASSERT_NE(j.p, nullptr);
+        EXPECT_EQ(flag, c.flag);
+        EXPECT_DOUBLE_EQ(s, c.s);
+        ASSERT_EQ(j.p->count, c.count);
+        EXPECT_NEAR(j.p->points[0].x, c.first.x, 1e-9);
+        EXPECT_NEAR(j.p->points[0].y, c.first.y, 1e-9);
+        EXPECT_NEAR(j.p->points[c.count - 1].x, c.last.x, 1e-9);
+        EXPECT_NEAR(j.p->points[c.count - 1].y, c.last.y, 1e-9);
+    }
+}
+
+TEST(Profile2D, EditingKeepsParametersConsistent) {
+    ProfileGuard a(make({{0, 10}, {0, 0}, {10, 0}}));
+    ProfileGuard b(make({{-1, 11}, {-1, 1}, {1, -1}, {12, -1}}));
+    ASSERT_EQ(fitProfile2DToSpan(a.p, b.p), 1);
+    EXPECT_NEAR(b.p->param[b.p->count - 1], a.p->param[a.p->count - 1], 1e-9);
+    EXPECT_NEAR(b.p->points[0].y, 10.0, 1e-9);               // trimmed at the foot of A's first point
+    EXPECT_NEAR(b.p->points[b.p->count - 1].x, 10.0, 1e-9);  // cut at the foot of A's last point
+    ProfileGuard c(make({{0, 10}, {0, 0}, {10, 0}}));
+    ASSERT_EQ(trimProfile2DStart(c.p, 4.0), 1);
+    EXPECT_DOUBLE_EQ(c.p->param[0], 0.0);
+    EXPECT_DOUBLE_EQ(c.p->points[0].y, 6.0);
+    EXPECT_DOUBLE_EQ(c.p->param[c.p->count - 1], 16.0);
+    ASSERT_EQ(extendProfile2D(c.p, 2.0), 1);
+    EXPECT_DOUBLE_EQ(c.p->points[0].y, 8.0);
+    EXPECT_DOUBLE_EQ(c.p->points[c.p->count - 1].x, 12.0);
+    const Seg2D cutter{5, -1, 5, 1};
+    ASSERT_EQ(cutProfile2DAtCrossing(c.p, &cutter), 1);
+    EXPECT_DOUBLE_EQ(c.p->points[c.p->count - 1].x, 5.0);
+    // A fold in the second half ends the profile there.
+    ProfileGuard f(make({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {3, 0.5}, {2, 1}}));
+    EXPECT_EQ(cutProfile2DAtReversal(f.p), 1);
+    EXPECT_EQ(f.p->count, 5);
+}
+
+TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
+    // A cone and cylinder: the crossing must sit on the surface and on the segment.
+    ProfileGuard g(make({{10, 40}, {10, 25}, {30, 5}, {50, 5}}));
+    std::mt19937 rng(5142);
+    std::uniform_real_distribution<double> u(-1, 1);
+    int found = 0;
+    for (int k = 0; k < 200; ++k) {
+        // From inside the channel side (off the axis, high) to the solid side (near the axis, low).
+        const double a = 3.14 * u(rng);
+        const Vec3 p{25 * std::cos(a) + 3 * u(rng), 25 * std::sin(a) + 3 * u(rng), 30 + 5 * u(rng)};
+        const Vec3 q{3 * u(rng), 3 * u(rng), 5 * u(rng)};
+        for (int method = 0; method < 2; ++method) {
+            Vec3 x;
+            const int rc = method == 0 ? crossLineProfile(g.p, &p, &q, &x, 10.0)
+                                       : crossSegmentProfile(g.p, &p, &q, &x, 0.0);
+            if (rc != 1) continue;
+            ++found;
+            EXPECT_NEAR(closestPointProfile2D(g.p, &x, nullptr, nullptr), 0.0, 0.11);
+            const Vec3 pq{q.x - p.x, q.y - p.y, q.z - p.z}, px{x.x - p.x, x.y - p.y, x.z - p.z};
+            Vec3 c;
+            cross3D(&pq, &px, &c);
+            EXPECT_NEAR(vecLen3D(&c) / vecLen3D(&pq), 0.0, 1e-6);
+        }
+    }
+    EXPECT_GT(found, 300);
+    // Two circle hits at the same distance from the nearer end: the second is taken.
+    const Vec2 target{5, 3};
+    const Vec3 a{0, 0, 0}, b{0, 10, 0};
+    Vec3 out;
+    ASSERT_EQ(segmentPointAtRadius(&target, &a, &b, &out), 1);
+    EXPECT_NEAR(out.x, 0.0, 1e-9);
+    EXPECT_NEAR(out.y, 5.0, 1e-9);
+    EXPECT_DOUBLE_EQ(out.z, 3.0);
+}

@@ -1,0 +1,136 @@
+#include "pocket/contourclean.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/elemaccess.h"
+#include "pocket/elemprim.h"
+#include "pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// A closed chain of n short lines around a regular polygon of radius 50.
+std::vector<ContourElement> ring(int n) {
+    std::vector<Vec2> p;
+    for (int i = 0; i < n; ++i) p.push_back({50 * std::cos(2 * kPi * i / n), 50 * std::sin(2 * kPi * i / n)});
+    return polygon(p);
+}
+
+}  // namespace
+
+TEST(ContourClean, ShortZigzagGoesAndItsNeighboursMeetAtItsMiddle) {
+    PocketErrors state;
+    std::vector<ContourElement> c = {lineElem(0, 0, 5, 0),          lineElem(5, 0, 5, 0.005),
+                                     lineElem(5, 0.005, 10, 0.005), lineElem(10, 0.005, 10, 10),
+                                     lineElem(10, 10, 0, 10),       lineElem(0, 10, 0, 0)};
+    const int32_t n = contourClean(c.data(), 6);
+    ASSERT_EQ(n, 5);
+    EXPECT_NEAR(c[0].g[kLx2], 5, 1e-12);
+    EXPECT_NEAR(c[0].g[kLy2], 0.0025, 1e-12);
+    EXPECT_NEAR(c[1].g[kLx1], 5, 1e-12);
+    EXPECT_NEAR(c[1].g[kLy1], 0.0025, 1e-12);
+    EXPECT_EQ(contourIsClosed(c.data(), n), 1);
+}
+
+TEST(ContourClean, WhatStaysAndWhatGoes) {
+    PocketErrors state;
+    const struct {
+        std::vector<ContourElement> chain;
+        int32_t count;
+    } cases[] = {
+        // A short step at position 0 is never removed as a zig-zag.
+        {{lineElem(5, 0, 5, 0.005), lineElem(5, 0.005, 10, 0.005), lineElem(10, 0.005, 10, 10),
+          lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0), lineElem(0, 0, 5, 0)},
+         6},
+        // A step between tags of both kinds joins a connecting move: kept.
+        {{lineElem(0, 0, 5, 0), lineElem(5, 0, 5, 0.005, -3), lineElem(5, 0.005, 10, 0.005),
+          lineElem(10, 0.005, 10, 10), lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0)},
+         6},
+        // A point-like element goes; the following line starts where it started.
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10.0001, 0.0001), lineElem(10, 0, 10, 10),
+          lineElem(10, 10, 0, 0)},
+         3},
+        // A short step back and forth.
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 5.005), lineElem(10, 5.005, 10, 5),
+          lineElem(10, 5, 10, 10), lineElem(10, 10, 0, 0)},
+         4},
+        // A full circle of one arc is a contour, not a point.
+        {{arcElem(0, 0, 5, 0, 2 * kPi, 1)}, 1},
+    };
+    for (const auto& c : cases) {
+        std::vector<ContourElement> chain = c.chain;
+        EXPECT_EQ(contourClean(chain.data(), static_cast<int32_t>(chain.size())), c.count);
+    }
+    std::vector<ContourElement> spike = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 5.005),
+                                         lineElem(10, 5.005, 10, 5), lineElem(10, 5, 10, 10),
+                                         lineElem(10, 10, 0, 0)};
+    ASSERT_EQ(chainRemoveSpikes(spike.data(), 5, 0.01), 4);
+    EXPECT_NEAR(spike[1].g[kLy2], 5.0025, 1e-12);
+    EXPECT_NEAR(spike[2].g[kLy1], 5.0025, 1e-12);
+}
+
+TEST(ContourClean, ShortReductionStartsAtFortyAndStraightensHugeArcs) {
+    PocketErrors state;
+    for (int n : {39, 40}) {
+        std::vector<ContourElement> c = ring(n);
+        c[5] = lineElem(c[5].g[0], c[5].g[1], c[5].g[0] + 1e-3, c[5].g[1] + 1e-3);  // a tiny zig-zag
+        c[6].g[kLx1] = c[5].g[kLx2];
+        c[6].g[kLy1] = c[5].g[kLy2];
+        int32_t count = n;
+        EXPECT_EQ(contourReduceShort(c.data(), &count, 0.01), n >= 40 ? 1 : 0);
+        EXPECT_EQ(count, n >= 40 ? n - 1 : n);
+    }
+    const struct {
+        double radius;
+        int32_t type;
+    } arcs[] = {{10000, kElemLine}, {9999.9, kElemArc}, {1e6, kElemLine}};
+    for (const auto& a : arcs) {
+        std::vector<ContourElement> c = ring(40);
+        const double x1 = c[3].g[kLx1], y1 = c[3].g[kLy1], x2 = c[3].g[kLx2], y2 = c[3].g[kLy2];
+        c[3].type = kElemArc;
+        c[3].g[kAsx] = x1;
+        c[3].g[kAsy] = y1;
+        c[3].g[kAex] = x2;
+        c[3].g[kAey] = y2;
+        c[3].g[kAr] = a.radius;
+        c[3].direction = 1;
+        int32_t count = 40;
+        contourReduceShort(c.data(), &count, 0.01);
+        EXPECT_EQ(c[3].type, a.type) << a.radius;
+        EXPECT_EQ(arcsToLines(c.data(), 40), 0);
+    }
+}
+
+TEST(ContourClean, SweepsAndLengthsOfArcs) {
+    PocketErrors state;
+    const struct {
+        double a0, a1;
+        int dir;
+        double sweep;
+    } cases[] = {{0, kPi / 2, 1, kPi / 2}, {kPi / 2, 0, -1, -kPi / 2},  {0, kPi, 1, kPi},
+                 {0, kPi, -1, -kPi},       {0, -kPi / 2, 1, 1.5 * kPi}, {1, 1.5, -1, -2 * kPi + 0.5}};
+    for (const auto& c : cases) {
+        const ContourElement arc = arcElem(2, -1, 3, c.a0, c.a1, c.dir);
+        EXPECT_NEAR(arcSweepAngle(&arc), c.sweep, 1e-9) << c.a0 << " " << c.a1;
+        EXPECT_NEAR(elemLength(&arc), 3 * std::fabs(c.sweep), 1e-8);
+    }
+    rngResetState();
+    for (int i = 0; i < 500; ++i) {
+        const double r = 0.1 + rngUniform() * 20, sweep = 0.05 + rngUniform() * 6.1, a0 = rngUniform() * 7;
+        const int dir = rngBelow(2) ? 1 : -1;
+        const ContourElement arc = arcElem(rngUniform(), rngUniform(), r, a0, a0 + dir * sweep, dir);
+        EXPECT_NEAR(elemLength(&arc), r * sweep, 1e-7 * r) << i;
+    }
+    const ContourElement half = arcElem(0, 0, 2, 0, kPi, 1);
+    const Vec2 top{0, 2};
+    double rest = 0;
+    EXPECT_NEAR(elemLengthTo(&half, &top, &rest), kPi, 1e-12);
+    EXPECT_NEAR(rest, kPi, 1e-12);
+    const ContourElement tiny = arcElem(0, 0, 1, 0, 0.005, 1);
+    EXPECT_NEAR(elemLength(&tiny), 2 * std::sin(0.0025), 1e-15);  // the chord below 0.01
+}

@@ -1,0 +1,118 @@
+#include "pocket/contourorient.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+std::vector<ContourElement> reversed(std::vector<ContourElement> c) {
+    contourReverse(c.data(), static_cast<int32_t>(c.size()));
+    return c;
+}
+
+// A stadium: two straight sides and two half circles, counter-clockwise.
+std::vector<ContourElement> stadium() {
+    return {lineElem(0, 0, 10, 0), arcElem(10, 2, 2, -kPi / 2, kPi / 2, 1), lineElem(10, 4, 0, 4),
+            arcElem(0, 2, 2, kPi / 2, 3 * kPi / 2, 1)};
+}
+
+// A circle of n arcs.
+std::vector<ContourElement> circle(int n, int dir) {
+    std::vector<ContourElement> c;
+    for (int i = 0; i < n; ++i)
+        c.push_back(arcElem(3, 4, 5, dir * 2 * kPi * i / n, dir * 2 * kPi * (i + 1) / n, dir));
+    return c;
+}
+
+}  // namespace
+
+TEST(ContourOrient, ClosedFormShapesInBothSenses) {
+    PocketErrors state;
+    pocketKernel().toolRadius = 1;
+    const std::vector<ContourElement> square = polygon({{0, 0}, {4, 0}, {4, 4}, {0, 4}});
+    const std::vector<ContourElement> dShape = {lineElem(0, -3, 0, 3),
+                                                arcElem(0, 0, 3, kPi / 2, 3 * kPi / 2, 1)};
+    const std::vector<ContourElement> spike =
+        polygon({{0, 0}, {4, 0}, {4, 2}, {6, 2}, {4, 2}, {4, 4}, {0, 4}});
+    const struct {
+        const char* name;
+        std::vector<ContourElement> c;
+        int sense, area;
+    } cases[] = {
+        {"square", square, 1, 1},
+        {"one arc", circle(1, 1), 1, 0},
+        {"two halves", circle(2, 1), 1, 1},
+        {"four quarters", circle(4, 1), 1, 1},
+        {"stadium", stadium(), 1, 1},
+        {"D", dShape, 1, 1},
+        {"spike", spike, 1, 1},
+    };
+    for (const auto& c : cases) {
+        const int32_t n = static_cast<int32_t>(c.c.size());
+        EXPECT_EQ(contourOrientation(c.c.data(), n), c.sense) << c.name;
+        const std::vector<ContourElement> back = n == 1 ? circle(1, -1) : reversed(c.c);
+        EXPECT_EQ(contourOrientation(back.data(), n), -c.sense) << c.name;
+        if (n > 2) {
+            EXPECT_EQ(contourSignedArea(c.c.data(), n), c.area) << c.name;
+            EXPECT_EQ(contourSignedArea(back.data(), n), -c.area) << c.name;
+        }
+    }
+}
+
+TEST(ContourOrient, UndecidedShapes) {
+    PocketErrors state;
+    pocketKernel().toolRadius = 5;
+    const std::vector<ContourElement> collinear = polygon({{0, 0}, {2, 0}, {5, 0}});
+    const std::vector<ContourElement> close = {lineElem(0, 0, 1, 0), lineElem(1, 0, 0, 0.001)};
+    const std::vector<ContourElement> lone = {lineElem(0, 0, 1, 0)};
+    EXPECT_EQ(contourOrientation(collinear.data(), 3), 0);
+    EXPECT_EQ(contourIsFlatTriangle(collinear.data(), 3), 1);
+    EXPECT_EQ(contourOrientation(close.data(), 2), 0);
+    EXPECT_EQ(contourOrientation(lone.data(), 1), 0);
+}
+
+TEST(ContourOrient, ReversingTwiceRestoresTheContour) {
+    std::vector<ContourElement> c = stadium();
+    c[1].sourceTag = 7;
+    std::vector<ContourElement> r = reversed(c);
+    EXPECT_EQ(r[2].sourceTag, 7);
+    EXPECT_EQ(r[2].direction, -1);
+    r = reversed(r);
+    EXPECT_EQ(std::memcmp(r.data(), c.data(), c.size() * sizeof(ContourElement)), 0);
+}
+
+TEST(ContourOrient, RandomStarContoursHaveTheSenseTheyWereBuiltIn) {
+    PocketErrors state;
+    pocketKernel().toolRadius = 1;
+    rngResetState();
+    for (int k = 0; k < 300; ++k) {
+        const int n = 3 + rngBelow(10);
+        std::vector<Vec2> p;
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * kPi * (i + 0.6 * rngUniform()) / n, r = 2 + 6 * rngUniform();
+            p.push_back({r * std::cos(a), r * std::sin(a)});
+        }
+        std::vector<ContourElement> c = polygon(p);
+        for (auto& e : c) {
+            if (rngBelow(3)) continue;
+            // Centre left of the edge, inside the star: the arc bulges outward.
+            const double dx = e.g[2] - e.g[0], dy = e.g[3] - e.g[1], off = 0.2 + rngUniform();
+            const double cx = 0.5 * (e.g[0] + e.g[2]) - dy * off, cy = 0.5 * (e.g[1] + e.g[3]) + dx * off;
+            e = arcElem(cx, cy, std::hypot(e.g[0] - cx, e.g[1] - cy), std::atan2(e.g[1] - cy, e.g[0] - cx),
+                        std::atan2(e.g[3] - cy, e.g[2] - cx), 1);
+        }
+        const int32_t m = static_cast<int32_t>(c.size());
+        EXPECT_EQ(contourOrientation(c.data(), m), 1) << k;
+        contourReverse(c.data(), m);
+        EXPECT_EQ(contourOrientation(c.data(), m), -1) << k;
+    }
+}

@@ -1,0 +1,116 @@
+#include "pocket/elemaccess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+double deg(double d) {
+    return d * kPi / 180;
+}
+
+// Crossing-number test of a polygon: the independent answer for the winding test.
+bool insidePolygon(const std::vector<Vec2>& poly, const Vec2& p) {
+    bool in = false;
+    for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
+        if ((poly[i].y > p.y) != (poly[j].y > p.y) &&
+            p.x < (poly[j].x - poly[i].x) * (p.y - poly[i].y) / (poly[j].y - poly[i].y) + poly[i].x)
+            in = !in;
+    }
+    return in;
+}
+
+}  // namespace
+
+TEST(ElemAccess, MiddlesOfArcsAcrossZero) {
+    PocketErrors state;
+    const struct {
+        ContourElement e;
+        double x, y;
+    } cases[] = {
+        {arcElem(0, 0, 2, deg(350), deg(10), 1), 2, 0},
+        {arcElem(0, 0, 2, deg(10), deg(350), -1), 2, 0},
+        {arcElem(1, 1, 1, deg(0), deg(180), 1), 1, 2},
+        {arcElem(1, 1, 1, deg(0), deg(180), -1), 1, 0},
+        {lineElem(0, 0, 4, 2), 2, 1},
+    };
+    for (const auto& c : cases) {
+        Vec2 m;
+        ASSERT_EQ(elemPoint(&c.e, &m, kElemMiddle), 1);
+        EXPECT_NEAR(m.x, c.x, 1e-12);
+        EXPECT_NEAR(m.y, c.y, 1e-12);
+    }
+}
+
+TEST(ElemAccess, CornerClasses) {
+    PocketErrors state;
+    const struct {
+        ContourElement a, b;
+        int type;
+    } cases[] = {
+        {lineElem(0, 0, 1, 0), lineElem(1, 0, 2, 0), kCornerSmooth},
+        {lineElem(0, 0, 1, 0), lineElem(1, 0, 0.5, 0), kCornerReversal},
+        {lineElem(0, 0, 1, 0), lineElem(1, 0, 1, 1), kCornerLeft},
+        {lineElem(0, 0, 1, 0), lineElem(1, 0, 1, -1), kCornerRight},
+        {lineElem(0, 0, 1, 0), lineElem(1, 0, 2, 0.004), kCornerSmooth},  // below 0.005
+        // Leaving backwards along an arc: the arc's bend decides.
+        {lineElem(-1, 1, 0, 1), arcElem(0, 0, 1, kPi / 2, kPi, 1), kCornerRight},
+        {lineElem(-1, -1, 0, -1), arcElem(0, 0, 1, -kPi / 2, -kPi, -1), kCornerLeft},
+    };
+    for (const auto& c : cases) {
+        int type = 99;
+        ASSERT_EQ(elemCornerType(&c.a, &c.b, &type), 1);
+        EXPECT_EQ(type, c.type) << c.b.g[2] << " " << c.b.g[3];
+    }
+    pocketOffsetState().cornerFactor = 10.0;  // the threshold grows with the factor
+    int type = 0;
+    const ContourElement a = lineElem(0, 0, 1, 0), b = lineElem(1, 0, 2, 0.02);
+    ASSERT_EQ(elemCornerType(&a, &b, &type), 1);
+    EXPECT_EQ(type, kCornerSmooth);
+}
+
+TEST(ElemAccess, WindingTestAgreesWithCrossingNumberOnRandomPolygons) {
+    PocketErrors state;
+    rngResetState();
+    for (int k = 0; k < 200; ++k) {
+        // A star-shaped polygon about the origin.
+        const int n = 3 + rngBelow(12);
+        std::vector<Vec2> poly;
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * kPi * (i + 0.8 * rngUniform()) / n, r = 1 + 4 * rngUniform();
+            poly.push_back({r * std::cos(a), r * std::sin(a)});
+        }
+        const bool reversed = rngBelow(2);
+        if (reversed) std::reverse(poly.begin(), poly.end());
+        const std::vector<ContourElement> chain = polygon(poly);
+        for (int i = 0; i < 20; ++i) {
+            const Vec2 p{rngUniform() * 12 - 6, rngUniform() * 12 - 6};
+            const int expected = insidePolygon(poly, p) ? (reversed ? -1 : 1) : 0;
+            EXPECT_EQ(pointInContour(chain.data(), n, &p), expected) << k << " " << i;
+        }
+    }
+}
+
+TEST(ElemAccess, IntersectionOrdersAreStrictWeakOrders) {
+    rngResetState();
+    std::vector<PocketIsect> records(500);
+    for (auto& r : records) r = {0, 0, static_cast<double>(rngBelow(4)), rngBelow(5), 0, 1};
+    const PocketIsect same = records[0];
+    EXPECT_EQ(isectCompareAscending(&same, &records[0]), 0);
+    EXPECT_EQ(isectCompareDescending(&same, &records[0]), 0);
+    std::vector<PocketIsect> up = records;
+    std::sort(up.begin(), up.end(),
+              [](const PocketIsect& a, const PocketIsect& b) { return isectCompareAscending(&a, &b) < 0; });
+    for (size_t i = 1; i < up.size(); ++i) {
+        EXPECT_LE(isectCompareAscending(&up[i - 1], &up[i]), 0);
+        EXPECT_GE(isectCompareDescending(&up[i - 1], &up[i]), 0);
+    }
+}

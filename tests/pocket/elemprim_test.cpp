@@ -1,0 +1,118 @@
+#include "pocket/elemprim.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+}  // namespace
+
+TEST(ElemPrim, PointBeyondASegmentEndDependsOnTheScale) {
+    PocketErrors state;
+    const double line[4] = {0, 0, 1, 0};
+    const struct {
+        double scale;
+        double x;
+        int on;
+    } cases[] = {{1, 1.00015, 1},  {25, 1.00015, 0},  {1, 1.00025, 0}, {25, 1.00005, 1},
+                 {1, -0.00015, 1}, {25, -0.00015, 0}, {1, 0.5, 1},     {50, 0.5, 1}};
+    for (const auto& c : cases) {
+        pocketKernel().geometryScale = c.scale;
+        const Vec2 p{c.x, 0};
+        EXPECT_EQ(pointOnSegmentParam(&p, line), c.on) << c.scale << " " << c.x;
+    }
+}
+
+TEST(ElemPrim, SegmentPairs) {
+    PocketErrors state;
+    const struct {
+        double a[4], b[4];
+        int code;
+        double x, y;
+    } cases[] = {
+        {{0, 0, 2, 0}, {2, 0, 5, 0}, 1, 2, 0},   // end to end on one line: one point
+        {{0, 0, 2, 0}, {1, 0, 5, 0}, -1, 0, 0},  // overlap
+        {{0, 0, 2, 0}, {3, 0, 5, 0}, 0, 0, 0},   // same line, apart
+        {{0, 0, 2, 2}, {0, 2, 2, 0}, 1, 1, 1},   // crossing
+        {{0, 0, 1, 0}, {2, -1, 2, 1}, 0, 0, 0},  // the lines cross outside the first
+    };
+    for (const auto& c : cases) {
+        Vec2 p{};
+        EXPECT_EQ(isectLineLine(c.a, c.b, &p), c.code);
+        if (c.code == 1) {
+            EXPECT_NEAR(p.x, c.x, 1e-12);
+            EXPECT_NEAR(p.y, c.y, 1e-12);
+        }
+    }
+}
+
+TEST(ElemPrim, LinesAgainstArcs) {
+    PocketErrors state;
+    const ContourElement arc = arcElem(0, 0, 1, 0, kPi / 2, 1);  // first quadrant, ccw
+    const struct {
+        double line[4];
+        int arcCode, circleCode;
+    } cases[] = {
+        {{3, -1, 3, 1}, 0, 0},      // misses
+        {{-2, 0.5, 2, 0.5}, 1, 2},  // one point on the arc, two on the circle
+        {{1, -1, 1, 1}, -1, -1},    // tangent at the arc's start
+        {{-1, -1, -1, 1}, 0, -1},   // tangent outside the sweep
+        {{0.5, 0.5, 0, 0}, 0, 0},   // ends inside the circle
+    };
+    for (const auto& c : cases) {
+        Vec2 p[2];
+        EXPECT_EQ(isectLineArc(c.line, &arc, p), c.arcCode) << c.line[0];
+        EXPECT_EQ(isectLineFullCircle(c.line, &arc, p), c.circleCode) << c.line[0];
+    }
+}
+
+TEST(ElemPrim, ArcsOnOneCircleOverlapBelowMinusOne) {
+    PocketErrors state;
+    const ContourElement a = arcElem(0, 0, 2, 0, kPi / 2, 1);
+    const struct {
+        ContourElement b;
+        int code;
+    } cases[] = {
+        {arcElem(0, 0, 2, kPi / 4, kPi, 1), -4},   // partly
+        {arcElem(0, 0, 2, 0.2, 0.4, 1), -2},       // inside a
+        {arcElem(0, 0, 2, -0.5, 2.5, 1), -3},      // holds a
+        {arcElem(0, 0, 2, kPi / 2, kPi, 1), 1},    // shares one end
+        {arcElem(0, 0, 2, 2.0, 3.0, 1), 0},        // apart
+        {arcElem(0, 0, 2, kPi, kPi / 4, -1), -4},  // partly, other sense
+    };
+    for (const auto& c : cases) {
+        Vec2 p[2];
+        const int code = isectArcArc(&a, &c.b, p);
+        if (c.code < -1)
+            EXPECT_LT(code, -1);
+        else
+            EXPECT_EQ(code, c.code);
+    }
+    Vec2 p[2];
+    const ContourElement b = arcElem(2, 0, 2, kPi / 2, 3 * kPi / 2, 1);
+    EXPECT_EQ(isectArcArc(&a, &b, p), 1);
+    EXPECT_NEAR(p[0].x, 1, 1e-12);
+    EXPECT_NEAR(p[0].y, std::sqrt(3.0), 1e-12);
+}
+
+// Crossings of random circle pairs lie on both circles, and their number follows
+// from the centre distance.
+TEST(ElemPrim, OrderAlongElements) {
+    PocketErrors state;
+    const ContourElement ccw = arcElem(0, 0, 1, 0, kPi, 1), cw = arcElem(0, 0, 1, kPi, 0, -1);
+    const ContourElement line = lineElem(0, 0, 0, 5);
+    const Vec2 a{std::cos(0.3), std::sin(0.3)}, b{std::cos(2.0), std::sin(2.0)}, s{-1, 0};
+    const Vec2 l1{0, 1}, l2{0, 4};
+    EXPECT_EQ(pointOrderOnElem(&ccw, &b, &a), 1);
+    EXPECT_EQ(pointOrderOnElem(&ccw, &a, &b), 2);
+    EXPECT_EQ(pointOrderOnElem(&cw, &a, &b), 1);
+    EXPECT_EQ(pointOrderOnElem(&cw, &a, &s), 1);  // the start of a clockwise arc comes first
+    EXPECT_EQ(pointOrderOnElem(&cw, &s, &a), 2);
+    EXPECT_EQ(pointOrderOnElem(&line, &l2, &l1), 1);
+    EXPECT_EQ(pointOrderOnElem(&line, &l1, &l1), 2);
+}

@@ -1,0 +1,84 @@
+#include "pocket/pocketerr.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "kernel/ccp.h"
+#include "kernel/testrecord.h"
+#include "pocket_util.h"
+
+TEST(PocketError, CodesMapToHostNumbersAndTheLastError) {
+    const struct {
+        int32_t code;
+        const char* sent;  // null: nothing sent
+        int32_t last;      // last error afterwards (starting from 0)
+    } cases[] = {
+        {3199, "101 1511", 3199}, {3200, "101 1511", 0},
+        {3123, "101 1522", 3123}, {3256, nullptr, 0},
+        {3210, nullptr, 0},       {0, nullptr, 0},
+        {3029, "101 1500", 3029}, {3020, "101 1103", 3020},
+        {3252, "101 1516", 0},    {3001, "101 1101", 3001},
+        {2999, "101 1511", 0},    {3000, "101 1511", 3000},
+        {3040, "101 1511", 3040}, {0x10000 + 3011, "101 1102", 3011},
+    };
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        pocketError(c.code);
+        if (c.sent) {
+            ASSERT_EQ(PocketErrors::texts().size(), 1u) << c.code;
+            EXPECT_EQ(PocketErrors::texts()[0], c.sent) << c.code;
+        } else {
+            EXPECT_TRUE(PocketErrors::texts().empty()) << c.code;
+        }
+        EXPECT_EQ(pocketLastError(), c.last) << c.code;
+    }
+}
+
+TEST(PocketError, ARunStartsWithoutTheLastRunsError) {
+    PocketErrors errors;
+    pocketError(3011);
+    ASSERT_EQ(pocketLastError(), 3011);
+    ncFreeChannels(&kvCCP);
+    char folder[] = "/tmp/pocketrunXXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string params = std::string(folder) + "/run.pcf";
+    FILE* f = fopen(params.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("geoSource := none.kvx\ntoolDiameter := 10\n", f);
+    fclose(f);
+    resetCoreToBinFolder();
+    std::string arg = "-S" + params;
+    char* argv[] = {arg.data(), nullptr};
+    EXPECT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, nullptr), 1);
+    EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), KV_STATUS_FAILED);
+    EXPECT_EQ(pocketLastError(), 0);
+    EXPECT_EQ(pocketRecord(), &kvCCP);
+    std::filesystem::remove_all(folder);
+}
+
+TEST(PocketState, FixedTablesRefuseWhatDoesNotFit) {
+    PocketErrors errors;
+    EXPECT_EQ(pocketAllowanceSet(kPocketMaxAllowances - 1, 2.5), 1);
+    EXPECT_EQ(pocketAllowanceGet(kPocketMaxAllowances - 1), 2.5);
+    EXPECT_EQ(pocketAllowanceSet(kPocketMaxAllowances, 1.0), 0);
+    EXPECT_EQ(pocketAllowanceSet(-1, 1.0), 0);
+    EXPECT_EQ(pocketRingRow(kPocketRingRows), nullptr);
+    EXPECT_EQ(pocketRingRow(-1), nullptr);
+    EXPECT_EQ(PocketErrors::texts(),
+              (std::vector<std::string>{"101 1103", "101 1103", "101 1103", "101 1103"}));
+    PocketErrors::texts().clear();
+
+    uint32_t* row = pocketRingRow(kPocketRingRows - 1);
+    ASSERT_NE(row, nullptr);
+    for (int i = 1; i < kPocketRingColumns; ++i)
+        ASSERT_EQ(pocketRingRowAppend(kPocketRingRows - 1, i), 1) << i;
+    EXPECT_EQ(pocketRingRowAppend(kPocketRingRows - 1, 1), 0);
+    EXPECT_EQ(row[0], static_cast<uint32_t>(kPocketRingColumns - 1));
+    EXPECT_EQ(row[kPocketRingColumns - 1], static_cast<uint32_t>(kPocketRingColumns - 1));
+    EXPECT_EQ(pocketRingRow(kPocketRingRows - 1), row);  // kept and reused
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1103"});
+}

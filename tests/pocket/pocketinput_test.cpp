@@ -1,0 +1,181 @@
+#include "pocket/pocketinput.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "kernel/kvx/kvxfile.h"
+#include "pocket/pocketkeys.h"
+#include "pocket/pocketscale.h"
+#include "pocket_util.h"
+#include "surfaces/xyztext.h"
+
+namespace {
+
+void setVars(const std::vector<std::pair<const char*, std::string>>& vars) {
+    for (const auto& v : vars) kvCCP.vars = kvListSet(kvCCP.vars, v.first, v.second.c_str(), 21);
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs(text.c_str(), f);
+    fclose(f);
+}
+
+// An exchange file of contours, each a list of element records.
+std::string kvx(const std::string& body) {
+    return std::string(kKvxBanner) + "\n" + kKvxVersionTag + " 1.0\npocket\ncontours\n" + body;
+}
+
+}  // namespace
+
+TEST(PocketInput, ToolLineResetsTheKernel) {
+    const struct {
+        const char* line;
+        int result;
+        const char* sent;
+        double step, startRadius;
+    } cases[] = {
+        {"TI0.0 R2.5", 0, nullptr, 0.495, 0},
+        {"TI0.0 R2.5 ZM1.5", 0, "101 1502", 0.495, 0},
+        {"TI0.0 R2.5 ZM-0.1", 0, "101 1502", 0.495, 0},
+        {"TI0.0 R5e-5 ZM0.5", -1, "101 1511", 0, 0},
+        {"TI0.0 R2.0000 ZM0.400000 XA1.0 YA-2.0", 0, nullptr, 0.396, 2.01 * 0.4 * 2},
+        {"TI0.0 R2 ZM0.4 XA1.0", 0, nullptr, 0.396, 0},
+    };
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        EXPECT_EQ(pocketStateReset(c.line), c.result) << c.line;
+        EXPECT_EQ(PocketErrors::texts(),
+                  c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{});
+        if (c.result < 0) {
+            EXPECT_EQ(pocketLastError(), 3040);
+            continue;
+        }
+        EXPECT_NEAR(pocketKernel().stepFactor, c.step, 1e-15) << c.line;
+        EXPECT_NEAR(pocketKernel().startRadius, c.startRadius, 1e-15);
+        EXPECT_EQ(pocketKernel().startGiven, c.startRadius > 0 ? 1 : 0);
+    }
+}
+
+TEST(PocketInput, ScaleFollowsTheToolRadius) {
+    PocketErrors state;
+    const struct {
+        double r, scale;
+    } cases[] = {{0.1, 25}, {0.05, 50}, {0.003, 500}, {0.0039, 500}, {0.004, 50}, {3, 25}};
+    for (const auto& c : cases) {
+        pocketKernel().toolRadius = c.r;
+        scaleFromTool();
+        EXPECT_EQ(pocketKernel().geometryScale, c.scale) << c.r;
+    }
+    double xyz[3];
+    EXPECT_EQ(parseXyzTriple("1.5, -2,3e1", xyz), 3);
+    EXPECT_EQ(xyz[2], 30);
+    EXPECT_EQ(parseXyzTriple("4 5 6", xyz), 1);
+    EXPECT_EQ(xyz[1], 0);
+}
+
+TEST(PocketInput, KeysFillTheRecord) {
+    PocketErrors errors;
+    setVars({{"geoSource", "part.kvx"},
+             {"toolDiameter", "-10"},
+             {"frame", "1,2,3,4,5,6"},
+             {"frameOn", "true"},
+             {"leavingType", "foo"},
+             {"strategy", "axisParallel"},
+             {"infeedFactor", "0.4"},
+             {"helixPlungeAngle", "90"},
+             {"edgeMovement", "true"},
+             {"orientation", "counterClockwise"},
+             {"rifSource", "REST"}});
+    ASSERT_EQ(pocketReadKeys(&kvCCP), 1);
+    const CcpParams& p = kvCCPParams;
+    EXPECT_STREQ(p.frame, "1/2/3/4/5/6");
+    EXPECT_EQ(p.frameOn, 1);
+    EXPECT_EQ(p.leavingType, 0);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"4:101 4712,(foo)"});
+    EXPECT_EQ(p.toolDiameter, 10);
+    EXPECT_DOUBLE_EQ(p.infeedLength, 4);
+    EXPECT_DOUBLE_EQ(p.helixPlungeAngle, 3.141592653589793 / 2);
+    EXPECT_EQ(p.orientation, 1);
+    EXPECT_STREQ(p.rifSource, "REST");
+    EXPECT_STREQ(rifBlock()->rifName, "REST");
+    // A later run: a three-number frame is dropped, an unknown edge word keeps the value, and the
+    // strategy flag of the earlier run stays.
+    kvListFree(kvCCP.vars);
+    kvCCP.vars = nullptr;
+    setVars(
+        {{"toolDiameter", "8"}, {"frame", "1,2,3"}, {"edgeMovement", "maybe"}, {"strategy", "outsideIn"}});
+    ASSERT_EQ(pocketReadKeys(&kvCCP), 1);
+    EXPECT_STREQ(p.frame, "1/2/3/4/5/6");
+    EXPECT_EQ(p.edgeMovement, 1);
+    EXPECT_EQ(p.strategy, kCcpOutsideIn);
+    EXPECT_EQ(pocketKernel().axisParallel, 1);
+}
+
+TEST(PocketInput, RequiredKeysAndAToolWithoutRadius) {
+    const struct {
+        std::vector<std::pair<const char*, std::string>> vars;
+        const char* sent;
+    } cases[] = {
+        {{{"toolDiameter", "10"}}, "102 1,(geoSource)"},
+        {{{"geoSource", "a.kvx"}}, "102 1,(toolDiameter)"},
+        {{{"geoSource", "a.kvx"}, {"toolDiameter", "0"}}, "101 1511"},
+        {{{"geoSource", std::string(300, 'g')}, {"toolDiameter", "1"}}, nullptr},
+    };
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        setVars(c.vars);
+        EXPECT_EQ(pocketReadKeys(&kvCCP), c.sent ? 0 : 1);
+        EXPECT_EQ(PocketErrors::texts(),
+                  c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{});
+        if (!c.sent) {
+            EXPECT_EQ(std::string(kvCCPParams.geoSource), std::string(kCcpTextMax, 'g'));  // cut to the field
+        }
+    }
+}
+
+TEST(PocketInput, ContoursFromAnExchangeFile) {
+    PocketErrors errors;
+    TempFolder tmp;
+    const std::string file = tmp.file("pocket.kvx");
+    writeText(file,
+              kvx("v surface(10)\n"
+                  "o Contour[1]()\n{\n v depth(4)\n v sideOfCompensation(rightOfContour)\n"
+                  " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
+                  "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
+                  "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
+                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"));
+    setVars({{"toolReference", "center"}});
+    strcpy(kvCCPParams.geoSource, file.c_str());
+    kvCCPParams.toolType = 1;
+    kvCCPParams.toolDiameter = 10;
+    ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1);
+    ASSERT_EQ(clistCount("INPUT"), 2);  // the line there and back is dropped
+    ContourElement e[8];
+    ContourHeader h;
+    ASSERT_EQ(clistGet("INPUT", e, &h, 0), 0);
+    EXPECT_EQ(h.elementCount, 3u);  // two collinear lines made one
+    EXPECT_EQ(e[0].g[kLx2], 20);
+    EXPECT_EQ(h.top, 15);  // surface 10 raised by the ball's radius
+    EXPECT_EQ(h.bottom, 11);
+    EXPECT_EQ(h.leftSide, 0);
+    ASSERT_EQ(clistGet("INPUT", e, &h, 1), 1);
+    EXPECT_EQ(h.leftSide, 1);
+    EXPECT_EQ(e[1].type, kElemArc);
+    EXPECT_EQ(e[1].direction, -1);
+    EXPECT_EQ(pocketKernel().allowanceCount, 3);
+
+    const struct {
+        const char* name;
+        const char* sent;
+    } failures[] = {{"", "101 5"}, {"/nonexistent/x.kvx", "101 6,(/nonexistent/x.kvx)"}};
+    for (const auto& f : failures) {
+        PocketErrors::texts().clear();
+        strcpy(kvCCPParams.geoSource, f.name);
+        EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
+        EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{f.sent});
+    }
+}

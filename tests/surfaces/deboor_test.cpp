@@ -1,0 +1,143 @@
+#include "surfaces/deboor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "kernel/cycle.h"
+#include "surf_fixtures.h"
+
+namespace {
+
+struct RecGuard {
+    TrimSurface rec;
+    ~RecGuard() { kvxFreeTrimSurface(&rec); }
+};
+
+int gAbortAfter = 0;
+int abortCountdown() {
+    return --gAbortAfter <= 0 ? 1 : 0;
+}
+
+}  // namespace
+
+TEST(DeBoor, RationalCylinderIsExactWithRadialUnitNormals) {
+    RecGuard g;
+    makeCylinder(&g.rec, 50, 30);
+    std::mt19937 rng(50);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 500; ++i) {
+        const double u = unit(rng), v = unit(rng);
+        Vec3 p, n;
+        ASSERT_EQ(evalNurbsSurfPoint(&g.rec.surface, u, v, &p), 1);
+        ASSERT_EQ(evalNurbsSurfDeriv(&g.rec.surface, u, v, nullptr, nullptr, &n), 1);
+        EXPECT_NEAR(std::hypot(p.x, p.y), 50.0, 1e-12);
+        EXPECT_NEAR(p.z, 30 * v, 1e-12);
+        EXPECT_NEAR(vecLen3D(&n), 1.0, 1e-12);
+        // Radial: parallel to (x, y, 0), either sense.
+        EXPECT_NEAR(std::fabs(n.x * p.x + n.y * p.y) / 50.0, 1.0, 1e-9);
+        EXPECT_NEAR(n.z, 0.0, 1e-12);
+    }
+}
+
+TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
+    RecGuard g;
+    makeCylinder(&g.rec, 50, 30);
+    BsplSurface& s = g.rec.surface;
+    // Same point as `same`; NaN: refused (-1, output untouched).
+    const double cases[][3] = {{0, -3.0, 1e-8}, {0, 7.0, 1.0 - 1e-8}, {1, -0.25, 0.75},
+                               {1, 1.25, 0.25}, {1, -7.75, 0.25},     {0, NAN, NAN}};
+    for (const auto& c : cases) {
+        s.periodicU = static_cast<int32_t>(c[0]);
+        Vec3 a{7, 7, 7}, b{7, 7, 7};
+        const int expect = std::isnan(c[1]) ? -1 : 1;
+        ASSERT_EQ(evalNurbsSurfPoint(&s, c[1], 0.5, &a), expect);
+        ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.5, c[1], &b, nullptr, nullptr), expect);
+        if (expect > 0) {
+            ASSERT_EQ(evalNurbsSurfPoint(&s, c[2], 0.5, &b), 1);
+        }
+        EXPECT_LT(maxDiff(a, b), 1e-9) << c[1];
+    }
+    s.periodicU = 1, s.uKnots[9] = 0.0;  // period 0 would never wrap
+    Vec3 p{7, 7, 7};
+    EXPECT_EQ(evalNurbsSurfPoint(&s, -0.5, 0.5, &p), -1);
+    std::mt19937 rng(1);
+    for (int order : {49, 50}) {
+        RecGuard big;
+        makeRandomSurface(&big.rec, rng, order, 2, order, 2, false);
+        EXPECT_EQ(evalNurbsSurfPoint(&big.rec.surface, 0.5, 0.5, &p), order < 50 ? 1 : -1);
+        EXPECT_EQ(evalNurbsSurfDeriv(&big.rec.surface, 0.5, 0.5, &p, nullptr, nullptr), order < 50 ? 1 : -1);
+    }
+}
+
+TEST(DeBoor, DegenerateCornerHasTheZeroNormal) {
+    RecGuard g;
+    makePlane(&g.rec, 6, 8, 0);
+    g.rec.surface.rows[1][0] = g.rec.surface.rows[0][0];  // the edge v = 0 collapses to a point
+    Vec3 n{7, 7, 7};
+    ASSERT_EQ(evalNurbsSurfDeriv(&g.rec.surface, 0.0, 0.0, nullptr, nullptr, &n), 1);
+    EXPECT_EQ(vecLen3D(&n), 0.0);
+    ASSERT_EQ(evalNurbsSurfDeriv(&g.rec.surface, 0.5, 0.5, nullptr, nullptr, &n), 1);
+    EXPECT_NEAR(std::fabs(n.z), 1.0, 1e-12);
+}
+
+TEST(DeBoor, ClosestPointOnCylinder) {
+    RecGuard g;
+    makeCylinder(&g.rec, 50, 30);
+    std::mt19937 rng(55);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 20; ++i) {
+        const double a = 2 * M_PI * unit(rng), z = 5 + 20 * unit(rng), r = i % 2 ? 55 : 45;
+        const Vec3 target{r * std::cos(a), r * std::sin(a), z};
+        SurfFoot foot;
+        double d = 0;
+        ASSERT_EQ(projectPointNurbsSurf(&g.rec, nullptr, &target, &foot, &d), 1);
+        EXPECT_NEAR(d, 5.0, 1e-3) << i;
+        EXPECT_NEAR(std::hypot(foot.point.x, foot.point.y), 50.0, 1e-9);
+        EXPECT_NEAR(foot.point.z, z, 1e-3);
+        EXPECT_NEAR(dist3D(&foot.point, &target), d, 1e-12);
+    }
+    // A target beyond the surface's end: the foot stays on the boundary, its parameters inside.
+    const Vec3 beyond{60, 0, 80};
+    SurfFoot foot;
+    double d = 0;
+    ASSERT_EQ(projectPointNurbsSurf(&g.rec, nullptr, &beyond, &foot, &d), 1);
+    EXPECT_LE(foot.v, 1.0);
+    EXPECT_NEAR(foot.point.z, 30, 1e-6);
+    EXPECT_NEAR(d, std::hypot(10, 50), 1e-3);
+}
+
+TEST(DeBoor, AbortDuringSearchReturnsMinusOne) {
+    RecGuard g;
+    makeCylinder(&g.rec, 50, 30);
+    const Vec3 target{0, 55, 10};
+    const SurfFoot start{0.0, 0.2, {50, 0, 6}}, bad{NAN, 0.2, {50, 0, 6}};
+    SurfFoot foot{};
+    double d = -1;
+    gAbortAfter = 3;
+    setAbortHook(abortCountdown);
+    EXPECT_EQ(projectPointNurbsSurf(&g.rec, &start, &target, &foot, &d), -1);
+    setAbortHook(nullptr);
+    EXPECT_EQ(d, -1.0);
+    EXPECT_EQ(projectPointNurbsSurf(nullptr, &start, &target, &foot, &d), 0);
+    EXPECT_EQ(projectPointNurbsSurf(&g.rec, &bad, &target, &foot, &d), -1);
+}
+
+TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
+    RecGuard g;
+    makeCylinder(&g.rec, 50, 30);
+    // Without loops the grid spans the knot range in 12 x 4 samples: aim just off one of them.
+    Vec3 target;
+    ASSERT_EQ(evalNurbsSurfPoint(&g.rec.surface, 5.0 / 11, 1.0 / 3, &target), 1);
+    target.x *= 1.1, target.y *= 1.1;
+    SurfFoot foot;
+    ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
+    EXPECT_NEAR(foot.u, 5.0 / 11, 1e-15);
+    EXPECT_NEAR(foot.v, 1.0 / 3, 1e-15);
+    target = {-50, 0, 15};  // u = 0.5, outside the loop below
+    const Vec2 loop[] = {{0.0, 0.0}, {0.3, 0.0}, {0.3, 1.0}, {0.0, 1.0}};
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
+    ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
+    EXPECT_NEAR(foot.u, 0.29, 1e-12);  // the loop's box less 0.01
+}

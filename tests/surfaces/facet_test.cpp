@@ -1,0 +1,83 @@
+#include "surfaces/facet.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "surf_fixtures.h"
+
+namespace {
+
+struct RecGuard {
+    TrimSurface rec;
+    ~RecGuard() { kvxFreeTrimSurface(&rec); }
+};
+
+}  // namespace
+
+// The reported area is twice the geometric one.
+TEST(Facet, AreaAgainstClosedForms) {
+    struct Case {
+        const char* what;
+        int shape;  // 0 plane 10 x 10, 1 the plane trimmed to a 64-gon r = 4, 2 cylinder R 50 x 30, 3 a thin
+                    // strip
+        double tol;
+        int passLimit;
+    };
+    const Case cases[] = {
+        {"untrimmed patch 0.5", 0, 0.5, 4}, {"untrimmed patch 0.6", 0, 0.6, 2}, {"disc 0.6", 1, 0.6, 2},
+        {"disc 0.05", 1, 0.05, 6},          {"disc 0.001", 1, 0.001, 8},        {"cylinder", 2, 1.0, 2},
+        {"strip 0.6", 3, 0.6, 2},
+    };
+    for (const Case& c : cases) {
+        RecGuard g;
+        if (c.shape == 2) {
+            makeCylinder(&g.rec, 50, 30);
+        } else {
+            makePlane(&g.rec, 10, 10, 3);
+        }
+        std::vector<Vec2> loop;
+        if (c.shape == 1)
+            for (int i = 0; i < 64; ++i)
+                loop.push_back({0.5 + 0.4 * std::cos(i * M_PI / 32), 0.5 + 0.4 * std::sin(i * M_PI / 32)});
+        if (c.shape == 3) loop = {{0.1, 0.1}, {0.9, 0.88}, {0.9, 0.9}, {0.1, 0.12}};
+        if (!loop.empty()) {
+            ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop.data(), static_cast<int32_t>(loop.size())), 1);
+        }
+        double area = 0, rel = -1;
+        ASSERT_EQ(facetSurface(&g.rec, c.tol, &area, &rel), 1) << c.what;
+        const FacetStats* st = facetLastStats();
+        EXPECT_EQ(st->passLimit, c.passLimit) << c.what;
+        if (!loop.empty()) {
+            // The trim polygon's own area (shoelace, 10 mm per parameter unit), within the estimate's bound.
+            double polygon = 0;
+            for (size_t i = 0; i < loop.size(); ++i) {
+                const Vec2 &p = loop[i], &q = loop[(i + 1) % loop.size()];
+                polygon += 100 * (p.x * q.y - q.x * p.y);
+            }
+            EXPECT_NEAR(area, polygon, rel * area + 1e-9) << c.what;
+            EXPECT_GT(rel, 0.0);
+            EXPECT_LT(rel, c.shape == 3 ? 1.0 : c.tol < 0.01 ? 0.02 : 0.4) << c.what;
+            EXPECT_EQ(st->passesRun > 0, c.shape == 3) << c.what;  // only the boundary-heavy strip is refined
+        } else {
+            // Cells are flat within tol: the chords of the cylinder lose a little.
+            const double exact = c.shape == 2 ? 2 * 2 * M_PI * 50 * 30 : 200;
+            EXPECT_NEAR(area, exact, (c.shape == 2 ? 3e-4 : 1e-6) * exact) << c.what;
+            EXPECT_EQ(rel, 0.0) << c.what;
+            EXPECT_EQ(st->passesRun, 0);
+        }
+    }
+}
+
+TEST(Facet, RefusesToleranceThatCannotConverge) {
+    RecGuard g;
+    makePlane(&g.rec, 10, 10, 0);
+    double area = 5, rel = 5;
+    for (double tol : {0.0, -0.1, double(NAN)}) EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
+    // A loop lying outside the surface's parameter box leaves no cell.
+    const Vec2 away[] = {{5, 5}, {6, 5}, {6, 6}};
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, away, 3), 1);
+    g.rec.umin = 0, g.rec.vmin = 0, g.rec.umax = 1, g.rec.vmax = 1;
+    EXPECT_EQ(facetSurface(&g.rec, 0.1, &area, &rel), 0);
+}

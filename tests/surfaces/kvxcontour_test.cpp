@@ -1,0 +1,117 @@
+#include "surfaces/kvxcontour.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "geometry/frames.h"
+#include "surfaces/meshfiles/meshtest.h"
+
+namespace {
+
+struct KvxContourTest : ::testing::Test {
+    TempDir dir;
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset() {
+        kvxContourResetState();
+        framesResetState();
+        framePairResetState();
+    }
+    ProfileCurve* read(const std::string& records, double tol = 0.01) {
+        writeTextFile(dir.file("c.kvx"), kvxText(records));
+        return readKvxContour(dir.file("c.kvx").c_str(), tol);
+    }
+};
+
+}  // namespace
+
+TEST_F(KvxContourTest, LinesOfTwoContoursInFileOrder) {
+    ProfileCurve* p = read(
+        "v surface(12)\nv depth(5)\no Contour[Holder]()\n{\no L(x[0/10] y[0/0] z[0/0])\n"
+        "o L(x[/10] y[/5] z[/0])\n}\no Contour[Head]()\n{\no L(x[0/1] y[0/0] z[0/0])\n}\n");
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->count, 3);
+    ASSERT_NE(p->z, nullptr);
+    const double want[3][2] = {{0, 0}, {10, 0}, {10, 5}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(p->points[i].x, want[i][0]);
+        EXPECT_EQ(p->points[i].y, want[i][1]);
+        EXPECT_EQ(p->z[i], 0.0);
+    }
+    EXPECT_STREQ(p->name, "Holder");
+    EXPECT_EQ(p->kind, 'p');
+    EXPECT_EQ(p->fitStart, 12.0);
+    EXPECT_EQ(p->fitEnd, 7.0);
+    ASSERT_NE(p->next, nullptr);
+    EXPECT_STREQ(p->next->name, "Head");
+    EXPECT_EQ(p->next->count, 2);
+    EXPECT_EQ(p->next->next, nullptr);
+    profileFreeList(p);
+}
+
+TEST_F(KvxContourTest, ContourFrameTable) {
+    const struct {
+        std::string vars;
+        double shift[3];
+    } cases[] = {
+        {"v Cs_z(0,0,1)\nv Cs_o(0,0,100)\n", {0, 0, 100}},
+        {"v Cs_o(1.5, -2, 3)\n", {1.5, -2, 3}},
+        {"v Cs_o(1,2)\n", {0, 0, 0}},  // a comma missing: the origin stays
+    };
+    for (const auto& c : cases) {
+        reset();
+        ProfileCurve* p = read(c.vars + "o Contour[c]()\n{\no L(x[0/10] y[0/0] z[0/4])\n}\n");
+        ASSERT_NE(p, nullptr);
+        ASSERT_EQ(p->count, 2);
+        EXPECT_EQ(p->points[0].x, c.shift[0]);
+        EXPECT_EQ(p->points[1].x, 10 + c.shift[0]);
+        EXPECT_EQ(p->points[1].y, c.shift[1]);
+        EXPECT_EQ(p->z[0], c.shift[2]);
+        EXPECT_EQ(p->z[1], 4 + c.shift[2]);
+        profileFreeList(p);
+    }
+}
+
+TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
+    const double step = 2 * std::acos(0.999);  // radius 10, tolerance 0.01
+    const struct {
+        std::string arc;
+        double sweep;
+    } cases[] = {{"o A(x[10/0/0] y[0/10/0] z[0/0])", M_PI / 2},
+                 {"o A(x[10/0/0] y[0/10/0] z[0/0] o[-])", -3 * M_PI / 2},
+                 {"o A(x[10/-10/0] y[0/0/0] z[0/0])", M_PI}};
+    for (const auto& c : cases) {
+        ProfileCurve* p = read("o Contour[a]()\n{\n" + c.arc + "\n}\n");
+        ASSERT_NE(p, nullptr) << c.arc;
+        ASSERT_EQ(p->count, static_cast<int>(std::ceil((std::fabs(c.sweep) - 1e-4) / step)) + 1) << c.arc;
+        for (int i = 0; i < p->count; ++i) {
+            const double a = i + 1 < p->count ? (c.sweep > 0 ? step : -step) * i : c.sweep;
+            EXPECT_NEAR(p->points[i].x, 10 * std::cos(a), 1e-9);
+            EXPECT_NEAR(p->points[i].y, 10 * std::sin(a), 1e-9);
+        }
+        profileFreeList(p);
+    }
+    ProfileCurve* tiny = read("o Contour[a]()\n{\no A(x[5/5/5] y[5/5/5.00005] z[0/0])\n}\n");
+    ASSERT_NE(tiny, nullptr);
+    EXPECT_EQ(tiny->count, 0);  // a radius below 1e-4 adds nothing
+    profileFreeList(tiny);
+}
+
+TEST_F(KvxContourTest, MalformedFilesFailWholly) {
+    const std::string cases[] = {
+        "o L(x[0/1] y[0/0] z[0/0])\no Contour[a]()\n{\n}\n",
+        "o A(x[1/0/0] y[0/1/0] z[0/0])\no Contour[a]()\n{\n}\n",
+        "o Contour[a]()\n{\no L(x[0/1] y[0/0] z[0/0])\n}\no L(x[0/1] y[0/0] z[0/0])\n",
+        "o Contour[a]()\n{\no L(x[0/abc] y[0/0] z[0/0])\n}\n",
+    };
+    for (const std::string& text : cases) EXPECT_EQ(read(text), nullptr) << text;
+    EXPECT_EQ(readKvxContour(dir.file("absent.kvx").c_str(), 0.01), nullptr);
+    Vec3 v{7, 7, 7};
+    EXPECT_EQ(parseXyzTriple("1,2", &v), -1);
+    EXPECT_EQ(v.x, 7.0);
+    EXPECT_EQ(parseXyzTriple("1, 2 ,3", &v), 1);
+    EXPECT_EQ(v.z, 3.0);
+}

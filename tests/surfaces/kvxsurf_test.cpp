@@ -1,0 +1,237 @@
+#include "surfaces/kvxsurf.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "geometry/frames.h"
+#include "surf_fixtures.h"
+#include "surfaces/deboor.h"
+
+namespace {
+
+// A bilinear 2 x 2 surface object, written by hand in the exchange text; pieces can be replaced.
+struct SurfText {
+    std::string order = "2/2", rational = "false", trimmed = "false", nco = "2";
+    std::string vHeader = "oKnots[v](num[4])";
+    std::string uKnot2 = "vk(1)";
+    std::string trim;  // lines after the rows when trimmed
+};
+
+std::string text(const SurfText& t) {
+    std::string s = "oBsplSrf[1]\n(\n  order[" + t.order + "]\n  rational[" + t.rational + "]\n  trimmed[" +
+                    t.trimmed + "]\n  nco[" + t.nco + "]\n)\n{\n";
+    s += "  oKnots[u](num[4])\n  {\n  ;\n   vk(0)\n   vk(0)\n   " + t.uKnot2 + "\n   vk(1)\n  }\n  ;\n";
+    s += "  " + t.vHeader + "\n  {\n  ;\n   vk(0)\n   vk(0)\n   vk(1)\n   vk(1)\n  }\n";
+    for (int i = 0; i < 2; ++i) {
+        s += "  oRow[" + std::to_string(i) + "](num[2])\n  {\n";
+        for (int j = 0; j < 2; ++j)
+            s += "   oP(x[" + std::to_string(10 * i) + "] y[" + std::to_string(10 * j) + "] z[0])\n";
+        s += "  }\n";
+    }
+    return s + (t.trimmed == "true" ? t.trim : "  ;\n}\n");
+}
+
+std::string polyline(int n, double x0) {
+    std::string s =
+        "    {\n    oL(start[] x[" + std::to_string(x0) + "/" + std::to_string(x0 + 1) + "] y[0/0])\n";
+    for (int i = 2; i < n; ++i)
+        s += "    oL(x[" + std::to_string(x0 + i) + "] y[" + std::to_string(i) + "])\n";
+    return s + "    }\n";
+}
+
+const char kSquareTrim[] =
+    "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[4])\n   {\n    oL(start[] x[0/1] y[0/0])\n"
+    "    oL(x[1] y[1])\n    oL(x[0/0] y[1/1])\n   }\n  }\n}\n";
+
+struct ListGuard {
+    SurfList* list = newSurfList(3);
+    ~ListGuard() { freeSurfList(list); }
+};
+
+int readText(const std::string& body, SurfList* list) {
+    return readSurfObjects(writeText("s.kvx", "kVX-Exchange-File\nkVX-Version: 1.0\nx\ny\n" + body).c_str(),
+                           list);
+}
+
+}  // namespace
+
+TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
+    struct Case {
+        const char* what;
+        std::string SurfText::*field;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"u order 1", &SurfText::order, "1/3"},
+        {"v order 1", &SurfText::order, "2/1"},
+        {"v num 1", &SurfText::vHeader, "oKnots[v](num[3])"},
+        {"knot text", &SurfText::uKnot2, "vk(abc)"},
+        {"descending knot", &SurfText::uKnot2, "vk(-1)"},
+        {"NaN knot", &SurfText::uKnot2, "vk(nan)"},
+        {"v knots beyond the bound", &SurfText::vHeader, "oKnots[v](num[400001])"},
+        {"v knots overflowing 32 bits", &SurfText::vHeader, "oKnots[v](num[2147483647])"},
+        {"no oTrim", &SurfText::trim, "  oTrum[1](a[] b[1])\n}\n"},
+    };
+    for (const Case& c : cases) {
+        SurfText bad;
+        bad.trimmed = "true", bad.trim = kSquareTrim;
+        bad.*c.field = c.value;
+        ListGuard g;
+        ASSERT_NE(g.list, nullptr);
+        EXPECT_EQ(readText(text({}) + text(bad) + text({}), g.list), -1) << c.what;
+        ASSERT_EQ(g.list->count, 1) << c.what;
+        EXPECT_EQ(g.list->entries[0].surface.uOrder, 2);
+    }
+    // 65536 x 65536 control points wrap to 0 in 32 bits.
+    SurfText big;
+    big.nco = "65536", big.vHeader = "oKnots[v](num[65538])";
+    for (int i = 0; i < 65535; ++i) big.uKnot2 += i ? "\n vk(1)" : "vk(1)";
+    ListGuard g;
+    EXPECT_EQ(readText(text(big), g.list), -1);
+}
+
+TEST(KvxSurf, EveryTruncationEndsCleanly) {
+    SurfText t;
+    t.trimmed = "true", t.trim = kSquareTrim;
+    const std::string full = text(t);
+    for (size_t n = 0; n < full.size(); ++n) {
+        ListGuard g;
+        const int rc = readSurfObjectsBuffer(full.data(), n, g.list);
+        // Before the object word is whole nothing starts; the last line end is not needed.
+        const bool complete = n + 1 >= full.size();
+        EXPECT_EQ(rc, complete || n < 8 ? 1 : -1) << n;
+        EXPECT_EQ(g.list->count, complete ? 1 : 0) << n;
+    }
+}
+
+TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
+    SurfText t;
+    t.trimmed = "true";
+    t.trim = "  oTrim[1](parametric[] loops[1])\n  {\n   oCrvSet[1](num[3])\n   {\n   oParCrv[1](num[4])\n" +
+             polyline(4, 0) + "; comment\n   oParCrv[2](num[3])\n" + polyline(3, 10) +
+             "   oParCrv[3](num[5])\n" + polyline(5, 20) + "   }\n  }\n}\n";
+    ListGuard g;
+    ASSERT_EQ(readText(text(t), g.list), 1);
+    ASSERT_EQ(g.list->count, 1);
+    const TrimSurface& r = g.list->entries[0];
+    ASSERT_EQ(r.loopCount, 1);
+    ASSERT_EQ(r.loops[0].count, 12);
+    const double xs[] = {0, 1, 2, 3, 10, 11, 12, 20, 21, 22, 23, 24};
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(r.loops[0].points[i].x, xs[i]) << i;
+    EXPECT_EQ(r.umax, 24.0);
+    EXPECT_EQ(r.vmax, 4.0);
+}
+
+TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
+    struct Case {
+        const char* what;
+        std::string rational, trimmed, trim;
+        int points;  // of the one loop; 0: untrimmed with the empty box
+        double p1x, p1y;
+    };
+    const Case cases[] = {
+        {"untrimmed", "false", "false", "", 0, 0, 0},
+        {"square", "false", "true", kSquareTrim, 4, 1, 0},
+        {"surface3D", "false", "true", "  oTrim[1](surface3D[] y[0])\n}\n", 0, 0, 0},
+        {"header over four lines", "false", "true",
+         "  oTrim\n  (\n  kind curves\n  num[1]\n  )\n  {\n   oContour[1](num[2])\n   {\n"
+         "    oL(x[0/5] y[0/6])\n   }\n  }\n}\n",
+         2, 5, 6},
+        {"capital TRUE is not rational", "TRUE", "false", "", 0, 0, 0},
+    };
+    for (const Case& c : cases)
+        for (const bool crlf : {false, true}) {
+            SurfText t;
+            t.rational = c.rational, t.trimmed = c.trimmed, t.trim = c.trim;
+            std::string in;
+            for (char ch : text(t)) in += ch == '\n' && crlf ? std::string("\r\n") : std::string(1, ch);
+            ListGuard g;
+            ASSERT_EQ(readSurfObjectsBuffer(in.data(), in.size(), g.list), 1) << c.what;
+            ASSERT_EQ(g.list->count, 1) << c.what;
+            const TrimSurface& r = g.list->entries[0];
+            EXPECT_EQ(r.surface.rational, 0) << c.what;
+            ASSERT_EQ(r.loopCount, c.points ? 1 : 0) << c.what;
+            if (c.points == 0) {
+                EXPECT_EQ(r.umin, DBL_MAX);
+                EXPECT_EQ(r.vmax, -DBL_MAX);
+                continue;
+            }
+            ASSERT_EQ(r.loops[0].count, c.points) << c.what;
+            EXPECT_EQ(r.loops[0].points[1].x, c.p1x) << c.what;
+            EXPECT_EQ(r.loops[0].points[1].y, c.p1y) << c.what;
+        }
+}
+
+TEST(KvxSurf, ListGrowsAndOtherObjectsAreSkipped) {
+    const std::string other = "oCircle[7]\n(\n  nco[9]\n)\n{\n  vr(5)\n}\n";
+    ListGuard g;
+    ASSERT_EQ(readText(text({}) + other + text({}) + text({}) + other + text({}), g.list), 1);
+    EXPECT_EQ(g.list->count, 4);
+    EXPECT_EQ(g.list->capacity, 6);
+}
+
+TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
+    std::mt19937 rng(2019);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    ListGuard out;
+    for (int k = 0; k < 8; ++k) {
+        TrimSurface rec;
+        makeRandomSurface(&rec, rng, 2 + k % 3, 2 + (k / 2) % 3, 5 + k, 4 + k % 4, k % 2 == 1);
+        rec.surface.periodicV = k == 5;
+        rec.hasOffset = k % 3 == 0, rec.offset = rec.hasOffset ? -1.0 / 3.0 - k : 0.0;
+        for (int l = 0; l < k % 3; ++l) {
+            std::vector<Vec2> pts(3 + l);
+            for (Vec2& p : pts) p = {unit(rng), unit(rng)};
+            ASSERT_EQ(trimSurfaceAddLoop(&rec, pts.data(), static_cast<int32_t>(pts.size())), 1);
+        }
+        ASSERT_EQ(surfListAppend(out.list, &rec), 1);
+    }
+    const std::string path = (tempDir() / "round.kvx").string();
+    ASSERT_EQ(writeSurfObjects(path.c_str(), out.list), 1);
+    ListGuard in;
+    ASSERT_EQ(readSurfObjects(path.c_str(), in.list), 1);
+    ASSERT_EQ(in.list->count, out.list->count);
+    for (int k = 0; k < out.list->count; ++k) {
+        const TrimSurface &a = out.list->entries[k], &b = in.list->entries[k];
+        EXPECT_EQ(b.offset, a.offset);
+        EXPECT_EQ(b.surface.periodicV, a.surface.periodicV);
+        ASSERT_EQ(b.loopCount, a.loopCount);
+        for (int l = 0; l < a.loopCount; ++l) {
+            ASSERT_EQ(b.loops[l].count, a.loops[l].count);
+            EXPECT_EQ(0, std::memcmp(a.loops[l].points, b.loops[l].points, sizeof(Vec2) * a.loops[l].count));
+        }
+        for (int i = 0; i < 50; ++i) {
+            const double u = unit(rng), v = unit(rng);
+            Vec3 pa, pb, na, nb;
+            ASSERT_EQ(evalNurbsSurfPoint(&a.surface, u, v, &pa), 1);
+            ASSERT_EQ(evalNurbsSurfPoint(&b.surface, u, v, &pb), 1);
+            ASSERT_EQ(evalNurbsSurfDeriv(&a.surface, u, v, nullptr, nullptr, &na), 1);
+            ASSERT_EQ(evalNurbsSurfDeriv(&b.surface, u, v, nullptr, nullptr, &nb), 1);
+            EXPECT_EQ(0, std::memcmp(&pa, &pb, sizeof pa));
+            EXPECT_EQ(0, std::memcmp(&na, &nb, sizeof na));
+        }
+    }
+    // A loop of one point cannot be written as a polyline: refused.
+    const Vec2 one{0.5, 0.5};
+    ASSERT_EQ(trimSurfaceAddLoop(&out.list->entries[0], &one, 1), 1);
+    EXPECT_EQ(writeSurfObjects(path.c_str(), out.list), -1);
+}
+
+TEST(KvxSurf, FramePairFlagMapsOnlyTheNewSurfaces) {
+    const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+    ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+    framePairSetFlag(2, 0);
+    ListGuard g;
+    ASSERT_EQ(readText(text({}), g.list), 1);
+    framePairSetFlag(2, 1);
+    ASSERT_EQ(readText(text({}), g.list), 1);
+    ASSERT_EQ(g.list->count, 2);
+    EXPECT_EQ(g.list->entries[0].surface.rows[1][1].z, 0.0);
+    EXPECT_EQ(g.list->entries[1].surface.rows[1][1].z, 10.0);  // mirrored in the plane z = 5
+    framePairResetState();
+}

@@ -1,0 +1,201 @@
+#include "surfaces/meshfiles/bndfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "geometry/frames.h"
+#include "kernel/cyc3d.h"
+#include "surfaces/geofiletest.h"
+
+namespace {
+
+struct BndFile : ::testing::Test {
+    TempDir dir;
+    void SetUp() override {
+        writeBoundaryResetState();
+        framesResetState();
+        framePairResetState();
+        writeBoundarySetFolder(dir.path.c_str());
+    }
+    void TearDown() override { writeBoundaryResetState(); }
+    std::string fileOf(int32_t kind, int which = 1) const {
+        char name[512];
+        writeBoundaryFileName(kind, which, name, sizeof name);
+        return name;
+    }
+};
+
+// The points of a block file: every line that starts with 'X'.
+std::vector<Vec3> pointsOf(const std::string& text) {
+    std::vector<Vec3> out;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        Vec3 p;
+        if (std::sscanf(line.c_str(), "X%lf Y%lf Z%lf", &p.x, &p.y, &p.z) == 3) out.push_back(p);
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return out;
+}
+
+const char* kContour =
+    "o Geometry[g]()\n{\nv surface(12.5)\nv depth(3)\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
+    "o L(x[0/10] y[0/0] z[0/0])\no L(x[10/10] y[0/5] z[0/0])\no L(x[10/0] y[5/5] z[0/0])\n}\n}\n"
+    "o Geometry[h]()\n{\nv 3Dtype(synch)\no Contour[d]()\n{\no L(x[1/2] y[3/4] z[5/6])\n}\n}\n";
+
+}  // namespace
+
+TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
+    const std::string geo = dir.file("geo.kvx");
+    writeTextFile(geo, kvxText(kContour));
+    double surface = 0, depth = 0;
+    ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), &surface, &depth), 1);
+    EXPECT_EQ(getText(fileOf(kBndBoundary)),
+              "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n"
+              "X10.000000 Y5.000000 Z0.000000\nX0.000000 Y5.000000 Z0.000000\n**END\n");
+    EXPECT_EQ(getText(fileOf(kBndSynch)),
+              "**SYN 1\nx1.000000 y3.000000 z5.000000 X2.000000 Y4.000000 Z6.000000\n**END\n");
+    EXPECT_EQ(surface, 12.5);
+    EXPECT_EQ(depth, 3.0);
+    EXPECT_EQ(writeBoundaryFromFile(dir.file("none.kvx").c_str(), nullptr, nullptr), -1);
+
+    // The cycle's own geometry file, folder and heights.
+    Cyc3dParams* params = cyc3dParams(&kvCyc3d);
+    ASSERT_NE(params, nullptr);
+    params->geoSource = strdup(geo.c_str());
+    params->tempDirectory = strdup(dir.path.c_str());
+    std::remove(fileOf(kBndBoundary).c_str());
+    writeBoundarySetFolder(nullptr);
+    EXPECT_EQ(writeBoundaryFromGeometry(&kvCyc3d), 1);
+    EXPECT_EQ(params->depth, 3.0);
+    writeBoundarySetFolder(dir.path.c_str());
+    EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
+    cyc3dResetState();
+}
+
+TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
+    struct Case {
+        double radius;
+        int direction;
+        double endAngleDeg;  // from the start at angle 0
+        size_t points;
+        double stepDeg;
+    } cases[] = {
+        {10, 1, 90, 19, 5.0},     {2000, 1, 90, 181, 0.5}, {999, 1, 90, 19, 5.0},
+        {1000, 1, 90, 181, 0.5},  {10, -1, 90, 55, 5.0},  // clockwise three quarters
+        {10, 1, 0, 73, 5.0},                              // start = end: a whole turn
+        {0.00005, 1, 90, 0, 5.0},
+    };
+    writeBoundarySetArcStep(5.0);
+    for (const Case& c : cases) {
+        ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+        const Vec2 centre{3, -2};
+        const double e = c.endAngleDeg * M_PI / 180.0;
+        const Vec2 start{centre.x + c.radius, centre.y},
+            end{centre.x + c.radius * std::cos(e), centre.y + c.radius * std::sin(e)};
+        writeBoundaryArc(c.direction, &start, &end, 7.0, &centre);
+        writeBoundaryEnd();
+        const std::vector<Vec3> p = pointsOf(getText(fileOf(kBndBoundary)));
+        ASSERT_EQ(p.size(), c.points) << c.radius;
+        for (size_t i = 0; i < p.size(); ++i) {
+            EXPECT_NEAR(std::hypot(p[i].x - centre.x, p[i].y - centre.y), c.radius, 1e-5);
+            EXPECT_EQ(p[i].z, 7.0);
+            if (i > 0 && i + 1 < p.size()) {
+                const double a0 = std::atan2(p[i - 1].y - centre.y, p[i - 1].x - centre.x);
+                const double a1 = std::atan2(p[i].y - centre.y, p[i].x - centre.x);
+                const double turn = std::remainder(a1 - a0, 2 * M_PI) * 180.0 / M_PI;
+                EXPECT_NEAR(turn, c.direction * c.stepDeg, 1e-4);
+            }
+        }
+        writeBoundaryResetState();
+        writeBoundarySetFolder(dir.path.c_str());
+        writeBoundarySetArcStep(5.0);
+    }
+}
+
+TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
+    struct Side {
+        int side, output;
+        const char* line;
+    } sides[] = {{-1, 1, "**SIDE R\n"}, {0, 1, "**SIDE C\n"}, {1, 1, "**SIDE L\n"}, {2, 1, ""}, {-1, 0, ""}};
+    for (const Side& s : sides) {
+        writeBoundarySetSideOutput(s.output);
+        ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+        writeBoundarySide(s.side);
+        writeBoundaryEnd();
+        char expect[64];
+        std::snprintf(expect, sizeof expect, "**BND %d\n%s**END\n", static_cast<int>(&s - sides + 1), s.line);
+        EXPECT_EQ(getText(fileOf(kBndBoundary)), expect) << s.side;
+        std::remove(fileOf(kBndBoundary).c_str());
+    }
+    writeBoundaryResetState();
+    writeBoundarySetFolder(dir.path.c_str());
+    const Vec2 plunge{1.5, -2};
+    writeBoundaryPlunge(&plunge);  // no block open: nothing
+    ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+    writeBoundarySetPlungeOutput(1);
+    writeBoundaryPlunge(&plunge);
+    writeBoundaryPoint(0, 0, 0, 1, 1, 1);
+    writeBoundaryEnd();
+    writeBoundaryPoint(5, 5, 5, 6, 6, 6);  // after the end: nothing
+    ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+    writeBoundaryEnd();
+    EXPECT_EQ(getText(fileOf(kBndBoundary)),
+              "**BND 1\n**PLUNGE X1.500000 Y-2.000000\nX0.000000 Y0.000000 Z0.000000\n"
+              "X1.000000 Y1.000000 Z1.000000\n**END\n**BND 2\n**END\n");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(writeBoundaryHeader(kBndProfile), 1);
+        writeBoundaryPoint(i, 0, 0, i, 1, 0);
+        writeBoundaryEnd();
+    }
+    EXPECT_EQ(getText(fileOf(kBndProfile, 1)),
+              "**PRF 1\nX0.000000 Y0.000000 Z0.000000\nX0.000000 Y1.000000 Z0.000000\n**END\n");
+    EXPECT_EQ(getText(fileOf(kBndProfile, 2)),
+              "**PRF 1\nX1.000000 Y0.000000 Z0.000000\nX1.000000 Y1.000000 Z0.000000\n**END\n");
+    EXPECT_EQ(writeBoundaryHeader(kBndNone), 1);
+    writeBoundarySetFolder(dir.file("no/such/folder").c_str());
+    EXPECT_EQ(writeBoundaryHeader(kBndInclination), 0);
+}
+
+TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
+    struct Case {
+        std::string text;
+        int32_t capacity;
+        int result;
+        std::vector<BndPair> pairs;
+        int32_t lines;
+    } cases[] = {
+        {"**BND 1\nX1 Y2 Z3\nX4 Y5 Z6\n**END\n", 4, 1, {{2, 0}}, 4},
+        {"**BND 1\r\nX1 Y2 Z3\r\nX4 Y5 Z6\r\n**END\r\n", 4, 1, {{2, 0}}, 4},
+        {"**BND 1\nX\n**END\n**CLN 1\nX\nX\nX\n**END\n**BND 2\n**END", 4, 2, {{1, 3}, {0, 0}}, 10},
+        {"**BND 1\nX\n**END\n**BND 2\nX\nX\n**END\n", 1, 1, {{1, 0}}, 7},
+        {"\n**GROUP 1\n\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 7},
+        {"", 2, 0, {{0, 0}, {0, 0}}, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file("c.bnd");
+        writeTextFile(path, c.text);
+        std::vector<BndPair> pairs(static_cast<size_t>(c.capacity), BndPair{-7, -7});
+        int32_t lines = -1;
+        EXPECT_EQ(bnd_read(path.c_str(), pairs.data(), c.capacity, &lines), c.result) << c.text;
+        EXPECT_EQ(lines, c.lines) << c.text;
+        for (size_t i = 0; i < c.pairs.size(); ++i) {
+            EXPECT_EQ(pairs[i].count, c.pairs[i].count) << c.text << i;
+            EXPECT_EQ(pairs[i].second, c.pairs[i].second) << c.text << i;
+        }
+    }
+    int32_t lines = 0;
+    EXPECT_EQ(bnd_read("", nullptr, 0, &lines), -1);
+    double xy[2] = {0, 0};
+    EXPECT_EQ(parseXyPair("1.5,-2", xy), 1);
+    EXPECT_EQ(xy[1], -2.0);
+    EXPECT_EQ(parseXyPair("3/4", xy), 1);
+    EXPECT_EQ(xy[0], 3.0);
+    EXPECT_EQ(parseXyPair("5", xy), 0);
+    EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
+}

@@ -1,0 +1,69 @@
+#include "surfaces/meshfiles/chrtab.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "surfaces/meshfiles/meshtest.h"
+
+TEST(ChrTab, CodedNumbersTable) {
+    const struct {
+        const char *table, *base, *scale, *token;
+        int ok;
+        double real;  // the token as a coded real; as a coded integer when it has no sign
+    } cases[] = {
+        {nullptr, nullptr, "1000", "+1500", 1, 1.5}, {nullptr, nullptr, "1000", "-25", 1, -0.025},
+        {nullptr, nullptr, "1000", "*", 1, 0.0},     {nullptr, nullptr, "1000", "x7", 1, 0.007},
+        {nullptr, nullptr, "1e-11", "+8", 1, 8.0},   {"01", nullptr, nullptr, "+101", 1, 5.0},
+        {nullptr, "16", nullptr, "-FF", 1, -255.0},  {nullptr, "73", nullptr, "+10", 1, 72.0},
+        {nullptr, nullptr, nullptr, "+1,5", 0, 0},   {nullptr, nullptr, nullptr, "+\xe9", 0, 0},
+        {nullptr, nullptr, nullptr, "+", 0, 0},      {"01", nullptr, nullptr, "+12", 0, 0},
+    };
+    for (const auto& c : cases) {
+        ChrTab t;
+        ASSERT_EQ(chrTabSetParams(&t, c.table, c.base, c.scale), 1);
+        double v = -1;
+        EXPECT_EQ(chrTabToDouble(&t, c.token, std::strlen(c.token), &v), c.ok) << c.token;
+        EXPECT_DOUBLE_EQ(v, c.ok ? c.real : -1.0) << c.token;
+    }
+    ChrTab t;
+    chrTabInit(&t);
+    const struct {
+        const char* token;
+        int ok;
+        int32_t value;
+    } ints[] = {{"12", 1, 12}, {"2147483647", 1, 2147483647}, {"2147483648", 0, 0}, {"1,", 0, 0}, {"", 0, 0}};
+    for (const auto& c : ints) {
+        int32_t v = -7;
+        EXPECT_EQ(chrTabToInt(&t, c.token, std::strlen(c.token), &v), c.ok) << c.token;
+        EXPECT_EQ(v, c.ok ? c.value : -7);
+    }
+}
+
+TEST(ChrTab, SeededRoundTripAgainstAnIndependentEncoder) {
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        Rng rng{seed};
+        std::string table = kChrTabDefault;
+        for (size_t i = table.size() - 1; i > 0; --i) std::swap(table[i], table[rngStep(&rng) % (i + 1)]);
+        table.resize(2 + rngStep(&rng) % 70);
+        const int base = 2 + rngStep(&rng) % (static_cast<int>(table.size()) - 1);
+        const double scale = 1 + rngStep(&rng) % 5000;
+        ChrTab t;
+        ASSERT_EQ(
+            chrTabSetParams(&t, table.c_str(), std::to_string(base).c_str(), std::to_string(scale).c_str()),
+            1);
+        for (int k = 0; k < 50; ++k) {
+            const uint64_t n = (static_cast<uint64_t>(rngStep(&rng)) << 15 | rngStep(&rng)) % 2000000000u;
+            std::string digits;
+            for (uint64_t r = n; digits.empty() || r > 0; r /= base)
+                digits.insert(digits.begin(), table[r % base]);
+            int32_t iv = 0;
+            ASSERT_EQ(chrTabToInt(&t, digits.data(), digits.size(), &iv), 1);
+            EXPECT_EQ(static_cast<uint64_t>(iv), n);
+            const std::string token = "-" + digits;
+            double v = 0;
+            ASSERT_EQ(chrTabToDouble(&t, token.data(), token.size(), &v), 1);
+            EXPECT_DOUBLE_EQ(v, -static_cast<double>(n) / scale);
+        }
+    }
+}

@@ -1,0 +1,164 @@
+#include "surfaces/meshfiles/facetfile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "geometry/frames.h"
+#include "surfaces/meshfiles/meshtest.h"
+
+namespace {
+
+struct FacetFileTest : ::testing::Test {
+    TempDir dir;
+    void SetUp() override { TearDown(); }
+    void TearDown() override {
+        facetFileResetState();
+        framesResetState();
+        framePairResetState();
+    }
+};
+
+Facet98 facetAt(double base) {
+    Facet98 f{};
+    for (int k = 0; k < 4; ++k) f.p[k] = Vec3{base + k, base - k, base * 2 + k};
+    return f;
+}
+
+// A file image built byte by byte: version, count (and layout-2 sizes), then packed records.
+std::vector<uint8_t> image(float version, uint32_t count, int facets) {
+    std::vector<uint8_t> b(version >= 2.0f ? 1300 : 256, 0);
+    rawPut<float>(b, 0, version);
+    rawPut<uint32_t>(b, 252, count);
+    if (b.size() == 1300) rawPut<uint32_t>(b, 256, 1300);
+    for (int i = 0; i < facets; ++i) {
+        const Facet98 f = facetAt(i + 1);
+        b.resize(b.size() + 98);
+        std::memcpy(b.data() + b.size() - 98, &f, 98);
+    }
+    return b;
+}
+
+}  // namespace
+
+TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
+    for (int n : {1, 17, 300}) {
+        Rng rng{1000u + n};
+        TriList* tris = triListCreate(n);
+        ASSERT_NE(tris, nullptr);
+        double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+        for (int i = 0; i < n; ++i) {
+            Triangle3D t;
+            for (Vec3& p : t.p) {
+                p = Vec3{seededIn(&rng, -50, 50), seededIn(&rng, -20, 80), seededIn(&rng, 0, 30)};
+                for (int a = 0; a < 3; ++a)
+                    lo[a] = std::min(lo[a], (&p.x)[a]), hi[a] = std::max(hi[a], (&p.x)[a]);
+            }
+            triListAdd(tris, &t);
+        }
+        const std::string name = dir.file("w.3df");
+        ASSERT_EQ(polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, name.c_str()), n);
+        const std::vector<uint8_t> b = readBytes(name);
+        ASSERT_EQ(b.size(), 256u + 98u * n);
+        EXPECT_EQ(rawAt<float>(b, 0), 1.0f);
+        EXPECT_EQ(rawAt<uint32_t>(b, 252), static_cast<uint32_t>(n));
+        for (int e = 0; e < 16; ++e) EXPECT_EQ(rawAt<double>(b, 124 + 8 * e), e % 5 == 0 ? 1.0 : 0.0);
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_EQ(rawAt<double>(b, 4 + 8 * a), lo[a]);
+            EXPECT_EQ(rawAt<double>(b, 76 + 8 * a), hi[a]);
+            EXPECT_EQ(rawAt<double>(b, 100 + 8 * a), 0.0);  // version 1.0 keeps no centre
+        }
+        FacetList* back = nullptr;
+        ASSERT_EQ(facetFileLoad(name.c_str(), &back), n);
+        ASSERT_NE(back, nullptr);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(back->data[i].flag, 0);
+            EXPECT_EQ(std::memcmp(&back->data[i].p[0], &tris->data[i], 72), 0);
+            EXPECT_EQ(std::memcmp(&back->data[i].p[2], &back->data[i].p[3], 24), 0);
+        }
+        facetListFree(back);
+        triListFree(tris);
+    }
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, nullptr, nullptr, 0, dir.file("x.3df").c_str()), -1);
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, nullptr, 0, dir.file("no/x.3df").c_str()), -1);
+}
+
+TEST_F(FacetFileTest, CentreFromVersionOnePointNine) {
+    for (float version : {1.0f, 1.5f, 1.9f, 1.95f}) {
+        ASSERT_EQ(facetFileOpen(dir.file("c.3df").c_str(), kFacetCreate), 1);
+        uint8_t header[256] = {};
+        std::memcpy(header, &version, 4);
+        ASSERT_EQ(facetFileWriteHeader(1, header), 0);
+        const Facet98 a = facetAt(-7.0), c = facetAt(4.0);
+        ASSERT_EQ(facetFileWriteFacet(1, &a), 0);
+        ASSERT_EQ(facetFileWriteFacet(1, &c), 0);
+        ASSERT_EQ(facetFileClose(1), 2);
+        const std::vector<uint8_t> b = readBytes(dir.file("c.3df"));
+        const double lo[3] = {-7, -10, -14}, hi[3] = {7, 4, 11};
+        for (int a = 0; a < 3; ++a)
+            EXPECT_EQ(rawAt<double>(b, 100 + 8 * a), version >= 1.9f ? (lo[a] + hi[a]) / 2 : 0.0) << version;
+    }
+}
+
+TEST_F(FacetFileTest, LoadChoosesLayoutByVersionAndChecksTheCount) {
+    const struct {
+        float version;
+        uint32_t count;
+        int stored, expect;
+    } cases[] = {{1.0f, 3, 3, 3},   {1.99f, 3, 3, 3},           {2.5f, 3, 3, 3},
+                 {2.5f, 2, 3, 2},   {0.9f, 3, 3, -4},           {3.0f, 3, 3, -4},
+                 {-1.0f, 3, 3, -4}, {1.0f, 0, 3, -4},           {1.0f, 4, 3, -4},
+                 {2.5f, 4, 3, -4},  {1.0f, 0xFFFFFFFFu, 3, -4}, {1.0f, 1, 0, -4}};
+    for (const auto& c : cases) {
+        const std::string name = dir.file("l.3df");
+        writeBytes(name, image(c.version, c.count, c.stored));
+        FacetList* list = nullptr;
+        ASSERT_EQ(facetFileLoad(name.c_str(), &list), c.expect) << c.version << " " << c.count;
+        if (c.expect > 0) {
+            ASSERT_NE(list, nullptr);
+            EXPECT_EQ(list->data[c.expect - 1].p[3].z, 2.0 * c.expect + 3);
+            EXPECT_EQ(list->xmin, 1.0);
+        }
+        EXPECT_EQ(list == nullptr, c.expect < 0);
+        facetListFree(list);
+        EXPECT_EQ(facetFileOpen(name.c_str(), kFacetRead), 1);  // both slots are free again
+        EXPECT_EQ(facetFile2Open(name.c_str(), kFacetRead), 1);
+        facetFileResetState();
+    }
+    FacetList* list = nullptr;
+    EXPECT_EQ(facetFileLoad(dir.file("absent.3df").c_str(), &list), -2);
+    writeBytes(dir.file("short.3df"), {0, 0});
+    EXPECT_EQ(facetFileLoad(dir.file("short.3df").c_str(), &list), -2);
+}
+
+TEST_F(FacetFileTest, SecondOpenRefusedAndFirstStaysUsable) {
+    ASSERT_EQ(facetFileOpen(dir.file("a.3df").c_str(), kFacetCreate), 1);
+    uint8_t header[256] = {0, 0, 0x80, 0x3f};  // 1.0f
+    ASSERT_EQ(facetFileWriteHeader(1, header), 0);
+    EXPECT_EQ(facetFileOpen(dir.file("b.3df").c_str(), kFacetCreate), -3);
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, nullptr, 0, dir.file("b.3df").c_str()), -3);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("b.3df")));
+    const Facet98 f = facetAt(2);
+    EXPECT_EQ(facetFileWriteFacet(1, &f), 0);
+    EXPECT_EQ(facetFileClose(1), 1);
+}
+
+TEST_F(FacetFileTest, AppendKeepsBoxCountsWholeRecordsAndAlwaysFreesTheSlot) {
+    const std::string name = dir.file("app.3df");
+    std::vector<uint8_t> b = image(1.95f, 1, 1);
+    rawPut<double>(b, 4, -123.0);
+    b.resize(b.size() + 40, 0xEE);  // a partial record
+    writeBytes(name, b);
+    ASSERT_EQ(facetFileOpen(name.c_str(), kFacetAppend), 1);
+    const Facet98 far = facetAt(500);
+    ASSERT_EQ(facetFileWriteFacet(1, &far), 0);
+    EXPECT_EQ(facetFileClose(1), (98 + 40 + 98) / 98);
+    b = readBytes(name);
+    EXPECT_EQ(rawAt<uint32_t>(b, 252), 2u);
+    EXPECT_EQ(rawAt<double>(b, 4), -123.0);
+    EXPECT_EQ(rawAt<double>(b, 124), 1.0);
+    writeBytes(dir.file("tiny.3df"), {1, 2, 3});  // no header to rewrite
+    ASSERT_EQ(facetFileOpen(dir.file("tiny.3df").c_str(), kFacetAppend), 1);
+    EXPECT_EQ(facetFileClose(1), -2);
+    EXPECT_EQ(facetFileOpen(name.c_str(), kFacetRead), 1);
+}

@@ -1,0 +1,68 @@
+#include "surfaces/meshfiles/trisort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "surfaces/meshfiles/meshtest.h"
+
+namespace {
+
+Triangle3D triWithTop(double top, double tag) {
+    return Triangle3D{{Vec3{tag, 0, top - 1}, Vec3{tag, 1, top}, Vec3{tag, 2, top - 2}}};
+}
+
+bool byBytes(const Triangle3D& a, const Triangle3D& b) {
+    return std::memcmp(&a, &b, sizeof a) < 0;
+}
+
+}  // namespace
+
+TEST(TriSort, OrdersByHighestVertexTable) {
+    const struct {
+        std::vector<double> tops, expect;
+    } cases[] = {
+        {{1, 5, 3}, {5, 3, 1}},
+        {{7}, {7}},
+        {{10.0, 10.00005}, {10.00005, 10.0}},  // exact keys: no tolerance here
+        {{-3, -1, -2, 0}, {0, -1, -2, -3}},
+        {{2, 2, 1, 3}, {3, 2, 2, 1}},
+    };
+    for (const auto& c : cases) {
+        TriList* list = triListCreate(4);
+        ASSERT_NE(list, nullptr);
+        for (size_t i = 0; i < c.tops.size(); ++i) {
+            const Triangle3D t = triWithTop(c.tops[i], double(i));
+            triListAdd(list, &t);
+        }
+        sortMeshTriangles(list);
+        for (size_t i = 0; i < c.expect.size(); ++i) EXPECT_EQ(triMaxZ(&list->data[i]), c.expect[i]);
+        triListFree(list);
+    }
+    const Triangle3D hi = triWithTop(4, 0), lo = triWithTop(-4, 0), same = triWithTop(4, 9);
+    EXPECT_EQ(triCompareTopZ(&hi, &lo), -1);
+    EXPECT_EQ(triCompareTopZ(&lo, &hi), 1);
+    EXPECT_EQ(triCompareTopZ(&hi, &same), 0);
+}
+
+TEST(TriSort, SeededListsBecomeDescendingPermutations) {
+    for (uint32_t seed = 11; seed < 31; ++seed) {
+        Rng rng{seed};
+        const int n = rngStep(&rng) % 400;
+        std::vector<Triangle3D> in(n);
+        for (Triangle3D& t : in)
+            for (Vec3& p : t.p)
+                p = Vec3{seededIn(&rng, 0, 1), seededIn(&rng, 0, 1), double(rngStep(&rng) % 8)};
+        TriList* list = triListCreate(n);
+        ASSERT_NE(list, nullptr);
+        for (const Triangle3D& t : in) triListAdd(list, &t);
+        sortMeshTriangles(list);
+        std::vector<Triangle3D> out(list->data, list->data + list->count);
+        for (int i = 1; i < n; ++i) EXPECT_GE(triMaxZ(&out[i - 1]), triMaxZ(&out[i]));
+        std::sort(in.begin(), in.end(), byBytes);  // ties: the same multiset, in any order
+        std::sort(out.begin(), out.end(), byBytes);
+        ASSERT_EQ(in.size(), out.size());
+        EXPECT_EQ(std::memcmp(in.data(), out.data(), in.size() * sizeof(Triangle3D)), 0);
+        triListFree(list);
+    }
+}

@@ -1,0 +1,135 @@
+#include "surfaces/nurbs.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "surf_fixtures.h"
+#include "surfaces/bspl.h"
+#include "surfaces/deboor.h"
+#include "surfaces/facet.h"
+
+namespace {
+
+struct RecGuard {
+    TrimSurface rec;
+    ~RecGuard() { kvxFreeTrimSurface(&rec); }
+};
+
+}  // namespace
+
+TEST(Nurbs, AgreesWithDeBoorAndDifferencesOnSeededSurfaces) {
+    std::mt19937 rng(103);
+    std::uniform_real_distribution<double> unit(0.02, 0.98);
+    for (int k = 0; k < 12; ++k) {
+        RecGuard g;
+        const int uo = 2 + k % 4, vo = 2 + (k / 3) % 3;
+        makeRandomSurface(&g.rec, rng, uo, vo, uo + 2 + k % 3, vo + 3, k % 2 == 1);
+        const BsplSurface* s = &g.rec.surface;
+        for (int i = 0; i < 30; ++i) {
+            const double u = unit(rng), v = unit(rng), h = 1e-6;
+            Vec3 p, su, sv, q, qu, qv, suu, suv, svv, a, b;
+            ASSERT_EQ(nurbsSurfEval(s, u, v, &p), 1);
+            ASSERT_EQ(nurbsSurfDu(s, u, v, &su), 1);
+            ASSERT_EQ(nurbsSurfDv(s, u, v, &sv), 1);
+            ASSERT_EQ(evalNurbsSurfPoint(s, u, v, &q), 1);
+            ASSERT_EQ(evalNurbsSurfDeriv(s, u, v, &qu, &qv, nullptr), 1);
+            EXPECT_LT(maxDiff(p, q), 1e-10);
+            // First derivatives also against central differences of the points.
+            evalNurbsSurfPoint(s, u + h, v, &a), evalNurbsSurfPoint(s, u - h, v, &b);
+            EXPECT_LT(maxDiff(qu, {(a.x - b.x) / (2 * h), (a.y - b.y) / (2 * h), (a.z - b.z) / (2 * h)}),
+                      1e-5 * (1 + vecLen3D(&qu)));
+            EXPECT_LT(maxDiff(su, qu), 1e-10 * (1 + vecLen3D(&qu)));
+            EXPECT_LT(maxDiff(sv, qv), 1e-10 * (1 + vecLen3D(&qv)));
+            // Second derivatives against central differences of the De Boor first derivatives.
+            ASSERT_EQ(nurbsSurfDuu(s, u, v, &suu), 1);
+            ASSERT_EQ(nurbsSurfDuv(s, u, v, &suv), 1);
+            ASSERT_EQ(nurbsSurfDvv(s, u, v, &svv), 1);
+            evalNurbsSurfDeriv(s, u + h, v, &a, nullptr, nullptr),
+                evalNurbsSurfDeriv(s, u - h, v, &b, nullptr, nullptr);
+            const double tol = 1e-4 * (1 + vecLen3D(&suu) + vecLen3D(&suv));
+            EXPECT_LT(maxDiff(suu, {(a.x - b.x) / (2 * h), (a.y - b.y) / (2 * h), (a.z - b.z) / (2 * h)}),
+                      tol);
+            evalNurbsSurfDeriv(s, u, v + h, &a, &q, nullptr),
+                evalNurbsSurfDeriv(s, u, v - h, &b, &qv, nullptr);
+            EXPECT_LT(maxDiff(suv, {(a.x - b.x) / (2 * h), (a.y - b.y) / (2 * h), (a.z - b.z) / (2 * h)}),
+                      tol);
+            EXPECT_LT(maxDiff(svv, {(q.x - qv.x) / (2 * h), (q.y - qv.y) / (2 * h), (q.z - qv.z) / (2 * h)}),
+                      1e-4 * (1 + vecLen3D(&svv)));
+        }
+    }
+}
+
+TEST(Nurbs, ConstantWeightsGiveTheNonRationalTwin) {
+    std::mt19937 rng(2);
+    RecGuard plain, twin;
+    makeRandomSurface(&plain.rec, rng, 4, 3, 6, 5, false);
+    rng.seed(2);
+    makeRandomSurface(&twin.rec, rng, 4, 3, 6, 5, true);
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 5; ++j) {
+            twin.rec.surface.rows[i][j] = plain.rec.surface.rows[i][j];
+            twin.rec.surface.weights[i][j] = 2.0;
+        }
+    using Fn = int (*)(const BsplSurface*, double, double, Vec3*);
+    for (Fn f : {nurbsSurfEval, nurbsSurfDu, nurbsSurfDv, nurbsSurfDuu, nurbsSurfDuv, nurbsSurfDvv})
+        for (double u : {0.0, 0.3, 0.77, 1.0}) {
+            Vec3 a, b;
+            ASSERT_EQ(f(&plain.rec.surface, u, 0.4, &a), 1);
+            ASSERT_EQ(f(&twin.rec.surface, u, 0.4, &b), 1);
+            EXPECT_LT(maxDiff(a, b), 1e-9 * (1 + vecLen3D(&a)));
+        }
+    double w = 0;
+    EXPECT_EQ(nurbsSurfWeight(&twin.rec.surface, 0.5, 0.5, &w), 1);
+    EXPECT_NEAR(w, 2.0, 1e-14);
+    EXPECT_EQ(nurbsSurfWeightDu(&plain.rec.surface, 0.5, 0.5, &w), -1);
+}
+
+TEST(Nurbs, CurvaturesOfSphereAndCylinderAndTheOffsetPlane) {
+    RecGuard sphere, cyl, plane;
+    makeSphereOctant(&sphere.rec, 10);
+    makeCylinder(&cyl.rec, 50, 30);
+    makePlane(&plane.rec, 10, 10, 0);
+    for (double u : {0.1, 0.4, 0.7})
+        for (double v : {0.0, 0.35, 0.9}) {
+            double k1 = 7, k2 = 7;
+            ASSERT_EQ(nurbsSurfCurvature(&sphere.rec.surface, u, v, &k1, &k2), 1);
+            EXPECT_NEAR(std::fabs(k1), 0.1, 1e-9);
+            EXPECT_NEAR(std::fabs(k2), 0.1, 1e-9);
+            ASSERT_EQ(nurbsSurfCurvature(&cyl.rec.surface, u, v, &k1, &k2), 1);
+            EXPECT_NEAR(std::min(std::fabs(k1), std::fabs(k2)), 0.0, 1e-9);
+            EXPECT_NEAR(std::max(std::fabs(k1), std::fabs(k2)), 0.02, 1e-9);
+            ASSERT_EQ(nurbsSurfCurvature(&plane.rec.surface, u, v, &k1, &k2), 1);
+            EXPECT_EQ(k1, 0.0);
+        }
+    plane.rec.hasOffset = 1, plane.rec.offset = 2.0;
+    Vec3 p;
+    EXPECT_EQ(nurbsSurfPoint(&plane.rec, 0.3, 0.6, &p), 0);
+    EXPECT_LT(maxDiff(p, {3, 6, 2}), 1e-12);
+    double k1 = 7, k2 = 7;
+    EXPECT_EQ(curvatureFromDerivs(1, 1, 1, 1, 0, 1, &k1, &k2), 0);  // EG - F^2 = 0
+    EXPECT_EQ(k1, 7.0);
+}
+
+TEST(Nurbs, RefusesOrdersAndSpansBeyondItsTables) {
+    std::mt19937 rng(31);
+    for (int order : {30, 31}) {
+        RecGuard g;
+        makeRandomSurface(&g.rec, rng, order, 2, order, 2, false);
+        Vec3 p;
+        EXPECT_EQ(nurbsSurfDuu(&g.rec.surface, 0.5, 0.5, &p), order <= 30 ? 1 : -1);
+    }
+    const double knots[] = {0, 0, 0, 1, 2, 2, 2};
+    double ders[3][kBsplMaxOrder];
+    for (int span = 0; span < 6; ++span)
+        EXPECT_EQ(bsplBasisDerivs(span, knots, 4, 3, 2, 1.5, ders), span >= 2 && span <= 3 ? 0 : -1) << span;
+    // Derivatives of a partition of unity sum to zero.
+    ASSERT_EQ(bsplBasisDerivs(3, knots, 4, 3, 2, 1.5, ders), 0);
+    EXPECT_NEAR(ders[1][0] + ders[1][1] + ders[1][2], 0.0, 1e-14);
+    EXPECT_NEAR(ders[2][0] + ders[2][1] + ders[2][2], 0.0, 1e-14);
+    RecGuard g;
+    makePlane(&g.rec, 1, 1, 0);
+    Vec3 p;
+    EXPECT_EQ(nurbsSurfEval(&g.rec.surface, NAN, 0.5, &p), -1);
+}

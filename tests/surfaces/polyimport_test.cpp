@@ -1,0 +1,161 @@
+#include "surfaces/polyimport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "geometry/frames.h"
+#include "surfaces/meshfiles/meshtest.h"
+#include "surfaces/meshfiles/polyread.h"
+
+namespace {
+
+struct PolyImportTest : ::testing::Test {
+    TempDir dir;
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset() {
+        polyImportResetState();
+        polyReadResetState();
+        framesResetState();
+        framePairResetState();
+    }
+};
+
+// A Polyhedron of n triangles with seeded vertices, as plain P objects and Face objects.
+std::string polyhedron(const std::string& name, int n, Rng* rng, std::vector<Triangle3D>* out) {
+    std::string text = "o Polyhedron[" + name + "](nFace[" + std::to_string(n) + "])\n{\no Pset[1]()\n{\n";
+    for (int t = 0; t < n; ++t) {
+        Triangle3D tri;
+        for (int k = 0; k < 3; ++k) {
+            tri.p[k] = Vec3{seededIn(rng, -10, 10), seededIn(rng, -10, 10), std::round(seededIn(rng, 0, 8))};
+            char buf[200];
+            std::snprintf(buf, sizeof buf, "o P[%d](x[%.17g] y[%.17g] z[%.17g])\n", 3 * t + k + 1, tri.p[k].x,
+                          tri.p[k].y, tri.p[k].z);
+            text += buf;
+        }
+        out->push_back(tri);
+    }
+    text += "}\n";
+    for (int t = 0; t < n; ++t)
+        text += "o Face(vx[1/" + std::to_string(3 * t + 1) + "] vx[1/" + std::to_string(3 * t + 2) +
+                "] vx[1/" + std::to_string(3 * t + 3) + "])\n";
+    return text + "}\n";
+}
+
+// The triangle turned so that its highest vertex (the earliest of equal ones) comes first.
+Triangle3D topFirst(Triangle3D t) {
+    int top = 0;
+    for (int k = 1; k < 3; ++k)
+        if (t.p[k].z > t.p[top].z) top = k;
+    Triangle3D r;
+    for (int k = 0; k < 3; ++k) r.p[k] = t.p[(top + k) % 3];
+    return r;
+}
+
+bool sameTri(const Triangle3D& a, const Triangle3D& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        Rng rng{seed};
+        std::vector<Triangle3D> tris;
+        const std::string text = polyhedron("a", 3, &rng, &tris) + polyhedron("b", 5, &rng, &tris);
+        const std::string name = dir.file("two.kvx");
+        writeTextFile(name, kvxText(text));
+        PolyTriMesh* mesh = meshFromPolyFileB(name.c_str(), "POLY", 1);
+        ASSERT_NE(mesh, nullptr);
+        ASSERT_NE(mesh->triangles, nullptr);
+        EXPECT_STREQ(mesh->name, "POLY");
+        EXPECT_EQ(mesh->tag, 1);
+        EXPECT_EQ(mesh->next, nullptr);
+        const TriList* list = mesh->triangles;
+        ASSERT_EQ(list->count, 8);
+        std::vector<bool> used(tris.size(), false);
+        for (int i = 0; i < list->count; ++i) {
+            const Triangle3D& t = list->data[i];
+            EXPECT_GE(t.p[0].z, std::max(t.p[1].z, t.p[2].z));
+            if (i > 0) {
+                EXPECT_GE(list->data[i - 1].p[0].z, t.p[0].z - 1e-5);
+            }
+            // Every input triangle appears once, turned top first.
+            bool found = false;
+            for (size_t k = 0; k < tris.size() && !found; ++k)
+                if (!used[k] && sameTri(topFirst(tris[k]), t)) used[k] = found = true;
+            EXPECT_TRUE(found) << i;
+            for (int a = 0; a < 3; ++a) {
+                const double lo = std::min({(&t.p[0].x)[a], (&t.p[1].x)[a], (&t.p[2].x)[a]});
+                const double hi = std::max({(&t.p[0].x)[a], (&t.p[1].x)[a], (&t.p[2].x)[a]});
+                EXPECT_EQ((&mesh->lower[i].x)[a], lo);
+                EXPECT_EQ((&mesh->upper[i].x)[a], hi);
+            }
+        }
+        // Axis scale (2, 1, 1): the same order, every x doubled.
+        setAxisScale(2, 1, 1);
+        PolyTriMesh* scaled = meshFromPolyFileB(name.c_str(), "POLY", 1);
+        ASSERT_NE(scaled, nullptr);
+        ASSERT_EQ(scaled->triangles->count, 8);
+        for (int i = 0; i < 8; ++i)
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(scaled->triangles->data[i].p[k].x, 2 * list->data[i].p[k].x);
+                EXPECT_EQ(scaled->triangles->data[i].p[k].y, list->data[i].p[k].y);
+            }
+        polyImportResetState();
+        freeMeshPatchList(scaled);
+        freeMeshPatchList(mesh);
+    }
+    EXPECT_EQ(meshFromPolyFileB(dir.file("absent.kvx").c_str(), "POLY", 1), nullptr);
+}
+
+TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
+    // A clockwise quad, a counter-clockwise one and a clockwise triangle.
+    writeTextFile(
+        dir.file("q.kvx"),
+        kvxText("o Polyhedron[q]()\n{\nm P[1](+0+0+0 +0+1+0 +1+1+0 +1+0+0 +3+0+2 +4+0+2 +4+1+2 +3+1+2)\n"
+                "m V(1/1/1/2/1/3/1/4)\nm V(1/5/1/6/1/7/1/8)\nm V(1/1/1/2/1/3)\n}\n"));
+    PolyFacetMesh* mesh = meshFromPolyFileA(dir.file("q.kvx").c_str(), "POLY", 1, 1);
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_NE(mesh->box45Upper, nullptr);
+    ASSERT_EQ(mesh->facets->count, 3);
+    EXPECT_EQ(mesh->facets->data[0].p[0].z, 2.0);  // the highest facet first
+    for (int i = 0; i < 3; ++i) {
+        const Facet98 f = mesh->facets->data[i];
+        double area = 0, lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};  // shoelace; turned box
+        for (int k = 0; k < 4; ++k) {
+            const Vec3 a = f.p[k], b = f.p[(k + 1) % 4];
+            area += a.x * b.y - b.x * a.y;
+            const double uv[2] = {(a.x - a.y) * 0.70710678, (a.x + a.y) * 0.70710678};
+            for (int d = 0; d < 2; ++d) lo[d] = std::min(lo[d], uv[d]), hi[d] = std::max(hi[d], uv[d]);
+        }
+        EXPECT_GT(area, 0) << i;
+        EXPECT_TRUE(mesh->box45Lower[i].x == lo[0] && mesh->box45Lower[i].y == lo[1]);
+        EXPECT_TRUE(mesh->box45Upper[i].x == hi[0] && mesh->box45Upper[i].y == hi[1]);
+    }
+    freeMeshNodeList(mesh);
+}
+
+TEST_F(PolyImportTest, HeightsWithin1e5AreEqual) {
+    const struct {
+        double za, zb;
+        int expect;
+    } cmp[] = {{2, 1, -1}, {1, 2, 1}, {1, 1 + 0.9e-5, 0}, {1 + 2e-5, 1, -1}, {-3, -3, 0}};
+    for (const auto& c : cmp) {
+        Triangle3D a{}, b{};
+        a.p[1].z = c.za;
+        b.p[2].z = c.zb;
+        a.p[0].z = a.p[2].z = b.p[0].z = b.p[1].z = -100;
+        EXPECT_EQ(triCompareMaxZ(&a, &b), c.expect) << c.za << " " << c.zb;
+        Facet98 fa{}, fb{};
+        for (int k = 0; k < 4; ++k) fa.p[k].z = fb.p[k].z = -100;
+        fa.p[3].z = c.za;
+        fb.p[1].z = c.zb;
+        EXPECT_EQ(facetCompareMaxZ(&fa, &fb), c.expect);
+    }
+}

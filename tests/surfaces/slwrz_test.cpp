@@ -1,0 +1,99 @@
+#include "surfaces/Implib/slwrz.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "KVWOG5/lists.h"
+
+namespace {
+
+struct Hits {
+    PointList3D* list = pointList3DCreate(4);
+    ~Hits() { pointList3DFree(list); }
+};
+
+}  // namespace
+
+TEST(Slwrz, EdgeCasesCountHitsOnce) {
+    struct Case {
+        const char* what;
+        std::vector<Vec2> profile;
+        double seg[6];
+        int hits;
+        double r;  // radius of the first hit
+    };
+    const Case cases[] = {
+        {"ring 10..20 crossed vertically", {{10, 5}, {20, 5}}, {15, 0, 0, 15, 0, 10}, 1, 15},
+        {"ring missed inside", {{10, 5}, {20, 5}}, {5, 0, 0, 5, 0, 10}, 0, 0},
+        {"cylinder tangent", {{10, 0}, {10, 20}}, {10, -5, 3, 10, 5, 3}, 1, 10},
+        {"cylinder crossed twice", {{10, 0}, {10, 20}}, {-20, 0, 3, 20, 0, 3}, 2, 10},
+        {"shared profile vertex", {{10, 0}, {10, 5}, {20, 5}}, {5, 0, 0, 15, 0, 10}, 1, 10},
+        {"cone beside its z range", {{10, 0}, {20, 10}}, {-30, 0, 15, 30, 0, 15}, 0, 0},
+        {"cone crossed at mid height", {{10, 0}, {20, 10}}, {0, 0, 5, 30, 0, 5}, 1, 15},
+        {"cone ending on the axis", {{0, 10}, {10, 0}}, {0, 0, 5, 30, 0, 5}, 1, 5},
+        {"along the axis on a cylinder", {{10, 0}, {10, 20}}, {10, 0, -5, 10, 0, 30}, 2, 10},
+        {"in the ring's plane", {{10, 5}, {20, 5}}, {0, 0, 5, 30, 0, 5}, 2, 10},
+    };
+    for (const Case& c : cases) {
+        Hits h;
+        ASSERT_NE(h.list, nullptr);
+        EXPECT_EQ(slwrz(c.profile.data(), static_cast<int32_t>(c.profile.size()), c.seg, h.list), c.hits)
+            << c.what;
+        if (c.hits > 0) {
+            EXPECT_NEAR(std::hypot(h.list->data[0].x, h.list->data[0].y), c.r, 1e-9) << c.what;
+        }
+    }
+    Hits h;
+    const Vec2 one{1, 1};
+    const double seg[6] = {0, 0, 0, 1, 1, 1};
+    EXPECT_EQ(slwrz(&one, 1, seg, h.list), 0);
+    EXPECT_EQ(slwrz(nullptr, 4, seg, h.list), 0);
+    EXPECT_LT(slwrz(&one, 2, seg, nullptr), 0);
+}
+
+// Every reported hit lies on the segment and on the swept profile, and every sign change of
+// (distance from the axis - profile radius at that height) along a fine sampling is reported.
+TEST(Slwrz, SeededSegmentsAgainstSampling) {
+    std::mt19937 rng(105);
+    std::uniform_real_distribution<double> U(-40.0, 40.0), R(5.0, 30.0);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<Vec2> prof;
+        double z = 30;
+        for (int i = 0; i < 4; ++i, z -= 5 + (rng() % 10)) prof.push_back({R(rng), z});
+        const double seg[6] = {U(rng), U(rng), U(rng), U(rng), U(rng), U(rng)};
+        Hits h;
+        const int n = slwrz(prof.data(), 4, seg, h.list);
+        ASSERT_GE(n, 0);
+        auto radiusAt = [&](double zz, double* r) {
+            for (int i = 0; i + 1 < 4; ++i) {
+                const double za = prof[i].y, zb = prof[i + 1].y;
+                if (zz <= za && zz >= zb) {
+                    *r = prof[i].x + (prof[i + 1].x - prof[i].x) * (zz - za) / (zb - za);
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (int k = 0; k < n; ++k) {
+            const Vec3& p = h.list->data[k];
+            double r = 0;
+            ASSERT_TRUE(radiusAt(p.z, &r));
+            EXPECT_NEAR(std::hypot(p.x, p.y), r, 1e-7);
+        }
+        int changes = 0;
+        double prev = NAN;
+        for (int s = 0; s <= 4000; ++s) {
+            const double t = s / 4000.0;
+            const double x = seg[0] + t * (seg[3] - seg[0]), y = seg[1] + t * (seg[4] - seg[1]),
+                         zz = seg[2] + t * (seg[5] - seg[2]);
+            double r = 0;
+            const double f = radiusAt(zz, &r) ? std::hypot(x, y) - r : NAN;
+            if (!std::isnan(f) && !std::isnan(prev) && (f > 0) != (prev > 0)) ++changes;
+            prev = f;
+        }
+        EXPECT_GE(n, changes) << round;
+    }
+}

@@ -1,0 +1,409 @@
+#include "surfaces/KVWISO/surfiso.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "geometry/frames.h"
+#include "geometry/rng.h"
+#include "kernel/cycle.h"
+#include "surf_fixtures.h"
+#include "surfaces/deboor.h"
+#include "surfaces/geofiletest.h"
+#include "surfaces/kvxsurf.h"
+
+namespace {
+
+struct SurfIso : ::testing::Test {
+    TempDir dir;
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset() {
+        isoResetState();
+        framesResetState();
+        framePairResetState();
+        setAbortHook(nullptr);
+    }
+};
+
+struct Patches {
+    SurfList* list = newSurfList(4);
+    ~Patches() { freeSurfList(list); }
+    void add(const Vec3& p00, const Vec3& p10, const Vec3& p11, const Vec3& p01) {
+        TrimSurface rec;
+        makeFlatPatch(&rec, p00, p10, p11, p01);
+        ASSERT_EQ(surfListAppend(list, &rec), 1);
+    }
+    std::string write(const TempDir& dir, const std::string& name) const {
+        const std::string path = dir.file(name);
+        EXPECT_EQ(writeSurfObjects(path.c_str(), list), 1);
+        return path;
+    }
+};
+
+std::vector<int> blockNumbers(const std::string& text, const char* tag) {
+    std::vector<int> out;
+    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1))
+        out.push_back(std::atoi(text.c_str() + at + std::strlen(tag)));
+    return out;
+}
+
+Rec64 rec(const IsoPoint& p) {
+    Rec64 r;
+    std::memcpy(&r, &p, sizeof r);
+    return r;
+}
+
+// Winding test of the loop, independent of the cutter.
+bool inside(const std::vector<Vec2>& poly, double x, double y) {
+    bool in = false;
+    for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++)
+        if ((poly[i].y > y) != (poly[j].y > y) &&
+            x < (poly[j].x - poly[i].x) * (y - poly[i].y) / (poly[j].y - poly[i].y) + poly[i].x)
+            in = !in;
+    return in;
+}
+
+IsoCurve* linesOf(const TempDir& dir, const std::string& surfaces, int32_t direction, double spacing,
+                  double gap, int* result) {
+    const std::string out = dir.file("iso.bnd");
+    std::remove(out.c_str());
+    *result = surfIsolines(surfaces.c_str(), direction, spacing, gap, 0.01, out.c_str());
+    return readIsoCurveGroups(out.c_str(), 0, 0);
+}
+
+}  // namespace
+
+TEST_F(SurfIso, FileTextAndBlockNumbersThatContinueAcrossRuns) {
+    const std::string path = dir.file("w.bnd");
+    Rec64List* line = rec64ListCreate(4);
+    ASSERT_NE(line, nullptr);
+    const Rec64 r = rec(IsoPoint{0.5, 0.25, 1, 2, -3, 0, 0, 1});
+    rec64ListAdd(line, &r);
+    isoNewGroup();
+    EXPECT_EQ(isoWriteBnd(line, path.c_str()), 1);
+    rec64ListReset(line);
+    EXPECT_EQ(isoWriteBnd(line, path.c_str()), 1);
+    EXPECT_EQ(isoWriteBnd(nullptr, path.c_str()), 0);
+    EXPECT_EQ(isoWriteBnd(line, dir.file("no/such.bnd").c_str()), -1);
+    rec64ListFree(line);
+    EXPECT_EQ(getText(path),
+              "\n**GROUP 1\n\n**BND 1\nX1.000000 Y2.000000 Z-3.000000 A0.000000 B0.000000 C1.000000 "
+              "U0.500000 V0.250000\n**END\n\n**BND 2\n**END\n");
+
+    Patches p;
+    p.add({0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
+    const std::string surf = p.write(dir, "plane.kvx");
+    const std::string a = dir.file("a.bnd"), b = dir.file("b.bnd");
+    ASSERT_EQ(surfIsolines(surf.c_str(), kIsoAlongU, 20.0, 0.0, 0.01, a.c_str()), 1);
+    ASSERT_EQ(surfIsolines(surf.c_str(), kIsoAlongU, 20.0, 0.0, 0.01, b.c_str()), 1);
+    const std::vector<int> na = blockNumbers(getText(a), "**BND "), nb = blockNumbers(getText(b), "**BND ");
+    ASSERT_FALSE(na.empty());
+    ASSERT_EQ(na.size(), nb.size());
+    for (size_t i = 0; i < na.size(); ++i) {
+        EXPECT_EQ(na[i], 3 + static_cast<int>(i));  // after the two blocks above
+        EXPECT_EQ(nb[i], 3 + static_cast<int>(na.size() + i));
+    }
+    EXPECT_EQ(blockNumbers(getText(b), "**GROUP "), std::vector<int>{3});
+}
+
+TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
+    Rng rng{23};
+    const std::string path = dir.file("r.bnd");
+    std::vector<std::vector<IsoPoint>> written;
+    std::vector<int> groups;
+    Rec64List* line = rec64ListCreate(8);
+    ASSERT_NE(line, nullptr);
+    for (int k = 0; k < 12; ++k) {
+        if (k % 4 == 0) isoNewGroup();
+        rec64ListReset(line);
+        std::vector<IsoPoint> pts;
+        for (int i = 0, n = 3 + rngStep(&rng) % 9; i < n; ++i) {
+            const double a = rngStep(&rng) / 5000.0, b = rngStep(&rng) / 11000.0, x = rngStep(&rng) / 7.0;
+            const IsoPoint p{
+                a / 7,      b / 3, x - 150, -x, a, std::sin(b) * std::cos(a), std::sin(b) * std::sin(a),
+                std::cos(b)};
+            pts.push_back(p);
+            const Rec64 r = rec(p);
+            rec64ListAdd(line, &r);
+        }
+        ASSERT_EQ(isoWriteBnd(line, path.c_str()), 1);
+        written.push_back(pts);
+        groups.push_back(k / 4 + 1);
+    }
+    rec64ListFree(line);
+    for (int reverse = 0; reverse < 2; ++reverse)
+        for (int prepend = 0; prepend < 2; ++prepend) {
+            IsoCurve* curves = readIsoCurveGroups(path.c_str(), reverse, prepend);
+            ASSERT_NE(curves, nullptr);
+            int k = 0;
+            for (const IsoCurve* c = curves; c != nullptr; c = c->next, ++k) {
+                const size_t w =
+                    prepend ? written.size() - 1 - static_cast<size_t>(k) : static_cast<size_t>(k);
+                ASSERT_LT(w, written.size());
+                ASSERT_EQ(c->count, static_cast<int32_t>(written[w].size()));
+                EXPECT_EQ(c->group, groups[w]);
+                for (int32_t i = 0; i < c->count; ++i) {
+                    const IsoPoint& e = written[w][static_cast<size_t>(reverse ? c->count - 1 - i : i)];
+                    EXPECT_LT(maxDiff(c->points[i], Vec3{e.x, e.y, e.z}), 1e-6);
+                    EXPECT_LT(maxDiff(c->normals[i], Vec3{e.a, e.b, e.c}), 2e-6);
+                    EXPECT_LT(maxDiff(Vec3{c->uv[i].x, c->uv[i].y, 0}, Vec3{e.u, e.v, 0}), 1e-6);
+                }
+            }
+            EXPECT_EQ(k, 12);
+            freeIsoCurves(curves);
+        }
+
+    struct Case {
+        const char* text;
+        bool ok;
+        int32_t count;
+    } cases[] = {
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C2 U0 V0\nX1 Y1 Z1.0005 A0 B0 C1 U0 V0\n**END\n", true, 0},  // one place
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                      // no end
+        {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},                                        // no X
+        {"nothing\n", false, 0},
+    };
+    for (const Case& c : cases) {
+        MessageLog log;
+        writeTextFile(path, c.text);
+        IsoCurve* curves = readIsoCurveGroups(path.c_str(), 0, 0);
+        EXPECT_EQ(curves != nullptr, c.ok) << c.text;
+        if (curves != nullptr) {
+            EXPECT_EQ(curves->count, c.count);
+        }
+        EXPECT_EQ(log.count(895), c.ok || c.text[0] == 'n' ? 0 : 1);
+        freeIsoCurves(curves);
+    }
+    EXPECT_EQ(isoFileCountBnd(dir.file("missing").c_str()), -1);
+}
+
+TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
+    Patches flip;  // the same plane with its normal down: the lines still face up
+    flip.add({0, 0, 0}, {0, 50, 0}, {100, 50, 0}, {100, 0, 0});
+    Patches up;
+    up.add({0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
+    const std::string upPath = up.write(dir, "up.kvx"), flipPath = flip.write(dir, "flip.kvx");
+    struct Case {
+        const std::string* path;
+        int32_t dir;  // of the patch's own parameters
+        double spacing;
+        int lines;     // 0: at least enough for the spacing
+        bool acrossX;  // lines run along x
+    } cases[] = {
+        {&upPath, kIsoAlongU, 60.0, 2, true},  {&upPath, kIsoAlongU, 30.0, 3, true},
+        {&upPath, kIsoAlongU, 7.0, 0, true},   {&upPath, kIsoAlongV, 120.0, 2, false},
+        {&upPath, kIsoAlongV, 11.0, 0, false}, {&flipPath, kIsoAlongU, 9.0, 0, false},
+    };
+    for (const Case& c : cases) {
+        int result = 0;
+        IsoCurve* curves = linesOf(dir, *c.path, c.dir, c.spacing, 0.0, &result);
+        ASSERT_EQ(result, 1);
+        ASSERT_NE(curves, nullptr);
+        std::vector<double> across;
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
+            ASSERT_GE(k->count, 2);
+            const Vec3 &s = k->points[0], &e = k->points[k->count - 1];
+            // Each line crosses the whole plane, straight, facing up.
+            EXPECT_NEAR(std::fabs(c.acrossX ? e.x - s.x : e.y - s.y), c.acrossX ? 100.0 : 50.0, 1e-3);
+            for (int32_t i = 0; i < k->count; ++i) {
+                EXPECT_NEAR(k->normals[i].z, 1.0, 1e-9);
+                EXPECT_NEAR(c.acrossX ? k->points[i].y : k->points[i].x, c.acrossX ? s.y : s.x, 1e-6);
+            }
+            across.push_back(c.acrossX ? s.y : s.x);
+        }
+        std::sort(across.begin(), across.end());
+        const double width = c.acrossX ? 50.0 : 100.0;
+        if (c.lines > 0) {
+            ASSERT_EQ(static_cast<int>(across.size()), c.lines) << c.spacing;
+            if (c.lines == 3) {
+                EXPECT_NEAR(across[1], width / 2, 1e-3);
+            }
+        } else {
+            EXPECT_GE(static_cast<double>(across.size()), std::ceil(width / c.spacing) + 1);
+        }
+        EXPECT_NEAR(across.front(), 0.0, 1e-3);
+        EXPECT_NEAR(across.back(), width, 1e-3);
+        for (size_t i = 1; i < across.size(); ++i) {
+            EXPECT_LE(across[i] - across[i - 1], c.spacing + 1e-6);
+            if (c.lines == 0) {
+                EXPECT_GE(across[i] - across[i - 1], 0.45 * c.spacing);
+            }
+        }
+        freeIsoCurves(curves);
+    }
+    Patches none;
+    EXPECT_EQ(surfIsolines(upPath.c_str(), 3, 10.0, 0.0, 0.01, dir.file("x.bnd").c_str()), -1);
+    EXPECT_EQ(surfIsolines(upPath.c_str(), 1, 0.0, 0.0, 0.01, dir.file("x.bnd").c_str()), -1);
+    EXPECT_EQ(surfIsolines(dir.file("none.kvx").c_str(), 1, 5.0, 0.0, 0.01, dir.file("x.bnd").c_str()), -1);
+    setAbortHook([] { return 1; });
+    EXPECT_EQ(surfIsolines(upPath.c_str(), 1, 10.0, 0.0, 0.01, dir.file("x.bnd").c_str()), kIsoAbort);
+}
+
+TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
+    const Vec3 a00{0, 0, 0}, a10{100, 0, 0}, a11{100, 50, 0}, a01{0, 50, 0};
+    struct Case {
+        Vec3 b00, b10, b11, b01;
+        double gap;
+        int code;
+    } cases[] = {
+        {{100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0}, 0.001, 24},    // beyond umax, sharing the edge
+        {{0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0}, 0.001, 31},      // beyond vmax
+        {{100, 50, 0}, {100, 0, 0}, {200, 0, 0}, {200, 50, 0}, 0.001, 21},    // turned: its vmin side on the
+                                                                              // edge
+        {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 0.001, 0},     // a gap of 5
+        {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 6.0, 24},      // within a wide tolerance
+        {{100, 0, 0}, {200, 0, 30}, {200, 50, 30}, {100, 50, 0}, 0.001, 24},  // bent along the edge
+    };
+    for (const Case& c : cases) {
+        MessageLog log;
+        TrimSurface a, b;
+        makeFlatPatch(&a, a00, a10, a11, a01);
+        makeFlatPatch(&b, c.b00, c.b10, c.b11, c.b01);
+        EXPECT_EQ(surfJoinCode(&a, &b, c.gap), c.code) << c.b00.x << " " << c.gap;
+        EXPECT_EQ(log.count(897), c.code == 0 ? 1 : 0);
+        kvxFreeTrimSurface(&a);
+        kvxFreeTrimSurface(&b);
+    }
+
+    // Joined along x: lines along u run on across the joint; lines along v are written once per place.
+    Patches joined;
+    joined.add(a00, a10, a11, a01);
+    joined.add({100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
+    const std::string path = joined.write(dir, "joined.kvx");
+    int result = 0;
+    IsoCurve* curves = linesOf(dir, path, kIsoAlongU, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    ASSERT_NE(curves, nullptr);
+    int n = 0;
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+        ASSERT_GE(k->count, 2);
+        const double x0 = std::min(k->points[0].x, k->points[k->count - 1].x);
+        const double x1 = std::max(k->points[0].x, k->points[k->count - 1].x);
+        EXPECT_NEAR(x0, 0.0, 1e-3);
+        EXPECT_NEAR(x1, 200.0, 1e-3);
+    }
+    EXPECT_GE(n, 4);
+    freeIsoCurves(curves);
+    curves = linesOf(dir, path, kIsoAlongV, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    std::vector<double> xs;
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next) xs.push_back(k->points[0].x);
+    std::sort(xs.begin(), xs.end());
+    ASSERT_GE(xs.size(), 11u);
+    EXPECT_EQ(std::count_if(xs.begin(), xs.end(), [](double x) { return std::fabs(x - 100.0) < 1e-3; }), 1);
+    for (size_t i = 1; i < xs.size(); ++i) EXPECT_LE(xs[i] - xs[i - 1], 20.0 + 1e-6);
+    freeIsoCurves(curves);
+
+    // Apart: two runs, each its own group.
+    Patches apart;
+    apart.add(a00, a10, a11, a01);
+    apart.add({105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0});
+    MessageLog log;
+    ASSERT_EQ(surfIsolines(apart.write(dir, "apart.kvx").c_str(), kIsoAlongU, 20.0, 0.001, 0.01,
+                           dir.file("apart.bnd").c_str()),
+              1);
+    EXPECT_EQ(log.count(897), 1);
+    EXPECT_EQ(blockNumbers(getText(dir.file("apart.bnd")), "**GROUP ").size(), 2u);
+}
+
+TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
+    // A loop with a vertex on the line v = 0.5: the line moves by 0.0001 and cuts twice.
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    const Vec2 notch[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0.5}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, notch, 5), 1);
+    std::vector<Vec2> buffer(5), cuts(16);
+    ASSERT_EQ(LESE_KONTUREN(&rec, buffer.data()), 1);
+    struct Case {
+        double v, shifted;
+    } cases[] = {{0.5, 0.5001}, {0.25, 0.25}};
+    for (const Case& c : cases) {
+        const Seg2D seg{0, c.v, 1, c.v};
+        double shifted = -1;
+        ASSERT_EQ(isoLineLoopCuts(&seg, kIsoAlongU, buffer.data(), 1, cuts.data(), 16, &shifted), 2);
+        EXPECT_DOUBLE_EQ(shifted, c.shifted);
+        EXPECT_NEAR(cuts[0].x, 0.0, 1e-12);
+        EXPECT_NEAR(cuts[1].x, 1.0, 1e-12);
+    }
+    kvxFreeTrimSurface(&rec);
+
+    // Seeded star-shaped loops: between paired cuts the line is inside, between pairs outside.
+    Rng rng{7};
+    for (int round = 0; round < 20; ++round) {
+        kvxInitTrimSurface(&rec);
+        std::vector<Vec2> poly;
+        const int n = 5 + rngStep(&rng) % 20;
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * M_PI * i / n, r = 0.2 + 0.8 * rngStep(&rng) / 32768.0;
+            poly.push_back(Vec2{0.5 + 0.5 * r * std::cos(a), 0.5 + 0.5 * r * std::sin(a)});
+        }
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, poly.data(), n), 1);
+        buffer.resize(static_cast<size_t>(n));
+        ASSERT_EQ(LESE_KONTUREN(&rec, buffer.data()), 1);
+        for (int q = 0; q < 20; ++q) {
+            const int32_t dir = 1 + q % 2;
+            const double t = rngStep(&rng) / 32768.0;
+            const Seg2D seg = dir == kIsoAlongU ? Seg2D{0, t, 1, t} : Seg2D{t, 0, t, 1};
+            double c = 0;
+            const int k = isoLineLoopCuts(&seg, dir, buffer.data(), 1, cuts.data(), 16, &c);
+            ASSERT_GE(k, 0);
+            ASSERT_EQ(k % 2, 0);
+            for (int i = 0; i + 1 < k; ++i) {
+                const double mid =
+                    0.5 * ((dir == 1 ? cuts[i].x : cuts[i].y) + (dir == 1 ? cuts[i + 1].x : cuts[i + 1].y));
+                const bool in = dir == 1 ? inside(poly, mid, c) : inside(poly, c, mid);
+                EXPECT_EQ(in, i % 2 == 0) << round << " " << q << " " << i;
+            }
+        }
+        kvxFreeTrimSurface(&rec);
+    }
+}
+
+TEST_F(SurfIso, MoreThan10000LoopsStopThePatch) {
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    makeFlatPatch(&rec, {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0});
+    std::vector<Vec2> buffer;
+    for (int i = 0; i < kIsoMaxLoops - 1; ++i) {
+        const double x = 0.1 + 0.8 * (i % 100) / 100.0, y = 0.1 + 0.8 * (i / 100) / 100.0;
+        const Vec2 tri[] = {{x, y}, {x + 0.001, y}, {x, y + 0.001}};
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, tri, 3), 1);
+    }
+    buffer.resize(4 * 10001 + 32);
+    {
+        MessageLog log;
+        EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), kIsoMaxLoops);  // the outer loop and 9999 holes
+        EXPECT_EQ(log.count(653), 0);
+    }
+    const Vec2 one[] = {{0.5, 0.5}, {0.501, 0.5}, {0.5, 0.501}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, one, 3), 1);
+    MessageLog log;
+    EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), kIsoTooManyLoops);
+    for (int number : {653, 654, 655}) EXPECT_EQ(log.count(number), 1) << number;
+    Rec144List* out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    const Seg2D seg{0, 0.5, 1, 0.5};
+    EXPECT_EQ(isoPatchLines(&rec, &seg, 1, kIsoAlongU, 0, 0.01, out), kIsoTooManyLoops);
+    rec144ListFree(out);
+    kvxFreeTrimSurface(&rec);
+}
+
+TEST_F(SurfIso, OffsetSurfacesAreEvaluatedAlongTheirNormal) {
+    TrimSurface rec;
+    makeFlatPatch(&rec, {0, 0, 1}, {10, 0, 1}, {10, 10, 1}, {0, 10, 1});
+    rec.hasOffset = 1;
+    rec.offset = -2.5;
+    Vec3 p;
+    ASSERT_EQ(surfEvalPoint(&rec, 0.3, 0.6, &p), 0);
+    EXPECT_LT(maxDiff(p, Vec3{3, 6, -1.5}), 1e-12);
+    kvxFreeTrimSurface(&rec);
+    MessageLog log;
+    EXPECT_EQ(surfEvalPoint(nullptr, 0, 0, &p), -1);
+    EXPECT_EQ(log.count(568), 1);
+}
