@@ -493,6 +493,10 @@ FILE* kvxOpen(const char* fileName, KvxHeader* header) {
         accepted = false;
     }
     if (!accepted) {
+        // Callers that see no file take no header either: its texts go with the refusal.
+        free(header->line3);
+        free(header->line4);
+        header->line3 = header->line4 = nullptr;
         cfgFileClose(file);
         return nullptr;
     }

@@ -240,3 +240,14 @@ TEST(KvxFile, ZeroBytesArePassedOver) {
     Read got = readAll(std::string(text, sizeof text - 1));
     EXPECT_EQ(got.records, (std::vector<std::string>{"o P - {t=ab|x=1}", "v w cd {}", "m M - {=xy}"}));
 }
+
+TEST(KvxFile, ARefusedHeaderLeavesNoTexts) {
+    for (const char* version : {"2.0", "1.1"}) {
+        writeTestFile("refused.kvx", header(version));
+        KvxHeader h{};
+        EXPECT_EQ(kvxOpen("refused.kvx", &h), nullptr) << version;
+        EXPECT_EQ(h.line3, nullptr) << version;
+        EXPECT_EQ(h.line4, nullptr) << version;
+        EXPECT_EQ(h.major, version[0] - '0') << version;  // the refused version stays readable
+    }
+}
