@@ -49,7 +49,8 @@ fuzz_one() {
     [ -d "$extra" ] && inputs+=("$extra")
   done
   # shellcheck disable=SC2086
-  (cd "$dir" && "$bin" "${args[@]}" ${KV_FUZZ_FLAGS:-} "${inputs[@]}" >"$dir/log" 2>&1)
+  # The harnesses' private folders go under the working folder too.
+  (cd "$dir" && TMPDIR="$dir" "$bin" "${args[@]}" ${KV_FUZZ_FLAGS:-} "${inputs[@]}" >"$dir/log" 2>&1)
   local rc=$?
   if [ $rc -ne 0 ]; then
     {
