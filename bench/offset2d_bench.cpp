@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <random>
 #include <string>
@@ -29,6 +30,15 @@ Ring rect(double x0, double y0, double x1, double y1, bool ccw) {
     return ccw ? Ring{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}} : Ring{{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
 }
 
+Ring ellipse(int n) {
+    Ring e;
+    for (int i = 0; i < n; i++) {
+        const double a = 2 * std::numbers::pi * i / n;
+        e.push_back({100 * std::cos(a), 60 * std::sin(a)});
+    }
+    return e;
+}
+
 std::vector<Input> inputs() {
     std::vector<Input> v;
     v.push_back({"square", rect(0, 0, 100, 100, true), {}});
@@ -41,12 +51,7 @@ std::vector<Input> inputs() {
         star.push_back({r * std::cos(a), r * std::sin(a)});
     }
     v.push_back({"star16", star, {}});
-    Ring ellipse;
-    for (int i = 0; i < 400; i++) {
-        const double a = 2 * std::numbers::pi * i / 400;
-        ellipse.push_back({100 * std::cos(a), 60 * std::sin(a)});
-    }
-    v.push_back({"ellipse400", ellipse, {}});
+    v.push_back({"ellipse400", ellipse(400), {}});
     v.push_back({"rect+2islands",
                  rect(0, 0, 200, 120, true),
                  {rect(20, 20, 70, 60, false), rect(120, 50, 170, 100, false)}});
@@ -129,19 +134,32 @@ void benchGeos(benchmark::State& state, const Input& in, double d) {
 }
 #endif
 
+// Distance as written in a case name: 5, -5, 0.1, 0.001.
+std::string distanceTag(double d) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", d);
+    return buf;
+}
+
+void registerPair(const Input& in, double d) {
+    const std::string tag = in.name + "/d=" + distanceTag(d);
+    benchmark::RegisterBenchmark(("offset2d/" + tag).c_str(), benchOffset2d, in, d)
+        ->Unit(benchmark::kMicrosecond);
+#ifdef KV_HAVE_GEOS
+    benchmark::RegisterBenchmark(("geos/" + tag).c_str(), benchGeos, in, d)->Unit(benchmark::kMicrosecond);
+#endif
+}
+
 const int kRegistered = [] {
     static const std::vector<Input> all = inputs();
-    for (const Input& in : all) {
-        for (double d : {5.0, -5.0, 20.0}) {
-            const std::string tag = in.name + "/d=" + std::to_string(static_cast<int>(d));
-            benchmark::RegisterBenchmark(("offset2d/" + tag).c_str(), benchOffset2d, in, d)
-                ->Unit(benchmark::kMicrosecond);
-#ifdef KV_HAVE_GEOS
-            benchmark::RegisterBenchmark(("geos/" + tag).c_str(), benchGeos, in, d)
-                ->Unit(benchmark::kMicrosecond);
-#endif
-        }
-    }
+    for (const Input& in : all)
+        for (double d : {5.0, -5.0, 20.0}) registerPair(in, d);
+    // Growth with the input's size at a fixed distance, and with extent over distance on one shape.
+    static std::vector<Input> scaling;
+    for (int n : {100, 400, 1600, 6400}) scaling.push_back({"ellipse" + std::to_string(n), ellipse(n), {}});
+    for (const Input& in : scaling) registerPair(in, 5.0);
+    static const Input square{"square", rect(0, 0, 100, 100, true), {}};
+    for (double d : {1.0, 0.1, 0.01, 0.001}) registerPair(square, d);
     return 0;
 }();
 

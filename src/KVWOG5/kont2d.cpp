@@ -417,7 +417,10 @@ int kont2dCheckSelfIntersect(const Kont2d* k, PointList2D* crossings, int32_t go
         wogError(-1, kSourceFile, __LINE__);
         return -1;
     }
-    const int r = segListSelfIntersect(list, crossings, goOn, endTolerance);
+    // Contours are chains, which the chain check handles in about n log n; the crossings
+    // themselves come only from the listing search.
+    const int r = crossings ? segListSelfIntersect(list, crossings, goOn, endTolerance)
+                            : segChainSelfIntersect(list->data, list->count, endTolerance, goOn);
     segList2DFree(list);
     return r;
 }

@@ -511,12 +511,26 @@ int ftriToDouble(Triangle3D* out, const FTriangle* ftri) {
     return 1;
 }
 
+namespace {
+
+// fmin and fmax as comparisons (a NaN gives the other value): the box of a segment is wanted in
+// every sort comparison, where the library calls cost more than the rest.
+double lesser(double a, double b) {
+    return b < a || a != a ? b : a;
+}
+
+double greater(double a, double b) {
+    return b > a || a != a ? b : a;
+}
+
+}  // namespace
+
 int segBox2D(double* out, const void* seg) {
     const Seg2D* s = static_cast<const Seg2D*>(seg);
-    out[0] = std::fmin(s->x1, s->x2);
-    out[1] = std::fmin(s->y1, s->y2);
-    out[2] = std::fmax(s->x1, s->x2);
-    out[3] = std::fmax(s->y1, s->y2);
+    out[0] = lesser(s->x1, s->x2);
+    out[1] = lesser(s->y1, s->y2);
+    out[2] = greater(s->x1, s->x2);
+    out[3] = greater(s->y1, s->y2);
     return 1;
 }
 

@@ -1,10 +1,13 @@
 // Offset engine records: the path, the search cache and the tool-kind hooks.
 #include "KVWOG5/offs3d.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "KVWOG5/kont2d.h"
 #include "KVWOG5/pred2d.h"
@@ -37,13 +40,22 @@ void emptyPathBox(Offs3dPath* path) {
     path->box[3] = path->box[4] = path->box[5] = -DBL_MAX;
 }
 
+// Plain comparisons: path coordinates are never NaN, and fmin and fmax are library calls here.
+double lesser(double a, double b) {
+    return b < a ? b : a;
+}
+
+double greater(double a, double b) {
+    return b > a ? b : a;
+}
+
 void widenPathBox(Offs3dPath* path, const Offs3dBox& b) {
-    path->box[0] = std::fmin(path->box[0], b.xmin);
-    path->box[1] = std::fmin(path->box[1], b.ymin);
-    path->box[2] = std::fmin(path->box[2], b.zmin);
-    path->box[3] = std::fmax(path->box[3], b.xmax);
-    path->box[4] = std::fmax(path->box[4], b.ymax);
-    path->box[5] = std::fmax(path->box[5], b.zmax);
+    path->box[0] = lesser(path->box[0], b.xmin);
+    path->box[1] = lesser(path->box[1], b.ymin);
+    path->box[2] = lesser(path->box[2], b.zmin);
+    path->box[3] = greater(path->box[3], b.xmax);
+    path->box[4] = greater(path->box[4], b.ymax);
+    path->box[5] = greater(path->box[5], b.zmax);
 }
 
 template <typename T>
@@ -72,6 +84,8 @@ Offs3dBoxTable* createBoxTable(const Kont2d* k, double margin) {
     t->count = k->count;
     t->margin = margin;
     t->elements = k;
+    for (int32_t i = 0; i < k->count; i++)
+        t->widest = std::fmax(t->widest, std::fabs(k->elements[i].x2 - k->elements[i].x1));
     if (k->count >= 1 && k->count < kMaxBoxTable) {
         t->boxes = static_cast<double(*)[4]>(std::malloc(static_cast<size_t>(k->count) * sizeof(double[4])));
         if (!t->boxes) {
@@ -110,12 +124,12 @@ int32_t cellsFor(double extent, double radius) {
 // ---- path
 
 int offs3dSegBox(const Offs3dSeg* seg, Offs3dBox* out) {
-    out->xmin = std::fmin(seg->x1, seg->x2);
-    out->ymin = std::fmin(seg->y1, seg->y2);
-    out->zmin = std::fmin(seg->z1, seg->z2);
-    out->xmax = std::fmax(seg->x1, seg->x2);
-    out->ymax = std::fmax(seg->y1, seg->y2);
-    out->zmax = std::fmax(seg->z1, seg->z2);
+    out->xmin = lesser(seg->x1, seg->x2);
+    out->ymin = lesser(seg->y1, seg->y2);
+    out->zmin = lesser(seg->z1, seg->z2);
+    out->xmax = greater(seg->x1, seg->x2);
+    out->ymax = greater(seg->y1, seg->y2);
+    out->zmax = greater(seg->z1, seg->z2);
     return 1;
 }
 
@@ -146,6 +160,16 @@ void offs3dPathFree(Offs3dPath* path) {
     std::free(path->elements);
     std::free(path->kinds);
     std::free(path);
+}
+
+int offs3dPathReserve(Offs3dPath* path, int32_t n) {
+    if (!path || !path->segments) return -1;
+    if (n <= path->capacity) return 1;
+    if (!growArray(path->segments, n) || !growArray(path->segmentBoxes, n) || !growArray(path->contacts, n) ||
+        !growArray(path->elements, n) || !growArray(path->kinds, n))
+        return -1;
+    path->capacity = n;
+    return 1;
 }
 
 int offs3dPathReset(Offs3dPath* path) {
@@ -252,6 +276,124 @@ int offs3dPathCompactLoop(Offs3dPath* path, int32_t first, int32_t end) {
     path->count = c + 1;
     offs3dPathUpdateBox(path);
     return 1;
+}
+
+// ---- path index
+
+// Level l holds one box per run of kIndexFan^l consecutive segments from the first indexed one.
+struct Offs3dPathIndex {
+    int32_t first;
+    int32_t stable;                              // segments below this are as the boxes saw them
+    std::vector<std::vector<Offs3dBox>> levels;  // levels[l - 1] is level l
+};
+
+namespace {
+
+const int32_t kIndexFan = 16;
+
+int32_t runSize(int32_t level) {
+    int32_t s = 1;
+    for (int32_t l = 0; l < level; l++) s *= kIndexFan;
+    return s;
+}
+
+const Offs3dBox& indexBox(const Offs3dPathIndex* x, const Offs3dPath* path, int32_t level, int32_t j) {
+    return level > 0 ? x->levels[level - 1][j] : path->segmentBoxes[x->first + j];
+}
+
+void indexSync(Offs3dPathIndex* x, const Offs3dPath* path, int32_t to) {
+    const int32_t n = to - x->first, kept = std::max(x->stable - x->first, 0);
+    for (int32_t l = 1; runSize(l) <= n; l++) {
+        if (static_cast<int32_t>(x->levels.size()) < l) x->levels.emplace_back();
+        std::vector<Offs3dBox>& boxes = x->levels[l - 1];
+        const int32_t size = runSize(l);
+        boxes.resize(std::min(boxes.size(), static_cast<size_t>(kept / size)));
+        for (int32_t j = static_cast<int32_t>(boxes.size()); (j + 1) * size <= n; j++) {
+            Offs3dBox u = indexBox(x, path, l - 1, j * kIndexFan);
+            for (int32_t c = 1; c < kIndexFan; c++) {
+                const Offs3dBox& b = indexBox(x, path, l - 1, j * kIndexFan + c);
+                u.xmin = lesser(u.xmin, b.xmin);
+                u.ymin = lesser(u.ymin, b.ymin);
+                u.xmax = greater(u.xmax, b.xmax);
+                u.ymax = greater(u.ymax, b.ymax);
+            }
+            boxes.push_back(u);
+        }
+    }
+    x->stable = std::max(x->stable, to);
+}
+
+struct NearSearch {
+    const Offs3dPathIndex* x;
+    const Offs3dPath* path;
+    Vec2 p;
+    double reach;
+    double best = DBL_MAX;
+    int32_t at = -1;
+
+    // Runs in index order, so that the first of equal distances is kept.
+    void visit(int32_t level, int32_t j) {
+        const Offs3dBox& b = indexBox(x, path, level, j);
+        if (p.x < b.xmin - reach || p.x > b.xmax + reach || p.y < b.ymin - reach || p.y > b.ymax + reach)
+            return;
+        if (level == 0) {
+            const Offs3dSeg& t = path->segments[x->first + j];
+            const Seg2D s{t.x1, t.y1, t.x2, t.y2};
+            const double d = distPointSeg2D(&p, &s);
+            if (d < best) {
+                best = d;
+                at = x->first + j;
+            }
+            return;
+        }
+        for (int32_t c = 0; c < kIndexFan; c++) visit(level - 1, j * kIndexFan + c);
+    }
+};
+
+}  // namespace
+
+Offs3dPathIndex* offs3dPathIndexCreate(int32_t first) {
+    if (first < 0) return nullptr;
+    return new (std::nothrow) Offs3dPathIndex{first, first, {}};
+}
+
+void offs3dPathIndexFree(Offs3dPathIndex* index) {
+    delete index;
+}
+
+void offs3dPathIndexTouch(Offs3dPathIndex* index, const Offs3dPath* path) {
+    if (index && path) index->stable = std::min(index->stable, path->count - 1);
+}
+
+int32_t offs3dPathIndexNearest(Offs3dPathIndex* index, const Offs3dPath* path, int32_t to, const Vec2* p,
+                               double limit, double* dist) {
+    if (dist) *dist = DBL_MAX;
+    if (!index || !path || !p || to > path->count || to <= index->first) return -1;
+    try {
+        indexSync(index, path, to);
+    } catch (const std::bad_alloc&) {
+        // Without room for the boxes every segment is measured.
+        index->levels.clear();
+        index->stable = index->first;
+        const Vec3 q{p->x, p->y, 0.0};
+        int32_t at = -1;
+        const double d = pointPolylineMinDist(path->segments + index->first, to - index->first, &q, &at);
+        if (at < 0 || d > limit) return -1;
+        if (dist) *dist = d;
+        return index->first + at;
+    }
+    // Beyond rounding of the distances, so that no segment within limit is left out.
+    NearSearch q{index, path, *p,
+                 limit + 1e-9 * (1.0 + std::fabs(limit) + std::fabs(p->x) + std::fabs(p->y))};
+    // Whole runs of the highest level first, then what remains at each lower level.
+    int32_t done = 0;
+    for (int32_t l = static_cast<int32_t>(index->levels.size()); l >= 0; l--) {
+        const int32_t size = runSize(l);
+        for (; done + size <= to - index->first; done += size) q.visit(l, done / size);
+    }
+    if (q.at < 0 || q.best > limit) return -1;
+    if (dist) *dist = q.best;
+    return q.at;
 }
 
 // ---- cache

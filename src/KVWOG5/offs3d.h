@@ -91,6 +91,7 @@ struct Offs3dBoxTable {
     double scratch[4];
     Offs3dLine* lines;  // null when computed on demand
     Offs3dLine scratchLine;
+    double widest;  // greatest extent in x of an element: how far left of a point its reach starts
 };
 
 struct Offs3dParams {
@@ -167,6 +168,9 @@ struct Offs3dStepState {
 // ---- path (offs3d.cpp)
 Offs3dPath* offs3dPathCreate(int32_t n);
 int offs3dPathReset(Offs3dPath* path);
+// Room for n segments at once, so that a path whose length can be foreseen is not grown step by
+// step: 1, or -1 when memory runs out (the path keeps what it had).
+int offs3dPathReserve(Offs3dPath* path, int32_t n);
 int offs3dPathAdd(Offs3dPath* path, const Offs3dSeg* seg, const Vec3* contact, int32_t element, int32_t kind);
 int offs3dPathPut(Offs3dPath* path, const Offs3dSeg* seg, const Vec3* contact, int32_t element, int32_t kind);
 int offs3dPathUpdateBox(Offs3dPath* path);
@@ -174,6 +178,20 @@ int offs3dPathCompactLoop(Offs3dPath* path, int32_t first, int32_t end);
 int offs3dSegsMergeable(const Offs3dPath* path, int32_t a, int32_t b);
 int offs3dSegBox(const Offs3dSeg* seg, Offs3dBox* out);
 void offs3dPathFree(Offs3dPath* path);
+
+// ---- path index (offs3d.cpp)
+// Boxes over the segments of a path from one index on, kept as the path grows, so that the
+// segments near a point are found in about log n box tests. Only the path's end may change
+// (puts, rollbacks, drops): touch the index after each such change.
+struct Offs3dPathIndex;
+Offs3dPathIndex* offs3dPathIndexCreate(int32_t first);  // null for first < 0 or without memory
+void offs3dPathIndexFree(Offs3dPathIndex* index);
+// Marks every segment from the path's last one on as changed.
+void offs3dPathIndexTouch(Offs3dPathIndex* index, const Offs3dPath* path);
+// The first segment of [first, to) nearest to p among those within limit of it, with its distance
+// in dist; -1 (dist DBL_MAX) when none is.
+int32_t offs3dPathIndexNearest(Offs3dPathIndex* index, const Offs3dPath* path, int32_t to, const Vec2* p,
+                               double limit, double* dist);
 
 // ---- cache (offs3d.cpp)
 int offs3dBuildCache(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* params);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "KVWOG5/geocalc.h"
@@ -43,6 +44,8 @@ const double kNearPathLimit = 0.01;
 const double kFrameSnap = 0.0001;
 // Relative margin far above the rounding of a squared distance.
 const double kRoundingSlack = 1e-9;
+// Far above the rounding of a vertex angle (acos near 1 loses about 5e-8).
+const double kAngleMargin = 1e-3;
 
 Vec2 xy(const Vec3& p) {
     return Vec2{p.x, p.y};
@@ -118,12 +121,54 @@ struct JointCache {
     }
 };
 
+// The interior of a frame that is one axis-parallel rectangle, shrunk far beyond rounding: a point
+// inside it is inside the frame's region without the polygon test. False for any other frame.
+bool rectInterior(const Kont2d* frame, double box[4]) {
+    if (!frame || frame->firstIsland || frame->count != 4 || !frame->elements) return false;
+    for (int32_t i = 0; i < 4; i++) {
+        const Seg2D& e = frame->elements[i];
+        const Seg2D& n = frame->elements[(i + 1) % 4];
+        if ((e.x1 != e.x2 && e.y1 != e.y2) || e.x2 != n.x1 || e.y2 != n.y1) return false;
+    }
+    const double margin = 1e-7 * (1.0 + std::fabs(frame->xmin) + std::fabs(frame->xmax) +
+                                  std::fabs(frame->ymin) + std::fabs(frame->ymax));
+    box[0] = frame->xmin + margin;
+    box[1] = frame->ymin + margin;
+    box[2] = frame->xmax - margin;
+    box[3] = frame->ymax - margin;
+    return box[0] < box[2] && box[1] < box[3];
+}
+
+// True when the turn at b from the direction a->b to b->c is certainly below limit radians: the
+// vertex angle of arcAngleOf2D at b then lies within limit of pi in either sense. False says
+// nothing. The margin of the limits passed in is far above the rounding here and in the angle.
+bool turnBelow(double ax, double ay, double bx, double by, double cx, double cy, double cosLimit) {
+    const double ux = bx - ax, uy = by - ay, vx = cx - bx, vy = cy - by;
+    const double dot = ux * vx + uy * vy;
+    return dot > 0.0 && dot * dot > cosLimit * cosLimit * (ux * ux + uy * uy) * (vx * vx + vy * vy);
+}
+
+// Turning measure clearly below the spin limit: each of the last three joints turns by less than
+// about one radian, so their vertex angles sum to less than 3 pi + 3.
+bool spinClearlyBelow(const Offs3dPath* path, int32_t first) {
+    if (path->count - first < 6) return true;
+    const double kCosOne = 0.55;
+    for (int32_t i = path->count - 4; i < path->count - 1; i++) {
+        const Offs3dSeg& a = path->segments[i];
+        const Offs3dSeg& b = path->segments[i + 1];
+        if (!turnBelow(a.x1, a.y1, a.x2, a.y2, b.x2, b.y2, kCosOne)) return false;
+    }
+    return true;
+}
+
 struct Pass {
     Offs3dGeometry* g;
     const Offs3dTool* tool;
     Offs3dParams* p;
     Offs3dPath* path;
     int32_t first;
+    bool rect = false;
+    double interior[4] = {0.0, 0.0, 0.0, 0.0};
 
     int search(const Vec2& reference, const Vec2& probe, double step, Vec3* centre, Vec3* contact,
                int32_t* element, int32_t* kind) const {
@@ -144,6 +189,9 @@ struct Pass {
     }
 
     bool inside(const Vec3& point) const {
+        if (rect && point.x > interior[0] && point.x < interior[2] && point.y > interior[1] &&
+            point.y < interior[3])
+            return true;
         const Vec2 q = xy(point);
         return offs3dInsideFrame(g->frame, &q) != 0;
     }
@@ -281,6 +329,22 @@ double pointPolylineMinDist(const Offs3dSeg* segs, int32_t count, const Vec3* po
     return best;
 }
 
+namespace {
+
+// Whether the nearest of the path segments, at index nearest and distance d from the end of the
+// given segment, makes the segment a run back onto the path.
+int nearPathAnswer(const Offs3dPath* path, int32_t segment, int32_t nearest, double d, double limit) {
+    if (nearest < 0 || d > limit) return 0;
+    const Offs3dSeg& s = path->segments[segment];
+    const Offs3dSeg& t = path->segments[nearest];
+    const double ux = s.x2 - s.x1, uy = s.y2 - s.y1, vx = t.x2 - t.x1, vy = t.y2 - t.y1;
+    const double lu = std::hypot(ux, uy), lv = std::hypot(vx, vy);
+    if (lu == 0.0 || lv == 0.0) return 0;
+    return std::fabs((ux * vx + uy * vy) / (lu * lv)) > 1e-5;
+}
+
+}  // namespace
+
 int offs3dNearPathTest(const Offs3dPath* path, int32_t from, int32_t to, int32_t segment, double limit) {
     if (!path || to <= from || from < 0 || to > path->count || segment < 0 || segment >= path->count)
         return 0;
@@ -288,12 +352,7 @@ int offs3dNearPathTest(const Offs3dPath* path, int32_t from, int32_t to, int32_t
     const Vec3 end{s.x2, s.y2, s.z2};
     int32_t at = -1;
     const double d = pointPolylineMinDist(path->segments + from, to - from, &end, &at);
-    if (at < 0 || d > limit) return 0;
-    const Offs3dSeg& t = path->segments[from + at];
-    const double ux = s.x2 - s.x1, uy = s.y2 - s.y1, vx = t.x2 - t.x1, vy = t.y2 - t.y1;
-    const double lu = std::hypot(ux, uy), lv = std::hypot(vx, vy);
-    if (lu == 0.0 || lv == 0.0) return 0;
-    return std::fabs((ux * vx + uy * vy) / (lu * lv)) > 1e-5;
+    return nearPathAnswer(path, segment, at < 0 ? -1 : from + at, d, limit);
 }
 
 double offs3dTurnAngle(const Offs3dPath* path, int32_t first, int32_t sense) {
@@ -356,7 +415,7 @@ int offs3dCheckNewPath(Offs3dLoops* loops, int32_t first) {
             return kOffs3dFail;
         }
     }
-    const int crossing = segListSelfIntersect(list, nullptr, 0, 1e-5);
+    const int crossing = segChainSelfIntersect(list->data, list->count, 1e-5, 0);
     segList2DFree(list);
     if (crossing == 1) {
         wogWarning("neuer Versuch ");
@@ -371,6 +430,7 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
         return kOffs3dFail;
     }
     Pass ps{geometry, tool, params, loops->path, loops->path->count};
+    ps.rect = rectInterior(geometry->frame, ps.interior);
     Offs3dPath* path = ps.path;
     const int32_t f = ps.first;
     const int32_t dir = params->direction;
@@ -414,6 +474,16 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
     } else {
         const int64_t budget = passBudget(geometry, tool->radius);
         JointCache joints;
+        Offs3dPathIndex* index = offs3dPathIndexCreate(f);
+        if (!index) {
+            wogError(kOffs3dFail, kSourceFile, kLineNullPath);
+            return kOffs3dFail;
+        }
+        struct IndexGuard {
+            Offs3dPathIndex* index;
+            ~IndexGuard() { offs3dPathIndexFree(index); }
+        } indexGuard{index};
+        std::pair<double, double> cosOf{-1.0, 1.0};  // last turn limit and its cosine
         auto spinAngle = [&] {
             return turnAngleWith(
                 path, f, [&](const Offs3dSeg& a, const Offs3dSeg& b) { return joints.angle(a, b, -dir); });
@@ -442,12 +512,13 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                                             std::fabs(x.y - st.current.y) <= kSameCentre &&
                                             std::fabs(x.z - st.current.z) <= kSameCentre);
             if (stalled) noProgress++;
-            if (noProgress >= kNoProgressLimit || spinAngle() > kSpinLimit) {
+            if (noProgress >= kNoProgressLimit || (!spinClearlyBelow(path, f) && spinAngle() > kSpinLimit)) {
                 if (offs3dRollback(path, f, &rollbacks, &noProgress, &pending, &st.previous, &st.current) <
                     0) {
                     wogError(kOffs3dRollbackRefused, kSourceFile, kLineRollback);
                     return kOffs3dRollbackRefused;
                 }
+                offs3dPathIndexTouch(index, path);
                 st.found = st.current;
                 noProgress = 0;
                 continue;
@@ -459,10 +530,19 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                 st.found = st.current;
             } else {
                 pending = 0;
-                const double angle = angleAt(st.previous, st.current, x, dir);
                 const double tol = offs3dStepLimit(st.step, maxStep);
-                const bool sharp =
-                    tol <= angle && angle <= kTwoPiWritten - tol && !(kPi - tol < angle && angle < kPi + tol);
+                // A move that clearly goes on nearly straight needs no angle: it is not sharp, and it
+                // is straight exactly when there is a straight tolerance.
+                const double limit = (straightTol > 0.0 ? std::fmin(tol, straightTol) : tol) - kAngleMargin;
+                if (limit != cosOf.first) cosOf = {limit, std::cos(limit)};
+                const bool clear = turnBelow(st.previous.x, st.previous.y, st.current.x, st.current.y, x.x,
+                                             x.y, cosOf.second);
+                const double angle = clear ? kPi : angleAt(st.previous, st.current, x, dir);
+                const bool sharp = !clear && tol <= angle && angle <= kTwoPiWritten - tol &&
+                                   !(kPi - tol < angle && angle < kPi + tol);
+                const bool straight = clear ? straightTol > 0.0
+                                            : (angle < straightTol || angle > kTwoPiWritten - straightTol ||
+                                               (kPi - straightTol < angle && angle < kPi + straightTol));
                 bool in = ps.inside(x);
                 for (int q = 1; q <= 3 && in; q++) {
                     const Vec3 m{st.current.x + (x.x - st.current.x) * q / 4,
@@ -481,12 +561,12 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                 st.current = st.found = x;
                 if (ps.put(st.previous, x, t, e, k * dir, sharp ? kLinePutCorner : kLinePutStraight) < 0)
                     return kOffs3dFail;
+                offs3dPathIndexTouch(index, path);
                 accepted = true;
                 if (sharp) {
                     offs3dLimitStep(path, f, angle, &st);
-                } else if ((angle < straightTol || angle > kTwoPiWritten - straightTol ||
-                            (kPi - straightTol < angle && angle < kPi + straightTol)) &&
-                           st.step <= maxStep / 2) {
+                    offs3dPathIndexTouch(index, path);
+                } else if (straight && st.step <= maxStep / 2) {
                     if (st.holdOff < 1) {
                         st.step *= 2;
                         st.holdOff = 0;
@@ -539,10 +619,16 @@ int offs3dPass(Offs3dGeometry* geometry, const Offs3dTool* tool, Offs3dParams* p
                 straightTol = kStraightTol;
             }
             const int32_t own = path->count - f;
-            if (accepted && own > 5 && own % kNearPathEvery == 0 &&
-                offs3dNearPathTest(path, f, path->count - 5, path->count - 4, kNearPathLimit)) {
-                wogError(kOffs3dRunaway, kSourceFile, kLineNearPath);
-                return kOffs3dRunaway;
+            if (accepted && own > 5 && own % kNearPathEvery == 0) {
+                const int32_t segment = path->count - 4;
+                const Vec2 end{path->segments[segment].x2, path->segments[segment].y2};
+                double d = DBL_MAX;
+                const int32_t near =
+                    offs3dPathIndexNearest(index, path, path->count - 5, &end, kNearPathLimit, &d);
+                if (nearPathAnswer(path, segment, near, d, kNearPathLimit)) {
+                    wogError(kOffs3dRunaway, kSourceFile, kLineNearPath);
+                    return kOffs3dRunaway;
+                }
             }
         }
     }
@@ -751,7 +837,7 @@ int offs3dRefineCorners(const Offs3dGeometry* geometry, const Offs3dTool* tool, 
             return kOffs3dFail;
         }
     }
-    const int crossing = segListSelfIntersect(list, nullptr, 1, 1e-5);
+    const int crossing = segChainSelfIntersect(list->data, list->count, 1e-5, 1);
     segList2DFree(list);
     if (crossing == 1) return 0;
     if (rewrite(path, first, out) < 0) return kOffs3dFail;

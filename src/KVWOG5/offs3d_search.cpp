@@ -18,6 +18,7 @@ const double kNoExtent = 1e-5;
 // Slack of the search against rounding: a probe this much beyond reach still tests the element.
 const double kReachSlack = 0.01;
 const double kNothing = 10.0;  // pseudo-angles lie in [0, 8)
+const double kLeadRoom = 1.0;
 // Relative to the coordinates, far above the rounding of a distance computed from them.
 const double kRoundingSlack = 1e-9;
 
@@ -32,6 +33,14 @@ double dist2(const Vec2& a, const Vec2& b) {
 
 // Side of f relative to the directed line from a to b: 1 right, -1 left, 0 on it or no line.
 int sideOfDirected(const Vec2& a, const Vec2& b, const Vec2& f) {
+    // The cross product's sign is the line equation's wherever it is far above the rounding of
+    // either; only points near the line need the normalised equation.
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double cross = dy * (f.x - a.x) - dx * (f.y - a.y);
+    const double scale = 1.0 + std::fabs(a.x) + std::fabs(a.y) + std::fabs(f.x) + std::fabs(f.y);
+    if (std::fabs(dx) + std::fabs(dy) > 1e-6 &&
+        std::fabs(cross) > 1e-12 * scale * (std::fabs(dx) + std::fabs(dy)))
+        return cross > 0.0 ? 1 : -1;
     const Seg2D s{a.x, a.y, b.x, b.y};
     double la, lb, lc;
     if (!segLineEquation2D(&s, &la, &lb, &lc)) return 0;
@@ -46,6 +55,14 @@ bool withinRing(const Vec2& end, const Vec2& probe, double step, double reach) {
     if (step > 0.0 && q < step * step * (1.0 - kRoundingSlack)) return false;
     const double de = dist(end, probe);
     return !(de < step || de > reach);
+}
+
+// |a - b| < limit, on squared distances unless within rounding of the limit.
+bool closerThan(const Vec2& a, const Vec2& b, double limit) {
+    const double q = dist2(a, b);
+    if (limit > 0.0 && q > limit * limit * (1.0 + kRoundingSlack)) return false;
+    if (limit > 0.0 && q < limit * limit * (1.0 - kRoundingSlack)) return true;
+    return dist(a, b) < limit;
 }
 
 // footOnSeg2D with the element's line already known.
@@ -108,7 +125,19 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
     Best best;
     Offs3dBoxTable* table = params->elementBoxes;
     const double slack = kRoundingSlack * (1.0 + std::fabs(probe.x) + std::fabs(probe.y));
-    for (int32_t n = 0; n < cell->count; n++) {
+    // Elements starting further left than the widest one reaches cannot come near the probe: the
+    // cell's elements run by start x, so the walk begins past them. The lead covers the grown box
+    // and the search reach, with room for a radius addition.
+    int32_t n = 0;
+    const double lead = table->widest + std::fmax(table->margin, tool->radius + step) + kLeadRoom;
+    for (int32_t hi = cell->count; n < hi;) {
+        const int32_t mid = n + (hi - n) / 2;
+        if (k->elements[cell->items[mid]].x1 < probe.x - lead)
+            n = mid + 1;
+        else
+            hi = mid;
+    }
+    for (; n < cell->count; n++) {
         const int32_t idx = cell->items[n];
         const double* box = table->boxes ? table->boxes[idx] : offs3dElementBox(table, idx);
         // Elements are sorted by start x: none further on can reach the probe.
@@ -121,6 +150,16 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
         const double reach = r + step;
         const Vec2 e1{e.x1, e.y1}, e2{e.x2, e.y2};
         if (!extent && dist(e1, probe) > reach) continue;
+        {
+            // An element farther from the probe than the reach (and the line slack) can neither
+            // hold the tool nor give a centre; its box tells so before any of its lines is met.
+            const double x0 = e.x1 < e.x2 ? e.x1 : e.x2, x1 = e.x1 < e.x2 ? e.x2 : e.x1;
+            const double y0 = e.y1 < e.y2 ? e.y1 : e.y2, y1 = e.y1 < e.y2 ? e.y2 : e.y1;
+            const double gx = probe.x < x0 ? x0 - probe.x : (probe.x > x1 ? probe.x - x1 : 0.0);
+            const double gy = probe.y < y0 ? y0 - probe.y : (probe.y > y1 ? probe.y - y1 : 0.0);
+            const double beyond = reach + kReachSlack;
+            if (gx * gx + gy * gy > beyond * beyond) continue;
+        }
         const Offs3dLine& line = table->lines ? table->lines[idx] : *offs3dElementLine(table, idx);
         if (line.ok) {
             const double a = line.a, b = line.b, c = line.c;
@@ -131,9 +170,9 @@ int offs3dContactLoop(const Offs3dGeometry* geometry, const Offs3dTool* tool, Of
             const double inMaterial = r - step - kReachSlack;
             if (std::fabs(v) < inMaterial + slack) {
                 Vec2 foot;
-                double near = std::fmin(dist(probe, e1), dist(probe, e2));
-                if (footOnLine(probe, e, line, &foot)) near = std::fmin(near, dist(probe, foot));
-                if (near < inMaterial) {
+                const bool onElement = footOnLine(probe, e, line, &foot) != 0;
+                if (closerThan(probe, e1, inMaterial) || closerThan(probe, e2, inMaterial) ||
+                    (onElement && closerThan(probe, foot, inMaterial))) {
                     wogError(0, kSourceFile, kLineInMaterial);
                     return 0;
                 }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <numbers>
+#include <utility>
 #include <vector>
 
 #include "KVWOG5/geocalc.h"
@@ -40,10 +43,13 @@ const double kFanStep = 0.5;  // radians between the rays of a vertex fan
 // Beyond rounding of any distance computed here: a box test with this slack rejects only what the
 // exact test would reject too.
 const double kBoxSlack = 1e-3;
-const double kMaxBands = 1000;
+const int32_t kTreeFan = 8;
+const double kMaxCandCells = 256;
 // Relative margin far above the rounding of a squared distance.
 const double kRoundingSlack = 1e-9;
 const char kProblemFile[] = "offset_problem.bnd";
+const double kMeanAdvance = 0.6;
+const double kMaxReserve = 4e6;
 
 template <typename K, typename F>
 void forOuterAndIslands(K* k, F f) {
@@ -74,6 +80,37 @@ bool within(const Vec2& p, const Vec2& q, double limit) {
     if (limit > 0.0 && d2 < l2 * (1.0 - kRoundingSlack)) return true;
     return wogDist2D(&p, &q) <= limit;
 }
+
+// Uniform buckets of candidate indices over a box, cells about as large as the tallest candidate.
+struct CandGrid {
+    double x0, y0, w, h;
+    int32_t cols, rows;
+    std::vector<std::vector<int32_t>> cells;
+
+    CandGrid(const double* box, double grow, double size) {
+        x0 = box[0] - grow;
+        y0 = box[1] - grow;
+        const double cell = std::fmax(size, 1.0);
+        cols = static_cast<int32_t>(
+            std::fmin(kMaxCandCells, std::fmax(1.0, (box[2] - box[0] + 2 * grow) / cell)));
+        rows = static_cast<int32_t>(
+            std::fmin(kMaxCandCells, std::fmax(1.0, (box[3] - box[1] + 2 * grow) / cell)));
+        w = std::fmax((box[2] - box[0] + 2 * grow) / cols, 1e-9);
+        h = std::fmax((box[3] - box[1] + 2 * grow) / rows, 1e-9);
+        cells.resize(static_cast<size_t>(cols) * rows);
+    }
+    static int32_t clamp(double q, int32_t n) {
+        if (!(q > 0.0)) return 0;
+        return q >= n - 1 ? n - 1 : static_cast<int32_t>(q);
+    }
+    int32_t col(double x) const { return clamp((x - x0) / w, cols); }
+    int32_t row(double y) const { return clamp((y - y0) / h, rows); }
+    void add(const double* b, double grow, int32_t n) {
+        for (int32_t r = row(b[1] - grow); r <= row(b[3] + grow); r++)
+            for (int32_t c = col(b[0] - grow); c <= col(b[2] + grow); c++)
+                cells[static_cast<size_t>(r) * cols + c].push_back(n);
+    }
+};
 
 // Reverses one contour without touching its islands.
 void reverseOne(Kont2d* k) {
@@ -131,49 +168,111 @@ int offset2dDropNearCandidates(const Kont2d* merged, StartCandList* candidates) 
     if (!merged || !candidates || candidates->count == 0) return 1;
     const Seg2D& c0 = candidates->data[0];
     const double reach = std::hypot(c0.x2 - c0.x1, c0.y2 - c0.y1) - 0.001;
+    // Line and length of each element, so that the projection test of segProjectInside2D is made
+    // with the very same numbers without its square root per candidate.
     struct Line {
         double a, b, c;
+        double length;
+        bool degenerate;
     };
     std::vector<Line> lines(static_cast<size_t>(merged->count));
-    for (int32_t i = 0; i < merged->count; i++)
-        segLineEquation2D(&merged->elements[i], &lines[i].a, &lines[i].b, &lines[i].c);
-    // Elements run towards greater x sorted by start x: one that starts further left than the widest
-    // element reaches cannot come near, so the walk may begin past them.
+    for (int32_t i = 0; i < merged->count; i++) {
+        const Seg2D& e = merged->elements[i];
+        Line& l = lines[i];
+        segLineEquation2D(&e, &l.a, &l.b, &l.c);
+        const double dx = e.x2 - e.x1, dy = e.y2 - e.y1;
+        l.length = std::hypot(dx, dy);
+        l.degenerate = (std::fabs(dx) < 1e-5 && std::fabs(dy) < 1e-5) || l.length < 0.001;
+    }
+    auto projectsInside = [&](const Seg2D& e, const Line& l, const Vec2& p) {
+        if (l.degenerate) return false;
+        const double t = ((p.x - e.x1) * (e.x2 - e.x1) + (p.y - e.y1) * (e.y2 - e.y1)) / l.length;
+        return t >= 0.0 && t <= l.length;
+    };
+    // Elements run towards greater x: one that starts further left than the widest element reaches
+    // cannot come near.
     double widest = 0.0;
     for (int32_t i = 0; i < merged->count; i++)
         widest = std::fmax(widest, merged->elements[i].x2 - merged->elements[i].x1);
-    // Bands across y, each listing in start-x order the elements whose box grown by the reach meets
-    // it: only the band of a ray end can hold an element near it.
+    // A tree of boxes over the elements taken in the z-order of their midpoints, so that the
+    // elements near a ray end are found by descending into the few boxes that reach it; the walk
+    // over start x tested every element of a band between the reach's ends.
     const double far = reach + kBoxSlack;
-    const double y0 = merged->ymin;
-    const double height = merged->ymax - merged->ymin;
-    const int32_t bandCount = height > far ? static_cast<int32_t>(std::fmin(kMaxBands, height / far)) + 1 : 1;
-    const double bandHeight = height / bandCount;
-    auto bandOf = [&](double y) {
-        const double q = bandHeight > 0.0 ? (y - y0) / bandHeight : 0.0;
-        if (!(q > 0.0)) return 0;
-        if (q >= bandCount) return bandCount - 1;
-        return static_cast<int32_t>(q);
+    const int32_t n = merged->count;
+    struct Box {
+        double x0, y0, x1, y1;
     };
-    std::vector<std::vector<int32_t>> bands(static_cast<size_t>(bandCount));
-    for (int32_t i = 0; i < merged->count; i++) {
-        const Seg2D& e = merged->elements[i];
-        const int32_t b1 = bandOf(std::fmax(e.y1, e.y2) + far);
-        for (int32_t b = bandOf(std::fmin(e.y1, e.y2) - far); b <= b1; b++) bands[b].push_back(i);
+    std::vector<int32_t> order(static_cast<size_t>(n));
+    {
+        std::vector<std::pair<uint64_t, int32_t>> keyed(static_cast<size_t>(n));
+        const double w = std::fmax(merged->xmax - merged->xmin, 1e-300),
+                     h = std::fmax(merged->ymax - merged->ymin, 1e-300);
+        for (int32_t i = 0; i < n; i++) {
+            const Seg2D& e = merged->elements[i];
+            auto cell = [](double t) {
+                const double c = std::fmin(std::fmax(t, 0.0), 1.0) * 65535.0;
+                return static_cast<uint32_t>(c == c ? c : 0.0);
+            };
+            const uint32_t cx = cell(((e.x1 + e.x2) / 2 - merged->xmin) / w);
+            const uint32_t cy = cell(((e.y1 + e.y2) / 2 - merged->ymin) / h);
+            uint64_t key = 0;
+            for (int b = 15; b >= 0; b--) key = (key << 2) | (((cy >> b) & 1u) << 1) | ((cx >> b) & 1u);
+            keyed[i] = {key, i};
+        }
+        std::sort(keyed.begin(), keyed.end());
+        for (int32_t i = 0; i < n; i++) order[i] = keyed[i].second;
     }
+    std::vector<std::vector<Box>> levels(1);
+    levels[0].resize(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; i++) {
+        const Seg2D& e = merged->elements[order[i]];
+        levels[0][i] =
+            Box{std::fmin(e.x1, e.x2), std::fmin(e.y1, e.y2), std::fmax(e.x1, e.x2), std::fmax(e.y1, e.y2)};
+    }
+    while (levels.back().size() > 1) {
+        const std::vector<Box>& below = levels.back();
+        std::vector<Box> up((below.size() + kTreeFan - 1) / kTreeFan);
+        for (size_t j = 0; j < up.size(); j++) {
+            Box u = below[j * kTreeFan];
+            for (size_t c = j * kTreeFan + 1; c < std::min(below.size(), (j + 1) * kTreeFan); c++) {
+                u.x0 = std::fmin(u.x0, below[c].x0);
+                u.y0 = std::fmin(u.y0, below[c].y0);
+                u.x1 = std::fmax(u.x1, below[c].x1);
+                u.y1 = std::fmax(u.y1, below[c].y1);
+            }
+            up[j] = u;
+        }
+        levels.push_back(std::move(up));
+    }
+    // Above rounding of the box test at the elements, so that no element that test passes is missed.
+    const double treeReach = far * (1.0 + 1e-12) + 1e-12;
+    std::vector<std::pair<int32_t, int32_t>> stack;
     int32_t kept = 0;
-    for (int32_t n = 0; n < candidates->count; n++) {
-        const Seg2D cand = candidates->data[n];
+    for (int32_t m = 0; m < candidates->count; m++) {
+        const Seg2D cand = candidates->data[m];
         const Vec2 p{cand.x1, cand.y1};
         bool near = false;
         const double from = p.x - reach - widest;
-        const std::vector<int32_t>& band = bands[bandOf(p.y)];
-        auto q = std::lower_bound(band.begin(), band.end(), from,
-                                  [merged](int32_t i, double x) { return merged->elements[i].x1 < x; });
-        for (; q != band.end() && !near; ++q) {
-            const int32_t i = *q;
+        if (n > 0) stack.assign(1, {static_cast<int32_t>(levels.size()) - 1, 0});
+        while (!stack.empty() && !near) {
+            const auto [level, j] = stack.back();
+            stack.pop_back();
+            const Box& b = levels[level][j];
+            // Euclidean distance to the box: the elements within reach of a ray end lie in a disc,
+            // where the square of the per-axis test holds many more of a finely divided contour.
+            const double gx = p.x < b.x0 ? b.x0 - p.x : (p.x > b.x1 ? p.x - b.x1 : 0.0);
+            const double gy = p.y < b.y0 ? b.y0 - p.y : (p.y > b.y1 ? p.y - b.y1 : 0.0);
+            if (gx * gx + gy * gy > treeReach * treeReach) continue;
+            if (level > 0) {
+                const int32_t end =
+                    std::min(static_cast<int32_t>(levels[level - 1].size()), (j + 1) * kTreeFan);
+                for (int32_t c = j * kTreeFan; c < end; c++) stack.push_back({level - 1, c});
+                continue;
+            }
+            const int32_t i = order[j];
             const Seg2D& e = merged->elements[i];
-            if (e.x1 > p.x + reach) break;
+            // The bounds of the walk over start x that this search replaces.
+            if (e.x1 < from || e.x1 > p.x + reach) continue;
             // Far outside the element's box grown by the reach: neither its line part nor its ends
             // can be near, and the distances need not be computed.
             if (p.x < std::fmin(e.x1, e.x2) - far || p.x > std::fmax(e.x1, e.x2) + far ||
@@ -181,8 +280,8 @@ int offset2dDropNearCandidates(const Kont2d* merged, StartCandList* candidates) 
                 continue;
             const Vec2 e1{e.x1, e.y1}, e2{e.x2, e.y2};
             const double dl = std::fabs(lines[i].a * p.x + lines[i].b * p.y + lines[i].c);
-            if ((dl <= reach && segProjectInside2D(&e, &p) == 1) || within(p, e1, reach) ||
-                within(p, e2, reach))
+            if (within(p, e1, reach) || within(p, e2, reach) ||
+                (dl <= reach && projectsInside(e, lines[i], p)))
                 near = true;
         }
         if (!near) candidates->data[kept++] = cand;
@@ -322,6 +421,11 @@ int offset2dDropCoveredCandidates(int32_t first, StartCandList* candidates, cons
             tallest = std::fmax(tallest, cb[3] - cb[1]);
         }
     }
+    // A bucket grid over the preselected candidates' boxes grown by the margin, so that a loop
+    // segment meets only the candidates near it; seen marks those already met by this segment.
+    CandGrid grid(loopBox, kCoverMargin, tallest);
+    for (const int32_t n : pre) grid.add(boxes[n].data(), kCoverMargin, n);
+    std::vector<int32_t> seen(static_cast<size_t>(candidates->count), -1);
     for (int32_t j = first; j < end; j++) {
         const Offs3dSeg& ps = path->segments[j];
         const Seg2D s{ps.x1, ps.y1, ps.x2, ps.y2};
@@ -330,42 +434,39 @@ int offset2dDropCoveredCandidates(int32_t first, StartCandList* candidates, cons
         const Vec2 contact{path->contacts[j].x, path->contacts[j].y};
         double la, lb, lc;
         const bool hasLine = segLineEquation2D(&s, &la, &lb, &lc) != 0;
-        // Sorted by least y: candidates starting lower than the tallest one reaches cannot touch.
-        const double from = sb[1] - kCoverMargin - tallest;
-        size_t first = 0, last = pre.size();
-        while (first < last) {
-            const size_t mid = first + (last - first) / 2;
-            if (boxes[pre[mid]][1] < from)
-                first = mid + 1;
-            else
-                last = mid;
-        }
-        for (size_t q = first; q < pre.size(); q++) {
-            const int32_t n = pre[q];
-            const double* cb = boxes[n].data();
-            // Sorted by least y, so the dropped ones further on lie beyond the segment too.
-            if (cb[1] > sb[3] + kCoverMargin) break;
-            if (gone[n] || !boxesTouch(cb, sb, kCoverMargin)) continue;
-            const Seg2D& cand = candidates->data[n];
-            if (segsIntersect2D(&s, &cand)) {
-                gone[n] = 1;
-                continue;
-            }
-            const Vec2 pts[2] = {{cand.x1, cand.y1}, {cand.x2, cand.y2}};  // P, then M
-            for (int w = 0; w < 2 && !gone[n]; w++) {
-                const ToolCircle circle{pts[w].x, pts[w].y, kCoverCircle, 0};
-                Vec2 a, b;
-                if (segCircleIntersect2D(&s, &circle, &a, &b) != 2) continue;
-                const Vec2 s1{s.x1, s.y1}, s2{s.x2, s.y2};
-                const bool hit = pointOnSeg2D(&a, &s) || pointOnSeg2D(&b, &s) ||
-                                 wogDist2D(&s1, &pts[w]) < kCoverCircle ||
-                                 wogDist2D(&s2, &pts[w]) < kCoverCircle;
-                if (!hit) continue;
-                if (w == 1 ||
-                    (hasLine && sideOfLine2D(&pts[0], la, lb, lc) == sideOfLine2D(&contact, la, lb, lc)))
-                    gone[n] = 1;
-            }
-        }
+        // The bounds of the walk over least y that the grid replaces: below the tallest candidate's
+        // reach or above the segment's box nothing can touch.
+        const double from = sb[1] - kCoverMargin - tallest, to = sb[3] + kCoverMargin;
+        const int32_t c0 = grid.col(sb[0] - kCoverMargin), c1 = grid.col(sb[2] + kCoverMargin);
+        const int32_t r0 = grid.row(sb[1] - kCoverMargin), r1 = grid.row(sb[3] + kCoverMargin);
+        for (int32_t r = r0; r <= r1; r++)
+            for (int32_t c = c0; c <= c1; c++)
+                for (const int32_t n : grid.cells[static_cast<size_t>(r) * grid.cols + c]) {
+                    if (seen[n] == j) continue;
+                    seen[n] = j;
+                    const double* cb = boxes[n].data();
+                    if (cb[1] < from || cb[1] > to) continue;
+                    if (gone[n] || !boxesTouch(cb, sb, kCoverMargin)) continue;
+                    const Seg2D& cand = candidates->data[n];
+                    if (segsIntersect2D(&s, &cand)) {
+                        gone[n] = 1;
+                        continue;
+                    }
+                    const Vec2 pts[2] = {{cand.x1, cand.y1}, {cand.x2, cand.y2}};  // P, then M
+                    for (int w = 0; w < 2 && !gone[n]; w++) {
+                        const ToolCircle circle{pts[w].x, pts[w].y, kCoverCircle, 0};
+                        Vec2 a, b;
+                        if (segCircleIntersect2D(&s, &circle, &a, &b) != 2) continue;
+                        const Vec2 s1{s.x1, s.y1}, s2{s.x2, s.y2};
+                        const bool hit = pointOnSeg2D(&a, &s) || pointOnSeg2D(&b, &s) ||
+                                         wogDist2D(&s1, &pts[w]) < kCoverCircle ||
+                                         wogDist2D(&s2, &pts[w]) < kCoverCircle;
+                        if (!hit) continue;
+                        if (w == 1 || (hasLine && sideOfLine2D(&pts[0], la, lb, lc) ==
+                                                      sideOfLine2D(&contact, la, lb, lc)))
+                            gone[n] = 1;
+                    }
+                }
     }
     int32_t kept = 0;
     for (int32_t n = 0; n < candidates->count; n++)
@@ -481,6 +582,17 @@ int offset2dMain(Kont2d* contour, double distance, Kont2d** result) {
     params.stepControl = 1.0;
     run.path = offs3dPathCreate(100);
     if (!run.path) return fail(-1, kLinePath);
+    {
+        // The tool advances about kMeanAdvance per path segment along the elements and once around;
+        // room for that at once spares growing the path many times. A failure only leaves it small.
+        double length = 2.0 * std::numbers::pi * tool.radius;
+        for (int32_t i = 0; i < run.merged->count; i++) {
+            const Seg2D& e = run.merged->elements[i];
+            length += std::hypot(e.x2 - e.x1, e.y2 - e.y1);
+        }
+        offs3dPathReserve(run.path,
+                          static_cast<int32_t>(std::fmin(kMaxReserve, 100.0 + length / kMeanAdvance)));
+    }
     run.loopStarts = intListCreate(100);
     if (!run.loopStarts) return fail(-1, kLineLoopStarts);
     run.candidates = startCandListCreate(100);
@@ -562,7 +674,6 @@ int offset2dMain(Kont2d* contour, double distance, Kont2d** result) {
     *result = head;
     return v;
 }
-
 int offset2d(Kont2d* contour, double distance, Kont2d** result) {
     if (!result) return -1;
     *result = nullptr;

@@ -7,7 +7,11 @@ namespace {
 
 // Below this count Shell sort wins; above it heapsort's n log n bound does.
 const int32_t kHeapsortFrom = 10000;
+const size_t kSegmentSize = 32;
 
+// kFixed: the record size when known at compile time (a fixed-size copy is a few moves, not a
+// library call), else 0.
+template <size_t kFixed>
 struct Records {
     unsigned char* base;
     size_t size;
@@ -18,22 +22,29 @@ struct Records {
 
     unsigned char* at(int32_t i) { return base + static_cast<size_t>(i) * size; }
     unsigned char* compAt(int32_t i) { return comp + static_cast<size_t>(i) * compSize; }
+    static void copy(unsigned char* to, const unsigned char* from, size_t n) {
+        if constexpr (kFixed > 0)
+            std::memcpy(to, from, kFixed);
+        else
+            std::memcpy(to, from, n);
+    }
     void toTmp(int32_t i) {
-        std::memcpy(tmp.data(), at(i), size);
+        copy(tmp.data(), at(i), size);
         if (comp) std::memcpy(tmpComp.data(), compAt(i), compSize);
     }
     void fromTmp(int32_t i) {
-        std::memcpy(at(i), tmp.data(), size);
+        copy(at(i), tmp.data(), size);
         if (comp) std::memcpy(compAt(i), tmpComp.data(), compSize);
     }
     void move(int32_t to, int32_t from) {
-        std::memcpy(at(to), at(from), size);
+        copy(at(to), at(from), size);
         if (comp) std::memcpy(compAt(to), compAt(from), compSize);
     }
     bool tmpBefore(int32_t i) { return compare(tmp.data(), at(i)) < 0; }
 };
 
-void shellSort(Records& r, int32_t n) {
+template <typename R>
+void shellSort(R& r, int32_t n) {
     int32_t h = 1;
     if (n / 9 > 1)
         while (h < n / 9) h = 3 * h + 1;
@@ -51,7 +62,8 @@ void shellSort(Records& r, int32_t n) {
 }
 
 // Sifts the record in tmp down from slot i of a heap of size n.
-void siftDown(Records& r, int32_t i, int32_t n) {
+template <typename R>
+void siftDown(R& r, int32_t i, int32_t n) {
     for (;;) {
         int32_t child = 2 * i + 1;
         if (child >= n) break;
@@ -63,7 +75,8 @@ void siftDown(Records& r, int32_t i, int32_t n) {
     r.fromTmp(i);
 }
 
-void heapSort(Records& r, int32_t n) {
+template <typename R>
+void heapSort(R& r, int32_t n) {
     for (int32_t i = n / 2 - 1; i >= 0; i--) {
         r.toTmp(i);
         siftDown(r, i, n);
@@ -81,23 +94,31 @@ int sortWithPermutation(void* base, int32_t n, int32_t recordSize, RecCompare co
                         int32_t companionSize) {
     if (n < 2) return 1;
     if (!base || recordSize <= 0 || !compare || companionSize < 0) return -1;
-    Records r{
+    auto run = [&](auto& r) {
+        if (companion && companionSize > 0) {
+            r.comp = static_cast<unsigned char*>(companion);
+            r.compSize = static_cast<size_t>(companionSize);
+        }
+        try {
+            r.tmp.resize(r.size);
+            r.tmpComp.resize(r.compSize);
+        } catch (...) {
+            return -1;
+        }
+        if (n < kHeapsortFrom)
+            shellSort(r, n);
+        else
+            heapSort(r, n);
+        return 1;
+    };
+    // Segment records are the ones sorted most.
+    if (static_cast<size_t>(recordSize) == kSegmentSize) {
+        Records<kSegmentSize> r{static_cast<unsigned char*>(base), kSegmentSize, nullptr, 0, compare, {}, {}};
+        return run(r);
+    }
+    Records<0> r{
         static_cast<unsigned char*>(base), static_cast<size_t>(recordSize), nullptr, 0, compare, {}, {}};
-    if (companion && companionSize > 0) {
-        r.comp = static_cast<unsigned char*>(companion);
-        r.compSize = static_cast<size_t>(companionSize);
-    }
-    try {
-        r.tmp.resize(r.size);
-        r.tmpComp.resize(r.compSize);
-    } catch (...) {
-        return -1;
-    }
-    if (n < kHeapsortFrom)
-        shellSort(r, n);
-    else
-        heapSort(r, n);
-    return 1;
+    return run(r);
 }
 
 int sortRecords(void* base, int32_t n, int32_t recordSize, RecCompare compare) {

@@ -23,6 +23,8 @@ const double kLeastCell = 1e-6;
 const double kSharedEnd = 1e-6;
 const char kSourceFile[] = "LISTS";
 const int32_t kLineGridSearch = 5270, kLinePairSearch = 5301;
+// Children of a node of the box tree over a chain.
+const int32_t kFan = 8;
 
 int32_t cellsPerAxis(int32_t n) {
     if (n == 0) return 1;
@@ -277,4 +279,74 @@ int segListSelfIntersect(const SegList2D* list, PointList2D* crossings, int32_t 
         }
     }
     return search.result;
+}
+
+int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance, int32_t goOn) {
+    if (!segs || n < 2) return 0;
+    // levels[0] holds the segment boxes, levels[l][j] the union of kFan boxes of level l - 1.
+    std::vector<std::vector<Box>> levels(1);
+    levels[0].resize(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; i++) segBox2D(levels[0][i].b, &segs[i]);
+    while (levels.back().size() > 1) {
+        const std::vector<Box>& below = levels.back();
+        std::vector<Box> up((below.size() + kFan - 1) / kFan);
+        for (size_t j = 0; j < up.size(); j++) {
+            Box u = below[j * kFan];
+            for (size_t c = j * kFan + 1; c < std::min(below.size(), (j + 1) * kFan); c++) {
+                const double* b = below[c].b;
+                u.b[0] = std::min(u.b[0], b[0]);
+                u.b[1] = std::min(u.b[1], b[1]);
+                u.b[2] = std::max(u.b[2], b[2]);
+                u.b[3] = std::max(u.b[3], b[3]);
+            }
+            up[j] = u;
+        }
+        levels.push_back(std::move(up));
+    }
+    // Pairs of nodes of one level whose boxes meet, first <= second; a pair of segments crosses
+    // only where every pair of nodes above it meets.
+    struct Pair {
+        int32_t level, a, b;
+    };
+    std::vector<Pair> stack{{static_cast<int32_t>(levels.size()) - 1, 0, 0}};
+    stack.reserve(256);
+    while (!stack.empty()) {
+        const Pair q = stack.back();
+        stack.pop_back();
+        const std::vector<Box>& below = levels[q.level - 1];
+        const int32_t count = static_cast<int32_t>(below.size());
+        const int32_t a0 = q.a * kFan, a1 = std::min(count, a0 + kFan);
+        const int32_t b0 = q.b * kFan, b1 = std::min(count, b0 + kFan);
+        // Of two different nodes only the children that meet the other node's box can meet one of
+        // its children; neighbouring runs meet near their joint only.
+        int32_t as[kFan], bs[kFan], na = 0, nb = 0;
+        const bool same = q.a == q.b;
+        const double* boxA = levels[q.level][q.a].b;
+        const double* boxB = levels[q.level][q.b].b;
+        for (int32_t i = a0; i < a1; i++)
+            if (same || !boxesApart(below[i].b, boxB)) as[na++] = i;
+        for (int32_t j = b0; j < b1; j++)
+            if (same || !boxesApart(below[j].b, boxA)) bs[nb++] = j;
+        for (int32_t x = 0; x < na; x++) {
+            const int32_t i = as[x];
+            for (int32_t y = same ? x + (q.level == 1) : 0; y < nb; y++) {
+                const int32_t j = bs[y];
+                if (boxesApart(below[i].b, below[j].b)) continue;
+                if (q.level > 1) {
+                    stack.push_back({q.level - 1, i, j});
+                    continue;
+                }
+                // Neighbours joined end to start share that end, which never counts as a crossing.
+                const Seg2D& s = segs[i];
+                const Seg2D& t = segs[j];
+                if (j == i + 1 && s.x2 == t.x1 && s.y2 == t.y1) continue;
+                Vec2 p;
+                if (segsCross(s, t, endTolerance, &p)) {
+                    if (!goOn) wogError(1, kSourceFile, kLineGridSearch);
+                    return 1;
+                }
+            }
+        }
+    }
+    return 0;
 }

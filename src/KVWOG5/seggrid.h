@@ -7,6 +7,7 @@
 struct IntList;
 struct PointList2D;
 struct SegList2D;
+struct Seg2D;
 
 struct SegGrid {
     int32_t rows;                   // along y
@@ -27,3 +28,7 @@ void segGridFree(SegGrid* grid);
 // endTolerance of an end of each segment do not count. Each crossing found is appended to
 // crossings when given; without goOn the search stops at the first one.
 int segListSelfIntersect(const SegList2D* list, PointList2D* crossings, int32_t goOn, double endTolerance);
+// The answer segListSelfIntersect gives without a crossing list, found through a tree of boxes
+// over runs of consecutive segments: fast when consecutive segments lie near one another, as along
+// a traced path. goOn as there: without it the crossing found is recorded as an error.
+int segChainSelfIntersect(const Seg2D* segs, int32_t n, double endTolerance, int32_t goOn);

@@ -24,10 +24,6 @@ MacroParams params(uint16_t type, double distance, double angle = 0) {
     return m;
 }
 
-double dist(const Vec3& a, const Vec3& b) {
-    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
-}
-
 TEST(Macro, ArcChordLength) {
     const double cases[][3] = {
         {5, kPi / 2, 7.0710678}, {2, kPi, 4}, {1, kPi / 3, 1}, {3, 0, 0}, {3, 1e-3, 0}};
@@ -73,9 +69,8 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         ASSERT_EQ(path->count, static_cast<int32_t>(c.want.size())) << c.type;
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-9);
         EXPECT_VEC_NEAR(path->moveDir, (Vec3{1, 0, 0}), 0);
-        if (c.type == 7 && c.kind == kMacroApproach) {  // type 0 and the height for the rest of the run
-            EXPECT_EQ(m.approachType + m.approachDistance, 5.0);
-        }
+        // Approach type 7 leaves type 0 and the height for the rest of the run.
+        EXPECT_TRUE(c.type != 7 || c.kind != kMacroApproach || m.approachType + m.approachDistance == 5.0);
         macroPathFree(path);
     }
     MacroParams m = params(12, 2);
@@ -120,7 +115,7 @@ TEST(Macro, ArcsLieOnTheirCircle) {
             const double t = ang + side * m.arcStepAngle / 2, d = m.leaveDistance;
             const Vec3 ctr{p0.x - side * d * std::sin(t), p0.y + side * d * std::cos(t), p0.z};
             for (int32_t k = 0; k < path->count; ++k)
-                EXPECT_NEAR(dist(path->points[k], ctr), m.leaveDistance, 1e-9);
+                EXPECT_NEAR(dist3D(&path->points[k], &ctr), m.leaveDistance, 1e-9);
             EXPECT_VEC_NEAR(path->arcCentre, ctr, 1e-9);
             EXPECT_GT((l.x - y.x) * c + (l.y - y.y) * s, -1e-9);  // a quarter turn at most
         } else {                                                  // rising in the vertical plane of the move

@@ -19,9 +19,9 @@ double xy(const Vec3& a, const Vec3& b) {
 Plist* makeGuide(const std::vector<Vec3>& pts, const std::vector<uint8_t>& kinds = {}, bool vectors = false) {
     Plist* l = plistCreate(static_cast<int32_t>(pts.size()) + 4, vectors);
     double s = 0;
+    const Vec3 up{0, 0, 1};
     for (size_t i = 0; l && i < pts.size(); ++i) {
         s += i ? xy(pts[i - 1], pts[i]) + 1e-3 : 0;
-        const Vec3 up{0, 0, 1};
         plistAppend(l, s, &pts[i], static_cast<uint16_t>((i < kinds.size() ? kinds[i] : 0) << 8), &up, 0);
     }
     return l;
@@ -147,13 +147,13 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
-    Plist* dot = makeGuide({{1, 1, 0}, {1, 1, 0}, {1, 1, 0}});  // no length to wind along
-    ASSERT_NE(dot, nullptr);
-    EXPECT_EQ(macroGenType13(dot, 10 * kDeg, 5), nullptr);
-    plistFree(dot);
+    Plist* g = makeGuide({{1, 1, 0}, {1, 1, 0}, {1, 1, 0}});  // no length to wind along
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
+    plistFree(g);
     // The shifting variant lands 1 along the second side (S = 5) and starts the guide there.
     macroSetContourRampShift(1);
-    Plist* g = makeGuide(square(4, 2));
+    g = makeGuide(square(4, 2));
     ASSERT_NE(g, nullptr);
     MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
     ASSERT_NE(m, nullptr);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "collision/proj.h"
@@ -52,11 +53,9 @@ TEST(Plunge, ThinningCosinesFollowTheTolerance) {
         Plist* l = plistCreate(4, 0);
         ASSERT_NE(l, nullptr);
         const double a1 = -20 * M_PI / 180, a2 = a1 + c.bendDeg * M_PI / 180;
-        const Vec3 p0{0, 0, 0}, p1{c.firstLen * std::cos(a1), 0, c.firstLen * std::sin(a1)};
-        const Vec3 p2{p1.x + 0.1 * std::cos(a2), 0, p1.z + 0.1 * std::sin(a2)};
-        plistAppend(l, 0, &p0, 0, nullptr, 0);
-        plistAppend(l, 1, &p1, 0, nullptr, 0);
-        plistAppend(l, 2, &p2, 0, nullptr, 0);
+        const Vec3 p1{c.firstLen * std::cos(a1), 0, c.firstLen * std::sin(a1)},
+            pts[3] = {{0, 0, 0}, p1, {p1.x + 0.1 * std::cos(a2), 0, p1.z + 0.1 * std::sin(a2)}};
+        for (int i = 0; i < 3; ++i) plistAppend(l, i, &pts[i], 0, nullptr, 0);
         EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 1.0, 5.0), c.want) << c.tol << " " << c.bendDeg;
         plistFree(l);
     }
@@ -97,13 +96,12 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     PlungeRun s(6.0, 0.008);
     s.mesh.m.plungeIntervals = &iv;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
-    bool shortMid = false, longMid = false;
-    for (int32_t i = 0; i < s.path->count; ++i) {
-        shortMid |= std::fabs(s.path->parameters[i] - 2.25) < 1e-12;
-        longMid |= std::fabs(s.path->parameters[i] - 4.25) < 1e-12;
-    }
-    EXPECT_TRUE(shortMid);
-    EXPECT_FALSE(longMid);  // 2.5 is longer than twice the step
+    auto has = [&](double t) {
+        return std::any_of(s.path->parameters, s.path->parameters + s.path->count,
+                           [t](double p) { return std::fabs(p - t) < 1e-12; });
+    };
+    EXPECT_TRUE(has(2.25));
+    EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
     s.mesh.m.intervalTest = 1;
     for (double at : {1.0, 2.3, 5.6}) {
         PlungePoint p{};
@@ -150,8 +148,7 @@ TEST(Plunge, BoundaryTest) {
     flat.toolType = kEndMill;
     ball.radius = flat.radius = 1;
     EXPECT_EQ(plungeBoundaryTest(nullptr, &ball, &on, &on, 10, prof), 1);
-    EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &on, &on, 10, prof),
-              0);  // a ball cannot stand on its axis point
+    EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &on, &on, 10, prof), 0);  // not on its axis point
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
     profileFreeList(prof);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "geometry/frames.h"
@@ -77,16 +78,12 @@ Triangle3D highestFirst(Triangle3D t) {
     return Triangle3D{{t.p[top], t.p[(top + 1) % 3], t.p[(top + 2) % 3]}};
 }
 
-bool sameTriangle(const Triangle3D& a, const Triangle3D& b, double tol) {
-    for (int k = 0; k < 3; ++k)
-        if (dist3D(&a.p[k], &b.p[k]) > tol) return false;
-    return true;
-}
-
-// The same triangle up to a cyclic turn of its vertices (3df facets keep their own first vertex).
-bool sameCycle(const Triangle3D& a, const Triangle3D& b, double tol) {
-    for (int r = 0; r < 3; ++r)
-        if (sameTriangle(a, Triangle3D{{b.p[r], b.p[(r + 1) % 3], b.p[(r + 2) % 3]}}, tol)) return true;
+// The same triangle, up to a cyclic turn of b's vertices when cyclic (3df facets keep their first vertex).
+bool sameTriangle(const Triangle3D& a, const Triangle3D& b, double tol, bool cyclic = false) {
+    for (int r = 0; r < (cyclic ? 3 : 1); ++r)
+        if (dist3D(&a.p[0], &b.p[r]) <= tol && dist3D(&a.p[1], &b.p[(r + 1) % 3]) <= tol &&
+            dist3D(&a.p[2], &b.p[(r + 2) % 3]) <= tol)
+            return true;
     return false;
 }
 
@@ -115,14 +112,11 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
         ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
         ASSERT_NE(model.triangles, nullptr);
         ASSERT_EQ(model.triangles->count, static_cast<int32_t>(c.expected.size()));
-        for (const Triangle3D& e : c.expected) {
-            bool found = false;
-            for (int32_t i = 0; i < model.triangles->count; ++i)
-                found = found || sameTriangle(model.triangles->data[i], highestFirst(e), 0.0);
-            EXPECT_TRUE(found);
-        }
+        for (const Triangle3D& e : c.expected)
+            EXPECT_TRUE(
+                std::any_of(model.triangles->data, model.triangles->data + model.triangles->count,
+                            [&](const Triangle3D& t) { return sameTriangle(t, highestFirst(e), 0.0); }));
     }
-    // Loaded points are taken from world coordinates into frame A.
     const std::string path = write3df(dir, "a.3df", {facetOf({a, b, c})});
     const Vec3 origin{1, 2, 3}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
     frameSetA(&origin, &x, &y, &z);
@@ -130,7 +124,7 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
     polymeshFree(&model);
     ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
     const Vec3 moved{a.x - 1, a.y - 2, a.z - 3};
-    EXPECT_EQ(dist3D(&model.triangles->data[0].p[0], &moved), 0.0);
+    EXPECT_EQ(dist3D(&model.triangles->data[0].p[0], &moved), 0.0);  // world into frame A
 }
 
 TEST_F(Polymesh, FacetGroupHookSeesTheStagesAndCanRefuse) {
@@ -176,12 +170,12 @@ TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
             EXPECT_LE(topZ(t), prevTop + 1e-5);
             prevTop = topZ(t);
             for (Vec3& p : t.p) p.z += 7.25;
-            bool found = false;
-            for (const Triangle3D& in : input) found = found || sameTriangle(t, highestFirst(in), 1e-6);
-            EXPECT_TRUE(found) << i;
-            const double lo = std::min({e[0].z, e[1].z, e[2].z});
+            EXPECT_TRUE(std::any_of(input.begin(), input.end(), [&](const Triangle3D& in) {
+                return sameTriangle(t, highestFirst(in), 1e-6);
+            })) << i;
+            const double lo = std::min({e[0].z, e[1].z, e[2].z}), hi = topZ({{e[0], e[1], e[2]}});
             EXPECT_DOUBLE_EQ(model.boxMin[i].z, lo);
-            EXPECT_DOUBLE_EQ(model.boxMax[i].z, topZ({{e[0], e[1], e[2]}}));
+            EXPECT_DOUBLE_EQ(model.boxMax[i].z, hi);
             EXPECT_DOUBLE_EQ(model.boxMin[i].x, std::min({e[0].x, e[1].x, e[2].x}));
             if (up45 != nullptr) {  // plan boxes turned by 45 degrees
                 EXPECT_DOUBLE_EQ(up45[i].y,
@@ -189,8 +183,7 @@ TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
                 EXPECT_DOUBLE_EQ(lo45[i].x,
                                  std::min({e[0].x - e[0].y, e[1].x - e[1].y, e[2].x - e[2].y}) * 0.70710678);
             }
-            zlo = std::min(zlo, lo);
-            zhi = std::max(zhi, topZ({{e[0], e[1], e[2]}}));
+            zlo = std::min(zlo, lo), zhi = std::max(zhi, hi);
         }
         EXPECT_DOUBLE_EQ(model.bounds[2], zlo);
         EXPECT_DOUBLE_EQ(model.bounds[5], zhi);
@@ -218,21 +211,21 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
             chkElementTriangles(kind, model.facets, model.triangles, i, e);
             for (Triangle3D s : second) {
                 for (Vec3& p : s.p) p.z += 0.5;
-                shifted += sameCycle({{e[0], e[1], e[2]}}, s, 1e-6);
+                shifted += sameTriangle({{e[0], e[1], e[2]}}, s, 1e-6, true);
             }
         }
         EXPECT_EQ(shifted, 15);
         polymeshSetSecondOffsetZ(0.0);
 
-        polymeshFree(&model);
-        chkModelInit(&model, kind);
-        ASSERT_EQ(polymeshLoadMerged(&model, stl.c_str(), dir.file("missing.3df").c_str()), kPolymeshOk);
-        EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), 25);
+        const std::string missing = dir.file("none.3df");
+        for (const auto& [a, b, code, count] :
+             {std::tuple{stl, missing, kPolymeshOk, 25}, std::tuple{missing, stl, kPolymeshNoFile, 0}}) {
+            polymeshFree(&model);
+            chkModelInit(&model, kind);
+            EXPECT_EQ(polymeshLoadMerged(&model, a.c_str(), b.c_str()), code);
+            EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), count);
+        }
         EXPECT_EQ(log.count(5200), 1);
-        polymeshFree(&model);
-        chkModelInit(&model, kind);
-        EXPECT_EQ(polymeshLoadMerged(&model, dir.file("none.stl").c_str(), stl.c_str()), kPolymeshNoFile);
-        EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), 0);
     }
 }
 

@@ -11,11 +11,9 @@ namespace {
 constexpr double kR = 10, kr = 2;
 
 RingSweep sweepFrom(double angle, int32_t dir, double endAngle) {
-    return {{kR * std::cos(angle), kR * std::sin(angle)},
-            {kR * std::cos(endAngle), kR * std::sin(endAngle)},
-            {0, 0},
-            kR,
-            dir};
+    const Vec2 start{kR * std::cos(angle), kR * std::sin(angle)},
+        end{kR * std::cos(endAngle), kR * std::sin(endAngle)};
+    return {start, end, {0, 0}, kR, dir};
 }
 
 // A large triangle in the vertical plane x = c.

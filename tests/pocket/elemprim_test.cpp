@@ -100,8 +100,6 @@ TEST(ElemPrim, ArcsOnOneCircleOverlapBelowMinusOne) {
     EXPECT_NEAR(p[0].y, std::sqrt(3.0), 1e-12);
 }
 
-// Crossings of random circle pairs lie on both circles, and their number follows
-// from the centre distance.
 TEST(ElemPrim, OrderAlongElements) {
     PocketErrors state;
     const ContourElement ccw = arcElem(0, 0, 1, 0, kPi, 1), cw = arcElem(0, 0, 1, kPi, 0, -1);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "kernel/ccp.h"
@@ -43,13 +44,10 @@ TEST(PocketError, ARunStartsWithoutTheLastRunsError) {
     pocketError(3011);
     ASSERT_EQ(pocketLastError(), 3011);
     ncFreeChannels(&kvCCP);
-    char folder[] = "/tmp/pocketrunXXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string params = std::string(folder) + "/run.pcf";
-    FILE* f = fopen(params.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fputs("geoSource := none.kvx\ntoolDiameter := 10\n", f);
-    fclose(f);
+    TempFolder tmp;
+    const std::string params = tmp.file("run.pcf");
+    std::ofstream(params, std::ios::binary) << "geoSource := none.kvx\ntoolDiameter := 10\n";
+    ASSERT_TRUE(std::filesystem::exists(params));
     resetCoreToBinFolder();
     std::string arg = "-S" + params;
     char* argv[] = {arg.data(), nullptr};
@@ -57,7 +55,6 @@ TEST(PocketError, ARunStartsWithoutTheLastRunsError) {
     EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), KV_STATUS_FAILED);
     EXPECT_EQ(pocketLastError(), 0);
     EXPECT_EQ(pocketRecord(), &kvCCP);
-    std::filesystem::remove_all(folder);
 }
 
 TEST(PocketState, FixedTablesRefuseWhatDoesNotFit) {

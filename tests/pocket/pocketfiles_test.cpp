@@ -17,9 +17,8 @@
 namespace {
 
 std::string readAll(const std::string& path) {
-    std::ifstream in(path);
     std::stringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path).rdbuf();
     return s.str();
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "kernel/kvx/kvxfile.h"
@@ -15,13 +17,6 @@ namespace {
 
 void setVars(const std::vector<std::pair<const char*, std::string>>& vars) {
     for (const auto& v : vars) kvCCP.vars = kvListSet(kvCCP.vars, v.first, v.second.c_str(), 21);
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fputs(text.c_str(), f);
-    fclose(f);
 }
 
 // An exchange file of contours, each a list of element records.
@@ -141,13 +136,14 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     PocketErrors errors;
     TempFolder tmp;
     const std::string file = tmp.file("pocket.kvx");
-    writeText(file,
-              kvx("v surface(10)\n"
-                  "o Contour[1]()\n{\n v depth(4)\n v sideOfCompensation(rightOfContour)\n"
-                  " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
-                  "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
-                  "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
-                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"));
+    std::ofstream(file, std::ios::binary)
+        << (kvx("v surface(10)\n"
+                "o Contour[1]()\n{\n v depth(4)\n v sideOfCompensation(rightOfContour)\n"
+                " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
+                "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
+                "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
+                " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"));
+    ASSERT_TRUE(std::filesystem::exists(file));
     setVars({{"toolReference", "center"}});
     strcpy(kvCCPParams.geoSource, file.c_str());
     kvCCPParams.toolType = 1;

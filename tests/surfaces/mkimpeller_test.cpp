@@ -20,14 +20,10 @@
 namespace {
 
 // The basis-function evaluator, a second one beside the De Boor evaluator the generator's fits never use.
-void basisEval(const BsplSurface& s, double u, double v, Vec3* p, Vec3* su, Vec3* sv) {
+void basisEval(const BsplSurface& s, double u, double v, Vec3* p, Vec3* su = nullptr, Vec3* sv = nullptr) {
     ASSERT_EQ(nurbsSurfEval(&s, u, v, p), 1);
-    if (su != nullptr) {
-        ASSERT_EQ(nurbsSurfDu(&s, u, v, su), 1);
-    }
-    if (sv != nullptr) {
-        ASSERT_EQ(nurbsSurfDv(&s, u, v, sv), 1);
-    }
+    ASSERT_TRUE(su == nullptr || nurbsSurfDu(&s, u, v, su) == 1);
+    ASSERT_TRUE(sv == nullptr || nurbsSurfDv(&s, u, v, sv) == 1);
 }
 
 std::string slurp(const std::filesystem::path& p) {
@@ -38,15 +34,10 @@ std::string slurp(const std::filesystem::path& p) {
 }
 
 struct Lists {
-    SurfList* hub = newSurfList(4);
-    SurfList* shroud = newSurfList(4);
-    SurfList* blade = newSurfList(4);
-    SurfList* split = newSurfList(4);
+    SurfList *hub = newSurfList(4), *shroud = newSurfList(4), *blade = newSurfList(4),
+             *split = newSurfList(4);
     ~Lists() {
-        freeSurfList(hub);
-        freeSurfList(shroud);
-        freeSurfList(blade);
-        freeSurfList(split);
+        for (SurfList* l : {hub, shroud, blade, split}) freeSurfList(l);
     }
 };
 
@@ -55,12 +46,10 @@ void generateAndRead(const ImpellerOptions& opt, Lists* l) {
     std::string why;
     ASSERT_EQ(impWriteAll(opt, &why), 1) << why;
     const std::filesystem::path dir(opt.outDir);
-    ASSERT_EQ(readSurfObjects((dir / kImpHubFile).c_str(), l->hub), 1);
-    ASSERT_EQ(readSurfObjects((dir / kImpShroudFile).c_str(), l->shroud), 1);
-    ASSERT_EQ(readSurfObjects((dir / kImpBladeFile).c_str(), l->blade), 1);
-    if (opt.splitters) {
-        ASSERT_EQ(readSurfObjects((dir / kImpSplitFile).c_str(), l->split), 1);
-    }
+    for (const auto& [name, list] : {std::pair{kImpHubFile, l->hub}, std::pair{kImpShroudFile, l->shroud},
+                                     std::pair{kImpBladeFile, l->blade}, std::pair{kImpSplitFile, l->split}})
+        ASSERT_TRUE((list == l->split && !opt.splitters) || readSurfObjects((dir / name).c_str(), list) == 1)
+            << name;
 }
 
 // Meridian control points as the design states them, evaluated by Bernstein sums.
@@ -94,7 +83,7 @@ std::vector<Vec2> meridianOf(const TrimSurface& rec) {
     std::vector<Vec2> line;
     for (int k = 0; k <= 2000; ++k) {
         Vec3 p;
-        basisEval(rec.surface, k / 2000.0, 0.0, &p, nullptr, nullptr);
+        basisEval(rec.surface, k / 2000.0, 0.0, &p);
         line.push_back({std::hypot(p.x, p.y), p.z});
     }
     return line;
@@ -121,9 +110,8 @@ TEST(MkImpeller, FilesReadBackAndFollowTheTextRules) {
         EXPECT_EQ(text.find('\r'), std::string::npos) << name;
         EXPECT_EQ(text.find("\n\n"), std::string::npos) << name;
         std::istringstream in(text);
-        std::string line;
         int objects = 0;
-        while (std::getline(in, line)) {
+        for (std::string line; std::getline(in, line);) {
             EXPECT_LE(line.size(), 1022u) << name;
             if (line.find("oBsplSrf") != std::string::npos) {
                 EXPECT_EQ(line.rfind("oBsplSrf", 0), 0u);
@@ -172,8 +160,8 @@ TEST(MkImpeller, HubAndShroudRevolveTheirMeridians) {
         // The shroud ends lie exactly the offset off the hub ends, square to the hub; in between
         // it keeps roughly the offset.
         Vec3 s0, s1;
-        basisEval(l.shroud->entries[0].surface, 0.0, 0.3, &s0, nullptr, nullptr);
-        basisEval(l.shroud->entries[0].surface, 1.0, 0.7, &s1, nullptr, nullptr);
+        basisEval(l.shroud->entries[0].surface, 0.0, 0.3, &s0);
+        basisEval(l.shroud->entries[0].surface, 1.0, 0.7, &s1);
         EXPECT_NEAR(std::hypot(s0.x, s0.y), c.r0 + c.offset, 1e-6);  // the evaluator stays 1e-8 inside
         EXPECT_NEAR(s0.z, c.z0, 1e-6);
         EXPECT_NEAR(std::hypot(s1.x, s1.y), c.r1, 1e-6);
@@ -181,8 +169,7 @@ TEST(MkImpeller, HubAndShroudRevolveTheirMeridians) {
         const std::vector<Vec2> hub = meridianOf(l.hub->entries[0]);
         for (const Vec2& q : meridianOf(l.shroud->entries[0])) {
             const double d = signedToPolyline(hub, q.x, q.y);
-            EXPECT_GT(d, 0.85 * c.offset);
-            EXPECT_LT(d, 1.15 * c.offset);
+            EXPECT_TRUE(d > 0.85 * c.offset && d < 1.15 * c.offset) << d;
         }
     }
 }
@@ -225,14 +212,12 @@ TEST(MkImpeller, BladeSidesKeepTheThicknessAndCrossHubAndShroud) {
             for (const TrimSurface* side : {&a, &b})
                 for (int k = 0; k <= 20; ++k) {
                     Vec3 lo, hi;
-                    basisEval(side->surface, k / 20.0, 0.0, &lo, nullptr, nullptr);
-                    basisEval(side->surface, k / 20.0, 1.0, &hi, nullptr, nullptr);
+                    basisEval(side->surface, k / 20.0, 0.0, &lo);
+                    basisEval(side->surface, k / 20.0, 1.0, &hi);
                     const double below = -signedToPolyline(hub, std::hypot(lo.x, lo.y), lo.z);
                     const double past = signedToPolyline(shroud, std::hypot(hi.x, hi.y), hi.z);
-                    EXPECT_GT(below, 0.5);
-                    EXPECT_LT(below, 1.5);
-                    EXPECT_GT(past, 0.5);
-                    EXPECT_LT(past, 1.5);
+                    EXPECT_TRUE(below > 0.5 && below < 1.5) << below;
+                    EXPECT_TRUE(past > 0.5 && past < 1.5) << past;
                 }
         }
     }
@@ -261,15 +246,10 @@ TEST(MkImpeller, JobKeywordsAreRowsOfTheCycleTable) {
     o.toolRadius = 2.0;
     ASSERT_EQ(impWriteAll(o, &why), 1) << why;
     std::istringstream in(slurp(dir / kImpJobFile));
-    std::string line;
-    int rows = 0;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const std::string key = line.substr(0, line.find(' '));
-        EXPECT_GE(findKeyword(key.c_str()), 0) << key;
-        ++rows;
-    }
-    EXPECT_GE(rows, 20);
+    for (std::string line; std::getline(in, line);)
+        EXPECT_TRUE(line.empty() || line[0] == '#' ||
+                    findKeyword(line.substr(0, line.find(' ')).c_str()) >= 0)
+            << line;
     cycleParamsResetState();
     ASSERT_EQ(readCycleCfgFile((dir / kImpJobFile).c_str()), 1);
     const CycleParams* p = cycleParamsApplied();

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,10 @@ struct BndFile : ::testing::Test {
 // The points of a block file: every line that starts with 'X'.
 std::vector<Vec3> pointsOf(const std::string& text) {
     std::vector<Vec3> out;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t end = text.find('\n', at);
-        const std::string line = text.substr(at, end - at);
-        Vec3 p;
+    std::istringstream in(text);
+    Vec3 p;
+    for (std::string line; std::getline(in, line);)
         if (std::sscanf(line.c_str(), "X%lf Y%lf Z%lf", &p.x, &p.y, &p.z) == 3) out.push_back(p);
-        at = end == std::string::npos ? text.size() : end + 1;
-    }
     return out;
 }
 
@@ -94,9 +91,8 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
     writeBoundarySetArcStep(5.0);
     for (const Case& c : cases) {
         ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
-        const Vec2 centre{3, -2};
         const double e = c.endAngleDeg * M_PI / 180.0;
-        const Vec2 start{centre.x + c.radius, centre.y},
+        const Vec2 centre{3, -2}, start{centre.x + c.radius, centre.y},
             end{centre.x + c.radius * std::cos(e), centre.y + c.radius * std::sin(e)};
         writeBoundaryArc(c.direction, &start, &end, 7.0, &centre);
         writeBoundaryEnd();
@@ -192,10 +188,8 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     int32_t lines = 0;
     EXPECT_EQ(bnd_read("", nullptr, 0, &lines), -1);
     double xy[2] = {0, 0};
-    EXPECT_EQ(parseXyPair("1.5,-2", xy), 1);
-    EXPECT_EQ(xy[1], -2.0);
-    EXPECT_EQ(parseXyPair("3/4", xy), 1);
-    EXPECT_EQ(xy[0], 3.0);
+    EXPECT_TRUE(parseXyPair("1.5,-2", xy) == 1 && xy[1] == -2.0);
+    EXPECT_TRUE(parseXyPair("3/4", xy) == 1 && xy[0] == 3.0);
     EXPECT_EQ(parseXyPair("5", xy), 0);
     EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
 }
