@@ -16,7 +16,7 @@ set(KV_DEPS_KVWOG5 platform geometry)
 set(KV_DEPS_contour geometry KVWOG5)
 set(KV_DEPS_surfaces platform kernel geometry KVWOG5)
 set(KV_DEPS_collision platform kernel geometry KVWOG5 contour surfaces)
-set(KV_DEPS_plunge platform kernel geometry KVWOG5 contour surfaces)
+set(KV_DEPS_plunge platform kernel geometry KVWOG5 contour surfaces collision)
 set(KV_DEPS_avoidance platform kernel geometry KVWOG5 contour surfaces collision plunge)
 set(KV_DEPS_pocket platform kernel geometry KVWOG5 contour surfaces plunge)
 

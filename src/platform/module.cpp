@@ -11,13 +11,21 @@ namespace {
 // Any address inside this shared object identifies it to dladdr.
 void moduleAnchor() {}
 
-}  // namespace
-
-std::string moduleFileName() {
+std::string resolveModuleFile() {
     Dl_info info{};
     if (!dladdr(reinterpret_cast<void*>(&moduleAnchor), &info) || !info.dli_fname) return {};
     std::unique_ptr<char, decltype(&free)> real(realpath(info.dli_fname, nullptr), &free);
     return real ? std::string(real.get()) : std::string(info.dli_fname);
+}
+
+// Resolved once at load: the loader may report a path relative to the folder the process started in,
+// which a later change of working folder would make point elsewhere.
+const std::string gModuleFile = resolveModuleFile();
+
+}  // namespace
+
+std::string moduleFileName() {
+    return gModuleFile.empty() ? resolveModuleFile() : gModuleFile;
 }
 
 void* moduleHandle() {

@@ -1,8 +1,11 @@
 // Sampled iso lines of trimmed surfaces.
 #include "plunge/isostrip.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "geometry/frames.h"
 #include "surfaces/nurbs.h"
@@ -44,6 +47,31 @@ void isoStripFree(IsoStrip* s) {
     std::free(s);
 }
 
+IsoStrip* isoStripCopyRange(const IsoStrip* src, int32_t first, int32_t last) {
+    if (src == nullptr || first < 0 || last >= src->count || first > last) return nullptr;
+    IsoStrip* s = isoStripCreate(last - first + 1);
+    if (s == nullptr) return nullptr;
+    s->surface = src->surface;
+    const size_t n = static_cast<size_t>(s->count);
+    std::memcpy(s->edge0, src->edge0 + first, n * sizeof(Vec3));
+    std::memcpy(s->edge1, src->edge1 + first, n * sizeof(Vec3));
+    std::memcpy(s->middle, src->middle + first, n * sizeof(Vec3));
+    std::memcpy(s->t, src->t + first, n * sizeof(double));
+    return s;
+}
+
+void isoStripSwapEdges(IsoStrip* s) {
+    if (s != nullptr) std::swap(s->edge0, s->edge1);
+}
+
+void isoStripReverse(IsoStrip* s) {
+    if (s == nullptr) return;
+    std::reverse(s->edge0, s->edge0 + s->count);
+    std::reverse(s->edge1, s->edge1 + s->count);
+    std::reverse(s->middle, s->middle + s->count);
+    std::reverse(s->t, s->t + s->count);
+}
+
 int isoSurfacePoint(const TrimSurface* rec, double u, double v, Vec3* out) {
     if (rec == nullptr || out == nullptr) return -1;
     const BsplSurface& s = rec->surface;
@@ -72,7 +100,9 @@ double isoLineLength(const TrimSurface* surface, int32_t direction) {
 
 IsoStrip* idx5SurfaceIsoCurve(const TrimSurface* surface, int32_t direction, double tol) {
     if (surface == nullptr || !(tol > 0.0)) return nullptr;
-    const double n = std::trunc(isoLineLength(surface, direction) / tol);
+    // The measured length falls short of the true one by a few parts in 1e9 (the evaluator keeps the
+    // last parameter a hair inside the knot range): a whole multiple of tol must not lose a sample.
+    const double n = std::trunc(isoLineLength(surface, direction) / tol * (1.0 + 1e-7));
     if (!(n >= 0.0) || n > kMaxSamples - 2) return nullptr;
     const int32_t count = static_cast<int32_t>(n) + 2;
     IsoStrip* s = isoStripCreate(count);

@@ -18,6 +18,10 @@ struct IsoStrip {
 
 IsoStrip* isoStripCreate(int32_t count);  // null on any failure
 void isoStripFree(IsoStrip* strip);       // null-safe
+// Samples first..last of every array in a new strip; null when the range is empty or outside.
+IsoStrip* isoStripCopyRange(const IsoStrip* strip, int32_t first, int32_t last);
+void isoStripSwapEdges(IsoStrip* strip);
+void isoStripReverse(IsoStrip* strip);  // every array
 // Point of the surface at unit parameters (u, v), its offset applied, in frame A: 1, or -1.
 int isoSurfacePoint(const TrimSurface* surface, double u, double v, Vec3* out);
 // Length of the iso line at cross parameter 0 through 100 points; direction 0 runs along v.

@@ -1,0 +1,227 @@
+#include <algorithm>
+#include <cmath>
+
+#include "collision/meshset.h"
+#include "collision/toolassembly.h"
+#include "collision/toolseg.h"
+
+namespace {
+
+constexpr double kInitialAngle = 1.5;
+
+struct QueryState {
+    Vec3 hitPoint{0, 0, 0};
+    int32_t hitIndex = -1;
+    double initialAngle = kInitialAngle;
+};
+QueryState g;
+
+// One swing of the tool: the pivot, its frame and where the tool shape can reach.
+struct Swing {
+    const Vec3 *pivot, *direction, *reference, *swingAxis;
+    double limit;
+    double inner, outer;  // radii of the shell within which the tool can reach a point
+    double slab;          // and the largest distance from the swing plane
+};
+
+double dist2(const Vec3& a, const Vec3& b) {
+    const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+    return dx * dx + dy * dy + dz * dz;
+}
+
+// Whether some point of the segment may lie in reach: it meets the shell (the nearest point decides
+// the outer bound, the farther end the inner one) and the slab about the swing plane.
+bool segmentMeetsReach(const Vec3& a, const Vec3& b, const Swing& s) {
+    const Vec3 ab{b.x - a.x, b.y - a.y, b.z - a.z}, ap{s.pivot->x - a.x, s.pivot->y - a.y, s.pivot->z - a.z};
+    const double len2 = vecDot3D(&ab, &ab);
+    const double t = len2 > 0.0 ? std::clamp(vecDot3D(&ap, &ab) / len2, 0.0, 1.0) : 0.0;
+    const Vec3 near{a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z};
+    const double nearest = std::sqrt(dist2(near, *s.pivot));
+    const double farthest = std::sqrt(std::max(dist2(a, *s.pivot), dist2(b, *s.pivot)));
+    const double sa = vecDot3D(&ap, s.swingAxis), sb = sa - vecDot3D(&ab, s.swingAxis);  // -(a - pivot).axis
+    return nearest <= s.outer && farthest >= s.inner && std::min(sa, sb) <= s.slab &&
+           std::max(sa, sb) >= -s.slab;
+}
+
+bool boxMeetsReach(const CollTreeNode* n, const Swing& s) {
+    const Vec3& p = *s.pivot;
+    const double dx = std::max({n->xmin - p.x, 0.0, p.x - n->xmax});
+    const double dy = std::max({n->ymin - p.y, 0.0, p.y - n->ymax});
+    const double dz = std::max({n->zmin - p.z, 0.0, p.z - n->zmax});
+    const double fx = std::max(std::fabs(n->xmin - p.x), std::fabs(n->xmax - p.x));
+    const double fy = std::max(std::fabs(n->ymin - p.y), std::fabs(n->ymax - p.y));
+    const double fz = std::max(std::fabs(n->zmin - p.z), std::fabs(n->zmax - p.z));
+    if (std::sqrt(dx * dx + dy * dy + dz * dz) > s.outer || std::sqrt(fx * fx + fy * fy + fz * fz) < s.inner)
+        return false;
+    // The box's extent along the swing axis: centre offset plus the half-sizes weighted by the axis.
+    const Vec3& w = *s.swingAxis;
+    const double c = ((n->xmin + n->xmax) / 2 - p.x) * w.x + ((n->ymin + n->ymax) / 2 - p.y) * w.y +
+                     ((n->zmin + n->zmax) / 2 - p.z) * w.z;
+    const double h = (n->xmax - n->xmin) / 2 * std::fabs(w.x) + (n->ymax - n->ymin) / 2 * std::fabs(w.y) +
+                     (n->zmax - n->zmin) / 2 * std::fabs(w.z);
+    return c - h <= s.slab && c + h >= -s.slab;
+}
+
+Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                double limit) {
+    double in2, out2, radius;
+    toolSegReach(&in2, &out2, &radius);
+    // A hair of slack: a point on a boundary is still tested.
+    const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
+    const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
+    return Swing{pivot, direction, reference, swingAxis, limit, inner, outer, radius * (1 + 1e-12) + 1e-12};
+}
+
+int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
+    return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+}
+
+int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle) {
+    const CollEdge& e = mesh->edges[edge];
+    const Vec3& a = mesh->vertices[e.a].point;
+    const Vec3& b = mesh->vertices[e.b].point;
+    int best = 0;
+    for (const Vec3* end : {&a, &b}) {
+        const int r = pointTest(s, end, ioAngle);
+        if (r == kToolSegNewMin) g.hitPoint = *end;
+        best = std::max(best, r);
+    }
+    // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
+    // the reach altogether is passed over.
+    if (best == 0 && !segmentMeetsReach(a, b, s)) return 0;
+    if (e.sampleCount > 0 && mesh->samples) {
+        for (int32_t k = 0; k < e.sampleCount; k++) {
+            const Vec3* q = &mesh->samples[e.firstSample + k];
+            const int r = pointTest(s, q, ioAngle);
+            if (r == kToolSegNewMin) g.hitPoint = *q;
+            best = std::max(best, r);
+        }
+        return best;
+    }
+    const double w = toolSegSampleWidth();
+    if (!(w > 0.0)) return -1;
+    const double len = dist3D(&a, &b);
+    const double count = std::floor(len / w) + 1;
+    if (count > 1e7) return -1;
+    const int32_t n = static_cast<int32_t>(count);
+    for (int32_t k = 1; k < n; k++) {
+        const double t = static_cast<double>(k) / n;
+        const Vec3 q{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)};
+        const int r = pointTest(s, &q, ioAngle);
+        if (r == kToolSegNewMin) g.hitPoint = q;
+        best = std::max(best, r);
+    }
+    return best;
+}
+
+int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
+    if (!node || !boxMeetsReach(node, s)) return 0;
+    if (node->left || node->right) {
+        const int l = treeQuery(mesh, node->left, s, ioAngle);
+        if (l < 0) return l;
+        const int r = treeQuery(mesh, node->right, s, ioAngle);
+        return r < 0 ? r : std::max(l, r);
+    }
+    int best = 0;
+    for (int32_t i = node->first; i <= node->last; i++) {
+        const int r = edgeTest(mesh, i, s, ioAngle);
+        if (r < 0) return r;
+        best = std::max(best, r);
+    }
+    return best;
+}
+
+}  // namespace
+
+int toolPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                  const Vec3* p, double* ioAngle, double limit) {
+    int r;
+    if (const ToolAssembly* a = toolAssemblyActive())
+        r = toolAssemblyAngleQuery(a, pivot, direction, reference, swingAxis, p, ioAngle, 1, limit);
+    else
+        r = toolSegPointTest(pivot, direction, reference, swingAxis, p, ioAngle, limit, 1);
+    return r == kToolSegNearTip ? 0 : r;
+}
+
+int collMeshEdgeTest(const CollMesh* mesh, int32_t edge, const Vec3* pivot, const Vec3* direction,
+                     const Vec3* reference, const Vec3* swingAxis, double* ioAngle, double limit) {
+    if (!mesh || edge < 0 || edge >= mesh->edgeCount) return -1;
+    return edgeTest(mesh, edge, makeSwing(pivot, direction, reference, swingAxis, limit), ioAngle);
+}
+
+int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                   const MeshSet* set, int32_t selector, double* ioAngle, double limit) {
+    static const int8_t kPicks[10][5] = {{-1},       {0, -1}, {2, 1, -1}, {0, 1, -1},   {2, -1},
+                                         {3, 4, -1}, {0, -1}, {1, -1},    {2, 3, 1, 4}, {0, 2, -1}};
+    g.hitPoint = {0, 0, 0};
+    g.hitIndex = -1;
+    *ioAngle = g.initialAngle;
+    if (!set) return -1;
+    if (selector < 1 || selector > 9) return 1;
+    const Swing s = makeSwing(pivot, direction, reference, swingAxis, limit);
+    for (int k = 0; k < 5 && kPicks[selector][k] >= 0; k++) {
+        const int32_t slot = kPicks[selector][k];
+        const CollMesh* mesh = set->meshes[slot];
+        if (!mesh) continue;
+        int best = 0;
+        if (mesh->tree) {
+            best = treeQuery(mesh, mesh->tree, s, ioAngle);
+        } else {
+            for (int32_t i = 0; i < mesh->edgeCount && best >= 0; i++) {
+                const int r = edgeTest(mesh, i, s, ioAngle);
+                best = r < 0 ? r : std::max(best, r);
+            }
+        }
+        if (best < 0) return -1;
+        // Only a new smallest angle names the copy: a copy merely within reach did not give the hit point.
+        if (best == kToolSegNewMin) g.hitIndex = slot;
+    }
+    return 1;
+}
+
+int meshSetCollideAll(const Vec3* pivot, const Vec3* direction, const Vec3* toPoint, const MeshSet* set,
+                      int32_t selector, double* outDepth) {
+    const Vec3 away{-toPoint->x, -toPoint->y, -toPoint->z};
+    Vec3 axis, reference;
+    if (crossUnit3D(direction, &away, &axis) < 0 || crossUnit3D(&axis, direction, &reference) < 0) return -1;
+    g.initialAngle = 0.0;
+    double angle = 0.0;
+    const int r = meshSetCollide(pivot, direction, &reference, &axis, set, selector, &angle, kInitialAngle);
+    g.initialAngle = kInitialAngle;
+    if (r < 0) return r;
+    if (outDepth) *outDepth = -angle;
+    return 1;
+}
+
+int32_t meshSetHitIndex() {
+    return g.hitIndex;
+}
+
+int32_t meshSetHitPoint(Vec3* out) {
+    if (out) *out = g.hitPoint;
+    return g.hitIndex;
+}
+
+int meshSetCheckPoints(const Vec3* tip, const Vec3* axis, const MeshSet* set, Vec3* outPoint) {
+    if (!set) return 0;
+    for (const CollMesh* mesh : set->meshes) {
+        if (!mesh) continue;
+        for (int32_t i = 0; i < mesh->vertexCount; i++) {
+            if (toolSegPointInside(&mesh->vertices[i].point, tip, axis)) {
+                if (outPoint) *outPoint = mesh->vertices[i].point;
+                return 1;
+            }
+        }
+        for (int32_t i = 0; i < mesh->edgeCount; i++) {
+            const int r = toolSegEdgeHits(&mesh->vertices[mesh->edges[i].a].point,
+                                          &mesh->vertices[mesh->edges[i].b].point, tip, axis, outPoint);
+            if (r != 0) return r;
+        }
+    }
+    return 0;
+}
+
+void meshSetResetState() {
+    g = QueryState{};
+    meshSetSetFolders(nullptr, nullptr);
+}

@@ -1,0 +1,192 @@
+#include "collision/toolseg.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "collision/chkmodel.h"
+#include "collision/toolassembly.h"
+
+namespace {
+
+constexpr double kDegree = 0.017453292519943295;
+
+struct SegTables {
+    double z[kToolSegPoints] = {};
+    double rho[kToolSegPoints] = {};
+    double q[kToolSegPoints] = {};
+    double m[kToolSegPoints] = {}, c[kToolSegPoints] = {}, onePlusM2[kToolSegPoints] = {};
+    double mc[kToolSegPoints] = {}, mc2[kToolSegPoints] = {}, c2[kToolSegPoints] = {};
+    double angle = 0.0;
+    ToolDescription tool{};
+    double step = 0.0;
+    double width = 0.0;
+    double nearTip = 0.0;
+    int32_t mode = 0;
+    int32_t collFlag = 0;
+    ToolSegLineConeFn lineCone = nullptr;
+};
+SegTables g;
+
+double radiusAt(int32_t i, double h) {
+    const double dz = g.z[i + 1] - g.z[i];
+    return dz == 0.0 ? std::max(g.rho[i], g.rho[i + 1])
+                     : g.rho[i] + (h - g.z[i]) / dz * (g.rho[i + 1] - g.rho[i]);
+}
+
+}  // namespace
+
+void toolSegProfileInit(const ToolDescription* t, double extraAngleDeg, double step) {
+    if (!t) return;
+    const double Rp = t->toolType == kToolDiameter12 ? t->shaftDiameter / 2 : t->radius;
+    const double r = t->toolType == kRadiusMill ? t->cornerRadius : t->radius;
+    const double a = (t->taperAngle + extraAngleDeg) * kDegree;
+    g.angle = a;
+    const double z0 = -r * std::sin(a), rho0 = Rp - r + r * std::cos(a);
+    const double z1 = std::fabs(t->tipTop) < 1e-5 ? t->cutterTop : t->tipTop;
+    const double zs[kToolSegPoints] = {z0,           z1,           t->chamferTop, t->cutterTop, t->cutterTop,
+                                       t->stage2Top, t->stage1Top, t->stage1Top,  t->stage3Top, t->stage4Top};
+    const double rs[kToolSegPoints] = {rho0,
+                                       (z1 - z0) * std::tan(a) + rho0,
+                                       t->shaftDiameter / 2,
+                                       t->shaftDiameter / 2,
+                                       t->stage2Diameter / 2,
+                                       t->stage1Diameter / 2,
+                                       t->stage1Diameter / 2,
+                                       t->stage3Diameter / 2,
+                                       t->stage4Diameter / 2,
+                                       t->stage4Diameter / 2};
+    for (int32_t i = 0; i < kToolSegPoints; i++) {
+        g.z[i] = zs[i];
+        g.rho[i] = rs[i];
+        g.q[i] = zs[i] * zs[i] + rs[i] * rs[i];
+    }
+    for (int32_t i = 0; i + 1 < kToolSegPoints; i++) {
+        g.m[i] = g.c[i] = g.onePlusM2[i] = g.mc[i] = g.mc2[i] = g.c2[i] = 0.0;
+        if (g.z[i + 1] == g.z[i]) continue;
+        g.m[i] = (g.rho[i + 1] - g.rho[i]) / (g.z[i + 1] - g.z[i]);
+        g.c[i] = g.rho[i] - g.m[i] * g.z[i];
+        g.onePlusM2[i] = 1 + g.m[i] * g.m[i];
+        g.mc[i] = g.m[i] * g.c[i];
+        g.mc2[i] = g.mc[i] * g.mc[i];
+        g.c2[i] = g.c[i] * g.c[i];
+    }
+    g.tool = *t;
+    if (t->toolType == kToolDiameter12) g.tool.radius = Rp;
+    g.tool.taperAngle += extraAngleDeg;
+    g.step = step;
+    g.width = std::sqrt(std::max(0.0, (2 * Rp - step) * step));
+    g.nearTip = 0.1 * Rp;
+}
+
+int32_t toolSegProfileSetMode(int32_t mode) {
+    const int32_t previous = g.mode;
+    g.mode = mode;
+    if (ToolAssembly* a = toolAssemblyActive()) {
+        a->queryMode = mode;
+        if (mode == 2) a->r1 = a->r0;
+    }
+    return previous;
+}
+
+int32_t toolSegProfileMode() {
+    return g.mode;
+}
+
+void meshSetCollFlag(int32_t flag) {
+    g.collFlag = flag;
+}
+
+int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                     const Vec3* p, double* ioAngle, double limit, int nearTipCheck) {
+    const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
+    const double d2 = vecDot3D(&q, &q);
+    const int32_t last = kToolSegPoints - 1;
+    if (d2 > g.q[last] || d2 < g.q[0]) return kToolSegOut;
+    int32_t i = last - 1;
+    while (i >= 0 && !(std::min(g.q[i], g.q[i + 1]) <= d2 && d2 <= std::max(g.q[i], g.q[i + 1]))) i--;
+    if (i < 0) return kToolSegOut;
+    const double s = vecDot3D(&q, swingAxis);
+    double z, rho;
+    if (g.z[i + 1] == g.z[i]) {
+        z = g.z[i];
+        if (d2 < z * z) return kToolSegOut;
+        rho = std::sqrt(d2 - z * z);
+        if (rho < std::min(g.rho[i], g.rho[i + 1]) || rho > std::max(g.rho[i], g.rho[i + 1]))
+            return kToolSegOut;
+    } else {
+        if (g.m[i] == 0.0 && std::fabs(s) > g.c[i]) return kToolSegOut;
+        const double disc = g.mc2[i] - (g.c2[i] - d2) * g.onePlusM2[i];
+        if (disc < 0.0) return kToolSegOut;
+        z = (std::sqrt(disc) - g.mc[i]) / g.onePlusM2[i];
+        rho = g.m[i] * z + g.c[i];
+    }
+    if (g.mode && nearTipCheck && z < g.nearTip) return kToolSegNearTip;
+    const double ratio = s / rho;
+    if (!(std::fabs(ratio) <= 1.0)) return kToolSegOut;
+    const double a = vecDot3D(&q, direction), b = vecDot3D(&q, reference);
+    const double angle = std::atan2(b, a) - std::atan2(rho * std::sin(std::acos(ratio)), z);
+    if (angle < *ioAngle && angle > -limit) {
+        *ioAngle = angle;
+        return kToolSegNewMin;
+    }
+    return kToolSegReach;
+}
+
+int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis) {
+    const Vec3 d{p->x - tip->x, p->y - tip->y, p->z - tip->z};
+    const double h = vecDot3D(&d, axis);
+    if (h < g.z[0]) return 0;
+    Vec3 c;
+    cross3D(axis, &d, &c);
+    const double q = vecLen3D(&c);
+    if (h <= g.z[1]) {
+        const double flank = radiusAt(0, h);
+        const double margin = std::fabs(h - g.z[0]) < 0.2 ? 0.1 : g.step;
+        if (q < flank - margin) return 1;
+    }
+    if (!g.collFlag) return 0;
+    for (int32_t i = 1; i + 1 < kToolSegPoints; i++) {
+        if (!(g.z[i + 1] > g.z[i]) || h < g.z[i] || h > g.z[i + 1]) continue;
+        if (q - g.step < radiusAt(i, h)) return 1;
+    }
+    return 0;
+}
+
+int toolSegEdgeHits(const Vec3* a, const Vec3* b, const Vec3* tip, const Vec3* axis, Vec3* out) {
+    if (!g.lineCone) return -1;
+    Vec3 found{0, 0, 0};
+    const int hit = g.lineCone(tip, axis, &g.tool, a, b, &found) ? 1 : 0;
+    if (hit && out) *out = found;
+    return hit;
+}
+
+void toolSegSetLineConeTest(ToolSegLineConeFn fn) {
+    g.lineCone = fn;
+}
+
+void toolSegReach(double* inner2, double* outer2, double* maxRadius) {
+    const double *q = g.q, *z = g.z, *r = g.rho, *m = g.m, *c = g.c;
+    int32_t n = kToolSegPoints;
+    if (const ToolAssembly* a = toolAssemblyActive(); a && a->count >= 2)
+        q = a->q, z = a->z, r = a->r, m = a->m, c = a->b, n = a->count;
+    // Both tests answer "out of reach" below the first point's and above the last point's distance.
+    *inner2 = q[0];
+    *outer2 = q[n - 1];
+    // Where heights and distances rise together the sphere meets a segment between its ends; elsewhere
+    // the line's radius is bounded over the whole reach.
+    const double outer = std::sqrt(std::max(q[n - 1], 0.0));
+    double radius = 0.0;
+    for (int32_t i = 0; i < n; i++) radius = std::max(radius, std::fabs(r[i]));
+    for (int32_t i = 0; i + 1 < n; i++)
+        if (z[i + 1] != z[i] && !(z[i + 1] > z[i] && q[i + 1] >= q[i]))
+            radius = std::max(radius, std::fabs(m[i]) * outer + std::fabs(c[i]));
+    *maxRadius = radius;
+}
+
+double toolSegSampleWidth() {
+    return g.width;
+}
+
+void toolSegResetState() {
+    g = SegTables{};
+}

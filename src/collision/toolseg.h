@@ -1,0 +1,48 @@
+// The tool as a solid of revolution for the swing queries of the mesh sets: a ten-point profile of
+// radius against height from the tip to the top of the head, held in process-wide tables (one tool at
+// a time), with a swing-angle test of a point and inside tests of a point and an edge.
+#pragma once
+
+#include <cstdint>
+
+#include "collision/toolenv.h"
+#include "geometry/vec.h"
+
+enum : int32_t {
+    kToolSegPoints = 10,
+};
+
+enum : int {
+    kToolSegOut = 0,     // out of the tool's reach
+    kToolSegReach = 1,   // within reach, not a new smallest angle
+    kToolSegNewMin = 2,  // a new smallest swing angle
+    kToolSegNearTip = -2,
+};
+
+// The segment/cone test of the cutter's tapered part: (centre, unit axis, tool, a, b, out point),
+// nonzero when the segment enters the cone. Installed by the layer that owns it.
+typedef int (*ToolSegLineConeFn)(const Vec3* centre, const Vec3* axis, const ToolDescription* tool,
+                                 const Vec3* a, const Vec3* b, Vec3* out);
+
+void toolSegProfileInit(const ToolDescription* tool, double extraAngleDeg, double step);
+int32_t toolSegProfileSetMode(int32_t mode);  // the previous mode
+int32_t toolSegProfileMode();
+void meshSetCollFlag(int32_t flag);  // 1: the inside test covers the holder-side sections too
+
+// Swing-angle test of p about the pivot: q = p - pivot in the frame (direction, reference,
+// swingAxis). kToolSegNewMin stores the angle in *ioAngle when it is below it and above -limit.
+int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                     const Vec3* p, double* ioAngle, double limit, int nearTipCheck);
+int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis);  // 1 inside, else 0
+// 1 when the segment meets the cutter's cone (out, may be null: the point found), 0 when not, -1 when
+// no cone test is installed.
+int toolSegEdgeHits(const Vec3* a, const Vec3* b, const Vec3* tip, const Vec3* axis, Vec3* out = nullptr);
+void toolSegSetLineConeTest(ToolSegLineConeFn fn);
+
+// Where the tool of the swing test reaches (the profile, or the active assembly's contour): the squared
+// distances from the tip between which it can, and its largest radius (no point farther than this from
+// the swing plane is reached); and the edge sampling width.
+void toolSegReach(double* inner2, double* outer2, double* maxRadius);
+double toolSegSampleWidth();
+
+void toolSegResetState();

@@ -1,0 +1,83 @@
+// Hub crossing of meshes and blade sampling helpers.
+#include "plunge/hubcross.h"
+
+#include <cmath>
+
+namespace {
+
+// Keeps the crossing of edge a-b nearest to the axis.
+void crossEdge(const Profile2D* hub, const Vec3& a, const Vec3& b, Vec3* best, double* bestR) {
+    Vec3 x;
+    // Only a crossing the bisection pins on the profile counts: an edge whose ends merely lie on
+    // opposite sides of the profile's extension beyond its ends is no hub crossing.
+    if (crossSegmentProfileExact(hub, &a, &b, &x) != 1) return;
+    const double r = std::hypot(x.x, x.y);
+    if (r < *bestR) *bestR = r, *best = x;
+}
+
+}  // namespace
+
+int meshHubCrossing(const CheckModel* model, const HubShroud* level, Vec3* out) {
+    if (model == nullptr || level == nullptr || level->hub == nullptr || out == nullptr) return -1;
+    const Profile2D* hub = level->hub;
+    double bestR = INFINITY;
+    Vec3 best{};
+    if (model->kind == kMeshTriangles) {
+        const TriList* t = model->triangles;
+        for (int32_t i = 0; t != nullptr && i < t->count; ++i)
+            for (int k = 0; k < 3; ++k)
+                crossEdge(hub, t->data[i].p[k], t->data[i].p[(k + 1) % 3], &best, &bestR);
+    } else {
+        for (int32_t i = 0; model->facets != nullptr && i < model->facetCount; ++i) {
+            Vec3 q[4];
+            for (int k = 0; k < 4; ++k) q[k] = model->facets[i].p[k];
+            for (int k = 0; k < 4; ++k) crossEdge(hub, q[k], q[(k + 1) % 4], &best, &bestR);
+        }
+    }
+    if (!std::isfinite(bestR)) return -1;
+    *out = best;
+    return 1;
+}
+
+int splitterHubAngle(const CheckModel* model, const HubShroud* level, const ContourPair* pair, double offset,
+                     double* angle) {
+    if (pair == nullptr || angle == nullptr) return -1;
+    Vec3 p;
+    if (meshHubCrossing(model, level, &p) != 1) return -1;
+    double t = 0.0;
+    int32_t seg = 0;
+    closestPointProfile2D(level->hub, &p, &t, &seg);
+    if (offset > 1e-5) t = std::fmax(0.0, t - offset);
+    Vec3 q;
+    if (bladePointAtProfile(pair, level->hub, t, &q) != 1) return -1;
+    const Vec2 from{q.x, q.y}, to{p.x, p.y};
+    *angle = signedAngle2D(&from, &to);
+    return 1;
+}
+
+int radialTiltFrame(const Vec3* p, const Vec3* axis, Vec3* T, Vec3* B) {
+    if (p == nullptr || axis == nullptr || T == nullptr || B == nullptr) return -1;
+    const double r = std::hypot(p->x, p->y);
+    if (r < 1e-5) return -1;
+    *T = {-p->y / r, p->x / r, 0.0};
+    return crossUnit3D(axis, T, B) < 0 ? -1 : 1;
+}
+
+int contourPairProfileTrace(const ContourPair* pair, const Profile2D* profile, double step, Plist3D* out) {
+    if (pair == nullptr || pair->first == nullptr || pair->second == nullptr || profile == nullptr ||
+        out == nullptr || !(step > 0.0))
+        return -1;
+    out->count = 0;
+    const double length = contourPairLength(pair);
+    for (int32_t k = 0; k * step < length; ++k) {
+        const double s = k * step;
+        Vec3 x;
+        if (bladeCrossingAtProfile(pair, profile, s, &x) != 1) continue;
+        if (insertPlist3D(out, s, &x) < 0) {
+            // A trace cut short by memory would pass for a shorter blade.
+            out->count = 0;
+            return -1;
+        }
+    }
+    return 1;
+}

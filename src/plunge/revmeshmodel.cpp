@@ -1,0 +1,146 @@
+// Revolved meshes as check models.
+#include "plunge/revmeshmodel.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "kernel/mem.h"
+#include "plunge/hubshroud.h"
+#include "plunge/partload.h"
+#include "surfaces/meshfiles/facetfile.h"
+#include "surfaces/meshfiles/trisort.h"
+#include "surfaces/polyimport.h"
+#include "surfaces/revmesh.h"
+
+namespace {
+
+// A clone of base that owns nothing of base's mesh yet.
+CheckModel* bareClone(const CheckModel* base) {
+    CheckModel* m = chkModelClone(base);
+    if (m == nullptr) return nullptr;
+    m->kind = kMeshTriangles;
+    m->facets = nullptr;
+    m->facetCount = 0;
+    m->triangles = nullptr;
+    m->boxMin = m->boxMax = nullptr;
+    m->grid = nullptr;
+    m->engineWord = nullptr;  // a box table of another mesh
+    return m;
+}
+
+// Takes over the sorted list: per-triangle corners and the model box. False when memory is short
+// (the list is then freed with the model).
+bool attachTriangles(CheckModel* m, TriList* list) {
+    m->triangles = list;
+    const size_t n = list->count > 0 ? static_cast<size_t>(list->count) : 1;
+    m->boxMin = static_cast<Vec3*>(memCalloc(n, sizeof(Vec3)));
+    m->boxMax = static_cast<Vec3*>(memCalloc(n, sizeof(Vec3)));
+    if (m->boxMin == nullptr || m->boxMax == nullptr) return false;
+    for (int32_t i = 0; i < list->count; ++i) {
+        m->boxMin[i] = m->boxMax[i] = list->data[i].p[0];
+        for (int k = 1; k < 3; ++k) boxExtendByPoint(&m->boxMin[i], &m->boxMax[i], &list->data[i].p[k]);
+    }
+    const double b[6] = {list->xmin, list->ymin, list->zmin, list->xmax, list->ymax, list->zmax};
+    std::memcpy(m->bounds, b, sizeof b);
+    return true;
+}
+
+}  // namespace
+
+CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, double extension) {
+    if (templ == nullptr || profile == nullptr) return nullptr;
+    Profile2D* copy = copyProfile2D(profile);
+    if (copy == nullptr) return nullptr;
+    // A single point has no direction to extend along; it sweeps to nothing anyway.
+    if (extension != 0.0 && copy->count >= 2 && extendProfile2D(copy, extension) != 1) {
+        freeProfile2D(copy);
+        return nullptr;
+    }
+    TriList* list = revMeshSweep(copy->points, copy->count, templ->tolerance);
+    freeProfile2D(copy);
+    if (list == nullptr) return nullptr;
+    CheckModel* m = bareClone(templ);
+    if (m == nullptr) {
+        triListFree(list);
+        return nullptr;
+    }
+    if (!attachTriangles(m, list)) {
+        revMeshFree(m);
+        return nullptr;
+    }
+    return m;
+}
+
+CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models, int32_t count) {
+    if (base == nullptr || (count > 0 && models == nullptr)) return nullptr;
+    int64_t total = 0;
+    for (int32_t i = 0; i < count; ++i)
+        if (models[i] != nullptr)
+            total += 2 * static_cast<int64_t>(chkMeshCount(models[i]->kind, models[i]->facets,
+                                                           models[i]->facetCount, models[i]->triangles));
+    if (total > INT32_MAX) return nullptr;
+    TriList* list = triListCreate(static_cast<int32_t>(total > 2 ? total : 2));
+    if (list == nullptr) return nullptr;
+    for (int32_t i = 0; i < count; ++i) {
+        const CheckModel* s = models[i];
+        if (s == nullptr) continue;
+        const int32_t n = chkMeshCount(s->kind, s->facets, s->facetCount, s->triangles);
+        for (int32_t j = 0; j < n; ++j) {
+            Vec3 corners[6];
+            const int k = chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
+            for (int t = 0; t < k; ++t) {
+                const Triangle3D tri{{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
+                if (triListAdd(list, &tri) < 0) {
+                    triListFree(list);
+                    return nullptr;
+                }
+            }
+        }
+    }
+    sortMeshTriangles(list);
+    CheckModel* m = bareClone(base);
+    if (m == nullptr) {
+        triListFree(list);
+        return nullptr;
+    }
+    if (!attachTriangles(m, list)) {
+        revMeshFree(m);
+        return nullptr;
+    }
+    return m;
+}
+
+CheckModel* revMeshMerge(const CheckModel* model, const CheckModel* second) {
+    if (model == nullptr || second == nullptr) return nullptr;
+    const CheckModel* both[2] = {model, second};
+    return revMeshJoin(model, both, 2);
+}
+
+int revMeshWrite(CheckModel* model, double tol, const char* fileName) {
+    if (model == nullptr) return -1;
+    HubShroud* pair = loadHubShroud(model->stepLength);
+    if (pair == nullptr) return -1;
+    const double saved = model->tolerance;
+    model->tolerance = tol;
+    CheckModel* hub = revMeshBuild(model, pair->hub, 0.0);
+    model->tolerance = saved;
+    freeHubShroud(pair);
+    if (hub == nullptr) return -1;
+    CheckModel* merged = revMeshMerge(model, hub);
+    revMeshFree(hub);
+    if (merged == nullptr) return -1;
+    const int written =
+        polymeshWrite3df(merged->kind, merged->triangles, merged->facets, merged->facetCount, fileName);
+    revMeshFree(merged);
+    return written >= 0 ? 1 : -1;
+}
+
+void revMeshFree(CheckModel* model) {
+    if (model == nullptr) return;
+    std::free(model->boxMin);
+    std::free(model->boxMax);
+    triListFree(model->triangles);
+    model->boxMin = model->boxMax = nullptr;
+    model->triangles = nullptr;
+    chkModelFree(model);
+}

@@ -1,0 +1,25 @@
+// Revolved meshes as check models: the hub swept about the axis into a clone of a template model,
+// models merged into one triangle mesh, and the check model written with the hub as a 3df file.
+// The sweep itself is surfaces/revmesh.h.
+#pragma once
+
+#include <cstdint>
+
+#include "collision/chkmodel.h"
+#include "plunge/profile2d.h"
+
+// A kind-3 clone of the template holding the profile, extended at both ends by extension (0 leaves
+// it), swept with the template's tolerance as chord tolerance; triangles sorted by height with
+// their corners, the box the list's. Null when the sweep or an allocation fails.
+CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, double extension);
+// A kind-3 clone of the first model holding every triangle of both (facets as their triangles).
+CheckModel* revMeshMerge(const CheckModel* model, const CheckModel* second);
+// A kind-3 clone of base holding the triangles of the count models in order (null entries
+// skipped), sorted by height with their corners. Null on failure.
+CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models, int32_t count);
+// The run's hub (its curve at the model's stepLength) swept at tol, merged with the model and
+// written to the file: 1, or -1 when the hub mesh cannot be built, the merge fails or the file
+// cannot be written.
+int revMeshWrite(CheckModel* model, double tol, const char* fileName);
+// Frees a model made here: its corners, its triangle list and the record.
+void revMeshFree(CheckModel* model);

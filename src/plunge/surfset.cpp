@@ -1,0 +1,191 @@
+// The run's blade and splitter meshes and the part model.
+#include "plunge/surfset.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "collision/polymesh.h"
+#include "geometry/mat4.h"
+#include "kernel/mem.h"
+#include "kernel/msg.h"
+#include "plunge/cycparams.h"
+#include "plunge/partload.h"
+#include "plunge/revmeshmodel.h"
+#include "surfaces/Implib/meshlib.h"
+#include "surfaces/polyimport.h"
+
+namespace {
+
+// The conversion tolerance in the exchange file's unit.
+double conversionTol() {
+    const CycleParams* p = cycleParams();
+    return p->precision / (p->inchMode != 0 ? kCycleInchFactor : 1.0);
+}
+
+const char* conversionText(int32_t msg) {
+    return msg == kMsgNoSplitterMesh ? "* Error: no Splitter Surfaces selected"
+                                     : "* Error: no Blade Surfaces selected";
+}
+
+// The selection converted into the named file of the temporary folder: 1, or -1 with the message.
+int convert(const char* selection, const char* name, int32_t failMsg, char* path) {
+    if (tmpFilePath(name, path) != 1) return -1;
+    if (loadMeshHelperLib(selection, path, dllDirParam(), conversionTol()) < 0) {
+        msgText(9, failMsg, conversionText(failMsg), selection);
+        return -1;
+    }
+    return 1;
+}
+
+// With *MESH_KVX, the selection's meshes as the exchange file name in the temporary folder, its path
+// kept in field.
+int convertToExchange(const char* selection, const char* name, int32_t failMsg, char* field) {
+    if (cycleParams()->meshKvx == 0) return 1;
+    if (tmpFilePath(name, field) != 1) return -1;
+    if (kvx_to_facets(selection, field, dllDirParam(), conversionTol()) < 0) {
+        msgText(9, failMsg, conversionText(failMsg), selection);
+        return -1;
+    }
+    return 1;
+}
+
+// Slot k: a clone of the tool context loaded from path, turned by angle, with its grid.
+int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path, double angle) {
+    CheckModel* m = chkModelClone(toolCtx);
+    if (m == nullptr) {
+        msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
+        return -1;
+    }
+    m->kind = kMeshTriangles;
+    set->slot[k] = m;
+    if (polymeshLoad(m, path) != kPolymeshOk) {
+        msgText(9, kMsgNoMeshLoaded, "* Error: No Surfaces selected", path);
+        return -1;
+    }
+    if (angle != 0.0) rotateMeshAboutAxis(m, angle);
+    if (polymeshBuildGrid(m) < 0) {
+        msgLong(9, kMsgNoGrid, "* Fehler: Optimierungsliste kann nicht generiert werden", k);
+        return -1;
+    }
+    return 1;
+}
+
+}  // namespace
+
+SurfaceSet* idx5CreateSurfaceSet(const CheckModel* toolCtx, double angle) {
+    auto* set = static_cast<SurfaceSet*>(memCalloc(1, sizeof(SurfaceSet)));
+    if (set == nullptr) {
+        msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
+        return nullptr;
+    }
+    if (idx5LoadBladeSurfaces(set, toolCtx, angle) < 0) {
+        freeSurfaceSet(set);
+        return nullptr;
+    }
+    return set;
+}
+
+void freeSurfaceSet(SurfaceSet* set) {
+    if (set == nullptr) return;
+    // Every slot loaded its own mesh; the clones' model records do not free it.
+    for (CheckModel* m : set->slot) {
+        polymeshFree(m);
+        chkModelFree(m);
+    }
+    std::free(set);
+}
+
+int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double angle) {
+    if (set == nullptr || toolCtx == nullptr) return -1;
+    CycleParams* p = cycleParams();
+    char blade[kCycleTextMax + 1], blade1[kCycleTextMax + 1], split[kCycleTextMax + 1];
+    if (convert(p->bladeKvx, "bld.3df", kMsgNoBladeMesh, blade) != 1) return -1;
+    if (loadSlot(set, 0, toolCtx, blade, 0.0) != 1) return -1;
+    if (convertToExchange(p->bladeKvx, "bld.kvx", kMsgNoBladeMesh, p->bladeKvx2) != 1) return -1;
+    const bool splitter = p->splitKvxOk != 0 && p->splitKvx[0] != '\0';
+    if (splitter) {
+        if (convert(p->splitKvx, "spl.3df", kMsgNoSplitterMesh, split) != 1) return -1;
+        if (loadSlot(set, 1, toolCtx, split, 0.0) != 1) return -1;
+        if (convertToExchange(p->splitKvx, "spl.kvx", kMsgNoSplitterMesh, p->splitKvx2) != 1) return -1;
+    }
+    if (loadSlot(set, 2, toolCtx, blade, angle) != 1 || loadSlot(set, 6, toolCtx, blade, -angle) != 1)
+        return -1;
+    if (convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1) return -1;
+    if (loadSlot(set, 3, toolCtx, blade1, 0.0) != 1) return -1;
+    if (splitter && set->slot[1] != nullptr) {
+        if (convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split) != 1) return -1;
+        if (loadSlot(set, 4, toolCtx, split, 0.0) != 1) return -1;
+    }
+    return loadSlot(set, 5, toolCtx, blade1, angle) == 1 ? 0 : -1;
+}
+
+void rotateMeshAboutAxis(CheckModel* model, double angle) {
+    if (model == nullptr) return;
+    const Vec3 origin{0, 0, 0}, axis{0, 0, 1};
+    const int32_t n = chkMeshCount(model->kind, model->facets, model->facetCount, model->triangles);
+    TriList* list = model->kind == kMeshTriangles ? model->triangles : nullptr;
+    if (list != nullptr) {
+        list->xmin = list->ymin = 1e10;
+        list->xmax = list->ymax = -1e10;
+    }
+    double* b = model->bounds;
+    if (n > 0) b[0] = b[1] = 1e10, b[3] = b[4] = -1e10;
+    for (int32_t i = 0; i < n; ++i) {
+        // Facets are packed records: their points are turned in a copy.
+        Vec3 pts[4];
+        const int k = list != nullptr ? 3 : 4;
+        for (int j = 0; j < k; ++j)
+            pts[j] = list != nullptr ? list->data[i].p[j] : Vec3(model->facets[i].p[j]);
+        // The heights stay, so the order by height does too; the plan corners move.
+        for (int j = 0; j < k; ++j) vecRotateAboutAxis3D(&pts[j], &origin, &axis, angle);
+        for (int j = 0; j < k; ++j) {
+            if (list != nullptr)
+                list->data[i].p[j] = pts[j];
+            else
+                model->facets[i].p[j] = pts[j];
+        }
+        Vec3 lo = pts[0], hi = pts[0];
+        for (int j = 1; j < k; ++j) boxExtendByPoint(&lo, &hi, &pts[j]);
+        if (model->boxMin != nullptr && model->boxMax != nullptr) {
+            model->boxMin[i] = lo;
+            model->boxMax[i] = hi;
+        }
+        b[0] = std::fmin(b[0], lo.x), b[1] = std::fmin(b[1], lo.y);
+        b[3] = std::fmax(b[3], hi.x), b[4] = std::fmax(b[4], hi.y);
+        if (list != nullptr) {
+            list->xmin = std::fmin(list->xmin, lo.x), list->ymin = std::fmin(list->ymin, lo.y);
+            list->xmax = std::fmax(list->xmax, hi.x), list->ymax = std::fmax(list->ymax, hi.y);
+        }
+    }
+}
+
+SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set) {
+    if (set == nullptr) return nullptr;
+    auto* grids = static_cast<SurfaceGrids*>(memCalloc(1, sizeof(SurfaceGrids)));
+    if (grids == nullptr) return nullptr;
+    const int order[kSurfSetGrids] = {0, 2, 1, 6};
+    const Vec3 origin{0, 0, 0};
+    for (int g = 0; g < kSurfSetGrids; ++g) {
+        const CheckModel* m = set->slot[order[g]];
+        if (m == nullptr) continue;
+        grids->grid[g] = triGridCreate(50, 50, 100);
+        if (grids->grid[g] == nullptr || triGridFill(grids->grid[g], &origin, m->triangles) != 1) {
+            freeSurfaceSetGrids(grids);
+            return nullptr;
+        }
+        ++grids->count;
+    }
+    return grids;
+}
+
+void freeSurfaceSetGrids(SurfaceGrids* grids) {
+    if (grids == nullptr) return;
+    for (TriGrid* g : grids->grid) triGridFree(g);
+    std::free(grids);
+}
+
+CheckModel* idx5BuildPartModel(const CheckModel* toolCtx, const SurfaceSet* set) {
+    if (toolCtx == nullptr || set == nullptr) return nullptr;
+    const CheckModel* models[5] = {toolCtx, set->slot[6], set->slot[2], set->slot[1], set->slot[0]};
+    return revMeshJoin(toolCtx, models, 5);
+}

@@ -1,0 +1,212 @@
+#include "collision/meshset.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "collision/toolassembly.h"
+#include "collision/toolseg.h"
+#include "collision/toolshape.h"
+
+namespace {
+
+void resetAll() {
+    meshSetResetState();
+    toolSegResetState();
+    toolAssemblyResetState();
+    rngResetState();
+}
+struct MeshSetTest : ::testing::Test {
+    void SetUp() override { resetAll(); }
+    void TearDown() override { resetAll(); }
+};
+
+// Owns point lists built from plain point vectors.
+struct Lines {
+    PlistArray* array = plistArrayCreate(4);
+    void add(const std::vector<Vec3>& pts) {
+        Plist* l = plistCreate(static_cast<int32_t>(pts.size()) + 1, 0);
+        for (size_t i = 0; i < pts.size(); i++)
+            plistAppend(l, static_cast<double>(i), &pts[i], 0, nullptr, 0);
+        plistArrayAdd(array, l);
+        plistFree(l);
+    }
+    ~Lines() { plistArrayFree(array); }
+};
+
+Vec3 randomPoint(double half) {
+    return {(2 * rngUniform() - 1) * half, (2 * rngUniform() - 1) * half, (2 * rngUniform() - 1) * half};
+}
+
+int leaves(const CollTreeNode* n) {
+    return !n ? 0 : (!n->left && !n->right) ? 1 : leaves(n->left) + leaves(n->right);
+}
+
+}  // namespace
+
+// A repeated point adds no edge; vertices stay sorted by their plan distance; a leaf holds 99 edges.
+TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
+    const struct { int edges, leaves; } cases[] = {{99, 1}, {100, 2}, {250, 4}};
+    for (const auto& c : cases) {
+        Lines lines;
+        std::vector<Vec3> pts;
+        for (int i = 0; i <= c.edges; i++) pts.push_back({10.0 + i, 0.5 * (i % 7), 0});
+        pts.insert(pts.begin() + 5, pts[5]);
+        lines.add(pts);
+        MeshSet* set = meshSetFromList(lines.array, 1, 0.5, 1e-3);
+        ASSERT_TRUE(set && set->meshes[0]);
+        EXPECT_EQ(set->meshes[0]->edgeCount, c.edges);
+        EXPECT_EQ(leaves(set->meshes[0]->tree), c.leaves) << c.edges;
+        const CollMesh* m = set->meshes[0];
+        EXPECT_TRUE(std::is_sorted(m->vertices, m->vertices + m->vertexCount,
+                                   [](const CollVertex& x, const CollVertex& y) { return x.key < y.key; }));
+        meshSetFree(set);
+    }
+}
+
+// The one-pass build of a wire model against edge-by-edge insertion, on seeded points that repeat
+// within and beyond the merge tolerance, up to an exhausted capacity.
+TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
+    for (int n = 0; n < 40; n++) {
+        std::vector<Vec3> ends, base;
+        for (int i = 0; i < 30; i++) base.push_back(randomPoint(5));
+        for (int i = 0; i < 400; i++) {
+            const Vec3 b = base[rngBelow(30)], j = randomPoint(rngBelow(2) ? 0.004 : 0.0004);
+            ends.push_back({b.x + j.x, b.y + j.y, b.z + j.z});
+        }
+        const int32_t cap = n % 4 ? 400 : 100;
+        CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
+        bulk->tolerance = single->tolerance = 0.003;
+        int r = 1;
+        for (int32_t i = 0; i < 200 && r > 0; i++)
+            r = collMeshAddEdge(single, &ends[2 * i], &ends[2 * i + 1]);
+        EXPECT_EQ(collMeshAddEdges(bulk, ends.data(), 200), r);
+        ASSERT_EQ(bulk->vertexCount, single->vertexCount);
+        ASSERT_EQ(bulk->edgeCount, single->edgeCount);
+        for (int32_t i = 0; i < bulk->vertexCount; i++)
+            EXPECT_EQ(dist3D(&bulk->vertices[i].point, &single->vertices[i].point), 0.0);
+        for (int32_t i = 0; i < bulk->edgeCount; i++)
+            EXPECT_TRUE(bulk->edges[i].a == single->edges[i].a && bulk->edges[i].b == single->edges[i].b);
+        collMeshFree(bulk);
+        collMeshFree(single);
+    }
+}
+
+// Every tree query against the exhaustive loop over the same copies without trees, on seeded meshes,
+// tools, pivots, frames and selectors, with the profile and with the assembly shape.
+TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
+    int hits = 0;
+    for (int n = 0; n < 300; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        toolAssemblyFree();
+        if (n % 2) toolAssemblyCreate(&t, nullptr, 0, 0.01, 0);  // the assembly's contour decides
+        Lines lines;
+        const double half = 40 + 120 * rngUniform();
+        for (int k = 0; k < 12; k++) {
+            std::vector<Vec3> pts{randomPoint(half)};
+            for (int j = 0; j < 25; j++) {
+                const Vec3 step = randomPoint(8);
+                pts.push_back({pts.back().x + step.x, pts.back().y + step.y, pts.back().z + step.z});
+            }
+            lines.add(pts);
+        }
+        const double angle = 0.3 + rngUniform();
+        MeshSet* withTree = meshSetFromList(lines.array, 1, angle, 1e-3);
+        MeshSet* plain = meshSetFromList(lines.array, 1, angle, 1e-3);
+        ASSERT_TRUE(withTree && plain);
+        for (CollMesh* m : plain->meshes) collMeshTreeFree(std::exchange(m->tree, nullptr));
+        const Vec3 pivot = randomPoint(half / 2);
+        const Frame f = randomFrame();
+        const int32_t selector = 1 + rngBelow(9);
+        double swing[2];
+        Vec3 hit[2];
+        int32_t index[2];
+        for (int k = 0; k < 2; k++) {
+            ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, k ? plain : withTree, selector,
+                                     &swing[k], 1.5),
+                      1);
+            index[k] = meshSetHitPoint(&hit[k]);
+        }
+        EXPECT_EQ(swing[0], swing[1]) << n;
+        EXPECT_EQ(index[0], index[1]) << n;
+        EXPECT_TRUE(hit[0].x == hit[1].x && hit[0].y == hit[1].y && hit[0].z == hit[1].z) << n;
+        hits += index[0] >= 0;
+        meshSetFree(withTree);
+        meshSetFree(plain);
+    }
+    EXPECT_GT(hits, 60);
+}
+
+// One long edge through the tool among a hundred far edges, its ends far out of reach and on one side of
+// the swing plane, so that neither box corners nor edge ends are within reach: through the shaft, and
+// beside the head just within its radius from the swing plane.
+TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, toward{1, 0, 0};
+    for (const Vec2 yz : {Vec2{2, 30}, Vec2{-14.9, 95}}) {
+        Lines lines;
+        for (int k = 0; k < 150; k++) lines.add({{-200.0 + k, 150.0 + k, 0}, {-199.0 + k, 151.0 + k, 0}});
+        lines.add({{-200, yz.x, yz.y}, {200, yz.x, yz.y}});
+        MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
+        ASSERT_TRUE(set && leaves(set->meshes[0]->tree) > 1);
+        double angle = 0, best = 1.5, depth = -1;
+        ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), 1);
+        EXPECT_EQ(meshSetHitIndex(), 0);
+        for (int i = 0; i <= 400000; i++) {  // a dense walk along the edge with the point test itself
+            const Vec3 p{-200 + 0.001 * i, yz.x, yz.y};
+            toolSegPointTest(&pivot, &dir, &ref, &axis, &p, &best, 1.5, 1);
+        }
+        EXPECT_LT(best, 0.0);
+        EXPECT_NEAR(angle, best, 5e-3);  // within what the sampling width resolves
+        ASSERT_EQ(meshSetCollideAll(&pivot, &dir, &toward, set, 1, &depth), 1);
+        EXPECT_GT(depth, 0.0);
+        meshSetFree(set);
+    }
+}
+
+namespace {
+int crossesAxisPlane(const Vec3*, const Vec3*, const ToolDescription*, const Vec3* a, const Vec3* b,
+                     Vec3* out) {
+    if (a->x * b->x > 0) return 0;
+    *out = {0, a->y, a->z};
+    return 1;
+}
+}  // namespace
+
+// Selectors outside the table test nothing and leave the angle at 1.5; the point check takes vertices
+// first, then edges through the installed cone test.
+TEST_F(MeshSetTest, SelectorsAndPointChecks) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    Lines lines;
+    lines.add({{-20, 0, 10}, {20, 0, 10}});
+    MeshSet* set = meshSetFromList(lines.array, 1, 0.5, 1e-3);
+    ASSERT_NE(set, nullptr);
+    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, aside{20, 0, 0};
+    const int32_t cases[][2] = {{0, -1}, {10, -1}, {1, 0}, {6, 0}, {4, 2}, {7, 1}};
+    for (const auto& c : cases) {
+        double angle = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, c[0], &angle, 1.5), 1);
+        EXPECT_EQ(meshSetHitIndex(), c[1]) << c[0];
+        EXPECT_TRUE(c[1] >= 0 || angle == 1.5);
+    }
+    // Of two copies within reach, the one with the smaller angle names the hit.
+    double first, second, both;
+    meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &first, 1.5);
+    meshSetCollide(&pivot, &dir, &ref, &axis, set, 7, &second, 1.5);
+    meshSetCollide(&pivot, &dir, &ref, &axis, set, 3, &both, 1.5);
+    EXPECT_TRUE(first < second && meshSetHitIndex() == 0 && both == first) << first << " " << second;
+    Vec3 out{};
+    EXPECT_EQ(meshSetCheckPoints(&pivot, &dir, set, &out), -1);  // edges need the cone test
+    EXPECT_EQ(meshSetCheckPoints(&aside, &dir, set, &out), 1);   // a vertex inside the tool
+    EXPECT_EQ(out.x, 20.0);
+    toolSegSetLineConeTest(crossesAxisPlane);
+    EXPECT_EQ(meshSetCheckPoints(&pivot, &dir, set, &out), 1);
+    EXPECT_EQ(out.x, 0.0);
+    meshSetFree(set);
+}

@@ -1,0 +1,168 @@
+#include "collision/toolshape.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "collision/toolassembly.h"
+#include "collision/toolseg.h"
+#include "surfaces/meshfiles/meshtest.h"
+
+namespace {
+
+void resetAll() {
+    toolSegResetState();
+    toolAssemblyResetState();
+    rngResetState();
+}
+struct ToolShapeTest : ::testing::Test {
+    void SetUp() override { resetAll(); }
+    void TearDown() override { resetAll(); }
+};
+
+// The ten (height, radius) points of a tool as the tests read its description.
+void outline(const ToolDescription& t, double z[10], double r[10]) {
+    const double a = t.taperAngle * M_PI / 180, c = t.toolType == 3 ? t.cornerRadius : t.radius;
+    z[0] = -c * std::sin(a), r[0] = t.radius - c + c * std::cos(a);
+    z[1] = t.tipTop, r[1] = r[0] + (z[1] - z[0]) * std::tan(a);
+    const double zs[8] = {t.chamferTop, t.cutterTop, t.cutterTop, t.stage2Top,
+                          t.stage1Top,  t.stage1Top, t.stage3Top, t.stage4Top};
+    const double ds[8] = {t.shaftDiameter,  t.shaftDiameter,  t.stage2Diameter, t.stage1Diameter,
+                          t.stage1Diameter, t.stage3Diameter, t.stage4Diameter, t.stage4Diameter};
+    for (int i = 0; i < 8; i++) z[i + 2] = zs[i], r[i + 2] = ds[i] / 2;
+}
+
+double distToOutline(const double* zs, const double* rs, double z, double r) {
+    double best = 1e300;
+    for (int i = 0; i + 1 < 10; i++) {
+        const double dz = zs[i + 1] - zs[i], dr = rs[i + 1] - rs[i], len2 = dz * dz + dr * dr;
+        const double t = len2 > 0 ? std::clamp(((z - zs[i]) * dz + (r - rs[i]) * dr) / len2, 0.0, 1.0) : 0.0;
+        best = std::min(best, std::hypot(z - zs[i] - t * dz, r - rs[i] - t * dr));
+    }
+    return best;
+}
+
+// The swing test of the profile (assembly 0) or of the active assembly (1) about the origin.
+int query(int assembly, const Vec3& p, const Frame& f, double* angle) {
+    const Vec3 o{0, 0, 0};
+    return assembly
+               ? toolAssemblyAngleQuery(toolAssemblyActive(), &o, &f.dir, &f.ref, &f.axis, &p, angle, 0, 10.0)
+               : toolSegPointTest(&o, &f.dir, &f.ref, &f.axis, &p, angle, 10.0, 0);
+}
+
+}  // namespace
+
+// A point level with the swing plane at distance d, beside the straight shaft of radius 5: the swing
+// angle is atan2(b, a) - asin(5 / d), for the profile and the assembly alike.
+TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
+    const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+    const double cases[][2] = {{30, 0.3}, {45, -0.2}, {25, 1.0}, {40, 0.0}};
+    for (int assembly : {0, 1}) {
+        for (const auto& c : cases) {
+            const double a = c[0] * std::cos(c[1]), b = c[0] * std::sin(c[1]);
+            double angle = 1.5;
+            ASSERT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 2) << c[0];
+            EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(5.0 / c[0]), 1e-12) << c[0];
+        }
+    }
+}
+
+// Seeded tools, frames and points: a new smallest angle turns the point back onto the tool's outline, on
+// the side of the reference direction.
+TEST_F(ToolShapeTest, SwingAngleLandsOnTheOutline) {
+    int hits[2] = {0, 0};
+    for (int n = 0; n < 300; n++) {
+        const ToolDescription t = randomTool();
+        double z[10], r[10];
+        outline(t, z, r);
+        toolSegProfileInit(&t, 0, 0.005);
+        ASSERT_NE(toolAssemblyCreate(&t, nullptr, 0, 0.01, 0), nullptr);
+        const Frame f = randomFrame();
+        const double rad = std::hypot(z[9], r[9]) * rngUniform(), s = (rngUniform() - 0.5) * 2 * r[9];
+        const double alpha = (rngUniform() - 0.5) * 3, ab = std::sqrt(std::max(rad * rad - s * s, 0.0));
+        const double a = ab * std::cos(alpha), b = ab * std::sin(alpha);
+        const Vec3 p{a * f.dir.x + b * f.ref.x + s * f.axis.x, a * f.dir.y + b * f.ref.y + s * f.axis.y,
+                     a * f.dir.z + b * f.ref.z + s * f.axis.z};
+        for (int k = 0; k < 2; k++) {
+            double phi = 10.0;
+            if (query(k, p, f, &phi) != 2) continue;
+            hits[k]++;
+            const double a2 = a * std::cos(phi) + b * std::sin(phi),
+                         b2 = -a * std::sin(phi) + b * std::cos(phi);
+            EXPECT_GE(b2, -1e-9);
+            EXPECT_LT(distToOutline(z, r, a2, std::hypot(b2, s)), 1e-7) << n << " " << k;
+        }
+    }
+    EXPECT_GT(hits[0], 100);
+    EXPECT_EQ(hits[0], hits[1]);
+}
+
+// Swing test (kind 0: mode, near-tip check) and inside test (kind 1: collision flag) of the stacked tool
+// with its tip at the origin, axis +z, reference +x.
+TEST_F(ToolShapeTest, PointTestsTable) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    const Vec3 o{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
+    const double cases[][7] = {
+        {0, -1, std::sqrt(2549.0), 0, 0, 0, 2},  // on the step at height 50: the circle-radius window holds
+        {0, -11, 0, 0, 0, 0, 0},                 // beside the tip beyond the swing-axis offset
+        {0, 0, 102, 0, 0, 0, 0},                 // beyond the top
+        {4.98, 0, 0.5, 1, 1, 0, -2},             // within 0.1 R of the tip with the near-tip check
+        {4.98, 0, 0.5, 1, 0, 0, 2},
+        {4.99, 0, 10, 0, 0, 1, 1},
+        {4.996, 0, 10, 0, 0, 1, 0},  // flank less the step
+        {4.85, 0, 0.1, 0, 0, 1, 1},
+        {4.95, 0, 0.1, 0, 0, 1, 0},  // 0.1 near the bottom
+        {0, 0, -0.1, 0, 0, 1, 0},
+        {9, 0, 70, 0, 0, 1, 0},  // holder stages only with the flag
+        {9, 0, 70, 1, 0, 1, 1},
+        {10.01, 0, 70, 1, 0, 1, 0},
+    };
+    for (const auto& c : cases) {
+        const Vec3 p{c[0], c[1], c[2]};
+        double angle = 1.5;
+        toolSegProfileSetMode(static_cast<int32_t>(c[3]));
+        meshSetCollFlag(static_cast<int32_t>(c[3]));
+        const int got =
+            c[5] ? toolSegPointInside(&p, &o, &dir)
+                 : toolSegPointTest(&o, &dir, &ref, &axis, &p, &angle, 1.5, static_cast<int>(c[4]));
+        EXPECT_EQ(got, c[6]) << c[0] << " " << c[2];
+    }
+}
+
+TEST_F(ToolShapeTest, AssemblyContours) {
+    TempDir dir;
+    const std::string path = dir.file("tool.kvx");
+    // Extension: a horizontal foot, then a straight rise; the holder sits on the extension's top.
+    writeTextFile(path,
+                  kvxText("o Contour[Extension]()\n{\no L(x[0/8] y[0/0] z[0/0])\no L(x[/8] y[/20] z[/0])\n}\n"
+                          "o Contour[Holder]()\n{\no L(x[12/12] y[0/10] z[0/0])\n}\n"));
+    const ToolDescription t = stackedTool();
+    double z[10], r[10];
+    outline(t, z, r);
+    const double allowances[4] = {0.0, 0.5, 0.25, 3.0};  // head, holder, extension, shaft
+    // Cutter, shaft (its allowance limited by the chamfer flag to r1 - D/2 = 0), extension, holder, the
+    // horizontal ends of both parts trimmed away.
+    const double named[][2] = {{0, 5},     {20, 5},    {20, 5},    {50, 5},
+                               {50, 8.25}, {70, 8.25}, {70, 12.5}, {80, 12.5}};
+    for (const char* file : {static_cast<const char*>(nullptr), path.c_str()}) {
+        ToolAssembly* a = toolAssemblyBuild(&t, file, 0, 0.01, allowances);
+        ASSERT_NE(a, nullptr);
+        ASSERT_EQ(a->count, file ? 8 : 10);
+        for (int i = 0; i < a->count; i++) {
+            EXPECT_DOUBLE_EQ(a->z[i], file ? named[i][0] : z[i]) << i;
+            EXPECT_DOUBLE_EQ(a->r[i], file ? named[i][1] : r[i]) << i;
+        }
+        const Vec3 o{0, 0, 0}, d{0, 0, 1}, ref{1, 0, 0}, ax{0, -1, 0},
+            outer{0, 0, std::sqrt(a->q[a->count - 1])};
+        double best = 1.5;
+        EXPECT_EQ(toolAssemblyAngleQuery(a, &o, &d, &ref, &ax, &outer, &best, 0, 1.5), 0);
+        toolAssemblyDestroy(a);
+        std::free(a);
+    }
+}

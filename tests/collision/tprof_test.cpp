@@ -1,0 +1,126 @@
+#include "collision/tprof.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "kernel/ncout.h"
+#include "surfaces/meshfiles/meshtest.h"
+
+namespace {
+
+PartProfile* chain(const std::vector<PartSeg>& segs, uint16_t flag = kTprofContour) {
+    PartProfile* p = tprof_create(2);
+    for (const PartSeg& s : segs)
+        if (p) tprof_add_seg(p, &s, flag);
+    return p;
+}
+
+}  // namespace
+
+// Revolving: step counts by the chord rule, every vertex on its circle, every chord within the tolerance;
+// a flat profile gives nothing, an extent of exactly 1e-5 is revolved.
+TEST(Tprof, RevolveStepsAndChords) {
+    const struct {
+        double r, dz, tol;
+        int steps;
+    } cases[] = {{10, 10, 0.05, 32},  {10, 10, 0.5, 10},    {1, 10, 2, 2},
+                 {50, 10, 0.01, 158}, {5, 0.5e-5, 0.05, 0}, {5, 1e-5, 0.05, 23}};
+    for (const auto& c : cases) {
+        PartProfile* p = chain({{c.r, 0, c.r, c.dz}});
+        FTriList* mesh = coll_model_from_tprof(p, c.tol);
+        ASSERT_NE(mesh, nullptr);
+        EXPECT_EQ(mesh->count, 2 * c.steps) << c.r << " " << c.tol;
+        for (int32_t i = 0; i < mesh->count; i++) {
+            const float* v = mesh->data[i].v;
+            for (int k = 0; k < 3; k++) EXPECT_NEAR(std::hypot(v[3 * k], v[3 * k + 1]), c.r, 1e-4);
+            EXPECT_LE(c.r - std::hypot((v[0] + v[6]) / 2.0, (v[1] + v[7]) / 2.0), c.tol + 1e-4);
+        }
+        ftriListFree(mesh);
+        tprof_free(p);
+    }
+}
+
+// A zigzag whose offset needs about twice its count of elements, more than count + 15.
+TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
+    std::vector<PartSeg> segs;
+    for (int i = 0; i < 40; i++)
+        segs.push_back({5.0 + 2 * (i % 2), 1.0 * i, 5.0 + 2 * ((i + 1) % 2), 1.0 * i + 1});
+    PartProfile* p = chain(segs);
+    ASSERT_EQ(p->minZ, 0.0);
+    EXPECT_EQ(p->maxR, 7.0);
+    EXPECT_NEAR(tprof_max_angle(p), std::acos(1 / std::hypot(7.0, 1.0)), 1e-15);  // the end point (7, 1)
+    const PartSeg tiny{1, 1, 1 + 0.9e-5, 1 - 0.9e-5};
+    EXPECT_EQ(tprof_add_seg(p, &tiny, 1), 1);  // shorter than 1e-5 both ways: left out
+    EXPECT_EQ(p->count, 40);
+    ASSERT_EQ(tprof_offset(p, 0.5), 1);
+    EXPECT_GT(p->count, 40 + 15);
+    for (int32_t i = 0; i < p->count; i++) EXPECT_GT(p->segs[i].r0, 5.0);  // outward, away from the axis
+    tprof_free(p);
+    PartProfile* cyl = chain({{4, 0, 4, 10}}, kTprofShank);
+    ASSERT_EQ(tprof_offset(cyl, -1.0), 1);
+    EXPECT_NEAR(cyl->segs[0].r0, 3.0, 1e-9);
+    EXPECT_EQ(cyl->flags[0], kTprofShank);
+    tprof_free(cyl);
+}
+
+TEST(Tprof, ShankFromToolTable) {
+    // Type, shaft diameter, taper, thick flag -> segments.
+    const double cases[][5] = {
+        {1, 12, 0, 0, 2},    // chamfer and shank
+        {1, 10, 0, 0, 0},    // no wider than the cutter
+        {2, 10, -10, 1, 1},  // a narrowing taper under a shaft as wide as the cutter: thick flag, shank only
+        {2, 10, -10, 0, 0},  // the same without the flag
+        {2, 12, 10, 0, 0},   // the taper widens the cutter past the shank at the tip's top
+    };
+    for (const auto& c : cases) {
+        ToolDescription t{};
+        t.toolType = static_cast<uint16_t>(c[0]), t.radius = 5, t.cornerRadius = 5, t.shaftDiameter = c[1];
+        t.taperAngle = c[2], t.tipTop = 10, t.chamferTop = 2, t.cutterTop = 60,
+        t.thickShaft = static_cast<int32_t>(c[3]);
+        PartProfile* p = tprof_from_tool(&t, 3);
+        EXPECT_EQ(p ? p->count : 0, c[4]) << c[1];
+        EXPECT_TRUE(!p || p->segs[p->count - 1].z1 == 60.0);
+        tprof_free(p);
+    }
+}
+
+TEST(Tprof, ContourPartsFromAnExchangeFile) {
+    TempDir dir;
+    const std::string path = dir.file("parts.kvx");
+    writeTextFile(path,
+                  kvxText("o Contour[Holder]()\n{\n"
+                          "o L(x[0/-6] y[0/0] z[0/0])\no L(x[/-6] y[/4] z[/0])\no L(x[/-6] y[/9] z[/0])\n"
+                          "o L(x[/-8] y[/8] z[/0])\n}\n"
+                          "o Contour[Head]()\n{\no L(x[3/9] y[1/1] z[0/0])\no L(x[/9] y[/5] z[/0])\n}\n"));
+    ncOutResetState();
+    // On the axis at the start: no opening segment; mirrored radii, the collinear pair merged, the dip in
+    // height flattened, closed back to the axis.
+    const PartSeg holder[] = {{0, 100, 6, 100}, {6, 100, 6, 109}, {6, 109, 8, 109}, {8, 109, 0, 109}};
+    // In inches: the opening segment runs on into the first element.
+    const PartSeg head[] = {{0, 0, 225, 0}, {225, 0, 225, 100}, {225, 100, 0, 100}};
+    const struct {
+        const char* name;
+        double unit, base;
+        const PartSeg* want;
+        int count;
+    } cases[] = {{"Holder", 1, 100, holder, 4}, {"Head", 25, 0, head, 3}, {"Extension", 1, 0, nullptr, 0}};
+    for (const auto& c : cases) {
+        ncSetUnitFactor(c.unit);
+        PartProfile* p = tprof_from_contour(path.c_str(), c.name, 0.01, c.base, 1);
+        EXPECT_EQ(p ? p->count : 0, c.count) << c.name;
+        for (int i = 0; p && i < std::min(p->count, c.count); i++) {
+            const PartSeg& s = p->segs[i];
+            EXPECT_TRUE(s.r0 == c.want[i].r0 && s.z0 == c.want[i].z0 && s.r1 == c.want[i].r1 &&
+                        s.z1 == c.want[i].z1)
+                << c.name << " " << i;
+        }
+        tprof_free(p);
+    }
+    ncOutResetState();
+    EXPECT_EQ(coll_file_readable(""), 0);
+    EXPECT_EQ(coll_file_readable(path.c_str()), 1);
+    EXPECT_EQ(tprof_from_contour(dir.file("none.kvx").c_str(), "Holder", 0.01, 0, 1), nullptr);
+}

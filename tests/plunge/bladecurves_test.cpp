@@ -1,0 +1,92 @@
+// Blade curves: sampling, surface choice and splitting in closed form on flat patches; orientation and
+// the contours on the example impeller's blade sides.
+#include "plunge/bladecurves.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "channeltest.h"
+#include "plunge/cycparams.h"
+#include "surfaces/deboor.h"
+#include "workfolder.h"
+
+TEST(BladeCurves, IsoLineSamplesAndTheSplitAroundTheMiddle) {
+    SurfList* list = newSurfList(2);
+    addPatch(list, {30, 0, 0}, {4, 0, 0}, {0, 0, 10});  // iso lines of length 10 along v, 4 along u
+    const double rows[][5] = {{0, 0.5, 22, 1, 1},
+                              {1, 0.5, 10, 6, -1},
+                              {0, 0.05, 202, 0.1, 1}};  // direction, tol, samples, gap, split
+    for (const auto& r : rows) {
+        IsoStrip *s = idx5SurfaceIsoCurve(&list->entries[0], static_cast<int32_t>(r[0]), r[1]), *a, *b;
+        ASSERT_EQ(s->count, static_cast<int32_t>(r[2]));
+        for (int32_t i = 0; i < s->count; ++i)
+            EXPECT_DOUBLE_EQ(s->t[i], static_cast<double>(i) / (s->count - 1));
+        // Samples 10/201 apart: the split at sample 100 (t = 100/201) loses two on each side within 0.1.
+        ASSERT_EQ(splitIsoStrip(s, &a, &b, r[3]), r[4]);
+        EXPECT_EQ(r[1] == 0.05 ? a->count * 1000 + b->count : 0, r[1] == 0.05 ? 98099 : 0);
+        isoStripFree(a);
+        isoStripFree(b);
+        isoStripFree(s);
+    }
+    freeSurfList(list);
+}
+
+TEST(BladeCurves, SurfaceChoiceByArea) {
+    HubShroud* channel = flatChannel(20);
+    const std::vector<std::vector<double>> areas = {{90, 100, 95}, {90, 100, 50, 95}, {100, 50, 90}, {70}};
+    const int32_t picks[][3] = {{2, 0, 2}, {2, 1, 3}, {2, 0, 2}, {1, 0, 0}};  // result, indices
+    for (size_t c = 0; c < areas.size(); ++c) {
+        SurfList* list = newSurfList(4);
+        for (size_t k = 0; k < areas[c].size(); ++k)
+            addPatch(list, {20.0 * k, 0, 1}, {10, 0, 0}, {0, areas[c][k] / 10, 0});
+        int32_t index[2] = {0, 0}, direction[2];
+        EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), picks[c][0]);
+        EXPECT_EQ(index[0] * 10 + index[1], picks[c][1] * 10 + picks[c][2]) << c;
+        freeSurfList(list);
+    }
+    freeHubShroud(channel);
+}
+
+TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
+    cycleParamsResetState();
+    HubShroud* pair = exampleChannel();
+    SurfList* sides = newSurfList(4);
+    ASSERT_EQ(readSurfObjects(example("blade.kvx").c_str(), sides), 1);
+    auto onSide = [&](const Vec3& p, int k) {
+        SurfFoot foot;
+        double d = -1;
+        EXPECT_EQ(projectPointNurbsSurf(&sides->entries[k], nullptr, &p, &foot, &d), 1);
+        return d;
+    };
+    // The tip edges of the whole selection: one on each side, past the shroud.
+    Plist3DNode* chain = newPlist3DNode(10);
+    chain->next = newPlist3DNode(10);
+    ASSERT_EQ(idx5BladeEdgeContours(example("blade.kvx").c_str(), pair->hub, 0.5, chain), 1);
+    for (int k = 0; k < 2; ++k) {
+        const Plist3D* l = (k == 0 ? chain : chain->next)->list;
+        ASSERT_GT(l->count, 40);
+        for (int32_t i = 0; i < l->count; i += 3) {
+            EXPECT_LT(onSide(l->points[i], k), 1e-3);
+            EXPECT_NEAR(closestPointProfile2D(pair->shroud, &l->points[i], nullptr, nullptr), 1.0, 0.2);
+        }
+    }
+    // The mean lines of the two sides alone: midway between them, 1 inside the hub and past the shroud.
+    sides->count = 2;
+    ASSERT_EQ(writeSurfObjects("sides.kvx", sides), 1);
+    sides->count = 4;
+    ProfileCurve* c[2] = {};
+    ASSERT_EQ(idx5CreateBladeCurves("sides.kvx", pair->hub, 0.5, &c[0], &c[1]), 1);
+    for (int m = 0; m < 2; ++m)
+        for (int32_t i = 0; i < c[m]->count; i += 5) {
+            const Vec3 p{c[m]->points[i].x, c[m]->points[i].y, c[m]->z[i]};
+            EXPECT_NEAR(std::fabs(onSide(p, 0) - 1) + std::fabs(onSide(p, 1) - 1), 0, 0.02);
+            EXPECT_NEAR(closestPointProfile2D(m == 0 ? pair->hub : pair->shroud, &p, nullptr, nullptr),
+                        2 * m - 1, 0.05);
+        }
+    profileFreeList(c[0]);
+    profileFreeList(c[1]);
+    freePlist3DChain(chain);
+    freeSurfList(sides);
+    freeHubShroud(pair);
+}

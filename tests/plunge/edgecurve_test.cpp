@@ -1,0 +1,74 @@
+// Region edge curves: reversal cuts on straight traced lists, and the walls a tracer is handed and the
+// cleaning of what it traces.
+#include "plunge/edgecurve.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Points (x[i], 0, 0) with parameter i and kind kinds[i].
+Plist* tracedList(const std::vector<double>& x, const std::vector<int>& kinds) {
+    Plist* l = plistCreate(static_cast<int32_t>(x.size()) + 4, 1);
+    for (size_t i = 0; i < x.size(); ++i) {
+        const Vec3 p{x[i], 0, 0};
+        plistAppend(l, double(i), &p, static_cast<uint16_t>(kinds[i] << 8 | 1), nullptr, 0);
+    }
+    return l;
+}
+
+double gAngles[2];
+int fakeTrace(CheckModel*, const ContourPair* a, const ContourPair* b, const HubShroud*, int32_t, Plist* out,
+              const TriGrid*) {
+    gAngles[0] = std::atan2(a->first->points[0].y, a->first->points[0].x);
+    gAngles[1] = std::atan2(b->first->points[0].y, b->first->points[0].x);
+    Plist* spike = tracedList({0, 1, 2, 3, 4, 5, 6, 7, 6, 5}, {2, 0, 2, 0, 0, 0, 0, 0, 2, 0});
+    plistCopyPoints(out, spike);
+    plistFree(spike);
+    return 1;
+}
+
+}  // namespace
+
+TEST(EdgeCurve, ReversalCutsKeepTheLongerSide) {
+    // x -> kept x: a spike late or early, a zig-zag (two turns), a turn on a step below 1e-5.
+    const std::vector<double> rows[][2] = {
+        {{0, 1, 2, 3, 4, 5, 6, 7, 6.5, 6, 5.5}, {0, 1, 2, 3, 4, 5, 6, 7}},
+        {{0, 1, 2, 3, 2.5, 2, 1.5, 1, 0.5, 0}, {3, 2.5, 2, 1.5, 1, 0.5, 0}},
+        {{0, 1, 2, 3, 2.5, 2, 2.5, 3, 4}, {3, 2.5, 2}},
+        {{0, 1, 2, 2.000005, 1.5, 1}, {0, 1, 2, 2.000005, 1.5, 1}}};
+    for (const auto& r : rows) {
+        Plist* l = tracedList(r[0], std::vector<int>(r[0].size(), 0));
+        EXPECT_EQ(cutAtReversals(l), r[0].size() == r[1].size() ? 0 : 1);
+        EXPECT_EQ(std::vector<double>(l->count), std::vector<double>(r[1].size()));
+        for (int32_t i = 0; i < l->count && i < int32_t(r[1].size()); ++i) EXPECT_EQ(l->points[i].x, r[1][i]);
+        plistFree(l);
+    }
+}
+
+TEST(EdgeCurve, TracerWalksBetweenTurnedWallsAndTheTraceIsCleaned) {
+    const Vec3 pts[2] = {{20, 0, 0}, {40, 0, 0}};
+    ContourPair pair{plist3DFromPoints(pts, 2), plist3DFromPoints(pts, 2)};
+    CheckModel blade;
+    chkModelInit(&blade, kMeshTriangles);
+    CheckModel* models[3] = {&blade, nullptr, &blade};
+    const TriGrid* grids[3] = {};
+    HubShroud level{};
+    Plist* out = plistCreate(16, 1);
+    // A small region without splitter still opens its first wall to pi/2 - 0.1; the second to -(pi/2 + 0.1).
+    ASSERT_EQ(idx5BuildEdgeCurve(out, &level, 0, 0.5, 0, models, grids, &pair, fakeTrace), 1);
+    EXPECT_NEAR(std::fabs(gAngles[0] - M_PI / 2 + 0.1) + std::fabs(gAngles[1] + M_PI / 2 + 0.1), 0, 1e-12);
+    // The first cut point before an uncut one and everything from the next uncut point on become uncut;
+    // the turn then ends the cut range, which leaves nothing to cut.
+    const std::vector<int> kinds = {2, 2, 2, 0, 0, 0, 0, 0, 2, 2};
+    ASSERT_EQ(out->count, 10);
+    for (int32_t i = 0; i < out->count; ++i) EXPECT_EQ(out->flags[i] >> 8, kinds[i]) << i;
+    EXPECT_EQ(idx5BuildEdgeCurve(out, &level, 1, 0.5, 0, models, grids, &pair, fakeTrace),
+              -1);  // no splitter
+    EXPECT_EQ(idx5BuildEdgeCurve(out, &level, 0, 0.5, 0, models, grids, &pair, nullptr), -1);
+    plistFree(out);
+    freePlist3D(pair.first);
+    freePlist3D(pair.second);
+}

@@ -1,0 +1,88 @@
+// Hub crossing of meshes and the blade sampling helpers against a flat hub and a radial blade.
+#include "plunge/hubcross.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "channeltest.h"
+#include "geometry/rng.h"
+
+namespace {
+
+Vec3 polar(double r, double phi, double z) {
+    return {r * std::cos(phi), r * std::sin(phi), z};
+}
+
+// The triangles as a triangle model and as facets (the third corner twice).
+struct Meshes {
+    CheckModel tri, fac;
+    std::vector<Facet98> facets;
+    explicit Meshes(const std::vector<Triangle3D>& t) {
+        chkModelInit(&tri, kMeshTriangles);
+        chkModelInit(&fac, kMeshFacets);
+        tri.triangles = triListCreate(4);
+        for (const Triangle3D& x : t) {
+            triListAdd(tri.triangles, &x);
+            facets.push_back({0, {x.p[0], x.p[1], x.p[2], x.p[2]}});
+        }
+        fac.facets = facets.data();
+        fac.facetCount = static_cast<int32_t>(facets.size());
+    }
+    ~Meshes() { triListFree(tri.triangles); }
+};
+
+}  // namespace
+
+TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
+    HubShroud* level = flatChannel(20, 5);
+    rngResetState();
+    for (int round = 0; round < 20; ++round) {
+        std::vector<Triangle3D> t(15);
+        double best = 0;  // 0: no edge crosses z = 0
+        for (Triangle3D& x : t) {
+            for (Vec3& v : x.p) v = polar(8 + 42 * rngUniform(), 0.3 * rngUniform(), -3 + 6 * rngUniform());
+            for (int k = 0; k < 3; ++k) {
+                const Vec3 &a = x.p[k], &b = x.p[(k + 1) % 3];
+                const double f = a.z / (a.z - b.z),
+                             r = std::hypot(a.x + f * (b.x - a.x), a.y + f * (b.y - a.y));
+                if ((a.z < 0) != (b.z < 0) && (best == 0 || r < best)) best = r;
+            }
+        }
+        Meshes m(t);
+        for (const CheckModel* model : {&m.tri, &m.fac}) {
+            Vec3 x{};
+            ASSERT_EQ(meshHubCrossing(model, level, &x), best > 0 ? 1 : -1);
+            EXPECT_NEAR(best > 0 ? std::hypot(x.x, x.y) : 0, best, 1e-3);
+        }
+    }
+    freeHubShroud(level);
+}
+
+TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
+    HubShroud* level = flatChannel(20, 5);
+    const Vec3 low[2] = {{10, 0, -1}, {40, 0, -1}}, high[2] = {{10, 0, 1}, {40, 0, 1}};
+    ContourPair blade{plist3DFromPoints(low, 2), plist3DFromPoints(high, 2)};
+    // A mesh reaching the hub at angle theta (offset or not); one above the hub leaves the caller's angle.
+    for (const double theta : {0.3, -0.2, 0.0}) {
+        Meshes m(std::vector<Triangle3D>{
+            {{polar(20, theta, theta == 0 ? 1 : -1), polar(20, theta, 2), polar(30, theta, 1)}}});
+        double angle = 0.125;
+        EXPECT_EQ(splitterHubAngle(&m.fac, level, &blade, theta > 0 ? 3 : 0, &angle), theta == 0 ? -1 : 1);
+        EXPECT_NEAR(angle, theta == 0 ? 0.125 : theta, 1e-6);
+    }
+    Plist3D* out = newPlist3D(1);
+    ASSERT_EQ(contourPairProfileTrace(&blade, level->hub, 7.0, out), 1);
+    ASSERT_EQ(out->count, 5);  // 0, 7, .. 28 along the 30 of the blade, each on the hub
+    EXPECT_NEAR(out->param[4] + out->points[4].x + std::fabs(out->points[4].z), 28 + 38, 1e-6);
+    // The tilt frame at (3, 4): T = (-0.8, 0.6, 0), B = unit(z x T); none on the axis.
+    const Vec3 p{3, 4, 7}, up{0, 0, 2}, onAxis{0, 0, 5};
+    Vec3 T, B;
+    ASSERT_EQ(radialTiltFrame(&p, &up, &T, &B) + radialTiltFrame(&onAxis, &up, &T, &B), 0);
+    EXPECT_NEAR(std::fabs(T.x + 0.8) + std::fabs(T.y - 0.6) + std::fabs(B.x + 0.6) + std::fabs(B.y + 0.8), 0,
+                1e-12);
+    freePlist3D(out);
+    freePlist3D(blade.first);
+    freePlist3D(blade.second);
+    freeHubShroud(level);
+}

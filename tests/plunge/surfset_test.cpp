@@ -1,0 +1,154 @@
+// The run's part geometry: blade and splitter meshes of the example impeller through the temporary
+// folder, the part model, the loaders' refusals, and revolved meshes as check models.
+#include "plunge/surfset.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "collision/polymesh.h"
+#include "plunge/partload.h"
+#include "plunge/revmeshmodel.h"
+#include "surfaces/geofiletest.h"
+#include "surfaces/meshfiles/facetfile.h"
+
+namespace {
+
+std::string example(const char* name) {
+    return (std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge" / name).string();
+}
+
+void setText(char* field, const std::string& text) {
+    snprintf(field, kCycleTextMax + 1, "%s", text.c_str());
+}
+
+// The run's record with the example's selections, a coarse conversion and the given folder.
+CycleParams* exampleParams(const std::string& tmp, bool splitter) {
+    cycleParamsResetState();
+    CycleParams* p = cycleParamsApplied();
+    setText(p->tmpDir, tmp);
+    setText(p->dllDir, KV_BIN_DIR);
+    setText(p->hubKvx, example("hub.kvx"));
+    setText(p->shroudKvx, example("shroud.kvx"));
+    setText(p->bladeKvx, example("blade.kvx"));
+    setText(p->splitKvx, example("split.kvx"));
+    p->splitKvxOk = splitter ? 1 : 0;
+    p->precision = 0.2;
+    scaleLengthParams(1.0);
+    return cycleParams();
+}
+
+// The cycle's tool context without a mesh of its own.
+CheckModel toolContext() {
+    CheckModel m;
+    chkModelInit(&m, kMeshFacets);
+    return m;
+}
+
+}  // namespace
+
+TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
+    const double pitch = 2 * M_PI / 8;
+    CheckModel ctx = toolContext();
+    for (const bool splitter : {false, true}) {
+        TempDir tmp;
+        CycleParams* p = exampleParams(tmp.path, splitter);
+        p->meshKvx = 1;
+        SurfaceSet* set = idx5CreateSurfaceSet(&ctx, pitch);
+        ASSERT_NE(set, nullptr);
+        for (const char* name : {"bld.3df", "bld1.3df", "spl.3df", "spl1.3df", "spl.kvx"})
+            EXPECT_EQ(std::filesystem::exists(tmp.file(name)), splitter || name[0] == 'b') << name;
+        EXPECT_EQ(std::string(p->bladeKvx2), tmp.file("bld.kvx"));
+        for (int k = 0; k < kSurfSetSlots; ++k)
+            ASSERT_EQ(set->slot[k] != nullptr, splitter || (k != 1 && k != 4));
+        // Slots 2 and 6 hold slot 0's triangles turned by plus and minus the pitch, corners with them.
+        const TriList* base = set->slot[0]->triangles;
+        for (const auto& [k, a] : {std::pair{2, pitch}, std::pair{6, -pitch}}) {
+            const CheckModel* m = set->slot[k];
+            ASSERT_EQ(m->triangles->count, base->count);
+            for (int32_t i = 0; i < base->count; ++i)
+                for (int j = 0; j < 3; ++j) {
+                    const Vec3 q = base->data[i].p[j], r = m->triangles->data[i].p[j];
+                    ASSERT_NEAR(r.x, q.x * std::cos(a) - q.y * std::sin(a), 1e-9);
+                    ASSERT_NEAR(r.y, q.x * std::sin(a) + q.y * std::cos(a), 1e-9);
+                    ASSERT_EQ(r.z, q.z);
+                    ASSERT_TRUE(m->boxMin[i].x <= r.x && r.y <= m->boxMax[i].y);
+                }
+        }
+        SurfaceGrids* grids = buildSurfaceSetGrids(set);
+        ASSERT_NE(grids, nullptr);
+        EXPECT_EQ(grids->count, splitter ? 4 : 3);
+        freeSurfaceSetGrids(grids);
+        CheckModel* part = idx5BuildPartModel(&ctx, set);
+        ASSERT_NE(part, nullptr);
+        int32_t total = 0;
+        for (int k : {0, 1, 2, 6}) total += set->slot[k] ? set->slot[k]->triangles->count : 0;
+        ASSERT_EQ(part->triangles->count, total);
+        revMeshFree(part);
+        freeSurfaceSet(set);
+    }
+}
+
+// Every missing selection ends in its one numbered message (beside the reader's traces) and a clean
+// failure.
+TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
+    CheckModel ctx = toolContext();
+    TempDir tmp;
+    const std::string none = tmp.file("none.kvx");
+    const auto set = [&] { return idx5CreateSurfaceSet(&ctx, 0.5) != nullptr; };
+    const auto hub = [] { return loadHubShroud(0.5) != nullptr; };
+    const struct {
+        std::function<void(CycleParams*)> change;
+        std::function<bool()> load;
+        int message;
+    } cases[] = {
+        {[&](CycleParams* p) { setText(p->hubKvx, none); }, hub, 6204},
+        {[&](CycleParams* p) { setText(p->shroudKvx, none); }, hub, 6205},
+        {[](CycleParams* p) { p->hubKvx[0] = '\0'; }, hub, 0},
+        {[&](CycleParams* p) { setText(p->bladeKvx, none); }, [] { return loadBladeContours(nullptr, 0.5); },
+         6503},
+        {[&](CycleParams* p) { setText(p->bladeKvx, none); }, set, 6504},
+        {[&](CycleParams* p) { setText(p->splitKvx, none); }, set, 6505},
+        {[](CycleParams*) { polymeshSetGroupHook([](const PolymeshGroup*) { return -1; }); }, set, 6023},
+        {[](CycleParams* p) { setText(p->tmpDir, std::string(250, 'd')); }, set, 5191},
+    };
+    for (const auto& c : cases) {
+        MessageLog log;
+        c.change(exampleParams(tmp.path, true));
+        EXPECT_FALSE(c.load());
+        polymeshResetState();
+        EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), c.message ? 1u : 0u) << c.message;
+        EXPECT_EQ(log.count(c.message), c.message ? 1 : 0);
+    }
+}
+
+// A band extended at both ends, merged with itself (nothing dropped), and written with the hub.
+TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
+    TempDir tmp;
+    exampleParams(tmp.path, false);
+    CheckModel templ = toolContext();
+    templ.tolerance = 0.01;
+    Profile2D* profile = newProfile2D(2);
+    ASSERT_NE(profile, nullptr);
+    profile->points[0] = {10, 5};
+    profile->points[1] = {10, 0};
+    profile->count = 2;
+    recomputeProfile2DParams(profile);
+    CheckModel* band = revMeshBuild(&templ, profile, 1.0);
+    ASSERT_NE(band, nullptr);
+    ASSERT_EQ(band->triangles->count, 3 * 142);
+    CheckModel* merged = revMeshMerge(band, band);
+    ASSERT_NE(merged, nullptr);
+    EXPECT_EQ(merged->triangles->count, 2 * band->triangles->count);
+    const std::string file = tmp.file("check.3df");
+    ASSERT_EQ(revMeshWrite(band, 0.05, file.c_str()), 1);
+    FacetList* facets = nullptr;
+    EXPECT_GT(facetFileLoad(file.c_str(), &facets), band->triangles->count + 100);
+    facetListFree(facets);
+    for (CheckModel* m : {band, merged}) revMeshFree(m);
+    freeProfile2D(profile);
+}
