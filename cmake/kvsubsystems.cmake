@@ -44,6 +44,9 @@ foreach(sub IN LISTS KV_SUBSYSTEMS)
     target_link_libraries(kv_${sub} INTERFACE ${deps})
   else()
     target_link_libraries(kv_${sub} PUBLIC ${deps})
+    # The subsystems' static libraries depend on each other in cycles; one more pass resolves
+    # objects that a late library pulls in.
+    set_property(TARGET kv_${sub} PROPERTY LINK_INTERFACE_MULTIPLICITY 3)
   endif()
 endforeach()
 

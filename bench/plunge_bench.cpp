@@ -1,0 +1,148 @@
+// The tilt search of one side list of the example impeller's channel (main blade to splitter), against
+// iso-line wire models of the blade and splitter surfaces at two densities.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <string>
+
+#include "collision/meshset.h"
+#include "collision/toolenv.h"
+#include "collision/toolseg.h"
+#include "geometry/plist.h"
+#include "geometry/profile.h"
+#include "plunge/angleprof.h"
+#include "plunge/bladecurves.h"
+#include "plunge/cycparams.h"
+#include "plunge/hubshroud.h"
+#include "plunge/profile2d.h"
+#include "plunge/updown.h"
+#include "surfaces/deboor.h"
+#include "surfaces/kvxsurf.h"
+
+namespace {
+
+constexpr double kPitch = 2 * M_PI / 8;
+
+std::string example(const char* name) {
+    return std::string(KV_SOURCE_DIR) + "/examples/plunge/" + name;
+}
+
+ToolDescription benchTool() {
+    ToolDescription t{};
+    t.toolType = kBallMill;
+    t.radius = t.cornerRadius = 2.5;
+    t.cutterTop = t.tipTop = t.chamferTop = 21;
+    t.shaftDiameter = 5;
+    t.stage2Top = t.stage1Top = 45;
+    t.stage2Diameter = t.stage1Diameter = 6;
+    t.stage3Top = t.stage4Top = 90;
+    t.stage3Diameter = t.stage4Diameter = 16;
+    return t;
+}
+
+CollMesh* isoWires(const char* name, int nu, int nv) {
+    SurfList* list = newSurfList(4);
+    if (readSurfObjects(example(name).c_str(), list) != 1) {
+        freeSurfList(list);
+        return nullptr;
+    }
+    PlistArray* lines = plistArrayCreate(64);
+    for (int32_t k = 0; k < list->count; ++k)
+        for (int dir = 0; dir < 2; ++dir) {
+            int across = dir == 0 ? nu : nv, along = dir == 0 ? nv : nu;
+            for (int i = 0; i <= across; ++i) {
+                Plist* l = plistCreate(along + 1, 0);
+                for (int j = 0; j <= along; ++j) {
+                    double a = static_cast<double>(i) / across, b = static_cast<double>(j) / along;
+                    Vec3 p;
+                    if (evalNurbsSurfPoint(&list->entries[k].surface, dir == 0 ? a : b, dir == 0 ? b : a,
+                                           &p) == 1)
+                        plistAppend(l, j, &p, 0, nullptr, 0);
+                }
+                plistArrayAdd(lines, l);
+                plistFree(l);
+            }
+        }
+    CollMesh* mesh = collMeshFromPolylines(lines, 0.01);
+    plistArrayFree(lines);
+    freeSurfList(list);
+    return mesh;
+}
+
+MeshSet* wireSet(int scale) {
+    MeshSet* set = meshSetCreate(kMeshSetSlots, 0);
+    set->meshes[0] = isoWires("blade.kvx", 10 * scale, 3 * scale);
+    set->meshes[1] = isoWires("split.kvx", 6 * scale, 3 * scale);
+    if (!set->meshes[0] || !set->meshes[1]) {
+        meshSetFree(set);
+        return nullptr;
+    }
+    return meshSetFinish(set, kPitch);
+}
+
+Plist* sideList(const HubShroud* level) {
+    ProfileCurve* mean[2] = {};
+    idx5CreateBladeCurves(example("blade.kvx").c_str(), level->hub, 0.5, &mean[0], &mean[1]);
+    Profile2D* raised = profile2DOffset(level->hub, 3.0);
+    Plist* l = plistCreate(64, 1);
+    double arc = 0;
+    for (int k = 0; mean[0] && raised && k <= 48; ++k) {
+        const ProfileCurve* c = mean[0];
+        int32_t i = static_cast<int32_t>((0.08 + 0.84 * k / 48.0) * (c->count - 1));
+        Vec3 b{c->points[i].x, c->points[i].y, c->z[i]};
+        double t = 0;
+        closestPointProfile2D(raised, &b, &t, nullptr);
+        Vec2 rz;
+        evalProfile2D(raised, t, &rz);
+        double phi = std::atan2(b.y, b.x) + kPitch / 4;
+        Vec3 p{rz.x * std::cos(phi), rz.x * std::sin(phi), rz.y}, up{0, 0, 1};
+        if (l->count > 0) arc += dist3D(&l->points[l->count - 1], &p);
+        plistAppend(l, arc, &p, (k == 0 || k == 48) ? 0x200 : 0, &up, 0);
+    }
+    freeProfile2D(raised);
+    profileFreeList(mean[0]);
+    profileFreeList(mean[1]);
+    return l;
+}
+
+void runSearch(benchmark::State& state, int scale) {
+    cycleParamsResetState();
+    toolSegResetState();
+    CycleParams* p = cycleParams();
+    p->collCheck5ax = 1;
+    p->tiltMax = 45;
+    ProfileCurve* hub = idx5CreateHubShroudCurve(example("hub.kvx").c_str(), 0.5);
+    ProfileCurve* shroud = idx5CreateHubShroudCurve(example("shroud.kvx").c_str(), 0.5);
+    HubShroud* level = makeHubShroudPair(hub, shroud);
+    profileFreeList(hub);
+    profileFreeList(shroud);
+    MeshSet* set = wireSet(scale);
+    AngleProfile* profile = angleProfCreate();
+    Plist* list = level ? sideList(level) : nullptr;
+    const ToolDescription tool = benchTool();
+    if (!set || !list || list->count < 3) {
+        state.SkipWithError("example impeller not available");
+    } else {
+        Plist* work = plistCreate(list->capacity, 1);
+        for (auto _ : state) {
+            plistCopyPoints(work, list);
+            benchmark::DoNotOptimize(segmentTiltSearch(work, 0, profile, level, &tool, set, nullptr));
+        }
+        state.counters["points"] = list->count;
+        plistFree(work);
+    }
+    plistFree(list);
+    angleProfFree(profile);
+    meshSetFree(set);
+    freeHubShroud(level);
+}
+
+// 10 scale x 3 scale iso lines per blade surface.
+void BM_TiltSearch(benchmark::State& state) {
+    runSearch(state, static_cast<int>(state.range(0)));
+}
+
+}  // namespace
+
+BENCHMARK(BM_TiltSearch)->Arg(5)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

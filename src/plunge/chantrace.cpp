@@ -1,0 +1,192 @@
+// Channel curve tracing by ring sweeps of the tool ball between two blade faces.
+#include "plunge/chantrace.h"
+
+#include <cmath>
+
+#include "collision/chkmodel.h"
+#include "collision/ringcontact.h"
+#include "geometry/plist.h"
+#include "kernel/cycle.h"
+#include "kernel/msg.h"
+#include "plunge/contourpair.h"
+#include "plunge/hubshroud.h"
+#include "plunge/plist3d.h"
+#include "plunge/profile2d.h"
+#include "plunge/trigrid.h"
+
+namespace {
+
+constexpr double kBendCos = 0.996;  // about 5.1 degrees between neighbouring chords
+
+struct Station {
+    Vec3 point;
+    Vec3 vector;
+    uint16_t flag;
+};
+
+struct TraceContext {
+    const CheckModel* model;
+    const ContourPair* a;
+    const ContourPair* b;
+    const Profile2D* profile;
+    int32_t direction;
+    const TriGrid* grid;
+};
+
+// 1 with the station's point, or -1 when the contact query failed (nothing to record).
+int evalStation(const TraceContext& c, double s, Station* out) {
+    Vec3 pA, pB;
+    int okA = bladeCrossingAtProfile(c.a, c.profile, s, &pA);
+    int okB = bladeCrossingAtProfile(c.b, c.profile, s, &pB);
+    if (okA < 0 || okB < 0) {
+        *out = {pB, {0, 0, 1}, kChanNoContact};
+        return 1;
+    }
+    RingSweep sweep{};
+    sweep.start = {pA.x, pA.y};
+    sweep.end = {pB.x, pB.y};
+    sweep.centre = {0, 0};
+    sweep.R = std::hypot(pA.x, pA.y);
+    sweep.direction = c.direction;
+    double rEnd = std::hypot(pB.x, pB.y);
+    if (std::fabs(rEnd - sweep.R) >= 1e-5 && rEnd > 0) {
+        sweep.end.x *= sweep.R / rEnd;
+        sweep.end.y *= sweep.R / rEnd;
+    }
+    const Vec2 end = sweep.end;
+    const double z = pB.z;
+    const int32_t* list = nullptr;
+    int32_t count = 0;
+    if (c.grid) {
+        Vec3 q{pA.x, pA.y, z};
+        const TriGridCell* cell = triGridCell(c.grid, &q);
+        if (cell) {
+            list = cell->items;
+            count = cell->count;
+        }
+    }
+    Vec3 centre;
+    int rc = c.grid && !list ? 0 : ringMeshContact(c.model, &sweep, z, list, count, &centre);
+    if (rc < 0) return -1;
+    if (rc == 1) {
+        Vec3 touch;
+        contactLastPoint(&touch);
+        *out = {centre, touch, kChanContact};
+    } else {
+        *out = {{end.x, end.y, z}, {0, 0, 1}, kChanNoContact};
+    }
+    return 1;
+}
+
+int kindOf(const Plist* l, int32_t i) {
+    return l->flags[i] >> 8;
+}
+
+bool unitBetween(const Vec3& a, const Vec3& b, Vec3* u) {
+    Vec3 d{b.x - a.x, b.y - a.y, b.z - a.z};
+    double len = vecLen3D(&d);
+    if (len <= 1e-5) return false;
+    *u = {d.x / len, d.y / len, d.z / len};
+    return true;
+}
+
+bool bendAt(const Plist* l, int32_t j0, int32_t j1, int32_t j2) {
+    if (j0 < 0 || j2 < 0 || j0 >= l->count || j2 >= l->count) return false;
+    Vec3 d1, d2;
+    if (!unitBetween(l->points[j0], l->points[j1], &d1) || !unitBetween(l->points[j1], l->points[j2], &d2))
+        return false;
+    return vecDot3D(&d1, &d2) <= kBendCos;
+}
+
+// A contact between two points of one kind that juts out against their chord is taken as noise.
+void removeSpike(const Plist* l, int32_t i, Station* q) {
+    if (kindOf(l, i - 1) != kindOf(l, i)) return;
+    const Vec3& p0 = l->points[i - 1];
+    const Vec3& p1 = l->points[i];
+    Vec3 u1, u2;
+    if (!unitBetween(p0, q->point, &u1) || !unitBetween(q->point, p1, &u2)) return;
+    if (vecDot3D(&u1, &u2) < -0.6) q->point = {0.5 * (p0.x + p1.x), 0.5 * (p0.y + p1.y), 0.5 * (p0.z + p1.z)};
+}
+
+struct TraceResources {
+    Profile2D* profile = nullptr;
+    bool ownsContact = false;
+    ~TraceResources() {
+        freeProfile2D(profile);
+        if (ownsContact) contactFree();
+    }
+};
+
+}  // namespace
+
+int traceChannelCurve(const CheckModel* model, const ContourPair* firstFace, const ContourPair* secondFace,
+                      const HubShroud* level, int32_t direction, Plist* result, const TriGrid* grid) {
+    if (!model || !firstFace || !secondFace || !firstFace->first || firstFace->first->count < 1 || !level ||
+        !level->hub || !result)
+        return -1;
+    const double tol = std::fmin(model->tolerance, 0.01);
+    // A step that is not positive would never reach the end of the face.
+    const double step = model->stepLength > 1e-6 ? model->stepLength : 1.0;
+    TraceResources res;
+    res.ownsContact = contactStateCreate() == 1;
+    res.profile = copyProfile2D(level->hub);
+    if (!res.profile) return -1;
+    result->count = 0;
+    const TraceContext ctx{model, firstFace, secondFace, res.profile, direction, grid};
+    const Plist3D* face = firstFace->first;
+    const double L = face->param[face->count - 1];
+
+    for (double s = 0.0; s < step + L - 1e-5; s += step) {
+        double at = std::fmin(s, L);
+        Station st;
+        if (evalStation(ctx, at, &st) < 0) continue;
+        if (plistInsert(result, at, &st.point, st.flag, &st.vector, 0) < 0) return -1;
+    }
+
+    bool changed = true;
+    while (changed) {
+        changed = false;
+        int32_t i = 1;
+        while (i < result->count && result->count >= 2) {
+            if (callAbortHook()) {
+                msgLong(9, kMsgUserCanceled, "* User canceled", 0);
+                return -2;
+            }
+            const double* t = result->parameters;
+            int flag = 0;
+            if (t[i] - t[i - 1] < tol + 1e-5 || dist3D(&result->points[i], &result->points[i - 1]) < tol)
+                flag = -1;
+            else if (plistKindChanges(result, i - 1, i))
+                flag = 1;
+            bool bothLinks = kindOf(result, i - 1) == kPointLink && kindOf(result, i) == kPointLink;
+            if (!bothLinks && flag == 0 &&
+                (bendAt(result, i - 1, i, i + 1) || bendAt(result, i, i - 1, i - 2)))
+                flag = 1;
+            if (flag != 1 || bothLinks) {
+                ++i;
+                continue;
+            }
+            double s = 0.5 * (t[i - 1] + t[i]);
+            Station q;
+            if (evalStation(ctx, s, &q) < 0) {
+                ++i;
+                continue;
+            }
+            if (q.flag == kChanContact) removeSpike(result, i, &q);
+            int32_t k = plistInsert(result, s, &q.point, q.flag, &q.vector, 0);
+            if (k < 0) return -1;
+            changed = true;
+            i = k - 1 >= 1 ? k - 1 : 1;
+        }
+    }
+
+    bool marked = false;
+    for (int32_t i = 1; i < result->count; ++i) {
+        if (dist3D(&result->points[i], &result->points[i - 1]) < 1e-5) {
+            result->flags[i] = static_cast<uint16_t>((kPointMarked << 8) | (result->flags[i] & 0xff));
+            marked = true;
+        }
+    }
+    if (marked) plistDropKind3(result);
+    return 1;
+}

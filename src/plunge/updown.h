@@ -1,0 +1,38 @@
+// Up and down segments: for every plunge point of a region's side lists the final tool axis, from the
+// channel's meridional direction, the lead angle and a tilt chosen inside the collision-free window
+// that swing queries against the blade meshes measure.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/vec.h"
+
+struct AngleProfile;
+struct HubShroud;
+struct MeshSet;
+struct Plist;
+struct PlistArray;
+struct ToolDescription;
+
+enum : int32_t {
+    kMsgSegmentDown = 6220,  // "* Segment down %d side &d"
+    kMsgSegmentUp = 6221,    // "* Segment up   %d side &d"
+};
+
+enum : int {
+    kUpDownNoAxis = -1,  // the meridional direction could not be formed, or a query failed
+    kUpDownUserBreak = -3,
+    kUpDownNoMemory = -5,
+};
+
+// The channel's meridional direction at p: the unit vector from the level's hub point to its shroud
+// point at p's place along the hub (shroud turned by the level's extra angle). 1, or -1 when they meet.
+int segmentInitialAxis(const HubShroud* level, const Vec3* p, Vec3* axis);
+// Every side list with points in index order: 1, or the first negative result of a side (later lists
+// keep their axes). The tool is the cycle's description; the second set may be null.
+int segmentsUpDown(PlistArray* sideLists, const AngleProfile* profile, const HubShroud* level,
+                   const ToolDescription* tool, const MeshSet* bladeSet, const MeshSet* secondSet);
+// 1, kUpDownNoAxis, kUpDownUserBreak, kUpDownNoMemory, or the negative fit result when no tilt curve
+// fits (the axes then carry the upper window edges).
+int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, const HubShroud* level,
+                      const ToolDescription* tool, const MeshSet* bladeSet, const MeshSet* secondSet);

@@ -1,0 +1,539 @@
+#include "pocket/chaincross.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "pocket/contourclean.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/pocketstate.h"
+
+namespace {
+
+constexpr double kTol = 1e-4;
+constexpr double kTwoPi = 6.283185307179586;
+
+bool known(const ContourElement* e) {
+    return e->type == kElemLine || e->type == kElemArc;
+}
+
+double angleAbout(double cx, double cy, double x, double y) {
+    double a = std::atan2(y - cy, x - cx);
+    return a < 0 ? a + kTwoPi : a;
+}
+
+// The unit tangent of e at a point on it.
+Vec2 tangentAt(const ContourElement* e, const Vec2& p) {
+    Vec2 t{0, 0};
+    if (e->type == kElemLine) {
+        elemTangent(e, &t, kElemStart);
+        return t;
+    }
+    const double vx = p.x - e->g[kAcx], vy = p.y - e->g[kAcy], len = std::hypot(vx, vy);
+    if (len == 0) return t;
+    const double s = e->direction > 0 ? 1.0 : -1.0;
+    return {-s * vy / len, s * vx / len};
+}
+
+struct PairHit {
+    int32_t a, b;
+    Vec2 p;
+    bool touch;
+};
+
+// Whether p (on the arc's circle) lies on its sweep, with a length slack at the
+// ends; sector tests by cross products, a full circle when the ends meet.
+bool withinArc(const ContourElement* arc, const Vec2& p, double slack) {
+    const double cx = arc->g[kAcx], cy = arc->g[kAcy];
+    const double sx = arc->g[kAsx] - cx, sy = arc->g[kAsy] - cy, ex = arc->g[kAex] - cx,
+                 ey = arc->g[kAey] - cy;
+    const double px = p.x - cx, py = p.y - cy;
+    const double s2 = slack * slack, dsx = p.x - arc->g[kAsx], dsy = p.y - arc->g[kAsy];
+    const double dex = p.x - arc->g[kAex], dey = p.y - arc->g[kAey];
+    if (dsx * dsx + dsy * dsy <= s2 || dex * dex + dey * dey <= s2) return true;
+    const double sense = arc->direction > 0 ? 1.0 : -1.0;
+    const double se = sense * (sx * ey - sy * ex), sp = sense * (sx * py - sy * px),
+                 pe = sense * (px * ey - py * ex);
+    if (std::fabs(se) < 1e-300 && sx * ex + sy * ey > 0) return true;  // ends meet: a full circle
+    // A sweep below half a turn holds the points past the start and before the end;
+    // a longer one everything but the points before the start and past the end.
+    return se > 0 ? (sp >= 0 && pe >= 0) : (sp >= 0 || pe >= 0);
+}
+
+// A line against an arc, solved exactly: a line that cuts the circle by the
+// smallest amount still gives its two points, so no crossing of a tiny loop is
+// mistaken for a touch. The count, touch set for a tangent contact.
+int lineArcExact(const ContourElement* line, const ContourElement* arc, Vec2 p[2], bool* touch) {
+    const double vx = line->g[kLx2] - line->g[kLx1], vy = line->g[kLy2] - line->g[kLy1];
+    const double wx = line->g[kLx1] - arc->g[kAcx], wy = line->g[kLy1] - arc->g[kAcy], r = arc->g[kAr];
+    const double a = vx * vx + vy * vy, len = std::sqrt(a);
+    if (len == 0) return 0;
+    // Parameter of the foot of the centre and its squared distance from the centre.
+    const double tf = -(vx * wx + vy * wy) / a;
+    const double fx = wx + tf * vx, fy = wy + tf * vy, h2 = fx * fx + fy * fy;
+    double t[2];
+    int n;
+    if (h2 >= r * r) {
+        if (std::sqrt(h2) - r > 1e-9) return 0;
+        t[0] = tf;
+        n = 1;
+        *touch = true;
+    } else {
+        const double half = std::sqrt(r * r - h2) / len;
+        t[0] = tf - half;
+        t[1] = tf + half;
+        n = half * len < 1e-9 ? 1 : 2;
+        *touch = n == 1;
+    }
+    const double slack = 1e-6 / len;
+    int kept = 0;
+    for (int k = 0; k < n; ++k) {
+        if (t[k] < -slack || t[k] > 1 + slack) continue;
+        const Vec2 q{line->g[kLx1] + t[k] * vx, line->g[kLy1] + t[k] * vy};
+        if (withinArc(arc, q, 1e-6)) p[kept++] = q;
+    }
+    return kept;
+}
+
+int arcArcExact(const ContourElement* a, const ContourElement* b, Vec2 p[2], bool* touch) {
+    const double dx = b->g[kAcx] - a->g[kAcx], dy = b->g[kAcy] - a->g[kAcy], d = std::hypot(dx, dy);
+    const double ra = a->g[kAr], rb = b->g[kAr];
+    if (d == 0) return 0;
+    const double along = (d * d + ra * ra - rb * rb) / (2 * d), h2 = ra * ra - along * along;
+    const double ux = dx / d, uy = dy / d, mx = a->g[kAcx] + along * ux, my = a->g[kAcy] + along * uy;
+    Vec2 q[2];
+    int n;
+    if (h2 <= 0) {
+        // Circles that miss by more than a hair do not meet at all.
+        if (std::fabs(d - (ra + rb)) > 1e-9 && std::fabs(d - std::fabs(ra - rb)) > 1e-9) return 0;
+        q[0] = {mx, my};
+        n = 1;
+    } else {
+        const double h = std::sqrt(h2);
+        q[0] = {mx - h * uy, my + h * ux};
+        q[1] = {mx + h * uy, my - h * ux};
+        n = h < 1e-9 ? 1 : 2;
+    }
+    *touch = n == 1;
+    int kept = 0;
+    for (int k = 0; k < n; ++k) {
+        if (withinArc(a, q[k], 1e-6) && withinArc(b, q[k], 1e-6)) p[kept++] = q[k];
+    }
+    return kept;
+}
+
+// The points two elements share: the count (0..2) with touch set for a tangent
+// contact, or -1 when they overlap along a piece.
+int pairPoints(const ContourElement* ea, const ContourElement* eb, Vec2 p[2], bool* touch) {
+    *touch = false;
+    if (ea->type == kElemLine && eb->type == kElemLine) {
+        const int n = isectLineLine(ea->g, eb->g, p);
+        return n < 0 ? -1 : n;
+    }
+    if (ea->type == kElemArc && eb->type == kElemArc) {
+        const double tol = pocketKernel().tolerance;
+        const bool sameCircle = std::fabs(ea->g[kAcx] - eb->g[kAcx]) < tol &&
+                                std::fabs(ea->g[kAcy] - eb->g[kAcy]) < tol &&
+                                std::fabs(ea->g[kAr] - eb->g[kAr]) < tol;
+        if (sameCircle) {
+            const int n = isectArcArc(ea, eb, p);
+            if (n < -1) return -1;
+            if (n == -1) {
+                *touch = true;
+                return 1;
+            }
+            return n;
+        }
+        return arcArcExact(ea, eb, p, touch);
+    }
+    const ContourElement* line = ea->type == kElemLine ? ea : eb;
+    const ContourElement* arc = ea->type == kElemLine ? eb : ea;
+    return lineArcExact(line, arc, p, touch);
+}
+
+bool boxesMeet(const Vec2& amin, const Vec2& amax, const Vec2& bmin, const Vec2& bmax) {
+    return amin.x <= bmax.x + kTol && bmin.x <= amax.x + kTol && amin.y <= bmax.y + kTol &&
+           bmin.y <= amax.y + kTol;
+}
+
+double dirAngle(const Vec2& v) {
+    return angleAbout(0, 0, v.x, v.y);
+}
+
+// Whether angle x lies strictly inside the counter-clockwise sector from lo to hi.
+int sectorSide(double lo, double hi, double x) {
+    double w = hi - lo, u = x - lo;
+    if (w < 0) w += kTwoPi;
+    if (u < 0) u += kTwoPi;
+    if (u < kTol || std::fabs(u - w) < kTol || u > kTwoPi - kTol) return 0;
+    return u < w ? 1 : -1;
+}
+
+// At a shared point where at least one chain turns from one element to the
+// next: the chains cross when B's way in and way out lie on either side of A's.
+bool crossesAtJoint(const ContourElement* aIn, const ContourElement* aOut, const ContourElement* bIn,
+                    const ContourElement* bOut, const Vec2& p) {
+    const Vec2 ai = tangentAt(aIn, p), ao = tangentAt(aOut, p), bi = tangentAt(bIn, p),
+               bo = tangentAt(bOut, p);
+    const double a1 = dirAngle({-ai.x, -ai.y}), a2 = dirAngle(ao);
+    const int s1 = sectorSide(a2, a1, dirAngle({-bi.x, -bi.y})), s2 = sectorSide(a2, a1, dirAngle(bo));
+    return s1 != 0 && s2 != 0 && s1 != s2;
+}
+
+double recordParam(const ContourElement* e, const Vec2& p) {
+    if (elemIsPoint(e) && e->type == kElemLine) return 0;
+    if (e->type == kElemArc) return angleAbout(e->g[kAcx], e->g[kAcy], p.x, p.y);
+    const double dx = e->g[kLx2] - e->g[kLx1], dy = e->g[kLy2] - e->g[kLy1];
+    return std::fabs(dx) >= kTol ? (p.x - e->g[kLx1]) / dx : (p.y - e->g[kLy1]) / dy;
+}
+
+Vec2 startOf(const ContourElement* e) {
+    Vec2 s{};
+    elemPoint(e, &s, kElemStart);
+    return s;
+}
+
+Vec2 endOf(const ContourElement* e) {
+    Vec2 s{};
+    elemPoint(e, &s, kElemEnd);
+    return s;
+}
+
+// The box of an element; an arc's extreme points count where its sweep reaches them.
+void boxOf(const ContourElement* e, Vec2* lo, Vec2* hi) {
+    const Vec2 s = startOf(e), t = endOf(e);
+    *lo = {std::fmin(s.x, t.x), std::fmin(s.y, t.y)};
+    *hi = {std::fmax(s.x, t.x), std::fmax(s.y, t.y)};
+    if (e->type != kElemArc) return;
+    const double cx = e->g[kAcx], cy = e->g[kAcy], r = e->g[kAr];
+    const Vec2 extremes[4] = {{cx + r, cy}, {cx, cy + r}, {cx - r, cy}, {cx, cy - r}};
+    for (const Vec2& q : extremes) {
+        if (!withinArc(e, q, 0)) continue;
+        *lo = {std::fmin(lo->x, q.x), std::fmin(lo->y, q.y)};
+        *hi = {std::fmax(hi->x, q.x), std::fmax(hi->y, q.y)};
+    }
+}
+
+// Keeps the hits that are real crossings, each once: a point at an element's end
+// is judged at the next element's start, where both ways through it are known.
+template <typename Flagged>
+bool keepCrossings(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB,
+                   const std::vector<PairHit>& hits, Flagged flagged, bool self, int32_t capacity,
+                   std::vector<PocketIsect>& out, std::vector<double>& along) {
+    const bool closedA = contourIsClosed(a, countA), closedB = contourIsClosed(b, countB);
+    for (const PairHit& h : hits) {
+        const ContourElement* ea = &a[h.a];
+        const ContourElement* eb = &b[h.b];
+        const Vec2 as = startOf(ea), ae = endOf(ea), bs = startOf(eb), be = endOf(eb);
+        const bool atEndA = pointsEqual2D(&h.p, &ae) && !pointsEqual2D(&as, &ae);
+        const bool atEndB = pointsEqual2D(&h.p, &be) && !pointsEqual2D(&bs, &be);
+        if (atEndA && (closedA || h.a + 1 < countA)) continue;
+        if (atEndB && (closedB || h.b + 1 < countB)) continue;
+        const bool atStartA = pointsEqual2D(&h.p, &as) && !atEndA;
+        const bool atStartB = pointsEqual2D(&h.p, &bs) && !atEndB;
+        const int32_t pa = h.a > 0 ? h.a - 1 : (closedA ? countA - 1 : -1);
+        const int32_t pb = h.b > 0 ? h.b - 1 : (closedB ? countB - 1 : -1);
+        // Neighbours of one chain meet at their joint: that is no crossing.
+        if (self && ((atStartB && pb == h.a) || (atStartA && pa == h.b))) continue;
+        if (atStartA || atStartB) {
+            if (atStartA && (pa < 0 || flagged(pa, h.b))) continue;
+            if (atStartB && (pb < 0 || flagged(h.a, pb))) continue;
+            if (atStartA && atStartB && flagged(pa, pb)) continue;
+            if (!crossesAtJoint(atStartA ? &a[pa] : ea, ea, atStartB ? &b[pb] : eb, eb, h.p)) continue;
+        } else if (h.touch) {
+            continue;
+        }
+        if ((int32_t)out.size() >= capacity) return false;
+        out.push_back({h.p.x, h.p.y, recordParam(ea, h.p), h.a + 1, h.b + 1, 1});
+        along.push_back(elemFraction(ea, &h.p));
+    }
+    return true;
+}
+
+void sortAlong(std::vector<PocketIsect>& out, const std::vector<double>& along, PocketIsect* records) {
+    std::vector<int32_t> order(out.size());
+    for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int32_t>(k);
+    std::stable_sort(order.begin(), order.end(), [&](int32_t x, int32_t y) {
+        if (out[x].elemA != out[y].elemA) return out[x].elemA < out[y].elemA;
+        return along[x] < along[y];
+    });
+    for (size_t k = 0; k < order.size(); ++k) records[k] = out[order[k]];
+}
+
+}  // namespace
+
+double elemFraction(const ContourElement* e, const Vec2* p) {
+    if (e->type == kElemLine) {
+        const double dx = e->g[kLx2] - e->g[kLx1], dy = e->g[kLy2] - e->g[kLy1];
+        const double l2 = dx * dx + dy * dy;
+        return l2 > 0 ? ((p->x - e->g[kLx1]) * dx + (p->y - e->g[kLy1]) * dy) / l2 : 0.0;
+    }
+    const double cx = e->g[kAcx], cy = e->g[kAcy];
+    const double sense = e->direction > 0 ? 1.0 : -1.0;
+    const double a0 = angleAbout(cx, cy, e->g[kAsx], e->g[kAsy]);
+    double total = sense * (angleAbout(cx, cy, e->g[kAex], e->g[kAey]) - a0);
+    if (total < 0) total += kTwoPi;
+    if (total < 1e-9 || elemIsPoint(e)) total = kTwoPi;  // a full circle
+    double u = sense * (angleAbout(cx, cy, p->x, p->y) - a0);
+    if (u < 0) u += kTwoPi;
+    // A point a little before the start belongs before it, not at the far end.
+    if (u > total && u > total + 0.5 * (kTwoPi - total)) u -= kTwoPi;
+    return u / total;
+}
+
+void elemTrim(ContourElement* e, const Vec2* p, const Vec2* q) {
+    const double r = e->g[kAr];
+    elemSetPoint(e, p, kElemStart);
+    elemSetPoint(e, q, kElemEnd);
+    if (e->type == kElemArc) e->g[kAr] = r;
+}
+
+int elemIntersect(const ContourElement* a, const ContourElement* b, Vec2 p[2]) {
+    if (!known(a) || !known(b)) return 0;
+    bool touch = false;
+    return pairPoints(a, b, p, &touch);
+}
+
+int32_t intersectContours(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB,
+                          PocketIsect* records, int32_t capacity) {
+    if (!a || !b || countA < 1 || countB < 1) return 0;
+    std::vector<uint8_t> flags;
+    try {
+        flags.assign(static_cast<size_t>(countA) * countB, 0);
+    } catch (...) {
+        return -1;
+    }
+    auto flagged = [&](int32_t i, int32_t j) { return flags[static_cast<size_t>(i) * countB + j] != 0; };
+    std::vector<Vec2> bmin(countB), bmax(countB);
+    for (int32_t j = 0; j < countB; ++j) boxOf(&b[j], &bmin[j], &bmax[j]);
+    std::vector<PairHit> hits;
+    for (int32_t i = 0; i < countA; ++i) {
+        if (!known(&a[i])) continue;
+        Vec2 amin, amax;
+        boxOf(&a[i], &amin, &amax);
+        for (int32_t j = 0; j < countB; ++j) {
+            if (!known(&b[j]) || !boxesMeet(amin, amax, bmin[j], bmax[j])) continue;
+            Vec2 p[2];
+            bool touch = false;
+            const int n = pairPoints(&a[i], &b[j], p, &touch);
+            if (n < 0) {
+                flags[static_cast<size_t>(i) * countB + j] = 1;
+                continue;
+            }
+            for (int k = 0; k < n; ++k) hits.push_back({i, j, p[k], touch});
+        }
+    }
+    std::vector<PocketIsect> out;
+    std::vector<double> along;
+    if (!keepCrossings(a, countA, b, countB, hits, flagged, false, capacity, out, along)) return -1;
+    sortAlong(out, along, records);
+    return static_cast<int32_t>(out.size());
+}
+
+int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* records, int mode) {
+    (void)mode;  // the closing joint of a closed chain is a joint in every mode
+    if (!chain || count < 2) return 0;
+    std::vector<Vec2> lo(count), hi(count);
+    std::vector<int32_t> order(count);
+    for (int32_t i = 0; i < count; ++i) {
+        boxOf(&chain[i], &lo[i], &hi[i]);
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](int32_t x, int32_t y) { return lo[x].x < lo[y].x; });
+    std::vector<PairHit> hits;
+    std::vector<uint64_t> overlaps;
+    // Sweep along x: only elements whose boxes overlap in x are paired.
+    for (int32_t u = 0; u < count; ++u) {
+        const int32_t i = order[u];
+        if (!known(&chain[i])) continue;
+        for (int32_t v = u + 1; v < count && lo[order[v]].x <= hi[i].x + kTol; ++v) {
+            const int32_t j = order[v];
+            if (!known(&chain[j]) || !boxesMeet(lo[i], hi[i], lo[j], hi[j])) continue;
+            const int32_t a = std::min(i, j), b = std::max(i, j);
+            Vec2 p[2];
+            bool touch = false;
+            const int n = pairPoints(&chain[a], &chain[b], p, &touch);
+            if (n < 0) {
+                overlaps.push_back(static_cast<uint64_t>(a) << 32 | static_cast<uint32_t>(b));
+                continue;
+            }
+            for (int k = 0; k < n; ++k) hits.push_back({a, b, p[k], touch});
+        }
+    }
+    std::sort(overlaps.begin(), overlaps.end());
+    auto flagged = [&](int32_t x, int32_t y) {
+        const uint64_t key =
+            static_cast<uint64_t>(std::min(x, y)) << 32 | static_cast<uint32_t>(std::max(x, y));
+        return std::binary_search(overlaps.begin(), overlaps.end(), key);
+    };
+    std::vector<PocketIsect> out;
+    std::vector<double> along;
+    if (!keepCrossings(chain, count, chain, count, hits, flagged, true, kIsectTableSize - 1, out, along))
+        return -1;
+    sortAlong(out, along, records);
+    return static_cast<int32_t>(out.size());
+}
+
+int elemContourClassify(const ContourElement* arcData, const ContourElement* chain, int32_t count) {
+    const Vec2 c{arcData->g[kAcx], arcData->g[kAcy]};
+    const double r = arcData->g[kAr] - pocketKernel().tolerance;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!known(&chain[i])) return -1;
+        Vec2 near;
+        if (elemDistance(&c, &chain[i], &near) < r) return 1;
+    }
+    return 0;
+}
+
+int segmentCrossesChain(const double* line, const ContourElement* chain, int32_t count) {
+    const Vec2 s{line[0], line[1]}, t{line[2], line[3]};
+    for (int32_t i = 0; i < count; ++i) {
+        const ContourElement* e = &chain[i];
+        Vec2 p[2];
+        int n;
+        if (e->type == kElemLine) {
+            n = isectLineLine(line, e->g, p);
+            if (n < 0) return 1;
+        } else if (e->type == kElemArc) {
+            n = isectLineArc(line, e, p);
+            if (n == 2) return 1;
+            if (n == -1) n = 1;
+        } else {
+            return -1;
+        }
+        if (n == 1 && !pointsEqual2D(&p[0], &s) && !pointsEqual2D(&p[0], &t)) return 1;
+    }
+    return 0;
+}
+
+int contourContainsChain(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB) {
+    if (!a || !b || countA < 1 || countB < 1) return 0;
+    const double lengthA = contourLength(a, countA);
+    for (double t : {0.2, 0.02}) {
+        double threshold = t;
+        if (pocketKernel().toolRadius >= 1.0) {
+            if (lengthA < 10 * t) threshold = 0.1 * lengthA;
+        } else {
+            threshold = 0.2 * t;
+        }
+        for (int32_t k = 0; k < countA; ++k) {
+            const ContourElement* e = &a[(countA / 2 + k) % countA];
+            Vec2 m;
+            if (!elemPoint(e, &m, kElemMiddle)) continue;
+            if (contourDistance(&m, b, countB) < threshold) continue;
+            bool onB = false;
+            for (int32_t j = 0; j < countB && !onB; ++j) onB = pointOnElem(&m, &b[j]) != 0;
+            if (!onB) return pointInContour(b, countB, &m);
+        }
+    }
+    return 0;
+}
+
+int pointOnElem(const Vec2* p, const ContourElement* e) {
+    if (e->type == kElemLine) return distPointLine(p->x, p->y, e->g) < kTol && pointOnSegmentParam(p, e->g);
+    if (e->type != kElemArc) return 0;
+    const double d = std::hypot(p->x - e->g[kAcx], p->y - e->g[kAcy]);
+    return std::fabs(d - e->g[kAr]) < kTol && pointOnArc(p, e) ? 1 : 0;
+}
+
+int32_t isectFindPartner(const PocketIsect* records, int32_t count, int32_t i, int which) {
+    if (i < 0 || i >= count) return -1;
+    const PocketIsect& r = records[i];
+    const int32_t elem = which == 1 ? r.elemA : r.elemB;
+    for (int32_t k = 0; k < count; ++k) {
+        if (k == i || std::fabs(records[k].x - r.x) >= kTol || std::fabs(records[k].y - r.y) >= kTol)
+            continue;
+        if (records[k].elemA == elem || records[k].elemB == elem) return k;
+    }
+    return -1;
+}
+
+int isectNextState1(const ContourElement* chain, int32_t count, int branch, const PocketIsect* records,
+                    int32_t n, int32_t current, int32_t* index) {
+    if (current < 0 || current >= n) return 0;
+    auto elemOf = [branch](const PocketIsect& r) { return branch == 2 ? r.elemB : r.elemA; };
+    const PocketIsect& cur = records[current];
+    const int32_t e0 = elemOf(cur);
+    const Vec2 cp{cur.x, cur.y};
+    int32_t best = -1, wrapBest = -1;
+    for (int32_t k = 0; k < n; ++k) {
+        if (k == current || records[k].state != 1) continue;
+        const int32_t e = elemOf(records[k]);
+        if (e < 1 || e > count) continue;
+        const Vec2 q{records[k].x, records[k].y};
+        const ContourElement* el = &chain[e - 1];
+        const bool ahead =
+            e > e0 || (e == e0 && !pointsEqual2D(&q, &cp) && pointOrderOnElem(el, &q, &cp) == 1);
+        int32_t* slot = ahead ? &best : &wrapBest;
+        if (*slot < 0) {
+            *slot = k;
+            continue;
+        }
+        const PocketIsect& o = records[*slot];
+        const int32_t oe = elemOf(o);
+        const Vec2 oq{o.x, o.y};
+        if (e < oe || (e == oe && pointOrderOnElem(el, &oq, &q) == 1)) *slot = k;
+    }
+    if (best >= 0) {
+        *index = best;
+        return 1;
+    }
+    if (wrapBest >= 0 && contourIsClosed(chain, count)) {
+        *index = wrapBest;
+        return -1;
+    }
+    return 0;
+}
+
+int32_t chainCopyBetween(const ContourElement* chain, int32_t count, int branch, const PocketIsect* records,
+                         int32_t n, int32_t current, ContourElement* out, int32_t* outCount) {
+    *outCount = 0;
+    int32_t next = -1;
+    const int found = isectNextState1(chain, count, branch, records, n, current, &next);
+    if (found == 0) return -1;
+    const PocketIsect& r0 = records[current];
+    const PocketIsect& r1 = records[next];
+    const int32_t e0 = (branch == 2 ? r0.elemB : r0.elemA) - 1, e1 = (branch == 2 ? r1.elemB : r1.elemA) - 1;
+    const Vec2 p0{r0.x, r0.y}, p1{r1.x, r1.y};
+    int32_t k = 0;
+    const bool wrap = found < 0 || e1 < e0;
+    const int32_t steps = wrap ? count - e0 + e1 + 1 : e1 - e0 + 1;
+    for (int32_t s = 0; s < steps; ++s) {
+        ContourElement e = chain[(e0 + s) % count];
+        Vec2 from = startOf(&e), to = endOf(&e);
+        if (s == 0) from = p0;
+        if (s == steps - 1) to = p1;
+        elemTrim(&e, &from, &to);
+        if (elemIsPoint(&e) && !(steps == 1 && e.type == kElemArc && wrap)) continue;
+        if (k > 0) {
+            const Vec2 prevEnd = endOf(&out[k - 1]), st = startOf(&e);
+            if (std::fabs(prevEnd.x - st.x) >= 0.001 || std::fabs(prevEnd.y - st.y) >= 0.001) {
+                if (elemJoinCollinear(&out[k - 1], &e) < 0) {
+                    if (!pocketOffsetState().openChain) return -1;
+                    break;
+                }
+            }
+        }
+        out[k++] = e;
+    }
+    *outCount = k;
+    return next;
+}
+
+int elemJoinCollinear(ContourElement* a, ContourElement* b) {
+    Vec2 ta, tb;
+    if (!elemTangent(a, &ta, kElemEnd) || !elemTangent(b, &tb, kElemStart)) return -1;
+    if (std::fabs(vecCross2D(&ta, &tb)) >= kTol || vecDot2D(&ta, &tb) <= 0) return -1;
+    if (a->type == kElemLine) {
+        const Vec2 s = startOf(b);
+        elemSetPoint(a, &s, kElemEnd);
+        return 1;
+    }
+    if (b->type == kElemLine) {
+        const Vec2 e = endOf(a);
+        elemSetPoint(b, &e, kElemStart);
+        return 1;
+    }
+    return -1;
+}

@@ -1,0 +1,196 @@
+#include "collision/collassembly.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "geometry/msg_capture.h"
+#include "kernel/ncout.h"
+#include "meshutil.h"
+#include "surfaces/meshfiles/meshtest.h"
+
+namespace {
+
+// A quad (two facets) of four corners given as "x y z".
+std::string quadStl(const char* a, const char* b, const char* c, const char* d) {
+    const char* v[6] = {a, b, c, a, c, d};
+    std::string s = "solid t\n";
+    for (int i = 0; i < 6; ++i)
+        s += std::string(i % 3 ? "" : "facet normal 0 0 1\nouter loop\n") + "vertex " + v[i] + "\n" +
+             (i % 3 == 2 ? "endloop\nendfacet\n" : "");
+    return s + "endsolid t\n";
+}
+
+// Ball R 2, shank 6 wide from 12 to 40; extension r 5 to 60, holder r 10 to 80, head r 20 to 120.
+ToolDescription assemblyTool() {
+    ToolDescription t{};
+    t.toolType = 1, t.radius = 2, t.cornerRadius = 2, t.cutterTop = 40, t.tipTop = 10, t.chamferTop = 2;
+    t.shaftDiameter = 6;
+    return t;
+}
+
+std::string partContour(const char* name, int r, int len) {
+    const std::string R = std::to_string(r);
+    return std::string("o Contour[") + name + "]()\n{\no L(x[0/" + R + "] y[0/0] z[0/0])\no L(x[/" + R +
+           "] y[/" + std::to_string(len) + "] z[/0])\n}\n";
+}
+
+struct Assembly : ::testing::Test {
+    TempDir dir;
+    std::string contours = dir.file("parts.kvx"), wall = dir.file("wall.stl"), plate = dir.file("plate.stl");
+    testmesh::Model part{{testmesh::slopeTri(-1000, 0)}, kBallMill, 2.0};
+    ToolDescription tool = assemblyTool();
+    void SetUp() override {
+        collAssemblyResetState();
+        ncSetUnitFactor(1);
+        writeTextFile(contours, kvxText(partContour("Extension", 5, 20) + partContour("Holder", 10, 20) +
+                                        partContour("Head", 20, 40)));
+        // The plane x = 0 from z = 0.5 up, through the axis of a vertical tool at the origin, and the plane z
+        // = 0.
+        writeTextFile(wall, quadStl("0 -300 0.5", "0 300 0.5", "0 300 500", "0 -300 500"));
+        writeTextFile(plate, quadStl("-300 -300 0", "300 -300 0", "300 300 0", "-300 300 0"));
+    }
+    void TearDown() override { collAssemblyResetState(); }
+    // Obstacle files of cutting part, extension, holder, head ("" for none).
+    int build(const CheckModel* model, const std::string& file, const char* mask, int head = 1) {
+        setup = CollSetup{contours.c_str(), head, nullptr, nullptr, nullptr, nullptr, 0.5, 0.5, 0.5, 0.002};
+        for (int i = 0; i < 4; ++i) names[i] = mask[i] == '1' ? file : "";
+        setup.cuttingFile = names[0].c_str(), setup.extensionFile = names[1].c_str();
+        setup.holderFile = names[2].c_str(), setup.headFile = names[3].c_str();
+        return coll_setup_assembly(model, &tool, 0, &setup);
+    }
+    CollSetup setup{};
+    std::string names[4];
+    double partBottom(int from) const {  // lowest vertex of the part meshes from index `from` up
+        double z = 1e9;
+        for (int i = from; i < kAsmParts; ++i)
+            for (int k = 0; coll_assembly()->slots[0].parts[i] &&
+                            k < coll_assembly()->slots[0].parts[i]->mesh->count * 9;
+                 k += 3)
+                z = std::fmin(z, coll_assembly()->slots[0].parts[i]->mesh->data[k / 9].v[k % 9 + 2]);
+        return z;
+    }
+};
+
+Vec3 gReference{};
+int gModelFlag = -1;
+
+}  // namespace
+
+// With the wall through every part and the cutter, the first in the order cutting part, head, holder,
+// extension, cutter names the result; coll_check_where gives a point of the contact for each.
+TEST_F(Assembly, ResultPriorityAndContactVertex) {
+    testmesh::Model wallModel({Triangle3D{{{0, -300, 0.5}, {0, 300, 0.5}, {0, 300, 500}}},
+                               Triangle3D{{{0, -300, 0.5}, {0, 300, 500}, {0, -300, 500}}}},
+                              kBallMill, 2.0);
+    collSetAvoidHooks([](int32_t on) { gModelFlag = on; }, [](const Vec3* p) { gReference = *p; });
+    const struct {
+        const char* mask;
+        int head;
+        int32_t full, parts, part;
+    } cases[] = {{"1111", 1, -7, -4, kPartCutting}, {"0111", 1, -4, -4, kPartHead},
+                 {"0111", 0, -3, -3, kPartHolder},  {"0101", 0, -6, -6, kPartExtension},
+                 {"1000", 1, -7, 1, kPartCutting},  {"0000", 1, -10, 1, kPartTool}};
+    const Vec3 tip{0, 0, 0}, axis{0, 0, 1}, away{100, 0, 0};
+    for (const auto& c : cases) {
+        gModelFlag = -1;
+        ASSERT_EQ(build(&wallModel.m, wall, c.mask, c.head), 1) << c.mask;
+        EXPECT_EQ(gModelFlag, c.mask[0] == '1' || c.mask[1] == '1' || c.mask[2] == '1' ? 1 : 0);
+        int32_t hit = 77;
+        EXPECT_EQ(coll_check_full(&away, &axis, &hit), 1);
+        EXPECT_EQ(hit, 77);  // untouched when free
+        EXPECT_EQ(coll_check_parts(&tip, &axis, &hit), c.parts) << c.mask;
+        EXPECT_EQ(coll_check_full(&tip, &axis, &hit), c.full) << c.mask;
+        EXPECT_EQ(coll_assembly()->slots[0].collPart, c.part) << c.mask;
+        Vec3 where{-9, -9, -9};
+        gReference = where;
+        EXPECT_EQ(coll_check_where(&tip, &axis, &where), c.full);
+        if (c.full == kCollCutter) {
+            EXPECT_TRUE(where.x == 0 && where.y == 0 && where.z == 0);
+        } else {
+            EXPECT_TRUE(where.x == 0 && std::fabs(where.y) == 300 && (where.z == 0.5 || where.z == 500))
+                << c.mask;
+            EXPECT_TRUE(gReference.x == where.x && gReference.y == where.y && gReference.z == where.z);
+        }
+        coll_free_models();
+    }
+    Vec3 where{-9, -9, -9};
+    EXPECT_EQ(coll_check_where(&tip, &axis, &where), 1);  // nothing built: free
+    EXPECT_EQ(where.x, -9);
+}
+
+TEST_F(Assembly, PlacementRowsAndClearances) {
+    ASSERT_EQ(build(&part.m, plate, "1111"), 1);
+    EXPECT_EQ(setup.cuttingClearance, 0.008);
+    EXPECT_EQ(setup.extensionClearance, 0.5);
+    const CollModel* shank = coll_assembly()->slots[0].parts[kAsmCutting];
+    ASSERT_NE(shank, nullptr);
+    double rmax = 0;
+    for (int i = 0; i < shank->mesh->count; ++i)
+        for (int k = 0; k < 3; ++k)
+            rmax =
+                std::fmax(rmax, std::hypot(shank->mesh->data[i].v[3 * k], shank->mesh->data[i].v[3 * k + 1]));
+    EXPECT_NEAR(rmax, 3 + 0.008 + 1.2 * 0.008, 1e-5);  // the shank offset by 0.0176
+    const Vec3 p{0, 0, 500}, up{0, 0, 1}, zero{0, 0, 0};
+    EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
+    const double rows[3][3] = {{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) EXPECT_NEAR(shank->rot.m[i][j], rows[i][j], 1e-12);
+    EXPECT_EQ(coll_check_full(&p, &zero, nullptr), kCollBadAxis);
+    setup.extensionClearance = 0.001;
+    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    EXPECT_EQ(setup.extensionClearance, 0.008);  // the cutting part's
+}
+
+// The free height is where the lowest part bottom clears the plate; a free start returns at once.
+TEST_F(Assembly, VerticalCheckAndFreeHeight) {
+    ASSERT_EQ(build(&part.m, plate, "1111"), 1);
+    const double zLow = partBottom(kAsmCutting);
+    const Vec3 p{5, 5, -50};
+    int32_t code = -1;
+    EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollAny);
+    EXPECT_EQ(code, kPartExtension);  // the plate at 50 lies in the extension band
+    double h = 0;
+    ASSERT_EQ(coll_free_height(&p, &h), 1);
+    EXPECT_NEAR(h, 50 - zLow, 0.011);
+    double h2 = 80;
+    EXPECT_EQ(coll_free_height(&p, &h2), 1);
+    EXPECT_EQ(h2, 80);
+    EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollAny);
+}
+
+TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {
+    const std::string bad = dir.file("bad.stl");
+    writeTextFile(bad, "solid x\nfacet normal 0 0 1\nouter loop\nvertex 1 2\n");
+    MessageCapture capture(9);
+    EXPECT_EQ(build(&part.m, bad, "0100"), -1);
+    EXPECT_EQ(capture.countOf("5200," + bad), 1);
+    EXPECT_EQ(coll_assembly(), nullptr);
+    const Vec3 p{0, 0, 0}, up{0, 0, 1};
+    EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
+}
+
+// The report's searches find the first free step of the vertical assembly (without the cutting part)
+// over the plate: the lowest bottom of the other parts must clear it.
+TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
+    ASSERT_EQ(build(&part.m, plate, "1111"), 1);
+    const double zLow = partBottom(kAsmExtension);
+    const Vec3 up{0, 0, 1};
+    for (double z : {-50.03, -45.33, -20.0}) {
+        collrep_create(&tool, 0, 1, 0.1, 100);
+        const Vec3 p{3, 4, z};
+        EXPECT_EQ(collrep_record(&p, &up, 0, kCollExtension), 1);
+        EXPECT_EQ(collrep_current()->extendSteps,
+                  std::max(0, static_cast<int32_t>(std::floor((-z - zLow) / 0.1)) + 1))
+            << z;
+    }
+    tool.chamferTop = 0, tool.tipTop = 0;  // reducible 40
+    collrep_create(&tool, 1, 0, 0.1, 100);
+    const Vec3 p{3, 4, -30.03};
+    EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
+    EXPECT_EQ(collrep_current()->reduceSteps, 1 - static_cast<int32_t>(std::ceil((zLow - 30.03) / 0.1)));
+    collrep_free();
+}

@@ -1,0 +1,87 @@
+#include "collision/collreport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "collision/collassembly.h"
+#include "geometry/msg_capture.h"
+
+namespace {
+
+ToolDescription toolOf(uint16_t type, double R, double r, double top, double tip, double chamfer) {
+    ToolDescription t{};
+    t.toolType = type, t.radius = R, t.cornerRadius = r, t.cutterTop = top, t.tipTop = tip,
+    t.chamferTop = chamfer;
+    return t;
+}
+
+std::vector<std::string> messagesAfter(const MessageCapture& c, size_t from) {
+    return std::vector<std::string>(c.messages().begin() + static_cast<long>(from), c.messages().end());
+}
+
+}  // namespace
+
+TEST(CollReport, InitTable) {
+    collAssemblyResetState();
+    const struct {
+        ToolDescription tool;
+        int reduce;
+        double step, wantStep, wantRef;
+        int32_t wantSteps;
+    } cases[] = {{toolOf(1, 5, 5, 75, 0, 0), 1, 0.1, 0.1, 80, -750},  // ball R 5, 80 long
+                 {toolOf(2, 3, 0, 12, 0, 0), 1, 0.05, 0.1, 12, -120},
+                 {toolOf(2, 3, 0, 2.55, 0, 0), 1, 0.1, 0.1, 2.55, -25},
+                 {toolOf(3, 4, 1, 20, 20, 0), 1, 0.5, 0.5, 21, 0},  // tip as long as the cutter
+                 {toolOf(3, 4, 1, 20, 5, 3), 1, 0.5, 0.5, 21, -24},
+                 {toolOf(1, 4, 4, 20, 5, 3), 0, 0.5, 0.5, 24, 0}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(collrep_create(&c.tool, c.reduce, 0, c.step, 50), 1);
+        const CollReport* r = collrep_current();
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->step, c.wantStep);
+        EXPECT_DOUBLE_EQ(r->refLength, c.wantRef);
+        EXPECT_EQ(r->reduceSteps, c.wantSteps) << c.tool.cutterTop;
+    }
+    collrep_free();
+    EXPECT_EQ(collrep_record(nullptr, nullptr, 0, -6), -6);  // no report: the result comes back
+}
+
+// Each part warns once per report, head first; mode 1 marks without a message; extend mode silences
+// head, holder and extension; the result decides the part when no part code is given.
+TEST(CollReport, WarningsOncePerPartInOrder) {
+    collAssemblyResetState();
+    const ToolDescription t = toolOf(1, 5, 5, 75, 0, 0);
+    const Vec3 p{0, 0, 0}, a{0, 0, 1};
+    MessageCapture capture(9);
+    const struct { int32_t mode, first; } modes[] = {{0, 5510}, {2, 5520}, {3, 5530}};
+    for (const auto& m : modes) {
+        collrep_create(&t, 0, 0, 0.1, 50);
+        for (int32_t result : {-10, -6, -8, -4}) EXPECT_EQ(collrep_record(&p, &a, 0, result), -2);
+        const size_t before = capture.messages().size();
+        EXPECT_EQ(collrep_check(m.mode), 1);
+        EXPECT_EQ(collrep_check(m.mode), 0);
+        const std::vector<std::string> want{
+            std::to_string(m.first) + ",0", std::to_string(m.first + 1) + ",0",
+            std::to_string(m.first + 2) + ",0", std::to_string(m.first + 3) + ",0"};
+        EXPECT_EQ(messagesAfter(capture, before), want);
+    }
+    collrep_create(&t, 0, 0, 0.1, 50);
+    collrep_record(&p, &a, kPartHolder, -3);
+    EXPECT_EQ(collrep_check(1), 0);
+    EXPECT_EQ(collrep_check(0), 0);
+    collrep_create(&t, 0, 1, 0.1, 50);
+    EXPECT_EQ(collrep_record(&p, &a, 0, -3), 1);  // nothing built: free when pulled back
+    EXPECT_EQ(collrep_record(&p, &a, 0, -7), -2);
+    EXPECT_TRUE(collrep_current()->toolHit && collrep_current()->holderHit);
+    size_t before = capture.messages().size();
+    collrep_print(0);
+    EXPECT_EQ(messagesAfter(capture, before), (std::vector<std::string>{"5513,0", "5543,0", "5506,0"}));
+    collrep_create(&t, 1, 0, 0.1, 50);
+    EXPECT_EQ(collrep_record(&p, &a, 0, 1), 1);
+    before = capture.messages().size();
+    collrep_print(0);
+    EXPECT_EQ(messagesAfter(capture, before), (std::vector<std::string>{"5504,80.00,5.00"}));
+    collrep_free();
+}

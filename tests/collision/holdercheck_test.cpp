@@ -1,0 +1,91 @@
+#include "collision/holdercheck.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "geometry/msg_capture.h"
+#include "meshutil.h"
+#include "toolshape.h"
+
+namespace {
+
+// A thin vertical post at distance d from the axis between heights z0 and z1.
+Triangle3D post(double d, double z0, double z1) {
+    return Triangle3D{{{d, -0.3, z0}, {d, 0.3, z0}, {d, 0, z1}}};
+}
+
+// Shank only up to the extension, as wide as the extension, which neither widens nor narrows.
+ToolDescription plainExtensionTool() {
+    ToolDescription t{};
+    t.radius = 5, t.tipTop = t.chamferTop = t.cutterTop = 30, t.shaftDiameter = t.stage2Diameter = 10;
+    t.stage2Top = 40, t.stage1Top = t.stage3Top = t.stage4Top = 60, t.stage1Diameter = 10;
+    return t;
+}
+
+}  // namespace
+
+TEST(HolderCheck, FirstCollidingSectionTable) {
+    holderCheckResetState();
+    ToolDescription bare = toolshape::stackedTool();
+    bare.stage2Diameter = bare.stage1Diameter = bare.stage3Diameter = bare.stage4Diameter = 0;
+    const struct {
+        ToolDescription tool;
+        double d, z0, z1;
+        int code;
+    } cases[] = {{toolshape::stackedTool(), 4, 30, 35, 3},
+                 {toolshape::stackedTool(), 7, 55, 58, 4},
+                 {toolshape::stackedTool(), 12, 85, 88, 6},
+                 {toolshape::stackedTool(), 20, 0, 200, 0},
+                 {toolshape::stackedTool(), 4, 10, 12, 0},  // the cutter is not the holder check's
+                 {bare, 7, 55, 58, 0},
+                 {bare, 4, 55, 58, 3},
+                 {plainExtensionTool(), 4, 45, 50, 1}};  // the upper extension cylinder is still tested
+    const Vec3 tip{0, 0, 0}, down{0, 0, -1};
+    for (const auto& c : cases) {
+        testmesh::Model model({post(c.d, c.z0, c.z1)}, kBallMill, 5.0);
+        EXPECT_EQ(holderCheck(&model.m, &c.tool, &tip, &down), c.code) << c.d << " " << c.z0;
+    }
+}
+
+// A wall beside the holder: a colliding point is tilted away just past the limit where the holder's
+// lower rim, 15 wide at height 80, clears the wall at x = 9; without avoiding, the list is cut.
+TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
+    const ToolDescription tool = toolshape::stackedTool();
+    testmesh::Model wall({Triangle3D{{{9, -300, 60}, {9, 300, 60}, {9, 300, 400}}},
+                          Triangle3D{{{9, -300, 60}, {9, 300, 400}, {9, -300, 400}}}},
+                         kBallMill, 5.0);
+    double lo = 0, hi = 0.5;  // 15 cos t - 80 sin t = 9 + tolerance
+    while (hi - lo > 1e-9) {
+        const double t = (lo + hi) / 2;
+        (15 * std::cos(t) - 80 * std::sin(t) > 9 + wall.m.tolerance ? lo : hi) = t;
+    }
+    MessageCapture capture(9);
+    for (int run = 0; run < 2; ++run) {
+        holderCheckResetState();
+        Plist* list = plistCreate(4, 1);
+        ASSERT_NE(list, nullptr);
+        const Vec3 v{-std::sin(0.05), 0, std::cos(0.05)};
+        for (int i = 0; i < 3; ++i) {
+            const Vec3 p{0, 5.0 * i, 0};
+            plistAppend(list, i, &p, 0, &v, 0);
+        }
+        HolderParams params{1, 1, 1.0, &tool};
+        EXPECT_EQ(holderMeshCollision(list, &wall.m, &params), 1);
+        ASSERT_EQ(list->count, 3);
+        for (int i = 0; i < 3; ++i) {
+            const double tilt = std::acos(list->vectors[i].z);
+            EXPECT_GE(tilt, lo - 1e-4) << i;
+            EXPECT_LE(tilt, lo + 2e-3) << i;
+            EXPECT_LT(list->vectors[i].x, 0);
+        }
+        EXPECT_EQ(capture.countOf("6011,0"), run + 1);  // once per run
+        params.avoid = 0;
+        list->vectors[1] = v;
+        EXPECT_EQ(holderMeshCollision(list, &wall.m, &params), -2);
+        EXPECT_EQ(list->count, 1);
+        params.enable = 0;
+        EXPECT_EQ(holderMeshCollision(list, &wall.m, &params), 0);
+        plistFree(list);
+    }
+}

@@ -1,0 +1,181 @@
+#include "collision/KVPLIB/wcolldetect.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "geometry/rng.h"
+
+#ifdef KV_HAVE_FCL
+#include <fcl/fcl.h>
+#endif
+
+namespace {
+
+FTriList* meshOf(const std::vector<std::vector<float>>& tris) {
+    FTriList* m = ftriListCreate(static_cast<int32_t>(tris.size()) + 1);
+    for (const auto& t : tris) {
+        FTriangle f;
+        for (int k = 0; k < 9; ++k) f.v[k] = t[k];
+        ftriListAdd(m, &f);
+    }
+    return m;
+}
+
+// Segment-triangle crossing (Moeller-Trumbore); for triangles in general position two triangles meet
+// exactly when an edge of one crosses the other.
+bool segCrossesTri(const double* a, const double* b, const double* t) {
+    double e1[3], e2[3], d[3], s[3], h[3], q[3];
+    for (int k = 0; k < 3; ++k)
+        e1[k] = t[3 + k] - t[k], e2[k] = t[6 + k] - t[k], d[k] = b[k] - a[k], s[k] = a[k] - t[k];
+    auto cross = [](const double* u, const double* v, double* o) {
+        o[0] = u[1] * v[2] - u[2] * v[1], o[1] = u[2] * v[0] - u[0] * v[2], o[2] = u[0] * v[1] - u[1] * v[0];
+    };
+    auto dot = [](const double* u, const double* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; };
+    cross(d, e2, h);
+    const double det = dot(e1, h);
+    if (std::fabs(det) < 1e-14) return false;
+    const double u = dot(s, h) / det;
+    cross(s, e1, q);
+    const double v = dot(d, q) / det, w = dot(e2, q) / det;
+    return u >= 0 && v >= 0 && u + v <= 1 && w >= 0 && w <= 1;
+}
+
+bool trisMeet(const double* p, const double* q) {
+    for (int i = 0; i < 3; ++i) {
+        if (segCrossesTri(p + 3 * i, p + 3 * ((i + 1) % 3), q)) return true;
+        if (segCrossesTri(q + 3 * i, q + 3 * ((i + 1) % 3), p)) return true;
+    }
+    return false;
+}
+
+std::vector<std::vector<float>> randomTris(int n, double spread) {
+    std::vector<std::vector<float>> tris;
+    for (int i = 0; i < n; ++i) {
+        const double c[3] = {spread * (rngUniform() - 0.5), spread * (rngUniform() - 0.5),
+                             spread * (rngUniform() - 0.5)};
+        std::vector<float> t(9);
+        for (int k = 0; k < 9; ++k) t[k] = static_cast<float>(c[k % 3] + 3 * (rngUniform() - 0.5));
+        tris.push_back(t);
+    }
+    return tris;
+}
+
+Mat4 randomRot() {
+    Mat4 a, b, m;
+    mat4Rotation(0, 6.3 * rngUniform(), &a);
+    mat4Rotation(1, 3.2 * rngUniform(), &b);
+    mat4Mult(&a, &b, &m);
+    return m;
+}
+
+void placed(const float* v, const Mat4& r, const float* pos, double* out) {
+    for (int i = 0; i < 3; ++i)
+        for (int c = 0; c < 3; ++c)
+            out[3 * i + c] =
+                v[3 * i] * r.m[0][c] + v[3 * i + 1] * r.m[1][c] + v[3 * i + 2] * r.m[2][c] + pos[c];
+}
+
+}  // namespace
+
+TEST(CollTree, NodesPairNeighboursInMeshOrder) {
+    const std::vector<float> t{0, 0, 0, 1, 0, 0, 0, 1, 0};
+    FTriList* one = meshOf({t});
+    FTriList* three = meshOf({t, t, t});
+    CollModel* a = collmodel_create(one);
+    CollModel* b = collmodel_create(three);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->nodeCount, 2);
+    EXPECT_EQ(a->root, &a->nodes[0]);
+    EXPECT_EQ(b->nodeCount, 6);
+    const CollNode* n = b->nodes;
+    EXPECT_TRUE(n[3].child1 == &n[0] && n[3].child0 == &n[1]);
+    EXPECT_TRUE(n[4].child1 == &n[2] && n[4].child0 == nullptr);
+    EXPECT_TRUE(b->root == &n[5] && n[5].child1 == &n[3] && n[5].child0 == &n[4]);
+    EXPECT_EQ(collmodel_create(nullptr), nullptr);
+    collmodel_free(a);
+    collmodel_free(b);
+    ftriListFree(one);
+    ftriListFree(three);
+}
+
+TEST(CollTree, TriangleContactTable) {
+    const struct {
+        double p[9], q[9];
+        int contact;
+    } cases[] = {
+        {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 0, -1, 0, 1, 0, -1, 1}, 1},         // one shared vertex
+        {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {1, 1, 0, 2, 1, 0, 1, 2, 0}, 0},           // coplanar, apart in plane
+        {{0, 0, 0, 2, 0, 0, 0, 2, 0}, {0.5, 0.5, -1, 0.5, 0.5, 1, 3, 3, 0}, 1},  // piercing
+        {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1e-3, 1, 0, 1e-3, 0, 1, 1e-3}, 0},  // parallel above
+        {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, 0, 0.2, 0.2, 0, 0.2, 0.2, 0}, 0},  // a point
+        {{0, 0, 0, 1, 0, 0, 1, 0, 0}, {0.5, 0, -1, 0.5, 0, -1, 0.5, 0, 1}, 0},      // two segments
+        {{0, 0, 0, 4, 0, 0, 0, 4, 0}, {1, 1, 0, 2, 1, 0, 1, 2, 0}, 1},              // coplanar, inside
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tri_tri_intersect(c.p, c.q), c.contact);
+        EXPECT_EQ(tri_tri_intersect(c.q, c.p), c.contact);
+    }
+}
+
+// The tree's contacts equal every pair found by testing all triangle pairs, for turned and moved meshes,
+// refit or not; FCL's mesh-mesh answer agrees where it is found.
+TEST(CollTree, ContactsEqualAllPairsSeeded) {
+    rngResetState();
+    int contacts = 0;
+    for (int run = 0; run < 60; ++run) {
+        FTriList* ma = meshOf(randomTris(25 + rngBelow(20), 16));
+        FTriList* mb = meshOf(randomTris(1 + rngBelow(30), 10));
+        CollModel* a = collmodel_create(ma);
+        CollModel* b = collmodel_create(mb);
+        ASSERT_TRUE(a && b);
+        const Mat4 ra = randomRot(), rb = randomRot();
+        const float pa[3] = {0, 1, 2},
+                    pb[3] = {static_cast<float>(6 * rngUniform()), static_cast<float>(6 * rngUniform()), 1};
+        collmodel_set_rot(a, &ra);
+        collmodel_set_rot(b, &rb);
+        if (run % 3) collmodel_update(a);  // otherwise the boxes are the identity's, widened by corners
+        collmodel_update(b);
+        collmodel_set_pos(a, pa[0], pa[1], pa[2]);
+        collmodel_set_pos(b, pb[0], pb[1], pb[2]);
+        std::vector<std::vector<double>> pA(ma->count, std::vector<double>(9)),
+            pB(mb->count, std::vector<double>(9));
+        for (int i = 0; i < ma->count; ++i) placed(ma->data[i].v, ra, pa, pA[i].data());
+        for (int j = 0; j < mb->count; ++j) placed(mb->data[j].v, rb, pb, pB[j].data());
+        std::set<std::pair<int, int>> want, got;
+        for (int i = 0; i < ma->count; ++i)
+            for (int j = 0; j < mb->count; ++j)
+                if (trisMeet(pA[i].data(), pB[j].data())) want.insert({i, j});
+        List8* hits = list8Create(4);
+        EXPECT_EQ(collmodel_collide(a, b, 1, hits), want.empty() ? 0 : 1);
+        for (int k = 0; k < hits->count; ++k) got.insert({hits->data[k].a, hits->data[k].b});
+        EXPECT_EQ(got, want) << run;
+        EXPECT_EQ(collmodel_collide(a, b, 0, nullptr), want.empty() ? 0 : 1);
+        contacts += !want.empty();
+#ifdef KV_HAVE_FCL
+        auto bvh = [](const std::vector<std::vector<double>>& tris) {  // placed already
+            auto model = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
+            model->beginModel();
+            for (const auto& t : tris)
+                model->addTriangle({t[0], t[1], t[2]}, {t[3], t[4], t[5]}, {t[6], t[7], t[8]});
+            model->endModel();
+            return model;
+        };
+        fcl::CollisionObjectd oa(bvh(pA)), ob(bvh(pB));
+        fcl::CollisionRequestd request;
+        fcl::CollisionResultd result;
+        fcl::collide(&oa, &ob, request, result);
+        EXPECT_EQ(result.isCollision(), !want.empty()) << run;
+#endif
+        listFree(hits);
+        collmodel_free(a);
+        collmodel_free(b);
+        ftriListFree(ma);
+        ftriListFree(mb);
+    }
+    EXPECT_GT(contacts, 15);
+    EXPECT_LT(contacts, 55);
+}

@@ -1,0 +1,128 @@
+#include "plunge/angleprof.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "../geometry/msg_capture.h"
+#include "geometry/plist.h"
+#include "geometry/rng.h"
+#include "plunge/cycparams.h"
+#include "plunge/tiltgeom.h"
+
+namespace {
+
+constexpr double kD = M_PI / 180;
+
+// Four side lists of 12 points at parameters 0..11, cut points in [start, end) of each.
+PlistArray* sideLists(const int (&range)[4][2]) {
+    PlistArray* four = plistArrayCreate(4);
+    for (const auto& r : range) {
+        Plist* l = plistCreate(12, 1);
+        for (int i = 0; i < 12; ++i) {
+            Vec3 p{double(i), 0, 0};
+            plistAppend(l, i, &p, (i < r[0] || i >= r[1]) ? 0x200 : 0, nullptr, 0);
+        }
+        plistArrayAdd(four, l);
+        plistFree(l);
+    }
+    return four;
+}
+
+}  // namespace
+
+TEST(AngleProfile, BlendHitsItsClosedFormValues) {
+    EXPECT_NEAR(blendC3(0.25, 0, 1, 2.0, 3.0), 2.0706, 5e-5);
+    EXPECT_NEAR(blendC3(5, 4, 6, -1.0, 3.0), 1.0, 1e-12);
+    EXPECT_EQ(blendC3(-1, 0, 1, 2.0, 3.0), 2.0);
+    EXPECT_EQ(blendC3(7, 0, 1, 2.0, 3.0), 3.0);
+    rngResetState();
+    for (int k = 0; k < 100; ++k) {  // b(s) + b(1 - s) = a0 + a1
+        double s = rngUniform();
+        EXPECT_NEAR(blendC3(s, 0, 1, 1, 5) + blendC3(1 - s, 0, 1, 1, 5), 6.0, 1e-12);
+    }
+}
+
+TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
+    struct Case {
+        int range[4][2];
+        std::vector<double> positions;
+        std::vector<std::pair<double, double>> evals;  // position, degrees
+    } cases[] = {
+        // edge 1 min(2, 3) with its own 20 degrees, edge 2 min(5, 4), edge 3 the largest last cut (list
+        // 1 ends in a cut point and gives none); both others take the general 10.
+        {{{2, 10}, {5, 12}, {4, 9}, {3, 11}}, {2, 4, 10}, {{0, 20}, {2, 20}, {3, 15}, {7, 10}, {11, 10}}},
+        // The splitter (lists 1 and 2, cut to their ends) starts behind the main blade's trailing edge.
+        {{{1, 7}, {8, 12}, {8, 12}, {1, 7}}, {1, 6, 8}, {{0.5, 20}, {3.5, 15}, {7, 10}}},
+    };
+    for (const Case& c : cases) {
+        cycleParamsResetState();
+        CycleParams* p = cycleParams();
+        p->leadAngle = 10;
+        p->leadupAngle = 5;
+        p->leadAngleLeadmainOk = 1;
+        p->leadAngleLeadmain = 20;
+        PlistArray* four = sideLists(c.range);
+        AngleProfile* prof = angleProfCreate();
+        ASSERT_EQ(angleProfInit(prof, four), 1);
+        ASSERT_EQ(prof->table1.count, static_cast<int32_t>(c.positions.size()));
+        for (int k = 0; k < prof->table1.count; ++k) {
+            EXPECT_EQ(prof->table1.stations[k].position, c.positions[k]);
+            EXPECT_NEAR(prof->table2.stations[k].angle, -5 * kD, 1e-12);
+        }
+        for (const auto& e : c.evals)
+            EXPECT_NEAR(angleProfEval(prof, 0, e.first), e.second * kD, 1e-12) << e.first;
+        prof->table1.count = 0;
+        EXPECT_NEAR(angleProfEval(prof, 0, 3), 10 * kD, 1e-12);
+        EXPECT_EQ(angleProfInit(prof, nullptr), -1);
+        angleProfFree(prof);
+        plistArrayFree(four);
+    }
+    cycleParamsResetState();
+}
+
+TEST(TiltGeometry, EdgeCorrectionIsAppliedAndReportedByOnewayAndEntry) {
+    struct Case {
+        int oneway, entry;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {0, 0, {"6502,-5.000000", "6501,5.000000"}}, {1, 1, {"6501,5.000000"}}, {1, 0, {"6502,-5.000000"}}};
+    for (const Case& c : cases) {
+        MessageCapture capture(9);
+        cycleParamsResetState();
+        cycleParams()->lauf = static_cast<int16_t>(c.oneway);
+        cycleParams()->entryPos = static_cast<int16_t>(c.entry);
+        cycleParams()->leadAngle = 10;
+        AngleProfile* prof = angleProfCreate();
+        for (AngleTable* t : {&prof->table1, &prof->table2}) {
+            t->count = 1;
+            t->stations[0] = {3.0, 0.0, kAngleEdgeLeadMain, 1};
+        }
+        const double pos[2] = {2.0, 1.5}, ang[2] = {0.1, -5 * kD};
+        correctLeadStations(prof, pos, ang, 0.2);
+        EXPECT_EQ(capture.messages(), c.expected) << c.oneway << c.entry;
+        EXPECT_EQ(prof->table1.stations[0].position, 1.5);
+        EXPECT_EQ(prof->table2.stations[0].angle, -5 * kD);
+        angleProfFree(prof);
+    }
+    cycleParamsResetState();
+}
+
+TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
+    // Second list 0: points 1 apart along x at parameter x / stretch; a step of 1 from parameter 2.
+    const double cases[][3] = {{1, 0, 3}, {1, 1, 1}, {2, 0, 2.75}, {2, 1, 1.25}};  // stretch, entry, result
+    const int range[4][2] = {{0, 12}, {0, 12}, {0, 12}, {0, 12}};
+    for (const auto& c : cases) {
+        cycleParams()->entryPos = static_cast<int16_t>(c[1]);
+        PlistArray *sides = sideLists(range), *second = sideLists(range);
+        for (int32_t i = 0; i < 12; ++i) second->lists[0]->parameters[i] = i / c[0];
+        double param = 2;
+        ASSERT_EQ(nextPlungeParam(sides, second, &param, 1.0), 1);
+        EXPECT_NEAR(param, c[2], 1e-12) << c[0] << " " << c[1];
+        plistArrayFree(sides);
+        plistArrayFree(second);
+    }
+    cycleParamsResetState();
+}

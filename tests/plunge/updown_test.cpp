@@ -1,0 +1,269 @@
+#include "plunge/updown.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../geometry/msg_capture.h"
+#include "channeltest.h"
+#include "collision/meshset.h"
+#include "collision/toolenv.h"
+#include "collision/toolseg.h"
+#include "geometry/plist.h"
+#include "plunge/angleprof.h"
+#include "plunge/bladecurves.h"
+#include "plunge/contourpair.h"
+#include "plunge/cycparams.h"
+#include "plunge/edgeaxis.h"
+#include "plunge/plist3d.h"
+#include "plunge/profile2d.h"
+#include "surfaces/deboor.h"
+#include "surfaces/kvxsurf.h"
+
+namespace {
+
+constexpr double kHalfGap = 15.0 * M_PI / 180.0;  // test blades at -15 and +15 degrees
+constexpr double kPitch = 2 * M_PI / 8;           // the example's eight blades
+
+struct Stage {
+    double h0, h1, r;
+};
+
+// Ball cutter, shank and holder as stacked cylinders, and the same as a tool description.
+struct Assembly {
+    std::vector<Stage> stages;
+    ToolDescription tool{};
+    Assembly(double ball, double cutterTop, double shankR, double shankTop, double holderR, double holderTop)
+        : stages{{0, cutterTop, ball}, {cutterTop, shankTop, shankR}, {shankTop, holderTop, holderR}} {
+        tool.toolType = kBallMill;
+        tool.radius = tool.cornerRadius = ball;
+        tool.cutterTop = tool.tipTop = tool.chamferTop = cutterTop;
+        tool.shaftDiameter = 2 * ball;
+        tool.stage2Top = tool.stage1Top = shankTop;
+        tool.stage2Diameter = tool.stage1Diameter = 2 * shankR;
+        tool.stage3Top = tool.stage4Top = holderTop;
+        tool.stage3Diameter = tool.stage4Diameter = 2 * holderR;
+    }
+    // Deepest point of any sample inside the assembly at p along a: the shortest way out sideways, or
+    // down through a stage's floor where the stage below is narrower.
+    double depth(const std::vector<Vec3>& samples, const Vec3& p, const Vec3& a) const {
+        double worst = -1e9;
+        for (const Vec3& s : samples) {
+            Vec3 q{s.x - p.x, s.y - p.y, s.z - p.z};
+            double h = vecDot3D(&q, &a), rho = std::sqrt(std::fmax(vecDot3D(&q, &q) - h * h, 0.0)), below = 0;
+            for (const Stage& st : stages) {
+                if (h >= st.h0 && h <= st.h1)
+                    worst = std::fmax(worst, rho > below ? std::fmin(st.r - rho, h - st.h0) : st.r - rho);
+                below = st.r;
+            }
+        }
+        return worst;
+    }
+};
+
+using Surface = std::function<bool(int k, double u, double v, Vec3* p)>;
+
+// Iso polylines of nu x nv over every surface, merged into a wire mesh.
+CollMesh* wires(const Surface& f, int surfaces, int nu, int nv) {
+    PlistArray* lines = plistArrayCreate(64);
+    for (int k = 0; k < surfaces; ++k)
+        for (int dir = 0; dir < 2; ++dir)
+            for (int i = 0, n = dir ? nv : nu, m = dir ? nu : nv; i <= n; ++i) {
+                Plist* l = plistCreate(m + 1, 0);
+                for (int j = 0; j <= m; ++j) {
+                    Vec3 p;
+                    double a = double(i) / n, b = double(j) / m;
+                    if (dir ? f(k, b, a, &p) : f(k, a, b, &p)) plistAppend(l, j, &p, 0, nullptr, 0);
+                }
+                plistArrayAdd(lines, l);
+                plistFree(l);
+            }
+    CollMesh* mesh = collMeshFromPolylines(lines, 0.01);
+    plistArrayFree(lines);
+    return mesh;
+}
+
+// Surface samples of n x m per surface, in the copies turned by the given multiples of angle.
+std::vector<Vec3> samples(const Surface& f, int surfaces, int n, int m, std::vector<int> copies,
+                          double angle) {
+    std::vector<Vec3> out;
+    for (int k = 0; k < surfaces; ++k)
+        for (int i = 0; i <= n; ++i)
+            for (int j = 0; j <= m; ++j) {
+                Vec3 p;
+                if (!f(k, double(i) / n, double(j) / m, &p)) continue;
+                for (int c : copies)
+                    out.push_back({std::cos(c * angle) * p.x - std::sin(c * angle) * p.y,
+                                   std::sin(c * angle) * p.x + std::cos(c * angle) * p.y, p.z});
+            }
+    return out;
+}
+
+// The test blade: a radial plate at -15 degrees, r in [15, 71], z in [-5, 45].
+bool plate(int, double u, double v, Vec3* p) {
+    *p = {(15 + 56 * u) * std::cos(-kHalfGap), (15 + 56 * u) * std::sin(-kHalfGap), -5 + 50 * v};
+    return true;
+}
+
+// Plunge points along the channel's middle at height z, links at the ends (all links without cuts).
+Plist* middleList(double z, bool withCut) {
+    Plist* l = plistCreate(20, 1);
+    for (int k = 0; k <= 14; ++k) {
+        Vec3 p{22 + 2.5 * k, 0, z}, up{0, 0, 1};
+        plistAppend(l, p.x, &p, (k == 0 || k == 14 || !withCut) ? 0x200 : 0, &up, 0);
+    }
+    return l;
+}
+
+PlistArray* fourOf(Plist* l) {
+    PlistArray* four = plistArrayCreate(4);
+    for (int k = 0; k < 4; ++k) plistArrayAdd(four, l);
+    plistFree(l);
+    return four;
+}
+
+struct PlateChannel : ::testing::Test {
+    void SetUp() override {
+        cycleParamsResetState();
+        toolSegResetState();
+        meshSetResetState();
+        cycleResetState();
+        cycleParams()->collCheck5ax = 1;
+        set = meshSetCreate(kMeshSetSlots, 0);
+        set->meshes[0] = wires(plate, 1, 28, 25);
+        set = meshSetFinish(set, 2 * kHalfGap);
+        level = flatChannel(40.0, 5.0);  // upright meridional direction
+        profile = angleProfCreate();
+    }
+    void TearDown() override {
+        meshSetFree(set);
+        freeHubShroud(level);
+        angleProfFree(profile);
+        cycleResetState();
+        cycleParamsResetState();
+    }
+    const Assembly a{3, 25, 5, 50, 15, 80};
+    MeshSet* set = nullptr;
+    HubShroud* level = nullptr;
+    AngleProfile* profile = nullptr;
+};
+
+}  // namespace
+
+TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) {
+    cycleParams()->collCheck5ax = 0;
+    struct Case {
+        double lead, limit, expected;  // degrees
+    } cases[] = {{10, 120, 10}, {35, 20, 20 - 0.017453 * 180 / M_PI}, {-8, 120, -8}};
+    for (const Case& c : cases) {
+        profile->table1.angle = c.lead * M_PI / 180;
+        cycleParams()->tiltMax = c.limit;
+        Plist* l = middleList(8, true);
+        ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &a.tool, set, nullptr), 1);
+        for (int32_t i = 1; i + 1 < l->count; ++i) {  // along the path (+x), not sideways
+            EXPECT_NEAR(l->vectors[i].x, std::sin(c.expected * M_PI / 180), 1e-6) << c.lead;
+            EXPECT_NEAR(l->vectors[i].y, 0.0, 1e-9);
+        }
+        plistFree(l);
+    }
+    for (int entry : {0, 1}) {
+        MessageCapture capture(9);
+        cycleParams()->entryPos = static_cast<int16_t>(entry);
+        PlistArray* four = fourOf(middleList(8, true));
+        EXPECT_EQ(segmentsUpDown(four, profile, level, &a.tool, set, nullptr), 1);
+        const std::string n = entry ? "6221," : "6220,";
+        EXPECT_EQ(capture.messages(), (std::vector<std::string>{n + "1,1", n + "1,1", n + "2,1", n + "2,1"}));
+        plistArrayFree(four);
+    }
+    Plist* none = middleList(8, false);
+    EXPECT_EQ(segmentTiltSearch(none, 0, profile, level, &a.tool, set, nullptr), 1);
+    cycleParams()->collCheck5ax = 1;
+    EXPECT_LT(segmentTiltSearch(none, 0, profile, level, &a.tool, set, nullptr), 0);
+    plistFree(none);
+    setAbortHook([] { return 1; });  // a host cancel
+    PlistArray* four = fourOf(middleList(8, true));
+    EXPECT_EQ(segmentsUpDown(four, profile, level, &a.tool, set, nullptr), kUpDownUserBreak);
+    setAbortHook(nullptr);
+    plistArrayFree(four);
+}
+
+TEST_F(PlateChannel, BladeEdgeAxisClearsBothBladesByBruteForce) {
+    const std::vector<Vec3> plates = samples(plate, 1, 140, 125, {0, 2}, kHalfGap);
+    ContourPair pair{newPlist3D(2), newPlist3D(2)};
+    for (double u : {0.0, 1.0}) {
+        Vec3 lo, hi;
+        plate(0, u, 0, &lo);
+        plate(0, u, 1, &hi);
+        appendPlist3D(pair.first, &lo);
+        appendPlist3D(pair.second, &hi);
+    }
+    const Vec3 p{11, 0, 8};  // in front of the blades' inner ends
+    Vec3 axis;
+    ASSERT_EQ(bladeEdgeToolAxis(&a.tool, &p, set, level, &pair, 0.0, 0.0, 0, 0, &axis), 1);
+    EXPECT_LT(a.depth(plates, p, axis), 0.15);
+    freePlist3D(pair.first);
+    freePlist3D(pair.second);
+}
+
+TEST(ExampleImpeller, TiltedAssemblyClearsEveryBladeByBruteForce) {
+    cycleParamsResetState();
+    toolSegResetState();
+    meshSetResetState();
+    cycleParams()->collCheck5ax = 1;
+    cycleParams()->tiltMax = 45;
+    SurfList* blades[2] = {newSurfList(4), newSurfList(4)};
+    ASSERT_EQ(readSurfObjects(example("blade.kvx").c_str(), blades[0]), 1);
+    ASSERT_EQ(readSurfObjects(example("split.kvx").c_str(), blades[1]), 1);
+    std::vector<Vec3> all;
+    CollMesh* mesh[2] = {};
+    for (int b = 0; b < 2; ++b) {
+        Surface f = [&, b](int k, double u, double v, Vec3* p) {
+            return evalNurbsSurfPoint(&blades[b]->entries[k].surface, u, v, p) == 1;
+        };
+        mesh[b] = wires(f, blades[b]->count, b ? 60 : 100, 30);
+        std::vector<Vec3> s = samples(f, blades[b]->count, 200, 50, {-1, 0, 1, 2}, kPitch);
+        all.insert(all.end(), s.begin(), s.end());
+    }
+    MeshSet* set = meshSetCreate(kMeshSetSlots, 0);
+    set->meshes[0] = mesh[0];
+    set->meshes[1] = mesh[1];
+    set = meshSetFinish(set, kPitch);
+    ASSERT_NE(set, nullptr);
+    HubShroud* level = exampleChannel();
+    ASSERT_NE(level, nullptr);
+    ProfileCurve* mean[2] = {};
+    ASSERT_EQ(idx5CreateBladeCurves(example("blade.kvx").c_str(), level->hub, 0.5, &mean[0], &mean[1]), 1);
+    AngleProfile* profile = angleProfCreate();
+    const Assembly a{2.5, 21, 3, 45, 8, 90};
+    for (double lift : {3.0, 8.0}) {
+        // Plunge points a quarter pitch ahead of the blade's hub-side mean line, raised off the hub.
+        Profile2D* raised = profile2DOffset(level->hub, lift);
+        Plist* l = plistCreate(40, 1);
+        for (int k = 0; k <= 24; ++k) {
+            int32_t i = static_cast<int32_t>((0.08 + 0.035 * k) * (mean[0]->count - 1));
+            Vec3 b{mean[0]->points[i].x, mean[0]->points[i].y, mean[0]->z[i]}, up{0, 0, 1};
+            double t = 0, phi = std::atan2(b.y, b.x) + kPitch / 4;
+            Vec2 rz;
+            closestPointProfile2D(raised, &b, &t, nullptr);
+            evalProfile2D(raised, t, &rz);
+            Vec3 p{rz.x * std::cos(phi), rz.x * std::sin(phi), rz.y};
+            plistAppend(l, k ? l->parameters[k - 1] + dist3D(&l->points[k - 1], &p) : 0, &p,
+                        (k == 0 || k == 24) ? 0x200 : 0, &up, 0);
+        }
+        ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &a.tool, set, nullptr), 1) << lift;
+        for (int32_t i = 1; i + 1 < l->count; ++i)
+            EXPECT_LT(a.depth(all, l->points[i], l->vectors[i]), cycleParams()->precision)
+                << lift << " " << i;
+        plistFree(l);
+        freeProfile2D(raised);
+    }
+    for (ProfileCurve* c : mean) profileFreeList(c);
+    for (SurfList* b : blades) freeSurfList(b);
+    angleProfFree(profile);
+    meshSetFree(set);
+    freeHubShroud(level);
+    cycleParamsResetState();
+}

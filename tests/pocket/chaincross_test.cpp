@@ -1,0 +1,152 @@
+#include "pocket/chaincross.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+std::vector<ContourElement> box(double x0, double y0, double x1, double y1) {
+    return polygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
+}
+
+// Proper crossings of two segments, by orientation signs.
+bool segmentsCross(const ContourElement& a, const ContourElement& b) {
+    auto o = [](double ax, double ay, double bx, double by, double cx, double cy) {
+        return (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+    };
+    const double* p = a.g;
+    const double* q = b.g;
+    return o(p[0], p[1], p[2], p[3], q[0], q[1]) * o(p[0], p[1], p[2], p[3], q[2], q[3]) < 0 &&
+           o(q[0], q[1], q[2], q[3], p[0], p[1]) * o(q[0], q[1], q[2], q[3], p[2], p[3]) < 0;
+}
+
+std::vector<ContourElement> randomPolygon(int n, double cx, double cy) {
+    std::vector<Vec2> p;
+    for (int i = 0; i < n; ++i) p.push_back({cx + 100 * rngUniform(), cy + 100 * rngUniform()});
+    return polygon(p);
+}
+
+TEST(ChainCross, TwoContoursTable) {
+    PocketErrors errors;
+    PocketIsect rec[16];
+    struct Case {
+        std::vector<ContourElement> a, b;
+        int32_t count;
+        int32_t elemA0, elemB0;  // first record's element numbers
+    };
+    const Case cases[] = {
+        // Corner overlap: A's right edge meets B's bottom edge, A's top edge meets B's left edge.
+        {box(0, 0, 10, 10), box(5, 5, 15, 15), 2, 2, 1},
+        // A shared whole edge gives nothing there.
+        {box(0, 0, 10, 10), box(10, 0, 20, 10), 0, 0, 0},
+        // Sharing part of an edge and crossing elsewhere: only the crossing counts.
+        {box(0, 0, 10, 10), box(10, 2, 20, 8), 0, 0, 0},
+        {box(0, 0, 10, 10), box(4, -5, 6, 20), 4, 1, 4},
+        {box(0, 0, 10, 10), box(20, 20, 30, 30), 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const int32_t n = intersectContours(c.a.data(), 4, c.b.data(), 4, rec, 16);
+        ASSERT_EQ(n, c.count);
+        if (n > 0) {
+            EXPECT_EQ(rec[0].elemA, c.elemA0);
+            EXPECT_EQ(rec[0].elemB, c.elemB0);
+        }
+        for (int32_t i = 1; i < n; ++i) EXPECT_LE(rec[i - 1].elemA, rec[i].elemA);
+    }
+    // A full table is refused.
+    EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, box(4, -5, 6, 20).data(), 4, rec, 3), -1);
+}
+
+TEST(ChainCross, RandomPolygonsMatchBruteForce) {
+    PocketErrors errors;
+    rngResetState();
+    std::vector<PocketIsect> rec(kIsectTableSize);
+    for (int round = 0; round < 30; ++round) {
+        const std::vector<ContourElement> a = randomPolygon(3 + rngBelow(12), 0, 0);
+        const std::vector<ContourElement> b = randomPolygon(3 + rngBelow(12), 30, 20);
+        int32_t expected = 0;
+        for (const ContourElement& e : a)
+            for (const ContourElement& f : b) expected += segmentsCross(e, f);
+        const int32_t n = intersectContours(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                            static_cast<int32_t>(b.size()), rec.data(), kIsectTableSize);
+        EXPECT_EQ(n, expected) << round;
+        int32_t self = 0;
+        for (size_t i = 0; i < a.size(); ++i)
+            for (size_t j = i + 1; j < a.size(); ++j) self += segmentsCross(a[i], a[j]);
+        EXPECT_EQ(contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), self) << round;
+        for (int32_t i = 0; i < self; ++i) {
+            // Each record lies on both of its elements.
+            const Vec2 p{rec[i].x, rec[i].y};
+            EXPECT_TRUE(pointOnElem(&p, &a[rec[i].elemA - 1]));
+            EXPECT_TRUE(pointOnElem(&p, &a[rec[i].elemB - 1]));
+        }
+    }
+}
+
+TEST(ChainCross, CircleAndSegmentAgainstAChain) {
+    PocketErrors errors;
+    const std::vector<ContourElement> sq = box(0, 0, 10, 10);
+    struct Case {
+        double cx, cy, r;
+        int enters;
+    };
+    const Case circles[] = {
+        {5, -3, 3, 0},     // touches the bottom edge from outside
+        {5, -3, 3.5, 1},   // cuts it
+        {-2, -2, 2.8, 0},  // short of the corner (2.83)
+        {-2, -2, 2.9, 1},  // reaches round the corner
+        {5, 5, 4.9, 0},    // inside, clear of every edge
+        {5, 5, 5.1, 1},
+    };
+    for (const Case& c : circles) {
+        const ContourElement arc = arcElem(c.cx, c.cy, c.r, 0, kPi, 1);
+        EXPECT_EQ(elemContourClassify(&arc, sq.data(), 4), c.enters) << c.cx << " " << c.r;
+    }
+    struct Seg {
+        double x1, y1, x2, y2;
+        int crosses;
+    };
+    // Ending on the chain, going through, overlapping an edge, inside.
+    const Seg segs[] = {{5, -5, 5, 0, 0}, {5, -5, 5, 1, 1}, {-5, 0, 15, 0, 1}, {2, 2, 8, 8, 0}};
+    for (const Seg& s : segs) {
+        const double line[4] = {s.x1, s.y1, s.x2, s.y2};
+        EXPECT_EQ(segmentCrossesChain(line, sq.data(), 4), s.crosses) << s.x2 << " " << s.y2;
+    }
+}
+
+TEST(ChainCross, ContainmentAndSplicing) {
+    PocketErrors errors;
+    pocketKernel().toolRadius = 2;
+    const std::vector<ContourElement> outer = box(0, 0, 10, 10), inner = box(2, 2, 4, 4),
+                                      far = box(20, 0, 25, 5);
+    EXPECT_NE(contourContainsChain(inner.data(), 4, outer.data(), 4), 0);
+    EXPECT_EQ(contourContainsChain(far.data(), 4, outer.data(), 4), 0);
+    EXPECT_EQ(contourContainsChain(outer.data(), 4, inner.data(), 4), 0);
+
+    // A vertical cut through the square at x = 5 crosses elements 1 and 3; splicing from the
+    // first crossing to the second copies the right half of the square's boundary.
+    PocketIsect rec[2] = {{5, 0, 0.5, 1, 1, 1}, {5, 10, 0.5, 3, 1, 1}};
+    ContourElement out[8];
+    int32_t n = 0;
+    int32_t next = -1;
+    EXPECT_EQ(chainCopyBetween(outer.data(), 4, 1, rec, 2, 0, out, &n), 1);
+    ASSERT_EQ(n, 3);
+    EXPECT_EQ(out[0].g[kLx1] + out[2].g[kLx2] + out[2].g[kLy2], 5 + 5 + 10);
+    // From the second crossing on, the next one lies behind the chain's end: found by wrapping.
+    EXPECT_EQ(isectNextState1(outer.data(), 4, 1, rec, 2, 1, &next), -1);
+    EXPECT_EQ(next, 0);
+
+    ContourElement a = lineElem(0, 0, 5, 0), b = lineElem(5.0005, 0, 9, 0), c = lineElem(5, 1, 5, 9);
+    EXPECT_EQ(elemJoinCollinear(&a, &b), 1);
+    EXPECT_EQ(a.g[kLx2], 5.0005);
+    EXPECT_EQ(elemJoinCollinear(&a, &c), -1);
+}
+
+}  // namespace

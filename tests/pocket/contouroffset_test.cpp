@@ -1,0 +1,302 @@
+#include "pocket/contouroffset.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "pocket/contourclean.h"
+#include "pocket/offset_util.h"
+#include "pocket/pocket_util.h"
+
+#ifdef KV_HAVE_GEOS
+#include <geos_c.h>
+#endif
+
+namespace {
+
+using namespace offsettest;
+
+struct Rings {
+    int32_t result = 0;
+    std::vector<std::vector<ContourElement>> rings;
+};
+
+Rings offsetOf(const std::vector<ContourElement>& in, int side, double d) {
+    static std::vector<ContourElement> out(kClistMaxElements);
+    static std::vector<int32_t> start(kOffsetMaxRings), count(kOffsetMaxRings);
+    Rings r;
+    int32_t end = 0;
+    r.result = offsetContour(in.data(), static_cast<int32_t>(in.size()), side, d, out.data(), &end,
+                             start.data(), count.data());
+    for (int32_t i = 0; i < r.result; ++i)
+        r.rings.emplace_back(out.begin() + start[i], out.begin() + start[i] + count[i]);
+    return r;
+}
+
+std::vector<ContourElement> square(double x0, double y0, double size, bool ccw) {
+    std::vector<Vec2> p{{x0, y0}, {x0 + size, y0}, {x0 + size, y0 + size}, {x0, y0 + size}};
+    if (!ccw) std::reverse(p.begin(), p.end());
+    return polygon(p);
+}
+
+class OffsetTest : public ::testing::Test {
+  protected:
+    void SetUp() override { contourOffsetResetState(); }
+    void TearDown() override { contourOffsetResetState(); }
+    PocketErrors errors;
+};
+
+TEST_F(OffsetTest, SquareCornersGetArcsOutsideAndAreTrimmedInside) {
+    struct Case {
+        int side;  // +1 left of the counter-clockwise square: inside
+        double d;
+        size_t lines, arcs;
+        double area;
+    };
+    const double d = 2.5;
+    const Case cases[] = {
+        {-1, d, 4, 4, 100 + 4 * 10 * d + kPi * d * d},
+        {1, -d, 4, 4, 100 + 4 * 10 * d + kPi * d * d},
+        {1, d, 4, 0, (10 - 2 * d) * (10 - 2 * d)},
+        {-1, -d, 4, 0, (10 - 2 * d) * (10 - 2 * d)},
+    };
+    for (const Case& c : cases) {
+        const Rings r = offsetOf(square(0, 0, 10, true), c.side, c.d);
+        ASSERT_EQ(r.result, 1) << c.side << " " << c.d;
+        size_t lines = 0, arcs = 0;
+        for (const ContourElement& e : r.rings[0]) {
+            if (e.type == kElemLine) ++lines;
+            if (e.type != kElemArc) continue;
+            ++arcs;
+            EXPECT_NEAR(e.g[kAr], d, 1e-9);
+            EXPECT_NEAR(sweepOf(e), kPi / 2, 1e-9);
+            EXPECT_EQ(e.direction, 1);
+        }
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(arcs, c.arcs);
+        EXPECT_NEAR(signedArea(r.rings[0]), c.area, 1e-6);
+    }
+}
+
+TEST_F(OffsetTest, TinyDistanceGivesTheCleanedInput) {
+    std::vector<ContourElement> in = square(0, 0, 10, true);
+    in.insert(in.begin() + 1, lineElem(10, 0, 10, 0));  // a point element that cleaning removes
+    in[0] = lineElem(0, 0, 10, 0);
+    std::vector<ContourElement> cleaned = in;
+    cleaned.resize(contourClean(cleaned.data(), static_cast<int32_t>(cleaned.size())));
+    for (double d : {0.0, 0.0004, -0.0004}) {
+        const Rings r = offsetOf(in, 1, d);
+        ASSERT_EQ(r.result, 1);
+        ASSERT_EQ(r.rings[0].size(), cleaned.size());
+        for (size_t i = 0; i < cleaned.size(); ++i) {
+            for (int k = 0; k < 4; ++k) EXPECT_EQ(r.rings[0][i].g[k], cleaned[i].g[k]);
+        }
+    }
+}
+
+TEST_F(OffsetTest, CollapsingContoursGiveNoRing) {
+    struct Case {
+        std::vector<ContourElement> in;
+        int side;
+        double d;
+    };
+    const Case cases[] = {
+        {circle(0, 0, 5, 1, 1), 1, 6},
+        {circle(0, 0, 5, 2, 1), 1, 6},
+        {circle(0, 0, 5, 4, -1), -1, 5.5},
+        {square(0, 0, 10, true), 1, 5.2},
+    };
+    for (const Case& c : cases) {
+        const Rings r = offsetOf(c.in, c.side, c.d);
+        EXPECT_EQ(r.result, 0) << c.in.size();
+        EXPECT_TRUE(PocketErrors::texts().empty());
+    }
+    // The same circles offset outward, and inward by less than the radius, stay concentric circles.
+    for (int n : {1, 2, 4}) {
+        for (double d : {-3.0, 3.0}) {
+            const Rings r = offsetOf(circle(0, 0, 5, n, 1), 1, d);
+            ASSERT_EQ(r.result, 1) << n << " " << d;
+            for (const ContourElement& e : r.rings[0]) EXPECT_NEAR(e.g[kAr], 5 - d, 1e-9);
+            EXPECT_NEAR(signedArea(r.rings[0]), kPi * (5 - d) * (5 - d), 1e-6);
+        }
+    }
+}
+
+TEST_F(OffsetTest, OverTheElementCapFailsWithMessage1500) {
+    std::vector<Vec2> p;
+    const int n = kClistMaxElements + 1;
+    for (int i = 0; i < n; ++i)
+        p.push_back({100 * std::cos(2 * kPi * i / n), 100 * std::sin(2 * kPi * i / n)});
+    const Rings r = offsetOf(polygon(p), 1, 1.0);
+    EXPECT_EQ(r.result, -1);
+    ASSERT_EQ(PocketErrors::texts().size(), 1u);
+    EXPECT_NE(PocketErrors::texts()[0].find("1500"), std::string::npos) << PocketErrors::texts()[0];
+}
+
+TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAlone) {
+    ContourElement out[1] = {lineElem(1, 2, 3, 4)};
+    int32_t end = -5, start[1] = {-6};
+    EXPECT_EQ(offsetContour(out, 0, 1, 1.0, out, &end, start, nullptr), 0);
+    EXPECT_EQ(out[0].g[kLx2] + end + start[0], 3 - 5 - 6);
+}
+
+TEST_F(OffsetTest, ThinContourTest) {
+    struct Case {
+        std::vector<Vec2> p;
+        double tol;
+        int thin;
+    };
+    // A strip is thin up to 1.5 x the tolerance across.
+    const Case cases[] = {{{{0, 0}, {20, 0}, {20, 0.5}, {0, 0.5}}, 1.0, 1},
+                          {{{0, 0}, {20, 0}, {20, 5}, {0, 5}}, 1.0, 0},
+                          {{{0, 0}, {20, 0}, {20, 1.4}, {0, 1.4}}, 1.0, 1},
+                          {{{0, 0}, {20, 0}, {20, 1.6}, {0, 1.6}}, 1.0, 0}};
+    for (const Case& c : cases) EXPECT_EQ(contourIsThin(polygon(c.p).data(), 4, c.tol), c.thin) << c.p[2].y;
+    const std::vector<ContourElement> one = circle(0, 0, 5, 1, 1);
+    EXPECT_EQ(contourIsThin(one.data(), 1, 100), 0);
+}
+
+#ifdef KV_HAVE_GEOS
+
+// An arc from p to q whose middle lies the sagitta s to the left of the chord.
+ContourElement bulge(const Vec2& p, const Vec2& q, double s, int32_t tag) {
+    const double cx = q.x - p.x, cy = q.y - p.y, c = std::hypot(cx, cy),
+                 r = (0.25 * c * c + s * s) / (2 * std::fabs(s));
+    const double k = (s - (s > 0 ? r : -r)) / c;  // centre = chord middle + k x (left normal x c)
+    const Vec2 centre{0.5 * (p.x + q.x) - k * cy, 0.5 * (p.y + q.y) + k * cx};
+    ContourElement e = arcElem(centre.x, centre.y, r, std::atan2(p.y - centre.y, p.x - centre.x),
+                               std::atan2(q.y - centre.y, q.x - centre.x), s > 0 ? -1 : 1, tag);
+    e.g[kAsx] = p.x, e.g[kAsy] = p.y, e.g[kAex] = q.x, e.g[kAey] = q.y;
+    return e;
+}
+
+// A star-shaped contour about c with some edges bulging in or out, counter-clockwise or clockwise.
+std::vector<ContourElement> randomContour(std::mt19937& rng, const Vec2& c, double R, int n, bool ccw,
+                                          int32_t tag) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<Vec2> p;
+    for (int i = 0; i < n; ++i) {
+        const double a = 2 * kPi * (i + 0.3 * u(rng)) / n, rad = R * (0.6 + 0.4 * u(rng));
+        p.push_back({c.x + rad * std::cos(a), c.y + rad * std::sin(a)});
+    }
+    if (!ccw) std::reverse(p.begin(), p.end());
+    std::vector<ContourElement> out;
+    for (int i = 0; i < n; ++i) {
+        const Vec2 &a = p[i], &b = p[(i + 1) % n];
+        const double sagitta =
+            (0.05 + 0.1 * u(rng)) * (u(rng) < 0.5 ? -1 : 1) * std::hypot(b.x - a.x, b.y - a.y);
+        if (u(rng) < 0.35)
+            out.push_back(bulge(a, b, sagitta, tag));
+        else
+            out.push_back(lineElem(a.x, a.y, b.x, b.y, tag));
+    }
+    return out;
+}
+
+constexpr double kArcStep = 0.03;
+
+struct Geos {
+    GEOSContextHandle_t h = GEOS_init_r();
+    ~Geos() { GEOS_finish_r(h); }
+    Geos() = default;
+    Geos(const Geos&) = delete;
+    Geos& operator=(const Geos&) = delete;
+
+    // The chain as a closed ring, arcs in steps of at most kArcStep radians: finer samples of a
+    // concave arc make GEOS 3.11 lose or add pieces of a buffer.
+    GEOSGeometry* ring(const std::vector<ContourElement>& chain, double step = kArcStep) {
+        std::vector<Vec2> pts;
+        for (const ContourElement& e : chain) {
+            const int steps = e.type == kElemArc ? std::max(1, static_cast<int>(sweepOf(e) / step)) : 1;
+            for (int k = 0; k < steps; ++k) pts.push_back(pointAlong(e, static_cast<double>(k) / steps));
+        }
+        pts.push_back(pts.front());
+        GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
+        for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
+        return GEOSGeom_createLinearRing_r(h, cs);
+    }
+};
+
+TEST_F(OffsetTest, AgreesWithGeosBufferOnRandomContoursWithIslands) {
+    Geos geos;
+    std::mt19937 rng(4301);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int shape = 0; shape < 40; ++shape) {
+        std::vector<std::vector<ContourElement>> contours;
+        // Bulges may make a contour cross itself: such a draw is drawn again.
+        auto simple = [&](const Vec2& c, double R, int n, bool ccw, int32_t tag) {
+            for (;;) {
+                std::vector<ContourElement> k = randomContour(rng, c, R, n, ccw, tag);
+                // Fine samples, so that a bulge that cuts its neighbour close to their corner shows.
+                GEOSGeometry* poly = GEOSGeom_createPolygon_r(geos.h, geos.ring(k, 0.003), nullptr, 0);
+                const bool valid = poly && GEOSisValid_r(geos.h, poly) == 1;
+                GEOSGeom_destroy_r(geos.h, poly);
+                if (valid) return k;
+            }
+        };
+        contours.push_back(simple({0, 0}, 100, 8 + shape * 3, true, 0));
+        const Vec2 islandAt[] = {{-40, 0}, {35, 10}, {0, 45}};
+        for (int i = 0; i < 1 + shape % 3; ++i) {
+            if (i == 1)
+                contours.push_back(circle(islandAt[i].x, islandAt[i].y, 6 + 4 * u(rng), 2, -1));
+            else
+                contours.push_back(simple(islandAt[i], 12, 6, false, i + 1));
+        }
+        for (size_t c = 0; c < contours.size(); ++c) {
+            const std::vector<ContourElement>& in = contours[c];
+            const int orient = c == 0 ? 1 : -1;
+            for (double sign : {1.0, -1.0}) {
+                const double d = sign * (1 + 39 * u(rng) * u(rng)) * (c == 0 ? 1.0 : 0.3);
+                SCOPED_TRACE(::testing::Message() << "shape " << shape << " contour " << c << " d " << d);
+                const Rings r = offsetOf(in, orient, d);
+                ASSERT_GE(r.result, 0);
+                GEOSGeometry* poly = GEOSGeom_createPolygon_r(geos.h, geos.ring(in), nullptr, 0);
+                ASSERT_NE(poly, nullptr);
+                GEOSGeometry* buf =
+                    GEOSBufferWithStyle_r(geos.h, poly, -d, 64, GEOSBUF_CAP_ROUND, GEOSBUF_JOIN_ROUND, 5.0);
+                ASSERT_NE(buf, nullptr);
+                int expected = 0;
+                for (int g = 0; g < GEOSGetNumGeometries_r(geos.h, buf); ++g) {
+                    const GEOSGeometry* part = GEOSGetGeometryN_r(geos.h, buf, g);
+                    if (!GEOSisEmpty_r(geos.h, part)) expected += 1 + GEOSGetNumInteriorRings_r(geos.h, part);
+                }
+                double geosArea = 0;
+                GEOSArea_r(geos.h, buf, &geosArea);
+                GEOSGeom_destroy_r(geos.h, buf);
+                GEOSGeom_destroy_r(geos.h, poly);
+                EXPECT_EQ(r.result, expected);
+                double area = 0, length = 0;
+                for (const std::vector<ContourElement>& ring : r.rings) {
+                    area += orient * signedArea(ring);
+                    length += perimeter(ring);
+                    GEOSGeometry* lr = geos.ring(ring);
+                    EXPECT_EQ(GEOSisSimple_r(geos.h, lr), 1);
+                    GEOSGeom_destroy_r(geos.h, lr);
+                    for (size_t k = 0; k < ring.size(); ++k) {
+                        EXPECT_LT(std::hypot(endPoint(ring[k]).x - startPoint(ring[(k + 1) % ring.size()]).x,
+                                             endPoint(ring[k]).y - startPoint(ring[(k + 1) % ring.size()]).y),
+                                  1e-4);
+                        for (double t : {0.0, 0.3, 0.7})
+                            EXPECT_NEAR(distanceTo(pointAlong(ring[k], t), in), std::fabs(d), 1e-3);
+                    }
+                }
+                // GEOS simplifies its input within 1 % of the distance before offsetting, and its
+                // input arcs are chords: both move the offset of an arc a little.
+                double slack = 0;
+                for (const ContourElement& e : in) {
+                    if (e.type != kElemArc) continue;
+                    const double r = e.g[kAr], sagitta = r * kArcStep * kArcStep / 8;
+                    slack += (0.01 * std::fabs(d) + sagitta) * r * sweepOf(e) * (1 + std::fabs(d) / r);
+                }
+                EXPECT_NEAR(area, geosArea, std::max(length, 1.0) * 1e-3 + slack);
+            }
+        }
+    }
+}
+
+#endif
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include "pocket/contourreduce.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "pocket/linearcfit.h"
+#include "pocket/offset_util.h"
+#include "pocket/pocket_util.h"
+#include "pocket/ringhelpers.h"
+
+namespace {
+
+using namespace offsettest;
+
+// Lines through the points in order (an open run).
+std::vector<ContourElement> run(const std::vector<Vec2>& p, int32_t tag = 3) {
+    std::vector<ContourElement> out;
+    for (size_t i = 0; i + 1 < p.size(); ++i)
+        out.push_back(lineElem(p[i].x, p[i].y, p[i + 1].x, p[i + 1].y, tag));
+    return out;
+}
+
+std::vector<Vec2> arcPoints(double cx, double cy, double r, double a0, double a1, int n) {
+    std::vector<Vec2> p;
+    for (int i = 0; i <= n; ++i) {
+        const double a = a0 + (a1 - a0) * i / n;
+        p.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+    }
+    return p;
+}
+
+TEST(ContourReduce, LineRunsByLength) {
+    PocketErrors errors;
+    struct Case {
+        int lines;
+        int32_t out;
+    };
+    const Case cases[] = {{9, 9}, {10, 1}, {25, 1}};
+    for (const Case& c : cases) {
+        std::vector<Vec2> p;
+        for (int i = 0; i <= c.lines; ++i) p.push_back({1.5 * i, 0.5 * i});
+        const std::vector<ContourElement> in = run(p);
+        std::vector<ContourElement> out(in.size());
+        const int32_t n = reduceLineRuns(in.data(), c.lines, 0.01, out.data());
+        ASSERT_EQ(n, c.out) << c.lines;
+        EXPECT_EQ(out[n - 1].g[kLx2], p.back().x);
+        EXPECT_EQ(out[0].sourceTag, 3);
+    }
+}
+
+TEST(ContourReduce, ArcsFromPoints) {
+    PocketErrors errors;
+    struct Case {
+        double r, sweep;
+        int points;
+        int arcs;  // -1: no arc at all
+    };
+    const Case cases[] = {
+        {5, kPi, 40, 1},        // a half circle
+        {5, 1.5 * kPi, 60, 2},  // longer than 3.2 r: split
+        {0.05, kPi, 40, -1},    // below the smallest radius: lines only
+    };
+    for (const Case& c : cases) {
+        const std::vector<Vec2> p = arcPoints(1, 2, c.r, 0.3, 0.3 + c.sweep, c.points);
+        const std::vector<ContourElement> in = run(p);
+        std::vector<ContourElement> out(in.size());
+        const int32_t n = refitLineRun(static_cast<int32_t>(in.size()), in.data(), out.data(), 0.01);
+        int arcs = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            if (out[i].type != kElemArc) continue;
+            ++arcs;
+            EXPECT_NEAR(out[i].g[kAcx], 1, 0.01);
+            EXPECT_NEAR(out[i].g[kAr], c.r, 0.01);
+            EXPECT_EQ(out[i].direction, 1);
+        }
+        if (c.arcs < 0) {
+            EXPECT_EQ(arcs, 0) << c.r;
+        } else {
+            EXPECT_EQ(arcs, c.arcs) << c.r;
+            EXPECT_EQ(n, c.arcs) << c.r;
+        }
+    }
+}
+
+TEST(ContourReduce, SixtyFiveLinesAreReducedSixtyFourOnlyWhenForced) {
+    PocketErrors errors;
+    struct Case {
+        int n, force;
+        bool reduced;
+    };
+    const Case cases[] = {{64, 0, false}, {64, 1, true}, {65, 0, true}};
+    for (const Case& c : cases) {
+        std::vector<Vec2> p = arcPoints(0, 0, 50, 0, 2 * kPi, c.n);
+        p.pop_back();
+        std::vector<ContourElement> in = polygon(p);
+        std::vector<ContourElement> work = in;
+        work.resize(2 * in.size());
+        const int32_t n = contourReduceOne(work.data(), c.n, 0.1, c.force, static_cast<int32_t>(work.size()));
+        EXPECT_EQ(n < c.n, c.reduced) << c.n;
+        ASSERT_GT(n, 0);
+        work.resize(n);
+        // The reduced contour stays within the tolerance of every original vertex.
+        for (const Vec2& q : p) EXPECT_LT(distanceTo(q, work), 0.1) << c.n;
+    }
+    pocketKernel().suppressReduction = 1;
+    std::vector<ContourElement> in = polygon(arcPoints(0, 0, 50, 0, 2 * kPi * 99 / 100, 99));
+    EXPECT_EQ(contourReduceOne(in.data(), 100, 0.1, 1, 100), 100);
+}
+
+TEST(ContourReduce, RandomArcsRefitWithinTolerance) {
+    PocketErrors errors;
+    rngResetState();
+    for (int round = 0; round < 20; ++round) {
+        const double r = 2 + 40 * rngUniform(), a0 = 2 * kPi * rngUniform(), sweep = 0.5 + 2.5 * rngUniform();
+        const int points = 12 + rngBelow(60);
+        std::vector<Vec2> p = arcPoints(10, -5, r, a0, a0 + sweep, points);
+        for (Vec2& q : p) {
+            q.x += 0.002 * (rngUniform() - 0.5);
+            q.y += 0.002 * (rngUniform() - 0.5);
+        }
+        const std::vector<ContourElement> in = run(p);
+        std::vector<ContourElement> out(in.size());
+        const int32_t n = reduceLineRuns(in.data(), static_cast<int32_t>(in.size()), 0.05, out.data());
+        ASSERT_GT(n, 0);
+        out.resize(n);
+        for (const Vec2& q : p) EXPECT_LT(distanceTo(q, out), 0.05 + 1e-9) << round;
+        EXPECT_NEAR(out.front().type == kElemArc ? out.front().g[kAsx] : out.front().g[kLx1], p.front().x,
+                    1e-12);
+    }
+}
+
+TEST(RingHelpers, QuarterArcsAreSplit) {
+    PocketErrors errors;
+    struct Case {
+        double sweep;
+        int32_t count;
+    };
+    const Case cases[] = {{kPi / 2, 2}, {kPi / 2 - 0.01, 1}, {kPi, 2}};
+    for (const Case& c : cases) {
+        ContourElement chain[4] = {arcElem(0, 0, 3, 0, c.sweep, 1)};
+        const int32_t n = arcsSplitQuarter(chain, 1);
+        ASSERT_EQ(n, c.count) << c.sweep;
+        if (n == 2) {
+            EXPECT_NEAR(std::atan2(chain[0].g[kAey], chain[0].g[kAex]), c.sweep / 2, 1e-12);
+            EXPECT_EQ(chain[0].g[kAex], chain[1].g[kAsx]);
+            EXPECT_EQ(chain[0].g[kAey], chain[1].g[kAsy]);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+#include "pocket/ringassembly.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "pocket/contouroffset.h"
+#include "pocket/offset_util.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+using namespace offsettest;
+
+// Crossing-number test against the ring with its arcs sampled finely.
+bool inside(const ContourElement* c, int32_t n, const Vec2& p) {
+    std::vector<Vec2> v;
+    for (int32_t i = 0; i < n; ++i)
+        for (int k = 0; k < (c[i].type == kElemArc ? 32 : 1); ++k) v.push_back(pointAlong(c[i], k / 32.0));
+    bool in = false;
+    for (size_t i = 0; i < v.size(); ++i) {
+        const Vec2 &a = v[i], &b = v[(i + 1) % v.size()];
+        if ((a.y > p.y) != (b.y > p.y) && a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y) > p.x) in = !in;
+    }
+    return in;
+}
+
+// Two square bulbs joined by a neck of width 1 along y = 4.5 .. 5.5.
+std::vector<ContourElement> dumbbell(double small) {
+    const double y0 = 5 - small / 2, y1 = 5 + small / 2;
+    return polygon({{0, 0},
+                    {10, 0},
+                    {10, 4.5},
+                    {14, 4.5},
+                    {14, y0},
+                    {14 + small, y0},
+                    {14 + small, y1},
+                    {14, y1},
+                    {14, 5.5},
+                    {10, 5.5},
+                    {10, 10},
+                    {0, 10}});
+}
+
+TEST(RingAssembly, NeckSplitsOrDropsLoops) {
+    PocketErrors errors;
+    std::vector<ContourElement> out(kClistMaxElements);
+    int32_t start[8], count[8], end = 0;
+    struct Case {
+        double small, d;
+        int rings;
+        int ringOfBig, ringOfSmall;  // which ring holds each bulb's centre, -1 none
+    };
+    const Case cases[] = {
+        // The neck closes: both bulbs keep a ring of their own.
+        {8, 1.5, 2, 0, 1},
+        // The small bulb is narrower than twice the distance: only the big one is left.
+        {2.5, 1.5, 1, 0, -1},
+        // Half the neck's width or less keeps one ring through the neck.
+        {8, 0.4, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const std::vector<ContourElement> in = dumbbell(c.small);
+        const int32_t n =
+            offsetContour(in.data(), static_cast<int32_t>(in.size()), 1, c.d, out.data(), &end, start, count);
+        ASSERT_EQ(n, c.rings) << c.small << " " << c.d;
+        const Vec2 big{5, 5}, small{14 + c.small / 2, 5};
+        int32_t holdsBig = -1, holdsSmall = -1;
+        for (int32_t i = 0; i < n; ++i) {
+            if (inside(out.data() + start[i], count[i], big)) holdsBig = holdsBig < 0 ? i : 99;
+            if (inside(out.data() + start[i], count[i], small)) holdsSmall = holdsSmall < 0 ? i : 99;
+        }
+        EXPECT_EQ(holdsBig >= 0, c.ringOfBig >= 0);
+        EXPECT_EQ(holdsSmall >= 0, c.ringOfSmall >= 0);
+        EXPECT_NE(holdsBig, 99);
+        EXPECT_NE(holdsSmall, 99);
+        EXPECT_EQ(holdsSmall >= 0 && holdsBig == holdsSmall,
+                  c.ringOfSmall >= 0 && c.ringOfBig == c.ringOfSmall);
+        EXPECT_EQ(pocketOffsetState().problem, 0);
+    }
+}
+
+TEST(RingAssembly, RingChecks) {
+    PocketErrors errors;
+    const std::vector<ContourElement> sq = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    EXPECT_EQ(ringsAlreadyClosed(sq.data(), 4), 1);
+    EXPECT_EQ(ringHasDuplicate(sq.data(), 4), 0);
+    EXPECT_EQ(ringHasZeroElement(sq.data(), 4), 0);
+    std::vector<ContourElement> dup = sq;
+    dup.push_back(sq[1]);
+    EXPECT_EQ(ringHasDuplicate(dup.data(), 5), 1);
+    std::vector<ContourElement> zero = sq;
+    zero.push_back(lineElem(10, 0, 10, 0));
+    EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
+
+    // Full arcs count only in rings of five or more elements.
+    std::vector<ContourElement> five = sq;
+    five.push_back(arcElem(0, 0, 1, 0, 1.9 * kPi, 1));
+    EXPECT_EQ(ringHasFullArc(5, five.data(), 0), 1);
+    EXPECT_EQ(ringHasFullArc(5, five.data(), 1), 0);
+    EXPECT_EQ(ringHasFullArc(4, five.data(), 0), 0);
+
+    // The distance test: the square offset by 1 keeps it; the input itself does not.
+    const std::vector<ContourElement> inner = polygon({{1, 1}, {9, 1}, {9, 9}, {1, 9}});
+    EXPECT_EQ(ringKeepsDistance(inner.data(), 4, sq.data(), 4, 1.0), 1);
+    EXPECT_EQ(ringKeepsOffset(inner.data(), 4, sq.data(), 4, 1.0), 1);
+    EXPECT_EQ(ringKeepsDistance(inner.data(), 4, sq.data(), 4, 1.5), 0);
+    EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);
+}
+
+TEST(RingAssembly, ClosingOpenChains) {
+    PocketErrors errors;
+    struct Case {
+        double gap;
+        int snap;
+        int32_t count;
+    };
+    const Case cases[] = {{0.03, 1, 3}, {0.03, 0, 4}, {0.2, 1, 4}, {0.005, 0, 3}};
+    for (const Case& c : cases) {
+        std::vector<ContourElement> chain = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 10),
+                                             lineElem(10, 10, 0, c.gap)};
+        chain.resize(4);
+        const int32_t n = chainCloseEnd(chain.data(), 3, c.snap);
+        EXPECT_EQ(n, c.count) << c.gap << " " << c.snap;
+        chain.resize(n);
+        EXPECT_EQ(ringsAlreadyClosed(chain.data(), n), c.gap > 0.01 ? 1 : 0);
+    }
+    // One small break is joined at its middle, only for a scaled geometry.
+    std::vector<ContourElement> broken = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    broken[2].g[kLx1] = 10.01;
+    EXPECT_EQ(chainJoinSingleGap(broken.data(), 4), 0);
+    pocketKernel().geometryScale = 25;
+    EXPECT_EQ(chainJoinSingleGap(broken.data(), 4), 1);
+    EXPECT_NEAR(broken[1].g[kLx2], 10.005, 1e-12);
+    EXPECT_EQ(ringsAlreadyClosed(broken.data(), 4), 1);
+}
+
+}  // namespace
