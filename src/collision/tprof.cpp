@@ -242,10 +242,16 @@ PartProfile* tprof_from_contour(const char* file, const char* name, double chord
 
 FTriList* coll_model_from_tprof(const PartProfile* profile, double chordTol) {
     if (!profile) return nullptr;
-    double rmax = 0.0;
-    for (int32_t i = 0; i < profile->count; i++) rmax = std::max(rmax, profile->segs[i].r1);
-    const int64_t want = static_cast<int64_t>(profile->count) * turnSteps(rmax, chordTol) * 2;
-    FTriList* mesh = ftriListCreate(static_cast<int32_t>(std::clamp<int64_t>(want, 3, 1 << 24)));
+    int64_t want = 0;
+    for (int32_t i = 0; i < profile->count; i++) {
+        const PartSeg& s = profile->segs[i];
+        const double tol = profile->flags[i] == kTprofShank ? kTprofShankChord : chordTol;
+        want += 2 * static_cast<int64_t>(turnSteps(std::max(s.r0, s.r1), tol));
+    }
+    // A radius far beyond the tolerance asks for hundreds of millions of chords: no memory holds
+    // that mesh, so it is refused before any of it is built.
+    if (want > kTprofMaxTriangles) return nullptr;
+    FTriList* mesh = ftriListCreate(static_cast<int32_t>(std::max<int64_t>(want, 3)));
     if (!mesh) return nullptr;
     if (profile->minZ + 1e-5 > profile->maxZ) return mesh;
     for (int32_t i = 0; i < profile->count; i++) {

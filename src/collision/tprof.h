@@ -14,6 +14,8 @@ enum : uint16_t {
 };
 
 constexpr double kTprofShankChord = 0.01;
+// The largest revolved mesh built; a profile that would need more is refused.
+constexpr int64_t kTprofMaxTriangles = int64_t{1} << 24;
 
 enum : int32_t {
     // Error: a mesh file could not be loaded; the value is the file name.
@@ -50,7 +52,8 @@ PartProfile* tprof_from_tool(const ToolDescription* tool, uint16_t flag);
 PartProfile* tprof_from_contour(const char* file, const char* name, double chordTol, double baseZ,
                                 uint16_t flag);
 
-// The profile revolved about the z axis; null when memory is short.
+// The profile revolved about the z axis; null when memory is short or the mesh would need more than
+// kTprofMaxTriangles triangles (a radius far beyond the chord tolerance).
 FTriList* coll_model_from_tprof(const PartProfile* profile, double chordTol);
 // The triangles of a mesh file as floats, in bucket-grid order; null when the file does not load
 // (reported as kMsgObstacleNotLoaded) or memory is short. d only sizes the list.

@@ -160,8 +160,12 @@ struct PairReader {
                     break;
                 case 11:  // end of line
                     // An empty quoted value ends its pair; passing over the line
-                    // end would glue the next line's key onto this one.
+                    // end would glue the next line's key onto this one. A key
+                    // whose bare value ended before it began (":= >", ":= ;")
+                    // is dropped with its line for the same reason.
                     if (cfgIsLineEnd(c) && value.empty() && !quotedValue) {
+                        key.clear();
+                        continued = false;
                         state = 0;
                         break;
                     }
@@ -236,8 +240,11 @@ int cfgFileReadPair(FILE* file, KvPair* pair) {
 }
 
 // The byte 26 ends the file for good: it is pushed back so every later read meets it again.
+// A zero byte is passed over: it cannot stand inside a text and would cut it short.
 int cfgNextChar(FILE* file) {
-    int c = getc(file);
+    int c;
+    do c = getc(file);
+    while (c == 0);
     if (c == 26) ungetc(c, file);
     return (c == EOF || c == 26) ? kCfgEnd : c;
 }

@@ -20,7 +20,8 @@ void cfgFileClose(FILE* file);
 // Shared by the kernel's text readers: a blank is a space or a tab, a line
 // ends at a carriage return or a line feed, and the byte 26 ends the file.
 constexpr int kCfgEnd = -1;
-int cfgNextChar(FILE* file);  // the next byte, or kCfgEnd at the end of the stream or the byte 26
+// The next byte other than zero, or kCfgEnd at the end of the stream or the byte 26.
+int cfgNextChar(FILE* file);
 inline bool cfgIsBlank(int c) {
     return c == ' ' || c == '\t';
 }

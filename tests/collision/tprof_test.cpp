@@ -124,3 +124,22 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
     EXPECT_EQ(coll_file_readable(path.c_str()), 1);
     EXPECT_EQ(tprof_from_contour(dir.file("none.kvx").c_str(), "Holder", 0.01, 0, 1), nullptr);
 }
+
+// A radius far beyond the chord tolerance would need more triangles than any memory holds: refused
+// at once, while a large but feasible radius is still revolved.
+TEST(Tprof, RevolveRefusesMeshesBeyondTheLimit) {
+    const struct {
+        double r, tol;
+        bool built;
+    } cases[] = {{1e13, 0.01, false}, {1e9, 1e-6, false}, {1e4, 0.01, true}, {1e13, 1e12, true}};
+    for (const auto& c : cases) {
+        PartProfile* p = chain({{c.r, 0, c.r, 10}});
+        FTriList* mesh = coll_model_from_tprof(p, c.tol);
+        EXPECT_EQ(mesh != nullptr, c.built) << c.r << " " << c.tol;
+        if (mesh) {
+            EXPECT_LE(mesh->count, kTprofMaxTriangles);
+        }
+        ftriListFree(mesh);
+        tprof_free(p);
+    }
+}

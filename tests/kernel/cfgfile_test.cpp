@@ -175,3 +175,77 @@ TEST(ParamFile, ReadPairOnNullFileIsNothing) {
     KvPair pair = {nullptr, nullptr};
     EXPECT_EQ(cfgFileReadPair(nullptr, &pair), 0);
 }
+
+// Every byte in a key and in a value either comes back from the file as it was
+// written or is refused with -2, leaving the previous file as it was.
+TEST(ParamFile, WriteReadsBackEveryByteOrRefuses) {
+    for (int b = 1; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        const std::string key = std::string("k") + c + "x";
+        const std::string value = std::string("v") + c + "w";
+        const bool keyFits = b != 26 && b != '\n' && b != '\r';
+        const bool valueFits = b != 26;
+        for (int which = 0; which < 2; ++which) {
+            writeTestFile("bytes.pcf", "old := 1\n");
+            // The odd byte in the key, then in the value, beside a plain pair.
+            KvList* list = kvListAppend(nullptr, "plain", "1", kKvFile);
+            list = which == 0 ? kvListAppend(list, key.c_str(), "v", kKvFile)
+                              : kvListAppend(list, "k", value.c_str(), kKvFile);
+            const bool fits = which == 0 ? keyFits : valueFits;
+            EXPECT_EQ(kvListWrite("bytes.pcf", list), fits ? 2 : -2) << b << " " << which;
+            if (fits) {
+                Pairs expected{{"plain", "1"},
+                               which == 0 ? std::make_pair(key, std::string("v"))
+                                          : std::make_pair(std::string("k"), value)};
+                KvList* back = kvListLoad(nullptr, "bytes.pcf", kKvFile);
+                EXPECT_EQ(pairsOf(back), expected)
+                    << "byte " << b << (which == 0 ? " in the key" : " in the value");
+                kvListFree(back);
+            } else {
+                EXPECT_EQ(readTestFile("bytes.pcf"), "old := 1\n") << b;
+            }
+            kvListFree(list);
+        }
+    }
+}
+
+TEST(ParamFile, KeysWithAQuoteAreWrittenBareWhenTheyCanBeRead) {
+    struct Case {
+        const char* key;
+        bool fits;
+    } cases[] = {
+        {"a\"", true},    {"a\"b\"", true}, {"a\\\"", true},  {"a\";b", true},
+        {"\"a", false},   {";a\"", false},  {"a\" b", false}, {"a\"\tb", false},
+        {"a\":b", false}, {"x y", true},    {"c:\\d", true},  {"a\\", true},
+    };
+    for (const Case& c : cases) {
+        KvList* list = kvListAppend(nullptr, c.key, "1", kKvFile);
+        list = kvListAppend(list, "after", "2", kKvFile);
+        EXPECT_EQ(kvListWrite("quote.pcf", list), c.fits ? 2 : -2) << c.key;
+        if (c.fits) {
+            KvList* back = kvListLoad(nullptr, "quote.pcf", kKvFile);
+            EXPECT_EQ(pairsOf(back), (Pairs{{c.key, "1"}, {"after", "2"}})) << c.key;
+            kvListFree(back);
+        }
+        kvListFree(list);
+    }
+}
+
+TEST(ParamFile, ZeroBytesArePassedOver) {
+    const char text[] = "a := \"x\0y\"\nb\0 := 2\n";
+    EXPECT_EQ(loadText(std::string(text, sizeof text - 1)), (Pairs{{"a", "xy"}, {"b", "2"}}));
+}
+
+// A key whose value ends before it begins must not join the next line's key.
+TEST(ParamFile, AKeyWithoutValueIsDroppedWithItsLine) {
+    struct Case {
+        const char* text;
+        Pairs expected;
+    } cases[] = {
+        {"a := >\nb := 2\n", {{"b", "2"}}},
+        {"a := >;x\r\nb := 2\n", {{"b", "2"}}},
+        {"\"k ;\" :=>\nq\" := 1\n", {{"q\"", "1"}}},
+        {"a := \"\"\nb := 2\n", {{"b", "2"}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(loadText(c.text), c.expected) << c.text;
+}

@@ -61,3 +61,8 @@ TEST(WordPair, ReadPairsAppendsWithTypeAndKeepsDuplicates) {
     EXPECT_EQ(readWordPair(nullptr, nullptr, nullptr), 0);
     wordPairResetState();
 }
+
+TEST(WordPair, ZeroBytesArePassedOver) {
+    const char text[] = "*K a \0b\n*N\0EXT v\n";
+    EXPECT_EQ(readAll(std::string(text, sizeof text - 1)), (Pairs{{"*K", "a b"}, {"*NEXT", "v"}}));
+}

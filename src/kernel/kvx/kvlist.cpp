@@ -169,6 +169,27 @@ void putQuotedValue(std::string& out, const char* value) {
     out += '"';
 }
 
+// The byte 26 ends a file for the reader wherever it stands.
+bool hasEndByte(const char* text) {
+    return strchr(text, 26) != nullptr;
+}
+
+// A quoted key is read up to the next quote with no escapes, so a key holding a
+// quote is written bare, which the reader ends at a blank or a colon and never
+// begins with a quote or a comment. False when neither form reads back as the key.
+bool putKey(std::string& out, const char* key) {
+    if (hasEndByte(key) || strpbrk(key, "\r\n")) return false;
+    if (!strchr(key, '"')) {
+        out += '"';
+        out += key;
+        out += '"';
+        return true;
+    }
+    if (key[0] == '"' || key[0] == ';' || strpbrk(key, " \t:")) return false;
+    out += key;
+    return true;
+}
+
 }  // namespace
 
 int kvListWrite(const char* fileName, const KvList* list) {
@@ -177,9 +198,11 @@ int kvListWrite(const char* fileName, const KvList* list) {
     std::string text = "\n\n";
     int count = 0;
     for (const KvList* n = list; n; n = n->next) {
-        text += "   \"";
-        text += n->key;
-        text += "\" := ";
+        text += "   ";
+        // A pair the file cannot carry would be lost on the next load without a
+        // word: the write is refused whole and the previous file stays.
+        if (!putKey(text, n->key) || hasEndByte(n->value)) return -2;
+        text += " := ";
         putQuotedValue(text, n->value);
         text += '\n';
         ++count;

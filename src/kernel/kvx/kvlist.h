@@ -38,6 +38,9 @@ void kvListFree(KvList* list);
 
 // Parameter files (key ":=" value): load adds every pair with the given origin
 // type; write returns the number of pairs written, -1 without a list, -2 when
-// the file cannot be written (an existing file then stays as it was).
+// the file cannot be written (an existing file then stays as it was), also when
+// a pair holds what a parameter file cannot carry: the byte 26, a line end in a
+// key, or a key with a double quote that also holds a blank or a colon or
+// begins with a double quote or ";".
 KvList* kvListLoad(KvList* list, const char* fileName, uint16_t type);
 int kvListWrite(const char* fileName, const KvList* list);

@@ -55,8 +55,11 @@ bool isBody(int c) {
 }
 
 // The byte 26 ends the file for good: it is pushed back so every later read meets it again.
+// A zero byte is passed over: it cannot stand inside a text and would cut it short.
 int readChar(FILE* file) {
-    int c = getc(file);
+    int c;
+    do c = getc(file);
+    while (c == 0);
     if (c == 26) ungetc(c, file);
     return (c == EOF || c == 26) ? kEnd : c;
 }
@@ -490,6 +493,10 @@ FILE* kvxOpen(const char* fileName, KvxHeader* header) {
         accepted = false;
     }
     if (!accepted) {
+        // Callers that see no file take no header either: its texts go with the refusal.
+        free(header->line3);
+        free(header->line4);
+        header->line3 = header->line4 = nullptr;
         cfgFileClose(file);
         return nullptr;
     }

@@ -42,8 +42,8 @@ struct KvxRecord {
 
 // Opens the file ("| stdin" is standard input, "~" stands for $HOME) and reads
 // and tests the header into `header`. The open file when the header is
-// accepted (versions 0.x and 1.0), else null with the file closed; always null
-// without a header.
+// accepted (versions 0.x and 1.0), else null with the file closed and the
+// header's texts freed (its version numbers stay); always null without a header.
 FILE* kvxOpen(const char* fileName, KvxHeader* header);
 void kvxHeaderFree(KvxHeader* header);  // frees the texts; numbers 0
 

@@ -15,7 +15,7 @@ KvxAttr* findAttr(const KvxObjData* obj, const char* name) {
     return nullptr;
 }
 
-KvxAttr* newAttr(const char* name, const char* value, uint16_t level) {
+KvxAttr* newAttr(const char* name, const char* value, uint32_t level) {
     auto* a = static_cast<KvxAttr*>(memCalloc(sizeof(KvxAttr)));
     if (!a) return nullptr;
     a->name = strDup(name);
@@ -110,7 +110,7 @@ int kvxObjSetAttr(KvxObjData* obj, const char* name, const char* value) {
     if (!obj || !name || !*name || !value || !*value) return 0;
     if (strcmp(name, kKvxObjectCounter) == 0) obj->objectCounter = counterValue(value);
     if (strcmp(name, kKvxMethodCounter) == 0) obj->methodCounter = counterValue(value);
-    uint16_t level = static_cast<uint16_t>(obj->level);
+    uint32_t level = obj->level;
     if (KvxAttr* a = findAttr(obj, name)) {
         char* copy = strDup(value);
         if (!copy) return 0;
@@ -143,7 +143,7 @@ char* kvxObjGetAttr(const KvxObjData* obj, const char* name) {
 }
 
 int kvxObjPushLevel(KvxObjData* obj) {
-    if (!obj) return 0;
+    if (!obj || obj->level == UINT32_MAX) return 0;
     auto* entry = static_cast<KvxLevel*>(memCalloc(sizeof(KvxLevel)));
     if (!entry) return 0;
     setCounterAttr(obj, kKvxObjectCounter, obj->objectCounter);
@@ -160,19 +160,21 @@ int kvxObjPushLevel(KvxObjData* obj) {
 int kvxObjPopLevel(KvxObjData* obj) {
     if (!obj || obj->level <= 1 || !obj->levelStack) return 0;
     uint32_t inner = obj->level;
-    uint16_t outer = static_cast<uint16_t>(inner - 1);
+    uint32_t outer = inner - 1;
     KvxLevel* entry = obj->levelStack;
     KvxAttr* saved = entry->saved;
+    // A restored value keeps the level it was set at: given the level of this
+    // scope's outside instead, an attribute from further out would be taken
+    // for one of that scope and deleted when it closes.
     while (saved) {
         KvxAttr* next = saved->next;
         if (KvxAttr* a = findAttr(obj, saved->name)) {
             free(a->value);
             a->value = saved->value;
-            a->level = outer;
+            a->level = saved->level;
             free(saved->name);
             free(saved);
         } else {
-            saved->level = outer;
             saved->next = obj->attrs;
             obj->attrs = saved;
         }

@@ -9,9 +9,9 @@
 #include "kernel/kvx/kvxfile.h"
 
 struct KvxAttr {
-    char* name;   // owned
-    char* value;  // owned
-    uint16_t level;
+    char* name;      // owned
+    char* value;     // owned
+    uint32_t level;  // the scope level it was set at, as wide as the container's
     KvxAttr* next;
 };
 
@@ -42,7 +42,7 @@ void kvxObjFree(KvxObjData* obj);   // accepts null
 int kvxObjSetAttr(KvxObjData* obj, const char* name, const char* value);
 // A new copy of the value (the caller frees it), or null.
 char* kvxObjGetAttr(const KvxObjData* obj, const char* name);
-int kvxObjPushLevel(KvxObjData* obj);  // 1, or 0 when obj is null or memory is short
+int kvxObjPushLevel(KvxObjData* obj);  // 1, or 0 when obj is null, memory is short or at the deepest level
 int kvxObjPopLevel(KvxObjData* obj);   // 1, or 0 at level 1 or without a level entry
 
 // For an "o" (respectively "m") record: an identifier from the counter when it

@@ -234,3 +234,20 @@ TEST(KvxFile, MethodNamesEndedByBlankOrCommentAreTraced) {
     EXPECT_EQ(readTestFile("QJW.TXT"), "earlier\n methode = 'data'\n methode = 'last'\n methode = 'nl'\n");
     std::remove("QJW.TXT");
 }
+
+TEST(KvxFile, ZeroBytesArePassedOver) {
+    const char text[] = "o P(t[a\0b] x[1])\nv w(c\\\0d)\n\0m M(x\0y)\n";
+    Read got = readAll(std::string(text, sizeof text - 1));
+    EXPECT_EQ(got.records, (std::vector<std::string>{"o P - {t=ab|x=1}", "v w cd {}", "m M - {=xy}"}));
+}
+
+TEST(KvxFile, ARefusedHeaderLeavesNoTexts) {
+    for (const char* version : {"2.0", "1.1"}) {
+        writeTestFile("refused.kvx", header(version));
+        KvxHeader h{};
+        EXPECT_EQ(kvxOpen("refused.kvx", &h), nullptr) << version;
+        EXPECT_EQ(h.line3, nullptr) << version;
+        EXPECT_EQ(h.line4, nullptr) << version;
+        EXPECT_EQ(h.major, version[0] - '0') << version;  // the refused version stays readable
+    }
+}

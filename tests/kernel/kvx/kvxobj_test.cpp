@@ -169,3 +169,35 @@ TEST(KvxObj, NamesBlockFromParametersAndPresets) {
     EXPECT_STREQ(names.names[2], "");
     EXPECT_EQ(kvxRecordToNames(nullptr, &r), 0);
 }
+
+// A value restored when a scope closes belongs to the scope it was set in, not
+// to the one the closing leads back to.
+TEST(KvxObj, RestoredValuesKeepTheirScope) {
+    struct Case {
+        const char* body;
+        std::vector<std::string> probes;
+    } cases[] = {
+        {"v a(1)\n{\n{\nv a(2)\n}\n}\nv probe(1)\n", {"probe:1"}},
+        {"{\nv a(1)\n{\n{\nv a(2)\n}\nv probe(1)\n}\nv probe(1)\n}\nv probe(1)\n",
+         {"probe:1", "probe:1", "probe:<none>"}},
+        {"v a(1)\n{\nv a(2)\n{\nv a(3)\n}\nv probe(1)\n}\nv probe(1)\n", {"probe:2", "probe:1"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(numberedRecords(c.body), c.probes) << c.body;
+}
+
+TEST(KvxObj, ScopesDeeperThanSixteenBitsStillCloseWhatTheyOpened) {
+    Obj obj(kvxObjCreate());
+    ASSERT_NE(obj, nullptr);
+    kvxObjSetAttr(obj.get(), "a", "outer");
+    const uint32_t depth = 70000;
+    for (uint32_t i = 0; i < depth; ++i) ASSERT_EQ(kvxObjPushLevel(obj.get()), 1);
+    EXPECT_EQ(obj->level, depth + 1);
+    kvxObjSetAttr(obj.get(), "b", "inner");
+    kvxObjSetAttr(obj.get(), "a", "inner");
+    ASSERT_EQ(kvxObjPopLevel(obj.get()), 1);
+    EXPECT_EQ(attr(obj.get(), "b"), "<none>");
+    EXPECT_EQ(attr(obj.get(), "a"), "outer");
+    for (uint32_t i = 1; i < depth; ++i) ASSERT_EQ(kvxObjPopLevel(obj.get()), 1);
+    EXPECT_EQ(obj->level, 1u);
+    EXPECT_EQ(attr(obj.get(), "a"), "outer");
+}

@@ -1,0 +1,44 @@
+// The pocket cycle's parameters: the run's variables read from a parameter file
+// (odd first byte), or the keyword block of a configuration run read from a
+// word-pair file (even first byte).
+#include "fuzzhelp.h"
+#include "kernel/ccp.h"
+#include "kernel/wordpair.h"
+#include "pocket/clist.h"
+#include "pocket/pocketerr.h"
+#include "pocket/pocketkeys.h"
+#include "pocket/pocketstate.h"
+#include "pocket/rifblock.h"
+
+namespace {
+
+void resetPocket() {
+    clistResetState();
+    pocketKernelResetState();
+    pocketErrorResetState();
+    rifResetState();
+    ccpParamsResetState();
+    kvListFree(kvCCP.vars);
+    kvCCP.vars = nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    resetPocket();
+    wordPairResetState();
+    FuzzBytes in{data, size};
+    bool parameters = in.u8() & 1;
+    std::string file = fuzzWriteFile(parameters ? "run.pcf" : "run.cfg", in.data, in.size);
+    if (parameters) {
+        kvCCP.vars = kvListLoad(kvCCP.vars, file.c_str(), kKvFile);
+        int result = pocketReadKeys(&kvCCP);
+        fuzzCheck(result == 0 || result == 1, "an unknown result");
+    } else {
+        KvList* pairs = readWordPairs(nullptr, file.c_str(), kKvFile);
+        rifParseKeywords(pairs);
+        kvListFree(pairs);
+    }
+    resetPocket();
+    return 0;
+}
