@@ -10,6 +10,7 @@
 #include <string>
 
 #include "geometry/frames.h"
+#include "geometry/mat4.h"
 #include "kernel/core.h"
 #include "kernel/cycrun.h"
 #include "kernel/idx5.h"
@@ -60,6 +61,8 @@ namespace {
 
 // The blocks behind the records, one per record that used one.
 std::map<const CycleRecord*, Cyc3dParams*> gBlocks;
+Mat4 gPolyFrameInv;
+bool gPolyFrameSet = false;
 
 // The static records keep their blocks and channels from run to run (the end
 // step leaves the channels in place); both go when the library is unloaded.
@@ -434,9 +437,31 @@ int cyc3dReadParameters(CycleRecord* record) {
     return 1;
 }
 
+int cyc3dSetPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Vec3* z) {
+    Mat4 axes, shift, frame;
+    mat4FromAxes(x, y, z, &axes);
+    mat4Translation(origin, &shift);
+    mat4Mult(&axes, &shift, &frame);
+    int r = mat4Invert(&frame, &gPolyFrameInv);
+    gPolyFrameSet = r == 0;
+    return r;
+}
+
+void cyc3dSetFrameVector(Vec3* point) {
+    if (!gPolyFrameSet || !point) return;
+    Vec3 q;
+    mat4XformPoint(point, &gPolyFrameInv, &q);
+    *point = q;
+}
+
 int cyc3dRun(CycleRecord* record) {
     P* p = record ? cyc3dParams(record) : nullptr;
     if (!p) return 0;
+    {
+        const Vec3 o{p->polyCsO[0], p->polyCsO[1], p->polyCsO[2]}, x{p->polyCsX[0], p->polyCsX[1], p->polyCsX[2]},
+            y{p->polyCsY[0], p->polyCsY[1], p->polyCsY[2]}, z{p->polyCsZ[0], p->polyCsZ[1], p->polyCsZ[2]};
+        cyc3dSetPolyFrame(&o, &x, &y, &z);
+    }
     Vec3 o{p->frameCsO[0], p->frameCsO[1], p->frameCsO[2]}, x{p->frameCsX[0], p->frameCsX[1], p->frameCsX[2]},
         y{p->frameCsY[0], p->frameCsY[1], p->frameCsY[2]}, z{p->frameCsZ[0], p->frameCsZ[1], p->frameCsZ[2]};
     frameSetB(&o, &x, &y, &z);
@@ -514,4 +539,5 @@ void cyc3dResetState() {
         free(block);
     }
     gBlocks.clear();
+    gPolyFrameSet = false;
 }

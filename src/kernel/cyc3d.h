@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "geometry/vec.h"
 #include "kernel/cycle.h"
 
 extern CycleRecord kvCyc3d;
@@ -128,5 +129,10 @@ void removeFileIfNamed(const char* name);
 // "tmp.dxf" and "tmp.kvx"; never the run's output, named by keep or by the
 // variable "pofFilename".
 void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep = nullptr);
+
+// The poly frame places imported Polyhedron meshes: axes times translation. A frame that cannot be
+// inverted (the unset all-zero axes among them) leaves imports untouched; returns mat4Invert's result.
+int cyc3dSetPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Vec3* z);
+void cyc3dSetFrameVector(Vec3* point);  // in place through the inverse poly frame
 
 void cyc3dResetState();  // every record's block freed

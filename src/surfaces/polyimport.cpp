@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "geometry/frames.h"
+#include "kernel/cyc3d.h"
 #include "kernel/mem.h"
 #include "surfaces/meshfiles/polyread.h"
 #include "surfaces/meshfiles/trisort.h"
@@ -19,6 +20,7 @@ constexpr double kBox45 = 0.70710678;  // the drop-cutter engines were tuned on 
 double g_scale[3] = {1.0, 1.0, 1.0};
 
 void importPoint(Vec3* p) {
+    cyc3dSetFrameVector(p);
     scalePointAxes(p);
     if (framesReady()) {
         if (framePairGetFlag(kFramePairMeshes)) framePairToM1(p);

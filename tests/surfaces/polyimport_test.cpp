@@ -1,5 +1,7 @@
 #include "surfaces/polyimport.h"
 
+#include "kernel/cyc3d.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,7 +109,27 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
                 EXPECT_EQ(scaled->triangles->data[i].p[k].x, 2 * list->data[i].p[k].x);
                 EXPECT_EQ(scaled->triangles->data[i].p[k].y, list->data[i].p[k].y);
             }
+        // A poly frame turned a quarter about z and shifted by (10, 0, 0): imports come through its
+        // inverse first, then the scale: (x, y) -> (2 (y - 0), -(x - 10)) for the row-vector frame.
+        const Vec3 o{10, 0, 0}, ax{0, 1, 0}, ay{-1, 0, 0}, az{0, 0, 1};
+        ASSERT_EQ(cyc3dSetPolyFrame(&o, &ax, &ay, &az), 0);
+        PolyTriMesh* framed = meshFromPolyFileB(name.c_str(), "POLY", 1);
+        ASSERT_NE(framed, nullptr);
+        double lo = 1e9, hi = -1e9, loIn = 1e9, hiIn = -1e9;
+        for (int i = 0; i < 8; ++i)
+            for (int k = 0; k < 3; ++k) {
+                lo = std::min(lo, framed->triangles->data[i].p[k].y);
+                hi = std::max(hi, framed->triangles->data[i].p[k].y);
+                loIn = std::min(loIn, list->data[i].p[k].x);
+                hiIn = std::max(hiIn, list->data[i].p[k].x);
+            }
+        // y' = -(x - 10): the x range [a, b] becomes [10 - b, 10 - a], whatever the order.
+        EXPECT_NEAR(lo, 10 - hiIn, 1e-12);
+        EXPECT_NEAR(hi, 10 - loIn, 1e-12);
+        const Vec3 zero{0, 0, 0};
+        EXPECT_EQ(cyc3dSetPolyFrame(&zero, &zero, &zero, &zero), -1);  // unset: imports untouched again
         polyImportResetState();
+        freeMeshPatchList(framed);
         freeMeshPatchList(scaled);
         freeMeshPatchList(mesh);
     }
