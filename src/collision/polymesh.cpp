@@ -57,7 +57,8 @@ void emptyBounds(double* b) {
     b[3] = b[4] = b[5] = -1e10;
 }
 
-void widenBounds(double* b, const Vec3& p) {
+// By value: facet points sit unaligned in the packed facet record, where no reference may bind.
+void widenBounds(double* b, Vec3 p) {
     b[0] = std::fmin(b[0], p.x);
     b[1] = std::fmin(b[1], p.y);
     b[2] = std::fmin(b[2], p.z);
