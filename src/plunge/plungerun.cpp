@@ -36,6 +36,7 @@
 namespace {
 
 constexpr double kTol = 1e-5;
+constexpr int32_t kMsgNoCfgFile = 6200;  // the configuration file named by the run is missing
 
 // The objects of one path generation; each null between runs.
 struct RunObjects {
@@ -205,7 +206,8 @@ int runPlungeCycle(const char* cfgName) {
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);
     if (config == kCycleConfigNoFile) {
-        std::printf("* Error: Could not find CFG file %s \n", cfgName ? cfgName : "");
+        // The library prints nothing of its own: the missing file goes to the host as a message.
+        msgText(9, kMsgNoCfgFile, "* Error: Could not find CFG file %s", cfgName ? cfgName : "");
         return -1;
     }
     if (config < 0) {

@@ -217,7 +217,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
          0,
          kStatusFailed},
         {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-1"}}, nullptr, false, -1, 6304, kStatusFailed},
-        {{}, "no-such-file.cfg", false, -1, 0, kStatusFailed},
+        {{}, "no-such-file.cfg", false, -1, 6200, kStatusFailed},
         {example, nullptr, true, -2, 821, kStatusCancelled},
     };
     for (const Row& r : rows) {
@@ -225,7 +225,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         setAbortHook(r.cancel ? cancelAlways : nullptr);
         testing::internal::CaptureStdout();
         const int result = runPlungeCycle(r.cfg);
-        EXPECT_EQ(testing::internal::GetCapturedStdout().empty(), r.cfg == nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the library prints nothing
         setAbortHook(nullptr);
         EXPECT_EQ(result, r.result);
         EXPECT_TRUE(r.message == 0 || sent(r.message)) << r.message;
