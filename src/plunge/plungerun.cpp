@@ -59,7 +59,9 @@ struct RunObjects {
     PlistArray* second;  // second region lists
     AngleProfile* angles;
     CutListSet* rows;
-    Profile2D* start;  // shroud profile of the plunge region
+    Plist3DNode* edgeList;  // the blade's tip-edge contours on the hub
+    MeshSet* edgeSet;       // meshes of those contours
+    Profile2D* start;       // shroud profile of the plunge region
     int32_t hubFinishing;
     int32_t polymesh;
 };
@@ -83,6 +85,29 @@ void mirrorFramesFromParams(const CycleParams* p) {
 int fail(CycleToolCtx* tool, int result) {
     freeCycleData(tool);
     return result;
+}
+
+// The meshes of the blade's tip-edge contours, for the tilt search's second test: null when a contour
+// is missing or a list cannot be made.
+MeshSet* edgeContourMeshes(const Plist3DNode* chain, int32_t withSecond, double pitch, double tol) {
+    PlistArray* lists = plistArrayCreate(2);
+    if (!lists) return nullptr;
+    int32_t added = 0;
+    for (const Plist3DNode* n = chain; n && added < 2; n = n->next, ++added) {
+        const Plist3D* src = n->list;
+        Plist* l = src ? plistCreate(src->count > 0 ? src->count : 1, 1) : nullptr;
+        for (int32_t i = 0; l && i < src->count; ++i)
+            if (plistAppend(l, src->param[i], &src->points[i], 0, nullptr, 0) < 0) {
+                plistFree(l);
+                l = nullptr;
+            }
+        const bool ok = l && plistArrayAdd(lists, l) >= 0;
+        plistFree(l);
+        if (!ok) break;
+    }
+    MeshSet* set = lists->count == 2 ? meshSetFromList(lists, withSecond, pitch, tol) : nullptr;
+    plistArrayFree(lists);
+    return set;
 }
 
 int traceWall(CheckModel* model, const ContourPair* first, const ContourPair* second, const HubShroud* level,
@@ -179,7 +204,8 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         return -1;
     }
     if (rc != 0) msgDouble(9, kMsgPathDistance, "* Minimal Path distance = %f", distance);
-    rc = segmentsUpDown(gRun.sides, gRun.angles, level, &nc->tool, gRun.blades, nullptr);
+    rc = segmentsUpDown(gRun.sides, gRun.angles, level, &nc->tool, gRun.blades,
+                        p->bladePrf[0] ? nullptr : gRun.edgeSet);
     if (rc == kUpDownUserBreak) {
         msgLong(9, kMsgUserBreak, "* Info: User break", 0);
         return -2;
@@ -255,6 +281,8 @@ void freeCycleData(CycleToolCtx* tool) {
     plistArrayFree(gRun.second);
     angleProfFree(gRun.angles);
     cutListSetFree(gRun.rows);
+    freePlist3DChain(gRun.edgeList);
+    meshSetFree(gRun.edgeSet);
     freeProfile2D(gRun.start);
     gRun = RunObjects{};
 }
@@ -336,6 +364,8 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     if (prepareBladeContours(gRun.contours, std::max(12 * radius, std::max(p->extLead, p->extTrail))) < 0 ||
         normContourPairParams(gRun.contours) < 0)
         return fail(tool, -1);
+    gRun.edgeList = idx5BladeContourList(gRun.hubCopy->hub, tol, 0);
+    if (gRun.edgeList) gRun.edgeSet = edgeContourMeshes(gRun.edgeList, gRun.polymesh, pitch, p->precision);
     const int region = regionPaths(nc, tool, pitch, strategy, radius);
     if (region != 1) return fail(tool, region);
     if (callAbortHook()) {
