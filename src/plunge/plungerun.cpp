@@ -26,11 +26,20 @@
 #include "kernel/idx5.h"
 #include "kernel/msg.h"
 #include "kernel/ncemit.h"
+#include "plunge/angleprof.h"
+#include "plunge/chantrace.h"
 #include "plunge/contourpair.h"
+#include "plunge/cornerround.h"
+#include "plunge/cutlist.h"
+#include "plunge/hubcross.h"
 #include "plunge/hubshroud.h"
 #include "plunge/levelcurves.h"
 #include "plunge/partload.h"
+#include "plunge/pathspace.h"
+#include "plunge/plungerows.h"
+#include "plunge/regionpaths.h"
 #include "plunge/surfset.h"
+#include "plunge/updown.h"
 #include "surfaces/meshfiles/bndfile.h"
 
 namespace {
@@ -47,6 +56,13 @@ struct RunObjects {
     MeshSet* blades;
     SurfaceSet* surfaces;
     SurfaceGrids* grids;
+    PlistArray* sides;   // region side lists
+    PlistArray* second;  // second region lists
+    AngleProfile* angles;
+    CutListSet* rows;
+    Plist3DNode* edgeList;  // the blade's tip-edge contours on the hub
+    MeshSet* edgeSet;       // meshes of those contours
+    Profile2D* start;       // shroud profile of the plunge region
     int32_t hubFinishing;
     int32_t polymesh;
 };
@@ -72,7 +88,171 @@ int fail(CycleToolCtx* tool, int result) {
     return result;
 }
 
+// The meshes of the blade's tip-edge contours, for the tilt search's second test: null when a contour
+// is missing or a list cannot be made.
+MeshSet* edgeContourMeshes(const Plist3DNode* chain, int32_t withSecond, double pitch, double tol) {
+    PlistArray* lists = plistArrayCreate(2);
+    if (!lists) return nullptr;
+    int32_t added = 0;
+    for (const Plist3DNode* n = chain; n && added < 2; n = n->next, ++added) {
+        const Plist3D* src = n->list;
+        Plist* l = src ? plistCreate(src->count > 0 ? src->count : 1, 1) : nullptr;
+        for (int32_t i = 0; l && i < src->count; ++i)
+            if (plistAppend(l, src->param[i], &src->points[i], 0, nullptr, 0) < 0) {
+                plistFree(l);
+                l = nullptr;
+            }
+        const bool ok = l && plistArrayAdd(lists, l) >= 0;
+        plistFree(l);
+        if (!ok) break;
+    }
+    MeshSet* set = lists->count == 2 ? meshSetFromList(lists, withSecond, pitch, tol) : nullptr;
+    plistArrayFree(lists);
+    return set;
+}
+
+int traceWall(CheckModel* model, const ContourPair* first, const ContourPair* second, const HubShroud* level,
+              int32_t direction, Plist* out, const TriGrid* grid) {
+    return traceChannelCurve(model, first, second, level, direction, out, grid);
+}
+
+bool cutKind(const Plist* path, int32_t i, int skipKind2) {
+    const int kind = path->flags[i] >> 8;
+    return kind != 3 && !(skipKind2 && kind == 2);
+}
+
+int32_t cutPointCount(const Plist* path) {
+    int32_t n = 0;
+    for (int32_t i = 0; path && i < path->count; ++i) n += cutKind(path, i, 1);
+    return n;
+}
+
+// The channel region: side paths, rolling passes, rounding, spacing, tilt search and plunge rows.
+// 1, or the driver's result (already reported).
+int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strategy, double radius) {
+    CycleParams* p = cycleParams();
+    const double tol = tool->model.tolerance;
+    if (callAbortHook()) {
+        msgLong(9, kMsgUserBreak, "* User canceled", 0);
+        return -2;
+    }
+    HubShroud* level = gRun.levels->curves[0];
+    if (tool->model.tool && tool->model.tool->toolType != 1 &&
+        offsetProfile2D(level, p->frbogen - p->frradius) < 0)
+        return -1;
+    gRun.sides = plistArrayCreate(10);
+    gRun.second = plistArrayCreate(10);
+    if (!gRun.sides || !gRun.second) {
+        msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
+        return -1;
+    }
+    SurfaceSet* set = gRun.surfaces;
+    CheckModel* splitter = set->slot[1];
+    double splitterAngle = 0.5 * pitch;
+    if (splitter && p->bladeCount > 2) {
+        double angle = splitterAngle;
+        if (splitterHubAngle(splitter, level, gRun.contours, 0.0, &angle) > 0) splitterAngle = angle;
+    }
+    // The edge curve reads models and grids by slot; the grids come in the order blade, turned, splitter.
+    CheckModel* models[3] = {set->slot[0], set->slot[1], set->slot[2]};
+    const TriGrid* grids[3] = {gRun.grids ? gRun.grids->grid[0] : nullptr,
+                               gRun.grids ? gRun.grids->grid[2] : nullptr,
+                               gRun.grids ? gRun.grids->grid[1] : nullptr};
+    const RegionPathInputs in{gRun.levels,   gRun.pair,        models,   grids,
+                              gRun.contours, splitter ? 1 : 0, traceWall};
+    int rc = buildRegionPaths(gRun.sides, 0, &in, pitch, splitterAngle, radius);
+    if (rc < 0) {
+        if (rc == -3)
+            msgLong(9, kMsgPathsIntersect, "* Pathes intersect", 0);
+        else
+            msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
+        return -1;
+    }
+    if (strategy == 1 && !p->extendCorner) {
+        cutPathsAtLevel(gRun.sides, level, gRun.levels->params[0]);
+    } else if (strategy == 2 && !p->extendCorner) {
+        cutPathsAtShroud(gRun.sides, gRun.pair);
+    }
+    angleProfInit(gRun.angles, gRun.sides);
+    const int splitterCase = splitter && !regionFirstPathEmpty(gRun.sides) ? 1 : 0;
+    msgTwoLongs(9, kMsgCollRegion, "* Collregion %d/%d", 1, 1);
+    if (gRun.sides->count < 4) return -1;
+    Plist** l = gRun.sides->lists;
+    linkAcrossBlade(l[0], l[3], pitch);
+    if (p->edgerollingLead == 0) edgeRollingPass(gRun.sides, gRun.contours, radius, -1, 0, pitch);
+    if (splitterCase) {
+        linkSidePaths(l[1], l[2]);
+        resetSplitterKinds(gRun.sides);
+    }
+    if (p->edgerollingTrail == 0 || (strategy != 1 && !p->extendCorner &&
+                                     pathsEndClearOfShroud(gRun.sides, gRun.pair, splitterCase) == 1))
+        edgeRollingPass(gRun.sides, gRun.contours, radius, 1, splitterCase, pitch);
+    extendSidePaths(gRun.sides, p->extLead, p->extTrail);
+    if (!regionSidesUsable(gRun.sides)) return 1;
+    if (std::fabs(p->filletTol) >= kTol) {
+        plistProcessRuns(l[0], p->filletAngle, p->filletTol);
+        plistProcessRuns(l[3], p->filletAngle, p->filletTol);
+    }
+    for (int32_t i = 0; i < gRun.sides->count; ++i) writeCutRangePolyline(gRun.sides->lists[i], 1);
+    double distance = 0.0;
+    rc = minPathDistance(gRun.sides, &distance);
+    if (splitterCase && rc < 0) {
+        repairPathDistance(gRun.hubCopy->hub, gRun.sides);
+        rc = minPathDistance(gRun.sides, &distance);
+    }
+    if (rc < 0 || (splitterCase && repairInnerPathStarts(gRun.sides) < 0)) {
+        msgLong(9, kMsgPathsIntersect, "* Pathes intersect", 0);
+        return -1;
+    }
+    if (rc != 0) msgDouble(9, kMsgPathDistance, "* Minimal Path distance = %f", distance);
+    rc = segmentsUpDown(gRun.sides, gRun.angles, level, &nc->tool, gRun.blades,
+                        p->bladePrf[0] ? nullptr : gRun.edgeSet);
+    if (rc == kUpDownUserBreak) {
+        msgLong(9, kMsgUserBreak, "* Info: User break", 0);
+        return -2;
+    }
+    if (rc < 0) {
+        if (p->toolCollCheck == 0)
+            msgLong(9, kMsgNoFreeTilt, "* Error: no collision free inclination possible", 0);
+        else if (collrep_check(p->holdcheckMode) <= 0)
+            msgLong(9, kMsgNoFreeTilt, "* Tool holder Collision", 0);
+        return -2;
+    }
+    if (buildSecondRegionLists(gRun.second, gRun.sides, gRun.hubCopy) < 0) {
+        msgLong(9, kMsgUserBreak, "* User canceled", 0);
+        return -2;
+    }
+    HubShroud* fresh = loadHubShroud(tol);
+    if (fresh) gRun.start = profile2DOffset(fresh->shroud, p->macroSabst);
+    freeHubShroud(fresh);
+    if (gRun.start) gRun.rows = buildPlungeRows(gRun.sides, gRun.second, gRun.start, p->plungeStep);
+    if (!gRun.rows) {
+        msgLong(9, kMsgUserBreak, "* User canceled", 0);
+        return -2;
+    }
+    return 1;
+}
+
 }  // namespace
+
+int regionFirstPathEmpty(const PlistArray* regionLists) {
+    if (!regionLists || regionLists->count < 1) return 1;
+    return cutPointCount(regionLists->lists[0]) == 0 ? 1 : 0;
+}
+
+int regionSidesUsable(const PlistArray* regionLists) {
+    if (!regionLists || regionLists->count < 4) return 0;
+    return cutPointCount(regionLists->lists[0]) > 2 && cutPointCount(regionLists->lists[3]) > 2 ? 1 : 0;
+}
+
+int writeCutRangePolyline(const Plist* path, int skipKind2) {
+    if (!path) return -1;
+    int32_t first = 0, last = path->count - 1;
+    while (first <= last && !cutKind(path, first, skipKind2)) ++first;
+    while (last >= first && !cutKind(path, last, skipKind2)) --last;
+    if (first > last) return 0;
+    return ncWritePolyline(path->points + first, last - first + 1, "", "", "");
+}
 
 void truncateFile(const char* name) {
     if (!name || !*name) return;
@@ -98,6 +278,13 @@ void freeCycleData(CycleToolCtx* tool) {
     meshSetFree(gRun.blades);
     freeSurfaceSetGrids(gRun.grids);
     freeSurfaceSet(gRun.surfaces);
+    plistArrayFree(gRun.sides);
+    plistArrayFree(gRun.second);
+    angleProfFree(gRun.angles);
+    cutListSetFree(gRun.rows);
+    freePlist3DChain(gRun.edgeList);
+    meshSetFree(gRun.edgeSet);
+    freeProfile2D(gRun.start);
     gRun = RunObjects{};
 }
 
@@ -170,8 +357,24 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return fail(tool, -2);
     }
-    // The channel region's side paths come next; without them no plunge row can be placed.
-    msgLong(9, kMsgRegionPathsMissing, "* Error: region side paths not available", 0);
+    gRun.angles = angleProfCreate();
+    if (!gRun.angles) {
+        msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
+        return fail(tool, -1);
+    }
+    if (prepareBladeContours(gRun.contours, std::max(12 * radius, std::max(p->extLead, p->extTrail))) < 0 ||
+        normContourPairParams(gRun.contours) < 0)
+        return fail(tool, -1);
+    gRun.edgeList = idx5BladeContourList(gRun.hubCopy->hub, tol, 0);
+    if (gRun.edgeList) gRun.edgeSet = edgeContourMeshes(gRun.edgeList, gRun.polymesh, pitch, p->precision);
+    const int region = regionPaths(nc, tool, pitch, strategy, radius);
+    if (region != 1) return fail(tool, region);
+    if (callAbortHook()) {
+        msgLong(9, kMsgUserBreak, "* User canceled", 0);
+        return fail(tool, -2);
+    }
+    // The plunge point output and the end of the paths come next; without them the rows reach no NC.
+    msgLong(9, kMsgRegionPathsMissing, "* Error: plunge point output not available", 0);
     return fail(tool, -1);
 }
 
@@ -202,6 +405,7 @@ int loadCycleConfig(const char* cfgName) {
 int runPlungeCycle(const char* cfgName) {
     rngResetState();
     holderCheckResetState();
+    avoidTiltResetState();  // its once-per-run notes start afresh
     avoidInstallHooks();
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);

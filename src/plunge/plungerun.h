@@ -6,13 +6,21 @@
 
 #include "plunge/runsetup.h"
 
+struct Plist;
+struct PlistArray;
+
 enum : int32_t {
     kMsgBladeCountZero = 6207,   // fewer than two blades
     kMsgNoProfileCurve = 306,    // no blade contour
     kMsgUserBreak = 821,         // cancelled by the host
     kMsgMissingPolymesh = 5200,  // the polymesh file cannot be loaded; the value is its name
-    // The region side paths and the plunge rows that follow the blade contours cannot be computed by
-    // this build: the run stops there and fails rather than hand out an incomplete path.
+    kMsgNoMemory = 311,
+    kMsgPathsIntersect = 6222,
+    kMsgPathDistance = 6223,
+    kMsgCollRegion = 6202,
+    kMsgNoFreeTilt = 6007,
+    // The plunge point output that turns the rows into NC motion is not part of this build: the run
+    // stops after the rows and fails rather than hand out an incomplete path.
     kMsgRegionPathsMissing = 6290,
 };
 
@@ -30,6 +38,10 @@ int runPlungeCycle(const char* cfgName);
 int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool);
 void freeCycleData(CycleToolCtx* tool);  // safe at any point
 void truncateFile(const char* name);
+int regionFirstPathEmpty(const PlistArray* regionLists);  // 1 when the first side path has nothing to cut
+int regionSidesUsable(const PlistArray* regionLists);     // 1 when sides 0 and 3 each cut more than 2 points
+// The stretch of the path between its first and last point to cut, as a polyline: 1, 0 none, -1.
+int writeCutRangePolyline(const Plist* path, int skipKind2);
 // The pitch of the blades from *BLADE_COUNT and *BLDCT_FLOAT: 1, or -1 (message 6207) below two blades.
 int cyclePitch(const CycleParams* p, double* pitch);
 

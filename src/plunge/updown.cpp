@@ -204,7 +204,8 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
         if (fit < 0) {
             splitterEdgeCheck(seq, bladeSet, list);
             for (int32_t i = 0; i < seq->count; ++i) seq->tilt[i] = seq->upper[i];
-            result = fit;
+            // A failed fit must not read as the host's break.
+            result = fit == kUpDownUserBreak ? kUpDownNoAxis : fit;
         }
     }
     for (int32_t i = 0; i < list->count; ++i) {
