@@ -1,6 +1,7 @@
 // Tilt-angle intervals over the obstacle meshes: the models and their box trees, the per-triangle
 // rejection tests and contact events, and the interval algebra.
 #include "avoidance/axisintervals.h"
+#include "avoidance/axisintervals_math.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,34 +13,14 @@
 
 namespace {
 
+using namespace axisvec;
+
 constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kLeafItems = 4;
 
 const AxisObstacleModel* gSlots[kAxisModelSlots] = {};
 int32_t gBoxTree = 1;
 
-inline Vec3 add(Vec3 a, Vec3 b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-inline Vec3 sub(Vec3 a, Vec3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline Vec3 mul(double k, Vec3 a) {
-    return {k * a.x, k * a.y, k * a.z};
-}
-inline double dot(Vec3 a, Vec3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-inline Vec3 cross(Vec3 a, Vec3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-inline Vec3 axisAt(const AxisFrame* f, double t) {
-    return add(mul(std::cos(t), f->A), mul(std::sin(t), f->W));
-}
-inline Vec3 acrossAt(const AxisFrame* f, double t) {
-    return add(mul(-std::sin(t), f->A), mul(std::cos(t), f->W));
-}
 
 // Splits items[first..last] at the median centre along the box's longest side.
 AxisBoxNode* buildNode(AxisObstacleModel* m, int32_t first, int32_t last) {

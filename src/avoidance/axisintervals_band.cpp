@@ -3,37 +3,15 @@
 #include <cmath>
 
 #include "avoidance/axisintervals.h"
+#include "avoidance/axisintervals_math.h"
 #include "geometry/solve.h"
 
 namespace {
 
+using namespace axisvec;
+
 constexpr double kPi = 3.14159265358979323846;
 
-inline Vec3 add(Vec3 a, Vec3 b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-inline Vec3 sub(Vec3 a, Vec3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline Vec3 mul(double k, Vec3 a) {
-    return {k * a.x, k * a.y, k * a.z};
-}
-inline double dot(Vec3 a, Vec3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-inline Vec3 cross(Vec3 a, Vec3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-inline double len(Vec3 a) {
-    return std::sqrt(dot(a, a));
-}
-
-inline Vec3 axisAt(const AxisFrame* f, double t) {
-    return add(mul(std::cos(t), f->A), mul(std::sin(t), f->W));
-}
-inline Vec3 acrossAt(const AxisFrame* f, double t) {
-    return add(mul(-std::sin(t), f->A), mul(std::cos(t), f->W));
-}
 
 // u on band i at squared distance q from the tool point; false where the quadratic has no root.
 bool bandParamAt(const AxisObstacleModel* m, int32_t i, double q, double* u) {
