@@ -117,7 +117,7 @@ void bandEdgeEvents(const AxisFrame* f, const AxisObstacleModel* m, int32_t i, c
     const double b = dot(d, E), e2 = dot(E, E), dd = dot(d, d);
     if (!(e2 > 0.0)) return;
     bool crossed[2];
-    double minus[2], plus[2];
+    double minus[2] = {0.0, 0.0}, plus[2] = {0.0, 0.0};
     for (int k = 0; k < 2; ++k) {
         const double D = b * b - (dd - m->reachSq[i + k]) * e2;
         crossed[k] = D >= 0.0;

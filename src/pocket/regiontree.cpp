@@ -141,7 +141,7 @@ int32_t regionAttachContour(const ContourElement* elements, const ContourHeader*
     const PocketKernel& k = pocketKernel();
     if (k.startGiven && n > 0) {
         const Vec2 start{k.startX, k.startY};
-        Vec2 nearest;
+        Vec2 nearest{0.0, 0.0};
         int32_t e = 0;
         const double d = contourNearestToPoint(elements, n, &start, &nearest, &e);
         if (d < gBest.distance) gBest = {d, index, e + 1, nearest, 1};

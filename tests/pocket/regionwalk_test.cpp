@@ -72,9 +72,19 @@ double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r, const
     double total = 0;
     for (const auto& path : paths) {
         std::string wkt = "LINESTRING(";
-        for (size_t i = 0; i < path.size(); ++i)
-            wkt += (i ? "," : "") + std::to_string(path[i].x) + " " + std::to_string(path[i].y);
-        if (path.size() == 1) wkt += "," + std::to_string(path[0].x) + " " + std::to_string(path[0].y);
+        auto point = [&wkt](const Vec2& p) {
+            wkt += std::to_string(p.x);
+            wkt += ' ';
+            wkt += std::to_string(p.y);
+        };
+        for (size_t i = 0; i < path.size(); ++i) {
+            if (i) wkt += ',';
+            point(path[i]);
+        }
+        if (path.size() == 1) {
+            wkt += ',';
+            point(path[0]);
+        }
         GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
         GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 32) : nullptr;
         GEOSGeometry* outside = swept && allowed ? GEOSDifference_r(h, swept, allowed) : nullptr;
