@@ -42,6 +42,8 @@ void headAvoidParamsFromCycle(HeadAvoidParams* out, uint16_t axisMode, int16_t s
 // Changes the axes of path (in place, or cuts the path before a collision that stays): 1 when every
 // range was handled, a negative code when one could not be made free.
 int avoidToolHeadCollision(Plist* path, const HeadAvoidParams* params);
+// Failed entries (flag -1) grow: 9 entries before the first run, gaps under 20, a tail under 10.
+void widenFailedRuns(AvoidTable* table);
 int selectAvoidanceMode(AvoidTable* table, Plist* range, const HeadAvoidParams* cyc);
 // Every point at its axis: states of colliding entries set to 1; 1 when none collides.
 int headAvoidRecheck(const Plist* list, AvoidTable* table);

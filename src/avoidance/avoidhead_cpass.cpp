@@ -127,20 +127,9 @@ int bFallbackRun(AvoidTable* t, Plist* l, int32_t s, int32_t r, double above, do
 
 // Failed runs (flag -1) widened as in the B pass's fallback, then each given the B fallback.
 int bFallbackForC(AvoidTable* t, Plist* l, double above, double below) {
+    widenFailedRuns(t);
     AvoidEntry* e = t->entries;
     const int32_t n = t->count;
-    int32_t first = -1, lastEnd = -1;
-    for (int32_t i = 0; i < n; ++i) {
-        if (e[i].flag != -1) continue;
-        if (first < 0) first = i;
-        if (lastEnd >= 0 && i > lastEnd + 1 && i - lastEnd < 20)
-            for (int32_t k = lastEnd + 1; k < i; ++k) e[k].flag = -1;
-        lastEnd = i;
-    }
-    if (first < 0) return 1;
-    for (int32_t k = first - 9 < 0 ? 0 : first - 9; k < first; ++k) e[k].flag = -1;
-    if (lastEnd > 0 && n - lastEnd < 10)
-        for (int32_t k = lastEnd + 1; k < n; ++k) e[k].flag = -1;
     for (int32_t s = 0; s < n; ++s) {
         if (e[s].flag != -1) continue;
         int32_t r = s;

@@ -35,24 +35,6 @@ int computeBEntries(AvoidTable* t, const Plist* l) {
     return result;
 }
 
-// Failed runs grow: 9 entries before the first, gaps under 20 entries, a tail under 10 entries.
-void widenFailedRuns(AvoidTable* t) {
-    AvoidEntry* e = t->entries;
-    const int32_t n = t->count;
-    int32_t first = -1, lastEnd = -1;
-    for (int32_t i = 0; i < n; ++i) {
-        if (e[i].flag != -1) continue;
-        if (first < 0) first = i;
-        if (lastEnd >= 0 && i > lastEnd + 1 && i - lastEnd < 20)
-            for (int32_t k = lastEnd + 1; k < i; ++k) e[k].flag = -1;
-        lastEnd = i;
-    }
-    if (first < 0) return;
-    for (int32_t k = first - 9 < 0 ? 0 : first - 9; k < first; ++k) e[k].flag = -1;
-    if (lastEnd > 0 && n - lastEnd < 10)
-        for (int32_t k = lastEnd + 1; k < n; ++k) e[k].flag = -1;
-}
-
 // The C angle at a window end: kept when the window reaches past the run, else turned free.
 bool windowEndC(AvoidEntry* e, const Vec3* p, bool keep, double above, double below, bool retry) {
     if (keep) return true;
@@ -102,6 +84,24 @@ int cFallbackForB(AvoidTable* t, Plist* l, double above, double below) {
 }
 
 }  // namespace
+
+// Failed runs grow: 9 entries before the first, gaps under 20 entries, a tail under 10 entries.
+void widenFailedRuns(AvoidTable* t) {
+    AvoidEntry* e = t->entries;
+    const int32_t n = t->count;
+    int32_t first = -1, lastEnd = -1;
+    for (int32_t i = 0; i < n; ++i) {
+        if (e[i].flag != -1) continue;
+        if (first < 0) first = i;
+        if (lastEnd >= 0 && i > lastEnd + 1 && i - lastEnd < 20)
+            for (int32_t k = lastEnd + 1; k < i; ++k) e[k].flag = -1;
+        lastEnd = i;
+    }
+    if (first < 0) return;
+    for (int32_t k = first - 9 < 0 ? 0 : first - 9; k < first; ++k) e[k].flag = -1;
+    if (lastEnd > 0 && n - lastEnd < 10)
+        for (int32_t k = lastEnd + 1; k < n; ++k) e[k].flag = -1;
+}
 
 int avoidComputeB(AvoidTable* table, Plist* list, double above, double below, int fallback) {
     const int r = computeBEntries(table, list);
