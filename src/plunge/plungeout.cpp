@@ -138,10 +138,10 @@ int32_t neighbourRow(const CutListSet* rows, int32_t index) {
     return -1;
 }
 
-// The sideways vector and the lift length at one end of row index, from the nearest plunge of the
-// neighbour row: 1, or 0 when no frame can be formed there.
-int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const CutRecord& end,
-             const Vec3& edgeDir, double r1, double r2, Vec3* lateral, double* lift) {
+// The sideways vector and the lift length at one end of a row, from the nearest plunge of the
+// neighbour row: 1, or 0 when no frame can be formed there. inward points from the end into the row.
+int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const CutRecord& end, const Vec3& edgeDir,
+             const Vec3& inward, double r1, double r2, Vec3* lateral, double* lift) {
     const CutRecordList* other = rows->lists[neighbour];
     if (!other || other->count < 1) return 0;
     const Vec3* q = nullptr;
@@ -150,16 +150,18 @@ int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const Cut
         const double d = dist3D(&other->records[k].bottom, &end.bottom);
         if (!q || d < best) q = &other->records[k].bottom, best = d;
     }
-    Vec3 toward, n;
-    if (r1 < kTol || best / 2 > r1 || !unitFrom(*q, end.bottom, &toward) ||
-        crossUnit3D(&toward, &edgeDir, &n) != 0)
+    Vec3 toward, n, axis;
+    if (r1 < kTol || best / 2 > r1 || !unitFrom(*q, end.bottom, &toward)) return 0;
+    // Along a straight edge the neighbour lies on the edge itself: the plunge axis then spans the frame.
+    if (crossUnit3D(&toward, &edgeDir, &n) != 0 &&
+        (!unitFrom(end.top, end.bottom, &axis) || crossUnit3D(&toward, &axis, &n) != 0))
         return 0;
     double alpha = std::acos(std::clamp(best / 2 / r1, -1.0, 1.0));
     if (std::fabs(rows->values[neighbour] - rows->values[index]) >= kTol && r2 <= r1 && r2 > 0)
         alpha += std::acos(std::clamp(r2 / r1, -1.0, 1.0));
-    // The sense that turns toward the edge direction keeps the vector on the plunge's side.
+    // Of the two turned directions the one into the row keeps the departure on the plunge's side.
     const Vec3 plus = turnAbout(toward, n, alpha), minus = turnAbout(toward, n, -alpha);
-    const double sense = vecDot3D(&plus, &edgeDir) >= vecDot3D(&minus, &edgeDir) ? 1.0 : -1.0;
+    const double sense = vecDot3D(&plus, &inward) >= vecDot3D(&minus, &inward) ? 1.0 : -1.0;
     *lateral = sense > 0 ? plus : minus;
     const Vec3 along = turnAbout(edgeDir, n, sense * alpha);
     const double theta = acosClamped(vecDot3D(lateral, &along));
@@ -320,8 +322,13 @@ int prepareRow(CutListSet* rows, int32_t index, const PlistArray* edges, double 
         CutRecord& last = row->records[n - 1];
         const int32_t nb = neighbourRow(rows, index);
         double liftA = 0.0, liftB = 0.0;
-        const bool okA = nb >= 0 && endFrame(rows, index, nb, first, dirA, radius, halfDiameter, &a, &liftA);
-        const bool okB = nb >= 0 && endFrame(rows, index, nb, last, dirB, radius, halfDiameter, &b, &liftB);
+        Vec3 inA = dirA, inB = dirB;
+        if (n >= 2) {
+            unitFrom(last.bottom, first.bottom, &inA);
+            inB = {-inA.x, -inA.y, -inA.z};
+        }
+        const bool okA = nb >= 0 && endFrame(rows, index, nb, first, dirA, inA, radius, halfDiameter, &a, &liftA);
+        const bool okB = nb >= 0 && endFrame(rows, index, nb, last, dirB, inB, radius, halfDiameter, &b, &liftB);
         if (!okA) first.mark = 1;
         if (!okB) last.mark = 1;
         if (okA) first.value = liftA;
