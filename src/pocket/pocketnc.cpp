@@ -449,6 +449,10 @@ void pocketNcHeader() {
     gOut.moveCount = 0;
 }
 
+namespace {
+int emitScaled(const ContourElement* element);
+}  // namespace
+
 int pocketEmitElement(const ContourElement* element) {
     if (!element) return 0;
     CcpParams& p = kvCCPParams;
@@ -457,8 +461,20 @@ int pocketEmitElement(const ContourElement* element) {
         p.firstMovePending = 0;
         return 1;
     }
-    if (pocketKernel().stockOutin && gOut.moveList)
-        moveChainAppend(gOut.moveList, element, p.firstMovePending);
+    if (pocketKernel().stockOutin && gOut.moveList) {
+        // Recorded once written, so that its own entry is judged by the moves cut before it.
+        const int32_t pending = p.firstMovePending;
+        const int written = emitScaled(element);
+        moveChainAppend(gOut.moveList, element, pending);
+        return written;
+    }
+    return emitScaled(element);
+}
+
+namespace {
+
+int emitScaled(const ContourElement* element) {
+    CcpParams& p = kvCCPParams;
     ContourElement e = *element;
     scaleElement(&e, scale());
     if (gOut.rampActive) {
@@ -487,6 +503,8 @@ int pocketEmitElement(const ContourElement* element) {
     }
     return entryPath(&e);
 }
+
+}  // namespace
 
 void pocketContourEnd() {
     if (gOut.collectMode) return;
