@@ -147,15 +147,32 @@ const char* entryKind(const ContourElement& e) {
     return "drill";
 }
 
+// Ends the pass the tool is cutting before it leaves for a new entry.
+void passClose() {
+    if (kvCCPParams.cutterCompensation) setVar("tr", "CC0X");
+    ncPathEnd(rec());
+    if (gOut.blockCounter >= 0) ncBlockEndId(rec(), static_cast<uint32_t>(gOut.blockCounter++), "", "");
+}
+
+// The records that open a pass once the tool is down at the (unscaled) element's start.
+void passOpen(const ContourElement& e) {
+    CcpParams& p = kvCCPParams;
+    ncAssignRecord(rec(), "start", entryKind(e));
+    ++gOut.plungeCount;
+    ncAssignRecord(rec(), "surface", fixed(p.surface).c_str());
+    ncAssignRecord(rec(), "depth", fixed(p.depth).c_str());
+    if (gOut.blockCounter >= 0) ncBlockBeginId(rec(), static_cast<uint32_t>(gOut.blockCounter), "", "");
+    if (p.cutterCompensation) ccSideEmit();
+    ncPathBegin(rec(), "", "", "");
+}
+
 // Retract, position, plunge and open a pass before the (unscaled) element.
 void newEntry(const ContourElement& e) {
     CcpParams& p = kvCCPParams;
     double off = refOffset();
     Vec2 a = startOf(e);
     if (!gOut.retractDone) {
-        if (p.cutterCompensation) setVar("tr", "CC0X");
-        ncPathEnd(rec());
-        if (gOut.blockCounter >= 0) ncBlockEndId(rec(), static_cast<uint32_t>(gOut.blockCounter++), "", "");
+        passClose();
         retractTo(p.retractPlane + off);
     }
     p.firstMovePending = 0;
@@ -197,13 +214,7 @@ void newEntry(const ContourElement& e) {
     }
     setVar("aliasUse", "FX");
     setVar("tr", "FX");
-    ncAssignRecord(rec(), "start", entryKind(e));
-    ++gOut.plungeCount;
-    ncAssignRecord(rec(), "surface", fixed(p.surface).c_str());
-    ncAssignRecord(rec(), "depth", fixed(p.depth).c_str());
-    if (gOut.blockCounter >= 0) ncBlockBeginId(rec(), static_cast<uint32_t>(gOut.blockCounter), "", "");
-    if (p.cutterCompensation) ccSideEmit();
-    ncPathBegin(rec(), "", "", "");
+    passOpen(e);
 }
 
 // The link from the last element to this one as feed moves (unscaled lengths written).
@@ -321,6 +332,8 @@ int rampEntry() {
     double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
     Vec2 p0 = startOf(buffered[0]);
     bool far = !gOut.hasLastPosition;
+    // The pass the tool was cutting ends here; the ramp opens a new one.
+    if (gOut.hasLastPosition && !gOut.retractDone) passClose();
     if (gOut.hasLastPosition) {
         double gap = std::hypot(gOut.lastPosition.x / s - p0.x, gOut.lastPosition.y / s - p0.y);
         far = p.retractEachPlane || gap > 0.1;
@@ -374,6 +387,11 @@ int rampEntry() {
     gOut.currentZ = bottom;
     p.firstMovePending = 0;
     gOut.retractDone = 0;
+    // The tool now stands at the path's start: the elements continue from there, not from
+    // where the previous pass left off.
+    gOut.lastPosition = {p0.x * s, p0.y * s};
+    gOut.hasLastPosition = 1;
+    passOpen(buffered[0]);
     for (ContourElement& e : buffered) entryPath(&e);
     return 1;
 }
