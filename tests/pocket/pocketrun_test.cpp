@@ -192,3 +192,67 @@ TEST(PocketRun, SecondRunRepeatsTheFirst) {
     EXPECT_EQ(job.out, first);
     expectNoLeaks();
 }
+
+namespace {
+
+// The input and set-up phases of a job with extra keys, called directly.
+struct Phases : PocketErrors {
+    TempFolder tmp;
+    int setUp(const std::vector<std::pair<const char*, const char*>>& keys, const std::string& contours) {
+        const std::string file = tmp.file("p.kvx");
+        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
+                                              << contours;
+        kvCCP.vars = kvListSet(kvCCP.vars, "geoSource", file.c_str(), 21);
+        for (const auto& k : keys) kvCCP.vars = kvListSet(kvCCP.vars, k.first, k.second, 21);
+        pocketSetRecord(&kvCCP);
+        return ccpReadParameters(&kvCCP) && ccpPrepareGeometry(&kvCCP);
+    }
+};
+
+const char* kBox =
+    "o Contour[1]()\n{\n v depth(8)\n o L(x[0/60] y[0/0])\n o L(x[/60] y[/40])\n"
+    " o L(x[/0] y[/40])\n o L(x[/0] y[/0])\n}\n";
+
+}  // namespace
+
+// The Part's edge cases of the two phases, each against the value it must leave.
+TEST(PocketRun, InputAndSetUpSettle) {
+    const CcpParams& p = kvCCPParams;
+    const struct {
+        std::vector<std::pair<const char*, const char*>> keys;
+        double (*got)();
+        double want;
+    } cases[] = {
+        {{{"toolDiameter", "10"}, {"infeedLength", "12"}}, [] { return kvCCPParams.infeedLength; }, 9.9},
+        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.infeedLength; }, 5},
+        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}, {"retractPlane", "40"}},
+         [] { return kvCCPParams.retractPlane; },
+         30},
+        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}}, [] { return kvCCPParams.retractPlane; }, 30},
+        {{{"toolDiameter", "10"}, {"infeedDepth", "0"}}, [] { return kvCCPParams.infeedDepth; }, 10000},
+        {{{"toolDiameter", "10"}, {"strategy", "outsideInDirect"}},
+         [] { return static_cast<double>(kvCCPParams.orientation); },
+         -1},
+        {{{"toolDiameter", "1"}}, [] { return pocketKernel().geometryScale; }, 25},
+        {{{"toolDiameter", "10"}, {"considerToolType", "true"}, {"toolType", "ballMill"}},
+         [] { return pocketKernel().effDiameterRatio; },
+         0.01},
+        {{{"toolDiameter", "10"}, {"helixPlungeAngle", "30"}},
+         [] { return kvCCPParams.helixPlungeAngle; },
+         30 * M_PI / 180},
+        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.helixAngleResolution; }, 10 * M_PI / 180},
+    };
+    for (const auto& c : cases) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp(c.keys, kBox), 1) << c.keys.back().first;
+        EXPECT_NEAR(c.got(), c.want, 1e-12) << c.keys.back().first;
+    }
+    // A box in the floor of another is a deeper pocket: a nesting group of its own.
+    Phases ph;
+    ASSERT_EQ(ph.setUp({{"toolDiameter", "10"}},
+                       std::string(kBox) +
+                           "o Contour[2]()\n{\n v surface(-8)\n v depth(4)\n o L(x[20/40] y[10/10])\n"
+                           " o L(x[/40] y[/30])\n o L(x[/20] y[/30])\n o L(x[/20] y[/10])\n}\n"),
+              1);
+    EXPECT_EQ(p.deepestLevel, 2);
+}
