@@ -8,6 +8,7 @@
 
 #include "geometry/vec.h"
 #include "pocket/clist.h"
+#include "pocket/elemaccess.h"
 
 enum : int32_t {
     kRestMaxTouches = 10000,  // touches of one plane
