@@ -152,72 +152,46 @@ TEST(PocketNc, RampEntry) {
     }
 }
 
-// A path of 2500 elements (lines and half circles, so more than two blocks of
-// the move list) with a retract before element 1200: collected outside-in and
-// replayed, it is the direct output backwards, each arc turned round, with
-// the retract between the same pair of elements.
+// A path of 2500 elements (lines and half circles: three blocks of the move
+// list) with a retract before element 1200, collected outside-in and
+// replayed: the direct output backwards, each arc turned round, the retract
+// between the same pair of elements.
 TEST(PocketNc, OutsideInReplaysTheDirectPathBackwards) {
     std::vector<ContourElement> path;
     Vec2 at{0, 0};
     for (int i = 0; i < 2500; ++i) {
-        if (i == 1200) at.y += 40;  // beyond the gap limit: a new entry
-        if (i % 5 == 4) {
-            path.push_back(arcElem(at.x + 1, at.y, 1, M_PI, 0, i % 2 ? 1 : -1));
-            at.x += 2;
-        } else {
-            path.push_back(lineElem(at.x, at.y, at.x + 1, at.y));
-            at.x += 1;
-        }
+        if (i == 1200) at.y += 40;
+        bool arc = i % 5 == 4;
+        path.push_back(arc ? arcElem(at.x + 1, at.y, 1, M_PI, 0, i % 2 ? 1 : -1)
+                           : lineElem(at.x, at.y, at.x + 1, at.y));
+        at.x += arc ? 2 : 1;
     }
-    struct Move {
-        int type;
-        double x, y, cx, cy;
-        int32_t clockwise;
-    };
-    auto run = [&](bool outsideIn, std::vector<Move>* moves, std::vector<Vec2>* entries) {
+    auto run = [&](bool outsideIn, std::vector<Rec>* moves, std::vector<Rec>* entries) {
         NcPlane plane;
-        if (outsideIn) {
-            ASSERT_EQ(outsideInCollectStart(), 1);
-        }
+        int collecting = outsideIn ? outsideInCollectStart() : 0;
         pocketNcHeader();
         for (const ContourElement& e : path) pocketEmitElement(&e);
-        if (outsideIn) {
-            EXPECT_EQ(outsideInEmit(), 1);
-        } else {
-            pocketContourEnd();
-        }
-        Vec2 last{};
+        EXPECT_EQ(collecting ? outsideInEmit() : (pocketContourEnd(), 0), collecting);
         for (const Rec& r : records(31)) {
-            if (r.type == 3101) last = {r.x, r.y};
-            if (r.name == "start") entries->push_back(last);
-            if (r.type == 3111 || r.type == 3121)
-                moves->push_back({r.type, r.x, r.y, r.cx, r.cy, r.clockwise});
+            if (r.type == 3101) entries->push_back(r);
+            if (r.type == 3111 || r.type == 3121) moves->push_back(r);
         }
     };
-    std::vector<Move> direct, replay;
-    std::vector<Vec2> directEntries, replayEntries;
+    std::vector<Rec> direct, replay, directEntries, replayEntries;
     run(false, &direct, &directEntries);
     run(true, &replay, &replayEntries);
     ASSERT_EQ(direct.size(), path.size());
     ASSERT_EQ(replay.size(), path.size());
-    ASSERT_EQ(directEntries.size(), 2u);
-    ASSERT_EQ(replayEntries.size(), 2u);
-    // Backwards, move k ends where the direct move n-1-k started.
     for (size_t k = 0; k < replay.size(); ++k) {
         const ContourElement& src = path[path.size() - 1 - k];
-        Vec2 start = src.type == kElemArc ? Vec2{src.g[kAsx], src.g[kAsy]} : Vec2{src.g[kLx1], src.g[kLy1]};
-        const Move& m = replay[k];
-        const Move& d = direct[direct.size() - 1 - k];
+        const Rec &m = replay[k], &d = direct[direct.size() - 1 - k];
         ASSERT_EQ(m.type, d.type) << k;
-        EXPECT_NEAR(m.x, start.x, 1e-9) << k;
-        EXPECT_NEAR(m.y, start.y, 1e-9) << k;
-        if (m.type == 3121) {
-            EXPECT_NEAR(m.cx, d.cx, 1e-9) << k;
-            EXPECT_EQ(m.clockwise, 1 - d.clockwise) << k;
-        }
+        EXPECT_EQ(m.x, src.g[src.type == kElemArc ? kAsx : kLx1]) << k;
+        EXPECT_EQ(m.y, src.g[src.type == kElemArc ? kAsy : kLy1]) << k;
+        EXPECT_TRUE(m.type == 3111 || (m.cx == d.cx && m.clockwise == 1 - d.clockwise)) << k;
     }
-    // The retract sits between elements 1199 and 1200 in both: the replay enters at 1199's end.
-    EXPECT_NEAR(replayEntries[1].x, direct[1199].x, 1e-9);
-    EXPECT_NEAR(replayEntries[1].y, direct[1199].y, 1e-9);
-    EXPECT_NEAR(replayEntries[0].x, at.x, 1e-9);
+    // Entered at the path's end and again at the end of element 1199.
+    ASSERT_EQ(replayEntries.size(), 2u);
+    EXPECT_TRUE(replayEntries[0].x == at.x && replayEntries[1].x == direct[1199].x &&
+                replayEntries[1].y == direct[1199].y);
 }

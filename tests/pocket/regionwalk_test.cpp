@@ -12,10 +12,12 @@
 
 namespace {
 
-int32_t attachBox(double x0, double y0, double x1, double y1, int32_t level, bool cw = false) {
+int32_t attachBox(double x0, double y0, double x1, double y1, int32_t level, bool cw = false,
+                  std::vector<int32_t> tags = {0, 0, 0, 0}) {
     std::vector<Vec2> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
     if (cw) p = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
     std::vector<ContourElement> c = polygon(p);
+    for (int i = 0; i < 4; ++i) c[i].sourceTag = tags[i];
     ContourHeader h{};
     h.elementCount = 4;
     h.leftSide = 1;
@@ -170,48 +172,34 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
     }
 }
 
-// A ring (tags: open right side) inside a parent (open top side), 8 apart:
-// going up in a rapid open pocket the connection leaves the ring where its
-// material run ends (the open side's start) and reaches the parent where its
-// material run starts after the open top; the open-pocket variant leaves
-// rings that lie wholly on open sides where they are.
+// A ring (open right side) 8 inside a parent (open top): going up in a rapid
+// open pocket the connection leaves the ring where its material run ends and
+// reaches the parent where its material run starts; the open-pocket variant
+// leaves a ring wholly on open sides as found.
 TEST(RegionWalk, RapidOpenPocketConnectsAtMaterialRuns) {
     struct Case {
         int rapid, openPocket, childOpen, variant;
         RingPosition conn, start;
-    } cases[] = {
-        {0, 1, 0, 0, {1, 13, 13}, {1, 13, 5}}, {1, 1, 0, 0, {2, 87, 13}, {4, 5, 95}},
-        {1, 0, 0, 0, {1, 13, 13}, {1, 13, 5}}, {1, 1, 0, 1, {2, 87, 13}, {4, 5, 95}},
-        {1, 1, 1, 0, {1, 13, 13}, {4, 5, 95}}, {1, 1, 1, 1, {1, 13, 13}, {1, 13, 5}},
-    };
+    } cases[] = {{0, 1, 0, 0, {1, 13, 13}, {1, 13, 5}}, {1, 1, 0, 0, {2, 87, 13}, {4, 5, 95}},
+                 {1, 0, 0, 0, {1, 13, 13}, {1, 13, 5}}, {1, 1, 0, 1, {2, 87, 13}, {4, 5, 95}},
+                 {1, 1, 1, 0, {1, 13, 13}, {4, 5, 95}}, {1, 1, 1, 1, {1, 13, 13}, {1, 13, 5}}};
     for (const Case& c : cases) {
         Walk walk;
         kvCCPParams.stockMovement = c.rapid;
         pocketKernel().openPocket = c.openPocket;
-        std::vector<ContourElement> outer = polygon({{5, 5}, {95, 5}, {95, 95}, {5, 95}});
-        outer[2].sourceTag = -1;
-        std::vector<ContourElement> inner = polygon({{13, 13}, {87, 13}, {87, 87}, {13, 87}});
-        for (int i = 0; i < 4; ++i) inner[i].sourceTag = c.childOpen || i == 1 ? -1 : 0;
-        ContourHeader h{};
-        h.elementCount = 4;
-        h.leftSide = 1;
-        int32_t p = regionAttachContour(outer.data(), &h, 0, 0);
-        int32_t k = regionAttachContour(inner.data(), &h, 0, 1);
-        ASSERT_GE(p, 0);
+        int32_t p = attachBox(5, 5, 95, 95, 0, false, {0, 0, -1, 0});
+        int32_t k = attachBox(13, 13, 87, 87, 1, false, {-c.childOpen, -1, -c.childOpen, -c.childOpen});
         ASSERT_GT(regionAddLink(k, p), 0);
         WalkEntry e{k, {0, 0, 0}, {-1, 0, 0}};
         RingPosition conn{}, start{};
         int32_t next = -1;
         int code = c.variant ? regionRingSequenceOpen(&e, 8, &conn, &start, &next)
                              : regionRingSequence(&e, 8, &conn, &start, &next);
-        ASSERT_EQ(code, kWalkUp);
-        EXPECT_EQ(next, p);
-        const char* label = c.variant ? "open variant" : "normal";
-        EXPECT_EQ(conn.element, c.conn.element) << label << c.rapid << c.openPocket << c.childOpen;
-        EXPECT_NEAR(conn.x, c.conn.x, 1e-9) << label << c.rapid << c.openPocket << c.childOpen;
-        EXPECT_NEAR(conn.y, c.conn.y, 1e-9) << label << c.rapid << c.openPocket << c.childOpen;
-        EXPECT_EQ(start.element, c.start.element) << label << c.rapid << c.openPocket << c.childOpen;
-        EXPECT_NEAR(start.x, c.start.x, 1e-9) << label << c.rapid << c.openPocket << c.childOpen;
-        EXPECT_NEAR(start.y, c.start.y, 1e-9) << label << c.rapid << c.openPocket << c.childOpen;
+        EXPECT_TRUE(code == kWalkUp && next == p);
+        for (auto [got, want] : {std::pair{conn, c.conn}, std::pair{start, c.start}})
+            EXPECT_TRUE(got.element == want.element && std::fabs(got.x - want.x) < 1e-9 &&
+                        std::fabs(got.y - want.y) < 1e-9)
+                << c.rapid << c.openPocket << c.childOpen << c.variant << ": " << got.element << " " << got.x
+                << " " << got.y;
     }
 }
