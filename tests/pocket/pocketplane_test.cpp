@@ -1,21 +1,10 @@
 // One plane's dispatch and what the output adds around a strategy's path:
-// CUT-list choice, circular-pocket start, sections, entry kinds, leaving moves.
+// CUT-list choice, entry kinds, leaving moves.
 #include "pocket/pocketplane.h"
 
 #include "geometry/rng.h"
 #include "pocket/movechain.h"
 #include "pocketnc_util.h"
-
-namespace {
-
-void putContour(const char* list, const std::vector<ContourElement>& c) {
-    ContourHeader h{};
-    h.elementCount = static_cast<uint32_t>(c.size());
-    h.leftSide = h.ccw = 1;
-    ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
-}
-
-}  // namespace
 
 // Step widths against the tool diameter 10 at the edges of the three rules.
 TEST(PocketPlane, CutListsChoice) {
@@ -35,31 +24,6 @@ TEST(PocketPlane, CutListsChoice) {
         p.considerToolType = c.toolType;
         pocketKernel().openMode = c.open;
         EXPECT_EQ(pocketPlaneWantsCutLists(), c.wanted) << c.step << " " << c.fillet << " " << c.open;
-    }
-}
-
-// A full circle in MAIN is entered at its centre (not for the outside-in
-// direct strategy, nor for arcs of two radii); a section left open is closed.
-TEST(PocketPlane, CircleCentreStartAndOpenSectionClosed) {
-    for (int variant = 0; variant < 3; ++variant) {
-        NcPlane plane;
-        ASSERT_EQ(clistCreate("MAIN"), 1);
-        std::vector<ContourElement> ring;
-        for (int i = 0; i < 3; ++i)
-            ring.push_back(arcElem(7, -3, i && variant == 2 ? 13 : 12, i, i + 1.0, 1));
-        ring.push_back(arcElem(7, -3, 12, 3, 2 * M_PI, 1));
-        putContour("MAIN", ring);
-        PocketKernel& k = pocketKernel();
-        k.outsideInDirect = variant == 1;
-        k.pocketContour = 1;
-        pocketPlanePrepare();
-        EXPECT_EQ(k.startGiven, variant == 0 ? 1 : 0) << variant;
-        EXPECT_TRUE(variant != 0 || (k.startX == 7 && k.startY == -3));
-        EXPECT_NE(pocketOutputState().sectionPieces, nullptr);
-        pocketSectionMark(1);
-        pocketPlaneFinish();
-        EXPECT_EQ(indexOf("pocket", "end"), indexOf("pocket", "start") + 1);
-        EXPECT_EQ(pocketOutputState().sectionPieces, nullptr);
     }
 }
 
@@ -107,10 +71,13 @@ TEST(PocketNc, EntryKinds) {
 TEST(LeaveMove, FitHalvesUntilClear) {
     PocketErrors errors;
     ASSERT_EQ(clistCreate("INPUT"), 1);
-    putContour("INPUT", polygon({{0, 0}, {100, 0}, {100, 40}, {0, 40}}));
+    std::vector<ContourElement> room = polygon({{0, 0}, {100, 0}, {100, 40}, {0, 40}});
+    ContourHeader h{};
+    h.elementCount = 4;
+    ASSERT_EQ(clistInsert("INPUT", room.data(), &h, -1), 1);
     pocketKernel().toolRadius = 5;
     pocketKernel().wantedOrientation = 1;
-    const double room = 5 - 1e-4;
+    const double clear = 5 - 1e-4;
     rngResetState();
     ContourElement pass = lineElem(20, 5, 60, 5);
     for (int trial = 0; trial < 200; ++trial) {
@@ -122,7 +89,7 @@ TEST(LeaveMove, FitHalvesUntilClear) {
             double f = std::pow(0.5, h), a = M_PI / 2 * f;
             end =
                 type == 1 ? Vec2{60, 5 + len * f} : Vec2{60 + len * std::sin(a), 5 + len - len * std::cos(a)};
-            found = end.x >= room && end.y >= room && 100 - end.x >= room && 40 - end.y >= room;
+            found = end.x >= clear && end.y >= clear && 100 - end.x >= clear && 40 - end.y >= clear;
         }
         ContourElement out{};
         ASSERT_EQ(leaveMoveFit(type, len, &pass, &out), found) << type << " " << len;
