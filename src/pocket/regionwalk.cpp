@@ -359,7 +359,7 @@ bool hasOpenSide(const Ring& ring) {
 // one (t). toP0: the step up to the kind-1 parent, which moves only from an open-sided ring.
 void materialRunMove(const Ring& c, const Ring& t, bool toP0, bool openVariant, Candidate* cand) {
     const PocketKernel& k = pocketKernel();
-    if (kvCCPParams.stockMovement != 1 || !k.openPocket) return;
+    if (k.stockMovement != 1 || !k.openPocket) return;
     if (openVariant && (ringFullyOpen(c) || ringFullyOpen(t))) return;
     const int32_t n = static_cast<int32_t>(c.size()), m = static_cast<int32_t>(t.size());
     RingPosition q;

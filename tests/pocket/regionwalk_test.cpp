@@ -185,7 +185,7 @@ TEST(RegionWalk, RapidOpenPocketConnectsAtMaterialRuns) {
                  {1, 1, 1, 0, {1, 13, 13}, {4, 5, 95}}, {1, 1, 1, 1, {1, 13, 13}, {1, 13, 5}}};
     for (const Case& c : cases) {
         Walk walk;
-        kvCCPParams.stockMovement = c.rapid;
+        pocketKernel().stockMovement = c.rapid;
         pocketKernel().openPocket = c.openPocket;
         int32_t p = attachBox(5, 5, 95, 95, 0, false, {0, 0, -1, 0});
         int32_t k = attachBox(13, 13, 87, 87, 1, false, {-c.childOpen, -1, -c.childOpen, -c.childOpen});
