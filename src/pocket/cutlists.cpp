@@ -142,7 +142,7 @@ int32_t offsetInto(const ContourElement* e, int32_t n, int side, double d, std::
 
 }  // namespace
 
-int cutListsCreate(int enabled) {
+int cutListsCreate(int32_t enabled) {
     CutState& s = state();
     if (pocketKernel().stockPocket) return 0;
     s.active = 0;

@@ -15,7 +15,7 @@ enum : int32_t {
 // The header's row field is the mark of the combinations: 0 untouched, -1 consumed, 1 keep.
 
 // Nothing for a stock pocket; otherwise the three lists when enabled. 0, or -1.
-int cutListsCreate(int enabled);
+int cutListsCreate(int32_t enabled);
 void cutListsFree();
 int cutListsActive();
 int cutListReset(const char* list);  // emptied when active and not empty: 0, or -1

@@ -19,6 +19,7 @@ constexpr PocketKernel kKernelDefaults = [] {
     k.siWord = 2.0;
     k.tiWord = -2.0;
     k.stockTolerance = 0.5;
+    k.singleCutOverlap = 0.9;
     k.widthFactor = 1.0;
     return k;
 }();

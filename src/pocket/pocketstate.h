@@ -44,6 +44,8 @@ struct PocketKernel {
     int32_t spiral, forceInside, optimizeSingleCut, suppressReduction, triggerInfeed, arcCorrection;
     double overlap, rampClearance, stockOffset, reduceFactor;
     int32_t trochoidSteps;
+    int32_t singleCut;        // a narrow all-open plane or region may be cut by one pass
+    double singleCutOverlap;  // how far the tool may overlap the stock on such a pass
     int32_t allowanceCount;   // allowance table entries in use (INPUT first, then CLAMPS)
     int32_t inputAllowances;  // of them, those of INPUT
     double widthFactor;       // cut offsets run k x their width; 1, nothing sets another
