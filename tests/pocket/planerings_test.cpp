@@ -252,3 +252,85 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
 #endif
     }
 }
+
+// An island ring left in GKT when SPAN runs empty is restarted: it moves to
+// SPAN and its rings are attached at level 1 below the island's node.
+TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
+    Plane plane(2, 0.4);
+    put(box(0, 0, 100, 100, true), true, 0);
+    put(box(40, 40, 60, 60, false), false, 1);
+    ASSERT_EQ(cutListsCreate(1), 0);
+    ASSERT_EQ(clistCreate("SPAN"), 1);
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    const std::vector<ContourElement> island = box(36, 36, 64, 64, false);
+    ContourHeader h{};
+    h.elementCount = 4;
+    h.leftSide = 0;  // the ring around the island runs with its material on the right
+    const int32_t node = regionAttachContour(island.data(), &h, -1, 0);
+    ASSERT_EQ(node, 0);
+    std::vector<ContourElement> ring = box(30, 30, 70, 70, false);
+    for (ContourElement& e : ring) e.sourceTag = node;
+    h.ccw = 0;
+    h.tag = static_cast<int16_t>(node);
+    ASSERT_EQ(clistInsert("GKT", ring.data(), &h, -1), 1);
+    ASSERT_EQ(pocketIslandRestart(1.6), 0);
+    EXPECT_EQ(clistCount("GKT"), 0);
+    ASSERT_EQ(clistCount("SPAN"), 1);
+    ASSERT_EQ(regionNodeCount(), 2);
+    EXPECT_EQ(regionNode(1)->level, 1);
+    EXPECT_EQ(regionIsParent(1, node), 1);
+}
+
+// A ring and an island ring crossing more than 5000 times stop the step with 3030.
+TEST(PlaneRings, TooManyCrossingsStopTheStep) {
+    Plane plane(2, 0.4);
+    put(box(0, 0, 100, 100, true), true, 0);
+    ASSERT_EQ(clistCreate("SPAN"), 1);
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    std::vector<Vec2> comb = {{5, 5}, {95, 5}};
+    for (int i = 1300; i > 0; --i) {
+        comb.push_back({5 + 90.0 * i / 1300, 15});
+        comb.push_back({5 + 90.0 * (i - 0.5) / 1300, 6});
+    }
+    const std::vector<ContourElement> a = polygon(comb);
+    ContourHeader h{};
+    h.elementCount = static_cast<uint32_t>(a.size());
+    h.ccw = h.leftSide = 1;
+    ASSERT_EQ(clistInsert("SPAN", a.data(), &h, -1), 1);
+    const std::vector<ContourElement> b = box(2, 9, 98, 11, false);
+    h.elementCount = 4;
+    h.ccw = 0;
+    h.tag = 1;
+    ASSERT_EQ(clistInsert("GKT", b.data(), &h, -1), 1);
+    EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), -1);
+    ASSERT_FALSE(PocketErrors::texts().empty());
+    EXPECT_NE(PocketErrors::texts().back().find("1522"), std::string::npos);
+}
+
+// An open pocket (stock boundary) with an island: the span rings around the
+// island keep R + allowance from it and stay inside the stock boundary grown
+// by the same distance; the rings are attached level by level.
+TEST(PlaneRings, OpenPocketSpanRings) {
+    Plane plane(2, 0.4);
+    pocketKernel().openMode = 1;
+    const std::vector<ContourElement> stock = box(0, 0, 60, 40, true);
+    const std::vector<ContourElement> island = box(25, 15, 35, 25, false);
+    put(stock, true, 0);
+    put(island, false, 1);
+    ASSERT_EQ(cutListsCreate(0), 0);
+    ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
+    ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
+    ASSERT_EQ(pocketOpenRingLoop(1.6, 1), 1);
+    ASSERT_GT(regionNodeCount(), 2);
+    int32_t deepest = 0;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        deepest = std::max(deepest, regionNode(i)->level);
+        for (const ContourElement& e : nodeRing(i)) {
+            const Vec2 p = offsettest::startPoint(e);
+            EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
+            const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
+            EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
+        }
+    }
+    EXPECT_GT(deepest, 1);
+}
