@@ -1,11 +1,12 @@
-// CUT lists: disabled and stock-pocket planes, piece offsets, the side table of
-// a pair split, the fit test (clearance to islands, length limit), the open
-// merge that reaches the attach step, and a failed merge that stops.
+// CUT lists: disabled and stock-pocket planes, a combination with nothing to
+// combine, the fit test (clearance to islands, length limit), the open merge
+// that reaches the attach step, and a failed merge that stops.
 #include "pocket/cutlists.h"
 
 #include "offset_util.h"
 #include "pocket/contouroffset.h"
 #include "pocket/regiontree.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -26,26 +27,6 @@ struct Cuts : PocketErrors {
         contourOffsetResetState();
     }
 };
-
-std::vector<ContourElement> box(double x0, double y0, double x1, double y1, bool ccw = true) {
-    std::vector<Vec2> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-    if (!ccw) p = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
-    return polygon(p);
-}
-
-ContourHeader header(const std::vector<ContourElement>& c, bool ccw, bool left, int16_t tag = 0) {
-    ContourHeader h{};
-    h.elementCount = static_cast<uint32_t>(c.size());
-    h.ccw = ccw;
-    h.leftSide = left;
-    h.tag = tag;
-    return h;
-}
-
-void put(const char* list, const std::vector<ContourElement>& c, bool ccw, bool left, int16_t tag = 0) {
-    const ContourHeader h = header(c, ccw, left, tag);
-    ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
-}
 
 // The first start point of each contour of a list.
 std::vector<std::pair<double, double>> starts(const char* list) {
@@ -89,63 +70,6 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
     ASSERT_EQ(cutListsCreate(1), 0);
     EXPECT_EQ(cutListsActive(), 0);
     EXPECT_EQ(clistCount("CUT_SPAN"), 0);
-}
-
-// Span cuts step inward by the width and carry the ring's tag; back cuts step
-// outward, run reversed and are open on a closed plane.
-TEST(CutLists, PieceOffsetsBySign) {
-    Cuts fx;
-    ASSERT_EQ(cutListsCreate(1), 0);
-    const std::vector<ContourElement> ring = box(0, 0, 40, 40);
-    const ContourHeader h = header(ring, true, true, 7);
-    ASSERT_EQ(cutPieceOffset(ring.data(), &h, 5, 1, "CUT_SPAN"), 1);
-    ASSERT_EQ(cutPieceOffset(ring.data(), &h, 5, -1, "CUT_BACK"), 1);
-    std::vector<ContourElement> c(kClistMaxElements);
-    ContourHeader got;
-    struct Case {
-        const char* list;
-        double area;
-        int32_t tag;
-    } cases[] = {{"CUT_SPAN", 900, 7}, {"CUT_BACK", -(2500 - 100 + 25 * offsettest::kPi), -1}};
-    for (const Case& k : cases) {
-        ASSERT_GE(clistGet(k.list, c.data(), &got, 0), 0);
-        std::vector<ContourElement> piece(c.begin(), c.begin() + got.elementCount);
-        EXPECT_NEAR(offsettest::signedArea(piece), k.area, 0.05) << k.list;
-        EXPECT_EQ(got.ccw, k.area > 0 ? 1 : 0);
-        for (const ContourElement& e : piece) EXPECT_EQ(e.sourceTag, k.tag) << k.list;
-    }
-    // A piece whose start lies within the distance of the contour's start is refused.
-    const std::vector<ContourElement> near = box(1, 1, 20, 20);
-    EXPECT_EQ(cutPieceUseful(ring.data(), 4, near.data(), 4, 5), 0);
-    EXPECT_EQ(cutPieceUseful(ring.data(), 4, near.data(), 4, 1), 1);
-}
-
-// The side table of a pair without crossings: which of a (10..20) and b
-// (0..30 or 12..18 or 50..60) are kept, in order, by how each runs.
-TEST(CutLists, PairSplitFollowsTheSideTable) {
-    struct Case {
-        bool aBoundary, bBoundary;
-        int where;  // 0: a inside b, 1: b inside a, 2: apart
-        const char* expected;
-    } cases[] = {{true, true, 0, "a"},   {true, true, 1, "b"},   {true, true, 2, ""},
-                 {false, true, 0, "ba"}, {false, true, 1, ""},   {false, true, 2, "b"},
-                 {true, false, 0, ""},   {true, false, 1, "ab"}, {true, false, 2, "a"},
-                 {false, false, 0, "b"}, {false, false, 1, "a"}, {false, false, 2, "ab"}};
-    for (const Case& k : cases) {
-        Cuts fx;
-        ASSERT_EQ(clistCreate("SEC"), 1);
-        const std::vector<ContourElement> a = box(10, 10, 20, 20);
-        const std::vector<ContourElement> b = k.where == 0   ? box(0, 0, 30, 30)
-                                              : k.where == 1 ? box(12, 12, 18, 18)
-                                                             : box(50, 50, 60, 60);
-        const ContourHeader ha = header(a, true, k.aBoundary), hb = header(b, true, k.bBoundary);
-        EXPECT_EQ(cutPairSplit(a.data(), &ha, b.data(), &hb, "SEC"),
-                  static_cast<int32_t>(strlen(k.expected)));
-        std::string got;
-        for (auto [x, y] : starts("SEC")) got += x == 10 ? 'a' : 'b';
-        EXPECT_EQ(got, k.expected) << k.aBoundary << k.bBoundary << k.where;
-        clistFree("SEC");
-    }
 }
 
 TEST(CutLists, CombineWithEmptyBLeavesA) {
@@ -217,13 +141,7 @@ TEST(CutLists, FailedMergeStops) {
     Cuts fx;
     pocketWithIsland();
     ASSERT_EQ(cutListsCreate(1), 0);
-    std::vector<Vec2> comb = {{0, 0}, {2600, 0}};
-    for (int i = 1300; i > 0; --i) {
-        comb.push_back({2.0 * i, 10});
-        comb.push_back({2.0 * i - 1, 1});
-    }
-    for (auto& p : comb) p = {p.x / 30 + 5, p.y + 5};  // 1300 teeth within the pocket
-    std::vector<ContourElement> a = polygon(comb);
+    const std::vector<ContourElement> a = comb(5, 92, 6, 15, 1300);  // 5200 crossings with the band
     put("CUT_SPAN", a, true, true);
     put("CUT_BACK", box(5, 9, 95, 11, false), false, true);
     EXPECT_EQ(cutListsMerge(), -1);

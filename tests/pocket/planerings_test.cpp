@@ -14,6 +14,7 @@
 #include "pocket/regiontree.h"
 #include "pocket/ringhelpers.h"
 #include "pocket/ringround.h"
+#include "ringtest_util.h"
 
 #ifdef KV_HAVE_GEOS
 #include <geos_c.h>
@@ -55,22 +56,6 @@ struct Plane : PocketErrors {
         return pocketSpanBackCuts(2 * k.toolRadius * k.stepFactor, 1, 0);
     }
 };
-
-void put(const std::vector<ContourElement>& c, bool ccw, int16_t tag) {
-    ContourHeader h{};
-    h.elementCount = static_cast<uint32_t>(c.size());
-    h.ccw = ccw;
-    h.leftSide = 1;
-    h.tag = tag;
-    h.parent = -1;
-    ASSERT_EQ(clistInsert("MAIN", c.data(), &h, -1), 1);
-}
-
-std::vector<ContourElement> box(double x0, double y0, double x1, double y1, bool ccw) {
-    std::vector<Vec2> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-    if (!ccw) std::reverse(p.begin(), p.end());
-    return polygon(p);
-}
 
 std::vector<ContourElement> nodeRing(int32_t node) {
     const RegionNode* n = regionNode(node);
@@ -130,7 +115,7 @@ struct Geos {
 // later ring one step further in, one level deeper, its parent the ring before.
 TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
     Plane plane(2, 0.4);
-    put(box(0, 0, 40, 30, true), true, 0);
+    put("MAIN", box(0, 0, 40, 30, true), true, true, 0);
     pocketAllowanceSet(0, 0.5);
     ASSERT_EQ(plane.run(false), 1);
     const double s = 2 * 2 * 0.4;
@@ -157,8 +142,8 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
 // ring leaves GKT and the merged ring's node has the island ring's node as a parent.
 TEST(PlaneRings, CrossedIslandIsMerged) {
     Plane plane(2, 0.4);
-    put(box(0, 0, 60, 40, true), true, 0);
-    put(box(25, 15, 35, 25, false), false, 1);
+    put("MAIN", box(0, 0, 60, 40, true), true, true, 0);
+    put("MAIN", box(25, 15, 35, 25, false), false, true, 1);
     ASSERT_EQ(plane.run(false), 1);
     int32_t islandNode = -1;
     for (int32_t i = 0; i < regionNodeCount(); ++i) {
@@ -174,7 +159,7 @@ TEST(PlaneRings, CrossedIslandIsMerged) {
 // All first offsets 0 (allowance -R): one SPAN ring at level 0, no island merge.
 TEST(PlaneRings, ZeroFirstOffset) {
     Plane plane(2, 0.4);
-    put(box(0, 0, 40, 30, true), true, 0);
+    put("MAIN", box(0, 0, 40, 30, true), true, true, 0);
     pocketAllowanceSet(0, -2);
     pocketKernel().toolRadius = 2;
     EXPECT_EQ(cutListsCreate(0), 0);
@@ -187,7 +172,7 @@ TEST(PlaneRings, ZeroFirstOffset) {
 // A ring of fewer than 5 elements shorter than the step makes no further ring.
 TEST(PlaneRings, ShortRingStopsTheSteps) {
     Plane plane(1, 0.4);
-    put(box(0, 0, 2.6, 2.6, true), true, 0);  // first ring 0.6 square, 2.4 long, step 0.8
+    put("MAIN", box(0, 0, 2.6, 2.6, true), true, true, 0);  // first ring 0.6 square, 2.4 long, step 0.8
     ASSERT_EQ(plane.run(false), 1);
     EXPECT_EQ(regionNodeCount(), 1);
 }
@@ -206,8 +191,9 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
         std::vector<std::vector<ContourElement>> islands;
         std::vector<ContourElement> outer;
         seededPocket(&islands, &outer);
-        put(outer, true, 0);
-        for (size_t i = 0; i < islands.size(); ++i) put(islands[i], false, static_cast<int16_t>(i + 1));
+        put("MAIN", outer, true, true, 0);
+        for (size_t i = 0; i < islands.size(); ++i)
+            put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
         const double allowance = 0.5 * (t % 3);
         for (size_t i = 0; i <= islands.size(); ++i) pocketAllowanceSet(static_cast<int32_t>(i), allowance);
         ASSERT_EQ(plane.run(kvCCPParams.completePocket), 1) << t;
@@ -257,8 +243,8 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
 // SPAN and its rings are attached at level 1 below the island's node.
 TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
     Plane plane(2, 0.4);
-    put(box(0, 0, 100, 100, true), true, 0);
-    put(box(40, 40, 60, 60, false), false, 1);
+    put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
+    put("MAIN", box(40, 40, 60, 60, false), false, true, 1);
     ASSERT_EQ(cutListsCreate(1), 0);
     ASSERT_EQ(clistCreate("SPAN"), 1);
     ASSERT_EQ(clistCreate("GKT"), 1);
@@ -284,15 +270,10 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
 // A ring and an island ring crossing more than 5000 times stop the step with 3030.
 TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     Plane plane(2, 0.4);
-    put(box(0, 0, 100, 100, true), true, 0);
+    put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
     ASSERT_EQ(clistCreate("SPAN"), 1);
     ASSERT_EQ(clistCreate("GKT"), 1);
-    std::vector<Vec2> comb = {{5, 5}, {95, 5}};
-    for (int i = 1300; i > 0; --i) {
-        comb.push_back({5 + 90.0 * i / 1300, 15});
-        comb.push_back({5 + 90.0 * (i - 0.5) / 1300, 6});
-    }
-    const std::vector<ContourElement> a = polygon(comb);
+    const std::vector<ContourElement> a = comb(5, 95, 6, 15, 1300);
     ContourHeader h{};
     h.elementCount = static_cast<uint32_t>(a.size());
     h.ccw = h.leftSide = 1;
@@ -315,8 +296,8 @@ TEST(PlaneRings, OpenPocketSpanRings) {
     pocketKernel().openMode = 1;
     const std::vector<ContourElement> stock = box(0, 0, 60, 40, true);
     const std::vector<ContourElement> island = box(25, 15, 35, 25, false);
-    put(stock, true, 0);
-    put(island, false, 1);
+    put("MAIN", stock, true, true, 0);
+    put("MAIN", island, false, true, 1);
     ASSERT_EQ(cutListsCreate(0), 0);
     ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
     ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
