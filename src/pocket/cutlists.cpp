@@ -15,6 +15,7 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
+#include "pocket/restmat.h"
 #include "pocket/ringassembly.h"
 #include "pocket/ringemit.h"
 #include "pocket/ringhelpers.h"
@@ -221,7 +222,7 @@ int32_t cutSpanOffset(const char* source, const char* destination, double width)
         if (m < 0) return -1;
         if (m > 0)
             m = ringsFilter(c.e.data(), c.n(), buffer.data(), starts.data(), counts.data(), m,
-                            pocketOffsetState().currentDistance, side, c.h.ccw, nullptr);
+                            pocketOffsetState().currentDistance, side, c.h.ccw, restElementOutside);
         for (int32_t r = 0; r < m; ++r) {
             ContourElement* ring = buffer.data() + starts[r];
             ContourHeader h = c.h;
