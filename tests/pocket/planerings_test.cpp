@@ -53,7 +53,9 @@ struct Plane : PocketErrors {
         if (pocketOffsetIslands(k.toolRadius, a, 1) < 0) return -1;
         const int first = pocketLevelLoop(k.toolRadius, a[0], k.stepFactor, 1);
         if (first <= 0) return first;
-        return pocketSpanBackCuts(2 * k.toolRadius * k.stepFactor, 1, 0);
+        const double s = 2 * k.toolRadius * k.stepFactor;
+        if (k.splitPath && (pocketSpanBackCuts(s, 1, 1) < 0 || pocketSplitRings(s) < 0)) return -1;
+        return pocketSpanBackCuts(s, 1, 0);
     }
 };
 
@@ -177,9 +179,9 @@ TEST(PlaneRings, ShortRingStopsTheSteps) {
     EXPECT_EQ(regionNodeCount(), 1);
 }
 
-// Seeded pockets with islands: every ring keeps R + allowance from the
-// boundary and from each island and lies inside the boundary and outside the
-// islands; with the CUT lists on and a step of almost the tool diameter (where
+// Seeded pockets with islands (some through the split path): every ring keeps
+// R + allowance from the boundary and from each island and lies inside the
+// boundary and outside the islands; with the CUT lists on and a step of almost the tool diameter (where
 // the rings alone leave the corners), the tool swept along rings and cuts
 // covers the floor it can reach.
 TEST(PlaneRings, SeededRingsStayInsideAndCover) {
@@ -188,6 +190,7 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
         const double r = 3, f = t % 2 ? 0.4 : 0.99;
         Plane plane(r, f);
         kvCCPParams.completePocket = t % 2 == 0;
+        pocketKernel().splitPath = t % 4 == 1;
         std::vector<std::vector<ContourElement>> islands;
         std::vector<ContourElement> outer;
         seededPocket(&islands, &outer);
