@@ -19,6 +19,7 @@
 #include "pocket/contourorient.h"
 #include "pocket/elemprim.h"
 #include "pocket/gcodefile.h"
+#include "pocket/islands.h"
 #include "pocket/nesting.h"
 #include "pocket/planecheck.h"
 #include "pocket/pocketerr.h"
@@ -169,13 +170,6 @@ int prepareInput() {
     }
     k.wantedOrientation = wanted;
     return 1;
-}
-
-// Islands outside their boundary are found by the islands family; until it is
-// built, a run with a single outer contour cannot be checked and fails.
-int islandsInside() {
-    pocketError(kPocketErrNesting);
-    return 0;
 }
 
 int prepareClamps() {
@@ -418,7 +412,7 @@ int ccpPrepareGeometry(CycleRecord* record) {
     if (p.oriAutomatic == 2) k.wantedOrientation = p.orientation;
     if (!prepareInput()) return fail(record);
     if (*p.clamps && !prepareClamps()) return fail(record);
-    if (p.oriAutomatic == 1 && islandsInside() != 1) return fail(record);
+    if (p.oriAutomatic == 1 && inputIslandsInside("INPUT") != 1) return fail(record);
     k.openMode = p.stock;
     k.startGiven = p.startExplicit;
     k.startX = p.startX;
