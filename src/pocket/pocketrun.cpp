@@ -39,6 +39,11 @@ constexpr double kTwoPi = 6.283185307179586;
 
 double gToolReference = 0;
 std::string gToolLine;
+// The parameters as this run's keys left them: the set-up and the planes
+// change some of them (orientation, surface, depth, levels, plunge type), and
+// the next run must start from the keys, not from the last plane.
+CcpParams gKeyed{};
+bool gKeyedValid = false;
 
 std::string variable(const CycleRecord* record, const char* key) {
     char* v = kvListGet(record->vars, key, nullptr);
@@ -205,6 +210,7 @@ int ccpInitFromParams(CycleRecord* record) {
     rngResetState();
     pocketRunResetState();
     gToolReference = 0;
+    gKeyedValid = false;
     CcpParams& p = kvCCPParams;
     if (record->cfgMode == 1) record->vars = kvListSet(record->vars, "NCOutp", "false", kKvDerived);
     const int32_t ncOut = variable(record, "NCOutp") == "true";
@@ -286,6 +292,8 @@ int ccpReadParameters(CycleRecord* record) {
     if (!pocketReadKeys(record)) return fail(record);
     if (!hasVariable(record, "infeedLength") && !hasVariable(record, "infeedFactor"))
         p.infeedLength = p.toolDiameter / 2;
+    gKeyed = p;
+    gKeyedValid = true;
     if (p.evaluateRif) p.generateRif = b.genRif = 0;
     p.infeedLength = std::fmin(p.infeedLength, 0.99 * p.toolDiameter);
     buildToolLine(p.startExplicit != 0);
@@ -347,6 +355,7 @@ int ccpPrepareGeometry(CycleRecord* record) {
     CcpParams& p = kvCCPParams;
     PocketKernel& k = pocketKernel();
     k.filletCorners = p.filletCorners;
+    pocketStrategyFlagsReset(p.strategy);
     if (p.strategy == kCcpOutsideIn) {
         k.outsideIn = 1;
         k.openMode = 0;
@@ -442,5 +451,7 @@ int ccpCycleEnd(CycleRecord* record) {
     ncEmitText(record, 0, 104, "cycleEnd", record->title);
     // The host reads the outcome from the status word, not from its own signal word.
     if (pocketLastError() != 0 || ccpRunFailed()) record->status = kStatusFailed;
+    if (gKeyedValid) kvCCPParams = gKeyed;
+    gKeyedValid = false;
     return 1;
 }
