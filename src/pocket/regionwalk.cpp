@@ -442,6 +442,12 @@ int regionRingSequenceOut(const WalkEntry* entry, double step, RingPosition* con
     return sequence(entry, step, connection, nextStart, next, true);
 }
 
+int regionRingSequenceOpen(const WalkEntry* entry, double step, RingPosition* connection,
+                           RingPosition* nextStart, int32_t* next) {
+    // Without the material-run moves of a rapid open pocket the open variant walks as the direct one.
+    return regionRingSequenceOut(entry, step, connection, nextStart, next);
+}
+
 int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connection,
                    const RingPosition* nextStart, int32_t next, double step) {
     int32_t node = entry->node;
@@ -513,7 +519,11 @@ int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connect
 
 namespace {
 
-int walk(int32_t start, double step, int singleOuter, bool direct) {
+// The sequence step of each walk: the normal one, the outside-in direct one, and the direct one of open
+// pockets.
+enum WalkKind { kWalkNormal, kWalkDirect, kWalkDirectOpen };
+
+int walk(int32_t start, double step, int singleOuter, WalkKind kind) {
     regionStackClear();
     if (start < 0 || start >= regionNodeCount()) {
         pocketError(3023);
@@ -525,18 +535,26 @@ int walk(int32_t start, double step, int singleOuter, bool direct) {
         first.node = best->node;
         first.from = first.to = {best->element, best->point.x, best->point.y};
         Vec2 s{pocketKernel().startX, pocketKernel().startY};
+        // Outside-in collects the path for a backwards replay; the move from the start point and
+        // the descent that follows it must come first, so they are written directly.
+        if (pocketKernel().outsideIn) pocketOutputState().skipCollect = 1;
         startPointMove(&s, &best->point);
     }
     push(first);
     int previous = -1;
     WalkEntry e;
     while (regionStackPop(&e)) {
-        if (previous == kWalkFinish) pocketSetPlungePending(1);
+        if (previous == kWalkFinish) {
+            rampFlush();
+            pocketSetPlungePending(1);
+        }
         RingPosition conn{}, nextStart{};
         int32_t next = -1;
-        int code = direct ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
-                          : regionRingSequence(&e, step, &conn, &nextStart, &next);
+        int code = kind == kWalkDirectOpen ? regionRingSequenceOpen(&e, step, &conn, &nextStart, &next)
+                   : kind == kWalkDirect   ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
+                                           : regionRingSequence(&e, step, &conn, &nextStart, &next);
         if (code < 0) {
+            pocketOutputState().skipCollect = 0;
             pocketError(3024);
             return 1;
         }
@@ -554,11 +572,11 @@ int walk(int32_t start, double step, int singleOuter, bool direct) {
 }  // namespace
 
 int pocketRegionPath(int32_t start, double step, int singleOuter) {
-    return walk(start, step, singleOuter, false);
+    return walk(start, step, singleOuter, kWalkNormal);
 }
 
-int pocketRegionPathDirect(int32_t start, double step) {
-    return walk(start, step, 0, true);
+int pocketRegionPathDirect(int32_t start, double step, int variant) {
+    return walk(start, step, 0, variant ? kWalkDirectOpen : kWalkDirect);
 }
 
 void regionWalkResetState() {

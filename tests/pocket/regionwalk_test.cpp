@@ -77,7 +77,8 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
                 ASSERT_GT(regionAddLink(nodes[i], nodes[i - 1]), 0);
             }
         }
-        EXPECT_EQ(direct ? pocketRegionPathDirect(nodes.back(), 8) : pocketRegionPath(nodes.back(), 8, 0), 1);
+        EXPECT_EQ(direct ? pocketRegionPathDirect(nodes.back(), 8, 0) : pocketRegionPath(nodes.back(), 8, 0),
+                  1);
         for (int32_t n : nodes) EXPECT_EQ(regionIsDone(n), kRegionFinished) << n;
         int entries = 0;
         for (const Rec& r : log()) entries += r.name == "start";

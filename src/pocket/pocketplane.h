@@ -1,0 +1,12 @@
+// One machining plane of the pocket cycle: the choice of the strategy that
+// machines list MAIN, the CUT lists and move list it runs with, and what is
+// flushed after it (the outside-in replay, an open pocket-contour section).
+#pragma once
+
+#include <cstdint>
+
+// Machines the current plane (MAIN filled, outer boundary first): the
+// strategy's result, 1 done, 0 nothing done, -1 failure.
+int pocketPlane();
+// Whether the plane's step asks for the CUT lists: 1 or 0.
+int pocketPlaneWantsCutLists();
