@@ -14,10 +14,6 @@ int missingDriver() {
 
 }  // namespace
 
-int axisParallel() {
-    return missingDriver();
-}
-
 int stockOutin() {
     return missingDriver();
 }
