@@ -17,6 +17,7 @@
 #include "pocket/pocketnc.h"
 #include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/restmat.h"
 #include "pocket/rifblock.h"
 #include "pocket/trochoid.h"
 
@@ -38,14 +39,6 @@ int planeDriver(bool simple) {
 }
 
 int reverseAll(const char*) {
-    return pending();
-}
-
-int restMaterial(const char*, double) {
-    return pending();
-}
-
-int restSetParams(const ContourElement*) {
     return pending();
 }
 
@@ -237,9 +230,9 @@ int runRestOfInput(CycleRecord* record) {
     }
     if (p.useReferenceDiameter) {
         noteResult(ccpRestByReferenceTool(p.referenceRadius));
-        noteResult(restMaterial("REST", p.referenceRadius));
+        noteResult(pocketRestMaterial("REST", p.referenceRadius));
     } else {
-        noteResult(restMaterial(nullptr, 0));
+        noteResult(pocketRestMaterial(nullptr, 0));
     }
     clistFree("MAIN");
     return 1;
@@ -305,7 +298,7 @@ int runGcodeRest(CycleRecord* record) {
             }
             blockCounterSet(block);
             noteResult(ccpRestByReferenceTool(radius));
-            noteResult(restMaterial("REST", radius));
+            noteResult(pocketRestMaterial("REST", radius));
             clistFree("MAIN");
         }
         if (k.pocketWise && result) {
