@@ -260,3 +260,7 @@ int axisParallel() {
     pocketContourEnd();
     return result;
 }
+
+void strategiesResetState() {
+    openPocketSetMode(0);
+}

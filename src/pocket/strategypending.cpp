@@ -18,10 +18,6 @@ int stockOutin() {
     return missingDriver();
 }
 
-int openPocket() {
-    return missingDriver();
-}
-
 int pocketContourParallel() {
     return missingDriver();
 }
