@@ -24,15 +24,6 @@ bool loadList(const char* list, int32_t index, std::vector<ContourElement>& out,
     return true;
 }
 
-bool appendTo(const char* list, const ContourElement* elements, int32_t n, ContourHeader h, int16_t tag,
-              bool orient) {
-    h.elementCount = static_cast<uint32_t>(n);
-    h.elements = nullptr;
-    h.tag = tag;
-    if (orient) h.ccw = contourOrientation(elements, n) > 0 ? 1 : 0;
-    return clistInsert(list, elements, &h, -1) == 1;
-}
-
 }  // namespace
 
 int32_t openRunCopy(const ContourElement* elements, int32_t n, int32_t first, int32_t last,
@@ -63,47 +54,56 @@ int clistAppendAll(const char* destination, const char* source) {
     return 0;
 }
 
+// The new MAIN is built aside, not in TEMP: a run of the G-code rest keeps its
+// level contours in TEMP across the planes this strategy machines.
 int openPocketPrepare(double d) {
-    if (!clistCreate("TEMP")) return -1;
     std::vector<ContourElement> c;
     ContourHeader first{};
-    if (!loadList("MAIN", 0, c, &first)) {
-        clistFree("TEMP");
-        return -1;
-    }
+    if (!loadList("MAIN", 0, c, &first)) return -1;
     std::vector<ContourElement> out(kClistMaxElements);
     std::vector<int32_t> start(kOffsetMaxRings), count(kOffsetMaxRings);
     int32_t end = 0;
     const int32_t rings = offsetContour(c.data(), static_cast<int32_t>(c.size()), first.leftSide ? -1 : 1, d,
                                         out.data(), &end, start.data(), count.data());
-    if (rings < 0) {
-        clistFree("TEMP");
-        return -1;
-    }
+    if (rings < 0) return -1;
+    struct Entry {
+        ContourHeader header;
+        std::vector<ContourElement> elements;
+    };
+    std::vector<Entry> made;
     int16_t tag = 0;
-    for (int32_t r = 0; r < rings; ++r) appendTo("TEMP", out.data() + start[r], count[r], first, tag++, true);
+    auto add = [&](const ContourElement* e, int32_t n, ContourHeader h, bool renumber) {
+        h.elementCount = static_cast<uint32_t>(n);
+        h.elements = nullptr;
+        if (renumber) {
+            h.tag = tag++;
+            h.ccw = contourOrientation(e, n) > 0 ? 1 : 0;
+        }
+        made.push_back({h, std::vector<ContourElement>(e, e + n)});
+    };
+    for (int32_t r = 0; r < rings; ++r) add(out.data() + start[r], count[r], first, true);
     const int32_t mains = clistCount("MAIN");
     for (int32_t i = 0; i < mains; ++i) {
         ContourHeader h{};
         if (!loadList("MAIN", i, c, &h)) continue;
         const int32_t n = static_cast<int32_t>(c.size());
         if (std::none_of(c.begin(), c.end(), [](const ContourElement& e) { return e.sourceTag < 0; })) {
-            clistInsert("TEMP", c.data(), &h, -1);
+            add(c.data(), n, h, false);
             continue;
         }
         int32_t a = 0, b = 0;
         while (openRunFind(c.data(), n, &a, &b) == 1) {
-            const int32_t m = openRunCopy(c.data(), n, a, b, out.data());
-            appendTo("TEMP", out.data(), m, h, tag++, true);
+            add(out.data(), openRunCopy(c.data(), n, a, b, out.data()), h, true);
             openRunMark(c.data(), n, a, b);
         }
     }
     clistClear("MAIN");
-    const int appended = clistAppendAll("MAIN", "TEMP");
+    int result = 0;
+    for (const Entry& e : made)
+        if (clistInsert("MAIN", e.elements.data(), &e.header, -1) != 1) result = -1;
     const int32_t now = clistCount("MAIN");
     for (int32_t i = 1; i < now; ++i) pocketAllowanceSet(i, pocketAllowanceGet(0));
-    clistFree("TEMP");
-    return appended;
+    return result;
 }
 
 void openPocketSetMode(int32_t on) {

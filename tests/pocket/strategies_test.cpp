@@ -264,7 +264,10 @@ TEST(Strategies, OpenPocketStockBoundaryAndWallRuns) {
     island.tag = 7;
     island.group = 3;
     ASSERT_EQ(clistInsert("MAIN", hole.data(), &island, -1), 1);
+    ASSERT_EQ(clistCreate("TEMP"), 1);  // a run's level contours, which the strategy must leave alone
+    addContour("TEMP", hole);
     ASSERT_EQ(openPocketPrepare(5), 0);
+    EXPECT_EQ(clistCount("TEMP"), 1);
     ASSERT_EQ(clistCount("MAIN"), 3);
     ContourHeader h{};
     const std::vector<ContourElement> stock = listContour("MAIN", 0, &h);
@@ -281,4 +284,26 @@ TEST(Strategies, OpenPocketStockBoundaryAndWallRuns) {
     EXPECT_EQ(h.group, 3);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(kept[i].g[kLx1], hole[i].g[kLx1]);
     for (int32_t i = 1; i < 3; ++i) EXPECT_DOUBLE_EQ(pocketAllowanceGet(i), 0.5);
+}
+
+TEST(Strategies, AppendAllKeepsOrderAndHeaders) {
+    Strategy s;
+    ASSERT_EQ(clistCreate("TEMP"), 1);
+    addContour("MAIN", polygon({{0, 0}, {9, 0}, {9, 9}}));
+    for (int16_t t = 0; t < 3; ++t) {
+        ContourHeader h{};
+        const std::vector<ContourElement> c = polygon({{0, 0}, {1.0 + t, 0}, {0, 1}});
+        h.elementCount = 3;
+        h.tag = static_cast<int16_t>(10 + t);
+        ASSERT_EQ(clistInsert("TEMP", c.data(), &h, -1), 1);
+    }
+    EXPECT_EQ(clistAppendAll("MAIN", "TEMP"), 0);
+    ASSERT_EQ(clistCount("MAIN"), 4);
+    for (int32_t i = 1; i < 4; ++i) {
+        ContourHeader h{};
+        const std::vector<ContourElement> c = listContour("MAIN", i, &h);
+        EXPECT_EQ(h.tag, 9 + i);
+        EXPECT_EQ(c[0].g[kLx2], static_cast<double>(i));
+    }
+    EXPECT_EQ(clistAppendAll("MAIN", "NOSUCH"), 0);
 }
