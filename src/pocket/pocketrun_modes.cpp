@@ -36,13 +36,6 @@ int planeDriver(bool simple) {
     return pocketSimpleDriver();
 }
 
-// The rest areas of a plane: the rest family's driver is not in this build yet, so rest machining fails
-// openly.
-int restMaterial(const char*, double) {
-    pocketError(kPocketErrStep);
-    return -1;
-}
-
 struct Tables {
     LevelTable* table = nullptr;
     PlaneList* planes = nullptr;
@@ -231,9 +224,9 @@ int runRestOfInput(CycleRecord* record) {
     }
     if (p.useReferenceDiameter) {
         noteResult(ccpRestByReferenceTool(p.referenceRadius));
-        noteResult(restMaterial("REST", p.referenceRadius));
+        noteResult(pocketRestMaterial("REST", p.referenceRadius));
     } else {
-        noteResult(restMaterial(nullptr, 0));
+        noteResult(pocketRestMaterial(nullptr, 0));
     }
     clistFree("MAIN");
     return 1;
@@ -299,7 +292,7 @@ int runGcodeRest(CycleRecord* record) {
             }
             blockCounterSet(block);
             noteResult(ccpRestByReferenceTool(radius));
-            noteResult(restMaterial("REST", radius));
+            noteResult(pocketRestMaterial("REST", radius));
             clistFree("MAIN");
         }
         if (k.pocketWise && result) {
