@@ -395,13 +395,8 @@ int ccpPocketWise(const char* list) {
             k.startGiven = p.startExplicit = 1;
             k.startRadius = a.g[kAr];
         }
-        RestCircle circle{};
-        if (!e.empty() && e[0].type == kElemArc) {
-            const ContourElement& a = e[0];
-            circle = {a.g[kAcx], a.g[kAcy], a.g[kAsx], a.g[kAsy],
-                      a.g[kAex], a.g[kAey], a.g[kAr],  a.direction};
-        }
-        restSetParams(&circle);
+        const ContourElement none{};
+        restSetParams(e.empty() ? &none : &e[0]);
         if (!ccpMachinePlanes(k.wantedOrientation)) return 0;
         g = next;
     }
