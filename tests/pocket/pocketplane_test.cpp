@@ -32,14 +32,14 @@ TEST(PocketPlane, CutListsChoice) {
 TEST(PocketNc, EntryKinds) {
     struct Case {
         int32_t id, open, rif, stockOutin, tag, orientation;
-        bool cutBefore;  // a move of the list ends where the first pass starts
+        int before;  // where the first pass starts: 1 the end of a cut move, 2 0.05 off an open INPUT side
         const char *first, *second;
-    } cases[] = {
-        {0, 0, 0, 0, 0, 1, false, "drill", "drill"},     {0, 1, 0, 0, 0, 1, false, "left", "left"},
-        {0, 1, 0, 0, 0, -1, false, "right", "right"},    {0, 0, 1, 0, 0, 1, false, "plunge", "plunge"},
-        {1001, 0, 0, 0, 0, 1, false, "drill", "plunge"}, {1002, 0, 0, 0, 0, 1, false, "plunge", "plunge"},
-        {0, 0, 0, 1, -1, 1, false, "plunge", "plunge"},  {0, 0, 0, 1, 0, 1, false, "drill", "right"},
-        {0, 0, 0, 1, 0, -1, false, "drill", "left"},     {0, 0, 0, 1, 0, -1, true, "left", "left"}};
+    } cases[] = {{0, 0, 0, 0, 0, 1, 0, "drill", "drill"},     {0, 1, 0, 0, 0, 1, 0, "left", "left"},
+                 {0, 1, 0, 0, 0, -1, 0, "right", "right"},    {0, 0, 1, 0, 0, 1, 0, "plunge", "plunge"},
+                 {1001, 0, 0, 0, 0, 1, 0, "drill", "plunge"}, {1002, 0, 0, 0, 0, 1, 0, "plunge", "plunge"},
+                 {0, 0, 0, 1, -1, 1, 0, "plunge", "plunge"},  {0, 0, 0, 1, 0, 1, 0, "drill", "right"},
+                 {0, 0, 0, 1, 0, -1, 0, "drill", "left"},     {0, 0, 0, 1, 0, -1, 1, "left", "left"},
+                 {0, 0, 0, 1, 0, 1, 2, "right", "right"}};
     const int32_t savedId = kvCCP.cycleId;
     for (const Case& c : cases) {
         NcPlane plane;
@@ -49,8 +49,11 @@ TEST(PocketNc, EntryKinds) {
         pocketKernel().openMode = c.open;
         pocketKernel().stockOutin = c.stockOutin;
         if (c.stockOutin) pocketOutputState().moveList = moveChainCreate(8);
-        ContourElement before = lineElem(-30, 0, 0, 0);
-        if (c.cutBefore) moveChainAppend(pocketOutputState().moveList, &before, 0);
+        ContourElement before = lineElem(-30, 0, 0, 0), side = lineElem(-0.05, -10, -0.05, 10, -1);
+        if (c.before == 1) moveChainAppend(pocketOutputState().moveList, &before, 0);
+        ContourHeader h{};
+        h.elementCount = 1;
+        ASSERT_TRUE(c.before != 2 || (clistCreate("INPUT") && clistInsert("INPUT", &side, &h, -1)));
         pocketNcHeader();
         for (double x : {0.0, 30.0}) {
             ContourElement e = lineElem(x, 0, x + 30, 0, c.tag);
@@ -60,7 +63,8 @@ TEST(PocketNc, EntryKinds) {
         std::vector<std::string> kinds;
         for (const Rec& r : log())
             if (r.name == "start") kinds.push_back(r.value);
-        EXPECT_EQ(kinds, (std::vector<std::string>{c.first, c.second})) << c.id << c.open << c.rif << c.tag;
+        EXPECT_EQ(kinds, (std::vector<std::string>{c.first, c.second}))
+            << c.id << c.open << c.rif << c.tag << c.before;
     }
     kvCCP.cycleId = savedId;
 }
