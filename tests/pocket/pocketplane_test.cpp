@@ -2,7 +2,10 @@
 // CUT-list choice, entry kinds, leaving moves.
 #include "pocket/pocketplane.h"
 
+#include <algorithm>
+
 #include "geometry/rng.h"
+#include "nogouge_util.h"
 #include "pocket/movechain.h"
 #include "pocketnc_util.h"
 
@@ -101,4 +104,51 @@ TEST(LeaveMove, FitHalvesUntilClear) {
         EXPECT_NEAR(out.g[type == 1 ? kLx2 : kAex], end.x, 1e-7) << type << " " << len;
         EXPECT_NEAR(out.g[type == 1 ? kLy2 : kAey], end.y, 1e-7) << type << " " << len;
     }
+}
+
+// A plane dispatched to axisParallel, written directly and collected
+// outside-in: the tool swept along the written passes stays in the pocket
+// (GEOS), the plane keeps its step through the kernel reset, and the replay
+// cuts the same moves backwards.
+TEST(PocketPlane, DispatchedPlaneStaysInThePocket) {
+    std::vector<size_t> moves;
+    std::vector<Rec> firstEntry, lastCut;
+    for (int outsideIn = 0; outsideIn < 2; ++outsideIn) {
+        NcPlane plane;
+        ASSERT_EQ(clistCreate("MAIN"), 1);
+        ContourHeader h{};
+        h.elementCount = 4;
+        h.leftSide = 1;
+        std::vector<ContourElement> outer = polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}}),
+                                    island = polygon({{40, 20}, {40, 40}, {60, 40}, {60, 20}});
+        ASSERT_TRUE(clistInsert("MAIN", outer.data(), &h, -1) && clistInsert("MAIN", island.data(), &h, -1));
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 4;
+        k.wantedOrientation = 1;
+        k.axisParallel = 1;
+        k.outsideIn = outsideIn;
+        EXPECT_EQ(pocketPlane(), 1);
+        EXPECT_DOUBLE_EQ(k.stepFactor, 0.4);
+        std::vector<int> t = types(31);
+        moves.push_back(std::count(t.begin(), t.end(), 3111) + std::count(t.begin(), t.end(), 3121));
+        for (const Rec& r : records(31)) {
+            if (r.type == 3101 && firstEntry.size() == static_cast<size_t>(outsideIn))
+                firstEntry.push_back(r);
+            if (r.type == 3111 || r.type == 3121) {
+                lastCut.resize(outsideIn + 1);
+                lastCut[outsideIn] = r;
+            }
+        }
+        std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty());
+#ifdef KV_HAVE_GEOS
+        const std::string pocket = "POLYGON((0 0,100 0,100 60,0 60,0 0),(40 20,40 40,60 40,60 20,40 20))";
+        EXPECT_LT(sweptOutside(paths, 4, pocket), 1e-3) << outsideIn;
+        EXPECT_GT(sweptOutside(paths, 5, pocket), 1.0) << outsideIn;  // a larger tool would not fit
+#endif
+    }
+    EXPECT_EQ(moves[0], moves[1]);
+    // The replay starts where the direct path ended.
+    ASSERT_TRUE(firstEntry.size() == 2 && lastCut.size() == 2);
+    EXPECT_TRUE(std::hypot(firstEntry[1].x - lastCut[0].x, firstEntry[1].y - lastCut[0].y) < 1e-9);
 }
