@@ -15,16 +15,17 @@ namespace {
 
 constexpr double kTol = 1e-4;
 
+// The ends read in place, as elemPoint gives them ({0, 0} for an unknown type).
 Vec2 startOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemStart);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx1], e->g[kLy1]};
+    if (e->type == kElemArc) return {e->g[kAsx], e->g[kAsy]};
+    return {0, 0};
 }
 
 Vec2 endOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemEnd);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx2], e->g[kLy2]};
+    if (e->type == kElemArc) return {e->g[kAex], e->g[kAey]};
+    return {0, 0};
 }
 
 bool endsMeet(const ContourElement* e) {
