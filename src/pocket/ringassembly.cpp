@@ -78,10 +78,42 @@ class InputIndex {
             scale_ = std::max(
                 {scale_, std::fabs(lo_[i].x), std::fabs(lo_[i].y), std::fabs(hi_[i].x), std::fabs(hi_[i].y)});
         }
-        // Each element also sits in every cell its box grown by the reach meets: a point's
-        // own cell then holds every element within the reach of it.
+        // Runs of consecutive elements, each in every cell its box grown by the reach meets:
+        // a point's own cell then holds every run within the reach of it.
+        elems_.resize(n);
+        for (int32_t i = 0; i < n; ++i)
+            elems_[i] = {lo_[i].x, lo_[i].y, hi_[i].x, hi_[i].y, i, in[i].type == kElemLine};
+        std::vector<Item> runs((n + kRun - 1) / kRun);
+        for (size_t j = 0; j < runs.size(); ++j) {
+            Item& u = runs[j];
+            u = elems_[kRun * j];
+            for (int32_t c = kRun * static_cast<int32_t>(j) + 1;
+                 c < std::min(n, kRun * static_cast<int32_t>(j + 1)); ++c) {
+                const Item& d = elems_[c];
+                u.x0 = lower(u.x0, d.x0), u.y0 = lower(u.y0, d.y0);
+                u.x1 = upper(u.x1, d.x1), u.y1 = upper(u.y1, d.y1);
+                u.line = u.line && d.line;
+            }
+        }
         reach_ = reach;
-        fill(near_, nearStart_, reach);
+        nearStart_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
+        std::vector<int> box(4 * runs.size());
+        for (size_t j = 0; j < runs.size(); ++j) {
+            const Item& u = runs[j];
+            int* r = &box[4 * j];
+            r[0] = cellOf(u.x0 - reach, all0_.x, nx_), r[1] = cellOf(u.y0 - reach, all0_.y, ny_);
+            r[2] = cellOf(u.x1 + reach, all0_.x, nx_), r[3] = cellOf(u.y1 + reach, all0_.y, ny_);
+            for (int y = r[1]; y <= r[3]; ++y)
+                for (int x = r[0]; x <= r[2]; ++x) ++nearStart_[static_cast<size_t>(y) * nx_ + x + 1];
+        }
+        for (size_t k = 1; k < nearStart_.size(); ++k) nearStart_[k] += nearStart_[k - 1];
+        near_.resize(nearStart_.back());
+        std::vector<int32_t> next(nearStart_.begin(), nearStart_.end() - 1);
+        for (size_t j = 0; j < runs.size(); ++j) {
+            const int* r = &box[4 * j];
+            for (int y = r[1]; y <= r[3]; ++y)
+                for (int x = r[0]; x <= r[2]; ++x) near_[next[static_cast<size_t>(y) * nx_ + x]++] = runs[j];
+        }
     }
 
     // Whether some input element lies nearer than R to p.
@@ -91,21 +123,23 @@ class InputIndex {
         // A line whose box lies this far from p holds no point nearer than R, with a
         // margin far above the rounding of the exact test, which decides everything nearer.
         const double far = R + 1e-9 * (R + scale_ + std::fabs(p.x) + std::fabs(p.y)), far2 = far * far;
-        auto scan = [&](const std::vector<Item>& items, int32_t first, int32_t end) {
-            // Boxes screened without branches; the few elements left get the exact test.
+        // A box that rules an element (or a run) out, screened without branches.
+        auto reaches = [&](const Item& it) {
+            const bool inBox =
+                !((p.x < it.x0 - R) | (p.x > it.x1 + R) | (p.y < it.y0 - R) | (p.y > it.y1 + R));
+            const double gx = std::max(std::max(it.x0 - p.x, p.x - it.x1), 0.0),
+                         gy = std::max(std::max(it.y0 - p.y, p.y - it.y1), 0.0);
+            return inBox & (!it.line | !(gx * gx + gy * gy > far2));
+        };
+        // The elements of [first, end) left by their boxes get the exact test.
+        auto scan = [&](const Item* items, int32_t first, int32_t end) {
             for (int32_t k0 = first; k0 < end; k0 += kBatch) {
                 int32_t picked[kBatch];
                 int m = 0;
                 const int32_t k1 = std::min(end, k0 + kBatch);
                 for (int32_t k = k0; k < k1; ++k) {
-                    const Item& it = items[k];
-                    const bool inBox =
-                        !((p.x < it.x0 - R) | (p.x > it.x1 + R) | (p.y < it.y0 - R) | (p.y > it.y1 + R));
-                    const double gx = std::max(std::max(it.x0 - p.x, p.x - it.x1), 0.0),
-                                 gy = std::max(std::max(it.y0 - p.y, p.y - it.y1), 0.0);
-                    const bool reach = !it.line | !(gx * gx + gy * gy > far2);
-                    picked[m] = it.index;
-                    m += inBox & reach;
+                    picked[m] = items[k].index;
+                    m += reaches(items[k]);
                 }
                 for (int q = 0; q < m; ++q)
                     if (nearerThan(p, in_[picked[q]], R)) return true;
@@ -113,15 +147,20 @@ class InputIndex {
             return false;
         };
         if (R <= reach_) {
-            const size_t c = static_cast<size_t>(cy(p.y)) * nx_ + cx(p.x);
-            return scan(near_, nearStart_[c], nearStart_[c + 1]);
+            const size_t c = static_cast<size_t>(cellOf(p.y, all0_.y, ny_)) * nx_ + cellOf(p.x, all0_.x, nx_);
+            for (int32_t k = nearStart_[c]; k < nearStart_[c + 1]; ++k) {
+                const Item& run = near_[k];
+                if (reaches(run) && scan(elems_.data(), run.index, std::min(n_, run.index + kRun)))
+                    return true;
+            }
+            return false;
         }
         plainGrid();
         const int x0 = cx(p.x - R), x1 = cx(p.x + R), y0 = cy(p.y - R), y1 = cy(p.y + R);
         for (int y = y0; y <= y1; ++y) {
             // An element met in several rows is tested again: the answer is the same.
             const size_t row = static_cast<size_t>(y) * nx_;
-            if (scan(items_, start_[row + x0], start_[row + x1 + 1])) return true;
+            if (scan(items_.data(), start_[row + x0], start_[row + x1 + 1])) return true;
         }
         return false;
     }
@@ -170,6 +209,7 @@ class InputIndex {
 
   private:
     static constexpr int kBatch = 32;
+    static constexpr int32_t kRun = 8;
 
     struct Item {
         double x0, y0, x1, y1;  // the element's box
@@ -177,34 +217,38 @@ class InputIndex {
         bool line;
     };
 
-    // Every element into the cells its box grown by grow meets, cell by cell.
-    void fill(std::vector<Item>& items, std::vector<int32_t>& start, double grow) const {
-        start.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
+    // Bounds of a run's box; a NaN bound leaves the run unbounded, never ruled out.
+    static double lower(double a, double b) { return a != a || b != b ? -HUGE_VAL : std::min(a, b); }
+    static double upper(double a, double b) { return a != a || b != b ? HUGE_VAL : std::max(a, b); }
+
+    // The cell of a coordinate, unbounded and NaN ones at the edge; the same as cx and cy
+    // for every coordinate they take.
+    int cellOf(double v, double origin, int cells) const {
+        const double t = (v - origin) / cell_;
+        if (!(t >= 0)) return 0;
+        return t >= cells - 1 ? cells - 1 : static_cast<int>(t);
+    }
+
+    // The grid of the element boxes, built on first use: every element in the cells its box meets.
+    void plainGrid() const {
+        if (!start_.empty()) return;
+        start_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
         std::vector<int> box(4 * static_cast<size_t>(n_));
         for (int32_t i = 0; i < n_; ++i) {
             int* r = &box[4 * static_cast<size_t>(i)];
-            if (grow > 0)
-                r[0] = cx(lo_[i].x - grow), r[1] = cy(lo_[i].y - grow), r[2] = cx(hi_[i].x + grow),
-                r[3] = cy(hi_[i].y + grow);
-            else
-                r[0] = cx(lo_[i].x), r[1] = cy(lo_[i].y), r[2] = cx(hi_[i].x), r[3] = cy(hi_[i].y);
+            r[0] = cx(lo_[i].x), r[1] = cy(lo_[i].y), r[2] = cx(hi_[i].x), r[3] = cy(hi_[i].y);
             for (int y = r[1]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[2]; ++x) ++start[static_cast<size_t>(y) * nx_ + x + 1];
+                for (int x = r[0]; x <= r[2]; ++x) ++start_[static_cast<size_t>(y) * nx_ + x + 1];
         }
-        for (size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
-        items.resize(start.back());
-        std::vector<int32_t> next(start.begin(), start.end() - 1);
+        for (size_t k = 1; k < start_.size(); ++k) start_[k] += start_[k - 1];
+        items_.resize(start_.back());
+        std::vector<int32_t> next(start_.begin(), start_.end() - 1);
         for (int32_t i = 0; i < n_; ++i) {
             const int* r = &box[4 * static_cast<size_t>(i)];
-            const Item item{lo_[i].x, lo_[i].y, hi_[i].x, hi_[i].y, i, in_[i].type == kElemLine};
             for (int y = r[1]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[2]; ++x) items[next[static_cast<size_t>(y) * nx_ + x]++] = item;
+                for (int x = r[0]; x <= r[2]; ++x)
+                    items_[next[static_cast<size_t>(y) * nx_ + x]++] = elems_[i];
         }
-    }
-
-    // The grid of the plain boxes, built on first use.
-    void plainGrid() const {
-        if (start_.empty()) fill(items_, start_, 0);
     }
 
     int cx(double x) const { return std::clamp(static_cast<int>((x - all0_.x) / cell_), 0, nx_ - 1); }
@@ -217,10 +261,11 @@ class InputIndex {
     double scale_ = 0;  // the largest coordinate of the input's boxes
     double reach_ = 0;
     int nx_ = 1, ny_ = 1;
-    mutable std::vector<int32_t> start_;  // the plain grid
+    mutable std::vector<int32_t> start_;  // the grid of the element boxes
     mutable std::vector<Item> items_;
-    std::vector<int32_t> nearStart_;  // the grid of the grown boxes
+    std::vector<int32_t> nearStart_;  // the grid of the grown run boxes
     std::vector<Item> near_;
+    std::vector<Item> elems_;    // every element's box, in input order
     std::vector<Vec2> lo_, hi_;  // element boxes
 };
 
