@@ -356,15 +356,28 @@ int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* r
         order[i] = {lo[i].x, i};
     }
     std::sort(order.begin(), order.end(), [](const Key& x, const Key& y) { return x.x < y.x; });
+    // The boxes gathered in that order: the sweep reads one run of memory.
+    struct Box {
+        Vec2 lo, hi;
+        int32_t i;
+        bool known;
+    };
+    std::vector<Box> sorted(count);
+    for (int32_t u = 0; u < count; ++u) {
+        const int32_t i = order[u].i;
+        sorted[u] = {lo[i], hi[i], i, known(&chain[i])};
+    }
     std::vector<PairHit> hits;
     std::vector<uint64_t> overlaps;
     // Sweep along x: only elements whose boxes overlap in x are paired.
     for (int32_t u = 0; u < count; ++u) {
-        const int32_t i = order[u].i;
-        if (!known(&chain[i])) continue;
-        for (int32_t v = u + 1; v < count && order[v].x <= hi[i].x + kTol; ++v) {
-            const int32_t j = order[v].i;
-            if (!known(&chain[j]) || !boxesMeet(lo[i], hi[i], lo[j], hi[j])) continue;
+        const Box& bi = sorted[u];
+        if (!bi.known) continue;
+        const int32_t i = bi.i;
+        for (int32_t v = u + 1; v < count && sorted[v].lo.x <= bi.hi.x + kTol; ++v) {
+            const Box& bj = sorted[v];
+            if (!bj.known || !boxesMeet(bi.lo, bi.hi, bj.lo, bj.hi)) continue;
+            const int32_t j = bj.i;
             const int32_t a = std::min(i, j), b = std::max(i, j);
             Vec2 p[2];
             bool touch = false;

@@ -36,7 +36,11 @@ bool endsMeet(const ContourElement* e) {
 // The element moved by d to the side; arcs keep their centre.
 bool moveElement(const ContourElement* e, double d, int side, ContourElement* out) {
     Vec2 n0, n1;
-    if (!elemOffsetNormal(e, &n0, kElemStart, side) || !elemOffsetNormal(e, &n1, kElemEnd, side))
+    // A line has one normal along its length.
+    if (!elemOffsetNormal(e, &n0, kElemStart, side)) return false;
+    if (e->type == kElemLine)
+        n1 = n0;
+    else if (!elemOffsetNormal(e, &n1, kElemEnd, side))
         return false;
     *out = *e;
     const Vec2 s = startOf(e), t = endOf(e);

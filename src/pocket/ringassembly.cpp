@@ -141,8 +141,16 @@ class InputIndex {
                     picked[m] = items[k].index;
                     m += reaches(items[k]);
                 }
-                for (int q = 0; q < m; ++q)
-                    if (nearerThan(p, in_[picked[q]], R)) return true;
+                for (int q = 0; q < m; ++q) {
+                    const ContourElement& e = in_[picked[q]];
+                    if (e.type == kElemLine) {
+                        // A line whose whole carrier lies that far off needs no closer look.
+                        const double dx = e.g[kLx2] - e.g[kLx1], dy = e.g[kLy2] - e.g[kLy1];
+                        const double c = (p.x - e.g[kLx1]) * dy - (p.y - e.g[kLy1]) * dx;
+                        if (c * c > far2 * (dx * dx + dy * dy)) continue;
+                    }
+                    if (nearerThan(p, e, R)) return true;
+                }
             }
             return false;
         };
