@@ -312,27 +312,28 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     EXPECT_NE(PocketErrors::texts().back().find("1522"), std::string::npos);
 }
 
-// An open pocket (stock boundary) with an island: the span rings around the
-// island keep R + allowance from it and stay inside the stock boundary grown
-// by the same distance; the rings are attached level by level.
+// An open pocket (stock boundary) with a chain of three close islands: the span
+// rings keep R from every island (the second ring's merge with the chain's end
+// waits for the first merge) and stay within the stock boundary grown by R.
 TEST(PlaneRings, OpenPocketSpanRings) {
     Plane plane(2, 0.4);
     pocketKernel().openMode = 1;
-    const std::vector<ContourElement> stock = box(0, 0, 60, 40, true);
-    const std::vector<ContourElement> island = box(25, 15, 35, 25, false);
+    const std::vector<ContourElement> stock = box(0, 0, 80, 60, true);
+    const std::vector<std::vector<ContourElement>> islands = {box(39, 38.3, 51, 50.2, false),
+                                                              box(11.75, 33.9, 19.5, 41.7, false),
+                                                              box(27, 20.3, 40.9, 34.2, false)};
     put("MAIN", stock, true, true, 0);
-    put("MAIN", island, false, true, 1);
+    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
     ASSERT_EQ(cutListsCreate(0), 0);
     ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
     ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
-    ASSERT_EQ(pocketOpenRingLoop(1.6, 1), 1);
-    ASSERT_GT(regionNodeCount(), 2);
+    ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
     int32_t deepest = 0;
     for (int32_t i = 0; i < regionNodeCount(); ++i) {
         deepest = std::max(deepest, regionNode(i)->level);
         for (const ContourElement& e : nodeRing(i)) {
             const Vec2 p = offsettest::startPoint(e);
-            EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
+            for (const auto& island : islands) EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
             const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
             EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
         }
