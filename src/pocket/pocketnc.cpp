@@ -615,12 +615,9 @@ int outsideInEmit() {
     gOut.moveList = nullptr;
     gOut.collectMode = 0;
     pocketKernel().outsideIn = 0;
-    if (list) {
-        // Reversing each chunk's order and each element's direction runs the path backwards.
-        for (MoveChunk* c = list->head; c; c = c->next)
-            for (int32_t i = 0; i < c->count; ++i) contourReverse(&c->elements[i], 1);
-        moveChainReverseEach(list);
-    }
+    // Each chunk reversed (its order and every element's direction), newest chunk first: the
+    // whole path backwards.
+    moveChainReverseEach(list);
     pocketNcHeader();
     PocketKernel& k = pocketKernel();
     bool startPending = k.startGiven != 0;

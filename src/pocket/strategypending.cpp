@@ -13,15 +13,7 @@ int missingDriver() {
 
 }  // namespace
 
-int axisParallel() {
-    return missingDriver();
-}
-
 int stockOutin() {
-    return missingDriver();
-}
-
-int openPocket() {
     return missingDriver();
 }
 

@@ -151,3 +151,47 @@ TEST(PocketNc, RampEntry) {
         EXPECT_NEAR(zig.back().x, 0, 1e-9);
     }
 }
+
+// A path of 2500 elements (lines and half circles: three blocks of the move
+// list) with a retract before element 1200, collected outside-in and
+// replayed: the direct output backwards, each arc turned round, the retract
+// between the same pair of elements.
+TEST(PocketNc, OutsideInReplaysTheDirectPathBackwards) {
+    std::vector<ContourElement> path;
+    Vec2 at{0, 0};
+    for (int i = 0; i < 2500; ++i) {
+        if (i == 1200) at.y += 40;
+        bool arc = i % 5 == 4;
+        path.push_back(arc ? arcElem(at.x + 1, at.y, 1, M_PI, 0, i % 2 ? 1 : -1)
+                           : lineElem(at.x, at.y, at.x + 1, at.y));
+        at.x += arc ? 2 : 1;
+    }
+    auto run = [&](bool outsideIn, std::vector<Rec>* moves, std::vector<Rec>* entries) {
+        NcPlane plane;
+        int collecting = outsideIn ? outsideInCollectStart() : 0;
+        pocketNcHeader();
+        for (const ContourElement& e : path) pocketEmitElement(&e);
+        EXPECT_EQ(collecting ? outsideInEmit() : (pocketContourEnd(), 0), collecting);
+        for (const Rec& r : records(31)) {
+            if (r.type == 3101) entries->push_back(r);
+            if (r.type == 3111 || r.type == 3121) moves->push_back(r);
+        }
+    };
+    std::vector<Rec> direct, replay, directEntries, replayEntries;
+    run(false, &direct, &directEntries);
+    run(true, &replay, &replayEntries);
+    ASSERT_EQ(direct.size(), path.size());
+    ASSERT_EQ(replay.size(), path.size());
+    for (size_t k = 0; k < replay.size(); ++k) {
+        const ContourElement& src = path[path.size() - 1 - k];
+        const Rec &m = replay[k], &d = direct[direct.size() - 1 - k];
+        ASSERT_EQ(m.type, d.type) << k;
+        EXPECT_EQ(m.x, src.g[src.type == kElemArc ? kAsx : kLx1]) << k;
+        EXPECT_EQ(m.y, src.g[src.type == kElemArc ? kAsy : kLy1]) << k;
+        EXPECT_TRUE(m.type == 3111 || (m.cx == d.cx && m.clockwise == 1 - d.clockwise)) << k;
+    }
+    // Entered at the path's end and again at the end of element 1199.
+    ASSERT_EQ(replayEntries.size(), 2u);
+    EXPECT_TRUE(replayEntries[0].x == at.x && replayEntries[1].x == direct[1199].x &&
+                replayEntries[1].y == direct[1199].y);
+}

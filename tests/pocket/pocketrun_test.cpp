@@ -183,13 +183,19 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     expectNoLeaks();
 }
 
-// Two runs of the same job in one process write the same records.
+// Two runs of the same job in one process write the same records, also when
+// the set-up turns the orientation around and the planes move surface and depth.
 TEST(PocketRun, SecondRunRepeatsTheFirst) {
     Job job;
-    job.run(job.pcf);
-    const std::vector<Out> first = job.out;
-    job.run(job.pcf);
-    EXPECT_EQ(job.out, first);
+    for (const std::string& text : {job.pcf, job.with("strategy", "strategy := outsideInDirect")}) {
+        job.run(text);
+        const std::vector<Out> first = job.out;
+        const CcpParams after = kvCCPParams;
+        job.run(text);
+        EXPECT_EQ(job.out, first);
+        EXPECT_EQ(kvCCPParams.orientation, after.orientation);
+        EXPECT_EQ(kvCCPParams.surface, after.surface);
+    }
     expectNoLeaks();
 }
 
