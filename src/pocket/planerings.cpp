@@ -169,6 +169,7 @@ int moveMerging(const char* target, double d, bool fromBack, int32_t code) {
 
 int pocketOffsetIslands(double r, const double* allowance, int orientation) {
     (void)orientation;
+    if (!allowance) return -1;
     PocketOffsetState& off = pocketOffsetState();
     off.distanceFrozen = 0;
     off.problem = 0;
