@@ -439,8 +439,9 @@ void pocketNcHeader() {
                                            {"spindleSpeed", "S"},
                                            {"spindleRotation", "SR"}};
     for (const auto& k : kKeys) {
-        const char* text = kvListGet(r->vars, k[0], nullptr);
+        char* text = kvListGet(r->vars, k[0], nullptr);
         if (text) setVar(k[1], text);
+        free(text);
     }
     setVar("aliasUse", "FX");
     setVar("tr", "FX");

@@ -3,6 +3,7 @@
 // rest), the infeed planes of each level and the plane's list MAIN handed to a
 // plane driver; pocket-wise machining of rest pockets.
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,14 @@
 #include "pocket/islands.h"
 #include "pocket/nesting.h"
 #include "pocket/planecheck.h"
+#include "pocket/planerings.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketplane.h"
 #include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
 #include "pocket/restmat.h"
 #include "pocket/rifblock.h"
 #include "pocket/trochoid.h"
@@ -403,10 +406,31 @@ int ccpPocketWise(const char* list) {
     return 1;
 }
 
-int ccpRestByReferenceTool(double) {
-    // The reference tool's rings need the plane's ring loop, which this build does not hold yet.
-    pocketError(kPocketErrStep);
-    return -1;
+int ccpRestByReferenceTool(double radius) {
+    CcpParams& p = kvCCPParams;
+    PocketKernel& k = pocketKernel();
+    RifBlock& b = *rifBlock();
+    const double savedRadius = k.toolRadius, step = k.stepFactor;
+    pocketKernelInit();
+    k.stepFactor = step;
+    if (!clistCreate("REST")) return -1;
+    // The reference tool's rings go to list REST instead of the G-code contour file.
+    snprintf(b.rifName, sizeof b.rifName, "%s", "REST");
+    p.rifSource = b.rifName;
+    b.genRif = static_cast<int16_t>(p.generateRif = 1);
+    b.evalRif = static_cast<int16_t>(p.evaluateRif = 0);
+    k.toolRadius = radius;
+    if (!regionTreeInit(1) || pocketOffsetIslands(radius, pocketAllowances(), k.wantedOrientation) < 0 ||
+        (p.stock == 0 &&
+         pocketLevelLoop(radius, pocketAllowanceGet(0), k.stepFactor, k.wantedOrientation) < 0)) {
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    for (const char* l : {"SPAN", "GKT", "INSEL"}) clistFree(l);
+    k.toolRadius = savedRadius;
+    b.evalRif = static_cast<int16_t>(p.evaluateRif = 1);
+    b.genRif = static_cast<int16_t>(p.generateRif = 0);
+    return 1;
 }
 
 void ccpNoteFailure() {

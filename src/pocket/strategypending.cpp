@@ -1,7 +1,6 @@
 // Plane drivers and strategies that this build does not hold yet. Each fails
 // openly (3020, -1) so that a plane dispatched to it is reported, not skipped.
 #include "pocket/pocketerr.h"
-#include "pocket/pocketrun.h"
 #include "pocket/strategies.h"
 
 namespace {
@@ -14,13 +13,5 @@ int missingDriver() {
 }  // namespace
 
 int stockOutin() {
-    return missingDriver();
-}
-
-int pocketContourParallel() {
-    return missingDriver();
-}
-
-int pocketSimpleDriver() {
     return missingDriver();
 }
