@@ -2,11 +2,46 @@
 #include "plunge/hubcross.h"
 
 #include <cmath>
+#include <functional>
+#include <unordered_map>
 
 namespace {
 
+// Signed distances of mesh vertices from the hub profile, each vertex measured once: most edges lie
+// wholly on one side and need no bisection.
+class HubSides {
+  public:
+    explicit HubSides(const Profile2D* hub) : hub_(hub) {}
+    double at(const Vec3& p) {
+        const Key k{p.x, p.y, p.z};
+        auto it = seen_.find(k);
+        if (it != seen_.end()) return it->second;
+        const double d = closestPointProfile2D(hub_, &p, nullptr, nullptr);
+        seen_.emplace(k, d);
+        return d;
+    }
+
+  private:
+    struct Key {
+        double x, y, z;
+        bool operator==(const Key& o) const { return x == o.x && y == o.y && z == o.z; }
+    };
+    struct Hash {
+        size_t operator()(const Key& k) const {
+            const std::hash<double> h;
+            return h(k.x) ^ (h(k.y) * 31) ^ (h(k.z) * 131);
+        }
+    };
+    const Profile2D* hub_;
+    std::unordered_map<Key, double, Hash> seen_;
+};
+
 // Keeps the crossing of edge a-b nearest to the axis.
-void crossEdge(const Profile2D* hub, const Vec3& a, const Vec3& b, Vec3* best, double* bestR) {
+void crossEdge(const Profile2D* hub, HubSides& sides, const Vec3& a, const Vec3& b, Vec3* best,
+               double* bestR) {
+    const double da = sides.at(a), db = sides.at(b);
+    // The bisection below answers 0 for such an edge: both ends off the profile on one side.
+    if (std::fabs(da) > 1e-5 && std::fabs(db) > 1e-5 && (da > 0.0) == (db > 0.0)) return;
     Vec3 x;
     // Only a crossing the bisection pins on the profile counts: an edge whose ends merely lie on
     // opposite sides of the profile's extension beyond its ends is no hub crossing.
@@ -20,18 +55,19 @@ void crossEdge(const Profile2D* hub, const Vec3& a, const Vec3& b, Vec3* best, d
 int meshHubCrossing(const CheckModel* model, const HubShroud* level, Vec3* out) {
     if (model == nullptr || level == nullptr || level->hub == nullptr || out == nullptr) return -1;
     const Profile2D* hub = level->hub;
+    HubSides sides(hub);
     double bestR = INFINITY;
     Vec3 best{};
     if (model->kind == kMeshTriangles) {
         const TriList* t = model->triangles;
         for (int32_t i = 0; t != nullptr && i < t->count; ++i)
             for (int k = 0; k < 3; ++k)
-                crossEdge(hub, t->data[i].p[k], t->data[i].p[(k + 1) % 3], &best, &bestR);
+                crossEdge(hub, sides, t->data[i].p[k], t->data[i].p[(k + 1) % 3], &best, &bestR);
     } else {
         for (int32_t i = 0; model->facets != nullptr && i < model->facetCount; ++i) {
             Vec3 q[4];
             for (int k = 0; k < 4; ++k) q[k] = model->facets[i].p[k];
-            for (int k = 0; k < 4; ++k) crossEdge(hub, q[k], q[(k + 1) % 4], &best, &bestR);
+            for (int k = 0; k < 4; ++k) crossEdge(hub, sides, q[k], q[(k + 1) % 4], &best, &bestR);
         }
     }
     if (!std::isfinite(bestR)) return -1;

@@ -45,7 +45,8 @@ inline int onChannel12(CycleRecord*, NcRecord* r) {
     const int type = ncRecGetI32(r, KVNC_TYPE);
     gTrace->ch12.push_back(type);
     char name[KVNC_BLOCK_TEXT_SIZE];
-    const bool plunge = std::string(ncRecGetText(r, KVNC_BLOCK_TEXT1, KVNC_BLOCK_TEXT_SIZE, name)) == "plunge";
+    const bool plunge =
+        std::string(ncRecGetText(r, KVNC_BLOCK_TEXT1, KVNC_BLOCK_TEXT_SIZE, name)) == "plunge";
     if (type == 5001 && plunge) gTrace->open = gTrace->blocks++;
     if (type == 5002 && plunge) gTrace->open = -1;
     return 1;
@@ -58,7 +59,8 @@ inline int onChannel31(CycleRecord*, NcRecord* r) {
     double* c[6] = {&t.p.x, &t.p.y, &t.p.z, &t.axis.x, &t.axis.y, &t.axis.z};
     const size_t flag[6] = {KVNC_MOVE5_FLAG_X, KVNC_MOVE5_FLAG_Y, KVNC_MOVE5_FLAG_Z,
                             KVNC_MOVE5_FLAG_I, KVNC_MOVE5_FLAG_J, KVNC_MOVE5_FLAG_K};
-    const size_t value[6] = {KVNC_MOVE5_X, KVNC_MOVE5_Y, KVNC_MOVE5_Z, KVNC_MOVE5_I, KVNC_MOVE5_J, KVNC_MOVE5_K};
+    const size_t value[6] = {KVNC_MOVE5_X, KVNC_MOVE5_Y, KVNC_MOVE5_Z,
+                             KVNC_MOVE5_I, KVNC_MOVE5_J, KVNC_MOVE5_K};
     for (int k = 0; k < 6; ++k)
         if (ncRecGetI32(r, flag[k]) == 1) *c[k] = ncRecGetF64(r, value[k]);
     t.moves.push_back({t.p, t.axis, type == 3114 || type == 3118, t.open});

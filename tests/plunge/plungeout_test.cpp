@@ -199,7 +199,7 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
     ASSERT_EQ(output(&blades.m), 1);
     EXPECT_EQ(nctrace::messageCount(trace, kMsgNoMacroPoints), 2);
     EXPECT_GT(plungeOutNoMacroCount(), first);
-    tool->model = own;             // the borrowed mesh is not the run's to free
+    tool->model = own;              // the borrowed mesh is not the run's to free
     cycleParams()->bladeCount = 1;  // the run ends at once, after its per-run resets
     EXPECT_EQ(runPlungeCycle(nullptr), -1);
     EXPECT_EQ(plungeOutNoMacroCount(), 0);
