@@ -91,9 +91,15 @@ int32_t chainRemoveZigzags(ContourElement* chain, int32_t count, double maxLengt
         ContourElement& cur = chain[i];
         const int32_t n = (i + 1) % count;
         int a = 0, b = 0;
-        if (!joinedRun(chain, count, i) || elemLength(&cur) > maxLength ||
-            !elemCornerType(&chain[i - 1], &cur, &a) || !elemCornerType(&cur, &chain[n], &b) || a == 0 ||
-            b == 0 || (a == b && a != kCornerReversal)) {
+        // The tests have no side effects, so their order is free: an arc, whose length costs
+        // angles, is first tried by its corner, which is mostly smooth.
+        auto shortOne = [&] { return !(elemLength(&cur) > maxLength); };
+        auto turnsIn = [&] { return elemCornerType(&chain[i - 1], &cur, &a) && a != 0; };
+        const bool zigzag = joinedRun(chain, count, i) &&
+                            (cur.type == kElemArc ? turnsIn() && shortOne() : shortOne() && turnsIn()) &&
+                            elemCornerType(&cur, &chain[n], &b) && b != 0 &&
+                            !(a == b && a != kCornerReversal);
+        if (!zigzag) {
             ++i;
             continue;
         }
