@@ -403,12 +403,6 @@ int ccpPocketWise(const char* list) {
     return 1;
 }
 
-int ccpRestByReferenceTool(double) {
-    // The reference tool's rings need the plane's ring loop, which this build does not hold yet.
-    pocketError(kPocketErrStep);
-    return -1;
-}
-
 void ccpNoteFailure() {
     gFailed = 1;
 }

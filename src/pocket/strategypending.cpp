@@ -2,7 +2,6 @@
 // openly (3020, -1) so that a plane dispatched to it is reported, not skipped.
 #include "pocket/pocketerr.h"
 #include "pocket/pocketrun.h"
-#include "pocket/strategies.h"
 
 namespace {
 
@@ -12,10 +11,6 @@ int missingDriver() {
 }
 
 }  // namespace
-
-int stockOutin() {
-    return missingDriver();
-}
 
 int pocketContourParallel() {
     return missingDriver();

@@ -307,3 +307,56 @@ TEST(Strategies, AppendAllKeepsOrderAndHeaders) {
     }
     EXPECT_EQ(clistAppendAll("MAIN", "NOSUCH"), 0);
 }
+
+// Without open sides and with noPlunge the plane is not machined: 3213, result 1.
+TEST(Strategies, StockOutinWithoutOpenSide) {
+    Strategy s;
+    pocketKernel().noPlunge = 1;
+    pocketKernel().stockOutin = 1;
+    addContour("MAIN", polygon({{0, 0}, {50, 0}, {50, 30}, {0, 30}}));
+    EXPECT_EQ(stockOutin(), 1);
+    EXPECT_NE(std::find(PocketErrors::texts().begin(), PocketErrors::texts().end(), "101 1507"),
+              PocketErrors::texts().end());
+    EXPECT_TRUE(records(31).empty());
+}
+
+#ifdef KV_HAVE_GEOS
+// Seeded pockets open along their lower side, with islands: entered from the
+// open side, the tool stays inside the pocket (or beyond its open side) and off the islands.
+TEST(Strategies, StockOutinDoesNotGouge) {
+    std::mt19937 rng(4146);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int round = 0; round < 6; ++round) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        const double r = 2 + 2 * u(rng);
+        k.toolRadius = r;
+        k.stepFactor = 0.3 + 0.3 * u(rng);
+        k.stockOutin = k.outsideInDirect = 1;
+        k.openMode = 1;
+        k.widthFactor = 1;
+        const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng);
+        const std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, h + 10 * u(rng)}, {0, h}};
+        addContour("MAIN", tagged(polygon(outer), {-1, 0, 0, 0, 0}));
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        addContour("INPUT", tagged(polygon(outer), {-1, 0, 0, 0, 0}));
+        std::string wkt =
+            "POLYGON(" +
+            wktRing({{-100, -100}, {w + 100, -100}, {w, 0}, {w, h}, {w * 0.5, outer[3].y}, {0, h}, {0, 0}});
+        if (round % 2) {
+            const double cx = w / 2, cy = h / 2, e = 5 + 3 * u(rng);
+            const std::vector<Vec2> island = {
+                {cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}};
+            addContour("MAIN", polygon(island));
+            addContour("INPUT", polygon(island));
+            wkt += "," + wktRing(island);
+        }
+        wkt += ")";
+        const int result = stockOutin();
+        EXPECT_GE(result, 0) << round;
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty()) << round;
+        EXPECT_LT(sweptOutside(paths, r, wkt), 1e-3) << "round " << round;
+    }
+}
+#endif
