@@ -323,16 +323,19 @@ TEST(Strategies, StockOutinWithoutOpenSide) {
 #ifdef KV_HAVE_GEOS
 // Seeded pockets open along their lower side, with islands: entered from the
 // open side, the tool stays inside the pocket (or beyond its open side) and off the islands.
-TEST(Strategies, StockOutinDoesNotGouge) {
+TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
     std::mt19937 rng(4146);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 8; ++round) {
         Strategy s;
         PocketKernel& k = pocketKernel();
         const double r = 2 + 2 * u(rng);
+        const bool open = round >= 4;
         k.toolRadius = r;
         k.stepFactor = 0.3 + 0.3 * u(rng);
-        k.stockOutin = k.outsideInDirect = 1;
+        k.stockOutin = open ? 0 : 1;
+        k.openPocket = open ? 1 : 0;
+        k.outsideInDirect = 1;
         k.openMode = 1;
         k.widthFactor = 1;
         const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng);
@@ -352,7 +355,7 @@ TEST(Strategies, StockOutinDoesNotGouge) {
             wkt += "," + wktRing(island);
         }
         wkt += ")";
-        const int result = stockOutin();
+        const int result = open ? openPocket() : stockOutin();
         EXPECT_GE(result, 0) << round;
         const std::vector<std::vector<Vec2>> paths = passes();
         ASSERT_FALSE(paths.empty()) << round;
