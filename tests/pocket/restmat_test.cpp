@@ -366,7 +366,7 @@ TEST(RestMat, RestAreasAndReachCoverThePocket) {
         GEOSGeometry* reach = nullptr;
         for (int32_t i = 0; i < clistCount("SPAN"); ++i) {
             GEOSGeometry* ring = polygonOf(h, get("SPAN", i));
-            GEOSGeometry* b = GEOSBuffer_r(h, ring, radius, 512);
+            GEOSGeometry* b = GEOSBuffer_r(h, ring, radius, 128);
             GEOSGeom_destroy_r(h, ring);
             if (reach) {
                 GEOSGeometry* u2 = GEOSUnion_r(h, reach, b);

@@ -29,7 +29,10 @@ struct Strategy : NcPlane {
         EXPECT_EQ(clistCreate("MAIN"), 1);
         pocketKernel().wantedOrientation = 1;
     }
-    ~Strategy() { regionTreeResetState(); }
+    ~Strategy() {
+        regionTreeResetState();
+        strategiesResetState();
+    }
 };
 
 std::string wktRing(const std::vector<Vec2>& p) {
@@ -363,3 +366,63 @@ TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
     }
 }
 #endif
+
+// More than 40 contours are put in order first; 40 keep theirs.
+TEST(Strategies, AxisParallelSortsMoreThanFortyContours) {
+    for (int islands : {39, 40}) {
+        Strategy s;
+        pocketKernel().toolRadius = 1;
+        pocketKernel().stepFactor = 0.4;
+        addContour("MAIN", polygon({{0, 0}, {500, 0}, {500, 30}, {0, 30}}));
+        for (int i = 0; i < islands; ++i) {
+            const double x = 10 + 12 * i;
+            addContour("MAIN", polygon({{x, 12}, {x, 16}, {x + 4, 16}, {x + 4, 12}}));
+        }
+        ASSERT_EQ(axisParallel(), 1);
+        ASSERT_EQ(clistCount("MAIN"), islands + 1);
+        // Contour 1 is the island nearest the left end unless the order changed.
+        const std::vector<ContourElement> first = listContour("MAIN", 1);
+        ASSERT_FALSE(first.empty());
+        double minX = 1e300;
+        for (const ContourElement& e : first) minX = std::min(minX, offsettest::startPoint(e).x);
+        EXPECT_EQ(minX < 20, islands == 39) << islands;
+    }
+}
+
+// With openInsideOut the regions entered from the stock are finished inside-out
+// and the stockOutin flag stays cleared afterwards.
+TEST(Strategies, OpenInsideOutClearsTheStrategyFlag) {
+    Strategy s;
+    PocketKernel& k = pocketKernel();
+    k.toolRadius = 3;
+    k.stepFactor = 0.4;
+    k.stockOutin = k.outsideInDirect = 1;
+    k.openInsideOut = 1;
+    k.openMode = 1;
+    k.widthFactor = 1;
+    const std::vector<ContourElement> outer =
+        tagged(polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}}), {-1, 0, 0, 0});
+    addContour("MAIN", outer);
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    addContour("INPUT", outer);
+    EXPECT_GE(stockOutin(), 0);
+    EXPECT_EQ(k.stockOutin, 0);
+    EXPECT_FALSE(records(31).empty());
+}
+
+// Without open sides openPocket hands the reversed contours to the contour-parallel
+// pass and gives the strategy flags and the wanted orientation back.
+TEST(Strategies, OpenPocketWithoutOpenSides) {
+    Strategy s;
+    PocketKernel& k = pocketKernel();
+    k.openPocket = k.outsideInDirect = 1;
+    k.wantedOrientation = 1;
+    addContour("MAIN", polygon({{0, 0}, {50, 0}, {50, 30}, {0, 30}}));
+    openPocket();
+    EXPECT_LT(offsettest::signedArea(listContour("MAIN", 0)), 0);
+    EXPECT_EQ(k.openPocket, 1);
+    EXPECT_EQ(k.outsideInDirect, 1);
+    EXPECT_EQ(k.stockOutin, 0);
+    EXPECT_EQ(k.wantedOrientation, 1);
+    EXPECT_EQ(openPocketMode(), 0);
+}
