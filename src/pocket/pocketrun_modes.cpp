@@ -406,33 +406,6 @@ int ccpPocketWise(const char* list) {
     return 1;
 }
 
-int ccpRestByReferenceTool(double radius) {
-    CcpParams& p = kvCCPParams;
-    PocketKernel& k = pocketKernel();
-    RifBlock& b = *rifBlock();
-    const double savedRadius = k.toolRadius, step = k.stepFactor;
-    pocketKernelInit();
-    k.stepFactor = step;
-    if (!clistCreate("REST")) return -1;
-    // The reference tool's rings go to list REST instead of the G-code contour file.
-    snprintf(b.rifName, sizeof b.rifName, "%s", "REST");
-    p.rifSource = b.rifName;
-    b.genRif = static_cast<int16_t>(p.generateRif = 1);
-    b.evalRif = static_cast<int16_t>(p.evaluateRif = 0);
-    k.toolRadius = radius;
-    if (!regionTreeInit(1) || pocketOffsetIslands(radius, pocketAllowances(), k.wantedOrientation) < 0 ||
-        (p.stock == 0 &&
-         pocketLevelLoop(radius, pocketAllowanceGet(0), k.stepFactor, k.wantedOrientation) < 0)) {
-        pocketError(kPocketErrStep);
-        return -1;
-    }
-    for (const char* l : {"SPAN", "GKT", "INSEL"}) clistFree(l);
-    k.toolRadius = savedRadius;
-    b.evalRif = static_cast<int16_t>(p.evaluateRif = 1);
-    b.genRif = static_cast<int16_t>(p.generateRif = 0);
-    return 1;
-}
-
 void ccpNoteFailure() {
     gFailed = 1;
 }

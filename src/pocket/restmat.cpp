@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "kernel/ccp.h"
@@ -13,10 +15,13 @@
 #include "pocket/elemprim.h"
 #include "pocket/gcodefile.h"
 #include "pocket/nesting.h"
+#include "pocket/planerings.h"
 #include "pocket/pocketerr.h"
+#include "pocket/pocketinput.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
 #include "pocket/rifblock.h"
 #include "pocket/ringassembly.h"
 
@@ -613,4 +618,44 @@ int pocketRestMaterial(const char* listName, double referenceRadius) {
     clistFree("ORIG");
     clistFree("REST");
     return result;
+}
+
+int ccpRestByReferenceTool(double radius) {
+    PocketKernel& k = pocketKernel();
+    RifBlock& b = *rifBlock();
+    const double toolRadius = k.toolRadius, step = k.stepFactor;
+    // The reset clears the step factor; the reference tool steps as the tool does.
+    pocketKernelInit();
+    k.stepFactor = step;
+    if (!clistCreate("REST")) return -1;
+    char rifName[sizeof b.rifName];
+    std::memcpy(rifName, b.rifName, sizeof rifName);
+    std::snprintf(b.rifName, sizeof b.rifName, "%s", "REST");
+    b.genRif = 1;
+    b.evalRif = 0;
+    k.toolRadius = radius;
+    // Whatever happens, the tool and the ring output are the run's own again afterwards.
+    struct Restore {
+        PocketKernel& k;
+        RifBlock& b;
+        double radius;
+        const char* name;
+        ~Restore() {
+            k.toolRadius = radius;
+            b.evalRif = 1;
+            b.genRif = 0;
+            std::snprintf(b.rifName, sizeof b.rifName, "%s", name);
+        }
+    } restore{k, b, toolRadius, rifName};
+    const int sigma = k.wantedOrientation >= 0 ? 1 : -1;
+    int ok = regionTreeInit(1) ? 1 : -1;
+    if (ok > 0) ok = pocketOffsetIslands(radius, pocketAllowances(), sigma) < 0 ? -1 : 1;
+    if (ok > 0 && kvCCPParams.stock == 0)
+        ok = pocketLevelLoop(radius, pocketAllowanceGet(0), k.stepFactor, sigma) < 0 ? -1 : 1;
+    if (ok < 0) {
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    for (const char* l : {"SPAN", "GKT", "INSEL"}) clistFree(l);
+    return 1;
 }

@@ -18,6 +18,8 @@
 
 namespace {
 
+std::vector<ContourElement> gOffsetBuffer;
+
 struct Contour {
     ContourHeader header{};
     std::vector<ContourElement> elements;
@@ -45,7 +47,9 @@ std::vector<std::vector<ContourElement>> offsetRings(const std::vector<ContourEl
                                                      double d) {
     std::vector<std::vector<ContourElement>> rings;
     if (c.empty() || !(d > 0)) return rings;
-    std::vector<ContourElement> out(kClistMaxElements);
+    // One work buffer for all offsets of the strategy: a fresh one per offset costs more than the offset.
+    std::vector<ContourElement>& out = gOffsetBuffer;
+    if (out.size() < static_cast<size_t>(kClistMaxElements)) out.resize(kClistMaxElements);
     std::vector<int32_t> start(kOffsetMaxRings), count(kOffsetMaxRings);
     int32_t end = 0;
     const int32_t n = offsetContour(c.data(), static_cast<int32_t>(c.size()), side, d, out.data(), &end,
@@ -263,4 +267,6 @@ int axisParallel() {
 
 void strategiesResetState() {
     openPocketSetMode(0);
+    gOffsetBuffer.clear();
+    gOffsetBuffer.shrink_to_fit();
 }

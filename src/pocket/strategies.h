@@ -24,6 +24,9 @@ int axisParallelEmit();  // every region node in index order: 1
 // element is open.
 int openRunFind(const ContourElement* elements, int32_t n, int32_t* first, int32_t* last);
 
+// Silent code: noPlunge forbids the inside-out finishing of stockOutin.
+enum : int32_t { kStockErrNoPlungeFinish = 3298 };
+
 // Helpers of stockOutin and openPocket.
 int mainHasOpenSide();                                        // 1 when a MAIN element has tag -1
 int chainAllOpen(const ContourElement* elements, int32_t n);  // 1 when every element has tag -1 (also n < 1)
@@ -38,6 +41,8 @@ int entryLineClear(const Vec2* p, const Vec2* q);  // 1 clear, 0 blocked
 int ringStartAt(int32_t node, const Vec2* point, int32_t index);
 int singleCutAttempt();  // 1 cut, 0 not applicable, -1 when MAIN[0] cannot be read or measured
 int singleCutRing(int32_t child, int32_t parent, double reach);  // 1 cut, 0 not applicable, -1
+// The node's ring cut into its wall runs, each walked from the outside in: 1, or -1.
+int openNodeCut(int32_t node, double w, const int32_t* children, int32_t count);
 // The wall run first..last (wrapping past the end when last < first) as one chain: its count.
 int32_t openRunCopy(const ContourElement* elements, int32_t n, int32_t first, int32_t last,
                     ContourElement* out);

@@ -120,8 +120,12 @@ int openPocket() {
     gOpenPocketMode = 1;
     k.startGiven = kvCCPParams.startExplicit = 0;
     if (mainHasOpenSide()) {
+        // The stock boundary r + overlap outside the plane, offset back by r, runs
+        // along the walls, and the wall runs' rings do not cut it away there: the
+        // tool centre would follow the walls. The stock-side strategy on the plane
+        // as it is enters from the open sides just the same and keeps off the walls.
+        gOpenPocketMode = 0;
         offsetSetCloseSnap(0);
-        openPocketPrepare(k.toolRadius + k.overlap);
         return stockOutin();
     }
     gOpenPocketMode = 0;

@@ -4,16 +4,26 @@
 #include <cmath>
 #include <vector>
 
+#include "kernel/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
+#include "pocket/contourorient.h"
+#include "pocket/cutlists.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
+#include "pocket/islands.h"
+#include "pocket/nesting.h"
 #include "pocket/passes.h"
+#include "pocket/planerings.h"
+#include "pocket/pocketerr.h"
 #include "pocket/pocketnc.h"
+#include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
+#include "pocket/regionwalk.h"
 #include "pocket/ringemit.h"
+#include "pocket/ringhelpers.h"
 #include "pocket/strategies.h"
 
 namespace {
@@ -267,4 +277,282 @@ int singleCutRing(int32_t child, int32_t parent, double reach) {
     regionSetDone(child, kRegionFinished);
     if (nodes == 3) regionSetDone(2, kRegionFinished);
     return 1;
+}
+
+namespace {
+
+// Each contour whose elements are all open takes its own index as their tag; the indices.
+std::vector<int32_t> collectAllOpen() {
+    std::vector<int32_t> found;
+    std::vector<ContourElement> c;
+    for (int32_t i = 0; i < clistCount("MAIN"); ++i) {
+        ContourHeader h{};
+        if (clistGetHeader("MAIN", &h, i) < 0 || !loadList("MAIN", i, c)) continue;
+        if (!chainAllOpen(c.data(), static_cast<int32_t>(c.size()))) continue;
+        found.push_back(i);
+        for (ContourElement& e : c) e.sourceTag = i;
+        h.elements = nullptr;
+        if (!c.empty()) clistReplace("MAIN", c.data(), &h, i);
+    }
+    return found;
+}
+
+void saveNode(int32_t node, const std::vector<ContourElement>& ring) {
+    const RegionNode* n = regionNode(node);
+    if (n && regionSaveElements(ring.data(), static_cast<int32_t>(ring.size()), n->elements))
+        regionSetElementCount(node, static_cast<uint32_t>(ring.size()));
+}
+
+// Rings that run along the input (closer than 0.05 at their test point) are turned round.
+void reverseRingsOnInput() {
+    std::vector<std::vector<ContourElement>> input;
+    std::vector<ContourElement> c;
+    for (int32_t i = 0; i < clistCount("INPUT"); ++i)
+        if (loadList("INPUT", i, c)) input.push_back(c);
+    std::vector<ContourElement> ring;
+    for (int32_t n = 0; n < regionNodeCount(); ++n) {
+        if (!loadNode(n, ring) || ring.empty()) continue;
+        Vec2 test{};
+        const bool hasLine = std::any_of(ring.begin(), ring.end(),
+                                         [](const ContourElement& e) { return e.type == kElemLine; });
+        elemPoint(&ring[pocketKernel().filletCorners && hasLine && ring.size() > 1 ? 1 : 0], &test,
+                  kElemStart);
+        bool near = false;
+        for (const auto& in : input) {
+            int32_t idx = -1;
+            Vec2 q{};
+            const double d =
+                contourNearestElement(&test, in.data(), static_cast<int32_t>(in.size()), &idx, &q);
+            near = near || (d >= 0 && d < 0.05);
+        }
+        if (!near) continue;
+        contourReverse(ring.data(), static_cast<int32_t>(ring.size()));
+        saveNode(n, ring);
+    }
+}
+
+void pullAway(Vec2* p, const Vec2& q, double by) {
+    const double d = pointDist2D(p, &q);
+    if (d < 1e-4) return;
+    p->x += (p->x - q.x) / d * by;
+    p->y += (p->y - q.y) / d * by;
+}
+
+}  // namespace
+
+int openNodeCut(int32_t node, double w, const int32_t* children, int32_t count) {
+    (void)children;
+    (void)count;
+    std::vector<ContourElement> ring;
+    const RegionNode* n = regionNode(node);
+    if (!n || !loadNode(node, ring)) return -1;
+    const int32_t size = static_cast<int32_t>(ring.size());
+    std::vector<std::vector<ContourElement>> chains;
+    int32_t s = 0, e = 0;
+    for (int32_t guard = 0; guard < size && openRunFind(ring.data(), size, &s, &e) == 1; ++guard) {
+        if (e != s && e != 0) {
+            const int32_t before = (e - 1 + size) % size;
+            Vec2 te{}, tb{};
+            if (elemLength(&ring[e]) < 1.0 && elemTangent(&ring[e], &te, kElemStart) &&
+                elemTangent(&ring[before], &tb, kElemEnd) && vecDot2D(&te, &tb) < -0.5) {
+                ring[e].sourceTag = -1;
+                e = before;
+            }
+        }
+        std::vector<ContourElement> chain;
+        for (int32_t i = s, k = 0; k < size; i = (i + 1) % size, ++k) {
+            chain.push_back(ring[i]);
+            ring[i].sourceTag = -1;
+            if (i == e) break;
+        }
+        chains.push_back(std::move(chain));
+    }
+    for (const std::vector<ContourElement>& chain : chains) {
+        pocketSetPlungePending(1);
+        regionSetDone(node, kRegionOpen);
+        saveNode(node, chain);
+        pocketRegionPathDirect(node, w, 1);
+    }
+    return 1;
+}
+
+int stockOutin() {
+    PocketKernel& k = pocketKernel();
+    const double r = k.toolRadius, sf = k.stepFactor, w = 2 * r * sf;
+    const double a0 = pocketAllowanceGet(0);
+    const int sigma = k.wantedOrientation >= 0 ? 1 : -1;
+    const bool openMode = openPocketMode() != 0;
+    k.stockCorrection = 0;
+    double allowance = a0;
+    if (!mainHasOpenSide()) {
+        if (k.noPlunge) {
+            pocketError(kPocketErrNoRegion);
+            return 1;
+        }
+        k.stockOutin = k.outsideInDirect = 0;
+        if (!k.forceInside)
+            clistReverseAll("MAIN");
+        else
+            k.outsideInDirect = 1;
+        return pocketContourParallel();
+    }
+    if (!regionTreeInit(1)) {
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    pocketNcHeader();
+    k.stockCorrection = -k.stockOffset;
+    if (clistCount("MAIN") == 1 && k.singleCut) {
+        const int single = singleCutAttempt();
+        if (single > 0) {
+            regionTreeFree();
+            return single;
+        }
+    }
+    if (clistCount("MAIN") > 40) clistSortByKey("MAIN");
+    const std::vector<int32_t> allOpen = collectAllOpen();
+    if (openMode) {
+        std::vector<ContourElement> c;
+        ContourHeader h{};
+        if (clistGetHeader("MAIN", &h, 0) >= 0 && loadList("MAIN", 0, c)) {
+            h.elementCount = static_cast<uint32_t>(c.size());
+            regionAttachContour(c.data(), &h, 0, 0);
+        }
+        listStrictRings(1);
+    }
+    if (pocketOffsetIslands(r, pocketAllowances(), sigma) < 0) {
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    if (openMode) {
+        listStrictRings(0);
+        allowance = 0;
+    }
+    auto freeLists = [] {
+        for (const char* l : {"SPAN", "GKT", "MAIN", "INSEL"}) clistFree(l);
+    };
+    if (pocketLevelLoop(r, allowance, sf, sigma) < 0) {
+        freeLists();
+        cutListsFree();
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    const int cuts = pocketSpanBackCuts(w, sigma, 0);
+    cutListsFree();
+    if (cuts < 0) {
+        freeLists();
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    int pending = cuts;
+    regionTreePrepass(r + a0, w);
+    k.outsideInDirect = 1;
+    const int32_t mains = clistCount("MAIN");
+    std::vector<ContourElement> ring;
+    for (int32_t j : allOpen) {
+        const int32_t node = j > 0 ? mains - j : 0;
+        if (regionNodeCount() < 1 || node >= regionNodeCount() || !loadNode(node, ring)) continue;
+        for (ContourElement& e : ring) e.sourceTag = -1;
+        saveNode(node, ring);
+    }
+    reverseRingsOnInput();
+    if (openMode && regionNodeCount() > 1) regionAddLink(1, 0);
+    // From the stock inwards: every region with an open side is entered from it.
+    for (int32_t guard = 0; guard <= regionNodeCount(); ++guard) {
+        const int32_t n = openNodeNext();
+        if (n < 0) break;
+        if (loadNode(n, ring)) {
+            bool changed = false;
+            for (ContourElement& e : ring)
+                if (e.sourceTag == -2) {
+                    e.sourceTag = n;
+                    changed = true;
+                }
+            if (changed) saveNode(n, ring);
+        }
+        std::vector<int32_t> children;
+        const RegionNode* node = regionNode(n);
+        for (int32_t i = 1; node && i <= node->childCount; ++i) children.push_back(regionChild(n, i));
+        for (int32_t c : children) regionRemoveParent(c, n);
+        for (int32_t c : children) {
+            if (regionIsDone(c) == kRegionFinished) continue;
+            if (k.singleCut) {
+                pending = singleCutRing(c, n, r + w + a0);
+                if (pending == 1) break;
+            }
+            Vec2 p{}, q{};
+            int32_t index = openEntryFind(c, n, r + w + a0, 1, &p, &q);
+            if (index < 0) index = openEntryFind(c, n, r + 4 * r * sf + a0, 1, &p, &q);
+            if (openMode) pullAway(&p, q, 0.1 * r);
+            if (index < 0 || ringStartAt(c, &q, index) != 1) continue;
+            pocketSetPlungePending(1);
+            if (k.openInsideOut) {
+                k.startX = p.x;
+                k.startY = p.y;
+                k.outsideInDirect = k.stockOutin = 0;
+                for (int32_t m = 0; m < regionNodeCount(); ++m) {
+                    if (m == c || !loadNode(m, ring)) continue;
+                    contourReverse(ring.data(), static_cast<int32_t>(ring.size()));
+                    saveNode(m, ring);
+                }
+                if (pocketRegionPath(c, w, 0) < 0) {
+                    pocketError(kPocketErrStep);
+                    break;
+                }
+                k.outsideInDirect = 1;
+            } else {
+                const ContourElement entry = lineOf(p, q, -1);
+                emitFiltered(&entry);
+                if (pocketRegionPathDirect(c, w, 1) < 0) {
+                    pocketError(kPocketErrStep);
+                    break;
+                }
+            }
+        }
+        if (children.empty() && node && node->parentCount > 0) {
+            std::vector<int32_t> parents;
+            for (int32_t i = 1; i <= node->parentCount; ++i) parents.push_back(regionParent(n, i));
+            for (int32_t par : parents) {
+                if (regionIsDone(par) == kRegionFinished) continue;
+                Vec2 p{}, q{};
+                int32_t index = openEntryFind(par, n, w, 0, &p, &q);
+                if (index < 0) index = openEntryFind(par, n, 4 * r * sf, 0, &p, &q);
+                if (openMode) pullAway(&p, q, 0.1 * r);
+                if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
+                pocketSetPlungePending(1);
+                const ContourElement entry = lineOf(p, q, -1);
+                emitFiltered(&entry);
+                if (pocketRegionPathDirect(par, w, 1) < 0) {
+                    pocketError(kPocketErrStep);
+                    break;
+                }
+            }
+        }
+        if (!openMode) openNodeCut(n, w, children.data(), static_cast<int32_t>(children.size()));
+        regionSetDone(n, kRegionFinished);
+    }
+    // What stays is finished from the inside out.
+    k.outsideInDirect = 0;
+    int last = 0;
+    bool walked = false;
+    if (!k.noPlunge) {
+        for (int32_t m = regionPickDeepest(); m >= 0; m = regionPickDeepest()) {
+            ccpRingStartAtLongestLine(m);
+            pocketSetPlungePending(1);
+            walked = true;
+            last = pocketRegionPath(m, w, 0);
+            if (last < 0) {
+                pocketError(kPocketErrStep);
+                break;
+            }
+            if (regionIsDone(m) != kRegionFinished) regionSetDone(m, kRegionFinished);
+        }
+    } else {
+        pocketError(kStockErrNoPlungeFinish);
+    }
+    clistFree("MAIN");
+    clistFree("INSEL");
+    regionTreeFree();
+    pocketContourEnd();
+    return walked ? last : pending;
 }

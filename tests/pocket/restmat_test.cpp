@@ -9,7 +9,9 @@
 
 #include "offset_util.h"
 #include "pocket/contouroffset.h"
+#include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/rifblock.h"
 #include "pocketnc_util.h"
 
 #ifdef KV_HAVE_GEOS
@@ -264,6 +266,50 @@ TEST(RestMat, InnerIslandsOfAnArea) {
     }
 }
 
+// The reference tool's rings reach REST; the tool radius and the ring output
+// are the run's own again afterwards, also when the rings fail.
+TEST(RestMat, ReferenceToolRingsAndTheRunRestored) {
+    struct Case {
+        bool sawIsland;
+        int result;
+    };
+    for (const Case& c : std::vector<Case>{{false, 1}, {true, -1}}) {
+        Rest rest;
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.stepFactor = 0.4;
+        k.wantedOrientation = 1;
+        RifBlock& b = *rifBlock();
+        std::snprintf(b.rifName, sizeof b.rifName, "%s", "job.rif");
+        b.genRif = 0;
+        b.evalRif = 0;
+        insert("MAIN", kRectangle);
+        if (c.sawIsland) {
+            // A saw-toothed island whose offset would pass the element cap: the island rings fail.
+            std::vector<Vec2> saw;
+            const int teeth = kClistMaxElements / 2 - 2;
+            for (int t = 0; t < teeth; ++t) {
+                saw.push_back({10 + 40.0 * t / teeth, 20});
+                saw.push_back({10 + 40.0 * (t + 0.5) / teeth, 21});
+            }
+            saw.push_back({50, 10});
+            saw.push_back({10, 10});
+            std::reverse(saw.begin(), saw.end());
+            insert("MAIN", polygon(saw));
+        }
+        EXPECT_EQ(ccpRestByReferenceTool(6), c.result);
+        EXPECT_EQ(k.toolRadius, 2);
+        EXPECT_EQ(b.genRif, 0);
+        EXPECT_EQ(b.evalRif, 1);
+        EXPECT_STREQ(b.rifName, "job.rif");
+        if (c.result != 1) continue;
+        ASSERT_GT(clistCount("REST"), 0);
+        for (int32_t i = 0; i < clistCount("REST"); ++i)
+            for (const ContourElement& e : get("REST", i))
+                EXPECT_GE(offsettest::distanceTo(offsettest::startPoint(e), kRectangle), 6 - 1e-6);
+    }
+}
+
 #ifdef KV_HAVE_GEOS
 namespace {
 
@@ -320,7 +366,7 @@ TEST(RestMat, RestAreasAndReachCoverThePocket) {
         GEOSGeometry* reach = nullptr;
         for (int32_t i = 0; i < clistCount("SPAN"); ++i) {
             GEOSGeometry* ring = polygonOf(h, get("SPAN", i));
-            GEOSGeometry* b = GEOSBuffer_r(h, ring, radius, 512);
+            GEOSGeometry* b = GEOSBuffer_r(h, ring, radius, 128);
             GEOSGeom_destroy_r(h, ring);
             if (reach) {
                 GEOSGeometry* u2 = GEOSUnion_r(h, reach, b);

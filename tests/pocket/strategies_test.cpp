@@ -29,7 +29,10 @@ struct Strategy : NcPlane {
         EXPECT_EQ(clistCreate("MAIN"), 1);
         pocketKernel().wantedOrientation = 1;
     }
-    ~Strategy() { regionTreeResetState(); }
+    ~Strategy() {
+        regionTreeResetState();
+        strategiesResetState();
+    }
 };
 
 std::string wktRing(const std::vector<Vec2>& p) {
@@ -306,4 +309,119 @@ TEST(Strategies, AppendAllKeepsOrderAndHeaders) {
         EXPECT_EQ(c[0].g[kLx2], static_cast<double>(i));
     }
     EXPECT_EQ(clistAppendAll("MAIN", "NOSUCH"), 0);
+}
+
+// Without open sides and with noPlunge the plane is not machined: 3213, result 1.
+TEST(Strategies, StockOutinWithoutOpenSide) {
+    Strategy s;
+    pocketKernel().noPlunge = 1;
+    pocketKernel().stockOutin = 1;
+    addContour("MAIN", polygon({{0, 0}, {50, 0}, {50, 30}, {0, 30}}));
+    EXPECT_EQ(stockOutin(), 1);
+    EXPECT_NE(std::find(PocketErrors::texts().begin(), PocketErrors::texts().end(), "101 1507"),
+              PocketErrors::texts().end());
+    EXPECT_TRUE(records(31).empty());
+}
+
+#ifdef KV_HAVE_GEOS
+// Seeded pockets open along their lower side, with islands: entered from the
+// open side, the tool stays inside the pocket (or beyond its open side) and off the islands.
+TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
+    std::mt19937 rng(4146);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int round = 0; round < 8; ++round) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        const double r = 2 + 2 * u(rng);
+        const bool open = round >= 4;
+        k.toolRadius = r;
+        k.stepFactor = 0.3 + 0.3 * u(rng);
+        k.stockOutin = open ? 0 : 1;
+        k.openPocket = open ? 1 : 0;
+        k.outsideInDirect = 1;
+        k.openMode = 1;
+        k.widthFactor = 1;
+        const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng);
+        const std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, h + 10 * u(rng)}, {0, h}};
+        addContour("MAIN", tagged(polygon(outer), {-1, 0, 0, 0, 0}));
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        addContour("INPUT", tagged(polygon(outer), {-1, 0, 0, 0, 0}));
+        std::string wkt =
+            "POLYGON(" +
+            wktRing({{-100, -100}, {w + 100, -100}, {w, 0}, {w, h}, {w * 0.5, outer[3].y}, {0, h}, {0, 0}});
+        if (round % 2) {
+            const double cx = w / 2, cy = h / 2, e = 5 + 3 * u(rng);
+            const std::vector<Vec2> island = {
+                {cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}};
+            addContour("MAIN", polygon(island));
+            addContour("INPUT", polygon(island));
+            wkt += "," + wktRing(island);
+        }
+        wkt += ")";
+        const int result = open ? openPocket() : stockOutin();
+        EXPECT_GE(result, 0) << round;
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty()) << round;
+        EXPECT_LT(sweptOutside(paths, r, wkt), 1e-3) << "round " << round;
+    }
+}
+#endif
+
+// More than 40 contours are put in order first; 40 keep theirs.
+TEST(Strategies, AxisParallelSortsMoreThanFortyContours) {
+    for (int islands : {39, 40}) {
+        Strategy s;
+        pocketKernel().toolRadius = 1;
+        pocketKernel().stepFactor = 0.4;
+        addContour("MAIN", polygon({{0, 0}, {500, 0}, {500, 30}, {0, 30}}));
+        for (int i = 0; i < islands; ++i) {
+            const double x = 10 + 12 * i;
+            addContour("MAIN", polygon({{x, 12}, {x, 16}, {x + 4, 16}, {x + 4, 12}}));
+        }
+        ASSERT_EQ(axisParallel(), 1);
+        ASSERT_EQ(clistCount("MAIN"), islands + 1);
+        // Contour 1 is the island nearest the left end unless the order changed.
+        const std::vector<ContourElement> first = listContour("MAIN", 1);
+        ASSERT_FALSE(first.empty());
+        double minX = 1e300;
+        for (const ContourElement& e : first) minX = std::min(minX, offsettest::startPoint(e).x);
+        EXPECT_EQ(minX < 20, islands == 39) << islands;
+    }
+}
+
+// With openInsideOut the regions entered from the stock are finished inside-out
+// and the stockOutin flag stays cleared afterwards.
+TEST(Strategies, OpenInsideOutClearsTheStrategyFlag) {
+    Strategy s;
+    PocketKernel& k = pocketKernel();
+    k.toolRadius = 3;
+    k.stepFactor = 0.4;
+    k.stockOutin = k.outsideInDirect = 1;
+    k.openInsideOut = 1;
+    k.openMode = 1;
+    k.widthFactor = 1;
+    const std::vector<ContourElement> outer =
+        tagged(polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}}), {-1, 0, 0, 0});
+    addContour("MAIN", outer);
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    addContour("INPUT", outer);
+    EXPECT_GE(stockOutin(), 0);
+    EXPECT_EQ(k.stockOutin, 0);
+    EXPECT_FALSE(records(31).empty());
+}
+
+// Without open sides openPocket hands the contours to the contour-parallel pass
+// and gives the strategy flags and the wanted orientation back.
+TEST(Strategies, OpenPocketWithoutOpenSides) {
+    Strategy s;
+    PocketKernel& k = pocketKernel();
+    k.openPocket = k.outsideInDirect = 1;
+    k.wantedOrientation = 1;
+    addContour("MAIN", polygon({{0, 0}, {50, 0}, {50, 30}, {0, 30}}));
+    openPocket();
+    EXPECT_EQ(k.openPocket, 1);
+    EXPECT_EQ(k.outsideInDirect, 1);
+    EXPECT_EQ(k.stockOutin, 0);
+    EXPECT_EQ(k.wantedOrientation, 1);
+    EXPECT_EQ(openPocketMode(), 0);
 }
