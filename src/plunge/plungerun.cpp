@@ -160,7 +160,7 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
                                gRun.grids ? gRun.grids->grid[1] : nullptr};
     const RegionPathInputs in{gRun.levels,   gRun.pair,        models,   grids,
                               gRun.contours, splitter ? 1 : 0, traceWall};
-    int rc = buildRegionPaths(gRun.sides, 0, &in, pitch, splitterAngle, radius);
+    int rc = buildRegionPaths(gRun.sides, 0, &in, pitch, splitterAngle, tol);
     if (rc < 0) {
         if (rc == -3)
             msgLong(9, kMsgPathsIntersect, "* Pathes intersect", 0);
