@@ -352,7 +352,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
 
     gRun.surfaces = idx5CreateSurfaceSet(&tool->model, pitch);
     if (!gRun.surfaces) return fail(tool, -1);
-    gRun.grids = buildSurfaceSetGrids(gRun.surfaces);
+    gRun.grids = buildSurfaceSetGrids(gRun.surfaces, radius);
     if (callAbortHook()) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return fail(tool, -2);
