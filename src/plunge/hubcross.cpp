@@ -2,40 +2,74 @@
 #include "plunge/hubcross.h"
 
 #include <cmath>
+#include <functional>
+#include <unordered_map>
 
 namespace {
 
-// Keeps the crossing of edge a-b nearest to the axis.
-void crossEdge(const Profile2D* hub, const Vec3& a, const Vec3& b, Vec3* best, double* bestR) {
-    Vec3 x;
-    // Only a crossing the bisection pins on the profile counts: an edge whose ends merely lie on
-    // opposite sides of the profile's extension beyond its ends is no hub crossing.
-    if (crossSegmentProfileExact(hub, &a, &b, &x) != 1) return;
-    const double r = std::hypot(x.x, x.y);
-    if (r < *bestR) *bestR = r, *best = x;
-}
+struct PointKey {
+    double x, y, z;
+    bool operator==(const PointKey& o) const { return x == o.x && y == o.y && z == o.z; }
+};
+
+struct PointKeyHash {
+    size_t operator()(const PointKey& k) const {
+        const std::hash<double> h;
+        return h(k.x) ^ (h(k.y) * 0x9e3779b97f4a7c15ull) ^ (h(k.z) * 0xc2b2ae3d27d4eb4full);
+    }
+};
+
+// The elements share their corners: each corner's signed hub distance is measured once, and only an
+// edge whose ends lie on opposite sides of the profile (or on it) goes to the crossing search, which
+// answers 0 for every other edge.
+class HubCrossing {
+  public:
+    explicit HubCrossing(const Profile2D* hub) : hub_(hub) {}
+
+    // Keeps the crossing of edge a-b nearest to the axis.
+    void edge(const Vec3& a, const Vec3& b) {
+        const double da = distance(a), db = distance(b);
+        if (std::fabs(da) > 1e-5 && std::fabs(db) > 1e-5 && (da > 0.0) == (db > 0.0)) return;
+        Vec3 x;
+        // Only a crossing the bisection pins on the profile counts: an edge whose ends merely lie on
+        // opposite sides of the profile's extension beyond its ends is no hub crossing.
+        if (crossSegmentProfileExact(hub_, &a, &b, &x) != 1) return;
+        const double r = std::hypot(x.x, x.y);
+        if (r < bestR) bestR = r, best = x;
+    }
+
+    Vec3 best{};
+    double bestR = INFINITY;
+
+  private:
+    double distance(const Vec3& p) {
+        const auto [it, added] = known_.try_emplace(PointKey{p.x, p.y, p.z}, 0.0);
+        if (added) it->second = closestPointProfile2D(hub_, &p, nullptr, nullptr);
+        return it->second;
+    }
+
+    const Profile2D* hub_;
+    std::unordered_map<PointKey, double, PointKeyHash> known_;
+};
 
 }  // namespace
 
 int meshHubCrossing(const CheckModel* model, const HubShroud* level, Vec3* out) {
     if (model == nullptr || level == nullptr || level->hub == nullptr || out == nullptr) return -1;
-    const Profile2D* hub = level->hub;
-    double bestR = INFINITY;
-    Vec3 best{};
+    HubCrossing c(level->hub);
     if (model->kind == kMeshTriangles) {
         const TriList* t = model->triangles;
         for (int32_t i = 0; t != nullptr && i < t->count; ++i)
-            for (int k = 0; k < 3; ++k)
-                crossEdge(hub, t->data[i].p[k], t->data[i].p[(k + 1) % 3], &best, &bestR);
+            for (int k = 0; k < 3; ++k) c.edge(t->data[i].p[k], t->data[i].p[(k + 1) % 3]);
     } else {
         for (int32_t i = 0; model->facets != nullptr && i < model->facetCount; ++i) {
             Vec3 q[4];
             for (int k = 0; k < 4; ++k) q[k] = model->facets[i].p[k];
-            for (int k = 0; k < 4; ++k) crossEdge(hub, q[k], q[(k + 1) % 4], &best, &bestR);
+            for (int k = 0; k < 4; ++k) c.edge(q[k], q[(k + 1) % 4]);
         }
     }
-    if (!std::isfinite(bestR)) return -1;
-    *out = best;
+    if (!std::isfinite(c.bestR)) return -1;
+    *out = c.best;
     return 1;
 }
 
