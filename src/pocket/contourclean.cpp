@@ -91,9 +91,15 @@ int32_t chainRemoveZigzags(ContourElement* chain, int32_t count, double maxLengt
         ContourElement& cur = chain[i];
         const int32_t n = (i + 1) % count;
         int a = 0, b = 0;
-        if (!joinedRun(chain, count, i) || elemLength(&cur) > maxLength ||
-            !elemCornerType(&chain[i - 1], &cur, &a) || !elemCornerType(&cur, &chain[n], &b) || a == 0 ||
-            b == 0 || (a == b && a != kCornerReversal)) {
+        // The tests have no side effects, so their order is free: an arc, whose length costs
+        // angles, is first tried by its corner, which is mostly smooth.
+        auto shortOne = [&] { return !(elemLength(&cur) > maxLength); };
+        auto turnsIn = [&] { return elemCornerType(&chain[i - 1], &cur, &a) && a != 0; };
+        const bool zigzag = joinedRun(chain, count, i) &&
+                            (cur.type == kElemArc ? turnsIn() && shortOne() : shortOne() && turnsIn()) &&
+                            elemCornerType(&cur, &chain[n], &b) && b != 0 &&
+                            !(a == b && a != kCornerReversal);
+        if (!zigzag) {
             ++i;
             continue;
         }
@@ -190,6 +196,9 @@ int arcFixRadius(ContourElement* arc) {
     const double h2 = r * r - 0.25 * chord * chord;
     const double h = h2 > 0 ? std::sqrt(h2) : 0.0;
     const double ncx = mx + h * nx, ncy = my + h * ny;
+    // The move is only compared: well below both thresholds its square tells.
+    const double m2 = (ncx - cx) * (ncx - cx) + (ncy - cy) * (ncy - cy), lim = std::fmin(0.001, 0.9 * r);
+    if (r > 0 && m2 < 0.999999 * lim * lim) return 0;
     const double moved = std::hypot(ncx - cx, ncy - cy);
     if (moved > 0.9 * r) {
         makeLine(arc);

@@ -112,6 +112,23 @@ std::vector<ContourElement> contourLink(const std::vector<ContourElement>& c, co
     return lf <= lb ? fwd : back;
 }
 
+// A link along one contour that crosses another has left the area between them
+// (contours that come closer than the tool allows); it is not made.
+bool crossesOthers(const std::vector<ContourElement>& link,
+                   const std::vector<std::vector<ContourElement>>& main, int32_t own) {
+    if (link.empty()) return false;
+    std::vector<PocketIsect> rec;
+    for (size_t j = 0; j < main.size(); ++j) {
+        if (static_cast<int32_t>(j) == own || main[j].empty()) continue;
+        rec.resize((link.size() + main[j].size()) * 2 + 8);
+        if (intersectContours(link.data(), static_cast<int32_t>(link.size()), main[j].data(),
+                              static_cast<int32_t>(main[j].size()), rec.data(),
+                              static_cast<int32_t>(rec.size())) != 0)
+            return true;
+    }
+    return false;
+}
+
 // Index in the list of the contour whose tag names the MAIN contour; -1.
 int32_t findTagged(const char* list, int32_t tag) {
     const int32_t n = clistCount(list);
@@ -359,7 +376,10 @@ int passesCut(PassTable* table, const ContourElement* elements, int32_t count, i
         const int32_t m =
             intersectContours(&line, 1, elements, count, rec.data(), static_cast<int32_t>(rec.size()));
         if (m < 1) {
-            passTableAppend(out, &p);
+            // An uncut pass lies wholly on one side: beyond the boundary or across an island it goes.
+            const Vec2 mid{0.5 * (p.sx + p.ex), 0.5 * (p.sy + p.ey)};
+            if (m == 0 && (pointInContour(elements, count, &mid) != 0) == (island == 0))
+                passTableAppend(out, &p);
             continue;
         }
         // The sequence start, hits, end; each hit is the end of one sub-piece and the start of the next.
@@ -454,7 +474,7 @@ int passesOrderAndLink(PassTable* table, double linkLimit) {
                     q.contourEnd < static_cast<int32_t>(main.size())) {
                     const std::vector<ContourElement> link =
                         contourLink(main[q.contourEnd], q.hitEnd, c.hitStart, linkLimit);
-                    if (attach(link, model) < 0) return -1;
+                    if (!crossesOthers(link, main, q.contourEnd) && attach(link, model) < 0) return -1;
                 }
             }
             const int32_t islandRing = c.contourEnd >= 0 ? findTagged("INSEL", c.contourEnd) : -1;

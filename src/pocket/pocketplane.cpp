@@ -56,7 +56,7 @@ int pocketPlaneWantsCutLists() {
     return on ? 1 : 0;
 }
 
-int pocketPlane() {
+void pocketPlanePrepare() {
     PocketKernel& k = pocketKernel();
     PocketOutputState& out = pocketOutputState();
     CcpParams& p = kvCCPParams;
@@ -81,15 +81,24 @@ int pocketPlane() {
         if (!out.moveList) k.outsideIn = 0;
     }
     out.collectMode = k.outsideIn;
-    int result = dispatch();
-    if (k.outsideIn && out.collectMode) outsideInEmit();
+}
+
+void pocketPlaneFinish() {
+    PocketOutputState& out = pocketOutputState();
+    if (pocketKernel().outsideIn && out.collectMode) outsideInEmit();
     out.collectMode = 0;
     moveChainFree(out.moveList);
     out.moveList = nullptr;
-    if (k.pocketContour) {
+    if (pocketKernel().pocketContour) {
         moveChunksFree(out.sectionPieces);
         out.sectionPieces = nullptr;
         pocketSectionMark(0);
     }
+}
+
+int pocketPlane() {
+    pocketPlanePrepare();
+    const int result = dispatch();
+    pocketPlaneFinish();
     return result;
 }

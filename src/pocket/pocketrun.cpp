@@ -19,6 +19,7 @@
 #include "pocket/contourorient.h"
 #include "pocket/elemprim.h"
 #include "pocket/gcodefile.h"
+#include "pocket/islands.h"
 #include "pocket/nesting.h"
 #include "pocket/planecheck.h"
 #include "pocket/pocketerr.h"
@@ -38,6 +39,11 @@ constexpr double kTwoPi = 6.283185307179586;
 
 double gToolReference = 0;
 std::string gToolLine;
+// The parameters as this run's keys left them: the set-up and the planes
+// change some of them (orientation, surface, depth, levels, plunge type), and
+// the next run must start from the keys, not from the last plane.
+CcpParams gKeyed{};
+bool gKeyedValid = false;
 
 std::string variable(const CycleRecord* record, const char* key) {
     char* v = kvListGet(record->vars, key, nullptr);
@@ -171,13 +177,6 @@ int prepareInput() {
     return 1;
 }
 
-// Islands outside their boundary are found by the islands family; until it is
-// built, a run with a single outer contour cannot be checked and fails.
-int islandsInside() {
-    pocketError(kPocketErrNesting);
-    return 0;
-}
-
 int prepareClamps() {
     const int32_t wanted = pocketKernel().wantedOrientation;
     ContourElement* buf = clistScratch(0);
@@ -211,6 +210,7 @@ int ccpInitFromParams(CycleRecord* record) {
     rngResetState();
     pocketRunResetState();
     gToolReference = 0;
+    gKeyedValid = false;
     CcpParams& p = kvCCPParams;
     if (record->cfgMode == 1) record->vars = kvListSet(record->vars, "NCOutp", "false", kKvDerived);
     const int32_t ncOut = variable(record, "NCOutp") == "true";
@@ -292,6 +292,8 @@ int ccpReadParameters(CycleRecord* record) {
     if (!pocketReadKeys(record)) return fail(record);
     if (!hasVariable(record, "infeedLength") && !hasVariable(record, "infeedFactor"))
         p.infeedLength = p.toolDiameter / 2;
+    gKeyed = p;
+    gKeyedValid = true;
     if (p.evaluateRif) p.generateRif = b.genRif = 0;
     p.infeedLength = std::fmin(p.infeedLength, 0.99 * p.toolDiameter);
     buildToolLine(p.startExplicit != 0);
@@ -353,6 +355,7 @@ int ccpPrepareGeometry(CycleRecord* record) {
     CcpParams& p = kvCCPParams;
     PocketKernel& k = pocketKernel();
     k.filletCorners = p.filletCorners;
+    pocketStrategyFlagsReset(p.strategy);
     if (p.strategy == kCcpOutsideIn) {
         k.outsideIn = 1;
         k.openMode = 0;
@@ -418,7 +421,7 @@ int ccpPrepareGeometry(CycleRecord* record) {
     if (p.oriAutomatic == 2) k.wantedOrientation = p.orientation;
     if (!prepareInput()) return fail(record);
     if (*p.clamps && !prepareClamps()) return fail(record);
-    if (p.oriAutomatic == 1 && islandsInside() != 1) return fail(record);
+    if (p.oriAutomatic == 1 && inputIslandsInside("INPUT") != 1) return fail(record);
     k.openMode = p.stock;
     k.startGiven = p.startExplicit;
     k.startX = p.startX;
@@ -448,5 +451,7 @@ int ccpCycleEnd(CycleRecord* record) {
     ncEmitText(record, 0, 104, "cycleEnd", record->title);
     // The host reads the outcome from the status word, not from its own signal word.
     if (pocketLastError() != 0 || ccpRunFailed()) record->status = kStatusFailed;
+    if (gKeyedValid) kvCCPParams = gKeyed;
+    gKeyedValid = false;
     return 1;
 }

@@ -3,6 +3,7 @@
 // rest), the infeed planes of each level and the plane's list MAIN handed to a
 // plane driver; pocket-wise machining of rest pockets.
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,13 +11,18 @@
 #include "kernel/ncemit.h"
 #include "pocket/contourorient.h"
 #include "pocket/gcodefile.h"
+#include "pocket/islands.h"
 #include "pocket/nesting.h"
 #include "pocket/planecheck.h"
+#include "pocket/planerings.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"
 #include "pocket/pocketnc.h"
+#include "pocket/pocketplane.h"
 #include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
+#include "pocket/restmat.h"
 #include "pocket/rifblock.h"
 #include "pocket/trochoid.h"
 
@@ -26,27 +32,11 @@ constexpr int32_t kLevelRows = 12000;
 
 int gFailed = 0;
 
-// Steps of families still being built: a run that needs one fails with the step error.
-int pending() {
-    pocketError(kPocketErrStep);
-    return -1;
-}
-
+// The step factor of a finished ring loop only: machined without the refinements.
 int planeDriver(bool simple) {
-    if (simple) pocketKernelInit();
-    return pending();
-}
-
-int reverseAll(const char*) {
-    return pending();
-}
-
-int restMaterial(const char*, double) {
-    return pending();
-}
-
-int restSetParams(const ContourElement*) {
-    return pending();
+    if (!simple) return pocketPlane();
+    pocketKernelInit();
+    return pocketSimpleDriver();
 }
 
 struct Tables {
@@ -158,7 +148,7 @@ int runByLevels(CycleRecord* record, int32_t wanted, int32_t orientation, double
             ccpAddIslands("INPUT", "MAIN", level, z);
             if (*p.clamps) ccpAddClamps("CLAMPS", "MAIN");
             if (k.outsideInDirect && k.nestingReordered && clistHasNegativeSign("MAIN")) {
-                noteResult(reverseAll("MAIN"));
+                noteResult(clistReverseAll("MAIN"));
                 p.orientation = -p.orientation;
                 k.wantedOrientation = -k.wantedOrientation;
             }
@@ -237,9 +227,9 @@ int runRestOfInput(CycleRecord* record) {
     }
     if (p.useReferenceDiameter) {
         noteResult(ccpRestByReferenceTool(p.referenceRadius));
-        noteResult(restMaterial("REST", p.referenceRadius));
+        noteResult(pocketRestMaterial("REST", p.referenceRadius));
     } else {
-        noteResult(restMaterial(nullptr, 0));
+        noteResult(pocketRestMaterial(nullptr, 0));
     }
     clistFree("MAIN");
     return 1;
@@ -305,7 +295,7 @@ int runGcodeRest(CycleRecord* record) {
             }
             blockCounterSet(block);
             noteResult(ccpRestByReferenceTool(radius));
-            noteResult(restMaterial("REST", radius));
+            noteResult(pocketRestMaterial("REST", radius));
             clistFree("MAIN");
         }
         if (k.pocketWise && result) {
@@ -408,15 +398,12 @@ int ccpPocketWise(const char* list) {
             k.startGiven = p.startExplicit = 1;
             k.startRadius = a.g[kAr];
         }
-        if (!e.empty()) noteResult(restSetParams(&e[0]));
+        const ContourElement none{};
+        restSetParams(e.empty() ? &none : &e[0]);
         if (!ccpMachinePlanes(k.wantedOrientation)) return 0;
         g = next;
     }
     return 1;
-}
-
-int ccpRestByReferenceTool(double) {
-    return pending();
 }
 
 void ccpNoteFailure() {

@@ -2,16 +2,28 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "kernel/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
+#include "pocket/gcodefile.h"
+#include "pocket/nesting.h"
+#include "pocket/planerings.h"
+#include "pocket/pocketerr.h"
+#include "pocket/pocketinput.h"
+#include "pocket/pocketnc.h"
+#include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
 #include "pocket/rifblock.h"
+#include "pocket/ringassembly.h"
 
 namespace {
 
@@ -401,8 +413,19 @@ int restAreasLevel(double referenceRadius) {
     return r < 0 ? -1 : 1;
 }
 
-void restSetParams(const RestCircle* circle) {
-    if (circle) gCircle = *circle;
+int restSetParams(const ContourElement* e) {
+    if (!e) return 0;
+    gCircle = RestCircle{};
+    if (e->type == kElemArc) {
+        gCircle = {e->g[kAcx], e->g[kAcy], e->g[kAsx], e->g[kAsy],
+                   e->g[kAex], e->g[kAey], e->g[kAr],  e->direction};
+    } else {
+        gCircle.sx = e->g[kLx1];
+        gCircle.sy = e->g[kLy1];
+        gCircle.ex = e->g[kLx2];
+        gCircle.ey = e->g[kLy2];
+    }
+    return 1;
 }
 
 const RestCircle* restCircle() {
@@ -448,4 +471,191 @@ void restMatResetState() {
     gAreaLimit = 0;
     gRings.clear();
     gRings.shrink_to_fit();
+}
+
+int32_t restAddInnerIslands(const ContourElement* area, int32_t count, int orientation) {
+    if (!area || count < 1) return 0;
+    int32_t added = 0;
+    std::vector<ContourElement> c;
+    for (int32_t i = 0; i < clistCount("ORIG"); ++i) {
+        ContourHeader h{};
+        if (!loadList("ORIG", i, c) || c.empty() || clistGetHeader("ORIG", &h, i) < 0) continue;
+        Vec2 p{};
+        elemPoint(&c[0], &p, kElemStart);
+        if (!pointInContour(area, count, &p) || contourDistance(&p, area, count) < 0.0001) continue;
+        const int32_t n = static_cast<int32_t>(c.size());
+        if (contourOrientation(c.data(), n) == orientation) contourReverse(c.data(), n);
+        h.tag = 1;
+        h.ccw = contourOrientation(c.data(), n) > 0 ? 1 : 0;
+        h.elementCount = static_cast<uint32_t>(n);
+        h.elements = nullptr;
+        if (clistInsert("INPUT", c.data(), &h, -1)) ++added;
+    }
+    return added;
+}
+
+namespace {
+
+// INPUT holds the job's contours again, from ORIG, whatever happened to it meanwhile.
+void restoreInput() {
+    if (clistCount("ORIG") < 0) return;
+    clistClear("INPUT");
+    std::vector<ContourElement> c;
+    for (int32_t i = 0; i < clistCount("ORIG"); ++i) {
+        ContourHeader h{};
+        if (clistGetHeader("ORIG", &h, i) < 0 || !loadList("ORIG", i, c)) continue;
+        h.elements = nullptr;
+        clistInsert("INPUT", c.data(), &h, -1);
+    }
+}
+
+bool copyList(const char* from, const char* to) {
+    std::vector<ContourElement> c;
+    for (int32_t i = 0; i < clistCount(from); ++i) {
+        ContourHeader h{};
+        if (clistGetHeader(from, &h, i) < 0 || !loadList(from, i, c)) return false;
+        h.elements = nullptr;
+        if (!clistInsert(to, c.data(), &h, -1)) return false;
+    }
+    return true;
+}
+
+// Machines one rest area (element 0 its start arc) with its inner islands.
+int restMachineArea(std::vector<ContourElement>& area, ContourHeader header) {
+    PocketKernel& k = pocketKernel();
+    CcpParams& p = kvCCPParams;
+    const ContourElement& arc = area[0];
+    restSetParams(&arc);
+    k.startGiven = p.startExplicit = 1;
+    k.startX = p.startX = 1.1 * arc.g[kAcx] - 0.05 * (arc.g[kAsx] + arc.g[kAex]);
+    k.startY = p.startY = 1.1 * arc.g[kAcy] - 0.05 * (arc.g[kAsy] + arc.g[kAey]);
+    if (k.stepFactor < 0.5) gCircle.radius -= (1 - 2 * k.stepFactor) * k.toolRadius;
+    k.startRadius = gCircle.radius;
+    const int wanted = k.wantedOrientation >= 0 ? 1 : -1;
+    const int32_t n = static_cast<int32_t>(area.size());
+    if (contourOrientation(area.data(), n) != wanted) contourReverse(area.data(), n);
+    header.ccw = header.leftSide = wanted == 1 ? 1 : 0;
+    header.tag = 1;
+    header.elementCount = static_cast<uint32_t>(n);
+    header.elements = nullptr;
+    clistClear("INPUT");
+    arcCentreRepair(area.data(), n);
+    if (!clistInsert("INPUT", area.data(), &header, -1)) return -1;
+    restAddInnerIslands(area.data(), n, wanted);
+    if (k.pocketWise) return ccpBuildPocketList("INPUT") ? 1 : -1;
+    return ccpMachinePlanes(wanted) ? 1 : -1;
+}
+
+}  // namespace
+
+int pocketRestMaterial(const char* listName, double referenceRadius) {
+    PocketKernel& k = pocketKernel();
+    gTolerance = 0.04;
+    gRestMode = 1;
+    if (!clistCreate("SPAN")) return -1;
+    if (listName) {
+        if (!copyList(listName, "SPAN")) return -1;
+        clistFree(listName);
+    } else {
+        const int r = gcodeFileRead("SPAN", &referenceRadius);
+        if (r <= 0) {
+            if (r == 0) pocketError(kRestErrGcode);
+            clistFree("SPAN");
+            return -1;
+        }
+    }
+    if (!clistCreate("REST")) return -1;
+    if (referenceRadius < 1.0) gTolerance /= 25;
+    if (referenceRadius - gTolerance < k.toolRadius) {
+        pocketError(kRestErrNotLarger);
+        clistFree("SPAN");
+        clistFree("REST");
+        return 0;
+    }
+    const int level = restAreasLevel(referenceRadius);
+    clistFree("SPAN");
+    clistFree("MAIN");
+    if (level < 0) {
+        clistFree("REST");
+        return -1;
+    }
+    if (!clistCreate("ORIG") || !copyList("INPUT", "ORIG")) {
+        clistFree("ORIG");
+        clistFree("REST");
+        return -1;
+    }
+    RifBlock& b = *rifBlock();
+    b.evalRif = 0;
+    pocketNcHeader();
+    b.evalRif = 1;
+    pocketAllowanceSet(0, gAllowance);
+    if (clistCount("REST") < 1) pocketError(kRestErrEmpty);
+    int result = 1;
+    int32_t areas = 0;
+    std::vector<ContourElement> area;
+    while (clistCount("REST") > 0) {
+        ContourHeader h{};
+        if (clistGetHeader("REST", &h, -1) < 0 || !loadList("REST", -1, area)) {
+            result = -1;
+            break;
+        }
+        clistDelete("REST", -1);
+        if (gAreaLimit > 0 && ++areas > gAreaLimit) {
+            pocketError(kRestErrAreaLimit);
+            break;
+        }
+        if (area.size() < 2 ||
+            b.minLength - 0.0001 > contourLength(area.data() + 1, static_cast<int32_t>(area.size()) - 1)) {
+            pocketError(kRestErrTooShort);
+            continue;
+        }
+        if (restMachineArea(area, h) < 0) {
+            result = -1;
+            break;
+        }
+    }
+    restoreInput();
+    clistFree("ORIG");
+    clistFree("REST");
+    return result;
+}
+
+int ccpRestByReferenceTool(double radius) {
+    PocketKernel& k = pocketKernel();
+    RifBlock& b = *rifBlock();
+    const double toolRadius = k.toolRadius, step = k.stepFactor;
+    // The reset clears the step factor; the reference tool steps as the tool does.
+    pocketKernelInit();
+    k.stepFactor = step;
+    if (!clistCreate("REST")) return -1;
+    char rifName[sizeof b.rifName];
+    std::memcpy(rifName, b.rifName, sizeof rifName);
+    std::snprintf(b.rifName, sizeof b.rifName, "%s", "REST");
+    b.genRif = 1;
+    b.evalRif = 0;
+    k.toolRadius = radius;
+    // Whatever happens, the tool and the ring output are the run's own again afterwards.
+    struct Restore {
+        PocketKernel& k;
+        RifBlock& b;
+        double radius;
+        const char* name;
+        ~Restore() {
+            k.toolRadius = radius;
+            b.evalRif = 1;
+            b.genRif = 0;
+            std::snprintf(b.rifName, sizeof b.rifName, "%s", name);
+        }
+    } restore{k, b, toolRadius, rifName};
+    const int sigma = k.wantedOrientation >= 0 ? 1 : -1;
+    int ok = regionTreeInit(1) ? 1 : -1;
+    if (ok > 0) ok = pocketOffsetIslands(radius, pocketAllowances(), sigma) < 0 ? -1 : 1;
+    if (ok > 0 && kvCCPParams.stock == 0)
+        ok = pocketLevelLoop(radius, pocketAllowanceGet(0), k.stepFactor, sigma) < 0 ? -1 : 1;
+    if (ok < 0) {
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    for (const char* l : {"SPAN", "GKT", "INSEL"}) clistFree(l);
+    return 1;
 }

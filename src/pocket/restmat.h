@@ -59,8 +59,12 @@ int restAreasCompute(double referenceRadius, RestTouch* touches, int32_t count);
 // table.
 int32_t restCornerCollect(const ContourElement* boundary, int32_t count, int32_t boundaryIndex,
                           double referenceRadius, RestTouch* touches, int32_t* used);
-void restSetParams(const RestCircle* circle);
+// The rest circle from an arc element (a line gives its ends and no centre or radius): 1, 0 for null.
+int restSetParams(const ContourElement* element);
 const RestCircle* restCircle();
+// Every ORIG contour whose first point lies inside the area (and off its
+// boundary) goes to INPUT as an island of the area, against the wanted orientation.
+int32_t restAddInnerIslands(const ContourElement* area, int32_t count, int orientation);
 // The offset's test while rest evaluation is on: 1 keeps the element, 0 drops it.
 int restElementOutside(const ContourElement* element, int32_t count);
 int restModeActive();              // 1 once rest machining ran in this process

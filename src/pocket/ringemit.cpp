@@ -147,9 +147,10 @@ void ringRetract() {
 }
 
 int emitFiltered(const ContourElement* element) {
-    const CcpParams& p = kvCCPParams;
-    bool open = pocketKernel().openMode != 0 || pocketKernel().openPocket;
-    if (p.stockMovement == 1 && (open || pocketKernel().pocketContour) && element->sourceTag < 0) {
+    // The plane's own stock movement: the run sets it per plane (along the contour for a single one).
+    const PocketKernel& k = pocketKernel();
+    bool open = k.openMode != 0 || k.openPocket;
+    if (k.stockMovement == 1 && (open || k.pocketContour) && element->sourceTag < 0) {
         ringRetract();
         return 0;
     }

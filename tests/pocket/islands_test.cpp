@@ -1,6 +1,6 @@
 // Islands, spans and open edges: the open-edge searches on a tagged ring, a
-// ring clipped to a region against a convex clip computed apart, the retry on a
-// touching region, island containment, span tags, and the first open offsets.
+// ring clipped to a region against a convex clip computed apart, a touching
+// region, the renumbering reversal and island containment.
 #include "pocket/islands.h"
 
 #include <algorithm>
@@ -9,7 +9,7 @@
 #include "offset_util.h"
 #include "pocket/chaincross.h"
 #include "pocket/contouroffset.h"
-#include "pocket/regiontree.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -26,24 +26,6 @@ struct Islands : PocketErrors {
         contourOffsetResetState();
     }
 };
-
-std::vector<ContourElement> box(double x0, double y0, double x1, double y1, bool ccw = true,
-                                int32_t tag = 0) {
-    std::vector<Vec2> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-    if (!ccw) std::reverse(p.begin(), p.end());
-    std::vector<ContourElement> c = polygon(p);
-    for (ContourElement& e : c) e.sourceTag = tag;
-    return c;
-}
-
-void put(const char* list, const std::vector<ContourElement>& c, bool ccw, bool left, int16_t tag = 0) {
-    ContourHeader h{};
-    h.elementCount = static_cast<uint32_t>(c.size());
-    h.ccw = ccw;
-    h.leftSide = left;
-    h.tag = tag;
-    ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
-}
 
 std::vector<ContourElement> get(const char* list, int32_t i, ContourHeader* h) {
     std::vector<ContourElement> c(kClistMaxElements);
@@ -114,37 +96,20 @@ TEST(Islands, OpenEdgeSearchesWrap) {
     const RingPosition midFirst{1, 5, 0};
     EXPECT_EQ(positionAtMaterialStart(c.data(), 6, &midFirst), 0);
     RingPosition out{};
-    ASSERT_EQ(materialEndBefore(c.data(), 6, &atFifth, &out), 1);
-    EXPECT_EQ(out.element, 2);
-    EXPECT_DOUBLE_EQ(out.x, 20);
-    ASSERT_EQ(openStartAfter(c.data(), 6, &midFirst, &out), 1);
-    EXPECT_EQ(out.element, 3);
-    EXPECT_DOUBLE_EQ(out.y, 0);
-    ASSERT_EQ(openStartAfter(c.data(), 6, &atFifth, &out), 1);
-    EXPECT_EQ(out.element, 5);
-    ASSERT_EQ(materialRunStart(c.data(), 6, &atFifth, &out), 1);
-    EXPECT_EQ(out.element, 5);
-    ASSERT_EQ(materialRunStart(c.data(), 6, &midFirst, &out), 1);
-    EXPECT_EQ(out.element, 1);
-    EXPECT_EQ(materialRunStart(solid.data(), 4, &midFirst, &out), -1);
-}
-
-TEST(Islands, ShortMaterialArcsBetweenOpenEdgesOpen) {
-    struct Case {
-        double radius;
-        int32_t before, after;
-        int32_t expected;
-    } cases[] = {{0.5, -1, -1, -1}, {3, -1, -1, 0}, {0.5, 0, -1, 0}, {0.5, -1, 0, 0}};
-    for (const Case& k : cases) {
-        // A line, a half circle of the radius, a line and a closing line.
-        const double d = 2 * k.radius;
-        std::vector<ContourElement> c = {
-            lineElem(0, 0, 10, 0, k.before),
-            arcElem(10, k.radius, k.radius, -offsettest::kPi / 2, offsettest::kPi / 2, 1),
-            lineElem(10, d, 0, d, k.after), lineElem(0, d, 0, 0, -1)};
-        shortArcsOpen(c.data(), 4, 2.0);
-        EXPECT_EQ(c[1].sourceTag, k.expected) << k.radius << k.before << k.after;
+    const struct {
+        int (*f)(const ContourElement*, int32_t, const RingPosition*, RingPosition*);
+        const RingPosition* at;
+        int32_t element;
+    } positions[] = {{materialEndBefore, &atFifth, 2},
+                     {openStartAfter, &midFirst, 3},
+                     {openStartAfter, &atFifth, 5},
+                     {materialRunStart, &atFifth, 5},
+                     {materialRunStart, &midFirst, 1}};
+    for (const auto& k : positions) {
+        ASSERT_EQ(k.f(c.data(), 6, k.at, &out), 1);
+        EXPECT_EQ(out.element, k.element);
     }
+    EXPECT_EQ(materialRunStart(solid.data(), 4, &midFirst, &out), -1);
 }
 
 TEST(Islands, ReverseAllKeepsOpenTagsAndRenumbers) {
@@ -155,23 +120,16 @@ TEST(Islands, ReverseAllKeepsOpenTagsAndRenumbers) {
     island[1].sourceTag = -1;
     put("MAIN", island, false, true);
     ASSERT_EQ(clistReverseAll("MAIN"), 0);
-    ContourHeader h;
-    std::vector<ContourElement> c0 = get("MAIN", 0, &h);
-    EXPECT_EQ(h.ccw, 0);
-    EXPECT_EQ(h.leftSide, 0);
-    EXPECT_LT(offsettest::signedArea(c0), 0);
-    for (const ContourElement& e : c0) EXPECT_EQ(e.sourceTag, 0);
-    std::vector<ContourElement> c1 = get("MAIN", 1, &h);
-    EXPECT_EQ(h.ccw, 1);
-    int open = 0;
-    for (const ContourElement& e : c1) {
-        EXPECT_TRUE(e.sourceTag == 1 || e.sourceTag == -1);
-        open += e.sourceTag == -1;
+    // Reversed: the open element second from the end, every other tag the contour's index.
+    const std::vector<std::vector<int32_t>> tags = {{0, 0, 0, 0}, {1, 1, -1, 1}};
+    for (int32_t i = 0; i < 2; ++i) {
+        ContourHeader h;
+        const std::vector<ContourElement> c = get("MAIN", i, &h);
+        EXPECT_EQ(h.ccw, i);
+        EXPECT_EQ(h.leftSide, 0);
+        EXPECT_EQ(offsettest::signedArea(c) > 0, i == 1);
+        for (size_t q = 0; q < c.size(); ++q) EXPECT_EQ(c[q].sourceTag, tags[i][q]) << i << q;
     }
-    EXPECT_EQ(open, 1);
-    ASSERT_EQ(clistNumberAll("MAIN"), 0);
-    c1 = get("MAIN", 1, &h);
-    for (const ContourElement& e : c1) EXPECT_EQ(e.sourceTag, 1);
 }
 
 // A ring sticking out of the region keeps its inside part, closed along the
@@ -275,72 +233,4 @@ TEST(Islands, IslandsMustLieInTheBoundary) {
     EXPECT_EQ(inputIslandsInside("INPUT"), -1);
     ASSERT_FALSE(PocketErrors::texts().empty());
     EXPECT_NE(PocketErrors::texts().back().find("1106"), std::string::npos);
-}
-
-// Span elements against the boundary square 0..50: inside 0, outside -1, one
-// crossing splits the element and tags the inside half, two crossings give 0.
-TEST(Islands, SpanTagsFollowTheBoundary) {
-    Islands fx;
-    ASSERT_EQ(clistCreate("MAIN"), 1);
-    ASSERT_EQ(clistCreate("GKT"), 1);
-    put("MAIN", box(0, 0, 50, 50), true, true);
-    // Elements: inside, crossing out once, outside, crossing twice, crossing back in once.
-    std::vector<ContourElement> span = {lineElem(10, 10, 40, 10, 5), lineElem(40, 10, 60, 30, 5),
-                                        lineElem(60, 30, 60, 45, 5), lineElem(60, 45, -10, 45, 5),
-                                        lineElem(-10, 45, 10, 10, 5)};
-    put("GKT", span, true, true);
-    ASSERT_EQ(spanTagAlongBoundary("GKT", "MAIN"), 1);
-    ContourHeader h;
-    const std::vector<ContourElement> c = get("GKT", 0, &h);
-    ASSERT_EQ(c.size(), 7u);
-    const int32_t expected[] = {0, 0, 5, -1, 0, 5, 0};
-    for (size_t i = 0; i < c.size(); ++i) EXPECT_EQ(c[i].sourceTag, expected[i]) << i;
-    EXPECT_NEAR(offsettest::endPoint(c[1]).x, 50, 1e-9);
-}
-
-// Open pocket with one island: INSEL holds MAIN[0] offset by R + allowance
-// outward (away from the wanted orientation), SPAN the island with its tag less one.
-TEST(Islands, FirstOpenOffsetsFillInselAndSpan) {
-    Islands fx;
-    ASSERT_EQ(clistCreate("MAIN"), 1);
-    put("MAIN", box(0, 0, 40, 40), true, true, 0);
-    put("MAIN", box(15, 15, 25, 25, false), false, true, 3);
-    const double allowance[] = {0.5, 0};
-    ASSERT_EQ(pocketIslandsSpans(2, allowance, 1), 1);
-    EXPECT_EQ(islandsPlaneStart(), 1);
-    ASSERT_EQ(clistCount("INSEL"), 1);
-    ContourHeader h;
-    const std::vector<ContourElement> insel = get("INSEL", 0, &h);
-    const double d = 2.5;
-    EXPECT_NEAR(offsettest::signedArea(insel), 1600 + 4 * 40 * d + offsettest::kPi * d * d, 0.05);
-    ASSERT_EQ(clistCount("SPAN"), 1);
-    get("SPAN", 0, &h);
-    EXPECT_EQ(h.tag, 2);
-    EXPECT_EQ(clistCount("GKT"), 0);
-}
-
-// Material runs of a region ring against INSEL[0] grown by 0.5: the run that
-// crosses it stays material, the one far from it becomes open.
-TEST(Islands, IslandRingOpensFarMaterialRuns) {
-    Islands fx;
-    regionTreeResetState();
-    ASSERT_EQ(regionTreeInit(1), 1);
-    EXPECT_EQ(pocketIslandRings(0, -1, 0.5), 0);  // no INSEL contour yet
-    ASSERT_EQ(clistCreate("INSEL"), 1);
-    put("INSEL", box(-5, -5, 15, 15), true, true);
-    std::vector<ContourElement> ring = box(0, 0, 40, 40);
-    ring[1].sourceTag = ring[3].sourceTag = -1;
-    ContourHeader h{};
-    h.elementCount = 4;
-    const int32_t node = regionAttachContour(ring.data(), &h, -1, 0);
-    ASSERT_GE(node, 0);
-    ASSERT_EQ(pocketIslandRings(node, -1, 0.5), 1);
-    EXPECT_EQ(islandsPlaneStart(), 0);
-    const RegionNode* rn = regionNode(node);
-    ASSERT_NE(rn, nullptr);
-    std::vector<ContourElement> back(4);
-    ASSERT_EQ(regionLoadElements(back.data(), 4, rn->elements), 1);
-    const int32_t expected[] = {0, -1, -1, -1};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(back[i].sourceTag, expected[i]) << i;
-    regionTreeFree();
 }

@@ -290,3 +290,39 @@ TEST(Passes, TableHelpers) {
     passTableFree(copy);
     passTableFree(t);
 }
+
+// A pass that ends at an island stops at the island's full-width ring, goes once
+// round it and once round the island's own ring, and both rings are used up.
+TEST(Passes, ZigZagGoesRoundTheIslandRings) {
+    Tree tree;
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    ASSERT_EQ(clistCreate("INSEL"), 1);
+    addMain(polygon(box(0, 0, 100, 40)));
+    const std::vector<Vec2> island = {{40, 15}, {40, 25}, {60, 25}, {60, 15}};
+    const std::vector<Vec2> full = {{38, 13}, {38, 27}, {62, 27}, {62, 13}};
+    addMain(polygon(island), "MAIN", 1);
+    addMain(polygon(full), "GKT", 1);
+    addMain(polygon(island), "INSEL", 1);
+    ASSERT_EQ(pocketBuildMainTransitions(2, 3), 1);
+    EXPECT_EQ(clistCount("GKT"), 0);
+    EXPECT_EQ(clistCount("INSEL"), 0);
+    const auto n = nodes();
+    auto onRing = [](const std::vector<ContourElement>& node, const std::vector<Vec2>& ring, size_t from) {
+        const std::vector<ContourElement> r = polygon(ring);
+        for (size_t i = from; i < node.size(); ++i)
+            for (double t : {0.0, 0.5, 1.0})
+                if (offsettest::distanceTo(offsettest::pointAlong(node[i], t), r) > 1e-9) return false;
+        return true;
+    };
+    int rounds = 0;
+    for (size_t i = 1; i + 1 < n.size(); ++i) {
+        // The full ring may begin with a short joining line from the pass end.
+        const size_t skip = n[i].size() == 6 ? 1 : 0;
+        if (!onRing(n[i], full, skip) || offsettest::perimeter(n[i]) < 76 - 1e-9) continue;
+        ++rounds;
+        EXPECT_NEAR(offsettest::distanceTo(offsettest::endPoint(n[i - 1].back()), polygon(full)), 0, 1e-9);
+        EXPECT_TRUE(onRing(n[i + 1], island, 1));
+        EXPECT_NEAR(offsettest::perimeter(n[i + 1]), 60 + 2, 1e-9);  // the island and the 2 across to it
+    }
+    EXPECT_EQ(rounds, 1);
+}

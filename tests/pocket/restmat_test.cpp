@@ -9,7 +9,10 @@
 
 #include "offset_util.h"
 #include "pocket/contouroffset.h"
-#include "pocket_util.h"
+#include "pocket/pocketrun.h"
+#include "pocket/pocketstate.h"
+#include "pocket/rifblock.h"
+#include "pocketnc_util.h"
 
 #ifdef KV_HAVE_GEOS
 #include <geos_c.h>
@@ -150,6 +153,163 @@ TEST(RestMat, ToleranceFollowsTheReferenceRadius) {
     EXPECT_NEAR(restTolerance(), 0.04, 1e-12);
 }
 
+namespace {
+
+// A plane of the rest run: the pocket in INPUT and MAIN, the reference rings in TEMP.
+struct RestRun : NcPlane {
+    std::vector<ContourElement> pocket;
+    RestRun(const std::vector<ContourElement>& p, double referenceRadius) : pocket(p) {
+        restMatResetState();
+        for (const char* l : {"MAIN", "INPUT", "SPAN"}) EXPECT_EQ(clistCreate(l), 1);
+        insert("INPUT", pocket);
+        insert("MAIN", pocket);
+        referenceRings(pocket, referenceRadius);
+        EXPECT_EQ(clistCreate("TEMP"), 1);
+        for (int32_t i = 0; i < clistCount("SPAN"); ++i) insert("TEMP", get("SPAN", i));
+    }
+    ~RestRun() { restMatResetState(); }
+    bool inputKept() const {
+        const std::vector<ContourElement> now = get("INPUT", 0);
+        if (clistCount("INPUT") != 1 || now.size() != pocket.size()) return false;
+        for (size_t i = 0; i < now.size(); ++i)
+            for (int k = 0; k < 4; ++k)
+                if (now[i].g[k] != pocket[i].g[k]) return false;
+        return true;
+    }
+    static int count(const std::string& text) {
+        return static_cast<int>(std::count(PocketErrors::texts().begin(), PocketErrors::texts().end(), text));
+    }
+};
+
+const std::vector<ContourElement> kRectangle = polygon({{0, 0}, {60, 0}, {60, 40}, {0, 40}});
+
+}  // namespace
+
+// The reference tool must be larger than the tool by more than the rest tolerance.
+TEST(RestMat, ReferenceNotLargerIsRefused) {
+    struct Case {
+        double reference;
+        int result;
+    };
+    for (const Case& c : std::vector<Case>{{5.03, 0}, {4, 0}}) {
+        RestRun run(kRectangle, 6);
+        pocketKernel().toolRadius = 5;
+        EXPECT_EQ(pocketRestMaterial("TEMP", c.reference), c.result) << c.reference;
+        EXPECT_EQ(RestRun::count("101 1517"), 1);
+        EXPECT_TRUE(run.inputKept());
+        EXPECT_TRUE(records(31).empty());
+    }
+}
+
+TEST(RestMat, ToleranceOfSmallAndLargeReferenceTools) {
+    struct Case {
+        double tool, reference, tolerance;
+    };
+    for (const Case& c : std::vector<Case>{{0.3, 0.8, 0.0016}, {5, 25, 0.08}, {5, 20, 0.04}}) {
+        RestRun run(polygon({{0, 0}, {200, 0}, {200, 200}, {0, 200}}), c.reference);
+        pocketKernel().toolRadius = c.tool;
+        restSetAreaLimit(1);
+        pocketRestMaterial("TEMP", c.reference);
+        EXPECT_NEAR(restTolerance(), c.tolerance, 1e-12) << c.reference;
+        EXPECT_TRUE(run.inputKept());
+    }
+}
+
+// A round pocket leaves no sharp ring corner: REST is empty, reported, and INPUT is as it was.
+TEST(RestMat, NoSharpCornerLeavesNoRest) {
+    RestRun run(offsettest::circle(0, 0, 30, 4, 1), 8);
+    pocketKernel().toolRadius = 3;
+    EXPECT_EQ(pocketRestMaterial("TEMP", 8), 1);
+    EXPECT_EQ(RestRun::count("101 1515"), 1);
+    EXPECT_TRUE(run.inputKept());
+}
+
+// Stopping at the area limit, and a plane that cannot be machined, both leave INPUT as the job had it.
+TEST(RestMat, InputIsKeptOnEveryExit) {
+    {
+        RestRun run(kRectangle, 6);
+        pocketKernel().toolRadius = 2;
+        restSetAreaLimit(1);
+        pocketRestMaterial("TEMP", 6);
+        EXPECT_EQ(RestRun::count("101 1513"), 1);
+        EXPECT_TRUE(run.inputKept());
+    }
+    {
+        RestRun run(kRectangle, 6);
+        pocketKernel().toolRadius = 2;
+        kvCCPParams.infeedDepth = -1;  // no infeed planes: the area cannot be machined
+        pocketKernel().planeDepth = 0;
+        const int r = pocketRestMaterial("TEMP", 6);
+        EXPECT_TRUE(r == 1 || r == -1);
+        EXPECT_TRUE(run.inputKept());
+    }
+}
+
+// The islands of a rest area are the input contours inside it, turned against the wanted orientation.
+TEST(RestMat, InnerIslandsOfAnArea) {
+    PocketErrors guard;
+    for (const char* l : {"ORIG", "INPUT"}) ASSERT_EQ(clistCreate(l), 1);
+    const std::vector<ContourElement> area = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    insert("ORIG", polygon({{-5, -5}, {20, -5}, {20, 20}, {-5, 20}}));  // around the area
+    insert("ORIG", polygon({{2, 2}, {4, 2}, {4, 4}, {2, 4}}));          // inside, counter-clockwise
+    insert("ORIG", polygon({{6, 6}, {6, 8}, {8, 8}, {8, 6}}));          // inside, clockwise
+    insert("ORIG", polygon({{12, 2}, {14, 2}, {14, 4}, {12, 4}}));      // outside
+    insert("ORIG", polygon({{0, 5}, {3, 5}, {3, 7}, {0, 7}}));          // starting on the boundary
+    EXPECT_EQ(restAddInnerIslands(area.data(), 4, 1), 2);
+    ASSERT_EQ(clistCount("INPUT"), 2);
+    for (int32_t i = 0; i < 2; ++i) {
+        const std::vector<ContourElement> c = get("INPUT", i);
+        EXPECT_LT(offsettest::signedArea(c), 0) << i;
+        ContourHeader h{};
+        ASSERT_GE(clistGetHeader("INPUT", &h, i), 0);
+        EXPECT_EQ(h.tag, 1);
+    }
+}
+
+// The reference tool's rings reach REST; the tool radius and the ring output
+// are the run's own again afterwards, also when the rings fail.
+TEST(RestMat, ReferenceToolRingsAndTheRunRestored) {
+    struct Case {
+        bool sawIsland;
+        int result;
+    };
+    for (const Case& c : std::vector<Case>{{false, 1}, {true, -1}}) {
+        Rest rest;
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.stepFactor = 0.4;
+        k.wantedOrientation = 1;
+        RifBlock& b = *rifBlock();
+        std::snprintf(b.rifName, sizeof b.rifName, "%s", "job.rif");
+        b.genRif = 0;
+        b.evalRif = 0;
+        insert("MAIN", kRectangle);
+        if (c.sawIsland) {
+            // A saw-toothed island whose offset would pass the element cap: the island rings fail.
+            std::vector<Vec2> saw;
+            const int teeth = kClistMaxElements / 2 - 2;
+            for (int t = 0; t < teeth; ++t) {
+                saw.push_back({10 + 40.0 * t / teeth, 20});
+                saw.push_back({10 + 40.0 * (t + 0.5) / teeth, 21});
+            }
+            saw.push_back({50, 10});
+            saw.push_back({10, 10});
+            std::reverse(saw.begin(), saw.end());
+            insert("MAIN", polygon(saw));
+        }
+        EXPECT_EQ(ccpRestByReferenceTool(6), c.result);
+        EXPECT_EQ(k.toolRadius, 2);
+        EXPECT_EQ(b.genRif, 0);
+        EXPECT_EQ(b.evalRif, 1);
+        EXPECT_STREQ(b.rifName, "job.rif");
+        if (c.result != 1) continue;
+        ASSERT_GT(clistCount("REST"), 0);
+        for (int32_t i = 0; i < clistCount("REST"); ++i)
+            for (const ContourElement& e : get("REST", i))
+                EXPECT_GE(offsettest::distanceTo(offsettest::startPoint(e), kRectangle), 6 - 1e-6);
+    }
+}
+
 #ifdef KV_HAVE_GEOS
 namespace {
 
@@ -206,7 +366,7 @@ TEST(RestMat, RestAreasAndReachCoverThePocket) {
         GEOSGeometry* reach = nullptr;
         for (int32_t i = 0; i < clistCount("SPAN"); ++i) {
             GEOSGeometry* ring = polygonOf(h, get("SPAN", i));
-            GEOSGeometry* b = GEOSBuffer_r(h, ring, radius, 512);
+            GEOSGeometry* b = GEOSBuffer_r(h, ring, radius, 128);
             GEOSGeom_destroy_r(h, ring);
             if (reach) {
                 GEOSGeometry* u2 = GEOSUnion_r(h, reach, b);
