@@ -332,6 +332,10 @@ void offsetSetCloseSnap(int on) {
     work().closeSnap = on ? 1 : 0;
 }
 
+int offsetCloseSnap() {
+    return work().closeSnap;
+}
+
 void contourOffsetResetState() {
     OffsetWork& w = work();
     std::vector<ContourElement>().swap(w.chain);
