@@ -210,16 +210,21 @@ class PlungeWhole : public ::testing::Test {
             << "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n*COLL_CHECK 0\n";
         first = new HostRun(runJob(tmp->path(), kImpJobFile));
         second = new HostRun(runJob(tmp->path(), kImpJobFile));
+        std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "nostock.cfg");
+        std::ofstream(*tmp / "nostock.cfg", std::ios::app) << "*STOCK_3DF missing.3df\n";
+        noStock = new HostRun(runJob(tmp->path(), "nostock.cfg"));
     }
     static void TearDownTestSuite() {
         delete first;
         delete second;
+        delete noStock;
         delete tmp;
     }
     static inline TempFolder* tmp = nullptr;
     static inline ImpellerOptions opt;
     static inline HostRun* first = nullptr;
     static inline HostRun* second = nullptr;
+    static inline HostRun* noStock = nullptr;  // the same job with a stock file that is not there
 };
 
 }  // namespace
@@ -354,4 +359,16 @@ TEST_F(PlungeWhole, TwoRunsGiveTheSameRecords) {
         EXPECT_TRUE(a.records[i].bytes == b.records[i].bytes) << i << " type " << a.records[i].type();
     }
     EXPECT_EQ(a.status, b.status);
+}
+
+// A stock file that cannot be loaded ends the run as a failure, with its name, before any plunge.
+TEST_F(PlungeWhole, MissingStockFailsTheRun) {
+    ASSERT_TRUE(noStock);
+    EXPECT_EQ(noStock->started, 1);
+    EXPECT_EQ(noStock->status, KV_STATUS_FAILED);
+    EXPECT_EQ(messageValue(*noStock, 5200), "missing.3df");
+    EXPECT_TRUE(messageValue(*noStock, 6509).empty());
+    const std::vector<Move> all = moves(*noStock);
+    EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](const Move& m) { return m.block >= 0; }));
+}));
 }
