@@ -370,5 +370,4 @@ TEST_F(PlungeWhole, MissingStockFailsTheRun) {
     EXPECT_TRUE(messageValue(*noStock, 6509).empty());
     const std::vector<Move> all = moves(*noStock);
     EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](const Move& m) { return m.block >= 0; }));
-}));
 }
