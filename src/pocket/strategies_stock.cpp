@@ -331,12 +331,6 @@ void reverseRingsOnInput() {
     }
 }
 
-void pullAway(Vec2* p, const Vec2& q, double by) {
-    const double d = pointDist2D(p, &q);
-    if (d < 1e-4) return;
-    p->x += (p->x - q.x) / d * by;
-    p->y += (p->y - q.y) / d * by;
-}
 
 }  // namespace
 
@@ -381,9 +375,7 @@ int stockOutin() {
     const double r = k.toolRadius, sf = k.stepFactor, w = 2 * r * sf;
     const double a0 = pocketAllowanceGet(0);
     const int sigma = k.wantedOrientation >= 0 ? 1 : -1;
-    const bool openMode = openPocketMode() != 0;
     k.stockCorrection = 0;
-    double allowance = a0;
     if (!mainHasOpenSide()) {
         if (k.noPlunge) {
             pocketError(kPocketErrNoRegion);
@@ -411,27 +403,14 @@ int stockOutin() {
     }
     if (clistCount("MAIN") > 40) clistSortByKey("MAIN");
     const std::vector<int32_t> allOpen = collectAllOpen();
-    if (openMode) {
-        std::vector<ContourElement> c;
-        ContourHeader h{};
-        if (clistGetHeader("MAIN", &h, 0) >= 0 && loadList("MAIN", 0, c)) {
-            h.elementCount = static_cast<uint32_t>(c.size());
-            regionAttachContour(c.data(), &h, 0, 0);
-        }
-        listStrictRings(1);
-    }
     if (pocketOffsetIslands(r, pocketAllowances(), sigma) < 0) {
         pocketError(kPocketErrStep);
         return -1;
     }
-    if (openMode) {
-        listStrictRings(0);
-        allowance = 0;
-    }
     auto freeLists = [] {
         for (const char* l : {"SPAN", "GKT", "MAIN", "INSEL"}) clistFree(l);
     };
-    if (pocketLevelLoop(r, allowance, sf, sigma) < 0) {
+    if (pocketLevelLoop(r, a0, sf, sigma) < 0) {
         freeLists();
         cutListsFree();
         pocketError(kPocketErrStep);
@@ -456,7 +435,6 @@ int stockOutin() {
         saveNode(node, ring);
     }
     reverseRingsOnInput();
-    if (openMode && regionNodeCount() > 1) regionAddLink(1, 0);
     // From the stock inwards: every region with an open side is entered from it.
     for (int32_t guard = 0; guard <= regionNodeCount(); ++guard) {
         const int32_t n = openNodeNext();
@@ -483,7 +461,6 @@ int stockOutin() {
             Vec2 p{}, q{};
             int32_t index = openEntryFind(c, n, r + w + a0, 1, &p, &q);
             if (index < 0) index = openEntryFind(c, n, r + 4 * r * sf + a0, 1, &p, &q);
-            if (openMode) pullAway(&p, q, 0.1 * r);
             if (index < 0 || ringStartAt(c, &q, index) != 1) continue;
             pocketSetPlungePending(1);
             if (k.openInsideOut) {
@@ -517,8 +494,7 @@ int stockOutin() {
                 Vec2 p{}, q{};
                 int32_t index = openEntryFind(par, n, w, 0, &p, &q);
                 if (index < 0) index = openEntryFind(par, n, 4 * r * sf, 0, &p, &q);
-                if (openMode) pullAway(&p, q, 0.1 * r);
-                if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
+                    if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
                 pocketSetPlungePending(1);
                 const ContourElement entry = lineOf(p, q, -1);
                 emitFiltered(&entry);
@@ -528,7 +504,7 @@ int stockOutin() {
                 }
             }
         }
-        if (!openMode) openNodeCut(n, w, children.data(), static_cast<int32_t>(children.size()));
+        openNodeCut(n, w, children.data(), static_cast<int32_t>(children.size()));
         regionSetDone(n, kRegionFinished);
     }
     // What stays is finished from the inside out.
