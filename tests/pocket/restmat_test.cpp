@@ -91,13 +91,6 @@ TEST(RestMat, PositionsAlongAContour) {
     EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);
     Vec2 mid{};
     EXPECT_EQ(restMidpoint(sq.data(), 2, &b, &a, &mid), 0);
-    const std::vector<ContourElement> circle = offsettest::circle(0, 0, 5, 2, 1);
-    for (double f : {0.0, 0.1, 0.77, 1.0, 1.5}) {
-        Vec2 p{};
-        ASSERT_GE(contourPointAtFraction(circle.data(), 2, f, &p), 0);
-        EXPECT_NEAR(p.x, 5 * std::cos(2 * kPi * std::min(f, 1.0)), 1e-9) << f;
-        EXPECT_NEAR(p.y, 5 * std::sin(2 * kPi * std::min(f, 1.0)), 1e-9) << f;
-    }
 }
 
 TEST(RestMat, CornerClasses) {
@@ -119,19 +112,6 @@ TEST(RestMat, CornerClasses) {
     const ContourElement point = lineElem(1, 1, 1, 1);
     int out = 0;
     EXPECT_EQ(cornerClassify(&in, &point, &out), 0);
-}
-
-// Every sharp corner of a rectangle's reference ring leaves a 6 x 6 corner less a quarter disc.
-TEST(RestMat, RectangleLeavesOneAreaPerCorner) {
-    RestRun run(kRectangle, 6, "SPAN");
-    ASSERT_EQ(restAreasLevel(6), 1);
-    ASSERT_EQ(clistCount("REST"), 4);
-    for (int32_t i = 0; i < 4; ++i) {
-        const std::vector<ContourElement> a = get("REST", i);
-        ASSERT_FALSE(a.empty());
-        EXPECT_EQ(a[0].type, kElemArc);
-        EXPECT_NEAR(std::fabs(offsettest::signedArea(a)), 36 - kPi * 9, 1e-6) << i;
-    }
 }
 
 TEST(RestMat, RestRunMessagesAndTolerances) {
