@@ -1,77 +1,143 @@
 // Hub crossing of meshes and blade sampling helpers.
 #include "plunge/hubcross.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
-// Signed distances of mesh vertices from the hub profile, each vertex measured once: most edges lie
-// wholly on one side and need no bisection.
-class HubSides {
+struct PointKey {
+    double x, y, z;
+    bool operator==(const PointKey& o) const { return x == o.x && y == o.y && z == o.z; }
+};
+
+struct PointKeyHash {
+    size_t operator()(const PointKey& k) const {
+        const std::hash<double> h;
+        return h(k.x) ^ (h(k.y) * 0x9e3779b97f4a7c15ull) ^ (h(k.z) * 0xc2b2ae3d27d4eb4full);
+    }
+};
+
+// The signed hub distance of closestPointProfile2D, with the same nearest segment (the first of the
+// smallest distance) and the same sign, found faster: segments go in blocks of kBlock with their
+// boxes, and a block whose box lies farther than a distance already reached is passed over (none of
+// its segments can be nearest). The search starts from the segment nearest to the previous corner.
+class HubDistance {
   public:
-    explicit HubSides(const Profile2D* hub) : hub_(hub) {}
-    double at(const Vec3& p) {
-        const Key k{p.x, p.y, p.z};
-        auto it = seen_.find(k);
-        if (it != seen_.end()) return it->second;
-        const double d = closestPointProfile2D(hub_, &p, nullptr, nullptr);
-        seen_.emplace(k, d);
-        return d;
+    explicit HubDistance(const Profile2D* hub) : hub_(hub) {
+        const int32_t n = hub->count - 1;
+        for (int32_t first = 0; first < n; first += kBlock) {
+            Block b{first, std::min(first + kBlock, n), INFINITY, -INFINITY, INFINITY, -INFINITY};
+            for (int32_t i = b.first; i <= b.end && i <= n; ++i) {
+                b.xmin = std::min(b.xmin, hub->points[i].x), b.xmax = std::max(b.xmax, hub->points[i].x);
+                b.ymin = std::min(b.ymin, hub->points[i].y), b.ymax = std::max(b.ymax, hub->points[i].y);
+            }
+            // A foot within the rounding of the segment box test may lie this far outside the box.
+            b.xmin -= kSlack, b.xmax += kSlack, b.ymin -= kSlack, b.ymax += kSlack;
+            blocks_.push_back(b);
+        }
+    }
+
+    double operator()(const Vec3& pt) {
+        if (hub_->count < 2) return closestPointProfile2D(hub_, &pt, nullptr, nullptr);
+        const Vec2 q{std::sqrt(pt.x * pt.x + pt.y * pt.y), pt.z};
+        Vec2 f;
+        Seg2D s = segment(hint_);
+        const double bound = distPointSegNear2D(&q, &s, &f);
+        double best = 1e300;
+        int32_t bi = 0;
+        Vec2 foot{};
+        for (const Block& b : blocks_) {
+            const double dx = std::max({b.xmin - q.x, 0.0, q.x - b.xmax});
+            const double dy = std::max({b.ymin - q.y, 0.0, q.y - b.ymax});
+            if (std::sqrt(dx * dx + dy * dy) > bound + 1e-9) continue;
+            for (int32_t i = b.first; i < b.end; ++i) {
+                s = segment(i);
+                const double d = distPointSegNear2D(&q, &s, &f);
+                if (d < best) best = d, bi = i, foot = f;
+            }
+        }
+        hint_ = bi;
+        s = segment(bi);
+        const double ux = s.x2 - s.x1, uy = s.y2 - s.y1, l = std::hypot(ux, uy);
+        const Vec2 u = l >= 1e-5 ? Vec2{ux / l, uy / l} : Vec2{0.0, 0.0};
+        const double cross = u.x * (q.y - foot.y) - u.y * (q.x - foot.x);
+        return cross < 0.0 ? -best : best;
     }
 
   private:
-    struct Key {
-        double x, y, z;
-        bool operator==(const Key& o) const { return x == o.x && y == o.y && z == o.z; }
+    static constexpr int32_t kBlock = 32;
+    static constexpr double kSlack = 0.004;
+
+    struct Block {
+        int32_t first, end;  // segments first .. end - 1
+        double xmin, xmax, ymin, ymax;
     };
-    struct Hash {
-        size_t operator()(const Key& k) const {
-            const std::hash<double> h;
-            return h(k.x) ^ (h(k.y) * 31) ^ (h(k.z) * 131);
-        }
-    };
+
+    Seg2D segment(int32_t i) const {
+        return {hub_->points[i].x, hub_->points[i].y, hub_->points[i + 1].x, hub_->points[i + 1].y};
+    }
+
     const Profile2D* hub_;
-    std::unordered_map<Key, double, Hash> seen_;
+    std::vector<Block> blocks_;
+    int32_t hint_ = 0;
 };
 
-// Keeps the crossing of edge a-b nearest to the axis.
-void crossEdge(const Profile2D* hub, HubSides& sides, const Vec3& a, const Vec3& b, Vec3* best,
-               double* bestR) {
-    const double da = sides.at(a), db = sides.at(b);
-    // The bisection below answers 0 for such an edge: both ends off the profile on one side.
-    if (std::fabs(da) > 1e-5 && std::fabs(db) > 1e-5 && (da > 0.0) == (db > 0.0)) return;
-    Vec3 x;
-    // Only a crossing the bisection pins on the profile counts: an edge whose ends merely lie on
-    // opposite sides of the profile's extension beyond its ends is no hub crossing.
-    if (crossSegmentProfileExact(hub, &a, &b, &x) != 1) return;
-    const double r = std::hypot(x.x, x.y);
-    if (r < *bestR) *bestR = r, *best = x;
-}
+// The elements share their corners: each corner's signed hub distance is measured once, and only an
+// edge whose ends lie on opposite sides of the profile (or on it) goes to the crossing search, which
+// answers 0 for every other edge.
+class HubCrossing {
+  public:
+    explicit HubCrossing(const Profile2D* hub) : hub_(hub), measure_(hub) {}
+
+    // Keeps the crossing of edge a-b nearest to the axis.
+    void edge(const Vec3& a, const Vec3& b) {
+        const double da = distance(a), db = distance(b);
+        if (std::fabs(da) > 1e-5 && std::fabs(db) > 1e-5 && (da > 0.0) == (db > 0.0)) return;
+        Vec3 x;
+        // Only a crossing the bisection pins on the profile counts: an edge whose ends merely lie on
+        // opposite sides of the profile's extension beyond its ends is no hub crossing.
+        if (crossSegmentProfileExact(hub_, &a, &b, &x) != 1) return;
+        const double r = std::hypot(x.x, x.y);
+        if (r < bestR) bestR = r, best = x;
+    }
+
+    Vec3 best{};
+    double bestR = INFINITY;
+
+  private:
+    double distance(const Vec3& p) {
+        const auto [it, added] = known_.try_emplace(PointKey{p.x, p.y, p.z}, 0.0);
+        if (added) it->second = measure_(p);
+        return it->second;
+    }
+
+    const Profile2D* hub_;
+    HubDistance measure_;
+    std::unordered_map<PointKey, double, PointKeyHash> known_;
+};
 
 }  // namespace
 
 int meshHubCrossing(const CheckModel* model, const HubShroud* level, Vec3* out) {
     if (model == nullptr || level == nullptr || level->hub == nullptr || out == nullptr) return -1;
-    const Profile2D* hub = level->hub;
-    HubSides sides(hub);
-    double bestR = INFINITY;
-    Vec3 best{};
+    HubCrossing c(level->hub);
     if (model->kind == kMeshTriangles) {
         const TriList* t = model->triangles;
         for (int32_t i = 0; t != nullptr && i < t->count; ++i)
-            for (int k = 0; k < 3; ++k)
-                crossEdge(hub, sides, t->data[i].p[k], t->data[i].p[(k + 1) % 3], &best, &bestR);
+            for (int k = 0; k < 3; ++k) c.edge(t->data[i].p[k], t->data[i].p[(k + 1) % 3]);
     } else {
         for (int32_t i = 0; model->facets != nullptr && i < model->facetCount; ++i) {
             Vec3 q[4];
             for (int k = 0; k < 4; ++k) q[k] = model->facets[i].p[k];
-            for (int k = 0; k < 4; ++k) crossEdge(hub, sides, q[k], q[(k + 1) % 4], &best, &bestR);
+            for (int k = 0; k < 4; ++k) c.edge(q[k], q[(k + 1) % 4]);
         }
     }
-    if (!std::isfinite(bestR)) return -1;
-    *out = best;
+    if (!std::isfinite(c.bestR)) return -1;
+    *out = c.best;
     return 1;
 }
 

@@ -165,7 +165,7 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
                                gRun.grids ? gRun.grids->grid[1] : nullptr};
     const RegionPathInputs in{gRun.levels,   gRun.pair,        models,   grids,
                               gRun.contours, splitter ? 1 : 0, traceWall};
-    int rc = buildRegionPaths(gRun.sides, 0, &in, pitch, splitterAngle, radius);
+    int rc = buildRegionPaths(gRun.sides, 0, &in, pitch, splitterAngle, tol);
     if (rc < 0) {
         if (rc == -3)
             msgLong(9, kMsgPathsIntersect, "* Pathes intersect", 0);
@@ -416,7 +416,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
 
     gRun.surfaces = idx5CreateSurfaceSet(&tool->model, pitch);
     if (!gRun.surfaces) return fail(tool, -1);
-    gRun.grids = buildSurfaceSetGrids(gRun.surfaces);
+    gRun.grids = buildSurfaceSetGrids(gRun.surfaces, radius);
     if (callAbortHook()) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return fail(tool, -2);

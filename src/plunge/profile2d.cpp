@@ -173,11 +173,14 @@ Profile2D* profile2DFromPlist3D(const Plist3D* list) {
     return p;
 }
 
-Profile2D* profile2DOffset(const Profile2D* profile, double d) {
-    if (profile == nullptr || profile->count < 2) return nullptr;
-    const int32_t n = profile->count - 1;
+namespace {
+
+// The offset of a point chain as the contour offset gives it, or null.
+Profile2D* offsetChain(const std::vector<Vec2>& points, double d) {
+    const int32_t n = static_cast<int32_t>(points.size()) - 1;
+    if (n < 1) return nullptr;
     std::vector<Seg2D> segs(static_cast<size_t>(n)), out(static_cast<size_t>(2 * n + 1));
-    for (int32_t i = 0; i < n; ++i) segs[i] = segOf(profile, i);
+    for (int32_t i = 0; i < n; ++i) segs[i] = {points[i].x, points[i].y, points[i + 1].x, points[i + 1].y};
     const int side = d >= 0.0 ? 1 : -1;
     const double dist = std::fabs(d);
     int k;
@@ -201,6 +204,67 @@ Profile2D* profile2DOffset(const Profile2D* profile, double d) {
     cutProfile2DAtReversal(p);
     recomputeProfile2DParams(p);
     return p;
+}
+
+// An offset whose loops did not reach its ends starts and ends at the distance from the ends of its
+// source.
+bool endsAtDistance(const Profile2D* offset, const Profile2D* source, double d) {
+    if (offset == nullptr || offset->count < 2) return false;
+    const Vec2 &a = offset->points[0], &b = offset->points[offset->count - 1];
+    return std::fabs(dist2D(&a, &source->points[0]) - std::fabs(d)) <= 0.05 &&
+           std::fabs(dist2D(&b, &source->points[source->count - 1]) - std::fabs(d)) <= 0.05;
+}
+
+// The points of the chain without those that lie within tol of the chord of their neighbours kept
+// (Douglas-Peucker): a smooth profile sampled every few microns keeps its shape to tol with a small
+// fraction of its points.
+std::vector<Vec2> thinChain(const Vec2* points, int32_t count, double tol) {
+    std::vector<char> keep(static_cast<size_t>(count), 0);
+    keep[0] = keep[static_cast<size_t>(count - 1)] = 1;
+    std::vector<std::pair<int32_t, int32_t>> spans{{0, count - 1}};
+    while (!spans.empty()) {
+        const auto [a, b] = spans.back();
+        spans.pop_back();
+        const Seg2D chord{points[a].x, points[a].y, points[b].x, points[b].y};
+        double worst = -1.0;
+        int32_t at = -1;
+        for (int32_t i = a + 1; i < b; ++i) {
+            const double e = distPointSeg2D(&points[i], &chord);
+            if (e > worst) worst = e, at = i;
+        }
+        if (at < 0 || worst <= tol) continue;
+        keep[static_cast<size_t>(at)] = 1;
+        spans.push_back({a, at});
+        spans.push_back({at, b});
+    }
+    std::vector<Vec2> out;
+    for (int32_t i = 0; i < count; ++i)
+        if (keep[static_cast<size_t>(i)]) out.push_back(points[i]);
+    return out;
+}
+
+constexpr double kThinTol = 1e-4;
+
+}  // namespace
+
+Profile2D* profile2DOffset(const Profile2D* profile, double d) {
+    if (profile == nullptr || profile->count < 2) return nullptr;
+    Profile2D* p = offsetChain(std::vector<Vec2>(profile->points, profile->points + profile->count), d);
+    if (endsAtDistance(p, profile, d)) return p;
+    // The contour offset gives up on a long chain whose offset has loops to cut (it assembles at
+    // most kOffsetAssemblyMax elements, and its retries drop every element shorter than 0.01, which
+    // is every element of a finely sampled profile): it then gives nothing, or a stub of a few points
+    // that no longer follows the profile. The same offset of the profile thinned to a tenth of a
+    // micron is taken instead when its ends lie where an offset's must.
+    const std::vector<Vec2> thin = thinChain(profile->points, profile->count, kThinTol);
+    if (static_cast<int32_t>(thin.size()) == profile->count) return p;
+    Profile2D* q = offsetChain(thin, d);
+    if (!endsAtDistance(q, profile, d)) {
+        freeProfile2D(q);
+        return p;
+    }
+    freeProfile2D(p);
+    return q;
 }
 
 ChannelSection* channelSectionCreate(const Vec3* reference, const Profile2D* profile, double length) {

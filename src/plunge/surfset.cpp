@@ -159,7 +159,7 @@ void rotateMeshAboutAxis(CheckModel* model, double angle) {
     }
 }
 
-SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set) {
+SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set, double toolRadius) {
     if (set == nullptr) return nullptr;
     auto* grids = static_cast<SurfaceGrids*>(memCalloc(1, sizeof(SurfaceGrids)));
     if (grids == nullptr) return nullptr;
@@ -169,7 +169,8 @@ SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set) {
         const CheckModel* m = set->slot[order[g]];
         if (m == nullptr) continue;
         grids->grid[g] = triGridCreate(50, 50, 100);
-        if (grids->grid[g] == nullptr || triGridFill(grids->grid[g], &origin, m->triangles) != 1) {
+        if (grids->grid[g] == nullptr ||
+            triGridFill(grids->grid[g], &origin, m->triangles, toolRadius) != 1) {
             freeSurfaceSetGrids(grids);
             return nullptr;
         }

@@ -43,8 +43,9 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
 // the per-element corners, the model box and the list box follow.
 void rotateMeshAboutAxis(CheckModel* model, double angle);
 
-// Null when a grid cannot be built.
-SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set);
+// Grids over slots 0, 2, 1 and 6, each triangle listed wherever a tool ball of toolRadius centred
+// in a cell can touch it. Null when a grid cannot be built.
+SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set, double toolRadius);
 void freeSurfaceSetGrids(SurfaceGrids* grids);  // null-safe
 
 // A kind-3 clone of the tool context holding its triangles and those of slots 6, 2, 1 and 0, sorted

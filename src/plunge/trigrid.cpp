@@ -28,6 +28,25 @@ double planDist(const Vec3& p, const Vec3& c) {
     return std::hypot(p.x - c.x, p.y - c.y);
 }
 
+// The smallest plan distance of the triangle from c: its projection may pass nearer to the axis than
+// any corner.
+double planDistMin(const Vec3* t, const Vec3& c) {
+    const Vec2 q[3] = {
+        {t[0].x - c.x, t[0].y - c.y}, {t[1].x - c.x, t[1].y - c.y}, {t[2].x - c.x, t[2].y - c.y}};
+    double side[3];
+    double best = INFINITY;
+    for (int k = 0; k < 3; ++k) {
+        const Vec2 a = q[k], b = q[(k + 1) % 3];
+        const double ex = b.x - a.x, ey = b.y - a.y, len2 = ex * ex + ey * ey;
+        side[k] = ex * -a.y - ey * -a.x;
+        const double u = len2 > 0.0 ? std::clamp(-(a.x * ex + a.y * ey) / len2, 0.0, 1.0) : 0.0;
+        best = std::min(best, std::hypot(a.x + u * ex, a.y + u * ey));
+    }
+    const bool inside =
+        (side[0] >= 0 && side[1] >= 0 && side[2] >= 0) || (side[0] <= 0 && side[1] <= 0 && side[2] <= 0);
+    return inside ? 0.0 : best;
+}
+
 }  // namespace
 
 TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity) {
@@ -63,7 +82,7 @@ TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity) {
     return g;
 }
 
-int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris) {
+int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reach) {
     if (!g || !centre) return -1;
     g->centre = *centre;
     double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
@@ -77,17 +96,19 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris) {
     g->zMin = zmin - 1;
     g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
     g->rStep = (1 + dmax) / g->columns;
+    const double r = std::max(reach, 0.0);
     for (int32_t i = 0; i < n; ++i) {
         const Vec3* p = tris->data[i].p;
-        const double lo = std::min({p[0].z, p[1].z, p[2].z}), hi = std::max({p[0].z, p[1].z, p[2].z});
+        const double lo = std::min({p[0].z, p[1].z, p[2].z}) - r, hi = std::max({p[0].z, p[1].z, p[2].z}) + r;
         const double d0 = planDist(p[0], *centre), d1 = planDist(p[1], *centre), d2 = planDist(p[2], *centre);
+        const double near = r > 0.0 ? planDistMin(p, *centre) - r : std::min({d0, d1, d2});
         const int32_t r0 = clampIndex(std::trunc((lo - g->zMin) / g->zStep), g->rows);
         const int32_t r1 = clampIndex(std::trunc((hi - g->zMin) / g->zStep), g->rows);
-        const int32_t c0 = clampIndex(std::trunc(std::min({d0, d1, d2}) / g->rStep), g->columns);
-        const int32_t c1 = clampIndex(std::trunc(std::max({d0, d1, d2}) / g->rStep), g->columns);
-        for (int32_t r = r0; r <= r1; ++r)
+        const int32_t c0 = clampIndex(std::trunc(near / g->rStep), g->columns);
+        const int32_t c1 = clampIndex(std::trunc((std::max({d0, d1, d2}) + r) / g->rStep), g->columns);
+        for (int32_t row = r0; row <= r1; ++row)
             for (int32_t c = c0; c <= c1; ++c)
-                if (cellAdd(&g->cells[r][c], i) != 1) return -1;
+                if (cellAdd(&g->cells[row][c], i) != 1) return -1;
     }
     return 1;
 }

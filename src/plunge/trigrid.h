@@ -25,6 +25,8 @@ struct TriGrid {
 
 // Null for nR < 1, nZ < 1 or when memory is short; every cell starts with room for capacity indices.
 TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity);
-int triGridFill(TriGrid* grid, const Vec3* centre, const TriList* triangles);  // 1, or -1
-TriGridCell* triGridCell(const TriGrid* grid, const Vec3* point);              // clamped to the grid
+// 1, or -1. With a reach, a triangle is listed in every cell within that distance of it (in height and
+// in radius), so that the cell of a ball centre holds every triangle a ball of that radius can touch.
+int triGridFill(TriGrid* grid, const Vec3* centre, const TriList* triangles, double reach = 0.0);
+TriGridCell* triGridCell(const TriGrid* grid, const Vec3* point);  // clamped to the grid
 void triGridFree(TriGrid* grid);

@@ -196,6 +196,9 @@ int arcFixRadius(ContourElement* arc) {
     const double h2 = r * r - 0.25 * chord * chord;
     const double h = h2 > 0 ? std::sqrt(h2) : 0.0;
     const double ncx = mx + h * nx, ncy = my + h * ny;
+    // The move is only compared: well below both thresholds its square tells.
+    const double m2 = (ncx - cx) * (ncx - cx) + (ncy - cy) * (ncy - cy), lim = std::fmin(0.001, 0.9 * r);
+    if (r > 0 && m2 < 0.999999 * lim * lim) return 0;
     const double moved = std::hypot(ncx - cx, ncy - cy);
     if (moved > 0.9 * r) {
         makeLine(arc);

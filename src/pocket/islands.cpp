@@ -359,6 +359,7 @@ int inputIslandsInside(const char* list) {
 }
 
 int pocketIslandsSpans(double toolRadius, const double* allowance, int orientation) {
+    if (!allowance) return -1;
     IslandState& s = state();
     const double d = toolRadius + allowance[0];
     const int zero = isEqualTol(d, 0.0);

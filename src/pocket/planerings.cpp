@@ -141,10 +141,35 @@ int setListTag(const char* list, int32_t index, int32_t tag) {
     return clistSetTag(list, static_cast<int16_t>(tag), index) >= 0 ? 1 : -1;
 }
 
+// Moves the GKT rings one by one (from the back or the front) to the target, each merged with the rings
+// still waiting in GKT (code, when not 0, sent silently after a merge). A merged ring may cross waiting
+// rings the taken one did not reach: it waits again, so a row of close islands ends as one ring. Every
+// merge removes a ring; the bound only guards against a splice that keeps giving rings back. 1, or -1.
+int moveMerging(const char* target, double d, bool fromBack, int32_t code) {
+    for (int32_t rounds = 0; clistCount("GKT") > 0 && rounds < 4 * kClistMaxContours; ++rounds) {
+        Ring g;
+        const int32_t at = fromBack ? -1 : 0;
+        if (!readRing("GKT", at, &g) || !clistDelete("GKT", at) || !storeRing(target, &g, -1)) return -1;
+        const int32_t before = clistCount("GKT");
+        const int32_t merged = pocketLevelStep(target, d, 1, sideOf(g.h), g.h.tag, 0);
+        if (merged < 0) return -1;
+        if (clistCount("GKT") == before) continue;
+        if (code) pocketError(code);
+        for (int32_t q = 0; q < merged; ++q) {
+            Ring m;
+            if (!readRing(target, -1, &m) || !clistDelete(target, -1) ||
+                !storeRing("GKT", &m, fromBack ? 0 : -1))
+                return -1;
+        }
+    }
+    return 1;
+}
+
 }  // namespace
 
 int pocketOffsetIslands(double r, const double* allowance, int orientation) {
     (void)orientation;
+    if (!allowance) return -1;
     PocketOffsetState& off = pocketOffsetState();
     off.distanceFrozen = 0;
     off.problem = 0;
@@ -398,14 +423,7 @@ int pocketLevelLoop(double r, double a0, double f, int orientation) {
     }
     contourReduceList("SPAN", 0.01 * r, zero);
     if (!clistCreate("INSEL")) return -1;
-    while (clistCount("GKT") > 0) {
-        Ring island;
-        if (!readRing("GKT", -1, &island) || !clistDelete("GKT", -1) || !storeRing("INSEL", &island, -1))
-            return -1;
-        const int32_t before = clistCount("GKT");
-        if (pocketLevelStep("INSEL", r, 1, sideOf(island.h), island.h.tag, 0) < 0) return -1;
-        if (clistCount("GKT") != before) pocketError(kRingsInselCountChanged);
-    }
+    if (moveMerging("INSEL", r, true, kRingsInselCountChanged) < 0) return -1;
     for (int32_t i = 0; i < clistCount("INSEL");) {
         Ring ring;
         if (!readRing("INSEL", i, &ring)) return -1;
@@ -672,10 +690,13 @@ int pocketSpanOffsets(double d, int first, int32_t level) {
     }
     if (islandsBoundaryContact() && level == 0 && spanTagAlongBoundary("GKT", "MAIN") < 0) return -1;
     const bool merge = !isEqualTol(pocketAllowanceGet(0) + d, 0.0);
-    while (clistCount("GKT") > 0) {
-        Ring g;
-        if (!readRing("GKT", 0, &g) || !clistDelete("GKT", 0) || !storeRing("SPAN", &g, -1)) return -1;
-        if (merge && pocketLevelStep("SPAN", d, 1, sideOf(g.h), g.h.tag, 0) < 0) return -1;
+    if (merge) {
+        if (moveMerging("SPAN", d, false, 0) < 0) return -1;
+    } else {
+        while (clistCount("GKT") > 0) {
+            Ring g;
+            if (!readRing("GKT", 0, &g) || !clistDelete("GKT", 0) || !storeRing("SPAN", &g, -1)) return -1;
+        }
     }
     std::vector<ContourElement> out(kClistMaxElements), region(kClistMaxElements);
     for (int32_t i = 0; i < clistCount("SPAN");) {

@@ -18,6 +18,7 @@
 #include "pocket/linkmove.h"
 #include "pocket/pocketinput.h"
 #include "pocket/pocketstate.h"
+#include "pocket/strategies.h"
 
 namespace {
 
@@ -138,11 +139,12 @@ const char* entryKind(const ContourElement& e) {
     if (id == 1002) return "plunge";
     if (pocketKernel().stockOutin) {
         if (e.sourceTag < 0) return "plunge";
-        // The move list holds the cut moves in kernel units: entering on one of them enters beside
-        // material already removed.
+        // Entering on an open side, or on a move already cut (both in kernel units), enters beside
+        // material that is not there.
         Vec2 a = startOf(e);
         a = {a.x * scale(), a.y * scale()};
-        if (gOut.moveList && moveChainHasPoint(gOut.moveList, &a)) return orientation < 1 ? "left" : "right";
+        if (startOnOpenSide(&a) || (gOut.moveList && moveChainHasPoint(gOut.moveList, &a)))
+            return orientation < 1 ? "left" : "right";
     }
     return "drill";
 }
@@ -437,8 +439,9 @@ void pocketNcHeader() {
                                            {"spindleSpeed", "S"},
                                            {"spindleRotation", "SR"}};
     for (const auto& k : kKeys) {
-        const char* text = kvListGet(r->vars, k[0], nullptr);
+        char* text = kvListGet(r->vars, k[0], nullptr);
         if (text) setVar(k[1], text);
+        free(text);
     }
     setVar("aliasUse", "FX");
     setVar("tr", "FX");

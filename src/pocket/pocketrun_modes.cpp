@@ -3,6 +3,7 @@
 // rest), the infeed planes of each level and the plane's list MAIN handed to a
 // plane driver; pocket-wise machining of rest pockets.
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,14 @@
 #include "pocket/islands.h"
 #include "pocket/nesting.h"
 #include "pocket/planecheck.h"
+#include "pocket/planerings.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketplane.h"
 #include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
 #include "pocket/restmat.h"
 #include "pocket/rifblock.h"
 #include "pocket/trochoid.h"

@@ -15,6 +15,7 @@
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
+#include "pocket/strategies.h"
 
 namespace {
 
@@ -343,13 +344,6 @@ int regionTreePrepass(double dr, double dmax) {
 
 namespace {
 
-// A ring wholly on open sides has no material run to move a connection to.
-bool ringFullyOpen(const Ring& ring) {
-    for (const ContourElement& e : ring)
-        if (e.sourceTag != -1) return false;
-    return true;
-}
-
 bool hasOpenSide(const Ring& ring) {
     return nextOpenElement(ring.data(), static_cast<int32_t>(ring.size()), 0) >= 0;
 }
@@ -360,7 +354,10 @@ bool hasOpenSide(const Ring& ring) {
 void materialRunMove(const Ring& c, const Ring& t, bool toP0, bool openVariant, Candidate* cand) {
     const PocketKernel& k = pocketKernel();
     if (k.stockMovement != 1 || !k.openPocket) return;
-    if (openVariant && (ringFullyOpen(c) || ringFullyOpen(t))) return;
+    // A ring wholly on open sides has no material run to move a connection to.
+    if (openVariant && (chainAllOpen(c.data(), static_cast<int32_t>(c.size())) ||
+                        chainAllOpen(t.data(), static_cast<int32_t>(t.size()))))
+        return;
     const int32_t n = static_cast<int32_t>(c.size()), m = static_cast<int32_t>(t.size());
     RingPosition q;
     if (!toP0 && !hasOpenSide(t)) {

@@ -623,8 +623,10 @@ int pocketRestMaterial(const char* listName, double referenceRadius) {
 int ccpRestByReferenceTool(double radius) {
     PocketKernel& k = pocketKernel();
     RifBlock& b = *rifBlock();
-    const double toolRadius = k.toolRadius;
+    const double toolRadius = k.toolRadius, step = k.stepFactor;
+    // The reset clears the step factor; the reference tool steps as the tool does.
     pocketKernelInit();
+    k.stepFactor = step;
     if (!clistCreate("REST")) return -1;
     char rifName[sizeof b.rifName];
     std::memcpy(rifName, b.rifName, sizeof rifName);

@@ -297,3 +297,34 @@ TEST_F(PlungeOut, PrepareRowOrientsAndRefusesCoincidentBottoms) {
     cutListSetFree(set);
     plistArrayFree(edges);
 }
+
+// *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which
+// two more plunges go out, each in a block of its own.
+TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
+    for (const char* steps : {"-1", "2"}) {
+        begin({{"*BLADE_STEPS", steps}});
+        buildRows();
+        std::vector<Triangle3D> t;
+        plate(t, -kBlade);
+        plate(t, kBlade);
+        testmesh::Model blades(t, kBallMill, kR);
+        ASSERT_EQ(output(&blades.m), 1);
+        int paths = 0;
+        for (int32_t i = 0; i < rows->count; ++i)
+            for (int32_t k = 0; k < rows->lists[i]->count; ++k)
+                paths += (rows->lists[i]->records[k].list1 != nullptr) +
+                         (rows->lists[i]->records[k].list2 != nullptr);
+        const int n = std::stoi(nctrace::messageValue(trace, kMsgDrillpoints));
+        if (std::string(steps) == "-1") {
+            EXPECT_EQ(paths, 0);
+        } else {
+            EXPECT_EQ(paths, 2 * (rows->count - 1));
+        }
+        EXPECT_EQ(trace.blocks, n + 2 * paths) << steps;
+        cutListSetFree(rows);
+        plistArrayFree(sides);
+        freeProfile2D(start);
+        freeLevelCurves(levels);
+        rows = nullptr, sides = nullptr, start = nullptr, levels = nullptr;
+    }
+}

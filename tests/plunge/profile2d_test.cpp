@@ -116,6 +116,35 @@ TEST(Profile2D, OffsetsKeepTheirDistanceOnTheRequestedSide) {
     }
 }
 
+// A hub-like profile sampled every 8 microns (over 7000 points) offset past its bend radius: the
+// offset's loops must be cut without losing the offset (the contour offset alone gives up on so many
+// elements and returned a stub of two points).
+TEST(Profile2D, FinelySampledProfileOffsetsPastItsBend) {
+    std::vector<Vec2> pts;
+    const double step = 0.008;
+    for (double z = 40; z > 13; z -= step) pts.push_back({25, z});
+    for (double a = 0; a < M_PI / 2; a += step / 8)
+        pts.push_back({33 - 8 * std::cos(a), 13 - 8 * std::sin(a)});
+    for (double r = 33; r <= 60; r += step) pts.push_back({r, 5});
+    ProfileGuard base(make(pts));
+    ASSERT_NE(base.p, nullptr);
+    ASSERT_GT(base.p->count, 7000);
+    for (double d : {13.0, -13.0}) {
+        ProfileGuard off(profile2DOffset(base.p, d));
+        ASSERT_NE(off.p, nullptr);
+        ASSERT_GE(off.p->count, 3) << d;
+        const Vec2 &first = off.p->points[0], &last = off.p->points[off.p->count - 1];
+        EXPECT_NEAR(dist2D(&first, &base.p->points[0]), 13.0, 0.05) << d;
+        EXPECT_NEAR(dist2D(&last, &base.p->points[base.p->count - 1]), 13.0, 0.05) << d;
+        for (int32_t i = 0; i < off.p->count; i += off.p->count / 60 + 1) {
+            const Vec3 q{off.p->points[i].x, 0, off.p->points[i].y};
+            const double s = closestPointProfile2D(base.p, &q, nullptr, nullptr);
+            EXPECT_GT(s * d, 0.0) << d << " " << i;
+            EXPECT_GE(std::fabs(s), 13.0 - 1e-3) << d << " " << i;
+        }
+    }
+}
+
 TEST(Profile2D, JoinFollowsBThenAOrReportsNoMeeting) {
     ProfileGuard a(make({{0, 10}, {10, 10}, {20, 10}}));  // horizontal at z 10, running outward
     struct Case {

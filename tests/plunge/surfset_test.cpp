@@ -79,7 +79,7 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
                     ASSERT_TRUE(m->boxMin[i].x <= r.x && r.y <= m->boxMax[i].y);
                 }
         }
-        SurfaceGrids* grids = buildSurfaceSetGrids(set);
+        SurfaceGrids* grids = buildSurfaceSetGrids(set, 2.5);
         ASSERT_NE(grids, nullptr);
         EXPECT_EQ(grids->count, splitter ? 4 : 3);
         freeSurfaceSetGrids(grids);

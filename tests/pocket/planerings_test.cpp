@@ -86,6 +86,23 @@ void seededPocket(std::vector<std::vector<ContourElement>>* islands, std::vector
     }
 }
 
+// Every ring of the tree, sampled at element starts and middles, keeps d from
+// the boundary and the islands, inside the boundary and outside the islands.
+void expectRingsClear(const std::vector<ContourElement>& outer,
+                      const std::vector<std::vector<ContourElement>>& islands, double d, int t) {
+    for (int32_t i = 0; i < regionNodeCount(); ++i)
+        for (const ContourElement& e : nodeRing(i))
+            for (double u : {0.0, 0.5}) {
+                const Vec2 p = offsettest::pointAlong(e, u);
+                EXPECT_GE(offsettest::distanceTo(p, outer), d) << t << " node " << i;
+                EXPECT_NE(pointInContour(outer.data(), static_cast<int32_t>(outer.size()), &p), 0) << t;
+                for (const auto& island : islands) {
+                    EXPECT_GE(offsettest::distanceTo(p, island), d) << t << " node " << i;
+                    EXPECT_EQ(pointInContour(island.data(), static_cast<int32_t>(island.size()), &p), 0) << t;
+                }
+            }
+}
+
 #ifdef KV_HAVE_GEOS
 struct Geos {
     GEOSContextHandle_t h = GEOS_init_r();
@@ -158,6 +175,24 @@ TEST(PlaneRings, CrossedIslandIsMerged) {
     EXPECT_GE(children, 1);
 }
 
+// Three islands in a row, 4 apart with R 3: the first rings of the last two
+// merge, and the merged ring goes on to merge with the first island's ring, so
+// no ring runs over an island.
+TEST(PlaneRings, RowOfCloseIslandsMergesIntoOneRing) {
+    Plane plane(3, 0.4);
+    const std::vector<ContourElement> outer = box(-20, -20, 60, 30, true);
+    const std::vector<std::vector<ContourElement>> islands = {
+        box(0, 0, 10, 10, false), box(14, 0, 24, 10, false), box(28, 0, 38, 10, false)};
+    put("MAIN", outer, true, true, 0);
+    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
+    ASSERT_EQ(plane.run(false), 1);
+    int islandRings = 0;
+    for (int32_t i = 0; i < regionNodeCount(); ++i)
+        islandRings += regionNode(i)->level == 0 && offsettest::signedArea(nodeRing(i)) < 0;
+    EXPECT_EQ(islandRings, 1);
+    expectRingsClear(outer, islands, 3 - 1e-3, 0);
+}
+
 // All first offsets 0 (allowance -R): one SPAN ring at level 0, no island merge.
 TEST(PlaneRings, ZeroFirstOffset) {
     Plane plane(2, 0.4);
@@ -201,21 +236,7 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
         for (size_t i = 0; i <= islands.size(); ++i) pocketAllowanceSet(static_cast<int32_t>(i), allowance);
         ASSERT_EQ(plane.run(kvCCPParams.completePocket), 1) << t;
         ASSERT_GT(regionNodeCount(), 0) << t;
-        const double d = r + allowance - 1e-3;
-        for (int32_t i = 0; i < regionNodeCount(); ++i) {
-            const std::vector<ContourElement> ring = nodeRing(i);
-            for (const ContourElement& e : ring)
-                for (double u : {0.0, 0.5}) {
-                    const Vec2 p = offsettest::pointAlong(e, u);
-                    EXPECT_GE(offsettest::distanceTo(p, outer), d) << t << " node " << i;
-                    EXPECT_NE(pointInContour(outer.data(), static_cast<int32_t>(outer.size()), &p), 0) << t;
-                    for (const auto& island : islands) {
-                        EXPECT_GE(offsettest::distanceTo(p, island), d) << t << " node " << i;
-                        EXPECT_EQ(pointInContour(island.data(), static_cast<int32_t>(island.size()), &p), 0)
-                            << t;
-                    }
-                }
-        }
+        expectRingsClear(outer, islands, r + allowance - 1e-3, t);
 #ifdef KV_HAVE_GEOS
         if (!kvCCPParams.completePocket) continue;
         Geos g;
@@ -291,27 +312,28 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     EXPECT_NE(PocketErrors::texts().back().find("1522"), std::string::npos);
 }
 
-// An open pocket (stock boundary) with an island: the span rings around the
-// island keep R + allowance from it and stay inside the stock boundary grown
-// by the same distance; the rings are attached level by level.
+// An open pocket (stock boundary) with a chain of three close islands: the span
+// rings keep R from every island (the second ring's merge with the chain's end
+// waits for the first merge) and stay within the stock boundary grown by R.
 TEST(PlaneRings, OpenPocketSpanRings) {
     Plane plane(2, 0.4);
     pocketKernel().openMode = 1;
-    const std::vector<ContourElement> stock = box(0, 0, 60, 40, true);
-    const std::vector<ContourElement> island = box(25, 15, 35, 25, false);
+    const std::vector<ContourElement> stock = box(0, 0, 80, 60, true);
+    const std::vector<std::vector<ContourElement>> islands = {box(39, 38.3, 51, 50.2, false),
+                                                              box(11.75, 33.9, 19.5, 41.7, false),
+                                                              box(27, 20.3, 40.9, 34.2, false)};
     put("MAIN", stock, true, true, 0);
-    put("MAIN", island, false, true, 1);
+    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
     ASSERT_EQ(cutListsCreate(0), 0);
     ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
     ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
-    ASSERT_EQ(pocketOpenRingLoop(1.6, 1), 1);
-    ASSERT_GT(regionNodeCount(), 2);
+    ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
     int32_t deepest = 0;
     for (int32_t i = 0; i < regionNodeCount(); ++i) {
         deepest = std::max(deepest, regionNode(i)->level);
         for (const ContourElement& e : nodeRing(i)) {
             const Vec2 p = offsettest::startPoint(e);
-            EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
+            for (const auto& island : islands) EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
             const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
             EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
         }

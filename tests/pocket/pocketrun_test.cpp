@@ -7,10 +7,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "geometry/rng.h"
 #include "kernel/core.h"
 #include "kernel/cycle.h"
 #include "kernel/kvx/kvxfile.h"
 #include "kernel/ncrecord.h"
+#include "nogouge_util.h"
 #include "platform/module.h"
 #include "pocket/pocket_util.h"
 
@@ -73,11 +75,11 @@ struct Job {
     static void writeFile(const std::string& name, const std::string& text) {
         std::ofstream(name, std::ios::binary) << text;
     }
-    // The job with the key's line replaced (dropped when the line is empty, added when the job lacks it).
-    std::string with(const std::string& key, const std::string& line) const {
+    // The text with the key's line replaced (dropped when the line is empty, added when the text lacks it).
+    static std::string edit(const std::string& from, const std::string& key, const std::string& line) {
         std::string text;
         bool found = false;
-        std::istringstream in(pcf);
+        std::istringstream in(from);
         for (std::string l; std::getline(in, l);) {
             const bool mine = l.rfind(key + " ", 0) == 0;
             found |= mine;
@@ -86,12 +88,13 @@ struct Job {
         }
         return found || line.empty() ? text : text + line + "\n";
     }
+    std::string with(const std::string& key, const std::string& line) const { return edit(pcf, key, line); }
     int32_t run(const std::string& text) {
         writeFile("run.pcf", text);
         out.clear();
         char arg[] = "-Srun";
         char* argv[] = {arg, nullptr};
-        HostCallbacks cb{record, &out, nullptr, nullptr, nullptr, nullptr};
+        HostCallbacks cb{hostFn, &out, nullptr, nullptr, nullptr, nullptr};
         EXPECT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
         return kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP));
     }
@@ -106,6 +109,7 @@ struct Job {
             if (o.type == type && o.value == value) return true;
         return false;
     }
+    KvHostFn hostFn = record;
     TempFolder folder;
     std::filesystem::path home;
     std::string pcf;
@@ -261,4 +265,126 @@ TEST(PocketRun, InputAndSetUpSettle) {
                            " o L(x[/40] y[/30])\n o L(x[/20] y[/30])\n o L(x[/20] y[/10])\n}\n"),
               1);
     EXPECT_EQ(p.deepestLevel, 2);
+}
+
+namespace {
+
+int gougeRecord(KvCycle* cycle, int32_t channel, const void* bytes, void* user) {
+    if (channel == 31)
+        pocketnctest::capture<31>(nullptr, const_cast<NcRecord*>(static_cast<const NcRecord*>(bytes)));
+    return record(cycle, channel, bytes, user);
+}
+
+struct Shape {
+    std::vector<Vec2> outer;
+    std::vector<std::vector<Vec2>> islands;
+};
+
+std::string ring(const std::vector<Vec2>& p) {
+    std::string s = "(";
+    for (size_t i = 0; i <= p.size(); ++i) {
+        const Vec2& q = p[i % p.size()];
+        s += (i ? "," : "") + std::to_string(q.x) + " " + std::to_string(q.y);
+    }
+    return s + ")";
+}
+
+std::string wkt(const Shape& s) {
+    std::string w = "POLYGON(" + ring(s.outer);
+    for (const auto& i : s.islands) w += "," + ring(i);
+    return w + ")";
+}
+
+std::string kvxOf(const Shape& s) {
+    std::string t = std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\nv surface(0)\n";
+    int id = 1;
+    auto contour = [&](const std::vector<Vec2>& p) {
+        t += "o Contour[" + std::to_string(id++) + "]()\n{\n v depth(6)\n";
+        for (size_t i = 0; i < p.size(); ++i) {
+            const Vec2 &a = p[i], &b = p[(i + 1) % p.size()];
+            t += " o L(x[" + std::to_string(a.x) + "/" + std::to_string(b.x) + "] y[" + std::to_string(a.y) +
+                 "/" + std::to_string(b.y) + "])\n";
+        }
+        t += "}\n";
+    };
+    contour(s.outer);
+    for (const auto& i : s.islands) contour(i);
+    return t;
+}
+
+// A wavy outer polygon about (50, 40) and up to three square or octagonal islands well inside it.
+Shape seededShape() {
+    Shape s;
+    const int n = 8 + rngBelow(24);
+    const double rx = 40 + 15 * rngUniform(), ry = 28 + 10 * rngUniform(), wave = 0.1 * rngUniform();
+    for (int i = 0; i < n; ++i) {
+        const double a = 2 * M_PI * i / n, r = 1 + wave * std::sin(3 * a + rngUniform());
+        s.outer.push_back({50 + rx * r * std::cos(a), 40 + ry * r * std::sin(a)});
+    }
+    const int islands = rngBelow(4);
+    for (int k = 0; k < islands; ++k) {
+        const double cx = 50 + (k - 1) * rx * 0.5, cy = 40 + (rngUniform() - 0.5) * ry * 0.4;
+        const double h = 3 + 3 * rngUniform();
+        const int corners = rngBelow(2) ? 4 : 8;
+        std::vector<Vec2> isl;
+        for (int c = 0; c < corners; ++c) {
+            const double a = -2 * M_PI * c / corners + 0.3;
+            isl.push_back({cx + h * std::cos(a), cy + h * std::sin(a)});
+        }
+        s.islands.push_back(isl);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
+#ifdef KV_HAVE_GEOS
+    Job job;
+    job.hostFn = gougeRecord;
+    pocketnctest::log().clear();
+    EXPECT_EQ(job.run(job.pcf), 0);
+    // The example: 120 x 80 with corners of radius 10, a box island and a round one; two planes.
+    const std::vector<std::vector<Vec2>> paths = passes();
+    EXPECT_EQ(std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.type == 3001; }) >= 2,
+              true);
+    const auto example = [](double room) {
+        Shape e;
+        const Vec2 corners[4] = {{110, 10}, {110, 70}, {10, 70}, {10, 10}};
+        for (int c = 0; c < 4; ++c)
+            for (int k = 0; k <= 32; ++k) {
+                const double a = M_PI / 2 * (c - 1 + k / 32.0);
+                e.outer.push_back(
+                    {corners[c].x + (10 - room) * std::cos(a), corners[c].y + (10 - room) * std::sin(a)});
+            }
+        e.islands.push_back(
+            {{30 - room, 25 - room}, {30 - room, 55 + room}, {50 + room, 55 + room}, {50 + room, 25 - room}});
+        e.islands.push_back({});
+        for (int k = 0; k < 128; ++k)
+            e.islands.back().push_back({85 + (10 + room) * std::cos(-2 * M_PI * k / 128),
+                                        40 + (10 + room) * std::sin(-2 * M_PI * k / 128)});
+        return e;
+    };
+    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0))), 1e-3);
+    // The allowance of 0.2 is kept, less the rings' reduction tolerance of 0.01 R; one unit less room is
+    // caught.
+    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
+    EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
+    rngResetState();
+    for (int i = 0; i < 50; ++i) {
+        const Shape s = seededShape();
+        Job::writeFile("seeded.kvx", kvxOf(s));
+        for (const char* ori : {"orientation := clockwise", "orientation := counterClockwise"}) {
+            pocketnctest::log().clear();
+            // One plane each: the walls are the same at every depth.
+            const std::string text =
+                Job::edit(Job::edit(job.with("geoSource", "geoSource := \"seeded.kvx\""), "orientation", ori),
+                          "infeedDepth", "infeedDepth := 10");
+            EXPECT_EQ(job.run(text), 0) << i << ori;
+            const auto p = passes();
+            EXPECT_FALSE(p.empty()) << i;
+            EXPECT_LT(sweptOutside(p, 5, wkt(s)), 1e-3) << i << " " << ori;
+        }
+    }
+#endif
 }

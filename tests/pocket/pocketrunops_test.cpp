@@ -1,10 +1,8 @@
 // List operations of the pocket run: pocket groups brought together by their
-// start point, the stock contour put first, a ring restarted at its longest line.
-#include "geometry/rng.h"
+// start point, the stock contour put first.
 #include "offset_util.h"
 #include "pocket/pocket_util.h"
 #include "pocket/pocketrun.h"
-#include "pocket/regiontree.h"
 
 namespace {
 
@@ -71,38 +69,5 @@ TEST(PocketRunOps, FirstStockContourLeads) {
             EXPECT_DOUBLE_EQ(e[0].g[kLx1], c.order[i]) << i;
             EXPECT_EQ(offsettest::signedArea(e) < 0, c.reversed[i] == 1) << i;
         }
-    }
-}
-
-// A ring restarts in the middle of its longest line when that is at least R
-// long; the path is the same closed chain, one element longer.
-TEST(PocketRunOps, RingStartsAtTheMiddleOfItsLongestLine) {
-    const struct {
-        double radius;
-        int result;
-    } cases[] = {{5, 1}, {30, 0}};
-    for (const auto& c : cases) {
-        PocketErrors errs;
-        regionTreeResetState();
-        ASSERT_EQ(regionTreeInit(1), 1);
-        pocketKernel().toolRadius = c.radius;
-        std::vector<ContourElement> ring = polygon({{0, 0}, {10, 0}, {10, 20}, {0, 20}});
-        ContourHeader h{};
-        h.elementCount = 4;
-        const int32_t node = regionAttachContour(ring.data(), &h, 0, 0);
-        ASSERT_GE(node, 0);
-        EXPECT_EQ(ccpRingStartAtLongestLine(node), c.result);
-        const RegionNode* n = regionNode(node);
-        ASSERT_NE(n, nullptr);
-        std::vector<ContourElement> got(n->elementCount);
-        ASSERT_EQ(regionLoadElements(got.data(), static_cast<int32_t>(got.size()), n->elements), 1);
-        EXPECT_NEAR(offsettest::signedArea(got), 200, 1e-9);
-        if (c.result == 1) {
-            ASSERT_EQ(got.size(), 5u);
-            EXPECT_DOUBLE_EQ(got[0].g[kLx1], 10);  // the first of the two 20-long sides
-            EXPECT_DOUBLE_EQ(got[0].g[kLy1], 10);
-            EXPECT_DOUBLE_EQ(got[4].g[kLy2], 10);
-        }
-        regionTreeFree();
     }
 }

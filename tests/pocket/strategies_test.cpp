@@ -178,7 +178,7 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
 }
 
 // Without open sides: noPlunge leaves the plane alone (3213, result 1); openPocket
-// hands the reversed contours on and gives the flags and orientation back.
+// hands the plane to the contour-parallel pass and gives the flags and orientation back.
 TEST(Strategies, PlanesWithoutOpenSides) {
     {
         Strategy s;
@@ -193,7 +193,6 @@ TEST(Strategies, PlanesWithoutOpenSides) {
     k.openPocket = k.outsideInDirect = 1;
     insert("MAIN", polygon(box(0, 0, 50, 30)));
     openPocket();
-    EXPECT_LT(offsettest::signedArea(get("MAIN", 0)), 0);
     EXPECT_EQ(std::vector<int32_t>({k.openPocket, k.outsideInDirect, k.stockOutin, k.wantedOrientation}),
               std::vector<int32_t>({1, 1, 0, 1}));
 }

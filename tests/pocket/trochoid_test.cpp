@@ -1,5 +1,5 @@
-// Trochoidal links: the half loop's bulge, a link of n loops through its
-// division points, the width halving against INPUT walls, the flat point lists.
+// Trochoidal links: the half loop's bulge and flatness, a link of n loops
+// through its division points, the width halving against INPUT walls.
 #include "pocket/trochoid.h"
 
 #include "geometry/rng.h"
@@ -116,40 +116,5 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
         }
         expectJoined(out, n, a, b);
         EXPECT_NEAR(extentOf(out, n, a, d).left, c.width, 1e-9) << c.wallY;
-    }
-}
-
-// Half loops a few units wide and more: every sample of the curve lies within
-// the flatness tolerance of the point list.
-TEST(Trochoid, PointListIsFlatWithinTolerance) {
-    rngResetState();
-    for (int i = 0; i < 30; ++i) {
-        const Vec3 p0{0, 0, 0}, p3{0, 100 * rngUniform() + 5, 0}, u{1, 0, 0}, a{-1, 0.3 * rngUniform(), 0};
-        const double h = std::hypot(p3.x, p3.y) / 2, eps = 0.01 + 0.2 * rngUniform();
-        PolyCurve* c = bezierUTurn(&p0, &p3, &u, &a, h);
-        ASSERT_NE(c, nullptr);
-        Vec3* pts = nullptr;
-        int32_t n = 0;
-        ASSERT_GT(curve3DPointList(c, eps, &pts, &n), 1);
-        ASSERT_NE(pts, nullptr);
-        // Dense samples of the curve lie within eps (plus the chord's sagitta slack) of the polyline.
-        for (int k = 0; k <= 400; ++k) {
-            Vec3 q;
-            polyEvalHorner3D(&c->segs[0], k / 400.0, &q);
-            double best = 1e300;
-            for (int32_t j = 0; j + 1 < n; ++j) {
-                const double dx = pts[j + 1].x - pts[j].x, dy = pts[j + 1].y - pts[j].y;
-                const double l2 = dx * dx + dy * dy;
-                const double t =
-                    l2 > 0 ? std::clamp(((q.x - pts[j].x) * dx + (q.y - pts[j].y) * dy) / l2, 0.0, 1.0) : 0;
-                best = std::min(best, std::hypot(q.x - pts[j].x - t * dx, q.y - pts[j].y - t * dy));
-            }
-            EXPECT_LT(best, 1.5 * eps);
-        }
-        double sum = 0;
-        EXPECT_EQ(polylineLengthReaches(pts, n, 1e9, &sum), 0);
-        EXPECT_EQ(polylineLengthReaches(pts, n, sum * 0.5, nullptr), 1);
-        free(pts);
-        polyCurveFree(c);
     }
 }
