@@ -72,12 +72,21 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
     int32_t n = 0;
     if (!moveElement(&in[0], d, side, &out[n++])) return kChainFailed;
     const int32_t rounds = count - 1 + (closing ? 1 : 0);
+    // The start tangent of the last round's element: a line's end tangent is the same.
+    Vec2 lastStart{};
     for (int32_t k = 1; k <= rounds; ++k) {
         const bool closingRound = k == count;
         const ContourElement* prevIn = &in[k - 1];
         const ContourElement* curIn = &in[k % count];
         int t = 0;
-        if (!elemCornerType(prevIn, curIn, &t)) return kChainFailed;
+        Vec2 tIn, tOut;
+        if (k > 1 && prevIn->type == kElemLine)
+            tIn = lastStart;
+        else if (!elemTangent(prevIn, &tIn, kElemEnd))
+            return kChainFailed;
+        if (!elemTangent(curIn, &tOut, kElemStart)) return kChainFailed;
+        lastStart = tOut;
+        elemCornerTypeOf(prevIn, &tIn, curIn, &tOut, &t);
         t = t == kCornerReversal ? -1 : t * side;
         if (n + 3 >= kClistMaxElements) {
             pocketError(kPocketErrElementCap);

@@ -29,6 +29,21 @@ void makeLine(ContourElement* e) {
     e->direction = 0;
 }
 
+// A line's elemLength against a positive limit by the squared length, where that lies well
+// away from the limit's square: 1 longer, -1 not longer, 0 undecided (the length decides).
+int lineLengthSide(const ContourElement* e, double limit) {
+    const double l2 = limit * limit;
+    if (!(limit > 0 && l2 > 1e-290)) return 0;
+    Vec2 s, t;
+    elemPoint(e, &s, kElemStart);
+    elemPoint(e, &t, kElemEnd);
+    if (pointsEqual2D(&s, &t)) return -1;
+    const double dx = t.x - s.x, dy = t.y - s.y, q = dx * dx + dy * dy;
+    if (q > l2 * (1 + 1e-9)) return 1;
+    if (q < l2 * (1 - 1e-9)) return -1;
+    return 0;
+}
+
 bool sameSign(int32_t a, int32_t b, int32_t c) {
     return (a < 0 && b < 0 && c < 0) || (a >= 0 && b >= 0 && c >= 0);
 }
@@ -93,7 +108,10 @@ int32_t chainRemoveZigzags(ContourElement* chain, int32_t count, double maxLengt
         int a = 0, b = 0;
         // The tests have no side effects, so their order is free: an arc, whose length costs
         // angles, is first tried by its corner, which is mostly smooth.
-        auto shortOne = [&] { return !(elemLength(&cur) > maxLength); };
+        auto shortOne = [&] {
+            const int side = cur.type == kElemLine ? lineLengthSide(&cur, maxLength) : 0;
+            return side != 0 ? side < 0 : !(elemLength(&cur) > maxLength);
+        };
         auto turnsIn = [&] { return elemCornerType(&chain[i - 1], &cur, &a) && a != 0; };
         const bool zigzag = joinedRun(chain, count, i) &&
                             (cur.type == kElemArc ? turnsIn() && shortOne() : shortOne() && turnsIn()) &&
@@ -130,7 +148,11 @@ int32_t chainRemoveSpikes(ContourElement* chain, int32_t count, double maxLength
         ContourElement& prev = chain[i - 1];
         ContourElement& next = chain[n];
         Vec2 tp, tc, tn;
-        const bool candidate = cur.type == kElemLine && elemLength(&cur) <= maxLength &&
+        auto shortLine = [&] {
+            const int side = lineLengthSide(&cur, maxLength);
+            return side != 0 ? side < 0 : elemLength(&cur) <= maxLength;
+        };
+        const bool candidate = cur.type == kElemLine && shortLine() &&
                                !(prev.type == kElemArc && next.type == kElemArc) &&
                                joinedRun(chain, count, i) && elemTangent(&prev, &tp, kElemEnd) &&
                                elemTangent(&cur, &tc, kElemStart) && elemTangent(&next, &tn, kElemStart);

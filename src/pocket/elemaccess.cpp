@@ -121,6 +121,12 @@ int pointInContour(const ContourElement* chain, int32_t count, const Vec2* p) {
 int elemCornerType(const ContourElement* a, const ContourElement* b, int* type) {
     Vec2 ta, tb;
     if (!elemTangent(a, &ta, kElemEnd) || !elemTangent(b, &tb, kElemStart)) return 0;
+    return elemCornerTypeOf(a, &ta, b, &tb, type);
+}
+
+int elemCornerTypeOf(const ContourElement* a, const Vec2* taIn, const ContourElement* b, const Vec2* tbIn,
+                     int* type) {
+    const Vec2 ta = *taIn, tb = *tbIn;
     const PocketOffsetState& off = pocketOffsetState();
     double k = off.cornerFactor;
     if (a->type == kElemLine && b->type == kElemArc && off.growMode == 0) k = 9;

@@ -55,6 +55,9 @@ double vecCross2D(const Vec2* a, const Vec2* b);
 // -1 inside a clockwise chain, 1 inside a counter-clockwise one, 0 outside.
 int pointInContour(const ContourElement* chain, int32_t count, const Vec2* p);
 int elemCornerType(const ContourElement* a, const ContourElement* b, int* type);  // 1, or 0
+// elemCornerType with a's end tangent and b's start tangent already found; 1.
+int elemCornerTypeOf(const ContourElement* a, const Vec2* ta, const ContourElement* b, const Vec2* tb,
+                     int* type);
 
 // Orders for sorting intersections: by element on A, then by parameter,
 // ascending or descending; equal records compare equal.

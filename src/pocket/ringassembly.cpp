@@ -81,8 +81,19 @@ class InputIndex {
         // Runs of consecutive elements, each in every cell its box grown by the reach meets:
         // a point's own cell then holds every run within the reach of it.
         elems_.resize(n);
-        for (int32_t i = 0; i < n; ++i)
+        carriers_.resize(n);
+        for (int32_t i = 0; i < n; ++i) {
             elems_[i] = {lo_[i].x, lo_[i].y, hi_[i].x, hi_[i].y, i, in[i].type == kElemLine};
+            // A line's carrier as a unit normal and offset; none for other elements.
+            Carrier& cl = carriers_[i];
+            cl = {0, 0, 0, false};
+            if (in[i].type != kElemLine) continue;
+            const double x1 = in[i].g[kLx1], y1 = in[i].g[kLy1];
+            const double dx = in[i].g[kLx2] - x1, dy = in[i].g[kLy2] - y1, len = std::sqrt(dx * dx + dy * dy);
+            if (!(len > 0)) continue;
+            cl.a = -dy / len, cl.b = dx / len, cl.c = -(cl.a * x1 + cl.b * y1);
+            cl.ok = std::isfinite(cl.a) && std::isfinite(cl.b) && std::isfinite(cl.c);
+        }
         std::vector<Item> runs((n + kRun - 1) / kRun);
         for (size_t j = 0; j < runs.size(); ++j) {
             Item& u = runs[j];
@@ -158,8 +169,16 @@ class InputIndex {
             const size_t c = static_cast<size_t>(cellOf(p.y, all0_.y, ny_)) * nx_ + cellOf(p.x, all0_.x, nx_);
             for (int32_t k = nearStart_[c]; k < nearStart_[c + 1]; ++k) {
                 const Item& run = near_[k];
-                if (reaches(run) && scan(elems_.data(), run.index, std::min(n_, run.index + kRun)))
-                    return true;
+                if (!reaches(run)) continue;
+                // A line whose carrier passes farther off than R (with the margin, which covers
+                // the rounding of the carrier) holds no point nearer; the others get their boxes'
+                // and the exact test.
+                const int32_t end = std::min(n_, run.index + kRun);
+                for (int32_t i = run.index; i < end; ++i) {
+                    const Carrier& cl = carriers_[i];
+                    if (cl.ok && std::fabs(cl.a * p.x + cl.b * p.y + cl.c) > far) continue;
+                    if (reaches(elems_[i]) && nearerThan(p, in_[i], R)) return true;
+                }
             }
             return false;
         }
@@ -273,7 +292,12 @@ class InputIndex {
     mutable std::vector<Item> items_;
     std::vector<int32_t> nearStart_;  // the grid of the grown run boxes
     std::vector<Item> near_;
-    std::vector<Item> elems_;    // every element's box, in input order
+    std::vector<Item> elems_;  // every element's box, in input order
+    struct Carrier {
+        double a, b, c;  // a x + b y + c is the distance from the carrier, signed
+        bool ok;
+    };
+    std::vector<Carrier> carriers_;
     std::vector<Vec2> lo_, hi_;  // element boxes
 };
 

@@ -253,9 +253,6 @@ bool writeJob(const ImpellerOptions& o, const std::filesystem::path& path) {
     num("*MACRO_EABST", 1);
     num("*COLL_CHECK", 1);
     num("*TILT_MAX", 45);
-    std::fputs("# Messages up to level 9 reach the host.\n", f);
-    text("*REPORT", "report.txt");
-    num("*REPORT_CLASS", 9);
     const bool ok = !std::ferror(f);
     return std::fclose(f) == 0 && ok;
 }
