@@ -331,7 +331,6 @@ void reverseRingsOnInput() {
     }
 }
 
-
 }  // namespace
 
 int openNodeCut(int32_t node, double w, const int32_t* children, int32_t count) {
@@ -382,11 +381,18 @@ int stockOutin() {
             return 1;
         }
         k.stockOutin = k.outsideInDirect = 0;
-        if (!k.forceInside)
-            clistReverseAll("MAIN");
-        else
+        if (k.forceInside) {
             k.outsideInDirect = 1;
-        return pocketContourParallel();
+            return pocketContourParallel();
+        }
+        // Reversed contours are the pocket only under the opposite orientation; with
+        // the orientation kept the pass machined the islands and the outside.
+        clistReverseAll("MAIN");
+        const int32_t wanted = k.wantedOrientation;
+        k.wantedOrientation = -wanted;
+        const int result = pocketContourParallel();
+        k.wantedOrientation = wanted;
+        return result;
     }
     if (!regionTreeInit(1)) {
         pocketError(kPocketErrStep);
@@ -494,7 +500,7 @@ int stockOutin() {
                 Vec2 p{}, q{};
                 int32_t index = openEntryFind(par, n, w, 0, &p, &q);
                 if (index < 0) index = openEntryFind(par, n, 4 * r * sf, 0, &p, &q);
-                    if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
+                if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
                 pocketSetPlungePending(1);
                 const ContourElement entry = lineOf(p, q, -1);
                 emitFiltered(&entry);

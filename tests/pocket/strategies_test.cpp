@@ -235,28 +235,34 @@ TEST(Strategies, AxisParallelDoesNotGouge) {
 }
 
 // Seeded pockets open along their lower side, some with an island, by stockOutin
-// and by openPocket (with openInsideOut on the last): the tool stays inside the
-// pocket or beyond its open side and off the island; openInsideOut clears the stockOutin flag.
+// and by openPocket (openInsideOut on one), and closed ones by stockOutin: the
+// tool stays inside the pocket or beyond its open side and off the island;
+// openInsideOut clears the stockOutin flag.
 TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
     std::mt19937 rng(4146);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 10; ++round) {
         Strategy s;
         PocketKernel& k = pocketKernel();
         const double r = 2 + 2 * u(rng);
-        const bool open = round >= 4;
+        const bool open = round >= 4 && round < 8,
+                   closed = round >= 8;  // closed: the contour-parallel fallback
         k.toolRadius = r;
         k.stepFactor = 0.3 + 0.3 * u(rng);
         k.stockOutin = open ? 0 : 1;
         k.openPocket = open ? 1 : 0;
-        k.outsideInDirect = k.openMode = 1;
+        k.outsideInDirect = 1;
+        k.openMode = closed ? 0 : 1;
         k.openInsideOut = round == 7;
         const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng), top = h + 10 * u(rng);
         const std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}};
-        for (const char* l : {"MAIN", "INPUT"}) insert(l, tagged(polygon(outer), {-1, 0, 0, 0, 0}));
+        for (const char* l : {"MAIN", "INPUT"})
+            insert(l, tagged(polygon(outer), {closed ? 0 : -1, 0, 0, 0, 0}));
         std::string wkt =
             "POLYGON(" +
-            wktRing({{-100, -100}, {w + 100, -100}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}, {0, 0}});
+            (closed
+                 ? wktRing(outer)
+                 : wktRing({{-100, -100}, {w + 100, -100}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}, {0, 0}}));
         if (round % 2) {
             const double cx = w / 2, cy = h / 2, e = 5 + 3 * u(rng);
             const std::vector<Vec2> island = {
