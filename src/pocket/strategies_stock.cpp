@@ -4,7 +4,6 @@
 #include <cmath>
 #include <vector>
 
-#include "kernel/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
@@ -23,7 +22,6 @@
 #include "pocket/regiontree.h"
 #include "pocket/regionwalk.h"
 #include "pocket/ringemit.h"
-#include "pocket/ringhelpers.h"
 #include "pocket/strategies.h"
 
 namespace {
