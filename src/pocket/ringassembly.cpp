@@ -107,6 +107,7 @@ class InputIndex {
             }
         }
         reach_ = reach;
+        perCell_ = 1 / cell_;
         nearStart_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
         std::vector<int> box(4 * runs.size());
         for (size_t j = 0; j < runs.size(); ++j) {
@@ -248,10 +249,9 @@ class InputIndex {
     static double lower(double a, double b) { return a != a || b != b ? -HUGE_VAL : std::min(a, b); }
     static double upper(double a, double b) { return a != a || b != b ? HUGE_VAL : std::max(a, b); }
 
-    // The cell of a coordinate, unbounded and NaN ones at the edge; the same as cx and cy
-    // for every coordinate they take.
+    // The cell of a coordinate in the grid of runs, unbounded and NaN ones at the edge.
     int cellOf(double v, double origin, int cells) const {
-        const double t = (v - origin) / cell_;
+        const double t = (v - origin) * perCell_;
         if (!(t >= 0)) return 0;
         return t >= cells - 1 ? cells - 1 : static_cast<int>(t);
     }
@@ -285,7 +285,8 @@ class InputIndex {
     int32_t n_;
     Vec2 all0_{}, all1_{};  // the box of the whole input
     double cell_ = 1;
-    double scale_ = 0;  // the largest coordinate of the input's boxes
+    double perCell_ = 1;  // 1 / cell_, for the grid of runs, which takes cells by cellOf alone
+    double scale_ = 0;    // the largest coordinate of the input's boxes
     double reach_ = 0;
     int nx_ = 1, ny_ = 1;
     mutable std::vector<int32_t> start_;  // the grid of the element boxes
