@@ -542,7 +542,17 @@ void arcCentreRepair(ContourElement* ring, int32_t count) {
         if (chord <= tol) continue;
         const double mx = 0.5 * (sx + ex), my = 0.5 * (sy + ey);
         const double line[4] = {sx, sy, ex, ey};
-        if (distPointLine(e->g[kAcx], e->g[kAcy], line) < tol) {
+        // distPointLine(centre, line) < tol, by the squared distance away from the tolerance.
+        Vec2 foot;
+        projectOnLine(line, e->g[kAcx], e->g[kAcy], &foot);
+        const double fx = e->g[kAcx] - foot.x, fy = e->g[kAcy] - foot.y, q = fx * fx + fy * fy,
+                     t2 = tol * tol;
+        const bool safe = tol > 0 && t2 > 1e-290;
+        const bool onChord = safe && q > t2 * (1 + 1e-9) ? false
+                             : safe && q < t2 * (1 - 1e-9)
+                                 ? true
+                                 : distPointLine(e->g[kAcx], e->g[kAcy], line) < tol;
+        if (onChord) {
             e->g[kAcx] = mx;
             e->g[kAcy] = my;
             continue;
