@@ -114,12 +114,51 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     return best;
 }
 
-int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
+struct Box {
+    double xmin, xmax, ymin, ymax, zmin, zmax;
+};
+
+Box boxOf(const CollTreeNode* n) {
+    return {n->xmin, n->xmax, n->ymin, n->ymax, n->zmin, n->zmax};
+}
+
+// A lower bound of the swing angle of every point in a box: the smallest polar angle of the box
+// in the swing plane (where the box lies clear of the origin and of the angle's cut along -direction)
+// less the largest angle the tool profile takes off at the box's distances.
+double boxAngleBound(const Box& n, const Swing& s) {
+    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY, polar = INFINITY;
+    for (int k = 0; k < 8; k++) {
+        const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
+                     (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
+        const double a = vecDot3D(&c, s.direction), b = vecDot3D(&c, s.reference);
+        amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
+        polar = std::min(polar, std::atan2(b, a));
+    }
+    if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
+    const Vec3& p = *s.pivot;
+    const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
+    const double dy = std::max({n.ymin - p.y, 0.0, p.y - n.ymax});
+    const double dz = std::max({n.zmin - p.z, 0.0, p.z - n.zmax});
+    const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
+    const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
+    const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
+    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz);
+    return half < 0.0 ? INFINITY : polar - half;
+}
+
+// prune: the node's edges are sampled inside its box and the tool profile answers the point tests, so
+// a box whose angle bound is not below the angle found holds no new smallest angle.
+int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle, bool prune) {
     if (!node || !boxMeetsReach(node, s)) return 0;
+    if (prune && boxAngleBound(boxOf(node), s) - 1e-9 >= *ioAngle) return 0;
     if (node->left || node->right) {
-        const int l = treeQuery(mesh, node->left, s, ioAngle);
+        // The child that may hold the smaller angle first: the other is then more often passed over.
+        const CollTreeNode *first = node->left, *second = node->right;
+        if (prune && first && second && boxAngleBound(boxOf(second), s) < boxAngleBound(boxOf(first), s))
+            std::swap(first, second);
+        const int l = treeQuery(mesh, first, s, ioAngle, prune);
         if (l < 0) return l;
-        const int r = treeQuery(mesh, node->right, s, ioAngle);
+        const int r = treeQuery(mesh, second, s, ioAngle, prune);
         return r < 0 ? r : std::max(l, r);
     }
     int best = 0;
@@ -165,7 +204,7 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
         if (!mesh) continue;
         int best = 0;
         if (mesh->tree) {
-            best = treeQuery(mesh, mesh->tree, s, ioAngle);
+            best = treeQuery(mesh, mesh->tree, s, ioAngle, !mesh->samples && !toolAssemblyActive());
         } else {
             for (int32_t i = 0; i < mesh->edgeCount && best >= 0; i++) {
                 const int r = edgeTest(mesh, i, s, ioAngle);

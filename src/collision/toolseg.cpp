@@ -183,6 +183,29 @@ void toolSegReach(double* inner2, double* outer2, double* maxRadius) {
     *maxRadius = radius;
 }
 
+double toolSegHalfAngleBound(double d2min, double d2max) {
+    double bound = -1.0;
+    for (int32_t i = 0; i + 1 < kToolSegPoints; i++) {
+        const double lo = std::max(d2min, std::min(g.q[i], g.q[i + 1]));
+        const double hi = std::min(d2max, std::max(g.q[i], g.q[i + 1]));
+        if (lo > hi) continue;
+        if (g.z[i + 1] == g.z[i]) {
+            bound =
+                std::max(bound, std::atan2(std::max(std::fabs(g.rho[i]), std::fabs(g.rho[i + 1])), g.z[i]));
+            continue;
+        }
+        // The point the test takes moves along the line one way as the distance grows, so its polar
+        // angle is largest at one end of the distance range.
+        for (const double d2 : {lo, hi}) {
+            const double disc = g.mc2[i] - (g.c2[i] - d2) * g.onePlusM2[i];
+            if (disc < 0.0) return M_PI;
+            const double z = (std::sqrt(disc) - g.mc[i]) / g.onePlusM2[i];
+            bound = std::max(bound, std::atan2(std::fabs(g.m[i] * z + g.c[i]), z));
+        }
+    }
+    return bound;
+}
+
 double toolSegSampleWidth() {
     return g.width;
 }

@@ -44,5 +44,9 @@ void toolSegSetLineConeTest(ToolSegLineConeFn fn);
 // the swing plane is reached); and the edge sampling width.
 void toolSegReach(double* inner2, double* outer2, double* maxRadius);
 double toolSegSampleWidth();
+// An upper bound of the angle that toolSegPointTest takes off a point's polar angle in the swing plane,
+// over the points whose squared distance from the pivot lies in [d2min, d2max]; -1 when the profile
+// reaches none of them.
+double toolSegHalfAngleBound(double d2min, double d2max);
 
 void toolSegResetState();

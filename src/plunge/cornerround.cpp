@@ -36,7 +36,12 @@ int32_t subdivide(Plist* path, int32_t i, int32_t n) {
         const double f = double(k) / n;
         const Vec3 p = lerp(a, b, f), v = lerp(va, vb, f);
         const int32_t at = plistInsert(path, ta + f * (tb - ta), &p, path->flags[i], &v, byte);
-        if (at != i + k) return -1;  // equal parameters put it elsewhere
+        if (at != i + k) {
+            // A parameter within the list's resolution of a neighbour put it elsewhere: left there,
+            // it would break the parameter order of the path.
+            if (at >= 0) plistDeleteRange(path, at, at);
+            return -1;
+        }
         setSplitKind(at, path);
     }
     return n - 1;

@@ -91,7 +91,7 @@ class HubDistance {
 // answers 0 for every other edge.
 class HubCrossing {
   public:
-    explicit HubCrossing(const Profile2D* hub) : hub_(hub), measure_(hub) {}
+    explicit HubCrossing(const Profile2D* hub) : measure_(hub) {}
 
     // Keeps the crossing of edge a-b nearest to the axis.
     void edge(const Vec3& a, const Vec3& b) {
@@ -100,7 +100,7 @@ class HubCrossing {
         Vec3 x;
         // Only a crossing the bisection pins on the profile counts: an edge whose ends merely lie on
         // opposite sides of the profile's extension beyond its ends is no hub crossing.
-        if (crossSegmentProfileExact(hub_, &a, &b, &x) != 1) return;
+        if (cross(a, b, da, db, &x) != 1) return;
         const double r = std::hypot(x.x, x.y);
         if (r < bestR) bestR = r, best = x;
     }
@@ -109,13 +109,29 @@ class HubCrossing {
     double bestR = INFINITY;
 
   private:
+    // crossSegmentProfileExact with the distances measured here (the same values).
+    int cross(Vec3 a, Vec3 b, double da, double db, Vec3* out) {
+        if (std::fabs(da) <= 1e-5) return *out = a, 1;
+        if (std::fabs(db) <= 1e-5) return *out = b, 1;
+        if ((da > 0.0) == (db > 0.0)) return 0;
+        while (dist3D(&a, &b) > 0.0001) {
+            const Vec3 m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
+            const double dm = measure_(m);
+            if ((dm > 0.0) == (da > 0.0))
+                a = m, da = dm;
+            else
+                b = m, db = dm;
+        }
+        *out = da >= 0.0 ? a : b;
+        return std::fabs(da >= 0.0 ? da : db) > 0.1 ? -1 : 1;
+    }
+
     double distance(const Vec3& p) {
         const auto [it, added] = known_.try_emplace(PointKey{p.x, p.y, p.z}, 0.0);
         if (added) it->second = measure_(p);
         return it->second;
     }
 
-    const Profile2D* hub_;
     HubDistance measure_;
     std::unordered_map<PointKey, double, PointKeyHash> known_;
 };

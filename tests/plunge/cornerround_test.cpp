@@ -75,3 +75,19 @@ TEST(CornerRound, RandomCornersAreRoundedWithinTheTolerance) {
         plistFree(original);
     }
 }
+
+// A leg that is long in space but short in parameter (a jump to a far link point) cannot be divided
+// finer than the list's parameter resolution: whatever is rounded, the parameters stay ascending.
+TEST(CornerRound, ParameterOrderSurvivesALegShortInParameter) {
+    const struct { double jump, gap; } cases[] = {{80, 0.0078}, {30, 0.001}, {5, 0.0001}};
+    for (const auto& c : cases) {
+        Plist* p = bentPath(90, 4, 0, 0.5);
+        ASSERT_NE(p, nullptr);
+        const Vec3 far{0, c.jump, 0};
+        plistAppend(p, p->parameters[p->count - 1] + c.gap, &far, static_cast<uint16_t>(2 << 8), nullptr, 0);
+        plistProcessRuns(p, 30, 1.0);
+        for (int32_t i = 1; i < p->count; ++i)
+            EXPECT_GT(p->parameters[i], p->parameters[i - 1]) << c.jump << " " << i;
+        plistFree(p);
+    }
+}

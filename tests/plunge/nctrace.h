@@ -1,17 +1,13 @@
-// The NC records of a run as the host sees them: messages of channel 0, "plunge" blocks of channel 12
-// and the five-axis moves of channel 31, decoded from the record layout with the changed-field flags
-// carried forward.
+// The NC records of a run as the host sees them, decoded from the record layout of the host header:
+// messages of channel 0, the cycle header of channel 10, "plunge" blocks of channel 12 and the
+// five-axis moves of channel 31 with their changed-field flags carried forward.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "geometry/vec.h"
-#include "kernel/cycle.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncout.h"
 #include "kernel/ncrecord.h"
 
 namespace nctrace {
@@ -23,87 +19,62 @@ struct Move {
 };
 
 struct Trace {
-    std::vector<std::string> messages;  // "number,value"
+    std::vector<std::string> raw;       // channel number and record bytes, in arrival order
+    std::vector<std::string> messages;  // "number,value" of channel 0
+    std::vector<int> ch0, ch12;         // record types
+    std::vector<std::string> ch10;      // "name=value"
     std::vector<Move> moves;
-    std::vector<int> ch12;  // record types
-    std::vector<int> ch0;
-    int blocks = 0, open = -1;
-    Vec3 p{}, axis{};
-};
+    int blocks = 0, open = -1, cfgLines = 0;
+    double v[6] = {};
 
-inline Trace* gTrace = nullptr;
-
-inline int onChannel0(CycleRecord*, NcRecord* r) {
-    const int type = ncRecGetI32(r, KVNC_TYPE);
-    gTrace->ch0.push_back(type);
-    char value[KVNC_TEXT_SIZE];
-    if (type == 101) gTrace->messages.push_back(ncRecGetText(r, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value));
-    return 1;
-}
-
-inline int onChannel12(CycleRecord*, NcRecord* r) {
-    const int type = ncRecGetI32(r, KVNC_TYPE);
-    gTrace->ch12.push_back(type);
-    char name[KVNC_BLOCK_TEXT_SIZE];
-    const bool plunge =
-        std::string(ncRecGetText(r, KVNC_BLOCK_TEXT1, KVNC_BLOCK_TEXT_SIZE, name)) == "plunge";
-    if (type == 5001 && plunge) gTrace->open = gTrace->blocks++;
-    if (type == 5002 && plunge) gTrace->open = -1;
-    return 1;
-}
-
-inline int onChannel31(CycleRecord*, NcRecord* r) {
-    const int type = ncRecGetI32(r, KVNC_TYPE);
-    if (type != 3107 && type != 3109 && type != 3114 && type != 3118) return 1;
-    Trace& t = *gTrace;
-    double* c[6] = {&t.p.x, &t.p.y, &t.p.z, &t.axis.x, &t.axis.y, &t.axis.z};
-    const size_t flag[6] = {KVNC_MOVE5_FLAG_X, KVNC_MOVE5_FLAG_Y, KVNC_MOVE5_FLAG_Z,
-                            KVNC_MOVE5_FLAG_I, KVNC_MOVE5_FLAG_J, KVNC_MOVE5_FLAG_K};
-    const size_t value[6] = {KVNC_MOVE5_X, KVNC_MOVE5_Y, KVNC_MOVE5_Z,
-                             KVNC_MOVE5_I, KVNC_MOVE5_J, KVNC_MOVE5_K};
-    for (int k = 0; k < 6; ++k)
-        if (ncRecGetI32(r, flag[k]) == 1) *c[k] = ncRecGetF64(r, value[k]);
-    t.moves.push_back({t.p, t.axis, type == 3114 || type == 3118, t.open});
-    return 1;
-}
-
-// Registers the three channels on the writer and makes it the NC output's.
-inline void attach(CycleRecord* writer, Trace* trace) {
-    gTrace = trace;
-    writer->parent = &cycleRootRecord;
-    writer->frameVersion = kFrameVersion;
-    ncFreeChannels(writer);
-    ASSERT_EQ(ncRegisterHandler(writer, 0, onChannel0, acceptRecord, 1), 1);
-    ASSERT_EQ(ncRegisterHandler(writer, 12, onChannel12, acceptRecord, 1), 1);
-    ASSERT_EQ(ncRegisterHandler(writer, 31, onChannel31, acceptRecord, 1), 1);
-    ncSetWriter(writer);
-}
-
-// The value of the first message with that number, or "" when it was not sent.
-inline std::string messageValue(const Trace& t, int number) {
-    const std::string head = std::to_string(number) + ",";
-    for (const std::string& m : t.messages)
-        if (m.rfind(head, 0) == 0) return m.substr(head.size());
-    return "";
-}
-
-inline int messageCount(const Trace& t, int number) {
-    int n = 0;
-    const std::string head = std::to_string(number) + ",";
-    for (const std::string& m : t.messages) n += m.rfind(head, 0) == 0;
-    return n;
-}
-
-// The first feed move of every plunge block: the plunge bottoms.
-inline std::vector<Move> bottoms(const Trace& t) {
-    std::vector<Move> out;
-    int seen = -1;
-    for (const Move& m : t.moves)
-        if (m.block >= 0 && m.block != seen && m.feed) {
-            out.push_back(m);
-            seen = m.block;
+    void add(int channel, const void* record) {
+        const auto* r = static_cast<const unsigned char*>(record);
+        raw.push_back(std::to_string(channel) + ":" +
+                      std::string(reinterpret_cast<const char*>(r), KVNC_RECORD_SIZE));
+        auto i32 = [&](size_t at) {
+            int32_t x;
+            std::memcpy(&x, r + at, 4);
+            return x;
+        };
+        auto text = [&](size_t at) {
+            return std::string(reinterpret_cast<const char*>(r + at),
+                               strnlen(reinterpret_cast<const char*>(r + at), 256));
+        };
+        const int type = i32(KVNC_TYPE);
+        if (channel == 0) (type == 101 ? messages.push_back(text(KVNC_TEXT_VALUE)) : ch0.push_back(type));
+        if (channel == 1) cfgLines += type == 204;
+        if (channel == 10) ch10.push_back(text(KVNC_TEXT_NAME) + "=" + text(KVNC_TEXT_VALUE));
+        if (channel == 12) {
+            ch12.push_back(type);
+            const bool plunge = text(KVNC_BLOCK_TEXT1) == "plunge";
+            if (type == 5001 && plunge) open = blocks++;
+            if (type == 5002 && plunge) open = -1;
         }
-    return out;
-}
+        if (channel != 31 || (type != 3107 && type != 3109 && type != 3114 && type != 3118)) return;
+        const size_t flag[6] = {KVNC_MOVE5_FLAG_X, KVNC_MOVE5_FLAG_Y, KVNC_MOVE5_FLAG_Z,
+                                KVNC_MOVE5_FLAG_I, KVNC_MOVE5_FLAG_J, KVNC_MOVE5_FLAG_K};
+        const size_t at[6] = {KVNC_MOVE5_X, KVNC_MOVE5_Y, KVNC_MOVE5_Z,
+                              KVNC_MOVE5_I, KVNC_MOVE5_J, KVNC_MOVE5_K};
+        for (int k = 0; k < 6; ++k)
+            if (i32(flag[k]) == 1) std::memcpy(&v[k], r + at[k], 8);
+        moves.push_back({{v[0], v[1], v[2]}, {v[3], v[4], v[5]}, type == 3114 || type == 3118, open});
+    }
+
+    // The value of the first message with that number, or "" when it was not sent.
+    std::string message(int number) const {
+        const std::string head = std::to_string(number) + ",";
+        for (const std::string& m : messages)
+            if (m.rfind(head, 0) == 0) return m.substr(head.size());
+        return "";
+    }
+
+    // The first feed move of every plunge block: the plunge bottoms.
+    std::vector<Move> bottoms() const {
+        std::vector<Move> out;
+        for (const Move& m : moves)
+            if (m.block >= 0 && m.feed && (out.empty() || out.back().block != m.block)) out.push_back(m);
+        return out;
+    }
+};
 
 }  // namespace nctrace
