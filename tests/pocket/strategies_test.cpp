@@ -197,6 +197,29 @@ TEST(Strategies, PlanesWithoutOpenSides) {
               std::vector<int32_t>({1, 1, 0, 1}));
 }
 
+// The stock boundary moves the open side out by d, joined to the walls by wall
+// extensions; nothing open, nothing moves.
+TEST(Strategies, OpenPocketStockBoundary) {
+    const std::vector<Vec2> ell = {{0, 0}, {100, 0}, {100, 50}, {50, 50}, {50, 100}, {0, 100}};
+    struct Case {
+        std::vector<Vec2> shape;
+        std::vector<int32_t> tags;
+        double area;
+        long open;
+    };
+    for (const Case& c : std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
+                                           {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
+                                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1}}) {  // an inner corner: stays
+        Strategy s;
+        insert("MAIN", tagged(polygon(c.shape), c.tags));
+        EXPECT_EQ(openPocketPrepare(5), 0);
+        const std::vector<ContourElement> b = get("MAIN", 0);
+        EXPECT_NEAR(offsettest::signedArea(b), c.area, 1e-9);
+        EXPECT_EQ(std::count_if(b.begin(), b.end(), [](const ContourElement& e) { return e.sourceTag < 0; }),
+                  c.open);
+    }
+}
+
 #ifdef KV_HAVE_GEOS
 // Seeded pockets with islands, both orientations: the tool swept along the
 // written path stays inside the pocket and off the islands.
@@ -250,6 +273,7 @@ TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
         k.toolRadius = r;
         k.stepFactor = 0.3 + 0.3 * u(rng);
         k.stockOutin = open ? 0 : 1;
+        k.overlap = u(rng);
         k.openPocket = open ? 1 : 0;
         k.outsideInDirect = 1;
         k.openMode = closed ? 0 : 1;
@@ -276,6 +300,12 @@ TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
         EXPECT_LT(sweptOutside(paths, r, wkt + ")"), 1e-3) << "round " << round;
         if (k.openInsideOut) {
             EXPECT_EQ(k.stockOutin, 0);
+        }
+        double lowest = 1e300;
+        for (const auto& p : paths)
+            for (const Vec2& q : p) lowest = std::min(lowest, q.y);
+        if (open && !k.openInsideOut) {
+            EXPECT_NEAR(lowest, -k.overlap, 1e-3) << round;  // entered from the stock boundary
         }
     }
 }
