@@ -370,6 +370,16 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
     // caught.
     EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
     EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
+    // Every input mode and strategy of the contour-parallel drivers on the same job.
+    for (const char* mode :
+         {"oriAutomatic := single", "oriAutomatic := none", "strategy := outsideIn",
+          "strategy := outsideInDirect", "splitPath := true", "infeedFactor := 0.9", "stock := true"}) {
+        pocketnctest::log().clear();
+        const std::string key(mode, std::string(mode).find(' '));
+        EXPECT_EQ(job.run(job.with(key, mode)), 0) << mode;
+        EXPECT_FALSE(passes().empty()) << mode;
+        EXPECT_LT(sweptOutside(passes(), 5, wkt(example(0))), 1e-3) << mode;
+    }
     rngResetState();
     for (int i = 0; i < 50; ++i) {
         const Shape s = seededShape();
