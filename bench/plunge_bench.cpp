@@ -1,8 +1,15 @@
 // The tilt search of one side list of the example impeller's channel (main blade to splitter), against
-// iso-line wire models of the blade and splitter surfaces at two densities.
+// iso-line wire models of the blade and splitter surfaces at two densities; and the whole run of the
+// example impeller as a host starts it, timed phase by phase from the messages the host receives.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "collision/meshset.h"
@@ -10,6 +17,8 @@
 #include "collision/toolseg.h"
 #include "geometry/plist.h"
 #include "geometry/profile.h"
+#include "kernel/cycle.h"
+#include "kernel/ncrecord.h"
 #include "plunge/angleprof.h"
 #include "plunge/bladecurves.h"
 #include "plunge/cycparams.h"
@@ -142,7 +151,87 @@ void BM_TiltSearch(benchmark::State& state) {
     runSearch(state, static_cast<int>(state.range(0)));
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Time stamps of the messages that close each phase of a run: loading and channel tracing end with
+// 6202, the rolling passes, rounding and spacing with the first 6220 of the tilt search, the tilt
+// search and the rows with 6206; the output follows. The plunges come with 6509.
+struct RunClock {
+    Clock::time_point region, tilt, output;
+    int plunges = -1;
+};
+
+int stampMessages(KvCycle*, int32_t channel, const void* record, void* user) {
+    int32_t type;
+    std::memcpy(&type, static_cast<const char*>(record) + KVNC_TYPE, 4);
+    if (channel != 0 || type != 101) return 1;
+    char value[KVNC_TEXT_SIZE + 1] = {};
+    std::memcpy(value, static_cast<const char*>(record) + KVNC_TEXT_VALUE, KVNC_TEXT_SIZE);
+    auto* c = static_cast<RunClock*>(user);
+    const int number = std::atoi(value);
+    if (number == 6202 && c->region == Clock::time_point{}) c->region = Clock::now();
+    if (number == 6220 && c->tilt == Clock::time_point{}) c->tilt = Clock::now();
+    if (number == 6206) c->output = Clock::now();
+    if (number == 6509) c->plunges = std::atoi(std::strchr(value, ',') + 1);
+    return 1;
+}
+
+// The example impeller's configuration run in a folder of its own (the run writes its temporary
+// files and its output there).
+void BM_PlungeRun(benchmark::State& state) {
+    namespace fs = std::filesystem;
+    const fs::path back = fs::current_path();
+    const fs::path work = fs::temp_directory_path() / ("plunge_bench_" + std::to_string(getpid()));
+    fs::create_directories(work);
+    for (const char* f : {"hub.kvx", "shroud.kvx", "blade.kvx", "split.kvx", "job.cfg"})
+        fs::copy_file(example(f), work / f, fs::copy_options::overwrite_existing);
+    // Messages up to level 9 reach the host: the phases are read from them.
+    std::FILE* job = std::fopen((work / "job.cfg").c_str(), "ab");
+    if (job) {
+        std::fputs("*REPORT report.txt\n*REPORT_CLASS 9\n", job);
+        std::fclose(job);
+    }
+    fs::current_path(work);
+    char arg[] = "-Sjob.cfg";
+    char* argv[] = {arg, nullptr};
+    double loading = 0, passes = 0, tilt = 0, output = 0, total = 0;
+    int status = -1, plunges = -1, runs = 0;
+    for (auto _ : state) {
+        RunClock c;
+        HostCallbacks cb = {stampMessages, &c, nullptr, nullptr, nullptr, nullptr};
+        const Clock::time_point start = Clock::now();
+        kvCSexecCycle(kvCSgetCycle(), 1, argv, &cb);
+        const Clock::time_point end = Clock::now();
+        status = kvCSgetSignal(kvCSgetCycle());
+        plunges = c.plunges;
+        auto secs = [](Clock::time_point a, Clock::time_point b) {
+            return a == Clock::time_point{} || b == Clock::time_point{}
+                       ? 0.0
+                       : std::chrono::duration<double>(b - a).count();
+        };
+        loading += secs(start, c.region);
+        passes += secs(c.region, c.tilt);
+        tilt += secs(c.tilt, c.output);  // the tilt search, then the rows
+        output += secs(c.output, end);
+        total += secs(start, end);
+        ++runs;
+    }
+    fs::current_path(back);
+    fs::remove_all(work);
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    state.counters["status"] = status;
+    state.counters["plunges"] = plunges;
+    state.counters["load_trace_s"] = loading / runs;
+    state.counters["passes_s"] = passes / runs;
+    state.counters["tilt_rows_s"] = tilt / runs;
+    state.counters["output_s"] = output / runs;
+    state.counters["total_s"] = total / runs;
+    state.counters["maxrss_MB"] = use.ru_maxrss / 1024.0;
+}
+
 }  // namespace
 
+BENCHMARK(BM_PlungeRun)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_TiltSearch)->Arg(5)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -285,7 +285,9 @@ void appendReversed(const Offs3dPath* path, const Offs3dParams* params, int32_t 
 double offs3dStepLimit(double step, double maxStep) {
     if (std::fabs(kLeastStep - maxStep) < 1e-8) return 0.2;
     const double t = 0.2 + 0.1 * (step - kLeastStep) / (kLeastStep - maxStep);
-    return std::fmin(0.2, std::fmax(0.1, t));
+    // fmin(0.2, fmax(0.1, t)) without the library calls: a NaN t gives 0.1.
+    const double low = t > 0.1 ? t : 0.1;
+    return low < 0.2 ? low : 0.2;
 }
 
 int offs3dStepPoint(double z, const Vec3* from, const Vec3* to, double length, double factor, Vec3* out) {

@@ -65,14 +65,23 @@ bool closerThan(const Vec2& a, const Vec2& b, double limit) {
     return dist(a, b) < limit;
 }
 
+// fmin and fmax as comparisons (a NaN gives the other value): the library calls cost more than
+// the foot test they serve.
+double lesser(double a, double b) {
+    return b < a || a != a ? b : a;
+}
+
+double greater(double a, double b) {
+    return b > a || a != a ? b : a;
+}
+
 // footOnSeg2D with the element's line already known.
 int footOnLine(const Vec2& p, const Seg2D& e, const Offs3dLine& l, Vec2* out) {
     const double d = l.a * p.x + l.b * p.y + l.c;
     out->x = p.x - d * l.a;
     out->y = p.y - d * l.b;
-    if (std::fabs(l.b) > std::fabs(l.a))
-        return out->x >= std::fmin(e.x1, e.x2) && out->x <= std::fmax(e.x1, e.x2);
-    return out->y >= std::fmin(e.y1, e.y2) && out->y <= std::fmax(e.y1, e.y2);
+    if (std::fabs(l.b) > std::fabs(l.a)) return out->x >= lesser(e.x1, e.x2) && out->x <= greater(e.x1, e.x2);
+    return out->y >= lesser(e.y1, e.y2) && out->y <= greater(e.y1, e.y2);
 }
 
 // Visits every contour of the frame set: outer contours with their islands.

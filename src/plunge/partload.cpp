@@ -90,3 +90,18 @@ int tmpFilePath(const char* name, char* out) {
 int checkModelPathInTmp(char* out) {
     return tmpFilePath("check.3df", out);
 }
+
+void collPartNames(CollSetup* out) {
+    if (out == nullptr) return;
+    const CycleParams* p = cycleParams();
+    *out = CollSetup{};
+    out->contourFile = p->toolContour[0] ? p->toolContour : nullptr;
+    out->checkHead = p->checkHead;
+    // Every part of the assembly is tested against the written check model.
+    const char* model = p->pofcheckModel[0] ? p->pofcheckModel : nullptr;
+    out->headFile = out->holderFile = out->extensionFile = out->cuttingFile = model;
+    out->headClearance = p->headClearance;
+    out->holderClearance = p->holderClearance;
+    out->extensionClearance = p->extensionClearance;
+    out->cuttingClearance = p->shankClearance;
+}

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "collision/collassembly.h"
 #include "plunge/contourpair.h"
 #include "plunge/cycparams.h"
 #include "plunge/hubshroud.h"
@@ -35,3 +36,5 @@ Plist3DNode* idx5BladeContourList(const Profile2D* hub, double tol, int32_t whic
 // alone when *TMP_DIR is empty. 1, or -1 with 5191 when the path does not fit (out emptied).
 int tmpFilePath(const char* name, char* out);
 int checkModelPathInTmp(char* out);  // tmpFilePath("check.3df", out)
+// The obstacle files and clearances of the tool-assembly check: every part against *POFCHECK_MODEL.
+void collPartNames(CollSetup* out);

@@ -13,6 +13,7 @@
 #include "collision/collassembly.h"
 #include "collision/collreport.h"
 #include "collision/holdercheck.h"
+#include "collision/meshquery.h"
 #include "collision/meshset.h"
 #include "collision/polymesh.h"
 #include "collision/proj.h"
@@ -36,8 +37,10 @@
 #include "plunge/levelcurves.h"
 #include "plunge/partload.h"
 #include "plunge/pathspace.h"
+#include "plunge/plungeout.h"
 #include "plunge/plungerows.h"
 #include "plunge/regionpaths.h"
+#include "plunge/revmeshmodel.h"
 #include "plunge/surfset.h"
 #include "plunge/updown.h"
 #include "surfaces/meshfiles/bndfile.h"
@@ -63,6 +66,8 @@ struct RunObjects {
     Plist3DNode* edgeList;  // the blade's tip-edge contours on the hub
     MeshSet* edgeSet;       // meshes of those contours
     Profile2D* start;       // shroud profile of the plunge region
+    CheckModel* part;       // part and tool model of the final check
+    CheckModel* stock;
     int32_t hubFinishing;
     int32_t polymesh;
 };
@@ -216,7 +221,8 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
             msgLong(9, kMsgNoFreeTilt, "* Error: no collision free inclination possible", 0);
         else if (collrep_check(p->holdcheckMode) <= 0)
             msgLong(9, kMsgNoFreeTilt, "* Tool holder Collision", 0);
-        return -2;
+        // Nothing was cancelled: a run without a free tilt has failed.
+        return kPlungeRunFailed;
     }
     if (buildSecondRegionLists(gRun.second, gRun.sides, gRun.hubCopy) < 0) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
@@ -230,6 +236,61 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return -2;
     }
+    return 1;
+}
+
+// Allowance, part model, assembly check, stock, the plunge points and the end of the paths: 1 or -1.
+int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
+    CycleParams* p = cycleParams();
+    const double allowance = std::min(p->aufmassHub, p->aufmassHori);
+    if (allowance < 0) checkToolGeom(tool->model.tool, allowance, p->toolTip);
+    CheckModel* splitter = gRun.surfaces->slot[1];
+    if (splitter && splitter->tool && tool->model.tool) *splitter->tool = *tool->model.tool;
+
+    nc->outputStarted = 1;
+    msgLong(9, kMsgGeneration, "* Generation of cutterpathes", 0);
+    meshSetNoRefine(1);
+    extendProfile2D(gRun.pair->hub, p->extLead + 1.0);
+    if (std::fabs(p->macroLrad) >= kTol) {
+        nc->macro.approachType = nc->macro.leaveType = 21;
+        nc->macro.approachDistance = nc->macro.leaveDistance = p->macroLrad;
+    }
+    p->extLead = p->extTrail = 0.0;
+
+    gRun.part = idx5BuildPartModel(&tool->model, gRun.surfaces);
+    if (!gRun.part) {
+        msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
+        return kPlungeRunFailed;
+    }
+    if (!p->pofcheckModel[0] && p->toolLengthReduce) checkModelPathInTmp(p->pofcheckModel);
+    if (p->pofcheckModel[0]) revMeshWrite(gRun.part, p->modelprecision, p->pofcheckModel);
+    if (p->toolCollCheck) {
+        CollSetup names;
+        collPartNames(&names);
+        // Without its models the assembly check would pass every position unseen.
+        if (coll_setup_assembly(gRun.part, &nc->tool, 0, &names) < 0) {
+            msgText(9, kMsgAssemblyFailed, "* Error: tool assembly collision models cannot be built",
+                    p->pofcheckModel);
+            return kPlungeRunFailed;
+        }
+    }
+    chkModelOffsetTool(gRun.part, p->shaftAllowance);
+    macroSetLinkMode(1);
+    if (p->stock3df[0]) {
+        gRun.stock = polymeshLoadWithGrid(p->stock3df, gRun.part, 0.0);
+        if (!gRun.stock) {
+            msgText(9, kMsgMissingPolymesh, "* Error: Missing Polymesh file %s", p->stock3df);
+            return kPlungeRunFailed;
+        }
+    }
+    const int32_t withSplitter = splitter ? 1 : 0;
+    int rc = plungePointsOutput(nc, gRun.part, gRun.rows, gRun.start, gRun.sides, gRun.levels, gRun.stock,
+                                withSplitter);
+    if (rc < 0) return kPlungeRunFailed;
+    LinkContext link;
+    linkContextFromCycle(nc, &link);
+    if (linkEndPathFlush(&link, gRun.part) < 0) return kPlungeRunFailed;
+    if (p->sbs) ncSbsToggle(0);
     return 1;
 }
 
@@ -285,6 +346,9 @@ void freeCycleData(CycleToolCtx* tool) {
     freePlist3DChain(gRun.edgeList);
     meshSetFree(gRun.edgeSet);
     freeProfile2D(gRun.start);
+    revMeshFree(gRun.part);
+    polymeshDelete(gRun.stock);
+    if (cycleParams()->toolCollCheck) coll_free_models();
     gRun = RunObjects{};
 }
 
@@ -373,9 +437,8 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return fail(tool, -2);
     }
-    // The plunge point output and the end of the paths come next; without them the rows reach no NC.
-    msgLong(9, kMsgRegionPathsMissing, "* Error: plunge point output not available", 0);
-    return fail(tool, -1);
+    const int out = outputPaths(nc, tool);
+    return fail(tool, out < 0 ? out : 1);
 }
 
 int loadCycleConfig(const char* cfgName) {
@@ -407,6 +470,8 @@ int runPlungeCycle(const char* cfgName) {
     holderCheckResetState();
     avoidTiltResetState();  // its once-per-run notes start afresh
     avoidInstallHooks();
+    plungeOutResetState();  // the count of plunges without a departure is the run's own
+    meshSetNoRefine(0);
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);
     if (config == kCycleConfigNoFile) {
@@ -488,4 +553,6 @@ void plungeRunResetState() {
     collAssemblyResetState();
     linkOutResetState();
     avoidTiltResetState();
+    plungeOutResetState();
+    meshSetNoRefine(0);
 }

@@ -19,9 +19,13 @@ enum : int32_t {
     kMsgPathDistance = 6223,
     kMsgCollRegion = 6202,
     kMsgNoFreeTilt = 6007,
-    // The plunge point output that turns the rows into NC motion is not part of this build: the run
-    // stops after the rows and fails rather than hand out an incomplete path.
-    kMsgRegionPathsMissing = 6290,
+    kMsgGeneration = 6206,      // the output of the paths begins
+    kMsgAssemblyFailed = 6290,  // the tool-assembly collision models cannot be built
+};
+
+enum : int {
+    kPlungeRunFailed = -1,     // reported
+    kPlungeRunCancelled = -2,  // by the host
 };
 
 enum : int {
@@ -33,7 +37,7 @@ enum : int {
 // 0, -1 when the configuration file cannot be read, -3 when the set-up fails. A null name applies
 // nothing further. The run's record is scaled from the applied one here, once per run.
 int loadCycleConfig(const char* cfgName);
-// 1 done, -1 failed (reported), -2 cancelled.
+// 1 done, -1 failed (reported; also when no collision-free tilt exists), -2 cancelled.
 int runPlungeCycle(const char* cfgName);
 int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool);
 void freeCycleData(CycleToolCtx* tool);  // safe at any point

@@ -258,6 +258,20 @@ void checkToolShape(CutterShape* s, double a, int32_t toolTip) {
     }
 }
 
+void checkToolGeom(ToolGeom* tool, double allowance, int32_t toolTip) {
+    if (!tool) return;
+    CutterShape s{};
+    s.kind = tool->toolType;
+    s.radius = tool->radius;
+    s.cornerRadius = tool->toolType == kBallMill ? tool->radius : tool->cornerRadius;
+    s.taperAngle = tool->taperAngle;
+    checkToolShape(&s, allowance, toolTip);
+    tool->toolType = s.kind;
+    tool->radius = s.radius;
+    tool->cornerRadius = s.cornerRadius;
+    tool->size2 += 2 * allowance;
+}
+
 int toolFromComment(double unitFactor) {
     CycleParams* p = cycleParams();
     const char* at = std::strstr(p->comment, "CORNER");
@@ -331,7 +345,8 @@ int initNcToolSystem() {
     CycleNcCtx& nc = g.nc;
     const double unit = ncUnitFactor();
     nc = CycleNcCtx{};
-    nc.checkPlane = nc.checkZlift = nc.rapidLogic = nc.clearMovement = 0;
+    nc.checkPlane = nc.rapidLogic = nc.clearMovement = 0;
+    nc.checkZlift = 1;  // the lifted jump link unless *CHECK_ZLIFT says otherwise
     nc.maxPlaneAngle = nc.maxDistAngle = nc.clearFeedrate = nc.maxClearDist = -1.0;
 
     // Path step defaults.

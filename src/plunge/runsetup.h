@@ -81,6 +81,8 @@ ToolNcConfig* cycleToolNcConfig();
 int initNcToolSystem();
 // Applies an allowance to a cutter in place (see the rules in the source).
 void checkToolShape(CutterShape* shape, double allowance, int32_t toolTip);
+// The same rules on a check model's tool record.
+void checkToolGeom(ToolGeom* tool, double allowance, int32_t toolTip);
 void fillToolNcConfig();
 // The assembly description of the run's tool, filled and offset; 0.
 int buildToolEnvelope(double allowance, double shaftStep, int32_t toolTip);

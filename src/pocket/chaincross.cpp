@@ -188,30 +188,40 @@ double recordParam(const ContourElement* e, const Vec2& p) {
     return std::fabs(dx) >= kTol ? (p.x - e->g[kLx1]) / dx : (p.y - e->g[kLy1]) / dy;
 }
 
+// The ends read in place, as elemPoint gives them ({0, 0} for an unknown type).
 Vec2 startOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemStart);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx1], e->g[kLy1]};
+    if (e->type == kElemArc) return {e->g[kAsx], e->g[kAsy]};
+    return {0, 0};
 }
 
 Vec2 endOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemEnd);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx2], e->g[kLy2]};
+    if (e->type == kElemArc) return {e->g[kAex], e->g[kAey]};
+    return {0, 0};
 }
 
 // The box of an element; an arc's extreme points count where its sweep reaches them.
+// fmin and fmax without the library call: the number when the other is NaN.
+double lesser(double a, double b) {
+    return a < b ? a : (b < a || a != a) ? b : a;
+}
+
+double greater(double a, double b) {
+    return a > b ? a : (b > a || a != a) ? b : a;
+}
+
 void boxOf(const ContourElement* e, Vec2* lo, Vec2* hi) {
     const Vec2 s = startOf(e), t = endOf(e);
-    *lo = {std::fmin(s.x, t.x), std::fmin(s.y, t.y)};
-    *hi = {std::fmax(s.x, t.x), std::fmax(s.y, t.y)};
+    *lo = {lesser(s.x, t.x), lesser(s.y, t.y)};
+    *hi = {greater(s.x, t.x), greater(s.y, t.y)};
     if (e->type != kElemArc) return;
     const double cx = e->g[kAcx], cy = e->g[kAcy], r = e->g[kAr];
     const Vec2 extremes[4] = {{cx + r, cy}, {cx, cy + r}, {cx - r, cy}, {cx, cy - r}};
     for (const Vec2& q : extremes) {
         if (!withinArc(e, q, 0)) continue;
-        *lo = {std::fmin(lo->x, q.x), std::fmin(lo->y, q.y)};
-        *hi = {std::fmax(hi->x, q.x), std::fmax(hi->y, q.y)};
+        *lo = {lesser(lo->x, q.x), lesser(lo->y, q.y)};
+        *hi = {greater(hi->x, q.x), greater(hi->y, q.y)};
     }
 }
 
@@ -335,21 +345,39 @@ int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* r
     (void)mode;  // the closing joint of a closed chain is a joint in every mode
     if (!chain || count < 2) return 0;
     std::vector<Vec2> lo(count), hi(count);
-    std::vector<int32_t> order(count);
+    // The sort key beside the index: the same comparisons, so the same order, in one run of memory.
+    struct Key {
+        double x;
+        int32_t i;
+    };
+    std::vector<Key> order(count);
     for (int32_t i = 0; i < count; ++i) {
         boxOf(&chain[i], &lo[i], &hi[i]);
-        order[i] = i;
+        order[i] = {lo[i].x, i};
     }
-    std::sort(order.begin(), order.end(), [&](int32_t x, int32_t y) { return lo[x].x < lo[y].x; });
+    std::sort(order.begin(), order.end(), [](const Key& x, const Key& y) { return x.x < y.x; });
+    // The boxes gathered in that order: the sweep reads one run of memory.
+    struct Box {
+        Vec2 lo, hi;
+        int32_t i;
+        bool known;
+    };
+    std::vector<Box> sorted(count);
+    for (int32_t u = 0; u < count; ++u) {
+        const int32_t i = order[u].i;
+        sorted[u] = {lo[i], hi[i], i, known(&chain[i])};
+    }
     std::vector<PairHit> hits;
     std::vector<uint64_t> overlaps;
     // Sweep along x: only elements whose boxes overlap in x are paired.
     for (int32_t u = 0; u < count; ++u) {
-        const int32_t i = order[u];
-        if (!known(&chain[i])) continue;
-        for (int32_t v = u + 1; v < count && lo[order[v]].x <= hi[i].x + kTol; ++v) {
-            const int32_t j = order[v];
-            if (!known(&chain[j]) || !boxesMeet(lo[i], hi[i], lo[j], hi[j])) continue;
+        const Box& bi = sorted[u];
+        if (!bi.known) continue;
+        const int32_t i = bi.i;
+        for (int32_t v = u + 1; v < count && sorted[v].lo.x <= bi.hi.x + kTol; ++v) {
+            const Box& bj = sorted[v];
+            if (!bj.known || !boxesMeet(bi.lo, bi.hi, bj.lo, bj.hi)) continue;
+            const int32_t j = bj.i;
             const int32_t a = std::min(i, j), b = std::max(i, j);
             Vec2 p[2];
             bool touch = false;

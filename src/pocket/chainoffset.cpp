@@ -15,16 +15,17 @@ namespace {
 
 constexpr double kTol = 1e-4;
 
+// The ends read in place, as elemPoint gives them ({0, 0} for an unknown type).
 Vec2 startOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemStart);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx1], e->g[kLy1]};
+    if (e->type == kElemArc) return {e->g[kAsx], e->g[kAsy]};
+    return {0, 0};
 }
 
 Vec2 endOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemEnd);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx2], e->g[kLy2]};
+    if (e->type == kElemArc) return {e->g[kAex], e->g[kAey]};
+    return {0, 0};
 }
 
 bool endsMeet(const ContourElement* e) {
@@ -35,7 +36,11 @@ bool endsMeet(const ContourElement* e) {
 // The element moved by d to the side; arcs keep their centre.
 bool moveElement(const ContourElement* e, double d, int side, ContourElement* out) {
     Vec2 n0, n1;
-    if (!elemOffsetNormal(e, &n0, kElemStart, side) || !elemOffsetNormal(e, &n1, kElemEnd, side))
+    // A line has one normal along its length.
+    if (!elemOffsetNormal(e, &n0, kElemStart, side)) return false;
+    if (e->type == kElemLine)
+        n1 = n0;
+    else if (!elemOffsetNormal(e, &n1, kElemEnd, side))
         return false;
     *out = *e;
     const Vec2 s = startOf(e), t = endOf(e);
@@ -67,12 +72,21 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
     int32_t n = 0;
     if (!moveElement(&in[0], d, side, &out[n++])) return kChainFailed;
     const int32_t rounds = count - 1 + (closing ? 1 : 0);
+    // The start tangent of the last round's element: a line's end tangent is the same.
+    Vec2 lastStart{};
     for (int32_t k = 1; k <= rounds; ++k) {
         const bool closingRound = k == count;
         const ContourElement* prevIn = &in[k - 1];
         const ContourElement* curIn = &in[k % count];
         int t = 0;
-        if (!elemCornerType(prevIn, curIn, &t)) return kChainFailed;
+        Vec2 tIn, tOut;
+        if (k > 1 && prevIn->type == kElemLine)
+            tIn = lastStart;
+        else if (!elemTangent(prevIn, &tIn, kElemEnd))
+            return kChainFailed;
+        if (!elemTangent(curIn, &tOut, kElemStart)) return kChainFailed;
+        lastStart = tOut;
+        elemCornerTypeOf(prevIn, &tIn, curIn, &tOut, &t);
         t = t == kCornerReversal ? -1 : t * side;
         if (n + 3 >= kClistMaxElements) {
             pocketError(kPocketErrElementCap);

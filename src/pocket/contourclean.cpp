@@ -29,6 +29,21 @@ void makeLine(ContourElement* e) {
     e->direction = 0;
 }
 
+// A line's elemLength against a positive limit by the squared length, where that lies well
+// away from the limit's square: 1 longer, -1 not longer, 0 undecided (the length decides).
+int lineLengthSide(const ContourElement* e, double limit) {
+    const double l2 = limit * limit;
+    if (!(limit > 0 && l2 > 1e-290)) return 0;
+    Vec2 s, t;
+    elemPoint(e, &s, kElemStart);
+    elemPoint(e, &t, kElemEnd);
+    if (pointsEqual2D(&s, &t)) return -1;
+    const double dx = t.x - s.x, dy = t.y - s.y, q = dx * dx + dy * dy;
+    if (q > l2 * (1 + 1e-9)) return 1;
+    if (q < l2 * (1 - 1e-9)) return -1;
+    return 0;
+}
+
 bool sameSign(int32_t a, int32_t b, int32_t c) {
     return (a < 0 && b < 0 && c < 0) || (a >= 0 && b >= 0 && c >= 0);
 }
@@ -91,9 +106,18 @@ int32_t chainRemoveZigzags(ContourElement* chain, int32_t count, double maxLengt
         ContourElement& cur = chain[i];
         const int32_t n = (i + 1) % count;
         int a = 0, b = 0;
-        if (!joinedRun(chain, count, i) || elemLength(&cur) > maxLength ||
-            !elemCornerType(&chain[i - 1], &cur, &a) || !elemCornerType(&cur, &chain[n], &b) || a == 0 ||
-            b == 0 || (a == b && a != kCornerReversal)) {
+        // The tests have no side effects, so their order is free: an arc, whose length costs
+        // angles, is first tried by its corner, which is mostly smooth.
+        auto shortOne = [&] {
+            const int side = cur.type == kElemLine ? lineLengthSide(&cur, maxLength) : 0;
+            return side != 0 ? side < 0 : !(elemLength(&cur) > maxLength);
+        };
+        auto turnsIn = [&] { return elemCornerType(&chain[i - 1], &cur, &a) && a != 0; };
+        const bool zigzag = joinedRun(chain, count, i) &&
+                            (cur.type == kElemArc ? turnsIn() && shortOne() : shortOne() && turnsIn()) &&
+                            elemCornerType(&cur, &chain[n], &b) && b != 0 &&
+                            !(a == b && a != kCornerReversal);
+        if (!zigzag) {
             ++i;
             continue;
         }
@@ -124,7 +148,11 @@ int32_t chainRemoveSpikes(ContourElement* chain, int32_t count, double maxLength
         ContourElement& prev = chain[i - 1];
         ContourElement& next = chain[n];
         Vec2 tp, tc, tn;
-        const bool candidate = cur.type == kElemLine && elemLength(&cur) <= maxLength &&
+        auto shortLine = [&] {
+            const int side = lineLengthSide(&cur, maxLength);
+            return side != 0 ? side < 0 : elemLength(&cur) <= maxLength;
+        };
+        const bool candidate = cur.type == kElemLine && shortLine() &&
                                !(prev.type == kElemArc && next.type == kElemArc) &&
                                joinedRun(chain, count, i) && elemTangent(&prev, &tp, kElemEnd) &&
                                elemTangent(&cur, &tc, kElemStart) && elemTangent(&next, &tn, kElemStart);
@@ -190,6 +218,9 @@ int arcFixRadius(ContourElement* arc) {
     const double h2 = r * r - 0.25 * chord * chord;
     const double h = h2 > 0 ? std::sqrt(h2) : 0.0;
     const double ncx = mx + h * nx, ncy = my + h * ny;
+    // The move is only compared: well below both thresholds its square tells.
+    const double m2 = (ncx - cx) * (ncx - cx) + (ncy - cy) * (ncy - cy), lim = std::fmin(0.001, 0.9 * r);
+    if (r > 0 && m2 < 0.999999 * lim * lim) return 0;
     const double moved = std::hypot(ncx - cx, ncy - cy);
     if (moved > 0.9 * r) {
         makeLine(arc);

@@ -34,10 +34,11 @@ void rotateByOne(std::vector<ContourElement>& copy, int32_t n) {
     if (n > 1) std::rotate(copy.begin(), copy.begin() + 1, copy.begin() + n);
 }
 
+// The ends read in place, as elemPoint gives them ({0, 0} for an unknown type).
 Vec2 startOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemStart);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx1], e->g[kLy1]};
+    if (e->type == kElemArc) return {e->g[kAsx], e->g[kAsy]};
+    return {0, 0};
 }
 
 // The single-ring result: the chain closed, copied out and checked.
@@ -329,6 +330,10 @@ void offsetSetThinTest(int on) {
 
 void offsetSetCloseSnap(int on) {
     work().closeSnap = on ? 1 : 0;
+}
+
+int offsetCloseSnap() {
+    return work().closeSnap;
 }
 
 void contourOffsetResetState() {

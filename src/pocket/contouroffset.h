@@ -30,5 +30,6 @@ int contourIsThin(const ContourElement* elements, int32_t count, double tol);
 // Switches the level loop sets around its offsets.
 void offsetSetThinTest(int on);   // test thin inputs and refuse rings that turn them inside out
 void offsetSetCloseSnap(int on);  // close a small end gap of a single ring by moving a line end
+int offsetCloseSnap();            // the close-snap switch as set
 
 void contourOffsetResetState();  // switches off, work buffers released

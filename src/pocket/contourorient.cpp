@@ -1,6 +1,7 @@
 #include "pocket/contourorient.h"
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "pocket/contourclean.h"
@@ -50,14 +51,40 @@ double vecAngle2D(double dy, double dx) {
     return dy >= fine ? 1.5707963267948966 : 4.71238898038469;
 }
 
-double turnAngle(double x0, double y0, double x1, double y1, double x2, double y2) {
+namespace {
+
+// The direction last found for a vector: a walk along a contour asks for the
+// direction it left a joint by when it turns at the next one.
+struct AngleMemo {
+    double dy = 0, dx = 0, angle = 0;
+    bool valid = false;
+};
+
+bool sameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+double turnAngleWith(AngleMemo* memo, double x0, double y0, double x1, double y1, double x2, double y2) {
     const double ax = x1 - x0, ay = y1 - y0, bx = x2 - x1, by = y2 - y1;
     const double c = ax * by - ay * bx;
     if (isEqualTol(c, 0)) return 0;
-    double d = vecAngle2D(by, bx) - vecAngle2D(ay, ax);
+    double from, to;
+    if (memo && memo->valid && sameBits(memo->dy, ay) && sameBits(memo->dx, ax))
+        from = memo->angle;
+    else
+        from = vecAngle2D(ay, ax);
+    to = vecAngle2D(by, bx);
+    if (memo) *memo = {by, bx, to, true};
+    double d = to - from;
     if (c > 0 && d < 0) d += kTwoPi;
     if (c < 0 && d > 0) d -= kTwoPi;
     return d;
+}
+
+}  // namespace
+
+double turnAngle(double x0, double y0, double x1, double y1, double x2, double y2) {
+    return turnAngleWith(nullptr, x0, y0, x1, y1, x2, y2);
 }
 
 double elemCuspTurn(const ContourElement* a, const ContourElement* b) {
@@ -123,14 +150,24 @@ int contourOrientation(const ContourElement* chain, int32_t count) {
     long double sum = 0;
     bool reversal = false;
     Vec2 tp{};
+    // The start tangent of the next element, found at each joint, serves that element's
+    // own turn; a line's end tangent is its start tangent.
+    Vec2 tn{};
+    AngleMemo memo;
     for (int32_t i = 0; i < count; ++i) {
         const ContourElement& e = chain[i];
         Vec2 te, ts;
-        if (!elemTangent(&e, &te, kElemEnd)) return 0;
+        if (i > 0 && e.type == kElemLine)
+            te = tn;
+        else if (!elemTangent(&e, &te, kElemEnd))
+            return 0;
         if (!reversal) tp = te;
         if (e.type == kElemArc && !reversal) {
-            if (!elemTangent(&e, &ts, kElemStart)) return 0;
-            double w = turnAngle(-ts.x, -ts.y, 0, 0, te.x, te.y);
+            if (i > 0)
+                ts = tn;
+            else if (!elemTangent(&e, &ts, kElemStart))
+                return 0;
+            double w = turnAngleWith(&memo, -ts.x, -ts.y, 0, 0, te.x, te.y);
             if (isEqualTol(w, 0)) {
                 Vec2 s, t;
                 elemPoint(&e, &s, kElemStart);
@@ -144,10 +181,9 @@ int contourOrientation(const ContourElement* chain, int32_t count) {
             sum += w;
         }
         const ContourElement& n = chain[(i + 1) % count];
-        Vec2 tn;
         if (!elemTangent(&n, &tn, kElemStart)) return 0;
         reversal = isEqualTol(-tn.x, tp.x) && isEqualTol(-tn.y, tp.y);
-        double u = turnAngle(-tp.x, -tp.y, 0, 0, tn.x, tn.y);
+        double u = turnAngleWith(&memo, -tp.x, -tp.y, 0, 0, tn.x, tn.y);
         if ((e.type == kElemArc || n.type == kElemArc) && (reversal || std::fabs(std::fabs(u) - kPi) < 0.02))
             u = elemCuspTurn(&e, &n);
         sum += u;

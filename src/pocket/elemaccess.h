@@ -31,7 +31,23 @@ struct PocketIsect {
     int32_t state;
 };
 
-int elemPoint(const ContourElement* e, Vec2* out, int which);    // 1, or 0
+// The middle of an element (elemPoint computes it).
+int elemMiddlePoint(const ContourElement* e, Vec2* out);  // 1, or 0
+// A point of an element: 1, or 0 for an unknown element or point. The ends are
+// read in place; every inner loop of the kernel asks for them.
+inline int elemPoint(const ContourElement* e, Vec2* out, int which) {
+    const bool arc = e->type == kElemArc;
+    if (!arc && e->type != kElemLine) return 0;
+    if (which == kElemStart) {
+        *out = arc ? Vec2{e->g[kAsx], e->g[kAsy]} : Vec2{e->g[kLx1], e->g[kLy1]};
+        return 1;
+    }
+    if (which == kElemEnd) {
+        *out = arc ? Vec2{e->g[kAex], e->g[kAey]} : Vec2{e->g[kLx2], e->g[kLy2]};
+        return 1;
+    }
+    return which == kElemMiddle ? elemMiddlePoint(e, out) : 0;
+}
 int elemSetPoint(ContourElement* e, const Vec2* p, int which);   // 1 start, else end
 int elemTangent(const ContourElement* e, Vec2* out, int which);  // unit; 0 below 1e-7
 int elemOffsetNormal(const ContourElement* e, Vec2* out, int which, int side);
@@ -39,6 +55,9 @@ double vecCross2D(const Vec2* a, const Vec2* b);
 // -1 inside a clockwise chain, 1 inside a counter-clockwise one, 0 outside.
 int pointInContour(const ContourElement* chain, int32_t count, const Vec2* p);
 int elemCornerType(const ContourElement* a, const ContourElement* b, int* type);  // 1, or 0
+// elemCornerType with a's end tangent and b's start tangent already found; 1.
+int elemCornerTypeOf(const ContourElement* a, const Vec2* ta, const ContourElement* b, const Vec2* tb,
+                     int* type);
 
 // Orders for sorting intersections: by element on A, then by parameter,
 // ascending or descending; equal records compare equal.

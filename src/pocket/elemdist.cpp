@@ -104,9 +104,30 @@ double elemDistance(const Vec2* p, const ContourElement* e, Vec2* nearest) {
 }
 
 double contourDistance(const Vec2* p, const ContourElement* chain, int32_t count) {
-    int32_t index;
-    Vec2 near;
-    return contourNearestElement(p, chain, count, &index, &near);
+    // Elements that cannot come nearer than the best so far are skipped: a
+    // line by its box, an arc by its circle (with a margin for arcs whose ends
+    // sit a tolerance off their circle). The minimum stays the same.
+    double best = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const ContourElement& e = chain[i];
+        if (best >= 0) {
+            double bound;
+            if (e.type == kElemArc) {
+                bound = std::fabs(std::hypot(p->x - e.g[kAcx], p->y - e.g[kAcy]) - e.g[kAr]) - 1e-3;
+            } else {
+                const double bx = std::fmax(std::fmax(std::fmin(e.g[kLx1], e.g[kLx2]) - p->x, 0.0),
+                                            p->x - std::fmax(e.g[kLx1], e.g[kLx2]));
+                const double by = std::fmax(std::fmax(std::fmin(e.g[kLy1], e.g[kLy2]) - p->y, 0.0),
+                                            p->y - std::fmax(e.g[kLy1], e.g[kLy2]));
+                bound = std::sqrt(bx * bx + by * by);
+            }
+            if (bound >= best) continue;
+        }
+        Vec2 q;
+        const double d = elemDistance(p, &e, &q);
+        if (best < 0 || d < best) best = d;
+    }
+    return best;
 }
 
 double contourNearestElement(const Vec2* p, const ContourElement* chain, int32_t count, int32_t* index,

@@ -90,10 +90,6 @@ int isNotAboveTol(double a, double b) {
     return b - a > -kTol ? 1 : 0;
 }
 
-int pointsEqual2D(const Vec2* p, const Vec2* q) {
-    return std::fabs(p->x - q->x) < kTol && std::fabs(p->y - q->y) < kTol ? 1 : 0;
-}
-
 int pointsEqualCoarse2D(const Vec2* p, const Vec2* q) {
     return std::fabs(p->x - q->x) < 0.0002 && std::fabs(p->y - q->y) < 0.0002 ? 1 : 0;
 }

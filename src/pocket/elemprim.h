@@ -3,6 +3,7 @@
 // element; an arc is an arc element. Intersections write up to two points.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "geometry/vec.h"
@@ -13,7 +14,10 @@ int isEqualCoarse(double a, double b);  // |a - b| < 0.005
 int isLessTol(double a, double b);      // b - a > 1e-4
 int isLessCoarse(double a, double b);   // b - a > 0.001
 int isNotAboveTol(double a, double b);  // b - a > -1e-4
-int pointsEqual2D(const Vec2* p, const Vec2* q);
+// Points within 1e-4 on both axes (inline: the kernel's loops compare ends all the time).
+inline int pointsEqual2D(const Vec2* p, const Vec2* q) {
+    return std::fabs(p->x - q->x) < 1e-4 && std::fabs(p->y - q->y) < 1e-4 ? 1 : 0;
+}
 int pointsEqualCoarse2D(const Vec2* p, const Vec2* q);  // within 0.0002
 int elemIsPoint(const ContourElement* e);
 int contourIsClosed(const ContourElement* chain, int32_t count);  // ends within 0.01

@@ -166,10 +166,8 @@ int pocketReadKeys(CycleRecord* record) {
                      : key.is("stockOutin")      ? kCcpStockOutin
                      : key.is("openPocket")      ? kCcpOpenPocket
                                                  : kCcpContourParallel;
-        // The flags stay set for later runs of the process.
-        if (p.strategy == kCcpAxisParallel) k.axisParallel = 1;
-        if (p.strategy == kCcpStockOutin) k.stockOutin = 1;
-        if (p.strategy == kCcpOpenPocket) k.openPocket = 1;
+        // A flag an earlier run set must not machine this run with a second strategy.
+        pocketStrategyFlagsReset(p.strategy);
         b.strategy = static_cast<int16_t>(p.strategy);
     }
     if (key.get("plungeType")) {

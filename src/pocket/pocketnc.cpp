@@ -9,13 +9,16 @@
 #include "kernel/kvx/kvlist.h"
 #include "kernel/ncemit.h"
 #include "kernel/numtext.h"
+#include "pocket/chaincross.h"
 #include "pocket/contourorient.h"
+#include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
 #include "pocket/feedhelpers.h"
 #include "pocket/linkmove.h"
 #include "pocket/pocketinput.h"
 #include "pocket/pocketstate.h"
+#include "pocket/strategies.h"
 
 namespace {
 
@@ -23,6 +26,7 @@ PocketOutputState gOut;
 
 void resetOut() {
     moveChainFree(gOut.moveList);
+    moveChunksFree(gOut.sectionPieces);
     gOut = PocketOutputState{};
     gOut.retractDone = 1;
     gOut.retractFirst = 1;
@@ -127,10 +131,41 @@ void ccSideEmit() {
 }
 
 const char* entryKind(const ContourElement& e) {
-    if (planeOpen()) return kvCCPParams.orientation < 1 ? "right" : "left";
+    const int32_t orientation = kvCCPParams.orientation;
+    if (planeOpen()) return orientation < 1 ? "right" : "left";
     if (kvCCPParams.evaluateRif) return "plunge";
-    if (pocketKernel().stockOutin && e.sourceTag < 0) return "plunge";
+    const int32_t id = pocketRecord()->cycleId;
+    if (id == 1001) return gOut.plungeCount > 0 ? "plunge" : "drill";
+    if (id == 1002) return "plunge";
+    if (pocketKernel().stockOutin) {
+        if (e.sourceTag < 0) return "plunge";
+        // Entering on an open side, or on a move already cut (both in kernel units), enters beside
+        // material that is not there.
+        Vec2 a = startOf(e);
+        a = {a.x * scale(), a.y * scale()};
+        if (startOnOpenSide(&a) || (gOut.moveList && moveChainHasPoint(gOut.moveList, &a)))
+            return orientation < 1 ? "left" : "right";
+    }
     return "drill";
+}
+
+// Ends the pass the tool is cutting before it leaves for a new entry.
+void passClose() {
+    if (kvCCPParams.cutterCompensation) setVar("tr", "CC0X");
+    ncPathEnd(rec());
+    if (gOut.blockCounter >= 0) ncBlockEndId(rec(), static_cast<uint32_t>(gOut.blockCounter++), "", "");
+}
+
+// The records that open a pass once the tool is down at the (unscaled) element's start.
+void passOpen(const ContourElement& e) {
+    CcpParams& p = kvCCPParams;
+    ncAssignRecord(rec(), "start", entryKind(e));
+    ++gOut.plungeCount;
+    ncAssignRecord(rec(), "surface", fixed(p.surface).c_str());
+    ncAssignRecord(rec(), "depth", fixed(p.depth).c_str());
+    if (gOut.blockCounter >= 0) ncBlockBeginId(rec(), static_cast<uint32_t>(gOut.blockCounter), "", "");
+    if (p.cutterCompensation) ccSideEmit();
+    ncPathBegin(rec(), "", "", "");
 }
 
 // Retract, position, plunge and open a pass before the (unscaled) element.
@@ -139,9 +174,7 @@ void newEntry(const ContourElement& e) {
     double off = refOffset();
     Vec2 a = startOf(e);
     if (!gOut.retractDone) {
-        if (p.cutterCompensation) setVar("tr", "CC0X");
-        ncPathEnd(rec());
-        if (gOut.blockCounter >= 0) ncBlockEndId(rec(), static_cast<uint32_t>(gOut.blockCounter++), "", "");
+        passClose();
         retractTo(p.retractPlane + off);
     }
     p.firstMovePending = 0;
@@ -183,13 +216,7 @@ void newEntry(const ContourElement& e) {
     }
     setVar("aliasUse", "FX");
     setVar("tr", "FX");
-    ncAssignRecord(rec(), "start", entryKind(e));
-    ++gOut.plungeCount;
-    ncAssignRecord(rec(), "surface", fixed(p.surface).c_str());
-    ncAssignRecord(rec(), "depth", fixed(p.depth).c_str());
-    if (gOut.blockCounter >= 0) ncBlockBeginId(rec(), static_cast<uint32_t>(gOut.blockCounter), "", "");
-    if (p.cutterCompensation) ccSideEmit();
-    ncPathBegin(rec(), "", "", "");
+    passOpen(e);
 }
 
 // The link from the last element to this one as feed moves (unscaled lengths written).
@@ -218,6 +245,12 @@ void linkFromLast(const ContourElement& e) {
 int entryPath(ContourElement* e) {
     CcpParams& p = kvCCPParams;
     double s = scale();
+    if (pocketKernel().pocketContour && gOut.sectionPieces) {
+        ContourElement scaled = *e;
+        for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+        pocketSectionMark(moveChainCovers(gOut.sectionPieces, &scaled));
+    }
+    if (gOut.moveLimit < 0) return 0;
     Vec2 a = startOf(*e), b = endOf(*e);
     if (!std::isfinite(a.x + a.y + b.x + b.y)) return 0;
     if (e->type == kElemArc) {
@@ -244,12 +277,31 @@ int entryPath(ContourElement* e) {
     } else if (p.firstMovePending) {
         newEntry(*e);
     }
+    if (gOut.moveLimit > 0 && ++gOut.moveCount > gOut.moveLimit) {
+        gOut.moveLimit = -1;
+        ncError(rec(), "301");
+        return 0;
+    }
     writeMove(*e);
     gOut.lastPosition = {b.x * s, b.y * s};
     gOut.lastElement = *e;
     for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] *= s;
     gOut.hasLastPosition = 1;
     return 1;
+}
+
+// The leaving move off the last element, written as the pass's own continuation: the tool is
+// still down at the last position even when the next element already asks for a new entry.
+void leavingMoveEmit(double length) {
+    CcpParams& p = kvCCPParams;
+    if (p.leavingType == 0 || !gOut.hasLastPosition || gOut.retractDone) return;
+    ContourElement leave{};
+    if (leaveMoveFit(p.leavingType, length, &gOut.lastElement, &leave) != 1 || elemIsPoint(&leave)) return;
+    scaleElement(&leave, scale());
+    int32_t pending = p.firstMovePending;
+    p.firstMovePending = 0;
+    entryPath(&leave);
+    p.firstMovePending = pending;
 }
 
 int rampEntry() {
@@ -282,6 +334,8 @@ int rampEntry() {
     double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
     Vec2 p0 = startOf(buffered[0]);
     bool far = !gOut.hasLastPosition;
+    // The pass the tool was cutting ends here; the ramp opens a new one.
+    if (gOut.hasLastPosition && !gOut.retractDone) passClose();
     if (gOut.hasLastPosition) {
         double gap = std::hypot(gOut.lastPosition.x / s - p0.x, gOut.lastPosition.y / s - p0.y);
         far = p.retractEachPlane || gap > 0.1;
@@ -335,6 +389,11 @@ int rampEntry() {
     gOut.currentZ = bottom;
     p.firstMovePending = 0;
     gOut.retractDone = 0;
+    // The tool now stands at the path's start: the elements continue from there, not from
+    // where the previous pass left off.
+    gOut.lastPosition = {p0.x * s, p0.y * s};
+    gOut.hasLastPosition = 1;
+    passOpen(buffered[0]);
     for (ContourElement& e : buffered) entryPath(&e);
     return 1;
 }
@@ -380,8 +439,9 @@ void pocketNcHeader() {
                                            {"spindleSpeed", "S"},
                                            {"spindleRotation", "SR"}};
     for (const auto& k : kKeys) {
-        const char* text = kvListGet(r->vars, k[0], nullptr);
+        char* text = kvListGet(r->vars, k[0], nullptr);
         if (text) setVar(k[1], text);
+        free(text);
     }
     setVar("aliasUse", "FX");
     setVar("tr", "FX");
@@ -407,7 +467,12 @@ void pocketNcHeader() {
         }
     }
     gOut.headerPending = 0;
+    gOut.moveCount = 0;
 }
+
+namespace {
+int emitScaled(const ContourElement* element);
+}  // namespace
 
 int pocketEmitElement(const ContourElement* element) {
     if (!element) return 0;
@@ -417,8 +482,20 @@ int pocketEmitElement(const ContourElement* element) {
         p.firstMovePending = 0;
         return 1;
     }
-    if (pocketKernel().stockOutin && gOut.moveList)
-        moveChainAppend(gOut.moveList, element, p.firstMovePending);
+    if (pocketKernel().stockOutin && gOut.moveList) {
+        // Recorded once written, so that its own entry is judged by the moves cut before it.
+        const int32_t pending = p.firstMovePending;
+        const int written = emitScaled(element);
+        moveChainAppend(gOut.moveList, element, pending);
+        return written;
+    }
+    return emitScaled(element);
+}
+
+namespace {
+
+int emitScaled(const ContourElement* element) {
+    CcpParams& p = kvCCPParams;
     ContourElement e = *element;
     scaleElement(&e, scale());
     if (gOut.rampActive) {
@@ -433,7 +510,13 @@ int pocketEmitElement(const ContourElement* element) {
         }
         p.firstMovePending = 0;
         gOut.rampActive = 0;
-    } else if (p.firstMovePending && p.approachType != 0) {
+    } else if (p.firstMovePending) {
+        if (p.stock == kCcpStockOnly) {
+            leavingMoveEmit(p.leavingLength);
+            p.firstMovePending = 1;
+        }
+    }
+    if (!gOut.rampActive && p.firstMovePending && p.approachType != 0) {
         ContourElement lead{};
         if (leadElement(&e, kvCCPParams.orientation, p.approachType, p.approachLength, &lead) == 1 &&
             !elemIsPoint(&lead))
@@ -442,11 +525,14 @@ int pocketEmitElement(const ContourElement* element) {
     return entryPath(&e);
 }
 
+}  // namespace
+
 void pocketContourEnd() {
     if (gOut.collectMode) return;
     CcpParams& p = kvCCPParams;
     PocketKernel& k = pocketKernel();
     rampFlush();
+    leavingMoveEmit(p.leavingLength);
     if (!(p.plungeType == 3 && !p.retractEachPlane)) gOut.hasLastPosition = 0;
     if (p.cutterCompensation) setVar("tr", "CC0X");
     ncPathEnd(rec());
@@ -532,12 +618,9 @@ int outsideInEmit() {
     gOut.moveList = nullptr;
     gOut.collectMode = 0;
     pocketKernel().outsideIn = 0;
-    if (list) {
-        // Reversing each chunk's order and each element's direction runs the path backwards.
-        for (MoveChunk* c = list->head; c; c = c->next)
-            for (int32_t i = 0; i < c->count; ++i) contourReverse(&c->elements[i], 1);
-        moveChainReverseEach(list);
-    }
+    // Each chunk reversed (its order and every element's direction), newest chunk first: the
+    // whole path backwards.
+    moveChainReverseEach(list);
     pocketNcHeader();
     PocketKernel& k = pocketKernel();
     bool startPending = k.startGiven != 0;
@@ -599,4 +682,89 @@ void rampTransition(const Vec2* point) {
     }
     if (p.firstMovePending) gOut.rampActive = 1;
     p.firstMovePending = 0;
+}
+
+int leaveMoveBuild(int32_t type, double length, const ContourElement* element, int32_t side,
+                   ContourElement* out) {
+    if (type != 1 && type != 3) return 0;
+    const int32_t sd = side < 0 ? -1 : 1;
+    Vec2 p, t, n;
+    if (elemPoint(element, &p, kElemEnd) != 1 || elemTangent(element, &t, kElemEnd) != 1 ||
+        elemOffsetNormal(element, &n, kElemEnd, sd) != 1)
+        return 0;
+    *out = ContourElement{};
+    out->sourceTag = element->sourceTag;
+    const Vec2 c{p.x + length * n.x, p.y + length * n.y};
+    if (type == 1) {
+        out->type = kElemLine;
+        out->g[kLx1] = p.x;
+        out->g[kLy1] = p.y;
+        out->g[kLx2] = c.x;
+        out->g[kLy2] = c.y;
+        return 1;
+    }
+    out->type = kElemArc;
+    out->direction = sd;
+    out->g[kAcx] = c.x;
+    out->g[kAcy] = c.y;
+    out->g[kAsx] = p.x;
+    out->g[kAsy] = p.y;
+    out->g[kAex] = c.x + length * t.x;
+    out->g[kAey] = c.y + length * t.y;
+    out->g[kAr] = std::fabs(length);
+    return 1;
+}
+
+namespace {
+
+// The tool at the move's end comes closer than the clearance to the chain, or the move crosses it.
+bool leaveMoveBlocked(const ContourElement& move, const ContourElement* chain, int32_t n, double clearance) {
+    if (n < 1) return false;
+    Vec2 a, b, first;
+    elemPoint(&move, &a, kElemStart);
+    elemPoint(&move, &b, kElemEnd);
+    ContourElement probe{};
+    probe.type = kElemArc;
+    probe.g[kAcx] = b.x;
+    probe.g[kAcy] = b.y;
+    probe.g[kAr] = clearance + pocketKernel().tolerance;  // the classification takes its tolerance off
+    if (elemContourClassify(&probe, chain, n) != 0) return true;
+    if (elemPoint(&chain[0], &first, kElemStart) == 1 && pointDist2D(&b, &first) < clearance) return true;
+    for (int32_t i = 0; i < n; ++i) {
+        Vec2 q[2];
+        int m = elemIntersect(&move, &chain[i], q);
+        if (m < 0) return true;
+        // A crossing at the move's own start is the wall it leaves from, not a gouge.
+        for (int j = 0; j < m; ++j)
+            if (pointDist2D(&q[j], &a) > 1e-6) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int leaveMoveFit(int32_t type, double length, const ContourElement* element, ContourElement* out) {
+    PocketKernel& k = pocketKernel();
+    ContourElement move{};
+    if (leaveMoveBuild(type, length * scale(), element, k.wantedOrientation, &move) != 1) return 0;
+    const double clearance = k.toolRadius + pocketAllowanceGet(0) - tol();
+    const int32_t contours = clistCount("INPUT");
+    for (int pass = 0; pass < 10; ++pass) {
+        bool blocked = false;
+        for (int32_t c = 0; c < contours && !blocked; ++c) {
+            ContourHeader h{};
+            // The list's own elements are read in place: nothing to allocate per check.
+            if (clistGetHeader("INPUT", &h, c) < 0 || !h.elements) continue;
+            blocked = leaveMoveBlocked(move, h.elements, static_cast<int32_t>(h.elementCount), clearance);
+        }
+        if (!blocked) {
+            *out = move;
+            return 1;
+        }
+        Vec2 mid;
+        elemPoint(&move, &mid, kElemMiddle);
+        elemSetPoint(&move, &mid, kElemEnd);
+    }
+    // Still too close after the last halving: no leaving move rather than one that gouges.
+    return 0;
 }

@@ -24,6 +24,11 @@ struct PocketOutputState {
     MoveChain* moveList;    // collected moves; the tag holds the pending-entry flag
     int32_t pocketSection;  // a ("pocket", "start") record is open
     int32_t rampActive;     // elements collect in the ramp buffer for the ramp entry
+    // The pocket contour's material runs (scaled): a written element that lies
+    // on one opens a ("pocket", "start") section, one that leaves them closes it.
+    MoveChunk* sectionPieces;
+    // Elements written per run: 0 no limit, -1 the limit fired and later elements are refused.
+    int32_t moveLimit, moveCount;
 };
 
 PocketOutputState& pocketOutputState();
@@ -44,6 +49,15 @@ void rampFlush();                        // enters what the ramp buffer holds
 // 1 entered (or collecting), 0 nothing buffered, -1 refused (the buffered
 // elements are then written with a straight plunge).
 int pocketRampEntry();
+
+// Leaving move of the type (1 perpendicular, 3 quarter circle) and length off
+// the element's end, to the side (+1 left): 1 built, 0 for another type or a
+// degenerate end.
+int leaveMoveBuild(int32_t type, double length, const ContourElement* element, int32_t side,
+                   ContourElement* out);
+// The leaving move off the (scaled) element, shortened until the tool at its
+// end keeps clear of every INPUT contour: 1 built (scaled), 0 none or no clear one.
+int leaveMoveFit(int32_t type, double length, const ContourElement* element, ContourElement* out);
 
 // Puts an arc's centre back on the perpendicular bisector of its chord (unscaled).
 void arcRecentre(ContourElement* arc);

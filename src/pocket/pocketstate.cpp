@@ -19,6 +19,8 @@ constexpr PocketKernel kKernelDefaults = [] {
     k.siWord = 2.0;
     k.tiWord = -2.0;
     k.stockTolerance = 0.5;
+    k.singleCutOverlap = 0.9;
+    k.widthFactor = 1.0;
     return k;
 }();
 
@@ -103,6 +105,17 @@ void pocketStateFree() {
         free(row);
         row = nullptr;
     }
+}
+
+void pocketStrategyFlagsReset(int32_t strategy) {
+    PocketKernel& k = gKernel;
+    k.outsideIn = strategy == kCcpOutsideIn;
+    k.outsideInDirect =
+        strategy == kCcpOutsideInDirect || strategy == kCcpStockOutin || strategy == kCcpOpenPocket;
+    k.axisParallel = strategy == kCcpAxisParallel;
+    k.stockOutin = strategy == kCcpStockOutin;
+    k.openPocket = strategy == kCcpOpenPocket;
+    k.stockCorrection = 0;
 }
 
 void pocketKernelResetState() {

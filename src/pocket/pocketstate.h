@@ -44,8 +44,12 @@ struct PocketKernel {
     int32_t spiral, forceInside, optimizeSingleCut, suppressReduction, triggerInfeed, arcCorrection;
     double overlap, rampClearance, stockOffset, reduceFactor;
     int32_t trochoidSteps;
+    int32_t singleCut;        // a narrow all-open plane or region may be cut by one pass
+    double singleCutOverlap;  // how far the tool may overlap the stock on such a pass
     int32_t allowanceCount;   // allowance table entries in use (INPUT first, then CLAMPS)
     int32_t inputAllowances;  // of them, those of INPUT
+    double widthFactor;       // cut offsets run k x their width; 1, nothing sets another
+    double stockCorrection;   // added to the inward step by the stockOutin strategy; 0 at plane start
 };
 
 // The contour offset's process-wide switches, read by the corner and crossing classifications.
@@ -76,6 +80,11 @@ double* pocketAllowances();            // kPocketMaxAllowances entries
 uint32_t* pocketRingRow(int32_t row);
 // Appends a contour index to a row: 1, or 0 with 3020 when the row or the index is out of range.
 int pocketRingRowAppend(int32_t row, uint32_t contour);
+
+// The strategy flags exactly as the strategy (kCcp... of kernel/ccp.h) sets them, every other one
+// cleared, and the stock correction 0: at the start of every run and of every plane, so that
+// neither an earlier run nor a strategy that cleared a flag for one plane decides the next.
+void pocketStrategyFlagsReset(int32_t strategy);
 
 void pocketStateFree();         // the ring rows
 void pocketKernelResetState();  // kernel, offset state, tables, current record

@@ -267,6 +267,12 @@ int regionSaveElements(const ContourElement* buffer, int32_t count, SavedBlock* 
     return copyToHandle(handle, buffer, sizeof(ContourElement) * count);
 }
 
+int regionSetElementCount(int32_t node, uint32_t count) {
+    if (!isNode(node)) return 0;
+    gNodes[node].elementCount = count;
+    return 1;
+}
+
 double contourNearestToPoint(const ContourElement* elements, int32_t n, const Vec2* point, Vec2* nearest,
                              int32_t* index) {
     if (!elements || !point || n < 1) return 0.0;

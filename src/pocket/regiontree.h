@@ -69,6 +69,8 @@ int32_t regionPickDeepest();     // -1 when every node is done
 int32_t regionPickShallowest();  // -1 when every node is done
 int regionLoadElements(ContourElement* buffer, int32_t count, SavedBlock* handle);
 int regionSaveElements(const ContourElement* buffer, int32_t count, SavedBlock* handle);
+// After a ring was saved back with another element count: 1, or 0 outside the tree.
+int regionSetElementCount(int32_t node, uint32_t count);
 
 // The nearest element to the point (first on ties): its distance, or 0 and no output for an empty chain.
 double contourNearestToPoint(const ContourElement* elements, int32_t n, const Vec2* point, Vec2* nearest,

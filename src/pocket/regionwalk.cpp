@@ -8,12 +8,14 @@
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemdist.h"
+#include "pocket/islands.h"
 #include "pocket/linkmove.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
+#include "pocket/strategies.h"
 
 namespace {
 
@@ -342,8 +344,40 @@ int regionTreePrepass(double dr, double dmax) {
 
 namespace {
 
+bool hasOpenSide(const Ring& ring) {
+    return nextOpenElement(ring.data(), static_cast<int32_t>(ring.size()), 0) >= 0;
+}
+
+// In a rapid open pocket the tool crosses open sides at rapid instead of cutting them, so a
+// connection is moved to where material ends on the current ring (c) and begins on the next
+// one (t). toP0: the step up to the kind-1 parent, which moves only from an open-sided ring.
+void materialRunMove(const Ring& c, const Ring& t, bool toP0, bool openVariant, Candidate* cand) {
+    const PocketKernel& k = pocketKernel();
+    if (k.stockMovement != 1 || !k.openPocket) return;
+    // A ring wholly on open sides has no material run to move a connection to.
+    if (openVariant && (chainAllOpen(c.data(), static_cast<int32_t>(c.size())) ||
+                        chainAllOpen(t.data(), static_cast<int32_t>(t.size()))))
+        return;
+    const int32_t n = static_cast<int32_t>(c.size()), m = static_cast<int32_t>(t.size());
+    RingPosition q;
+    if (!toP0 && !hasOpenSide(t)) {
+        if (!positionAtMaterialStart(c.data(), n, &cand->onC) ||
+            materialEndBefore(c.data(), n, &cand->onC, &q) != 1)
+            return;
+        cand->onC = q;
+        Vec2 at{q.x, q.y}, nearest;
+        int32_t index = -1;
+        if (contourNearestElement(&at, t.data(), m, &index, &nearest) >= 0 && index >= 0)
+            cand->onT = {index + 1, nearest.x, nearest.y};
+        return;
+    }
+    if (toP0 && !hasOpenSide(c)) return;
+    if (openStartAfter(c.data(), n, &cand->onC, &q) == 1) cand->onC = q;
+    if (materialRunStart(t.data(), m, &cand->onT, &q) == 1) cand->onT = q;
+}
+
 int sequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
-             int32_t* next, bool direct) {
+             int32_t* next, bool direct, bool openVariant) {
     int32_t c = entry->node;
     Ring ring;
     if (!loadRing(c, &ring)) return kWalkFailed;
@@ -389,6 +423,7 @@ int sequence(const WalkEntry* entry, double step, RingPosition* connection, Ring
             continue;
         Candidate cand{p, {}, {}};
         if (connectOutward(ring, pr, p, entry, d, &cand.onC, &cand.onT)) {
+            materialRunMove(ring, pr, false, openVariant, &cand);
             cands.push_back(cand);
             ids.push_back(p);
         }
@@ -415,6 +450,7 @@ int sequence(const WalkEntry* entry, double step, RingPosition* connection, Ring
         if (!connectWithRetry(kForward, ring, pr, from, d, &cand.onC, &cand.onT) &&
             !connectWithRetry(kForward, ring, pr, from, 2 * d, &cand.onC, &cand.onT))
             return kWalkFailed;
+        materialRunMove(ring, pr, true, openVariant, &cand);
         *connection = cand.onC;
         *nextStart = cand.onT;
         *next = p0;
@@ -434,12 +470,17 @@ int sequence(const WalkEntry* entry, double step, RingPosition* connection, Ring
 
 int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
                        int32_t* next) {
-    return sequence(entry, step, connection, nextStart, next, false);
+    return sequence(entry, step, connection, nextStart, next, false, false);
 }
 
 int regionRingSequenceOut(const WalkEntry* entry, double step, RingPosition* connection,
                           RingPosition* nextStart, int32_t* next) {
-    return sequence(entry, step, connection, nextStart, next, true);
+    return sequence(entry, step, connection, nextStart, next, true, false);
+}
+
+int regionRingSequenceOpen(const WalkEntry* entry, double step, RingPosition* connection,
+                           RingPosition* nextStart, int32_t* next) {
+    return sequence(entry, step, connection, nextStart, next, true, true);
 }
 
 int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connection,
@@ -513,7 +554,11 @@ int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connect
 
 namespace {
 
-int walk(int32_t start, double step, int singleOuter, bool direct) {
+// The sequence step of each walk: the normal one, the outside-in direct one, and the direct one of open
+// pockets.
+enum WalkKind { kWalkNormal, kWalkDirect, kWalkDirectOpen };
+
+int walk(int32_t start, double step, int singleOuter, WalkKind kind) {
     regionStackClear();
     if (start < 0 || start >= regionNodeCount()) {
         pocketError(3023);
@@ -525,18 +570,26 @@ int walk(int32_t start, double step, int singleOuter, bool direct) {
         first.node = best->node;
         first.from = first.to = {best->element, best->point.x, best->point.y};
         Vec2 s{pocketKernel().startX, pocketKernel().startY};
+        // Outside-in collects the path for a backwards replay; the move from the start point and
+        // the descent that follows it must come first, so they are written directly.
+        if (pocketKernel().outsideIn) pocketOutputState().skipCollect = 1;
         startPointMove(&s, &best->point);
     }
     push(first);
     int previous = -1;
     WalkEntry e;
     while (regionStackPop(&e)) {
-        if (previous == kWalkFinish) pocketSetPlungePending(1);
+        if (previous == kWalkFinish) {
+            rampFlush();
+            pocketSetPlungePending(1);
+        }
         RingPosition conn{}, nextStart{};
         int32_t next = -1;
-        int code = direct ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
-                          : regionRingSequence(&e, step, &conn, &nextStart, &next);
+        int code = kind == kWalkDirectOpen ? regionRingSequenceOpen(&e, step, &conn, &nextStart, &next)
+                   : kind == kWalkDirect   ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
+                                           : regionRingSequence(&e, step, &conn, &nextStart, &next);
         if (code < 0) {
+            pocketOutputState().skipCollect = 0;
             pocketError(3024);
             return 1;
         }
@@ -554,11 +607,11 @@ int walk(int32_t start, double step, int singleOuter, bool direct) {
 }  // namespace
 
 int pocketRegionPath(int32_t start, double step, int singleOuter) {
-    return walk(start, step, singleOuter, false);
+    return walk(start, step, singleOuter, kWalkNormal);
 }
 
-int pocketRegionPathDirect(int32_t start, double step) {
-    return walk(start, step, 0, true);
+int pocketRegionPathDirect(int32_t start, double step, int variant) {
+    return walk(start, step, 0, variant ? kWalkDirectOpen : kWalkDirect);
 }
 
 void regionWalkResetState() {

@@ -25,14 +25,17 @@ enum : int32_t {
 int regionTreePrepass(double dr, double dmax);
 // Walks from the start node: 1 when done or stopped with an error code, -1 on a bad start.
 int pocketRegionPath(int32_t start, double step, int singleOuter);
-// The outside-in direct walk: children are reached against the ring's direction.
-int pocketRegionPathDirect(int32_t start, double step);
+// The outside-in direct walk: children are reached against the ring's direction;
+// the variant (open pockets) also knows rings that lie wholly on open sides.
+int pocketRegionPathDirect(int32_t start, double step, int variant);
 // One step from the entry's ring: the step code, the connection on the current
 // ring, the start on the next ring and the next node.
 int regionRingSequence(const WalkEntry* entry, double step, RingPosition* connection, RingPosition* nextStart,
                        int32_t* next);
 int regionRingSequenceOut(const WalkEntry* entry, double step, RingPosition* connection,
                           RingPosition* nextStart, int32_t* next);
+int regionRingSequenceOpen(const WalkEntry* entry, double step, RingPosition* connection,
+                           RingPosition* nextStart, int32_t* next);
 // Emits the step's ring segment and link and pushes what remains: 1, or negative.
 int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connection,
                    const RingPosition* nextStart, int32_t next, double step);

@@ -17,16 +17,17 @@ namespace {
 constexpr double kTol = 1e-4;
 constexpr double kTwoPi = 6.283185307179586;
 
+// The ends read in place, as elemPoint gives them ({0, 0} for an unknown type).
 Vec2 startOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemStart);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx1], e->g[kLy1]};
+    if (e->type == kElemArc) return {e->g[kAsx], e->g[kAsy]};
+    return {0, 0};
 }
 
 Vec2 endOf(const ContourElement* e) {
-    Vec2 s{};
-    elemPoint(e, &s, kElemEnd);
-    return s;
+    if (e->type == kElemLine) return {e->g[kLx2], e->g[kLy2]};
+    if (e->type == kElemArc) return {e->g[kAex], e->g[kAey]};
+    return {0, 0};
 }
 
 // Whether p lies nearer than R to an element, exact on arcs of any radius: the
@@ -55,33 +56,74 @@ class InputIndex {
   public:
     InputIndex(const ContourElement* in, int32_t n, double reach) : in_(in), n_(n) {
         if (n < 1) return;
-        chainBoundingBox(in, n, &all0_, &all1_);
+        lo_.resize(n);
+        hi_.resize(n);
+        // The whole box gathered as the chain's box is, from boxes taken once.
+        for (int32_t i = 0; i < n; ++i) {
+            elemBoundingBox(&in[i], &lo_[i], &hi_[i]);
+            if (i == 0) {
+                all0_ = lo_[0];
+                all1_ = hi_[0];
+                continue;
+            }
+            all0_ = {std::fmin(all0_.x, lo_[i].x), std::fmin(all0_.y, lo_[i].y)};
+            all1_ = {std::fmax(all1_.x, hi_[i].x), std::fmax(all1_.y, hi_[i].y)};
+        }
         const double w = all1_.x - all0_.x, h = all1_.y - all0_.y;
         cell_ = std::max({reach, std::max(w, h) / 128, 1e-6});
         nx_ = std::min(128, static_cast<int>(w / cell_) + 1);
         ny_ = std::min(128, static_cast<int>(h / cell_) + 1);
         cell_ = std::max({cell_, w / nx_, h / ny_});
-        start_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
-        std::vector<int> box(4 * static_cast<size_t>(n));
-        lo_.resize(n);
-        hi_.resize(n);
         for (int32_t i = 0; i < n; ++i) {
-            Vec2& a = lo_[i];
-            Vec2& b = hi_[i];
-            elemBoundingBox(&in[i], &a, &b);
-            int* r = &box[4 * static_cast<size_t>(i)];
-            r[0] = cx(a.x), r[1] = cy(a.y), r[2] = cx(b.x), r[3] = cy(b.y);
-            for (int y = r[1]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[2]; ++x) ++start_[static_cast<size_t>(y) * nx_ + x + 1];
+            scale_ = std::max(
+                {scale_, std::fabs(lo_[i].x), std::fabs(lo_[i].y), std::fabs(hi_[i].x), std::fabs(hi_[i].y)});
         }
-        for (size_t k = 1; k < start_.size(); ++k) start_[k] += start_[k - 1];
-        items_.resize(start_.back());
-        std::vector<int32_t> fill(start_.begin(), start_.end() - 1);
+        // Runs of consecutive elements, each in every cell its box grown by the reach meets:
+        // a point's own cell then holds every run within the reach of it.
+        elems_.resize(n);
+        carriers_.resize(n);
         for (int32_t i = 0; i < n; ++i) {
-            const int* r = &box[4 * static_cast<size_t>(i)];
-            const Item item{lo_[i].x, lo_[i].y, hi_[i].x, hi_[i].y, i};
+            elems_[i] = {lo_[i].x, lo_[i].y, hi_[i].x, hi_[i].y, i, in[i].type == kElemLine};
+            // A line's carrier as a unit normal and offset; none for other elements.
+            Carrier& cl = carriers_[i];
+            cl = {0, 0, 0, false};
+            if (in[i].type != kElemLine) continue;
+            const double x1 = in[i].g[kLx1], y1 = in[i].g[kLy1];
+            const double dx = in[i].g[kLx2] - x1, dy = in[i].g[kLy2] - y1, len = std::sqrt(dx * dx + dy * dy);
+            if (!(len > 0)) continue;
+            cl.a = -dy / len, cl.b = dx / len, cl.c = -(cl.a * x1 + cl.b * y1);
+            cl.ok = std::isfinite(cl.a) && std::isfinite(cl.b) && std::isfinite(cl.c);
+        }
+        std::vector<Item> runs((n + kRun - 1) / kRun);
+        for (size_t j = 0; j < runs.size(); ++j) {
+            Item& u = runs[j];
+            u = elems_[kRun * j];
+            for (int32_t c = kRun * static_cast<int32_t>(j) + 1;
+                 c < std::min(n, kRun * static_cast<int32_t>(j + 1)); ++c) {
+                const Item& d = elems_[c];
+                u.x0 = lower(u.x0, d.x0), u.y0 = lower(u.y0, d.y0);
+                u.x1 = upper(u.x1, d.x1), u.y1 = upper(u.y1, d.y1);
+                u.line = u.line && d.line;
+            }
+        }
+        reach_ = reach;
+        nearStart_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
+        std::vector<int> box(4 * runs.size());
+        for (size_t j = 0; j < runs.size(); ++j) {
+            const Item& u = runs[j];
+            int* r = &box[4 * j];
+            r[0] = cellOf(u.x0 - reach, all0_.x, nx_), r[1] = cellOf(u.y0 - reach, all0_.y, ny_);
+            r[2] = cellOf(u.x1 + reach, all0_.x, nx_), r[3] = cellOf(u.y1 + reach, all0_.y, ny_);
             for (int y = r[1]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[2]; ++x) items_[fill[static_cast<size_t>(y) * nx_ + x]++] = item;
+                for (int x = r[0]; x <= r[2]; ++x) ++nearStart_[static_cast<size_t>(y) * nx_ + x + 1];
+        }
+        for (size_t k = 1; k < nearStart_.size(); ++k) nearStart_[k] += nearStart_[k - 1];
+        near_.resize(nearStart_.back());
+        std::vector<int32_t> next(nearStart_.begin(), nearStart_.end() - 1);
+        for (size_t j = 0; j < runs.size(); ++j) {
+            const int* r = &box[4 * j];
+            for (int y = r[1]; y <= r[3]; ++y)
+                for (int x = r[0]; x <= r[2]; ++x) near_[next[static_cast<size_t>(y) * nx_ + x]++] = runs[j];
         }
     }
 
@@ -89,17 +131,63 @@ class InputIndex {
     bool closer(const Vec2& p, double R) const {
         if (n_ < 1 || R <= 0) return false;
         if (p.x < all0_.x - R || p.x > all1_.x + R || p.y < all0_.y - R || p.y > all1_.y + R) return false;
-        const int x0 = cx(p.x - R), x1 = cx(p.x + R), y0 = cy(p.y - R), y1 = cy(p.y + R);
-        for (int y = y0; y <= y1; ++y) {
-            for (int x = x0; x <= x1; ++x) {
-                const size_t c = static_cast<size_t>(y) * nx_ + x;
-                // Boxes kept beside the index in each cell: the scan stays in one run of memory.
-                for (int32_t k = start_[c]; k < start_[c + 1]; ++k) {
-                    const Item& it = items_[k];
-                    if (p.x < it.x0 - R || p.x > it.x1 + R || p.y < it.y0 - R || p.y > it.y1 + R) continue;
-                    if (nearerThan(p, in_[it.index], R)) return true;
+        // A line whose box lies this far from p holds no point nearer than R, with a
+        // margin far above the rounding of the exact test, which decides everything nearer.
+        const double far = R + 1e-9 * (R + scale_ + std::fabs(p.x) + std::fabs(p.y)), far2 = far * far;
+        // A box that rules an element (or a run) out, screened without branches.
+        auto reaches = [&](const Item& it) {
+            const bool inBox =
+                !((p.x < it.x0 - R) | (p.x > it.x1 + R) | (p.y < it.y0 - R) | (p.y > it.y1 + R));
+            const double gx = std::max(std::max(it.x0 - p.x, p.x - it.x1), 0.0),
+                         gy = std::max(std::max(it.y0 - p.y, p.y - it.y1), 0.0);
+            return inBox & (!it.line | !(gx * gx + gy * gy > far2));
+        };
+        // The elements of [first, end) left by their boxes get the exact test.
+        auto scan = [&](const Item* items, int32_t first, int32_t end) {
+            for (int32_t k0 = first; k0 < end; k0 += kBatch) {
+                int32_t picked[kBatch];
+                int m = 0;
+                const int32_t k1 = std::min(end, k0 + kBatch);
+                for (int32_t k = k0; k < k1; ++k) {
+                    picked[m] = items[k].index;
+                    m += reaches(items[k]);
+                }
+                for (int q = 0; q < m; ++q) {
+                    const ContourElement& e = in_[picked[q]];
+                    if (e.type == kElemLine) {
+                        // A line whose whole carrier lies that far off needs no closer look.
+                        const double dx = e.g[kLx2] - e.g[kLx1], dy = e.g[kLy2] - e.g[kLy1];
+                        const double c = (p.x - e.g[kLx1]) * dy - (p.y - e.g[kLy1]) * dx;
+                        if (c * c > far2 * (dx * dx + dy * dy)) continue;
+                    }
+                    if (nearerThan(p, e, R)) return true;
                 }
             }
+            return false;
+        };
+        if (R <= reach_) {
+            const size_t c = static_cast<size_t>(cellOf(p.y, all0_.y, ny_)) * nx_ + cellOf(p.x, all0_.x, nx_);
+            for (int32_t k = nearStart_[c]; k < nearStart_[c + 1]; ++k) {
+                const Item& run = near_[k];
+                if (!reaches(run)) continue;
+                // A line whose carrier passes farther off than R (with the margin, which covers
+                // the rounding of the carrier) holds no point nearer; the others get their boxes'
+                // and the exact test.
+                const int32_t end = std::min(n_, run.index + kRun);
+                for (int32_t i = run.index; i < end; ++i) {
+                    const Carrier& cl = carriers_[i];
+                    if (cl.ok && std::fabs(cl.a * p.x + cl.b * p.y + cl.c) > far) continue;
+                    if (reaches(elems_[i]) && nearerThan(p, in_[i], R)) return true;
+                }
+            }
+            return false;
+        }
+        plainGrid();
+        const int x0 = cx(p.x - R), x1 = cx(p.x + R), y0 = cy(p.y - R), y1 = cy(p.y + R);
+        for (int y = y0; y <= y1; ++y) {
+            // An element met in several rows is tested again: the answer is the same.
+            const size_t row = static_cast<size_t>(y) * nx_;
+            if (scan(items_.data(), start_[row + x0], start_[row + x1 + 1])) return true;
         }
         return false;
     }
@@ -108,6 +196,7 @@ class InputIndex {
     // counted cell by cell along p's row (each in the cell that holds its point).
     bool inside(const Vec2& p) const {
         if (n_ < 1 || p.y < all0_.y || p.y > all1_.y || p.x > all1_.x) return false;
+        plainGrid();
         const int y = cy(p.y);
         bool in = false;
         for (int x = cx(p.x); x < nx_; ++x) {
@@ -146,6 +235,49 @@ class InputIndex {
     }
 
   private:
+    static constexpr int kBatch = 32;
+    static constexpr int32_t kRun = 8;
+
+    struct Item {
+        double x0, y0, x1, y1;  // the element's box
+        int32_t index;
+        bool line;
+    };
+
+    // Bounds of a run's box; a NaN bound leaves the run unbounded, never ruled out.
+    static double lower(double a, double b) { return a != a || b != b ? -HUGE_VAL : std::min(a, b); }
+    static double upper(double a, double b) { return a != a || b != b ? HUGE_VAL : std::max(a, b); }
+
+    // The cell of a coordinate, unbounded and NaN ones at the edge; the same as cx and cy
+    // for every coordinate they take.
+    int cellOf(double v, double origin, int cells) const {
+        const double t = (v - origin) / cell_;
+        if (!(t >= 0)) return 0;
+        return t >= cells - 1 ? cells - 1 : static_cast<int>(t);
+    }
+
+    // The grid of the element boxes, built on first use: every element in the cells its box meets.
+    void plainGrid() const {
+        if (!start_.empty()) return;
+        start_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
+        std::vector<int> box(4 * static_cast<size_t>(n_));
+        for (int32_t i = 0; i < n_; ++i) {
+            int* r = &box[4 * static_cast<size_t>(i)];
+            r[0] = cx(lo_[i].x), r[1] = cy(lo_[i].y), r[2] = cx(hi_[i].x), r[3] = cy(hi_[i].y);
+            for (int y = r[1]; y <= r[3]; ++y)
+                for (int x = r[0]; x <= r[2]; ++x) ++start_[static_cast<size_t>(y) * nx_ + x + 1];
+        }
+        for (size_t k = 1; k < start_.size(); ++k) start_[k] += start_[k - 1];
+        items_.resize(start_.back());
+        std::vector<int32_t> next(start_.begin(), start_.end() - 1);
+        for (int32_t i = 0; i < n_; ++i) {
+            const int* r = &box[4 * static_cast<size_t>(i)];
+            for (int y = r[1]; y <= r[3]; ++y)
+                for (int x = r[0]; x <= r[2]; ++x)
+                    items_[next[static_cast<size_t>(y) * nx_ + x]++] = elems_[i];
+        }
+    }
+
     int cx(double x) const { return std::clamp(static_cast<int>((x - all0_.x) / cell_), 0, nx_ - 1); }
     int cy(double y) const { return std::clamp(static_cast<int>((y - all0_.y) / cell_), 0, ny_ - 1); }
 
@@ -153,13 +285,19 @@ class InputIndex {
     int32_t n_;
     Vec2 all0_{}, all1_{};  // the box of the whole input
     double cell_ = 1;
+    double scale_ = 0;  // the largest coordinate of the input's boxes
+    double reach_ = 0;
     int nx_ = 1, ny_ = 1;
-    struct Item {
-        double x0, y0, x1, y1;  // the element's box
-        int32_t index;
+    mutable std::vector<int32_t> start_;  // the grid of the element boxes
+    mutable std::vector<Item> items_;
+    std::vector<int32_t> nearStart_;  // the grid of the grown run boxes
+    std::vector<Item> near_;
+    std::vector<Item> elems_;  // every element's box, in input order
+    struct Carrier {
+        double a, b, c;  // a x + b y + c is the distance from the carrier, signed
+        bool ok;
     };
-    std::vector<int32_t> start_;
-    std::vector<Item> items_;
+    std::vector<Carrier> carriers_;
     std::vector<Vec2> lo_, hi_;  // element boxes
 };
 
@@ -487,13 +625,13 @@ int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElem
     const double r = isectClassifyRadius(distance) - pocketKernel().tolerance;
     const InputIndex index(input, inputCount, r);
     for (int32_t i = 0; i < count; ++i) {
-        Vec2 e;
-        if (elemPoint(&ring[i], &e, kElemEnd) && index.closer(e, r)) return 0;
+        const ContourElement& el = ring[i];
+        if (el.type != kElemLine && el.type != kElemArc) continue;
+        Vec2 e = endOf(&el);
+        if (index.closer(e, r)) return 0;
         // A long element could dip in between its ends: a chord longer than the distance,
         // or an arc of more than half a turn.
-        const ContourElement& el = ring[i];
-        Vec2 s0;
-        elemPoint(&el, &s0, kElemStart);
+        const Vec2 s0 = startOf(&el);
         bool longOne = (e.x - s0.x) * (e.x - s0.x) + (e.y - s0.y) * (e.y - s0.y) > distance * distance;
         if (el.type == kElemArc && !longOne) {
             const double ax = s0.x - el.g[kAcx], ay = s0.y - el.g[kAcy], bx = e.x - el.g[kAcx],

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "kernel/ccp.h"
+#include "kernel/ncemit.h"
 #include "pocket/chaincross.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
@@ -11,6 +12,7 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
 
 namespace {
 
@@ -115,6 +117,7 @@ int32_t ringSegmentEmit(const WalkEntry* entry, const ContourElement* ring, int3
         fp = startOf(ring[fe - 1]);
     }
     bool closed = contourIsClosed(ring, n) != 0;
+    rampTransition(&fp);
     if (whole) {
         te = fe;
         tp = fp;
@@ -138,13 +141,16 @@ int32_t ringSegmentEmit(const WalkEntry* entry, const ContourElement* ring, int3
 }
 
 void ringRetract() {
+    // Elements held for a ramp entry go out before the tool leaves.
+    rampFlush();
     pocketSetPlungePending(1);
 }
 
 int emitFiltered(const ContourElement* element) {
-    const CcpParams& p = kvCCPParams;
-    bool open = pocketKernel().openMode != 0 || pocketKernel().openPocket;
-    if (p.stockMovement == 1 && (open || pocketKernel().pocketContour) && element->sourceTag < 0) {
+    // The plane's own stock movement: the run sets it per plane (along the contour for a single one).
+    const PocketKernel& k = pocketKernel();
+    bool open = k.openMode != 0 || k.openPocket;
+    if (k.stockMovement == 1 && (open || k.pocketContour) && element->sourceTag < 0) {
         ringRetract();
         return 0;
     }
@@ -216,6 +222,7 @@ int linkSmooth(const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2* t2, d
 }
 
 int startPointMove(const Vec2* start, const Vec2* ringPoint) {
+    rampTransition(start);
     ContourElement line{};
     line.type = kElemLine;
     line.g[kLx1] = start->x;
@@ -278,4 +285,44 @@ double ringDistancePoints(const ContourElement* a, int32_t na, const ContourElem
 
 double ringDistance(const ContourElement* a, int32_t na, const ContourElement* b, int32_t nb) {
     return ringDistancePoints(a, na, b, nb, nullptr, nullptr);
+}
+
+namespace {
+
+// The node's whole ring from its start round to it; the node is then finished.
+int32_t emitWholeRing(int32_t node) {
+    const RegionNode* rn = regionNode(node);
+    if (!rn || rn->elementCount < 1 || !rn->elements) return 0;
+    std::vector<ContourElement> ring(rn->elementCount);
+    const int32_t n = static_cast<int32_t>(ring.size());
+    if (regionLoadElements(ring.data(), n, rn->elements) != 1) return 0;
+    WalkEntry whole{node, {0, 0, 0}, {0, 0, 0}};
+    ringSegmentEmit(&whole, ring.data(), n, regionIsDone(node) == kRegionFinished);
+    regionSetDone(node, kRegionFinished);
+    return 1;
+}
+
+}  // namespace
+
+int32_t ringEmitSingleBranches() {
+    int32_t rings = 0;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        const RegionNode* rn = regionNode(i);
+        if (!rn || rn->parentCount != 1 || regionIsDone(i) == kRegionFinished) continue;
+        const RegionNode* parent = regionNode(regionParent(i, 1));
+        if (!parent || parent->parentCount != 0) continue;
+        if (rings == 0) ncAssignRecord(pocketRecord(), "full", "start");
+        rings += emitWholeRing(i);
+    }
+    if (rings > 0) ncAssignRecord(pocketRecord(), "full", "end");
+    return rings;
+}
+
+int32_t ringEmitRoots() {
+    int32_t rings = 0;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        const RegionNode* rn = regionNode(i);
+        if (rn && rn->parentCount == 0 && regionIsDone(i) != kRegionFinished) rings += emitWholeRing(i);
+    }
+    return rings;
 }

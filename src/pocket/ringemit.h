@@ -28,6 +28,12 @@ int ringSegmentDone(const WalkEntry* entry, const RingPosition* position, const 
 // they coincide, nothing when done): the number of elements emitted.
 int32_t ringSegmentEmit(const WalkEntry* entry, const ContourElement* ring, int32_t n, int done);
 
+// Split paths: the whole ring of every node whose single parent is a root,
+// between ("full", "start") and ("full", "end"), and the whole ring of every
+// root; each emitted node is finished. The number of rings emitted.
+int32_t ringEmitSingleBranches();
+int32_t ringEmitRoots();
+
 // The next element starts with a new entry (retract, position, plunge).
 void ringRetract();
 int emitFiltered(const ContourElement* element);                // 1 emitted, 0 retracted instead

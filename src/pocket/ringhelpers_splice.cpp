@@ -16,6 +16,70 @@ bool agrees(const ContourHeader* h) {
     return h->ccw == h->leftSide;
 }
 
+// Boxes of runs of consecutive elements, so that many distance probes against
+// one chain skip the runs that cannot hold a nearer element. An arc's box is
+// widened by a margin for ends that sit a tolerance off its circle.
+class ChainBoxes {
+  public:
+    ChainBoxes(const ContourElement* e, int32_t n) : e_(e), n_(n) {
+        for (int32_t i = 0; i < n; i += kRun) {
+            Box b{1e300, 1e300, -1e300, -1e300};
+            for (int32_t k = i; k < std::min(n, i + kRun); ++k) {
+                const ContourElement& x = e[k];
+                if (x.type == kElemArc) {
+                    Vec2 lo, hi;
+                    elemBoundingBox(&x, &lo, &hi);
+                    grow(&b, lo.x - 1e-3, lo.y - 1e-3);
+                    grow(&b, hi.x + 1e-3, hi.y + 1e-3);
+                } else {
+                    grow(&b, x.g[kLx1], x.g[kLy1]);
+                    grow(&b, x.g[kLx2], x.g[kLy2]);
+                }
+            }
+            boxes_.push_back(b);
+        }
+    }
+    // The same minimum as contourDistance; the run with the nearest box goes first.
+    double distance(const Vec2& p) const {
+        std::vector<double>& gap = gap_;
+        gap.resize(boxes_.size());
+        size_t nearest = 0;
+        for (size_t r = 0; r < boxes_.size(); ++r) {
+            const Box& b = boxes_[r];
+            const double bx = std::fmax(std::fmax(b.x0 - p.x, 0.0), p.x - b.x1);
+            const double by = std::fmax(std::fmax(b.y0 - p.y, 0.0), p.y - b.y1);
+            gap[r] = std::sqrt(bx * bx + by * by);
+            if (gap[r] < gap[nearest]) nearest = r;
+        }
+        double best = -1;
+        for (size_t k = 0; k <= boxes_.size(); ++k) {
+            const size_t r = k == 0 ? nearest : k - 1;
+            if (r >= boxes_.size() || (k > 0 && r == nearest)) continue;
+            if (best >= 0 && gap[r] >= best) continue;
+            const auto first = static_cast<int32_t>(r) * kRun;
+            const double d = contourDistance(&p, e_ + first, std::min(n_ - first, kRun));
+            if (best < 0 || (d >= 0 && d < best)) best = d;
+        }
+        return best;
+    }
+
+  private:
+    static constexpr int32_t kRun = 16;
+    struct Box {
+        double x0, y0, x1, y1;
+    };
+    static void grow(Box* b, double x, double y) {
+        b->x0 = std::fmin(b->x0, x);
+        b->y0 = std::fmin(b->y0, y);
+        b->x1 = std::fmax(b->x1, x);
+        b->y1 = std::fmax(b->y1, y);
+    }
+    const ContourElement* e_;
+    int32_t n_;
+    std::vector<Box> boxes_;
+    mutable std::vector<double> gap_;
+};
+
 }  // namespace
 
 int probeOutsideFarther(const ContourElement* element, const ContourElement* a, int32_t countA,
@@ -31,10 +95,11 @@ int probeFarthestInside(const ContourElement* chain, int32_t count, const Contou
                         const ContourElement* b, int32_t countB) {
     double best = -1;
     Vec2 probe{0, 0};
+    const ChainBoxes boxesA(a, countA), boxesB(b, countB);
     for (int32_t i = 0; i < count; ++i) {
         Vec2 mid;
         if (!elemPoint(&chain[i], &mid, kElemMiddle)) continue;
-        const double da = contourDistance(&mid, a, countA), db = contourDistance(&mid, b, countB);
+        const double da = boxesA.distance(mid), db = boxesB.distance(mid);
         if (da >= db && da - db > best) {
             best = da - db;
             probe = mid;

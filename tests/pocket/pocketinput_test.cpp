@@ -98,7 +98,7 @@ TEST(PocketInput, KeysFillTheRecord) {
     EXPECT_STREQ(p.rifSource, "REST");
     EXPECT_STREQ(rifBlock()->rifName, "REST");
     // A later run: a three-number frame is dropped, an unknown edge word keeps the value, and the
-    // strategy flag of the earlier run stays.
+    // strategy flag of the earlier run is cleared by the new strategy.
     kvListFree(kvCCP.vars);
     kvCCP.vars = nullptr;
     setVars(
@@ -107,7 +107,8 @@ TEST(PocketInput, KeysFillTheRecord) {
     EXPECT_STREQ(p.frame, "1/2/3/4/5/6");
     EXPECT_EQ(p.edgeMovement, 1);
     EXPECT_EQ(p.strategy, kCcpOutsideIn);
-    EXPECT_EQ(pocketKernel().axisParallel, 1);
+    EXPECT_EQ(pocketKernel().axisParallel, 0);
+    EXPECT_EQ(pocketKernel().outsideIn, 1);
 }
 
 TEST(PocketInput, RequiredKeysAndAToolWithoutRadius) {
@@ -173,5 +174,28 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
         strcpy(kvCCPParams.geoSource, f.name);
         EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
         EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{f.sent});
+    }
+}
+
+// Every strategy sets its own flags and clears the others and the stock correction,
+// whatever an earlier run or plane left behind.
+TEST(PocketInput, StrategyFlagsResetPerRunAndPlane) {
+    PocketErrors errors;
+    const struct {
+        int32_t strategy;
+        int32_t in, direct, axis, stock, open;
+    } cases[] = {{kCcpContourParallel, 0, 0, 0, 0, 0}, {kCcpOutsideIn, 1, 0, 0, 0, 0},
+                 {kCcpOutsideInDirect, 0, 1, 0, 0, 0}, {kCcpAxisParallel, 0, 0, 1, 0, 0},
+                 {kCcpStockOutin, 0, 1, 0, 1, 0},      {kCcpOpenPocket, 0, 1, 0, 0, 1}};
+    for (const auto& c : cases) {
+        PocketKernel& k = pocketKernel();
+        k.outsideIn = k.outsideInDirect = k.axisParallel = k.stockOutin = k.openPocket = 1;
+        k.stockCorrection = -2;
+        pocketStrategyFlagsReset(c.strategy);
+        EXPECT_EQ(std::vector<int32_t>(
+                      {k.outsideIn, k.outsideInDirect, k.axisParallel, k.stockOutin, k.openPocket}),
+                  std::vector<int32_t>({c.in, c.direct, c.axis, c.stock, c.open}))
+            << c.strategy;
+        EXPECT_EQ(k.stockCorrection, 0);
     }
 }

@@ -2,20 +2,19 @@
 // machined as one pass, and a no-gouge check of the written centre path.
 #include "pocket/regionwalk.h"
 
+#include "nogouge_util.h"
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
 #include "pocketnc_util.h"
 
-#ifdef KV_HAVE_GEOS
-#include <geos_c.h>
-#endif
-
 namespace {
 
-int32_t attachBox(double x0, double y0, double x1, double y1, int32_t level, bool cw = false) {
+int32_t attachBox(double x0, double y0, double x1, double y1, int32_t level, bool cw = false,
+                  std::vector<int32_t> tags = {0, 0, 0, 0}) {
     std::vector<Vec2> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
     if (cw) p = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
     std::vector<ContourElement> c = polygon(p);
+    for (int i = 0; i < 4; ++i) c[i].sourceTag = tags[i];
     ContourHeader h{};
     h.elementCount = 4;
     h.leftSide = 1;
@@ -35,71 +34,6 @@ struct Walk : NcPlane {
         regionStackResetState();
     }
 };
-
-// The cutting moves of each pass (3001 .. 3002) as polylines of centre points, arcs divided finely.
-std::vector<std::vector<Vec2>> passes() {
-    std::vector<std::vector<Vec2>> out;
-    Vec2 at{0, 0};
-    bool open = false;
-    for (const Rec& r : records(31)) {
-        if (r.type == 3101) at = {r.x, r.y};
-        if (r.type == 3001) {
-            out.push_back({at});
-            open = true;
-        }
-        if (r.type == 3002) open = false;
-        if (r.type == 3111 && open) out.back().push_back({r.x, r.y});
-        if (r.type == 3121 && open) {
-            double rad = std::hypot(at.x - r.cx, at.y - r.cy);
-            double a0 = std::atan2(at.y - r.cy, at.x - r.cx), a1 = std::atan2(r.y - r.cy, r.x - r.cx);
-            double sweep = r.clockwise == 1 ? -std::fmod(a0 - a1 + 4 * M_PI, 2 * M_PI)
-                                            : std::fmod(a1 - a0 + 4 * M_PI, 2 * M_PI);
-            for (int k = 1; k <= 64; ++k)
-                out.back().push_back(
-                    {r.cx + rad * std::cos(a0 + sweep * k / 64), r.cy + rad * std::sin(a0 + sweep * k / 64)});
-        }
-        if (r.type == 3111 || r.type == 3121) at = {r.x, r.y};
-    }
-    return out;
-}
-
-#ifdef KV_HAVE_GEOS
-// Area of the tool (radius r) swept along the passes that lies outside the polygon.
-double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r, const std::string& allowedWkt) {
-    GEOSContextHandle_t h = GEOS_init_r();
-    GEOSWKTReader* reader = GEOSWKTReader_create_r(h);
-    GEOSGeometry* allowed = GEOSWKTReader_read_r(h, reader, allowedWkt.c_str());
-    double total = 0;
-    for (const auto& path : paths) {
-        std::string wkt = "LINESTRING(";
-        auto point = [&wkt](const Vec2& p) {
-            wkt += std::to_string(p.x);
-            wkt += ' ';
-            wkt += std::to_string(p.y);
-        };
-        for (size_t i = 0; i < path.size(); ++i) {
-            if (i) wkt += ',';
-            point(path[i]);
-        }
-        if (path.size() == 1) {
-            wkt += ',';
-            point(path[0]);
-        }
-        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
-        GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 32) : nullptr;
-        GEOSGeometry* outside = swept && allowed ? GEOSDifference_r(h, swept, allowed) : nullptr;
-        double a = 0;
-        if (outside) GEOSArea_r(h, outside, &a);
-        total += outside ? a : 1e9;
-        for (GEOSGeometry* g : {line, swept, outside})
-            if (g) GEOSGeom_destroy_r(h, g);
-    }
-    if (allowed) GEOSGeom_destroy_r(h, allowed);
-    GEOSWKTReader_destroy_r(h, reader);
-    GEOS_finish_r(h);
-    return total;
-}
-#endif
 
 }  // namespace
 
@@ -145,7 +79,8 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
                 ASSERT_GT(regionAddLink(nodes[i], nodes[i - 1]), 0);
             }
         }
-        EXPECT_EQ(direct ? pocketRegionPathDirect(nodes.back(), 8) : pocketRegionPath(nodes.back(), 8, 0), 1);
+        EXPECT_EQ(direct ? pocketRegionPathDirect(nodes.back(), 8, 0) : pocketRegionPath(nodes.back(), 8, 0),
+                  1);
         for (int32_t n : nodes) EXPECT_EQ(regionIsDone(n), kRegionFinished) << n;
         int entries = 0;
         for (const Rec& r : log()) entries += r.name == "start";
@@ -166,5 +101,37 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
         // One unit less room is caught.
         EXPECT_GT(sweptOutside(paths, 5, "POLYGON((1 1,100 1,100 100,1 100,1 1))"), 50);
 #endif
+    }
+}
+
+// A ring (open right side) 8 inside a parent (open top): going up in a rapid
+// open pocket the connection leaves the ring where its material run ends and
+// reaches the parent where its material run starts; the open-pocket variant
+// leaves a ring wholly on open sides as found.
+TEST(RegionWalk, RapidOpenPocketConnectsAtMaterialRuns) {
+    struct Case {
+        int rapid, openPocket, childOpen, variant;
+        RingPosition conn, start;
+    } cases[] = {{0, 1, 0, 0, {1, 13, 13}, {1, 13, 5}}, {1, 1, 0, 0, {2, 87, 13}, {4, 5, 95}},
+                 {1, 0, 0, 0, {1, 13, 13}, {1, 13, 5}}, {1, 1, 0, 1, {2, 87, 13}, {4, 5, 95}},
+                 {1, 1, 1, 0, {1, 13, 13}, {4, 5, 95}}, {1, 1, 1, 1, {1, 13, 13}, {1, 13, 5}}};
+    for (const Case& c : cases) {
+        Walk walk;
+        pocketKernel().stockMovement = c.rapid;
+        pocketKernel().openPocket = c.openPocket;
+        int32_t p = attachBox(5, 5, 95, 95, 0, false, {0, 0, -1, 0});
+        int32_t k = attachBox(13, 13, 87, 87, 1, false, {-c.childOpen, -1, -c.childOpen, -c.childOpen});
+        ASSERT_GT(regionAddLink(k, p), 0);
+        WalkEntry e{k, {0, 0, 0}, {-1, 0, 0}};
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        int code = c.variant ? regionRingSequenceOpen(&e, 8, &conn, &start, &next)
+                             : regionRingSequence(&e, 8, &conn, &start, &next);
+        EXPECT_TRUE(code == kWalkUp && next == p);
+        for (auto [got, want] : {std::pair{conn, c.conn}, std::pair{start, c.start}})
+            EXPECT_TRUE(got.element == want.element && std::fabs(got.x - want.x) < 1e-9 &&
+                        std::fabs(got.y - want.y) < 1e-9)
+                << c.rapid << c.openPocket << c.childOpen << c.variant << ": " << got.element << " " << got.x
+                << " " << got.y;
     }
 }

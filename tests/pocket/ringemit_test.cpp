@@ -1,6 +1,8 @@
 // Ring emission: order of positions, ring segments, links and ring distances.
 #include "pocket/ringemit.h"
 
+#include <algorithm>
+
 #include "geometry/rng.h"
 #include "pocketnc_util.h"
 
@@ -130,4 +132,30 @@ TEST(RingEmit, DistanceAgainstSampling) {
         EXPECT_NEAR(d, brute, 0.049 + 0.05) << i;
         EXPECT_NEAR(std::hypot(onE.x - onR.x, onE.y - onR.y), d, 1e-9) << i;
     }
+}
+
+// With the ramp plunge, a ring after a link that is not cut is entered by a
+// new ramp at its own start (no straight plunge), each in a pass of its own.
+TEST(RingEmit, RetractBetweenRingsRampsAgain) {
+    NcPlane plane;
+    kvCCPParams.plungeType = 3;
+    kvCCPParams.helixPlungeAngle = 10 * M_PI / 180;
+    kvCCPParams.helixAngleResolution = 0.1;
+    pocketNcHeader();
+    std::vector<ContourElement> far = polygon({{100, 0}, {110, 0}, {110, 10}, {100, 10}});
+    WalkEntry whole{0, {0, 0, 0}, {0, 0, 0}};
+    EXPECT_EQ(ringSegmentEmit(&whole, square().data(), 4, 0), 4);
+    Vec2 a{0, 0}, b{100, 0};
+    EXPECT_EQ(linkStraight(&a, &b, 5), 0);
+    EXPECT_EQ(ringSegmentEmit(&whole, far.data(), 4, 0), 4);
+    pocketContourEnd();
+    std::vector<double> rampStartX;
+    std::vector<int> t = types(31);
+    for (size_t i = 0; i < t.size(); ++i)
+        if (t[i] == 3113 && t[i - 1] != 3113) rampStartX.push_back(records(31)[i].x);
+    EXPECT_EQ(rampStartX, (std::vector<double>{0, 100}));
+    EXPECT_EQ(std::count(t.begin(), t.end(), 3112), 0);
+    EXPECT_EQ(std::count(t.begin(), t.end(), 3001), 2);
+    EXPECT_EQ(std::count(t.begin(), t.end(), 3002), 2);
+    EXPECT_EQ(lineEnds().size(), 8u);
 }

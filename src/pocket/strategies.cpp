@@ -1,0 +1,271 @@
+#include "pocket/strategies.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "pocket/chaincross.h"
+#include "pocket/contouroffset.h"
+#include "pocket/contourorient.h"
+#include "pocket/elemaccess.h"
+#include "pocket/elemdist.h"
+#include "pocket/nesting.h"
+#include "pocket/passes.h"
+#include "pocket/pocketerr.h"
+#include "pocket/pocketnc.h"
+#include "pocket/pocketstate.h"
+#include "pocket/regiontree.h"
+
+namespace {
+
+std::vector<ContourElement> gOffsetBuffer;
+
+struct Contour {
+    ContourHeader header{};
+    std::vector<ContourElement> elements;
+};
+
+bool loadContour(const char* list, int32_t index, Contour* out) {
+    if (clistGetHeader(list, &out->header, index) < 0) return false;
+    out->elements.assign(std::max<uint32_t>(out->header.elementCount, 1), ContourElement{});
+    if (clistGet(list, out->elements.data(), &out->header, index) < 0) return false;
+    out->elements.resize(out->header.elementCount);
+    return true;
+}
+
+bool storeContour(const char* list, int32_t index, const std::vector<ContourElement>& elements,
+                  const ContourHeader& model) {
+    ContourHeader h = model;
+    h.elementCount = static_cast<uint32_t>(elements.size());
+    h.elements = nullptr;
+    return index < 0 ? clistInsert(list, elements.data(), &h, -1) == 1
+                     : clistReplace(list, elements.data(), &h, index) == 1;
+}
+
+// The rings of one offset; empty when it yields none or fails.
+std::vector<std::vector<ContourElement>> offsetRings(const std::vector<ContourElement>& c, int side,
+                                                     double d) {
+    std::vector<std::vector<ContourElement>> rings;
+    if (c.empty() || !(d > 0)) return rings;
+    // One work buffer for all offsets of the strategy: a fresh one per offset costs more than the offset.
+    std::vector<ContourElement>& out = gOffsetBuffer;
+    if (out.size() < static_cast<size_t>(kClistMaxElements)) out.resize(kClistMaxElements);
+    std::vector<int32_t> start(kOffsetMaxRings), count(kOffsetMaxRings);
+    int32_t end = 0;
+    const int32_t n = offsetContour(c.data(), static_cast<int32_t>(c.size()), side, d, out.data(), &end,
+                                    start.data(), count.data());
+    for (int32_t r = 0; r < n; ++r)
+        rings.emplace_back(out.begin() + start[r], out.begin() + start[r] + count[r]);
+    return rings;
+}
+
+// The side (+1 left, -1 right) on which a contour's material lies: inside the
+// outer boundary, outside an island, whichever way each runs.
+int materialSide(const std::vector<ContourElement>& c, int32_t index) {
+    const int o = contourOrientation(c.data(), static_cast<int32_t>(c.size())) >= 0 ? 1 : -1;
+    return index == 0 ? o : -o;
+}
+
+double ringArea(const std::vector<ContourElement>& c) {
+    double a = 0;
+    for (const ContourElement& e : c) {
+        Vec2 s{}, t{};
+        elemPoint(&e, &s, kElemStart);
+        elemPoint(&e, &t, kElemEnd);
+        a += s.x * t.y - t.x * s.y;
+    }
+    return std::fabs(a);
+}
+
+// Every MAIN contour becomes the path of the tool centre along it (tool radius
+// plus the contour's allowance to its material side), so that rings, passes
+// and links made from MAIN keep the tool off the walls. A boundary that splits
+// keeps its largest ring; a contour the tool cannot follow is removed.
+void mainToToolCentre() {
+    const PocketKernel& k = pocketKernel();
+    const int32_t n = clistCount("MAIN");
+    for (int32_t i = n - 1; i >= 0; --i) {
+        Contour c;
+        if (!loadContour("MAIN", i, &c) || c.elements.empty()) continue;
+        const double d = k.toolRadius + pocketAllowanceGet(i);
+        std::vector<std::vector<ContourElement>> rings =
+            offsetRings(c.elements, materialSide(c.elements, i), d);
+        if (rings.empty()) {
+            if (i == 0) clistClear("MAIN");
+            if (i != 0) clistDelete("MAIN", i);
+            if (i == 0) return;
+            continue;
+        }
+        size_t best = 0;
+        for (size_t r = 1; r < rings.size(); ++r)
+            if (ringArea(rings[r]) > ringArea(rings[best])) best = r;
+        storeContour("MAIN", i, rings[best], c.header);
+    }
+}
+
+// True when the ring crosses a MAIN contour other than its own.
+bool crossesOtherContour(const std::vector<ContourElement>& ring, int32_t own) {
+    const int32_t n = clistCount("MAIN");
+    std::vector<PocketIsect> rec(64);
+    for (int32_t j = 0; j < n; ++j) {
+        Contour c;
+        if (j == own || !loadContour("MAIN", j, &c) || c.elements.empty()) continue;
+        rec.resize(c.elements.size() * 2 + ring.size() * 2 + 8);
+        if (intersectContours(ring.data(), static_cast<int32_t>(ring.size()), c.elements.data(),
+                              static_cast<int32_t>(c.elements.size()), rec.data(),
+                              static_cast<int32_t>(rec.size())) != 0)
+            return true;
+    }
+    return false;
+}
+
+// Contours closer together than the tool allows have tool-centre rings that
+// cross: such a ring would run into the other wall, so the rings of both go
+// (their walls keep what the passes leave).
+void pruneCrossingRings() {
+    std::vector<Contour> inner(static_cast<size_t>(std::max(clistCount("INSEL"), 0)));
+    for (size_t i = 0; i < inner.size(); ++i) loadContour("INSEL", static_cast<int32_t>(i), &inner[i]);
+    auto crosses = [](const std::vector<ContourElement>& a, const std::vector<ContourElement>& b) {
+        if (a.empty() || b.empty()) return false;
+        std::vector<PocketIsect> rec((a.size() + b.size()) * 2 + 8);
+        return intersectContours(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                 static_cast<int32_t>(b.size()), rec.data(),
+                                 static_cast<int32_t>(rec.size())) != 0;
+    };
+    std::vector<int16_t> unsafe;
+    for (size_t i = 0; i < inner.size(); ++i)
+        for (size_t j = 0; j < inner.size(); ++j)
+            if (i != j && crosses(inner[i].elements, inner[j].elements))
+                unsafe.push_back(inner[i].header.tag);
+    for (int32_t g = clistCount("GKT") - 1; g >= 0; --g) {
+        Contour full;
+        if (!loadContour("GKT", g, &full)) continue;
+        bool bad = std::find(unsafe.begin(), unsafe.end(), full.header.tag) != unsafe.end();
+        for (size_t j = 0; j < inner.size() && !bad; ++j)
+            bad = inner[j].header.tag != full.header.tag && crosses(full.elements, inner[j].elements);
+        if (bad) clistDelete("GKT", g);
+    }
+    for (int32_t i = static_cast<int32_t>(inner.size()) - 1; i >= 0; --i)
+        if (std::find(unsafe.begin(), unsafe.end(), inner[i].header.tag) != unsafe.end())
+            clistDelete("INSEL", i);
+}
+
+// Wall rings that no pass reached are machined after the passes.
+int attachLeftRings() {
+    for (;;) {
+        Contour inner;
+        if (clistCount("INSEL") < 1 || !loadContour("INSEL", 0, &inner)) return 1;
+        for (int32_t g = 0; g < clistCount("GKT"); ++g) {
+            Contour full;
+            if (!loadContour("GKT", g, &full) || full.header.tag != inner.header.tag) continue;
+            if (regionAttachContour(full.elements.data(), &full.header, 0, 0) < 0) return -1;
+            clistDelete("GKT", g);
+            break;
+        }
+        if (regionAttachContour(inner.elements.data(), &inner.header, 0, 0) < 0) return -1;
+        clistDelete("INSEL", 0);
+    }
+}
+
+}  // namespace
+
+int openRunFind(const ContourElement* elements, int32_t n, int32_t* first, int32_t* last) {
+    if (!elements || n < 1 || !first || !last) return -1;
+    auto wall = [&](int32_t i) { return elements[i].sourceTag >= 0; };
+    if (!wall(0)) {
+        int32_t s = 0;
+        while (s < n && !wall(s)) ++s;
+        if (s >= n) return -1;
+        int32_t e = s;
+        while (e + 1 < n && wall(e + 1)) ++e;
+        *first = s;
+        *last = e;
+        return 1;
+    }
+    int32_t lastOpen = n - 1;
+    while (lastOpen >= 0 && wall(lastOpen)) --lastOpen;
+    int32_t e = 0;
+    while (e + 1 < n && wall(e + 1)) ++e;
+    *first = lastOpen < 0 ? 0 : (lastOpen + 1) % n;
+    *last = e;
+    return 1;
+}
+
+double axisParallelRings(double w, int side) {
+    double narrowest = w;
+    const int32_t n = clistCount("MAIN");
+    for (int32_t i = 0; i < n; ++i) {
+        Contour c;
+        if (!loadContour("MAIN", i, &c) || c.elements.empty()) continue;
+        // The side of each contour follows from its own orientation; the kernel's sign only breaks a tie.
+        const int own = materialSide(c.elements, i);
+        const int s = own != 0 ? own : side;
+        for (int k = 10; k >= 1; --k) {
+            const double d = k / 10.0 * w;
+            std::vector<std::vector<ContourElement>> rings = offsetRings(c.elements, s, d);
+            if (rings.empty()) continue;
+            storeContour("INSEL", -1, c.elements, c.header);
+            // A full-width ring that runs into another contour would leave the area; it is left out.
+            if (!crossesOtherContour(rings[0], i)) storeContour("GKT", -1, rings[0], c.header);
+            std::vector<std::vector<ContourElement>> half = offsetRings(c.elements, s, d / 2);
+            if (!half.empty()) storeContour("MAIN", i, half[0], c.header);
+            narrowest = std::min(narrowest, d);
+            break;
+        }
+    }
+    return narrowest;
+}
+
+int axisParallelEmit() {
+    Vec2 previous{};
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        const RegionNode* node = regionNode(i);
+        if (!node) break;
+        std::vector<ContourElement> ring(std::max<uint32_t>(node->elementCount, 1));
+        if (node->elementCount &&
+            regionLoadElements(ring.data(), static_cast<int32_t>(node->elementCount), node->elements) != 1)
+            break;
+        ring.resize(node->elementCount);
+        if (ring.empty()) continue;
+        Vec2 start{};
+        elemPoint(&ring[0], &start, kElemStart);
+        if (i > 0 && pointDist2D(&start, &previous) > 1e-4) pocketSetPlungePending(1);
+        for (const ContourElement& e : ring) pocketEmitElement(&e);
+        elemPoint(&ring.back(), &previous, kElemEnd);
+    }
+    return 1;
+}
+
+int axisParallel() {
+    clistCreate("GKT");
+    clistCreate("INSEL");
+    if (!regionTreeInit(1)) {
+        pocketError(kPocketErrStep);
+        return -1;
+    }
+    pocketNcHeader();
+    PocketKernel& k = pocketKernel();
+    if (clistCount("MAIN") > 40) clistSortByKey("MAIN");
+    mainToToolCentre();
+    const int32_t n = clistCount("MAIN");
+    for (int32_t i = 0; i < n; ++i) clistSetTag("MAIN", static_cast<int16_t>(i), i);
+    const double w = 2.0 * k.toolRadius * k.stepFactor;
+    int result = 1;
+    if (n > 0 && w > 0) {
+        axisParallelRings(w, k.wantedOrientation >= 0 ? 1 : -1);
+        pruneCrossingRings();
+        if (pocketBuildMainTransitions(k.toolRadius, w) < 0 || attachLeftRings() < 0) {
+            pocketError(kPocketErrStep);
+            result = -1;
+        }
+        axisParallelEmit();
+    }
+    regionTreeFree();
+    pocketContourEnd();
+    return result;
+}
+
+void strategiesResetState() {
+    gOffsetBuffer.clear();
+    gOffsetBuffer.shrink_to_fit();
+}

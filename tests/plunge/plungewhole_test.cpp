@@ -1,0 +1,199 @@
+// Whole runs of the plunge cycle through the C entry points, on an impeller made by the example
+// generator in a temporary folder: the records the host receives, checked against the design of the
+// generated part (closed-form meridians, blade surfaces sampled) by brute force.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "impeller.h"
+#include "kernel/testrecord.h"
+#include "nctrace.h"
+#include "platform/testenv.h"
+#include "surfaces/kvxsurf.h"
+#include "surfaces/nurbs.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct HostRun {
+    int started = 0, status = -1;
+    nctrace::Trace trace;
+};
+
+int keep(KvCycle*, int32_t channel, const void* record, void* user) {
+    static_cast<nctrace::Trace*>(user)->add(channel, record);
+    return 1;
+}
+int keepOwn(KvCycle* cycle, int32_t channel, const void* record, void* user) {
+    return channel == 0 ? 1 : keep(cycle, channel, record, user);  // channel 0 reaches pair 1 too
+}
+
+HostRun runJob(const std::string& folder, const char* job) {
+    HostRun run;
+    resetCoreToBinFolder();
+    const std::filesystem::path back = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    std::string arg = std::string("-S") + job;
+    char* argv[] = {arg.data(), nullptr};
+    HostCallbacks cb = {keep, &run.trace, keepOwn, &run.trace, nullptr, nullptr};
+    run.started = kvCSexecCycle(kvCSgetCycle(), 1, argv, &cb);
+    run.status = kvCSgetSignal(kvCSgetCycle());
+    std::filesystem::current_path(back);
+    return run;
+}
+
+// Distance of (r, z) from the design's hub meridian, a cubic Bezier continued along its end tangents
+// as the run continues its curves; *t its parameter there.
+double hubDistance(const ImpellerOptions& o, double r, double z, double* tAt) {
+    const double p[4][2] = {{o.hubStartR, o.hubStartZ},
+                            {o.hubStartR, 0.5 * (o.hubStartZ + o.hubEndZ)},
+                            {0.5 * (o.hubStartR + o.hubEndR), o.hubEndZ},
+                            {o.hubEndR, o.hubEndZ}};
+    double best = 1e300;
+    for (int i = -20000; i <= 24000; ++i) {
+        const double t = i / 4000.0, s = 1 - t;
+        double x = 0, y = 0;
+        if (t < 0) {
+            x = p[0][0] + 3 * t * (p[1][0] - p[0][0]), y = p[0][1] + 3 * t * (p[1][1] - p[0][1]);
+        } else if (t > 1) {
+            x = p[3][0] + 3 * (t - 1) * (p[3][0] - p[2][0]), y = p[3][1] + 3 * (t - 1) * (p[3][1] - p[2][1]);
+        } else {
+            const double b[4] = {s * s * s, 3 * s * s * t, 3 * s * t * t, t * t * t};
+            for (int k = 0; k < 4; ++k) x += b[k] * p[k][0], y += b[k] * p[k][1];
+        }
+        if (std::hypot(x - r, y - z) < best) best = std::hypot(x - r, y - z), *tAt = t;
+    }
+    return best;
+}
+
+// Points about spacing apart on every blade side of the file, for every blade of the part.
+std::vector<Vec3> bladePoints(const std::string& file, int blades, double spacing) {
+    std::vector<Vec3> out;
+    SurfList* list = newSurfList(4);
+    EXPECT_EQ(readSurfObjects(file.c_str(), list), 1);
+    for (int32_t e = 0; e < list->count; ++e) {
+        const BsplSurface& s = list->entries[e].surface;
+        const double u0 = s.uKnots[s.uOrder - 1], u1 = s.uKnots[s.uNum], v0 = s.vKnots[s.vOrder - 1],
+                     v1 = s.vKnots[s.vNum];
+        Vec3 a, b, c;
+        nurbsSurfEval(&s, u0, v0, &a), nurbsSurfEval(&s, u1, v0, &b), nurbsSurfEval(&s, u0, v1, &c);
+        const int nu = int(dist3D(&a, &b) / spacing) + 2, nv = int(dist3D(&a, &c) / spacing) + 2;
+        for (int i = 0; i <= nu; ++i)
+            for (int j = 0; j <= nv; ++j) {
+                Vec3 p;
+                nurbsSurfEval(&s, u0 + (u1 - u0) * i / nu, v0 + (v1 - v0) * j / nv, &p);
+                for (int k = 0; k < blades; ++k) {
+                    const double w = 2 * kPi * k / blades;
+                    out.push_back(
+                        {std::cos(w) * p.x - std::sin(w) * p.y, std::sin(w) * p.x + std::cos(w) * p.y, p.z});
+                }
+            }
+    }
+    freeSurfList(list);
+    return out;
+}
+
+// The impeller in a temporary folder, its job run twice and once more with a stock file that is not
+// there (once for the suite: a run takes seconds). The tilt search runs without its collision tests.
+class PlungeWhole : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        tmp = new TempFolder("whole");
+        opt.outDir = tmp->path();
+        std::string why;
+        ASSERT_EQ(impWriteAll(opt, &why), 1) << why;
+        std::ofstream(*tmp / kImpJobFile, std::ios::app)
+            << "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n*COLL_CHECK 0\n";
+        std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "nostock.cfg");
+        std::ofstream(*tmp / "nostock.cfg", std::ios::app) << "*STOCK_3DF missing.3df\n";
+        for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg"})
+            runs.push_back(runJob(tmp->path(), job));
+    }
+    static void TearDownTestSuite() {
+        runs.clear();
+        delete tmp;
+    }
+    static inline TempFolder* tmp = nullptr;
+    static inline ImpellerOptions opt;
+    static inline std::vector<HostRun> runs;
+};
+
+}  // namespace
+
+// Channels 0, 1, 10 and 12 as the host sees them; N plunges, blocks and bottoms; unit axes; bottoms at
+// least the tool radius above the hub (within the run's precision, 0.2), all in one channel.
+TEST_F(PlungeWhole, RecordsOfARunEndingWithStatusZero) {
+    ASSERT_EQ(runs.size(), 3u);
+    const nctrace::Trace& t = runs[0].trace;
+    ASSERT_EQ(runs[0].started, 1);
+    EXPECT_EQ(runs[0].status, KV_STATUS_OK) << testing::PrintToString(t.messages);
+    ASSERT_GE(t.ch0.size(), 4u);
+    EXPECT_EQ(std::vector<int>(t.ch0.begin(), t.ch0.begin() + 3), (std::vector<int>{103, 110, 112}));
+    EXPECT_EQ(t.ch0.back(), 104);
+    std::ifstream job(*tmp / kImpJobFile);
+    int lines = 0;
+    for (std::string line; std::getline(job, line);) lines += !line.empty() && line[0] == '*';
+    EXPECT_EQ(t.cfgLines, lines);
+    ASSERT_GE(t.ch10.size(), 3u);
+    EXPECT_EQ(t.ch10[0], "cycleFct=kvCycle");
+    EXPECT_EQ(t.ch10[1].rfind("arg=F:clearancePlane:=", 0), 0u);
+    EXPECT_EQ(t.ch10[2].rfind("CPLANE=", 0), 0u);
+    EXPECT_NE(t.message(6202), "");
+    EXPECT_NE(t.message(6220), "");
+    EXPECT_NE(t.message(6510), "");
+    const int n = std::atoi(t.message(6509).c_str());
+    EXPECT_GT(n, 10);
+    EXPECT_EQ(t.blocks, n);
+    ASSERT_FALSE(t.ch12.empty());
+    EXPECT_EQ(t.ch12.back(), 5004);
+    for (const nctrace::Move& m : t.moves) EXPECT_NEAR(vecLen3D(&m.axis), 1.0, 1e-5);
+    const std::vector<nctrace::Move> bottoms = t.bottoms();
+    EXPECT_EQ(static_cast<int>(bottoms.size()), n);
+    const double pitch = 2 * kPi / opt.blades, wrap = opt.wrapDeg * kPi / 180;
+    int channel = -1000;
+    for (const nctrace::Move& b : bottoms) {
+        double s = 0;
+        EXPECT_GE(hubDistance(opt, std::hypot(b.p.x, b.p.y), b.p.z, &s), opt.toolRadius - 0.2);
+        const int k = int(std::floor((std::atan2(b.p.y, b.p.x) - wrap * std::clamp(s, 0.0, 1.0)) / pitch));
+        EXPECT_EQ(k, channel == -1000 ? channel = k : channel);
+    }
+}
+
+TEST_F(PlungeWhole, TwoRunsGiveTheSameRecords) {
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_TRUE(runs[0].trace.raw == runs[1].trace.raw);
+    EXPECT_EQ(runs[0].status, runs[1].status);
+}
+
+// A stock file that cannot be loaded ends the run as a failure, with its name, before any plunge.
+TEST_F(PlungeWhole, MissingStockFailsTheRun) {
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[2].status, KV_STATUS_FAILED);
+    EXPECT_EQ(runs[2].trace.message(5200), "missing.3df");
+    EXPECT_EQ(runs[2].trace.message(6509), "");
+    EXPECT_EQ(runs[2].trace.blocks, 0);
+}
+
+// The ball and its cutting length placed at every position of a plunge block meet no blade.
+TEST_F(PlungeWhole, ToolNeverEntersABlade) {
+    ASSERT_EQ(runs.size(), 3u);
+    std::vector<Vec3> blade = bladePoints(*tmp / kImpBladeFile, opt.blades, 0.4);
+    const std::vector<Vec3> split = bladePoints(*tmp / kImpSplitFile, opt.blades, 0.4);
+    blade.insert(blade.end(), split.begin(), split.end());
+    double worst = 1e300;
+    for (const nctrace::Move& m : runs[0].trace.moves)
+        for (const Vec3& q : blade) {
+            if (m.block < 0) break;
+            const Vec3 w{q.x - m.p.x, q.y - m.p.y, q.z - m.p.z};
+            const double h = std::clamp(vecDot3D(&w, &m.axis), 0.0, 13.0);
+            const Vec3 f{m.p.x + h * m.axis.x, m.p.y + h * m.axis.y, m.p.z + h * m.axis.z};
+            worst = std::min(worst, dist3D(&q, &f));
+        }
+    EXPECT_GE(worst, opt.toolRadius - 0.2);
+}

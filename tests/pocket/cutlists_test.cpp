@@ -1,0 +1,153 @@
+// CUT lists: disabled and stock-pocket planes, a combination with nothing to
+// combine, the fit test (clearance to islands, length limit), the open merge
+// that reaches the attach step, and a failed merge that stops.
+#include "pocket/cutlists.h"
+
+#include "offset_util.h"
+#include "pocket/contouroffset.h"
+#include "pocket/regiontree.h"
+#include "ringtest_util.h"
+
+namespace {
+
+struct Cuts : PocketErrors {
+    Cuts() {
+        cutListsResetState();
+        contourOffsetResetState();
+        regionTreeResetState();
+        EXPECT_EQ(regionTreeInit(1), 1);
+        pocketKernel().toolRadius = 2;
+        pocketKernel().stepFactor = 0.4;
+        pocketKernel().tolerance = 1e-4;
+        EXPECT_EQ(clistCreate("MAIN"), 1);
+    }
+    ~Cuts() {
+        cutListsFree();
+        regionTreeFree();
+        contourOffsetResetState();
+    }
+};
+
+// The first start point of each contour of a list.
+std::vector<std::pair<double, double>> starts(const char* list) {
+    std::vector<std::pair<double, double>> out;
+    std::vector<ContourElement> c(kClistMaxElements);
+    for (int32_t i = 0; i < clistCount(list); ++i) {
+        ContourHeader h;
+        clistGet(list, c.data(), &h, i);
+        out.push_back({c[0].g[kLx1], c[0].g[kLy1]});
+    }
+    return out;
+}
+
+// Pocket box 0..100 with an island 40..60, and node 0 for it in the tree.
+void pocketWithIsland() {
+    put("MAIN", box(0, 0, 100, 100), true, true);
+    put("MAIN", box(40, 40, 60, 60, false), false, true);
+    const std::vector<ContourElement> ring = box(2, 2, 98, 98);
+    const ContourHeader h = header(ring, true, true);
+    ASSERT_EQ(regionAttachContour(ring.data(), &h, -1, 0), 0);
+}
+
+}  // namespace
+
+TEST(CutLists, DisabledPlaneDoesNothing) {
+    Cuts fx;
+    pocketWithIsland();
+    ASSERT_EQ(cutListsCreate(0), 0);
+    EXPECT_EQ(cutListsActive(), 0);
+    const std::vector<ContourElement> c = box(10, 10, 30, 30);
+    const ContourHeader h = header(c, true, true);
+    EXPECT_EQ(cutListReset("CUT_SPAN"), 0);
+    EXPECT_EQ(cutSpanOffset("MAIN", "CUT_GKT", 2), 0);
+    EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, 1, "CUT_SPAN"), 0);
+    EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 1), 0);
+    EXPECT_EQ(cutListsOverlap("CUT_SPAN", "CUT_BACK"), 0);
+    EXPECT_EQ(cutListsMerge(), 0);
+    EXPECT_EQ(regionNodeCount(), 1);
+
+    pocketKernel().stockPocket = 1;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    EXPECT_EQ(cutListsActive(), 0);
+    EXPECT_EQ(clistCount("CUT_SPAN"), 0);
+}
+
+TEST(CutLists, CombineWithEmptyBLeavesA) {
+    Cuts fx;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    put("CUT_SPAN", box(10, 10, 20, 20), true, true);
+    put("CUT_SPAN", box(30, 10, 40, 20), true, true);
+    EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 1), 2);
+    EXPECT_EQ(starts("CUT_SPAN"), (std::vector<std::pair<double, double>>{{10, 10}, {30, 10}}));
+}
+
+// The merge of a closed plane attaches a span cut below its parent node when it
+// keeps the clearance R from every MAIN contour and, with a step factor below
+// 0.5, is at most 25 R long.
+TEST(CutLists, MergeAttachesOnlyWhatFits) {
+    struct Case {
+        std::vector<ContourElement> cut;
+        double stepFactor;
+        bool attached;
+    } cases[] = {{box(10, 10, 30, 30), 0.4, true},   // 80 long, 10 from the island
+                 {box(10, 10, 39, 30), 0.4, false},  // 1 from the island: below R = 2
+                 {box(10, 10, 35, 35), 0.4, false},  // 100 long: above 25 R = 50 with f < 0.5
+                 {box(10, 10, 35, 35), 0.5, true}};
+    for (const Case& k : cases) {
+        Cuts fx;
+        pocketWithIsland();
+        pocketKernel().toolRadius = 2;
+        if (k.stepFactor < 0.5) {
+            // Long enough for one case and short enough for the other: 25 R between 80 and 100.
+            pocketKernel().toolRadius = 3.6;
+        }
+        pocketKernel().stepFactor = k.stepFactor;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        std::vector<ContourElement> cut = k.cut;
+        for (ContourElement& e : cut) e.sourceTag = 0;
+        put("CUT_SPAN", cut, true, true, 0);
+        EXPECT_EQ(cutListsMerge(), 1);
+        ASSERT_EQ(regionNodeCount(), k.attached ? 2 : 1);
+        EXPECT_EQ(clistCount("CUT_SPAN"), 0);
+        if (!k.attached) continue;
+        const RegionNode* n = regionNode(1);
+        ASSERT_NE(n, nullptr);
+        EXPECT_EQ(n->level, 1);
+        EXPECT_EQ(regionIsParent(1, 0), 1);
+    }
+}
+
+// An open plane with merge mode 1, an empty CUT_GKT and a span cut crossed by a
+// back cut: the combinations go through and the pieces reach the tree.
+TEST(CutLists, OpenMergeReachesTheAttach) {
+    Cuts fx;
+    put("MAIN", box(0, 0, 100, 100), true, true);
+    const std::vector<ContourElement> ring = box(2, 2, 98, 98);
+    const ContourHeader h = header(ring, true, true);
+    ASSERT_EQ(regionAttachContour(ring.data(), &h, -1, 0), 0);
+    pocketKernel().openMode = 1;
+    pocketKernel().stepFactor = 0.5;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    cutModeSet(1);
+    put("CUT_SPAN", box(10, 10, 30, 30), true, true);
+    put("CUT_BACK", box(20, 20, 40, 40), true, true);
+    EXPECT_EQ(cutListsMerge(), 1);
+    EXPECT_GT(regionNodeCount(), 1);
+}
+
+// More than 4999 crossings between a span cut and a back cut: the merge stops
+// with 3030 and 3020, empties the lists and attaches nothing.
+TEST(CutLists, FailedMergeStops) {
+    Cuts fx;
+    pocketWithIsland();
+    ASSERT_EQ(cutListsCreate(1), 0);
+    const std::vector<ContourElement> a = comb(5, 92, 6, 15, 1300);  // 5200 crossings with the band
+    put("CUT_SPAN", a, true, true);
+    put("CUT_BACK", box(5, 9, 95, 11, false), false, true);
+    EXPECT_EQ(cutListsMerge(), -1);
+    EXPECT_EQ(regionNodeCount(), 1);
+    EXPECT_EQ(clistCount("CUT_SPAN"), 0);
+    const std::vector<std::string>& t = PocketErrors::texts();
+    EXPECT_NE(std::find_if(t.begin(), t.end(), [](const std::string& s) { return s.find("1522") != s.npos; }),
+              t.end());
+}

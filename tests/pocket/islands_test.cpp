@@ -1,0 +1,236 @@
+// Islands, spans and open edges: the open-edge searches on a tagged ring, a
+// ring clipped to a region against a convex clip computed apart, a touching
+// region, the renumbering reversal and island containment.
+#include "pocket/islands.h"
+
+#include <algorithm>
+
+#include "geometry/rng.h"
+#include "offset_util.h"
+#include "pocket/chaincross.h"
+#include "pocket/contouroffset.h"
+#include "ringtest_util.h"
+
+namespace {
+
+struct Islands : PocketErrors {
+    Islands() {
+        islandsResetState();
+        contourOffsetResetState();
+        pocketKernel().toolRadius = 2;
+        pocketKernel().stepFactor = 0.4;
+        pocketKernel().tolerance = 1e-4;
+    }
+    ~Islands() {
+        islandsResetState();
+        contourOffsetResetState();
+    }
+};
+
+std::vector<ContourElement> get(const char* list, int32_t i, ContourHeader* h) {
+    std::vector<ContourElement> c(kClistMaxElements);
+    EXPECT_GE(clistGet(list, c.data(), h, i), 0);
+    c.resize(h->elementCount);
+    return c;
+}
+
+// Sutherland-Hodgman clip of a convex subject by a convex counter-clockwise clip polygon.
+std::vector<Vec2> clipConvex(std::vector<Vec2> subject, const std::vector<Vec2>& clip) {
+    for (size_t i = 0; i < clip.size() && !subject.empty(); ++i) {
+        const Vec2 a = clip[i], b = clip[(i + 1) % clip.size()];
+        auto inside = [&](const Vec2& p) {
+            return (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x) >= 0;
+        };
+        std::vector<Vec2> out;
+        for (size_t k = 0; k < subject.size(); ++k) {
+            const Vec2 p = subject[k], q = subject[(k + 1) % subject.size()];
+            if (inside(p)) out.push_back(p);
+            if (inside(p) != inside(q)) {
+                const double dp = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+                const double dq = (b.x - a.x) * (q.y - a.y) - (b.y - a.y) * (q.x - a.x);
+                const double t = dp / (dp - dq);
+                out.push_back({p.x + t * (q.x - p.x), p.y + t * (q.y - p.y)});
+            }
+        }
+        subject = out;
+    }
+    return subject;
+}
+
+double polyArea(const std::vector<Vec2>& p) {
+    double a = 0;
+    for (size_t i = 0; i < p.size(); ++i)
+        a += p[i].x * p[(i + 1) % p.size()].y - p[(i + 1) % p.size()].x * p[i].y;
+    return a / 2;
+}
+
+std::vector<Vec2> randomConvex(double cx, double cy, double r) {
+    std::vector<double> angles;
+    const int n = 5 + rngBelow(5);
+    for (int i = 0; i < n; ++i) angles.push_back(rngUniform() * 2 * offsettest::kPi);
+    std::sort(angles.begin(), angles.end());
+    std::vector<Vec2> p;
+    for (double a : angles) p.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+    return p;
+}
+
+}  // namespace
+
+// Tags 0 0 -1 -1 0 -1 on a hexagon: every search by hand, wrapping past the end.
+TEST(Islands, OpenEdgeSearchesWrap) {
+    std::vector<ContourElement> c = polygon({{0, 0}, {10, 0}, {20, 0}, {20, 10}, {10, 10}, {0, 10}});
+    const int32_t tags[] = {0, 0, -1, -1, 0, -1};
+    for (int i = 0; i < 6; ++i) c[i].sourceTag = tags[i];
+    struct Case {
+        int32_t (*f)(const ContourElement*, int32_t, int32_t);
+        int32_t from, expected;
+    } cases[] = {{nextOpenElement, 0, 2},     {nextOpenElement, 4, 5},    {nextMaterialElement, 2, 4},
+                 {nextMaterialElement, 5, 0}, {prevOpenElement, 1, 5},    {prevMaterialElement, 3, 1},
+                 {prevOpenElement, 3, 3},     {prevMaterialElement, 5, 4}};
+    for (const Case& k : cases) EXPECT_EQ(k.f(c.data(), 6, k.from), k.expected) << k.from;
+    std::vector<ContourElement> solid = box(0, 0, 5, 5);
+    EXPECT_EQ(nextOpenElement(solid.data(), 4, 2), -1);
+
+    const RingPosition atFifth{5, 10, 10};  // start of element 5: material after an open one
+    EXPECT_EQ(positionAtMaterialStart(c.data(), 6, &atFifth), 1);
+    const RingPosition midFirst{1, 5, 0};
+    EXPECT_EQ(positionAtMaterialStart(c.data(), 6, &midFirst), 0);
+    RingPosition out{};
+    const struct {
+        int (*f)(const ContourElement*, int32_t, const RingPosition*, RingPosition*);
+        const RingPosition* at;
+        int32_t element;
+    } positions[] = {{materialEndBefore, &atFifth, 2},
+                     {openStartAfter, &midFirst, 3},
+                     {openStartAfter, &atFifth, 5},
+                     {materialRunStart, &atFifth, 5},
+                     {materialRunStart, &midFirst, 1}};
+    for (const auto& k : positions) {
+        ASSERT_EQ(k.f(c.data(), 6, k.at, &out), 1);
+        EXPECT_EQ(out.element, k.element);
+    }
+    EXPECT_EQ(materialRunStart(solid.data(), 4, &midFirst, &out), -1);
+}
+
+TEST(Islands, ReverseAllKeepsOpenTagsAndRenumbers) {
+    Islands fx;
+    ASSERT_EQ(clistCreate("MAIN"), 1);
+    put("MAIN", box(0, 0, 50, 50, true, 7), true, true);
+    std::vector<ContourElement> island = box(10, 10, 20, 20, false, 3);
+    island[1].sourceTag = -1;
+    put("MAIN", island, false, true);
+    ASSERT_EQ(clistReverseAll("MAIN"), 0);
+    // Reversed: the open element second from the end, every other tag the contour's index.
+    const std::vector<std::vector<int32_t>> tags = {{0, 0, 0, 0}, {1, 1, -1, 1}};
+    for (int32_t i = 0; i < 2; ++i) {
+        ContourHeader h;
+        const std::vector<ContourElement> c = get("MAIN", i, &h);
+        EXPECT_EQ(h.ccw, i);
+        EXPECT_EQ(h.leftSide, 0);
+        EXPECT_EQ(offsettest::signedArea(c) > 0, i == 1);
+        for (size_t q = 0; q < c.size(); ++q) EXPECT_EQ(c[q].sourceTag, tags[i][q]) << i << q;
+    }
+}
+
+// A ring sticking out of the region keeps its inside part, closed along the
+// region by open elements; a region inside the ring leaves nothing; a ring
+// inside the region comes back unchanged.
+TEST(Islands, CutKeepsInsidePartClosedByOpenEdges) {
+    Islands fx;
+    const std::vector<ContourElement> a = box(0, 0, 20, 20);
+    std::vector<ContourElement> out(kClistMaxElements);
+    const std::vector<ContourElement> b = box(10, -5, 30, 25);
+    int32_t n = cutContourByIsland(a.data(), 4, b.data(), 4, out.data());
+    ASSERT_GT(n, 0);
+    out.resize(n);
+    EXPECT_NEAR(offsettest::signedArea(out), 200, 1e-6);
+    for (const ContourElement& e : out) {
+        const bool onRegion = std::fabs(offsettest::startPoint(e).x - 10) < 1e-6 &&
+                              std::fabs(offsettest::endPoint(e).x - 10) < 1e-6;
+        EXPECT_EQ(e.sourceTag, onRegion ? -1 : 0);
+    }
+    out.resize(kClistMaxElements);
+    const std::vector<ContourElement> inner = box(5, 5, 8, 8);
+    EXPECT_EQ(cutContourByIsland(a.data(), 4, inner.data(), 4, out.data()), 0);
+    const std::vector<ContourElement> outer = box(-5, -5, 30, 30);
+    EXPECT_EQ(cutContourByIsland(a.data(), 4, outer.data(), 4, out.data()), 4);
+}
+
+// Seeded convex rings and regions: the cut encloses exactly their common area.
+TEST(Islands, SeededCutMatchesConvexClip) {
+    Islands fx;
+    rngSeed(4658);
+    int checked = 0;
+    for (int t = 0; t < 60; ++t) {
+        const std::vector<Vec2> pa = randomConvex(0, 0, 10), pb = randomConvex(rngUniform() * 12 - 6, 4, 9);
+        const std::vector<ContourElement> a = polygon(pa), b = polygon(pb);
+        std::vector<PocketIsect> hits(kIslandMaxHits);
+        if (intersectContours(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                              static_cast<int32_t>(b.size()), hits.data(), kIslandMaxHits) < 2)
+            continue;
+        std::vector<ContourElement> out(kClistMaxElements);
+        const int32_t n = cutContourByIsland(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                             static_cast<int32_t>(b.size()), out.data());
+        ASSERT_GT(n, 0) << t;
+        out.resize(n);
+        EXPECT_NEAR(offsettest::signedArea(out), polyArea(clipConvex(pa, pb)), 1e-6) << t;
+        ++checked;
+    }
+    EXPECT_GT(checked, 20);
+}
+
+// A region touching a corner of the ring gives no crossing at all (a touch is no
+// hit), so nothing is cut, the region is not grown and the ring comes back
+// whole; a region reaching 0.1 over the corner cuts off that corner only.
+TEST(Islands, TouchingRegionLeavesTheRing) {
+    Islands fx;
+    const std::vector<ContourElement> a = box(0, 0, 20, 20);
+    for (double over : {0.0, 0.1}) {
+        std::vector<ContourElement> region(kClistMaxElements);
+        const std::vector<ContourElement> diamond =
+            polygon({{15 - over, 25 - over}, {25 - over, 15 - over}, {35, 25}, {25, 35}});
+        std::copy(diamond.begin(), diamond.end(), region.begin());
+        ContourHeader h{};
+        h.elementCount = 4;
+        std::vector<ContourElement> out(kClistMaxElements);
+        const int32_t n = cutContourByIslandRetry(a.data(), 4, region.data(), &h, out.data());
+        EXPECT_EQ(islandCutDegenerate(), 0);
+        EXPECT_EQ(h.elementCount, 4u);
+        ASSERT_GT(n, 0);
+        out.resize(n);
+        if (over == 0) {
+            EXPECT_NEAR(offsettest::signedArea(out), 400, 1e-9);
+            continue;
+        }
+        // The corner triangle beyond x + y = 40 - 2 over: legs of 2 over.
+        EXPECT_NEAR(offsettest::signedArea(out), 2 * over * over, 1e-9);
+        for (const ContourElement& e : out)
+            EXPECT_GE(offsettest::startPoint(e).x + offsettest::startPoint(e).y, 40 - 2 * over - 1e-9);
+    }
+}
+
+TEST(Islands, IslandsMustLieInTheBoundary) {
+    struct Case {
+        std::vector<ContourElement> island;
+        int expected;
+        const char* message;
+    } cases[] = {{box(10, 10, 20, 20, false), 1, nullptr},
+                 {box(40, 10, 60, 20, false), 1, nullptr},  // crosses the boundary
+                 {box(70, 70, 80, 80, false), 0, "1115"}};
+    for (const Case& k : cases) {
+        Islands fx;
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        put("INPUT", box(0, 0, 50, 50), true, true);
+        put("INPUT", k.island, false, false);
+        EXPECT_EQ(inputIslandsInside("INPUT"), k.expected);
+        if (k.message) {
+            ASSERT_FALSE(PocketErrors::texts().empty());
+            EXPECT_NE(PocketErrors::texts().back().find(k.message), std::string::npos);
+        }
+    }
+    Islands fx;
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    EXPECT_EQ(inputIslandsInside("INPUT"), -1);
+    ASSERT_FALSE(PocketErrors::texts().empty());
+    EXPECT_NE(PocketErrors::texts().back().find("1106"), std::string::npos);
+}

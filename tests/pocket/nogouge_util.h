@@ -1,0 +1,85 @@
+// The independent no-gouge check of the pocket tests: channel 31 parsed into
+// per-pass centre paths, and the area that the tool swept along them leaves
+// outside the allowed region (GEOS, test-only).
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "pocketnc_util.h"
+
+#ifdef KV_HAVE_GEOS
+#include <geos_c.h>
+#endif
+
+namespace nogougetest {
+
+// The cutting moves of each pass (3001 .. 3002) as polylines of centre points, arcs divided finely.
+inline std::vector<std::vector<Vec2>> passes() {
+    std::vector<std::vector<Vec2>> out;
+    Vec2 at{0, 0};
+    bool open = false;
+    for (const Rec& r : records(31)) {
+        if (r.type == 3101) at = {r.x, r.y};
+        if (r.type == 3001) {
+            out.push_back({at});
+            open = true;
+        }
+        if (r.type == 3002) open = false;
+        if (r.type == 3111 && open) out.back().push_back({r.x, r.y});
+        if (r.type == 3121 && open) {
+            double rad = std::hypot(at.x - r.cx, at.y - r.cy);
+            double a0 = std::atan2(at.y - r.cy, at.x - r.cx), a1 = std::atan2(r.y - r.cy, r.x - r.cx);
+            double sweep = r.clockwise == 1 ? -std::fmod(a0 - a1 + 4 * M_PI, 2 * M_PI)
+                                            : std::fmod(a1 - a0 + 4 * M_PI, 2 * M_PI);
+            for (int k = 1; k <= 64; ++k)
+                out.back().push_back(
+                    {r.cx + rad * std::cos(a0 + sweep * k / 64), r.cy + rad * std::sin(a0 + sweep * k / 64)});
+        }
+        if (r.type == 3111 || r.type == 3121) at = {r.x, r.y};
+    }
+    return out;
+}
+
+#ifdef KV_HAVE_GEOS
+// Area of the tool (radius r) swept along the passes that lies outside the polygon.
+inline double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r,
+                           const std::string& allowedWkt) {
+    GEOSContextHandle_t h = GEOS_init_r();
+    GEOSWKTReader* reader = GEOSWKTReader_create_r(h);
+    GEOSGeometry* allowed = GEOSWKTReader_read_r(h, reader, allowedWkt.c_str());
+    double total = 0;
+    for (const auto& path : paths) {
+        std::string wkt = "LINESTRING(";
+        auto point = [&wkt](const Vec2& p) {
+            wkt += std::to_string(p.x);
+            wkt += ' ';
+            wkt += std::to_string(p.y);
+        };
+        for (size_t i = 0; i < path.size(); ++i) {
+            if (i) wkt += ',';
+            point(path[i]);
+        }
+        if (path.size() == 1) {
+            wkt += ',';
+            point(path[0]);
+        }
+        GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
+        GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 32) : nullptr;
+        GEOSGeometry* outside = swept && allowed ? GEOSDifference_r(h, swept, allowed) : nullptr;
+        double a = 0;
+        if (outside) GEOSArea_r(h, outside, &a);
+        total += outside ? a : 1e9;
+        for (GEOSGeometry* g : {line, swept, outside})
+            if (g) GEOSGeom_destroy_r(h, g);
+    }
+    if (allowed) GEOSGeom_destroy_r(h, allowed);
+    GEOSWKTReader_destroy_r(h, reader);
+    GEOS_finish_r(h);
+    return total;
+}
+#endif
+
+}  // namespace nogougetest
+using namespace nogougetest;

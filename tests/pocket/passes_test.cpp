@@ -1,0 +1,247 @@
+// Axis-parallel passes: the pseudo angle and the hull against their defining
+// properties, widths of known shapes, the pass count at the tool radius, pieces
+// cut at islands, and the zig-zag order written to the region tree.
+#include "pocket/passes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "offset_util.h"
+#include "strategy_util.h"
+
+namespace {
+
+using offsettest::kPi;
+
+struct Tree : PocketErrors {
+    Tree() {
+        regionTreeResetState();
+        EXPECT_EQ(regionTreeInit(1), 1);
+        EXPECT_EQ(clistCreate("MAIN"), 1);
+    }
+    ~Tree() { regionTreeResetState(); }
+};
+
+std::vector<Vec2> rotated(const std::vector<Vec2>& p, double a) {
+    std::vector<Vec2> out;
+    for (const Vec2& q : p)
+        out.push_back(
+            {7 + q.x * std::cos(a) - q.y * std::sin(a), -3 + q.x * std::sin(a) + q.y * std::cos(a)});
+    return out;
+}
+
+std::vector<std::vector<ContourElement>> allNodes() {
+    std::vector<std::vector<ContourElement>> out;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) out.push_back(nodeRing(i));
+    return out;
+}
+
+PassPiece piece(double x0, double x1, double y, int32_t line) {
+    PassPiece p{};
+    p.sx = x0, p.ex = x1, p.sy = p.ey = y, p.line = line;
+    p.contourStart = p.contourEnd = -1;
+    return p;
+}
+
+}  // namespace
+
+TEST(Passes, PseudoAngleOrdersDirectionsLikeTheTrueAngle) {
+    const Vec2 o{3, -2};
+    for (int k = 0; k < 8; ++k) {
+        const Vec2 a{o.x + 2 * std::round(std::cos(k * kPi / 4)),
+                     o.y + 2 * std::round(std::sin(k * kPi / 4))};
+        EXPECT_NEAR(pseudoAngle(&a, &o), 45.0 * k, 1e-9) << k;
+    }
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> u(-10, 10);
+    auto angle = [&](const Vec2& p) {
+        return std::fmod(std::atan2(p.y - o.y, p.x - o.x) + 2 * kPi, 2 * kPi);
+    };
+    for (int i = 0; i < 500; ++i) {
+        const Vec2 a{u(rng), u(rng)}, b{u(rng), u(rng)};
+        if (std::fabs(angle(a) - angle(b)) > 1e-3) {
+            EXPECT_EQ(angle(a) < angle(b), pseudoAngle(&a, &o) < pseudoAngle(&b, &o));
+        }
+    }
+}
+
+// A convex counter-clockwise polygon of input points holding every input point is the hull.
+TEST(Passes, HullIsConvexHoldsEveryPointAndStartsLowest) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(-50, 50);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<Vec2> p(3 + round * 3);
+        for (Vec2& q : p) q = {u(rng), u(rng)};
+        p.push_back(p[0]);  // a repeated point
+        std::vector<Vec2> h(p.size() + 1);
+        const int32_t n = convexHull(p.data(), static_cast<int32_t>(p.size()), h.data());
+        ASSERT_GE(n, 3);
+        for (int32_t i = 0; i < n; ++i) {
+            const Vec2 &a = h[i], &b = h[(i + 1) % n], &c = h[(i + 2) % n];
+            EXPECT_GT((b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x), 0) << round;
+            EXPECT_TRUE(
+                std::any_of(p.begin(), p.end(), [&](const Vec2& q) { return q.x == a.x && q.y == a.y; }));
+            for (const Vec2& q : p) {
+                EXPECT_GE((b.x - a.x) * (q.y - a.y) - (b.y - a.y) * (q.x - a.x), -1e-9);
+                EXPECT_GE(q.y, h[0].y - 1e-5);
+            }
+        }
+    }
+}
+
+// Widths known in closed form, at random rotations; the base line of a long
+// narrow rectangle runs along its long side with the hull on its left.
+TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
+    std::vector<Vec2> hexagon;
+    for (int k = 0; k < 6; ++k) hexagon.push_back({10 * std::cos(k * kPi / 3), 10 * std::sin(k * kPi / 3)});
+    const std::vector<std::pair<std::vector<Vec2>, double>> cases = {{box(0, 0, 100, 20), 20},
+                                                                     {box(0, 0, 20, 100), 20},
+                                                                     {hexagon, 10 * std::sqrt(3.0)},
+                                                                     {{{0, 0}, {40, 0}, {0, 30}}, 24}};
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> angle(0, 2 * kPi);
+    for (const auto& [shape, width] : cases) {
+        for (int r = 0; r < 5; ++r) {
+            const double a = angle(rng);
+            const std::vector<ContourElement> poly = polygon(rotated(shape, a));
+            Vec2 base[2];
+            double w = 0;
+            ASSERT_EQ(hullWidthDirection(poly.data(), static_cast<int32_t>(poly.size()), base, &w), 1);
+            EXPECT_NEAR(w, width, 1e-9);
+            const double dx = base[1].x - base[0].x, dy = base[1].y - base[0].y, len = std::hypot(dx, dy);
+            for (const ContourElement& e : poly) {
+                const double d = (dx * (e.g[kLy1] - base[0].y) - dy * (e.g[kLx1] - base[0].x)) / len;
+                EXPECT_GE(d, -1e-9);
+                EXPECT_LE(d, width + 1e-9);
+            }
+            if (width == 20 && shape[2].x == 100) {
+                EXPECT_NEAR(std::remainder(std::atan2(dy, dx) - a, kPi), 0, 1e-9);
+                EXPECT_NEAR(len, 102, 1e-9);
+            }
+        }
+    }
+}
+
+TEST(Passes, PassCountAtTheToolRadius) {
+    struct Case {
+        double width;
+        int32_t passes;  // radius 5, step 4
+    };
+    for (const Case& c : std::vector<Case>{{4.9, 0}, {5, 1}, {8.9, 1}, {9, 2}, {100, 24}}) {
+        const std::vector<ContourElement> poly = polygon(box(0, 0, 200, c.width));
+        Vec2 base[2];
+        double w = 0;
+        ASSERT_EQ(hullWidthDirection(poly.data(), 4, base, &w), 1);
+        PassTable* t = passesCreate(base, w, 5, 4);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->count, c.passes) << c.width;
+        for (int32_t k = 0; k < t->count; ++k) EXPECT_NEAR(t->pieces[k].sy, (k + 1) * 4.0, 1e-9);
+        passTableFree(t);
+    }
+}
+
+// An island splits the passes it crosses into two pieces that end on the
+// contours, inside the boundary and outside the island; the table grows by half.
+TEST(Passes, IslandSplitsThePassesItCrosses) {
+    PocketErrors guard;
+    const std::vector<ContourElement> outer = polygon(box(0, 0, 100, 40));
+    const std::vector<ContourElement> island = offsettest::circle(50, 20, 7.5, 4, -1);
+    Vec2 base[2];
+    double w = 0;
+    ASSERT_EQ(hullWidthDirection(outer.data(), 4, base, &w), 1);
+    PassTable* t = passesCreate(base, w, 2, 3);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->capacity, 1000);
+    ASSERT_EQ(passesCut(t, outer.data(), 4, 0, 0), 1);
+    ASSERT_EQ(passesCut(t, island.data(), 4, 1, 1), 1);
+    for (int32_t i = 0; i < t->count; ++i) {
+        const PassPiece& p = t->pieces[i];
+        const auto onLine = std::count_if(t->pieces, t->pieces + t->count,
+                                          [&](const PassPiece& q) { return q.line == p.line; });
+        EXPECT_EQ(onLine, std::fabs(p.sy - 20) < 7.5 ? 2 : 1) << p.sy;
+        EXPECT_GT(std::hypot(0.5 * (p.sx + p.ex) - 50, p.sy - 20), 7.5);
+        for (const auto& [pt, c] :
+             {std::pair{Vec2{p.sx, p.sy}, p.contourStart}, std::pair{Vec2{p.ex, p.ey}, p.contourEnd}}) {
+            ASSERT_TRUE(c == 0 || c == 1);
+            EXPECT_NEAR(offsettest::distanceTo(pt, c == 0 ? outer : island), 0, 1e-6);
+        }
+    }
+    for (int32_t i = 0; i < 1000; ++i) ASSERT_EQ(passTableInsert(t, 0, &t->pieces[t->count - 1]), 1);
+    EXPECT_EQ(t->capacity, 1500);
+    passTableFree(t);
+}
+
+// A rectangle is one connected zig-zag of alternating passes joined along the boundary.
+TEST(Passes, RectangleIsOneConnectedZigZag) {
+    Tree tree;
+    insert("MAIN", polygon(box(0, 0, 60, 31)));
+    ASSERT_EQ(pocketBuildMainTransitions(2, 3), 1);
+    const auto n = allNodes();
+    int pieces = 0;
+    double lastDir = 0;
+    for (size_t i = 0; i < n.size(); ++i) {
+        ASSERT_FALSE(n[i].empty());
+        if (i) {
+            const Vec2 end = offsettest::endPoint(n[i - 1].back()), start = offsettest::startPoint(n[i][0]);
+            EXPECT_NEAR(std::hypot(end.x - start.x, end.y - start.y), 0, 1e-6) << i;
+        }
+        const double dir = n[i][0].g[kLx2] - n[i][0].g[kLx1];
+        if (n[i].size() == 1 && std::fabs(dir) > 30) {
+            EXPECT_TRUE(pieces == 0 || dir * lastDir < 0);
+            lastDir = dir;
+            ++pieces;
+        }
+    }
+    EXPECT_EQ(pieces, 10);  // floor((31 - 3 - 2) / 3) + 2
+}
+
+// On the next line only a far piece: a nearer piece left on this line starts a new zig-zag first.
+TEST(Passes, FarPieceStartsANewZigZag) {
+    Tree tree;
+    PassTable* t = passTableCreate(3);
+    ASSERT_NE(t, nullptr);
+    for (const PassPiece& p : {piece(0, 10, 0, 1), piece(30, 40, 0, 1), piece(100, 110, 3, 2)})
+        ASSERT_EQ(passTableAppend(t, &p), 1);
+    ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+    const auto n = allNodes();
+    ASSERT_EQ(n.size(), 3u);
+    const double firstX[3] = {0, 30, 110};
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(n[i][0].g[kLx1], firstX[i], 1e-9) << i;
+    passTableFree(t);
+}
+
+// A pass ending at an island stops at its full-width ring, goes once round it
+// and once round the island's own ring, and both rings are used up.
+TEST(Passes, ZigZagGoesRoundTheIslandRings) {
+    Tree tree;
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    ASSERT_EQ(clistCreate("INSEL"), 1);
+    const std::vector<Vec2> island = {{40, 15}, {40, 25}, {60, 25}, {60, 15}};
+    const std::vector<Vec2> full = {{38, 13}, {38, 27}, {62, 27}, {62, 13}};
+    insert("MAIN", polygon(box(0, 0, 100, 40)));
+    insert("MAIN", polygon(island), 1);
+    insert("GKT", polygon(full), 1);
+    insert("INSEL", polygon(island), 1);
+    ASSERT_EQ(pocketBuildMainTransitions(2, 3), 1);
+    EXPECT_EQ(clistCount("GKT") + clistCount("INSEL"), 0);
+    auto onRing = [](const std::vector<ContourElement>& node, const std::vector<Vec2>& ring, size_t from) {
+        for (size_t i = from; i < node.size(); ++i)
+            for (double t : {0.0, 0.5, 1.0})
+                if (offsettest::distanceTo(offsettest::pointAlong(node[i], t), polygon(ring)) > 1e-9)
+                    return false;
+        return node.size() >= 4;
+    };
+    const auto n = allNodes();
+    int rounds = 0;
+    for (size_t i = 1; i + 1 < n.size(); ++i) {
+        // The full ring may begin with a short joining line from the pass end.
+        if (!onRing(n[i], full, n[i].size() == 6 ? 1 : 0) || offsettest::perimeter(n[i]) < 76 - 1e-9)
+            continue;
+        ++rounds;
+        EXPECT_NEAR(offsettest::distanceTo(offsettest::endPoint(n[i - 1].back()), polygon(full)), 0, 1e-9);
+        EXPECT_TRUE(onRing(n[i + 1], island, 1));
+        EXPECT_NEAR(offsettest::perimeter(n[i + 1]), 60 + 2, 1e-9);  // the island and the 2 across to it
+    }
+    EXPECT_EQ(rounds, 1);
+}

@@ -1,0 +1,342 @@
+// Rings of a plane: levels and parents of a pocket without islands, island
+// merging and restart, the stop conditions, and on seeded pockets with islands
+// every ring inside the pocket and outside the islands by R + allowance, with
+// the swept rings covering the reachable floor (GEOS, test-only).
+#include "pocket/planerings.h"
+
+#include <algorithm>
+
+#include "geometry/rng.h"
+#include "offset_util.h"
+#include "pocket/contouroffset.h"
+#include "pocket/cutlists.h"
+#include "pocket/islands.h"
+#include "pocket/regiontree.h"
+#include "pocket/ringhelpers.h"
+#include "pocket/ringround.h"
+#include "ringtest_util.h"
+
+#ifdef KV_HAVE_GEOS
+#include <geos_c.h>
+#endif
+
+namespace {
+
+struct Plane : PocketErrors {
+    Plane(double r, double f) {
+        contourOffsetResetState();
+        ringHelpersResetState();
+        ringRoundResetState();
+        cutListsResetState();
+        islandsResetState();
+        planeRingsResetState();
+        regionTreeResetState();
+        EXPECT_EQ(regionTreeInit(1), 1);
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = r;
+        k.stepFactor = f;
+        k.tolerance = 1e-4;
+        k.wantedOrientation = 1;
+        EXPECT_EQ(clistCreate("MAIN"), 1);
+    }
+    ~Plane() {
+        cutListsFree();
+        regionTreeFree();
+        contourOffsetResetState();
+        ringHelpersResetState();
+    }
+    // The whole ring build of a closed plane; the result of the step loop.
+    int run(bool cuts) {
+        const PocketKernel& k = pocketKernel();
+        EXPECT_EQ(cutListsCreate(cuts), 0);
+        const double* a = pocketAllowances();
+        if (pocketOffsetIslands(k.toolRadius, a, 1) < 0) return -1;
+        const int first = pocketLevelLoop(k.toolRadius, a[0], k.stepFactor, 1);
+        if (first <= 0) return first;
+        const double s = 2 * k.toolRadius * k.stepFactor;
+        if (k.splitPath && (pocketSpanBackCuts(s, 1, 1) < 0 || pocketSplitRings(s) < 0)) return -1;
+        return pocketSpanBackCuts(s, 1, 0);
+    }
+};
+
+std::vector<ContourElement> nodeRing(int32_t node) {
+    const RegionNode* n = regionNode(node);
+    std::vector<ContourElement> c(n ? n->elementCount : 0);
+    if (n) {
+        EXPECT_EQ(regionLoadElements(c.data(), static_cast<int32_t>(c.size()), n->elements), 1);
+    }
+    return c;
+}
+
+// A random star-shaped pocket about the origin and up to three small islands well inside it.
+void seededPocket(std::vector<std::vector<ContourElement>>* islands, std::vector<ContourElement>* outer) {
+    std::vector<Vec2> p;
+    const int n = 6 + rngBelow(6);
+    for (int i = 0; i < n; ++i) {
+        const double a = 2 * offsettest::kPi * (i + 0.3 * rngUniform()) / n;
+        const double rad = 60 + 25 * rngUniform();
+        p.push_back({rad * std::cos(a), rad * std::sin(a)});
+    }
+    *outer = polygon(p);
+    const int k = rngBelow(4);
+    for (int i = 0; i < k; ++i) {
+        const double a = 2 * offsettest::kPi * i / 3 + rngUniform(), d = 20 * rngUniform();
+        const double cx = d * std::cos(a), cy = d * std::sin(a), h = 3 + 4 * rngUniform();
+        islands->push_back(box(cx - h, cy - h, cx + h, cy + h, false));
+    }
+}
+
+// Every ring of the tree, sampled at element starts and middles, keeps d from
+// the boundary and the islands, inside the boundary and outside the islands.
+void expectRingsClear(const std::vector<ContourElement>& outer,
+                      const std::vector<std::vector<ContourElement>>& islands, double d, int t) {
+    for (int32_t i = 0; i < regionNodeCount(); ++i)
+        for (const ContourElement& e : nodeRing(i))
+            for (double u : {0.0, 0.5}) {
+                const Vec2 p = offsettest::pointAlong(e, u);
+                EXPECT_GE(offsettest::distanceTo(p, outer), d) << t << " node " << i;
+                EXPECT_NE(pointInContour(outer.data(), static_cast<int32_t>(outer.size()), &p), 0) << t;
+                for (const auto& island : islands) {
+                    EXPECT_GE(offsettest::distanceTo(p, island), d) << t << " node " << i;
+                    EXPECT_EQ(pointInContour(island.data(), static_cast<int32_t>(island.size()), &p), 0) << t;
+                }
+            }
+}
+
+#ifdef KV_HAVE_GEOS
+struct Geos {
+    GEOSContextHandle_t h = GEOS_init_r();
+    ~Geos() { GEOS_finish_r(h); }
+    GEOSGeometry* line(const std::vector<ContourElement>& chain, bool closed) {
+        std::vector<Vec2> pts;
+        for (const ContourElement& e : chain) {
+            const int steps = e.type == kElemArc ? 16 : 1;
+            for (int s = 0; s < steps; ++s)
+                pts.push_back(offsettest::pointAlong(e, static_cast<double>(s) / steps));
+        }
+        pts.push_back(closed ? pts.front() : offsettest::endPoint(chain.back()));
+        GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
+        for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
+        return closed ? GEOSGeom_createLinearRing_r(h, cs) : GEOSGeom_createLineString_r(h, cs);
+    }
+    GEOSGeometry* polygonOf(const std::vector<ContourElement>& outer,
+                            const std::vector<std::vector<ContourElement>>& holes) {
+        std::vector<GEOSGeometry*> in;
+        for (const auto& hole : holes) in.push_back(line(hole, true));
+        return GEOSGeom_createPolygon_r(h, line(outer, true), in.data(), static_cast<unsigned>(in.size()));
+    }
+};
+#endif
+
+}  // namespace
+
+// Without islands: the first ring is the boundary offset by R + allowance, every
+// later ring one step further in, one level deeper, its parent the ring before.
+TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 40, 30, true), true, true, 0);
+    pocketAllowanceSet(0, 0.5);
+    ASSERT_EQ(plane.run(false), 1);
+    const double s = 2 * 2 * 0.4;
+    ASSERT_GT(regionNodeCount(), 3);
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        const RegionNode* n = regionNode(i);
+        ASSERT_NE(n, nullptr);
+        EXPECT_EQ(n->level, i);
+        if (i > 0) {
+            EXPECT_EQ(regionIsParent(i, i - 1), 1) << i;
+        }
+        const std::vector<ContourElement> ring = nodeRing(i);
+        const double d = 2.5 + i * s;
+        for (const ContourElement& e : ring)
+            EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), box(0, 0, 40, 30, true)), d, 1e-3)
+                << i;
+    }
+    // The innermost ring is the last one a step can make: 15 - 2.5 = 12.5 across from the wall.
+    EXPECT_EQ(regionNodeCount(), static_cast<int32_t>((15 - 2.5) / s) + 1);
+    EXPECT_EQ(clistCount("SPAN"), 0);  // freed at the end
+}
+
+// An island in the middle is crossed by a boundary ring and merged into it: its
+// ring leaves GKT and the merged ring's node has the island ring's node as a parent.
+TEST(PlaneRings, CrossedIslandIsMerged) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 60, 40, true), true, true, 0);
+    put("MAIN", box(25, 15, 35, 25, false), false, true, 1);
+    ASSERT_EQ(plane.run(false), 1);
+    int32_t islandNode = -1;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        const std::vector<ContourElement> ring = nodeRing(i);
+        if (regionNode(i)->level == 0 && offsettest::signedArea(ring) < 0) islandNode = i;
+    }
+    ASSERT_GE(islandNode, 0);
+    int children = 0;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) children += regionIsParent(i, islandNode);
+    EXPECT_GE(children, 1);
+}
+
+// Three islands in a row, 4 apart with R 3: the first rings of the last two
+// merge, and the merged ring goes on to merge with the first island's ring, so
+// no ring runs over an island.
+TEST(PlaneRings, RowOfCloseIslandsMergesIntoOneRing) {
+    Plane plane(3, 0.4);
+    const std::vector<ContourElement> outer = box(-20, -20, 60, 30, true);
+    const std::vector<std::vector<ContourElement>> islands = {
+        box(0, 0, 10, 10, false), box(14, 0, 24, 10, false), box(28, 0, 38, 10, false)};
+    put("MAIN", outer, true, true, 0);
+    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
+    ASSERT_EQ(plane.run(false), 1);
+    int islandRings = 0;
+    for (int32_t i = 0; i < regionNodeCount(); ++i)
+        islandRings += regionNode(i)->level == 0 && offsettest::signedArea(nodeRing(i)) < 0;
+    EXPECT_EQ(islandRings, 1);
+    expectRingsClear(outer, islands, 3 - 1e-3, 0);
+}
+
+// All first offsets 0 (allowance -R): one SPAN ring at level 0, no island merge.
+TEST(PlaneRings, ZeroFirstOffset) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 40, 30, true), true, true, 0);
+    pocketAllowanceSet(0, -2);
+    pocketKernel().toolRadius = 2;
+    EXPECT_EQ(cutListsCreate(0), 0);
+    ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1);
+    ASSERT_EQ(pocketLevelLoop(2, -2, 0.4, 1), 1);
+    ASSERT_EQ(regionNodeCount(), 1);
+    EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), 1200, 1e-6);
+}
+
+// A ring of fewer than 5 elements shorter than the step makes no further ring.
+TEST(PlaneRings, ShortRingStopsTheSteps) {
+    Plane plane(1, 0.4);
+    put("MAIN", box(0, 0, 2.6, 2.6, true), true, true, 0);  // first ring 0.6 square, 2.4 long, step 0.8
+    ASSERT_EQ(plane.run(false), 1);
+    EXPECT_EQ(regionNodeCount(), 1);
+}
+
+// Seeded pockets with islands (some through the split path): every ring keeps
+// R + allowance from the boundary and from each island and lies inside the
+// boundary and outside the islands; with the CUT lists on and a step of almost the tool diameter (where
+// the rings alone leave the corners), the tool swept along rings and cuts
+// covers the floor it can reach.
+TEST(PlaneRings, SeededRingsStayInsideAndCover) {
+    rngSeed(4631);
+    for (int t = 0; t < 8; ++t) {
+        const double r = 3, f = t % 2 ? 0.4 : 0.99;
+        Plane plane(r, f);
+        kvCCPParams.completePocket = t % 2 == 0;
+        pocketKernel().splitPath = t % 4 == 1;
+        std::vector<std::vector<ContourElement>> islands;
+        std::vector<ContourElement> outer;
+        seededPocket(&islands, &outer);
+        put("MAIN", outer, true, true, 0);
+        for (size_t i = 0; i < islands.size(); ++i)
+            put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
+        const double allowance = 0.5 * (t % 3);
+        for (size_t i = 0; i <= islands.size(); ++i) pocketAllowanceSet(static_cast<int32_t>(i), allowance);
+        ASSERT_EQ(plane.run(kvCCPParams.completePocket), 1) << t;
+        ASSERT_GT(regionNodeCount(), 0) << t;
+        expectRingsClear(outer, islands, r + allowance - 1e-3, t);
+#ifdef KV_HAVE_GEOS
+        if (!kvCCPParams.completePocket) continue;
+        Geos g;
+        GEOSGeometry* floor = g.polygonOf(outer, islands);
+        // The floor the tool can reach: the pocket less the allowance, opened by the tool radius.
+        GEOSGeometry* in = GEOSBuffer_r(g.h, floor, -(r + allowance), 16);
+        GEOSGeometry* reach = GEOSBuffer_r(g.h, in, r, 16);
+        std::vector<GEOSGeometry*> swept;
+        for (int32_t i = 0; i < regionNodeCount(); ++i) {
+            GEOSGeometry* l = g.line(nodeRing(i), false);
+            swept.push_back(GEOSBuffer_r(g.h, l, r, 16));
+            GEOSGeom_destroy_r(g.h, l);
+        }
+        GEOSGeometry* all = GEOSGeom_createCollection_r(g.h, GEOS_GEOMETRYCOLLECTION, swept.data(),
+                                                        static_cast<unsigned>(swept.size()));
+        GEOSGeometry* covered = GEOSUnaryUnion_r(g.h, all);
+        GEOSGeometry* left = GEOSDifference_r(g.h, reach, covered);
+        double leftArea = 0, reachArea = 0;
+        GEOSArea_r(g.h, left, &leftArea);
+        GEOSArea_r(g.h, reach, &reachArea);
+        EXPECT_LT(leftArea, 1e-3 * reachArea) << t;
+        for (GEOSGeometry* x : {floor, in, reach, all, covered, left}) GEOSGeom_destroy_r(g.h, x);
+#endif
+    }
+}
+
+// An island ring left in GKT when SPAN runs empty is restarted: it moves to
+// SPAN and its rings are attached at level 1 below the island's node.
+TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
+    put("MAIN", box(40, 40, 60, 60, false), false, true, 1);
+    ASSERT_EQ(cutListsCreate(1), 0);
+    ASSERT_EQ(clistCreate("SPAN"), 1);
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    const std::vector<ContourElement> island = box(36, 36, 64, 64, false);
+    ContourHeader h{};
+    h.elementCount = 4;
+    h.leftSide = 0;  // the ring around the island runs with its material on the right
+    const int32_t node = regionAttachContour(island.data(), &h, -1, 0);
+    ASSERT_EQ(node, 0);
+    std::vector<ContourElement> ring = box(30, 30, 70, 70, false);
+    for (ContourElement& e : ring) e.sourceTag = node;
+    h.ccw = 0;
+    h.tag = static_cast<int16_t>(node);
+    ASSERT_EQ(clistInsert("GKT", ring.data(), &h, -1), 1);
+    ASSERT_EQ(pocketIslandRestart(1.6), 0);
+    EXPECT_EQ(clistCount("GKT"), 0);
+    ASSERT_EQ(clistCount("SPAN"), 1);
+    ASSERT_EQ(regionNodeCount(), 2);
+    EXPECT_EQ(regionNode(1)->level, 1);
+    EXPECT_EQ(regionIsParent(1, node), 1);
+}
+
+// A ring and an island ring crossing more than 5000 times stop the step with 3030.
+TEST(PlaneRings, TooManyCrossingsStopTheStep) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
+    ASSERT_EQ(clistCreate("SPAN"), 1);
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    const std::vector<ContourElement> a = comb(5, 95, 6, 15, 1300);
+    ContourHeader h{};
+    h.elementCount = static_cast<uint32_t>(a.size());
+    h.ccw = h.leftSide = 1;
+    ASSERT_EQ(clistInsert("SPAN", a.data(), &h, -1), 1);
+    const std::vector<ContourElement> b = box(2, 9, 98, 11, false);
+    h.elementCount = 4;
+    h.ccw = 0;
+    h.tag = 1;
+    ASSERT_EQ(clistInsert("GKT", b.data(), &h, -1), 1);
+    EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), -1);
+    ASSERT_FALSE(PocketErrors::texts().empty());
+    EXPECT_NE(PocketErrors::texts().back().find("1522"), std::string::npos);
+}
+
+// An open pocket (stock boundary) with a chain of three close islands: the span
+// rings keep R from every island (the second ring's merge with the chain's end
+// waits for the first merge) and stay within the stock boundary grown by R.
+TEST(PlaneRings, OpenPocketSpanRings) {
+    Plane plane(2, 0.4);
+    pocketKernel().openMode = 1;
+    const std::vector<ContourElement> stock = box(0, 0, 80, 60, true);
+    const std::vector<std::vector<ContourElement>> islands = {box(39, 38.3, 51, 50.2, false),
+                                                              box(11.75, 33.9, 19.5, 41.7, false),
+                                                              box(27, 20.3, 40.9, 34.2, false)};
+    put("MAIN", stock, true, true, 0);
+    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
+    ASSERT_EQ(cutListsCreate(0), 0);
+    ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
+    ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
+    ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
+    int32_t deepest = 0;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        deepest = std::max(deepest, regionNode(i)->level);
+        for (const ContourElement& e : nodeRing(i)) {
+            const Vec2 p = offsettest::startPoint(e);
+            for (const auto& island : islands) EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
+            const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
+            EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
+        }
+    }
+    EXPECT_GT(deepest, 1);
+}

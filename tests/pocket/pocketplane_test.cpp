@@ -1,0 +1,154 @@
+// One plane's dispatch and what the output adds around a strategy's path:
+// CUT-list choice, entry kinds, leaving moves.
+#include "pocket/pocketplane.h"
+
+#include <algorithm>
+
+#include "geometry/rng.h"
+#include "nogouge_util.h"
+#include "pocket/movechain.h"
+#include "pocketnc_util.h"
+
+// Step widths against the tool diameter 10 at the edges of the three rules.
+TEST(PocketPlane, CutListsChoice) {
+    struct Case {
+        double step, fillet;
+        int complete, toolType, open, wanted;
+    } cases[] = {{5.0, 0, 1, 0, 0, 0}, {5.01, 0, 1, 0, 0, 1},    {4.0, 0.01, 1, 0, 0, 1},
+                 {3.0, 0, 0, 1, 0, 0}, {3.01, 0, 0, 1, 0, 1},    {2.0, 0.01, 1, 0, 1, 1},
+                 {6.0, 0, 0, 0, 0, 0}, {1.99, 0.01, 1, 0, 1, 0}, {4.0, 0.00005, 1, 0, 0, 0}};
+    for (const Case& c : cases) {
+        PocketErrors errors;
+        CcpParams& p = kvCCPParams;
+        p.toolDiameter = 10;
+        p.infeedLength = c.step;
+        p.filletRadius = c.fillet;
+        p.completePocket = c.complete;
+        p.considerToolType = c.toolType;
+        pocketKernel().openMode = c.open;
+        EXPECT_EQ(pocketPlaneWantsCutLists(), c.wanted) << c.step << " " << c.fillet << " " << c.open;
+    }
+}
+
+// Two passes along the x axis (the second starts at the first's end), with
+// the entry kind each one is written with.
+TEST(PocketNc, EntryKinds) {
+    struct Case {
+        int32_t id, open, rif, stockOutin, tag, orientation;
+        int before;  // where the first pass starts: 1 the end of a cut move, 2 0.05 off an open INPUT side
+        const char *first, *second;
+    } cases[] = {{0, 0, 0, 0, 0, 1, 0, "drill", "drill"},     {0, 1, 0, 0, 0, 1, 0, "left", "left"},
+                 {0, 1, 0, 0, 0, -1, 0, "right", "right"},    {0, 0, 1, 0, 0, 1, 0, "plunge", "plunge"},
+                 {1001, 0, 0, 0, 0, 1, 0, "drill", "plunge"}, {1002, 0, 0, 0, 0, 1, 0, "plunge", "plunge"},
+                 {0, 0, 0, 1, -1, 1, 0, "plunge", "plunge"},  {0, 0, 0, 1, 0, 1, 0, "drill", "right"},
+                 {0, 0, 0, 1, 0, -1, 0, "drill", "left"},     {0, 0, 0, 1, 0, -1, 1, "left", "left"},
+                 {0, 0, 0, 1, 0, 1, 2, "right", "right"}};
+    const int32_t savedId = kvCCP.cycleId;
+    for (const Case& c : cases) {
+        NcPlane plane;
+        kvCCP.cycleId = c.id;
+        kvCCPParams.evaluateRif = c.rif;
+        kvCCPParams.orientation = c.orientation;
+        pocketKernel().openMode = c.open;
+        pocketKernel().stockOutin = c.stockOutin;
+        if (c.stockOutin) pocketOutputState().moveList = moveChainCreate(8);
+        ContourElement before = lineElem(-30, 0, 0, 0), side = lineElem(-0.05, -10, -0.05, 10, -1);
+        if (c.before == 1) moveChainAppend(pocketOutputState().moveList, &before, 0);
+        ContourHeader h{};
+        h.elementCount = 1;
+        ASSERT_TRUE(c.before != 2 || (clistCreate("INPUT") && clistInsert("INPUT", &side, &h, -1)));
+        pocketNcHeader();
+        for (double x : {0.0, 30.0}) {
+            ContourElement e = lineElem(x, 0, x + 30, 0, c.tag);
+            pocketEmitElement(&e);
+            pocketContourEnd();
+        }
+        std::vector<std::string> kinds;
+        for (const Rec& r : log())
+            if (r.name == "start") kinds.push_back(r.value);
+        EXPECT_EQ(kinds, (std::vector<std::string>{c.first, c.second}))
+            << c.id << c.open << c.rif << c.tag << c.before;
+    }
+    kvCCP.cycleId = savedId;
+}
+
+// A pass along y = 5 in a 100 x 40 pocket, tool radius 5: the leaving move
+// (perpendicular or quarter circle) is halved until the tool at its end keeps
+// 5 from every wall; the expected end comes from the rectangle in closed form.
+TEST(LeaveMove, FitHalvesUntilClear) {
+    PocketErrors errors;
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    std::vector<ContourElement> room = polygon({{0, 0}, {100, 0}, {100, 40}, {0, 40}});
+    ContourHeader h{};
+    h.elementCount = 4;
+    ASSERT_EQ(clistInsert("INPUT", room.data(), &h, -1), 1);
+    pocketKernel().toolRadius = 5;
+    pocketKernel().wantedOrientation = 1;
+    const double clear = 5 - 1e-4;
+    rngResetState();
+    ContourElement pass = lineElem(20, 5, 60, 5);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int32_t type = trial % 2 ? 3 : 1;
+        const double len = 0.5 * std::exp(rngUniform() * std::log(40000.0));
+        int found = 0;
+        Vec2 end{};
+        for (int h = 0; h < 10 && !found; ++h) {
+            double f = std::pow(0.5, h), a = M_PI / 2 * f;
+            end =
+                type == 1 ? Vec2{60, 5 + len * f} : Vec2{60 + len * std::sin(a), 5 + len - len * std::cos(a)};
+            found = end.x >= clear && end.y >= clear && 100 - end.x >= clear && 40 - end.y >= clear;
+        }
+        ContourElement out{};
+        ASSERT_EQ(leaveMoveFit(type, len, &pass, &out), found) << type << " " << len;
+        if (!found) continue;
+        EXPECT_NEAR(out.g[type == 1 ? kLx2 : kAex], end.x, 1e-7) << type << " " << len;
+        EXPECT_NEAR(out.g[type == 1 ? kLy2 : kAey], end.y, 1e-7) << type << " " << len;
+    }
+}
+
+// A plane dispatched to axisParallel, written directly and collected
+// outside-in: the tool swept along the written passes stays in the pocket
+// (GEOS), the plane keeps its step through the kernel reset, and the replay
+// cuts the same moves backwards.
+TEST(PocketPlane, DispatchedPlaneStaysInThePocket) {
+    std::vector<size_t> moves;
+    std::vector<Rec> firstEntry, lastCut;
+    for (int outsideIn = 0; outsideIn < 2; ++outsideIn) {
+        NcPlane plane;
+        ASSERT_EQ(clistCreate("MAIN"), 1);
+        ContourHeader h{};
+        h.elementCount = 4;
+        h.leftSide = 1;
+        std::vector<ContourElement> outer = polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}}),
+                                    island = polygon({{40, 20}, {40, 40}, {60, 40}, {60, 20}});
+        ASSERT_TRUE(clistInsert("MAIN", outer.data(), &h, -1) && clistInsert("MAIN", island.data(), &h, -1));
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 4;
+        k.wantedOrientation = 1;
+        k.axisParallel = 1;
+        k.outsideIn = outsideIn;
+        EXPECT_EQ(pocketPlane(), 1);
+        EXPECT_DOUBLE_EQ(k.stepFactor, 0.4);
+        std::vector<int> t = types(31);
+        moves.push_back(std::count(t.begin(), t.end(), 3111) + std::count(t.begin(), t.end(), 3121));
+        for (const Rec& r : records(31)) {
+            if (r.type == 3101 && firstEntry.size() == static_cast<size_t>(outsideIn))
+                firstEntry.push_back(r);
+            if (r.type == 3111 || r.type == 3121) {
+                lastCut.resize(outsideIn + 1);
+                lastCut[outsideIn] = r;
+            }
+        }
+        std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty());
+#ifdef KV_HAVE_GEOS
+        const std::string pocket = "POLYGON((0 0,100 0,100 60,0 60,0 0),(40 20,40 40,60 40,60 20,40 20))";
+        EXPECT_LT(sweptOutside(paths, 4, pocket), 1e-3) << outsideIn;
+        EXPECT_GT(sweptOutside(paths, 5, pocket), 1.0) << outsideIn;  // a larger tool would not fit
+#endif
+    }
+    EXPECT_EQ(moves[0], moves[1]);
+    // The replay starts where the direct path ended.
+    ASSERT_TRUE(firstEntry.size() == 2 && lastCut.size() == 2);
+    EXPECT_TRUE(std::hypot(firstEntry[1].x - lastCut[0].x, firstEntry[1].y - lastCut[0].y) < 1e-9);
+}

@@ -1,0 +1,390 @@
+// The pocket run in-process through the host entry: the channel-0 frame of a
+// job, required keys, the status word after pocket and nesting failures,
+// repeatability and leaks on every exit.
+#include "pocket/pocketrun.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "geometry/rng.h"
+#include "kernel/core.h"
+#include "kernel/cycle.h"
+#include "kernel/kvx/kvxfile.h"
+#include "kernel/ncrecord.h"
+#include "nogouge_util.h"
+#include "platform/module.h"
+#include "pocket/pocket_util.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace pocketruntest {
+
+struct Out {
+    int channel, type;
+    std::string name, value;
+    double x, y, z;
+    bool operator==(const Out&) const = default;
+};
+
+inline int record(KvCycle*, int32_t channel, const void* bytes, void* user) {
+    const auto* r = static_cast<const NcRecord*>(bytes);
+    char name[KVNC_TEXT_SIZE], value[KVNC_TEXT_SIZE];
+    Out o{channel, ncRecGetI32(r, KVNC_TYPE), "", "", 0, 0, 0};
+    if (o.type < 3100 || o.type == 3131) {
+        o.name = ncRecGetText(r, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
+        o.value = ncRecGetText(r, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
+    } else {
+        o.x = ncRecGetF64(r, KVNC_POINT_X);
+        o.y = ncRecGetF64(r, KVNC_POINT_Y);
+        o.z = ncRecGetF64(r, KVNC_POINT_Z);
+    }
+    static_cast<std::vector<Out>*>(user)->push_back(o);
+    return 1;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The example job copied into the working folder; runs go through kvCSexecCycle.
+struct Job {
+    Job() {
+        PocketErrors::reset();
+        cycleResetState();
+        coreResetState();
+        coreSetModuleFolder(moduleFileName().c_str());
+        const std::string src = std::string(KV_SOURCE_DIR) + "/examples/pocket/";
+        pcf = readFile(src + "job.pcf");
+        // The job's files and its POF output live in a folder of their own.
+        home = std::filesystem::current_path();
+        std::filesystem::current_path(folder.path());
+        writeFile("pocket.kvx", readFile(src + "pocket.kvx"));
+    }
+    ~Job() {
+        PocketErrors::reset();
+        std::filesystem::current_path(home);
+    }
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    static void writeFile(const std::string& name, const std::string& text) {
+        std::ofstream(name, std::ios::binary) << text;
+    }
+    // The text with the key's line replaced (dropped when the line is empty, added when the text lacks it).
+    static std::string edit(const std::string& from, const std::string& key, const std::string& line) {
+        std::string text;
+        bool found = false;
+        std::istringstream in(from);
+        for (std::string l; std::getline(in, l);) {
+            const bool mine = l.rfind(key + " ", 0) == 0;
+            found |= mine;
+            if (!mine) text += l + "\n";
+            if (mine && !line.empty()) text += line + "\n";
+        }
+        return found || line.empty() ? text : text + line + "\n";
+    }
+    std::string with(const std::string& key, const std::string& line) const { return edit(pcf, key, line); }
+    int32_t run(const std::string& text) {
+        writeFile("run.pcf", text);
+        out.clear();
+        char arg[] = "-Srun";
+        char* argv[] = {arg, nullptr};
+        HostCallbacks cb{hostFn, &out, nullptr, nullptr, nullptr, nullptr};
+        EXPECT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
+        return kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP));
+    }
+    std::vector<Out> channel(int c) const {
+        std::vector<Out> r;
+        for (const Out& o : out)
+            if (o.channel == c) r.push_back(o);
+        return r;
+    }
+    bool sent(int type, const std::string& value) const {
+        for (const Out& o : channel(0))
+            if (o.type == type && o.value == value) return true;
+        return false;
+    }
+    KvHostFn hostFn = record;
+    TempFolder folder;
+    std::filesystem::path home;
+    std::string pcf;
+    std::vector<Out> out;
+};
+
+inline void expectNoLeaks() {
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
+}  // namespace pocketruntest
+using namespace pocketruntest;
+
+// Channel 0 opens with the title, lists the layers of the output switches and
+// ends with the cycle end; a missing tool diameter fails the input with status 1.
+TEST(PocketRun, JobFramesChannelZero) {
+    Job job;
+    const struct {
+        std::string key, line, layers;
+    } cases[] = {{"NCOutp", "NCOutp := true", "3,12,32"},
+                 {"NCOutp", "NCOutp := false", "12"},
+                 {"NCOutp", "", "12"},
+                 {"drillPointsOutp", "drillPointsOutp := true", "3,12,30,32"}};
+    for (const auto& c : cases) {
+        job.run(job.with(c.key, c.line));
+        const std::vector<Out> ch0 = job.channel(0);
+        ASSERT_GE(ch0.size(), 3u);
+        EXPECT_EQ(ch0.front().type, 103);
+        EXPECT_EQ(ch0.front().value, kvCCP.title);
+        EXPECT_TRUE(job.sent(110, c.layers)) << c.line;
+        EXPECT_EQ(ch0.back().type, 104);
+        EXPECT_EQ(ch0.back().value, kvCCP.title);
+    }
+    EXPECT_EQ(job.run(job.with("toolDiameter", "")), 1);
+    EXPECT_TRUE(job.sent(102, "1,(toolDiameter)"));
+    EXPECT_EQ(job.channel(0).back().type, 104);
+    EXPECT_TRUE(job.channel(31).empty());
+}
+
+// The status word, not the host's signal word, carries a pocket failure (an
+// open contour); a nesting failure with a stock contour still ends well, and
+// fails without one. Nothing leaks on any of these exits.
+TEST(PocketRun, FailuresReachTheStatusWord) {
+    Job job;
+    const std::string open = std::string(kKvxBanner) +
+                             "\nkVX-Version: 1.0\npocket\ncontours\no Contour[1]()\n{\n v depth(8)\n"
+                             " o L(x[0/50] y[0/0])\n o L(x[/50] y[/40])\n o L(x[/0] y[/40])\n}\n";
+    // Two squares that neither touch nor stand clear of each other cannot be nested.
+    const std::string undecided =
+        std::string(kKvxBanner) +
+        "\nkVX-Version: 1.0\npocket\ncontours\no Contour[1]()\n{\n v depth(8)\n"
+        " o L(x[0/10] y[0/0])\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n"
+        " o L(x[/0] y[/0])\n}\no Contour[2]()\n{\n v depth(8)\n"
+        " o L(x[1/9] y[1/1])\n o L(x[/9] y[/9])\n o L(x[/1] y[/9])\n o L(x[/1] y[/1])\n}\n";
+    const struct {
+        std::string contours, stock;
+        int32_t status;
+        std::string message;
+    } cases[] = {{open, "", 1, "1102"}, {undecided, "", 1, "1115"}, {undecided, "stock := true", 0, "1507"}};
+    for (const auto& c : cases) {
+        kvCCP.hostSignal = 0;
+        Job::writeFile("bad.kvx", c.contours);
+        std::string text = job.with("geoSource", "geoSource := \"bad.kvx\"");
+        if (!c.stock.empty()) text += c.stock + "\n";
+        EXPECT_EQ(job.run(text), c.status) << c.message;
+        EXPECT_EQ(kvCCP.hostSignal, 0);
+        bool seen = false;
+        for (const Out& o : job.channel(0)) seen |= o.type == 101 && o.value.rfind(c.message, 0) == 0;
+        EXPECT_TRUE(seen) << c.message;
+        expectNoLeaks();
+    }
+    job.run(job.with("toolDiameter", ""));
+    expectNoLeaks();
+}
+
+// Two runs of the same job in one process write the same records, also when
+// the set-up turns the orientation around and the planes move surface and depth.
+TEST(PocketRun, SecondRunRepeatsTheFirst) {
+    Job job;
+    for (const std::string& text : {job.pcf, job.with("strategy", "strategy := outsideInDirect")}) {
+        job.run(text);
+        const std::vector<Out> first = job.out;
+        const CcpParams after = kvCCPParams;
+        job.run(text);
+        EXPECT_EQ(job.out, first);
+        EXPECT_EQ(kvCCPParams.orientation, after.orientation);
+        EXPECT_EQ(kvCCPParams.surface, after.surface);
+    }
+    expectNoLeaks();
+}
+
+namespace {
+
+// The input and set-up phases of a job with extra keys, called directly.
+struct Phases : PocketErrors {
+    TempFolder tmp;
+    int setUp(const std::vector<std::pair<const char*, const char*>>& keys, const std::string& contours) {
+        const std::string file = tmp.file("p.kvx");
+        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
+                                              << contours;
+        kvCCP.vars = kvListSet(kvCCP.vars, "geoSource", file.c_str(), 21);
+        for (const auto& k : keys) kvCCP.vars = kvListSet(kvCCP.vars, k.first, k.second, 21);
+        pocketSetRecord(&kvCCP);
+        return ccpReadParameters(&kvCCP) && ccpPrepareGeometry(&kvCCP);
+    }
+};
+
+const char* kBox =
+    "o Contour[1]()\n{\n v depth(8)\n o L(x[0/60] y[0/0])\n o L(x[/60] y[/40])\n"
+    " o L(x[/0] y[/40])\n o L(x[/0] y[/0])\n}\n";
+
+}  // namespace
+
+// The Part's edge cases of the two phases, each against the value it must leave.
+TEST(PocketRun, InputAndSetUpSettle) {
+    const CcpParams& p = kvCCPParams;
+    const struct {
+        std::vector<std::pair<const char*, const char*>> keys;
+        double (*got)();
+        double want;
+    } cases[] = {
+        {{{"toolDiameter", "10"}, {"infeedLength", "12"}}, [] { return kvCCPParams.infeedLength; }, 9.9},
+        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.infeedLength; }, 5},
+        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}, {"retractPlane", "40"}},
+         [] { return kvCCPParams.retractPlane; },
+         30},
+        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}}, [] { return kvCCPParams.retractPlane; }, 30},
+        {{{"toolDiameter", "10"}, {"infeedDepth", "0"}}, [] { return kvCCPParams.infeedDepth; }, 10000},
+        {{{"toolDiameter", "10"}, {"strategy", "outsideInDirect"}},
+         [] { return static_cast<double>(kvCCPParams.orientation); },
+         -1},
+        {{{"toolDiameter", "1"}}, [] { return pocketKernel().geometryScale; }, 25},
+        {{{"toolDiameter", "10"}, {"considerToolType", "true"}, {"toolType", "ballMill"}},
+         [] { return pocketKernel().effDiameterRatio; },
+         0.01},
+        {{{"toolDiameter", "10"}, {"helixPlungeAngle", "30"}},
+         [] { return kvCCPParams.helixPlungeAngle; },
+         30 * M_PI / 180},
+        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.helixAngleResolution; }, 10 * M_PI / 180},
+    };
+    for (const auto& c : cases) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp(c.keys, kBox), 1) << c.keys.back().first;
+        EXPECT_NEAR(c.got(), c.want, 1e-12) << c.keys.back().first;
+    }
+    // A box in the floor of another is a deeper pocket: a nesting group of its own.
+    Phases ph;
+    ASSERT_EQ(ph.setUp({{"toolDiameter", "10"}},
+                       std::string(kBox) +
+                           "o Contour[2]()\n{\n v surface(-8)\n v depth(4)\n o L(x[20/40] y[10/10])\n"
+                           " o L(x[/40] y[/30])\n o L(x[/20] y[/30])\n o L(x[/20] y[/10])\n}\n"),
+              1);
+    EXPECT_EQ(p.deepestLevel, 2);
+}
+
+namespace {
+
+int gougeRecord(KvCycle* cycle, int32_t channel, const void* bytes, void* user) {
+    if (channel == 31)
+        pocketnctest::capture<31>(nullptr, const_cast<NcRecord*>(static_cast<const NcRecord*>(bytes)));
+    return record(cycle, channel, bytes, user);
+}
+
+struct Shape {
+    std::vector<Vec2> outer;
+    std::vector<std::vector<Vec2>> islands;
+};
+
+std::string ring(const std::vector<Vec2>& p) {
+    std::string s = "(";
+    for (size_t i = 0; i <= p.size(); ++i) {
+        const Vec2& q = p[i % p.size()];
+        s += (i ? "," : "") + std::to_string(q.x) + " " + std::to_string(q.y);
+    }
+    return s + ")";
+}
+
+std::string wkt(const Shape& s) {
+    std::string w = "POLYGON(" + ring(s.outer);
+    for (const auto& i : s.islands) w += "," + ring(i);
+    return w + ")";
+}
+
+std::string kvxOf(const Shape& s) {
+    std::string t = std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\nv surface(0)\n";
+    int id = 1;
+    auto contour = [&](const std::vector<Vec2>& p) {
+        t += "o Contour[" + std::to_string(id++) + "]()\n{\n v depth(6)\n";
+        for (size_t i = 0; i < p.size(); ++i) {
+            const Vec2 &a = p[i], &b = p[(i + 1) % p.size()];
+            t += " o L(x[" + std::to_string(a.x) + "/" + std::to_string(b.x) + "] y[" + std::to_string(a.y) +
+                 "/" + std::to_string(b.y) + "])\n";
+        }
+        t += "}\n";
+    };
+    contour(s.outer);
+    for (const auto& i : s.islands) contour(i);
+    return t;
+}
+
+// A wavy outer polygon about (50, 40) and up to three square or octagonal islands well inside it.
+Shape seededShape() {
+    Shape s;
+    const int n = 8 + rngBelow(24);
+    const double rx = 40 + 15 * rngUniform(), ry = 28 + 10 * rngUniform(), wave = 0.1 * rngUniform();
+    for (int i = 0; i < n; ++i) {
+        const double a = 2 * M_PI * i / n, r = 1 + wave * std::sin(3 * a + rngUniform());
+        s.outer.push_back({50 + rx * r * std::cos(a), 40 + ry * r * std::sin(a)});
+    }
+    const int islands = rngBelow(4);
+    for (int k = 0; k < islands; ++k) {
+        const double cx = 50 + (k - 1) * rx * 0.5, cy = 40 + (rngUniform() - 0.5) * ry * 0.4;
+        const double h = 3 + 3 * rngUniform();
+        const int corners = rngBelow(2) ? 4 : 8;
+        std::vector<Vec2> isl;
+        for (int c = 0; c < corners; ++c) {
+            const double a = -2 * M_PI * c / corners + 0.3;
+            isl.push_back({cx + h * std::cos(a), cy + h * std::sin(a)});
+        }
+        s.islands.push_back(isl);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
+#ifdef KV_HAVE_GEOS
+    Job job;
+    job.hostFn = gougeRecord;
+    pocketnctest::log().clear();
+    EXPECT_EQ(job.run(job.pcf), 0);
+    // The example: 120 x 80 with corners of radius 10, a box island and a round one; two planes.
+    const std::vector<std::vector<Vec2>> paths = passes();
+    EXPECT_EQ(std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.type == 3001; }) >= 2,
+              true);
+    const auto example = [](double room) {
+        Shape e;
+        const Vec2 corners[4] = {{110, 10}, {110, 70}, {10, 70}, {10, 10}};
+        for (int c = 0; c < 4; ++c)
+            for (int k = 0; k <= 32; ++k) {
+                const double a = M_PI / 2 * (c - 1 + k / 32.0);
+                e.outer.push_back(
+                    {corners[c].x + (10 - room) * std::cos(a), corners[c].y + (10 - room) * std::sin(a)});
+            }
+        e.islands.push_back(
+            {{30 - room, 25 - room}, {30 - room, 55 + room}, {50 + room, 55 + room}, {50 + room, 25 - room}});
+        e.islands.push_back({});
+        for (int k = 0; k < 128; ++k)
+            e.islands.back().push_back({85 + (10 + room) * std::cos(-2 * M_PI * k / 128),
+                                        40 + (10 + room) * std::sin(-2 * M_PI * k / 128)});
+        return e;
+    };
+    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0))), 1e-3);
+    // The allowance of 0.2 is kept, less the rings' reduction tolerance of 0.01 R; one unit less room is
+    // caught.
+    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
+    EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
+    rngResetState();
+    for (int i = 0; i < 50; ++i) {
+        const Shape s = seededShape();
+        Job::writeFile("seeded.kvx", kvxOf(s));
+        for (const char* ori : {"orientation := clockwise", "orientation := counterClockwise"}) {
+            pocketnctest::log().clear();
+            // One plane each: the walls are the same at every depth.
+            const std::string text =
+                Job::edit(Job::edit(job.with("geoSource", "geoSource := \"seeded.kvx\""), "orientation", ori),
+                          "infeedDepth", "infeedDepth := 10");
+            EXPECT_EQ(job.run(text), 0) << i << ori;
+            const auto p = passes();
+            EXPECT_FALSE(p.empty()) << i;
+            EXPECT_LT(sweptOutside(p, 5, wkt(s)), 1e-3) << i << " " << ori;
+        }
+    }
+#endif
+}

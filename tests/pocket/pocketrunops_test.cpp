@@ -1,0 +1,73 @@
+// List operations of the pocket run: pocket groups brought together by their
+// start point, the stock contour put first.
+#include "offset_util.h"
+#include "pocket/pocket_util.h"
+#include "pocket/pocketrun.h"
+
+namespace {
+
+void put(const char* list, double x, double y, int16_t group, uint16_t stock = 0) {
+    std::vector<ContourElement> c = polygon({{x, y}, {x + 4, y}, {x + 4, y + 4}, {x, y + 4}});
+    ContourHeader h{};
+    h.elementCount = 4;
+    h.group = group;
+    h.stock = stock;
+    ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
+}
+
+std::vector<std::pair<int16_t, double>> groupsAndStarts(const char* list) {
+    std::vector<std::pair<int16_t, double>> out;
+    for (int32_t i = 0; i < clistCount(list); ++i) {
+        ContourHeader h{};
+        ContourElement e[4];
+        clistGet(list, e, &h, i);
+        out.push_back({h.group, e[0].g[kLx1]});
+    }
+    return out;
+}
+
+}  // namespace
+
+// Groups 1 (starts at 0), 2 (at 10), 3 (at 0, two contours), 4 (at 10): group 3
+// moves behind group 1 whole, then group 4 behind group 2.
+TEST(PocketRunOps, GroupsWithTheSameStartComeTogether) {
+    PocketErrors errs;
+    put("POCKET", 0, 0, 1);
+    put("POCKET", 10, 0, 2);
+    put("POCKET", 0, 0, 3);
+    put("POCKET", 20, 0, 3);
+    put("POCKET", 10, 0, 4);
+    EXPECT_EQ(ccpNextGroup(-1, "POCKET"), 0);
+    EXPECT_EQ(ccpNextGroup(2, "POCKET"), 4);
+    EXPECT_EQ(ccpNextGroup(4, "POCKET"), -1);
+    EXPECT_EQ(ccpReorderPocketGroups("POCKET"), 1);
+    const std::vector<std::pair<int16_t, double>> want = {{1, 0}, {3, 0}, {3, 20}, {2, 10}, {4, 10}};
+    EXPECT_EQ(groupsAndStarts("POCKET"), want);
+}
+
+// The first stock contour after index 0 is reversed and put first, later ones
+// are reversed in place; no stock contour leaves the list alone.
+TEST(PocketRunOps, FirstStockContourLeads) {
+    const struct {
+        std::vector<uint16_t> stock;
+        int result;
+        std::vector<double> order;  // start x after the call
+        std::vector<int> reversed;
+    } cases[] = {{{0, 0, 0}, 0, {0, 10, 20}, {0, 0, 0}},
+                 {{0, 1, 0}, 1, {10, 0, 20}, {1, 0, 0}},
+                 {{0, 1, 1}, 1, {10, 0, 20}, {1, 0, 1}},
+                 {{1, 0, 1}, 1, {0, 10, 20}, {0, 0, 1}}};
+    for (const auto& c : cases) {
+        PocketErrors errs;
+        for (size_t i = 0; i < c.stock.size(); ++i)
+            put("MAIN", 10.0 * static_cast<double>(i), 0, 0, c.stock[i]);
+        EXPECT_EQ(ccpFirstStockContour("MAIN"), c.result);
+        for (size_t i = 0; i < c.order.size(); ++i) {
+            ContourHeader h{};
+            std::vector<ContourElement> e(4);
+            clistGet("MAIN", e.data(), &h, static_cast<int32_t>(i));
+            EXPECT_DOUBLE_EQ(e[0].g[kLx1], c.order[i]) << i;
+            EXPECT_EQ(offsettest::signedArea(e) < 0, c.reversed[i] == 1) << i;
+        }
+    }
+}

@@ -1,0 +1,287 @@
+// Rest material: positions along contours in closed form, corner classes, the
+// rest run's messages and its care of INPUT, the tool and the ring output, and
+// the rest areas of seeded pockets against GEOS: with what the reference tool
+// reaches they cover the pocket, and they stay out of that reach.
+#include "pocket/restmat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "offset_util.h"
+#include "pocket/contouroffset.h"
+#include "pocket/pocketrun.h"
+#include "pocketnc_util.h"
+#include "strategy_util.h"
+
+#ifdef KV_HAVE_GEOS
+#include <geos_c.h>
+#endif
+
+namespace {
+
+using offsettest::kPi;
+
+const std::vector<ContourElement> kRectangle = polygon(box(0, 0, 60, 40));
+
+// The reference tool's centre rings: the pocket offset inwards by its radius, into the list.
+void referenceRings(const std::vector<ContourElement>& pocket, double radius, const char* list) {
+    std::vector<ContourElement> out(kClistMaxElements);
+    std::vector<int32_t> start(kOffsetMaxRings), count(kOffsetMaxRings);
+    int32_t end = 0;
+    const int32_t n = offsetContour(pocket.data(), static_cast<int32_t>(pocket.size()), 1, radius, out.data(),
+                                    &end, start.data(), count.data());
+    ASSERT_GT(n, 0);
+    for (int32_t r = 0; r < n; ++r)
+        insert(list, std::vector<ContourElement>(out.begin() + start[r], out.begin() + start[r] + count[r]));
+}
+
+// A plane of the rest run: the pocket in INPUT and MAIN, the reference rings in TEMP (or SPAN).
+struct RestRun : NcPlane {
+    std::vector<ContourElement> pocket;
+    RestRun(const std::vector<ContourElement>& p, double referenceRadius, const char* rings = "TEMP")
+        : pocket(p) {
+        restMatResetState();
+        for (const char* l : {"MAIN", "INPUT", "SPAN", "REST", "TEMP"}) EXPECT_EQ(clistCreate(l), 1);
+        insert("INPUT", pocket);
+        insert("MAIN", pocket);
+        if (referenceRadius > 0) referenceRings(pocket, referenceRadius, rings);
+    }
+    ~RestRun() { restMatResetState(); }
+    bool inputKept() const {
+        const std::vector<ContourElement> now = get("INPUT", 0);
+        return clistCount("INPUT") == 1 && now.size() == pocket.size() &&
+               std::equal(now.begin(), now.end(), pocket.begin(),
+                          [](const ContourElement& a, const ContourElement& b) {
+                              return a.g[0] == b.g[0] && a.g[1] == b.g[1];
+                          });
+    }
+    static bool sent(const std::string& number) {
+        const auto& t = PocketErrors::texts();
+        return std::find(t.begin(), t.end(), "101 " + number) != t.end();
+    }
+};
+
+}  // namespace
+
+TEST(RestMat, PositionsAlongAContour) {
+    const std::vector<ContourElement> sq = polygon(box(0, 0, 10, 10));  // perimeter 40
+    struct Case {
+        ContourPos from, to;
+        double length;
+    };
+    for (const Case& c : std::vector<Case>{{{0, 0, 2, 0}, {0, 0, 7, 0}, 5},
+                                           {{0, 0, 7, 0}, {0, 0, 2, 0}, 35},
+                                           {{1, 0, 10, 4}, {3, 0, 0, 5}, 21},
+                                           {{3, 0, 0, 5}, {1, 0, 10, 4}, 19}}) {
+        EXPECT_NEAR(contourLengthBetween(sq.data(), 4, &c.from, &c.to), c.length, 1e-9);
+        std::vector<ContourElement> piece(5);
+        const int32_t n = restContourPiece(piece.data(), sq.data(), 4, &c.from, &c.to);
+        ASSERT_GT(n, 0);
+        piece.resize(n);
+        EXPECT_NEAR(offsettest::perimeter(piece), c.length, 1e-9);
+        EXPECT_NEAR(offsettest::startPoint(piece[0]).x, c.from.x, 1e-9);
+        EXPECT_NEAR(offsettest::endPoint(piece.back()).y, c.to.y, 1e-9);
+        Vec2 mid{};
+        ASSERT_EQ(restMidpoint(sq.data(), 4, &c.from, &c.to, &mid), 1);
+        EXPECT_NEAR(offsettest::distanceTo(mid, sq), 0, 1e-9);
+    }
+    const ContourPos a{0, 0, 5, 0}, b{1, 0, 10, 5};  // an open chain has no way back
+    EXPECT_NEAR(contourLengthBetween(sq.data(), 2, &a, &b), 10, 1e-9);
+    EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);
+    Vec2 mid{};
+    EXPECT_EQ(restMidpoint(sq.data(), 2, &b, &a, &mid), 0);
+}
+
+TEST(RestMat, CornerClasses) {
+    const ContourElement in = lineElem(0, 0, 1, 0);
+    const std::vector<std::pair<ContourElement, int>> cases = {
+        {lineElem(1, 0, 1, 1), kCornerLeft},
+        {lineElem(1, 0, 1, -1), kCornerRight},
+        {lineElem(1, 0, 2, 0.04), kCornerSmooth},  // cross 0.0400 below 0.05
+        {lineElem(1, 0, 2, 0.06), kCornerLeft},    // cross 0.0599
+        {lineElem(1, 0, 0, 0), kCornerReversal},
+        {arcElem(1, -0.5, 0.5, kPi / 2, kPi, 1), kCornerRight},  // backwards, then bending right
+        {arcElem(1, 1, 1, -kPi / 2, 0, 1), kCornerSmooth},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        int out = 99;
+        ASSERT_EQ(cornerClassify(&in, &cases[i].first, &out), 1) << i;
+        EXPECT_EQ(out, cases[i].second) << i;
+    }
+    const ContourElement point = lineElem(1, 1, 1, 1);
+    int out = 0;
+    EXPECT_EQ(cornerClassify(&in, &point, &out), 0);
+}
+
+TEST(RestMat, RestRunMessagesAndTolerances) {
+    struct Case {
+        double tool, reference, tolerance;
+        int result;
+        const char* message;
+        bool round;
+    };
+    for (const Case& c : std::vector<Case>{{5, 5.03, 0.04, 0, "1517", false},  // not larger by the tolerance
+                                           {5, 4, 0.04, 0, "1517", false},
+                                           {0.3, 0.8, 0.0016, 1, "1513", false},
+                                           {5, 25, 0.08, 1, "1513", false},
+                                           {3, 8, 0.04, 1, "1515", true}}) {  // no sharp ring corner
+        RestRun run(c.round ? offsettest::circle(0, 0, 100, 4, 1) : polygon(box(0, 0, 200, 200)),
+                    c.reference);
+        pocketKernel().toolRadius = c.tool;
+        restSetAreaLimit(1);
+        EXPECT_EQ(pocketRestMaterial("TEMP", c.reference), c.result) << c.reference;
+        EXPECT_NEAR(restTolerance(), c.tolerance, 1e-12) << c.reference;
+        EXPECT_TRUE(RestRun::sent(c.message)) << c.reference;
+        EXPECT_TRUE(run.inputKept()) << c.reference;
+        if (c.result == 0) {
+            EXPECT_TRUE(records(31).empty());
+        }
+    }
+}
+
+// INPUT is the job's again after an area was machined, also when a plane fails.
+TEST(RestMat, InputIsKeptOnEveryExit) {
+    for (int fail = 0; fail < 2; ++fail) {
+        RestRun run(kRectangle, 6);
+        pocketKernel().toolRadius = 2;
+        if (fail) kvCCPParams.infeedDepth = -1;  // no infeed planes: the area cannot be machined
+        pocketRestMaterial("TEMP", 6);
+        EXPECT_TRUE(run.inputKept()) << fail;
+    }
+}
+
+// The islands of an area are the input contours starting inside it, turned against the wanted orientation.
+TEST(RestMat, InnerIslandsOfAnArea) {
+    PocketErrors guard;
+    for (const char* l : {"ORIG", "INPUT"}) ASSERT_EQ(clistCreate(l), 1);
+    const std::vector<ContourElement> area = polygon(box(0, 0, 10, 10));
+    insert("ORIG", polygon(box(-5, -5, 20, 20)));               // around the area
+    insert("ORIG", polygon(box(2, 2, 4, 4)));                   // inside, counter-clockwise
+    insert("ORIG", polygon({{6, 6}, {6, 8}, {8, 8}, {8, 6}}));  // inside, clockwise
+    insert("ORIG", polygon(box(12, 2, 14, 4)));                 // outside
+    insert("ORIG", polygon({{0, 5}, {3, 5}, {3, 7}, {0, 7}}));  // starting on the boundary
+    EXPECT_EQ(restAddInnerIslands(area.data(), 4, 1), 2);
+    ASSERT_EQ(clistCount("INPUT"), 2);
+    for (int32_t i = 0; i < 2; ++i) {
+        ContourHeader h{};
+        EXPECT_LT(offsettest::signedArea(get("INPUT", i, &h)), 0) << i;
+        EXPECT_EQ(h.tag, 1);
+    }
+}
+
+// The reference tool's rings reach REST; the tool radius and the ring output are
+// the run's own afterwards, also when an island's rings fail (element cap).
+TEST(RestMat, ReferenceToolRingsAndTheRunRestored) {
+    for (int fail = 0; fail < 2; ++fail) {
+        RestRun run(kRectangle, 0);
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.wantedOrientation = 1;
+        RifBlock& b = *rifBlock();
+        std::snprintf(b.rifName, sizeof b.rifName, "%s", "job.rif");
+        b.genRif = b.evalRif = 0;
+        if (fail) {
+            std::vector<Vec2> saw;
+            const int teeth = kClistMaxElements / 2 - 2;
+            for (int t = 0; t < teeth; ++t) {
+                saw.push_back({50 - 40.0 * (t + 0.5) / teeth, 21});
+                saw.push_back({50 - 40.0 * (t + 1.0) / teeth, 20});
+            }
+            saw.push_back({10, 10});
+            saw.push_back({50, 10});
+            insert("MAIN", polygon(saw));
+        }
+        EXPECT_EQ(ccpRestByReferenceTool(6), fail ? -1 : 1);
+        EXPECT_EQ(k.toolRadius, 2);
+        EXPECT_EQ(b.genRif, 0);
+        EXPECT_EQ(b.evalRif, 1);
+        EXPECT_STREQ(b.rifName, "job.rif");
+        if (fail) continue;
+        ASSERT_GT(clistCount("REST"), 0);
+        for (int32_t i = 0; i < clistCount("REST"); ++i)
+            for (const ContourElement& e : get("REST", i))
+                EXPECT_GE(offsettest::distanceTo(offsettest::startPoint(e), kRectangle), 6 - 1e-6);
+    }
+}
+
+#ifdef KV_HAVE_GEOS
+namespace {
+
+GEOSGeometry* polygonOf(GEOSContextHandle_t h, const std::vector<ContourElement>& c) {
+    std::vector<Vec2> pts;
+    for (const ContourElement& e : c) {
+        const int steps =
+            e.type == kElemArc ? std::max(2, static_cast<int>(offsettest::sweepOf(e) / 0.01)) : 1;
+        for (int k = 0; k < steps; ++k)
+            pts.push_back(offsettest::pointAlong(e, static_cast<double>(k) / steps));
+    }
+    pts.push_back(pts.front());
+    GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
+    for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
+    return GEOSGeom_createPolygon_r(h, GEOSGeom_createLinearRing_r(h, cs), nullptr, 0);
+}
+
+// Area of a GEOS result, which it destroys.
+double area(GEOSContextHandle_t h, GEOSGeometry* g) {
+    double a = 1e9;
+    if (g) GEOSArea_r(h, g, &a);
+    if (g) GEOSGeom_destroy_r(h, g);
+    return a;
+}
+
+GEOSGeometry* unite(GEOSContextHandle_t h, GEOSGeometry* a, GEOSGeometry* b) {
+    GEOSGeometry* u = a ? GEOSUnion_r(h, a, b) : GEOSGeom_clone_r(h, b);
+    if (a) GEOSGeom_destroy_r(h, a);
+    GEOSGeom_destroy_r(h, b);
+    return u;
+}
+
+}  // namespace
+
+// Seeded convex pockets and L shapes: one area per convex corner; the areas and
+// the reference tool's reach cover the pocket, and no area reaches into that reach.
+TEST(RestMat, RestAreasAndReachCoverThePocket) {
+    std::mt19937 rng(4157);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    GEOSContextHandle_t h = GEOS_init_r();
+    for (int round = 0; round < 15; ++round) {
+        std::vector<Vec2> pts;
+        if (round % 3 == 2) {
+            const double w = 40 + 30 * u(rng), t = 20 + 10 * u(rng);
+            pts = {{0, 0}, {w, 0}, {w, t}, {t, t}, {t, w}, {0, w}};
+        } else {
+            const int n = 3 + round % 5;
+            const double phase = u(rng);
+            for (int k = 0; k < n; ++k) {
+                const double a = 2 * kPi * (k + phase + 0.3 * u(rng)) / n;
+                pts.push_back({50 * std::cos(a), 50 * std::sin(a)});
+            }
+        }
+        const double radius = 2 + 4 * u(rng);
+        RestRun run(polygon(pts), radius, "SPAN");
+        ASSERT_EQ(restAreasLevel(radius), 1);
+        EXPECT_EQ(clistCount("REST"), static_cast<int32_t>(round % 3 == 2 ? pts.size() - 1 : pts.size()));
+        GEOSGeometry* reach = nullptr;
+        for (int32_t i = 0; i < clistCount("SPAN"); ++i) {
+            GEOSGeometry* ring = polygonOf(h, get("SPAN", i));
+            reach = unite(h, reach, GEOSBuffer_r(h, ring, radius, 128));
+            GEOSGeom_destroy_r(h, ring);
+        }
+        ASSERT_NE(reach, nullptr);
+        GEOSGeometry* covered = GEOSGeom_clone_r(h, reach);
+        double overlap = 0;
+        for (int32_t i = 0; i < clistCount("REST"); ++i) {
+            GEOSGeometry* a = polygonOf(h, get("REST", i));
+            ASSERT_EQ(GEOSisValid_r(h, a), 1) << round;
+            overlap += area(h, GEOSIntersection_r(h, a, reach));
+            covered = unite(h, covered, a);
+        }
+        GEOSGeometry* p = polygonOf(h, run.pocket);
+        EXPECT_LT(area(h, GEOSDifference_r(h, p, covered)), 0.002) << round;
+        EXPECT_LT(overlap, 0.01) << round;
+        for (GEOSGeometry* g : {p, covered, reach}) GEOSGeom_destroy_r(h, g);
+    }
+    GEOS_finish_r(h);
+}
+#endif

@@ -1,0 +1,47 @@
+// Boxes, list entries and a many-toothed comb for the ring, island and CUT-list tests.
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+#include "pocket_util.h"
+
+namespace ringtest {
+
+inline std::vector<ContourElement> box(double x0, double y0, double x1, double y1, bool ccw = true,
+                                       int32_t tag = 0) {
+    std::vector<Vec2> p = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+    if (!ccw) std::reverse(p.begin(), p.end());
+    std::vector<ContourElement> c = polygon(p);
+    for (ContourElement& e : c) e.sourceTag = tag;
+    return c;
+}
+
+inline ContourHeader header(const std::vector<ContourElement>& c, bool ccw, bool left, int16_t tag = 0) {
+    ContourHeader h{};
+    h.elementCount = static_cast<uint32_t>(c.size());
+    h.ccw = ccw;
+    h.leftSide = left;
+    h.tag = tag;
+    return h;
+}
+
+inline void put(const char* list, const std::vector<ContourElement>& c, bool ccw, bool left,
+                int16_t tag = 0) {
+    const ContourHeader h = header(c, ccw, left, tag);
+    ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
+}
+
+// A counter-clockwise comb over x0..x1 with teeth from y0 up to y1: a band
+// across it between y0 and y1 crosses it four times per tooth.
+inline std::vector<ContourElement> comb(double x0, double x1, double y0, double y1, int teeth) {
+    std::vector<Vec2> p = {{x0, y0 - 1}, {x1, y0 - 1}};
+    for (int i = teeth; i > 0; --i) {
+        p.push_back({x0 + (x1 - x0) * i / teeth, y1});
+        p.push_back({x0 + (x1 - x0) * (i - 0.5) / teeth, y0});
+    }
+    return polygon(p);
+}
+
+}  // namespace ringtest
+using namespace ringtest;

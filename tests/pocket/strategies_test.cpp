@@ -1,0 +1,282 @@
+// Pocket strategies: the wall-run search and wall rings of axisParallel, the
+// entry search, line check, ring rotation and single cuts of stockOutin,
+// openPocket's fallback, and the independent no-gouge check of the written
+// paths on seeded pockets.
+#include "pocket/strategies.h"
+
+#include <algorithm>
+#include <random>
+
+#include "nogouge_util.h"
+#include "offset_util.h"
+#include "pocketnc_util.h"
+#include "strategy_util.h"
+
+namespace {
+
+struct Strategy : NcPlane {
+    Strategy() {
+        regionTreeResetState();
+        for (const char* l : {"MAIN", "INPUT"}) EXPECT_EQ(clistCreate(l), 1);
+        PocketKernel& k = pocketKernel();
+        k.wantedOrientation = 1;
+        k.widthFactor = 1;
+    }
+    ~Strategy() {
+        regionTreeResetState();
+        strategiesResetState();
+    }
+};
+
+std::string wktRing(const std::vector<Vec2>& p) {
+    std::string s = "(";
+    for (size_t i = 0; i <= p.size(); ++i)
+        s += (i ? "," : "") + std::to_string(p[i % p.size()].x) + " " + std::to_string(p[i % p.size()].y);
+    return s + ")";
+}
+
+bool sent(const std::string& number) {
+    const auto& t = PocketErrors::texts();
+    return std::find(t.begin(), t.end(), "101 " + number) != t.end();
+}
+
+}  // namespace
+
+TEST(Strategies, OpenRunSearch) {
+    const std::vector<ContourElement> hexagon =
+        polygon({{0, 0}, {10, 0}, {15, 5}, {10, 10}, {0, 10}, {-5, 5}});
+    struct Case {
+        std::vector<int32_t> tags;
+        int result;
+        int32_t first, last;
+    };
+    for (const Case& c : std::vector<Case>{{{-1, 0, 0, -1, 0, 0}, 1, 1, 2},
+                                           {{0, 0, -1, 0, 0, -1}, 1, 0, 1},
+                                           {{0, -1, 0, 0, 0, 0}, 1, 2, 0},
+                                           {{0, 0, 0, 0, 0, 0}, 1, 0, 5},
+                                           {{-1, -1, -1, -1, -1, -1}, -1, 0, 0}}) {
+        const std::vector<ContourElement> k = tagged(hexagon, c.tags);
+        int32_t first = 0, last = 0;
+        EXPECT_EQ(openRunFind(k.data(), 6, &first, &last), c.result);
+        if (c.result == 1) {
+            EXPECT_EQ(std::pair(first, last), std::pair(c.first, c.last));
+        }
+    }
+}
+
+// A closed contour gets exactly one ring, at the full width, and moves by half of it.
+TEST(Strategies, AxisParallelRingPerWall) {
+    Strategy s;
+    for (const char* l : {"GKT", "INSEL"}) ASSERT_EQ(clistCreate(l), 1);
+    insert("MAIN", polygon(box(0, 0, 50, 30)));
+    insert("MAIN", polygon({{20, 10}, {20, 20}, {30, 20}, {30, 10}}));
+    EXPECT_DOUBLE_EQ(axisParallelRings(4, 1), 4);
+    ASSERT_EQ(clistCount("INSEL"), 2);
+    ASSERT_EQ(clistCount("GKT"), 2);
+    EXPECT_NEAR(std::fabs(offsettest::signedArea(get("GKT", 0))), 42 * 22, 1e-6);
+    EXPECT_NEAR(std::fabs(offsettest::signedArea(get("GKT", 1))), 18 * 18 - (4 - offsettest::kPi) * 16, 1e-6);
+    EXPECT_NEAR(std::fabs(offsettest::signedArea(get("MAIN", 0))), 46 * 26, 1e-6);
+}
+
+// More than 40 contours are put in order first (contour 1 is then no longer the leftmost island); 40 keep
+// theirs.
+TEST(Strategies, AxisParallelSortsMoreThanFortyContours) {
+    for (int islands : {39, 40}) {
+        Strategy s;
+        pocketKernel().toolRadius = 1;
+        pocketKernel().stepFactor = 0.4;
+        insert("MAIN", polygon(box(0, 0, 500, 30)));
+        for (int i = 0; i < islands; ++i)
+            insert("MAIN",
+                   polygon(
+                       {{10.0 + 12 * i, 12}, {10.0 + 12 * i, 16}, {14.0 + 12 * i, 16}, {14.0 + 12 * i, 12}}));
+        ASSERT_EQ(axisParallel(), 1);
+        const std::vector<ContourElement> first = get("MAIN", 1);
+        ASSERT_FALSE(first.empty());
+        double minX = 1e300;
+        for (const ContourElement& e : first) minX = std::min(minX, offsettest::startPoint(e).x);
+        EXPECT_EQ(minX < 20, islands == 39) << islands;
+    }
+}
+
+// An all-open plane narrower than 2r(overlap + 1) is one cut through the middle
+// of its width (one unit past it); optimizeSingleCut stops it r short of its far end.
+TEST(Strategies, SingleCutOfANarrowOpenPlane) {
+    struct Case {
+        double width;
+        int optimize, result;
+        double endX;
+        int32_t wallTag;
+    };
+    for (const Case& c : std::vector<Case>{{8, 0, 1, 101, -1},
+                                           {8, 1, 1, 96, -1},
+                                           {19, 0, 1, 101, -1},
+                                           {19.5, 0, 0, 0, -1},
+                                           {8, 0, 0, 0, 0}}) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        k.singleCutOverlap = 0.9;
+        k.optimizeSingleCut = c.optimize;
+        insert("MAIN", tagged(polygon(box(0, 0, 100, c.width)), {-1, c.wallTag, -1, -1}));
+        EXPECT_EQ(singleCutAttempt(), c.result) << c.width;
+        std::vector<Rec> moves;
+        for (const Rec& r : records(31))
+            if (r.type == 3111) moves.push_back(r);
+        ASSERT_EQ(moves.empty(), c.result == 0);
+        if (c.result == 0) continue;
+        EXPECT_NEAR(moves.back().x, c.endX, 1e-9);
+        EXPECT_NEAR(moves.back().y, c.width / 2, 1e-9);
+    }
+}
+
+// The middle of an open element reaches the ring at exactly D + 0.03, not beyond;
+// elements already handled (-2) are entries only on the second pass.
+TEST(Strategies, EntryFromAnOpenElement) {
+    struct Case {
+        double gap;
+        int32_t tag;
+        bool found;
+    };
+    for (const Case& c :
+         std::vector<Case>{{2.03, -1, true}, {2.0301, -1, false}, {1.5, -2, true}, {1.5, 0, false}}) {
+        Strategy s;
+        ASSERT_EQ(regionTreeInit(1), 1);
+        const int32_t source =
+            attachRing(tagged(polygon({{0, 0}, {10, 0}, {10, -10}, {0, -10}}), {c.tag, 0, 0, 0}));
+        const int32_t target = attachRing(polygon(box(-5, c.gap, 15, 20)));
+        Vec2 p{}, q{};
+        const int32_t index = openEntryFind(target, source, 2, 0, &p, &q);
+        EXPECT_EQ(index, c.found ? 0 : -1) << c.gap << " " << c.tag;
+        if (c.found) {
+            EXPECT_NEAR(std::hypot(p.x - 5, q.y - c.gap), 0, 1e-9);
+        }
+    }
+}
+
+TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
+    Strategy s;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    const int32_t node = attachRing(polygon(box(0, 0, 10, 10)));
+    const Vec2 at{10, 4};
+    ASSERT_EQ(ringStartAt(node, &at, 1), 1);
+    const std::vector<ContourElement> ring = nodeRing(node);
+    ASSERT_EQ(ring.size(), 5u);
+    EXPECT_NEAR(offsettest::startPoint(ring.front()).y + offsettest::endPoint(ring.back()).y, 8, 1e-12);
+    EXPECT_NEAR(offsettest::perimeter(ring), 40, 1e-9);
+    EXPECT_NEAR(offsettest::signedArea(ring), 100, 1e-9);
+    insert("INPUT", tagged(polygon(box(0, 0, 50, 50)), {0, 0, -1, 0}));
+    struct Case {
+        Vec2 p, q;
+        int clear;
+    };
+    for (const Case& c : std::vector<Case>{{{10, 10}, {10, 0}, 1},      // ends on the wall
+                                           {{10, 10}, {10, -5}, 0},     // through the wall
+                                           {{-5, 10}, {55, 10}, 0},     // through two walls
+                                           {{10, 10}, {10, 60}, 1}}) {  // out over the open side
+        EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.q.x << "," << c.q.y;
+    }
+}
+
+// Without open sides: noPlunge leaves the plane alone (3213, result 1); openPocket
+// hands the plane to the contour-parallel pass and gives the flags and orientation back.
+TEST(Strategies, PlanesWithoutOpenSides) {
+    {
+        Strategy s;
+        pocketKernel().noPlunge = 1;
+        insert("MAIN", polygon(box(0, 0, 50, 30)));
+        EXPECT_EQ(stockOutin(), 1);
+        EXPECT_TRUE(sent("1507"));
+        EXPECT_TRUE(records(31).empty());
+    }
+    Strategy s;
+    PocketKernel& k = pocketKernel();
+    k.openPocket = k.outsideInDirect = 1;
+    insert("MAIN", polygon(box(0, 0, 50, 30)));
+    openPocket();
+    EXPECT_EQ(std::vector<int32_t>({k.openPocket, k.outsideInDirect, k.stockOutin, k.wantedOrientation}),
+              std::vector<int32_t>({1, 1, 0, 1}));
+}
+
+#ifdef KV_HAVE_GEOS
+// Seeded pockets with islands, both orientations: the tool swept along the
+// written path stays inside the pocket and off the islands.
+TEST(Strategies, AxisParallelDoesNotGouge) {
+    std::mt19937 rng(4145);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int round = 0; round < 12; ++round) {
+        Strategy s;
+        const double r = 2 + 2 * u(rng);
+        pocketKernel().toolRadius = r;
+        pocketKernel().stepFactor = 0.3 + 0.4 * u(rng);
+        std::vector<Vec2> outer;
+        const int n = 4 + round % 4;
+        for (int k = 0; k < n; ++k) {
+            const double a = 2 * offsettest::kPi * (k + 0.4 * u(rng)) / n;
+            outer.push_back(
+                {100 * std::cos(a) * (0.8 + 0.2 * u(rng)), 60 * std::sin(a) * (0.8 + 0.2 * u(rng))});
+        }
+        if (round % 2) std::reverse(outer.begin(), outer.end());
+        insert("MAIN", polygon(outer));
+        std::string wkt = "POLYGON(" + wktRing(outer);
+        for (int i = 0; i < round % 3; ++i) {
+            const double cx = -25 + 50 * i + 10 * u(rng), cy = -5 + 10 * u(rng), w = 6 + 6 * u(rng);
+            const std::vector<Vec2> island = {
+                {cx - w, cy - w}, {cx - w, cy + w}, {cx + w, cy + w}, {cx + w, cy - w}};
+            insert("MAIN", polygon(island));
+            wkt += "," + wktRing(island);
+        }
+        ASSERT_EQ(axisParallel(), 1) << round;
+        const std::vector<std::vector<Vec2>> paths = passes();
+        size_t points = 0;
+        for (const auto& p : paths) points += p.size();
+        EXPECT_GT(points, 20u);
+        EXPECT_LT(sweptOutside(paths, r, wkt + ")"), 1e-3) << "round " << round;
+    }
+}
+
+// Seeded pockets open along their lower side, some with an island, by stockOutin
+// and by openPocket (openInsideOut on one), and closed ones by stockOutin: the
+// tool stays inside the pocket or beyond its open side and off the island;
+// openInsideOut clears the stockOutin flag.
+TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
+    std::mt19937 rng(4146);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int round = 0; round < 10; ++round) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        const double r = 2 + 2 * u(rng);
+        const bool open = round >= 4 && round < 8,
+                   closed = round >= 8;  // closed: the contour-parallel fallback
+        k.toolRadius = r;
+        k.stepFactor = 0.3 + 0.3 * u(rng);
+        k.stockOutin = open ? 0 : 1;
+        k.openPocket = open ? 1 : 0;
+        k.outsideInDirect = 1;
+        k.openMode = closed ? 0 : 1;
+        k.openInsideOut = round == 7;
+        const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng), top = h + 10 * u(rng);
+        const std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}};
+        for (const char* l : {"MAIN", "INPUT"})
+            insert(l, tagged(polygon(outer), {closed ? 0 : -1, 0, 0, 0, 0}));
+        std::string wkt =
+            "POLYGON(" +
+            (closed
+                 ? wktRing(outer)
+                 : wktRing({{-100, -100}, {w + 100, -100}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}, {0, 0}}));
+        if (round % 2) {
+            const double cx = w / 2, cy = h / 2, e = 5 + 3 * u(rng);
+            const std::vector<Vec2> island = {
+                {cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}};
+            for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(island));
+            wkt += "," + wktRing(island);
+        }
+        EXPECT_GE(open ? openPocket() : stockOutin(), 0) << round;
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty()) << round;
+        EXPECT_LT(sweptOutside(paths, r, wkt + ")"), 1e-3) << "round " << round;
+        if (k.openInsideOut) {
+            EXPECT_EQ(k.stockOutin, 0);
+        }
+    }
+}
+#endif

@@ -1,0 +1,120 @@
+// Trochoidal links: the half loop's bulge and flatness, a link of n loops
+// through its division points, the width halving against INPUT walls.
+#include "pocket/trochoid.h"
+
+#include "geometry/rng.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+struct Extent {
+    double ahead = -1e300, behind = 1e300, left = -1e300, right = 1e300;
+};
+
+// Extent of a chain measured along d and to its left, from the origin point o.
+Extent extentOf(const std::vector<ContourElement>& c, int32_t n, Vec2 o, Vec2 d) {
+    Extent e;
+    for (int32_t i = 0; i < n; ++i) {
+        for (int k : {0, 2}) {
+            const double x = c[static_cast<size_t>(i)].g[k] - o.x,
+                         y = c[static_cast<size_t>(i)].g[k + 1] - o.y;
+            const double along = x * d.x + y * d.y, side = -x * d.y + y * d.x;
+            e.ahead = std::max(e.ahead, along);
+            e.behind = std::min(e.behind, along);
+            e.left = std::max(e.left, side);
+            e.right = std::min(e.right, side);
+        }
+    }
+    return e;
+}
+
+void expectJoined(const std::vector<ContourElement>& c, int32_t n, Vec2 a, Vec2 b) {
+    ASSERT_GT(n, 0);
+    EXPECT_NEAR(c[0].g[kLx1], a.x, 1e-9);
+    EXPECT_NEAR(c[0].g[kLy1], a.y, 1e-9);
+    for (int32_t i = 1; i < n; ++i) {
+        EXPECT_NEAR(c[static_cast<size_t>(i)].g[kLx1], c[static_cast<size_t>(i - 1)].g[kLx2], 1e-9);
+        EXPECT_NEAR(c[static_cast<size_t>(i)].g[kLy1], c[static_cast<size_t>(i - 1)].g[kLy2], 1e-9);
+        EXPECT_EQ(c[static_cast<size_t>(i)].type, kElemLine);
+    }
+    EXPECT_NEAR(c[static_cast<size_t>(n - 1)].g[kLx2], b.x, 1e-9);
+    EXPECT_NEAR(c[static_cast<size_t>(n - 1)].g[kLy2], b.y, 1e-9);
+}
+
+}  // namespace
+
+// P and M a width w apart: the half loop bulges ahead of them by w/2 (the
+// Bezier half circle), stays between them sideways and is about pi w / 2 long.
+TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
+    rngResetState();
+    std::vector<ContourElement> out(2000);
+    for (int i = 0; i < 50; ++i) {
+        const double w = 0.5 + 10 * rngUniform(), a = 6.28 * rngUniform();
+        const Vec2 d{std::cos(a), std::sin(a)}, back{-d.x, -d.y};
+        const Vec2 p{10 * rngUniform(), 10 * rngUniform()}, m{p.x - w * d.y, p.y + w * d.x};
+        const double eps = 0.002 * w;
+        int32_t n = trochoidHalfLoop(&p, &m, &d, &back, eps, out.data(), 2000);
+        expectJoined(out, n, p, m);
+        Extent e = extentOf(out, n, p, d);
+        EXPECT_NEAR(e.ahead, w / 2, eps + 1e-9);
+        EXPECT_GE(e.behind, -1e-9);
+        EXPECT_LE(e.left, w + 1e-9);
+        EXPECT_GE(e.right, -1e-9);
+        double len = 0;
+        for (int32_t k = 0; k < n; ++k)
+            len += std::hypot(out[k].g[2] - out[k].g[0], out[k].g[3] - out[k].g[1]);
+        EXPECT_NEAR(len, M_PI * w / 2, 0.02 * w);
+    }
+    // Directions shorter than 1e-5 build nothing.
+    const Vec2 p{0, 0}, m{0, 1}, tiny{1e-6, 0}, d{1, 0};
+    EXPECT_EQ(trochoidHalfLoop(&p, &m, &tiny, &d, 0.01, out.data(), 2000), -1);
+}
+
+// n loops (1 when asked for 0) from A to B: joined, through every division
+// point, swinging out w to the left and never to the right.
+TEST(Trochoid, LinkPassesEveryDivisionPoint) {
+    std::vector<ContourElement> out(kTrochoidMaxElements);
+    const Vec2 a{0, 0}, b{30, 40}, d{0.6, 0.8};
+    for (int32_t steps : {0, 1, 3, 7}) {
+        const int32_t n = trochoidLinkBuild(&a, &b, &d, 2, steps, 0.01, out.data(), kTrochoidMaxElements);
+        expectJoined(out, n, a, b);
+        const int32_t loops = std::max(steps, 1);
+        for (int32_t i = 1; i <= loops; ++i) {
+            const Vec2 q{a.x + (b.x - a.x) * i / loops, a.y + (b.y - a.y) * i / loops};
+            bool seen = false;
+            for (int32_t k = 0; k < n; ++k) seen |= std::hypot(out[k].g[2] - q.x, out[k].g[3] - q.y) < 1e-9;
+            EXPECT_TRUE(seen) << steps << " " << i;
+        }
+        Extent e = extentOf(out, n, a, d);
+        EXPECT_NEAR(e.left, 2, 1e-9);
+        EXPECT_GE(e.right, -1e-9);
+    }
+    // No room for the elements: refused, nothing past the buffer.
+    EXPECT_EQ(trochoidLinkBuild(&a, &b, &d, 2, 7, 0.01, out.data(), 10), -1);
+}
+
+// A wall of INPUT at a distance to the left: the width halves from 4 until the
+// loops stay short of it; a wall across the link itself never clears.
+TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
+    std::vector<ContourElement> out(kTrochoidMaxElements);
+    const Vec2 a{0, 0}, b{20, 0}, d{1, 0};
+    struct Case {
+        double wallY;
+        double width;  // the expected width, -1 for none
+    } cases[] = {{10, 4}, {3, 2}, {0.7, 0.5}, {0.3, 0.25}, {-1, -1}};
+    for (const Case& c : cases) {
+        PocketErrors errs;
+        std::vector<ContourElement> wall = polygon({{-5, c.wallY}, {25, c.wallY}, {25, 50}, {-5, 50}});
+        if (c.wallY < 0) wall = polygon({{9, -5}, {11, -5}, {11, 5}, {9, 5}});
+        ContourHeader h{};
+        h.elementCount = 4;
+        ASSERT_EQ(clistInsert("INPUT", wall.data(), &h, -1), 1);
+        const int32_t n = trochoidLinkSearch(&a, &b, &d, 4, 2, 0.01, out.data(), kTrochoidMaxElements);
+        if (c.width < 0) {
+            EXPECT_EQ(n, -1);
+            continue;
+        }
+        expectJoined(out, n, a, b);
+        EXPECT_NEAR(extentOf(out, n, a, d).left, c.width, 1e-9) << c.wallY;
+    }
+}
