@@ -341,21 +341,55 @@ int32_t intersectContours(const ContourElement* a, int32_t countA, const Contour
     return static_cast<int32_t>(out.size());
 }
 
-int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* records, int mode) {
-    (void)mode;  // the closing joint of a closed chain is a joint in every mode
-    if (!chain || count < 2) return 0;
-    std::vector<Vec2> lo(count), hi(count);
-    // The sort key beside the index: the same comparisons, so the same order, in one run of memory.
-    struct Key {
-        double x;
-        int32_t i;
-    };
-    std::vector<Key> order(count);
-    for (int32_t i = 0; i < count; ++i) {
-        boxOf(&chain[i], &lo[i], &hi[i]);
-        order[i] = {lo[i].x, i};
+namespace {
+
+struct SweepKey {
+    double x;
+    int32_t i;
+};
+
+// Sorts keys by x by merging the chain's runs along x (a contour has few): any order of equal
+// keys.
+void mergeRuns(std::vector<SweepKey>& v) {
+    const size_t n = v.size();
+    auto less = [](const SweepKey& p, const SweepKey& q) { return p.x < q.x; };
+    std::vector<size_t> bounds{0};
+    for (size_t i = 0; i < n;) {
+        size_t j = i + 1;
+        if (j < n && less(v[j], v[i])) {
+            while (j < n && less(v[j], v[j - 1])) ++j;
+            std::reverse(v.begin() + static_cast<std::ptrdiff_t>(i),
+                         v.begin() + static_cast<std::ptrdiff_t>(j));
+        } else {
+            while (j < n && !less(v[j], v[j - 1])) ++j;
+        }
+        bounds.push_back(j);
+        i = j;
     }
-    std::sort(order.begin(), order.end(), [](const Key& x, const Key& y) { return x.x < y.x; });
+    std::vector<SweepKey> buffer(n);
+    while (bounds.size() > 2) {
+        std::vector<size_t> merged{0};
+        for (size_t k = 0; k + 1 < bounds.size(); k += 2) {
+            const size_t lo = bounds[k], mid = bounds[k + 1],
+                         hi = k + 2 < bounds.size() ? bounds[k + 2] : mid;
+            std::merge(
+                v.begin() + static_cast<std::ptrdiff_t>(lo), v.begin() + static_cast<std::ptrdiff_t>(mid),
+                v.begin() + static_cast<std::ptrdiff_t>(mid), v.begin() + static_cast<std::ptrdiff_t>(hi),
+                buffer.begin() + static_cast<std::ptrdiff_t>(lo), less);
+            merged.push_back(hi);
+        }
+        v.swap(buffer);
+        bounds.swap(merged);
+    }
+}
+
+// The crossings of a chain with itself, its element pairs met in the order of keys sorted by
+// the boxes' low x. With tied set, records are written only when no two crossings share an
+// element and a place on it (and *tied says whether two do): then the order the pairs were met
+// in cannot show in the records.
+int32_t sweepCrossings(const ContourElement* chain, int32_t count, const std::vector<Vec2>& lo,
+                       const std::vector<Vec2>& hi, const std::vector<SweepKey>& order, PocketIsect* records,
+                       bool* tied) {
     // The boxes gathered in that order: the sweep reads one run of memory.
     struct Box {
         Vec2 lo, hi;
@@ -400,8 +434,51 @@ int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* r
     std::vector<double> along;
     if (!keepCrossings(chain, count, chain, count, hits, flagged, true, kIsectTableSize - 1, out, along))
         return -1;
+    if (tied) {
+        // Places that do not compare (NaN) count as shared, before any sorting by them.
+        *tied = std::any_of(along.begin(), along.end(), [](double f) { return f != f; });
+        if (*tied) return 0;
+        std::vector<int32_t> byPlace(out.size());
+        for (size_t k = 0; k < byPlace.size(); ++k) byPlace[k] = static_cast<int32_t>(k);
+        std::sort(byPlace.begin(), byPlace.end(), [&](int32_t x, int32_t y) {
+            if (out[x].elemA != out[y].elemA) return out[x].elemA < out[y].elemA;
+            return along[x] < along[y];
+        });
+        for (size_t k = 1; k < byPlace.size() && !*tied; ++k) {
+            const int32_t x = byPlace[k - 1], y = byPlace[k];
+            *tied = out[x].elemA == out[y].elemA && !(along[x] < along[y]);
+        }
+        if (*tied) return 0;
+    }
     sortAlong(out, along, records);
     return static_cast<int32_t>(out.size());
+}
+
+}  // namespace
+
+int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* records, int mode) {
+    (void)mode;  // the closing joint of a closed chain is a joint in every mode
+    if (!chain || count < 2) return 0;
+    std::vector<Vec2> lo(count), hi(count);
+    std::vector<SweepKey> order(count);
+    bool ordered = true;
+    for (int32_t i = 0; i < count; ++i) {
+        boxOf(&chain[i], &lo[i], &hi[i]);
+        order[i] = {lo[i].x, i};
+        ordered = ordered && lo[i].x == lo[i].x;
+    }
+    // The same crossings come out whatever order the pairs are met in; only crossings at one
+    // place of one element keep that order. Merging the chain's runs along x is quick; when
+    // such crossings turn up, the sweep is run again in the order std::sort gives.
+    if (ordered) {
+        mergeRuns(order);
+        bool tied = false;
+        const int32_t n = sweepCrossings(chain, count, lo, hi, order, records, &tied);
+        if (!tied) return n;
+        for (int32_t i = 0; i < count; ++i) order[i] = {lo[i].x, i};
+    }
+    std::sort(order.begin(), order.end(), [](const SweepKey& x, const SweepKey& y) { return x.x < y.x; });
+    return sweepCrossings(chain, count, lo, hi, order, records, nullptr);
 }
 
 int elemContourClassify(const ContourElement* arcData, const ContourElement* chain, int32_t count) {

@@ -33,11 +33,16 @@ bool endsMeet(const ContourElement* e) {
     return std::fabs(s.x - t.x) < kTol && std::fabs(s.y - t.y) < kTol;
 }
 
-// The element moved by d to the side; arcs keep their centre.
-bool moveElement(const ContourElement* e, double d, int side, ContourElement* out) {
+// The element moved by d to the side; arcs keep their centre. A line's start tangent may be
+// handed in when it is known.
+bool moveElement(const ContourElement* e, double d, int side, ContourElement* out,
+                 const Vec2* lineTangent = nullptr) {
     Vec2 n0, n1;
     // A line has one normal along its length.
-    if (!elemOffsetNormal(e, &n0, kElemStart, side)) return false;
+    if (e->type == kElemLine && lineTangent)
+        n0 = lineOffsetNormal(lineTangent, side);
+    else if (!elemOffsetNormal(e, &n0, kElemStart, side))
+        return false;
     if (e->type == kElemLine)
         n1 = n0;
     else if (!elemOffsetNormal(e, &n1, kElemEnd, side))
@@ -94,7 +99,7 @@ int offsetElementChain(double distance, const ContourElement* in, int32_t count,
             return kChainFailed;
         }
         ContourElement moved{};
-        if (!closingRound && !moveElement(curIn, d, side, &moved)) return kChainFailed;
+        if (!closingRound && !moveElement(curIn, d, side, &moved, &tOut)) return kChainFailed;
         ContourElement* prevOut = &out[n - 1];
         ContourElement* next = closingRound ? &out[0] : &moved;
         const Vec2 corner = endOf(prevIn);

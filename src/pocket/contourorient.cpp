@@ -137,6 +137,126 @@ int contourSignedArea(const ContourElement* chain, int32_t count) {
     return area > 0 ? 1 : -1;
 }
 
+namespace {
+
+// The total turning along a closed contour, as [lo, hi]. Exact (lo = hi, the sum as it has always
+// been computed) unless bounded: then a joint or arc that turns by a small angle (dot > 0, a cross
+// product well within (1e-4, 0.5]) adds the bounds of its angle, asin(c) in [c, c + c^3 / (6 (1 -
+// c^2))], widened far beyond the rounding of its angle. False when a tangent fails (no turning)
+// or, bounded, when a test sits at its threshold (the exact sum decides).
+bool turning(const ContourElement* chain, int32_t count, bool bounded, long double* lo, long double* hi) {
+    long double sumLo = 0, sumHi = 0;
+    bool reversal = false;
+    Vec2 tp{};
+    // The start tangent of the next element, found at each joint, serves that element's
+    // own turn; a line's end tangent is its start tangent.
+    Vec2 tn{};
+    AngleMemo memo;
+    // The turn from direction a to b: exactly, or bounded when it is small; 0 from the tolerance.
+    bool undecided = false;
+    const double fine = std::fabs(pocketKernel().fineTolerance);
+    auto turn = [&](const Vec2& a, const Vec2& b, double* wLo, double* wHi, bool* small) {
+        *small = false;
+        if (bounded) {
+            const double ax = 0 - -a.x, ay = 0 - -a.y, bx = b.x - 0, by = b.y - 0;
+            const double c = ax * by - ay * bx, dot = ax * bx + ay * by, m = std::fabs(c);
+            if (m < 1e-4) {
+                *wLo = *wHi = 0;  // isEqualTol(c, 0), on the same c
+                return;
+            }
+            if (m <= 1e-4 * (1 + 1e-9)) {
+                undecided = true;
+                return;
+            }
+            if (dot > 0 && m <= 0.5) {
+                // The angles' rounding, and a direction taken as a quarter turn below the fine
+                // tolerance, are far inside the slack.
+                const double slack = 1e-12 + 4 * fine, up = m + m * m * m / (6 * (1 - m * m));
+                *wLo = c > 0 ? m - slack : -up - slack;
+                *wHi = c > 0 ? up + slack : -m + slack;
+                *small = true;
+                return;
+            }
+        }
+        *wLo = *wHi = turnAngleWith(&memo, -a.x, -a.y, 0, 0, b.x, b.y);
+    };
+    for (int32_t i = 0; i < count && !undecided; ++i) {
+        const ContourElement& e = chain[i];
+        Vec2 te, ts;
+        if (i > 0 && e.type == kElemLine)
+            te = tn;
+        else if (!elemTangent(&e, &te, kElemEnd))
+            return false;
+        if (!reversal) tp = te;
+        if (e.type == kElemArc && !reversal) {
+            if (i > 0)
+                ts = tn;
+            else if (!elemTangent(&e, &ts, kElemStart))
+                return false;
+            double wLo, wHi;
+            bool small;
+            turn(ts, te, &wLo, &wHi, &small);
+            if (undecided) break;
+            if (small) {
+                // Well above the tolerance, with the sign of the cross product.
+                if (wLo < 0 && e.direction > 0) wLo += kTwoPi, wHi += kTwoPi;
+                if (wHi > 0 && e.direction < 0) wLo -= kTwoPi, wHi -= kTwoPi;
+            } else if (isEqualTol(wLo, 0)) {
+                Vec2 s, t;
+                elemPoint(&e, &s, kElemStart);
+                elemPoint(&e, &t, kElemEnd);
+                wLo = wHi = pointDist2D(&s, &t) > e.g[kAr] ? e.direction * kPi : 0.0;
+            } else if (wLo < 0 && e.direction > 0) {
+                wLo = wHi = wLo + kTwoPi;
+            } else if (wLo > 0 && e.direction < 0) {
+                wLo = wHi = wLo - kTwoPi;
+            }
+            sumLo += wLo;
+            sumHi += wHi;
+        }
+        const ContourElement& n = chain[(i + 1) % count];
+        if (!elemTangent(&n, &tn, kElemStart)) return false;
+        reversal = isEqualTol(-tn.x, tp.x) && isEqualTol(-tn.y, tp.y);
+        double uLo, uHi;
+        bool small;
+        turn(tp, tn, &uLo, &uHi, &small);
+        if (undecided) break;
+        // A small turn lies far from a half turn: only a reversal makes a cusp of it.
+        if ((e.type == kElemArc || n.type == kElemArc) &&
+            (reversal || (!small && std::fabs(std::fabs(uLo) - kPi) < 0.02)))
+            uLo = uHi = elemCuspTurn(&e, &n);
+        sumLo += uLo;
+        sumHi += uHi;
+    }
+    if (undecided) {
+        *lo = -HUGE_VALL;
+        *hi = HUGE_VALL;
+        return true;
+    }
+    *lo = sumLo;
+    *hi = sumHi;
+    return true;
+}
+
+// The ranges of a turning sum with one sense each, in order along the axis.
+int rangeOfTurning(double s) {
+    const double bounds[] = {-7.283185307179586, -1, -0.03, 0.03, 1, 7.283185307179586};
+    int k = 0;
+    while (k < 6 && !(s < bounds[k]) && !(k == 2 && s == bounds[2]) && !(k == 4 && s == bounds[4]) &&
+           !(k == 5 && s == bounds[5]))
+        ++k;
+    return k;
+}
+
+// The sense a turning sum stands for: 2 where the signed area decides.
+int senseOfTurning(double s) {
+    if (std::fabs(s) < 0.03 || std::fabs(s) > 7.283185307179586) return 2;
+    if (s < -1) return -1;
+    return s > 1 ? 1 : 0;
+}
+
+}  // namespace
+
 int contourOrientation(const ContourElement* chain, int32_t count) {
     if (!chain || count < 1) return 0;
     if (count == 1) return chain[0].type == kElemArc ? (chain[0].direction > 0 ? 1 : -1) : 0;
@@ -146,52 +266,19 @@ int contourOrientation(const ContourElement* chain, int32_t count) {
         if (!elemPoint(&chain[0], &m0, kElemMiddle) || !elemPoint(&chain[1], &m1, kElemMiddle)) return 0;
         if (pointDist2D(&m0, &m1) < pocketKernel().toolRadius / 50) return 0;
     }
-    // Total turning along the contour; long double keeps long contours exact enough.
-    long double sum = 0;
-    bool reversal = false;
-    Vec2 tp{};
-    // The start tangent of the next element, found at each joint, serves that element's
-    // own turn; a line's end tangent is its start tangent.
-    Vec2 tn{};
-    AngleMemo memo;
-    for (int32_t i = 0; i < count; ++i) {
-        const ContourElement& e = chain[i];
-        Vec2 te, ts;
-        if (i > 0 && e.type == kElemLine)
-            te = tn;
-        else if (!elemTangent(&e, &te, kElemEnd))
-            return 0;
-        if (!reversal) tp = te;
-        if (e.type == kElemArc && !reversal) {
-            if (i > 0)
-                ts = tn;
-            else if (!elemTangent(&e, &ts, kElemStart))
-                return 0;
-            double w = turnAngleWith(&memo, -ts.x, -ts.y, 0, 0, te.x, te.y);
-            if (isEqualTol(w, 0)) {
-                Vec2 s, t;
-                elemPoint(&e, &s, kElemStart);
-                elemPoint(&e, &t, kElemEnd);
-                w = pointDist2D(&s, &t) > e.g[kAr] ? e.direction * kPi : 0.0;
-            } else if (w < 0 && e.direction > 0) {
-                w += kTwoPi;
-            } else if (w > 0 && e.direction < 0) {
-                w -= kTwoPi;
-            }
-            sum += w;
-        }
-        const ContourElement& n = chain[(i + 1) % count];
-        if (!elemTangent(&n, &tn, kElemStart)) return 0;
-        reversal = isEqualTol(-tn.x, tp.x) && isEqualTol(-tn.y, tp.y);
-        double u = turnAngleWith(&memo, -tp.x, -tp.y, 0, 0, tn.x, tn.y);
-        if ((e.type == kElemArc || n.type == kElemArc) && (reversal || std::fabs(std::fabs(u) - kPi) < 0.02))
-            u = elemCuspTurn(&e, &n);
-        sum += u;
+    // Total turning along the contour; long double keeps long contours exact enough. Its small
+    // turns are first only bounded (no angles): when the bounds, widened by far more than all
+    // rounding, fall in one sense, that is the sense of the exact sum.
+    long double lo, hi;
+    if (!turning(chain, count, true, &lo, &hi)) return 0;
+    const double low = static_cast<double>(lo - 1e-9L), high = static_cast<double>(hi + 1e-9L);
+    double s = low;
+    if (!(low == low) || !(high == high) || rangeOfTurning(low) != rangeOfTurning(high)) {
+        if (!turning(chain, count, false, &lo, &hi)) return 0;
+        s = static_cast<double>(lo);
     }
-    const double s = static_cast<double>(sum);
-    if (std::fabs(s) < 0.03 || std::fabs(s) > 7.283185307179586) return contourSignedArea(chain, count);
-    if (s < -1) return -1;
-    return s > 1 ? 1 : 0;
+    const int sense = senseOfTurning(s);
+    return sense == 2 ? contourSignedArea(chain, count) : sense;
 }
 
 void contourReverse(ContourElement* chain, int32_t count) {

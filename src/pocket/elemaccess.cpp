@@ -98,8 +98,12 @@ int elemOffsetNormal(const ContourElement* e, Vec2* out, int which, int side) {
     }
     Vec2 t;
     if (!elemTangent(e, &t, which)) return 0;
-    *out = side == 1 ? Vec2{-t.y, t.x} : Vec2{t.y, -t.x};
+    *out = lineOffsetNormal(&t, side);
     return 1;
+}
+
+Vec2 lineOffsetNormal(const Vec2* t, int side) {
+    return side == 1 ? Vec2{-t->y, t->x} : Vec2{t->y, -t->x};
 }
 
 double vecCross2D(const Vec2* a, const Vec2* b) {

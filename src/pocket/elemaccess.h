@@ -49,6 +49,8 @@ inline int elemPoint(const ContourElement* e, Vec2* out, int which) {
 int elemSetPoint(ContourElement* e, const Vec2* p, int which);   // 1 start, else end
 int elemTangent(const ContourElement* e, Vec2* out, int which);  // unit; 0 below 1e-7
 int elemOffsetNormal(const ContourElement* e, Vec2* out, int which, int side);
+// A line's offset normal to side from its unit tangent, as elemOffsetNormal gives it.
+Vec2 lineOffsetNormal(const Vec2* tangent, int side);
 double vecCross2D(const Vec2* a, const Vec2* b);
 // -1 inside a clockwise chain, 1 inside a counter-clockwise one, 0 outside.
 int pointInContour(const ContourElement* chain, int32_t count, const Vec2* p);

@@ -90,6 +90,27 @@ TEST(ChainCross, RandomPolygonsMatchBruteForce) {
     }
 }
 
+// Three elements through one point: two records share a place on the first of them, and
+// every record still comes once, in the order along the chain.
+TEST(ChainCross, ThreeStrandsThroughOnePoint) {
+    PocketErrors errors;
+    const std::vector<ContourElement> a =
+        polygon({{-12, 0}, {10, 0}, {10, 10}, {-10, -10}, {-10, 10}, {10, -10}});
+    int32_t self = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (size_t j = i + 1; j < a.size(); ++j) self += segmentsCross(a[i], a[j]);
+    std::vector<PocketIsect> rec(kIsectTableSize);
+    ASSERT_EQ(contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), self);
+    int32_t atOrigin = 0;
+    for (int32_t i = 0; i < self; ++i) {
+        atOrigin += std::hypot(rec[i].x, rec[i].y) < 1e-12;
+        if (i > 0) {
+            EXPECT_LE(rec[i - 1].elemA, rec[i].elemA);
+        }
+    }
+    EXPECT_EQ(atOrigin, 3);
+}
+
 TEST(ChainCross, CircleAndSegmentAgainstAChain) {
     PocketErrors errors;
     const std::vector<ContourElement> sq = box(0, 0, 10, 10);

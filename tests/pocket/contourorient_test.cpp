@@ -116,3 +116,32 @@ TEST(ContourOrient, RandomStarContoursHaveTheSenseTheyWereBuiltIn) {
         EXPECT_EQ(contourOrientation(c.data(), m), -1) << k;
     }
 }
+
+// Finely sampled wavy outlines turn in steps of 1e-4 to 0.3 radians, some just at the tolerance
+// below which a turn counts as none; arcs of a tenth of a degree among them. The sense is the
+// one they were built in, either way round.
+TEST(ContourOrient, FinelySampledOutlinesKeepTheirSense) {
+    PocketErrors state;
+    pocketKernel().toolRadius = 1;
+    rngResetState();
+    for (int k = 0; k < 40; ++k) {
+        const int n = 100 + 50 * k;
+        std::vector<Vec2> p;
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * kPi * i / n, r = 50 + (k % 4) * std::sin(7 * a) + 1e-3 * rngUniform();
+            p.push_back({r * std::cos(a), 0.7 * r * std::sin(a)});
+        }
+        std::vector<ContourElement> c = polygon(p);
+        // Every fifth corner rounded by a tiny arc tangent to both sides.
+        for (size_t i = 0; i + 1 < c.size(); i += 5) {
+            const double cx = c[i].g[2], cy = c[i].g[3];
+            const double a0 = std::atan2(c[i].g[3] - c[i].g[1], c[i].g[2] - c[i].g[0]) - kPi / 2;
+            c.insert(c.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                     arcElem(cx, cy, 1e-3, a0, a0 + 0.002, 1));
+        }
+        const int32_t m = static_cast<int32_t>(c.size());
+        EXPECT_EQ(contourOrientation(c.data(), m), 1) << k;
+        contourReverse(c.data(), m);
+        EXPECT_EQ(contourOrientation(c.data(), m), -1) << k;
+    }
+}
