@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "collision/meshset.h"
 #include "collision/toolassembly.h"
@@ -146,24 +148,55 @@ double boxAngleBound(const Box& n, const Swing& s) {
     return half < 0.0 ? INFINITY : polar - half;
 }
 
-// prune: the node's edges are sampled inside its box and the tool profile answers the point tests, so
-// a box whose angle bound is not below the angle found holds no new smallest angle.
-int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle, bool prune) {
-    if (!node || !boxMeetsReach(node, s)) return 0;
-    if (prune && boxAngleBound(boxOf(node), s) - 1e-9 >= *ioAngle) return 0;
-    if (node->left || node->right) {
-        // The child that may hold the smaller angle first: the other is then more often passed over.
-        const CollTreeNode *first = node->left, *second = node->right;
-        if (prune && first && second && boxAngleBound(boxOf(second), s) < boxAngleBound(boxOf(first), s))
-            std::swap(first, second);
-        const int l = treeQuery(mesh, first, s, ioAngle, prune);
-        if (l < 0) return l;
-        const int r = treeQuery(mesh, second, s, ioAngle, prune);
-        return r < 0 ? r : std::max(l, r);
-    }
+int leafQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
     int best = 0;
     for (int32_t i = node->first; i <= node->last; i++) {
         const int r = edgeTest(mesh, i, s, ioAngle);
+        if (r < 0) return r;
+        best = std::max(best, r);
+    }
+    return best;
+}
+
+int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
+    if (!node || !boxMeetsReach(node, s)) return 0;
+    if (node->left || node->right) {
+        const int l = treeQuery(mesh, node->left, s, ioAngle);
+        if (l < 0) return l;
+        const int r = treeQuery(mesh, node->right, s, ioAngle);
+        return r < 0 ? r : std::max(l, r);
+    }
+    return leafQuery(mesh, node, s, ioAngle);
+}
+
+// The tree searched in the order of the nodes' lower bounds of the swing angle, the search ending when
+// the smallest bound left is not below the angle found: the edges are sampled inside their node's box
+// and the tool profile answers the point tests, so no node passed over holds a new smallest angle. The
+// same smallest angle as the full search; only among exactly equal angles may another point be named.
+int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing& s, double* ioAngle) {
+    using Entry = std::pair<double, const CollTreeNode*>;
+    std::vector<Entry> heap;
+    auto greater = [](const Entry& a, const Entry& b) { return a.first > b.first; };
+    auto push = [&](const CollTreeNode* n) {
+        if (!n || !boxMeetsReach(n, s)) return;
+        const double bound = boxAngleBound(boxOf(n), s);
+        if (bound - 1e-9 >= *ioAngle) return;
+        heap.push_back({bound, n});
+        std::push_heap(heap.begin(), heap.end(), greater);
+    };
+    push(root);
+    int best = 0;
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), greater);
+        const auto [bound, node] = heap.back();
+        heap.pop_back();
+        if (bound - 1e-9 >= *ioAngle) break;
+        if (node->left || node->right) {
+            push(node->left);
+            push(node->right);
+            continue;
+        }
+        const int r = leafQuery(mesh, node, s, ioAngle);
         if (r < 0) return r;
         best = std::max(best, r);
     }
@@ -204,7 +237,8 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
         if (!mesh) continue;
         int best = 0;
         if (mesh->tree) {
-            best = treeQuery(mesh, mesh->tree, s, ioAngle, !mesh->samples && !toolAssemblyActive());
+            best = !mesh->samples && !toolAssemblyActive() ? treeQueryBounded(mesh, mesh->tree, s, ioAngle)
+                                                           : treeQuery(mesh, mesh->tree, s, ioAngle);
         } else {
             for (int32_t i = 0; i < mesh->edgeCount && best >= 0; i++) {
                 const int r = edgeTest(mesh, i, s, ioAngle);

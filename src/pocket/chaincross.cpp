@@ -368,6 +368,7 @@ int32_t contourReduce(const ContourElement* chain, int32_t count, PocketIsect* r
         sorted[u] = {lo[i], hi[i], i, known(&chain[i])};
     }
     std::vector<PairHit> hits;
+    hits.reserve(2 * static_cast<size_t>(count));  // neighbours meet at their joints, arcs twice
     std::vector<uint64_t> overlaps;
     // Sweep along x: only elements whose boxes overlap in x are paired.
     for (int32_t u = 0; u < count; ++u) {

@@ -24,20 +24,33 @@ double chordAngle(const Vec2& s, const Vec2& e, const Vec2& p) {
 
 }  // namespace
 
-int elemMiddlePoint(const ContourElement* e, Vec2* out) {
+int elemPointOther(const ContourElement* e, Vec2* out, int which) {
     if (!knownType(e)) return 0;
-    if (e->type != kElemArc) {
-        *out = {0.5 * (e->g[kLx1] + e->g[kLx2]), 0.5 * (e->g[kLy1] + e->g[kLy2])};
-        return 1;
+    const bool arc = e->type == kElemArc;
+    switch (which) {
+        case kElemStart:
+            *out = arc ? Vec2{e->g[kAsx], e->g[kAsy]} : Vec2{e->g[kLx1], e->g[kLy1]};
+            return 1;
+        case kElemEnd:
+            *out = arc ? Vec2{e->g[kAex], e->g[kAey]} : Vec2{e->g[kLx2], e->g[kLy2]};
+            return 1;
+        case kElemMiddle:
+            if (!arc) {
+                *out = {0.5 * (e->g[kLx1] + e->g[kLx2]), 0.5 * (e->g[kLy1] + e->g[kLy2])};
+                return 1;
+            } else {
+                const double cx = e->g[kAcx], cy = e->g[kAcy];
+                double as = std::atan2(e->g[kAsy] - cy, e->g[kAsx] - cx);
+                double ae = std::atan2(e->g[kAey] - cy, e->g[kAex] - cx);
+                if (e->direction > 0 && as > ae) ae += kTwoPi;
+                if (e->direction < 0 && as < ae) as += kTwoPi;
+                const double m = 0.5 * (as + ae);
+                *out = {cx + e->g[kAr] * std::cos(m), cy + e->g[kAr] * std::sin(m)};
+                return 1;
+            }
+        default:
+            return 0;
     }
-    const double cx = e->g[kAcx], cy = e->g[kAcy];
-    double as = std::atan2(e->g[kAsy] - cy, e->g[kAsx] - cx);
-    double ae = std::atan2(e->g[kAey] - cy, e->g[kAex] - cx);
-    if (e->direction > 0 && as > ae) ae += kTwoPi;
-    if (e->direction < 0 && as < ae) as += kTwoPi;
-    const double m = 0.5 * (as + ae);
-    *out = {cx + e->g[kAr] * std::cos(m), cy + e->g[kAr] * std::sin(m)};
-    return 1;
 }
 
 int elemSetPoint(ContourElement* e, const Vec2* p, int which) {

@@ -31,22 +31,20 @@ struct PocketIsect {
     int32_t state;
 };
 
-// The middle of an element (elemPoint computes it).
-int elemMiddlePoint(const ContourElement* e, Vec2* out);  // 1, or 0
-// A point of an element: 1, or 0 for an unknown element or point. The ends are
-// read in place; every inner loop of the kernel asks for them.
+// elemPoint for what it does not read in place: middles, unknown elements and points.
+int elemPointOther(const ContourElement* e, Vec2* out, int which);
+// A point of an element: 1, or 0 for an unknown element or point. The ends of lines
+// and arcs are read in place; every inner loop of the kernel asks for them.
 inline int elemPoint(const ContourElement* e, Vec2* out, int which) {
     const bool arc = e->type == kElemArc;
-    if (!arc && e->type != kElemLine) return 0;
-    if (which == kElemStart) {
-        *out = arc ? Vec2{e->g[kAsx], e->g[kAsy]} : Vec2{e->g[kLx1], e->g[kLy1]};
+    if ((arc || e->type == kElemLine) && (which == kElemStart || which == kElemEnd)) {
+        if (which == kElemStart)
+            *out = arc ? Vec2{e->g[kAsx], e->g[kAsy]} : Vec2{e->g[kLx1], e->g[kLy1]};
+        else
+            *out = arc ? Vec2{e->g[kAex], e->g[kAey]} : Vec2{e->g[kLx2], e->g[kLy2]};
         return 1;
     }
-    if (which == kElemEnd) {
-        *out = arc ? Vec2{e->g[kAex], e->g[kAey]} : Vec2{e->g[kLx2], e->g[kLy2]};
-        return 1;
-    }
-    return which == kElemMiddle ? elemMiddlePoint(e, out) : 0;
+    return elemPointOther(e, out, which);
 }
 int elemSetPoint(ContourElement* e, const Vec2* p, int which);   // 1 start, else end
 int elemTangent(const ContourElement* e, Vec2* out, int which);  // unit; 0 below 1e-7

@@ -306,12 +306,14 @@ int passTableAppend(PassTable* table, const PassPiece* piece) {
 }
 
 int passTableInsert(PassTable* table, int32_t index, const PassPiece* piece) {
-    if (!table || !piece || index < 0 || index > table->count || !grow(table)) return 0;
+    if (!table || !piece || index < 0 || index > table->count) return 0;
+    const PassPiece copy = *piece;  // the piece may live in the table that is about to move
+    if (!grow(table)) return 0;
     std::memmove(&table->pieces[index + 1], &table->pieces[index],
                  sizeof(PassPiece) * static_cast<size_t>(table->count - index));
-    table->pieces[index] = *piece;
+    table->pieces[index] = copy;
     ++table->count;
-    noteLine(table, piece->line);
+    noteLine(table, copy.line);
     return 1;
 }
 

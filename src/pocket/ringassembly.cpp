@@ -56,44 +56,39 @@ class InputIndex {
   public:
     InputIndex(const ContourElement* in, int32_t n, double reach) : in_(in), n_(n) {
         if (n < 1) return;
-        lo_.resize(n);
-        hi_.resize(n);
-        // The whole box gathered as the chain's box is, from boxes taken once.
-        for (int32_t i = 0; i < n; ++i) {
-            elemBoundingBox(&in[i], &lo_[i], &hi_[i]);
-            if (i == 0) {
-                all0_ = lo_[0];
-                all1_ = hi_[0];
-                continue;
-            }
-            all0_ = {std::fmin(all0_.x, lo_[i].x), std::fmin(all0_.y, lo_[i].y)};
-            all1_ = {std::fmax(all1_.x, hi_[i].x), std::fmax(all1_.y, hi_[i].y)};
-        }
-        const double w = all1_.x - all0_.x, h = all1_.y - all0_.y;
-        cell_ = std::max({reach, std::max(w, h) / 128, 1e-6});
-        nx_ = std::min(128, static_cast<int>(w / cell_) + 1);
-        ny_ = std::min(128, static_cast<int>(h / cell_) + 1);
-        cell_ = std::max({cell_, w / nx_, h / ny_});
-        for (int32_t i = 0; i < n; ++i) {
-            scale_ = std::max(
-                {scale_, std::fabs(lo_[i].x), std::fabs(lo_[i].y), std::fabs(hi_[i].x), std::fabs(hi_[i].y)});
-        }
-        // Runs of consecutive elements, each in every cell its box grown by the reach meets:
-        // a point's own cell then holds every run within the reach of it.
         elems_.resize(n);
         carriers_.resize(n);
+        // One pass over the elements: their boxes, the whole box gathered as the chain's box
+        // is, the largest coordinate, and each line's carrier as a unit normal and offset.
         for (int32_t i = 0; i < n; ++i) {
-            elems_[i] = {lo_[i].x, lo_[i].y, hi_[i].x, hi_[i].y, i, in[i].type == kElemLine};
-            // A line's carrier as a unit normal and offset; none for other elements.
+            Vec2 lo, hi;
+            elemBoundingBox(&in[i], &lo, &hi);
+            elems_[i] = {lo.x, lo.y, hi.x, hi.y, i, in[i].type == kElemLine};
+            if (i == 0) {
+                all0_ = lo;
+                all1_ = hi;
+            } else {
+                all0_ = {lesserOf(all0_.x, lo.x), lesserOf(all0_.y, lo.y)};
+                all1_ = {greaterOf(all1_.x, hi.x), greaterOf(all1_.y, hi.y)};
+            }
+            scale_ = std::max({scale_, std::fabs(lo.x), std::fabs(lo.y), std::fabs(hi.x), std::fabs(hi.y)});
             Carrier& cl = carriers_[i];
             cl = {0, 0, 0, false};
             if (in[i].type != kElemLine) continue;
             const double x1 = in[i].g[kLx1], y1 = in[i].g[kLy1];
             const double dx = in[i].g[kLx2] - x1, dy = in[i].g[kLy2] - y1, len = std::sqrt(dx * dx + dy * dy);
             if (!(len > 0)) continue;
-            cl.a = -dy / len, cl.b = dx / len, cl.c = -(cl.a * x1 + cl.b * y1);
+            const double inv = 1 / len;
+            cl.a = -dy * inv, cl.b = dx * inv, cl.c = -(cl.a * x1 + cl.b * y1);
             cl.ok = std::isfinite(cl.a) && std::isfinite(cl.b) && std::isfinite(cl.c);
         }
+        const double w = all1_.x - all0_.x, h = all1_.y - all0_.y;
+        cell_ = std::max({reach, std::max(w, h) / 128, 1e-6});
+        nx_ = std::min(128, static_cast<int>(w / cell_) + 1);
+        ny_ = std::min(128, static_cast<int>(h / cell_) + 1);
+        cell_ = std::max({cell_, w / nx_, h / ny_});
+        // Runs of consecutive elements, each in every cell its box grown by the reach meets:
+        // a point's own cell then holds every run within the reach of it.
         std::vector<Item> runs((n + kRun - 1) / kRun);
         for (size_t j = 0; j < runs.size(); ++j) {
             Item& u = runs[j];
@@ -107,6 +102,7 @@ class InputIndex {
             }
         }
         reach_ = reach;
+        perCell_ = 1 / cell_;
         nearStart_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
         std::vector<int> box(4 * runs.size());
         for (size_t j = 0; j < runs.size(); ++j) {
@@ -244,14 +240,17 @@ class InputIndex {
         bool line;
     };
 
+    // fmin and fmax without the library calls: the number when the other is NaN.
+    static double lesserOf(double a, double b) { return a < b ? a : (b < a || a != a) ? b : a; }
+    static double greaterOf(double a, double b) { return a > b ? a : (b > a || a != a) ? b : a; }
+
     // Bounds of a run's box; a NaN bound leaves the run unbounded, never ruled out.
     static double lower(double a, double b) { return a != a || b != b ? -HUGE_VAL : std::min(a, b); }
     static double upper(double a, double b) { return a != a || b != b ? HUGE_VAL : std::max(a, b); }
 
-    // The cell of a coordinate, unbounded and NaN ones at the edge; the same as cx and cy
-    // for every coordinate they take.
+    // The cell of a coordinate in the grid of runs, unbounded and NaN ones at the edge.
     int cellOf(double v, double origin, int cells) const {
-        const double t = (v - origin) / cell_;
+        const double t = (v - origin) * perCell_;
         if (!(t >= 0)) return 0;
         return t >= cells - 1 ? cells - 1 : static_cast<int>(t);
     }
@@ -263,7 +262,8 @@ class InputIndex {
         std::vector<int> box(4 * static_cast<size_t>(n_));
         for (int32_t i = 0; i < n_; ++i) {
             int* r = &box[4 * static_cast<size_t>(i)];
-            r[0] = cx(lo_[i].x), r[1] = cy(lo_[i].y), r[2] = cx(hi_[i].x), r[3] = cy(hi_[i].y);
+            const Item& e = elems_[i];
+            r[0] = cx(e.x0), r[1] = cy(e.y0), r[2] = cx(e.x1), r[3] = cy(e.y1);
             for (int y = r[1]; y <= r[3]; ++y)
                 for (int x = r[0]; x <= r[2]; ++x) ++start_[static_cast<size_t>(y) * nx_ + x + 1];
         }
@@ -285,7 +285,8 @@ class InputIndex {
     int32_t n_;
     Vec2 all0_{}, all1_{};  // the box of the whole input
     double cell_ = 1;
-    double scale_ = 0;  // the largest coordinate of the input's boxes
+    double perCell_ = 1;  // 1 / cell_, for the grid of runs, which takes cells by cellOf alone
+    double scale_ = 0;    // the largest coordinate of the input's boxes
     double reach_ = 0;
     int nx_ = 1, ny_ = 1;
     mutable std::vector<int32_t> start_;  // the grid of the element boxes
@@ -298,7 +299,6 @@ class InputIndex {
         bool ok;
     };
     std::vector<Carrier> carriers_;
-    std::vector<Vec2> lo_, hi_;  // element boxes
 };
 
 // A place on the chain where a crossing record lies.
@@ -542,7 +542,17 @@ void arcCentreRepair(ContourElement* ring, int32_t count) {
         if (chord <= tol) continue;
         const double mx = 0.5 * (sx + ex), my = 0.5 * (sy + ey);
         const double line[4] = {sx, sy, ex, ey};
-        if (distPointLine(e->g[kAcx], e->g[kAcy], line) < tol) {
+        // distPointLine(centre, line) < tol, by the squared distance away from the tolerance.
+        Vec2 foot;
+        projectOnLine(line, e->g[kAcx], e->g[kAcy], &foot);
+        const double fx = e->g[kAcx] - foot.x, fy = e->g[kAcy] - foot.y, q = fx * fx + fy * fy,
+                     t2 = tol * tol;
+        const bool safe = tol > 0 && t2 > 1e-290;
+        const bool onChord = safe && q > t2 * (1 + 1e-9) ? false
+                             : safe && q < t2 * (1 - 1e-9)
+                                 ? true
+                                 : distPointLine(e->g[kAcx], e->g[kAcy], line) < tol;
+        if (onChord) {
             e->g[kAcx] = mx;
             e->g[kAcy] = my;
             continue;

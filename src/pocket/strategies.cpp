@@ -266,7 +266,6 @@ int axisParallel() {
 }
 
 void strategiesResetState() {
-    openPocketSetMode(0);
     gOffsetBuffer.clear();
     gOffsetBuffer.shrink_to_fit();
 }

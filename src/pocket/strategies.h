@@ -43,13 +43,7 @@ int singleCutAttempt();  // 1 cut, 0 not applicable, -1 when MAIN[0] cannot be r
 int singleCutRing(int32_t child, int32_t parent, double reach);  // 1 cut, 0 not applicable, -1
 // The node's ring cut into its wall runs, each walked from the outside in: 1, or -1.
 int openNodeCut(int32_t node, double w, const int32_t* children, int32_t count);
-// The wall run first..last (wrapping past the end when last < first) as one chain: its count.
-int32_t openRunCopy(const ContourElement* elements, int32_t n, int32_t first, int32_t last,
-                    ContourElement* out);
-void openRunMark(ContourElement* elements, int32_t n, int32_t first, int32_t last);  // tags -2
-// openPocket's stock boundary and wall runs as the new MAIN: 0, or -1 when the boundary offset fails.
+// The stock boundary of openPocket: MAIN[0]'s runs of open elements pushed out by d, joined to the
+// walls by open lines: 0 (also when nothing is open), -1 when a run cannot be moved (MAIN unchanged).
 int openPocketPrepare(double d);
-int clistAppendAll(const char* destination, const char* source);  // 0, or -1
-void openPocketSetMode(int32_t on);
-int32_t openPocketMode();
 void strategiesResetState();

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <vector>
 
-#include "kernel/ccp.h"
 #include "pocket/chaincross.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
@@ -23,7 +22,6 @@
 #include "pocket/regiontree.h"
 #include "pocket/regionwalk.h"
 #include "pocket/ringemit.h"
-#include "pocket/ringhelpers.h"
 #include "pocket/strategies.h"
 
 namespace {
@@ -331,13 +329,6 @@ void reverseRingsOnInput() {
     }
 }
 
-void pullAway(Vec2* p, const Vec2& q, double by) {
-    const double d = pointDist2D(p, &q);
-    if (d < 1e-4) return;
-    p->x += (p->x - q.x) / d * by;
-    p->y += (p->y - q.y) / d * by;
-}
-
 }  // namespace
 
 int openNodeCut(int32_t node, double w, const int32_t* children, int32_t count) {
@@ -381,20 +372,25 @@ int stockOutin() {
     const double r = k.toolRadius, sf = k.stepFactor, w = 2 * r * sf;
     const double a0 = pocketAllowanceGet(0);
     const int sigma = k.wantedOrientation >= 0 ? 1 : -1;
-    const bool openMode = openPocketMode() != 0;
     k.stockCorrection = 0;
-    double allowance = a0;
     if (!mainHasOpenSide()) {
         if (k.noPlunge) {
             pocketError(kPocketErrNoRegion);
             return 1;
         }
         k.stockOutin = k.outsideInDirect = 0;
-        if (!k.forceInside)
-            clistReverseAll("MAIN");
-        else
+        if (k.forceInside) {
             k.outsideInDirect = 1;
-        return pocketContourParallel();
+            return pocketContourParallel();
+        }
+        // Reversed contours are the pocket only under the opposite orientation; with
+        // the orientation kept the pass machined the islands and the outside.
+        clistReverseAll("MAIN");
+        const int32_t wanted = k.wantedOrientation;
+        k.wantedOrientation = -wanted;
+        const int result = pocketContourParallel();
+        k.wantedOrientation = wanted;
+        return result;
     }
     if (!regionTreeInit(1)) {
         pocketError(kPocketErrStep);
@@ -411,27 +407,14 @@ int stockOutin() {
     }
     if (clistCount("MAIN") > 40) clistSortByKey("MAIN");
     const std::vector<int32_t> allOpen = collectAllOpen();
-    if (openMode) {
-        std::vector<ContourElement> c;
-        ContourHeader h{};
-        if (clistGetHeader("MAIN", &h, 0) >= 0 && loadList("MAIN", 0, c)) {
-            h.elementCount = static_cast<uint32_t>(c.size());
-            regionAttachContour(c.data(), &h, 0, 0);
-        }
-        listStrictRings(1);
-    }
     if (pocketOffsetIslands(r, pocketAllowances(), sigma) < 0) {
         pocketError(kPocketErrStep);
         return -1;
     }
-    if (openMode) {
-        listStrictRings(0);
-        allowance = 0;
-    }
     auto freeLists = [] {
         for (const char* l : {"SPAN", "GKT", "MAIN", "INSEL"}) clistFree(l);
     };
-    if (pocketLevelLoop(r, allowance, sf, sigma) < 0) {
+    if (pocketLevelLoop(r, a0, sf, sigma) < 0) {
         freeLists();
         cutListsFree();
         pocketError(kPocketErrStep);
@@ -456,7 +439,6 @@ int stockOutin() {
         saveNode(node, ring);
     }
     reverseRingsOnInput();
-    if (openMode && regionNodeCount() > 1) regionAddLink(1, 0);
     // From the stock inwards: every region with an open side is entered from it.
     for (int32_t guard = 0; guard <= regionNodeCount(); ++guard) {
         const int32_t n = openNodeNext();
@@ -483,7 +465,6 @@ int stockOutin() {
             Vec2 p{}, q{};
             int32_t index = openEntryFind(c, n, r + w + a0, 1, &p, &q);
             if (index < 0) index = openEntryFind(c, n, r + 4 * r * sf + a0, 1, &p, &q);
-            if (openMode) pullAway(&p, q, 0.1 * r);
             if (index < 0 || ringStartAt(c, &q, index) != 1) continue;
             pocketSetPlungePending(1);
             if (k.openInsideOut) {
@@ -517,7 +498,6 @@ int stockOutin() {
                 Vec2 p{}, q{};
                 int32_t index = openEntryFind(par, n, w, 0, &p, &q);
                 if (index < 0) index = openEntryFind(par, n, 4 * r * sf, 0, &p, &q);
-                if (openMode) pullAway(&p, q, 0.1 * r);
                 if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
                 pocketSetPlungePending(1);
                 const ContourElement entry = lineOf(p, q, -1);
@@ -528,7 +508,7 @@ int stockOutin() {
                 }
             }
         }
-        if (!openMode) openNodeCut(n, w, children.data(), static_cast<int32_t>(children.size()));
+        openNodeCut(n, w, children.data(), static_cast<int32_t>(children.size()));
         regionSetDone(n, kRegionFinished);
     }
     // What stays is finished from the inside out.

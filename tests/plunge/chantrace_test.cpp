@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "../collision/meshutil.h"
@@ -11,7 +14,13 @@
 #include "collision/ringcontact.h"
 #include "geometry/plist.h"
 #include "plunge/contourpair.h"
+#include "plunge/cycparams.h"
+#include "plunge/edgecurve.h"
+#include "plunge/hubcross.h"
+#include "plunge/partload.h"
 #include "plunge/plist3d.h"
+#include "plunge/surfset.h"
+#include "surfaces/geofiletest.h"
 
 namespace {
 
@@ -119,4 +128,103 @@ TEST(ChannelTrace, KindChangeIsRefinedToTheToleranceAndCancelStopsWith821) {
     EXPECT_EQ(t.run(), -2);
     setAbortHook(nullptr);
     EXPECT_EQ(capture.countOf("821,0"), 1);
+}
+
+namespace {
+
+int exampleTrace(CheckModel* model, const ContourPair* a, const ContourPair* b, const HubShroud* level,
+                 int32_t direction, Plist* out, const TriGrid* grid) {
+    return traceChannelCurve(model, a, b, level, direction, out, grid);
+}
+
+Vec3 sub(const Vec3& a, const Vec3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+
+// The distance of p from the triangle: the closest point by its Voronoi region (vertex, edge, face).
+double triangleDistance(const Vec3& p, const Triangle3D& t) {
+    const Vec3 &a = t.p[0], &b = t.p[1], &c = t.p[2];
+    const Vec3 ab = sub(b, a), ac = sub(c, a), ap = sub(p, a), bp = sub(p, b), cp = sub(p, c);
+    const double d1 = vecDot3D(&ab, &ap), d2 = vecDot3D(&ac, &ap), d3 = vecDot3D(&ab, &bp),
+                 d4 = vecDot3D(&ac, &bp), d5 = vecDot3D(&ab, &cp), d6 = vecDot3D(&ac, &cp);
+    auto at = [&](const Vec3& q, const Vec3& d, double f) {
+        const Vec3 x{q.x + f * d.x, q.y + f * d.y, q.z + f * d.z};
+        return dist3D(&p, &x);
+    };
+    if (d1 <= 0 && d2 <= 0) return dist3D(&p, &a);
+    if (d3 >= 0 && d4 <= d3) return dist3D(&p, &b);
+    if (d6 >= 0 && d5 <= d6) return dist3D(&p, &c);
+    const double vc = d1 * d4 - d3 * d2, vb = d5 * d2 - d1 * d6, va = d3 * d6 - d5 * d4;
+    if (vc <= 0 && d1 >= 0 && d3 <= 0) return at(a, ab, d1 / (d1 - d3));
+    if (vb <= 0 && d2 >= 0 && d6 <= 0) return at(a, ac, d2 / (d2 - d6));
+    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0) return at(b, sub(c, b), (d4 - d3) / ((d4 - d3) + (d5 - d6)));
+    const double v = vb / (va + vb + vc), w = vc / (va + vb + vc);
+    const Vec3 x{a.x + v * ab.x + w * ac.x, a.y + v * ab.y + w * ac.y, a.z + v * ab.z + w * ac.z};
+    return dist3D(&p, &x);
+}
+
+double nearestOnMesh(const TriList* t, const Vec3& p) {
+    double best = INFINITY;
+    for (int32_t i = 0; i < t->count; ++i) best = std::fmin(best, triangleDistance(p, t->data[i]));
+    return best;
+}
+
+}  // namespace
+
+// The four side curves of the example impeller's channel, traced through the run's own walls, surface
+// set and grids (a coarse conversion keeps it short): every contact point lies on the traced blade's
+// mesh and every ball centre the ball radius off it, by brute force over the mesh's triangles; the
+// first and last contact of each curve are always among the points checked.
+TEST(ChannelTrace, ExampleImpellerCurvesStartAndEndOnTheBladeFaces) {
+    const double pitch = 2 * M_PI / 8, radius = 2.5, tol = 0.01;
+    TempDir tmp;
+    cycleParamsResetState();
+    CycleParams* p = cycleParamsApplied();
+    for (auto [field, text] :
+         {std::pair{p->tmpDir, tmp.path}, std::pair{p->dllDir, std::string(KV_BIN_DIR)},
+          std::pair{p->bladeKvx, example("blade.kvx")}, std::pair{p->splitKvx, example("split.kvx")}})
+        snprintf(field, kCycleTextMax + 1, "%s", text.c_str());
+    p->splitKvxOk = 1;
+    p->precision = 0.2;
+    scaleLengthParams(1.0);
+    HubShroud* level = exampleChannel();
+    ASSERT_NE(level, nullptr);
+    ASSERT_EQ(offsetProfile2D(level, radius), 1);  // the path of the ball centre
+    ContourPair* pair = loadBladeContours(level->hub, 0.5);
+    ASSERT_NE(pair, nullptr);
+    ASSERT_GE(prepareBladeContours(pair, 12 * radius), 0);
+    ASSERT_GE(normContourPairParams(pair), 0);
+    testmesh::Model ctx({}, kBallMill, radius);
+    ctx.m.tolerance = tol;
+    SurfaceSet* set = idx5CreateSurfaceSet(&ctx.m, pitch);
+    ASSERT_NE(set, nullptr);
+    SurfaceGrids* grids = buildSurfaceSetGrids(set, radius);
+    ASSERT_NE(grids, nullptr);
+    double splitterAngle = pitch / 2;
+    ASSERT_EQ(splitterHubAngle(set->slot[1], level, pair, 0.0, &splitterAngle), 1);
+    CheckModel* models[3] = {set->slot[0], set->slot[1], set->slot[2]};
+    const TriGrid* slotGrids[3] = {grids->grid[0], grids->grid[2], grids->grid[1]};
+    Plist* out = plistCreate(kPlistMaxPoints, 1);
+    for (int32_t side = 0; side < 4; ++side) {
+        ASSERT_EQ(
+            idx5BuildEdgeCurve(out, level, side, pitch, splitterAngle, models, slotGrids, pair, exampleTrace),
+            1);
+        int32_t first = -1, last = -1;
+        ASSERT_EQ(firstLastCutIndex(out, &first, &last), 1) << side;
+        const TriList* mesh = models[side == 0 ? 0 : side == 3 ? 2 : 1]->triangles;
+        int checked = 0;
+        for (int32_t i = first; i <= last; ++i) {
+            if ((out->flags[i] >> 8) != 0 || !(i == first || i == last || i % 7 == 0)) continue;
+            ++checked;
+            EXPECT_LE(nearestOnMesh(mesh, out->vectors[i]), tol) << side << " " << i;
+            EXPECT_NEAR(nearestOnMesh(mesh, out->points[i]), radius, tol) << side << " " << i;
+        }
+        EXPECT_GT(checked, 10) << side;
+    }
+    plistFree(out);
+    freeSurfaceSetGrids(grids);
+    freeSurfaceSet(set);
+    freeContourPair(pair);
+    freeHubShroud(level);
+    cycleParamsResetState();
 }

@@ -37,6 +37,19 @@ TEST(ContourClean, ShortZigzagGoesAndItsNeighboursMeetAtItsMiddle) {
     EXPECT_EQ(contourIsClosed(c.data(), n), 1);
 }
 
+// The zig-zag's middle line goes exactly when it is no longer than the limit, also within
+// rounding of it, where its squared length alone cannot tell.
+TEST(ContourClean, ZigzagLengthAtTheLimit) {
+    PocketErrors state;
+    for (double h : {0.0099, 0.01 - 1e-15, 0.01, 0.01 + 1e-15, 0.0101, 0.02}) {
+        std::vector<ContourElement> c = {lineElem(0, 0, 5, 0),    lineElem(5, 0, 5, h),
+                                         lineElem(5, h, 10, h),   lineElem(10, h, 10, 10),
+                                         lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0)};
+        const double length = std::hypot(c[1].g[kLx2] - c[1].g[kLx1], c[1].g[kLy2] - c[1].g[kLy1]);
+        EXPECT_EQ(chainRemoveZigzags(c.data(), 6, 0.01), length <= 0.01 ? 5 : 6) << h;
+    }
+}
+
 TEST(ContourClean, WhatStaysAndWhatGoes) {
     PocketErrors state;
     const struct {

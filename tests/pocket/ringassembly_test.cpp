@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "pocket/contouroffset.h"
@@ -108,6 +109,61 @@ TEST(RingAssembly, RingChecks) {
     EXPECT_EQ(ringKeepsOffset(inner.data(), 4, sq.data(), 4, 1.0), 1);
     EXPECT_EQ(ringKeepsDistance(inner.data(), 4, sq.data(), 4, 1.5), 0);
     EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);
+}
+
+// The distance checks against the closed-form distance of every input element, on seeded
+// wavy contours with circle islands of arcs (many runs and grid cells, short and long reach).
+TEST(RingAssembly, DistanceChecksAgreeWithClosedFormDistances) {
+    PocketErrors errors;
+    std::mt19937 rng(5011);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int decided = 0;
+    for (int shape = 0; shape < 60; ++shape) {
+        const int n = 10 + 7 * shape;
+        std::vector<Vec2> p;
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * kPi * i / n, r = 100 + 20 * std::sin(5 * a + shape) * u(rng);
+            p.push_back({r * std::cos(a), 0.6 * r * std::sin(a)});
+        }
+        std::vector<ContourElement> in = polygon(p);
+        for (const ContourElement& e : circle(20 * u(rng), 10 * u(rng), 5 + 10 * u(rng), 1 + shape % 4, -1))
+            in.push_back(e);
+        // A ring of random points near the contour: some come close to it, some do not.
+        std::vector<Vec2> q;
+        for (int i = 0; i < 40; ++i) {
+            const double a = 2 * kPi * (i + u(rng)) / 40, r = 60 + 80 * u(rng);
+            q.push_back({r * std::cos(a), 0.6 * r * std::sin(a)});
+        }
+        const std::vector<ContourElement> ring = polygon(q);
+        const double d = 0.5 + 30 * u(rng) * u(rng);
+        auto nearest = [&](const Vec2& x) { return distanceTo(x, in); };
+        // ringKeepsDistance: the ends after the first against 0.9 x d.
+        double closest = 1e300;
+        for (size_t i = 1; i < ring.size(); ++i) closest = std::min(closest, nearest(endPoint(ring[i])));
+        if (std::fabs(closest - 0.9 * d) > 1e-9 * 200) {
+            EXPECT_EQ(ringKeepsDistance(ring.data(), 40, in.data(), static_cast<int32_t>(in.size()), d),
+                      closest >= 0.9 * d ? 1 : 0)
+                << shape;
+            ++decided;
+        }
+        // ringKeepsOffset: every end, and the middle of a chord longer than d, against the
+        // classification radius.
+        const double r = isectClassifyRadius(d) - pocketKernel().tolerance;
+        closest = 1e300;
+        for (const ContourElement& e : ring) {
+            closest = std::min(closest, nearest(endPoint(e)));
+            const Vec2 s = startPoint(e), t = endPoint(e);
+            if (std::hypot(t.x - s.x, t.y - s.y) > d)
+                closest = std::min(closest, nearest(pointAlong(e, 0.5)));
+        }
+        if (std::fabs(closest - r) > 1e-9 * 200) {
+            EXPECT_EQ(ringKeepsOffset(ring.data(), 40, in.data(), static_cast<int32_t>(in.size()), d),
+                      closest >= r ? 1 : 0)
+                << shape;
+            ++decided;
+        }
+    }
+    EXPECT_GT(decided, 100);
 }
 
 TEST(RingAssembly, ClosingOpenChains) {
