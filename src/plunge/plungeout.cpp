@@ -16,8 +16,9 @@
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr double kReach = 0.1;       // least plunge into the stock worth emitting; departure lift
-constexpr double kLineFar = 1000.0;  // reach of the edge-station line to the start profile
+constexpr double kReach = 0.1;            // least plunge into the stock worth emitting; departure lift
+constexpr double kLineFar = 1000.0;       // reach of the edge-station line to the start profile
+constexpr int32_t kMsgModelMemory = 311;  // a revolved model of a level or of the start cannot be built
 
 enum : int32_t {
     kAliasRetract = 4,  // hole and retract feeds
@@ -140,8 +141,8 @@ int32_t neighbourRow(const CutListSet* rows, int32_t index) {
 
 // The sideways vector and the lift length at one end of a row, from the nearest plunge of the
 // neighbour row: 1, or 0 when no frame can be formed there. inward points from the end into the row.
-int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const CutRecord& end, const Vec3& edgeDir,
-             const Vec3& inward, double r1, double r2, Vec3* lateral, double* lift) {
+int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const CutRecord& end,
+             const Vec3& edgeDir, const Vec3& inward, double r1, double r2, Vec3* lateral, double* lift) {
     const CutRecordList* other = rows->lists[neighbour];
     if (!other || other->count < 1) return 0;
     const Vec3* q = nullptr;
@@ -327,8 +328,10 @@ int prepareRow(CutListSet* rows, int32_t index, const PlistArray* edges, double 
             unitFrom(last.bottom, first.bottom, &inA);
             inB = {-inA.x, -inA.y, -inA.z};
         }
-        const bool okA = nb >= 0 && endFrame(rows, index, nb, first, dirA, inA, radius, halfDiameter, &a, &liftA);
-        const bool okB = nb >= 0 && endFrame(rows, index, nb, last, dirB, inB, radius, halfDiameter, &b, &liftB);
+        const bool okA =
+            nb >= 0 && endFrame(rows, index, nb, first, dirA, inA, radius, halfDiameter, &a, &liftA);
+        const bool okB =
+            nb >= 0 && endFrame(rows, index, nb, last, dirB, inB, radius, halfDiameter, &b, &liftB);
         if (!okA) first.mark = 1;
         if (!okB) last.mark = 1;
         if (okA) first.value = liftA;
@@ -513,7 +516,11 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     CheckModel* startModel = nullptr;
     if (!ball && start) {
         startModel = levelModel(&tool->model, start, 0.0);
-        if (!startModel) return gOut.part = nullptr, -1;
+        if (!startModel) {
+            msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
+            gOut.part = nullptr;
+            return -1;
+        }
     }
     int32_t linkFlag = 1;
     int count = 0, result = 1;
@@ -522,6 +529,7 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
         if (!ball && tool->model.tool) offsetProfile2D(pair, -tool->model.tool->cornerRadius);
         CheckModel* level = levelModel(&tool->model, pair->hub, -p->aufmassHori);
         if (!level) {
+            msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             result = -1;
             break;
         }

@@ -29,7 +29,7 @@ enum : int32_t {
 };
 
 // Every row of the set, level by level: 1, or kLinkOutputFailed when the NC output fails, -1 when a
-// level model cannot be built (nothing emitted for it). The part model carries the links.
+// level model cannot be built (message 311). The part model carries the links.
 int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const Profile2D* start,
                        const PlistArray* edges, const LevelCurves* levels, CheckModel* stock,
                        int32_t splitter);

@@ -9,18 +9,22 @@
 
 #include "avoidance/linkout.h"
 #include "channeltest.h"
+#include "collision/collassembly.h"
+#include "collision/collreport.h"
 #include "collision/meshutil.h"
 #include "kernel/cycle.h"
 #include "kernel/idx5.h"
 #include "kernel/msg.h"
 #include "kernel/ncchan.h"
 #include "nctrace.h"
+#include "platform/testenv.h"
 #include "plunge/cutlist.h"
 #include "plunge/levelcurves.h"
 #include "plunge/plungerows.h"
 #include "plunge/plungerun.h"
 #include "plunge/profile2d.h"
 #include "sidetest.h"
+#include "surfaces/meshfiles/meshtest.h"
 
 namespace {
 
@@ -243,5 +247,40 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
                 paths += !!rows->lists[i]->records[k].list1 + !!rows->lists[i]->records[k].list2;
         EXPECT_EQ(paths, steps[0] == '-' ? 0 : 2 * (rows->count - 1));
         EXPECT_EQ(trace.blocks, std::stoi(trace.message(kMsgDrillpoints)) + 2 * paths) << steps;
+    }
+}
+
+// The positions go to the collision report with the assembly check: a holder that reaches the blades
+// is reported once (5511) and in the summary (5541); a slim one is not.
+TEST_F(PlungeOut, AnOversizedHolderReachesTheCollisionReport) {
+    TempFolder tmp("holder");
+    const std::string contour = tmp / "parts.kvx", wall = tmp / "plates.stl";
+    std::string stl = "solid p\n";
+    for (const Triangle3D& t : plates({-kBlade, kBlade})) {
+        stl += "facet normal 0 0 1\nouter loop\n";
+        for (const Vec3& v : t.p)
+            stl += "vertex " + std::to_string(v.x) + " " + std::to_string(v.y) + " " + std::to_string(v.z) +
+                   "\n";
+        stl += "endloop\nendfacet\n";
+    }
+    writeTextFile(wall, stl + "endsolid p\n");
+    for (const char* radius : {"1", "30"}) {
+        begin({{"*TOOL_COLL_CHECK", "1"}, {"*TOTAL_TOOL_LENGTH", "15"}});
+        writeTextFile(contour, kvxText(std::string("o Contour[Holder]()\n{\no L(x[0/") + radius +
+                                       "] y[0/0] z[0/0])\n" + "o L(x[/" + radius + "] y[/20] z[/0])\n}\n"));
+        testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+        CollSetup setup{contour.c_str(), 0, nullptr, wall.c_str(), nullptr, nullptr, 0.5, 0.5, 0.5, 0.01};
+        ASSERT_EQ(coll_setup_assembly(&blades.m, &cycleNcCtx()->tool, 0, &setup), 1);
+        ASSERT_EQ(output(&blades.m), 1);
+        collrep_print(cycleParams()->holdcheckMode);
+        auto count = [&](const char* number) {
+            return std::count_if(trace.messages.begin(), trace.messages.end(),
+                                 [&](const std::string& m) { return m.rfind(number, 0) == 0; });
+        };
+        EXPECT_EQ(count("5511,"), radius[0] == '1' ? 0 : 1) << radius;
+        EXPECT_EQ(count("5541,"), radius[0] == '1' ? 0 : 1) << radius;
+        for (const char* other : {"5510,", "5512,", "5513,", "5540,", "5542,", "5543,"})
+            EXPECT_EQ(count(other), 0);
+        coll_free_models();
     }
 }
