@@ -71,17 +71,14 @@ int ccpMainIsOuter() {
 int32_t ccpAddIslands(const char* source, const char* main, int32_t level, double z) {
     const double tol = pocketKernel().tolerance;
     int32_t added = 0;
-    bool firstOfLevel = true;
     const int32_t n = clistCount(source);
+    // The whole list is scanned: the nesting puts deeper groups after the
+    // level's own boundary, and an island of theirs that stands above the
+    // plane must still be kept out of it.
     for (int32_t i = 0; i < n; ++i) {
         Contour c;
         if (!load(source, i, &c)) return added;
-        if (c.h.tag == level) {
-            if (firstOfLevel && c.h.ccw == c.h.leftSide) break;
-            firstOfLevel = false;
-            continue;
-        }
-        if (c.h.ccw == c.h.leftSide || c.h.top < z + tol) continue;
+        if (c.h.tag == level || c.h.ccw == c.h.leftSide || c.h.top < z + tol) continue;
         // An island of a deeper level belongs here when one of its ancestors has this level.
         bool ours = false;
         int32_t p = c.h.parent;

@@ -370,6 +370,16 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
     // caught.
     EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
     EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
+    // Every input mode and strategy of the contour-parallel drivers on the same job.
+    for (const char* mode :
+         {"oriAutomatic := single", "oriAutomatic := none", "strategy := outsideIn",
+          "strategy := outsideInDirect", "splitPath := true", "infeedFactor := 0.9", "stock := true"}) {
+        pocketnctest::log().clear();
+        const std::string key(mode, std::string(mode).find(' '));
+        EXPECT_EQ(job.run(job.with(key, mode)), 0) << mode;
+        EXPECT_FALSE(passes().empty()) << mode;
+        EXPECT_LT(sweptOutside(passes(), 5, wkt(example(0))), 1e-3) << mode;
+    }
     rngResetState();
     for (int i = 0; i < 50; ++i) {
         const Shape s = seededShape();
@@ -386,5 +396,29 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
             EXPECT_LT(sweptOutside(p, 5, wkt(s)), 1e-3) << i << " " << ori;
         }
     }
+#endif
+}
+
+// A tall island standing in a deeper pocket reaches up through the upper
+// level: the upper level's planes go round it, not through it.
+TEST(PocketRun, TallIslandOfADeeperPocketIsKeptInTheUpperLevel) {
+#ifdef KV_HAVE_GEOS
+    Job job;
+    job.hostFn = gougeRecord;
+    auto box = [](double x0, double y0, double x1, double y1, const char* heights) {
+        return std::string("o Contour[1]()\n{\n ") + heights + "\n o L(x[" + std::to_string(x0) + "/" +
+               std::to_string(x1) + "] y[" + std::to_string(y0) + "/" + std::to_string(y0) + "])\n o L(x[/" +
+               std::to_string(x1) + "] y[/" + std::to_string(y1) + "])\n o L(x[/" + std::to_string(x0) +
+               "] y[/" + std::to_string(y1) + "])\n o L(x[/" + std::to_string(x0) + "] y[/" +
+               std::to_string(y0) + "])\n}\n";
+    };
+    Job::writeFile("tall.kvx", std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\n" +
+                                   box(0, 0, 100, 60, "v surface(0)\n v depth(8)") +
+                                   box(20, 10, 80, 50, "v surface(-8)\n v depth(4)") +
+                                   box(40, 20, 60, 40, "v surface(0)\n v depth(12)"));
+    pocketnctest::log().clear();
+    EXPECT_EQ(job.run(job.with("geoSource", "geoSource := \"tall.kvx\"")), 0);
+    Shape upper{{{0, 0}, {100, 0}, {100, 60}, {0, 60}}, {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}}};
+    EXPECT_LT(sweptOutside(passes(), 5, wkt(upper)), 1e-3);
 #endif
 }
