@@ -110,15 +110,17 @@ int rollPath(Plist* l, int32_t k, const ContourPair* pair, double toolRadius, in
         acc += dist3D(&copy[j], &copy[j + dir]);
     double param = 0;
     const double sd = bladeSignedDistance(pair, copy[j], &param);
-    Vec3 along, blade, tangent;
-    const Vec3& a = copy[std::max(j - 1, 0)];
-    const Vec3& b = copy[std::min(j + 1, n - 1)];
+    // The turn is that of the path's own direction against its copy in the blade's position, so a
+    // path compared in place (turn back 0) is not rolled at all.
+    const int32_t lo = std::max(j - 1, 0), hi = std::min(j + 1, n - 1);
+    const Vec3 &a = copy[lo], &b = copy[hi], &pa = l->points[first + lo], &pb = l->points[first + hi];
+    Vec3 along, own;
     if (!unitOf({b.x - a.x, b.y - a.y, b.z - a.z}, &along) ||
-        tangentPlist3D(pair->first, param, &tangent) != 1 || !unitOf(tangent, &blade))
+        !unitOf({pb.x - pa.x, pb.y - pa.y, pb.z - pa.z}, &own))
         return -1;
     const double radial = std::hypot(copy[edge].x, copy[edge].y);
     if (radial < 1e-5) return -1;
-    const double turn = acosClamped(std::fabs(vecDot3D(&along, &blade)));
+    const double turn = acosClamped(vecDot3D(&along, &own));
     const double roll = (sd < 0 ? -1 : 1) * std::tan(std::min(turn, 1.5)) * toolRadius / radial;
     const bool outer = k == 0 || k == 2;
     for (int32_t i = j;; i -= dir) {

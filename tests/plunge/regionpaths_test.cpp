@@ -104,28 +104,53 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
     for (Plist* l : {first, fourth, a, b}) plistFree(l);
 }
 
-TEST(RegionPaths, EdgeRollTurnsTheLeadInAwayFromTheBlade) {
-    const Vec3 ends[2] = {{5, 0, 0}, {40, 0, 0}};
+TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
+    const Vec3 ends[2] = {{5, 0, 0}, {40, 0, 0}};  // the blade contour along +x
     ContourPair pair{plist3DFromPoints(ends, 2), plist3DFromPoints(ends, 2)};
-    std::vector<Polar> pts;  // a path slanting away from the blade, three lead-in points
-    for (int i = 0; i < 15; ++i) pts.push_back({double(i), 10.0 + i, 0.2 + 0.02 * i, 0, i < 3 ? 2 : 0});
-    PlistArray* lists = arrayOf({polarPath(pts), none(), none(), ray(-0.6, 15)});
-    PlistArray* before = arrayOf({polarPath(pts), none(), none(), ray(-0.6, 15)});
-    ASSERT_EQ(edgeRollingPass(lists, &pair, 2, -1, 0, 0.785), 1);
-    const Plist *l = lists->lists[0], *o = before->lists[0];
-    const double roll = polar(l->points[0]) - polar(o->points[0]);
-    EXPECT_GT(roll, 1e-4);
-    for (int i = 0; i < 15; ++i) {
-        EXPECT_NEAR(std::hypot(l->points[i].x, l->points[i].y), 10.0 + i, 1e-9);
-        const double turned = polar(l->points[i]) - polar(o->points[i]);
-        EXPECT_TRUE(i < 3 ? std::fabs(turned - roll) < 1e-12 : i <= 8 || turned == 0)
-            << i;  // 8: a tool radius on
+    const double pitch = 0.785, radius = 2.5;
+    // path, angle of its copy in the blade's position, z rise per unit radius, side, splitter case
+    struct Case {
+        int k;
+        double copyAngle, slope;
+        int side, splitter;
+    } cases[] = {{0, 0.2, 0, -1, 0},   {0, -0.3, 0.4, 1, 0}, {3, 0.2, 0, -1, 0},
+                 {3, -0.2, 0, 1, 0},   {3, 0.2, 0.5, 1, 0},  {1, 0.1, 0, -1, 1},
+                 {2, -0.1, 0.3, 1, 1}, {2, 0.15, 0, -1, 1},  {1, 0.1, 0, -1, 0}};
+    for (const Case& c : cases) {
+        const double back = c.k == 0 ? 0 : c.k == 3 ? pitch : pitch / 2;
+        std::vector<Polar> pts;  // three link points at each end, cut points 3..16
+        for (int i = 0; i < 20; ++i)
+            pts.push_back({double(i), 10.0 + i, c.copyAngle + back, c.slope * i, i < 3 || i > 16 ? 2 : 0});
+        std::vector<Plist*> paths{none(), none(), none(), none()};
+        plistFree(paths[c.k]);
+        paths[c.k] = polarPath(pts);
+        PlistArray* lists = arrayOf(paths);
+        ASSERT_EQ(edgeRollingPass(lists, &pair, radius, c.side, c.splitter, pitch), 1);
+        // A radial direction with rise s turned by b about z: cos turn = (cos b + s^2) / (1 + s^2).
+        const double s2 = c.slope * c.slope, turn = std::acos((std::cos(back) + s2) / (1 + s2));
+        const int edge = c.side < 0 ? 3 : 16, steps = int(std::ceil(radius / std::sqrt(1 + s2)));
+        const bool treated = c.k == 0 || c.k == 3 || c.splitter;
+        const double roll =
+            treated ? (c.copyAngle < 0 ? -1 : 1) * std::tan(turn) * radius / (10.0 + edge) : 0;
+        const bool outer = c.k == 0 || c.k == 2;
+        const bool taken = outer ? c.copyAngle > 0 : c.side < 0 || c.copyAngle < 0;
+        const Plist* l = lists->lists[c.k];
+        for (int i = 0; i < 20; ++i) {
+            const bool beyond = c.side < 0 ? i < 3 : i > 16, near = std::abs(i - edge) <= steps;
+            const bool inWindow = c.side < 0 ? i >= edge : i <= edge;
+            const double want = beyond || (near && inWindow && taken) ? roll : 0;
+            const Vec3 q = l->points[i];
+            EXPECT_NEAR(std::remainder(polar(q) - c.copyAngle - back, 2 * M_PI), want, 1e-9)
+                << c.k << " " << i;
+            EXPECT_NEAR(std::hypot(q.x, q.y), 10.0 + i, 1e-9);
+            EXPECT_NEAR(q.z, c.slope * i, 1e-12);
+        }
+        plistArrayFree(lists);
     }
-    for (int i = 0; i < 15; ++i) EXPECT_EQ(lists->lists[3]->points[i].y, before->lists[3]->points[i].y);
+    PlistArray* lists = arrayOf({ray(0.2, 10, 2), none(), none(), ray(-0.6, 10, 2)});
     pair.first->count = 1;
-    EXPECT_EQ(edgeRollingPass(lists, &pair, 2, -1, 0, 0.785), -1);
+    EXPECT_EQ(edgeRollingPass(lists, &pair, radius, -1, 0, pitch), -1);
     plistArrayFree(lists);
-    plistArrayFree(before);
     freePlist3D(pair.first);
     freePlist3D(pair.second);
 }

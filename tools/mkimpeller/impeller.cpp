@@ -253,6 +253,9 @@ bool writeJob(const ImpellerOptions& o, const std::filesystem::path& path) {
     num("*MACRO_EABST", 1);
     num("*COLL_CHECK", 1);
     num("*TILT_MAX", 45);
+    std::fputs("# Negative lead: the axis leans back past the splitter's leading edge within *TILT_MAX.\n",
+               f);
+    num("*LEAD_ANGLE", -10);
     const bool ok = !std::ferror(f);
     return std::fclose(f) == 0 && ok;
 }
