@@ -33,7 +33,9 @@ constexpr int32_t kLevelRows = 12000;
 int gFailed = 0;
 
 // The step factor of a finished ring loop only: machined without the refinements.
+// A strategy may clear its own flags for the plane it machines; every plane starts from the run's.
 int planeDriver(bool simple) {
+    pocketStrategyFlagsReset(kvCCPParams.strategy);
     if (!simple) return pocketPlane();
     pocketKernelInit();
     return pocketSimpleDriver();

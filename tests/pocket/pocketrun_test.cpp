@@ -399,6 +399,42 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
 #endif
 }
 
+namespace {
+
+// The cutting moves' end points of channel 31, one list per plane (a new surface starts a plane).
+std::vector<std::vector<Vec2>> cutsPerPlane() {
+    std::vector<std::vector<Vec2>> planes;
+    std::string surface;
+    for (const Rec& r : records(31)) {
+        if (r.name == "surface" && r.value != surface) {
+            surface = r.value;
+            planes.emplace_back();
+        }
+        if ((r.type == 3111 || r.type == 3121) && !planes.empty()) planes.back().push_back({r.x, r.y});
+    }
+    return planes;
+}
+
+}  // namespace
+
+// The example's two planes have the same walls: a strategy that clears its own
+// flags while machining the first plane still machines the second the same way.
+TEST(PocketRun, EveryPlaneStartsFromTheRunsStrategy) {
+    Job job;
+    job.hostFn = gougeRecord;
+    for (const char* strategy : {"strategy := stockOutin", "strategy := outsideIn"}) {
+        pocketnctest::log().clear();
+        EXPECT_EQ(job.run(job.with("strategy", strategy)), 0) << strategy;
+        const auto planes = cutsPerPlane();
+        ASSERT_EQ(planes.size(), 2u) << strategy;
+        ASSERT_EQ(planes[0].size(), planes[1].size()) << strategy;
+        for (size_t i = 0; i < planes[0].size(); ++i) {
+            EXPECT_NEAR(planes[0][i].x, planes[1][i].x, 1e-9) << strategy << " " << i;
+            EXPECT_NEAR(planes[0][i].y, planes[1][i].y, 1e-9) << strategy << " " << i;
+        }
+    }
+}
+
 // A tall island standing in a deeper pocket reaches up through the upper
 // level: the upper level's planes go round it, not through it.
 TEST(PocketRun, TallIslandOfADeeperPocketIsKeptInTheUpperLevel) {
