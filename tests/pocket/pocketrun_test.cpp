@@ -58,6 +58,7 @@ struct Job {
         PocketErrors::reset();
         cycleResetState();
         coreResetState();
+        ccpParamsResetState();
         coreSetModuleFolder(moduleFileName().c_str());
         const std::string src = std::string(KV_SOURCE_DIR) + "/examples/pocket/";
         pcf = readFile(src + "job.pcf");
@@ -188,18 +189,32 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
 }
 
 // Two runs of the same job in one process write the same records, also when
-// the set-up turns the orientation around and the planes move surface and depth.
+// the set-up turns the orientation around and the planes move surface and depth,
+// and also when a run of another strategy came between them; each run writes its header.
 TEST(PocketRun, SecondRunRepeatsTheFirst) {
     Job job;
-    for (const std::string& text : {job.pcf, job.with("strategy", "strategy := outsideInDirect")}) {
-        job.run(text);
-        const std::vector<Out> first = job.out;
-        const CcpParams after = kvCCPParams;
-        job.run(text);
-        EXPECT_EQ(job.out, first);
-        EXPECT_EQ(kvCCPParams.orientation, after.orientation);
-        EXPECT_EQ(kvCCPParams.surface, after.surface);
-    }
+    // Parameters a job leaves out keep the last run's value: each names its strategy.
+    const std::string texts[] = {job.with("strategy", "strategy := contourParallel"),
+                                 job.with("strategy", "strategy := outsideInDirect"),
+                                 job.with("strategy", "strategy := stockOutin")};
+    std::vector<Out> firsts[3];
+    CcpParams after[3];
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 3; ++i) {
+            job.run(texts[i]);
+            const auto header = std::count_if(job.out.begin(), job.out.end(), [](const Out& o) {
+                return o.channel == 10 && o.value == "pocketMilling";
+            });
+            EXPECT_EQ(header, 1) << round << " " << i;
+            if (round == 0) {
+                firsts[i] = job.out;
+                after[i] = kvCCPParams;
+                continue;
+            }
+            EXPECT_TRUE(job.out == firsts[i]) << i;
+            EXPECT_EQ(kvCCPParams.orientation, after[i].orientation) << i;
+            EXPECT_EQ(kvCCPParams.surface, after[i].surface) << i;
+        }
     expectNoLeaks();
 }
 
