@@ -3,6 +3,7 @@
 // repeatability and leaks on every exit.
 #include "pocket/pocketrun.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -327,6 +328,26 @@ std::string kvxOf(const Shape& s) {
     return t;
 }
 
+// The example: 120 x 80 with corners of radius 10, a box island and a round one,
+// every wall moved by room into the pocket.
+Shape example(double room) {
+    Shape e;
+    const Vec2 corners[4] = {{110, 10}, {110, 70}, {10, 70}, {10, 10}};
+    for (int c = 0; c < 4; ++c)
+        for (int k = 0; k <= 32; ++k) {
+            const double a = M_PI / 2 * (c - 1 + k / 32.0);
+            e.outer.push_back(
+                {corners[c].x + (10 - room) * std::cos(a), corners[c].y + (10 - room) * std::sin(a)});
+        }
+    e.islands.push_back(
+        {{30 - room, 25 - room}, {30 - room, 55 + room}, {50 + room, 55 + room}, {50 + room, 25 - room}});
+    e.islands.push_back({});
+    for (int k = 0; k < 128; ++k)
+        e.islands.back().push_back({85 + (10 + room) * std::cos(-2 * M_PI * k / 128),
+                                    40 + (10 + room) * std::sin(-2 * M_PI * k / 128)});
+    return e;
+}
+
 // A wavy outer polygon about (50, 40) and up to three square or octagonal islands well inside it.
 Shape seededShape() {
     Shape s;
@@ -359,36 +380,18 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
     job.hostFn = gougeRecord;
     pocketnctest::log().clear();
     EXPECT_EQ(job.run(job.pcf), 0);
-    // The example: 120 x 80 with corners of radius 10, a box island and a round one; two planes.
+    // The example's two planes.
     const std::vector<std::vector<Vec2>> paths = passes();
     EXPECT_EQ(std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.type == 3001; }) >= 2,
               true);
-    const auto example = [](double room) {
-        Shape e;
-        const Vec2 corners[4] = {{110, 10}, {110, 70}, {10, 70}, {10, 10}};
-        for (int c = 0; c < 4; ++c)
-            for (int k = 0; k <= 32; ++k) {
-                const double a = M_PI / 2 * (c - 1 + k / 32.0);
-                e.outer.push_back(
-                    {corners[c].x + (10 - room) * std::cos(a), corners[c].y + (10 - room) * std::sin(a)});
-            }
-        e.islands.push_back(
-            {{30 - room, 25 - room}, {30 - room, 55 + room}, {50 + room, 55 + room}, {50 + room, 25 - room}});
-        e.islands.push_back({});
-        for (int k = 0; k < 128; ++k)
-            e.islands.back().push_back({85 + (10 + room) * std::cos(-2 * M_PI * k / 128),
-                                        40 + (10 + room) * std::sin(-2 * M_PI * k / 128)});
-        return e;
-    };
     EXPECT_LT(sweptOutside(paths, 5, wkt(example(0))), 1e-3);
     // The allowance of 0.2 is kept, less the rings' reduction tolerance of 0.01 R; one unit less room is
     // caught.
     EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
     EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
-    // Every input mode and strategy of the contour-parallel drivers on the same job.
-    for (const char* mode :
-         {"oriAutomatic := single", "oriAutomatic := none", "strategy := outsideIn",
-          "strategy := outsideInDirect", "splitPath := true", "infeedFactor := 0.9", "stock := true"}) {
+    // Every input mode of the contour-parallel driver on the same job.
+    for (const char* mode : {"oriAutomatic := single", "oriAutomatic := none", "splitPath := true",
+                             "infeedFactor := 0.9", "stock := true"}) {
         pocketnctest::log().clear();
         const std::string key(mode, std::string(mode).find(' '));
         EXPECT_EQ(job.run(job.with(key, mode)), 0) << mode;
@@ -412,6 +415,83 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
         }
     }
 #endif
+}
+
+// The example job by every strategy and by rest machining of a larger reference
+// tool (the whole input, and level by level with rest evaluation on): each ends
+// with status 0, writes passes and keeps the tool inside the pocket less half the allowance.
+TEST(PocketRun, EveryStrategyAndRestModeOnTheExample) {
+#ifdef KV_HAVE_GEOS
+    Job job;
+    job.hostFn = gougeRecord;
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> keys;
+    } cases[] = {
+        {"contourParallel", {{"strategy", "strategy := contourParallel"}}},
+        {"axisParallel", {{"strategy", "strategy := axisParallel"}}},
+        {"stockOutin", {{"strategy", "strategy := stockOutin"}}},
+        {"openPocket", {{"strategy", "strategy := openPocket"}}},
+        {"outsideIn", {{"strategy", "strategy := outsideIn"}}},
+        {"outsideInDirect", {{"strategy", "strategy := outsideInDirect"}}},
+        // The rest areas beside the islands leave no room for a helix: the tool plunges straight.
+        {"rest of the input",
+         {{"strategy", "strategy := contourParallel"},
+          {"plungeType", "plungeType := straight"},
+          {"referenceDiameter", "referenceDiameter := 30"}}},
+        {"rest by levels",
+         {{"strategy", "strategy := contourParallel"},
+          {"plungeType", "plungeType := straight"},
+          {"referenceDiameter", "referenceDiameter := 30"},
+          {"evaluateRif", "evaluateRif := true"}}},
+    };
+    for (const auto& c : cases) {
+        std::string text = job.pcf;
+        for (const auto& k : c.keys) text = Job::edit(text, k.first, k.second);
+        pocketnctest::log().clear();
+        EXPECT_EQ(job.run(text), 0) << c.name;
+        const auto p = passes();
+        EXPECT_FALSE(p.empty()) << c.name;
+        EXPECT_LT(sweptOutside(p, 5, wkt(example(0.1))), 1e-3) << c.name;
+    }
+#endif
+}
+
+// The configuration input: the reference tool named by the keyword block is taken
+// (771, tool tip on) when its entry exists and refused (770) when it does not; the
+// parameter file goes to the block's temporary folder and the parameters are read.
+TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
+    const struct {
+        const char* entry;  // *TREF_T7, or none
+        const char* message;
+        int16_t toolTip;
+    } cases[] = {{"12.5", "771,T7", 1}, {nullptr, "770,T7", 0}};
+    for (const auto& c : cases) {
+        Phases ph;
+        const std::string file = ph.tmp.file("p.kvx");
+        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
+                                              << kBox;
+        for (const auto& [key, value] : std::vector<std::pair<const char*, std::string>>{
+                 {"*TMP_DIR", ph.tmp.path()}, {"*KVX", file}, {"*FRRADIUS", "5"}, {"*TOOL_REFERENCE", "T7"}})
+            kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
+        if (c.entry) kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, "*TREF_T7", c.entry, 21);
+        pocketSetRecord(&kvCCP);
+        EXPECT_EQ(ccpPrepareTool(&kvCCP), 1) << c.message;
+        EXPECT_EQ(rifBlock()->toolTip, c.toolTip) << c.message;
+        if (c.entry) {
+            EXPECT_EQ(ccpToolReferenceValue(), 12.5);
+        }
+        EXPECT_NE(std::find_if(PocketErrors::texts().begin(), PocketErrors::texts().end(),
+                               [&](const std::string& t) { return t.ends_with(c.message); }),
+                  PocketErrors::texts().end())
+            << c.message;
+        // The parameters come back through the written file.
+        EXPECT_NE(readFile(ph.tmp.file("tmp.pcf")).find(c.toolTip ? ":=  tip" : ":=  center"),
+                  std::string::npos);
+        EXPECT_EQ(kvCCPParams.toolDiameter, 10) << c.message;
+        kvListFree(kvCCP.cfgVars);
+        kvCCP.cfgVars = nullptr;
+    }
 }
 
 namespace {
