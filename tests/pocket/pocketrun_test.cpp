@@ -296,19 +296,8 @@ struct Shape {
     std::vector<std::vector<Vec2>> islands;
 };
 
-std::string ring(const std::vector<Vec2>& p) {
-    std::string s = "(";
-    for (size_t i = 0; i <= p.size(); ++i) {
-        const Vec2& q = p[i % p.size()];
-        s += (i ? "," : "") + std::to_string(q.x) + " " + std::to_string(q.y);
-    }
-    return s + ")";
-}
-
 std::string wkt(const Shape& s) {
-    std::string w = "POLYGON(" + ring(s.outer);
-    for (const auto& i : s.islands) w += "," + ring(i);
-    return w + ")";
+    return wktPolygon(s.outer, s.islands);
 }
 
 std::string kvxOf(const Shape& s) {
