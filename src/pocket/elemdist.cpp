@@ -50,9 +50,10 @@ int endCandidates(const ContourElement* a, const ContourElement* b, Candidate* c
 // Where the line from the centre through a point meets an arc: 0, 1 or 2 points.
 int radialPoints(const ContourElement* arc, double ux, double uy, Vec2 out[2]) {
     int n = 0;
+    const ArcSpan span = arcSpanOf(arc);
     for (double s : {1.0, -1.0}) {
         Vec2 q{arc->g[kAcx] + s * arc->g[kAr] * ux, arc->g[kAcy] + s * arc->g[kAr] * uy};
-        if (pointOnArc(&q, arc)) out[n++] = q;
+        if (pointInArcSpan(&q, arc, span)) out[n++] = q;
     }
     return n;
 }
@@ -91,8 +92,9 @@ double elemDistance(const Vec2* p, const ContourElement* e, Vec2* nearest) {
     // Candidates in tie order: start, the near circle point, the far one, the end.
     Vec2 q1{cx + r * (p->x - cx) / rc, cy + r * (p->y - cy) / rc};
     Vec2 q2{cx - r * (p->x - cx) / rc, cy - r * (p->y - cy) / rc};
-    const double d1 = pointOnArc(&q1, e) ? pointDist2D(p, &q1) : de + 100;
-    const double d2 = pointOnArc(&q2, e) ? pointDist2D(p, &q2) : de + 100;
+    const ArcSpan span = arcSpanOf(e);
+    const double d1 = pointInArcSpan(&q1, e, span) ? pointDist2D(p, &q1) : de + 100;
+    const double d2 = pointInArcSpan(&q2, e, span) ? pointDist2D(p, &q2) : de + 100;
     const double ds_[4] = {ds, d1, d2, de};
     const Vec2 pts[4] = {s, q1, q2, t};
     int best = 0;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "geometry/rng.h"
 #include "pocket_util.h"
 
 namespace {
@@ -113,4 +114,27 @@ TEST(ElemPrim, OrderAlongElements) {
     EXPECT_EQ(pointOrderOnElem(&cw, &s, &a), 2);
     EXPECT_EQ(pointOrderOnElem(&line, &l2, &l1), 1);
     EXPECT_EQ(pointOrderOnElem(&line, &l1, &l1), 2);
+}
+
+// One span serves every point tested on an arc: points on the circle a hair clear of the ends are on
+// the arc exactly when their angle lies in the sweep from the start in the arc's sense (seeded arcs of
+// both senses, sweeps up to nearly a full turn, radii below and above 1).
+TEST(ElemPrim, ArcSpanAgainstTheSweep) {
+    rngResetState();
+    PocketErrors state;
+    for (int t = 0; t < 200; ++t) {
+        const double r = 0.01 + 50 * rngUniform(), a0 = 2 * kPi * rngUniform(),
+                     sweep = 0.01 + 6.2 * rngUniform();
+        const int dir = rngBelow(2) ? 1 : -1;
+        const ContourElement arc = arcElem(3, -2, r, a0, a0 + dir * sweep, dir);
+        const ArcSpan span = arcSpanOf(&arc);
+        for (int k = 0; k < 20; ++k) {
+            const double u = 2 * kPi * rngUniform();  // angle past the start in the arc's sense
+            if (std::fabs(u - sweep) < 1e-3 || u < 1e-3 || u > 2 * kPi - 1e-3) continue;
+            const double a = a0 + dir * u;
+            const Vec2 p{3 + r * std::cos(a), -2 + r * std::sin(a)};
+            EXPECT_EQ(pointInArcSpan(&p, &arc, span), u < sweep ? 1 : 0) << t << " " << k;
+            EXPECT_EQ(pointOnArc(&p, &arc), u < sweep ? 1 : 0) << t << " " << k;
+        }
+    }
 }
