@@ -45,6 +45,20 @@ bool innerCutsAt(const Plist* l, double t) {
     return true;
 }
 
+bool isLink(const Plist* l, int32_t i) {
+    return (l->flags[i] >> 8) == kPointLink;
+}
+
+// A link point's vector is no tool axis (the tilt search leaves it as traced), so next to a link
+// the axis is the cut point's own rather than one turned toward that vector.
+int sideAxisAt(const Plist* l, double t, Vec3* p, Vec3* v) {
+    const int32_t i = plistPointAtParam(l, t, p);
+    if (i < 0 || plistPointAndVectorAtParam(l, t, p, v) < 0) return -1;
+    const int32_t j = std::min(i + 1, l->count - 1);
+    if (isLink(l, i) != isLink(l, j)) *v = l->vectors[isLink(l, i) ? j : i];
+    return 1;
+}
+
 bool topOf(const Profile2D* start, const Vec3& p, const Vec3& v, Vec3* top) {
     const Vec3 q{p.x + 1000 * v.x, p.y + 1000 * v.y, p.z + 1000 * v.z};
     return crossLineProfile(start, &p, &q, top, 10.0) == 1;
@@ -93,9 +107,7 @@ int rowAtParam(Plist* a, Plist* b, const PlistArray* sides, double t) {
     a->count = b->count = 0;
     Plist* const* l = sides->lists;
     Vec3 p0, v0, p3, v3;
-    if (plistPointAndVectorAtParam(l[0], t, &p0, &v0) < 0 ||
-        plistPointAndVectorAtParam(l[3], t, &p3, &v3) < 0)
-        return -1;
+    if (sideAxisAt(l[0], t, &p0, &v0) < 0 || sideAxisAt(l[3], t, &p3, &v3) < 0) return -1;
     // Without a defined start on list 2 the row is not split: a half without a start is not a row.
     if (innerCutsAt(l[1], t) && innerCutsAt(l[2], t)) {
         Vec3 p1, v1, p2, v2;

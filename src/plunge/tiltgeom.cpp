@@ -200,15 +200,19 @@ int nextPlungeParam(const PlistArray* regionLists, const PlistArray* secondLists
         Vec3 from, to;
         const int32_t seg = plistPointAtParam(second, *param, &from);
         if (seg < 0 || plistPointAtParam(second, candidate, &to) < 0 || dist3D(&from, &to) <= step) continue;
-        // Walk the segments from param toward the candidate; the first whose far end lies beyond the
-        // step sets the candidate in proportion.
-        for (int32_t j = back ? seg + 1 : seg; back ? j >= 1 : j + 1 < second->count; j += back ? -1 : 1) {
+        // Walk the segments from param toward the candidate; within the first whose far end lies beyond
+        // the step, the candidate is where the distance from the point at param reaches the step. The
+        // segment holding param is measured from param itself: from its near end the proportion can
+        // fall back behind param and the rows stall on a long segment.
+        const int32_t first = back ? seg + 1 : seg;
+        for (int32_t j = first; back ? j >= 1 : j + 1 < second->count; j += back ? -1 : 1) {
             const int32_t end = back ? j - 1 : j + 1;
             if ((second->flags[end] >> 8) == kPointLink) break;
             const double d = dist3D(&from, &second->points[end]);
             if (d <= step) continue;
-            const double b = second->parameters[j], c = second->parameters[end];
-            candidate = b + step / d * (c - b);
+            const double b = j == first ? *param : second->parameters[j], c = second->parameters[end];
+            const double db = j == first ? 0.0 : dist3D(&from, &second->points[j]);
+            candidate = b + (step - db) / (d - db) * (c - b);
             break;
         }
     }
