@@ -305,6 +305,50 @@ int elemIntersect(const ContourElement* a, const ContourElement* b, Vec2 p[2]) {
     return pairPoints(a, b, p, &touch);
 }
 
+namespace {
+
+struct SweepKey {
+    double x;
+    int32_t i;
+};
+
+// Sorts keys by x by merging the chain's runs along x (a contour has few): any order of equal
+// keys.
+void mergeRuns(std::vector<SweepKey>& v) {
+    const size_t n = v.size();
+    auto less = [](const SweepKey& p, const SweepKey& q) { return p.x < q.x; };
+    std::vector<size_t> bounds{0};
+    for (size_t i = 0; i < n;) {
+        size_t j = i + 1;
+        if (j < n && less(v[j], v[i])) {
+            while (j < n && less(v[j], v[j - 1])) ++j;
+            std::reverse(v.begin() + static_cast<std::ptrdiff_t>(i),
+                         v.begin() + static_cast<std::ptrdiff_t>(j));
+        } else {
+            while (j < n && !less(v[j], v[j - 1])) ++j;
+        }
+        bounds.push_back(j);
+        i = j;
+    }
+    std::vector<SweepKey> buffer(n);
+    while (bounds.size() > 2) {
+        std::vector<size_t> merged{0};
+        for (size_t k = 0; k + 1 < bounds.size(); k += 2) {
+            const size_t lo = bounds[k], mid = bounds[k + 1],
+                         hi = k + 2 < bounds.size() ? bounds[k + 2] : mid;
+            std::merge(
+                v.begin() + static_cast<std::ptrdiff_t>(lo), v.begin() + static_cast<std::ptrdiff_t>(mid),
+                v.begin() + static_cast<std::ptrdiff_t>(mid), v.begin() + static_cast<std::ptrdiff_t>(hi),
+                buffer.begin() + static_cast<std::ptrdiff_t>(lo), less);
+            merged.push_back(hi);
+        }
+        v.swap(buffer);
+        bounds.swap(merged);
+    }
+}
+
+}  // namespace
+
 void isectBoxPairs(const Vec2* loA, const Vec2* hiA, int32_t countA, const Vec2* loB, const Vec2* hiB,
                    int32_t countB, std::vector<uint64_t>* pairs) {
     struct Box {
@@ -312,15 +356,18 @@ void isectBoxPairs(const Vec2* loA, const Vec2* hiA, int32_t countA, const Vec2*
         int32_t i;
     };
     // A box with a NaN bound meets none (every bound takes part in the test).
+    // Sorted by low x through the chain's runs; the order of ties does not matter.
     auto gather = [](const Vec2* lo, const Vec2* hi, int32_t count) {
-        std::vector<Box> boxes;
-        boxes.reserve(static_cast<size_t>(std::max(count, 0)));
+        std::vector<SweepKey> keys;
+        keys.reserve(static_cast<size_t>(std::max(count, 0)));
         for (int32_t i = 0; i < count; ++i) {
             if (lo[i].x != lo[i].x || lo[i].y != lo[i].y || hi[i].x != hi[i].x || hi[i].y != hi[i].y)
                 continue;
-            boxes.push_back({lo[i], hi[i], i});
+            keys.push_back({lo[i].x, i});
         }
-        std::sort(boxes.begin(), boxes.end(), [](const Box& x, const Box& y) { return x.lo.x < y.lo.x; });
+        mergeRuns(keys);
+        std::vector<Box> boxes(keys.size());
+        for (size_t k = 0; k < keys.size(); ++k) boxes[k] = {lo[keys[k].i], hi[keys[k].i], keys[k].i};
         return boxes;
     };
     const std::vector<Box> boxA = gather(loA, hiA, countA), boxB = gather(loB, hiB, countB);
@@ -394,46 +441,6 @@ int32_t intersectContours(const ContourElement* a, int32_t countA, const Contour
 }
 
 namespace {
-
-struct SweepKey {
-    double x;
-    int32_t i;
-};
-
-// Sorts keys by x by merging the chain's runs along x (a contour has few): any order of equal
-// keys.
-void mergeRuns(std::vector<SweepKey>& v) {
-    const size_t n = v.size();
-    auto less = [](const SweepKey& p, const SweepKey& q) { return p.x < q.x; };
-    std::vector<size_t> bounds{0};
-    for (size_t i = 0; i < n;) {
-        size_t j = i + 1;
-        if (j < n && less(v[j], v[i])) {
-            while (j < n && less(v[j], v[j - 1])) ++j;
-            std::reverse(v.begin() + static_cast<std::ptrdiff_t>(i),
-                         v.begin() + static_cast<std::ptrdiff_t>(j));
-        } else {
-            while (j < n && !less(v[j], v[j - 1])) ++j;
-        }
-        bounds.push_back(j);
-        i = j;
-    }
-    std::vector<SweepKey> buffer(n);
-    while (bounds.size() > 2) {
-        std::vector<size_t> merged{0};
-        for (size_t k = 0; k + 1 < bounds.size(); k += 2) {
-            const size_t lo = bounds[k], mid = bounds[k + 1],
-                         hi = k + 2 < bounds.size() ? bounds[k + 2] : mid;
-            std::merge(
-                v.begin() + static_cast<std::ptrdiff_t>(lo), v.begin() + static_cast<std::ptrdiff_t>(mid),
-                v.begin() + static_cast<std::ptrdiff_t>(mid), v.begin() + static_cast<std::ptrdiff_t>(hi),
-                buffer.begin() + static_cast<std::ptrdiff_t>(lo), less);
-            merged.push_back(hi);
-        }
-        v.swap(buffer);
-        bounds.swap(merged);
-    }
-}
 
 // The crossings of a chain with itself, its element pairs met in the order of keys sorted by
 // the boxes' low x. With tied set, records are written only when no two crossings share an
