@@ -574,8 +574,13 @@ int segmentCrossesChain(const double* line, const ContourElement* chain, int32_t
 
 int contourContainsChain(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB) {
     if (!a || !b || countA < 1 || countB < 1) return 0;
-    const double lengthA = contourLength(a, countA);
-    for (double t : {0.2, 0.02}) {
+    constexpr double kProbes[2] = {0.2, 0.02};
+    // The length of a matters only below 10 times the larger probe distance: summed up to there.
+    double lengthA = 0;
+    if (pocketKernel().toolRadius >= 1.0) {
+        for (int32_t i = 0; i < countA && !(lengthA >= 10 * kProbes[0]); ++i) lengthA += elemLength(&a[i]);
+    }
+    for (double t : kProbes) {
         double threshold = t;
         if (pocketKernel().toolRadius >= 1.0) {
             if (lengthA < 10 * t) threshold = 0.1 * lengthA;
