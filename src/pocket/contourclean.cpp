@@ -279,8 +279,9 @@ void elemBoundingBox(const ContourElement* e, Vec2* min, Vec2* max) {
     if (e->type != kElemArc) return;
     const double cx = e->g[kAcx], cy = e->g[kAcy], r = e->g[kAr];
     const Vec2 extremes[4] = {{cx + r, cy}, {cx, cy + r}, {cx - r, cy}, {cx, cy - r}};
+    const ArcSpan span = arcSpanOf(e);
     for (const Vec2& q : extremes) {
-        if (!pointOnArc(&q, e)) continue;
+        if (!pointInArcSpan(&q, e, span)) continue;
         *min = {std::fmin(min->x, q.x), std::fmin(min->y, q.y)};
         *max = {std::fmax(max->x, q.x), std::fmax(max->y, q.y)};
     }

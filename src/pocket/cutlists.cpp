@@ -20,6 +20,7 @@
 #include "pocket/ringemit.h"
 #include "pocket/ringhelpers.h"
 #include "pocket/ringround.h"
+#include "pocket/scratch.h"
 
 namespace {
 
@@ -89,13 +90,9 @@ int32_t splitBy(const Contour& a, const Contour& b, std::vector<PocketIsect>* re
     Vec2 s;
     if (!elemPoint(&a.e[0], &s, kElemStart)) return -1;
     (*records)[0] = {s.x, s.y, 0, 1, 0, 1};
-    std::vector<ContourElement> out;
-    std::vector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
-    try {
-        out.resize(kClistMaxElements);
-    } catch (...) {
-        return -1;
-    }
+    ScratchVector<ContourElement> out(kClistMaxElements);
+    ScratchVector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
+    if (!out.ok() || !starts.ok() || !counts.ok()) return -1;
     const int32_t m = contourSplice(a.e.data(), &a.h, b.e.data(), &b.h, records->data(), k + 1, out.data(),
                                     kClistMaxElements, starts.data(), counts.data(), kOffsetMaxRings);
     if (m < 0) return -1;
@@ -122,13 +119,9 @@ bool inside(const Contour& a, const Contour& b) {
 // The offset rings of one contour into vectors; the ring count or the negative offset result.
 int32_t offsetInto(const ContourElement* e, int32_t n, int side, double d, std::vector<Contour>* rings,
                    const ContourHeader& h) {
-    std::vector<ContourElement> buffer;
-    std::vector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
-    try {
-        buffer.resize(kClistMaxElements);
-    } catch (...) {
-        return -1;
-    }
+    ScratchVector<ContourElement> buffer(kClistMaxElements);
+    ScratchVector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
+    if (!buffer.ok() || !starts.ok() || !counts.ok()) return -1;
     int32_t end = 0;
     const int32_t m = offsetContour(e, n, side, d, buffer.data(), &end, starts.data(), counts.data());
     for (int32_t i = 0; i < m; ++i) {
@@ -209,13 +202,9 @@ int32_t cutSpanOffset(const char* source, const char* destination, double width)
         if (!readAt(source, i, &c)) return -1;
         const int side = c.h.leftSide ? 1 : -1;
         pocketOffsetState().growMode = 0;
-        std::vector<ContourElement> buffer;
-        std::vector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
-        try {
-            buffer.resize(kClistMaxElements);
-        } catch (...) {
-            return -1;
-        }
+        ScratchVector<ContourElement> buffer(kClistMaxElements);
+        ScratchVector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
+        if (!buffer.ok() || !starts.ok() || !counts.ok()) return -1;
         int32_t end = 0;
         int32_t m = offsetContour(c.e.data(), c.n(), side, k.widthFactor * width, buffer.data(), &end,
                                   starts.data(), counts.data());

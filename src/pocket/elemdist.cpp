@@ -25,34 +25,56 @@ double pickCandidate(const Candidate* c, int n, Vec2* onA, Vec2* onB) {
     return c[k].d;
 }
 
+// An arc's angular span, worked out on first use and kept for the element's further points.
+class LazySpan {
+  public:
+    explicit LazySpan(const ContourElement* e) : e_(e) {}
+    const ArcSpan& get() {
+        if (!done_) {
+            span_ = arcSpanOf(e_);
+            done_ = true;
+        }
+        return span_;
+    }
+
+  private:
+    const ContourElement* e_;
+    ArcSpan span_{};
+    bool done_ = false;
+};
+
+double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpan* span);
+
 // The four candidates from the ends: A's start to B, B's start to A, B's end to A, A's end to B.
-int endCandidates(const ContourElement* a, const ContourElement* b, Candidate* c) {
+int endCandidates(const ContourElement* a, const ContourElement* b, Candidate* c, LazySpan* spanA,
+                  LazySpan* spanB) {
     Vec2 as, ae, bs, be, near;
     elemPoint(a, &as, kElemStart);
     elemPoint(a, &ae, kElemEnd);
     elemPoint(b, &bs, kElemStart);
     elemPoint(b, &be, kElemEnd);
-    c[0].d = elemDistance(&as, b, &near);
+    c[0].d = distanceTo(&as, b, &near, spanB);
     c[0].a = as;
     c[0].b = near;
-    c[1].d = elemDistance(&bs, a, &near);
+    c[1].d = distanceTo(&bs, a, &near, spanA);
     c[1].a = near;
     c[1].b = bs;
-    c[2].d = elemDistance(&be, a, &near);
+    c[2].d = distanceTo(&be, a, &near, spanA);
     c[2].a = near;
     c[2].b = be;
-    c[3].d = elemDistance(&ae, b, &near);
+    c[3].d = distanceTo(&ae, b, &near, spanB);
     c[3].a = ae;
     c[3].b = near;
     return 4;
 }
 
 // Where the line from the centre through a point meets an arc: 0, 1 or 2 points.
-int radialPoints(const ContourElement* arc, double ux, double uy, Vec2 out[2]) {
+int radialPoints(const ContourElement* arc, double ux, double uy, Vec2 out[2], LazySpan* lazy) {
     int n = 0;
+    const ArcSpan& span = lazy->get();
     for (double s : {1.0, -1.0}) {
         Vec2 q{arc->g[kAcx] + s * arc->g[kAr] * ux, arc->g[kAcy] + s * arc->g[kAr] * uy};
-        if (pointOnArc(&q, arc)) out[n++] = q;
+        if (pointInArcSpan(&q, arc, span)) out[n++] = q;
     }
     return n;
 }
@@ -64,6 +86,13 @@ double pointDist2D(const Vec2* a, const Vec2* b) {
 }
 
 double elemDistance(const Vec2* p, const ContourElement* e, Vec2* nearest) {
+    LazySpan span(e);
+    return distanceTo(p, e, nearest, &span);
+}
+
+namespace {
+
+double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpan* lazy) {
     Vec2 s{}, t{};
     elemPoint(e, &s, kElemStart);
     elemPoint(e, &t, kElemEnd);
@@ -91,8 +120,9 @@ double elemDistance(const Vec2* p, const ContourElement* e, Vec2* nearest) {
     // Candidates in tie order: start, the near circle point, the far one, the end.
     Vec2 q1{cx + r * (p->x - cx) / rc, cy + r * (p->y - cy) / rc};
     Vec2 q2{cx - r * (p->x - cx) / rc, cy - r * (p->y - cy) / rc};
-    const double d1 = pointOnArc(&q1, e) ? pointDist2D(p, &q1) : de + 100;
-    const double d2 = pointOnArc(&q2, e) ? pointDist2D(p, &q2) : de + 100;
+    const ArcSpan& span = lazy->get();
+    const double d1 = pointInArcSpan(&q1, e, span) ? pointDist2D(p, &q1) : de + 100;
+    const double d2 = pointInArcSpan(&q2, e, span) ? pointDist2D(p, &q2) : de + 100;
     const double ds_[4] = {ds, d1, d2, de};
     const Vec2 pts[4] = {s, q1, q2, t};
     int best = 0;
@@ -102,6 +132,8 @@ double elemDistance(const Vec2* p, const ContourElement* e, Vec2* nearest) {
     *nearest = pts[best];
     return ds_[best];
 }
+
+}  // namespace
 
 double contourDistance(const Vec2* p, const ContourElement* chain, int32_t count) {
     // Elements that cannot come nearer than the best so far are skipped: a
@@ -163,13 +195,15 @@ double elemElemDistance(const ContourElement* a, const ContourElement* b, Vec2* 
 
 double lineLineDistance(const ContourElement* a, const ContourElement* b, Vec2* onA, Vec2* onB) {
     Candidate c[4];
-    int n = endCandidates(a, b, c);
+    LazySpan spanA(a), spanB(b);
+    int n = endCandidates(a, b, c, &spanA, &spanB);
     return pickCandidate(c, n, onA, onB);
 }
 
 double lineArcDistance(const ContourElement* line, const ContourElement* arc, Vec2* onLine, Vec2* onArc) {
     Candidate c[8];
-    int n = endCandidates(line, arc, c);
+    LazySpan spanLine(line), spanArc(arc);
+    int n = endCandidates(line, arc, c, &spanLine, &spanArc);
     const double cx = arc->g[kAcx], cy = arc->g[kAcy];
     if (distPointLine(cx, cy, line->g) >= kTol) {
         Vec2 foot;
@@ -177,7 +211,7 @@ double lineArcDistance(const ContourElement* line, const ContourElement* arc, Ve
         if (pointOnSegmentParam(&foot, line->g)) {
             const double h = std::hypot(foot.x - cx, foot.y - cy);
             Vec2 q[2];
-            const int m = radialPoints(arc, (foot.x - cx) / h, (foot.y - cy) / h, q);
+            const int m = radialPoints(arc, (foot.x - cx) / h, (foot.y - cy) / h, q, &spanArc);
             for (int i = 0; i < m; ++i) c[n++] = {pointDist2D(&foot, &q[i]), foot, q[i]};
         }
     }
@@ -186,13 +220,14 @@ double lineArcDistance(const ContourElement* line, const ContourElement* arc, Ve
 
 double arcArcDistance(const ContourElement* a, const ContourElement* b, Vec2* onA, Vec2* onB) {
     Candidate c[8];
-    int n = endCandidates(a, b, c);
+    LazySpan spanA(a), spanB(b);
+    int n = endCandidates(a, b, c, &spanA, &spanB);
     const double dx = b->g[kAcx] - a->g[kAcx], dy = b->g[kAcy] - a->g[kAcy];
     const double d = std::hypot(dx, dy);
     if (d >= kTol) {
         Vec2 qa[2], qb[2];
-        const int ma = radialPoints(a, dx / d, dy / d, qa);
-        const int mb = radialPoints(b, dx / d, dy / d, qb);
+        const int ma = radialPoints(a, dx / d, dy / d, qa, &spanA);
+        const int mb = radialPoints(b, dx / d, dy / d, qb, &spanB);
         for (int i = 0; i < ma; ++i) {
             for (int j = 0; j < mb; ++j) c[n++] = {pointDist2D(&qa[i], &qb[j]), qa[i], qb[j]};
         }

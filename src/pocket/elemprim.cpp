@@ -254,21 +254,32 @@ int pointOnSegmentParam(const Vec2* p, const double* line) {
     return 1;
 }
 
-int pointOnArc(const Vec2* p, const ContourElement* arc) {
+ArcSpan arcSpanOf(const ContourElement* arc) {
+    ArcSpan s{0, 0, 0, false};
+    if (arc->g[kAr] < 0.001) return s;
     const double cx = arc->g[kAcx], cy = arc->g[kAcy];
-    if (arc->g[kAr] < 0.001) return 0;
-    double a0 = angleAbout(cx, cy, arc->g[kAsx], arc->g[kAsy]);
-    double a1 = angleAbout(cx, cy, arc->g[kAex], arc->g[kAey]);
-    if (arc->direction < 0) std::swap(a0, a1);
-    while (a1 < a0) a1 += kTwoPi;
-    double ap = std::atan2(p->y - cy, p->x - cx);
+    s.a0 = angleAbout(cx, cy, arc->g[kAsx], arc->g[kAsy]);
+    s.a1 = angleAbout(cx, cy, arc->g[kAex], arc->g[kAey]);
+    if (arc->direction < 0) std::swap(s.a0, s.a1);
+    while (s.a1 < s.a0) s.a1 += kTwoPi;
     // The tolerance is a length along the arc: as an angle it would reach far
     // beyond the ends of a large arc.
-    const double tol = kTol / std::fmax(1.0, arc->g[kAr]);
+    s.tol = kTol / std::fmax(1.0, arc->g[kAr]);
+    s.valid = true;
+    return s;
+}
+
+int pointInArcSpan(const Vec2* p, const ContourElement* arc, const ArcSpan& s) {
+    if (!s.valid) return 0;
+    double ap = std::atan2(p->y - arc->g[kAcy], p->x - arc->g[kAcx]);
     // Angles just below zero stay where they are, so that a start at 0 keeps its neighbours.
-    if (ap < -tol) ap += kTwoPi;
-    if (ap < a0 - tol) ap += kTwoPi;
-    return ap >= a0 - tol && ap <= a1 + tol ? 1 : 0;
+    if (ap < -s.tol) ap += kTwoPi;
+    if (ap < s.a0 - s.tol) ap += kTwoPi;
+    return ap >= s.a0 - s.tol && ap <= s.a1 + s.tol ? 1 : 0;
+}
+
+int pointOnArc(const Vec2* p, const ContourElement* arc) {
+    return pointInArcSpan(p, arc, arcSpanOf(arc));
 }
 
 int angleInRange(const Vec2* p, const Vec2* centre, double a0, double a1) {

@@ -38,6 +38,13 @@ int isectArcCircle(const ContourElement* arc, const ContourElement* circle, Vec2
 // Point tests.
 int pointOnSegmentParam(const Vec2* p, const double* line);
 int pointOnArc(const Vec2* p, const ContourElement* arc);
+// The angular span pointOnArc tests against, worked out once for several points on one arc.
+struct ArcSpan {
+    double a0, a1, tol;
+    bool valid;
+};
+ArcSpan arcSpanOf(const ContourElement* arc);
+int pointInArcSpan(const Vec2* p, const ContourElement* arc, const ArcSpan& span);  // as pointOnArc
 int angleInRange(const Vec2* p, const Vec2* centre, double a0, double a1);
 int projectOnLine(const double* line, double x, double y, Vec2* foot);  // 0 and the end for a point
 double distPointLine(double x, double y, const double* line);

@@ -25,6 +25,7 @@
 #include "pocket/ringemit.h"
 #include "pocket/ringhelpers.h"
 #include "pocket/ringround.h"
+#include "pocket/scratch.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ int sideOf(const ContourHeader& h) {
 int32_t offsetRings(const ContourElement* e, int32_t n, int side, double d, const ContourHeader& h,
                     std::vector<Ring>* out, bool filter, int mode, int flag) {
     std::vector<ContourElement>& buffer = state().buffer;
-    std::vector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
+    ScratchVector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
+    if (!starts.ok() || !counts.ok()) return -1;
     try {
         if (buffer.size() < static_cast<size_t>(kClistMaxElements)) buffer.resize(kClistMaxElements);
     } catch (...) {
@@ -108,7 +110,8 @@ bool filletWanted() {
 
 // The ring with the arcs of an opening put in (falling back to rounding when asked); unchanged on failure.
 void openingArcs(Ring* r, int flip, bool roundOnFailure) {
-    std::vector<ContourElement> out(kClistMaxElements);
+    ScratchVector<ContourElement> out(kClistMaxElements);
+    if (!out.ok()) return;
     int32_t m = contourInsertOpeningArcs(r->e.data(), r->n(), kvCCPParams.filletRadius, out.data(), flip);
     if (m <= 0 && roundOnFailure)
         m = contourRoundCorners(r->e.data(), r->n(), kvCCPParams.filletRadius, out.data(), 0);
@@ -208,14 +211,10 @@ int32_t pocketLevelStep(const char* list, double d, int32_t n, int side, int32_t
     const int32_t base = count - n;
     int32_t largest = clistMaxTag(list);
     int32_t nextRow = listResetTags(list);
-    std::vector<PocketIsect> records(kMaxRecords + 2);
-    std::vector<ContourElement> out;
-    std::vector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
-    try {
-        out.resize(kClistMaxElements);
-    } catch (...) {
-        return -1;
-    }
+    ScratchVector<PocketIsect> records(kMaxRecords + 2);
+    ScratchVector<ContourElement> out(kClistMaxElements);
+    ScratchVector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
+    if (!records.ok() || !out.ok() || !starts.ok() || !counts.ok()) return -1;
     for (int32_t ia = base; ia < clistCount(list); ++ia) {
         Ring a;
         if (!readRing(list, ia, &a)) return -1;
@@ -571,13 +570,15 @@ int pocketSpanBackCuts(double s, int orientation, int single) {
                 std::vector<ContourElement> buf(ring.e);
                 buf.resize(2 * buf.size() + 2);
                 const int32_t split = arcsSplitQuarter(buf.data(), ring.n());
-                std::vector<ContourElement> out(kClistMaxElements);
+                ScratchVector<ContourElement> out(kClistMaxElements);
+                if (!out.ok()) return -1;
                 const int32_t m =
                     contourRoundCorners(buf.data(), split, kvCCPParams.filletRadius, out.data(), 0);
                 if (m > 0) ring.e.assign(out.begin(), out.begin() + m);
             }
-            std::vector<ContourElement> looped(ring.e);
-            looped.resize(kClistMaxElements);
+            ScratchVector<ContourElement> looped(kClistMaxElements);
+            if (!looped.ok()) return -1;
+            std::copy(ring.e.begin(), ring.e.end(), looped.begin());
             const int32_t nl = cornerLoopInsert(parent, looped.data(), ring.n(), kClistMaxElements);
             if (nl > 0) ring.e.assign(looped.begin(), looped.begin() + nl);
             if (!replaceRing("SPAN", &ring, i)) return -1;
@@ -698,7 +699,8 @@ int pocketSpanOffsets(double d, int first, int32_t level) {
             if (!readRing("GKT", 0, &g) || !clistDelete("GKT", 0) || !storeRing("SPAN", &g, -1)) return -1;
         }
     }
-    std::vector<ContourElement> out(kClistMaxElements), region(kClistMaxElements);
+    ScratchVector<ContourElement> out(kClistMaxElements), region(kClistMaxElements);
+    if (!out.ok() || !region.ok()) return -1;
     for (int32_t i = 0; i < clistCount("SPAN");) {
         Ring ring;
         if (!readRing("SPAN", i, &ring)) return -1;

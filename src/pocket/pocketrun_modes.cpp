@@ -9,9 +9,14 @@
 
 #include "kernel/ccp.h"
 #include "kernel/ncemit.h"
+#include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
+#include "pocket/cornerloop.h"
+#include "pocket/cutlists.h"
+#include "pocket/feedhelpers.h"
 #include "pocket/gcodefile.h"
 #include "pocket/islands.h"
+#include "pocket/linearcfit.h"
 #include "pocket/nesting.h"
 #include "pocket/planecheck.h"
 #include "pocket/planerings.h"
@@ -21,9 +26,14 @@
 #include "pocket/pocketplane.h"
 #include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
+#include "pocket/regionstack.h"
 #include "pocket/regiontree.h"
+#include "pocket/regionwalk.h"
 #include "pocket/restmat.h"
 #include "pocket/rifblock.h"
+#include "pocket/ringhelpers.h"
+#include "pocket/ringround.h"
+#include "pocket/strategies.h"
 #include "pocket/trochoid.h"
 
 namespace {
@@ -33,7 +43,9 @@ constexpr int32_t kLevelRows = 12000;
 int gFailed = 0;
 
 // The step factor of a finished ring loop only: machined without the refinements.
+// A strategy may clear its own flags for the plane it machines; every plane starts from the run's.
 int planeDriver(bool simple) {
+    pocketStrategyFlagsReset(kvCCPParams.strategy);
     if (!simple) return pocketPlane();
     pocketKernelInit();
     return pocketSimpleDriver();
@@ -308,6 +320,26 @@ int runGcodeRest(CycleRecord* record) {
     return result;
 }
 
+// Nothing the planes of an earlier run left behind (the header already written,
+// a lowered snap distance, lists, flags, buffers) may decide this run's output.
+void resetPlaneFamilies() {
+    pocketOutputResetState();
+    feedHelpersResetState();
+    contourOffsetResetState();
+    linearcfitResetState();
+    ringRoundResetState();
+    ringHelpersResetState();
+    islandsResetState();
+    cutListsResetState();
+    planeRingsResetState();
+    cornerLoopResetState();
+    regionTreeResetState();
+    regionStackResetState();
+    regionWalkResetState();
+    restMatResetState();
+    strategiesResetState();
+}
+
 }  // namespace
 
 int ccpRunPocket(CycleRecord* record) {
@@ -319,6 +351,7 @@ int ccpRunPocket(CycleRecord* record) {
     k.planeTop = p.surface;
     k.planeDepth = p.depth;
     k.groupCounter = 0;
+    resetPlaneFamilies();
     trochoidInstall();
     blockNumberingInit();
     int result;

@@ -233,6 +233,56 @@ int startPointMove(const Vec2* start, const Vec2* ringPoint) {
     return 1;
 }
 
+namespace {
+
+struct Box {
+    double x0, y0, x1, y1;
+};
+
+// A box that holds every point elemElemDistance may measure from on e: a line's points with the run-out
+// its foot test allows past the ends (margin), an arc's ends, their feet on the circle and the circle's
+// extremes its sweep reaches (all four unless the sweep is plainly below half a turn), widened by the
+// arc end tolerance. False for an element of another kind.
+bool measureBox(const ContourElement& e, double margin, Box* b) {
+    if (e.type == kElemLine) {
+        *b = {std::fmin(e.g[kLx1], e.g[kLx2]) - margin, std::fmin(e.g[kLy1], e.g[kLy2]) - margin,
+              std::fmax(e.g[kLx1], e.g[kLx2]) + margin, std::fmax(e.g[kLy1], e.g[kLy2]) + margin};
+        return true;
+    }
+    if (e.type != kElemArc) return false;
+    const double cx = e.g[kAcx], cy = e.g[kAcy], r = e.g[kAr];
+    const double sx = e.g[kAsx] - cx, sy = e.g[kAsy] - cy, ex = e.g[kAex] - cx, ey = e.g[kAey] - cy;
+    Box q{std::fmin(e.g[kAsx], e.g[kAex]), std::fmin(e.g[kAsy], e.g[kAey]), std::fmax(e.g[kAsx], e.g[kAex]),
+          std::fmax(e.g[kAsy], e.g[kAey])};
+    auto add = [&q](double x, double y) {
+        q = {std::fmin(q.x0, x), std::fmin(q.y0, y), std::fmax(q.x1, x), std::fmax(q.y1, y)};
+    };
+    const double ls = std::hypot(sx, sy), le = std::hypot(ex, ey), ar = std::fabs(r);
+    if (ls > 0) add(cx + r * sx / ls, cy + r * sy / ls);
+    if (le > 0) add(cx + r * ex / le, cy + r * ey / le);
+    const double sense = e.direction > 0 ? 1.0 : -1.0;
+    const bool minor = sense * (sx * ey - sy * ex) > 1e-9 * ls * le;
+    const double px[4] = {r, 0, -r, 0}, py[4] = {0, r, 0, -r};
+    for (int k = 0; k < 4; ++k) {
+        // A thousandth of a radian of slack: wider than the arc end tolerance.
+        if (minor && !(sense * (sx * py[k] - sy * px[k]) >= -1e-3 * ls * ar &&
+                       sense * (px[k] * ey - py[k] * ex) >= -1e-3 * ar * le))
+            continue;
+        add(cx + px[k], cy + py[k]);
+    }
+    constexpr double kRoom = 1e-3;
+    *b = {q.x0 - kRoom, q.y0 - kRoom, q.x1 + kRoom, q.y1 + kRoom};
+    return std::isfinite(b->x0) && std::isfinite(b->y0) && std::isfinite(b->x1) && std::isfinite(b->y1);
+}
+
+double boxGap(const Box& a, const Box& b) {
+    const double dx = std::fmax(0.0, std::fmax(a.x0 - b.x1, b.x0 - a.x1));
+    const double dy = std::fmax(0.0, std::fmax(a.y0 - b.y1, b.y0 - a.y1));
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+}  // namespace
+
 double elemRingDistance(const ContourElement* element, const ContourElement* ring, int32_t n, Vec2* onElement,
                         RingPosition* onRing) {
     struct Cand {
@@ -242,7 +292,17 @@ double elemRingDistance(const ContourElement* element, const ContourElement* rin
     };
     std::vector<Cand> kept;
     double running = 0;
+    // A ring element whose box lies farther than a candidate could be kept is not measured: its distance
+    // is at least the gap of the boxes, so it would be passed over anyway.
+    const PocketKernel& k = pocketKernel();
+    const double margin = 15 * (k.geometryScale < 5 ? 2.0 : 1.0) * std::fabs(k.tolerance) + 1e-3;
+    Box eb{};
+    const bool prune = std::isfinite(margin) && measureBox(*element, margin, &eb);
     for (int32_t i = 0; i < n; ++i) {
+        Box rb;
+        if (prune && !kept.empty() && measureBox(ring[i], margin, &rb) &&
+            boxGap(eb, rb) * (1 - 1e-9) - 1e-9 >= running + kNearTie)
+            continue;
         Cand c{};
         c.d = elemElemDistance(element, &ring[i], &c.a, &c.b);
         c.el = i + 1;

@@ -99,7 +99,10 @@ int probeFarthestInside(const ContourElement* chain, int32_t count, const Contou
     for (int32_t i = 0; i < count; ++i) {
         Vec2 mid;
         if (!elemPoint(&chain[i], &mid, kElemMiddle)) continue;
-        const double da = boxesA.distance(mid), db = boxesB.distance(mid);
+        const double da = boxesA.distance(mid);
+        // With B's distance never negative, an A distance not above the best cannot beat it.
+        if (best >= 0 && countB > 0 && da <= best) continue;
+        const double db = boxesB.distance(mid);
         if (da >= db && da - db > best) {
             best = da - db;
             probe = mid;

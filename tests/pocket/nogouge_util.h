@@ -42,6 +42,34 @@ inline std::vector<std::vector<Vec2>> passes() {
     return out;
 }
 
+inline void wktAppendPoint(std::string& wkt, const Vec2& p) {
+    wkt += std::to_string(p.x);
+    wkt += ' ';
+    wkt += std::to_string(p.y);
+}
+
+// WKT of a polygon: the outer ring, then the islands, each closed on its first point.
+// Built by appending only: "(" + a temporary string trips GCC 12's -Wrestrict in release builds.
+inline std::string wktPolygon(const std::vector<Vec2>& outer,
+                              const std::vector<std::vector<Vec2>>& islands = {}) {
+    std::string wkt = "POLYGON(";
+    auto ring = [&wkt](const std::vector<Vec2>& p) {
+        wkt += '(';
+        for (size_t i = 0; i <= p.size() && !p.empty(); ++i) {
+            if (i) wkt += ',';
+            wktAppendPoint(wkt, p[i % p.size()]);
+        }
+        wkt += ')';
+    };
+    ring(outer);
+    for (const auto& island : islands) {
+        wkt += ',';
+        ring(island);
+    }
+    wkt += ')';
+    return wkt;
+}
+
 #ifdef KV_HAVE_GEOS
 // Area of the tool (radius r) swept along the passes that lies outside the polygon.
 inline double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r,
@@ -52,18 +80,13 @@ inline double sweptOutside(const std::vector<std::vector<Vec2>>& paths, double r
     double total = 0;
     for (const auto& path : paths) {
         std::string wkt = "LINESTRING(";
-        auto point = [&wkt](const Vec2& p) {
-            wkt += std::to_string(p.x);
-            wkt += ' ';
-            wkt += std::to_string(p.y);
-        };
         for (size_t i = 0; i < path.size(); ++i) {
             if (i) wkt += ',';
-            point(path[i]);
+            wktAppendPoint(wkt, path[i]);
         }
         if (path.size() == 1) {
             wkt += ',';
-            point(path[0]);
+            wktAppendPoint(wkt, path[0]);
         }
         GEOSGeometry* line = GEOSWKTReader_read_r(h, reader, (wkt + ")").c_str());
         GEOSGeometry* swept = line ? GEOSBuffer_r(h, line, r, 32) : nullptr;

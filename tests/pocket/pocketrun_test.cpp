@@ -3,6 +3,7 @@
 // repeatability and leaks on every exit.
 #include "pocket/pocketrun.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -58,6 +59,7 @@ struct Job {
         PocketErrors::reset();
         cycleResetState();
         coreResetState();
+        ccpParamsResetState();
         coreSetModuleFolder(moduleFileName().c_str());
         const std::string src = std::string(KV_SOURCE_DIR) + "/examples/pocket/";
         pcf = readFile(src + "job.pcf");
@@ -188,18 +190,32 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
 }
 
 // Two runs of the same job in one process write the same records, also when
-// the set-up turns the orientation around and the planes move surface and depth.
+// the set-up turns the orientation around and the planes move surface and depth,
+// and also when a run of another strategy came between them; each run writes its header.
 TEST(PocketRun, SecondRunRepeatsTheFirst) {
     Job job;
-    for (const std::string& text : {job.pcf, job.with("strategy", "strategy := outsideInDirect")}) {
-        job.run(text);
-        const std::vector<Out> first = job.out;
-        const CcpParams after = kvCCPParams;
-        job.run(text);
-        EXPECT_EQ(job.out, first);
-        EXPECT_EQ(kvCCPParams.orientation, after.orientation);
-        EXPECT_EQ(kvCCPParams.surface, after.surface);
-    }
+    // Parameters a job leaves out keep the last run's value: each names its strategy.
+    const std::string texts[] = {job.with("strategy", "strategy := contourParallel"),
+                                 job.with("strategy", "strategy := outsideInDirect"),
+                                 job.with("strategy", "strategy := stockOutin")};
+    std::vector<Out> firsts[3];
+    CcpParams after[3];
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 3; ++i) {
+            job.run(texts[i]);
+            const auto header = std::count_if(job.out.begin(), job.out.end(), [](const Out& o) {
+                return o.channel == 10 && o.value == "pocketMilling";
+            });
+            EXPECT_EQ(header, 1) << round << " " << i;
+            if (round == 0) {
+                firsts[i] = job.out;
+                after[i] = kvCCPParams;
+                continue;
+            }
+            EXPECT_TRUE(job.out == firsts[i]) << i;
+            EXPECT_EQ(kvCCPParams.orientation, after[i].orientation) << i;
+            EXPECT_EQ(kvCCPParams.surface, after[i].surface) << i;
+        }
     expectNoLeaks();
 }
 
@@ -280,19 +296,8 @@ struct Shape {
     std::vector<std::vector<Vec2>> islands;
 };
 
-std::string ring(const std::vector<Vec2>& p) {
-    std::string s = "(";
-    for (size_t i = 0; i <= p.size(); ++i) {
-        const Vec2& q = p[i % p.size()];
-        s += (i ? "," : "") + std::to_string(q.x) + " " + std::to_string(q.y);
-    }
-    return s + ")";
-}
-
 std::string wkt(const Shape& s) {
-    std::string w = "POLYGON(" + ring(s.outer);
-    for (const auto& i : s.islands) w += "," + ring(i);
-    return w + ")";
+    return wktPolygon(s.outer, s.islands);
 }
 
 std::string kvxOf(const Shape& s) {
@@ -310,6 +315,26 @@ std::string kvxOf(const Shape& s) {
     contour(s.outer);
     for (const auto& i : s.islands) contour(i);
     return t;
+}
+
+// The example: 120 x 80 with corners of radius 10, a box island and a round one,
+// every wall moved by room into the pocket.
+Shape example(double room) {
+    Shape e;
+    const Vec2 corners[4] = {{110, 10}, {110, 70}, {10, 70}, {10, 10}};
+    for (int c = 0; c < 4; ++c)
+        for (int k = 0; k <= 32; ++k) {
+            const double a = M_PI / 2 * (c - 1 + k / 32.0);
+            e.outer.push_back(
+                {corners[c].x + (10 - room) * std::cos(a), corners[c].y + (10 - room) * std::sin(a)});
+        }
+    e.islands.push_back(
+        {{30 - room, 25 - room}, {30 - room, 55 + room}, {50 + room, 55 + room}, {50 + room, 25 - room}});
+    e.islands.push_back({});
+    for (int k = 0; k < 128; ++k)
+        e.islands.back().push_back({85 + (10 + room) * std::cos(-2 * M_PI * k / 128),
+                                    40 + (10 + room) * std::sin(-2 * M_PI * k / 128)});
+    return e;
 }
 
 // A wavy outer polygon about (50, 40) and up to three square or octagonal islands well inside it.
@@ -344,36 +369,18 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
     job.hostFn = gougeRecord;
     pocketnctest::log().clear();
     EXPECT_EQ(job.run(job.pcf), 0);
-    // The example: 120 x 80 with corners of radius 10, a box island and a round one; two planes.
+    // The example's two planes.
     const std::vector<std::vector<Vec2>> paths = passes();
     EXPECT_EQ(std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.type == 3001; }) >= 2,
               true);
-    const auto example = [](double room) {
-        Shape e;
-        const Vec2 corners[4] = {{110, 10}, {110, 70}, {10, 70}, {10, 10}};
-        for (int c = 0; c < 4; ++c)
-            for (int k = 0; k <= 32; ++k) {
-                const double a = M_PI / 2 * (c - 1 + k / 32.0);
-                e.outer.push_back(
-                    {corners[c].x + (10 - room) * std::cos(a), corners[c].y + (10 - room) * std::sin(a)});
-            }
-        e.islands.push_back(
-            {{30 - room, 25 - room}, {30 - room, 55 + room}, {50 + room, 55 + room}, {50 + room, 25 - room}});
-        e.islands.push_back({});
-        for (int k = 0; k < 128; ++k)
-            e.islands.back().push_back({85 + (10 + room) * std::cos(-2 * M_PI * k / 128),
-                                        40 + (10 + room) * std::sin(-2 * M_PI * k / 128)});
-        return e;
-    };
     EXPECT_LT(sweptOutside(paths, 5, wkt(example(0))), 1e-3);
     // The allowance of 0.2 is kept, less the rings' reduction tolerance of 0.01 R; one unit less room is
     // caught.
     EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
     EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
-    // Every input mode and strategy of the contour-parallel drivers on the same job.
-    for (const char* mode :
-         {"oriAutomatic := single", "oriAutomatic := none", "strategy := outsideIn",
-          "strategy := outsideInDirect", "splitPath := true", "infeedFactor := 0.9", "stock := true"}) {
+    // Every input mode of the contour-parallel driver on the same job.
+    for (const char* mode : {"oriAutomatic := single", "oriAutomatic := none", "splitPath := true",
+                             "infeedFactor := 0.9", "stock := true"}) {
         pocketnctest::log().clear();
         const std::string key(mode, std::string(mode).find(' '));
         EXPECT_EQ(job.run(job.with(key, mode)), 0) << mode;
@@ -397,6 +404,119 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
         }
     }
 #endif
+}
+
+// The example job by every strategy and by rest machining of a larger reference
+// tool (the whole input, and level by level with rest evaluation on): each ends
+// with status 0, writes passes and keeps the tool inside the pocket less half the allowance.
+TEST(PocketRun, EveryStrategyAndRestModeOnTheExample) {
+#ifdef KV_HAVE_GEOS
+    Job job;
+    job.hostFn = gougeRecord;
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> keys;
+    } cases[] = {
+        {"contourParallel", {{"strategy", "strategy := contourParallel"}}},
+        {"axisParallel", {{"strategy", "strategy := axisParallel"}}},
+        {"stockOutin", {{"strategy", "strategy := stockOutin"}}},
+        {"openPocket", {{"strategy", "strategy := openPocket"}}},
+        {"outsideIn", {{"strategy", "strategy := outsideIn"}}},
+        {"outsideInDirect", {{"strategy", "strategy := outsideInDirect"}}},
+        // The rest areas beside the islands leave no room for a helix: the tool plunges straight.
+        {"rest of the input",
+         {{"strategy", "strategy := contourParallel"},
+          {"plungeType", "plungeType := straight"},
+          {"referenceDiameter", "referenceDiameter := 30"}}},
+        {"rest by levels",
+         {{"strategy", "strategy := contourParallel"},
+          {"plungeType", "plungeType := straight"},
+          {"referenceDiameter", "referenceDiameter := 30"},
+          {"evaluateRif", "evaluateRif := true"}}},
+    };
+    for (const auto& c : cases) {
+        std::string text = job.pcf;
+        for (const auto& k : c.keys) text = Job::edit(text, k.first, k.second);
+        pocketnctest::log().clear();
+        EXPECT_EQ(job.run(text), 0) << c.name;
+        const auto p = passes();
+        EXPECT_FALSE(p.empty()) << c.name;
+        EXPECT_LT(sweptOutside(p, 5, wkt(example(0.1))), 1e-3) << c.name;
+    }
+#endif
+}
+
+// The configuration input: the reference tool named by the keyword block is taken
+// (771, tool tip on) when its entry exists and refused (770) when it does not; the
+// parameter file goes to the block's temporary folder and the parameters are read.
+TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
+    const struct {
+        const char* entry;  // *TREF_T7, or none
+        const char* message;
+        int16_t toolTip;
+    } cases[] = {{"12.5", "771,T7", 1}, {nullptr, "770,T7", 0}};
+    for (const auto& c : cases) {
+        Phases ph;
+        const std::string file = ph.tmp.file("p.kvx");
+        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
+                                              << kBox;
+        for (const auto& [key, value] : std::vector<std::pair<const char*, std::string>>{
+                 {"*TMP_DIR", ph.tmp.path()}, {"*KVX", file}, {"*FRRADIUS", "5"}, {"*TOOL_REFERENCE", "T7"}})
+            kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
+        if (c.entry) kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, "*TREF_T7", c.entry, 21);
+        pocketSetRecord(&kvCCP);
+        EXPECT_EQ(ccpPrepareTool(&kvCCP), 1) << c.message;
+        EXPECT_EQ(rifBlock()->toolTip, c.toolTip) << c.message;
+        if (c.entry) {
+            EXPECT_EQ(ccpToolReferenceValue(), 12.5);
+        }
+        EXPECT_NE(std::find_if(PocketErrors::texts().begin(), PocketErrors::texts().end(),
+                               [&](const std::string& t) { return t.ends_with(c.message); }),
+                  PocketErrors::texts().end())
+            << c.message;
+        // The parameters come back through the written file.
+        EXPECT_NE(readFile(ph.tmp.file("tmp.pcf")).find(c.toolTip ? ":=  tip" : ":=  center"),
+                  std::string::npos);
+        EXPECT_EQ(kvCCPParams.toolDiameter, 10) << c.message;
+        kvListFree(kvCCP.cfgVars);
+        kvCCP.cfgVars = nullptr;
+    }
+}
+
+namespace {
+
+// The cutting moves' end points of channel 31, one list per plane (a new surface starts a plane).
+std::vector<std::vector<Vec2>> cutsPerPlane() {
+    std::vector<std::vector<Vec2>> planes;
+    std::string surface;
+    for (const Rec& r : records(31)) {
+        if (r.name == "surface" && r.value != surface) {
+            surface = r.value;
+            planes.emplace_back();
+        }
+        if ((r.type == 3111 || r.type == 3121) && !planes.empty()) planes.back().push_back({r.x, r.y});
+    }
+    return planes;
+}
+
+}  // namespace
+
+// The example's two planes have the same walls: a strategy that clears its own
+// flags while machining the first plane still machines the second the same way.
+TEST(PocketRun, EveryPlaneStartsFromTheRunsStrategy) {
+    Job job;
+    job.hostFn = gougeRecord;
+    for (const char* strategy : {"strategy := stockOutin", "strategy := outsideIn"}) {
+        pocketnctest::log().clear();
+        EXPECT_EQ(job.run(job.with("strategy", strategy)), 0) << strategy;
+        const auto planes = cutsPerPlane();
+        ASSERT_EQ(planes.size(), 2u) << strategy;
+        ASSERT_EQ(planes[0].size(), planes[1].size()) << strategy;
+        for (size_t i = 0; i < planes[0].size(); ++i) {
+            EXPECT_NEAR(planes[0][i].x, planes[1][i].x, 1e-9) << strategy << " " << i;
+            EXPECT_NEAR(planes[0][i].y, planes[1][i].y, 1e-9) << strategy << " " << i;
+        }
+    }
 }
 
 // A tall island standing in a deeper pocket reaches up through the upper

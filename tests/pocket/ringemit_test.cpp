@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "geometry/rng.h"
+#include "pocket/elemdist.h"
 #include "pocketnc_util.h"
 
 namespace {
@@ -158,4 +159,70 @@ TEST(RingEmit, RetractBetweenRingsRampsAgain) {
     EXPECT_EQ(std::count(t.begin(), t.end(), 3001), 2);
     EXPECT_EQ(std::count(t.begin(), t.end(), 3002), 2);
     EXPECT_EQ(lineEnds().size(), 8u);
+}
+
+namespace {
+
+// The nearest-candidate rule measured over every ring element, nothing skipped.
+double fullScan(const ContourElement* e, const std::vector<ContourElement>& ring, Vec2* onE,
+                RingPosition* onR) {
+    struct Cand {
+        double d;
+        Vec2 a, b;
+        int32_t el;
+    };
+    std::vector<Cand> kept;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        Cand c{};
+        c.d = elemElemDistance(e, &ring[i], &c.a, &c.b);
+        c.el = static_cast<int32_t>(i) + 1;
+        if (kept.empty() || c.d < kept.back().d + 0.049) kept.push_back(c);
+    }
+    double best = kept[0].d;
+    for (const Cand& c : kept) best = std::fmin(best, c.d);
+    const Cand* choice = nullptr;
+    for (const Cand& c : kept)
+        if (c.d <= best + 0.049 && (!choice || arcOrder(e, &choice->a, &c.a) < 0)) choice = &c;
+    *onE = choice->a;
+    *onR = {choice->el, choice->b.x, choice->b.y};
+    return choice->d;
+}
+
+// An element about (cx, cy) at radius r from angle a0 to a1: an arc, or a chord off the circle.
+ContourElement piece(double cx, double cy, double r, double a0, double a1, bool arc) {
+    if (arc) return arcElem(cx, cy, r, a0, a1, rngBelow(2) ? 1 : -1);
+    const double r0 = r * (1 + 0.1 * std::sin(5 * a0)), r1 = r * (1 + 0.1 * std::sin(5 * a1));
+    return lineElem(cx + r0 * std::cos(a0), cy + r0 * std::sin(a0), cx + r1 * std::cos(a1),
+                    cy + r1 * std::sin(a1));
+}
+
+}  // namespace
+
+// Ring elements whose box lies beyond reach are not measured: the distance, the point on the element
+// and the position on the ring stay those of measuring every element (wavy rings of lines and arcs of
+// every size against seeded lines and arcs inside, across and outside them).
+TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
+    rngResetState();
+    PocketErrors state;
+    for (int t = 0; t < 300; ++t) {
+        const int n = 3 + static_cast<int>(rngBelow(60));
+        const double r = 2 + 60 * rngUniform();
+        std::vector<ContourElement> ring;
+        for (int i = 0; i < n; ++i)
+            ring.push_back(piece(0, 0, r, 2 * M_PI * i / n, 2 * M_PI * (i + 1) / n + 0.3 * rngUniform(),
+                                 rngBelow(3) == 0));
+        const double a = 2 * M_PI * rngUniform(), rr = r * 1.6 * rngUniform();
+        // Every other element is concentric with the ring's arcs, so that many distances nearly tie.
+        const ContourElement e =
+            t % 2 ? arcElem(0, 0, r * (0.5 + 0.45 * rngUniform()), a, a + 3 * rngUniform(), 1)
+                  : piece(rr * std::cos(a), rr * std::sin(a), 0.5 + 10 * rngUniform(), a,
+                          a + 2 * rngUniform(), rngBelow(2));
+        Vec2 onE, wantE;
+        RingPosition onR, wantR;
+        const double d = elemRingDistance(&e, ring.data(), n, &onE, &onR);
+        const double want = fullScan(&e, ring, &wantE, &wantR);
+        ASSERT_EQ(d, want) << t;
+        EXPECT_EQ(onR.element, wantR.element) << t;
+        EXPECT_TRUE(onE.x == wantE.x && onE.y == wantE.y && onR.x == wantR.x && onR.y == wantR.y) << t;
+    }
 }
