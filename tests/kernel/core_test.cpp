@@ -116,6 +116,28 @@ TEST_F(CoreTest, MissingEntriesAnswerMinusThreeAndKeepThePresets) {
     EXPECT_EQ(coreUseCount(), 0);
 }
 
+// Entries are found once per loaded copy: a different library loaded later
+// (here one lacking most entries) is asked afresh, and so is the first again.
+TEST_F(CoreTest, EntriesFollowTheLibraryLoadedAtTheTime) {
+    std::string minimal = std::string(KV_BIN_DIR) + "/coremin/libkvcycles.so";
+    std::string full = moduleFileName();
+    for (const std::string& folder : {full, minimal, full, minimal}) {
+        coreResetState();
+        coreSetModuleFolder(folder.c_str());
+        const bool complete = folder == full;
+        for (int run = 0; run < 2; ++run) {
+            ASSERT_EQ(coreOpen(&a), 1);
+            int32_t technology = 7;
+            EXPECT_EQ(coreGetTechnology(&a, &technology), complete ? 0 : kCoreEntryMissing);
+            EXPECT_EQ(coreGetTechnology(&a, &technology), complete ? 0 : kCoreEntryMissing);
+            EXPECT_EQ(technology, 1);
+            EXPECT_EQ(coreSetDtoSPrecision(&a, 3), complete ? 0 : kCoreEntryMissing);
+            EXPECT_EQ(coreClose(&a), 1);
+            EXPECT_EQ(coreGetTechnology(&a, &technology), kCoreNotOpen);
+        }
+    }
+}
+
 // The POF text form of the core library: one line per record.
 TEST_F(CoreTest, LayerOutputWritesOneLinePerRecord) {
     ASSERT_EQ(coreOpen(&a), 1);
