@@ -305,42 +305,6 @@ int elemIntersect(const ContourElement* a, const ContourElement* b, Vec2 p[2]) {
     return pairPoints(a, b, p, &touch);
 }
 
-int32_t intersectContours(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB,
-                          PocketIsect* records, int32_t capacity) {
-    if (!a || !b || countA < 1 || countB < 1) return 0;
-    std::vector<uint8_t> flags;
-    try {
-        flags.assign(static_cast<size_t>(countA) * countB, 0);
-    } catch (...) {
-        return -1;
-    }
-    auto flagged = [&](int32_t i, int32_t j) { return flags[static_cast<size_t>(i) * countB + j] != 0; };
-    std::vector<Vec2> bmin(countB), bmax(countB);
-    for (int32_t j = 0; j < countB; ++j) boxOf(&b[j], &bmin[j], &bmax[j]);
-    std::vector<PairHit> hits;
-    for (int32_t i = 0; i < countA; ++i) {
-        if (!known(&a[i])) continue;
-        Vec2 amin, amax;
-        boxOf(&a[i], &amin, &amax);
-        for (int32_t j = 0; j < countB; ++j) {
-            if (!known(&b[j]) || !boxesMeet(amin, amax, bmin[j], bmax[j])) continue;
-            Vec2 p[2];
-            bool touch = false;
-            const int n = pairPoints(&a[i], &b[j], p, &touch);
-            if (n < 0) {
-                flags[static_cast<size_t>(i) * countB + j] = 1;
-                continue;
-            }
-            for (int k = 0; k < n; ++k) hits.push_back({i, j, p[k], touch});
-        }
-    }
-    std::vector<PocketIsect> out;
-    std::vector<double> along;
-    if (!keepCrossings(a, countA, b, countB, hits, flagged, false, capacity, out, along)) return -1;
-    sortAlong(out, along, records);
-    return static_cast<int32_t>(out.size());
-}
-
 namespace {
 
 struct SweepKey {
@@ -382,6 +346,101 @@ void mergeRuns(std::vector<SweepKey>& v) {
         bounds.swap(merged);
     }
 }
+
+}  // namespace
+
+void isectBoxPairs(const Vec2* loA, const Vec2* hiA, int32_t countA, const Vec2* loB, const Vec2* hiB,
+                   int32_t countB, std::vector<uint64_t>* pairs) {
+    struct Box {
+        Vec2 lo, hi;
+        int32_t i;
+    };
+    // A box with a NaN bound meets none (every bound takes part in the test).
+    // Sorted by low x through the chain's runs; the order of ties does not matter.
+    auto gather = [](const Vec2* lo, const Vec2* hi, int32_t count) {
+        std::vector<SweepKey> keys;
+        keys.reserve(static_cast<size_t>(std::max(count, 0)));
+        for (int32_t i = 0; i < count; ++i) {
+            if (lo[i].x != lo[i].x || lo[i].y != lo[i].y || hi[i].x != hi[i].x || hi[i].y != hi[i].y)
+                continue;
+            keys.push_back({lo[i].x, i});
+        }
+        mergeRuns(keys);
+        std::vector<Box> boxes(keys.size());
+        for (size_t k = 0; k < keys.size(); ++k) boxes[k] = {lo[keys[k].i], hi[keys[k].i], keys[k].i};
+        return boxes;
+    };
+    const std::vector<Box> boxA = gather(loA, hiA, countA), boxB = gather(loB, hiB, countB);
+    auto key = [](int32_t i, int32_t j) { return static_cast<uint64_t>(i) << 32 | static_cast<uint32_t>(j); };
+    pairs->clear();
+    // Each pair overlapping in x is met once, from the box starting first (a's on a tie).
+    size_t first = 0;
+    for (const Box& p : boxA) {
+        while (first < boxB.size() && boxB[first].lo.x < p.lo.x) ++first;
+        for (size_t v = first; v < boxB.size() && boxB[v].lo.x <= p.hi.x + kTol; ++v) {
+            if (boxesMeet(p.lo, p.hi, boxB[v].lo, boxB[v].hi)) pairs->push_back(key(p.i, boxB[v].i));
+        }
+    }
+    first = 0;
+    for (const Box& q : boxB) {
+        while (first < boxA.size() && !(q.lo.x < boxA[first].lo.x)) ++first;
+        for (size_t u = first; u < boxA.size() && boxA[u].lo.x <= q.hi.x + kTol; ++u) {
+            if (boxesMeet(boxA[u].lo, boxA[u].hi, q.lo, q.hi)) pairs->push_back(key(boxA[u].i, q.i));
+        }
+    }
+    std::sort(pairs->begin(), pairs->end());
+}
+
+int32_t intersectContours(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB,
+                          PocketIsect* records, int32_t capacity) {
+    if (!a || !b || countA < 1 || countB < 1) return 0;
+    std::vector<PairHit> hits;
+    std::vector<uint64_t> pairs, overlaps;
+    try {
+        // Elements of unknown type get a NaN box: they meet nothing.
+        auto boxes = [](const ContourElement* chain, int32_t count, std::vector<Vec2>& lo,
+                        std::vector<Vec2>& hi) {
+            lo.resize(count);
+            hi.resize(count);
+            for (int32_t i = 0; i < count; ++i) {
+                if (known(&chain[i])) {
+                    boxOf(&chain[i], &lo[i], &hi[i]);
+                } else {
+                    lo[i] = hi[i] = {std::nan(""), std::nan("")};
+                }
+            }
+        };
+        std::vector<Vec2> loA, hiA, loB, hiB;
+        boxes(a, countA, loA, hiA);
+        boxes(b, countB, loB, hiB);
+        // The pairs whose boxes meet, in the order of the plain all-pairs scan.
+        isectBoxPairs(loA.data(), hiA.data(), countA, loB.data(), hiB.data(), countB, &pairs);
+        for (const uint64_t pair : pairs) {
+            const int32_t i = static_cast<int32_t>(pair >> 32), j = static_cast<int32_t>(pair & 0xffffffffu);
+            Vec2 p[2];
+            bool touch = false;
+            const int n = pairPoints(&a[i], &b[j], p, &touch);
+            if (n < 0) {
+                overlaps.push_back(pair);  // met in sorted order
+                continue;
+            }
+            for (int k = 0; k < n; ++k) hits.push_back({i, j, p[k], touch});
+        }
+    } catch (...) {
+        return -1;
+    }
+    auto flagged = [&](int32_t i, int32_t j) {
+        return std::binary_search(overlaps.begin(), overlaps.end(),
+                                  static_cast<uint64_t>(i) << 32 | static_cast<uint32_t>(j));
+    };
+    std::vector<PocketIsect> out;
+    std::vector<double> along;
+    if (!keepCrossings(a, countA, b, countB, hits, flagged, false, capacity, out, along)) return -1;
+    sortAlong(out, along, records);
+    return static_cast<int32_t>(out.size());
+}
+
+namespace {
 
 // The crossings of a chain with itself, its element pairs met in the order of keys sorted by
 // the boxes' low x. With tied set, records are written only when no two crossings share an
@@ -515,8 +574,13 @@ int segmentCrossesChain(const double* line, const ContourElement* chain, int32_t
 
 int contourContainsChain(const ContourElement* a, int32_t countA, const ContourElement* b, int32_t countB) {
     if (!a || !b || countA < 1 || countB < 1) return 0;
-    const double lengthA = contourLength(a, countA);
-    for (double t : {0.2, 0.02}) {
+    constexpr double kProbes[2] = {0.2, 0.02};
+    // The length of a matters only below 10 times the larger probe distance: summed up to there.
+    double lengthA = 0;
+    if (pocketKernel().toolRadius >= 1.0) {
+        for (int32_t i = 0; i < countA && !(lengthA >= 10 * kProbes[0]); ++i) lengthA += elemLength(&a[i]);
+    }
+    for (double t : kProbes) {
         double threshold = t;
         if (pocketKernel().toolRadius >= 1.0) {
             if (lengthA < 10 * t) threshold = 0.1 * lengthA;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "geometry/vec.h"
 #include "pocket/clist.h"
@@ -42,6 +43,11 @@ int isectNextState1(const ContourElement* chain, int32_t count, int branch, cons
 // into out (room for count + 2 elements); the next record's index, or -1.
 int32_t chainCopyBetween(const ContourElement* chain, int32_t count, int branch, const PocketIsect* records,
                          int32_t n, int32_t current, ContourElement* out, int32_t* outCount);
+// The pairs (i, j) of boxes i of a and j of b that meet when grown by the
+// crossing tolerance, as i << 32 | j in increasing order; a box with a NaN bound
+// meets none.
+void isectBoxPairs(const Vec2* loA, const Vec2* hiA, int32_t countA, const Vec2* loB, const Vec2* hiB,
+                   int32_t countB, std::vector<uint64_t>* pairs);
 // Joins a's end to b's start when their tangents agree and one is a line: 1, else -1.
 int elemJoinCollinear(ContourElement* a, ContourElement* b);
 

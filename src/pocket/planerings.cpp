@@ -704,7 +704,13 @@ int pocketSpanOffsets(double d, int first, int32_t level) {
     for (int32_t i = 0; i < clistCount("SPAN");) {
         Ring ring;
         if (!readRing("SPAN", i, &ring)) return -1;
-        if (level > 0 && clistCount("INSEL") > 0) {
+        // Later rings are clipped to the room the tool has inside the outer
+        // boundary; without any they would grow outwards for ever.
+        if (level > 0 && clistCount("INSEL") == 0) {
+            if (!clistDelete("SPAN", i)) return -1;
+            continue;
+        }
+        if (level > 0) {
             ContourHeader rh;
             if (clistGet("INSEL", region.data(), &rh, 0) < 0) return -1;
             const int32_t m =

@@ -131,8 +131,14 @@ int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, con
         for (int32_t i = 0; i < n && start < 0; ++i)
             if (records[i].state != kSpliceUsed && !rejected[i]) start = i;
         if (start < 0 || written >= maxContours) return written;
-        for (int32_t i = 0; i < n; ++i)
-            if (records[i].state != kSpliceUsed) records[i].state = kSpliceOpen;
+        // A record off one of the chains (the first chain's start) only starts
+        // traces; once rejected, a trace turning at it would leave that chain.
+        for (int32_t i = 0; i < n; ++i) {
+            const bool crossing = records[i].elemA >= 1 && records[i].elemA <= countA &&
+                                  records[i].elemB >= 1 && records[i].elemB <= countB;
+            if (records[i].state != kSpliceUsed)
+                records[i].state = rejected[i] && !crossing ? kSpliceRejected : kSpliceOpen;
+        }
         int32_t current = start, branch = 1, len = 0;
         bool closed = false;
         for (int32_t steps = 0; steps <= n && !closed; ++steps) {

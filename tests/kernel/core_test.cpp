@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "kernel/ncemit.h"
 #include "platform/versioninfo.h"
@@ -116,6 +122,28 @@ TEST_F(CoreTest, MissingEntriesAnswerMinusThreeAndKeepThePresets) {
     EXPECT_EQ(coreUseCount(), 0);
 }
 
+// Entries are found once per loaded copy: a different library loaded later
+// (here one lacking most entries) is asked afresh, and so is the first again.
+TEST_F(CoreTest, EntriesFollowTheLibraryLoadedAtTheTime) {
+    std::string minimal = std::string(KV_BIN_DIR) + "/coremin/libkvcycles.so";
+    std::string full = moduleFileName();
+    for (const std::string& folder : {full, minimal, full, minimal}) {
+        coreResetState();
+        coreSetModuleFolder(folder.c_str());
+        const bool complete = folder == full;
+        for (int run = 0; run < 2; ++run) {
+            ASSERT_EQ(coreOpen(&a), 1);
+            int32_t technology = 7;
+            EXPECT_EQ(coreGetTechnology(&a, &technology), complete ? 0 : kCoreEntryMissing);
+            EXPECT_EQ(coreGetTechnology(&a, &technology), complete ? 0 : kCoreEntryMissing);
+            EXPECT_EQ(technology, 1);
+            EXPECT_EQ(coreSetDtoSPrecision(&a, 3), complete ? 0 : kCoreEntryMissing);
+            EXPECT_EQ(coreClose(&a), 1);
+            EXPECT_EQ(coreGetTechnology(&a, &technology), kCoreNotOpen);
+        }
+    }
+}
+
 // The POF text form of the core library: one line per record.
 TEST_F(CoreTest, LayerOutputWritesOneLinePerRecord) {
     ASSERT_EQ(coreOpen(&a), 1);
@@ -206,6 +234,97 @@ TEST_F(CoreTest, LayerOutputWritesOneLinePerRecord) {
               "32 4006 x=7 y=8 z=9\n"
               "42 7001 x=1 y=2 z=3\n"
               "12 5004\n");
+}
+
+namespace {
+
+std::string gPrinted;
+
+void printToString(FILE*, const char* text) {
+    gPrinted += text;
+}
+
+// The documented number form, made by printf's correctly rounded "%.*f".
+std::string printfNumber(double value, int decimals) {
+    if (!std::isfinite(value)) return "nan";
+    char buf[400];
+    snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    std::string n = buf;
+    if (n.find('.') != std::string::npos) {
+        while (n.back() == '0') n.pop_back();
+        if (n.back() == '.') n.pop_back();
+    }
+    return n == "-0" ? "0" : n;
+}
+
+}  // namespace
+
+// Every number of a line equals printf's digits at every precision: random bit
+// patterns, random magnitudes from 1e-18 to 1e24, exact binary fractions (which
+// put many values on a rounding tie) and the edges of the double range.
+TEST_F(CoreTest, NumbersMatchPrintfAtEveryPrecision) {
+    ASSERT_EQ(coreOpen(&a), 1);
+    ASSERT_EQ(coreSetFP(&a, stdout), 0);  // the print function below never writes to it
+    std::mt19937_64 rng(4711);
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  0.5,
+                                  -0.5,
+                                  1.5,
+                                  2.5,
+                                  -2.5,
+                                  0.125,
+                                  0.375,
+                                  -1e-9,
+                                  9.9999995,
+                                  0.0000005,
+                                  1e22,
+                                  1e23,
+                                  9007199254740993.0,
+                                  18446744073709551616.0,
+                                  123456789012345.67,
+                                  std::numeric_limits<double>::max(),
+                                  -std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::min(),
+                                  std::numeric_limits<double>::denorm_min(),
+                                  -std::numeric_limits<double>::denorm_min(),
+                                  std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity()};
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 6000; ++i) {
+        double sign = rng() & 1 ? -1.0 : 1.0;
+        uint64_t bits = rng();
+        double pattern;
+        memcpy(&pattern, &bits, sizeof pattern);
+        values.push_back(pattern);
+        values.push_back(sign * unit(rng) * std::pow(10.0, static_cast<int>(rng() % 43) - 18));
+        values.push_back(
+            sign * std::ldexp(static_cast<double>(rng() % (1u << 24)), -1 - static_cast<int>(rng() % 16)));
+    }
+    for (int precision : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}) {
+        ASSERT_EQ(coreSetDtoSPrecision(&a, precision), 0);
+        const int decimals = std::clamp(precision, 0, 12);
+        gPrinted.clear();
+        std::string expected;
+        NcRecord rec;
+        for (size_t i = 0; i + 4 <= values.size(); i += 4) {
+            ncRecClear(&rec);
+            ncRecPutI32(&rec, KVNC_TYPE, 3104);
+            ncRecPutF64(&rec, KVNC_TRACE_X, values[i]);
+            ncRecPutF64(&rec, KVNC_TRACE_Y, values[i + 1]);
+            ncRecPutF64(&rec, KVNC_TRACE_Z, values[i + 2]);
+            ncRecPutI32(&rec, KVNC_TRACE_FLAG, 1);
+            ncRecPutF64(&rec, KVNC_TRACE_W, values[i + 3]);
+            ASSERT_EQ(coreLayerOutput(31, 0, &a, &rec, printToString, ncEmit), 0);
+            expected += "31 3104 x=" + printfNumber(values[i], decimals) +
+                        " y=" + printfNumber(values[i + 1], decimals) +
+                        " z=" + printfNumber(values[i + 2], decimals) +
+                        " w=" + printfNumber(values[i + 3], decimals) + "\n";
+        }
+        ASSERT_EQ(gPrinted, expected) << "precision " << precision;
+    }
+    coreSetFP(&a, nullptr);
 }
 
 TEST(VersionInfo, MatchesTheProjectVersionOfTheBuild) {

@@ -90,6 +90,50 @@ TEST(ChainCross, RandomPolygonsMatchBruteForce) {
     }
 }
 
+// Box pairs against the plain double loop with the same grown-box test.
+std::vector<uint64_t> allPairs(const std::vector<Vec2>& loA, const std::vector<Vec2>& hiA,
+                               const std::vector<Vec2>& loB, const std::vector<Vec2>& hiB) {
+    const double tol = 1e-4;
+    std::vector<uint64_t> out;
+    for (size_t i = 0; i < loA.size(); ++i) {
+        for (size_t j = 0; j < loB.size(); ++j) {
+            if (loA[i].x <= hiB[j].x + tol && loB[j].x <= hiA[i].x + tol && loA[i].y <= hiB[j].y + tol &&
+                loB[j].y <= hiA[i].y + tol)
+                out.push_back(static_cast<uint64_t>(i) << 32 | j);
+        }
+    }
+    return out;
+}
+
+TEST(ChainCross, BoxPairsMatchTheDoubleLoop) {
+    rngResetState();
+    const double nan = std::nan("");
+    // Coordinates on a coarse grid, some a tolerance apart, so boxes tie, touch and nest.
+    auto coord = [] {
+        const double grid = 0.5 * rngBelow(8);
+        const int32_t shift = rngBelow(4);
+        return grid + (shift == 0 ? 1e-4 : shift == 1 ? -1e-4 : 0.0);
+    };
+    for (int trial = 0; trial < 300; ++trial) {
+        std::vector<Vec2> lo[2], hi[2];
+        for (int s = 0; s < 2; ++s) {
+            const int32_t n = rngBelow(25);
+            for (int32_t k = 0; k < n; ++k) {
+                Vec2 p{coord(), coord()}, q{coord(), coord()};
+                if (rngBelow(4) == 0) q = p;  // a point
+                lo[s].push_back({std::min(p.x, q.x), std::min(p.y, q.y)});
+                hi[s].push_back({std::max(p.x, q.x), std::max(p.y, q.y)});
+                if (rngBelow(20) == 0) (rngBelow(2) ? lo[s].back().y : hi[s].back().x) = nan;
+                if (rngBelow(30) == 0) hi[s].back().x = INFINITY;
+            }
+        }
+        std::vector<uint64_t> pairs{7};  // stale content is replaced
+        isectBoxPairs(lo[0].data(), hi[0].data(), static_cast<int32_t>(lo[0].size()), lo[1].data(),
+                      hi[1].data(), static_cast<int32_t>(lo[1].size()), &pairs);
+        EXPECT_EQ(pairs, allPairs(lo[0], hi[0], lo[1], hi[1])) << "trial " << trial;
+    }
+}
+
 // Three elements through one point: two records share a place on the first of them, and
 // every record still comes once, in the order along the chain.
 TEST(ChainCross, ThreeStrandsThroughOnePoint) {

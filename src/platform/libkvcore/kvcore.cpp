@@ -6,6 +6,7 @@
 
 #include <kvcycles.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,35 +72,44 @@ double getF64(const unsigned char* r, size_t offset) {
 
 // ---- Writing the line ----
 
+void appendInteger(std::string& text, long long value) {
+    char buf[24];
+    text.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
 struct Line {
-    std::string text;
+    std::string& text;
     int decimals;
 
+    // std::to_chars with a precision rounds the exact binary value correctly, as printf's "%.*f"
+    // does in the default rounding mode, so the digits are the same; it is many times faster.
     void number(const char* name, double value) {
-        char buf[400];
-        if (!std::isfinite(value)) {
-            snprintf(buf, sizeof buf, " %s=nan", name);
-            text += buf;
-            return;
-        }
-        snprintf(buf, sizeof buf, "%.*f", decimals, value);
-        // Trailing zeros carry nothing; "-0" is 0.
-        std::string n = buf;
-        if (n.find('.') != std::string::npos) {
-            while (n.back() == '0') n.pop_back();
-            if (n.back() == '.') n.pop_back();
-        }
-        if (n == "-0") n = "0";
         text += ' ';
         text += name;
         text += '=';
-        text += n;
+        if (!std::isfinite(value)) {
+            text += "nan";
+            return;
+        }
+        char buf[400];  // the largest double has 309 integer digits
+        char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr;
+        // Trailing zeros carry nothing; "-0" is 0.
+        if (decimals > 0) {
+            while (end[-1] == '0') --end;
+            if (end[-1] == '.') --end;
+        }
+        if (end - buf == 2 && buf[0] == '-' && buf[1] == '0') {
+            text += '0';
+            return;
+        }
+        text.append(buf, end);
     }
 
     void integer(const char* name, long long value) {
-        char buf[64];
-        snprintf(buf, sizeof buf, " %s=%lld", name, value);
-        text += buf;
+        text += ' ';
+        text += name;
+        text += '=';
+        appendInteger(text, value);
     }
 
     void quoted(const char* name, const unsigned char* r, size_t offset, size_t size) {
@@ -112,9 +122,10 @@ struct Line {
                 text += '\\';
                 text += static_cast<char>(c);
             } else if (c < 32 || c == 127) {
-                char buf[8];
-                snprintf(buf, sizeof buf, "\\x%02x", c);
-                text += buf;
+                static const char kHex[] = "0123456789abcdef";
+                text += "\\x";
+                text += kHex[c >> 4];
+                text += kHex[c & 15];
             } else {
                 text += static_cast<char>(c);
             }
@@ -300,10 +311,12 @@ KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord*
     if (!s->out) return 0;
     const unsigned char* r = bytesOf(output);
     int32_t type = getI32(r, KVNC_TYPE);
-    Line line{"", s->decimals};
-    char head[32];
-    snprintf(head, sizeof head, "%d %d", static_cast<int>(channel), static_cast<int>(type));
-    line.text = head;
+    std::string text;
+    text.reserve(128);  // a move line in one allocation
+    Line line{text, s->decimals};
+    appendInteger(line.text, channel);
+    line.text += ' ';
+    appendInteger(line.text, type);
     describe(line, type, r);
     line.text += '\n';
     print(s->out, line.text.c_str());
