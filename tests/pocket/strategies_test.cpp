@@ -72,12 +72,9 @@ TEST(Strategies, AxisParallelRingPerWall) {
     EXPECT_NEAR(std::fabs(offsettest::signedArea(get("MAIN", 0))), 46 * 26, 1e-6);
 }
 
-// Wall runs of contours with open sides, at w = 4: each run gets its offset at
-// the width (clipped where it meets the open sides) and itself as ring nodes,
-// and moves by w/2; a run wrapping past element 0 is one run; an all-open
-// contour is skipped; a run whose offset fails at every width (an arc of
-// radius 0.5 towards its centre at 10 x 0.1 = 1) is machined as it is, with
-// narrowest 0 and the contour unchanged. Lengths and areas in closed form.
+// Wall runs: the offset at the width, clipped at the open sides, and the run as
+// nodes, the run moved by half the width; wrapping runs, all-open contours and
+// offsets failing at every width (r 0.5 towards the centre, d >= 1). Closed forms.
 TEST(Strategies, AxisParallelOpenRuns) {
     const std::vector<ContourElement> halfDisc = {arcElem(0, 0, 0.5, 0, offsettest::kPi, 1),
                                                   lineElem(-0.5, 0, 0.5, 0, -1)};
@@ -108,7 +105,6 @@ TEST(Strategies, AxisParallelOpenRuns) {
         const std::vector<ContourElement> main = get("MAIN", 0);
         EXPECT_NEAR(offsettest::signedArea(main), c.area, 1e-6) << c.name;
         EXPECT_EQ(clistCount("GKT") + clistCount("INSEL"), 0) << c.name;
-        // Walls take the contour's index again; open sides stay open.
         for (const ContourElement& e : main) EXPECT_TRUE(e.sourceTag == 0 || e.sourceTag == -1) << c.name;
         regionTreeFree();
     }
@@ -293,9 +289,8 @@ TEST(Strategies, AxisParallelDoesNotGouge) {
     }
 }
 
-// Seeded pockets with one or two open sides, some with an island, both
-// orientations, by axisParallel: the tool stays inside the pocket or beyond an
-// open side (the side pushed out along its normal, as far as it is long) and off the island.
+// Seeded pockets with open sides, some with an island, both orientations: the tool stays
+// inside the pocket or beyond an open side (pushed out along its normal) and off the island.
 TEST(Strategies, AxisParallelWithOpenSidesDoesNotGouge) {
     std::mt19937 rng(4147);
     std::uniform_real_distribution<double> u(0.0, 1.0);
