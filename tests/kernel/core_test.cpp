@@ -266,31 +266,13 @@ TEST_F(CoreTest, NumbersMatchPrintfAtEveryPrecision) {
     ASSERT_EQ(coreOpen(&a), 1);
     ASSERT_EQ(coreSetFP(&a, stdout), 0);  // the print function below never writes to it
     std::mt19937_64 rng(4711);
-    std::vector<double> values = {0.0,
-                                  -0.0,
-                                  0.5,
-                                  -0.5,
-                                  1.5,
-                                  2.5,
-                                  -2.5,
-                                  0.125,
-                                  0.375,
-                                  -1e-9,
-                                  9.9999995,
-                                  0.0000005,
-                                  1e22,
-                                  1e23,
-                                  9007199254740993.0,
-                                  18446744073709551616.0,
-                                  123456789012345.67,
-                                  std::numeric_limits<double>::max(),
-                                  -std::numeric_limits<double>::max(),
-                                  std::numeric_limits<double>::min(),
-                                  std::numeric_limits<double>::denorm_min(),
-                                  -std::numeric_limits<double>::denorm_min(),
-                                  std::numeric_limits<double>::quiet_NaN(),
-                                  std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity()};
+    using L = std::numeric_limits<double>;
+    // clang-format off
+    std::vector<double> values = {0.0, -0.0, 0.5, -0.5, 1.5, 2.5, -2.5, 0.125, 0.375, -1e-9, 9.9999995, 0.0000005,
+                                  1e22, 1e23, 9007199254740993.0, 18446744073709551616.0, 123456789012345.67,
+                                  L::max(), -L::max(), L::min(), L::denorm_min(), -L::denorm_min(),
+                                  L::quiet_NaN(), L::infinity(), -L::infinity()};
+    // clang-format on
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     for (int i = 0; i < 6000; ++i) {
         double sign = rng() & 1 ? -1.0 : 1.0;
