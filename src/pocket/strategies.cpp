@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "pocket/chaincross.h"
+#include "pocket/chainoffset.h"
+#include "pocket/contourclean.h"
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
 #include "pocket/nesting.h"
 #include "pocket/passes.h"
 #include "pocket/pocketerr.h"
@@ -167,6 +170,91 @@ int attachLeftRings() {
     }
 }
 
+// The raw offset of an open run: empty when it fails, doubts a corner, crosses
+// itself or moves an arc through its centre (no clean wall ring at that width).
+std::vector<ContourElement> openOffset(const std::vector<ContourElement>& run, int side, double d) {
+    for (const ContourElement& e : run)
+        if (e.type == kElemArc && e.direction * side > 0 && e.g[kAr] <= d + 1e-9) return {};
+    std::vector<ContourElement>& out = gOffsetBuffer;
+    if (out.size() < static_cast<size_t>(kClistMaxElements)) out.resize(kClistMaxElements);
+    PocketOffsetState& st = pocketOffsetState();
+    const int32_t keepOpen = st.openChain, keepGrow = st.growMode;
+    st.openChain = 1;
+    st.growMode = 0;
+    int32_t count = 0;
+    const int r =
+        offsetElementChain(d, run.data(), static_cast<int32_t>(run.size()), out.data(), &count, side);
+    st.openChain = keepOpen;
+    st.growMode = keepGrow;
+    if (r != kChainBuilt || count < 1 || count >= kClistMaxElements) return {};
+    std::vector<ContourElement> piece(out.begin(), out.begin() + count);
+    std::vector<PocketIsect> rec(kIsectTableSize);
+    if (count > 1 && contourReduce(piece.data(), count, rec.data(), r) != 0) return {};
+    return piece;
+}
+
+// 1 when the contour runs clear of itself (a spliced run can cut across it).
+bool simpleContour(const std::vector<ContourElement>& c) {
+    if (c.size() < 2 || !contourIsClosed(c.data(), static_cast<int32_t>(c.size()))) return false;
+    std::vector<PocketIsect> rec(kIsectTableSize);
+    return contourReduce(c.data(), static_cast<int32_t>(c.size()), rec.data(), kChainBuilt) == 0;
+}
+
+// The wall runs of a contour with open sides: each offset as an open chain in
+// tenths of w, clipped to the contour and machined with the run itself; the
+// run then moves by half the width used. The contour is stored back only when
+// it stays a simple ring; otherwise the passes keep to it as it was.
+double openRunRings(Contour& c, int32_t index, int side, double w, double narrowest) {
+    std::vector<ContourElement> e = c.elements;
+    const int inside = index == 0 ? 1 : -1;
+    for (size_t guard = 0; guard <= c.elements.size(); ++guard) {
+        const int32_t n = static_cast<int32_t>(e.size());
+        int32_t first = 0, last = 0;
+        if (openRunFind(e.data(), n, &first, &last) != 1) break;
+        std::vector<ContourElement> run(static_cast<size_t>(n) * 2 + 2);
+        run.resize(openRunCopy(e.data(), n, first, last, run.data()));
+        double used = 0;
+        for (int k = 10; k >= 1 && used == 0; --k) {
+            const double d = k / 10.0 * w;
+            const std::vector<ContourElement> piece = openOffset(run, side, d);
+            if (piece.empty()) continue;
+            used = d;
+            narrowest = std::min(narrowest, d);
+            std::vector<ContourElement> part(piece.size() + 2);
+            const int32_t m = openRunClip(piece.data(), static_cast<int32_t>(piece.size()), e.data(), n,
+                                          inside, 4 * w, part.data());
+            if (m < 1) {
+                narrowest = 0;
+                continue;
+            }
+            part.resize(m);
+            // A piece that runs into another contour would leave the area: it is left out.
+            if (!crossesOtherContour(part, index)) openRunAttach(part.data(), m, &c.header);
+        }
+        if (used == 0) narrowest = 0;
+        if (!crossesOtherContour(run, index))
+            openRunAttach(run.data(), static_cast<int32_t>(run.size()), &c.header);
+        openRunMark(e.data(), n, first, last);
+        const std::vector<ContourElement> half = used > 0 ? openOffset(run, side, used / 2) : run;
+        if (used == 0 || half.empty()) continue;
+        std::vector<ContourElement> moved(e.size() + half.size() + 2);
+        const int32_t count =
+            openRunReplace(e.data(), n, first, last, half.data(), static_cast<int32_t>(half.size()),
+                           moved.data(), static_cast<int32_t>(moved.size()));
+        if (count > 0) e.assign(moved.begin(), moved.begin() + count);
+    }
+    for (ContourElement& x : e)
+        if (x.sourceTag == -2) x.sourceTag = index;
+    if (simpleContour(e)) {
+        storeContour("MAIN", index, e, c.header);
+    } else {
+        for (ContourElement& x : c.elements)
+            if (x.sourceTag == -2) x.sourceTag = index;
+        storeContour("MAIN", index, c.elements, c.header);
+    }
+    return narrowest;
+}
+
 }  // namespace
 
 int openRunFind(const ContourElement* elements, int32_t n, int32_t* first, int32_t* last) {
@@ -191,6 +279,136 @@ int openRunFind(const ContourElement* elements, int32_t n, int32_t* first, int32
     return 1;
 }
 
+int32_t openRunCopy(const ContourElement* elements, int32_t n, int32_t first, int32_t last,
+                    ContourElement* out) {
+    if (!elements || !out || n < 1 || first < 0 || first >= n || last < 0 || last >= n) return 0;
+    int32_t k = 0;
+    for (int32_t i = first;; i = (i + 1) % n) {
+        out[k++] = elements[i];
+        if (i == last || k == n) break;
+    }
+    return k;
+}
+
+int32_t openRunClip(const ContourElement* piece, int32_t count, const ContourElement* contour, int32_t n,
+                    int side, double reach, ContourElement* out) {
+    if (!piece || !contour || !out || count < 1 || n < 2) return -1;
+    // The piece ends where the run ends, usually on or just short of the open
+    // sides: carried on, it crosses them instead of touching them.
+    Vec2 s{}, e{}, ts{}, te{};
+    elemPoint(&piece[0], &s, kElemStart);
+    elemPoint(&piece[count - 1], &e, kElemEnd);
+    if (!elemTangent(&piece[0], &ts, kElemStart) || !elemTangent(&piece[count - 1], &te, kElemEnd)) return -1;
+    std::vector<ContourElement> ext;
+    ext.reserve(count + 2);
+    ContourElement line = piece[0];
+    line.type = kElemLine;
+    line.direction = 0;
+    for (double& g : line.g) g = 0;
+    line.g[kLx1] = s.x - ts.x * reach;
+    line.g[kLy1] = s.y - ts.y * reach;
+    line.g[kLx2] = s.x;
+    line.g[kLy2] = s.y;
+    ext.push_back(line);
+    ext.insert(ext.end(), piece, piece + count);
+    line.sourceTag = piece[count - 1].sourceTag;
+    line.g[kLx1] = e.x;
+    line.g[kLy1] = e.y;
+    line.g[kLx2] = e.x + te.x * reach;
+    line.g[kLy2] = e.y + te.y * reach;
+    ext.push_back(line);
+    const int32_t m = static_cast<int32_t>(ext.size());
+    std::vector<PocketIsect> rec(static_cast<size_t>(m + n) * 2 + 8);
+    if (intersectContours(ext.data(), m, contour, n, rec.data(), static_cast<int32_t>(rec.size())) != 2)
+        return -1;
+    const Vec2 p0{rec[0].x, rec[0].y}, p1{rec[1].x, rec[1].y};
+    const int32_t e0 = rec[0].elemA - 1, e1 = rec[1].elemA - 1;
+    if (e0 < 0 || e1 < e0 || e1 >= m) return -1;
+    int32_t k = 0;
+    for (int32_t i = e0; i <= e1; ++i) {
+        ContourElement x = ext[i];
+        Vec2 from{}, to{};
+        elemPoint(&x, &from, kElemStart);
+        elemPoint(&x, &to, kElemEnd);
+        if (i == e0) from = p0;
+        if (i == e1) to = p1;
+        elemTrim(&x, &from, &to);
+        if (!elemIsPoint(&x) && elemLength(&x) > 1e-7) out[k++] = x;
+    }
+    if (k < 1) return -1;
+    Vec2 mid{};
+    elemPoint(&out[k / 2], &mid, kElemMiddle);
+    const bool in = pointInContour(contour, n, &mid) != 0;
+    return in == (side > 0) ? k : -1;
+}
+
+int32_t openRunAttach(const ContourElement* chain, int32_t count, const ContourHeader* header) {
+    if (!chain || !header || count < 1) return -1;
+    const int32_t nodes = regionNodeCount();
+    const RegionNode* lastNode = nodes > 0 ? regionNode(nodes - 1) : nullptr;
+    ContourHeader h = *header;
+    h.elementCount = static_cast<uint32_t>(count);
+    h.elements = nullptr;
+    return regionAttachContour(chain, &h, 0, lastNode ? lastNode->level + 1 : 0);
+}
+
+void openRunMark(ContourElement* elements, int32_t n, int32_t first, int32_t last) {
+    if (!elements || n < 1 || first < 0 || first >= n || last < 0 || last >= n) return;
+    for (int32_t i = first, k = 0; k < n; i = (i + 1) % n, ++k) {
+        elements[i].sourceTag = -2;
+        if (i == last) break;
+    }
+}
+
+int32_t openRunReplace(const ContourElement* elements, int32_t n, int32_t first, int32_t last,
+                       const ContourElement* chain, int32_t count, ContourElement* out, int32_t capacity) {
+    if (!elements || !chain || !out || n < 1 || count < 1 || first < 0 || first >= n || last < 0 || last >= n)
+        return -1;
+    const int32_t runLength = (last - first + n) % n + 1;
+    const int32_t rest = n - runLength;
+    if (rest < 1 || rest + count + 2 > capacity) return -1;
+    Vec2 s{}, e{};
+    elemPoint(&chain[0], &s, kElemStart);
+    elemPoint(&chain[count - 1], &e, kElemEnd);
+    int32_t k = 0;
+    // The neighbour after the run now starts at the chain's end; an arc keeps its
+    // radius and is reached by a line instead (moving an arc's end bends it off its circle).
+    const ContourElement& after = elements[(last + 1) % n];
+    Vec2 afterStart{};
+    elemPoint(&after, &afterStart, kElemStart);
+    ContourElement join{};
+    join.type = kElemLine;
+    join.sourceTag = after.sourceTag;
+    for (int32_t i = 0; i < rest; ++i) {
+        ContourElement x = elements[(last + 1 + i) % n];
+        if (i == 0 && x.type == kElemLine) elemSetPoint(&x, &e, kElemStart);
+        if (i == 0 && x.type != kElemLine) {
+            join.g[kLx1] = e.x;
+            join.g[kLy1] = e.y;
+            join.g[kLx2] = afterStart.x;
+            join.g[kLy2] = afterStart.y;
+            out[k++] = join;
+        }
+        Vec2 end{};
+        elemPoint(&x, &end, kElemEnd);
+        if (i == rest - 1 && x.type == kElemLine) elemSetPoint(&x, &s, kElemEnd);
+        out[k++] = x;
+        if (i == rest - 1 && x.type != kElemLine) {
+            join.sourceTag = x.sourceTag;
+            join.g[kLx1] = end.x;
+            join.g[kLy1] = end.y;
+            join.g[kLx2] = s.x;
+            join.g[kLy2] = s.y;
+            out[k++] = join;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        out[k] = chain[i];
+        out[k++].sourceTag = -2;
+    }
+    return k;
+}
+
 double axisParallelRings(double w, int side) {
     double narrowest = w;
     const int32_t n = clistCount("MAIN");
@@ -200,6 +418,11 @@ double axisParallelRings(double w, int side) {
         // The side of each contour follows from its own orientation; the kernel's sign only breaks a tie.
         const int own = materialSide(c.elements, i);
         const int s = own != 0 ? own : side;
+        if (std::any_of(c.elements.begin(), c.elements.end(),
+                        [](const ContourElement& x) { return x.sourceTag < 0; })) {
+            narrowest = openRunRings(c, i, s, w, narrowest);
+            continue;
+        }
         for (int k = 10; k >= 1; --k) {
             const double d = k / 10.0 * w;
             std::vector<std::vector<ContourElement>> rings = offsetRings(c.elements, s, d);

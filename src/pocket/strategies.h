@@ -23,6 +23,23 @@ int axisParallelEmit();  // every region node in index order: 1
 // to last (last < first: the run wraps past the end): 1, or -1 when every
 // element is open.
 int openRunFind(const ContourElement* elements, int32_t n, int32_t* first, int32_t* last);
+// The run first..last (wrapping) as one chain into out (room for n): its count.
+int32_t openRunCopy(const ContourElement* elements, int32_t n, int32_t first, int32_t last,
+                    ContourElement* out);
+// The part of the open piece (its ends carried on along their tangents by reach)
+// between its two crossings with the closed contour, when that part lies on the
+// given side of it (+1 inside, -1 outside), into out (room for count + 2): its
+// count, or -1 when the piece does not cross exactly twice or the part lies on the other side.
+int32_t openRunClip(const ContourElement* piece, int32_t count, const ContourElement* contour, int32_t n,
+                    int side, double reach, ContourElement* out);
+// The chain as a region node one level below the last node: its index, or -1.
+int32_t openRunAttach(const ContourElement* chain, int32_t count, const ContourHeader* header);
+void openRunMark(ContourElement* elements, int32_t n, int32_t first, int32_t last);  // tags -2
+// The contour with the run first..last replaced by chain (tags -2), the
+// neighbours' ends moved onto the chain's ends, into out (room for capacity),
+// starting after the run: its count, or -1 when it does not fit.
+int32_t openRunReplace(const ContourElement* elements, int32_t n, int32_t first, int32_t last,
+                       const ContourElement* chain, int32_t count, ContourElement* out, int32_t capacity);
 
 // Silent code: noPlunge forbids the inside-out finishing of stockOutin.
 enum : int32_t { kStockErrNoPlungeFinish = 3298 };

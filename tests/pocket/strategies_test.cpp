@@ -9,6 +9,7 @@
 
 #include "nogouge_util.h"
 #include "offset_util.h"
+#include "pocket/contourorient.h"
 #include "pocketnc_util.h"
 #include "strategy_util.h"
 
@@ -69,6 +70,44 @@ TEST(Strategies, AxisParallelRingPerWall) {
     EXPECT_NEAR(std::fabs(offsettest::signedArea(get("GKT", 0))), 42 * 22, 1e-6);
     EXPECT_NEAR(std::fabs(offsettest::signedArea(get("GKT", 1))), 18 * 18 - (4 - offsettest::kPi) * 16, 1e-6);
     EXPECT_NEAR(std::fabs(offsettest::signedArea(get("MAIN", 0))), 46 * 26, 1e-6);
+}
+
+// Wall runs: the offset at the width, clipped at the open sides, and the run as
+// nodes, the run moved by half the width; wrapping runs, all-open contours and
+// offsets failing at every width (r 0.5 towards the centre, d >= 1). Closed forms.
+TEST(Strategies, AxisParallelOpenRuns) {
+    const std::vector<ContourElement> halfDisc = {arcElem(0, 0, 0.5, 0, offsettest::kPi, 1),
+                                                  lineElem(-0.5, 0, 0.5, 0, -1)};
+    struct Case {
+        const char* name;
+        std::vector<ContourElement> contour;
+        std::vector<int32_t> tags;
+        double w, narrowest;
+        std::vector<double> nodeLengths;  // clipped offset, then the run
+        double area;                      // of MAIN afterwards
+    };
+    const std::vector<ContourElement> rect = polygon(box(0, 0, 50, 30));
+    for (const Case& c : std::vector<Case>{
+             {"open bottom", rect, {-1, 0, 0, 0}, 4, 4, {26 + 42 + 26, 30 + 50 + 30}, 46 * 28},
+             {"open right, run wraps", rect, {0, -1, 0, 0}, 4, 4, {46 + 22 + 46, 50 + 30 + 50}, 48 * 26},
+             {"open bottom and top", rect, {-1, 0, -1, 0}, 4, 4, {30, 30, 30, 30}, 46 * 30},
+             {"all open", rect, {-1, -1, -1, -1}, 4, 4, {}, 50 * 30},
+             {"offset fails", halfDisc, {0, -1}, 10, 0, {0.5 * offsettest::kPi}, offsettest::kPi / 8}}) {
+        Strategy s;
+        ASSERT_EQ(regionTreeInit(1), 1);
+        for (const char* l : {"GKT", "INSEL"}) ASSERT_EQ(clistCreate(l), 1);
+        insert("MAIN", tagged(c.contour, c.tags));
+        EXPECT_DOUBLE_EQ(axisParallelRings(c.w, 1), c.narrowest) << c.name;
+        ASSERT_EQ(regionNodeCount(), static_cast<int32_t>(c.nodeLengths.size())) << c.name;
+        for (int32_t i = 0; i < regionNodeCount(); ++i)
+            EXPECT_NEAR(offsettest::perimeter(nodeRing(i)), c.nodeLengths[i], 1e-6)
+                << c.name << " node " << i;
+        const std::vector<ContourElement> main = get("MAIN", 0);
+        EXPECT_NEAR(offsettest::signedArea(main), c.area, 1e-6) << c.name;
+        EXPECT_EQ(clistCount("GKT") + clistCount("INSEL"), 0) << c.name;
+        for (const ContourElement& e : main) EXPECT_TRUE(e.sourceTag == 0 || e.sourceTag == -1) << c.name;
+        regionTreeFree();
+    }
 }
 
 // More than 40 contours are put in order first (contour 1 is then no longer the leftmost island); 40 keep
@@ -247,6 +286,51 @@ TEST(Strategies, AxisParallelDoesNotGouge) {
         for (const auto& p : paths) points += p.size();
         EXPECT_GT(points, 20u);
         EXPECT_LT(sweptOutside(paths, r, wktPolygon(outer, islands)), 1e-3) << "round " << round;
+    }
+}
+
+// Seeded pockets with open sides, some with an island, both orientations: the tool stays
+// inside the pocket or beyond an open side (pushed out along its normal) and off the island.
+TEST(Strategies, AxisParallelWithOpenSidesDoesNotGouge) {
+    std::mt19937 rng(4147);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const std::vector<std::vector<int>> openSides = {{0}, {1}, {0, 2}, {1, 3}, {2, 4}, {0, 3}};
+    for (int round = 0; round < 12; ++round) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        const double r = k.toolRadius = 2 + 2 * u(rng);
+        k.stepFactor = 0.3 + 0.4 * u(rng);
+        k.openMode = 1;
+        const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng), top = h + 10 * u(rng);
+        const std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}};
+        const std::vector<int>& open = openSides[round % openSides.size()];
+        std::vector<Vec2> allowed;
+        std::vector<int32_t> tags(outer.size(), 0);
+        for (size_t i = 0; i < outer.size(); ++i) {
+            const Vec2 a = outer[i], b = outer[(i + 1) % outer.size()];
+            allowed.push_back(a);
+            if (std::find(open.begin(), open.end(), static_cast<int>(i)) == open.end()) continue;
+            tags[i] = -1;
+            const double len = std::hypot(b.x - a.x, b.y - a.y);
+            const Vec2 n{(b.y - a.y) / len * 100, -(b.x - a.x) / len * 100};  // outwards of a ccw pocket
+            allowed.push_back({a.x + n.x, a.y + n.y});
+            allowed.push_back({b.x + n.x, b.y + n.y});
+        }
+        std::vector<ContourElement> c = tagged(polygon(outer), tags);
+        if (round % 2) contourReverse(c.data(), static_cast<int32_t>(c.size()));
+        insert("MAIN", c);
+        std::vector<std::vector<Vec2>> islands;
+        if (round % 3 == 1) {
+            const double cx = w / 2, cy = h / 2, e = 5 + 3 * u(rng);
+            const std::vector<Vec2> island = {
+                {cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}};
+            insert("MAIN", polygon(island));
+            islands.push_back(island);
+        }
+        ASSERT_EQ(axisParallel(), 1) << round;
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty()) << round;
+        EXPECT_LT(sweptOutside(paths, r, wktPolygon(allowed, islands)), 1e-3) << "round " << round;
     }
 }
 
