@@ -254,7 +254,9 @@ int toolMeetsStock(CheckModel* stock, const CutRecordList* row) {
 
 int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* tool) {
     if (!row) return 1;
-    CheckModel* part = tool ? &tool->model : nullptr;
+    // The tool context's own model holds only an optional extra mesh; the run's part model joins it
+    // with the blades and splitters, which a departure toward the next plunge must clear too.
+    CheckModel* part = gOut.part ? gOut.part : (tool ? &tool->model : nullptr);
     if (part && part->tool) part->tool->radius += 0.1;  // a departure that grazes the part counts as a hit
     for (int32_t i = 0; i < row->count; ++i) {
         CutRecord& r = row->records[i];
