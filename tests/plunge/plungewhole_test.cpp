@@ -234,11 +234,9 @@ TEST_F(PlungeWhole, MissingStockFailsTheRun) {
     EXPECT_EQ(runs[2].trace.blocks, 0);
 }
 
-// The ball and its cutting length placed at every position of a plunge block meet no blade.
-// Disabled: with rows over the whole channel, plunges in the middle of the channel (r about 31, z 21)
-// bring the cutting length, 11-13 along the axis, within 1.9 of the blade 1 below the shroud, a
-// penetration of about 0.6 that the axes' search lets through.
-TEST_F(PlungeWhole, DISABLED_ToolNeverEntersABlade) {
+// The ball and its cutting length placed at every position of a plunge block meet no blade: also the
+// departure, which moves the tool sideways from the bottom toward the next plunge.
+TEST_F(PlungeWhole, ToolNeverEntersABlade) {
     ASSERT_EQ(runs.size(), 3u);
     std::vector<Vec3> blade = bladePoints(*tmp / kImpBladeFile, opt.blades, 0.4);
     const std::vector<Vec3> split = bladePoints(*tmp / kImpSplitFile, opt.blades, 0.4);
