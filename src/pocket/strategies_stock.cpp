@@ -48,17 +48,6 @@ bool loadNode(int32_t node, std::vector<ContourElement>& out) {
     return true;
 }
 
-ContourElement lineOf(const Vec2& a, const Vec2& b, int32_t tag) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.sourceTag = tag;
-    e.g[kLx1] = a.x;
-    e.g[kLy1] = a.y;
-    e.g[kLx2] = b.x;
-    e.g[kLy2] = b.y;
-    return e;
-}
-
 // The base line of a contour moved to the middle of its width, and the width.
 bool middleLine(const std::vector<ContourElement>& c, Vec2* a, Vec2* b, double* width) {
     Vec2 base[2];
@@ -239,7 +228,7 @@ int singleCutAttempt() {
         const double len = pointDist2D(&a, &b);
         if (len > 0) b = {b.x - (b.x - a.x) / len * k.toolRadius, b.y - (b.y - a.y) / len * k.toolRadius};
     }
-    const ContourElement cut = lineOf(a, b, -1);
+    const ContourElement cut = elemLineOf(a, b, -1);
     rampTransition(&a);
     emitFiltered(&cut);
     pocketContourEnd();
@@ -268,7 +257,7 @@ int singleCutRing(int32_t child, int32_t parent, double reach) {
         if (!reachable(b, &n)) return 0;
         std::swap(a, b);
     }
-    const ContourElement in = lineOf(n, a, -1), cut = lineOf(a, b, -1);
+    const ContourElement in = elemLineOf(n, a, -1), cut = elemLineOf(a, b, -1);
     rampTransition(&n);
     emitFiltered(&in);
     emitFiltered(&cut);
@@ -482,7 +471,7 @@ int stockOutin() {
                 }
                 k.outsideInDirect = 1;
             } else {
-                const ContourElement entry = lineOf(p, q, -1);
+                const ContourElement entry = elemLineOf(p, q, -1);
                 emitFiltered(&entry);
                 if (pocketRegionPathDirect(c, w, 1) < 0) {
                     pocketError(kPocketErrStep);
@@ -500,7 +489,7 @@ int stockOutin() {
                 if (index < 0) index = openEntryFind(par, n, 4 * r * sf, 0, &p, &q);
                 if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
                 pocketSetPlungePending(1);
-                const ContourElement entry = lineOf(p, q, -1);
+                const ContourElement entry = elemLineOf(p, q, -1);
                 emitFiltered(&entry);
                 if (pocketRegionPathDirect(par, w, 1) < 0) {
                     pocketError(kPocketErrStep);
