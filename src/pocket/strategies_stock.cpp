@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pocket/chaincross.h"
+#include "pocket/clist.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/cutlists.h"
@@ -27,15 +28,6 @@
 namespace {
 
 constexpr double kReachSlack = 0.03;
-
-bool loadList(const char* list, int32_t index, std::vector<ContourElement>& out) {
-    ContourHeader h{};
-    if (clistGetHeader(list, &h, index) < 0) return false;
-    out.assign(std::max<uint32_t>(h.elementCount, 1), ContourElement{});
-    if (clistGet(list, out.data(), &h, index) < 0) return false;
-    out.resize(h.elementCount);
-    return true;
-}
 
 bool loadNode(int32_t node, std::vector<ContourElement>& out) {
     const RegionNode* n = regionNode(node);
@@ -66,7 +58,7 @@ bool middleLine(const std::vector<ContourElement>& c, Vec2* a, Vec2* b, double* 
 int mainHasOpenSide() {
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("MAIN"); ++i)
-        if (loadList("MAIN", i, c))
+        if (clistLoad("MAIN", i, c))
             for (const ContourElement& e : c)
                 if (e.sourceTag == -1) return 1;
     return 0;
@@ -82,7 +74,7 @@ int startOnOpenSide(const Vec2* point) {
     if (!point) return 0;
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("INPUT"); ++i) {
-        if (!loadList("INPUT", i, c)) return 0;
+        if (!clistLoad("INPUT", i, c)) return 0;
         for (const ContourElement& e : c) {
             Vec2 near{};
             if (e.sourceTag == -1 && elemDistance(point, &e, &near) < 0.1) return 1;
@@ -116,7 +108,7 @@ int entryLineClear(const Vec2* p, const Vec2* q) {
     circle.direction = 1;
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount(list); ++i) {
-        if (!loadList(list, i, c)) continue;
+        if (!clistLoad(list, i, c)) continue;
         for (const ContourElement& e : c) {
             if (e.sourceTag < 0) continue;
             Vec2 pts[2] = {};
@@ -217,7 +209,7 @@ int ringStartAt(int32_t node, const Vec2* point, int32_t index) {
 
 int singleCutAttempt() {
     std::vector<ContourElement> c;
-    if (!loadList("MAIN", 0, c)) return -1;
+    if (!clistLoad("MAIN", 0, c)) return -1;
     if (!chainAllOpen(c.data(), static_cast<int32_t>(c.size()))) return 0;
     const PocketKernel& k = pocketKernel();
     Vec2 a{}, b{};
@@ -274,7 +266,7 @@ std::vector<int32_t> collectAllOpen() {
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("MAIN"); ++i) {
         ContourHeader h{};
-        if (clistGetHeader("MAIN", &h, i) < 0 || !loadList("MAIN", i, c)) continue;
+        if (clistGetHeader("MAIN", &h, i) < 0 || !clistLoad("MAIN", i, c)) continue;
         if (!chainAllOpen(c.data(), static_cast<int32_t>(c.size()))) continue;
         found.push_back(i);
         for (ContourElement& e : c) e.sourceTag = i;
@@ -295,7 +287,7 @@ void reverseRingsOnInput() {
     std::vector<std::vector<ContourElement>> input;
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("INPUT"); ++i)
-        if (loadList("INPUT", i, c)) input.push_back(c);
+        if (clistLoad("INPUT", i, c)) input.push_back(c);
     std::vector<ContourElement> ring;
     for (int32_t n = 0; n < regionNodeCount(); ++n) {
         if (!loadNode(n, ring) || ring.empty()) continue;
