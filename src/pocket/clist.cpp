@@ -1,5 +1,6 @@
 #include "pocket/clist.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -195,4 +196,13 @@ ContourElement* clistScratch(int which) {
 
 void clistResetState() {
     for (int i = 0; i < kClistCount; ++i) clistFree(kNames[i]);
+}
+
+bool clistLoad(const char* list, int32_t index, std::vector<ContourElement>& out) {
+    ContourHeader h{};
+    if (clistGetHeader(list, &h, index) < 0) return false;
+    out.assign(std::max<uint32_t>(h.elementCount, 1), ContourElement{});
+    if (clistGet(list, out.data(), &h, index) < 0) return false;
+    out.resize(h.elementCount);
+    return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 enum : int32_t {
     kClistCount = 14,           // lists in the registry
@@ -81,3 +82,6 @@ int clistClear(const char* name);  // 1
 ContourElement* clistScratch(int which);
 
 void clistResetState();  // every list freed
+
+// Contour index of a list into out (resized to its elements): false when it cannot be read.
+bool clistLoad(const char* list, int32_t index, std::vector<ContourElement>& out);

@@ -7,6 +7,7 @@
 #include "pocket/chaincross.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
 #include "pocket/regiontree.h"
 
 namespace {
@@ -63,17 +64,6 @@ bool loopPoint(const ContourElement& a, const ContourElement& b, const std::vect
     return true;
 }
 
-ContourElement lineOf(const Vec2& a, const Vec2& b, int32_t tag) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.sourceTag = tag;
-    e.g[kLx1] = a.x;
-    e.g[kLy1] = a.y;
-    e.g[kLx2] = b.x;
-    e.g[kLy2] = b.y;
-    return e;
-}
-
 }  // namespace
 
 int cornerLoopSetup(double radius, double step, int32_t side) {
@@ -99,8 +89,8 @@ int32_t cornerLoopInsert(int32_t node, ContourElement* ring, int32_t n, int32_t 
     for (int32_t i = 0; i < n; ++i) {
         Vec2 p, q;
         if (room >= 2 && loopPoint(ring[(i + n - 1) % n], ring[i], source, &p, &q)) {
-            out.push_back(lineOf(p, q, ring[i].sourceTag));
-            out.push_back(lineOf(q, p, ring[i].sourceTag));
+            out.push_back(elemLineOf(p, q, ring[i].sourceTag));
+            out.push_back(elemLineOf(q, p, ring[i].sourceTag));
             room -= 2;
         }
         out.push_back(ring[i]);

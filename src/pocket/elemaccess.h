@@ -46,6 +46,17 @@ inline int elemPoint(const ContourElement* e, Vec2* out, int which) {
     }
     return elemPointOther(e, out, which);
 }
+// An element's ends by value ({0, 0} for an unknown element).
+inline Vec2 elemStartOf(const ContourElement& e) {
+    Vec2 p{};
+    elemPoint(&e, &p, kElemStart);
+    return p;
+}
+inline Vec2 elemEndOf(const ContourElement& e) {
+    Vec2 p{};
+    elemPoint(&e, &p, kElemEnd);
+    return p;
+}
 int elemSetPoint(ContourElement* e, const Vec2* p, int which);   // 1 start, else end
 int elemTangent(const ContourElement* e, Vec2* out, int which);  // unit; 0 below 1e-7
 int elemOffsetNormal(const ContourElement* e, Vec2* out, int which, int side);

@@ -332,3 +332,14 @@ int pointOrderOnElem(const ContourElement* e, const Vec2* p, const Vec2* q) {
     }
     return tp > tq ? 1 : 2;
 }
+
+ContourElement elemLineOf(const Vec2& a, const Vec2& b, int32_t sourceTag) {
+    ContourElement e{};
+    e.type = kElemLine;
+    e.sourceTag = sourceTag;
+    e.g[kLx1] = a.x;
+    e.g[kLy1] = a.y;
+    e.g[kLx2] = b.x;
+    e.g[kLy2] = b.y;
+    return e;
+}

@@ -20,7 +20,8 @@ inline int pointsEqual2D(const Vec2* p, const Vec2* q) {
 }
 int pointsEqualCoarse2D(const Vec2* p, const Vec2* q);  // within 0.0002
 int elemIsPoint(const ContourElement* e);
-int contourIsClosed(const ContourElement* chain, int32_t count);  // ends within 0.01
+ContourElement elemLineOf(const Vec2& a, const Vec2& b, int32_t sourceTag);  // a line from a to b
+int contourIsClosed(const ContourElement* chain, int32_t count);             // ends within 0.01
 
 // Intersections. Codes: see each line.
 int isectLinesInfinite(const double* a, const double* b, Vec2* p);  // 1 point, 0 parallel, -1 same line

@@ -9,6 +9,7 @@
 #include "kernel/numtext.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
 #include "pocket/planecheck.h"
 #include "pocket/pocketstate.h"
 
@@ -22,17 +23,6 @@ int32_t gFeedCount = 0;
 double scaleFactor() {
     const double s = pocketKernel().geometryScale;
     return s > 0 ? s : 1.0;
-}
-
-ContourElement lineBetween(const Vec2& a, const Vec2& b, int32_t tag) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.sourceTag = tag;
-    e.g[kLx1] = a.x;
-    e.g[kLy1] = a.y;
-    e.g[kLx2] = b.x;
-    e.g[kLy2] = b.y;
-    return e;
 }
 
 }  // namespace
@@ -109,9 +99,9 @@ int leadElement(const ContourElement* element, int32_t side, int32_t type, doubl
     const Vec2 n{-side * t.y, side * t.x};
     const double L = length;
     if (type == 1) {
-        *out = lineBetween({p.x + L * n.x, p.y + L * n.y}, p, 1);
+        *out = elemLineOf({p.x + L * n.x, p.y + L * n.y}, p, 1);
     } else if (type == 2) {
-        *out = lineBetween({p.x - L * t.x, p.y - L * t.y}, p, 1);
+        *out = elemLineOf({p.x - L * t.x, p.y - L * t.y}, p, 1);
     } else {
         ContourElement a{};
         a.type = kElemArc;
@@ -144,7 +134,7 @@ int feedBufferAppend(const ContourElement* element) {
         if (d > tol) {
             // Room for the bridge and the element, or neither goes in.
             if (gFeedCount + 2 > kFeedBufferSize) return -1;
-            gFeedBuffer[gFeedCount++] = lineBetween(last, start, 1);
+            gFeedBuffer[gFeedCount++] = elemLineOf(last, start, 1);
         }
     }
     if (gFeedCount >= kFeedBufferSize) return -1;

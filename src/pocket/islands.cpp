@@ -10,6 +10,7 @@
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
 #include "pocket/contourreduce.h"
+#include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
 #include "pocket/pocketerr.h"
@@ -30,18 +31,6 @@ struct IslandState {
 IslandState& state() {
     static IslandState s;
     return s;
-}
-
-Vec2 startOf(const ContourElement& e) {
-    Vec2 p{};
-    elemPoint(&e, &p, kElemStart);
-    return p;
-}
-
-Vec2 endOf(const ContourElement& e) {
-    Vec2 p{};
-    elemPoint(&e, &p, kElemEnd);
-    return p;
 }
 
 Vec2 midOf(const ContourElement& e) {
@@ -163,8 +152,8 @@ int positionAtMaterialStart(const ContourElement* e, int32_t count, const RingPo
     Vec2 p;
     if (!positionPoint(position, e, count, &element, &p)) return 0;
     int32_t i = element - 1;
-    if (!samePoint(p, startOf(e[i]))) {
-        if (!samePoint(p, endOf(e[i]))) return 0;
+    if (!samePoint(p, elemStartOf(e[i]))) {
+        if (!samePoint(p, elemEndOf(e[i]))) return 0;
         i = (i + 1) % count;
     }
     const int32_t prev = (i + count - 1) % count;
@@ -178,7 +167,7 @@ int materialEndBefore(const ContourElement* e, int32_t count, const RingPosition
     if (!positionPoint(position, e, count, &element, &p)) return -1;
     const int32_t m = prevMaterialElement(e, count, element - 2);
     if (m < 0) return -1;
-    const Vec2 q = endOf(e[m]);
+    const Vec2 q = elemEndOf(e[m]);
     *out = {m + 1, q.x, q.y};
     return 1;
 }
@@ -194,7 +183,7 @@ int openStartAfter(const ContourElement* e, int32_t count, const RingPosition* p
     const int32_t m = nextMaterialElement(e, count, element - 1);
     const int32_t o = m < 0 ? -1 : nextOpenElement(e, count, m);
     if (o < 0) return -1;
-    const Vec2 q = startOf(e[o]);
+    const Vec2 q = elemStartOf(e[o]);
     *out = {o + 1, q.x, q.y};
     return 1;
 }
@@ -207,7 +196,7 @@ int materialRunStart(const ContourElement* e, int32_t count, const RingPosition*
     const int32_t o = prevOpenElement(e, count, element - 1);
     if (o < 0) return -1;
     const int32_t s = (o + 1) % count;
-    const Vec2 q = startOf(e[s]);
+    const Vec2 q = elemStartOf(e[s]);
     *out = {s + 1, q.x, q.y};
     return 1;
 }
@@ -219,7 +208,7 @@ int32_t shortArcsOpen(ContourElement* e, int32_t count, double limit) {
         if (a.type != kElemArc || openTag(a.sourceTag)) continue;
         if (!openTag(e[(i + count - 1) % count].sourceTag) || !openTag(e[(i + 1) % count].sourceTag))
             continue;
-        const Vec2 s = startOf(a), t = endOf(a);
+        const Vec2 s = elemStartOf(a), t = elemEndOf(a);
         if (pointDist2D(&s, &t) < limit) {
             a.sourceTag = kIslandOpenTag;
             ++changed;
@@ -307,9 +296,9 @@ int spanTagAlongBoundary(const char* span, const char* boundary) {
                 e.sourceTag = 0;
             } else if (k == 1) {
                 const Vec2 x{hits[0].x, hits[0].y};
-                if (!samePoint(x, startOf(e)) && !samePoint(x, endOf(e))) {
+                if (!samePoint(x, elemStartOf(e)) && !samePoint(x, elemEndOf(e))) {
                     ContourElement first = e, second = e;
-                    const Vec2 s = startOf(e), t = endOf(e);
+                    const Vec2 s = elemStartOf(e), t = elemEndOf(e);
                     elemTrim(&first, &s, &x);
                     elemTrim(&second, &x, &t);
                     for (ContourElement* half : {&first, &second}) {

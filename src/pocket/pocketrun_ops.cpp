@@ -34,17 +34,6 @@ int32_t count(const Contour& c) {
     return static_cast<int32_t>(c.e.size());
 }
 
-ContourElement line(const Vec2& a, const Vec2& b, int32_t tag) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.sourceTag = tag;
-    e.g[kLx1] = a.x;
-    e.g[kLy1] = a.y;
-    e.g[kLx2] = b.x;
-    e.g[kLy2] = b.y;
-    return e;
-}
-
 }  // namespace
 
 int ccpLevelRowsFromList(const CycleRecord*, LevelTable* table, const char* list, int32_t level) {
@@ -242,9 +231,9 @@ int ccpRingStartAtLongestLine(int32_t region) {
     const Vec2 a{l.g[kLx1], l.g[kLy1]}, b{l.g[kLx2], l.g[kLy2]}, m{(a.x + b.x) / 2, (a.y + b.y) / 2};
     std::vector<ContourElement> ring;
     ring.reserve(static_cast<size_t>(n) + 1);
-    ring.push_back(line(m, b, l.sourceTag));
+    ring.push_back(elemLineOf(m, b, l.sourceTag));
     for (int32_t k = 1; k < n; ++k) ring.push_back(e[static_cast<size_t>((best + k) % n)]);
-    ring.push_back(line(a, m, l.sourceTag));
+    ring.push_back(elemLineOf(a, m, l.sourceTag));
     if (!regionSaveElements(ring.data(), n + 1, node->elements)) return -1;
     return regionSetElementCount(region, static_cast<uint32_t>(n + 1)) ? 1 : -1;
 }

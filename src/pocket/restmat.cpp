@@ -8,6 +8,7 @@
 
 #include "kernel/ccp.h"
 #include "pocket/chaincross.h"
+#include "pocket/clist.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"
@@ -36,21 +37,12 @@ int32_t gAreaLimit = 0;
 // The SPAN rings (the reference tool's centre paths), read once per plane.
 std::vector<std::vector<ContourElement>> gRings;
 
-bool loadList(const char* list, int32_t index, std::vector<ContourElement>& out) {
-    ContourHeader h{};
-    if (clistGetHeader(list, &h, index) < 0) return false;
-    out.assign(std::max<uint32_t>(h.elementCount, 1), ContourElement{});
-    if (clistGet(list, out.data(), &h, index) < 0) return false;
-    out.resize(h.elementCount);
-    return true;
-}
-
 bool loadRings() {
     gRings.clear();
     const int32_t n = clistCount("SPAN");
     for (int32_t i = 0; i < n; ++i) {
         std::vector<ContourElement> r;
-        if (!loadList("SPAN", i, r)) return false;
+        if (!clistLoad("SPAN", i, r)) return false;
         if (!r.empty()) gRings.push_back(std::move(r));
     }
     return true;
@@ -327,7 +319,7 @@ int restAreasCompute(double referenceRadius, RestTouch* touches, int32_t count) 
     };
     std::vector<ContourElement> boundary;
     for (int32_t guard = 0; guard <= count; ++guard) {
-        if (!loadList("MAIN", touches[cur].boundary, boundary) || boundary.empty()) return abandon();
+        if (!clistLoad("MAIN", touches[cur].boundary, boundary) || boundary.empty()) return abandon();
         const int32_t n = static_cast<int32_t>(boundary.size());
         const int32_t partner = partnerOf(boundary, touches, count, cur, referenceRadius, false, false);
         if (partner < 0 || partnerOf(boundary, touches, count, partner, referenceRadius, true, true) != cur)
@@ -399,7 +391,7 @@ int restAreasLevel(double referenceRadius) {
         ContourHeader h{};
         if (clistGetHeader("MAIN", &h, i) < 0) continue;
         if (k.openMode == 1 && h.stock) continue;
-        if (!loadList("MAIN", i, boundary)) continue;
+        if (!clistLoad("MAIN", i, boundary)) continue;
         if (restCornerCollect(boundary.data(), static_cast<int32_t>(boundary.size()), i, referenceRadius,
                               touches.data(), &used) < 0) {
             gRings.clear();
@@ -479,7 +471,7 @@ int32_t restAddInnerIslands(const ContourElement* area, int32_t count, int orien
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("ORIG"); ++i) {
         ContourHeader h{};
-        if (!loadList("ORIG", i, c) || c.empty() || clistGetHeader("ORIG", &h, i) < 0) continue;
+        if (!clistLoad("ORIG", i, c) || c.empty() || clistGetHeader("ORIG", &h, i) < 0) continue;
         Vec2 p{};
         elemPoint(&c[0], &p, kElemStart);
         if (!pointInContour(area, count, &p) || contourDistance(&p, area, count) < 0.0001) continue;
@@ -503,7 +495,7 @@ void restoreInput() {
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("ORIG"); ++i) {
         ContourHeader h{};
-        if (clistGetHeader("ORIG", &h, i) < 0 || !loadList("ORIG", i, c)) continue;
+        if (clistGetHeader("ORIG", &h, i) < 0 || !clistLoad("ORIG", i, c)) continue;
         h.elements = nullptr;
         clistInsert("INPUT", c.data(), &h, -1);
     }
@@ -513,7 +505,7 @@ bool copyList(const char* from, const char* to) {
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount(from); ++i) {
         ContourHeader h{};
-        if (clistGetHeader(from, &h, i) < 0 || !loadList(from, i, c)) return false;
+        if (clistGetHeader(from, &h, i) < 0 || !clistLoad(from, i, c)) return false;
         h.elements = nullptr;
         if (!clistInsert(to, c.data(), &h, -1)) return false;
     }
@@ -595,7 +587,7 @@ int pocketRestMaterial(const char* listName, double referenceRadius) {
     std::vector<ContourElement> area;
     while (clistCount("REST") > 0) {
         ContourHeader h{};
-        if (clistGetHeader("REST", &h, -1) < 0 || !loadList("REST", -1, area)) {
+        if (clistGetHeader("REST", &h, -1) < 0 || !clistLoad("REST", -1, area)) {
             result = -1;
             break;
         }

@@ -43,18 +43,6 @@ bool buffers(int32_t elements) {
     return true;
 }
 
-Vec2 startOf(const ContourElement& e) {
-    Vec2 p{};
-    elemPoint(&e, &p, kElemStart);
-    return p;
-}
-
-Vec2 endOf(const ContourElement& e) {
-    Vec2 p{};
-    elemPoint(&e, &p, kElemEnd);
-    return p;
-}
-
 int32_t copyOut(const ContourElement* elements, int32_t count, ContourElement* out) {
     for (int32_t i = 0; i < count; ++i) out[i] = elements[i];
     return count;
@@ -77,7 +65,7 @@ bool filletTry(ContourElement* first, ContourElement* second, ContourElement* ar
     if (std::fabs(d1 - rho) > 1e-4 * std::max(1.0, rho) || std::fabs(d2 - rho) > 1e-4 * std::max(1.0, rho))
         return false;
     ContourElement a = *first, b = *second;
-    const Vec2 aStart = startOf(a), bEnd = endOf(b);
+    const Vec2 aStart = elemStartOf(a), bEnd = elemEndOf(b);
     elemTrim(&a, &aStart, &foot1);
     elemTrim(&b, &foot2, &bEnd);
     if (elemLength(&a) < kMinLength || elemLength(&b) < kMinLength) return false;
@@ -130,7 +118,7 @@ int elementIntersect(const ContourElement* first, const ContourElement* second, 
     Vec2 p[2];
     const int n = elemIntersect(first, second, p);
     if (n < 1) return 0;
-    const Vec2 end = endOf(*first);
+    const Vec2 end = elemEndOf(*first);
     *point = p[0];
     if (n == 2 && pointDist2D(&p[1], &end) < pointDist2D(&p[0], &end)) *point = p[1];
     return 1;
@@ -210,7 +198,7 @@ int32_t contourFilletCorners(const ContourElement* elements, int32_t count, doub
 int32_t contourStaysNear(const ContourElement* source, int32_t count, const ContourElement* result,
                          int32_t resultCount, double limit) {
     for (int32_t i = 0; i < count; ++i) {
-        const Vec2 p = startOf(source[i]);
+        const Vec2 p = elemStartOf(source[i]);
         const double d = contourDistance(&p, result, resultCount);
         if (d < 0 || d > limit) return -1;
     }
@@ -295,7 +283,7 @@ int32_t contourInsertOpeningArcs(const ContourElement* elements, int32_t count, 
     std::vector<ContourElement> ring(elements, elements + count);
     int lastContour = -1, lastArc = -1;
     for (size_t i = 0; i < ring.size(); ++i) {
-        const Vec2 p = startOf(ring[i]);
+        const Vec2 p = elemStartOf(ring[i]);
         // The nearest opening arc; its ends must lie on the ring on either side of this start point.
         int bestC = -1, bestA = -1;
         double best = -1;
@@ -313,7 +301,7 @@ int32_t contourInsertOpeningArcs(const ContourElement* elements, int32_t count, 
             }
         if (bestC < 0 || (bestC == lastContour && bestA == lastArc)) continue;
         ContourElement arc = opened[bestC][bestA];
-        const Vec2 as = startOf(arc), ae = endOf(arc);
+        const Vec2 as = elemStartOf(arc), ae = elemEndOf(arc);
         const int32_t n = static_cast<int32_t>(ring.size());
         const int32_t j1 = positionOn(ring.data(), n, as, snap);
         const int32_t j2 = positionOn(ring.data(), n, ae, snap);
@@ -324,7 +312,7 @@ int32_t contourInsertOpeningArcs(const ContourElement* elements, int32_t count, 
         if ((j2 == (j1 + 1) % n) && pointDist2D(&as, &ae) < 0.1) continue;
         bool clash = false;
         for (int32_t k = (j1 + 1) % n; opened.size() > 1 && !clash; k = (k + 1) % n) {
-            const Vec2 q = startOf(ring[k]);
+            const Vec2 q = elemStartOf(ring[k]);
             for (size_t c = 0; c < opened.size() && !clash; ++c)
                 if (static_cast<int>(c) != bestC) {
                     const double dq =
@@ -335,7 +323,7 @@ int32_t contourInsertOpeningArcs(const ContourElement* elements, int32_t count, 
         }
         if (clash) continue;
         ContourElement before = ring[j1], after = ring[j2];
-        const Vec2 bs = startOf(before), fe = endOf(after);
+        const Vec2 bs = elemStartOf(before), fe = elemEndOf(after);
         elemTrim(&before, &bs, &as);
         elemTrim(&after, &ae, &fe);
         if (elemLength(&before) < kMinLength || elemLength(&after) < kMinLength) continue;

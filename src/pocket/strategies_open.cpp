@@ -9,25 +9,11 @@
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"
+#include "pocket/elemprim.h"
 #include "pocket/islands.h"
 #include "pocket/pocketrun.h"
 #include "pocket/pocketstate.h"
 #include "pocket/strategies.h"
-
-namespace {
-
-ContourElement connector(const Vec2& a, const Vec2& b, int32_t tag) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.sourceTag = tag;
-    e.g[kLx1] = a.x;
-    e.g[kLy1] = a.y;
-    e.g[kLx2] = b.x;
-    e.g[kLy2] = b.y;
-    return e;
-}
-
-}  // namespace
 
 int openPocketPrepare(double d) {
     ContourHeader h{};
@@ -78,12 +64,12 @@ int openPocketPrepare(double d) {
         elemPoint(&raw[count - 1], &e, kElemEnd);
         elemPoint(&run.back(), &f, kElemEnd);
         // The joins extend the walls: the tool keeps off them as off the walls.
-        out.push_back(connector(a, b, before.sourceTag));
+        out.push_back(elemLineOf(a, b, before.sourceTag));
         for (int32_t j = 0; j < count; ++j) {
             raw[j].sourceTag = -1;
             out.push_back(raw[j]);
         }
-        out.push_back(connector(e, f, after.sourceTag));
+        out.push_back(elemLineOf(e, f, after.sourceTag));
     }
     h.elementCount = static_cast<uint32_t>(out.size());
     h.elements = nullptr;

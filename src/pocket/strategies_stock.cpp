@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pocket/chaincross.h"
+#include "pocket/clist.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/cutlists.h"
@@ -28,15 +29,6 @@ namespace {
 
 constexpr double kReachSlack = 0.03;
 
-bool loadList(const char* list, int32_t index, std::vector<ContourElement>& out) {
-    ContourHeader h{};
-    if (clistGetHeader(list, &h, index) < 0) return false;
-    out.assign(std::max<uint32_t>(h.elementCount, 1), ContourElement{});
-    if (clistGet(list, out.data(), &h, index) < 0) return false;
-    out.resize(h.elementCount);
-    return true;
-}
-
 bool loadNode(int32_t node, std::vector<ContourElement>& out) {
     const RegionNode* n = regionNode(node);
     if (!n) return false;
@@ -46,17 +38,6 @@ bool loadNode(int32_t node, std::vector<ContourElement>& out) {
         return false;
     out.resize(n->elementCount);
     return true;
-}
-
-ContourElement lineOf(const Vec2& a, const Vec2& b, int32_t tag) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.sourceTag = tag;
-    e.g[kLx1] = a.x;
-    e.g[kLy1] = a.y;
-    e.g[kLx2] = b.x;
-    e.g[kLy2] = b.y;
-    return e;
 }
 
 // The base line of a contour moved to the middle of its width, and the width.
@@ -77,7 +58,7 @@ bool middleLine(const std::vector<ContourElement>& c, Vec2* a, Vec2* b, double* 
 int mainHasOpenSide() {
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("MAIN"); ++i)
-        if (loadList("MAIN", i, c))
+        if (clistLoad("MAIN", i, c))
             for (const ContourElement& e : c)
                 if (e.sourceTag == -1) return 1;
     return 0;
@@ -93,7 +74,7 @@ int startOnOpenSide(const Vec2* point) {
     if (!point) return 0;
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("INPUT"); ++i) {
-        if (!loadList("INPUT", i, c)) return 0;
+        if (!clistLoad("INPUT", i, c)) return 0;
         for (const ContourElement& e : c) {
             Vec2 near{};
             if (e.sourceTag == -1 && elemDistance(point, &e, &near) < 0.1) return 1;
@@ -127,7 +108,7 @@ int entryLineClear(const Vec2* p, const Vec2* q) {
     circle.direction = 1;
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount(list); ++i) {
-        if (!loadList(list, i, c)) continue;
+        if (!clistLoad(list, i, c)) continue;
         for (const ContourElement& e : c) {
             if (e.sourceTag < 0) continue;
             Vec2 pts[2] = {};
@@ -228,7 +209,7 @@ int ringStartAt(int32_t node, const Vec2* point, int32_t index) {
 
 int singleCutAttempt() {
     std::vector<ContourElement> c;
-    if (!loadList("MAIN", 0, c)) return -1;
+    if (!clistLoad("MAIN", 0, c)) return -1;
     if (!chainAllOpen(c.data(), static_cast<int32_t>(c.size()))) return 0;
     const PocketKernel& k = pocketKernel();
     Vec2 a{}, b{};
@@ -239,7 +220,7 @@ int singleCutAttempt() {
         const double len = pointDist2D(&a, &b);
         if (len > 0) b = {b.x - (b.x - a.x) / len * k.toolRadius, b.y - (b.y - a.y) / len * k.toolRadius};
     }
-    const ContourElement cut = lineOf(a, b, -1);
+    const ContourElement cut = elemLineOf(a, b, -1);
     rampTransition(&a);
     emitFiltered(&cut);
     pocketContourEnd();
@@ -268,7 +249,7 @@ int singleCutRing(int32_t child, int32_t parent, double reach) {
         if (!reachable(b, &n)) return 0;
         std::swap(a, b);
     }
-    const ContourElement in = lineOf(n, a, -1), cut = lineOf(a, b, -1);
+    const ContourElement in = elemLineOf(n, a, -1), cut = elemLineOf(a, b, -1);
     rampTransition(&n);
     emitFiltered(&in);
     emitFiltered(&cut);
@@ -285,7 +266,7 @@ std::vector<int32_t> collectAllOpen() {
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("MAIN"); ++i) {
         ContourHeader h{};
-        if (clistGetHeader("MAIN", &h, i) < 0 || !loadList("MAIN", i, c)) continue;
+        if (clistGetHeader("MAIN", &h, i) < 0 || !clistLoad("MAIN", i, c)) continue;
         if (!chainAllOpen(c.data(), static_cast<int32_t>(c.size()))) continue;
         found.push_back(i);
         for (ContourElement& e : c) e.sourceTag = i;
@@ -306,7 +287,7 @@ void reverseRingsOnInput() {
     std::vector<std::vector<ContourElement>> input;
     std::vector<ContourElement> c;
     for (int32_t i = 0; i < clistCount("INPUT"); ++i)
-        if (loadList("INPUT", i, c)) input.push_back(c);
+        if (clistLoad("INPUT", i, c)) input.push_back(c);
     std::vector<ContourElement> ring;
     for (int32_t n = 0; n < regionNodeCount(); ++n) {
         if (!loadNode(n, ring) || ring.empty()) continue;
@@ -482,7 +463,7 @@ int stockOutin() {
                 }
                 k.outsideInDirect = 1;
             } else {
-                const ContourElement entry = lineOf(p, q, -1);
+                const ContourElement entry = elemLineOf(p, q, -1);
                 emitFiltered(&entry);
                 if (pocketRegionPathDirect(c, w, 1) < 0) {
                     pocketError(kPocketErrStep);
@@ -500,7 +481,7 @@ int stockOutin() {
                 if (index < 0) index = openEntryFind(par, n, 4 * r * sf, 0, &p, &q);
                 if (index < 0 || ringStartAt(par, &q, index) != 1) continue;
                 pocketSetPlungePending(1);
-                const ContourElement entry = lineOf(p, q, -1);
+                const ContourElement entry = elemLineOf(p, q, -1);
                 emitFiltered(&entry);
                 if (pocketRegionPathDirect(par, w, 1) < 0) {
                     pocketError(kPocketErrStep);
