@@ -253,7 +253,7 @@ Profile2D* profile2DOffset(const Profile2D* profile, double d) {
     if (endsAtDistance(p, profile, d)) return p;
     // The contour offset gives up on a long chain whose offset has loops to cut (it assembles at
     // most kOffsetAssemblyMax elements, and its retries drop every element shorter than 0.01, which
-    // is every element of a finely sampled profile): it then gives nothing, or a stub of a few points
+    // is every element of a finely sampled profile): it then gives nothing, or a remnant of a few points
     // that no longer follows the profile. The same offset of the profile thinned to a tenth of a
     // micron is taken instead when its ends lie where an offset's must.
     const std::vector<Vec2> thin = thinChain(profile->points, profile->count, kThinTol);
