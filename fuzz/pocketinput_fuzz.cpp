@@ -17,20 +17,10 @@ namespace {
 
 constexpr char kHeader[] = "kVX-Exchange-File\nkVX-Version: 1.0\npocket\ncontours\n";
 
-void resetPocket() {
-    clistResetState();
-    pocketKernelResetState();
-    pocketErrorResetState();
-    rifResetState();
-    ccpParamsResetState();
-    kvListFree(kvCCP.vars);
-    kvCCP.vars = nullptr;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    resetPocket();
+    pocketInputResetState();
     FuzzBytes in{data, size};
     uint8_t flags = in.u8();
     std::string text = flags & 1 ? kHeader : "";
@@ -53,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<ContourElement> elements(header.elementCount + 1);
         clistGet(list, elements.data(), &header, i);
     }
-    resetPocket();
+    pocketInputResetState();
     return 0;
 }

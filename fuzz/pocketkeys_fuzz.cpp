@@ -6,26 +6,13 @@
 #include "kernel/wordpair.h"
 #include "pocket/clist.h"
 #include "pocket/pocketerr.h"
+#include "pocket/pocketinput.h"
 #include "pocket/pocketkeys.h"
 #include "pocket/pocketstate.h"
 #include "pocket/rifblock.h"
 
-namespace {
-
-void resetPocket() {
-    clistResetState();
-    pocketKernelResetState();
-    pocketErrorResetState();
-    rifResetState();
-    ccpParamsResetState();
-    kvListFree(kvCCP.vars);
-    kvCCP.vars = nullptr;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    resetPocket();
+    pocketInputResetState();
     wordPairResetState();
     FuzzBytes in{data, size};
     bool parameters = in.u8() & 1;
@@ -39,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rifParseKeywords(pairs);
         kvListFree(pairs);
     }
-    resetPocket();
+    pocketInputResetState();
     return 0;
 }

@@ -9,16 +9,19 @@
 #include "geometry/frames.h"
 #include "kernel/ccp.h"
 #include "kernel/cfgfile.h"
+#include "kernel/kvx/kvlist.h"
 #include "kernel/kvx/kvxfile.h"
 #include "kernel/kvx/kvxobj.h"
 #include "kernel/ncemit.h"
 #include "kernel/numtext.h"
 #include "plunge/cycparams.h"
+#include "pocket/clist.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketscale.h"
 #include "pocket/pocketstate.h"
+#include "pocket/rifblock.h"
 #include "surfaces/xyztext.h"
 
 namespace {
@@ -433,4 +436,14 @@ int clistToWorld(const char* name) {
             return -1;
     }
     return 1;
+}
+
+void pocketInputResetState() {
+    clistResetState();
+    pocketKernelResetState();
+    pocketErrorResetState();
+    rifResetState();
+    ccpParamsResetState();
+    kvListFree(kvCCP.vars);
+    kvCCP.vars = nullptr;
 }

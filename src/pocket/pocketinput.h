@@ -31,3 +31,7 @@ int32_t contourMergeCollinear(ContourElement* elements, int32_t count);
 // Through the global frame pair at the contour's top; -1 when a list step fails.
 int contourToWorld(ContourElement* elements, ContourHeader* header);
 int clistToWorld(const char* name);
+
+// The pocket cycle's input state as a fresh process has it: lists, kernel, errors, keyword block,
+// parameters and the record's variables.
+void pocketInputResetState();

@@ -15,6 +15,7 @@
 #include "kernel/ncrecord.h"
 #include "pocket/clist.h"
 #include "pocket/pocketerr.h"
+#include "pocket/pocketinput.h"
 #include "pocket/pocketstate.h"
 #include "pocket/rifblock.h"
 
@@ -70,15 +71,7 @@ class PocketErrors {
         ncFreeChannels(&kvCCP);
         reset();
     }
-    static void reset() {
-        clistResetState();
-        pocketKernelResetState();
-        pocketErrorResetState();
-        rifResetState();
-        ccpParamsResetState();
-        kvListFree(kvCCP.vars);
-        kvCCP.vars = nullptr;
-    }
+    static void reset() { pocketInputResetState(); }
     PocketErrors(const PocketErrors&) = delete;
     PocketErrors& operator=(const PocketErrors&) = delete;
 
