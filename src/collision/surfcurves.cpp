@@ -124,22 +124,45 @@ class CurveCells {
 int32_t curveRefineOnSurface(double tol, const TrimSurface* surface, Plist* curve) {
     if (!surface || !curve || !curve->vectors) return 0;
     int32_t inserted = 0;
-    for (bool again = true; again;) {
+    // Every pass builds the list anew in order: an ordered insert per point costs a search and a shift
+    // (quadratic on long loops), and places a midpoint closer than the list's tolerance to its left
+    // neighbour before that neighbour.
+    for (bool again = true, full = false; again && !full;) {
         again = false;
-        for (int32_t i = 0; i + 1 < curve->count; i++) {
+        Plist* next = plistCreate(curve->count, 1);
+        if (!next) return inserted;
+        int32_t room = kPlistMaxPoints - curve->count;
+        for (int32_t i = 0; i < curve->count; i++) {
+            if (plistAppend(next, curve->parameters[i], &curve->points[i], curve->flags[i],
+                            &curve->vectors[i], curve->bytes ? curve->bytes[i] : 0) < 0) {
+                plistFree(next);
+                return inserted;
+            }
+            if (i + 1 == curve->count) break;
             const double t0 = curve->parameters[i], t1 = curve->parameters[i + 1];
-            if (std::fabs(t1 - t0) < 1e-5 || dist3D(&curve->points[i], &curve->points[i + 1]) <= tol)
+            // Written so that NaN parameters or points count as close enough.
+            if (!(std::fabs(t1 - t0) >= 1e-5) || !(dist3D(&curve->points[i], &curve->points[i + 1]) > tol))
                 continue;
             const Vec3 uv{(curve->vectors[i].x + curve->vectors[i + 1].x) / 2,
                           (curve->vectors[i].y + curve->vectors[i + 1].y) / 2, 0.0};
             Vec3 p;
             if (!framePoint(surface, uv.x, uv.y, &p)) continue;
-            if (plistInsert(curve, (t0 + t1) / 2, &p, 0, &uv, 0) < 0)
-                return inserted;  // full: keep what it has
+            if (room == 0) {
+                full = true;  // keep what it has
+                continue;
+            }
+            if (plistAppend(next, (t0 + t1) / 2, &p, 0, &uv, 0) < 0) {
+                plistFree(next);
+                return inserted;
+            }
+            room--;
             inserted++;
             again = true;
-            i++;  // the new point's right neighbour is looked at in the next pass
         }
+        next->direction = curve->direction;
+        next->reserved = curve->reserved;
+        std::swap(*curve, *next);
+        plistFree(next);
     }
     return inserted;
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "collision/tprof.h"
 #include "geometry/frames.h"
@@ -75,6 +76,48 @@ TEST_F(SurfCurvesTest, OneSurfaceGivesItsLoopAndIsoLines) {
         plistArrayFree(curves);
     }
     EXPECT_EQ(meshFromSurfaceFile(dir.file("none.kvx").c_str(), 1.0), nullptr);
+}
+
+// Refinement keeps the list in parameter order, also where neighbouring parameters lie closer than the
+// list's own tolerance, keeps every given point, and leaves each gap within the tolerance or too short
+// (below 1e-5) to split. Seeded points on a 100 x 100 plane, parameters unrelated to the lengths.
+TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0);
+    for (int i = 0; i < 4; i++) rec.surface.uKnots[i] = rec.surface.vKnots[i] = i / 2;
+    for (int i = 0; i < 4; i++) rec.surface.rows[i / 2][i % 2] = {100.0 * (i / 2), 100.0 * (i % 2), 0};
+    rngResetState();
+    for (int trial = 0; trial < 40; trial++) {
+        Plist* curve = plistCreate(8, 1);
+        ASSERT_NE(curve, nullptr);
+        std::vector<Vec3> given;
+        double t = 0.0;
+        for (int i = 0, n = 2 + rngBelow(6); i < n; i++) {
+            t += trial % 2 ? 1e-5 * (1.2 + 0.6 * rngUniform()) : 1e-5 + 10 * rngUniform();
+            const Vec3 uv{rngUniform(), rngUniform(), 0.0};
+            Vec3 p;
+            ASSERT_EQ(surfEvalPoint(&rec, uv.x, uv.y, &p), 0);
+            pointWorldToFrameA(&p);
+            plistAppend(curve, t, &p, 0, &uv, 0);
+            given.push_back(p);
+        }
+        const double tol = 0.5 + 5 * rngUniform();
+        const int32_t added = curveRefineOnSurface(tol, &rec, curve);
+        EXPECT_EQ(curve->count, static_cast<int32_t>(given.size()) + added);
+        size_t found = 0;
+        for (int32_t i = 0; i < curve->count; i++) {
+            const Vec3& p = curve->points[i];
+            if (found < given.size() && p.x == given[found].x && p.y == given[found].y) found++;
+            if (i == 0) continue;
+            const double gap = curve->parameters[i] - curve->parameters[i - 1];
+            EXPECT_GT(gap, 0.0) << "trial " << trial << " point " << i;
+            EXPECT_TRUE(gap < 1e-5 || dist3D(&curve->points[i - 1], &p) <= tol) << "trial " << trial;
+        }
+        EXPECT_EQ(found, given.size()) << "trial " << trial;
+        plistFree(curve);
+    }
+    kvxFreeTrimSurface(&rec);
 }
 
 // Only triangle edges whose both ends lie within the curve tolerance of the curves.
