@@ -10,7 +10,10 @@
 # KV_FUZZ_BUDGET   when set, the whole run's seconds: each target gets
 #                  BUDGET * JOBS / TARGETS seconds, at most SECONDS_PER_TARGET and at least 5
 # KV_FUZZ_FLAGS    further libFuzzer flags
-# KV_FUZZ_WORK     where the working folders go (default BUILD_DIR/fuzzwork)
+# KV_FUZZ_WORK     where the corpora, logs and findings go (default BUILD_DIR/fuzzwork)
+# KV_FUZZ_RUN      where each process runs and its harness writes its input files: a memory file
+#                  system (default /dev/shm when writable, else KV_FUZZ_WORK); a file written and
+#                  renamed per execution on disk costs several times the reading itself
 #
 # Exits 1 when any target reports a finding, after running all of them.
 set -uo pipefail
@@ -19,7 +22,12 @@ build="$(cd "$1" && pwd)"
 seconds="$2"
 shift 2
 work="${KV_FUZZ_WORK:-$build/fuzzwork}"
+mkdir -p "$work" && work="$(cd "$work" && pwd)"
 jobs="${KV_FUZZ_JOBS:-1}"
+run="${KV_FUZZ_RUN:-}"
+if [ -z "$run" ]; then
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then run=/dev/shm; else run="$work"; fi
+fi
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -48,10 +56,13 @@ fuzz_one() {
   for extra in "$here/corpus/$name" "$here/repro/$name"; do
     [ -d "$extra" ] && inputs+=("$extra")
   done
+  # The harnesses' private folders go under the running folder too.
+  local here_run
+  here_run="$(mktemp -d "$run/kvfuzz-$name.XXXXXX")" || return 1
   # shellcheck disable=SC2086
-  # The harnesses' private folders go under the working folder too.
-  (cd "$dir" && TMPDIR="$dir" "$bin" "${args[@]}" ${KV_FUZZ_FLAGS:-} "${inputs[@]}" >"$dir/log" 2>&1)
+  (cd "$here_run" && TMPDIR="$here_run" "$bin" "${args[@]}" ${KV_FUZZ_FLAGS:-} "${inputs[@]}" >"$dir/log" 2>&1)
   local rc=$?
+  rm -rf "$here_run"
   if [ $rc -ne 0 ]; then
     {
       echo "fuzz $name: FINDING (exit $rc), log and input in $dir"
