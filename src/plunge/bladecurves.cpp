@@ -64,9 +64,15 @@ ProfileCurve* meanLine(const std::vector<Vec3>& a, const std::vector<Vec3>& b) {
         xy = static_cast<Vec2*>(std::malloc(sizeof(Vec2) * static_cast<size_t>(pa->count)));
         z = static_cast<double*>(std::malloc(sizeof(double) * static_cast<size_t>(pa->count)));
         bool ok = la > 0.0 && xy != nullptr && z != nullptr;
+        // The shares grow along a, so the search in b resumes at the segment the last one stopped at
+        // (a search from b's start per point costs the product of both counts, hours for long strips).
+        int32_t from = 0;
         for (int32_t i = 0; ok && i < pa->count; ++i) {
             Vec3 q;
-            ok = evalPlist3D(pb, std::fmin(pa->param[i] * lb / la, lb), &q) >= 0;
+            const double s = std::fmin(pa->param[i] * lb / la, lb);
+            while (from + 2 < pb->count && pb->param[from + 1] <= s - 1e-5) ++from;
+            const Plist3D rest{pb->capacity - from, pb->count - from, pb->points + from, pb->param + from};
+            ok = evalPlist3D(&rest, s, &q) >= 0;
             const Vec3& p = pa->points[i];
             xy[i] = {0.5 * (p.x + q.x), 0.5 * (p.y + q.y)};
             z[i] = 0.5 * (p.z + q.z);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -237,6 +238,36 @@ TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
     EXPECT_EQ(surfIsolines(none.c_str(), 1, 5.0, 0.0, 0.01, x.c_str()), -1);
     setAbortHook([] { return 1; });
     EXPECT_EQ(surfIsolines(upPath.c_str(), 1, 10.0, 0.0, 0.01, x.c_str()), kIsoAbort);
+}
+
+// A patch that would need more than 100000 lines at the spacing is refused before any line is searched
+// (the search costs a bisection per line), and the file's lines with it; below that it gets its lines.
+TEST_F(SurfIso, PatchesNeedingTooManyLinesAreRefused) {
+    Patches up;
+    up.add({0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
+    const std::string path = up.write(dir, "up.kvx"), out = dir.file("many.bnd");
+    const struct {
+        int32_t dir;
+        double spacing;  // lines across 50 (u) or 100 (v)
+        bool refused;
+    } cases[] = {{kIsoAlongU, 50.0 / 150000, true},
+                 {kIsoAlongV, 1e-4, true},
+                 {kIsoAlongU, 1e-9, true},
+                 {kIsoAlongU, 5.0, false},
+                 {kIsoAlongV, 0.5, false}};
+    for (const auto& c : cases) {
+        Seg2D* params = nullptr;
+        const int n = isoParamsTwoSided(&up.list->entries[0], c.dir, c.spacing, &params);
+        if (c.refused) {
+            EXPECT_EQ(n, -2) << c.spacing;
+            EXPECT_EQ(params, nullptr);
+            EXPECT_EQ(surfIsolines(path.c_str(), c.dir, c.spacing, 0.0, 0.01, out.c_str()), -2);
+        } else {
+            const double width = c.dir == kIsoAlongU ? 50.0 : 100.0;
+            EXPECT_GE(n, std::ceil(width / c.spacing) + 1) << c.spacing;
+        }
+        std::free(params);
+    }
 }
 
 TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {

@@ -12,7 +12,7 @@ namespace {
 
 constexpr double kCornerBand = 0.001;  // loop points this close to a box side lie on it
 constexpr double kParallel = 0.99;
-constexpr int kMaxParamLines = 100000;  // a spacing far below the patch size ends here
+constexpr int kMaxParamLines = 100000;  // a patch needing more lines at its spacing is refused
 
 struct PatchFrame {
     bool ok = false;
@@ -241,7 +241,14 @@ int isoParamsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg
         !isoParamRange(patch, dir, &lo, &hi, &clo, &chi))
         return -1;
     std::vector<Seg2D> lines = {paramSeg(dir, lo, hi, clo), paramSeg(dir, lo, hi, chi)};
-    while (static_cast<int>(lines.size()) < kMaxParamLines) {
+    // The lines lie about a spacing apart: a patch that would need more than the limit is refused
+    // before the search (a bisection per line) is run, and so is one the search fills without closing
+    // the gap, rather than returning lines with a gap in the middle.
+    const double across = isoLineDistance(patch, dir, clo, chi);
+    if (across < 0) return -1;
+    if (!(across / spacing < kMaxParamLines)) return -2;
+    for (;;) {
+        if (static_cast<int>(lines.size()) >= kMaxParamLines) return -2;
         const double prev = constOf(dir, lines[lines.size() - 2]), last = constOf(dir, lines.back());
         const double d = isoLineDistance(patch, dir, prev, last);
         if (d < 0) return -1;
