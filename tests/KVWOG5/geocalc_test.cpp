@@ -269,32 +269,8 @@ TEST(Geocalc, EllipseNearestPointBeatsSamplingOnRandomInput) {
     }
 }
 
-TEST(Geocalc, EllipseCurvatureCircle) {
-    const Ellipse2D circle{1, 1, 2, 2, 0.3};
-    const Vec2 p{5, 1};
-    ToolCircle out{0, 0, 0, 0};
-    ASSERT_EQ(ellipseCurvatureCircle(&circle, 0.5, &p, &out), 1);
-    EXPECT_NEAR(out.cx, 1, 1e-12);
-    EXPECT_NEAR(out.cy, 1, 1e-12);
-    EXPECT_NEAR(out.radius, 2.5, 1e-12);
-    EXPECT_EQ(out.flag, 1);
-
-    // At the end of the major axis the radius of curvature is b^2 / a.
-    const Ellipse2D e{10, 0, 3, 1, std::numbers::pi / 2};
-    const Vec2 above{10, 7};
-    ASSERT_EQ(ellipseCurvatureCircle(&e, 0.25, &above, &out), 1);
-    EXPECT_NEAR(out.cx, 10, 1e-12);
-    EXPECT_NEAR(out.cy, 3 - 1.0 / 3, 1e-12);
-    EXPECT_NEAR(out.radius, 1.0 / 3 + 0.25, 1e-12);
-
-    ToolCircle failed{7, 7, 7, 0};
-    const Vec2 centre{10, 0};
-    EXPECT_EQ(ellipseCurvatureCircle(&e, 0.25, &centre, &failed), kGeoNoNearestPoint);
-    EXPECT_EQ(failed.radius, 0.25);
-}
-
-// The radius of curvature at (a cos t, b sin t) is (a^2 sin^2 t + b^2 cos^2 t)^1.5 / (ab), and the
-// circle passes through the nearest point.
+// The radius of curvature at (a cos t, b sin t) is (a^2 sin^2 t + b^2 cos^2 t)^1.5 / (ab); the circle
+// about the centre of curvature has that radius plus the tool's, and a point at the centre has none.
 TEST(Geocalc, EllipseCurvatureCircleMatchesTheRadiusOfCurvatureOnRandomInput) {
     std::mt19937 rng(106);
     std::uniform_real_distribution<double> u(-6, 6), ua(0.3, 4), ang(-4, 4);
@@ -304,14 +280,20 @@ TEST(Geocalc, EllipseCurvatureCircleMatchesTheRadiusOfCurvatureOnRandomInput) {
         Vec2 q;
         ToolCircle c;
         ASSERT_EQ(ellipseNearestPoint(&p, &e, &q), 1);
-        ASSERT_EQ(ellipseCurvatureCircle(&e, 0.0, &p, &c), 1);
+        const double tool = i % 2 ? 0.0 : ua(rng);
+        ASSERT_EQ(ellipseCurvatureCircle(&e, tool, &p, &c), 1);
         const double ca = std::cos(e.angle), sa = std::sin(e.angle);
         const double lx = ca * (q.x - e.cx) + sa * (q.y - e.cy), ly = -sa * (q.x - e.cx) + ca * (q.y - e.cy);
         const double t = std::atan2(ly / e.b, lx / e.a), st = std::sin(t), ct = std::cos(t);
         const double rho = std::pow(e.a * e.a * st * st + e.b * e.b * ct * ct, 1.5) / (e.a * e.b);
-        EXPECT_NEAR(c.radius, rho, 1e-8 * (1 + rho)) << i;
-        EXPECT_NEAR(std::hypot(q.x - c.cx, q.y - c.cy), c.radius, 1e-8 * (1 + rho)) << i;
+        EXPECT_NEAR(c.radius, rho + tool, 1e-8 * (1 + rho)) << i;
+        EXPECT_NEAR(std::hypot(q.x - c.cx, q.y - c.cy), rho, 1e-8 * (1 + rho)) << i;
     }
+    const Ellipse2D e{10, 0, 3, 1, std::numbers::pi / 2};
+    ToolCircle failed{7, 7, 7, 0};
+    const Vec2 centre{10, 0};
+    EXPECT_EQ(ellipseCurvatureCircle(&e, 0.25, &centre, &failed), kGeoNoNearestPoint);
+    EXPECT_EQ(failed.radius, 0.25);
 }
 
 TEST(Geocalc, TorusFaceContact) {

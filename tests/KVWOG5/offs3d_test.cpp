@@ -88,31 +88,6 @@ double distToSquare(double x, double y, double side) {
     return std::hypot(dx, dy);
 }
 
-TEST(Offs3dPath, CreatesAtLeastTwoAndGrowsByHalf) {
-    for (int32_t n : {0, 1}) {
-        Offs3dPath* p = offs3dPathCreate(n);
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->capacity, 2);
-        const int32_t expectedCap[] = {2, 2, 3, 4, 6};
-        for (int32_t i = 0; i < 5; i++) {
-            const Offs3dSeg s = seg(i, 0, i + 1, 0.5 * i);
-            EXPECT_EQ(offs3dPathAdd(p, &s, &kNoContact, 3, 4), i);
-            EXPECT_EQ(p->capacity, expectedCap[i]);
-        }
-        EXPECT_EQ(p->box[0], 0);
-        EXPECT_EQ(p->box[3], 5);
-        EXPECT_EQ(p->box[4], 2);
-        EXPECT_EQ(p->segmentBoxes[4].ymax, 2);
-        EXPECT_EQ(p->elements[4], 3);
-        EXPECT_EQ(offs3dPathReset(p), 1);
-        EXPECT_EQ(p->count, 0);
-        EXPECT_EQ(p->capacity, 6);
-        offs3dPathFree(p);
-    }
-    EXPECT_EQ(offs3dPathReset(nullptr), 0);
-    offs3dPathFree(nullptr);
-}
-
 TEST(Offs3dPath, ZeroLengthPutReplacesTheLastEndUnlessLocked) {
     Offs3dPath* p = offs3dPathCreate(4);
     const Offs3dSeg a = seg(0, 0, 1, 0);
