@@ -143,10 +143,6 @@ TEST(PolyOffset, CrossingsOfABowTie) {
     EXPECT_EQ(list->data[0].second.index, 3);
     EXPECT_NEAR(list->data[0].first.dist, std::sqrt(50.0), 1e-12);
     crossingListFree(list);
-    list = crossingListCreate(0);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->capacity, 1);
-    crossingListFree(list);
 }
 
 TEST(PolyOffset, UntanglingKeepsOnlyLoopsOfPositiveArea) {
@@ -250,7 +246,12 @@ TEST(PolyOffset, PentagramGraphTakesEveryCrossingNodeInOrder) {
     looplist_free(loops);
 }
 
+// Every point of the shrunk polygon lies inside it at the distance; with GEOS, the negative mitre buffer
+// has the same area and shape.
 TEST(PolyOffset, RandomConvexPolygonsShrinkInsideAtDistance) {
+#ifdef KV_HAVE_GEOS
+    ctest::Geos g;
+#endif
     std::mt19937 rng(3142);
     std::uniform_real_distribution<double> dist(0.5, 2);
     for (int round = 0; round < 40; round++) {
@@ -264,19 +265,7 @@ TEST(PolyOffset, RandomConvexPolygonsShrinkInsideAtDistance) {
             EXPECT_NEAR(nearestSeg2D(&q, edges.data(), static_cast<int32_t>(edges.size()), &idx), d, 1e-9);
             EXPECT_EQ(pointInPolyWinding2D(edges.data(), static_cast<int32_t>(edges.size()), &q), 1);
         }
-    }
-}
-
 #ifdef KV_HAVE_GEOS
-TEST(PolyOffset, ConvexPolygonsMatchGeosNegativeBuffer) {
-    ctest::Geos g;
-    std::mt19937 rng(31420);
-    std::uniform_real_distribution<double> dist(0.5, 2);
-    for (int round = 0; round < 30; round++) {
-        auto p = ctest::convexPolygon(rng, -3, 7, 50, 20, 80);
-        const double d = dist(rng);
-        auto r = offset(p, d, 1);
-        ASSERT_GT(r.rc, 0);
         GEOSGeometry* poly = g.read(ctest::polygonWkt(p));
         GEOSGeometry* buf =
             GEOSBufferWithStyle_r(g.h, poly, -d, 8, GEOSBUF_CAP_ROUND, GEOSBUF_JOIN_MITRE, 5.0);
@@ -289,13 +278,9 @@ TEST(PolyOffset, ConvexPolygonsMatchGeosNegativeBuffer) {
         g.free(ours);
         g.free(buf);
         g.free(poly);
+#endif
     }
 }
-#else
-TEST(PolyOffsetGeos, Unavailable) {
-    GTEST_SKIP() << "GEOS not found";
-}
-#endif
 
 TEST(LoopList, AddPopCopyAndBounds) {
     LoopList* a = looplist_create();
