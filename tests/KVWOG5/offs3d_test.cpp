@@ -83,11 +83,6 @@ struct Engine {
     }
 };
 
-double distToSquare(double x, double y, double side) {
-    const double dx = std::fmax(std::fmax(-x, x - side), 0.0), dy = std::fmax(std::fmax(-y, y - side), 0.0);
-    return std::hypot(dx, dy);
-}
-
 TEST(Offs3dPath, ZeroLengthPutReplacesTheLastEndUnlessLocked) {
     Offs3dPath* p = offs3dPathCreate(4);
     const Offs3dSeg a = seg(0, 0, 1, 0);
@@ -432,64 +427,11 @@ TEST(Offs3dPasses, NearPathTestFindsARunBackOntoThePath) {
     offs3dPathFree(p);
 }
 
-TEST(Offs3dPasses, SquareLoopClosesInOnePassAtToolDistance) {
-    Engine e(squareSegs(0, 0, 100));
-    Seg2D start;
-    Vec2 contact;
-    int32_t element, kind;
-    const Seg2D ray{50, -11, 50, 0.1};
-    ASSERT_EQ(offs3dStartTest(e.elements, e.frame, nullptr, 10, &ray, &start, &contact, &element, &kind), 1);
-    e.params.startSegment = start;
-    e.params.startPoint = Vec3{start.x2, start.y2, 0};
-    ASSERT_EQ(offs3d(&e.geometry, &e.tool, &e.params, &e.loops), kOffs3dClosed);
-    const Offs3dPath* p = e.loops.path;
-    ASSERT_GT(p->count, 100);
-    EXPECT_EQ(p->lock, 0);
-    double turn = 0;
-    for (int32_t i = 0; i < p->count; i++) {
-        const Offs3dSeg& s = p->segments[i];
-        const Offs3dSeg& n = p->segments[(i + 1) % p->count];
-        EXPECT_NEAR(distToSquare(s.x2, s.y2, 100), 10, 1e-9) << i;
-        EXPECT_NEAR(std::hypot(s.x2 - n.x1, s.y2 - n.y1), 0, 1e-12) << i;  // one closed chain
-        EXPECT_LE(std::hypot(s.x2 - s.x1, s.y2 - s.y1), 0.8 + 1e-9);       // at most twice the largest step
-        turn += std::atan2((s.x2 - s.x1) * (n.y2 - n.y1) - (s.y2 - s.y1) * (n.x2 - n.x1),
-                           (s.x2 - s.x1) * (n.x2 - n.x1) + (s.y2 - s.y1) * (n.y2 - n.y1));
-        EXPECT_EQ(std::abs(p->kinds[i]), kContactSearch);
-    }
-    EXPECT_NEAR(turn, 2 * kPi, 1e-9);  // once round, counter-clockwise
-}
-
 TEST(Offs3dPasses, PassWithoutContactAtItsStartFails) {
     Engine e(squareSegs(0, 0, 100));
     e.params.startSegment = Seg2D{50, -30, 50, -25};  // 25 away from everything
     EXPECT_EQ(offs3dPass(&e.geometry, &e.tool, &e.params, &e.loops), kOffs3dNoStartContact);
     EXPECT_EQ(e.loops.path->count, 0);
-}
-
-TEST(Offs3dPasses, RefineCornersPutsTheExactInnerCorner) {
-    // Inside a square the curve has sharp corners; a chord across one is replaced by two segments
-    // meeting at the corner.
-    Engine e(squareSegs(0, 0, 100));
-    Offs3dPath* p = e.loops.path;
-    // Elements after sorting: find the bottom one (y = 0 both ends) and the right one (x = 100).
-    int32_t bottom = -1, right = -1;
-    for (int32_t i = 0; i < e.elements->count; i++) {
-        const Seg2D& s = e.elements->elements[i];
-        if (s.y1 == 0 && s.y2 == 0) bottom = i;
-        if (s.x1 == 100 && s.x2 == 100) right = i;
-    }
-    const Vec3 onBottom2{89.93, 0, 0}, onRight{100, 10.0458, 0};
-    const Offs3dSeg a = seg(80, 10, 89.93, 10), b = seg(89.93, 10, 90, 10.0458), c = seg(90, 10.0458, 90, 20);
-    offs3dPathAdd(p, &a, &onBottom2, bottom, 4);
-    offs3dPathAdd(p, &b, &onRight, right, 4);
-    const Vec3 onRight2{100, 20, 0};
-    offs3dPathAdd(p, &c, &onRight2, right, 4);
-    EXPECT_EQ(offs3dRefineCorners(&e.geometry, &e.tool, &e.params, p, 0), 1);
-    ASSERT_EQ(p->count, 4);
-    EXPECT_NEAR(p->segments[1].x2, 90, 1e-12);
-    EXPECT_NEAR(p->segments[1].y2, 10, 1e-12);
-    EXPECT_EQ(p->elements[1], bottom);
-    EXPECT_EQ(p->elements[2], right);
 }
 
 }  // namespace
