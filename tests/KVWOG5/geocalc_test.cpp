@@ -7,6 +7,7 @@
 #include <random>
 
 #include "KVWOG5/wogerr.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -81,9 +82,7 @@ TEST(Geocalc, FootOnSegment) {
     for (const auto& c : cases) {
         Vec3 out{-9, -9, -9};
         EXPECT_EQ(footOnSeg3D(&c.p, c.seg, &out), c.result) << c.p.x << " " << c.p.y;
-        EXPECT_NEAR(out.x, c.foot.x, 1e-15);
-        EXPECT_NEAR(out.y, c.foot.y, 1e-15);
-        EXPECT_NEAR(out.z, c.foot.z, 1e-15);
+        EXPECT_XYZ(EXPECT_NEAR, out, c.foot.x, c.foot.y, c.foot.z, 1e-15);
     }
 }
 
@@ -108,9 +107,7 @@ TEST(Geocalc, PointInTriangle) {
     for (const auto& c : cases) {
         Vec3 out;
         EXPECT_EQ(pointInTriangle3D(&c.p, c.tri, &out), c.result) << c.p.x << " " << c.p.y << " " << c.p.z;
-        EXPECT_NEAR(out.x, c.projection.x, 1e-12);
-        EXPECT_NEAR(out.y, c.projection.y, 1e-12);
-        EXPECT_NEAR(out.z, c.projection.z, 1e-12);
+        EXPECT_XYZ(EXPECT_NEAR, out, c.projection.x, c.projection.y, c.projection.z, 1e-12);
     }
 }
 
@@ -237,8 +234,7 @@ TEST(Geocalc, EllipseNearestPoint) {
     for (const auto& c : cases) {
         Vec2 out{0, 0};
         EXPECT_EQ(ellipseNearestPoint(&c.p, &e, &out), c.result) << c.p.x << " " << c.p.y;
-        EXPECT_NEAR(out.x, c.nearest.x, 1e-12);
-        EXPECT_NEAR(out.y, c.nearest.y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, out, c.nearest.x, c.nearest.y, 1e-12);
     }
     const Ellipse2D flat{0, 0, 3, 0, 0};
     Vec2 out;
@@ -317,9 +313,7 @@ TEST(Geocalc, TorusFaceContact) {
         Vec3 out = c.p;
         EXPECT_EQ(torusFaceContact(&c.p, c.R, c.r, c.tri, &out), c.result) << c.p.x << " " << c.p.z;
         if (c.result == 1) {
-            EXPECT_NEAR(out.x, c.contact.x, 1e-12);
-            EXPECT_NEAR(out.y, c.contact.y, 1e-12);
-            EXPECT_NEAR(out.z, c.contact.z, 1e-12);
+            EXPECT_XYZ(EXPECT_NEAR, out, c.contact.x, c.contact.y, c.contact.z, 1e-12);
         }
     }
     // A 45 degree face: the trace point nearest p, put back onto the face.
@@ -328,9 +322,7 @@ TEST(Geocalc, TorusFaceContact) {
     Vec3 out;
     ASSERT_EQ(torusFaceContact(&p, 2, 1, slope, &out), 1);
     const double k = std::sqrt(0.5);
-    EXPECT_NEAR(out.x, std::sqrt(2.0) - k, 1e-12);
-    EXPECT_NEAR(out.y, 0, 1e-12);
-    EXPECT_NEAR(out.z, -k, 1e-12);
+    EXPECT_XYZ(EXPECT_NEAR, out, std::sqrt(2.0) - k, 0, -k, 1e-12);
 }
 
 TEST(Geocalc, CurvedToolContact) {
@@ -358,8 +350,7 @@ TEST(Geocalc, CurvedToolContact) {
     // A line through the hole: the function has two lows, so the slice decides (foot of p).
     const double through[6] = {-5, 0, 0, 5, 0, 0};
     ASSERT_EQ(geoCurvedToolContact(&origin, 2, 1, through, &out), 1);
-    EXPECT_NEAR(out.x, 0, 1e-15);
-    EXPECT_NEAR(out.y, 0, 1e-15);
+    EXPECT_XY(EXPECT_NEAR, out, 0, 0, 1e-15);
     const Vec3 far{20, 0, 0};
     EXPECT_EQ(geoCurvedToolContact(&far, 2, 1, through, &out), 0);  // the foot lies beyond the end
 
@@ -367,9 +358,7 @@ TEST(Geocalc, CurvedToolContact) {
     const double pole[6] = {0.5, 0, -5, 0.5, 0, 5};
     const Vec3 low{0, 0, 1};
     ASSERT_EQ(geoCurvedToolContact(&low, 2, 1, pole, &out), 1);
-    EXPECT_NEAR(out.x, 0.5, 1e-12);
-    EXPECT_NEAR(out.y, 0, 1e-12);
-    EXPECT_NEAR(out.z, 1, 1e-12);
+    EXPECT_XYZ(EXPECT_NEAR, out, 0.5, 0, 1, 1e-12);
 
     // A 45 degree line through the torus: two lows, the slice is an ellipse (a = sqrt 2, b = 1)
     // whose point nearest p = (0.5, 0, 0) is (1, sqrt 0.5); its foot on the line is the contact.

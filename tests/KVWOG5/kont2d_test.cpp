@@ -12,6 +12,7 @@
 
 #include "KVWOG5/lists.h"
 #include "KVWOG5/wogerr.h"
+#include "vecnear.h"
 #include "workfolder.h"
 
 namespace {
@@ -225,8 +226,7 @@ TEST(Kont2d, NearestPointTakesFootOrNearerEnd) {
         Vec2 out{-7, -7};
         EXPECT_EQ(kont2dNearestPoint(&c.q, outer, &out), c.found);
         if (c.found) {
-            EXPECT_DOUBLE_EQ(out.x, c.expected.x);
-            EXPECT_DOUBLE_EQ(out.y, c.expected.y);
+            EXPECT_XY(EXPECT_DOUBLE_EQ, out, c.expected.x, c.expected.y);
         }
     }
     kont2dFree(outer);
@@ -436,16 +436,14 @@ TEST(Kont2d, SegContourIntersectFindsOuterThenIslandCrossing) {
     EXPECT_EQ(segContourIntersect2D(&inside, outer, &out), 0);
     const Seg2D toIsland{3, 5, 5, 5};
     EXPECT_EQ(segContourIntersect2D(&toIsland, outer, &out), 1);
-    EXPECT_DOUBLE_EQ(out.x, 4);
-    EXPECT_DOUBLE_EQ(out.y, 5);
+    EXPECT_XY(EXPECT_DOUBLE_EQ, out, 4, 5);
     const Seg2D across{-1, 3, 1, 3};
     EXPECT_EQ(segContourIntersect2D(&across, outer, &out), 1);
     EXPECT_DOUBLE_EQ(out.x, 0);
     // Along an element there is no single crossing; the next element that meets gives it.
     const Seg2D along{2, 0, 12, 0};
     EXPECT_EQ(segContourIntersect2D(&along, outer, &out), 1);
-    EXPECT_DOUBLE_EQ(out.x, 10);
-    EXPECT_DOUBLE_EQ(out.y, 0);
+    EXPECT_XY(EXPECT_DOUBLE_EQ, out, 10, 0);
     kont2dFree(outer);
 }
 

@@ -11,6 +11,7 @@
 #include "KVWOG5/lists.h"
 #include "KVWOG5/wogerr.h"
 #include "geometry/grid2d.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -204,8 +205,7 @@ TEST(Offs3dSearch, StartTestFindsLineEndAndFrameContacts) {
     const Seg2D down{50, 11, 50, -0.1};
     EXPECT_EQ(offs3dStartTest(e.elements, e.frame, nullptr, 10, &down, &out, &contact, &element, &kind), 1);
     EXPECT_DOUBLE_EQ(out.y2, 10);
-    EXPECT_DOUBLE_EQ(contact.x, 50);
-    EXPECT_DOUBLE_EQ(contact.y, 0);
+    EXPECT_XY(EXPECT_DOUBLE_EQ, contact, 50, 0);
     EXPECT_EQ(kind, kContactLine);
     EXPECT_EQ(element, 0);
     // Along the line towards its end: the circle about the end point is met first.
@@ -232,10 +232,8 @@ TEST(Offs3dSearch, ContactLoopTakesTheNextPointOnTheOffsetCurve) {
     int32_t el = -1;
     // Tracing with the material on the left: along y = -10 towards +x.
     ASSERT_EQ(e.search({50, -10}, {50.2, -10}, 0.2, &c, &t, &el), 1);
-    EXPECT_NEAR(c.x, 50.4, 1e-12);
-    EXPECT_NEAR(c.y, -10, 1e-12);
-    EXPECT_NEAR(t.x, 50.4, 1e-12);
-    EXPECT_NEAR(t.y, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, c, 50.4, -10, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, t, 50.4, 0, 1e-12);
     EXPECT_EQ(el, 0);
     // Round the end: the next centre lies on the circle of radius 10 about (100, 0).
     ASSERT_EQ(e.search({100, -10}, {100.4, -10}, 0.4, &c, &t, &el), 1);
@@ -269,8 +267,7 @@ TEST(Offs3dPasses, SmallHelpersFollowTheirRules) {
     Vec3 out;
     const Vec3 a{0, 0, 0}, b{3, 4, 0}, near{0, 0.000001, 0};
     EXPECT_EQ(offs3dStepPoint(2.5, &a, &b, 5, 2, &out), 1);
-    EXPECT_DOUBLE_EQ(out.x, 9);
-    EXPECT_DOUBLE_EQ(out.y, 12);
+    EXPECT_XY(EXPECT_DOUBLE_EQ, out, 9, 12);
     EXPECT_EQ(out.z, 2.5);
     EXPECT_EQ(offs3dStepPoint(0, &a, &near, 1, 1, &out), kOffs3dNoDirection);
     struct Limit {

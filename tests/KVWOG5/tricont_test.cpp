@@ -7,6 +7,7 @@
 #include <random>
 
 #include "KVWOG5/wogerr.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -106,9 +107,7 @@ TEST(Tricont, BallVertexAtTheReachCountsOnlyAWrittenPoint) {
     Vec3 p1{-9, -9, -9}, p2;
     const ToolCircle through{0, 0, 2, 0};  // passes right above the vertex
     ASSERT_EQ(tricontContactA(&v, 1, &through, 1, &p1, &p2), 1);
-    EXPECT_EQ(p1.x, 2);
-    EXPECT_EQ(p1.y, 0);
-    EXPECT_EQ(p1.z, 1);
+    EXPECT_XYZ(EXPECT_EQ, p1, 2, 0, 1);
     const ToolCircle beside{0, 0, 1.5, 0};
     EXPECT_EQ(tricontContactA(&v, 1, &beside, 1, &p1, &p2), 0);
 }

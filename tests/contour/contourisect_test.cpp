@@ -10,6 +10,7 @@
 #include "contour/chainindex.h"
 #include "contour/polygroup.h"
 #include "heapbytes.h"
+#include "vecnear.h"
 
 using ctest::chain;
 
@@ -62,16 +63,14 @@ TEST(ContourSelfIsect, FigureEightAndCombCountEveryCrossing) {
     ASSERT_EQ(eight.size(), 1u);
     EXPECT_EQ(eight[0].i, 1);
     EXPECT_EQ(eight[0].j, 3);
-    EXPECT_NEAR(eight[0].x, 5, 1e-12);
-    EXPECT_NEAR(eight[0].y, 5, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, eight[0], 5, 5, 1e-12);
     EXPECT_NEAR(eight[0].t, 0.5, 1e-12);
     auto t = selfIsect(comb(10));
     ASSERT_EQ(t.size(), 9u);
     for (size_t k = 0; k < t.size(); k++) {
         EXPECT_EQ(t[k].i, static_cast<int32_t>(k) + 1);
         EXPECT_EQ(t[k].j, 13);
-        EXPECT_NEAR(t[k].x, 0.5 * k + 0.25, 1e-12);
-        EXPECT_NEAR(t[k].y, 0, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, t[k], 0.5 * k + 0.25, 0, 1e-12);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "chain_util.h"
 #include "contour/looplist.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -53,8 +54,7 @@ TEST(PolyOffset, SquareShrinksVanishesOrIsTooSmall) {
     ASSERT_EQ(r.rc, 5);
     const std::vector<Vec2> expect{{3, 3}, {7, 3}, {7, 7}, {3, 7}, {3, 3}};
     for (int k = 0; k < 5; k++) {
-        EXPECT_NEAR(r.out[k].x, expect[k].x, 1e-12);
-        EXPECT_NEAR(r.out[k].y, expect[k].y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, r.out[k], expect[k].x, expect[k].y, 1e-12);
     }
 }
 
@@ -71,8 +71,7 @@ TEST(PolyOffset, DumbbellSplitsIntoTwoLoops) {
     for (const auto* loop : {&r.out, &second}) {
         EXPECT_GT(area(*loop), 30);
         EXPECT_LT(area(*loop), 40);
-        EXPECT_NEAR(loop->front().x, loop->back().x, 1e-12);
-        EXPECT_NEAR(loop->front().y, loop->back().y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, loop->front(), loop->back().x, loop->back().y, 1e-12);
     }
     const bool firstLeft = r.out[0].x < 15;
     EXPECT_NE(firstLeft, second[0].x < 15);
@@ -95,8 +94,7 @@ TEST(PolyOffset, RightSideWorksReversedAndRestoresTheInput) {
         r = offset(cw, d, -1, nullptr, cap);
         EXPECT_EQ(r.rc, d == 3.0 ? -1 : -2);
         for (size_t k = 0; k < cw.size(); k++) {
-            EXPECT_EQ(cw[k].x, before[k].x);
-            EXPECT_EQ(cw[k].y, before[k].y);
+            EXPECT_XY(EXPECT_EQ, cw[k], before[k].x, before[k].y);
         }
     }
 }
@@ -225,8 +223,7 @@ TEST(PolyOffset, PentagramGraphTakesEveryCrossingNodeInOrder) {
         if (o < 0) continue;
         ASSERT_LT(o, g->count);
         EXPECT_EQ(g->data[o].next, r);
-        EXPECT_NEAR(g->data[o].x, g->data[r].x, 1e-9);
-        EXPECT_NEAR(g->data[o].y, g->data[r].y, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, g->data[o], g->data[r].x, g->data[r].y, 1e-9);
     }
     pieceGraphFree(g);
     crossingListFree(list);
