@@ -283,6 +283,7 @@ TEST(Geocalc, EllipseCurvatureCircleMatchesTheRadiusOfCurvatureOnRandomInput) {
         const double t = std::atan2(ly / e.b, lx / e.a), st = std::sin(t), ct = std::cos(t);
         const double rho = std::pow(e.a * e.a * st * st + e.b * e.b * ct * ct, 1.5) / (e.a * e.b);
         EXPECT_NEAR(c.radius, rho + tool, 1e-8 * (1 + rho)) << i;
+        EXPECT_EQ(c.flag, 1);
         EXPECT_NEAR(std::hypot(q.x - c.cx, q.y - c.cy), rho, 1e-8 * (1 + rho)) << i;
     }
     const Ellipse2D e{10, 0, 3, 1, std::numbers::pi / 2};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KVWOG5/recsort.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ TEST(Lists, SeededAppendsKeepOrderAndBounds) {
         Rec64List* rl = rec64ListCreate(cap);
         Rec40List* r40 = rec40ListCreate(cap);
         StartCandList* cl = startCandListCreate(cap);
-        ASSERT_TRUE(il && pl && sl && ql && tl && fl && rl && r40 && cl) << cap;
+        List8* l8 = list8Create(cap);
+        ASSERT_TRUE(il && pl && sl && ql && tl && fl && rl && r40 && cl && l8) << cap;
         std::vector<double> v;
         for (int i = 0; i < n; i++) {
             double w[9];
@@ -53,6 +55,8 @@ TEST(Lists, SeededAppendsKeepOrderAndBounds) {
             EXPECT_EQ(rec64ListAdd(rl, &r), 1);
             EXPECT_EQ(rec40ListAdd(r40, &r5), 1);
             EXPECT_EQ(startCandListAdd(cl, &s), 1);
+            const IntPair pair{i, -i};
+            EXPECT_EQ(list8Add(l8, &pair), i);
         }
         auto at = [&](int i, int k) { return v[static_cast<size_t>(9 * i + k)]; };
         // Least and greatest of field k over every record, and over fields k, k+3, k+6 for points.
@@ -75,6 +79,7 @@ TEST(Lists, SeededAppendsKeepOrderAndBounds) {
             EXPECT_EQ(tl->data[i].p[2].y, at(i, 7));
             EXPECT_EQ(rl->data[i].v[7], at(i, 7));
             EXPECT_EQ(cl->data[i].x2, at(i, 2));
+            EXPECT_EQ(l8->data[i].b, -i);
         }
         EXPECT_EQ(il->min, static_cast<int32_t>(*std::min_element(il->data, il->data + n)));
         EXPECT_EQ(il->max, static_cast<int32_t>(*std::max_element(il->data, il->data + n)));
@@ -112,6 +117,7 @@ TEST(Lists, SeededAppendsKeepOrderAndBounds) {
         EXPECT_EQ(rec64ListFree(rl), 1);
         rec40ListFree(r40);
         startCandListFree(cl);
+        listFree(l8);
     }
 }
 
@@ -249,6 +255,27 @@ TEST(Lists, MissingListsFailWithTheirCodes) {
     ftriListFree(nullptr);
     arrayFree(nullptr);
     startCandListFree(nullptr);
+}
+
+TEST(Lists, ConversionsTakeTheirFields) {
+    const double six[6] = {1, 2, 3, 4, 5, 6};
+    Seg2D s;
+    seg4From6(&s, six);
+    EXPECT_TRUE(s.x1 == 1 && s.y1 == 2 && s.x2 == 4 && s.y2 == 5);
+    Vec3 p;
+    Vec2 q{7, 8}, c;
+    point3From2(&p, &q, -1);
+    EXPECT_XYZ(EXPECT_EQ, p, 7, 8, -1);
+    point2Copy(&c, &q);
+    EXPECT_XY(EXPECT_EQ, c, 7, 8);
+    const FTriangle ft{{0.5f, 1, 2, 3, 4, 5, 6, 7, -8.25f}};
+    Triangle3D t;
+    ftriToDouble(&t, &ft);
+    EXPECT_TRUE(t.p[0].x == 0.5 && t.p[1].y == 4 && t.p[2].z == -8.25);
+    double box[4];
+    const Seg2D back{3, 4, -1, 2};
+    segBox2D(box, &back);
+    EXPECT_TRUE(box[0] == -1 && box[1] == 2 && box[2] == 3 && box[3] == 4);
 }
 
 TEST(Lists, SegCompareBoxOrdersByBox) {
