@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "geometry/profile.h"
+#include "plunge/cycparams.h"
 #include "plunge/hubshroud.h"
 #include "surfaces/kvxsurf.h"
 
@@ -41,6 +43,27 @@ inline void addPatch(SurfList* list, Vec3 o, Vec3 du, Vec3 dv) {
 
 inline std::string example(const char* name) {
     return (std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge" / name).string();
+}
+
+inline void setText(char* field, const std::string& text) {
+    snprintf(field, kCycleTextMax + 1, "%s", text.c_str());
+}
+
+// The run's record with the example's selections, a coarse conversion (*PRECISION 0.2) and the given
+// temporary folder.
+inline CycleParams* exampleParams(const std::string& tmp, bool splitter) {
+    cycleParamsResetState();
+    CycleParams* p = cycleParamsApplied();
+    setText(p->tmpDir, tmp);
+    setText(p->dllDir, KV_BIN_DIR);
+    setText(p->hubKvx, example("hub.kvx"));
+    setText(p->shroudKvx, example("shroud.kvx"));
+    setText(p->bladeKvx, example("blade.kvx"));
+    setText(p->splitKvx, example("split.kvx"));
+    p->splitKvxOk = splitter ? 1 : 0;
+    p->precision = 0.2;
+    scaleLengthParams(1.0);
+    return cycleParams();
 }
 
 // The example impeller's hub and shroud.

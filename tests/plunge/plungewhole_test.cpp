@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "bladeclear.h"
+#include "hostrun.h"
 #include "impeller.h"
-#include "kernel/testrecord.h"
-#include "nctrace.h"
 #include "platform/testenv.h"
 #include "plunge/cycparams.h"
 
@@ -24,34 +23,6 @@
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-struct HostRun {
-    int started = 0, status = -1;
-    nctrace::Trace trace;
-};
-
-int keep(KvCycle*, int32_t channel, const void* record, void* user) {
-    static_cast<nctrace::Trace*>(user)->add(channel, record);
-    return 1;
-}
-int keepOwn(KvCycle* cycle, int32_t channel, const void* record, void* user) {
-    return channel == 0 ? 1 : keep(cycle, channel, record, user);  // channel 0 reaches pair 1 too
-}
-
-HostRun runJob(const std::string& folder, const char* job) {
-    HostRun run;
-    resetCoreToBinFolder();
-    cycleParamsResetState();  // keywords of an earlier job stay applied otherwise
-    const std::filesystem::path back = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
-    std::string arg = std::string("-S") + job;
-    char* argv[] = {arg.data(), nullptr};
-    HostCallbacks cb = {keep, &run.trace, keepOwn, &run.trace, nullptr, nullptr};
-    run.started = kvCSexecCycle(kvCSgetCycle(), 1, argv, &cb);
-    run.status = kvCSgetSignal(kvCSgetCycle());
-    std::filesystem::current_path(back);
-    return run;
-}
 
 // Distance of (r, z) from a meridian, a cubic Bezier continued along its end tangents as the run
 // continues its curves; *tAt its parameter there.
@@ -110,7 +81,7 @@ class PlungeWhole : public ::testing::Test {
         std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "wide.cfg");
         std::ofstream(*tmp / "wide.cfg", std::ios::app) << "*TOOL_COLL_CHECK 1\n*TOOL_CONTOUR holder.kvx\n";
         for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg", "wide.cfg"})
-            runs.push_back(runJob(tmp->path(), job));
+            runs.push_back(hostrun::runJob(tmp->path(), job));
     }
     static void TearDownTestSuite() {
         runs.clear();
@@ -118,7 +89,7 @@ class PlungeWhole : public ::testing::Test {
     }
     static inline TempFolder* tmp = nullptr;
     static inline ImpellerOptions opt;
-    static inline std::vector<HostRun> runs;
+    static inline std::vector<hostrun::Run> runs;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "channeltest.h"
 #include "collision/polymesh.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
@@ -17,30 +18,6 @@
 #include "surfaces/meshfiles/facetfile.h"
 
 namespace {
-
-std::string example(const char* name) {
-    return (std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge" / name).string();
-}
-
-void setText(char* field, const std::string& text) {
-    snprintf(field, kCycleTextMax + 1, "%s", text.c_str());
-}
-
-// The run's record with the example's selections, a coarse conversion and the given folder.
-CycleParams* exampleParams(const std::string& tmp, bool splitter) {
-    cycleParamsResetState();
-    CycleParams* p = cycleParamsApplied();
-    setText(p->tmpDir, tmp);
-    setText(p->dllDir, KV_BIN_DIR);
-    setText(p->hubKvx, example("hub.kvx"));
-    setText(p->shroudKvx, example("shroud.kvx"));
-    setText(p->bladeKvx, example("blade.kvx"));
-    setText(p->splitKvx, example("split.kvx"));
-    p->splitKvxOk = splitter ? 1 : 0;
-    p->precision = 0.2;
-    scaleLengthParams(1.0);
-    return cycleParams();
-}
 
 // The cycle's tool context without a mesh of its own.
 CheckModel toolContext() {
