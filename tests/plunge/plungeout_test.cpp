@@ -72,6 +72,9 @@ class PlungeOut : public ::testing::Test {
         drop();
         linkClearPointCallbacks();
         ncFreeChannels(&writer);
+        reset();
+    }
+    static void reset() {
         cycleParamsResetState();
         plungeRunResetState();
         msgResetState();
@@ -79,10 +82,7 @@ class PlungeOut : public ::testing::Test {
     }
     void begin(const Pairs& pairs) {
         drop();
-        cycleParamsResetState();
-        plungeRunResetState();
-        msgResetState();
-        ncOutResetState();
+        reset();
         trace = nctrace::Trace{};
         gTrace = &trace;
         writer.parent = &cycleRootRecord;
