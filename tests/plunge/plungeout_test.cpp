@@ -248,15 +248,7 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
 TEST_F(PlungeOut, AnOversizedHolderReachesTheCollisionReport) {
     TempFolder tmp("holder");
     const std::string contour = tmp / "parts.kvx", wall = tmp / "plates.stl";
-    std::string stl = "solid p\n";
-    for (const Triangle3D& t : plates({-kBlade, kBlade})) {
-        stl += "facet normal 0 0 1\nouter loop\n";
-        for (const Vec3& v : t.p)
-            stl += "vertex " + std::to_string(v.x) + " " + std::to_string(v.y) + " " + std::to_string(v.z) +
-                   "\n";
-        stl += "endloop\nendfacet\n";
-    }
-    writeTextFile(wall, stl + "endsolid p\n");
+    writeTextFile(wall, testmesh::stlText(plates({-kBlade, kBlade})));
     for (const char* radius : {"1", "30"}) {
         begin({{"*TOOL_COLL_CHECK", "1"}, {"*TOTAL_TOOL_LENGTH", "15"}});
         writeTextFile(contour, kvxText(std::string("o Contour[Holder]()\n{\no L(x[0/") + radius +
