@@ -11,9 +11,19 @@
 #include "geometry/profile.h"
 #include "plunge/cycparams.h"
 #include "plunge/hubshroud.h"
+#include "plunge/profile2d.h"
 #include "surfaces/kvxsurf.h"
 
 namespace channeltest {
+
+// A profile through the (r, z) points, its parameters the arc length.
+inline Profile2D* profileOf(const std::vector<Vec2>& pts) {
+    Profile2D* p = newProfile2D(static_cast<int32_t>(pts.size()));
+    if (p == nullptr) return nullptr;
+    for (const Vec2& q : pts) p->points[p->count++] = q;
+    recomputeProfile2DParams(p);
+    return p;
+}
 
 // Hub at z = 0 and shroud at z = height, both from r = r0 to 60.
 inline HubShroud* flatChannel(double height, double r0 = 10) {

@@ -104,14 +104,8 @@ TEST(HubShroud, TrimLoopEdgesJoinWhenTheirEndsMeetInZ) {
 }
 
 TEST(HubShroud, HeightExtraValuesAndBands) {
-    Profile2D* h = newProfile2D(3);
-    Profile2D* s = newProfile2D(2);
-    ASSERT_NE(h, nullptr);
-    ASSERT_NE(s, nullptr);
-    h->points[0] = {0, 0}, h->points[1] = {10, 0}, h->points[2] = {20, 0}, h->count = 3;
-    s->points[0] = {0, 10}, s->points[1] = {20, 10}, s->count = 2;
-    recomputeProfile2DParams(h);
-    recomputeProfile2DParams(s);
+    Profile2D *h = profileOf({{0, 0}, {10, 0}, {20, 0}}), *s = profileOf({{0, 10}, {20, 10}});
+    ASSERT_TRUE(h && s);
     HubShroud pair{h, s, nullptr};
     double extra[3] = {1.0, 3.0, 7.0};
     pair.extra = extra;

@@ -109,12 +109,8 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
     exampleParams(tmp.path, false);
     CheckModel templ = toolContext();
     templ.tolerance = 0.01;
-    Profile2D* profile = newProfile2D(2);
+    Profile2D* profile = profileOf({{10, 5}, {10, 0}});
     ASSERT_NE(profile, nullptr);
-    profile->points[0] = {10, 5};
-    profile->points[1] = {10, 0};
-    profile->count = 2;
-    recomputeProfile2DParams(profile);
     CheckModel* band = revMeshBuild(&templ, profile, 1.0);
     ASSERT_NE(band, nullptr);
     ASSERT_EQ(band->triangles->count, 3 * 142);
