@@ -158,10 +158,6 @@ TEST_F(PlungeRun, PitchFromTheBladeCount) {
     }
 }
 
-int cancelAlways() {
-    return 1;
-}
-
 // Runs that end early: result, message, status word; the leak checker watches every exit. The
 // example impeller is loaded once, up to the first poll of the host, which cancels.
 TEST_F(PlungeRun, RunsThatEndEarly) {
@@ -197,7 +193,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     };
     for (const Row& r : rows) {
         start(r.pairs);
-        setAbortHook(r.cancel ? cancelAlways : nullptr);
+        setAbortHook(r.cancel ? +[] { return 1; } : nullptr);
         testing::internal::CaptureStdout();
         const int result = runPlungeCycle(r.cfg);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the library prints nothing

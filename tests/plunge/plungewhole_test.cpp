@@ -24,6 +24,9 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+using HostRun = hostrun::Run;
+using hostrun::runJob;
+
 // Distance of (r, z) from a meridian, a cubic Bezier continued along its end tangents as the run
 // continues its curves; *tAt its parameter there.
 double bezierDistance(const double p[4][2], double r, double z, double* tAt) {
@@ -81,7 +84,7 @@ class PlungeWhole : public ::testing::Test {
         std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "wide.cfg");
         std::ofstream(*tmp / "wide.cfg", std::ios::app) << "*TOOL_COLL_CHECK 1\n*TOOL_CONTOUR holder.kvx\n";
         for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg", "wide.cfg"})
-            runs.push_back(hostrun::runJob(tmp->path(), job));
+            runs.push_back(runJob(tmp->path(), job));
     }
     static void TearDownTestSuite() {
         runs.clear();
@@ -89,7 +92,7 @@ class PlungeWhole : public ::testing::Test {
     }
     static inline TempFolder* tmp = nullptr;
     static inline ImpellerOptions opt;
-    static inline std::vector<hostrun::Run> runs;
+    static inline std::vector<HostRun> runs;
 };
 
 }  // namespace
