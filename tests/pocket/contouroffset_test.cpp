@@ -10,6 +10,7 @@
 #include "pocket/contourclean.h"
 #include "pocket/offset_util.h"
 #include "pocket/pocket_util.h"
+#include "ringtest_util.h"
 
 #ifdef KV_HAVE_GEOS
 #include <geos_c.h>
@@ -36,12 +37,6 @@ Rings offsetOf(const std::vector<ContourElement>& in, int side, double d) {
     return r;
 }
 
-std::vector<ContourElement> square(double x0, double y0, double size, bool ccw) {
-    std::vector<Vec2> p{{x0, y0}, {x0 + size, y0}, {x0 + size, y0 + size}, {x0, y0 + size}};
-    if (!ccw) std::reverse(p.begin(), p.end());
-    return polygon(p);
-}
-
 class OffsetTest : public ::testing::Test {
   protected:
     void SetUp() override { contourOffsetResetState(); }
@@ -64,7 +59,7 @@ TEST_F(OffsetTest, SquareCornersGetArcsOutsideAndAreTrimmedInside) {
         {-1, -d, 4, 0, (10 - 2 * d) * (10 - 2 * d)},
     };
     for (const Case& c : cases) {
-        const Rings r = offsetOf(square(0, 0, 10, true), c.side, c.d);
+        const Rings r = offsetOf(box(0, 0, 10, 10), c.side, c.d);
         ASSERT_EQ(r.result, 1) << c.side << " " << c.d;
         size_t lines = 0, arcs = 0;
         for (const ContourElement& e : r.rings[0]) {
@@ -82,7 +77,7 @@ TEST_F(OffsetTest, SquareCornersGetArcsOutsideAndAreTrimmedInside) {
 }
 
 TEST_F(OffsetTest, TinyDistanceGivesTheCleanedInput) {
-    std::vector<ContourElement> in = square(0, 0, 10, true);
+    std::vector<ContourElement> in = box(0, 0, 10, 10);
     in.insert(in.begin() + 1, lineElem(10, 0, 10, 0));  // a point element that cleaning removes
     in[0] = lineElem(0, 0, 10, 0);
     std::vector<ContourElement> cleaned = in;
@@ -107,7 +102,7 @@ TEST_F(OffsetTest, CollapsingContoursGiveNoRing) {
         {circle(0, 0, 5, 1, 1), 1, 6},
         {circle(0, 0, 5, 2, 1), 1, 6},
         {circle(0, 0, 5, 4, -1), -1, 5.5},
-        {square(0, 0, 10, true), 1, 5.2},
+        {box(0, 0, 10, 10), 1, 5.2},
     };
     for (const Case& c : cases) {
         const Rings r = offsetOf(c.in, c.side, c.d);
@@ -208,12 +203,7 @@ struct Geos {
     // The chain as a closed ring, arcs in steps of at most kArcStep radians: finer samples of a
     // concave arc make GEOS 3.11 lose or add pieces of a buffer.
     GEOSGeometry* ring(const std::vector<ContourElement>& chain, double step = kArcStep) {
-        std::vector<Vec2> pts;
-        for (const ContourElement& e : chain) {
-            const int steps = e.type == kElemArc ? std::max(1, static_cast<int>(sweepOf(e) / step)) : 1;
-            for (int k = 0; k < steps; ++k) pts.push_back(pointAlong(e, static_cast<double>(k) / steps));
-        }
-        pts.push_back(pts.front());
+        const std::vector<Vec2> pts = samples(chain, step);
         GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
         for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
         return GEOSGeom_createLinearRing_r(h, cs);

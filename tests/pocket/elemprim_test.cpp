@@ -4,13 +4,9 @@
 
 #include <cmath>
 
-#include "pocket_util.h"
+#include "offset_util.h"
 
-namespace {
-
-constexpr double kPi = 3.141592653589793;
-
-}  // namespace
+using offsettest::kPi;
 
 TEST(ElemPrim, PointBeyondASegmentEndDependsOnTheScale) {
     PocketErrors state;

@@ -7,15 +7,11 @@
 #include "pocket/contourorient.h"
 #include "pocket/pocket_util.h"
 #include "pocket/ringemit.h"
+#include "ringtest_util.h"
 
 namespace {
 
 using offsettest::signedArea;
-
-std::vector<ContourElement> box(double x0, double y0, double x1, double y1, bool cw = false) {
-    if (cw) return polygon({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}});
-    return polygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
-}
 
 void put(const std::vector<ContourElement>& c, double top = 0, double bottom = -5, int16_t group = 0) {
     ContourHeader h{};
@@ -50,7 +46,7 @@ TEST(Nesting, SingleContourTakesTheWantedOrientation) {
     for (int wanted : {1, -1}) {
         for (bool cw : {false, true}) {
             PocketErrors errs;
-            put(box(0, 0, 10, 10, cw));
+            put(box(0, 0, 10, 10, !cw));
             int32_t reversed = 7;
             EXPECT_EQ(clistNestContours("INPUT", wanted, 0, &reversed), 1);
             EXPECT_EQ(reversed, 0);
@@ -169,7 +165,7 @@ TEST(Nesting, RandomNestsAgreeWithBoxContainment) {
         // Shuffled order and orientations; every contour spans the same heights.
         for (size_t i = boxes.size(); i > 1; --i)
             std::swap(boxes[i - 1], boxes[static_cast<size_t>(rngBelow(static_cast<int32_t>(i)))]);
-        for (const Box& b : boxes) put(box(b.x0, b.y0, b.x1, b.y1, rngBelow(2) == 1));
+        for (const Box& b : boxes) put(box(b.x0, b.y0, b.x1, b.y1, rngBelow(2) != 1));
         const int wanted = rngBelow(2) ? 1 : -1;
         // Depth 2 sits inside an island and reaches as high: a pocket in the island's top.
         ASSERT_EQ(clistNestContours("INPUT", wanted, 0, nullptr),

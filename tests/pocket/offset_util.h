@@ -85,6 +85,28 @@ inline double perimeter(const std::vector<ContourElement>& chain) {
     return p;
 }
 
+// Points along a chain, arcs divided in steps of at most maxSweep radians; the
+// first point again at the end when closed.
+inline std::vector<Vec2> samples(const std::vector<ContourElement>& chain, double maxSweep, bool closed = true) {
+    std::vector<Vec2> pts;
+    for (const ContourElement& e : chain) {
+        const int steps = e.type == kElemArc ? std::max(1, static_cast<int>(sweepOf(e) / maxSweep)) : 1;
+        for (int k = 0; k < steps; ++k) pts.push_back(pointAlong(e, static_cast<double>(k) / steps));
+    }
+    if (!chain.empty()) pts.push_back(closed ? pts.front() : endPoint(chain.back()));
+    return pts;
+}
+
+// Crossing-number test of a point against a polygon.
+inline bool insidePolygon(const std::vector<Vec2>& poly, const Vec2& p) {
+    bool in = false;
+    for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++)
+        if ((poly[i].y > p.y) != (poly[j].y > p.y) &&
+            p.x < (poly[j].x - poly[i].x) * (p.y - poly[i].y) / (poly[j].y - poly[i].y) + poly[i].x)
+            in = !in;
+    return in;
+}
+
 // A circle of radius r as n arcs.
 inline std::vector<ContourElement> circle(double cx, double cy, double r, int n, int dir) {
     std::vector<ContourElement> c;

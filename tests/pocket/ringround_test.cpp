@@ -5,6 +5,7 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/contouroffset.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -21,12 +22,6 @@ struct Round : PocketErrors {
         contourOffsetResetState();
     }
 };
-
-std::vector<ContourElement> square(double side, bool ccw) {
-    std::vector<Vec2> p = {{0, 0}, {side, 0}, {side, side}, {0, side}};
-    if (!ccw) p = {{0, 0}, {0, side}, {side, side}, {side, 0}};
-    return polygon(p);
-}
 
 std::vector<ContourElement> run(int32_t (*f)(const ContourElement*, int32_t, double, ContourElement*, int),
                                 const std::vector<ContourElement>& in, double r, int flip) {
@@ -71,7 +66,7 @@ TEST(RingRound, FilletRadiusByCornerAngle) {
 
 TEST(RingRound, TinyRadiusLeavesTheRingUnchanged) {
     Round round;
-    const std::vector<ContourElement> sq = square(10, true);
+    const std::vector<ContourElement> sq = box(0, 0, 10, 10);
     const std::vector<ContourElement> out = run(contourRoundCorners, sq, 0.005, 0);
     ASSERT_EQ(out.size(), sq.size());
     for (size_t i = 0; i < sq.size(); ++i)
@@ -84,7 +79,7 @@ TEST(RingRound, RoundedSquareAreaMatchesClosedForm) {
     for (double r : {0.5, 2.0, 4.0})
         for (bool ccw : {true, false}) {
             Round round;
-            const std::vector<ContourElement> out = run(contourRoundCorners, square(20, ccw), r, 0);
+            const std::vector<ContourElement> out = run(contourRoundCorners, box(0, 0, 20, 20, ccw), r, 0);
             ASSERT_FALSE(out.empty());
             EXPECT_EQ(arcsOf(out, r), 4) << r << ccw;
             const double expected = 400 - 4 * r * r * (1 - offsettest::kPi / 4);
@@ -114,7 +109,7 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
     Round round;
     EXPECT_DOUBLE_EQ(contourRoundSnapDistance(), 0.1);
     for (double d : {2.0, 0.1}) {
-        const std::vector<ContourElement> out = run(contourInsertOpeningArcs, square(20, true), d, 0);
+        const std::vector<ContourElement> out = run(contourInsertOpeningArcs, box(0, 0, 20, 20), d, 0);
         ASSERT_FALSE(out.empty());
         EXPECT_EQ(arcsOf(out, d), 4) << d;
         EXPECT_NEAR(offsettest::signedArea(out), 400 - 4 * d * d * (1 - offsettest::kPi / 4), 1e-3) << d;
