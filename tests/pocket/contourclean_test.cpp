@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "offset_util.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemprim.h"
-#include "offset_util.h"
 
 using offsettest::kPi;
 

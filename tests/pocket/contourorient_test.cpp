@@ -94,7 +94,8 @@ TEST(ContourOrient, SeededContoursHaveTheSenseTheyWereBuiltIn) {
         std::vector<Vec2> p;
         for (int i = 0; i < n; ++i) {
             const double a = star ? 2 * kPi * (i + 0.6 * rngUniform()) / n : 2 * kPi * i / n;
-            const double r = star ? 2 + 6 * rngUniform() : 50 + (k % 4) * std::sin(7 * a) + 1e-3 * rngUniform();
+            const double r =
+                star ? 2 + 6 * rngUniform() : 50 + (k % 4) * std::sin(7 * a) + 1e-3 * rngUniform();
             p.push_back({r * std::cos(a), (star ? 1 : 0.7) * r * std::sin(a)});
         }
         std::vector<ContourElement> c = polygon(p);
@@ -104,8 +105,8 @@ TEST(ContourOrient, SeededContoursHaveTheSenseTheyWereBuiltIn) {
                 // Centre left of the edge, inside the star: the arc bulges outward.
                 const double dx = e.g[2] - e.g[0], dy = e.g[3] - e.g[1], off = 0.2 + rngUniform();
                 const double cx = 0.5 * (e.g[0] + e.g[2]) - dy * off, cy = 0.5 * (e.g[1] + e.g[3]) + dx * off;
-                e = arcElem(cx, cy, std::hypot(e.g[0] - cx, e.g[1] - cy), std::atan2(e.g[1] - cy, e.g[0] - cx),
-                            std::atan2(e.g[3] - cy, e.g[2] - cx), 1);
+                e = arcElem(cx, cy, std::hypot(e.g[0] - cx, e.g[1] - cy),
+                            std::atan2(e.g[1] - cy, e.g[0] - cx), std::atan2(e.g[3] - cy, e.g[2] - cx), 1);
             }
         } else {
             // Every fifth corner rounded by a tiny arc tangent to both sides.

@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "geometry/rng.h"
-#include "pocket/elemaccess.h"
 #include "offset_util.h"
+#include "pocket/elemaccess.h"
 
 using namespace offsettest;
 

@@ -87,7 +87,8 @@ inline double perimeter(const std::vector<ContourElement>& chain) {
 
 // Points along a chain, arcs divided in steps of at most maxSweep radians; the
 // first point again at the end when closed.
-inline std::vector<Vec2> samples(const std::vector<ContourElement>& chain, double maxSweep, bool closed = true) {
+inline std::vector<Vec2> samples(const std::vector<ContourElement>& chain, double maxSweep,
+                                 bool closed = true) {
     std::vector<Vec2> pts;
     for (const ContourElement& e : chain) {
         const int steps = e.type == kElemArc ? std::max(1, static_cast<int>(sweepOf(e) / maxSweep)) : 1;

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "offset_util.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
-#include "offset_util.h"
 #include "ringtest_util.h"
 
 namespace {

@@ -108,13 +108,7 @@ struct Geos {
     GEOSContextHandle_t h = GEOS_init_r();
     ~Geos() { GEOS_finish_r(h); }
     GEOSGeometry* line(const std::vector<ContourElement>& chain, bool closed) {
-        std::vector<Vec2> pts;
-        for (const ContourElement& e : chain) {
-            const int steps = e.type == kElemArc ? 16 : 1;
-            for (int s = 0; s < steps; ++s)
-                pts.push_back(offsettest::pointAlong(e, static_cast<double>(s) / steps));
-        }
-        pts.push_back(closed ? pts.front() : offsettest::endPoint(chain.back()));
+        const std::vector<Vec2> pts = offsettest::samples(chain, offsettest::kPi / 32, closed);
         GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
         for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
         return closed ? GEOSGeom_createLinearRing_r(h, cs) : GEOSGeom_createLineString_r(h, cs);
@@ -157,40 +151,34 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
     EXPECT_EQ(clistCount("SPAN"), 0);  // freed at the end
 }
 
-// An island in the middle is crossed by a boundary ring and merged into it: its
-// ring leaves GKT and the merged ring's node has the island ring's node as a parent.
-TEST(PlaneRings, CrossedIslandIsMerged) {
-    Plane plane(2, 0.4);
-    put("MAIN", box(0, 0, 60, 40, true), true, true, 0);
-    put("MAIN", box(25, 15, 35, 25, false), false, true, 1);
-    ASSERT_EQ(plane.run(false), 1);
-    int32_t islandNode = -1;
-    for (int32_t i = 0; i < regionNodeCount(); ++i) {
-        const std::vector<ContourElement> ring = nodeRing(i);
-        if (regionNode(i)->level == 0 && offsettest::signedArea(ring) < 0) islandNode = i;
+// An island crossed by a boundary ring is merged into it: one island ring is
+// left, and a merged ring's node has it as a parent. Three islands in a row, 4
+// apart with R 3: the first rings of the last two merge, and the merged ring
+// goes on to merge with the first island's ring. No ring runs over an island.
+TEST(PlaneRings, CrossedIslandsAreMerged) {
+    const struct {
+        double r;
+        std::vector<ContourElement> outer;
+        std::vector<std::vector<ContourElement>> islands;
+    } cases[] = {{2, box(0, 0, 60, 40), {box(25, 15, 35, 25, false)}},
+                 {3,
+                  box(-20, -20, 60, 30),
+                  {box(0, 0, 10, 10, false), box(14, 0, 24, 10, false), box(28, 0, 38, 10, false)}}};
+    for (const auto& c : cases) {
+        Plane plane(c.r, 0.4);
+        put("MAIN", c.outer, true, true, 0);
+        for (size_t i = 0; i < c.islands.size(); ++i)
+            put("MAIN", c.islands[i], false, true, static_cast<int16_t>(i + 1));
+        ASSERT_EQ(plane.run(false), 1);
+        int32_t islandNode = -1, islandRings = 0, children = 0;
+        for (int32_t i = 0; i < regionNodeCount(); ++i)
+            if (regionNode(i)->level == 0 && offsettest::signedArea(nodeRing(i)) < 0)
+                islandNode = i, ++islandRings;
+        EXPECT_EQ(islandRings, 1) << c.r;
+        for (int32_t i = 0; i < regionNodeCount(); ++i) children += regionIsParent(i, islandNode);
+        EXPECT_GE(children, 1) << c.r;
+        expectRingsClear(c.outer, c.islands, c.r - 1e-3, 0);
     }
-    ASSERT_GE(islandNode, 0);
-    int children = 0;
-    for (int32_t i = 0; i < regionNodeCount(); ++i) children += regionIsParent(i, islandNode);
-    EXPECT_GE(children, 1);
-}
-
-// Three islands in a row, 4 apart with R 3: the first rings of the last two
-// merge, and the merged ring goes on to merge with the first island's ring, so
-// no ring runs over an island.
-TEST(PlaneRings, RowOfCloseIslandsMergesIntoOneRing) {
-    Plane plane(3, 0.4);
-    const std::vector<ContourElement> outer = box(-20, -20, 60, 30, true);
-    const std::vector<std::vector<ContourElement>> islands = {
-        box(0, 0, 10, 10, false), box(14, 0, 24, 10, false), box(28, 0, 38, 10, false)};
-    put("MAIN", outer, true, true, 0);
-    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
-    ASSERT_EQ(plane.run(false), 1);
-    int islandRings = 0;
-    for (int32_t i = 0; i < regionNodeCount(); ++i)
-        islandRings += regionNode(i)->level == 0 && offsettest::signedArea(nodeRing(i)) < 0;
-    EXPECT_EQ(islandRings, 1);
-    expectRingsClear(outer, islands, 3 - 1e-3, 0);
 }
 
 // All first offsets 0 (allowance -R): one SPAN ring at level 0, no island merge.
@@ -272,17 +260,10 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
     ASSERT_EQ(cutListsCreate(1), 0);
     ASSERT_EQ(clistCreate("SPAN"), 1);
     ASSERT_EQ(clistCreate("GKT"), 1);
-    const std::vector<ContourElement> island = box(36, 36, 64, 64, false);
-    ContourHeader h{};
-    h.elementCount = 4;
-    h.leftSide = 0;  // the ring around the island runs with its material on the right
-    const int32_t node = regionAttachContour(island.data(), &h, -1, 0);
+    // The ring around the island runs with its material on the right.
+    const int32_t node = attachBox(36, 36, 64, 64, 0, false, {}, 0);
     ASSERT_EQ(node, 0);
-    std::vector<ContourElement> ring = box(30, 30, 70, 70, false);
-    for (ContourElement& e : ring) e.sourceTag = node;
-    h.ccw = 0;
-    h.tag = static_cast<int16_t>(node);
-    ASSERT_EQ(clistInsert("GKT", ring.data(), &h, -1), 1);
+    put("GKT", box(30, 30, 70, 70, false, node), false, false, static_cast<int16_t>(node));
     ASSERT_EQ(pocketIslandRestart(1.6), 0);
     EXPECT_EQ(clistCount("GKT"), 0);
     ASSERT_EQ(clistCount("SPAN"), 1);
@@ -297,16 +278,8 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
     ASSERT_EQ(clistCreate("SPAN"), 1);
     ASSERT_EQ(clistCreate("GKT"), 1);
-    const std::vector<ContourElement> a = comb(5, 95, 6, 15, 1300);
-    ContourHeader h{};
-    h.elementCount = static_cast<uint32_t>(a.size());
-    h.ccw = h.leftSide = 1;
-    ASSERT_EQ(clistInsert("SPAN", a.data(), &h, -1), 1);
-    const std::vector<ContourElement> b = box(2, 9, 98, 11, false);
-    h.elementCount = 4;
-    h.ccw = 0;
-    h.tag = 1;
-    ASSERT_EQ(clistInsert("GKT", b.data(), &h, -1), 1);
+    put("SPAN", comb(5, 95, 6, 15, 1300), true, true);
+    put("GKT", box(2, 9, 98, 11, false), false, true, 1);
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), -1);
     ASSERT_FALSE(PocketErrors::texts().empty());
     EXPECT_NE(PocketErrors::texts().back().find("1522"), std::string::npos);

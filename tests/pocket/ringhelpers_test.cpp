@@ -8,7 +8,7 @@
 
 #include "geometry/rng.h"
 #include "pocket/chaincross.h"
-#include "pocket/pocket_util.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -17,9 +17,7 @@ struct Rect {
 };
 
 std::vector<ContourElement> rect(const Rect& r, bool cw = false) {
-    std::vector<Vec2> p = {{r.x0, r.y0}, {r.x1, r.y0}, {r.x1, r.y1}, {r.x0, r.y1}};
-    if (cw) std::reverse(p.begin(), p.end());
-    return polygon(p);
+    return box(r.x0, r.y0, r.x1, r.y1, !cw);
 }
 
 ContourHeader header(size_t n, uint8_t ccw, uint8_t leftSide) {

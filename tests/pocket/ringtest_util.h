@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "pocket/regiontree.h"
 #include "pocket_util.h"
 
 namespace ringtest {
@@ -30,6 +31,15 @@ inline void put(const char* list, const std::vector<ContourElement>& c, bool ccw
                 int16_t tag = 0) {
     const ContourHeader h = header(c, ccw, left, tag);
     ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
+}
+
+// A box attached to the region tree at a level, its elements tagged in order; the node's index.
+inline int32_t attachBox(double x0, double y0, double x1, double y1, int32_t level, bool ccw = true,
+                         const std::vector<int32_t>& tags = {}, uint8_t leftSide = 1) {
+    std::vector<ContourElement> c = box(x0, y0, x1, y1, ccw);
+    for (size_t i = 0; i < tags.size() && i < c.size(); ++i) c[i].sourceTag = tags[i];
+    const ContourHeader h = header(c, ccw, leftSide);
+    return regionAttachContour(c.data(), &h, 0, level);
 }
 
 // A counter-clockwise comb over x0..x1 with teeth from y0 up to y1: a band
