@@ -53,6 +53,32 @@ inline std::string readFile(const std::string& path) {
     return s.str();
 }
 
+// A contour of an exchange file: closed through its points (an open chain when not), with its heights.
+struct KvxContour {
+    std::vector<Vec2> p;
+    std::string heights = "v depth(6)";
+    bool closed = true;
+};
+
+inline std::string kvxText(const std::vector<KvxContour>& contours, const std::string& head = "") {
+    std::string t = std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\n" + head;
+    int id = 1;
+    for (const KvxContour& c : contours) {
+        t += "o Contour[" + std::to_string(id++) + "]()\n{\n " + c.heights + "\n";
+        for (size_t i = 0; i + (c.closed ? 0 : 1) < c.p.size(); ++i) {
+            const Vec2 &a = c.p[i], &b = c.p[(i + 1) % c.p.size()];
+            t += " o L(x[" + std::to_string(a.x) + "/" + std::to_string(b.x) + "] y[" + std::to_string(a.y) +
+                 "/" + std::to_string(b.y) + "])\n";
+        }
+        t += "}\n";
+    }
+    return t;
+}
+
+inline std::vector<Vec2> boxPoints(double x0, double y0, double x1, double y1) {
+    return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+}
+
 // The example job copied into the working folder; runs go through kvCSexecCycle.
 struct Job {
     Job() {
@@ -158,16 +184,10 @@ TEST(PocketRun, JobFramesChannelZero) {
 // fails without one. Nothing leaks on any of these exits.
 TEST(PocketRun, FailuresReachTheStatusWord) {
     Job job;
-    const std::string open = std::string(kKvxBanner) +
-                             "\nkVX-Version: 1.0\npocket\ncontours\no Contour[1]()\n{\n v depth(8)\n"
-                             " o L(x[0/50] y[0/0])\n o L(x[/50] y[/40])\n o L(x[/0] y[/40])\n}\n";
+    const std::string open = kvxText({{boxPoints(0, 0, 50, 40), "v depth(8)", false}});
     // Two squares that neither touch nor stand clear of each other cannot be nested.
     const std::string undecided =
-        std::string(kKvxBanner) +
-        "\nkVX-Version: 1.0\npocket\ncontours\no Contour[1]()\n{\n v depth(8)\n"
-        " o L(x[0/10] y[0/0])\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n"
-        " o L(x[/0] y[/0])\n}\no Contour[2]()\n{\n v depth(8)\n"
-        " o L(x[1/9] y[1/1])\n o L(x[/9] y[/9])\n o L(x[/1] y[/9])\n o L(x[/1] y[/1])\n}\n";
+        kvxText({{boxPoints(0, 0, 10, 10), "v depth(8)"}, {boxPoints(1, 1, 9, 9), "v depth(8)"}});
     const struct {
         std::string contours, stock;
         int32_t status;
@@ -224,20 +244,22 @@ namespace {
 // The input and set-up phases of a job with extra keys, called directly.
 struct Phases : PocketErrors {
     TempFolder tmp;
-    int setUp(const std::vector<std::pair<const char*, const char*>>& keys, const std::string& contours) {
+    std::string writeBox(const std::vector<KvxContour>& more = {}) {
         const std::string file = tmp.file("p.kvx");
-        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
-                                              << contours;
+        std::vector<KvxContour> contours = {{boxPoints(0, 0, 60, 40), "v depth(8)"}};
+        contours.insert(contours.end(), more.begin(), more.end());
+        Job::writeFile(file, kvxText(contours));
+        return file;
+    }
+    int setUp(const std::vector<std::pair<const char*, const char*>>& keys,
+              const std::vector<KvxContour>& more = {}) {
+        const std::string file = writeBox(more);
         kvCCP.vars = kvListSet(kvCCP.vars, "geoSource", file.c_str(), 21);
         for (const auto& k : keys) kvCCP.vars = kvListSet(kvCCP.vars, k.first, k.second, 21);
         pocketSetRecord(&kvCCP);
         return ccpReadParameters(&kvCCP) && ccpPrepareGeometry(&kvCCP);
     }
 };
-
-const char* kBox =
-    "o Contour[1]()\n{\n v depth(8)\n o L(x[0/60] y[0/0])\n o L(x[/60] y[/40])\n"
-    " o L(x[/0] y[/40])\n o L(x[/0] y[/0])\n}\n";
 
 }  // namespace
 
@@ -270,15 +292,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
     };
     for (const auto& c : cases) {
         Phases ph;
-        ASSERT_EQ(ph.setUp(c.keys, kBox), 1) << c.keys.back().first;
+        ASSERT_EQ(ph.setUp(c.keys), 1) << c.keys.back().first;
         EXPECT_NEAR(c.got(), c.want, 1e-12) << c.keys.back().first;
     }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;
-    ASSERT_EQ(ph.setUp({{"toolDiameter", "10"}},
-                       std::string(kBox) +
-                           "o Contour[2]()\n{\n v surface(-8)\n v depth(4)\n o L(x[20/40] y[10/10])\n"
-                           " o L(x[/40] y[/30])\n o L(x[/20] y[/30])\n o L(x[/20] y[/10])\n}\n"),
+    ASSERT_EQ(ph.setUp({{"toolDiameter", "10"}}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}),
               1);
     EXPECT_EQ(p.deepestLevel, 2);
 }
@@ -301,20 +320,9 @@ std::string wkt(const Shape& s) {
 }
 
 std::string kvxOf(const Shape& s) {
-    std::string t = std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\nv surface(0)\n";
-    int id = 1;
-    auto contour = [&](const std::vector<Vec2>& p) {
-        t += "o Contour[" + std::to_string(id++) + "]()\n{\n v depth(6)\n";
-        for (size_t i = 0; i < p.size(); ++i) {
-            const Vec2 &a = p[i], &b = p[(i + 1) % p.size()];
-            t += " o L(x[" + std::to_string(a.x) + "/" + std::to_string(b.x) + "] y[" + std::to_string(a.y) +
-                 "/" + std::to_string(b.y) + "])\n";
-        }
-        t += "}\n";
-    };
-    contour(s.outer);
-    for (const auto& i : s.islands) contour(i);
-    return t;
+    std::vector<KvxContour> c = {{s.outer}};
+    for (const auto& i : s.islands) c.push_back({i});
+    return kvxText(c, "v surface(0)\n");
 }
 
 // The example: 120 x 80 with corners of radius 10, a box island and a round one,
@@ -363,30 +371,61 @@ Shape seededShape() {
 
 }  // namespace
 
-TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
+// The example job as it is, by every input mode of the contour-parallel driver,
+// by every strategy and by rest machining of a larger reference tool (the whole
+// input, and level by level with rest evaluation on): each ends with status 0,
+// writes passes and keeps the tool inside the pocket less half the allowance
+// (the allowance of 0.2, less the rings' reduction tolerance of 0.01 R); one unit
+// less room is caught.
+TEST(PocketRun, NoGougeOnTheExampleInEveryMode) {
 #ifdef KV_HAVE_GEOS
     Job job;
     job.hostFn = gougeRecord;
-    pocketnctest::log().clear();
-    EXPECT_EQ(job.run(job.pcf), 0);
-    // The example's two planes.
-    const std::vector<std::vector<Vec2>> paths = passes();
-    EXPECT_EQ(std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.type == 3001; }) >= 2,
-              true);
-    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0))), 1e-3);
-    // The allowance of 0.2 is kept, less the rings' reduction tolerance of 0.01 R; one unit less room is
-    // caught.
-    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
-    EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
-    // Every input mode of the contour-parallel driver on the same job.
-    for (const char* mode : {"oriAutomatic := single", "oriAutomatic := none", "splitPath := true",
-                             "infeedFactor := 0.9", "stock := true"}) {
+    // The rest areas beside the islands leave no room for a helix: the tool plunges straight.
+    const std::vector<std::pair<const char*, const char*>> rest = {
+        {"plungeType", "plungeType := straight"}, {"referenceDiameter", "referenceDiameter := 30"}};
+    std::vector<std::vector<std::pair<const char*, const char*>>> cases = {
+        {},
+        {{"oriAutomatic", "oriAutomatic := single"}},
+        {{"oriAutomatic", "oriAutomatic := none"}},
+        {{"splitPath", "splitPath := true"}},
+        {{"infeedFactor", "infeedFactor := 0.9"}},
+        {{"stock", "stock := true"}},
+        rest,
+        rest};
+    cases.back().push_back({"evaluateRif", "evaluateRif := true"});
+    for (const char* st : {"axisParallel", "stockOutin", "openPocket", "outsideIn", "outsideInDirect"})
+        cases.push_back({{"strategy", st}});
+    for (size_t i = 0; i < cases.size(); ++i) {
+        // Parameters a job leaves out keep the last run's value: the input modes build on each
+        // other, the rest modes and strategies each start from the example's own.
+        if (i >= 6) ccpParamsResetState();
+        const auto& c = cases[i];
+        std::string text = job.pcf, name;
+        for (const auto& k : c) {
+            const std::string line =
+                k.first == std::string("strategy") ? "strategy := " + std::string(k.second) : k.second;
+            text = Job::edit(text, k.first, line);
+            name += line + "; ";
+        }
         pocketnctest::log().clear();
-        const std::string key(mode, std::string(mode).find(' '));
-        EXPECT_EQ(job.run(job.with(key, mode)), 0) << mode;
-        EXPECT_FALSE(passes().empty()) << mode;
-        EXPECT_LT(sweptOutside(passes(), 5, wkt(example(0))), 1e-3) << mode;
+        EXPECT_EQ(job.run(text), 0) << name;
+        const auto p = passes();
+        EXPECT_FALSE(p.empty()) << name;
+        EXPECT_LT(sweptOutside(p, 5, wkt(example(0.1))), 1e-3) << name;
+        if (!c.empty()) continue;
+        EXPECT_GE(std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.type == 3001; }),
+                  2);  // the example's two planes
+        EXPECT_GT(sweptOutside(p, 5, wkt(example(1))), 1);
     }
+#endif
+}
+
+// 50 seeded pockets with islands, climb and conventional: the tool stays in the pocket.
+TEST(PocketRun, NoGougeOnSeededPockets) {
+#ifdef KV_HAVE_GEOS
+    Job job;
+    job.hostFn = gougeRecord;
     rngResetState();
     for (int i = 0; i < 50; ++i) {
         const Shape s = seededShape();
@@ -406,46 +445,6 @@ TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
 #endif
 }
 
-// The example job by every strategy and by rest machining of a larger reference
-// tool (the whole input, and level by level with rest evaluation on): each ends
-// with status 0, writes passes and keeps the tool inside the pocket less half the allowance.
-TEST(PocketRun, EveryStrategyAndRestModeOnTheExample) {
-#ifdef KV_HAVE_GEOS
-    Job job;
-    job.hostFn = gougeRecord;
-    const struct {
-        const char* name;
-        std::vector<std::pair<const char*, const char*>> keys;
-    } cases[] = {
-        {"contourParallel", {{"strategy", "strategy := contourParallel"}}},
-        {"axisParallel", {{"strategy", "strategy := axisParallel"}}},
-        {"stockOutin", {{"strategy", "strategy := stockOutin"}}},
-        {"openPocket", {{"strategy", "strategy := openPocket"}}},
-        {"outsideIn", {{"strategy", "strategy := outsideIn"}}},
-        {"outsideInDirect", {{"strategy", "strategy := outsideInDirect"}}},
-        // The rest areas beside the islands leave no room for a helix: the tool plunges straight.
-        {"rest of the input",
-         {{"strategy", "strategy := contourParallel"},
-          {"plungeType", "plungeType := straight"},
-          {"referenceDiameter", "referenceDiameter := 30"}}},
-        {"rest by levels",
-         {{"strategy", "strategy := contourParallel"},
-          {"plungeType", "plungeType := straight"},
-          {"referenceDiameter", "referenceDiameter := 30"},
-          {"evaluateRif", "evaluateRif := true"}}},
-    };
-    for (const auto& c : cases) {
-        std::string text = job.pcf;
-        for (const auto& k : c.keys) text = Job::edit(text, k.first, k.second);
-        pocketnctest::log().clear();
-        EXPECT_EQ(job.run(text), 0) << c.name;
-        const auto p = passes();
-        EXPECT_FALSE(p.empty()) << c.name;
-        EXPECT_LT(sweptOutside(p, 5, wkt(example(0.1))), 1e-3) << c.name;
-    }
-#endif
-}
-
 // The configuration input: the reference tool named by the keyword block is taken
 // (771, tool tip on) when its entry exists and refused (770) when it does not; the
 // parameter file goes to the block's temporary folder and the parameters are read.
@@ -457,9 +456,7 @@ TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
     } cases[] = {{"12.5", "771,T7", 1}, {nullptr, "770,T7", 0}};
     for (const auto& c : cases) {
         Phases ph;
-        const std::string file = ph.tmp.file("p.kvx");
-        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
-                                              << kBox;
+        const std::string file = ph.writeBox();
         for (const auto& [key, value] : std::vector<std::pair<const char*, std::string>>{
                  {"*TMP_DIR", ph.tmp.path()}, {"*KVX", file}, {"*FRRADIUS", "5"}, {"*TOOL_REFERENCE", "T7"}})
             kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
@@ -525,20 +522,12 @@ TEST(PocketRun, TallIslandOfADeeperPocketIsKeptInTheUpperLevel) {
 #ifdef KV_HAVE_GEOS
     Job job;
     job.hostFn = gougeRecord;
-    auto box = [](double x0, double y0, double x1, double y1, const char* heights) {
-        return std::string("o Contour[1]()\n{\n ") + heights + "\n o L(x[" + std::to_string(x0) + "/" +
-               std::to_string(x1) + "] y[" + std::to_string(y0) + "/" + std::to_string(y0) + "])\n o L(x[/" +
-               std::to_string(x1) + "] y[/" + std::to_string(y1) + "])\n o L(x[/" + std::to_string(x0) +
-               "] y[/" + std::to_string(y1) + "])\n o L(x[/" + std::to_string(x0) + "] y[/" +
-               std::to_string(y0) + "])\n}\n";
-    };
-    Job::writeFile("tall.kvx", std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\n" +
-                                   box(0, 0, 100, 60, "v surface(0)\n v depth(8)") +
-                                   box(20, 10, 80, 50, "v surface(-8)\n v depth(4)") +
-                                   box(40, 20, 60, 40, "v surface(0)\n v depth(12)"));
+    Job::writeFile("tall.kvx", kvxText({{boxPoints(0, 0, 100, 60), "v surface(0)\n v depth(8)"},
+                                        {boxPoints(20, 10, 80, 50), "v surface(-8)\n v depth(4)"},
+                                        {boxPoints(40, 20, 60, 40), "v surface(0)\n v depth(12)"}}));
     pocketnctest::log().clear();
     EXPECT_EQ(job.run(job.with("geoSource", "geoSource := \"tall.kvx\"")), 0);
-    Shape upper{{{0, 0}, {100, 0}, {100, 60}, {0, 60}}, {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}}};
+    Shape upper{boxPoints(0, 0, 100, 60), {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}}};
     EXPECT_LT(sweptOutside(passes(), 5, wkt(upper)), 1e-3);
 #endif
 }
