@@ -12,10 +12,6 @@
 #include "pocket/pocket_util.h"
 #include "ringtest_util.h"
 
-#ifdef KV_HAVE_GEOS
-#include <geos_c.h>
-#endif
-
 namespace {
 
 using namespace offsettest;
@@ -191,24 +187,9 @@ std::vector<ContourElement> randomContour(std::mt19937& rng, const Vec2& c, doub
     return out;
 }
 
+// Arcs in steps of at most this many radians: finer samples of a concave arc make GEOS 3.11
+// lose or add pieces of a buffer.
 constexpr double kArcStep = 0.03;
-
-struct Geos {
-    GEOSContextHandle_t h = GEOS_init_r();
-    ~Geos() { GEOS_finish_r(h); }
-    Geos() = default;
-    Geos(const Geos&) = delete;
-    Geos& operator=(const Geos&) = delete;
-
-    // The chain as a closed ring, arcs in steps of at most kArcStep radians: finer samples of a
-    // concave arc make GEOS 3.11 lose or add pieces of a buffer.
-    GEOSGeometry* ring(const std::vector<ContourElement>& chain, double step = kArcStep) {
-        const std::vector<Vec2> pts = samples(chain, step);
-        GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
-        for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
-        return GEOSGeom_createLinearRing_r(h, cs);
-    }
-};
 
 TEST_F(OffsetTest, AgreesWithGeosBufferOnRandomContoursWithIslands) {
     Geos geos;
@@ -221,7 +202,7 @@ TEST_F(OffsetTest, AgreesWithGeosBufferOnRandomContoursWithIslands) {
             for (;;) {
                 std::vector<ContourElement> k = randomContour(rng, c, R, n, ccw, tag);
                 // Fine samples, so that a bulge that cuts its neighbour close to their corner shows.
-                GEOSGeometry* poly = GEOSGeom_createPolygon_r(geos.h, geos.ring(k, 0.003), nullptr, 0);
+                GEOSGeometry* poly = GEOSGeom_createPolygon_r(geos.h, geos.line(k, 0.003), nullptr, 0);
                 const bool valid = poly && GEOSisValid_r(geos.h, poly) == 1;
                 GEOSGeom_destroy_r(geos.h, poly);
                 if (valid) return k;
@@ -243,7 +224,7 @@ TEST_F(OffsetTest, AgreesWithGeosBufferOnRandomContoursWithIslands) {
                 SCOPED_TRACE(::testing::Message() << "shape " << shape << " contour " << c << " d " << d);
                 const Rings r = offsetOf(in, orient, d);
                 ASSERT_GE(r.result, 0);
-                GEOSGeometry* poly = GEOSGeom_createPolygon_r(geos.h, geos.ring(in), nullptr, 0);
+                GEOSGeometry* poly = GEOSGeom_createPolygon_r(geos.h, geos.line(in, kArcStep), nullptr, 0);
                 ASSERT_NE(poly, nullptr);
                 GEOSGeometry* buf =
                     GEOSBufferWithStyle_r(geos.h, poly, -d, 64, GEOSBUF_CAP_ROUND, GEOSBUF_JOIN_ROUND, 5.0);
@@ -262,7 +243,7 @@ TEST_F(OffsetTest, AgreesWithGeosBufferOnRandomContoursWithIslands) {
                 for (const std::vector<ContourElement>& ring : r.rings) {
                     area += orient * signedArea(ring);
                     length += perimeter(ring);
-                    GEOSGeometry* lr = geos.ring(ring);
+                    GEOSGeometry* lr = geos.line(ring, kArcStep);
                     EXPECT_EQ(GEOSisSimple_r(geos.h, lr), 1);
                     GEOSGeom_destroy_r(geos.h, lr);
                     for (size_t k = 0; k < ring.size(); ++k) {

@@ -29,11 +29,6 @@ struct Strategy : NcPlane {
     }
 };
 
-bool sent(const std::string& number) {
-    const auto& t = PocketErrors::texts();
-    return std::find(t.begin(), t.end(), "101 " + number) != t.end();
-}
-
 }  // namespace
 
 TEST(Strategies, OpenRunSearch) {
@@ -217,7 +212,7 @@ TEST(Strategies, PlanesWithoutOpenSides) {
         pocketKernel().noPlunge = 1;
         insert("MAIN", polygon(box(0, 0, 50, 30)));
         EXPECT_EQ(stockOutin(), 1);
-        EXPECT_TRUE(sent("1507"));
+        EXPECT_TRUE(PocketErrors::sent("101 1507"));
         EXPECT_TRUE(records(31).empty());
     }
     Strategy s;
