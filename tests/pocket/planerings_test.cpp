@@ -102,30 +102,32 @@ void expectRingsClear(const std::vector<ContourElement>& outer,
 }  // namespace
 
 // Without islands: the first ring is the boundary offset by R + allowance, every
-// later ring one step further in, one level deeper, its parent the ring before.
+// later ring one step further in, one level deeper, its parent the ring before;
+// the innermost ring is the last one a step can make. A ring of fewer than 5
+// elements shorter than the step makes no further ring (a 0.6 square, 2.4 long, step 0.8).
 TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
-    Plane plane(2, 0.4);
-    put("MAIN", box(0, 0, 40, 30, true), true, true, 0);
-    pocketAllowanceSet(0, 0.5);
-    ASSERT_EQ(plane.run(false), 1);
-    const double s = 2 * 2 * 0.4;
-    ASSERT_GT(regionNodeCount(), 3);
-    for (int32_t i = 0; i < regionNodeCount(); ++i) {
-        const RegionNode* n = regionNode(i);
-        ASSERT_NE(n, nullptr);
-        EXPECT_EQ(n->level, i);
-        if (i > 0) {
-            EXPECT_EQ(regionIsParent(i, i - 1), 1) << i;
+    const struct { double w, h, r, allowance; } cases[] = {{40, 30, 2, 0.5}, {2.6, 2.6, 1, 0}};
+    for (const auto& c : cases) {
+        Plane plane(c.r, 0.4);
+        const std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
+        put("MAIN", outer, true, true, 0);
+        pocketAllowanceSet(0, c.allowance);
+        ASSERT_EQ(plane.run(false), 1);
+        const double s = 2 * c.r * 0.4, first = c.r + c.allowance;
+        ASSERT_EQ(regionNodeCount(), static_cast<int32_t>((c.h / 2 - first) / s) + 1) << c.w;
+        for (int32_t i = 0; i < regionNodeCount(); ++i) {
+            const RegionNode* n = regionNode(i);
+            ASSERT_NE(n, nullptr);
+            EXPECT_EQ(n->level, i);
+            if (i > 0) {
+                EXPECT_EQ(regionIsParent(i, i - 1), 1) << i;
+            }
+            for (const ContourElement& e : nodeRing(i))
+                EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), outer), first + i * s, 1e-3)
+                    << i;
         }
-        const std::vector<ContourElement> ring = nodeRing(i);
-        const double d = 2.5 + i * s;
-        for (const ContourElement& e : ring)
-            EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), box(0, 0, 40, 30, true)), d, 1e-3)
-                << i;
+        EXPECT_EQ(clistCount("SPAN"), 0);  // freed at the end
     }
-    // The innermost ring is the last one a step can make: 15 - 2.5 = 12.5 across from the wall.
-    EXPECT_EQ(regionNodeCount(), static_cast<int32_t>((15 - 2.5) / s) + 1);
-    EXPECT_EQ(clistCount("SPAN"), 0);  // freed at the end
 }
 
 // An island crossed by a boundary ring is merged into it: one island ring is
@@ -169,14 +171,6 @@ TEST(PlaneRings, ZeroFirstOffset) {
     ASSERT_EQ(pocketLevelLoop(2, -2, 0.4, 1), 1);
     ASSERT_EQ(regionNodeCount(), 1);
     EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), 1200, 1e-6);
-}
-
-// A ring of fewer than 5 elements shorter than the step makes no further ring.
-TEST(PlaneRings, ShortRingStopsTheSteps) {
-    Plane plane(1, 0.4);
-    put("MAIN", box(0, 0, 2.6, 2.6, true), true, true, 0);  // first ring 0.6 square, 2.4 long, step 0.8
-    ASSERT_EQ(plane.run(false), 1);
-    EXPECT_EQ(regionNodeCount(), 1);
 }
 
 // Seeded pockets with islands (some through the split path): every ring keeps
