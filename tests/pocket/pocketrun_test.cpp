@@ -245,6 +245,7 @@ struct Phases : PocketErrors {
               const std::vector<KvxContour>& more = {}) {
         const std::string file = writeBox(more);
         kvCCP.vars = kvListSet(kvCCP.vars, "geoSource", file.c_str(), 21);
+        kvCCP.vars = kvListSet(kvCCP.vars, "toolDiameter", "10", 21);
         for (const auto& k : keys) kvCCP.vars = kvListSet(kvCCP.vars, k.first, k.second, 21);
         pocketSetRecord(&kvCCP);
         return ccpReadParameters(&kvCCP) && ccpPrepareGeometry(&kvCCP);
@@ -256,39 +257,35 @@ struct Phases : PocketErrors {
 // The Part's edge cases of the two phases, each against the value it must leave.
 TEST(PocketRun, InputAndSetUpSettle) {
     const CcpParams& p = kvCCPParams;
+    const PocketKernel& k = pocketKernel();
     const struct {
-        std::vector<std::pair<const char*, const char*>> keys;
-        double (*got)();
+        std::vector<std::pair<const char*, const char*>> keys;  // with a tool diameter of 10 unless given
+        const double* got;
         double want;
     } cases[] = {
-        {{{"toolDiameter", "10"}, {"infeedLength", "12"}}, [] { return kvCCPParams.infeedLength; }, 9.9},
-        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.infeedLength; }, 5},
-        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}, {"retractPlane", "40"}},
-         [] { return kvCCPParams.retractPlane; },
-         30},
-        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}}, [] { return kvCCPParams.retractPlane; }, 30},
-        {{{"toolDiameter", "10"}, {"infeedDepth", "0"}}, [] { return kvCCPParams.infeedDepth; }, 10000},
-        {{{"toolDiameter", "10"}, {"strategy", "outsideInDirect"}},
-         [] { return static_cast<double>(kvCCPParams.orientation); },
-         -1},
-        {{{"toolDiameter", "1"}}, [] { return pocketKernel().geometryScale; }, 25},
-        {{{"toolDiameter", "10"}, {"considerToolType", "true"}, {"toolType", "ballMill"}},
-         [] { return pocketKernel().effDiameterRatio; },
-         0.01},
-        {{{"toolDiameter", "10"}, {"helixPlungeAngle", "30"}},
-         [] { return kvCCPParams.helixPlungeAngle; },
-         30 * M_PI / 180},
-        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.helixAngleResolution; }, 10 * M_PI / 180},
+        {{{"infeedLength", "12"}}, &p.infeedLength, 9.9},
+        {{}, &p.infeedLength, 5},
+        {{{"clearancePlane", "30"}, {"retractPlane", "40"}}, &p.retractPlane, 30},
+        {{{"clearancePlane", "30"}}, &p.retractPlane, 30},
+        {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
+        {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
+        {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
+        {{{"helixPlungeAngle", "30"}}, &p.helixPlungeAngle, 30 * M_PI / 180},
+        {{}, &p.helixAngleResolution, 10 * M_PI / 180},
     };
     for (const auto& c : cases) {
         Phases ph;
-        ASSERT_EQ(ph.setUp(c.keys), 1) << c.keys.back().first;
-        EXPECT_NEAR(c.got(), c.want, 1e-12) << c.keys.back().first;
+        ASSERT_EQ(ph.setUp(c.keys), 1) << c.want;
+        EXPECT_NEAR(*c.got, c.want, 1e-12) << c.want;
+    }
+    {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
+        EXPECT_EQ(p.orientation, -1);
     }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;
-    ASSERT_EQ(ph.setUp({{"toolDiameter", "10"}}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}),
-              1);
+    ASSERT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}), 1);
     EXPECT_EQ(p.deepestLevel, 2);
 }
 
