@@ -4,27 +4,14 @@
 #include "pocket/cutlists.h"
 
 #include "offset_util.h"
-#include "pocket/contouroffset.h"
-#include "pocket/regiontree.h"
 #include "ringtest_util.h"
 
 namespace {
 
-struct Cuts : PocketErrors {
-    Cuts() {
-        cutListsResetState();
-        contourOffsetResetState();
-        regionTreeResetState();
+struct Cuts : RingState {
+    Cuts() : RingState(2) {
         EXPECT_EQ(regionTreeInit(1), 1);
-        pocketKernel().toolRadius = 2;
-        pocketKernel().stepFactor = 0.4;
-        pocketKernel().tolerance = 1e-4;
         EXPECT_EQ(clistCreate("MAIN"), 1);
-    }
-    ~Cuts() {
-        cutListsFree();
-        regionTreeFree();
-        contourOffsetResetState();
     }
 };
 

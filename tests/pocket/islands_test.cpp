@@ -8,23 +8,12 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/chaincross.h"
-#include "pocket/contouroffset.h"
 #include "ringtest_util.h"
 
 namespace {
 
-struct Islands : PocketErrors {
-    Islands() {
-        islandsResetState();
-        contourOffsetResetState();
-        pocketKernel().toolRadius = 2;
-        pocketKernel().stepFactor = 0.4;
-        pocketKernel().tolerance = 1e-4;
-    }
-    ~Islands() {
-        islandsResetState();
-        contourOffsetResetState();
-    }
+struct Islands : RingState {
+    Islands() : RingState(2) {}
 };
 
 std::vector<ContourElement> get(const char* list, int32_t i, ContourHeader* h) {

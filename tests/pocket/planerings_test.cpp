@@ -8,38 +8,15 @@
 
 #include "geometry/rng.h"
 #include "offset_util.h"
-#include "pocket/contouroffset.h"
-#include "pocket/cutlists.h"
-#include "pocket/islands.h"
-#include "pocket/regiontree.h"
-#include "pocket/ringhelpers.h"
-#include "pocket/ringround.h"
 #include "ringtest_util.h"
 
 namespace {
 
-struct Plane : PocketErrors {
-    Plane(double r, double f) {
-        contourOffsetResetState();
-        ringHelpersResetState();
-        ringRoundResetState();
-        cutListsResetState();
-        islandsResetState();
-        planeRingsResetState();
-        regionTreeResetState();
+struct Plane : RingState {
+    Plane(double r, double f) : RingState(r, f) {
         EXPECT_EQ(regionTreeInit(1), 1);
-        PocketKernel& k = pocketKernel();
-        k.toolRadius = r;
-        k.stepFactor = f;
-        k.tolerance = 1e-4;
-        k.wantedOrientation = 1;
+        pocketKernel().wantedOrientation = 1;
         EXPECT_EQ(clistCreate("MAIN"), 1);
-    }
-    ~Plane() {
-        cutListsFree();
-        regionTreeFree();
-        contourOffsetResetState();
-        ringHelpersResetState();
     }
     // The whole ring build of a closed plane; the result of the step loop.
     int run(bool cuts) {

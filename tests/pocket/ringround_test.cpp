@@ -4,23 +4,12 @@
 
 #include "geometry/rng.h"
 #include "offset_util.h"
-#include "pocket/contouroffset.h"
 #include "ringtest_util.h"
 
 namespace {
 
-struct Round : PocketErrors {
-    Round() {
-        ringRoundResetState();
-        contourOffsetResetState();
-        pocketKernel().toolRadius = 5;
-        pocketKernel().stepFactor = 0.4;
-        pocketKernel().tolerance = 1e-4;
-    }
-    ~Round() {
-        ringRoundResetState();
-        contourOffsetResetState();
-    }
+struct Round : RingState {
+    Round() : RingState(5) {}
 };
 
 std::vector<ContourElement> run(int32_t (*f)(const ContourElement*, int32_t, double, ContourElement*, int),

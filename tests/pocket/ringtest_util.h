@@ -4,10 +4,40 @@
 #include <algorithm>
 #include <vector>
 
+#include "pocket/contouroffset.h"
+#include "pocket/cutlists.h"
+#include "pocket/islands.h"
+#include "pocket/planerings.h"
 #include "pocket/regiontree.h"
+#include "pocket/ringhelpers.h"
+#include "pocket/ringround.h"
 #include "pocket_util.h"
 
 namespace ringtest {
+
+// The ring modules' state reset around a test, with a tool radius r, a step factor f and a
+// tolerance of 1e-4.
+struct RingState : PocketErrors {
+    RingState(double r, double f = 0.4) {
+        reset();
+        pocketKernel().toolRadius = r;
+        pocketKernel().stepFactor = f;
+        pocketKernel().tolerance = 1e-4;
+    }
+    ~RingState() {
+        cutListsFree();
+        reset();
+    }
+    static void reset() {
+        contourOffsetResetState();
+        ringHelpersResetState();
+        ringRoundResetState();
+        cutListsResetState();
+        islandsResetState();
+        planeRingsResetState();
+        regionTreeResetState();
+    }
+};
 
 inline std::vector<ContourElement> box(double x0, double y0, double x1, double y1, bool ccw = true,
                                        int32_t tag = 0) {
