@@ -8,6 +8,7 @@
 
 #include "geometry/rng.h"
 #include "offset_util.h"
+#include "vecnear.h"
 
 using namespace offsettest;
 
@@ -34,8 +35,7 @@ TEST(ElemAccess, MiddlesOfArcsAcrossZero) {
     for (const auto& c : cases) {
         Vec2 m;
         ASSERT_EQ(elemPoint(&c.e, &m, kElemMiddle), 1);
-        EXPECT_NEAR(m.x, c.x, 1e-12);
-        EXPECT_NEAR(m.y, c.y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, m, c.x, c.y, 1e-12);
     }
 }
 

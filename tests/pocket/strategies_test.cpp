@@ -12,6 +12,7 @@
 #include "pocket/contourorient.h"
 #include "pocketnc_util.h"
 #include "strategy_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -151,8 +152,7 @@ TEST(Strategies, SingleCutOfANarrowOpenPlane) {
             if (r.type == 3111) moves.push_back(r);
         ASSERT_EQ(moves.empty(), c.result == 0);
         if (c.result == 0) continue;
-        EXPECT_NEAR(moves.back().x, c.endX, 1e-9);
-        EXPECT_NEAR(moves.back().y, c.width / 2, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, moves.back(), c.endX, c.width / 2, 1e-9);
     }
 }
 
