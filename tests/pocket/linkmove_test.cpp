@@ -34,12 +34,8 @@ Vec2 along(const ContourElement& e, double f) {
 void setInput() {
     clistCreate("INPUT");
     for (const std::vector<Vec2>& p : {std::vector<Vec2>{{0, 0}, {100, 0}, {100, 100}, {0, 100}},
-                                       std::vector<Vec2>{{40, 40}, {60, 40}, {60, 60}, {40, 60}}}) {
-        std::vector<ContourElement> c = polygon(p);
-        ContourHeader h{};
-        h.elementCount = 4;
-        ASSERT_EQ(clistInsert("INPUT", c.data(), &h, -1), 1);
-    }
+                                       std::vector<Vec2>{{40, 40}, {60, 40}, {60, 60}, {40, 60}}})
+        ASSERT_TRUE(putContour("INPUT", polygon(p)));
     pocketKernel().toolRadius = 2;
 }
 

@@ -123,6 +123,12 @@ class TempFolder {
 
 namespace pockettest {
 
+// The contour appended to a named list under the header, its element count filled in.
+inline bool putContour(const char* list, const std::vector<ContourElement>& c, ContourHeader h = {}) {
+    h.elementCount = static_cast<uint32_t>(c.size());
+    return clistInsert(list, c.data(), &h, -1) == 1;
+}
+
 inline std::string readText(const std::string& path) {
     std::stringstream s;
     s << std::ifstream(path, std::ios::binary).rdbuf();

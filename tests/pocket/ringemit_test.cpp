@@ -97,10 +97,7 @@ TEST(RingEmit, StraightLinks) {
     for (const Case& c : cases) {
         NcPlane plane;
         clistCreate("INPUT");
-        std::vector<ContourElement> island = polygon({{40, 40}, {60, 40}, {60, 60}, {40, 60}});
-        ContourHeader h{};
-        h.elementCount = 4;
-        ASSERT_EQ(clistInsert("INPUT", island.data(), &h, -1), 1);
+        ASSERT_TRUE(putContour("INPUT", polygon({{40, 40}, {60, 40}, {60, 60}, {40, 60}})));
         pocketNcHeader();
         ContourElement first = lineElem(c.from.x - 6, c.from.y, c.from.x, c.from.y);
         pocketEmitElement(&first);

@@ -143,9 +143,7 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
                  {-1, 0, nullptr, {200, 200, 210, 210}, {}}};
     for (const Case& c : cases) {
         if (c.main.x1 > 0) {
-            const std::vector<ContourElement> m = rect(c.main);
-            ContourHeader h = header(4, 1, 1);
-            ASSERT_EQ(clistInsert("MAIN", m.data(), &h, -1), 1);
+            ASSERT_TRUE(putContour("MAIN", rect(c.main), header(4, 1, 1)));
             ASSERT_EQ(mainBoundingCircle(), 1);
         }
         std::vector<ContourElement> buffer = all;

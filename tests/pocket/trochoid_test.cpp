@@ -106,9 +106,7 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
         PocketErrors errs;
         std::vector<ContourElement> wall = polygon({{-5, c.wallY}, {25, c.wallY}, {25, 50}, {-5, 50}});
         if (c.wallY < 0) wall = polygon({{9, -5}, {11, -5}, {11, 5}, {9, 5}});
-        ContourHeader h{};
-        h.elementCount = 4;
-        ASSERT_EQ(clistInsert("INPUT", wall.data(), &h, -1), 1);
+        ASSERT_TRUE(putContour("INPUT", wall));
         const int32_t n = trochoidLinkSearch(&a, &b, &d, 4, 2, 0.01, out.data(), kTrochoidMaxElements);
         if (c.width < 0) {
             EXPECT_EQ(n, -1);
