@@ -23,27 +23,12 @@
 
 namespace pocketruntest {
 
-struct Out {
-    int channel, type;
-    std::string name, value;
-    double x, y, z;
-    bool operator==(const Out&) const = default;
-};
+using Out = pocketnctest::Rec;
 
 // Every record of a run; those of channel 31 also go to the NC tests' log for the no-gouge check.
 inline int record(KvCycle*, int32_t channel, const void* bytes, void* user) {
-    const auto* r = static_cast<const NcRecord*>(bytes);
-    if (channel == 31) pocketnctest::capture<31>(nullptr, const_cast<NcRecord*>(r));
-    char name[KVNC_TEXT_SIZE], value[KVNC_TEXT_SIZE];
-    Out o{channel, ncRecGetI32(r, KVNC_TYPE), "", "", 0, 0, 0};
-    if (o.type < 3100 || o.type == 3131) {
-        o.name = ncRecGetText(r, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
-        o.value = ncRecGetText(r, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
-    } else {
-        o.x = ncRecGetF64(r, KVNC_POINT_X);
-        o.y = ncRecGetF64(r, KVNC_POINT_Y);
-        o.z = ncRecGetF64(r, KVNC_POINT_Z);
-    }
+    const Out o = pocketnctest::decode(channel, static_cast<const NcRecord*>(bytes));
+    if (channel == 31) pocketnctest::log().push_back(o);
     static_cast<std::vector<Out>*>(user)->push_back(o);
     return 1;
 }
