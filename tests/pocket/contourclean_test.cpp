@@ -127,7 +127,6 @@ TEST(ContourClean, SweepsAndLengthsOfArcs) {
     for (const auto& c : cases) {
         const ContourElement arc = arcElem(2, -1, 3, c.a0, c.a1, c.dir);
         EXPECT_NEAR(arcSweepAngle(&arc), c.sweep, 1e-9) << c.a0 << " " << c.a1;
-        EXPECT_NEAR(elemLength(&arc), 3 * std::fabs(c.sweep), 1e-8);
     }
     rngResetState();
     for (int i = 0; i < 500; ++i) {
