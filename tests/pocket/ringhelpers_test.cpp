@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "offset_util.h"
 #include "pocket/chaincross.h"
 #include "ringtest_util.h"
 
@@ -53,12 +54,9 @@ TEST(RingHelpers, SpliceAreasOfRectangles) {
         ASSERT_EQ(w > 0, n > 0) << run;  // disjoint contours: no records, nothing written
         spliced += n > 0;
         double total = 0;
-        for (int32_t k = 0; k < w; ++k) {
-            double s = 0;
-            for (const ContourElement* e = &out[starts[k]]; e < &out[starts[k] + counts[k]]; ++e)
-                s += e->g[kLx1] * e->g[kLy2] - e->g[kLx2] * e->g[kLy1];
-            total += std::fabs(0.5 * s);
-        }
+        for (int32_t k = 0; k < w; ++k)
+            total += std::fabs(
+                offsettest::signedArea({out.begin() + starts[k], out.begin() + starts[k] + counts[k]}));
         const double ow = std::min(r[0].x1, r[1].x1) - std::max(r[0].x0, r[1].x0);
         const double oh = std::min(r[0].y1, r[1].y1) - std::max(r[0].y0, r[1].y0);
         const double o = ow > 0 && oh > 0 ? ow * oh : 0;
