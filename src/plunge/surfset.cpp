@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "collision/meshindex.h"
 #include "collision/polymesh.h"
 #include "geometry/mat4.h"
 #include "kernel/mem.h"
@@ -188,5 +189,12 @@ void freeSurfaceSetGrids(SurfaceGrids* grids) {
 CheckModel* idx5BuildPartModel(const CheckModel* toolCtx, const SurfaceSet* set) {
     if (toolCtx == nullptr || set == nullptr) return nullptr;
     const CheckModel* models[5] = {toolCtx, set->slot[6], set->slot[2], set->slot[1], set->slot[0]};
-    return revMeshJoin(toolCtx, models, 5);
+    CheckModel* part = revMeshJoin(toolCtx, models, 5);
+    // Every departure and link sweeps the whole part: an index spares them the far elements. Without
+    // one (memory short) they scan everything, with the same answers.
+    if (part != nullptr)
+        part->index =
+            meshIndexBuild(chkMeshCount(part->kind, part->facets, part->facetCount, part->triangles),
+                           part->boxMin, part->boxMax);
+    return part;
 }
