@@ -28,6 +28,7 @@
 #include "kernel/msg.h"
 #include "kernel/ncemit.h"
 #include "plunge/angleprof.h"
+#include "plunge/bladecurves.h"
 #include "plunge/chantrace.h"
 #include "plunge/contourpair.h"
 #include "plunge/cornerround.h"
@@ -471,6 +472,7 @@ int runPlungeCycle(const char* cfgName) {
     avoidTiltResetState();  // its once-per-run notes start afresh
     avoidInstallHooks();
     plungeOutResetState();  // the count of plunges without a departure is the run's own
+    bladeCurvesResetState();
     meshSetNoRefine(0);
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);
@@ -554,5 +556,6 @@ void plungeRunResetState() {
     linkOutResetState();
     avoidTiltResetState();
     plungeOutResetState();
+    bladeCurvesResetState();
     meshSetNoRefine(0);
 }
