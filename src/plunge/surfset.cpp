@@ -2,7 +2,10 @@
 #include "plunge/surfset.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "collision/meshindex.h"
 #include "collision/polymesh.h"
@@ -71,6 +74,46 @@ int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path
     return 1;
 }
 
+// True when both files hold the same bytes.
+bool sameBytes(const char* a, const char* b) {
+    std::FILE* fa = std::fopen(a, "rb");
+    std::FILE* fb = fa ? std::fopen(b, "rb") : nullptr;
+    bool same = fa && fb;
+    std::vector<char> bufA(same ? 1 << 16 : 0), bufB(bufA.size());
+    while (same) {
+        const size_t na = std::fread(bufA.data(), 1, bufA.size(), fa);
+        const size_t nb = std::fread(bufB.data(), 1, bufB.size(), fb);
+        same = na == nb && std::memcmp(bufA.data(), bufB.data(), na) == 0;
+        if (na < bufA.size()) break;
+    }
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return same;
+}
+
+// Slot k from path, turned by angle; when path holds the very bytes slot `from` was read from (turned
+// alike), a clone sharing that slot's mesh and grid: loading them again would give the same mesh, and
+// each such copy of a blade costs a mesh and a grid.
+int loadOrShare(SurfaceSet* set, int k, int from, const char* fromPath, const CheckModel* toolCtx,
+                const char* path, double angle) {
+    if (set->slot[from] == nullptr || !sameBytes(fromPath, path))
+        return loadSlot(set, k, toolCtx, path, angle);
+    set->slot[k] = chkModelClone(set->slot[from]);
+    if (set->slot[k] == nullptr) {
+        msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
+        return -1;
+    }
+    return 1;
+}
+
+// Whether slot k shares the mesh of an earlier slot.
+bool sharesMesh(const SurfaceSet* set, int k) {
+    const CheckModel* m = set->slot[k];
+    for (int j = 0; m != nullptr && m->boxMin != nullptr && j < k; ++j)
+        if (set->slot[j] != nullptr && set->slot[j]->boxMin == m->boxMin) return true;
+    return false;
+}
+
 }  // namespace
 
 SurfaceSet* idx5CreateSurfaceSet(const CheckModel* toolCtx, double angle) {
@@ -88,10 +131,10 @@ SurfaceSet* idx5CreateSurfaceSet(const CheckModel* toolCtx, double angle) {
 
 void freeSurfaceSet(SurfaceSet* set) {
     if (set == nullptr) return;
-    // Every slot loaded its own mesh; the clones' model records do not free it.
-    for (CheckModel* m : set->slot) {
-        polymeshFree(m);
-        chkModelFree(m);
+    // A slot that loaded its mesh frees it; a slot sharing an earlier slot's mesh frees its record only.
+    for (int k = kSurfSetSlots - 1; k >= 0; --k) {
+        if (!sharesMesh(set, k)) polymeshFree(set->slot[k]);
+        chkModelFree(set->slot[k]);
     }
     std::free(set);
 }
@@ -99,7 +142,8 @@ void freeSurfaceSet(SurfaceSet* set) {
 int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double angle) {
     if (set == nullptr || toolCtx == nullptr) return -1;
     CycleParams* p = cycleParams();
-    char blade[kCycleTextMax + 1], blade1[kCycleTextMax + 1], split[kCycleTextMax + 1];
+    char blade[kCycleTextMax + 1], blade1[kCycleTextMax + 1], split[kCycleTextMax + 1],
+        split1[kCycleTextMax + 1];
     if (convert(p->bladeKvx, "bld.3df", kMsgNoBladeMesh, blade) != 1) return -1;
     if (loadSlot(set, 0, toolCtx, blade, 0.0) != 1) return -1;
     if (convertToExchange(p->bladeKvx, "bld.kvx", kMsgNoBladeMesh, p->bladeKvx2) != 1) return -1;
@@ -112,12 +156,12 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
     if (loadSlot(set, 2, toolCtx, blade, angle) != 1 || loadSlot(set, 6, toolCtx, blade, -angle) != 1)
         return -1;
     if (convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1) return -1;
-    if (loadSlot(set, 3, toolCtx, blade1, 0.0) != 1) return -1;
+    if (loadOrShare(set, 3, 0, blade, toolCtx, blade1, 0.0) != 1) return -1;
     if (splitter && set->slot[1] != nullptr) {
-        if (convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split) != 1) return -1;
-        if (loadSlot(set, 4, toolCtx, split, 0.0) != 1) return -1;
+        if (convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split1) != 1) return -1;
+        if (loadOrShare(set, 4, 1, split, toolCtx, split1, 0.0) != 1) return -1;
     }
-    return loadSlot(set, 5, toolCtx, blade1, angle) == 1 ? 0 : -1;
+    return loadOrShare(set, 5, 2, blade, toolCtx, blade1, angle) == 1 ? 0 : -1;
 }
 
 void rotateMeshAboutAxis(CheckModel* model, double angle) {
