@@ -14,15 +14,12 @@
 
 namespace {
 
-// A quad (two facets) of four corners given as "x y z".
-std::string quadStl(const char* a, const char* b, const char* c, const char* d) {
-    const char* v[6] = {a, b, c, a, c, d};
-    std::string s = "solid t\n";
-    for (int i = 0; i < 6; ++i)
-        s += std::string(i % 3 ? "" : "facet normal 0 0 1\nouter loop\n") + "vertex " + v[i] + "\n" +
-             (i % 3 == 2 ? "endloop\nendfacet\n" : "");
-    return s + "endsolid t\n";
+// A quad as two triangles.
+std::vector<Triangle3D> quad(Vec3 a, Vec3 b, Vec3 c, Vec3 d) {
+    return {Triangle3D{{a, b, c}}, Triangle3D{{a, c, d}}};
 }
+const std::vector<Triangle3D> kWall = quad({0, -300, 0.5}, {0, 300, 0.5}, {0, 300, 500}, {0, -300, 500}),
+                              kPlate = quad({-300, -300, 0}, {300, -300, 0}, {300, 300, 0}, {-300, 300, 0});
 
 // Ball R 2, shank 6 wide from 12 to 40; extension r 5 to 60, holder r 10 to 80, head r 20 to 120.
 ToolDescription assemblyTool() {
@@ -50,8 +47,8 @@ struct Assembly : ::testing::Test {
                                         partContour("Head", 20, 40)));
         // The plane x = 0 from z = 0.5 up, through the axis of a vertical tool at the origin, and the plane z
         // = 0.
-        writeTextFile(wall, quadStl("0 -300 0.5", "0 300 0.5", "0 300 500", "0 -300 500"));
-        writeTextFile(plate, quadStl("-300 -300 0", "300 -300 0", "300 300 0", "-300 300 0"));
+        writeTextFile(wall, testmesh::stlText(kWall));
+        writeTextFile(plate, testmesh::stlText(kPlate));
     }
     void TearDown() override { collAssemblyResetState(); }
     // Obstacle files of cutting part, extension, holder, head ("" for none).
@@ -83,9 +80,7 @@ int gModelFlag = -1;
 // With the wall through every part and the cutter, the first in the order cutting part, head, holder,
 // extension, cutter names the result; coll_check_where gives a point of the contact for each.
 TEST_F(Assembly, ResultPriorityAndContactVertex) {
-    testmesh::Model wallModel({Triangle3D{{{0, -300, 0.5}, {0, 300, 0.5}, {0, 300, 500}}},
-                               Triangle3D{{{0, -300, 0.5}, {0, 300, 500}, {0, -300, 500}}}},
-                              kBallMill, 2.0);
+    testmesh::Model wallModel(kWall, kBallMill, 2.0);
     collSetAvoidHooks([](int32_t on) { gModelFlag = on; }, [](const Vec3* p) { gReference = *p; });
     const struct {
         const char* mask;
