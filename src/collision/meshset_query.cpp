@@ -22,11 +22,14 @@ QueryState g;
 // several edges, and its angle depends on the query's frame only. A stamp per vertex marks what the
 // current query has measured.
 struct VertexAngles {
+    struct Entry {
+        uint32_t stamp;
+        int32_t code;
+        double angle;
+    };
     bool on = false;
     uint32_t now = 0;
-    std::vector<uint32_t> stamp;
-    std::vector<double> angle;
-    std::vector<int8_t> code;
+    std::vector<Entry> at;  // a vertex's whole entry in one cache line
 };
 VertexAngles gVertex;
 
@@ -36,10 +39,8 @@ void vertexAnglesStart(const CollMesh* mesh) {
     v.on = !toolAssemblyActive() && mesh->vertexCount > 0;
     if (!v.on) return;
     const size_t n = static_cast<size_t>(mesh->vertexCount);
-    if (++v.now == 0 || v.stamp.size() < n) {
-        v.stamp.assign(std::max(n, v.stamp.size()), 0);
-        v.angle.resize(v.stamp.size());
-        v.code.resize(v.stamp.size());
+    if (++v.now == 0 || v.at.size() < n) {
+        v.at.assign(std::max(n, v.at.size()), VertexAngles::Entry{0, 0, 0.0});
         v.now = 1;
     }
 }
@@ -108,14 +109,15 @@ int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
 int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle) {
     VertexAngles& c = gVertex;
     if (!c.on) return pointTest(s, &mesh->vertices[v].point, ioAngle);
-    if (c.stamp[v] != c.now) {
-        c.stamp[v] = c.now;
-        c.code[v] = static_cast<int8_t>(toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis,
-                                                          &mesh->vertices[v].point, 1, &c.angle[v]));
+    VertexAngles::Entry& e = c.at[v];
+    if (e.stamp != c.now) {
+        e.stamp = c.now;
+        e.code = toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis, &mesh->vertices[v].point,
+                                   1, &e.angle);
     }
-    if (c.code[v] != kToolSegReach) return kToolSegOut;
-    if (c.angle[v] < *ioAngle && c.angle[v] > -s.limit) {
-        *ioAngle = c.angle[v];
+    if (e.code != kToolSegReach) return kToolSegOut;
+    if (e.angle < *ioAngle && e.angle > -s.limit) {
+        *ioAngle = e.angle;
         return kToolSegNewMin;
     }
     return kToolSegReach;
