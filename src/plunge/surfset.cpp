@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "collision/meshindex.h"
@@ -39,6 +41,16 @@ int convert(const char* selection, const char* name, int32_t failMsg, char* path
         return -1;
     }
     return 1;
+}
+
+// The second conversion of a selection already converted in this run (same selection, same
+// tolerance, so the same file): a copy of the first one's file in the named file, its path kept in
+// path. 1, or 0 when no copy could be made (the caller converts).
+int copyConversion(const char* converted, const char* name, char* path) {
+    if (tmpFilePath(name, path) != 1) return 0;
+    std::error_code ec;
+    std::filesystem::copy_file(converted, path, std::filesystem::copy_options::overwrite_existing, ec);
+    return ec ? 0 : 1;
 }
 
 // With *MESH_KVX, the selection's meshes as the exchange file name in the temporary folder, its path
@@ -155,10 +167,14 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
     }
     if (loadSlot(set, 2, toolCtx, blade, angle) != 1 || loadSlot(set, 6, toolCtx, blade, -angle) != 1)
         return -1;
-    if (convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1) return -1;
+    if (copyConversion(blade, "bld1.3df", blade1) != 1 &&
+        convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1)
+        return -1;
     if (loadOrShare(set, 3, 0, blade, toolCtx, blade1, 0.0) != 1) return -1;
     if (splitter && set->slot[1] != nullptr) {
-        if (convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split1) != 1) return -1;
+        if (copyConversion(split, "spl1.3df", split1) != 1 &&
+            convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split1) != 1)
+            return -1;
         if (loadOrShare(set, 4, 1, split, toolCtx, split1, 0.0) != 1) return -1;
     }
     return loadOrShare(set, 5, 2, blade, toolCtx, blade1, angle) == 1 ? 0 : -1;
