@@ -277,7 +277,12 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     gRun.surfaces = nullptr;
     malloc_trim(0);  // the grids were many small blocks: hand their pages back before the big models
     if (!p->pofcheckModel[0] && p->toolLengthReduce) checkModelPathInTmp(p->pofcheckModel);
-    if (p->pofcheckModel[0]) revMeshWrite(gRun.part, p->modelprecision, p->pofcheckModel);
+    // The assembly check reads the model back from this file: without it that check would meet an
+    // older model, or none.
+    if (p->pofcheckModel[0] && revMeshWrite(gRun.part, p->modelprecision, p->pofcheckModel) < 0) {
+        msgText(9, kMsgAssemblyFailed, "* Error: check model file %s cannot be written", p->pofcheckModel);
+        return kPlungeRunFailed;
+    }
     if (p->toolCollCheck) {
         CollSetup names;
         collPartNames(&names);
