@@ -225,3 +225,27 @@ TEST_F(PlungeWhole, ToolNeverEntersABlade) {
     }
     EXPECT_LE(deepest, 0.2);  // the run's precision
 }
+
+// The check model file that the assembly check reads back cannot be written (a folder, a folder that is
+// not there): the run fails with its name before any plunge instead of checking against no model.
+TEST_F(PlungeWhole, CheckModelThatCannotBeWrittenFailsTheRun) {
+    std::filesystem::create_directory(*tmp / "folder.3df");
+    const struct {
+        const char* job;
+        const char* model;
+        int collCheck;
+    } cases[] = {{"folder.cfg", "folder.3df", 0}, {"nodir.cfg", "nodir/check.3df", 1}};
+    for (const auto& c : cases) {
+        std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / c.job);
+        std::ofstream(*tmp / c.job, std::ios::app)
+            << "*POFCHECK_MODEL " << c.model << "\n*TOOL_COLL_CHECK " << c.collCheck << "\n";
+        const HostRun run = runJob(tmp->path(), c.job);
+        EXPECT_EQ(run.status, KV_STATUS_FAILED) << c.job;
+        EXPECT_EQ(run.trace.message(6290), c.model) << c.job;
+        EXPECT_EQ(run.trace.message(6509), "") << c.job;
+        EXPECT_EQ(run.trace.blocks, 0) << c.job;
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
