@@ -96,10 +96,9 @@ double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpa
     Vec2 s{}, t{};
     elemPoint(e, &s, kElemStart);
     elemPoint(e, &t, kElemEnd);
-    const double ds = pointDist2D(p, &s), de = pointDist2D(p, &t);
     if (elemIsPoint(e) || (e->type != kElemLine && e->type != kElemArc)) {
         *nearest = s;
-        return ds;
+        return pointDist2D(p, &s);
     }
     if (e->type == kElemLine) {
         const double dx = t.x - s.x, dy = t.y - s.y;
@@ -108,9 +107,11 @@ double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpa
             *nearest = {s.x + u * dx, s.y + u * dy};
             return pointDist2D(p, nearest);
         }
+        const double ds = pointDist2D(p, &s), de = pointDist2D(p, &t);
         *nearest = ds <= de ? s : t;
         return ds <= de ? ds : de;
     }
+    const double ds = pointDist2D(p, &s), de = pointDist2D(p, &t);
     const double cx = e->g[kAcx], cy = e->g[kAcy], r = e->g[kAr];
     const double rc = std::hypot(p->x - cx, p->y - cy);
     if (rc < 1e-12) {
