@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -14,11 +15,35 @@ int lastFailure = kFitOk;
 
 // Half the spread of the distances from c to the points, and their mean radius.
 double spread(const TaggedPoint* p, int32_t s, int32_t e, double cx, double cy, double* radius) {
-    double lo = 1e300, hi = -1;
+    // The pattern search calls this hundreds of times per fit, and hypot is what costs. Squared distances
+    // (within a few units in the last place of the true ones) find the extremes; hypot is then taken only
+    // of the points within a relative 1e-9 of an extreme, a set that holds every point hypot itself could
+    // rank first, so lo and hi come out as the plain scan's. Infinite, NaN or underflowing squares take
+    // the plain scan.
+    double lo2 = std::numeric_limits<double>::infinity(), hi2 = -1;
+    bool plain = false;
     for (int32_t i = s; i <= e; ++i) {
-        const double d = std::hypot(p[i].x - cx, p[i].y - cy);
-        lo = std::min(lo, d);
-        hi = std::max(hi, d);
+        const double dx = p[i].x - cx, dy = p[i].y - cy, d2 = dx * dx + dy * dy;
+        plain |= !(d2 <= std::numeric_limits<double>::max());
+        lo2 = std::min(lo2, d2);
+        hi2 = std::max(hi2, d2);
+    }
+    double lo = 1e300, hi = -1;
+    if (plain || !(lo2 >= 1e-200)) {
+        for (int32_t i = s; i <= e; ++i) {
+            const double d = std::hypot(p[i].x - cx, p[i].y - cy);
+            lo = std::min(lo, d);
+            hi = std::max(hi, d);
+        }
+    } else {
+        const double loCut = lo2 * (1 + 1e-9), hiCut = hi2 * (1 - 1e-9);
+        for (int32_t i = s; i <= e; ++i) {
+            const double dx = p[i].x - cx, dy = p[i].y - cy, d2 = dx * dx + dy * dy;
+            if (d2 > loCut && d2 < hiCut) continue;
+            const double d = std::hypot(dx, dy);
+            lo = std::min(lo, d);
+            hi = std::max(hi, d);
+        }
     }
     *radius = 0.5 * (lo + hi);
     return 0.5 * (hi - lo);
