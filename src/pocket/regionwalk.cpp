@@ -188,6 +188,8 @@ int connectInward(const ContourElement* c, int32_t n, const ContourElement* t, i
         return 0;
     }
     std::vector<Piece> scan = scanOrder(c, n, from);
+    RingMeasure measure;
+    ringMeasureBuild(t, m, &measure);
     bool found = false;
     double lowest = 0, travelled = 0;
     for (size_t i = 0; i < scan.size(); ++i) {
@@ -197,7 +199,7 @@ int connectInward(const ContourElement* c, int32_t n, const ContourElement* t, i
         if (travelled > budget) return -1;
         Vec2 pe;
         RingPosition pt;
-        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt);
+        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt, &measure);
         if (dist < 0) continue;
         if (found && !(dist < lowest - kNearTie)) break;
         if (dist < d + kNearTie) {
@@ -218,6 +220,8 @@ int connectForward(const ContourElement* c, int32_t n, const ContourElement* t, 
         return 0;
     }
     std::vector<Piece> scan = scanOrder(c, n, from);
+    RingMeasure measure;
+    ringMeasureBuild(t, m, &measure);
     bool found = false;
     double chosen = 0;
     int counted = 0;
@@ -225,7 +229,7 @@ int connectForward(const ContourElement* c, int32_t n, const ContourElement* t, 
         if (found && i + 1 == scan.size() && scan[i].element == scan[0].element) break;
         Vec2 pe;
         RingPosition pt;
-        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt);
+        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt, &measure);
         bool qualifies = dist >= 0 && dist < d + kNearTie;
         if (qualifies && (!found || dist < 0.9 * chosen)) {
             *onC = {scan[i].element, pe.x, pe.y};
