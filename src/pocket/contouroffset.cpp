@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -133,15 +134,18 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
         st.problem = 1;
         return 0;
     }
+    // The tests below all measure against the same input: its grids are made once.
+    const std::unique_ptr<RingInputIndex, void (*)(RingInputIndex*)> index(ringInputIndexCreate(in, count),
+                                                                           ringInputIndexFree);
     isectClassify(w.table.data(), records, w.chain.data(), n, in, count,
-                  st.problem ? distance - 0.001 : distance, side);
+                  st.problem ? distance - 0.001 : distance, side, index.get());
     const bool anyValid = std::any_of(w.table.begin(), w.table.begin() + records,
                                       [](const PocketIsect& r) { return r.state == kIsectValid; });
     int32_t pos = 0, rings = 0;
     for (;;) {
         int32_t got = offsetBuildFromHits(w.table.data(), records, w.chain.data(), n, out + pos,
                                           kClistMaxElements - pos, in, count, distance,
-                                          orient == 0 ? 0 : (orient == side ? 1 : -1));
+                                          orient == 0 ? 0 : (orient == side ? 1 : -1), index.get());
         if (got == -1) return -1;
         if (got == -2) continue;
         if (got == 0) break;
@@ -171,7 +175,7 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
         ContourElement* ring = out + ringStart[i];
         arcCentreRepair(ring, counts[i]);
         if (ringHasFullArc(counts[i], ring, 0) || ringHasZeroElement(ring, counts[i]) ||
-            (distance > 0.00011 && !ringKeepsDistance(ring, counts[i], in, count, distance))) {
+            (distance > 0.00011 && !ringKeepsDistance(ring, counts[i], in, count, distance, index.get()))) {
             st.problem = 1;
         }
     }
