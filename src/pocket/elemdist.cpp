@@ -137,6 +137,10 @@ double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpa
 }  // namespace
 
 double contourDistance(const Vec2* p, const ContourElement* chain, int32_t count) {
+    return contourDistanceUntil(p, chain, count, -1);
+}
+
+double contourDistanceUntil(const Vec2* p, const ContourElement* chain, int32_t count, double stopAt) {
     // Elements that cannot come nearer than the best so far are skipped: a
     // line by its box, an arc by its circle (with a margin for arcs whose ends
     // sit a tolerance off their circle). The minimum stays the same.
@@ -159,6 +163,7 @@ double contourDistance(const Vec2* p, const ContourElement* chain, int32_t count
         Vec2 q;
         const double d = elemDistance(p, &e, &q);
         if (best < 0 || d < best) best = d;
+        if (best >= 0 && best <= stopAt) return best;
     }
     return best;
 }

@@ -39,8 +39,9 @@ class ChainBoxes {
             boxes_.push_back(b);
         }
     }
-    // The same minimum as contourDistance; the run with the nearest box goes first.
-    double distance(const Vec2& p) const {
+    // The same minimum as contourDistance; the run with the nearest box goes first. With stopAt given, a
+    // distance at or below it is returned as soon as one is found (the minimum only above it).
+    double distance(const Vec2& p, double stopAt = -1) const {
         std::vector<double>& gap = gap_;
         gap.resize(boxes_.size());
         size_t nearest = 0;
@@ -57,8 +58,9 @@ class ChainBoxes {
             if (r >= boxes_.size() || (k > 0 && r == nearest)) continue;
             if (best >= 0 && gap[r] >= best) continue;
             const auto first = static_cast<int32_t>(r) * kRun;
-            const double d = contourDistance(&p, e_ + first, std::min(n_ - first, kRun));
+            const double d = contourDistanceUntil(&p, e_ + first, std::min(n_ - first, kRun), stopAt);
             if (best < 0 || (d >= 0 && d < best)) best = d;
+            if (best >= 0 && best <= stopAt) return best;
         }
         return best;
     }
@@ -99,9 +101,11 @@ int probeFarthestInside(const ContourElement* chain, int32_t count, const Contou
     for (int32_t i = 0; i < count; ++i) {
         Vec2 mid;
         if (!elemPoint(&chain[i], &mid, kElemMiddle)) continue;
-        const double da = boxesA.distance(mid);
-        // With B's distance never negative, an A distance not above the best cannot beat it.
-        if (best >= 0 && countB > 0 && da <= best) continue;
+        // With B's distance never negative, an A distance not above the best cannot beat it: the search
+        // may stop at the first such distance.
+        const bool bounded = best >= 0 && countB > 0;
+        const double da = boxesA.distance(mid, bounded ? best : -1);
+        if (bounded && da <= best) continue;
         const double db = boxesB.distance(mid);
         if (da >= db && da - db > best) {
             best = da - db;
