@@ -10,8 +10,24 @@ namespace {
 
 struct ContourList {
     int32_t count;
-    ContourHeader* slots;  // kClistMaxContours, allocated on first create
+    ContourHeader* slots;  // grown on demand up to kClistMaxContours, slots past count zero
+    int32_t capacity;
 };
+
+constexpr int32_t kFirstSlots = 64;
+
+// Room for one more contour: false when the list is full or the memory cannot be had.
+bool roomForOne(ContourList* list) {
+    if (list->count < list->capacity) return true;
+    if (list->capacity >= kClistMaxContours) return false;
+    const int32_t more = std::min<int32_t>(kClistMaxContours, 2 * list->capacity);
+    auto* grown = static_cast<ContourHeader*>(realloc(list->slots, more * sizeof(ContourHeader)));
+    if (!grown) return false;
+    memset(&grown[list->capacity], 0, (more - list->capacity) * sizeof(ContourHeader));
+    list->slots = grown;
+    list->capacity = more;
+    return true;
+}
 
 const char* const kNames[kClistCount] = {"MAIN",     "GKT",      "SPAN",   "INSEL",  "REST",
                                          "INPUT",    "ORIG",     "TEMP",   "CLAMPS", "CUT_GKT",
@@ -73,8 +89,9 @@ int clistCreate(const char* name) {
     ContourList* list = listOf(name);
     if (!list) return 0;
     if (!list->slots) {
-        list->slots = static_cast<ContourHeader*>(calloc(kClistMaxContours, sizeof(ContourHeader)));
+        list->slots = static_cast<ContourHeader*>(calloc(kFirstSlots, sizeof(ContourHeader)));
         if (!list->slots) return 0;
+        list->capacity = kFirstSlots;
     }
     releaseAll(list);
     return 1;
@@ -87,6 +104,7 @@ int clistFree(const char* name) {
     free(list->slots);
     list->slots = nullptr;
     list->count = 0;
+    list->capacity = 0;
     return 1;
 }
 
@@ -162,7 +180,7 @@ int clistInsert(const char* name, const ContourElement* elements, const ContourH
     if (!list || !header) return 0;
     if (!list->slots && !clistCreate(name)) return 0;
     if (index < 0) index = list->count;
-    if (index > list->count || list->count >= kClistMaxContours) return 0;
+    if (index > list->count || list->count >= kClistMaxContours || !roomForOne(list)) return 0;
     ContourElement* copy = nullptr;
     if (!copyElements(elements, header->elementCount, &copy)) return 0;
     memmove(&list->slots[index + 1], &list->slots[index], (list->count - index) * sizeof(ContourHeader));

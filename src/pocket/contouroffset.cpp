@@ -16,12 +16,13 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringassembly.h"
+#include "pocket/scratch.h"
 
 namespace {
 
 struct OffsetWork {
-    std::vector<ContourElement> chain;  // the raw offset chain
-    std::vector<PocketIsect> table;     // its self-crossings
+    ZeroedArray<ContourElement> chain;  // the raw offset chain
+    ZeroedArray<PocketIsect> table;     // its self-crossings
     int thinTest = 0;
     int closeSnap = 0;
 };
@@ -43,7 +44,7 @@ Vec2 startOf(const ContourElement* e) {
 }
 
 // The single-ring result: the chain closed, copied out and checked.
-int32_t singleRing(std::vector<ContourElement>& chain, int32_t n, const ContourElement* in, int32_t count,
+int32_t singleRing(ZeroedArray<ContourElement>& chain, int32_t n, const ContourElement* in, int32_t count,
                    int orient, double distance, ContourElement* out, int32_t* outEnd, int32_t* ringStart,
                    int32_t* ringCount) {
     const PocketKernel& k = pocketKernel();
@@ -53,7 +54,7 @@ int32_t singleRing(std::vector<ContourElement>& chain, int32_t n, const ContourE
         pocketError(kPocketErrElementCap);
         return -1;
     }
-    std::copy(chain.begin(), chain.begin() + n, out);
+    std::copy(chain.data(), chain.data() + n, out);
     contourReduceShort(out, &n, 0.1);
     arcCentreRepair(out, n);
     if (!k.axisParallel && !st.strictRings && !st.openChain) {
@@ -96,10 +97,7 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
         distance = -distance;
         side = -side;
     }
-    try {
-        w.chain.resize(kClistMaxElements + 1);
-        w.table.resize(kIsectTableSize);
-    } catch (...) {
+    if (!w.chain.grow(kClistMaxElements + 1) || !w.table.grow(kIsectTableSize)) {
         pocketError(kPocketErrStep);
         return -1;
     }
@@ -113,7 +111,7 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
             pocketError(kPocketErrElementCap);
             return -1;
         }
-        std::copy(in, in + count, w.chain.begin());
+        std::copy(in, in + count, w.chain.data());
         n = contourClean(w.chain.data(), count);
     }
     if (n == 0) return 0;
@@ -139,7 +137,7 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
                                                                            ringInputIndexFree);
     isectClassify(w.table.data(), records, w.chain.data(), n, in, count,
                   st.problem ? distance - 0.001 : distance, side, index.get());
-    const bool anyValid = std::any_of(w.table.begin(), w.table.begin() + records,
+    const bool anyValid = std::any_of(w.table.data(), w.table.data() + records,
                                       [](const PocketIsect& r) { return r.state == kIsectValid; });
     int32_t pos = 0, rings = 0;
     for (;;) {
@@ -342,8 +340,8 @@ int offsetCloseSnap() {
 
 void contourOffsetResetState() {
     OffsetWork& w = work();
-    std::vector<ContourElement>().swap(w.chain);
-    std::vector<PocketIsect>().swap(w.table);
+    w.chain.release();
+    w.table.release();
     w.thinTest = 0;
     w.closeSnap = 0;
 }
