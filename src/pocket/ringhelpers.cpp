@@ -11,6 +11,7 @@
 #include "pocket/elemprim.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
+#include "pocket/scratch.h"
 
 namespace {
 
@@ -189,14 +190,22 @@ int ringOutsideMain(const ContourElement* ring, int32_t count) {
     ContourHeader h{};
     if (clistCount("MAIN") < 1 || !readContour("MAIN", 0, &c, &h)) return 1;
     const int32_t m = static_cast<int32_t>(h.elementCount);
-    std::vector<PocketIsect> records(kIsectTableSize);
+    ScratchVector<PocketIsect> records(kIsectTableSize);
+    if (!records.ok()) {
+        pocketError(kPocketErrStep);
+        return 0;
+    }
     if (intersectContours(ring, count, c.data(), m, records.data(), kIsectTableSize) != 0) return 0;
     return contourContainsChain(ring, count, c.data(), m) != 0 ? 0 : 1;
 }
 
 int ringCrossesInput(const ContourElement* ring, int32_t count) {
     std::vector<ContourElement> c;
-    std::vector<PocketIsect> records(kIsectTableSize);
+    ScratchVector<PocketIsect> records(kIsectTableSize);
+    if (!records.ok()) {
+        pocketError(kPocketErrStep);
+        return 1;
+    }
     ContourHeader h{};
     const int32_t n = clistCount("INPUT");
     for (int32_t i = 0; i < n; ++i) {
@@ -256,7 +265,12 @@ int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourEl
                     int32_t* ringStart, int32_t* ringCount, int32_t nRings, double distance, int mode,
                     int flag, RingCheck check) {
     if (!source || !buffer || !ringStart || !ringCount || nRings < 1 || sourceCount < 1) return 0;
-    std::vector<PocketIsect> records(kIsectTableSize);
+    // Only whether crossings exist is used: a reused buffer serves.
+    ScratchVector<PocketIsect> records(kIsectTableSize);
+    if (!records.ok()) {
+        pocketError(kPocketErrStep);
+        return 0;
+    }
     const Vec2 s = startPoint(&source[0]);
     double probe = distance - 0.1;
     if (probe <= 0) probe = distance * 0.5;
