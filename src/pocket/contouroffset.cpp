@@ -32,6 +32,53 @@ OffsetWork& work() {
     return w;
 }
 
+// Results of earlier offsets in this run. The planes of a level offset the same contours by the same
+// distances again and again; an offset is a function of its input, side and distance, the offset state,
+// the two switches above and the kernel variables, so a call with all of them as before takes the
+// recorded rings and the state they left. The plane counters and heights of the kernel are left out of
+// the key: no step of the offset reads them. A call that reported an error, failed, or went through the
+// last-resort reduction (whose fit keeps a failure code of its own) is not recorded.
+struct OffsetMemo {
+    struct Entry {
+        std::vector<unsigned char> key;
+        std::vector<ContourElement> out;
+        std::vector<int32_t> starts, counts;
+        int32_t outEnd = 0, result = 0;
+        PocketOffsetState after{};
+    };
+    std::vector<Entry> entries;
+    size_t bytes = 0;
+    bool reduced = false;  // the current call went through the last-resort reduction
+};
+constexpr size_t kMemoBytes = 16u << 20;
+
+OffsetMemo& memo() {
+    static OffsetMemo m;
+    return m;
+}
+
+template <class T>
+void appendBytes(std::vector<unsigned char>& key, const T* p, size_t n) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    key.insert(key.end(), b, b + n * sizeof(T));
+}
+
+std::vector<unsigned char> memoKey(const ContourElement* in, int32_t count, int side, double distance,
+                                   bool withCounts) {
+    std::vector<unsigned char> key;
+    key.reserve(static_cast<size_t>(count) * sizeof(ContourElement) + sizeof(PocketKernel) + 128);
+    PocketKernel k = pocketKernel();
+    k.planeTop = k.planeDepth = 0;
+    k.planesLeft = k.levelsLeft = 0;
+    const int32_t words[5] = {count, side, work().thinTest, work().closeSnap, withCounts ? 1 : 0};
+    appendBytes(key, words, 5);
+    appendBytes(key, &distance, 1);
+    appendBytes(key, &k, 1);
+    appendBytes(key, &pocketOffsetState(), 1);
+    appendBytes(key, in, static_cast<size_t>(count));
+    return key;
+}
+
 void rotateByOne(std::vector<ContourElement>& copy, int32_t n) {
     if (n > 1) std::rotate(copy.begin(), copy.begin() + 1, copy.begin() + n);
 }
@@ -185,8 +232,56 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
     return rings;
 }
 
+namespace {
+
+int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, double distance,
+                         ContourElement* out, int32_t* outEnd, int32_t* ringStart, int32_t* ringCount);
+
+}  // namespace
+
 int32_t offsetContour(const ContourElement* in, int32_t count, int side, double distance, ContourElement* out,
                       int32_t* outEnd, int32_t* ringStart, int32_t* ringCount) {
+    if (!in || count <= 0 || !out || !outEnd || !ringStart || count > kClistMaxElements)
+        return offsetContourRun(in, count, side, distance, out, outEnd, ringStart, ringCount);
+    OffsetMemo& m = memo();
+    std::vector<unsigned char> key = memoKey(in, count, side, distance, ringCount != nullptr);
+    for (const OffsetMemo::Entry& e : m.entries) {
+        if (e.key != key) continue;
+        std::copy(e.out.begin(), e.out.end(), out);
+        *outEnd = e.outEnd;
+        std::copy(e.starts.begin(), e.starts.end(), ringStart);
+        if (ringCount) std::copy(e.counts.begin(), e.counts.end(), ringCount);
+        pocketOffsetState() = e.after;
+        return e.result;
+    }
+    const int64_t errors = pocketErrorCalls();
+    m.reduced = false;
+    const int32_t result = offsetContourRun(in, count, side, distance, out, outEnd, ringStart, ringCount);
+    if (result < 0 || m.reduced || pocketErrorCalls() != errors || *outEnd < 0 || *outEnd > kClistMaxElements)
+        return result;
+    const size_t size = key.size() + static_cast<size_t>(*outEnd) * sizeof(ContourElement);
+    if (m.bytes + size > kMemoBytes) return result;
+    try {
+        OffsetMemo::Entry e;
+        e.key = std::move(key);
+        e.out.assign(out, out + *outEnd);
+        e.starts.assign(ringStart, ringStart + result);
+        if (ringCount) e.counts.assign(ringCount, ringCount + result);
+        e.outEnd = *outEnd;
+        e.result = result;
+        e.after = pocketOffsetState();
+        m.entries.push_back(std::move(e));
+        m.bytes += size;
+    } catch (...) {
+        // Not recorded: the next call computes again.
+    }
+    return result;
+}
+
+namespace {
+
+int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, double distance,
+                         ContourElement* out, int32_t* outEnd, int32_t* ringStart, int32_t* ringCount) {
     if (!in || count <= 0 || !out || !outEnd || !ringStart) return 0;
     if (count > kClistMaxElements) {
         pocketError(kPocketErrElementCap);
@@ -266,6 +361,7 @@ int32_t offsetContour(const ContourElement* in, int32_t count, int side, double 
             if (st.rotate && n > 0) rotateByOne(copy, n);
             if (!st.problem) break;
             if (step + 1 >= 20) {
+                memo().reduced = true;
                 const int32_t reduced =
                     contourReduceOne(copy.data(), n, 100 * k.tolerance, 1, static_cast<int32_t>(copy.size()));
                 if (reduced > 0) n = reduced;
@@ -291,6 +387,8 @@ int32_t offsetContour(const ContourElement* in, int32_t count, int side, double 
     if (result == 0 && st.problem) st.problem = 0;
     return result;
 }
+
+}  // namespace
 
 int contourIsThin(const ContourElement* in, int32_t count, double tol) {
     if (!in || count < 2 || tol <= 0) return 0;
@@ -342,6 +440,7 @@ void contourOffsetResetState() {
     OffsetWork& w = work();
     w.chain.release();
     w.table.release();
+    memo() = OffsetMemo{};
     w.thinTest = 0;
     w.closeSnap = 0;
 }
