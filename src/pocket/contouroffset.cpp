@@ -57,25 +57,15 @@ OffsetMemo& memo() {
     return m;
 }
 
-template <class T>
-void appendBytes(std::vector<unsigned char>& key, const T* p, size_t n) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    key.insert(key.end(), b, b + n * sizeof(T));
-}
-
 std::vector<unsigned char> memoKey(const ContourElement* in, int32_t count, int side, double distance,
                                    bool withCounts) {
     std::vector<unsigned char> key;
     key.reserve(static_cast<size_t>(count) * sizeof(ContourElement) + sizeof(PocketKernel) + 128);
-    PocketKernel k = pocketKernel();
-    k.planeTop = k.planeDepth = 0;
-    k.planesLeft = k.levelsLeft = 0;
     const int32_t words[5] = {count, side, work().thinTest, work().closeSnap, withCounts ? 1 : 0};
-    appendBytes(key, words, 5);
-    appendBytes(key, &distance, 1);
-    appendBytes(key, &k, 1);
-    appendBytes(key, &pocketOffsetState(), 1);
-    appendBytes(key, in, static_cast<size_t>(count));
+    pocketKeyAppend(&key, words, sizeof words);
+    pocketKeyAppend(&key, &distance, sizeof distance);
+    pocketStateKey(&key);
+    pocketKeyAppend(&key, in, static_cast<size_t>(count) * sizeof(ContourElement));
     return key;
 }
 

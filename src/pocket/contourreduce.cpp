@@ -8,6 +8,7 @@
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
 #include "pocket/linearcfit.h"
+#include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringhelpers.h"
 
@@ -15,6 +16,30 @@ namespace {
 
 constexpr int32_t kShortContour = 65;  // fewer elements are left alone unless forced
 constexpr int32_t kShortRun = 10;      // shorter line runs are copied
+
+// Results of earlier reductions in this run: the planes of a level reduce the same rings again. A
+// reduction is a function of its arguments, the elements, the kernel variables and the offset state (see
+// pocketStateKey); besides the elements it leaves only the fit's failure code behind, which is recorded
+// with it. A call that reported an error is not recorded.
+struct ReduceMemo {
+    struct Entry {
+        std::vector<unsigned char> key;
+        std::vector<ContourElement> out;
+        int32_t result = 0;
+        bool failureSet = false;
+        int failure = 0;
+    };
+    std::vector<Entry> entries;
+    size_t bytes = 0;
+};
+constexpr size_t kMemoBytes = 16u << 20;
+
+ReduceMemo& memo() {
+    static ReduceMemo m;
+    return m;
+}
+
+int32_t reduceOne(ContourElement* elements, int32_t count, double tolerance, int32_t capacity);
 
 }  // namespace
 
@@ -96,6 +121,45 @@ int32_t contourReduceOne(ContourElement* elements, int32_t count, double toleran
                          int32_t capacity) {
     if (!elements || count < 1) return count;
     if (pocketKernel().suppressReduction || (!force && count < kShortContour)) return count;
+    ReduceMemo& m = memo();
+    std::vector<unsigned char> key;
+    const int32_t words[3] = {count, force, capacity};
+    pocketKeyAppend(&key, words, sizeof words);
+    pocketKeyAppend(&key, &tolerance, sizeof tolerance);
+    pocketStateKey(&key);
+    pocketKeyAppend(&key, elements, static_cast<size_t>(count) * sizeof(ContourElement));
+    for (const ReduceMemo::Entry& e : m.entries) {
+        if (e.key != key) continue;
+        std::copy(e.out.begin(), e.out.end(), elements);
+        if (e.failureSet) fitSetLastFailure(e.failure);
+        return e.result;
+    }
+    const int64_t errors = pocketErrorCalls(), writes = fitFailureWrites();
+    const int32_t r = reduceOne(elements, count, tolerance, capacity);
+    const size_t size = key.size() + static_cast<size_t>(r > 0 ? r : 0) * sizeof(ContourElement);
+    if (pocketErrorCalls() != errors || m.bytes + size > kMemoBytes) return r;
+    try {
+        ReduceMemo::Entry e;
+        e.key = std::move(key);
+        if (r > 0) e.out.assign(elements, elements + r);
+        e.result = r;
+        e.failureSet = fitFailureWrites() != writes;
+        e.failure = fitLastFailure();
+        m.entries.push_back(std::move(e));
+        m.bytes += size;
+    } catch (...) {
+        // Not recorded: the next call reduces again.
+    }
+    return r;
+}
+
+void contourReduceResetState() {
+    memo() = ReduceMemo{};
+}
+
+namespace {
+
+int32_t reduceOne(ContourElement* elements, int32_t count, double tolerance, int32_t capacity) {
     std::vector<ContourElement> buf;
     std::vector<PocketIsect> records;
     try {
@@ -115,6 +179,8 @@ int32_t contourReduceOne(ContourElement* elements, int32_t count, double toleran
     std::copy(buf.begin(), buf.begin() + r, elements);
     return r;
 }
+
+}  // namespace
 
 int contourReduceList(const char* name, double tolerance, int force) {
     const int32_t n = clistCount(name);

@@ -12,6 +12,7 @@ constexpr double kRadiusRefused = 8.8e8;
 constexpr double kShapeRefused = 7.7e7;
 
 int lastFailure = kFitOk;
+int64_t failureWrites = 0;
 
 // Half the spread of the distances from c to the points, and their mean radius; a spread that cannot be
 // below bound comes back as infinity (radius unset).
@@ -250,6 +251,7 @@ double fitCircle(const TaggedPoint* p, int32_t s, int32_t e, double tol, double 
     const int shape = shapeTest(p, s, e, r, tol);
     if (shape != kFitOk) {
         lastFailure = shape < 0 ? kFitOk : shape;
+        ++failureWrites;
         return kShapeRefused;
     }
     return best;
@@ -295,6 +297,15 @@ int fitLastFailure() {
     return lastFailure;
 }
 
+int64_t fitFailureWrites() {
+    return failureWrites;
+}
+
+void fitSetLastFailure(int code) {
+    lastFailure = code;
+}
+
 void linearcfitResetState() {
     lastFailure = kFitOk;
+    failureWrites = 0;
 }

@@ -11,6 +11,7 @@
 #include "kernel/ncemit.h"
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
+#include "pocket/contourreduce.h"
 #include "pocket/cornerloop.h"
 #include "pocket/cutlists.h"
 #include "pocket/feedhelpers.h"
@@ -326,6 +327,7 @@ void resetPlaneFamilies() {
     pocketOutputResetState();
     feedHelpersResetState();
     contourOffsetResetState();
+    contourReduceResetState();
     linearcfitResetState();
     ringRoundResetState();
     ringHelpersResetState();
