@@ -12,6 +12,7 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/scratch.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -261,6 +262,56 @@ int mainRotateToContour(int mode) {
     return 1;
 }
 
+namespace {
+
+StepMemo& filterMemo() {
+    static StepMemo m;
+    return m;
+}
+
+// The tests of ringsFilter that depend on the ring, the source, the distance, the kernel variables and
+// the offset state alone, recorded: the planes of a level filter the same rings again.
+bool ringPassesSource(const ContourElement* ring, int32_t m, const ContourElement* source,
+                      int32_t sourceCount, double distance, bool containTest, const ContourElement& circle,
+                      const Vec2& s, PocketIsect* records) {
+    if (m <= 0) return false;
+    std::vector<unsigned char> key;
+    const int32_t words[3] = {m, sourceCount, containTest ? 1 : 0};
+    pocketKeyAppend(&key, words, sizeof words);
+    pocketKeyAppend(&key, &distance, sizeof distance);
+    pocketStateKey(&key);
+    pocketKeyAppend(&key, ring, static_cast<size_t>(m) * sizeof(ContourElement));
+    pocketKeyAppend(&key, source, static_cast<size_t>(sourceCount) * sizeof(ContourElement));
+    unsigned char keep = 0;
+    if (const std::vector<unsigned char>* hit = stepMemoFind(filterMemo(), key)) {
+        StepMemoReader r{hit};
+        r.take(&keep, 1);
+        r.take(&pocketOffsetState(), sizeof(PocketOffsetState));
+        return keep != 0;
+    }
+    const int64_t errors = pocketErrorCalls();
+    bool pass = contourIsClosed(ring, m) &&
+                intersectContours(ring, m, source, sourceCount, records, kIsectTableSize) == 0;
+    if (pass && containTest) {
+        pass = contourContainsChain(source, sourceCount, ring, m) == 0 &&
+               !(distance > 0.5 && contourContainsChain(ring, m, source, sourceCount) == 0);
+    }
+    if (pass) {
+        Vec2 e1;
+        elemPoint(&ring[0], &e1, kElemEnd);
+        pass = elemContourClassify(&circle, ring, m) <= 0 && pointDist2D(&e1, &s) >= distance - 0.006;
+    }
+    if (pocketErrorCalls() != errors) return pass;
+    keep = pass ? 1 : 0;
+    std::vector<unsigned char> result;
+    pocketKeyAppend(&result, &keep, 1);
+    pocketKeyAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
+    stepMemoAdd(&filterMemo(), std::move(key), std::move(result));
+    return pass;
+}
+
+}  // namespace
+
 int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourElement* buffer,
                     int32_t* ringStart, int32_t* ringCount, int32_t nRings, double distance, int mode,
                     int flag, RingCheck check) {
@@ -279,17 +330,8 @@ int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourEl
     for (int32_t r = 0; r < nRings; ++r) {
         ContourElement* ring = buffer + ringStart[r];
         const int32_t m = ringCount[r];
-        bool keep = m > 0 && contourIsClosed(ring, m) &&
-                    intersectContours(ring, m, source, sourceCount, records.data(), kIsectTableSize) == 0;
-        if (keep && containTest) {
-            keep = contourContainsChain(source, sourceCount, ring, m) == 0 &&
-                   !(distance > 0.5 && contourContainsChain(ring, m, source, sourceCount) == 0);
-        }
-        if (keep) {
-            Vec2 e1;
-            elemPoint(&ring[0], &e1, kElemEnd);
-            keep = elemContourClassify(&circle, ring, m) <= 0 && pointDist2D(&e1, &s) >= distance - 0.006;
-        }
+        bool keep =
+            ringPassesSource(ring, m, source, sourceCount, distance, containTest, circle, s, records.data());
         if (keep && check) keep = check(ring, m) != 0;
         if (keep && gCircleRadius > 1e-4) {
             const Vec2 rs = startPoint(&ring[0]);
@@ -317,4 +359,6 @@ int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourEl
 void ringHelpersResetState() {
     gCircleCentre = {0, 0};
     gCircleRadius = 0;
+    stepMemoClear(&filterMemo());
+    ringSpliceMemoClear();
 }

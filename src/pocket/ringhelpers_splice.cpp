@@ -9,6 +9,7 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringhelpers.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -116,9 +117,78 @@ int probeFarthestInside(const ContourElement* chain, int32_t count, const Contou
     return pointInContour(a, countA, &probe) != 0 ? 1 : 0;
 }
 
+namespace {
+
+int32_t spliceRun(const ContourElement* a, const ContourHeader* headerA, const ContourElement* b,
+                  const ContourHeader* headerB, PocketIsect* records, int32_t n, ContourElement* out,
+                  int32_t outCapacity, int32_t* ringStart, int32_t* ringCount, int32_t maxContours);
+
+StepMemo& spliceMemo() {
+    static StepMemo m;
+    return m;
+}
+
+}  // namespace
+
+// A splice reads its arguments, the headers' orientation and side, the kernel variables and the offset
+// state; it leaves its rings, the records' states and the offset state. The planes of a level splice the
+// same rings again: a recorded splice is replayed (one that reported an error is not recorded).
 int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, const ContourElement* b,
                       const ContourHeader* headerB, PocketIsect* records, int32_t n, ContourElement* out,
                       int32_t outCapacity, int32_t* ringStart, int32_t* ringCount, int32_t maxContours) {
+    if (!a || !b || !headerA || !headerB || !out || !ringStart || !ringCount || n < 1 || !records ||
+        maxContours < 1)
+        return spliceRun(a, headerA, b, headerB, records, n, out, outCapacity, ringStart, ringCount,
+                         maxContours);
+    const int32_t countA = static_cast<int32_t>(headerA->elementCount);
+    const int32_t countB = static_cast<int32_t>(headerB->elementCount);
+    std::vector<unsigned char> key;
+    const int32_t words[9] = {
+        countA,       countB,           n, outCapacity, maxContours, headerA->ccw, headerA->leftSide,
+        headerB->ccw, headerB->leftSide};
+    pocketKeyAppend(&key, words, sizeof words);
+    pocketStateKey(&key);
+    pocketKeyAppend(&key, a, static_cast<size_t>(countA) * sizeof(ContourElement));
+    pocketKeyAppend(&key, b, static_cast<size_t>(countB) * sizeof(ContourElement));
+    pocketKeyAppend(&key, records, static_cast<size_t>(n) * sizeof(PocketIsect));
+    int32_t head[3];  // rings written, starts kept, elements of the kept rings
+    if (const std::vector<unsigned char>* hit = stepMemoFind(spliceMemo(), key)) {
+        StepMemoReader r{hit};
+        r.take(head, sizeof head);
+        r.take(ringStart, static_cast<size_t>(head[1]) * sizeof(int32_t));
+        r.take(ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        r.take(out, static_cast<size_t>(head[2]) * sizeof(ContourElement));
+        r.take(records, static_cast<size_t>(n) * sizeof(PocketIsect));
+        r.take(&pocketOffsetState(), sizeof(PocketOffsetState));
+        return head[0];
+    }
+    const int64_t errors = pocketErrorCalls();
+    const int32_t written =
+        spliceRun(a, headerA, b, headerB, records, n, out, outCapacity, ringStart, ringCount, maxContours);
+    if (written < 0 || pocketErrorCalls() != errors) return written;
+    head[0] = written;
+    head[1] = written < maxContours ? written + 1 : maxContours;
+    head[2] = written > 0 ? ringStart[written - 1] + ringCount[written - 1] : 0;
+    std::vector<unsigned char> result;
+    pocketKeyAppend(&result, head, sizeof head);
+    pocketKeyAppend(&result, ringStart, static_cast<size_t>(head[1]) * sizeof(int32_t));
+    pocketKeyAppend(&result, ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
+    pocketKeyAppend(&result, out, static_cast<size_t>(head[2]) * sizeof(ContourElement));
+    pocketKeyAppend(&result, records, static_cast<size_t>(n) * sizeof(PocketIsect));
+    pocketKeyAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
+    stepMemoAdd(&spliceMemo(), std::move(key), std::move(result));
+    return written;
+}
+
+void ringSpliceMemoClear() {
+    stepMemoClear(&spliceMemo());
+}
+
+namespace {
+
+int32_t spliceRun(const ContourElement* a, const ContourHeader* headerA, const ContourElement* b,
+                  const ContourHeader* headerB, PocketIsect* records, int32_t n, ContourElement* out,
+                  int32_t outCapacity, int32_t* ringStart, int32_t* ringCount, int32_t maxContours) {
     if (!a || !b || !headerA || !headerB || !out || !ringStart || !ringCount || n < 1 || !records) return 0;
     const int32_t countA = static_cast<int32_t>(headerA->elementCount);
     const int32_t countB = static_cast<int32_t>(headerB->elementCount);
@@ -195,6 +265,8 @@ int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, con
         if (end > kClistMaxElements) return written;
     }
 }
+
+}  // namespace
 
 void isectCollapseNear(PocketIsect* records, int32_t count) {
     for (int32_t i = 0; records && i < count; ++i) {
