@@ -15,6 +15,7 @@
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
+#include "pocket/stepmemo.h"
 #include "pocket/strategies.h"
 
 namespace {
@@ -100,9 +101,63 @@ int connectOnce(SearchMode mode, const Ring& c, const Ring& t, const RingPositio
     return connectForward(c.data(), n, t.data(), m, from, &target, d, onC, onT);
 }
 
-// A search within d, repeated within the distance of the two rings when it finds nothing.
+StepMemo& connectMemo() {
+    static StepMemo m;
+    return m;
+}
+
+void appendPosition(std::vector<unsigned char>* bytes, const RingPosition& p) {
+    pocketKeyAppend(bytes, &p.element, sizeof p.element);
+    pocketKeyAppend(bytes, &p.x, sizeof p.x);
+    pocketKeyAppend(bytes, &p.y, sizeof p.y);
+}
+
+void takePosition(StepMemoReader* r, RingPosition* p) {
+    r->take(&p->element, sizeof p->element);
+    r->take(&p->x, sizeof p->x);
+    r->take(&p->y, sizeof p->y);
+}
+
+int connectSearch(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                  RingPosition* onC, RingPosition* onT);
+
+// A search within d, repeated within the distance of the two rings when it finds nothing. It reads the
+// rings, the positions (those it may leave unwritten too) and the kernel variables: the planes of a level
+// repeat the same searches, which are recorded (one that reported an error is not).
 int connectWithRetry(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
                      RingPosition* onC, RingPosition* onT) {
+    std::vector<unsigned char> key;
+    const int32_t words[3] = {static_cast<int32_t>(mode), static_cast<int32_t>(c.size()),
+                              static_cast<int32_t>(t.size())};
+    pocketKeyAppend(&key, words, sizeof words);
+    pocketKeyAppend(&key, &d, sizeof d);
+    appendPosition(&key, *from);
+    appendPosition(&key, *onC);
+    appendPosition(&key, *onT);
+    pocketStateKey(&key);
+    pocketKeyAppend(&key, c.data(), c.size() * sizeof(ContourElement));
+    pocketKeyAppend(&key, t.data(), t.size() * sizeof(ContourElement));
+    int32_t found = 0;
+    if (const std::vector<unsigned char>* hit = stepMemoFind(connectMemo(), key)) {
+        StepMemoReader r{hit};
+        r.take(&found, sizeof found);
+        takePosition(&r, onC);
+        takePosition(&r, onT);
+        return found;
+    }
+    const int64_t errors = pocketErrorCalls();
+    found = connectSearch(mode, c, t, from, d, onC, onT);
+    if (pocketErrorCalls() != errors) return found;
+    std::vector<unsigned char> result;
+    pocketKeyAppend(&result, &found, sizeof found);
+    appendPosition(&result, *onC);
+    appendPosition(&result, *onT);
+    stepMemoAdd(&connectMemo(), std::move(key), std::move(result));
+    return found;
+}
+
+int connectSearch(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                  RingPosition* onC, RingPosition* onT) {
     if (connectOnce(mode, c, t, from, d, onC, onT) == 1) return 1;
     double dd =
         ringDistance(c.data(), static_cast<int32_t>(c.size()), t.data(), static_cast<int32_t>(t.size()));
@@ -620,4 +675,5 @@ int pocketRegionPathDirect(int32_t start, double step, int variant) {
 
 void regionWalkResetState() {
     gAllDoneCached = 0;
+    stepMemoClear(&connectMemo());
 }
