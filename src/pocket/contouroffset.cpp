@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -17,6 +18,7 @@
 #include "pocket/pocketstate.h"
 #include "pocket/ringassembly.h"
 #include "pocket/scratch.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -35,39 +37,13 @@ OffsetWork& work() {
 // Results of earlier offsets in this run. The planes of a level offset the same contours by the same
 // distances again and again; an offset is a function of its input, side and distance, the offset state,
 // the two switches above and the kernel variables, so a call with all of them as before takes the
-// recorded rings and the state they left. The plane counters and heights of the kernel are left out of
-// the key: no step of the offset reads them. A call that reported an error, failed, or went through the
+// recorded rings and the state they left. A call that reported an error, failed, or went through the
 // last-resort reduction (whose fit keeps a failure code of its own) is not recorded.
-struct OffsetMemo {
-    struct Entry {
-        std::vector<unsigned char> key;
-        std::vector<ContourElement> out;
-        std::vector<int32_t> starts, counts;
-        int32_t outEnd = 0, result = 0;
-        PocketOffsetState after{};
-    };
-    std::vector<Entry> entries;
-    size_t bytes = 0;
-    bool reduced = false;  // the current call went through the last-resort reduction
-};
-constexpr size_t kMemoBytes = 16u << 20;
-
-OffsetMemo& memo() {
-    static OffsetMemo m;
+StepMemo& memo() {
+    static StepMemo m;
     return m;
 }
-
-std::vector<unsigned char> memoKey(const ContourElement* in, int32_t count, int side, double distance,
-                                   bool withCounts) {
-    std::vector<unsigned char> key;
-    key.reserve(static_cast<size_t>(count) * sizeof(ContourElement) + sizeof(PocketKernel) + 128);
-    const int32_t words[5] = {count, side, work().thinTest, work().closeSnap, withCounts ? 1 : 0};
-    pocketKeyAppend(&key, words, sizeof words);
-    pocketKeyAppend(&key, &distance, sizeof distance);
-    pocketStateKey(&key);
-    pocketKeyAppend(&key, in, static_cast<size_t>(count) * sizeof(ContourElement));
-    return key;
-}
+bool gReduced = false;  // the current call went through the last-resort reduction
 
 void rotateByOne(std::vector<ContourElement>& copy, int32_t n) {
     if (n > 1) std::rotate(copy.begin(), copy.begin() + 1, copy.begin() + n);
@@ -233,38 +209,43 @@ int32_t offsetContour(const ContourElement* in, int32_t count, int side, double 
                       int32_t* outEnd, int32_t* ringStart, int32_t* ringCount) {
     if (!in || count <= 0 || !out || !outEnd || !ringStart || count > kClistMaxElements)
         return offsetContourRun(in, count, side, distance, out, outEnd, ringStart, ringCount);
-    OffsetMemo& m = memo();
-    std::vector<unsigned char> key = memoKey(in, count, side, distance, ringCount != nullptr);
-    for (const OffsetMemo::Entry& e : m.entries) {
-        if (e.key != key) continue;
-        std::copy(e.out.begin(), e.out.end(), out);
-        *outEnd = e.outEnd;
-        std::copy(e.starts.begin(), e.starts.end(), ringStart);
-        if (ringCount) std::copy(e.counts.begin(), e.counts.end(), ringCount);
-        pocketOffsetState() = e.after;
-        return e.result;
+    const int32_t words[5] = {count, side, work().thinTest, work().closeSnap, ringCount ? 1 : 0};
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(&distance, sizeof distance);
+    key.add(state.bytes, sizeof state.bytes);
+    key.add(in, static_cast<size_t>(count) * sizeof(ContourElement));
+    int32_t head[2];  // the ring count and the elements written
+    if (const std::vector<unsigned char>* hit = stepMemoFind(memo(), key)) {
+        StepMemoReader r{hit};
+        r.take(head, sizeof head);
+        r.take(out, static_cast<size_t>(head[1]) * sizeof(ContourElement));
+        r.take(ringStart, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        if (ringCount) r.take(ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        r.take(&pocketOffsetState(), sizeof(PocketOffsetState));
+        *outEnd = head[1];
+        return head[0];
     }
     const int64_t errors = pocketErrorCalls();
-    m.reduced = false;
+    gReduced = false;
     const int32_t result = offsetContourRun(in, count, side, distance, out, outEnd, ringStart, ringCount);
-    if (result < 0 || m.reduced || pocketErrorCalls() != errors || *outEnd < 0 || *outEnd > kClistMaxElements)
+    if (result < 0 || gReduced || pocketErrorCalls() != errors || *outEnd < 0 || *outEnd > kClistMaxElements)
         return result;
-    const size_t size = key.size() + static_cast<size_t>(*outEnd) * sizeof(ContourElement);
-    if (m.bytes + size > kMemoBytes) return result;
+    head[0] = result;
+    head[1] = *outEnd;
+    std::vector<unsigned char> recorded;
     try {
-        OffsetMemo::Entry e;
-        e.key = std::move(key);
-        e.out.assign(out, out + *outEnd);
-        e.starts.assign(ringStart, ringStart + result);
-        if (ringCount) e.counts.assign(ringCount, ringCount + result);
-        e.outEnd = *outEnd;
-        e.result = result;
-        e.after = pocketOffsetState();
-        m.entries.push_back(std::move(e));
-        m.bytes += size;
-    } catch (...) {
-        // Not recorded: the next call computes again.
+        stepResultAppend(&recorded, head, sizeof head);
+        stepResultAppend(&recorded, out, static_cast<size_t>(head[1]) * sizeof(ContourElement));
+        stepResultAppend(&recorded, ringStart, static_cast<size_t>(result) * sizeof(int32_t));
+        if (ringCount) stepResultAppend(&recorded, ringCount, static_cast<size_t>(result) * sizeof(int32_t));
+        stepResultAppend(&recorded, &pocketOffsetState(), sizeof(PocketOffsetState));
+    } catch (const std::bad_alloc&) {
+        return result;
     }
+    stepMemoAdd(&memo(), key, std::move(recorded));
     return result;
 }
 
@@ -351,7 +332,7 @@ int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, doub
             if (st.rotate && n > 0) rotateByOne(copy, n);
             if (!st.problem) break;
             if (step + 1 >= 20) {
-                memo().reduced = true;
+                gReduced = true;
                 const int32_t reduced =
                     contourReduceOne(copy.data(), n, 100 * k.tolerance, 1, static_cast<int32_t>(copy.size()));
                 if (reduced > 0) n = reduced;
@@ -430,7 +411,7 @@ void contourOffsetResetState() {
     OffsetWork& w = work();
     w.chain.release();
     w.table.release();
-    memo() = OffsetMemo{};
+    stepMemoClear(&memo());
     w.thinTest = 0;
     w.closeSnap = 0;
 }

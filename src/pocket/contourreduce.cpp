@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -11,6 +12,7 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringhelpers.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -18,24 +20,11 @@ constexpr int32_t kShortContour = 65;  // fewer elements are left alone unless f
 constexpr int32_t kShortRun = 10;      // shorter line runs are copied
 
 // Results of earlier reductions in this run: the planes of a level reduce the same rings again. A
-// reduction is a function of its arguments, the elements, the kernel variables and the offset state (see
-// pocketStateKey); besides the elements it leaves only the fit's failure code behind, which is recorded
-// with it. A call that reported an error is not recorded.
-struct ReduceMemo {
-    struct Entry {
-        std::vector<unsigned char> key;
-        std::vector<ContourElement> out;
-        int32_t result = 0;
-        bool failureSet = false;
-        int failure = 0;
-    };
-    std::vector<Entry> entries;
-    size_t bytes = 0;
-};
-constexpr size_t kMemoBytes = 16u << 20;
-
-ReduceMemo& memo() {
-    static ReduceMemo m;
+// reduction is a function of its arguments, the elements, the kernel variables and the offset state; besides
+// the elements it leaves only the fit's failure code behind, which is recorded with it. A call that reported
+// an error is not recorded.
+StepMemo& memo() {
+    static StepMemo m;
     return m;
 }
 
@@ -121,40 +110,41 @@ int32_t contourReduceOne(ContourElement* elements, int32_t count, double toleran
                          int32_t capacity) {
     if (!elements || count < 1) return count;
     if (pocketKernel().suppressReduction || (!force && count < kShortContour)) return count;
-    ReduceMemo& m = memo();
-    std::vector<unsigned char> key;
     const int32_t words[3] = {count, force, capacity};
-    pocketKeyAppend(&key, words, sizeof words);
-    pocketKeyAppend(&key, &tolerance, sizeof tolerance);
-    pocketStateKey(&key);
-    pocketKeyAppend(&key, elements, static_cast<size_t>(count) * sizeof(ContourElement));
-    for (const ReduceMemo::Entry& e : m.entries) {
-        if (e.key != key) continue;
-        std::copy(e.out.begin(), e.out.end(), elements);
-        if (e.failureSet) fitSetLastFailure(e.failure);
-        return e.result;
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(&tolerance, sizeof tolerance);
+    key.add(state.bytes, sizeof state.bytes);
+    key.add(elements, static_cast<size_t>(count) * sizeof(ContourElement));
+    int32_t head[3];  // the result, whether the fit's failure code was set, and that code
+    if (const std::vector<unsigned char>* hit = stepMemoFind(memo(), key)) {
+        StepMemoReader r{hit};
+        r.take(head, sizeof head);
+        if (head[0] > 0) r.take(elements, static_cast<size_t>(head[0]) * sizeof(ContourElement));
+        if (head[1]) fitSetLastFailure(head[2]);
+        return head[0];
     }
     const int64_t errors = pocketErrorCalls(), writes = fitFailureWrites();
     const int32_t r = reduceOne(elements, count, tolerance, capacity);
-    const size_t size = key.size() + static_cast<size_t>(r > 0 ? r : 0) * sizeof(ContourElement);
-    if (pocketErrorCalls() != errors || m.bytes + size > kMemoBytes) return r;
+    if (pocketErrorCalls() != errors) return r;
+    head[0] = r;
+    head[1] = fitFailureWrites() != writes ? 1 : 0;
+    head[2] = fitLastFailure();
+    std::vector<unsigned char> recorded;
     try {
-        ReduceMemo::Entry e;
-        e.key = std::move(key);
-        if (r > 0) e.out.assign(elements, elements + r);
-        e.result = r;
-        e.failureSet = fitFailureWrites() != writes;
-        e.failure = fitLastFailure();
-        m.entries.push_back(std::move(e));
-        m.bytes += size;
-    } catch (...) {
-        // Not recorded: the next call reduces again.
+        stepResultAppend(&recorded, head, sizeof head);
+        if (r > 0) stepResultAppend(&recorded, elements, static_cast<size_t>(r) * sizeof(ContourElement));
+    } catch (const std::bad_alloc&) {
+        return r;
     }
+    stepMemoAdd(&memo(), key, std::move(recorded));
     return r;
 }
 
 void contourReduceResetState() {
-    memo() = ReduceMemo{};
+    stepMemoClear(&memo());
 }
 
 namespace {

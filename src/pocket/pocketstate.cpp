@@ -125,17 +125,3 @@ void pocketKernelResetState() {
     memset(gAllowances, 0, sizeof gAllowances);
     pocketStateFree();
 }
-
-void pocketKeyAppend(std::vector<unsigned char>* key, const void* bytes, size_t n) {
-    const size_t at = key->size();
-    key->resize(at + n);
-    if (n) std::memcpy(key->data() + at, bytes, n);
-}
-
-void pocketStateKey(std::vector<unsigned char>* key) {
-    PocketKernel k = pocketKernel();
-    k.planeTop = k.planeDepth = 0;
-    k.planesLeft = k.levelsLeft = 0;
-    pocketKeyAppend(key, &k, sizeof k);
-    pocketKeyAppend(key, &pocketOffsetState(), sizeof(PocketOffsetState));
-}

@@ -3,9 +3,7 @@
 // the ring-to-contour table. One run at a time per process.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "kernel/cycle.h"
 
@@ -67,10 +65,6 @@ struct PocketOffsetState {
 
 PocketKernel& pocketKernel();
 PocketOffsetState& pocketOffsetState();
-// Appends the kernel variables (all but the plane counters and heights, which only the plane loop reads)
-// and the offset state as bytes: part of the key under which a step records a result by all it reads.
-void pocketStateKey(std::vector<unsigned char>* key);
-void pocketKeyAppend(std::vector<unsigned char>* key, const void* bytes, size_t n);
 
 // The record every pocket stage reports through (kvCCP until a run names another).
 CycleRecord* pocketRecord();

@@ -1,6 +1,7 @@
 #include "pocket/regionwalk.h"
 
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "kernel/ccp.h"
@@ -106,10 +107,11 @@ StepMemo& connectMemo() {
     return m;
 }
 
+// A position as result bytes, field by field.
 void appendPosition(std::vector<unsigned char>* bytes, const RingPosition& p) {
-    pocketKeyAppend(bytes, &p.element, sizeof p.element);
-    pocketKeyAppend(bytes, &p.x, sizeof p.x);
-    pocketKeyAppend(bytes, &p.y, sizeof p.y);
+    stepResultAppend(bytes, &p.element, sizeof p.element);
+    stepResultAppend(bytes, &p.x, sizeof p.x);
+    stepResultAppend(bytes, &p.y, sizeof p.y);
 }
 
 void takePosition(StepMemoReader* r, RingPosition* p) {
@@ -126,17 +128,21 @@ int connectSearch(SearchMode mode, const Ring& c, const Ring& t, const RingPosit
 // repeat the same searches, which are recorded (one that reported an error is not).
 int connectWithRetry(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
                      RingPosition* onC, RingPosition* onT) {
-    std::vector<unsigned char> key;
-    const int32_t words[3] = {static_cast<int32_t>(mode), static_cast<int32_t>(c.size()),
-                              static_cast<int32_t>(t.size())};
-    pocketKeyAppend(&key, words, sizeof words);
-    pocketKeyAppend(&key, &d, sizeof d);
-    appendPosition(&key, *from);
-    appendPosition(&key, *onC);
-    appendPosition(&key, *onT);
-    pocketStateKey(&key);
-    pocketKeyAppend(&key, c.data(), c.size() * sizeof(ContourElement));
-    pocketKeyAppend(&key, t.data(), t.size() * sizeof(ContourElement));
+    const int32_t words[6] = {static_cast<int32_t>(mode),
+                              static_cast<int32_t>(c.size()),
+                              static_cast<int32_t>(t.size()),
+                              from->element,
+                              onC->element,
+                              onT->element};
+    const double values[7] = {d, from->x, from->y, onC->x, onC->y, onT->x, onT->y};
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(values, sizeof values);
+    key.add(state.bytes, sizeof state.bytes);
+    key.add(c.data(), c.size() * sizeof(ContourElement));
+    key.add(t.data(), t.size() * sizeof(ContourElement));
     int32_t found = 0;
     if (const std::vector<unsigned char>* hit = stepMemoFind(connectMemo(), key)) {
         StepMemoReader r{hit};
@@ -149,10 +155,14 @@ int connectWithRetry(SearchMode mode, const Ring& c, const Ring& t, const RingPo
     found = connectSearch(mode, c, t, from, d, onC, onT);
     if (pocketErrorCalls() != errors) return found;
     std::vector<unsigned char> result;
-    pocketKeyAppend(&result, &found, sizeof found);
-    appendPosition(&result, *onC);
-    appendPosition(&result, *onT);
-    stepMemoAdd(&connectMemo(), std::move(key), std::move(result));
+    try {
+        stepResultAppend(&result, &found, sizeof found);
+        appendPosition(&result, *onC);
+        appendPosition(&result, *onT);
+    } catch (const std::bad_alloc&) {
+        return found;
+    }
+    stepMemoAdd(&connectMemo(), key, std::move(result));
     return found;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -275,13 +276,15 @@ bool ringPassesSource(const ContourElement* ring, int32_t m, const ContourElemen
                       int32_t sourceCount, double distance, bool containTest, const ContourElement& circle,
                       const Vec2& s, PocketIsect* records) {
     if (m <= 0) return false;
-    std::vector<unsigned char> key;
     const int32_t words[3] = {m, sourceCount, containTest ? 1 : 0};
-    pocketKeyAppend(&key, words, sizeof words);
-    pocketKeyAppend(&key, &distance, sizeof distance);
-    pocketStateKey(&key);
-    pocketKeyAppend(&key, ring, static_cast<size_t>(m) * sizeof(ContourElement));
-    pocketKeyAppend(&key, source, static_cast<size_t>(sourceCount) * sizeof(ContourElement));
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(&distance, sizeof distance);
+    key.add(state.bytes, sizeof state.bytes);
+    key.add(ring, static_cast<size_t>(m) * sizeof(ContourElement));
+    key.add(source, static_cast<size_t>(sourceCount) * sizeof(ContourElement));
     unsigned char keep = 0;
     if (const std::vector<unsigned char>* hit = stepMemoFind(filterMemo(), key)) {
         StepMemoReader r{hit};
@@ -304,9 +307,13 @@ bool ringPassesSource(const ContourElement* ring, int32_t m, const ContourElemen
     if (pocketErrorCalls() != errors) return pass;
     keep = pass ? 1 : 0;
     std::vector<unsigned char> result;
-    pocketKeyAppend(&result, &keep, 1);
-    pocketKeyAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
-    stepMemoAdd(&filterMemo(), std::move(key), std::move(result));
+    try {
+        stepResultAppend(&result, &keep, 1);
+        stepResultAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
+    } catch (const std::bad_alloc&) {
+        return pass;
+    }
+    stepMemoAdd(&filterMemo(), key, std::move(result));
     return pass;
 }
 

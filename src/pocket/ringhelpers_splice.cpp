@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -142,15 +143,17 @@ int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, con
                          maxContours);
     const int32_t countA = static_cast<int32_t>(headerA->elementCount);
     const int32_t countB = static_cast<int32_t>(headerB->elementCount);
-    std::vector<unsigned char> key;
     const int32_t words[9] = {
         countA,       countB,           n, outCapacity, maxContours, headerA->ccw, headerA->leftSide,
         headerB->ccw, headerB->leftSide};
-    pocketKeyAppend(&key, words, sizeof words);
-    pocketStateKey(&key);
-    pocketKeyAppend(&key, a, static_cast<size_t>(countA) * sizeof(ContourElement));
-    pocketKeyAppend(&key, b, static_cast<size_t>(countB) * sizeof(ContourElement));
-    pocketKeyAppend(&key, records, static_cast<size_t>(n) * sizeof(PocketIsect));
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(state.bytes, sizeof state.bytes);
+    key.add(a, static_cast<size_t>(countA) * sizeof(ContourElement));
+    key.add(b, static_cast<size_t>(countB) * sizeof(ContourElement));
+    key.add(records, static_cast<size_t>(n) * sizeof(PocketIsect));
     int32_t head[3];  // rings written, starts kept, elements of the kept rings
     if (const std::vector<unsigned char>* hit = stepMemoFind(spliceMemo(), key)) {
         StepMemoReader r{hit};
@@ -170,13 +173,17 @@ int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, con
     head[1] = written < maxContours ? written + 1 : maxContours;
     head[2] = written > 0 ? ringStart[written - 1] + ringCount[written - 1] : 0;
     std::vector<unsigned char> result;
-    pocketKeyAppend(&result, head, sizeof head);
-    pocketKeyAppend(&result, ringStart, static_cast<size_t>(head[1]) * sizeof(int32_t));
-    pocketKeyAppend(&result, ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
-    pocketKeyAppend(&result, out, static_cast<size_t>(head[2]) * sizeof(ContourElement));
-    pocketKeyAppend(&result, records, static_cast<size_t>(n) * sizeof(PocketIsect));
-    pocketKeyAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
-    stepMemoAdd(&spliceMemo(), std::move(key), std::move(result));
+    try {
+        stepResultAppend(&result, head, sizeof head);
+        stepResultAppend(&result, ringStart, static_cast<size_t>(head[1]) * sizeof(int32_t));
+        stepResultAppend(&result, ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        stepResultAppend(&result, out, static_cast<size_t>(head[2]) * sizeof(ContourElement));
+        stepResultAppend(&result, records, static_cast<size_t>(n) * sizeof(PocketIsect));
+        stepResultAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
+    } catch (const std::bad_alloc&) {
+        return written;
+    }
+    stepMemoAdd(&spliceMemo(), key, std::move(result));
     return written;
 }
 

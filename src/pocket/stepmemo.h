@@ -1,13 +1,17 @@
 #pragma once
 // Results of pocket steps recorded under everything the step reads. The planes of a level repeat the
-// same offsets, splices and ring checks on the same contours; a step that finds its key recorded takes
-// the recorded result instead of working it out again. Keys and results are plain bytes the step lays
-// out itself (with pocketStateKey for the kernel variables and the offset state). A memo holds at most
-// its byte budget; what does not fit is simply not recorded.
+// same offsets, reductions, splices, ring checks and connection searches on the same contours; a step
+// that finds its key recorded takes the recorded result instead of working it out again. A key is a list
+// of byte ranges the step names in place (its arguments, the elements it reads, stepStateImage for the
+// kernel variables and the offset state); a result is plain bytes the step lays out itself. Keys are
+// compared in full, never by their hash alone. A memo holds at most its byte budget; what does not fit
+// is simply not recorded.
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
+
+#include "pocket/pocketstate.h"
 
 struct StepMemo {
     struct Entry {
@@ -17,13 +21,32 @@ struct StepMemo {
     size_t bytes = 0;
 };
 
+enum : int32_t { kStepKeyParts = 12 };
+
+struct StepKey {
+    const void* part[kStepKeyParts];
+    size_t size[kStepKeyParts];
+    int32_t parts = 0;
+    size_t total = 0;
+    bool ok = true;  // false when more parts were named than fit (never found, never recorded)
+    void add(const void* bytes, size_t n);
+};
+
+// The kernel variables (all but the plane counters and heights, which only the plane loop reads) and the
+// offset state, as key bytes.
+struct StepStateImage {
+    unsigned char bytes[sizeof(PocketKernel) + sizeof(PocketOffsetState)];
+};
+void stepStateImage(StepStateImage* image);
+
 // The recorded result of the key, or null.
-const std::vector<unsigned char>* stepMemoFind(const StepMemo& memo, const std::vector<unsigned char>& key);
+const std::vector<unsigned char>* stepMemoFind(const StepMemo& memo, const StepKey& key);
 // Records the result unless the budget would be exceeded (or memory is short): 1 recorded, else 0.
-int stepMemoAdd(StepMemo* memo, std::vector<unsigned char> key, std::vector<unsigned char> result);
+int stepMemoAdd(StepMemo* memo, const StepKey& key, std::vector<unsigned char> result);
 void stepMemoClear(StepMemo* memo);
 
-// Reads bytes back from a recorded result in the order they were appended.
+// Result bytes: appended in one order, read back in the same.
+void stepResultAppend(std::vector<unsigned char>* result, const void* bytes, size_t n);
 struct StepMemoReader {
     const std::vector<unsigned char>* bytes;
     size_t at = 0;
