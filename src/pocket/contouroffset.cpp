@@ -216,7 +216,7 @@ int32_t offsetContour(const ContourElement* in, int32_t count, int side, double 
     key.add(words, sizeof words);
     key.add(&distance, sizeof distance);
     key.add(state.bytes, sizeof state.bytes);
-    key.add(in, static_cast<size_t>(count) * sizeof(ContourElement));
+    stepKeyElements(&key, in, static_cast<size_t>(count));
     int32_t head[2];  // the ring count and the elements written
     if (const std::vector<unsigned char>* hit = stepMemoFind(memo(), key)) {
         StepMemoReader r{hit};

@@ -117,7 +117,7 @@ int32_t contourReduceOne(ContourElement* elements, int32_t count, double toleran
     key.add(words, sizeof words);
     key.add(&tolerance, sizeof tolerance);
     key.add(state.bytes, sizeof state.bytes);
-    key.add(elements, static_cast<size_t>(count) * sizeof(ContourElement));
+    stepKeyElements(&key, elements, static_cast<size_t>(count));
     int32_t head[3];  // the result, whether the fit's failure code was set, and that code
     if (const std::vector<unsigned char>* hit = stepMemoFind(memo(), key)) {
         StepMemoReader r{hit};

@@ -141,8 +141,8 @@ int connectWithRetry(SearchMode mode, const Ring& c, const Ring& t, const RingPo
     key.add(words, sizeof words);
     key.add(values, sizeof values);
     key.add(state.bytes, sizeof state.bytes);
-    key.add(c.data(), c.size() * sizeof(ContourElement));
-    key.add(t.data(), t.size() * sizeof(ContourElement));
+    stepKeyElements(&key, c.data(), c.size());
+    stepKeyElements(&key, t.data(), t.size());
     int32_t found = 0;
     if (const std::vector<unsigned char>* hit = stepMemoFind(connectMemo(), key)) {
         StepMemoReader r{hit};

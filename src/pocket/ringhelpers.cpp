@@ -283,8 +283,8 @@ bool ringPassesSource(const ContourElement* ring, int32_t m, const ContourElemen
     key.add(words, sizeof words);
     key.add(&distance, sizeof distance);
     key.add(state.bytes, sizeof state.bytes);
-    key.add(ring, static_cast<size_t>(m) * sizeof(ContourElement));
-    key.add(source, static_cast<size_t>(sourceCount) * sizeof(ContourElement));
+    stepKeyElements(&key, ring, static_cast<size_t>(m));
+    stepKeyElements(&key, source, static_cast<size_t>(sourceCount));
     unsigned char keep = 0;
     if (const std::vector<unsigned char>* hit = stepMemoFind(filterMemo(), key)) {
         StepMemoReader r{hit};

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <new>
 #include <vector>
 
@@ -151,9 +152,13 @@ int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, con
     StepKey key;
     key.add(words, sizeof words);
     key.add(state.bytes, sizeof state.bytes);
-    key.add(a, static_cast<size_t>(countA) * sizeof(ContourElement));
-    key.add(b, static_cast<size_t>(countB) * sizeof(ContourElement));
-    key.add(records, static_cast<size_t>(n) * sizeof(PocketIsect));
+    stepKeyElements(&key, a, static_cast<size_t>(countA));
+    stepKeyElements(&key, b, static_cast<size_t>(countB));
+    // Of a record's state the splice reads only whether it is used before it sets the others itself.
+    key.addRecords(records, static_cast<size_t>(n), offsetof(PocketIsect, state));
+    std::vector<unsigned char> used(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) used[i] = records[i].state == kSpliceUsed ? 1 : 0;
+    key.add(used.data(), used.size());
     int32_t head[3];  // rings written, starts kept, elements of the kept rings
     if (const std::vector<unsigned char>* hit = stepMemoFind(spliceMemo(), key)) {
         StepMemoReader r{hit};

@@ -8,38 +8,36 @@ namespace {
 
 constexpr size_t kBudget = 16u << 20;
 
-// Buckets only: large parts are sampled (their length, ends and every 16th word), small ones taken whole.
+// Buckets only: a sample of the records of large parts (every 16th and the last), small parts whole.
 uint64_t hashOf(const StepKey& key) {
     uint64_t h = 1469598103934665603ull;
     auto mix = [&h](uint64_t w) { h = (h ^ w) * 1099511628211ull; };
-    for (int32_t p = 0; p < key.parts; ++p) {
-        const auto* b = static_cast<const unsigned char*>(key.part[p]);
-        const size_t n = key.size[p];
-        mix(n);
-        const size_t stride = n > 1024 ? 128 : 8;
+    auto mixBytes = [&mix](const unsigned char* b, size_t n) {
         size_t i = 0;
-        for (; i + 8 <= n; i += stride) {
+        for (; i + 8 <= n; i += 8) {
             uint64_t w;
             std::memcpy(&w, b + i, 8);
             mix(w);
         }
-        if (n >= 8) {
-            uint64_t w;
-            std::memcpy(&w, b + n - 8, 8);
-            mix(w);
-        } else {
-            for (size_t k = 0; k < n; ++k) mix(b[k]);
-        }
+        for (; i < n; ++i) mix(b[i]);
+    };
+    for (int32_t p = 0; p < key.parts; ++p) {
+        const StepKey::Part& q = key.part[p];
+        mix(q.count);
+        const size_t step = q.count * q.used > 1024 ? 16 : 1;
+        for (size_t r = 0; r < q.count; r += step) mixBytes(q.bytes + r * q.stride, q.used);
+        if (q.count) mixBytes(q.bytes + (q.count - 1) * q.stride, q.used);
     }
     return h;
 }
 
 bool sameKey(const std::vector<unsigned char>& stored, const StepKey& key) {
     if (stored.size() != key.total) return false;
-    size_t at = 0;
+    const unsigned char* at = stored.data();
     for (int32_t p = 0; p < key.parts; ++p) {
-        if (key.size[p] && std::memcmp(stored.data() + at, key.part[p], key.size[p]) != 0) return false;
-        at += key.size[p];
+        const StepKey::Part& q = key.part[p];
+        for (size_t r = 0; r < q.count; ++r, at += q.used)
+            if (q.used && std::memcmp(at, q.bytes + r * q.stride, q.used) != 0) return false;
     }
     return true;
 }
@@ -47,14 +45,17 @@ bool sameKey(const std::vector<unsigned char>& stored, const StepKey& key) {
 }  // namespace
 
 void StepKey::add(const void* bytes, size_t n) {
-    if (parts >= kStepKeyParts) {
+    addStrided(bytes, 1, n, n);
+}
+
+void StepKey::addStrided(const void* bytes, size_t count, size_t stride, size_t used) {
+    if (parts >= kStepKeyParts || used > stride) {
         ok = false;
         return;
     }
-    part[parts] = bytes;
-    size[parts] = n;
+    part[parts] = {static_cast<const unsigned char*>(bytes), count, stride, used};
     ++parts;
-    total += n;
+    total += count * used;
 }
 
 void stepStateImage(StepStateImage* image) {
@@ -79,10 +80,11 @@ int stepMemoAdd(StepMemo* memo, const StepKey& key, std::vector<unsigned char> r
     if (!key.ok || memo->bytes + size > kBudget) return 0;
     try {
         std::vector<unsigned char> flat(key.total);
-        size_t at = 0;
+        unsigned char* at = flat.data();
         for (int32_t p = 0; p < key.parts; ++p) {
-            if (key.size[p]) std::memcpy(flat.data() + at, key.part[p], key.size[p]);
-            at += key.size[p];
+            const StepKey::Part& q = key.part[p];
+            for (size_t r = 0; r < q.count; ++r, at += q.used)
+                if (q.used) std::memcpy(at, q.bytes + r * q.stride, q.used);
         }
         memo->entries.emplace(hashOf(key), StepMemo::Entry{std::move(flat), std::move(result)});
     } catch (const std::bad_alloc&) {

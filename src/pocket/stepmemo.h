@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "pocket/clist.h"
 #include "pocket/pocketstate.h"
 
 struct StepMemo {
@@ -24,13 +25,27 @@ struct StepMemo {
 enum : int32_t { kStepKeyParts = 12 };
 
 struct StepKey {
-    const void* part[kStepKeyParts];
-    size_t size[kStepKeyParts];
+    struct Part {
+        const unsigned char* bytes;
+        size_t count, stride, used;  // count records, stride apart, of which the first used bytes count
+    };
+    Part part[kStepKeyParts];
     int32_t parts = 0;
     size_t total = 0;
     bool ok = true;  // false when more parts were named than fit (never found, never recorded)
     void add(const void* bytes, size_t n);
+    // Records whose tail padding (left as it happens to be) must not part equal keys.
+    template <class T>
+    void addRecords(const T* records, size_t count, size_t usedBytes) {
+        addStrided(records, count, sizeof(T), usedBytes);
+    }
+    void addStrided(const void* bytes, size_t count, size_t stride, size_t used);
 };
+
+// Contour elements as a key part, their fields without the tail padding.
+inline void stepKeyElements(StepKey* key, const ContourElement* elements, size_t count) {
+    key->addRecords(elements, count, offsetof(ContourElement, direction) + sizeof(int32_t));
+}
 
 // The kernel variables (all but the plane counters and heights, which only the plane loop reads) and the
 // offset state, as key bytes.
