@@ -32,6 +32,7 @@
 #include "pocket/regionwalk.h"
 #include "pocket/restmat.h"
 #include "pocket/rifblock.h"
+#include "pocket/ringemit.h"
 #include "pocket/ringhelpers.h"
 #include "pocket/ringround.h"
 #include "pocket/strategies.h"
@@ -331,6 +332,7 @@ void resetPlaneFamilies() {
     linearcfitResetState();
     ringRoundResetState();
     ringHelpersResetState();
+    ringEmitResetState();
     islandsResetState();
     cutListsResetState();
     planeRingsResetState();

@@ -13,6 +13,7 @@
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -158,7 +159,47 @@ int emitFiltered(const ContourElement* element) {
     return 1;
 }
 
+namespace {
+
+StepMemo& clearMemo() {
+    static StepMemo m;
+    return m;
+}
+
+int lineClearOfInputRun(const ContourElement* line);
+
+}  // namespace
+
+// The planes of a level test the same links against the same INPUT contours: the answer is recorded under
+// the line, the contours and the kernel variables.
 int lineClearOfInput(const ContourElement* line) {
+    const int32_t n = clistCount("INPUT");
+    std::vector<int32_t> counts;
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    stepKeyElements(&key, line, 1);
+    key.add(state.bytes, sizeof state.bytes);
+    for (int32_t i = 0; i < n; ++i) {
+        ContourHeader h{};
+        const bool read = clistGetHeader("INPUT", &h, i) >= 0 && h.elements;
+        counts.push_back(read ? static_cast<int32_t>(h.elementCount) : -1);
+        if (read) stepKeyElements(&key, h.elements, h.elementCount);
+    }
+    key.add(counts.data(), counts.size() * sizeof(int32_t));
+    if (const std::vector<unsigned char>* hit = stepMemoFind(clearMemo(), key)) return (*hit)[0];
+    const int clear = lineClearOfInputRun(line);
+    stepMemoAdd(&clearMemo(), key, std::vector<unsigned char>(1, static_cast<unsigned char>(clear)));
+    return clear;
+}
+
+void ringEmitResetState() {
+    stepMemoClear(&clearMemo());
+}
+
+namespace {
+
+int lineClearOfInputRun(const ContourElement* line) {
     int32_t n = clistCount("INPUT");
     for (int32_t i = 0; i < n; ++i) {
         ContourHeader h{};
@@ -174,6 +215,8 @@ int lineClearOfInput(const ContourElement* line) {
     }
     return 1;
 }
+
+}  // namespace
 
 int pointClearOfInput(const Vec2* point, double radius, const char* list) {
     int32_t n = clistCount(list);

@@ -43,6 +43,7 @@ int linkSmooth(const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2* t2, d
 int startPointMove(const Vec2* start, const Vec2* ringPoint);
 
 int lineClearOfInput(const ContourElement* line);  // no INPUT contour met in more than one point
+void ringEmitResetState();                         // forgets the answers recorded in the run
 int pointClearOfInput(const Vec2* point, double radius, const char* list);
 int segmentClearOfRing(const Vec2* p1, const Vec2* p2, const ContourElement* ring, int32_t n);
 

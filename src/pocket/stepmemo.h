@@ -22,7 +22,7 @@ struct StepMemo {
     size_t bytes = 0;
 };
 
-enum : int32_t { kStepKeyParts = 12 };
+enum : int32_t { kStepKeyParts = 16 };
 
 struct StepKey {
     struct Part {
