@@ -31,13 +31,32 @@ uint64_t hashOf(const StepKey& key) {
     return h;
 }
 
+// Short records compared word by word in place: a library call per record costs more than the compare.
+bool sameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) return false;
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 bool sameKey(const std::vector<unsigned char>& stored, const StepKey& key) {
     if (stored.size() != key.total) return false;
     const unsigned char* at = stored.data();
     for (int32_t p = 0; p < key.parts; ++p) {
         const StepKey::Part& q = key.part[p];
+        if (q.count == 1 || q.used == q.stride) {
+            if (q.count * q.used != 0 && std::memcmp(at, q.bytes, q.count * q.used) != 0) return false;
+            at += q.count * q.used;
+            continue;
+        }
         for (size_t r = 0; r < q.count; ++r, at += q.used)
-            if (q.used && std::memcmp(at, q.bytes + r * q.stride, q.used) != 0) return false;
+            if (!sameBytes(at, q.bytes + r * q.stride, q.used)) return false;
     }
     return true;
 }
