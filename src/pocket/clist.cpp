@@ -12,7 +12,14 @@ struct ContourList {
     int32_t count;
     ContourHeader* slots;  // grown on demand up to kClistMaxContours, slots past count zero
     int32_t capacity;
+    uint64_t generation;  // changed by every change of the list, never given twice
 };
+
+uint64_t gGenerations = 0;
+
+void changed(ContourList* list) {
+    list->generation = ++gGenerations;
+}
 
 constexpr int32_t kFirstSlots = 64;
 
@@ -94,6 +101,7 @@ int clistCreate(const char* name) {
         list->capacity = kFirstSlots;
     }
     releaseAll(list);
+    changed(list);
     return 1;
 }
 
@@ -105,6 +113,7 @@ int clistFree(const char* name) {
     list->slots = nullptr;
     list->count = 0;
     list->capacity = 0;
+    changed(list);
     return 1;
 }
 
@@ -117,6 +126,7 @@ int clistDelete(const char* name, int32_t index) {
     memmove(&list->slots[i], &list->slots[i + 1], (list->count - i - 1) * sizeof(ContourHeader));
     --list->count;
     memset(&list->slots[list->count], 0, sizeof(ContourHeader));
+    changed(list);
     return 1;
 }
 
@@ -147,6 +157,7 @@ int32_t clistSetHeader(const char* name, const ContourHeader* header, int32_t in
     int32_t i = resolve(list, index);
     if (i < 0) return -1;
     list->slots[i] = *header;
+    changed(list);
     return i;
 }
 
@@ -156,6 +167,7 @@ int32_t clistSetTag(const char* name, int16_t tag, int32_t index) {
     int32_t i = resolve(list, index);
     if (i < 0) return -1;
     list->slots[i].tag = tag;
+    changed(list);
     return i;
 }
 
@@ -167,6 +179,11 @@ int32_t clistMaxTag(const char* name) {
         if (list->slots[i].tag > best) best = list->slots[i].tag;
     }
     return best;
+}
+
+uint64_t clistGeneration(const char* name) {
+    ContourList* list = listOf(name);
+    return list ? list->generation : 0;
 }
 
 int32_t clistCount(const char* name) {
@@ -187,6 +204,7 @@ int clistInsert(const char* name, const ContourElement* elements, const ContourH
     list->slots[index] = *header;
     list->slots[index].elements = copy;
     ++list->count;
+    changed(list);
     return 1;
 }
 
@@ -199,6 +217,7 @@ int clistReplace(const char* name, const ContourElement* elements, const Contour
     free(list->slots[index].elements);
     list->slots[index] = *header;
     list->slots[index].elements = copy;
+    changed(list);
     return 1;
 }
 

@@ -171,22 +171,15 @@ int lineClearOfInputRun(const ContourElement* line);
 }  // namespace
 
 // The planes of a level test the same links against the same INPUT contours: the answer is recorded under
-// the line, the contours and the kernel variables.
+// the line, the state of the INPUT list and the kernel variables.
 int lineClearOfInput(const ContourElement* line) {
-    const int32_t n = clistCount("INPUT");
-    std::vector<int32_t> counts;
+    const uint64_t input = clistGeneration("INPUT");
     StepStateImage state;
     stepStateImage(&state);
     StepKey key;
     stepKeyElements(&key, line, 1);
+    key.add(&input, sizeof input);
     key.add(state.bytes, sizeof state.bytes);
-    for (int32_t i = 0; i < n; ++i) {
-        ContourHeader h{};
-        const bool read = clistGetHeader("INPUT", &h, i) >= 0 && h.elements;
-        counts.push_back(read ? static_cast<int32_t>(h.elementCount) : -1);
-        if (read) stepKeyElements(&key, h.elements, h.elementCount);
-    }
-    key.add(counts.data(), counts.size() * sizeof(int32_t));
     if (const std::vector<unsigned char>* hit = stepMemoFind(clearMemo(), key)) return (*hit)[0];
     const int clear = lineClearOfInputRun(line);
     stepMemoAdd(&clearMemo(), key, std::vector<unsigned char>(1, static_cast<unsigned char>(clear)));
