@@ -12,6 +12,7 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringhelpers.h"
+#include "pocket/scratch.h"
 #include "pocket/stepmemo.h"
 
 namespace {
@@ -205,14 +206,9 @@ void contourReduceResetState() {
 namespace {
 
 int32_t reduceOne(ContourElement* elements, int32_t count, double tolerance, int32_t capacity) {
-    std::vector<ContourElement> buf;
-    std::vector<PocketIsect> records;
-    try {
-        buf.resize(5 * static_cast<size_t>(count));
-        records.resize(kIsectTableSize);
-    } catch (...) {
-        return 0;
-    }
+    ScratchVector<ContourElement> buf(5 * static_cast<size_t>(count));
+    ScratchVector<PocketIsect> records(kIsectTableSize);
+    if (!buf.ok() || !records.ok()) return 0;
     int32_t r = reduceLineRuns(elements, count, tolerance, buf.data());
     if (contourReduce(buf.data(), r, records.data(), 0) > 0) {
         r = reduceLineRuns(elements, count, 0.2 * tolerance, buf.data());

@@ -329,6 +329,7 @@ void resetPlaneFamilies() {
     feedHelpersResetState();
     contourOffsetResetState();
     contourReduceResetState();
+    contourOrientResetState();
     linearcfitResetState();
     ringRoundResetState();
     ringHelpersResetState();
