@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "geometry/rng.h"
+#include "pocket/clist.h"
 #include "pocket/contouroffset.h"
 #include "pocket/contourreduce.h"
 #include "pocket_util.h"
@@ -132,4 +135,40 @@ TEST(StepMemo, RecordedOffsetsAndReductionsReplayTheirResults) {
     EXPECT_GT(reduced, 10);
     contourOffsetResetState();
     contourReduceResetState();
+}
+
+// A list's generation changes with every change made through the list functions and never comes back;
+// reading leaves it as it is.
+TEST(StepMemo, ListGenerationChangesWithEveryChange) {
+    PocketErrors state;
+    const std::vector<ContourElement> box = polygon({{0, 0}, {4, 0}, {4, 3}, {0, 3}});
+    ContourHeader h{};
+    h.elementCount = static_cast<uint32_t>(box.size());
+    std::vector<uint64_t> seen{clistGeneration("TEMP")};
+    const std::function<void()> changes[] = {
+        [] { clistCreate("TEMP"); },
+        [&] { clistInsert("TEMP", box.data(), &h, -1); },
+        [&] { clistInsert("TEMP", box.data(), &h, 0); },
+        [&] { clistReplace("TEMP", box.data(), &h, 1); },
+        [] { clistSetTag("TEMP", 7, 0); },
+        [&] {
+            ContourHeader g{};
+            clistGetHeader("TEMP", &g, 0);
+            clistSetHeader("TEMP", &g, 0);
+        },
+        [] { clistDelete("TEMP", 0); },
+        [] { clistFree("TEMP"); },
+    };
+    std::vector<ContourElement> read(box.size());
+    for (const auto& change : changes) {
+        change();
+        const uint64_t g = clistGeneration("TEMP");
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), g), 0);
+        seen.push_back(g);
+        clistCount("TEMP");
+        clistGet("TEMP", read.data(), &h, 0);
+        h.elementCount = static_cast<uint32_t>(box.size());
+        EXPECT_EQ(clistGeneration("TEMP"), g);
+    }
+    EXPECT_EQ(clistGeneration("NO SUCH LIST"), 0u);
 }
