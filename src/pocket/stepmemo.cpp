@@ -6,7 +6,9 @@
 
 namespace {
 
-constexpr size_t kBudget = 16u << 20;
+// One budget for all memos together, so that the run's peak memory stays bounded whatever the input.
+constexpr size_t kBudget = 24u << 20;
+size_t gRecorded = 0;
 
 // Buckets only: a sample of the records of large parts (every 16th and the last), small parts whole.
 uint64_t hashOf(const StepKey& key) {
@@ -96,7 +98,7 @@ const std::vector<unsigned char>* stepMemoFind(const StepMemo& memo, const StepK
 
 int stepMemoAdd(StepMemo* memo, const StepKey& key, std::vector<unsigned char> result) {
     const size_t size = key.total + result.size();
-    if (!key.ok || memo->bytes + size > kBudget) return 0;
+    if (!key.ok || gRecorded + size > kBudget) return 0;
     try {
         std::vector<unsigned char> flat(key.total);
         unsigned char* at = flat.data();
@@ -110,11 +112,17 @@ int stepMemoAdd(StepMemo* memo, const StepKey& key, std::vector<unsigned char> r
         return 0;
     }
     memo->bytes += size;
+    gRecorded += size;
     return 1;
 }
 
+StepMemo::~StepMemo() {
+    stepMemoClear(this);
+}
+
 void stepMemoClear(StepMemo* memo) {
-    StepMemo().entries.swap(memo->entries);
+    std::unordered_multimap<uint64_t, StepMemo::Entry>().swap(memo->entries);
+    gRecorded -= memo->bytes;
     memo->bytes = 0;
 }
 

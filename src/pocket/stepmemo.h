@@ -4,8 +4,8 @@
 // that finds its key recorded takes the recorded result instead of working it out again. A key is a list
 // of byte ranges the step names in place (its arguments, the elements it reads, stepStateImage for the
 // kernel variables and the offset state); a result is plain bytes the step lays out itself. Keys are
-// compared in full, never by their hash alone. A memo holds at most its byte budget; what does not fit
-// is simply not recorded.
+// compared in full, never by their hash alone. All memos together hold at most one byte budget; what
+// does not fit is simply not recorded.
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
@@ -20,6 +20,11 @@ struct StepMemo {
     };
     std::unordered_multimap<uint64_t, Entry> entries;
     size_t bytes = 0;
+
+    StepMemo() = default;
+    ~StepMemo();  // gives its bytes back to the budget
+    StepMemo(const StepMemo&) = delete;
+    StepMemo& operator=(const StepMemo&) = delete;
 };
 
 enum : int32_t { kStepKeyParts = 16 };
