@@ -18,6 +18,33 @@ struct QueryState {
 };
 QueryState g;
 
+// The angles of the mesh vertices met so far in the current swing query: a vertex is the end of
+// several edges, and its angle depends on the query's frame only. A stamp per vertex marks what the
+// current query has measured.
+struct VertexAngles {
+    struct Entry {
+        uint32_t stamp;
+        int32_t code;
+        double angle;
+    };
+    bool on = false;
+    uint32_t now = 0;
+    std::vector<Entry> at;  // a vertex's whole entry in one cache line
+};
+VertexAngles gVertex;
+
+// Starts a query over mesh: the kept angles apply when the tool profile answers the point tests.
+void vertexAnglesStart(const CollMesh* mesh) {
+    VertexAngles& v = gVertex;
+    v.on = !toolAssemblyActive() && mesh->vertexCount > 0;
+    if (!v.on) return;
+    const size_t n = static_cast<size_t>(mesh->vertexCount);
+    if (++v.now == 0 || v.at.size() < n) {
+        v.at.assign(std::max(n, v.at.size()), VertexAngles::Entry{0, 0, 0.0});
+        v.now = 1;
+    }
+}
+
 // One swing of the tool: the pivot, its frame and where the tool shape can reach.
 struct Swing {
     const Vec3 *pivot, *direction, *reference, *swingAxis;
@@ -78,14 +105,32 @@ int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
     return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
 }
 
+// pointTest of vertex v, its angle measured once per query.
+int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle) {
+    VertexAngles& c = gVertex;
+    if (!c.on) return pointTest(s, &mesh->vertices[v].point, ioAngle);
+    VertexAngles::Entry& e = c.at[v];
+    if (e.stamp != c.now) {
+        e.stamp = c.now;
+        e.code = toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis, &mesh->vertices[v].point,
+                                   1, &e.angle);
+    }
+    if (e.code != kToolSegReach) return kToolSegOut;
+    if (e.angle < *ioAngle && e.angle > -s.limit) {
+        *ioAngle = e.angle;
+        return kToolSegNewMin;
+    }
+    return kToolSegReach;
+}
+
 int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle) {
     const CollEdge& e = mesh->edges[edge];
     const Vec3& a = mesh->vertices[e.a].point;
     const Vec3& b = mesh->vertices[e.b].point;
     int best = 0;
-    for (const Vec3* end : {&a, &b}) {
-        const int r = pointTest(s, end, ioAngle);
-        if (r == kToolSegNewMin) g.hitPoint = *end;
+    for (const int32_t v : {e.a, e.b}) {
+        const int r = vertexTest(mesh, v, s, ioAngle);
+        if (r == kToolSegNewMin) g.hitPoint = mesh->vertices[v].point;
         best = std::max(best, r);
     }
     // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
@@ -236,6 +281,7 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
         const CollMesh* mesh = set->meshes[slot];
         if (!mesh) continue;
         int best = 0;
+        vertexAnglesStart(mesh);
         if (mesh->tree) {
             best = !mesh->samples && !toolAssemblyActive() ? treeQueryBounded(mesh, mesh->tree, s, ioAngle)
                                                            : treeQuery(mesh, mesh->tree, s, ioAngle);
@@ -245,6 +291,7 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
                 best = r < 0 ? r : std::max(best, r);
             }
         }
+        gVertex.on = false;
         if (best < 0) return -1;
         // Only a new smallest angle names the copy: a copy merely within reach did not give the hit point.
         if (best == kToolSegNewMin) g.hitIndex = slot;
@@ -296,5 +343,6 @@ int meshSetCheckPoints(const Vec3* tip, const Vec3* axis, const MeshSet* set, Ve
 
 void meshSetResetState() {
     g = QueryState{};
+    gVertex = VertexAngles{};
     meshSetSetFolders(nullptr, nullptr);
 }

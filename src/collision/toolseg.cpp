@@ -96,8 +96,8 @@ void meshSetCollFlag(int32_t flag) {
     g.collFlag = flag;
 }
 
-int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
-                     const Vec3* p, double* ioAngle, double limit, int nearTipCheck) {
+int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                      const Vec3* p, int nearTipCheck, double* angle) {
     const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
     const double d2 = vecDot3D(&q, &q);
     const int32_t last = kToolSegPoints - 1;
@@ -124,7 +124,15 @@ int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* refer
     const double ratio = s / rho;
     if (!(std::fabs(ratio) <= 1.0)) return kToolSegOut;
     const double a = vecDot3D(&q, direction), b = vecDot3D(&q, reference);
-    const double angle = std::atan2(b, a) - std::atan2(rho * std::sin(std::acos(ratio)), z);
+    *angle = std::atan2(b, a) - std::atan2(rho * std::sin(std::acos(ratio)), z);
+    return kToolSegReach;
+}
+
+int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                     const Vec3* p, double* ioAngle, double limit, int nearTipCheck) {
+    double angle;
+    const int r = toolSegPointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, &angle);
+    if (r != kToolSegReach) return r;
     if (angle < *ioAngle && angle > -limit) {
         *ioAngle = angle;
         return kToolSegNewMin;

@@ -33,6 +33,10 @@ void meshSetCollFlag(int32_t flag);  // 1: the inside test covers the holder-sid
 // swingAxis). kToolSegNewMin stores the angle in *ioAngle when it is below it and above -limit.
 int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                      const Vec3* p, double* ioAngle, double limit, int nearTipCheck);
+// The angle of that test alone: kToolSegReach with *angle, else kToolSegOut or kToolSegNearTip; it
+// depends on the point and the frame only, so a query may keep it for a point it meets again.
+int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                      const Vec3* p, int nearTipCheck, double* angle);
 int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis);  // 1 inside, else 0
 // 1 when the segment meets the cutter's cone (out, may be null: the point found), 0 when not, -1 when
 // no cone test is installed.

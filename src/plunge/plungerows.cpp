@@ -91,10 +91,20 @@ int rowArc(const Vec3* from, const Vec3* fromAxis, const Vec3* to, const Vec3* t
         const double raw = half > 1e-12 ? std::fabs(phi) / (2 * half) : (phi != 0 ? kRowArcMaxSegments : 0);
         n = static_cast<int32_t>(std::min<double>(raw, kRowArcMaxSegments - 1)) + 1;
     }
+    // Radius and height go over to the second point's along the arc: kept at the first point's, the
+    // row would end beside the side path's checked position, up to tenths of a mm into the blade.
+    const double r1 = std::hypot(to->x, to->y);
     const int32_t i0 = row->count;
     for (int32_t k = 0; k <= n; ++k) {
+        const double f = double(k) / n;
         Vec3 p = *from;
         pathRotateZ(&p, phi * k / n);
+        if (k == n) {
+            p = *to;
+        } else if (r >= 1e-5) {
+            const double scale = (r + f * (r1 - r)) / r;
+            p = {p.x * scale, p.y * scale, from->z + f * (to->z - from->z)};
+        }
         if (plistAppend(row, 0, &p, 0, k == n ? toAxis : fromAxis, 1) < 0) return -1;
     }
     plistSetArcLengthParams(row);

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "KVWOG5/wogerr.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -81,9 +82,7 @@ TEST(Geocalc, FootOnSegment) {
     for (const auto& c : cases) {
         Vec3 out{-9, -9, -9};
         EXPECT_EQ(footOnSeg3D(&c.p, c.seg, &out), c.result) << c.p.x << " " << c.p.y;
-        EXPECT_NEAR(out.x, c.foot.x, 1e-15);
-        EXPECT_NEAR(out.y, c.foot.y, 1e-15);
-        EXPECT_NEAR(out.z, c.foot.z, 1e-15);
+        EXPECT_XYZ(EXPECT_NEAR, out, c.foot.x, c.foot.y, c.foot.z, 1e-15);
     }
 }
 
@@ -108,9 +107,7 @@ TEST(Geocalc, PointInTriangle) {
     for (const auto& c : cases) {
         Vec3 out;
         EXPECT_EQ(pointInTriangle3D(&c.p, c.tri, &out), c.result) << c.p.x << " " << c.p.y << " " << c.p.z;
-        EXPECT_NEAR(out.x, c.projection.x, 1e-12);
-        EXPECT_NEAR(out.y, c.projection.y, 1e-12);
-        EXPECT_NEAR(out.z, c.projection.z, 1e-12);
+        EXPECT_XYZ(EXPECT_NEAR, out, c.projection.x, c.projection.y, c.projection.z, 1e-12);
     }
 }
 
@@ -237,8 +234,7 @@ TEST(Geocalc, EllipseNearestPoint) {
     for (const auto& c : cases) {
         Vec2 out{0, 0};
         EXPECT_EQ(ellipseNearestPoint(&c.p, &e, &out), c.result) << c.p.x << " " << c.p.y;
-        EXPECT_NEAR(out.x, c.nearest.x, 1e-12);
-        EXPECT_NEAR(out.y, c.nearest.y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, out, c.nearest.x, c.nearest.y, 1e-12);
     }
     const Ellipse2D flat{0, 0, 3, 0, 0};
     Vec2 out;
@@ -269,32 +265,8 @@ TEST(Geocalc, EllipseNearestPointBeatsSamplingOnRandomInput) {
     }
 }
 
-TEST(Geocalc, EllipseCurvatureCircle) {
-    const Ellipse2D circle{1, 1, 2, 2, 0.3};
-    const Vec2 p{5, 1};
-    ToolCircle out{0, 0, 0, 0};
-    ASSERT_EQ(ellipseCurvatureCircle(&circle, 0.5, &p, &out), 1);
-    EXPECT_NEAR(out.cx, 1, 1e-12);
-    EXPECT_NEAR(out.cy, 1, 1e-12);
-    EXPECT_NEAR(out.radius, 2.5, 1e-12);
-    EXPECT_EQ(out.flag, 1);
-
-    // At the end of the major axis the radius of curvature is b^2 / a.
-    const Ellipse2D e{10, 0, 3, 1, std::numbers::pi / 2};
-    const Vec2 above{10, 7};
-    ASSERT_EQ(ellipseCurvatureCircle(&e, 0.25, &above, &out), 1);
-    EXPECT_NEAR(out.cx, 10, 1e-12);
-    EXPECT_NEAR(out.cy, 3 - 1.0 / 3, 1e-12);
-    EXPECT_NEAR(out.radius, 1.0 / 3 + 0.25, 1e-12);
-
-    ToolCircle failed{7, 7, 7, 0};
-    const Vec2 centre{10, 0};
-    EXPECT_EQ(ellipseCurvatureCircle(&e, 0.25, &centre, &failed), kGeoNoNearestPoint);
-    EXPECT_EQ(failed.radius, 0.25);
-}
-
-// The radius of curvature at (a cos t, b sin t) is (a^2 sin^2 t + b^2 cos^2 t)^1.5 / (ab), and the
-// circle passes through the nearest point.
+// The radius of curvature at (a cos t, b sin t) is (a^2 sin^2 t + b^2 cos^2 t)^1.5 / (ab); the circle
+// about the centre of curvature has that radius plus the tool's, and a point at the centre has none.
 TEST(Geocalc, EllipseCurvatureCircleMatchesTheRadiusOfCurvatureOnRandomInput) {
     std::mt19937 rng(106);
     std::uniform_real_distribution<double> u(-6, 6), ua(0.3, 4), ang(-4, 4);
@@ -304,14 +276,21 @@ TEST(Geocalc, EllipseCurvatureCircleMatchesTheRadiusOfCurvatureOnRandomInput) {
         Vec2 q;
         ToolCircle c;
         ASSERT_EQ(ellipseNearestPoint(&p, &e, &q), 1);
-        ASSERT_EQ(ellipseCurvatureCircle(&e, 0.0, &p, &c), 1);
+        const double tool = i % 2 ? 0.0 : ua(rng);
+        ASSERT_EQ(ellipseCurvatureCircle(&e, tool, &p, &c), 1);
         const double ca = std::cos(e.angle), sa = std::sin(e.angle);
         const double lx = ca * (q.x - e.cx) + sa * (q.y - e.cy), ly = -sa * (q.x - e.cx) + ca * (q.y - e.cy);
         const double t = std::atan2(ly / e.b, lx / e.a), st = std::sin(t), ct = std::cos(t);
         const double rho = std::pow(e.a * e.a * st * st + e.b * e.b * ct * ct, 1.5) / (e.a * e.b);
-        EXPECT_NEAR(c.radius, rho, 1e-8 * (1 + rho)) << i;
-        EXPECT_NEAR(std::hypot(q.x - c.cx, q.y - c.cy), c.radius, 1e-8 * (1 + rho)) << i;
+        EXPECT_NEAR(c.radius, rho + tool, 1e-8 * (1 + rho)) << i;
+        EXPECT_EQ(c.flag, 1);
+        EXPECT_NEAR(std::hypot(q.x - c.cx, q.y - c.cy), rho, 1e-8 * (1 + rho)) << i;
     }
+    const Ellipse2D e{10, 0, 3, 1, std::numbers::pi / 2};
+    ToolCircle failed{7, 7, 7, 0};
+    const Vec2 centre{10, 0};
+    EXPECT_EQ(ellipseCurvatureCircle(&e, 0.25, &centre, &failed), kGeoNoNearestPoint);
+    EXPECT_EQ(failed.radius, 0.25);
 }
 
 TEST(Geocalc, TorusFaceContact) {
@@ -335,9 +314,7 @@ TEST(Geocalc, TorusFaceContact) {
         Vec3 out = c.p;
         EXPECT_EQ(torusFaceContact(&c.p, c.R, c.r, c.tri, &out), c.result) << c.p.x << " " << c.p.z;
         if (c.result == 1) {
-            EXPECT_NEAR(out.x, c.contact.x, 1e-12);
-            EXPECT_NEAR(out.y, c.contact.y, 1e-12);
-            EXPECT_NEAR(out.z, c.contact.z, 1e-12);
+            EXPECT_XYZ(EXPECT_NEAR, out, c.contact.x, c.contact.y, c.contact.z, 1e-12);
         }
     }
     // A 45 degree face: the trace point nearest p, put back onto the face.
@@ -346,9 +323,7 @@ TEST(Geocalc, TorusFaceContact) {
     Vec3 out;
     ASSERT_EQ(torusFaceContact(&p, 2, 1, slope, &out), 1);
     const double k = std::sqrt(0.5);
-    EXPECT_NEAR(out.x, std::sqrt(2.0) - k, 1e-12);
-    EXPECT_NEAR(out.y, 0, 1e-12);
-    EXPECT_NEAR(out.z, -k, 1e-12);
+    EXPECT_XYZ(EXPECT_NEAR, out, std::sqrt(2.0) - k, 0, -k, 1e-12);
 }
 
 TEST(Geocalc, CurvedToolContact) {
@@ -376,8 +351,7 @@ TEST(Geocalc, CurvedToolContact) {
     // A line through the hole: the function has two lows, so the slice decides (foot of p).
     const double through[6] = {-5, 0, 0, 5, 0, 0};
     ASSERT_EQ(geoCurvedToolContact(&origin, 2, 1, through, &out), 1);
-    EXPECT_NEAR(out.x, 0, 1e-15);
-    EXPECT_NEAR(out.y, 0, 1e-15);
+    EXPECT_XY(EXPECT_NEAR, out, 0, 0, 1e-15);
     const Vec3 far{20, 0, 0};
     EXPECT_EQ(geoCurvedToolContact(&far, 2, 1, through, &out), 0);  // the foot lies beyond the end
 
@@ -385,9 +359,7 @@ TEST(Geocalc, CurvedToolContact) {
     const double pole[6] = {0.5, 0, -5, 0.5, 0, 5};
     const Vec3 low{0, 0, 1};
     ASSERT_EQ(geoCurvedToolContact(&low, 2, 1, pole, &out), 1);
-    EXPECT_NEAR(out.x, 0.5, 1e-12);
-    EXPECT_NEAR(out.y, 0, 1e-12);
-    EXPECT_NEAR(out.z, 1, 1e-12);
+    EXPECT_XYZ(EXPECT_NEAR, out, 0.5, 0, 1, 1e-12);
 
     // A 45 degree line through the torus: two lows, the slice is an ellipse (a = sqrt 2, b = 1)
     // whose point nearest p = (0.5, 0, 0) is (1, sqrt 0.5); its foot on the line is the contact.

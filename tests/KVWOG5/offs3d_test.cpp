@@ -11,6 +11,7 @@
 #include "KVWOG5/lists.h"
 #include "KVWOG5/wogerr.h"
 #include "geometry/grid2d.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -82,36 +83,6 @@ struct Engine {
         return offs3dContactLoop(&geometry, &tool, &params, cells, &q, centre, contact, element, &kind);
     }
 };
-
-double distToSquare(double x, double y, double side) {
-    const double dx = std::fmax(std::fmax(-x, x - side), 0.0), dy = std::fmax(std::fmax(-y, y - side), 0.0);
-    return std::hypot(dx, dy);
-}
-
-TEST(Offs3dPath, CreatesAtLeastTwoAndGrowsByHalf) {
-    for (int32_t n : {0, 1}) {
-        Offs3dPath* p = offs3dPathCreate(n);
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->capacity, 2);
-        const int32_t expectedCap[] = {2, 2, 3, 4, 6};
-        for (int32_t i = 0; i < 5; i++) {
-            const Offs3dSeg s = seg(i, 0, i + 1, 0.5 * i);
-            EXPECT_EQ(offs3dPathAdd(p, &s, &kNoContact, 3, 4), i);
-            EXPECT_EQ(p->capacity, expectedCap[i]);
-        }
-        EXPECT_EQ(p->box[0], 0);
-        EXPECT_EQ(p->box[3], 5);
-        EXPECT_EQ(p->box[4], 2);
-        EXPECT_EQ(p->segmentBoxes[4].ymax, 2);
-        EXPECT_EQ(p->elements[4], 3);
-        EXPECT_EQ(offs3dPathReset(p), 1);
-        EXPECT_EQ(p->count, 0);
-        EXPECT_EQ(p->capacity, 6);
-        offs3dPathFree(p);
-    }
-    EXPECT_EQ(offs3dPathReset(nullptr), 0);
-    offs3dPathFree(nullptr);
-}
 
 TEST(Offs3dPath, ZeroLengthPutReplacesTheLastEndUnlessLocked) {
     Offs3dPath* p = offs3dPathCreate(4);
@@ -234,8 +205,7 @@ TEST(Offs3dSearch, StartTestFindsLineEndAndFrameContacts) {
     const Seg2D down{50, 11, 50, -0.1};
     EXPECT_EQ(offs3dStartTest(e.elements, e.frame, nullptr, 10, &down, &out, &contact, &element, &kind), 1);
     EXPECT_DOUBLE_EQ(out.y2, 10);
-    EXPECT_DOUBLE_EQ(contact.x, 50);
-    EXPECT_DOUBLE_EQ(contact.y, 0);
+    EXPECT_XY(EXPECT_DOUBLE_EQ, contact, 50, 0);
     EXPECT_EQ(kind, kContactLine);
     EXPECT_EQ(element, 0);
     // Along the line towards its end: the circle about the end point is met first.
@@ -262,10 +232,8 @@ TEST(Offs3dSearch, ContactLoopTakesTheNextPointOnTheOffsetCurve) {
     int32_t el = -1;
     // Tracing with the material on the left: along y = -10 towards +x.
     ASSERT_EQ(e.search({50, -10}, {50.2, -10}, 0.2, &c, &t, &el), 1);
-    EXPECT_NEAR(c.x, 50.4, 1e-12);
-    EXPECT_NEAR(c.y, -10, 1e-12);
-    EXPECT_NEAR(t.x, 50.4, 1e-12);
-    EXPECT_NEAR(t.y, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, c, 50.4, -10, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, t, 50.4, 0, 1e-12);
     EXPECT_EQ(el, 0);
     // Round the end: the next centre lies on the circle of radius 10 about (100, 0).
     ASSERT_EQ(e.search({100, -10}, {100.4, -10}, 0.4, &c, &t, &el), 1);
@@ -299,8 +267,7 @@ TEST(Offs3dPasses, SmallHelpersFollowTheirRules) {
     Vec3 out;
     const Vec3 a{0, 0, 0}, b{3, 4, 0}, near{0, 0.000001, 0};
     EXPECT_EQ(offs3dStepPoint(2.5, &a, &b, 5, 2, &out), 1);
-    EXPECT_DOUBLE_EQ(out.x, 9);
-    EXPECT_DOUBLE_EQ(out.y, 12);
+    EXPECT_XY(EXPECT_DOUBLE_EQ, out, 9, 12);
     EXPECT_EQ(out.z, 2.5);
     EXPECT_EQ(offs3dStepPoint(0, &a, &near, 1, 1, &out), kOffs3dNoDirection);
     struct Limit {
@@ -457,64 +424,11 @@ TEST(Offs3dPasses, NearPathTestFindsARunBackOntoThePath) {
     offs3dPathFree(p);
 }
 
-TEST(Offs3dPasses, SquareLoopClosesInOnePassAtToolDistance) {
-    Engine e(squareSegs(0, 0, 100));
-    Seg2D start;
-    Vec2 contact;
-    int32_t element, kind;
-    const Seg2D ray{50, -11, 50, 0.1};
-    ASSERT_EQ(offs3dStartTest(e.elements, e.frame, nullptr, 10, &ray, &start, &contact, &element, &kind), 1);
-    e.params.startSegment = start;
-    e.params.startPoint = Vec3{start.x2, start.y2, 0};
-    ASSERT_EQ(offs3d(&e.geometry, &e.tool, &e.params, &e.loops), kOffs3dClosed);
-    const Offs3dPath* p = e.loops.path;
-    ASSERT_GT(p->count, 100);
-    EXPECT_EQ(p->lock, 0);
-    double turn = 0;
-    for (int32_t i = 0; i < p->count; i++) {
-        const Offs3dSeg& s = p->segments[i];
-        const Offs3dSeg& n = p->segments[(i + 1) % p->count];
-        EXPECT_NEAR(distToSquare(s.x2, s.y2, 100), 10, 1e-9) << i;
-        EXPECT_NEAR(std::hypot(s.x2 - n.x1, s.y2 - n.y1), 0, 1e-12) << i;  // one closed chain
-        EXPECT_LE(std::hypot(s.x2 - s.x1, s.y2 - s.y1), 0.8 + 1e-9);       // at most twice the largest step
-        turn += std::atan2((s.x2 - s.x1) * (n.y2 - n.y1) - (s.y2 - s.y1) * (n.x2 - n.x1),
-                           (s.x2 - s.x1) * (n.x2 - n.x1) + (s.y2 - s.y1) * (n.y2 - n.y1));
-        EXPECT_EQ(std::abs(p->kinds[i]), kContactSearch);
-    }
-    EXPECT_NEAR(turn, 2 * kPi, 1e-9);  // once round, counter-clockwise
-}
-
 TEST(Offs3dPasses, PassWithoutContactAtItsStartFails) {
     Engine e(squareSegs(0, 0, 100));
     e.params.startSegment = Seg2D{50, -30, 50, -25};  // 25 away from everything
     EXPECT_EQ(offs3dPass(&e.geometry, &e.tool, &e.params, &e.loops), kOffs3dNoStartContact);
     EXPECT_EQ(e.loops.path->count, 0);
-}
-
-TEST(Offs3dPasses, RefineCornersPutsTheExactInnerCorner) {
-    // Inside a square the curve has sharp corners; a chord across one is replaced by two segments
-    // meeting at the corner.
-    Engine e(squareSegs(0, 0, 100));
-    Offs3dPath* p = e.loops.path;
-    // Elements after sorting: find the bottom one (y = 0 both ends) and the right one (x = 100).
-    int32_t bottom = -1, right = -1;
-    for (int32_t i = 0; i < e.elements->count; i++) {
-        const Seg2D& s = e.elements->elements[i];
-        if (s.y1 == 0 && s.y2 == 0) bottom = i;
-        if (s.x1 == 100 && s.x2 == 100) right = i;
-    }
-    const Vec3 onBottom2{89.93, 0, 0}, onRight{100, 10.0458, 0};
-    const Offs3dSeg a = seg(80, 10, 89.93, 10), b = seg(89.93, 10, 90, 10.0458), c = seg(90, 10.0458, 90, 20);
-    offs3dPathAdd(p, &a, &onBottom2, bottom, 4);
-    offs3dPathAdd(p, &b, &onRight, right, 4);
-    const Vec3 onRight2{100, 20, 0};
-    offs3dPathAdd(p, &c, &onRight2, right, 4);
-    EXPECT_EQ(offs3dRefineCorners(&e.geometry, &e.tool, &e.params, p, 0), 1);
-    ASSERT_EQ(p->count, 4);
-    EXPECT_NEAR(p->segments[1].x2, 90, 1e-12);
-    EXPECT_NEAR(p->segments[1].y2, 10, 1e-12);
-    EXPECT_EQ(p->elements[1], bottom);
-    EXPECT_EQ(p->elements[2], right);
 }
 
 }  // namespace

@@ -96,43 +96,42 @@ void expectValidSet(Kont2d* set, int o, const std::string& what) {
     }
 }
 
+// Signed distance from the boundary of the square [0, a]^2, positive outside.
+double squareDistance(double x, double y, double a) {
+    const double h = a / 2, dx = std::fabs(x - h) - h, dy = std::fabs(y - h) - h;
+    if (dx <= 0 && dy <= 0) return std::fmax(dx, dy);
+    return std::hypot(std::fmax(dx, 0.0), std::fmax(dy, 0.0));
+}
+
+// Down to distances far smaller than the contour, where the traced path runs to hundreds of thousands
+// of steps: every vertex a tool centre, outward corners round (chords cut off a little), inward sharp.
 TEST(Offset2d, SquareGrowsAndShrinksByTheDistance) {
     wogResetState();
-    Kont2d* sq = polygon(rect(0, 0, 100, 100, true));
-    struct Case {
-        double d;
-        double x0, y0, x1, y1;
-    } cases[] = {{5, -5, -5, 105, 105}, {-5, 5, 5, 95, 95}};
-    for (const Case& c : cases) {
+    const double a = 100;
+    Kont2d* sq = polygon(rect(0, 0, a, a, true));
+    for (double d : {5.0, -5.0, 1.0, -1.0, 0.1, -0.1, 0.01, -0.01}) {
+        const std::string what = "d=" + std::to_string(d);
         Kont2d* res = reinterpret_cast<Kont2d*>(&sq);  // must be overwritten
-        ASSERT_EQ(offset2d(sq, c.d, &res), 1) << c.d;
+        ASSERT_EQ(offset2d(sq, d, &res), 1) << what;
         ASSERT_NE(res, nullptr);
-        EXPECT_EQ(countTop(res), 1);
-        EXPECT_EQ(countIslands(res), 0);
+        EXPECT_EQ(countTop(res), 1) << what;
+        EXPECT_EQ(countIslands(res), 0) << what;
         EXPECT_EQ(res->level, 0);
         EXPECT_EQ(kont2dOrientation(res), 1);
         EXPECT_EQ(sq->closed, 1);
-        EXPECT_NEAR(res->xmin, c.x0, 1e-9);
-        EXPECT_NEAR(res->ymin, c.y0, 1e-9);
-        EXPECT_NEAR(res->xmax, c.x1, 1e-9);
-        EXPECT_NEAR(res->ymax, c.y1, 1e-9);
-        for (int32_t i = 0; i < res->count; i++) {
-            const double x = res->elements[i].x1, y = res->elements[i].y1;
-            double dist;
-            if (c.d > 0)
-                dist = std::hypot(std::fmax(std::fmax(-x, x - 100), 0.0),
-                                  std::fmax(std::fmax(-y, y - 100), 0.0));
-            else
-                dist = std::fmin(std::fmin(x, 100 - x), std::fmin(y, 100 - y));
-            EXPECT_NEAR(dist, std::fabs(c.d), 1e-6) << "vertex " << i;
-        }
-        if (c.d > 0) {
-            // Chords lie inside the round corners: a little less than the exact area, never more.
-            const double exact = 100.0 * 100.0 + 4 * 100.0 * 5.0 + kPi * 25.0;
-            EXPECT_LT(area(res), exact);
-            EXPECT_GT(area(res), exact - 0.1);
+        EXPECT_NEAR(res->xmin, -d, 1e-9) << what;
+        EXPECT_NEAR(res->ymax, a + d, 1e-9) << what;
+        double worst = 0;
+        for (int32_t i = 0; i < res->count; i++)
+            worst =
+                std::fmax(worst, std::fabs(squareDistance(res->elements[i].x1, res->elements[i].y1, a) - d));
+        EXPECT_LE(worst, 1e-6 * std::fabs(d)) << what;
+        if (d > 0) {
+            const double exact = a * a + 4 * a * d + kPi * d * d;
+            EXPECT_LT(area(res), exact) << what;
+            EXPECT_GT(area(res), exact - 2e-4 * a * d) << what;
         } else {
-            EXPECT_NEAR(area(res), 8100.0, 1e-6);
+            EXPECT_NEAR(area(res), (a + 2 * d) * (a + 2 * d), 1e-6 * a) << what;
         }
         kont2dFree(res);
     }

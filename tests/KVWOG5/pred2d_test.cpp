@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "vecnear.h"
+
 namespace {
 
 const double kPi = std::numbers::pi;
@@ -83,20 +85,17 @@ TEST(Pred2D, LineIntersections) {
     const Seg2D s{0, 0, 2, 2}, t{0, 2, 2, 0};
     Vec2 p{-7, -7};
     ASSERT_EQ(segLinesIntersect2D(&s, &t, &p), 1);
-    EXPECT_NEAR(p.x, 1, 1e-12);
-    EXPECT_NEAR(p.y, 1, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, p, 1, 1, 1e-12);
     // The lines, not the segments, are intersected.
     const Seg2D u{0, 0, 1, 0}, v{5, 1, 5, 2};
     ASSERT_EQ(segLinesIntersect2D(&u, &v, &p), 1);
-    EXPECT_NEAR(p.x, 5, 1e-12);
-    EXPECT_NEAR(p.y, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, p, 5, 0, 1e-12);
 
     const Seg2D par{0, 1, 1, 1}, tiny{0, 0, 1e-13, 0};
     p = Vec2{-7, -7};
     EXPECT_EQ(segLinesIntersect2D(&u, &par, &p), 0);
     EXPECT_EQ(segLinesIntersect2D(&tiny, &v, &p), 0);
-    EXPECT_EQ(p.x, -7);
-    EXPECT_EQ(p.y, -7);
+    EXPECT_XY(EXPECT_EQ, p, -7, -7);
 
     const Seg2D almost{0, 1, 1, 1 + 1e-13};
     EXPECT_EQ(lineLineIntersectTol2D(&u, &almost, 1e-12, &p), 0);
@@ -124,11 +123,9 @@ TEST(Pred2D, FootAndProjection) {
     Vec2 foot{-7, -7};
     const Vec2 inside{0.5, 3}, beyond{2, 3};
     EXPECT_EQ(footOnSeg2D(&inside, &s, &foot), 1);
-    EXPECT_EQ(foot.x, 0.5);
-    EXPECT_EQ(foot.y, 0);
+    EXPECT_XY(EXPECT_EQ, foot, 0.5, 0);
     EXPECT_EQ(footOnSeg2D(&beyond, &s, &foot), 0);
-    EXPECT_EQ(foot.x, 2);
-    EXPECT_EQ(foot.y, 0);
+    EXPECT_XY(EXPECT_EQ, foot, 2, 0);
     const Seg2D tiny{1, 1, 1, 1};
     foot = Vec2{-7, -7};
     EXPECT_EQ(footOnSeg2D(&inside, &tiny, &foot), 0);
@@ -223,33 +220,27 @@ TEST(Pred2D, CircleIntersections) {
     Vec2 p1{}, p2{};
     const ToolCircle c5{0, 0, 5, 0}, d5{6, 0, 5, 0};
     ASSERT_EQ(circleCircleIntersect2D(&c5, &d5, &p1, &p2), 2);
-    EXPECT_EQ(p1.x, 3);
-    EXPECT_EQ(p1.y, 4);
-    EXPECT_EQ(p2.x, 3);
-    EXPECT_EQ(p2.y, -4);
+    EXPECT_XY(EXPECT_EQ, p1, 3, 4);
+    EXPECT_XY(EXPECT_EQ, p2, 3, -4);
     const ToolCircle u{0, 0, 1, 0}, far{5, 0, 1, 0}, touch{2, 0, 1, 0}, inner{0, 0, 0.5, 0};
     EXPECT_EQ(circleCircleIntersect2D(&u, &far, &p1, &p2), 0);
     EXPECT_EQ(circleCircleIntersect2D(&u, &inner, &p1, &p2), 0);  // concentric
     EXPECT_EQ(circleCircleIntersect2D(&u, &u, &p1, &p2), 0);
     ASSERT_EQ(circleCircleIntersect2D(&u, &touch, &p1, &p2), 2);
-    EXPECT_EQ(p1.x, 1);
-    EXPECT_EQ(p1.y, 0);
+    EXPECT_XY(EXPECT_EQ, p1, 1, 0);
     EXPECT_EQ(p2.x, 1);
 
     // Line x = 1 touches the unit circle: two equal points.
     EXPECT_EQ(lineCircleIntersect2D(1, 0, -1, &u, &p1, &p2), 2);
-    EXPECT_EQ(p1.x, 1);
-    EXPECT_EQ(p1.y, 0);
+    EXPECT_XY(EXPECT_EQ, p1, 1, 0);
     EXPECT_EQ(p2.y, 0);
     EXPECT_EQ(lineCircleIntersect2D(0, 1, -2, &u, &p1, &p2), 0);
     EXPECT_EQ(lineCircleIntersect2D(0, 0, 1, &u, &p1, &p2), kGeoNoLine);
     // y = x through the circle of radius 2 about (1, 1).
     const ToolCircle off{1, 1, 2, 0};
     ASSERT_EQ(lineCircleIntersect2D(1, -1, 0, &off, &p1, &p2), 2);
-    EXPECT_NEAR(p1.x, 1 + std::sqrt(2.0), 1e-12);
-    EXPECT_NEAR(p1.y, 1 + std::sqrt(2.0), 1e-12);
-    EXPECT_NEAR(p2.x, 1 - std::sqrt(2.0), 1e-12);
-    EXPECT_NEAR(p2.y, 1 - std::sqrt(2.0), 1e-12);
+    EXPECT_XY(EXPECT_NEAR, p1, 1 + std::sqrt(2.0), 1 + std::sqrt(2.0), 1e-12);
+    EXPECT_XY(EXPECT_NEAR, p2, 1 - std::sqrt(2.0), 1 - std::sqrt(2.0), 1e-12);
 }
 
 TEST(Pred2D, SegmentLineMeetsCircle) {
@@ -257,8 +248,7 @@ TEST(Pred2D, SegmentLineMeetsCircle) {
     Vec2 p1{-7, -7}, p2{-7, -7};
     const Seg2D horiz{-10, 0, 10, 0};
     ASSERT_EQ(segCircleIntersect2D(&horiz, &c2, &p1, &p2), 2);
-    EXPECT_EQ(p1.x, 2);
-    EXPECT_EQ(p1.y, 0);
+    EXPECT_XY(EXPECT_EQ, p1, 2, 0);
     EXPECT_EQ(p2.x, -2);
     const Seg2D vert{1, -10, 1, 10};
     ASSERT_EQ(segCircleIntersect2D(&vert, &c2, &p1, &p2), 2);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -31,45 +32,40 @@ std::vector<Seg2D> loop(const std::vector<Vec2>& p) {
     return out;
 }
 
-TEST(SegGrid, SquareDoesNotCrossItself) {
-    wogResetState();
-    SegList2D* l = segList(loop({{0, 0}, {1, 0}, {1, 1}, {0, 1}}));
-    PointList2D* pts = pointList2DCreate(0);
-    EXPECT_EQ(segListSelfIntersect(l, pts, 0, 1e-5), 0);
-    EXPECT_EQ(pts->count, 0);
-    EXPECT_EQ(wogErrorState()->code, 0);
-    segList2DFree(l);
-    segList2DFree(pts);
-}
-
-TEST(SegGrid, BowTieCrossesAtItsCentre) {
-    wogResetState();
-    SegList2D* l = segList(loop({{0, 0}, {2, 2}, {2, 0}, {0, 2}}));
-    PointList2D* pts = pointList2DCreate(0);
-    EXPECT_EQ(segListSelfIntersect(l, pts, 0, 1e-5), 1);
-    ASSERT_EQ(pts->count, 1);
-    EXPECT_NEAR(pts->data[0].x, 1, 1e-12);
-    EXPECT_NEAR(pts->data[0].y, 1, 1e-12);
-    const WogErrorState* s = wogErrorState();
-    EXPECT_EQ(s->code, 1);
-    EXPECT_EQ(s->line, 5270);
-    EXPECT_STREQ(s->file, "LISTS");
-    EXPECT_EQ(segListSelfIntersect(l, nullptr, 0, 1e-5), 1);
-    segList2DFree(l);
-    segList2DFree(pts);
-}
-
-TEST(SegGrid, CrossingNearEndsOfBothIsNoCrossing) {
-    // The crossing (0.9995, 0) lies within 1e-3 of the end of the first segment and of the start
-    // of the second, though the two ends are apart.
-    SegList2D* l = segList({{0, 0, 1, 0}, {0.9995, -0.0005, 0.9995, 1}});
-    EXPECT_EQ(segListSelfIntersect(l, nullptr, 0, 1e-3), 0);
-    EXPECT_EQ(segListSelfIntersect(l, nullptr, 0, 1e-5), 1);
-    segList2DFree(l);
-    // Near only one segment's end: a crossing.
-    SegList2D* t = segList({{0, 0, 1, 0}, {0.9995, -1, 0.9995, 1}});
-    EXPECT_EQ(segListSelfIntersect(t, nullptr, 0, 1e-3), 1);
-    segList2DFree(t);
+TEST(SegGrid, SmallCasesAndTheStopMark) {
+    struct Case {
+        const char* name;
+        std::vector<Seg2D> segs;
+        double tol;
+        int expected;
+    } cases[] = {
+        {"square", loop({{0, 0}, {1, 0}, {1, 1}, {0, 1}}), 1e-5, 0},
+        {"bow tie", loop({{0, 0}, {2, 2}, {2, 0}, {0, 2}}), 1e-5, 1},
+        // (0.9995, 0) lies within 1e-3 of the first segment's end and of the second's start.
+        {"near both ends", {{0, 0, 1, 0}, {0.9995, -0.0005, 0.9995, 1}}, 1e-3, 0},
+        {"near both ends, small tolerance", {{0, 0, 1, 0}, {0.9995, -0.0005, 0.9995, 1}}, 1e-5, 1},
+        {"near one end only", {{0, 0, 1, 0}, {0.9995, -1, 0.9995, 1}}, 1e-3, 1},
+    };
+    for (const Case& c : cases) {
+        wogResetState();
+        SegList2D* l = segList(c.segs);
+        PointList2D* pts = pointList2DCreate(0);
+        ASSERT_NE(pts, nullptr);
+        EXPECT_EQ(segListSelfIntersect(l, pts, 0, c.tol), c.expected) << c.name;
+        EXPECT_EQ(pts->count, c.expected) << c.name;
+        EXPECT_EQ(wogErrorState()->code, c.expected) << c.name;
+        EXPECT_EQ(wogErrorState()->line, c.expected ? 5270 : 0) << c.name;
+        if (c.expected) {
+            EXPECT_STREQ(wogErrorState()->file, "LISTS");
+        }
+        if (std::string(c.name) == "bow tie") {
+            ASSERT_EQ(pts->count, 1);
+            EXPECT_NEAR(pts->data[0].x, 1, 1e-12);
+            EXPECT_NEAR(pts->data[0].y, 1, 1e-12);
+        }
+        segList2DFree(l);
+        segList2DFree(pts);
+    }
 }
 
 TEST(SegGrid, GoOnCollectsEveryCrossing) {

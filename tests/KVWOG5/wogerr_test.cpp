@@ -51,14 +51,10 @@ class WogErr : public ::testing::Test {
     }
 };
 
-TEST_F(WogErr, RandomDrawsFromLoadState) {
+TEST_F(WogErr, RandomDrawsFromLoadStateAndSeedModuloTheModulus) {
     EXPECT_EQ(wogRandNext(), 61914.0 / 259200);
     EXPECT_EQ(wogRandNext(), 246647.0 / 259200);
     EXPECT_EQ(wogRandNext(), 97000.0 / 259200);
-}
-
-TEST_F(WogErr, SeedIsTakenModuloTheModulus) {
-    wogRandNext();
     wogRandSeed(259201);
     EXPECT_EQ(wogRandNext(), 61914.0 / 259200);
     wogRandSeed(0);
@@ -89,19 +85,15 @@ TEST_F(WogErr, ConcurrentDrawsFollowOneSequence) {
     EXPECT_EQ(all, expected);
 }
 
-TEST_F(WogErr, WarningKeepsTheFailureCode) {
-    wogError(-41, "kont2d", 4735);
-    wogWarning("rollback");
-    const WogErrorState* s = wogErrorState();
-    EXPECT_EQ(s->code, -41);
-    EXPECT_EQ(s->line, 0);
-    EXPECT_STREQ(s->file, "rollback");
-}
-
-TEST_F(WogErr, ResetAndLongPaths) {
+TEST_F(WogErr, WarningKeepsTheFailureCodeResetEmptiesAndLongPathsAreCut) {
     const WogErrorState* s = wogErrorState();
     EXPECT_EQ(s->code, 0);
     EXPECT_STREQ(s->file, "");
+    wogError(-41, "kont2d", 4735);
+    wogWarning("rollback");
+    EXPECT_EQ(s->code, -41);
+    EXPECT_EQ(s->line, 0);
+    EXPECT_STREQ(s->file, "rollback");
     std::string longPath(400, 'p');
     wogError(-3, longPath.c_str(), 77);
     EXPECT_EQ(std::string(s->file), longPath.substr(0, 255));
@@ -233,14 +225,6 @@ TEST_F(WogErr, RandomStartExchangesWithAnotherCandidate) {
     EXPECT_EQ(one->data[0].x1, 0);
     startCandListFree(one);
     EXPECT_EQ(pickRandomStart(nullptr, 5), 0);
-}
-
-TEST_F(WogErr, MemSwapExchangesBlocks) {
-    double a[3] = {1, 2, 3}, b[3] = {4, 5, 6};
-    EXPECT_EQ(memSwap(a, b, sizeof a), 1);
-    EXPECT_EQ(a[0], 4);
-    EXPECT_EQ(a[2], 6);
-    EXPECT_EQ(b[1], 2);
 }
 
 }  // namespace

@@ -56,17 +56,6 @@ TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
     }
 }
 
-TEST(AvoidFit, RecordScales) {
-    FreeLineFillet2Args* r = fillet_rec_create(3);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->capacity, 12);
-    for (int i = 0; i < 3; ++i)
-        r->para[i] = i, r->lower[i] = -1.0 - i, r->upper[i] = 1.0 + i, r->out[i] = 0.5;
-    fillet_rec_scale(r, 2.0);
-    EXPECT_EQ(r->para[2] + r->lower[2] + r->upper[0] + r->out[1], 2.0 - 6.0 + 2.0 + 1.0);
-    fillet_rec_free(r);
-}
-
 TEST(AvoidFit, ListInsertInterpolatesTheAxis) {
     Plist* l = fitList(2, 1.0, {0.0, 0.6}, 0.0);
     ASSERT_NE(l, nullptr);

@@ -50,15 +50,7 @@ struct HeadScene {
         writeFile("parts.kvx",
                   "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
                   "o Contour[Head]()\n{\no L(x[0/20] y[0/0] z[0/0])\no L(x[/20] y[/40] z[/0])\n}\n");
-        std::string stl = "solid w\n";
-        for (const Triangle3D& t : tris) {
-            stl += "facet normal 0 0 1\nouter loop\n";
-            for (const Vec3& p : t.p)
-                stl += "vertex " + std::to_string(p.x) + " " + std::to_string(p.y) + " " +
-                       std::to_string(p.z) + "\n";
-            stl += "endloop\nendfacet\n";
-        }
-        writeFile("wall.stl", stl + "endsolid w\n");
+        writeFile("wall.stl", testmesh::stlText(tris));
         setup = CollSetup{"parts.kvx", 1, "wall.stl", "", "", "", 0.5, 0.5, 0.5, 0.002};
         return coll_setup_assembly(&part.m, &tool, 0, &setup);
     }

@@ -8,15 +8,12 @@
 #include "avoidance/avoidtilt.h"
 #include "collision/toolseg.h"
 #include "geometry/rng.h"
+#include "toolsolid.h"
 
 namespace {
 
-double uni(double lo, double hi) {
-    return lo + (hi - lo) * rngUniform();
-}
-
 Vec3 randomAxis(double minZ) {
-    const Vec3 v{uni(-1, 1), uni(-1, 1), uni(minZ, 1)};
+    const Vec3 v{O::uni(-1, 1), O::uni(-1, 1), O::uni(minZ, 1)};
     const double n = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
     return n > 0.2 ? Vec3{v.x / n, v.y / n, v.z / n} : Vec3{0, 0, 1};
 }
@@ -69,16 +66,17 @@ TEST(ToolLine, SegmentAgainstConeMatchesSampling) {
     int hits = 0;
     for (int k = 0; k < 400; k++) {
         ToolDescription t{};
-        t.radius = uni(1, 5), t.taperAngle = uni(0, 20), t.tipTop = uni(5, 30);
+        t.radius = O::uni(1, 5), t.taperAngle = O::uni(0, 20), t.tipTop = O::uni(5, 30);
         const double phi = t.taperAngle * 0.017453292519943295;
         const double h0 = -t.radius * std::sin(phi), r0 = t.radius * std::cos(phi);
         const auto depth = [&](double s, double d) {
             return s >= h0 && s <= t.tipTop ? r0 + (s - h0) * std::tan(phi) - d : -1e9;
         };
-        const Vec3 o{uni(-5, 5), uni(-5, 5), uni(-5, 5)}, a = randomAxis(-1);
+        const Vec3 o{O::uni(-5, 5), O::uni(-5, 5), O::uni(-5, 5)}, a = randomAxis(-1);
         const auto near = [&] {
-            const double h = uni(-3, 30);
-            return Vec3{o.x + uni(-8, 8) + a.x * h, o.y + uni(-8, 8) + a.y * h, o.z + uni(-8, 8) + a.z * h};
+            const double h = O::uni(-3, 30);
+            return Vec3{o.x + O::uni(-8, 8) + a.x * h, o.y + O::uni(-8, 8) + a.y * h,
+                        o.z + O::uni(-8, 8) + a.z * h};
         };
         const Vec3 A = near(), B = k % 10 ? near() : Vec3{A.x + a.y, A.y - a.x, A.z};  // some at one height
         Vec3 out{}, back{};
@@ -107,10 +105,10 @@ TEST(ToolLine, VerticalLineAgainstHolderMatchesSampling) {
     int hits = 0;
     for (int k = 0; k < 300; k++) {
         ToolDescription t{};
-        t.radius = 2, t.cutterTop = uni(20, 40);
+        t.radius = 2, t.cutterTop = O::uni(20, 40);
         double top = t.cutterTop, sec[4][4];  // per section: bottom, top, radii at both ends
-        const double r[5] = {uni(3, 10), uni(3, 10), uni(3, 10), uni(10, 20), uni(10, 20)};
-        for (int i = 0; i < 4; i++) sec[i][0] = top, top = sec[i][1] = top + uni(5, 15);
+        const double r[5] = {O::uni(3, 10), O::uni(3, 10), O::uni(3, 10), O::uni(10, 20), O::uni(10, 20)};
+        for (int i = 0; i < 4; i++) sec[i][0] = top, top = sec[i][1] = top + O::uni(5, 15);
         sec[0][2] = r[0], sec[0][3] = sec[1][2] = sec[1][3] = r[1], sec[2][2] = r[3],
         sec[2][3] = sec[3][2] = sec[3][3] = r[4];
         t.stage2Top = sec[0][1], t.stage1Top = sec[1][1], t.stage3Top = sec[2][1], t.stage4Top = sec[3][1];
@@ -123,9 +121,10 @@ TEST(ToolLine, VerticalLineAgainstHolderMatchesSampling) {
                     best = std::max(best, q[2] + (q[3] - q[2]) * (s - q[0]) / (q[1] - q[0]) - d);
             return best;
         };
-        const Vec3 p{uni(-5, 5), uni(-5, 5), uni(-5, 5)}, a = randomAxis(0.3);
-        const double reach = uni(0, t.stage4Top);
-        const Vec3 q{p.x + a.x * reach + uni(-25, 25), p.y + a.y * reach + uni(-25, 25), p.z + uni(0.01, 90)};
+        const Vec3 p{O::uni(-5, 5), O::uni(-5, 5), O::uni(-5, 5)}, a = randomAxis(0.3);
+        const double reach = O::uni(0, t.stage4Top);
+        const Vec3 q{p.x + a.x * reach + O::uni(-25, 25), p.y + a.y * reach + O::uni(-25, 25),
+                     p.z + O::uni(0.01, 90)};
         const int hit = toolLineHit(&p, &a, &t, &q);
         const double deepest = deepestOnSegment(p, a, Vec3{q.x, q.y, p.z}, q, depth, 4000);
         EXPECT_TRUE(deepest <= 1e-2 || hit == 1) << k;

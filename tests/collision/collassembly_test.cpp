@@ -4,25 +4,24 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "geometry/msg_capture.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
+#include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
 
-// A quad (two facets) of four corners given as "x y z".
-std::string quadStl(const char* a, const char* b, const char* c, const char* d) {
-    const char* v[6] = {a, b, c, a, c, d};
-    std::string s = "solid t\n";
-    for (int i = 0; i < 6; ++i)
-        s += std::string(i % 3 ? "" : "facet normal 0 0 1\nouter loop\n") + "vertex " + v[i] + "\n" +
-             (i % 3 == 2 ? "endloop\nendfacet\n" : "");
-    return s + "endsolid t\n";
+// A quad as two triangles.
+std::vector<Triangle3D> quad(Vec3 a, Vec3 b, Vec3 c, Vec3 d) {
+    return {Triangle3D{{a, b, c}}, Triangle3D{{a, c, d}}};
 }
+const std::vector<Triangle3D> kWall = quad({0, -300, 0.5}, {0, 300, 0.5}, {0, 300, 500}, {0, -300, 500}),
+                              kPlate = quad({-300, -300, 0}, {300, -300, 0}, {300, 300, 0}, {-300, 300, 0});
 
 // Ball R 2, shank 6 wide from 12 to 40; extension r 5 to 60, holder r 10 to 80, head r 20 to 120.
 ToolDescription assemblyTool() {
@@ -50,8 +49,8 @@ struct Assembly : ::testing::Test {
                                         partContour("Head", 20, 40)));
         // The plane x = 0 from z = 0.5 up, through the axis of a vertical tool at the origin, and the plane z
         // = 0.
-        writeTextFile(wall, quadStl("0 -300 0.5", "0 300 0.5", "0 300 500", "0 -300 500"));
-        writeTextFile(plate, quadStl("-300 -300 0", "300 -300 0", "300 300 0", "-300 300 0"));
+        writeTextFile(wall, testmesh::stlText(kWall));
+        writeTextFile(plate, testmesh::stlText(kPlate));
     }
     void TearDown() override { collAssemblyResetState(); }
     // Obstacle files of cutting part, extension, holder, head ("" for none).
@@ -83,9 +82,7 @@ int gModelFlag = -1;
 // With the wall through every part and the cutter, the first in the order cutting part, head, holder,
 // extension, cutter names the result; coll_check_where gives a point of the contact for each.
 TEST_F(Assembly, ResultPriorityAndContactVertex) {
-    testmesh::Model wallModel({Triangle3D{{{0, -300, 0.5}, {0, 300, 0.5}, {0, 300, 500}}},
-                               Triangle3D{{{0, -300, 0.5}, {0, 300, 500}, {0, -300, 500}}}},
-                              kBallMill, 2.0);
+    testmesh::Model wallModel(kWall, kBallMill, 2.0);
     collSetAvoidHooks([](int32_t on) { gModelFlag = on; }, [](const Vec3* p) { gReference = *p; });
     const struct {
         const char* mask;
@@ -193,4 +190,40 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
     EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
     EXPECT_EQ(collrep_current()->reduceSteps, 1 - static_cast<int32_t>(std::ceil((zLow - 30.03) / 0.1)));
     collrep_free();
+}
+
+// A named obstacle that opens but yields no triangle fails the set-up as a file that does not load: an
+// empty obstacle would pass every position unseen. No obstacle named at all is no failure.
+TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
+    const std::string poly = "o Polyhedron[p]()\n{\nm P[1](+0+0+0+1+0+0)\nm V(1/1/1/2/1/1)\n";
+    writeTextFile(dir.file("empty.3df"), "");
+    std::filesystem::create_directory(dir.file("folder.3df"));
+    writeTextFile(dir.file("nomesh.kvx"), kvxText("o Polyhedron[p]()\n{\n}\n"));
+    writeTextFile(dir.file("flat.kvx"), kvxText(poly + "o Face(vx[1/1] vx[1/1] vx[1/2])\n}\n"));
+    TriList* tris = triListCreate(2);
+    ASSERT_NE(tris, nullptr);
+    for (const Triangle3D& t : kWall) triListAdd(tris, &t);
+    ASSERT_EQ(polymeshWrite3df(kMeshTriangles, tris, nullptr, 0, dir.file("facets.kvx").c_str()), 2);
+    triListFree(tris);
+    const struct {
+        std::string file;
+        const char* mask;
+        int result;
+    } cases[] = {{dir.file("empty.3df"), "0100", -1},
+                 {dir.file("folder.3df"), "1111", -1},
+                 {dir.file("facets.kvx"), "0010", -1},
+                 {dir.file("nomesh.kvx"), "0100", -1},
+                 {dir.file("flat.kvx"), "0001", -1},
+                 {contours, "1000", -1},
+                 {wall, "1111", 1},
+                 {"", "1111", 1}};
+    const Vec3 tip{0, 0, 0}, up{0, 0, 1};
+    for (const auto& c : cases) {
+        MessageCapture capture(9);
+        EXPECT_EQ(build(&part.m, c.file, c.mask), c.result) << c.file;
+        EXPECT_EQ(capture.countOf("5200," + c.file), c.result < 0 ? 1 : 0) << c.file;
+        EXPECT_EQ(coll_assembly() != nullptr, c.result > 0) << c.file;
+        EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), c.file == wall ? kCollHead : 1) << c.file;
+        coll_free_models();
+    }
 }

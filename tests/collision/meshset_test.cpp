@@ -141,6 +141,38 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
     EXPECT_GT(hits, 60);
 }
 
+// The swing query measures each vertex once and reuses its angle for every edge that ends there: its
+// answer is still the one edge-by-edge tests give, one edge at a time against the running angle.
+TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
+    int hits = 0;
+    for (int n = 0; n < 100; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        Lines lines;
+        const double half = 30 + 60 * rngUniform();
+        for (int k = 0; k < 12; k++) {
+            // Lines through a few shared points, so that many edges meet at one vertex.
+            std::vector<Vec3> pts{randomPoint(half)};
+            for (int j = 0; j < 25; j++) pts.push_back(j % 5 == 4 ? Vec3{0, 0, 0} : randomPoint(half));
+            lines.add(pts);
+        }
+        MeshSet* set = meshSetFromList(lines.array, 1, 0.5, 1e-3);
+        ASSERT_TRUE(set && set->meshes[0]);
+        const Vec3 pivot = randomPoint(half / 2);
+        const Frame f = randomFrame();
+        double swing = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &swing, 1.5), 1);
+        double angle = 1.5;
+        const CollMesh* m = set->meshes[0];
+        for (int32_t e = 0; e < m->edgeCount; e++)
+            ASSERT_GE(collMeshEdgeTest(m, e, &pivot, &f.dir, &f.ref, &f.axis, &angle, 1.5), 0);
+        EXPECT_EQ(swing, angle) << n;
+        hits += angle < 1.5;
+        meshSetFree(set);
+    }
+    EXPECT_GT(hits, 20);
+}
+
 // One long edge through the tool among a hundred far edges, its ends far out of reach and on one side of
 // the swing plane, so that neither box corners nor edge ends are within reach: through the shaft, and
 // beside the head just within its radius from the swing plane.

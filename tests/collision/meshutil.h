@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "collision/chkmodel.h"
@@ -53,6 +55,21 @@ struct Model {
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
 };
+
+// ASCII STL text of the triangles.
+inline std::string stlText(const std::vector<Triangle3D>& tris) {
+    std::string s = "solid t\n";
+    char buf[128];
+    for (const Triangle3D& t : tris) {
+        s += "facet normal 0 0 1\nouter loop\n";
+        for (const Vec3& p : t.p) {
+            std::snprintf(buf, sizeof buf, "vertex %.17g %.17g %.17g\n", p.x, p.y, p.z);
+            s += buf;
+        }
+        s += "endloop\nendfacet\n";
+    }
+    return s + "endsolid t\n";
+}
 
 // A large triangle (side about 2 x half) in the plane z = z0 + slope * x.
 inline Triangle3D slopeTri(double z0, double slope, double half = 40.0) {

@@ -10,6 +10,7 @@
 
 #include "geometry/frames.h"
 #include "geometry/rng.h"
+#include "meshutil.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
 
@@ -45,18 +46,8 @@ std::string write3df(const TempDir& dir, const std::string& name, const std::vec
 }
 
 std::string writeStl(const TempDir& dir, const std::string& name, const std::vector<Triangle3D>& tris) {
-    std::string text = "solid t\n";
-    char buf[256];
-    for (const Triangle3D& t : tris) {
-        text += "facet normal 0 0 1\nouter loop\n";
-        for (const Vec3& p : t.p) {
-            std::snprintf(buf, sizeof buf, "vertex %.9g %.9g %.9g\n", p.x, p.y, p.z);
-            text += buf;
-        }
-        text += "endloop\nendfacet\n";
-    }
     const std::string path = dir.file(name);
-    writeTextFile(path, text + "endsolid t\n");
+    writeTextFile(path, testmesh::stlText(tris));
     return path;
 }
 
@@ -68,14 +59,6 @@ std::vector<Triangle3D> randomTriangles(Rng* rng, int n, double x0, double x1) {
             p = Vec3{x0 + (x1 - x0) * rngStep(rng) / 32768.0, 25.0 * rngStep(rng) / 32768.0,
                      rngStep(rng) / 1024.0};
     return out;
-}
-
-// The triangle's vertices as a cyclic sequence starting at its highest vertex (first on ties).
-Triangle3D highestFirst(Triangle3D t) {
-    int top = 0;
-    for (int k = 1; k < 3; ++k)
-        if (t.p[k].z > t.p[top].z) top = k;
-    return Triangle3D{{t.p[top], t.p[(top + 1) % 3], t.p[(top + 2) % 3]}};
 }
 
 // The same triangle, up to a cyclic turn of b's vertices when cyclic (3df facets keep their first vertex).
@@ -113,9 +96,8 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
         ASSERT_NE(model.triangles, nullptr);
         ASSERT_EQ(model.triangles->count, static_cast<int32_t>(c.expected.size()));
         for (const Triangle3D& e : c.expected)
-            EXPECT_TRUE(
-                std::any_of(model.triangles->data, model.triangles->data + model.triangles->count,
-                            [&](const Triangle3D& t) { return sameTriangle(t, highestFirst(e), 0.0); }));
+            EXPECT_TRUE(std::any_of(model.triangles->data, model.triangles->data + model.triangles->count,
+                                    [&](const Triangle3D& t) { return sameTriangle(t, topFirst(e), 0.0); }));
     }
     const std::string path = write3df(dir, "a.3df", {facetOf({a, b, c})});
     const Vec3 origin{1, 2, 3}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
@@ -171,7 +153,7 @@ TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
             prevTop = topZ(t);
             for (Vec3& p : t.p) p.z += 7.25;
             EXPECT_TRUE(std::any_of(input.begin(), input.end(), [&](const Triangle3D& in) {
-                return sameTriangle(t, highestFirst(in), 1e-6);
+                return sameTriangle(t, topFirst(in), 1e-6);
             })) << i;
             const double lo = std::min({e[0].z, e[1].z, e[2].z}), hi = topZ({{e[0], e[1], e[2]}});
             EXPECT_DOUBLE_EQ(model.boxMin[i].z, lo);

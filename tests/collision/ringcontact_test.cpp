@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "meshutil.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -42,10 +43,9 @@ TEST(RingContact, PlaneAndSweepSpan) {
         ASSERT_EQ(ringTriContact(&t, &s, kr, 0, &centre, &touch), c.want) << c.c << " " << c.endAngle;
         if (!c.want) continue;
         const double th = std::acos((c.c - kr) / kR);
-        EXPECT_NEAR(centre.x, kR * std::cos(th), 1e-9);
-        EXPECT_NEAR(centre.y, c.dir == -1 ? kR * std::sin(th) : -kR * std::sin(th), 1e-9);
-        EXPECT_NEAR(touch.x, c.c, 1e-9);
-        EXPECT_NEAR(touch.y, centre.y, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, centre, kR * std::cos(th),
+                  c.dir == -1 ? kR * std::sin(th) : -kR * std::sin(th), 1e-9);
+        EXPECT_XY(EXPECT_NEAR, touch, c.c, centre.y, 1e-9);
     }
     EXPECT_EQ(contactCurrent()->faceContacts, 2);
     EXPECT_EQ(contactCurrent()->edgeContacts, 0);

@@ -10,6 +10,7 @@
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
 #include "geometry/seg3d.h"
+#include "meshutil.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
@@ -99,9 +100,9 @@ TEST_F(SurfCurvesTest, CollisionMeshRunsAlongTheCurves) {
 }
 
 TEST_F(SurfCurvesTest, MeshFileEdgesAndObstacles) {
-    const std::string stl = dir.file("two.stl"), facet = "facet normal 0 0 1\nouter loop\nvertex ";
-    writeTextFile(stl, "solid t\n" + facet + "0 0 0\nvertex 10 0 0\nvertex 0 10 0\nendloop\nendfacet\n" +
-                           facet + "10 0 0\nvertex 10 10 1\nvertex 0 10 0\nendloop\nendfacet\nendsolid t\n");
+    const std::string stl = dir.file("two.stl");
+    writeTextFile(stl, testmesh::stlText(
+                           {{{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}}}, {{{10, 0, 0}, {10, 10, 1}, {0, 10, 0}}}}));
     MeshSet* set = meshSetFromFile(stl.c_str(), "", 0.5, 1e-3);
     ASSERT_TRUE(set && set->meshes[0]);
     EXPECT_EQ(set->meshes[0]->vertexCount, 4);

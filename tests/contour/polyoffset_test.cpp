@@ -8,6 +8,7 @@
 
 #include "chain_util.h"
 #include "contour/looplist.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -53,8 +54,7 @@ TEST(PolyOffset, SquareShrinksVanishesOrIsTooSmall) {
     ASSERT_EQ(r.rc, 5);
     const std::vector<Vec2> expect{{3, 3}, {7, 3}, {7, 7}, {3, 7}, {3, 3}};
     for (int k = 0; k < 5; k++) {
-        EXPECT_NEAR(r.out[k].x, expect[k].x, 1e-12);
-        EXPECT_NEAR(r.out[k].y, expect[k].y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, r.out[k], expect[k].x, expect[k].y, 1e-12);
     }
 }
 
@@ -71,8 +71,7 @@ TEST(PolyOffset, DumbbellSplitsIntoTwoLoops) {
     for (const auto* loop : {&r.out, &second}) {
         EXPECT_GT(area(*loop), 30);
         EXPECT_LT(area(*loop), 40);
-        EXPECT_NEAR(loop->front().x, loop->back().x, 1e-12);
-        EXPECT_NEAR(loop->front().y, loop->back().y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, loop->front(), loop->back().x, loop->back().y, 1e-12);
     }
     const bool firstLeft = r.out[0].x < 15;
     EXPECT_NE(firstLeft, second[0].x < 15);
@@ -95,8 +94,7 @@ TEST(PolyOffset, RightSideWorksReversedAndRestoresTheInput) {
         r = offset(cw, d, -1, nullptr, cap);
         EXPECT_EQ(r.rc, d == 3.0 ? -1 : -2);
         for (size_t k = 0; k < cw.size(); k++) {
-            EXPECT_EQ(cw[k].x, before[k].x);
-            EXPECT_EQ(cw[k].y, before[k].y);
+            EXPECT_XY(EXPECT_EQ, cw[k], before[k].x, before[k].y);
         }
     }
 }
@@ -142,10 +140,6 @@ TEST(PolyOffset, CrossingsOfABowTie) {
     EXPECT_EQ(list->data[0].first.index, 1);
     EXPECT_EQ(list->data[0].second.index, 3);
     EXPECT_NEAR(list->data[0].first.dist, std::sqrt(50.0), 1e-12);
-    crossingListFree(list);
-    list = crossingListCreate(0);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->capacity, 1);
     crossingListFree(list);
 }
 
@@ -229,8 +223,7 @@ TEST(PolyOffset, PentagramGraphTakesEveryCrossingNodeInOrder) {
         if (o < 0) continue;
         ASSERT_LT(o, g->count);
         EXPECT_EQ(g->data[o].next, r);
-        EXPECT_NEAR(g->data[o].x, g->data[r].x, 1e-9);
-        EXPECT_NEAR(g->data[o].y, g->data[r].y, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, g->data[o], g->data[r].x, g->data[r].y, 1e-9);
     }
     pieceGraphFree(g);
     crossingListFree(list);
@@ -250,7 +243,12 @@ TEST(PolyOffset, PentagramGraphTakesEveryCrossingNodeInOrder) {
     looplist_free(loops);
 }
 
+// Every point of the shrunk polygon lies inside it at the distance; with GEOS, the negative mitre buffer
+// has the same area and shape.
 TEST(PolyOffset, RandomConvexPolygonsShrinkInsideAtDistance) {
+#ifdef KV_HAVE_GEOS
+    ctest::Geos g;
+#endif
     std::mt19937 rng(3142);
     std::uniform_real_distribution<double> dist(0.5, 2);
     for (int round = 0; round < 40; round++) {
@@ -264,19 +262,7 @@ TEST(PolyOffset, RandomConvexPolygonsShrinkInsideAtDistance) {
             EXPECT_NEAR(nearestSeg2D(&q, edges.data(), static_cast<int32_t>(edges.size()), &idx), d, 1e-9);
             EXPECT_EQ(pointInPolyWinding2D(edges.data(), static_cast<int32_t>(edges.size()), &q), 1);
         }
-    }
-}
-
 #ifdef KV_HAVE_GEOS
-TEST(PolyOffset, ConvexPolygonsMatchGeosNegativeBuffer) {
-    ctest::Geos g;
-    std::mt19937 rng(31420);
-    std::uniform_real_distribution<double> dist(0.5, 2);
-    for (int round = 0; round < 30; round++) {
-        auto p = ctest::convexPolygon(rng, -3, 7, 50, 20, 80);
-        const double d = dist(rng);
-        auto r = offset(p, d, 1);
-        ASSERT_GT(r.rc, 0);
         GEOSGeometry* poly = g.read(ctest::polygonWkt(p));
         GEOSGeometry* buf =
             GEOSBufferWithStyle_r(g.h, poly, -d, 8, GEOSBUF_CAP_ROUND, GEOSBUF_JOIN_MITRE, 5.0);
@@ -289,13 +275,9 @@ TEST(PolyOffset, ConvexPolygonsMatchGeosNegativeBuffer) {
         g.free(ours);
         g.free(buf);
         g.free(poly);
+#endif
     }
 }
-#else
-TEST(PolyOffsetGeos, Unavailable) {
-    GTEST_SKIP() << "GEOS not found";
-}
-#endif
 
 TEST(LoopList, AddPopCopyAndBounds) {
     LoopList* a = looplist_create();

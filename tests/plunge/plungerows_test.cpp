@@ -84,10 +84,24 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
         double length = 0;
         for (int32_t i = 1; i < row->count; ++i) length += dist3D(&row->points[i - 1], &row->points[i]);
         EXPECT_NEAR(row->parameters[row->count - 1], length, 1e-9);
-        EXPECT_NEAR(polar(row->points[row->count - 1]), c.r < 1e-5 ? 0 : c.phi, 1e-9);
+        EXPECT_NEAR(polar(row->points[row->count - 1]), c.phi, 1e-9);  // on the second point
         EXPECT_NEAR(row->vectors[row->count - 1].y, 1, 1e-9);
         plistFree(row);
     }
+    // Between points of different radius and height the arc ends on the second point, radius and height
+    // going over in step with the angle.
+    cycleParams()->precision = 0.01;
+    Plist* spiral = plistCreate(8000, 1);
+    ASSERT_NE(spiral, nullptr);
+    const Vec3 from{10, 0, 2}, to{10.3 * std::cos(0.5), 10.3 * std::sin(0.5), 2.4};
+    ASSERT_EQ(rowArc(&from, &a, &to, &b, spiral), 1);
+    EXPECT_NEAR(dist3D(&spiral->points[spiral->count - 1], &to), 0, 1e-12);
+    for (int32_t i = 0; i < spiral->count; ++i) {
+        const Vec3& p = spiral->points[i];
+        EXPECT_NEAR(std::hypot(p.x, p.y), 10 + 0.6 * polar(p), 1e-9) << i;
+        EXPECT_NEAR(p.z, 2 + 0.8 * polar(p), 1e-9) << i;
+    }
+    plistFree(spiral);
     cycleParamsResetState();
     Plist *ra = plistCreate(4000, 1), *rb = plistCreate(4000, 1);
     Owned o;

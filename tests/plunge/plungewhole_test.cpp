@@ -10,12 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "bladeclear.h"
 #include "impeller.h"
 #include "kernel/testrecord.h"
 #include "nctrace.h"
 #include "platform/testenv.h"
-#include "surfaces/kvxsurf.h"
-#include "surfaces/nurbs.h"
+#include "plunge/cycparams.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 
@@ -37,6 +41,7 @@ int keepOwn(KvCycle* cycle, int32_t channel, const void* record, void* user) {
 HostRun runJob(const std::string& folder, const char* job) {
     HostRun run;
     resetCoreToBinFolder();
+    cycleParamsResetState();  // keywords of an earlier job stay applied otherwise
     const std::filesystem::path back = std::filesystem::current_path();
     std::filesystem::current_path(folder);
     std::string arg = std::string("-S") + job;
@@ -85,35 +90,9 @@ double meridianDistance(const ImpellerOptions& o, bool shroud, double r, double 
     return bezierDistance(shroud ? top : hub, r, z, t);
 }
 
-// Points about spacing apart on every blade side of the file, for every blade of the part.
-std::vector<Vec3> bladePoints(const std::string& file, int blades, double spacing) {
-    std::vector<Vec3> out;
-    SurfList* list = newSurfList(4);
-    EXPECT_EQ(readSurfObjects(file.c_str(), list), 1);
-    for (int32_t e = 0; e < list->count; ++e) {
-        const BsplSurface& s = list->entries[e].surface;
-        const double u0 = s.uKnots[s.uOrder - 1], u1 = s.uKnots[s.uNum], v0 = s.vKnots[s.vOrder - 1],
-                     v1 = s.vKnots[s.vNum];
-        Vec3 a, b, c;
-        nurbsSurfEval(&s, u0, v0, &a), nurbsSurfEval(&s, u1, v0, &b), nurbsSurfEval(&s, u0, v1, &c);
-        const int nu = int(dist3D(&a, &b) / spacing) + 2, nv = int(dist3D(&a, &c) / spacing) + 2;
-        for (int i = 0; i <= nu; ++i)
-            for (int j = 0; j <= nv; ++j) {
-                Vec3 p;
-                nurbsSurfEval(&s, u0 + (u1 - u0) * i / nu, v0 + (v1 - v0) * j / nv, &p);
-                for (int k = 0; k < blades; ++k) {
-                    const double w = 2 * kPi * k / blades;
-                    out.push_back(
-                        {std::cos(w) * p.x - std::sin(w) * p.y, std::sin(w) * p.x + std::cos(w) * p.y, p.z});
-                }
-            }
-    }
-    freeSurfList(list);
-    return out;
-}
-
-// The impeller in a temporary folder, its job run twice and once more with a stock file that is not
-// there (once for the suite: a run takes seconds).
+// The impeller in a temporary folder, its job run twice, once more with a stock file that is not there
+// and once with a tool holder so wide that no mesh of it can be built (once for the suite: a
+// run takes seconds).
 class PlungeWhole : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -125,7 +104,12 @@ class PlungeWhole : public ::testing::Test {
             << "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n";
         std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "nostock.cfg");
         std::ofstream(*tmp / "nostock.cfg", std::ios::app) << "*STOCK_3DF missing.3df\n";
-        for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg"})
+        std::ofstream(*tmp / "holder.kvx")
+            << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\no Contour[Holder]()\n{\n"
+               "o L(x[0/100000000000000] y[0/0] z[0/0])\no L(x[/100000000000000] y[/20] z[/0])\n}\n";
+        std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "wide.cfg");
+        std::ofstream(*tmp / "wide.cfg", std::ios::app) << "*TOOL_COLL_CHECK 1\n*TOOL_CONTOUR holder.kvx\n";
+        for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg", "wide.cfg"})
             runs.push_back(runJob(tmp->path(), job));
     }
     static void TearDownTestSuite() {
@@ -142,7 +126,7 @@ class PlungeWhole : public ::testing::Test {
 // Channels 0, 1, 10 and 12 as the host sees them; N plunges, blocks and bottoms; unit axes; bottoms at
 // least the tool radius above the hub (within the run's precision, 0.2), all in one channel.
 TEST_F(PlungeWhole, RecordsOfARunEndingWithStatusZero) {
-    ASSERT_EQ(runs.size(), 3u);
+    ASSERT_EQ(runs.size(), 4u);
     const nctrace::Trace& t = runs[0].trace;
     ASSERT_EQ(runs[0].started, 1);
     EXPECT_EQ(runs[0].status, KV_STATUS_OK) << testing::PrintToString(t.messages);
@@ -183,7 +167,7 @@ TEST_F(PlungeWhole, RecordsOfARunEndingWithStatusZero) {
 // Over the shroud's span every top (the approach position less the clearance 2 along the axis) lies on
 // the shroud offset by *MACRO_SABST (1), within the run's precision.
 TEST_F(PlungeWhole, TopsOnTheOffsetShroud) {
-    ASSERT_EQ(runs.size(), 3u);
+    ASSERT_EQ(runs.size(), 4u);
     const std::vector<nctrace::Move>& all = runs[0].trace.moves;
     int tops = 0;
     for (size_t i = 1; i < all.size(); ++i) {
@@ -202,7 +186,7 @@ TEST_F(PlungeWhole, TopsOnTheOffsetShroud) {
 // The bottoms machine the channel from inlet to outlet: along the hub's meridian they reach both ends
 // and leave no stretch wider than a few row steps without a plunge.
 TEST_F(PlungeWhole, BottomsCoverTheChannel) {
-    ASSERT_EQ(runs.size(), 3u);
+    ASSERT_EQ(runs.size(), 4u);
     std::vector<double> at;
     for (const nctrace::Move& b : runs[0].trace.bottoms()) {
         double s = 0;
@@ -220,35 +204,74 @@ TEST_F(PlungeWhole, BottomsCoverTheChannel) {
 }
 
 TEST_F(PlungeWhole, TwoRunsGiveTheSameRecords) {
-    ASSERT_EQ(runs.size(), 3u);
+    ASSERT_EQ(runs.size(), 4u);
     EXPECT_TRUE(runs[0].trace.raw == runs[1].trace.raw);
     EXPECT_EQ(runs[0].status, runs[1].status);
 }
 
 // A stock file that cannot be loaded ends the run as a failure, with its name, before any plunge.
 TEST_F(PlungeWhole, MissingStockFailsTheRun) {
-    ASSERT_EQ(runs.size(), 3u);
+    ASSERT_EQ(runs.size(), 4u);
     EXPECT_EQ(runs[2].status, KV_STATUS_FAILED);
     EXPECT_EQ(runs[2].trace.message(5200), "missing.3df");
     EXPECT_EQ(runs[2].trace.message(6509), "");
     EXPECT_EQ(runs[2].trace.blocks, 0);
 }
 
+// Without the assembly's part models the check would pass every position unseen: the run fails before
+// any plunge, and leaves nothing allocated behind.
+TEST_F(PlungeWhole, AssemblyModelThatCannotBeBuiltFailsTheRun) {
+    ASSERT_EQ(runs.size(), 4u);
+    EXPECT_EQ(runs[3].status, KV_STATUS_FAILED);
+    EXPECT_NE(std::find(runs[3].trace.messages.begin(), runs[3].trace.messages.end(), "6290,"),
+              runs[3].trace.messages.end());
+    EXPECT_EQ(runs[3].trace.message(6509), "");
+    EXPECT_EQ(runs[3].trace.blocks, 0);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+}
+
 // The ball and its cutting length placed at every position of a plunge block meet no blade: also the
 // departure, which moves the tool sideways from the bottom toward the next plunge.
 TEST_F(PlungeWhole, ToolNeverEntersABlade) {
-    ASSERT_EQ(runs.size(), 3u);
-    std::vector<Vec3> blade = bladePoints(*tmp / kImpBladeFile, opt.blades, 0.4);
-    const std::vector<Vec3> split = bladePoints(*tmp / kImpSplitFile, opt.blades, 0.4);
-    blade.insert(blade.end(), split.begin(), split.end());
-    double worst = 1e300;
-    for (const nctrace::Move& m : runs[0].trace.moves)
-        for (const Vec3& q : blade) {
-            if (m.block < 0) break;
+    ASSERT_EQ(runs.size(), 4u);
+    bladeclear::Wheel wheel;
+    for (const char* f : {kImpBladeFile, kImpSplitFile}) ASSERT_TRUE(wheel.add(*tmp / f, opt.blades, 0.4));
+    double deepest = -1e300;
+    for (const nctrace::Move& m : runs[0].trace.moves) {
+        if (m.block < 0) continue;
+        const auto depth = [&](const Vec3& q) {
             const Vec3 w{q.x - m.p.x, q.y - m.p.y, q.z - m.p.z};
             const double h = std::clamp(vecDot3D(&w, &m.axis), 0.0, 13.0);
             const Vec3 f{m.p.x + h * m.axis.x, m.p.y + h * m.axis.y, m.p.z + h * m.axis.z};
-            worst = std::min(worst, dist3D(&q, &f));
-        }
-    EXPECT_GE(worst, opt.toolRadius - 0.2);
+            return opt.toolRadius - dist3D(&q, &f);
+        };
+        deepest = std::max(deepest, wheel.deepest(depth, 0.2));
+    }
+    EXPECT_LE(deepest, 0.2);  // the run's precision
+}
+
+// The check model file that the assembly check reads back cannot be written (a folder, a folder that is
+// not there): the run fails with its name before any plunge instead of checking against no model.
+TEST_F(PlungeWhole, CheckModelThatCannotBeWrittenFailsTheRun) {
+    std::filesystem::create_directory(*tmp / "folder.3df");
+    const struct {
+        const char* job;
+        const char* model;
+        int collCheck;
+    } cases[] = {{"folder.cfg", "folder.3df", 0}, {"nodir.cfg", "nodir/check.3df", 1}};
+    for (const auto& c : cases) {
+        std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / c.job);
+        std::ofstream(*tmp / c.job, std::ios::app)
+            << "*POFCHECK_MODEL " << c.model << "\n*TOOL_COLL_CHECK " << c.collCheck << "\n";
+        const HostRun run = runJob(tmp->path(), c.job);
+        EXPECT_EQ(run.status, KV_STATUS_FAILED) << c.job;
+        EXPECT_EQ(run.trace.message(6290), c.model) << c.job;
+        EXPECT_EQ(run.trace.message(6509), "") << c.job;
+        EXPECT_EQ(run.trace.blocks, 0) << c.job;
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
 }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -78,6 +79,13 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
                     ASSERT_EQ(r.z, q.z);
                     ASSERT_TRUE(m->boxMin[i].x <= r.x && r.y <= m->boxMax[i].y);
                 }
+        }
+        // The second conversions give the same files: slots 3, 4 and 5 hold slots 0, 1 and 2's triangles.
+        for (const auto& [k, from] : {std::pair{3, 0}, std::pair{4, 1}, std::pair{5, 2}}) {
+            if (!set->slot[k]) continue;
+            const TriList *a = set->slot[k]->triangles, *b = set->slot[from]->triangles;
+            ASSERT_EQ(a->count, b->count);
+            EXPECT_EQ(std::memcmp(a->data, b->data, sizeof(Triangle3D) * a->count), 0) << k;
         }
         SurfaceGrids* grids = buildSurfaceSetGrids(set, 2.5);
         ASSERT_NE(grids, nullptr);

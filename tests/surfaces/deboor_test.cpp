@@ -10,11 +10,6 @@
 
 namespace {
 
-struct RecGuard {
-    TrimSurface rec;
-    ~RecGuard() { kvxFreeTrimSurface(&rec); }
-};
-
 int gAbortAfter = 0;
 int abortCountdown() {
     return --gAbortAfter <= 0 ? 1 : 0;

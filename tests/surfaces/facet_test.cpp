@@ -7,15 +7,6 @@
 
 #include "surf_fixtures.h"
 
-namespace {
-
-struct RecGuard {
-    TrimSurface rec;
-    ~RecGuard() { kvxFreeTrimSurface(&rec); }
-};
-
-}  // namespace
-
 // The reported area is twice the geometric one.
 TEST(Facet, AreaAgainstClosedForms) {
     struct Case {

@@ -8,6 +8,7 @@
 
 #include "geometry/frames.h"
 #include "surfaces/meshfiles/meshtest.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -37,8 +38,7 @@ TEST_F(KvxContourTest, LinesOfTwoContoursInFileOrder) {
     ASSERT_NE(p->z, nullptr);
     const double want[3][2] = {{0, 0}, {10, 0}, {10, 5}};
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(p->points[i].x, want[i][0]);
-        EXPECT_EQ(p->points[i].y, want[i][1]);
+        EXPECT_XY(EXPECT_EQ, p->points[i], want[i][0], want[i][1]);
         EXPECT_EQ(p->z[i], 0.0);
     }
     EXPECT_STREQ(p->name, "Holder");
@@ -67,8 +67,7 @@ TEST_F(KvxContourTest, ContourFrameTable) {
         ASSERT_NE(p, nullptr);
         ASSERT_EQ(p->count, 2);
         EXPECT_EQ(p->points[0].x, c.shift[0]);
-        EXPECT_EQ(p->points[1].x, 10 + c.shift[0]);
-        EXPECT_EQ(p->points[1].y, c.shift[1]);
+        EXPECT_XY(EXPECT_EQ, p->points[1], 10 + c.shift[0], c.shift[1]);
         EXPECT_EQ(p->z[0], c.shift[2]);
         EXPECT_EQ(p->z[1], 4 + c.shift[2]);
         profileFreeList(p);
@@ -89,8 +88,7 @@ TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
         ASSERT_EQ(p->count, static_cast<int>(std::ceil((std::fabs(c.sweep) - 1e-4) / step)) + 1) << c.arc;
         for (int i = 0; i < p->count; ++i) {
             const double a = i + 1 < p->count ? (c.sweep > 0 ? step : -step) * i : c.sweep;
-            EXPECT_NEAR(p->points[i].x, 10 * std::cos(a), 1e-9);
-            EXPECT_NEAR(p->points[i].y, 10 * std::sin(a), 1e-9);
+            EXPECT_XY(EXPECT_NEAR, p->points[i], 10 * std::cos(a), 10 * std::sin(a), 1e-9);
         }
         profileFreeList(p);
     }

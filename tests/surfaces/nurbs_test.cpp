@@ -10,15 +10,6 @@
 #include "surfaces/deboor.h"
 #include "surfaces/facet.h"
 
-namespace {
-
-struct RecGuard {
-    TrimSurface rec;
-    ~RecGuard() { kvxFreeTrimSurface(&rec); }
-};
-
-}  // namespace
-
 TEST(Nurbs, AgreesWithDeBoorAndDifferencesOnSeededSurfaces) {
     std::mt19937 rng(103);
     std::uniform_real_distribution<double> unit(0.02, 0.98);

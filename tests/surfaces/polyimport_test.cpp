@@ -1,7 +1,5 @@
 #include "surfaces/polyimport.h"
 
-#include "kernel/cyc3d.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "geometry/frames.h"
+#include "kernel/cyc3d.h"
 #include "surfaces/meshfiles/meshtest.h"
 #include "surfaces/meshfiles/polyread.h"
 
@@ -47,16 +46,6 @@ std::string polyhedron(const std::string& name, int n, Rng* rng, std::vector<Tri
         text += "o Face(vx[1/" + std::to_string(3 * t + 1) + "] vx[1/" + std::to_string(3 * t + 2) +
                 "] vx[1/" + std::to_string(3 * t + 3) + "])\n";
     return text + "}\n";
-}
-
-// The triangle turned so that its highest vertex (the earliest of equal ones) comes first.
-Triangle3D topFirst(Triangle3D t) {
-    int top = 0;
-    for (int k = 1; k < 3; ++k)
-        if (t.p[k].z > t.p[top].z) top = k;
-    Triangle3D r;
-    for (int k = 0; k < 3; ++k) r.p[k] = t.p[(top + k) % 3];
-    return r;
 }
 
 bool sameTri(const Triangle3D& a, const Triangle3D& b) {

@@ -13,6 +13,15 @@
 #include "surfaces/surflist.h"
 #include "workfolder.h"
 
+// A namespace of their own: one test binary links these beside other families' helpers.
+namespace surftest {
+
+// A surface record freed with its owner.
+struct RecGuard {
+    TrimSurface rec;
+    ~RecGuard() { kvxFreeTrimSurface(&rec); }
+};
+
 // A fresh folder per test inside the binary's temporary working folder (removed at its end).
 inline std::filesystem::path tempDir() {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
@@ -100,3 +109,6 @@ inline void makePlane(TrimSurface* rec, double a, double b, double z) {
     std::copy(k, k + 4, s.vKnots);
     s.rows[0][0] = {0, 0, z}, s.rows[0][1] = {0, b, z}, s.rows[1][0] = {a, 0, z}, s.rows[1][1] = {a, b, z};
 }
+
+}  // namespace surftest
+using namespace surftest;

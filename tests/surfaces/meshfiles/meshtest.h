@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "KVWOG5/lists.h"
 #include "geometry/rng.h"
 
 // A namespace of their own: one test binary links these beside other families' helpers.
@@ -63,6 +64,15 @@ void rawPut(std::vector<uint8_t>& bytes, size_t at, T v) {
 
 inline double seededIn(Rng* rng, double lo, double hi) {
     return lo + (hi - lo) * (rngStep(rng) / (kRngMax + 1.0));
+}
+
+// The triangle turned so that its highest vertex (the earliest of equal ones) comes first, as the
+// mesh loaders store it.
+inline Triangle3D topFirst(const Triangle3D& t) {
+    int top = 0;
+    for (int k = 1; k < 3; ++k)
+        if (t.p[k].z > t.p[top].z) top = k;
+    return Triangle3D{{t.p[top], t.p[(top + 1) % 3], t.p[(top + 2) % 3]}};
 }
 
 inline std::string kvxText(const std::string& records) {
