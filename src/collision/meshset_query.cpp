@@ -189,7 +189,14 @@ double boxAngleBound(const Box& n, const Swing& s) {
     const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
     const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
     const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
-    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz);
+    // The box's nearest distance from the swing plane: points off the plane lose less of their angle.
+    const Vec3& w = *s.swingAxis;
+    const double c = ((n.xmin + n.xmax) / 2 - p.x) * w.x + ((n.ymin + n.ymax) / 2 - p.y) * w.y +
+                     ((n.zmin + n.zmax) / 2 - p.z) * w.z;
+    const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
+                     (n.zmax - n.zmin) / 2 * std::fabs(w.z);
+    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz,
+                                              std::max(std::fabs(c) - h * (1 + 1e-12), 0.0));
     return half < 0.0 ? INFINITY : polar - half;
 }
 
