@@ -192,13 +192,16 @@ void toolSegReach(double* inner2, double* outer2, double* maxRadius) {
 }
 
 double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
-    // The test takes off atan2(sqrt(rho^2 - s^2), z): at least sMin off the swing plane it is at most
-    // the angle of the largest radius so reduced over the smallest height, where the heights are
-    // positive. The slack keeps the bound above the test's own rounding near s = rho.
+    // The test takes off atan2(sqrt(rho^2 - s^2), z) and finds no point farther than rho from the swing
+    // plane: at least sMin off the plane a section reaches nothing where sMin exceeds its largest
+    // radius, else it takes off at most the angle of that radius so reduced over the smallest height,
+    // where the heights are positive. The slack keeps the bound clear of the test's own rounding.
     const double sT = std::max(0.0, sMin * (1 - 1e-7) - 1e-9);
-    auto offPlane = [&](double rhoMax, double zMin) {
+    auto offPlane = [&](double rhoMax, double zMin, double* seg) {
         const double zT = zMin - 1e-9 * (1 + std::fabs(zMin)), rT = rhoMax * (1 + 1e-9) + 1e-12;
-        return sT > 0.0 && zT > 0.0 ? std::atan2(std::sqrt(std::max(rT * rT - sT * sT, 0.0)), zT) : INFINITY;
+        if (sT > rT) return false;
+        if (sT > 0.0 && zT > 0.0) *seg = std::min(*seg, std::atan2(std::sqrt(rT * rT - sT * sT), zT));
+        return true;
     };
     double bound = -1.0;
     for (int32_t i = 0; i + 1 < kToolSegPoints; i++) {
@@ -207,7 +210,8 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
         if (lo > hi) continue;
         if (g.z[i + 1] == g.z[i]) {
             const double rho = std::max(std::fabs(g.rho[i]), std::fabs(g.rho[i + 1]));
-            bound = std::max(bound, std::min(std::atan2(rho, g.z[i]), offPlane(rho, g.z[i])));
+            double seg = std::atan2(rho, g.z[i]);
+            if (offPlane(rho, g.z[i], &seg)) bound = std::max(bound, seg);
             continue;
         }
         // The point the test takes moves along the line one way as the distance grows, so its polar
@@ -221,9 +225,13 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
             seg = std::max(seg, std::atan2(rho, z));
             zMin = std::min(zMin, z), rhoMax = std::max(rhoMax, rho);
         }
-        bound = std::max(bound, std::min(seg, offPlane(rhoMax, zMin)));
+        if (offPlane(rhoMax, zMin, &seg)) bound = std::max(bound, seg);
     }
     return bound;
+}
+
+double toolSegMinRadius() {
+    return *std::min_element(g.rho, g.rho + kToolSegPoints);
 }
 
 double toolSegSampleWidth() {
