@@ -194,13 +194,18 @@ void toolSegReach(double* inner2, double* outer2, double* maxRadius) {
 double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
     // The test takes off atan2(sqrt(rho^2 - s^2), z) and finds no point farther than rho from the swing
     // plane: at least sMin off the plane a section reaches nothing where sMin exceeds its largest
-    // radius, else it takes off at most the angle of that radius so reduced over the smallest height,
-    // where the heights are positive. The slack keeps the bound clear of the test's own rounding.
+    // radius, else it takes off at most the angle of that radius so reduced over the smallest height
+    // where the heights are positive. Below the tip's height the angle grows as the point nears the
+    // radius (up to pi at s = rho): there only pi bounds it. The slack keeps the bound clear of the
+    // test's own rounding.
     const double sT = std::max(0.0, sMin * (1 - 1e-7) - 1e-9);
     auto offPlane = [&](double rhoMax, double zMin, double* seg) {
         const double zT = zMin - 1e-9 * (1 + std::fabs(zMin)), rT = rhoMax * (1 + 1e-9) + 1e-12;
         if (sT > rT) return false;
-        if (sT > 0.0 && zT > 0.0) *seg = std::min(*seg, std::atan2(std::sqrt(rT * rT - sT * sT), zT));
+        if (zT <= 0.0)
+            *seg = M_PI;
+        else if (sT > 0.0)
+            *seg = std::min(*seg, std::atan2(std::sqrt(rT * rT - sT * sT), zT));
         return true;
     };
     double bound = -1.0;
