@@ -324,6 +324,17 @@ double profileParamAtPoint(const Profile2D* p, int32_t i, const Vec2* point) {
     return p->param[i] + dist2D(&p->points[i], point) / len * (p->param[i + 1] - p->param[i]);
 }
 
+namespace {
+
+// Whether the segment's line lies farther than best from q: every point the segment test measures
+// lies on that line, so such a segment cannot come nearer. Short segments are always measured.
+bool lineBeyond(const Vec2& q, const Seg2D& s, double best) {
+    const double ux = s.x2 - s.x1, uy = s.y2 - s.y1, len2 = ux * ux + uy * uy;
+    return len2 > 1e-6 && std::fabs((q.x - s.x1) * uy - (q.y - s.y1) * ux) > (best + 1e-9) * std::sqrt(len2);
+}
+
+}  // namespace
+
 double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment) {
     const Vec2 q{rOf(*pt), pt->z};
     if (p == nullptr || p->count < 1) return 1e300;
@@ -337,6 +348,7 @@ double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, 
     Vec2 foot{};
     for (int32_t i = 0; i + 1 < p->count; ++i) {
         const Seg2D s = segOf(p, i);
+        if (lineBeyond(q, s, best)) continue;
         Vec2 f;
         const double d = distPointSegNear2D(&q, &s, &f);
         if (d < best) best = d, bi = i, foot = f;
