@@ -101,6 +101,13 @@ class HubCrossing {
 
     // Keeps the crossing of edge a-b nearest to the axis.
     void edge(const Vec3& a, const Vec3& b) {
+        // Every point the bisection returns lies on the edge: an edge that keeps farther from the axis
+        // than the crossing kept cannot give a nearer one, and its ends need no measuring.
+        if (std::isfinite(bestR)) {
+            const double ex = b.x - a.x, ey = b.y - a.y, len2 = ex * ex + ey * ey;
+            const double t = len2 > 0.0 ? std::clamp(-(a.x * ex + a.y * ey) / len2, 0.0, 1.0) : 0.0;
+            if (std::hypot(a.x + t * ex, a.y + t * ey) > bestR + 1e-9) return;
+        }
         const double da = distance(a), db = distance(b);
         if (std::fabs(da) > 1e-5 && std::fabs(db) > 1e-5 && (da > 0.0) == (db > 0.0)) return;
         Vec3 x;
