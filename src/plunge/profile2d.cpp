@@ -1,6 +1,7 @@
 // Meridional profiles: construction, queries and editing.
 #include "plunge/profile2d.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -343,12 +344,20 @@ double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, 
         if (segment) *segment = 0;
         return dist2D(&q, &p->points[0]);
     }
+    // The nearest point distance is no less than the nearest segment distance: segments whose line lies
+    // farther than it are passed over from the first one on.
+    double near2 = INFINITY;
+    for (int32_t i = 0; i < p->count; ++i) {
+        const double dx = q.x - p->points[i].x, dy = q.y - p->points[i].y;
+        near2 = std::min(near2, dx * dx + dy * dy);
+    }
+    const double nearest = std::sqrt(near2);
     double best = 1e300;
     int32_t bi = 0;
     Vec2 foot{};
     for (int32_t i = 0; i + 1 < p->count; ++i) {
         const Seg2D s = segOf(p, i);
-        if (lineBeyond(q, s, best)) continue;
+        if (lineBeyond(q, s, std::min(best, nearest))) continue;
         Vec2 f;
         const double d = distPointSegNear2D(&q, &s, &f);
         if (d < best) best = d, bi = i, foot = f;
