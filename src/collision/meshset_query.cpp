@@ -49,8 +49,9 @@ void vertexAnglesStart(const CollMesh* mesh) {
 struct Swing {
     const Vec3 *pivot, *direction, *reference, *swingAxis;
     double limit;
-    double inner, outer;  // radii of the shell within which the tool can reach a point
-    double slab;          // and the largest distance from the swing plane
+    double inner, outer;   // radii of the shell within which the tool can reach a point
+    double slab;           // and the largest distance from the swing plane
+    bool takeoffPositive;  // every profile radius positive: no point's angle exceeds its polar angle
 };
 
 double dist2(const Vec3& a, const Vec3& b) {
@@ -98,7 +99,9 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     // A hair of slack: a point on a boundary is still tested.
     const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
-    return Swing{pivot, direction, reference, swingAxis, limit, inner, outer, radius * (1 + 1e-12) + 1e-12};
+    const double slab = radius * (1 + 1e-12) + 1e-12;
+    return Swing{
+        pivot, direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6};
 }
 
 int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
@@ -171,17 +174,21 @@ Box boxOf(const CollTreeNode* n) {
 
 // A lower bound of the swing angle of every point in a box: the smallest polar angle of the box
 // in the swing plane (where the box lies clear of the origin and of the angle's cut along -direction)
-// less the largest angle the tool profile takes off at the box's distances.
+// less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
+// angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
+// them when the profile takes off no negative angle.
 double boxAngleBound(const Box& n, const Swing& s) {
-    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY, polar = INFINITY;
+    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY, polar = INFINITY, polarMax = -INFINITY;
     for (int k = 0; k < 8; k++) {
         const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
                      (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
         const double a = vecDot3D(&c, s.direction), b = vecDot3D(&c, s.reference);
         amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
-        polar = std::min(polar, std::atan2(b, a));
+        const double t = std::atan2(b, a);
+        polar = std::min(polar, t), polarMax = std::max(polarMax, t);
     }
     if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
+    if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
     const Vec3& p = *s.pivot;
     const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
     const double dy = std::max({n.ymin - p.y, 0.0, p.y - n.ymax});
@@ -189,7 +196,14 @@ double boxAngleBound(const Box& n, const Swing& s) {
     const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
     const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
     const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
-    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz);
+    // The box's nearest distance from the swing plane: points off the plane lose less of their angle.
+    const Vec3& w = *s.swingAxis;
+    const double c = ((n.xmin + n.xmax) / 2 - p.x) * w.x + ((n.ymin + n.ymax) / 2 - p.y) * w.y +
+                     ((n.zmin + n.zmax) / 2 - p.z) * w.z;
+    const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
+                     (n.zmax - n.zmin) / 2 * std::fabs(w.z);
+    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz,
+                                              std::max(std::fabs(c) - h * (1 + 1e-12), 0.0));
     return half < 0.0 ? INFINITY : polar - half;
 }
 

@@ -48,9 +48,10 @@ void toolSegSetLineConeTest(ToolSegLineConeFn fn);
 // the swing plane is reached); and the edge sampling width.
 void toolSegReach(double* inner2, double* outer2, double* maxRadius);
 double toolSegSampleWidth();
+double toolSegMinRadius();  // the profile's smallest radius
 // An upper bound of the angle that toolSegPointTest takes off a point's polar angle in the swing plane,
-// over the points whose squared distance from the pivot lies in [d2min, d2max]; -1 when the profile
-// reaches none of them.
-double toolSegHalfAngleBound(double d2min, double d2max);
+// over the points whose squared distance from the pivot lies in [d2min, d2max] and whose distance from
+// the swing plane is at least sMin; -1 when the profile reaches none of them.
+double toolSegHalfAngleBound(double d2min, double d2max, double sMin = 0.0);
 
 void toolSegResetState();
