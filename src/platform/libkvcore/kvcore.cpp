@@ -162,23 +162,66 @@ struct Line {
         char buf[48];
         char* at = buf;
         if (negative) *at++ = '-';
-        const uint64_t unit = kPow10Int[decimals];
-        at = std::to_chars(at, buf + sizeof buf, scaled / unit).ptr;
-        uint64_t fraction = scaled % unit;
-        if (fraction != 0) {
-            int digits = decimals;
-            while (fraction % 10 == 0) {
-                fraction /= 10;
-                --digits;
-            }
-            *at++ = '.';
-            for (int i = digits - 1; i >= 0; --i) {
-                at[i] = static_cast<char>('0' + fraction % 10);
-                fraction /= 10;
-            }
-            at += digits;
+        // A constant divisor per precision: a division by a variable costs more than the rest.
+        switch (decimals) {
+            case 0:
+                at = scaledDigits<0>(at, scaled);
+                break;
+            case 1:
+                at = scaledDigits<1>(at, scaled);
+                break;
+            case 2:
+                at = scaledDigits<2>(at, scaled);
+                break;
+            case 3:
+                at = scaledDigits<3>(at, scaled);
+                break;
+            case 4:
+                at = scaledDigits<4>(at, scaled);
+                break;
+            case 5:
+                at = scaledDigits<5>(at, scaled);
+                break;
+            case 6:
+                at = scaledDigits<6>(at, scaled);
+                break;
+            case 7:
+                at = scaledDigits<7>(at, scaled);
+                break;
+            case 8:
+                at = scaledDigits<8>(at, scaled);
+                break;
+            case 9:
+                at = scaledDigits<9>(at, scaled);
+                break;
+            case 10:
+                at = scaledDigits<10>(at, scaled);
+                break;
+            case 11:
+                at = scaledDigits<11>(at, scaled);
+                break;
+            default:
+                at = scaledDigits<12>(at, scaled);
+                break;
         }
         text.append(buf, at);
+    }
+
+    template <int kDecimals>
+    static char* scaledDigits(char* at, uint64_t scaled) {
+        constexpr uint64_t kUnit = kPow10Int[kDecimals];
+        at = std::to_chars(at, at + 24, scaled / kUnit).ptr;
+        uint64_t fraction = scaled % kUnit;
+        if (fraction == 0) return at;
+        // All places with a fixed count (divisions by the constant 10), then the zeros cut off.
+        *at++ = '.';
+        for (int i = kDecimals - 1; i >= 0; --i) {
+            at[i] = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        at += kDecimals;
+        while (at[-1] == '0') --at;
+        return at;
     }
 
     void integer(const char* name, long long value) {
