@@ -108,9 +108,10 @@ bool roundScaled(double magnitude, int decimals, uint64_t* scaled) {
     const double error = std::fma(magnitude, pow, -product);
     const double whole = std::floor(product);
     const double past = (product - whole - 0.5) + error;
-    uint64_t n = static_cast<uint64_t>(whole);
-    if (past > 0 || (past == 0 && (n & 1))) ++n;
-    *scaled = n;
+    const uint64_t n = static_cast<uint64_t>(whole);
+    // Without branches: which way a number rounds is random, a branch on it mostly mispredicted.
+    const uint64_t up = static_cast<uint64_t>(past > 0) | (static_cast<uint64_t>(past == 0) & n);
+    *scaled = n + (up & 1);
     return true;
 }
 
