@@ -38,6 +38,7 @@ struct ToolGeom {
 };
 
 struct LiftBoxTable;     // drop-cutter box table
+struct MeshIndex;        // element box tree of a finished mesh
 struct PlungeIntervals;  // intervals and boundary of the profile plunge
 
 struct CheckModelPart {
@@ -78,6 +79,9 @@ struct CheckModel {
     Grid2D* grid;
     CheckModelPart* parts;
     double radiusReduction;  // the holder check subtracts it from the shank radius
+    // Built by the mesh's owner once the mesh is final and freed with the mesh (clones share it); the
+    // whole-mesh sweeps then visit only the elements near the tool's line. Null: every element.
+    MeshIndex* index;
 };
 
 // Record operations; none reports through messages.

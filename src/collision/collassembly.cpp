@@ -154,7 +154,12 @@ int loadObstacles(const CollSetup* s) {
         gAsm.obstacleMesh[i] = coll_obstacle_from_file(name, 0, gAsm.toolRadius);
         if (!gAsm.obstacleMesh[i]) return -1;
         gAsm.ownsObstacle[i] = true;
-        if (gAsm.obstacleMesh[i]->count < 1) continue;  // nothing to meet
+        // A named obstacle without a triangle (an exchange file whose meshes are empty) would let every
+        // check pass unseen.
+        if (gAsm.obstacleMesh[i]->count < 1) {
+            msgText(9, kMsgObstacleNotLoaded, "* Error: Missing Polymesh file %s", name);
+            return -1;
+        }
         spatialOrder(gAsm.obstacleMesh[i]);
         gAsm.obstacle[i] = collmodel_create(gAsm.obstacleMesh[i]);
         if (!gAsm.obstacle[i]) return -1;

@@ -51,7 +51,8 @@ struct CollAssembly {
     CollAssemblySlot* slots;
 };
 
-// 1 when built, -1 when an obstacle file failed to load (nothing is then built) or an offset failed.
+// 1 when built, -1 when a named obstacle file failed to load or holds no triangle (nothing is then
+// built) or an offset failed.
 int coll_setup_assembly(const CheckModel* model, const ToolDescription* tool, double allowance,
                         CollSetup* setup);
 void set_coll_tolerances(double a, double b);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "collision/meshindex.h"
 #include "collision/sweep.h"
 #include "kernel/cycle.h"
 
@@ -33,16 +35,18 @@ struct MeshView {
     const Vec3* boxMax;
     const Vec3* boxMin;
     const ToolGeom* tool;
+    const MeshIndex* index;
 };
 
 MeshView viewOf(const CheckModel* m) {
-    return {m->kind,   m->facets, m->triangles, chkMeshCount(m->kind, m->facets, m->facetCount, m->triangles),
-            m->boxMax, m->boxMin, m->tool};
+    const int32_t n = chkMeshCount(m->kind, m->facets, m->facetCount, m->triangles);
+    return {m->kind,   m->facets, m->triangles, n,
+            m->boxMax, m->boxMin, m->tool,      meshIndexCount(m->index) == n ? m->index : nullptr};
 }
 
 MeshView viewOf(const CheckModelPart* p) {
     return {p->kind,   p->facets, p->triangles, chkMeshCount(p->kind, p->facets, p->facetCount, p->triangles),
-            p->boxMax, p->boxMin, &p->tool};
+            p->boxMax, p->boxMin, &p->tool,     nullptr};
 }
 
 enum class Scan { Best, First };
@@ -101,6 +105,17 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
     // whose box lies entirely beyond a travel can give no larger lift: the bound skips the kernel.
     const double lead = type == kBallMill ? R : (type == kRadiusMill ? m.tool->cornerRadius : 0.0);
     const double sd = s.x * d->x + s.y * d->y + s.z * d->z;
+    // A whole-mesh scan over an index visits, still in element order, only the elements that pass the
+    // plan test below, are not beyond the bound and come within the tool's radius of its line (every
+    // kernel's tool lies within it); the others give no contact, so the answer is the full scan's.
+    std::vector<int32_t> near;
+    if (!cells && m.index && (!stop || meshIndexTopsDescend(m.index))) {
+        MeshLineQuery q{bx0, bx1, by0, by1, s, *d, sd + length + lead + 1e-9 - threshold, R, stop, limit};
+        meshIndexQuery(m.index, m.boxMin, m.boxMax, &q, &near);
+        cells = near.data();
+        cellCount = static_cast<int32_t>(near.size());
+        if (cellCount == 0) return res;
+    }
     const int32_t n = cells ? cellCount : m.count;
     for (int32_t k = 0; k < n; ++k) {
         const int32_t j = cells ? cells[k] : k;

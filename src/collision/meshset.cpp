@@ -1,6 +1,7 @@
 #include "collision/meshset.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -176,20 +177,70 @@ int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n) {
     std::vector<Vec3> points;
     std::vector<std::pair<int32_t, int32_t>> edges;
     std::unordered_set<uint64_t> known;
+    // The points by cells a little over twice the tolerance (each cell's points chained through `next`):
+    // the few points within the tolerance of a new one are found among at most eight cells. One such point
+    // within the key window is the one the window scan returns; with more, the scan decides the order.
+    double extent = 0.0;
+    for (int32_t i = 0; i < 2 * n; i++)
+        extent = std::max({extent, std::fabs(ends[i].x), std::fabs(ends[i].y), std::fabs(ends[i].z)});
+    const double cellSize = 2.5 * tol;
+    // Cell numbers must fit their integers; otherwise (and for a tolerance of no size) every point
+    // goes through the window scan.
+    bool hashed = tol > 0.0 && std::isfinite(tol) && extent / cellSize < 1e15;
+    // Cells by hash into a power-of-two table of chain heads; cells sharing a head share the chain.
+    std::vector<int32_t> heads, next;
+    try {
+        if (hashed)
+            heads.assign(std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(n, 1024, 1 << 24))), -1);
+    } catch (const std::bad_alloc&) {
+        hashed = false;  // the window scan needs no table
+    }
+    const uint64_t mask = heads.empty() ? 0 : heads.size() - 1;
+    auto cellIndex = [&](double v) { return static_cast<int64_t>(std::floor(v / cellSize)); };
+    auto cellKey = [](int64_t x, int64_t y, int64_t z) {
+        return static_cast<uint64_t>(x) * 0x9e3779b97f4a7c15ull ^
+               static_cast<uint64_t>(y) * 0xc2b2ae3d27d4eb4full ^
+               static_cast<uint64_t>(z) * 0x165667b19e3779f9ull;
+    };
     int result = 1;
     auto vertex = [&](const Vec3& p) -> int32_t {
         const double key = keyOf(&p);
+        int32_t only = -1, matches = hashed ? 0 : 2;
+        if (hashed) {
+            const double reach = tol * (1 + 1e-9);  // a hair more: the distance test rounds
+            const int64_t x0 = cellIndex(p.x - reach), x1 = cellIndex(p.x + reach);
+            const int64_t y0 = cellIndex(p.y - reach), y1 = cellIndex(p.y + reach);
+            const int64_t z0 = cellIndex(p.z - reach), z1 = cellIndex(p.z + reach);
+            for (int64_t x = x0; x <= x1; ++x)
+                for (int64_t y = y0; y <= y1; ++y)
+                    for (int64_t z = z0; z <= z1 && matches < 2; ++z) {
+                        for (int32_t j = heads[(cellKey(x, y, z) >> 20) & mask]; j >= 0 && matches < 2;
+                             j = next[j]) {
+                            const double kj = keyOf(&points[j]);
+                            if (kj >= key - tol && kj <= key + tol && dist3D(&points[j], &p) < tol &&
+                                j != only)
+                                only = j, ++matches;
+                        }
+                    }
+        }
+        if (matches == 1) return only;
         const auto at = byKey.lower_bound(key);
-        for (auto j = at; j != byKey.begin();) {
+        for (auto j = at; matches > 0 && j != byKey.begin();) {
             if ((--j)->first < key - tol) break;
             if (dist3D(&points[j->second], &p) < tol) return j->second;
         }
-        for (auto j = at; j != byKey.end() && j->first <= key + tol; ++j)
+        for (auto j = at; matches > 0 && j != byKey.end() && j->first <= key + tol; ++j)
             if (dist3D(&points[j->second], &p) < tol) return j->second;
         if (static_cast<int32_t>(points.size()) >= mesh->vertexCapacity) return -1;
         byKey.emplace_hint(at, key, static_cast<int32_t>(points.size()));
+        const int32_t id = static_cast<int32_t>(points.size());
         points.push_back(p);
-        return static_cast<int32_t>(points.size()) - 1;
+        if (hashed) {
+            int32_t& head = heads[(cellKey(cellIndex(p.x), cellIndex(p.y), cellIndex(p.z)) >> 20) & mask];
+            next.push_back(head);
+            head = id;
+        }
+        return id;
     };
     try {
         for (int32_t i = 0; i < n && result > 0; i++) {

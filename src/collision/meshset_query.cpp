@@ -18,12 +18,40 @@ struct QueryState {
 };
 QueryState g;
 
+// The angles of the mesh vertices met so far in the current swing query: a vertex is the end of
+// several edges, and its angle depends on the query's frame only. A stamp per vertex marks what the
+// current query has measured.
+struct VertexAngles {
+    struct Entry {
+        uint32_t stamp;
+        int32_t code;
+        double angle;
+    };
+    bool on = false;
+    uint32_t now = 0;
+    std::vector<Entry> at;  // a vertex's whole entry in one cache line
+};
+VertexAngles gVertex;
+
+// Starts a query over mesh: the kept angles apply when the tool profile answers the point tests.
+void vertexAnglesStart(const CollMesh* mesh) {
+    VertexAngles& v = gVertex;
+    v.on = !toolAssemblyActive() && mesh->vertexCount > 0;
+    if (!v.on) return;
+    const size_t n = static_cast<size_t>(mesh->vertexCount);
+    if (++v.now == 0 || v.at.size() < n) {
+        v.at.assign(std::max(n, v.at.size()), VertexAngles::Entry{0, 0, 0.0});
+        v.now = 1;
+    }
+}
+
 // One swing of the tool: the pivot, its frame and where the tool shape can reach.
 struct Swing {
     const Vec3 *pivot, *direction, *reference, *swingAxis;
     double limit;
-    double inner, outer;  // radii of the shell within which the tool can reach a point
-    double slab;          // and the largest distance from the swing plane
+    double inner, outer;   // radii of the shell within which the tool can reach a point
+    double slab;           // and the largest distance from the swing plane
+    bool takeoffPositive;  // every profile radius positive: no point's angle exceeds its polar angle
 };
 
 double dist2(const Vec3& a, const Vec3& b) {
@@ -71,11 +99,31 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     // A hair of slack: a point on a boundary is still tested.
     const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
-    return Swing{pivot, direction, reference, swingAxis, limit, inner, outer, radius * (1 + 1e-12) + 1e-12};
+    const double slab = radius * (1 + 1e-12) + 1e-12;
+    return Swing{
+        pivot, direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6};
 }
 
 int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
     return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+}
+
+// pointTest of vertex v, its angle measured once per query.
+int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle) {
+    VertexAngles& c = gVertex;
+    if (!c.on) return pointTest(s, &mesh->vertices[v].point, ioAngle);
+    VertexAngles::Entry& e = c.at[v];
+    if (e.stamp != c.now) {
+        e.stamp = c.now;
+        e.code = toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis, &mesh->vertices[v].point,
+                                   1, &e.angle);
+    }
+    if (e.code != kToolSegReach) return kToolSegOut;
+    if (e.angle < *ioAngle && e.angle > -s.limit) {
+        *ioAngle = e.angle;
+        return kToolSegNewMin;
+    }
+    return kToolSegReach;
 }
 
 int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle) {
@@ -83,9 +131,9 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     const Vec3& a = mesh->vertices[e.a].point;
     const Vec3& b = mesh->vertices[e.b].point;
     int best = 0;
-    for (const Vec3* end : {&a, &b}) {
-        const int r = pointTest(s, end, ioAngle);
-        if (r == kToolSegNewMin) g.hitPoint = *end;
+    for (const int32_t v : {e.a, e.b}) {
+        const int r = vertexTest(mesh, v, s, ioAngle);
+        if (r == kToolSegNewMin) g.hitPoint = mesh->vertices[v].point;
         best = std::max(best, r);
     }
     // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
@@ -126,17 +174,21 @@ Box boxOf(const CollTreeNode* n) {
 
 // A lower bound of the swing angle of every point in a box: the smallest polar angle of the box
 // in the swing plane (where the box lies clear of the origin and of the angle's cut along -direction)
-// less the largest angle the tool profile takes off at the box's distances.
+// less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
+// angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
+// them when the profile takes off no negative angle.
 double boxAngleBound(const Box& n, const Swing& s) {
-    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY, polar = INFINITY;
+    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY, polar = INFINITY, polarMax = -INFINITY;
     for (int k = 0; k < 8; k++) {
         const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
                      (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
         const double a = vecDot3D(&c, s.direction), b = vecDot3D(&c, s.reference);
         amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
-        polar = std::min(polar, std::atan2(b, a));
+        const double t = std::atan2(b, a);
+        polar = std::min(polar, t), polarMax = std::max(polarMax, t);
     }
     if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
+    if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
     const Vec3& p = *s.pivot;
     const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
     const double dy = std::max({n.ymin - p.y, 0.0, p.y - n.ymax});
@@ -144,7 +196,14 @@ double boxAngleBound(const Box& n, const Swing& s) {
     const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
     const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
     const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
-    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz);
+    // The box's nearest distance from the swing plane: points off the plane lose less of their angle.
+    const Vec3& w = *s.swingAxis;
+    const double c = ((n.xmin + n.xmax) / 2 - p.x) * w.x + ((n.ymin + n.ymax) / 2 - p.y) * w.y +
+                     ((n.zmin + n.zmax) / 2 - p.z) * w.z;
+    const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
+                     (n.zmax - n.zmin) / 2 * std::fabs(w.z);
+    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz,
+                                              std::max(std::fabs(c) - h * (1 + 1e-12), 0.0));
     return half < 0.0 ? INFINITY : polar - half;
 }
 
@@ -236,6 +295,7 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
         const CollMesh* mesh = set->meshes[slot];
         if (!mesh) continue;
         int best = 0;
+        vertexAnglesStart(mesh);
         if (mesh->tree) {
             best = !mesh->samples && !toolAssemblyActive() ? treeQueryBounded(mesh, mesh->tree, s, ioAngle)
                                                            : treeQuery(mesh, mesh->tree, s, ioAngle);
@@ -245,6 +305,7 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
                 best = r < 0 ? r : std::max(best, r);
             }
         }
+        gVertex.on = false;
         if (best < 0) return -1;
         // Only a new smallest angle names the copy: a copy merely within reach did not give the hit point.
         if (best == kToolSegNewMin) g.hitIndex = slot;
@@ -296,5 +357,6 @@ int meshSetCheckPoints(const Vec3* tip, const Vec3* axis, const MeshSet* set, Ve
 
 void meshSetResetState() {
     g = QueryState{};
+    gVertex = VertexAngles{};
     meshSetSetFolders(nullptr, nullptr);
 }

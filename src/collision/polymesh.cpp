@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "collision/meshindex.h"
 #include "geometry/facetlist.h"
 #include "geometry/frames.h"
 #include "kernel/mem.h"
@@ -225,6 +226,8 @@ void polymeshFree(CheckModel* model) {
     std::free(model->boxMin);
     std::free(model->boxMax);
     grid2DFree(model->grid);
+    meshIndexFree(model->index);
+    model->index = nullptr;
     model->triangles = nullptr;
     model->facets = nullptr;
     model->facetCount = 0;

@@ -96,8 +96,8 @@ void meshSetCollFlag(int32_t flag) {
     g.collFlag = flag;
 }
 
-int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
-                     const Vec3* p, double* ioAngle, double limit, int nearTipCheck) {
+int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                      const Vec3* p, int nearTipCheck, double* angle) {
     const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
     const double d2 = vecDot3D(&q, &q);
     const int32_t last = kToolSegPoints - 1;
@@ -124,7 +124,15 @@ int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* refer
     const double ratio = s / rho;
     if (!(std::fabs(ratio) <= 1.0)) return kToolSegOut;
     const double a = vecDot3D(&q, direction), b = vecDot3D(&q, reference);
-    const double angle = std::atan2(b, a) - std::atan2(rho * std::sin(std::acos(ratio)), z);
+    *angle = std::atan2(b, a) - std::atan2(rho * std::sin(std::acos(ratio)), z);
+    return kToolSegReach;
+}
+
+int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                     const Vec3* p, double* ioAngle, double limit, int nearTipCheck) {
+    double angle;
+    const int r = toolSegPointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, &angle);
+    if (r != kToolSegReach) return r;
     if (angle < *ioAngle && angle > -limit) {
         *ioAngle = angle;
         return kToolSegNewMin;
@@ -183,27 +191,52 @@ void toolSegReach(double* inner2, double* outer2, double* maxRadius) {
     *maxRadius = radius;
 }
 
-double toolSegHalfAngleBound(double d2min, double d2max) {
+double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
+    // The test takes off atan2(sqrt(rho^2 - s^2), z) and finds no point farther than rho from the swing
+    // plane: at least sMin off the plane a section reaches nothing where sMin exceeds its largest
+    // radius, else it takes off at most the angle of that radius so reduced over the smallest height
+    // where the heights are positive. Below the tip's height the angle grows as the point nears the
+    // radius (up to pi at s = rho): there only pi bounds it. The slack keeps the bound clear of the
+    // test's own rounding.
+    const double sT = std::max(0.0, sMin * (1 - 1e-7) - 1e-9);
+    auto offPlane = [&](double rhoMax, double zMin, double* seg) {
+        const double zT = zMin - 1e-9 * (1 + std::fabs(zMin)), rT = rhoMax * (1 + 1e-9) + 1e-12;
+        if (sT > rT) return false;
+        if (zT <= 0.0)
+            *seg = M_PI;
+        else if (sT > 0.0)
+            *seg = std::min(*seg, std::atan2(std::sqrt(rT * rT - sT * sT), zT));
+        return true;
+    };
     double bound = -1.0;
     for (int32_t i = 0; i + 1 < kToolSegPoints; i++) {
         const double lo = std::max(d2min, std::min(g.q[i], g.q[i + 1]));
         const double hi = std::min(d2max, std::max(g.q[i], g.q[i + 1]));
         if (lo > hi) continue;
         if (g.z[i + 1] == g.z[i]) {
-            bound =
-                std::max(bound, std::atan2(std::max(std::fabs(g.rho[i]), std::fabs(g.rho[i + 1])), g.z[i]));
+            const double rho = std::max(std::fabs(g.rho[i]), std::fabs(g.rho[i + 1]));
+            double seg = std::atan2(rho, g.z[i]);
+            if (offPlane(rho, g.z[i], &seg)) bound = std::max(bound, seg);
             continue;
         }
         // The point the test takes moves along the line one way as the distance grows, so its polar
-        // angle is largest at one end of the distance range.
+        // angle, its height and its radius are largest at one end of the distance range.
+        double seg = -1.0, zMin = INFINITY, rhoMax = 0.0;
         for (const double d2 : {lo, hi}) {
             const double disc = g.mc2[i] - (g.c2[i] - d2) * g.onePlusM2[i];
             if (disc < 0.0) return M_PI;
             const double z = (std::sqrt(disc) - g.mc[i]) / g.onePlusM2[i];
-            bound = std::max(bound, std::atan2(std::fabs(g.m[i] * z + g.c[i]), z));
+            const double rho = std::fabs(g.m[i] * z + g.c[i]);
+            seg = std::max(seg, std::atan2(rho, z));
+            zMin = std::min(zMin, z), rhoMax = std::max(rhoMax, rho);
         }
+        if (offPlane(rhoMax, zMin, &seg)) bound = std::max(bound, seg);
     }
     return bound;
+}
+
+double toolSegMinRadius() {
+    return *std::min_element(g.rho, g.rho + kToolSegPoints);
 }
 
 double toolSegSampleWidth() {

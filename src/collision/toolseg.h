@@ -33,6 +33,10 @@ void meshSetCollFlag(int32_t flag);  // 1: the inside test covers the holder-sid
 // swingAxis). kToolSegNewMin stores the angle in *ioAngle when it is below it and above -limit.
 int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                      const Vec3* p, double* ioAngle, double limit, int nearTipCheck);
+// The angle of that test alone: kToolSegReach with *angle, else kToolSegOut or kToolSegNearTip; it
+// depends on the point and the frame only, so a query may keep it for a point it meets again.
+int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                      const Vec3* p, int nearTipCheck, double* angle);
 int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis);  // 1 inside, else 0
 // 1 when the segment meets the cutter's cone (out, may be null: the point found), 0 when not, -1 when
 // no cone test is installed.
@@ -44,9 +48,10 @@ void toolSegSetLineConeTest(ToolSegLineConeFn fn);
 // the swing plane is reached); and the edge sampling width.
 void toolSegReach(double* inner2, double* outer2, double* maxRadius);
 double toolSegSampleWidth();
+double toolSegMinRadius();  // the profile's smallest radius
 // An upper bound of the angle that toolSegPointTest takes off a point's polar angle in the swing plane,
-// over the points whose squared distance from the pivot lies in [d2min, d2max]; -1 when the profile
-// reaches none of them.
-double toolSegHalfAngleBound(double d2min, double d2max);
+// over the points whose squared distance from the pivot lies in [d2min, d2max] and whose distance from
+// the swing plane is at least sMin; -1 when the profile reaches none of them.
+double toolSegHalfAngleBound(double d2min, double d2max, double sMin = 0.0);
 
 void toolSegResetState();

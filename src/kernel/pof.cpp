@@ -17,33 +17,57 @@ namespace {
 
 // The files channel 0 opened, by record: only these are ever closed here; a
 // file the core library had from elsewhere (standard output included) is not ours.
-std::vector<std::pair<const CycleRecord*, FILE*>> gOpened;
+// Each has a stdio buffer of its own, larger than the default: the output is
+// megabytes written a line at a time, and the default buffer costs a system
+// call every few kilobytes.
+struct Opened {
+    const CycleRecord* record;
+    FILE* file;
+    char* buffer;  // null when the default buffer is used
+};
+std::vector<Opened> gOpened;
+constexpr size_t kOutputBuffer = 256 * 1024;
 
-FILE* takeOpened(const CycleRecord* record) {
+void closeFile(const Opened& entry) {
+    fclose(entry.file);
+    free(entry.buffer);  // only after the close has flushed it
+}
+
+// Closes the file channel 0 opened for the record; false when there is none.
+bool closeOpened(const CycleRecord* record) {
     for (auto it = gOpened.begin(); it != gOpened.end(); ++it) {
-        if (it->first == record) {
-            FILE* file = it->second;
+        if (it->record == record) {
+            Opened entry = *it;
             gOpened.erase(it);
-            return file;
+            closeFile(entry);
+            return true;
         }
     }
-    return nullptr;
+    return false;
 }
 
 void openOutput(CycleRecord* record) {
     char* name = kvListGet(record->vars, "pofFilename", nullptr);
     if (!name) return;
     strReplaceChar(name, name, '\\', '/');
-    if (FILE* earlier = takeOpened(record)) {
+    if (pofOpenedFile(record)) {
         coreSetFP(record, nullptr);
-        fclose(earlier);
+        closeOpened(record);
     }
     FILE* file = fopen(name, "a");
     free(name);
+    char* buffer = nullptr;
+    if (file) {
+        buffer = static_cast<char*>(malloc(kOutputBuffer));
+        if (buffer && setvbuf(file, buffer, _IOFBF, kOutputBuffer) != 0) {
+            free(buffer);
+            buffer = nullptr;
+        }
+    }
     if (selectOutputFile(record, file))
-        gOpened.emplace_back(record, file);
+        gOpened.push_back({record, file, buffer});
     else if (file)
-        fclose(file);
+        closeFile({record, file, buffer});
 }
 
 void closeOutput(CycleRecord* record) {
@@ -55,7 +79,7 @@ void closeOutput(CycleRecord* record) {
     FILE* current = nullptr;
     coreGetFP(record, &current);
     if (current) coreSetFP(record, nullptr);
-    if (FILE* own = takeOpened(record)) fclose(own);
+    closeOpened(record);
 }
 
 int layerOutput(int32_t channel, int32_t mode, CycleRecord* record, NcRecord* output) {
@@ -164,12 +188,12 @@ int traceChannel30(CycleRecord* record, NcRecord* output) {
 
 FILE* pofOpenedFile(const CycleRecord* record) {
     for (const auto& entry : gOpened) {
-        if (entry.first == record) return entry.second;
+        if (entry.record == record) return entry.file;
     }
     return nullptr;
 }
 
 void pofResetState() {
-    for (auto& entry : gOpened) fclose(entry.second);
+    for (const Opened& entry : gOpened) closeFile(entry);
     gOpened.clear();
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -29,10 +30,56 @@ int crossPoint(const TrimSurface* s, int32_t direction, double t, double c, Vec3
     return direction == 0 ? isoSurfacePoint(s, c, t, out) : isoSurfacePoint(s, t, c, out);
 }
 
+// Every number the area of a surface depends on, in order: the key of the kept areas.
+std::vector<double> areaKey(const TrimSurface* s, int32_t direction) {
+    const BsplSurface& b = s->surface;
+    std::vector<double> k{double(direction),
+                          double(s->hasOffset),
+                          s->offset,
+                          double(s->loopCount),
+                          s->umin,
+                          s->vmin,
+                          s->umax,
+                          s->vmax,
+                          double(b.uOrder),
+                          double(b.vOrder),
+                          double(b.uNum),
+                          double(b.vNum),
+                          double(b.rational),
+                          double(b.rational2),
+                          double(b.periodicU),
+                          double(b.periodicV)};
+    for (int32_t i = 0; s->loops && i < s->loopCount; ++i) {
+        k.push_back(s->loops[i].count);
+        for (int32_t j = 0; s->loops[i].points && j < s->loops[i].count; ++j)
+            k.insert(k.end(), {s->loops[i].points[j].x, s->loops[i].points[j].y});
+    }
+    const int64_t points = int64_t(b.uNum) * b.vNum;
+    if (b.uKnots) k.insert(k.end(), b.uKnots, b.uKnots + b.uNum + b.uOrder);
+    if (b.vKnots) k.insert(k.end(), b.vKnots, b.vKnots + b.vNum + b.vOrder);
+    for (int64_t i = 0; b.rows && b.rows[0] && i < points; ++i)
+        k.insert(k.end(), {b.rows[0][i].x, b.rows[0][i].y, b.rows[0][i].z});
+    for (int64_t i = 0; (b.rational || b.rational2) && b.weights && b.weights[0] && i < points; ++i)
+        k.push_back(b.weights[0][i]);
+    return k;
+}
+
+// The areas measured so far: each blade file is read and its surfaces measured by several steps of a
+// run, and the measure (a fine facetting) is the costly part of choosing the sides.
+std::vector<std::pair<std::vector<double>, double>> gAreas;
+
 double areaOf(const TrimSurface* s, int32_t direction) {
+    std::vector<double> key = areaKey(s, direction);
+    for (const auto& [k, area] : gAreas)
+        if (k.size() == key.size() && std::equal(k.begin(), k.end(), key.begin(), [](double a, double b) {
+                return std::memcmp(&a, &b, sizeof a) == 0;
+            }))
+            return area;
     double area = 0.0, rel = 0.0;
-    if (facetSurface(s, 0.01, &area, &rel) != -1) return area;
-    return isoLineLength(s, direction) * isoLineLength(s, 1 - direction);
+    if (facetSurface(s, 0.01, &area, &rel) == -1)
+        area = isoLineLength(s, direction) * isoLineLength(s, 1 - direction);
+    gAreas.emplace_back(std::move(key), area);
+    return area;
 }
 
 // The side's edge whose hub distances differ less at one end decides which edge lies on the hub.
@@ -298,4 +345,9 @@ int idx5BladeEdgeContours(const char* selection, const Profile2D* hub, double to
     freePlist3D(second);
     if (!ok) chain->list->count = chain->next->list->count = 0;
     return ok ? 1 : -1;
+}
+
+void bladeCurvesResetState() {
+    gAreas.clear();
+    gAreas.shrink_to_fit();
 }

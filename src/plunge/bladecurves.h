@@ -26,6 +26,8 @@ int32_t chooseIsoDirection(const TrimSurface* surface, const Profile2D* hub);
 // The blade's sides: 1 (one surface wrapping the blade), 2 (two chosen; the first and the last when
 // all areas are within 0.85 of the largest, else the two largest), -1 for an empty list or a failure.
 int chooseBladeSurfaces(const SurfList* list, const Profile2D* hub, int32_t index[2], int32_t direction[2]);
+// Forgets the surface areas kept from earlier choices (each run starts afresh).
+void bladeCurvesResetState();
 // One strip around the whole blade cut at t = 0.5, leaving out gap of middle-line length on each side:
 // 1, or -1 (both null) when either part would be empty.
 int splitIsoStrip(const IsoStrip* strip, IsoStrip** a, IsoStrip** b, double gap);

@@ -223,6 +223,8 @@ double cutListGap(const CutRecordList* a, const CutRecordList* b, int32_t side, 
                 const double dist = cutLineDistance(&x, &b->records[j].top, &b->records[j].bottom, &f);
                 if (dist < best) best = dist, foot = f;
             }
+            // The side test only decides whether best may raise the gap.
+            if (!(best > gap)) continue;
             if (profile != nullptr && (side == 0 || side == 1)) {
                 double px = 0.0, pf = 0.0;
                 int32_t seg = 0;

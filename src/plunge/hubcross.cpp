@@ -23,8 +23,9 @@ struct PointKeyHash {
 
 // The signed hub distance of closestPointProfile2D, with the same nearest segment (the first of the
 // smallest distance) and the same sign, found faster: segments go in blocks of kBlock with their
-// boxes, and a block whose box lies farther than a distance already reached is passed over (none of
-// its segments can be nearest). The search starts from the segment nearest to the previous corner.
+// boxes, and a block or a segment whose box lies farther than a distance already reached is passed
+// over (none of its segments can be nearest). The search starts from the segment nearest to the previous
+// corner.
 class HubDistance {
   public:
     explicit HubDistance(const Profile2D* hub) : hub_(hub) {
@@ -44,20 +45,25 @@ class HubDistance {
     double operator()(const Vec3& pt) {
         if (hub_->count < 2) return closestPointProfile2D(hub_, &pt, nullptr, nullptr);
         const Vec2 q{std::sqrt(pt.x * pt.x + pt.y * pt.y), pt.z};
-        Vec2 f;
+        Vec2 f, foot;
         Seg2D s = segment(hint_);
-        const double bound = distPointSegNear2D(&q, &s, &f);
-        double best = 1e300;
-        int32_t bi = 0;
-        Vec2 foot{};
+        // The hint's distance starts the search; the first segment of the smallest distance still wins.
+        double best = distPointSegNear2D(&q, &s, &foot);
+        int32_t bi = hint_;
+        // A block whose box, or a segment whose line, lies farther than the nearest distance so far
+        // holds no nearer point: every point the segment test measures lies on the segment's line.
         for (const Block& b : blocks_) {
             const double dx = std::max({b.xmin - q.x, 0.0, q.x - b.xmax});
             const double dy = std::max({b.ymin - q.y, 0.0, q.y - b.ymax});
-            if (std::sqrt(dx * dx + dy * dy) > bound + 1e-9) continue;
+            if (std::sqrt(dx * dx + dy * dy) > best + 1e-9) continue;
             for (int32_t i = b.first; i < b.end; ++i) {
                 s = segment(i);
+                const double ux = s.x2 - s.x1, uy = s.y2 - s.y1, len2 = ux * ux + uy * uy;
+                if (len2 > 1e-6 &&
+                    std::fabs((q.x - s.x1) * uy - (q.y - s.y1) * ux) > (best + 1e-9) * std::sqrt(len2))
+                    continue;
                 const double d = distPointSegNear2D(&q, &s, &f);
-                if (d < best) best = d, bi = i, foot = f;
+                if (d < best || (d == best && i < bi)) best = d, bi = i, foot = f;
             }
         }
         hint_ = bi;
@@ -95,6 +101,13 @@ class HubCrossing {
 
     // Keeps the crossing of edge a-b nearest to the axis.
     void edge(const Vec3& a, const Vec3& b) {
+        // Every point the bisection returns lies on the edge: an edge that keeps farther from the axis
+        // than the crossing kept cannot give a nearer one, and its ends need no measuring.
+        if (std::isfinite(bestR)) {
+            const double ex = b.x - a.x, ey = b.y - a.y, len2 = ex * ex + ey * ey;
+            const double t = len2 > 0.0 ? std::clamp(-(a.x * ex + a.y * ey) / len2, 0.0, 1.0) : 0.0;
+            if (std::hypot(a.x + t * ex, a.y + t * ey) > bestR + 1e-9) return;
+        }
         const double da = distance(a), db = distance(b);
         if (std::fabs(da) > 1e-5 && std::fabs(db) > 1e-5 && (da > 0.0) == (db > 0.0)) return;
         Vec3 x;

@@ -1,5 +1,7 @@
 #include "plunge/plungerun.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +30,7 @@
 #include "kernel/msg.h"
 #include "kernel/ncemit.h"
 #include "plunge/angleprof.h"
+#include "plunge/bladecurves.h"
 #include "plunge/chantrace.h"
 #include "plunge/contourpair.h"
 #include "plunge/cornerround.h"
@@ -262,8 +265,24 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
         msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
         return kPlungeRunFailed;
     }
+    // The tilt search's wire meshes and the tracing's blade grids are done with, and the blade slots
+    // live on in the part model: their memory goes before the output builds its hub models.
+    const int32_t withSplitter = splitter ? 1 : 0;
+    meshSetFree(gRun.blades);
+    meshSetFree(gRun.edgeSet);
+    freeSurfaceSetGrids(gRun.grids);
+    freeSurfaceSet(gRun.surfaces);
+    gRun.blades = gRun.edgeSet = nullptr;
+    gRun.grids = nullptr;
+    gRun.surfaces = nullptr;
+    malloc_trim(0);  // the grids were many small blocks: hand their pages back before the big models
     if (!p->pofcheckModel[0] && p->toolLengthReduce) checkModelPathInTmp(p->pofcheckModel);
-    if (p->pofcheckModel[0]) revMeshWrite(gRun.part, p->modelprecision, p->pofcheckModel);
+    // The assembly check reads the model back from this file: without it that check would meet an
+    // older model, or none.
+    if (p->pofcheckModel[0] && revMeshWrite(gRun.part, p->modelprecision, p->pofcheckModel) < 0) {
+        msgText(9, kMsgAssemblyFailed, "* Error: check model file %s cannot be written", p->pofcheckModel);
+        return kPlungeRunFailed;
+    }
     if (p->toolCollCheck) {
         CollSetup names;
         collPartNames(&names);
@@ -283,7 +302,6 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
             return kPlungeRunFailed;
         }
     }
-    const int32_t withSplitter = splitter ? 1 : 0;
     int rc = plungePointsOutput(nc, gRun.part, gRun.rows, gRun.start, gRun.sides, gRun.levels, gRun.stock,
                                 withSplitter);
     if (rc < 0) return kPlungeRunFailed;
@@ -471,6 +489,7 @@ int runPlungeCycle(const char* cfgName) {
     avoidTiltResetState();  // its once-per-run notes start afresh
     avoidInstallHooks();
     plungeOutResetState();  // the count of plunges without a departure is the run's own
+    bladeCurvesResetState();
     meshSetNoRefine(0);
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);
@@ -554,5 +573,6 @@ void plungeRunResetState() {
     linkOutResetState();
     avoidTiltResetState();
     plungeOutResetState();
+    bladeCurvesResetState();
     meshSetNoRefine(0);
 }

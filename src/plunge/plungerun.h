@@ -20,7 +20,7 @@ enum : int32_t {
     kMsgCollRegion = 6202,
     kMsgNoFreeTilt = 6007,
     kMsgGeneration = 6206,      // the output of the paths begins
-    kMsgAssemblyFailed = 6290,  // the tool-assembly collision models cannot be built
+    kMsgAssemblyFailed = 6290,  // the tool-assembly models or their check model file cannot be made
 };
 
 enum : int {

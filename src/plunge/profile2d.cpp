@@ -1,6 +1,7 @@
 // Meridional profiles: construction, queries and editing.
 #include "plunge/profile2d.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -324,7 +325,18 @@ double profileParamAtPoint(const Profile2D* p, int32_t i, const Vec2* point) {
     return p->param[i] + dist2D(&p->points[i], point) / len * (p->param[i + 1] - p->param[i]);
 }
 
-double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment) {
+namespace {
+
+// Whether the segment's line lies farther than best from q: every point the segment test measures
+// lies on that line, so such a segment cannot come nearer. Short segments are always measured.
+bool lineBeyond(const Vec2& q, const Seg2D& s, double best) {
+    const double ux = s.x2 - s.x1, uy = s.y2 - s.y1, len2 = ux * ux + uy * uy;
+    return len2 > 1e-6 && std::fabs((q.x - s.x1) * uy - (q.y - s.y1) * ux) > (best + 1e-9) * std::sqrt(len2);
+}
+
+// closestPointProfile2D from a segment believed near (hint; -1: none): its distance bounds the search
+// from the start, and the first segment of the smallest distance still wins.
+double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment, int32_t hint) {
     const Vec2 q{rOf(*pt), pt->z};
     if (p == nullptr || p->count < 1) return 1e300;
     if (p->count == 1) {
@@ -332,14 +344,28 @@ double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, 
         if (segment) *segment = 0;
         return dist2D(&q, &p->points[0]);
     }
-    double best = 1e300;
+    double best = 1e300, bound = INFINITY;
     int32_t bi = 0;
     Vec2 foot{};
+    if (hint >= 0 && hint + 1 < p->count) {
+        const Seg2D s = segOf(p, hint);
+        best = bound = distPointSegNear2D(&q, &s, &foot);
+        bi = hint;
+    } else {
+        // The nearest point's distance is no less than the nearest segment's.
+        double near2 = INFINITY;
+        for (int32_t i = 0; i < p->count; ++i) {
+            const double dx = q.x - p->points[i].x, dy = q.y - p->points[i].y;
+            near2 = std::min(near2, dx * dx + dy * dy);
+        }
+        bound = std::sqrt(near2);
+    }
     for (int32_t i = 0; i + 1 < p->count; ++i) {
         const Seg2D s = segOf(p, i);
+        if (lineBeyond(q, s, std::min(best, bound))) continue;
         Vec2 f;
         const double d = distPointSegNear2D(&q, &s, &f);
-        if (d < best) best = d, bi = i, foot = f;
+        if (d < best || (d == best && i < bi)) best = d, bi = i, foot = f;
     }
     const Seg2D s = segOf(p, bi);
     bool ok = true;
@@ -348,6 +374,12 @@ double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, 
     if (param) *param = profileParamAtPoint(p, bi, &foot);
     if (segment) *segment = bi;
     return cross < 0.0 ? -best : best;
+}
+
+}  // namespace
+
+double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment) {
+    return closestFrom(p, pt, param, segment, -1);
 }
 
 double polylineDistance2D(const Vec2* points, int32_t count, const Vec2* point, Vec2* foot) {
@@ -561,14 +593,16 @@ int segmentPointAtRadius(const Vec2* target, const Vec3* a, const Vec3* b, Vec3*
 int crossSegmentProfileExact(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out) {
     if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 1) return -1;
     Vec3 a = *p, b = *q;
-    double da = closestPointProfile2D(profile, &a, nullptr, nullptr);
-    double db = closestPointProfile2D(profile, &b, nullptr, nullptr);
+    // The bisection's points draw together: each search starts from the segment nearest to the last.
+    int32_t hint = -1;
+    double da = closestFrom(profile, &a, nullptr, &hint, -1);
+    double db = closestFrom(profile, &b, nullptr, &hint, hint);
     if (std::fabs(da) <= 1e-5) return *out = a, 1;
     if (std::fabs(db) <= 1e-5) return *out = b, 1;
     if ((da > 0.0) == (db > 0.0)) return 0;
     while (dist3D(&a, &b) > 0.0001) {
         const Vec3 m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
-        const double dm = closestPointProfile2D(profile, &m, nullptr, nullptr);
+        const double dm = closestFrom(profile, &m, nullptr, &hint, hint);
         if ((dm > 0.0) == (da > 0.0))
             a = m, da = dm;
         else

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "collision/meshindex.h"
 #include "kernel/mem.h"
 #include "plunge/hubshroud.h"
 #include "plunge/partload.h"
@@ -24,6 +25,7 @@ CheckModel* bareClone(const CheckModel* base) {
     m->triangles = nullptr;
     m->boxMin = m->boxMax = nullptr;
     m->grid = nullptr;
+    m->index = nullptr;
     m->engineWord = nullptr;  // a box table of another mesh
     return m;
 }
@@ -68,6 +70,9 @@ CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, doub
         revMeshFree(m);
         return nullptr;
     }
+    // The hub under every plunge is swept from far below: an index spares the sweeps the far
+    // elements (without one, memory short, they scan every element, with the same answers).
+    m->index = meshIndexBuild(list->count, m->boxMin, m->boxMax);
     return m;
 }
 
@@ -140,6 +145,8 @@ void revMeshFree(CheckModel* model) {
     std::free(model->boxMin);
     std::free(model->boxMax);
     triListFree(model->triangles);
+    meshIndexFree(model->index);
+    model->index = nullptr;
     model->boxMin = model->boxMax = nullptr;
     model->triangles = nullptr;
     chkModelFree(model);

@@ -2,8 +2,14 @@
 #include "plunge/surfset.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
+#include "collision/meshindex.h"
 #include "collision/polymesh.h"
 #include "geometry/mat4.h"
 #include "kernel/mem.h"
@@ -35,6 +41,16 @@ int convert(const char* selection, const char* name, int32_t failMsg, char* path
         return -1;
     }
     return 1;
+}
+
+// The second conversion of a selection already converted in this run (same selection, same
+// tolerance, so the same file): a copy of the first one's file in the named file, its path kept in
+// path. 1, or 0 when no copy could be made (the caller converts).
+int copyConversion(const char* converted, const char* name, char* path) {
+    if (tmpFilePath(name, path) != 1) return 0;
+    std::error_code ec;
+    std::filesystem::copy_file(converted, path, std::filesystem::copy_options::overwrite_existing, ec);
+    return ec ? 0 : 1;
 }
 
 // With *MESH_KVX, the selection's meshes as the exchange file name in the temporary folder, its path
@@ -70,6 +86,46 @@ int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path
     return 1;
 }
 
+// True when both files hold the same bytes.
+bool sameBytes(const char* a, const char* b) {
+    std::FILE* fa = std::fopen(a, "rb");
+    std::FILE* fb = fa ? std::fopen(b, "rb") : nullptr;
+    bool same = fa && fb;
+    std::vector<char> bufA(same ? 1 << 16 : 0), bufB(bufA.size());
+    while (same) {
+        const size_t na = std::fread(bufA.data(), 1, bufA.size(), fa);
+        const size_t nb = std::fread(bufB.data(), 1, bufB.size(), fb);
+        same = na == nb && std::memcmp(bufA.data(), bufB.data(), na) == 0;
+        if (na < bufA.size()) break;
+    }
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return same;
+}
+
+// Slot k from path, turned by angle; when path holds the very bytes slot `from` was read from (turned
+// alike), a clone sharing that slot's mesh and grid: loading them again would give the same mesh, and
+// each such copy of a blade costs a mesh and a grid.
+int loadOrShare(SurfaceSet* set, int k, int from, const char* fromPath, const CheckModel* toolCtx,
+                const char* path, double angle) {
+    if (set->slot[from] == nullptr || !sameBytes(fromPath, path))
+        return loadSlot(set, k, toolCtx, path, angle);
+    set->slot[k] = chkModelClone(set->slot[from]);
+    if (set->slot[k] == nullptr) {
+        msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
+        return -1;
+    }
+    return 1;
+}
+
+// Whether slot k shares the mesh of an earlier slot.
+bool sharesMesh(const SurfaceSet* set, int k) {
+    const CheckModel* m = set->slot[k];
+    for (int j = 0; m != nullptr && m->boxMin != nullptr && j < k; ++j)
+        if (set->slot[j] != nullptr && set->slot[j]->boxMin == m->boxMin) return true;
+    return false;
+}
+
 }  // namespace
 
 SurfaceSet* idx5CreateSurfaceSet(const CheckModel* toolCtx, double angle) {
@@ -87,10 +143,10 @@ SurfaceSet* idx5CreateSurfaceSet(const CheckModel* toolCtx, double angle) {
 
 void freeSurfaceSet(SurfaceSet* set) {
     if (set == nullptr) return;
-    // Every slot loaded its own mesh; the clones' model records do not free it.
-    for (CheckModel* m : set->slot) {
-        polymeshFree(m);
-        chkModelFree(m);
+    // A slot that loaded its mesh frees it; a slot sharing an earlier slot's mesh frees its record only.
+    for (int k = kSurfSetSlots - 1; k >= 0; --k) {
+        if (!sharesMesh(set, k)) polymeshFree(set->slot[k]);
+        chkModelFree(set->slot[k]);
     }
     std::free(set);
 }
@@ -98,7 +154,8 @@ void freeSurfaceSet(SurfaceSet* set) {
 int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double angle) {
     if (set == nullptr || toolCtx == nullptr) return -1;
     CycleParams* p = cycleParams();
-    char blade[kCycleTextMax + 1], blade1[kCycleTextMax + 1], split[kCycleTextMax + 1];
+    char blade[kCycleTextMax + 1], blade1[kCycleTextMax + 1], split[kCycleTextMax + 1],
+        split1[kCycleTextMax + 1];
     if (convert(p->bladeKvx, "bld.3df", kMsgNoBladeMesh, blade) != 1) return -1;
     if (loadSlot(set, 0, toolCtx, blade, 0.0) != 1) return -1;
     if (convertToExchange(p->bladeKvx, "bld.kvx", kMsgNoBladeMesh, p->bladeKvx2) != 1) return -1;
@@ -110,13 +167,17 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
     }
     if (loadSlot(set, 2, toolCtx, blade, angle) != 1 || loadSlot(set, 6, toolCtx, blade, -angle) != 1)
         return -1;
-    if (convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1) return -1;
-    if (loadSlot(set, 3, toolCtx, blade1, 0.0) != 1) return -1;
+    if (copyConversion(blade, "bld1.3df", blade1) != 1 &&
+        convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1)
+        return -1;
+    if (loadOrShare(set, 3, 0, blade, toolCtx, blade1, 0.0) != 1) return -1;
     if (splitter && set->slot[1] != nullptr) {
-        if (convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split) != 1) return -1;
-        if (loadSlot(set, 4, toolCtx, split, 0.0) != 1) return -1;
+        if (copyConversion(split, "spl1.3df", split1) != 1 &&
+            convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split1) != 1)
+            return -1;
+        if (loadOrShare(set, 4, 1, split, toolCtx, split1, 0.0) != 1) return -1;
     }
-    return loadSlot(set, 5, toolCtx, blade1, angle) == 1 ? 0 : -1;
+    return loadOrShare(set, 5, 2, blade, toolCtx, blade1, angle) == 1 ? 0 : -1;
 }
 
 void rotateMeshAboutAxis(CheckModel* model, double angle) {
@@ -188,5 +249,12 @@ void freeSurfaceSetGrids(SurfaceGrids* grids) {
 CheckModel* idx5BuildPartModel(const CheckModel* toolCtx, const SurfaceSet* set) {
     if (toolCtx == nullptr || set == nullptr) return nullptr;
     const CheckModel* models[5] = {toolCtx, set->slot[6], set->slot[2], set->slot[1], set->slot[0]};
-    return revMeshJoin(toolCtx, models, 5);
+    CheckModel* part = revMeshJoin(toolCtx, models, 5);
+    // Every departure and link sweeps the whole part: an index spares them the far elements. Without
+    // one (memory short) they scan everything, with the same answers.
+    if (part != nullptr)
+        part->index =
+            meshIndexBuild(chkMeshCount(part->kind, part->facets, part->facetCount, part->triangles),
+                           part->boxMin, part->boxMax);
+    return part;
 }

@@ -591,7 +591,7 @@ int contourContainsChain(const ContourElement* a, int32_t countA, const ContourE
             const ContourElement* e = &a[(countA / 2 + k) % countA];
             Vec2 m;
             if (!elemPoint(e, &m, kElemMiddle)) continue;
-            if (contourDistance(&m, b, countB) < threshold) continue;
+            if (contourDistanceBelow(&m, b, countB, threshold)) continue;
             bool onB = false;
             for (int32_t j = 0; j < countB && !onB; ++j) onB = pointOnElem(&m, &b[j]) != 0;
             if (!onB) return pointInContour(b, countB, &m);

@@ -10,8 +10,31 @@ namespace {
 
 struct ContourList {
     int32_t count;
-    ContourHeader* slots;  // kClistMaxContours, allocated on first create
+    ContourHeader* slots;  // grown on demand up to kClistMaxContours, slots past count zero
+    int32_t capacity;
+    uint64_t generation;  // changed by every change of the list, never given twice
 };
+
+uint64_t gGenerations = 0;
+
+void changed(ContourList* list) {
+    list->generation = ++gGenerations;
+}
+
+constexpr int32_t kFirstSlots = 64;
+
+// Room for one more contour: false when the list is full or the memory cannot be had.
+bool roomForOne(ContourList* list) {
+    if (list->count < list->capacity) return true;
+    if (list->capacity >= kClistMaxContours) return false;
+    const int32_t more = std::min<int32_t>(kClistMaxContours, 2 * list->capacity);
+    auto* grown = static_cast<ContourHeader*>(realloc(list->slots, more * sizeof(ContourHeader)));
+    if (!grown) return false;
+    memset(&grown[list->capacity], 0, (more - list->capacity) * sizeof(ContourHeader));
+    list->slots = grown;
+    list->capacity = more;
+    return true;
+}
 
 const char* const kNames[kClistCount] = {"MAIN",     "GKT",      "SPAN",   "INSEL",  "REST",
                                          "INPUT",    "ORIG",     "TEMP",   "CLAMPS", "CUT_GKT",
@@ -73,10 +96,12 @@ int clistCreate(const char* name) {
     ContourList* list = listOf(name);
     if (!list) return 0;
     if (!list->slots) {
-        list->slots = static_cast<ContourHeader*>(calloc(kClistMaxContours, sizeof(ContourHeader)));
+        list->slots = static_cast<ContourHeader*>(calloc(kFirstSlots, sizeof(ContourHeader)));
         if (!list->slots) return 0;
+        list->capacity = kFirstSlots;
     }
     releaseAll(list);
+    changed(list);
     return 1;
 }
 
@@ -87,6 +112,8 @@ int clistFree(const char* name) {
     free(list->slots);
     list->slots = nullptr;
     list->count = 0;
+    list->capacity = 0;
+    changed(list);
     return 1;
 }
 
@@ -99,6 +126,7 @@ int clistDelete(const char* name, int32_t index) {
     memmove(&list->slots[i], &list->slots[i + 1], (list->count - i - 1) * sizeof(ContourHeader));
     --list->count;
     memset(&list->slots[list->count], 0, sizeof(ContourHeader));
+    changed(list);
     return 1;
 }
 
@@ -129,6 +157,7 @@ int32_t clistSetHeader(const char* name, const ContourHeader* header, int32_t in
     int32_t i = resolve(list, index);
     if (i < 0) return -1;
     list->slots[i] = *header;
+    changed(list);
     return i;
 }
 
@@ -138,6 +167,7 @@ int32_t clistSetTag(const char* name, int16_t tag, int32_t index) {
     int32_t i = resolve(list, index);
     if (i < 0) return -1;
     list->slots[i].tag = tag;
+    changed(list);
     return i;
 }
 
@@ -151,6 +181,11 @@ int32_t clistMaxTag(const char* name) {
     return best;
 }
 
+uint64_t clistGeneration(const char* name) {
+    ContourList* list = listOf(name);
+    return list ? list->generation : 0;
+}
+
 int32_t clistCount(const char* name) {
     ContourList* list = listOf(name);
     return list ? list->count : 0;
@@ -162,13 +197,14 @@ int clistInsert(const char* name, const ContourElement* elements, const ContourH
     if (!list || !header) return 0;
     if (!list->slots && !clistCreate(name)) return 0;
     if (index < 0) index = list->count;
-    if (index > list->count || list->count >= kClistMaxContours) return 0;
+    if (index > list->count || list->count >= kClistMaxContours || !roomForOne(list)) return 0;
     ContourElement* copy = nullptr;
     if (!copyElements(elements, header->elementCount, &copy)) return 0;
     memmove(&list->slots[index + 1], &list->slots[index], (list->count - index) * sizeof(ContourHeader));
     list->slots[index] = *header;
     list->slots[index].elements = copy;
     ++list->count;
+    changed(list);
     return 1;
 }
 
@@ -181,6 +217,7 @@ int clistReplace(const char* name, const ContourElement* elements, const Contour
     free(list->slots[index].elements);
     list->slots[index] = *header;
     list->slots[index].elements = copy;
+    changed(list);
     return 1;
 }
 

@@ -70,6 +70,9 @@ int32_t clistSetHeader(const char* name, const ContourHeader* header, int32_t in
 int32_t clistSetTag(const char* name, int16_t tag, int32_t index);
 int32_t clistMaxTag(const char* name);
 int32_t clistCount(const char* name);
+// A value that changes with every change of the list through these functions and is never given twice
+// (0 for an unknown name): a step may recognise a list it has read before without reading it again.
+uint64_t clistGeneration(const char* name);
 // Copies header->elementCount elements into a new array the list owns; a
 // negative index appends. 1, or 0 (bad name or index, full list, no memory, or a
 // contour above the element cap, which also reports 3029).

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -15,12 +17,14 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringassembly.h"
+#include "pocket/scratch.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
 struct OffsetWork {
-    std::vector<ContourElement> chain;  // the raw offset chain
-    std::vector<PocketIsect> table;     // its self-crossings
+    ZeroedArray<ContourElement> chain;  // the raw offset chain
+    ZeroedArray<PocketIsect> table;     // its self-crossings
     int thinTest = 0;
     int closeSnap = 0;
 };
@@ -29,6 +33,17 @@ OffsetWork& work() {
     static OffsetWork w;
     return w;
 }
+
+// Results of earlier offsets in this run. The planes of a level offset the same contours by the same
+// distances again and again; an offset is a function of its input, side and distance, the offset state,
+// the two switches above and the kernel variables, so a call with all of them as before takes the
+// recorded rings and the state they left. A call that reported an error, failed, or went through the
+// last-resort reduction (whose fit keeps a failure code of its own) is not recorded.
+StepMemo& memo() {
+    static StepMemo m;
+    return m;
+}
+bool gReduced = false;  // the current call went through the last-resort reduction
 
 void rotateByOne(std::vector<ContourElement>& copy, int32_t n) {
     if (n > 1) std::rotate(copy.begin(), copy.begin() + 1, copy.begin() + n);
@@ -42,7 +57,7 @@ Vec2 startOf(const ContourElement* e) {
 }
 
 // The single-ring result: the chain closed, copied out and checked.
-int32_t singleRing(std::vector<ContourElement>& chain, int32_t n, const ContourElement* in, int32_t count,
+int32_t singleRing(ZeroedArray<ContourElement>& chain, int32_t n, const ContourElement* in, int32_t count,
                    int orient, double distance, ContourElement* out, int32_t* outEnd, int32_t* ringStart,
                    int32_t* ringCount) {
     const PocketKernel& k = pocketKernel();
@@ -52,7 +67,7 @@ int32_t singleRing(std::vector<ContourElement>& chain, int32_t n, const ContourE
         pocketError(kPocketErrElementCap);
         return -1;
     }
-    std::copy(chain.begin(), chain.begin() + n, out);
+    std::copy(chain.data(), chain.data() + n, out);
     contourReduceShort(out, &n, 0.1);
     arcCentreRepair(out, n);
     if (!k.axisParallel && !st.strictRings && !st.openChain) {
@@ -95,10 +110,7 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
         distance = -distance;
         side = -side;
     }
-    try {
-        w.chain.resize(kClistMaxElements + 1);
-        w.table.resize(kIsectTableSize);
-    } catch (...) {
+    if (!w.chain.grow(kClistMaxElements + 1) || !w.table.grow(kIsectTableSize)) {
         pocketError(kPocketErrStep);
         return -1;
     }
@@ -112,7 +124,7 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
             pocketError(kPocketErrElementCap);
             return -1;
         }
-        std::copy(in, in + count, w.chain.begin());
+        std::copy(in, in + count, w.chain.data());
         n = contourClean(w.chain.data(), count);
     }
     if (n == 0) return 0;
@@ -133,15 +145,18 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
         st.problem = 1;
         return 0;
     }
+    // The tests below all measure against the same input: its grids are made once.
+    const std::unique_ptr<RingInputIndex, void (*)(RingInputIndex*)> index(ringInputIndexCreate(in, count),
+                                                                           ringInputIndexFree);
     isectClassify(w.table.data(), records, w.chain.data(), n, in, count,
-                  st.problem ? distance - 0.001 : distance, side);
-    const bool anyValid = std::any_of(w.table.begin(), w.table.begin() + records,
+                  st.problem ? distance - 0.001 : distance, side, index.get());
+    const bool anyValid = std::any_of(w.table.data(), w.table.data() + records,
                                       [](const PocketIsect& r) { return r.state == kIsectValid; });
     int32_t pos = 0, rings = 0;
     for (;;) {
         int32_t got = offsetBuildFromHits(w.table.data(), records, w.chain.data(), n, out + pos,
                                           kClistMaxElements - pos, in, count, distance,
-                                          orient == 0 ? 0 : (orient == side ? 1 : -1));
+                                          orient == 0 ? 0 : (orient == side ? 1 : -1), index.get());
         if (got == -1) return -1;
         if (got == -2) continue;
         if (got == 0) break;
@@ -171,7 +186,7 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
         ContourElement* ring = out + ringStart[i];
         arcCentreRepair(ring, counts[i]);
         if (ringHasFullArc(counts[i], ring, 0) || ringHasZeroElement(ring, counts[i]) ||
-            (distance > 0.00011 && !ringKeepsDistance(ring, counts[i], in, count, distance))) {
+            (distance > 0.00011 && !ringKeepsDistance(ring, counts[i], in, count, distance, index.get()))) {
             st.problem = 1;
         }
     }
@@ -183,8 +198,61 @@ int32_t offsetContourCore(const ContourElement* in, int32_t count, int side, dou
     return rings;
 }
 
+namespace {
+
+int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, double distance,
+                         ContourElement* out, int32_t* outEnd, int32_t* ringStart, int32_t* ringCount);
+
+}  // namespace
+
 int32_t offsetContour(const ContourElement* in, int32_t count, int side, double distance, ContourElement* out,
                       int32_t* outEnd, int32_t* ringStart, int32_t* ringCount) {
+    if (!in || count <= 0 || !out || !outEnd || !ringStart || count > kClistMaxElements)
+        return offsetContourRun(in, count, side, distance, out, outEnd, ringStart, ringCount);
+    const int32_t words[5] = {count, side, work().thinTest, work().closeSnap, ringCount ? 1 : 0};
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(&distance, sizeof distance);
+    key.add(state.bytes, sizeof state.bytes);
+    stepKeyElements(&key, in, static_cast<size_t>(count));
+    int32_t head[2];  // the ring count and the elements written
+    if (const std::vector<unsigned char>* hit = stepMemoFind(memo(), key)) {
+        StepMemoReader r{hit};
+        r.take(head, sizeof head);
+        r.take(out, static_cast<size_t>(head[1]) * sizeof(ContourElement));
+        r.take(ringStart, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        if (ringCount) r.take(ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        r.take(&pocketOffsetState(), sizeof(PocketOffsetState));
+        *outEnd = head[1];
+        return head[0];
+    }
+    const int64_t errors = pocketErrorCalls();
+    gReduced = false;
+    const int32_t result = offsetContourRun(in, count, side, distance, out, outEnd, ringStart, ringCount);
+    if (result < 0 || gReduced || pocketErrorCalls() != errors || *outEnd < 0 || *outEnd > kClistMaxElements)
+        return result;
+    head[0] = result;
+    head[1] = *outEnd;
+    std::vector<unsigned char> recorded;
+    try {
+        stepResultAppend(&recorded, head, sizeof head);
+        stepResultAppend(&recorded, out, static_cast<size_t>(head[1]) * sizeof(ContourElement));
+        stepResultAppend(&recorded, ringStart, static_cast<size_t>(result) * sizeof(int32_t));
+        if (ringCount) stepResultAppend(&recorded, ringCount, static_cast<size_t>(result) * sizeof(int32_t));
+        stepResultAppend(&recorded, &pocketOffsetState(), sizeof(PocketOffsetState));
+    } catch (const std::bad_alloc&) {
+        return result;
+    }
+    stepMemoAdd(&memo(), key, std::move(recorded));
+    return result;
+}
+
+namespace {
+
+int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, double distance,
+                         ContourElement* out, int32_t* outEnd, int32_t* ringStart, int32_t* ringCount) {
     if (!in || count <= 0 || !out || !outEnd || !ringStart) return 0;
     if (count > kClistMaxElements) {
         pocketError(kPocketErrElementCap);
@@ -264,6 +332,7 @@ int32_t offsetContour(const ContourElement* in, int32_t count, int side, double 
             if (st.rotate && n > 0) rotateByOne(copy, n);
             if (!st.problem) break;
             if (step + 1 >= 20) {
+                gReduced = true;
                 const int32_t reduced =
                     contourReduceOne(copy.data(), n, 100 * k.tolerance, 1, static_cast<int32_t>(copy.size()));
                 if (reduced > 0) n = reduced;
@@ -289,6 +358,8 @@ int32_t offsetContour(const ContourElement* in, int32_t count, int side, double 
     if (result == 0 && st.problem) st.problem = 0;
     return result;
 }
+
+}  // namespace
 
 int contourIsThin(const ContourElement* in, int32_t count, double tol) {
     if (!in || count < 2 || tol <= 0) return 0;
@@ -338,8 +409,9 @@ int offsetCloseSnap() {
 
 void contourOffsetResetState() {
     OffsetWork& w = work();
-    std::vector<ContourElement>().swap(w.chain);
-    std::vector<PocketIsect>().swap(w.table);
+    w.chain.release();
+    w.table.release();
+    stepMemoClear(&memo());
     w.thinTest = 0;
     w.closeSnap = 0;
 }

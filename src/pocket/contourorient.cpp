@@ -3,12 +3,14 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "pocket/contourclean.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
 #include "pocket/pocketstate.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -257,7 +259,47 @@ int senseOfTurning(double s) {
 
 }  // namespace
 
+namespace {
+
+StepMemo& orientMemo() {
+    static StepMemo m;
+    return m;
+}
+
+int orientationOf(const ContourElement* chain, int32_t count);
+
+}  // namespace
+
+// The planes of a level ask for the orientation of the same rings again: answers for contours of more than
+// a few elements are recorded per run under the elements and the kernel variables.
 int contourOrientation(const ContourElement* chain, int32_t count) {
+    if (!chain || count < 8) return orientationOf(chain, count);
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(&count, sizeof count);
+    key.add(state.bytes, sizeof state.bytes);
+    stepKeyElements(&key, chain, static_cast<size_t>(count));
+    int32_t sense = 0;
+    if (const std::vector<unsigned char>* hit = stepMemoFind(orientMemo(), key)) {
+        StepMemoReader r{hit};
+        r.take(&sense, sizeof sense);
+        return sense;
+    }
+    sense = orientationOf(chain, count);
+    std::vector<unsigned char> recorded(sizeof sense);
+    std::memcpy(recorded.data(), &sense, sizeof sense);
+    stepMemoAdd(&orientMemo(), key, std::move(recorded));
+    return sense;
+}
+
+void contourOrientResetState() {
+    stepMemoClear(&orientMemo());
+}
+
+namespace {
+
+int orientationOf(const ContourElement* chain, int32_t count) {
     if (!chain || count < 1) return 0;
     if (count == 1) return chain[0].type == kElemArc ? (chain[0].direction > 0 ? 1 : -1) : 0;
     if (count == 3 && contourIsFlatTriangle(chain, count)) return 0;
@@ -280,6 +322,8 @@ int contourOrientation(const ContourElement* chain, int32_t count) {
     const int sense = senseOfTurning(s);
     return sense == 2 ? contourSignedArea(chain, count) : sense;
 }
+
+}  // namespace
 
 void contourReverse(ContourElement* chain, int32_t count) {
     if (!chain) return;

@@ -12,8 +12,10 @@ double vecAngle2D(double dy, double dx);  // direction of (dx, dy) in [0, 2 pi)
 double turnAngle(double x0, double y0, double x1, double y1, double x2, double y2);
 double elemCuspTurn(const ContourElement* a, const ContourElement* b);  // +-pi
 int contourIsFlatTriangle(const ContourElement* chain, int32_t count);
-int contourSignedArea(const ContourElement* chain, int32_t count);   // +1, -1 or 0
-int contourOrientation(const ContourElement* chain, int32_t count);  // +1 ccw, -1 cw, 0 undecided
+int contourSignedArea(const ContourElement* chain, int32_t count);  // +1, -1 or 0
+int contourOrientation(const ContourElement* chain, int32_t count);
+void contourOrientResetState();  // forgets the orientations recorded in the run  // +1 ccw, -1 cw, 0
+                                 // undecided
 void contourReverse(ContourElement* chain, int32_t count);
 void arcPointAt(const ContourElement* arc, double t, Vec2* out);
 void arcPointBetween(const ContourElement* arc, const Vec2* p1, const Vec2* p2, Vec2* out);

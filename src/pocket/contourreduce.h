@@ -13,6 +13,7 @@ int contourReduceList(const char* name, double tolerance, int force);
 // unchanged when nothing was done, or 0 when the reduction failed.
 int32_t contourReduceOne(ContourElement* elements, int32_t count, double tolerance, int force,
                          int32_t capacity);
+void contourReduceResetState();  // forgets the reductions recorded in the run
 // Arcs copied, runs of 10 or more lines of one source refitted: the count written to out (room for count).
 int32_t reduceLineRuns(const ContourElement* elements, int32_t count, double tolerance, ContourElement* out);
 // The lines and arcs of a refitted run written to out (at most n), or -1 when

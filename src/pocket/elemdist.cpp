@@ -96,10 +96,9 @@ double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpa
     Vec2 s{}, t{};
     elemPoint(e, &s, kElemStart);
     elemPoint(e, &t, kElemEnd);
-    const double ds = pointDist2D(p, &s), de = pointDist2D(p, &t);
     if (elemIsPoint(e) || (e->type != kElemLine && e->type != kElemArc)) {
         *nearest = s;
-        return ds;
+        return pointDist2D(p, &s);
     }
     if (e->type == kElemLine) {
         const double dx = t.x - s.x, dy = t.y - s.y;
@@ -108,9 +107,11 @@ double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpa
             *nearest = {s.x + u * dx, s.y + u * dy};
             return pointDist2D(p, nearest);
         }
+        const double ds = pointDist2D(p, &s), de = pointDist2D(p, &t);
         *nearest = ds <= de ? s : t;
         return ds <= de ? ds : de;
     }
+    const double ds = pointDist2D(p, &s), de = pointDist2D(p, &t);
     const double cx = e->g[kAcx], cy = e->g[kAcy], r = e->g[kAr];
     const double rc = std::hypot(p->x - cx, p->y - cy);
     if (rc < 1e-12) {
@@ -136,28 +137,49 @@ double distanceTo(const Vec2* p, const ContourElement* e, Vec2* nearest, LazySpa
 }  // namespace
 
 double contourDistance(const Vec2* p, const ContourElement* chain, int32_t count) {
-    // Elements that cannot come nearer than the best so far are skipped: a
-    // line by its box, an arc by its circle (with a margin for arcs whose ends
-    // sit a tolerance off their circle). The minimum stays the same.
+    return contourDistanceUntil(p, chain, count, -1);
+}
+
+namespace {
+
+// How near the element can come to p at best: a line by its box, an arc by its circle (with a margin for
+// arcs whose ends sit a tolerance off their circle).
+double distanceBound(const Vec2* p, const ContourElement& e) {
+    if (e.type == kElemArc)
+        return std::fabs(std::hypot(p->x - e.g[kAcx], p->y - e.g[kAcy]) - e.g[kAr]) - 1e-3;
+    const double bx = std::fmax(std::fmax(std::fmin(e.g[kLx1], e.g[kLx2]) - p->x, 0.0),
+                                p->x - std::fmax(e.g[kLx1], e.g[kLx2]));
+    const double by = std::fmax(std::fmax(std::fmin(e.g[kLy1], e.g[kLy2]) - p->y, 0.0),
+                                p->y - std::fmax(e.g[kLy1], e.g[kLy2]));
+    return std::sqrt(bx * bx + by * by);
+}
+
+}  // namespace
+
+int contourDistanceBelow(const Vec2* p, const ContourElement* chain, int32_t count, double limit) {
+    if (count < 1) return -1 < limit ? 1 : 0;
+    // contourDistance keeps a first distance that is not a number (nothing compares below it).
+    Vec2 q;
+    const double first = elemDistance(p, &chain[0], &q);
+    if (std::isnan(first)) return 0;
+    if (first < limit) return 1;
+    for (int32_t i = 1; i < count; ++i) {
+        if (distanceBound(p, chain[i]) >= limit) continue;
+        if (elemDistance(p, &chain[i], &q) < limit) return 1;
+    }
+    return 0;
+}
+
+double contourDistanceUntil(const Vec2* p, const ContourElement* chain, int32_t count, double stopAt) {
+    // Elements that cannot come nearer than the best so far are skipped. The minimum stays the same.
     double best = -1;
     for (int32_t i = 0; i < count; ++i) {
         const ContourElement& e = chain[i];
-        if (best >= 0) {
-            double bound;
-            if (e.type == kElemArc) {
-                bound = std::fabs(std::hypot(p->x - e.g[kAcx], p->y - e.g[kAcy]) - e.g[kAr]) - 1e-3;
-            } else {
-                const double bx = std::fmax(std::fmax(std::fmin(e.g[kLx1], e.g[kLx2]) - p->x, 0.0),
-                                            p->x - std::fmax(e.g[kLx1], e.g[kLx2]));
-                const double by = std::fmax(std::fmax(std::fmin(e.g[kLy1], e.g[kLy2]) - p->y, 0.0),
-                                            p->y - std::fmax(e.g[kLy1], e.g[kLy2]));
-                bound = std::sqrt(bx * bx + by * by);
-            }
-            if (bound >= best) continue;
-        }
+        if (best >= 0 && distanceBound(p, e) >= best) continue;
         Vec2 q;
         const double d = elemDistance(p, &e, &q);
         if (best < 0 || d < best) best = d;
+        if (best >= 0 && best <= stopAt) return best;
     }
     return best;
 }

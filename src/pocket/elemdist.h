@@ -12,6 +12,11 @@ constexpr double kPocketTieTol = 0.049;  // near-ties along rings
 double pointDist2D(const Vec2* a, const Vec2* b);
 double elemDistance(const Vec2* p, const ContourElement* e, Vec2* nearest);
 double contourDistance(const Vec2* p, const ContourElement* chain, int32_t count);  // -1 when empty
+// As contourDistance, but returns as soon as a distance at or below stopAt is found (a value at or below
+// stopAt then, not necessarily the minimum).
+double contourDistanceUntil(const Vec2* p, const ContourElement* chain, int32_t count, double stopAt);
+// 1 when contourDistance would come out below limit, else 0, measuring only the elements that could.
+int contourDistanceBelow(const Vec2* p, const ContourElement* chain, int32_t count, double limit);
 // The first nearest element's index and point; -1 when the chain is empty.
 double contourNearestElement(const Vec2* p, const ContourElement* chain, int32_t count, int32_t* index,
                              Vec2* nearest);

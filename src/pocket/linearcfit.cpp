@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -11,14 +12,46 @@ constexpr double kRadiusRefused = 8.8e8;
 constexpr double kShapeRefused = 7.7e7;
 
 int lastFailure = kFitOk;
+int64_t failureWrites = 0;
 
-// Half the spread of the distances from c to the points, and their mean radius.
-double spread(const TaggedPoint* p, int32_t s, int32_t e, double cx, double cy, double* radius) {
-    double lo = 1e300, hi = -1;
+// Half the spread of the distances from c to the points, and their mean radius; a spread that cannot be
+// below bound comes back as infinity (radius unset).
+double spread(const TaggedPoint* p, int32_t s, int32_t e, double cx, double cy, double* radius,
+              double bound = std::numeric_limits<double>::infinity()) {
+    // The pattern search calls this hundreds of times per fit, and hypot is what costs. Squared distances
+    // (within a few units in the last place of the true ones) find the extremes; hypot is then taken only
+    // of the points within a relative 1e-12 of an extreme, a set that holds every point hypot itself could
+    // rank first, so lo and hi come out as the plain scan's. Infinite, NaN or underflowing squares take
+    // the plain scan.
+    double lo2 = std::numeric_limits<double>::infinity(), hi2 = -1;
+    bool plain = false;
     for (int32_t i = s; i <= e; ++i) {
-        const double d = std::hypot(p[i].x - cx, p[i].y - cy);
-        lo = std::min(lo, d);
-        hi = std::max(hi, d);
+        const double dx = p[i].x - cx, dy = p[i].y - cy, d2 = dx * dx + dy * dy;
+        plain |= !(d2 <= std::numeric_limits<double>::max());
+        lo2 = std::min(lo2, d2);
+        hi2 = std::max(hi2, d2);
+    }
+    double lo = 1e300, hi = -1;
+    if (plain || !(lo2 >= 1e-200)) {
+        for (int32_t i = s; i <= e; ++i) {
+            const double d = std::hypot(p[i].x - cx, p[i].y - cy);
+            lo = std::min(lo, d);
+            hi = std::max(hi, d);
+        }
+    } else {
+        // A probe of the search only needs the spread when it beats the best: the square roots of the
+        // extremes, shrunk by far more than their and hypot's rounding, bound it from below.
+        const double below =
+            0.5 * (std::sqrt(hi2) * (1 - 1e-12) - std::sqrt(lo2) * (1 + 1e-12)) * (1 - 1e-12);
+        if (below > bound) return std::numeric_limits<double>::infinity();
+        const double loCut = lo2 * (1 + 1e-12), hiCut = hi2 * (1 - 1e-12);
+        for (int32_t i = s; i <= e; ++i) {
+            const double dx = p[i].x - cx, dy = p[i].y - cy, d2 = dx * dx + dy * dy;
+            if (d2 > loCut && d2 < hiCut) continue;
+            const double d = std::hypot(dx, dy);
+            lo = std::min(lo, d);
+            hi = std::max(hi, d);
+        }
     }
     *radius = 0.5 * (lo + hi);
     return 0.5 * (hi - lo);
@@ -196,8 +229,9 @@ double fitCircle(const TaggedPoint* p, int32_t s, int32_t e, double tol, double 
     double best = spread(p, s, e, cx, cy, &r);
     for (int round = 0; round < 750 && counter >= 0.000001; ++round) {
         double rp, rm;
-        const double fp = spread(p, s, e, cx + sx, cy + sy, &rp);
-        const double fm = spread(p, s, e, cx - sx, cy - sy, &rm);
+        // Either probe may come back as infinity when it cannot beat the best, which decides the same.
+        const double fp = spread(p, s, e, cx + sx, cy + sy, &rp, best);
+        const double fm = spread(p, s, e, cx - sx, cy - sy, &rm, best);
         if (fp < best && fp <= fm) {
             cx += sx, cy += sy, best = fp;
         } else if (fm < best) {
@@ -217,6 +251,7 @@ double fitCircle(const TaggedPoint* p, int32_t s, int32_t e, double tol, double 
     const int shape = shapeTest(p, s, e, r, tol);
     if (shape != kFitOk) {
         lastFailure = shape < 0 ? kFitOk : shape;
+        ++failureWrites;
         return kShapeRefused;
     }
     return best;
@@ -262,6 +297,15 @@ int fitLastFailure() {
     return lastFailure;
 }
 
+int64_t fitFailureWrites() {
+    return failureWrites;
+}
+
+void fitSetLastFailure(int code) {
+    lastFailure = code;
+}
+
 void linearcfitResetState() {
     lastFailure = kFitOk;
+    failureWrites = 0;
 }

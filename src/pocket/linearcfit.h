@@ -65,5 +65,8 @@ int fitLinesArcs(TaggedPoint* points, int32_t count, double tolerance, double mi
 double fitCircle(const TaggedPoint* points, int32_t first, int32_t last, double tolerance, double minRadius,
                  double maxRadius, Vec2* centre, double* radius);
 int fitLastFailure();  // the shape test's code of the last refused fit
+// How often that code was written; setting it serves a step that replays a recorded result.
+int64_t fitFailureWrites();
+void fitSetLastFailure(int code);
 
 void linearcfitResetState();

@@ -38,7 +38,7 @@ struct Ring {
 };
 
 struct RingsState {
-    std::vector<ContourElement> buffer;  // the rings of one offset
+    ZeroedArray<ContourElement> buffer;  // the rings of one offset
 };
 
 RingsState& state() {
@@ -79,14 +79,9 @@ int sideOf(const ContourHeader& h) {
 // filter the rings pass ringsFilter against the chain. The ring count, or the negative offset result.
 int32_t offsetRings(const ContourElement* e, int32_t n, int side, double d, const ContourHeader& h,
                     std::vector<Ring>* out, bool filter, int mode, int flag) {
-    std::vector<ContourElement>& buffer = state().buffer;
+    ZeroedArray<ContourElement>& buffer = state().buffer;
     ScratchVector<int32_t> starts(kOffsetMaxRings), counts(kOffsetMaxRings);
-    if (!starts.ok() || !counts.ok()) return -1;
-    try {
-        if (buffer.size() < static_cast<size_t>(kClistMaxElements)) buffer.resize(kClistMaxElements);
-    } catch (...) {
-        return -1;
-    }
+    if (!starts.ok() || !counts.ok() || !buffer.grow(kClistMaxElements)) return -1;
     int32_t end = 0;
     int32_t m = offsetContour(e, n, side, d, buffer.data(), &end, starts.data(), counts.data());
     if (m <= 0) return m;
@@ -95,7 +90,7 @@ int32_t offsetRings(const ContourElement* e, int32_t n, int side, double d, cons
                         pocketOffsetState().currentDistance, mode, flag, nullptr);
     for (int32_t i = 0; i < m; ++i) {
         Ring r;
-        r.e.assign(buffer.begin() + starts[i], buffer.begin() + starts[i] + counts[i]);
+        r.e.assign(buffer.data() + starts[i], buffer.data() + starts[i] + counts[i]);
         r.h = h;
         r.h.ccw = ccwOf(r);
         out->push_back(std::move(r));
@@ -769,5 +764,5 @@ int pocketOpenFirstRings(double r, int orientation) {
 }
 
 void planeRingsResetState() {
-    state() = RingsState{};
+    state().buffer.release();
 }

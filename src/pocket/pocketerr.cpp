@@ -20,6 +20,7 @@ const ErrorRow kTable[] = {
 };
 
 int16_t gLastError = 0;
+int64_t gCalls = 0;
 
 }  // namespace
 
@@ -32,6 +33,7 @@ const char* pocketErrorNumber(int32_t code) {
 }
 
 void pocketError(int32_t code) {
+    ++gCalls;
     const char* number = pocketErrorNumber(code);
     if (!number) return;
     ncError(pocketRecord(), number);
@@ -47,6 +49,11 @@ void pocketErrorClear() {
     gLastError = 0;
 }
 
+int64_t pocketErrorCalls() {
+    return gCalls;
+}
+
 void pocketErrorResetState() {
     gLastError = 0;
+    gCalls = 0;
 }

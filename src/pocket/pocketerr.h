@@ -26,7 +26,8 @@ const char* pocketErrorNumber(int32_t code);
 // Sends the number through ncError of the current pocket record and keeps codes
 // 3000..3199 as the last error; a silent code does nothing.
 void pocketError(int32_t code);
-int32_t pocketLastError();  // 0 when none was kept
+int32_t pocketLastError();   // 0 when none was kept
+int64_t pocketErrorCalls();  // calls of pocketError so far, silent codes included
 // A run starts with no error of an earlier run held against it.
 void pocketErrorClear();
 

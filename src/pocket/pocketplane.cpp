@@ -97,8 +97,12 @@ void pocketPlaneFinish() {
 }
 
 int pocketPlane() {
+    // The direct mode fits the step to this plane's gap between rings and islands; the next plane
+    // measures its own gap from the tool's step again.
+    const double step = pocketKernel().stepFactor;
     pocketPlanePrepare();
     const int result = dispatch();
     pocketPlaneFinish();
+    pocketKernel().stepFactor = step;
     return result;
 }

@@ -11,6 +11,7 @@
 #include "kernel/ncemit.h"
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
+#include "pocket/contourreduce.h"
 #include "pocket/cornerloop.h"
 #include "pocket/cutlists.h"
 #include "pocket/feedhelpers.h"
@@ -31,6 +32,7 @@
 #include "pocket/regionwalk.h"
 #include "pocket/restmat.h"
 #include "pocket/rifblock.h"
+#include "pocket/ringemit.h"
 #include "pocket/ringhelpers.h"
 #include "pocket/ringround.h"
 #include "pocket/strategies.h"
@@ -326,9 +328,12 @@ void resetPlaneFamilies() {
     pocketOutputResetState();
     feedHelpersResetState();
     contourOffsetResetState();
+    contourReduceResetState();
+    contourOrientResetState();
     linearcfitResetState();
     ringRoundResetState();
     ringHelpersResetState();
+    ringEmitResetState();
     islandsResetState();
     cutListsResetState();
     planeRingsResetState();

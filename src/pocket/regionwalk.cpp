@@ -1,6 +1,7 @@
 #include "pocket/regionwalk.h"
 
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "kernel/ccp.h"
@@ -15,6 +16,7 @@
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
+#include "pocket/stepmemo.h"
 #include "pocket/strategies.h"
 
 namespace {
@@ -100,9 +102,72 @@ int connectOnce(SearchMode mode, const Ring& c, const Ring& t, const RingPositio
     return connectForward(c.data(), n, t.data(), m, from, &target, d, onC, onT);
 }
 
-// A search within d, repeated within the distance of the two rings when it finds nothing.
+StepMemo& connectMemo() {
+    static StepMemo m;
+    return m;
+}
+
+// A position as result bytes, field by field.
+void appendPosition(std::vector<unsigned char>* bytes, const RingPosition& p) {
+    stepResultAppend(bytes, &p.element, sizeof p.element);
+    stepResultAppend(bytes, &p.x, sizeof p.x);
+    stepResultAppend(bytes, &p.y, sizeof p.y);
+}
+
+void takePosition(StepMemoReader* r, RingPosition* p) {
+    r->take(&p->element, sizeof p->element);
+    r->take(&p->x, sizeof p->x);
+    r->take(&p->y, sizeof p->y);
+}
+
+int connectSearch(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                  RingPosition* onC, RingPosition* onT);
+
+// A search within d, repeated within the distance of the two rings when it finds nothing. It reads the
+// rings, the positions (those it may leave unwritten too) and the kernel variables: the planes of a level
+// repeat the same searches, which are recorded (one that reported an error is not).
 int connectWithRetry(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
                      RingPosition* onC, RingPosition* onT) {
+    const int32_t words[6] = {static_cast<int32_t>(mode),
+                              static_cast<int32_t>(c.size()),
+                              static_cast<int32_t>(t.size()),
+                              from->element,
+                              onC->element,
+                              onT->element};
+    const double values[7] = {d, from->x, from->y, onC->x, onC->y, onT->x, onT->y};
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(values, sizeof values);
+    key.add(state.bytes, sizeof state.bytes);
+    stepKeyElements(&key, c.data(), c.size());
+    stepKeyElements(&key, t.data(), t.size());
+    int32_t found = 0;
+    if (const std::vector<unsigned char>* hit = stepMemoFind(connectMemo(), key)) {
+        StepMemoReader r{hit};
+        r.take(&found, sizeof found);
+        takePosition(&r, onC);
+        takePosition(&r, onT);
+        return found;
+    }
+    const int64_t errors = pocketErrorCalls();
+    found = connectSearch(mode, c, t, from, d, onC, onT);
+    if (pocketErrorCalls() != errors) return found;
+    std::vector<unsigned char> result;
+    try {
+        stepResultAppend(&result, &found, sizeof found);
+        appendPosition(&result, *onC);
+        appendPosition(&result, *onT);
+    } catch (const std::bad_alloc&) {
+        return found;
+    }
+    stepMemoAdd(&connectMemo(), key, std::move(result));
+    return found;
+}
+
+int connectSearch(SearchMode mode, const Ring& c, const Ring& t, const RingPosition* from, double d,
+                  RingPosition* onC, RingPosition* onT) {
     if (connectOnce(mode, c, t, from, d, onC, onT) == 1) return 1;
     double dd =
         ringDistance(c.data(), static_cast<int32_t>(c.size()), t.data(), static_cast<int32_t>(t.size()));
@@ -188,6 +253,8 @@ int connectInward(const ContourElement* c, int32_t n, const ContourElement* t, i
         return 0;
     }
     std::vector<Piece> scan = scanOrder(c, n, from);
+    RingMeasure measure;
+    ringMeasureBuild(t, m, &measure);
     bool found = false;
     double lowest = 0, travelled = 0;
     for (size_t i = 0; i < scan.size(); ++i) {
@@ -197,7 +264,7 @@ int connectInward(const ContourElement* c, int32_t n, const ContourElement* t, i
         if (travelled > budget) return -1;
         Vec2 pe;
         RingPosition pt;
-        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt);
+        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt, &measure);
         if (dist < 0) continue;
         if (found && !(dist < lowest - kNearTie)) break;
         if (dist < d + kNearTie) {
@@ -218,6 +285,8 @@ int connectForward(const ContourElement* c, int32_t n, const ContourElement* t, 
         return 0;
     }
     std::vector<Piece> scan = scanOrder(c, n, from);
+    RingMeasure measure;
+    ringMeasureBuild(t, m, &measure);
     bool found = false;
     double chosen = 0;
     int counted = 0;
@@ -225,7 +294,7 @@ int connectForward(const ContourElement* c, int32_t n, const ContourElement* t, 
         if (found && i + 1 == scan.size() && scan[i].element == scan[0].element) break;
         Vec2 pe;
         RingPosition pt;
-        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt);
+        double dist = elemRingDistance(&scan[i].e, t, m, &pe, &pt, &measure);
         bool qualifies = dist >= 0 && dist < d + kNearTie;
         if (qualifies && (!found || dist < 0.9 * chosen)) {
             *onC = {scan[i].element, pe.x, pe.y};
@@ -616,4 +685,5 @@ int pocketRegionPathDirect(int32_t start, double step, int variant) {
 
 void regionWalkResetState() {
     gAllDoneCached = 0;
+    stepMemoClear(&connectMemo());
 }

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -56,6 +60,27 @@ class InputIndex {
   public:
     InputIndex(const ContourElement* in, int32_t n, double reach) : in_(in), n_(n) {
         if (n < 1) return;
+        scanElements();
+        buildGrid(reach);
+    }
+
+    // The same input's index for another reach: the element pass is taken over.
+    InputIndex(const InputIndex& base, double reach)
+        : in_(base.in_),
+          n_(base.n_),
+          all0_(base.all0_),
+          all1_(base.all1_),
+          scale_(base.scale_),
+          elems_(base.elems_),
+          carriers_(base.carriers_) {
+        if (n_ < 1) return;
+        buildGrid(reach);
+    }
+
+  private:
+    void scanElements() {
+        const ContourElement* in = in_;
+        const int32_t n = n_;
         elems_.resize(n);
         carriers_.resize(n);
         // One pass over the elements: their boxes, the whole box gathered as the chain's box
@@ -82,6 +107,10 @@ class InputIndex {
             cl.a = -dy * inv, cl.b = dx * inv, cl.c = -(cl.a * x1 + cl.b * y1);
             cl.ok = std::isfinite(cl.a) && std::isfinite(cl.b) && std::isfinite(cl.c);
         }
+    }
+
+    void buildGrid(double reach) {
+        const int32_t n = n_;
         const double w = all1_.x - all0_.x, h = all1_.y - all0_.y;
         cell_ = std::max({reach, std::max(w, h) / 128, 1e-6});
         nx_ = std::min(128, static_cast<int>(w / cell_) + 1);
@@ -123,6 +152,7 @@ class InputIndex {
         }
     }
 
+  public:
     // Whether some input element lies nearer than R to p.
     bool closer(const Vec2& p, double R) const {
         if (n_ < 1 || R <= 0) return false;
@@ -301,6 +331,10 @@ class InputIndex {
     std::vector<Carrier> carriers_;
 };
 
+// The grid of the given index for this radius (made on first use), else one of the call's own.
+const InputIndex& gridFor(RingInputIndex* given, std::optional<InputIndex>& own, const ContourElement* input,
+                          int32_t inputCount, double reach);
+
 // A place on the chain where a crossing record lies.
 struct Place {
     int32_t rec;
@@ -379,6 +413,37 @@ Vec2 midway(const std::vector<ContourElement>& run) {
 
 }  // namespace
 
+struct RingInputIndex {
+    const ContourElement* input;
+    int32_t count;
+    // The grids by radius: a grid's cells are sized by its radius, and its inside test depends on them.
+    std::vector<std::pair<double, std::unique_ptr<InputIndex>>> grids;
+};
+
+namespace {
+
+const InputIndex& gridFor(RingInputIndex* given, std::optional<InputIndex>& own, const ContourElement* input,
+                          int32_t inputCount, double reach) {
+    if (!given || given->input != input || given->count != inputCount)
+        return own.emplace(input, inputCount, reach);
+    for (const auto& g : given->grids)
+        if (g.first == reach) return *g.second;
+    given->grids.emplace_back(reach, given->grids.empty()
+                                         ? std::make_unique<InputIndex>(input, inputCount, reach)
+                                         : std::make_unique<InputIndex>(*given->grids[0].second, reach));
+    return *given->grids.back().second;
+}
+
+}  // namespace
+
+RingInputIndex* ringInputIndexCreate(const ContourElement* input, int32_t inputCount) {
+    return new (std::nothrow) RingInputIndex{input, inputCount, {}};
+}
+
+void ringInputIndexFree(RingInputIndex* index) {
+    delete index;
+}
+
 double isectClassifyRadius(double d) {
     const PocketOffsetState& st = pocketOffsetState();
     double t = st.growMode == 0 ? 0.04 : st.classifyTol;
@@ -394,12 +459,14 @@ double isectClassifyRadius(double d) {
 }
 
 void isectClassify(PocketIsect* records, int32_t count, const ContourElement* chain, int32_t chainCount,
-                   const ContourElement* input, int32_t inputCount, double distance, int side) {
+                   const ContourElement* input, int32_t inputCount, double distance, int side,
+                   RingInputIndex* given) {
     (void)chain;
     (void)chainCount;
     (void)side;
     const double r = isectClassifyRadius(distance) - pocketKernel().tolerance;
-    const InputIndex index(input, inputCount, r);
+    std::optional<InputIndex> own;
+    const InputIndex& index = gridFor(given, own, input, inputCount, r);
     for (int32_t i = count - 1; i >= 0; --i) {
         const Vec2 p{records[i].x, records[i].y};
         records[i].state = index.closer(p, r) ? kIsectInvalid : kIsectValid;
@@ -420,7 +487,8 @@ void isectMarkNearInvalid(PocketIsect* records, int32_t count) {
 
 int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourElement* chain,
                             int32_t chainCount, ContourElement* out, int32_t outCapacity,
-                            const ContourElement* input, int32_t inputCount, double distance, int inside) {
+                            const ContourElement* input, int32_t inputCount, double distance, int inside,
+                            RingInputIndex* given) {
     // Every crossing cuts the chain, an invalid one too: the pieces on either side
     // of it are judged on their own.
     std::vector<Place> places;
@@ -451,7 +519,8 @@ int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourEl
     // only rounding is forgiven: the smallest loop left at a shallow corner dips
     // distance x turn^2 / 8 below it.
     const double r = distance * (1 - 1e-7) - 1e-9;
-    const InputIndex index(input, inputCount, r);
+    std::optional<InputIndex> own;
+    const InputIndex& index = gridFor(given, own, input, inputCount, r);
     std::vector<ContourElement> ring, piece;
     // A piece keeps the distance when its middle does; a piece between two
     // neighbouring crossings lies wholly on one side of the distance.
@@ -619,10 +688,11 @@ int ringHasZeroElement(const ContourElement* ring, int32_t count) {
 }
 
 int ringKeepsDistance(const ContourElement* ring, int32_t count, const ContourElement* input,
-                      int32_t inputCount, double distance) {
+                      int32_t inputCount, double distance, RingInputIndex* given) {
     if (distance < 0.00011 || count <= 1) return 1;
     const double R = 0.9 * distance;
-    const InputIndex index(input, inputCount, R);
+    std::optional<InputIndex> own;
+    const InputIndex& index = gridFor(given, own, input, inputCount, R);
     for (int32_t i = 1; i < count; ++i) {
         if (index.closer(endOf(&ring[i]), R)) return 0;
     }
@@ -630,10 +700,11 @@ int ringKeepsDistance(const ContourElement* ring, int32_t count, const ContourEl
 }
 
 int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElement* input,
-                    int32_t inputCount, double distance) {
+                    int32_t inputCount, double distance, RingInputIndex* given) {
     if (distance < 0.00011) return 1;
     const double r = isectClassifyRadius(distance) - pocketKernel().tolerance;
-    const InputIndex index(input, inputCount, r);
+    std::optional<InputIndex> own;
+    const InputIndex& index = gridFor(given, own, input, inputCount, r);
     for (int32_t i = 0; i < count; ++i) {
         const ContourElement& el = ring[i];
         if (el.type != kElemLine && el.type != kElemArc) continue;

@@ -18,11 +18,19 @@ enum : int32_t {
     kIsectSpent = 6,    // both pieces leaving it are used
 };
 
+// The input's elements binned for the nearness and inside tests below, one grid per test radius. Those
+// tests build their grid on every call when no index is given; a caller testing the same input several
+// times creates the index once, and keeps the input unchanged while it lives.
+struct RingInputIndex;
+RingInputIndex* ringInputIndexCreate(const ContourElement* input, int32_t inputCount);
+void ringInputIndexFree(RingInputIndex* index);
+
 // Sets every record's state: invalid when the circle of the reduced distance
 // about its point comes into the input, else valid; records next to an
 // invalid one become invalid too.
 void isectClassify(PocketIsect* records, int32_t count, const ContourElement* chain, int32_t chainCount,
-                   const ContourElement* input, int32_t inputCount, double distance, int side);
+                   const ContourElement* input, int32_t inputCount, double distance, int side,
+                   RingInputIndex* index = nullptr);
 void isectMarkNearInvalid(PocketIsect* records, int32_t count);
 // The radius of the classification circle at this distance.
 double isectClassifyRadius(double distance);
@@ -34,7 +42,8 @@ double isectClassifyRadius(double distance);
 // fails to close (the offset's problem flag is set and its pieces are spent).
 int32_t offsetBuildFromHits(PocketIsect* records, int32_t count, const ContourElement* chain,
                             int32_t chainCount, ContourElement* out, int32_t outCapacity,
-                            const ContourElement* input, int32_t inputCount, double distance, int inside);
+                            const ContourElement* input, int32_t inputCount, double distance, int inside,
+                            RingInputIndex* index = nullptr);
 // 1 when an arc of radius 5000 or more with a chord of at most 1 bulges farther
 // than twice the distance from the source.
 int offsetArcBulges(const ContourElement* ring, int32_t count, const ContourElement* source,
@@ -46,12 +55,12 @@ int ringHasDuplicate(const ContourElement* ring, int32_t count);
 int ringHasFullArc(int32_t count, const ContourElement* ring, int mode);  // mode 1: the first element only
 int ringHasZeroElement(const ContourElement* ring, int32_t count);
 int ringKeepsDistance(const ContourElement* ring, int32_t count, const ContourElement* input,
-                      int32_t inputCount, double distance);
+                      int32_t inputCount, double distance, RingInputIndex* index = nullptr);
 // 1 when the end of every element (and the middle of those longer than the
 // distance) lies at the distance within the classification tolerance: stricter
 // than ringKeepsDistance, which a ring turned inside out can pass.
 int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElement* input,
-                    int32_t inputCount, double distance);
+                    int32_t inputCount, double distance, RingInputIndex* index = nullptr);
 int ringsContainInput(const ContourElement* rings, const int32_t* ringStart, const int32_t* ringCount,
                       int32_t nRings, const ContourElement* input, int32_t inputCount);
 int ringsAlreadyClosed(const ContourElement* chain, int32_t count);

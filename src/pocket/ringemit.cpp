@@ -13,6 +13,7 @@
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -158,7 +159,40 @@ int emitFiltered(const ContourElement* element) {
     return 1;
 }
 
+namespace {
+
+StepMemo& clearMemo() {
+    static StepMemo m;
+    return m;
+}
+
+int lineClearOfInputRun(const ContourElement* line);
+
+}  // namespace
+
+// The planes of a level test the same links against the same INPUT contours: the answer is recorded under
+// the line, the state of the INPUT list and the kernel variables.
 int lineClearOfInput(const ContourElement* line) {
+    const uint64_t input = clistGeneration("INPUT");
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    stepKeyElements(&key, line, 1);
+    key.add(&input, sizeof input);
+    key.add(state.bytes, sizeof state.bytes);
+    if (const std::vector<unsigned char>* hit = stepMemoFind(clearMemo(), key)) return (*hit)[0];
+    const int clear = lineClearOfInputRun(line);
+    stepMemoAdd(&clearMemo(), key, std::vector<unsigned char>(1, static_cast<unsigned char>(clear)));
+    return clear;
+}
+
+void ringEmitResetState() {
+    stepMemoClear(&clearMemo());
+}
+
+namespace {
+
+int lineClearOfInputRun(const ContourElement* line) {
     int32_t n = clistCount("INPUT");
     for (int32_t i = 0; i < n; ++i) {
         ContourHeader h{};
@@ -174,6 +208,8 @@ int lineClearOfInput(const ContourElement* line) {
     }
     return 1;
 }
+
+}  // namespace
 
 int pointClearOfInput(const Vec2* point, double radius, const char* list) {
     int32_t n = clistCount(list);
@@ -281,27 +317,129 @@ double boxGap(const Box& a, const Box& b) {
     return std::sqrt(dx * dx + dy * dy);
 }
 
+double measureMargin() {
+    const PocketKernel& k = pocketKernel();
+    return 15 * (k.geometryScale < 5 ? 2.0 : 1.0) * std::fabs(k.tolerance) + 1e-3;
+}
+
+// A lower bound of the distance between elements with these measuring boxes.
+double gapBound(const Box& a, const Box& b) {
+    return boxGap(a, b) * (1 - 1e-9) - 1e-9;
+}
+
+struct Cand {
+    double d;
+    Vec2 a, b;
+    int32_t el;
+};
+
+// Among the candidates within the tie of the nearest, the one met first along the element.
+const Cand* chooseCandidate(const ContourElement* element, const std::vector<Cand>& kept, double best) {
+    const Cand* choice = nullptr;
+    for (const Cand& c : kept) {
+        if (c.d > best + kNearTie) continue;
+        if (!choice || arcOrder(element, &choice->a, &c.a) < 0) choice = &c;
+    }
+    return choice;
+}
+
+// The sequential rule below keeps a measured element when it comes within the tie of the last one kept.
+// Every element within the tie of the nearest distance is therefore kept (the last kept is never nearer
+// than the nearest), and the choice is made among those alone. So it is enough to measure the first
+// element (always kept) and the elements whose boxes come within the tie of a distance already found.
+// False (nothing written) where that shortcut could differ: a box that is not finite, a ring long enough to
+// overflow the candidates, a first distance that is not a number, a candidate exactly on the tie.
+bool nearElemRingDistance(const ContourElement* element, const ContourElement* ring, int32_t n,
+                          const RingMeasure& measure, Vec2* onElement, RingPosition* onRing, double* result) {
+    Box eb{};
+    if (!measure.usable || n < 1 || n > kRingMaxCandidates ||
+        static_cast<size_t>(n) * 4 != measure.boxes.size() || measure.margin != measureMargin() ||
+        !measureBox(*element, measure.margin, &eb))
+        return false;
+    const auto boxOfRing = [&measure](int32_t i) {
+        const double* b = &measure.boxes[4 * static_cast<size_t>(i)];
+        return Box{b[0], b[1], b[2], b[3]};
+    };
+    static thread_local std::vector<double> gaps;
+    gaps.resize(static_cast<size_t>(n));
+    int32_t nearest = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        gaps[i] = gapBound(eb, boxOfRing(i));
+        if (gaps[i] < gaps[nearest]) nearest = i;
+    }
+    Cand first{};
+    first.d = elemElemDistance(element, &ring[0], &first.a, &first.b);
+    first.el = 1;
+    if (std::isnan(first.d)) return false;
+    double bound = first.d;
+    Cand probe{};
+    if (nearest != 0) {
+        probe.d = elemElemDistance(element, &ring[nearest], &probe.a, &probe.b);
+        probe.el = nearest + 1;
+        if (probe.d < bound) bound = probe.d;
+    }
+    if (!(bound < bound + kNearTie)) return false;  // a tie lost to rounding
+    static thread_local std::vector<Cand> kept;
+    kept.clear();
+    kept.push_back(first);
+    double best = first.d;
+    for (int32_t i = 1; i < n; ++i) {
+        if (gaps[i] > bound + kNearTie) continue;
+        Cand c = probe;
+        if (i != nearest) {
+            c.d = elemElemDistance(element, &ring[i], &c.a, &c.b);
+            c.el = i + 1;
+        }
+        if (std::isnan(c.d)) continue;  // never kept
+        kept.push_back(c);
+        best = std::fmin(best, c.d);
+    }
+    // Measured elements beyond the tie are left out as the rule would leave them; one exactly on it could
+    // go either way.
+    size_t w = 0;
+    for (const Cand& c : kept) {
+        if (c.d > best + kNearTie) continue;
+        if (!(c.d < best + kNearTie)) return false;
+        kept[w++] = c;
+    }
+    kept.resize(w);
+    const Cand* choice = chooseCandidate(element, kept, best);
+    if (onElement) *onElement = choice->a;
+    if (onRing) *onRing = {choice->el, choice->b.x, choice->b.y};
+    *result = choice->d;
+    return true;
+}
+
 }  // namespace
 
+void ringMeasureBuild(const ContourElement* ring, int32_t n, RingMeasure* out) {
+    out->margin = measureMargin();
+    out->usable = std::isfinite(out->margin) && n >= 0;
+    out->boxes.assign(out->usable ? 4 * static_cast<size_t>(n) : 0, 0.0);
+    for (int32_t i = 0; i < n && out->usable; ++i) {
+        Box b{};
+        out->usable = measureBox(ring[i], out->margin, &b);
+        double* o = &out->boxes[4 * static_cast<size_t>(i)];
+        o[0] = b.x0, o[1] = b.y0, o[2] = b.x1, o[3] = b.y1;
+    }
+}
+
 double elemRingDistance(const ContourElement* element, const ContourElement* ring, int32_t n, Vec2* onElement,
-                        RingPosition* onRing) {
-    struct Cand {
-        double d;
-        Vec2 a, b;
-        int32_t el;
-    };
+                        RingPosition* onRing, const RingMeasure* measure) {
+    double shortcut;
+    if (measure && nearElemRingDistance(element, ring, n, *measure, onElement, onRing, &shortcut))
+        return shortcut;
     std::vector<Cand> kept;
     double running = 0;
     // A ring element whose box lies farther than a candidate could be kept is not measured: its distance
     // is at least the gap of the boxes, so it would be passed over anyway.
-    const PocketKernel& k = pocketKernel();
-    const double margin = 15 * (k.geometryScale < 5 ? 2.0 : 1.0) * std::fabs(k.tolerance) + 1e-3;
+    const double margin = measureMargin();
     Box eb{};
     const bool prune = std::isfinite(margin) && measureBox(*element, margin, &eb);
     for (int32_t i = 0; i < n; ++i) {
         Box rb;
         if (prune && !kept.empty() && measureBox(ring[i], margin, &rb) &&
-            boxGap(eb, rb) * (1 - 1e-9) - 1e-9 >= running + kNearTie)
+            gapBound(eb, rb) >= running + kNearTie)
             continue;
         Cand c{};
         c.d = elemElemDistance(element, &ring[i], &c.a, &c.b);
@@ -317,12 +455,7 @@ double elemRingDistance(const ContourElement* element, const ContourElement* rin
     if (kept.empty()) return -1;
     double best = kept[0].d;
     for (const Cand& c : kept) best = std::fmin(best, c.d);
-    const Cand* choice = nullptr;
-    for (const Cand& c : kept) {
-        if (c.d > best + kNearTie) continue;
-        // Among near-equal candidates the one met first along the element wins.
-        if (!choice || arcOrder(element, &choice->a, &c.a) < 0) choice = &c;
-    }
+    const Cand* choice = chooseCandidate(element, kept, best);
     if (onElement) *onElement = choice->a;
     if (onRing) *onRing = {choice->el, choice->b.x, choice->b.y};
     return choice->d;

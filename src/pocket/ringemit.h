@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "geometry/vec.h"
 #include "pocket/clist.h"
@@ -42,13 +43,24 @@ int linkSmooth(const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2* t2, d
 int startPointMove(const Vec2* start, const Vec2* ringPoint);
 
 int lineClearOfInput(const ContourElement* line);  // no INPUT contour met in more than one point
+void ringEmitResetState();                         // forgets the answers recorded in the run
 int pointClearOfInput(const Vec2* point, double radius, const char* list);
 int segmentClearOfRing(const Vec2* p1, const Vec2* p2, const ContourElement* ring, int32_t n);
 
+// The measuring boxes of a ring's elements, built once for many elemRingDistance calls against that ring
+// (unchanged in between).
+struct RingMeasure {
+    std::vector<double> boxes;  // x0, y0, x1, y1 per element
+    double margin = 0;          // the run-out the boxes allow past a line's ends
+    bool usable = false;        // every box finite
+};
+void ringMeasureBuild(const ContourElement* ring, int32_t n, RingMeasure* out);
+
 // The distance from the element to the ring: the point on the element and the
 // position on the ring (element + 1 and point) of the chosen nearest pair.
+// measure, when given, holds the ring's boxes: the same result, measuring only the elements near it.
 double elemRingDistance(const ContourElement* element, const ContourElement* ring, int32_t n, Vec2* onElement,
-                        RingPosition* onRing);
+                        RingPosition* onRing, const RingMeasure* measure = nullptr);
 double ringDistance(const ContourElement* a, int32_t na, const ContourElement* b, int32_t nb);
 double ringDistancePoints(const ContourElement* a, int32_t na, const ContourElement* b, int32_t nb, Vec2* onA,
                           Vec2* onB);

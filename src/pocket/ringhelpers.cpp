@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -11,6 +12,8 @@
 #include "pocket/elemprim.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
+#include "pocket/scratch.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -189,14 +192,22 @@ int ringOutsideMain(const ContourElement* ring, int32_t count) {
     ContourHeader h{};
     if (clistCount("MAIN") < 1 || !readContour("MAIN", 0, &c, &h)) return 1;
     const int32_t m = static_cast<int32_t>(h.elementCount);
-    std::vector<PocketIsect> records(kIsectTableSize);
+    ScratchVector<PocketIsect> records(kIsectTableSize);
+    if (!records.ok()) {
+        pocketError(kPocketErrStep);
+        return 0;
+    }
     if (intersectContours(ring, count, c.data(), m, records.data(), kIsectTableSize) != 0) return 0;
     return contourContainsChain(ring, count, c.data(), m) != 0 ? 0 : 1;
 }
 
 int ringCrossesInput(const ContourElement* ring, int32_t count) {
     std::vector<ContourElement> c;
-    std::vector<PocketIsect> records(kIsectTableSize);
+    ScratchVector<PocketIsect> records(kIsectTableSize);
+    if (!records.ok()) {
+        pocketError(kPocketErrStep);
+        return 1;
+    }
     ContourHeader h{};
     const int32_t n = clistCount("INPUT");
     for (int32_t i = 0; i < n; ++i) {
@@ -252,11 +263,72 @@ int mainRotateToContour(int mode) {
     return 1;
 }
 
+namespace {
+
+StepMemo& filterMemo() {
+    static StepMemo m;
+    return m;
+}
+
+// The tests of ringsFilter that depend on the ring, the source, the distance, the kernel variables and
+// the offset state alone, recorded: the planes of a level filter the same rings again.
+bool ringPassesSource(const ContourElement* ring, int32_t m, const ContourElement* source,
+                      int32_t sourceCount, double distance, bool containTest, const ContourElement& circle,
+                      const Vec2& s, PocketIsect* records) {
+    if (m <= 0) return false;
+    const int32_t words[3] = {m, sourceCount, containTest ? 1 : 0};
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(&distance, sizeof distance);
+    key.add(state.bytes, sizeof state.bytes);
+    stepKeyElements(&key, ring, static_cast<size_t>(m));
+    stepKeyElements(&key, source, static_cast<size_t>(sourceCount));
+    unsigned char keep = 0;
+    if (const std::vector<unsigned char>* hit = stepMemoFind(filterMemo(), key)) {
+        StepMemoReader r{hit};
+        r.take(&keep, 1);
+        r.take(&pocketOffsetState(), sizeof(PocketOffsetState));
+        return keep != 0;
+    }
+    const int64_t errors = pocketErrorCalls();
+    bool pass = contourIsClosed(ring, m) &&
+                intersectContours(ring, m, source, sourceCount, records, kIsectTableSize) == 0;
+    if (pass && containTest) {
+        pass = contourContainsChain(source, sourceCount, ring, m) == 0 &&
+               !(distance > 0.5 && contourContainsChain(ring, m, source, sourceCount) == 0);
+    }
+    if (pass) {
+        Vec2 e1;
+        elemPoint(&ring[0], &e1, kElemEnd);
+        pass = elemContourClassify(&circle, ring, m) <= 0 && pointDist2D(&e1, &s) >= distance - 0.006;
+    }
+    if (pocketErrorCalls() != errors) return pass;
+    keep = pass ? 1 : 0;
+    std::vector<unsigned char> result;
+    try {
+        stepResultAppend(&result, &keep, 1);
+        stepResultAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
+    } catch (const std::bad_alloc&) {
+        return pass;
+    }
+    stepMemoAdd(&filterMemo(), key, std::move(result));
+    return pass;
+}
+
+}  // namespace
+
 int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourElement* buffer,
                     int32_t* ringStart, int32_t* ringCount, int32_t nRings, double distance, int mode,
                     int flag, RingCheck check) {
     if (!source || !buffer || !ringStart || !ringCount || nRings < 1 || sourceCount < 1) return 0;
-    std::vector<PocketIsect> records(kIsectTableSize);
+    // Only whether crossings exist is used: a reused buffer serves.
+    ScratchVector<PocketIsect> records(kIsectTableSize);
+    if (!records.ok()) {
+        pocketError(kPocketErrStep);
+        return 0;
+    }
     const Vec2 s = startPoint(&source[0]);
     double probe = distance - 0.1;
     if (probe <= 0) probe = distance * 0.5;
@@ -265,17 +337,8 @@ int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourEl
     for (int32_t r = 0; r < nRings; ++r) {
         ContourElement* ring = buffer + ringStart[r];
         const int32_t m = ringCount[r];
-        bool keep = m > 0 && contourIsClosed(ring, m) &&
-                    intersectContours(ring, m, source, sourceCount, records.data(), kIsectTableSize) == 0;
-        if (keep && containTest) {
-            keep = contourContainsChain(source, sourceCount, ring, m) == 0 &&
-                   !(distance > 0.5 && contourContainsChain(ring, m, source, sourceCount) == 0);
-        }
-        if (keep) {
-            Vec2 e1;
-            elemPoint(&ring[0], &e1, kElemEnd);
-            keep = elemContourClassify(&circle, ring, m) <= 0 && pointDist2D(&e1, &s) >= distance - 0.006;
-        }
+        bool keep =
+            ringPassesSource(ring, m, source, sourceCount, distance, containTest, circle, s, records.data());
         if (keep && check) keep = check(ring, m) != 0;
         if (keep && gCircleRadius > 1e-4) {
             const Vec2 rs = startPoint(&ring[0]);
@@ -303,4 +366,6 @@ int32_t ringsFilter(const ContourElement* source, int32_t sourceCount, ContourEl
 void ringHelpersResetState() {
     gCircleCentre = {0, 0};
     gCircleRadius = 0;
+    stepMemoClear(&filterMemo());
+    ringSpliceMemoClear();
 }

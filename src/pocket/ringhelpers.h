@@ -60,4 +60,5 @@ int ringCrossesInput(const ContourElement* ring, int32_t count);
 int ringInsideOtherInput(const ContourElement* ring, int32_t count);
 void listStrictRings(int flag);
 
-void ringHelpersResetState();  // no bounding circle
+void ringHelpersResetState();  // no bounding circle, no recorded splices or ring checks
+void ringSpliceMemoClear();

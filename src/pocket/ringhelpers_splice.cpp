@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <new>
 #include <vector>
 
 #include "pocket/chaincross.h"
@@ -9,6 +11,7 @@
 #include "pocket/pocketerr.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringhelpers.h"
+#include "pocket/stepmemo.h"
 
 namespace {
 
@@ -39,8 +42,9 @@ class ChainBoxes {
             boxes_.push_back(b);
         }
     }
-    // The same minimum as contourDistance; the run with the nearest box goes first.
-    double distance(const Vec2& p) const {
+    // The same minimum as contourDistance; the run with the nearest box goes first. With stopAt given, a
+    // distance at or below it is returned as soon as one is found (the minimum only above it).
+    double distance(const Vec2& p, double stopAt = -1) const {
         std::vector<double>& gap = gap_;
         gap.resize(boxes_.size());
         size_t nearest = 0;
@@ -57,8 +61,9 @@ class ChainBoxes {
             if (r >= boxes_.size() || (k > 0 && r == nearest)) continue;
             if (best >= 0 && gap[r] >= best) continue;
             const auto first = static_cast<int32_t>(r) * kRun;
-            const double d = contourDistance(&p, e_ + first, std::min(n_ - first, kRun));
+            const double d = contourDistanceUntil(&p, e_ + first, std::min(n_ - first, kRun), stopAt);
             if (best < 0 || (d >= 0 && d < best)) best = d;
+            if (best >= 0 && best <= stopAt) return best;
         }
         return best;
     }
@@ -99,9 +104,11 @@ int probeFarthestInside(const ContourElement* chain, int32_t count, const Contou
     for (int32_t i = 0; i < count; ++i) {
         Vec2 mid;
         if (!elemPoint(&chain[i], &mid, kElemMiddle)) continue;
-        const double da = boxesA.distance(mid);
-        // With B's distance never negative, an A distance not above the best cannot beat it.
-        if (best >= 0 && countB > 0 && da <= best) continue;
+        // With B's distance never negative, an A distance not above the best cannot beat it: the search
+        // may stop at the first such distance.
+        const bool bounded = best >= 0 && countB > 0;
+        const double da = boxesA.distance(mid, bounded ? best : -1);
+        if (bounded && da <= best) continue;
         const double db = boxesB.distance(mid);
         if (da >= db && da - db > best) {
             best = da - db;
@@ -112,9 +119,88 @@ int probeFarthestInside(const ContourElement* chain, int32_t count, const Contou
     return pointInContour(a, countA, &probe) != 0 ? 1 : 0;
 }
 
+namespace {
+
+int32_t spliceRun(const ContourElement* a, const ContourHeader* headerA, const ContourElement* b,
+                  const ContourHeader* headerB, PocketIsect* records, int32_t n, ContourElement* out,
+                  int32_t outCapacity, int32_t* ringStart, int32_t* ringCount, int32_t maxContours);
+
+StepMemo& spliceMemo() {
+    static StepMemo m;
+    return m;
+}
+
+}  // namespace
+
+// A splice reads its arguments, the headers' orientation and side, the kernel variables and the offset
+// state; it leaves its rings, the records' states and the offset state. The planes of a level splice the
+// same rings again: a recorded splice is replayed (one that reported an error is not recorded).
 int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, const ContourElement* b,
                       const ContourHeader* headerB, PocketIsect* records, int32_t n, ContourElement* out,
                       int32_t outCapacity, int32_t* ringStart, int32_t* ringCount, int32_t maxContours) {
+    if (!a || !b || !headerA || !headerB || !out || !ringStart || !ringCount || n < 1 || !records ||
+        maxContours < 1)
+        return spliceRun(a, headerA, b, headerB, records, n, out, outCapacity, ringStart, ringCount,
+                         maxContours);
+    const int32_t countA = static_cast<int32_t>(headerA->elementCount);
+    const int32_t countB = static_cast<int32_t>(headerB->elementCount);
+    const int32_t words[9] = {
+        countA,       countB,           n, outCapacity, maxContours, headerA->ccw, headerA->leftSide,
+        headerB->ccw, headerB->leftSide};
+    StepStateImage state;
+    stepStateImage(&state);
+    StepKey key;
+    key.add(words, sizeof words);
+    key.add(state.bytes, sizeof state.bytes);
+    stepKeyElements(&key, a, static_cast<size_t>(countA));
+    stepKeyElements(&key, b, static_cast<size_t>(countB));
+    // Of a record's state the splice reads only whether it is used before it sets the others itself.
+    key.addRecords(records, static_cast<size_t>(n), offsetof(PocketIsect, state));
+    std::vector<unsigned char> used(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) used[i] = records[i].state == kSpliceUsed ? 1 : 0;
+    key.add(used.data(), used.size());
+    int32_t head[3];  // rings written, starts kept, elements of the kept rings
+    if (const std::vector<unsigned char>* hit = stepMemoFind(spliceMemo(), key)) {
+        StepMemoReader r{hit};
+        r.take(head, sizeof head);
+        r.take(ringStart, static_cast<size_t>(head[1]) * sizeof(int32_t));
+        r.take(ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        r.take(out, static_cast<size_t>(head[2]) * sizeof(ContourElement));
+        r.take(records, static_cast<size_t>(n) * sizeof(PocketIsect));
+        r.take(&pocketOffsetState(), sizeof(PocketOffsetState));
+        return head[0];
+    }
+    const int64_t errors = pocketErrorCalls();
+    const int32_t written =
+        spliceRun(a, headerA, b, headerB, records, n, out, outCapacity, ringStart, ringCount, maxContours);
+    if (written < 0 || pocketErrorCalls() != errors) return written;
+    head[0] = written;
+    head[1] = written < maxContours ? written + 1 : maxContours;
+    head[2] = written > 0 ? ringStart[written - 1] + ringCount[written - 1] : 0;
+    std::vector<unsigned char> result;
+    try {
+        stepResultAppend(&result, head, sizeof head);
+        stepResultAppend(&result, ringStart, static_cast<size_t>(head[1]) * sizeof(int32_t));
+        stepResultAppend(&result, ringCount, static_cast<size_t>(head[0]) * sizeof(int32_t));
+        stepResultAppend(&result, out, static_cast<size_t>(head[2]) * sizeof(ContourElement));
+        stepResultAppend(&result, records, static_cast<size_t>(n) * sizeof(PocketIsect));
+        stepResultAppend(&result, &pocketOffsetState(), sizeof(PocketOffsetState));
+    } catch (const std::bad_alloc&) {
+        return written;
+    }
+    stepMemoAdd(&spliceMemo(), key, std::move(result));
+    return written;
+}
+
+void ringSpliceMemoClear() {
+    stepMemoClear(&spliceMemo());
+}
+
+namespace {
+
+int32_t spliceRun(const ContourElement* a, const ContourHeader* headerA, const ContourElement* b,
+                  const ContourHeader* headerB, PocketIsect* records, int32_t n, ContourElement* out,
+                  int32_t outCapacity, int32_t* ringStart, int32_t* ringCount, int32_t maxContours) {
     if (!a || !b || !headerA || !headerB || !out || !ringStart || !ringCount || n < 1 || !records) return 0;
     const int32_t countA = static_cast<int32_t>(headerA->elementCount);
     const int32_t countB = static_cast<int32_t>(headerB->elementCount);
@@ -191,6 +277,8 @@ int32_t contourSplice(const ContourElement* a, const ContourHeader* headerA, con
         if (end > kClistMaxElements) return written;
     }
 }
+
+}  // namespace
 
 void isectCollapseNear(PocketIsect* records, int32_t count) {
     for (int32_t i = 0; records && i < count; ++i) {

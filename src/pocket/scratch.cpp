@@ -1,5 +1,7 @@
 #include "pocket/scratch.h"
 
+#include <sys/mman.h>
+
 namespace scratchdetail {
 
 namespace {
@@ -17,4 +19,14 @@ void registerRelease(void (*release)()) {
 
 void scratchResetState() {
     for (void (*release)() : scratchdetail::releases()) release();
+}
+
+void* scratchZeroedAlloc(size_t bytes) {
+    if (bytes == 0) return nullptr;
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void scratchZeroedFree(void* memory, size_t bytes) {
+    if (memory) munmap(memory, bytes);
 }

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "geometry/msg_capture.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
+#include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
@@ -188,4 +190,40 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
     EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
     EXPECT_EQ(collrep_current()->reduceSteps, 1 - static_cast<int32_t>(std::ceil((zLow - 30.03) / 0.1)));
     collrep_free();
+}
+
+// A named obstacle that opens but yields no triangle fails the set-up as a file that does not load: an
+// empty obstacle would pass every position unseen. No obstacle named at all is no failure.
+TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
+    const std::string poly = "o Polyhedron[p]()\n{\nm P[1](+0+0+0+1+0+0)\nm V(1/1/1/2/1/1)\n";
+    writeTextFile(dir.file("empty.3df"), "");
+    std::filesystem::create_directory(dir.file("folder.3df"));
+    writeTextFile(dir.file("nomesh.kvx"), kvxText("o Polyhedron[p]()\n{\n}\n"));
+    writeTextFile(dir.file("flat.kvx"), kvxText(poly + "o Face(vx[1/1] vx[1/1] vx[1/2])\n}\n"));
+    TriList* tris = triListCreate(2);
+    ASSERT_NE(tris, nullptr);
+    for (const Triangle3D& t : kWall) triListAdd(tris, &t);
+    ASSERT_EQ(polymeshWrite3df(kMeshTriangles, tris, nullptr, 0, dir.file("facets.kvx").c_str()), 2);
+    triListFree(tris);
+    const struct {
+        std::string file;
+        const char* mask;
+        int result;
+    } cases[] = {{dir.file("empty.3df"), "0100", -1},
+                 {dir.file("folder.3df"), "1111", -1},
+                 {dir.file("facets.kvx"), "0010", -1},
+                 {dir.file("nomesh.kvx"), "0100", -1},
+                 {dir.file("flat.kvx"), "0001", -1},
+                 {contours, "1000", -1},
+                 {wall, "1111", 1},
+                 {"", "1111", 1}};
+    const Vec3 tip{0, 0, 0}, up{0, 0, 1};
+    for (const auto& c : cases) {
+        MessageCapture capture(9);
+        EXPECT_EQ(build(&part.m, c.file, c.mask), c.result) << c.file;
+        EXPECT_EQ(capture.countOf("5200," + c.file), c.result < 0 ? 1 : 0) << c.file;
+        EXPECT_EQ(coll_assembly() != nullptr, c.result > 0) << c.file;
+        EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), c.file == wall ? kCollHead : 1) << c.file;
+        coll_free_models();
+    }
 }

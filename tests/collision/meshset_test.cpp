@@ -122,12 +122,13 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         const Vec3 pivot = randomPoint(half / 2);
         const Frame f = randomFrame();
         const int32_t selector = 1 + rngBelow(9);
+        const double limit = 0.2 + 1.3 * rngUniform();  // angles at or below -limit do not count
         double swing[2];
         Vec3 hit[2];
         int32_t index[2];
         for (int k = 0; k < 2; k++) {
             ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, k ? plain : withTree, selector,
-                                     &swing[k], 1.5),
+                                     &swing[k], limit),
                       1);
             index[k] = meshSetHitPoint(&hit[k]);
         }
@@ -139,6 +140,73 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         meshSetFree(plain);
     }
     EXPECT_GT(hits, 60);
+}
+
+// The bound of the angle taken off, over a distance range and off the swing plane by at least sMin,
+// against the point test itself on seeded points, many of them near the profile's radius (s = rho),
+// tapered tools reaching below the tip's height among them: it is never exceeded, and -1 (no reach)
+// only where the test reaches nothing. With positive radii no point's angle exceeds its polar angle.
+TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
+    int reached = 0;
+    for (int n = 0; n < 200; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        const Frame f = randomFrame();
+        const Vec3 pivot{0, 0, 0};
+        for (int k = 0; k < 200; k++) {
+            const double d = t.stage4Top * 1.1 * rngUniform(), s = d * (2 * rngUniform() - 1);
+            const double lat = std::sqrt(d * d - s * s), phi = 2 * M_PI * rngUniform();
+            const double a = lat * std::cos(phi), b = lat * std::sin(phi);
+            const Vec3 p{a * f.dir.x + b * f.ref.x + s * f.axis.x, a * f.dir.y + b * f.ref.y + s * f.axis.y,
+                         a * f.dir.z + b * f.ref.z + s * f.axis.z};
+            double angle;
+            const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
+            const double d2 = d * d, sMin = std::fabs(s) * (k % 3 ? rngUniform() : 1.0);
+            const double bound =
+                toolSegHalfAngleBound(d2 * (1 - 0.3 * rngUniform()), d2 * (1 + rngUniform()), sMin);
+            if (r != kToolSegReach) continue;
+            reached++;
+            const double polar = std::atan2(b, a);
+            ASSERT_GE(bound, 0.0) << n << " " << k;
+            EXPECT_LE(polar - angle, bound + 1e-9) << n << " " << k;
+            if (toolSegMinRadius() > 1e-6) {
+                EXPECT_LE(angle, polar + 1e-9) << n << " " << k;
+            }
+        }
+    }
+    EXPECT_GT(reached, 5000);
+}
+
+// The swing query measures each vertex once and reuses its angle for every edge that ends there: its
+// answer is still the one edge-by-edge tests give, one edge at a time against the running angle.
+TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
+    int hits = 0;
+    for (int n = 0; n < 100; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        Lines lines;
+        const double half = 30 + 60 * rngUniform();
+        for (int k = 0; k < 12; k++) {
+            // Lines through a few shared points, so that many edges meet at one vertex.
+            std::vector<Vec3> pts{randomPoint(half)};
+            for (int j = 0; j < 25; j++) pts.push_back(j % 5 == 4 ? Vec3{0, 0, 0} : randomPoint(half));
+            lines.add(pts);
+        }
+        MeshSet* set = meshSetFromList(lines.array, 1, 0.5, 1e-3);
+        ASSERT_TRUE(set && set->meshes[0]);
+        const Vec3 pivot = randomPoint(half / 2);
+        const Frame f = randomFrame();
+        double swing = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &swing, 1.5), 1);
+        double angle = 1.5;
+        const CollMesh* m = set->meshes[0];
+        for (int32_t e = 0; e < m->edgeCount; e++)
+            ASSERT_GE(collMeshEdgeTest(m, e, &pivot, &f.dir, &f.ref, &f.axis, &angle, 1.5), 0);
+        EXPECT_EQ(swing, angle) << n;
+        hits += angle < 1.5;
+        meshSetFree(set);
+    }
+    EXPECT_GT(hits, 20);
 }
 
 // One long edge through the tool among a hundred far edges, its ends far out of reach and on one side of

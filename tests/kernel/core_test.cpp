@@ -261,7 +261,7 @@ std::string printfNumber(double value, int decimals) {
 
 // Every number of a line equals printf's digits at every precision: random bit
 // patterns, random magnitudes from 1e-18 to 1e24, exact binary fractions (which
-// put many values on a rounding tie) and the edges of the double range.
+// put many values on a rounding tie, and their neighbours a bit off it) and the edges of the double range.
 TEST_F(CoreTest, NumbersMatchPrintfAtEveryPrecision) {
     ASSERT_EQ(coreOpen(&a), 1);
     ASSERT_EQ(coreSetFP(&a, stdout), 0);  // the print function below never writes to it
@@ -281,8 +281,11 @@ TEST_F(CoreTest, NumbersMatchPrintfAtEveryPrecision) {
         memcpy(&pattern, &bits, sizeof pattern);
         values.push_back(pattern);
         values.push_back(sign * unit(rng) * std::pow(10.0, static_cast<int>(rng() % 43) - 18));
-        values.push_back(
-            sign * std::ldexp(static_cast<double>(rng() % (1u << 24)), -1 - static_cast<int>(rng() % 16)));
+        const double fraction =
+            sign * std::ldexp(static_cast<double>(rng() % (1u << 24)), -1 - static_cast<int>(rng() % 16));
+        // A tie, and its neighbours one bit either side of it.
+        values.insert(values.end(),
+                      {fraction, std::nextafter(fraction, -1e300), std::nextafter(fraction, 1e300)});
     }
     for (int precision : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}) {
         ASSERT_EQ(coreSetDtoSPrecision(&a, precision), 0);

@@ -3,15 +3,27 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "geometry/profile.h"
+#include "plunge/cycparams.h"
 #include "plunge/hubshroud.h"
+#include "plunge/profile2d.h"
 #include "surfaces/kvxsurf.h"
 
 namespace channeltest {
+
+// A profile through the (r, z) points, its parameters the arc length.
+inline Profile2D* profileOf(const std::vector<Vec2>& pts) {
+    Profile2D* p = newProfile2D(static_cast<int32_t>(pts.size()));
+    if (p == nullptr) return nullptr;
+    for (const Vec2& q : pts) p->points[p->count++] = q;
+    recomputeProfile2DParams(p);
+    return p;
+}
 
 // Hub at z = 0 and shroud at z = height, both from r = r0 to 60.
 inline HubShroud* flatChannel(double height, double r0 = 10) {
@@ -41,6 +53,27 @@ inline void addPatch(SurfList* list, Vec3 o, Vec3 du, Vec3 dv) {
 
 inline std::string example(const char* name) {
     return (std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge" / name).string();
+}
+
+inline void setText(char* field, const std::string& text) {
+    snprintf(field, kCycleTextMax + 1, "%s", text.c_str());
+}
+
+// The run's record with the example's selections, a coarse conversion (*PRECISION 0.2) and the given
+// temporary folder.
+inline CycleParams* exampleParams(const std::string& tmp, bool splitter) {
+    cycleParamsResetState();
+    CycleParams* p = cycleParamsApplied();
+    setText(p->tmpDir, tmp);
+    setText(p->dllDir, KV_BIN_DIR);
+    setText(p->hubKvx, example("hub.kvx"));
+    setText(p->shroudKvx, example("shroud.kvx"));
+    setText(p->bladeKvx, example("blade.kvx"));
+    setText(p->splitKvx, example("split.kvx"));
+    p->splitKvxOk = splitter ? 1 : 0;
+    p->precision = 0.2;
+    scaleLengthParams(1.0);
+    return cycleParams();
 }
 
 // The example impeller's hub and shroud.

@@ -178,15 +178,7 @@ double nearestOnMesh(const TriList* t, const Vec3& p) {
 TEST(ChannelTrace, ExampleImpellerCurvesStartAndEndOnTheBladeFaces) {
     const double pitch = 2 * M_PI / 8, radius = 2.5, tol = 0.01;
     TempDir tmp;
-    cycleParamsResetState();
-    CycleParams* p = cycleParamsApplied();
-    for (auto [field, text] :
-         {std::pair{p->tmpDir, tmp.path}, std::pair{p->dllDir, std::string(KV_BIN_DIR)},
-          std::pair{p->bladeKvx, example("blade.kvx")}, std::pair{p->splitKvx, example("split.kvx")}})
-        snprintf(field, kCycleTextMax + 1, "%s", text.c_str());
-    p->splitKvxOk = 1;
-    p->precision = 0.2;
-    scaleLengthParams(1.0);
+    exampleParams(tmp.path, true);
     HubShroud* level = exampleChannel();
     ASSERT_NE(level, nullptr);
     ASSERT_EQ(offsetProfile2D(level, radius), 1);  // the path of the ball centre

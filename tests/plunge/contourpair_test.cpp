@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "channeltest.h"
 #include "geometry/profile.h"
 #include "plunge/cycparams.h"
 #include "workfolder.h"
@@ -163,10 +164,8 @@ TEST(ContourPair, BladeBandAgainstAFlatProfile) {
     const double phi = 0.3, c = std::cos(phi), s = std::sin(phi);
     ContourPair* pair =
         pairOf({{10 * c, 10 * s, 0}, {50 * c, 50 * s, 0}}, {{10 * c, 10 * s, 10}, {50 * c, 50 * s, 10}});
-    Profile2D* profile = newProfile2D(2);
+    Profile2D* profile = profileOf({{10, 5}, {50, 5}});
     ASSERT_NE(profile, nullptr);
-    profile->points[0] = {10, 5}, profile->points[1] = {50, 5}, profile->count = 2;
-    recomputeProfile2DParams(profile);
     for (const double t : {0.0, 7.5, 22.0, 39.0}) {
         Vec3 x;
         ASSERT_EQ(bladeCrossingAtProfile(pair, profile, t, &x), 1);

@@ -7,36 +7,12 @@
 #include <filesystem>
 #include <string>
 
+#include "channeltest.h"
 #include "geometry/profile.h"
 #include "plunge/cycparams.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
 #include "workfolder.h"
-
-namespace {
-
-std::string example(const char* name) {
-    return (std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge" / name).string();
-}
-
-// A bilinear strip in the plane y = 0 .. 0.5 from meridian point a to b, trimmed by its square; its two
-// meridional edges fall equally, and the first (y = 0) is taken.
-void addStrip(SurfList* list, Vec2 a, Vec2 b) {
-    TrimSurface rec;
-    kvxInitTrimSurface(&rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0), 1);
-    const double k[4] = {0, 0, 1, 1};
-    for (int i = 0; i < 4; ++i) rec.surface.uKnots[i] = rec.surface.vKnots[i] = k[i];
-    rec.surface.rows[0][0] = {a.x, 0, a.y};
-    rec.surface.rows[1][0] = {b.x, 0, b.y};
-    rec.surface.rows[0][1] = {a.x, 0.5, a.y};
-    rec.surface.rows[1][1] = {b.x, 0.5, b.y};
-    const Vec2 loop[5] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
-    ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 5), 1);
-    ASSERT_EQ(surfListAppend(list, &rec), 1);
-}
-
-}  // namespace
 
 TEST(HubShroud, ExampleHubCurveLiesOnTheHubPlusTheAllowance) {
     cycleParamsResetState();
@@ -106,8 +82,9 @@ TEST(HubShroud, TrimLoopEdgesJoinWhenTheirEndsMeetInZ) {
     for (const Case& c : cases) {
         SurfList* list = newSurfList(3);
         ASSERT_NE(list, nullptr);
-        addStrip(list, {10, 30}, {12, 20});
-        addStrip(list, {12 + c.gapR, 20 - c.gapZ}, {15, 10});
+        // Bilinear strips in the plane y = 0 .. 0.5 between meridian points; the edge at y = 0 is taken.
+        addPatch(list, {10, 0, 30}, {2, 0, -10}, {0, 0.5, 0});
+        addPatch(list, {12 + c.gapR, 0, 20 - c.gapZ}, {3 - c.gapR, 0, -10 + c.gapZ}, {0, 0.5, 0});
         ProfileCurve* curve = surfacesMeridianCurve(list);
         EXPECT_EQ(curve != nullptr, c.joined) << c.gapR << " " << c.gapZ;
         if (curve != nullptr) {
@@ -127,14 +104,8 @@ TEST(HubShroud, TrimLoopEdgesJoinWhenTheirEndsMeetInZ) {
 }
 
 TEST(HubShroud, HeightExtraValuesAndBands) {
-    Profile2D* h = newProfile2D(3);
-    Profile2D* s = newProfile2D(2);
-    ASSERT_NE(h, nullptr);
-    ASSERT_NE(s, nullptr);
-    h->points[0] = {0, 0}, h->points[1] = {10, 0}, h->points[2] = {20, 0}, h->count = 3;
-    s->points[0] = {0, 10}, s->points[1] = {20, 10}, s->count = 2;
-    recomputeProfile2DParams(h);
-    recomputeProfile2DParams(s);
+    Profile2D *h = profileOf({{0, 0}, {10, 0}, {20, 0}}), *s = profileOf({{0, 10}, {20, 10}});
+    ASSERT_TRUE(h && s);
     HubShroud pair{h, s, nullptr};
     double extra[3] = {1.0, 3.0, 7.0};
     pair.extra = extra;

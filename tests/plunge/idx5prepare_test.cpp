@@ -35,9 +35,6 @@ class Idx5Prepare : public ::testing::Test {
         cycleParamsResetState();
         plungeRunResetState();  // the cycle's run slot computes
     }
-    void addPair(const char* key, const char* value) {
-        rec.cfgVars = kvListAppend(rec.cfgVars, key, value, kKvFile);
-    }
     CycleRecord rec;
 };
 
@@ -51,33 +48,28 @@ int configurationRun(const char* cfgName) {
 
 }  // namespace
 
-TEST_F(Idx5Prepare, AppliesTheConfigurationPairs) {
-    rec.cfgMode = 1;
-    addPair("*blade_count", "5");
-    addPair("*BLADE_KVX", "first selection");
-    addPair("*FRTYP", "-2.9");
-    EXPECT_EQ(idx5Prepare(&rec), 1);
-    const CycleParams* p = cycleParamsApplied();
-    EXPECT_EQ(p->bladeCount, 5);
-    EXPECT_STREQ(p->bladeKvx, "first selection");
-    EXPECT_EQ(p->frtyp, -2);
-    EXPECT_EQ(p->toolTip, 2);  // no tool reference: as it was
-}
-
-TEST_F(Idx5Prepare, ToolReferenceMakesTheToolTipTheReference) {
-    rec.cfgMode = 1;
-    addPair("*TOOL_REFERENCE", "T7");
-    addPair("*TREF_T7", "12.5");
-    EXPECT_EQ(idx5Prepare(&rec), 1);
-    EXPECT_EQ(cycleParamsApplied()->toolTip, 1);
-
-    // A name without its offset leaves the tool tip alone.
-    cycleParamsResetState();
-    kvListFree(rec.cfgVars);
-    rec.cfgVars = nullptr;
-    addPair("*TOOL_REFERENCE", "T8");
-    EXPECT_EQ(idx5Prepare(&rec), 1);
-    EXPECT_EQ(cycleParamsApplied()->toolTip, 2);
+// The pairs of a configuration step reach the record; a tool reference with its offset makes the tool
+// tip the reference, a name without one (or no reference) leaves the tip as it was.
+TEST_F(Idx5Prepare, AppliesTheConfigurationPairsAndTheToolReference) {
+    const struct {
+        Pairs pairs, stored;
+        int toolTip;
+    } cases[] = {{{{"*blade_count", "5"}, {"*BLADE_KVX", "first selection"}, {"*FRTYP", "-2.9"}},
+                  {{"*BLADE_COUNT", "5"}, {"*BLADE_KVX", "first selection"}, {"*FRTYP", "-2"}},
+                  2},
+                 {{{"*TOOL_REFERENCE", "T7"}, {"*TREF_T7", "12.5"}}, {}, 1},
+                 {{{"*TOOL_REFERENCE", "T8"}}, {}, 2}};
+    for (const auto& c : cases) {
+        cycleParamsResetState();
+        kvListFree(rec.cfgVars);
+        rec.cfgVars = nullptr;
+        rec.cfgMode = 1;
+        for (const auto& [key, value] : c.pairs) rec.cfgVars = kvListAppend(rec.cfgVars, key, value, kKvFile);
+        EXPECT_EQ(idx5Prepare(&rec), 1);
+        for (const auto& [keyword, value] : c.stored)
+            EXPECT_EQ(valueText(cycleParamsApplied(), keyword), value);
+        EXPECT_EQ(cycleParamsApplied()->toolTip, c.toolTip) << c.pairs[0].first;
+    }
 }
 
 TEST_F(Idx5Prepare, ConfigurationRunOfTheCycleSetsTheRecordAndRepeatsIdentically) {

@@ -12,6 +12,14 @@
 
 namespace nctrace {
 
+// Whether a message with that number is among the "number,value" texts.
+inline bool sent(const std::vector<std::string>& messages, int number) {
+    const std::string head = std::to_string(number) + ",";
+    for (const std::string& m : messages)
+        if (m.rfind(head, 0) == 0) return true;
+    return false;
+}
+
 struct Move {
     Vec3 p, axis;
     bool feed;
@@ -66,6 +74,13 @@ struct Trace {
         for (const std::string& m : messages)
             if (m.rfind(head, 0) == 0) return m.substr(head.size());
         return "";
+    }
+
+    bool sent(int number) const { return nctrace::sent(messages, number); }
+    int count(int number) const {
+        int n = 0;
+        for (const std::string& m : messages) n += m.rfind(std::to_string(number) + ",", 0) == 0;
+        return n;
     }
 
     // The first feed move of every plunge block: the plunge bottoms.

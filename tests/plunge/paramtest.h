@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plunge/cycparams.h"
@@ -51,25 +53,45 @@ inline std::string textOf(const CycleParams* p, const char* keyword) {
     return std::string(reinterpret_cast<const char*>(p) + row.field);
 }
 
+// A number or triple as its shortest exact words ("10 20 30"), a text as it is.
+inline std::string valueText(const CycleParams* p, const char* keyword) {
+    const CycleKeywordRow& row = rowOf(keyword);
+    if (row.storeType == kStoreText) return textOf(p, keyword);
+    std::string v;
+    char number[64];
+    for (int c = 0; c < (row.storeType == kStoreTriple ? 3 : 1); ++c) {
+        const double x = numberOf(p, keyword, c);
+        snprintf(number, sizeof number, "%.15g", x);
+        if (strtod(number, nullptr) != x) snprintf(number, sizeof number, "%.17g", x);
+        v += (c ? " " : "") + std::string(number);
+    }
+    return v;
+}
+
 // Every keyword with its value as text, in table order: equal lists mean equal settings.
 inline std::vector<std::string> snapshotOf(const CycleParams* p) {
     std::vector<std::string> all;
-    for (int i = 0; CycleKeywordTable[i].keyword; ++i) {
-        const CycleKeywordRow& row = CycleKeywordTable[i];
-        std::string v = std::string(row.keyword) + " ";
-        char number[64];
-        if (row.storeType == kStoreText) {
-            v += textOf(p, row.keyword);
-        } else {
-            for (int c = 0; c < (row.storeType == kStoreTriple ? 3 : 1); ++c) {
-                snprintf(number, sizeof number, "%.17g ", numberOf(p, row.keyword, c));
-                v += number;
-            }
-        }
-        all.push_back(v);
-    }
+    for (int i = 0; CycleKeywordTable[i].keyword; ++i)
+        all.push_back(std::string(CycleKeywordTable[i].keyword) + " " +
+                      valueText(p, CycleKeywordTable[i].keyword));
     return all;
 }
+
+namespace paramtest {
+
+using Pairs = std::vector<std::pair<const char*, const char*>>;
+
+// The pairs as the kernel's word-pair list hands them over, applied to the cycle's record.
+inline int applyPairs(const Pairs& pairs) {
+    KvList* list = nullptr;
+    for (const auto& [key, value] : pairs) list = kvListAppend(list, key, value, kKvFile);
+    const int rc = applyKeyValueList(list);
+    kvListFree(list);
+    return rc;
+}
+
+}  // namespace paramtest
+using namespace paramtest;
 
 inline void writeFile(const char* name, const std::string& content) {
     FILE* f = fopen(name, "wb");

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "bladeclear.h"
-#include "kernel/testrecord.h"
-#include "nctrace.h"
+#include "hostrun.h"
 #include "platform/testenv.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -23,56 +22,23 @@ namespace {
 
 const char* const kFiles[] = {"hub.kvx", "shroud.kvx", "blade.kvx", "split.kvx", "job.cfg"};
 
-struct ExampleRun {
-    int started = 0, status = -1;
-    bool cancelAt6220 = false, cancelled = false;
-    nctrace::Trace trace;
-};
-
-int keepRecord(KvCycle* cycle, int32_t channel, const void* record, void* user) {
-    auto* run = static_cast<ExampleRun*>(user);
-    run->trace.add(channel, record);
-    const std::vector<std::string>& m = run->trace.messages;
-    if (run->cancelAt6220 && !run->cancelled && channel == 0 && !m.empty() &&
-        m.back().rfind("6220,", 0) == 0) {
-        run->cancelled = true;
-        kvCSsetSignal(cycle, KV_SIGNAL_CANCEL);
-    }
-    return 1;
-}
-int keepOwn(KvCycle* cycle, int32_t channel, const void* record, void* user) {
-    return channel == 0 ? 1 : keepRecord(cycle, channel, record, user);  // channel 0 reaches pair 1 too
-}
-
-// The bundled example's files in a fresh folder, its job run there.
-ExampleRun runExample(const TempFolder& tmp, bool cancel) {
+// The bundled example's files in a fresh folder, its job run there; with cancel, the host cancels at the
+// first tilt search message (which reaches the host only at the highest report class); a coarse
+// conversion gets there sooner.
+hostrun::Run runExample(const TempFolder& tmp, bool cancel, bool* cancelled = nullptr) {
     const std::filesystem::path from = std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge";
     for (const char* f : kFiles)
         std::filesystem::copy_file(from / f, std::filesystem::path(tmp.path()) / f,
                                    std::filesystem::copy_options::overwrite_existing);
-    // The tilt search's messages reach the host only at the highest report class.
-    if (cancel)
-        std::ofstream(std::filesystem::path(tmp.path()) / "job.cfg", std::ios::app)
-            << "*REPORT report.txt\n*REPORT_CLASS 9\n";
-    ExampleRun run;
-    run.cancelAt6220 = cancel;
-    resetCoreToBinFolder();
-    const std::filesystem::path back = std::filesystem::current_path();
-    std::filesystem::current_path(tmp.path());
-    std::string arg = "-Sjob.cfg";
-    char* argv[] = {arg.data(), nullptr};
-    HostCallbacks cb = {keepRecord, &run, keepOwn, &run, nullptr, nullptr};
-    run.started = kvCSexecCycle(kvCSgetCycle(), 1, argv, &cb);
-    run.status = kvCSgetSignal(kvCSgetCycle());
-    kvCSsetSignal(kvCSgetCycle(), 0);  // the host's cancel request stays until the host clears it
-    std::filesystem::current_path(back);
-    return run;
-}
-
-bool sent(const nctrace::Trace& t, int number) {
-    const std::string head = std::to_string(number) + ",";
-    return std::any_of(t.messages.begin(), t.messages.end(),
-                       [&](const std::string& m) { return m.rfind(head, 0) == 0; });
+    if (!cancel) return hostrun::runJob(tmp.path(), "job.cfg");
+    std::ofstream(std::filesystem::path(tmp.path()) / "job.cfg", std::ios::app)
+        << "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n";
+    return hostrun::runJob(tmp.path(), "job.cfg",
+                           [cancelled](KvCycle* c, int32_t channel, const nctrace::Trace& t) {
+                               if (!*cancelled && channel == 0 && !t.messages.empty() &&
+                                   t.messages.back().rfind("6220,", 0) == 0)
+                                   *cancelled = true, kvCSsetSignal(c, KV_SIGNAL_CANCEL);
+                           });
 }
 
 // The tool as the job and the cycle's defaults make it, heights along the axis from the ball centre:
@@ -106,12 +72,13 @@ double toolDepth(const Vec3& c, const Vec3& a, const Vec3& q) {
 // status before any plunge is written, and leaves nothing allocated behind.
 TEST(PlungeExample, CancelInTheTiltSearchEndsWith821AndStatus100) {
     TempFolder tmp("excancel");
-    const ExampleRun run = runExample(tmp, true);
+    bool cancelled = false;
+    const hostrun::Run run = runExample(tmp, true, &cancelled);
     ASSERT_EQ(run.started, 1);
-    EXPECT_TRUE(run.cancelled);
+    EXPECT_TRUE(cancelled);
     EXPECT_EQ(run.status, KV_STATUS_CANCELLED);
-    EXPECT_TRUE(sent(run.trace, 821)) << testing::PrintToString(run.trace.messages);
-    EXPECT_FALSE(sent(run.trace, 6509));
+    EXPECT_TRUE(run.trace.sent(821)) << testing::PrintToString(run.trace.messages);
+    EXPECT_FALSE(run.trace.sent(6509));
     EXPECT_EQ(run.trace.blocks, 0);
     ASSERT_FALSE(run.trace.ch0.empty());
     EXPECT_EQ(run.trace.ch0.back(), 104);
@@ -124,7 +91,7 @@ TEST(PlungeExample, CancelInTheTiltSearchEndsWith821AndStatus100) {
 // no blade or splitter surface deeper than the job's precision (0.01, the cycle's default).
 TEST(PlungeExample, ToolAssemblyClearsEveryBladeAtEveryPosition) {
     TempFolder tmp("exwhole");
-    const ExampleRun run = runExample(tmp, false);
+    const hostrun::Run run = runExample(tmp, false);
     ASSERT_EQ(run.started, 1);
     ASSERT_EQ(run.status, KV_STATUS_OK) << testing::PrintToString(run.trace.messages);
     EXPECT_GT(run.trace.blocks, 0);

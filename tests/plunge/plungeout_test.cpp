@@ -17,6 +17,7 @@
 #include "kernel/msg.h"
 #include "kernel/ncchan.h"
 #include "nctrace.h"
+#include "paramtest.h"
 #include "platform/testenv.h"
 #include "plunge/cutlist.h"
 #include "plunge/levelcurves.h"
@@ -71,17 +72,17 @@ class PlungeOut : public ::testing::Test {
         drop();
         linkClearPointCallbacks();
         ncFreeChannels(&writer);
+        reset();
+    }
+    static void reset() {
         cycleParamsResetState();
         plungeRunResetState();
         msgResetState();
         ncOutResetState();
     }
-    void begin(const std::vector<std::pair<const char*, const char*>>& pairs) {
+    void begin(const Pairs& pairs) {
         drop();
-        cycleParamsResetState();
-        plungeRunResetState();
-        msgResetState();
-        ncOutResetState();
+        reset();
         trace = nctrace::Trace{};
         gTrace = &trace;
         writer.parent = &cycleRootRecord;
@@ -92,15 +93,9 @@ class PlungeOut : public ::testing::Test {
         ASSERT_EQ(ncRegisterHandler(&writer, 31, onRecord<31>, acceptRecord, 1), 1);
         ncSetWriter(&writer);
         setMessageLevel(nullptr, 9);
-        KvList* list = nullptr;
-        for (const auto& [k, v] : pairs) list = kvListAppend(list, k, v, kKvFile);
-        for (const char* kv : {"*FRRADIUS=2.5", "*SICHEBENE=40", "*MACRO_EABST=1"}) {
-            const std::string s(kv);
-            list = kvListAppend(list, s.substr(0, s.find('=')).c_str(), s.substr(s.find('=') + 1).c_str(),
-                                kKvFile);
-        }
-        ASSERT_EQ(applyKeyValueList(list), 1);
-        kvListFree(list);
+        Pairs all = pairs;
+        all.insert(all.end(), {{"*FRRADIUS", "2.5"}, {"*SICHEBENE", "40"}, {"*MACRO_EABST", "1"}});
+        ASSERT_EQ(applyPairs(all), 1);
         ASSERT_EQ(loadCycleConfig(nullptr), kCycleConfigOk);
         linkSetPointCallbacks(ncPointOut, ncListBegin, ncListEnd);
         linkSetAxisCallback(idx5SetPivotCallback);
@@ -228,9 +223,7 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
         idx5CutListFree(row);
         testmesh::Model blades(plates({kBlade}), kBallMill, kR);
         ASSERT_EQ(output(&blades.m, &stock.m), 1);
-        EXPECT_EQ(std::count_if(trace.messages.begin(), trace.messages.end(),
-                                [](const std::string& m) { return m.rfind("6508,", 0) == 0; }),
-                  centerCut[0] == '0' ? 1 : 0);
+        EXPECT_EQ(trace.count(6508), centerCut[0] == '0' ? 1 : 0);
     }
 }
 
@@ -255,15 +248,7 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
 TEST_F(PlungeOut, AnOversizedHolderReachesTheCollisionReport) {
     TempFolder tmp("holder");
     const std::string contour = tmp / "parts.kvx", wall = tmp / "plates.stl";
-    std::string stl = "solid p\n";
-    for (const Triangle3D& t : plates({-kBlade, kBlade})) {
-        stl += "facet normal 0 0 1\nouter loop\n";
-        for (const Vec3& v : t.p)
-            stl += "vertex " + std::to_string(v.x) + " " + std::to_string(v.y) + " " + std::to_string(v.z) +
-                   "\n";
-        stl += "endloop\nendfacet\n";
-    }
-    writeTextFile(wall, stl + "endsolid p\n");
+    writeTextFile(wall, testmesh::stlText(plates({-kBlade, kBlade})));
     for (const char* radius : {"1", "30"}) {
         begin({{"*TOOL_COLL_CHECK", "1"}, {"*TOTAL_TOOL_LENGTH", "15"}});
         writeTextFile(contour, kvxText(std::string("o Contour[Holder]()\n{\no L(x[0/") + radius +
@@ -273,14 +258,9 @@ TEST_F(PlungeOut, AnOversizedHolderReachesTheCollisionReport) {
         ASSERT_EQ(coll_setup_assembly(&blades.m, &cycleNcCtx()->tool, 0, &setup), 1);
         ASSERT_EQ(output(&blades.m), 1);
         collrep_print(cycleParams()->holdcheckMode);
-        auto count = [&](const char* number) {
-            return std::count_if(trace.messages.begin(), trace.messages.end(),
-                                 [&](const std::string& m) { return m.rfind(number, 0) == 0; });
-        };
-        EXPECT_EQ(count("5511,"), radius[0] == '1' ? 0 : 1) << radius;
-        EXPECT_EQ(count("5541,"), radius[0] == '1' ? 0 : 1) << radius;
-        for (const char* other : {"5510,", "5512,", "5513,", "5540,", "5542,", "5543,"})
-            EXPECT_EQ(count(other), 0);
+        EXPECT_EQ(trace.count(5511), radius[0] == '1' ? 0 : 1) << radius;
+        EXPECT_EQ(trace.count(5541), radius[0] == '1' ? 0 : 1) << radius;
+        for (int other : {5510, 5512, 5513, 5540, 5542, 5543}) EXPECT_EQ(trace.count(other), 0);
         coll_free_models();
     }
 }

@@ -26,12 +26,7 @@ struct Owned {
 
 // Start profile from (5, z) to (200, z + rise).
 Profile2D* line(double z, double rise) {
-    Profile2D* p = newProfile2D(2);
-    p->points[0] = {5, z};
-    p->points[1] = {200, z + rise};
-    p->count = 2;
-    recomputeProfile2DParams(p);
-    return p;
+    return profileOf({{5, z}, {200, z + rise}});
 }
 
 // Side lists at -0.3 and 0.3; with a splitter, inner lists at -+0.05 cutting from parameter 8.

@@ -7,36 +7,20 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "../geometry/msg_capture.h"
 #include "collision/collreport.h"
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
-#include "kernel/msg.h"
-#include "kernel/ncchan.h"
-#include "kernel/ncout.h"
-#include "kernel/ncrecord.h"
+#include "nctrace.h"
 #include "paramtest.h"
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-using Pairs = std::vector<std::pair<const char*, const char*>>;
-
-std::vector<std::string> gSent;  // "number,value" of the messages that reached the host
-
-int captureMessages(CycleRecord*, NcRecord* output) {
-    char value[KVNC_TEXT_SIZE];
-    gSent.push_back(ncRecGetText(output, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value));
-    return 1;
-}
-
-bool sent(int number) {
-    const std::string head = std::to_string(number) + ",";
-    return std::any_of(gSent.begin(), gSent.end(),
-                       [&](const std::string& m) { return m.rfind(head, 0) == 0; });
-}
 
 // A keyword of the run's record, or a value the set-up derived ("cutter.kind", "nc.stepMin", ...).
 double valueOf(const std::string& name) {
@@ -58,32 +42,23 @@ class PlungeRun : public ::testing::Test {
   protected:
     void SetUp() override { start(); }
     void TearDown() override {
-        ncFreeChannels(&writer);
+        capture.reset();
         cyc3dResetState();
         reset();
     }
     static void reset() {
         cycleParamsResetState();
         plungeRunResetState();
-        msgResetState();
-        ncOutResetState();
     }
     // A fresh process state with these pairs applied, messages captured.
     void start(const Pairs& pairs = {}) {
+        capture.reset();
         reset();
-        writer.parent = &cycleRootRecord;
-        writer.frameVersion = kFrameVersion;
-        ncFreeChannels(&writer);
-        ASSERT_EQ(ncRegisterHandler(&writer, 0, captureMessages, acceptRecord, 1), 1);
-        ncSetWriter(&writer);
-        setMessageLevel(nullptr, 9);
-        gSent.clear();
-        KvList* list = nullptr;
-        for (const auto& [key, value] : pairs) list = kvListAppend(list, key, value, kKvFile);
-        EXPECT_EQ(applyKeyValueList(list), 1);
-        kvListFree(list);
+        capture.emplace(9);
+        EXPECT_EQ(applyPairs(pairs), 1);
     }
-    CycleRecord writer;
+    bool sent(int number) const { return nctrace::sent(capture->messages(), number); }
+    std::optional<MessageCapture> capture;
 };
 
 TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
@@ -121,7 +96,7 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         const CycleParams applied = *cycleParamsApplied();
         // Two runs in a row set up alike: nothing is converted twice, the applied record never changes.
         for (int run = 0; run < 2; ++run) {
-            gSent.clear();
+            capturedMessages().clear();
             ASSERT_EQ(loadCycleConfig(nullptr), c.config);
             for (int m : c.messages) EXPECT_TRUE(sent(m)) << m;
             for (int m : c.silent) EXPECT_FALSE(sent(m)) << m;
@@ -132,7 +107,7 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     }
     start({{"*PRECISION", "0.0001"}});
     loadCycleConfig(nullptr);
-    EXPECT_NE(std::find(gSent.begin(), gSent.end(), "514,0.000100"), gSent.end());  // 0.0001 in mm
+    EXPECT_GE(capture->countOf("514,0.000100"), 1);  // 0.0001 in mm
 }
 
 // The grown cutter in closed form: the cutting surface moves outward by a, so the full radius grows
@@ -153,7 +128,7 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << r.kind << " " << r.radius << " " << r.a);
-        gSent.clear();
+        capturedMessages().clear();
         CutterShape c{r.kind, r.radius, r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
         checkToolShape(&c, r.a, r.tip);
         EXPECT_EQ(c.kind, r.kindOut);
@@ -161,7 +136,7 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_DOUBLE_EQ(c.tipOffset, r.tipOffset);
         EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
         EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
-        EXPECT_EQ(r.message ? sent(r.message) : gSent.empty(), true);
+        EXPECT_EQ(r.message ? sent(r.message) : capture->messages().empty(), true);
     }
 }
 
@@ -181,10 +156,6 @@ TEST_F(PlungeRun, PitchFromTheBladeCount) {
         EXPECT_EQ(sent(6207), expected == 0.0);
         EXPECT_NEAR(pitch, expected, 1e-14);
     }
-}
-
-int cancelAlways() {
-    return 1;
 }
 
 // Runs that end early: result, message, status word; the leak checker watches every exit. The
@@ -222,7 +193,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     };
     for (const Row& r : rows) {
         start(r.pairs);
-        setAbortHook(r.cancel ? cancelAlways : nullptr);
+        setAbortHook(r.cancel ? +[] { return 1; } : nullptr);
         testing::internal::CaptureStdout();
         const int result = runPlungeCycle(r.cfg);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the library prints nothing

@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "bladeclear.h"
+#include "hostrun.h"
 #include "impeller.h"
-#include "kernel/testrecord.h"
-#include "nctrace.h"
 #include "platform/testenv.h"
 #include "plunge/cycparams.h"
 
@@ -25,33 +24,8 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-struct HostRun {
-    int started = 0, status = -1;
-    nctrace::Trace trace;
-};
-
-int keep(KvCycle*, int32_t channel, const void* record, void* user) {
-    static_cast<nctrace::Trace*>(user)->add(channel, record);
-    return 1;
-}
-int keepOwn(KvCycle* cycle, int32_t channel, const void* record, void* user) {
-    return channel == 0 ? 1 : keep(cycle, channel, record, user);  // channel 0 reaches pair 1 too
-}
-
-HostRun runJob(const std::string& folder, const char* job) {
-    HostRun run;
-    resetCoreToBinFolder();
-    cycleParamsResetState();  // keywords of an earlier job stay applied otherwise
-    const std::filesystem::path back = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
-    std::string arg = std::string("-S") + job;
-    char* argv[] = {arg.data(), nullptr};
-    HostCallbacks cb = {keep, &run.trace, keepOwn, &run.trace, nullptr, nullptr};
-    run.started = kvCSexecCycle(kvCSgetCycle(), 1, argv, &cb);
-    run.status = kvCSgetSignal(kvCSgetCycle());
-    std::filesystem::current_path(back);
-    return run;
-}
+using HostRun = hostrun::Run;
+using hostrun::runJob;
 
 // Distance of (r, z) from a meridian, a cubic Bezier continued along its end tangents as the run
 // continues its curves; *tAt its parameter there.
@@ -250,4 +224,28 @@ TEST_F(PlungeWhole, ToolNeverEntersABlade) {
         deepest = std::max(deepest, wheel.deepest(depth, 0.2));
     }
     EXPECT_LE(deepest, 0.2);  // the run's precision
+}
+
+// The check model file that the assembly check reads back cannot be written (a folder, a folder that is
+// not there): the run fails with its name before any plunge instead of checking against no model.
+TEST_F(PlungeWhole, CheckModelThatCannotBeWrittenFailsTheRun) {
+    std::filesystem::create_directory(*tmp / "folder.3df");
+    const struct {
+        const char* job;
+        const char* model;
+        int collCheck;
+    } cases[] = {{"folder.cfg", "folder.3df", 0}, {"nodir.cfg", "nodir/check.3df", 1}};
+    for (const auto& c : cases) {
+        std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / c.job);
+        std::ofstream(*tmp / c.job, std::ios::app)
+            << "*POFCHECK_MODEL " << c.model << "\n*TOOL_COLL_CHECK " << c.collCheck << "\n";
+        const HostRun run = runJob(tmp->path(), c.job);
+        EXPECT_EQ(run.status, KV_STATUS_FAILED) << c.job;
+        EXPECT_EQ(run.trace.message(6290), c.model) << c.job;
+        EXPECT_EQ(run.trace.message(6509), "") << c.job;
+        EXPECT_EQ(run.trace.blocks, 0) << c.job;
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
 }

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "channeltest.h"
 #include "workfolder.h"
 
 namespace {
@@ -16,14 +17,6 @@ struct ProfileGuard {
     explicit ProfileGuard(Profile2D* q) : p(q) {}
     ~ProfileGuard() { freeProfile2D(p); }
 };
-
-Profile2D* make(const std::vector<Vec2>& pts) {
-    Profile2D* p = newProfile2D(static_cast<int32_t>(pts.size()));
-    if (p == nullptr) return nullptr;
-    for (const Vec2& q : pts) p->points[p->count++] = q;
-    recomputeProfile2DParams(p);
-    return p;
-}
 
 // Brute force: the signed distance to a densely sampled polyline.
 double bruteDistance(const std::vector<Vec2>& pts, double r, double z) {
@@ -40,7 +33,7 @@ double bruteDistance(const std::vector<Vec2>& pts, double r, double z) {
 }  // namespace
 
 TEST(Profile2D, EvaluationClampsAndInterpolates) {
-    ProfileGuard g(make({{0, 10}, {0, 4}, {3, 0}, {9, 0}}));  // lengths 6, 5, 6
+    ProfileGuard g(profileOf({{0, 10}, {0, 4}, {3, 0}, {9, 0}}));  // lengths 6, 5, 6
     ASSERT_NE(g.p, nullptr);
     struct Case {
         double s;
@@ -59,7 +52,7 @@ TEST(Profile2D, EvaluationClampsAndInterpolates) {
 
 TEST(Profile2D, ClosestPointSignsAndMatchesBruteForce) {
     const std::vector<Vec2> pts{{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}};
-    ProfileGuard g(make(pts));
+    ProfileGuard g(profileOf(pts));
     ASSERT_NE(g.p, nullptr);
     std::mt19937 rng(142);
     std::uniform_real_distribution<double> r(0, 50), z(0, 35), phi(0, 6.28);
@@ -95,7 +88,7 @@ TEST(Profile2D, OffsetsKeepTheirDistanceOnTheRequestedSide) {
                           {{{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}}, 3.0},  // chain offset
                           {{{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}}, -2.5}};
     for (const Case& c : cases) {
-        ProfileGuard base(make(c.pts));
+        ProfileGuard base(profileOf(c.pts));
         ASSERT_NE(base.p, nullptr);
         ProfileGuard off(profile2DOffset(base.p, c.d));
         ASSERT_NE(off.p, nullptr);
@@ -126,7 +119,7 @@ TEST(Profile2D, FinelySampledProfileOffsetsPastItsBend) {
     for (double a = 0; a < M_PI / 2; a += step / 8)
         pts.push_back({33 - 8 * std::cos(a), 13 - 8 * std::sin(a)});
     for (double r = 33; r <= 60; r += step) pts.push_back({r, 5});
-    ProfileGuard base(make(pts));
+    ProfileGuard base(profileOf(pts));
     ASSERT_NE(base.p, nullptr);
     ASSERT_GT(base.p->count, 7000);
     for (double d : {13.0, -13.0}) {
@@ -146,7 +139,7 @@ TEST(Profile2D, FinelySampledProfileOffsetsPastItsBend) {
 }
 
 TEST(Profile2D, JoinFollowsBThenAOrReportsNoMeeting) {
-    ProfileGuard a(make({{0, 10}, {10, 10}, {20, 10}}));  // horizontal at z 10, running outward
+    ProfileGuard a(profileOf({{0, 10}, {10, 10}, {20, 10}}));  // horizontal at z 10, running outward
     struct Case {
         std::vector<Vec2> b;
         int32_t flag;
@@ -161,7 +154,7 @@ TEST(Profile2D, JoinFollowsBThenAOrReportsNoMeeting) {
                                                               // point
     };
     for (const Case& c : cases) {
-        ProfileGuard b(make(c.b));
+        ProfileGuard b(profileOf(c.b));
         double s = 0;
         int32_t flag = -7;
         ProfileGuard j(joinProfiles2D(a.p, b.p, &s, &flag));
@@ -177,13 +170,13 @@ TEST(Profile2D, JoinFollowsBThenAOrReportsNoMeeting) {
 }
 
 TEST(Profile2D, EditingKeepsParametersConsistent) {
-    ProfileGuard a(make({{0, 10}, {0, 0}, {10, 0}}));
-    ProfileGuard b(make({{-1, 11}, {-1, 1}, {1, -1}, {12, -1}}));
+    ProfileGuard a(profileOf({{0, 10}, {0, 0}, {10, 0}}));
+    ProfileGuard b(profileOf({{-1, 11}, {-1, 1}, {1, -1}, {12, -1}}));
     ASSERT_EQ(fitProfile2DToSpan(a.p, b.p), 1);
     EXPECT_NEAR(b.p->param[b.p->count - 1], a.p->param[a.p->count - 1], 1e-9);
     EXPECT_NEAR(b.p->points[0].y, 10.0, 1e-9);               // trimmed at the foot of A's first point
     EXPECT_NEAR(b.p->points[b.p->count - 1].x, 10.0, 1e-9);  // cut at the foot of A's last point
-    ProfileGuard c(make({{0, 10}, {0, 0}, {10, 0}}));
+    ProfileGuard c(profileOf({{0, 10}, {0, 0}, {10, 0}}));
     ASSERT_EQ(trimProfile2DStart(c.p, 4.0), 1);
     EXPECT_DOUBLE_EQ(c.p->param[0], 0.0);
     EXPECT_DOUBLE_EQ(c.p->points[0].y, 6.0);
@@ -195,14 +188,14 @@ TEST(Profile2D, EditingKeepsParametersConsistent) {
     ASSERT_EQ(cutProfile2DAtCrossing(c.p, &cutter), 1);
     EXPECT_DOUBLE_EQ(c.p->points[c.p->count - 1].x, 5.0);
     // A fold in the second half ends the profile there.
-    ProfileGuard f(make({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {3, 0.5}, {2, 1}}));
+    ProfileGuard f(profileOf({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {3, 0.5}, {2, 1}}));
     EXPECT_EQ(cutProfile2DAtReversal(f.p), 1);
     EXPECT_EQ(f.p->count, 5);
 }
 
 TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
     // A cone and cylinder: the crossing must sit on the surface and on the segment.
-    ProfileGuard g(make({{10, 40}, {10, 25}, {30, 5}, {50, 5}}));
+    ProfileGuard g(profileOf({{10, 40}, {10, 25}, {30, 5}, {50, 5}}));
     std::mt19937 rng(5142);
     std::uniform_real_distribution<double> u(-1, 1);
     int found = 0;

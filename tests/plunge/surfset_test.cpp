@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 
+#include "channeltest.h"
 #include "collision/polymesh.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
@@ -17,30 +19,6 @@
 #include "surfaces/meshfiles/facetfile.h"
 
 namespace {
-
-std::string example(const char* name) {
-    return (std::filesystem::path(KV_SOURCE_DIR) / "examples" / "plunge" / name).string();
-}
-
-void setText(char* field, const std::string& text) {
-    snprintf(field, kCycleTextMax + 1, "%s", text.c_str());
-}
-
-// The run's record with the example's selections, a coarse conversion and the given folder.
-CycleParams* exampleParams(const std::string& tmp, bool splitter) {
-    cycleParamsResetState();
-    CycleParams* p = cycleParamsApplied();
-    setText(p->tmpDir, tmp);
-    setText(p->dllDir, KV_BIN_DIR);
-    setText(p->hubKvx, example("hub.kvx"));
-    setText(p->shroudKvx, example("shroud.kvx"));
-    setText(p->bladeKvx, example("blade.kvx"));
-    setText(p->splitKvx, example("split.kvx"));
-    p->splitKvxOk = splitter ? 1 : 0;
-    p->precision = 0.2;
-    scaleLengthParams(1.0);
-    return cycleParams();
-}
 
 // The cycle's tool context without a mesh of its own.
 CheckModel toolContext() {
@@ -78,6 +56,13 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
                     ASSERT_EQ(r.z, q.z);
                     ASSERT_TRUE(m->boxMin[i].x <= r.x && r.y <= m->boxMax[i].y);
                 }
+        }
+        // The second conversions give the same files: slots 3, 4 and 5 hold slots 0, 1 and 2's triangles.
+        for (const auto& [k, from] : {std::pair{3, 0}, std::pair{4, 1}, std::pair{5, 2}}) {
+            if (!set->slot[k]) continue;
+            const TriList *a = set->slot[k]->triangles, *b = set->slot[from]->triangles;
+            ASSERT_EQ(a->count, b->count);
+            EXPECT_EQ(std::memcmp(a->data, b->data, sizeof(Triangle3D) * a->count), 0) << k;
         }
         SurfaceGrids* grids = buildSurfaceSetGrids(set, 2.5);
         ASSERT_NE(grids, nullptr);
@@ -132,12 +117,8 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
     exampleParams(tmp.path, false);
     CheckModel templ = toolContext();
     templ.tolerance = 0.01;
-    Profile2D* profile = newProfile2D(2);
+    Profile2D* profile = profileOf({{10, 5}, {10, 0}});
     ASSERT_NE(profile, nullptr);
-    profile->points[0] = {10, 5};
-    profile->points[1] = {10, 0};
-    profile->count = 2;
-    recomputeProfile2DParams(profile);
     CheckModel* band = revMeshBuild(&templ, profile, 1.0);
     ASSERT_NE(band, nullptr);
     ASSERT_EQ(band->triangles->count, 3 * 142);

@@ -6,15 +6,12 @@
 #include <vector>
 
 #include "geometry/rng.h"
-#include "pocket/pocket_util.h"
+#include "offset_util.h"
+#include "ringtest_util.h"
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
-std::vector<ContourElement> box(double x0, double y0, double x1, double y1) {
-    return polygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
-}
+using offsettest::kPi;
 
 // Proper crossings of two segments, by orientation signs.
 bool segmentsCross(const ContourElement& a, const ContourElement& b) {

@@ -28,56 +28,41 @@ int countType(const ContourElement* c, int32_t n, int32_t type) {
     return k;
 }
 
-TEST(ChainOffset, CornersByTheirTurn) {
-    PocketErrors errors;
-    std::vector<ContourElement> out(kClistMaxElements);
-    struct Case {
-        std::vector<ContourElement> in;
-        int side;
-        double d;
-        int lines, arcs;
-    };
-    // The bottom edge split in two collinear lines keeps its joint without an arc.
-    const std::vector<ContourElement> split = polygon({{0, 0}, {5, 0}, {10, 0}, {10, 10}, {0, 10}});
-    const Case cases[] = {
-        {split, -1, 1.0, 5, 4},
-        {split, 1, 1.0, 5, 0},
-        // Corner arcs of the distance's radius shrink to points: a sharp rectangle is left.
-        {roundedRect(20, 10, 2), 1, 2.0, 4, 0},
-        {roundedRect(20, 10, 2), 1, 1.0, 4, 4},
-        {roundedRect(20, 10, 2), -1, 1.0, 4, 4},
-    };
-    for (const Case& c : cases) {
-        int32_t n = 0;
-        EXPECT_EQ(
-            offsetElementChain(c.d, c.in.data(), static_cast<int32_t>(c.in.size()), out.data(), &n, c.side),
-            kChainBuilt);
-        EXPECT_EQ(countType(out.data(), n, kElemLine), c.lines) << c.in.size() << " " << c.side << " " << c.d;
-        EXPECT_EQ(countType(out.data(), n, kElemArc), c.arcs) << c.in.size() << " " << c.side << " " << c.d;
-        EXPECT_EQ(ringsAlreadyClosed(out.data(), n), 1);
-    }
-}
-
-TEST(ChainOffset, RoundedRectangleOffsetsByClosedForm) {
+// The element-chain offset's lines and corner arcs, and the area the contour offset
+// encloses, in closed form: the bottom edge split in two collinear lines keeps its
+// joint without an arc; inward by the corner radius the corner arcs shrink to points
+// and the sharp rectangle (16 x 6) is left; outward the radius grows.
+TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
     PocketErrors errors;
     std::vector<ContourElement> out(kClistMaxElements);
     int32_t start[4], count[4], end = 0;
-    // Inward by the corner radius: the sharp rectangle (16 x 6); outward: the radius grows.
-    struct Case {
+    const std::vector<ContourElement> split = polygon({{0, 0}, {5, 0}, {10, 0}, {10, 10}, {0, 10}}),
+                                      rounded = roundedRect(20, 10, 2);
+    const struct {
+        const std::vector<ContourElement>& in;
         int side;
-        double d, area;
+        double d;
+        int lines, arcs;
+        double area;
+    } cases[] = {
+        {split, -1, 1.0, 5, 4, 140 + kPi},
+        {split, 1, 1.0, 5, 0, 64},
+        {rounded, 1, 2.0, 4, 0, 16 * 6},
+        {rounded, 1, 1.0, 4, 4, 18 * 8 - (4 - kPi) * 1},
+        {rounded, -1, 1.0, 4, 4, 22 * 12 - (4 - kPi) * 9},
+        {rounded, 1, 4.0, -1, -1, 12 * 2},
     };
-    const Case cases[] = {
-        {1, 2.0, 16 * 6},
-        {1, 1.0, 18 * 8 - (4 - kPi) * 1},
-        {-1, 1.0, 22 * 12 - (4 - kPi) * 9},
-        {1, 4.0, 12 * 2},
-    };
-    for (const Case& c : cases) {
-        const std::vector<ContourElement> in = roundedRect(20, 10, 2);
-        ASSERT_EQ(offsetContour(in.data(), 8, c.side, c.d, out.data(), &end, start, count), 1) << c.d;
-        const double area = signedArea({out.begin() + start[0], out.begin() + start[0] + count[0]});
-        EXPECT_NEAR(area, c.area, 1e-9) << c.side << " " << c.d;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.in.size() << " " << c.side << " " << c.d);
+        const int32_t size = static_cast<int32_t>(c.in.size());
+        ASSERT_EQ(offsetContour(c.in.data(), size, c.side, c.d, out.data(), &end, start, count), 1);
+        EXPECT_NEAR(signedArea({out.begin() + start[0], out.begin() + start[0] + count[0]}), c.area, 1e-9);
+        if (c.lines < 0) continue;
+        int32_t n = 0;
+        EXPECT_EQ(offsetElementChain(c.d, c.in.data(), size, out.data(), &n, c.side), kChainBuilt);
+        EXPECT_EQ(countType(out.data(), n, kElemLine), c.lines);
+        EXPECT_EQ(countType(out.data(), n, kElemArc), c.arcs);
+        EXPECT_EQ(ringsAlreadyClosed(out.data(), n), 1);
     }
 }
 

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "geometry/rng.h"
-#include "pocket_util.h"
+#include "offset_util.h"
+
+using namespace offsettest;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 std::vector<ContourElement> reversed(std::vector<ContourElement> c) {
     contourReverse(c.data(), static_cast<int32_t>(c.size()));
@@ -25,16 +25,9 @@ std::vector<ContourElement> stadium() {
             arcElem(0, 2, 2, kPi / 2, 3 * kPi / 2, 1)};
 }
 
-// A circle of n arcs.
-std::vector<ContourElement> circle(int n, int dir) {
-    std::vector<ContourElement> c;
-    for (int i = 0; i < n; ++i)
-        c.push_back(arcElem(3, 4, 5, dir * 2 * kPi * i / n, dir * 2 * kPi * (i + 1) / n, dir));
-    return c;
-}
-
 }  // namespace
 
+// Each shape and its reversal; reversing twice gives the contour back bit for bit.
 TEST(ContourOrient, ClosedFormShapesInBothSenses) {
     PocketErrors state;
     pocketKernel().toolRadius = 1;
@@ -43,29 +36,36 @@ TEST(ContourOrient, ClosedFormShapesInBothSenses) {
                                                 arcElem(0, 0, 3, kPi / 2, 3 * kPi / 2, 1)};
     const std::vector<ContourElement> spike =
         polygon({{0, 0}, {4, 0}, {4, 2}, {6, 2}, {4, 2}, {4, 4}, {0, 4}});
+    std::vector<ContourElement> tagged = stadium();
+    tagged[1].sourceTag = 7;
     const struct {
         const char* name;
         std::vector<ContourElement> c;
         int sense, area;
     } cases[] = {
         {"square", square, 1, 1},
-        {"one arc", circle(1, 1), 1, 0},
-        {"two halves", circle(2, 1), 1, 1},
-        {"four quarters", circle(4, 1), 1, 1},
-        {"stadium", stadium(), 1, 1},
+        {"one arc", circle(3, 4, 5, 1, 1), 1, 0},
+        {"two halves", circle(3, 4, 5, 2, 1), 1, 1},
+        {"four quarters", circle(3, 4, 5, 4, 1), 1, 1},
+        {"stadium", tagged, 1, 1},
         {"D", dShape, 1, 1},
         {"spike", spike, 1, 1},
     };
     for (const auto& c : cases) {
         const int32_t n = static_cast<int32_t>(c.c.size());
         EXPECT_EQ(contourOrientation(c.c.data(), n), c.sense) << c.name;
-        const std::vector<ContourElement> back = n == 1 ? circle(1, -1) : reversed(c.c);
+        const std::vector<ContourElement> back = n == 1 ? circle(3, 4, 5, 1, -1) : reversed(c.c);
         EXPECT_EQ(contourOrientation(back.data(), n), -c.sense) << c.name;
         if (n > 2) {
             EXPECT_EQ(contourSignedArea(c.c.data(), n), c.area) << c.name;
             EXPECT_EQ(contourSignedArea(back.data(), n), -c.area) << c.name;
         }
+        const std::vector<ContourElement> twice = reversed(reversed(c.c));
+        EXPECT_EQ(std::memcmp(twice.data(), c.c.data(), c.c.size() * sizeof(ContourElement)), 0) << c.name;
     }
+    const std::vector<ContourElement> r = reversed(tagged);
+    EXPECT_EQ(r[2].sourceTag, 7);
+    EXPECT_EQ(r[2].direction, -1);
 }
 
 TEST(ContourOrient, UndecidedShapes) {
@@ -80,64 +80,41 @@ TEST(ContourOrient, UndecidedShapes) {
     EXPECT_EQ(contourOrientation(lone.data(), 1), 0);
 }
 
-TEST(ContourOrient, ReversingTwiceRestoresTheContour) {
-    std::vector<ContourElement> c = stadium();
-    c[1].sourceTag = 7;
-    std::vector<ContourElement> r = reversed(c);
-    EXPECT_EQ(r[2].sourceTag, 7);
-    EXPECT_EQ(r[2].direction, -1);
-    r = reversed(r);
-    EXPECT_EQ(std::memcmp(r.data(), c.data(), c.size() * sizeof(ContourElement)), 0);
-}
-
-TEST(ContourOrient, RandomStarContoursHaveTheSenseTheyWereBuiltIn) {
+// Seeded contours have the sense they were built in, either way round: stars with
+// some edges bulged out into arcs, and finely sampled wavy outlines turning in
+// steps of 1e-4 to 0.3 radians (some just at the tolerance below which a turn
+// counts as none) with arcs of a tenth of a degree among them.
+TEST(ContourOrient, SeededContoursHaveTheSenseTheyWereBuiltIn) {
     PocketErrors state;
     pocketKernel().toolRadius = 1;
     rngResetState();
-    for (int k = 0; k < 300; ++k) {
-        const int n = 3 + rngBelow(10);
+    for (int k = 0; k < 340; ++k) {
+        const bool star = k < 300;
+        const int n = star ? 3 + rngBelow(10) : 100 + 50 * (k - 300);
         std::vector<Vec2> p;
         for (int i = 0; i < n; ++i) {
-            const double a = 2 * kPi * (i + 0.6 * rngUniform()) / n, r = 2 + 6 * rngUniform();
-            p.push_back({r * std::cos(a), r * std::sin(a)});
+            const double a = star ? 2 * kPi * (i + 0.6 * rngUniform()) / n : 2 * kPi * i / n;
+            const double r =
+                star ? 2 + 6 * rngUniform() : 50 + (k % 4) * std::sin(7 * a) + 1e-3 * rngUniform();
+            p.push_back({r * std::cos(a), (star ? 1 : 0.7) * r * std::sin(a)});
         }
         std::vector<ContourElement> c = polygon(p);
-        for (auto& e : c) {
-            if (rngBelow(3)) continue;
-            // Centre left of the edge, inside the star: the arc bulges outward.
-            const double dx = e.g[2] - e.g[0], dy = e.g[3] - e.g[1], off = 0.2 + rngUniform();
-            const double cx = 0.5 * (e.g[0] + e.g[2]) - dy * off, cy = 0.5 * (e.g[1] + e.g[3]) + dx * off;
-            e = arcElem(cx, cy, std::hypot(e.g[0] - cx, e.g[1] - cy), std::atan2(e.g[1] - cy, e.g[0] - cx),
-                        std::atan2(e.g[3] - cy, e.g[2] - cx), 1);
-        }
-        const int32_t m = static_cast<int32_t>(c.size());
-        EXPECT_EQ(contourOrientation(c.data(), m), 1) << k;
-        contourReverse(c.data(), m);
-        EXPECT_EQ(contourOrientation(c.data(), m), -1) << k;
-    }
-}
-
-// Finely sampled wavy outlines turn in steps of 1e-4 to 0.3 radians, some just at the tolerance
-// below which a turn counts as none; arcs of a tenth of a degree among them. The sense is the
-// one they were built in, either way round.
-TEST(ContourOrient, FinelySampledOutlinesKeepTheirSense) {
-    PocketErrors state;
-    pocketKernel().toolRadius = 1;
-    rngResetState();
-    for (int k = 0; k < 40; ++k) {
-        const int n = 100 + 50 * k;
-        std::vector<Vec2> p;
-        for (int i = 0; i < n; ++i) {
-            const double a = 2 * kPi * i / n, r = 50 + (k % 4) * std::sin(7 * a) + 1e-3 * rngUniform();
-            p.push_back({r * std::cos(a), 0.7 * r * std::sin(a)});
-        }
-        std::vector<ContourElement> c = polygon(p);
-        // Every fifth corner rounded by a tiny arc tangent to both sides.
-        for (size_t i = 0; i + 1 < c.size(); i += 5) {
-            const double cx = c[i].g[2], cy = c[i].g[3];
-            const double a0 = std::atan2(c[i].g[3] - c[i].g[1], c[i].g[2] - c[i].g[0]) - kPi / 2;
-            c.insert(c.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                     arcElem(cx, cy, 1e-3, a0, a0 + 0.002, 1));
+        if (star) {
+            for (auto& e : c) {
+                if (rngBelow(3)) continue;
+                // Centre left of the edge, inside the star: the arc bulges outward.
+                const double dx = e.g[2] - e.g[0], dy = e.g[3] - e.g[1], off = 0.2 + rngUniform();
+                const double cx = 0.5 * (e.g[0] + e.g[2]) - dy * off, cy = 0.5 * (e.g[1] + e.g[3]) + dx * off;
+                e = arcElem(cx, cy, std::hypot(e.g[0] - cx, e.g[1] - cy),
+                            std::atan2(e.g[1] - cy, e.g[0] - cx), std::atan2(e.g[3] - cy, e.g[2] - cx), 1);
+            }
+        } else {
+            // Every fifth corner rounded by a tiny arc tangent to both sides.
+            for (size_t i = 0; i + 1 < c.size(); i += 5) {
+                const double a0 = std::atan2(c[i].g[3] - c[i].g[1], c[i].g[2] - c[i].g[0]) - kPi / 2;
+                c.insert(c.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                         arcElem(c[i].g[2], c[i].g[3], 1e-3, a0, a0 + 0.002, 1));
+            }
         }
         const int32_t m = static_cast<int32_t>(c.size());
         EXPECT_EQ(contourOrientation(c.data(), m), 1) << k;

@@ -7,25 +7,15 @@
 #include <vector>
 
 #include "geometry/rng.h"
-#include "pocket_util.h"
+#include "offset_util.h"
+#include "vecnear.h"
+
+using namespace offsettest;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
 double deg(double d) {
     return d * kPi / 180;
-}
-
-// Crossing-number test of a polygon: the independent answer for the winding test.
-bool insidePolygon(const std::vector<Vec2>& poly, const Vec2& p) {
-    bool in = false;
-    for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
-        if ((poly[i].y > p.y) != (poly[j].y > p.y) &&
-            p.x < (poly[j].x - poly[i].x) * (p.y - poly[i].y) / (poly[j].y - poly[i].y) + poly[i].x)
-            in = !in;
-    }
-    return in;
 }
 
 }  // namespace
@@ -45,8 +35,7 @@ TEST(ElemAccess, MiddlesOfArcsAcrossZero) {
     for (const auto& c : cases) {
         Vec2 m;
         ASSERT_EQ(elemPoint(&c.e, &m, kElemMiddle), 1);
-        EXPECT_NEAR(m.x, c.x, 1e-12);
-        EXPECT_NEAR(m.y, c.y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, m, c.x, c.y, 1e-12);
     }
 }
 

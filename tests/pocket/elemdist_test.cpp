@@ -5,27 +5,18 @@
 #include <cmath>
 
 #include "geometry/rng.h"
+#include "offset_util.h"
 #include "pocket/elemaccess.h"
-#include "pocket_util.h"
+
+using namespace offsettest;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // Nearest of many samples along the element: the brute-force answer.
 double sampledDistance(const Vec2& p, const ContourElement& e) {
     double best = 1e300;
     for (int i = 0; i <= 20000; ++i) {
-        const double t = i / 20000.0;
-        Vec2 q{e.g[kLx1] + t * (e.g[kLx2] - e.g[kLx1]), e.g[kLy1] + t * (e.g[kLy2] - e.g[kLy1])};
-        if (e.type == kElemArc) {
-            const double a0 = std::atan2(e.g[kAsy] - e.g[kAcy], e.g[kAsx] - e.g[kAcx]);
-            double a1 = std::atan2(e.g[kAey] - e.g[kAcy], e.g[kAex] - e.g[kAcx]);
-            while (e.direction > 0 && a1 <= a0) a1 += 2 * kPi;
-            while (e.direction < 0 && a1 >= a0) a1 -= 2 * kPi;
-            q = {e.g[kAcx] + e.g[kAr] * std::cos(a0 + t * (a1 - a0)),
-                 e.g[kAcy] + e.g[kAr] * std::sin(a0 + t * (a1 - a0))};
-        }
+        const Vec2 q = pointAlong(e, i / 20000.0);
         best = std::fmin(best, std::hypot(p.x - q.x, p.y - q.y));
     }
     return best;

@@ -4,13 +4,10 @@
 
 #include <cmath>
 
-#include "pocket_util.h"
+#include "offset_util.h"
+#include "vecnear.h"
 
-namespace {
-
-constexpr double kPi = 3.141592653589793;
-
-}  // namespace
+using offsettest::kPi;
 
 TEST(ElemPrim, PointBeyondASegmentEndDependsOnTheScale) {
     PocketErrors state;
@@ -45,8 +42,7 @@ TEST(ElemPrim, SegmentPairs) {
         Vec2 p{};
         EXPECT_EQ(isectLineLine(c.a, c.b, &p), c.code);
         if (c.code == 1) {
-            EXPECT_NEAR(p.x, c.x, 1e-12);
-            EXPECT_NEAR(p.y, c.y, 1e-12);
+            EXPECT_XY(EXPECT_NEAR, p, c.x, c.y, 1e-12);
         }
     }
 }
@@ -96,8 +92,7 @@ TEST(ElemPrim, ArcsOnOneCircleOverlapBelowMinusOne) {
     Vec2 p[2];
     const ContourElement b = arcElem(2, 0, 2, kPi / 2, 3 * kPi / 2, 1);
     EXPECT_EQ(isectArcArc(&a, &b, p), 1);
-    EXPECT_NEAR(p[0].x, 1, 1e-12);
-    EXPECT_NEAR(p[0].y, std::sqrt(3.0), 1e-12);
+    EXPECT_XY(EXPECT_NEAR, p[0], 1, std::sqrt(3.0), 1e-12);
 }
 
 TEST(ElemPrim, OrderAlongElements) {

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "geometry/rng.h"
-#include "pocket/pocket_util.h"
+#include "offset_util.h"
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+using offsettest::kPi;
 
 // Point and unit tangent of an element at its start (0) or end (1), from its own geometry.
 void endOf(const ContourElement& e, int end, Vec2* p, Vec2* t) {
@@ -28,23 +28,14 @@ void endOf(const ContourElement& e, int end, Vec2* p, Vec2* t) {
 }
 
 Vec2 along(const ContourElement& e, double f) {
-    const double* g = e.g;
-    if (e.type == kElemLine) return {g[kLx1] + f * (g[kLx2] - g[kLx1]), g[kLy1] + f * (g[kLy2] - g[kLy1])};
-    const double a0 = std::atan2(g[kAsy] - g[kAcy], g[kAsx] - g[kAcx]);
-    double sweep = std::atan2(g[kAey] - g[kAcy], g[kAex] - g[kAcx]) - a0;
-    while (e.direction * sweep < 0) sweep += e.direction * 2 * kPi;
-    return {g[kAcx] + g[kAr] * std::cos(a0 + f * sweep), g[kAcy] + g[kAr] * std::sin(a0 + f * sweep)};
+    return offsettest::pointAlong(e, f);
 }
 
 void setInput() {
     clistCreate("INPUT");
     for (const std::vector<Vec2>& p : {std::vector<Vec2>{{0, 0}, {100, 0}, {100, 100}, {0, 100}},
-                                       std::vector<Vec2>{{40, 40}, {60, 40}, {60, 60}, {40, 60}}}) {
-        std::vector<ContourElement> c = polygon(p);
-        ContourHeader h{};
-        h.elementCount = 4;
-        ASSERT_EQ(clistInsert("INPUT", c.data(), &h, -1), 1);
-    }
+                                       std::vector<Vec2>{{40, 40}, {60, 40}, {60, 60}, {40, 60}}})
+        ASSERT_TRUE(putContour("INPUT", polygon(p)));
     pocketKernel().toolRadius = 2;
 }
 

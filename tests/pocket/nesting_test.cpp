@@ -7,15 +7,11 @@
 #include "pocket/contourorient.h"
 #include "pocket/pocket_util.h"
 #include "pocket/ringemit.h"
+#include "ringtest_util.h"
 
 namespace {
 
 using offsettest::signedArea;
-
-std::vector<ContourElement> box(double x0, double y0, double x1, double y1, bool cw = false) {
-    if (cw) return polygon({{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}});
-    return polygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
-}
 
 void put(const std::vector<ContourElement>& c, double top = 0, double bottom = -5, int16_t group = 0) {
     ContourHeader h{};
@@ -44,25 +40,6 @@ int sign(double a) {
 }
 
 }  // namespace
-
-// A single contour: one group, the wanted orientation, tag 1 and no parent.
-TEST(Nesting, SingleContourTakesTheWantedOrientation) {
-    for (int wanted : {1, -1}) {
-        for (bool cw : {false, true}) {
-            PocketErrors errs;
-            put(box(0, 0, 10, 10, cw));
-            int32_t reversed = 7;
-            EXPECT_EQ(clistNestContours("INPUT", wanted, 0, &reversed), 1);
-            EXPECT_EQ(reversed, 0);
-            Got g = get(0);
-            EXPECT_EQ(sign(signedArea(g.e)), wanted);
-            EXPECT_EQ(g.h.tag, 1);
-            EXPECT_EQ(g.h.parent, -1);
-            EXPECT_EQ(g.h.ccw, wanted > 0 ? 1 : 0);
-            EXPECT_EQ(g.h.leftSide, g.h.ccw);
-        }
-    }
-}
 
 // The inner contour's top against the outer one's bottom: an island of the
 // same group, or a deeper pocket of its own whose top is the outer floor.
@@ -143,11 +120,13 @@ TEST(Nesting, CircleToPolygonChordsStayWithinTolerance) {
     }
 }
 
-// Seeded boxes nested up to three deep with random orientation: every parent
-// and role agrees with the containment of the boxes, islands run against the
-// boundaries, and each group lists its boundaries before its islands.
+// Seeded boxes nested up to three deep with random orientation (a single one
+// among them): every parent and role agrees with the containment of the boxes,
+// islands run against the boundaries, the orientation flags say how each runs,
+// the groups count from 1, and each group lists its boundaries before its islands.
 TEST(Nesting, RandomNestsAgreeWithBoxContainment) {
     rngResetState();
+    int singles = 0;
     for (int trial = 0; trial < 40; ++trial) {
         PocketErrors errs;
         struct Box {
@@ -169,12 +148,15 @@ TEST(Nesting, RandomNestsAgreeWithBoxContainment) {
         // Shuffled order and orientations; every contour spans the same heights.
         for (size_t i = boxes.size(); i > 1; --i)
             std::swap(boxes[i - 1], boxes[static_cast<size_t>(rngBelow(static_cast<int32_t>(i)))]);
-        for (const Box& b : boxes) put(box(b.x0, b.y0, b.x1, b.y1, rngBelow(2) == 1));
+        for (const Box& b : boxes) put(box(b.x0, b.y0, b.x1, b.y1, rngBelow(2) != 1));
         const int wanted = rngBelow(2) ? 1 : -1;
         // Depth 2 sits inside an island and reaches as high: a pocket in the island's top.
-        ASSERT_EQ(clistNestContours("INPUT", wanted, 0, nullptr),
+        int32_t reversed = 7;
+        ASSERT_EQ(clistNestContours("INPUT", wanted, 0, &reversed),
                   outers + static_cast<int>(std::count_if(boxes.begin(), boxes.end(),
                                                           [](const Box& b) { return b.depth == 2; })));
+        EXPECT_EQ(reversed, 0);  // set in the outside-in direct mode only
+        singles += boxes.size() == 1;
         int lastTag = 0;
         bool inIslands = false;
         for (int32_t i = 0; i < clistCount("INPUT"); ++i) {
@@ -190,6 +172,8 @@ TEST(Nesting, RandomNestsAgreeWithBoxContainment) {
             const bool island = mine->depth == 1;
             EXPECT_EQ(sign(area), island ? -wanted : wanted);
             EXPECT_EQ(g.h.ccw == g.h.leftSide, !island);
+            EXPECT_EQ(g.h.ccw, area > 0 ? 1 : 0);
+            EXPECT_TRUE(g.h.tag >= 1 && (i > 0 || g.h.tag == 1)) << "groups count from 1";
             if (g.h.tag != lastTag) inIslands = false;
             EXPECT_FALSE(inIslands && !island) << "a boundary after an island of its group";
             inIslands = island;
@@ -202,6 +186,7 @@ TEST(Nesting, RandomNestsAgreeWithBoxContainment) {
             }
         }
     }
+    EXPECT_GT(singles, 0);
 }
 
 // Farthest from contour 1 first, contour 1 last, contour 0 in place; two

@@ -10,6 +10,10 @@
 #include "pocket/clist.h"
 #include "pocket/pocket_util.h"
 
+#ifdef KV_HAVE_GEOS
+#include <geos_c.h>
+#endif
+
 namespace offsettest {
 
 constexpr double kPi = 3.141592653589793;
@@ -85,6 +89,29 @@ inline double perimeter(const std::vector<ContourElement>& chain) {
     return p;
 }
 
+// Points along a chain, arcs divided in steps of at most maxSweep radians; the
+// first point again at the end when closed.
+inline std::vector<Vec2> samples(const std::vector<ContourElement>& chain, double maxSweep,
+                                 bool closed = true) {
+    std::vector<Vec2> pts;
+    for (const ContourElement& e : chain) {
+        const int steps = e.type == kElemArc ? std::max(1, static_cast<int>(sweepOf(e) / maxSweep)) : 1;
+        for (int k = 0; k < steps; ++k) pts.push_back(pointAlong(e, static_cast<double>(k) / steps));
+    }
+    if (!chain.empty()) pts.push_back(closed ? pts.front() : endPoint(chain.back()));
+    return pts;
+}
+
+// Crossing-number test of a point against a polygon.
+inline bool insidePolygon(const std::vector<Vec2>& poly, const Vec2& p) {
+    bool in = false;
+    for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++)
+        if ((poly[i].y > p.y) != (poly[j].y > p.y) &&
+            p.x < (poly[j].x - poly[i].x) * (p.y - poly[i].y) / (poly[j].y - poly[i].y) + poly[i].x)
+            in = !in;
+    return in;
+}
+
 // A circle of radius r as n arcs.
 inline std::vector<ContourElement> circle(double cx, double cy, double r, int n, int dir) {
     std::vector<ContourElement> c;
@@ -92,5 +119,34 @@ inline std::vector<ContourElement> circle(double cx, double cy, double r, int n,
         c.push_back(arcElem(cx, cy, r, dir * 2 * kPi * i / n, dir * 2 * kPi * (i + 1) / n, dir));
     return c;
 }
+
+#ifdef KV_HAVE_GEOS
+// A GEOS context and chains given to it, their arcs in steps of at most step radians.
+struct Geos {
+    GEOSContextHandle_t h = GEOS_init_r();
+    Geos() = default;
+    ~Geos() { GEOS_finish_r(h); }
+    Geos(const Geos&) = delete;
+    Geos& operator=(const Geos&) = delete;
+    GEOSGeometry* line(const std::vector<ContourElement>& chain, double step, bool closed = true) {
+        const std::vector<Vec2> pts = samples(chain, step, closed);
+        GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
+        for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
+        return closed ? GEOSGeom_createLinearRing_r(h, cs) : GEOSGeom_createLineString_r(h, cs);
+    }
+    GEOSGeometry* polygon(const std::vector<ContourElement>& outer,
+                          const std::vector<std::vector<ContourElement>>& holes, double step) {
+        std::vector<GEOSGeometry*> in;
+        for (const auto& hole : holes) in.push_back(line(hole, step));
+        return GEOSGeom_createPolygon_r(h, line(outer, step), in.data(), static_cast<unsigned>(in.size()));
+    }
+    // The area of a result, which is destroyed; 1e9 for none.
+    double area(GEOSGeometry* g) {
+        double a = 1e9;
+        if (g) GEOSArea_r(h, g, &a), GEOSGeom_destroy_r(h, g);
+        return a;
+    }
+};
+#endif
 
 }  // namespace offsettest

@@ -7,17 +7,14 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "offset_util.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
-#include "pocket/pocket_util.h"
+#include "ringtest_util.h"
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
-std::vector<ContourElement> square(double x0, double y0, double x1, double y1) {
-    return polygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
-}
+using offsettest::kPi;
 
 void insert(const char* list, std::vector<ContourElement> c, double bottom = 0) {
     ContourHeader h{};
@@ -30,8 +27,8 @@ void insert(const char* list, std::vector<ContourElement> c, double bottom = 0) 
 TEST(PlaneCheck, WallAllowanceAndOpenSides) {
     PocketErrors errors;
     clistCreate("MAIN");
-    insert("MAIN", square(0, 0, 100, 100), 6);
-    insert("MAIN", square(10, 10, 20, 20), -3);  // below the plane bottom: unchanged
+    insert("MAIN", box(0, 0, 100, 100), 6);
+    insert("MAIN", box(10, 10, 20, 20), -3);  // below the plane bottom: unchanged
     kvCCPParams.surface = 10;
     kvCCPParams.depth = 8;
     kvCCPParams.toolDiameter = 12;
@@ -52,8 +49,8 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
 
     // Islands whose bottom edge runs at a height above the outer boundary's, and one reaching outside.
     const double heights[] = {0.07, 0.0701, 5};
-    for (double y : heights) insert("MAIN", square(20, y, 30, y + 10));
-    insert("MAIN", square(96, 40, 106, 50));
+    for (double y : heights) insert("MAIN", box(20, y, 30, y + 10));
+    insert("MAIN", box(96, 40, 106, 50));
     EXPECT_EQ(markOpenSides("MAIN"), 1);
     const int32_t expected[4][4] = {{-1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {-1, -1, -1, 0}};
     for (int i = 0; i < 4; ++i) {
@@ -68,7 +65,7 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
     const std::vector<ContourElement> cases[] = {
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, 1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 6, kPi, 2 * kPi, 1)},
-        square(0, 0, 1, 1)};
+        box(0, 0, 1, 1)};
     for (const std::vector<ContourElement>& c : cases) {
         clistCreate("MAIN");
         insert("MAIN", c);
@@ -91,7 +88,7 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
                                : 0,
                     0, 1e-9);
     }
-    std::vector<ContourElement> open = square(0, 0, 1, 1);
+    std::vector<ContourElement> open = box(0, 0, 1, 1);
     EXPECT_EQ(contourValidate(open.data(), 3), 0);
 }
 
@@ -102,8 +99,8 @@ TEST(PlaneCheck, HelixClearanceAgainstSquareDistance) {
     pocketKernel().geometryScale = 2;
     kvCCPParams.toolDiameter = 8 * 2;
     pocketAllowanceSet(0, 1 * 2);
-    insert("INPUT", square(0, 0, 200, 200), 0);       // 0..100 in output units
-    insert("INPUT", square(300, 300, 400, 400), -5);  // reaches below the bottom: not tested
+    insert("INPUT", box(0, 0, 200, 200), 0);       // 0..100 in output units
+    insert("INPUT", box(300, 300, 400, 400), -5);  // reaches below the bottom: not tested
     rngResetState();
     for (int run = 0; run < 300; ++run) {
         const Vec2 c{-20 + 140 * rngUniform(), -20 + 140 * rngUniform()};

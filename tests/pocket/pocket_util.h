@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,12 @@ class PocketErrors {
         static std::vector<std::string> t;
         return t;
     }
+    // Some text recorded holds the given part.
+    static bool sent(const std::string& part) {
+        for (const std::string& t : texts())
+            if (t.find(part) != std::string::npos) return true;
+        return false;
+    }
 
   private:
     static int recordTrace(CycleRecord* r, NcRecord* output) {
@@ -112,3 +120,24 @@ class TempFolder {
   private:
     std::string path_;
 };
+
+namespace pockettest {
+
+// The contour appended to a named list under the header, its element count filled in.
+inline bool putContour(const char* list, const std::vector<ContourElement>& c, ContourHeader h = {}) {
+    h.elementCount = static_cast<uint32_t>(c.size());
+    return clistInsert(list, c.data(), &h, -1) == 1;
+}
+
+inline std::string readText(const std::string& path) {
+    std::stringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+}  // namespace pockettest
+using namespace pockettest;

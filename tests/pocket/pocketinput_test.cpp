@@ -137,13 +137,13 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     PocketErrors errors;
     TempFolder tmp;
     const std::string file = tmp.file("pocket.kvx");
-    std::ofstream(file, std::ios::binary)
-        << (kvx("v surface(10)\n"
-                "o Contour[1]()\n{\n v depth(4)\n v sideOfCompensation(rightOfContour)\n"
-                " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
-                "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
-                "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
-                " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"));
+    writeText(file,
+              kvx("v surface(10)\n"
+                  "o Contour[1]()\n{\n v depth(4)\n v sideOfCompensation(rightOfContour)\n"
+                  " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
+                  "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
+                  "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
+                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"));
     ASSERT_TRUE(std::filesystem::exists(file));
     setVars({{"toolReference", "center"}});
     strcpy(kvCCPParams.geoSource, file.c_str());

@@ -3,8 +3,11 @@
 
 #include "pocketnc_util.h"
 
-TEST(PocketNc, FirstPassRecordsInOrder) {
+// The first pass on channel 31 in order; on channel 10 the header once however
+// often it is asked for, and the feed words around the plunge.
+TEST(PocketNc, FirstPassRecordsInOrderFeedWordsAndHeaderOnce) {
     NcPlane plane;
+    pocketNcHeader();
     pocketNcHeader();
     std::vector<ContourElement> path = polygon({{0, 0}, {20, 0}, {20, 20}, {0, 20}});
     path.push_back(arcElem(10, 0, 10, M_PI, 2 * M_PI, 1));
@@ -23,16 +26,12 @@ TEST(PocketNc, FirstPassRecordsInOrder) {
     EXPECT_EQ(c31[6].name + "=" + c31[6].value, "depth=5");
     EXPECT_DOUBLE_EQ(c31[12].cx, 10);
     EXPECT_DOUBLE_EQ(c31[14].z, 50);
-}
 
-TEST(PocketNc, FeedWordsAroundThePlungeAndHeaderOnce) {
-    NcPlane plane;
-    pocketNcHeader();
-    pocketNcHeader();
-    ContourElement e = lineElem(0, 0, 10, 0);
-    pocketEmitElement(&e);
-    int header = 0;
-    for (const Rec& r : log()) header += r.name == "cycleFct" && r.value == "pocketMilling";
+    int header = 0, plunge = -1;
+    for (size_t i = 0; i < log().size(); ++i) {
+        header += log()[i].name == "cycleFct" && log()[i].value == "pocketMilling";
+        if (log()[i].type == 3112) plunge = static_cast<int>(i);
+    }
     EXPECT_EQ(header, 1);
     EXPECT_GE(indexOf("aliasDef", "FX,FX,800,1"), 0);
     for (const char* word : {"CPLANE", "CDIST", "RPLANE"}) {
@@ -40,9 +39,6 @@ TEST(PocketNc, FeedWordsAroundThePlungeAndHeaderOnce) {
         for (const Rec& r : log()) found |= r.name == word;
         EXPECT_TRUE(found) << word;
     }
-    int plunge = -1;
-    for (size_t i = 0; i < log().size(); ++i)
-        if (log()[i].type == 3112) plunge = static_cast<int>(i);
     ASSERT_GE(plunge, 0);
     int useZ = indexOf("aliasUse", "FZ"), trZ = indexOf("tr", "FZ");
     EXPECT_TRUE(useZ >= 0 && useZ < plunge && trZ > useZ && trZ < plunge);

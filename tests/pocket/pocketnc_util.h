@@ -22,6 +22,7 @@ struct Rec {
     double x, y, z;
     double cx, cy;  // arcs: the centre (x, y the end)
     int32_t clockwise;
+    bool operator==(const Rec&) const = default;
 };
 
 inline std::vector<Rec>& log() {
@@ -29,12 +30,13 @@ inline std::vector<Rec>& log() {
     return l;
 }
 
-template <int Channel>
-inline int capture(CycleRecord*, NcRecord* r) {
+// A record of a channel: texts for the numbers below 3100 and 3131, the end and centre of an
+// arc, the point of any other move.
+inline Rec decode(int channel, const NcRecord* r) {
     char name[KVNC_TEXT_SIZE], value[KVNC_TEXT_SIZE];
     int type = ncRecGetI32(r, KVNC_TYPE);
-    Rec out{Channel, type, "", "", 0, 0, 0, 0, 0, 0};
-    if (type == 3131 || type == 301 || type == 3001) {
+    Rec out{channel, type, "", "", 0, 0, 0, 0, 0, 0};
+    if (type < 3100 || type == 3131) {
         out.name = ncRecGetText(r, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
         out.value = ncRecGetText(r, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
     } else if (type == 3121) {
@@ -48,7 +50,12 @@ inline int capture(CycleRecord*, NcRecord* r) {
         out.y = ncRecGetF64(r, KVNC_POINT_Y);
         out.z = ncRecGetF64(r, KVNC_POINT_Z);
     }
-    log().push_back(out);
+    return out;
+}
+
+template <int Channel>
+inline int capture(CycleRecord*, NcRecord* r) {
+    log().push_back(decode(Channel, r));
     return 1;
 }
 

@@ -54,9 +54,7 @@ TEST(PocketNc, EntryKinds) {
         if (c.stockOutin) pocketOutputState().moveList = moveChainCreate(8);
         ContourElement before = lineElem(-30, 0, 0, 0), side = lineElem(-0.05, -10, -0.05, 10, -1);
         if (c.before == 1) moveChainAppend(pocketOutputState().moveList, &before, 0);
-        ContourHeader h{};
-        h.elementCount = 1;
-        ASSERT_TRUE(c.before != 2 || (clistCreate("INPUT") && clistInsert("INPUT", &side, &h, -1)));
+        ASSERT_TRUE(c.before != 2 || (clistCreate("INPUT") && putContour("INPUT", {side})));
         pocketNcHeader();
         for (double x : {0.0, 30.0}) {
             ContourElement e = lineElem(x, 0, x + 30, 0, c.tag);
@@ -78,10 +76,7 @@ TEST(PocketNc, EntryKinds) {
 TEST(LeaveMove, FitHalvesUntilClear) {
     PocketErrors errors;
     ASSERT_EQ(clistCreate("INPUT"), 1);
-    std::vector<ContourElement> room = polygon({{0, 0}, {100, 0}, {100, 40}, {0, 40}});
-    ContourHeader h{};
-    h.elementCount = 4;
-    ASSERT_EQ(clistInsert("INPUT", room.data(), &h, -1), 1);
+    ASSERT_TRUE(putContour("INPUT", polygon({{0, 0}, {100, 0}, {100, 40}, {0, 40}})));
     pocketKernel().toolRadius = 5;
     pocketKernel().wantedOrientation = 1;
     const double clear = 5 - 1e-4;
@@ -117,11 +112,9 @@ TEST(PocketPlane, DispatchedPlaneStaysInThePocket) {
         NcPlane plane;
         ASSERT_EQ(clistCreate("MAIN"), 1);
         ContourHeader h{};
-        h.elementCount = 4;
         h.leftSide = 1;
-        std::vector<ContourElement> outer = polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}}),
-                                    island = polygon({{40, 20}, {40, 40}, {60, 40}, {60, 20}});
-        ASSERT_TRUE(clistInsert("MAIN", outer.data(), &h, -1) && clistInsert("MAIN", island.data(), &h, -1));
+        ASSERT_TRUE(putContour("MAIN", polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}}), h) &&
+                    putContour("MAIN", polygon({{40, 20}, {40, 40}, {60, 40}, {60, 20}}), h));
         PocketKernel& k = pocketKernel();
         k.toolRadius = 4;
         k.wantedOrientation = 1;

@@ -23,34 +23,40 @@
 
 namespace pocketruntest {
 
-struct Out {
-    int channel, type;
-    std::string name, value;
-    double x, y, z;
-    bool operator==(const Out&) const = default;
-};
+using Out = pocketnctest::Rec;
 
+// Every record of a run; those of channel 31 also go to the NC tests' log for the no-gouge check.
 inline int record(KvCycle*, int32_t channel, const void* bytes, void* user) {
-    const auto* r = static_cast<const NcRecord*>(bytes);
-    char name[KVNC_TEXT_SIZE], value[KVNC_TEXT_SIZE];
-    Out o{channel, ncRecGetI32(r, KVNC_TYPE), "", "", 0, 0, 0};
-    if (o.type < 3100 || o.type == 3131) {
-        o.name = ncRecGetText(r, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, name);
-        o.value = ncRecGetText(r, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value);
-    } else {
-        o.x = ncRecGetF64(r, KVNC_POINT_X);
-        o.y = ncRecGetF64(r, KVNC_POINT_Y);
-        o.z = ncRecGetF64(r, KVNC_POINT_Z);
-    }
+    const Out o = pocketnctest::decode(channel, static_cast<const NcRecord*>(bytes));
+    if (channel == 31) pocketnctest::log().push_back(o);
     static_cast<std::vector<Out>*>(user)->push_back(o);
     return 1;
 }
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+// A contour of an exchange file: closed through its points (an open chain when not), with its heights.
+struct KvxContour {
+    std::vector<Vec2> p;
+    std::string heights = "v depth(6)";
+    bool closed = true;
+};
+
+inline std::string kvxText(const std::vector<KvxContour>& contours, const std::string& head = "") {
+    std::string t = std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\n" + head;
+    int id = 1;
+    for (const KvxContour& c : contours) {
+        t += "o Contour[" + std::to_string(id++) + "]()\n{\n " + c.heights + "\n";
+        for (size_t i = 0; i + (c.closed ? 0 : 1) < c.p.size(); ++i) {
+            const Vec2 &a = c.p[i], &b = c.p[(i + 1) % c.p.size()];
+            t += " o L(x[" + std::to_string(a.x) + "/" + std::to_string(b.x) + "] y[" + std::to_string(a.y) +
+                 "/" + std::to_string(b.y) + "])\n";
+        }
+        t += "}\n";
+    }
+    return t;
+}
+
+inline std::vector<Vec2> boxPoints(double x0, double y0, double x1, double y1) {
+    return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
 }
 
 // The example job copied into the working folder; runs go through kvCSexecCycle.
@@ -62,11 +68,11 @@ struct Job {
         ccpParamsResetState();
         coreSetModuleFolder(moduleFileName().c_str());
         const std::string src = std::string(KV_SOURCE_DIR) + "/examples/pocket/";
-        pcf = readFile(src + "job.pcf");
+        pcf = readText(src + "job.pcf");
         // The job's files and its POF output live in a folder of their own.
         home = std::filesystem::current_path();
         std::filesystem::current_path(folder.path());
-        writeFile("pocket.kvx", readFile(src + "pocket.kvx"));
+        writeText("pocket.kvx", readText(src + "pocket.kvx"));
     }
     ~Job() {
         PocketErrors::reset();
@@ -74,9 +80,6 @@ struct Job {
     }
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
-    static void writeFile(const std::string& name, const std::string& text) {
-        std::ofstream(name, std::ios::binary) << text;
-    }
     // The text with the key's line replaced (dropped when the line is empty, added when the text lacks it).
     static std::string edit(const std::string& from, const std::string& key, const std::string& line) {
         std::string text;
@@ -92,11 +95,11 @@ struct Job {
     }
     std::string with(const std::string& key, const std::string& line) const { return edit(pcf, key, line); }
     int32_t run(const std::string& text) {
-        writeFile("run.pcf", text);
+        writeText("run.pcf", text);
         out.clear();
         char arg[] = "-Srun";
         char* argv[] = {arg, nullptr};
-        HostCallbacks cb{hostFn, &out, nullptr, nullptr, nullptr, nullptr};
+        HostCallbacks cb{record, &out, nullptr, nullptr, nullptr, nullptr};
         EXPECT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
         return kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP));
     }
@@ -111,7 +114,6 @@ struct Job {
             if (o.type == type && o.value == value) return true;
         return false;
     }
-    KvHostFn hostFn = record;
     TempFolder folder;
     std::filesystem::path home;
     std::string pcf;
@@ -158,16 +160,10 @@ TEST(PocketRun, JobFramesChannelZero) {
 // fails without one. Nothing leaks on any of these exits.
 TEST(PocketRun, FailuresReachTheStatusWord) {
     Job job;
-    const std::string open = std::string(kKvxBanner) +
-                             "\nkVX-Version: 1.0\npocket\ncontours\no Contour[1]()\n{\n v depth(8)\n"
-                             " o L(x[0/50] y[0/0])\n o L(x[/50] y[/40])\n o L(x[/0] y[/40])\n}\n";
+    const std::string open = kvxText({{boxPoints(0, 0, 50, 40), "v depth(8)", false}});
     // Two squares that neither touch nor stand clear of each other cannot be nested.
     const std::string undecided =
-        std::string(kKvxBanner) +
-        "\nkVX-Version: 1.0\npocket\ncontours\no Contour[1]()\n{\n v depth(8)\n"
-        " o L(x[0/10] y[0/0])\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n"
-        " o L(x[/0] y[/0])\n}\no Contour[2]()\n{\n v depth(8)\n"
-        " o L(x[1/9] y[1/1])\n o L(x[/9] y[/9])\n o L(x[/1] y[/9])\n o L(x[/1] y[/1])\n}\n";
+        kvxText({{boxPoints(0, 0, 10, 10), "v depth(8)"}, {boxPoints(1, 1, 9, 9), "v depth(8)"}});
     const struct {
         std::string contours, stock;
         int32_t status;
@@ -175,7 +171,7 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     } cases[] = {{open, "", 1, "1102"}, {undecided, "", 1, "1115"}, {undecided, "stock := true", 0, "1507"}};
     for (const auto& c : cases) {
         kvCCP.hostSignal = 0;
-        Job::writeFile("bad.kvx", c.contours);
+        writeText("bad.kvx", c.contours);
         std::string text = job.with("geoSource", "geoSource := \"bad.kvx\"");
         if (!c.stock.empty()) text += c.stock + "\n";
         EXPECT_EQ(job.run(text), c.status) << c.message;
@@ -224,72 +220,62 @@ namespace {
 // The input and set-up phases of a job with extra keys, called directly.
 struct Phases : PocketErrors {
     TempFolder tmp;
-    int setUp(const std::vector<std::pair<const char*, const char*>>& keys, const std::string& contours) {
+    std::string writeBox(const std::vector<KvxContour>& more = {}) {
         const std::string file = tmp.file("p.kvx");
-        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
-                                              << contours;
+        std::vector<KvxContour> contours = {{boxPoints(0, 0, 60, 40), "v depth(8)"}};
+        contours.insert(contours.end(), more.begin(), more.end());
+        writeText(file, kvxText(contours));
+        return file;
+    }
+    int setUp(const std::vector<std::pair<const char*, const char*>>& keys,
+              const std::vector<KvxContour>& more = {}) {
+        const std::string file = writeBox(more);
         kvCCP.vars = kvListSet(kvCCP.vars, "geoSource", file.c_str(), 21);
+        kvCCP.vars = kvListSet(kvCCP.vars, "toolDiameter", "10", 21);
         for (const auto& k : keys) kvCCP.vars = kvListSet(kvCCP.vars, k.first, k.second, 21);
         pocketSetRecord(&kvCCP);
         return ccpReadParameters(&kvCCP) && ccpPrepareGeometry(&kvCCP);
     }
 };
 
-const char* kBox =
-    "o Contour[1]()\n{\n v depth(8)\n o L(x[0/60] y[0/0])\n o L(x[/60] y[/40])\n"
-    " o L(x[/0] y[/40])\n o L(x[/0] y[/0])\n}\n";
-
 }  // namespace
 
 // The Part's edge cases of the two phases, each against the value it must leave.
 TEST(PocketRun, InputAndSetUpSettle) {
     const CcpParams& p = kvCCPParams;
+    const PocketKernel& k = pocketKernel();
     const struct {
-        std::vector<std::pair<const char*, const char*>> keys;
-        double (*got)();
+        std::vector<std::pair<const char*, const char*>> keys;  // with a tool diameter of 10 unless given
+        const double* got;
         double want;
     } cases[] = {
-        {{{"toolDiameter", "10"}, {"infeedLength", "12"}}, [] { return kvCCPParams.infeedLength; }, 9.9},
-        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.infeedLength; }, 5},
-        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}, {"retractPlane", "40"}},
-         [] { return kvCCPParams.retractPlane; },
-         30},
-        {{{"toolDiameter", "10"}, {"clearancePlane", "30"}}, [] { return kvCCPParams.retractPlane; }, 30},
-        {{{"toolDiameter", "10"}, {"infeedDepth", "0"}}, [] { return kvCCPParams.infeedDepth; }, 10000},
-        {{{"toolDiameter", "10"}, {"strategy", "outsideInDirect"}},
-         [] { return static_cast<double>(kvCCPParams.orientation); },
-         -1},
-        {{{"toolDiameter", "1"}}, [] { return pocketKernel().geometryScale; }, 25},
-        {{{"toolDiameter", "10"}, {"considerToolType", "true"}, {"toolType", "ballMill"}},
-         [] { return pocketKernel().effDiameterRatio; },
-         0.01},
-        {{{"toolDiameter", "10"}, {"helixPlungeAngle", "30"}},
-         [] { return kvCCPParams.helixPlungeAngle; },
-         30 * M_PI / 180},
-        {{{"toolDiameter", "10"}}, [] { return kvCCPParams.helixAngleResolution; }, 10 * M_PI / 180},
+        {{{"infeedLength", "12"}}, &p.infeedLength, 9.9},
+        {{}, &p.infeedLength, 5},
+        {{{"clearancePlane", "30"}, {"retractPlane", "40"}}, &p.retractPlane, 30},
+        {{{"clearancePlane", "30"}}, &p.retractPlane, 30},
+        {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
+        {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
+        {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
+        {{{"helixPlungeAngle", "30"}}, &p.helixPlungeAngle, 30 * M_PI / 180},
+        {{}, &p.helixAngleResolution, 10 * M_PI / 180},
     };
     for (const auto& c : cases) {
         Phases ph;
-        ASSERT_EQ(ph.setUp(c.keys, kBox), 1) << c.keys.back().first;
-        EXPECT_NEAR(c.got(), c.want, 1e-12) << c.keys.back().first;
+        ASSERT_EQ(ph.setUp(c.keys), 1) << c.want;
+        EXPECT_NEAR(*c.got, c.want, 1e-12) << c.want;
+    }
+    {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
+        EXPECT_EQ(p.orientation, -1);
     }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;
-    ASSERT_EQ(ph.setUp({{"toolDiameter", "10"}},
-                       std::string(kBox) +
-                           "o Contour[2]()\n{\n v surface(-8)\n v depth(4)\n o L(x[20/40] y[10/10])\n"
-                           " o L(x[/40] y[/30])\n o L(x[/20] y[/30])\n o L(x[/20] y[/10])\n}\n"),
-              1);
+    ASSERT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}), 1);
     EXPECT_EQ(p.deepestLevel, 2);
 }
 
 namespace {
-
-int gougeRecord(KvCycle* cycle, int32_t channel, const void* bytes, void* user) {
-    if (channel == 31)
-        pocketnctest::capture<31>(nullptr, const_cast<NcRecord*>(static_cast<const NcRecord*>(bytes)));
-    return record(cycle, channel, bytes, user);
-}
 
 struct Shape {
     std::vector<Vec2> outer;
@@ -301,20 +287,9 @@ std::string wkt(const Shape& s) {
 }
 
 std::string kvxOf(const Shape& s) {
-    std::string t = std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\nv surface(0)\n";
-    int id = 1;
-    auto contour = [&](const std::vector<Vec2>& p) {
-        t += "o Contour[" + std::to_string(id++) + "]()\n{\n v depth(6)\n";
-        for (size_t i = 0; i < p.size(); ++i) {
-            const Vec2 &a = p[i], &b = p[(i + 1) % p.size()];
-            t += " o L(x[" + std::to_string(a.x) + "/" + std::to_string(b.x) + "] y[" + std::to_string(a.y) +
-                 "/" + std::to_string(b.y) + "])\n";
-        }
-        t += "}\n";
-    };
-    contour(s.outer);
-    for (const auto& i : s.islands) contour(i);
-    return t;
+    std::vector<KvxContour> c = {{s.outer}};
+    for (const auto& i : s.islands) c.push_back({i});
+    return kvxText(c, "v surface(0)\n");
 }
 
 // The example: 120 x 80 with corners of radius 10, a box island and a round one,
@@ -363,126 +338,6 @@ Shape seededShape() {
 
 }  // namespace
 
-TEST(PocketRun, NoGougeOnExampleAndSeededPockets) {
-#ifdef KV_HAVE_GEOS
-    Job job;
-    job.hostFn = gougeRecord;
-    pocketnctest::log().clear();
-    EXPECT_EQ(job.run(job.pcf), 0);
-    // The example's two planes.
-    const std::vector<std::vector<Vec2>> paths = passes();
-    EXPECT_EQ(std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.type == 3001; }) >= 2,
-              true);
-    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0))), 1e-3);
-    // The allowance of 0.2 is kept, less the rings' reduction tolerance of 0.01 R; one unit less room is
-    // caught.
-    EXPECT_LT(sweptOutside(paths, 5, wkt(example(0.1))), 1e-3);
-    EXPECT_GT(sweptOutside(paths, 5, wkt(example(1))), 1);
-    // Every input mode of the contour-parallel driver on the same job.
-    for (const char* mode : {"oriAutomatic := single", "oriAutomatic := none", "splitPath := true",
-                             "infeedFactor := 0.9", "stock := true"}) {
-        pocketnctest::log().clear();
-        const std::string key(mode, std::string(mode).find(' '));
-        EXPECT_EQ(job.run(job.with(key, mode)), 0) << mode;
-        EXPECT_FALSE(passes().empty()) << mode;
-        EXPECT_LT(sweptOutside(passes(), 5, wkt(example(0))), 1e-3) << mode;
-    }
-    rngResetState();
-    for (int i = 0; i < 50; ++i) {
-        const Shape s = seededShape();
-        Job::writeFile("seeded.kvx", kvxOf(s));
-        for (const char* ori : {"orientation := clockwise", "orientation := counterClockwise"}) {
-            pocketnctest::log().clear();
-            // One plane each: the walls are the same at every depth.
-            const std::string text =
-                Job::edit(Job::edit(job.with("geoSource", "geoSource := \"seeded.kvx\""), "orientation", ori),
-                          "infeedDepth", "infeedDepth := 10");
-            EXPECT_EQ(job.run(text), 0) << i << ori;
-            const auto p = passes();
-            EXPECT_FALSE(p.empty()) << i;
-            EXPECT_LT(sweptOutside(p, 5, wkt(s)), 1e-3) << i << " " << ori;
-        }
-    }
-#endif
-}
-
-// The example job by every strategy and by rest machining of a larger reference
-// tool (the whole input, and level by level with rest evaluation on): each ends
-// with status 0, writes passes and keeps the tool inside the pocket less half the allowance.
-TEST(PocketRun, EveryStrategyAndRestModeOnTheExample) {
-#ifdef KV_HAVE_GEOS
-    Job job;
-    job.hostFn = gougeRecord;
-    const struct {
-        const char* name;
-        std::vector<std::pair<const char*, const char*>> keys;
-    } cases[] = {
-        {"contourParallel", {{"strategy", "strategy := contourParallel"}}},
-        {"axisParallel", {{"strategy", "strategy := axisParallel"}}},
-        {"stockOutin", {{"strategy", "strategy := stockOutin"}}},
-        {"openPocket", {{"strategy", "strategy := openPocket"}}},
-        {"outsideIn", {{"strategy", "strategy := outsideIn"}}},
-        {"outsideInDirect", {{"strategy", "strategy := outsideInDirect"}}},
-        // The rest areas beside the islands leave no room for a helix: the tool plunges straight.
-        {"rest of the input",
-         {{"strategy", "strategy := contourParallel"},
-          {"plungeType", "plungeType := straight"},
-          {"referenceDiameter", "referenceDiameter := 30"}}},
-        {"rest by levels",
-         {{"strategy", "strategy := contourParallel"},
-          {"plungeType", "plungeType := straight"},
-          {"referenceDiameter", "referenceDiameter := 30"},
-          {"evaluateRif", "evaluateRif := true"}}},
-    };
-    for (const auto& c : cases) {
-        std::string text = job.pcf;
-        for (const auto& k : c.keys) text = Job::edit(text, k.first, k.second);
-        pocketnctest::log().clear();
-        EXPECT_EQ(job.run(text), 0) << c.name;
-        const auto p = passes();
-        EXPECT_FALSE(p.empty()) << c.name;
-        EXPECT_LT(sweptOutside(p, 5, wkt(example(0.1))), 1e-3) << c.name;
-    }
-#endif
-}
-
-// The configuration input: the reference tool named by the keyword block is taken
-// (771, tool tip on) when its entry exists and refused (770) when it does not; the
-// parameter file goes to the block's temporary folder and the parameters are read.
-TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
-    const struct {
-        const char* entry;  // *TREF_T7, or none
-        const char* message;
-        int16_t toolTip;
-    } cases[] = {{"12.5", "771,T7", 1}, {nullptr, "770,T7", 0}};
-    for (const auto& c : cases) {
-        Phases ph;
-        const std::string file = ph.tmp.file("p.kvx");
-        std::ofstream(file, std::ios::binary) << kKvxBanner << "\nkVX-Version: 1.0\npocket\ncontours\n"
-                                              << kBox;
-        for (const auto& [key, value] : std::vector<std::pair<const char*, std::string>>{
-                 {"*TMP_DIR", ph.tmp.path()}, {"*KVX", file}, {"*FRRADIUS", "5"}, {"*TOOL_REFERENCE", "T7"}})
-            kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
-        if (c.entry) kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, "*TREF_T7", c.entry, 21);
-        pocketSetRecord(&kvCCP);
-        EXPECT_EQ(ccpPrepareTool(&kvCCP), 1) << c.message;
-        EXPECT_EQ(rifBlock()->toolTip, c.toolTip) << c.message;
-        if (c.entry) {
-            EXPECT_EQ(ccpToolReferenceValue(), 12.5);
-        }
-        EXPECT_NE(std::find_if(PocketErrors::texts().begin(), PocketErrors::texts().end(),
-                               [&](const std::string& t) { return t.ends_with(c.message); }),
-                  PocketErrors::texts().end())
-            << c.message;
-        // The parameters come back through the written file.
-        EXPECT_NE(readFile(ph.tmp.file("tmp.pcf")).find(c.toolTip ? ":=  tip" : ":=  center"),
-                  std::string::npos);
-        EXPECT_EQ(kvCCPParams.toolDiameter, 10) << c.message;
-        kvListFree(kvCCP.cfgVars);
-        kvCCP.cfgVars = nullptr;
-    }
-}
-
 namespace {
 
 // The cutting moves' end points of channel 31, one list per plane (a new surface starts a plane).
@@ -501,21 +356,112 @@ std::vector<std::vector<Vec2>> cutsPerPlane() {
 
 }  // namespace
 
-// The example's two planes have the same walls: a strategy that clears its own
-// flags while machining the first plane still machines the second the same way.
-TEST(PocketRun, EveryPlaneStartsFromTheRunsStrategy) {
+// The example job as it is, by every input mode of the contour-parallel driver,
+// by every strategy and by rest machining of a larger reference tool (the whole
+// input, and level by level with rest evaluation on): each ends with status 0,
+// writes passes and keeps the tool inside the pocket less half the allowance
+// (the allowance of 0.2, less the rings' reduction tolerance of 0.01 R); one unit
+// less room is caught. The example's two planes have the same walls: a strategy
+// that clears its own flags or fits its step while machining the first plane
+// still machines the second the same way.
+TEST(PocketRun, TheExampleInEveryMode) {
     Job job;
-    job.hostFn = gougeRecord;
-    for (const char* strategy : {"strategy := stockOutin", "strategy := outsideIn"}) {
-        pocketnctest::log().clear();
-        EXPECT_EQ(job.run(job.with("strategy", strategy)), 0) << strategy;
-        const auto planes = cutsPerPlane();
-        ASSERT_EQ(planes.size(), 2u) << strategy;
-        ASSERT_EQ(planes[0].size(), planes[1].size()) << strategy;
-        for (size_t i = 0; i < planes[0].size(); ++i) {
-            EXPECT_NEAR(planes[0][i].x, planes[1][i].x, 1e-9) << strategy << " " << i;
-            EXPECT_NEAR(planes[0][i].y, planes[1][i].y, 1e-9) << strategy << " " << i;
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"oriAutomatic := single"},
+        {"oriAutomatic := none"},
+        {"splitPath := true"},
+        {"infeedFactor := 0.9"},
+        {"stock := true"},
+        // The rest areas beside the islands leave no room for a helix: the tool plunges straight.
+        {"plungeType := straight", "referenceDiameter := 30"},
+        {"plungeType := straight", "referenceDiameter := 30", "evaluateRif := true"},
+        {"strategy := axisParallel"},
+        {"strategy := stockOutin"},
+        {"strategy := openPocket"},
+        {"strategy := outsideIn"},
+        {"strategy := outsideInDirect"}};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        // Parameters a job leaves out keep the last run's value: the input modes build on each
+        // other, the rest modes and strategies each start from the example's own.
+        if (i >= 6) ccpParamsResetState();
+        std::string text = job.pcf, name;
+        for (const std::string& line : cases[i]) {
+            text = Job::edit(text, line.substr(0, line.find(' ')), line);
+            name += line + "; ";
         }
+        pocketnctest::log().clear();
+        EXPECT_EQ(job.run(text), 0) << name;
+        const auto p = passes();
+        EXPECT_FALSE(p.empty()) << name;
+        const auto planes = cutsPerPlane();
+        ASSERT_EQ(planes.size(), 2u) << name;
+        for (size_t k = 0; k < planes[0].size(); ++k) {
+            ASSERT_EQ(planes[0].size(), planes[1].size()) << name;
+            EXPECT_LT(std::hypot(planes[0][k].x - planes[1][k].x, planes[0][k].y - planes[1][k].y), 1e-9)
+                << name << k;
+        }
+#ifdef KV_HAVE_GEOS
+        EXPECT_LT(sweptOutside(p, 5, wkt(example(0.1))), 1e-3) << name;
+        if (i == 0) {
+            EXPECT_GT(sweptOutside(p, 5, wkt(example(1))), 1);
+        }
+#endif
+    }
+}
+
+// 50 seeded pockets with islands, climb and conventional: the tool stays in the pocket.
+TEST(PocketRun, NoGougeOnSeededPockets) {
+#ifdef KV_HAVE_GEOS
+    Job job;
+    rngResetState();
+    for (int i = 0; i < 50; ++i) {
+        const Shape s = seededShape();
+        writeText("seeded.kvx", kvxOf(s));
+        for (const char* ori : {"orientation := clockwise", "orientation := counterClockwise"}) {
+            pocketnctest::log().clear();
+            // One plane each: the walls are the same at every depth.
+            const std::string text =
+                Job::edit(Job::edit(job.with("geoSource", "geoSource := \"seeded.kvx\""), "orientation", ori),
+                          "infeedDepth", "infeedDepth := 10");
+            EXPECT_EQ(job.run(text), 0) << i << ori;
+            const auto p = passes();
+            EXPECT_FALSE(p.empty()) << i;
+            EXPECT_LT(sweptOutside(p, 5, wkt(s)), 1e-3) << i << " " << ori;
+        }
+    }
+#endif
+}
+
+// The configuration input: the reference tool named by the keyword block is taken
+// (771, tool tip on) when its entry exists and refused (770) when it does not; the
+// parameter file goes to the block's temporary folder and the parameters are read.
+TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
+    const struct {
+        const char* entry;  // *TREF_T7, or none
+        const char* message;
+        int16_t toolTip;
+    } cases[] = {{"12.5", "771,T7", 1}, {nullptr, "770,T7", 0}};
+    for (const auto& c : cases) {
+        Phases ph;
+        const std::string file = ph.writeBox();
+        for (const auto& [key, value] : std::vector<std::pair<const char*, std::string>>{
+                 {"*TMP_DIR", ph.tmp.path()}, {"*KVX", file}, {"*FRRADIUS", "5"}, {"*TOOL_REFERENCE", "T7"}})
+            kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
+        if (c.entry) kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, "*TREF_T7", c.entry, 21);
+        pocketSetRecord(&kvCCP);
+        EXPECT_EQ(ccpPrepareTool(&kvCCP), 1) << c.message;
+        EXPECT_EQ(rifBlock()->toolTip, c.toolTip) << c.message;
+        if (c.entry) {
+            EXPECT_EQ(ccpToolReferenceValue(), 12.5);
+        }
+        EXPECT_TRUE(PocketErrors::sent(c.message)) << c.message;
+        // The parameters come back through the written file.
+        EXPECT_NE(readText(ph.tmp.file("tmp.pcf")).find(c.toolTip ? ":=  tip" : ":=  center"),
+                  std::string::npos);
+        EXPECT_EQ(kvCCPParams.toolDiameter, 10) << c.message;
+        kvListFree(kvCCP.cfgVars);
+        kvCCP.cfgVars = nullptr;
     }
 }
 
@@ -524,21 +470,12 @@ TEST(PocketRun, EveryPlaneStartsFromTheRunsStrategy) {
 TEST(PocketRun, TallIslandOfADeeperPocketIsKeptInTheUpperLevel) {
 #ifdef KV_HAVE_GEOS
     Job job;
-    job.hostFn = gougeRecord;
-    auto box = [](double x0, double y0, double x1, double y1, const char* heights) {
-        return std::string("o Contour[1]()\n{\n ") + heights + "\n o L(x[" + std::to_string(x0) + "/" +
-               std::to_string(x1) + "] y[" + std::to_string(y0) + "/" + std::to_string(y0) + "])\n o L(x[/" +
-               std::to_string(x1) + "] y[/" + std::to_string(y1) + "])\n o L(x[/" + std::to_string(x0) +
-               "] y[/" + std::to_string(y1) + "])\n o L(x[/" + std::to_string(x0) + "] y[/" +
-               std::to_string(y0) + "])\n}\n";
-    };
-    Job::writeFile("tall.kvx", std::string(kKvxBanner) + "\nkVX-Version: 1.0\npocket\ncontours\n" +
-                                   box(0, 0, 100, 60, "v surface(0)\n v depth(8)") +
-                                   box(20, 10, 80, 50, "v surface(-8)\n v depth(4)") +
-                                   box(40, 20, 60, 40, "v surface(0)\n v depth(12)"));
+    writeText("tall.kvx", kvxText({{boxPoints(0, 0, 100, 60), "v surface(0)\n v depth(8)"},
+                                   {boxPoints(20, 10, 80, 50), "v surface(-8)\n v depth(4)"},
+                                   {boxPoints(40, 20, 60, 40), "v surface(0)\n v depth(12)"}}));
     pocketnctest::log().clear();
     EXPECT_EQ(job.run(job.with("geoSource", "geoSource := \"tall.kvx\"")), 0);
-    Shape upper{{{0, 0}, {100, 0}, {100, 60}, {0, 60}}, {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}}};
+    Shape upper{boxPoints(0, 0, 100, 60), {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}}};
     EXPECT_LT(sweptOutside(passes(), 5, wkt(upper)), 1e-3);
 #endif
 }

@@ -8,6 +8,7 @@
 #include "geometry/rng.h"
 #include "pocket/pocket_util.h"
 #include "pocket/regionstack.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -15,15 +16,8 @@ struct Box {
     double x0, y0, x1, y1;
 };
 
-int32_t attach(const Box& b, int32_t level, uint8_t leftSide = 1, bool cw = false, int32_t tag = 0) {
-    std::vector<Vec2> p = {{b.x0, b.y0}, {b.x1, b.y0}, {b.x1, b.y1}, {b.x0, b.y1}};
-    if (cw) std::reverse(p.begin(), p.end());
-    std::vector<ContourElement> c = polygon(p);
-    c[2].sourceTag = tag;
-    ContourHeader h{};
-    h.elementCount = 4;
-    h.leftSide = leftSide;
-    return regionAttachContour(c.data(), &h, 0, level);
+int32_t attach(const Box& b, int32_t level, int32_t tag = 0) {
+    return attachBox(b.x0, b.y0, b.x1, b.y1, level, true, {0, 0, tag, 0});
 }
 
 std::vector<int32_t> parentsOf(int32_t n) {
@@ -80,7 +74,7 @@ TEST(RegionTree, PickOrderKindAndStartRing) {
     ASSERT_EQ(regionTreeInit(1), 1);
     pocketKernel().openMode = 1;
     const int32_t levels[] = {0, 1, 3, 2};  // nodes 1 and 3 hold an open side
-    for (int i = 0; i < 4; ++i) attach({0, 0, 1, 1}, levels[i], 1, false, i % 2 ? -1 : 0);
+    for (int i = 0; i < 4; ++i) attach({0, 0, 1, 1}, levels[i], i % 2 ? -1 : 0);
     EXPECT_EQ(regionPickDeepest(), 3);
     pocketKernel().openMode = 0;
     EXPECT_EQ(regionPickDeepest(), 2);

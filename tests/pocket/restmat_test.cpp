@@ -14,10 +14,6 @@
 #include "pocketnc_util.h"
 #include "strategy_util.h"
 
-#ifdef KV_HAVE_GEOS
-#include <geos_c.h>
-#endif
-
 namespace {
 
 using offsettest::kPi;
@@ -55,10 +51,6 @@ struct RestRun : NcPlane {
                           [](const ContourElement& a, const ContourElement& b) {
                               return a.g[0] == b.g[0] && a.g[1] == b.g[1];
                           });
-    }
-    static bool sent(const std::string& number) {
-        const auto& t = PocketErrors::texts();
-        return std::find(t.begin(), t.end(), "101 " + number) != t.end();
     }
 };
 
@@ -132,7 +124,7 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
         restSetAreaLimit(1);
         EXPECT_EQ(pocketRestMaterial("TEMP", c.reference), c.result) << c.reference;
         EXPECT_NEAR(restTolerance(), c.tolerance, 1e-12) << c.reference;
-        EXPECT_TRUE(RestRun::sent(c.message)) << c.reference;
+        EXPECT_TRUE(PocketErrors::sent(std::string("101 ") + c.message)) << c.reference;
         EXPECT_TRUE(run.inputKept()) << c.reference;
         if (c.result == 0) {
             EXPECT_TRUE(records(31).empty());
@@ -208,28 +200,6 @@ TEST(RestMat, ReferenceToolRingsAndTheRunRestored) {
 #ifdef KV_HAVE_GEOS
 namespace {
 
-GEOSGeometry* polygonOf(GEOSContextHandle_t h, const std::vector<ContourElement>& c) {
-    std::vector<Vec2> pts;
-    for (const ContourElement& e : c) {
-        const int steps =
-            e.type == kElemArc ? std::max(2, static_cast<int>(offsettest::sweepOf(e) / 0.01)) : 1;
-        for (int k = 0; k < steps; ++k)
-            pts.push_back(offsettest::pointAlong(e, static_cast<double>(k) / steps));
-    }
-    pts.push_back(pts.front());
-    GEOSCoordSequence* cs = GEOSCoordSeq_create_r(h, static_cast<unsigned>(pts.size()), 2);
-    for (unsigned i = 0; i < pts.size(); ++i) GEOSCoordSeq_setXY_r(h, cs, i, pts[i].x, pts[i].y);
-    return GEOSGeom_createPolygon_r(h, GEOSGeom_createLinearRing_r(h, cs), nullptr, 0);
-}
-
-// Area of a GEOS result, which it destroys.
-double area(GEOSContextHandle_t h, GEOSGeometry* g) {
-    double a = 1e9;
-    if (g) GEOSArea_r(h, g, &a);
-    if (g) GEOSGeom_destroy_r(h, g);
-    return a;
-}
-
 GEOSGeometry* unite(GEOSContextHandle_t h, GEOSGeometry* a, GEOSGeometry* b) {
     GEOSGeometry* u = a ? GEOSUnion_r(h, a, b) : GEOSGeom_clone_r(h, b);
     if (a) GEOSGeom_destroy_r(h, a);
@@ -244,7 +214,9 @@ GEOSGeometry* unite(GEOSContextHandle_t h, GEOSGeometry* a, GEOSGeometry* b) {
 TEST(RestMat, RestAreasAndReachCoverThePocket) {
     std::mt19937 rng(4157);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    GEOSContextHandle_t h = GEOS_init_r();
+    offsettest::Geos g;
+    const GEOSContextHandle_t h = g.h;
+    auto polygonOf = [&g](const std::vector<ContourElement>& c) { return g.polygon(c, {}, 0.01); };
     for (int round = 0; round < 15; ++round) {
         std::vector<Vec2> pts;
         if (round % 3 == 2) {
@@ -264,7 +236,7 @@ TEST(RestMat, RestAreasAndReachCoverThePocket) {
         EXPECT_EQ(clistCount("REST"), static_cast<int32_t>(round % 3 == 2 ? pts.size() - 1 : pts.size()));
         GEOSGeometry* reach = nullptr;
         for (int32_t i = 0; i < clistCount("SPAN"); ++i) {
-            GEOSGeometry* ring = polygonOf(h, get("SPAN", i));
+            GEOSGeometry* ring = polygonOf(get("SPAN", i));
             reach = unite(h, reach, GEOSBuffer_r(h, ring, radius, 128));
             GEOSGeom_destroy_r(h, ring);
         }
@@ -272,16 +244,15 @@ TEST(RestMat, RestAreasAndReachCoverThePocket) {
         GEOSGeometry* covered = GEOSGeom_clone_r(h, reach);
         double overlap = 0;
         for (int32_t i = 0; i < clistCount("REST"); ++i) {
-            GEOSGeometry* a = polygonOf(h, get("REST", i));
+            GEOSGeometry* a = polygonOf(get("REST", i));
             ASSERT_EQ(GEOSisValid_r(h, a), 1) << round;
-            overlap += area(h, GEOSIntersection_r(h, a, reach));
+            overlap += g.area(GEOSIntersection_r(h, a, reach));
             covered = unite(h, covered, a);
         }
-        GEOSGeometry* p = polygonOf(h, run.pocket);
-        EXPECT_LT(area(h, GEOSDifference_r(h, p, covered)), 0.002) << round;
+        GEOSGeometry* p = polygonOf(run.pocket);
+        EXPECT_LT(g.area(GEOSDifference_r(h, p, covered)), 0.002) << round;
         EXPECT_LT(overlap, 0.01) << round;
-        for (GEOSGeometry* g : {p, covered, reach}) GEOSGeom_destroy_r(h, g);
+        for (GEOSGeometry* x : {p, covered, reach}) GEOSGeom_destroy_r(h, x);
     }
-    GEOS_finish_r(h);
 }
 #endif

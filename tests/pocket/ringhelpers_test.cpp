@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "offset_util.h"
 #include "pocket/chaincross.h"
-#include "pocket/pocket_util.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -17,9 +18,7 @@ struct Rect {
 };
 
 std::vector<ContourElement> rect(const Rect& r, bool cw = false) {
-    std::vector<Vec2> p = {{r.x0, r.y0}, {r.x1, r.y0}, {r.x1, r.y1}, {r.x0, r.y1}};
-    if (cw) std::reverse(p.begin(), p.end());
-    return polygon(p);
+    return box(r.x0, r.y0, r.x1, r.y1, !cw);
 }
 
 ContourHeader header(size_t n, uint8_t ccw, uint8_t leftSide) {
@@ -55,12 +54,9 @@ TEST(RingHelpers, SpliceAreasOfRectangles) {
         ASSERT_EQ(w > 0, n > 0) << run;  // disjoint contours: no records, nothing written
         spliced += n > 0;
         double total = 0;
-        for (int32_t k = 0; k < w; ++k) {
-            double s = 0;
-            for (const ContourElement* e = &out[starts[k]]; e < &out[starts[k] + counts[k]]; ++e)
-                s += e->g[kLx1] * e->g[kLy2] - e->g[kLx2] * e->g[kLy1];
-            total += std::fabs(0.5 * s);
-        }
+        for (int32_t k = 0; k < w; ++k)
+            total += std::fabs(
+                offsettest::signedArea({out.begin() + starts[k], out.begin() + starts[k] + counts[k]}));
         const double ow = std::min(r[0].x1, r[1].x1) - std::max(r[0].x0, r[1].x0);
         const double oh = std::min(r[0].y1, r[1].y1) - std::max(r[0].y0, r[1].y0);
         const double o = ow > 0 && oh > 0 ? ow * oh : 0;
@@ -145,9 +141,7 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
                  {-1, 0, nullptr, {200, 200, 210, 210}, {}}};
     for (const Case& c : cases) {
         if (c.main.x1 > 0) {
-            const std::vector<ContourElement> m = rect(c.main);
-            ContourHeader h = header(4, 1, 1);
-            ASSERT_EQ(clistInsert("MAIN", m.data(), &h, -1), 1);
+            ASSERT_TRUE(putContour("MAIN", rect(c.main), header(4, 1, 1)));
             ASSERT_EQ(mainBoundingCircle(), 1);
         }
         std::vector<ContourElement> buffer = all;

@@ -12,6 +12,7 @@
 #include "pocket/contourorient.h"
 #include "pocketnc_util.h"
 #include "strategy_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ struct Strategy : NcPlane {
         strategiesResetState();
     }
 };
-
-bool sent(const std::string& number) {
-    const auto& t = PocketErrors::texts();
-    return std::find(t.begin(), t.end(), "101 " + number) != t.end();
-}
 
 }  // namespace
 
@@ -156,8 +152,7 @@ TEST(Strategies, SingleCutOfANarrowOpenPlane) {
             if (r.type == 3111) moves.push_back(r);
         ASSERT_EQ(moves.empty(), c.result == 0);
         if (c.result == 0) continue;
-        EXPECT_NEAR(moves.back().x, c.endX, 1e-9);
-        EXPECT_NEAR(moves.back().y, c.width / 2, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, moves.back(), c.endX, c.width / 2, 1e-9);
     }
 }
 
@@ -217,7 +212,7 @@ TEST(Strategies, PlanesWithoutOpenSides) {
         pocketKernel().noPlunge = 1;
         insert("MAIN", polygon(box(0, 0, 50, 30)));
         EXPECT_EQ(stockOutin(), 1);
-        EXPECT_TRUE(sent("1507"));
+        EXPECT_TRUE(PocketErrors::sent("101 1507"));
         EXPECT_TRUE(records(31).empty());
     }
     Strategy s;
@@ -253,57 +248,45 @@ TEST(Strategies, OpenPocketStockBoundary) {
 }
 
 #ifdef KV_HAVE_GEOS
-// Seeded pockets with islands, both orientations: the tool swept along the
-// written path stays inside the pocket and off the islands.
-TEST(Strategies, AxisParallelDoesNotGouge) {
+// Seeded pockets of both orientations, some with islands, by axisParallel
+// (closed, then with open sides), by stockOutin and by openPocket (open along
+// the lower side; openInsideOut on one; closed ones by the contour-parallel
+// fallback): the tool swept along the written path stays inside the pocket or
+// beyond an open side and off the islands; openPocket enters from the stock
+// boundary, and openInsideOut clears the stockOutin flag.
+TEST(Strategies, SeededPocketsDoNotGouge) {
     std::mt19937 rng(4145);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (int round = 0; round < 12; ++round) {
-        Strategy s;
-        const double r = 2 + 2 * u(rng);
-        pocketKernel().toolRadius = r;
-        pocketKernel().stepFactor = 0.3 + 0.4 * u(rng);
-        std::vector<Vec2> outer;
-        const int n = 4 + round % 4;
-        for (int k = 0; k < n; ++k) {
-            const double a = 2 * offsettest::kPi * (k + 0.4 * u(rng)) / n;
-            outer.push_back(
-                {100 * std::cos(a) * (0.8 + 0.2 * u(rng)), 60 * std::sin(a) * (0.8 + 0.2 * u(rng))});
-        }
-        if (round % 2) std::reverse(outer.begin(), outer.end());
-        insert("MAIN", polygon(outer));
-        std::vector<std::vector<Vec2>> islands;
-        for (int i = 0; i < round % 3; ++i) {
-            const double cx = -25 + 50 * i + 10 * u(rng), cy = -5 + 10 * u(rng), w = 6 + 6 * u(rng);
-            const std::vector<Vec2> island = {
-                {cx - w, cy - w}, {cx - w, cy + w}, {cx + w, cy + w}, {cx + w, cy - w}};
-            insert("MAIN", polygon(island));
-            islands.push_back(island);
-        }
-        ASSERT_EQ(axisParallel(), 1) << round;
-        const std::vector<std::vector<Vec2>> paths = passes();
-        size_t points = 0;
-        for (const auto& p : paths) points += p.size();
-        EXPECT_GT(points, 20u);
-        EXPECT_LT(sweptOutside(paths, r, wktPolygon(outer, islands)), 1e-3) << "round " << round;
-    }
-}
-
-// Seeded pockets with open sides, some with an island, both orientations: the tool stays
-// inside the pocket or beyond an open side (pushed out along its normal) and off the island.
-TEST(Strategies, AxisParallelWithOpenSidesDoesNotGouge) {
-    std::mt19937 rng(4147);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
     const std::vector<std::vector<int>> openSides = {{0}, {1}, {0, 2}, {1, 3}, {2, 4}, {0, 3}};
-    for (int round = 0; round < 12; ++round) {
+    enum Kind { kAxis, kAxisOpen, kStockOutin, kOpenPocket };
+    for (int round = 0; round < 40; ++round) {
+        const Kind kind = static_cast<Kind>(round / 10);
         Strategy s;
         PocketKernel& k = pocketKernel();
         const double r = k.toolRadius = 2 + 2 * u(rng);
         k.stepFactor = 0.3 + 0.4 * u(rng);
-        k.openMode = 1;
         const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng), top = h + 10 * u(rng);
-        const std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}};
-        const std::vector<int>& open = openSides[round % openSides.size()];
+        std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}};
+        std::vector<int> open = kind == kAxisOpen ? openSides[round % 6] : std::vector<int>{0};
+        if (kind == kAxis) {
+            outer.clear();
+            const int n = 4 + round % 4;
+            for (int c = 0; c < n; ++c) {
+                const double a = 2 * offsettest::kPi * (c + 0.4 * u(rng)) / n;
+                outer.push_back(
+                    {100 * std::cos(a) * (0.8 + 0.2 * u(rng)), 60 * std::sin(a) * (0.8 + 0.2 * u(rng))});
+            }
+            open.clear();
+        }
+        if (kind == kStockOutin && round % 10 >= 6) open.clear();
+        k.openMode = !open.empty();
+        k.stockOutin = kind == kStockOutin;
+        k.openPocket = kind == kOpenPocket;
+        k.outsideInDirect = kind >= kStockOutin;
+        k.openInsideOut = round % 10 == 7 && kind == kOpenPocket;
+        k.overlap = u(rng);
+        // Beyond an open side the tool may go anywhere ahead of it: out along its normal,
+        // and for the stock boundary also sideways past its ends.
         std::vector<Vec2> allowed;
         std::vector<int32_t> tags(outer.size(), 0);
         for (size_t i = 0; i < outer.size(); ++i) {
@@ -311,77 +294,41 @@ TEST(Strategies, AxisParallelWithOpenSidesDoesNotGouge) {
             allowed.push_back(a);
             if (std::find(open.begin(), open.end(), static_cast<int>(i)) == open.end()) continue;
             tags[i] = -1;
-            const double len = std::hypot(b.x - a.x, b.y - a.y);
-            const Vec2 n{(b.y - a.y) / len * 100, -(b.x - a.x) / len * 100};  // outwards of a ccw pocket
-            allowed.push_back({a.x + n.x, a.y + n.y});
-            allowed.push_back({b.x + n.x, b.y + n.y});
+            const double len = std::hypot(b.x - a.x, b.y - a.y), wide = kind >= kStockOutin ? 100 : 0;
+            const Vec2 t{(b.x - a.x) / len, (b.y - a.y) / len}, n{t.y * 100, -t.x * 100};
+            allowed.push_back({a.x + n.x - t.x * wide, a.y + n.y - t.y * wide});
+            allowed.push_back({b.x + n.x + t.x * wide, b.y + n.y + t.y * wide});
         }
         std::vector<ContourElement> c = tagged(polygon(outer), tags);
-        if (round % 2) contourReverse(c.data(), static_cast<int32_t>(c.size()));
-        insert("MAIN", c);
+        if (round % 2 && kind <= kAxisOpen) contourReverse(c.data(), static_cast<int32_t>(c.size()));
+        for (const char* l : {"MAIN", "INPUT"}) insert(l, c);
         std::vector<std::vector<Vec2>> islands;
-        if (round % 3 == 1) {
-            const double cx = w / 2, cy = h / 2, e = 5 + 3 * u(rng);
-            const std::vector<Vec2> island = {
-                {cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}};
-            insert("MAIN", polygon(island));
-            islands.push_back(island);
+        for (int i = 0; i < (kind == kAxis       ? round % 3
+                             : kind == kAxisOpen ? round % 3 == 1
+                                                 : round % 2);
+             ++i) {
+            const double cx = kind == kAxis ? -25 + 50 * i + 10 * u(rng) : w / 2,
+                         cy = kind == kAxis ? -5 + 10 * u(rng) : h / 2,
+                         e = kind == kAxis ? 6 + 6 * u(rng) : 5 + 3 * u(rng);
+            islands.push_back({{cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}});
+            for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(islands.back()));
         }
-        ASSERT_EQ(axisParallel(), 1) << round;
+        EXPECT_GE(kind <= kAxisOpen     ? axisParallel()
+                  : kind == kOpenPocket ? openPocket()
+                                        : stockOutin(),
+                  0)
+            << round;
         const std::vector<std::vector<Vec2>> paths = passes();
-        ASSERT_FALSE(paths.empty()) << round;
-        EXPECT_LT(sweptOutside(paths, r, wktPolygon(allowed, islands)), 1e-3) << "round " << round;
-    }
-}
-
-// Seeded pockets open along their lower side, some with an island, by stockOutin
-// and by openPocket (openInsideOut on one), and closed ones by stockOutin: the
-// tool stays inside the pocket or beyond its open side and off the island;
-// openInsideOut clears the stockOutin flag.
-TEST(Strategies, StockOutinAndOpenPocketDoNotGouge) {
-    std::mt19937 rng(4146);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    for (int round = 0; round < 10; ++round) {
-        Strategy s;
-        PocketKernel& k = pocketKernel();
-        const double r = 2 + 2 * u(rng);
-        const bool open = round >= 4 && round < 8,
-                   closed = round >= 8;  // closed: the contour-parallel fallback
-        k.toolRadius = r;
-        k.stepFactor = 0.3 + 0.3 * u(rng);
-        k.stockOutin = open ? 0 : 1;
-        k.overlap = u(rng);
-        k.openPocket = open ? 1 : 0;
-        k.outsideInDirect = 1;
-        k.openMode = closed ? 0 : 1;
-        k.openInsideOut = round == 7;
-        const double w = 80 + 40 * u(rng), h = 40 + 30 * u(rng), top = h + 10 * u(rng);
-        const std::vector<Vec2> outer = {{0, 0}, {w, 0}, {w, h}, {w * 0.5, top}, {0, h}};
-        for (const char* l : {"MAIN", "INPUT"})
-            insert(l, tagged(polygon(outer), {closed ? 0 : -1, 0, 0, 0, 0}));
-        // Beyond an open side the tool may go anywhere.
-        const std::vector<Vec2> allowed =
-            closed ? outer : std::vector<Vec2>{{-100, -100},   {w + 100, -100}, {w, 0}, {w, h},
-                                               {w * 0.5, top}, {0, h},          {0, 0}};
-        std::vector<std::vector<Vec2>> islands;
-        if (round % 2) {
-            const double cx = w / 2, cy = h / 2, e = 5 + 3 * u(rng);
-            const std::vector<Vec2> island = {
-                {cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}};
-            for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(island));
-            islands.push_back(island);
-        }
-        EXPECT_GE(open ? openPocket() : stockOutin(), 0) << round;
-        const std::vector<std::vector<Vec2>> paths = passes();
-        ASSERT_FALSE(paths.empty()) << round;
+        size_t points = 0;
+        double lowest = 1e300;
+        for (const auto& p : paths)
+            for (const Vec2& q : p) lowest = std::min(lowest, q.y), ++points;
+        EXPECT_GT(points, 20u) << round;
         EXPECT_LT(sweptOutside(paths, r, wktPolygon(allowed, islands)), 1e-3) << "round " << round;
         if (k.openInsideOut) {
             EXPECT_EQ(k.stockOutin, 0);
         }
-        double lowest = 1e300;
-        for (const auto& p : paths)
-            for (const Vec2& q : p) lowest = std::min(lowest, q.y);
-        if (open && !k.openInsideOut) {
+        if (kind == kOpenPocket && !k.openInsideOut) {
             EXPECT_NEAR(lowest, -k.overlap, 1e-3) << round;  // entered from the stock boundary
         }
     }

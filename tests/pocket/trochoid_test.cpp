@@ -3,7 +3,9 @@
 #include "pocket/trochoid.h"
 
 #include "geometry/rng.h"
+#include "offset_util.h"
 #include "pocket/pocket_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -28,17 +30,15 @@ Extent extentOf(const std::vector<ContourElement>& c, int32_t n, Vec2 o, Vec2 d)
     return e;
 }
 
+// A chain of lines from a to b, each starting where the one before ends.
 void expectJoined(const std::vector<ContourElement>& c, int32_t n, Vec2 a, Vec2 b) {
     ASSERT_GT(n, 0);
-    EXPECT_NEAR(c[0].g[kLx1], a.x, 1e-9);
-    EXPECT_NEAR(c[0].g[kLy1], a.y, 1e-9);
-    for (int32_t i = 1; i < n; ++i) {
-        EXPECT_NEAR(c[static_cast<size_t>(i)].g[kLx1], c[static_cast<size_t>(i - 1)].g[kLx2], 1e-9);
-        EXPECT_NEAR(c[static_cast<size_t>(i)].g[kLy1], c[static_cast<size_t>(i - 1)].g[kLy2], 1e-9);
-        EXPECT_EQ(c[static_cast<size_t>(i)].type, kElemLine);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(c[0]), a.x, a.y, 1e-9);
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+        const Vec2 next = i + 1 < static_cast<size_t>(n) ? offsettest::startPoint(c[i + 1]) : b;
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(c[i]), next.x, next.y, 1e-9);
+        EXPECT_EQ(c[i].type, kElemLine);
     }
-    EXPECT_NEAR(c[static_cast<size_t>(n - 1)].g[kLx2], b.x, 1e-9);
-    EXPECT_NEAR(c[static_cast<size_t>(n - 1)].g[kLy2], b.y, 1e-9);
 }
 
 }  // namespace
@@ -106,9 +106,7 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
         PocketErrors errs;
         std::vector<ContourElement> wall = polygon({{-5, c.wallY}, {25, c.wallY}, {25, 50}, {-5, 50}});
         if (c.wallY < 0) wall = polygon({{9, -5}, {11, -5}, {11, 5}, {9, 5}});
-        ContourHeader h{};
-        h.elementCount = 4;
-        ASSERT_EQ(clistInsert("INPUT", wall.data(), &h, -1), 1);
+        ASSERT_TRUE(putContour("INPUT", wall));
         const int32_t n = trochoidLinkSearch(&a, &b, &d, 4, 2, 0.01, out.data(), kTrochoidMaxElements);
         if (c.width < 0) {
             EXPECT_EQ(n, -1);

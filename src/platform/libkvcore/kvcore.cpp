@@ -33,13 +33,30 @@ struct CoreState {
     double normal[3] = {0, 0, 1};
     std::string release;
     std::string folder;
+    std::string line;  // LayerOutput's text, kept so that its storage is reused line after line
 };
 
 std::map<const CycleRecord*, CoreState> gStates;
+// The state found last: output asks for the same record's state several times per record. A map
+// node stays where it is until erased, so only an erase invalidates it.
+const CycleRecord* gLastRecord = nullptr;
+CoreState* gLastState = nullptr;
 
 CoreState* stateOf(const CycleRecord* record) {
+    if (record && record == gLastRecord) return gLastState;
     auto it = gStates.find(record);
-    return it == gStates.end() ? nullptr : &it->second;
+    if (it == gStates.end()) return nullptr;
+    gLastRecord = record;
+    gLastState = &it->second;
+    return gLastState;
+}
+
+void forgetState(const CycleRecord* record) {
+    if (record == gLastRecord) {
+        gLastRecord = nullptr;
+        gLastState = nullptr;
+    }
+    gStates.erase(record);
 }
 
 int32_t envInt(const char* name, int32_t fallback) {
@@ -72,6 +89,32 @@ double getF64(const unsigned char* r, size_t offset) {
 
 // ---- Writing the line ----
 
+constexpr double kPow10[kMaxDecimals + 1] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5, 1e6,
+                                             1e7, 1e8, 1e9, 1e10, 1e11, 1e12};
+constexpr uint64_t kPow10Int[kMaxDecimals + 1] = {
+    1,        10,        100,        1000,        10000,        100000,       1000000,
+    10000000, 100000000, 1000000000, 10000000000, 100000000000, 1000000000000};
+
+// Rounds magnitude * 10^decimals to the nearest integer, a tie to even: the digits printf's "%.*f"
+// prints for the exact binary value. The powers are exact and fma gives the product's rounding
+// error exactly, so the rounding is decided on the exact product; its sign decides even when the
+// last sum rounds. Below 2^50 the fraction and its distance to one half are exact and the error
+// (at most 1/16) cannot carry a fraction under 1/4 across one half. False for larger products,
+// which the general formatter takes.
+bool roundScaled(double magnitude, int decimals, uint64_t* scaled) {
+    const double pow = kPow10[decimals];
+    const double product = magnitude * pow;
+    if (!(product < 0x1p50)) return false;
+    const double error = std::fma(magnitude, pow, -product);
+    const double whole = std::floor(product);
+    const double past = (product - whole - 0.5) + error;
+    const uint64_t n = static_cast<uint64_t>(whole);
+    // Without branches: which way a number rounds is random, a branch on it mostly mispredicted.
+    const uint64_t up = static_cast<uint64_t>(past > 0) | (static_cast<uint64_t>(past == 0) & n);
+    *scaled = n + (up & 1);
+    return true;
+}
+
 void appendInteger(std::string& text, long long value) {
     char buf[24];
     text.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
@@ -81,8 +124,6 @@ struct Line {
     std::string& text;
     int decimals;
 
-    // std::to_chars with a precision rounds the exact binary value correctly, as printf's "%.*f"
-    // does in the default rounding mode, so the digits are the same; it is many times faster.
     void number(const char* name, double value) {
         text += ' ';
         text += name;
@@ -91,6 +132,13 @@ struct Line {
             text += "nan";
             return;
         }
+        uint64_t scaled;
+        if (roundScaled(std::fabs(value), decimals, &scaled)) {
+            appendScaled(std::signbit(value), scaled);
+            return;
+        }
+        // std::to_chars with a precision rounds the exact binary value correctly, as printf's "%.*f"
+        // does in the default rounding mode, so the digits are the same.
         char buf[400];  // the largest double has 309 integer digits
         char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr;
         // Trailing zeros carry nothing; "-0" is 0.
@@ -103,6 +151,78 @@ struct Line {
             return;
         }
         text.append(buf, end);
+    }
+
+    // The text of a number already rounded to `decimals` places (scaled by 10^decimals), in the
+    // same form: trailing zeros and a bare point dropped, no sign on zero.
+    void appendScaled(bool negative, uint64_t scaled) {
+        if (scaled == 0) {
+            text += '0';
+            return;
+        }
+        char buf[48];
+        char* at = buf;
+        if (negative) *at++ = '-';
+        // A constant divisor per precision: a division by a variable costs more than the rest.
+        switch (decimals) {
+            case 0:
+                at = scaledDigits<0>(at, scaled);
+                break;
+            case 1:
+                at = scaledDigits<1>(at, scaled);
+                break;
+            case 2:
+                at = scaledDigits<2>(at, scaled);
+                break;
+            case 3:
+                at = scaledDigits<3>(at, scaled);
+                break;
+            case 4:
+                at = scaledDigits<4>(at, scaled);
+                break;
+            case 5:
+                at = scaledDigits<5>(at, scaled);
+                break;
+            case 6:
+                at = scaledDigits<6>(at, scaled);
+                break;
+            case 7:
+                at = scaledDigits<7>(at, scaled);
+                break;
+            case 8:
+                at = scaledDigits<8>(at, scaled);
+                break;
+            case 9:
+                at = scaledDigits<9>(at, scaled);
+                break;
+            case 10:
+                at = scaledDigits<10>(at, scaled);
+                break;
+            case 11:
+                at = scaledDigits<11>(at, scaled);
+                break;
+            default:
+                at = scaledDigits<12>(at, scaled);
+                break;
+        }
+        text.append(buf, at);
+    }
+
+    template <int kDecimals>
+    static char* scaledDigits(char* at, uint64_t scaled) {
+        constexpr uint64_t kUnit = kPow10Int[kDecimals];
+        at = std::to_chars(at, at + 24, scaled / kUnit).ptr;
+        uint64_t fraction = scaled % kUnit;
+        if (fraction == 0) return at;
+        // All places with a fixed count (divisions by the constant 10), then the zeros cut off.
+        *at++ = '.';
+        for (int i = kDecimals - 1; i >= 0; --i) {
+            at[i] = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        at += kDecimals;
+        while (at[-1] == '0') --at;
+        return at;
     }
 
     void integer(const char* name, long long value) {
@@ -269,7 +389,7 @@ KVCORE_ENTRY int32_t CloseCore(CycleRecord* record) {
     CoreState* s = stateOf(record);
     if (!s) return kUnknownRecord;
     if (s->raw) fclose(s->raw);
-    gStates.erase(record);
+    forgetState(record);
     return 1;
 }
 
@@ -311,8 +431,8 @@ KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord*
     if (!s->out) return 0;
     const unsigned char* r = bytesOf(output);
     int32_t type = getI32(r, KVNC_TYPE);
-    std::string text;
-    text.reserve(128);  // a move line in one allocation
+    std::string& text = s->line;
+    text.clear();
     Line line{text, s->decimals};
     appendInteger(line.text, channel);
     line.text += ' ';

@@ -1,0 +1,170 @@
+#include "collision/meshindex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace {
+
+// Elements per leaf and children per node: wide nodes keep the tree shallow and its boxes few.
+constexpr int32_t kLeaf = 8;
+constexpr int32_t kFan = 8;
+// The distance and front tests leave an element out only this far beyond their bounds: far more than
+// the rounding of the coordinates of a part, far less than any tool.
+constexpr double kSlack = 1e-5;
+
+struct Box {
+    Vec3 lo, hi;
+};
+
+// Spreads the low 21 bits of v to every third bit.
+uint64_t spread(uint64_t v) {
+    v &= 0x1fffff;
+    v = (v | v << 32) & 0x1f00000000ffffULL;
+    v = (v | v << 16) & 0x1f0000ff0000ffULL;
+    v = (v | v << 8) & 0x100f00f00f00f00fULL;
+    v = (v | v << 4) & 0x10c30c30c30c30c3ULL;
+    v = (v | v << 2) & 0x1249249249249249ULL;
+    return v;
+}
+
+void grow(Box* b, const Vec3& lo, const Vec3& hi) {
+    b->lo.x = std::min(b->lo.x, lo.x);
+    b->lo.y = std::min(b->lo.y, lo.y);
+    b->lo.z = std::min(b->lo.z, lo.z);
+    b->hi.x = std::max(b->hi.x, hi.x);
+    b->hi.y = std::max(b->hi.y, hi.y);
+    b->hi.z = std::max(b->hi.z, hi.z);
+}
+
+}  // namespace
+
+struct MeshIndex {
+    int32_t count = 0;
+    bool topsDescend = true;
+    std::vector<int32_t> order;            // elements in tree order
+    std::vector<std::vector<Box>> levels;  // levels[0]: one box per leaf; the last level has at most kFan
+};
+
+MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
+    if (n < 1 || !boxMin || !boxMax) return nullptr;
+    auto* index = new (std::nothrow) MeshIndex;
+    if (!index) return nullptr;
+    try {
+        index->count = n;
+        Box all{boxMin[0], boxMax[0]};
+        for (int32_t j = 0; j < n; ++j) {
+            grow(&all, boxMin[j], boxMax[j]);
+            if (j > 0 && boxMax[j].z > boxMax[j - 1].z) index->topsDescend = false;
+        }
+        // Elements in the order of their box centres along a space-filling curve: neighbours in the
+        // order are neighbours in space, so consecutive runs make tight leaves.
+        auto cell = [](double v, double lo, double hi) {
+            const double t = hi > lo ? (v - lo) / (hi - lo) : 0.0;
+            return static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
+        };
+        std::vector<std::pair<uint64_t, int32_t>> keyed(static_cast<size_t>(n));
+        for (int32_t j = 0; j < n; ++j) {
+            const double cx = 0.5 * (boxMin[j].x + boxMax[j].x), cy = 0.5 * (boxMin[j].y + boxMax[j].y);
+            const double cz = 0.5 * (boxMin[j].z + boxMax[j].z);
+            keyed[j] = {spread(cell(cx, all.lo.x, all.hi.x)) | spread(cell(cy, all.lo.y, all.hi.y)) << 1 |
+                            spread(cell(cz, all.lo.z, all.hi.z)) << 2,
+                        j};
+        }
+        std::sort(keyed.begin(), keyed.end());
+        index->order.resize(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) index->order[i] = keyed[i].second;
+        std::vector<Box> level((n + kLeaf - 1) / kLeaf);
+        for (size_t b = 0; b < level.size(); ++b) {
+            const int32_t first = static_cast<int32_t>(b) * kLeaf, last = std::min(n, first + kLeaf);
+            level[b] = {boxMin[index->order[first]], boxMax[index->order[first]]};
+            for (int32_t i = first + 1; i < last; ++i)
+                grow(&level[b], boxMin[index->order[i]], boxMax[index->order[i]]);
+        }
+        index->levels.push_back(std::move(level));
+        while (index->levels.back().size() > static_cast<size_t>(kFan)) {
+            const std::vector<Box>& below = index->levels.back();
+            std::vector<Box> up((below.size() + kFan - 1) / kFan);
+            for (size_t b = 0; b < up.size(); ++b) {
+                up[b] = below[b * kFan];
+                for (size_t c = b * kFan + 1; c < std::min(below.size(), (b + 1) * kFan); ++c)
+                    grow(&up[b], below[c].lo, below[c].hi);
+            }
+            index->levels.push_back(std::move(up));
+        }
+    } catch (const std::bad_alloc&) {
+        delete index;
+        return nullptr;
+    }
+    return index;
+}
+
+void meshIndexFree(MeshIndex* index) {
+    delete index;
+}
+
+int32_t meshIndexCount(const MeshIndex* index) {
+    return index ? index->count : 0;
+}
+
+bool meshIndexTopsDescend(const MeshIndex* index) {
+    return index && index->topsDescend;
+}
+
+namespace {
+
+struct Tester {
+    const MeshLineQuery& q;
+    double dirLen;
+
+    bool keeps(const Vec3& lo, const Vec3& hi) const {
+        if (!(hi.x > q.x0 && lo.x < q.x1 && hi.y > q.y0 && lo.y < q.y1)) return false;
+        if (q.useZLimit && hi.z < q.zLimit) return false;
+        const Vec3& d = q.dir;
+        const double nearest = std::min(lo.x * d.x, hi.x * d.x) + std::min(lo.y * d.y, hi.y * d.y) +
+                               std::min(lo.z * d.z, hi.z * d.z);
+        if (nearest > q.front + kSlack) return false;
+        if (q.reach < 0.0 || dirLen <= 0.0) return true;
+        // The box's circumscribed sphere against the line.
+        const Vec3 c{0.5 * (lo.x + hi.x) - q.start.x, 0.5 * (lo.y + hi.y) - q.start.y,
+                     0.5 * (lo.z + hi.z) - q.start.z};
+        const double hx = 0.5 * (hi.x - lo.x), hy = 0.5 * (hi.y - lo.y), hz = 0.5 * (hi.z - lo.z);
+        const Vec3 x{c.y * d.z - c.z * d.y, c.z * d.x - c.x * d.z, c.x * d.y - c.y * d.x};
+        const double dist = std::sqrt(x.x * x.x + x.y * x.y + x.z * x.z) / dirLen;
+        return dist <= q.reach + std::sqrt(hx * hx + hy * hy + hz * hz) + kSlack;
+    }
+};
+
+}  // namespace
+
+void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
+                    const MeshLineQuery* query, std::vector<int32_t>* out) {
+    out->clear();
+    if (!index || !query || !boxMin || !boxMax) return;
+    const Vec3& d = query->dir;
+    const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
+    const int32_t top = static_cast<int32_t>(index->levels.size()) - 1;
+    struct Item {
+        int32_t level, node;
+    };
+    Item stack[64 * kFan];
+    int32_t depth = 0;
+    for (int32_t b = 0; b < static_cast<int32_t>(index->levels[top].size()); ++b) stack[depth++] = {top, b};
+    while (depth > 0) {
+        const Item it = stack[--depth];
+        const Box& box = index->levels[it.level][it.node];
+        if (!t.keeps(box.lo, box.hi)) continue;
+        if (it.level == 0) {
+            const int32_t first = it.node * kLeaf, last = std::min(index->count, first + kLeaf);
+            for (int32_t i = first; i < last; ++i) {
+                const int32_t j = index->order[i];
+                if (t.keeps(boxMin[j], boxMax[j])) out->push_back(j);
+            }
+            continue;
+        }
+        const int32_t below = static_cast<int32_t>(index->levels[it.level - 1].size());
+        for (int32_t c = std::min(below, (it.node + 1) * kFan) - 1; c >= it.node * kFan; --c)
+            stack[depth++] = {it.level - 1, c};
+    }
+    std::sort(out->begin(), out->end());
+}

@@ -1,0 +1,34 @@
+// A bounding-box tree over a check model's element boxes: the elements a tool moving along a line may
+// meet, handed back in element order so that a scan over them sees what a scan over every element sees.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "geometry/vec.h"
+
+struct MeshIndex;
+
+// The region a line query keeps: an element is left out only when its box lies outside the open plan
+// rectangle, entirely ahead of the front (its smallest projection on dir above front), farther than
+// reach from the line through start along dir, or (with zLimit set) entirely below zLimit.
+struct MeshLineQuery {
+    double x0, x1, y0, y1;  // plan rectangle
+    Vec3 start, dir;        // the line; dir need not be unit
+    double front;           // bound on the smallest projection of a box on dir
+    double reach;           // below 0: no distance test
+    bool useZLimit;
+    double zLimit;  // with useZLimit: elements whose box top lies below are left out
+};
+
+// Built over n boxes (lo, hi per element); null when memory is short or n < 1.
+MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax);
+void meshIndexFree(MeshIndex* index);
+int32_t meshIndexCount(const MeshIndex* index);
+// True when the box tops never increase along the element order (a z limit then ends an ordered scan
+// exactly where it leaves out the elements below it).
+bool meshIndexTopsDescend(const MeshIndex* index);
+// The elements the query keeps, ascending, into out (cleared first), from the boxes the index was built
+// over; some left-out elements may be kept too (the tests are conservative), never the other way.
+void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
+                    const MeshLineQuery* query, std::vector<int32_t>* out);

@@ -1,0 +1,143 @@
+#include "collision/meshindex.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "collision/meshquery.h"
+#include "geometry/rng.h"
+#include "meshutil.h"
+
+namespace {
+
+double uni(double a, double b) {
+    return a + (b - a) * rngUniform();
+}
+
+Vec3 randomPoint(double half) {
+    return {uni(-half, half), uni(-half, half), uni(-half, half)};
+}
+
+// Small triangles scattered through a cube, a few long slivers among them.
+std::vector<Triangle3D> randomSoup(int n) {
+    std::vector<Triangle3D> t;
+    for (int i = 0; i < n; ++i) {
+        const Vec3 c = randomPoint(20);
+        const double s = i % 17 == 0 ? 15.0 : 1.5;
+        t.push_back({{c,
+                      {c.x + uni(-s, s), c.y + uni(-s, s), c.z + uni(-s, s)},
+                      {c.x + uni(-s, s), c.y + uni(-s, s), c.z + uni(-s, s)}}});
+    }
+    return t;
+}
+
+// Every fourth direction straight down, every fourth up, as drops and plunge departures go.
+Vec3 randomDir() {
+    const int k = rngBelow(4);
+    const Vec3 d{uni(-1, 1), uni(-1, 1), uni(-1, 1)};
+    const double l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+    return k < 2 || l < 1e-3 ? Vec3{0, 0, k == 1 ? 1.0 : -1.0} : Vec3{d.x / l, d.y / l, d.z / l};
+}
+
+}  // namespace
+
+// The index is only a filter: every sweep over an indexed model gives the full scan's lift and
+// contact exactly, for each tool shape, down (with the top-z stop) and in any direction.
+TEST(MeshIndex, SweepsMatchTheFullScan) {
+    rngResetState();
+    struct Tool {
+        uint16_t type;
+        double R, r;
+    };
+    const Tool tools[] = {{kBallMill, 2.5, 0}, {kEndMill, 3, 0}, {kRadiusMill, 4, 1}};
+    int hits = 0;
+    for (const Tool& tool : tools) {
+        testmesh::Model model(randomSoup(600), tool.type, tool.R, tool.r);
+        MeshIndex* index = meshIndexBuild(model.m.triangles->count, model.m.boxMin, model.m.boxMax);
+        ASSERT_NE(index, nullptr);
+        ASSERT_TRUE(meshIndexTopsDescend(index));
+        for (int q = 0; q < 300; ++q) {
+            const Vec3 p = randomPoint(25), d = randomDir();
+            const double length = uni(1, 40);
+            double lift[2] = {-1, -1};
+            Vec3 contact[2] = {};
+            int found[2], first[2];
+            Vec3 firstAt[2] = {};
+            for (int k = 0; k < 2; ++k) {
+                model.m.index = k ? index : nullptr;
+                found[k] = meshDropTool(&model.m, nullptr, 0, &p, &d, length, &lift[k], &contact[k]);
+                first[k] = meshContactAlongDir(&model.m, nullptr, 0, &p, &d, length, &firstAt[k]);
+            }
+            model.m.index = nullptr;
+            ASSERT_EQ(found[0], found[1]) << q;
+            ASSERT_EQ(first[0], first[1]) << q;
+            hits += found[0];
+            EXPECT_TRUE(!found[0] || (lift[0] == lift[1] && contact[0].x == contact[1].x &&
+                                      contact[0].y == contact[1].y && contact[0].z == contact[1].z))
+                << q;
+            EXPECT_TRUE(!first[0] || firstAt[0].z == firstAt[1].z) << q;
+        }
+        meshIndexFree(index);
+    }
+    EXPECT_GT(hits, 100);  // the queries do reach the mesh
+}
+
+// The query against brute force over the boxes: ascending, no element twice, every element whose box
+// passes the plan, top and front tests and has a corner or its centre within reach of the line.
+TEST(MeshIndex, QueryKeepsEveryNearBox) {
+    rngResetState();
+    std::vector<Vec3> lo, hi;
+    for (int j = 0; j < 2000; ++j) {
+        const Vec3 c = randomPoint(30);
+        const Vec3 h{uni(0, 2), uni(0, 2), j % 50 == 0 ? 20.0 : uni(0, 2)};
+        lo.push_back({c.x - h.x, c.y - h.y, c.z - h.z});
+        hi.push_back({c.x + h.x, c.y + h.y, c.z + h.z});
+    }
+    MeshIndex* index = meshIndexBuild(2000, lo.data(), hi.data());
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(meshIndexCount(index), 2000);
+    EXPECT_FALSE(meshIndexTopsDescend(index));
+    std::vector<int32_t> got;
+    size_t kept = 0;
+    for (int q = 0; q < 200; ++q) {
+        const Vec3 s = randomPoint(30), d = randomDir();
+        const double x0 = uni(-40, 20), y0 = uni(-40, 20);
+        const double reach = q % 5 == 0 ? -1.0 : uni(0.5, 5), xw = uni(1, 40), yw = uni(1, 40);
+        // clang-format off
+        MeshLineQuery query{x0, x0 + xw, y0, y0 + yw, s, {2 * d.x, 2 * d.y, 2 * d.z}, uni(-30, 60), reach,
+                            q % 3 == 0, uni(-30, 30)};
+        // clang-format on
+        meshIndexQuery(index, lo.data(), hi.data(), &query, &got);
+        for (size_t i = 1; i < got.size(); ++i) ASSERT_LT(got[i - 1], got[i]);
+        std::vector<bool> in(2000, false);
+        for (int32_t j : got) in[j] = true;
+        for (int j = 0; j < 2000; ++j) {
+            const Vec3 &a = lo[j], &b = hi[j];
+            if (!(b.x > query.x0 && a.x < query.x1 && b.y > query.y0 && a.y < query.y1)) continue;
+            if (query.useZLimit && b.z < query.zLimit) continue;
+            const Vec3 dd = query.dir;
+            const double nearest = std::min(a.x * dd.x, b.x * dd.x) + std::min(a.y * dd.y, b.y * dd.y) +
+                                   std::min(a.z * dd.z, b.z * dd.z);
+            if (nearest > query.front) continue;
+            bool near = query.reach < 0;
+            for (int c = 0; c < 9 && !near; ++c) {
+                const Vec3 p = c == 8 ? Vec3{(a.x + b.x) / 2, (a.y + b.y) / 2, (a.z + b.z) / 2}
+                                      : Vec3{c & 1 ? b.x : a.x, c & 2 ? b.y : a.y, c & 4 ? b.z : a.z};
+                const Vec3 v{p.x - s.x, p.y - s.y, p.z - s.z};
+                const double along = v.x * d.x + v.y * d.y + v.z * d.z;
+                near = std::sqrt(std::max(0.0, v.x * v.x + v.y * v.y + v.z * v.z - along * along)) <=
+                       query.reach;
+            }
+            if (near) {
+                EXPECT_TRUE(in[j]) << q << " " << j;
+                ++kept;
+            }
+        }
+        if (query.reach >= 0) {
+            EXPECT_LT(got.size(), 2000u);
+        }
+    }
+    EXPECT_GT(kept, 200u);
+    meshIndexFree(index);
+}
