@@ -113,12 +113,7 @@ int contourIsFlatTriangle(const ContourElement* chain, int32_t count) {
         if (!elemPoint(&chain[i], &p[i], kElemStart)) return 0;
     }
     for (int i = 0; i < 3; ++i) {
-        ContourElement line{};
-        line.type = kElemLine;
-        line.g[kLx1] = p[i].x;
-        line.g[kLy1] = p[i].y;
-        line.g[kLx2] = p[(i + 1) % 3].x;
-        line.g[kLy2] = p[(i + 1) % 3].y;
+        const ContourElement line = elemLineOf(p[i], p[(i + 1) % 3], 0);
         Vec2 near;
         if (elemDistance(&p[(i + 2) % 3], &line, &near) < kTol) return 1;
     }

@@ -31,16 +31,6 @@ double dot(const Vec2& a, const Vec2& b) {
     return a.x * b.x + a.y * b.y;
 }
 
-ContourElement lineOf(const Vec2& a, const Vec2& b) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.g[kLx1] = a.x;
-    e.g[kLy1] = a.y;
-    e.g[kLx2] = b.x;
-    e.g[kLy2] = b.y;
-    return e;
-}
-
 ContourElement arcOf(const Vec2& c, double r, const Vec2& from, const Vec2& to, int32_t direction) {
     ContourElement e{};
     e.type = kElemArc;
@@ -56,7 +46,7 @@ ContourElement arcOf(const Vec2& c, double r, const Vec2& from, const Vec2& to, 
 }
 
 int32_t straight(const Vec2* p1, const Vec2* p2, ContourElement* out) {
-    out[0] = lineOf(*p1, *p2);
+    out[0] = elemLineOf(*p1, *p2, 0);
     return 1;
 }
 
@@ -192,7 +182,7 @@ int32_t linkBuildArcs(const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2
     // would coincide and read as a full circle.
     int32_t n = 0;
     if (std::hypot(q1.x - p1->x, q1.y - p1->y) > 1e-9) out[n++] = arcOf(c1, r, *p1, q1, s1);
-    if (count == 3 && std::hypot(q2.x - q1.x, q2.y - q1.y) > 1e-9) out[n++] = lineOf(q1, q2);
+    if (count == 3 && std::hypot(q2.x - q1.x, q2.y - q1.y) > 1e-9) out[n++] = elemLineOf(q1, q2, 0);
     if (std::hypot(p2->x - q2.x, p2->y - q2.y) > 1e-9) out[n++] = arcOf(c2, r, q2, *p2, s2);
     if (n == 0) return straight(p1, p2, out);
     arcCentreRepair(out, n);
@@ -265,7 +255,7 @@ int32_t linkMoveBuild(const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2
                 ContourElement& e = out[i];
                 if (e.type == kElemArc &&
                     std::hypot(e.g[kAex] - e.g[kAsx], e.g[kAey] - e.g[kAsy]) < kMinWidth)
-                    e = lineOf({e.g[kAsx], e.g[kAsy]}, {e.g[kAex], e.g[kAey]});
+                    e = elemLineOf({e.g[kAsx], e.g[kAsy]}, {e.g[kAex], e.g[kAey]}, 0);
             }
             return n;
         }

@@ -10,6 +10,7 @@
 #include "pocket/contourorient.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
 #include "pocket/pocketstate.h"
 #include "pocket/ringemit.h"
 
@@ -307,27 +308,13 @@ int32_t circleToPolygon(const ContourElement* elements, int32_t count, double to
                 Vec2 next{a.g[kAcx] + c * dx - s * dy, a.g[kAcy] + s * dx + c * dy};
                 // The last step lands on the arc's own end point, not a rounded one.
                 if (q == steps - 1) next = {a.g[kAex], a.g[kAey]};
-                ContourElement l{};
-                l.type = kElemLine;
-                l.sourceTag = a.sourceTag;
-                l.g[kLx1] = p.x;
-                l.g[kLy1] = p.y;
-                l.g[kLx2] = next.x;
-                l.g[kLy2] = next.y;
-                out[k++] = l;
+                out[k++] = elemLineOf(p, next, a.sourceTag);
                 p = next;
             }
             continue;
         }
         if (k >= capacity) return -1;
-        ContourElement l{};
-        l.type = kElemLine;
-        l.sourceTag = a.sourceTag;
-        l.g[kLx1] = a.g[kAsx];
-        l.g[kLy1] = a.g[kAsy];
-        l.g[kLx2] = a.g[kAex];
-        l.g[kLy2] = a.g[kAey];
-        out[k++] = l;
+        out[k++] = elemLineOf({a.g[kAsx], a.g[kAsy]}, {a.g[kAex], a.g[kAey]}, a.sourceTag);
     }
     return k;
 }

@@ -31,13 +31,7 @@ bool loadContour(const char* list, int32_t index, std::vector<ContourElement>& o
 }
 
 ContourElement pieceLine(const PassPiece& p) {
-    ContourElement e{};
-    e.type = kElemLine;
-    e.g[kLx1] = p.sx;
-    e.g[kLy1] = p.sy;
-    e.g[kLx2] = p.ex;
-    e.g[kLy2] = p.ey;
-    return e;
+    return elemLineOf({p.sx, p.sy}, {p.ex, p.ey}, 0);
 }
 
 PocketIsect freeEnd(double x, double y) {

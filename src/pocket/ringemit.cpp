@@ -230,12 +230,7 @@ int segmentClearOfRing(const Vec2* p1, const Vec2* p2, const ContourElement* rin
 int linkStraight(const Vec2* p1, const Vec2* p2, double step) {
     if (pocketPlungePending()) return 0;
     double len = pointDist2D(p1, p2);
-    ContourElement line{};
-    line.type = kElemLine;
-    line.g[kLx1] = p1->x;
-    line.g[kLy1] = p1->y;
-    line.g[kLx2] = p2->x;
-    line.g[kLy2] = p2->y;
+    ContourElement line = elemLineOf(*p1, *p2, 0);
     if (len > 2 * step + 1e-4 || (len > step / 2 && !lineClearOfInput(&line))) {
         ringRetract();
         return 0;
@@ -259,12 +254,7 @@ int linkSmooth(const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2* t2, d
 
 int startPointMove(const Vec2* start, const Vec2* ringPoint) {
     rampTransition(start);
-    ContourElement line{};
-    line.type = kElemLine;
-    line.g[kLx1] = start->x;
-    line.g[kLy1] = start->y;
-    line.g[kLx2] = ringPoint->x;
-    line.g[kLy2] = ringPoint->y;
+    ContourElement line = elemLineOf(*start, *ringPoint, 0);
     pocketEmitElement(&line);
     return 1;
 }
