@@ -211,11 +211,8 @@ int32_t offsetContour(const ContourElement* in, int32_t count, int side, double 
         return offsetContourRun(in, count, side, distance, out, outEnd, ringStart, ringCount);
     const int32_t words[5] = {count, side, work().thinTest, work().closeSnap, ringCount ? 1 : 0};
     StepStateImage state;
-    stepStateImage(&state);
     StepKey key;
-    key.add(words, sizeof words);
-    key.add(&distance, sizeof distance);
-    key.add(state.bytes, sizeof state.bytes);
+    stepKeyHead(&key, &state, words, &distance);
     stepKeyElements(&key, in, static_cast<size_t>(count));
     int32_t head[2];  // the ring count and the elements written
     if (const std::vector<unsigned char>* hit = stepMemoFind(memo(), key)) {

@@ -167,11 +167,8 @@ int32_t contourReduceOne(ContourElement* elements, int32_t count, double toleran
     if (pocketKernel().suppressReduction || (!force && count < kShortContour)) return count;
     const int32_t words[3] = {count, force, capacity};
     StepStateImage state;
-    stepStateImage(&state);
     StepKey key;
-    key.add(words, sizeof words);
-    key.add(&tolerance, sizeof tolerance);
-    key.add(state.bytes, sizeof state.bytes);
+    stepKeyHead(&key, &state, words, &tolerance);
     stepKeyElements(&key, elements, static_cast<size_t>(count));
     int32_t head[3];  // the result, whether the fit's failure code was set, and that code
     if (const std::vector<unsigned char>* hit = stepMemoFind(memo(), key)) {

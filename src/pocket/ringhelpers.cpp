@@ -278,11 +278,8 @@ bool ringPassesSource(const ContourElement* ring, int32_t m, const ContourElemen
     if (m <= 0) return false;
     const int32_t words[3] = {m, sourceCount, containTest ? 1 : 0};
     StepStateImage state;
-    stepStateImage(&state);
     StepKey key;
-    key.add(words, sizeof words);
-    key.add(&distance, sizeof distance);
-    key.add(state.bytes, sizeof state.bytes);
+    stepKeyHead(&key, &state, words, &distance);
     stepKeyElements(&key, ring, static_cast<size_t>(m));
     stepKeyElements(&key, source, static_cast<size_t>(sourceCount));
     unsigned char keep = 0;

@@ -59,6 +59,16 @@ struct StepStateImage {
 };
 void stepStateImage(StepStateImage* image);
 
+// The head most steps' keys share: the call's words, its one distance or tolerance, then the state
+// image (filled here; like every range a key names, it must outlive the key).
+template <size_t N>
+void stepKeyHead(StepKey* key, StepStateImage* state, const int32_t (&words)[N], const double* value) {
+    stepStateImage(state);
+    key->add(words, sizeof words);
+    key->add(value, sizeof *value);
+    key->add(state->bytes, sizeof state->bytes);
+}
+
 // The recorded result of the key, or null.
 const std::vector<unsigned char>* stepMemoFind(const StepMemo& memo, const StepKey& key);
 // Records the result unless the budget would be exceeded (or memory is short): 1 recorded, else 0.
