@@ -63,9 +63,20 @@ double highestZ(const Cell& c) {
     return std::max({c.p[0].z, c.p[1].z, c.p[2].z, c.p[3].z});
 }
 
+// Highest first. The heights are sorted with their places and the cells moved once: the sort meets the
+// same comparisons as on the cells themselves, so the order is the same, ties included.
 void sortByHeight(std::vector<Cell>& cells) {
-    std::sort(cells.begin(), cells.end(),
-              [](const Cell& a, const Cell& b) { return highestZ(a) > highestZ(b); });
+    struct Key {
+        double z;
+        size_t at;
+    };
+    std::vector<Key> keys(cells.size());
+    for (size_t i = 0; i < cells.size(); ++i) keys[i] = {highestZ(cells[i]), i};
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.z > b.z; });
+    std::vector<Cell> sorted;
+    sorted.reserve(cells.size());
+    for (const Key& k : keys) sorted.push_back(cells[k.at]);
+    cells.swap(sorted);
 }
 
 bool buildLoops(const TrimSurface* rec, LoopSet* set) {
@@ -189,16 +200,16 @@ int sideCheck(const Vec3& a, const Vec3& m, const Vec3& b, double tol, double* e
 }
 
 // 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
-int cellTest(const Run& run, const Cell& c) {
+// Every verdict that halves has measured the four side midpoints: they are left in mids.
+int cellTest(const Run& run, const Cell& c, Vec3 mids[4]) {
     const double tol = run.tol;
     double s[4], e[4];
     int checks[4];
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        Vec3 m{};
-        if (!evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &m)) return -1;
-        checks[i] = sideCheck(c.p[i], m, c.p[(i + 1) % 4], tol, &e[i]);
+        if (!evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
+        checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     const double p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
     const double p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
@@ -216,20 +227,24 @@ int cellTest(const Run& run, const Cell& c) {
     return e[1] + e[3] < e[0] + e[2] ? 2 : 3;
 }
 
-// The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3.
-bool halve(const Run& run, const Cell& c, bool acrossU, Cell* a, Cell* b) {
+// The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3. The new corners
+// are the side midpoints cellTest measured (mids), the others the cell's own.
+void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
     *a = c, *b = c;
     a->state = b->state = 0;
     if (acrossU) {
         const Vec2 m01 = mid(c.uv[0], c.uv[1]), m23 = mid(c.uv[2], c.uv[3]);
         a->uv[1] = m01, a->uv[2] = m23;
         b->uv[0] = m01, b->uv[3] = m23;
+        a->p[1] = b->p[0] = mids[0];
+        a->p[2] = b->p[3] = mids[2];
     } else {
         const Vec2 m12 = mid(c.uv[1], c.uv[2]), m30 = mid(c.uv[3], c.uv[0]);
         a->uv[2] = m12, a->uv[3] = m30;
         b->uv[1] = m12, b->uv[0] = m30;
+        a->p[2] = b->p[1] = mids[1];
+        a->p[3] = b->p[0] = mids[3];
     }
-    return evalCorners(run, a) && evalCorners(run, b);
 }
 
 // Each cell is judged by cellTest and halved until accepted. The cells are refined round by round (every
@@ -241,12 +256,14 @@ int refineCurvature(Run& run, double minParam) {
         pending = run.cells;
         while (!pending.empty()) {
             next.clear();
+            next.reserve(2 * pending.size());
             for (size_t i = 0; i < pending.size(); ++i) {
                 const Cell& c = pending[i];
                 const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).
-                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c) : 1;
+                Vec3 mids[4];
+                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids) : 1;
                 if (verdict < 0) return -1;
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
@@ -270,7 +287,7 @@ int refineCurvature(Run& run, double minParam) {
                 if (acrossU && short02 && !short13) acrossU = false;
                 if (!acrossU && short13 && !short02) acrossU = true;
                 Cell h1, h2;
-                if (!halve(run, c, acrossU, &h1, &h2)) return -1;
+                halve(c, mids, acrossU, &h1, &h2);
                 next.push_back(h1);
                 next.push_back(h2);
             }
