@@ -86,6 +86,50 @@ int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path
     return 1;
 }
 
+// Slot k: a clone of the tool context holding a copy of the mesh slot `from` loaded (not yet turned:
+// its grid is left behind), turned by angle, with its grid. The copy is what loading the same file
+// again would give; the loader's sort of the triangles is the costly part it spares.
+int copySlot(SurfaceSet* set, int k, int from, const CheckModel* toolCtx, double angle) {
+    const CheckModel* src = set->slot[from];
+    CheckModel* m = chkModelClone(toolCtx);
+    if (m == nullptr) {
+        msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
+        return -1;
+    }
+    m->kind = kMeshTriangles;
+    set->slot[k] = m;
+    // What the loader clears before it reads.
+    m->boxMin = m->boxMax = nullptr;
+    m->grid = nullptr;
+    m->triangles = nullptr;
+    m->facets = nullptr;
+    m->facetCount = 0;
+    chkModelFreeParts(m);
+    const TriList* from3 = src->triangles;
+    const size_t n = static_cast<size_t>(from3->count), boxes = n > 0 ? n : 1;
+    m->triangles = triListCreate(from3->capacity);
+    m->boxMin = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
+    m->boxMax = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
+    if (m->triangles == nullptr || m->boxMin == nullptr || m->boxMax == nullptr) {
+        polymeshFree(m);
+        msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
+        return -1;
+    }
+    Triangle3D* data = m->triangles->data;
+    *m->triangles = *from3;
+    m->triangles->data = data;
+    std::memcpy(data, from3->data, n * sizeof(Triangle3D));
+    std::memcpy(m->boxMin, src->boxMin, n * sizeof(Vec3));
+    std::memcpy(m->boxMax, src->boxMax, n * sizeof(Vec3));
+    std::memcpy(m->bounds, src->bounds, sizeof m->bounds);
+    if (angle != 0.0) rotateMeshAboutAxis(m, angle);
+    if (polymeshBuildGrid(m) < 0) {
+        msgLong(9, kMsgNoGrid, "* Fehler: Optimierungsliste kann nicht generiert werden", k);
+        return -1;
+    }
+    return 1;
+}
+
 // True when both files hold the same bytes.
 bool sameBytes(const char* a, const char* b) {
     std::FILE* fa = std::fopen(a, "rb");
@@ -165,8 +209,7 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
         if (loadSlot(set, 1, toolCtx, split, 0.0) != 1) return -1;
         if (convertToExchange(p->splitKvx, "spl.kvx", kMsgNoSplitterMesh, p->splitKvx2) != 1) return -1;
     }
-    if (loadSlot(set, 2, toolCtx, blade, angle) != 1 || loadSlot(set, 6, toolCtx, blade, -angle) != 1)
-        return -1;
+    if (copySlot(set, 2, 0, toolCtx, angle) != 1 || copySlot(set, 6, 0, toolCtx, -angle) != 1) return -1;
     if (copyConversion(blade, "bld1.3df", blade1) != 1 &&
         convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1)
         return -1;
