@@ -46,6 +46,7 @@
 #include "plunge/revmeshmodel.h"
 #include "plunge/surfset.h"
 #include "plunge/updown.h"
+#include "surfaces/Implib/meshlib.h"
 #include "surfaces/meshfiles/bndfile.h"
 
 namespace {
@@ -349,6 +350,7 @@ int cyclePitch(const CycleParams* p, double* pitch) {
 }
 
 void freeCycleData(CycleToolCtx* tool) {
+    meshLibKeepConversions(0);
     if (tool) polymeshFree(&tool->model);
     freeHubShroud(gRun.pair);
     freeHubShroud(gRun.hubCopy);
@@ -381,6 +383,8 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
 
     gRun.pair = loadHubShroud(tol);
     if (!gRun.pair) return fail(tool, -1);
+    // The wire meshes and the blade slots convert the same selections at the same tolerance.
+    meshLibKeepConversions(1);
     gRun.blades = p->rotOpt == 0 ? meshSetFromFile(p->bladeKvx, p->splitKvx, pitch, p->precision)
                                  : meshSetFromSurfaces(p->bladeKvx, p->splitKvx, pitch, p->precision, radius);
     gRun.contours = loadBladeContours(gRun.pair->hub, tol);
@@ -433,6 +437,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
 
     gRun.surfaces = idx5CreateSurfaceSet(&tool->model, pitch);
+    meshLibKeepConversions(0);
     if (!gRun.surfaces) return fail(tool, -1);
     gRun.grids = buildSurfaceSetGrids(gRun.surfaces, radius);
     if (callAbortHook()) {

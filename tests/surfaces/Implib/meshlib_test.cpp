@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -175,4 +177,34 @@ TEST_F(MeshLibTest, ALoadHeldByTheHostSurvivesTheCall) {
     ASSERT_NE(fn, nullptr);
     EXPECT_GT(fn(in.c_str(), 0.5, file("o2.3df").c_str(), 100), 0);  // still mapped and working
     EXPECT_EQ(moduleUnload(held), 1);
+}
+
+// While kept, every call writes the very bytes the library itself writes for that input and
+// tolerance: repeated, changed under the same name, other tolerances, in any order.
+TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
+    void* lib = moduleLoad(meshLibPath(KV_BIN_DIR, kKvx3dfDllName).c_str());
+    ASSERT_NE(lib, nullptr);
+    auto fn = reinterpret_cast<FacetKvxFileFn>(moduleEntry(lib, "facet_kvx_file"));
+    ASSERT_NE(fn, nullptr);
+    auto bytes = [](const std::string& name) {
+        std::ifstream f(name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    std::mt19937 rng(34);
+    meshLibKeepConversions(1);
+    for (int call = 0; call < 12; ++call) {
+        const uint32_t seed = 1 + rng() % 3;
+        const double tol = call % 4 == 3 ? 0.25 : 0.5;
+        SurfList* list = samplePatch(seed);
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(writeSurfObjects(in.c_str(), list), 1);
+        freeSurfList(list);
+        const std::string got = file("kept.3df"), want = file("direct.3df");
+        const int n = loadMeshHelperLib(in.c_str(), got.c_str(), KV_BIN_DIR, tol);
+        EXPECT_EQ(n, fn(in.c_str(), tol, want.c_str(), 100)) << call;
+        EXPECT_EQ(bytes(got), bytes(want)) << call;
+        fs::remove(got);
+    }
+    meshLibKeepConversions(0);
+    EXPECT_EQ(moduleUnload(lib), 1);
 }
