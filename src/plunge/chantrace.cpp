@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "KVWOG5/pred2d.h"
 #include "collision/chkmodel.h"
 #include "collision/ringcontact.h"
 #include "geometry/plist.h"
@@ -32,6 +33,59 @@ struct TraceContext {
     int32_t direction;
     const TriGrid* grid;
 };
+
+// The arc of centre angles a ring sweep still counts (ringTriContact's travel below the sweep's span,
+// which it measures from the sweep's current end), as a middle and half width; false when it may be
+// any angle. A clockwise sweep also counts up to 1e-5 ahead of its start.
+bool sweepArc(const RingSweep& sw, double* mid, double* half) {
+    if (std::fabs(sw.start.x - sw.end.x) < 1e-5 && std::fabs(sw.start.y - sw.end.y) < 1e-5 && sw.R > 0)
+        return false;  // the whole turn
+    double span = 0.0;
+    arcPointsCenter2D(&sw.start, &sw.centre, &sw.end, sw.direction, &span);
+    if (!(span < 1.9 * M_PI)) return false;
+    const double a = std::atan2(sw.start.y, sw.start.x);
+    const double lo = sw.direction == -1 ? a - span : a, hi = sw.direction == -1 ? a + 1e-5 : a + span;
+    *mid = 0.5 * (lo + hi);
+    *half = 0.5 * (hi - lo);
+    return true;
+}
+
+// The first contact of the sweep with the listed triangles, as ringMeshContact finds it over the whole
+// list: triangle by triangle in list order, each one passed over when the grid's corner angles keep it
+// off the arc the sweep still counts by more than the ball reaches. A contact needs a point of the
+// triangle within the radius of a counted centre, so within asin(r / R) of the arc (the reach and the
+// arc grown well beyond the rounding of the contact's angle); the arc is measured again after each
+// contact, as the contact query does. The triangles' order and the stop at the first one below the
+// ball stay, so the answer, the sweep's end and the last touch are those of the whole list.
+int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_t* list, int32_t count,
+                    Vec3* centre) {
+    const TriGrid* g = c.grid;
+    const double r = c.model->tool ? c.model->tool->radius : 0.0, reachR = r * (1 + 1e-9) + 1e-6;
+    if (!g->angleMid || !c.model->triangles || g->angleCount != c.model->triangles->count ||
+        g->centre.x != 0.0 || g->centre.y != 0.0 || sw->centre.x != 0.0 || sw->centre.y != 0.0 ||
+        !(sw->R > reachR) || !c.model->boxMax)
+        return ringMeshContact(c.model, sw, z, list, count, centre);
+    const double reach = std::asin(reachR / sw->R) + 1e-6;
+    const int32_t total = c.model->triangles->count;
+    double mid = 0.0, half = 0.0;
+    bool arc = sweepArc(*sw, &mid, &half);
+    int found = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        const int32_t j = list[k];
+        if (j < 0 || j >= total) continue;
+        if (c.model->boxMax[j].z < z - r) break;
+        if (arc && g->angleHalf[j] < M_PI &&
+            std::fabs(std::remainder(g->angleMid[j] - mid, 2 * M_PI)) > g->angleHalf[j] + half + reach)
+            continue;
+        const int rc = ringMeshContact(c.model, sw, z, &list[k], 1, centre);
+        if (rc < 0) return rc;
+        if (rc == 1) {
+            found = 1;
+            arc = sweepArc(*sw, &mid, &half);
+        }
+    }
+    return found;
+}
 
 // 1 with the station's point, or -1 when the contact query failed (nothing to record).
 int evalStation(const TraceContext& c, double s, Station* out) {
@@ -66,7 +120,9 @@ int evalStation(const TraceContext& c, double s, Station* out) {
         }
     }
     Vec3 centre;
-    int rc = c.grid && !list ? 0 : ringMeshContact(c.model, &sweep, z, list, count, &centre);
+    int rc = !c.grid ? ringMeshContact(c.model, &sweep, z, list, count, &centre)
+             : !list ? 0
+                     : ringListContact(c, &sweep, z, list, count, &centre);
     if (rc < 0) return -1;
     if (rc == 1) {
         Vec3 touch;

@@ -47,6 +47,29 @@ double planDistMin(const Vec3* t, const Vec3& c) {
     return inside ? 0.0 : best;
 }
 
+// The polar angle range of the triangle's corners about c. A triangle whose plan holds c or lies near
+// it gets a half width of at least pi (every angle); otherwise it spans less than half a turn and the
+// corners' angles measured from the first one bound it.
+void angleRange(const Vec3* t, const Vec3& c, double* mid, double* half) {
+    *mid = 0.0;
+    *half = 4.0;
+    double size = 0.0;
+    for (int k = 0; k < 3; ++k) size = std::max(size, planDist(t[k], c));
+    if (!(planDistMin(t, c) > 1e-6 * size)) return;
+    const double a0 = std::atan2(t[0].y - c.y, t[0].x - c.x);
+    double lo = 0.0, hi = 0.0;
+    for (int k = 1; k < 3; ++k) {
+        double d = std::atan2(t[k].y - c.y, t[k].x - c.x) - a0;
+        if (d > M_PI) d -= 2 * M_PI;
+        if (d < -M_PI) d += 2 * M_PI;
+        lo = std::min(lo, d);
+        hi = std::max(hi, d);
+    }
+    if (hi - lo >= 0.5 * M_PI) return;  // near the axis: not worth the care
+    *mid = a0 + 0.5 * (lo + hi);
+    *half = 0.5 * (hi - lo);
+}
+
 }  // namespace
 
 TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity) {
@@ -96,6 +119,16 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     g->zMin = zmin - 1;
     g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
     g->rStep = (1 + dmax) / g->columns;
+    std::free(g->angleMid);
+    std::free(g->angleHalf);
+    g->angleMid = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
+    g->angleHalf = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
+    g->angleCount = 0;
+    if (g->angleMid && g->angleHalf) {
+        for (int32_t i = 0; i < n; ++i)
+            angleRange(tris->data[i].p, *centre, &g->angleMid[i], &g->angleHalf[i]);
+        g->angleCount = n;
+    }
     const double r = std::max(reach, 0.0);
     for (int32_t i = 0; i < n; ++i) {
         const Vec3* p = tris->data[i].p;
@@ -130,5 +163,7 @@ void triGridFree(TriGrid* g) {
         }
         std::free(g->cells);
     }
+    std::free(g->angleMid);
+    std::free(g->angleHalf);
     std::free(g);
 }

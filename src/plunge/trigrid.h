@@ -21,6 +21,12 @@ struct TriGrid {
     double rStep;
     Vec3 centre;          // point on the axis the radial distance is measured from
     TriGridCell** cells;  // rows arrays of columns cells
+    // Per triangle of the filled list, the polar angles about the centre its corners span: middle and
+    // half width (radians); the half width is at least pi for a triangle around or at the axis. Null
+    // when memory was short.
+    double* angleMid;
+    double* angleHalf;
+    int32_t angleCount;
 };
 
 // Null for nR < 1, nZ < 1 or when memory is short; every cell starts with room for capacity indices.

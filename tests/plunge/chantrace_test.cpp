@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "plunge/partload.h"
 #include "plunge/plist3d.h"
 #include "plunge/surfset.h"
+#include "plunge/trigrid.h"
 #include "surfaces/geofiletest.h"
 
 namespace {
@@ -219,4 +222,50 @@ TEST(ChannelTrace, ExampleImpellerCurvesStartAndEndOnTheBladeFaces) {
     freeContourPair(pair);
     freeHubShroud(level);
     cycleParamsResetState();
+}
+
+// The tracing passes over listed triangles that its arc test keeps off the sweep: with seeded scattered
+// triangles all around the axis (some across the sweep's start, some behind either blade), both
+// directions and levels, the curve is bit for bit the one traced over the grid's whole cell lists.
+TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
+    std::mt19937 rng(3434);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int scene = 0; scene < 6; ++scene) {
+        std::vector<Triangle3D> tris = plates(40.0);
+        for (int k = 0; k < 300; ++k) {
+            const double phi = -M_PI + 2 * M_PI * u(rng), r = 15 + 65 * u(rng), z = -5 + 50 * u(rng);
+            const double s = 0.2 + 4 * u(rng);
+            Triangle3D t;
+            for (Vec3& p : t.p)
+                p = onPlate(phi + s * (u(rng) - 0.5) / r, r + s * (u(rng) - 0.5), z + s * (u(rng) - 0.5), 0);
+            tris.push_back(t);
+        }
+        const double levelZ = 5 + 30 * u(rng);
+        Trace t(25.0, levelZ, 40.0);
+        testmesh::Model model(tris, kBallMill, kBall);
+        model.m.stepLength = 1.0;
+        model.m.tolerance = 0.008;
+        TriGrid* grid = triGridCreate(20, 20, 8);
+        ASSERT_NE(grid, nullptr);
+        const Vec3 axis{0, 0, 0};
+        ASSERT_EQ(triGridFill(grid, &axis, model.m.triangles, kBall), 1);
+        ASSERT_NE(grid->angleMid, nullptr);
+        for (int32_t direction : {1, -1}) {
+            Plist* whole = plistCreate(4000, 1);
+            ringContactResetState();
+            ASSERT_EQ(traceChannelCurve(&model.m, &t.a, &t.b, t.level, direction, t.out, grid), 1);
+            double* mid = std::exchange(grid->angleMid, nullptr);
+            ringContactResetState();
+            ASSERT_EQ(traceChannelCurve(&model.m, &t.a, &t.b, t.level, direction, whole, grid), 1);
+            grid->angleMid = mid;
+            ASSERT_EQ(t.out->count, whole->count) << scene;
+            const size_t n = static_cast<size_t>(whole->count);
+            EXPECT_EQ(std::memcmp(t.out->points, whole->points, n * sizeof(Vec3)), 0) << scene;
+            EXPECT_EQ(std::memcmp(t.out->vectors, whole->vectors, n * sizeof(Vec3)), 0) << scene;
+            EXPECT_EQ(std::memcmp(t.out->flags, whole->flags, n * sizeof(uint16_t)), 0) << scene;
+            EXPECT_EQ(std::memcmp(t.out->parameters, whole->parameters, n * sizeof(double)), 0) << scene;
+            plistFree(whole);
+        }
+        triGridFree(grid);
+    }
 }
