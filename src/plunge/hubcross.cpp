@@ -102,12 +102,10 @@ class HubCrossing {
     // Keeps the crossing of edge a-b nearest to the axis.
     void edge(const Vec3& a, const Vec3& b) {
         // Every point the bisection returns lies on the edge: an edge that keeps farther from the axis
-        // than the crossing kept cannot give a nearer one, and its ends need no measuring.
-        if (std::isfinite(bestR)) {
-            const double ex = b.x - a.x, ey = b.y - a.y, len2 = ex * ex + ey * ey;
-            const double t = len2 > 0.0 ? std::clamp(-(a.x * ex + a.y * ey) / len2, 0.0, 1.0) : 0.0;
-            if (std::hypot(a.x + t * ex, a.y + t * ey) > bestR + 1e-9) return;
-        }
+        // than the crossing kept (or than the bound) cannot give a nearer one, and its ends need no
+        // measuring.
+        const double limit = std::min(bestR, bound);
+        if (std::isfinite(limit) && axisDistance(a, b) > limit + 1e-9) return;
         const double da = distance(a), db = distance(b);
         if (std::fabs(da) > 1e-5 && std::fabs(db) > 1e-5 && (da > 0.0) == (db > 0.0)) return;
         Vec3 x;
@@ -118,8 +116,16 @@ class HubCrossing {
         if (r < bestR) bestR = r, best = x;
     }
 
+    // The smallest plan distance of edge a-b from the axis, as the pass-over above measures it.
+    static double axisDistance(const Vec3& a, const Vec3& b) {
+        const double ex = b.x - a.x, ey = b.y - a.y, len2 = ex * ex + ey * ey;
+        const double t = len2 > 0.0 ? std::clamp(-(a.x * ex + a.y * ey) / len2, 0.0, 1.0) : 0.0;
+        return std::hypot(a.x + t * ex, a.y + t * ey);
+    }
+
     Vec3 best{};
     double bestR = INFINITY;
+    double bound = INFINITY;  // no crossing lies nearer to the axis (edges beyond it are passed over)
 
   private:
     // crossSegmentProfileExact with the distances measured here (the same values).
@@ -149,6 +155,27 @@ class HubCrossing {
     std::unordered_map<PointKey, double, PointKeyHash> known_;
 };
 
+// The elements' edges in the order of each element's nearest edge to the axis: the crossing nearest
+// to the axis is then met early, and once the next element keeps farther away than it, no later one
+// holds a nearer crossing. The distance found bounds the search in element order (a crossing depends
+// on its edge only, and that search still meets every edge at the bound's distance, so its first
+// nearest crossing is the one kept).
+template <typename Edges>
+double nearestCrossingDistance(HubCrossing& c, int32_t count, Edges edges) {
+    std::vector<std::pair<double, int32_t>> order(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        double d = INFINITY;
+        edges(i, [&](const Vec3& a, const Vec3& b) { d = std::min(d, HubCrossing::axisDistance(a, b)); });
+        order[i] = {d, i};
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& [d, i] : order) {
+        if (d > c.bestR + 1e-9) break;
+        edges(i, [&](const Vec3& a, const Vec3& b) { c.edge(a, b); });
+    }
+    return c.bestR;
+}
+
 }  // namespace
 
 int meshHubCrossing(const CheckModel* model, const HubShroud* level, Vec3* out) {
@@ -156,8 +183,13 @@ int meshHubCrossing(const CheckModel* model, const HubShroud* level, Vec3* out) 
     HubCrossing c(level->hub);
     if (model->kind == kMeshTriangles) {
         const TriList* t = model->triangles;
-        for (int32_t i = 0; t != nullptr && i < t->count; ++i)
-            for (int k = 0; k < 3; ++k) c.edge(t->data[i].p[k], t->data[i].p[(k + 1) % 3]);
+        const int32_t n = t != nullptr ? t->count : 0;
+        const auto edges = [t](int32_t i, auto&& f) {
+            for (int k = 0; k < 3; ++k) f(t->data[i].p[k], t->data[i].p[(k + 1) % 3]);
+        };
+        const double bound = nearestCrossingDistance(c, n, edges);
+        c.best = {}, c.bestR = INFINITY, c.bound = bound;
+        for (int32_t i = 0; i < n; ++i) edges(i, [&](const Vec3& a, const Vec3& b) { c.edge(a, b); });
     } else {
         for (int32_t i = 0; model->facets != nullptr && i < model->facetCount; ++i) {
             Vec3 q[4];

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "channeltest.h"
 #include "geometry/rng.h"
@@ -40,8 +41,10 @@ TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
     for (int round = 0; round < 20; ++round) {
         std::vector<Triangle3D> t(15);
         double best = 0;  // 0: no edge crosses z = 0
+        const bool ties = round % 2 == 1;
         for (Triangle3D& x : t) {
-            for (Vec3& v : x.p) v = polar(8 + 42 * rngUniform(), 0.3 * rngUniform(), -3 + 6 * rngUniform());
+            for (Vec3& v : x.p)
+                v = polar((ties ? 10 : 8) + 40 * rngUniform(), 0.3 * rngUniform(), -3 + 6 * rngUniform());
             for (int k = 0; k < 3; ++k) {
                 const Vec3 &a = x.p[k], &b = x.p[(k + 1) % 3];
                 const double f = a.z / (a.z - b.z),
@@ -49,12 +52,24 @@ TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
                 if ((a.z < 0) != (b.z < 0) && (best == 0 || r < best)) best = r;
             }
         }
-        Meshes m(t);
-        for (const CheckModel* model : {&m.tri, &m.fac}) {
-            Vec3 x{};
-            ASSERT_EQ(meshHubCrossing(model, level, &x), best > 0 ? 1 : -1);
-            EXPECT_NEAR(best > 0 ? std::hypot(x.x, x.y) : 0, best, 1e-3);
+        // Every other round: two corners on the hub exactly 9 from the axis, the nearest crossings;
+        // the first element's wins though the last one's edge passes nearer to the axis.
+        if (ties) {
+            t[0].p[0] = {0, 9, 0};
+            t[14].p[0] = {9, 0, 0}, t[14].p[1] = {8.9, 0.5, 2};
         }
+        Meshes m(t);
+        Vec3 found[2] = {};
+        for (int k = 0; k < 2; ++k) {
+            Vec3& x = found[k];
+            ASSERT_EQ(meshHubCrossing(k == 0 ? &m.tri : &m.fac, level, &x), best > 0 || ties ? 1 : -1);
+            if (ties) {
+                EXPECT_TRUE(x.x == 0 && x.y == 9 && x.z == 0) << round;
+            } else {
+                EXPECT_NEAR(best > 0 ? std::hypot(x.x, x.y) : 0, best, 1e-3);
+            }
+        }
+        EXPECT_EQ(std::memcmp(&found[0], &found[1], sizeof(Vec3)), 0) << round;
     }
     freeHubShroud(level);
 }
