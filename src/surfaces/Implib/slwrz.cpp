@@ -118,8 +118,16 @@ int slwrz(const Vec2* profile, int32_t n, const double* segment, PointList3D* hi
         return -1;
     }
     if (profile == nullptr || segment == nullptr || n < 2) return hits->count;
+    // Every hit is a point of the segment (its height within the segment's, up to the rounding of
+    // the point) at a height of the edge: a cone or cylinder hit is checked against the edge's heights,
+    // a plane ring's lies within 1e-8 of its height. An edge wholly above or below the segment's
+    // heights by more than that gives none.
+    const double slack = 1e-7 + 1e-12 * (std::fabs(segment[2]) + std::fabs(segment[5]));
+    const double segLo = std::min(segment[2], segment[5]) - slack,
+                 segHi = std::max(segment[2], segment[5]) + slack;
     for (int32_t i = 0; i + 1 < n; ++i) {
         const double edge[4] = {profile[i].x, profile[i].y, profile[i + 1].x, profile[i + 1].y};
+        if ((edge[1] < segLo && edge[3] < segLo) || (edge[1] > segHi && edge[3] > segHi)) continue;
         int rc;
         if (std::fabs(edge[3] - edge[1]) < 1e-6) {
             rc = slwrzPlane(segment, edge, hits);
