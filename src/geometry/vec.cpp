@@ -275,13 +275,26 @@ double distPointSeg2D(const Vec2* p, const Seg2D* seg) {
 }
 
 double nearestSeg2D(const Vec2* p, const Seg2D* segs, int32_t n, int32_t* outIndex) {
-    double best = 1e10;
+    double best = 1e10, limit2 = INFINITY;
     int32_t bestIndex = 0;
+    // The distance distPointSeg2D gives is that of a point within the segment's box grown by
+    // sqrt(kTol) (where its foot test still takes the foot on the line): a segment whose grown box lies
+    // farther than the nearest so far (with room for rounding) cannot be nearer, and is passed over.
+    constexpr double kGrow = 3.2e-3;
     for (int32_t i = 0; segs != nullptr && i < n; ++i) {
-        const double d = distPointSeg2D(p, &segs[i]);
+        const Seg2D& s = segs[i];
+        const double dx =
+            std::fmax(std::fmin(s.x1, s.x2) - kGrow - p->x, p->x - std::fmax(s.x1, s.x2) - kGrow);
+        const double dy =
+            std::fmax(std::fmin(s.y1, s.y2) - kGrow - p->y, p->y - std::fmax(s.y1, s.y2) - kGrow);
+        if ((dx > 0.0 || dy > 0.0) && (dx > 0.0 ? dx * dx : 0.0) + (dy > 0.0 ? dy * dy : 0.0) > limit2)
+            continue;
+        const double d = distPointSeg2D(p, &s);
         if (i == 0 || d < best) {
             best = d;
             bestIndex = i;
+            const double grown = best * (1.0 + 1e-9) + 1e-12;
+            limit2 = grown * grown;
         }
     }
     if (outIndex) *outIndex = bestIndex;

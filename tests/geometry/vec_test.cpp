@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -219,6 +220,39 @@ TEST(Vec, NearestSegmentFirstOfEqualWins) {
     EXPECT_EQ(idx, 2);
     EXPECT_EQ(nearestSeg2D(&p, segs, 0, &idx), 1e10);
     EXPECT_EQ(idx, 0);
+}
+
+// Against the plain scan of distPointSeg2D: seeded chains of long, short and near-point segments
+// (whose foot test reaches past their ends), repeated segments (ties), points on and near them.
+TEST(Vec, NearestSegmentEqualsTheFullScan) {
+    std::mt19937 rng(3434);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (int round = 0; round < 300; ++round) {
+        const double scale = round % 3 == 0 ? 1e-3 : round % 3 == 1 ? 0.05 : 5.0;
+        std::vector<Seg2D> segs;
+        Vec2 at{u(rng), u(rng)};
+        for (int i = 0; i < 40; ++i) {
+            const Vec2 next{at.x + scale * u(rng), at.y + (i % 5 == 0 ? 0.0 : scale * u(rng))};
+            segs.push_back({at.x, at.y, next.x, next.y});
+            if (i % 7 == 3) segs.push_back(segs.back());  // an equal one later
+            at = next;
+        }
+        for (int k = 0; k < 20; ++k) {
+            const Seg2D& s = segs[rng() % segs.size()];
+            const double t = 1.5 * u(rng);
+            const Vec2 p{s.x1 + t * (s.x2 - s.x1) + 1e-3 * scale * u(rng),
+                         s.y1 + t * (s.y2 - s.y1) + 1e-3 * u(rng)};
+            double best = 0;
+            int32_t want = 0, got = -1;
+            for (int32_t i = 0; i < static_cast<int32_t>(segs.size()); ++i) {
+                const double d = distPointSeg2D(&p, &segs[i]);
+                if (i == 0 || d < best) best = d, want = i;
+            }
+            const double d = nearestSeg2D(&p, segs.data(), static_cast<int32_t>(segs.size()), &got);
+            ASSERT_EQ(got, want) << round << " " << k;
+            ASSERT_EQ(d, best);
+        }
+    }
 }
 
 TEST(Vec, SegmentTurnClasses) {
