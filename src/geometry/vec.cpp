@@ -275,26 +275,37 @@ double distPointSeg2D(const Vec2* p, const Seg2D* seg) {
 }
 
 double nearestSeg2D(const Vec2* p, const Seg2D* segs, int32_t n, int32_t* outIndex) {
-    double best = 1e10, limit2 = INFINITY;
+    double best = 1e10;
     int32_t bestIndex = 0;
     // The distance distPointSeg2D gives is that of a point within the segment's box grown by
     // sqrt(kTol) (where its foot test still takes the foot on the line): a segment whose grown box lies
-    // farther than the nearest so far (with room for rounding) cannot be nearer, and is passed over.
+    // farther than a distance some segment has (with room for rounding) cannot be the first nearest,
+    // and is passed over. Every 16th segment's distance bounds the scan from its start.
     constexpr double kGrow = 3.2e-3;
+    constexpr int32_t kStride = 16;
+    double bound = INFINITY;
+    for (int32_t i = 0; segs != nullptr && n >= 4 * kStride && i < n; i += kStride) {
+        const double d = distPointSeg2D(p, &segs[i]);
+        if (d < bound) bound = d;
+    }
+    auto limitOf = [](double d) {
+        const double grown = d * (1.0 + 1e-9) + 1e-12;
+        return grown * grown;
+    };
+    double limit2 = limitOf(bound);
     for (int32_t i = 0; segs != nullptr && i < n; ++i) {
         const Seg2D& s = segs[i];
-        const double dx =
-            std::fmax(std::fmin(s.x1, s.x2) - kGrow - p->x, p->x - std::fmax(s.x1, s.x2) - kGrow);
-        const double dy =
-            std::fmax(std::fmin(s.y1, s.y2) - kGrow - p->y, p->y - std::fmax(s.y1, s.y2) - kGrow);
-        if ((dx > 0.0 || dy > 0.0) && (dx > 0.0 ? dx * dx : 0.0) + (dy > 0.0 ? dy * dy : 0.0) > limit2)
-            continue;
+        const double xlo = s.x1 < s.x2 ? s.x1 : s.x2, xhi = s.x1 < s.x2 ? s.x2 : s.x1;
+        const double ylo = s.y1 < s.y2 ? s.y1 : s.y2, yhi = s.y1 < s.y2 ? s.y2 : s.y1;
+        const double ax = xlo - kGrow - p->x, bx = p->x - xhi - kGrow;
+        const double ay = ylo - kGrow - p->y, by = p->y - yhi - kGrow;
+        const double dx = ax > 0.0 ? ax : bx > 0.0 ? bx : 0.0, dy = ay > 0.0 ? ay : by > 0.0 ? by : 0.0;
+        if (i > 0 && dx * dx + dy * dy > limit2) continue;
         const double d = distPointSeg2D(p, &s);
         if (i == 0 || d < best) {
             best = d;
             bestIndex = i;
-            const double grown = best * (1.0 + 1e-9) + 1e-12;
-            limit2 = grown * grown;
+            if (d < bound) limit2 = limitOf(d);
         }
     }
     if (outIndex) *outIndex = bestIndex;
