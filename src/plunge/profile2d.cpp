@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "KVWOG5/lists.h"
@@ -631,10 +632,18 @@ int crossSegmentProfileTwice(const Profile2D* profile, const Vec3* p, const Vec3
 
 int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f) {
     if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 2) return -1;
-    // A working copy with both ends lengthened by 50: the segment may pass just beyond the profile.
-    Profile2D* ext = copyProfile2D(profile);
-    if (ext == nullptr) return -1;
-    const int32_t n = ext->count;
+    // A working copy of the points with both ends lengthened by 50: the segment may pass just beyond
+    // the profile. Only its points are read (crossings and distances), so it keeps the source's
+    // lengths array and no spline.
+    const int32_t n = profile->count;
+    std::vector<Vec2> points;
+    try {
+        points.assign(profile->points, profile->points + n);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    Profile2D work{n, n, points.data(), profile->param, nullptr};
+    Profile2D* ext = &work;
     bool ok = true;
     const Vec2 u0 = unitOr({ext->points[0].x - ext->points[1].x, ext->points[0].y - ext->points[1].y}, &ok);
     if (ok) ext->points[0] = {ext->points[0].x + 50.0 * u0.x, ext->points[0].y + 50.0 * u0.y};
@@ -642,12 +651,8 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
     if (dist2D(&ext->points[n - 1], &from) < 0.001 && n >= 3) from = ext->points[n - 3];
     const Vec2 u1 = unitOr({ext->points[n - 1].x - from.x, ext->points[n - 1].y - from.y}, &ok);
     if (ok) ext->points[n - 1] = {ext->points[n - 1].x + 50.0 * u1.x, ext->points[n - 1].y + 50.0 * u1.y};
-    recomputeProfile2DParams(ext);
     PointList3D* hits = pointList3DCreate(8);
-    if (hits == nullptr) {
-        freeProfile2D(ext);
-        return -1;
-    }
+    if (hits == nullptr) return -1;
     auto intersect = [&](const Vec3& a, const Vec3& b) {
         hits->count = 0;
         const double seg[6] = {a.x, a.y, a.z, b.x, b.y, b.z};
@@ -677,7 +682,6 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
         if (rc > 0) done = pick();
     }
     pointList3DFree(hits);
-    freeProfile2D(ext);
     if (rc < 0) return rc;
     if (done) return 1;
     return crossSegmentProfileAlt(profile, p, q, out, f);
