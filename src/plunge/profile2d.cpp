@@ -336,7 +336,10 @@ bool lineBeyond(const Vec2& q, const Seg2D& s, double best) {
 }
 
 // closestPointProfile2D from a segment believed near (hint; -1: none): its distance bounds the search
-// from the start, and the first segment of the smallest distance still wins.
+// from the start, and the first segment of the smallest distance still wins. The segments go in
+// blocks with the boxes of their points, grown by what the segment test's foot may lie beyond a
+// segment; a block whose box, or a segment whose line, lies farther than the bound holds no nearer
+// point.
 double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment, int32_t hint) {
     const Vec2 q{rOf(*pt), pt->z};
     if (p == nullptr || p->count < 1) return 1e300;
@@ -345,28 +348,47 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
         if (segment) *segment = 0;
         return dist2D(&q, &p->points[0]);
     }
+    constexpr int32_t kBlock = 32;
+    constexpr double kGrow = 3.2e-3;
+    const int32_t segments = p->count - 1;
     double best = 1e300, bound = INFINITY;
     int32_t bi = 0;
     Vec2 foot{};
-    if (hint >= 0 && hint + 1 < p->count) {
+    const bool hinted = hint >= 0 && hint + 1 < p->count;
+    if (hinted) {
         const Seg2D s = segOf(p, hint);
         best = bound = distPointSegNear2D(&q, &s, &foot);
         bi = hint;
-    } else {
-        // The nearest point's distance is no less than the nearest segment's.
-        double near2 = INFINITY;
-        for (int32_t i = 0; i < p->count; ++i) {
-            const double dx = q.x - p->points[i].x, dy = q.y - p->points[i].y;
-            near2 = std::min(near2, dx * dx + dy * dy);
-        }
-        bound = std::sqrt(near2);
     }
-    for (int32_t i = 0; i + 1 < p->count; ++i) {
-        const Seg2D s = segOf(p, i);
-        if (lineBeyond(q, s, std::min(best, bound))) continue;
-        Vec2 f;
-        const double d = distPointSegNear2D(&q, &s, &f);
-        if (d < best || (d == best && i < bi)) best = d, bi = i, foot = f;
+    // The nearest point's distance is no less than the nearest segment's; each block's distance is
+    // that of its grown box.
+    double near2 = INFINITY;
+    std::vector<double> blockDist(static_cast<size_t>((segments + kBlock - 1) / kBlock));
+    for (int32_t b = 0; b * kBlock < segments; ++b) {
+        const int32_t first = b * kBlock, last = std::min(first + kBlock, segments);
+        double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+        for (int32_t i = first; i <= last; ++i) {
+            const Vec2& v = p->points[i];
+            const double dx = q.x - v.x, dy = q.y - v.y;
+            near2 = std::min(near2, dx * dx + dy * dy);
+            x0 = std::min(x0, v.x), x1 = std::max(x1, v.x), y0 = std::min(y0, v.y), y1 = std::max(y1, v.y);
+        }
+        const double dx = std::max({x0 - kGrow - q.x, 0.0, q.x - x1 - kGrow});
+        const double dy = std::max({y0 - kGrow - q.y, 0.0, q.y - y1 - kGrow});
+        // A point or box that is not a number keeps its block.
+        blockDist[static_cast<size_t>(b)] = x0 <= x1 && y0 <= y1 ? std::sqrt(dx * dx + dy * dy) : 0.0;
+    }
+    if (!hinted) bound = std::sqrt(near2);
+    for (int32_t b = 0; b * kBlock < segments; ++b) {
+        if (blockDist[static_cast<size_t>(b)] > std::min(best, bound) + 1e-9) continue;
+        const int32_t last = std::min(b * kBlock + kBlock, segments);
+        for (int32_t i = b * kBlock; i < last; ++i) {
+            const Seg2D s = segOf(p, i);
+            if (lineBeyond(q, s, std::min(best, bound))) continue;
+            Vec2 f;
+            const double d = distPointSegNear2D(&q, &s, &f);
+            if (d < best || (d == best && i < bi)) best = d, bi = i, foot = f;
+        }
     }
     const Seg2D s = segOf(p, bi);
     bool ok = true;
