@@ -267,7 +267,7 @@ SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set, double toolRadius) {
     if (set == nullptr) return nullptr;
     auto* grids = static_cast<SurfaceGrids*>(memCalloc(1, sizeof(SurfaceGrids)));
     if (grids == nullptr) return nullptr;
-    const int order[kSurfSetGrids] = {0, 2, 1, 6};
+    const int order[kSurfSetGrids] = {0, 2, 1};
     const Vec3 origin{0, 0, 0};
     for (int g = 0; g < kSurfSetGrids; ++g) {
         const CheckModel* m = set->slot[order[g]];

@@ -10,7 +10,7 @@
 
 enum : int32_t {
     kSurfSetSlots = 7,
-    kSurfSetGrids = 4,
+    kSurfSetGrids = 3,
     kMsgNoGrid = 305,           // the grid of a mesh cannot be built
     kMsgNoMeshLoaded = 6023,    // a converted mesh cannot be loaded
     kMsgNoBladeMesh = 6504,     // the blade conversion failed
@@ -25,7 +25,8 @@ struct SurfaceSet {
     CheckModel* slot[kSurfSetSlots];
 };
 
-// Bucket grids over slots 0, 2, 1 and 6 in that order; the third is null without a splitter.
+// Bucket grids over slots 0, 2 and 1 in that order (the walls the channel tracing sweeps against; slot
+// 6 is swept by none); the third is null without a splitter.
 struct SurfaceGrids {
     TriGrid* grid[kSurfSetGrids];
     int32_t count;  // grids built
@@ -43,7 +44,7 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
 // the per-element corners, the model box and the list box follow.
 void rotateMeshAboutAxis(CheckModel* model, double angle);
 
-// Grids over slots 0, 2, 1 and 6, each triangle listed wherever a tool ball of toolRadius centred
+// Grids over slots 0, 2 and 1, each triangle listed wherever a tool ball of toolRadius centred
 // in a cell can touch it. Null when a grid cannot be built.
 SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set, double toolRadius);
 void freeSurfaceSetGrids(SurfaceGrids* grids);  // null-safe

@@ -82,7 +82,7 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
         }
         SurfaceGrids* grids = buildSurfaceSetGrids(set, 2.5);
         ASSERT_NE(grids, nullptr);
-        EXPECT_EQ(grids->count, splitter ? 4 : 3);
+        EXPECT_EQ(grids->count, splitter ? 3 : 2);
         freeSurfaceSetGrids(grids);
         CheckModel* part = idx5BuildPartModel(&ctx, set);
         ASSERT_NE(part, nullptr);
