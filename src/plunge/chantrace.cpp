@@ -1,6 +1,7 @@
 // Channel curve tracing by ring sweeps of the tool ball between two blade faces.
 #include "plunge/chantrace.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "KVWOG5/pred2d.h"
@@ -52,20 +53,22 @@ bool sweepArc(const RingSweep& sw, double* mid, double* half) {
 
 // The first contact of the sweep with the listed triangles, as ringMeshContact finds it over the whole
 // list: triangle by triangle in list order, each one passed over when the grid's corner angles keep it
-// off the arc the sweep still counts by more than the ball reaches. A contact needs a point of the
-// triangle within the radius of a counted centre, so within asin(r / R) of the arc (the reach and the
-// arc grown well beyond the rounding of the contact's angle); the arc is measured again after each
-// contact, as the contact query does. The triangles' order and the stop at the first one below the
-// ball stay, so the answer, the sweep's end and the last touch are those of the whole list.
+// off the arc the sweep still counts by more than the ball reaches, or its plan distances and heights
+// keep it farther than the radius from the centre circle. A contact needs a point of the triangle
+// within the radius of a counted centre: within asin(r / R) of the arc, and in the meridian plane
+// within r of (R, z) (the reach and the arc grown well beyond the rounding of the contact); the arc is
+// measured again after each contact, as the contact query does. The triangles' order and the stop at
+// the first one below the ball stay, so the answer, the sweep's end and the last touch are those of
+// the whole list.
 int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_t* list, int32_t count,
                     Vec3* centre) {
     const TriGrid* g = c.grid;
     const double r = c.model->tool ? c.model->tool->radius : 0.0, reachR = r * (1 + 1e-9) + 1e-6;
     if (!g->angleMid || !c.model->triangles || g->angleCount != c.model->triangles->count ||
-        g->centre.x != 0.0 || g->centre.y != 0.0 || sw->centre.x != 0.0 || sw->centre.y != 0.0 ||
-        !(sw->R > reachR) || !c.model->boxMax)
+        !c.model->boxMin || g->centre.x != 0.0 || g->centre.y != 0.0 || sw->centre.x != 0.0 ||
+        sw->centre.y != 0.0 || !(sw->R > reachR) || !c.model->boxMax)
         return ringMeshContact(c.model, sw, z, list, count, centre);
-    const double reach = std::asin(reachR / sw->R) + 1e-6;
+    const double reach = std::asin(reachR / sw->R) + 1e-6, reach2 = (reachR + 1e-5) * (reachR + 1e-5);
     const int32_t total = c.model->triangles->count;
     double mid = 0.0, half = 0.0;
     bool arc = sweepArc(*sw, &mid, &half);
@@ -74,6 +77,9 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
         const int32_t j = list[k];
         if (j < 0 || j >= total) continue;
         if (c.model->boxMax[j].z < z - r) break;
+        const double dr = std::max({g->radiusMin[j] - sw->R, 0.0, sw->R - g->radiusMax[j]});
+        const double dz = std::max({c.model->boxMin[j].z - z, 0.0, z - c.model->boxMax[j].z});
+        if (dr * dr + dz * dz > reach2) continue;
         if (arc && g->angleHalf[j] < M_PI &&
             std::fabs(std::remainder(g->angleMid[j] - mid, 2 * M_PI)) > g->angleHalf[j] + half + reach)
             continue;

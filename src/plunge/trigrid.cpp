@@ -119,14 +119,19 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     g->zMin = zmin - 1;
     g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
     g->rStep = (1 + dmax) / g->columns;
-    std::free(g->angleMid);
-    std::free(g->angleHalf);
-    g->angleMid = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
-    g->angleHalf = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
+    for (double** a : {&g->angleMid, &g->angleHalf, &g->radiusMin, &g->radiusMax}) {
+        std::free(*a);
+        *a = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
+    }
     g->angleCount = 0;
-    if (g->angleMid && g->angleHalf) {
-        for (int32_t i = 0; i < n; ++i)
-            angleRange(tris->data[i].p, *centre, &g->angleMid[i], &g->angleHalf[i]);
+    if (g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax) {
+        for (int32_t i = 0; i < n; ++i) {
+            const Vec3* p = tris->data[i].p;
+            angleRange(p, *centre, &g->angleMid[i], &g->angleHalf[i]);
+            g->radiusMin[i] = planDistMin(p, *centre);
+            g->radiusMax[i] =
+                std::max({planDist(p[0], *centre), planDist(p[1], *centre), planDist(p[2], *centre)});
+        }
         g->angleCount = n;
     }
     const double r = std::max(reach, 0.0);
@@ -165,5 +170,7 @@ void triGridFree(TriGrid* g) {
     }
     std::free(g->angleMid);
     std::free(g->angleHalf);
+    std::free(g->radiusMin);
+    std::free(g->radiusMax);
     std::free(g);
 }

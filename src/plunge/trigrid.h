@@ -26,7 +26,10 @@ struct TriGrid {
     // when memory was short.
     double* angleMid;
     double* angleHalf;
-    int32_t angleCount;
+    // Per triangle, the smallest and largest plan distance of its points from the centre.
+    double* radiusMin;
+    double* radiusMax;
+    int32_t angleCount;  // triangles with angles and distances (0 when memory was short)
 };
 
 // Null for nR < 1, nZ < 1 or when memory is short; every cell starts with room for capacity indices.
