@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <new>
+#include <vector>
 
 namespace {
 
@@ -50,12 +52,13 @@ double planDistMin(const Vec3* t, const Vec3& c) {
 // The polar angle range of the triangle's corners about c. A triangle whose plan holds c or lies near
 // it gets a half width of at least pi (every angle); otherwise it spans less than half a turn and the
 // corners' angles measured from the first one bound it.
-void angleRange(const Vec3* t, const Vec3& c, double* mid, double* half) {
+// d: the corners' plan distances, nearest: the triangle's smallest one (planDistMin).
+void angleRange(const Vec3* t, const Vec3& c, const double* d, double nearest, double* mid, double* half) {
     *mid = 0.0;
     *half = 4.0;
     double size = 0.0;
-    for (int k = 0; k < 3; ++k) size = std::max(size, planDist(t[k], c));
-    if (!(planDistMin(t, c) > 1e-6 * size)) return;
+    for (int k = 0; k < 3; ++k) size = std::max(size, d[k]);
+    if (!(nearest > 1e-6 * size)) return;
     const double a0 = std::atan2(t[0].y - c.y, t[0].x - c.x);
     double lo = 0.0, hi = 0.0;
     for (int k = 1; k < 3; ++k) {
@@ -110,11 +113,20 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     g->centre = *centre;
     double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
     const int32_t n = tris ? tris->count : 0;
+    // Each corner's plan distance, measured once for the extent, the cells and the ranges.
+    std::vector<double> dist;
+    try {
+        dist.resize(3 * static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
     for (int32_t i = 0; i < n; ++i)
-        for (const Vec3& p : tris->data[i].p) {
+        for (int k = 0; k < 3; ++k) {
+            const Vec3& p = tris->data[i].p[k];
             zmin = std::min(zmin, p.z);
             zmax = std::max(zmax, p.z);
-            dmax = std::max(dmax, planDist(p, *centre));
+            dist[3 * size_t(i) + k] = planDist(p, *centre);
+            dmax = std::max(dmax, dist[3 * size_t(i) + k]);
         }
     g->zMin = zmin - 1;
     g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
@@ -123,23 +135,21 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         std::free(*a);
         *a = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
     }
-    g->angleCount = 0;
-    if (g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax) {
-        for (int32_t i = 0; i < n; ++i) {
-            const Vec3* p = tris->data[i].p;
-            angleRange(p, *centre, &g->angleMid[i], &g->angleHalf[i]);
-            g->radiusMin[i] = planDistMin(p, *centre);
-            g->radiusMax[i] =
-                std::max({planDist(p[0], *centre), planDist(p[1], *centre), planDist(p[2], *centre)});
-        }
-        g->angleCount = n;
-    }
+    const bool ranges = g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax;
+    g->angleCount = ranges ? n : 0;
     const double r = std::max(reach, 0.0);
     for (int32_t i = 0; i < n; ++i) {
         const Vec3* p = tris->data[i].p;
+        const double* d = &dist[3 * size_t(i)];
+        const double nearest = planDistMin(p, *centre);
+        if (ranges) {
+            angleRange(p, *centre, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
+            g->radiusMin[i] = nearest;
+            g->radiusMax[i] = std::max({d[0], d[1], d[2]});
+        }
         const double lo = std::min({p[0].z, p[1].z, p[2].z}) - r, hi = std::max({p[0].z, p[1].z, p[2].z}) + r;
-        const double d0 = planDist(p[0], *centre), d1 = planDist(p[1], *centre), d2 = planDist(p[2], *centre);
-        const double near = r > 0.0 ? planDistMin(p, *centre) - r : std::min({d0, d1, d2});
+        const double d0 = d[0], d1 = d[1], d2 = d[2];
+        const double near = r > 0.0 ? nearest - r : std::min({d0, d1, d2});
         const int32_t r0 = clampIndex(std::trunc((lo - g->zMin) / g->zStep), g->rows);
         const int32_t r1 = clampIndex(std::trunc((hi - g->zMin) / g->zStep), g->rows);
         const int32_t c0 = clampIndex(std::trunc(near / g->rStep), g->columns);
