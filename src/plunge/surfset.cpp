@@ -148,11 +148,11 @@ bool sameBytes(const char* a, const char* b) {
 }
 
 // Slot k from path, turned by angle; when path holds the very bytes slot `from` was read from (turned
-// alike), a clone sharing that slot's mesh and grid: loading them again would give the same mesh, and
-// each such copy of a blade costs a mesh and a grid.
+// alike; copied: known to, as a copy of that file), a clone sharing that slot's mesh and grid: loading
+// them again would give the same mesh, and each such copy of a blade costs a mesh and a grid.
 int loadOrShare(SurfaceSet* set, int k, int from, const char* fromPath, const CheckModel* toolCtx,
-                const char* path, double angle) {
-    if (set->slot[from] == nullptr || !sameBytes(fromPath, path))
+                const char* path, double angle, bool copied) {
+    if (set->slot[from] == nullptr || (!copied && !sameBytes(fromPath, path)))
         return loadSlot(set, k, toolCtx, path, angle);
     set->slot[k] = chkModelClone(set->slot[from]);
     if (set->slot[k] == nullptr) {
@@ -210,17 +210,16 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
         if (convertToExchange(p->splitKvx, "spl.kvx", kMsgNoSplitterMesh, p->splitKvx2) != 1) return -1;
     }
     if (copySlot(set, 2, 0, toolCtx, angle) != 1 || copySlot(set, 6, 0, toolCtx, -angle) != 1) return -1;
-    if (copyConversion(blade, "bld1.3df", blade1) != 1 &&
-        convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1)
-        return -1;
-    if (loadOrShare(set, 3, 0, blade, toolCtx, blade1, 0.0) != 1) return -1;
+    // A copy holds the first file's bytes: its slots share without comparing them.
+    const bool bladeCopied = copyConversion(blade, "bld1.3df", blade1) == 1;
+    if (!bladeCopied && convert(p->bladeKvx, "bld1.3df", kMsgNoBladeMesh, blade1) != 1) return -1;
+    if (loadOrShare(set, 3, 0, blade, toolCtx, blade1, 0.0, bladeCopied) != 1) return -1;
     if (splitter && set->slot[1] != nullptr) {
-        if (copyConversion(split, "spl1.3df", split1) != 1 &&
-            convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split1) != 1)
-            return -1;
-        if (loadOrShare(set, 4, 1, split, toolCtx, split1, 0.0) != 1) return -1;
+        const bool splitCopied = copyConversion(split, "spl1.3df", split1) == 1;
+        if (!splitCopied && convert(p->splitKvx, "spl1.3df", kMsgNoSplitterMesh, split1) != 1) return -1;
+        if (loadOrShare(set, 4, 1, split, toolCtx, split1, 0.0, splitCopied) != 1) return -1;
     }
-    return loadOrShare(set, 5, 2, blade, toolCtx, blade1, angle) == 1 ? 0 : -1;
+    return loadOrShare(set, 5, 2, blade, toolCtx, blade1, angle, bladeCopied) == 1 ? 0 : -1;
 }
 
 void rotateMeshAboutAxis(CheckModel* model, double angle) {
