@@ -63,8 +63,9 @@ double highestZ(const Cell& c) {
     return std::max({c.p[0].z, c.p[1].z, c.p[2].z, c.p[3].z});
 }
 
-// Highest first. The heights are sorted with their places and the cells moved once: the sort meets the
-// same comparisons as on the cells themselves, so the order is the same, ties included.
+// Highest first. The heights are sorted with their places and the cells moved along the permutation's
+// cycles in place: the sort meets the same comparisons as on the cells themselves, so the order is the
+// same, ties included.
 void sortByHeight(std::vector<Cell>& cells) {
     struct Key {
         double z;
@@ -73,10 +74,20 @@ void sortByHeight(std::vector<Cell>& cells) {
     std::vector<Key> keys(cells.size());
     for (size_t i = 0; i < cells.size(); ++i) keys[i] = {highestZ(cells[i]), i};
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.z > b.z; });
-    std::vector<Cell> sorted;
-    sorted.reserve(cells.size());
-    for (const Key& k : keys) sorted.push_back(cells[k.at]);
-    cells.swap(sorted);
+    // Place i takes the cell at keys[i].at.
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i].at == i) continue;
+        const Cell first = cells[i];
+        size_t j = i;
+        while (keys[j].at != i) {
+            const size_t from = keys[j].at;
+            cells[j] = cells[from];
+            keys[j].at = j;
+            j = from;
+        }
+        cells[j] = first;
+        keys[j].at = j;
+    }
 }
 
 bool buildLoops(const TrimSurface* rec, LoopSet* set) {
@@ -253,10 +264,15 @@ void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
 int refineCurvature(Run& run, double minParam) {
     std::vector<Cell> result, pending, next;
     try {
+        // Splits stop once the cells held reach the bound, so no list outgrows the bound plus the
+        // cells given: their room is taken once.
+        const size_t room = run.cells.size() + static_cast<size_t>(kFacetMaxRefined) + 2;
+        result.reserve(room);
+        next.reserve(room);
+        pending.reserve(room);
         pending = run.cells;
         while (!pending.empty()) {
             next.clear();
-            next.reserve(2 * pending.size());
             for (size_t i = 0; i < pending.size(); ++i) {
                 const Cell& c = pending[i];
                 const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
