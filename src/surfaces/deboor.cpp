@@ -105,6 +105,43 @@ void deBoorRational(Vec3* d, double* w, int32_t p, const double* knots, int32_t 
         }
 }
 
+// The factors getAlpha2 gives a triangle of degree p at t in span, level r (1..p) and element k
+// (0..p-r) at [r][k]: every row of a surface point runs the same triangle in v.
+struct Alphas {
+    double a[kWork][kWork];
+};
+
+void alphasOf(Alphas* al, int32_t p, const double* knots, int32_t num, double t, int32_t span) {
+    for (int32_t r = 1; r <= p; ++r)
+        for (int32_t k = 0; k <= p - r; ++k) al->a[r][k] = getAlpha2(knots, num, p, t, span - k, r);
+}
+
+// deBoorPoint and deBoorRational with the factors given.
+void deBoorPointWith(Vec3* d, int32_t p, const Alphas& al) {
+    for (int32_t r = 1; r <= p; ++r)
+        for (int32_t k = 0; k <= p - r; ++k) {
+            const double a = al.a[r][k], b = 1.0 - a;
+            d[k] = {a * d[k].x + b * d[k + 1].x, a * d[k].y + b * d[k + 1].y, a * d[k].z + b * d[k + 1].z};
+        }
+}
+
+void deBoorRationalWith(Vec3* d, double* w, int32_t p, const Alphas& al) {
+    for (int32_t r = 1; r <= p; ++r)
+        for (int32_t k = 0; k <= p - r; ++k) {
+            const double a = al.a[r][k], b = 1.0 - a;
+            const double wk = w[k], wn = w[k + 1], wr = a * wk + b * wn;
+            if (std::fabs(wr) < 1e-5) {
+                msgPrintf(kTrace, "De Boor Gewicht null!", 0);
+                d[k] = {0.0, 0.0, 0.0};
+            } else {
+                const double fa = a * wk / wr, fb = b * wn / wr;
+                d[k] = {fa * d[k].x + fb * d[k + 1].x, fa * d[k].y + fb * d[k + 1].y,
+                        fa * d[k].z + fb * d[k + 1].z};
+            }
+            w[k] = wr;
+        }
+}
+
 // Control point (i, j) and its weight.
 void loadPoint(const BsplSurface* s, int32_t i, int32_t j, Vec3* p, double* w) {
     *p = s->rows[i][j];
@@ -190,11 +227,27 @@ int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* poi
         return -1;
     const int32_t su = pointSpan(s->uKnots, s->uNum, s->uOrder, u);
     const int32_t sv = pointSpan(s->vKnots, s->vNum, s->vOrder, v);
-    const int32_t p = s->uOrder - 1;
+    const int32_t p = s->uOrder - 1, q = s->vOrder - 1;
+    // The rows in v (evalRowInV each) share their factors, taken once; the spans stay within the
+    // control net, so no factor is out of range.
+    Alphas inV;
+    alphasOf(&inV, q, s->vKnots, s->vNum, v, sv);
+    const bool rational = isRational(s);
     Vec3 c[kWork];
     double w[kWork];
-    for (int32_t i = 0; i <= p; ++i) evalRowInV(s, su - i, sv, v, &c[i], &w[i]);
-    if (isRational(s)) {
+    for (int32_t i = 0; i <= p; ++i) {
+        Vec3 d[kWork];
+        double dw[kWork];
+        for (int32_t k = 0; k <= q; ++k) loadPoint(s, su - i, sv - k, &d[k], &dw[k]);
+        if (rational) {
+            deBoorRationalWith(d, dw, q, inV);
+        } else {
+            deBoorPointWith(d, q, inV);
+        }
+        c[i] = d[0];
+        w[i] = dw[0];
+    }
+    if (rational) {
         deBoorRational(c, w, p, s->uKnots, s->uNum, u, su);
     } else {
         deBoorPoint(c, p, s->uKnots, s->uNum, u, su);
