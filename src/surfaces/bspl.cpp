@@ -56,6 +56,19 @@ int bsplBasis(const double* knots, int32_t num, int32_t order, int32_t span, dou
     return rc;
 }
 
+int bsplBasisSure(const double* knots, int32_t num, int32_t order, int32_t span, double t) {
+    if (knots == nullptr || order < 1 || order > kMaxOrder) return 0;
+    if (span < 0 || span >= num || span < order - 1) return 0;
+    // bsplBasis's divisor (knots[span + r + 1] - t) + (t - knots[span + 1 - j + r]) is this difference up
+    // to a few roundings of knot-sized numbers.
+    for (int32_t j = 1; j < order; ++j)
+        for (int32_t r = 0; r < j; ++r) {
+            const double hi = knots[span + r + 1], lo = knots[span + 1 - j + r];
+            if (!(hi - lo > 1e-8 + 1e-12 * (1.0 + std::fabs(hi) + std::fabs(lo) + std::fabs(t)))) return 0;
+        }
+    return 1;
+}
+
 int bsplBasisDerivs(int32_t span, const double* knots, int32_t num, int32_t order, int32_t n, double t,
                     double (*ders)[kBsplMaxOrder]) {
     if (knots == nullptr || ders == nullptr || order < 1 || order > kMaxOrder || n < 0) return -1;

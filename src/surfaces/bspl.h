@@ -28,6 +28,9 @@ int32_t knotSpan(const double* knots, int32_t num, int32_t order, double t);
 // or bad arguments (order outside 1..30), and -1 (values still completed) when a knot difference of the
 // triangle is below 1e-8.
 int bsplBasis(const double* knots, int32_t num, int32_t order, int32_t span, double t, double* N);
+// 1 when bsplBasis in this span at t surely gives 0 (every knot difference of its triangle lies clear
+// above 1e-8, beyond the rounding of the two halves it is summed from); 0 when it may give -1.
+int bsplBasisSure(const double* knots, int32_t num, int32_t order, int32_t span, double t);
 
 // Basis functions and their derivatives up to n at t in span `span`: ders[k][j] is the k-th derivative of
 // N(span-order+1+j); rows above the degree are zero. 0; -1 for a span outside order-1..num-1, an order

@@ -238,6 +238,15 @@ int cellTest(const Run& run, const Cell& c, Vec3 mids[4]) {
     return e[1] + e[3] < e[0] + e[2] ? 2 : 3;
 }
 
+// Whether cellTest surely evaluates all four side midpoints.
+bool midpointsSure(const Run& run, const Cell& c) {
+    for (int i = 0; i < 4; ++i) {
+        const Vec2 m = mid(c.uv[i], c.uv[(i + 1) % 4]);
+        if (!nurbsSurfPointSure(run.surface, m.x, m.y)) return false;
+    }
+    return true;
+}
+
 // The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3. The new corners
 // are the side midpoints cellTest measured (mids), the others the cell's own.
 void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
@@ -275,6 +284,15 @@ int refineCurvature(Run& run, double minParam) {
             next.clear();
             for (size_t i = 0; i < pending.size(); ++i) {
                 const Cell& c = pending[i];
+                // Once the bound has stopped a split, every later cell stays whatever its test says,
+                // and the test matters only where a side midpoint might fail to evaluate.
+                if (gStats.capped &&
+                    result.size() + next.size() + (pending.size() - i - 1) + 2 >
+                        static_cast<size_t>(kFacetMaxRefined) &&
+                    midpointsSure(run, c)) {
+                    result.push_back(c);
+                    continue;
+                }
                 const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).

@@ -37,6 +37,9 @@ int nurbsSurfOffsetPoint(const BsplSurface* s, double u, double v, double d, Vec
 // The point a trimmed surface stands for: the offset point (0) when it has an offset, else the plain
 // point (1).
 int nurbsSurfPoint(const TrimSurface* rec, double u, double v, Vec3* point);
+// 1 when nurbsSurfPoint at (u, v) surely succeeds (no offset, and the basis of both spans cannot
+// fail), without evaluating; 0 when it may fail.
+int nurbsSurfPointSure(const TrimSurface* rec, double u, double v);
 
 // First form of the derivatives scaled by sc (E = sc^2 Su.Su ...), with the unscaled Su and Sv and the
 // unit normal; every output may be null. 1; -1 with a zero normal when |Su x Sv| (scaled) is at most

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 TEST(BsplBasis, BezierKnotsGiveBernsteinPolynomials) {
     const double knots[] = {0, 0, 0, 0, 1, 1, 1, 1};
@@ -70,6 +71,43 @@ TEST(BsplBasis, RejectsBadSpansAndFlagsDegenerateKnots) {
     EXPECT_EQ(bsplBasis(knots, 5, 1, 3, 0.5, N), 0);
     EXPECT_EQ(N[0], 1.0);
     EXPECT_EQ(N[1], 7);
+}
+
+// Seeded knot vectors with repeated and nearly repeated knots (1e-8 apart, just around the limit),
+// every span and order: where bsplBasisSure answers 1, bsplBasis gives 0 at every t drawn in the span.
+// Clean spans are sure, an empty one is not.
+TEST(BsplBasis, SureSpansNeverFail) {
+    std::mt19937 rng(3434);
+    std::uniform_real_distribution<double> u(0, 1);
+    int sure = 0, unsure = 0;
+    for (int round = 0; round < 300; ++round) {
+        const int32_t order = 2 + round % 4, num = order + 3 + round % 5;
+        std::vector<double> knots(static_cast<size_t>(num + order));
+        double k = round % 3 == 0 ? 1000 * u(rng) : 0;
+        for (double& x : knots) {
+            const int gap = static_cast<int>(rng() % 6);
+            k += gap == 0 ? 0 : gap == 1 ? 1e-8 * (0.5 + u(rng)) : gap == 2 ? 1e-8 + 1e-12 : u(rng);
+            x = k;
+        }
+        for (int32_t span = order - 1; span < num; ++span) {
+            if (!(knots[span + 1] > knots[span])) continue;
+            for (int draw = 0; draw < 20; ++draw) {
+                const double t = knots[span] + u(rng) * (knots[span + 1] - knots[span]);
+                double N[8];
+                if (bsplBasisSure(knots.data(), num, order, span, t)) {
+                    ++sure;
+                    ASSERT_EQ(bsplBasis(knots.data(), num, order, span, t, N), 0) << round << " " << span;
+                } else {
+                    ++unsure;
+                }
+            }
+        }
+    }
+    EXPECT_GT(sure, 1000);
+    EXPECT_GT(unsure, 100);
+    const double clean[] = {0, 0, 0, 0, 1, 2, 3, 3, 3, 3}, empty[] = {0, 0, 0, 0, 1, 1, 1, 1, 1};
+    EXPECT_EQ(bsplBasisSure(clean, 6, 4, 4, 1.5), 1);
+    EXPECT_EQ(bsplBasisSure(empty, 5, 4, 4, 1.0), 0);  // the empty last span
 }
 
 TEST(NurbsFreeCurve, ReleasesArraysAndKeepsRecord) {
