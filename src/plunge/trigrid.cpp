@@ -14,18 +14,6 @@ int32_t clampIndex(double v, int32_t n) {
     return static_cast<int32_t>(v);
 }
 
-int cellAdd(TriGridCell* c, int32_t item) {
-    if (c->count >= c->capacity) {
-        const int32_t cap = c->capacity > 0 ? 2 * c->capacity : 4;
-        auto* grown = static_cast<int32_t*>(std::realloc(c->items, sizeof(int32_t) * size_t(cap)));
-        if (!grown) return -1;
-        c->items = grown;
-        c->capacity = cap;
-    }
-    c->items[c->count++] = item;
-    return 1;
-}
-
 double planDist(const Vec3& p, const Vec3& c) {
     return std::hypot(p.x - c.x, p.y - c.y);
 }
@@ -138,6 +126,18 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     const bool ranges = g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax;
     g->angleCount = ranges ? n : 0;
     const double r = std::max(reach, 0.0);
+    // The cells of each triangle (rows r0..r1, columns c0..c1) and the triangles each cell gains.
+    struct Block {
+        int32_t r0, r1, c0, c1;
+    };
+    std::vector<Block> block;
+    std::vector<int64_t> added;
+    try {
+        block.resize(size_t(n));
+        added.assign(size_t(g->rows) * size_t(g->columns), 0);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
     for (int32_t i = 0; i < n; ++i) {
         const Vec3* p = tris->data[i].p;
         const double* d = &dist[3 * size_t(i)];
@@ -154,9 +154,29 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         const int32_t r1 = clampIndex(std::trunc((hi - g->zMin) / g->zStep), g->rows);
         const int32_t c0 = clampIndex(std::trunc(near / g->rStep), g->columns);
         const int32_t c1 = clampIndex(std::trunc((std::max({d0, d1, d2}) + r) / g->rStep), g->columns);
+        block[size_t(i)] = {r0, r1, c0, c1};
         for (int32_t row = r0; row <= r1; ++row)
-            for (int32_t c = c0; c <= c1; ++c)
-                if (cellAdd(&g->cells[row][c], i) != 1) return -1;
+            for (int32_t c = c0; c <= c1; ++c) ++added[size_t(row) * size_t(g->columns) + size_t(c)];
+    }
+    // Each cell's room taken once for all its triangles, which then go in in triangle order.
+    for (int32_t row = 0; row < g->rows; ++row)
+        for (int32_t c = 0; c < g->columns; ++c) {
+            TriGridCell* cell = &g->cells[row][c];
+            const int64_t need = int64_t(cell->count) + added[size_t(row) * size_t(g->columns) + size_t(c)];
+            if (need <= cell->capacity) continue;
+            if (need > INT32_MAX) return -1;
+            auto* grown = static_cast<int32_t*>(std::realloc(cell->items, sizeof(int32_t) * size_t(need)));
+            if (!grown) return -1;
+            cell->items = grown;
+            cell->capacity = static_cast<int32_t>(need);
+        }
+    for (int32_t i = 0; i < n; ++i) {
+        const auto [r0, r1, c0, c1] = block[size_t(i)];
+        for (int32_t row = r0; row <= r1; ++row)
+            for (int32_t c = c0; c <= c1; ++c) {
+                TriGridCell* cell = &g->cells[row][c];
+                cell->items[cell->count++] = i;
+            }
     }
     return 1;
 }
