@@ -80,9 +80,15 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
         const double dr = std::max({g->radiusMin[j] - sw->R, 0.0, sw->R - g->radiusMax[j]});
         const double dz = std::max({c.model->boxMin[j].z - z, 0.0, z - c.model->boxMax[j].z});
         if (dr * dr + dz * dz > reach2) continue;
-        if (arc && g->angleHalf[j] < M_PI &&
-            std::fabs(std::remainder(g->angleMid[j] - mid, 2 * M_PI)) > g->angleHalf[j] + half + reach)
-            continue;
+        if (arc && g->angleHalf[j] < M_PI) {
+            const double off =
+                std::fabs(std::remainder(g->angleMid[j] - mid, 2 * M_PI)) - g->angleHalf[j] - half;
+            if (off > reach) continue;
+            // Off the ball's height by dz its plan reach is sqrt(r^2 - dz^2).
+            if (dz > 0.0 &&
+                off > std::asin(std::min(1.0, std::sqrt(std::max(0.0, reach2 - dz * dz)) / sw->R)) + 1e-6)
+                continue;
+        }
         const int rc = ringMeshContact(c.model, sw, z, &list[k], 1, centre);
         if (rc < 0) return rc;
         if (rc == 1) {

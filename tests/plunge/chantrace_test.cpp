@@ -225,8 +225,9 @@ TEST(ChannelTrace, ExampleImpellerCurvesStartAndEndOnTheBladeFaces) {
 }
 
 // The tracing passes over listed triangles that its arc test keeps off the sweep: with seeded scattered
-// triangles all around the axis (some across the sweep's start, some behind either blade), both
-// directions and levels, the curve is bit for bit the one traced over the grid's whole cell lists.
+// triangles all around the axis (some across the sweep's start, some behind either blade, some below
+// the ball just past its contact), both directions and levels, the curve is bit for bit the one traced
+// over the grid's whole cell lists.
 TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
     std::mt19937 rng(3434);
     std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -241,6 +242,16 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
             tris.push_back(t);
         }
         const double levelZ = 5 + 30 * u(rng);
+        // Small triangles below the ball's height just past where it meets blade B: listed after the
+        // blade, some of them are met first, within the narrower reach of the ball's lower part.
+        for (int k = 0; k < 400; ++k) {
+            const double r = 22 + 25 * u(rng), dz = kBall * (0.2 + 0.75 * u(rng));
+            const double phi = kPlate - std::asin(kBall / r) - 0.02 + 0.1 * u(rng);
+            Triangle3D t;
+            for (Vec3& p : t.p)
+                p = onPlate(phi + 0.03 * u(rng) / r, r + 0.03 * u(rng), levelZ - dz - 0.03 * u(rng), 0);
+            tris.push_back(t);
+        }
         Trace t(25.0, levelZ, 40.0);
         testmesh::Model model(tris, kBallMill, kBall);
         model.m.stepLength = 1.0;
