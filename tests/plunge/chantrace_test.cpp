@@ -233,23 +233,16 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
     for (int scene = 0; scene < 6; ++scene) {
         std::vector<Triangle3D> tris = plates(40.0);
-        for (int k = 0; k < 300; ++k) {
-            const double phi = -M_PI + 2 * M_PI * u(rng), r = 15 + 65 * u(rng), z = -5 + 50 * u(rng);
-            const double s = 0.2 + 4 * u(rng);
-            Triangle3D t;
-            for (Vec3& p : t.p)
-                p = onPlate(phi + s * (u(rng) - 0.5) / r, r + s * (u(rng) - 0.5), z + s * (u(rng) - 0.5), 0);
-            tris.push_back(t);
-        }
         const double levelZ = 5 + 30 * u(rng);
-        // Small triangles below the ball's height just past where it meets blade B: listed after the
-        // blade, some of them are met first, within the narrower reach of the ball's lower part.
-        for (int k = 0; k < 400; ++k) {
-            const double r = 22 + 25 * u(rng), dz = kBall * (0.2 + 0.75 * u(rng));
-            const double phi = kPlate - std::asin(kBall / r) - 0.02 + 0.1 * u(rng);
+        // 300 anywhere; 400 small ones below the ball's height just past where it meets blade B (listed
+        // after the blade, some are met first, within the narrower reach of the ball's lower part).
+        for (int k = 0; k < 700; ++k) {
+            const bool low = k >= 300;
+            const double r = low ? 22 + 25 * u(rng) : 15 + 65 * u(rng), s = low ? 0.03 : 0.2 + 4 * u(rng);
+            const double phi = low ? kPlate - std::asin(kBall / r) - 0.02 + 0.1 * u(rng) : 2 * M_PI * u(rng);
+            const double z = low ? levelZ - kBall * (0.2 + 0.75 * u(rng)) : -5 + 50 * u(rng);
             Triangle3D t;
-            for (Vec3& p : t.p)
-                p = onPlate(phi + 0.03 * u(rng) / r, r + 0.03 * u(rng), levelZ - dz - 0.03 * u(rng), 0);
+            for (Vec3& p : t.p) p = onPlate(phi + s * (u(rng) - 0.5) / r, r + s * u(rng), z - s * u(rng), 0);
             tris.push_back(t);
         }
         Trace t(25.0, levelZ, 40.0);
@@ -257,7 +250,6 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
         model.m.stepLength = 1.0;
         model.m.tolerance = 0.008;
         TriGrid* grid = triGridCreate(20, 20, 8);
-        ASSERT_NE(grid, nullptr);
         const Vec3 axis{0, 0, 0};
         ASSERT_EQ(triGridFill(grid, &axis, model.m.triangles, kBall), 1);
         ASSERT_NE(grid->angleMid, nullptr);
@@ -265,7 +257,7 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
             Plist* whole = plistCreate(4000, 1);
             ringContactResetState();
             ASSERT_EQ(traceChannelCurve(&model.m, &t.a, &t.b, t.level, direction, t.out, grid), 1);
-            double* mid = std::exchange(grid->angleMid, nullptr);
+            double* mid = std::exchange(grid->angleMid, nullptr);  // no ranges: the whole lists
             ringContactResetState();
             ASSERT_EQ(traceChannelCurve(&model.m, &t.a, &t.b, t.level, direction, whole, grid), 1);
             grid->angleMid = mid;

@@ -87,37 +87,30 @@ TEST(Profile2D, ClosestPointEqualsThePlainScan) {
     for (int round = 0; round < 40; ++round) {
         std::vector<Vec2> pts{{20, 30}};
         const double step = round % 2 ? 2e-3 : 0.5;
-        for (int i = 0; i < 300; ++i) {
-            const Vec2 b = pts.back();
-            pts.push_back(i % 50 == 49 ? pts[pts.size() - 7]
-                                       : Vec2{b.x + step * u(rng), b.y - step * std::fabs(u(rng))});
-        }
+        for (int i = 0; i < 300; ++i)
+            pts.push_back(i % 50 == 49
+                              ? pts[pts.size() - 7]
+                              : Vec2{pts.back().x + step * u(rng), pts.back().y - step * std::fabs(u(rng))});
         ProfileGuard g(profileOf(pts));
         ASSERT_NE(g.p, nullptr);
         for (int k = 0; k < 50; ++k) {
             const Vec2& c = pts[rng() % pts.size()];
-            const double rr = std::fabs(c.x + 50 * step * u(rng)), zz = c.y + 50 * step * u(rng);
-            const Vec2 q{rr, zz};
-            double want = 0;
-            int32_t wantSeg = 0;
-            Vec2 foot{};
+            const Vec2 q{std::fabs(c.x + 50 * step * u(rng)), c.y + 50 * step * u(rng)};
+            double want = 0, s = 0;
+            int32_t wantSeg = 0, seg = -1;
+            Vec2 foot{}, f;
             for (int32_t i = 0; i + 1 < g.p->count; ++i) {
-                const Seg2D s{g.p->points[i].x, g.p->points[i].y, g.p->points[i + 1].x, g.p->points[i + 1].y};
-                Vec2 f;
-                const double d = distPointSegNear2D(&q, &s, &f);
+                const Seg2D e{pts[i].x, pts[i].y, pts[i + 1].x, pts[i + 1].y};
+                const double d = distPointSegNear2D(&q, &e, &f);
                 if (i == 0 || d < want) want = d, wantSeg = i, foot = f;
             }
-            const Vec2 a = g.p->points[wantSeg], b = g.p->points[wantSeg + 1];
-            const double side = (b.x - a.x) * (zz - foot.y) - (b.y - a.y) * (rr - foot.x);
-            const Vec3 p{rr, 0, zz};
-            double s = 0;
-            int32_t seg = -1;
+            const Vec2 a = pts[wantSeg], b = pts[wantSeg + 1];
+            const double side = (b.x - a.x) * (q.y - foot.y) - (b.y - a.y) * (q.x - foot.x);
+            const Vec3 p{q.x, 0, q.y};
             const double d = closestPointProfile2D(g.p, &p, &s, &seg);
             ASSERT_EQ(seg, wantSeg) << round << " " << k;
             ASSERT_EQ(std::fabs(d), want) << round << " " << k;
-            if (std::hypot(b.x - a.x, b.y - a.y) >= 1e-5 && side != 0) {
-                EXPECT_EQ(d < 0, side < 0) << round << " " << k;
-            }
+            EXPECT_TRUE(std::hypot(b.x - a.x, b.y - a.y) < 1e-5 || side == 0 || (d < 0) == (side < 0));
             EXPECT_EQ(s, profileParamAtPoint(g.p, wantSeg, &foot));
         }
     }
