@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -96,37 +95,5 @@ TEST(Slwrz, SeededSegmentsAgainstSampling) {
             prev = f;
         }
         EXPECT_GE(n, changes) << round;
-    }
-}
-
-// The whole-profile call passes over edges outside the segment's heights: its hits are those of the
-// edge-by-edge calls over every edge, in the same order, bit for bit. Profiles with plane rings,
-// cylinders and cones; segments level with a ring, ending on an edge's height, along the axis.
-TEST(Slwrz, PassOverGivesTheEdgeByEdgeHits) {
-    std::mt19937 rng(3405);
-    std::uniform_real_distribution<double> U(-40.0, 40.0), R(5.0, 30.0);
-    for (int round = 0; round < 400; ++round) {
-        std::vector<Vec2> prof{{R(rng), 30}};
-        for (int i = 1; i < 8; ++i) {
-            const int kind = rng() % 3;  // 0 plane ring, 1 cylinder, 2 cone
-            const Vec2 last = prof.back();
-            prof.push_back({kind == 1 ? last.x : R(rng), kind == 0 ? last.y : last.y - 1 - rng() % 8});
-        }
-        double seg[6] = {U(rng), U(rng), U(rng), U(rng), U(rng), U(rng)};
-        if (round % 4 == 1) seg[2] = seg[5] = prof[1 + rng() % 7].y;  // level with an edge end
-        if (round % 4 == 2) seg[5] = prof[rng() % 8].y;
-        if (round % 4 == 3) seg[3] = seg[0], seg[4] = seg[1];  // parallel to the axis
-        Hits whole, byEdge;
-        const int n = slwrz(prof.data(), 8, seg, whole.list);
-        for (int i = 0; i + 1 < 8; ++i) {
-            const double edge[4] = {prof[i].x, prof[i].y, prof[i + 1].x, prof[i + 1].y};
-            const int rc = std::fabs(edge[3] - edge[1]) < 1e-6   ? slwrzPlane(seg, edge, byEdge.list)
-                           : std::fabs(edge[2] - edge[0]) < 1e-6 ? slwrzCylinder(seg, edge, byEdge.list)
-                                                                 : slwrzCone(seg, edge, byEdge.list);
-            ASSERT_GE(rc, 0);
-        }
-        ASSERT_EQ(n, byEdge.list->count) << round;
-        for (int k = 0; k < n; ++k)
-            EXPECT_EQ(std::memcmp(&whole.list->data[k], &byEdge.list->data[k], sizeof(Vec3)), 0) << round;
     }
 }
