@@ -168,8 +168,14 @@ double nearestCrossingDistance(HubCrossing& c, int32_t count, Edges edges) {
         edges(i, [&](const Vec3& a, const Vec3& b) { d = std::min(d, HubCrossing::axisDistance(a, b)); });
         order[i] = {d, i};
     }
-    std::sort(order.begin(), order.end());
-    for (const auto& [d, i] : order) {
+    // Taken nearest first from a heap: the search stops long before the far elements would be sorted.
+    const auto later = [](const std::pair<double, int32_t>& a, const std::pair<double, int32_t>& b) {
+        return a > b;
+    };
+    std::make_heap(order.begin(), order.end(), later);
+    for (auto end = order.end(); end != order.begin(); --end) {
+        std::pop_heap(order.begin(), end, later);
+        const auto [d, i] = *(end - 1);
         if (d > c.bestR + 1e-9) break;
         edges(i, [&](const Vec3& a, const Vec3& b) { c.edge(a, b); });
     }
