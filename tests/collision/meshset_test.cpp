@@ -68,18 +68,20 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
 }
 
 // The one-pass build of a wire model against edge-by-edge insertion, on seeded points that repeat
-// within and beyond the merge tolerance, up to an exhausted capacity.
+// within and beyond the merge tolerance and at their very coordinates, up to an exhausted capacity.
 TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
-    for (int n = 0; n < 40; n++) {
+    const double tolerances[] = {0.003, 0.003, 0.003, 0.0};
+    for (int n = 0; n < 60; n++) {
         std::vector<Vec3> ends, base;
         for (int i = 0; i < 30; i++) base.push_back(randomPoint(5));
         for (int i = 0; i < 400; i++) {
             const Vec3 b = base[rngBelow(30)], j = randomPoint(rngBelow(2) ? 0.004 : 0.0004);
-            ends.push_back({b.x + j.x, b.y + j.y, b.z + j.z});
+            ends.push_back(i > 0 && rngBelow(3) == 0 ? ends[rngBelow(i)]
+                                                     : Vec3{b.x + j.x, b.y + j.y, b.z + j.z});
         }
-        const int32_t cap = n % 4 ? 400 : 100;
+        const int32_t cap = n % 5 ? 400 : 100;
         CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
-        bulk->tolerance = single->tolerance = 0.003;
+        bulk->tolerance = single->tolerance = tolerances[n % 4];
         int r = 1;
         for (int32_t i = 0; i < 200 && r > 0; i++)
             r = collMeshAddEdge(single, &ends[2 * i], &ends[2 * i + 1]);
