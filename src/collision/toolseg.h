@@ -17,6 +17,7 @@ enum : int {
     kToolSegReach = 1,   // within reach, not a new smallest angle
     kToolSegNewMin = 2,  // a new smallest swing angle
     kToolSegNearTip = -2,
+    kToolSegAbove = 3,  // within reach, the angle surely not below the floor asked (a lower bound given)
 };
 
 // The segment/cone test of the cutter's tapered part: (centre, unit axis, tool, a, b, out point),
@@ -37,6 +38,14 @@ int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* refer
 // depends on the point and the frame only, so a query may keep it for a point it meets again.
 int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                       const Vec3* p, int nearTipCheck, double* angle);
+// toolSegPointAngle, or kToolSegAbove with a lower bound of the angle in *angle when that bound is not
+// below floor (the angle itself is then not measured).
+int toolSegPointAngleFrom(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
+                          const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
+                          double* angle);
+// atan2(y, x) within 1e-7 of the library's, on the same branch for signed zeros; NaN where both are
+// zero or either is not finite.
+double toolSegAtan2Near(double y, double x);
 int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis);  // 1 inside, else 0
 // 1 when the segment meets the cutter's cone (out, may be null: the point found), 0 when not, -1 when
 // no cone test is installed.

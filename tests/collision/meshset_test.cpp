@@ -179,6 +179,49 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
     EXPECT_GT(reached, 5000);
 }
 
+// The point test's cheap lower bound: never above the angle the arc functions give, given only when
+// it is not below the floor asked, the angle itself otherwise; its arc tangent against the library's
+// in every quadrant, near the axes and on signed zeros.
+TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
+    int bounded = 0, measured = 0;
+    for (int n = 0; n < 200; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        const Frame f = randomFrame();
+        const Vec3 pivot{0, 0, 0};
+        for (int k = 0; k < 200; k++) {
+            const Vec3 p = randomPoint(t.stage4Top * 1.1);
+            double angle, bound;
+            const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
+            const double floor =
+                (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
+            const int q = toolSegPointAngleFrom(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &bound);
+            if (r != kToolSegReach) {
+                EXPECT_EQ(q, r);
+            } else if (q == kToolSegAbove) {
+                bounded++;
+                EXPECT_TRUE(bound >= floor && bound <= angle) << n << " " << k;
+            } else {
+                measured++;
+                ASSERT_EQ(q, kToolSegReach);
+                EXPECT_EQ(bound, angle);
+            }
+        }
+    }
+    EXPECT_GT(bounded, 1000);
+    EXPECT_GT(measured, 1000);
+    const double scales[] = {1.0, 1e-9, 1e-300, 0.0};
+    for (int k = 0; k < 100000; k++) {
+        const double y = (2 * rngUniform() - 1) * scales[k % 4],
+                     x = (2 * rngUniform() - 1) * scales[k / 4 % 3];
+        for (const double sy : {y, -y})
+            for (const double sx : {x, -x})
+                if (sx != 0.0 || sy != 0.0) {
+                    EXPECT_NEAR(toolSegAtan2Near(sy, sx), std::atan2(sy, sx), 1e-7);
+                }
+    }
+}
+
 // The swing query measures each vertex once and reuses its angle for every edge that ends there: its
 // answer is still the one edge-by-edge tests give, one edge at a time against the running angle.
 TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
