@@ -190,9 +190,11 @@ double boxAngleBound(const Box& n, const Swing& s) {
                      (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
         const double a = vecDot3D(&c, s.direction), b = vecDot3D(&c, s.reference);
         amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
-        const double t = std::atan2(b, a);
+        const double near = toolSegAtan2Near(b, a), t = std::isnan(near) ? std::atan2(b, a) : near;
         polar = std::min(polar, t), polarMax = std::max(polarMax, t);
     }
+    // The polynomial's arc tangents lie within 1e-7 of the library's.
+    polar -= 1e-6, polarMax += 1e-6;
     if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
     if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
     const Vec3& p = *s.pivot;

@@ -98,28 +98,6 @@ void meshSetCollFlag(int32_t flag) {
 
 namespace {
 
-// Arc tangent of x in [0, 1] within 2e-8 (a minimax polynomial in x^2), far cheaper than the library's.
-double atanUnit(double x) {
-    const double x2 = x * x;
-    double r = 0.0028662257;
-    for (const double c : {-0.0161657367, 0.0429096138, -0.0752896400, 0.1065626393, -0.1420889944,
-                           0.1999355085, -0.3333314528, 1.0})
-        r = r * x2 + c;
-    return r * x;
-}
-
-}  // namespace
-
-double toolSegAtan2Near(double y, double x) {
-    const double ax = std::fabs(x), ay = std::fabs(y);
-    if (!(ax > 0.0 || ay > 0.0) || !std::isfinite(ax) || !std::isfinite(ay)) return NAN;
-    double t = ay <= ax ? atanUnit(ay / ax) : M_PI / 2 - atanUnit(ax / ay);
-    if (std::signbit(x)) t = M_PI - t;
-    return std::signbit(y) ? -t : t;
-}
-
-namespace {
-
 // The swing angle of p, or with floor, only a lower bound of it (kToolSegAbove) when that bound
 // already shows the angle is not below floor: most points of a query lie well above the smallest
 // angle found, and their angle then needs no library arc functions.
@@ -166,6 +144,12 @@ int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, 
     }
     *angle = std::atan2(b, a) - std::atan2(rho * std::sin(std::acos(ratio)), z);
     return kToolSegReach;
+}
+
+// An upper bound of atan2(y, x) for the bounds below, far cheaper than the library's value.
+double atan2Above(double y, double x) {
+    const double t = toolSegAtan2Near(y, x);
+    return std::isnan(t) ? std::atan2(y, x) : t + 1e-6;
 }
 
 }  // namespace
@@ -259,7 +243,7 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
         if (zT <= 0.0)
             *seg = M_PI;
         else if (sT > 0.0)
-            *seg = std::min(*seg, std::atan2(std::sqrt(rT * rT - sT * sT), zT));
+            *seg = std::min(*seg, atan2Above(std::sqrt(rT * rT - sT * sT), zT));
         return true;
     };
     double bound = -1.0;
@@ -269,7 +253,7 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
         if (lo > hi) continue;
         if (g.z[i + 1] == g.z[i]) {
             const double rho = std::max(std::fabs(g.rho[i]), std::fabs(g.rho[i + 1]));
-            double seg = std::atan2(rho, g.z[i]);
+            double seg = atan2Above(rho, g.z[i]);
             if (offPlane(rho, g.z[i], &seg)) bound = std::max(bound, seg);
             continue;
         }
@@ -281,7 +265,7 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
             if (disc < 0.0) return M_PI;
             const double z = (std::sqrt(disc) - g.mc[i]) / g.onePlusM2[i];
             const double rho = std::fabs(g.m[i] * z + g.c[i]);
-            seg = std::max(seg, std::atan2(rho, z));
+            seg = std::max(seg, atan2Above(rho, z));
             zMin = std::min(zMin, z), rhoMax = std::max(rhoMax, rho);
         }
         if (offPlane(rhoMax, zMin, &seg)) bound = std::max(bound, seg);
