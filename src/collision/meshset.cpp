@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <unordered_set>
 #include <vector>
 
 #include "geometry/mat4.h"
@@ -163,6 +161,149 @@ int collMeshAddEdge(CollMesh* mesh, const Vec3* a, const Vec3* b) {
     return collMeshFindEdge(mesh, std::min(ia, ib), std::max(ia, ib));
 }
 
+namespace {
+
+// The one-pass build's points: a cell table finds the few points near a new one, and a table of exact
+// coordinates answers the points met again (each vertex of a facetted surface ends several edges).
+class PointMerger {
+  public:
+    PointMerger(double tol, const Vec3* ends, int32_t count, int32_t capacity);
+    bool usable() const { return usable_; }
+    // The index of the point p merges with, or of p as a new point; -1 when the capacity is reached.
+    int32_t find(const Vec3& p);
+    const std::vector<Vec3>& points() const { return points_; }
+    const std::vector<double>& keys() const { return keys_; }
+
+  private:
+    static uint64_t mix(uint64_t x) {
+        x ^= x >> 31, x *= 0x9e3779b97f4a7c15ull, x ^= x >> 29;
+        return x;
+    }
+    int64_t cell(double v) const { return static_cast<int64_t>(std::floor(v / cellSize_)); }
+    uint64_t cellSlot(int64_t x, int64_t y, int64_t z) const {
+        return ((static_cast<uint64_t>(x) * 0x9e3779b97f4a7c15ull ^
+                 static_cast<uint64_t>(y) * 0xc2b2ae3d27d4eb4full ^
+                 static_cast<uint64_t>(z) * 0x165667b19e3779f9ull) >>
+                20) &
+               mask_;
+    }
+    static uint64_t bitsOf(double v) { return std::bit_cast<uint64_t>(v); }
+    uint64_t exactSlot(const Vec3& p) const {
+        return mix(bitsOf(p.x) ^ mix(bitsOf(p.y) ^ mix(bitsOf(p.z)))) & exactMask_;
+    }
+    bool same(const Vec3& a, const Vec3& b) const {
+        return bitsOf(a.x) == bitsOf(b.x) && bitsOf(a.y) == bitsOf(b.y) && bitsOf(a.z) == bitsOf(b.z);
+    }
+
+    double tol_ = 0.0, cellSize_ = 0.0;
+    int32_t capacity_ = 0;
+    bool usable_ = false, merging_ = false;
+    std::vector<Vec3> points_;
+    std::vector<double> keys_;
+    std::vector<int32_t> heads_, next_;  // cell chains: cells sharing a head share its chain
+    uint64_t mask_ = 0;
+    std::vector<int32_t> exact_;  // open addressing over the coordinates' bits; -1 free
+    uint64_t exactMask_ = 0;
+    int32_t exactCount_ = 0;
+    // A point with another one within one and a half tolerances: a point met again at its very
+    // coordinates may then merge with the other one, so it goes through the cell table.
+    std::vector<uint8_t> crowded_;
+    std::vector<int32_t> near_;  // candidates of one search
+};
+
+PointMerger::PointMerger(double tol, const Vec3* ends, int32_t count, int32_t capacity)
+    : tol_(tol), cellSize_(2.5 * tol), capacity_(capacity) {
+    double extent = 0.0;
+    for (int32_t i = 0; i < count; i++)
+        extent = std::max({extent, std::fabs(ends[i].x), std::fabs(ends[i].y), std::fabs(ends[i].z)});
+    for (int32_t i = 0; i < count; i++)
+        if (!std::isfinite(ends[i].x) || !std::isfinite(ends[i].y) || !std::isfinite(ends[i].z)) return;
+    merging_ = tol > 0.0;
+    if (!merging_) {
+        usable_ = true;  // nothing merges: every point is new
+        return;
+    }
+    // Cell numbers must fit their integers, and the coordinates' rounding must stay far below the
+    // tolerance, for the cells to hold every point within reach.
+    if (!std::isfinite(tol) || !(extent / tol < 1e12)) return;
+    const size_t slots = std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(count, 1024, 1 << 25)));
+    heads_.assign(slots / 2, -1);
+    mask_ = heads_.size() - 1;
+    exact_.assign(slots, -1);
+    exactMask_ = exact_.size() - 1;
+    usable_ = true;
+}
+
+int32_t PointMerger::find(const Vec3& p) {
+    const double key = keyOf(&p);
+    uint64_t slot = 0;
+    if (merging_) {
+        for (slot = exactSlot(p); exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
+            const int32_t j = exact_[slot];
+            if (same(points_[j], p)) {
+                // Alone within the tolerance: the only point the search below could name.
+                if (!crowded_[j]) return j;
+                break;
+            }
+        }
+    }
+    near_.clear();
+    int32_t pick = -1;
+    if (merging_) {
+        // Points within the tolerance (in the key window, as the ordered search tests them) are
+        // candidates; those within one and a half tolerances mark crowding. Of two or more
+        // candidates the ordered search by key returns the nearest key below p's (the first one
+        // stored among equal keys), else the nearest key at or above it (the last one stored).
+        const double reach = 1.5 * tol_;
+        const int64_t x0 = cell(p.x - reach), x1 = cell(p.x + reach);
+        const int64_t y0 = cell(p.y - reach), y1 = cell(p.y + reach);
+        const int64_t z0 = cell(p.z - reach), z1 = cell(p.z + reach);
+        uint64_t seen[27];
+        int nSeen = 0;
+        int32_t below = -1, above = -1;
+        for (int64_t x = x0; x <= x1; ++x)
+            for (int64_t y = y0; y <= y1; ++y)
+                for (int64_t z = z0; z <= z1; ++z) {
+                    const uint64_t h = cellSlot(x, y, z);
+                    if (std::find(seen, seen + nSeen, h) != seen + nSeen) continue;
+                    if (nSeen < 27) seen[nSeen++] = h;
+                    for (int32_t j = heads_[h]; j >= 0; j = next_[j]) {
+                        const double d = dist3D(&points_[j], &p);
+                        if (!(d < reach)) continue;
+                        near_.push_back(j);
+                        const double kj = keys_[j];
+                        if (!(kj >= key - tol_ && kj <= key + tol_ && d < tol_)) continue;
+                        if (kj < key) {
+                            if (below < 0 || kj > keys_[below] || (kj == keys_[below] && j < below))
+                                below = j;
+                        } else if (above < 0 || kj < keys_[above] || (kj == keys_[above] && j > above)) {
+                            above = j;
+                        }
+                    }
+                }
+        pick = below >= 0 ? below : above;
+    }
+    if (pick >= 0) return pick;
+    const int32_t id = static_cast<int32_t>(points_.size());
+    if (id >= capacity_) return -1;
+    points_.push_back(p);
+    keys_.push_back(key);
+    if (!merging_) return id;
+    crowded_.push_back(near_.empty() ? 0 : 1);
+    for (const int32_t j : near_) crowded_[j] = 1;
+    int32_t& head = heads_[cellSlot(cell(p.x), cell(p.y), cell(p.z))];
+    next_.push_back(head);
+    head = id;
+    if (2 * (exactCount_ + 1) <= static_cast<int64_t>(exact_.size())) {
+        for (slot = exactSlot(p); exact_[slot] >= 0;) slot = (slot + 1) & exactMask_;
+        exact_[slot] = id;
+        exactCount_++;
+    }
+    return id;
+}
+
+}  // namespace
+
 int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n) {
     if (!mesh || (n > 0 && !ends)) return -1;
     if (mesh->vertexCount > 0 || mesh->edgeCount > 0) {
@@ -170,106 +311,62 @@ int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n) {
             if (collMeshAddEdge(mesh, &ends[2 * i], &ends[2 * i + 1]) < 0) return -1;
         return 1;
     }
-    // Vertices by key in a tree (new ones before equal keys, as in the array), edges by insertion; the
-    // arrays are written once at the end.
-    const double tol = mesh->tolerance;
-    std::multimap<double, int32_t> byKey;
-    std::vector<Vec3> points;
-    std::vector<std::pair<int32_t, int32_t>> edges;
-    std::unordered_set<uint64_t> known;
-    // The points by cells a little over twice the tolerance (each cell's points chained through `next`):
-    // the few points within the tolerance of a new one are found among at most eight cells. One such point
-    // within the key window is the one the window scan returns; with more, the scan decides the order.
-    double extent = 0.0;
-    for (int32_t i = 0; i < 2 * n; i++)
-        extent = std::max({extent, std::fabs(ends[i].x), std::fabs(ends[i].y), std::fabs(ends[i].z)});
-    const double cellSize = 2.5 * tol;
-    // Cell numbers must fit their integers; otherwise (and for a tolerance of no size) every point
-    // goes through the window scan.
-    bool hashed = tol > 0.0 && std::isfinite(tol) && extent / cellSize < 1e15;
-    // Cells by hash into a power-of-two table of chain heads; cells sharing a head share the chain.
-    std::vector<int32_t> heads, next;
-    try {
-        if (hashed)
-            heads.assign(std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(n, 1024, 1 << 24))), -1);
-    } catch (const std::bad_alloc&) {
-        hashed = false;  // the window scan needs no table
-    }
-    const uint64_t mask = heads.empty() ? 0 : heads.size() - 1;
-    auto cellIndex = [&](double v) { return static_cast<int64_t>(std::floor(v / cellSize)); };
-    auto cellKey = [](int64_t x, int64_t y, int64_t z) {
-        return static_cast<uint64_t>(x) * 0x9e3779b97f4a7c15ull ^
-               static_cast<uint64_t>(y) * 0xc2b2ae3d27d4eb4full ^
-               static_cast<uint64_t>(z) * 0x165667b19e3779f9ull;
-    };
     int result = 1;
-    auto vertex = [&](const Vec3& p) -> int32_t {
-        const double key = keyOf(&p);
-        int32_t only = -1, matches = hashed ? 0 : 2;
-        if (hashed) {
-            const double reach = tol * (1 + 1e-9);  // a hair more: the distance test rounds
-            const int64_t x0 = cellIndex(p.x - reach), x1 = cellIndex(p.x + reach);
-            const int64_t y0 = cellIndex(p.y - reach), y1 = cellIndex(p.y + reach);
-            const int64_t z0 = cellIndex(p.z - reach), z1 = cellIndex(p.z + reach);
-            for (int64_t x = x0; x <= x1; ++x)
-                for (int64_t y = y0; y <= y1; ++y)
-                    for (int64_t z = z0; z <= z1 && matches < 2; ++z) {
-                        for (int32_t j = heads[(cellKey(x, y, z) >> 20) & mask]; j >= 0 && matches < 2;
-                             j = next[j]) {
-                            const double kj = keyOf(&points[j]);
-                            if (kj >= key - tol && kj <= key + tol && dist3D(&points[j], &p) < tol &&
-                                j != only)
-                                only = j, ++matches;
-                        }
-                    }
-        }
-        if (matches == 1) return only;
-        const auto at = byKey.lower_bound(key);
-        for (auto j = at; matches > 0 && j != byKey.begin();) {
-            if ((--j)->first < key - tol) break;
-            if (dist3D(&points[j->second], &p) < tol) return j->second;
-        }
-        for (auto j = at; matches > 0 && j != byKey.end() && j->first <= key + tol; ++j)
-            if (dist3D(&points[j->second], &p) < tol) return j->second;
-        if (static_cast<int32_t>(points.size()) >= mesh->vertexCapacity) return -1;
-        byKey.emplace_hint(at, key, static_cast<int32_t>(points.size()));
-        const int32_t id = static_cast<int32_t>(points.size());
-        points.push_back(p);
-        if (hashed) {
-            int32_t& head = heads[(cellKey(cellIndex(p.x), cellIndex(p.y), cellIndex(p.z)) >> 20) & mask];
-            next.push_back(head);
-            head = id;
-        }
-        return id;
-    };
+    std::vector<std::pair<int32_t, int32_t>> edges;  // by insertion, in point numbers
+    std::vector<int32_t> order;                      // point numbers by key, the last stored first
+    std::vector<int32_t> position, start;            // a point's vertex; a vertex's first edge
     try {
+        PointMerger merger(mesh->tolerance, ends, 2 * n, mesh->vertexCapacity);
+        if (!merger.usable()) {
+            // Coordinates too far out for cells of the tolerance's size: edge by edge.
+            for (int32_t i = 0; i < n; i++)
+                if (collMeshAddEdge(mesh, &ends[2 * i], &ends[2 * i + 1]) < 0) return -1;
+            return 1;
+        }
+        // Each point's edges to larger point numbers, chained, to find an edge met again.
+        std::vector<int32_t> firstEdge, nextEdge;
         for (int32_t i = 0; i < n && result > 0; i++) {
-            const int32_t a = vertex(ends[2 * i]), b = a < 0 ? -1 : vertex(ends[2 * i + 1]);
+            const int32_t a = merger.find(ends[2 * i]), b = a < 0 ? -1 : merger.find(ends[2 * i + 1]);
             if (a < 0 || b < 0) {
                 result = -1;
-            } else if (a != b &&
-                       known.insert(static_cast<uint64_t>(std::min(a, b)) << 32 | std::max(a, b)).second) {
-                if (static_cast<int32_t>(edges.size()) >= mesh->edgeCapacity)
-                    result = -1;
-                else
-                    edges.emplace_back(a, b);
+                break;
             }
+            if (a == b) continue;
+            const int32_t lo = std::min(a, b), hi = std::max(a, b);
+            firstEdge.resize(merger.points().size(), -1);
+            int32_t e = firstEdge[lo];
+            while (e >= 0 && std::max(edges[e].first, edges[e].second) != hi) e = nextEdge[e];
+            if (e >= 0) continue;
+            if (static_cast<int32_t>(edges.size()) >= mesh->edgeCapacity) {
+                result = -1;
+                break;
+            }
+            nextEdge.push_back(firstEdge[lo]);
+            firstEdge[lo] = static_cast<int32_t>(edges.size());
+            edges.emplace_back(a, b);
+        }
+        const std::vector<double>& keys = merger.keys();
+        order.resize(keys.size());
+        for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<int32_t>(i);
+        std::sort(order.begin(), order.end(),
+                  [&](int32_t x, int32_t y) { return keys[x] < keys[y] || (!(keys[y] < keys[x]) && x > y); });
+        position.resize(order.size()), start.assign(order.size() + 1, 0);
+        for (size_t k = 0; k < order.size(); k++) {
+            mesh->vertices[k] = CollVertex{keys[order[k]], merger.points()[order[k]], -1, {0.0, 0.0}};
+            position[order[k]] = static_cast<int32_t>(k);
         }
     } catch (const std::bad_alloc&) {
         return -1;  // nothing written yet
     }
-    std::vector<int32_t> position(points.size());
-    int32_t k = 0;
-    for (const auto& [key, id] : byKey) {
-        mesh->vertices[k] = CollVertex{key, points[id], -1, {0.0, 0.0}};
-        position[id] = k++;
+    const int32_t count = static_cast<int32_t>(order.size());
+    mesh->vertexCount = count;
+    // Edges by their smaller vertex, in insertion order among equal ones (counted into place).
+    for (auto& e : edges) {
+        e = std::minmax(position[e.first], position[e.second]);
+        start[e.first + 1]++;
     }
-    mesh->vertexCount = k;
-    for (auto& e : edges) e = std::minmax(position[e.first], position[e.second]);
-    std::stable_sort(edges.begin(), edges.end(),
-                     [](const auto& x, const auto& y) { return x.first < y.first; });
-    for (size_t i = 0; i < edges.size(); i++)
-        mesh->edges[i] = CollEdge{edges[i].first, edges[i].second, 0, 0};
+    for (int32_t k = 0; k < count; k++) start[k + 1] += start[k];
+    for (const auto& e : edges) mesh->edges[start[e.first]++] = CollEdge{e.first, e.second, 0, 0};
     mesh->edgeCount = static_cast<int32_t>(edges.size());
     return result;
 }

@@ -20,7 +20,7 @@ QueryState g;
 
 // The angles of the mesh vertices met so far in the current swing query: a vertex is the end of
 // several edges, and its angle depends on the query's frame only. A stamp per vertex marks what the
-// current query has measured.
+// current query has measured; an entry may hold only a lower bound of the angle (kToolSegAbove).
 struct VertexAngles {
     struct Entry {
         uint32_t stamp;
@@ -113,10 +113,16 @@ int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle)
     VertexAngles& c = gVertex;
     if (!c.on) return pointTest(s, &mesh->vertices[v].point, ioAngle);
     VertexAngles::Entry& e = c.at[v];
+    const Vec3* p = &mesh->vertices[v].point;
     if (e.stamp != c.now) {
         e.stamp = c.now;
-        e.code = toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis, &mesh->vertices[v].point,
-                                   1, &e.angle);
+        e.code =
+            toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle, &e.angle);
+    }
+    if (e.code == kToolSegAbove) {
+        // A lower bound kept: it holds off every later use too while the smallest angle only falls.
+        if (e.angle >= *ioAngle) return kToolSegReach;
+        e.code = toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, &e.angle);
     }
     if (e.code != kToolSegReach) return kToolSegOut;
     if (e.angle < *ioAngle && e.angle > -s.limit) {
@@ -184,9 +190,11 @@ double boxAngleBound(const Box& n, const Swing& s) {
                      (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
         const double a = vecDot3D(&c, s.direction), b = vecDot3D(&c, s.reference);
         amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
-        const double t = std::atan2(b, a);
+        const double near = toolSegAtan2Near(b, a), t = std::isnan(near) ? std::atan2(b, a) : near;
         polar = std::min(polar, t), polarMax = std::max(polarMax, t);
     }
+    // The polynomial's arc tangents lie within 1e-7 of the library's.
+    polar -= 1e-6, polarMax += 1e-6;
     if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
     if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
     const Vec3& p = *s.pivot;

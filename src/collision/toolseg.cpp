@@ -96,8 +96,13 @@ void meshSetCollFlag(int32_t flag) {
     g.collFlag = flag;
 }
 
-int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
-                      const Vec3* p, int nearTipCheck, double* angle) {
+namespace {
+
+// The swing angle of p, or with floor, only a lower bound of it (kToolSegAbove) when that bound
+// already shows the angle is not below floor: most points of a query lie well above the smallest
+// angle found, and their angle then needs no library arc functions.
+int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+               const Vec3* p, int nearTipCheck, const double* floor, double* angle) {
     const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
     const double d2 = vecDot3D(&q, &q);
     const int32_t last = kToolSegPoints - 1;
@@ -124,14 +129,47 @@ int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* refe
     const double ratio = s / rho;
     if (!(std::fabs(ratio) <= 1.0)) return kToolSegOut;
     const double a = vecDot3D(&q, direction), b = vecDot3D(&q, reference);
+    if (floor && rho > 0.0) {
+        // The angle taken off is atan2(h, z) with h = rho sin(acos(ratio)) = rho sqrt(1 - ratio^2),
+        // h grown past the rounding of either form; both arc tangents within 2e-8 of the library's,
+        // bounded with ample slack.
+        constexpr double kSlack = 1e-6;
+        const double h = rho * (std::sqrt(std::max(0.0, 1.0 - ratio * ratio) + 1e-15) + 1e-15) * (1 + 1e-12);
+        const double off = z > 0.0 ? toolSegAtan2Near(h, z) + kSlack : M_PI + kSlack;
+        const double bound = toolSegAtan2Near(b, a) - kSlack - off - 1e-12;
+        if (bound >= *floor) {
+            *angle = bound;
+            return kToolSegAbove;
+        }
+    }
     *angle = std::atan2(b, a) - std::atan2(rho * std::sin(std::acos(ratio)), z);
     return kToolSegReach;
+}
+
+// An upper bound of atan2(y, x) for the bounds below, far cheaper than the library's value.
+double atan2Above(double y, double x) {
+    const double t = toolSegAtan2Near(y, x);
+    return std::isnan(t) ? std::atan2(y, x) : t + 1e-6;
+}
+
+}  // namespace
+
+int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
+                      const Vec3* p, int nearTipCheck, double* angle) {
+    return pointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, nullptr, angle);
+}
+
+int toolSegPointAngleFrom(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
+                          const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
+                          double* angle) {
+    return pointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, &floor, angle);
 }
 
 int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                      const Vec3* p, double* ioAngle, double limit, int nearTipCheck) {
     double angle;
-    const int r = toolSegPointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, &angle);
+    const int r = pointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, ioAngle, &angle);
+    if (r == kToolSegAbove) return kToolSegReach;
     if (r != kToolSegReach) return r;
     if (angle < *ioAngle && angle > -limit) {
         *ioAngle = angle;
@@ -205,7 +243,7 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
         if (zT <= 0.0)
             *seg = M_PI;
         else if (sT > 0.0)
-            *seg = std::min(*seg, std::atan2(std::sqrt(rT * rT - sT * sT), zT));
+            *seg = std::min(*seg, atan2Above(std::sqrt(rT * rT - sT * sT), zT));
         return true;
     };
     double bound = -1.0;
@@ -215,7 +253,7 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
         if (lo > hi) continue;
         if (g.z[i + 1] == g.z[i]) {
             const double rho = std::max(std::fabs(g.rho[i]), std::fabs(g.rho[i + 1]));
-            double seg = std::atan2(rho, g.z[i]);
+            double seg = atan2Above(rho, g.z[i]);
             if (offPlane(rho, g.z[i], &seg)) bound = std::max(bound, seg);
             continue;
         }
@@ -227,7 +265,7 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
             if (disc < 0.0) return M_PI;
             const double z = (std::sqrt(disc) - g.mc[i]) / g.onePlusM2[i];
             const double rho = std::fabs(g.m[i] * z + g.c[i]);
-            seg = std::max(seg, std::atan2(rho, z));
+            seg = std::max(seg, atan2Above(rho, z));
             zMin = std::min(zMin, z), rhoMax = std::max(rhoMax, rho);
         }
         if (offPlane(rhoMax, zMin, &seg)) bound = std::max(bound, seg);

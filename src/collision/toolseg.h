@@ -3,7 +3,9 @@
 // a time), with a swing-angle test of a point and inside tests of a point and an edge.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <initializer_list>
 
 #include "collision/toolenv.h"
 #include "geometry/vec.h"
@@ -17,6 +19,7 @@ enum : int {
     kToolSegReach = 1,   // within reach, not a new smallest angle
     kToolSegNewMin = 2,  // a new smallest swing angle
     kToolSegNearTip = -2,
+    kToolSegAbove = 3,  // within reach, the angle surely not below the floor asked (a lower bound given)
 };
 
 // The segment/cone test of the cutter's tapered part: (centre, unit axis, tool, a, b, out point),
@@ -37,6 +40,11 @@ int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* refer
 // depends on the point and the frame only, so a query may keep it for a point it meets again.
 int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                       const Vec3* p, int nearTipCheck, double* angle);
+// toolSegPointAngle, or kToolSegAbove with a lower bound of the angle in *angle when that bound is not
+// below floor (the angle itself is then not measured).
+int toolSegPointAngleFrom(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
+                          const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
+                          double* angle);
 int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis);  // 1 inside, else 0
 // 1 when the segment meets the cutter's cone (out, may be null: the point found), 0 when not, -1 when
 // no cone test is installed.
@@ -55,3 +63,18 @@ double toolSegMinRadius();  // the profile's smallest radius
 double toolSegHalfAngleBound(double d2min, double d2max, double sMin = 0.0);
 
 void toolSegResetState();
+
+// atan2(y, x) within 1e-7 of the library's (a minimax polynomial within 2e-8 of the arc tangent on
+// [0, 1]), on the same branch for signed zeros; NaN where both are zero or either is not finite.
+inline double toolSegAtan2Near(double y, double x) {
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    if (!(ax > 0.0 || ay > 0.0) || !std::isfinite(ax) || !std::isfinite(ay)) return NAN;
+    const double u = ay <= ax ? ay / ax : ax / ay, u2 = u * u;
+    double r = 0.0028662257;
+    for (const double c : {-0.0161657367, 0.0429096138, -0.0752896400, 0.1065626393, -0.1420889944,
+                           0.1999355085, -0.3333314528, 1.0})
+        r = r * u2 + c;
+    double t = ay <= ax ? r * u : M_PI / 2 - r * u;
+    if (std::signbit(x)) t = M_PI - t;
+    return std::signbit(y) ? -t : t;
+}

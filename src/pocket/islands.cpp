@@ -233,6 +233,53 @@ int contourCrossesList(const ContourElement* e, int32_t count, const char* list)
     return 0;
 }
 
+namespace {
+
+struct Box {
+    Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
+};
+
+Box boxOf(const ContourElement* e, int32_t count) {
+    Box b;
+    for (int32_t i = 0; i < count; ++i) {
+        Vec2 lo, hi;
+        elemBoundingBox(&e[i], &lo, &hi);
+        b.lo = {std::min(b.lo.x, lo.x), std::min(b.lo.y, lo.y)};
+        b.hi = {std::max(b.hi.x, hi.x), std::max(b.hi.y, hi.y)};
+    }
+    return b;
+}
+
+// Whether the closed contour e holds c: no crossing, and c's start lies inside e off its edge.
+bool holds(const ContourElement* e, int32_t count, const Box& box, const ContourElement* c, int32_t m,
+           std::vector<PocketIsect>& hits) {
+    // Anything inside e lies within e's box: most contours fail here, before the crossings.
+    const Box cb = boxOf(c, m);
+    if (!(cb.lo.x >= box.lo.x && cb.lo.y >= box.lo.y && cb.hi.x <= box.hi.x && cb.hi.y <= box.hi.y))
+        return false;
+    if (intersectContours(e, count, c, m, hits.data(), kIslandMaxHits + 1) != 0) return false;
+    Vec2 p;
+    if (!elemPoint(&c[0], &p, kElemStart)) return false;
+    return contourDistance(&p, e, count) > kPointTol && pointInContour(e, count, &p) != 0;
+}
+
+}  // namespace
+
+int contourEnclosesList(const ContourElement* e, int32_t count, const ContourElement* region,
+                        int32_t regionCount, const char* list) {
+    if (!e || count < 1 || !region || regionCount < 1) return 0;
+    const Box box = boxOf(e, count);
+    std::vector<PocketIsect> hits(kIslandMaxHits + 1);
+    if (!holds(e, count, box, region, regionCount, hits)) return 0;
+    std::vector<ContourElement> c;
+    for (int32_t j = 0; j < clistCount(list); ++j) {
+        ContourHeader h;
+        const int32_t m = readContour(list, j, &c, &h);
+        if (m < 1 || !holds(e, count, box, c.data(), m, hits)) return 0;
+    }
+    return 1;
+}
+
 int contourInsideOpenPart(const ContourElement* e, int32_t count, const char* list) {
     if (!pocketKernel().openMode) return 0;
     const int32_t n = clistCount(list);

@@ -82,6 +82,10 @@ int materialRunStart(const ContourElement* elements, int32_t count, const RingPo
 int32_t shortArcsOpen(ContourElement* elements, int32_t count, double limit);
 // 1 when a material element crosses a contour of the list from index 1 on.
 int contourCrossesList(const ContourElement* elements, int32_t count, const char* list);
+// 1 when the contour encloses the region and every contour of the list: none of
+// them meets it and a point of each lies inside it; 0 otherwise.
+int contourEnclosesList(const ContourElement* elements, int32_t count, const ContourElement* region,
+                        int32_t regionCount, const char* list);
 // Open mode: 1 when the contour lies in a stock contour of the list that runs as an island.
 int contourInsideOpenPart(const ContourElement* elements, int32_t count, const char* list);
 

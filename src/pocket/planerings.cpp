@@ -716,6 +716,15 @@ int pocketSpanOffsets(double d, int first, int32_t level) {
                 continue;
             }
             ring.e.assign(out.begin(), out.begin() + m);
+            // With the stock moved to the front a ring outside the stock's room is kept
+            // whole. Once it has grown round that room and every contour it lies beyond
+            // every boundary of the job: no cut and no crossing can stop it any more, and
+            // it would grow level after level until the region tree is full.
+            if (k.stockMoved && contourEnclosesList(ring.e.data(), ring.n(), region.data(),
+                                                    static_cast<int32_t>(rh.elementCount), "MAIN") == 1) {
+                if (!clistDelete("SPAN", i)) return -1;
+                continue;
+            }
         }
         const bool keep = d <= 0.01 * r + 0.1 || contourCrossesList(ring.e.data(), ring.n(), "MAIN") == 0;
         if (!keep) {

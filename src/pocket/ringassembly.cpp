@@ -131,16 +131,28 @@ class InputIndex {
             }
         }
         reach_ = reach;
-        perCell_ = 1 / cell_;
-        nearStart_.assign(static_cast<size_t>(nx_) * ny_ + 1, 0);
+        // The runs get a grid of their own, coarser while it has more than a few cells per
+        // run: sized by the reach alone, a few long elements across a wide input filled up to
+        // 128 x 128 cells on every call. Any grid that holds each run in every cell its grown
+        // box meets gives closer the same answers (see there).
+        double runCell = cell_;
+        rnx_ = nx_, rny_ = ny_;
+        const size_t cap = std::max<size_t>(64, 8 * runs.size());
+        for (int k = 0; k < 8 && static_cast<size_t>(rnx_) * rny_ > cap; ++k) {
+            runCell *= 2;
+            rnx_ = std::min(128, static_cast<int>(w / runCell) + 1);
+            rny_ = std::min(128, static_cast<int>(h / runCell) + 1);
+        }
+        perCell_ = 1 / runCell;
+        nearStart_.assign(static_cast<size_t>(rnx_) * rny_ + 1, 0);
         std::vector<int> box(4 * runs.size());
         for (size_t j = 0; j < runs.size(); ++j) {
             const Item& u = runs[j];
             int* r = &box[4 * j];
-            r[0] = cellOf(u.x0 - reach, all0_.x, nx_), r[1] = cellOf(u.y0 - reach, all0_.y, ny_);
-            r[2] = cellOf(u.x1 + reach, all0_.x, nx_), r[3] = cellOf(u.y1 + reach, all0_.y, ny_);
+            r[0] = cellOf(u.x0 - reach, all0_.x, rnx_), r[1] = cellOf(u.y0 - reach, all0_.y, rny_);
+            r[2] = cellOf(u.x1 + reach, all0_.x, rnx_), r[3] = cellOf(u.y1 + reach, all0_.y, rny_);
             for (int y = r[1]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[2]; ++x) ++nearStart_[static_cast<size_t>(y) * nx_ + x + 1];
+                for (int x = r[0]; x <= r[2]; ++x) ++nearStart_[static_cast<size_t>(y) * rnx_ + x + 1];
         }
         for (size_t k = 1; k < nearStart_.size(); ++k) nearStart_[k] += nearStart_[k - 1];
         near_.resize(nearStart_.back());
@@ -148,7 +160,7 @@ class InputIndex {
         for (size_t j = 0; j < runs.size(); ++j) {
             const int* r = &box[4 * j];
             for (int y = r[1]; y <= r[3]; ++y)
-                for (int x = r[0]; x <= r[2]; ++x) near_[next[static_cast<size_t>(y) * nx_ + x]++] = runs[j];
+                for (int x = r[0]; x <= r[2]; ++x) near_[next[static_cast<size_t>(y) * rnx_ + x]++] = runs[j];
         }
     }
 
@@ -192,7 +204,11 @@ class InputIndex {
             return false;
         };
         if (R <= reach_) {
-            const size_t c = static_cast<size_t>(cellOf(p.y, all0_.y, ny_)) * nx_ + cellOf(p.x, all0_.x, nx_);
+            // A run that passes reaches() has p.x >= u.x0 - R >= u.x0 - reach (rounded alike, and
+            // cellOf keeps the order), so it is in p's cell whatever the cell size; a NaN p is
+            // nearer than R to nothing.
+            const size_t c =
+                static_cast<size_t>(cellOf(p.y, all0_.y, rny_)) * rnx_ + cellOf(p.x, all0_.x, rnx_);
             for (int32_t k = nearStart_[c]; k < nearStart_[c + 1]; ++k) {
                 const Item& run = near_[k];
                 if (!reaches(run)) continue;
@@ -315,10 +331,11 @@ class InputIndex {
     int32_t n_;
     Vec2 all0_{}, all1_{};  // the box of the whole input
     double cell_ = 1;
-    double perCell_ = 1;  // 1 / cell_, for the grid of runs, which takes cells by cellOf alone
+    double perCell_ = 1;  // 1 / the cell size of the grid of runs, which takes cells by cellOf alone
     double scale_ = 0;    // the largest coordinate of the input's boxes
     double reach_ = 0;
     int nx_ = 1, ny_ = 1;
+    int rnx_ = 1, rny_ = 1;               // the grid of runs
     mutable std::vector<int32_t> start_;  // the grid of the element boxes
     mutable std::vector<Item> items_;
     std::vector<int32_t> nearStart_;  // the grid of the grown run boxes

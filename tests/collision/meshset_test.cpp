@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -68,18 +69,24 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
 }
 
 // The one-pass build of a wire model against edge-by-edge insertion, on seeded points that repeat
-// within and beyond the merge tolerance, up to an exhausted capacity.
+// within and beyond the merge tolerance and at their very coordinates, up to an exhausted capacity.
 TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
-    for (int n = 0; n < 40; n++) {
+    const double tolerances[] = {0.003, 0.003, 0.003, 0.0};
+    for (int n = 0; n < 60; n++) {
         std::vector<Vec3> ends, base;
         for (int i = 0; i < 30; i++) base.push_back(randomPoint(5));
         for (int i = 0; i < 400; i++) {
             const Vec3 b = base[rngBelow(30)], j = randomPoint(rngBelow(2) ? 0.004 : 0.0004);
-            ends.push_back({b.x + j.x, b.y + j.y, b.z + j.z});
+            ends.push_back(i > 0 && rngBelow(3) == 0 ? ends[rngBelow(i)]
+                                                     : Vec3{b.x + j.x, b.y + j.y, b.z + j.z});
         }
-        const int32_t cap = n % 4 ? 400 : 100;
+        // Coordinates far beyond the tolerance's scale, or not numbers, take the edge-by-edge way.
+        if (n % 6 == 4)
+            for (Vec3& e : ends) e = {e.x * 1e12, e.y * 1e12, e.z * 1e12};
+        if (n % 6 == 5) ends[7].y = NAN;
+        const int32_t cap = n % 5 ? 400 : 100;
         CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
-        bulk->tolerance = single->tolerance = 0.003;
+        bulk->tolerance = single->tolerance = tolerances[n % 4];
         int r = 1;
         for (int32_t i = 0; i < 200 && r > 0; i++)
             r = collMeshAddEdge(single, &ends[2 * i], &ends[2 * i + 1]);
@@ -87,7 +94,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         ASSERT_EQ(bulk->vertexCount, single->vertexCount);
         ASSERT_EQ(bulk->edgeCount, single->edgeCount);
         for (int32_t i = 0; i < bulk->vertexCount; i++)
-            EXPECT_EQ(dist3D(&bulk->vertices[i].point, &single->vertices[i].point), 0.0);
+            EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
         for (int32_t i = 0; i < bulk->edgeCount; i++)
             EXPECT_TRUE(bulk->edges[i].a == single->edges[i].a && bulk->edges[i].b == single->edges[i].b);
         collMeshFree(bulk);
@@ -175,6 +182,49 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
         }
     }
     EXPECT_GT(reached, 5000);
+}
+
+// The point test's cheap lower bound: never above the angle the arc functions give, given only when
+// it is not below the floor asked, the angle itself otherwise; its arc tangent against the library's
+// in every quadrant, near the axes and on signed zeros.
+TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
+    int bounded = 0, measured = 0;
+    for (int n = 0; n < 200; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        const Frame f = randomFrame();
+        const Vec3 pivot{0, 0, 0};
+        for (int k = 0; k < 200; k++) {
+            const Vec3 p = randomPoint(t.stage4Top * 1.1);
+            double angle, bound;
+            const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
+            const double floor =
+                (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
+            const int q = toolSegPointAngleFrom(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &bound);
+            if (r != kToolSegReach) {
+                EXPECT_EQ(q, r);
+            } else if (q == kToolSegAbove) {
+                bounded++;
+                EXPECT_TRUE(bound >= floor && bound <= angle) << n << " " << k;
+            } else {
+                measured++;
+                ASSERT_EQ(q, kToolSegReach);
+                EXPECT_EQ(bound, angle);
+            }
+        }
+    }
+    EXPECT_GT(bounded, 1000);
+    EXPECT_GT(measured, 1000);
+    const double scales[] = {1.0, 1e-9, 1e-300, 0.0};
+    for (int k = 0; k < 100000; k++) {
+        const double y = (2 * rngUniform() - 1) * scales[k % 4],
+                     x = (2 * rngUniform() - 1) * scales[k / 4 % 3];
+        for (const double sy : {y, -y})
+            for (const double sx : {x, -x})
+                if (sx != 0.0 || sy != 0.0) {
+                    EXPECT_NEAR(toolSegAtan2Near(sy, sx), std::atan2(sy, sx), 1e-7);
+                }
+    }
 }
 
 // The swing query measures each vertex once and reuses its angle for every edge that ends there: its

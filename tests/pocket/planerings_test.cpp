@@ -260,3 +260,27 @@ TEST(PlaneRings, OpenPocketSpanRings) {
     }
     EXPECT_GT(deepest, 1);
 }
+
+// A moved stock keeps rings outside its room whole: an island's rings that have grown round
+// the room and every contour are dropped, so the loop ends within the steps to get round them
+// and no ring holds every contour (ray-crossing test on sampled points).
+TEST(PlaneRings, MovedStockDropsRingsRoundEverything) {
+    Plane plane(2, 0.4);
+    pocketKernel().openMode = pocketKernel().stockMoved = 1;
+    const std::vector<std::vector<ContourElement>> main = {box(0, 0, 10, 10, true),
+                                                           box(30, 30, 40, 40, false)};
+    for (int16_t i = 0; i < 2; ++i) put("MAIN", main[i], i == 0, true, i);
+    ASSERT_EQ(cutListsCreate(0), 0);
+    ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
+    ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
+    ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
+    for (int32_t i = 0; i < regionNodeCount(); ++i) {
+        EXPECT_LE(regionNode(i)->level, 60 / 3.6 + 2) << i;
+        const std::vector<Vec2> ring = offsettest::samples(nodeRing(i), 0.05);
+        bool all = true;
+        for (const auto& c : main)
+            for (const ContourElement& e : c)
+                all = all && offsettest::insidePolygon(ring, offsettest::startPoint(e));
+        EXPECT_FALSE(all) << i;
+    }
+}

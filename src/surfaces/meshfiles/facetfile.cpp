@@ -1,9 +1,13 @@
 // Layout-1 and layout-2 facet files behind one slot each; whole-file reading; the mesh writer.
 #include "surfaces/meshfiles/facetfile.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +24,7 @@ struct Slot {
     int handle = 0;  // 0 when free
     int mode = 0;
     std::string name;
-    std::vector<char> buffer;
+    std::unique_ptr<char[]> buffer;  // left uninitialised: stdio fills it before use
 };
 
 struct RunningBox {
@@ -38,8 +42,7 @@ void releaseSlot(Slot& slot) {
     slot.handle = 0;
     slot.mode = 0;
     slot.name.clear();
-    slot.buffer.clear();
-    slot.buffer.shrink_to_fit();
+    slot.buffer.reset();
 }
 
 // Closes the stream and frees the slot; false when the close failed (data may be lost).
@@ -49,9 +52,17 @@ bool closeSlot(Slot& slot) {
     return ok;
 }
 
+// A file being read needs no buffer larger than itself: small files are common and a megabyte per
+// open dominated reading them.
 void attachBuffer(Slot& slot) {
-    slot.buffer.resize(kStreamBuffer);
-    std::setvbuf(slot.fp, slot.buffer.data(), _IOFBF, slot.buffer.size());
+    size_t bytes = kStreamBuffer;
+    struct stat info;
+    if (slot.mode == kFacetRead && fstat(fileno(slot.fp), &info) == 0 && info.st_size >= 0 &&
+        static_cast<unsigned long long>(info.st_size) < kStreamBuffer) {
+        bytes = std::max<size_t>(static_cast<size_t>(info.st_size) + 1, 4096);
+    }
+    slot.buffer.reset(new char[bytes]);
+    std::setvbuf(slot.fp, slot.buffer.get(), _IOFBF, bytes);
 }
 
 void widenBox(const Facet98* facet) {
