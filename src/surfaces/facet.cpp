@@ -9,6 +9,7 @@
 #include "KVWOG5/kont2d.h"
 #include "KVWOG5/pred2d.h"
 #include "kernel/msg.h"
+#include "surfaces/bspl.h"
 #include "surfaces/nurbs.h"
 
 namespace {
@@ -35,6 +36,7 @@ struct Run {
     double tol;
     LoopSet trim;
     std::vector<Cell> cells;
+    std::vector<char> sureU, sureV;  // per knot span: the plain point's basis cannot fail there
 };
 
 // The point the trimmed surface stands for; an offset point at a degenerate normal is the plain
@@ -239,11 +241,38 @@ int cellTest(const Run& run, const Cell& c, Vec3 mids[4]) {
 }
 
 // Whether cellTest surely evaluates all four side midpoints.
-bool midpointsSure(const Run& run, const Cell& c) {
-    for (int i = 0; i < 4; ++i) {
-        const Vec2 m = mid(c.uv[i], c.uv[(i + 1) % 4]);
-        if (!nurbsSurfPointSure(run.surface, m.x, m.y)) return false;
+// Per knot span of one direction, whether bsplBasis cannot fail there for any parameter the
+// evaluation takes (pulled into the knot range, so no larger than its ends).
+std::vector<char> sureSpans(const double* knots, int32_t num, int32_t order) {
+    std::vector<char> sure(static_cast<size_t>(std::max(num, 0)), 0);
+    const double t = std::max(std::fabs(knots[0]), std::fabs(knots[num])) + 1e-8;
+    for (int32_t span = 0; span < num; ++span)
+        sure[static_cast<size_t>(span)] = bsplBasisSure(knots, num, order, span, t) == 1;
+    return sure;
+}
+
+// Whether cellTest surely evaluates all four side midpoints: they lie within the cell's parameter box,
+// whose corners' spans bound theirs.
+bool midpointsSure(Run& run, const Cell& c) {
+    const TrimSurface* rec = run.surface;
+    if (rec->hasOffset) return false;
+    if (run.sureU.empty()) {
+        const BsplSurface& s = rec->surface;
+        run.sureU = sureSpans(s.uKnots, s.uNum, s.uOrder);
+        run.sureV = sureSpans(s.vKnots, s.vNum, s.vOrder);
     }
+    double u0 = c.uv[0].x, u1 = u0, v0 = c.uv[0].y, v1 = v0;
+    for (const Vec2& p : c.uv)
+        u0 = std::min(u0, p.x), u1 = std::max(u1, p.x), v0 = std::min(v0, p.y), v1 = std::max(v1, p.y);
+    int32_t su0 = 0, sv0 = 0, su1 = 0, sv1 = 0;
+    if (!nurbsSurfPointSpans(rec, u0, v0, &su0, &sv0) || !nurbsSurfPointSpans(rec, u1, v1, &su1, &sv1))
+        return false;
+    for (int32_t k = su0; k <= su1; ++k)
+        if (k < 0 || k >= static_cast<int32_t>(run.sureU.size()) || !run.sureU[static_cast<size_t>(k)])
+            return false;
+    for (int32_t k = sv0; k <= sv1; ++k)
+        if (k < 0 || k >= static_cast<int32_t>(run.sureV.size()) || !run.sureV[static_cast<size_t>(k)])
+            return false;
     return true;
 }
 
@@ -410,7 +439,7 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
     const double wu = (ku1 - ku0) / n, wv = (kv1 - kv0) / n;
     const double cu = (u1 - u0) / wu + 2, cv = (v1 - v0) / wv + 2;
     if (!(cu * cv <= static_cast<double>(kFacetMaxCells))) return -1;
-    Run run{surface, tol, {}, {}};
+    Run run{surface, tol, {}, {}, {}, {}};
     try {
         if (!buildLoops(surface, &run.trim)) return -1;
         if (!gridCells(run, u0, u1, v0, v1, static_cast<int>(cu), static_cast<int>(cv), run.cells)) return -1;

@@ -201,18 +201,13 @@ int nurbsSurfPoint(const TrimSurface* rec, double u, double v, Vec3* point) {
     return nurbsSurfEval(&rec->surface, u, v, point);
 }
 
-int nurbsSurfPointSure(const TrimSurface* rec, double u, double v) {
-    // The plain point fails only where homSums does: an unusable surface, a parameter that is not a
-    // number, or a basis of its span.
-    if (rec == nullptr || rec->hasOffset) return 0;
+int nurbsSurfPointSpans(const TrimSurface* rec, double u, double v, int32_t* su, int32_t* sv) {
+    if (rec == nullptr || rec->hasOffset || su == nullptr || sv == nullptr) return 0;
     const BsplSurface* s = &rec->surface;
     if (!usable(s) || !pull(&u, s->uKnots, s->uNum) || !pull(&v, s->vKnots, s->vNum)) return 0;
-    const int32_t su = knotSpan(s->uKnots, s->uNum, s->uOrder, u);
-    const int32_t sv = knotSpan(s->vKnots, s->vNum, s->vOrder, v);
-    return bsplBasisSure(s->uKnots, s->uNum, s->uOrder, su, u) &&
-                   bsplBasisSure(s->vKnots, s->vNum, s->vOrder, sv, v)
-               ? 1
-               : 0;
+    *su = knotSpan(s->uKnots, s->uNum, s->uOrder, u);
+    *sv = knotSpan(s->vKnots, s->vNum, s->vOrder, v);
+    return 1;
 }
 
 int nurbsSurfFirstForm(const BsplSurface* s, double u, double v, double* E, double* F, double* G, Vec3* Su,

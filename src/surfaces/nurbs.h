@@ -37,9 +37,10 @@ int nurbsSurfOffsetPoint(const BsplSurface* s, double u, double v, double d, Vec
 // The point a trimmed surface stands for: the offset point (0) when it has an offset, else the plain
 // point (1).
 int nurbsSurfPoint(const TrimSurface* rec, double u, double v, Vec3* point);
-// 1 when nurbsSurfPoint at (u, v) surely succeeds (no offset, and the basis of both spans cannot
-// fail), without evaluating; 0 when it may fail.
-int nurbsSurfPointSure(const TrimSurface* rec, double u, double v);
+// The knot spans nurbsSurfPoint's plain point takes at (u, v) (the parameters pulled into the knot
+// range as it pulls them; both grow with their parameter): 1, or 0 for an offset surface, one that
+// cannot be evaluated or a parameter that is not a number.
+int nurbsSurfPointSpans(const TrimSurface* rec, double u, double v, int32_t* su, int32_t* sv);
 
 // First form of the derivatives scaled by sc (E = sc^2 Su.Su ...), with the unscaled Su and Sv and the
 // unit normal; every output may be null. 1; -1 with a zero normal when |Su x Sv| (scaled) is at most
