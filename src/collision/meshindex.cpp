@@ -168,3 +168,48 @@ void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxM
     }
     std::sort(out->begin(), out->end());
 }
+
+void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
+                        const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor) {
+    if (!index || !query || !boxMin || !boxMax || !visitor) return;
+    const Vec3& d = query->dir;
+    const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
+    struct Item {
+        double bound;
+        int32_t level;  // -1: element node
+        int32_t node;
+    };
+    auto below = [](const Item& a, const Item& b) { return a.bound < b.bound; };
+    std::vector<Item> heap;
+    heap.reserve(256);
+    auto push = [&](int32_t level, int32_t node, const Vec3& lo, const Vec3& hi) {
+        if (!t.keeps(lo, hi)) return;
+        const double b = visitor->bound(visitor->ctx, lo, hi);
+        if (!(b >= floor)) return;
+        heap.push_back({b, level, node});
+        std::push_heap(heap.begin(), heap.end(), below);
+    };
+    const int32_t top = static_cast<int32_t>(index->levels.size()) - 1;
+    for (int32_t b = 0; b < static_cast<int32_t>(index->levels[top].size()); ++b)
+        push(top, b, index->levels[top][b].lo, index->levels[top][b].hi);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), below);
+        const Item it = heap.back();
+        heap.pop_back();
+        // Everything left is bounded by this item's bound.
+        if (it.bound < floor) break;
+        if (it.level < 0) {
+            floor = visitor->visit(visitor->ctx, it.node);
+        } else if (it.level == 0) {
+            const int32_t first = it.node * kLeaf, last = std::min(index->count, first + kLeaf);
+            for (int32_t i = first; i < last; ++i) {
+                const int32_t j = index->order[i];
+                push(-1, j, boxMin[j], boxMax[j]);
+            }
+        } else {
+            const std::vector<Box>& level = index->levels[it.level - 1];
+            const int32_t end = std::min(static_cast<int32_t>(level.size()), (it.node + 1) * kFan);
+            for (int32_t c = it.node * kFan; c < end; ++c) push(it.level - 1, c, level[c].lo, level[c].hi);
+        }
+    }
+}
