@@ -176,7 +176,7 @@ void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* 
     const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
     struct Item {
         double bound;
-        int32_t level;  // -1: element node
+        int32_t level;
         int32_t node;
     };
     auto below = [](const Item& a, const Item& b) { return a.bound < b.bound; };
@@ -198,14 +198,23 @@ void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* 
         heap.pop_back();
         // Everything left is bounded by this item's bound.
         if (it.bound < floor) break;
-        if (it.level < 0) {
-            floor = visitor->visit(visitor->ctx, it.node);
-        } else if (it.level == 0) {
+        if (it.level == 0) {
+            // A leaf's elements go straight to the visit in falling order of their bounds: through the
+            // heap they would cost more than they save.
             const int32_t first = it.node * kLeaf, last = std::min(index->count, first + kLeaf);
+            Item elems[kLeaf];
+            int32_t n = 0;
             for (int32_t i = first; i < last; ++i) {
                 const int32_t j = index->order[i];
-                push(-1, j, boxMin[j], boxMax[j]);
+                if (!t.keeps(boxMin[j], boxMax[j])) continue;
+                const double b = visitor->bound(visitor->ctx, boxMin[j], boxMax[j]);
+                if (!(b >= floor)) continue;
+                int32_t k = n++;
+                for (; k > 0 && elems[k - 1].bound < b; --k) elems[k] = elems[k - 1];
+                elems[k] = {b, -1, j};
             }
+            for (int32_t k = 0; k < n && elems[k].bound >= floor; ++k)
+                floor = visitor->visit(visitor->ctx, elems[k].node);
         } else {
             const std::vector<Box>& level = index->levels[it.level - 1];
             const int32_t end = std::min(static_cast<int32_t>(level.size()), (it.node + 1) * kFan);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "collision/meshindex.h"
@@ -57,9 +58,11 @@ struct ScanResult {
     Vec3 contact{};
 };
 
-// Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0.
+// Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0. A triangle
+// whose plane the tool meets too late to lift it by floor is passed over (an answer below floor may
+// then be missed; none at or above it).
 int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t type, double length,
-                double* lift, Vec3* contact) {
+                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity()) {
     KernelBlock b = proto;
     b.best = -length;
     Vec3 t[6];
@@ -69,6 +72,8 @@ int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t
         b.tri[0] = t[3 * h];
         b.tri[1] = t[3 * h + 1];
         b.tri[2] = t[3 * h + 2];
+        // The slack covers the rounding of the plane and of the kernels' rim contacts.
+        if (length - sweepPlaneTravel(type, &b) + 1e-6 < floor) continue;
         const uint16_t c = sweepKernel(type, &b);
         if (c == kSweepFace || (c && code != kSweepFace)) code = c;
     }
@@ -137,7 +142,9 @@ struct BestFirst {
         if (bound < threshold || (res.found && bound < res.lift)) return;
         double lift;
         Vec3 c;
-        if (!elementLift(m, j, proto, type, length, &lift, &c) || lift < threshold) return;
+        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold) ||
+            lift < threshold)
+            return;
         if (!res.found || lift > res.lift || (lift == res.lift && j < bestJ)) {
             res.found = true;
             res.lift = lift;
