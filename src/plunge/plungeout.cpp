@@ -171,8 +171,9 @@ int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const Cut
     return 1;
 }
 
+// Only the lifts of these models are read, never a contact.
 CheckModel* levelModel(const CheckModel* templ, const Profile2D* profile, double allowance) {
-    CheckModel* model = revMeshBuild(templ, profile, 0.0);
+    CheckModel* model = revMeshLiftModel(templ, profile);
     if (model && model->tool) checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
     return model;
 }

@@ -1,8 +1,11 @@
 // Revolved meshes as check models.
 #include "plunge/revmeshmodel.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "collision/meshindex.h"
 #include "kernel/mem.h"
@@ -72,6 +75,42 @@ CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, doub
     }
     // The hub under every plunge is swept from far below: an index spares the sweeps the far
     // elements (without one, memory short, they scan every element, with the same answers).
+    m->index = meshIndexBuild(list->count, m->boxMin, m->boxMax);
+    return m;
+}
+
+CheckModel* revMeshLiftModel(const CheckModel* templ, const Profile2D* profile) {
+    if (templ == nullptr || profile == nullptr || profile->count < 0) return nullptr;
+    const int32_t n = profile->count;
+    // Every triangle of a band has the band's higher end as its top (the turn keeps z), so bands in
+    // falling order of their tops give a mesh sorted by height without sorting its triangles.
+    std::vector<int32_t> bands;
+    for (int32_t i = 1; i < n; ++i) bands.push_back(i);
+    auto top = [&](int32_t i) {
+        const double z = std::max(profile->points[i - 1].y, profile->points[i].y);
+        return std::isnan(z) ? -HUGE_VAL : z;
+    };
+    std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
+    int32_t steps = 2;
+    if (n > 0 && revMeshAngleStep(profile->points[n - 1].x, templ->tolerance, nullptr, &steps) != 1)
+        steps = 2;
+    TriList* list =
+        triListCreate(static_cast<int32_t>(std::clamp<int64_t>(int64_t{n} * steps * 2, 2, int64_t{1} << 22)));
+    if (list == nullptr) return nullptr;
+    for (int32_t i : bands)
+        if (revMeshSegment(&profile->points[i - 1], &profile->points[i], list, templ->tolerance) != 1) {
+            triListFree(list);
+            return nullptr;
+        }
+    CheckModel* m = bareClone(templ);
+    if (m == nullptr) {
+        triListFree(list);
+        return nullptr;
+    }
+    if (!attachTriangles(m, list)) {
+        revMeshFree(m);
+        return nullptr;
+    }
     m->index = meshIndexBuild(list->count, m->boxMin, m->boxMax);
     return m;
 }

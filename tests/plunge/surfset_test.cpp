@@ -4,15 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "channeltest.h"
 #include "collision/polymesh.h"
+#include "geometry/rng.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
 #include "surfaces/geofiletest.h"
@@ -132,4 +135,64 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
     facetListFree(facets);
     for (CheckModel* m : {band, merged}) revMeshFree(m);
     freeProfile2D(profile);
+}
+
+// The lift model against revMeshBuild's: the same triangles, tops never rising, and the same lift of
+// every drop and departure of a ball, over seeded profiles with many bands of equal tops.
+TEST(RevMeshModel, LiftModelAnswersAsTheSortedModel) {
+    rngResetState();
+    ToolGeom ball{};
+    ball.toolType = kBallMill;
+    CheckModel templ = toolContext();
+    templ.tool = &ball;
+    int hits = 0;
+    for (int k = 0; k < 4; ++k) {
+        std::vector<Vec2> pts;
+        for (int i = 0; i < 12; ++i)
+            pts.push_back({30 + 10 * rngUniform(), i % 3 == 0 ? 4.0 : std::floor(8 * rngUniform())});
+        Profile2D* profile = profileOf(pts);
+        ASSERT_NE(profile, nullptr);
+        templ.tolerance = 0.05 + 0.1 * k;
+        ball.radius = ball.size2 = 1 + k;
+        CheckModel* sorted = revMeshBuild(&templ, profile, 0.0);
+        CheckModel* lifts = revMeshLiftModel(&templ, profile);
+        ASSERT_NE(sorted, nullptr);
+        ASSERT_NE(lifts, nullptr);
+        const TriList* a = sorted->triangles;
+        const TriList* b = lifts->triangles;
+        ASSERT_EQ(a->count, b->count);
+        auto key = [](const Triangle3D& t) {
+            return std::vector<double>{t.p[0].x, t.p[0].y, t.p[0].z, t.p[1].x, t.p[1].y,
+                                       t.p[1].z, t.p[2].x, t.p[2].y, t.p[2].z};
+        };
+        std::vector<std::vector<double>> ka, kb;
+        for (int32_t i = 0; i < a->count; ++i) {
+            ka.push_back(key(a->data[i]));
+            kb.push_back(key(b->data[i]));
+            if (i > 0) {
+                EXPECT_LE(lifts->boxMax[i].z, lifts->boxMax[i - 1].z);
+            }
+        }
+        std::sort(ka.begin(), ka.end());
+        std::sort(kb.begin(), kb.end());
+        EXPECT_TRUE(ka == kb);
+        for (int q = 0; q < 200; ++q) {
+            const double ang = 2 * M_PI * rngUniform(), r = 25 + 20 * rngUniform();
+            const Vec3 p{r * std::cos(ang), r * std::sin(ang), 12 * rngUniform() - 2};
+            Vec3 d{0.6 * rngUniform() - 0.3, 0.6 * rngUniform() - 0.3, q % 2 ? -1.0 : 1.0};
+            const double l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+            d = {d.x / l, d.y / l, d.z / l};
+            double h[2] = {-1, -1};
+            Vec3 c;
+            const int f0 = chkModelPath(sorted, nullptr, 0, &p, &d, 20, &h[0], &c);
+            const int f1 = chkModelPath(lifts, nullptr, 0, &p, &d, 20, &h[1], &c);
+            ASSERT_EQ(f0, f1) << k << " " << q;
+            hits += f0;
+            EXPECT_EQ(h[0], h[1]) << k << " " << q;
+        }
+        revMeshFree(sorted);
+        revMeshFree(lifts);
+        freeProfile2D(profile);
+    }
+    EXPECT_GT(hits, 200);
 }
