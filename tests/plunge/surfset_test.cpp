@@ -20,6 +20,7 @@
 #include "plunge/revmeshmodel.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
+#include "surfaces/meshfiles/trisort.h"
 
 namespace {
 
@@ -190,6 +191,18 @@ TEST(RevMeshModel, LiftModelAnswersAsTheSortedModel) {
             hits += f0;
             EXPECT_EQ(h[0], h[1]) << k << " " << q;
         }
+        // The merge holds the joined list as the heap sort leaves it, ties included.
+        CheckModel* merged = revMeshMerge(lifts, sorted);
+        ASSERT_NE(merged, nullptr);
+        TriList* joined = triListCreate(2 * a->count);
+        ASSERT_NE(joined, nullptr);
+        for (const TriList* l : {b, a})
+            for (int32_t i = 0; i < l->count; ++i) triListAdd(joined, &l->data[i]);
+        meshHeapSort(joined->data, joined->count, triCompareTopZ);
+        ASSERT_EQ(merged->triangles->count, joined->count);
+        EXPECT_EQ(std::memcmp(merged->triangles->data, joined->data, sizeof(Triangle3D) * joined->count), 0);
+        triListFree(joined);
+        revMeshFree(merged);
         revMeshFree(sorted);
         revMeshFree(lifts);
         freeProfile2D(profile);
