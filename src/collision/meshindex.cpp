@@ -204,6 +204,11 @@ void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* 
             const int32_t first = it.node * kLeaf, last = std::min(index->count, first + kLeaf);
             Item elems[kLeaf];
             int32_t n = 0;
+            // The leaf's boxes lie scattered through the arrays: their misses overlap when fetched at once.
+            for (int32_t i = first; i < last; ++i) {
+                __builtin_prefetch(&boxMin[index->order[i]]);
+                __builtin_prefetch(&boxMax[index->order[i]]);
+            }
             for (int32_t i = first; i < last; ++i) {
                 const int32_t j = index->order[i];
                 if (!t.keeps(boxMin[j], boxMax[j])) continue;

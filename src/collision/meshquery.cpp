@@ -188,7 +188,9 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
     if (!cells && m.index && (!stop || meshIndexTopsDescend(m.index))) {
         const MeshLineQuery q{bx0, bx1,  by0,  by1, s, *d, sd + length + lead + 1e-9 - threshold,
                               R,   stop, limit};
-        if (mode == Scan::Best) {
+        // The shape's bounds measure along a unit direction; any other goes the ordered way.
+        const double dd = d->x * d->x + d->y * d->y + d->z * d->z;
+        if (mode == Scan::Best && std::fabs(dd - 1.0) <= 1e-9) {
             BestFirst bf{m,  proto, *d,        s,     type, length,
                          sd, lead,  threshold, limit, stop, {bx0, bx1, by0, by1}};
             const MeshBoundVisitor v{&bf, BestFirst::boundOf, BestFirst::visitOf};

@@ -26,10 +26,20 @@ enum : int32_t {
     kAliasOpen = 6,
 };
 
+// A level or start model holding only the hub triangles within a plan rectangle around the run's
+// plunges; a sweep that reaches beyond it first widens it (the answers are then the whole hub's).
+struct LiftRegion {
+    CheckModel* model;
+    Profile2D* profile;  // the model's own copy
+    double plan[4];      // x0, x1, y0, y1
+};
+
 struct OutState {
     int32_t noMacro;   // run-wide
     CheckModel* part;  // the model the links are checked against, while an output runs
     LinkContext link;
+    LiftRegion lifts[2];  // the level and the start model of the output running
+    bool liftFailed;      // a region could not be widened: the output fails
 };
 
 OutState gOut{};
@@ -56,10 +66,46 @@ Vec3 turnAbout(const Vec3& v, const Vec3& n, double angle) {
     return {v.x * c + nv.x * s, v.y * c + nv.y * s, v.z * c + nv.z * s};
 }
 
+constexpr double kRegionMargin = 10.0;  // widening beyond the sweep that needed it, against the next
+
+// Makes a region model cover the plan rectangle of the sweep (the tool's radius around the swept
+// line, as the mesh scan forms it): false when the model cannot be rebuilt.
+bool coverSweep(CheckModel* model, const Vec3& p, const Vec3& d, double length) {
+    LiftRegion* r = nullptr;
+    for (LiftRegion& l : gOut.lifts)
+        if (l.model && l.model == model) r = &l;
+    if (!r) return true;
+    const double R = model->tool->radius;
+    const Vec3 s{p.x - length * d.x, p.y - length * d.y, p.z - length * d.z};
+    const double want[4] = {std::min(p.x, s.x) - R, std::max(p.x, s.x) + R, std::min(p.y, s.y) - R,
+                            std::max(p.y, s.y) + R};
+    // The slack keeps a rectangle formed with other rounding inside.
+    constexpr double kSlack = 1e-6;
+    if (r->plan[0] <= want[0] - kSlack && r->plan[1] >= want[1] + kSlack && r->plan[2] <= want[2] - kSlack &&
+        r->plan[3] >= want[3] + kSlack)
+        return true;
+    bool finite = true;
+    for (double& v : r->plan) finite = finite && std::isfinite(v);
+    for (double v : want) finite = finite && std::isfinite(v);
+    if (finite) {
+        r->plan[0] = std::min(r->plan[0], want[0]) - kRegionMargin;
+        r->plan[1] = std::max(r->plan[1], want[1]) + kRegionMargin;
+        r->plan[2] = std::min(r->plan[2], want[2]) - kRegionMargin;
+        r->plan[3] = std::max(r->plan[3], want[3]) + kRegionMargin;
+    } else {
+        r->plan[0] = r->plan[2] = -HUGE_VAL;
+        r->plan[1] = r->plan[3] = HUGE_VAL;
+    }
+    if (revMeshLiftRefill(model, r->profile, r->plan) == 1) return true;
+    gOut.liftFailed = true;
+    return false;
+}
+
 // The lift of the model's tool at p moving along d over length: 1 with the lift, 0 no contact.
 int sweepLift(CheckModel* model, const Vec3& p, const Vec3& d, double length, double* lift) {
     *lift = 0.0;
     if (!model || !model->tool || length <= 0.0) return 0;
+    if (!coverSweep(model, p, d, length)) return 0;
     double h = 0.0;
     Vec3 contact;
     if (chkModelPath(model, nullptr, 0, &p, &d, length, &h, &contact) != 1) return 0;
@@ -171,11 +217,49 @@ int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const Cut
     return 1;
 }
 
-// Only the lifts of these models are read, never a contact.
-CheckModel* levelModel(const CheckModel* templ, const Profile2D* profile, double allowance) {
-    CheckModel* model = revMeshLiftModel(templ, profile);
-    if (model && model->tool) checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
+// Only the lifts of these models are read, never a contact: a region model around the plunges (plan
+// rectangle) serves them.
+CheckModel* levelModel(const CheckModel* templ, const Profile2D* profile, double allowance,
+                       const double* plan, LiftRegion* region) {
+    Profile2D* copy = copyProfile2D(profile);
+    CheckModel* model = copy ? revMeshLiftModel(templ, copy, plan) : nullptr;
+    if (!model || !model->tool) {
+        revMeshFree(model);
+        freeProfile2D(copy);
+        return nullptr;
+    }
+    checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
+    *region = {model, copy, {plan[0], plan[1], plan[2], plan[3]}};
     return model;
+}
+
+void freeRegion(LiftRegion* region) {
+    revMeshFree(region->model);
+    freeProfile2D(region->profile);
+    *region = LiftRegion{};
+}
+
+// The plan rectangle of every plunge line of the rows, beyond its top by its length again (the sweeps
+// start there), grown by reach; empty without a plunge.
+void plungesPlan(const CutListSet* rows, double reach, double plan[4]) {
+    plan[0] = plan[2] = HUGE_VAL;
+    plan[1] = plan[3] = -HUGE_VAL;
+    for (int32_t i = 0; rows && i < rows->count; ++i) {
+        const CutRecordList* row = rows->lists[i];
+        for (int32_t k = 0; row && k < row->count; ++k) {
+            const CutRecord& r = row->records[k];
+            const Vec3 far = add(r.top, 1.0, sub(r.top, r.bottom));
+            for (const Vec3* q : {&r.bottom, &r.top, &far}) {
+                plan[0] = std::min(plan[0], q->x);
+                plan[1] = std::max(plan[1], q->x);
+                plan[2] = std::min(plan[2], q->y);
+                plan[3] = std::max(plan[3], q->y);
+            }
+        }
+    }
+    if (!(plan[0] <= plan[1] && plan[2] <= plan[3])) return;
+    plan[0] -= reach, plan[2] -= reach;
+    plan[1] += reach, plan[3] += reach;
 }
 
 }  // namespace
@@ -516,9 +600,13 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     gOut.part = part;
     linkContextFromCycle(nc, &gOut.link);
 
+    // The models of the hub and the start reach the plunges with their tool, the departure and a margin.
+    double plan[4];
+    plungesPlan(rows, (sizes ? sizes->radius : 0.0) + std::fabs(m) + kRegionMargin, plan);
+    gOut.liftFailed = false;
     CheckModel* startModel = nullptr;
     if (!ball && start) {
-        startModel = levelModel(&tool->model, start, 0.0);
+        startModel = levelModel(&tool->model, start, 0.0, plan, &gOut.lifts[1]);
         if (!startModel) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             gOut.part = nullptr;
@@ -530,7 +618,7 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     for (int32_t lv = levels ? levels->count - 1 : -1; lv >= 0 && result == 1; --lv) {
         HubShroud* pair = levels->curves[lv];
         if (!ball && tool->model.tool) offsetProfile2D(pair, -tool->model.tool->cornerRadius);
-        CheckModel* level = levelModel(&tool->model, pair->hub, -p->aufmassHori);
+        CheckModel* level = levelModel(&tool->model, pair->hub, -p->aufmassHori, plan, &gOut.lifts[0]);
         if (!level) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             result = -1;
@@ -558,13 +646,18 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
                     result = emitted;
                     break;
                 }
+                if (gOut.liftFailed) {
+                    msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
+                    result = -1;
+                    break;
+                }
                 count += emitted;
             }
             if (key == 2) linkFlag = 2;
         }
-        revMeshFree(level);
+        freeRegion(&gOut.lifts[0]);
     }
-    revMeshFree(startModel);
+    freeRegion(&gOut.lifts[1]);
     gOut.part = nullptr;
     if (result < 0) return result;
     msgLong(9, kMsgDrillpoints, "* %d drillpoints generated", count);

@@ -80,40 +80,90 @@ CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, doub
     return m;
 }
 
-CheckModel* revMeshLiftModel(const CheckModel* templ, const Profile2D* profile) {
-    if (templ == nullptr || profile == nullptr || profile->count < 0) return nullptr;
+namespace {
+
+// The lift model's list: the profile's bands in falling order of their tops, only the triangles whose
+// boxes meet the open plan rectangle (every one without), the bounds those of the whole sweep. Null
+// when a band cannot be swept or memory is short.
+TriList* liftTriangles(const Profile2D* profile, double tol, const double* plan) {
     const int32_t n = profile->count;
     // Every triangle of a band has the band's higher end as its top (the turn keeps z), so bands in
     // falling order of their tops give a mesh sorted by height without sorting its triangles.
     std::vector<int32_t> bands;
-    for (int32_t i = 1; i < n; ++i) bands.push_back(i);
+    int64_t total = 2;
+    for (int32_t i = 1; i < n; ++i) {
+        bands.push_back(i);
+        int32_t steps = 0;
+        const double r = std::min(profile->points[i - 1].x, profile->points[i].x);
+        if (revMeshAngleStep(r, tol, nullptr, &steps) == 1) total += 2 * int64_t{steps};
+    }
     auto top = [&](int32_t i) {
         const double z = std::max(profile->points[i - 1].y, profile->points[i].y);
         return std::isnan(z) ? -HUGE_VAL : z;
     };
     std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
-    int32_t steps = 2;
-    if (n > 0 && revMeshAngleStep(profile->points[n - 1].x, templ->tolerance, nullptr, &steps) != 1)
-        steps = 2;
-    TriList* list =
-        triListCreate(static_cast<int32_t>(std::clamp<int64_t>(int64_t{n} * steps * 2, 2, int64_t{1} << 22)));
-    if (list == nullptr) return nullptr;
-    for (int32_t i : bands)
-        if (revMeshSegment(&profile->points[i - 1], &profile->points[i], list, templ->tolerance) != 1) {
-            triListFree(list);
-            return nullptr;
+    TriList* band = triListCreate(2);
+    TriList* list = triListCreate(static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22)));
+    bool ok = band != nullptr && list != nullptr;
+    for (size_t k = 0; ok && k < bands.size(); ++k) {
+        const int32_t i = bands[k];
+        band->count = 0;  // its bounds keep growing: those of the whole sweep
+        ok = revMeshSegment(&profile->points[i - 1], &profile->points[i], band, tol) == 1;
+        for (int32_t t = 0; ok && t < band->count; ++t) {
+            const Triangle3D& tri = band->data[t];
+            if (plan != nullptr) {
+                Vec3 lo = tri.p[0], hi = tri.p[0];
+                for (int c = 1; c < 3; ++c) boxExtendByPoint(&lo, &hi, &tri.p[c]);
+                if (!(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3])) continue;
+            }
+            ok = triListAdd(list, &tri) >= 0;
         }
-    CheckModel* m = bareClone(templ);
-    if (m == nullptr) {
+    }
+    if (ok) {
+        list->xmin = band->xmin, list->ymin = band->ymin, list->zmin = band->zmin;
+        list->xmax = band->xmax, list->ymax = band->ymax, list->zmax = band->zmax;
+    }
+    triListFree(band);
+    if (!ok) {
         triListFree(list);
         return nullptr;
     }
-    if (!attachTriangles(m, list)) {
+    return list;
+}
+
+}  // namespace
+
+CheckModel* revMeshLiftModel(const CheckModel* templ, const Profile2D* profile, const double* plan) {
+    if (templ == nullptr || profile == nullptr || profile->count < 0) return nullptr;
+    CheckModel* m = bareClone(templ);
+    if (m == nullptr) return nullptr;
+    if (revMeshLiftRefill(m, profile, plan) != 1) {
         revMeshFree(m);
         return nullptr;
     }
-    m->index = meshIndexBuild(list->count, m->boxMin, m->boxMax);
     return m;
+}
+
+int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double* plan) {
+    if (model == nullptr || profile == nullptr || profile->count < 0) return -1;
+    std::free(model->boxMin);
+    std::free(model->boxMax);
+    triListFree(model->triangles);
+    meshIndexFree(model->index);
+    model->boxMin = model->boxMax = nullptr;
+    model->index = nullptr;
+    model->triangles = liftTriangles(profile, model->tolerance, plan);
+    if (model->triangles == nullptr) return -1;
+    if (!attachTriangles(model, model->triangles)) {
+        std::free(model->boxMin);
+        std::free(model->boxMax);
+        triListFree(model->triangles);
+        model->boxMin = model->boxMax = nullptr;
+        model->triangles = nullptr;
+        return -1;
+    }
+    model->index = meshIndexBuild(model->triangles->count, model->boxMin, model->boxMax);
+    return 1;
 }
 
 CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models, int32_t count) {

@@ -139,14 +139,15 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
 }
 
 // The lift model against revMeshBuild's: the same triangles, tops never rising, and the same lift of
-// every drop and departure of a ball, over seeded profiles with many bands of equal tops.
+// every drop and departure of a ball, over seeded profiles with many bands of equal tops; a model
+// clipped to a plan rectangle (then refilled for another) answers the same for the sweeps within.
 TEST(RevMeshModel, LiftModelAnswersAsTheSortedModel) {
     rngResetState();
     ToolGeom ball{};
     ball.toolType = kBallMill;
     CheckModel templ = toolContext();
     templ.tool = &ball;
-    int hits = 0;
+    int hits = 0, inside = 0;
     for (int k = 0; k < 4; ++k) {
         std::vector<Vec2> pts;
         for (int i = 0; i < 12; ++i)
@@ -156,9 +157,14 @@ TEST(RevMeshModel, LiftModelAnswersAsTheSortedModel) {
         templ.tolerance = 0.05 + 0.1 * k;
         ball.radius = ball.size2 = 1 + k;
         CheckModel* sorted = revMeshBuild(&templ, profile, 0.0);
-        CheckModel* lifts = revMeshLiftModel(&templ, profile);
+        CheckModel* lifts = revMeshLiftModel(&templ, profile, nullptr);
+        const double plan[2][4] = {{-20, 50, -10, 35}, {-50, 5, -50, 0}};
+        CheckModel* clipped = revMeshLiftModel(&templ, profile, plan[0]);
         ASSERT_NE(sorted, nullptr);
         ASSERT_NE(lifts, nullptr);
+        ASSERT_NE(clipped, nullptr);
+        EXPECT_LT(clipped->triangles->count, lifts->triangles->count);
+        EXPECT_EQ(std::memcmp(clipped->bounds, sorted->bounds, sizeof sorted->bounds), 0);
         const TriList* a = sorted->triangles;
         const TriList* b = lifts->triangles;
         ASSERT_EQ(a->count, b->count);
@@ -177,19 +183,38 @@ TEST(RevMeshModel, LiftModelAnswersAsTheSortedModel) {
         std::sort(ka.begin(), ka.end());
         std::sort(kb.begin(), kb.end());
         EXPECT_TRUE(ka == kb);
-        for (int q = 0; q < 200; ++q) {
+        for (int q = 0; q < 400; ++q) {
+            if (q == 200) {
+                ASSERT_EQ(revMeshLiftRefill(clipped, profile, plan[1]), 1);
+            }
+            const double* in = plan[q / 200];
             const double ang = 2 * M_PI * rngUniform(), r = 25 + 20 * rngUniform();
-            const Vec3 p{r * std::cos(ang), r * std::sin(ang), 12 * rngUniform() - 2};
+            Vec3 p{r * std::cos(ang), r * std::sin(ang), 12 * rngUniform() - 2};
             Vec3 d{0.6 * rngUniform() - 0.3, 0.6 * rngUniform() - 0.3, q % 2 ? -1.0 : 1.0};
             const double l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
             d = {d.x / l, d.y / l, d.z / l};
-            double h[2] = {-1, -1};
+            double h[3] = {-1, -1, -1};
             Vec3 c;
-            const int f0 = chkModelPath(sorted, nullptr, 0, &p, &d, 20, &h[0], &c);
+            int f0 = chkModelPath(sorted, nullptr, 0, &p, &d, 20, &h[0], &c);
             const int f1 = chkModelPath(lifts, nullptr, 0, &p, &d, 20, &h[1], &c);
             ASSERT_EQ(f0, f1) << k << " " << q;
             hits += f0;
             EXPECT_EQ(h[0], h[1]) << k << " " << q;
+            const double R = ball.radius;
+            if (q % 3 == 0) {
+                // Snug against the rectangle's side, where the clipping cuts.
+                d = {0, 0, d.z > 0 ? 1.0 : -1.0};
+                p.x = in[q / 3 % 2] + (q / 3 % 2 ? -1 : 1) * (R + 1e-3);
+                p.y = q < 200 ? 28 : -34;  // on the ring
+                f0 = chkModelPath(sorted, nullptr, 0, &p, &d, 20, &h[0], &c);
+            }
+            const double sx = p.x - 20 * d.x, sy = p.y - 20 * d.y;
+            if (std::min(p.x, sx) - R < in[0] || std::max(p.x, sx) + R > in[1] ||
+                std::min(p.y, sy) - R < in[2] || std::max(p.y, sy) + R > in[3])
+                continue;
+            ASSERT_EQ(chkModelPath(clipped, nullptr, 0, &p, &d, 20, &h[2], &c), f0) << k << " " << q;
+            EXPECT_EQ(h[0], h[2]) << k << " " << q;
+            inside += f0;
         }
         // The merge holds the joined list as the heap sort leaves it, ties included.
         CheckModel* merged = revMeshMerge(lifts, sorted);
@@ -205,7 +230,9 @@ TEST(RevMeshModel, LiftModelAnswersAsTheSortedModel) {
         revMeshFree(merged);
         revMeshFree(sorted);
         revMeshFree(lifts);
+        revMeshFree(clipped);
         freeProfile2D(profile);
     }
-    EXPECT_GT(hits, 200);
+    EXPECT_GT(hits, 400);
+    EXPECT_GT(inside, 60);
 }
