@@ -68,37 +68,15 @@ Vec3 turnAbout(const Vec3& v, const Vec3& n, double angle) {
 
 constexpr double kRegionMargin = 10.0;  // widening beyond the sweep that needed it, against the next
 
-// Makes a region model cover the plan rectangle of the sweep (the tool's radius around the swept
-// line, as the mesh scan forms it): false when the model cannot be rebuilt.
+// Makes a region model cover the sweep: false when it cannot be rebuilt.
 bool coverSweep(CheckModel* model, const Vec3& p, const Vec3& d, double length) {
-    LiftRegion* r = nullptr;
-    for (LiftRegion& l : gOut.lifts)
-        if (l.model && l.model == model) r = &l;
-    if (!r) return true;
-    const double R = model->tool->radius;
-    const Vec3 s{p.x - length * d.x, p.y - length * d.y, p.z - length * d.z};
-    const double want[4] = {std::min(p.x, s.x) - R, std::max(p.x, s.x) + R, std::min(p.y, s.y) - R,
-                            std::max(p.y, s.y) + R};
-    // The slack keeps a rectangle formed with other rounding inside.
-    constexpr double kSlack = 1e-6;
-    if (r->plan[0] <= want[0] - kSlack && r->plan[1] >= want[1] + kSlack && r->plan[2] <= want[2] - kSlack &&
-        r->plan[3] >= want[3] + kSlack)
-        return true;
-    bool finite = true;
-    for (double& v : r->plan) finite = finite && std::isfinite(v);
-    for (double v : want) finite = finite && std::isfinite(v);
-    if (finite) {
-        r->plan[0] = std::min(r->plan[0], want[0]) - kRegionMargin;
-        r->plan[1] = std::max(r->plan[1], want[1]) + kRegionMargin;
-        r->plan[2] = std::min(r->plan[2], want[2]) - kRegionMargin;
-        r->plan[3] = std::max(r->plan[3], want[3]) + kRegionMargin;
-    } else {
-        r->plan[0] = r->plan[2] = -HUGE_VAL;
-        r->plan[1] = r->plan[3] = HUGE_VAL;
-    }
-    if (revMeshLiftRefill(model, r->profile, r->plan) == 1) return true;
-    gOut.liftFailed = true;
-    return false;
+    for (LiftRegion& r : gOut.lifts)
+        if (r.model && r.model == model) {
+            if (revMeshLiftCover(model, r.profile, r.plan, &p, &d, length, kRegionMargin) == 1) return true;
+            gOut.liftFailed = true;
+            return false;
+        }
+    return true;
 }
 
 // The lift of the model's tool at p moving along d over length: 1 with the lift, 0 no contact.

@@ -166,6 +166,33 @@ int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double*
     return 1;
 }
 
+int revMeshLiftCover(CheckModel* model, const Profile2D* profile, double plan[4], const Vec3* p,
+                     const Vec3* d, double length, double margin) {
+    if (model == nullptr || model->tool == nullptr || plan == nullptr || p == nullptr || d == nullptr)
+        return -1;
+    // The rectangle the mesh scan forms; the slack keeps one formed with other rounding inside.
+    const double R = model->tool->radius;
+    const Vec3 s{p->x - length * d->x, p->y - length * d->y, p->z - length * d->z};
+    const double want[4] = {std::min(p->x, s.x) - R, std::max(p->x, s.x) + R, std::min(p->y, s.y) - R,
+                            std::max(p->y, s.y) + R};
+    constexpr double kSlack = 1e-6;
+    if (plan[0] <= want[0] - kSlack && plan[1] >= want[1] + kSlack && plan[2] <= want[2] - kSlack &&
+        plan[3] >= want[3] + kSlack)
+        return 1;
+    bool finite = std::isfinite(margin);
+    for (int k = 0; k < 4; ++k) finite = finite && std::isfinite(plan[k]) && std::isfinite(want[k]);
+    if (finite) {
+        plan[0] = std::min(plan[0], want[0]) - margin;
+        plan[1] = std::max(plan[1], want[1]) + margin;
+        plan[2] = std::min(plan[2], want[2]) - margin;
+        plan[3] = std::max(plan[3], want[3]) + margin;
+    } else {
+        plan[0] = plan[2] = -HUGE_VAL;
+        plan[1] = plan[3] = HUGE_VAL;
+    }
+    return revMeshLiftRefill(model, profile, plan);
+}
+
 CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models, int32_t count) {
     if (base == nullptr || (count > 0 && models == nullptr)) return nullptr;
     int64_t total = 0;

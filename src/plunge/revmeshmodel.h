@@ -21,6 +21,12 @@ CheckModel* revMeshLiftModel(const CheckModel* templ, const Profile2D* profile, 
 // The lift model's mesh rebuilt for another rectangle, its tool and settings kept: 1, or -1 when the
 // sweep or memory fails (the model then holds no mesh).
 int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double* plan);
+// Makes a lift model cover a sweep of its tool from p - length d to p: unless the sweep's plan
+// rectangle (the tool's radius around the line) lies within plan, plan grows by margin around both
+// and the model is refilled for it (for a sweep or plan that is not finite: the whole sweep). 1, or
+// -1 when the refill fails.
+int revMeshLiftCover(CheckModel* model, const Profile2D* profile, double plan[4], const Vec3* p,
+                     const Vec3* d, double length, double margin);
 // A kind-3 clone of the first model holding every triangle of both (facets as their triangles).
 CheckModel* revMeshMerge(const CheckModel* model, const CheckModel* second);
 // A kind-3 clone of base holding the triangles of the count models in order (null entries

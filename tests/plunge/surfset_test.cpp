@@ -236,3 +236,48 @@ TEST(RevMeshModel, LiftModelAnswersAsTheSortedModel) {
     EXPECT_GT(hits, 400);
     EXPECT_GT(inside, 60);
 }
+
+// A region model covered before every sweep answers as the whole hub, wherever the sweeps go: seeded
+// sweeps from a small start rectangle outwards, and one along a direction that is not finite.
+TEST(RevMeshModel, CoveredRegionAnswersAsTheWholeHub) {
+    rngResetState();
+    ToolGeom ball{};
+    ball.toolType = kBallMill;
+    ball.radius = ball.size2 = 2;
+    CheckModel templ = toolContext();
+    templ.tool = &ball;
+    templ.tolerance = 0.05;
+    std::vector<Vec2> pts;
+    for (int i = 0; i < 10; ++i) pts.push_back({30 + 10 * rngUniform(), std::floor(8 * rngUniform())});
+    Profile2D* profile = profileOf(pts);
+    ASSERT_NE(profile, nullptr);
+    double plan[4] = {30, 35, -2, 2};
+    CheckModel* whole = revMeshLiftModel(&templ, profile, nullptr);
+    CheckModel* region = revMeshLiftModel(&templ, profile, plan);
+    ASSERT_NE(whole, nullptr);
+    ASSERT_NE(region, nullptr);
+    int hits = 0, widened = 0;
+    for (int q = 0; q < 300; ++q) {
+        const double ang = 0.02 * q * rngUniform(), r = 25 + 20 * rngUniform();
+        const Vec3 p{r * std::cos(ang), r * std::sin(ang), 12 * rngUniform() - 2};
+        Vec3 d{0.6 * rngUniform() - 0.3, 0.6 * rngUniform() - 0.3, q % 2 ? -1.0 : 1.0};
+        if (q == 299) d.x = NAN;
+        const double l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        d = {d.x / l, d.y / l, d.z / l};
+        const int32_t before = region->triangles->count;
+        ASSERT_EQ(revMeshLiftCover(region, profile, plan, &p, &d, 20, 1.0), 1);
+        widened += region->triangles->count > before;
+        double h[2] = {-1, -1};
+        Vec3 c;
+        const int f = chkModelPath(whole, nullptr, 0, &p, &d, 20, &h[0], &c);
+        ASSERT_EQ(chkModelPath(region, nullptr, 0, &p, &d, 20, &h[1], &c), f) << q;
+        EXPECT_EQ(h[0], h[1]) << q;
+        hits += f;
+    }
+    EXPECT_GT(hits, 100);
+    EXPECT_GT(widened, 5);
+    EXPECT_EQ(region->triangles->count, whole->triangles->count);  // the last sweep takes everything
+    revMeshFree(whole);
+    revMeshFree(region);
+    freeProfile2D(profile);
+}
