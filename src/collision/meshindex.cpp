@@ -218,6 +218,8 @@ void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* 
                 for (; k > 0 && elems[k - 1].bound < b; --k) elems[k] = elems[k - 1];
                 elems[k] = {b, -1, j};
             }
+            if (visitor->touch)
+                for (int32_t k = 0; k < n; ++k) visitor->touch(visitor->ctx, elems[k].node);
             for (int32_t k = 0; k < n && elems[k].bound >= floor; ++k)
                 floor = visitor->visit(visitor->ctx, elems[k].node);
         } else {

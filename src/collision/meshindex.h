@@ -35,6 +35,7 @@ struct MeshBoundVisitor {
     void* ctx;
     double (*bound)(void* ctx, const Vec3& lo, const Vec3& hi);
     double (*visit)(void* ctx, int32_t j);
+    void (*touch)(void* ctx, int32_t j);  // may be null: told of the elements about to be visited
 };
 // Every element the query keeps (the same tests as meshIndexQuery) whose bound reaches the floor
 // (starting at floor), handed to visit in falling order of its bound until none is left.
