@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "KVWOG5/pred2d.h"
 
@@ -33,6 +34,33 @@ double sweepSpan(const RingSweep* s) {
     return a;
 }
 
+// The start angle and the span of the sweep last asked for: a mesh query asks for the same ones at
+// every triangle until a contact moves the end.
+struct SweepAngles {
+    RingSweep key{};
+    bool valid = false;
+    double theta0 = 0.0, span = 0.0;
+};
+SweepAngles gAngles;
+
+bool sameBits(const RingSweep& a, const RingSweep& b) {
+    return std::memcmp(&a.start, &b.start, sizeof a.start) == 0 &&
+           std::memcmp(&a.end, &b.end, sizeof a.end) == 0 &&
+           std::memcmp(&a.centre, &b.centre, sizeof a.centre) == 0 &&
+           std::memcmp(&a.R, &b.R, sizeof a.R) == 0 && a.direction == b.direction;
+}
+
+void anglesOf(const RingSweep* s, double* theta0, double* span) {
+    if (!gAngles.valid || !sameBits(gAngles.key, *s)) {
+        gAngles.key = *s;
+        gAngles.theta0 = std::atan2(s->start.y, s->start.x);
+        gAngles.span = sweepSpan(s);
+        gAngles.valid = true;
+    }
+    *theta0 = gAngles.theta0;
+    *span = gAngles.span;
+}
+
 }  // namespace
 
 int contactStateCreate() {
@@ -58,6 +86,7 @@ const ContactState* contactCurrent() {
 
 void ringContactResetState() {
     contactFree();
+    gAngles = SweepAngles{};
     gDefault = ContactState{0, 0, 0.5, {0, 0, 0}};
 }
 
@@ -83,8 +112,8 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     const double nl = vecLen3D(&n);
     if (nl < 1e-12) return 0;
     n = {n.x / nl, n.y / nl, n.z / nl};
-    const double theta0 = std::atan2(sw->start.y, sw->start.x);
-    double best = sweepSpan(sw);
+    double theta0, best;
+    anglesOf(sw, &theta0, &best);
     Vec3 centre{sw->end.x, sw->end.y, z}, touch{};
     bool found = false, face = false;
 
@@ -99,10 +128,11 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
         if (!(rho > 1e-12) || std::fabs(C) > rho) continue;
         const double phi = std::atan2(B, A), half = acosClamped(C / rho);
         for (double th : {phi - half, phi + half}) {
-            const double tx = sw->direction > 0 ? -std::sin(th) : std::sin(th);
-            const double ty = sw->direction > 0 ? std::cos(th) : -std::cos(th);
+            const double sn = std::sin(th), cs = std::cos(th);
+            const double tx = sw->direction > 0 ? -sn : sn;
+            const double ty = sw->direction > 0 ? cs : -cs;
             if (ns.x * tx + ns.y * ty > 0) continue;
-            const Vec3 x{R * std::cos(th), R * std::sin(th), z};
+            const Vec3 x{R * cs, R * sn, z};
             const Vec3 w{x.x - r * ns.x - a.x, x.y - r * ns.y - a.y, x.z - r * ns.z - a.z};
             const double d20 = vecDot3D(&w, &e1), d21 = vecDot3D(&w, &e2);
             const double u = (d11 * d20 - d01 * d21) / den, v = (d00 * d21 - d01 * d20) / den;
