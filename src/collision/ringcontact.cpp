@@ -61,6 +61,25 @@ void anglesOf(const RingSweep* s, double* theta0, double* span) {
     *span = gAngles.span;
 }
 
+// True when no centre within r (in plan) of the box x0..x1, y0..y1 lies on the circle at a travel
+// below best: every centre a contact yields lies within r of the triangle, so within r plus the half
+// diagonal of the box centre, whose polar angle it therefore follows within an asin. Travels measure
+// from theta0 as travelOf does (the reverse sweep keeps its first 1e-5 forward); the margins dwarf
+// the rounding of the angles.
+bool outsideArc(double x0, double x1, double y0, double y1, double r, double theta0, double best,
+                int32_t direction) {
+    const double gx = 0.5 * (x0 + x1), gy = 0.5 * (y0 + y1);
+    const double reach = r + std::hypot(0.5 * (x1 - x0), 0.5 * (y1 - y0)), g = std::hypot(gx, gy);
+    if (!(g > reach * (1 + 1e-9) + 1e-9) || !(best < kTwoPi)) return false;
+    const double w = std::asin(std::min(1.0, reach * (1 + 1e-9) / g)) + 1e-7;
+    double raw = std::atan2(gy, gx) - theta0;
+    while (raw > kTwoPi) raw -= kTwoPi;
+    while (raw < 0) raw += kTwoPi;
+    const double lo = raw - w, hi = raw + w;
+    if (direction == -1) return lo > 1e-5 + 1e-7 && hi < kTwoPi - best - 1e-7;
+    return lo > best + 1e-7 && hi < kTwoPi - 1e-7;
+}
+
 }  // namespace
 
 int contactStateCreate() {
@@ -106,14 +125,16 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     const double in2 = R > r ? (R - r) * (R - r) : 0.0;
     if (std::max({a.x * a.x + a.y * a.y, b.x * b.x + b.y * b.y, c.x * c.x + c.y * c.y}) < in2) return 0;
 
+    double theta0, best;
+    anglesOf(sw, &theta0, &best);
+    if (outsideArc(xlo, xhi, ylo, yhi, r, theta0, best, sw->direction)) return 0;
+
     const Vec3 e1{b.x - a.x, b.y - a.y, b.z - a.z}, e2{c.x - a.x, c.y - a.y, c.z - a.z};
     Vec3 n;
     cross3D(&e1, &e2, &n);
     const double nl = vecLen3D(&n);
     if (nl < 1e-12) return 0;
     n = {n.x / nl, n.y / nl, n.z / nl};
-    double theta0, best;
-    anglesOf(sw, &theta0, &best);
     Vec3 centre{sw->end.x, sw->end.y, z}, touch{};
     bool found = false, face = false;
 
