@@ -71,7 +71,10 @@ bool outsideArc(double x0, double x1, double y0, double y1, double r, double the
     const double gx = 0.5 * (x0 + x1), gy = 0.5 * (y0 + y1);
     const double reach = r + std::hypot(0.5 * (x1 - x0), 0.5 * (y1 - y0)), g = std::hypot(gx, gy);
     if (!(g > reach * (1 + 1e-9) + 1e-9) || !(best < kTwoPi)) return false;
-    const double w = std::asin(std::min(1.0, reach * (1 + 1e-9) / g)) + 1e-7;
+    // tan(asin(x)) bounds asin(x) from above without its cost.
+    const double x = reach * (1 + 1e-9) / g;
+    if (!(x < 0.999)) return false;
+    const double w = x / std::sqrt(1 - x * x) + 1e-7;
     double raw = std::atan2(gy, gx) - theta0;
     while (raw > kTwoPi) raw -= kTwoPi;
     while (raw < 0) raw += kTwoPi;
