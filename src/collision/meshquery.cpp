@@ -73,7 +73,9 @@ int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t
         b.tri[1] = t[3 * h + 1];
         b.tri[2] = t[3 * h + 2];
         // The slack covers the rounding of the plane and of the kernels' rim contacts.
-        if (length - sweepPlaneTravel(type, &b) + 1e-6 < floor) continue;
+        if (floor > -std::numeric_limits<double>::infinity() &&
+            length - sweepPlaneTravel(type, &b) + 1e-6 < floor)
+            continue;
         const uint16_t c = sweepKernel(type, &b);
         if (c == kSweepFace || (c && code != kSweepFace)) code = c;
     }
