@@ -201,12 +201,11 @@ CheckModel* levelModel(const CheckModel* templ, const Profile2D* profile, double
                        const double* plan, LiftRegion* region) {
     Profile2D* copy = copyProfile2D(profile);
     CheckModel* model = copy ? revMeshLiftModel(templ, copy, plan) : nullptr;
-    if (!model || !model->tool) {
-        revMeshFree(model);
+    if (!model) {
         freeProfile2D(copy);
         return nullptr;
     }
-    checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
+    if (model->tool) checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
     *region = {model, copy, {plan[0], plan[1], plan[2], plan[3]}};
     return model;
 }
