@@ -577,9 +577,9 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     gOut.part = part;
     linkContextFromCycle(nc, &gOut.link);
 
-    // The models of the hub and the start reach the plunges with their tool, the departure and a margin.
+    // The models of the hub and the start reach the plunges with their tool and the departure.
     double plan[4];
-    plungesPlan(rows, (sizes ? sizes->radius : 0.0) + std::fabs(m) + kRegionMargin, plan);
+    plungesPlan(rows, (sizes ? sizes->radius : 0.0) + std::fabs(m) + 1.0, plan);
     gOut.liftFailed = false;
     CheckModel* startModel = nullptr;
     if (!ball && start) {
