@@ -77,6 +77,11 @@ MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
         std::vector<Box> level((n + kLeaf - 1) / kLeaf);
         for (size_t b = 0; b < level.size(); ++b) {
             const int32_t first = static_cast<int32_t>(b) * kLeaf, last = std::min(n, first + kLeaf);
+            // The boxes are gathered in tree order: fetching a few leaves ahead hides the misses.
+            for (int32_t i = first + 4 * kLeaf; i < std::min(n, last + 4 * kLeaf); ++i) {
+                __builtin_prefetch(&boxMin[index->order[i]]);
+                __builtin_prefetch(&boxMax[index->order[i]]);
+            }
             level[b] = {boxMin[index->order[first]], boxMax[index->order[first]]};
             for (int32_t i = first + 1; i < last; ++i)
                 grow(&level[b], boxMin[index->order[i]], boxMax[index->order[i]]);
@@ -167,4 +172,65 @@ void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxM
             stack[depth++] = {it.level - 1, c};
     }
     std::sort(out->begin(), out->end());
+}
+
+void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
+                        const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor) {
+    if (!index || !query || !boxMin || !boxMax || !visitor) return;
+    const Vec3& d = query->dir;
+    const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
+    struct Item {
+        double bound;
+        int32_t level;
+        int32_t node;
+    };
+    auto below = [](const Item& a, const Item& b) { return a.bound < b.bound; };
+    std::vector<Item> heap;
+    heap.reserve(256);
+    auto push = [&](int32_t level, int32_t node, const Vec3& lo, const Vec3& hi) {
+        if (!t.keeps(lo, hi)) return;
+        const double b = visitor->bound(visitor->ctx, lo, hi);
+        if (!(b >= floor)) return;
+        heap.push_back({b, level, node});
+        std::push_heap(heap.begin(), heap.end(), below);
+    };
+    const int32_t top = static_cast<int32_t>(index->levels.size()) - 1;
+    for (int32_t b = 0; b < static_cast<int32_t>(index->levels[top].size()); ++b)
+        push(top, b, index->levels[top][b].lo, index->levels[top][b].hi);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), below);
+        const Item it = heap.back();
+        heap.pop_back();
+        // Everything left is bounded by this item's bound.
+        if (it.bound < floor) break;
+        if (it.level == 0) {
+            // A leaf's elements go straight to the visit in falling order of their bounds: through the
+            // heap they would cost more than they save.
+            const int32_t first = it.node * kLeaf, last = std::min(index->count, first + kLeaf);
+            Item elems[kLeaf];
+            int32_t n = 0;
+            // The leaf's boxes lie scattered through the arrays: their misses overlap when fetched at once.
+            for (int32_t i = first; i < last; ++i) {
+                __builtin_prefetch(&boxMin[index->order[i]]);
+                __builtin_prefetch(&boxMax[index->order[i]]);
+            }
+            for (int32_t i = first; i < last; ++i) {
+                const int32_t j = index->order[i];
+                if (!t.keeps(boxMin[j], boxMax[j])) continue;
+                const double b = visitor->bound(visitor->ctx, boxMin[j], boxMax[j]);
+                if (!(b >= floor)) continue;
+                int32_t k = n++;
+                for (; k > 0 && elems[k - 1].bound < b; --k) elems[k] = elems[k - 1];
+                elems[k] = {b, -1, j};
+            }
+            if (visitor->touch)
+                for (int32_t k = 0; k < n; ++k) visitor->touch(visitor->ctx, elems[k].node);
+            for (int32_t k = 0; k < n && elems[k].bound >= floor; ++k)
+                floor = visitor->visit(visitor->ctx, elems[k].node);
+        } else {
+            const std::vector<Box>& level = index->levels[it.level - 1];
+            const int32_t end = std::min(static_cast<int32_t>(level.size()), (it.node + 1) * kFan);
+            for (int32_t c = it.node * kFan; c < end; ++c) push(it.level - 1, c, level[c].lo, level[c].hi);
+        }
+    }
 }

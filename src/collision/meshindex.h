@@ -28,6 +28,19 @@ int32_t meshIndexCount(const MeshIndex* index);
 // True when the box tops never increase along the element order (a z limit then ends an ordered scan
 // exactly where it leaves out the elements below it).
 bool meshIndexTopsDescend(const MeshIndex* index);
+// A best-first walk: bound(ctx, lo, hi) never lies below what visit can find in an element whose box
+// lies within lo..hi; visit(ctx, j) takes one element and answers the floor. Boxes whose bound lies
+// below the floor are passed over.
+struct MeshBoundVisitor {
+    void* ctx;
+    double (*bound)(void* ctx, const Vec3& lo, const Vec3& hi);
+    double (*visit)(void* ctx, int32_t j);
+    void (*touch)(void* ctx, int32_t j);  // may be null: told of the elements about to be visited
+};
+// Every element the query keeps (the same tests as meshIndexQuery) whose bound reaches the floor
+// (starting at floor), handed to visit in falling order of its bound until none is left.
+void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
+                        const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor);
 // The elements the query keeps, ascending, into out (cleared first), from the boxes the index was built
 // over; some left-out elements may be kept too (the tests are conservative), never the other way.
 void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,

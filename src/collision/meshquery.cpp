@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "collision/meshindex.h"
@@ -57,9 +58,11 @@ struct ScanResult {
     Vec3 contact{};
 };
 
-// Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0.
+// Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0. A triangle
+// whose plane the tool meets too late to lift it by floor is passed over (an answer below floor may
+// then be missed; none at or above it).
 int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t type, double length,
-                double* lift, Vec3* contact) {
+                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity()) {
     KernelBlock b = proto;
     b.best = -length;
     Vec3 t[6];
@@ -69,6 +72,10 @@ int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t
         b.tri[0] = t[3 * h];
         b.tri[1] = t[3 * h + 1];
         b.tri[2] = t[3 * h + 2];
+        // The slack covers the rounding of the plane and of the kernels' rim contacts.
+        if (floor > -std::numeric_limits<double>::infinity() &&
+            length - sweepPlaneTravel(type, &b) + 1e-6 < floor)
+            continue;
         const uint16_t c = sweepKernel(type, &b);
         if (c == kSweepFace || (c && code != kSweepFace)) code = c;
     }
@@ -77,6 +84,85 @@ int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t
     *contact = b.contact;
     return 1;
 }
+
+// The largest lift over the elements of an index, best-first: an element is taken or passed over by
+// the scan's own tests, and the first element in element order with the largest lift wins, as in the
+// ordered scan. The bounds are those of the ordered scan, tightened by the tool's shape: a point at
+// radial distance rho from the axis is reached no earlier than its axial distance less the shape's
+// height ahead of its reference at rho, and no point of a box lies nearer the axis than the box
+// centre's distance less its half diagonal.
+struct BestFirst {
+    const MeshView& m;
+    const KernelBlock& proto;
+    Vec3 d, s;
+    uint16_t type;
+    double length, sd, lead, threshold, limit;
+    bool stop;
+    double plan[4];
+    ScanResult res{};
+    int32_t bestJ = -1;
+
+    // Height of the tool ahead of its reference at radial distance rho (at most lead).
+    double ahead(double rho) const {
+        if (type == kBallMill) {
+            const double a = std::min(rho, proto.radius);
+            return std::sqrt(std::max(0.0, proto.radius * proto.radius - a * a));
+        }
+        if (type == kRadiusMill) {
+            const double r = proto.cornerRadius, h = std::min(rho, proto.radius + r) - proto.radius;
+            return h <= 0.0 ? r : std::sqrt(std::max(0.0, r * r - h * h));
+        }
+        return 0.0;
+    }
+    double travelFloor(const Vec3& lo, const Vec3& hi) const {
+        return std::min(lo.x * d.x, hi.x * d.x) + std::min(lo.y * d.y, hi.y * d.y) +
+               std::min(lo.z * d.z, hi.z * d.z) - sd;
+    }
+    static double boundOf(void* ctx, const Vec3& lo, const Vec3& hi) {
+        const BestFirst& f = *static_cast<const BestFirst*>(ctx);
+        const double base = f.length - f.travelFloor(lo, hi);
+        const Vec3 c{0.5 * (lo.x + hi.x) - f.s.x, 0.5 * (lo.y + hi.y) - f.s.y, 0.5 * (lo.z + hi.z) - f.s.z};
+        const Vec3 x{c.y * f.d.z - c.z * f.d.y, c.z * f.d.x - c.x * f.d.z, c.x * f.d.y - c.y * f.d.x};
+        const double hx = 0.5 * (hi.x - lo.x), hy = 0.5 * (hi.y - lo.y), hz = 0.5 * (hi.z - lo.z);
+        // The slack covers the rounding of the distance; the shape's height is steep near its rim.
+        const double slack = 1e-7 + 1e-12 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
+        const double rho =
+            std::sqrt(x.x * x.x + x.y * x.y + x.z * x.z) - std::sqrt(hx * hx + hy * hy + hz * hz) - slack;
+        return std::min(base + f.lead + 1e-9, base + f.ahead(std::max(0.0, rho)) + 1e-7);
+    }
+    // The elements' corners lie scattered through the mesh: their misses overlap when fetched at once.
+    static void touchOf(void* ctx, int32_t j) {
+        const MeshView& m = static_cast<const BestFirst*>(ctx)->m;
+        const char* at = m.kind == kMeshTriangles ? reinterpret_cast<const char*>(&m.tris->data[j])
+                                                  : reinterpret_cast<const char*>(&m.facets[j]);
+        __builtin_prefetch(at);
+        __builtin_prefetch(at + 64);
+    }
+    static double visitOf(void* ctx, int32_t j) {
+        BestFirst& f = *static_cast<BestFirst*>(ctx);
+        f.visit(j);
+        return f.res.found ? f.res.lift : f.threshold;
+    }
+    void visit(int32_t j) {
+        const Vec3& hi = m.boxMax[j];
+        const Vec3& lo = m.boxMin[j];
+        if (stop && hi.z < limit) return;
+        if (!(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3])) return;
+        const double bound = length - travelFloor(lo, hi) + lead + 1e-9;
+        if (bound < threshold || (res.found && bound < res.lift)) return;
+        double lift;
+        Vec3 c;
+        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold) ||
+            lift < threshold)
+            return;
+        if (!res.found || lift > res.lift || (lift == res.lift && j < bestJ)) {
+            res.found = true;
+            res.lift = lift;
+            res.contact = c;
+            bestJ = j;
+        }
+    }
+};
 
 // The element sweep over one mesh; the threshold is 1e-5 for the largest lift, the tolerance for the
 // first contact.
@@ -110,7 +196,17 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
     // kernel's tool lies within it); the others give no contact, so the answer is the full scan's.
     std::vector<int32_t> near;
     if (!cells && m.index && (!stop || meshIndexTopsDescend(m.index))) {
-        MeshLineQuery q{bx0, bx1, by0, by1, s, *d, sd + length + lead + 1e-9 - threshold, R, stop, limit};
+        const MeshLineQuery q{bx0, bx1,  by0,  by1, s, *d, sd + length + lead + 1e-9 - threshold,
+                              R,   stop, limit};
+        // The shape's bounds measure along a unit direction; any other goes the ordered way.
+        const double dd = d->x * d->x + d->y * d->y + d->z * d->z;
+        if (mode == Scan::Best && std::fabs(dd - 1.0) <= 1e-9) {
+            BestFirst bf{m,  proto, *d,        s,     type, length,
+                         sd, lead,  threshold, limit, stop, {bx0, bx1, by0, by1}};
+            const MeshBoundVisitor v{&bf, BestFirst::boundOf, BestFirst::visitOf, BestFirst::touchOf};
+            meshIndexBestFirst(m.index, m.boxMin, m.boxMax, &q, &v, threshold);
+            return bf.res;
+        }
         meshIndexQuery(m.index, m.boxMin, m.boxMax, &q, &near);
         cells = near.data();
         cellCount = static_cast<int32_t>(near.size());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "KVWOG5/pred2d.h"
 
@@ -33,6 +34,55 @@ double sweepSpan(const RingSweep* s) {
     return a;
 }
 
+// The start angle and the span of the sweep last asked for: a mesh query asks for the same ones at
+// every triangle until a contact moves the end.
+struct SweepAngles {
+    RingSweep key{};
+    bool valid = false;
+    double theta0 = 0.0, span = 0.0;
+};
+SweepAngles gAngles;
+
+bool sameBits(const RingSweep& a, const RingSweep& b) {
+    return std::memcmp(&a.start, &b.start, sizeof a.start) == 0 &&
+           std::memcmp(&a.end, &b.end, sizeof a.end) == 0 &&
+           std::memcmp(&a.centre, &b.centre, sizeof a.centre) == 0 &&
+           std::memcmp(&a.R, &b.R, sizeof a.R) == 0 && a.direction == b.direction;
+}
+
+void anglesOf(const RingSweep* s, double* theta0, double* span) {
+    if (!gAngles.valid || !sameBits(gAngles.key, *s)) {
+        gAngles.key = *s;
+        gAngles.theta0 = std::atan2(s->start.y, s->start.x);
+        gAngles.span = sweepSpan(s);
+        gAngles.valid = true;
+    }
+    *theta0 = gAngles.theta0;
+    *span = gAngles.span;
+}
+
+// True when no centre within r (in plan) of the box x0..x1, y0..y1 lies on the circle at a travel
+// below best: every centre a contact yields lies within r of the triangle, so within r plus the half
+// diagonal of the box centre, whose polar angle it therefore follows within an asin. Travels measure
+// from theta0 as travelOf does (the reverse sweep keeps its first 1e-5 forward); the margins dwarf
+// the rounding of the angles.
+bool outsideArc(double x0, double x1, double y0, double y1, double r, double theta0, double best,
+                int32_t direction) {
+    const double gx = 0.5 * (x0 + x1), gy = 0.5 * (y0 + y1);
+    const double reach = r + std::hypot(0.5 * (x1 - x0), 0.5 * (y1 - y0)), g = std::hypot(gx, gy);
+    if (!(g > reach * (1 + 1e-9) + 1e-9) || !(best < kTwoPi)) return false;
+    // tan(asin(x)) bounds asin(x) from above without its cost.
+    const double x = reach * (1 + 1e-9) / g;
+    if (!(x < 0.999)) return false;
+    const double w = x / std::sqrt(1 - x * x) + 1e-7;
+    double raw = std::atan2(gy, gx) - theta0;
+    while (raw > kTwoPi) raw -= kTwoPi;
+    while (raw < 0) raw += kTwoPi;
+    const double lo = raw - w, hi = raw + w;
+    if (direction == -1) return lo > 1e-5 + 1e-7 && hi < kTwoPi - best - 1e-7;
+    return lo > best + 1e-7 && hi < kTwoPi - 1e-7;
+}
+
 }  // namespace
 
 int contactStateCreate() {
@@ -58,6 +108,7 @@ const ContactState* contactCurrent() {
 
 void ringContactResetState() {
     contactFree();
+    gAngles = SweepAngles{};
     gDefault = ContactState{0, 0, 0.5, {0, 0, 0}};
 }
 
@@ -77,14 +128,16 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     const double in2 = R > r ? (R - r) * (R - r) : 0.0;
     if (std::max({a.x * a.x + a.y * a.y, b.x * b.x + b.y * b.y, c.x * c.x + c.y * c.y}) < in2) return 0;
 
+    double theta0, best;
+    anglesOf(sw, &theta0, &best);
+    if (outsideArc(xlo, xhi, ylo, yhi, r, theta0, best, sw->direction)) return 0;
+
     const Vec3 e1{b.x - a.x, b.y - a.y, b.z - a.z}, e2{c.x - a.x, c.y - a.y, c.z - a.z};
     Vec3 n;
     cross3D(&e1, &e2, &n);
     const double nl = vecLen3D(&n);
     if (nl < 1e-12) return 0;
     n = {n.x / nl, n.y / nl, n.z / nl};
-    const double theta0 = std::atan2(sw->start.y, sw->start.x);
-    double best = sweepSpan(sw);
     Vec3 centre{sw->end.x, sw->end.y, z}, touch{};
     bool found = false, face = false;
 
@@ -99,10 +152,11 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
         if (!(rho > 1e-12) || std::fabs(C) > rho) continue;
         const double phi = std::atan2(B, A), half = acosClamped(C / rho);
         for (double th : {phi - half, phi + half}) {
-            const double tx = sw->direction > 0 ? -std::sin(th) : std::sin(th);
-            const double ty = sw->direction > 0 ? std::cos(th) : -std::cos(th);
+            const double sn = std::sin(th), cs = std::cos(th);
+            const double tx = sw->direction > 0 ? -sn : sn;
+            const double ty = sw->direction > 0 ? cs : -cs;
             if (ns.x * tx + ns.y * ty > 0) continue;
-            const Vec3 x{R * std::cos(th), R * std::sin(th), z};
+            const Vec3 x{R * cs, R * sn, z};
             const Vec3 w{x.x - r * ns.x - a.x, x.y - r * ns.y - a.y, x.z - r * ns.z - a.z};
             const double d20 = vecDot3D(&w, &e1), d21 = vecDot3D(&w, &e2);
             const double u = (d11 * d20 - d01 * d21) / den, v = (d00 * d21 - d01 * d20) / den;

@@ -397,6 +397,30 @@ uint16_t sweepKernelClass(uint16_t toolType, KernelBlock* block, int32_t* cls) {
     return code;
 }
 
+double sweepPlaneTravel(uint16_t toolType, const KernelBlock* b) {
+    Plane p;
+    planeOf(b, gDir, &p);
+    // Nearly along the plane its travel would be the quotient of rounding errors.
+    if (p.mode == 0 || p.c < 1e-3) return -std::numeric_limits<double>::infinity();
+    const double h = dot(p.n, b->start) + p.D;
+    // The support of each shape along the plane normal; across the motion the flat kernels take the
+    // plane's travel on the axis, which a slightly tilted plane reaches later than the rim.
+    switch (toolType) {
+        case 1:
+            return -(h + b->radius) / p.c;
+        case 2: {
+            const double s = -(h + b->radius * p.sn) / p.c;
+            return p.mode == 2 ? std::fmin(s, dot(sub(p.q0, b->start), gDir)) : s;
+        }
+        case 3: {
+            const double s = -(h + b->radius * p.sn + b->cornerRadius) / p.c;
+            return p.mode == 2 ? std::fmin(s, -h / p.c - b->cornerRadius) : s;
+        }
+        default:
+            return -std::numeric_limits<double>::infinity();
+    }
+}
+
 uint16_t sweepKernel(uint16_t toolType, KernelBlock* block) {
     return sweepKernelClass(toolType, block, nullptr);
 }

@@ -62,6 +62,10 @@ uint16_t sweepDisc(KernelBlock* block);
 uint16_t sweepTorus(KernelBlock* block);
 // Dispatch by ToolType: 1 ball, 2 flat end, 3 torus; anything else reaches no kernel.
 uint16_t sweepKernel(uint16_t toolType, KernelBlock* block);
+// The travel at which the tool shape of toolType first meets the plane of the block's triangle: no
+// contact with the triangle comes earlier. -infinity when the motion runs along the plane (or the
+// triangle is degenerate, or the type has no kernel).
+double sweepPlaneTravel(uint16_t toolType, const KernelBlock* block);
 // The same, with the class of the contact found (whether or not it raised the block's best): 1 face,
 // curved surface or rim, 2 the flat bottom of a flat end or radius mill (an edge across the axis, a
 // corner under the bottom); a ball's contacts are all 1.

@@ -26,10 +26,20 @@ enum : int32_t {
     kAliasOpen = 6,
 };
 
+// A level or start model holding only the hub triangles within a plan rectangle around the run's
+// plunges; a sweep that reaches beyond it first widens it (the answers are then the whole hub's).
+struct LiftRegion {
+    CheckModel* model;
+    Profile2D* profile;  // the model's own copy
+    double plan[4];      // x0, x1, y0, y1
+};
+
 struct OutState {
     int32_t noMacro;   // run-wide
     CheckModel* part;  // the model the links are checked against, while an output runs
     LinkContext link;
+    LiftRegion lifts[2];  // the level and the start model of the output running
+    bool liftFailed;      // a region could not be widened: the output fails
 };
 
 OutState gOut{};
@@ -56,10 +66,24 @@ Vec3 turnAbout(const Vec3& v, const Vec3& n, double angle) {
     return {v.x * c + nv.x * s, v.y * c + nv.y * s, v.z * c + nv.z * s};
 }
 
+constexpr double kRegionMargin = 10.0;  // widening beyond the sweep that needed it, against the next
+
+// Makes a region model cover the sweep: false when it cannot be rebuilt.
+bool coverSweep(CheckModel* model, const Vec3& p, const Vec3& d, double length) {
+    for (LiftRegion& r : gOut.lifts)
+        if (r.model && r.model == model) {
+            if (revMeshLiftCover(model, r.profile, r.plan, &p, &d, length, kRegionMargin) == 1) return true;
+            gOut.liftFailed = true;
+            return false;
+        }
+    return true;
+}
+
 // The lift of the model's tool at p moving along d over length: 1 with the lift, 0 no contact.
 int sweepLift(CheckModel* model, const Vec3& p, const Vec3& d, double length, double* lift) {
     *lift = 0.0;
     if (!model || !model->tool || length <= 0.0) return 0;
+    if (!coverSweep(model, p, d, length)) return 0;
     double h = 0.0;
     Vec3 contact;
     if (chkModelPath(model, nullptr, 0, &p, &d, length, &h, &contact) != 1) return 0;
@@ -171,10 +195,48 @@ int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const Cut
     return 1;
 }
 
-CheckModel* levelModel(const CheckModel* templ, const Profile2D* profile, double allowance) {
-    CheckModel* model = revMeshBuild(templ, profile, 0.0);
-    if (model && model->tool) checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
+// Only the lifts of these models are read, never a contact: a region model around the plunges (plan
+// rectangle) serves them.
+CheckModel* levelModel(const CheckModel* templ, const Profile2D* profile, double allowance,
+                       const double* plan, LiftRegion* region) {
+    Profile2D* copy = copyProfile2D(profile);
+    CheckModel* model = copy ? revMeshLiftModel(templ, copy, plan) : nullptr;
+    if (!model) {
+        freeProfile2D(copy);
+        return nullptr;
+    }
+    if (model->tool) checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
+    *region = {model, copy, {plan[0], plan[1], plan[2], plan[3]}};
     return model;
+}
+
+void freeRegion(LiftRegion* region) {
+    revMeshFree(region->model);
+    freeProfile2D(region->profile);
+    *region = LiftRegion{};
+}
+
+// The plan rectangle of every plunge line of the rows, beyond its top by its length again (the sweeps
+// start there), grown by reach; empty without a plunge.
+void plungesPlan(const CutListSet* rows, double reach, double plan[4]) {
+    plan[0] = plan[2] = HUGE_VAL;
+    plan[1] = plan[3] = -HUGE_VAL;
+    for (int32_t i = 0; rows && i < rows->count; ++i) {
+        const CutRecordList* row = rows->lists[i];
+        for (int32_t k = 0; row && k < row->count; ++k) {
+            const CutRecord& r = row->records[k];
+            const Vec3 far = add(r.top, 1.0, sub(r.top, r.bottom));
+            for (const Vec3* q : {&r.bottom, &r.top, &far}) {
+                plan[0] = std::min(plan[0], q->x);
+                plan[1] = std::max(plan[1], q->x);
+                plan[2] = std::min(plan[2], q->y);
+                plan[3] = std::max(plan[3], q->y);
+            }
+        }
+    }
+    if (!(plan[0] <= plan[1] && plan[2] <= plan[3])) return;
+    plan[0] -= reach, plan[2] -= reach;
+    plan[1] += reach, plan[3] += reach;
 }
 
 }  // namespace
@@ -515,9 +577,13 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     gOut.part = part;
     linkContextFromCycle(nc, &gOut.link);
 
+    // The models of the hub and the start reach the plunges with their tool and the departure.
+    double plan[4];
+    plungesPlan(rows, (sizes ? sizes->radius : 0.0) + std::fabs(m) + 1.0, plan);
+    gOut.liftFailed = false;
     CheckModel* startModel = nullptr;
     if (!ball && start) {
-        startModel = levelModel(&tool->model, start, 0.0);
+        startModel = levelModel(&tool->model, start, 0.0, plan, &gOut.lifts[1]);
         if (!startModel) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             gOut.part = nullptr;
@@ -529,7 +595,7 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     for (int32_t lv = levels ? levels->count - 1 : -1; lv >= 0 && result == 1; --lv) {
         HubShroud* pair = levels->curves[lv];
         if (!ball && tool->model.tool) offsetProfile2D(pair, -tool->model.tool->cornerRadius);
-        CheckModel* level = levelModel(&tool->model, pair->hub, -p->aufmassHori);
+        CheckModel* level = levelModel(&tool->model, pair->hub, -p->aufmassHori, plan, &gOut.lifts[0]);
         if (!level) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             result = -1;
@@ -557,13 +623,18 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
                     result = emitted;
                     break;
                 }
+                if (gOut.liftFailed) {
+                    msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
+                    result = -1;
+                    break;
+                }
                 count += emitted;
             }
             if (key == 2) linkFlag = 2;
         }
-        revMeshFree(level);
+        freeRegion(&gOut.lifts[0]);
     }
-    revMeshFree(startModel);
+    freeRegion(&gOut.lifts[1]);
     gOut.part = nullptr;
     if (result < 0) return result;
     msgLong(9, kMsgDrillpoints, "* %d drillpoints generated", count);

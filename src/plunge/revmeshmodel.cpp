@@ -1,8 +1,12 @@
 // Revolved meshes as check models.
 #include "plunge/revmeshmodel.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "collision/meshindex.h"
 #include "kernel/mem.h"
@@ -76,6 +80,119 @@ CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, doub
     return m;
 }
 
+namespace {
+
+// The lift model's list: the profile's bands in falling order of their tops, only the triangles whose
+// boxes meet the open plan rectangle (every one without), the bounds those of the whole sweep. Null
+// when a band cannot be swept or memory is short.
+TriList* liftTriangles(const Profile2D* profile, double tol, const double* plan) {
+    const int32_t n = profile->count;
+    // Every triangle of a band has the band's higher end as its top (the turn keeps z), so bands in
+    // falling order of their tops give a mesh sorted by height without sorting its triangles.
+    std::vector<int32_t> bands;
+    int64_t total = 2;
+    for (int32_t i = 1; i < n; ++i) {
+        bands.push_back(i);
+        int32_t steps = 0;
+        const double r = std::min(profile->points[i - 1].x, profile->points[i].x);
+        if (revMeshAngleStep(r, tol, nullptr, &steps) == 1) total += 2 * int64_t{steps};
+    }
+    auto top = [&](int32_t i) {
+        const double z = std::max(profile->points[i - 1].y, profile->points[i].y);
+        return std::isnan(z) ? -HUGE_VAL : z;
+    };
+    std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
+    TriList* band = triListCreate(2);
+    TriList* list = triListCreate(static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22)));
+    bool ok = band != nullptr && list != nullptr;
+    for (size_t k = 0; ok && k < bands.size(); ++k) {
+        const int32_t i = bands[k];
+        band->count = 0;  // its bounds keep growing: those of the whole sweep
+        ok = revMeshSegment(&profile->points[i - 1], &profile->points[i], band, tol) == 1;
+        for (int32_t t = 0; ok && t < band->count; ++t) {
+            const Triangle3D& tri = band->data[t];
+            if (plan != nullptr) {
+                Vec3 lo = tri.p[0], hi = tri.p[0];
+                for (int c = 1; c < 3; ++c) boxExtendByPoint(&lo, &hi, &tri.p[c]);
+                if (!(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3])) continue;
+            }
+            ok = triListAdd(list, &tri) >= 0;
+        }
+    }
+    if (ok) {
+        list->xmin = band->xmin, list->ymin = band->ymin, list->zmin = band->zmin;
+        list->xmax = band->xmax, list->ymax = band->ymax, list->zmax = band->zmax;
+    }
+    triListFree(band);
+    if (!ok) {
+        triListFree(list);
+        return nullptr;
+    }
+    return list;
+}
+
+}  // namespace
+
+CheckModel* revMeshLiftModel(const CheckModel* templ, const Profile2D* profile, const double* plan) {
+    if (templ == nullptr || profile == nullptr || profile->count < 0) return nullptr;
+    CheckModel* m = bareClone(templ);
+    if (m == nullptr) return nullptr;
+    if (revMeshLiftRefill(m, profile, plan) != 1) {
+        revMeshFree(m);
+        return nullptr;
+    }
+    return m;
+}
+
+int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double* plan) {
+    if (model == nullptr || profile == nullptr || profile->count < 0) return -1;
+    std::free(model->boxMin);
+    std::free(model->boxMax);
+    triListFree(model->triangles);
+    meshIndexFree(model->index);
+    model->boxMin = model->boxMax = nullptr;
+    model->index = nullptr;
+    model->triangles = liftTriangles(profile, model->tolerance, plan);
+    if (model->triangles == nullptr) return -1;
+    if (!attachTriangles(model, model->triangles)) {
+        std::free(model->boxMin);
+        std::free(model->boxMax);
+        triListFree(model->triangles);
+        model->boxMin = model->boxMax = nullptr;
+        model->triangles = nullptr;
+        return -1;
+    }
+    model->index = meshIndexBuild(model->triangles->count, model->boxMin, model->boxMax);
+    return 1;
+}
+
+int revMeshLiftCover(CheckModel* model, const Profile2D* profile, double plan[4], const Vec3* p,
+                     const Vec3* d, double length, double margin) {
+    if (model == nullptr || model->tool == nullptr || plan == nullptr || p == nullptr || d == nullptr)
+        return -1;
+    // The rectangle the mesh scan forms; the slack keeps one formed with other rounding inside.
+    const double R = model->tool->radius;
+    const Vec3 s{p->x - length * d->x, p->y - length * d->y, p->z - length * d->z};
+    const double want[4] = {std::min(p->x, s.x) - R, std::max(p->x, s.x) + R, std::min(p->y, s.y) - R,
+                            std::max(p->y, s.y) + R};
+    constexpr double kSlack = 1e-6;
+    if (plan[0] <= want[0] - kSlack && plan[1] >= want[1] + kSlack && plan[2] <= want[2] - kSlack &&
+        plan[3] >= want[3] + kSlack)
+        return 1;
+    bool finite = std::isfinite(margin);
+    for (int k = 0; k < 4; ++k) finite = finite && std::isfinite(plan[k]) && std::isfinite(want[k]);
+    if (finite) {
+        plan[0] = std::min(plan[0], want[0]) - margin;
+        plan[1] = std::max(plan[1], want[1]) + margin;
+        plan[2] = std::min(plan[2], want[2]) - margin;
+        plan[3] = std::max(plan[3], want[3]) + margin;
+    } else {
+        plan[0] = plan[2] = -HUGE_VAL;
+        plan[1] = plan[3] = HUGE_VAL;
+    }
+    return revMeshLiftRefill(model, profile, plan);
+}
+
 CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models, int32_t count) {
     if (base == nullptr || (count > 0 && models == nullptr)) return nullptr;
     int64_t total = 0;
@@ -86,23 +203,56 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
     if (total > INT32_MAX) return nullptr;
     TriList* list = triListCreate(static_cast<int32_t>(total > 2 ? total : 2));
     if (list == nullptr) return nullptr;
-    for (int32_t i = 0; i < count; ++i) {
-        const CheckModel* s = models[i];
-        if (s == nullptr) continue;
-        const int32_t n = chkMeshCount(s->kind, s->facets, s->facetCount, s->triangles);
-        for (int32_t j = 0; j < n; ++j) {
-            Vec3 corners[6];
-            const int k = chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
-            for (int t = 0; t < k; ++t) {
-                const Triangle3D tri{{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
-                if (triListAdd(list, &tri) < 0) {
-                    triListFree(list);
-                    return nullptr;
+    // The triangles go into the list once, in the order sorting the joined list would give them. A
+    // place of the joined list is its model's range and twice the element plus the half.
+    std::vector<int32_t> from, order, first(static_cast<size_t>(count) + 1, 0);
+    try {
+        std::vector<double> tops;
+        for (int32_t i = 0; i < count; ++i) {
+            first[i] = static_cast<int32_t>(from.size());
+            const CheckModel* s = models[i];
+            if (s == nullptr) continue;
+            const int32_t n = chkMeshCount(s->kind, s->facets, s->facetCount, s->triangles);
+            for (int32_t j = 0; j < n; ++j) {
+                Vec3 corners[6];
+                const int k = chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
+                for (int t = 0; t < k; ++t) {
+                    const Triangle3D tri{{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
+                    from.push_back(2 * j + t);
+                    tops.push_back(triMaxZ(&tri));
                 }
             }
         }
+        first[count] = static_cast<int32_t>(from.size());
+        order.resize(from.size());
+        if (!meshTopOrder(tops.data(), static_cast<int32_t>(tops.size()), order.data()))
+            throw std::bad_alloc();
+    } catch (const std::bad_alloc&) {
+        triListFree(list);
+        return nullptr;
     }
-    sortMeshTriangles(list);
+    const int32_t n = static_cast<int32_t>(from.size());
+    auto modelOf = [&](int32_t place) {
+        return static_cast<int32_t>(std::upper_bound(first.begin(), first.end(), place) - first.begin()) - 1;
+    };
+    for (int32_t i = 0; i < n; ++i) {
+        if (i + 12 < n) {
+            // The places jump through the models' arrays: fetching ahead hides most of the misses.
+            const CheckModel* s = models[modelOf(order[i + 12])];
+            const int32_t j = from[order[i + 12]] / 2;
+            __builtin_prefetch(s->kind == kMeshTriangles ? static_cast<const void*>(&s->triangles->data[j])
+                                                         : static_cast<const void*>(&s->facets[j]));
+        }
+        const CheckModel* s = models[modelOf(order[i])];
+        const int32_t j = from[order[i]] / 2, t = from[order[i]] % 2;
+        Vec3 corners[6];
+        chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
+        const Triangle3D tri{{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
+        if (triListAdd(list, &tri) < 0) {
+            triListFree(list);
+            return nullptr;
+        }
+    }
     CheckModel* m = bareClone(base);
     if (m == nullptr) {
         triListFree(list);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "meshutil.h"
 #include "vecnear.h"
@@ -97,4 +98,41 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
         EXPECT_NEAR(contactCurrent()->step, c.step, 1e-12) << c.tol << " " << c.r;
     }
     contactFree();
+}
+
+// A sweep whose arc reaches just past the full circle's first contact finds that very contact: seeded
+// small triangles near the circle, both directions, arcs ending a hair to half a radian beyond it
+// (far triangles are passed over without their angles; none that the arc reaches may be).
+TEST(RingContact, ShortArcsKeepTheFullCirclesFirstContact) {
+    ringContactResetState();
+    std::mt19937 gen(34);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int compared = 0;
+    for (int q = 0; q < 4000; ++q) {
+        const double psi = 2 * M_PI * u(gen), rho = kR + (2 * u(gen) - 1) * 1.2 * kr, s = 0.05 + 2 * u(gen);
+        const Vec3 c{rho * std::cos(psi), rho * std::sin(psi), (2 * u(gen) - 1) * kr};
+        const Triangle3D t{{c,
+                            {c.x + s * (u(gen) - 0.5), c.y + s * (u(gen) - 0.5), c.z + s * (u(gen) - 0.5)},
+                            {c.x + s * (u(gen) - 0.5), c.y + s * (u(gen) - 0.5), c.z + s * (u(gen) - 0.5)}}};
+        const int32_t dir = q % 2 ? 1 : -1;
+        const double a0 = 2 * M_PI * u(gen);
+        const RingSweep full = sweepFrom(a0, dir, a0);
+        Vec3 centre[2], touch[2];
+        if (ringTriContact(&t, &full, kr, 0.0, &centre[0], &touch[0]) != 1) continue;
+        const double travel = [&] {
+            double d = std::atan2(centre[0].y, centre[0].x) - a0;
+            while (d > 2 * M_PI) d -= 2 * M_PI;
+            while (d < 0) d += 2 * M_PI;
+            return dir == -1 && d >= 1e-5 ? 2 * M_PI - d : d;
+        }();
+        const double beyond = q % 3 == 0 ? 1e-6 : 0.5 * u(gen);
+        if (travel + beyond >= 2 * M_PI - 1e-3) continue;
+        RingSweep arc = sweepFrom(a0, dir, a0 + dir * (travel + beyond));
+        ASSERT_EQ(ringTriContact(&t, &arc, kr, 0.0, &centre[1], &touch[1]), 1) << q;
+        EXPECT_EQ(centre[0].x, centre[1].x) << q;
+        EXPECT_EQ(centre[0].y, centre[1].y) << q;
+        EXPECT_EQ(touch[0].z, touch[1].z) << q;
+        ++compared;
+    }
+    EXPECT_GT(compared, 1000);
 }

@@ -107,3 +107,40 @@ TEST(Sweep, KernelsMatchBruteForceContact) {
     }
     EXPECT_GT(contacts, 100);
 }
+
+// No kernel finds a contact before the tool meets the triangle's plane: seeded triangles, tools and
+// directions, many planes nearly across the motion (where the flat kernels take the axis travel).
+TEST(Sweep, PlaneTravelBoundsEveryContact) {
+    std::mt19937 gen(34);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    int contacts = 0, finite = 0;
+    for (int q = 0; q < 6000; ++q) {
+        const uint16_t type = static_cast<uint16_t>(1 + q % 3);
+        const double R = 2 + 2 * (u(gen) + 1), r = type == 3 ? 0.8 : 0.0;
+        Vec3 d{0.4 * u(gen), 0.4 * u(gen), -1};
+        if (q % 4 == 0) d = {0, 0, -1};
+        const double l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        d = {d.x / l, d.y / l, d.z / l};
+        const double tilt = q % 5 == 0 ? 1e-4 : 1.0;
+        Vec3 t[3];
+        for (Vec3& p : t) {
+            p = {6 * u(gen), 6 * u(gen), 0};
+            p.z = tilt * (0.7 * p.x * u(gen) + 3 * u(gen));
+        }
+        const Vec3 start{u(gen), u(gen), 30};
+        sweepSetDirection(&d);
+        KernelBlock b{};
+        for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
+        b.start = start;
+        b.radius = b.radius2 = type == 3 ? R - r : R;
+        b.cornerRadius = r;
+        const double plane = sweepPlaneTravel(type, &b);
+        finite += std::isfinite(plane);
+        const double lift = sweepTravel(type, R, r, t, start, d, 200);
+        if (lift < 0) continue;
+        ++contacts;
+        EXPECT_GE(200 - lift, plane - 1e-9) << q;
+    }
+    EXPECT_GT(contacts, 2000);
+    EXPECT_GT(finite, 5000);
+}

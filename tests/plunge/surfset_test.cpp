@@ -4,19 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "channeltest.h"
 #include "collision/polymesh.h"
+#include "geometry/rng.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
+#include "surfaces/meshfiles/trisort.h"
 
 namespace {
 
@@ -132,4 +136,75 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
     facetListFree(facets);
     for (CheckModel* m : {band, merged}) revMeshFree(m);
     freeProfile2D(profile);
+}
+
+// A lift model grown from a small plan rectangle, covered before every sweep, against revMeshBuild's
+// model over seeded profiles with many bands of equal tops: the same lift of every drop and departure
+// of a ball; after a sweep along a direction that is not finite, the same triangles with tops never
+// rising; and a merge with it holds the joined list as the heap sort leaves it, ties included.
+TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
+    rngResetState();
+    ToolGeom ball{};
+    ball.toolType = kBallMill;
+    CheckModel templ = toolContext();
+    templ.tool = &ball;
+    int hits = 0, widened = 0;
+    for (int k = 0; k < 3; ++k) {
+        std::vector<Vec2> pts;
+        for (int i = 0; i < 12; ++i)
+            pts.push_back({30 + 10 * rngUniform(), i % 3 == 0 ? 4.0 : std::floor(8 * rngUniform())});
+        Profile2D* profile = profileOf(pts);
+        ASSERT_NE(profile, nullptr);
+        templ.tolerance = 0.05 + 0.1 * k;
+        ball.radius = ball.size2 = 1 + k;
+        double plan[4] = {30, 35, -2, 2};
+        CheckModel* sorted = revMeshBuild(&templ, profile, 0.0);
+        CheckModel* lifts = revMeshLiftModel(&templ, profile, plan);
+        ASSERT_NE(sorted, nullptr);
+        ASSERT_NE(lifts, nullptr);
+        for (int q = 0; q < 300; ++q) {
+            const double ang = 0.02 * q * rngUniform(), r = 25 + 20 * rngUniform();
+            const Vec3 p{r * std::cos(ang), r * std::sin(ang), 12 * rngUniform() - 2};
+            Vec3 d{0.6 * rngUniform() - 0.3, 0.6 * rngUniform() - 0.3, q % 2 ? -1.0 : 1.0};
+            if (q == 299) d.x = NAN;
+            const double l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+            d = {d.x / l, d.y / l, d.z / l};
+            const int32_t before = lifts->triangles->count;
+            ASSERT_EQ(revMeshLiftCover(lifts, profile, plan, &p, &d, 20, 1.0), 1);
+            widened += lifts->triangles->count > before;
+            double h[2] = {-1, -1};
+            Vec3 c;
+            const int f = chkModelPath(sorted, nullptr, 0, &p, &d, 20, &h[0], &c);
+            ASSERT_EQ(chkModelPath(lifts, nullptr, 0, &p, &d, 20, &h[1], &c), f) << k << " " << q;
+            EXPECT_EQ(h[0], h[1]) << k << " " << q;
+            hits += f;
+        }
+        const TriList* a = sorted->triangles;
+        const TriList* b = lifts->triangles;
+        ASSERT_EQ(a->count, b->count);
+        EXPECT_EQ(std::memcmp(lifts->bounds, sorted->bounds, sizeof sorted->bounds), 0);
+        auto bytes = [](const TriList* t) {
+            std::vector<std::string> v;
+            for (int32_t i = 0; i < t->count; ++i)
+                v.emplace_back(reinterpret_cast<const char*>(&t->data[i]), 72);
+            std::sort(v.begin(), v.end());
+            return v;
+        };
+        EXPECT_TRUE(bytes(a) == bytes(b));
+        for (int32_t i = 1; i < b->count; ++i) ASSERT_LE(lifts->boxMax[i].z, lifts->boxMax[i - 1].z);
+        CheckModel* merged = revMeshMerge(lifts, sorted);
+        TriList* joined = triListCreate(2 * a->count);
+        ASSERT_NE(merged, nullptr);
+        ASSERT_NE(joined, nullptr);
+        for (const TriList* t : {b, a})
+            for (int32_t i = 0; i < t->count; ++i) triListAdd(joined, &t->data[i]);
+        meshHeapSort(joined->data, joined->count, triCompareTopZ);
+        ASSERT_EQ(merged->triangles->count, joined->count);
+        EXPECT_EQ(std::memcmp(merged->triangles->data, joined->data, sizeof(Triangle3D) * joined->count), 0);
+        triListFree(joined);
+        for (CheckModel* m : {merged, sorted, lifts}) revMeshFree(m);
+        freeProfile2D(profile);
+    }
+    EXPECT_GT(hits, 300);
+    EXPECT_GT(widened, 15);
 }

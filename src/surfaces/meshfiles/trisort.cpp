@@ -1,6 +1,10 @@
 // Heap sort of triangle lists by their highest vertex.
 #include "surfaces/meshfiles/trisort.h"
 
+#include <cstddef>
+#include <new>
+#include <vector>
+
 double triMaxZ(const Triangle3D* tri) {
     double z = tri->p[0].z;
     if (tri->p[1].z > z) z = tri->p[1].z;
@@ -15,7 +19,87 @@ int triCompareTopZ(const Triangle3D* a, const Triangle3D* b) {
     return 0;
 }
 
+namespace {
+
+struct Key {
+    double top;
+    int32_t at;
+};
+
+// meshHeapSortBy with triCompareTopZ's comparisons written out over (top, place) keys: picking the
+// child is a plain select (an unpredictable branch otherwise), and a > b is exactly the comparison's
+// -1. The same comparisons in the same sequence give the same permutation.
+void heapOrder(Key* k, int32_t n) {
+    auto sift = [k](int32_t i, int32_t end) {
+        const Key item = k[i];
+        for (;;) {
+            int32_t child = 2 * i + 1;
+            if (child >= end) break;
+            // The grandchildren's keys are one or two lines: fetched now, they are there a step later.
+            __builtin_prefetch(&k[4 * static_cast<int64_t>(i) + 3]);
+            __builtin_prefetch(&k[4 * static_cast<int64_t>(i) + 6]);
+            if (child + 1 < end) child += k[child + 1].top < k[child].top ? 1 : 0;
+            if (!(item.top > k[child].top)) break;
+            k[i] = k[child];
+            i = child;
+        }
+        k[i] = item;
+    };
+    for (int32_t i = n / 2; i >= 0; --i) sift(i, n);
+    for (int32_t end = n - 1; end > 0; --end) {
+        const Key tmp = k[0];
+        k[0] = k[end];
+        k[end] = tmp;
+        sift(0, end);
+    }
+}
+
+}  // namespace
+
+bool meshTopOrder(const double* tops, int32_t n, int32_t* order) {
+    if (n < 1) return true;
+    if (tops == nullptr || order == nullptr) return false;
+    std::vector<Key> keys;
+    try {
+        keys.resize(static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int32_t i = 0; i < n; ++i) keys[i] = {tops[i], i};
+    heapOrder(keys.data(), n);
+    for (int32_t i = 0; i < n; ++i) order[i] = keys[i].at;
+    return true;
+}
+
 void sortMeshTriangles(TriList* list) {
     if (list == nullptr || list->data == nullptr || list->count < 2) return;
-    meshHeapSort(list->data, list->count, triCompareTopZ);
+    const int32_t n = list->count;
+    // The keys are a fifth of a triangle's bytes, with the top taken once.
+    std::vector<Key> keys;
+    try {
+        keys.resize(static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        meshHeapSort(list->data, n, triCompareTopZ);
+        return;
+    }
+    for (int32_t i = 0; i < n; ++i) keys[i] = {triMaxZ(&list->data[i]), i};
+    heapOrder(keys.data(), n);
+    // Position i takes the triangle from keys[i].at, cycle by cycle in place (a gather into a second
+    // array would double the list's memory); a finished place is marked by its key pointing at itself.
+    Triangle3D* data = list->data;
+    for (int32_t i = 0; i < n; ++i) {
+        if (keys[i].at == i) continue;
+        const Triangle3D first = data[i];
+        int32_t j = i;
+        for (;;) {
+            const int32_t from = keys[j].at;
+            keys[j].at = j;
+            if (from == i) {
+                data[j] = first;
+                break;
+            }
+            data[j] = data[from];
+            j = from;
+        }
+    }
 }

@@ -8,22 +8,27 @@ double triMaxZ(const Triangle3D* tri);
 int triCompareTopZ(const Triangle3D* a, const Triangle3D* b);
 // In place with one triangle of scratch, O(n log n); equal keys keep no particular order.
 void sortMeshTriangles(TriList* list);
+// The permutation sortMeshTriangles gives n triangles with these highest z: order[i] is the place of
+// the triangle that goes to position i. False when memory is short.
+bool meshTopOrder(const double* tops, int32_t n, int32_t* order);
 
-// The heap sort behind sortMeshTriangles for any item and order (cmp < 0: a comes first).
-template <typename T>
-void meshHeapSort(T* data, int32_t n, int (*cmp)(const T*, const T*)) {
+// The heap sort behind sortMeshTriangles for any item and order (cmp(a, b) < 0: a comes first); cmp
+// may be any callable. Equal keys end up in an order fixed by the sequence of comparisons alone.
+template <typename T, typename Cmp>
+void meshHeapSortBy(T* data, int32_t n, Cmp cmp) {
     if (data == nullptr || n < 2) return;
+    // The sifted item travels down as a hole: the same comparisons as swapping it step by step.
     auto sift = [&](int32_t i, int32_t end) {
+        const T item = data[i];
         for (;;) {
             int32_t child = 2 * i + 1;
-            if (child >= end) return;
+            if (child >= end) break;
             if (child + 1 < end && cmp(&data[child + 1], &data[child]) > 0) ++child;
-            if (cmp(&data[i], &data[child]) >= 0) return;
-            T tmp = data[i];
+            if (cmp(&item, &data[child]) >= 0) break;
             data[i] = data[child];
-            data[child] = tmp;
             i = child;
         }
+        data[i] = item;
     };
     for (int32_t i = n / 2; i >= 0; --i) sift(i, n);
     for (int32_t end = n - 1; end > 0; --end) {
@@ -32,4 +37,9 @@ void meshHeapSort(T* data, int32_t n, int (*cmp)(const T*, const T*)) {
         data[end] = tmp;
         sift(0, end);
     }
+}
+
+template <typename T>
+void meshHeapSort(T* data, int32_t n, int (*cmp)(const T*, const T*)) {
+    meshHeapSortBy(data, n, cmp);
 }

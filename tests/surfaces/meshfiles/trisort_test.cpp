@@ -66,3 +66,31 @@ TEST(TriSort, SeededListsBecomeDescendingPermutations) {
         triListFree(list);
     }
 }
+
+// The keyed sort gives the plain heap sort's permutation exactly, ties included (every triangle is
+// tagged, tops are drawn from a few values), and meshTopOrder names the same places.
+TEST(TriSort, KeyedOrderIsThePlainHeapSortsPermutation) {
+    for (uint32_t seed = 40; seed < 60; ++seed) {
+        Rng rng{seed};
+        const int n = 1 + rngStep(&rng) % 700;
+        std::vector<Triangle3D> in(n);
+        std::vector<double> tops(n);
+        for (int i = 0; i < n; ++i) {
+            in[i] = triWithTop(double(rngStep(&rng) % (seed % 2 ? 5 : 300)), double(i));
+            tops[i] = triMaxZ(&in[i]);
+        }
+        std::vector<Triangle3D> plain = in;
+        meshHeapSort(plain.data(), n, triCompareTopZ);
+        TriList* list = triListCreate(n);
+        ASSERT_NE(list, nullptr);
+        for (const Triangle3D& t : in) triListAdd(list, &t);
+        sortMeshTriangles(list);
+        std::vector<int32_t> order(n);
+        ASSERT_TRUE(meshTopOrder(tops.data(), n, order.data()));
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(std::memcmp(&list->data[i], &plain[i], sizeof(Triangle3D)), 0) << seed << " " << i;
+            EXPECT_EQ(std::memcmp(&in[order[i]], &plain[i], sizeof(Triangle3D)), 0) << seed << " " << i;
+        }
+        triListFree(list);
+    }
+}
