@@ -262,10 +262,8 @@ int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, doub
         distance = -distance;
         side = -side;
     }
-    int thin = 0;
-    if (work().thinTest && distance > k.tolerance &&
-        ((k.outsideInDirect && distance < 4.0) || distance < 1.0 || count <= 50))
-        thin = contourIsThin(in, count, distance);
+    const bool thinTest = work().thinTest && distance > k.tolerance &&
+                          ((k.outsideInDirect && distance < 4.0) || distance < 1.0 || count <= 50);
     st.classifyTol = 0.005;
     st.currentDistance = distance;
     st.needsClean = st.rotate = st.problem = 0;
@@ -340,17 +338,19 @@ int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, doub
         }
         st.growMode = entryGrow;
     }
-    if (thin && result > 0) {
+    // The thin test samples the whole input at a fraction of the distance apart (hundreds of thousands of
+    // points for a tiny nudge along a long contour), so it runs only for a ring that would be refused.
+    if (thinTest && result > 0) {
         const Vec2 inStart = startOf(&in[0]);
-        for (int32_t i = 0; i < result; ++i) {
+        bool insideOut = false;
+        for (int32_t i = 0; i < result && !insideOut; ++i) {
             const int32_t start = ringStart[i];
             const int32_t len = (i + 1 < result ? ringStart[i + 1] : *outEnd) - start;
             const Vec2 rs = startOf(&out[start]);
-            if (pointInContour(out + start, len, &inStart) != 0 || pointInContour(in, count, &rs) == 0) {
-                result = 0;
-                break;
-            }
+            insideOut =
+                pointInContour(out + start, len, &inStart) != 0 || pointInContour(in, count, &rs) == 0;
         }
+        if (insideOut && contourIsThin(in, count, distance)) result = 0;
     }
     if (result == 0 && st.problem) st.problem = 0;
     return result;
@@ -360,6 +360,8 @@ int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, doub
 
 int contourIsThin(const ContourElement* in, int32_t count, double tol) {
     if (!in || count < 2 || tol <= 0) return 0;
+    const double reach = 1.5 * tol;
+    int32_t witness = -1;
     for (int32_t i = 0; i < count; ++i) {
         const ContourElement* e = &in[i];
         const double len = elemLength(e);
@@ -377,16 +379,25 @@ int contourIsThin(const ContourElement* in, int32_t count, double tol) {
             const double endDist = std::min(pointDist2D(&p, &s), pointDist2D(&p, &t));
             if (endDist < tol) mark = false;
             if (count <= 3 && i == 1 && !mark) continue;
-            double best = -1;
-            for (int32_t j = 0; j < count; ++j) {
-                if (j == i) continue;
+            // An element answers for p when it is not a neighbour passed over near its own end. The nearest
+            // answering element must lie within reach, or the first one met must give no distance at all;
+            // so any answering element within reach settles p, first the one that settled the last point.
+            const auto answers = [&](int32_t j, double* dj) {
                 Vec2 near;
-                const double dj = elemDistance(&p, &in[j], &near);
+                *dj = elemDistance(&p, &in[j], &near);
                 const bool neighbour = j == (i + 1) % count || j == (i + count - 1) % count;
-                if (mark && neighbour && dj >= 0.3 * endDist) continue;
-                if (best < 0 || dj < best) best = dj;
+                return !(mark && neighbour && *dj >= 0.3 * endDist);
+            };
+            double dj;
+            if (witness >= 0 && witness != i && answers(witness, &dj) && dj <= reach) continue;
+            bool settled = false, first = true;
+            for (int32_t j = 0; j < count && !settled; ++j) {
+                if (j == i || !answers(j, &dj)) continue;
+                settled = dj <= reach || (first && std::isnan(dj));
+                if (settled) witness = j;
+                first = false;
             }
-            if (best < 0 || best > 1.5 * tol) return 0;
+            if (!settled) return 0;
         }
     }
     return 1;

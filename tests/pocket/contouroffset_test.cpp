@@ -132,11 +132,18 @@ TEST_F(OffsetTest, ThinContourTest) {
         int thin;
     };
     // A strip is thin up to 1.5 x the tolerance across.
-    const Case cases[] = {{{{0, 0}, {20, 0}, {20, 0.5}, {0, 0.5}}, 1.0, 1},
-                          {{{0, 0}, {20, 0}, {20, 5}, {0, 5}}, 1.0, 0},
-                          {{{0, 0}, {20, 0}, {20, 1.4}, {0, 1.4}}, 1.0, 1},
-                          {{{0, 0}, {20, 0}, {20, 1.6}, {0, 1.6}}, 1.0, 0}};
-    for (const Case& c : cases) EXPECT_EQ(contourIsThin(polygon(c.p).data(), 4, c.tol), c.thin) << c.p[2].y;
+    const Case cases[] = {
+        {{{0, 0}, {20, 0}, {20, 0.5}, {0, 0.5}}, 1.0, 1},
+        {{{0, 0}, {20, 0}, {20, 5}, {0, 5}}, 1.0, 0},
+        {{{0, 0}, {20, 0}, {20, 1.4}, {0, 1.4}}, 1.0, 1},
+        {{{0, 0}, {20, 0}, {20, 1.6}, {0, 1.6}}, 1.0, 0},
+        // A needle out and back, split elsewhere, alone or with a square head.
+        {{{10, 10}, {4, 4}, {0, 0}, {0.01, 0.01}}, 0.05, 1},
+        {{{10, 10}, {4, 4}, {0, 0}, {-0.06, 0}, {-0.06, -0.06}, {0, -0.06}, {0, 0}, {0.01, 0.01}}, 0.05, 1},
+        {{{10, 10}, {4, 4}, {0, 0}, {-0.4, 0}, {-0.4, -0.4}, {0, -0.4}, {0, 0}, {0.01, 0.01}}, 0.05, 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(contourIsThin(polygon(c.p).data(), static_cast<int32_t>(c.p.size()), c.tol), c.thin)
+            << c.p[2].y << " " << c.p.size();
     const std::vector<ContourElement> one = circle(0, 0, 5, 1, 1);
     EXPECT_EQ(contourIsThin(one.data(), 1, 100), 0);
 }
