@@ -446,16 +446,7 @@ int offsetContour2DPass(const Seg2D* e, int32_t n, double d, Seg2D* out, int sid
         Vec2 u, w;
         if (segDir2D(&out[c - 1], &u) && segDir2D(&out[c - 2], &w) && vecDot2D(&u, &w) < -0.999) c--;
     }
-    if (!gRetry) {
-        for (int32_t m = 0; m < c; m++) {
-            const Vec2 p{out[m].x2, out[m].y2};
-            int32_t idx = 0;
-            if (nearestSeg2D(&p, e, n, &idx) < 0.9 * d) {
-                gRetry = 1;
-                break;
-            }
-        }
-    }
+    if (!gRetry && offsetEndsNearer2D(e, n, out, c, 0.9 * d)) gRetry = 1;
     return c;
 }
 
@@ -484,6 +475,90 @@ int offsetContour2D(const Seg2D* elements, int32_t n, double d, Seg2D* out, int 
         if (r < 0 || !gRetry) return r;
     }
     return r;
+}
+
+// Long chains go through a bucket grid over the ends: an element enters the cells its box, grown by
+// r and by the reach of distPointSeg2D's foot test beyond the box (3.2e-3), touches, so every element
+// nearer than r to an end is among its cell's; only the yes/no is asked, so the order is free.
+bool offsetEndsNearer2D(const Seg2D* e, int32_t n, const Seg2D* out, int32_t c, double r) {
+    auto plain = [&] {
+        for (int32_t m = 0; m < c; m++) {
+            const Vec2 p{out[m].x2, out[m].y2};
+            int32_t idx = 0;
+            if (nearestSeg2D(&p, e, n, &idx) < r) return true;
+        }
+        return false;
+    };
+    if (c < 64 || n < 64 || !(r > 0.0) || !std::isfinite(r)) return plain();
+    double x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+    for (int32_t m = 0; m < c; m++) {
+        x0 = std::min(x0, out[m].x2), x1 = std::max(x1, out[m].x2);
+        y0 = std::min(y0, out[m].y2), y1 = std::max(y1, out[m].y2);
+    }
+    for (int32_t k = 0; k < n; k++) {
+        const double v[4] = {e[k].x1, e[k].y1, e[k].x2, e[k].y2};
+        for (double x : v)
+            if (!std::isfinite(x)) return plain();
+    }
+    if (!std::isfinite(x0) || !std::isfinite(x1) || !std::isfinite(y0) || !std::isfinite(y1)) return plain();
+    const double reach =
+        (r + 3.2e-3) * (1.0 + 1e-9) +
+        1e-9 * (1.0 + std::max({std::fabs(x0), std::fabs(x1), std::fabs(y0), std::fabs(y1)}));
+    const double w = x1 - x0, h = y1 - y0;
+    double cell = std::max({std::sqrt(w * h / c), std::max(w, h) / 2048.0, reach});
+    if (!std::isfinite(cell)) return plain();
+    const int32_t cols = static_cast<int32_t>(w / cell) + 1, rows = static_cast<int32_t>(h / cell) + 1;
+    auto cellRange = [&](double lo, double hi, double origin, double end, int32_t count, int32_t* a,
+                         int32_t* b) {
+        if (hi + reach < origin || lo - reach > end) return false;
+        const double top = count - 1.0;
+        *a = static_cast<int32_t>(std::clamp(std::floor((lo - reach - origin) / cell), 0.0, top));
+        *b = static_cast<int32_t>(std::clamp(std::floor((hi + reach - origin) / cell), 0.0, top));
+        return true;
+    };
+    std::vector<int64_t> start;
+    std::vector<int32_t> items;
+    try {
+        start.assign(static_cast<size_t>(rows) * cols + 1, 0);
+        for (int pass = 0; pass < 2; pass++) {
+            for (int32_t k = 0; k < n; k++) {
+                int32_t ca, cb, ra, rb;
+                if (!cellRange(std::min(e[k].x1, e[k].x2), std::max(e[k].x1, e[k].x2), x0, x1, cols, &ca,
+                               &cb) ||
+                    !cellRange(std::min(e[k].y1, e[k].y2), std::max(e[k].y1, e[k].y2), y0, y1, rows, &ra,
+                               &rb))
+                    continue;
+                for (int32_t i = ra; i <= rb; i++)
+                    for (int32_t j = ca; j <= cb; j++) {
+                        const size_t at = static_cast<size_t>(i) * cols + j;
+                        if (pass == 0)
+                            start[at + 1]++;
+                        else
+                            items[static_cast<size_t>(start[at]++)] = k;
+                    }
+            }
+            if (pass == 0) {
+                for (size_t at = 1; at < start.size(); at++) start[at] += start[at - 1];
+                // Elements spanning many cells would make the grid dearer than the plain scan.
+                if (start.back() > 16 * (static_cast<int64_t>(n) + c)) return plain();
+                items.resize(static_cast<size_t>(start.back()));
+            } else {
+                for (size_t at = start.size() - 1; at > 0; at--) start[at] = start[at - 1];
+                start[0] = 0;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return plain();
+    }
+    for (int32_t m = 0; m < c; m++) {
+        const Vec2 p{out[m].x2, out[m].y2};
+        const int32_t i = std::clamp(static_cast<int32_t>(std::floor((p.y - y0) / cell)), 0, rows - 1);
+        const int32_t j = std::clamp(static_cast<int32_t>(std::floor((p.x - x0) / cell)), 0, cols - 1);
+        const size_t at = static_cast<size_t>(i) * cols + j;
+        for (int64_t q = start[at]; q < start[at + 1]; q++)
+            if (distPointSeg2D(&p, &e[items[static_cast<size_t>(q)]]) < r) return true;
+    }
+    return false;
 }
 
 int32_t dropShortElements2D(Seg2D* e, int32_t n, double length) {

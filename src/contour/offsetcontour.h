@@ -31,6 +31,9 @@ int offsetContour2DRaw(double d, const Seg2D* elements, int32_t n, Seg2D* out, i
 // (bridge joins them), 2 mitre (bridge has zero length), -1 failure.
 int contour_corner_offset(Seg2D* a, Seg2D* b, double d, Seg2D* bridge, int side);
 
+// True when the end of some element of out lies nearer than r to one of the n elements, measured
+// as nearestSeg2D measures; the check a pass makes of its result.
+bool offsetEndsNearer2D(const Seg2D* elements, int32_t n, const Seg2D* out, int32_t c, double r);
 // Removes elements shorter than length (neighbours are not re-joined); the new count.
 int32_t dropShortElements2D(Seg2D* elements, int32_t n, double length);
 // Merges short elements between turning neighbours (only for 50 elements or more); *n is updated.

@@ -335,12 +335,40 @@ bool lineBeyond(const Vec2& q, const Seg2D& s, double best) {
     return len2 > 1e-6 && std::fabs((q.x - s.x1) * uy - (q.y - s.y1) * ux) > (best + 1e-9) * std::sqrt(len2);
 }
 
+constexpr int32_t kBlock = 32;
+
+// The boxes of the points of each block of kBlock segments (x0, x1, y0, y1), which do not depend on
+// the point searched from: a search of many points of one profile takes them once. With q, also the
+// smallest squared distance of a point from q.
+void blockBoxes(const Profile2D* p, std::vector<double>* boxes, const Vec2* q = nullptr,
+                double* near2 = nullptr) {
+    const int32_t segments = p->count - 1;
+    boxes->resize(4 * static_cast<size_t>((segments + kBlock - 1) / kBlock));
+    double n2 = INFINITY;
+    for (int32_t b = 0; b * kBlock < segments; ++b) {
+        const int32_t first = b * kBlock, last = std::min(first + kBlock, segments);
+        double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+        for (int32_t i = first; i <= last; ++i) {
+            const Vec2& v = p->points[i];
+            if (q != nullptr) {
+                const double dx = q->x - v.x, dy = q->y - v.y;
+                n2 = std::min(n2, dx * dx + dy * dy);
+            }
+            x0 = std::min(x0, v.x), x1 = std::max(x1, v.x), y0 = std::min(y0, v.y), y1 = std::max(y1, v.y);
+        }
+        double* box = &(*boxes)[4 * static_cast<size_t>(b)];
+        box[0] = x0, box[1] = x1, box[2] = y0, box[3] = y1;
+    }
+    if (near2 != nullptr) *near2 = n2;
+}
+
 // closestPointProfile2D from a segment believed near (hint; -1: none): its distance bounds the search
 // from the start, and the first segment of the smallest distance still wins. The segments go in
 // blocks with the boxes of their points, grown by what the segment test's foot may lie beyond a
 // segment; a block whose box, or a segment whose line, lies farther than the bound holds no nearer
-// point.
-double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment, int32_t hint) {
+// point. boxes: the profile's blockBoxes, or null to take them here.
+double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment, int32_t hint,
+                   const std::vector<double>* boxes = nullptr) {
     const Vec2 q{rOf(*pt), pt->z};
     if (p == nullptr || p->count < 1) return 1e300;
     if (p->count == 1) {
@@ -348,7 +376,6 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
         if (segment) *segment = 0;
         return dist2D(&q, &p->points[0]);
     }
-    constexpr int32_t kBlock = 32;
     constexpr double kGrow = 3.2e-3;
     const int32_t segments = p->count - 1;
     double best = 1e300, bound = INFINITY;
@@ -360,27 +387,28 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
         best = bound = distPointSegNear2D(&q, &s, &foot);
         bi = hint;
     }
-    // The nearest point's distance is no less than the nearest segment's; each block's distance is
-    // that of its grown box.
+    // Without a hint the nearest point's distance bounds the search: no segment is farther than its
+    // nearest end.
+    std::vector<double> own;
     double near2 = INFINITY;
-    std::vector<double> blockDist(static_cast<size_t>((segments + kBlock - 1) / kBlock));
-    for (int32_t b = 0; b * kBlock < segments; ++b) {
-        const int32_t first = b * kBlock, last = std::min(first + kBlock, segments);
-        double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
-        for (int32_t i = first; i <= last; ++i) {
-            const Vec2& v = p->points[i];
-            const double dx = q.x - v.x, dy = q.y - v.y;
+    if (boxes == nullptr) {
+        blockBoxes(p, &own, hinted ? nullptr : &q, &near2);
+        boxes = &own;
+    } else if (!hinted) {
+        for (int32_t i = 0; i <= segments; ++i) {
+            const double dx = q.x - p->points[i].x, dy = q.y - p->points[i].y;
             near2 = std::min(near2, dx * dx + dy * dy);
-            x0 = std::min(x0, v.x), x1 = std::max(x1, v.x), y0 = std::min(y0, v.y), y1 = std::max(y1, v.y);
         }
-        const double dx = std::max({x0 - kGrow - q.x, 0.0, q.x - x1 - kGrow});
-        const double dy = std::max({y0 - kGrow - q.y, 0.0, q.y - y1 - kGrow});
-        // A point or box that is not a number keeps its block.
-        blockDist[static_cast<size_t>(b)] = x0 <= x1 && y0 <= y1 ? std::sqrt(dx * dx + dy * dy) : 0.0;
     }
     if (!hinted) bound = std::sqrt(near2);
     for (int32_t b = 0; b * kBlock < segments; ++b) {
-        if (blockDist[static_cast<size_t>(b)] > std::min(best, bound) + 1e-9) continue;
+        // Each block's distance is that of its grown box; a point or box that is not a number keeps it.
+        const double* box = &(*boxes)[4 * static_cast<size_t>(b)];
+        const double x0 = box[0], x1 = box[1], y0 = box[2], y1 = box[3];
+        const double dx = std::max({x0 - kGrow - q.x, 0.0, q.x - x1 - kGrow});
+        const double dy = std::max({y0 - kGrow - q.y, 0.0, q.y - y1 - kGrow});
+        const double blockDist = x0 <= x1 && y0 <= y1 ? std::sqrt(dx * dx + dy * dy) : 0.0;
+        if (blockDist > std::min(best, bound) + 1e-9) continue;
         const int32_t last = std::min(b * kBlock + kBlock, segments);
         for (int32_t i = b * kBlock; i < last; ++i) {
             const Seg2D s = segOf(p, i);
@@ -618,14 +646,20 @@ int crossSegmentProfileExact(const Profile2D* profile, const Vec3* p, const Vec3
     Vec3 a = *p, b = *q;
     // The bisection's points draw together: each search starts from the segment nearest to the last.
     int32_t hint = -1;
-    double da = closestFrom(profile, &a, nullptr, &hint, -1);
-    double db = closestFrom(profile, &b, nullptr, &hint, hint);
+    std::vector<double> boxes;
+    try {
+        if (profile->count > 1) blockBoxes(profile, &boxes);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    double da = closestFrom(profile, &a, nullptr, &hint, -1, &boxes);
+    double db = closestFrom(profile, &b, nullptr, &hint, hint, &boxes);
     if (std::fabs(da) <= 1e-5) return *out = a, 1;
     if (std::fabs(db) <= 1e-5) return *out = b, 1;
     if ((da > 0.0) == (db > 0.0)) return 0;
     while (dist3D(&a, &b) > 0.0001) {
         const Vec3 m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
-        const double dm = closestFrom(profile, &m, nullptr, &hint, hint);
+        const double dm = closestFrom(profile, &m, nullptr, &hint, hint, &boxes);
         if ((dm > 0.0) == (da > 0.0))
             a = m, da = dm;
         else
@@ -673,6 +707,13 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
     if (dist2D(&ext->points[n - 1], &from) < 0.001 && n >= 3) from = ext->points[n - 3];
     const Vec2 u1 = unitOr({ext->points[n - 1].x - from.x, ext->points[n - 1].y - from.y}, &ok);
     if (ok) ext->points[n - 1] = {ext->points[n - 1].x + 50.0 * u1.x, ext->points[n - 1].y + 50.0 * u1.y};
+    // The working copy's block boxes, taken once for all its distances.
+    std::vector<double> boxes;
+    try {
+        blockBoxes(ext, &boxes);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
     PointList3D* hits = pointList3DCreate(8);
     if (hits == nullptr) return -1;
     auto intersect = [&](const Vec3& a, const Vec3& b) {
@@ -680,11 +721,15 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
         const double seg[6] = {a.x, a.y, a.z, b.x, b.y, b.z};
         return slwrz(ext->points, ext->count, seg, hits);
     };
+    // The first hit's distance is kept for the pick when no second search came between.
+    auto distance = [&](const Vec3& x) { return closestFrom(ext, &x, nullptr, nullptr, -1, &boxes); };
+    double firstDist = NAN;
     auto pick = [&]() {
         int best = -1;
         double bestD = 1e300;
         for (int32_t k = 0; k < hits->count; ++k) {
-            if (closestPointProfile2D(ext, &hits->data[k], nullptr, nullptr) > 5.0) continue;
+            const double dk = k == 0 && !std::isnan(firstDist) ? firstDist : distance(hits->data[k]);
+            if (dk > 5.0) continue;
             const double d = dist3D(&hits->data[k], p);
             if (d < bestD) bestD = d, best = k;
         }
@@ -694,9 +739,10 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
     int rc = intersect(*p, *q);
     bool done = false;
     if (rc >= 0) {
-        const bool retry =
-            rc == 0 || (rc == 1 && closestPointProfile2D(ext, &hits->data[0], nullptr, nullptr) > 5.0);
+        if (rc == 1) firstDist = distance(hits->data[0]);
+        const bool retry = rc == 0 || (rc == 1 && firstDist > 5.0);
         if (retry) {
+            firstDist = NAN;
             Vec3 a = *p, b = *q;
             lengthen(&a, &b, f);
             rc = intersect(a, b);

@@ -116,13 +116,51 @@ void alphasOf(Alphas* al, int32_t p, const double* knots, int32_t num, double t,
         for (int32_t k = 0; k <= p - r; ++k) al->a[r][k] = getAlpha2(knots, num, p, t, span - k, r);
 }
 
-// deBoorPoint and deBoorRational with the factors given.
-void deBoorPointWith(Vec3* d, int32_t p, const Alphas& al) {
+// deBoorPoint with the factors given, on the control points row[span - k] (k = 0..p), each coordinate
+// in its own array: the same products. With the degree fixed the triangle lives in registers (in
+// arrays the compiler paired neighbouring elements in loads that straddle the last level's stores).
+template <int P>
+Vec3 deBoorRowFixed(const Vec3* row, int32_t span, const Alphas& al) {
+    double x[P + 1], y[P + 1], z[P + 1];
+    for (int k = 0; k <= P; ++k) {
+        const Vec3& c = row[span - k];
+        x[k] = c.x, y[k] = c.y, z[k] = c.z;
+    }
+#pragma GCC unroll 8
+    for (int r = 1; r <= P; ++r)
+#pragma GCC unroll 8
+        for (int k = 0; k <= P - r; ++k) {
+            const double a = al.a[r][k], b = 1.0 - a;
+            x[k] = a * x[k] + b * x[k + 1];
+            y[k] = a * y[k] + b * y[k + 1];
+            z[k] = a * z[k] + b * z[k + 1];
+        }
+    return {x[0], y[0], z[0]};
+}
+
+Vec3 deBoorRowWith(const Vec3* row, int32_t span, int32_t p, const Alphas& al) {
+    switch (p) {
+        case 1:
+            return deBoorRowFixed<1>(row, span, al);
+        case 2:
+            return deBoorRowFixed<2>(row, span, al);
+        case 3:
+            return deBoorRowFixed<3>(row, span, al);
+        case 4:
+            return deBoorRowFixed<4>(row, span, al);
+        case 5:
+            return deBoorRowFixed<5>(row, span, al);
+        default:
+            break;
+    }
+    Vec3 d[kWork];
+    for (int32_t k = 0; k <= p; ++k) d[k] = row[span - k];
     for (int32_t r = 1; r <= p; ++r)
         for (int32_t k = 0; k <= p - r; ++k) {
             const double a = al.a[r][k], b = 1.0 - a;
             d[k] = {a * d[k].x + b * d[k + 1].x, a * d[k].y + b * d[k + 1].y, a * d[k].z + b * d[k + 1].z};
         }
+    return d[0];
 }
 
 void deBoorRationalWith(Vec3* d, double* w, int32_t p, const Alphas& al) {
@@ -236,14 +274,16 @@ int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* poi
     Vec3 c[kWork];
     double w[kWork];
     for (int32_t i = 0; i <= p; ++i) {
+        if (!rational) {
+            c[i] = deBoorRowWith(s->rows[su - i], sv, q, inV);
+            w[i] = 1.0;
+            continue;
+        }
         Vec3 d[kWork];
         double dw[kWork];
+        d[0] = {}, dw[0] = 0.0;  // the load below overwrites them (q >= 1); the compiler cannot tell
         for (int32_t k = 0; k <= q; ++k) loadPoint(s, su - i, sv - k, &d[k], &dw[k]);
-        if (rational) {
-            deBoorRationalWith(d, dw, q, inV);
-        } else {
-            deBoorPointWith(d, q, inV);
-        }
+        deBoorRationalWith(d, dw, q, inV);
         c[i] = d[0];
         w[i] = dw[0];
     }

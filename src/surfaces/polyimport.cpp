@@ -100,15 +100,6 @@ void facetFixOrientation(Facet98* facet) {
     }
 }
 
-void boxExtendByPoint(Vec3* lower, Vec3* upper, const Vec3* p) {
-    lower->x = std::fmin(lower->x, p->x);
-    lower->y = std::fmin(lower->y, p->y);
-    lower->z = std::fmin(lower->z, p->z);
-    upper->x = std::fmax(upper->x, p->x);
-    upper->y = std::fmax(upper->y, p->y);
-    upper->z = std::fmax(upper->z, p->z);
-}
-
 PolyTriMesh* meshFromPolyFileB(const char* fileName, const char* name, int32_t tag) {
     PolyNode* nodes = nullptr;
     const int rc = readPolyhedronB(fileName, &nodes);

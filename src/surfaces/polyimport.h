@@ -2,6 +2,7 @@
 // the cycle's frame, items sorted by height for the drop-cutter searches, with per-item boxes.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "KVWOG5/lists.h"
@@ -54,4 +55,24 @@ void facetHeapSort(Facet98* facets, int32_t n);
 // Exchanges points 1 and 3 when the facet turns clockwise in plan: the xy cross product of the
 // first edge pair whose magnitude reaches 1e-5 decides.
 void facetFixOrientation(Facet98* facet);
-void boxExtendByPoint(Vec3* lower, Vec3* upper, const Vec3* p);
+// The box grown to hold p, as std::fmin and std::fmax grow it (a coordinate that is not a number
+// leaves the other). Inline with the ordered cases written out: the library calls cost more than the
+// comparisons, and a box is grown for every corner of every triangle loaded.
+inline double boxMinOf(double lower, double p) {
+    if (p < lower) return p;
+    if (lower <= p) return lower;
+    return std::fmin(p, lower);
+}
+inline double boxMaxOf(double upper, double p) {
+    if (p > upper) return p;
+    if (upper >= p) return upper;
+    return std::fmax(p, upper);
+}
+inline void boxExtendByPoint(Vec3* lower, Vec3* upper, const Vec3* p) {
+    lower->x = boxMinOf(lower->x, p->x);
+    lower->y = boxMinOf(lower->y, p->y);
+    lower->z = boxMinOf(lower->z, p->z);
+    upper->x = boxMaxOf(upper->x, p->x);
+    upper->y = boxMaxOf(upper->y, p->y);
+    upper->z = boxMaxOf(upper->z, p->z);
+}

@@ -262,3 +262,51 @@ TEST_F(OffsetContour, NarrowNotchIsCutOutOfTheOffset) {
     for (const Seg2D& e : r.out)
         EXPECT_FALSE(e.y1 > -2.9 && e.y1 < 5 && e.x1 > 5 && e.x1 < 15) << e.x1 << " " << e.y1;
 }
+
+// The pass's end check against the plain definition: some end of out nearer than r to an element.
+// Seeded chains of micron to centimetre steps (with repeated points); each out is a far chain with
+// one end moved to a drawn distance from a drawn element, a hair inside or outside r, or left far.
+TEST(OffsetEndsNearer, EqualsTheFullScan) {
+    std::mt19937 rng(3407);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int yes = 0, no = 0;
+    for (int round = 0; round < 300; round++) {
+        const double step = round % 3 == 0 ? 1e-3 : round % 3 == 1 ? 0.5 : 10.0;
+        const int32_t n = round % 5 == 0 ? 20 : 64 + static_cast<int32_t>(u(rng) * 400);
+        std::vector<Seg2D> in;
+        double x = u(rng) * 100, y = u(rng) * 100, a = 0;
+        for (int32_t k = 0; k < n; k++) {
+            a += (u(rng) - 0.5) * 1.5;
+            const double s = k % 37 == 5 ? 0.0 : step * (0.2 + u(rng));
+            in.push_back(Seg2D{x, y, x + s * std::cos(a), y + s * std::sin(a)});
+            x = in.back().x2, y = in.back().y2;
+        }
+        const double r = step * (0.05 + 3 * u(rng));
+        std::vector<Seg2D> out;
+        const int32_t c = round % 7 == 0 ? 30 : 64 + static_cast<int32_t>(u(rng) * 300);
+        for (int32_t m = 0; m < c; m++) {
+            const double px = 1e4 + u(rng) * 1e3, py = -1e4 + u(rng) * 1e3;
+            out.push_back(Seg2D{px, py, px + 1, py});
+        }
+        if (round % 4 != 3) {
+            // One end at about r from an element: on its normal, beyond an end, or on a point element.
+            const Seg2D& s = in[static_cast<size_t>(u(rng) * n)];
+            const double f = round % 4 == 0 ? 1 - 1e-9 : round % 4 == 1 ? 1 + 1e-9 : u(rng) * 2;
+            const double t = u(rng) * 1.4 - 0.2, ang = u(rng) * 6.283;
+            Seg2D& e = out[static_cast<size_t>(u(rng) * c)];
+            e.x2 = s.x1 + t * (s.x2 - s.x1) + f * r * std::cos(ang);
+            e.y2 = s.y1 + t * (s.y2 - s.y1) + f * r * std::sin(ang);
+        }
+        bool want = false;
+        for (const Seg2D& e : out) {
+            const Vec2 p{e.x2, e.y2};
+            double best = 1e10;
+            for (const Seg2D& s : in) best = std::min(best, distPointSeg2D(&p, &s));
+            want = want || best < r;
+        }
+        EXPECT_EQ(offsetEndsNearer2D(in.data(), n, out.data(), c, r), want) << round;
+        (want ? yes : no)++;
+    }
+    EXPECT_GT(yes, 60);
+    EXPECT_GT(no, 60);
+}

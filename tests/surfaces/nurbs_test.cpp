@@ -124,3 +124,25 @@ TEST(Nurbs, RefusesOrdersAndSpansBeyondItsTables) {
     Vec3 p;
     EXPECT_EQ(nurbsSurfEval(&g.rec.surface, NAN, 0.5, &p), -1);
 }
+
+// The point evaluation has its own paths per degree in v: every degree from 1 to 7, plain and
+// rational, against the basis sums.
+TEST(Nurbs, PointsOfEveryDegreeInVAgreeWithTheBasisSums) {
+    std::mt19937 rng(881);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int vo = 2; vo <= 8; ++vo)
+        for (int kind = 0; kind < 4; ++kind) {
+            RecGuard g;
+            const int uo = 2 + kind;
+            makeRandomSurface(&g.rec, rng, uo, vo, uo + 3, vo + 2 + kind, kind % 2 == 1);
+            const BsplSurface* s = &g.rec.surface;
+            for (int i = 0; i < 25; ++i) {
+                const double u = unit(rng), v = i < 2 ? i : unit(rng);
+                Vec3 p{}, q{};
+                ASSERT_EQ(nurbsSurfEval(s, u, v, &p), 1);
+                ASSERT_EQ(evalNurbsSurfPoint(s, u, v, &q), 1);
+                EXPECT_LT(maxDiff(p, q), 1e-9 * (1 + vecLen3D(&p)))
+                    << vo << " " << kind << " " << u << " " << v;
+            }
+        }
+}
