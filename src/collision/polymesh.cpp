@@ -424,8 +424,10 @@ int polymeshReadKvxFacets(CheckModel* model, const char* fileName) {
     return kPolymeshOk;
 }
 
-int polymeshLoad(CheckModel* model, const char* fileName) {
-    if (model == nullptr) return kPolymeshNoMemory;
+namespace {
+
+// What a model holds before a mesh is attached: its pointers may be a clone's shared ones.
+void detachMesh(CheckModel* model) {
     model->boxMin = model->boxMax = nullptr;
     model->grid = nullptr;
     model->triangles = nullptr;
@@ -433,6 +435,13 @@ int polymeshLoad(CheckModel* model, const char* fileName) {
     model->facetCount = 0;
     // The part records are the model's own (clones copy them); their mesh data is not.
     chkModelFreeParts(model);
+}
+
+}  // namespace
+
+int polymeshLoad(CheckModel* model, const char* fileName) {
+    if (model == nullptr) return kPolymeshNoMemory;
+    detachMesh(model);
     const bool tri = model->kind == kMeshTriangles;
     const char* name = fileName != nullptr ? fileName : "";
     if (endsWithExt(name, "kvx"))
@@ -440,6 +449,28 @@ int polymeshLoad(CheckModel* model, const char* fileName) {
     if (endsWithExt(name, "stl"))
         return tri ? polymeshReadStlTriangles(model, name) : polymeshReadStlFacets(model, name);
     return tri ? polymeshRead3dfTriangles(model, name) : polymeshRead3dfFacets(model, name);
+}
+
+int polymeshCopy(CheckModel* dst, const CheckModel* src) {
+    if (dst == nullptr || src == nullptr || src->triangles == nullptr) return kPolymeshNoMemory;
+    detachMesh(dst);
+    const TriList* from = src->triangles;
+    const size_t n = static_cast<size_t>(from->count), boxes = n > 0 ? n : 1;
+    dst->triangles = triListCreate(from->capacity);
+    dst->boxMin = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
+    dst->boxMax = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
+    if (dst->triangles == nullptr || dst->boxMin == nullptr || dst->boxMax == nullptr) {
+        polymeshFree(dst);
+        return kPolymeshNoMemory;
+    }
+    Triangle3D* data = dst->triangles->data;
+    *dst->triangles = *from;
+    dst->triangles->data = data;
+    std::memcpy(data, from->data, n * sizeof(Triangle3D));
+    std::memcpy(dst->boxMin, src->boxMin, n * sizeof(Vec3));
+    std::memcpy(dst->boxMax, src->boxMax, n * sizeof(Vec3));
+    std::memcpy(dst->bounds, src->bounds, sizeof dst->bounds);
+    return kPolymeshOk;
 }
 
 int polymeshMerge(CheckModel* dst, const CheckModel* src) {

@@ -20,6 +20,9 @@ enum : int {
 // ("kvx" exchange, "stl" STL, anything else 3df). The previous mesh references are dropped, not
 // freed (clones may share them). kPolymeshOk or a negative code; on failure nothing is attached.
 int polymeshLoad(CheckModel* model, const char* fileName);
+// dst (a clone) gets its own copy of src's loaded triangle mesh: what loading src's file again
+// gives, without the sort. kPolymeshOk or kPolymeshNoMemory (then nothing is attached).
+int polymeshCopy(CheckModel* dst, const CheckModel* src);
 // Both files into one model. A second file that fails to load leaves the first mesh in place,
 // reports message 5200 with its name and gives kPolymeshOk; -1 when the merge fails.
 int polymeshLoadMerged(CheckModel* model, const char* first, const char* second);

@@ -65,19 +65,20 @@ int convertToExchange(const char* selection, const char* name, int32_t failMsg, 
     return 1;
 }
 
-// Slot k: a clone of the tool context loaded from path, turned by angle, with its grid.
-int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path, double angle) {
+// Slot k: a clone of the tool context, empty; nullptr (reported) when out of memory.
+CheckModel* newSlot(SurfaceSet* set, int k, const CheckModel* toolCtx) {
     CheckModel* m = chkModelClone(toolCtx);
     if (m == nullptr) {
         msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
-        return -1;
+        return nullptr;
     }
     m->kind = kMeshTriangles;
     set->slot[k] = m;
-    if (polymeshLoad(m, path) != kPolymeshOk) {
-        msgText(9, kMsgNoMeshLoaded, "* Error: No Surfaces selected", path);
-        return -1;
-    }
+    return m;
+}
+
+// Turns slot k's mesh by angle and builds its grid.
+int finishSlot(CheckModel* m, int k, double angle) {
     if (angle != 0.0) rotateMeshAboutAxis(m, angle);
     if (polymeshBuildGrid(m) < 0) {
         msgLong(9, kMsgNoGrid, "* Fehler: Optimierungsliste kann nicht generiert werden", k);
@@ -86,48 +87,28 @@ int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path
     return 1;
 }
 
+// Slot k: a clone of the tool context loaded from path, turned by angle, with its grid.
+int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path, double angle) {
+    CheckModel* m = newSlot(set, k, toolCtx);
+    if (m == nullptr) return -1;
+    if (polymeshLoad(m, path) != kPolymeshOk) {
+        msgText(9, kMsgNoMeshLoaded, "* Error: No Surfaces selected", path);
+        return -1;
+    }
+    return finishSlot(m, k, angle);
+}
+
 // Slot k: a clone of the tool context holding a copy of the mesh slot `from` loaded (not yet turned:
 // its grid is left behind), turned by angle, with its grid. The copy is what loading the same file
 // again would give; the loader's sort of the triangles is the costly part it spares.
 int copySlot(SurfaceSet* set, int k, int from, const CheckModel* toolCtx, double angle) {
-    const CheckModel* src = set->slot[from];
-    CheckModel* m = chkModelClone(toolCtx);
-    if (m == nullptr) {
+    CheckModel* m = newSlot(set, k, toolCtx);
+    if (m == nullptr) return -1;
+    if (polymeshCopy(m, set->slot[from]) != kPolymeshOk) {
         msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
         return -1;
     }
-    m->kind = kMeshTriangles;
-    set->slot[k] = m;
-    // What the loader clears before it reads.
-    m->boxMin = m->boxMax = nullptr;
-    m->grid = nullptr;
-    m->triangles = nullptr;
-    m->facets = nullptr;
-    m->facetCount = 0;
-    chkModelFreeParts(m);
-    const TriList* from3 = src->triangles;
-    const size_t n = static_cast<size_t>(from3->count), boxes = n > 0 ? n : 1;
-    m->triangles = triListCreate(from3->capacity);
-    m->boxMin = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
-    m->boxMax = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
-    if (m->triangles == nullptr || m->boxMin == nullptr || m->boxMax == nullptr) {
-        polymeshFree(m);
-        msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
-        return -1;
-    }
-    Triangle3D* data = m->triangles->data;
-    *m->triangles = *from3;
-    m->triangles->data = data;
-    std::memcpy(data, from3->data, n * sizeof(Triangle3D));
-    std::memcpy(m->boxMin, src->boxMin, n * sizeof(Vec3));
-    std::memcpy(m->boxMax, src->boxMax, n * sizeof(Vec3));
-    std::memcpy(m->bounds, src->bounds, sizeof m->bounds);
-    if (angle != 0.0) rotateMeshAboutAxis(m, angle);
-    if (polymeshBuildGrid(m) < 0) {
-        msgLong(9, kMsgNoGrid, "* Fehler: Optimierungsliste kann nicht generiert werden", k);
-        return -1;
-    }
-    return 1;
+    return finishSlot(m, k, angle);
 }
 
 // True when both files hold the same bytes.

@@ -87,11 +87,13 @@ void deBoorScalar(double* d, int32_t p, const double* knots, int32_t num, double
         }
 }
 
-// Cartesian points with weights; the weight at t ends in w[0].
-void deBoorRational(Vec3* d, double* w, int32_t p, const double* knots, int32_t num, double t, int32_t span) {
+// Cartesian points with weights; the weight at t ends in w[0]. alpha(r, k) gives the factor of
+// level r and element k.
+template <class AlphaOf>
+void deBoorRationalBy(Vec3* d, double* w, int32_t p, AlphaOf alpha) {
     for (int32_t r = 1; r <= p; ++r)
         for (int32_t k = 0; k <= p - r; ++k) {
-            const double a = getAlpha2(knots, num, p, t, span - k, r), b = 1.0 - a;
+            const double a = alpha(r, k), b = 1.0 - a;
             const double wk = w[k], wn = w[k + 1], wr = a * wk + b * wn;
             if (std::fabs(wr) < 1e-5) {
                 msgPrintf(kTrace, "De Boor Gewicht null!", 0);
@@ -103,6 +105,10 @@ void deBoorRational(Vec3* d, double* w, int32_t p, const double* knots, int32_t 
             }
             w[k] = wr;
         }
+}
+
+void deBoorRational(Vec3* d, double* w, int32_t p, const double* knots, int32_t num, double t, int32_t span) {
+    deBoorRationalBy(d, w, p, [&](int32_t r, int32_t k) { return getAlpha2(knots, num, p, t, span - k, r); });
 }
 
 // The factors getAlpha2 gives a triangle of degree p at t in span, level r (1..p) and element k
@@ -164,20 +170,7 @@ Vec3 deBoorRowWith(const Vec3* row, int32_t span, int32_t p, const Alphas& al) {
 }
 
 void deBoorRationalWith(Vec3* d, double* w, int32_t p, const Alphas& al) {
-    for (int32_t r = 1; r <= p; ++r)
-        for (int32_t k = 0; k <= p - r; ++k) {
-            const double a = al.a[r][k], b = 1.0 - a;
-            const double wk = w[k], wn = w[k + 1], wr = a * wk + b * wn;
-            if (std::fabs(wr) < 1e-5) {
-                msgPrintf(kTrace, "De Boor Gewicht null!", 0);
-                d[k] = {0.0, 0.0, 0.0};
-            } else {
-                const double fa = a * wk / wr, fb = b * wn / wr;
-                d[k] = {fa * d[k].x + fb * d[k + 1].x, fa * d[k].y + fb * d[k + 1].y,
-                        fa * d[k].z + fb * d[k + 1].z};
-            }
-            w[k] = wr;
-        }
+    deBoorRationalBy(d, w, p, [&](int32_t r, int32_t k) { return al.a[r][k]; });
 }
 
 // Control point (i, j) and its weight.
