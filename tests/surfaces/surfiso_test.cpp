@@ -270,6 +270,27 @@ TEST_F(SurfIso, PatchesNeedingTooManyLinesAreRefused) {
     }
 }
 
+// Folded at v = 100/220, a patch is torn there by twice its offset: across more than two spacings no
+// line fits, and it is refused at once; the other way, or without offset, it gets distinct lines.
+TEST_F(SurfIso, PatchesTornByMoreThanTheSpacingAreRefused) {
+    const struct {
+        double offset, spacing;
+        int32_t dir;
+    } cases[] = {{5, 1, kIsoAlongU}, {-3, 2.5, kIsoAlongU}, {5, 1, kIsoAlongV}, {0, 1, kIsoAlongU}};
+    for (const auto& c : cases) {
+        Patches p;
+        p.add({0, 0, 0}, {100, 0, 0}, {-20, 50, 0}, {100, 50, 0});
+        p.list->entries[0].hasOffset = c.offset != 0 ? 1 : 0;
+        p.list->entries[0].offset = c.offset;
+        Seg2D* params = nullptr;
+        const int n = isoParamsTwoSided(&p.list->entries[0], c.dir, c.spacing, &params);
+        EXPECT_EQ(n == -2, c.dir == kIsoAlongU && std::fabs(c.offset) > c.spacing) << n;
+        for (int i = 1; i < n; ++i)
+            EXPECT_LT(params[i - 1].x1 + params[i - 1].y1, params[i].x1 + params[i].y1);
+        std::free(params);
+    }
+}
+
 TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     const Vec3 a00{0, 0, 0}, a10{100, 0, 0}, a11{100, 50, 0}, a01{0, 50, 0};
     struct Case {

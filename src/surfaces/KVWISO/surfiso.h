@@ -61,7 +61,8 @@ int surfEvalPoint(const TrimSurface* surface, double u, double v, Vec3* out);
 
 // The parameter lines of a patch (Seg2D u0, v0, u1, v1), two-sided from both boundary lines
 // toward the middle and sorted: the count, or a negative code (-2 when the patch would need more
-// than 100000 lines at this spacing).
+// than 100000 lines at this spacing, or when its surface distance jumps by more than a spacing
+// between neighbouring parameters, so that no line fits there).
 int isoParamsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg2D** out);
 // The largest surface distance between the lines at parameters t0 and t1; -1 on failure.
 double isoLineDistance(const TrimSurface* patch, int32_t dir, double t0, double t1);

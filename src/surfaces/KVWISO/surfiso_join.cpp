@@ -146,7 +146,9 @@ double constOf(int32_t dir, const Seg2D& s) {
     return dir == kIsoAlongU ? s.y1 : s.x1;
 }
 
-// A parameter between a and b about one spacing from a on the surface, by halving.
+// A parameter between a and b about one spacing from a on the surface, by halving: 1; -1 when the
+// surface fails; 0 when no line lies 0.95 to 1 spacing from a, because the distance jumps by more than
+// that between neighbouring parameters (an offset surface torn where its normal turns over).
 int isoNextParam(const TrimSurface* patch, int32_t dir, double a, double b, double spacing, double* out) {
     if (dir != kIsoAlongU && dir != kIsoAlongV) return -1;
     double lo = a, hi = b, m = 0.5 * (a + b);
@@ -154,14 +156,16 @@ int isoNextParam(const TrimSurface* patch, int32_t dir, double a, double b, doub
         m = 0.5 * (lo + hi);
         const double d = isoLineDistance(patch, dir, a, m);
         if (d < 0) return -1;
-        if (d > 0.95 * spacing && d < spacing) break;
+        if (d > 0.95 * spacing && d < spacing) {
+            *out = m;
+            return 1;
+        }
         if (d >= spacing)
             hi = m;
         else
             lo = m;
     }
-    *out = m;
-    return 1;
+    return 0;
 }
 
 }  // namespace
@@ -243,7 +247,8 @@ int isoParamsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg
     std::vector<Seg2D> lines = {paramSeg(dir, lo, hi, clo), paramSeg(dir, lo, hi, chi)};
     // The lines lie about a spacing apart: a patch that would need more than the limit is refused
     // before the search (a bisection per line) is run, and so is one the search fills without closing
-    // the gap, rather than returning lines with a gap in the middle.
+    // the gap, rather than returning lines with a gap in the middle. A line that cannot be placed a
+    // spacing on would be searched again and again (the same parameter, up to the limit): refused.
     const double across = isoLineDistance(patch, dir, clo, chi);
     if (across < 0) return -1;
     if (!(across / spacing < kMaxParamLines)) return -2;
@@ -258,7 +263,9 @@ int isoParamsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg
             break;
         }
         double t;
-        if (isoNextParam(patch, dir, prev, last, spacing, &t) != 1) return -1;
+        const int found = isoNextParam(patch, dir, prev, last, spacing, &t);
+        if (found < 0) return -1;
+        if (found == 0) return -2;
         lines.push_back(paramSeg(dir, lo, hi, t));
     }
     std::stable_sort(lines.begin(), lines.end(),
