@@ -149,38 +149,44 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
     EXPECT_GT(hits, 60);
 }
 
+// 200 seeded tools, each in a seeded frame about the origin, with 200 point indices k each.
+template <class Check>
+void forSeededToolPoints(Check check) {
+    for (int n = 0; n < 200; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        const Frame f = randomFrame();
+        for (int k = 0; k < 200; k++) check(t, f, n, k);
+    }
+}
+
 // The bound of the angle taken off, over a distance range and off the swing plane by at least sMin,
 // against the point test itself on seeded points, many of them near the profile's radius (s = rho),
 // tapered tools reaching below the tip's height among them: it is never exceeded, and -1 (no reach)
 // only where the test reaches nothing. With positive radii no point's angle exceeds its polar angle.
 TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
     int reached = 0;
-    for (int n = 0; n < 200; n++) {
-        const ToolDescription t = randomTool();
-        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
-        const Frame f = randomFrame();
-        const Vec3 pivot{0, 0, 0};
-        for (int k = 0; k < 200; k++) {
-            const double d = t.stage4Top * 1.1 * rngUniform(), s = d * (2 * rngUniform() - 1);
-            const double lat = std::sqrt(d * d - s * s), phi = 2 * M_PI * rngUniform();
-            const double a = lat * std::cos(phi), b = lat * std::sin(phi);
-            const Vec3 p{a * f.dir.x + b * f.ref.x + s * f.axis.x, a * f.dir.y + b * f.ref.y + s * f.axis.y,
-                         a * f.dir.z + b * f.ref.z + s * f.axis.z};
-            double angle;
-            const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
-            const double d2 = d * d, sMin = std::fabs(s) * (k % 3 ? rngUniform() : 1.0);
-            const double bound =
-                toolSegHalfAngleBound(d2 * (1 - 0.3 * rngUniform()), d2 * (1 + rngUniform()), sMin);
-            if (r != kToolSegReach) continue;
-            reached++;
-            const double polar = std::atan2(b, a);
-            ASSERT_GE(bound, 0.0) << n << " " << k;
-            EXPECT_LE(polar - angle, bound + 1e-9) << n << " " << k;
-            if (toolSegMinRadius() > 1e-6) {
-                EXPECT_LE(angle, polar + 1e-9) << n << " " << k;
-            }
+    const Vec3 pivot{0, 0, 0};
+    forSeededToolPoints([&](const ToolDescription& t, const Frame& f, int n, int k) {
+        const double d = t.stage4Top * 1.1 * rngUniform(), s = d * (2 * rngUniform() - 1);
+        const double lat = std::sqrt(d * d - s * s), phi = 2 * M_PI * rngUniform();
+        const double a = lat * std::cos(phi), b = lat * std::sin(phi);
+        const Vec3 p{a * f.dir.x + b * f.ref.x + s * f.axis.x, a * f.dir.y + b * f.ref.y + s * f.axis.y,
+                     a * f.dir.z + b * f.ref.z + s * f.axis.z};
+        double angle;
+        const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
+        const double d2 = d * d, sMin = std::fabs(s) * (k % 3 ? rngUniform() : 1.0);
+        const double bound =
+            toolSegHalfAngleBound(d2 * (1 - 0.3 * rngUniform()), d2 * (1 + rngUniform()), sMin);
+        if (r != kToolSegReach) return;
+        reached++;
+        const double polar = std::atan2(b, a);
+        ASSERT_GE(bound, 0.0) << n << " " << k;
+        EXPECT_LE(polar - angle, bound + 1e-9) << n << " " << k;
+        if (toolSegMinRadius() > 1e-6) {
+            EXPECT_LE(angle, polar + 1e-9) << n << " " << k;
         }
-    }
+    });
     EXPECT_GT(reached, 5000);
 }
 
@@ -189,30 +195,25 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
 // in every quadrant, near the axes and on signed zeros.
 TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
     int bounded = 0, measured = 0;
-    for (int n = 0; n < 200; n++) {
-        const ToolDescription t = randomTool();
-        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
-        const Frame f = randomFrame();
-        const Vec3 pivot{0, 0, 0};
-        for (int k = 0; k < 200; k++) {
-            const Vec3 p = randomPoint(t.stage4Top * 1.1);
-            double angle, bound;
-            const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
-            const double floor =
-                (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
-            const int q = toolSegPointAngleFrom(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &bound);
-            if (r != kToolSegReach) {
-                EXPECT_EQ(q, r);
-            } else if (q == kToolSegAbove) {
-                bounded++;
-                EXPECT_TRUE(bound >= floor && bound <= angle) << n << " " << k;
-            } else {
-                measured++;
-                ASSERT_EQ(q, kToolSegReach);
-                EXPECT_EQ(bound, angle);
-            }
+    const Vec3 pivot{0, 0, 0};
+    forSeededToolPoints([&](const ToolDescription& t, const Frame& f, int n, int k) {
+        const Vec3 p = randomPoint(t.stage4Top * 1.1);
+        double angle, bound;
+        const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
+        const double floor =
+            (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
+        const int q = toolSegPointAngleFrom(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &bound);
+        if (r != kToolSegReach) {
+            EXPECT_EQ(q, r);
+        } else if (q == kToolSegAbove) {
+            bounded++;
+            EXPECT_TRUE(bound >= floor && bound <= angle) << n << " " << k;
+        } else {
+            measured++;
+            ASSERT_EQ(q, kToolSegReach);
+            EXPECT_EQ(bound, angle);
         }
-    }
+    });
     EXPECT_GT(bounded, 1000);
     EXPECT_GT(measured, 1000);
     const double scales[] = {1.0, 1e-9, 1e-300, 0.0};
