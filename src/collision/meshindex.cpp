@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
 
 namespace {
@@ -37,6 +38,54 @@ void grow(Box* b, const Vec3& lo, const Vec3& hi) {
     b->hi.z = std::max(b->hi.z, hi.z);
 }
 
+// The elements in the order of their (key, element) pairs: dealt by the top bits of their keys into
+// buckets, in element order, and each bucket likewise by the next bits into small runs, which are then
+// sorted by their pairs.
+void orderByKey(const uint64_t* keys, int32_t n, int32_t* order) {
+    constexpr int kTop = 52, kNext = 44;  // keys have 63 bits: 2048 buckets of 256 runs
+    std::vector<int32_t> start((size_t{1} << (63 - kTop)) + 1, 0);
+    for (int32_t j = 0; j < n; ++j) ++start[(keys[j] >> kTop) + 1];
+    size_t widest = 0;
+    for (size_t b = 1; b < start.size(); ++b) {
+        widest = std::max(widest, static_cast<size_t>(start[b]));
+        start[b] += start[b - 1];
+    }
+    std::vector<int32_t> at(start.begin(), start.end() - 1);
+    for (int32_t j = 0; j < n; ++j) order[at[keys[j] >> kTop]++] = j;
+    using Pair = std::pair<uint64_t, int32_t>;
+    std::vector<Pair> bucket(widest), dealt(widest);
+    constexpr size_t kRuns = size_t{1} << (kTop - kNext);
+    int32_t run[kRuns + 1];
+    for (size_t b = 0; b + 1 < start.size(); ++b) {
+        const int32_t first = start[b], m = start[b + 1] - first;
+        if (m < 2) continue;
+        std::fill(run, run + kRuns + 1, 0);
+        for (int32_t i = 0; i < m; ++i) {
+            const int32_t j = order[first + i];
+            bucket[i] = {keys[j], j};
+            ++run[((keys[j] >> kNext) & (kRuns - 1)) + 1];
+        }
+        for (size_t r = 1; r <= kRuns; ++r) run[r] += run[r - 1];
+        for (int32_t i = 0; i < m; ++i) dealt[run[(bucket[i].first >> kNext) & (kRuns - 1)]++] = bucket[i];
+        // Each run now ends where the next began.
+        for (size_t r = 0, from = 0; r < kRuns; from = run[r++]) {
+            Pair* lo = dealt.data() + from;
+            Pair* hi = dealt.data() + run[r];
+            if (hi - lo > 16) {
+                std::sort(lo, hi);
+                continue;
+            }
+            for (Pair* p = lo + 1; p < hi; ++p) {
+                const Pair v = *p;
+                Pair* q = p;
+                for (; q > lo && v < q[-1]; --q) *q = q[-1];
+                *q = v;
+            }
+        }
+        for (int32_t i = 0; i < m; ++i) order[first + i] = dealt[i].second;
+    }
+}
+
 }  // namespace
 
 struct MeshIndex {
@@ -63,17 +112,16 @@ MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
             const double t = hi > lo ? (v - lo) / (hi - lo) : 0.0;
             return static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
         };
-        std::vector<std::pair<uint64_t, int32_t>> keyed(static_cast<size_t>(n));
+        // Left unset: every key is written before it is read.
+        std::unique_ptr<uint64_t[]> keys(new uint64_t[static_cast<size_t>(n)]);
         for (int32_t j = 0; j < n; ++j) {
             const double cx = 0.5 * (boxMin[j].x + boxMax[j].x), cy = 0.5 * (boxMin[j].y + boxMax[j].y);
             const double cz = 0.5 * (boxMin[j].z + boxMax[j].z);
-            keyed[j] = {spread(cell(cx, all.lo.x, all.hi.x)) | spread(cell(cy, all.lo.y, all.hi.y)) << 1 |
-                            spread(cell(cz, all.lo.z, all.hi.z)) << 2,
-                        j};
+            keys[j] = spread(cell(cx, all.lo.x, all.hi.x)) | spread(cell(cy, all.lo.y, all.hi.y)) << 1 |
+                      spread(cell(cz, all.lo.z, all.hi.z)) << 2;
         }
-        std::sort(keyed.begin(), keyed.end());
         index->order.resize(static_cast<size_t>(n));
-        for (int32_t i = 0; i < n; ++i) index->order[i] = keyed[i].second;
+        orderByKey(keys.get(), n, index->order.data());
         std::vector<Box> level((n + kLeaf - 1) / kLeaf);
         for (size_t b = 0; b < level.size(); ++b) {
             const int32_t first = static_cast<int32_t>(b) * kLeaf, last = std::min(n, first + kLeaf);
