@@ -59,7 +59,7 @@ struct ScanResult {
 };
 
 // Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0. A triangle
-// whose plane the tool meets too late to lift it by floor is passed over (an answer below floor may
+// whose plane or extent the tool meets too late to lift it by floor is passed over (an answer below floor may
 // then be missed; none at or above it).
 int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t type, double length,
                 double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity()) {
@@ -74,7 +74,8 @@ int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t
         b.tri[2] = t[3 * h + 2];
         // The slack covers the rounding of the plane and of the kernels' rim contacts.
         if (floor > -std::numeric_limits<double>::infinity() &&
-            length - sweepPlaneTravel(type, &b) + 1e-6 < floor)
+            (length - sweepPlaneTravel(type, &b) + 1e-6 < floor ||
+             length - sweepReachTravel(type, &b) + 1e-6 < floor))
             continue;
         const uint16_t c = sweepKernel(type, &b);
         if (c == kSweepFace || (c && code != kSweepFace)) code = c;

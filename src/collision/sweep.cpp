@@ -1,5 +1,6 @@
 #include "collision/sweep.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -419,6 +420,51 @@ double sweepPlaneTravel(uint16_t toolType, const KernelBlock* b) {
         default:
             return -std::numeric_limits<double>::infinity();
     }
+}
+
+double sweepReachTravel(uint16_t toolType, const KernelBlock* b) {
+    // A shape of negative size reaches beyond its reference: no bound then.
+    if (toolType < 1 || toolType > 3 || !(b->radius >= 0) || (toolType == 3 && !(b->cornerRadius >= 0)))
+        return -std::numeric_limits<double>::infinity();
+    // Each corner along the motion and across it, in the plane through the start.
+    double e[3];
+    Vec3 p[3];
+    double scale = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        const Vec3 w = sub(b->tri[k], b->start);
+        e[k] = dot(w, gDir);
+        p[k] = sub(w, mul(e[k], gDir));
+        scale += std::fabs(w.x) + std::fabs(w.y) + std::fabs(w.z) + std::fabs(e[k]);
+    }
+    if (!(scale <= std::numeric_limits<double>::max())) return -std::numeric_limits<double>::infinity();
+    // The triangle's distance from the axis: none when the axis passes through it across the motion.
+    const double c0 = dot(cross(p[0], p[1]), gDir), c1 = dot(cross(p[1], p[2]), gDir),
+                 c2 = dot(cross(p[2], p[0]), gDir);
+    double nearest = 0.0;
+    if (!((c0 >= 0 && c1 >= 0 && c2 >= 0) || (c0 <= 0 && c1 <= 0 && c2 <= 0))) {
+        nearest = std::numeric_limits<double>::infinity();
+        for (int k = 0; k < 3; ++k) {
+            const Vec3& a = p[k];
+            const Vec3 ab = sub(p[k == 2 ? 0 : k + 1], a);
+            const double len = dot(ab, ab);
+            const double t = len > 0 ? std::min(1.0, std::max(0.0, -dot(a, ab) / len)) : 0.0;
+            const Vec3 q = add(a, mul(t, ab));
+            nearest = std::min(nearest, dot(q, q));
+        }
+    }
+    // The slack covers the rounding of the kernels' contact points, also near the rim, where the
+    // shape's height changes steeply with rho.
+    const double slack = 1e-7 + 1e-12 * scale;
+    const double rho = std::max(0.0, std::sqrt(nearest) - slack);
+    double ahead = 0.0;  // the shape's height ahead of its reference at rho
+    if (toolType == 1) {
+        const double a = std::min(rho, b->radius);
+        ahead = std::sqrt(std::max(0.0, b->radius * b->radius - a * a));
+    } else if (toolType == 3) {
+        const double r = b->cornerRadius, h = std::min(rho, b->radius + r) - b->radius;
+        ahead = h <= 0.0 ? r : std::sqrt(std::max(0.0, r * r - h * h));
+    }
+    return std::min(e[0], std::min(e[1], e[2])) - ahead - slack;
 }
 
 uint16_t sweepKernel(uint16_t toolType, KernelBlock* block) {

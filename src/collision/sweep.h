@@ -66,6 +66,9 @@ uint16_t sweepKernel(uint16_t toolType, KernelBlock* block);
 // contact with the triangle comes earlier. -infinity when the motion runs along the plane (or the
 // triangle is degenerate, or the type has no kernel).
 double sweepPlaneTravel(uint16_t toolType, const KernelBlock* block);
+// Another such travel, from the triangle's extent: its nearest corner along the motion less the
+// shape's height ahead of its reference at the triangle's distance from the axis (the motion unit).
+double sweepReachTravel(uint16_t toolType, const KernelBlock* block);
 // The same, with the class of the contact found (whether or not it raised the block's best): 1 face,
 // curved surface or rim, 2 the flat bottom of a flat end or radius mill (an edge across the axis, a
 // corner under the bottom); a ball's contacts are all 1.

@@ -108,13 +108,15 @@ TEST(Sweep, KernelsMatchBruteForceContact) {
     EXPECT_GT(contacts, 100);
 }
 
-// No kernel finds a contact before the tool meets the triangle's plane: seeded triangles, tools and
-// directions, many planes nearly across the motion (where the flat kernels take the axis travel).
-TEST(Sweep, PlaneTravelBoundsEveryContact) {
+// No kernel finds a contact before the tool meets the triangle's plane, nor before it could reach the
+// triangle's nearest corner along the motion at the triangle's distance from the axis: seeded
+// triangles, tools and directions, many planes nearly across the motion (where the flat kernels take
+// the axis travel), every third triangle with a corner a hair inside or outside the tool's reach.
+TEST(Sweep, PlaneAndReachTravelsBoundEveryContact) {
     std::mt19937 gen(34);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    int contacts = 0, finite = 0;
-    for (int q = 0; q < 6000; ++q) {
+    int contacts = 0, finite = 0, rim = 0, close = 0;
+    for (int q = 0; q < 9000; ++q) {
         const uint16_t type = static_cast<uint16_t>(1 + q % 3);
         const double R = 2 + 2 * (u(gen) + 1), r = type == 3 ? 0.8 : 0.0;
         Vec3 d{0.4 * u(gen), 0.4 * u(gen), -1};
@@ -128,19 +130,31 @@ TEST(Sweep, PlaneTravelBoundsEveryContact) {
             p.z = tilt * (0.7 * p.x * u(gen) + 3 * u(gen));
         }
         const Vec3 start{u(gen), u(gen), 30};
+        if (q % 3 == 0) {
+            const Vec3 w{t[0].x - start.x, t[0].y - start.y, t[0].z - start.z};
+            const double e = w.x * d.x + w.y * d.y + w.z * d.z;
+            const Vec3 a{w.x - e * d.x, w.y - e * d.y, w.z - e * d.z};
+            const double k = R * (1 + 1e-9 * u(gen)) / std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
+            t[0] = {start.x + e * d.x + k * a.x, start.y + e * d.y + k * a.y, start.z + e * d.z + k * a.z};
+        }
         sweepSetDirection(&d);
         KernelBlock b{};
         for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
         b.start = start;
         b.radius = b.radius2 = type == 3 ? R - r : R;
         b.cornerRadius = r;
-        const double plane = sweepPlaneTravel(type, &b);
+        const double plane = sweepPlaneTravel(type, &b), reach = sweepReachTravel(type, &b);
         finite += std::isfinite(plane);
         const double lift = sweepTravel(type, R, r, t, start, d, 200);
         if (lift < 0) continue;
         ++contacts;
+        rim += q % 3 == 0;
+        close += 200 - lift - reach < 0.05;  // near enough to pass triangles over
         EXPECT_GE(200 - lift, plane - 1e-9) << q;
+        EXPECT_GE(200 - lift, reach) << q;
     }
-    EXPECT_GT(contacts, 2000);
-    EXPECT_GT(finite, 5000);
+    EXPECT_GT(contacts, 3000);
+    EXPECT_GT(finite, 7500);
+    EXPECT_GT(rim, 1000);
+    EXPECT_GT(close, 300);
 }
