@@ -91,7 +91,7 @@ int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t
 // ordered scan. The bounds are those of the ordered scan, tightened by the tool's shape: a point at
 // radial distance rho from the axis is reached no earlier than its axial distance less the shape's
 // height ahead of its reference at rho, and no point of a box lies nearer the axis than the box
-// centre's distance less its half diagonal.
+// centre's distance less the box's half width along that distance.
 struct BestFirst {
     const MeshView& m;
     const KernelBlock& proto;
@@ -123,12 +123,16 @@ struct BestFirst {
         const BestFirst& f = *static_cast<const BestFirst*>(ctx);
         const double base = f.length - f.travelFloor(lo, hi);
         const Vec3 c{0.5 * (lo.x + hi.x) - f.s.x, 0.5 * (lo.y + hi.y) - f.s.y, 0.5 * (lo.z + hi.z) - f.s.z};
-        const Vec3 x{c.y * f.d.z - c.z * f.d.y, c.z * f.d.x - c.x * f.d.z, c.x * f.d.y - c.y * f.d.x};
+        // The centre's offset across the axis and the box's half width along it.
+        const double cd = c.x * f.d.x + c.y * f.d.y + c.z * f.d.z;
+        const Vec3 x{c.x - cd * f.d.x, c.y - cd * f.d.y, c.z - cd * f.d.z};
+        const double off = std::sqrt(x.x * x.x + x.y * x.y + x.z * x.z);
         const double hx = 0.5 * (hi.x - lo.x), hy = 0.5 * (hi.y - lo.y), hz = 0.5 * (hi.z - lo.z);
+        const double width =
+            off > 0 ? (hx * std::fabs(x.x) + hy * std::fabs(x.y) + hz * std::fabs(x.z)) / off : 0.0;
         // The slack covers the rounding of the distance; the shape's height is steep near its rim.
         const double slack = 1e-7 + 1e-12 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
-        const double rho =
-            std::sqrt(x.x * x.x + x.y * x.y + x.z * x.z) - std::sqrt(hx * hx + hy * hy + hz * hz) - slack;
+        const double rho = off - width - slack;
         return std::min(base + f.lead + 1e-9, base + f.ahead(std::max(0.0, rho)) + 1e-7);
     }
     // The elements' corners lie scattered through the mesh: their misses overlap when fetched at once.
