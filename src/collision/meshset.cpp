@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "geometry/mat4.h"
@@ -16,28 +17,31 @@ double keyOf(const Vec3* p) {
     return std::sqrt(p->x * p->x + p->y * p->y);
 }
 
-double axisKey(const CollMesh* mesh, const CollEdge& e, int axis) {
-    const Vec3& a = mesh->vertices[e.a].point;
-    const Vec3& b = mesh->vertices[e.b].point;
-    return axis == 0 ? a.x + b.x : axis == 1 ? a.y + b.y : a.z + b.z;
-}
+// The three key sums of each edge of the node being split, by position: the partition then compares
+// keys that lie beside the edges instead of fetching both end points at every step.
+struct TreeScratch {
+    std::vector<double> keys[3];
+};
 
 // Puts the m-th smallest key of [lo, hi] at m, smaller ones before and larger ones after, by random
-// pivots from the run's generator (three-way, so runs of equal keys cannot stall it).
-void partitionAxis(CollMesh* mesh, int32_t lo, int32_t hi, int32_t m, int axis) {
-    CollEdge* e = mesh->edges;
+// pivots from the run's generator (three-way, so runs of equal keys cannot stall it); the edges follow
+// their keys.
+void partitionKeys(double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t m) {
     while (lo < hi) {
         const int32_t p = lo + static_cast<int32_t>(static_cast<int64_t>(rngNext()) * (hi - lo) / kRngMax);
-        const double pivot = axisKey(mesh, e[p], axis);
+        const double pivot = key[p];
         int32_t lt = lo, i = lo, gt = hi;
         while (i <= gt) {
-            const double k = axisKey(mesh, e[i], axis);
-            if (k < pivot)
-                std::swap(e[lt++], e[i++]);
-            else if (k > pivot)
-                std::swap(e[i], e[gt--]);
-            else
+            const double k = key[i];
+            if (k < pivot) {
+                std::swap(key[lt], key[i]), std::swap(e[lt], e[i]);
+                lt++, i++;
+            } else if (k > pivot) {
+                std::swap(key[gt], key[i]), std::swap(e[gt], e[i]);
+                gt--;
+            } else {
                 i++;
+            }
         }
         if (m < lt)
             hi = lt - 1;
@@ -48,31 +52,41 @@ void partitionAxis(CollMesh* mesh, int32_t lo, int32_t hi, int32_t m, int axis) 
     }
 }
 
-CollTreeNode* treeNode(CollMesh* mesh, int32_t first, int32_t last, bool* failed) {
+CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t last, bool* failed) {
     auto* node = static_cast<CollTreeNode*>(std::calloc(1, sizeof(CollTreeNode)));
     if (!node) {
         *failed = true;
         return nullptr;
     }
-    node->xmin = node->ymin = node->zmin = 1e35;
-    node->xmax = node->ymax = node->zmax = -1e35;
-    node->first = first;
-    node->last = last;
+    const bool split = last - first + 1 >= kCollMeshLeafEdges;
+    double xmin = 1e35, ymin = 1e35, zmin = 1e35, xmax = -1e35, ymax = -1e35, zmax = -1e35;
+    const CollEdge* edges = mesh->edges;
+    const CollVertex* vertices = mesh->vertices;
     for (int32_t i = first; i <= last; i++) {
-        for (int32_t v : {mesh->edges[i].a, mesh->edges[i].b}) {
-            const Vec3& p = mesh->vertices[v].point;
-            node->xmin = std::min(node->xmin, p.x), node->xmax = std::max(node->xmax, p.x);
-            node->ymin = std::min(node->ymin, p.y), node->ymax = std::max(node->ymax, p.y);
-            node->zmin = std::min(node->zmin, p.z), node->zmax = std::max(node->zmax, p.z);
+        const Vec3& a = vertices[edges[i].a].point;
+        const Vec3& b = vertices[edges[i].b].point;
+        for (const Vec3* p : {&a, &b}) {
+            xmin = std::min(xmin, p->x), xmax = std::max(xmax, p->x);
+            ymin = std::min(ymin, p->y), ymax = std::max(ymax, p->y);
+            zmin = std::min(zmin, p->z), zmax = std::max(zmax, p->z);
+        }
+        if (split) {
+            w.keys[0][i] = a.x + b.x;
+            w.keys[1][i] = a.y + b.y;
+            w.keys[2][i] = a.z + b.z;
         }
     }
-    if (last - first + 1 < kCollMeshLeafEdges) return node;
-    const double ex = node->xmax - node->xmin, ey = node->ymax - node->ymin, ez = node->zmax - node->zmin;
+    node->xmin = xmin, node->xmax = xmax, node->ymin = ymin, node->ymax = ymax;
+    node->zmin = zmin, node->zmax = zmax;
+    node->first = first;
+    node->last = last;
+    if (!split) return node;
+    const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
     const int32_t m = first + (last - first) / 2;
-    partitionAxis(mesh, first, last, m, axis);
-    node->left = treeNode(mesh, first, m, failed);
-    if (!*failed) node->right = treeNode(mesh, m + 1, last, failed);
+    partitionKeys(w.keys[axis].data(), mesh->edges, first, last, m);
+    node->left = treeNode(mesh, w, first, m, failed);
+    if (!*failed) node->right = treeNode(mesh, w, m + 1, last, failed);
     return node;
 }
 
@@ -433,7 +447,14 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     mesh->tree = nullptr;
     if (mesh->edgeCount <= 0) return 1;
     bool failed = false;
-    CollTreeNode* root = treeNode(mesh, 0, mesh->edgeCount - 1, &failed);
+    TreeScratch w;
+    try {
+        const size_t n = static_cast<size_t>(mesh->edgeCount);
+        for (std::vector<double>& k : w.keys) k.assign(n, 0.0);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    CollTreeNode* root = treeNode(mesh, w, 0, mesh->edgeCount - 1, &failed);
     if (failed) {
         collMeshTreeFree(root);
         return -1;
