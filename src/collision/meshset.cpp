@@ -1,5 +1,7 @@
 #include "collision/meshset.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -60,21 +62,51 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
         return nullptr;
     }
     const bool split = last - first + 1 >= kCollMeshLeafEdges;
-    double xmin = 1e35, ymin = 1e35, zmin = 1e35, xmax = -1e35, ymax = -1e35, zmax = -1e35;
     const CollEdge* edges = mesh->edges;
     const Vec3* points = w.points.data();
+    // Each lane keeps the running minimum (maximum) of the first (second) ends as std::min (max)
+    // would, a value taking over only when strictly smaller (larger): minpd (maxpd) with the new
+    // value first. The lanes' results differ from one running value over both ends only in which of
+    // two equal values is kept, which shows only for zeros of opposite sign: then the running value
+    // is taken again end by end.
+    __m128d loA = _mm_set1_pd(1e35), loB = loA, hiA = _mm_set1_pd(-1e35), hiB = hiA;
+    __m128d loZ = loA, hiZ = hiA;
+    double* kx = w.keys[0].data();
+    double* ky = w.keys[1].data();
+    double* kz = w.keys[2].data();
     for (int32_t i = first; i <= last; i++) {
         const Vec3& a = points[edges[i].a];
         const Vec3& b = points[edges[i].b];
-        for (const Vec3* p : {&a, &b}) {
-            xmin = std::min(xmin, p->x), xmax = std::max(xmax, p->x);
-            ymin = std::min(ymin, p->y), ymax = std::max(ymax, p->y);
-            zmin = std::min(zmin, p->z), zmax = std::max(zmax, p->z);
-        }
+        const __m128d pa = _mm_loadu_pd(&a.x), pb = _mm_loadu_pd(&b.x);
+        const __m128d z = _mm_loadh_pd(_mm_load_sd(&a.z), &b.z);
+        loA = _mm_min_pd(pa, loA), hiA = _mm_max_pd(pa, hiA);
+        loB = _mm_min_pd(pb, loB), hiB = _mm_max_pd(pb, hiB);
+        loZ = _mm_min_pd(z, loZ), hiZ = _mm_max_pd(z, hiZ);
         if (split) {
-            w.keys[0][i] = a.x + b.x;
-            w.keys[1][i] = a.y + b.y;
-            w.keys[2][i] = a.z + b.z;
+            const __m128d sum = _mm_add_pd(pa, pb);
+            _mm_storel_pd(&kx[i], sum), _mm_storeh_pd(&ky[i], sum);
+            kz[i] = a.z + b.z;
+        }
+    }
+    double lo[6], hi[6];  // x, y, z of the first ends' lanes, then of the second ends'
+    _mm_storeu_pd(lo, loA), _mm_storel_pd(&lo[2], loZ), _mm_storeu_pd(&lo[3], loB),
+        _mm_storeh_pd(&lo[5], loZ);
+    _mm_storeu_pd(hi, hiA), _mm_storel_pd(&hi[2], hiZ), _mm_storeu_pd(&hi[3], hiB),
+        _mm_storeh_pd(&hi[5], hiZ);
+    bool signedZero = false;
+    for (int c = 0; c < 3; c++)
+        signedZero = signedZero || (lo[c] == 0.0 && lo[c + 3] == 0.0) || (hi[c] == 0.0 && hi[c + 3] == 0.0);
+    double xmin = std::min(lo[0], lo[3]), ymin = std::min(lo[1], lo[4]), zmin = std::min(lo[2], lo[5]);
+    double xmax = std::max(hi[0], hi[3]), ymax = std::max(hi[1], hi[4]), zmax = std::max(hi[2], hi[5]);
+    if (signedZero) {
+        xmin = ymin = zmin = 1e35, xmax = ymax = zmax = -1e35;
+        for (int32_t i = first; i <= last; i++) {
+            for (const int32_t v : {edges[i].a, edges[i].b}) {
+                const Vec3& p = points[v];
+                xmin = std::min(xmin, p.x), xmax = std::max(xmax, p.x);
+                ymin = std::min(ymin, p.y), ymax = std::max(ymax, p.y);
+                zmin = std::min(zmin, p.z), zmax = std::max(zmax, p.z);
+            }
         }
     }
     node->xmin = xmin, node->xmax = xmax, node->ymin = ymin, node->ymax = ymax;
