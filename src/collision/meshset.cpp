@@ -238,6 +238,19 @@ class PointMerger {
     uint64_t exactSlot(const Vec3& p) const {
         return mix(bitsOf(p.x) ^ mix(bitsOf(p.y) ^ mix(bitsOf(p.z)))) & exactMask_;
     }
+    // Point id at the head of its cell's chain; in the exact table (the points are stored there in
+    // their order until the table is full, so the first exactCount_ are in it).
+    void chain(int32_t id) {
+        const Vec3& p = points_[id];
+        int32_t& head = heads_[cellSlot(cell(p.x), cell(p.y), cell(p.z))];
+        next_[id] = head;
+        head = id;
+    }
+    void placeExact(int32_t id) {
+        uint64_t slot = exactSlot(points_[id]);
+        while (exact_[slot] >= 0) slot = (slot + 1) & exactMask_;
+        exact_[slot] = id;
+    }
     bool same(const Vec3& a, const Vec3& b) const {
         return bitsOf(a.x) == bitsOf(b.x) && bitsOf(a.y) == bitsOf(b.y) && bitsOf(a.z) == bitsOf(b.z);
     }
@@ -252,6 +265,7 @@ class PointMerger {
     std::vector<int32_t> exact_;  // open addressing over the coordinates' bits; -1 free
     uint64_t exactMask_ = 0;
     int32_t exactCount_ = 0;
+    size_t maxSlots_ = 0;  // the exact table's largest size, twice the cell table's
     // A point with another one within one and a half tolerances: a point met again at its very
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
@@ -273,10 +287,10 @@ PointMerger::PointMerger(double tol, const Vec3* ends, int32_t count, int32_t ca
     // Cell numbers must fit their integers, and the coordinates' rounding must stay far below the
     // tolerance, for the cells to hold every point within reach.
     if (!std::isfinite(tol) || !(extent / tol < 1e12)) return;
-    const size_t slots = std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(count, 1024, 1 << 25)));
-    heads_.assign(slots / 2, -1);
+    maxSlots_ = std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(count, 1024, 1 << 25)));
+    heads_.assign(64, -1);
     mask_ = heads_.size() - 1;
-    exact_.assign(slots, -1);
+    exact_.assign(128, -1);
     exactMask_ = exact_.size() - 1;
     usable_ = true;
 }
@@ -338,12 +352,21 @@ int32_t PointMerger::find(const Vec3& p) {
     if (!merging_) return id;
     crowded_.push_back(near_.empty() ? 0 : 1);
     for (const int32_t j : near_) crowded_[j] = 1;
-    int32_t& head = heads_[cellSlot(cell(p.x), cell(p.y), cell(p.z))];
-    next_.push_back(head);
-    head = id;
+    next_.push_back(-1);
+    // The tables grow with the points stored (far fewer than the ends): small tables stay in cache.
+    if (points_.size() > heads_.size() && heads_.size() < maxSlots_ / 2) {
+        heads_.assign(2 * heads_.size(), -1);
+        mask_ = heads_.size() - 1;
+        for (int32_t j = 0; j < id; j++) chain(j);
+    }
+    chain(id);
+    if (2 * (exactCount_ + 1) > static_cast<int64_t>(exact_.size()) && exact_.size() < maxSlots_) {
+        exact_.assign(2 * exact_.size(), -1);
+        exactMask_ = exact_.size() - 1;
+        for (int32_t j = 0; j < exactCount_; j++) placeExact(j);
+    }
     if (2 * (exactCount_ + 1) <= static_cast<int64_t>(exact_.size())) {
-        for (slot = exactSlot(p); exact_[slot] >= 0;) slot = (slot + 1) & exactMask_;
-        exact_[slot] = id;
+        placeExact(id);
         exactCount_++;
     }
     return id;
