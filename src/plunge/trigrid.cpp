@@ -65,17 +65,17 @@ void angleRange(const Vec3* t, const Vec3& c, const double* d, double nearest, d
 }  // namespace
 
 // What a fill keeps for the cells not yet asked for: each triangle's rectangle of cells, the triangles
-// by their first row (in triangle order within a row) and the most rows a rectangle spans beyond its
-// first, so that a cell's triangles are found among few rows; a bit per triangle gathers them back
-// into triangle order.
+// by the first cell of their rectangle and the most rows and columns a rectangle spans beyond it, so
+// that a cell's triangles are found among few first cells; a bit per triangle gathers them back into
+// triangle order.
 struct TriGridPending {
     struct Block {
         int32_t r0, r1, c0, c1;
     };
     std::vector<Block> block;
-    std::vector<int32_t> rowStart;  // rows + 1
-    std::vector<int32_t> byRow;
-    int32_t span = 0;
+    std::vector<int32_t> start;  // per first cell (row by row) and one beyond: its place in byFirst
+    std::vector<int32_t> byFirst;
+    int32_t rowSpan = 0, columnSpan = 0;
     std::vector<uint8_t> waiting;  // per cell, row by row: its triangles not yet taken
     std::vector<uint64_t> bits;
 };
@@ -90,16 +90,20 @@ bool takeTriangles(const TriGrid* g, int32_t row, int32_t column) {
     if (!pd || !pd->waiting[at]) return true;
     int64_t found = 0;
     size_t wLo = pd->bits.size(), wHi = 0;
-    for (int32_t r = std::max(0, row - pd->span); r <= row; ++r)
-        for (int32_t k = pd->rowStart[size_t(r)]; k < pd->rowStart[size_t(r) + 1]; ++k) {
-            const int32_t i = pd->byRow[size_t(k)];
+    for (int32_t r = std::max(0, row - pd->rowSpan); r <= row; ++r) {
+        const size_t first = size_t(r) * size_t(g->columns);
+        const int32_t k0 = pd->start[first + size_t(std::max(0, column - pd->columnSpan))];
+        const int32_t k1 = pd->start[first + size_t(column) + 1];
+        for (int32_t k = k0; k < k1; ++k) {
+            const int32_t i = pd->byFirst[size_t(k)];
             const TriGridPending::Block& b = pd->block[size_t(i)];
-            if (b.r1 < row || b.c0 > column || b.c1 < column) continue;
+            if (b.r1 < row || b.c1 < column) continue;
             const size_t w = size_t(i) >> 6;
             pd->bits[w] |= uint64_t(1) << (i & 63);
             wLo = std::min(wLo, w), wHi = std::max(wHi, w);
             ++found;
         }
+    }
     TriGridCell* cell = &g->cells[row][column];
     const int64_t need = int64_t(cell->count) + found;
     bool ok = true;
@@ -201,8 +205,8 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     try {
         pd = new TriGridPending;
         pd->block.resize(size_t(n));
-        pd->rowStart.assign(size_t(g->rows) + 1, 0);
-        pd->byRow.resize(size_t(n));
+        pd->start.assign(size_t(g->rows) * size_t(g->columns) + 1, 0);
+        pd->byFirst.resize(size_t(n));
         pd->bits.assign((size_t(n) + 63) / 64, 0);
         pd->waiting.assign(size_t(g->rows) * size_t(g->columns), 1);
     } catch (const std::bad_alloc&) {
@@ -226,18 +230,22 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         const int32_t c0 = clampIndex(std::trunc(near / g->rStep), g->columns);
         const int32_t c1 = clampIndex(std::trunc((std::max({d0, d1, d2}) + r) / g->rStep), g->columns);
         pd->block[size_t(i)] = {r0, r1, c0, c1};
-        pd->span = std::max(pd->span, r1 - r0);
-        ++pd->rowStart[size_t(r0) + 1];
+        pd->rowSpan = std::max(pd->rowSpan, r1 - r0);
+        pd->columnSpan = std::max(pd->columnSpan, c1 - c0);
+        ++pd->start[size_t(r0) * size_t(g->columns) + size_t(c0) + 1];
     }
-    for (int32_t row = 0; row < g->rows; ++row) pd->rowStart[size_t(row) + 1] += pd->rowStart[size_t(row)];
+    for (size_t k = 1; k < pd->start.size(); ++k) pd->start[k] += pd->start[k - 1];
     std::vector<int32_t> at;
     try {
-        at.assign(pd->rowStart.begin(), pd->rowStart.end() - 1);
+        at.assign(pd->start.begin(), pd->start.end() - 1);
     } catch (const std::bad_alloc&) {
         delete pd;
         return -1;
     }
-    for (int32_t i = 0; i < n; ++i) pd->byRow[size_t(at[size_t(pd->block[size_t(i)].r0)]++)] = i;
+    for (int32_t i = 0; i < n; ++i) {
+        const TriGridPending::Block& b = pd->block[size_t(i)];
+        pd->byFirst[size_t(at[size_t(b.r0) * size_t(g->columns) + size_t(b.c0)]++)] = i;
+    }
     g->pending = pd;
     return 1;
 }
