@@ -296,7 +296,6 @@ PointMerger::PointMerger(double tol, const Vec3* ends, int32_t count, int32_t ca
 }
 
 int32_t PointMerger::find(const Vec3& p) {
-    const double key = keyOf(&p);
     uint64_t slot = 0;
     if (merging_) {
         for (slot = exactSlot(p); exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
@@ -308,6 +307,7 @@ int32_t PointMerger::find(const Vec3& p) {
             }
         }
     }
+    const double key = keyOf(&p);
     near_.clear();
     int32_t pick = -1;
     if (merging_) {
@@ -329,7 +329,10 @@ int32_t PointMerger::find(const Vec3& p) {
                     if (std::find(seen, seen + nSeen, h) != seen + nSeen) continue;
                     if (nSeen < 27) seen[nSeen++] = h;
                     for (int32_t j = heads_[h]; j >= 0; j = next_[j]) {
-                        const double d = dist3D(&points_[j], &p);
+                        // dist3D written out: the same sum, without the call.
+                        const Vec3& q = points_[j];
+                        const double dx = q.x - p.x, dy = q.y - p.y, dz = q.z - p.z;
+                        const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
                         if (!(d < reach)) continue;
                         near_.push_back(j);
                         const double kj = keys_[j];

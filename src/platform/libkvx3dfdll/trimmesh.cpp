@@ -235,12 +235,20 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
     Builder builder{ev, surface, mesh, &r, static_cast<int32_t>(mesh->points.size()), {}};
     mesh->points.insert(mesh->points.end(), r.grid.begin(), r.grid.end());
     constexpr int steps = Builder::kSteps;
+    // Each grid point is a corner of up to four cells: its trim test is made once.
+    std::vector<signed char> cornerIn(r.grid.size(), -1);
+    auto in = [&](size_t i, size_t j) {
+        signed char& c = cornerIn[i * (r.nv + 1) + j];
+        if (c < 0) c = inside(surface, us[i], vs[j]) ? 1 : 0;
+        return c == 1;
+    };
     for (size_t i = 0; i + 1 < us.size(); ++i)
         for (size_t j = 0; j + 1 < vs.size(); ++j) {
             const double u0 = us[i], u1 = us[i + 1], v0 = vs[j], v1 = vs[j + 1];
-            const bool ok = builder.cellInside(u0, u1, v0, v1)
-                                ? builder.quad(i, j, 0, steps, 0, steps, u0, u1, v0, v1)
-                                : builder.boundary(i, j, 0, steps, 0, steps, u0, u1, v0, v1, kBoundaryDepth);
+            const bool full = in(i, j) && in(i + 1, j) && in(i + 1, j + 1) && in(i, j + 1) &&
+                              inside(surface, (u0 + u1) / 2, (v0 + v1) / 2);
+            const bool ok = full ? builder.quad(i, j, 0, steps, 0, steps, u0, u1, v0, v1)
+                                 : builder.boundary(i, j, 0, steps, 0, steps, u0, u1, v0, v1, kBoundaryDepth);
             if (!ok) return kTrimMeshFailed;
         }
     return kTrimMeshOk;
