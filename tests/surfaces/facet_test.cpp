@@ -72,3 +72,31 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     g.rec.umin = 0, g.rec.vmin = 0, g.rec.umax = 1, g.rec.vmax = 1;
     EXPECT_EQ(facetSurface(&g.rec, 0.1, &area, &rel), 0);
 }
+
+// A measure taken after others (the cell lists kept between calls) equals the same measure taken alone.
+TEST(Facet, MeasuresInARowEqualEachMeasureAlone) {
+    RecGuard cyl, disc;
+    makeCylinder(&cyl.rec, 50, 30);
+    makePlane(&disc.rec, 10, 10, 3);
+    std::vector<Vec2> loop;
+    for (int i = 0; i < 40; ++i)
+        loop.push_back({0.5 + 0.4 * std::cos(i * M_PI / 20), 0.5 + 0.3 * std::sin(i * M_PI / 20)});
+    ASSERT_EQ(trimSurfaceAddLoop(&disc.rec, loop.data(), static_cast<int32_t>(loop.size())), 1);
+    const struct {
+        TrimSurface* s;
+        double tol;
+    } row[] = {{&cyl.rec, 0.05}, {&disc.rec, 0.01}, {&cyl.rec, 0.2}, {&disc.rec, 0.05}, {&cyl.rec, 0.05}};
+    std::vector<double> kept;
+    for (const auto& m : row) {
+        double area = 0, rel = 0;
+        ASSERT_EQ(facetSurface(m.s, m.tol, &area, &rel), 1);
+        kept.insert(kept.end(), {area, rel});
+    }
+    for (size_t k = 0; k < std::size(row); ++k) {
+        facetReleaseScratch();
+        double area = 0, rel = 0;
+        ASSERT_EQ(facetSurface(row[k].s, row[k].tol, &area, &rel), 1);
+        EXPECT_EQ(area, kept[2 * k]) << k;
+        EXPECT_EQ(rel, kept[2 * k + 1]) << k;
+    }
+}
