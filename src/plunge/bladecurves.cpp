@@ -158,6 +158,7 @@ int BladeStrips::load(const char* selection, const Profile2D* hub, double tol) {
     if (list == nullptr || readSurfObjects(selection, list) != 1) return -1;
     int32_t index[2] = {0, 0}, direction[2] = {0, 0};
     const int chosen = chooseBladeSurfaces(list, hub, index, direction);
+    facetReleaseScratch();
     if (chosen < 0) return -1;
     if (chosen == 1) {
         IsoStrip* whole = idx5SurfaceIsoCurve(&list->entries[index[0]], direction[0], tol);

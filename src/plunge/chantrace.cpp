@@ -75,6 +75,14 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
     int found = 0;
     for (int32_t k = 0; k < count; ++k) {
         const int32_t j = list[k];
+        // The listed triangles lie far apart in the arrays: their records are fetched a few ahead.
+        if (k + 8 < count && list[k + 8] >= 0 && list[k + 8] < total) {
+            const int32_t ahead = list[k + 8];
+            __builtin_prefetch(&c.model->boxMax[ahead]);
+            __builtin_prefetch(&c.model->boxMin[ahead]);
+            __builtin_prefetch(&g->radiusMin[ahead]);
+            __builtin_prefetch(&g->radiusMax[ahead]);
+        }
         if (j < 0 || j >= total) continue;
         if (c.model->boxMax[j].z < z - r) break;
         const double dr = std::max({g->radiusMin[j] - sw->R, 0.0, sw->R - g->radiusMax[j]});

@@ -8,6 +8,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "KVWOG5/lists.h"
 #include "contour/contourisect.h"
 #include "contour/offsetboundary.h"
@@ -344,13 +348,25 @@ void blockBoxes(const Profile2D* p, std::vector<double>* boxes) {
     boxes->resize(4 * static_cast<size_t>((segments + kBlock - 1) / kBlock));
     for (int32_t b = 0; b * kBlock < segments; ++b) {
         const int32_t first = b * kBlock, last = std::min(first + kBlock, segments);
+        double* box = &(*boxes)[4 * static_cast<size_t>(b)];
+#if defined(__SSE2__)
+        // Both coordinates at once: minpd(v, lo) is std::min(lo, v) (lo kept on a tie and for a NaN v),
+        // maxpd(v, hi) likewise std::max(hi, v).
+        __m128d lo = _mm_set1_pd(INFINITY), hi = _mm_set1_pd(-INFINITY);
+        for (int32_t i = first; i <= last; ++i) {
+            const __m128d v = _mm_loadu_pd(&p->points[i].x);
+            lo = _mm_min_pd(v, lo), hi = _mm_max_pd(v, hi);
+        }
+        box[0] = _mm_cvtsd_f64(lo), box[1] = _mm_cvtsd_f64(hi);
+        box[2] = _mm_cvtsd_f64(_mm_unpackhi_pd(lo, lo)), box[3] = _mm_cvtsd_f64(_mm_unpackhi_pd(hi, hi));
+#else
         double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
         for (int32_t i = first; i <= last; ++i) {
             const Vec2& v = p->points[i];
             x0 = std::min(x0, v.x), x1 = std::max(x1, v.x), y0 = std::min(y0, v.y), y1 = std::max(y1, v.y);
         }
-        double* box = &(*boxes)[4 * static_cast<size_t>(b)];
         box[0] = x0, box[1] = x1, box[2] = y0, box[3] = y1;
+#endif
     }
 }
 

@@ -20,8 +20,9 @@ double planDist(const Vec3& p, const Vec3& c) {
 }
 
 // The smallest plan distance of the triangle from c: its projection may pass nearer to the axis than
-// any corner.
-double planDistMin(const Vec3* t, const Vec3& c) {
+// any corner. d: the corners' plan distances, which an edge whose nearest point is its first corner
+// measures again.
+double planDistMin(const Vec3* t, const Vec3& c, const double* d) {
     const Vec2 q[3] = {
         {t[0].x - c.x, t[0].y - c.y}, {t[1].x - c.x, t[1].y - c.y}, {t[2].x - c.x, t[2].y - c.y}};
     double side[3];
@@ -31,7 +32,9 @@ double planDistMin(const Vec3* t, const Vec3& c) {
         const double ex = b.x - a.x, ey = b.y - a.y, len2 = ex * ex + ey * ey;
         side[k] = ex * -a.y - ey * -a.x;
         const double u = len2 > 0.0 ? std::clamp(-(a.x * ex + a.y * ey) / len2, 0.0, 1.0) : 0.0;
-        best = std::min(best, std::hypot(a.x + u * ex, a.y + u * ey));
+        // At u = 0 the point is the corner itself (a finite step times zero adds a zero).
+        const bool corner = u == 0.0 && std::isfinite(ex) && std::isfinite(ey);
+        best = std::min(best, corner ? d[k] : std::hypot(a.x + u * ex, a.y + u * ey));
     }
     const bool inside =
         (side[0] >= 0 && side[1] >= 0 && side[2] >= 0) || (side[0] <= 0 && side[1] <= 0 && side[2] <= 0);
@@ -216,7 +219,7 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     for (int32_t i = 0; i < n; ++i) {
         const Vec3* p = tris->data[i].p;
         const double* d = &dist[3 * size_t(i)];
-        const double nearest = planDistMin(p, *centre);
+        const double nearest = planDistMin(p, *centre, d);
         if (ranges) {
             angleRange(p, *centre, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
             g->radiusMin[i] = nearest;

@@ -31,6 +31,14 @@ struct LoopSet {
     }
 };
 
+// The refinement's cell lists, kept from one measure to the next until facetReleaseScratch: a side
+// choice measures its surfaces one after another, and each measure would otherwise take (and fault
+// in) tens of megabytes afresh.
+struct Scratch {
+    std::vector<Cell> result, pending, next;
+};
+Scratch gScratch;
+
 struct Run {
     const TrimSurface* surface;
     double tol;
@@ -300,7 +308,8 @@ void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
 // cell of a round is judged before any of its children), so that a cover stopped at the cell bound is
 // refined evenly; without the bound the accepted cells are the same as in any other order.
 int refineCurvature(Run& run, double minParam) {
-    std::vector<Cell> result, pending, next;
+    std::vector<Cell>&result = gScratch.result, &pending = gScratch.pending, &next = gScratch.next;
+    result.clear(), pending.clear(), next.clear();
     try {
         // Splits stop once the cells held reach the bound, so no list outgrows the bound plus the
         // cells given: their room is taken once.
@@ -451,7 +460,10 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
         }
         // Halving stops where a cell's parameters are no longer distinguishable.
         const double minParam = 1e-12 * std::max(ku1 - ku0, kv1 - kv0);
-        return refineDriver(run, outArea, outRelError, minParam);
+        const int rc = refineDriver(run, outArea, outRelError, minParam);
+        // The refined cells' list goes back to the scratch for the next measure.
+        if (run.cells.capacity() > gScratch.result.capacity()) gScratch.result.swap(run.cells);
+        return rc;
     } catch (const std::bad_alloc&) {
         return -1;
     }
@@ -463,6 +475,11 @@ const FacetStats* facetLastStats() {
 
 void facetResetState() {
     gStats = FacetStats{};
+    facetReleaseScratch();
+}
+
+void facetReleaseScratch() {
+    gScratch = Scratch{};
 }
 
 int curvatureFromDerivs(double E, double F, double G, double L, double M, double N, double* k1, double* k2) {

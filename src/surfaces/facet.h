@@ -32,6 +32,9 @@ struct FacetStats {
 int facetSurface(const TrimSurface* surface, double tol, double* outArea, double* outRelError);
 const FacetStats* facetLastStats();
 void facetResetState();
+// Frees the cell lists facetSurface keeps for the next call (a caller measuring several surfaces in a
+// row calls it once after the last).
+void facetReleaseScratch();
 
 // Principal curvatures from the first (E, F, G) and second (L, M, N) forms: 1; 0 with both left as
 // they are when EG - F^2 <= 1e-9. Equal roots (|H^2 - K| < 1e-10) give H twice.

@@ -115,6 +115,34 @@ int evalOne(const BsplSurface* s, double u, double v, int nd, Vec3 Cart::*pick, 
     return c.rc;
 }
 
+// The point alone, as evalOne answers it for derivative order 0: the value sums of homSums (the same
+// products in the same order) and the division of cartesian, without the derivative terms' upkeep.
+int plainPoint(const BsplSurface* s, double u, double v, Vec3* out) {
+    if (out == nullptr) return -1;
+    if (!usable(s) || !pull(&u, s->uKnots, s->uNum) || !pull(&v, s->vKnots, s->vNum)) return -1;
+    const int32_t su = knotSpan(s->uKnots, s->uNum, s->uOrder, u);
+    const int32_t sv = knotSpan(s->vKnots, s->vNum, s->vOrder, v);
+    double Nu[kBsplMaxOrder], Nv[kBsplMaxOrder];
+    if (bsplBasis(s->uKnots, s->uNum, s->uOrder, su, u, Nu) < 0) return -1;
+    if (bsplBasis(s->vKnots, s->vNum, s->vOrder, sv, v, Nv) < 0) return -1;
+    const bool rational = isRational(s);
+    Vec3 A{0, 0, 0};
+    double W = 0;
+    for (int32_t i = 0; i < s->uOrder; ++i) {
+        const int32_t row = su - s->uOrder + 1 + i;
+        for (int32_t j = 0; j < s->vOrder; ++j) {
+            const int32_t col = sv - s->vOrder + 1 + j;
+            const Vec3& P = s->rows[row][col];
+            const double w = rational ? s->weights[row][col] : 1.0;
+            const double b = Nu[i] * Nv[j] * w;
+            A.x += b * P.x, A.y += b * P.y, A.z += b * P.z;
+            W += b;
+        }
+    }
+    *out = std::fabs(W) >= 1e-10 ? scaled(A, 1.0 / W) : A;
+    return 1;
+}
+
 int weightTerm(const BsplSurface* s, double u, double v, int term, double* w) {
     if (w == nullptr) return -1;
     *w = 0.0;
@@ -141,7 +169,7 @@ int homSecond(const BsplSurface* s, double u, double v, int term, Vec3 Cart::*pl
 }  // namespace
 
 int nurbsSurfEval(const BsplSurface* s, double u, double v, Vec3* point) {
-    return evalOne(s, u, v, 0, &Cart::S, point);
+    return plainPoint(s, u, v, point);
 }
 int nurbsSurfDu(const BsplSurface* s, double u, double v, Vec3* out) {
     return evalOne(s, u, v, 1, &Cart::Su, out);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "surf_fixtures.h"
@@ -71,4 +73,23 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, away, 3), 1);
     g.rec.umin = 0, g.rec.vmin = 0, g.rec.umax = 1, g.rec.vmax = 1;
     EXPECT_EQ(facetSurface(&g.rec, 0.1, &area, &rel), 0);
+}
+
+// A measure taken after others (the cell lists kept between calls) equals the same measure taken alone.
+TEST(Facet, MeasuresInARowEqualEachMeasureAlone) {
+    RecGuard cyl, disc;
+    makeCylinder(&cyl.rec, 50, 30);
+    makePlane(&disc.rec, 10, 10, 3);
+    const std::vector<Vec2> loop{{0.1, 0.2}, {0.9, 0.1}, {0.8, 0.9}, {0.5, 0.6}, {0.2, 0.8}};
+    ASSERT_EQ(trimSurfaceAddLoop(&disc.rec, loop.data(), static_cast<int32_t>(loop.size())), 1);
+    const std::pair<TrimSurface*, double> row[] = {
+        {&cyl.rec, 0.05}, {&disc.rec, 0.01}, {&cyl.rec, 0.2}, {&disc.rec, 0.05}, {&cyl.rec, 0.05}};
+    double kept[std::size(row)][2], alone[2];
+    for (size_t k = 0; k < std::size(row); ++k)
+        ASSERT_EQ(facetSurface(row[k].first, row[k].second, &kept[k][0], &kept[k][1]), 1);
+    for (size_t k = 0; k < std::size(row); ++k) {
+        facetReleaseScratch();
+        ASSERT_EQ(facetSurface(row[k].first, row[k].second, &alone[0], &alone[1]), 1);
+        EXPECT_TRUE(alone[0] == kept[k][0] && alone[1] == kept[k][1]) << k;
+    }
 }
