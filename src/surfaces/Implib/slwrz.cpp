@@ -5,7 +5,7 @@
 #include <cmath>
 
 #if defined(__SSE2__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 #include "KVWOG5/geocalc.h"
@@ -55,79 +55,12 @@ int planeInPlane(const double* seg, double rmin, double rmax, PointList3D* hits)
     return 1;
 }
 
-#if defined(__SSE2__) && defined(__GNUC__)
-// coneMayHit's screen four edges at a time where the processor has the wider registers (the same
-// operations lane by lane, so the same answers); the edges screened, a multiple of four.
-__attribute__((target("avx"))) int coneMayHitAvx(const Vec2* profile, const int32_t* edges, int count,
-                                                 const double* seg, bool* may) {
-    const double x1 = seg[0], y1 = seg[1], z1 = seg[2];
-    const double dx = seg[3] - x1, dy = seg[4] - y1, dz = seg[5] - z1;
-    const __m256d vz1 = _mm256_set1_pd(z1), vdz = _mm256_set1_pd(dz);
-    const __m256d dd = _mm256_set1_pd(dx * dx + dy * dy), xd = _mm256_set1_pd(x1 * dx + y1 * dy),
-                  xx = _mm256_set1_pd(x1 * x1 + y1 * y1);
-    const __m256d sign = _mm256_set1_pd(-0.0), zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
-    const int wide = count - count % 4;
-    for (int k = 0; k < wide; k += 4) {
-        const Vec2 *p0 = &profile[edges[k]], *p1 = &profile[edges[k + 1]], *p2 = &profile[edges[k + 2]],
-                   *p3 = &profile[edges[k + 3]];
-        const __m256d e0 = _mm256_set_pd(p3[0].x, p2[0].x, p1[0].x, p0[0].x);
-        const __m256d e1 = _mm256_set_pd(p3[0].y, p2[0].y, p1[0].y, p0[0].y);
-        const __m256d e2 = _mm256_set_pd(p3[1].x, p2[1].x, p1[1].x, p0[1].x);
-        const __m256d e3 = _mm256_set_pd(p3[1].y, p2[1].y, p1[1].y, p0[1].y);
-        const __m256d swap =
-            _mm256_cmp_pd(_mm256_andnot_pd(sign, e2), _mm256_andnot_pd(sign, e0), _CMP_LT_OQ);
-        const __m256d ra = _mm256_blendv_pd(e0, e2, swap), za = _mm256_blendv_pd(e1, e3, swap);
-        const __m256d rb = _mm256_blendv_pd(e2, e0, swap), zb = _mm256_blendv_pd(e3, e1, swap);
-        const __m256d kk = _mm256_div_pd(_mm256_sub_pd(rb, ra), _mm256_sub_pd(zb, za));
-        const __m256d c0 = _mm256_add_pd(ra, _mm256_mul_pd(kk, _mm256_sub_pd(vz1, za)));
-        const __m256d c1 = _mm256_mul_pd(kk, vdz);
-        const __m256d a = _mm256_sub_pd(dd, _mm256_mul_pd(c1, c1));
-        const __m256d b = _mm256_mul_pd(_mm256_set1_pd(2.0), _mm256_sub_pd(xd, _mm256_mul_pd(c0, c1)));
-        const __m256d c = _mm256_sub_pd(xx, _mm256_mul_pd(c0, c0));
-        const __m256d disc =
-            _mm256_sub_pd(_mm256_mul_pd(b, b), _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(4.0), a), c));
-        const __m256d s = _mm256_sqrt_pd(_mm256_max_pd(disc, zero));
-        const __m256d bs = _mm256_or_pd(_mm256_and_pd(sign, b), _mm256_andnot_pd(sign, s));  // copysign(s, b)
-        const __m256d qq = _mm256_mul_pd(_mm256_set1_pd(-0.5), _mm256_add_pd(b, bs));
-        const __m256d t1 = _mm256_div_pd(qq, a), t2 = _mm256_div_pd(c, qq);
-        const __m256d zlo = _mm256_min_pd(e1, e3), zhi = _mm256_max_pd(e1, e3);
-        const __m256d z1t = _mm256_add_pd(vz1, _mm256_mul_pd(t1, vdz));
-        const __m256d z2t = _mm256_add_pd(vz1, _mm256_mul_pd(t2, vdz));
-        const __m256d hit1 = _mm256_and_pd(
-            _mm256_and_pd(_mm256_cmp_pd(t1, zero, _CMP_GE_OQ), _mm256_cmp_pd(t1, one, _CMP_LE_OQ)),
-            _mm256_and_pd(_mm256_cmp_pd(z1t, zlo, _CMP_GE_OQ), _mm256_cmp_pd(z1t, zhi, _CMP_LE_OQ)));
-        const __m256d hit2 = _mm256_and_pd(
-            _mm256_and_pd(_mm256_cmp_pd(t2, zero, _CMP_GE_OQ), _mm256_cmp_pd(t2, one, _CMP_LE_OQ)),
-            _mm256_and_pd(_mm256_cmp_pd(z2t, zlo, _CMP_GE_OQ), _mm256_cmp_pd(z2t, zhi, _CMP_LE_OQ)));
-        const __m256d roots = _mm256_and_pd(_mm256_cmp_pd(disc, zero, _CMP_GE_OQ), _mm256_or_pd(hit1, hit2));
-        const __m256d odd = _mm256_or_pd(
-            _mm256_or_pd(_mm256_cmp_pd(a, zero, _CMP_EQ_OQ), _mm256_cmp_pd(b, zero, _CMP_EQ_OQ)),
-            _mm256_or_pd(_mm256_cmp_pd(disc, e1, _CMP_UNORD_Q), _mm256_cmp_pd(e3, qq, _CMP_UNORD_Q)));
-        const int m = _mm256_movemask_pd(_mm256_or_pd(roots, odd));
-        for (int i = 0; i < 4; ++i) may[k + i] = ((m >> i) & 1) != 0;
-    }
-    return wide;
-}
-
-int coneMayHitWide(const Vec2* profile, const int32_t* edges, int count, const double* seg, bool* may) {
-    static const bool avx = __builtin_cpu_supports("avx");
-    return avx ? coneMayHitAvx(profile, edges, count, seg, may) : 0;
-}
-#elif defined(__SSE2__)
-int coneMayHitWide(const Vec2*, const int32_t*, int, const double*, bool*) {
-    return 0;
-}
-#endif
-
 // Which cone edges of a batch might give a hit: the arithmetic of slwrzCone, wogSolveQuadratic and
 // slwrzCheckHit, the same operations in the same order, two edges at a time; only an edge that may
 // hit goes the scalar way, which then finds the very same roots. A zero leading or middle coefficient
-// and anything not a number answer "may" and leave the case to the scalar code. The edges beyond the
-// last four the wider screen takes (all of them without it) go here.
+// and anything not a number answer "may" and leave the case to the scalar code.
 void coneMayHit(const Vec2* profile, const int32_t* edges, int count, const double* seg, bool* may) {
 #if defined(__SSE2__)
-    const int done = coneMayHitWide(profile, edges, count, seg, may);
-    edges += done, count -= done, may += done;
     const double x1 = seg[0], y1 = seg[1], z1 = seg[2];
     const double dx = seg[3] - x1, dy = seg[4] - y1, dz = seg[5] - z1;
     const __m128d vz1 = _mm_set1_pd(z1), vdz = _mm_set1_pd(dz);
