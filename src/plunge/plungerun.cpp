@@ -48,6 +48,7 @@
 #include "plunge/updown.h"
 #include "surfaces/Implib/meshlib.h"
 #include "surfaces/meshfiles/bndfile.h"
+#include "surfaces/meshfiles/trisort.h"
 
 namespace {
 
@@ -351,6 +352,7 @@ int cyclePitch(const CycleParams* p, double* pitch) {
 
 void freeCycleData(CycleToolCtx* tool) {
     meshLibKeepConversions(0);
+    meshSortKeepOrders(0);
     if (tool) polymeshFree(&tool->model);
     freeHubShroud(gRun.pair);
     freeHubShroud(gRun.hubCopy);
@@ -383,8 +385,10 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
 
     gRun.pair = loadHubShroud(tol);
     if (!gRun.pair) return fail(tool, -1);
-    // The wire meshes and the blade slots convert the same selections at the same tolerance.
+    // The wire meshes and the blade slots convert the same selections at the same tolerance, and load
+    // the same files.
     meshLibKeepConversions(1);
+    meshSortKeepOrders(1);
     gRun.blades = p->rotOpt == 0 ? meshSetFromFile(p->bladeKvx, p->splitKvx, pitch, p->precision)
                                  : meshSetFromSurfaces(p->bladeKvx, p->splitKvx, pitch, p->precision, radius);
     gRun.contours = loadBladeContours(gRun.pair->hub, tol);
@@ -438,6 +442,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
 
     gRun.surfaces = idx5CreateSurfaceSet(&tool->model, pitch);
     meshLibKeepConversions(0);
+    meshSortKeepOrders(0);
     if (!gRun.surfaces) return fail(tool, -1);
     gRun.grids = buildSurfaceSetGrids(gRun.surfaces, radius);
     if (callAbortHook()) {

@@ -2,6 +2,7 @@
 #include "surfaces/meshfiles/trisort.h"
 
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -54,7 +55,42 @@ void heapOrder(Key* k, int32_t n) {
     }
 }
 
+// An order given while kept: the tops it was given for, and the places in their order.
+struct KeptOrder {
+    std::vector<double> tops;
+    std::vector<int32_t> order;
+};
+
+bool gKeepOrders = false;
+std::vector<KeptOrder> gKeptOrders;
+
+// The same bits give the same comparisons, and the heap sort's permutation follows from those alone.
+const KeptOrder* keptOrderFor(const std::vector<Key>& keys) {
+    for (const KeptOrder& k : gKeptOrders) {
+        if (k.tops.size() != keys.size()) continue;
+        size_t i = 0;
+        while (i < keys.size() && std::memcmp(&k.tops[i], &keys[i].top, sizeof(double)) == 0) ++i;
+        if (i == keys.size()) return &k;
+    }
+    return nullptr;
+}
+
+void keepOrder(const std::vector<double>& tops, const std::vector<Key>& keys) {
+    try {
+        KeptOrder k{tops, std::vector<int32_t>(keys.size())};
+        for (size_t i = 0; i < keys.size(); ++i) k.order[i] = keys[i].at;
+        gKeptOrders.push_back(std::move(k));
+    } catch (const std::bad_alloc&) {
+        // Not remembered: the next such list is sorted again.
+    }
+}
+
 }  // namespace
+
+void meshSortKeepOrders(int on) {
+    gKeepOrders = on != 0;
+    if (!gKeepOrders) std::vector<KeptOrder>().swap(gKeptOrders);
+}
 
 bool meshTopOrder(const double* tops, int32_t n, int32_t* order) {
     if (n < 1) return true;
@@ -83,7 +119,21 @@ void sortMeshTriangles(TriList* list) {
         return;
     }
     for (int32_t i = 0; i < n; ++i) keys[i] = {triMaxZ(&list->data[i]), i};
-    heapOrder(keys.data(), n);
+    if (const KeptOrder* kept = gKeepOrders ? keptOrderFor(keys) : nullptr; kept != nullptr) {
+        for (int32_t i = 0; i < n; ++i) keys[i].at = kept->order[i];
+    } else {
+        std::vector<double> tops;
+        if (gKeepOrders) {
+            try {
+                tops.resize(keys.size());
+                for (int32_t i = 0; i < n; ++i) tops[i] = keys[i].top;
+            } catch (const std::bad_alloc&) {
+                tops.clear();
+            }
+        }
+        heapOrder(keys.data(), n);
+        if (!tops.empty()) keepOrder(tops, keys);
+    }
     // Position i takes the triangle from keys[i].at, cycle by cycle in place (a gather into a second
     // array would double the list's memory); a finished place is marked by its key pointing at itself.
     Triangle3D* data = list->data;

@@ -8,6 +8,10 @@ double triMaxZ(const Triangle3D* tri);
 int triCompareTopZ(const Triangle3D* a, const Triangle3D* b);
 // In place with one triangle of scratch, O(n log n); equal keys keep no particular order.
 void sortMeshTriangles(TriList* list);
+// While on, sortMeshTriangles remembers the orders it gives: a list whose tops are the very same
+// values in the very same places (the same file loaded again) takes its order without sorting. Off
+// forgets them.
+void meshSortKeepOrders(int on);
 // The permutation sortMeshTriangles gives n triangles with these highest z: order[i] is the place of
 // the triangle that goes to position i. False when memory is short.
 bool meshTopOrder(const double* tops, int32_t n, int32_t* order);

@@ -94,3 +94,32 @@ TEST(TriSort, KeyedOrderIsThePlainHeapSortsPermutation) {
         triListFree(list);
     }
 }
+
+// Kept orders: a list with the same tops in the same places (other triangles) takes the order given
+// before; one top changed, or one triangle fewer, is sorted afresh. Each against the plain heap sort.
+TEST(TriSort, KeptOrdersAreThoseOfTheirOwnTops) {
+    meshSortKeepOrders(1);
+    for (uint32_t seed = 70; seed < 80; ++seed) {
+        Rng rng{seed};
+        const int n = 2 + rngStep(&rng) % 500;
+        std::vector<Triangle3D> first(n);
+        for (int i = 0; i < n; ++i) first[i] = triWithTop(double(rngStep(&rng) % 6), double(i));
+        std::vector<Triangle3D> again = first, changed = first;
+        for (int i = 0; i < n; ++i) again[i].p[0].x += 100;  // other triangles, the same tops
+        changed[rngStep(&rng) % n] = triWithTop(2.5, -1);
+        const std::vector<Triangle3D> shorter(first.begin(), first.end() - 1);
+        const std::vector<Triangle3D>* inputs[] = {&first, &again, &changed, &shorter};
+        for (const std::vector<Triangle3D>* in : inputs) {
+            const int m = static_cast<int>(in->size());
+            std::vector<Triangle3D> plain = *in;
+            meshHeapSort(plain.data(), m, triCompareTopZ);
+            TriList* list = triListCreate(m);
+            ASSERT_NE(list, nullptr);
+            for (const Triangle3D& t : *in) triListAdd(list, &t);
+            sortMeshTriangles(list);
+            EXPECT_EQ(std::memcmp(list->data, plain.data(), m * sizeof(Triangle3D)), 0) << seed;
+            triListFree(list);
+        }
+    }
+    meshSortKeepOrders(0);
+}
