@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "collision/meshindex.h"
-#include "kernel/mem.h"
 #include "plunge/hubshroud.h"
 #include "plunge/partload.h"
 #include "surfaces/meshfiles/facetfile.h"
@@ -34,12 +33,15 @@ CheckModel* bareClone(const CheckModel* base) {
     return m;
 }
 
-// Room for the per-triangle corners of n triangles. False when memory is short.
+// Room for the per-triangle corners of n triangles, left unset (each is written before it is read; a
+// heap block reused would otherwise be cleared first). False when memory is short.
 bool allocBoxes(CheckModel* m, int32_t n) {
     const size_t room = n > 0 ? static_cast<size_t>(n) : 1;
-    m->boxMin = static_cast<Vec3*>(memCalloc(room, sizeof(Vec3)));
-    m->boxMax = static_cast<Vec3*>(memCalloc(room, sizeof(Vec3)));
-    return m->boxMin != nullptr && m->boxMax != nullptr;
+    m->boxMin = static_cast<Vec3*>(std::malloc(room * sizeof(Vec3)));
+    m->boxMax = static_cast<Vec3*>(std::malloc(room * sizeof(Vec3)));
+    if (m->boxMin == nullptr || m->boxMax == nullptr) return false;
+    if (n <= 0) m->boxMin[0] = m->boxMax[0] = Vec3{0, 0, 0};  // as a cleared block held it
+    return true;
 }
 
 void boxOf(const Triangle3D& t, Vec3* lo, Vec3* hi) {
