@@ -1,10 +1,13 @@
 #include "collision/meshset.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "geometry/mat4.h"
@@ -16,28 +19,32 @@ double keyOf(const Vec3* p) {
     return std::sqrt(p->x * p->x + p->y * p->y);
 }
 
-double axisKey(const CollMesh* mesh, const CollEdge& e, int axis) {
-    const Vec3& a = mesh->vertices[e.a].point;
-    const Vec3& b = mesh->vertices[e.b].point;
-    return axis == 0 ? a.x + b.x : axis == 1 ? a.y + b.y : a.z + b.z;
-}
+// The three key sums of each edge of the node being split, by position: the partition then compares
+// keys that lie beside the edges instead of fetching both end points at every step.
+struct TreeScratch {
+    std::vector<double> keys[3];
+    std::vector<Vec3> points;  // the vertices' points alone: less than half the vertices' bytes
+};
 
 // Puts the m-th smallest key of [lo, hi] at m, smaller ones before and larger ones after, by random
-// pivots from the run's generator (three-way, so runs of equal keys cannot stall it).
-void partitionAxis(CollMesh* mesh, int32_t lo, int32_t hi, int32_t m, int axis) {
-    CollEdge* e = mesh->edges;
+// pivots from the run's generator (three-way, so runs of equal keys cannot stall it); the edges follow
+// their keys.
+void partitionKeys(double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t m) {
     while (lo < hi) {
         const int32_t p = lo + static_cast<int32_t>(static_cast<int64_t>(rngNext()) * (hi - lo) / kRngMax);
-        const double pivot = axisKey(mesh, e[p], axis);
+        const double pivot = key[p];
         int32_t lt = lo, i = lo, gt = hi;
         while (i <= gt) {
-            const double k = axisKey(mesh, e[i], axis);
-            if (k < pivot)
-                std::swap(e[lt++], e[i++]);
-            else if (k > pivot)
-                std::swap(e[i], e[gt--]);
-            else
+            const double k = key[i];
+            if (k < pivot) {
+                std::swap(key[lt], key[i]), std::swap(e[lt], e[i]);
+                lt++, i++;
+            } else if (k > pivot) {
+                std::swap(key[gt], key[i]), std::swap(e[gt], e[i]);
+                gt--;
+            } else {
                 i++;
+            }
         }
         if (m < lt)
             hi = lt - 1;
@@ -48,31 +55,71 @@ void partitionAxis(CollMesh* mesh, int32_t lo, int32_t hi, int32_t m, int axis) 
     }
 }
 
-CollTreeNode* treeNode(CollMesh* mesh, int32_t first, int32_t last, bool* failed) {
+CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t last, bool* failed) {
     auto* node = static_cast<CollTreeNode*>(std::calloc(1, sizeof(CollTreeNode)));
     if (!node) {
         *failed = true;
         return nullptr;
     }
-    node->xmin = node->ymin = node->zmin = 1e35;
-    node->xmax = node->ymax = node->zmax = -1e35;
-    node->first = first;
-    node->last = last;
+    const bool split = last - first + 1 >= kCollMeshLeafEdges;
+    const CollEdge* edges = mesh->edges;
+    const Vec3* points = w.points.data();
+    // Each lane keeps the running minimum (maximum) of the first (second) ends as std::min (max)
+    // would, a value taking over only when strictly smaller (larger): minpd (maxpd) with the new
+    // value first. The lanes' results differ from one running value over both ends only in which of
+    // two equal values is kept, which shows only for zeros of opposite sign: then the running value
+    // is taken again end by end.
+    __m128d loA = _mm_set1_pd(1e35), loB = loA, hiA = _mm_set1_pd(-1e35), hiB = hiA;
+    __m128d loZ = loA, hiZ = hiA;
+    double* kx = w.keys[0].data();
+    double* ky = w.keys[1].data();
+    double* kz = w.keys[2].data();
     for (int32_t i = first; i <= last; i++) {
-        for (int32_t v : {mesh->edges[i].a, mesh->edges[i].b}) {
-            const Vec3& p = mesh->vertices[v].point;
-            node->xmin = std::min(node->xmin, p.x), node->xmax = std::max(node->xmax, p.x);
-            node->ymin = std::min(node->ymin, p.y), node->ymax = std::max(node->ymax, p.y);
-            node->zmin = std::min(node->zmin, p.z), node->zmax = std::max(node->zmax, p.z);
+        const Vec3& a = points[edges[i].a];
+        const Vec3& b = points[edges[i].b];
+        const __m128d pa = _mm_loadu_pd(&a.x), pb = _mm_loadu_pd(&b.x);
+        const __m128d z = _mm_loadh_pd(_mm_load_sd(&a.z), &b.z);
+        loA = _mm_min_pd(pa, loA), hiA = _mm_max_pd(pa, hiA);
+        loB = _mm_min_pd(pb, loB), hiB = _mm_max_pd(pb, hiB);
+        loZ = _mm_min_pd(z, loZ), hiZ = _mm_max_pd(z, hiZ);
+        if (split) {
+            const __m128d sum = _mm_add_pd(pa, pb);
+            _mm_storel_pd(&kx[i], sum), _mm_storeh_pd(&ky[i], sum);
+            kz[i] = a.z + b.z;
         }
     }
-    if (last - first + 1 < kCollMeshLeafEdges) return node;
-    const double ex = node->xmax - node->xmin, ey = node->ymax - node->ymin, ez = node->zmax - node->zmin;
+    double lo[6], hi[6];  // x, y, z of the first ends' lanes, then of the second ends'
+    _mm_storeu_pd(lo, loA), _mm_storel_pd(&lo[2], loZ), _mm_storeu_pd(&lo[3], loB),
+        _mm_storeh_pd(&lo[5], loZ);
+    _mm_storeu_pd(hi, hiA), _mm_storel_pd(&hi[2], hiZ), _mm_storeu_pd(&hi[3], hiB),
+        _mm_storeh_pd(&hi[5], hiZ);
+    bool signedZero = false;
+    for (int c = 0; c < 3; c++)
+        signedZero = signedZero || (lo[c] == 0.0 && lo[c + 3] == 0.0) || (hi[c] == 0.0 && hi[c + 3] == 0.0);
+    double xmin = std::min(lo[0], lo[3]), ymin = std::min(lo[1], lo[4]), zmin = std::min(lo[2], lo[5]);
+    double xmax = std::max(hi[0], hi[3]), ymax = std::max(hi[1], hi[4]), zmax = std::max(hi[2], hi[5]);
+    if (signedZero) {
+        xmin = ymin = zmin = 1e35, xmax = ymax = zmax = -1e35;
+        for (int32_t i = first; i <= last; i++) {
+            for (const int32_t v : {edges[i].a, edges[i].b}) {
+                const Vec3& p = points[v];
+                xmin = std::min(xmin, p.x), xmax = std::max(xmax, p.x);
+                ymin = std::min(ymin, p.y), ymax = std::max(ymax, p.y);
+                zmin = std::min(zmin, p.z), zmax = std::max(zmax, p.z);
+            }
+        }
+    }
+    node->xmin = xmin, node->xmax = xmax, node->ymin = ymin, node->ymax = ymax;
+    node->zmin = zmin, node->zmax = zmax;
+    node->first = first;
+    node->last = last;
+    if (!split) return node;
+    const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
     const int32_t m = first + (last - first) / 2;
-    partitionAxis(mesh, first, last, m, axis);
-    node->left = treeNode(mesh, first, m, failed);
-    if (!*failed) node->right = treeNode(mesh, m + 1, last, failed);
+    partitionKeys(w.keys[axis].data(), mesh->edges, first, last, m);
+    node->left = treeNode(mesh, w, first, m, failed);
+    if (!*failed) node->right = treeNode(mesh, w, m + 1, last, failed);
     return node;
 }
 
@@ -191,6 +238,19 @@ class PointMerger {
     uint64_t exactSlot(const Vec3& p) const {
         return mix(bitsOf(p.x) ^ mix(bitsOf(p.y) ^ mix(bitsOf(p.z)))) & exactMask_;
     }
+    // Point id at the head of its cell's chain; in the exact table (the points are stored there in
+    // their order until the table is full, so the first exactCount_ are in it).
+    void chain(int32_t id) {
+        const Vec3& p = points_[id];
+        int32_t& head = heads_[cellSlot(cell(p.x), cell(p.y), cell(p.z))];
+        next_[id] = head;
+        head = id;
+    }
+    void placeExact(int32_t id) {
+        uint64_t slot = exactSlot(points_[id]);
+        while (exact_[slot] >= 0) slot = (slot + 1) & exactMask_;
+        exact_[slot] = id;
+    }
     bool same(const Vec3& a, const Vec3& b) const {
         return bitsOf(a.x) == bitsOf(b.x) && bitsOf(a.y) == bitsOf(b.y) && bitsOf(a.z) == bitsOf(b.z);
     }
@@ -205,6 +265,7 @@ class PointMerger {
     std::vector<int32_t> exact_;  // open addressing over the coordinates' bits; -1 free
     uint64_t exactMask_ = 0;
     int32_t exactCount_ = 0;
+    size_t maxSlots_ = 0;  // the exact table's largest size, twice the cell table's
     // A point with another one within one and a half tolerances: a point met again at its very
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
@@ -226,16 +287,15 @@ PointMerger::PointMerger(double tol, const Vec3* ends, int32_t count, int32_t ca
     // Cell numbers must fit their integers, and the coordinates' rounding must stay far below the
     // tolerance, for the cells to hold every point within reach.
     if (!std::isfinite(tol) || !(extent / tol < 1e12)) return;
-    const size_t slots = std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(count, 1024, 1 << 25)));
-    heads_.assign(slots / 2, -1);
+    maxSlots_ = std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(count, 1024, 1 << 25)));
+    heads_.assign(64, -1);
     mask_ = heads_.size() - 1;
-    exact_.assign(slots, -1);
+    exact_.assign(128, -1);
     exactMask_ = exact_.size() - 1;
     usable_ = true;
 }
 
 int32_t PointMerger::find(const Vec3& p) {
-    const double key = keyOf(&p);
     uint64_t slot = 0;
     if (merging_) {
         for (slot = exactSlot(p); exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
@@ -247,6 +307,7 @@ int32_t PointMerger::find(const Vec3& p) {
             }
         }
     }
+    const double key = keyOf(&p);
     near_.clear();
     int32_t pick = -1;
     if (merging_) {
@@ -268,7 +329,10 @@ int32_t PointMerger::find(const Vec3& p) {
                     if (std::find(seen, seen + nSeen, h) != seen + nSeen) continue;
                     if (nSeen < 27) seen[nSeen++] = h;
                     for (int32_t j = heads_[h]; j >= 0; j = next_[j]) {
-                        const double d = dist3D(&points_[j], &p);
+                        // dist3D written out: the same sum, without the call.
+                        const Vec3& q = points_[j];
+                        const double dx = q.x - p.x, dy = q.y - p.y, dz = q.z - p.z;
+                        const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
                         if (!(d < reach)) continue;
                         near_.push_back(j);
                         const double kj = keys_[j];
@@ -291,12 +355,21 @@ int32_t PointMerger::find(const Vec3& p) {
     if (!merging_) return id;
     crowded_.push_back(near_.empty() ? 0 : 1);
     for (const int32_t j : near_) crowded_[j] = 1;
-    int32_t& head = heads_[cellSlot(cell(p.x), cell(p.y), cell(p.z))];
-    next_.push_back(head);
-    head = id;
+    next_.push_back(-1);
+    // The tables grow with the points stored (far fewer than the ends): small tables stay in cache.
+    if (points_.size() > heads_.size() && heads_.size() < maxSlots_ / 2) {
+        heads_.assign(2 * heads_.size(), -1);
+        mask_ = heads_.size() - 1;
+        for (int32_t j = 0; j < id; j++) chain(j);
+    }
+    chain(id);
+    if (2 * (exactCount_ + 1) > static_cast<int64_t>(exact_.size()) && exact_.size() < maxSlots_) {
+        exact_.assign(2 * exact_.size(), -1);
+        exactMask_ = exact_.size() - 1;
+        for (int32_t j = 0; j < exactCount_; j++) placeExact(j);
+    }
     if (2 * (exactCount_ + 1) <= static_cast<int64_t>(exact_.size())) {
-        for (slot = exactSlot(p); exact_[slot] >= 0;) slot = (slot + 1) & exactMask_;
-        exact_[slot] = id;
+        placeExact(id);
         exactCount_++;
     }
     return id;
@@ -433,7 +506,16 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     mesh->tree = nullptr;
     if (mesh->edgeCount <= 0) return 1;
     bool failed = false;
-    CollTreeNode* root = treeNode(mesh, 0, mesh->edgeCount - 1, &failed);
+    TreeScratch w;
+    try {
+        const size_t n = static_cast<size_t>(mesh->edgeCount);
+        for (std::vector<double>& k : w.keys) k.assign(n, 0.0);
+        w.points.resize(static_cast<size_t>(mesh->vertexCount));
+        for (int32_t v = 0; v < mesh->vertexCount; v++) w.points[v] = mesh->vertices[v].point;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    CollTreeNode* root = treeNode(mesh, w, 0, mesh->edgeCount - 1, &failed);
     if (failed) {
         collMeshTreeFree(root);
         return -1;

@@ -54,6 +54,11 @@ struct Swing {
     bool takeoffPositive;  // every profile radius positive: no point's angle exceeds its polar angle
 };
 
+// vecDot3D's sum written out, for the inner loops (the library call keeps its operands in memory).
+double dot(const Vec3& u, const Vec3& v) {
+    return u.x * v.x + u.y * v.y + u.z * v.z;
+}
+
 double dist2(const Vec3& a, const Vec3& b) {
     const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
     return dx * dx + dy * dy + dz * dz;
@@ -63,12 +68,12 @@ double dist2(const Vec3& a, const Vec3& b) {
 // the outer bound, the farther end the inner one) and the slab about the swing plane.
 bool segmentMeetsReach(const Vec3& a, const Vec3& b, const Swing& s) {
     const Vec3 ab{b.x - a.x, b.y - a.y, b.z - a.z}, ap{s.pivot->x - a.x, s.pivot->y - a.y, s.pivot->z - a.z};
-    const double len2 = vecDot3D(&ab, &ab);
-    const double t = len2 > 0.0 ? std::clamp(vecDot3D(&ap, &ab) / len2, 0.0, 1.0) : 0.0;
+    const double len2 = dot(ab, ab);
+    const double t = len2 > 0.0 ? std::clamp(dot(ap, ab) / len2, 0.0, 1.0) : 0.0;
     const Vec3 near{a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z};
     const double nearest = std::sqrt(dist2(near, *s.pivot));
     const double farthest = std::sqrt(std::max(dist2(a, *s.pivot), dist2(b, *s.pivot)));
-    const double sa = vecDot3D(&ap, s.swingAxis), sb = sa - vecDot3D(&ab, s.swingAxis);  // -(a - pivot).axis
+    const double sa = dot(ap, *s.swingAxis), sb = sa - dot(ab, *s.swingAxis);  // -(a - pivot).axis
     return nearest <= s.outer && farthest >= s.inner && std::min(sa, sb) <= s.slab &&
            std::max(sa, sb) >= -s.slab;
 }
@@ -156,7 +161,7 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     }
     const double w = toolSegSampleWidth();
     if (!(w > 0.0)) return -1;
-    const double len = dist3D(&a, &b);
+    const double len = std::sqrt(dist2(a, b));
     const double count = std::floor(len / w) + 1;
     if (count > 1e7) return -1;
     const int32_t n = static_cast<int32_t>(count);
@@ -188,7 +193,7 @@ double boxAngleBound(const Box& n, const Swing& s) {
     for (int k = 0; k < 8; k++) {
         const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
                      (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
-        const double a = vecDot3D(&c, s.direction), b = vecDot3D(&c, s.reference);
+        const double a = dot(c, *s.direction), b = dot(c, *s.reference);
         amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
         const double near = toolSegAtan2Near(b, a), t = std::isnan(near) ? std::atan2(b, a) : near;
         polar = std::min(polar, t), polarMax = std::max(polarMax, t);

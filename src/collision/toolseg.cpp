@@ -103,14 +103,16 @@ namespace {
 // angle found, and their angle then needs no library arc functions.
 int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                const Vec3* p, int nearTipCheck, const double* floor, double* angle) {
+    // vecDot3D's sum written out here: the call and the vector it needs in memory cost more than it.
+    auto dot = [](const Vec3& u, const Vec3& v) { return u.x * v.x + u.y * v.y + u.z * v.z; };
     const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
-    const double d2 = vecDot3D(&q, &q);
+    const double d2 = dot(q, q);
     const int32_t last = kToolSegPoints - 1;
     if (d2 > g.q[last] || d2 < g.q[0]) return kToolSegOut;
     int32_t i = last - 1;
     while (i >= 0 && !(std::min(g.q[i], g.q[i + 1]) <= d2 && d2 <= std::max(g.q[i], g.q[i + 1]))) i--;
     if (i < 0) return kToolSegOut;
-    const double s = vecDot3D(&q, swingAxis);
+    const double s = dot(q, *swingAxis);
     double z, rho;
     if (g.z[i + 1] == g.z[i]) {
         z = g.z[i];
@@ -128,7 +130,7 @@ int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, 
     if (g.mode && nearTipCheck && z < g.nearTip) return kToolSegNearTip;
     const double ratio = s / rho;
     if (!(std::fabs(ratio) <= 1.0)) return kToolSegOut;
-    const double a = vecDot3D(&q, direction), b = vecDot3D(&q, reference);
+    const double a = dot(q, *direction), b = dot(q, *reference);
     if (floor && rho > 0.0) {
         // The angle taken off is atan2(h, z) with h = rho sin(acos(ratio)) = rho sqrt(1 - ratio^2),
         // h grown past the rounding of either form; both arc tangents within 2e-8 of the library's,

@@ -126,10 +126,9 @@ int evalStation(const TraceContext& c, double s, Station* out) {
     if (c.grid) {
         Vec3 q{pA.x, pA.y, z};
         const TriGridCell* cell = triGridCell(c.grid, &q);
-        if (cell) {
-            list = cell->items;
-            count = cell->count;
-        }
+        if (!cell) return -1;  // memory short: the cell's triangles are not known
+        list = cell->items;
+        count = cell->count;
     }
     Vec3 centre;
     int rc = !c.grid ? ringMeshContact(c.model, &sweep, z, list, count, &centre)

@@ -338,35 +338,28 @@ bool lineBeyond(const Vec2& q, const Seg2D& s, double best) {
 constexpr int32_t kBlock = 32;
 
 // The boxes of the points of each block of kBlock segments (x0, x1, y0, y1), which do not depend on
-// the point searched from: a search of many points of one profile takes them once. With q, also the
-// smallest squared distance of a point from q.
-void blockBoxes(const Profile2D* p, std::vector<double>* boxes, const Vec2* q = nullptr,
-                double* near2 = nullptr) {
+// the point searched from: a search of many points of one profile takes them once.
+void blockBoxes(const Profile2D* p, std::vector<double>* boxes) {
     const int32_t segments = p->count - 1;
     boxes->resize(4 * static_cast<size_t>((segments + kBlock - 1) / kBlock));
-    double n2 = INFINITY;
     for (int32_t b = 0; b * kBlock < segments; ++b) {
         const int32_t first = b * kBlock, last = std::min(first + kBlock, segments);
         double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
         for (int32_t i = first; i <= last; ++i) {
             const Vec2& v = p->points[i];
-            if (q != nullptr) {
-                const double dx = q->x - v.x, dy = q->y - v.y;
-                n2 = std::min(n2, dx * dx + dy * dy);
-            }
             x0 = std::min(x0, v.x), x1 = std::max(x1, v.x), y0 = std::min(y0, v.y), y1 = std::max(y1, v.y);
         }
         double* box = &(*boxes)[4 * static_cast<size_t>(b)];
         box[0] = x0, box[1] = x1, box[2] = y0, box[3] = y1;
     }
-    if (near2 != nullptr) *near2 = n2;
 }
 
 // closestPointProfile2D from a segment believed near (hint; -1: none): its distance bounds the search
 // from the start, and the first segment of the smallest distance still wins. The segments go in
 // blocks with the boxes of their points, grown by what the segment test's foot may lie beyond a
 // segment; a block whose box, or a segment whose line, lies farther than the bound holds no nearer
-// point. boxes: the profile's blockBoxes, or null to take them here.
+// point. Without a hint the block with the nearest box is measured first for the bound; the order of
+// the measures cannot change the answer. boxes: the profile's blockBoxes, or null to take them here.
 double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment, int32_t hint,
                    const std::vector<double>* boxes = nullptr) {
     const Vec2 q{rOf(*pt), pt->z};
@@ -378,46 +371,49 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
     }
     constexpr double kGrow = 3.2e-3;
     const int32_t segments = p->count - 1;
-    double best = 1e300, bound = INFINITY;
+    double best = 1e300;
     int32_t bi = 0;
     Vec2 foot{};
     const bool hinted = hint >= 0 && hint + 1 < p->count;
     if (hinted) {
         const Seg2D s = segOf(p, hint);
-        best = bound = distPointSegNear2D(&q, &s, &foot);
+        best = distPointSegNear2D(&q, &s, &foot);
         bi = hint;
     }
-    // Without a hint the nearest point's distance bounds the search: no segment is farther than its
-    // nearest end.
     std::vector<double> own;
-    double near2 = INFINITY;
     if (boxes == nullptr) {
-        blockBoxes(p, &own, hinted ? nullptr : &q, &near2);
+        blockBoxes(p, &own);
         boxes = &own;
-    } else if (!hinted) {
-        for (int32_t i = 0; i <= segments; ++i) {
-            const double dx = q.x - p->points[i].x, dy = q.y - p->points[i].y;
-            near2 = std::min(near2, dx * dx + dy * dy);
-        }
     }
-    if (!hinted) bound = std::sqrt(near2);
-    for (int32_t b = 0; b * kBlock < segments; ++b) {
-        // Each block's distance is that of its grown box; a point or box that is not a number keeps it.
+    // Each block's distance is that of its grown box; a point or box that is not a number keeps it.
+    auto blockDistance = [&](int32_t b) {
         const double* box = &(*boxes)[4 * static_cast<size_t>(b)];
         const double x0 = box[0], x1 = box[1], y0 = box[2], y1 = box[3];
         const double dx = std::max({x0 - kGrow - q.x, 0.0, q.x - x1 - kGrow});
         const double dy = std::max({y0 - kGrow - q.y, 0.0, q.y - y1 - kGrow});
-        const double blockDist = x0 <= x1 && y0 <= y1 ? std::sqrt(dx * dx + dy * dy) : 0.0;
-        if (blockDist > std::min(best, bound) + 1e-9) continue;
+        return x0 <= x1 && y0 <= y1 ? std::sqrt(dx * dx + dy * dy) : 0.0;
+    };
+    auto measure = [&](int32_t b) {
         const int32_t last = std::min(b * kBlock + kBlock, segments);
         for (int32_t i = b * kBlock; i < last; ++i) {
             const Seg2D s = segOf(p, i);
-            if (lineBeyond(q, s, std::min(best, bound))) continue;
+            if (lineBeyond(q, s, best)) continue;
             Vec2 f;
             const double d = distPointSegNear2D(&q, &s, &f);
             if (d < best || (d == best && i < bi)) best = d, bi = i, foot = f;
         }
+    };
+    int32_t first = -1;
+    if (!hinted) {
+        double nearest = INFINITY;
+        for (int32_t b = 0; b * kBlock < segments; ++b) {
+            const double d = blockDistance(b);
+            if (d < nearest) nearest = d, first = b;
+        }
+        if (first >= 0) measure(first);
     }
+    for (int32_t b = 0; b * kBlock < segments; ++b)
+        if (b != first && !(blockDistance(b) > best + 1e-9)) measure(b);
     const Seg2D s = segOf(p, bi);
     bool ok = true;
     const Vec2 u = unitOr({s.x2 - s.x1, s.y2 - s.y1}, &ok);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -63,6 +64,72 @@ void angleRange(const Vec3* t, const Vec3& c, const double* d, double nearest, d
 
 }  // namespace
 
+// What a fill keeps for the cells not yet asked for: each triangle's rectangle of cells, the triangles
+// by the first cell of their rectangle and the most rows and columns a rectangle spans beyond it, so
+// that a cell's triangles are found among few first cells; a bit per triangle gathers them back into
+// triangle order.
+struct TriGridPending {
+    struct Block {
+        int32_t r0, r1, c0, c1;
+    };
+    std::vector<Block> block;
+    std::vector<int32_t> start;  // per first cell (row by row) and one beyond: its place in byFirst
+    std::vector<int32_t> byFirst;
+    int32_t rowSpan = 0, columnSpan = 0;
+    std::vector<uint8_t> waiting;  // per cell, row by row: its triangles not yet taken
+    std::vector<uint64_t> bits;
+};
+
+namespace {
+
+// Appends the triangles whose rectangle holds the cell, in triangle order, when the cell still waits
+// for them; false when memory is short (the cell keeps waiting).
+bool takeTriangles(const TriGrid* g, int32_t row, int32_t column) {
+    TriGridPending* pd = g->pending;
+    const size_t at = size_t(row) * size_t(g->columns) + size_t(column);
+    if (!pd || !pd->waiting[at]) return true;
+    int64_t found = 0;
+    size_t wLo = pd->bits.size(), wHi = 0;
+    for (int32_t r = std::max(0, row - pd->rowSpan); r <= row; ++r) {
+        const size_t first = size_t(r) * size_t(g->columns);
+        const int32_t k0 = pd->start[first + size_t(std::max(0, column - pd->columnSpan))];
+        const int32_t k1 = pd->start[first + size_t(column) + 1];
+        for (int32_t k = k0; k < k1; ++k) {
+            const int32_t i = pd->byFirst[size_t(k)];
+            const TriGridPending::Block& b = pd->block[size_t(i)];
+            if (b.r1 < row || b.c1 < column) continue;
+            const size_t w = size_t(i) >> 6;
+            pd->bits[w] |= uint64_t(1) << (i & 63);
+            wLo = std::min(wLo, w), wHi = std::max(wHi, w);
+            ++found;
+        }
+    }
+    TriGridCell* cell = &g->cells[row][column];
+    const int64_t need = int64_t(cell->count) + found;
+    bool ok = true;
+    if (need > cell->capacity) {
+        auto* grown = need > INT32_MAX
+                          ? nullptr
+                          : static_cast<int32_t*>(std::realloc(cell->items, sizeof(int32_t) * size_t(need)));
+        if (grown) {
+            cell->items = grown;
+            cell->capacity = static_cast<int32_t>(need);
+        } else {
+            ok = false;
+        }
+    }
+    for (size_t w = wLo; found > 0 && w <= wHi; ++w) {
+        for (uint64_t bits = pd->bits[w]; ok && bits != 0; bits &= bits - 1)
+            cell->items[cell->count++] = static_cast<int32_t>((w << 6) | size_t(__builtin_ctzll(bits)));
+        pd->bits[w] = 0;
+    }
+    if (!ok) return false;
+    pd->waiting[at] = 0;
+    return true;
+}
+
+}  // namespace
+
 TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity) {
     // No rows would leave nothing to clamp a point into (and a row height of infinity).
     if (columns < 1 || rows < 1) return nullptr;
@@ -98,6 +165,14 @@ TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity) {
 
 int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reach) {
     if (!g || !centre) return -1;
+    // A second fill adds to every cell's list after what the first one put there.
+    if (g->pending) {
+        for (int32_t row = 0; row < g->rows; ++row)
+            for (int32_t c = 0; c < g->columns; ++c)
+                if (!takeTriangles(g, row, c)) return -1;
+        delete g->pending;
+        g->pending = nullptr;
+    }
     g->centre = *centre;
     double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
     const int32_t n = tris ? tris->count : 0;
@@ -126,16 +201,16 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     const bool ranges = g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax;
     g->angleCount = ranges ? n : 0;
     const double r = std::max(reach, 0.0);
-    // The cells of each triangle (rows r0..r1, columns c0..c1) and the triangles each cell gains.
-    struct Block {
-        int32_t r0, r1, c0, c1;
-    };
-    std::vector<Block> block;
-    std::vector<int64_t> added;
+    TriGridPending* pd = nullptr;
     try {
-        block.resize(size_t(n));
-        added.assign(size_t(g->rows) * size_t(g->columns), 0);
+        pd = new TriGridPending;
+        pd->block.resize(size_t(n));
+        pd->start.assign(size_t(g->rows) * size_t(g->columns) + 1, 0);
+        pd->byFirst.resize(size_t(n));
+        pd->bits.assign((size_t(n) + 63) / 64, 0);
+        pd->waiting.assign(size_t(g->rows) * size_t(g->columns), 1);
     } catch (const std::bad_alloc&) {
+        delete pd;
         return -1;
     }
     for (int32_t i = 0; i < n; ++i) {
@@ -154,30 +229,24 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         const int32_t r1 = clampIndex(std::trunc((hi - g->zMin) / g->zStep), g->rows);
         const int32_t c0 = clampIndex(std::trunc(near / g->rStep), g->columns);
         const int32_t c1 = clampIndex(std::trunc((std::max({d0, d1, d2}) + r) / g->rStep), g->columns);
-        block[size_t(i)] = {r0, r1, c0, c1};
-        for (int32_t row = r0; row <= r1; ++row)
-            for (int32_t c = c0; c <= c1; ++c) ++added[size_t(row) * size_t(g->columns) + size_t(c)];
+        pd->block[size_t(i)] = {r0, r1, c0, c1};
+        pd->rowSpan = std::max(pd->rowSpan, r1 - r0);
+        pd->columnSpan = std::max(pd->columnSpan, c1 - c0);
+        ++pd->start[size_t(r0) * size_t(g->columns) + size_t(c0) + 1];
     }
-    // Each cell's room taken once for all its triangles, which then go in in triangle order.
-    for (int32_t row = 0; row < g->rows; ++row)
-        for (int32_t c = 0; c < g->columns; ++c) {
-            TriGridCell* cell = &g->cells[row][c];
-            const int64_t need = int64_t(cell->count) + added[size_t(row) * size_t(g->columns) + size_t(c)];
-            if (need <= cell->capacity) continue;
-            if (need > INT32_MAX) return -1;
-            auto* grown = static_cast<int32_t*>(std::realloc(cell->items, sizeof(int32_t) * size_t(need)));
-            if (!grown) return -1;
-            cell->items = grown;
-            cell->capacity = static_cast<int32_t>(need);
-        }
+    for (size_t k = 1; k < pd->start.size(); ++k) pd->start[k] += pd->start[k - 1];
+    std::vector<int32_t> at;
+    try {
+        at.assign(pd->start.begin(), pd->start.end() - 1);
+    } catch (const std::bad_alloc&) {
+        delete pd;
+        return -1;
+    }
     for (int32_t i = 0; i < n; ++i) {
-        const auto [r0, r1, c0, c1] = block[size_t(i)];
-        for (int32_t row = r0; row <= r1; ++row)
-            for (int32_t c = c0; c <= c1; ++c) {
-                TriGridCell* cell = &g->cells[row][c];
-                cell->items[cell->count++] = i;
-            }
+        const TriGridPending::Block& b = pd->block[size_t(i)];
+        pd->byFirst[size_t(at[size_t(b.r0) * size_t(g->columns) + size_t(b.c0)]++)] = i;
     }
+    g->pending = pd;
     return 1;
 }
 
@@ -185,7 +254,12 @@ TriGridCell* triGridCell(const TriGrid* g, const Vec3* p) {
     if (!g || !p) return nullptr;
     const int32_t r = clampIndex(std::trunc((p->z - g->zMin) / g->zStep), g->rows);
     const int32_t c = clampIndex(std::trunc(planDist(*p, g->centre) / g->rStep), g->columns);
-    return &g->cells[r][c];
+    return triGridCellAt(g, r, c);
+}
+
+TriGridCell* triGridCellAt(const TriGrid* g, int32_t row, int32_t column) {
+    if (!g || row < 0 || row >= g->rows || column < 0 || column >= g->columns) return nullptr;
+    return takeTriangles(g, row, column) ? &g->cells[row][column] : nullptr;
 }
 
 void triGridFree(TriGrid* g) {
@@ -202,5 +276,6 @@ void triGridFree(TriGrid* g) {
     std::free(g->angleHalf);
     std::free(g->radiusMin);
     std::free(g->radiusMax);
+    delete g->pending;
     std::free(g);
 }

@@ -30,6 +30,9 @@ struct TriGrid {
     double* radiusMin;
     double* radiusMax;
     int32_t angleCount;  // triangles with angles and distances (0 when memory was short)
+    // A sweep asks for few cells: each cell takes its triangles when first asked for (triGridCellAt),
+    // from what the fill keeps here. Null once none is left to take.
+    struct TriGridPending* pending;
 };
 
 // Null for nR < 1, nZ < 1 or when memory is short; every cell starts with room for capacity indices.
@@ -38,4 +41,7 @@ TriGrid* triGridCreate(int32_t columns, int32_t rows, int32_t capacity);
 // in radius), so that the cell of a ball centre holds every triangle a ball of that radius can touch.
 int triGridFill(TriGrid* grid, const Vec3* centre, const TriList* triangles, double reach = 0.0);
 TriGridCell* triGridCell(const TriGrid* grid, const Vec3* point);  // clamped to the grid
+// The cell of a row and column with every triangle filled in; null outside the grid or when memory is
+// short.
+TriGridCell* triGridCellAt(const TriGrid* grid, int32_t row, int32_t column);
 void triGridFree(TriGrid* grid);

@@ -102,6 +102,49 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
     }
 }
 
+// A leaf's box is the running std::min / std::max over its edges' ends in edge order (bit for bit,
+// so the sign a zero keeps is the first end's), an inner node's holds the same values; seeded meshes
+// whose coordinates repeat, zeros of both signs among them.
+TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
+    const double values[] = {0.0, -0.0, 1.0, -1.0, 2.5};
+    for (int n = 0; n < 40; n++) {
+        const int32_t vertices = 20 + rngBelow(200), edges = 1 + rngBelow(900);
+        CollMesh* mesh = collMeshCreate(std::max(vertices, edges));
+        ASSERT_TRUE(mesh);
+        for (int32_t v = 0; v < vertices; v++) {
+            double c[3];
+            for (double& x : c) x = rngBelow(3) ? values[rngBelow(n % 2 ? 5 : 2)] : 2 * rngUniform() - 1;
+            mesh->vertices[v].point = {c[0], c[1], c[2]};
+        }
+        for (int32_t e = 0; e < edges; e++) {
+            const int32_t a = rngBelow(vertices - 1);
+            mesh->edges[e] = CollEdge{a, a + 1 + rngBelow(vertices - 1 - a), 0, 0};
+        }
+        mesh->vertexCount = vertices, mesh->edgeCount = edges;
+        ASSERT_EQ(collMeshTreeBuildOne(mesh), 1);
+        std::vector<const CollTreeNode*> stack{mesh->tree};
+        while (!stack.empty()) {
+            const CollTreeNode* node = stack.back();
+            stack.pop_back();
+            double box[6] = {1e35, -1e35, 1e35, -1e35, 1e35, -1e35};
+            for (int32_t i = node->first; i <= node->last; i++)
+                for (const int32_t v : {mesh->edges[i].a, mesh->edges[i].b})
+                    for (int c = 0; c < 3; c++) {
+                        const double x = (&mesh->vertices[v].point.x)[c];
+                        box[2 * c] = std::min(box[2 * c], x), box[2 * c + 1] = std::max(box[2 * c + 1], x);
+                    }
+            if (!node->left) {
+                EXPECT_EQ(std::memcmp(box, &node->xmin, sizeof box), 0) << n;
+                continue;
+            }
+            // The split has moved an inner node's edges since its box was taken: equal values only.
+            for (int c = 0; c < 6; c++) EXPECT_EQ(box[c], (&node->xmin)[c]) << n;
+            stack.push_back(node->left), stack.push_back(node->right);
+        }
+        collMeshFree(mesh);
+    }
+}
+
 // Every tree query against the exhaustive loop over the same copies without trees, on seeded meshes,
 // tools, pivots, frames and selectors, with the profile and with the assembly shape.
 TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "geometry/rng.h"
 
@@ -43,7 +44,9 @@ TEST(TriGrid, TrianglesFillTheirRectangleInOrder) {
     EXPECT_DOUBLE_EQ(g.g->rStep, 2.0);
     for (int r = 0; r < 5; ++r)
         for (int c = 0; c < 5; ++c) {
-            const TriGridCell& cell = g.g->cells[r][c];
+            const TriGridCell* at = triGridCellAt(g.g, r, c);
+            ASSERT_NE(at, nullptr);
+            const TriGridCell& cell = *at;
             ASSERT_EQ(cell.count, r == 2 && c == 2 ? 2 : 1) << r << c;
             EXPECT_EQ(cell.items[0], 0);
             if (cell.count == 2) {
@@ -103,4 +106,65 @@ TEST(TriGrid, ReachListsEveryTriangleABallCanTouch) {
     }
     EXPECT_GT(touched, 20);
     triListFree(list);
+}
+
+// Cells are filled when asked for: in any order, asked twice, or after a second fill, each holds in
+// triangle order exactly the triangles whose cells it is among when each is filled alone beside two
+// anchors that fix the grid's extent.
+TEST(TriGrid, CellsAskedForInAnyOrderHoldEachTrianglesOwnCells) {
+    rngSeed(34);
+    auto u = [](double a, double b) { return a + (b - a) * rngUniform(); };
+    const Triangle3D anchors[2] = {{{{0.2, 0, -1}, {0.3, 0, -1}, {0.2, 0.1, -1}}},
+                                   {{{80, 0, 40}, {80, 0.1, 40}, {79.9, 0, 40}}}};
+    for (int round = 0; round < 6; ++round) {
+        const double reach = round % 3 == 0 ? 0.0 : u(0.5, 12);
+        TriList* list = triListCreate(48);
+        ASSERT_NE(list, nullptr);
+        for (const Triangle3D& t : anchors) triListAdd(list, &t);
+        for (int i = 0; i < 40; ++i) {
+            const double tall = i % 7 == 0 ? 30 : 3;  // some span most rows
+            const Vec3 c{u(-40, 40), u(-40, 40), u(0, 38)};
+            Triangle3D t{};
+            for (Vec3& p : t.p)
+                p = {c.x + u(-5, 5), c.y + u(-5, 5), std::clamp(c.z + u(-tall, tall), 0.0, 39.0)};
+            triListAdd(list, &t);
+        }
+        const Vec3 origin{0, 0, 0};
+        const int32_t n = 12, cells = n * n;
+        GridGuard all{triGridCreate(n, n, 2)};
+        ASSERT_NE(all.g, nullptr);
+        ASSERT_EQ(triGridFill(all.g, &origin, list, reach), 1);
+        const bool twice = round % 2 == 1;
+        if (twice) {
+            ASSERT_EQ(triGridFill(all.g, &origin, list, reach), 1);
+        }
+        std::vector<std::vector<int32_t>> want(cells);
+        for (int pass = 0; pass < (twice ? 2 : 1); ++pass)
+            for (int32_t i = 0; i < list->count; ++i) {
+                TriList* alone = triListCreate(3);
+                ASSERT_NE(alone, nullptr);
+                for (const Triangle3D& t : anchors) triListAdd(alone, &t);
+                triListAdd(alone, &list->data[i]);
+                GridGuard one{triGridCreate(n, n, 2)};
+                ASSERT_NE(one.g, nullptr);
+                ASSERT_EQ(triGridFill(one.g, &origin, alone, reach), 1);
+                for (int32_t k = 0; k < cells; ++k) {
+                    const TriGridCell* cell = triGridCellAt(one.g, k / n, k % n);
+                    ASSERT_NE(cell, nullptr);
+                    if (std::find(cell->items, cell->items + cell->count, 2) != cell->items + cell->count)
+                        want[size_t(k)].push_back(i);
+                }
+                triListFree(alone);
+            }
+        for (int ask = 0; ask < 2 * cells; ++ask) {
+            const int32_t k = static_cast<int32_t>(rngBelow(cells));
+            const TriGridCell* cell = triGridCellAt(all.g, k / n, k % n);
+            ASSERT_NE(cell, nullptr);
+            EXPECT_EQ(std::vector<int32_t>(cell->items, cell->items + cell->count), want[size_t(k)])
+                << "round " << round << " cell " << k;
+        }
+        EXPECT_EQ(triGridCellAt(all.g, n, 0), nullptr);
+        EXPECT_EQ(triGridCellAt(all.g, 0, -1), nullptr);
+        triListFree(list);
+    }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -96,4 +97,53 @@ TEST(Slwrz, SeededSegmentsAgainstSampling) {
         }
         EXPECT_GE(n, changes) << round;
     }
+}
+
+// The crossings of a long profile equal those of its edges solved one by one in profile order (bit
+// for bit, duplicates dropped alike): plane rings, cylinders, cones ending on the axis or beyond it,
+// and segments lying on a cone, through the axis, along it and level with a ring or a profile point.
+TEST(Slwrz, LongProfilesGiveTheEdgeByEdgeHits) {
+    std::mt19937 rng(34);
+    std::uniform_real_distribution<double> U(-1.0, 1.0);
+    int total = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<Vec2> prof;
+        double r = 20 + 10 * U(rng), z = 60;
+        for (int i = 0; i < 200; ++i) {
+            const int kind = static_cast<int>(rng() % 6);  // 0 ring, 1 cylinder, else cone
+            r = kind == 1 ? r : kind == 5 ? -r * 0.1 : std::fabs(r + 8 * U(rng));
+            z = kind == 0 ? z : z - 0.7 * (1 + U(rng));
+            prof.push_back({r, z});
+        }
+        const int e = static_cast<int>(rng() % 199);
+        const Vec2 a = prof[size_t(e)], b = prof[size_t(e) + 1];
+        const double phi = 3.2 * U(rng), c = std::cos(phi), s = std::sin(phi), f = 3 * U(rng);
+        double seg[6] = {30 * U(rng), 30 * U(rng), 60 * U(rng), 30 * U(rng), 30 * U(rng), 60 * U(rng)};
+        if (round % 4 == 1) {  // on the line of one edge, beyond its ends
+            const double g[6] = {a.x * c, a.x * s, a.y, b.x * c, b.x * s, b.y};
+            for (int k = 0; k < 3; ++k)
+                seg[k] = g[k] - f * (g[k + 3] - g[k]), seg[k + 3] = g[k + 3] + f * (g[k + 3] - g[k]);
+        } else if (round % 4 == 2) {  // level with a profile point, or along the axis
+            seg[2] = seg[5] = a.y;
+            if (round % 8 == 2) seg[0] = seg[1] = seg[3] = seg[4] = 0;
+            if (round % 8 == 6) seg[0] = 0, seg[4] = seg[1];  // a zero middle coefficient
+        }
+        Hits got, want;
+        ASSERT_NE(got.list, nullptr);
+        ASSERT_NE(want.list, nullptr);
+        const int n = slwrz(prof.data(), static_cast<int32_t>(prof.size()), seg, got.list);
+        for (size_t i = 0; i + 1 < prof.size(); ++i) {
+            const double edge[4] = {prof[i].x, prof[i].y, prof[i + 1].x, prof[i + 1].y};
+            const int rc = std::fabs(edge[3] - edge[1]) < 1e-6   ? slwrzPlane(seg, edge, want.list)
+                           : std::fabs(edge[2] - edge[0]) < 1e-6 ? slwrzCylinder(seg, edge, want.list)
+                                                                 : slwrzCone(seg, edge, want.list);
+            ASSERT_GE(rc, 0);
+        }
+        ASSERT_EQ(n, want.list->count) << round;
+        total += n;
+        for (int k = 0; k < n; ++k)
+            EXPECT_EQ(std::memcmp(&got.list->data[k], &want.list->data[k], sizeof(Vec3)), 0)
+                << round << " " << k;
+    }
+    EXPECT_GT(total, 600);
 }

@@ -63,39 +63,59 @@ std::vector<double> uniform(double lo, double hi, int n) {
     return t;
 }
 
-std::vector<double> splitMarked(const std::vector<double>& t, const std::vector<char>& mark) {
-    std::vector<double> out;
-    for (size_t i = 0; i + 1 < t.size(); ++i) {
-        out.push_back(t[i]);
-        if (mark[i]) out.push_back((t[i] + t[i + 1]) / 2);
-    }
-    out.push_back(t.back());
-    return out;
-}
+// The points of one refinement round: the grid, the midpoints of its u intervals at every v, of its v
+// intervals at every u, and the cell centres.
+struct Round {
+    size_t nu = 0, nv = 0;
+    std::vector<Vec3> grid, uMid, vMid, centre;
+    const Vec3& at(size_t i, size_t j) const { return grid[i * (nv + 1) + j]; }
+};
 
 struct Builder {
     Eval ev;
     const TrimSurface* s;
     TrimMesh* mesh;
-    std::map<std::pair<double, double>, int32_t> index;  // shared points by parameters
+    const Round* round;
+    int32_t gridBase;                                    // index of the round's first grid point
+    std::map<std::pair<double, double>, int32_t> index;  // the other shared points by parameters
 
-    bool point(double u, double v, int32_t* out) {
+    static constexpr int kSteps = 1 << kBoundaryDepth;  // corner offsets within a cell
+
+    // The corner at offsets (a, b) steps into cell (i, j), at parameters (u, v). The surface is a
+    // function of the parameters alone, so a point the refinement measured is taken from it.
+    bool point(size_t i, size_t j, int a, int b, double u, double v, int32_t* out) {
+        const Round& r = *round;
+        if (a % kSteps == 0 && b % kSteps == 0) {
+            *out = gridBase + static_cast<int32_t>((i + a / kSteps) * (r.nv + 1) + j + b / kSteps);
+            return true;
+        }
         auto it = index.find({u, v});
         if (it != index.end()) {
             *out = it->second;
             return true;
         }
         Vec3 p;
-        if (!ev.point(u, v, &p)) return false;
+        constexpr int half = kSteps / 2;
+        if (a % half == 0 && b % half == 0) {
+            const size_t iu = i + a / kSteps, jv = j + b / kSteps;
+            const bool midU = a == half, midV = b == half;
+            p = midU && midV ? r.centre[i * r.nv + j]
+                : midU       ? r.uMid[i * (r.nv + 1) + jv]
+                             : r.vMid[iu * r.nv + j];
+        } else if (!ev.point(u, v, &p)) {
+            return false;
+        }
         *out = static_cast<int32_t>(mesh->points.size());
         mesh->points.push_back(p);
         index.emplace(std::make_pair(u, v), *out);
         return true;
     }
 
-    bool quad(double u0, double u1, double v0, double v1) {
+    bool quad(size_t i, size_t j, int a0, int a1, int b0, int b1, double u0, double u1, double v0,
+              double v1) {
         int32_t a, b, c, d;
-        if (!point(u0, v0, &a) || !point(u1, v0, &b) || !point(u1, v1, &c) || !point(u0, v1, &d))
+        if (!point(i, j, a0, b0, u0, v0, &a) || !point(i, j, a1, b0, u1, v0, &b) ||
+            !point(i, j, a1, b1, u1, v1, &c) || !point(i, j, a0, b1, u0, v1, &d))
             return false;
         const int32_t t[6] = {a, b, c, a, c, d};
         mesh->triangles.insert(mesh->triangles.end(), t, t + 6);
@@ -108,14 +128,32 @@ struct Builder {
     }
 
     // A cell that the boundary crosses: its inside quarters, down to the depth limit.
-    bool boundary(double u0, double u1, double v0, double v1, int depth) {
-        if (cellInside(u0, u1, v0, v1)) return quad(u0, u1, v0, v1);
+    bool boundary(size_t i, size_t j, int a0, int a1, int b0, int b1, double u0, double u1, double v0,
+                  double v1, int depth) {
+        if (cellInside(u0, u1, v0, v1)) return quad(i, j, a0, a1, b0, b1, u0, u1, v0, v1);
         if (depth == 0) return true;
         const double um = (u0 + u1) / 2, vm = (v0 + v1) / 2;
-        return boundary(u0, um, v0, vm, depth - 1) && boundary(um, u1, v0, vm, depth - 1) &&
-               boundary(um, u1, vm, v1, depth - 1) && boundary(u0, um, vm, v1, depth - 1);
+        const int am = (a0 + a1) / 2, bm = (b0 + b1) / 2;
+        return boundary(i, j, a0, am, b0, bm, u0, um, v0, vm, depth - 1) &&
+               boundary(i, j, am, a1, b0, bm, um, u1, v0, vm, depth - 1) &&
+               boundary(i, j, am, a1, bm, b1, um, u1, vm, v1, depth - 1) &&
+               boundary(i, j, a0, am, bm, b1, u0, um, vm, v1, depth - 1);
     }
 };
+
+// The parameters of the next round: every interval marked is halved. from[k] tells where the k-th
+// comes from: 2 i for the i-th parameter, 2 i + 1 for the midpoint of the i-th interval.
+std::vector<double> splitMarked(const std::vector<double>& t, const std::vector<char>& mark,
+                                std::vector<size_t>* from) {
+    std::vector<double> out;
+    from->clear();
+    for (size_t i = 0; i + 1 < t.size(); ++i) {
+        out.push_back(t[i]), from->push_back(2 * i);
+        if (mark[i]) out.push_back((t[i] + t[i + 1]) / 2), from->push_back(2 * i + 1);
+    }
+    out.push_back(t.back()), from->push_back(2 * (t.size() - 1));
+    return out;
+}
 
 }  // namespace
 
@@ -136,51 +174,81 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
     std::vector<double> us = uniform(ulo, uhi, std::max(4, b.uNum - b.uOrder + 2));
     std::vector<double> vs = uniform(vlo, vhi, std::max(4, b.vNum - b.vOrder + 2));
     const double limit = kChordShare * tolerance;
+    Round r;
+    r.nu = us.size() - 1, r.nv = vs.size() - 1;
+    r.grid.resize((r.nu + 1) * (r.nv + 1));
+    for (size_t i = 0; i <= r.nu; ++i)
+        for (size_t j = 0; j <= r.nv; ++j)
+            if (!ev.point(us[i], vs[j], &r.grid[i * (r.nv + 1) + j])) return kTrimMeshFailed;
+    std::vector<size_t> fromU, fromV;
     for (;;) {
-        const size_t nu = us.size() - 1, nv = vs.size() - 1;
-        std::vector<Vec3> grid((nu + 1) * (nv + 1));
-        for (size_t i = 0; i <= nu; ++i)
-            for (size_t j = 0; j <= nv; ++j)
-                if (!ev.point(us[i], vs[j], &grid[i * (nv + 1) + j])) return kTrimMeshFailed;
-        auto at = [&](size_t i, size_t j) -> const Vec3& { return grid[i * (nv + 1) + j]; };
+        const size_t nu = r.nu, nv = r.nv;
+        r.uMid.resize(nu * (nv + 1)), r.vMid.resize((nu + 1) * nv), r.centre.resize(nu * nv);
         std::vector<char> splitU(nu, 0), splitV(nv, 0);
         bool any = false;
         for (size_t i = 0; i < nu; ++i) {
             const double um = (us[i] + us[i + 1]) / 2;
             for (size_t j = 0; j <= nv; ++j) {
-                Vec3 m;
+                Vec3& m = r.uMid[i * (nv + 1) + j];
                 if (!ev.point(um, vs[j], &m)) return kTrimMeshFailed;
-                if (dist(m, mid(at(i, j), at(i + 1, j))) > limit) splitU[i] = any = true;
+                if (dist(m, mid(r.at(i, j), r.at(i + 1, j))) > limit) splitU[i] = any = true;
             }
         }
         for (size_t j = 0; j < nv; ++j) {
             const double vm = (vs[j] + vs[j + 1]) / 2;
             for (size_t i = 0; i <= nu; ++i) {
-                Vec3 m;
+                Vec3& m = r.vMid[i * nv + j];
                 if (!ev.point(us[i], vm, &m)) return kTrimMeshFailed;
-                if (dist(m, mid(at(i, j), at(i, j + 1))) > limit) splitV[j] = any = true;
+                if (dist(m, mid(r.at(i, j), r.at(i, j + 1))) > limit) splitV[j] = any = true;
             }
         }
         for (size_t i = 0; i < nu; ++i)
             for (size_t j = 0; j < nv; ++j) {
-                Vec3 m;
+                Vec3& m = r.centre[i * nv + j];
                 if (!ev.point((us[i] + us[i + 1]) / 2, (vs[j] + vs[j + 1]) / 2, &m)) return kTrimMeshFailed;
-                if (dist(m, mid(at(i, j), at(i + 1, j + 1))) > limit) splitU[i] = splitV[j] = any = true;
+                if (dist(m, mid(r.at(i, j), r.at(i + 1, j + 1))) > limit) splitU[i] = splitV[j] = any = true;
             }
         if (!any) break;
-        us = splitMarked(us, splitU);
-        vs = splitMarked(vs, splitV);
+        us = splitMarked(us, splitU, &fromU);
+        vs = splitMarked(vs, splitV, &fromV);
         const int64_t cells = static_cast<int64_t>(us.size() - 1) * static_cast<int64_t>(vs.size() - 1);
         if (us.size() - 1 > kMaxIntervals || vs.size() - 1 > kMaxIntervals || cells > kMaxCells)
             return kTrimMeshFailed;
+        // Every point of the next grid was measured in this round: a kept parameter or a midpoint in
+        // each direction.
+        std::vector<Vec3> grid(us.size() * vs.size());
+        for (size_t a = 0; a < us.size(); ++a) {
+            const size_t i = fromU[a] / 2;
+            const bool midU = fromU[a] % 2 != 0;
+            for (size_t c = 0; c < vs.size(); ++c) {
+                const size_t j = fromV[c] / 2;
+                const bool midV = fromV[c] % 2 != 0;
+                grid[a * vs.size() + c] = midU && midV ? r.centre[i * nv + j]
+                                          : midU       ? r.uMid[i * (nv + 1) + j]
+                                          : midV       ? r.vMid[i * nv + j]
+                                                       : r.at(i, j);
+            }
+        }
+        r.grid = std::move(grid);
+        r.nu = us.size() - 1, r.nv = vs.size() - 1;
     }
-    Builder builder{ev, surface, mesh, {}};
+    Builder builder{ev, surface, mesh, &r, static_cast<int32_t>(mesh->points.size()), {}};
+    mesh->points.insert(mesh->points.end(), r.grid.begin(), r.grid.end());
+    constexpr int steps = Builder::kSteps;
+    // Each grid point is a corner of up to four cells: its trim test is made once.
+    std::vector<signed char> cornerIn(r.grid.size(), -1);
+    auto in = [&](size_t i, size_t j) {
+        signed char& c = cornerIn[i * (r.nv + 1) + j];
+        if (c < 0) c = inside(surface, us[i], vs[j]) ? 1 : 0;
+        return c == 1;
+    };
     for (size_t i = 0; i + 1 < us.size(); ++i)
         for (size_t j = 0; j + 1 < vs.size(); ++j) {
             const double u0 = us[i], u1 = us[i + 1], v0 = vs[j], v1 = vs[j + 1];
-            const bool ok = builder.cellInside(u0, u1, v0, v1)
-                                ? builder.quad(u0, u1, v0, v1)
-                                : builder.boundary(u0, u1, v0, v1, kBoundaryDepth);
+            const bool full = in(i, j) && in(i + 1, j) && in(i + 1, j + 1) && in(i, j + 1) &&
+                              inside(surface, (u0 + u1) / 2, (v0 + v1) / 2);
+            const bool ok = full ? builder.quad(i, j, 0, steps, 0, steps, u0, u1, v0, v1)
+                                 : builder.boundary(i, j, 0, steps, 0, steps, u0, u1, v0, v1, kBoundaryDepth);
             if (!ok) return kTrimMeshFailed;
         }
     return kTrimMeshOk;

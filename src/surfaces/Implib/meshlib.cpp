@@ -54,6 +54,13 @@ bool readWhole(const char* name, std::vector<char>* bytes) {
     std::FILE* f = name != nullptr ? std::fopen(name, "rb") : nullptr;
     if (f == nullptr) return false;
     bytes->clear();
+    // The room the file's size asks for is taken once (a converted mesh runs to tens of megabytes:
+    // growing by chunks copied it over and over); whatever the file holds beyond it is appended.
+    struct stat st {};
+    if (fstat(fileno(f), &st) == 0 && st.st_size > 0) {
+        bytes->resize(static_cast<size_t>(st.st_size));
+        bytes->resize(std::fread(bytes->data(), 1, bytes->size(), f));
+    }
     char buf[1 << 16];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);

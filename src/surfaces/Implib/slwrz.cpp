@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "KVWOG5/geocalc.h"
 #include "KVWOG5/lists.h"
 #include "KVWOG5/pred2d.h"
@@ -49,6 +53,65 @@ int planeInPlane(const double* seg, double rmin, double rmax, PointList3D* hits)
         if (r >= rmin - 1e-6 && r <= rmax + 1e-6 && slwrzAddHit(&p, hits) < 0) return -1;
     }
     return 1;
+}
+
+// Which cone edges of a batch might give a hit: the arithmetic of slwrzCone, wogSolveQuadratic and
+// slwrzCheckHit, the same operations in the same order, two edges at a time; only an edge that may
+// hit goes the scalar way, which then finds the very same roots. A zero leading or middle coefficient
+// and anything not a number answer "may" and leave the case to the scalar code.
+void coneMayHit(const Vec2* profile, const int32_t* edges, int count, const double* seg, bool* may) {
+#if defined(__SSE2__)
+    const double x1 = seg[0], y1 = seg[1], z1 = seg[2];
+    const double dx = seg[3] - x1, dy = seg[4] - y1, dz = seg[5] - z1;
+    const __m128d vz1 = _mm_set1_pd(z1), vdz = _mm_set1_pd(dz);
+    const __m128d dd = _mm_set1_pd(dx * dx + dy * dy), xd = _mm_set1_pd(x1 * dx + y1 * dy),
+                  xx = _mm_set1_pd(x1 * x1 + y1 * y1);
+    const __m128d sign = _mm_set1_pd(-0.0), zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    for (int k = 0; k < count; k += 2) {
+        const Vec2& p = profile[edges[k]];
+        const Vec2& q = profile[edges[k] + 1];
+        const Vec2& p2 = profile[edges[k + 1 < count ? k + 1 : k]];
+        const Vec2& q2 = profile[edges[k + 1 < count ? k + 1 : k] + 1];
+        const __m128d e0 = _mm_set_pd(p2.x, p.x), e1 = _mm_set_pd(p2.y, p.y), e2 = _mm_set_pd(q2.x, q.x),
+                      e3 = _mm_set_pd(q2.y, q.y);
+        const __m128d swap = _mm_cmplt_pd(_mm_andnot_pd(sign, e2), _mm_andnot_pd(sign, e0));
+        const __m128d ra = _mm_or_pd(_mm_and_pd(swap, e2), _mm_andnot_pd(swap, e0));
+        const __m128d za = _mm_or_pd(_mm_and_pd(swap, e3), _mm_andnot_pd(swap, e1));
+        const __m128d rb = _mm_or_pd(_mm_and_pd(swap, e0), _mm_andnot_pd(swap, e2));
+        const __m128d zb = _mm_or_pd(_mm_and_pd(swap, e1), _mm_andnot_pd(swap, e3));
+        const __m128d kk = _mm_div_pd(_mm_sub_pd(rb, ra), _mm_sub_pd(zb, za));
+        const __m128d c0 = _mm_add_pd(ra, _mm_mul_pd(kk, _mm_sub_pd(vz1, za))), c1 = _mm_mul_pd(kk, vdz);
+        const __m128d a = _mm_sub_pd(dd, _mm_mul_pd(c1, c1));
+        const __m128d b = _mm_mul_pd(_mm_set1_pd(2.0), _mm_sub_pd(xd, _mm_mul_pd(c0, c1)));
+        const __m128d c = _mm_sub_pd(xx, _mm_mul_pd(c0, c0));
+        const __m128d disc = _mm_sub_pd(_mm_mul_pd(b, b), _mm_mul_pd(_mm_mul_pd(_mm_set1_pd(4.0), a), c));
+        const __m128d s = _mm_sqrt_pd(_mm_max_pd(disc, zero));
+        const __m128d q2s = _mm_or_pd(_mm_and_pd(sign, b), _mm_andnot_pd(sign, s));  // copysign(s, b)
+        const __m128d qq = _mm_mul_pd(_mm_set1_pd(-0.5), _mm_add_pd(b, q2s));
+        const __m128d t1 = _mm_div_pd(qq, a), t2 = _mm_div_pd(c, qq);
+        const __m128d zlo = _mm_min_pd(e1, e3), zhi = _mm_max_pd(e1, e3);
+        auto hit = [&](__m128d t) {
+            const __m128d z = _mm_add_pd(vz1, _mm_mul_pd(t, vdz));
+            return _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(t, zero), _mm_cmple_pd(t, one)),
+                              _mm_and_pd(_mm_cmpge_pd(z, zlo), _mm_cmple_pd(z, zhi)));
+        };
+        const __m128d roots = _mm_and_pd(_mm_cmpge_pd(disc, zero), _mm_or_pd(hit(t1), hit(t2)));
+        const __m128d odd = _mm_or_pd(_mm_or_pd(_mm_cmpeq_pd(a, zero), _mm_cmpeq_pd(b, zero)),
+                                      _mm_or_pd(_mm_cmpunord_pd(disc, e1), _mm_cmpunord_pd(e3, qq)));
+        const int m = _mm_movemask_pd(_mm_or_pd(roots, odd));
+        may[k] = (m & 1) != 0;
+        if (k + 1 < count) may[k + 1] = (m & 2) != 0;
+    }
+#else
+    (void)profile, (void)edges, (void)seg;
+    for (int k = 0; k < count; ++k) may[k] = true;
+#endif
+}
+
+int edgeCrossings(const double* segment, const double* edge, PointList3D* hits) {
+    if (std::fabs(edge[3] - edge[1]) < 1e-6) return slwrzPlane(segment, edge, hits);
+    if (std::fabs(edge[2] - edge[0]) < 1e-6) return slwrzCylinder(segment, edge, hits);
+    return slwrzCone(segment, edge, hits);
 }
 
 }  // namespace
@@ -125,21 +188,31 @@ int slwrz(const Vec2* profile, int32_t n, const double* segment, PointList3D* hi
     const double slack = 1e-7 + 1e-12 * (std::fabs(segment[2]) + std::fabs(segment[5]));
     const double segLo = std::min(segment[2], segment[5]) - slack,
                  segHi = std::max(segment[2], segment[5]) + slack;
-    for (int32_t i = 0; i + 1 < n; ++i) {
-        const double edge[4] = {profile[i].x, profile[i].y, profile[i + 1].x, profile[i + 1].y};
-        if ((edge[1] < segLo && edge[3] < segLo) || (edge[1] > segHi && edge[3] > segHi)) continue;
-        int rc;
-        if (std::fabs(edge[3] - edge[1]) < 1e-6) {
-            rc = slwrzPlane(segment, edge, hits);
-        } else if (std::fabs(edge[2] - edge[0]) < 1e-6) {
-            rc = slwrzCylinder(segment, edge, hits);
-        } else {
-            rc = slwrzCone(segment, edge, hits);
+    // Edges in batches: the cones are screened together, then every edge that may hit is solved
+    // on its own, in profile order (a hit within 1e-6 of an earlier one is not stored again).
+    constexpr int kBatch = 64;
+    int32_t batch[kBatch], cones[kBatch];
+    bool may[kBatch];
+    for (int32_t i = 0; i + 1 < n;) {
+        int count = 0, coneCount = 0;
+        for (; i + 1 < n && count < kBatch; ++i) {
+            const double z0 = profile[i].y, z1 = profile[i + 1].y;
+            if ((z0 < segLo && z1 < segLo) || (z0 > segHi && z1 > segHi)) continue;
+            batch[count++] = i;
+            if (!(std::fabs(z1 - z0) < 1e-6) && !(std::fabs(profile[i + 1].x - profile[i].x) < 1e-6))
+                cones[coneCount++] = i;
         }
-        if (rc < 0) {
-            wogError(-1, "slwrz", __LINE__);
-            hits->count = 0;
-            return -1;
+        coneMayHit(profile, cones, coneCount, segment, may);
+        for (int k = 0, cone = 0; k < count; ++k) {
+            const int32_t e = batch[k];
+            const bool isCone = cone < coneCount && cones[cone] == e;
+            if (isCone && !may[cone++]) continue;
+            const double edge[4] = {profile[e].x, profile[e].y, profile[e + 1].x, profile[e + 1].y};
+            if (edgeCrossings(segment, edge, hits) < 0) {
+                wogError(-1, "slwrz", __LINE__);
+                hits->count = 0;
+                return -1;
+            }
         }
     }
     return hits->count;

@@ -339,6 +339,10 @@ int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, 
     uint8_t header[kFacetHeader1Bytes] = {};
     lePutF32(header, 1.0f);
     int rc = facetFileWriteHeader(handle, header);
+    // The records go out in blocks: one library write per facet cost more than encoding it.
+    constexpr int32_t kBlock = 64;
+    uint8_t block[kBlock * kFacet98Bytes];
+    int32_t held = 0;
     for (int32_t i = 0; rc == kFacetOk && i < n; ++i) {
         Facet98 f;
         if (kind == kFacetMeshFacets) {
@@ -357,7 +361,13 @@ int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, 
             pointFrameAToWorld(&p);
             f.p[k] = p;
         }
-        rc = facetFileWriteFacet(handle, &f);
+        facet98Encode(&f, block + static_cast<size_t>(held) * kFacet98Bytes);
+        if (g_box.valid) widenBox(&f);
+        if (++held == kBlock || i + 1 == n) {
+            if (std::fwrite(block, kFacet98Bytes, held, g_slot1.fp) != static_cast<size_t>(held))
+                rc = kFacetIoError;
+            held = 0;
+        }
     }
     if (rc != kFacetOk) {
         facetFileClose(handle);

@@ -148,6 +148,35 @@ TEST_F(MeshLibTest, FacetsWithinToleranceInsideTrimLoopsAndPolyhedraAlike) {
     }
 }
 
+// The library writes each grid cell (or cell part along a trim loop) as two triangles a b c, a c d:
+// their corners, found on the surface by projection, span a rectangle of the parameters.
+TEST_F(MeshLibTest, QuadCornersSpanParameterRectangles) {
+    for (uint32_t seed : {3u, 8u}) {
+        SurfList* list = samplePatch(seed);
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(writeSurfObjects(in.c_str(), list), 1);
+        const std::string out3df = file("quads.3df");
+        const int n = loadMeshHelperLib(in.c_str(), out3df.c_str(), KV_BIN_DIR, 0.02);
+        FacetList* facets = nullptr;
+        ASSERT_EQ(facetFileLoad(out3df.c_str(), &facets), n);
+        ASSERT_TRUE(n > 0 && n % 2 == 0);
+        for (int32_t i = 0; i < n; i += 2 * (1 + n / 800)) {
+            const Facet98 &f = facets->data[i], &g = facets->data[i + 1];
+            EXPECT_TRUE(std::memcmp(&f.p[0], &g.p[0], sizeof(Vec3)) == 0 &&
+                        std::memcmp(&f.p[2], &g.p[1], sizeof(Vec3)) == 0);
+            SurfFoot a, b, c, d;
+            for (const auto& [p, foot] : {std::pair{f.p[0], &a}, {f.p[1], &b}, {f.p[2], &c}, {g.p[2], &d}})
+                EXPECT_LT(distanceTo(list->entries[0], p, foot), 1e-6) << i;
+            EXPECT_TRUE(std::fabs(a.u - d.u) < 1e-7 && std::fabs(b.u - c.u) < 1e-7 && a.u < b.u)
+                << seed << " " << i;
+            EXPECT_TRUE(std::fabs(a.v - b.v) < 1e-7 && std::fabs(c.v - d.v) < 1e-7 && a.v < d.v)
+                << seed << " " << i;
+        }
+        facetListFree(facets);
+        freeSurfList(list);
+    }
+}
+
 TEST_F(MeshLibTest, MissingLibraryEntryOrInputGivesMinusOne) {
     const fs::path empty = dir / "empty", wrong = dir / "wrong", core = fs::path(KV_BIN_DIR) / "libkvcore.so";
     fs::create_directories(empty);
