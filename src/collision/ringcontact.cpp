@@ -152,6 +152,9 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
         if (!(rho > 1e-12) || std::fabs(C) > rho) continue;
         const double phi = std::atan2(B, A), half = acosClamped(C / rho);
         for (double th : {phi - half, phi + half}) {
+            // Only an earlier position can count: the rest needs no sine and cosine.
+            const double tr = travelOf(th, theta0, sw->direction);
+            if (!(tr < best)) continue;
             const double sn = std::sin(th), cs = std::cos(th);
             const double tx = sw->direction > 0 ? -sn : sn;
             const double ty = sw->direction > 0 ? cs : -cs;
@@ -161,13 +164,10 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
             const double d20 = vecDot3D(&w, &e1), d21 = vecDot3D(&w, &e2);
             const double u = (d11 * d20 - d01 * d21) / den, v = (d00 * d21 - d01 * d20) / den;
             if (!(u >= 0 && v >= 0 && u + v <= 1)) continue;
-            const double tr = travelOf(th, theta0, sw->direction);
-            if (tr < best) {
-                best = tr;
-                centre = x;
-                touch = {a.x + u * e1.x + v * e2.x, a.y + u * e1.y + v * e2.y, a.z + u * e1.z + v * e2.z};
-                found = face = true;
-            }
+            best = tr;
+            centre = x;
+            touch = {a.x + u * e1.x + v * e2.x, a.y + u * e1.y + v * e2.y, a.z + u * e1.z + v * e2.z};
+            found = face = true;
         }
     }
     if (!found) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "collision/meshindex.h"
-#include "kernel/mem.h"
 #include "plunge/hubshroud.h"
 #include "plunge/partload.h"
 #include "surfaces/meshfiles/facetfile.h"
@@ -34,20 +33,34 @@ CheckModel* bareClone(const CheckModel* base) {
     return m;
 }
 
+// Room for the per-triangle corners of n triangles, left unset (each is written before it is read; a
+// heap block reused would otherwise be cleared first). False when memory is short.
+bool allocBoxes(CheckModel* m, int32_t n) {
+    const size_t room = n > 0 ? static_cast<size_t>(n) : 1;
+    m->boxMin = static_cast<Vec3*>(std::malloc(room * sizeof(Vec3)));
+    m->boxMax = static_cast<Vec3*>(std::malloc(room * sizeof(Vec3)));
+    if (m->boxMin == nullptr || m->boxMax == nullptr) return false;
+    if (n <= 0) m->boxMin[0] = m->boxMax[0] = Vec3{0, 0, 0};  // as a cleared block held it
+    return true;
+}
+
+void boxOf(const Triangle3D& t, Vec3* lo, Vec3* hi) {
+    *lo = *hi = t.p[0];
+    for (int k = 1; k < 3; ++k) boxExtendByPoint(lo, hi, &t.p[k]);
+}
+
+void takeBounds(CheckModel* m, const TriList* list) {
+    const double b[6] = {list->xmin, list->ymin, list->zmin, list->xmax, list->ymax, list->zmax};
+    std::memcpy(m->bounds, b, sizeof b);
+}
+
 // Takes over the sorted list: per-triangle corners and the model box. False when memory is short
 // (the list is then freed with the model).
 bool attachTriangles(CheckModel* m, TriList* list) {
     m->triangles = list;
-    const size_t n = list->count > 0 ? static_cast<size_t>(list->count) : 1;
-    m->boxMin = static_cast<Vec3*>(memCalloc(n, sizeof(Vec3)));
-    m->boxMax = static_cast<Vec3*>(memCalloc(n, sizeof(Vec3)));
-    if (m->boxMin == nullptr || m->boxMax == nullptr) return false;
-    for (int32_t i = 0; i < list->count; ++i) {
-        m->boxMin[i] = m->boxMax[i] = list->data[i].p[0];
-        for (int k = 1; k < 3; ++k) boxExtendByPoint(&m->boxMin[i], &m->boxMax[i], &list->data[i].p[k]);
-    }
-    const double b[6] = {list->xmin, list->ymin, list->zmin, list->xmax, list->ymax, list->zmax};
-    std::memcpy(m->bounds, b, sizeof b);
+    if (!allocBoxes(m, list->count)) return false;
+    for (int32_t i = 0; i < list->count; ++i) boxOf(list->data[i], &m->boxMin[i], &m->boxMax[i]);
+    takeBounds(m, list);
     return true;
 }
 
@@ -208,6 +221,8 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
     std::vector<int32_t> from, order, first(static_cast<size_t>(count) + 1, 0);
     try {
         std::vector<double> tops;
+        from.reserve(static_cast<size_t>(total));
+        tops.reserve(static_cast<size_t>(total));
         for (int32_t i = 0; i < count; ++i) {
             first[i] = static_cast<int32_t>(from.size());
             const CheckModel* s = models[i];
@@ -232,9 +247,21 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
         return nullptr;
     }
     const int32_t n = static_cast<int32_t>(from.size());
+    CheckModel* m = bareClone(base);
+    if (m == nullptr) {
+        triListFree(list);
+        return nullptr;
+    }
+    m->triangles = list;
+    if (!allocBoxes(m, n)) {
+        revMeshFree(m);
+        return nullptr;
+    }
     auto modelOf = [&](int32_t place) {
         return static_cast<int32_t>(std::upper_bound(first.begin(), first.end(), place) - first.begin()) - 1;
     };
+    // Each triangle and its corners are written once, as triListAdd and attachTriangles write them (the
+    // list has room for every triangle).
     for (int32_t i = 0; i < n; ++i) {
         if (i + 12 < n) {
             // The places jump through the models' arrays: fetching ahead hides most of the misses.
@@ -247,21 +274,20 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
         const int32_t j = from[order[i]] / 2, t = from[order[i]] % 2;
         Vec3 corners[6];
         chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
-        const Triangle3D tri{{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
-        if (triListAdd(list, &tri) < 0) {
-            triListFree(list);
-            return nullptr;
+        Triangle3D& tri = list->data[i];
+        tri = {{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
+        for (const Vec3& p : tri.p) {
+            if (p.x < list->xmin) list->xmin = p.x;
+            if (p.y < list->ymin) list->ymin = p.y;
+            if (p.z < list->zmin) list->zmin = p.z;
+            if (p.x > list->xmax) list->xmax = p.x;
+            if (p.y > list->ymax) list->ymax = p.y;
+            if (p.z > list->zmax) list->zmax = p.z;
         }
+        boxOf(tri, &m->boxMin[i], &m->boxMax[i]);
     }
-    CheckModel* m = bareClone(base);
-    if (m == nullptr) {
-        triListFree(list);
-        return nullptr;
-    }
-    if (!attachTriangles(m, list)) {
-        revMeshFree(m);
-        return nullptr;
-    }
+    list->count = n;
+    takeBounds(m, list);
     return m;
 }
 
