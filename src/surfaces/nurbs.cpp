@@ -39,6 +39,34 @@ bool pull(double* t, const double* knots, int32_t num) {
 
 // Sums up to derivative order nd (0, 1 or 2) in each direction. 0, or -1 when a basis fails; a plain
 // point (nd 0) also fails on a degenerate knot difference, as the plain basis reports it.
+// The sums of the first `Terms` terms from the basis rows Nu, Nv at the spans su, sv: the same products
+// in the same order whatever the count; the count fixed at compile time keeps the sums in registers.
+template <int Terms>
+void sumTerms(const BsplSurface* s, int32_t su, int32_t sv, const double (*Nu)[kBsplMaxOrder],
+              const double (*Nv)[kBsplMaxOrder], Hom* h) {
+    // Which (u order, v order) pair of basis rows each term takes.
+    static constexpr int kDu[kTerms] = {0, 1, 0, 2, 1, 0}, kDv[kTerms] = {0, 0, 1, 0, 1, 2};
+    const bool rational = isRational(s);
+    Vec3 A[Terms] = {};
+    double W[Terms] = {};
+    for (int32_t i = 0; i < s->uOrder; ++i) {
+        const int32_t row = su - s->uOrder + 1 + i;
+        for (int32_t j = 0; j < s->vOrder; ++j) {
+            const int32_t col = sv - s->vOrder + 1 + j;
+            const Vec3& P = s->rows[row][col];
+            const double w = rational ? s->weights[row][col] : 1.0;
+            for (int t = 0; t < Terms; ++t) {
+                const double b = Nu[kDu[t]][i] * Nv[kDv[t]][j] * w;
+                A[t].x += b * P.x, A[t].y += b * P.y, A[t].z += b * P.z;
+                W[t] += b;
+            }
+        }
+    }
+    for (int t = 0; t < Terms; ++t) h->A[t] = A[t], h->W[t] = W[t];
+}
+
+// Sums up to derivative order nd (0, 1 or 2) in each direction. 0, or -1 when a basis fails; a plain
+// point (nd 0) also fails on a degenerate knot difference, as the plain basis reports it.
 int homSums(const BsplSurface* s, double u, double v, int nd, Hom* h) {
     if (!usable(s) || !pull(&u, s->uKnots, s->uNum) || !pull(&v, s->vKnots, s->vNum)) return -1;
     const int32_t su = knotSpan(s->uKnots, s->uNum, s->uOrder, u);
@@ -51,24 +79,13 @@ int homSums(const BsplSurface* s, double u, double v, int nd, Hom* h) {
         if (bsplBasisDerivs(su, s->uKnots, s->uNum, s->uOrder, nd, u, Nu) < 0) return -1;
         if (bsplBasisDerivs(sv, s->vKnots, s->vNum, s->vOrder, nd, v, Nv) < 0) return -1;
     }
-    // Which (u order, v order) pair of basis rows each term takes.
-    static constexpr int kDu[kTerms] = {0, 1, 0, 2, 1, 0}, kDv[kTerms] = {0, 0, 1, 0, 1, 2};
-    const int terms = nd == 0 ? 1 : nd == 1 ? 3 : kTerms;
-    const bool rational = isRational(s);
     for (int t = 0; t < kTerms; ++t) h->A[t] = {0, 0, 0}, h->W[t] = 0;
-    for (int32_t i = 0; i < s->uOrder; ++i) {
-        const int32_t row = su - s->uOrder + 1 + i;
-        for (int32_t j = 0; j < s->vOrder; ++j) {
-            const int32_t col = sv - s->vOrder + 1 + j;
-            const Vec3& P = s->rows[row][col];
-            const double w = rational ? s->weights[row][col] : 1.0;
-            for (int t = 0; t < terms; ++t) {
-                const double b = Nu[kDu[t]][i] * Nv[kDv[t]][j] * w;
-                h->A[t].x += b * P.x, h->A[t].y += b * P.y, h->A[t].z += b * P.z;
-                h->W[t] += b;
-            }
-        }
-    }
+    if (nd == 0)
+        sumTerms<1>(s, su, sv, Nu, Nv, h);
+    else if (nd == 1)
+        sumTerms<3>(s, su, sv, Nu, Nv, h);
+    else
+        sumTerms<kTerms>(s, su, sv, Nu, Nv, h);
     return 0;
 }
 
@@ -115,31 +132,11 @@ int evalOne(const BsplSurface* s, double u, double v, int nd, Vec3 Cart::*pick, 
     return c.rc;
 }
 
-// The point alone, as evalOne answers it for derivative order 0: the value sums of homSums (the same
-// products in the same order) and the division of cartesian, without the derivative terms' upkeep.
+// The point alone, as evalOne answers it for derivative order 0.
 int plainPoint(const BsplSurface* s, double u, double v, Vec3* out) {
-    if (out == nullptr) return -1;
-    if (!usable(s) || !pull(&u, s->uKnots, s->uNum) || !pull(&v, s->vKnots, s->vNum)) return -1;
-    const int32_t su = knotSpan(s->uKnots, s->uNum, s->uOrder, u);
-    const int32_t sv = knotSpan(s->vKnots, s->vNum, s->vOrder, v);
-    double Nu[kBsplMaxOrder], Nv[kBsplMaxOrder];
-    if (bsplBasis(s->uKnots, s->uNum, s->uOrder, su, u, Nu) < 0) return -1;
-    if (bsplBasis(s->vKnots, s->vNum, s->vOrder, sv, v, Nv) < 0) return -1;
-    const bool rational = isRational(s);
-    Vec3 A{0, 0, 0};
-    double W = 0;
-    for (int32_t i = 0; i < s->uOrder; ++i) {
-        const int32_t row = su - s->uOrder + 1 + i;
-        for (int32_t j = 0; j < s->vOrder; ++j) {
-            const int32_t col = sv - s->vOrder + 1 + j;
-            const Vec3& P = s->rows[row][col];
-            const double w = rational ? s->weights[row][col] : 1.0;
-            const double b = Nu[i] * Nv[j] * w;
-            A.x += b * P.x, A.y += b * P.y, A.z += b * P.z;
-            W += b;
-        }
-    }
-    *out = std::fabs(W) >= 1e-10 ? scaled(A, 1.0 / W) : A;
+    Hom h;
+    if (out == nullptr || homSums(s, u, v, 0, &h) < 0) return -1;
+    *out = std::fabs(h.W[kVal]) >= 1e-10 ? scaled(h.A[kVal], 1.0 / h.W[kVal]) : h.A[kVal];
     return 1;
 }
 
