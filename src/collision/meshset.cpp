@@ -488,14 +488,16 @@ CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle) {
     copy->edgeCount = mesh->edgeCount;
     copy->sampleCount = mesh->sampleCount;
     const Vec3 origin{0, 0, 0}, zAxis{0, 0, 1};
+    AxisTurn turn;
+    const bool turns = axisTurnPrepare(&turn, &origin, &zAxis, angle) == 1;
     for (int32_t i = 0; i < mesh->vertexCount; i++) {
         copy->vertices[i] = mesh->vertices[i];
-        vecRotateAboutAxis3D(&copy->vertices[i].point, &origin, &zAxis, angle);
+        if (turns) axisTurnApply(&turn, &copy->vertices[i].point);
     }
     std::memcpy(copy->edges, mesh->edges, sizeof(CollEdge) * static_cast<size_t>(mesh->edgeCount));
     for (int32_t i = 0; i < mesh->sampleCount; i++) {
         copy->samples[i] = mesh->samples[i];
-        vecRotateAboutAxis3D(&copy->samples[i], &origin, &zAxis, angle);
+        if (turns) axisTurnApply(&turn, &copy->samples[i]);
     }
     return copy;
 }
