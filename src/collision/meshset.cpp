@@ -125,19 +125,29 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
 
 }  // namespace
 
-CollMesh* collMeshCreate(int32_t n) {
-    if (n < 0) return nullptr;
+namespace {
+
+CollMesh* createSized(int32_t vertices, int32_t edges) {
+    if (vertices < 0 || edges < 0) return nullptr;
     auto* mesh = static_cast<CollMesh*>(std::calloc(1, sizeof(CollMesh)));
     if (!mesh) return nullptr;
-    const size_t cap = static_cast<size_t>(std::max(n, 1));
-    mesh->vertices = static_cast<CollVertex*>(std::calloc(cap, sizeof(CollVertex)));
-    mesh->edges = static_cast<CollEdge*>(std::calloc(cap, sizeof(CollEdge)));
+    mesh->vertices =
+        static_cast<CollVertex*>(std::calloc(static_cast<size_t>(std::max(vertices, 1)), sizeof(CollVertex)));
+    mesh->edges =
+        static_cast<CollEdge*>(std::calloc(static_cast<size_t>(std::max(edges, 1)), sizeof(CollEdge)));
     if (!mesh->vertices || !mesh->edges) {
         collMeshFree(mesh);
         return nullptr;
     }
-    mesh->vertexCapacity = mesh->edgeCapacity = n;
+    mesh->vertexCapacity = vertices;
+    mesh->edgeCapacity = edges;
     return mesh;
+}
+
+}  // namespace
+
+CollMesh* collMeshCreate(int32_t n) {
+    return createSized(n, n);
 }
 
 void collMeshTreeFree(CollTreeNode* node) {
@@ -490,7 +500,8 @@ CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol) {
 
 CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle) {
     if (!mesh) return nullptr;
-    CollMesh* copy = collMeshCreate(std::max(mesh->vertexCapacity, mesh->edgeCapacity));
+    // Sized to what it holds, not to the original's capacity (a file's mesh keeps a fraction of it).
+    CollMesh* copy = createSized(mesh->vertexCount, mesh->edgeCount);
     if (!copy) return nullptr;
     if (mesh->sampleCount > 0) {
         copy->samples =
@@ -500,8 +511,6 @@ CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle) {
             return nullptr;
         }
     }
-    copy->vertexCapacity = std::max(mesh->vertexCapacity, mesh->edgeCapacity);
-    copy->edgeCapacity = copy->vertexCapacity;
     copy->tolerance = mesh->tolerance;
     copy->vertexCount = mesh->vertexCount;
     copy->edgeCount = mesh->edgeCount;

@@ -64,7 +64,8 @@ int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n);
 int collMeshAddTriangleEdges(CollMesh* mesh, const Triangle3D* tris, int32_t count);
 // The edges between consecutive points of every list; null when memory is short.
 CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol);
-// Every vertex and sample turned about the z axis by angle (radians); null when memory is short.
+// Every vertex and sample turned about the z axis by angle (radians), with room for just these; null
+// when memory is short.
 CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle);
 // The box tree of one mesh over its edges (which it reorders): 1, or -1 when memory is short.
 int collMeshTreeBuildOne(CollMesh* mesh);
