@@ -125,19 +125,29 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
 
 }  // namespace
 
-CollMesh* collMeshCreate(int32_t n) {
-    if (n < 0) return nullptr;
+namespace {
+
+CollMesh* createSized(int32_t vertices, int32_t edges) {
+    if (vertices < 0 || edges < 0) return nullptr;
     auto* mesh = static_cast<CollMesh*>(std::calloc(1, sizeof(CollMesh)));
     if (!mesh) return nullptr;
-    const size_t cap = static_cast<size_t>(std::max(n, 1));
-    mesh->vertices = static_cast<CollVertex*>(std::calloc(cap, sizeof(CollVertex)));
-    mesh->edges = static_cast<CollEdge*>(std::calloc(cap, sizeof(CollEdge)));
+    mesh->vertices =
+        static_cast<CollVertex*>(std::calloc(static_cast<size_t>(std::max(vertices, 1)), sizeof(CollVertex)));
+    mesh->edges =
+        static_cast<CollEdge*>(std::calloc(static_cast<size_t>(std::max(edges, 1)), sizeof(CollEdge)));
     if (!mesh->vertices || !mesh->edges) {
         collMeshFree(mesh);
         return nullptr;
     }
-    mesh->vertexCapacity = mesh->edgeCapacity = n;
+    mesh->vertexCapacity = vertices;
+    mesh->edgeCapacity = edges;
     return mesh;
+}
+
+}  // namespace
+
+CollMesh* collMeshCreate(int32_t n) {
+    return createSized(n, n);
 }
 
 void collMeshTreeFree(CollTreeNode* node) {
@@ -214,7 +224,8 @@ namespace {
 // coordinates answers the points met again (each vertex of a facetted surface ends several edges).
 class PointMerger {
   public:
-    PointMerger(double tol, const Vec3* ends, int32_t count, int32_t capacity);
+    // extent: the largest coordinate magnitude of the count points to come; finite: all are numbers.
+    PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity);
     bool usable() const { return usable_; }
     // The index of the point p merges with, or of p as a new point; -1 when the capacity is reached.
     int32_t find(const Vec3& p);
@@ -272,13 +283,9 @@ class PointMerger {
     std::vector<int32_t> near_;  // candidates of one search
 };
 
-PointMerger::PointMerger(double tol, const Vec3* ends, int32_t count, int32_t capacity)
+PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity)
     : tol_(tol), cellSize_(2.5 * tol), capacity_(capacity) {
-    double extent = 0.0;
-    for (int32_t i = 0; i < count; i++)
-        extent = std::max({extent, std::fabs(ends[i].x), std::fabs(ends[i].y), std::fabs(ends[i].z)});
-    for (int32_t i = 0; i < count; i++)
-        if (!std::isfinite(ends[i].x) || !std::isfinite(ends[i].y) || !std::isfinite(ends[i].z)) return;
+    if (!finite) return;
     merging_ = tol > 0.0;
     if (!merging_) {
         usable_ = true;  // nothing merges: every point is new
@@ -375,31 +382,38 @@ int32_t PointMerger::find(const Vec3& p) {
     return id;
 }
 
-}  // namespace
-
-int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n) {
-    if (!mesh || (n > 0 && !ends)) return -1;
+// collMeshAddEdges over n edges whose ends end(0) ... end(2 n - 1) gives (a and b of each edge).
+template <class EndAt>
+int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
     if (mesh->vertexCount > 0 || mesh->edgeCount > 0) {
         for (int32_t i = 0; i < n; i++)
-            if (collMeshAddEdge(mesh, &ends[2 * i], &ends[2 * i + 1]) < 0) return -1;
+            if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
         return 1;
+    }
+    double extent = 0.0;
+    bool finite = true;
+    for (int64_t i = 0; i < 2 * int64_t{n}; i++) {
+        const Vec3& p = end(i);
+        extent = std::max({extent, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+        finite = finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
     }
     int result = 1;
     std::vector<std::pair<int32_t, int32_t>> edges;  // by insertion, in point numbers
     std::vector<int32_t> order;                      // point numbers by key, the last stored first
     std::vector<int32_t> position, start;            // a point's vertex; a vertex's first edge
     try {
-        PointMerger merger(mesh->tolerance, ends, 2 * n, mesh->vertexCapacity);
+        PointMerger merger(mesh->tolerance, extent, finite, 2 * int64_t{n}, mesh->vertexCapacity);
         if (!merger.usable()) {
             // Coordinates too far out for cells of the tolerance's size: edge by edge.
             for (int32_t i = 0; i < n; i++)
-                if (collMeshAddEdge(mesh, &ends[2 * i], &ends[2 * i + 1]) < 0) return -1;
+                if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
             return 1;
         }
         // Each point's edges to larger point numbers, chained, to find an edge met again.
         std::vector<int32_t> firstEdge, nextEdge;
         for (int32_t i = 0; i < n && result > 0; i++) {
-            const int32_t a = merger.find(ends[2 * i]), b = a < 0 ? -1 : merger.find(ends[2 * i + 1]);
+            const int32_t a = merger.find(end(2 * int64_t{i})),
+                          b = a < 0 ? -1 : merger.find(end(2 * int64_t{i} + 1));
             if (a < 0 || b < 0) {
                 result = -1;
                 break;
@@ -444,6 +458,21 @@ int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n) {
     return result;
 }
 
+}  // namespace
+
+int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n) {
+    if (!mesh || (n > 0 && !ends)) return -1;
+    return addEdgesFrom(mesh, n, [ends](int64_t k) -> const Vec3& { return ends[k]; });
+}
+
+int collMeshAddTriangleEdges(CollMesh* mesh, const Triangle3D* tris, int32_t count) {
+    if (!mesh || count < 0 || count > INT32_MAX / 3 || (count > 0 && !tris)) return -1;
+    return addEdgesFrom(mesh, 3 * count, [tris](int64_t k) -> const Vec3& {
+        static constexpr int kCorner[6] = {0, 1, 1, 2, 2, 0};
+        return tris[k / 6].p[kCorner[k % 6]];
+    });
+}
+
 CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol) {
     if (!lists) return nullptr;
     int64_t total = 0;
@@ -471,7 +500,8 @@ CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol) {
 
 CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle) {
     if (!mesh) return nullptr;
-    CollMesh* copy = collMeshCreate(std::max(mesh->vertexCapacity, mesh->edgeCapacity));
+    // Sized to what it holds, not to the original's capacity (a file's mesh keeps a fraction of it).
+    CollMesh* copy = createSized(mesh->vertexCount, mesh->edgeCount);
     if (!copy) return nullptr;
     if (mesh->sampleCount > 0) {
         copy->samples =
@@ -481,21 +511,21 @@ CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle) {
             return nullptr;
         }
     }
-    copy->vertexCapacity = std::max(mesh->vertexCapacity, mesh->edgeCapacity);
-    copy->edgeCapacity = copy->vertexCapacity;
     copy->tolerance = mesh->tolerance;
     copy->vertexCount = mesh->vertexCount;
     copy->edgeCount = mesh->edgeCount;
     copy->sampleCount = mesh->sampleCount;
     const Vec3 origin{0, 0, 0}, zAxis{0, 0, 1};
+    AxisTurn turn;
+    const bool turns = axisTurnPrepare(&turn, &origin, &zAxis, angle) == 1;
     for (int32_t i = 0; i < mesh->vertexCount; i++) {
         copy->vertices[i] = mesh->vertices[i];
-        vecRotateAboutAxis3D(&copy->vertices[i].point, &origin, &zAxis, angle);
+        if (turns) axisTurnApply(&turn, &copy->vertices[i].point);
     }
     std::memcpy(copy->edges, mesh->edges, sizeof(CollEdge) * static_cast<size_t>(mesh->edgeCount));
     for (int32_t i = 0; i < mesh->sampleCount; i++) {
         copy->samples[i] = mesh->samples[i];
-        vecRotateAboutAxis3D(&copy->samples[i], &origin, &zAxis, angle);
+        if (turns) axisTurnApply(&turn, &copy->samples[i]);
     }
     return copy;
 }

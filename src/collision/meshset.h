@@ -60,9 +60,12 @@ int collMeshAddEdge(CollMesh* mesh, const Vec3* a, const Vec3* b);
 // built in one pass (sorted once instead of shifted per vertex) when the mesh is empty. 1, or -1 when a
 // capacity ran out or memory is short (the mesh keeps the edges before the one that failed).
 int collMeshAddEdges(CollMesh* mesh, const Vec3* ends, int32_t n);
+// collMeshAddEdges for the edges p0-p1, p1-p2, p2-p0 of each triangle in turn.
+int collMeshAddTriangleEdges(CollMesh* mesh, const Triangle3D* tris, int32_t count);
 // The edges between consecutive points of every list; null when memory is short.
 CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol);
-// Every vertex and sample turned about the z axis by angle (radians); null when memory is short.
+// Every vertex and sample turned about the z axis by angle (radians), with room for just these; null
+// when memory is short.
 CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle);
 // The box tree of one mesh over its edges (which it reorders): 1, or -1 when memory is short.
 int collMeshTreeBuildOne(CollMesh* mesh);

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "collision/chkmodel.h"
 #include "collision/meshset.h"
@@ -84,18 +83,9 @@ CollMesh* collMeshFromMeshFile(const char* path, double tol) {
     CollMesh* mesh = collMeshCreate(3 * tris->count);
     if (mesh) {
         mesh->tolerance = tol;
-        try {
-            std::vector<Vec3> ends;
-            ends.reserve(6 * static_cast<size_t>(tris->count));
-            for (int32_t t = 0; t < tris->count; t++) {
-                const Vec3* v = tris->data[t].p;
-                ends.insert(ends.end(), {v[0], v[1], v[1], v[2], v[2], v[0]});
-            }
-            // A capacity that runs out stops the adding; the mesh keeps what it has.
-            collMeshAddEdges(mesh, ends.data(), static_cast<int32_t>(ends.size() / 2));
-        } catch (const std::bad_alloc&) {
+        // The capacity holds every end and edge: a failure is a shortage of memory.
+        if (collMeshAddTriangleEdges(mesh, tris->data, tris->count) < 0)
             collMeshFree(std::exchange(mesh, nullptr));
-        }
     }
     polymeshDelete(model);
     return mesh;

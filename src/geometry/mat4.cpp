@@ -11,10 +11,13 @@ void addRow(double (*m)[4], int dst, int src) {
     for (int j = 0; j < 4; ++j) m[dst][j] += m[src][j];
 }
 
-// Turns q about the local z axis.
-Vec3 rotateZ(const Vec3& q, double angle) {
-    const double c = std::cos(angle), s = std::sin(angle);
+// Turns q about the local z axis by the angle of cosine c and sine s.
+Vec3 rotateZ(const Vec3& q, double c, double s) {
     return Vec3{q.x * c - q.y * s, q.y * c + q.x * s, q.z};
+}
+
+Vec3 rotateZ(const Vec3& q, double angle) {
+    return rotateZ(q, std::cos(angle), std::sin(angle));
 }
 
 }  // namespace
@@ -158,11 +161,21 @@ int vecRotateInFrame3D(Vec3* v, const Vec3* axis, double angle) {
 }
 
 int vecRotateAboutAxis3D(Vec3* p, const Vec3* origin, const Vec3* axis, double angle) {
-    Mat4 f, fInv;
-    if (frameFromAxis(origin, axis, &f, &fInv) != 1) return -1;
-    Vec3 q;
-    mat4XformPoint(p, &fInv, &q);
-    const Vec3 r = rotateZ(q, angle);
-    mat4XformPoint(&r, &f, p);
+    AxisTurn turn;
+    if (axisTurnPrepare(&turn, origin, axis, angle) != 1) return -1;
+    axisTurnApply(&turn, p);
     return 1;
+}
+
+int axisTurnPrepare(AxisTurn* turn, const Vec3* origin, const Vec3* axis, double angle) {
+    if (frameFromAxis(origin, axis, &turn->frame, &turn->frameInv) != 1) return -1;
+    turn->c = std::cos(angle), turn->s = std::sin(angle);
+    return 1;
+}
+
+void axisTurnApply(const AxisTurn* turn, Vec3* p) {
+    Vec3 q;
+    mat4XformPoint(p, &turn->frameInv, &q);
+    const Vec3 r = rotateZ(q, turn->c, turn->s);
+    mat4XformPoint(&r, &turn->frame, p);
 }

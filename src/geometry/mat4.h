@@ -22,3 +22,12 @@ int mat4Invert(const Mat4* m, Mat4* out);  // 0, or -1 when singular (out then u
 int frameFromAxis(const Vec3* origin, const Vec3* axis, Mat4* m, Mat4* mInv);
 int vecRotateInFrame3D(Vec3* v, const Vec3* axis, double angle);  // 1, or 0 when v is along axis
 int vecRotateAboutAxis3D(Vec3* p, const Vec3* origin, const Vec3* axis, double angle);
+
+// vecRotateAboutAxis3D for many points turned alike: the frame and the angle's cosine and sine are
+// taken once; each point comes out as vecRotateAboutAxis3D would give it.
+struct AxisTurn {
+    Mat4 frame, frameInv;
+    double c, s;
+};
+int axisTurnPrepare(AxisTurn* turn, const Vec3* origin, const Vec3* axis, double angle);  // 1, or -1
+void axisTurnApply(const AxisTurn* turn, Vec3* p);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "plunge/profile2d.h"
 
@@ -209,6 +210,8 @@ int cutListCovers(const CutRecordList* list, const Vec3* p, const Vec3* q, doubl
 double cutListGap(const CutRecordList* a, const CutRecordList* b, int32_t side, const Profile2D* profile) {
     if (a == nullptr || b == nullptr || b->count == 0) return 0.0;
     double gap = 0.0;
+    // The profile's search boxes, taken at the first side test (the profile stays as it is).
+    std::vector<double> boxes;
     for (int32_t i = 0; i < a->count; ++i) {
         const CutRecord& c = a->records[i];
         const Vec3 d = sub(c.bottom, c.top);
@@ -228,8 +231,12 @@ double cutListGap(const CutRecordList* a, const CutRecordList* b, int32_t side, 
             if (profile != nullptr && (side == 0 || side == 1)) {
                 double px = 0.0, pf = 0.0;
                 int32_t seg = 0;
-                closestPointProfile2D(profile, &x, &px, &seg);
-                closestPointProfile2D(profile, &foot, &pf, &seg);
+                if (boxes.empty() && profile2DBoxSize(profile) > 0) {
+                    boxes.resize(static_cast<size_t>(profile2DBoxSize(profile)));
+                    profile2DBoxes(profile, boxes.data());
+                }
+                closestPointProfile2DBoxed(profile, boxes.data(), &x, &px, &seg);
+                closestPointProfile2DBoxed(profile, boxes.data(), &foot, &pf, &seg);
                 if (side == 0 && !(pf - 2.0 <= px)) continue;
                 if (side == 1 && !(px <= pf + 2.0)) continue;
             }

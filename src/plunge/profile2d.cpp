@@ -341,14 +341,18 @@ bool lineBeyond(const Vec2& q, const Seg2D& s, double best) {
 
 constexpr int32_t kBlock = 32;
 
+int32_t blockBoxSize(const Profile2D* p) {
+    const int32_t segments = p == nullptr ? 0 : p->count - 1;
+    return segments > 0 ? 4 * ((segments + kBlock - 1) / kBlock) : 0;
+}
+
 // The boxes of the points of each block of kBlock segments (x0, x1, y0, y1), which do not depend on
 // the point searched from: a search of many points of one profile takes them once.
-void blockBoxes(const Profile2D* p, std::vector<double>* boxes) {
+void fillBlockBoxes(const Profile2D* p, double* boxes) {
     const int32_t segments = p->count - 1;
-    boxes->resize(4 * static_cast<size_t>((segments + kBlock - 1) / kBlock));
     for (int32_t b = 0; b * kBlock < segments; ++b) {
         const int32_t first = b * kBlock, last = std::min(first + kBlock, segments);
-        double* box = &(*boxes)[4 * static_cast<size_t>(b)];
+        double* box = &boxes[4 * static_cast<size_t>(b)];
 #if defined(__SSE2__)
         // Both coordinates at once: minpd(v, lo) is std::min(lo, v) (lo kept on a tie and for a NaN v),
         // maxpd(v, hi) likewise std::max(hi, v).
@@ -370,6 +374,11 @@ void blockBoxes(const Profile2D* p, std::vector<double>* boxes) {
     }
 }
 
+void blockBoxes(const Profile2D* p, std::vector<double>* boxes) {
+    boxes->resize(static_cast<size_t>(blockBoxSize(p)));
+    fillBlockBoxes(p, boxes->data());
+}
+
 // closestPointProfile2D from a segment believed near (hint; -1: none): its distance bounds the search
 // from the start, and the first segment of the smallest distance still wins. The segments go in
 // blocks with the boxes of their points, grown by what the segment test's foot may lie beyond a
@@ -377,7 +386,7 @@ void blockBoxes(const Profile2D* p, std::vector<double>* boxes) {
 // point. Without a hint the block with the nearest box is measured first for the bound; the order of
 // the measures cannot change the answer. boxes: the profile's blockBoxes, or null to take them here.
 double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment, int32_t hint,
-                   const std::vector<double>* boxes = nullptr) {
+                   const double* boxes = nullptr) {
     const Vec2 q{rOf(*pt), pt->z};
     if (p == nullptr || p->count < 1) return 1e300;
     if (p->count == 1) {
@@ -399,11 +408,11 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
     std::vector<double> own;
     if (boxes == nullptr) {
         blockBoxes(p, &own);
-        boxes = &own;
+        boxes = own.data();
     }
     // Each block's distance is that of its grown box; a point or box that is not a number keeps it.
     auto blockDistance = [&](int32_t b) {
-        const double* box = &(*boxes)[4 * static_cast<size_t>(b)];
+        const double* box = &boxes[4 * static_cast<size_t>(b)];
         const double x0 = box[0], x1 = box[1], y0 = box[2], y1 = box[3];
         const double dx = std::max({x0 - kGrow - q.x, 0.0, q.x - x1 - kGrow});
         const double dy = std::max({y0 - kGrow - q.y, 0.0, q.y - y1 - kGrow});
@@ -443,6 +452,19 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
 
 double closestPointProfile2D(const Profile2D* p, const Vec3* pt, double* param, int32_t* segment) {
     return closestFrom(p, pt, param, segment, -1);
+}
+
+int32_t profile2DBoxSize(const Profile2D* profile) {
+    return blockBoxSize(profile);
+}
+
+void profile2DBoxes(const Profile2D* profile, double* boxes) {
+    if (blockBoxSize(profile) > 0) fillBlockBoxes(profile, boxes);
+}
+
+double closestPointProfile2DBoxed(const Profile2D* profile, const double* boxes, const Vec3* p, double* param,
+                                  int32_t* segment) {
+    return closestFrom(profile, p, param, segment, -1, boxes);
 }
 
 double polylineDistance2D(const Vec2* points, int32_t count, const Vec2* point, Vec2* foot) {
@@ -664,14 +686,14 @@ int crossSegmentProfileExact(const Profile2D* profile, const Vec3* p, const Vec3
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    double da = closestFrom(profile, &a, nullptr, &hint, -1, &boxes);
-    double db = closestFrom(profile, &b, nullptr, &hint, hint, &boxes);
+    double da = closestFrom(profile, &a, nullptr, &hint, -1, boxes.data());
+    double db = closestFrom(profile, &b, nullptr, &hint, hint, boxes.data());
     if (std::fabs(da) <= 1e-5) return *out = a, 1;
     if (std::fabs(db) <= 1e-5) return *out = b, 1;
     if ((da > 0.0) == (db > 0.0)) return 0;
     while (dist3D(&a, &b) > 0.0001) {
         const Vec3 m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
-        const double dm = closestFrom(profile, &m, nullptr, &hint, hint, &boxes);
+        const double dm = closestFrom(profile, &m, nullptr, &hint, hint, boxes.data());
         if ((dm > 0.0) == (da > 0.0))
             a = m, da = dm;
         else
@@ -734,7 +756,7 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
         return slwrz(ext->points, ext->count, seg, hits);
     };
     // The first hit's distance is kept for the pick when no second search came between.
-    auto distance = [&](const Vec3& x) { return closestFrom(ext, &x, nullptr, nullptr, -1, &boxes); };
+    auto distance = [&](const Vec3& x) { return closestFrom(ext, &x, nullptr, nullptr, -1, boxes.data()); };
     double firstDist = NAN;
     auto pick = [&]() {
         int best = -1;

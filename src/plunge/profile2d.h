@@ -51,6 +51,12 @@ int32_t evalProfile2D(const Profile2D* profile, double s, Vec2* out);  // segmen
 double profileParamAtPoint(const Profile2D* profile, int32_t i, const Vec2* point);
 // Signed distance of p (negative right of the profile's direction); param and segment of the foot.
 double closestPointProfile2D(const Profile2D* profile, const Vec3* p, double* param, int32_t* segment);
+// The same for many points of a profile whose points stay as they are: its search boxes, of
+// profile2DBoxSize doubles (0 below two points), taken once by profile2DBoxes.
+int32_t profile2DBoxSize(const Profile2D* profile);
+void profile2DBoxes(const Profile2D* profile, double* boxes);
+double closestPointProfile2DBoxed(const Profile2D* profile, const double* boxes, const Vec3* p, double* param,
+                                  int32_t* segment);
 double polylineDistance2D(const Vec2* points, int32_t count, const Vec2* point, Vec2* foot);
 int profileSideOf(const Profile2D* a, const Profile2D* b);  // 2 when b starts left of a, else 1
 

@@ -206,6 +206,8 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
 void rotateMeshAboutAxis(CheckModel* model, double angle) {
     if (model == nullptr) return;
     const Vec3 origin{0, 0, 0}, axis{0, 0, 1};
+    AxisTurn turn;
+    const bool turns = axisTurnPrepare(&turn, &origin, &axis, angle) == 1;
     const int32_t n = chkMeshCount(model->kind, model->facets, model->facetCount, model->triangles);
     TriList* list = model->kind == kMeshTriangles ? model->triangles : nullptr;
     if (list != nullptr) {
@@ -221,7 +223,7 @@ void rotateMeshAboutAxis(CheckModel* model, double angle) {
         for (int j = 0; j < k; ++j)
             pts[j] = list != nullptr ? list->data[i].p[j] : Vec3(model->facets[i].p[j]);
         // The heights stay, so the order by height does too; the plan corners move.
-        for (int j = 0; j < k; ++j) vecRotateAboutAxis3D(&pts[j], &origin, &axis, angle);
+        for (int j = 0; turns && j < k; ++j) axisTurnApply(&turn, &pts[j]);
         for (int j = 0; j < k; ++j) {
             if (list != nullptr)
                 list->data[i].p[j] = pts[j];

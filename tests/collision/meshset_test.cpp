@@ -97,6 +97,30 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
             EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
         for (int32_t i = 0; i < bulk->edgeCount; i++)
             EXPECT_TRUE(bulk->edges[i].a == single->edges[i].a && bulk->edges[i].b == single->edges[i].b);
+        // The same points read as triangles give the mesh of their six ends each.
+        std::vector<Triangle3D> tris(ends.size() / 3);
+        std::vector<Vec3> sides;
+        for (size_t t = 0; t < tris.size(); t++) {
+            const Vec3* v = &ends[3 * t];
+            tris[t] = {{v[0], v[1], v[2]}};
+            sides.insert(sides.end(), {v[0], v[1], v[1], v[2], v[2], v[0]});
+        }
+        CollMesh *fromTris = collMeshCreate(cap), *fromSides = collMeshCreate(cap);
+        ASSERT_TRUE(fromTris && fromSides);
+        fromTris->tolerance = fromSides->tolerance = bulk->tolerance;
+        const int32_t count = static_cast<int32_t>(tris.size());
+        EXPECT_EQ(collMeshAddTriangleEdges(fromTris, tris.data(), count),
+                  collMeshAddEdges(fromSides, sides.data(), 3 * count));
+        ASSERT_EQ(fromTris->vertexCount, fromSides->vertexCount);
+        ASSERT_EQ(fromTris->edgeCount, fromSides->edgeCount);
+        for (int32_t i = 0; i < fromTris->vertexCount; i++) {
+            const CollVertex &x = fromTris->vertices[i], &y = fromSides->vertices[i];
+            EXPECT_EQ(std::memcmp(&x.point, &y.point, sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(&x.key, &y.key, sizeof(double)), 0);
+        }
+        EXPECT_EQ(std::memcmp(fromTris->edges, fromSides->edges, sizeof(CollEdge) * fromTris->edgeCount), 0);
+        collMeshFree(fromTris);
+        collMeshFree(fromSides);
         collMeshFree(bulk);
         collMeshFree(single);
     }

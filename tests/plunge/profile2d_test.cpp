@@ -93,6 +93,9 @@ TEST(Profile2D, ClosestPointEqualsThePlainScan) {
                               : Vec2{pts.back().x + step * u(rng), pts.back().y - step * std::fabs(u(rng))});
         ProfileGuard g(profileOf(pts));
         ASSERT_NE(g.p, nullptr);
+        // The boxes taken once serve every query of the round.
+        std::vector<double> boxes(static_cast<size_t>(profile2DBoxSize(g.p)));
+        profile2DBoxes(g.p, boxes.data());
         for (int k = 0; k < 50; ++k) {
             const Vec2& c = pts[rng() % pts.size()];
             const Vec2 q{std::fabs(c.x + 50 * step * u(rng)), c.y + 50 * step * u(rng)};
@@ -112,6 +115,11 @@ TEST(Profile2D, ClosestPointEqualsThePlainScan) {
             ASSERT_EQ(std::fabs(d), want) << round << " " << k;
             EXPECT_TRUE(std::hypot(b.x - a.x, b.y - a.y) < 1e-5 || side == 0 || (d < 0) == (side < 0));
             EXPECT_EQ(s, profileParamAtPoint(g.p, wantSeg, &foot));
+            double sb = 0;
+            int32_t segb = -1;
+            EXPECT_EQ(closestPointProfile2DBoxed(g.p, boxes.data(), &p, &sb, &segb), d);
+            EXPECT_EQ(segb, wantSeg);
+            EXPECT_EQ(sb, s);
         }
     }
 }
