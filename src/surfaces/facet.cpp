@@ -34,8 +34,18 @@ struct LoopSet {
 // The refinement's cell lists, kept from one measure to the next until facetReleaseScratch: a side
 // choice measures its surfaces one after another, and each measure would otherwise take (and fault
 // in) tens of megabytes afresh.
+// The side midpoints of a cell to be judged that are measured already: a half keeps the side of its
+// parent that was not halved, and two halves share the side between them. The same parameters give the
+// same point, so a side measured once is not measured again.
+struct KnownMids {
+    Vec3 m[4];
+    uint8_t mask;     // bit i: m[i] holds side i's midpoint
+    int8_t pairSide;  // the side shared with the next cell of the list (its side pairSide ^ 2), or -1
+};
+
 struct Scratch {
     std::vector<Cell> result, pending, next;
+    std::vector<KnownMids> pendingKnown, nextKnown;
 };
 Scratch gScratch;
 
@@ -45,6 +55,10 @@ struct Run {
     LoopSet trim;
     std::vector<Cell> cells;
     std::vector<char> sureU, sureV;  // per knot span: the plain point's basis cannot fail there
+    // The refined cells' height order while it is only known, not applied: moving 168-byte cells along
+    // it costs more than the area sum that mostly follows, which reads them in that order instead.
+    std::vector<size_t> order;
+    size_t live = 0;  // cells of a state other than 0
 };
 
 // The point the trimmed surface stands for; an offset point at a degenerate normal is the plain
@@ -73,10 +87,9 @@ double highestZ(const Cell& c) {
     return std::max({c.p[0].z, c.p[1].z, c.p[2].z, c.p[3].z});
 }
 
-// Highest first. The heights are sorted with their places and the cells moved along the permutation's
-// cycles in place: the sort meets the same comparisons as on the cells themselves, so the order is the
-// same, ties included.
-void sortByHeight(std::vector<Cell>& cells) {
+// The cells' places, highest corner first. The heights are sorted with their places: the sort meets the
+// same comparisons as on the cells themselves, so the order is the same, ties included.
+std::vector<size_t> heightOrder(const std::vector<Cell>& cells) {
     struct Key {
         double z;
         size_t at;
@@ -84,20 +97,33 @@ void sortByHeight(std::vector<Cell>& cells) {
     std::vector<Key> keys(cells.size());
     for (size_t i = 0; i < cells.size(); ++i) keys[i] = {highestZ(cells[i]), i};
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.z > b.z; });
-    // Place i takes the cell at keys[i].at.
-    for (size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i].at == i) continue;
+    std::vector<size_t> order(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].at;
+    return order;
+}
+
+// The cells moved into the given order, in place along the permutation's cycles.
+void applyOrder(std::vector<Cell>& cells, std::vector<size_t>& order) {
+    // Place i takes the cell at order[i].
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == i) continue;
         const Cell first = cells[i];
         size_t j = i;
-        while (keys[j].at != i) {
-            const size_t from = keys[j].at;
+        while (order[j] != i) {
+            const size_t from = order[j];
             cells[j] = cells[from];
-            keys[j].at = j;
+            order[j] = j;
             j = from;
         }
         cells[j] = first;
-        keys[j].at = j;
+        order[j] = j;
     }
+}
+
+// Highest first.
+void sortByHeight(std::vector<Cell>& cells) {
+    std::vector<size_t> order = heightOrder(cells);
+    applyOrder(cells, order);
 }
 
 bool buildLoops(const TrimSurface* rec, LoopSet* set) {
@@ -125,9 +151,11 @@ bool insideTrim(const LoopSet& set, const Vec2& p) {
     return true;
 }
 
-// Keeps the cells with a corner inside, in their order; the number kept.
+// Keeps the cells with a corner inside, in their order; the number kept. While the height order is
+// pending, the cells of state 0 stay in place, to be dropped when the order is applied.
 int32_t classify(Run& run) {
     std::fill(gStats.cellCount, gStats.cellCount + 5, 0);
+    const bool compact = run.order.empty();
     size_t kept = 0;
     for (Cell& c : run.cells) {
         if (run.trim.loops.empty()) c.state = 4;
@@ -137,10 +165,23 @@ int32_t classify(Run& run) {
             c.state = static_cast<uint16_t>(inside);
         }
         ++gStats.cellCount[c.state];
-        if (c.state != 0) run.cells[kept++] = c;
+        if (c.state == 0) continue;
+        if (compact) run.cells[kept] = c;
+        ++kept;
     }
-    run.cells.resize(kept);
+    if (compact) run.cells.resize(kept);
+    run.live = kept;
     return static_cast<int32_t>(kept);
+}
+
+// The pending height order applied and the cells of state 0 dropped: the list a sort of the refined
+// cells and a classification would have left.
+void settleOrder(Run& run) {
+    if (run.order.empty()) return;
+    applyOrder(run.cells, run.order);
+    run.order.clear();
+    const auto end = std::remove_if(run.cells.begin(), run.cells.end(), [](const Cell& c) { return c.state == 0; });
+    run.cells.erase(end, run.cells.end());
 }
 
 // Cells of the parameter rectangle [u0, u1] x [v0, v1] in nu x nv even columns and rows, appended.
@@ -221,17 +262,20 @@ int sideCheck(const Vec3& a, const Vec3& m, const Vec3& b, double tol, double* e
 }
 
 // 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
-// Every verdict that halves has measured the four side midpoints: they are left in mids.
-int cellTest(const Run& run, const Cell& c, Vec3 mids[4]) {
+// Every verdict that halves has measured the four side midpoints: they are left in mids. The sides of
+// known (bit i for side i) come in mids already measured; measured is set when all four are in mids.
+int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured) {
+    *measured = false;
     const double tol = run.tol;
     double s[4], e[4];
     int checks[4];
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        if (!evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
+        if (!(known >> i & 1u) && !evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
+    *measured = true;
     const double p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
     const double p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
     if (s[0] + s[2] < tol && p02 > 100) return 2;
@@ -309,6 +353,7 @@ void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
 // refined evenly; without the bound the accepted cells are the same as in any other order.
 int refineCurvature(Run& run, double minParam) {
     std::vector<Cell>&result = gScratch.result, &pending = gScratch.pending, &next = gScratch.next;
+    std::vector<KnownMids>&pendingKnown = gScratch.pendingKnown, &nextKnown = gScratch.nextKnown;
     result.clear(), pending.clear(), next.clear();
     try {
         // Splits stop once the cells held reach the bound, so no list outgrows the bound plus the
@@ -317,9 +362,13 @@ int refineCurvature(Run& run, double minParam) {
         result.reserve(room);
         next.reserve(room);
         pending.reserve(room);
+        nextKnown.reserve(room);
+        pendingKnown.reserve(room);
         pending = run.cells;
+        pendingKnown.assign(pending.size(), KnownMids{{}, 0, -1});
         while (!pending.empty()) {
             next.clear();
+            nextKnown.clear();
             for (size_t i = 0; i < pending.size(); ++i) {
                 const Cell& c = pending[i];
                 // Once the bound has stopped a split, every later cell stays whatever its test says,
@@ -334,9 +383,16 @@ int refineCurvature(Run& run, double minParam) {
                 const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).
-                Vec3 mids[4];
-                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids) : 1;
+                const KnownMids& known = pendingKnown[i];
+                Vec3 mids[4] = {known.m[0], known.m[1], known.m[2], known.m[3]};
+                bool measured = false;
+                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids, known.mask, &measured) : 1;
                 if (verdict < 0) return -1;
+                if (measured && known.pairSide >= 0) {
+                    KnownMids& sibling = pendingKnown[i + 1];
+                    sibling.m[known.pairSide ^ 2] = mids[known.pairSide];
+                    sibling.mask |= static_cast<uint8_t>(1u << (known.pairSide ^ 2));
+                }
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
                 if (verdict != 1 &&
@@ -362,8 +418,16 @@ int refineCurvature(Run& run, double minParam) {
                 halve(c, mids, acrossU, &h1, &h2);
                 next.push_back(h1);
                 next.push_back(h2);
+                // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
+                KnownMids k1{{}, 0, static_cast<int8_t>(acrossU ? 1 : 2)}, k2{{}, 0, -1};
+                const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
+                k1.m[kept1] = mids[kept1], k1.mask = static_cast<uint8_t>(1u << kept1);
+                k2.m[kept2] = mids[kept2], k2.mask = static_cast<uint8_t>(1u << kept2);
+                nextKnown.push_back(k1);
+                nextKnown.push_back(k2);
             }
             pending.swap(next);
+            pendingKnown.swap(nextKnown);
         }
     } catch (const std::bad_alloc&) {
         msgDouble(9, 334, "* Error: no memory", 0.0);
@@ -371,7 +435,7 @@ int refineCurvature(Run& run, double minParam) {
                 static_cast<int32_t>((result.size() + 2 * pending.size()) * sizeof(Cell) / 1024));
         return -1;
     }
-    sortByHeight(result);
+    run.order = heightOrder(result);
     run.cells.swap(result);
     return 1;
 }
@@ -402,26 +466,35 @@ int refineDriver(Run& run, double* outArea, double* outRelError, double minParam
     for (int pass = 0; pass < gStats.passLimit; ++pass) {
         const int32_t boundary = gStats.cellCount[1] + gStats.cellCount[2] + gStats.cellCount[3];
         if (boundary < gStats.cellCount[4] / gStats.passLimit) break;
-        if (run.cells.size() * 4 > static_cast<size_t>(kFacetMaxCells)) {
+        if (run.live * 4 > static_cast<size_t>(kFacetMaxCells)) {
             gStats.capped = 1;
             break;
         }
+        settleOrder(run);
         if (!splitUniform(run, 2)) return -1;
         ++gStats.passesRun;
         if (classify(run) == 0) return 0;
     }
     static constexpr double kShare[5] = {0.0, 0.25, 0.5, 0.75, 1.0};
     double A = 0.0, T = 0.0, I = 0.0;
-    for (const Cell& c : run.cells) {
-        const double a = cellArea(c);
-        A += a * kShare[c.state];
+    auto add = [&](double a, uint16_t state) {
+        A += a * kShare[state];
         T += a;
-        if (c.state == 4) I += a;
+        if (state == 4) I += a;
+    };
+    if (run.order.empty()) {
+        for (const Cell& c : run.cells) add(cellArea(c), c.state);
+    } else {
+        // The areas measured in memory order, summed in height order as the sorted list would be.
+        std::vector<double> area(run.cells.size());
+        for (size_t i = 0; i < run.cells.size(); ++i) area[i] = cellArea(run.cells[i]);
+        for (const size_t i : run.order)
+            if (run.cells[i].state != 0) add(area[i], run.cells[i].state);
     }
     // A counts both triangles' cross-product lengths: twice the geometric area, the scale callers use.
     *outArea = A;
     *outRelError = A > 0.0 ? std::max(T - A, A - I) / A : 0.0;
-    gStats.cells = static_cast<int32_t>(run.cells.size());
+    gStats.cells = static_cast<int32_t>(run.live);
     return 1;
 }
 
@@ -448,7 +521,7 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
     const double wu = (ku1 - ku0) / n, wv = (kv1 - kv0) / n;
     const double cu = (u1 - u0) / wu + 2, cv = (v1 - v0) / wv + 2;
     if (!(cu * cv <= static_cast<double>(kFacetMaxCells))) return -1;
-    Run run{surface, tol, {}, {}, {}, {}};
+    Run run{surface, tol, {}, {}, {}, {}, {}, 0};
     try {
         if (!buildLoops(surface, &run.trim)) return -1;
         if (!gridCells(run, u0, u1, v0, v1, static_cast<int>(cu), static_cast<int>(cv), run.cells)) return -1;
