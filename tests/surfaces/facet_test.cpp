@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "surf_fixtures.h"
+#include "surfaces/nurbs.h"
 
 // The reported area is twice the geometric one.
 TEST(Facet, AreaAgainstClosedForms) {
@@ -91,5 +92,26 @@ TEST(Facet, MeasuresInARowEqualEachMeasureAlone) {
         facetReleaseScratch();
         ASSERT_EQ(facetSurface(row[k].first, row[k].second, &alone[0], &alone[1]), 1);
         EXPECT_TRUE(alone[0] == kept[k][0] && alone[1] == kept[k][1]) << k;
+    }
+}
+
+// A curved surface refined by curvature and then by boundary passes: a strip of the cylinder between
+// u = 0.1 and 0.9 whose height v spans 0.02 at every u has the area h 0.02 R (theta(0.9) - theta(0.1)).
+TEST(Facet, BoundaryPassesAfterCurvatureRefinement) {
+    for (const double tol : {0.6, 0.3, 0.1}) {
+        RecGuard g;
+        makeCylinder(&g.rec, 50, 30);
+        const std::vector<Vec2> loop{{0.1, 0.1}, {0.9, 0.88}, {0.9, 0.9}, {0.1, 0.12}};
+        ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop.data(), static_cast<int32_t>(loop.size())), 1);
+        double area = 0, rel = -1;
+        ASSERT_EQ(facetSurface(&g.rec, tol, &area, &rel), 1) << tol;
+        EXPECT_GT(facetLastStats()->passesRun, 0) << tol;
+        Vec3 a, b;
+        ASSERT_GE(nurbsSurfPoint(&g.rec, 0.1, 0, &a), 0);
+        ASSERT_GE(nurbsSurfPoint(&g.rec, 0.9, 0, &b), 0);
+        const double turn = std::atan2(b.y, b.x) + 2 * M_PI - std::atan2(a.y, a.x);
+        const double exact = 2 * 30 * 0.02 * 50 * turn;
+        EXPECT_NEAR(area, exact, rel * area + 1e-9) << tol;
+        EXPECT_LT(rel, 0.2) << tol;
     }
 }
