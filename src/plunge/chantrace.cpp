@@ -30,7 +30,7 @@ struct TraceContext {
     const CheckModel* model;
     const ContourPair* a;
     const ContourPair* b;
-    const Profile2D* profile;
+    const ProfileLineCross* cross;
     int32_t direction;
     const TriGrid* grid;
 };
@@ -110,8 +110,8 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
 // 1 with the station's point, or -1 when the contact query failed (nothing to record).
 int evalStation(const TraceContext& c, double s, Station* out) {
     Vec3 pA, pB;
-    int okA = bladeCrossingAtProfile(c.a, c.profile, s, &pA);
-    int okB = bladeCrossingAtProfile(c.b, c.profile, s, &pB);
+    int okA = bladeCrossingAt(c.a, c.cross, s, &pA);
+    int okB = bladeCrossingAt(c.b, c.cross, s, &pB);
     if (okA < 0 || okB < 0) {
         *out = {pB, {0, 0, 1}, kChanNoContact};
         return 1;
@@ -185,8 +185,10 @@ void removeSpike(const Plist* l, int32_t i, Station* q) {
 
 struct TraceResources {
     Profile2D* profile = nullptr;
+    ProfileLineCross* cross = nullptr;
     bool ownsContact = false;
     ~TraceResources() {
+        profileLineCrossFree(cross);
         freeProfile2D(profile);
         if (ownsContact) contactFree();
     }
@@ -206,8 +208,11 @@ int traceChannelCurve(const CheckModel* model, const ContourPair* firstFace, con
     res.ownsContact = contactStateCreate() == 1;
     res.profile = copyProfile2D(level->hub);
     if (!res.profile) return -1;
+    // Every station crosses the same profile: what depends on it alone is taken once.
+    res.cross = profileLineCrossCreate(res.profile);
+    if (!res.cross && res.profile->count >= 2) return -1;
     result->count = 0;
-    const TraceContext ctx{model, firstFace, secondFace, res.profile, direction, grid};
+    const TraceContext ctx{model, firstFace, secondFace, res.cross, direction, grid};
     const Plist3D* face = firstFace->first;
     const double L = face->param[face->count - 1];
 

@@ -237,16 +237,20 @@ int contourPairProfileTrace(const ContourPair* pair, const Profile2D* profile, d
         out == nullptr || !(step > 0.0))
         return -1;
     out->count = 0;
+    ProfileLineCross* cross = profileLineCrossCreate(profile);
+    if (cross == nullptr && profile->count >= 2) return -1;
     const double length = contourPairLength(pair);
     for (int32_t k = 0; k * step < length; ++k) {
         const double s = k * step;
         Vec3 x;
-        if (bladeCrossingAtProfile(pair, profile, s, &x) != 1) continue;
+        if (bladeCrossingAt(pair, cross, s, &x) != 1) continue;
         if (insertPlist3D(out, s, &x) < 0) {
+            profileLineCrossFree(cross);
             // A trace cut short by memory would pass for a shorter blade.
             out->count = 0;
             return -1;
         }
     }
+    profileLineCrossFree(cross);
     return 1;
 }

@@ -83,3 +83,10 @@ int crossSegmentProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, 
 int crossSegmentProfileAlt(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f);
 int crossSegmentProfileTwice(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out);
 int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f);
+// crossLineProfile for many segments against one profile: what depends on the profile alone is
+// taken once. The profile must outlive the object and keep its points. Null on failure.
+struct ProfileLineCross;
+ProfileLineCross* profileLineCrossCreate(const Profile2D* profile);
+void profileLineCrossFree(ProfileLineCross* cross);  // null-safe
+int crossLineProfilePrepared(const ProfileLineCross* cross, const Vec3* p, const Vec3* q, Vec3* out,
+                             double f);
