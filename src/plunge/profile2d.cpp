@@ -725,6 +725,7 @@ struct ProfileLineCross {
     std::vector<Vec2> points;  // both ends lengthened by 50
     Profile2D work;            // the lengthened points with the source's lengths array and no spline
     std::vector<double> boxes;
+    std::vector<double> blocks;  // the crossing's edge blocks
 };
 
 ProfileLineCross* profileLineCrossCreate(const Profile2D* profile) {
@@ -752,6 +753,8 @@ ProfileLineCross* profileLineCrossCreate(const Profile2D* profile) {
     if (ok) ext->points[n - 1] = {ext->points[n - 1].x + 50.0 * u1.x, ext->points[n - 1].y + 50.0 * u1.y};
     try {
         blockBoxes(ext, &c->boxes);
+        c->blocks.resize(static_cast<size_t>(slwrzBlockSize(n)));
+        slwrzBlocks(ext->points, n, c->blocks.data());
     } catch (const std::bad_alloc&) {
         delete c;
         return nullptr;
@@ -782,7 +785,7 @@ int crossLineProfilePrepared(const ProfileLineCross* cross, const Vec3* p, const
     auto intersect = [&](const Vec3& a, const Vec3& b) {
         hits->count = 0;
         const double seg[6] = {a.x, a.y, a.z, b.x, b.y, b.z};
-        return slwrz(ext->points, ext->count, seg, hits);
+        return slwrzBlocked(ext->points, ext->count, cross->blocks.data(), seg, hits);
     };
     // The first hit's distance is kept for the pick when no second search came between.
     auto distance = [&](const Vec3& x) { return closestFrom(ext, &x, nullptr, nullptr, -1, boxes); };
