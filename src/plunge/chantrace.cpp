@@ -89,8 +89,11 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
         const double dz = std::max({c.model->boxMin[j].z - z, 0.0, z - c.model->boxMax[j].z});
         if (dr * dr + dz * dz > reach2) continue;
         if (arc && g->angleHalf[j] < M_PI) {
+            // Within half a turn the remainder is the difference itself: the library call only beyond.
+            const double diff = g->angleMid[j] - mid;
             const double off =
-                std::fabs(std::remainder(g->angleMid[j] - mid, 2 * M_PI)) - g->angleHalf[j] - half;
+                (std::fabs(diff) < 3.0 ? std::fabs(diff) : std::fabs(std::remainder(diff, 2 * M_PI))) -
+                g->angleHalf[j] - half;
             if (off > reach) continue;
             // Off the ball's height by dz its plan reach is sqrt(r^2 - dz^2).
             if (dz > 0.0 &&
