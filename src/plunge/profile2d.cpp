@@ -677,23 +677,30 @@ int segmentPointAtRadius(const Vec2* target, const Vec3* a, const Vec3* b, Vec3*
 
 int crossSegmentProfileExact(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out) {
     if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 1) return -1;
-    Vec3 a = *p, b = *q;
-    // The bisection's points draw together: each search starts from the segment nearest to the last.
-    int32_t hint = -1;
     std::vector<double> boxes;
     try {
         if (profile->count > 1) blockBoxes(profile, &boxes);
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    double da = closestFrom(profile, &a, nullptr, &hint, -1, boxes.data());
-    double db = closestFrom(profile, &b, nullptr, &hint, hint, boxes.data());
+    return crossSegmentProfileExactBoxed(profile, boxes.data(), p, q, out);
+}
+
+int crossSegmentProfileExactBoxed(const Profile2D* profile, const double* boxes, const Vec3* p, const Vec3* q,
+                                  Vec3* out) {
+    if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 1) return -1;
+    if (profile->count > 1 && boxes == nullptr) return crossSegmentProfileExact(profile, p, q, out);
+    Vec3 a = *p, b = *q;
+    // The bisection's points draw together: each search starts from the segment nearest to the last.
+    int32_t hint = -1;
+    double da = closestFrom(profile, &a, nullptr, &hint, -1, boxes);
+    double db = closestFrom(profile, &b, nullptr, &hint, hint, boxes);
     if (std::fabs(da) <= 1e-5) return *out = a, 1;
     if (std::fabs(db) <= 1e-5) return *out = b, 1;
     if ((da > 0.0) == (db > 0.0)) return 0;
     while (dist3D(&a, &b) > 0.0001) {
         const Vec3 m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
-        const double dm = closestFrom(profile, &m, nullptr, &hint, hint, boxes.data());
+        const double dm = closestFrom(profile, &m, nullptr, &hint, hint, boxes);
         if ((dm > 0.0) == (da > 0.0))
             a = m, da = dm;
         else
