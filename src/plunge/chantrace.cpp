@@ -100,13 +100,13 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
                 off > std::asin(std::min(1.0, std::sqrt(std::max(0.0, reach2 - dz * dz)) / sw->R)) + 1e-6)
                 continue;
             // A touched point at plan distance p, off the ball's height by dz and off the circle by dr,
-            // is seen from the axis within beta of the centre, cos(beta) = 1 - (r^2 - dz^2 - dr^2) /
-            // (2 p R): the triangle's smallest dz, dr and p bound it (the margin covers acos's rounding
-            // near 1).
+            // is seen from the axis within beta of the centre, 1 - cos(beta) = y = (r^2 - dz^2 - dr^2) /
+            // (2 p R), bounded with the triangle's smallest dz, dr and p; beta = 2 asin(sqrt(y / 2)) is
+            // at most 2 tan of that half angle, sqrt(2 y / (1 - y / 2)), for y < 2.
             const double p = g->radiusMin[j] * (1 - 1e-9);
             if (p > 0.0) {
-                const double cb = 1.0 - (reach2 - dz * dz - dr * dr) / (2.0 * p * sw->R);
-                if (cb > -1.0 && off > std::acos(std::min(1.0, cb)) + 1e-6) continue;
+                const double y = (reach2 - dz * dz - dr * dr) / (2.0 * p * sw->R);
+                if (y < 2.0 && off > std::sqrt(2.0 * y / (1.0 - 0.5 * y)) + 1e-6) continue;
             }
         }
         const int rc = ringMeshContact(c.model, sw, z, &list[k], 1, centre);
