@@ -30,7 +30,7 @@ struct TraceContext {
     const CheckModel* model;
     const ContourPair* a;
     const ContourPair* b;
-    const Profile2D* profile;
+    const ProfileLineCross* cross;
     int32_t direction;
     const TriGrid* grid;
 };
@@ -89,13 +89,25 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
         const double dz = std::max({c.model->boxMin[j].z - z, 0.0, z - c.model->boxMax[j].z});
         if (dr * dr + dz * dz > reach2) continue;
         if (arc && g->angleHalf[j] < M_PI) {
+            // Within half a turn the remainder is the difference itself: the library call only beyond.
+            const double diff = g->angleMid[j] - mid;
             const double off =
-                std::fabs(std::remainder(g->angleMid[j] - mid, 2 * M_PI)) - g->angleHalf[j] - half;
+                (std::fabs(diff) < 3.0 ? std::fabs(diff) : std::fabs(std::remainder(diff, 2 * M_PI))) -
+                g->angleHalf[j] - half;
             if (off > reach) continue;
             // Off the ball's height by dz its plan reach is sqrt(r^2 - dz^2).
             if (dz > 0.0 &&
                 off > std::asin(std::min(1.0, std::sqrt(std::max(0.0, reach2 - dz * dz)) / sw->R)) + 1e-6)
                 continue;
+            // A touched point at plan distance p, off the ball's height by dz and off the circle by dr,
+            // is seen from the axis within beta of the centre, 1 - cos(beta) = y = (r^2 - dz^2 - dr^2) /
+            // (2 p R), bounded with the triangle's smallest dz, dr and p; beta = 2 asin(sqrt(y / 2)) is
+            // at most 2 tan of that half angle, sqrt(2 y / (1 - y / 2)), for y < 2.
+            const double p = g->radiusMin[j] * (1 - 1e-9);
+            if (p > 0.0) {
+                const double y = (reach2 - dz * dz - dr * dr) / (2.0 * p * sw->R);
+                if (y < 2.0 && off > std::sqrt(2.0 * y / (1.0 - 0.5 * y)) + 1e-6) continue;
+            }
         }
         const int rc = ringMeshContact(c.model, sw, z, &list[k], 1, centre);
         if (rc < 0) return rc;
@@ -110,8 +122,8 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
 // 1 with the station's point, or -1 when the contact query failed (nothing to record).
 int evalStation(const TraceContext& c, double s, Station* out) {
     Vec3 pA, pB;
-    int okA = bladeCrossingAtProfile(c.a, c.profile, s, &pA);
-    int okB = bladeCrossingAtProfile(c.b, c.profile, s, &pB);
+    int okA = bladeCrossingAt(c.a, c.cross, s, &pA);
+    int okB = bladeCrossingAt(c.b, c.cross, s, &pB);
     if (okA < 0 || okB < 0) {
         *out = {pB, {0, 0, 1}, kChanNoContact};
         return 1;
@@ -185,8 +197,10 @@ void removeSpike(const Plist* l, int32_t i, Station* q) {
 
 struct TraceResources {
     Profile2D* profile = nullptr;
+    ProfileLineCross* cross = nullptr;
     bool ownsContact = false;
     ~TraceResources() {
+        profileLineCrossFree(cross);
         freeProfile2D(profile);
         if (ownsContact) contactFree();
     }
@@ -206,8 +220,11 @@ int traceChannelCurve(const CheckModel* model, const ContourPair* firstFace, con
     res.ownsContact = contactStateCreate() == 1;
     res.profile = copyProfile2D(level->hub);
     if (!res.profile) return -1;
+    // Every station crosses the same profile: what depends on it alone is taken once.
+    res.cross = profileLineCrossCreate(res.profile);
+    if (!res.cross && res.profile->count >= 2) return -1;
     result->count = 0;
-    const TraceContext ctx{model, firstFace, secondFace, res.profile, direction, grid};
+    const TraceContext ctx{model, firstFace, secondFace, res.cross, direction, grid};
     const Plist3D* face = firstFace->first;
     const double L = face->param[face->count - 1];
 

@@ -176,9 +176,16 @@ int prepareBladeContours(ContourPair* pair, double e) {
 }
 
 int bladeCrossingAtProfile(const ContourPair* pair, const Profile2D* profile, double s, Vec3* out) {
+    ProfileLineCross* cross = profileLineCrossCreate(profile);
+    const int rc = bladeCrossingAt(pair, cross, s, out);
+    profileLineCrossFree(cross);
+    return rc;
+}
+
+int bladeCrossingAt(const ContourPair* pair, const ProfileLineCross* cross, double s, Vec3* out) {
     Vec3 a, b;
     if (evalContourPair(pair, s, &a, &b) != 1) return -1;
-    if (crossLineProfile(profile, &a, &b, out, 10.0) == 1) return 1;
+    if (crossLineProfilePrepared(cross, &a, &b, out, 10.0) == 1) return 1;
     *out = {0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
     return -1;
 }

@@ -42,6 +42,7 @@ int addCurvedLead(Plist3D* list, double d1, double d2);  // 1, or -1
 // Where the segment between the pair's points at s crosses the revolved profile: 1, or -1 with the
 // midpoint of the two points.
 int bladeCrossingAtProfile(const ContourPair* pair, const Profile2D* profile, double s, Vec3* out);
+int bladeCrossingAt(const ContourPair* pair, const ProfileLineCross* cross, double s, Vec3* out);
 // Where the blade band crosses the profile's point at s (bisection along the pair); 1, or -1 when
 // the profile cannot be evaluated.
 int bladePointAtProfile(const ContourPair* pair, const Profile2D* profile, double s, Vec3* out);

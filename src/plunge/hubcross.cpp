@@ -160,13 +160,20 @@ class HubCrossing {
 // holds a nearer crossing. The distance found bounds the search in element order (a crossing depends
 // on its edge only, and that search still meets every edge at the bound's distance, so its first
 // nearest crossing is the one kept).
+// nearest: each element's nearest edge distance, for the search in element order.
 template <typename Edges>
-double nearestCrossingDistance(HubCrossing& c, int32_t count, Edges edges) {
+double nearestCrossingDistance(HubCrossing& c, int32_t count, Edges edges, std::vector<double>* nearest) {
     std::vector<std::pair<double, int32_t>> order(static_cast<size_t>(count));
+    nearest->resize(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) {
-        double d = INFINITY;
-        edges(i, [&](const Vec3& a, const Vec3& b) { d = std::min(d, HubCrossing::axisDistance(a, b)); });
+        double d = INFINITY, n = INFINITY;  // n: not a number when an edge's distance is not
+        edges(i, [&](const Vec3& a, const Vec3& b) {
+            const double e = HubCrossing::axisDistance(a, b);
+            d = std::min(d, e);
+            if (e < n || std::isnan(e)) n = e;
+        });
         order[i] = {d, i};
+        (*nearest)[size_t(i)] = n;
     }
     // Taken nearest first from a heap: the search stops long before the far elements would be sorted.
     const auto later = [](const std::pair<double, int32_t>& a, const std::pair<double, int32_t>& b) {
@@ -193,9 +200,14 @@ int meshHubCrossing(const CheckModel* model, const HubShroud* level, Vec3* out) 
         const auto edges = [t](int32_t i, auto&& f) {
             for (int k = 0; k < 3; ++k) f(t->data[i].p[k], t->data[i].p[(k + 1) % 3]);
         };
-        const double bound = nearestCrossingDistance(c, n, edges);
+        std::vector<double> nearest;
+        const double bound = nearestCrossingDistance(c, n, edges, &nearest);
         c.best = {}, c.bestR = INFINITY, c.bound = bound;
-        for (int32_t i = 0; i < n; ++i) edges(i, [&](const Vec3& a, const Vec3& b) { c.edge(a, b); });
+        for (int32_t i = 0; i < n; ++i) {
+            // An element whose every edge keeps beyond the limit passes each of them over in edge().
+            if (nearest[size_t(i)] > std::min(c.bestR, c.bound) + 1e-9) continue;
+            edges(i, [&](const Vec3& a, const Vec3& b) { c.edge(a, b); });
+        }
     } else {
         for (int32_t i = 0; model->facets != nullptr && i < model->facetCount; ++i) {
             Vec3 q[4];
@@ -237,16 +249,20 @@ int contourPairProfileTrace(const ContourPair* pair, const Profile2D* profile, d
         out == nullptr || !(step > 0.0))
         return -1;
     out->count = 0;
+    ProfileLineCross* cross = profileLineCrossCreate(profile);
+    if (cross == nullptr && profile->count >= 2) return -1;
     const double length = contourPairLength(pair);
     for (int32_t k = 0; k * step < length; ++k) {
         const double s = k * step;
         Vec3 x;
-        if (bladeCrossingAtProfile(pair, profile, s, &x) != 1) continue;
+        if (bladeCrossingAt(pair, cross, s, &x) != 1) continue;
         if (insertPlist3D(out, s, &x) < 0) {
+            profileLineCrossFree(cross);
             // A trace cut short by memory would pass for a shorter blade.
             out->count = 0;
             return -1;
         }
     }
+    profileLineCrossFree(cross);
     return 1;
 }

@@ -59,9 +59,19 @@ int sideAxisAt(const Plist* l, double t, Vec3* p, Vec3* v) {
     return 1;
 }
 
-bool topOf(const Profile2D* start, const Vec3& p, const Vec3& v, Vec3* top) {
+// The start profile with its crossing data, taken once for every top the rows ask for.
+struct RowStart {
+    const Profile2D* profile;
+    ProfileLineCross* cross;
+    explicit RowStart(const Profile2D* start) : profile(start), cross(profileLineCrossCreate(start)) {}
+    ~RowStart() { profileLineCrossFree(cross); }
+    RowStart(const RowStart&) = delete;
+    RowStart& operator=(const RowStart&) = delete;
+};
+
+bool topOf(const RowStart& start, const Vec3& p, const Vec3& v, Vec3* top) {
     const Vec3 q{p.x + 1000 * v.x, p.y + 1000 * v.y, p.z + 1000 * v.z};
-    return crossLineProfile(start, &p, &q, top, 10.0) == 1;
+    return crossLineProfilePrepared(start.cross, &p, &q, top, 10.0) == 1;
 }
 
 double rowLength(const Plist* row) {
@@ -130,13 +140,25 @@ int rowAtParam(Plist* a, Plist* b, const PlistArray* sides, double t) {
     return rowArc(&p0, &v0, &p3, &v3, a) < 0 ? -1 : 1;
 }
 
-int rowStationCrossing(const Profile2D* start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
+CutRecordList* lastRowOfSet(const CutListSet* set, int32_t key, int32_t* index) {
+    if (!set) return nullptr;
+    for (int32_t i = set->count - 1; i >= 0; --i)
+        if (set->keys[i] == 0 || set->keys[i] == key) {
+            if (index) *index = i;
+            return set->lists[i];
+        }
+    return nullptr;
+}
+
+namespace {
+
+int stationCrossing(const RowStart& start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
     Vec3 v;
     if (plistPointAndVectorAtParam(row, s, bottom, &v) < 0) return -1;
     return topOf(start, *bottom, v, top) ? 1 : -1;
 }
 
-CutRecordList* rowCuts(const Profile2D* start, Plist* row, double stationStep, int uniform) {
+CutRecordList* cutsOf(const RowStart& start, Plist* row, double stationStep, int uniform) {
     if (!row || !row->vectors || row->count < 2 || !(stationStep > 0)) return nullptr;
     if (dist3D(&row->points[0], &row->points[1]) < 1e-5) return nullptr;
     plistSetArcLengthParams(row);
@@ -161,7 +183,7 @@ CutRecordList* rowCuts(const Profile2D* start, Plist* row, double stationStep, i
     for (int32_t k = 0; k <= n; ++k) {
         const double f = std::min(1.0, uniform ? double(k) / n : k * stationStep / L);
         Vec3 bottom, top;
-        if (rowStationCrossing(start, row, f * length, &bottom, &top) < 0) break;
+        if (stationCrossing(start, row, f * length, &bottom, &top) < 0) break;
         const int32_t kind = (k == 0 || k == n) ? 1 : 0;
         const int rc = along ? idx5CutListAdd(list.get(), &top, &bottom, kind)
                              : idx5CutListInsert(list.get(), 0, &top, &bottom, kind);
@@ -170,18 +192,8 @@ CutRecordList* rowCuts(const Profile2D* start, Plist* row, double stationStep, i
     return list.release();
 }
 
-CutRecordList* lastRowOfSet(const CutListSet* set, int32_t key, int32_t* index) {
-    if (!set) return nullptr;
-    for (int32_t i = set->count - 1; i >= 0; --i)
-        if (set->keys[i] == 0 || set->keys[i] == key) {
-            if (index) *index = i;
-            return set->lists[i];
-        }
-    return nullptr;
-}
-
-int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep,
-                  double target, double* t) {
+int nextRow(CutListSet* set, const PlistArray* sides, const RowStart& start, double stationStep,
+            double target, double* t) {
     if (!set || !t) return -1;
     const CycleParams* cp = cycleParams();
     const double width = std::max(stationStep, cp->tCutwidth);
@@ -193,14 +205,14 @@ int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* sta
         const double threshold = attempt >= 2 ? cp->tCutwidth : target;
         const int halves = rowAtParam(a.get(), b.get(), sides, param);
         if (halves < 0) return -1;
-        RecordsPtr ra(rowCuts(start, a.get(), stationStep, 0));
-        RecordsPtr rb(halves == 2 ? rowCuts(start, b.get(), stationStep, 0) : nullptr);
+        RecordsPtr ra(cutsOf(start, a.get(), stationStep, 0));
+        RecordsPtr rb(halves == 2 ? cutsOf(start, b.get(), stationStep, 0) : nullptr);
         if (!ra || (halves == 2 && !rb)) return -1;
         const int32_t keyA = halves == 2 ? 1 : 0;
         const CutRecordList* lastA = lastRowOfSet(set, keyA, nullptr);
         const CutRecordList* lastB = halves == 2 ? lastRowOfSet(set, 2, nullptr) : nullptr;
-        double gap = lastA ? cutListGap(ra.get(), lastA, cp->entryPos, start) : 0;
-        if (rb && lastB) gap = std::max(gap, cutListGap(rb.get(), lastB, cp->entryPos, start));
+        double gap = lastA ? cutListGap(ra.get(), lastA, cp->entryPos, start.profile) : 0;
+        if (rb && lastB) gap = std::max(gap, cutListGap(rb.get(), lastB, cp->entryPos, start.profile));
         if (gap < threshold || (cp->entryPos == 1 && !lastA && !lastB && !rb)) {
             if (cutListSetAdd(set, ra.get(), keyA, param) < 0) return -1;
             if (rb && cutListSetAdd(set, rb.get(), 2, param) < 0) {
@@ -219,21 +231,22 @@ int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* sta
     return -1;
 }
 
-int rebuildLastRow(const Profile2D* start, CutListSet* set, int32_t index, const PlistArray* sides,
-                   double stationStep) {
+int rebuildRow(const RowStart& start, CutListSet* set, int32_t index, const PlistArray* sides,
+               double stationStep) {
     if (!set || set->count == 0 || index < 0 || index >= set->count) return -1;
     PlistPtr a(newRow()), b(newRow());
     if (!a || !b) return -1;
     const int halves = rowAtParam(a.get(), b.get(), sides, set->values[index]);
     if (halves < 0) return -1;
-    CutRecordList* list = rowCuts(start, halves == 2 ? b.get() : a.get(), stationStep, 1);
+    CutRecordList* list = cutsOf(start, halves == 2 ? b.get() : a.get(), stationStep, 1);
     if (!list) return -1;
     idx5CutListFree(set->lists[index]);
     set->lists[index] = list;
     return 1;
 }
 
-int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start, double, double g, double t) {
+int walkRowBetween(CutListSet* set, const PlistArray* sides, const RowStart& start, double, double g,
+                   double t) {
     if (!set || set->count < 2 || !(g > 0)) return -1;
     PlistPtr row(newRow()), other(newRow());
     if (!row || !other || rowAtParam(row.get(), other.get(), sides, t) != 1 || row->count < 2) return -1;
@@ -248,7 +261,7 @@ int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start,
     bool atEnd = false;
     while (s < lr + 1e-5) {
         Vec3 bottom, top;
-        if (rowStationCrossing(start, row.get(), s, &bottom, &top) < 0) break;
+        if (stationCrossing(start, row.get(), s, &bottom, &top) < 0) break;
         const bool covered = cutListCovers(last, &bottom, &top, g) == 1 ||
                              cutListCovers(before, &bottom, &top, g) == 1 ||
                              (accepted->count > 0 && cutListCovers(accepted.get(), &bottom, &top, g) == 1);
@@ -270,6 +283,36 @@ int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start,
     }
     if (!atEnd) return -1;
     return cutListSetAdd(set, accepted.get(), 0, t) < 0 ? -1 : 1;
+}
+
+}  // namespace
+
+int rowStationCrossing(const Profile2D* start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
+    const RowStart st(start);
+    return stationCrossing(st, row, s, bottom, top);
+}
+
+CutRecordList* rowCuts(const Profile2D* start, Plist* row, double stationStep, int uniform) {
+    const RowStart st(start);
+    return cutsOf(st, row, stationStep, uniform);
+}
+
+int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep,
+                  double target, double* t) {
+    const RowStart st(start);
+    return nextRow(set, sides, st, stationStep, target, t);
+}
+
+int rebuildLastRow(const Profile2D* start, CutListSet* set, int32_t index, const PlistArray* sides,
+                   double stationStep) {
+    const RowStart st(start);
+    return rebuildRow(st, set, index, sides, stationStep);
+}
+
+int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep, double g,
+               double t) {
+    const RowStart st(start);
+    return walkRowBetween(set, sides, st, stationStep, g, t);
 }
 
 CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
@@ -296,18 +339,19 @@ CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, c
     auto beyond = [&](double t) { return dir * (t - to) >= g - 1e-5; };
     if (beyond(from)) return set;
     const double horizustel = cp->horizustel;
+    const RowStart st(start);
     double t = from, previous = NAN;
     while (set->count < kRowSetCapacity) {
-        int rc = nextPlungeRow(set, sides, start, horizustel, g, &t);
+        int rc = nextRow(set, sides, st, horizustel, g, &t);
         if (rc < 0) {
             if (cp->entryPos == 0) {
                 for (double step : {horizustel / 2, cp->plungeStep}) {
-                    rebuildLastRow(start, set, set->count - 1, sides, step);
-                    rc = nextPlungeRow(set, sides, start, horizustel, g, &t);
+                    rebuildRow(st, set, set->count - 1, sides, step);
+                    rc = nextRow(set, sides, st, horizustel, g, &t);
                     if (rc >= 0) break;
                 }
             } else {
-                rc = rowBetween(set, sides, start, horizustel, g, t);
+                rc = walkRowBetween(set, sides, st, horizustel, g, t);
             }
             if (rc < 0) break;
         }

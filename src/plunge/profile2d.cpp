@@ -677,23 +677,30 @@ int segmentPointAtRadius(const Vec2* target, const Vec3* a, const Vec3* b, Vec3*
 
 int crossSegmentProfileExact(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out) {
     if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 1) return -1;
-    Vec3 a = *p, b = *q;
-    // The bisection's points draw together: each search starts from the segment nearest to the last.
-    int32_t hint = -1;
     std::vector<double> boxes;
     try {
         if (profile->count > 1) blockBoxes(profile, &boxes);
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    double da = closestFrom(profile, &a, nullptr, &hint, -1, boxes.data());
-    double db = closestFrom(profile, &b, nullptr, &hint, hint, boxes.data());
+    return crossSegmentProfileExactBoxed(profile, boxes.data(), p, q, out);
+}
+
+int crossSegmentProfileExactBoxed(const Profile2D* profile, const double* boxes, const Vec3* p, const Vec3* q,
+                                  Vec3* out) {
+    if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 1) return -1;
+    if (profile->count > 1 && boxes == nullptr) return crossSegmentProfileExact(profile, p, q, out);
+    Vec3 a = *p, b = *q;
+    // The bisection's points draw together: each search starts from the segment nearest to the last.
+    int32_t hint = -1;
+    double da = closestFrom(profile, &a, nullptr, &hint, -1, boxes);
+    double db = closestFrom(profile, &b, nullptr, &hint, hint, boxes);
     if (std::fabs(da) <= 1e-5) return *out = a, 1;
     if (std::fabs(db) <= 1e-5) return *out = b, 1;
     if ((da > 0.0) == (db > 0.0)) return 0;
     while (dist3D(&a, &b) > 0.0001) {
         const Vec3 m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y), 0.5 * (a.z + b.z)};
-        const double dm = closestFrom(profile, &m, nullptr, &hint, hint, boxes.data());
+        const double dm = closestFrom(profile, &m, nullptr, &hint, hint, boxes);
         if ((dm > 0.0) == (da > 0.0))
             a = m, da = dm;
         else
@@ -720,20 +727,30 @@ int crossSegmentProfileTwice(const Profile2D* profile, const Vec3* p, const Vec3
     return rc == 0 ? crossSegmentProfile(profile, p, q, out, 20.0) : rc;
 }
 
-int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f) {
-    if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 2) return -1;
-    // A working copy of the points with both ends lengthened by 50: the segment may pass just beyond
-    // the profile. Only its points are read (crossings and distances), so it keeps the source's
-    // lengths array and no spline.
+struct ProfileLineCross {
+    const Profile2D* profile;  // the caller's, for the fallback crossing
+    std::vector<Vec2> points;  // both ends lengthened by 50
+    Profile2D work;            // the lengthened points with the source's lengths array and no spline
+    std::vector<double> boxes;
+    std::vector<double> blocks;  // the crossing's edge blocks
+};
+
+ProfileLineCross* profileLineCrossCreate(const Profile2D* profile) {
+    if (profile == nullptr || profile->count < 2) return nullptr;
+    auto* c = new (std::nothrow) ProfileLineCross{};
+    if (c == nullptr) return nullptr;
+    // The segment may pass just beyond the profile: the working copy runs 50 further at both ends.
+    // Only its points are read (crossings and distances), so it keeps the source's lengths array.
     const int32_t n = profile->count;
-    std::vector<Vec2> points;
     try {
-        points.assign(profile->points, profile->points + n);
+        c->points.assign(profile->points, profile->points + n);
     } catch (const std::bad_alloc&) {
-        return -1;
+        delete c;
+        return nullptr;
     }
-    Profile2D work{n, n, points.data(), profile->param, nullptr};
-    Profile2D* ext = &work;
+    c->profile = profile;
+    c->work = Profile2D{n, n, c->points.data(), profile->param, nullptr};
+    Profile2D* ext = &c->work;
     bool ok = true;
     const Vec2 u0 = unitOr({ext->points[0].x - ext->points[1].x, ext->points[0].y - ext->points[1].y}, &ok);
     if (ok) ext->points[0] = {ext->points[0].x + 50.0 * u0.x, ext->points[0].y + 50.0 * u0.y};
@@ -741,22 +758,44 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
     if (dist2D(&ext->points[n - 1], &from) < 0.001 && n >= 3) from = ext->points[n - 3];
     const Vec2 u1 = unitOr({ext->points[n - 1].x - from.x, ext->points[n - 1].y - from.y}, &ok);
     if (ok) ext->points[n - 1] = {ext->points[n - 1].x + 50.0 * u1.x, ext->points[n - 1].y + 50.0 * u1.y};
-    // The working copy's block boxes, taken once for all its distances.
-    std::vector<double> boxes;
     try {
-        blockBoxes(ext, &boxes);
+        blockBoxes(ext, &c->boxes);
+        c->blocks.resize(static_cast<size_t>(slwrzBlockSize(n)));
+        slwrzBlocks(ext->points, n, c->blocks.data());
     } catch (const std::bad_alloc&) {
-        return -1;
+        delete c;
+        return nullptr;
     }
+    return c;
+}
+
+void profileLineCrossFree(ProfileLineCross* cross) {
+    delete cross;
+}
+
+int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f) {
+    if (profile == nullptr || p == nullptr || q == nullptr || out == nullptr || profile->count < 2) return -1;
+    ProfileLineCross* cross = profileLineCrossCreate(profile);
+    if (cross == nullptr) return -1;
+    const int rc = crossLineProfilePrepared(cross, p, q, out, f);
+    profileLineCrossFree(cross);
+    return rc;
+}
+
+int crossLineProfilePrepared(const ProfileLineCross* cross, const Vec3* p, const Vec3* q, Vec3* out,
+                             double f) {
+    if (cross == nullptr || p == nullptr || q == nullptr || out == nullptr) return -1;
+    const Profile2D* ext = &cross->work;
+    const double* boxes = cross->boxes.data();
     PointList3D* hits = pointList3DCreate(8);
     if (hits == nullptr) return -1;
     auto intersect = [&](const Vec3& a, const Vec3& b) {
         hits->count = 0;
         const double seg[6] = {a.x, a.y, a.z, b.x, b.y, b.z};
-        return slwrz(ext->points, ext->count, seg, hits);
+        return slwrzBlocked(ext->points, ext->count, cross->blocks.data(), seg, hits);
     };
     // The first hit's distance is kept for the pick when no second search came between.
-    auto distance = [&](const Vec3& x) { return closestFrom(ext, &x, nullptr, nullptr, -1, boxes.data()); };
+    auto distance = [&](const Vec3& x) { return closestFrom(ext, &x, nullptr, nullptr, -1, boxes); };
     double firstDist = NAN;
     auto pick = [&]() {
         int best = -1;
@@ -786,5 +825,5 @@ int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec
     pointList3DFree(hits);
     if (rc < 0) return rc;
     if (done) return 1;
-    return crossSegmentProfileAlt(profile, p, q, out, f);
+    return crossSegmentProfileAlt(cross->profile, p, q, out, f);
 }

@@ -79,7 +79,17 @@ void recomputeProfile2DParams(Profile2D* profile);  // cumulative lengths from 0
 int segmentPointAtZ(const Vec3* a, const Vec3* b, double z, Vec3* out);
 int segmentPointAtRadius(const Vec2* target, const Vec3* a, const Vec3* b, Vec3* out);
 int crossSegmentProfileExact(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out);
+// The same with the profile's search boxes (profile2DBoxes) taken once for many segments.
+int crossSegmentProfileExactBoxed(const Profile2D* profile, const double* boxes, const Vec3* p, const Vec3* q,
+                                  Vec3* out);
 int crossSegmentProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f);
 int crossSegmentProfileAlt(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f);
 int crossSegmentProfileTwice(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out);
 int crossLineProfile(const Profile2D* profile, const Vec3* p, const Vec3* q, Vec3* out, double f);
+// crossLineProfile for many segments against one profile: what depends on the profile alone is
+// taken once. The profile must outlive the object and keep its points. Null on failure.
+struct ProfileLineCross;
+ProfileLineCross* profileLineCrossCreate(const Profile2D* profile);
+void profileLineCrossFree(ProfileLineCross* cross);  // null-safe
+int crossLineProfilePrepared(const ProfileLineCross* cross, const Vec3* p, const Vec3* q, Vec3* out,
+                             double f);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "geometry/plist.h"
@@ -257,6 +258,14 @@ int extendSidePaths(PlistArray* lists, double extLead, double extTrail) {
 int buildSecondRegionLists(PlistArray* second, const PlistArray* lists, const HubShroud* hubCopy) {
     if (!second || !lists || !hubCopy || !hubCopy->shroud) return -1;
     const double h = channelHeight(hubCopy);
+    // Every crossing searches the same shroud: its search boxes are taken once.
+    std::vector<double> boxes;
+    try {
+        boxes.resize(static_cast<size_t>(profile2DBoxSize(hubCopy->shroud)));
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    profile2DBoxes(hubCopy->shroud, boxes.data());
     int added = 0;
     for (int32_t k = 0; k < lists->count; ++k) {
         std::unique_ptr<Plist, PlistFree> work(plistCreate(1000, 1));
@@ -267,7 +276,7 @@ int buildSecondRegionLists(PlistArray* second, const PlistArray* lists, const Hu
             const Vec3 lo{p.x - h * a.x, p.y - h * a.y, p.z - h * a.z},
                 hi{p.x + h * a.x, p.y + h * a.y, p.z + h * a.z};
             Vec3 hit;
-            if (crossSegmentProfileExact(hubCopy->shroud, &lo, &hi, &hit) != 1) continue;
+            if (crossSegmentProfileExactBoxed(hubCopy->shroud, boxes.data(), &lo, &hi, &hit) != 1) continue;
             const uint16_t flag = kindOf(l, i) == kPointLink ? static_cast<uint16_t>(kPointLink << 8) : 0;
             if (plistAppend(work.get(), l->parameters[i], &hit, flag, &a, l->bytes ? l->bytes[i] : 0) < 0)
                 return -1;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -102,33 +103,53 @@ TEST(Slwrz, SeededSegmentsAgainstSampling) {
 // The crossings of a long profile equal those of its edges solved one by one in profile order (bit
 // for bit, duplicates dropped alike): plane rings, cylinders, cones ending on the axis or beyond it,
 // and segments lying on a cone, through the axis, along it and level with a ring or a profile point.
+// Also with the blocks, which must never pass over a hit: segments that graze a block's widest or
+// narrowest circle, run along an edge's line or a cylinder, lie in a ring's plane, or reach far.
 TEST(Slwrz, LongProfilesGiveTheEdgeByEdgeHits) {
     std::mt19937 rng(34);
     std::uniform_real_distribution<double> U(-1.0, 1.0);
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
         std::vector<Vec2> prof;
         double r = 20 + 10 * U(rng), z = 60;
+        // Gentle slopes keep the blocks' rounding margins small, so that grazing decides.
+        const bool gentle = round % 7 < 3;
         for (int i = 0; i < 200; ++i) {
             const int kind = static_cast<int>(rng() % 6);  // 0 ring, 1 cylinder, else cone
-            r = kind == 1 ? r : kind == 5 ? -r * 0.1 : std::fabs(r + 8 * U(rng));
-            z = kind == 0 ? z : z - 0.7 * (1 + U(rng));
+            r = kind == 1 ? r : kind == 5 && !gentle ? -r * 0.1 : std::fabs(r + (gentle ? 0.3 : 8) * U(rng));
+            z = kind == 0 ? z : z - 0.7 * (1 + (gentle ? 0.5 : 1) * U(rng));
             prof.push_back({r, z});
         }
-        const int e = static_cast<int>(rng() % 199);
+        const int first = 32 * static_cast<int>(rng() % 7);  // at a block's smallest or largest radius
+        int e = first;
+        for (int i = first; i < std::min(first + 32, 199); ++i)
+            if ((std::fabs(prof[size_t(i)].x) > std::fabs(prof[size_t(e)].x)) == (round % 2 == 1)) e = i;
+        if (round % 4 == 3) e = static_cast<int>(rng() % 199);
+        if (round % 6 == 4) prof[size_t(e) + 1].x = prof[size_t(e)].x;  // a cylinder there
         const Vec2 a = prof[size_t(e)], b = prof[size_t(e) + 1];
         const double phi = 3.2 * U(rng), c = std::cos(phi), s = std::sin(phi), f = 3 * U(rng);
+        const double rm = std::fabs(a.x) * (1 + (rng() % 3 == 0 ? 0.0 : 1e-9 * U(rng))), d = 1e-5 * U(rng);
         double seg[6] = {30 * U(rng), 30 * U(rng), 60 * U(rng), 30 * U(rng), 30 * U(rng), 60 * U(rng)};
-        if (round % 4 == 1) {  // on the line of one edge, beyond its ends
+        if (round % 6 == 1) {  // on the line of one edge, beyond its ends
             const double g[6] = {a.x * c, a.x * s, a.y, b.x * c, b.x * s, b.y};
             for (int k = 0; k < 3; ++k)
                 seg[k] = g[k] - f * (g[k + 3] - g[k]), seg[k + 3] = g[k + 3] + f * (g[k + 3] - g[k]);
-        } else if (round % 4 == 2) {  // level with a profile point, or along the axis
+        } else if (round % 6 == 2) {  // level with a profile point, or along the axis
             seg[2] = seg[5] = a.y;
-            if (round % 8 == 2) seg[0] = seg[1] = seg[3] = seg[4] = 0;
-            if (round % 8 == 6) seg[0] = 0, seg[4] = seg[1];  // a zero middle coefficient
+            if (round % 12 == 2) seg[0] = seg[1] = seg[3] = seg[4] = 0;
+            if (round % 12 == 8) seg[0] = 0, seg[4] = seg[1];  // a zero middle coefficient
+        } else if (round % 6 == 3) {                           // tangent to the circle of a profile point
+            const double g[6] = {rm * c - 40 * s, rm * s + 40 * c, a.y,
+                                 rm * c + 40 * s, rm * s - 40 * c, a.y};
+            std::copy(g, g + 6, seg);
+        } else if (round % 6 == 4) {  // along the axis on the cylinder, drifting a hair off it
+            const double g[6] = {a.x * c, a.x * s, 80 * U(rng), (a.x + d) * c, (a.x + d) * s, 80 * U(rng)};
+            std::copy(g, g + 6, seg);
+        } else if (round % 6 == 5) {  // a long reach from beside the profile, as the rows' tops
+            const double g[6] = {rm * c, rm * s, a.y - 5 * U(rng), 300 * U(rng), 300 * U(rng), a.y + 1000};
+            std::copy(g, g + 6, seg);
         }
-        Hits got, want;
-        ASSERT_TRUE(got.list != nullptr && want.list != nullptr);
+        Hits got, want, blocked;
+        ASSERT_TRUE(got.list != nullptr && want.list != nullptr && blocked.list != nullptr);
         const int n = slwrz(prof.data(), static_cast<int32_t>(prof.size()), seg, got.list);
         for (size_t i = 0; i + 1 < prof.size(); ++i) {
             const double edge[4] = {prof[i].x, prof[i].y, prof[i + 1].x, prof[i + 1].y};
@@ -139,5 +160,9 @@ TEST(Slwrz, LongProfilesGiveTheEdgeByEdgeHits) {
         }
         ASSERT_EQ(n, want.list->count) << round;
         EXPECT_EQ(std::memcmp(got.list->data, want.list->data, sizeof(Vec3) * size_t(n)), 0) << round;
+        std::vector<double> blocks(size_t(slwrzBlockSize(200)));
+        slwrzBlocks(prof.data(), 200, blocks.data());
+        ASSERT_EQ(slwrzBlocked(prof.data(), 200, blocks.data(), seg, blocked.list), n) << round;
+        EXPECT_EQ(std::memcmp(blocked.list->data, want.list->data, sizeof(Vec3) * size_t(n)), 0) << round;
     }
 }

@@ -108,6 +108,66 @@ void coneMayHit(const Vec2* profile, const int32_t* edges, int count, const doub
 #endif
 }
 
+constexpr int32_t kBlockEdges = 32;
+constexpr int kBlockFields = 6;  // lowest and highest z, smallest and largest |r|, largest slope, largest |z|
+
+// The segment's terms that every block test of it reads.
+struct SegmentBound {
+    double z1, dz, xx, xd, dd, ez, rSlack, pSlack;
+};
+
+bool segmentBound(const double* seg, SegmentBound* b) {
+    for (int k = 0; k < 6; ++k)
+        if (!std::isfinite(seg[k])) return false;
+    const double x1 = seg[0], y1 = seg[1], dx = seg[3] - x1, dy = seg[4] - y1;
+    b->z1 = seg[2], b->dz = seg[5] - seg[2];
+    b->xx = x1 * x1 + y1 * y1, b->xd = x1 * dx + y1 * dy, b->dd = dx * dx + dy * dy;
+    // Rounding of a hit's height: the exact height of the segment at a stored t lies this close to
+    // the edge's heights (a plane ring in the segment's plane: within 2e-8).
+    b->ez = 1e-7 + 1e-12 * (std::fabs(b->z1) + std::fabs(b->dz));
+    // A hit's plan radius against the edge's: the rounding of the point and its hypot, a ring taken
+    // in its plane up to 1e-6 beyond its radii, a segment along a cylinder's axis up to 2e-4 off it.
+    b->rSlack = 1e-3 + 1e-9 * (std::sqrt(b->xx) + std::sqrt(b->dd));
+    b->pSlack = 1e-12 * (b->xx + 2.0 * std::fabs(b->xd) + b->dd);
+    return std::isfinite(b->xx + b->xd + b->dd);
+}
+
+// Whether no edge of the block can give a hit. A hit lies at a t of [0, 1] whose exact height is
+// within ez of the block's heights, and (for a cone or cylinder) is a root of the rounded
+// coefficients, so the exact quadratic rho(t)^2 - r(z(t))^2 is within about 30 eps of the size of its
+// terms there, where r(z) is the edge's radius line (its slope rounded) between the edge's radii.
+// Rings store only points whose plan radius is within the ring's (1e-6 in its plane). So a block whose
+// squared radii lie clear of rho(t)^2 over those t by 1e-11 of the terms, far beyond that rounding,
+// holds no hit. Anything not a number answers "may".
+bool blockClear(const SegmentBound& s, const double* blk) {
+    const double zlo = blk[0], zhi = blk[1], rlo = blk[2], rhi = blk[3], kmax = blk[4], zabs = blk[5];
+    const double ez = s.ez + 1e-12 * zabs;
+    double u0 = 0.0, u1 = 1.0;
+    if (s.dz != 0.0) {
+        const double ta = (zlo - ez - s.z1) / s.dz, tb = (zhi + ez - s.z1) / s.dz;
+        const double lo = std::min(ta, tb), hi = std::max(ta, tb);
+        u0 = std::max(u0, lo - 1e-12 - 1e-14 * std::fabs(lo));
+        u1 = std::min(u1, hi + 1e-12 + 1e-14 * std::fabs(hi));
+        if (u0 > u1) return true;
+    } else if (s.z1 < zlo - ez || s.z1 > zhi + ez) {
+        return true;
+    }
+    // rho(t)^2 = xx + 2 xd t + dd t^2 over [u0, u1].
+    auto rho2 = [&](double t) { return s.xx + t * (2.0 * s.xd + s.dd * t); };
+    double pmin = std::min(rho2(u0), rho2(u1)), pmax = std::max(rho2(u0), rho2(u1));
+    if (s.dd > 0.0) {
+        const double tv = -s.xd / s.dd;
+        if (tv > u0 && tv < u1) pmin = std::min(pmin, s.xx - s.xd * s.xd / s.dd);
+    }
+    pmin -= s.pSlack, pmax += s.pSlack;
+    const double c1 = kmax * std::fabs(s.dz), c0 = rhi + kmax * (std::fabs(s.z1) + zabs);
+    const double terms = s.dd + c1 * c1 + 2.0 * (std::fabs(s.xd) + c0 * c1) + s.xx + c0 * c0;
+    const double m = 1e-11 * terms;
+    const double dr = s.rSlack + kmax * ez * (1.0 + 1e-9) + 1e-9 * rhi;
+    const double lo = std::max(0.0, rlo - dr), hi = rhi + dr;
+    return pmin > hi * hi + m || pmax < lo * lo - m;
+}
+
 int edgeCrossings(const double* segment, const double* edge, PointList3D* hits) {
     if (std::fabs(edge[3] - edge[1]) < 1e-6) return slwrzPlane(segment, edge, hits);
     if (std::fabs(edge[2] - edge[0]) < 1e-6) return slwrzCylinder(segment, edge, hits);
@@ -175,7 +235,44 @@ int slwrzCone(const double* segment, const double* edge, PointList3D* hits) {
                       x1 * x1 + y1 * y1 - c0 * c0, hits);
 }
 
+int32_t slwrzBlockSize(int32_t n) {
+    return n >= 2 ? kBlockFields * ((n - 1 + kBlockEdges - 1) / kBlockEdges) : 0;
+}
+
+void slwrzBlocks(const Vec2* profile, int32_t n, double* blocks) {
+    if (profile == nullptr || blocks == nullptr) return;
+    for (int32_t first = 0; first + 1 < n; first += kBlockEdges) {
+        const int32_t last = std::min(first + kBlockEdges, n - 1);
+        double zlo = INFINITY, zhi = -INFINITY, rlo = INFINITY, rhi = 0.0, kmax = 0.0, zabs = 0.0;
+        bool nan = false;
+        for (int32_t i = first; i < last; ++i) {
+            const Vec2 a = profile[i], b = profile[i + 1];
+            nan = nan || !std::isfinite(a.x + a.y + b.x + b.y);
+            zlo = std::min({zlo, a.y, b.y}), zhi = std::max({zhi, a.y, b.y});
+            zabs = std::max({zabs, std::fabs(a.y), std::fabs(b.y)});
+            rhi = std::max({rhi, std::fabs(a.x), std::fabs(b.x)});
+            // An edge whose radius line passes the axis reaches radius 0.
+            rlo = std::min(rlo, (a.x <= 0.0) != (b.x <= 0.0) || a.x == 0.0 || b.x == 0.0
+                                    ? 0.0
+                                    : std::min(std::fabs(a.x), std::fabs(b.x)));
+            if (!(std::fabs(b.y - a.y) < 1e-6) && !(std::fabs(b.x - a.x) < 1e-6))
+                kmax = std::max(kmax, std::fabs(b.x - a.x) / std::fabs(b.y - a.y) * (1.0 + 1e-9));
+        }
+        double* blk = &blocks[kBlockFields * static_cast<size_t>(first / kBlockEdges)];
+        if (nan) {
+            for (int k = 0; k < kBlockFields; ++k) blk[k] = NAN;
+            continue;
+        }
+        blk[0] = zlo, blk[1] = zhi, blk[2] = rlo, blk[3] = rhi, blk[4] = kmax, blk[5] = zabs;
+    }
+}
+
 int slwrz(const Vec2* profile, int32_t n, const double* segment, PointList3D* hits) {
+    return slwrzBlocked(profile, n, nullptr, segment, hits);
+}
+
+int slwrzBlocked(const Vec2* profile, int32_t n, const double* blocks, const double* segment,
+                 PointList3D* hits) {
     if (hits == nullptr) {
         wogError(-1, "slwrz", __LINE__);
         return -1;
@@ -193,9 +290,16 @@ int slwrz(const Vec2* profile, int32_t n, const double* segment, PointList3D* hi
     constexpr int kBatch = 64;
     int32_t batch[kBatch], cones[kBatch];
     bool may[kBatch];
+    SegmentBound bound{};
+    if (blocks != nullptr && !segmentBound(segment, &bound)) blocks = nullptr;
     for (int32_t i = 0; i + 1 < n;) {
         int count = 0, coneCount = 0;
         for (; i + 1 < n && count < kBatch; ++i) {
+            if (blocks != nullptr && i % kBlockEdges == 0 &&
+                blockClear(bound, &blocks[kBlockFields * static_cast<size_t>(i / kBlockEdges)])) {
+                i += kBlockEdges - 1;
+                continue;
+            }
             const double z0 = profile[i].y, z1 = profile[i + 1].y;
             if ((z0 < segLo && z1 < segLo) || (z0 > segHi && z1 > segHi)) continue;
             batch[count++] = i;

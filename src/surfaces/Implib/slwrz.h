@@ -14,6 +14,12 @@ struct PointList3D;
 // points leave it unchanged. Negative (the list emptied, the library error state set) when a hit
 // cannot be stored or the list is missing.
 int slwrz(const Vec2* profile, int32_t n, const double* segment, PointList3D* hits);
+// The same hits for many segments against one profile: the profile's edge blocks (slwrzBlockSize(n)
+// doubles, filled once by slwrzBlocks) let whole blocks that cannot be hit be passed over.
+int32_t slwrzBlockSize(int32_t n);
+void slwrzBlocks(const Vec2* profile, int32_t n, double* blocks);
+int slwrzBlocked(const Vec2* profile, int32_t n, const double* blocks, const double* segment,
+                 PointList3D* hits);
 
 // One profile edge (ra, za, rb, zb) each: 1, 0 for no crossing (plane only), -1 when a hit cannot
 // be stored. A segment lying in the plane of a plane ring crosses it where it enters or leaves the
