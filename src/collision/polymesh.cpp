@@ -508,7 +508,7 @@ int polymeshLoad(CheckModel* model, const char* fileName) {
     return tri ? polymeshRead3dfTriangles(model, name) : polymeshRead3dfFacets(model, name);
 }
 
-int polymeshCopy(CheckModel* dst, const CheckModel* src) {
+int polymeshCopyRoom(CheckModel* dst, const CheckModel* src) {
     if (dst == nullptr || src == nullptr || src->triangles == nullptr) return kPolymeshNoMemory;
     detachMesh(dst);
     const TriList* from = src->triangles;
@@ -523,10 +523,17 @@ int polymeshCopy(CheckModel* dst, const CheckModel* src) {
     Triangle3D* data = dst->triangles->data;
     *dst->triangles = *from;
     dst->triangles->data = data;
-    std::memcpy(data, from->data, n * sizeof(Triangle3D));
+    std::memcpy(dst->bounds, src->bounds, sizeof dst->bounds);
+    return kPolymeshOk;
+}
+
+int polymeshCopy(CheckModel* dst, const CheckModel* src) {
+    const int rc = polymeshCopyRoom(dst, src);
+    if (rc != kPolymeshOk) return rc;
+    const size_t n = static_cast<size_t>(src->triangles->count);
+    std::memcpy(dst->triangles->data, src->triangles->data, n * sizeof(Triangle3D));
     std::memcpy(dst->boxMin, src->boxMin, n * sizeof(Vec3));
     std::memcpy(dst->boxMax, src->boxMax, n * sizeof(Vec3));
-    std::memcpy(dst->bounds, src->bounds, sizeof dst->bounds);
     return kPolymeshOk;
 }
 
