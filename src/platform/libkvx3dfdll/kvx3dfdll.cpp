@@ -22,8 +22,15 @@ int32_t facet_kvx_file(const char* input, double tolerance, const char* output, 
     freeSurfList(list);
     const size_t n = mesh.triangles.size() / 3;
     if (!ok || n == 0 || n > INT32_MAX) return -1;
-    // Written straight from the points and their indices: a list of whole triangles would be a copy.
-    const int written =
-        polymeshWrite3dfIndexed(mesh.points.data(), mesh.triangles.data(), static_cast<int32_t>(n), output);
+    TriList* tris = triListCreate(static_cast<int32_t>(n));
+    if (tris == nullptr) return -1;
+    // Filled in place: the writer reads the triangles alone, not the list's box.
+    for (size_t t = 0; t < n; ++t)
+        tris->data[t] =
+            Triangle3D{{mesh.points[mesh.triangles[3 * t]], mesh.points[mesh.triangles[3 * t + 1]],
+                        mesh.points[mesh.triangles[3 * t + 2]]}};
+    tris->count = static_cast<int32_t>(n);
+    const int written = polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, output);
+    triListFree(tris);
     return written > 0 ? written : -1;
 }

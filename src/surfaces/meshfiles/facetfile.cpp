@@ -373,12 +373,16 @@ int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlo
     return result;
 }
 
-namespace {
-
-// The writer's file: n facets from facetAt(i, facet) (true when the facet is a triangle, its point 3
-// a copy of point 2), points taken from frame A to world through the frame pair first.
-template <typename FacetAt>
-int writeFacets(int32_t n, const char* name, FacetAt facetAt) {
+int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
+                     const char* name) {
+    int32_t n = 0;
+    if (kind == kFacetMeshTriangles && triangles != nullptr && triangles->count >= 0) {
+        n = triangles->count;
+    } else if (kind == kFacetMeshFacets && (facets != nullptr || facetCount == 0) && facetCount >= 0) {
+        n = facetCount;
+    } else {
+        return kFacetWrongMode;
+    }
     const bool mirror = framePairGetFlag(kFramePairMeshes) != 0;
     const int handle = facetFileOpen(name, kFacetCreate);
     if (handle == kFacetIoError) return kFacetWrongMode;  // the file cannot be created
@@ -386,30 +390,32 @@ int writeFacets(int32_t n, const char* name, FacetAt facetAt) {
     uint8_t header[kFacetHeader1Bytes] = {};
     lePutF32(header, 1.0f);
     int rc = facetFileWriteHeader(handle, header);
-    // Blocks at least the stream buffer's size go to the file from here, without a copy through it.
-    const int32_t blockFacets =
-        static_cast<int32_t>(std::min<size_t>(kStreamBuffer / kFacet98Bytes + 1, n > 0 ? n : 1));
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow)
-                                         uint8_t[static_cast<size_t>(blockFacets) * kFacet98Bytes]);
-    if (block == nullptr) rc = kFacetIoError;
+    // The records go out in blocks: one library write per facet cost more than encoding it.
+    constexpr int32_t kBlock = 64;
+    uint8_t block[kBlock * kFacet98Bytes];
     int32_t held = 0;
     for (int32_t i = 0; rc == kFacetOk && i < n; ++i) {
         Facet98 f;
-        const bool triangle = facetAt(i, &f);
+        if (kind == kFacetMeshFacets) {
+            f = facets[i];
+        } else {
+            const Triangle3D& t = triangles->data[i];
+            f.p[0] = t.p[0];
+            f.p[1] = t.p[1];
+            f.p[2] = t.p[2];
+            f.p[3] = t.p[2];
+        }
         f.flag = 0;
         if (mirror) framePairFacetToM1(&f);
-        // A triangle's point 3 is point 2, and the same point maps to the same point.
-        const int distinct = triangle ? 3 : 4;
-        for (int k = 0; k < distinct; ++k) {
+        for (int k = 0; k < 4; ++k) {
             Vec3 p = f.p[k];
             pointFrameAToWorld(&p);
             f.p[k] = p;
         }
-        if (triangle) f.p[3] = f.p[2];
-        facet98Encode(&f, block.get() + static_cast<size_t>(held) * kFacet98Bytes);
+        facet98Encode(&f, block + static_cast<size_t>(held) * kFacet98Bytes);
         if (g_box.valid) widenBox(&f);
-        if (++held == blockFacets || i + 1 == n) {
-            if (std::fwrite(block.get(), kFacet98Bytes, held, g_slot1.fp) != static_cast<size_t>(held))
+        if (++held == kBlock || i + 1 == n) {
+            if (std::fwrite(block, kFacet98Bytes, held, g_slot1.fp) != static_cast<size_t>(held))
                 rc = kFacetIoError;
             held = 0;
         }
@@ -419,42 +425,6 @@ int writeFacets(int32_t n, const char* name, FacetAt facetAt) {
         return rc;
     }
     return facetFileClose(handle);
-}
-
-void triangleFacet(const Vec3& a, const Vec3& b, const Vec3& c, Facet98* f) {
-    f->p[0] = a;
-    f->p[1] = b;
-    f->p[2] = c;
-    f->p[3] = c;
-}
-
-}  // namespace
-
-int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
-                     const char* name) {
-    if (kind == kFacetMeshTriangles && triangles != nullptr && triangles->count >= 0) {
-        return writeFacets(triangles->count, name, [&](int32_t i, Facet98* f) {
-            const Triangle3D& t = triangles->data[i];
-            triangleFacet(t.p[0], t.p[1], t.p[2], f);
-            return true;
-        });
-    }
-    if (kind == kFacetMeshFacets && (facets != nullptr || facetCount == 0) && facetCount >= 0) {
-        return writeFacets(facetCount, name, [&](int32_t i, Facet98* f) {
-            *f = facets[i];
-            return false;
-        });
-    }
-    return kFacetWrongMode;
-}
-
-int polymeshWrite3dfIndexed(const Vec3* points, const int32_t* corners, int32_t n, const char* name) {
-    if (n < 0 || (n > 0 && (points == nullptr || corners == nullptr))) return kFacetWrongMode;
-    return writeFacets(n, name, [&](int32_t i, Facet98* f) {
-        const int32_t* c = corners + 3 * static_cast<size_t>(i);
-        triangleFacet(points[c[0]], points[c[1]], points[c[2]], f);
-        return true;
-    });
 }
 
 void facetFileResetState() {

@@ -77,7 +77,5 @@ int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlo
 // cannot be created (or the mesh is missing), -3 while another layout-1 file is open, -2 on a write.
 int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
                      const char* name);
-// The same file as polymeshWrite3df of kind 3 for n triangles given as three indices into points each.
-int polymeshWrite3dfIndexed(const Vec3* points, const int32_t* corners, int32_t n, const char* name);
 
 void facetFileResetState();  // closes whatever is open in either slot

@@ -162,36 +162,3 @@ TEST_F(FacetFileTest, AppendKeepsBoxCountsWholeRecordsAndAlwaysFreesTheSlot) {
     EXPECT_EQ(facetFileClose(1), -2);
     EXPECT_EQ(facetFileOpen(name.c_str(), kFacetRead), 1);
 }
-
-// Triangles given as indices into shared points give the file their whole triangles give, under frame
-// A and the mirror too, for counts on both sides of a write block.
-TEST_F(FacetFileTest, IndexedTrianglesWriteTheFileOfTheirTriangles) {
-    const Vec3 origin{5, 1, -2}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1}, at{0, 3, 0}, axis{0.3, 1, 0}, o{};
-    for (int n : {0, 1, 40, 12000}) {
-        TearDown();
-        Rng rng{77u + n};
-        if (n % 2 == 0) {
-            frameSetA(&origin, &x, &y, &z);
-            ASSERT_EQ(framesInit(), 1);
-            ASSERT_EQ(framePairCreate(&at, &axis, &o, &o), 1);
-            framePairSetFlag(kFramePairMeshes, 1);
-        }
-        std::vector<Vec3> points(static_cast<size_t>(n) + 3);
-        for (Vec3& p : points)
-            p = Vec3{seededIn(&rng, -50, 50), seededIn(&rng, -20, 80), seededIn(&rng, 0, 30)};
-        std::vector<int32_t> corners(3 * static_cast<size_t>(n));
-        for (int32_t& c : corners) c = rngStep(&rng) % static_cast<int32_t>(points.size());
-        TriList* tris = triListCreate(n);
-        ASSERT_NE(tris, nullptr);
-        for (int i = 0; i < n; ++i) {
-            const Triangle3D t{
-                {points[corners[3 * i]], points[corners[3 * i + 1]], points[corners[3 * i + 2]]}};
-            triListAdd(tris, &t);
-        }
-        const std::string whole = dir.file("t.3df"), indexed = dir.file("i.3df");
-        EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, whole.c_str()), n);
-        EXPECT_EQ(polymeshWrite3dfIndexed(points.data(), corners.data(), n, indexed.c_str()), n);
-        EXPECT_EQ(readBytes(whole), readBytes(indexed));
-        triListFree(tris);
-    }
-}
