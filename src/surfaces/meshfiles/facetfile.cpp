@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -361,7 +362,8 @@ int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlo
             result = kFacetNotFacetFile;
             break;
         }
-        for (size_t i = 0; i < want; ++i) {
+        // The packed record is the file's layout: on a little-endian host the bytes read are the facets.
+        for (size_t i = 0; std::endian::native != std::endian::little && i < want; ++i) {
             uint8_t record[kFacet98Bytes];
             std::memcpy(record, bytes + i * kFacet98Bytes, sizeof record);
             facet98Decode(record, &facets[i]);
