@@ -61,15 +61,11 @@ void freeKept(KeptLoad* k) {
     *k = KeptLoad{};
 }
 
-void forgetLastLoad() {
-    triListFree(g_lastLoad.intake);
-    g_lastLoad = KeptLoad{};
-}
-
 void releaseKept() {
     for (KeptLoad& k : g_kept) freeKept(&k);
     std::vector<KeptLoad>().swap(g_kept);
-    forgetLastLoad();
+    triListFree(g_lastLoad.intake);
+    g_lastLoad = KeptLoad{};
     for (TriList* l : g_spare) triListFree(l);
     std::vector<TriList*>().swap(g_spare);
     g_keptHooked = false;
@@ -275,7 +271,10 @@ void polymeshResetState() {
 
 void polymeshFree(CheckModel* model) {
     if (model == nullptr) return;
-    if (model->triangles != nullptr && model->triangles == g_lastLoad.triangles) forgetLastLoad();
+    if (model->triangles != nullptr && model->triangles == g_lastLoad.triangles) {
+        triListFree(g_lastLoad.intake);
+        g_lastLoad = KeptLoad{};
+    }
     triListFree(model->triangles);
     std::free(model->facets);
     std::free(model->boxMin);
@@ -406,7 +405,7 @@ bool finishKept(CheckModel* model) {
     cornersOfTriangles(sorted, model->boxMin, model->boxMax);
     const double b[6] = {sorted->xmin, sorted->ymin, sorted->zmin, sorted->xmax, sorted->ymax, sorted->zmax};
     std::memcpy(model->bounds, b, sizeof b);
-    forgetLastLoad();
+    triListFree(g_lastLoad.intake);
     g_lastLoad = KeptLoad{sorted, model->boxMin, model->boxMax, {}, intake};
     std::memcpy(g_lastLoad.bounds, b, sizeof b);
     if (!g_keptHooked) meshLibOnKeepEnd(releaseKept);
@@ -671,9 +670,6 @@ void detachMesh(CheckModel* model) {
 
 int polymeshLoad(CheckModel* model, const char* fileName) {
     if (model == nullptr) return kPolymeshNoMemory;
-    // Only the mesh of the load just made may be set aside: a list freed elsewhere since the last one
-    // could come back at the same address.
-    forgetLastLoad();
     detachMesh(model);
     const bool tri = model->kind == kMeshTriangles;
     const char* name = fileName != nullptr ? fileName : "";
@@ -736,7 +732,6 @@ int polymeshMerge(CheckModel* dst, const CheckModel* src) {
                     triListFree(list);
                     return -1;
                 }
-        if (dst->triangles == g_lastLoad.triangles) forgetLastLoad();
         triListFree(dst->triangles);
         dst->triangles = list;
         finishTriangles(dst);
