@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include <cmath>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -49,8 +48,6 @@ struct KeptLoad {
 
 KeptLoad g_lastLoad;  // its mesh is a model's until set aside; its intake list is this module's
 std::vector<KeptLoad> g_kept;
-// Intake lists of kept loads that were taken: room already paged in, for copies of the same room.
-std::vector<TriList*> g_spare;
 bool g_keptHooked = false;
 
 void freeKept(KeptLoad* k) {
@@ -66,20 +63,7 @@ void releaseKept() {
     std::vector<KeptLoad>().swap(g_kept);
     triListFree(g_lastLoad.intake);
     g_lastLoad = KeptLoad{};
-    for (TriList* l : g_spare) triListFree(l);
-    std::vector<TriList*>().swap(g_spare);
     g_keptHooked = false;
-}
-
-// A list of the given room: a spare one when there is, else a new one.
-TriList* listWithRoom(int32_t capacity) {
-    for (size_t i = 0; i < g_spare.size(); ++i)
-        if (g_spare[i]->capacity == capacity) {
-            TriList* l = g_spare[i];
-            g_spare.erase(g_spare.begin() + static_cast<std::ptrdiff_t>(i));
-            return l;
-        }
-    return triListCreate(capacity);
 }
 
 void freeBox45() {
@@ -458,11 +442,7 @@ bool takeKept(CheckModel* model, const char* fileName) {
         model->boxMin = k.boxMin;
         model->boxMax = k.boxMax;
         std::memcpy(model->bounds, k.bounds, sizeof k.bounds);
-        try {
-            g_spare.push_back(k.intake);
-        } catch (const std::bad_alloc&) {
-            triListFree(k.intake);
-        }
+        triListFree(k.intake);
         g_kept.erase(g_kept.begin() + static_cast<std::ptrdiff_t>(c));
         return true;
     }
@@ -685,7 +665,7 @@ int polymeshCopyRoom(CheckModel* dst, const CheckModel* src) {
     detachMesh(dst);
     const TriList* from = src->triangles;
     const size_t n = static_cast<size_t>(from->count), boxes = n > 0 ? n : 1;
-    dst->triangles = listWithRoom(from->capacity);
+    dst->triangles = triListCreate(from->capacity);
     dst->boxMin = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
     dst->boxMax = static_cast<Vec3*>(std::malloc(boxes * sizeof(Vec3)));
     if (dst->triangles == nullptr || dst->boxMin == nullptr || dst->boxMax == nullptr) {
