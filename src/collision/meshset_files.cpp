@@ -87,8 +87,6 @@ CollMesh* collMeshFromMeshFile(const char* path, double tol) {
         if (collMeshAddTriangleEdges(mesh, tris->data, tris->count) < 0)
             collMeshFree(std::exchange(mesh, nullptr));
     }
-    // The blade slots load the same file again moments later.
-    if (mesh) polymeshSetAside(model);
     polymeshDelete(model);
     return mesh;
 }

@@ -7,16 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <new>
 #include <utility>
-#include <vector>
 
 #include "collision/meshindex.h"
 #include "geometry/facetlist.h"
 #include "geometry/frames.h"
 #include "kernel/mem.h"
 #include "kernel/msg.h"
-#include "surfaces/Implib/meshlib.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/stl.h"
 #include "surfaces/meshfiles/trisort.h"
@@ -35,36 +32,6 @@ Vec2* g_box45Lower = nullptr;
 int32_t g_box45Count = 0;
 double g_secondOffsetZ = 0.0;
 PolymeshGroupHook g_groupHook = nullptr;
-
-// A mesh loaded while the conversions are kept, with the triangles in the order the file gave them:
-// the sorted mesh, its corners and bounds follow from that sequence and the room of the list alone.
-struct KeptLoad {
-    TriList* triangles = nullptr;  // sorted
-    Vec3* boxMin = nullptr;
-    Vec3* boxMax = nullptr;
-    double bounds[6] = {};
-    TriList* intake = nullptr;
-};
-
-KeptLoad g_lastLoad;  // its mesh is a model's until set aside; its intake list is this module's
-std::vector<KeptLoad> g_kept;
-bool g_keptHooked = false;
-
-void freeKept(KeptLoad* k) {
-    triListFree(k->triangles);
-    std::free(k->boxMin);
-    std::free(k->boxMax);
-    triListFree(k->intake);
-    *k = KeptLoad{};
-}
-
-void releaseKept() {
-    for (KeptLoad& k : g_kept) freeKept(&k);
-    std::vector<KeptLoad>().swap(g_kept);
-    triListFree(g_lastLoad.intake);
-    g_lastLoad = KeptLoad{};
-    g_keptHooked = false;
-}
 
 void freeBox45() {
     std::free(g_box45Upper);
@@ -246,7 +213,6 @@ void clear_user_callback() {
 }
 
 void polymeshResetState() {
-    releaseKept();
     freeBox45();
     g_shared = 0;
     g_secondOffsetZ = 0.0;
@@ -255,10 +221,6 @@ void polymeshResetState() {
 
 void polymeshFree(CheckModel* model) {
     if (model == nullptr) return;
-    if (model->triangles != nullptr && model->triangles == g_lastLoad.triangles) {
-        triListFree(g_lastLoad.intake);
-        g_lastLoad = KeptLoad{};
-    }
     triListFree(model->triangles);
     std::free(model->facets);
     std::free(model->boxMin);
@@ -289,23 +251,6 @@ void polymeshFree(CheckModel* model) {
 
 namespace {
 
-// A facet's corners as the 3df triangle loader takes them (mirrored when asked, a repeated point moved
-// last): the number of triangles they make, q[0..2] and then q[0], q[2], q[3].
-int facetCorners(Facet98* f, bool mirror, Vec3 q[4]) {
-    if (mirror) framePairFacetToM1(f);
-    for (int k = 0; k < 4; ++k) q[k] = f->p[k];
-    if (samePoint(q[3], q[2]) || samePoint(q[3], q[1]) || samePoint(q[3], q[0])) return 1;
-    if (samePoint(q[2], q[1]) || samePoint(q[2], q[0])) {
-        std::swap(q[2], q[3]);
-        return 1;
-    }
-    if (samePoint(q[1], q[0])) {
-        std::swap(q[0], q[3]);
-        return 1;
-    }
-    return 2;
-}
-
 // The 3df triangle loader's step per facet, the same for a whole list and for a streamed file.
 struct TriangleIntake {
     CheckModel* model;
@@ -322,8 +267,17 @@ struct TriangleIntake {
     }
 
     void add(Facet98 f) {
-        Vec3 q[4];
-        const int count = facetCorners(&f, mirror, q);
+        if (mirror) framePairFacetToM1(&f);
+        Vec3 q[4] = {f.p[0], f.p[1], f.p[2], f.p[3]};
+        bool triangle = true;
+        if (samePoint(q[3], q[2]) || samePoint(q[3], q[1]) || samePoint(q[3], q[0])) {
+        } else if (samePoint(q[2], q[1]) || samePoint(q[2], q[0])) {
+            std::swap(q[2], q[3]);
+        } else if (samePoint(q[1], q[0])) {
+            std::swap(q[0], q[3]);
+        } else {
+            triangle = false;
+        }
         if (f.flag & kFacetGroupStart) {
             group.close(model->triangles);
             group = GroupScan{};
@@ -334,7 +288,7 @@ struct TriangleIntake {
             group.height = h.z;
         }
         Triangle3D t[2] = {{{q[0], q[1], q[2]}}, {{q[0], q[2], q[3]}}};
-        for (int k = 0; k < count; ++k) {
+        for (int k = 0; k < (triangle ? 1 : 2); ++k) {
             intakeTriangle(&t[k]);
             if (!flatTriangle(t[k])) group.flat = false;
             if (triListAdd(model->triangles, &t[k]) < 0) result = kPolymeshNoMemory;
@@ -360,104 +314,13 @@ bool intakeBlock(void* context, const Facet98* facets, int32_t n) {
     return in->result == kPolymeshOk;
 }
 
-// Sorted as sortMeshTriangles sorts (meshTopOrder gives its permutation), gathered into a new list so
-// that the list in file order stays: false (nothing changed) when memory is short.
-bool finishKept(CheckModel* model) {
-    TriList* intake = model->triangles;
-    const int32_t n = intake->count;
-    std::vector<double> tops;
-    std::vector<int32_t> order;
-    try {
-        tops.resize(static_cast<size_t>(n));
-        order.resize(static_cast<size_t>(n));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    for (int32_t i = 0; i < n; ++i) tops[i] = triMaxZ(&intake->data[i]);
-    TriList* sorted = meshTopOrder(tops.data(), n, order.data()) ? triListCreate(intake->capacity) : nullptr;
-    if (sorted == nullptr) return false;
-    Triangle3D* data = sorted->data;
-    *sorted = *intake;
-    sorted->data = data;
-    // The places are known ahead: fetching the triangle a few steps early hides the misses.
-    constexpr int32_t kAhead = 8;
-    for (int32_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) __builtin_prefetch(&intake->data[order[i + kAhead]]);
-        data[i] = intake->data[order[i]];
-    }
-    model->triangles = sorted;
-    cornersOfTriangles(sorted, model->boxMin, model->boxMax);
-    const double b[6] = {sorted->xmin, sorted->ymin, sorted->zmin, sorted->xmax, sorted->ymax, sorted->zmax};
-    std::memcpy(model->bounds, b, sizeof b);
-    triListFree(g_lastLoad.intake);
-    g_lastLoad = KeptLoad{sorted, model->boxMin, model->boxMax, {}, intake};
-    std::memcpy(g_lastLoad.bounds, b, sizeof b);
-    if (!g_keptHooked) meshLibOnKeepEnd(releaseKept);
-    g_keptHooked = true;
-    return true;
-}
-
-// A second load compared with the kept ones, triangle by triangle as the loader takes them in.
-struct KeptMatch {
-    bool mirror = false;
-    int32_t at = 0;  // triangles compared
-    std::vector<size_t> candidates;
-
-    static bool start(void* context, int32_t count) {
-        auto* m = static_cast<KeptMatch*>(context);
-        for (size_t k = 0; k < g_kept.size(); ++k)
-            if (g_kept[k].intake->capacity == 2 * static_cast<int64_t>(count)) m->candidates.push_back(k);
-        return !m->candidates.empty();
-    }
-
-    static bool block(void* context, const Facet98* facets, int32_t n) {
-        auto* m = static_cast<KeptMatch*>(context);
-        for (int32_t i = 0; i < n && !m->candidates.empty(); ++i) {
-            Facet98 f = facets[i];
-            Vec3 q[4];
-            const int count = facetCorners(&f, m->mirror, q);
-            Triangle3D t[2] = {{{q[0], q[1], q[2]}}, {{q[0], q[2], q[3]}}};
-            for (int k = 0; k < count; ++k) intakeTriangle(&t[k]);
-            std::erase_if(m->candidates, [&](size_t c) {
-                const TriList* in = g_kept[c].intake;
-                return m->at + count > in->count ||
-                       std::memcmp(&in->data[m->at], t, static_cast<size_t>(count) * sizeof(Triangle3D)) != 0;
-            });
-            m->at += count;
-        }
-        return !m->candidates.empty();
-    }
-};
-
-// The kept mesh whose file gave the very triangles this file gives, handed to the model: true, or
-// false (nothing attached) when none does.
-bool takeKept(CheckModel* model, const char* fileName) {
-    KeptMatch match;
-    match.mirror = framePairGetFlag(kFramePairMeshes) != 0;
-    if (facetFileVisit(fileName, &match, KeptMatch::start, KeptMatch::block) <= 0) return false;
-    for (size_t c : match.candidates) {
-        KeptLoad& k = g_kept[c];
-        if (k.intake->count != match.at) continue;
-        model->triangles = k.triangles;
-        model->boxMin = k.boxMin;
-        model->boxMax = k.boxMax;
-        std::memcpy(model->bounds, k.bounds, sizeof k.bounds);
-        triListFree(k.intake);
-        g_kept.erase(g_kept.begin() + static_cast<std::ptrdiff_t>(c));
-        return true;
-    }
-    return false;
-}
-
 // Without a hook nothing is told before the file is read whole, so the facets can go straight from
 // the file into triangles: the whole list of facets is never built.
 int read3dfTrianglesStreamed(CheckModel* model, const char* fileName) {
-    const bool keep = meshLibKeeping() != 0;
-    if (keep && !g_kept.empty() && takeKept(model, fileName)) return kPolymeshOk;
     TriangleIntake in{model, framePairGetFlag(kFramePairMeshes) != 0, GroupScan{}};
     const int rc = facetFileVisit(fileName, &in, intakeStart, intakeBlock);
     if (rc > 0 && in.result == kPolymeshOk) {
-        if (!keep || !finishKept(model)) in.finish();
+        in.finish();
         return kPolymeshOk;
     }
     if (in.result != kPolymeshOk) {
@@ -474,21 +337,6 @@ int read3dfTrianglesStreamed(CheckModel* model, const char* fileName) {
 }
 
 }  // namespace
-
-int polymeshSetAside(CheckModel* model) {
-    if (model == nullptr || model->triangles == nullptr || model->triangles != g_lastLoad.triangles ||
-        meshLibKeeping() == 0)
-        return 0;
-    try {
-        g_kept.push_back(g_lastLoad);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    g_lastLoad = KeptLoad{};
-    model->triangles = nullptr;
-    model->boxMin = model->boxMax = nullptr;
-    return 1;
-}
 
 int polymeshRead3dfTriangles(CheckModel* model, const char* fileName) {
     if (model == nullptr) return kPolymeshNoMemory;

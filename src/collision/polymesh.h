@@ -26,13 +26,6 @@ int polymeshCopy(CheckModel* dst, const CheckModel* src);
 // polymeshCopy without the triangles and corners: their room, the list's header and the bounds only
 // (for a caller that writes every triangle and corner itself).
 int polymeshCopyRoom(CheckModel* dst, const CheckModel* src);
-// A 3df file loaded twice while the conversions are kept (meshLibKeeping): a triangle load without a
-// hook then keeps the triangles in the file's order beside its mesh. The model of that load, unchanged
-// since, may set its mesh aside (1: the model gives it up; 0: not such a load, nothing changes); a
-// later load without a hook whose file gives the very same triangles in the same order, under that
-// load's frames and mirror (compared in full), takes the mesh instead of sorting them again. What is
-// kept goes when keeping stops.
-int polymeshSetAside(CheckModel* model);
 // Both files into one model. A second file that fails to load leaves the first mesh in place,
 // reports message 5200 with its name and gives kPolymeshOk; -1 when the merge fails.
 int polymeshLoadMerged(CheckModel* model, const char* first, const char* second);

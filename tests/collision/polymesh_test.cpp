@@ -13,7 +13,6 @@
 #include "geometry/frames.h"
 #include "geometry/rng.h"
 #include "meshutil.h"
-#include "surfaces/Implib/meshlib.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
 
@@ -322,18 +321,6 @@ std::vector<uint8_t> seededImage(Rng* rng, float version, int n, int64_t announc
     return bytes;
 }
 
-// Every byte of the triangle lists (count, room, box, triangles), corners and bounds.
-void expectSameMesh(const CheckModel& a, const CheckModel& b) {
-    ASSERT_TRUE(a.triangles != nullptr && b.triangles != nullptr);
-    ASSERT_EQ(a.triangles->count, b.triangles->count);
-    const size_t n = static_cast<size_t>(a.triangles->count);
-    EXPECT_EQ(std::memcmp(a.triangles, b.triangles, offsetof(TriList, data)), 0);
-    EXPECT_EQ(std::memcmp(a.triangles->data, b.triangles->data, n * sizeof(Triangle3D)), 0);
-    EXPECT_EQ(std::memcmp(a.boxMin, b.boxMin, n * sizeof(Vec3)), 0);
-    EXPECT_EQ(std::memcmp(a.boxMax, b.boxMax, n * sizeof(Vec3)), 0);
-    EXPECT_EQ(std::memcmp(a.bounds, b.bounds, sizeof a.bounds), 0);
-}
-
 }  // namespace
 
 // Read a block at a time straight into triangles (no hook), a file gives every byte the whole-list
@@ -373,57 +360,18 @@ TEST_F(Polymesh, StreamedTriangleLoadEqualsTheWholeListRead) {
             EXPECT_EQ(m[k].triangles == nullptr && m[k].boxMin == nullptr, c.code != kPolymeshOk);
         }
         if (c.code == kPolymeshOk) {
-            EXPECT_GE(m[0].triangles->count, c.announced < 0 ? c.facets : c.announced);
-            expectSameMesh(m[0], m[1]);
+            const TriList &a = *m[0].triangles, &b = *m[1].triangles;
+            const size_t n = static_cast<size_t>(a.count);
+            ASSERT_EQ(a.count, b.count);
+            EXPECT_GE(a.count, c.announced < 0 ? c.facets : c.announced);
+            EXPECT_EQ(std::memcmp(&a, &b, offsetof(TriList, data)), 0);  // count, capacity, box
+            EXPECT_EQ(std::memcmp(a.data, b.data, n * sizeof(Triangle3D)), 0);
+            EXPECT_EQ(std::memcmp(m[0].boxMin, m[1].boxMin, n * sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(m[0].boxMax, m[1].boxMax, n * sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(m[0].bounds, m[1].bounds, sizeof m[0].bounds), 0);
         }
         polymeshFree(&m[0]);
         polymeshFree(&m[1]);
-    }
-    framePairResetState();
-}
-
-// While conversions are kept, a mesh set aside goes to a later load of a file giving the very same
-// triangles; any change the loader would see (a coordinate, frame A, the mirror) gives a load of its
-// own. Either way the model equals a load made with nothing kept, byte for byte.
-TEST_F(Polymesh, LoadTakingASetAsideMeshEqualsAFreshLoad) {
-    enum Change { kNone, kCoordinate, kFrame, kMirror, kFewer };
-    const Vec3 origin{0, 0, 2}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1}, at{1, 0, 0}, axis{0, 1, 0}, o{};
-    for (const Change change : {kNone, kCoordinate, kFrame, kMirror, kFewer, kNone}) {
-        Rng rng{static_cast<uint32_t>(50 + change)};
-        framesResetState();
-        framePairResetState();
-        const std::vector<uint8_t> first = seededImage(&rng, 1.0f, 2000, -1);
-        std::vector<uint8_t> second = first;
-        if (change == kCoordinate) second[kFacetHeader1Bytes + 98 * 1234 + 30] ^= 1;
-        if (change == kFewer) rawPut(second, kFacetHeaderCountAt, uint32_t{1999});
-        const std::string a = dir.file("a.3df"), b = dir.file("b.3df");
-        writeBytes(a, first);
-        writeBytes(b, second);
-        auto alter = [&] {  // what the second load meets
-            if (change == kFrame) frameSetA(&origin, &x, &y, &z), framesInit();
-            if (change == kMirror) framePairCreate(&at, &axis, &o, &o), framePairSetFlag(kFramePairMeshes, 1);
-        };
-        CheckModel m[4]{};  // fresh a, fresh b, kept a, b after a was set aside
-        for (CheckModel& c : m) chkModelInit(&c, kMeshTriangles);
-        ASSERT_EQ(polymeshLoad(&m[0], a.c_str()), kPolymeshOk);
-        alter();
-        ASSERT_EQ(polymeshLoad(&m[1], b.c_str()), kPolymeshOk);
-        framesResetState();
-        framePairResetState();
-        meshLibKeepConversions(1);
-        ASSERT_EQ(polymeshLoad(&m[2], a.c_str()), kPolymeshOk);
-        const TriList* aside = m[2].triangles;
-        expectSameMesh(m[2], m[0]);
-        ASSERT_EQ(polymeshSetAside(&m[2]), 1);
-        EXPECT_EQ(m[2].triangles, nullptr);
-        alter();
-        ASSERT_EQ(polymeshLoad(&m[3], b.c_str()), kPolymeshOk);
-        expectSameMesh(m[3], m[1]);
-        if (change == kNone) {
-            EXPECT_EQ(m[3].triangles, aside);  // taken, not loaded again
-        }
-        meshLibKeepConversions(0);
-        for (CheckModel& c : m) polymeshFree(&c);
     }
     framePairResetState();
 }

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "platform/module.h"
@@ -50,7 +49,6 @@ struct Conversion {
 
 bool gKeep = false;
 std::vector<Conversion> gConversions;
-std::vector<void (*)()> gReleases;
 
 bool readWhole(const char* name, std::vector<char>* bytes) {
     std::FILE* f = name != nullptr ? std::fopen(name, "rb") : nullptr;
@@ -103,26 +101,7 @@ const Conversion* findConversion(const Conversion& key) {
 
 void meshLibKeepConversions(int on) {
     gKeep = on != 0;
-    if (gKeep) return;
-    std::vector<Conversion>().swap(gConversions);
-    std::vector<void (*)()> releases;
-    releases.swap(gReleases);
-    for (void (*release)() : releases) release();
-}
-
-int meshLibKeeping() {
-    return gKeep ? 1 : 0;
-}
-
-void meshLibOnKeepEnd(void (*release)()) {
-    if (release == nullptr) return;
-    for (void (*r)() : gReleases)
-        if (r == release) return;
-    try {
-        gReleases.push_back(release);
-    } catch (const std::bad_alloc&) {
-        release();  // nothing can be kept past this moment
-    }
+    if (!gKeep) std::vector<Conversion>().swap(gConversions);
 }
 
 void meshLibResetState() {

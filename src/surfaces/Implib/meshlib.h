@@ -23,10 +23,6 @@ int kvx_to_facets(const char* input, const char* output, const char* folder, dou
 // library file, input bytes and tolerance writes the remembered bytes instead of converting again
 // (the conversion depends on nothing else). on = 0 forgets them and stops keeping; so does the reset.
 void meshLibKeepConversions(int on);
-int meshLibKeeping();  // 1 while conversions are kept
-// release runs once when keeping stops (or at the reset): what a caller keeps for the files of the kept
-// conversions goes with them. Registering the same function again before that adds nothing.
-void meshLibOnKeepEnd(void (*release)());
 void meshLibResetState();
 
 // The path of a library: folder + "/" + name when the folder is given, not empty and does not
