@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -362,8 +361,7 @@ int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlo
             result = kFacetNotFacetFile;
             break;
         }
-        // The packed record is the file's layout: on a little-endian host the bytes read are the facets.
-        for (size_t i = 0; std::endian::native != std::endian::little && i < want; ++i) {
+        for (size_t i = 0; i < want; ++i) {
             uint8_t record[kFacet98Bytes];
             std::memcpy(record, bytes + i * kFacet98Bytes, sizeof record);
             facet98Decode(record, &facets[i]);
