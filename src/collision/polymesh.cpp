@@ -249,20 +249,24 @@ void polymeshFree(CheckModel* model) {
     }
 }
 
-int polymeshRead3dfTriangles(CheckModel* model, const char* fileName) {
-    if (model == nullptr) return kPolymeshNoMemory;
-    FacetList* facets = nullptr;
-    const int rc = read3df(fileName, &facets);
-    if (rc != kPolymeshOk) return rc;
-    const int64_t n = 2 * static_cast<int64_t>(facets->count);
-    model->triangles = n <= INT32_MAX ? triListCreate(static_cast<int32_t>(n)) : nullptr;
-    int result = kPolymeshOk;
-    if (model->triangles == nullptr || !allocCorners(model, n)) result = kPolymeshNoMemory;
-    if (result == kPolymeshOk && callStage(1, model->triangles) < 0) result = kPolymeshNoMemory;
-    const bool mirror = framePairGetFlag(kFramePairMeshes) != 0;
+namespace {
+
+// The 3df triangle loader's step per facet, the same for a whole list and for a streamed file.
+struct TriangleIntake {
+    CheckModel* model;
+    bool mirror;
     GroupScan group;
-    for (int32_t i = 0; result == kPolymeshOk && i < facets->count; ++i) {
-        Facet98 f = facets->data[i];
+    int result = kPolymeshOk;
+
+    // Room for two triangles a facet, and the corners.
+    bool allocate(int32_t facetCount) {
+        const int64_t n = 2 * static_cast<int64_t>(facetCount);
+        model->triangles = n <= INT32_MAX ? triListCreate(static_cast<int32_t>(n)) : nullptr;
+        if (model->triangles == nullptr || !allocCorners(model, n)) result = kPolymeshNoMemory;
+        return result == kPolymeshOk;
+    }
+
+    void add(Facet98 f) {
         if (mirror) framePairFacetToM1(&f);
         Vec3 q[4] = {f.p[0], f.p[1], f.p[2], f.p[3]};
         bool triangle = true;
@@ -290,16 +294,69 @@ int polymeshRead3dfTriangles(CheckModel* model, const char* fileName) {
             if (triListAdd(model->triangles, &t[k]) < 0) result = kPolymeshNoMemory;
         }
     }
-    facetListFree(facets);
-    if (result == kPolymeshOk) {
+
+    // The mesh is whole: the group still open, then order and corners, with the hook's last stages.
+    void finish() {
         group.close(model->triangles);
         callStage(3, model->triangles);
         finishTriangles(model);
         callStage(4, model->triangles);
+    }
+};
+
+bool intakeStart(void* context, int32_t count) {
+    return static_cast<TriangleIntake*>(context)->allocate(count);
+}
+
+bool intakeBlock(void* context, const Facet98* facets, int32_t n) {
+    auto* in = static_cast<TriangleIntake*>(context);
+    for (int32_t i = 0; in->result == kPolymeshOk && i < n; ++i) in->add(facets[i]);
+    return in->result == kPolymeshOk;
+}
+
+// Without a hook nothing is told before the file is read whole, so the facets can go straight from
+// the file into triangles: the whole list of facets is never built.
+int read3dfTrianglesStreamed(CheckModel* model, const char* fileName) {
+    TriangleIntake in{model, framePairGetFlag(kFramePairMeshes) != 0, GroupScan{}};
+    const int rc = facetFileVisit(fileName, &in, intakeStart, intakeBlock);
+    if (rc > 0 && in.result == kPolymeshOk) {
+        in.finish();
+        return kPolymeshOk;
+    }
+    if (in.result != kPolymeshOk) {
+        polymeshFree(model);
+        return in.result;
+    }
+    // A file that fails to read attaches nothing, as when it is read before anything is allocated.
+    triListFree(model->triangles);
+    std::free(model->boxMin);
+    std::free(model->boxMax);
+    model->triangles = nullptr;
+    model->boxMin = model->boxMax = nullptr;
+    return rc == 0 ? kPolymeshNotFacets : rc;
+}
+
+}  // namespace
+
+int polymeshRead3dfTriangles(CheckModel* model, const char* fileName) {
+    if (model == nullptr) return kPolymeshNoMemory;
+    if (fileName == nullptr || fileName[0] == '\0') return kPolymeshNoFile;
+    if (g_groupHook == nullptr) return read3dfTrianglesStreamed(model, fileName);
+    FacetList* facets = nullptr;
+    const int rc = read3df(fileName, &facets);
+    if (rc != kPolymeshOk) return rc;
+    TriangleIntake in{model, false, GroupScan{}};
+    in.allocate(facets->count);
+    if (in.result == kPolymeshOk && callStage(1, model->triangles) < 0) in.result = kPolymeshNoMemory;
+    in.mirror = framePairGetFlag(kFramePairMeshes) != 0;
+    for (int32_t i = 0; in.result == kPolymeshOk && i < facets->count; ++i) in.add(facets->data[i]);
+    facetListFree(facets);
+    if (in.result == kPolymeshOk) {
+        in.finish();
         return kPolymeshOk;
     }
     polymeshFree(model);
-    return result;
+    return in.result;
 }
 
 int polymeshRead3dfFacets(CheckModel* model, const char* fileName) {
@@ -451,7 +508,7 @@ int polymeshLoad(CheckModel* model, const char* fileName) {
     return tri ? polymeshRead3dfTriangles(model, name) : polymeshRead3dfFacets(model, name);
 }
 
-int polymeshCopy(CheckModel* dst, const CheckModel* src) {
+int polymeshCopyRoom(CheckModel* dst, const CheckModel* src) {
     if (dst == nullptr || src == nullptr || src->triangles == nullptr) return kPolymeshNoMemory;
     detachMesh(dst);
     const TriList* from = src->triangles;
@@ -466,10 +523,17 @@ int polymeshCopy(CheckModel* dst, const CheckModel* src) {
     Triangle3D* data = dst->triangles->data;
     *dst->triangles = *from;
     dst->triangles->data = data;
-    std::memcpy(data, from->data, n * sizeof(Triangle3D));
+    std::memcpy(dst->bounds, src->bounds, sizeof dst->bounds);
+    return kPolymeshOk;
+}
+
+int polymeshCopy(CheckModel* dst, const CheckModel* src) {
+    const int rc = polymeshCopyRoom(dst, src);
+    if (rc != kPolymeshOk) return rc;
+    const size_t n = static_cast<size_t>(src->triangles->count);
+    std::memcpy(dst->triangles->data, src->triangles->data, n * sizeof(Triangle3D));
     std::memcpy(dst->boxMin, src->boxMin, n * sizeof(Vec3));
     std::memcpy(dst->boxMax, src->boxMax, n * sizeof(Vec3));
-    std::memcpy(dst->bounds, src->bounds, sizeof dst->bounds);
     return kPolymeshOk;
 }
 

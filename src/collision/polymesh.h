@@ -23,6 +23,9 @@ int polymeshLoad(CheckModel* model, const char* fileName);
 // dst (a clone) gets its own copy of src's loaded triangle mesh: what loading src's file again
 // gives, without the sort. kPolymeshOk or kPolymeshNoMemory (then nothing is attached).
 int polymeshCopy(CheckModel* dst, const CheckModel* src);
+// polymeshCopy without the triangles and corners: their room, the list's header and the bounds only
+// (for a caller that writes every triangle and corner itself).
+int polymeshCopyRoom(CheckModel* dst, const CheckModel* src);
 // Both files into one model. A second file that fails to load leaves the first mesh in place,
 // reports message 5200 with its name and gives kPolymeshOk; -1 when the merge fails.
 int polymeshLoadMerged(CheckModel* model, const char* first, const char* second);

@@ -98,17 +98,63 @@ int loadSlot(SurfaceSet* set, int k, const CheckModel* toolCtx, const char* path
     return finishSlot(m, k, angle);
 }
 
+// The model's mesh turned as rotateMeshAboutAxis turns it, a triangle mesh's points read from `from`
+// (the model's own triangles, or those of the mesh it copies, of the same count).
+void turnMesh(CheckModel* model, const Triangle3D* from, double angle) {
+    const Vec3 origin{0, 0, 0}, axis{0, 0, 1};
+    AxisTurn turn;
+    const bool turns = axisTurnPrepare(&turn, &origin, &axis, angle) == 1;
+    const int32_t n = chkMeshCount(model->kind, model->facets, model->facetCount, model->triangles);
+    TriList* list = model->kind == kMeshTriangles ? model->triangles : nullptr;
+    if (list != nullptr) {
+        list->xmin = list->ymin = 1e10;
+        list->xmax = list->ymax = -1e10;
+    }
+    double* b = model->bounds;
+    if (n > 0) b[0] = b[1] = 1e10, b[3] = b[4] = -1e10;
+    for (int32_t i = 0; i < n; ++i) {
+        // Facets are packed records: their points are turned in a copy.
+        Vec3 pts[4];
+        const int k = list != nullptr ? 3 : 4;
+        for (int j = 0; j < k; ++j) pts[j] = list != nullptr ? from[i].p[j] : Vec3(model->facets[i].p[j]);
+        // The heights stay, so the order by height does too; the plan corners move.
+        for (int j = 0; turns && j < k; ++j) axisTurnApply(&turn, &pts[j]);
+        for (int j = 0; j < k; ++j) {
+            if (list != nullptr)
+                list->data[i].p[j] = pts[j];
+            else
+                model->facets[i].p[j] = pts[j];
+        }
+        Vec3 lo = pts[0], hi = pts[0];
+        for (int j = 1; j < k; ++j) boxExtendByPoint(&lo, &hi, &pts[j]);
+        if (model->boxMin != nullptr && model->boxMax != nullptr) {
+            model->boxMin[i] = lo;
+            model->boxMax[i] = hi;
+        }
+        b[0] = std::fmin(b[0], lo.x), b[1] = std::fmin(b[1], lo.y);
+        b[3] = std::fmax(b[3], hi.x), b[4] = std::fmax(b[4], hi.y);
+        if (list != nullptr) {
+            list->xmin = std::fmin(list->xmin, lo.x), list->ymin = std::fmin(list->ymin, lo.y);
+            list->xmax = std::fmax(list->xmax, hi.x), list->ymax = std::fmax(list->ymax, hi.y);
+        }
+    }
+}
+
 // Slot k: a clone of the tool context holding a copy of the mesh slot `from` loaded (not yet turned:
 // its grid is left behind), turned by angle, with its grid. The copy is what loading the same file
 // again would give; the loader's sort of the triangles is the costly part it spares.
 int copySlot(SurfaceSet* set, int k, int from, const CheckModel* toolCtx, double angle) {
     CheckModel* m = newSlot(set, k, toolCtx);
     if (m == nullptr) return -1;
-    if (polymeshCopy(m, set->slot[from]) != kPolymeshOk) {
+    const CheckModel* src = set->slot[from];
+    // A turned copy takes each point straight from the original: turning writes every point and corner.
+    const bool turned = angle != 0.0 && src != nullptr && src->triangles != nullptr;
+    if ((turned ? polymeshCopyRoom(m, src) : polymeshCopy(m, src)) != kPolymeshOk) {
         msgLong(9, kMsgOutOfMemory, "* Speichermangel", 0);
         return -1;
     }
-    return finishSlot(m, k, angle);
+    if (turned) turnMesh(m, src->triangles->data, angle);
+    return finishSlot(m, k, turned ? 0.0 : angle);
 }
 
 // True when both files hold the same bytes.
@@ -204,45 +250,8 @@ int idx5LoadBladeSurfaces(SurfaceSet* set, const CheckModel* toolCtx, double ang
 }
 
 void rotateMeshAboutAxis(CheckModel* model, double angle) {
-    if (model == nullptr) return;
-    const Vec3 origin{0, 0, 0}, axis{0, 0, 1};
-    AxisTurn turn;
-    const bool turns = axisTurnPrepare(&turn, &origin, &axis, angle) == 1;
-    const int32_t n = chkMeshCount(model->kind, model->facets, model->facetCount, model->triangles);
-    TriList* list = model->kind == kMeshTriangles ? model->triangles : nullptr;
-    if (list != nullptr) {
-        list->xmin = list->ymin = 1e10;
-        list->xmax = list->ymax = -1e10;
-    }
-    double* b = model->bounds;
-    if (n > 0) b[0] = b[1] = 1e10, b[3] = b[4] = -1e10;
-    for (int32_t i = 0; i < n; ++i) {
-        // Facets are packed records: their points are turned in a copy.
-        Vec3 pts[4];
-        const int k = list != nullptr ? 3 : 4;
-        for (int j = 0; j < k; ++j)
-            pts[j] = list != nullptr ? list->data[i].p[j] : Vec3(model->facets[i].p[j]);
-        // The heights stay, so the order by height does too; the plan corners move.
-        for (int j = 0; turns && j < k; ++j) axisTurnApply(&turn, &pts[j]);
-        for (int j = 0; j < k; ++j) {
-            if (list != nullptr)
-                list->data[i].p[j] = pts[j];
-            else
-                model->facets[i].p[j] = pts[j];
-        }
-        Vec3 lo = pts[0], hi = pts[0];
-        for (int j = 1; j < k; ++j) boxExtendByPoint(&lo, &hi, &pts[j]);
-        if (model->boxMin != nullptr && model->boxMax != nullptr) {
-            model->boxMin[i] = lo;
-            model->boxMax[i] = hi;
-        }
-        b[0] = std::fmin(b[0], lo.x), b[1] = std::fmin(b[1], lo.y);
-        b[3] = std::fmax(b[3], hi.x), b[4] = std::fmax(b[4], hi.y);
-        if (list != nullptr) {
-            list->xmin = std::fmin(list->xmin, lo.x), list->ymin = std::fmin(list->ymin, lo.y);
-            list->xmax = std::fmax(list->xmax, hi.x), list->ymax = std::fmax(list->ymax, hi.y);
-        }
-    }
+    if (model != nullptr)
+        turnMesh(model, model->triangles != nullptr ? model->triangles->data : nullptr, angle);
 }
 
 SurfaceGrids* buildSurfaceSetGrids(const SurfaceSet* set, double toolRadius) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -293,4 +295,83 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
         tool.radius = 3.0;
     }
     model.tool = nullptr;
+}
+
+namespace {
+
+// A 3df file image (layout by version) of triangles, quads and facets with each repeat the loader
+// knows, heights often within its snap, some group starts; the header's count as given.
+std::vector<uint8_t> seededImage(Rng* rng, float version, int n, int64_t announced) {
+    std::vector<uint8_t> bytes(version < 2.0f ? kFacetHeader1Bytes : kFacetHeader2Bytes, 0);
+    rawPut(bytes, 0, version);
+    rawPut(bytes, kFacetHeaderCountAt, static_cast<uint32_t>(announced < 0 ? n : announced));
+    for (int i = 0; i < n; ++i) {
+        Vec3 p[4];
+        for (Vec3& q : p) q = Vec3{seededIn(rng, -40, 40), seededIn(rng, -40, 40), rngStep(rng) / 4096.0};
+        const int shape = rngStep(rng) % 6;  // 5: a quad
+        if (shape < 3) p[3] = p[2 - shape];
+        if (shape == 3) p[2] = p[1];
+        if (shape == 4) p[1] = p[0];
+        Facet98 f = facetOf({p[0], p[1], p[2], p[3]});
+        f.flag = rngStep(rng) % 7 == 0 ? kFacetGroupStart : 0;
+        uint8_t record[kFacet98Bytes];
+        facet98Encode(&f, record);
+        bytes.insert(bytes.end(), record, record + kFacet98Bytes);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// Read a block at a time straight into triangles (no hook), a file gives every byte the whole-list
+// read behind a hook gives, or the same code with nothing attached.
+TEST_F(Polymesh, StreamedTriangleLoadEqualsTheWholeListRead) {
+    Rng rng{41};
+    const Vec3 origin{3, -2, 1}, x{0.6, 0.8, 0}, y{-0.8, 0.6, 0}, z{0, 0, 1}, at{1, 0, 0}, axis{1, 0.5, 0},
+        o{};
+    const struct {
+        float version;
+        int facets, announced;  // -1: the records' number
+        bool framed;
+        int code;
+    } cases[] = {
+        {1.0f, 1, -1, false, kPolymeshOk},          {1.0f, 300, -1, true, kPolymeshOk},
+        {2.0f, 300, -1, true, kPolymeshOk},         {1.0f, 23000, -1, true, kPolymeshOk},  // three blocks
+        {2.0f, 23000, -1, false, kPolymeshOk},      {1.0f, 300, 299, false, kPolymeshOk},
+        {1.0f, 300, 301, true, kPolymeshNotFacets}, {2.0f, 0, 0, false, kPolymeshNotFacets},
+        {3.0f, 10, -1, false, kPolymeshNotFacets}};
+    for (const auto& c : cases) {
+        framesResetState();
+        framePairResetState();
+        if (c.framed) {  // frame A and a mirror
+            frameSetA(&origin, &x, &y, &z);
+            ASSERT_EQ(framesInit(), 1);
+            ASSERT_EQ(framePairCreate(&at, &axis, &o, &o), 1);
+            framePairSetFlag(kFramePairMeshes, 1);
+        }
+        const std::string path = dir.file("s.3df");
+        writeBytes(path, seededImage(&rng, c.version, c.facets, c.announced));
+        CheckModel m[2]{};
+        for (int k = 0; k < 2; ++k) {
+            chkModelInit(&m[k], kMeshTriangles);
+            if (k == 1) polymeshSetGroupHook([](const PolymeshGroup*) { return 0; });
+            EXPECT_EQ(polymeshLoad(&m[k], path.c_str()), c.code) << c.facets;
+            clear_user_callback();
+            EXPECT_EQ(m[k].triangles == nullptr && m[k].boxMin == nullptr, c.code != kPolymeshOk);
+        }
+        if (c.code == kPolymeshOk) {
+            const TriList &a = *m[0].triangles, &b = *m[1].triangles;
+            const size_t n = static_cast<size_t>(a.count);
+            ASSERT_EQ(a.count, b.count);
+            EXPECT_GE(a.count, c.announced < 0 ? c.facets : c.announced);
+            EXPECT_EQ(std::memcmp(&a, &b, offsetof(TriList, data)), 0);  // count, capacity, box
+            EXPECT_EQ(std::memcmp(a.data, b.data, n * sizeof(Triangle3D)), 0);
+            EXPECT_EQ(std::memcmp(m[0].boxMin, m[1].boxMin, n * sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(m[0].boxMax, m[1].boxMax, n * sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(m[0].bounds, m[1].bounds, sizeof m[0].bounds), 0);
+        }
+        polymeshFree(&m[0]);
+        polymeshFree(&m[1]);
+    }
+    framePairResetState();
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -278,47 +279,97 @@ int facetFile2Close(int handle) {
     return count > INT32_MAX ? -1 : static_cast<int>(count);
 }
 
-int facetFileLoad(const char* name, FacetList** out) {
-    if (out == nullptr) return kFacetWrongMode;
-    *out = nullptr;
+namespace {
+
+// Opens a whole file of either layout at its first record, with the facet count checked against
+// what the file holds (before anything is allocated for it): kFacetOk, or the whole-file reader's
+// code with nothing left open.
+int openRecords(const char* name, bool* layout1, uint32_t* count) {
     double version = 0.0;
     if (name == nullptr || facetFileReadVersion(name, &version) != 1) return kFacetIoError;
     if (!(version >= 1.0 && version < 3.0)) return kFacetNotFacetFile;
-    const bool layout1 = version < 2.0;
-    const int headerBytes = layout1 ? kFacetHeader1Bytes : kFacetHeader2Bytes;
-    const int handle = layout1 ? facetFileOpen(name, kFacetRead) : facetFile2Open(name, kFacetRead);
+    *layout1 = version < 2.0;
+    const int headerBytes = *layout1 ? kFacetHeader1Bytes : kFacetHeader2Bytes;
+    const int handle = *layout1 ? facetFileOpen(name, kFacetRead) : facetFile2Open(name, kFacetRead);
     if (handle < 0) return handle;
-    Slot& slot = layout1 ? g_slot1 : g_slot2;
+    Slot& slot = *layout1 ? g_slot1 : g_slot2;
     std::vector<uint8_t> header(headerBytes);
     const int hr =
-        layout1 ? facetFileReadHeader(handle, header.data()) : facetFile2ReadHeader(handle, header.data());
-    int result = kFacetNotFacetFile;
-    FacetList* list = nullptr;
+        *layout1 ? facetFileReadHeader(handle, header.data()) : facetFile2ReadHeader(handle, header.data());
     if (hr == kFacetOk) {
-        const uint32_t count = leGetU32(header.data() + kFacetHeaderCountAt);
-        // The count comes from the file: it must fit in what the file holds before anything is allocated.
+        *count = leGetU32(header.data() + kFacetHeaderCountAt);
         const long long here = ftello(slot.fp);
         const long long length = fileLength(slot.fp);
         const long long room = length > here ? (length - here) / kFacet98Bytes : 0;
-        if (count > 0 && count <= INT32_MAX && static_cast<long long>(count) <= room &&
-            std::fseek(slot.fp, here, SEEK_SET) == 0) {
-            list = facetListCreate(static_cast<int32_t>(count));
-            if (list == nullptr) {
-                result = -1;
-            } else if (readRecords(slot.fp, list, count)) {
-                result = static_cast<int>(count);
-            }
-        }
+        if (*count > 0 && *count <= INT32_MAX && static_cast<long long>(*count) <= room &&
+            std::fseek(slot.fp, here, SEEK_SET) == 0)
+            return kFacetOk;
     }
-    if (layout1)
+    if (*layout1)
         facetFileClose(handle);
     else
         facetFile2Close(handle);
+    return kFacetNotFacetFile;
+}
+
+void closeRecords(bool layout1) {
+    if (layout1)
+        facetFileClose(g_slot1.handle);
+    else
+        facetFile2Close(g_slot2.handle);
+}
+
+}  // namespace
+
+int facetFileLoad(const char* name, FacetList** out) {
+    if (out == nullptr) return kFacetWrongMode;
+    *out = nullptr;
+    bool layout1 = true;
+    uint32_t count = 0;
+    const int rc = openRecords(name, &layout1, &count);
+    if (rc != kFacetOk) return rc;
+    FacetList* list = facetListCreate(static_cast<int32_t>(count));
+    FILE* fp = (layout1 ? g_slot1 : g_slot2).fp;
+    const int result = list == nullptr                ? -1
+                       : readRecords(fp, list, count) ? static_cast<int>(count)
+                                                      : kFacetNotFacetFile;
+    closeRecords(layout1);
     if (result < 0) {
         facetListFree(list);
         return result;
     }
     *out = list;
+    return result;
+}
+
+int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlockFn block) {
+    if (start == nullptr || block == nullptr) return kFacetWrongMode;
+    bool layout1 = true;
+    uint32_t count = 0;
+    const int rc = openRecords(name, &layout1, &count);
+    if (rc != kFacetOk) return rc;
+    FILE* fp = (layout1 ? g_slot1 : g_slot2).fp;
+    // A block of at least the stream buffer's size is read past that buffer, straight into this one.
+    constexpr size_t kBlock = kStreamBuffer / kFacet98Bytes + 1;
+    std::unique_ptr<Facet98[]> facets(new (std::nothrow) Facet98[kBlock]);
+    int result =
+        facets != nullptr && start(context, static_cast<int32_t>(count)) ? static_cast<int>(count) : -1;
+    for (size_t done = 0; result > 0 && done < count;) {
+        const size_t want = std::min<size_t>(count - done, kBlock);
+        auto* bytes = reinterpret_cast<uint8_t*>(facets.get());
+        if (std::fread(bytes, kFacet98Bytes, want, fp) != want) {
+            result = kFacetNotFacetFile;
+            break;
+        }
+        for (size_t i = 0; i < want; ++i) {
+            uint8_t record[kFacet98Bytes];
+            std::memcpy(record, bytes + i * kFacet98Bytes, sizeof record);
+            facet98Decode(record, &facets[i]);
+        }
+        if (!block(context, facets.get(), static_cast<int32_t>(want))) result = -1;
+        done += want;
+    }
+    closeRecords(layout1);
     return result;
 }
 

@@ -63,6 +63,13 @@ int facetFile2Close(int handle);
 // -4 (not a facet file of version 1.x or 2.x, no facets, more facets announced than the file
 // holds, a short read), -1 out of memory.
 int facetFileLoad(const char* name, FacetList** out);
+// facetFileLoad without the whole list: start is told the facet count, then block gets the facets in
+// file order, a block at a time (decoded, points as stored). A false answer from either stops the
+// read with -1; otherwise facetFileLoad's result. A failure after the first block leaves the file's
+// facets only partly visited.
+using FacetCountFn = bool (*)(void* context, int32_t count);
+using FacetBlockFn = bool (*)(void* context, const Facet98* facets, int32_t n);
+int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlockFn block);
 
 // Writes triangles (kind 3) or facets (kind 4, flags written as 0) as a layout-1 file of
 // version 1.0, points taken from frame A to world (through the frame pair first when its mesh
