@@ -132,15 +132,18 @@ struct BestFirst {
     double plan[4];
     ScanResult res{};
     int32_t bestJ = -1;
+    // The motion in the frame of the boxes the walk bounds (a turned index's sectors).
+    Vec3 bd = d, bs = s;
+    double bsd = sd;
 
     // Height of the tool ahead of its reference at radial distance rho (at most lead).
     double ahead(double rho) const { return shapeAhead(type, proto.radius, proto.cornerRadius, rho); }
-    double travelFloor(const Vec3& lo, const Vec3& hi) const {
+    static double travelFloor(const Vec3& lo, const Vec3& hi, const Vec3& d, double sd) {
         return std::min(lo.x * d.x, hi.x * d.x) + std::min(lo.y * d.y, hi.y * d.y) +
                std::min(lo.z * d.z, hi.z * d.z) - sd;
     }
-    // A lower bound of the distance of the box's points from the axis (may be negative).
-    double boxRho(const Vec3& lo, const Vec3& hi) const {
+    // A lower bound of the distance of the box's points from the axis through s along d (may be negative).
+    static double boxRho(const Vec3& lo, const Vec3& hi, const Vec3& s, const Vec3& d) {
         const Vec3 c{0.5 * (lo.x + hi.x) - s.x, 0.5 * (lo.y + hi.y) - s.y, 0.5 * (lo.z + hi.z) - s.z};
         // The centre's offset across the axis and the box's half width along it.
         const double cd = c.x * d.x + c.y * d.y + c.z * d.z;
@@ -155,9 +158,18 @@ struct BestFirst {
     }
     static double boundOf(void* ctx, const Vec3& lo, const Vec3& hi) {
         const BestFirst& f = *static_cast<const BestFirst*>(ctx);
-        const double base = f.length - f.travelFloor(lo, hi);
-        const double rho = f.boxRho(lo, hi);
+        const double base = f.length - travelFloor(lo, hi, f.bd, f.bsd);
+        const double rho = boxRho(lo, hi, f.bs, f.bd);
         return std::min(base + f.lead + 1e-9, base + f.ahead(std::max(0.0, rho)) + 1e-7);
+    }
+    // A turn about z is a rigid motion: travels and distances from the axis keep, up to rounding far
+    // below the bounds' slack.
+    static void turnOf(void* ctx, double c, double sn) {
+        BestFirst& f = *static_cast<BestFirst*>(ctx);
+        f.bd = {c * f.d.x + sn * f.d.y, c * f.d.y - sn * f.d.x, f.d.z};
+        f.bs = {c * f.s.x + sn * f.s.y, c * f.s.y - sn * f.s.x, f.s.z};
+        f.bsd = f.bs.x * f.bd.x + f.bs.y * f.bd.y + f.bs.z * f.bd.z;
+        if (c == 1.0 && sn == 0.0) f.bd = f.d, f.bs = f.s, f.bsd = f.sd;
     }
     // The elements' corners lie scattered through the mesh: their misses overlap when fetched at once.
     static void touchOf(void* ctx, int32_t j) {
@@ -175,14 +187,15 @@ struct BestFirst {
     void visit(int32_t j) {
         const Vec3& hi = m.boxMax[j];
         const Vec3& lo = m.boxMin[j];
+        // The scan's own tests (a turned index's walk leaves the plan rectangle to them).
         if (stop && hi.z < limit) return;
         if (!(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3])) return;
-        const double bound = length - travelFloor(lo, hi) + lead + 1e-9;
+        const double bound = length - travelFloor(lo, hi, d, sd) + lead + 1e-9;
         if (bound < threshold || (res.found && bound < res.lift)) return;
         double lift;
         Vec3 c;
         if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold,
-                         std::max(0.0, boxRho(lo, hi))) ||
+                         std::max(0.0, boxRho(lo, hi, s, d))) ||
             lift < threshold)
             return;
         if (!res.found || lift > res.lift || (lift == res.lift && j < bestJ)) {
@@ -233,7 +246,8 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
         if (mode == Scan::Best && std::fabs(dd - 1.0) <= 1e-9) {
             BestFirst bf{m,  proto, *d,        s,     type, length,
                          sd, lead,  threshold, limit, stop, {bx0, bx1, by0, by1}};
-            const MeshBoundVisitor v{&bf, BestFirst::boundOf, BestFirst::visitOf, BestFirst::touchOf};
+            const MeshBoundVisitor v{&bf, BestFirst::boundOf, BestFirst::visitOf, BestFirst::touchOf,
+                                     BestFirst::turnOf};
             meshIndexBestFirst(m.index, m.boxMin, m.boxMax, &q, &v, threshold);
             return bf.res;
         }
