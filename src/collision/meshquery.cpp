@@ -135,6 +135,7 @@ struct BestFirst {
     // The motion in the frame of the boxes the walk bounds (a turned index's sectors).
     Vec3 bd = d, bs = s;
     double bsd = sd;
+    double reach = proto.radius + (type == kRadiusMill ? proto.cornerRadius : 0.0);  // the tool's radius
 
     // Height of the tool ahead of its reference at radial distance rho (at most lead).
     double ahead(double rho) const { return shapeAhead(type, proto.radius, proto.cornerRadius, rho); }
@@ -158,8 +159,11 @@ struct BestFirst {
     }
     static double boundOf(void* ctx, const Vec3& lo, const Vec3& hi) {
         const BestFirst& f = *static_cast<const BestFirst*>(ctx);
-        const double base = f.length - travelFloor(lo, hi, f.bd, f.bsd);
         const double rho = boxRho(lo, hi, f.bs, f.bd);
+        // Beyond the tool's reach no kernel finds a contact (the index's own reach test, measured across
+        // the axis only, with its slack).
+        if (rho > f.reach + 1e-5) return -std::numeric_limits<double>::infinity();
+        const double base = f.length - travelFloor(lo, hi, f.bd, f.bsd);
         return std::min(base + f.lead + 1e-9, base + f.ahead(std::max(0.0, rho)) + 1e-7);
     }
     // A turn about z is a rigid motion: travels and distances from the axis keep, up to rounding far
