@@ -359,14 +359,18 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
         }
         return;
     }
-    // Each sector's query in its frame, without the plan rectangle: a turned box (tight around its
-    // triangle) may miss the rectangle that the element's own box meets, and the visit applies it.
+    // Each sector's query in its frame, with the z limit alone: a turned box (tight around its
+    // triangle) may miss the plan rectangle that the element's own box meets, and the visit applies
+    // it; the front and the reach leave out only what gives no contact, and the turned bounds pass over
+    // that.
     const size_t np = index.parts.size();
     std::vector<MeshLineQuery> turned(np, query);
     for (size_t p = 0; p < np; ++p) {
         MeshLineQuery& q = turned[p];
         q.x0 = q.y0 = -HUGE_VAL;
         q.x1 = q.y1 = HUGE_VAL;
+        q.front = HUGE_VAL;
+        q.reach = -1.0;
         q.start = turnAboutZ(query.start, index.parts[p].c, index.parts[p].s);
         q.dir = turnAboutZ(query.dir, index.parts[p].c, index.parts[p].s);
     }

@@ -50,8 +50,8 @@ struct MeshBoundVisitor {
 };
 // Every element the query keeps (the same tests as meshIndexQuery) whose bound reaches the floor
 // (starting at floor), handed to visit in falling order of its bound until none is left. A turned
-// index leaves the plan rectangle to visit (its turned boxes cannot tell which element's own box meets
-// the rectangle); its other tests keep every element whose triangle they would keep.
+// index tests the z limit only: the plan rectangle is left to visit (its turned boxes cannot tell which
+// element's own box meets it), the front and the reach to the bound.
 void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
                         const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor);
 // The elements the query keeps, ascending, into out (cleared first), from the boxes the index was built
