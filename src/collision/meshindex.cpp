@@ -197,64 +197,105 @@ MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
     return index;
 }
 
-MeshIndex* meshIndexBuildTurned(int32_t n, const Vec3* boxMin, const Vec3* boxMax, const Vec3* corners,
-                                int32_t sectors) {
-    if (n < 1 || !boxMin || !boxMax || !corners || sectors < 1) return nullptr;
+struct MeshTurnedBuilder {
+    int32_t sectors = 1;
+    double perRad = 0.0;
+    std::vector<double> cs;  // cosine and sine of each sector's middle
+    bool topsDescend = true;
+    double lastTop = 0.0;
+    std::vector<int32_t> sector;
+    std::vector<FBox> box;
+};
+
+MeshTurnedBuilder* meshIndexTurnedStart(int32_t sectors, int32_t room) {
+    if (sectors < 1) return nullptr;
+    auto* b = new (std::nothrow) MeshTurnedBuilder;
+    if (!b) return nullptr;
+    try {
+        b->sectors = sectors;
+        b->perRad = sectors / (2.0 * M_PI);
+        b->cs.resize(2 * static_cast<size_t>(sectors));
+        for (int32_t k = 0; k < sectors; ++k) {
+            const double mid = -M_PI + (k + 0.5) / b->perRad;
+            b->cs[2 * k] = std::cos(mid);
+            b->cs[2 * k + 1] = std::sin(mid);
+        }
+        b->sector.reserve(static_cast<size_t>(std::max(room, 0)));
+        b->box.reserve(static_cast<size_t>(std::max(room, 0)));
+    } catch (const std::bad_alloc&) {
+        delete b;
+        return nullptr;
+    }
+    return b;
+}
+
+bool meshIndexTurnedAdd(MeshTurnedBuilder* b, const Vec3* corners, const Vec3& lo, const Vec3& hi) {
+    if (!b || !corners) return false;
+    if (!b->box.empty() && hi.z > b->lastTop) b->topsDescend = false;
+    // Any sector would do (the bounds hold in every frame): a rough angle of the box centre keeps the
+    // turned box tight.
+    const double a = std::floor((roughAngle(lo.y + hi.y, lo.x + hi.x) + M_PI) * b->perRad);
+    const int32_t k = a >= 0.0 && a < b->sectors ? static_cast<int32_t>(a) : 0;
+    const double c = b->cs[2 * k], sn = b->cs[2 * k + 1];
+    Box t{};
+    for (int v = 0; v < 3; ++v) {
+        const Vec3 q{c * corners[v].x + sn * corners[v].y, c * corners[v].y - sn * corners[v].x,
+                     corners[v].z};
+        if (v == 0)
+            t = {q, q};
+        else
+            grow(&t, q, q);
+    }
+    try {
+        b->sector.push_back(k);
+        b->box.push_back({{floatDown(t.lo.x), floatDown(t.lo.y), floatDown(t.lo.z)},
+                          {floatUp(t.hi.x), floatUp(t.hi.y), floatUp(t.hi.z)}});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    b->lastTop = hi.z;
+    return true;
+}
+
+void meshIndexTurnedAbandon(MeshTurnedBuilder* b) {
+    delete b;
+}
+
+MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
+    if (!builder) return nullptr;
+    const std::unique_ptr<MeshTurnedBuilder> owned(builder);
+    MeshTurnedBuilder& tb = *builder;
+    const int32_t n = static_cast<int32_t>(tb.box.size());
+    if (n < 1 || tb.sector.size() != tb.box.size()) return nullptr;
     auto* index = new (std::nothrow) MeshIndex;
     if (!index) return nullptr;
     try {
         index->count = n;
-        for (int32_t j = 1; j < n; ++j)
-            if (boxMax[j].z > boxMax[j - 1].z) index->topsDescend = false;
-        // Any sector would do (the bounds hold in every frame): a rough angle of the box centre keeps
-        // the boxes tight.
-        const double perRad = sectors / (2.0 * M_PI);
-        std::vector<int32_t> sectorOf(static_cast<size_t>(n)), first(static_cast<size_t>(sectors) + 1, 0);
-        for (int32_t j = 0; j < n; ++j) {
-            const double k = std::floor(
-                (roughAngle(boxMin[j].y + boxMax[j].y, boxMin[j].x + boxMax[j].x) + M_PI) * perRad);
-            sectorOf[j] = k >= 0.0 && k < sectors ? static_cast<int32_t>(k) : 0;
-            ++first[sectorOf[j] + 1];
-        }
-        for (int32_t k = 0; k < sectors; ++k) first[k + 1] += first[k];
-        std::vector<double> cs(2 * static_cast<size_t>(sectors));
-        for (int32_t k = 0; k < sectors; ++k) {
-            const double mid = -M_PI + (k + 0.5) / perRad;
-            cs[2 * k] = std::cos(mid);
-            cs[2 * k + 1] = std::sin(mid);
-        }
-        // The turned boxes, dealt to their sectors in one pass over the corners in element order.
-        std::vector<FBox> dealt(static_cast<size_t>(n));
-        std::vector<int32_t> ids(static_cast<size_t>(n));
+        index->topsDescend = tb.topsDescend;
+        std::vector<int32_t> first(static_cast<size_t>(tb.sectors) + 1, 0);
+        for (int32_t j = 0; j < n; ++j) ++first[tb.sector[j] + 1];
+        for (int32_t k = 0; k < tb.sectors; ++k) first[k + 1] += first[k];
+        // Left unset: every entry is written before it is read.
+        std::unique_ptr<FBox[]> dealt(new FBox[static_cast<size_t>(n)]);
+        std::unique_ptr<int32_t[]> ids(new int32_t[static_cast<size_t>(n)]);
         {
             std::vector<int32_t> at(first.begin(), first.end() - 1);
             for (int32_t j = 0; j < n; ++j) {
-                const int32_t k = sectorOf[j];
-                const double c = cs[2 * k], sn = cs[2 * k + 1];
-                const Vec3* t = corners + 3 * static_cast<size_t>(j);
-                Box b{};
-                for (int v = 0; v < 3; ++v) {
-                    const Vec3 q{c * t[v].x + sn * t[v].y, c * t[v].y - sn * t[v].x, t[v].z};
-                    if (v == 0)
-                        b = {q, q};
-                    else
-                        grow(&b, q, q);
-                }
-                const int32_t i = at[k]++;
-                dealt[i] = {{floatDown(b.lo.x), floatDown(b.lo.y), floatDown(b.lo.z)},
-                            {floatUp(b.hi.x), floatUp(b.hi.y), floatUp(b.hi.z)}};
+                const int32_t i = at[tb.sector[j]]++;
+                dealt[i] = tb.box[j];
                 ids[i] = j;
             }
         }
+        std::vector<FBox>().swap(tb.box);
         std::vector<uint64_t> keys;
         std::vector<int32_t> order;
-        for (int32_t k = 0; k < sectors; ++k) {
+        for (int32_t k = 0; k < tb.sectors; ++k) {
             const int32_t m = first[k + 1] - first[k];
             if (m == 0) continue;
             TurnedPart part;
-            part.c = cs[2 * k];
-            part.s = cs[2 * k + 1];
-            const FBox* boxes = dealt.data() + first[k];
+            part.c = tb.cs[2 * k];
+            part.s = tb.cs[2 * k + 1];
+            const FBox* boxes = dealt.get() + first[k];
             auto boxOf = [&](int32_t i) {
                 const FBox& f = boxes[i];
                 return Box{{f.lo[0], f.lo[1], f.lo[2]}, {f.hi[0], f.hi[1], f.hi[2]}};
@@ -295,6 +336,18 @@ MeshIndex* meshIndexBuildTurned(int32_t n, const Vec3* boxMin, const Vec3* boxMa
         return nullptr;
     }
     return index;
+}
+
+MeshIndex* meshIndexBuildTurned(int32_t n, const Vec3* boxMin, const Vec3* boxMax, const Vec3* corners,
+                                int32_t sectors) {
+    if (n < 1 || !boxMin || !boxMax || !corners) return nullptr;
+    MeshTurnedBuilder* b = meshIndexTurnedStart(sectors, n);
+    for (int32_t j = 0; b && j < n; ++j)
+        if (!meshIndexTurnedAdd(b, corners + 3 * static_cast<size_t>(j), boxMin[j], boxMax[j])) {
+            meshIndexTurnedAbandon(b);
+            return nullptr;
+        }
+    return meshIndexTurnedFinish(b);
 }
 
 void meshIndexFree(MeshIndex* index) {

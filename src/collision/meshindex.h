@@ -30,6 +30,15 @@ MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax);
 // every element's own box. Null when memory is short or n < 1.
 MeshIndex* meshIndexBuildTurned(int32_t n, const Vec3* boxMin, const Vec3* boxMax, const Vec3* corners,
                                 int32_t sectors);
+// The same index built element by element while the mesh is made (its corners still at hand): start
+// (room: the elements expected; null when memory is short), add each element in element order (false
+// when memory is short: abandon the builder then), finish (frees the builder; null when memory is
+// short or no element was added).
+struct MeshTurnedBuilder;
+MeshTurnedBuilder* meshIndexTurnedStart(int32_t sectors, int32_t room);
+bool meshIndexTurnedAdd(MeshTurnedBuilder* builder, const Vec3* corners, const Vec3& lo, const Vec3& hi);
+MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder);
+void meshIndexTurnedAbandon(MeshTurnedBuilder* builder);
 void meshIndexFree(MeshIndex* index);
 int32_t meshIndexCount(const MeshIndex* index);
 // True when the box tops never increase along the element order (a z limit then ends an ordered scan
