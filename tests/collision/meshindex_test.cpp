@@ -190,3 +190,51 @@ TEST(MeshIndex, QueryKeepsEveryNearBox) {
     EXPECT_GT(kept, 200u);
     meshIndexFree(index);
 }
+
+// Any visitor, with or without turned bounds: the highest top among the elements a query keeps (a
+// bound that holds in every frame, as z does not turn). A turned walk may hand over more elements (the
+// visit tests them against the plain query's answer), never fewer.
+TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
+    rngResetState();
+    testmesh::Model model(ringSoup(800), kBallMill, 2.0);
+    const int32_t n = model.m.triangles->count;
+    MeshIndex* plain = meshIndexBuild(n, model.m.boxMin, model.m.boxMax);
+    MeshIndex* turned =
+        meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.m.triangles->data[0].p, 12);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(turned, nullptr);
+    struct Top {
+        const Vec3* hi;
+        const std::vector<bool>* kept;
+        double best;
+    };
+    auto bound = [](void*, const Vec3&, const Vec3& hi) { return hi.z; };
+    auto visit = [](void* ctx, int32_t j) {
+        Top& t = *static_cast<Top*>(ctx);
+        if ((*t.kept)[j]) t.best = std::max(t.best, t.hi[j].z);
+        return t.best;
+    };
+    auto still = [](void*, double, double) {};
+    for (int q = 0; q < 100; ++q) {
+        const Vec3 s{uni(-26, 26), uni(-26, 26), uni(-16, 16)}, d = randomDir();
+        const double x0 = uni(-30, 10), y0 = uni(-30, 10);
+        const MeshLineQuery query{x0, x0 + uni(5, 40), y0,          y0 + uni(5, 40), s,
+                                  d,  uni(-10, 30),    uni(0.5, 4), q % 2 == 0,      uni(-16, 16)};
+        std::vector<int32_t> list;
+        meshIndexQuery(plain, model.m.boxMin, model.m.boxMax, &query, &list);
+        std::vector<bool> kept(n, false);
+        double want = -1e9;
+        for (int32_t j : list) {
+            kept[j] = true;
+            want = std::max(want, model.m.boxMax[j].z);
+        }
+        for (int k = 0; k < 3; ++k) {
+            Top t{model.m.boxMax, &kept, -1e9};
+            const MeshBoundVisitor v{&t, bound, visit, nullptr, k == 2 ? +still : nullptr};
+            meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
+            EXPECT_EQ(t.best, want) << q << " " << k;
+        }
+    }
+    meshIndexFree(plain);
+    meshIndexFree(turned);
+}
