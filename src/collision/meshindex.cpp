@@ -86,6 +86,68 @@ void orderByKey(const uint64_t* keys, int32_t n, int32_t* order) {
     }
 }
 
+// The key of a box centre along the space-filling curve through the box `all`.
+uint64_t curveKey(const Vec3& lo, const Vec3& hi, const Box& all) {
+    auto cell = [](double v, double a, double b) {
+        const double t = b > a ? (v - a) / (b - a) : 0.0;
+        return static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
+    };
+    return spread(cell(0.5 * (lo.x + hi.x), all.lo.x, all.hi.x)) |
+           spread(cell(0.5 * (lo.y + hi.y), all.lo.y, all.hi.y)) << 1 |
+           spread(cell(0.5 * (lo.z + hi.z), all.lo.z, all.hi.z)) << 2;
+}
+
+// The node levels above the leaf boxes, kFan children a node, until at most `top` boxes are left.
+void buildLevels(std::vector<std::vector<Box>>* levels, size_t top) {
+    while (levels->back().size() > top) {
+        const std::vector<Box>& below = levels->back();
+        std::vector<Box> up((below.size() + kFan - 1) / kFan);
+        for (size_t b = 0; b < up.size(); ++b) {
+            up[b] = below[b * kFan];
+            for (size_t c = b * kFan + 1; c < std::min(below.size(), (b + 1) * kFan); ++c)
+                grow(&up[b], below[c].lo, below[c].hi);
+        }
+        levels->push_back(std::move(up));
+    }
+}
+
+// An element's turned box in single precision, rounded outward.
+struct FBox {
+    float lo[3], hi[3];
+};
+
+// Single precision at or beyond v: moved out by more than half a float's step before rounding to the
+// nearest float (and by far more than the turn's rounding, far less than any bound tells apart); a
+// coordinate that is not finite leaves the box unbounded that way.
+float floatDown(double v) {
+    const float f = static_cast<float>(v - (1.2e-7 * std::fabs(v) + 1e-9));
+    return std::isfinite(f) ? f : -HUGE_VALF;
+}
+float floatUp(double v) {
+    const float f = static_cast<float>(v + (1.2e-7 * std::fabs(v) + 1e-9));
+    return std::isfinite(f) ? f : HUGE_VALF;
+}
+
+// The polar angle of (x, y) within about 0.005 rad (NaN for NaN), without a library call.
+double roughAngle(double y, double x) {
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    const double big = std::max(ax, ay);
+    const double z = big > 0.0 ? std::min(ax, ay) / big : 0.0;
+    double a = z * (M_PI / 4 + 0.273 * (1.0 - z));
+    if (ay > ax) a = M_PI / 2 - a;
+    if (x < 0) a = M_PI - a;
+    return y < 0 ? -a : a;
+}
+
+// One sector of a turned index: its frame, its elements in tree order with their turned boxes, and
+// the node boxes (in the frame) above them, up to a single root.
+struct TurnedPart {
+    double c = 1.0, s = 0.0;
+    std::vector<int32_t> ids;
+    std::vector<FBox> boxes;
+    std::vector<std::vector<Box>> levels;
+};
+
 }  // namespace
 
 struct MeshIndex {
@@ -93,6 +155,7 @@ struct MeshIndex {
     bool topsDescend = true;
     std::vector<int32_t> order;            // elements in tree order
     std::vector<std::vector<Box>> levels;  // levels[0]: one box per leaf; the last level has at most kFan
+    std::vector<TurnedPart> parts;         // a turned index's sectors (order and levels then empty)
 };
 
 MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
@@ -108,18 +171,9 @@ MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
         }
         // Elements in the order of their box centres along a space-filling curve: neighbours in the
         // order are neighbours in space, so consecutive runs make tight leaves.
-        auto cell = [](double v, double lo, double hi) {
-            const double t = hi > lo ? (v - lo) / (hi - lo) : 0.0;
-            return static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
-        };
         // Left unset: every key is written before it is read.
         std::unique_ptr<uint64_t[]> keys(new uint64_t[static_cast<size_t>(n)]);
-        for (int32_t j = 0; j < n; ++j) {
-            const double cx = 0.5 * (boxMin[j].x + boxMax[j].x), cy = 0.5 * (boxMin[j].y + boxMax[j].y);
-            const double cz = 0.5 * (boxMin[j].z + boxMax[j].z);
-            keys[j] = spread(cell(cx, all.lo.x, all.hi.x)) | spread(cell(cy, all.lo.y, all.hi.y)) << 1 |
-                      spread(cell(cz, all.lo.z, all.hi.z)) << 2;
-        }
+        for (int32_t j = 0; j < n; ++j) keys[j] = curveKey(boxMin[j], boxMax[j], all);
         index->order.resize(static_cast<size_t>(n));
         orderByKey(keys.get(), n, index->order.data());
         std::vector<Box> level((n + kLeaf - 1) / kLeaf);
@@ -135,21 +189,165 @@ MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
                 grow(&level[b], boxMin[index->order[i]], boxMax[index->order[i]]);
         }
         index->levels.push_back(std::move(level));
-        while (index->levels.back().size() > static_cast<size_t>(kFan)) {
-            const std::vector<Box>& below = index->levels.back();
-            std::vector<Box> up((below.size() + kFan - 1) / kFan);
-            for (size_t b = 0; b < up.size(); ++b) {
-                up[b] = below[b * kFan];
-                for (size_t c = b * kFan + 1; c < std::min(below.size(), (b + 1) * kFan); ++c)
-                    grow(&up[b], below[c].lo, below[c].hi);
+        buildLevels(&index->levels, kFan);
+    } catch (const std::bad_alloc&) {
+        delete index;
+        return nullptr;
+    }
+    return index;
+}
+
+struct MeshTurnedBuilder {
+    int32_t sectors = 1;
+    double perRad = 0.0;
+    std::vector<double> cs;  // cosine and sine of each sector's middle
+    bool topsDescend = true;
+    double lastTop = 0.0;
+    std::vector<int32_t> sector;
+    std::vector<FBox> box;
+};
+
+MeshTurnedBuilder* meshIndexTurnedStart(int32_t sectors, int32_t room) {
+    if (sectors < 1) return nullptr;
+    auto* b = new (std::nothrow) MeshTurnedBuilder;
+    if (!b) return nullptr;
+    try {
+        b->sectors = sectors;
+        b->perRad = sectors / (2.0 * M_PI);
+        b->cs.resize(2 * static_cast<size_t>(sectors));
+        for (int32_t k = 0; k < sectors; ++k) {
+            const double mid = -M_PI + (k + 0.5) / b->perRad;
+            b->cs[2 * k] = std::cos(mid);
+            b->cs[2 * k + 1] = std::sin(mid);
+        }
+        b->sector.reserve(static_cast<size_t>(std::max(room, 0)));
+        b->box.reserve(static_cast<size_t>(std::max(room, 0)));
+    } catch (const std::bad_alloc&) {
+        delete b;
+        return nullptr;
+    }
+    return b;
+}
+
+bool meshIndexTurnedAdd(MeshTurnedBuilder* b, const Vec3* corners, const Vec3& lo, const Vec3& hi) {
+    if (!b || !corners) return false;
+    if (!b->box.empty() && hi.z > b->lastTop) b->topsDescend = false;
+    // Any sector would do (the bounds hold in every frame): a rough angle of the box centre keeps the
+    // turned box tight.
+    const double a = std::floor((roughAngle(lo.y + hi.y, lo.x + hi.x) + M_PI) * b->perRad);
+    const int32_t k = a >= 0.0 && a < b->sectors ? static_cast<int32_t>(a) : 0;
+    const double c = b->cs[2 * k], sn = b->cs[2 * k + 1];
+    Box t{};
+    for (int v = 0; v < 3; ++v) {
+        const Vec3 q{c * corners[v].x + sn * corners[v].y, c * corners[v].y - sn * corners[v].x,
+                     corners[v].z};
+        if (v == 0)
+            t = {q, q};
+        else
+            grow(&t, q, q);
+    }
+    try {
+        b->sector.push_back(k);
+        b->box.push_back({{floatDown(t.lo.x), floatDown(t.lo.y), floatDown(t.lo.z)},
+                          {floatUp(t.hi.x), floatUp(t.hi.y), floatUp(t.hi.z)}});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    b->lastTop = hi.z;
+    return true;
+}
+
+void meshIndexTurnedAbandon(MeshTurnedBuilder* b) {
+    delete b;
+}
+
+MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
+    if (!builder) return nullptr;
+    const std::unique_ptr<MeshTurnedBuilder> owned(builder);
+    MeshTurnedBuilder& tb = *builder;
+    const int32_t n = static_cast<int32_t>(tb.box.size());
+    if (n < 1 || tb.sector.size() != tb.box.size()) return nullptr;
+    auto* index = new (std::nothrow) MeshIndex;
+    if (!index) return nullptr;
+    try {
+        index->count = n;
+        index->topsDescend = tb.topsDescend;
+        std::vector<int32_t> first(static_cast<size_t>(tb.sectors) + 1, 0);
+        for (int32_t j = 0; j < n; ++j) ++first[tb.sector[j] + 1];
+        for (int32_t k = 0; k < tb.sectors; ++k) first[k + 1] += first[k];
+        // Left unset: every entry is written before it is read.
+        std::unique_ptr<FBox[]> dealt(new FBox[static_cast<size_t>(n)]);
+        std::unique_ptr<int32_t[]> ids(new int32_t[static_cast<size_t>(n)]);
+        {
+            std::vector<int32_t> at(first.begin(), first.end() - 1);
+            for (int32_t j = 0; j < n; ++j) {
+                const int32_t i = at[tb.sector[j]]++;
+                dealt[i] = tb.box[j];
+                ids[i] = j;
             }
-            index->levels.push_back(std::move(up));
+        }
+        std::vector<FBox>().swap(tb.box);
+        std::vector<uint64_t> keys;
+        std::vector<int32_t> order;
+        for (int32_t k = 0; k < tb.sectors; ++k) {
+            const int32_t m = first[k + 1] - first[k];
+            if (m == 0) continue;
+            TurnedPart part;
+            part.c = tb.cs[2 * k];
+            part.s = tb.cs[2 * k + 1];
+            const FBox* boxes = dealt.get() + first[k];
+            auto boxOf = [&](int32_t i) {
+                const FBox& f = boxes[i];
+                return Box{{f.lo[0], f.lo[1], f.lo[2]}, {f.hi[0], f.hi[1], f.hi[2]}};
+            };
+            Box all = boxOf(0);
+            for (int32_t i = 1; i < m; ++i) {
+                const Box b = boxOf(i);
+                grow(&all, b.lo, b.hi);
+            }
+            keys.resize(static_cast<size_t>(m));
+            for (int32_t i = 0; i < m; ++i) {
+                const Box b = boxOf(i);
+                keys[i] = curveKey(b.lo, b.hi, all);
+            }
+            order.resize(static_cast<size_t>(m));
+            orderByKey(keys.data(), m, order.data());
+            part.ids.resize(static_cast<size_t>(m));
+            part.boxes.resize(static_cast<size_t>(m));
+            for (int32_t i = 0; i < m; ++i) {
+                part.ids[i] = ids[first[k] + order[i]];
+                part.boxes[i] = boxes[order[i]];
+            }
+            std::vector<Box> level((m + kLeaf - 1) / kLeaf);
+            for (size_t b = 0; b < level.size(); ++b) {
+                const int32_t from = static_cast<int32_t>(b) * kLeaf, to = std::min(m, from + kLeaf);
+                level[b] = boxOf(order[from]);
+                for (int32_t i = from + 1; i < to; ++i) {
+                    const Box e = boxOf(order[i]);
+                    grow(&level[b], e.lo, e.hi);
+                }
+            }
+            part.levels.push_back(std::move(level));
+            buildLevels(&part.levels, 1);
+            index->parts.push_back(std::move(part));
         }
     } catch (const std::bad_alloc&) {
         delete index;
         return nullptr;
     }
     return index;
+}
+
+MeshIndex* meshIndexBuildTurned(int32_t n, const Vec3* boxMin, const Vec3* boxMax, const Vec3* corners,
+                                int32_t sectors) {
+    if (n < 1 || !boxMin || !boxMax || !corners) return nullptr;
+    MeshTurnedBuilder* b = meshIndexTurnedStart(sectors, n);
+    for (int32_t j = 0; b && j < n; ++j)
+        if (!meshIndexTurnedAdd(b, corners + 3 * static_cast<size_t>(j), boxMin[j], boxMax[j])) {
+            meshIndexTurnedAbandon(b);
+            return nullptr;
+        }
+    return meshIndexTurnedFinish(b);
 }
 
 void meshIndexFree(MeshIndex* index) {
@@ -188,6 +386,108 @@ struct Tester {
     }
 };
 
+Vec3 turnAboutZ(const Vec3& v, double c, double s) {
+    return {c * v.x + s * v.y, c * v.y - s * v.x, v.z};
+}
+
+// The best-first walk over a turned index's sectors, one heap for all.
+void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* boxMax,
+                     const MeshLineQuery& query, const MeshBoundVisitor& v, double floor) {
+    const Vec3& d = query.dir;
+    const double dirLen = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+    if (!v.turn) {
+        // Without turned bounds: every kept element in falling order of its own box's bound.
+        const Tester t{query, dirLen};
+        std::vector<std::pair<double, int32_t>> kept;
+        for (int32_t j = 0; j < index.count; ++j) {
+            if (!t.keeps(boxMin[j], boxMax[j])) continue;
+            const double b = v.bound(v.ctx, boxMin[j], boxMax[j]);
+            if (b >= floor) kept.push_back({b, j});
+        }
+        std::stable_sort(kept.begin(), kept.end(),
+                         [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& e : kept) {
+            if (!(e.first >= floor)) break;
+            floor = v.visit(v.ctx, e.second);
+        }
+        return;
+    }
+    // Each sector's query in its frame, with the z limit alone: a turned box (tight around its
+    // triangle) may miss the plan rectangle that the element's own box meets, and the visit applies
+    // it; the front and the reach leave out only what gives no contact, and the turned bounds pass over
+    // that.
+    const size_t np = index.parts.size();
+    std::vector<MeshLineQuery> turned(np, query);
+    for (size_t p = 0; p < np; ++p) {
+        MeshLineQuery& q = turned[p];
+        q.x0 = q.y0 = -HUGE_VAL;
+        q.x1 = q.y1 = HUGE_VAL;
+        q.front = HUGE_VAL;
+        q.reach = -1.0;
+        q.start = turnAboutZ(query.start, index.parts[p].c, index.parts[p].s);
+        q.dir = turnAboutZ(query.dir, index.parts[p].c, index.parts[p].s);
+    }
+    int32_t frame = -1;
+    auto bound = [&](int32_t p, const Vec3& lo, const Vec3& hi) {
+        if (p != frame) {
+            v.turn(v.ctx, index.parts[p].c, index.parts[p].s);
+            frame = p;
+        }
+        return v.bound(v.ctx, lo, hi);
+    };
+    struct Item {
+        double bound;
+        int32_t part, level, node;
+    };
+    auto below = [](const Item& a, const Item& b) { return a.bound < b.bound; };
+    std::vector<Item> heap;
+    heap.reserve(256);
+    auto push = [&](int32_t p, int32_t level, int32_t node, const Box& box) {
+        const Tester t{turned[p], dirLen};
+        if (!t.keeps(box.lo, box.hi)) return;
+        const double b = bound(p, box.lo, box.hi);
+        if (!(b >= floor)) return;
+        heap.push_back({b, p, level, node});
+        std::push_heap(heap.begin(), heap.end(), below);
+    };
+    for (size_t p = 0; p < np; ++p) {
+        const TurnedPart& part = index.parts[p];
+        push(static_cast<int32_t>(p), static_cast<int32_t>(part.levels.size()) - 1, 0, part.levels.back()[0]);
+    }
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), below);
+        const Item it = heap.back();
+        heap.pop_back();
+        if (it.bound < floor) break;
+        const TurnedPart& part = index.parts[it.part];
+        if (it.level == 0) {
+            const Tester t{turned[it.part], dirLen};
+            const int32_t first = it.node * kLeaf;
+            const int32_t last = std::min(static_cast<int32_t>(part.ids.size()), first + kLeaf);
+            Item elems[kLeaf];
+            int32_t n = 0;
+            for (int32_t i = first; i < last; ++i) {
+                const FBox& f = part.boxes[i];
+                const Vec3 lo{f.lo[0], f.lo[1], f.lo[2]}, hi{f.hi[0], f.hi[1], f.hi[2]};
+                if (!t.keeps(lo, hi)) continue;
+                const double b = bound(it.part, lo, hi);
+                if (!(b >= floor)) continue;
+                int32_t k = n++;
+                for (; k > 0 && elems[k - 1].bound < b; --k) elems[k] = elems[k - 1];
+                elems[k] = {b, it.part, -1, part.ids[i]};
+            }
+            if (v.touch)
+                for (int32_t k = 0; k < n; ++k) v.touch(v.ctx, elems[k].node);
+            for (int32_t k = 0; k < n && elems[k].bound >= floor; ++k) floor = v.visit(v.ctx, elems[k].node);
+        } else {
+            const std::vector<Box>& level = part.levels[it.level - 1];
+            const int32_t end = std::min(static_cast<int32_t>(level.size()), (it.node + 1) * kFan);
+            for (int32_t c = it.node * kFan; c < end; ++c) push(it.part, it.level - 1, c, level[c]);
+        }
+    }
+    v.turn(v.ctx, 1.0, 0.0);
+}
+
 }  // namespace
 
 void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
@@ -196,6 +496,11 @@ void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxM
     if (!index || !query || !boxMin || !boxMax) return;
     const Vec3& d = query->dir;
     const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
+    if (!index->parts.empty()) {
+        for (int32_t j = 0; j < index->count; ++j)
+            if (t.keeps(boxMin[j], boxMax[j])) out->push_back(j);
+        return;
+    }
     const int32_t top = static_cast<int32_t>(index->levels.size()) - 1;
     struct Item {
         int32_t level, node;
@@ -225,6 +530,10 @@ void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxM
 void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
                         const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor) {
     if (!index || !query || !boxMin || !boxMax || !visitor) return;
+    if (!index->parts.empty()) {
+        turnedBestFirst(*index, boxMin, boxMax, *query, *visitor, floor);
+        return;
+    }
     const Vec3& d = query->dir;
     const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
     struct Item {

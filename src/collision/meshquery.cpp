@@ -58,20 +58,50 @@ struct ScanResult {
     Vec3 contact{};
 };
 
+// Height of the tool shape ahead of its reference at radial distance rho from its axis (a: the ball or
+// flat radius, the torus's centre circle; r: the torus tube).
+double shapeAhead(uint16_t type, double a, double r, double rho) {
+    if (type == kBallMill) {
+        const double x = std::min(rho, a);
+        return std::sqrt(std::max(0.0, a * a - x * x));
+    }
+    if (type == kRadiusMill) {
+        const double h = std::min(rho, a + r) - a;
+        return h <= 0.0 ? r : std::sqrt(std::max(0.0, r * r - h * h));
+    }
+    return 0.0;
+}
+
 // Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0. A triangle
 // whose plane or extent the tool meets too late to lift it by floor is passed over (an answer below floor may
-// then be missed; none at or above it).
+// then be missed; none at or above it). rhoFloor (when not negative) is a lower bound of the element's
+// distance from the axis: the nearest corner's travel less the shape's height there then bounds every
+// contact more cheaply than the triangle's own distance, which most passed-over triangles never need.
 int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t type, double length,
-                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity()) {
+                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity(),
+                double rhoFloor = -1.0) {
     KernelBlock b = proto;
     b.best = -length;
     Vec3 t[6];
     const int n = chkElementTriangles(m.kind, m.facets, m.tris, j, t);
     uint16_t code = 0;
+    const double ahead = rhoFloor >= 0.0 ? shapeAhead(type, proto.radius, proto.cornerRadius, rhoFloor) : 0.0;
+    const Vec3& d = *sweepDirection();
     for (int h = 0; h < n; ++h) {
         b.tri[0] = t[3 * h];
         b.tri[1] = t[3 * h + 1];
         b.tri[2] = t[3 * h + 2];
+        if (rhoFloor >= 0.0) {
+            double near = std::numeric_limits<double>::infinity(), scale = 0.0;
+            for (const Vec3& v : b.tri) {
+                const Vec3 w{v.x - b.start.x, v.y - b.start.y, v.z - b.start.z};
+                const double e = w.x * d.x + w.y * d.y + w.z * d.z;
+                near = std::min(near, e);
+                scale += std::fabs(w.x) + std::fabs(w.y) + std::fabs(w.z) + std::fabs(e);
+            }
+            // The extent bound's own slack (the triangle lies within the box, so no nearer the axis).
+            if (length - (near - ahead - 1e-7 - 1e-12 * scale) + 1e-6 < floor) continue;
+        }
         // The slack covers the rounding of the plane and of the kernels' rim contacts.
         if (floor > -std::numeric_limits<double>::infinity() &&
             (length - sweepPlaneTravel(type, &b) + 1e-6 < floor ||
@@ -102,38 +132,48 @@ struct BestFirst {
     double plan[4];
     ScanResult res{};
     int32_t bestJ = -1;
+    // The motion in the frame of the boxes the walk bounds (a turned index's sectors).
+    Vec3 bd = d, bs = s;
+    double bsd = sd;
+    double reach = proto.radius + (type == kRadiusMill ? proto.cornerRadius : 0.0);  // the tool's radius
 
     // Height of the tool ahead of its reference at radial distance rho (at most lead).
-    double ahead(double rho) const {
-        if (type == kBallMill) {
-            const double a = std::min(rho, proto.radius);
-            return std::sqrt(std::max(0.0, proto.radius * proto.radius - a * a));
-        }
-        if (type == kRadiusMill) {
-            const double r = proto.cornerRadius, h = std::min(rho, proto.radius + r) - proto.radius;
-            return h <= 0.0 ? r : std::sqrt(std::max(0.0, r * r - h * h));
-        }
-        return 0.0;
-    }
-    double travelFloor(const Vec3& lo, const Vec3& hi) const {
+    double ahead(double rho) const { return shapeAhead(type, proto.radius, proto.cornerRadius, rho); }
+    static double travelFloor(const Vec3& lo, const Vec3& hi, const Vec3& d, double sd) {
         return std::min(lo.x * d.x, hi.x * d.x) + std::min(lo.y * d.y, hi.y * d.y) +
                std::min(lo.z * d.z, hi.z * d.z) - sd;
     }
-    static double boundOf(void* ctx, const Vec3& lo, const Vec3& hi) {
-        const BestFirst& f = *static_cast<const BestFirst*>(ctx);
-        const double base = f.length - f.travelFloor(lo, hi);
-        const Vec3 c{0.5 * (lo.x + hi.x) - f.s.x, 0.5 * (lo.y + hi.y) - f.s.y, 0.5 * (lo.z + hi.z) - f.s.z};
+    // A lower bound of the distance of the box's points from the axis through s along d (may be negative).
+    static double boxRho(const Vec3& lo, const Vec3& hi, const Vec3& s, const Vec3& d) {
+        const Vec3 c{0.5 * (lo.x + hi.x) - s.x, 0.5 * (lo.y + hi.y) - s.y, 0.5 * (lo.z + hi.z) - s.z};
         // The centre's offset across the axis and the box's half width along it.
-        const double cd = c.x * f.d.x + c.y * f.d.y + c.z * f.d.z;
-        const Vec3 x{c.x - cd * f.d.x, c.y - cd * f.d.y, c.z - cd * f.d.z};
+        const double cd = c.x * d.x + c.y * d.y + c.z * d.z;
+        const Vec3 x{c.x - cd * d.x, c.y - cd * d.y, c.z - cd * d.z};
         const double off = std::sqrt(x.x * x.x + x.y * x.y + x.z * x.z);
         const double hx = 0.5 * (hi.x - lo.x), hy = 0.5 * (hi.y - lo.y), hz = 0.5 * (hi.z - lo.z);
         const double width =
             off > 0 ? (hx * std::fabs(x.x) + hy * std::fabs(x.y) + hz * std::fabs(x.z)) / off : 0.0;
         // The slack covers the rounding of the distance; the shape's height is steep near its rim.
         const double slack = 1e-7 + 1e-12 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
-        const double rho = off - width - slack;
+        return off - width - slack;
+    }
+    static double boundOf(void* ctx, const Vec3& lo, const Vec3& hi) {
+        const BestFirst& f = *static_cast<const BestFirst*>(ctx);
+        const double rho = boxRho(lo, hi, f.bs, f.bd);
+        // Beyond the tool's reach no kernel finds a contact (the index's own reach test, measured across
+        // the axis only, with its slack).
+        if (rho > f.reach + 1e-5) return -std::numeric_limits<double>::infinity();
+        const double base = f.length - travelFloor(lo, hi, f.bd, f.bsd);
         return std::min(base + f.lead + 1e-9, base + f.ahead(std::max(0.0, rho)) + 1e-7);
+    }
+    // A turn about z is a rigid motion: travels and distances from the axis keep, up to rounding far
+    // below the bounds' slack.
+    static void turnOf(void* ctx, double c, double sn) {
+        BestFirst& f = *static_cast<BestFirst*>(ctx);
+        f.bd = {c * f.d.x + sn * f.d.y, c * f.d.y - sn * f.d.x, f.d.z};
+        f.bs = {c * f.s.x + sn * f.s.y, c * f.s.y - sn * f.s.x, f.s.z};
+        f.bsd = f.bs.x * f.bd.x + f.bs.y * f.bd.y + f.bs.z * f.bd.z;
+        if (c == 1.0 && sn == 0.0) f.bd = f.d, f.bs = f.s, f.bsd = f.sd;
     }
     // The elements' corners lie scattered through the mesh: their misses overlap when fetched at once.
     static void touchOf(void* ctx, int32_t j) {
@@ -151,13 +191,15 @@ struct BestFirst {
     void visit(int32_t j) {
         const Vec3& hi = m.boxMax[j];
         const Vec3& lo = m.boxMin[j];
+        // The scan's own tests (a turned index's walk leaves the plan rectangle to them).
         if (stop && hi.z < limit) return;
         if (!(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3])) return;
-        const double bound = length - travelFloor(lo, hi) + lead + 1e-9;
+        const double bound = length - travelFloor(lo, hi, d, sd) + lead + 1e-9;
         if (bound < threshold || (res.found && bound < res.lift)) return;
         double lift;
         Vec3 c;
-        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold) ||
+        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold,
+                         std::max(0.0, boxRho(lo, hi, s, d))) ||
             lift < threshold)
             return;
         if (!res.found || lift > res.lift || (lift == res.lift && j < bestJ)) {
@@ -208,7 +250,8 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
         if (mode == Scan::Best && std::fabs(dd - 1.0) <= 1e-9) {
             BestFirst bf{m,  proto, *d,        s,     type, length,
                          sd, lead,  threshold, limit, stop, {bx0, bx1, by0, by1}};
-            const MeshBoundVisitor v{&bf, BestFirst::boundOf, BestFirst::visitOf, BestFirst::touchOf};
+            const MeshBoundVisitor v{&bf, BestFirst::boundOf, BestFirst::visitOf, BestFirst::touchOf,
+                                     BestFirst::turnOf};
             meshIndexBestFirst(m.index, m.boxMin, m.boxMax, &q, &v, threshold);
             return bf.res;
         }

@@ -95,10 +95,12 @@ CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, doub
 
 namespace {
 
-// The lift model's list: the profile's bands in falling order of their tops, only the triangles whose
-// boxes meet the open plan rectangle (every one without), the bounds those of the whole sweep. Null
-// when a band cannot be swept or memory is short.
-TriList* liftTriangles(const Profile2D* profile, double tol, const double* plan) {
+// Fills the lift model with the profile's bands in falling order of their tops, only the triangles whose
+// boxes meet the open plan rectangle (every one without), the bounds those of the whole sweep: the list,
+// the corners and the index, each triangle's taken while it is at hand. False when a band cannot be
+// swept or memory is short (the model then holds what was made, for the caller to free).
+bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* plan) {
+    const double tol = model->tolerance;
     const int32_t n = profile->count;
     // Every triangle of a band has the band's higher end as its top (the turn keeps z), so bands in
     // falling order of their tops give a mesh sorted by height without sorting its triangles.
@@ -115,33 +117,58 @@ TriList* liftTriangles(const Profile2D* profile, double tol, const double* plan)
         return std::isnan(z) ? -HUGE_VAL : z;
     };
     std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
+    int32_t room = static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22));
     TriList* band = triListCreate(2);
-    TriList* list = triListCreate(static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22)));
-    bool ok = band != nullptr && list != nullptr;
+    TriList* list = triListCreate(room);
+    model->triangles = list;
+    bool ok = band != nullptr && list != nullptr && allocBoxes(model, room);
+    // The hub's slivers follow its turn: in sectors of 8 degrees their turned boxes stay tight, and the
+    // departure sweeps visit about a third of the triangles they visit over plain boxes. Without the
+    // index (memory short) the sweeps scan in order, with the same answers.
+    MeshTurnedBuilder* index = ok ? meshIndexTurnedStart(45, room) : nullptr;
     for (size_t k = 0; ok && k < bands.size(); ++k) {
         const int32_t i = bands[k];
         band->count = 0;  // its bounds keep growing: those of the whole sweep
         ok = revMeshSegment(&profile->points[i - 1], &profile->points[i], band, tol) == 1;
         for (int32_t t = 0; ok && t < band->count; ++t) {
             const Triangle3D& tri = band->data[t];
-            if (plan != nullptr) {
-                Vec3 lo = tri.p[0], hi = tri.p[0];
-                for (int c = 1; c < 3; ++c) boxExtendByPoint(&lo, &hi, &tri.p[c]);
-                if (!(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3])) continue;
+            Vec3 lo, hi;
+            boxOf(tri, &lo, &hi);
+            if (plan != nullptr && !(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3]))
+                continue;
+            if (list->count == room) {
+                // Past the room foreseen (the list grows itself): the corners grow alike.
+                room = room > INT32_MAX / 2 ? INT32_MAX : 2 * room;
+                for (Vec3** a : {&model->boxMin, &model->boxMax}) {
+                    auto* grown =
+                        static_cast<Vec3*>(std::realloc(*a, static_cast<size_t>(room) * sizeof(Vec3)));
+                    ok = ok && grown != nullptr;
+                    if (grown) *a = grown;
+                }
             }
-            ok = triListAdd(list, &tri) >= 0;
+            const int32_t at = list->count;
+            ok = ok && at < room && triListAdd(list, &tri) >= 0;
+            if (!ok) break;
+            model->boxMin[at] = lo;
+            model->boxMax[at] = hi;
+            if (index && !meshIndexTurnedAdd(index, tri.p, lo, hi)) {
+                meshIndexTurnedAbandon(index);
+                index = nullptr;
+            }
         }
     }
     if (ok) {
         list->xmin = band->xmin, list->ymin = band->ymin, list->zmin = band->zmin;
         list->xmax = band->xmax, list->ymax = band->ymax, list->zmax = band->zmax;
+        takeBounds(model, list);
+        if (list->count == 0)
+            model->boxMin[0] = model->boxMax[0] = Vec3{0, 0, 0};  // as a cleared block held it
+        model->index = meshIndexTurnedFinish(index);
+    } else {
+        meshIndexTurnedAbandon(index);
     }
     triListFree(band);
-    if (!ok) {
-        triListFree(list);
-        return nullptr;
-    }
-    return list;
+    return ok;
 }
 
 }  // namespace
@@ -164,19 +191,15 @@ int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double*
     triListFree(model->triangles);
     meshIndexFree(model->index);
     model->boxMin = model->boxMax = nullptr;
+    model->triangles = nullptr;
     model->index = nullptr;
-    model->triangles = liftTriangles(profile, model->tolerance, plan);
-    if (model->triangles == nullptr) return -1;
-    if (!attachTriangles(model, model->triangles)) {
-        std::free(model->boxMin);
-        std::free(model->boxMax);
-        triListFree(model->triangles);
-        model->boxMin = model->boxMax = nullptr;
-        model->triangles = nullptr;
-        return -1;
-    }
-    model->index = meshIndexBuild(model->triangles->count, model->boxMin, model->boxMax);
-    return 1;
+    if (fillLiftModel(model, profile, plan)) return 1;
+    std::free(model->boxMin);
+    std::free(model->boxMax);
+    triListFree(model->triangles);
+    model->boxMin = model->boxMax = nullptr;
+    model->triangles = nullptr;
+    return -1;
 }
 
 int revMeshLiftCover(CheckModel* model, const Profile2D* profile, double plan[4], const Vec3* p,

@@ -43,6 +43,20 @@ std::vector<Triangle3D> levelSoup(int n) {
     return t;
 }
 
+// Thin triangles around the z axis, as a swept hub gives them: short steps of a turn, some across it.
+std::vector<Triangle3D> ringSoup(int n) {
+    std::vector<Triangle3D> t;
+    for (int i = 0; i < n; ++i) {
+        const double r = uni(4, 24), a = uni(-M_PI, M_PI), da = uni(0.004, 0.06), dr = uni(0.02, 0.4);
+        const double z = uni(-15, 15), dz = uni(-0.4, 0.4);
+        auto at = [](double rr, double aa, double zz) {
+            return Vec3{rr * std::cos(aa), rr * std::sin(aa), zz};
+        };
+        t.push_back({{at(r, a, z), at(r + dr, a, z + dz), at(r, a + da, z)}});
+    }
+    return t;
+}
+
 // Every fourth direction straight down, every fourth up, as drops and plunge departures go.
 Vec3 randomDir() {
     const int k = rngBelow(4);
@@ -53,8 +67,9 @@ Vec3 randomDir() {
 
 }  // namespace
 
-// The index is only a filter: every sweep over an indexed model gives the full scan's lift and
-// contact exactly, for each tool shape, down (with the top-z stop) and in any direction.
+// The index is only a filter: every sweep over an indexed model, plain or turned by sectors, gives the
+// full scan's lift and contact exactly, for each tool shape, down (with the top-z stop) and in any
+// direction.
 TEST(MeshIndex, SweepsMatchTheFullScan) {
     rngResetState();
     struct Tool {
@@ -64,27 +79,43 @@ TEST(MeshIndex, SweepsMatchTheFullScan) {
     const Tool tools[] = {{kBallMill, 2.5, 0}, {kEndMill, 3, 0}, {kRadiusMill, 4, 1}};
     int hits = 0;
     int ties = 0;
-    for (int soup = 0; soup < 6; ++soup) {
+    for (int soup = 0; soup < 9; ++soup) {
         const Tool& tool = tools[soup % 3];
-        testmesh::Model model(soup < 3 ? randomSoup(600) : levelSoup(900), tool.type, tool.R, tool.r);
-        MeshIndex* index = meshIndexBuild(model.m.triangles->count, model.m.boxMin, model.m.boxMax);
-        ASSERT_NE(index, nullptr);
-        ASSERT_TRUE(meshIndexTopsDescend(index));
+        testmesh::Model model(soup < 3   ? randomSoup(600)
+                              : soup < 6 ? levelSoup(900)
+                                         : ringSoup(1500),
+                              tool.type, tool.R, tool.r);
+        const int32_t n = model.m.triangles->count;
+        MeshIndex* index[2] = {
+            meshIndexBuild(n, model.m.boxMin, model.m.boxMax),
+            meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.m.triangles->data[0].p,
+                                 soup % 4 == 0 ? 1 : 5 + 20 * (soup % 3))};
+        ASSERT_NE(index[0], nullptr);
+        ASSERT_NE(index[1], nullptr);
+        ASSERT_TRUE(meshIndexTopsDescend(index[0]));
+        ASSERT_TRUE(meshIndexTopsDescend(index[1]));
         for (int q = 0; q < 300; ++q) {
-            const Vec3 p = randomPoint(25), d = randomDir();
+            const Vec3 p = soup < 6 ? randomPoint(25) : Vec3{uni(-26, 26), uni(-26, 26), uni(-16, 16)};
+            const Vec3 d = randomDir();
             const double length = uni(1, 40);
-            double lift[2] = {-1, -1};
-            Vec3 contact[2] = {};
-            int found[2], first[2];
-            Vec3 firstAt[2] = {};
-            for (int k = 0; k < 2; ++k) {
-                model.m.index = k ? index : nullptr;
+            double lift[3] = {-1, -1, -1};
+            Vec3 contact[3] = {};
+            int found[3], first[3];
+            Vec3 firstAt[3] = {};
+            for (int k = 0; k < 3; ++k) {
+                model.m.index = k ? index[k - 1] : nullptr;
                 found[k] = meshDropTool(&model.m, nullptr, 0, &p, &d, length, &lift[k], &contact[k]);
                 first[k] = meshContactAlongDir(&model.m, nullptr, 0, &p, &d, length, &firstAt[k]);
             }
             model.m.index = nullptr;
-            ASSERT_EQ(found[0], found[1]) << q;
-            ASSERT_EQ(first[0], first[1]) << q;
+            for (int k = 1; k < 3; ++k) {
+                ASSERT_EQ(found[0], found[k]) << soup << " " << q << " " << k;
+                ASSERT_EQ(first[0], first[k]) << soup << " " << q << " " << k;
+                EXPECT_TRUE(!found[0] || (lift[0] == lift[k] && contact[0].x == contact[k].x &&
+                                          contact[0].y == contact[k].y && contact[0].z == contact[k].z))
+                    << soup << " " << q << " " << k;
+                EXPECT_TRUE(!first[0] || firstAt[0].z == firstAt[k].z) << soup << " " << q << " " << k;
+            }
             hits += found[0];
             int equal = 0;  // elements that alone give the same lift
             for (int32_t j = 0; found[0] && soup >= 3 && j < model.m.triangles->count; ++j) {
@@ -93,14 +124,11 @@ TEST(MeshIndex, SweepsMatchTheFullScan) {
                 equal += meshDropTool(&model.m, &j, 1, &p, &d, length, &one, &at) && one == lift[0];
             }
             ties += equal > 1;
-            EXPECT_TRUE(!found[0] || (lift[0] == lift[1] && contact[0].x == contact[1].x &&
-                                      contact[0].y == contact[1].y && contact[0].z == contact[1].z))
-                << q;
-            EXPECT_TRUE(!first[0] || firstAt[0].z == firstAt[1].z) << q;
         }
-        meshIndexFree(index);
+        meshIndexFree(index[0]);
+        meshIndexFree(index[1]);
     }
-    EXPECT_GT(hits, 200);  // the queries do reach the mesh
+    EXPECT_GT(hits, 300);  // the queries do reach the mesh
     EXPECT_GT(ties, 20);   // and meet contacts off the axis on flat levels
 }
 
@@ -161,4 +189,52 @@ TEST(MeshIndex, QueryKeepsEveryNearBox) {
     }
     EXPECT_GT(kept, 200u);
     meshIndexFree(index);
+}
+
+// Any visitor, with or without turned bounds: the highest top among the elements a query keeps (a
+// bound that holds in every frame, as z does not turn). A turned walk may hand over more elements (the
+// visit tests them against the plain query's answer), never fewer.
+TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
+    rngResetState();
+    testmesh::Model model(ringSoup(800), kBallMill, 2.0);
+    const int32_t n = model.m.triangles->count;
+    MeshIndex* plain = meshIndexBuild(n, model.m.boxMin, model.m.boxMax);
+    MeshIndex* turned =
+        meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.m.triangles->data[0].p, 12);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(turned, nullptr);
+    struct Top {
+        const Vec3* hi;
+        const std::vector<bool>* kept;
+        double best;
+    };
+    auto bound = [](void*, const Vec3&, const Vec3& hi) { return hi.z; };
+    auto visit = [](void* ctx, int32_t j) {
+        Top& t = *static_cast<Top*>(ctx);
+        if ((*t.kept)[j]) t.best = std::max(t.best, t.hi[j].z);
+        return t.best;
+    };
+    auto still = [](void*, double, double) {};
+    for (int q = 0; q < 100; ++q) {
+        const Vec3 s{uni(-26, 26), uni(-26, 26), uni(-16, 16)}, d = randomDir();
+        const double x0 = uni(-30, 10), y0 = uni(-30, 10);
+        const MeshLineQuery query{x0, x0 + uni(5, 40), y0,          y0 + uni(5, 40), s,
+                                  d,  uni(-10, 30),    uni(0.5, 4), q % 2 == 0,      uni(-16, 16)};
+        std::vector<int32_t> list;
+        meshIndexQuery(plain, model.m.boxMin, model.m.boxMax, &query, &list);
+        std::vector<bool> kept(n, false);
+        double want = -1e9;
+        for (int32_t j : list) {
+            kept[j] = true;
+            want = std::max(want, model.m.boxMax[j].z);
+        }
+        for (int k = 0; k < 3; ++k) {
+            Top t{model.m.boxMax, &kept, -1e9};
+            const MeshBoundVisitor v{&t, bound, visit, nullptr, k == 2 ? +still : nullptr};
+            meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
+            EXPECT_EQ(t.best, want) << q << " " << k;
+        }
+    }
+    meshIndexFree(plain);
+    meshIndexFree(turned);
 }
