@@ -49,9 +49,10 @@ void vertexAnglesStart(const CollMesh* mesh) {
 struct Swing {
     const Vec3 *pivot, *direction, *reference, *swingAxis;
     double limit;
-    double inner, outer;   // radii of the shell within which the tool can reach a point
-    double slab;           // and the largest distance from the swing plane
-    bool takeoffPositive;  // every profile radius positive: no point's angle exceeds its polar angle
+    double inner, outer;            // radii of the shell within which the tool can reach a point
+    double slab;                    // and the largest distance from the swing plane
+    bool takeoffPositive;           // every profile radius positive: no point's angle exceeds its polar angle
+    const ToolSegTakeoff* takeoff;  // the profile's take-off table when the profile answers the tests
 };
 
 // vecDot3D's sum written out, for the inner loops (the library call keeps its operands in memory).
@@ -105,11 +106,21 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
     const double slab = radius * (1 + 1e-12) + 1e-12;
-    return Swing{
-        pivot, direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6};
+    Swing w{pivot,  direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
+            nullptr};
+    if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
+    return w;
+}
+
+// The table's bound not below the running angle (the point test would answer kToolSegReach).
+bool above(const Swing& s, const Vec3* p, double floor, double* bound) {
+    return s.takeoff &&
+           toolSegTakeoffAbove(s.takeoff, s.pivot, s.direction, s.reference, s.swingAxis, p, floor, bound);
 }
 
 int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
+    double bound;
+    if (above(s, p, *ioAngle, &bound)) return kToolSegReach;
     return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
 }
 
@@ -121,8 +132,10 @@ int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle)
     const Vec3* p = &mesh->vertices[v].point;
     if (e.stamp != c.now) {
         e.stamp = c.now;
-        e.code =
-            toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle, &e.angle);
+        e.code = above(s, p, *ioAngle, &e.angle)
+                     ? kToolSegAbove
+                     : toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle,
+                                             &e.angle);
     }
     if (e.code == kToolSegAbove) {
         // A lower bound kept: it holds off every later use too while the smallest angle only falls.

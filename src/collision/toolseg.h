@@ -3,6 +3,7 @@
 // a time), with a swing-angle test of a point and inside tests of a point and an edge.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -41,7 +42,7 @@ int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* refer
 int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                       const Vec3* p, int nearTipCheck, double* angle);
 // toolSegPointAngle, or kToolSegAbove with a lower bound of the angle in *angle when that bound is not
-// below floor (the angle itself is then not measured).
+// below floor (the angle itself is then not measured, nor always whether the point is within reach).
 int toolSegPointAngleFrom(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
                           const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
                           double* angle);
@@ -77,4 +78,43 @@ inline double toolSegAtan2Near(double y, double x) {
     double t = ay <= ax ? r * u : M_PI / 2 - r * u;
     if (std::signbit(x)) t = M_PI - t;
     return std::signbit(y) ? -t : t;
+}
+
+// Upper bounds of the angle the point test takes off, tabulated for the current profile over the
+// point's squared distance (bins of equal ratio, read off the float's exponent and leading mantissa
+// bits) and its squared distance from the swing plane relative to the largest radius at that
+// distance: the bound of most points of a swing query then needs one arc tangent.
+struct ToolSegTakeoff {
+    static constexpr int kShift = 23 - 5;  // 32 bins a doubling of the squared distance
+    static constexpr int kSlots = 32;      // bins of s^2 / radius^2 in [0, 1)
+    uint32_t base;
+    uint32_t bins;
+    const float* invRadius2;  // per distance bin: 1 / (largest radius)^2
+    const float* bound;       // per bin and slot; negative where the table gives none
+};
+const ToolSegTakeoff* toolSegTakeoff();  // null without a table
+
+// The tabulated lower bound of the swing angle of p (as toolSegPointAngleFrom takes it) when it is not
+// below floor: true with the bound in *angle; false when the table does not decide.
+inline bool toolSegTakeoffAbove(const ToolSegTakeoff* t, const Vec3* pivot, const Vec3* direction,
+                                const Vec3* reference, const Vec3* swingAxis, const Vec3* p, double floor,
+                                double* angle) {
+    const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
+    const double d2 = q.x * q.x + q.y * q.y + q.z * q.z;
+    const uint32_t bin =
+        (std::bit_cast<uint32_t>(static_cast<float>(d2)) >> ToolSegTakeoff::kShift) - t->base;
+    if (bin >= t->bins) return false;
+    const double s = q.x * swingAxis->x + q.y * swingAxis->y + q.z * swingAxis->z;
+    const double x = s * s * static_cast<double>(t->invRadius2[bin]);
+    if (!(x < 1.0)) return false;
+    const float off =
+        t->bound[bin * ToolSegTakeoff::kSlots + static_cast<uint32_t>(x * ToolSegTakeoff::kSlots)];
+    if (!(off >= 0.0f)) return false;
+    // The polynomial arc tangent lies within 1e-7 of the library's, the take-off within its slack.
+    const double a = q.x * direction->x + q.y * direction->y + q.z * direction->z;
+    const double b = q.x * reference->x + q.y * reference->y + q.z * reference->z;
+    const double bound = toolSegAtan2Near(b, a) - 2e-6 - static_cast<double>(off);
+    if (!(bound >= floor)) return false;
+    *angle = bound;
+    return true;
 }
