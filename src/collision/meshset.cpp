@@ -157,8 +157,45 @@ void collMeshTreeFree(CollTreeNode* node) {
     std::free(node);
 }
 
+namespace {
+
+void treeLayoutFree(CollMesh* mesh) {
+    std::free(mesh->treePoints);
+    std::free(mesh->treeEnds);
+    mesh->treePoints = nullptr;
+    mesh->treeEnds = nullptr;
+}
+
+// The points in the order the tree's leaves reach them: a leaf's ends then lie together in memory.
+bool treeLayoutBuild(CollMesh* mesh, const Vec3* points) {
+    const size_t nv = static_cast<size_t>(mesh->vertexCount), ne = static_cast<size_t>(mesh->edgeCount);
+    mesh->treePoints = static_cast<Vec3*>(std::malloc(sizeof(Vec3) * std::max<size_t>(nv, 1)));
+    mesh->treeEnds = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 2 * std::max<size_t>(ne, 1)));
+    int32_t* number = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * std::max<size_t>(nv, 1)));
+    if (!mesh->treePoints || !mesh->treeEnds || !number) {
+        std::free(number);
+        treeLayoutFree(mesh);
+        return false;
+    }
+    std::fill(number, number + nv, -1);
+    int32_t next = 0;
+    for (size_t i = 0; i < 2 * ne; i++) {
+        const int32_t v = i % 2 ? mesh->edges[i / 2].b : mesh->edges[i / 2].a;
+        if (number[v] < 0) {
+            number[v] = next;
+            mesh->treePoints[next++] = points[v];
+        }
+        mesh->treeEnds[i] = number[v];
+    }
+    std::free(number);
+    return true;
+}
+
+}  // namespace
+
 void collMeshFree(CollMesh* mesh) {
     if (!mesh) return;
+    treeLayoutFree(mesh);
     collMeshTreeFree(mesh->tree);
     std::free(mesh->vertices);
     std::free(mesh->edges);
@@ -534,6 +571,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     if (!mesh) return 1;
     collMeshTreeFree(mesh->tree);
     mesh->tree = nullptr;
+    treeLayoutFree(mesh);
     if (mesh->edgeCount <= 0) return 1;
     bool failed = false;
     TreeScratch w;
@@ -547,6 +585,10 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     }
     CollTreeNode* root = treeNode(mesh, w, 0, mesh->edgeCount - 1, &failed);
     if (failed) {
+        collMeshTreeFree(root);
+        return -1;
+    }
+    if (!treeLayoutBuild(mesh, w.points.data())) {
         collMeshTreeFree(root);
         return -1;
     }

@@ -124,12 +124,11 @@ int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
     return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
 }
 
-// pointTest of vertex v, its angle measured once per query.
-int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle) {
+// pointTest of the vertex at p numbered v, its angle measured once per query.
+int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
     VertexAngles& c = gVertex;
-    if (!c.on) return pointTest(s, &mesh->vertices[v].point, ioAngle);
+    if (!c.on) return pointTest(s, p, ioAngle);
     VertexAngles::Entry& e = c.at[v];
-    const Vec3* p = &mesh->vertices[v].point;
     if (e.stamp != c.now) {
         e.stamp = c.now;
         e.code = above(s, p, *ioAngle, &e.angle)
@@ -151,19 +150,27 @@ int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle)
 }
 
 int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle) {
-    const CollEdge& e = mesh->edges[edge];
-    const Vec3& a = mesh->vertices[e.a].point;
-    const Vec3& b = mesh->vertices[e.b].point;
+    // The tree's numbering where there is one (the query's vertex angles are kept in either).
+    int32_t ends[2];
+    const Vec3 *pa, *pb;
+    if (mesh->treeEnds) {
+        ends[0] = mesh->treeEnds[2 * edge], ends[1] = mesh->treeEnds[2 * edge + 1];
+        pa = &mesh->treePoints[ends[0]], pb = &mesh->treePoints[ends[1]];
+    } else {
+        ends[0] = mesh->edges[edge].a, ends[1] = mesh->edges[edge].b;
+        pa = &mesh->vertices[ends[0]].point, pb = &mesh->vertices[ends[1]].point;
+    }
+    const Vec3 &a = *pa, &b = *pb;
     int best = 0;
-    for (const int32_t v : {e.a, e.b}) {
-        const int r = vertexTest(mesh, v, s, ioAngle);
-        if (r == kToolSegNewMin) g.hitPoint = mesh->vertices[v].point;
+    for (int k = 0; k < 2; k++) {
+        const int r = vertexTest(k ? pb : pa, ends[k], s, ioAngle);
+        if (r == kToolSegNewMin) g.hitPoint = k ? b : a;
         best = std::max(best, r);
     }
     // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
     // the reach altogether is passed over.
     if (best == 0 && !segmentMeetsReach(a, b, s)) return 0;
-    if (e.sampleCount > 0 && mesh->samples) {
+    if (const CollEdge& e = mesh->edges[edge]; e.sampleCount > 0 && mesh->samples) {
         for (int32_t k = 0; k < e.sampleCount; k++) {
             const Vec3* q = &mesh->samples[e.firstSample + k];
             const int r = pointTest(s, q, ioAngle);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -146,6 +147,14 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
         }
         mesh->vertexCount = vertices, mesh->edgeCount = edges;
         ASSERT_EQ(collMeshTreeBuildOne(mesh), 1);
+        ASSERT_TRUE(mesh->treePoints && mesh->treeEnds);
+        for (int32_t i = 0; i < 2 * edges; i++) {
+            const CollEdge& e = mesh->edges[i / 2];
+            ASSERT_TRUE(mesh->treeEnds[i] >= 0 && mesh->treeEnds[i] < vertices);
+            EXPECT_EQ(std::memcmp(&mesh->treePoints[mesh->treeEnds[i]],
+                                  &mesh->vertices[i % 2 ? e.b : e.a].point, sizeof(Vec3)),
+                      0);
+        }
         std::vector<const CollTreeNode*> stack{mesh->tree};
         while (!stack.empty()) {
             const CollTreeNode* node = stack.back();
@@ -192,7 +201,12 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         MeshSet* withTree = meshSetFromList(lines.array, 1, angle, 1e-3);
         MeshSet* plain = meshSetFromList(lines.array, 1, angle, 1e-3);
         ASSERT_TRUE(withTree && plain);
-        for (CollMesh* m : plain->meshes) collMeshTreeFree(std::exchange(m->tree, nullptr));
+        for (CollMesh* m : plain->meshes) {
+            // Without the tree's point numbering too: the loop reads the vertices themselves.
+            collMeshTreeFree(std::exchange(m->tree, nullptr));
+            std::free(std::exchange(m->treePoints, nullptr));
+            std::free(std::exchange(m->treeEnds, nullptr));
+        }
         const Vec3 pivot = randomPoint(half / 2);
         const Frame f = randomFrame();
         const int32_t selector = 1 + rngBelow(9);
