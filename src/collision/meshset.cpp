@@ -313,7 +313,7 @@ class PointMerger {
     std::vector<int32_t> exact_;  // open addressing over the coordinates' bits; -1 free
     uint64_t exactMask_ = 0;
     int32_t exactCount_ = 0;
-    size_t maxSlots_ = 0;  // the exact table's largest size, twice the cell table's
+    size_t maxSlots_ = 0;  // the largest size of either table
     // A point with another one within one and a half tolerances: a point met again at its very
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
@@ -321,7 +321,9 @@ class PointMerger {
 };
 
 PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity)
-    : tol_(tol), cellSize_(2.5 * tol), capacity_(capacity) {
+    // Cells far wider than the reach: a search then looks at two or three cells, not ten (which cells
+    // hold the candidates does not change which one is picked).
+    : tol_(tol), cellSize_(8 * tol), capacity_(capacity) {
     if (!finite) return;
     merging_ = tol > 0.0;
     if (!merging_) {
@@ -401,7 +403,8 @@ int32_t PointMerger::find(const Vec3& p) {
     for (const int32_t j : near_) crowded_[j] = 1;
     next_.push_back(-1);
     // The tables grow with the points stored (far fewer than the ends): small tables stay in cache.
-    if (points_.size() > heads_.size() && heads_.size() < maxSlots_ / 2) {
+    // At most one point in two slots: fewer points of other cells on a chain.
+    if (2 * points_.size() > heads_.size() && heads_.size() < maxSlots_) {
         heads_.assign(2 * heads_.size(), -1);
         mask_ = heads_.size() - 1;
         for (int32_t j = 0; j < id; j++) chain(j);
