@@ -181,7 +181,10 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     }
     const double w = toolSegSampleWidth();
     if (!(w > 0.0)) return -1;
-    const double len = std::sqrt(dist2(a, b));
+    // Clearly shorter than the width (half the edges): no sample, without the root and the quotient.
+    const double len2 = dist2(a, b);
+    if (len2 < w * w * (1 - 1e-9)) return best;
+    const double len = std::sqrt(len2);
     const double count = std::floor(len / w) + 1;
     if (count > 1e7) return -1;
     const int32_t n = static_cast<int32_t>(count);
