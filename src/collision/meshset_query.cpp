@@ -211,19 +211,31 @@ Box boxOf(const CollTreeNode* n) {
 // less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
 // angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
 // them when the profile takes off no negative angle.
-double boxAngleBound(const Box& n, const Swing& s) {
-    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY, polar = INFINITY, polarMax = -INFINITY;
+double polarOf(double b, double a) {
+    const double near = toolSegAtan2Near(b, a);
+    return std::isnan(near) ? std::atan2(b, a) : near;
+}
+
+double boxAngleBound(const Box& n, const Swing& s, bool leaf, double floor) {
+    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
+    double ca[8], cb[8];
     for (int k = 0; k < 8; k++) {
         const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
                      (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
-        const double a = dot(c, *s.direction), b = dot(c, *s.reference);
-        amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
-        const double near = toolSegAtan2Near(b, a), t = std::isnan(near) ? std::atan2(b, a) : near;
-        polar = std::min(polar, t), polarMax = std::max(polarMax, t);
+        ca[k] = dot(c, *s.direction), cb[k] = dot(c, *s.reference);
+        amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
+    }
+    if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
+    // Clear of the cut, the corners lie within a half-plane about the origin: the turn from one to
+    // another tells which polar angle is smaller, so only the extreme corners need an arc tangent (a
+    // turn misjudged by rounding costs far less than the slack).
+    int lo = 0, hi = 0;
+    for (int k = 1; k < 8; k++) {
+        if (ca[lo] * cb[k] - cb[lo] * ca[k] < 0.0) lo = k;
+        if (ca[hi] * cb[k] - cb[hi] * ca[k] > 0.0) hi = k;
     }
     // The polynomial's arc tangents lie within 1e-7 of the library's.
-    polar -= 1e-6, polarMax += 1e-6;
-    if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
+    const double polar = polarOf(cb[lo], ca[lo]) - 1e-6, polarMax = polarOf(cb[hi], ca[hi]) + 1e-6;
     if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
     const Vec3& p = *s.pivot;
     const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
@@ -238,8 +250,13 @@ double boxAngleBound(const Box& n, const Swing& s) {
                      ((n.zmin + n.zmax) / 2 - p.z) * w.z;
     const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
                      (n.zmax - n.zmin) / 2 * std::fabs(w.z);
-    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz,
-                                              std::max(std::fabs(c) - h * (1 + 1e-12), 0.0));
+    const double d2min = dx * dx + dy * dy + dz * dz, d2max = fx * fx + fy * fy + fz * fz;
+    const double sMin = std::max(std::fabs(c) - h * (1 + 1e-12), 0.0);
+    // The table's cells answer most boxes cheaply; a leaf it does not hold off takes the bound over
+    // the box's own ranges too (both hold: the smaller is kept), which spares it most of the time.
+    double half = s.takeoff ? toolSegTakeoffOver(s.takeoff, d2min, d2max, sMin) : NAN;
+    if (std::isnan(half) || (leaf && half >= 0.0 && polar - half - 1e-9 < floor))
+        half = std::fmin(half, toolSegHalfAngleBound(d2min, d2max, sMin));
     return half < 0.0 ? INFINITY : polar - half;
 }
 
@@ -274,7 +291,7 @@ int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing
     auto greater = [](const Entry& a, const Entry& b) { return a.first > b.first; };
     auto push = [&](const CollTreeNode* n) {
         if (!n || !boxMeetsReach(n, s)) return;
-        const double bound = boxAngleBound(boxOf(n), s);
+        const double bound = boxAngleBound(boxOf(n), s, !n->left && !n->right, *ioAngle);
         if (bound - 1e-9 >= *ioAngle) return;
         heap.push_back({bound, n});
         std::push_heap(heap.begin(), heap.end(), greater);

@@ -82,7 +82,10 @@ void buildTakeoffTable() {
         // A point farther than the radius from the swing plane is out of reach: no slot covers it.
         radius = radius * (1 + 1e-6) + 1e-9;
         const float inv = floatBelow(1.0 / (radius * radius));
-        if (!(inv > 0.0f) || !std::isfinite(inv)) continue;
+        if (!(inv > 0.0f) || !std::isfinite(inv)) {
+            std::fill_n(t.bound.begin() + size_t{i} * ToolSegTakeoff::kSlots, ToolSegTakeoff::kSlots, NAN);
+            continue;
+        }
         t.invRadius2[i] = inv;
         for (int32_t j = 0; j < ToolSegTakeoff::kSlots; j++) {
             // The slot's smallest distance from the plane, lowered past the rounding of its index.
@@ -341,6 +344,26 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
             zMin = std::min(zMin, z), rhoMax = std::max(rhoMax, rho);
         }
         if (offPlane(rhoMax, zMin, &seg)) bound = std::max(bound, seg);
+    }
+    return bound;
+}
+
+double toolSegTakeoffOver(const ToolSegTakeoff* t, double d2min, double d2max, double sMin) {
+    // Distances outside the table's bins lie outside the profile's reach.
+    const auto binOf = [t](double d2) {
+        const int64_t key = std::bit_cast<uint32_t>(static_cast<float>(d2)) >> ToolSegTakeoff::kShift;
+        return std::clamp<int64_t>(key - t->base, -1, t->bins);
+    };
+    if (!(d2min <= d2max) || !(sMin >= 0.0)) return NAN;
+    const int64_t b0 = std::max<int64_t>(binOf(d2min), 0), b1 = std::min<int64_t>(binOf(d2max), t->bins - 1);
+    double bound = -1.0;
+    for (int64_t i = b0; i <= b1; i++) {
+        const double x = sMin * sMin * static_cast<double>(t->invRadius2[i]);
+        if (!(x < 1.0)) continue;  // farther from the plane than any radius at these distances
+        const float off =
+            t->bound[i * ToolSegTakeoff::kSlots + static_cast<int64_t>(x * ToolSegTakeoff::kSlots)];
+        if (std::isnan(off)) return NAN;
+        bound = std::max(bound, static_cast<double>(off));
     }
     return bound;
 }

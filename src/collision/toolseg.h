@@ -90,9 +90,13 @@ struct ToolSegTakeoff {
     uint32_t base;
     uint32_t bins;
     const float* invRadius2;  // per distance bin: 1 / (largest radius)^2
-    const float* bound;       // per bin and slot; negative where the table gives none
+    const float* bound;       // per bin and slot: -1 where nothing is reached, NaN where unknown
 };
 const ToolSegTakeoff* toolSegTakeoff();  // null without a table
+// An upper bound of the angle taken off over a distance range and off the plane by at least sMin, as
+// toolSegHalfAngleBound gives (-1 where nothing is reached), from the table's cells; NaN where the
+// table cannot answer.
+double toolSegTakeoffOver(const ToolSegTakeoff* t, double d2min, double d2max, double sMin);
 
 // The tabulated lower bound of the swing angle of p (as toolSegPointAngleFrom takes it) when it is not
 // below floor: true with the bound in *angle; false when the table does not decide.

@@ -257,13 +257,18 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
         double angle;
         const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
         const double d2 = d * d, sMin = std::fabs(s) * (k % 3 ? rngUniform() : 1.0);
-        const double bound =
-            toolSegHalfAngleBound(d2 * (1 - 0.3 * rngUniform()), d2 * (1 + rngUniform()), sMin);
+        const double d2lo = d2 * (1 - 0.3 * rngUniform()), d2hi = d2 * (1 + rngUniform());
+        const double bound = toolSegHalfAngleBound(d2lo, d2hi, sMin);
+        // The tabulated bound over the same ranges, where the table answers.
+        const ToolSegTakeoff* table = toolSegTakeoff();
+        ASSERT_TRUE(table);
+        const double tabled = toolSegTakeoffOver(table, d2lo, d2hi, sMin);
         if (r != kToolSegReach) return;
         reached++;
         const double polar = std::atan2(b, a);
         ASSERT_GE(bound, 0.0) << n << " " << k;
         EXPECT_LE(polar - angle, bound + 1e-9) << n << " " << k;
+        EXPECT_TRUE(std::isnan(tabled) || polar - angle <= tabled + 1e-9) << n << " " << k;
         if (toolSegMinRadius() > 1e-6) {
             EXPECT_LE(angle, polar + 1e-9) << n << " " << k;
         }
