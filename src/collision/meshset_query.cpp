@@ -149,6 +149,17 @@ int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
     return kToolSegReach;
 }
 
+// The sample places k / n of the short edges (most take one to three samples), divided once.
+constexpr int32_t kFractionRows = 16;
+struct Fractions {
+    double at[kFractionRows][kFractionRows];
+    Fractions() {
+        for (int32_t n = 1; n < kFractionRows; n++)
+            for (int32_t k = 0; k < n; k++) at[n][k] = static_cast<double>(k) / n;
+    }
+};
+const Fractions gFractions;
+
 int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle) {
     // The tree's numbering where there is one (the query's vertex angles are kept in either).
     int32_t ends[2];
@@ -188,8 +199,9 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     const double count = std::floor(len / w) + 1;
     if (count > 1e7) return -1;
     const int32_t n = static_cast<int32_t>(count);
+    const double* fractions = n < kFractionRows ? gFractions.at[n] : nullptr;
     for (int32_t k = 1; k < n; k++) {
-        const double t = static_cast<double>(k) / n;
+        const double t = fractions ? fractions[k] : static_cast<double>(k) / n;
         const Vec3 q{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)};
         const int r = pointTest(s, &q, ioAngle);
         if (r == kToolSegNewMin) g.hitPoint = q;
