@@ -112,16 +112,23 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     return w;
 }
 
-// The table's bound not below the running angle (the point test would answer kToolSegReach).
-bool above(const Swing& s, const Vec3* p, double floor, double* bound) {
-    return s.takeoff &&
-           toolSegTakeoffAbove(s.takeoff, s.pivot, s.direction, s.reference, s.swingAxis, p, floor, bound);
+// What the take-off table tells of p against the running angle (kTakeoffUnknown without a table).
+int tabled(const Swing& s, const Vec3* p, double floor, double* bound) {
+    return s.takeoff ? toolSegTakeoffTest(s.takeoff, s.pivot, s.direction, s.reference, s.swingAxis, p, floor,
+                                          bound)
+                     : kTakeoffUnknown;
 }
 
 int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
     double bound;
-    if (above(s, p, *ioAngle, &bound)) return kToolSegReach;
-    return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    switch (tabled(s, p, *ioAngle, &bound)) {
+        case kTakeoffAbove:
+            return kToolSegReach;
+        case kTakeoffOut:
+            return kToolSegOut;
+        default:
+            return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    }
 }
 
 // pointTest of the vertex at p numbered v, its angle measured once per query.
@@ -131,10 +138,11 @@ int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
     VertexAngles::Entry& e = c.at[v];
     if (e.stamp != c.now) {
         e.stamp = c.now;
-        e.code = above(s, p, *ioAngle, &e.angle)
-                     ? kToolSegAbove
-                     : toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle,
-                                             &e.angle);
+        const int t = tabled(s, p, *ioAngle, &e.angle);
+        e.code = t == kTakeoffAbove ? kToolSegAbove
+                 : t == kTakeoffOut ? kToolSegOut
+                                    : toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p,
+                                                            1, *ioAngle, &e.angle);
     }
     if (e.code == kToolSegAbove) {
         // A lower bound kept: it holds off every later use too while the smallest angle only falls.

@@ -180,7 +180,8 @@ int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, 
     if (d2 > g.q[last] || d2 < g.q[0]) return kToolSegOut;
     // The tabulated take-off first: most points lie far enough above the floor for it.
     if (floor && gTable.on &&
-        toolSegTakeoffAbove(&gTable.view, pivot, direction, reference, swingAxis, p, *floor, angle))
+        toolSegTakeoffTest(&gTable.view, pivot, direction, reference, swingAxis, p, *floor, angle) ==
+            kTakeoffAbove)
         return kToolSegAbove;
     int32_t i = last - 1;
     while (i >= 0 && !(std::min(g.q[i], g.q[i + 1]) <= d2 && d2 <= std::max(g.q[i], g.q[i + 1]))) i--;

@@ -98,27 +98,35 @@ const ToolSegTakeoff* toolSegTakeoff();  // null without a table
 // table cannot answer.
 double toolSegTakeoffOver(const ToolSegTakeoff* t, double d2min, double d2max, double sMin);
 
-// The tabulated lower bound of the swing angle of p (as toolSegPointAngleFrom takes it) when it is not
-// below floor: true with the bound in *angle; false when the table does not decide.
-inline bool toolSegTakeoffAbove(const ToolSegTakeoff* t, const Vec3* pivot, const Vec3* direction,
-                                const Vec3* reference, const Vec3* swingAxis, const Vec3* p, double floor,
-                                double* angle) {
+enum : int {
+    kTakeoffUnknown = -1,  // the table cannot tell: the point test decides
+    kTakeoffOut = 0,       // no section of the profile reaches p (the point test answers "out")
+    kTakeoffAbove = 1,     // the tabulated lower bound of p's swing angle is not below floor
+};
+
+// What the table tells of p's swing angle (as toolSegPointAngleFrom takes it) against floor; with
+// kTakeoffAbove the bound is in *angle.
+inline int toolSegTakeoffTest(const ToolSegTakeoff* t, const Vec3* pivot, const Vec3* direction,
+                              const Vec3* reference, const Vec3* swingAxis, const Vec3* p, double floor,
+                              double* angle) {
     const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
     const double d2 = q.x * q.x + q.y * q.y + q.z * q.z;
     const uint32_t bin =
         (std::bit_cast<uint32_t>(static_cast<float>(d2)) >> ToolSegTakeoff::kShift) - t->base;
-    if (bin >= t->bins) return false;
+    if (bin >= t->bins) return kTakeoffUnknown;
     const double s = q.x * swingAxis->x + q.y * swingAxis->y + q.z * swingAxis->z;
     const double x = s * s * static_cast<double>(t->invRadius2[bin]);
-    if (!(x < 1.0)) return false;
+    if (x >= 1.0) return kTakeoffOut;  // farther from the swing plane than any radius at this distance
+    if (!(x < 1.0)) return kTakeoffUnknown;
     const float off =
         t->bound[bin * ToolSegTakeoff::kSlots + static_cast<uint32_t>(x * ToolSegTakeoff::kSlots)];
-    if (!(off >= 0.0f)) return false;
+    if (off < 0.0f) return kTakeoffOut;
+    if (!(off >= 0.0f)) return kTakeoffUnknown;
     // The polynomial arc tangent lies within 1e-7 of the library's, the take-off within its slack.
     const double a = q.x * direction->x + q.y * direction->y + q.z * direction->z;
     const double b = q.x * reference->x + q.y * reference->y + q.z * reference->z;
     const double bound = toolSegAtan2Near(b, a) - 2e-6 - static_cast<double>(off);
-    if (!(bound >= floor)) return false;
+    if (!(bound >= floor)) return kTakeoffUnknown;
     *angle = bound;
-    return true;
+    return kTakeoffAbove;
 }

@@ -280,7 +280,7 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
 // it is not below the floor asked, the angle itself otherwise; its arc tangent against the library's
 // in every quadrant, near the axes and on signed zeros.
 TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
-    int bounded = 0, measured = 0;
+    int bounded = 0, measured = 0, tabledOut = 0;
     const Vec3 pivot{0, 0, 0};
     forSeededToolPoints([&](const ToolDescription& t, const Frame& f, int n, int k) {
         // Half of the points at a seeded distance and offset from the swing plane, so that many lie
@@ -297,6 +297,12 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
         const double floor =
             (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
         const int q = toolSegPointAngleFrom(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &bound);
+        // The table calls out of reach only what the test finds out of reach.
+        double tabledBound;
+        const int told =
+            toolSegTakeoffTest(toolSegTakeoff(), &pivot, &f.dir, &f.ref, &f.axis, &p, floor, &tabledBound);
+        tabledOut += told == kTakeoffOut;
+        EXPECT_TRUE(told != kTakeoffOut || r != kToolSegReach) << n << " " << k;
         if (r != kToolSegReach) {
             // Out of reach: no angle, so any bound holds; one is given only when not below the floor.
             EXPECT_TRUE(q == r || (q == kToolSegAbove && bound >= floor)) << n << " " << k;
@@ -311,6 +317,7 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
     });
     EXPECT_GT(bounded, 1000);
     EXPECT_GT(measured, 1000);
+    EXPECT_GT(tabledOut, 1000);
     const double scales[] = {1.0, 1e-9, 1e-300, 0.0};
     for (int k = 0; k < 100000; k++) {
         const double y = (2 * rngUniform() - 1) * scales[k % 4],
