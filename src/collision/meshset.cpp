@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "geometry/mat4.h"
@@ -422,6 +423,30 @@ int32_t PointMerger::find(const Vec3& p) {
     return id;
 }
 
+// The point numbers by key, the last stored first among equal keys. The keys are plan distances (not
+// negative, no NaN), so their bits order as the values do: a stable radix sort of the numbers taken
+// in falling order gives that order.
+void orderByKey(const std::vector<double>& keys, std::vector<int32_t>& order) {
+    const size_t n = keys.size();
+    std::vector<int32_t> from(n), to(n);
+    for (size_t i = 0; i < n; i++) from[i] = static_cast<int32_t>(n - 1 - i);
+    constexpr int kBits = 11;
+    std::vector<size_t> count(size_t{1} << kBits);
+    for (int shift = 0; shift < 64; shift += kBits) {
+        const auto digit = [&](int32_t i) {
+            return (std::bit_cast<uint64_t>(keys[i]) >> shift) & (count.size() - 1);
+        };
+        std::fill(count.begin(), count.end(), 0);
+        for (const int32_t i : from) count[digit(i)]++;
+        if (n > 0 && count[digit(from[0])] == n) continue;  // one digit for all: the order stands
+        size_t sum = 0;
+        for (size_t& c : count) sum += std::exchange(c, sum);
+        for (const int32_t i : from) to[count[digit(i)]++] = i;
+        from.swap(to);
+    }
+    order = std::move(from);
+}
+
 // collMeshAddEdges over n edges whose ends end(0) ... end(2 n - 1) gives (a and b of each edge).
 template <class EndAt>
 int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
@@ -473,10 +498,7 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             edges.emplace_back(a, b);
         }
         const std::vector<double>& keys = merger.keys();
-        order.resize(keys.size());
-        for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<int32_t>(i);
-        std::sort(order.begin(), order.end(),
-                  [&](int32_t x, int32_t y) { return keys[x] < keys[y] || (!(keys[y] < keys[x]) && x > y); });
+        orderByKey(keys, order);
         position.resize(order.size()), start.assign(order.size() + 1, 0);
         for (size_t k = 0; k < order.size(); k++) {
             mesh->vertices[k] = CollVertex{keys[order[k]], merger.points()[order[k]], -1, {0.0, 0.0}};
