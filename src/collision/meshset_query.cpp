@@ -226,16 +226,17 @@ Box boxOf(const CollTreeNode* n) {
     return {n->xmin, n->xmax, n->ymin, n->ymax, n->zmin, n->zmax};
 }
 
-// A lower bound of the swing angle of every point in a box: the smallest polar angle of the box
-// in the swing plane (where the box lies clear of the origin and of the angle's cut along -direction)
-// less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
-// angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
-// them when the profile takes off no negative angle.
+// The polar angle by the polynomial arc tangent, by the library's where that has none.
 double polarOf(double b, double a) {
     const double near = toolSegAtan2Near(b, a);
     return std::isnan(near) ? std::atan2(b, a) : near;
 }
 
+// A lower bound of the swing angle of every point in a box: the smallest polar angle of the box
+// in the swing plane (where the box lies clear of the origin and of the angle's cut along -direction)
+// less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
+// angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
+// them when the profile takes off no negative angle.
 double boxAngleBound(const Box& n, const Swing& s, bool leaf, double floor) {
     double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
     double ca[8], cb[8];
