@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "geometry/mat4.h"
@@ -157,8 +158,45 @@ void collMeshTreeFree(CollTreeNode* node) {
     std::free(node);
 }
 
+namespace {
+
+void treeLayoutFree(CollMesh* mesh) {
+    std::free(mesh->treePoints);
+    std::free(mesh->treeEnds);
+    mesh->treePoints = nullptr;
+    mesh->treeEnds = nullptr;
+}
+
+// The points in the order the tree's leaves reach them: a leaf's ends then lie together in memory.
+bool treeLayoutBuild(CollMesh* mesh, const Vec3* points) {
+    const size_t nv = static_cast<size_t>(mesh->vertexCount), ne = static_cast<size_t>(mesh->edgeCount);
+    mesh->treePoints = static_cast<Vec3*>(std::malloc(sizeof(Vec3) * std::max<size_t>(nv, 1)));
+    mesh->treeEnds = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 2 * std::max<size_t>(ne, 1)));
+    int32_t* number = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * std::max<size_t>(nv, 1)));
+    if (!mesh->treePoints || !mesh->treeEnds || !number) {
+        std::free(number);
+        treeLayoutFree(mesh);
+        return false;
+    }
+    std::fill(number, number + nv, -1);
+    int32_t next = 0;
+    for (size_t i = 0; i < 2 * ne; i++) {
+        const int32_t v = i % 2 ? mesh->edges[i / 2].b : mesh->edges[i / 2].a;
+        if (number[v] < 0) {
+            number[v] = next;
+            mesh->treePoints[next++] = points[v];
+        }
+        mesh->treeEnds[i] = number[v];
+    }
+    std::free(number);
+    return true;
+}
+
+}  // namespace
+
 void collMeshFree(CollMesh* mesh) {
     if (!mesh) return;
+    treeLayoutFree(mesh);
     collMeshTreeFree(mesh->tree);
     std::free(mesh->vertices);
     std::free(mesh->edges);
@@ -276,7 +314,7 @@ class PointMerger {
     std::vector<int32_t> exact_;  // open addressing over the coordinates' bits; -1 free
     uint64_t exactMask_ = 0;
     int32_t exactCount_ = 0;
-    size_t maxSlots_ = 0;  // the exact table's largest size, twice the cell table's
+    size_t maxSlots_ = 0;  // the largest size of either table
     // A point with another one within one and a half tolerances: a point met again at its very
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
@@ -284,7 +322,9 @@ class PointMerger {
 };
 
 PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity)
-    : tol_(tol), cellSize_(2.5 * tol), capacity_(capacity) {
+    // Cells far wider than the reach: a search then looks at two or three cells, not ten (which cells
+    // hold the candidates does not change which one is picked).
+    : tol_(tol), cellSize_(8 * tol), capacity_(capacity) {
     if (!finite) return;
     merging_ = tol > 0.0;
     if (!merging_) {
@@ -364,7 +404,8 @@ int32_t PointMerger::find(const Vec3& p) {
     for (const int32_t j : near_) crowded_[j] = 1;
     next_.push_back(-1);
     // The tables grow with the points stored (far fewer than the ends): small tables stay in cache.
-    if (points_.size() > heads_.size() && heads_.size() < maxSlots_ / 2) {
+    // At most one point in two slots: fewer points of other cells on a chain.
+    if (2 * points_.size() > heads_.size() && heads_.size() < maxSlots_) {
         heads_.assign(2 * heads_.size(), -1);
         mask_ = heads_.size() - 1;
         for (int32_t j = 0; j < id; j++) chain(j);
@@ -380,6 +421,30 @@ int32_t PointMerger::find(const Vec3& p) {
         exactCount_++;
     }
     return id;
+}
+
+// The point numbers by key, the last stored first among equal keys. The keys are plan distances (not
+// negative, no NaN), so their bits order as the values do: a stable radix sort of the numbers taken
+// in falling order gives that order.
+void orderByKey(const std::vector<double>& keys, std::vector<int32_t>& order) {
+    const size_t n = keys.size();
+    std::vector<int32_t> from(n), to(n);
+    for (size_t i = 0; i < n; i++) from[i] = static_cast<int32_t>(n - 1 - i);
+    constexpr int kBits = 11;
+    std::vector<size_t> count(size_t{1} << kBits);
+    for (int shift = 0; shift < 64; shift += kBits) {
+        const auto digit = [&](int32_t i) {
+            return (std::bit_cast<uint64_t>(keys[i]) >> shift) & (count.size() - 1);
+        };
+        std::fill(count.begin(), count.end(), 0);
+        for (const int32_t i : from) count[digit(i)]++;
+        if (n > 0 && count[digit(from[0])] == n) continue;  // one digit for all: the order stands
+        size_t sum = 0;
+        for (size_t& c : count) sum += std::exchange(c, sum);
+        for (const int32_t i : from) to[count[digit(i)]++] = i;
+        from.swap(to);
+    }
+    order = std::move(from);
 }
 
 // collMeshAddEdges over n edges whose ends end(0) ... end(2 n - 1) gives (a and b of each edge).
@@ -433,10 +498,7 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             edges.emplace_back(a, b);
         }
         const std::vector<double>& keys = merger.keys();
-        order.resize(keys.size());
-        for (size_t i = 0; i < order.size(); i++) order[i] = static_cast<int32_t>(i);
-        std::sort(order.begin(), order.end(),
-                  [&](int32_t x, int32_t y) { return keys[x] < keys[y] || (!(keys[y] < keys[x]) && x > y); });
+        orderByKey(keys, order);
         position.resize(order.size()), start.assign(order.size() + 1, 0);
         for (size_t k = 0; k < order.size(); k++) {
             mesh->vertices[k] = CollVertex{keys[order[k]], merger.points()[order[k]], -1, {0.0, 0.0}};
@@ -534,6 +596,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     if (!mesh) return 1;
     collMeshTreeFree(mesh->tree);
     mesh->tree = nullptr;
+    treeLayoutFree(mesh);
     if (mesh->edgeCount <= 0) return 1;
     bool failed = false;
     TreeScratch w;
@@ -547,6 +610,10 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     }
     CollTreeNode* root = treeNode(mesh, w, 0, mesh->edgeCount - 1, &failed);
     if (failed) {
+        collMeshTreeFree(root);
+        return -1;
+    }
+    if (!treeLayoutBuild(mesh, w.points.data())) {
         collMeshTreeFree(root);
         return -1;
     }

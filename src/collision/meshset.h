@@ -45,6 +45,10 @@ struct CollMesh {
     CollTreeNode* tree;
     Vec3* samples;
     int32_t sampleCount;
+    // With the tree: the vertices' points numbered by first use in the edge order, and each edge's
+    // ends (a, b) in that numbering, for the queries' walks over the tree's leaves.
+    Vec3* treePoints;
+    int32_t* treeEnds;
 };
 
 CollMesh* collMeshCreate(int32_t n);  // capacity n for vertices and edges; null when memory is short

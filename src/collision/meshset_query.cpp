@@ -49,9 +49,10 @@ void vertexAnglesStart(const CollMesh* mesh) {
 struct Swing {
     const Vec3 *pivot, *direction, *reference, *swingAxis;
     double limit;
-    double inner, outer;   // radii of the shell within which the tool can reach a point
-    double slab;           // and the largest distance from the swing plane
-    bool takeoffPositive;  // every profile radius positive: no point's angle exceeds its polar angle
+    double inner, outer;            // radii of the shell within which the tool can reach a point
+    double slab;                    // and the largest distance from the swing plane
+    bool takeoffPositive;           // every profile radius positive: no point's angle exceeds its polar angle
+    const ToolSegTakeoff* takeoff;  // the profile's take-off table when the profile answers the tests
 };
 
 // vecDot3D's sum written out, for the inner loops (the library call keeps its operands in memory).
@@ -105,24 +106,43 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
     const double slab = radius * (1 + 1e-12) + 1e-12;
-    return Swing{
-        pivot, direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6};
+    Swing w{pivot,  direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
+            nullptr};
+    if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
+    return w;
+}
+
+// What the take-off table tells of p against the running angle (kTakeoffUnknown without a table).
+int tabled(const Swing& s, const Vec3* p, double floor, double* bound) {
+    return s.takeoff ? toolSegTakeoffTest(s.takeoff, s.pivot, s.direction, s.reference, s.swingAxis, p, floor,
+                                          bound)
+                     : kTakeoffUnknown;
 }
 
 int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
-    return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    double bound;
+    switch (tabled(s, p, *ioAngle, &bound)) {
+        case kTakeoffAbove:
+            return kToolSegReach;
+        case kTakeoffOut:
+            return kToolSegOut;
+        default:
+            return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    }
 }
 
-// pointTest of vertex v, its angle measured once per query.
-int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle) {
+// pointTest of the vertex at p numbered v, its angle measured once per query.
+int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
     VertexAngles& c = gVertex;
-    if (!c.on) return pointTest(s, &mesh->vertices[v].point, ioAngle);
+    if (!c.on) return pointTest(s, p, ioAngle);
     VertexAngles::Entry& e = c.at[v];
-    const Vec3* p = &mesh->vertices[v].point;
     if (e.stamp != c.now) {
         e.stamp = c.now;
-        e.code =
-            toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle, &e.angle);
+        const int t = tabled(s, p, *ioAngle, &e.angle);
+        e.code = t == kTakeoffAbove ? kToolSegAbove
+                 : t == kTakeoffOut ? kToolSegOut
+                                    : toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p,
+                                                            1, *ioAngle, &e.angle);
     }
     if (e.code == kToolSegAbove) {
         // A lower bound kept: it holds off every later use too while the smallest angle only falls.
@@ -137,20 +157,39 @@ int vertexTest(const CollMesh* mesh, int32_t v, const Swing& s, double* ioAngle)
     return kToolSegReach;
 }
 
+// The sample places k / n of the short edges (most take one to three samples), divided once.
+constexpr int32_t kFractionRows = 16;
+struct Fractions {
+    double at[kFractionRows][kFractionRows];
+    Fractions() {
+        for (int32_t n = 1; n < kFractionRows; n++)
+            for (int32_t k = 0; k < n; k++) at[n][k] = static_cast<double>(k) / n;
+    }
+};
+const Fractions gFractions;
+
 int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle) {
-    const CollEdge& e = mesh->edges[edge];
-    const Vec3& a = mesh->vertices[e.a].point;
-    const Vec3& b = mesh->vertices[e.b].point;
+    // The tree's numbering where there is one (the query's vertex angles are kept in either).
+    int32_t ends[2];
+    const Vec3 *pa, *pb;
+    if (mesh->treeEnds) {
+        ends[0] = mesh->treeEnds[2 * edge], ends[1] = mesh->treeEnds[2 * edge + 1];
+        pa = &mesh->treePoints[ends[0]], pb = &mesh->treePoints[ends[1]];
+    } else {
+        ends[0] = mesh->edges[edge].a, ends[1] = mesh->edges[edge].b;
+        pa = &mesh->vertices[ends[0]].point, pb = &mesh->vertices[ends[1]].point;
+    }
+    const Vec3 &a = *pa, &b = *pb;
     int best = 0;
-    for (const int32_t v : {e.a, e.b}) {
-        const int r = vertexTest(mesh, v, s, ioAngle);
-        if (r == kToolSegNewMin) g.hitPoint = mesh->vertices[v].point;
+    for (int k = 0; k < 2; k++) {
+        const int r = vertexTest(k ? pb : pa, ends[k], s, ioAngle);
+        if (r == kToolSegNewMin) g.hitPoint = k ? b : a;
         best = std::max(best, r);
     }
     // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
     // the reach altogether is passed over.
     if (best == 0 && !segmentMeetsReach(a, b, s)) return 0;
-    if (e.sampleCount > 0 && mesh->samples) {
+    if (const CollEdge& e = mesh->edges[edge]; e.sampleCount > 0 && mesh->samples) {
         for (int32_t k = 0; k < e.sampleCount; k++) {
             const Vec3* q = &mesh->samples[e.firstSample + k];
             const int r = pointTest(s, q, ioAngle);
@@ -161,12 +200,16 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     }
     const double w = toolSegSampleWidth();
     if (!(w > 0.0)) return -1;
-    const double len = std::sqrt(dist2(a, b));
+    // Clearly shorter than the width (half the edges): no sample, without the root and the quotient.
+    const double len2 = dist2(a, b);
+    if (len2 < w * w * (1 - 1e-9)) return best;
+    const double len = std::sqrt(len2);
     const double count = std::floor(len / w) + 1;
     if (count > 1e7) return -1;
     const int32_t n = static_cast<int32_t>(count);
+    const double* fractions = n < kFractionRows ? gFractions.at[n] : nullptr;
     for (int32_t k = 1; k < n; k++) {
-        const double t = static_cast<double>(k) / n;
+        const double t = fractions ? fractions[k] : static_cast<double>(k) / n;
         const Vec3 q{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)};
         const int r = pointTest(s, &q, ioAngle);
         if (r == kToolSegNewMin) g.hitPoint = q;
@@ -183,24 +226,37 @@ Box boxOf(const CollTreeNode* n) {
     return {n->xmin, n->xmax, n->ymin, n->ymax, n->zmin, n->zmax};
 }
 
+// The polar angle by the polynomial arc tangent, by the library's where that has none.
+double polarOf(double b, double a) {
+    const double near = toolSegAtan2Near(b, a);
+    return std::isnan(near) ? std::atan2(b, a) : near;
+}
+
 // A lower bound of the swing angle of every point in a box: the smallest polar angle of the box
 // in the swing plane (where the box lies clear of the origin and of the angle's cut along -direction)
 // less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
 // angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
 // them when the profile takes off no negative angle.
-double boxAngleBound(const Box& n, const Swing& s) {
-    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY, polar = INFINITY, polarMax = -INFINITY;
+double boxAngleBound(const Box& n, const Swing& s, bool leaf, double floor) {
+    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
+    double ca[8], cb[8];
     for (int k = 0; k < 8; k++) {
         const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
                      (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
-        const double a = dot(c, *s.direction), b = dot(c, *s.reference);
-        amin = std::min(amin, a), bmin = std::min(bmin, b), bmax = std::max(bmax, b);
-        const double near = toolSegAtan2Near(b, a), t = std::isnan(near) ? std::atan2(b, a) : near;
-        polar = std::min(polar, t), polarMax = std::max(polarMax, t);
+        ca[k] = dot(c, *s.direction), cb[k] = dot(c, *s.reference);
+        amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
+    }
+    if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
+    // Clear of the cut, the corners lie within a half-plane about the origin: the turn from one to
+    // another tells which polar angle is smaller, so only the extreme corners need an arc tangent (a
+    // turn misjudged by rounding costs far less than the slack).
+    int lo = 0, hi = 0;
+    for (int k = 1; k < 8; k++) {
+        if (ca[lo] * cb[k] - cb[lo] * ca[k] < 0.0) lo = k;
+        if (ca[hi] * cb[k] - cb[hi] * ca[k] > 0.0) hi = k;
     }
     // The polynomial's arc tangents lie within 1e-7 of the library's.
-    polar -= 1e-6, polarMax += 1e-6;
-    if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
+    const double polar = polarOf(cb[lo], ca[lo]) - 1e-6, polarMax = polarOf(cb[hi], ca[hi]) + 1e-6;
     if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
     const Vec3& p = *s.pivot;
     const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
@@ -215,8 +271,13 @@ double boxAngleBound(const Box& n, const Swing& s) {
                      ((n.zmin + n.zmax) / 2 - p.z) * w.z;
     const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
                      (n.zmax - n.zmin) / 2 * std::fabs(w.z);
-    const double half = toolSegHalfAngleBound(dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz,
-                                              std::max(std::fabs(c) - h * (1 + 1e-12), 0.0));
+    const double d2min = dx * dx + dy * dy + dz * dz, d2max = fx * fx + fy * fy + fz * fz;
+    const double sMin = std::max(std::fabs(c) - h * (1 + 1e-12), 0.0);
+    // The table's cells answer most boxes cheaply; a leaf it does not hold off takes the bound over
+    // the box's own ranges too (both hold: the smaller is kept), which spares it most of the time.
+    double half = s.takeoff ? toolSegTakeoffOver(s.takeoff, d2min, d2max, sMin) : NAN;
+    if (std::isnan(half) || (leaf && half >= 0.0 && polar - half - 1e-9 < floor))
+        half = std::fmin(half, toolSegHalfAngleBound(d2min, d2max, sMin));
     return half < 0.0 ? INFINITY : polar - half;
 }
 
@@ -251,7 +312,7 @@ int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing
     auto greater = [](const Entry& a, const Entry& b) { return a.first > b.first; };
     auto push = [&](const CollTreeNode* n) {
         if (!n || !boxMeetsReach(n, s)) return;
-        const double bound = boxAngleBound(boxOf(n), s);
+        const double bound = boxAngleBound(boxOf(n), s, !n->left && !n->right, *ioAngle);
         if (bound - 1e-9 >= *ioAngle) return;
         heap.push_back({bound, n});
         std::push_heap(heap.begin(), heap.end(), greater);

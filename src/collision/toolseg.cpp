@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
@@ -27,10 +28,77 @@ struct SegTables {
 };
 SegTables g;
 
+// The take-off table's storage and the profile it was built for.
+struct TakeoffTable {
+    static constexpr uint32_t kMaxBins = 2048;
+    bool on = false;
+    double z[kToolSegPoints] = {}, rho[kToolSegPoints] = {};
+    ToolSegTakeoff view{};
+    std::vector<float> invRadius2, bound;
+};
+TakeoffTable gTable;
+
 double radiusAt(int32_t i, double h) {
     const double dz = g.z[i + 1] - g.z[i];
     return dz == 0.0 ? std::max(g.rho[i], g.rho[i + 1])
                      : g.rho[i] + (h - g.z[i]) / dz * (g.rho[i + 1] - g.rho[i]);
+}
+
+float floatAbove(double v) {
+    const float f = static_cast<float>(v);
+    return static_cast<double>(f) >= v ? f : std::nextafter(f, INFINITY);
+}
+
+float floatBelow(double v) {
+    const float f = static_cast<float>(v);
+    return static_cast<double>(f) <= v ? f : std::nextafter(f, -INFINITY);
+}
+
+double floatOfKey(uint32_t key) {
+    return static_cast<double>(std::bit_cast<float>(key << ToolSegTakeoff::kShift));
+}
+
+void buildTakeoffTable() {
+    TakeoffTable& t = gTable;
+    // Every side of a region sets the same tool again.
+    if (t.on && std::equal(g.z, g.z + kToolSegPoints, t.z) &&
+        std::equal(g.rho, g.rho + kToolSegPoints, t.rho))
+        return;
+    t.on = false;
+    const double lo = g.q[0], hi = g.q[kToolSegPoints - 1];
+    if (!(lo > 1e-30) || !(hi >= lo) || !(hi < 1e30)) return;
+    const uint32_t base = std::bit_cast<uint32_t>(floatBelow(lo)) >> ToolSegTakeoff::kShift;
+    const uint32_t bins = (std::bit_cast<uint32_t>(floatAbove(hi)) >> ToolSegTakeoff::kShift) - base + 1;
+    if (bins > TakeoffTable::kMaxBins) return;
+    t.invRadius2.assign(bins, 0.0f);
+    t.bound.assign(size_t{bins} * ToolSegTakeoff::kSlots, -1.0f);
+    for (uint32_t i = 0; i < bins; i++) {
+        // The bin's range, widened past the float conversion's rounding of the point's distance.
+        const double d2lo = floatOfKey(base + i) * (1 - 1e-6), d2hi = floatOfKey(base + i + 1) * (1 + 1e-6);
+        double radius = 0.0;
+        for (int32_t k = 0; k + 1 < kToolSegPoints; k++)
+            if (std::max(d2lo, std::min(g.q[k], g.q[k + 1])) <= std::min(d2hi, std::max(g.q[k], g.q[k + 1])))
+                radius = std::max({radius, std::fabs(g.rho[k]), std::fabs(g.rho[k + 1])});
+        // A point farther than the radius from the swing plane is out of reach: no slot covers it.
+        radius = radius * (1 + 1e-6) + 1e-9;
+        const float inv = floatBelow(1.0 / (radius * radius));
+        if (!(inv > 0.0f) || !std::isfinite(inv)) {
+            std::fill_n(t.bound.begin() + size_t{i} * ToolSegTakeoff::kSlots, ToolSegTakeoff::kSlots, NAN);
+            continue;
+        }
+        t.invRadius2[i] = inv;
+        for (int32_t j = 0; j < ToolSegTakeoff::kSlots; j++) {
+            // The slot's smallest distance from the plane, lowered past the rounding of its index.
+            const double x = std::max(0.0, (j - 0.01) / ToolSegTakeoff::kSlots);
+            const double sMin = std::sqrt(x / static_cast<double>(inv)) * (1 - 1e-6);
+            const double b = toolSegHalfAngleBound(d2lo, d2hi, sMin);
+            if (b >= 0.0) t.bound[size_t{i} * ToolSegTakeoff::kSlots + j] = floatAbove(b);
+        }
+    }
+    std::copy(g.z, g.z + kToolSegPoints, t.z);
+    std::copy(g.rho, g.rho + kToolSegPoints, t.rho);
+    t.view = ToolSegTakeoff{base, bins, t.invRadius2.data(), t.bound.data()};
+    t.on = true;
 }
 
 }  // namespace
@@ -76,6 +144,7 @@ void toolSegProfileInit(const ToolDescription* t, double extraAngleDeg, double s
     g.step = step;
     g.width = std::sqrt(std::max(0.0, (2 * Rp - step) * step));
     g.nearTip = 0.1 * Rp;
+    buildTakeoffTable();
 }
 
 int32_t toolSegProfileSetMode(int32_t mode) {
@@ -109,6 +178,11 @@ int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, 
     const double d2 = dot(q, q);
     const int32_t last = kToolSegPoints - 1;
     if (d2 > g.q[last] || d2 < g.q[0]) return kToolSegOut;
+    // The tabulated take-off first: most points lie far enough above the floor for it.
+    if (floor && gTable.on &&
+        toolSegTakeoffTest(&gTable.view, pivot, direction, reference, swingAxis, p, *floor, angle) ==
+            kTakeoffAbove)
+        return kToolSegAbove;
     int32_t i = last - 1;
     while (i >= 0 && !(std::min(g.q[i], g.q[i + 1]) <= d2 && d2 <= std::max(g.q[i], g.q[i + 1]))) i--;
     if (i < 0) return kToolSegOut;
@@ -275,6 +349,30 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
     return bound;
 }
 
+double toolSegTakeoffOver(const ToolSegTakeoff* t, double d2min, double d2max, double sMin) {
+    // Distances outside the table's bins lie outside the profile's reach.
+    const auto binOf = [t](double d2) {
+        const int64_t key = std::bit_cast<uint32_t>(static_cast<float>(d2)) >> ToolSegTakeoff::kShift;
+        return std::clamp<int64_t>(key - t->base, -1, t->bins);
+    };
+    if (!(d2min <= d2max) || !(sMin >= 0.0)) return NAN;
+    const int64_t b0 = std::max<int64_t>(binOf(d2min), 0), b1 = std::min<int64_t>(binOf(d2max), t->bins - 1);
+    double bound = -1.0;
+    for (int64_t i = b0; i <= b1; i++) {
+        const double x = sMin * sMin * static_cast<double>(t->invRadius2[i]);
+        if (!(x < 1.0)) continue;  // farther from the plane than any radius at these distances
+        const float off =
+            t->bound[i * ToolSegTakeoff::kSlots + static_cast<int64_t>(x * ToolSegTakeoff::kSlots)];
+        if (std::isnan(off)) return NAN;
+        bound = std::max(bound, static_cast<double>(off));
+    }
+    return bound;
+}
+
+const ToolSegTakeoff* toolSegTakeoff() {
+    return gTable.on ? &gTable.view : nullptr;
+}
+
 double toolSegMinRadius() {
     return *std::min_element(g.rho, g.rho + kToolSegPoints);
 }
@@ -285,4 +383,5 @@ double toolSegSampleWidth() {
 
 void toolSegResetState() {
     g = SegTables{};
+    gTable = TakeoffTable{};
 }

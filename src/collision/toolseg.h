@@ -3,6 +3,7 @@
 // a time), with a swing-angle test of a point and inside tests of a point and an edge.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -41,7 +42,7 @@ int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* refer
 int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                       const Vec3* p, int nearTipCheck, double* angle);
 // toolSegPointAngle, or kToolSegAbove with a lower bound of the angle in *angle when that bound is not
-// below floor (the angle itself is then not measured).
+// below floor (the angle itself is then not measured, nor always whether the point is within reach).
 int toolSegPointAngleFrom(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
                           const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
                           double* angle);
@@ -77,4 +78,55 @@ inline double toolSegAtan2Near(double y, double x) {
     double t = ay <= ax ? r * u : M_PI / 2 - r * u;
     if (std::signbit(x)) t = M_PI - t;
     return std::signbit(y) ? -t : t;
+}
+
+// Upper bounds of the angle the point test takes off, tabulated for the current profile over the
+// point's squared distance (bins of equal ratio, read off the float's exponent and leading mantissa
+// bits) and its squared distance from the swing plane relative to the largest radius at that
+// distance: the bound of most points of a swing query then needs one arc tangent.
+struct ToolSegTakeoff {
+    static constexpr int kShift = 23 - 5;  // 32 bins a doubling of the squared distance
+    static constexpr int kSlots = 32;      // bins of s^2 / radius^2 in [0, 1)
+    uint32_t base;
+    uint32_t bins;
+    const float* invRadius2;  // per distance bin: 1 / (largest radius)^2
+    const float* bound;       // per bin and slot: -1 where nothing is reached, NaN where unknown
+};
+const ToolSegTakeoff* toolSegTakeoff();  // null without a table
+// An upper bound of the angle taken off over a distance range and off the plane by at least sMin, as
+// toolSegHalfAngleBound gives (-1 where nothing is reached), from the table's cells; NaN where the
+// table cannot answer.
+double toolSegTakeoffOver(const ToolSegTakeoff* t, double d2min, double d2max, double sMin);
+
+enum : int {
+    kTakeoffUnknown = -1,  // the table cannot tell: the point test decides
+    kTakeoffOut = 0,       // no section of the profile reaches p (the point test answers "out")
+    kTakeoffAbove = 1,     // the tabulated lower bound of p's swing angle is not below floor
+};
+
+// What the table tells of p's swing angle (as toolSegPointAngleFrom takes it) against floor; with
+// kTakeoffAbove the bound is in *angle.
+inline int toolSegTakeoffTest(const ToolSegTakeoff* t, const Vec3* pivot, const Vec3* direction,
+                              const Vec3* reference, const Vec3* swingAxis, const Vec3* p, double floor,
+                              double* angle) {
+    const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
+    const double d2 = q.x * q.x + q.y * q.y + q.z * q.z;
+    const uint32_t bin =
+        (std::bit_cast<uint32_t>(static_cast<float>(d2)) >> ToolSegTakeoff::kShift) - t->base;
+    if (bin >= t->bins) return kTakeoffUnknown;
+    const double s = q.x * swingAxis->x + q.y * swingAxis->y + q.z * swingAxis->z;
+    const double x = s * s * static_cast<double>(t->invRadius2[bin]);
+    if (x >= 1.0) return kTakeoffOut;  // farther from the swing plane than any radius at this distance
+    if (!(x < 1.0)) return kTakeoffUnknown;
+    const float off =
+        t->bound[bin * ToolSegTakeoff::kSlots + static_cast<uint32_t>(x * ToolSegTakeoff::kSlots)];
+    if (off < 0.0f) return kTakeoffOut;
+    if (!(off >= 0.0f)) return kTakeoffUnknown;
+    // The polynomial arc tangent lies within 1e-7 of the library's, the take-off within its slack.
+    const double a = q.x * direction->x + q.y * direction->y + q.z * direction->z;
+    const double b = q.x * reference->x + q.y * reference->y + q.z * reference->z;
+    const double bound = toolSegAtan2Near(b, a) - 2e-6 - static_cast<double>(off);
+    if (!(bound >= floor)) return kTakeoffUnknown;
+    *angle = bound;
+    return kTakeoffAbove;
 }

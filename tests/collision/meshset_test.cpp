@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -146,6 +147,14 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
         }
         mesh->vertexCount = vertices, mesh->edgeCount = edges;
         ASSERT_EQ(collMeshTreeBuildOne(mesh), 1);
+        ASSERT_TRUE(mesh->treePoints && mesh->treeEnds);
+        for (int32_t i = 0; i < 2 * edges; i++) {
+            const CollEdge& e = mesh->edges[i / 2];
+            ASSERT_TRUE(mesh->treeEnds[i] >= 0 && mesh->treeEnds[i] < vertices);
+            EXPECT_EQ(std::memcmp(&mesh->treePoints[mesh->treeEnds[i]],
+                                  &mesh->vertices[i % 2 ? e.b : e.a].point, sizeof(Vec3)),
+                      0);
+        }
         std::vector<const CollTreeNode*> stack{mesh->tree};
         while (!stack.empty()) {
             const CollTreeNode* node = stack.back();
@@ -192,7 +201,12 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         MeshSet* withTree = meshSetFromList(lines.array, 1, angle, 1e-3);
         MeshSet* plain = meshSetFromList(lines.array, 1, angle, 1e-3);
         ASSERT_TRUE(withTree && plain);
-        for (CollMesh* m : plain->meshes) collMeshTreeFree(std::exchange(m->tree, nullptr));
+        for (CollMesh* m : plain->meshes) {
+            // Without the tree's point numbering too: the loop reads the vertices themselves.
+            collMeshTreeFree(std::exchange(m->tree, nullptr));
+            std::free(std::exchange(m->treePoints, nullptr));
+            std::free(std::exchange(m->treeEnds, nullptr));
+        }
         const Vec3 pivot = randomPoint(half / 2);
         const Frame f = randomFrame();
         const int32_t selector = 1 + rngBelow(9);
@@ -243,13 +257,18 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
         double angle;
         const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
         const double d2 = d * d, sMin = std::fabs(s) * (k % 3 ? rngUniform() : 1.0);
-        const double bound =
-            toolSegHalfAngleBound(d2 * (1 - 0.3 * rngUniform()), d2 * (1 + rngUniform()), sMin);
+        const double d2lo = d2 * (1 - 0.3 * rngUniform()), d2hi = d2 * (1 + rngUniform());
+        const double bound = toolSegHalfAngleBound(d2lo, d2hi, sMin);
+        // The tabulated bound over the same ranges, where the table answers.
+        const ToolSegTakeoff* table = toolSegTakeoff();
+        ASSERT_TRUE(table);
+        const double tabled = toolSegTakeoffOver(table, d2lo, d2hi, sMin);
         if (r != kToolSegReach) return;
         reached++;
         const double polar = std::atan2(b, a);
         ASSERT_GE(bound, 0.0) << n << " " << k;
         EXPECT_LE(polar - angle, bound + 1e-9) << n << " " << k;
+        EXPECT_TRUE(std::isnan(tabled) || polar - angle <= tabled + 1e-9) << n << " " << k;
         if (toolSegMinRadius() > 1e-6) {
             EXPECT_LE(angle, polar + 1e-9) << n << " " << k;
         }
@@ -261,17 +280,32 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
 // it is not below the floor asked, the angle itself otherwise; its arc tangent against the library's
 // in every quadrant, near the axes and on signed zeros.
 TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
-    int bounded = 0, measured = 0;
+    int bounded = 0, measured = 0, tabledOut = 0;
     const Vec3 pivot{0, 0, 0};
     forSeededToolPoints([&](const ToolDescription& t, const Frame& f, int n, int k) {
-        const Vec3 p = randomPoint(t.stage4Top * 1.1);
+        // Half of the points at a seeded distance and offset from the swing plane, so that many lie
+        // near the edges of the tabulated distance and offset bins.
+        const double d = t.stage4Top * 1.1 * rngUniform(), s = d * (2 * rngUniform() - 1);
+        const double lat = std::sqrt(d * d - s * s), phi = 2 * M_PI * rngUniform();
+        const double u = lat * std::cos(phi), v = lat * std::sin(phi);
+        const Vec3 p =
+            k % 2 ? randomPoint(t.stage4Top * 1.1)
+                  : Vec3{u * f.dir.x + v * f.ref.x + s * f.axis.x, u * f.dir.y + v * f.ref.y + s * f.axis.y,
+                         u * f.dir.z + v * f.ref.z + s * f.axis.z};
         double angle, bound;
         const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
         const double floor =
             (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
         const int q = toolSegPointAngleFrom(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &bound);
+        // The table calls out of reach only what the test finds out of reach.
+        double tabledBound;
+        const int told =
+            toolSegTakeoffTest(toolSegTakeoff(), &pivot, &f.dir, &f.ref, &f.axis, &p, floor, &tabledBound);
+        tabledOut += told == kTakeoffOut;
+        EXPECT_TRUE(told != kTakeoffOut || r != kToolSegReach) << n << " " << k;
         if (r != kToolSegReach) {
-            EXPECT_EQ(q, r);
+            // Out of reach: no angle, so any bound holds; one is given only when not below the floor.
+            EXPECT_TRUE(q == r || (q == kToolSegAbove && bound >= floor)) << n << " " << k;
         } else if (q == kToolSegAbove) {
             bounded++;
             EXPECT_TRUE(bound >= floor && bound <= angle) << n << " " << k;
@@ -283,6 +317,7 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
     });
     EXPECT_GT(bounded, 1000);
     EXPECT_GT(measured, 1000);
+    EXPECT_GT(tabledOut, 1000);
     const double scales[] = {1.0, 1e-9, 1e-300, 0.0};
     for (int k = 0; k < 100000; k++) {
         const double y = (2 * rngUniform() - 1) * scales[k % 4],
