@@ -55,6 +55,7 @@ struct Run {
     LoopSet trim;
     std::vector<Cell> cells;
     std::vector<char> sureU, sureV;  // per knot span: the plain point's basis cannot fail there
+    bool allSure = false;            // every span of both directions is sure and the surface usable
     // The refined cells' height order while it is only known, not applied: moving 168-byte cells along
     // it costs more than the area sum that mostly follows, which reads them in that order instead.
     std::vector<size_t> order;
@@ -180,7 +181,8 @@ void settleOrder(Run& run) {
     if (run.order.empty()) return;
     applyOrder(run.cells, run.order);
     run.order.clear();
-    const auto end = std::remove_if(run.cells.begin(), run.cells.end(), [](const Cell& c) { return c.state == 0; });
+    const auto end =
+        std::remove_if(run.cells.begin(), run.cells.end(), [](const Cell& c) { return c.state == 0; });
     run.cells.erase(end, run.cells.end());
 }
 
@@ -272,7 +274,8 @@ int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* 
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        if (!(known >> i & 1u) && !evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
+        if (!(known >> i & 1u) && !evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i]))
+            return -1;
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     *measured = true;
@@ -312,10 +315,21 @@ bool midpointsSure(Run& run, const Cell& c) {
         const BsplSurface& s = rec->surface;
         run.sureU = sureSpans(s.uKnots, s.uNum, s.uOrder);
         run.sureV = sureSpans(s.vKnots, s.vNum, s.vOrder);
+        // The spans a point can fall in: order - 1 .. num - 1.
+        const auto allOf = [](const std::vector<char>& sure, int32_t order) {
+            return order >= 1 && static_cast<size_t>(order) <= sure.size() &&
+                   std::all_of(sure.begin() + (order - 1), sure.end(), [](char x) { return x != 0; });
+        };
+        int32_t su = 0, sv = 0;
+        run.allSure = nurbsSurfPointSpans(rec, 0.0, 0.0, &su, &sv) == 1 && allOf(run.sureU, s.uOrder) &&
+                      allOf(run.sureV, s.vOrder);
     }
     double u0 = c.uv[0].x, u1 = u0, v0 = c.uv[0].y, v1 = v0;
     for (const Vec2& p : c.uv)
         u0 = std::min(u0, p.x), u1 = std::max(u1, p.x), v0 = std::min(v0, p.y), v1 = std::max(v1, p.y);
+    // With every span sure the spans need not be found: the box's corners need only be numbers the
+    // spans can be found for.
+    if (run.allSure) return std::isfinite(u0) && std::isfinite(v0) && std::isfinite(u1) && std::isfinite(v1);
     int32_t su0 = 0, sv0 = 0, su1 = 0, sv1 = 0;
     if (!nurbsSurfPointSpans(rec, u0, v0, &su0, &sv0) || !nurbsSurfPointSpans(rec, u1, v1, &su1, &sv1))
         return false;
@@ -386,7 +400,8 @@ int refineCurvature(Run& run, double minParam) {
                 const KnownMids& known = pendingKnown[i];
                 Vec3 mids[4] = {known.m[0], known.m[1], known.m[2], known.m[3]};
                 bool measured = false;
-                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids, known.mask, &measured) : 1;
+                int verdict =
+                    p02 > minParam || p13 > minParam ? cellTest(run, c, mids, known.mask, &measured) : 1;
                 if (verdict < 0) return -1;
                 if (measured && known.pairSide >= 0) {
                     KnownMids& sibling = pendingKnown[i + 1];
@@ -521,7 +536,7 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
     const double wu = (ku1 - ku0) / n, wv = (kv1 - kv0) / n;
     const double cu = (u1 - u0) / wu + 2, cv = (v1 - v0) / wv + 2;
     if (!(cu * cv <= static_cast<double>(kFacetMaxCells))) return -1;
-    Run run{surface, tol, {}, {}, {}, {}, {}, 0};
+    Run run{surface, tol, {}, {}, {}, {}, false, {}, 0};
     try {
         if (!buildLoops(surface, &run.trim)) return -1;
         if (!gridCells(run, u0, u1, v0, v1, static_cast<int>(cu), static_cast<int>(cv), run.cells)) return -1;
