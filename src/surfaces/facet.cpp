@@ -42,9 +42,10 @@ struct LoopSet {
 // The side midpoints of a cell to be judged that are measured already: a half keeps the side of its
 // parent that was not halved, and two halves share the side between them. The same parameters give the
 // same point, so a side measured once is not measured again.
+// A half knows at most two: the side kept whole and the side shared with its sibling.
 struct KnownMids {
-    Vec3 m[4];
-    uint8_t mask;     // bit i: m[i] holds side i's midpoint
+    Vec3 m[2];
+    int8_t side[2];   // the side whose midpoint m[k] holds, or -1
     int8_t pairSide;  // the side shared with the next cell of the list (its side pairSide ^ 2), or -1
 };
 
@@ -408,7 +409,7 @@ int refineCurvature(Run& run, double minParam) {
         nextKnown.reserve(room);
         pendingKnown.reserve(room);
         pending = run.cells;
-        pendingKnown.assign(pending.size(), KnownMids{{}, 0, -1});
+        pendingKnown.assign(pending.size(), KnownMids{{}, {-1, -1}, -1});
         while (!pending.empty()) {
             next.clear();
             nextKnown.clear();
@@ -427,15 +428,17 @@ int refineCurvature(Run& run, double minParam) {
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).
                 const KnownMids& known = pendingKnown[i];
-                Vec3 mids[4] = {known.m[0], known.m[1], known.m[2], known.m[3]};
+                Vec3 mids[4] = {};
+                unsigned mask = 0;
+                for (int k = 0; k < 2; ++k)
+                    if (known.side[k] >= 0) mids[known.side[k]] = known.m[k], mask |= 1u << known.side[k];
                 bool measured = false;
-                int verdict =
-                    p02 > minParam || p13 > minParam ? cellTest(run, c, mids, known.mask, &measured) : 1;
+                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured) : 1;
                 if (verdict < 0) return -1;
                 if (measured && known.pairSide >= 0) {
                     KnownMids& sibling = pendingKnown[i + 1];
-                    sibling.m[known.pairSide ^ 2] = mids[known.pairSide];
-                    sibling.mask |= static_cast<uint8_t>(1u << (known.pairSide ^ 2));
+                    sibling.m[1] = mids[known.pairSide];
+                    sibling.side[1] = static_cast<int8_t>(known.pairSide ^ 2);
                 }
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
@@ -464,10 +467,11 @@ int refineCurvature(Run& run, double minParam) {
                 next.push_back(h1);
                 next.push_back(h2);
                 // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
-                KnownMids k1{{}, 0, static_cast<int8_t>(acrossU ? 1 : 2)}, k2{{}, 0, -1};
                 const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
-                k1.m[kept1] = mids[kept1], k1.mask = static_cast<uint8_t>(1u << kept1);
-                k2.m[kept2] = mids[kept2], k2.mask = static_cast<uint8_t>(1u << kept2);
+                const KnownMids k1{{mids[kept1], {}},
+                                   {static_cast<int8_t>(kept1), -1},
+                                   static_cast<int8_t>(acrossU ? 1 : 2)};
+                const KnownMids k2{{mids[kept2], {}}, {static_cast<int8_t>(kept2), -1}, -1};
                 nextKnown.push_back(k1);
                 nextKnown.push_back(k2);
             }
