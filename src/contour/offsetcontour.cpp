@@ -504,6 +504,7 @@ bool offsetEndsNearer2D(const Seg2D* e, int32_t n, const Seg2D* out, int32_t c, 
     const double reach =
         (r + 3.2e-3) * (1.0 + 1e-9) +
         1e-9 * (1.0 + std::max({std::fabs(x0), std::fabs(x1), std::fabs(y0), std::fabs(y1)}));
+    const double grow = reach - r;
     const double w = x1 - x0, h = y1 - y0;
     double cell = std::max({std::sqrt(w * h / c), std::max(w, h) / 2048.0, reach});
     if (!std::isfinite(cell)) return plain();
@@ -516,8 +517,14 @@ bool offsetEndsNearer2D(const Seg2D* e, int32_t n, const Seg2D* out, int32_t c, 
         *b = static_cast<int32_t>(std::clamp(std::floor((hi + reach - origin) / cell), 0.0, top));
         return true;
     };
+    // Each listed element with its box grown by the foot test's reach and the rounding room (reach - r),
+    // stored in list order so that an end's candidates are read in one stream.
+    struct Listed {
+        double x0, x1, y0, y1;
+        int32_t k;
+    };
     std::vector<int64_t> start;
-    std::vector<int32_t> items;
+    std::vector<Listed> items;
     try {
         start.assign(static_cast<size_t>(rows) * cols + 1, 0);
         for (int pass = 0; pass < 2; pass++) {
@@ -528,13 +535,15 @@ bool offsetEndsNearer2D(const Seg2D* e, int32_t n, const Seg2D* out, int32_t c, 
                     !cellRange(std::min(e[k].y1, e[k].y2), std::max(e[k].y1, e[k].y2), y0, y1, rows, &ra,
                                &rb))
                     continue;
+                const Listed entry{std::min(e[k].x1, e[k].x2) - grow, std::max(e[k].x1, e[k].x2) + grow,
+                                   std::min(e[k].y1, e[k].y2) - grow, std::max(e[k].y1, e[k].y2) + grow, k};
                 for (int32_t i = ra; i <= rb; i++)
                     for (int32_t j = ca; j <= cb; j++) {
                         const size_t at = static_cast<size_t>(i) * cols + j;
                         if (pass == 0)
                             start[at + 1]++;
                         else
-                            items[static_cast<size_t>(start[at]++)] = k;
+                            items[static_cast<size_t>(start[at]++)] = entry;
                     }
             }
             if (pass == 0) {
@@ -550,13 +559,22 @@ bool offsetEndsNearer2D(const Seg2D* e, int32_t n, const Seg2D* out, int32_t c, 
     } catch (const std::bad_alloc&) {
         return plain();
     }
+    const double r2 = r * r;
     for (int32_t m = 0; m < c; m++) {
         const Vec2 p{out[m].x2, out[m].y2};
         const int32_t i = std::clamp(static_cast<int32_t>(std::floor((p.y - y0) / cell)), 0, rows - 1);
         const int32_t j = std::clamp(static_cast<int32_t>(std::floor((p.x - x0) / cell)), 0, cols - 1);
         const size_t at = static_cast<size_t>(i) * cols + j;
-        for (int64_t q = start[at]; q < start[at + 1]; q++)
-            if (distPointSeg2D(&p, &e[items[static_cast<size_t>(q)]]) < r) return true;
+        for (int64_t q = start[at]; q < start[at + 1]; q++) {
+            // A cell lists the elements near any of its points; the distance is measured only for an
+            // end within r of the element's grown box, as it is the distance to a point of the box
+            // grown by the foot test's reach alone.
+            const Listed& g = items[static_cast<size_t>(q)];
+            const double dx = std::max({g.x0 - p.x, p.x - g.x1, 0.0}),
+                         dy = std::max({g.y0 - p.y, p.y - g.y1, 0.0});
+            if (dx * dx + dy * dy > r2) continue;
+            if (distPointSeg2D(&p, &e[g.k]) < r) return true;
+        }
     }
     return false;
 }

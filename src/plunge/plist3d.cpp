@@ -1,6 +1,8 @@
 // 3D point lists with parameters, and chains of them.
 #include "plunge/plist3d.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -21,10 +23,23 @@ bool growTo(Plist3D* l, int32_t capacity) {
     return true;
 }
 
-// The first index i >= 1 with param[i] > s - 1e-5 (the last index when none is).
+// The first index i >= 1 with param[i] > s - 1e-5 (the last index when none is). Eight parameters are
+// compared per branch: the scan takes the same first index whatever the list holds (also out of
+// order or not a number), which a bisection would not.
 int32_t segmentOf(const Plist3D* l, double s) {
+    const double t = s - 1e-5;
+    const double* p = l->param;
+    const int32_t last = l->count - 1;
     int32_t i = 1;
-    while (i < l->count - 1 && !(l->param[i] > s - 1e-5)) ++i;
+    const __m128d tv = _mm_set1_pd(t);
+    for (; i + 8 <= last; i += 8) {
+        const __m128d a =
+            _mm_or_pd(_mm_cmpgt_pd(_mm_loadu_pd(p + i), tv), _mm_cmpgt_pd(_mm_loadu_pd(p + i + 2), tv));
+        const __m128d b =
+            _mm_or_pd(_mm_cmpgt_pd(_mm_loadu_pd(p + i + 4), tv), _mm_cmpgt_pd(_mm_loadu_pd(p + i + 6), tv));
+        if (_mm_movemask_pd(_mm_or_pd(a, b)) != 0) break;
+    }
+    while (i < last && !(p[i] > t)) ++i;
     return i;
 }
 

@@ -10,6 +10,34 @@ namespace {
 // The triangle's work arrays live on the stack; the derivative code of the surfaces shares the limit.
 constexpr int32_t kMaxOrder = kBsplMaxOrder;
 
+// The triangle of one fixed order: the same quotients, products and sums in the same order as the loop
+// of any order below, unrolled. A quotient whose divisor is too small is taken and dropped (its term
+// vanishes either way), so that the quotients of a row need not wait for each other's test.
+template <int Order>
+int basisOfOrder(const double* knots, int32_t span, double t, double* N) {
+    double left[Order], right[Order];
+    int rc = 0;
+    N[0] = 1.0;
+#pragma GCC unroll 8
+    for (int j = 1; j < Order; ++j) {
+        left[j] = t - knots[span + 1 - j];
+        right[j] = knots[span + j] - t;
+        double saved = 0.0;
+#pragma GCC unroll 8
+        for (int r = 0; r < j; ++r) {
+            const double den = right[r + 1] + left[j - r];
+            const bool small = std::fabs(den) < 1e-8;
+            const double q = N[r] / den;
+            const double temp = small ? 0.0 : q;
+            rc = small ? -1 : rc;
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        N[j] = saved;
+    }
+    return rc;
+}
+
 }  // namespace
 
 int32_t knotSpan(const double* knots, int32_t num, int32_t order, double t) {
@@ -31,6 +59,16 @@ int bsplBasis(const double* knots, int32_t num, int32_t order, int32_t span, dou
     if (knots == nullptr || N == nullptr || order < 1 || order > kMaxOrder) return -1;
     // Spans below order-1 would reach before the first knot.
     if (span < 0 || span >= num || span < order - 1) return -1;
+    switch (order) {
+        case 2:
+            return basisOfOrder<2>(knots, span, t, N);
+        case 3:
+            return basisOfOrder<3>(knots, span, t, N);
+        case 4:
+            return basisOfOrder<4>(knots, span, t, N);
+        default:
+            break;
+    }
     N[0] = 1.0;
     if (order < 2) return 0;
     double left[kMaxOrder];

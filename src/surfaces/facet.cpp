@@ -20,6 +20,11 @@ FacetStats gStats{};
 // 4 also for a cell known to lie inside.
 struct Cell {
     uint16_t state;
+    // Bit i: corner i lies inside the loops, known when cornersKnown is set. Halves take their parent's
+    // corners and share the two new ones, so the refinement tests two points per split where the
+    // classification of the refined cells would test four per cell.
+    uint8_t cornersIn;
+    uint8_t cornersKnown;
     Vec3 p[4];
     Vec2 uv[4];
 };
@@ -37,9 +42,10 @@ struct LoopSet {
 // The side midpoints of a cell to be judged that are measured already: a half keeps the side of its
 // parent that was not halved, and two halves share the side between them. The same parameters give the
 // same point, so a side measured once is not measured again.
+// A half knows at most two: the side kept whole and the side shared with its sibling.
 struct KnownMids {
-    Vec3 m[4];
-    uint8_t mask;     // bit i: m[i] holds side i's midpoint
+    Vec3 m[2];
+    int8_t side[2];   // the side whose midpoint m[k] holds, or -1
     int8_t pairSide;  // the side shared with the next cell of the list (its side pairSide ^ 2), or -1
 };
 
@@ -55,6 +61,7 @@ struct Run {
     LoopSet trim;
     std::vector<Cell> cells;
     std::vector<char> sureU, sureV;  // per knot span: the plain point's basis cannot fail there
+    bool allSure = false;            // every span of both directions is sure and the surface usable
     // The refined cells' height order while it is only known, not applied: moving 168-byte cells along
     // it costs more than the area sum that mostly follows, which reads them in that order instead.
     std::vector<size_t> order;
@@ -161,7 +168,10 @@ int32_t classify(Run& run) {
         if (run.trim.loops.empty()) c.state = 4;
         if (c.state != 4) {
             int inside = 0;
-            for (const Vec2& uv : c.uv) inside += insideTrim(run.trim, uv) ? 1 : 0;
+            if (c.cornersKnown != 0)
+                for (int i = 0; i < 4; ++i) inside += c.cornersIn >> i & 1;
+            else
+                for (const Vec2& uv : c.uv) inside += insideTrim(run.trim, uv) ? 1 : 0;
             c.state = static_cast<uint16_t>(inside);
         }
         ++gStats.cellCount[c.state];
@@ -180,7 +190,8 @@ void settleOrder(Run& run) {
     if (run.order.empty()) return;
     applyOrder(run.cells, run.order);
     run.order.clear();
-    const auto end = std::remove_if(run.cells.begin(), run.cells.end(), [](const Cell& c) { return c.state == 0; });
+    const auto end =
+        std::remove_if(run.cells.begin(), run.cells.end(), [](const Cell& c) { return c.state == 0; });
     run.cells.erase(end, run.cells.end());
 }
 
@@ -272,7 +283,8 @@ int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* 
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        if (!(known >> i & 1u) && !evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
+        if (!(known >> i & 1u) && !evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i]))
+            return -1;
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     *measured = true;
@@ -312,10 +324,21 @@ bool midpointsSure(Run& run, const Cell& c) {
         const BsplSurface& s = rec->surface;
         run.sureU = sureSpans(s.uKnots, s.uNum, s.uOrder);
         run.sureV = sureSpans(s.vKnots, s.vNum, s.vOrder);
+        // The spans a point can fall in: order - 1 .. num - 1.
+        const auto allOf = [](const std::vector<char>& sure, int32_t order) {
+            return order >= 1 && static_cast<size_t>(order) <= sure.size() &&
+                   std::all_of(sure.begin() + (order - 1), sure.end(), [](char x) { return x != 0; });
+        };
+        int32_t su = 0, sv = 0;
+        run.allSure = nurbsSurfPointSpans(rec, 0.0, 0.0, &su, &sv) == 1 && allOf(run.sureU, s.uOrder) &&
+                      allOf(run.sureV, s.vOrder);
     }
     double u0 = c.uv[0].x, u1 = u0, v0 = c.uv[0].y, v1 = v0;
     for (const Vec2& p : c.uv)
         u0 = std::min(u0, p.x), u1 = std::max(u1, p.x), v0 = std::min(v0, p.y), v1 = std::max(v1, p.y);
+    // With every span sure the spans need not be found: the box's corners need only be numbers the
+    // spans can be found for.
+    if (run.allSure) return std::isfinite(u0) && std::isfinite(v0) && std::isfinite(u1) && std::isfinite(v1);
     int32_t su0 = 0, sv0 = 0, su1 = 0, sv1 = 0;
     if (!nurbsSurfPointSpans(rec, u0, v0, &su0, &sv0) || !nurbsSurfPointSpans(rec, u1, v1, &su1, &sv1))
         return false;
@@ -348,6 +371,27 @@ void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
     }
 }
 
+// The halves' corners inside the loops: the parent's (tested now if not yet known) and the two new ones.
+void shareCorners(const LoopSet& trim, const Cell& c, bool acrossU, Cell* a, Cell* b) {
+    unsigned in = c.cornersIn;
+    if (c.cornersKnown == 0) {
+        in = 0;
+        for (int i = 0; i < 4; ++i) in |= (insideTrim(trim, c.uv[i]) ? 1u : 0u) << i;
+    }
+    if (acrossU) {
+        // a: corners 0, 3 the parent's, 1 and 2 new; b: 1, 2 the parent's, 0 (= a's 1) and 3 (= a's 2) new.
+        const unsigned m1 = insideTrim(trim, a->uv[1]) ? 1u : 0u, m2 = insideTrim(trim, a->uv[2]) ? 1u : 0u;
+        a->cornersIn = static_cast<uint8_t>((in & 9u) | m1 << 1 | m2 << 2);
+        b->cornersIn = static_cast<uint8_t>((in & 6u) | m1 | m2 << 3);
+    } else {
+        // a: corners 0, 1 the parent's, 2 and 3 new; b: 2, 3 the parent's, 1 (= a's 2) and 0 (= a's 3) new.
+        const unsigned m2 = insideTrim(trim, a->uv[2]) ? 1u : 0u, m3 = insideTrim(trim, a->uv[3]) ? 1u : 0u;
+        a->cornersIn = static_cast<uint8_t>((in & 3u) | m2 << 2 | m3 << 3);
+        b->cornersIn = static_cast<uint8_t>((in & 12u) | m2 << 1 | m3);
+    }
+    a->cornersKnown = b->cornersKnown = 1;
+}
+
 // Each cell is judged by cellTest and halved until accepted. The cells are refined round by round (every
 // cell of a round is judged before any of its children), so that a cover stopped at the cell bound is
 // refined evenly; without the bound the accepted cells are the same as in any other order.
@@ -365,7 +409,7 @@ int refineCurvature(Run& run, double minParam) {
         nextKnown.reserve(room);
         pendingKnown.reserve(room);
         pending = run.cells;
-        pendingKnown.assign(pending.size(), KnownMids{{}, 0, -1});
+        pendingKnown.assign(pending.size(), KnownMids{{}, {-1, -1}, -1});
         while (!pending.empty()) {
             next.clear();
             nextKnown.clear();
@@ -384,14 +428,17 @@ int refineCurvature(Run& run, double minParam) {
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).
                 const KnownMids& known = pendingKnown[i];
-                Vec3 mids[4] = {known.m[0], known.m[1], known.m[2], known.m[3]};
+                Vec3 mids[4] = {};
+                unsigned mask = 0;
+                for (int k = 0; k < 2; ++k)
+                    if (known.side[k] >= 0) mids[known.side[k]] = known.m[k], mask |= 1u << known.side[k];
                 bool measured = false;
-                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids, known.mask, &measured) : 1;
+                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured) : 1;
                 if (verdict < 0) return -1;
                 if (measured && known.pairSide >= 0) {
                     KnownMids& sibling = pendingKnown[i + 1];
-                    sibling.m[known.pairSide ^ 2] = mids[known.pairSide];
-                    sibling.mask |= static_cast<uint8_t>(1u << (known.pairSide ^ 2));
+                    sibling.m[1] = mids[known.pairSide];
+                    sibling.side[1] = static_cast<int8_t>(known.pairSide ^ 2);
                 }
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
@@ -416,13 +463,15 @@ int refineCurvature(Run& run, double minParam) {
                 if (!acrossU && short13 && !short02) acrossU = true;
                 Cell h1, h2;
                 halve(c, mids, acrossU, &h1, &h2);
+                if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, &h1, &h2);
                 next.push_back(h1);
                 next.push_back(h2);
                 // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
-                KnownMids k1{{}, 0, static_cast<int8_t>(acrossU ? 1 : 2)}, k2{{}, 0, -1};
                 const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
-                k1.m[kept1] = mids[kept1], k1.mask = static_cast<uint8_t>(1u << kept1);
-                k2.m[kept2] = mids[kept2], k2.mask = static_cast<uint8_t>(1u << kept2);
+                const KnownMids k1{{mids[kept1], {}},
+                                   {static_cast<int8_t>(kept1), -1},
+                                   static_cast<int8_t>(acrossU ? 1 : 2)};
+                const KnownMids k2{{mids[kept2], {}}, {static_cast<int8_t>(kept2), -1}, -1};
                 nextKnown.push_back(k1);
                 nextKnown.push_back(k2);
             }
@@ -521,7 +570,7 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
     const double wu = (ku1 - ku0) / n, wv = (kv1 - kv0) / n;
     const double cu = (u1 - u0) / wu + 2, cv = (v1 - v0) / wv + 2;
     if (!(cu * cv <= static_cast<double>(kFacetMaxCells))) return -1;
-    Run run{surface, tol, {}, {}, {}, {}, {}, 0};
+    Run run{surface, tol, {}, {}, {}, {}, false, {}, 0};
     try {
         if (!buildLoops(surface, &run.trim)) return -1;
         if (!gridCells(run, u0, u1, v0, v1, static_cast<int>(cu), static_cast<int>(cv), run.cells)) return -1;

@@ -37,32 +37,48 @@ bool pull(double* t, const double* knots, int32_t num) {
     return true;
 }
 
-// Sums up to derivative order nd (0, 1 or 2) in each direction. 0, or -1 when a basis fails; a plain
-// point (nd 0) also fails on a degenerate knot difference, as the plain basis reports it.
 // The sums of the first `Terms` terms from the basis rows Nu, Nv at the spans su, sv: the same products
 // in the same order whatever the count; the count fixed at compile time keeps the sums in registers.
-template <int Terms>
-void sumTerms(const BsplSurface* s, int32_t su, int32_t sv, const double (*Nu)[kBsplMaxOrder],
-              const double (*Nv)[kBsplMaxOrder], Hom* h) {
+// Orders UO, VO fixed at compile time (0: the surface's) unroll the loops; a surface without weights
+// takes the weight 1 out of its products, which leaves every product as it was.
+template <int Terms, int UO, int VO, bool Rational>
+void sumOf(const BsplSurface* s, int32_t su, int32_t sv, const double (*Nu)[kBsplMaxOrder],
+           const double (*Nv)[kBsplMaxOrder], Hom* h) {
     // Which (u order, v order) pair of basis rows each term takes.
     static constexpr int kDu[kTerms] = {0, 1, 0, 2, 1, 0}, kDv[kTerms] = {0, 0, 1, 0, 1, 2};
-    const bool rational = isRational(s);
+    const int32_t uo = UO > 0 ? UO : s->uOrder, vo = VO > 0 ? VO : s->vOrder;
     Vec3 A[Terms] = {};
     double W[Terms] = {};
-    for (int32_t i = 0; i < s->uOrder; ++i) {
-        const int32_t row = su - s->uOrder + 1 + i;
-        for (int32_t j = 0; j < s->vOrder; ++j) {
-            const int32_t col = sv - s->vOrder + 1 + j;
-            const Vec3& P = s->rows[row][col];
-            const double w = rational ? s->weights[row][col] : 1.0;
+#pragma GCC unroll 4
+    for (int32_t i = 0; i < uo; ++i) {
+        const int32_t row = su - uo + 1 + i, col0 = sv - vo + 1;
+        const Vec3* P = s->rows[row] + col0;
+        const double* w = Rational ? s->weights[row] + col0 : nullptr;
+#pragma GCC unroll 4
+        for (int32_t j = 0; j < vo; ++j) {
             for (int t = 0; t < Terms; ++t) {
-                const double b = Nu[kDu[t]][i] * Nv[kDv[t]][j] * w;
-                A[t].x += b * P.x, A[t].y += b * P.y, A[t].z += b * P.z;
+                const double b =
+                    Rational ? Nu[kDu[t]][i] * Nv[kDv[t]][j] * w[j] : Nu[kDu[t]][i] * Nv[kDv[t]][j];
+                A[t].x += b * P[j].x, A[t].y += b * P[j].y, A[t].z += b * P[j].z;
                 W[t] += b;
             }
         }
     }
     for (int t = 0; t < Terms; ++t) h->A[t] = A[t], h->W[t] = W[t];
+}
+
+template <int Terms>
+void sumTerms(const BsplSurface* s, int32_t su, int32_t sv, const double (*Nu)[kBsplMaxOrder],
+              const double (*Nv)[kBsplMaxOrder], Hom* h) {
+    if (isRational(s)) return sumOf<Terms, 0, 0, true>(s, su, sv, Nu, Nv, h);
+    if (Terms == 1) {
+        if (s->uOrder == 4 && s->vOrder == 4) return sumOf<Terms, 4, 4, false>(s, su, sv, Nu, Nv, h);
+        if (s->uOrder == 2 && s->vOrder == 4) return sumOf<Terms, 2, 4, false>(s, su, sv, Nu, Nv, h);
+        if (s->uOrder == 4 && s->vOrder == 2) return sumOf<Terms, 4, 2, false>(s, su, sv, Nu, Nv, h);
+        if (s->uOrder == 3 && s->vOrder == 3) return sumOf<Terms, 3, 3, false>(s, su, sv, Nu, Nv, h);
+        if (s->uOrder == 2 && s->vOrder == 2) return sumOf<Terms, 2, 2, false>(s, su, sv, Nu, Nv, h);
+    }
+    sumOf<Terms, 0, 0, false>(s, su, sv, Nu, Nv, h);
 }
 
 // Sums up to derivative order nd (0, 1 or 2) in each direction. 0, or -1 when a basis fails; a plain

@@ -310,3 +310,36 @@ TEST(OffsetEndsNearer, EqualsTheFullScan) {
     EXPECT_GT(yes, 60);
     EXPECT_GT(no, 60);
 }
+
+// An end just past a chain's last element, off its line by about r: the distance is taken to the line's
+// foot while that foot is within the end test's reach, so the end may be nearer than r though farther
+// than r from the element's own box.
+TEST(OffsetEndsNearer, EndsPastAnElementWithinTheFootReach) {
+    struct Case {
+        double len, r, past, side;
+    };
+    const Case cases[] = {{0.5, 0.05, 1e-5, 1 - 1e-9},   {0.5, 0.05, 1e-5, 1 + 1e-9},
+                          {0.5, 0.05, 3e-5, 1 - 1e-9},   {2.0, 1.0, 4e-6, 1 - 1e-9},
+                          {0.01, 0.002, 5e-4, 1 - 1e-9}, {0.5, 0.05, 0.0, 1 - 1e-9}};
+    for (const Case& k : cases)
+        for (int dir = 0; dir < 4; dir++) {
+            // The chain runs along +x, -x, +y or -y; the end sits past its last point.
+            const double ux = dir == 0 ? 1 : dir == 1 ? -1 : 0, uy = dir == 2 ? 1 : dir == 3 ? -1 : 0;
+            std::vector<Seg2D> in;
+            for (int32_t i = 0; i < 80; i++)
+                in.push_back(Seg2D{7 + ux * k.len * i, 3 + uy * k.len * i, 7 + ux * k.len * (i + 1),
+                                   3 + uy * k.len * (i + 1)});
+            std::vector<Seg2D> out;
+            for (int32_t m = 0; m < 70; m++) out.push_back(Seg2D{-50.0 - m, -50.0, -50.0 - m, -60.0 - m});
+            const Seg2D& last = in.back();
+            out[33].x2 = last.x2 + ux * k.past - uy * k.side * k.r;
+            out[33].y2 = last.y2 + uy * k.past + ux * k.side * k.r;
+            bool want = false;
+            for (const Seg2D& e : out) {
+                const Vec2 p{e.x2, e.y2};
+                int32_t idx = 0;
+                want = want || nearestSeg2D(&p, in.data(), static_cast<int32_t>(in.size()), &idx) < k.r;
+            }
+            EXPECT_EQ(offsetEndsNearer2D(in.data(), 80, out.data(), 70, k.r), want) << k.len << " " << dir;
+        }
+}
