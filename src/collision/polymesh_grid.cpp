@@ -29,15 +29,6 @@ bool validBox(const double* b) {
     return b[0] <= b[3] && b[1] <= b[4];
 }
 
-// The cell of v along one axis as the grid's fill finds it.
-int32_t cellOf(double v, double origin, double size, int32_t count) {
-    if (!(size > 0.0) || !std::isfinite(size)) return 0;
-    const double q = (v - origin) / size;
-    if (!(q > 0.0)) return 0;
-    if (q >= static_cast<double>(count)) return count - 1;
-    return static_cast<int32_t>(q);
-}
-
 // Each cell's room taken once for the items the fill will enter (a blade's cells hold thousands:
 // grown by doubling, every list was copied several times into fresh pages). Only room: a count that
 // fell short would let the fill grow the list as before. False when memory is short.
@@ -48,10 +39,14 @@ bool sizeCells(Grid2D* grid, int32_t n, const double* bounds, const Vec3* lo, co
     const size_t stride = static_cast<size_t>(grid->cols) + 1;
     std::vector<int64_t> count(stride * (static_cast<size_t>(grid->rows) + 1), 0);
     for (int32_t j = 0; j < n; ++j) {
-        const size_t c0 = static_cast<size_t>(cellOf(lo[j].x - margin, bounds[0], width, grid->cols));
-        const size_t c1 = static_cast<size_t>(cellOf(hi[j].x + margin, bounds[0], width, grid->cols)) + 1;
-        const size_t r0 = static_cast<size_t>(cellOf(lo[j].y - margin, bounds[1], height, grid->rows));
-        const size_t r1 = static_cast<size_t>(cellOf(hi[j].y + margin, bounds[1], height, grid->rows)) + 1;
+        const size_t c0 =
+            static_cast<size_t>(grid2DCellIndex(lo[j].x - margin, bounds[0], width, grid->cols));
+        const size_t c1 =
+            static_cast<size_t>(grid2DCellIndex(hi[j].x + margin, bounds[0], width, grid->cols)) + 1;
+        const size_t r0 =
+            static_cast<size_t>(grid2DCellIndex(lo[j].y - margin, bounds[1], height, grid->rows));
+        const size_t r1 =
+            static_cast<size_t>(grid2DCellIndex(hi[j].y + margin, bounds[1], height, grid->rows)) + 1;
         if (c1 <= c0 || r1 <= r0) continue;  // an empty rectangle enters nothing
         ++count[r0 * stride + c0];
         --count[r0 * stride + c1];

@@ -5,20 +5,15 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-
-// Cell index of coordinate v along one axis. The quotient is clamped before it is converted, so
-// points far outside, NaN and a degenerate extent (zero, negative or non-finite cell size, taken as
-// one cell) all give a valid index.
-int32_t cellIndex(double v, double origin, double size, int32_t count) {
+// The quotient is clamped before it is converted, so points far outside, NaN and a degenerate extent
+// (zero, negative or non-finite cell size, taken as one cell) all give a valid index.
+int32_t grid2DCellIndex(double v, double origin, double size, int32_t count) {
     if (!(size > 0.0) || !std::isfinite(size)) return 0;
     const double q = (v - origin) / size;
     if (!(q > 0.0)) return 0;
     if (q >= static_cast<double>(count)) return count - 1;
     return static_cast<int32_t>(q);
 }
-
-}  // namespace
 
 Grid2D* grid2DCreate(int32_t rows, int32_t cols, int32_t capacity) {
     if (rows < 1 || cols < 1 || capacity < 0) return nullptr;
@@ -85,8 +80,8 @@ int grid2DCellAdd(Grid2D* grid, int32_t row, int32_t col, int32_t item) {
 
 GridCell* grid2DCellAt(const Grid2D* grid, double x, double y) {
     if (grid == nullptr) return nullptr;
-    const int32_t col = cellIndex(x, grid->x0, grid->cellWidth, grid->cols);
-    const int32_t row = cellIndex(y, grid->y0, grid->cellHeight, grid->rows);
+    const int32_t col = grid2DCellIndex(x, grid->x0, grid->cellWidth, grid->cols);
+    const int32_t row = grid2DCellIndex(y, grid->y0, grid->cellHeight, grid->rows);
     return &grid->cells[row][col];
 }
 
@@ -102,10 +97,10 @@ int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, cons
     if (n < 1) return 1;
     if (boxMin == nullptr || boxMax == nullptr) return -1;
     for (int32_t j = 0; j < n; ++j) {
-        const int32_t c0 = cellIndex(boxMin[j].x - margin, grid->x0, grid->cellWidth, grid->cols);
-        const int32_t c1 = cellIndex(boxMax[j].x + margin, grid->x0, grid->cellWidth, grid->cols);
-        const int32_t r0 = cellIndex(boxMin[j].y - margin, grid->y0, grid->cellHeight, grid->rows);
-        const int32_t r1 = cellIndex(boxMax[j].y + margin, grid->y0, grid->cellHeight, grid->rows);
+        const int32_t c0 = grid2DCellIndex(boxMin[j].x - margin, grid->x0, grid->cellWidth, grid->cols);
+        const int32_t c1 = grid2DCellIndex(boxMax[j].x + margin, grid->x0, grid->cellWidth, grid->cols);
+        const int32_t r0 = grid2DCellIndex(boxMin[j].y - margin, grid->y0, grid->cellHeight, grid->rows);
+        const int32_t r1 = grid2DCellIndex(boxMax[j].y + margin, grid->y0, grid->cellHeight, grid->rows);
         for (int32_t r = r0; r <= r1; ++r)
             for (int32_t c = c0; c <= c1; ++c)
                 if (grid2DCellAdd(grid, r, c, j) != 1) return -1;

@@ -22,7 +22,9 @@ struct Grid2D {
 Grid2D* grid2DCreate(int32_t rows, int32_t cols, int32_t capacity);  // none for rows or cols < 1
 void grid2DFree(Grid2D* grid);
 int grid2DCellAdd(Grid2D* grid, int32_t row, int32_t col, int32_t item);  // 1, or -1
-GridCell* grid2DCellAt(const Grid2D* grid, double x, double y);           // clamped to the grid
+// The cell of coordinate v along one axis of count cells of the given size from origin.
+int32_t grid2DCellIndex(double v, double origin, double size, int32_t count);
+GridCell* grid2DCellAt(const Grid2D* grid, double x, double y);  // clamped to the grid
 // Sets the rectangle lo..hi and enters element j in every cell its box (grown by margin) touches.
 int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, const Vec3* boxMin,
                    const Vec3* boxMax, double margin);
