@@ -1,7 +1,11 @@
 // Run-time loading of the mesh conversion libraries.
 #include "surfaces/Implib/meshlib.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -37,14 +41,16 @@ int callEntry(const char* folder, const char* library, const char* entry, Call c
 
 namespace {
 
-// A conversion written while kept: what it was made from and the file it wrote.
+// A conversion written while kept: what it was made from and the file it wrote. The file's bytes
+// are held in an anonymous in-memory file and copied by the kernel both ways: a converted mesh runs
+// to tens of megabytes, and reading it into the heap cost as many fresh pages as a copy.
 struct Conversion {
     std::string library;
     int64_t librarySize, libraryTime;
     std::vector<char> input;
     double tolerance;
     int result;
-    std::vector<char> output;
+    int output = -1;  // descriptor of the held bytes
 };
 
 bool gKeep = false;
@@ -69,11 +75,40 @@ bool readWhole(const char* name, std::vector<char>* bytes) {
     return ok;
 }
 
-bool writeWhole(const char* name, const std::vector<char>& bytes) {
-    std::FILE* f = std::fopen(name, "wb");
-    if (f == nullptr) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
+// Copies the rest of `from` to `to`, from `from`'s offset when given, else from its position.
+bool copyAll(int to, int from, off_t* offset) {
+    for (;;) {
+        const ssize_t n = sendfile(to, from, offset, 1 << 30);
+        if (n == 0) return true;
+        if (n < 0) return false;
+    }
+}
+
+// A held copy of the named file: its descriptor, or -1.
+int holdFile(const char* name) {
+    const int in = open(name, O_RDONLY | O_CLOEXEC);
+    if (in < 0) return -1;
+    int held = memfd_create("kvconversion", MFD_CLOEXEC);
+    if (held >= 0 && !copyAll(held, in, nullptr)) {
+        close(held);
+        held = -1;
+    }
+    close(in);
+    return held;
+}
+
+// Writes the held bytes as the named file (created or truncated, as "wb" would).
+bool writeHeld(const char* name, int held) {
+    const int out = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) return false;
+    off_t from = 0;
+    const bool ok = copyAll(out, held, &from);
+    return close(out) == 0 && ok;
+}
+
+void releaseConversions() {
+    for (const Conversion& c : gConversions) close(c.output);
+    std::vector<Conversion>().swap(gConversions);
 }
 
 // Everything the conversion depends on; false when the library or the input cannot be read (then
@@ -101,7 +136,7 @@ const Conversion* findConversion(const Conversion& key) {
 
 void meshLibKeepConversions(int on) {
     gKeep = on != 0;
-    if (!gKeep) std::vector<Conversion>().swap(gConversions);
+    if (!gKeep) releaseConversions();
 }
 
 void meshLibResetState() {
@@ -113,12 +148,12 @@ int loadMeshHelperLib(const char* input, const char* output, const char* folder,
     const bool keyed =
         gKeep && input != nullptr && output != nullptr && conversionKey(input, folder, tolerance, &key);
     if (keyed)
-        if (const Conversion* done = findConversion(key); done != nullptr && writeWhole(output, done->output))
+        if (const Conversion* done = findConversion(key); done != nullptr && writeHeld(output, done->output))
             return done->result;
     const int result =
         callEntry<FacetKvxFileFn>(folder, kKvx3dfDllName, "facet_kvx_file",
                                   [&](FacetKvxFileFn fn) { return fn(input, tolerance, output, 100); });
-    if (keyed && result >= 0 && readWhole(output, &key.output)) {
+    if (keyed && result >= 0 && (key.output = holdFile(output)) >= 0) {
         key.result = result;
         gConversions.push_back(std::move(key));
     }
