@@ -2,6 +2,7 @@
 #include "surfaces/meshfiles/facetfile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -54,12 +55,11 @@ bool closeSlot(Slot& slot) {
 }
 
 // A file being read needs no buffer larger than itself: small files are common and a megabyte per
-// open dominated reading them.
-void attachBuffer(Slot& slot) {
-    size_t bytes = kStreamBuffer;
+// open dominated reading them. A reader that takes the records past the stream asks for less.
+void attachBuffer(Slot& slot, size_t bytes = kStreamBuffer) {
     struct stat info;
     if (slot.mode == kFacetRead && fstat(fileno(slot.fp), &info) == 0 && info.st_size >= 0 &&
-        static_cast<unsigned long long>(info.st_size) < kStreamBuffer) {
+        static_cast<unsigned long long>(info.st_size) < bytes) {
         bytes = std::max<size_t>(static_cast<size_t>(info.st_size) + 1, 4096);
     }
     slot.buffer.reset(new char[bytes]);
@@ -151,7 +151,9 @@ bool readRecords(FILE* fp, FacetList* list, size_t n) {
 
 }  // namespace
 
-int facetFileOpen(const char* name, int mode) {
+namespace {
+
+int openSlot1(const char* name, int mode, size_t buffer) {
     if (mode < kFacetRead || mode > kFacetAppend) return kFacetWrongMode;
     if (g_slot1.handle != 0) return kFacetWrongHandle;
     if (name == nullptr || name[0] == '\0') return kFacetIoError;
@@ -174,9 +176,29 @@ int facetFileOpen(const char* name, int mode) {
     g_slot1.handle = 1;
     g_slot1.mode = mode;
     g_slot1.name = name;
-    attachBuffer(g_slot1);
+    attachBuffer(g_slot1, buffer);
     g_box.valid = false;
     return 1;
+}
+
+int openSlot2(const char* name, int mode, size_t buffer) {
+    if (mode != kFacetRead) return kFacetWrongMode;
+    if (g_slot2.handle != 0) return kFacetWrongHandle;
+    if (name == nullptr || name[0] == '\0') return kFacetIoError;
+    FILE* fp = std::fopen(name, "rb");
+    if (fp == nullptr) return kFacetIoError;
+    g_slot2.fp = fp;
+    g_slot2.handle = 1;
+    g_slot2.mode = mode;
+    g_slot2.name = name;
+    attachBuffer(g_slot2, buffer);
+    return 1;
+}
+
+}  // namespace
+
+int facetFileOpen(const char* name, int mode) {
+    return openSlot1(name, mode, kStreamBuffer);
 }
 
 int facetFileWriteHeader(int handle, const uint8_t header[kFacetHeader1Bytes]) {
@@ -241,17 +263,7 @@ int facetFileReadVersion(const char* name, double* version) {
 }
 
 int facetFile2Open(const char* name, int mode) {
-    if (mode != kFacetRead) return kFacetWrongMode;
-    if (g_slot2.handle != 0) return kFacetWrongHandle;
-    if (name == nullptr || name[0] == '\0') return kFacetIoError;
-    FILE* fp = std::fopen(name, "rb");
-    if (fp == nullptr) return kFacetIoError;
-    g_slot2.fp = fp;
-    g_slot2.handle = 1;
-    g_slot2.mode = mode;
-    g_slot2.name = name;
-    attachBuffer(g_slot2);
-    return 1;
+    return openSlot2(name, mode, kStreamBuffer);
 }
 
 int facetFile2ReadHeader(int handle, uint8_t header[kFacetHeader2Bytes]) {
@@ -283,14 +295,15 @@ namespace {
 
 // Opens a whole file of either layout at its first record, with the facet count checked against
 // what the file holds (before anything is allocated for it): kFacetOk, or the whole-file reader's
-// code with nothing left open.
-int openRecords(const char* name, bool* layout1, uint32_t* count) {
+// code with nothing left open. `buffer` caps the stream buffer; *at is the first record's offset.
+int openRecords(const char* name, bool* layout1, uint32_t* count, size_t buffer = kStreamBuffer,
+                long long* at = nullptr) {
     double version = 0.0;
     if (name == nullptr || facetFileReadVersion(name, &version) != 1) return kFacetIoError;
     if (!(version >= 1.0 && version < 3.0)) return kFacetNotFacetFile;
     *layout1 = version < 2.0;
     const int headerBytes = *layout1 ? kFacetHeader1Bytes : kFacetHeader2Bytes;
-    const int handle = *layout1 ? facetFileOpen(name, kFacetRead) : facetFile2Open(name, kFacetRead);
+    const int handle = *layout1 ? openSlot1(name, kFacetRead, buffer) : openSlot2(name, kFacetRead, buffer);
     if (handle < 0) return handle;
     Slot& slot = *layout1 ? g_slot1 : g_slot2;
     std::vector<uint8_t> header(headerBytes);
@@ -302,8 +315,10 @@ int openRecords(const char* name, bool* layout1, uint32_t* count) {
         const long long length = fileLength(slot.fp);
         const long long room = length > here ? (length - here) / kFacet98Bytes : 0;
         if (*count > 0 && *count <= INT32_MAX && static_cast<long long>(*count) <= room &&
-            std::fseek(slot.fp, here, SEEK_SET) == 0)
+            std::fseek(slot.fp, here, SEEK_SET) == 0) {
+            if (at != nullptr) *at = here;
             return kFacetOk;
+        }
     }
     if (*layout1)
         facetFileClose(handle);
@@ -342,22 +357,39 @@ int facetFileLoad(const char* name, FacetList** out) {
     return result;
 }
 
+namespace {
+
+// Reads exactly `bytes` at `offset` of the descriptor; false on a short read or an error.
+bool readAt(int fd, uint8_t* to, size_t bytes, long long offset) {
+    while (bytes > 0) {
+        const ssize_t got = pread(fd, to, bytes, static_cast<off_t>(offset));
+        if (got <= 0) return false;
+        to += got, bytes -= static_cast<size_t>(got), offset += got;
+    }
+    return true;
+}
+
+}  // namespace
+
 int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlockFn block) {
     if (start == nullptr || block == nullptr) return kFacetWrongMode;
     bool layout1 = true;
     uint32_t count = 0;
-    const int rc = openRecords(name, &layout1, &count);
+    long long at = 0;
+    // The records are read past the stream, straight from the file a block at a time into room that
+    // stays in the cache: a megabyte of stream buffer cost a copy more and as many fresh pages.
+    constexpr size_t kHeaderBuffer = 4096;
+    const int rc = openRecords(name, &layout1, &count, kHeaderBuffer, &at);
     if (rc != kFacetOk) return rc;
-    FILE* fp = (layout1 ? g_slot1 : g_slot2).fp;
-    // A block of at least the stream buffer's size is read past that buffer, straight into this one.
-    constexpr size_t kBlock = kStreamBuffer / kFacet98Bytes + 1;
+    const int fd = fileno((layout1 ? g_slot1 : g_slot2).fp);
+    constexpr size_t kBlock = 1024;
     std::unique_ptr<Facet98[]> facets(new (std::nothrow) Facet98[kBlock]);
     int result =
         facets != nullptr && start(context, static_cast<int32_t>(count)) ? static_cast<int>(count) : -1;
     for (size_t done = 0; result > 0 && done < count;) {
         const size_t want = std::min<size_t>(count - done, kBlock);
         auto* bytes = reinterpret_cast<uint8_t*>(facets.get());
-        if (std::fread(bytes, kFacet98Bytes, want, fp) != want) {
+        if (!readAt(fd, bytes, want * kFacet98Bytes, at + static_cast<long long>(done * kFacet98Bytes))) {
             result = kFacetNotFacetFile;
             break;
         }
