@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,8 +67,8 @@ void attachBuffer(Slot& slot, size_t bytes = kStreamBuffer) {
     std::setvbuf(slot.fp, slot.buffer.get(), _IOFBF, bytes);
 }
 
-void widenBox(const Facet98* facet) {
-    for (int k = 0; k < 4; ++k) {
+void widenBox(const Facet98* facet, int points = 4) {
+    for (int k = 0; k < points; ++k) {
         const double c[3] = {facet->p[k].x, facet->p[k].y, facet->p[k].z};
         for (int a = 0; a < 3; ++a) {
             if (c[a] < g_box.min[a]) g_box.min[a] = c[a];
@@ -405,6 +406,21 @@ int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlo
     return result;
 }
 
+namespace {
+
+// Writes all of `bytes` to the descriptor; false on an error.
+bool writeAll(int fd, const uint8_t* from, size_t bytes) {
+    while (bytes > 0) {
+        const ssize_t put = write(fd, from, bytes);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        from += put, bytes -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+}  // namespace
+
 int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
                      const char* name) {
     int32_t n = 0;
@@ -422,13 +438,19 @@ int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, 
     uint8_t header[kFacetHeader1Bytes] = {};
     lePutF32(header, 1.0f);
     int rc = facetFileWriteHeader(handle, header);
-    // The records go out in blocks: one library write per facet cost more than encoding it.
-    constexpr int32_t kBlock = 64;
-    uint8_t block[kBlock * kFacet98Bytes];
+    // The records are encoded a block at a time and the blocks go to the file past the stream (the
+    // header, already out, is all it holds): one library write per facet cost more than encoding
+    // it, and copying every block through the stream buffer as much again.
+    if (rc == kFacetOk && std::fflush(g_slot1.fp) != 0) rc = kFacetIoError;
+    const int fd = fileno(g_slot1.fp);
+    constexpr int32_t kBlock = 640;
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kBlock * kFacet98Bytes]);
+    if (block == nullptr) rc = kFacetIoError;
     int32_t held = 0;
     for (int32_t i = 0; rc == kFacetOk && i < n; ++i) {
         Facet98 f;
-        if (kind == kFacetMeshFacets) {
+        const bool triangle = kind == kFacetMeshTriangles;
+        if (!triangle) {
             f = facets[i];
         } else {
             const Triangle3D& t = triangles->data[i];
@@ -439,16 +461,19 @@ int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, 
         }
         f.flag = 0;
         if (mirror) framePairFacetToM1(&f);
-        for (int k = 0; k < 4; ++k) {
+        // A triangle's fourth point repeats its third: the same point maps to the same point and
+        // widens the box no further.
+        const int points = triangle ? 3 : 4;
+        for (int k = 0; k < points; ++k) {
             Vec3 p = f.p[k];
             pointFrameAToWorld(&p);
             f.p[k] = p;
         }
-        facet98Encode(&f, block + static_cast<size_t>(held) * kFacet98Bytes);
-        if (g_box.valid) widenBox(&f);
+        if (triangle) f.p[3] = f.p[2];
+        facet98Encode(&f, block.get() + static_cast<size_t>(held) * kFacet98Bytes);
+        if (g_box.valid) widenBox(&f, points);
         if (++held == kBlock || i + 1 == n) {
-            if (std::fwrite(block, kFacet98Bytes, held, g_slot1.fp) != static_cast<size_t>(held))
-                rc = kFacetIoError;
+            if (!writeAll(fd, block.get(), static_cast<size_t>(held) * kFacet98Bytes)) rc = kFacetIoError;
             held = 0;
         }
     }

@@ -42,7 +42,7 @@ std::vector<uint8_t> image(float version, uint32_t count, int facets) {
 }  // namespace
 
 TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
-    for (int n : {1, 17, 300}) {
+    for (int n : {1, 17, 300, 1500}) {  // the last spans several write blocks
         Rng rng{1000u + n};
         TriList* tris = triListCreate(n);
         ASSERT_NE(tris, nullptr);
