@@ -15,20 +15,28 @@ int32_t facet_kvx_file(const char* input, double tolerance, const char* output, 
     if (input == nullptr || output == nullptr || !(tolerance > 0)) return -1;
     SurfList* list = newSurfList(16);
     if (list == nullptr) return -1;
-    TrimMesh mesh;
+    // A mesh per surface: each takes its room once, where one mesh for all grew and copied itself
+    // surface after surface.
+    std::vector<TrimMesh> meshes;
     bool ok = readSurfObjects(input, list) == 1 && list->count > 0;
-    for (int32_t i = 0; ok && i < list->count; ++i)
-        ok = trimMeshSurface(&list->entries[i], tolerance, &mesh) == 1;
+    if (ok) meshes.resize(list->count);
+    size_t n = 0;
+    for (int32_t i = 0; ok && i < list->count; ++i) {
+        ok = trimMeshSurface(&list->entries[i], tolerance, &meshes[i]) == 1;
+        n += meshes[i].triangles.size() / 3;
+    }
     freeSurfList(list);
-    const size_t n = mesh.triangles.size() / 3;
     if (!ok || n == 0 || n > INT32_MAX) return -1;
     TriList* tris = triListCreate(static_cast<int32_t>(n));
     if (tris == nullptr) return -1;
     // Filled in place: the writer reads the triangles alone, not the list's box.
-    for (size_t t = 0; t < n; ++t)
-        tris->data[t] =
-            Triangle3D{{mesh.points[mesh.triangles[3 * t]], mesh.points[mesh.triangles[3 * t + 1]],
-                        mesh.points[mesh.triangles[3 * t + 2]]}};
+    Triangle3D* to = tris->data;
+    for (const TrimMesh& mesh : meshes) {
+        const Vec3* p = mesh.points.data();
+        const int32_t* t = mesh.triangles.data();
+        for (size_t k = 0; k < mesh.triangles.size(); k += 3)
+            *to++ = Triangle3D{{p[t[k]], p[t[k + 1]], p[t[k + 2]]}};
+    }
     tris->count = static_cast<int32_t>(n);
     const int written = polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, output);
     triListFree(tris);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <utility>
 
 #include "surfaces/deboor.h"
@@ -63,11 +64,20 @@ std::vector<double> uniform(double lo, double hi, int n) {
     return t;
 }
 
+// Room for points, each written before it is read: no clearing, and a new round's room is taken
+// afresh instead of growing the last one's (which would copy points about to be overwritten).
+using Points = std::unique_ptr<Vec3[]>;
+
+Points room(size_t n) {
+    return Points(new Vec3[n]);
+}
+
 // The points of one refinement round: the grid, the midpoints of its u intervals at every v, of its v
 // intervals at every u, and the cell centres.
 struct Round {
     size_t nu = 0, nv = 0;
-    std::vector<Vec3> grid, uMid, vMid, centre;
+    Points grid, uMid, vMid, centre;
+    size_t gridSize() const { return (nu + 1) * (nv + 1); }
     const Vec3& at(size_t i, size_t j) const { return grid[i * (nv + 1) + j]; }
 };
 
@@ -176,14 +186,14 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
     const double limit = kChordShare * tolerance;
     Round r;
     r.nu = us.size() - 1, r.nv = vs.size() - 1;
-    r.grid.resize((r.nu + 1) * (r.nv + 1));
+    r.grid = room(r.gridSize());
     for (size_t i = 0; i <= r.nu; ++i)
         for (size_t j = 0; j <= r.nv; ++j)
             if (!ev.point(us[i], vs[j], &r.grid[i * (r.nv + 1) + j])) return kTrimMeshFailed;
     std::vector<size_t> fromU, fromV;
     for (;;) {
         const size_t nu = r.nu, nv = r.nv;
-        r.uMid.resize(nu * (nv + 1)), r.vMid.resize((nu + 1) * nv), r.centre.resize(nu * nv);
+        r.uMid = room(nu * (nv + 1)), r.vMid = room((nu + 1) * nv), r.centre = room(nu * nv);
         std::vector<char> splitU(nu, 0), splitV(nv, 0);
         bool any = false;
         for (size_t i = 0; i < nu; ++i) {
@@ -216,7 +226,7 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
             return kTrimMeshFailed;
         // Every point of the next grid was measured in this round: a kept parameter or a midpoint in
         // each direction.
-        std::vector<Vec3> grid(us.size() * vs.size());
+        Points grid = room(us.size() * vs.size());
         for (size_t a = 0; a < us.size(); ++a) {
             const size_t i = fromU[a] / 2;
             const bool midU = fromU[a] % 2 != 0;
@@ -233,22 +243,36 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
         r.nu = us.size() - 1, r.nv = vs.size() - 1;
     }
     Builder builder{ev, surface, mesh, &r, static_cast<int32_t>(mesh->points.size()), {}};
-    mesh->points.insert(mesh->points.end(), r.grid.begin(), r.grid.end());
     constexpr int steps = Builder::kSteps;
     // Each grid point is a corner of up to four cells: its trim test is made once.
-    std::vector<signed char> cornerIn(r.grid.size(), -1);
+    std::vector<signed char> cornerIn(r.gridSize(), -1);
     auto in = [&](size_t i, size_t j) {
         signed char& c = cornerIn[i * (r.nv + 1) + j];
         if (c < 0) c = inside(surface, us[i], vs[j]) ? 1 : 0;
         return c == 1;
     };
+    // The cells are classified first, so that the mesh's room is taken once: a boundary cell adds at
+    // most the points of its finest lattice less its corners, and a quad per finest cell.
+    constexpr size_t kLattice = steps + 1;
+    std::vector<char> full(r.nu * r.nv);
+    size_t fullCells = 0;
     for (size_t i = 0; i + 1 < us.size(); ++i)
         for (size_t j = 0; j + 1 < vs.size(); ++j) {
             const double u0 = us[i], u1 = us[i + 1], v0 = vs[j], v1 = vs[j + 1];
-            const bool full = in(i, j) && in(i + 1, j) && in(i + 1, j + 1) && in(i, j + 1) &&
-                              inside(surface, (u0 + u1) / 2, (v0 + v1) / 2);
-            const bool ok = full ? builder.quad(i, j, 0, steps, 0, steps, u0, u1, v0, v1)
-                                 : builder.boundary(i, j, 0, steps, 0, steps, u0, u1, v0, v1, kBoundaryDepth);
+            full[i * r.nv + j] = in(i, j) && in(i + 1, j) && in(i + 1, j + 1) && in(i, j + 1) &&
+                                 inside(surface, (u0 + u1) / 2, (v0 + v1) / 2);
+            fullCells += full[i * r.nv + j] ? 1 : 0;
+        }
+    const size_t boundaryCells = full.size() - fullCells;
+    mesh->points.reserve(mesh->points.size() + r.gridSize() + (kLattice * kLattice - 4) * boundaryCells);
+    mesh->triangles.reserve(mesh->triangles.size() + 6 * fullCells + 6 * steps * steps * boundaryCells);
+    mesh->points.insert(mesh->points.end(), r.grid.get(), r.grid.get() + r.gridSize());
+    for (size_t i = 0; i + 1 < us.size(); ++i)
+        for (size_t j = 0; j + 1 < vs.size(); ++j) {
+            const double u0 = us[i], u1 = us[i + 1], v0 = vs[j], v1 = vs[j + 1];
+            const bool ok = full[i * r.nv + j]
+                                ? builder.quad(i, j, 0, steps, 0, steps, u0, u1, v0, v1)
+                                : builder.boundary(i, j, 0, steps, 0, steps, u0, u1, v0, v1, kBoundaryDepth);
             if (!ok) return kTrimMeshFailed;
         }
     return kTrimMeshOk;
