@@ -196,12 +196,14 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
         r.uMid = room(nu * (nv + 1)), r.vMid = room((nu + 1) * nv), r.centre = room(nu * nv);
         std::vector<char> splitU(nu, 0), splitV(nv, 0);
         bool any = false;
+        // Every point is measured (a halved interval's midpoints are the next round's grid points),
+        // but a point's chord test is made only while it can still mark something.
         for (size_t i = 0; i < nu; ++i) {
             const double um = (us[i] + us[i + 1]) / 2;
             for (size_t j = 0; j <= nv; ++j) {
                 Vec3& m = r.uMid[i * (nv + 1) + j];
                 if (!ev.point(um, vs[j], &m)) return kTrimMeshFailed;
-                if (dist(m, mid(r.at(i, j), r.at(i + 1, j))) > limit) splitU[i] = any = true;
+                if (!splitU[i] && dist(m, mid(r.at(i, j), r.at(i + 1, j))) > limit) splitU[i] = any = true;
             }
         }
         for (size_t j = 0; j < nv; ++j) {
@@ -209,14 +211,15 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
             for (size_t i = 0; i <= nu; ++i) {
                 Vec3& m = r.vMid[i * nv + j];
                 if (!ev.point(us[i], vm, &m)) return kTrimMeshFailed;
-                if (dist(m, mid(r.at(i, j), r.at(i, j + 1))) > limit) splitV[j] = any = true;
+                if (!splitV[j] && dist(m, mid(r.at(i, j), r.at(i, j + 1))) > limit) splitV[j] = any = true;
             }
         }
         for (size_t i = 0; i < nu; ++i)
             for (size_t j = 0; j < nv; ++j) {
                 Vec3& m = r.centre[i * nv + j];
                 if (!ev.point((us[i] + us[i + 1]) / 2, (vs[j] + vs[j + 1]) / 2, &m)) return kTrimMeshFailed;
-                if (dist(m, mid(r.at(i, j), r.at(i + 1, j + 1))) > limit) splitU[i] = splitV[j] = any = true;
+                if (!(splitU[i] && splitV[j]) && dist(m, mid(r.at(i, j), r.at(i + 1, j + 1))) > limit)
+                    splitU[i] = splitV[j] = any = true;
             }
         if (!any) break;
         us = splitMarked(us, splitU, &fromU);
