@@ -384,21 +384,21 @@ int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlo
     if (rc != kFacetOk) return rc;
     const int fd = fileno((layout1 ? g_slot1 : g_slot2).fp);
     constexpr size_t kBlock = 1024;
+    // The records' bytes and the decoded facets in rooms of their own: each record is decoded
+    // straight from where it was read.
     std::unique_ptr<Facet98[]> facets(new (std::nothrow) Facet98[kBlock]);
-    int result =
-        facets != nullptr && start(context, static_cast<int32_t>(count)) ? static_cast<int>(count) : -1;
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[kBlock * kFacet98Bytes]);
+    int result = facets != nullptr && bytes != nullptr && start(context, static_cast<int32_t>(count))
+                     ? static_cast<int>(count)
+                     : -1;
     for (size_t done = 0; result > 0 && done < count;) {
         const size_t want = std::min<size_t>(count - done, kBlock);
-        auto* bytes = reinterpret_cast<uint8_t*>(facets.get());
-        if (!readAt(fd, bytes, want * kFacet98Bytes, at + static_cast<long long>(done * kFacet98Bytes))) {
+        if (!readAt(fd, bytes.get(), want * kFacet98Bytes,
+                    at + static_cast<long long>(done * kFacet98Bytes))) {
             result = kFacetNotFacetFile;
             break;
         }
-        for (size_t i = 0; i < want; ++i) {
-            uint8_t record[kFacet98Bytes];
-            std::memcpy(record, bytes + i * kFacet98Bytes, sizeof record);
-            facet98Decode(record, &facets[i]);
-        }
+        for (size_t i = 0; i < want; ++i) facet98Decode(bytes.get() + i * kFacet98Bytes, &facets[i]);
         if (!block(context, facets.get(), static_cast<int32_t>(want))) result = -1;
         done += want;
     }
