@@ -254,9 +254,10 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
         if (c < 0) c = inside(surface, us[i], vs[j]) ? 1 : 0;
         return c == 1;
     };
-    // The cells are classified first, so that the mesh's room is taken once: a boundary cell adds at
-    // most the points of its finest lattice less its corners, and a quad per finest cell.
-    constexpr size_t kLattice = steps + 1;
+    // The cells are classified first, so that the mesh's room is taken once. A boundary cell adds up
+    // to 21 points and 16 quads, on blade flanks about 9 and 6: room for 12 and 8 covers those without
+    // reserving the worst case for every boundary cell (an odd surface past it grows as it must).
+    constexpr size_t kBoundaryPoints = 12, kBoundaryQuads = 8;
     std::vector<char> full(r.nu * r.nv);
     size_t fullCells = 0;
     for (size_t i = 0; i + 1 < us.size(); ++i)
@@ -267,8 +268,8 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
             fullCells += full[i * r.nv + j] ? 1 : 0;
         }
     const size_t boundaryCells = full.size() - fullCells;
-    mesh->points.reserve(mesh->points.size() + r.gridSize() + (kLattice * kLattice - 4) * boundaryCells);
-    mesh->triangles.reserve(mesh->triangles.size() + 6 * fullCells + 6 * steps * steps * boundaryCells);
+    mesh->points.reserve(mesh->points.size() + r.gridSize() + kBoundaryPoints * boundaryCells);
+    mesh->triangles.reserve(mesh->triangles.size() + 6 * fullCells + 6 * kBoundaryQuads * boundaryCells);
     mesh->points.insert(mesh->points.end(), r.grid.get(), r.grid.get() + r.gridSize());
     for (size_t i = 0; i + 1 < us.size(); ++i)
         for (size_t j = 0; j + 1 < vs.size(); ++j) {
