@@ -75,7 +75,8 @@ void intakeTriangle(Triangle3D* t) {
     for (const auto& pr : pairs) {
         Vec3& a = t->p[pr[0]];
         Vec3& b = t->p[pr[1]];
-        if (std::fabs(a.z - b.z) < kSameHeight) a.z = b.z = std::fmax(a.z, b.z);
+        // boxMaxOf(b, a) is std::fmax(a, b) without the library call (neither is NaN here).
+        if (std::fabs(a.z - b.z) < kSameHeight) a.z = b.z = boxMaxOf(b.z, a.z);
     }
     sortTriangleByZ(t);
 }
@@ -290,7 +291,8 @@ struct TriangleIntake {
         Triangle3D t[2] = {{{q[0], q[1], q[2]}}, {{q[0], q[2], q[3]}}};
         for (int k = 0; k < (triangle ? 1 : 2); ++k) {
             intakeTriangle(&t[k]);
-            if (!flatTriangle(t[k])) group.flat = false;
+            // Only the hook is told whether a group lies flat.
+            if (g_groupHook != nullptr && !flatTriangle(t[k])) group.flat = false;
             if (triListAdd(model->triangles, &t[k]) < 0) result = kPolymeshNoMemory;
         }
     }
