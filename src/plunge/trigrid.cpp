@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -177,26 +178,14 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         g->pending = nullptr;
     }
     g->centre = *centre;
-    double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
     const int32_t n = tris ? tris->count : 0;
-    // Each corner's plan distance, measured once for the extent, the cells and the ranges.
-    std::vector<double> dist;
-    try {
-        dist.resize(3 * static_cast<size_t>(n));
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
-    for (int32_t i = 0; i < n; ++i)
-        for (int k = 0; k < 3; ++k) {
-            const Vec3& p = tris->data[i].p[k];
-            zmin = std::min(zmin, p.z);
-            zmax = std::max(zmax, p.z);
-            dist[3 * size_t(i) + k] = planDist(p, *centre);
-            dmax = std::max(dmax, dist[3 * size_t(i) + k]);
-        }
-    g->zMin = zmin - 1;
-    g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
-    g->rStep = (1 + dmax) / g->columns;
+    // One pass over the triangles takes everything but the cells, whose steps wait for the extent: per
+    // triangle its heights and plan distances grown by the reach (each corner's distance measured once).
+    struct Reach {
+        double lo, hi, near, far;
+    };
+    std::unique_ptr<Reach[]> reachOf(new (std::nothrow) Reach[size_t(std::max(n, 1))]);
+    if (!reachOf) return -1;
     for (double** a : {&g->angleMid, &g->angleHalf, &g->radiusMin, &g->radiusMax}) {
         std::free(*a);
         *a = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
@@ -204,6 +193,29 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     const bool ranges = g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax;
     g->angleCount = ranges ? n : 0;
     const double r = std::max(reach, 0.0);
+    double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const Vec3* p = tris->data[i].p;
+        double d[3];
+        for (int k = 0; k < 3; ++k) {
+            zmin = std::min(zmin, p[k].z);
+            zmax = std::max(zmax, p[k].z);
+            d[k] = planDist(p[k], *centre);
+            dmax = std::max(dmax, d[k]);
+        }
+        const double nearest = planDistMin(p, *centre, d);
+        const double far = std::max({d[0], d[1], d[2]});
+        if (ranges) {
+            angleRange(p, *centre, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
+            g->radiusMin[i] = nearest;
+            g->radiusMax[i] = far;
+        }
+        reachOf[i] = {std::min({p[0].z, p[1].z, p[2].z}) - r, std::max({p[0].z, p[1].z, p[2].z}) + r,
+                      r > 0.0 ? nearest - r : std::min({d[0], d[1], d[2]}), far + r};
+    }
+    g->zMin = zmin - 1;
+    g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
+    g->rStep = (1 + dmax) / g->columns;
     TriGridPending* pd = nullptr;
     try {
         pd = new TriGridPending;
@@ -217,21 +229,11 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         return -1;
     }
     for (int32_t i = 0; i < n; ++i) {
-        const Vec3* p = tris->data[i].p;
-        const double* d = &dist[3 * size_t(i)];
-        const double nearest = planDistMin(p, *centre, d);
-        if (ranges) {
-            angleRange(p, *centre, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
-            g->radiusMin[i] = nearest;
-            g->radiusMax[i] = std::max({d[0], d[1], d[2]});
-        }
-        const double lo = std::min({p[0].z, p[1].z, p[2].z}) - r, hi = std::max({p[0].z, p[1].z, p[2].z}) + r;
-        const double d0 = d[0], d1 = d[1], d2 = d[2];
-        const double near = r > 0.0 ? nearest - r : std::min({d0, d1, d2});
-        const int32_t r0 = clampIndex(std::trunc((lo - g->zMin) / g->zStep), g->rows);
-        const int32_t r1 = clampIndex(std::trunc((hi - g->zMin) / g->zStep), g->rows);
-        const int32_t c0 = clampIndex(std::trunc(near / g->rStep), g->columns);
-        const int32_t c1 = clampIndex(std::trunc((std::max({d0, d1, d2}) + r) / g->rStep), g->columns);
+        const Reach& e = reachOf[size_t(i)];
+        const int32_t r0 = clampIndex(std::trunc((e.lo - g->zMin) / g->zStep), g->rows);
+        const int32_t r1 = clampIndex(std::trunc((e.hi - g->zMin) / g->zStep), g->rows);
+        const int32_t c0 = clampIndex(std::trunc(e.near / g->rStep), g->columns);
+        const int32_t c1 = clampIndex(std::trunc(e.far / g->rStep), g->columns);
         pd->block[size_t(i)] = {r0, r1, c0, c1};
         pd->rowSpan = std::max(pd->rowSpan, r1 - r0);
         pd->columnSpan = std::max(pd->columnSpan, c1 - c0);
