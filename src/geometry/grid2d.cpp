@@ -64,21 +64,34 @@ void grid2DFree(Grid2D* grid) {
     std::free(grid);
 }
 
+namespace {
+
+// Room for one more item, the capacity doubled; false when memory is short (the cell unchanged).
+bool growCell(GridCell* cell) {
+    // Doubling alone would never lift a cell created with capacity 0.
+    if (cell->capacity > INT32_MAX / 2) return false;
+    const int32_t grown = cell->capacity < 1 ? 1 : 2 * cell->capacity;
+    int32_t* items =
+        static_cast<int32_t*>(std::realloc(cell->items, static_cast<size_t>(grown) * sizeof(int32_t)));
+    if (items == nullptr) return false;
+    cell->items = items;
+    cell->capacity = grown;
+    return true;
+}
+
+inline bool cellAdd(GridCell* cell, int32_t item) {
+    const int32_t k = cell->count;
+    if (k >= cell->capacity && !growCell(cell)) return false;
+    cell->items[k] = item;
+    cell->count = k + 1;
+    return true;
+}
+
+}  // namespace
+
 int grid2DCellAdd(Grid2D* grid, int32_t row, int32_t col, int32_t item) {
     if (grid == nullptr || row < 0 || row >= grid->rows || col < 0 || col >= grid->cols) return -1;
-    GridCell* cell = &grid->cells[row][col];
-    if (cell->count >= cell->capacity) {
-        // Doubling alone would never lift a cell created with capacity 0.
-        if (cell->capacity > INT32_MAX / 2) return -1;
-        const int32_t grown = cell->capacity < 1 ? 1 : 2 * cell->capacity;
-        int32_t* items =
-            static_cast<int32_t*>(std::realloc(cell->items, static_cast<size_t>(grown) * sizeof(int32_t)));
-        if (items == nullptr) return -1;
-        cell->items = items;
-        cell->capacity = grown;
-    }
-    cell->items[cell->count++] = item;
-    return 1;
+    return cellAdd(&grid->cells[row][col], item) ? 1 : -1;
 }
 
 GridCell* grid2DCellAt(const Grid2D* grid, double x, double y) {
@@ -161,11 +174,14 @@ int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, cons
         for (int32_t j = 0; j < n; ++j) rect[j] = cellRectOf(grid, boxMin[j], boxMax[j], margin);
         if (!sizeCells(grid, n, rect.get())) return -1;
     }
+    // The indices are clamped into the grid, so each row's cells are entered straight.
     for (int32_t j = 0; j < n; ++j) {
         const CellRect q = rect != nullptr ? rect[j] : cellRectOf(grid, boxMin[j], boxMax[j], margin);
-        for (int32_t r = q.r0; r <= q.r1; ++r)
+        for (int32_t r = q.r0; r <= q.r1; ++r) {
+            GridCell* const row = grid->cells[r];
             for (int32_t c = q.c0; c <= q.c1; ++c)
-                if (grid2DCellAdd(grid, r, c, j) != 1) return -1;
+                if (!cellAdd(&row[c], j)) return -1;
+        }
     }
     return 1;
 }
