@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -162,4 +163,44 @@ TEST(TriGrid, CellsAskedForInAnyOrderHoldEachTrianglesOwnCells) {
     }
     triListFree(list);
     triListFree(alone);
+}
+
+// Corners recur in many triangles (a lattice, zeros of both signs on the axes, where the polar angle
+// of a corner behind the centre is +pi or -pi by the sign of its zero): every triangle's angle range
+// and plan distances are those it gets filled alone, bit for bit.
+TEST(TriGrid, RangesOfSharedCornersAreEachTrianglesOwn) {
+    rngSeed(91);
+    std::vector<Vec3> lattice;
+    for (int i = -6; i <= 6; ++i)
+        for (int j = -6; j <= 6; ++j)
+            for (double sy : {1.0, -1.0})
+                lattice.push_back({i * 0.7, sy * (j * 0.45), 0.3 * ((i * 7 + j * 3) % 5)});
+    TriList* list = triListCreate(3000);
+    ASSERT_NE(list, nullptr);
+    for (int t = 0; t < 3000; ++t) {
+        Triangle3D tri;
+        for (Vec3& p : tri.p) p = lattice[size_t(rngBelow(int32_t(lattice.size())))];
+        triListAdd(list, &tri);
+    }
+    const Vec3 centres[] = {{0, 0, 0}, {0.35, -0.2, 0}};
+    for (const Vec3& c : centres) {
+        GridGuard all{triGridCreate(8, 8, 4)};
+        ASSERT_NE(all.g, nullptr);
+        ASSERT_EQ(triGridFill(all.g, &c, list, 0.5), 1);
+        ASSERT_EQ(all.g->angleCount, list->count);
+        for (int32_t i = 0; i < list->count; ++i) {
+            TriList one{};
+            one.count = one.capacity = 1;
+            one.data = &list->data[i];
+            GridGuard alone{triGridCreate(1, 1, 1)};
+            ASSERT_NE(alone.g, nullptr);
+            ASSERT_EQ(triGridFill(alone.g, &c, &one, 0.5), 1);
+            const double* a[] = {all.g->angleMid, all.g->angleHalf, all.g->radiusMin, all.g->radiusMax};
+            const double* b[] = {alone.g->angleMid, alone.g->angleHalf, alone.g->radiusMin,
+                                 alone.g->radiusMax};
+            for (int k = 0; k < 4; ++k)
+                ASSERT_EQ(std::memcmp(&a[k][i], b[k], sizeof(double)), 0) << i << " " << k;
+        }
+    }
+    triListFree(list);
 }
