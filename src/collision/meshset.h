@@ -109,6 +109,8 @@ CollMesh* collMeshFromMeshFile(const char* path, double tol);
 // A triangle check model of a mesh file; an exchange file is first converted to "tmp.3df" in the
 // temporary folder with tol over the unit factor. Null on failure; freed by polymeshDelete.
 CheckModel* meshLoadViaTmp3df(const char* path, double tol);
+// The same model without the per-element corners (boxMin and boxMax null), for the triangles alone.
+CheckModel* meshLoadViaTmp3dfTriangles(const char* path, double tol);
 // A clone of the template loaded with the file, its tool offset by dist, with its grid; null on error.
 CheckModel* polymeshLoadWithGrid(const char* path, const CheckModel* templ, double dist);
 void polymeshDelete(CheckModel* model);  // mesh data, parts, tool and record

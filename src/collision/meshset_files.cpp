@@ -56,7 +56,11 @@ int meshSetTmpPath(const char* name, char* out, size_t size) {
     return 1;
 }
 
-CheckModel* meshLoadViaTmp3df(const char* path, double tol) {
+namespace {
+
+// meshLoadViaTmp3df, with the per-element corners or without them (for a caller that reads the
+// triangles alone).
+CheckModel* loadViaTmp3df(const char* path, double tol, bool corners) {
     if (!path || !*path) return nullptr;
     char tmp[1024];
     std::string source = path;
@@ -69,15 +73,28 @@ CheckModel* meshLoadViaTmp3df(const char* path, double tol) {
     if (!model) return nullptr;
     chkModelInit(model, kMeshTriangles);
     model->tool = static_cast<ToolGeom*>(std::calloc(1, sizeof(ToolGeom)));
-    if (!model->tool || polymeshLoad(model, source.c_str()) != kPolymeshOk || !model->triangles) {
+    const char* name = source.c_str();
+    const bool loaded = model->tool && (corners ? polymeshLoad(model, name)
+                                                : polymeshLoadTriangles(model, name)) == kPolymeshOk;
+    if (!loaded || !model->triangles) {
         polymeshDelete(model);
         return nullptr;
     }
     return model;
 }
 
+}  // namespace
+
+CheckModel* meshLoadViaTmp3df(const char* path, double tol) {
+    return loadViaTmp3df(path, tol, true);
+}
+
+CheckModel* meshLoadViaTmp3dfTriangles(const char* path, double tol) {
+    return loadViaTmp3df(path, tol, false);
+}
+
 CollMesh* collMeshFromMeshFile(const char* path, double tol) {
-    CheckModel* model = meshLoadViaTmp3df(path, tol);
+    CheckModel* model = meshLoadViaTmp3dfTriangles(path, tol);
     if (!model) return nullptr;
     const TriList* tris = model->triangles;
     CollMesh* mesh = collMeshCreate(3 * tris->count);

@@ -75,7 +75,8 @@ void intakeTriangle(Triangle3D* t) {
     for (const auto& pr : pairs) {
         Vec3& a = t->p[pr[0]];
         Vec3& b = t->p[pr[1]];
-        if (std::fabs(a.z - b.z) < kSameHeight) a.z = b.z = std::fmax(a.z, b.z);
+        // boxMaxOf(b, a) is std::fmax(a, b) without the library call (neither is NaN here).
+        if (std::fabs(a.z - b.z) < kSameHeight) a.z = b.z = boxMaxOf(b.z, a.z);
     }
     sortTriangleByZ(t);
 }
@@ -123,10 +124,12 @@ int finishFacets(CheckModel* model) {
     return kPolymeshOk;
 }
 
+// A model loaded without corners (polymeshLoadTriangles) has none to fill.
 void finishTriangles(CheckModel* model) {
     TriList* list = model->triangles;
     sortMeshTriangles(list);
-    cornersOfTriangles(list, model->boxMin, model->boxMax);
+    if (model->boxMin != nullptr && model->boxMax != nullptr)
+        cornersOfTriangles(list, model->boxMin, model->boxMax);
     const double b[6] = {list->xmin, list->ymin, list->zmin, list->xmax, list->ymax, list->zmax};
     std::memcpy(model->bounds, b, sizeof b);
 }
@@ -257,12 +260,13 @@ struct TriangleIntake {
     bool mirror;
     GroupScan group;
     int result = kPolymeshOk;
+    bool corners = true;
 
-    // Room for two triangles a facet, and the corners.
+    // Room for two triangles a facet, and the corners when wanted.
     bool allocate(int32_t facetCount) {
         const int64_t n = 2 * static_cast<int64_t>(facetCount);
         model->triangles = n <= INT32_MAX ? triListCreate(static_cast<int32_t>(n)) : nullptr;
-        if (model->triangles == nullptr || !allocCorners(model, n)) result = kPolymeshNoMemory;
+        if (model->triangles == nullptr || (corners && !allocCorners(model, n))) result = kPolymeshNoMemory;
         return result == kPolymeshOk;
     }
 
@@ -290,7 +294,8 @@ struct TriangleIntake {
         Triangle3D t[2] = {{{q[0], q[1], q[2]}}, {{q[0], q[2], q[3]}}};
         for (int k = 0; k < (triangle ? 1 : 2); ++k) {
             intakeTriangle(&t[k]);
-            if (!flatTriangle(t[k])) group.flat = false;
+            // Only the hook is told whether a group lies flat.
+            if (g_groupHook != nullptr && !flatTriangle(t[k])) group.flat = false;
             if (triListAdd(model->triangles, &t[k]) < 0) result = kPolymeshNoMemory;
         }
     }
@@ -316,8 +321,9 @@ bool intakeBlock(void* context, const Facet98* facets, int32_t n) {
 
 // Without a hook nothing is told before the file is read whole, so the facets can go straight from
 // the file into triangles: the whole list of facets is never built.
-int read3dfTrianglesStreamed(CheckModel* model, const char* fileName) {
+int read3dfTrianglesStreamed(CheckModel* model, const char* fileName, bool corners) {
     TriangleIntake in{model, framePairGetFlag(kFramePairMeshes) != 0, GroupScan{}};
+    in.corners = corners;
     const int rc = facetFileVisit(fileName, &in, intakeStart, intakeBlock);
     if (rc > 0 && in.result == kPolymeshOk) {
         in.finish();
@@ -341,7 +347,7 @@ int read3dfTrianglesStreamed(CheckModel* model, const char* fileName) {
 int polymeshRead3dfTriangles(CheckModel* model, const char* fileName) {
     if (model == nullptr) return kPolymeshNoMemory;
     if (fileName == nullptr || fileName[0] == '\0') return kPolymeshNoFile;
-    if (g_groupHook == nullptr) return read3dfTrianglesStreamed(model, fileName);
+    if (g_groupHook == nullptr) return read3dfTrianglesStreamed(model, fileName, true);
     FacetList* facets = nullptr;
     const int rc = read3df(fileName, &facets);
     if (rc != kPolymeshOk) return rc;
@@ -506,6 +512,25 @@ int polymeshLoad(CheckModel* model, const char* fileName) {
     if (endsWithExt(name, "stl"))
         return tri ? polymeshReadStlTriangles(model, name) : polymeshReadStlFacets(model, name);
     return tri ? polymeshRead3dfTriangles(model, name) : polymeshRead3dfFacets(model, name);
+}
+
+int polymeshLoadTriangles(CheckModel* model, const char* fileName) {
+    if (model == nullptr) return kPolymeshNoMemory;
+    const char* name = fileName != nullptr ? fileName : "";
+    // A 3df file read without a hook is taken in straight; any other load builds corners, dropped here.
+    const bool streamed = model->kind == kMeshTriangles && g_groupHook == nullptr && name[0] != '\0' &&
+                          !endsWithExt(name, "kvx") && !endsWithExt(name, "stl");
+    if (streamed) {
+        detachMesh(model);
+        return read3dfTrianglesStreamed(model, name, false);
+    }
+    const int rc = polymeshLoad(model, fileName);
+    if (rc == kPolymeshOk) {
+        std::free(model->boxMin);
+        std::free(model->boxMax);
+        model->boxMin = model->boxMax = nullptr;
+    }
+    return rc;
 }
 
 int polymeshCopyRoom(CheckModel* dst, const CheckModel* src) {

@@ -20,6 +20,9 @@ enum : int {
 // ("kvx" exchange, "stl" STL, anything else 3df). The previous mesh references are dropped, not
 // freed (clones may share them). kPolymeshOk or a negative code; on failure nothing is attached.
 int polymeshLoad(CheckModel* model, const char* fileName);
+// polymeshLoad for a caller that reads the triangles and bounds alone: the per-element corners are
+// not kept (boxMin and boxMax stay null), and a 3df triangle file never builds them.
+int polymeshLoadTriangles(CheckModel* model, const char* fileName);
 // dst (a clone) gets its own copy of src's loaded triangle mesh: what loading src's file again
 // gives, without the sort. kPolymeshOk or kPolymeshNoMemory (then nothing is attached).
 int polymeshCopy(CheckModel* dst, const CheckModel* src);

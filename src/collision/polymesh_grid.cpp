@@ -1,7 +1,6 @@
 // Plan bucket grids of check models: one over the whole mesh, one per part, one per tool reach.
 #include <cmath>
 #include <cstdlib>
-#include <vector>
 
 #include "collision/polymesh.h"
 
@@ -29,47 +28,6 @@ bool validBox(const double* b) {
     return b[0] <= b[3] && b[1] <= b[4];
 }
 
-// Each cell's room taken once for the items the fill will enter (a blade's cells hold thousands:
-// grown by doubling, every list was copied several times into fresh pages). Only room: a count that
-// fell short would let the fill grow the list as before. False when memory is short.
-bool sizeCells(Grid2D* grid, int32_t n, const double* bounds, const Vec3* lo, const Vec3* hi, double margin) {
-    const double width = (bounds[3] - bounds[0]) / grid->cols, height = (bounds[4] - bounds[1]) / grid->rows;
-    // Each item's rectangle marked at its four corners; running sums over rows and columns then give
-    // every cell's count.
-    const size_t stride = static_cast<size_t>(grid->cols) + 1;
-    std::vector<int64_t> count(stride * (static_cast<size_t>(grid->rows) + 1), 0);
-    for (int32_t j = 0; j < n; ++j) {
-        const size_t c0 =
-            static_cast<size_t>(grid2DCellIndex(lo[j].x - margin, bounds[0], width, grid->cols));
-        const size_t c1 =
-            static_cast<size_t>(grid2DCellIndex(hi[j].x + margin, bounds[0], width, grid->cols)) + 1;
-        const size_t r0 =
-            static_cast<size_t>(grid2DCellIndex(lo[j].y - margin, bounds[1], height, grid->rows));
-        const size_t r1 =
-            static_cast<size_t>(grid2DCellIndex(hi[j].y + margin, bounds[1], height, grid->rows)) + 1;
-        if (c1 <= c0 || r1 <= r0) continue;  // an empty rectangle enters nothing
-        ++count[r0 * stride + c0];
-        --count[r0 * stride + c1];
-        --count[r1 * stride + c0];
-        ++count[r1 * stride + c1];
-    }
-    for (size_t i = 0; i < count.size(); ++i)
-        if (i % stride != 0) count[i] += count[i - 1];
-    for (size_t i = stride; i < count.size(); ++i) count[i] += count[i - stride];
-    for (int32_t r = 0; r < grid->rows; ++r)
-        for (int32_t c = 0; c < grid->cols; ++c) {
-            const int64_t want = count[static_cast<size_t>(r) * stride + static_cast<size_t>(c)];
-            GridCell& cell = grid->cells[r][c];
-            if (want <= cell.capacity || want > INT32_MAX) continue;
-            auto* items =
-                static_cast<int32_t*>(std::realloc(cell.items, static_cast<size_t>(want) * sizeof(int32_t)));
-            if (items == nullptr) return false;
-            cell.items = items;
-            cell.capacity = static_cast<int32_t>(want);
-        }
-    return true;
-}
-
 Grid2D* fillGrid(int32_t n, const double* bounds, const Vec3* lo, const Vec3* hi, double margin,
                  int* failed) {
     *failed = 0;
@@ -79,8 +37,7 @@ Grid2D* fillGrid(int32_t n, const double* bounds, const Vec3* lo, const Vec3* hi
     const int32_t cols = static_cast<int32_t>(rows * aspect) + 1;
     Grid2D* grid = grid2DCreate(rows, cols, kCellCapacity);
     const Vec3 a{bounds[0], bounds[1], bounds[2]}, b{bounds[3], bounds[4], bounds[5]};
-    if (grid == nullptr || !sizeCells(grid, n, bounds, lo, hi, margin) ||
-        grid2DFillSegs(grid, n, &a, &b, lo, hi, margin) < 0) {
+    if (grid == nullptr || grid2DFillSegs(grid, n, &a, &b, lo, hi, margin) < 0) {
         grid2DFree(grid);
         *failed = 1;
         return nullptr;

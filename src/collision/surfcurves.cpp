@@ -216,7 +216,7 @@ PlistArray* meshFromSurfaceFile(const char* path, double tol) {
 CollMesh* collMeshFromSurfaceFile(const char* path, double mergeTol, double curveTol) {
     // The triangles must follow the surfaces as closely as the vertices are merged, else the wires
     // lie up to the conversion tolerance off the blades.
-    CheckModel* model = meshLoadViaTmp3df(path, mergeTol > 0 ? mergeTol : 1.0);
+    CheckModel* model = meshLoadViaTmp3dfTriangles(path, mergeTol > 0 ? mergeTol : 1.0);
     if (!model) return nullptr;
     PlistArray* curves = meshFromSurfaceFile(path, 1.0);
     // Trim loops alone leave the inside of every surface bare, and lines kSurfIsoSpacing apart leave

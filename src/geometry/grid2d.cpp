@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
 
 // The quotient is clamped before it is converted, so points far outside, NaN and a degenerate extent
 // (zero, negative or non-finite cell size, taken as one cell) all give a valid index.
@@ -61,21 +64,34 @@ void grid2DFree(Grid2D* grid) {
     std::free(grid);
 }
 
+namespace {
+
+// Room for one more item, the capacity doubled; false when memory is short (the cell unchanged).
+bool growCell(GridCell* cell) {
+    // Doubling alone would never lift a cell created with capacity 0.
+    if (cell->capacity > INT32_MAX / 2) return false;
+    const int32_t grown = cell->capacity < 1 ? 1 : 2 * cell->capacity;
+    int32_t* items =
+        static_cast<int32_t*>(std::realloc(cell->items, static_cast<size_t>(grown) * sizeof(int32_t)));
+    if (items == nullptr) return false;
+    cell->items = items;
+    cell->capacity = grown;
+    return true;
+}
+
+inline bool cellAdd(GridCell* cell, int32_t item) {
+    const int32_t k = cell->count;
+    if (k >= cell->capacity && !growCell(cell)) return false;
+    cell->items[k] = item;
+    cell->count = k + 1;
+    return true;
+}
+
+}  // namespace
+
 int grid2DCellAdd(Grid2D* grid, int32_t row, int32_t col, int32_t item) {
     if (grid == nullptr || row < 0 || row >= grid->rows || col < 0 || col >= grid->cols) return -1;
-    GridCell* cell = &grid->cells[row][col];
-    if (cell->count >= cell->capacity) {
-        // Doubling alone would never lift a cell created with capacity 0.
-        if (cell->capacity > INT32_MAX / 2) return -1;
-        const int32_t grown = cell->capacity < 1 ? 1 : 2 * cell->capacity;
-        int32_t* items =
-            static_cast<int32_t*>(std::realloc(cell->items, static_cast<size_t>(grown) * sizeof(int32_t)));
-        if (items == nullptr) return -1;
-        cell->items = items;
-        cell->capacity = grown;
-    }
-    cell->items[cell->count++] = item;
-    return 1;
+    return cellAdd(&grid->cells[row][col], item) ? 1 : -1;
 }
 
 GridCell* grid2DCellAt(const Grid2D* grid, double x, double y) {
@@ -84,6 +100,61 @@ GridCell* grid2DCellAt(const Grid2D* grid, double x, double y) {
     const int32_t row = grid2DCellIndex(y, grid->y0, grid->cellHeight, grid->rows);
     return &grid->cells[row][col];
 }
+
+namespace {
+
+// The cells an element's box, grown by the margin, touches: columns c0..c1, rows r0..r1.
+struct CellRect {
+    int32_t c0, c1, r0, r1;
+};
+
+CellRect cellRectOf(const Grid2D* grid, const Vec3& boxMin, const Vec3& boxMax, double margin) {
+    return {grid2DCellIndex(boxMin.x - margin, grid->x0, grid->cellWidth, grid->cols),
+            grid2DCellIndex(boxMax.x + margin, grid->x0, grid->cellWidth, grid->cols),
+            grid2DCellIndex(boxMin.y - margin, grid->y0, grid->cellHeight, grid->rows),
+            grid2DCellIndex(boxMax.y + margin, grid->y0, grid->cellHeight, grid->rows)};
+}
+
+// Every cell's room for the items the rectangles give it, taken once (grown by doubling, a list of
+// thousands is copied several times into fresh pages): each rectangle marked at its four corners,
+// running sums over rows and columns give the counts. False when memory is short.
+bool sizeCells(Grid2D* grid, int32_t n, const CellRect* rect) {
+    const size_t stride = static_cast<size_t>(grid->cols) + 1;
+    std::vector<int64_t> count;
+    try {
+        count.assign(stride * (static_cast<size_t>(grid->rows) + 1), 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int32_t j = 0; j < n; ++j) {
+        const CellRect& q = rect[j];
+        if (q.c1 < q.c0 || q.r1 < q.r0) continue;  // an empty rectangle enters nothing
+        const size_t c0 = static_cast<size_t>(q.c0), c1 = static_cast<size_t>(q.c1) + 1;
+        const size_t r0 = static_cast<size_t>(q.r0), r1 = static_cast<size_t>(q.r1) + 1;
+        ++count[r0 * stride + c0];
+        --count[r0 * stride + c1];
+        --count[r1 * stride + c0];
+        ++count[r1 * stride + c1];
+    }
+    for (size_t i = 0; i < count.size(); ++i)
+        if (i % stride != 0) count[i] += count[i - 1];
+    for (size_t i = stride; i < count.size(); ++i) count[i] += count[i - stride];
+    for (int32_t r = 0; r < grid->rows; ++r)
+        for (int32_t c = 0; c < grid->cols; ++c) {
+            const int64_t want =
+                grid->cells[r][c].count + count[static_cast<size_t>(r) * stride + static_cast<size_t>(c)];
+            GridCell& cell = grid->cells[r][c];
+            if (want <= cell.capacity || want > INT32_MAX) continue;
+            auto* items =
+                static_cast<int32_t*>(std::realloc(cell.items, static_cast<size_t>(want) * sizeof(int32_t)));
+            if (items == nullptr) return false;
+            cell.items = items;
+            cell.capacity = static_cast<int32_t>(want);
+        }
+    return true;
+}
+
+}  // namespace
 
 int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, const Vec3* boxMin,
                    const Vec3* boxMax, double margin) {
@@ -96,14 +167,21 @@ int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, cons
     grid->cellWidth = (grid->x1 - grid->x0) / grid->cols;
     if (n < 1) return 1;
     if (boxMin == nullptr || boxMax == nullptr) return -1;
+    // The rectangles are taken once, for the cells' room and the fill; without room for them each
+    // element's is taken as it is entered. A cell whose room fell short still grows as it fills.
+    std::unique_ptr<CellRect[]> rect(new (std::nothrow) CellRect[static_cast<size_t>(n)]);
+    if (rect != nullptr) {
+        for (int32_t j = 0; j < n; ++j) rect[j] = cellRectOf(grid, boxMin[j], boxMax[j], margin);
+        if (!sizeCells(grid, n, rect.get())) return -1;
+    }
+    // The indices are clamped into the grid, so each row's cells are entered straight.
     for (int32_t j = 0; j < n; ++j) {
-        const int32_t c0 = grid2DCellIndex(boxMin[j].x - margin, grid->x0, grid->cellWidth, grid->cols);
-        const int32_t c1 = grid2DCellIndex(boxMax[j].x + margin, grid->x0, grid->cellWidth, grid->cols);
-        const int32_t r0 = grid2DCellIndex(boxMin[j].y - margin, grid->y0, grid->cellHeight, grid->rows);
-        const int32_t r1 = grid2DCellIndex(boxMax[j].y + margin, grid->y0, grid->cellHeight, grid->rows);
-        for (int32_t r = r0; r <= r1; ++r)
-            for (int32_t c = c0; c <= c1; ++c)
-                if (grid2DCellAdd(grid, r, c, j) != 1) return -1;
+        const CellRect q = rect != nullptr ? rect[j] : cellRectOf(grid, boxMin[j], boxMax[j], margin);
+        for (int32_t r = q.r0; r <= q.r1; ++r) {
+            GridCell* const row = grid->cells[r];
+            for (int32_t c = q.c0; c <= q.c1; ++c)
+                if (!cellAdd(&row[c], j)) return -1;
+        }
     }
     return 1;
 }

@@ -131,11 +131,12 @@ void turnMesh(CheckModel* model, const Triangle3D* from, double angle) {
             model->boxMin[i] = lo;
             model->boxMax[i] = hi;
         }
-        b[0] = std::fmin(b[0], lo.x), b[1] = std::fmin(b[1], lo.y);
-        b[3] = std::fmax(b[3], hi.x), b[4] = std::fmax(b[4], hi.y);
+        // boxMinOf(p, m) is std::fmin(m, p) and boxMaxOf(p, m) std::fmax(m, p), inline.
+        b[0] = boxMinOf(lo.x, b[0]), b[1] = boxMinOf(lo.y, b[1]);
+        b[3] = boxMaxOf(hi.x, b[3]), b[4] = boxMaxOf(hi.y, b[4]);
         if (list != nullptr) {
-            list->xmin = std::fmin(list->xmin, lo.x), list->ymin = std::fmin(list->ymin, lo.y);
-            list->xmax = std::fmax(list->xmax, hi.x), list->ymax = std::fmax(list->ymax, hi.y);
+            list->xmin = boxMinOf(lo.x, list->xmin), list->ymin = boxMinOf(lo.y, list->ymin);
+            list->xmax = boxMaxOf(hi.x, list->xmax), list->ymax = boxMaxOf(hi.y, list->ymax);
         }
     }
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -41,20 +43,57 @@ double planDistMin(const Vec3* t, const Vec3& c, const double* d) {
     return inside ? 0.0 : best;
 }
 
-// The polar angle range of the triangle's corners about c. A triangle whose plan holds c or lies near
-// it gets a half width of at least pi (every angle); otherwise it spans less than half a turn and the
-// corners' angles measured from the first one bound it.
+// The plan distances and polar angles about c of the corners met lately: a mesh's corners recur in
+// nearby triangles, and the same coordinates (bit for bit) give the same values.
+class CornerMemo {
+  public:
+    explicit CornerMemo(const Vec3& c) : c_(c), entries_(kSize) {}
+    double dist(const Vec3& p) {
+        Entry& e = entryOf(p);
+        if (!(e.has & kDist)) e.dist = planDist(p, c_), e.has |= kDist;
+        return e.dist;
+    }
+    double angle(const Vec3& p) {
+        Entry& e = entryOf(p);
+        if (!(e.has & kAngle)) e.angle = std::atan2(p.y - c_.y, p.x - c_.x), e.has |= kAngle;
+        return e.angle;
+    }
+
+  private:
+    static constexpr size_t kSize = 8192;  // a power of two
+    static constexpr uint8_t kDist = 1, kAngle = 2;
+    struct Entry {
+        uint64_t x = 0, y = 0;
+        double dist = 0.0, angle = 0.0;
+        uint8_t has = 0;  // which of the two values the coordinates x, y have
+    };
+    Entry& entryOf(const Vec3& p) {
+        uint64_t x, y;
+        std::memcpy(&x, &p.x, sizeof x);
+        std::memcpy(&y, &p.y, sizeof y);
+        Entry& e = entries_[((x ^ (y * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull) >> 51];
+        if (e.x != x || e.y != y) e = Entry{x, y};
+        return e;
+    }
+    Vec3 c_;
+    std::vector<Entry> entries_;
+};
+static_assert(size_t(1) << (64 - 51) == 8192, "the memo's index takes the hash's top bits");
+
+// The polar angle range of the triangle's corners about the memo's centre. A triangle whose plan holds
+// it or lies near it gets a half width of at least pi (every angle); otherwise it spans less than half
+// a turn and the corners' angles measured from the first one bound it.
 // d: the corners' plan distances, nearest: the triangle's smallest one (planDistMin).
-void angleRange(const Vec3* t, const Vec3& c, const double* d, double nearest, double* mid, double* half) {
+void angleRange(const Vec3* t, CornerMemo& memo, const double* d, double nearest, double* mid, double* half) {
     *mid = 0.0;
     *half = 4.0;
     double size = 0.0;
     for (int k = 0; k < 3; ++k) size = std::max(size, d[k]);
     if (!(nearest > 1e-6 * size)) return;
-    const double a0 = std::atan2(t[0].y - c.y, t[0].x - c.x);
+    const double a0 = memo.angle(t[0]);
     double lo = 0.0, hi = 0.0;
     for (int k = 1; k < 3; ++k) {
-        double d = std::atan2(t[k].y - c.y, t[k].x - c.x) - a0;
+        double d = memo.angle(t[k]) - a0;
         if (d > M_PI) d -= 2 * M_PI;
         if (d < -M_PI) d += 2 * M_PI;
         lo = std::min(lo, d);
@@ -177,26 +216,20 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         g->pending = nullptr;
     }
     g->centre = *centre;
-    double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
     const int32_t n = tris ? tris->count : 0;
-    // Each corner's plan distance, measured once for the extent, the cells and the ranges.
-    std::vector<double> dist;
+    // One pass over the triangles takes everything but the cells, whose steps wait for the extent: per
+    // triangle its heights and plan distances grown by the reach (each corner's distance measured once).
+    struct Reach {
+        double lo, hi, near, far;
+    };
+    std::unique_ptr<Reach[]> reachOf(new (std::nothrow) Reach[size_t(std::max(n, 1))]);
+    if (!reachOf) return -1;
+    std::unique_ptr<CornerMemo> memo;
     try {
-        dist.resize(3 * static_cast<size_t>(n));
+        memo = std::make_unique<CornerMemo>(*centre);
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    for (int32_t i = 0; i < n; ++i)
-        for (int k = 0; k < 3; ++k) {
-            const Vec3& p = tris->data[i].p[k];
-            zmin = std::min(zmin, p.z);
-            zmax = std::max(zmax, p.z);
-            dist[3 * size_t(i) + k] = planDist(p, *centre);
-            dmax = std::max(dmax, dist[3 * size_t(i) + k]);
-        }
-    g->zMin = zmin - 1;
-    g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
-    g->rStep = (1 + dmax) / g->columns;
     for (double** a : {&g->angleMid, &g->angleHalf, &g->radiusMin, &g->radiusMax}) {
         std::free(*a);
         *a = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
@@ -204,6 +237,29 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     const bool ranges = g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax;
     g->angleCount = ranges ? n : 0;
     const double r = std::max(reach, 0.0);
+    double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const Vec3* p = tris->data[i].p;
+        double d[3];
+        for (int k = 0; k < 3; ++k) {
+            zmin = std::min(zmin, p[k].z);
+            zmax = std::max(zmax, p[k].z);
+            d[k] = memo->dist(p[k]);
+            dmax = std::max(dmax, d[k]);
+        }
+        const double nearest = planDistMin(p, *centre, d);
+        const double far = std::max({d[0], d[1], d[2]});
+        if (ranges) {
+            angleRange(p, *memo, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
+            g->radiusMin[i] = nearest;
+            g->radiusMax[i] = far;
+        }
+        reachOf[i] = {std::min({p[0].z, p[1].z, p[2].z}) - r, std::max({p[0].z, p[1].z, p[2].z}) + r,
+                      r > 0.0 ? nearest - r : std::min({d[0], d[1], d[2]}), far + r};
+    }
+    g->zMin = zmin - 1;
+    g->zStep = ((zmax + 1) - (zmin - 1)) / g->rows;
+    g->rStep = (1 + dmax) / g->columns;
     TriGridPending* pd = nullptr;
     try {
         pd = new TriGridPending;
@@ -217,21 +273,11 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         return -1;
     }
     for (int32_t i = 0; i < n; ++i) {
-        const Vec3* p = tris->data[i].p;
-        const double* d = &dist[3 * size_t(i)];
-        const double nearest = planDistMin(p, *centre, d);
-        if (ranges) {
-            angleRange(p, *centre, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
-            g->radiusMin[i] = nearest;
-            g->radiusMax[i] = std::max({d[0], d[1], d[2]});
-        }
-        const double lo = std::min({p[0].z, p[1].z, p[2].z}) - r, hi = std::max({p[0].z, p[1].z, p[2].z}) + r;
-        const double d0 = d[0], d1 = d[1], d2 = d[2];
-        const double near = r > 0.0 ? nearest - r : std::min({d0, d1, d2});
-        const int32_t r0 = clampIndex(std::trunc((lo - g->zMin) / g->zStep), g->rows);
-        const int32_t r1 = clampIndex(std::trunc((hi - g->zMin) / g->zStep), g->rows);
-        const int32_t c0 = clampIndex(std::trunc(near / g->rStep), g->columns);
-        const int32_t c1 = clampIndex(std::trunc((std::max({d0, d1, d2}) + r) / g->rStep), g->columns);
+        const Reach& e = reachOf[size_t(i)];
+        const int32_t r0 = clampIndex(std::trunc((e.lo - g->zMin) / g->zStep), g->rows);
+        const int32_t r1 = clampIndex(std::trunc((e.hi - g->zMin) / g->zStep), g->rows);
+        const int32_t c0 = clampIndex(std::trunc(e.near / g->rStep), g->columns);
+        const int32_t c1 = clampIndex(std::trunc(e.far / g->rStep), g->columns);
         pd->block[size_t(i)] = {r0, r1, c0, c1};
         pd->rowSpan = std::max(pd->rowSpan, r1 - r0);
         pd->columnSpan = std::max(pd->columnSpan, c1 - c0);

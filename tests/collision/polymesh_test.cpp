@@ -324,7 +324,8 @@ std::vector<uint8_t> seededImage(Rng* rng, float version, int n, int64_t announc
 }  // namespace
 
 // Read a block at a time straight into triangles (no hook), a file gives every byte the whole-list
-// read behind a hook gives, or the same code with nothing attached.
+// read behind a hook gives, or the same code with nothing attached; loaded without corners, the same
+// triangles and bounds.
 TEST_F(Polymesh, StreamedTriangleLoadEqualsTheWholeListRead) {
     Rng rng{41};
     const Vec3 origin{3, -2, 1}, x{0.6, 0.8, 0}, y{-0.8, 0.6, 0}, z{0, 0, 1}, at{1, 0, 0}, axis{1, 0.5, 0},
@@ -351,27 +352,32 @@ TEST_F(Polymesh, StreamedTriangleLoadEqualsTheWholeListRead) {
         }
         const std::string path = dir.file("s.3df");
         writeBytes(path, seededImage(&rng, c.version, c.facets, c.announced));
-        CheckModel m[2]{};
-        for (int k = 0; k < 2; ++k) {
+        // 0 streamed, 1 behind a hook, 2 and 3 without corners (3 behind a hook).
+        CheckModel m[4]{};
+        for (int k = 0; k < 4; ++k) {
             chkModelInit(&m[k], kMeshTriangles);
-            if (k == 1) polymeshSetGroupHook([](const PolymeshGroup*) { return 0; });
-            EXPECT_EQ(polymeshLoad(&m[k], path.c_str()), c.code) << c.facets;
+            if (k % 2 == 1) polymeshSetGroupHook([](const PolymeshGroup*) { return 0; });
+            EXPECT_EQ(k < 2 ? polymeshLoad(&m[k], path.c_str()) : polymeshLoadTriangles(&m[k], path.c_str()),
+                      c.code)
+                << c.facets;
             clear_user_callback();
-            EXPECT_EQ(m[k].triangles == nullptr && m[k].boxMin == nullptr, c.code != kPolymeshOk);
+            EXPECT_EQ(m[k].triangles == nullptr, c.code != kPolymeshOk);
+            EXPECT_EQ(m[k].boxMin == nullptr, k >= 2 || c.code != kPolymeshOk);
         }
-        if (c.code == kPolymeshOk) {
-            const TriList &a = *m[0].triangles, &b = *m[1].triangles;
+        for (int k = 1; k < 4 && c.code == kPolymeshOk; ++k) {
+            const TriList &a = *m[0].triangles, &b = *m[k].triangles;
             const size_t n = static_cast<size_t>(a.count);
             ASSERT_EQ(a.count, b.count);
             EXPECT_GE(a.count, c.announced < 0 ? c.facets : c.announced);
             EXPECT_EQ(std::memcmp(&a, &b, offsetof(TriList, data)), 0);  // count, capacity, box
             EXPECT_EQ(std::memcmp(a.data, b.data, n * sizeof(Triangle3D)), 0);
-            EXPECT_EQ(std::memcmp(m[0].boxMin, m[1].boxMin, n * sizeof(Vec3)), 0);
-            EXPECT_EQ(std::memcmp(m[0].boxMax, m[1].boxMax, n * sizeof(Vec3)), 0);
-            EXPECT_EQ(std::memcmp(m[0].bounds, m[1].bounds, sizeof m[0].bounds), 0);
+            EXPECT_EQ(std::memcmp(m[0].bounds, m[k].bounds, sizeof m[0].bounds), 0);
+            if (k == 1) {
+                EXPECT_EQ(std::memcmp(m[0].boxMin, m[1].boxMin, n * sizeof(Vec3)), 0);
+                EXPECT_EQ(std::memcmp(m[0].boxMax, m[1].boxMax, n * sizeof(Vec3)), 0);
+            }
         }
-        polymeshFree(&m[0]);
-        polymeshFree(&m[1]);
+        for (CheckModel& mk : m) polymeshFree(&mk);
     }
     framePairResetState();
 }

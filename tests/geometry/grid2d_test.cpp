@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -147,5 +148,35 @@ TEST(Grid2D, EveryElementIsFoundUnderItsBox) {
                 EXPECT_LE(bmin[j].y - margin, cy1);
                 EXPECT_GE(bmax[j].y + margin, cy0);
             }
+        }
+}
+
+// Each cell lists, in element order, the elements whose grown box covers its index range, a second
+// fill after the first's; boxes turned inside out or not numbers enter nothing or the first cells.
+TEST(Grid2D, FillsListEachCellsElementsInOrder) {
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<double> u(-30.0, 130.0), sz(-2.0, 40.0);
+    const int n = 400;
+    std::vector<Vec3> lo(n), hi(n);
+    for (int j = 0; j < n; ++j)
+        lo[j] = {u(rng), u(rng), 0}, hi[j] = {lo[j].x + sz(rng), lo[j].y + sz(rng), 0};
+    lo[5].x = hi[9].y = std::numeric_limits<double>::quiet_NaN();
+    GridGuard g{grid2DCreate(6, 8, 3)};
+    ASSERT_NE(g.grid, nullptr);
+    const Vec3 a{0, 0, 0}, b{100, 70, 0};
+    ASSERT_EQ(grid2DFillSegs(g.grid, n, &a, &b, lo.data(), hi.data(), 0.7), 1);
+    ASSERT_EQ(grid2DFillSegs(g.grid, n / 2, &a, &b, lo.data(), hi.data(), 0.7), 1);
+    const Grid2D& q = *g.grid;
+    auto col = [&](double x) { return grid2DCellIndex(x, q.x0, q.cellWidth, 8); };
+    auto row = [&](double y) { return grid2DCellIndex(y, q.y0, q.cellHeight, 6); };
+    for (int r = 0; r < 6; ++r)
+        for (int c = 0; c < 8; ++c) {
+            std::vector<int32_t> want;
+            for (int k = 0, j = 0; k < n + n / 2; ++k, j = k % n)
+                if (col(lo[j].x - 0.7) <= c && col(hi[j].x + 0.7) >= c && row(lo[j].y - 0.7) <= r &&
+                    row(hi[j].y + 0.7) >= r)
+                    want.push_back(j);
+            const GridCell& cell = q.cells[r][c];
+            EXPECT_EQ(std::vector<int32_t>(cell.items, cell.items + cell.count), want) << r << "," << c;
         }
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -162,4 +163,33 @@ TEST(TriGrid, CellsAskedForInAnyOrderHoldEachTrianglesOwnCells) {
     }
     triListFree(list);
     triListFree(alone);
+}
+
+// Corners recur in many triangles (a lattice with zeros of both signs, where the polar angle of a
+// corner behind the centre is +pi or -pi by its zero's sign): every triangle's angle range and plan
+// distances are those it gets filled alone, bit for bit.
+TEST(TriGrid, RangesOfSharedCornersAreEachTrianglesOwn) {
+    rngSeed(91);
+    TriList* list = triListCreate(3000);
+    ASSERT_NE(list, nullptr);
+    auto corner = [] {
+        return Vec3{rngBelow(13) * 0.7 - 4.2, (rngBelow(13) - 6) * (rngBelow(2) ? 0.45 : -0.45), 0};
+    };
+    for (int t = 0; t < 3000; ++t) {
+        const Triangle3D tri{{corner(), corner(), corner()}};
+        triListAdd(list, &tri);
+    }
+    for (const Vec3& c : {Vec3{0, 0, 0}, Vec3{0.35, -0.2, 0}}) {
+        GridGuard all{triGridCreate(8, 8, 4)}, alone{triGridCreate(1, 1, 1)};
+        ASSERT_TRUE(all.g && alone.g);
+        ASSERT_EQ(triGridFill(all.g, &c, list, 0.5), 1);
+        for (int32_t i = 0; i < list->count; ++i) {
+            TriList one{1, 1, 0, 0, 0, 0, 0, 0, &list->data[i]};
+            ASSERT_EQ(triGridFill(alone.g, &c, &one, 0.5), 1);
+            for (auto field :
+                 {&TriGrid::angleMid, &TriGrid::angleHalf, &TriGrid::radiusMin, &TriGrid::radiusMax})
+                ASSERT_EQ(std::memcmp(&(all.g->*field)[i], alone.g->*field, sizeof(double)), 0) << i;
+        }
+    }
+    triListFree(list);
 }
