@@ -164,6 +164,45 @@ bool meshTopOrder(const double* tops, int32_t n, int32_t* order) {
     return true;
 }
 
+namespace {
+
+// Position i takes the triangle from place placeOf(at[i]), cycle by cycle; a finished place is marked by
+// pointing at itself. The cycles jump through the list: a scout runs a few places ahead along the
+// places (not yet marked there) and fetches the triangles to come, so that their misses overlap.
+template <typename T, typename PlaceOf>
+void permuteInPlace(Triangle3D* data, int32_t n, T* at, PlaceOf placeOf) {
+    auto fetch = [data](int32_t k) {
+        __builtin_prefetch(&data[k]);
+        __builtin_prefetch(reinterpret_cast<const char*>(&data[k]) + 64);
+    };
+    for (int32_t i = 0; i < n; ++i) {
+        if (placeOf(at[i]) == i) continue;
+        const Triangle3D first = data[i];
+        int32_t j = i;
+        int32_t scout = placeOf(at[i]);
+        for (int k = 0; k < 8 && scout != i; ++k) {
+            fetch(scout);
+            scout = placeOf(at[scout]);
+        }
+        for (;;) {
+            const int32_t from = placeOf(at[j]);
+            placeOf(at[j]) = j;
+            if (from == i) {
+                data[j] = first;
+                break;
+            }
+            if (scout != i) {
+                fetch(scout);
+                scout = placeOf(at[scout]);
+            }
+            data[j] = data[from];
+            j = from;
+        }
+    }
+}
+
+}  // namespace
+
 void sortMeshTriangles(TriList* list) {
     if (list == nullptr || list->data == nullptr || list->count < 2) return;
     const int32_t n = list->count;
@@ -191,22 +230,19 @@ void sortMeshTriangles(TriList* list) {
         heapOrder(keys.data(), n);
         if (!tops.empty()) keepOrder(tops, keys);
     }
-    // Position i takes the triangle from keys[i].at, cycle by cycle in place (a gather into a second
-    // array would double the list's memory); a finished place is marked by its key pointing at itself.
-    Triangle3D* data = list->data;
-    for (int32_t i = 0; i < n; ++i) {
-        if (keys[i].at == i) continue;
-        const Triangle3D first = data[i];
-        int32_t j = i;
-        for (;;) {
-            const int32_t from = keys[j].at;
-            keys[j].at = j;
-            if (from == i) {
-                data[j] = first;
-                break;
-            }
-            data[j] = data[from];
-            j = from;
-        }
+    // In place (a gather into a second array would double the list's memory). The places alone, a
+    // quarter of the keys' bytes, stay in cache while the cycles jump through them.
+    std::vector<int32_t> place;
+    try {
+        place.resize(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) place[i] = keys[i].at;
+        std::vector<Key>().swap(keys);
+    } catch (const std::bad_alloc&) {
+        place.clear();
     }
+    if (place.empty()) {
+        permuteInPlace(list->data, n, keys.data(), [](Key& k) -> int32_t& { return k.at; });
+        return;
+    }
+    permuteInPlace(list->data, n, place.data(), [](int32_t& k) -> int32_t& { return k; });
 }
