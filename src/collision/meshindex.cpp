@@ -139,12 +139,11 @@ double roughAngle(double y, double x) {
     return y < 0 ? -a : a;
 }
 
-// One sector of a turned index: its frame, its elements in tree order with their turned boxes, and
-// the node boxes (in the frame) above them, up to a single root.
+// One sector of a turned index: its frame, the range of its elements (in tree order, with their
+// turned boxes) in the index's arrays, and the node boxes (in the frame) above them, up to a single root.
 struct TurnedPart {
     double c = 1.0, s = 0.0;
-    std::vector<int32_t> ids;
-    std::vector<FBox> boxes;
+    int32_t first = 0, count = 0;
     std::vector<std::vector<Box>> levels;
 };
 
@@ -156,6 +155,8 @@ struct MeshIndex {
     std::vector<int32_t> order;            // elements in tree order
     std::vector<std::vector<Box>> levels;  // levels[0]: one box per leaf; the last level has at most kFan
     std::vector<TurnedPart> parts;         // a turned index's sectors (order and levels then empty)
+    std::unique_ptr<int32_t[]> turnedIds;  // a turned index's elements, sector by sector in tree order
+    std::unique_ptr<FBox[]> turnedBoxes;   // and their turned boxes
 };
 
 MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
@@ -275,55 +276,60 @@ MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
         std::vector<int32_t> first(static_cast<size_t>(tb.sectors) + 1, 0);
         for (int32_t j = 0; j < n; ++j) ++first[tb.sector[j] + 1];
         for (int32_t k = 0; k < tb.sectors; ++k) first[k + 1] += first[k];
-        // Left unset: every entry is written before it is read.
-        std::unique_ptr<FBox[]> dealt(new FBox[static_cast<size_t>(n)]);
-        std::unique_ptr<int32_t[]> ids(new int32_t[static_cast<size_t>(n)]);
+        // The elements sector by sector (ascending within each), then each sector's put in tree order,
+        // its turned boxes written once, in their final places. Left unset, as the boxes below: every
+        // entry is written before it is read.
+        index->turnedIds.reset(new int32_t[static_cast<size_t>(n)]);
+        int32_t* ids = index->turnedIds.get();
         {
             std::vector<int32_t> at(first.begin(), first.end() - 1);
-            for (int32_t j = 0; j < n; ++j) {
-                const int32_t i = at[tb.sector[j]]++;
-                dealt[i] = tb.box[j];
-                ids[i] = j;
-            }
+            for (int32_t j = 0; j < n; ++j) ids[at[tb.sector[j]]++] = j;
         }
-        std::vector<FBox>().swap(tb.box);
+        std::vector<int32_t>().swap(tb.sector);
+        index->turnedBoxes.reset(new FBox[static_cast<size_t>(n)]);
         std::vector<uint64_t> keys;
-        std::vector<int32_t> order;
+        std::vector<int32_t> order, dealt;
+        std::vector<FBox> local;
+        auto boxOf = [&](const FBox& f) {
+            return Box{{f.lo[0], f.lo[1], f.lo[2]}, {f.hi[0], f.hi[1], f.hi[2]}};
+        };
         for (int32_t k = 0; k < tb.sectors; ++k) {
             const int32_t m = first[k + 1] - first[k];
             if (m == 0) continue;
             TurnedPart part;
             part.c = tb.cs[2 * k];
             part.s = tb.cs[2 * k + 1];
-            const FBox* boxes = dealt.get() + first[k];
-            auto boxOf = [&](int32_t i) {
-                const FBox& f = boxes[i];
-                return Box{{f.lo[0], f.lo[1], f.lo[2]}, {f.hi[0], f.hi[1], f.hi[2]}};
-            };
-            Box all = boxOf(0);
+            part.first = first[k];
+            part.count = m;
+            // The sector's boxes gathered in element order (runs of neighbours), then reordered while
+            // they are in cache.
+            int32_t* sector = ids + first[k];
+            local.resize(static_cast<size_t>(m));
+            for (int32_t i = 0; i < m; ++i) local[i] = tb.box[sector[i]];
+            Box all = boxOf(local[0]);
             for (int32_t i = 1; i < m; ++i) {
-                const Box b = boxOf(i);
+                const Box b = boxOf(local[i]);
                 grow(&all, b.lo, b.hi);
             }
             keys.resize(static_cast<size_t>(m));
             for (int32_t i = 0; i < m; ++i) {
-                const Box b = boxOf(i);
+                const Box b = boxOf(local[i]);
                 keys[i] = curveKey(b.lo, b.hi, all);
             }
             order.resize(static_cast<size_t>(m));
             orderByKey(keys.data(), m, order.data());
-            part.ids.resize(static_cast<size_t>(m));
-            part.boxes.resize(static_cast<size_t>(m));
+            dealt.assign(sector, sector + m);
+            FBox* out = index->turnedBoxes.get() + first[k];
             for (int32_t i = 0; i < m; ++i) {
-                part.ids[i] = ids[first[k] + order[i]];
-                part.boxes[i] = boxes[order[i]];
+                sector[i] = dealt[order[i]];
+                out[i] = local[order[i]];
             }
             std::vector<Box> level((m + kLeaf - 1) / kLeaf);
             for (size_t b = 0; b < level.size(); ++b) {
                 const int32_t from = static_cast<int32_t>(b) * kLeaf, to = std::min(m, from + kLeaf);
-                level[b] = boxOf(order[from]);
+                level[b] = boxOf(out[from]);
                 for (int32_t i = from + 1; i < to; ++i) {
-                    const Box e = boxOf(order[i]);
+                    const Box e = boxOf(out[i]);
                     grow(&level[b], e.lo, e.hi);
                 }
             }
@@ -331,6 +337,7 @@ MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
             buildLevels(&part.levels, 1);
             index->parts.push_back(std::move(part));
         }
+        std::vector<FBox>().swap(tb.box);
     } catch (const std::bad_alloc&) {
         delete index;
         return nullptr;
@@ -462,19 +469,19 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
         const TurnedPart& part = index.parts[it.part];
         if (it.level == 0) {
             const Tester t{turned[it.part], dirLen};
-            const int32_t first = it.node * kLeaf;
-            const int32_t last = std::min(static_cast<int32_t>(part.ids.size()), first + kLeaf);
+            const int32_t first = part.first + it.node * kLeaf;
+            const int32_t last = std::min(part.first + part.count, first + kLeaf);
             Item elems[kLeaf];
             int32_t n = 0;
             for (int32_t i = first; i < last; ++i) {
-                const FBox& f = part.boxes[i];
+                const FBox& f = index.turnedBoxes[i];
                 const Vec3 lo{f.lo[0], f.lo[1], f.lo[2]}, hi{f.hi[0], f.hi[1], f.hi[2]};
                 if (!t.keeps(lo, hi)) continue;
                 const double b = bound(it.part, lo, hi);
                 if (!(b >= floor)) continue;
                 int32_t k = n++;
                 for (; k > 0 && elems[k - 1].bound < b; --k) elems[k] = elems[k - 1];
-                elems[k] = {b, it.part, -1, part.ids[i]};
+                elems[k] = {b, it.part, -1, index.turnedIds[i]};
             }
             if (v.touch)
                 for (int32_t k = 0; k < n; ++k) v.touch(v.ctx, elems[k].node);
