@@ -240,18 +240,27 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
     TriList* list = triListCreate(static_cast<int32_t>(total > 2 ? total : 2));
     if (list == nullptr) return nullptr;
     // The triangles go into the list once, in the order sorting the joined list would give them. A
-    // place of the joined list is its model's range and twice the element plus the half.
+    // place of the joined list lies in its model's range; with a facet mesh among the models (a facet
+    // may give two triangles) each place also names twice its element plus the half.
+    bool halves = false;
+    for (int32_t i = 0; i < count; ++i)
+        halves = halves || (models[i] != nullptr && models[i]->kind != kMeshTriangles);
     std::vector<int32_t> from, order, first(static_cast<size_t>(count) + 1, 0);
     try {
         std::vector<double> tops;
-        from.reserve(static_cast<size_t>(total));
         tops.reserve(static_cast<size_t>(total));
+        if (halves) from.reserve(static_cast<size_t>(total));
         for (int32_t i = 0; i < count; ++i) {
-            first[i] = static_cast<int32_t>(from.size());
+            first[i] = static_cast<int32_t>(tops.size());
             const CheckModel* s = models[i];
             if (s == nullptr) continue;
             const int32_t n = chkMeshCount(s->kind, s->facets, s->facetCount, s->triangles);
             for (int32_t j = 0; j < n; ++j) {
+                if (s->kind == kMeshTriangles) {
+                    tops.push_back(triMaxZ(&s->triangles->data[j]));
+                    if (halves) from.push_back(2 * j);
+                    continue;
+                }
                 Vec3 corners[6];
                 const int k = chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
                 for (int t = 0; t < k; ++t) {
@@ -261,15 +270,15 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
                 }
             }
         }
-        first[count] = static_cast<int32_t>(from.size());
-        order.resize(from.size());
+        first[count] = static_cast<int32_t>(tops.size());
+        order.resize(tops.size());
         if (!meshTopOrder(tops.data(), static_cast<int32_t>(tops.size()), order.data()))
             throw std::bad_alloc();
     } catch (const std::bad_alloc&) {
         triListFree(list);
         return nullptr;
     }
-    const int32_t n = static_cast<int32_t>(from.size());
+    const int32_t n = first[count];
     CheckModel* m = bareClone(base);
     if (m == nullptr) {
         triListFree(list);
@@ -280,25 +289,40 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
         revMeshFree(m);
         return nullptr;
     }
+    // The model of a place: the last whose range starts at or before it (counted without branches,
+    // the models alternating unpredictably along the order).
     auto modelOf = [&](int32_t place) {
-        return static_cast<int32_t>(std::upper_bound(first.begin(), first.end(), place) - first.begin()) - 1;
+        int32_t k = 0;
+        for (int32_t i = 1; i < count; ++i) k += place >= first[i] ? 1 : 0;
+        return k;
+    };
+    auto elementOf = [&](int32_t place, int32_t model, int* half) {
+        *half = halves ? from[place] % 2 : 0;
+        return halves ? from[place] / 2 : place - first[model];
     };
     // Each triangle and its corners are written once, as triListAdd and attachTriangles write them (the
     // list has room for every triangle).
     for (int32_t i = 0; i < n; ++i) {
+        int half;
         if (i + 12 < n) {
             // The places jump through the models' arrays: fetching ahead hides most of the misses.
-            const CheckModel* s = models[modelOf(order[i + 12])];
-            const int32_t j = from[order[i + 12]] / 2;
+            const int32_t k = modelOf(order[i + 12]);
+            const CheckModel* s = models[k];
+            const int32_t j = elementOf(order[i + 12], k, &half);
             __builtin_prefetch(s->kind == kMeshTriangles ? static_cast<const void*>(&s->triangles->data[j])
                                                          : static_cast<const void*>(&s->facets[j]));
         }
-        const CheckModel* s = models[modelOf(order[i])];
-        const int32_t j = from[order[i]] / 2, t = from[order[i]] % 2;
-        Vec3 corners[6];
-        chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
+        const int32_t k = modelOf(order[i]);
+        const CheckModel* s = models[k];
+        const int32_t j = elementOf(order[i], k, &half);
         Triangle3D& tri = list->data[i];
-        tri = {{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
+        if (s->kind == kMeshTriangles) {
+            tri = s->triangles->data[j];
+        } else {
+            Vec3 corners[6];
+            chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
+            tri = {{corners[3 * half], corners[3 * half + 1], corners[3 * half + 2]}};
+        }
         for (const Vec3& p : tri.p) {
             if (p.x < list->xmin) list->xmin = p.x;
             if (p.y < list->ymin) list->ymin = p.y;
