@@ -393,18 +393,13 @@ struct Tester {
     }
 };
 
-Vec3 turnAboutZ(const Vec3& v, double c, double s) {
-    return {c * v.x + s * v.y, c * v.y - s * v.x, v.z};
-}
-
 // The best-first walk over a turned index's sectors, one heap for all.
 void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* boxMax,
                      const MeshLineQuery& query, const MeshBoundVisitor& v, double floor) {
-    const Vec3& d = query.dir;
-    const double dirLen = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
     if (!v.turn) {
         // Without turned bounds: every kept element in falling order of its own box's bound.
-        const Tester t{query, dirLen};
+        const Vec3& d = query.dir;
+        const Tester t{query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
         std::vector<std::pair<double, int32_t>> kept;
         for (int32_t j = 0; j < index.count; ++j) {
             if (!t.keeps(boxMin[j], boxMax[j])) continue;
@@ -419,21 +414,11 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
         }
         return;
     }
-    // Each sector's query in its frame, with the z limit alone: a turned box (tight around its
-    // triangle) may miss the plan rectangle that the element's own box meets, and the visit applies
-    // it; the front and the reach leave out only what gives no contact, and the turned bounds pass over
-    // that.
+    // The z limit alone is tested (a turn keeps z): a turned box (tight around its triangle) may miss
+    // the plan rectangle that the element's own box meets, and the visit applies it; the front and the
+    // reach leave out only what gives no contact, and the turned bounds pass over that.
     const size_t np = index.parts.size();
-    std::vector<MeshLineQuery> turned(np, query);
-    for (size_t p = 0; p < np; ++p) {
-        MeshLineQuery& q = turned[p];
-        q.x0 = q.y0 = -HUGE_VAL;
-        q.x1 = q.y1 = HUGE_VAL;
-        q.front = HUGE_VAL;
-        q.reach = -1.0;
-        q.start = turnAboutZ(query.start, index.parts[p].c, index.parts[p].s);
-        q.dir = turnAboutZ(query.dir, index.parts[p].c, index.parts[p].s);
-    }
+    auto underZ = [&query](const Vec3& hi) { return query.useZLimit && hi.z < query.zLimit; };
     int32_t frame = -1;
     auto bound = [&](int32_t p, const Vec3& lo, const Vec3& hi) {
         if (p != frame) {
@@ -450,8 +435,7 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
     std::vector<Item> heap;
     heap.reserve(256);
     auto push = [&](int32_t p, int32_t level, int32_t node, const Box& box) {
-        const Tester t{turned[p], dirLen};
-        if (!t.keeps(box.lo, box.hi)) return;
+        if (underZ(box.hi)) return;
         const double b = bound(p, box.lo, box.hi);
         if (!(b >= floor)) return;
         heap.push_back({b, p, level, node});
@@ -468,7 +452,6 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
         if (it.bound < floor) break;
         const TurnedPart& part = index.parts[it.part];
         if (it.level == 0) {
-            const Tester t{turned[it.part], dirLen};
             const int32_t first = part.first + it.node * kLeaf;
             const int32_t last = std::min(part.first + part.count, first + kLeaf);
             Item elems[kLeaf];
@@ -476,7 +459,7 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
             for (int32_t i = first; i < last; ++i) {
                 const FBox& f = index.turnedBoxes[i];
                 const Vec3 lo{f.lo[0], f.lo[1], f.lo[2]}, hi{f.hi[0], f.hi[1], f.hi[2]};
-                if (!t.keeps(lo, hi)) continue;
+                if (underZ(hi)) continue;
                 const double b = bound(it.part, lo, hi);
                 if (!(b >= floor)) continue;
                 int32_t k = n++;
