@@ -118,48 +118,59 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
     };
     std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
     int32_t room = static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22));
-    TriList* band = triListCreate(2);
     TriList* list = triListCreate(room);
     model->triangles = list;
-    bool ok = band != nullptr && list != nullptr && allocBoxes(model, room);
+    bool ok = list != nullptr && allocBoxes(model, room);
     // The hub's slivers follow its turn: in sectors of 8 degrees their turned boxes stay tight, and the
     // departure sweeps visit about a third of the triangles they visit over plain boxes. Without the
     // index (memory short) the sweeps scan in order, with the same answers.
     MeshTurnedBuilder* index = ok ? meshIndexTurnedStart(45, room) : nullptr;
-    for (size_t k = 0; ok && k < bands.size(); ++k) {
-        const int32_t i = bands[k];
-        band->count = 0;  // its bounds keep growing: those of the whole sweep
-        ok = revMeshSegment(&profile->points[i - 1], &profile->points[i], band, tol) == 1;
-        for (int32_t t = 0; ok && t < band->count; ++t) {
-            const Triangle3D& tri = band->data[t];
-            Vec3 lo, hi;
-            boxOf(tri, &lo, &hi);
-            if (plan != nullptr && !(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3]))
-                continue;
-            if (list->count == room) {
-                // Past the room foreseen (the list grows itself): the corners grow alike.
-                room = room > INT32_MAX / 2 ? INT32_MAX : 2 * room;
-                for (Vec3** a : {&model->boxMin, &model->boxMax}) {
-                    auto* grown =
-                        static_cast<Vec3*>(std::realloc(*a, static_cast<size_t>(room) * sizeof(Vec3)));
-                    ok = ok && grown != nullptr;
-                    if (grown) *a = grown;
-                }
-            }
-            const int32_t at = list->count;
-            ok = ok && at < room && triListAdd(list, &tri) >= 0;
-            if (!ok) break;
-            model->boxMin[at] = lo;
-            model->boxMax[at] = hi;
-            if (index && !meshIndexTurnedAdd(index, tri.p, lo, hi)) {
-                meshIndexTurnedAbandon(index);
-                index = nullptr;
+    // The bounds of the whole sweep, every triangle's points taken as a list appending them would.
+    double lo3[3] = {1e10, 1e10, 1e10}, hi3[3] = {-1e10, -1e10, -1e10};
+    auto take = [&](const Triangle3D& tri) {
+        for (const Vec3& p : tri.p) {
+            const double v[3] = {p.x, p.y, p.z};
+            for (int c = 0; c < 3; ++c) {
+                if (v[c] < lo3[c]) lo3[c] = v[c];
+                if (v[c] > hi3[c]) hi3[c] = v[c];
             }
         }
+        Vec3 lo, hi;
+        boxOf(tri, &lo, &hi);
+        if (plan != nullptr && !(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3]))
+            return true;
+        if (list->count == room) {
+            // Past the room foreseen (the list grows itself): the corners grow alike.
+            room = room > INT32_MAX / 2 ? INT32_MAX : 2 * room;
+            for (Vec3** a : {&model->boxMin, &model->boxMax}) {
+                auto* grown = static_cast<Vec3*>(std::realloc(*a, static_cast<size_t>(room) * sizeof(Vec3)));
+                ok = ok && grown != nullptr;
+                if (grown) *a = grown;
+            }
+        }
+        const int32_t at = list->count;
+        // Within its room the list takes the triangle as it is (its bounds are the sweep's, set at the end).
+        if (at < list->capacity)
+            list->data[list->count++] = tri;
+        else
+            ok = ok && triListAdd(list, &tri) >= 0;
+        ok = ok && at < room && list->count == at + 1;
+        if (!ok) return false;
+        model->boxMin[at] = lo;
+        model->boxMax[at] = hi;
+        if (index && !meshIndexTurnedAdd(index, tri.p, lo, hi)) {
+            meshIndexTurnedAbandon(index);
+            index = nullptr;
+        }
+        return true;
+    };
+    for (size_t k = 0; ok && k < bands.size(); ++k) {
+        const int32_t i = bands[k];
+        ok = revMeshSegmentEach(&profile->points[i - 1], &profile->points[i], tol, take) == 1 && ok;
     }
     if (ok) {
-        list->xmin = band->xmin, list->ymin = band->ymin, list->zmin = band->zmin;
-        list->xmax = band->xmax, list->ymax = band->ymax, list->zmax = band->zmax;
+        list->xmin = lo3[0], list->ymin = lo3[1], list->zmin = lo3[2];
+        list->xmax = hi3[0], list->ymax = hi3[1], list->zmax = hi3[2];
         takeBounds(model, list);
         if (list->count == 0)
             model->boxMin[0] = model->boxMax[0] = Vec3{0, 0, 0};  // as a cleared block held it
@@ -167,7 +178,6 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
     } else {
         meshIndexTurnedAbandon(index);
     }
-    triListFree(band);
     return ok;
 }
 
