@@ -1,6 +1,7 @@
 #include "collision/meshindex.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -18,15 +19,17 @@ struct Box {
     Vec3 lo, hi;
 };
 
-// Spreads the low 21 bits of v to every third bit.
-uint64_t spread(uint64_t v) {
-    v &= 0x1fffff;
-    v = (v | v << 32) & 0x1f00000000ffffULL;
-    v = (v | v << 16) & 0x1f0000ff0000ffULL;
-    v = (v | v << 8) & 0x100f00f00f00f00fULL;
-    v = (v | v << 4) & 0x10c30c30c30c30c3ULL;
-    v = (v | v << 2) & 0x1249249249249249ULL;
-    return v;
+// Each byte's bits spread to every third bit.
+constexpr auto kSpreadByte = [] {
+    std::array<uint64_t, 256> t{};
+    for (uint64_t b = 0; b < 256; ++b)
+        for (int i = 0; i < 8; ++i) t[b] |= ((b >> i) & 1) << (3 * i);
+    return t;
+}();
+
+// Spreads the low 21 bits of v to every third bit, a byte at a time.
+inline uint64_t spread(uint64_t v) {
+    return kSpreadByte[v & 0xff] | kSpreadByte[(v >> 8) & 0xff] << 24 | kSpreadByte[(v >> 16) & 0x1f] << 48;
 }
 
 void grow(Box* b, const Vec3& lo, const Vec3& hi) {
@@ -87,7 +90,7 @@ void orderByKey(const uint64_t* keys, int32_t n, int32_t* order) {
 }
 
 // The key of a box centre along the space-filling curve through the box `all`.
-uint64_t curveKey(const Vec3& lo, const Vec3& hi, const Box& all) {
+inline uint64_t curveKey(const Vec3& lo, const Vec3& hi, const Box& all) {
     auto cell = [](double v, double a, double b) {
         const double t = b > a ? (v - a) / (b - a) : 0.0;
         return static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
