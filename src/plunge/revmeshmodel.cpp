@@ -135,6 +135,14 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
                 if (v[c] > hi3[c]) hi3[c] = v[c];
             }
         }
+        // Most triangles lie wholly off the plan rectangle: a box's side is one of its corners' (or not
+        // a number), so corners all on the far side of an edge settle it without the box.
+        const Vec3* c = tri.p;
+        if (plan != nullptr && ((!(c[0].x > plan[0]) && !(c[1].x > plan[0]) && !(c[2].x > plan[0])) ||
+                                (!(c[0].x < plan[1]) && !(c[1].x < plan[1]) && !(c[2].x < plan[1])) ||
+                                (!(c[0].y > plan[2]) && !(c[1].y > plan[2]) && !(c[2].y > plan[2])) ||
+                                (!(c[0].y < plan[3]) && !(c[1].y < plan[3]) && !(c[2].y < plan[3]))))
+            return true;
         Vec3 lo, hi;
         boxOf(tri, &lo, &hi);
         if (plan != nullptr && !(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3]))
