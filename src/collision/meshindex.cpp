@@ -1,6 +1,7 @@
 #include "collision/meshindex.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -18,15 +19,17 @@ struct Box {
     Vec3 lo, hi;
 };
 
-// Spreads the low 21 bits of v to every third bit.
-uint64_t spread(uint64_t v) {
-    v &= 0x1fffff;
-    v = (v | v << 32) & 0x1f00000000ffffULL;
-    v = (v | v << 16) & 0x1f0000ff0000ffULL;
-    v = (v | v << 8) & 0x100f00f00f00f00fULL;
-    v = (v | v << 4) & 0x10c30c30c30c30c3ULL;
-    v = (v | v << 2) & 0x1249249249249249ULL;
-    return v;
+// Each byte's bits spread to every third bit.
+constexpr auto kSpreadByte = [] {
+    std::array<uint64_t, 256> t{};
+    for (uint64_t b = 0; b < 256; ++b)
+        for (int i = 0; i < 8; ++i) t[b] |= ((b >> i) & 1) << (3 * i);
+    return t;
+}();
+
+// Spreads the low 21 bits of v to every third bit, a byte at a time.
+inline uint64_t spread(uint64_t v) {
+    return kSpreadByte[v & 0xff] | kSpreadByte[(v >> 8) & 0xff] << 24 | kSpreadByte[(v >> 16) & 0x1f] << 48;
 }
 
 void grow(Box* b, const Vec3& lo, const Vec3& hi) {
@@ -87,7 +90,7 @@ void orderByKey(const uint64_t* keys, int32_t n, int32_t* order) {
 }
 
 // The key of a box centre along the space-filling curve through the box `all`.
-uint64_t curveKey(const Vec3& lo, const Vec3& hi, const Box& all) {
+inline uint64_t curveKey(const Vec3& lo, const Vec3& hi, const Box& all) {
     auto cell = [](double v, double a, double b) {
         const double t = b > a ? (v - a) / (b - a) : 0.0;
         return static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
@@ -139,12 +142,11 @@ double roughAngle(double y, double x) {
     return y < 0 ? -a : a;
 }
 
-// One sector of a turned index: its frame, its elements in tree order with their turned boxes, and
-// the node boxes (in the frame) above them, up to a single root.
+// One sector of a turned index: its frame, the range of its elements (in tree order, with their
+// turned boxes) in the index's arrays, and the node boxes (in the frame) above them, up to a single root.
 struct TurnedPart {
     double c = 1.0, s = 0.0;
-    std::vector<int32_t> ids;
-    std::vector<FBox> boxes;
+    int32_t first = 0, count = 0;
     std::vector<std::vector<Box>> levels;
 };
 
@@ -156,6 +158,8 @@ struct MeshIndex {
     std::vector<int32_t> order;            // elements in tree order
     std::vector<std::vector<Box>> levels;  // levels[0]: one box per leaf; the last level has at most kFan
     std::vector<TurnedPart> parts;         // a turned index's sectors (order and levels then empty)
+    std::unique_ptr<int32_t[]> turnedIds;  // a turned index's elements, sector by sector in tree order
+    std::unique_ptr<FBox[]> turnedBoxes;   // and their turned boxes
 };
 
 MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
@@ -275,55 +279,60 @@ MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
         std::vector<int32_t> first(static_cast<size_t>(tb.sectors) + 1, 0);
         for (int32_t j = 0; j < n; ++j) ++first[tb.sector[j] + 1];
         for (int32_t k = 0; k < tb.sectors; ++k) first[k + 1] += first[k];
-        // Left unset: every entry is written before it is read.
-        std::unique_ptr<FBox[]> dealt(new FBox[static_cast<size_t>(n)]);
-        std::unique_ptr<int32_t[]> ids(new int32_t[static_cast<size_t>(n)]);
+        // The elements sector by sector (ascending within each), then each sector's put in tree order,
+        // its turned boxes written once, in their final places. Left unset, as the boxes below: every
+        // entry is written before it is read.
+        index->turnedIds.reset(new int32_t[static_cast<size_t>(n)]);
+        int32_t* ids = index->turnedIds.get();
         {
             std::vector<int32_t> at(first.begin(), first.end() - 1);
-            for (int32_t j = 0; j < n; ++j) {
-                const int32_t i = at[tb.sector[j]]++;
-                dealt[i] = tb.box[j];
-                ids[i] = j;
-            }
+            for (int32_t j = 0; j < n; ++j) ids[at[tb.sector[j]]++] = j;
         }
-        std::vector<FBox>().swap(tb.box);
+        std::vector<int32_t>().swap(tb.sector);
+        index->turnedBoxes.reset(new FBox[static_cast<size_t>(n)]);
         std::vector<uint64_t> keys;
-        std::vector<int32_t> order;
+        std::vector<int32_t> order, dealt;
+        std::vector<FBox> local;
+        auto boxOf = [&](const FBox& f) {
+            return Box{{f.lo[0], f.lo[1], f.lo[2]}, {f.hi[0], f.hi[1], f.hi[2]}};
+        };
         for (int32_t k = 0; k < tb.sectors; ++k) {
             const int32_t m = first[k + 1] - first[k];
             if (m == 0) continue;
             TurnedPart part;
             part.c = tb.cs[2 * k];
             part.s = tb.cs[2 * k + 1];
-            const FBox* boxes = dealt.get() + first[k];
-            auto boxOf = [&](int32_t i) {
-                const FBox& f = boxes[i];
-                return Box{{f.lo[0], f.lo[1], f.lo[2]}, {f.hi[0], f.hi[1], f.hi[2]}};
-            };
-            Box all = boxOf(0);
+            part.first = first[k];
+            part.count = m;
+            // The sector's boxes gathered in element order (runs of neighbours), then reordered while
+            // they are in cache.
+            int32_t* sector = ids + first[k];
+            local.resize(static_cast<size_t>(m));
+            for (int32_t i = 0; i < m; ++i) local[i] = tb.box[sector[i]];
+            Box all = boxOf(local[0]);
             for (int32_t i = 1; i < m; ++i) {
-                const Box b = boxOf(i);
+                const Box b = boxOf(local[i]);
                 grow(&all, b.lo, b.hi);
             }
             keys.resize(static_cast<size_t>(m));
             for (int32_t i = 0; i < m; ++i) {
-                const Box b = boxOf(i);
+                const Box b = boxOf(local[i]);
                 keys[i] = curveKey(b.lo, b.hi, all);
             }
             order.resize(static_cast<size_t>(m));
             orderByKey(keys.data(), m, order.data());
-            part.ids.resize(static_cast<size_t>(m));
-            part.boxes.resize(static_cast<size_t>(m));
+            dealt.assign(sector, sector + m);
+            FBox* out = index->turnedBoxes.get() + first[k];
             for (int32_t i = 0; i < m; ++i) {
-                part.ids[i] = ids[first[k] + order[i]];
-                part.boxes[i] = boxes[order[i]];
+                sector[i] = dealt[order[i]];
+                out[i] = local[order[i]];
             }
             std::vector<Box> level((m + kLeaf - 1) / kLeaf);
             for (size_t b = 0; b < level.size(); ++b) {
                 const int32_t from = static_cast<int32_t>(b) * kLeaf, to = std::min(m, from + kLeaf);
-                level[b] = boxOf(order[from]);
+                level[b] = boxOf(out[from]);
                 for (int32_t i = from + 1; i < to; ++i) {
-                    const Box e = boxOf(order[i]);
+                    const Box e = boxOf(out[i]);
                     grow(&level[b], e.lo, e.hi);
                 }
             }
@@ -331,6 +340,7 @@ MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
             buildLevels(&part.levels, 1);
             index->parts.push_back(std::move(part));
         }
+        std::vector<FBox>().swap(tb.box);
     } catch (const std::bad_alloc&) {
         delete index;
         return nullptr;
@@ -386,18 +396,13 @@ struct Tester {
     }
 };
 
-Vec3 turnAboutZ(const Vec3& v, double c, double s) {
-    return {c * v.x + s * v.y, c * v.y - s * v.x, v.z};
-}
-
 // The best-first walk over a turned index's sectors, one heap for all.
 void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* boxMax,
                      const MeshLineQuery& query, const MeshBoundVisitor& v, double floor) {
-    const Vec3& d = query.dir;
-    const double dirLen = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
     if (!v.turn) {
         // Without turned bounds: every kept element in falling order of its own box's bound.
-        const Tester t{query, dirLen};
+        const Vec3& d = query.dir;
+        const Tester t{query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
         std::vector<std::pair<double, int32_t>> kept;
         for (int32_t j = 0; j < index.count; ++j) {
             if (!t.keeps(boxMin[j], boxMax[j])) continue;
@@ -412,21 +417,11 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
         }
         return;
     }
-    // Each sector's query in its frame, with the z limit alone: a turned box (tight around its
-    // triangle) may miss the plan rectangle that the element's own box meets, and the visit applies
-    // it; the front and the reach leave out only what gives no contact, and the turned bounds pass over
-    // that.
+    // The z limit alone is tested (a turn keeps z): a turned box (tight around its triangle) may miss
+    // the plan rectangle that the element's own box meets, and the visit applies it; the front and the
+    // reach leave out only what gives no contact, and the turned bounds pass over that.
     const size_t np = index.parts.size();
-    std::vector<MeshLineQuery> turned(np, query);
-    for (size_t p = 0; p < np; ++p) {
-        MeshLineQuery& q = turned[p];
-        q.x0 = q.y0 = -HUGE_VAL;
-        q.x1 = q.y1 = HUGE_VAL;
-        q.front = HUGE_VAL;
-        q.reach = -1.0;
-        q.start = turnAboutZ(query.start, index.parts[p].c, index.parts[p].s);
-        q.dir = turnAboutZ(query.dir, index.parts[p].c, index.parts[p].s);
-    }
+    auto underZ = [&query](const Vec3& hi) { return query.useZLimit && hi.z < query.zLimit; };
     int32_t frame = -1;
     auto bound = [&](int32_t p, const Vec3& lo, const Vec3& hi) {
         if (p != frame) {
@@ -443,8 +438,7 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
     std::vector<Item> heap;
     heap.reserve(256);
     auto push = [&](int32_t p, int32_t level, int32_t node, const Box& box) {
-        const Tester t{turned[p], dirLen};
-        if (!t.keeps(box.lo, box.hi)) return;
+        if (underZ(box.hi)) return;
         const double b = bound(p, box.lo, box.hi);
         if (!(b >= floor)) return;
         heap.push_back({b, p, level, node});
@@ -461,20 +455,19 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
         if (it.bound < floor) break;
         const TurnedPart& part = index.parts[it.part];
         if (it.level == 0) {
-            const Tester t{turned[it.part], dirLen};
-            const int32_t first = it.node * kLeaf;
-            const int32_t last = std::min(static_cast<int32_t>(part.ids.size()), first + kLeaf);
+            const int32_t first = part.first + it.node * kLeaf;
+            const int32_t last = std::min(part.first + part.count, first + kLeaf);
             Item elems[kLeaf];
             int32_t n = 0;
             for (int32_t i = first; i < last; ++i) {
-                const FBox& f = part.boxes[i];
+                const FBox& f = index.turnedBoxes[i];
                 const Vec3 lo{f.lo[0], f.lo[1], f.lo[2]}, hi{f.hi[0], f.hi[1], f.hi[2]};
-                if (!t.keeps(lo, hi)) continue;
+                if (underZ(hi)) continue;
                 const double b = bound(it.part, lo, hi);
                 if (!(b >= floor)) continue;
                 int32_t k = n++;
                 for (; k > 0 && elems[k - 1].bound < b; --k) elems[k] = elems[k - 1];
-                elems[k] = {b, it.part, -1, part.ids[i]};
+                elems[k] = {b, it.part, -1, index.turnedIds[i]};
             }
             if (v.touch)
                 for (int32_t k = 0; k < n; ++k) v.touch(v.ctx, elems[k].node);

@@ -118,48 +118,67 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
     };
     std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
     int32_t room = static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22));
-    TriList* band = triListCreate(2);
     TriList* list = triListCreate(room);
     model->triangles = list;
-    bool ok = band != nullptr && list != nullptr && allocBoxes(model, room);
+    bool ok = list != nullptr && allocBoxes(model, room);
     // The hub's slivers follow its turn: in sectors of 8 degrees their turned boxes stay tight, and the
     // departure sweeps visit about a third of the triangles they visit over plain boxes. Without the
     // index (memory short) the sweeps scan in order, with the same answers.
     MeshTurnedBuilder* index = ok ? meshIndexTurnedStart(45, room) : nullptr;
-    for (size_t k = 0; ok && k < bands.size(); ++k) {
-        const int32_t i = bands[k];
-        band->count = 0;  // its bounds keep growing: those of the whole sweep
-        ok = revMeshSegment(&profile->points[i - 1], &profile->points[i], band, tol) == 1;
-        for (int32_t t = 0; ok && t < band->count; ++t) {
-            const Triangle3D& tri = band->data[t];
-            Vec3 lo, hi;
-            boxOf(tri, &lo, &hi);
-            if (plan != nullptr && !(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3]))
-                continue;
-            if (list->count == room) {
-                // Past the room foreseen (the list grows itself): the corners grow alike.
-                room = room > INT32_MAX / 2 ? INT32_MAX : 2 * room;
-                for (Vec3** a : {&model->boxMin, &model->boxMax}) {
-                    auto* grown =
-                        static_cast<Vec3*>(std::realloc(*a, static_cast<size_t>(room) * sizeof(Vec3)));
-                    ok = ok && grown != nullptr;
-                    if (grown) *a = grown;
-                }
-            }
-            const int32_t at = list->count;
-            ok = ok && at < room && triListAdd(list, &tri) >= 0;
-            if (!ok) break;
-            model->boxMin[at] = lo;
-            model->boxMax[at] = hi;
-            if (index && !meshIndexTurnedAdd(index, tri.p, lo, hi)) {
-                meshIndexTurnedAbandon(index);
-                index = nullptr;
+    // The bounds of the whole sweep, every triangle's points taken as a list appending them would.
+    double lo3[3] = {1e10, 1e10, 1e10}, hi3[3] = {-1e10, -1e10, -1e10};
+    auto take = [&](const Triangle3D& tri) {
+        for (const Vec3& p : tri.p) {
+            const double v[3] = {p.x, p.y, p.z};
+            for (int c = 0; c < 3; ++c) {
+                if (v[c] < lo3[c]) lo3[c] = v[c];
+                if (v[c] > hi3[c]) hi3[c] = v[c];
             }
         }
+        // Most triangles lie wholly off the plan rectangle: a box's side is one of its corners' (or not
+        // a number), so corners all on the far side of an edge settle it without the box.
+        const Vec3* c = tri.p;
+        if (plan != nullptr && ((!(c[0].x > plan[0]) && !(c[1].x > plan[0]) && !(c[2].x > plan[0])) ||
+                                (!(c[0].x < plan[1]) && !(c[1].x < plan[1]) && !(c[2].x < plan[1])) ||
+                                (!(c[0].y > plan[2]) && !(c[1].y > plan[2]) && !(c[2].y > plan[2])) ||
+                                (!(c[0].y < plan[3]) && !(c[1].y < plan[3]) && !(c[2].y < plan[3]))))
+            return true;
+        Vec3 lo, hi;
+        boxOf(tri, &lo, &hi);
+        if (plan != nullptr && !(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3]))
+            return true;
+        if (list->count == room) {
+            // Past the room foreseen (the list grows itself): the corners grow alike.
+            room = room > INT32_MAX / 2 ? INT32_MAX : 2 * room;
+            for (Vec3** a : {&model->boxMin, &model->boxMax}) {
+                auto* grown = static_cast<Vec3*>(std::realloc(*a, static_cast<size_t>(room) * sizeof(Vec3)));
+                ok = ok && grown != nullptr;
+                if (grown) *a = grown;
+            }
+        }
+        const int32_t at = list->count;
+        // Within its room the list takes the triangle as it is (its bounds are the sweep's, set at the end).
+        if (at < list->capacity)
+            list->data[list->count++] = tri;
+        else
+            ok = ok && triListAdd(list, &tri) >= 0;
+        ok = ok && at < room && list->count == at + 1;
+        if (!ok) return false;
+        model->boxMin[at] = lo;
+        model->boxMax[at] = hi;
+        if (index && !meshIndexTurnedAdd(index, tri.p, lo, hi)) {
+            meshIndexTurnedAbandon(index);
+            index = nullptr;
+        }
+        return true;
+    };
+    for (size_t k = 0; ok && k < bands.size(); ++k) {
+        const int32_t i = bands[k];
+        ok = revMeshSegmentEach(&profile->points[i - 1], &profile->points[i], tol, take) == 1 && ok;
     }
     if (ok) {
-        list->xmin = band->xmin, list->ymin = band->ymin, list->zmin = band->zmin;
-        list->xmax = band->xmax, list->ymax = band->ymax, list->zmax = band->zmax;
+        list->xmin = lo3[0], list->ymin = lo3[1], list->zmin = lo3[2];
+        list->xmax = hi3[0], list->ymax = hi3[1], list->zmax = hi3[2];
         takeBounds(model, list);
         if (list->count == 0)
             model->boxMin[0] = model->boxMax[0] = Vec3{0, 0, 0};  // as a cleared block held it
@@ -167,7 +186,6 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
     } else {
         meshIndexTurnedAbandon(index);
     }
-    triListFree(band);
     return ok;
 }
 
@@ -240,18 +258,27 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
     TriList* list = triListCreate(static_cast<int32_t>(total > 2 ? total : 2));
     if (list == nullptr) return nullptr;
     // The triangles go into the list once, in the order sorting the joined list would give them. A
-    // place of the joined list is its model's range and twice the element plus the half.
+    // place of the joined list lies in its model's range; with a facet mesh among the models (a facet
+    // may give two triangles) each place also names twice its element plus the half.
+    bool halves = false;
+    for (int32_t i = 0; i < count; ++i)
+        halves = halves || (models[i] != nullptr && models[i]->kind != kMeshTriangles);
     std::vector<int32_t> from, order, first(static_cast<size_t>(count) + 1, 0);
     try {
         std::vector<double> tops;
-        from.reserve(static_cast<size_t>(total));
         tops.reserve(static_cast<size_t>(total));
+        if (halves) from.reserve(static_cast<size_t>(total));
         for (int32_t i = 0; i < count; ++i) {
-            first[i] = static_cast<int32_t>(from.size());
+            first[i] = static_cast<int32_t>(tops.size());
             const CheckModel* s = models[i];
             if (s == nullptr) continue;
             const int32_t n = chkMeshCount(s->kind, s->facets, s->facetCount, s->triangles);
             for (int32_t j = 0; j < n; ++j) {
+                if (s->kind == kMeshTriangles) {
+                    tops.push_back(triMaxZ(&s->triangles->data[j]));
+                    if (halves) from.push_back(2 * j);
+                    continue;
+                }
                 Vec3 corners[6];
                 const int k = chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
                 for (int t = 0; t < k; ++t) {
@@ -261,15 +288,15 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
                 }
             }
         }
-        first[count] = static_cast<int32_t>(from.size());
-        order.resize(from.size());
+        first[count] = static_cast<int32_t>(tops.size());
+        order.resize(tops.size());
         if (!meshTopOrder(tops.data(), static_cast<int32_t>(tops.size()), order.data()))
             throw std::bad_alloc();
     } catch (const std::bad_alloc&) {
         triListFree(list);
         return nullptr;
     }
-    const int32_t n = static_cast<int32_t>(from.size());
+    const int32_t n = first[count];
     CheckModel* m = bareClone(base);
     if (m == nullptr) {
         triListFree(list);
@@ -280,25 +307,40 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
         revMeshFree(m);
         return nullptr;
     }
+    // The model of a place: the last whose range starts at or before it (counted without branches,
+    // the models alternating unpredictably along the order).
     auto modelOf = [&](int32_t place) {
-        return static_cast<int32_t>(std::upper_bound(first.begin(), first.end(), place) - first.begin()) - 1;
+        int32_t k = 0;
+        for (int32_t i = 1; i < count; ++i) k += place >= first[i] ? 1 : 0;
+        return k;
+    };
+    auto elementOf = [&](int32_t place, int32_t model, int* half) {
+        *half = halves ? from[place] % 2 : 0;
+        return halves ? from[place] / 2 : place - first[model];
     };
     // Each triangle and its corners are written once, as triListAdd and attachTriangles write them (the
     // list has room for every triangle).
     for (int32_t i = 0; i < n; ++i) {
+        int half;
         if (i + 12 < n) {
             // The places jump through the models' arrays: fetching ahead hides most of the misses.
-            const CheckModel* s = models[modelOf(order[i + 12])];
-            const int32_t j = from[order[i + 12]] / 2;
+            const int32_t k = modelOf(order[i + 12]);
+            const CheckModel* s = models[k];
+            const int32_t j = elementOf(order[i + 12], k, &half);
             __builtin_prefetch(s->kind == kMeshTriangles ? static_cast<const void*>(&s->triangles->data[j])
                                                          : static_cast<const void*>(&s->facets[j]));
         }
-        const CheckModel* s = models[modelOf(order[i])];
-        const int32_t j = from[order[i]] / 2, t = from[order[i]] % 2;
-        Vec3 corners[6];
-        chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
+        const int32_t k = modelOf(order[i]);
+        const CheckModel* s = models[k];
+        const int32_t j = elementOf(order[i], k, &half);
         Triangle3D& tri = list->data[i];
-        tri = {{corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]}};
+        if (s->kind == kMeshTriangles) {
+            tri = s->triangles->data[j];
+        } else {
+            Vec3 corners[6];
+            chkElementTriangles(s->kind, s->facets, s->triangles, j, corners);
+            tri = {{corners[3 * half], corners[3 * half + 1], corners[3 * half + 2]}};
+        }
         for (const Vec3& p : tri.p) {
             if (p.x < list->xmin) list->xmin = p.x;
             if (p.y < list->ymin) list->ymin = p.y;

@@ -20,21 +20,8 @@ int revMeshAngleStep(double radius, double tol, double* alpha, int32_t* steps) {
 }
 
 int revMeshSegment(const Vec2* a, const Vec2* b, TriList* list, double tol) {
-    if (a == nullptr || b == nullptr || list == nullptr) return -1;
-    double alpha = 0.0;
-    int32_t n = 0;
-    if (revMeshAngleStep(std::min(a->x, b->x), tol, &alpha, &n) != 1) return -1;
-    const double c = std::cos(alpha), s = std::sin(alpha);
-    auto turn = [c, s](const Vec3& p) { return Vec3{p.x * c - p.y * s, p.x * s + p.y * c, p.z}; };
-    Vec3 p{a->x, 0.0, a->y}, q{b->x, 0.0, b->y};
-    for (int32_t k = 0; k < n; ++k) {
-        const Vec3 p1 = turn(p), q1 = turn(q);
-        const Triangle3D t0{{p, q, p1}}, t1{{p1, q, q1}};
-        if (triListAdd(list, &t0) < 0 || triListAdd(list, &t1) < 0) return -1;
-        p = p1;
-        q = q1;
-    }
-    return 1;
+    if (list == nullptr) return -1;
+    return revMeshSegmentEach(a, b, tol, [list](const Triangle3D& t) { return triListAdd(list, &t) >= 0; });
 }
 
 TriList* revMeshSweep(const Vec2* points, int32_t count, double tol) {

@@ -4,6 +4,8 @@
 // (plunge/revmeshmodel.h).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "KVWOG5/lists.h"
@@ -23,6 +25,25 @@ int revMeshAngleStep(double radius, double tol, double* alpha, int32_t* steps);
 // (P', Q, Q'), P = (rA, 0, zA) and Q = (rB, 0, zB) turned step by step counter-clockwise about z,
 // with the step of the smaller radius. 1, or -1 when the step is refused or an append fails.
 int revMeshSegment(const Vec2* a, const Vec2* b, TriList* list, double tol);
+// The same band handed triangle by triangle, in the same order, to take(const Triangle3D&), which
+// answers false to stop (then -1), for a caller that keeps only some of them.
+template <typename Take>
+int revMeshSegmentEach(const Vec2* a, const Vec2* b, double tol, Take take) {
+    if (a == nullptr || b == nullptr) return -1;
+    double alpha = 0.0;
+    int32_t n = 0;
+    if (revMeshAngleStep(std::min(a->x, b->x), tol, &alpha, &n) != 1) return -1;
+    const double c = std::cos(alpha), s = std::sin(alpha);
+    Vec3 p{a->x, 0.0, a->y}, q{b->x, 0.0, b->y};
+    for (int32_t k = 0; k < n; ++k) {
+        const Vec3 p1{p.x * c - p.y * s, p.x * s + p.y * c, p.z},
+            q1{q.x * c - q.y * s, q.x * s + q.y * c, q.z};
+        if (!take(Triangle3D{{p, q, p1}}) || !take(Triangle3D{{p1, q, q1}})) return -1;
+        p = p1;
+        q = q1;
+    }
+    return 1;
+}
 
 // The triangles of a whole profile, band after band, sorted by their highest z (highest first).
 // A profile of fewer than two points gives an empty list. Null when a band fails: a mesh with a

@@ -208,3 +208,51 @@ TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
     EXPECT_GT(hits, 300);
     EXPECT_GT(widened, 15);
 }
+
+// A join of facet meshes (quads give two triangles, triangle facets one) with triangle meshes and an
+// absent model: the joined list is the models' triangles in element order as the plain heap sort
+// leaves them (tops drawn from few values, so ties abound), each element box that of its triangle.
+TEST(RevMeshModel, JoinOfFacetAndTriangleMeshesIsTheHeapSortedList) {
+    rngResetState();
+    for (int k = 0; k < 6; ++k) {
+        auto point = [] { return Vec3{rngUniform(), rngUniform(), double(rngBelow(4))}; };
+        CheckModel facets = toolContext(), tris = toolContext();
+        std::vector<Facet98> quads(1 + rngBelow(300));
+        for (Facet98& f : quads) {
+            f.flag = 0;
+            for (int c = 0; c < 4; ++c) f.p[c] = point();
+            if (rngBelow(3) == 0) f.p[3] = f.p[2];
+        }
+        facets.facets = quads.data();
+        facets.facetCount = static_cast<int32_t>(quads.size());
+        chkModelInit(&tris, kMeshTriangles);
+        tris.triangles = triListCreate(400);
+        ASSERT_NE(tris.triangles, nullptr);
+        for (int i = 0, n = 1 + rngBelow(400); i < n; ++i) {
+            const Triangle3D t{{point(), point(), point()}};
+            triListAdd(tris.triangles, &t);
+        }
+        if (k % 2) sortMeshTriangles(tris.triangles);
+        const CheckModel* models[4] = {k < 3 ? &facets : &tris, nullptr, &tris, &facets};
+        CheckModel* joined = revMeshJoin(&tris, models, 4);
+        ASSERT_NE(joined, nullptr);
+        std::vector<Triangle3D> plain;
+        for (const CheckModel* m : models)
+            for (int32_t j = 0; m && j < chkMeshCount(m->kind, m->facets, m->facetCount, m->triangles); ++j) {
+                Vec3 c[6];
+                for (int t = 0, h = chkElementTriangles(m->kind, m->facets, m->triangles, j, c); t < h; ++t)
+                    plain.push_back({{c[3 * t], c[3 * t + 1], c[3 * t + 2]}});
+            }
+        meshHeapSort(plain.data(), static_cast<int32_t>(plain.size()), triCompareTopZ);
+        ASSERT_EQ(joined->triangles->count, static_cast<int32_t>(plain.size()));
+        for (size_t i = 0; i < plain.size(); ++i) {
+            ASSERT_EQ(std::memcmp(&joined->triangles->data[i], &plain[i], sizeof(Triangle3D)), 0)
+                << k << " " << i;
+            for (const Vec3& p : plain[i].p)
+                ASSERT_TRUE(joined->boxMin[i].z <= p.z && p.z <= joined->boxMax[i].z &&
+                            joined->boxMin[i].x <= p.x && p.x <= joined->boxMax[i].x);
+        }
+        revMeshFree(joined);
+        triListFree(tris.triangles);
+    }
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "surfaces/meshfiles/meshtest.h"
 
@@ -122,4 +123,33 @@ TEST(TriSort, KeptOrdersAreThoseOfTheirOwnTops) {
         }
     }
     meshSortKeepOrders(0);
+}
+
+// Tops in a few runs that never rise (sorted meshes joined; the ranked order), with ties within and
+// across runs, both zeros and infinities; then too many runs and a top that is not a number (the plain
+// order). meshTopOrder names the places of the plain heap sort's permutation in every case.
+TEST(TriSort, TopOrderOfFallingRunsIsThePlainHeapSortsPermutation) {
+    const double pool[] = {-HUGE_VAL, -3.5, -0.0, 0.0, 1.25, 1.25, 7.0, HUGE_VAL};
+    for (uint32_t seed = 90; seed < 130; ++seed) {
+        Rng rng{seed};
+        const int runs = 1 + static_cast<int>(rngStep(&rng) % (seed < 120 ? 16 : 40));
+        std::vector<double> tops;
+        for (int r = 0; r < runs; ++r) {
+            std::vector<double> run(rngStep(&rng) % 300);
+            for (double& t : run) t = seed % 3 ? pool[rngStep(&rng) % 8] : double(rngStep(&rng) % 50) / 7.0;
+            std::sort(run.begin(), run.end(), [](double a, double b) { return a > b; });
+            tops.insert(tops.end(), run.begin(), run.end());
+        }
+        if (seed % 10 == 9 && !tops.empty()) tops[rngStep(&rng) % tops.size()] = std::nan("");
+        const int n = static_cast<int>(tops.size());
+        if (n == 0) continue;
+        std::vector<Triangle3D> in(n);
+        for (int i = 0; i < n; ++i) in[i] = triWithTop(tops[i], double(i));
+        std::vector<Triangle3D> plain = in;
+        meshHeapSort(plain.data(), n, triCompareTopZ);
+        std::vector<int32_t> order(n);
+        ASSERT_TRUE(meshTopOrder(tops.data(), n, order.data()));
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ(std::memcmp(&in[order[i]], &plain[i], sizeof(Triangle3D)), 0) << seed << " " << i;
+    }
 }
