@@ -20,33 +20,136 @@ double keyOf(const Vec3* p) {
     return std::sqrt(p->x * p->x + p->y * p->y);
 }
 
+// Steps over fewer elements take the plain scan.
+constexpr int32_t kPlacedFrom = 32;
+
 // The three key sums of each edge of the node being split, by position: the partition then compares
 // keys that lie beside the edges instead of fetching both end points at every step.
 struct TreeScratch {
     std::vector<double> keys[3];
-    std::vector<Vec3> points;  // the vertices' points alone: less than half the vertices' bytes
+    std::vector<Vec3> points;         // the vertices' points alone: less than half the vertices' bytes
+    std::vector<uint64_t> aboveBits;  // the partition's classes
 };
+
+// One three-way step as the scan below makes it (i from the front, gt from the back): [lo, *lt) below
+// the pivot, [*lt, *gt] equal, (*gt, hi] above.
+void partitionStep(double* key, CollEdge* e, int32_t lo, int32_t hi, double pivot, int32_t* ltOut,
+                   int32_t* gtOut) {
+    int32_t lt = lo, i = lo, gt = hi;
+    while (i <= gt) {
+        const double k = key[i];
+        if (k < pivot) {
+            std::swap(key[lt], key[i]), std::swap(e[lt], e[i]);
+            lt++, i++;
+        } else if (k > pivot) {
+            std::swap(key[gt], key[i]), std::swap(e[gt], e[i]);
+            gt--;
+        } else {
+            i++;
+        }
+    }
+    *ltOut = lt, *gtOut = gt;
+}
+
+// The same step when only the pivot's own element p equals the pivot; false (nothing moved) otherwise.
+// The scan examines the front from lo; an element above the pivot goes to gt and the back's elements
+// come to i in turn (those above shifting down by one) until one not above it, which stays at i. So
+// with s_k the k-th element above in the front and t_k the k-th not above from the back: s_k goes to
+// the top of run k (t_(k-1) - 1, or hi), the elements above in (t_k, top] move down by one, t_k goes
+// to s_k; a last run cut off where front and back meet has no t. Elements below stay in the front,
+// where the equal one ends up after them all (each one examined after it swaps places with it).
+bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t p,
+                   int32_t* ltOut, int32_t* gtOut) {
+    const int32_t n = hi - lo + 1;
+    const double pivot = key[p];
+    uint64_t* above = w.aboveBits.data();  // bit j of word j / 64: key[lo + j] above the pivot
+    const __m128d pv = _mm_set1_pd(pivot);
+    // Counts by lanes: a true comparison is all ones, minus one as an integer.
+    __m128i upCount = _mm_setzero_si128(), downCount = upCount;
+    int32_t nAbove = 0, nBelow = 0;
+    for (int32_t base = 0; base < n; base += 64) {
+        uint64_t up = 0;
+        const int32_t count = std::min(64, n - base);
+        const double* k = key + lo + base;
+        int32_t j = 0;
+        for (; j + 1 < count; j += 2) {
+            const __m128d v = _mm_loadu_pd(k + j), gt = _mm_cmpgt_pd(v, pv);
+            up |= static_cast<uint64_t>(_mm_movemask_pd(gt)) << j;
+            upCount = _mm_sub_epi64(upCount, _mm_castpd_si128(gt));
+            downCount = _mm_sub_epi64(downCount, _mm_castpd_si128(_mm_cmplt_pd(v, pv)));
+        }
+        if (j < count) {
+            up |= static_cast<uint64_t>(k[j] > pivot) << j;
+            nAbove += k[j] > pivot, nBelow += k[j] < pivot;
+        }
+        above[base / 64] = up;
+    }
+    int64_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), upCount);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 2), downCount);
+    nAbove += static_cast<int32_t>(lanes[0] + lanes[1]), nBelow += static_cast<int32_t>(lanes[2] + lanes[3]);
+    if (nAbove + nBelow != n - 1) return false;
+    double* kr = key + lo;
+    CollEdge* er = e + lo;
+    const int32_t words = (n + 63) / 64;
+    // Front cursor: the word being scanned with the bits before f cleared; back cursor likewise for
+    // the bits not above, after b cleared.
+    int32_t b = n - 1, fw = 0, bw = (n - 1) / 64;
+    uint64_t fbits = above[0];
+    const int tail = (n - 1) % 64;
+    uint64_t bbits = ~above[bw] & (tail == 63 ? ~uint64_t{0} : (uint64_t{2} << tail) - 1);
+    int32_t equalAt = p - lo, prevT = -1, from = -1;
+    double topKey = 0.0;
+    CollEdge topEdge{};
+    for (;;) {
+        while (fbits == 0 && fw + 1 < words) fbits = above[++fw];
+        const int32_t s = fbits ? fw * 64 + std::countr_zero(fbits) : n;
+        if (s > b) break;
+        fbits &= fbits - 1;
+        while (bbits == 0 && bw > 0) bbits = ~above[--bw];
+        const int32_t t = bbits ? bw * 64 + 63 - std::countl_zero(bbits) : -1;
+        if (prevT < 0) {
+            topKey = kr[s], topEdge = er[s];
+        } else {
+            kr[prevT] = kr[s], er[prevT] = er[s];
+        }
+        if (t <= s) {
+            from = s;
+            break;
+        }
+        kr[s] = kr[t], er[s] = er[t];
+        equalAt = t == equalAt ? s : equalAt;
+        bbits &= ~(uint64_t{1} << (t % 64));
+        prevT = from = t;
+        b = t - 1;
+    }
+    if (from >= 0) {
+        const size_t moved = static_cast<size_t>(n - 1 - from);
+        std::memmove(kr + from, kr + from + 1, sizeof(double) * moved);
+        std::memmove(er + from, er + from + 1, sizeof(CollEdge) * moved);
+        kr[n - 1] = topKey, er[n - 1] = topEdge;
+    }
+    if (equalAt < nBelow) {
+        const double k = kr[equalAt];
+        const CollEdge x = er[equalAt];
+        const size_t moved = static_cast<size_t>(nBelow - equalAt);
+        std::memmove(kr + equalAt, kr + equalAt + 1, sizeof(double) * moved);
+        std::memmove(er + equalAt, er + equalAt + 1, sizeof(CollEdge) * moved);
+        kr[nBelow] = k, er[nBelow] = x;
+    }
+    *ltOut = lo + nBelow, *gtOut = hi - nAbove;
+    return true;
+}
 
 // Puts the m-th smallest key of [lo, hi] at m, smaller ones before and larger ones after, by random
 // pivots from the run's generator (three-way, so runs of equal keys cannot stall it); the edges follow
 // their keys.
-void partitionKeys(double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t m) {
+void partitionKeys(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t m) {
     while (lo < hi) {
         const int32_t p = lo + static_cast<int32_t>(static_cast<int64_t>(rngNext()) * (hi - lo) / kRngMax);
-        const double pivot = key[p];
-        int32_t lt = lo, i = lo, gt = hi;
-        while (i <= gt) {
-            const double k = key[i];
-            if (k < pivot) {
-                std::swap(key[lt], key[i]), std::swap(e[lt], e[i]);
-                lt++, i++;
-            } else if (k > pivot) {
-                std::swap(key[gt], key[i]), std::swap(e[gt], e[i]);
-                gt--;
-            } else {
-                i++;
-            }
-        }
+        int32_t lt, gt;
+        if (hi - lo < kPlacedFrom || !partitionRuns(w, key, e, lo, hi, p, &lt, &gt))
+            partitionStep(key, e, lo, hi, key[p], &lt, &gt);
         if (m < lt)
             hi = lt - 1;
         else if (m > gt)
@@ -118,7 +221,7 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
     const int32_t m = first + (last - first) / 2;
-    partitionKeys(w.keys[axis].data(), mesh->edges, first, last, m);
+    partitionKeys(w, w.keys[axis].data(), mesh->edges, first, last, m);
     node->left = treeNode(mesh, w, first, m, failed);
     if (!*failed) node->right = treeNode(mesh, w, m + 1, last, failed);
     return node;
@@ -603,6 +706,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     try {
         const size_t n = static_cast<size_t>(mesh->edgeCount);
         for (std::vector<double>& k : w.keys) k.assign(n, 0.0);
+        w.aboveBits.resize(n / 64 + 1);
         w.points.resize(static_cast<size_t>(mesh->vertexCount));
         for (int32_t v = 0; v < mesh->vertexCount; v++) w.points[v] = mesh->vertices[v].point;
     } catch (const std::bad_alloc&) {
