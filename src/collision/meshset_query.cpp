@@ -127,8 +127,20 @@ int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
         case kTakeoffOut:
             return kToolSegOut;
         default:
-            return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+            break;
     }
+    if (!s.takeoff) return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    // toolPointTest of the profile without asking the table again.
+    double angle;
+    const int r =
+        toolSegPointAngleUntabled(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle, &angle);
+    if (r == kToolSegAbove) return kToolSegReach;
+    if (r != kToolSegReach) return r == kToolSegNearTip ? kToolSegOut : r;
+    if (angle < *ioAngle && angle > -s.limit) {
+        *ioAngle = angle;
+        return kToolSegNewMin;
+    }
+    return kToolSegReach;
 }
 
 // pointTest of the vertex at p numbered v, its angle measured once per query.
@@ -141,8 +153,8 @@ int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
         const int t = tabled(s, p, *ioAngle, &e.angle);
         e.code = t == kTakeoffAbove ? kToolSegAbove
                  : t == kTakeoffOut ? kToolSegOut
-                                    : toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p,
-                                                            1, *ioAngle, &e.angle);
+                                    : toolSegPointAngleUntabled(s.pivot, s.direction, s.reference,
+                                                                s.swingAxis, p, 1, *ioAngle, &e.angle);
     }
     if (e.code == kToolSegAbove) {
         // A lower bound kept: it holds off every later use too while the smallest angle only falls.
