@@ -72,6 +72,24 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
         const int32_t count = std::min(64, n - base);
         const double* k = key + lo + base;
         int32_t j = 0;
+        // Eight at a time: one shift by a variable count instead of four.
+        for (; j + 7 < count; j += 8) {
+            const __m128d v0 = _mm_loadu_pd(k + j), v1 = _mm_loadu_pd(k + j + 2);
+            const __m128d v2 = _mm_loadu_pd(k + j + 4), v3 = _mm_loadu_pd(k + j + 6);
+            const __m128d g0 = _mm_cmpgt_pd(v0, pv), g1 = _mm_cmpgt_pd(v1, pv);
+            const __m128d g2 = _mm_cmpgt_pd(v2, pv), g3 = _mm_cmpgt_pd(v3, pv);
+            const uint64_t m = static_cast<uint64_t>(_mm_movemask_pd(g0) | _mm_movemask_pd(g1) << 2 |
+                                                     _mm_movemask_pd(g2) << 4 | _mm_movemask_pd(g3) << 6);
+            up |= m << j;
+            upCount = _mm_sub_epi64(upCount,
+                                    _mm_add_epi64(_mm_add_epi64(_mm_castpd_si128(g0), _mm_castpd_si128(g1)),
+                                                  _mm_add_epi64(_mm_castpd_si128(g2), _mm_castpd_si128(g3))));
+            const __m128i l01 =
+                _mm_add_epi64(_mm_castpd_si128(_mm_cmplt_pd(v0, pv)), _mm_castpd_si128(_mm_cmplt_pd(v1, pv)));
+            const __m128i l23 =
+                _mm_add_epi64(_mm_castpd_si128(_mm_cmplt_pd(v2, pv)), _mm_castpd_si128(_mm_cmplt_pd(v3, pv)));
+            downCount = _mm_sub_epi64(downCount, _mm_add_epi64(l01, l23));
+        }
         for (; j + 1 < count; j += 2) {
             const __m128d v = _mm_loadu_pd(k + j), gt = _mm_cmpgt_pd(v, pv);
             up |= static_cast<uint64_t>(_mm_movemask_pd(gt)) << j;
