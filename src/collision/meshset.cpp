@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -26,9 +27,9 @@ constexpr int32_t kPlacedFrom = 32;
 // The three key sums of each edge of the node being split, by position: the partition then compares
 // keys that lie beside the edges instead of fetching both end points at every step.
 struct TreeScratch {
-    std::vector<double> keys[3];
-    std::vector<Vec3> points;         // the vertices' points alone: less than half the vertices' bytes
-    std::vector<uint64_t> aboveBits;  // the partition's classes
+    std::unique_ptr<double[]> keys[3];  // written by each node's box pass before they are read
+    std::vector<Vec3> points;           // the vertices' points alone: less than half the vertices' bytes
+    std::vector<uint64_t> aboveBits;    // the partition's classes
 };
 
 // One three-way step as the scan below makes it (i from the front, gt from the back): [lo, *lt) below
@@ -193,9 +194,9 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     // is taken again end by end.
     __m128d loA = _mm_set1_pd(1e35), loB = loA, hiA = _mm_set1_pd(-1e35), hiB = hiA;
     __m128d loZ = loA, hiZ = hiA;
-    double* kx = w.keys[0].data();
-    double* ky = w.keys[1].data();
-    double* kz = w.keys[2].data();
+    double* kx = w.keys[0].get();
+    double* ky = w.keys[1].get();
+    double* kz = w.keys[2].get();
     for (int32_t i = first; i <= last; i++) {
         const Vec3& a = points[edges[i].a];
         const Vec3& b = points[edges[i].b];
@@ -239,7 +240,7 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
     const int32_t m = first + (last - first) / 2;
-    partitionKeys(w, w.keys[axis].data(), mesh->edges, first, last, m);
+    partitionKeys(w, w.keys[axis].get(), mesh->edges, first, last, m);
     node->left = treeNode(mesh, w, first, m, failed);
     if (!*failed) node->right = treeNode(mesh, w, m + 1, last, failed);
     return node;
@@ -723,7 +724,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     TreeScratch w;
     try {
         const size_t n = static_cast<size_t>(mesh->edgeCount);
-        for (std::vector<double>& k : w.keys) k.assign(n, 0.0);
+        for (std::unique_ptr<double[]>& k : w.keys) k.reset(new double[n]);
         w.aboveBits.resize(n / 64 + 1);
         w.points.resize(static_cast<size_t>(mesh->vertexCount));
         for (int32_t v = 0; v < mesh->vertexCount; v++) w.points[v] = mesh->vertices[v].point;
