@@ -393,6 +393,7 @@ class PointMerger {
     const std::vector<double>& keys() const { return keys_; }
 
   private:
+    int32_t search(const Vec3& p);  // find without the recent points
     static uint64_t mix(uint64_t x) {
         x ^= x >> 31, x *= 0x9e3779b97f4a7c15ull, x ^= x >> 29;
         return x;
@@ -441,6 +442,9 @@ class PointMerger {
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
     std::vector<int32_t> near_;  // candidates of one search
+    static constexpr uint32_t kRecent = 4;
+    int32_t recent_[kRecent] = {-1, -1, -1, -1};  // the last points found by search
+    uint32_t recentNext_ = 0;
 };
 
 PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity)
@@ -465,6 +469,18 @@ PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, 
 }
 
 int32_t PointMerger::find(const Vec3& p) {
+    // The points just named first: a triangle's corners come twice in a row (and its neighbour's
+    // again). A point stored with these very coordinates is the one the exact table holds (stored
+    // coordinates never repeat), so it answers as the table would.
+    if (merging_)
+        for (const int32_t j : recent_)
+            if (j >= 0 && same(points_[j], p) && !crowded_[j]) return j;
+    const int32_t id = search(p);
+    recent_[recentNext_++ % kRecent] = id;
+    return id;
+}
+
+int32_t PointMerger::search(const Vec3& p) {
     uint64_t slot = 0;
     if (merging_) {
         for (slot = exactSlot(p); exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
