@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <utility>
@@ -593,32 +594,52 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
         return 1;
     }
-    double extent = 0.0;
-    bool finite = true;
-    for (int64_t i = 0; i < 2 * int64_t{n}; i++) {
-        const Vec3& p = end(i);
-        extent = std::max({extent, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-        finite = finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+    // The one-pass build takes every coordinate finite and, where points merge, the largest magnitude
+    // within 1e12 tolerances (extent / tol < 1e12). Division by the tolerance is monotonic, so that
+    // holds exactly when each magnitude is at most the largest one that passes: each end is checked
+    // so as it comes, without a pass of its own. Otherwise the build goes edge by edge.
+    const double tol = mesh->tolerance;
+    bool usable = !(tol > 0.0) || std::isfinite(tol);
+    double most = std::numeric_limits<double>::max();
+    if (tol > 0.0 && usable) {
+        most = std::min(most, 1e12 * tol);
+        while (most > 0.0 && !(most / tol < 1e12)) most = std::nextafter(most, 0.0);
+        while (most < std::numeric_limits<double>::max() && std::nextafter(most, INFINITY) / tol < 1e12)
+            most = std::nextafter(most, INFINITY);
     }
+    const auto fits = [most](const Vec3& p) {
+        return std::fabs(p.x) <= most && std::fabs(p.y) <= most && std::fabs(p.z) <= most;
+    };
+    const auto restFit = [&](int64_t from) {
+        for (int64_t k = from; k < 2 * int64_t{n}; k++)
+            if (!fits(end(k))) return false;
+        return true;
+    };
+    const auto edgeByEdge = [&]() {
+        for (int32_t i = 0; i < n; i++)
+            if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
+        return 1;
+    };
+    if (!usable) return edgeByEdge();
     int result = 1;
     std::vector<std::pair<int32_t, int32_t>> edges;  // by insertion, in point numbers
     std::vector<int32_t> order;                      // point numbers by key, the last stored first
     std::vector<int32_t> position, start;            // a point's vertex; a vertex's first edge
     try {
-        PointMerger merger(mesh->tolerance, extent, finite, 2 * int64_t{n}, mesh->vertexCapacity);
-        if (!merger.usable()) {
-            // Coordinates too far out for cells of the tolerance's size: edge by edge.
-            for (int32_t i = 0; i < n; i++)
-                if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
-            return 1;
-        }
+        PointMerger merger(tol, 0.0, true, 2 * int64_t{n}, mesh->vertexCapacity);
+        if (!merger.usable()) return edgeByEdge();
         // Each point's edges to larger point numbers, chained, to find an edge met again.
         std::vector<int32_t> firstEdge, nextEdge;
         for (int32_t i = 0; i < n && result > 0; i++) {
-            const int32_t a = merger.find(end(2 * int64_t{i})),
-                          b = a < 0 ? -1 : merger.find(end(2 * int64_t{i} + 1));
+            const Vec3 &pa = end(2 * int64_t{i}), &pb = end(2 * int64_t{i} + 1);
+            if (!fits(pa) || !fits(pb)) {
+                usable = false;
+                break;
+            }
+            const int32_t a = merger.find(pa), b = a < 0 ? -1 : merger.find(pb);
             if (a < 0 || b < 0) {
                 result = -1;
+                usable = restFit(2 * int64_t{i} + 2);
                 break;
             }
             if (a == b) continue;
@@ -629,12 +650,14 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             if (e >= 0) continue;
             if (static_cast<int32_t>(edges.size()) >= mesh->edgeCapacity) {
                 result = -1;
+                usable = restFit(2 * int64_t{i} + 2);
                 break;
             }
             nextEdge.push_back(firstEdge[lo]);
             firstEdge[lo] = static_cast<int32_t>(edges.size());
             edges.emplace_back(a, b);
         }
+        if (!usable) return edgeByEdge();  // nothing written yet
         const std::vector<double>& keys = merger.keys();
         orderByKey(keys, order);
         position.resize(order.size()), start.assign(order.size() + 1, 0);
@@ -643,7 +666,7 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             position[order[k]] = static_cast<int32_t>(k);
         }
     } catch (const std::bad_alloc&) {
-        return -1;  // nothing written yet
+        return restFit(0) ? -1 : edgeByEdge();  // nothing written yet
     }
     const int32_t count = static_cast<int32_t>(order.size());
     mesh->vertexCount = count;
