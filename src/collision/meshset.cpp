@@ -60,7 +60,7 @@ void partitionStep(double* key, CollEdge* e, int32_t lo, int32_t hi, double pivo
 // the top of run k (t_(k-1) - 1, or hi), the elements above in (t_k, top] move down by one, t_k goes
 // to s_k; a last run cut off where front and back meet has no t. Elements below stay in the front,
 // where the equal one ends up after them all (each one examined after it swaps places with it).
-bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t p,
+bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t p, int32_t m,
                    int32_t* ltOut, int32_t* gtOut) {
     const int32_t n = hi - lo + 1;
     const double pivot = key[p];
@@ -109,6 +109,9 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 2), downCount);
     nAbove += static_cast<int32_t>(lanes[0] + lanes[1]), nBelow += static_cast<int32_t>(lanes[2] + lanes[3]);
     if (nAbove + nBelow != n - 1) return false;
+    // Only the side holding m is partitioned again: the other side's keys are not read any more (the
+    // children take theirs afresh), so the shifts leave them.
+    const bool keysBelow = m<lo + nBelow, keysAbove = m> hi - nAbove;
     double* kr = key + lo;
     CollEdge* er = e + lo;
     const int32_t words = (n + 63) / 64;
@@ -145,7 +148,7 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     }
     if (from >= 0) {
         const size_t moved = static_cast<size_t>(n - 1 - from);
-        std::memmove(kr + from, kr + from + 1, sizeof(double) * moved);
+        if (keysAbove) std::memmove(kr + from, kr + from + 1, sizeof(double) * moved);
         std::memmove(er + from, er + from + 1, sizeof(CollEdge) * moved);
         kr[n - 1] = topKey, er[n - 1] = topEdge;
     }
@@ -153,7 +156,7 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
         const double k = kr[equalAt];
         const CollEdge x = er[equalAt];
         const size_t moved = static_cast<size_t>(nBelow - equalAt);
-        std::memmove(kr + equalAt, kr + equalAt + 1, sizeof(double) * moved);
+        if (keysBelow) std::memmove(kr + equalAt, kr + equalAt + 1, sizeof(double) * moved);
         std::memmove(er + equalAt, er + equalAt + 1, sizeof(CollEdge) * moved);
         kr[nBelow] = k, er[nBelow] = x;
     }
@@ -168,7 +171,7 @@ void partitionKeys(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     while (lo < hi) {
         const int32_t p = lo + static_cast<int32_t>(static_cast<int64_t>(rngNext()) * (hi - lo) / kRngMax);
         int32_t lt, gt;
-        if (hi - lo < kPlacedFrom || !partitionRuns(w, key, e, lo, hi, p, &lt, &gt))
+        if (hi - lo < kPlacedFrom || !partitionRuns(w, key, e, lo, hi, p, m, &lt, &gt))
             partitionStep(key, e, lo, hi, key[p], &lt, &gt);
         if (m < lt)
             hi = lt - 1;
