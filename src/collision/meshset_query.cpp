@@ -55,6 +55,7 @@ struct Swing {
     double slab;                    // and the largest distance from the swing plane
     bool takeoffPositive;           // every profile radius positive: no point's angle exceeds its polar angle
     const ToolSegTakeoff* takeoff;  // the profile's take-off table when the profile answers the tests
+    double width;                   // the edge sampling width
     // Squared edge lengths between which floor(length / sampling width) is surely k: k^2 w^2 and
     // (k + 1)^2 w^2, each moved in by far more than the rounding of the root and the quotient.
     double countAbove[kFractionRows], countBelow[kFractionRows];
@@ -111,10 +112,10 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
     const double slab = radius * (1 + 1e-12) + 1e-12;
-    Swing w{pivot,   direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
-            nullptr, {},        {}};
-    if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
     const double width = toolSegSampleWidth();
+    Swing w{pivot,   direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
+            nullptr, width,     {},        {}};
+    if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
     for (int k = 0; k < kFractionRows; k++) {
         const double lo = k * width, hi = (k + 1) * width;
         w.countAbove[k] = lo * lo * (1 + 1e-9), w.countBelow[k] = hi * hi * (1 - 1e-9);
@@ -219,7 +220,7 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
         }
         return best;
     }
-    const double w = toolSegSampleWidth();
+    const double w = s.width;
     if (!(w > 0.0)) return -1;
     // Clearly shorter than the width (half the edges): no sample, without the root and the quotient.
     const double len2 = dist2(a, b);
