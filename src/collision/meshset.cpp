@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -20,33 +22,157 @@ double keyOf(const Vec3* p) {
     return std::sqrt(p->x * p->x + p->y * p->y);
 }
 
+// Steps over fewer elements take the plain scan.
+constexpr int32_t kPlacedFrom = 32;
+
 // The three key sums of each edge of the node being split, by position: the partition then compares
 // keys that lie beside the edges instead of fetching both end points at every step.
 struct TreeScratch {
-    std::vector<double> keys[3];
-    std::vector<Vec3> points;  // the vertices' points alone: less than half the vertices' bytes
+    std::unique_ptr<double[]> keys[3];  // written by each node's box pass before they are read
+    std::vector<Vec3> points;           // the vertices' points alone: less than half the vertices' bytes
+    std::vector<uint64_t> aboveBits;    // the partition's classes
 };
+
+// One three-way step as the scan below makes it (i from the front, gt from the back): [lo, *lt) below
+// the pivot, [*lt, *gt] equal, (*gt, hi] above.
+void partitionStep(double* key, CollEdge* e, int32_t lo, int32_t hi, double pivot, int32_t* ltOut,
+                   int32_t* gtOut) {
+    int32_t lt = lo, i = lo, gt = hi;
+    while (i <= gt) {
+        const double k = key[i];
+        if (k < pivot) {
+            std::swap(key[lt], key[i]), std::swap(e[lt], e[i]);
+            lt++, i++;
+        } else if (k > pivot) {
+            std::swap(key[gt], key[i]), std::swap(e[gt], e[i]);
+            gt--;
+        } else {
+            i++;
+        }
+    }
+    *ltOut = lt, *gtOut = gt;
+}
+
+// The same step when only the pivot's own element p equals the pivot; false (nothing moved) otherwise.
+// The scan examines the front from lo; an element above the pivot goes to gt and the back's elements
+// come to i in turn (those above shifting down by one) until one not above it, which stays at i. So
+// with s_k the k-th element above in the front and t_k the k-th not above from the back: s_k goes to
+// the top of run k (t_(k-1) - 1, or hi), the elements above in (t_k, top] move down by one, t_k goes
+// to s_k; a last run cut off where front and back meet has no t. Elements below stay in the front,
+// where the equal one ends up after them all (each one examined after it swaps places with it).
+bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t p, int32_t m,
+                   int32_t* ltOut, int32_t* gtOut) {
+    const int32_t n = hi - lo + 1;
+    const double pivot = key[p];
+    uint64_t* above = w.aboveBits.data();  // bit j of word j / 64: key[lo + j] above the pivot
+    const __m128d pv = _mm_set1_pd(pivot);
+    // Counts by lanes: a true comparison is all ones, minus one as an integer.
+    __m128i upCount = _mm_setzero_si128(), downCount = upCount;
+    int32_t nAbove = 0, nBelow = 0;
+    for (int32_t base = 0; base < n; base += 64) {
+        uint64_t up = 0;
+        const int32_t count = std::min(64, n - base);
+        const double* k = key + lo + base;
+        int32_t j = 0;
+        // Eight at a time: one shift by a variable count instead of four.
+        for (; j + 7 < count; j += 8) {
+            const __m128d v0 = _mm_loadu_pd(k + j), v1 = _mm_loadu_pd(k + j + 2);
+            const __m128d v2 = _mm_loadu_pd(k + j + 4), v3 = _mm_loadu_pd(k + j + 6);
+            const __m128d g0 = _mm_cmpgt_pd(v0, pv), g1 = _mm_cmpgt_pd(v1, pv);
+            const __m128d g2 = _mm_cmpgt_pd(v2, pv), g3 = _mm_cmpgt_pd(v3, pv);
+            const uint64_t m = static_cast<uint64_t>(_mm_movemask_pd(g0) | _mm_movemask_pd(g1) << 2 |
+                                                     _mm_movemask_pd(g2) << 4 | _mm_movemask_pd(g3) << 6);
+            up |= m << j;
+            upCount = _mm_sub_epi64(upCount,
+                                    _mm_add_epi64(_mm_add_epi64(_mm_castpd_si128(g0), _mm_castpd_si128(g1)),
+                                                  _mm_add_epi64(_mm_castpd_si128(g2), _mm_castpd_si128(g3))));
+            const __m128i l01 =
+                _mm_add_epi64(_mm_castpd_si128(_mm_cmplt_pd(v0, pv)), _mm_castpd_si128(_mm_cmplt_pd(v1, pv)));
+            const __m128i l23 =
+                _mm_add_epi64(_mm_castpd_si128(_mm_cmplt_pd(v2, pv)), _mm_castpd_si128(_mm_cmplt_pd(v3, pv)));
+            downCount = _mm_sub_epi64(downCount, _mm_add_epi64(l01, l23));
+        }
+        for (; j + 1 < count; j += 2) {
+            const __m128d v = _mm_loadu_pd(k + j), gt = _mm_cmpgt_pd(v, pv);
+            up |= static_cast<uint64_t>(_mm_movemask_pd(gt)) << j;
+            upCount = _mm_sub_epi64(upCount, _mm_castpd_si128(gt));
+            downCount = _mm_sub_epi64(downCount, _mm_castpd_si128(_mm_cmplt_pd(v, pv)));
+        }
+        if (j < count) {
+            up |= static_cast<uint64_t>(k[j] > pivot) << j;
+            nAbove += k[j] > pivot, nBelow += k[j] < pivot;
+        }
+        above[base / 64] = up;
+    }
+    int64_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), upCount);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes + 2), downCount);
+    nAbove += static_cast<int32_t>(lanes[0] + lanes[1]), nBelow += static_cast<int32_t>(lanes[2] + lanes[3]);
+    if (nAbove + nBelow != n - 1) return false;
+    // Only the side holding m is partitioned again: the other side's keys are not read any more (the
+    // children take theirs afresh), so the shifts leave them.
+    const bool keysBelow = m<lo + nBelow, keysAbove = m> hi - nAbove;
+    double* kr = key + lo;
+    CollEdge* er = e + lo;
+    const int32_t words = (n + 63) / 64;
+    // Front cursor: the word being scanned with the bits before f cleared; back cursor likewise for
+    // the bits not above, after b cleared.
+    int32_t b = n - 1, fw = 0, bw = (n - 1) / 64;
+    uint64_t fbits = above[0];
+    const int tail = (n - 1) % 64;
+    uint64_t bbits = ~above[bw] & (tail == 63 ? ~uint64_t{0} : (uint64_t{2} << tail) - 1);
+    int32_t equalAt = p - lo, prevT = -1, from = -1;
+    double topKey = 0.0;
+    CollEdge topEdge{};
+    for (;;) {
+        while (fbits == 0 && fw + 1 < words) fbits = above[++fw];
+        const int32_t s = fbits ? fw * 64 + std::countr_zero(fbits) : n;
+        if (s > b) break;
+        fbits &= fbits - 1;
+        while (bbits == 0 && bw > 0) bbits = ~above[--bw];
+        const int32_t t = bbits ? bw * 64 + 63 - std::countl_zero(bbits) : -1;
+        if (prevT < 0) {
+            topKey = kr[s], topEdge = er[s];
+        } else {
+            kr[prevT] = kr[s], er[prevT] = er[s];
+        }
+        if (t <= s) {
+            from = s;
+            break;
+        }
+        kr[s] = kr[t], er[s] = er[t];
+        equalAt = t == equalAt ? s : equalAt;
+        bbits &= ~(uint64_t{1} << (t % 64));
+        prevT = from = t;
+        b = t - 1;
+    }
+    if (from >= 0) {
+        const size_t moved = static_cast<size_t>(n - 1 - from);
+        if (keysAbove) std::memmove(kr + from, kr + from + 1, sizeof(double) * moved);
+        std::memmove(er + from, er + from + 1, sizeof(CollEdge) * moved);
+        kr[n - 1] = topKey, er[n - 1] = topEdge;
+    }
+    if (equalAt < nBelow) {
+        const double k = kr[equalAt];
+        const CollEdge x = er[equalAt];
+        const size_t moved = static_cast<size_t>(nBelow - equalAt);
+        if (keysBelow) std::memmove(kr + equalAt, kr + equalAt + 1, sizeof(double) * moved);
+        std::memmove(er + equalAt, er + equalAt + 1, sizeof(CollEdge) * moved);
+        kr[nBelow] = k, er[nBelow] = x;
+    }
+    *ltOut = lo + nBelow, *gtOut = hi - nAbove;
+    return true;
+}
 
 // Puts the m-th smallest key of [lo, hi] at m, smaller ones before and larger ones after, by random
 // pivots from the run's generator (three-way, so runs of equal keys cannot stall it); the edges follow
 // their keys.
-void partitionKeys(double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t m) {
+void partitionKeys(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t m) {
     while (lo < hi) {
         const int32_t p = lo + static_cast<int32_t>(static_cast<int64_t>(rngNext()) * (hi - lo) / kRngMax);
-        const double pivot = key[p];
-        int32_t lt = lo, i = lo, gt = hi;
-        while (i <= gt) {
-            const double k = key[i];
-            if (k < pivot) {
-                std::swap(key[lt], key[i]), std::swap(e[lt], e[i]);
-                lt++, i++;
-            } else if (k > pivot) {
-                std::swap(key[gt], key[i]), std::swap(e[gt], e[i]);
-                gt--;
-            } else {
-                i++;
-            }
-        }
+        int32_t lt, gt;
+        if (hi - lo < kPlacedFrom || !partitionRuns(w, key, e, lo, hi, p, m, &lt, &gt))
+            partitionStep(key, e, lo, hi, key[p], &lt, &gt);
         if (m < lt)
             hi = lt - 1;
         else if (m > gt)
@@ -72,9 +198,9 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     // is taken again end by end.
     __m128d loA = _mm_set1_pd(1e35), loB = loA, hiA = _mm_set1_pd(-1e35), hiB = hiA;
     __m128d loZ = loA, hiZ = hiA;
-    double* kx = w.keys[0].data();
-    double* ky = w.keys[1].data();
-    double* kz = w.keys[2].data();
+    double* kx = w.keys[0].get();
+    double* ky = w.keys[1].get();
+    double* kz = w.keys[2].get();
     for (int32_t i = first; i <= last; i++) {
         const Vec3& a = points[edges[i].a];
         const Vec3& b = points[edges[i].b];
@@ -118,7 +244,7 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
     const int32_t m = first + (last - first) / 2;
-    partitionKeys(w.keys[axis].data(), mesh->edges, first, last, m);
+    partitionKeys(w, w.keys[axis].get(), mesh->edges, first, last, m);
     node->left = treeNode(mesh, w, first, m, failed);
     if (!*failed) node->right = treeNode(mesh, w, m + 1, last, failed);
     return node;
@@ -271,6 +397,7 @@ class PointMerger {
     const std::vector<double>& keys() const { return keys_; }
 
   private:
+    int32_t search(const Vec3& p);  // find without the recent points
     static uint64_t mix(uint64_t x) {
         x ^= x >> 31, x *= 0x9e3779b97f4a7c15ull, x ^= x >> 29;
         return x;
@@ -319,6 +446,9 @@ class PointMerger {
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
     std::vector<int32_t> near_;  // candidates of one search
+    static constexpr uint32_t kRecent = 4;
+    int32_t recent_[kRecent] = {-1, -1, -1, -1};  // the last points found by search
+    uint32_t recentNext_ = 0;
 };
 
 PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity)
@@ -343,6 +473,18 @@ PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, 
 }
 
 int32_t PointMerger::find(const Vec3& p) {
+    // The points just named first: a triangle's corners come twice in a row (and its neighbour's
+    // again). A point stored with these very coordinates is the one the exact table holds (stored
+    // coordinates never repeat), so it answers as the table would.
+    if (merging_)
+        for (const int32_t j : recent_)
+            if (j >= 0 && same(points_[j], p) && !crowded_[j]) return j;
+    const int32_t id = search(p);
+    recent_[recentNext_++ % kRecent] = id;
+    return id;
+}
+
+int32_t PointMerger::search(const Vec3& p) {
     uint64_t slot = 0;
     if (merging_) {
         for (slot = exactSlot(p); exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
@@ -455,32 +597,52 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
         return 1;
     }
-    double extent = 0.0;
-    bool finite = true;
-    for (int64_t i = 0; i < 2 * int64_t{n}; i++) {
-        const Vec3& p = end(i);
-        extent = std::max({extent, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-        finite = finite && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+    // The one-pass build takes every coordinate finite and, where points merge, the largest magnitude
+    // within 1e12 tolerances (extent / tol < 1e12). Division by the tolerance is monotonic, so that
+    // holds exactly when each magnitude is at most the largest one that passes: each end is checked
+    // so as it comes, without a pass of its own. Otherwise the build goes edge by edge.
+    const double tol = mesh->tolerance;
+    bool usable = !(tol > 0.0) || std::isfinite(tol);
+    double most = std::numeric_limits<double>::max();
+    if (tol > 0.0 && usable) {
+        most = std::min(most, 1e12 * tol);
+        while (most > 0.0 && !(most / tol < 1e12)) most = std::nextafter(most, 0.0);
+        while (most < std::numeric_limits<double>::max() && std::nextafter(most, INFINITY) / tol < 1e12)
+            most = std::nextafter(most, INFINITY);
     }
+    const auto fits = [most](const Vec3& p) {
+        return std::fabs(p.x) <= most && std::fabs(p.y) <= most && std::fabs(p.z) <= most;
+    };
+    const auto restFit = [&](int64_t from) {
+        for (int64_t k = from; k < 2 * int64_t{n}; k++)
+            if (!fits(end(k))) return false;
+        return true;
+    };
+    const auto edgeByEdge = [&]() {
+        for (int32_t i = 0; i < n; i++)
+            if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
+        return 1;
+    };
+    if (!usable) return edgeByEdge();
     int result = 1;
     std::vector<std::pair<int32_t, int32_t>> edges;  // by insertion, in point numbers
     std::vector<int32_t> order;                      // point numbers by key, the last stored first
     std::vector<int32_t> position, start;            // a point's vertex; a vertex's first edge
     try {
-        PointMerger merger(mesh->tolerance, extent, finite, 2 * int64_t{n}, mesh->vertexCapacity);
-        if (!merger.usable()) {
-            // Coordinates too far out for cells of the tolerance's size: edge by edge.
-            for (int32_t i = 0; i < n; i++)
-                if (collMeshAddEdge(mesh, &end(2 * int64_t{i}), &end(2 * int64_t{i} + 1)) < 0) return -1;
-            return 1;
-        }
+        PointMerger merger(tol, 0.0, true, 2 * int64_t{n}, mesh->vertexCapacity);
+        if (!merger.usable()) return edgeByEdge();
         // Each point's edges to larger point numbers, chained, to find an edge met again.
         std::vector<int32_t> firstEdge, nextEdge;
         for (int32_t i = 0; i < n && result > 0; i++) {
-            const int32_t a = merger.find(end(2 * int64_t{i})),
-                          b = a < 0 ? -1 : merger.find(end(2 * int64_t{i} + 1));
+            const Vec3 &pa = end(2 * int64_t{i}), &pb = end(2 * int64_t{i} + 1);
+            if (!fits(pa) || !fits(pb)) {
+                usable = false;
+                break;
+            }
+            const int32_t a = merger.find(pa), b = a < 0 ? -1 : merger.find(pb);
             if (a < 0 || b < 0) {
                 result = -1;
+                usable = restFit(2 * int64_t{i} + 2);
                 break;
             }
             if (a == b) continue;
@@ -491,12 +653,14 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             if (e >= 0) continue;
             if (static_cast<int32_t>(edges.size()) >= mesh->edgeCapacity) {
                 result = -1;
+                usable = restFit(2 * int64_t{i} + 2);
                 break;
             }
             nextEdge.push_back(firstEdge[lo]);
             firstEdge[lo] = static_cast<int32_t>(edges.size());
             edges.emplace_back(a, b);
         }
+        if (!usable) return edgeByEdge();  // nothing written yet
         const std::vector<double>& keys = merger.keys();
         orderByKey(keys, order);
         position.resize(order.size()), start.assign(order.size() + 1, 0);
@@ -505,7 +669,7 @@ int addEdgesFrom(CollMesh* mesh, int32_t n, const EndAt& end) {
             position[order[k]] = static_cast<int32_t>(k);
         }
     } catch (const std::bad_alloc&) {
-        return -1;  // nothing written yet
+        return restFit(0) ? -1 : edgeByEdge();  // nothing written yet
     }
     const int32_t count = static_cast<int32_t>(order.size());
     mesh->vertexCount = count;
@@ -602,7 +766,8 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     TreeScratch w;
     try {
         const size_t n = static_cast<size_t>(mesh->edgeCount);
-        for (std::vector<double>& k : w.keys) k.assign(n, 0.0);
+        for (std::unique_ptr<double[]>& k : w.keys) k.reset(new double[n]);
+        w.aboveBits.resize(n / 64 + 1);
         w.points.resize(static_cast<size_t>(mesh->vertexCount));
         for (int32_t v = 0; v < mesh->vertexCount; v++) w.points[v] = mesh->vertices[v].point;
     } catch (const std::bad_alloc&) {

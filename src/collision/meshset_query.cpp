@@ -45,6 +45,8 @@ void vertexAnglesStart(const CollMesh* mesh) {
     }
 }
 
+constexpr int32_t kFractionRows = 16;  // sample counts below this have their places tabulated
+
 // One swing of the tool: the pivot, its frame and where the tool shape can reach.
 struct Swing {
     const Vec3 *pivot, *direction, *reference, *swingAxis;
@@ -53,6 +55,10 @@ struct Swing {
     double slab;                    // and the largest distance from the swing plane
     bool takeoffPositive;           // every profile radius positive: no point's angle exceeds its polar angle
     const ToolSegTakeoff* takeoff;  // the profile's take-off table when the profile answers the tests
+    double width;                   // the edge sampling width
+    // Squared edge lengths between which floor(length / sampling width) is surely k: k^2 w^2 and
+    // (k + 1)^2 w^2, each moved in by far more than the rounding of the root and the quotient.
+    double countAbove[kFractionRows], countBelow[kFractionRows];
 };
 
 // vecDot3D's sum written out, for the inner loops (the library call keeps its operands in memory).
@@ -106,9 +112,14 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     const double inner = std::sqrt(std::max(in2, 0.0)) * (1 - 1e-12);
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
     const double slab = radius * (1 + 1e-12) + 1e-12;
-    Swing w{pivot,  direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
-            nullptr};
+    const double width = toolSegSampleWidth();
+    Swing w{pivot,   direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
+            nullptr, width,     {},        {}};
     if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
+    for (int k = 0; k < kFractionRows; k++) {
+        const double lo = k * width, hi = (k + 1) * width;
+        w.countAbove[k] = lo * lo * (1 + 1e-9), w.countBelow[k] = hi * hi * (1 - 1e-9);
+    }
     return w;
 }
 
@@ -127,8 +138,20 @@ int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
         case kTakeoffOut:
             return kToolSegOut;
         default:
-            return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+            break;
     }
+    if (!s.takeoff) return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    // toolPointTest of the profile without asking the table again.
+    double angle;
+    const int r =
+        toolSegPointAngleUntabled(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle, &angle);
+    if (r == kToolSegAbove) return kToolSegReach;
+    if (r != kToolSegReach) return r == kToolSegNearTip ? kToolSegOut : r;
+    if (angle < *ioAngle && angle > -s.limit) {
+        *ioAngle = angle;
+        return kToolSegNewMin;
+    }
+    return kToolSegReach;
 }
 
 // pointTest of the vertex at p numbered v, its angle measured once per query.
@@ -141,8 +164,8 @@ int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
         const int t = tabled(s, p, *ioAngle, &e.angle);
         e.code = t == kTakeoffAbove ? kToolSegAbove
                  : t == kTakeoffOut ? kToolSegOut
-                                    : toolSegPointAngleFrom(s.pivot, s.direction, s.reference, s.swingAxis, p,
-                                                            1, *ioAngle, &e.angle);
+                                    : toolSegPointAngleUntabled(s.pivot, s.direction, s.reference,
+                                                                s.swingAxis, p, 1, *ioAngle, &e.angle);
     }
     if (e.code == kToolSegAbove) {
         // A lower bound kept: it holds off every later use too while the smallest angle only falls.
@@ -158,7 +181,6 @@ int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
 }
 
 // The sample places k / n of the short edges (most take one to three samples), divided once.
-constexpr int32_t kFractionRows = 16;
 struct Fractions {
     double at[kFractionRows][kFractionRows];
     Fractions() {
@@ -198,15 +220,21 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
         }
         return best;
     }
-    const double w = toolSegSampleWidth();
+    const double w = s.width;
     if (!(w > 0.0)) return -1;
     // Clearly shorter than the width (half the edges): no sample, without the root and the quotient.
     const double len2 = dist2(a, b);
     if (len2 < w * w * (1 - 1e-9)) return best;
-    const double len = std::sqrt(len2);
-    const double count = std::floor(len / w) + 1;
-    if (count > 1e7) return -1;
-    const int32_t n = static_cast<int32_t>(count);
+    // The count from the squared length where it lies clearly between two whole multiples of the
+    // width (most edges take one to three samples), else from the root and the quotient.
+    int32_t k = 1;
+    while (k < kFractionRows - 1 && !(len2 < s.countBelow[k])) k++;
+    int32_t n = k + 1;
+    if (k == kFractionRows - 1 || !(len2 > s.countAbove[k])) {
+        const double count = std::floor(std::sqrt(len2) / w) + 1;
+        if (count > 1e7) return -1;
+        n = static_cast<int32_t>(count);
+    }
     const double* fractions = n < kFractionRows ? gFractions.at[n] : nullptr;
     for (int32_t k = 1; k < n; k++) {
         const double t = fractions ? fractions[k] : static_cast<double>(k) / n;

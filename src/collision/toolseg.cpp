@@ -171,7 +171,7 @@ namespace {
 // already shows the angle is not below floor: most points of a query lie well above the smallest
 // angle found, and their angle then needs no library arc functions.
 int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
-               const Vec3* p, int nearTipCheck, const double* floor, double* angle) {
+               const Vec3* p, int nearTipCheck, const double* floor, double* angle, bool tableAsked = false) {
     // vecDot3D's sum written out here: the call and the vector it needs in memory cost more than it.
     auto dot = [](const Vec3& u, const Vec3& v) { return u.x * v.x + u.y * v.y + u.z * v.z; };
     const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
@@ -179,7 +179,7 @@ int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, 
     const int32_t last = kToolSegPoints - 1;
     if (d2 > g.q[last] || d2 < g.q[0]) return kToolSegOut;
     // The tabulated take-off first: most points lie far enough above the floor for it.
-    if (floor && gTable.on &&
+    if (floor && gTable.on && !tableAsked &&
         toolSegTakeoffTest(&gTable.view, pivot, direction, reference, swingAxis, p, *floor, angle) ==
             kTakeoffAbove)
         return kToolSegAbove;
@@ -239,6 +239,12 @@ int toolSegPointAngleFrom(const Vec3* pivot, const Vec3* direction, const Vec3* 
                           const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
                           double* angle) {
     return pointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, &floor, angle);
+}
+
+int toolSegPointAngleUntabled(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
+                              const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
+                              double* angle) {
+    return pointAngle(pivot, direction, reference, swingAxis, p, nearTipCheck, &floor, angle, true);
 }
 
 int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,

@@ -46,6 +46,11 @@ int toolSegPointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* refe
 int toolSegPointAngleFrom(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
                           const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
                           double* angle);
+// toolSegPointAngleFrom for a point the take-off table (toolSegTakeoffTest with the same floor) could
+// not tell: the table is not asked again.
+int toolSegPointAngleUntabled(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
+                              const Vec3* swingAxis, const Vec3* p, int nearTipCheck, double floor,
+                              double* angle);
 int toolSegPointInside(const Vec3* p, const Vec3* tip, const Vec3* axis);  // 1 inside, else 0
 // 1 when the segment meets the cutter's cone (out, may be null: the point found), 0 when not, -1 when
 // no cone test is installed.

@@ -12,6 +12,7 @@
 #include "collision/toolassembly.h"
 #include "collision/toolseg.h"
 #include "collision/toolshape.h"
+#include "geometry/rng.h"
 
 namespace {
 
@@ -127,18 +128,69 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
     }
 }
 
+namespace meshtreetest {
+
+// The tree as plainly built: the box end by end, the longer side's median by the three-way scan with
+// the generator's pivots, comparing the key sums taken from the points at every step.
+struct PlainTree {
+    const CollMesh* mesh;
+    std::vector<CollEdge> edges;
+    std::vector<std::vector<double>> nodes;  // preorder: box, first, last
+
+    double key(int32_t i, int c) const {
+        return (&mesh->vertices[edges[i].a].point.x)[c] + (&mesh->vertices[edges[i].b].point.x)[c];
+    }
+    void build(int32_t first, int32_t last) {
+        std::vector<double> box = {1e35, -1e35, 1e35, -1e35, 1e35, -1e35};
+        for (int32_t i = first; i <= last; i++)
+            for (const int32_t v : {edges[i].a, edges[i].b})
+                for (int c = 0; c < 3; c++) {
+                    const double x = (&mesh->vertices[v].point.x)[c];
+                    box[2 * c] = std::min(box[2 * c], x), box[2 * c + 1] = std::max(box[2 * c + 1], x);
+                }
+        box.insert(box.end(), {double(first), double(last)});
+        nodes.push_back(box);
+        if (last - first + 1 < kCollMeshLeafEdges) return;
+        const double ex = box[1] - box[0], ey = box[3] - box[2], ez = box[5] - box[4];
+        const int c = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
+        const int32_t m = first + (last - first) / 2;
+        for (int32_t lo = first, hi = last; lo < hi;) {
+            const double pivot = key(lo + int32_t(int64_t(rngNext()) * (hi - lo) / kRngMax), c);
+            int32_t lt = lo, i = lo, gt = hi;
+            while (i <= gt) {
+                const double k = key(i, c);
+                if (k < pivot)
+                    std::swap(edges[lt++], edges[i++]);
+                else if (k > pivot)
+                    std::swap(edges[gt--], edges[i]);
+                else
+                    i++;
+            }
+            if (m >= lt && m <= gt) break;
+            (m < lt ? hi : lo) = m < lt ? lt - 1 : gt + 1;
+        }
+        build(first, m), build(m + 1, last);
+    }
+};
+
+}  // namespace meshtreetest
+using namespace meshtreetest;
+
 // A leaf's box is the running std::min / std::max over its edges' ends in edge order (bit for bit,
-// so the sign a zero keeps is the first end's), an inner node's holds the same values; seeded meshes
-// whose coordinates repeat, zeros of both signs among them.
+// so the sign a zero keeps is the first end's), an inner node's holds the same values; and the whole
+// tree (edge order, ranges, boxes, the generator's draws) is the plain build's; seeded meshes whose
+// coordinates repeat, zeros of both signs among them, now and then a NaN.
 TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
     const double values[] = {0.0, -0.0, 1.0, -1.0, 2.5};
-    for (int n = 0; n < 40; n++) {
-        const int32_t vertices = 20 + rngBelow(200), edges = 1 + rngBelow(900);
+    for (int n = 0; n < 60; n++) {
+        const int32_t vertices = 20 + rngBelow(n % 3 ? 2000 : 200), edges = 1 + rngBelow(n % 3 ? 4000 : 900);
         CollMesh* mesh = collMeshCreate(std::max(vertices, edges));
         ASSERT_TRUE(mesh);
         for (int32_t v = 0; v < vertices; v++) {
             double c[3];
-            for (double& x : c) x = rngBelow(3) ? values[rngBelow(n % 2 ? 5 : 2)] : 2 * rngUniform() - 1;
+            for (double& x : c)
+                x = rngBelow(n % 3 ? 50 : 3) ? 2 * rngUniform() - 1 : values[rngBelow(n % 2 ? 5 : 2)];
+            if (n % 7 == 3 && rngBelow(500) == 0) c[rngBelow(3)] = std::nan("");
             mesh->vertices[v].point = {c[0], c[1], c[2]};
         }
         for (int32_t e = 0; e < edges; e++) {
@@ -146,8 +198,16 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
             mesh->edges[e] = CollEdge{a, a + 1 + rngBelow(vertices - 1 - a), 0, 0};
         }
         mesh->vertexCount = vertices, mesh->edgeCount = edges;
+        PlainTree plain{mesh, std::vector<CollEdge>(mesh->edges, mesh->edges + edges), {}};
+        const uint32_t seed = static_cast<uint32_t>(rngNext());
+        rngSeed(seed);
+        plain.build(0, edges - 1);
+        const int32_t plainDraw = rngNext();
+        rngSeed(seed);
         ASSERT_EQ(collMeshTreeBuildOne(mesh), 1);
         ASSERT_TRUE(mesh->treePoints && mesh->treeEnds);
+        EXPECT_EQ(rngNext(), plainDraw) << n;
+        EXPECT_EQ(std::memcmp(plain.edges.data(), mesh->edges, sizeof(CollEdge) * edges), 0) << n;
         for (int32_t i = 0; i < 2 * edges; i++) {
             const CollEdge& e = mesh->edges[i / 2];
             ASSERT_TRUE(mesh->treeEnds[i] >= 0 && mesh->treeEnds[i] < vertices);
@@ -156,9 +216,14 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
                       0);
         }
         std::vector<const CollTreeNode*> stack{mesh->tree};
-        while (!stack.empty()) {
+        for (size_t k = 0; !stack.empty(); k++) {
             const CollTreeNode* node = stack.back();
             stack.pop_back();
+            ASSERT_LT(k, plain.nodes.size());
+            EXPECT_EQ(std::memcmp(&node->xmin, plain.nodes[k].data(), 6 * sizeof(double)), 0)
+                << n << " " << k;
+            EXPECT_EQ(node->first, plain.nodes[k][6]);
+            EXPECT_EQ(node->last, plain.nodes[k][7]);
             double box[6] = {1e35, -1e35, 1e35, -1e35, 1e35, -1e35};
             for (int32_t i = node->first; i <= node->last; i++)
                 for (const int32_t v : {mesh->edges[i].a, mesh->edges[i].b})
@@ -172,7 +237,7 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
             }
             // The split has moved an inner node's edges since its box was taken: equal values only.
             for (int c = 0; c < 6; c++) EXPECT_EQ(box[c], (&node->xmin)[c]) << n;
-            stack.push_back(node->left), stack.push_back(node->right);
+            stack.push_back(node->right), stack.push_back(node->left);
         }
         collMeshFree(mesh);
     }
