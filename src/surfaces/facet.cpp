@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -49,9 +50,44 @@ struct KnownMids {
     int8_t pairSide;  // the side shared with the next cell of the list (its side pairSide ^ 2), or -1
 };
 
+// The basis rows of one direction by parameter (its bits), in a table of fixed size: the refinement
+// meets a few thousand distinct values of each parameter in hundreds of thousands of points, and a
+// row is a pure function of the parameter. A slot keeps the last parameter that came to it.
+struct RowCache {
+    static constexpr int kBits = 13;
+    static constexpr uint64_t kUnset = 0x7ff8dead0000beefull;  // a NaN: no finite parameter has these bits
+    std::vector<uint64_t> keys;
+    std::vector<int32_t> spans;  // -1: no point has this parameter
+    std::vector<double> rows;    // order values per slot
+    int32_t order = 0;
+
+    void reset(int32_t o) {
+        order = o;
+        keys.assign(size_t{1} << kBits, kUnset);
+        spans.resize(size_t{1} << kBits);
+        rows.resize((size_t{1} << kBits) * static_cast<size_t>(o));
+    }
+    // The row of t, or null where the plain point fails for every point with this parameter.
+    const double* row(const BsplSurface* s, int32_t dir, double t, int32_t* span) {
+        uint64_t key;
+        std::memcpy(&key, &t, sizeof key);
+        const size_t at = static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >> (64 - kBits));
+        double* N = &rows[at * static_cast<size_t>(order)];
+        if (keys[at] != key) {
+            if (!std::isfinite(t)) return nullptr;
+            int32_t sp = -1;
+            spans[at] = nurbsSurfBasisRow(s, dir, t, &sp, N) == 1 ? sp : -1;
+            keys[at] = key;
+        }
+        *span = spans[at];
+        return *span >= 0 ? N : nullptr;
+    }
+};
+
 struct Scratch {
     std::vector<Cell> result, pending, next;
     std::vector<KnownMids> pendingKnown, nextKnown;
+    RowCache rowsU, rowsV;
 };
 Scratch gScratch;
 
@@ -65,12 +101,22 @@ struct Run {
     // The refined cells' height order while it is only known, not applied: moving 168-byte cells along
     // it costs more than the area sum that mostly follows, which reads them in that order instead.
     std::vector<size_t> order;
-    size_t live = 0;  // cells of a state other than 0
+    size_t live = 0;          // cells of a state other than 0
+    bool rowsCached = false;  // plain points from the scratch's row caches
 };
 
 // The point the trimmed surface stands for; an offset point at a degenerate normal is the plain
 // point and still usable.
-bool evalPoint(const TrimSurface* rec, const Vec2& uv, Vec3* p) {
+bool evalPoint(const Run& run, const Vec2& uv, Vec3* p) {
+    const TrimSurface* rec = run.surface;
+    if (run.rowsCached) {
+        int32_t su = 0, sv = 0;
+        const double* Nu = gScratch.rowsU.row(&rec->surface, 0, uv.x, &su);
+        if (Nu == nullptr) return false;
+        const double* Nv = gScratch.rowsV.row(&rec->surface, 1, uv.y, &sv);
+        if (Nv == nullptr) return false;
+        return nurbsSurfEvalRows(&rec->surface, su, Nu, sv, Nv, p) >= 0;
+    }
     const int rc = nurbsSurfPoint(rec, uv.x, uv.y, p);
     if (rec->hasOffset) return rc == 0 || (rc == -1 && std::isfinite(p->x));
     return rc >= 0;
@@ -78,7 +124,7 @@ bool evalPoint(const TrimSurface* rec, const Vec2& uv, Vec3* p) {
 
 bool evalCorners(const Run& run, Cell* c) {
     for (int i = 0; i < 4; ++i)
-        if (!evalPoint(run.surface, c->uv[i], &c->p[i])) return false;
+        if (!evalPoint(run, c->uv[i], &c->p[i])) return false;
     return true;
 }
 
@@ -239,7 +285,7 @@ int triangleTest(const Run& run, const Vec3& a, const Vec3& b, const Vec3& c, co
     const double nn = vecDot3D(n, n);
     const Vec2 centroid{(ua.x + ub.x + uc.x) / 3.0, (ua.y + ub.y + uc.y) / 3.0};
     Vec3 p{};
-    if (nn <= 1e-9 || !evalPoint(run.surface, centroid, &p)) return 1;
+    if (nn <= 1e-9 || !evalPoint(run, centroid, &p)) return 1;
     const Vec3 ap = sub(p, a);
     if (std::fabs(vecDot3D(&ap, n)) / std::sqrt(nn) > run.tol) return 0;
     const double la = dist3D(&b, &c), lb = dist3D(&a, &c), lc = dist3D(&a, &b);
@@ -256,7 +302,7 @@ bool centreTest(const Run& run, const Cell& c) {
     // Measured against the plane of the second triangle, the one built last.
     const double nn = vecDot3D(&n2, &n2);
     Vec3 p{};
-    if (nn <= 1e-9 || !evalPoint(run.surface, mid(c.uv[0], c.uv[2]), &p)) return true;
+    if (nn <= 1e-9 || !evalPoint(run, mid(c.uv[0], c.uv[2]), &p)) return true;
     const Vec3 ap = sub(p, c.p[0]);
     return std::fabs(vecDot3D(&ap, &n2)) / std::sqrt(nn) < run.tol;
 }
@@ -283,8 +329,7 @@ int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* 
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        if (!(known >> i & 1u) && !evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i]))
-            return -1;
+        if (!(known >> i & 1u) && !evalPoint(run, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     *measured = true;
@@ -570,8 +615,15 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
     const double wu = (ku1 - ku0) / n, wv = (kv1 - kv0) / n;
     const double cu = (u1 - u0) / wu + 2, cv = (v1 - v0) / wv + 2;
     if (!(cu * cv <= static_cast<double>(kFacetMaxCells))) return -1;
-    Run run{surface, tol, {}, {}, {}, {}, false, {}, 0};
+    Run run{surface, tol, {}, {}, {}, {}, false, {}, 0, false};
     try {
+        // Orders beyond the evaluator's range fail every point; the plain path answers them.
+        if (!surface->hasOffset && s.uOrder >= 1 && s.uOrder <= kBsplMaxOrder && s.vOrder >= 1 &&
+            s.vOrder <= kBsplMaxOrder) {
+            gScratch.rowsU.reset(s.uOrder);
+            gScratch.rowsV.reset(s.vOrder);
+            run.rowsCached = true;
+        }
         if (!buildLoops(surface, &run.trim)) return -1;
         if (!gridCells(run, u0, u1, v0, v1, static_cast<int>(cu), static_cast<int>(cv), run.cells)) return -1;
         sortByHeight(run.cells);
