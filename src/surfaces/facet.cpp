@@ -85,7 +85,12 @@ struct RowCache {
 };
 
 struct Scratch {
-    std::vector<Cell> result, pending, next;
+    // The refinement's three cell lists, whose roles (pending, next, result) move between them: touched
+    // is the most cells each has held (the memory paged in), and a refinement gives the result role, in
+    // which a list mostly stays short, to the least touched one.
+    std::vector<Cell> lists[3];
+    size_t touched[3] = {0, 0, 0};
+    int resultList = 0;  // where the last refinement's result came from and its list goes back to
     std::vector<KnownMids> pendingKnown, nextKnown;
     RowCache rowsU, rowsV;
 };
@@ -441,32 +446,44 @@ void shareCorners(const LoopSet& trim, const Cell& c, bool acrossU, Cell* a, Cel
 // cell of a round is judged before any of its children), so that a cover stopped at the cell bound is
 // refined evenly; without the bound the accepted cells are the same as in any other order.
 int refineCurvature(Run& run, double minParam) {
-    std::vector<Cell>&result = gScratch.result, &pending = gScratch.pending, &next = gScratch.next;
+    int role[3] = {0, 1, 2};  // pending, next, result: most touched first
+    std::stable_sort(role, role + 3, [](int a, int b) { return gScratch.touched[a] > gScratch.touched[b]; });
+    std::vector<Cell>*pendingList = &gScratch.lists[role[0]], *nextList = &gScratch.lists[role[1]],
+    *resultList = &gScratch.lists[role[2]];
+    auto note = [](const std::vector<Cell>* list) {
+        size_t& t = gScratch.touched[list - gScratch.lists];
+        t = std::max(t, list->size());
+    };
     std::vector<KnownMids>&pendingKnown = gScratch.pendingKnown, &nextKnown = gScratch.nextKnown;
-    result.clear(), pending.clear(), next.clear();
+    for (std::vector<Cell>& list : gScratch.lists) list.clear();
     try {
         // Splits stop once the cells held reach the bound, so no list outgrows the bound plus the
         // cells given: their room is taken once.
         const size_t room = run.cells.size() + static_cast<size_t>(kFacetMaxRefined) + 2;
-        result.reserve(room);
-        next.reserve(room);
-        pending.reserve(room);
+        for (std::vector<Cell>& list : gScratch.lists) list.reserve(room);
         nextKnown.reserve(room);
         pendingKnown.reserve(room);
-        pending = run.cells;
-        pendingKnown.assign(pending.size(), KnownMids{{}, {-1, -1}, -1});
-        while (!pending.empty()) {
+        *pendingList = run.cells;
+        pendingKnown.assign(pendingList->size(), KnownMids{{}, {-1, -1}, -1});
+        while (!pendingList->empty()) {
+            std::vector<Cell>&pending = *pendingList, &next = *nextList, &result = *resultList;
             next.clear();
             nextKnown.clear();
+            // A round's accepted cells stay in its list, moved up to its front in their order (kept of
+            // them so far), and join the result after the round: most of them come in the last rounds,
+            // where copying them into a list of their own wrote as much memory again.
+            size_t kept = 0;
             for (size_t i = 0; i < pending.size(); ++i) {
                 const Cell& c = pending[i];
+                const size_t accepted = result.size() + kept;
                 // Once the bound has stopped a split, every later cell stays whatever its test says,
                 // and the test matters only where a side midpoint might fail to evaluate.
                 if (gStats.capped &&
-                    result.size() + next.size() + (pending.size() - i - 1) + 2 >
+                    accepted + next.size() + (pending.size() - i - 1) + 2 >
                         static_cast<size_t>(kFacetMaxRefined) &&
                     midpointsSure(run, c)) {
-                    result.push_back(c);
+                    if (kept != i) pending[kept] = c;
+                    ++kept;
                     continue;
                 }
                 const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
@@ -488,12 +505,13 @@ int refineCurvature(Run& run, double minParam) {
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
                 if (verdict != 1 &&
-                    result.size() + next.size() + left + 2 > static_cast<size_t>(kFacetMaxRefined)) {
+                    accepted + next.size() + left + 2 > static_cast<size_t>(kFacetMaxRefined)) {
                     gStats.capped = 1;
                     verdict = 1;
                 }
                 if (verdict == 1) {
-                    result.push_back(c);
+                    if (kept != i) pending[kept] = c;
+                    ++kept;
                     continue;
                 }
                 const double sum02 = p02 + dist2D(&c.uv[2], &c.uv[3]),
@@ -520,17 +538,29 @@ int refineCurvature(Run& run, double minParam) {
                 nextKnown.push_back(k1);
                 nextKnown.push_back(k2);
             }
-            pending.swap(next);
+            // The round's accepted cells after the earlier ones; the longer part stays where it is.
+            note(pendingList), note(nextList);
+            pending.resize(kept);
+            if (result.size() < kept) {
+                pending.insert(pending.begin(), result.begin(), result.end());
+                std::swap(resultList, pendingList);
+            } else {
+                result.insert(result.end(), pending.begin(), pending.end());
+            }
+            note(resultList);
+            pendingList->clear();
+            std::swap(pendingList, nextList);
             pendingKnown.swap(nextKnown);
         }
     } catch (const std::bad_alloc&) {
         msgDouble(9, 334, "* Error: no memory", 0.0);
         msgLong(9, 335, "* missing %d kbytes",
-                static_cast<int32_t>((result.size() + 2 * pending.size()) * sizeof(Cell) / 1024));
+                static_cast<int32_t>((resultList->size() + 2 * pendingList->size()) * sizeof(Cell) / 1024));
         return -1;
     }
-    run.order = heightOrder(result);
-    run.cells.swap(result);
+    run.order = heightOrder(*resultList);
+    run.cells.swap(*resultList);
+    gScratch.resultList = static_cast<int>(resultList - gScratch.lists);
     return 1;
 }
 
@@ -636,7 +666,9 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
         const double minParam = 1e-12 * std::max(ku1 - ku0, kv1 - kv0);
         const int rc = refineDriver(run, outArea, outRelError, minParam);
         // The refined cells' list goes back to the scratch for the next measure.
-        if (run.cells.capacity() > gScratch.result.capacity()) gScratch.result.swap(run.cells);
+        std::vector<Cell>& back = gScratch.lists[gScratch.resultList];
+        if (run.cells.capacity() > back.capacity()) back.swap(run.cells);
+        gScratch.touched[gScratch.resultList] = back.size();
         return rc;
     } catch (const std::bad_alloc&) {
         return -1;
