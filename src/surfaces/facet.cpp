@@ -326,10 +326,17 @@ int sideCheck(const Vec3& a, const Vec3& m, const Vec3& b, double tol, double* e
 // 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
 // Every verdict that halves has measured the four side midpoints: they are left in mids. The sides of
 // known (bit i for side i) come in mids already measured; measured is set when all four are in mids.
-int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured) {
+// The side lengths and parameter sums a verdict that halves has taken, for the choice of the halving.
+struct CellSides {
+    double s[4];      // side i from corner i to corner i + 1
+    double p02, p13;  // parameter lengths of sides 0 and 2, 1 and 3
+};
+
+int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured, CellSides* sides) {
     *measured = false;
     const double tol = run.tol;
-    double s[4], e[4];
+    double* s = sides->s;
+    double e[4];
     int checks[4];
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
@@ -338,8 +345,8 @@ int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* 
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     *measured = true;
-    const double p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
-    const double p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
+    const double p02 = sides->p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
+    const double p13 = sides->p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
     if (s[0] + s[2] < tol && p02 > 100) return 2;
     if (s[1] + s[3] < tol && p13 > 100) return 3;
     if (checks[0] == 1 && checks[1] == 1 && checks[2] == 1 && checks[3] == 1)
@@ -495,7 +502,9 @@ int refineCurvature(Run& run, double minParam) {
                 for (int k = 0; k < 2; ++k)
                     if (known.side[k] >= 0) mids[known.side[k]] = known.m[k], mask |= 1u << known.side[k];
                 bool measured = false;
-                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured) : 1;
+                CellSides sides;
+                int verdict =
+                    p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured, &sides) : 1;
                 if (verdict < 0) return -1;
                 if (measured && known.pairSide >= 0) {
                     KnownMids& sibling = pendingKnown[i + 1];
@@ -514,14 +523,13 @@ int refineCurvature(Run& run, double minParam) {
                     ++kept;
                     continue;
                 }
-                const double sum02 = p02 + dist2D(&c.uv[2], &c.uv[3]),
-                             sum13 = p13 + dist2D(&c.uv[3], &c.uv[0]);
-                bool acrossU = verdict == 2 || (verdict == 0 && sum02 > sum13);
+                // A verdict that halves comes from cellTest, which measured the sides and sums.
+                bool acrossU = verdict == 2 || (verdict == 0 && sides.p02 > sides.p13);
                 // Halving a pair whose sides are already short while the other pair is long never reaches
                 // the all-sides-short acceptance: on an evenly curved or flat cell the side ratios tie and
                 // would pick the same pair forever.
-                const bool short02 = dist3D(&c.p[0], &c.p[1]) < run.tol && dist3D(&c.p[2], &c.p[3]) < run.tol;
-                const bool short13 = dist3D(&c.p[1], &c.p[2]) < run.tol && dist3D(&c.p[3], &c.p[0]) < run.tol;
+                const bool short02 = sides.s[0] < run.tol && sides.s[2] < run.tol;
+                const bool short13 = sides.s[1] < run.tol && sides.s[3] < run.tol;
                 if (acrossU && short02 && !short13) acrossU = false;
                 if (!acrossU && short13 && !short02) acrossU = true;
                 Cell h1, h2;
