@@ -34,12 +34,51 @@ double sweepSpan(const RingSweep* s) {
     return a;
 }
 
+// Edge samples whose centre cannot come before best, told without their angles. A sample at polar angle
+// psi gives the centre psi - beta (counter-clockwise sweeps) or psi + beta (clockwise), beta = acos(cs);
+// seen in a frame where the sweep runs counter-clockwise (y mirrored for clockwise ones), the counted
+// centres lie from the start, less the reverse sweep's first 1e-5, to the end at travel best. With that
+// arc below half a turn a sample passes when it lies ahead of the end by an angle whose cosine is below
+// cs (so by more than beta), or behind both the end and the start within half a turn (the centre is
+// then more than half a turn ahead). The margin 1e-9 dwarfs the rounding of either side's angles.
+class PassOver {
+  public:
+    PassOver(double theta0, int32_t direction)
+        : theta0_(theta0),
+          sigma_(direction == -1 ? -1.0 : 1.0),
+          sliver_(direction == -1 ? 1e-5 : 0.0),
+          usable_(direction == 1 || direction == -1) {
+        if (usable_) start_ = mirrored(theta0 - sigma_ * sliver_);
+    }
+    void aim(double best) {
+        on_ = usable_ && best >= 0.0 && best + sliver_ < kHalfTurn - 1e-3;
+        if (on_) end_ = mirrored(theta0_ + sigma_ * best);
+    }
+    // (ux, uy): the sample's plan direction, a unit vector.
+    bool passes(double ux, double uy, double cs) const {
+        if (!on_) return false;
+        uy *= sigma_;
+        const double crossEnd = end_.x * uy - end_.y * ux;
+        if (crossEnd > kMargin) return end_.x * ux + end_.y * uy < cs - kMargin;
+        return crossEnd < -kMargin && start_.x * uy - start_.y * ux < -kMargin;
+    }
+
+  private:
+    static constexpr double kHalfTurn = 3.141592653589793, kMargin = 1e-9;
+    Vec2 mirrored(double angle) const { return {std::cos(angle), sigma_ * std::sin(angle)}; }
+    double theta0_, sigma_, sliver_;
+    bool usable_, on_ = false;
+    Vec2 start_{}, end_{};
+};
+
 // The start angle and the span of the sweep last asked for: a mesh query asks for the same ones at
 // every triangle until a contact moves the end.
 struct SweepAngles {
     RingSweep key{};
     bool valid = false;
     double theta0 = 0.0, span = 0.0;
+    bool passReady = false;  // pass: aimed at the span, taken when first asked for
+    PassOver pass{0.0, 0};
 };
 SweepAngles gAngles;
 
@@ -56,6 +95,7 @@ void anglesOf(const RingSweep* s, double* theta0, double* span) {
         gAngles.theta0 = std::atan2(s->start.y, s->start.x);
         gAngles.span = sweepSpan(s);
         gAngles.valid = true;
+        gAngles.passReady = false;
     }
     *theta0 = gAngles.theta0;
     *span = gAngles.span;
@@ -172,6 +212,13 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     }
     if (!found) {
         const double step = state()->step;
+        // No face contact: best is still the sweep's span, whose pass-over the sweep keeps.
+        if (!gAngles.passReady) {
+            gAngles.pass = PassOver(theta0, sw->direction);
+            gAngles.pass.aim(best);
+            gAngles.passReady = true;
+        }
+        PassOver pass = gAngles.pass;
         const Vec3* ends[3][2] = {{&a, &b}, {&b, &c}, {&c, &a}};
         for (const auto& e : ends) {
             const Vec3 d{e[1]->x - e[0]->x, e[1]->y - e[0]->y, e[1]->z - e[0]->z};
@@ -185,11 +232,13 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
                 if (pr <= 0 || R <= 0) continue;
                 const double cs = (R * R + p2 - (r * r - (s.z - z) * (s.z - z))) / (2 * pr * R);
                 if (std::fabs(cs) > 1) continue;
+                if (pass.passes(s.x / pr, s.y / pr, cs)) continue;
                 const double beta = std::acos(cs);
                 const double th = std::atan2(s.y, s.x) + (sw->direction == 1 ? -beta : beta);
                 const double tr = travelOf(th, theta0, sw->direction);
                 if (tr < best) {
                     best = tr;
+                    pass.aim(best);
                     centre = {R * std::cos(th), R * std::sin(th), z};
                     touch = s;
                     found = true;
