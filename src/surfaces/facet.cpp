@@ -410,8 +410,8 @@ bool midpointsSure(Run& run, const Cell& c) {
 
 // The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3. The new corners
 // are the side midpoints cellTest measured (mids), the others the cell's own.
+// a and b hold copies of c.
 void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
-    *a = c, *b = c;
     a->state = b->state = 0;
     if (acrossU) {
         const Vec2 m01 = mid(c.uv[0], c.uv[1]), m23 = mid(c.uv[2], c.uv[3]);
@@ -532,11 +532,12 @@ int refineCurvature(Run& run, double minParam) {
                 const bool short13 = sides.s[1] < run.tol && sides.s[3] < run.tol;
                 if (acrossU && short02 && !short13) acrossU = false;
                 if (!acrossU && short13 && !short02) acrossU = true;
-                Cell h1, h2;
-                halve(c, mids, acrossU, &h1, &h2);
-                if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, &h1, &h2);
-                next.push_back(h1);
-                next.push_back(h2);
+                // The halves are made in the next round's list (its room is taken: no move).
+                next.push_back(c);
+                next.push_back(c);
+                Cell *h1 = &next[next.size() - 2], *h2 = &next[next.size() - 1];
+                halve(c, mids, acrossU, h1, h2);
+                if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, h1, h2);
                 // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
                 const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
                 const KnownMids k1{{mids[kept1], {}},
