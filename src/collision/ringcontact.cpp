@@ -54,6 +54,19 @@ class PassOver {
         on_ = usable_ && best >= 0.0 && best + sliver_ < kHalfTurn - 1e-3;
         if (on_) end_ = mirrored(theta0_ + sigma_ * best);
     }
+    // A face side whose centres lie at angles whose cosine from (ux, uy) (a unit vector) is c: none on
+    // the arc when c lies beyond the cosines the arc's angles take (an arc below half a turn reaches 1
+    // only where it holds (ux, uy), -1 only where it holds the opposite, else ends at its ends' values).
+    bool passesFace(double ux, double uy, double c) const {
+        if (!on_) return false;
+        uy *= sigma_;
+        c = std::clamp(c, -1.0, 1.0);
+        const double fromStart = start_.x * uy - start_.y * ux, toEnd = ux * end_.y - uy * end_.x;
+        const double atStart = start_.x * ux + start_.y * uy, atEnd = end_.x * ux + end_.y * uy;
+        const double hi = fromStart > -kMargin && toEnd > -kMargin ? 1.0 : std::max(atStart, atEnd);
+        const double lo = -fromStart > -kMargin && -toEnd > -kMargin ? -1.0 : std::min(atStart, atEnd);
+        return c > hi + 3 * kMargin || c < lo - 3 * kMargin;
+    }
     // (ux, uy): the sample's plan direction, a unit vector.
     bool passes(double ux, double uy, double cs) const {
         if (!on_) return false;
@@ -185,11 +198,20 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     // counts where the ball moves towards the face from that plane's side.
     const double d00 = vecDot3D(&e1, &e1), d01 = vecDot3D(&e1, &e2), d11 = vecDot3D(&e2, &e2);
     const double den = d00 * d11 - d01 * d01;
+    // The sweep's pass-over, aimed at its span: a face contact shortens best, and an arc that holds no
+    // centre holds none of a shorter one.
+    if (!gAngles.passReady) {
+        gAngles.pass = PassOver(theta0, sw->direction);
+        gAngles.pass.aim(best);
+        gAngles.passReady = true;
+    }
+    PassOver pass = gAngles.pass;
     for (double side : {1.0, -1.0}) {
         const Vec3 ns{side * n.x, side * n.y, side * n.z};
         const double A = ns.x * R, B = ns.y * R, C = vecDot3D(&ns, &a) + r - ns.z * z;
         const double rho = std::hypot(A, B);
         if (!(rho > 1e-12) || std::fabs(C) > rho) continue;
+        if (pass.passesFace(A / rho, B / rho, C / rho)) continue;
         const double phi = std::atan2(B, A), half = acosClamped(C / rho);
         for (double th : {phi - half, phi + half}) {
             // Only an earlier position can count: the rest needs no sine and cosine.
@@ -212,13 +234,7 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     }
     if (!found) {
         const double step = state()->step;
-        // No face contact: best is still the sweep's span, whose pass-over the sweep keeps.
-        if (!gAngles.passReady) {
-            gAngles.pass = PassOver(theta0, sw->direction);
-            gAngles.pass.aim(best);
-            gAngles.passReady = true;
-        }
-        PassOver pass = gAngles.pass;
+        // No face contact: best is still the sweep's span, at which the pass-over is aimed.
         const Vec3* ends[3][2] = {{&a, &b}, {&b, &c}, {&c, &a}};
         for (const auto& e : ends) {
             const Vec3 d{e[1]->x - e[0]->x, e[1]->y - e[0]->y, e[1]->z - e[0]->z};
