@@ -323,15 +323,15 @@ int sideCheck(const Vec3& a, const Vec3& m, const Vec3& b, double tol, double* e
     return l2 > tol * l1 ? 0 : 1;
 }
 
-// 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
-// Every verdict that halves has measured the four side midpoints: they are left in mids. The sides of
-// known (bit i for side i) come in mids already measured; measured is set when all four are in mids.
 // The side lengths and parameter sums a verdict that halves has taken, for the choice of the halving.
 struct CellSides {
     double s[4];      // side i from corner i to corner i + 1
     double p02, p13;  // parameter lengths of sides 0 and 2, 1 and 3
 };
 
+// 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
+// Every verdict that halves has measured the four side midpoints: they are left in mids. The sides of
+// known (bit i for side i) come in mids already measured; measured is set when all four are in mids.
 int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured, CellSides* sides) {
     *measured = false;
     const double tol = run.tol;
@@ -409,8 +409,7 @@ bool midpointsSure(Run& run, const Cell& c) {
 }
 
 // The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3. The new corners
-// are the side midpoints cellTest measured (mids), the others the cell's own.
-// a and b hold copies of c.
+// are the side midpoints cellTest measured (mids), the others the cell's own; a and b come as copies of c.
 void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
     a->state = b->state = 0;
     if (acrossU) {
@@ -476,9 +475,9 @@ int refineCurvature(Run& run, double minParam) {
             std::vector<Cell>&pending = *pendingList, &next = *nextList, &result = *resultList;
             next.clear();
             nextKnown.clear();
-            // A round's accepted cells stay in its list, moved up to its front in their order (kept of
-            // them so far), and join the result after the round: most of them come in the last rounds,
-            // where copying them into a list of their own wrote as much memory again.
+            // A round's accepted cells (kept so far) stay in its list, moved up to its front in their
+            // order, and join the result after the round: most of them come in the last rounds, where
+            // copying them into a list of their own wrote as much memory again.
             size_t kept = 0;
             for (size_t i = 0; i < pending.size(); ++i) {
                 const Cell& c = pending[i];
