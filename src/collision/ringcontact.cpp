@@ -34,12 +34,64 @@ double sweepSpan(const RingSweep* s) {
     return a;
 }
 
+// Edge samples whose centre cannot come before best, told without their angles. A sample at polar angle
+// psi gives the centre psi - beta (counter-clockwise sweeps) or psi + beta (clockwise), beta = acos(cs);
+// seen in a frame where the sweep runs counter-clockwise (y mirrored for clockwise ones), the counted
+// centres lie from the start, less the reverse sweep's first 1e-5, to the end at travel best. With that
+// arc below half a turn a sample passes when it lies ahead of the end by an angle whose cosine is below
+// cs (so by more than beta), or behind both the end and the start within half a turn (the centre is
+// then more than half a turn ahead). The margin 1e-9 dwarfs the rounding of either side's angles.
+class PassOver {
+  public:
+    PassOver(double theta0, int32_t direction)
+        : theta0_(theta0),
+          sigma_(direction == -1 ? -1.0 : 1.0),
+          sliver_(direction == -1 ? 1e-5 : 0.0),
+          usable_(direction == 1 || direction == -1) {
+        if (usable_) start_ = mirrored(theta0 - sigma_ * sliver_);
+    }
+    void aim(double best) {
+        on_ = usable_ && best >= 0.0 && best + sliver_ < kHalfTurn - 1e-3;
+        if (on_) end_ = mirrored(theta0_ + sigma_ * best);
+    }
+    // A face side whose centres lie at angles whose cosine from (ux, uy) (a unit vector) is c: none on
+    // the arc when c lies beyond the cosines the arc's angles take (an arc below half a turn reaches 1
+    // only where it holds (ux, uy), -1 only where it holds the opposite, else ends at its ends' values).
+    bool passesFace(double ux, double uy, double c) const {
+        if (!on_) return false;
+        uy *= sigma_;
+        c = std::clamp(c, -1.0, 1.0);
+        const double fromStart = start_.x * uy - start_.y * ux, toEnd = ux * end_.y - uy * end_.x;
+        const double atStart = start_.x * ux + start_.y * uy, atEnd = end_.x * ux + end_.y * uy;
+        const double hi = fromStart > -kMargin && toEnd > -kMargin ? 1.0 : std::max(atStart, atEnd);
+        const double lo = -fromStart > -kMargin && -toEnd > -kMargin ? -1.0 : std::min(atStart, atEnd);
+        return c > hi + 3 * kMargin || c < lo - 3 * kMargin;
+    }
+    // (ux, uy): the sample's plan direction, a unit vector.
+    bool passes(double ux, double uy, double cs) const {
+        if (!on_) return false;
+        uy *= sigma_;
+        const double crossEnd = end_.x * uy - end_.y * ux;
+        if (crossEnd > kMargin) return end_.x * ux + end_.y * uy < cs - kMargin;
+        return crossEnd < -kMargin && start_.x * uy - start_.y * ux < -kMargin;
+    }
+
+  private:
+    static constexpr double kHalfTurn = 3.141592653589793, kMargin = 1e-9;
+    Vec2 mirrored(double angle) const { return {std::cos(angle), sigma_ * std::sin(angle)}; }
+    double theta0_, sigma_, sliver_;
+    bool usable_, on_ = false;
+    Vec2 start_{}, end_{};
+};
+
 // The start angle and the span of the sweep last asked for: a mesh query asks for the same ones at
 // every triangle until a contact moves the end.
 struct SweepAngles {
     RingSweep key{};
     bool valid = false;
     double theta0 = 0.0, span = 0.0;
+    bool passReady = false;  // pass: aimed at the span, taken when first asked for
+    PassOver pass{0.0, 0};
 };
 SweepAngles gAngles;
 
@@ -56,6 +108,7 @@ void anglesOf(const RingSweep* s, double* theta0, double* span) {
         gAngles.theta0 = std::atan2(s->start.y, s->start.x);
         gAngles.span = sweepSpan(s);
         gAngles.valid = true;
+        gAngles.passReady = false;
     }
     *theta0 = gAngles.theta0;
     *span = gAngles.span;
@@ -145,11 +198,20 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     // counts where the ball moves towards the face from that plane's side.
     const double d00 = vecDot3D(&e1, &e1), d01 = vecDot3D(&e1, &e2), d11 = vecDot3D(&e2, &e2);
     const double den = d00 * d11 - d01 * d01;
+    // The sweep's pass-over, aimed at its span: a face contact shortens best, and an arc that holds no
+    // centre holds none of a shorter one.
+    if (!gAngles.passReady) {
+        gAngles.pass = PassOver(theta0, sw->direction);
+        gAngles.pass.aim(best);
+        gAngles.passReady = true;
+    }
+    PassOver pass = gAngles.pass;
     for (double side : {1.0, -1.0}) {
         const Vec3 ns{side * n.x, side * n.y, side * n.z};
         const double A = ns.x * R, B = ns.y * R, C = vecDot3D(&ns, &a) + r - ns.z * z;
         const double rho = std::hypot(A, B);
         if (!(rho > 1e-12) || std::fabs(C) > rho) continue;
+        if (pass.passesFace(A / rho, B / rho, C / rho)) continue;
         const double phi = std::atan2(B, A), half = acosClamped(C / rho);
         for (double th : {phi - half, phi + half}) {
             // Only an earlier position can count: the rest needs no sine and cosine.
@@ -172,6 +234,7 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
     }
     if (!found) {
         const double step = state()->step;
+        // No face contact: best is still the sweep's span, at which the pass-over is aimed.
         const Vec3* ends[3][2] = {{&a, &b}, {&b, &c}, {&c, &a}};
         for (const auto& e : ends) {
             const Vec3 d{e[1]->x - e[0]->x, e[1]->y - e[0]->y, e[1]->z - e[0]->z};
@@ -185,11 +248,13 @@ int ringTriContact(const Triangle3D* tri, const RingSweep* sw, double r, double 
                 if (pr <= 0 || R <= 0) continue;
                 const double cs = (R * R + p2 - (r * r - (s.z - z) * (s.z - z))) / (2 * pr * R);
                 if (std::fabs(cs) > 1) continue;
+                if (pass.passes(s.x / pr, s.y / pr, cs)) continue;
                 const double beta = std::acos(cs);
                 const double th = std::atan2(s.y, s.x) + (sw->direction == 1 ? -beta : beta);
                 const double tr = travelOf(th, theta0, sw->direction);
                 if (tr < best) {
                     best = tr;
+                    pass.aim(best);
                     centre = {R * std::cos(th), R * std::sin(th), z};
                     touch = s;
                     found = true;

@@ -25,35 +25,6 @@ double hyp(double x, double y) {
 
 }  // namespace
 
-double vecLen2D(const Vec2* v) {
-    return hyp(v->x, v->y);
-}
-
-double vecLen3D(const Vec3* v) {
-    return std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z);
-}
-
-double dist2D(const Vec2* a, const Vec2* b) {
-    return hyp(a->x - b->x, a->y - b->y);
-}
-
-double dist2D(const Vec3* a, const Vec3* b) {
-    return hyp(a->x - b->x, a->y - b->y);
-}
-
-double dist3D(const Vec3* a, const Vec3* b) {
-    const Vec3 d{a->x - b->x, a->y - b->y, a->z - b->z};
-    return vecLen3D(&d);
-}
-
-double vecDot2D(const Vec2* a, const Vec2* b) {
-    return a->x * b->x + a->y * b->y;
-}
-
-double vecDot3D(const Vec3* a, const Vec3* b) {
-    return a->x * b->x + a->y * b->y + a->z * b->z;
-}
-
 void vecScale2D(double factor, const Vec2* v, Vec2* out) {
     *out = Vec2{factor * v->x, factor * v->y};
 }
@@ -68,17 +39,6 @@ int vecAddSub2D(const Vec2* a, const Vec2* b, Vec2* out, int mode) {
         return 1;
     }
     return 0;
-}
-
-int cross3D(const Vec3* a, const Vec3* b, Vec3* out) {
-    *out = Vec3{a->y * b->z - a->z * b->y, a->z * b->x - a->x * b->z, a->x * b->y - a->y * b->x};
-    return 0;
-}
-
-double crossLen3D(const Vec3* a, const Vec3* b) {
-    Vec3 c;
-    cross3D(a, b, &c);
-    return vecLen3D(&c);
 }
 
 int crossUnit3D(const Vec3* a, const Vec3* b, Vec3* out) {
@@ -116,21 +76,6 @@ int vecUnitXY3D(const Vec3* v, Vec3* out) {
 void vecFlattenXY3D(Vec3* v) {
     const double len = hyp(v->x, v->y);
     if (len >= kTol) *v = Vec3{v->x / len, v->y / len, 0.0};
-}
-
-int triNormal3D(const Vec3* a, const Vec3* b, const Vec3* c, Vec3* out) {
-    const Vec3 u{a->x - c->x, a->y - c->y, a->z - c->z};
-    const Vec3 w{b->x - c->x, b->y - c->y, b->z - c->z};
-    return cross3D(&u, &w, out);
-}
-
-int quadNormal(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* d, Vec3* out, double* outLen) {
-    Vec3 n1, n2;
-    triNormal3D(a, b, c, &n1);
-    triNormal3D(a, c, d, &n2);
-    *out = Vec3{n1.x + n2.x, n1.y + n2.y, n1.z + n2.z};
-    *outLen = vecLen3D(&n1) + vecLen3D(&n2);
-    return 1;
 }
 
 double sqrtPos(double x) {

@@ -1,6 +1,7 @@
 // Value types of the geometry kernel and their small stateless functions.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 struct Vec2 {
@@ -19,24 +20,60 @@ struct Seg2D {
 // Crossing record of the contour code; only its leading x and y doubles are read here.
 struct IsectRecord;
 
-// Lengths, distances and products.
-double vecLen2D(const Vec2* v);
-double vecLen3D(const Vec3* v);
-double dist2D(const Vec2* a, const Vec2* b);
-double dist2D(const Vec3* a, const Vec3* b);  // plan distance: z is ignored
-double dist3D(const Vec3* a, const Vec3* b);
-double vecDot2D(const Vec2* a, const Vec2* b);
-double vecDot3D(const Vec3* a, const Vec3* b);
+// Lengths, distances and products. The small ones are defined here: the inner loops of the surface and
+// mesh code call them per point, and a call costs more than the arithmetic.
+inline double vecLen2D(const Vec2* v) {
+    return std::sqrt(v->x * v->x + v->y * v->y);
+}
+inline double vecLen3D(const Vec3* v) {
+    return std::sqrt(v->x * v->x + v->y * v->y + v->z * v->z);
+}
+inline double dist2D(const Vec2* a, const Vec2* b) {
+    const double x = a->x - b->x, y = a->y - b->y;
+    return std::sqrt(x * x + y * y);
+}
+inline double dist2D(const Vec3* a, const Vec3* b) {  // plan distance: z is ignored
+    const double x = a->x - b->x, y = a->y - b->y;
+    return std::sqrt(x * x + y * y);
+}
+inline double dist3D(const Vec3* a, const Vec3* b) {
+    const Vec3 d{a->x - b->x, a->y - b->y, a->z - b->z};
+    return vecLen3D(&d);
+}
+inline double vecDot2D(const Vec2* a, const Vec2* b) {
+    return a->x * b->x + a->y * b->y;
+}
+inline double vecDot3D(const Vec3* a, const Vec3* b) {
+    return a->x * b->x + a->y * b->y + a->z * b->z;
+}
 void vecScale2D(double factor, const Vec2* v, Vec2* out);
 int vecAddSub2D(const Vec2* a, const Vec2* b, Vec2* out, int mode);  // mode 1: a + b, -1: a - b
-int cross3D(const Vec3* a, const Vec3* b, Vec3* out);
-double crossLen3D(const Vec3* a, const Vec3* b);
+inline int cross3D(const Vec3* a, const Vec3* b, Vec3* out) {
+    *out = Vec3{a->y * b->z - a->z * b->y, a->z * b->x - a->x * b->z, a->x * b->y - a->y * b->x};
+    return 0;
+}
+inline double crossLen3D(const Vec3* a, const Vec3* b) {
+    Vec3 c;
+    cross3D(a, b, &c);
+    return vecLen3D(&c);
+}
 int crossUnit3D(const Vec3* a, const Vec3* b, Vec3* out);  // 0, or -1 (out unnormalised) below 1e-5
 int vecNormalize3D(const Vec3* v, Vec3* out);              // 1, or -1 with out = 0 below 1e-5
 int vecUnitXY3D(const Vec3* v, Vec3* out);                 // 1, or 0 with out = v
 void vecFlattenXY3D(Vec3* v);
-int triNormal3D(const Vec3* a, const Vec3* b, const Vec3* c, Vec3* out);
-int quadNormal(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* d, Vec3* out, double* outLen);
+inline int triNormal3D(const Vec3* a, const Vec3* b, const Vec3* c, Vec3* out) {
+    const Vec3 u{a->x - c->x, a->y - c->y, a->z - c->z};
+    const Vec3 w{b->x - c->x, b->y - c->y, b->z - c->z};
+    return cross3D(&u, &w, out);
+}
+inline int quadNormal(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* d, Vec3* out, double* outLen) {
+    Vec3 n1, n2;
+    triNormal3D(a, b, c, &n1);
+    triNormal3D(a, c, d, &n2);
+    *out = Vec3{n1.x + n2.x, n1.y + n2.y, n1.z + n2.z};
+    *outLen = vecLen3D(&n1) + vecLen3D(&n2);
+    return 1;
+}
 
 // Scalars and angles.
 double sqrtPos(double x);

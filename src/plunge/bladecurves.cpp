@@ -17,9 +17,21 @@
 
 namespace {
 
-double hubDistance(const Profile2D* hub, const Vec3& p) {
-    return closestPointProfile2D(hub, &p, nullptr, nullptr);
-}
+// Distances from the hub profile, its search boxes taken once for the points of one question.
+class HubDistance {
+  public:
+    explicit HubDistance(const Profile2D* hub)
+        : hub_(hub), boxes_(static_cast<size_t>(std::max(profile2DBoxSize(hub), 0))) {
+        profile2DBoxes(hub, boxes_.data());
+    }
+    double operator()(const Vec3& p) const {
+        return closestPointProfile2DBoxed(hub_, boxes_.data(), &p, nullptr, nullptr);
+    }
+
+  private:
+    const Profile2D* hub_;
+    std::vector<double> boxes_;
+};
 
 double radius(const Vec3& p) {
     return std::hypot(p.x, p.y);
@@ -84,9 +96,10 @@ double areaOf(const TrimSurface* s, int32_t direction) {
 
 // The side's edge whose hub distances differ less at one end decides which edge lies on the hub.
 void orientEdges(IsoStrip* s, const Profile2D* hub, bool maySwap) {
+    const HubDistance hubDistance(hub);
     const int32_t n = s->count - 1;
-    const double dS0 = hubDistance(hub, s->edge0[0]), dS1 = hubDistance(hub, s->edge1[0]);
-    const double dE0 = hubDistance(hub, s->edge0[n]), dE1 = hubDistance(hub, s->edge1[n]);
+    const double dS0 = hubDistance(s->edge0[0]), dS1 = hubDistance(s->edge1[0]);
+    const double dE0 = hubDistance(s->edge0[n]), dE1 = hubDistance(s->edge1[n]);
     const bool start = std::fabs(dS0 - dS1) > std::fabs(dE0 - dE1);
     const double d0 = start ? dS0 : dE0, d1 = start ? dS1 : dE1;
     if (maySwap && d1 > d0) isoStripSwapEdges(s);
@@ -185,6 +198,7 @@ int BladeStrips::load(const char* selection, const Profile2D* hub, double tol) {
 
 double isoEdgeSpread(const TrimSurface* surface, double fixed, int32_t which, const Profile2D* hub) {
     if (surface == nullptr || hub == nullptr || hub->count < 1) return -1.0;
+    const HubDistance hubDistance(hub);
     double lo = INFINITY, hi = -INFINITY;
     for (int i = 0; i <= 10; ++i) {
         const double f = i / 10.0;
@@ -192,7 +206,7 @@ double isoEdgeSpread(const TrimSurface* surface, double fixed, int32_t which, co
         const int rc = which == kIsoFixU ? isoSurfacePoint(surface, fixed, f, &p)
                                          : isoSurfacePoint(surface, f, fixed, &p);
         if (rc != 1) return -1.0;
-        const double d = hubDistance(hub, p);
+        const double d = hubDistance(p);
         lo = std::fmin(lo, d);
         hi = std::fmax(hi, d);
     }
@@ -291,17 +305,18 @@ int hubCrossingOnStrip(IsoStrip* strip, int32_t i, int32_t direction, const Prof
         return 0;
     const TrimSurface* s = strip->surface;
     const double t = strip->t[i];
+    const HubDistance hubDistance(hub);
     Vec3 p0, p1;
     if (crossPoint(s, direction, t, 0.0, &p0) != 1 || crossPoint(s, direction, t, 1.0, &p1) != 1) return 0;
-    double d0 = hubDistance(hub, p0);
-    const double d1 = hubDistance(hub, p1);
+    double d0 = hubDistance(p0);
+    const double d1 = hubDistance(p1);
     if (d0 * d1 > 0.0) return 0;
     double lo = 0.0, hi = 1.0;
     Vec3 m = p0;
     while (hi - lo > 0.001) {
         const double c = 0.5 * (lo + hi);
         if (crossPoint(s, direction, t, c, &m) != 1) return 0;
-        const double d = hubDistance(hub, m);
+        const double d = hubDistance(m);
         if (d * d0 <= 0.0) {
             hi = c;
         } else {

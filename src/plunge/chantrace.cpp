@@ -70,6 +70,11 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
         return ringMeshContact(c.model, sw, z, list, count, centre);
     const double reach = std::asin(reachR / sw->R) + 1e-6, reach2 = (reachR + 1e-5) * (reachR + 1e-5);
     const int32_t total = c.model->triangles->count;
+    // The arrays read per listed triangle; the contact query below reads the model and grid only.
+    const Vec3 *const boxMin = c.model->boxMin, *const boxMax = c.model->boxMax;
+    const double *const radiusMin = g->radiusMin, *const radiusMax = g->radiusMax;
+    const double *const angleMid = g->angleMid, *const angleHalf = g->angleHalf;
+    const double R = sw->R;  // a contact moves the sweep's end only
     double mid = 0.0, half = 0.0;
     bool arc = sweepArc(*sw, &mid, &half);
     int found = 0;
@@ -78,34 +83,34 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
         // The listed triangles lie far apart in the arrays: their records are fetched a few ahead.
         if (k + 8 < count && list[k + 8] >= 0 && list[k + 8] < total) {
             const int32_t ahead = list[k + 8];
-            __builtin_prefetch(&c.model->boxMax[ahead]);
-            __builtin_prefetch(&c.model->boxMin[ahead]);
-            __builtin_prefetch(&g->radiusMin[ahead]);
-            __builtin_prefetch(&g->radiusMax[ahead]);
+            __builtin_prefetch(&boxMax[ahead]);
+            __builtin_prefetch(&boxMin[ahead]);
+            __builtin_prefetch(&radiusMin[ahead]);
+            __builtin_prefetch(&radiusMax[ahead]);
         }
         if (j < 0 || j >= total) continue;
-        if (c.model->boxMax[j].z < z - r) break;
-        const double dr = std::max({g->radiusMin[j] - sw->R, 0.0, sw->R - g->radiusMax[j]});
-        const double dz = std::max({c.model->boxMin[j].z - z, 0.0, z - c.model->boxMax[j].z});
+        if (boxMax[j].z < z - r) break;
+        const double dr = std::max({radiusMin[j] - R, 0.0, R - radiusMax[j]});
+        const double dz = std::max({boxMin[j].z - z, 0.0, z - boxMax[j].z});
         if (dr * dr + dz * dz > reach2) continue;
-        if (arc && g->angleHalf[j] < M_PI) {
+        if (arc && angleHalf[j] < M_PI) {
             // Within half a turn the remainder is the difference itself: the library call only beyond.
-            const double diff = g->angleMid[j] - mid;
+            const double diff = angleMid[j] - mid;
             const double off =
                 (std::fabs(diff) < 3.0 ? std::fabs(diff) : std::fabs(std::remainder(diff, 2 * M_PI))) -
-                g->angleHalf[j] - half;
+                angleHalf[j] - half;
             if (off > reach) continue;
             // Off the ball's height by dz its plan reach is sqrt(r^2 - dz^2).
             if (dz > 0.0 &&
-                off > std::asin(std::min(1.0, std::sqrt(std::max(0.0, reach2 - dz * dz)) / sw->R)) + 1e-6)
+                off > std::asin(std::min(1.0, std::sqrt(std::max(0.0, reach2 - dz * dz)) / R)) + 1e-6)
                 continue;
             // A touched point at plan distance p, off the ball's height by dz and off the circle by dr,
             // is seen from the axis within beta of the centre, 1 - cos(beta) = y = (r^2 - dz^2 - dr^2) /
             // (2 p R), bounded with the triangle's smallest dz, dr and p; beta = 2 asin(sqrt(y / 2)) is
             // at most 2 tan of that half angle, sqrt(2 y / (1 - y / 2)), for y < 2.
-            const double p = g->radiusMin[j] * (1 - 1e-9);
+            const double p = radiusMin[j] * (1 - 1e-9);
             if (p > 0.0) {
-                const double y = (reach2 - dz * dz - dr * dr) / (2.0 * p * sw->R);
+                const double y = (reach2 - dz * dz - dr * dr) / (2.0 * p * R);
                 if (y < 2.0 && off > std::sqrt(2.0 * y / (1.0 - 0.5 * y)) + 1e-6) continue;
             }
         }

@@ -340,10 +340,17 @@ bool lineBeyond(const Vec2& q, const Seg2D& s, double best) {
 }
 
 constexpr int32_t kBlock = 32;
+constexpr int32_t kGroup = 16;  // blocks per group
 
-int32_t blockBoxSize(const Profile2D* p) {
+int32_t blockCount(const Profile2D* p) {
     const int32_t segments = p == nullptr ? 0 : p->count - 1;
-    return segments > 0 ? 4 * ((segments + kBlock - 1) / kBlock) : 0;
+    return segments > 0 ? (segments + kBlock - 1) / kBlock : 0;
+}
+
+// Four numbers per block, then four per group of kGroup blocks.
+int32_t blockBoxSize(const Profile2D* p) {
+    const int32_t blocks = blockCount(p);
+    return 4 * (blocks + (blocks + kGroup - 1) / kGroup);
 }
 
 // The boxes of the points of each block of kBlock segments (x0, x1, y0, y1), which do not depend on
@@ -371,6 +378,23 @@ void fillBlockBoxes(const Profile2D* p, double* boxes) {
         }
         box[0] = x0, box[1] = x1, box[2] = y0, box[3] = y1;
 #endif
+    }
+    // Each group's box holds its blocks' boxes, so no block lies nearer a point than its group; a block
+    // box that is not ordered (a point that is not a number) gives its group none (x0 = NaN), which
+    // keeps the group as such a block is kept.
+    const int32_t blocks = blockCount(p);
+    double* groups = boxes + 4 * static_cast<size_t>(blocks);
+    for (int32_t g = 0; g * kGroup < blocks; ++g) {
+        double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+        bool ordered = true;
+        for (int32_t b = g * kGroup; b < std::min(blocks, (g + 1) * kGroup); ++b) {
+            const double* box = &boxes[4 * static_cast<size_t>(b)];
+            ordered = ordered && box[0] <= box[1] && box[2] <= box[3];
+            x0 = std::min(x0, box[0]), x1 = std::max(x1, box[1]), y0 = std::min(y0, box[2]),
+            y1 = std::max(y1, box[3]);
+        }
+        double* group = &groups[4 * static_cast<size_t>(g)];
+        group[0] = ordered ? x0 : NAN, group[1] = x1, group[2] = y0, group[3] = y1;
     }
 }
 
@@ -411,12 +435,18 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
         boxes = own.data();
     }
     // Each block's distance is that of its grown box; a point or box that is not a number keeps it.
-    auto blockDistance = [&](int32_t b) {
-        const double* box = &boxes[4 * static_cast<size_t>(b)];
+    // A group's distance is at most each of its blocks' (its box holds theirs, and every operation
+    // below keeps the order of its operands), so a group farther than a bound holds no block nearer.
+    auto boxDistance = [&](const double* box) {
         const double x0 = box[0], x1 = box[1], y0 = box[2], y1 = box[3];
         const double dx = std::max({x0 - kGrow - q.x, 0.0, q.x - x1 - kGrow});
         const double dy = std::max({y0 - kGrow - q.y, 0.0, q.y - y1 - kGrow});
         return x0 <= x1 && y0 <= y1 ? std::sqrt(dx * dx + dy * dy) : 0.0;
+    };
+    const int32_t blocks = (segments + kBlock - 1) / kBlock;
+    auto blockDistance = [&](int32_t b) { return boxDistance(&boxes[4 * static_cast<size_t>(b)]); };
+    auto groupDistance = [&](int32_t g) {
+        return boxDistance(&boxes[4 * (static_cast<size_t>(blocks) + static_cast<size_t>(g))]);
     };
     auto measure = [&](int32_t b) {
         const int32_t last = std::min(b * kBlock + kBlock, segments);
@@ -431,14 +461,20 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
     int32_t first = -1;
     if (!hinted) {
         double nearest = INFINITY;
-        for (int32_t b = 0; b * kBlock < segments; ++b) {
-            const double d = blockDistance(b);
-            if (d < nearest) nearest = d, first = b;
+        for (int32_t g = 0; g * kGroup < blocks; ++g) {
+            if (groupDistance(g) >= nearest) continue;  // no block of it is nearer
+            for (int32_t b = g * kGroup; b < std::min(blocks, (g + 1) * kGroup); ++b) {
+                const double d = blockDistance(b);
+                if (d < nearest) nearest = d, first = b;
+            }
         }
         if (first >= 0) measure(first);
     }
-    for (int32_t b = 0; b * kBlock < segments; ++b)
-        if (b != first && !(blockDistance(b) > best + 1e-9)) measure(b);
+    for (int32_t g = 0; g * kGroup < blocks; ++g) {
+        if (groupDistance(g) > best + 1e-9) continue;  // every block of it would be passed over
+        for (int32_t b = g * kGroup; b < std::min(blocks, (g + 1) * kGroup); ++b)
+            if (b != first && !(blockDistance(b) > best + 1e-9)) measure(b);
+    }
     const Seg2D s = segOf(p, bi);
     bool ok = true;
     const Vec2 u = unitOr({s.x2 - s.x1, s.y2 - s.y1}, &ok);

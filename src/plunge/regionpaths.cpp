@@ -28,6 +28,13 @@ bool usable(const Plist* l) {
     return l && l->count > 0;
 }
 
+// A profile's search boxes, taken once for the distances of many points.
+std::vector<double> boxesOf(const Profile2D* profile) {
+    std::vector<double> boxes(static_cast<size_t>(std::max(profile2DBoxSize(profile), 0)));
+    profile2DBoxes(profile, boxes.data());
+    return boxes;
+}
+
 struct PlistFree {
     void operator()(Plist* l) const { plistFree(l); }
 };
@@ -60,13 +67,14 @@ void extendTo(Plist* l, double t, int32_t cut, int dir) {
 }
 
 void cutAt(PlistArray* lists, const Profile2D* profile, double value) {
+    const std::vector<double> boxes = boxesOf(profile);
     for (int32_t k = 0; k < lists->count; ++k) {
         Plist* l = lists->lists[k];
         if (!usable(l)) continue;
         for (int32_t i = 0; i < l->count; ++i) {
             if (kindOf(l, i) == kPointLink) continue;
             double param = 0;
-            closestPointProfile2D(profile, &l->points[i], &param, nullptr);
+            closestPointProfile2DBoxed(profile, boxes.data(), &l->points[i], &param, nullptr);
             if (param > value - 1e-5) {
                 l->count = i + 1;
                 break;
@@ -164,10 +172,12 @@ int trimPathAtShroud(Plist* path, const HubShroud* pair, int reverse, double off
     if (!usable(path) || !pair || !pair->shroud || pair->shroud->count < 2) return 0;
     if (reverse) plistReverse(path);
     const double end = pair->shroud->param[pair->shroud->count - 1];
+    const std::vector<double> boxes = boxesOf(pair->shroud);
     int32_t lowest = -1;
     for (int32_t i = path->count - 1; i >= 0; --i) {
         double param = 0;
-        const double d = closestPointProfile2D(pair->shroud, &path->points[i], &param, nullptr);
+        const double d =
+            closestPointProfile2DBoxed(pair->shroud, boxes.data(), &path->points[i], &param, nullptr);
         if (d > 0.5 - offset) {
             if (lowest >= 0 || std::fabs(param - end) >= 1e-5) lowest = i;
         } else if (lowest >= 0) {
@@ -190,8 +200,10 @@ int trimPathAtCurve(Plist* path, const HubShroud* pair, int which, int reverse) 
     if (!usable(path) || !curve || curve->count < 2) return 0;
     if (reverse) plistReverse(path);
     int result = 0;
+    const std::vector<double> boxes = boxesOf(curve);
     for (int32_t i = path->count - 2; i >= 0; --i) {
-        if (closestPointProfile2D(curve, &path->points[i], nullptr, nullptr) <= -0.01) break;
+        if (closestPointProfile2DBoxed(curve, boxes.data(), &path->points[i], nullptr, nullptr) <= -0.01)
+            break;
         setKind(path, i + 1, kPointMarked);
         result = 1;
     }

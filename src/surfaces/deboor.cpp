@@ -117,19 +117,45 @@ struct Alphas {
     double a[kWork][kWork];
 };
 
+// getAlpha2's factors for a span within p .. num - 1, where none of its index checks can fail and its
+// upper index is i + p + 1 - r: the same difference, test and quotient.
+template <int P>
+void alphasFixed(Alphas* al, const double* knots, double t, int32_t span) {
+#pragma GCC unroll 8
+    for (int r = 1; r <= P; ++r)
+#pragma GCC unroll 8
+        for (int k = 0; k <= P - r; ++k) {
+            const int32_t i = span - k;
+            const double den = knots[i + P + 1 - r] - knots[i];
+            al->a[r][k] = std::fabs(den) < 1e-8 ? 0.0 : (t - knots[i]) / den;
+        }
+}
+
 void alphasOf(Alphas* al, int32_t p, const double* knots, int32_t num, double t, int32_t span) {
+    if (span >= p && span <= num - 1) {
+        switch (p) {
+            case 1:
+                return alphasFixed<1>(al, knots, t, span);
+            case 2:
+                return alphasFixed<2>(al, knots, t, span);
+            case 3:
+                return alphasFixed<3>(al, knots, t, span);
+            default:
+                break;
+        }
+    }
     for (int32_t r = 1; r <= p; ++r)
         for (int32_t k = 0; k <= p - r; ++k) al->a[r][k] = getAlpha2(knots, num, p, t, span - k, r);
 }
 
-// deBoorPoint with the factors given, on the control points row[span - k] (k = 0..p), each coordinate
-// in its own array: the same products. With the degree fixed the triangle lives in registers (in
-// arrays the compiler paired neighbouring elements in loads that straddle the last level's stores).
-template <int P>
-Vec3 deBoorRowFixed(const Vec3* row, int32_t span, const Alphas& al) {
+// deBoorPoint with the factors given, on the points at(k) (k = 0..p), each coordinate in its own array:
+// the same products. With the degree fixed the triangle lives in registers (in arrays the compiler
+// paired neighbouring elements in loads that straddle the last level's stores).
+template <int P, class At>
+Vec3 deBoorFixed(At at, const Alphas& al) {
     double x[P + 1], y[P + 1], z[P + 1];
     for (int k = 0; k <= P; ++k) {
-        const Vec3& c = row[span - k];
+        const Vec3& c = at(k);
         x[k] = c.x, y[k] = c.y, z[k] = c.z;
     }
 #pragma GCC unroll 8
@@ -144,29 +170,35 @@ Vec3 deBoorRowFixed(const Vec3* row, int32_t span, const Alphas& al) {
     return {x[0], y[0], z[0]};
 }
 
-Vec3 deBoorRowWith(const Vec3* row, int32_t span, int32_t p, const Alphas& al) {
+template <class At>
+Vec3 deBoorWith(At at, int32_t p, const Alphas& al) {
     switch (p) {
         case 1:
-            return deBoorRowFixed<1>(row, span, al);
+            return deBoorFixed<1>(at, al);
         case 2:
-            return deBoorRowFixed<2>(row, span, al);
+            return deBoorFixed<2>(at, al);
         case 3:
-            return deBoorRowFixed<3>(row, span, al);
+            return deBoorFixed<3>(at, al);
         case 4:
-            return deBoorRowFixed<4>(row, span, al);
+            return deBoorFixed<4>(at, al);
         case 5:
-            return deBoorRowFixed<5>(row, span, al);
+            return deBoorFixed<5>(at, al);
         default:
             break;
     }
     Vec3 d[kWork];
-    for (int32_t k = 0; k <= p; ++k) d[k] = row[span - k];
+    for (int32_t k = 0; k <= p; ++k) d[k] = at(k);
     for (int32_t r = 1; r <= p; ++r)
         for (int32_t k = 0; k <= p - r; ++k) {
             const double a = al.a[r][k], b = 1.0 - a;
             d[k] = {a * d[k].x + b * d[k + 1].x, a * d[k].y + b * d[k + 1].y, a * d[k].z + b * d[k + 1].z};
         }
     return d[0];
+}
+
+// The control points row[span - k] (k = 0..p).
+Vec3 deBoorRowWith(const Vec3* row, int32_t span, int32_t p, const Alphas& al) {
+    return deBoorWith([row, span](int32_t k) -> const Vec3& { return row[span - k]; }, p, al);
 }
 
 void deBoorRationalWith(Vec3* d, double* w, int32_t p, const Alphas& al) {
@@ -282,10 +314,13 @@ int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* poi
     }
     if (rational) {
         deBoorRational(c, w, p, s->uKnots, s->uNum, u, su);
-    } else {
-        deBoorPoint(c, p, s->uKnots, s->uNum, u, su);
+        *point = c[0];
+        return 1;
     }
-    *point = c[0];
+    // The triangle in u as deBoorPoint runs it, with its factors taken first.
+    Alphas inU;
+    alphasOf(&inU, p, s->uKnots, s->uNum, u, su);
+    *point = deBoorWith([&c](int32_t k) -> const Vec3& { return c[k]; }, p, inU);
     return 1;
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -49,9 +50,49 @@ struct KnownMids {
     int8_t pairSide;  // the side shared with the next cell of the list (its side pairSide ^ 2), or -1
 };
 
+// The basis rows of one direction by parameter (its bits), in a table of fixed size: the refinement
+// meets a few thousand distinct values of each parameter in hundreds of thousands of points, and a
+// row is a pure function of the parameter. A slot keeps the last parameter that came to it.
+struct RowCache {
+    static constexpr int kBits = 13;
+    static constexpr uint64_t kUnset = 0x7ff8dead0000beefull;  // a NaN: no finite parameter has these bits
+    std::vector<uint64_t> keys;
+    std::vector<int32_t> spans;  // -1: no point has this parameter
+    std::vector<double> rows;    // order values per slot
+    int32_t order = 0;
+
+    void reset(int32_t o) {
+        order = o;
+        keys.assign(size_t{1} << kBits, kUnset);
+        spans.resize(size_t{1} << kBits);
+        rows.resize((size_t{1} << kBits) * static_cast<size_t>(o));
+    }
+    // The row of t, or null where the plain point fails for every point with this parameter.
+    const double* row(const BsplSurface* s, int32_t dir, double t, int32_t* span) {
+        uint64_t key;
+        std::memcpy(&key, &t, sizeof key);
+        const size_t at = static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >> (64 - kBits));
+        double* N = &rows[at * static_cast<size_t>(order)];
+        if (keys[at] != key) {
+            if (!std::isfinite(t)) return nullptr;
+            int32_t sp = -1;
+            spans[at] = nurbsSurfBasisRow(s, dir, t, &sp, N) == 1 ? sp : -1;
+            keys[at] = key;
+        }
+        *span = spans[at];
+        return *span >= 0 ? N : nullptr;
+    }
+};
+
 struct Scratch {
-    std::vector<Cell> result, pending, next;
+    // The refinement's three cell lists, whose roles (pending, next, result) move between them: touched
+    // is the most cells each has held (the memory paged in), and a refinement gives the result role, in
+    // which a list mostly stays short, to the least touched one.
+    std::vector<Cell> lists[3];
+    size_t touched[3] = {0, 0, 0};
+    int resultList = 0;  // where the last refinement's result came from and its list goes back to
     std::vector<KnownMids> pendingKnown, nextKnown;
+    RowCache rowsU, rowsV;
 };
 Scratch gScratch;
 
@@ -65,12 +106,22 @@ struct Run {
     // The refined cells' height order while it is only known, not applied: moving 168-byte cells along
     // it costs more than the area sum that mostly follows, which reads them in that order instead.
     std::vector<size_t> order;
-    size_t live = 0;  // cells of a state other than 0
+    size_t live = 0;          // cells of a state other than 0
+    bool rowsCached = false;  // plain points from the scratch's row caches
 };
 
 // The point the trimmed surface stands for; an offset point at a degenerate normal is the plain
 // point and still usable.
-bool evalPoint(const TrimSurface* rec, const Vec2& uv, Vec3* p) {
+bool evalPoint(const Run& run, const Vec2& uv, Vec3* p) {
+    const TrimSurface* rec = run.surface;
+    if (run.rowsCached) {
+        int32_t su = 0, sv = 0;
+        const double* Nu = gScratch.rowsU.row(&rec->surface, 0, uv.x, &su);
+        if (Nu == nullptr) return false;
+        const double* Nv = gScratch.rowsV.row(&rec->surface, 1, uv.y, &sv);
+        if (Nv == nullptr) return false;
+        return nurbsSurfEvalRows(&rec->surface, su, Nu, sv, Nv, p) >= 0;
+    }
     const int rc = nurbsSurfPoint(rec, uv.x, uv.y, p);
     if (rec->hasOffset) return rc == 0 || (rc == -1 && std::isfinite(p->x));
     return rc >= 0;
@@ -78,7 +129,7 @@ bool evalPoint(const TrimSurface* rec, const Vec2& uv, Vec3* p) {
 
 bool evalCorners(const Run& run, Cell* c) {
     for (int i = 0; i < 4; ++i)
-        if (!evalPoint(run.surface, c->uv[i], &c->p[i])) return false;
+        if (!evalPoint(run, c->uv[i], &c->p[i])) return false;
     return true;
 }
 
@@ -239,7 +290,7 @@ int triangleTest(const Run& run, const Vec3& a, const Vec3& b, const Vec3& c, co
     const double nn = vecDot3D(n, n);
     const Vec2 centroid{(ua.x + ub.x + uc.x) / 3.0, (ua.y + ub.y + uc.y) / 3.0};
     Vec3 p{};
-    if (nn <= 1e-9 || !evalPoint(run.surface, centroid, &p)) return 1;
+    if (nn <= 1e-9 || !evalPoint(run, centroid, &p)) return 1;
     const Vec3 ap = sub(p, a);
     if (std::fabs(vecDot3D(&ap, n)) / std::sqrt(nn) > run.tol) return 0;
     const double la = dist3D(&b, &c), lb = dist3D(&a, &c), lc = dist3D(&a, &b);
@@ -256,7 +307,7 @@ bool centreTest(const Run& run, const Cell& c) {
     // Measured against the plane of the second triangle, the one built last.
     const double nn = vecDot3D(&n2, &n2);
     Vec3 p{};
-    if (nn <= 1e-9 || !evalPoint(run.surface, mid(c.uv[0], c.uv[2]), &p)) return true;
+    if (nn <= 1e-9 || !evalPoint(run, mid(c.uv[0], c.uv[2]), &p)) return true;
     const Vec3 ap = sub(p, c.p[0]);
     return std::fabs(vecDot3D(&ap, &n2)) / std::sqrt(nn) < run.tol;
 }
@@ -272,24 +323,30 @@ int sideCheck(const Vec3& a, const Vec3& m, const Vec3& b, double tol, double* e
     return l2 > tol * l1 ? 0 : 1;
 }
 
+// The side lengths and parameter sums a verdict that halves has taken, for the choice of the halving.
+struct CellSides {
+    double s[4];      // side i from corner i to corner i + 1
+    double p02, p13;  // parameter lengths of sides 0 and 2, 1 and 3
+};
+
 // 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
 // Every verdict that halves has measured the four side midpoints: they are left in mids. The sides of
 // known (bit i for side i) come in mids already measured; measured is set when all four are in mids.
-int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured) {
+int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured, CellSides* sides) {
     *measured = false;
     const double tol = run.tol;
-    double s[4], e[4];
+    double* s = sides->s;
+    double e[4];
     int checks[4];
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        if (!(known >> i & 1u) && !evalPoint(run.surface, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i]))
-            return -1;
+        if (!(known >> i & 1u) && !evalPoint(run, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     *measured = true;
-    const double p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
-    const double p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
+    const double p02 = sides->p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
+    const double p13 = sides->p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
     if (s[0] + s[2] < tol && p02 > 100) return 2;
     if (s[1] + s[3] < tol && p13 > 100) return 3;
     if (checks[0] == 1 && checks[1] == 1 && checks[2] == 1 && checks[3] == 1)
@@ -352,9 +409,8 @@ bool midpointsSure(Run& run, const Cell& c) {
 }
 
 // The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3. The new corners
-// are the side midpoints cellTest measured (mids), the others the cell's own.
+// are the side midpoints cellTest measured (mids), the others the cell's own; a and b come as copies of c.
 void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
-    *a = c, *b = c;
     a->state = b->state = 0;
     if (acrossU) {
         const Vec2 m01 = mid(c.uv[0], c.uv[1]), m23 = mid(c.uv[2], c.uv[3]);
@@ -396,32 +452,44 @@ void shareCorners(const LoopSet& trim, const Cell& c, bool acrossU, Cell* a, Cel
 // cell of a round is judged before any of its children), so that a cover stopped at the cell bound is
 // refined evenly; without the bound the accepted cells are the same as in any other order.
 int refineCurvature(Run& run, double minParam) {
-    std::vector<Cell>&result = gScratch.result, &pending = gScratch.pending, &next = gScratch.next;
+    int role[3] = {0, 1, 2};  // pending, next, result: most touched first
+    std::stable_sort(role, role + 3, [](int a, int b) { return gScratch.touched[a] > gScratch.touched[b]; });
+    std::vector<Cell>*pendingList = &gScratch.lists[role[0]], *nextList = &gScratch.lists[role[1]],
+    *resultList = &gScratch.lists[role[2]];
+    auto note = [](const std::vector<Cell>* list) {
+        size_t& t = gScratch.touched[list - gScratch.lists];
+        t = std::max(t, list->size());
+    };
     std::vector<KnownMids>&pendingKnown = gScratch.pendingKnown, &nextKnown = gScratch.nextKnown;
-    result.clear(), pending.clear(), next.clear();
+    for (std::vector<Cell>& list : gScratch.lists) list.clear();
     try {
         // Splits stop once the cells held reach the bound, so no list outgrows the bound plus the
         // cells given: their room is taken once.
         const size_t room = run.cells.size() + static_cast<size_t>(kFacetMaxRefined) + 2;
-        result.reserve(room);
-        next.reserve(room);
-        pending.reserve(room);
+        for (std::vector<Cell>& list : gScratch.lists) list.reserve(room);
         nextKnown.reserve(room);
         pendingKnown.reserve(room);
-        pending = run.cells;
-        pendingKnown.assign(pending.size(), KnownMids{{}, {-1, -1}, -1});
-        while (!pending.empty()) {
+        *pendingList = run.cells;
+        pendingKnown.assign(pendingList->size(), KnownMids{{}, {-1, -1}, -1});
+        while (!pendingList->empty()) {
+            std::vector<Cell>&pending = *pendingList, &next = *nextList, &result = *resultList;
             next.clear();
             nextKnown.clear();
+            // A round's accepted cells (kept so far) stay in its list, moved up to its front in their
+            // order, and join the result after the round: most of them come in the last rounds, where
+            // copying them into a list of their own wrote as much memory again.
+            size_t kept = 0;
             for (size_t i = 0; i < pending.size(); ++i) {
                 const Cell& c = pending[i];
+                const size_t accepted = result.size() + kept;
                 // Once the bound has stopped a split, every later cell stays whatever its test says,
                 // and the test matters only where a side midpoint might fail to evaluate.
                 if (gStats.capped &&
-                    result.size() + next.size() + (pending.size() - i - 1) + 2 >
+                    accepted + next.size() + (pending.size() - i - 1) + 2 >
                         static_cast<size_t>(kFacetMaxRefined) &&
                     midpointsSure(run, c)) {
-                    result.push_back(c);
+                    if (kept != i) pending[kept] = c;
+                    ++kept;
                     continue;
                 }
                 const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
@@ -433,7 +501,9 @@ int refineCurvature(Run& run, double minParam) {
                 for (int k = 0; k < 2; ++k)
                     if (known.side[k] >= 0) mids[known.side[k]] = known.m[k], mask |= 1u << known.side[k];
                 bool measured = false;
-                int verdict = p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured) : 1;
+                CellSides sides;
+                int verdict =
+                    p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured, &sides) : 1;
                 if (verdict < 0) return -1;
                 if (measured && known.pairSide >= 0) {
                     KnownMids& sibling = pendingKnown[i + 1];
@@ -443,29 +513,30 @@ int refineCurvature(Run& run, double minParam) {
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
                 if (verdict != 1 &&
-                    result.size() + next.size() + left + 2 > static_cast<size_t>(kFacetMaxRefined)) {
+                    accepted + next.size() + left + 2 > static_cast<size_t>(kFacetMaxRefined)) {
                     gStats.capped = 1;
                     verdict = 1;
                 }
                 if (verdict == 1) {
-                    result.push_back(c);
+                    if (kept != i) pending[kept] = c;
+                    ++kept;
                     continue;
                 }
-                const double sum02 = p02 + dist2D(&c.uv[2], &c.uv[3]),
-                             sum13 = p13 + dist2D(&c.uv[3], &c.uv[0]);
-                bool acrossU = verdict == 2 || (verdict == 0 && sum02 > sum13);
+                // A verdict that halves comes from cellTest, which measured the sides and sums.
+                bool acrossU = verdict == 2 || (verdict == 0 && sides.p02 > sides.p13);
                 // Halving a pair whose sides are already short while the other pair is long never reaches
                 // the all-sides-short acceptance: on an evenly curved or flat cell the side ratios tie and
                 // would pick the same pair forever.
-                const bool short02 = dist3D(&c.p[0], &c.p[1]) < run.tol && dist3D(&c.p[2], &c.p[3]) < run.tol;
-                const bool short13 = dist3D(&c.p[1], &c.p[2]) < run.tol && dist3D(&c.p[3], &c.p[0]) < run.tol;
+                const bool short02 = sides.s[0] < run.tol && sides.s[2] < run.tol;
+                const bool short13 = sides.s[1] < run.tol && sides.s[3] < run.tol;
                 if (acrossU && short02 && !short13) acrossU = false;
                 if (!acrossU && short13 && !short02) acrossU = true;
-                Cell h1, h2;
-                halve(c, mids, acrossU, &h1, &h2);
-                if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, &h1, &h2);
-                next.push_back(h1);
-                next.push_back(h2);
+                // The halves are made in the next round's list (its room is taken: no move).
+                next.push_back(c);
+                next.push_back(c);
+                Cell *h1 = &next[next.size() - 2], *h2 = &next[next.size() - 1];
+                halve(c, mids, acrossU, h1, h2);
+                if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, h1, h2);
                 // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
                 const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
                 const KnownMids k1{{mids[kept1], {}},
@@ -475,17 +546,29 @@ int refineCurvature(Run& run, double minParam) {
                 nextKnown.push_back(k1);
                 nextKnown.push_back(k2);
             }
-            pending.swap(next);
+            // The round's accepted cells after the earlier ones; the longer part stays where it is.
+            note(pendingList), note(nextList);
+            pending.resize(kept);
+            if (result.size() < kept) {
+                pending.insert(pending.begin(), result.begin(), result.end());
+                std::swap(resultList, pendingList);
+            } else {
+                result.insert(result.end(), pending.begin(), pending.end());
+            }
+            note(resultList);
+            pendingList->clear();
+            std::swap(pendingList, nextList);
             pendingKnown.swap(nextKnown);
         }
     } catch (const std::bad_alloc&) {
         msgDouble(9, 334, "* Error: no memory", 0.0);
         msgLong(9, 335, "* missing %d kbytes",
-                static_cast<int32_t>((result.size() + 2 * pending.size()) * sizeof(Cell) / 1024));
+                static_cast<int32_t>((resultList->size() + 2 * pendingList->size()) * sizeof(Cell) / 1024));
         return -1;
     }
-    run.order = heightOrder(result);
-    run.cells.swap(result);
+    run.order = heightOrder(*resultList);
+    run.cells.swap(*resultList);
+    gScratch.resultList = static_cast<int>(resultList - gScratch.lists);
     return 1;
 }
 
@@ -570,8 +653,15 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
     const double wu = (ku1 - ku0) / n, wv = (kv1 - kv0) / n;
     const double cu = (u1 - u0) / wu + 2, cv = (v1 - v0) / wv + 2;
     if (!(cu * cv <= static_cast<double>(kFacetMaxCells))) return -1;
-    Run run{surface, tol, {}, {}, {}, {}, false, {}, 0};
+    Run run{surface, tol, {}, {}, {}, {}, false, {}, 0, false};
     try {
+        // Orders beyond the evaluator's range fail every point; the plain path answers them.
+        if (!surface->hasOffset && s.uOrder >= 1 && s.uOrder <= kBsplMaxOrder && s.vOrder >= 1 &&
+            s.vOrder <= kBsplMaxOrder) {
+            gScratch.rowsU.reset(s.uOrder);
+            gScratch.rowsV.reset(s.vOrder);
+            run.rowsCached = true;
+        }
         if (!buildLoops(surface, &run.trim)) return -1;
         if (!gridCells(run, u0, u1, v0, v1, static_cast<int>(cu), static_cast<int>(cv), run.cells)) return -1;
         sortByHeight(run.cells);
@@ -584,7 +674,9 @@ int facetSurface(const TrimSurface* surface, double tol, double* outArea, double
         const double minParam = 1e-12 * std::max(ku1 - ku0, kv1 - kv0);
         const int rc = refineDriver(run, outArea, outRelError, minParam);
         // The refined cells' list goes back to the scratch for the next measure.
-        if (run.cells.capacity() > gScratch.result.capacity()) gScratch.result.swap(run.cells);
+        std::vector<Cell>& back = gScratch.lists[gScratch.resultList];
+        if (run.cells.capacity() > back.capacity()) back.swap(run.cells);
+        gScratch.touched[gScratch.resultList] = back.size();
         return rc;
     } catch (const std::bad_alloc&) {
         return -1;

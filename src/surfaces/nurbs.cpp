@@ -41,9 +41,10 @@ bool pull(double* t, const double* knots, int32_t num) {
 // in the same order whatever the count; the count fixed at compile time keeps the sums in registers.
 // Orders UO, VO fixed at compile time (0: the surface's) unroll the loops; a surface without weights
 // takes the weight 1 out of its products, which leaves every product as it was.
+// Nu[d], Nv[d]: the basis row of derivative order d.
 template <int Terms, int UO, int VO, bool Rational>
-void sumOf(const BsplSurface* s, int32_t su, int32_t sv, const double (*Nu)[kBsplMaxOrder],
-           const double (*Nv)[kBsplMaxOrder], Hom* h) {
+void sumOf(const BsplSurface* s, int32_t su, int32_t sv, const double* const* Nu, const double* const* Nv,
+           Hom* h) {
     // Which (u order, v order) pair of basis rows each term takes.
     static constexpr int kDu[kTerms] = {0, 1, 0, 2, 1, 0}, kDv[kTerms] = {0, 0, 1, 0, 1, 2};
     const int32_t uo = UO > 0 ? UO : s->uOrder, vo = VO > 0 ? VO : s->vOrder;
@@ -68,8 +69,8 @@ void sumOf(const BsplSurface* s, int32_t su, int32_t sv, const double (*Nu)[kBsp
 }
 
 template <int Terms>
-void sumTerms(const BsplSurface* s, int32_t su, int32_t sv, const double (*Nu)[kBsplMaxOrder],
-              const double (*Nv)[kBsplMaxOrder], Hom* h) {
+void sumTerms(const BsplSurface* s, int32_t su, int32_t sv, const double* const* Nu, const double* const* Nv,
+              Hom* h) {
     if (isRational(s)) return sumOf<Terms, 0, 0, true>(s, su, sv, Nu, Nv, h);
     if (Terms == 1) {
         if (s->uOrder == 4 && s->vOrder == 4) return sumOf<Terms, 4, 4, false>(s, su, sv, Nu, Nv, h);
@@ -96,12 +97,14 @@ int homSums(const BsplSurface* s, double u, double v, int nd, Hom* h) {
         if (bsplBasisDerivs(sv, s->vKnots, s->vNum, s->vOrder, nd, v, Nv) < 0) return -1;
     }
     for (int t = 0; t < kTerms; ++t) h->A[t] = {0, 0, 0}, h->W[t] = 0;
+    const double* const rowsU[3] = {Nu[0], Nu[1], Nu[2]};
+    const double* const rowsV[3] = {Nv[0], Nv[1], Nv[2]};
     if (nd == 0)
-        sumTerms<1>(s, su, sv, Nu, Nv, h);
+        sumTerms<1>(s, su, sv, rowsU, rowsV, h);
     else if (nd == 1)
-        sumTerms<3>(s, su, sv, Nu, Nv, h);
+        sumTerms<3>(s, su, sv, rowsU, rowsV, h);
     else
-        sumTerms<kTerms>(s, su, sv, Nu, Nv, h);
+        sumTerms<kTerms>(s, su, sv, rowsU, rowsV, h);
     return 0;
 }
 
@@ -240,6 +243,23 @@ int nurbsSurfPoint(const TrimSurface* rec, double u, double v, Vec3* point) {
     if (rec->hasOffset)
         return nurbsSurfOffsetPoint(&rec->surface, u, v, rec->offset, point, nullptr, nullptr);
     return nurbsSurfEval(&rec->surface, u, v, point);
+}
+
+int nurbsSurfBasisRow(const BsplSurface* s, int32_t dir, double t, int32_t* span, double* N) {
+    if (span == nullptr || N == nullptr || !usable(s)) return -1;
+    const double* knots = dir == 0 ? s->uKnots : s->vKnots;
+    const int32_t num = dir == 0 ? s->uNum : s->vNum, order = dir == 0 ? s->uOrder : s->vOrder;
+    if (!pull(&t, knots, num)) return -1;
+    *span = knotSpan(knots, num, order, t);
+    return bsplBasis(knots, num, order, *span, t, N) < 0 ? -1 : 1;
+}
+
+int nurbsSurfEvalRows(const BsplSurface* s, int32_t su, const double* Nu, int32_t sv, const double* Nv,
+                      Vec3* point) {
+    Hom h;  // the sums write the value terms, the only ones read
+    sumTerms<1>(s, su, sv, &Nu, &Nv, &h);
+    *point = std::fabs(h.W[kVal]) >= 1e-10 ? scaled(h.A[kVal], 1.0 / h.W[kVal]) : h.A[kVal];
+    return 1;
 }
 
 int nurbsSurfPointSpans(const TrimSurface* rec, double u, double v, int32_t* su, int32_t* sv) {

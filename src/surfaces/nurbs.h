@@ -42,6 +42,14 @@ int nurbsSurfPoint(const TrimSurface* rec, double u, double v, Vec3* point);
 // cannot be evaluated or a parameter that is not a number.
 int nurbsSurfPointSpans(const TrimSurface* rec, double u, double v, int32_t* su, int32_t* sv);
 
+// The plain point in two steps, for callers that meet the same parameters many times: one parameter's
+// knot span and basis row (dir 0: u, 1: v; pulled into the knot range as nurbsSurfEval pulls it; N gets
+// the direction's order of values): 1, or -1 where nurbsSurfEval fails for every point with this
+// parameter. Then the point from a row of each direction, the very sums and quotient of nurbsSurfEval: 1.
+int nurbsSurfBasisRow(const BsplSurface* s, int32_t dir, double t, int32_t* span, double* N);
+int nurbsSurfEvalRows(const BsplSurface* s, int32_t su, const double* Nu, int32_t sv, const double* Nv,
+                      Vec3* point);
+
 // First form of the derivatives scaled by sc (E = sc^2 Su.Su ...), with the unscaled Su and Sv and the
 // unit normal; every output may be null. 1; -1 with a zero normal when |Su x Sv| (scaled) is at most
 // 1e-8 (a zero normal without failure up to 1e-6); or a derivative's failure.

@@ -102,12 +102,13 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
 
 // A sweep whose arc reaches just past the full circle's first contact finds that very contact: seeded
 // small triangles near the circle, both directions, arcs ending a hair to half a radian beyond it
-// (far triangles are passed over without their angles; none that the arc reaches may be).
+// (far triangles are passed over without their angles, and on arcs below half a turn edge samples
+// too; none that the arc reaches may be). Face and edge contacts are both compared.
 TEST(RingContact, ShortArcsKeepTheFullCirclesFirstContact) {
     ringContactResetState();
     std::mt19937 gen(34);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    int compared = 0;
+    int compared = 0, edgeArcs = 0;
     for (int q = 0; q < 4000; ++q) {
         const double psi = 2 * M_PI * u(gen), rho = kR + (2 * u(gen) - 1) * 1.2 * kr, s = 0.05 + 2 * u(gen);
         const Vec3 c{rho * std::cos(psi), rho * std::sin(psi), (2 * u(gen) - 1) * kr};
@@ -128,11 +129,14 @@ TEST(RingContact, ShortArcsKeepTheFullCirclesFirstContact) {
         const double beyond = q % 3 == 0 ? 1e-6 : 0.5 * u(gen);
         if (travel + beyond >= 2 * M_PI - 1e-3) continue;
         RingSweep arc = sweepFrom(a0, dir, a0 + dir * (travel + beyond));
+        const int32_t edges = contactCurrent()->edgeContacts;
         ASSERT_EQ(ringTriContact(&t, &arc, kr, 0.0, &centre[1], &touch[1]), 1) << q;
+        edgeArcs += contactCurrent()->edgeContacts - edges;
         EXPECT_EQ(centre[0].x, centre[1].x) << q;
         EXPECT_EQ(centre[0].y, centre[1].y) << q;
         EXPECT_EQ(touch[0].z, touch[1].z) << q;
         ++compared;
     }
     EXPECT_GT(compared, 1000);
+    EXPECT_GT(edgeArcs, 300) << edgeArcs;
 }
