@@ -324,6 +324,52 @@ int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* poi
     return 1;
 }
 
+int evalNurbsSurfPointsAtV(const BsplSurface* surface, const double* us, int32_t n, double v, Vec3* points) {
+    if (!usable(surface) || us == nullptr || points == nullptr) return -1;
+    const BsplSurface* s = surface;
+    if (!wrapParam(&v, s->vKnots, s->vNum, s->periodicV)) return -1;
+    const int32_t sv = pointSpan(s->vKnots, s->vNum, s->vOrder, v);
+    const int32_t p = s->uOrder - 1, q = s->vOrder - 1;
+    Alphas inV;
+    alphasOf(&inV, q, s->vKnots, s->vNum, v, sv);
+    const bool rational = isRational(s);
+    Vec3 rows[kWork];
+    double rowW[kWork];
+    int32_t rowSpan = -1;
+    for (int32_t k = 0; k < n; ++k) {
+        double u = us[k];
+        if (!wrapParam(&u, s->uKnots, s->uNum, s->periodicU)) return -1;
+        const int32_t su = pointSpan(s->uKnots, s->uNum, s->uOrder, u);
+        if (su != rowSpan) {
+            for (int32_t i = 0; i <= p; ++i) {
+                if (!rational) {
+                    rows[i] = deBoorRowWith(s->rows[su - i], sv, q, inV);
+                    rowW[i] = 1.0;
+                    continue;
+                }
+                Vec3 d[kWork];
+                double dw[kWork];
+                d[0] = {}, dw[0] = 0.0;
+                for (int32_t j = 0; j <= q; ++j) loadPoint(s, su - i, sv - j, &d[j], &dw[j]);
+                deBoorRationalWith(d, dw, q, inV);
+                rows[i] = d[0];
+                rowW[i] = dw[0];
+            }
+            rowSpan = su;
+        }
+        Vec3 c[kWork];
+        double w[kWork];
+        for (int32_t i = 0; i <= p; ++i) c[i] = rows[i], w[i] = rowW[i];
+        if (rational) {
+            deBoorRational(c, w, p, s->uKnots, s->uNum, u, su);
+        } else {
+            deBoorPoint(c, p, s->uKnots, s->uNum, u, su);
+        }
+        points[k] = c[0];
+    }
+    return 1;
+}
+
 int evalNurbsSurfDeriv(const BsplSurface* surface, double u, double v, Vec3* Su, Vec3* Sv, Vec3* N) {
     if (!usable(surface)) return -1;
     const BsplSurface* s = surface;

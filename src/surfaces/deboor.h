@@ -15,6 +15,10 @@ enum : int32_t {
 // 49, a surface that cannot be evaluated (orders below 2, fewer control points than the order,
 // missing arrays, a period not above 0) or a parameter that is not finite.
 int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* point);
+// evalNurbsSurfPoint at (us[k], v) for k < n, each the very point it gives; the factors in v and the
+// rows of a u span are taken once for the points that share them. 1, or -1 when a point cannot be
+// evaluated (the points after it untouched).
+int evalNurbsSurfPointsAtV(const BsplSurface* surface, const double* us, int32_t n, double v, Vec3* points);
 // Each output may be null. N = Su x Sv / |Su x Sv|, the zero vector when |Su x Sv| < 1e-6. The offset
 // of a trimmed surface is not applied here.
 int evalNurbsSurfDeriv(const BsplSurface* surface, double u, double v, Vec3* Su, Vec3* Sv, Vec3* N);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "kernel/cycle.h"
 #include "surf_fixtures.h"
@@ -135,4 +137,38 @@ TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
     ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
     EXPECT_NEAR(foot.u, 0.29, 1e-12);  // the loop's box less 0.01
+}
+
+// A row of points at one v equals the points taken one by one, bit for bit: seeded surfaces of
+// orders 2 to 7 (rational or not, periodic in u or not), parameters in the same span in runs, on
+// knots, outside the range, and a parameter that is not finite (refused, as one by one).
+TEST(DeBoor, PointsAtOneVAreThePointsOneByOne) {
+    std::mt19937 rng(108);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int round = 0; round < 200; ++round) {
+        RecGuard g;
+        const int uOrder = 2 + round % 6, vOrder = 2 + (round / 6) % 6;
+        makeRandomSurface(&g.rec, rng, uOrder, vOrder, uOrder + 1 + round % 9, vOrder + 2, round % 3 == 0);
+        BsplSurface& s = g.rec.surface;
+        s.periodicU = round % 5 == 4;
+        std::vector<double> us(1 + rng() % 60);
+        for (size_t k = 0; k < us.size(); ++k) {
+            const int kind = static_cast<int>(rng() % 8);
+            us[k] = kind == 0   ? s.uKnots[rng() % (s.uNum + s.uOrder)]
+                    : kind == 1 ? -0.5 + 2 * unit(rng)
+                    : k > 0     ? us[k - 1] + 0.01 * unit(rng)
+                                : unit(rng);
+        }
+        const bool refuse = round % 17 == 16;
+        if (refuse) us[rng() % us.size()] = NAN;
+        const double v = round % 7 == 0 ? s.vKnots[s.vOrder] : -0.1 + 1.2 * unit(rng);
+        std::vector<Vec3> row(us.size());
+        const int rc = evalNurbsSurfPointsAtV(&s, us.data(), static_cast<int32_t>(us.size()), v, row.data());
+        ASSERT_EQ(rc, refuse ? -1 : 1) << round;
+        for (size_t k = 0; !refuse && k < us.size(); ++k) {
+            Vec3 one{};
+            ASSERT_EQ(evalNurbsSurfPoint(&s, us[k], v, &one), 1);
+            EXPECT_EQ(std::memcmp(&one, &row[k], sizeof one), 0) << round << " " << k;
+        }
+    }
 }

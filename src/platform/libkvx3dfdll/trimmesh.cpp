@@ -29,6 +29,19 @@ struct Eval {
         }
         return std::isfinite(out->x) && std::isfinite(out->y) && std::isfinite(out->z);
     }
+    // point() at (u[k], v) for k < n; the points of a row share the surface's work in v.
+    bool row(const double* u, size_t n, double v, Vec3* out) const {
+        if (s->hasOffset) {
+            for (size_t k = 0; k < n; ++k)
+                if (!point(u[k], v, &out[k])) return false;
+            return true;
+        }
+        if (evalNurbsSurfPointsAtV(&s->surface, u, static_cast<int32_t>(n), v, out) != 1) return false;
+        for (size_t k = 0; k < n; ++k)
+            if (!std::isfinite(out[k].x) || !std::isfinite(out[k].y) || !std::isfinite(out[k].z))
+                return false;
+        return true;
+    }
 };
 
 double dist(const Vec3& a, const Vec3& b) {
@@ -187,40 +200,45 @@ int trimMeshSurface(const TrimSurface* surface, double tolerance, TrimMesh* mesh
     Round r;
     r.nu = us.size() - 1, r.nv = vs.size() - 1;
     r.grid = room(r.gridSize());
-    for (size_t i = 0; i <= r.nu; ++i)
-        for (size_t j = 0; j <= r.nv; ++j)
-            if (!ev.point(us[i], vs[j], &r.grid[i * (r.nv + 1) + j])) return kTrimMeshFailed;
+    // Points are measured a row of constant v at a time, then stored where the round keeps them.
+    std::vector<Vec3> line;
+    std::vector<double> um, vm;
+    auto measure = [&](const std::vector<double>& u, size_t n, double v, Vec3* to, size_t stride) {
+        line.resize(n);
+        if (!ev.row(u.data(), n, v, line.data())) return false;
+        for (size_t k = 0; k < n; ++k) to[k * stride] = line[k];
+        return true;
+    };
+    for (size_t j = 0; j <= r.nv; ++j)
+        if (!measure(us, r.nu + 1, vs[j], &r.grid[j], r.nv + 1)) return kTrimMeshFailed;
     std::vector<size_t> fromU, fromV;
     for (;;) {
         const size_t nu = r.nu, nv = r.nv;
         r.uMid = room(nu * (nv + 1)), r.vMid = room((nu + 1) * nv), r.centre = room(nu * nv);
+        um.resize(nu), vm.resize(nv);
+        for (size_t i = 0; i < nu; ++i) um[i] = (us[i] + us[i + 1]) / 2;
+        for (size_t j = 0; j < nv; ++j) vm[j] = (vs[j] + vs[j + 1]) / 2;
+        for (size_t j = 0; j <= nv; ++j)
+            if (!measure(um, nu, vs[j], &r.uMid[j], nv + 1)) return kTrimMeshFailed;
+        for (size_t j = 0; j < nv; ++j)
+            if (!measure(us, nu + 1, vm[j], &r.vMid[j], nv) || !measure(um, nu, vm[j], &r.centre[j], nv))
+                return kTrimMeshFailed;
         std::vector<char> splitU(nu, 0), splitV(nv, 0);
         bool any = false;
-        // Every point is measured (a halved interval's midpoints are the next round's grid points),
-        // but a point's chord test is made only while it can still mark something.
-        for (size_t i = 0; i < nu; ++i) {
-            const double um = (us[i] + us[i + 1]) / 2;
-            for (size_t j = 0; j <= nv; ++j) {
-                Vec3& m = r.uMid[i * (nv + 1) + j];
-                if (!ev.point(um, vs[j], &m)) return kTrimMeshFailed;
-                if (!splitU[i] && dist(m, mid(r.at(i, j), r.at(i + 1, j))) > limit) splitU[i] = any = true;
-            }
-        }
-        for (size_t j = 0; j < nv; ++j) {
-            const double vm = (vs[j] + vs[j + 1]) / 2;
-            for (size_t i = 0; i <= nu; ++i) {
-                Vec3& m = r.vMid[i * nv + j];
-                if (!ev.point(us[i], vm, &m)) return kTrimMeshFailed;
-                if (!splitV[j] && dist(m, mid(r.at(i, j), r.at(i, j + 1))) > limit) splitV[j] = any = true;
-            }
-        }
+        // A point's chord test is made only while it can still mark something.
         for (size_t i = 0; i < nu; ++i)
-            for (size_t j = 0; j < nv; ++j) {
-                Vec3& m = r.centre[i * nv + j];
-                if (!ev.point((us[i] + us[i + 1]) / 2, (vs[j] + vs[j + 1]) / 2, &m)) return kTrimMeshFailed;
-                if (!(splitU[i] && splitV[j]) && dist(m, mid(r.at(i, j), r.at(i + 1, j + 1))) > limit)
+            for (size_t j = 0; j <= nv; ++j)
+                if (!splitU[i] && dist(r.uMid[i * (nv + 1) + j], mid(r.at(i, j), r.at(i + 1, j))) > limit)
+                    splitU[i] = any = true;
+        for (size_t j = 0; j < nv; ++j)
+            for (size_t i = 0; i <= nu; ++i)
+                if (!splitV[j] && dist(r.vMid[i * nv + j], mid(r.at(i, j), r.at(i, j + 1))) > limit)
+                    splitV[j] = any = true;
+        for (size_t i = 0; i < nu; ++i)
+            for (size_t j = 0; j < nv; ++j)
+                if (!(splitU[i] && splitV[j]) &&
+                    dist(r.centre[i * nv + j], mid(r.at(i, j), r.at(i + 1, j + 1))) > limit)
                     splitU[i] = splitV[j] = any = true;
-            }
         if (!any) break;
         us = splitMarked(us, splitU, &fromU);
         vs = splitMarked(vs, splitV, &fromV);
