@@ -296,8 +296,29 @@ struct TriangleIntake {
             intakeTriangle(&t[k]);
             // Only the hook is told whether a group lies flat.
             if (g_groupHook != nullptr && !flatTriangle(t[k])) group.flat = false;
-            if (triListAdd(model->triangles, &t[k]) < 0) result = kPolymeshNoMemory;
+            append(model->triangles, t[k]);
         }
+    }
+
+    // triListAdd's append and bounds written out: the room for two triangles a facet was taken at the
+    // start, so the list never grows here. Each bound takes the corners in the same order, so a tie of
+    // -0 and +0 keeps the same one.
+    void append(TriList* list, const Triangle3D& t) {
+        if (list->count >= list->capacity) {
+            if (triListAdd(list, &t) < 0) result = kPolymeshNoMemory;
+            return;
+        }
+        list->data[list->count++] = t;
+        double lo[3] = {list->xmin, list->ymin, list->zmin}, hi[3] = {list->xmax, list->ymax, list->zmax};
+        for (const Vec3& p : t.p) {
+            const double c[3] = {p.x, p.y, p.z};
+            for (int a = 0; a < 3; ++a) {
+                if (c[a] < lo[a]) lo[a] = c[a];
+                if (c[a] > hi[a]) hi[a] = c[a];
+            }
+        }
+        list->xmin = lo[0], list->ymin = lo[1], list->zmin = lo[2];
+        list->xmax = hi[0], list->ymax = hi[1], list->zmax = hi[2];
     }
 
     // The mesh is whole: the group still open, then order and corners, with the hook's last stages.
