@@ -134,10 +134,13 @@ void finishTriangles(CheckModel* model) {
     std::memcpy(model->bounds, b, sizeof b);
 }
 
+// Not cleared: every loader writes the corners of each element it keeps before anything reads them,
+// and a triangle load takes room for two triangles a facet while most facets give one, so clearing
+// wrote (and paged in) about twice what is ever used.
 bool allocCorners(CheckModel* model, int64_t n) {
     const size_t items = n > 0 ? static_cast<size_t>(n) : 1;
-    model->boxMin = static_cast<Vec3*>(memCalloc(items, sizeof(Vec3)));
-    model->boxMax = static_cast<Vec3*>(memCalloc(items, sizeof(Vec3)));
+    model->boxMin = static_cast<Vec3*>(std::malloc(items * sizeof(Vec3)));
+    model->boxMax = static_cast<Vec3*>(std::malloc(items * sizeof(Vec3)));
     return model->boxMin != nullptr && model->boxMax != nullptr;
 }
 
