@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -75,20 +76,20 @@ bool gKeepOrders = false;
 std::vector<KeptOrder> gKeptOrders;
 
 // The same bits give the same comparisons, and the heap sort's permutation follows from those alone.
-const KeptOrder* keptOrderFor(const std::vector<Key>& keys) {
+const KeptOrder* keptOrderFor(const Key* keys, size_t n) {
     for (const KeptOrder& k : gKeptOrders) {
-        if (k.tops.size() != keys.size()) continue;
+        if (k.tops.size() != n) continue;
         size_t i = 0;
-        while (i < keys.size() && std::memcmp(&k.tops[i], &keys[i].top, sizeof(double)) == 0) ++i;
-        if (i == keys.size()) return &k;
+        while (i < n && std::memcmp(&k.tops[i], &keys[i].top, sizeof(double)) == 0) ++i;
+        if (i == n) return &k;
     }
     return nullptr;
 }
 
-void keepOrder(const std::vector<double>& tops, const std::vector<Key>& keys) {
+void keepOrder(const std::vector<double>& tops, const Key* keys, size_t n) {
     try {
-        KeptOrder k{tops, std::vector<int32_t>(keys.size())};
-        for (size_t i = 0; i < keys.size(); ++i) k.order[i] = keys[i].at;
+        KeptOrder k{tops, std::vector<int32_t>(n)};
+        for (size_t i = 0; i < n; ++i) k.order[i] = keys[i].at;
         gKeptOrders.push_back(std::move(k));
     } catch (const std::bad_alloc&) {
         // Not remembered: the next such list is sorted again.
@@ -206,43 +207,38 @@ void permuteInPlace(Triangle3D* data, int32_t n, T* at, PlaceOf placeOf) {
 void sortMeshTriangles(TriList* list) {
     if (list == nullptr || list->data == nullptr || list->count < 2) return;
     const int32_t n = list->count;
-    // The keys are a fifth of a triangle's bytes, with the top taken once.
-    std::vector<Key> keys;
-    try {
-        keys.resize(static_cast<size_t>(n));
-    } catch (const std::bad_alloc&) {
+    // The keys are a fifth of a triangle's bytes, with the top taken once. Not cleared first (each is
+    // written before it is read), nor the places below: clearing was a pass over fresh pages.
+    const size_t count = static_cast<size_t>(n);
+    std::unique_ptr<Key[]> keys(new (std::nothrow) Key[count]);
+    if (keys == nullptr) {
         meshHeapSort(list->data, n, triCompareTopZ);
         return;
     }
     for (int32_t i = 0; i < n; ++i) keys[i] = {triMaxZ(&list->data[i]), i};
-    if (const KeptOrder* kept = gKeepOrders ? keptOrderFor(keys) : nullptr; kept != nullptr) {
+    if (const KeptOrder* kept = gKeepOrders ? keptOrderFor(keys.get(), count) : nullptr; kept != nullptr) {
         for (int32_t i = 0; i < n; ++i) keys[i].at = kept->order[i];
     } else {
         std::vector<double> tops;
         if (gKeepOrders) {
             try {
-                tops.resize(keys.size());
+                tops.resize(count);
                 for (int32_t i = 0; i < n; ++i) tops[i] = keys[i].top;
             } catch (const std::bad_alloc&) {
                 tops.clear();
             }
         }
-        heapOrder(keys.data(), n);
-        if (!tops.empty()) keepOrder(tops, keys);
+        heapOrder(keys.get(), n);
+        if (!tops.empty()) keepOrder(tops, keys.get(), count);
     }
     // In place (a gather into a second array would double the list's memory). The places alone, a
     // quarter of the keys' bytes, stay in cache while the cycles jump through them.
-    std::vector<int32_t> place;
-    try {
-        place.resize(static_cast<size_t>(n));
-        for (int32_t i = 0; i < n; ++i) place[i] = keys[i].at;
-        std::vector<Key>().swap(keys);
-    } catch (const std::bad_alloc&) {
-        place.clear();
-    }
-    if (place.empty()) {
-        permuteInPlace(list->data, n, keys.data(), [](Key& k) -> int32_t& { return k.at; });
+    std::unique_ptr<int32_t[]> place(new (std::nothrow) int32_t[count]);
+    if (place == nullptr) {
+        permuteInPlace(list->data, n, keys.get(), [](Key& k) -> int32_t& { return k.at; });
         return;
     }
-    permuteInPlace(list->data, n, place.data(), [](int32_t& k) -> int32_t& { return k; });
+    for (int32_t i = 0; i < n; ++i) place[i] = keys[i].at;
+    keys.reset();
+    permuteInPlace(list->data, n, place.get(), [](int32_t& k) -> int32_t& { return k; });
 }
