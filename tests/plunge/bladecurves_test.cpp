@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "channeltest.h"
+#include "geometry/rng.h"
 #include "plunge/cycparams.h"
 #include "surfaces/deboor.h"
 #include "workfolder.h"
@@ -30,6 +32,53 @@ TEST(BladeCurves, IsoLineSamplesAndTheSplitAroundTheMiddle) {
         isoStripFree(s);
     }
     freeSurfList(list);
+}
+
+TEST(BladeCurves, IsoLinesEqualTheirPointsMeasuredAlone) {
+    rngResetState();
+    int failed = 0;
+    for (int round = 0; round < 40; ++round) {
+        const int32_t uo = 2 + rngNext() % 4, vo = 2 + rngNext() % 4, un = uo + rngNext() % 5,
+                      vn = vo + rngNext() % 5, rational = round % 3 == 0;
+        TrimSurface rec;
+        kvxInitTrimSurface(&rec);
+        ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, uo, vo, un, vn, rational), 1);
+        // Knots with repeats and gaps from 1e-9 to 3.
+        for (double* k : {rec.surface.uKnots, rec.surface.vKnots}) {
+            const int32_t n = k == rec.surface.uKnots ? un + uo : vn + vo;
+            k[0] = rngUniform() - 0.5;
+            for (int32_t i = 1; i < n; ++i)
+                k[i] = k[i - 1] + (rngNext() % 9 == 0 ? 0.0 : rngNext() % 5 == 0 ? 1e-9 : 3 * rngUniform());
+        }
+        for (int32_t i = 0; i < un; ++i)
+            for (int32_t j = 0; j < vn; ++j) {
+                rec.surface.rows[i][j] = {50 * rngUniform(), 50 * rngUniform(), 50 * rngUniform()};
+                if (rational) rec.surface.weights[i][j] = 0.2 + rngUniform();
+            }
+        for (int32_t dir = 0; dir < 2; ++dir) {
+            const double tol = 0.5 + 5 * rngUniform();
+            IsoStrip* s = idx5SurfaceIsoCurve(&rec, dir, tol);
+            // The samples measured alone: a strip fails where one of its points fails.
+            const int32_t n = static_cast<int32_t>(isoLineLength(&rec, dir) / tol * (1.0 + 1e-7)) + 2;
+            bool fails = false;
+            for (int32_t i = 0; i < n; ++i)
+                for (int k = 0; k < 3; ++k) {
+                    const double t = static_cast<double>(i) / (n - 1);
+                    Vec3 p;
+                    fails = fails ||
+                            isoSurfacePoint(&rec, dir == 0 ? 0.5 * k : t, dir == 0 ? t : 0.5 * k, &p) != 1;
+                    if (s == nullptr || fails) continue;
+                    const Vec3* got = k == 0 ? &s->edge0[i] : k == 1 ? &s->middle[i] : &s->edge1[i];
+                    EXPECT_EQ(std::memcmp(&p, got, sizeof p), 0) << round << " " << dir << " " << i;
+                }
+            EXPECT_EQ(s == nullptr, fails) << round << " " << dir;
+            failed += fails;
+            isoStripFree(s);
+        }
+        kvxFreeTrimSurface(&rec);
+    }
+    EXPECT_GT(failed, 3);
+    EXPECT_LT(failed, 40);
 }
 
 TEST(BladeCurves, SurfaceChoiceByArea) {
