@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "geometry/frames.h"
+#include "surfaces/bspl.h"
 #include "surfaces/nurbs.h"
 
 namespace {
@@ -109,6 +110,42 @@ IsoStrip* idx5SurfaceIsoCurve(const TrimSurface* surface, int32_t direction, dou
     if (s == nullptr) return nullptr;
     s->surface = surface;
     const double cross[3] = {0.0, 0.5, 1.0};
+    if (!surface->hasOffset) {
+        // A plain point from basis rows: the three cross rows serve the whole strip and each sample's
+        // row its three points (the very sums of the point measured alone).
+        const BsplSurface& b = surface->surface;
+        const int32_t cd = direction == 0 ? 0 : 1, td = 1 - cd;
+        const double* ck = cd == 0 ? b.uKnots : b.vKnots;
+        const double* tk = td == 0 ? b.uKnots : b.vKnots;
+        const int32_t cn = cd == 0 ? b.uNum : b.vNum, co = cd == 0 ? b.uOrder : b.vOrder;
+        const int32_t tn = td == 0 ? b.uNum : b.vNum, to = td == 0 ? b.uOrder : b.vOrder;
+        double crossRows[3][kBsplMaxOrder], row[kBsplMaxOrder];
+        int32_t crossSpans[3], span = 0;
+        bool ok = ck != nullptr && tk != nullptr;
+        for (int k = 0; ok && k < 3; ++k)
+            ok = nurbsSurfBasisRow(&b, cd, unitToKnot(ck, cn, co, cross[k]), &crossSpans[k], crossRows[k]) ==
+                 1;
+        Vec3* outs[3] = {s->edge0, s->middle, s->edge1};
+        for (int32_t i = 0; ok && i < count; ++i) {
+            const double t = static_cast<double>(i) / (count - 1);
+            ok = nurbsSurfBasisRow(&b, td, unitToKnot(tk, tn, to, t), &span, row) == 1;
+            for (int k = 0; ok && k < 3; ++k) {
+                Vec3 p;
+                if (cd == 0)
+                    nurbsSurfEvalRows(&b, crossSpans[k], crossRows[k], span, row, &p);
+                else
+                    nurbsSurfEvalRows(&b, span, row, crossSpans[k], crossRows[k], &p);
+                pointWorldToFrameA(&p);
+                outs[k][i] = p;
+            }
+            s->t[i] = t;
+        }
+        if (!ok) {
+            isoStripFree(s);
+            return nullptr;
+        }
+        return s;
+    }
     for (int32_t i = 0; i < count; ++i) {
         const double t = static_cast<double>(i) / (count - 1);
         Vec3* outs[3] = {&s->edge0[i], &s->middle[i], &s->edge1[i]};

@@ -452,7 +452,10 @@ double closestFrom(const Profile2D* p, const Vec3* pt, double* param, int32_t* s
         const int32_t last = std::min(b * kBlock + kBlock, segments);
         for (int32_t i = b * kBlock; i < last; ++i) {
             const Seg2D s = segOf(p, i);
-            if (lineBeyond(q, s, best)) continue;
+            // The segment as a block of its own: its grown box, then its line.
+            const double box[4] = {std::min(s.x1, s.x2), std::max(s.x1, s.x2), std::min(s.y1, s.y2),
+                                   std::max(s.y1, s.y2)};
+            if (boxDistance(box) > best + 1e-9 || lineBeyond(q, s, best)) continue;
             Vec2 f;
             const double d = distPointSegNear2D(&q, &s, &f);
             if (d < best || (d == best && i < bi)) best = d, bi = i, foot = f;

@@ -1,8 +1,10 @@
 // The tilt search of one side list and its driver over a region.
 #include "plunge/updown.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "collision/meshset.h"
 #include "collision/toolenv.h"
@@ -41,10 +43,12 @@ int kindOf(const Plist* list, int32_t i) {
 
 }  // namespace
 
-int segmentInitialAxis(const HubShroud* level, const Vec3* p, Vec3* axis) {
-    if (!level || !level->hub || !p || !axis) return -1;
+namespace {
+
+// segmentInitialAxis with the hub's search boxes (profile2DBoxes) taken once for many points.
+int initialAxis(const HubShroud* level, const double* hubBoxes, const Vec3* p, Vec3* axis) {
     double t = 0.0;
-    closestPointProfile2D(level->hub, p, &t, nullptr);
+    closestPointProfile2DBoxed(level->hub, hubBoxes, p, &t, nullptr);
     Vec2 hub, shroud;
     if (evalHubShroud(level, t, &hub, &shroud) < 0) return -1;
     double extra = 0.0;
@@ -61,6 +65,19 @@ int segmentInitialAxis(const HubShroud* level, const Vec3* p, Vec3* axis) {
     if (len < 1e-5) return -1;
     *axis = {d.x / len, d.y / len, d.z / len};
     return 1;
+}
+
+std::vector<double> hubBoxesOf(const HubShroud* level) {
+    std::vector<double> boxes(static_cast<size_t>(std::max(profile2DBoxSize(level->hub), 0)));
+    profile2DBoxes(level->hub, boxes.data());
+    return boxes;
+}
+
+}  // namespace
+
+int segmentInitialAxis(const HubShroud* level, const Vec3* p, Vec3* axis) {
+    if (!level || !level->hub || !p || !axis) return -1;
+    return initialAxis(level, hubBoxesOf(level).data(), p, axis);
 }
 
 namespace {
@@ -145,13 +162,14 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
     const int32_t lowerSel = side < 2 ? 1 : 3;
     const int32_t upperSel = side < 2 ? 2 : 4;
     const bool even = side % 2 == 0;
+    const std::vector<double> hubBoxes = hubBoxesOf(level);
 
     for (int32_t i = 0; i < list->count; ++i) {
         if (callAbortHook()) return kUpDownUserBreak;
         if (kindOf(list, i) == kPointLink) continue;
         const Vec3 p = list->points[i];
         Vec3 axis;
-        if (segmentInitialAxis(level, &p, &axis) < 0) return kUpDownNoAxis;
+        if (initialAxis(level, hubBoxes.data(), &p, &axis) < 0) return kUpDownNoAxis;
         double a = angleProfEval(profile, prm->entryPos == 1, list->parameters[i]);
         a = limitTiltStep(a, &axis, limit);
         leadTurn(&axis, a, s.spline, list->parameters[i], t0, t1);

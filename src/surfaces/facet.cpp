@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "KVWOG5/kont2d.h"
@@ -30,8 +31,19 @@ struct Cell {
     Vec2 uv[4];
 };
 
+// A loop's inside test as pointInPolygon2D takes it: its box, then the crossings of the edges between
+// consecutive element starts. An edge with both ends at one height never changes the count (both
+// ends lie on the same side of any line of constant v), so only the others are kept, in their order,
+// for the same comparisons.
+struct LoopEdges {
+    double xmin, ymin, xmax, ymax;
+    bool usable;  // pointInPolygon2D answers 0 for every point of a loop of fewer than three elements
+    std::vector<Seg2D> edges;  // (x1, y1) the previous element's start, (x2, y2) the element's start
+};
+
 struct LoopSet {
     std::vector<Kont2d*> loops;
+    std::vector<LoopEdges> edges;
     ~LoopSet() {
         for (Kont2d* k : loops) kont2dFree(k);
     }
@@ -196,16 +208,40 @@ bool buildLoops(const TrimSurface* rec, LoopSet* set) {
             if (kont2dAppendElement(k, &e) < 0) return false;
         }
         kont2dUpdateBox(k);
+        LoopEdges le{k->xmin, k->ymin, k->xmax, k->ymax, k->elements != nullptr && k->count >= 3, {}};
+        if (le.usable) {
+            const Seg2D* e = k->elements;
+            double x0 = e[k->count - 1].x1, y0 = e[k->count - 1].y1;
+            for (int32_t j = 0; j < k->count; ++j) {
+                if (!(y0 == e[j].y1)) le.edges.push_back({x0, y0, e[j].x1, e[j].y1});
+                x0 = e[j].x1, y0 = e[j].y1;
+            }
+        }
+        set->edges.push_back(std::move(le));
     }
     return true;
 }
 
+bool insideLoop(const LoopEdges& l, const Vec2& p) {
+    if (!l.usable) return false;
+    const double tx = p.x, ty = p.y;
+    if (tx < l.xmin || tx > l.xmax || ty < l.ymin || ty > l.ymax) return false;
+    bool inside = false;
+    for (const Seg2D& e : l.edges) {
+        const double x0 = e.x1, y0 = e.y1, x1 = e.x2, y1 = e.y2;
+        const bool yflag0 = y0 >= ty, yflag1 = y1 >= ty;
+        if (yflag0 != yflag1 && (((y1 - ty) * (x0 - x1) >= (x1 - tx) * (y0 - y1)) == yflag1))
+            inside = !inside;
+    }
+    return inside;
+}
+
 // Inside the first loop and inside none of the others.
 bool insideTrim(const LoopSet& set, const Vec2& p) {
-    if (set.loops.empty()) return true;
-    if (!pointInPolygon2D(&p, set.loops[0])) return false;
-    for (size_t i = 1; i < set.loops.size(); ++i)
-        if (pointInPolygon2D(&p, set.loops[i])) return false;
+    if (set.edges.empty()) return true;
+    if (!insideLoop(set.edges[0], p)) return false;
+    for (size_t i = 1; i < set.edges.size(); ++i)
+        if (insideLoop(set.edges[i], p)) return false;
     return true;
 }
 

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "channeltest.h"
+#include "geometry/rng.h"
 #include "plunge/cycparams.h"
 #include "surfaces/deboor.h"
 #include "workfolder.h"
@@ -30,6 +32,56 @@ TEST(BladeCurves, IsoLineSamplesAndTheSplitAroundTheMiddle) {
         isoStripFree(s);
     }
     freeSurfList(list);
+}
+
+TEST(BladeCurves, IsoLinesEqualTheirPointsMeasuredAlone) {
+    rngResetState();
+    int failed = 0;
+    for (int round = 0; round < 40; ++round) {
+        const int32_t uo = 2 + rngNext() % 4, vo = 2 + rngNext() % 4, un = uo + rngNext() % 5,
+                      vn = vo + rngNext() % 5, rational = round % 3 == 0;
+        TrimSurface rec;
+        kvxInitTrimSurface(&rec);
+        ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, uo, vo, un, vn, rational), 1);
+        // Knots with repeats and gaps from 1e-9 to 3 (some surfaces cannot be measured).
+        for (int32_t i = 0; i < un + uo + vn + vo; ++i) {
+            double* k = i < un + uo ? &rec.surface.uKnots[i] : &rec.surface.vKnots[i - un - uo];
+            *k = i == 0 || i == un + uo ? rngUniform() - 0.5
+                                        : k[-1] + (rngNext() % 9 == 0   ? 0.0
+                                                   : rngNext() % 5 == 0 ? 1e-9
+                                                                        : 3 * rngUniform());
+        }
+        for (int32_t i = 0; i < un * vn; ++i) {
+            rec.surface.rows[0][i] = {50 * rngUniform(), 50 * rngUniform(), 50 * rngUniform()};
+            if (rational) rec.surface.weights[0][i] = 0.2 + rngUniform();
+        }
+        for (int32_t dir = 0; dir < 2; ++dir) {
+            const double tol = 0.5 + 5 * rngUniform();
+            IsoStrip* s = idx5SurfaceIsoCurve(&rec, dir, tol);
+            // Each sample measured alone: a strip fails where one of its points fails.
+            const int32_t n = static_cast<int32_t>(isoLineLength(&rec, dir) / tol * (1.0 + 1e-7)) + 2;
+            bool fails = false;
+            for (int32_t i = 0; i < 3 * n && !fails; ++i) {
+                const double t = static_cast<double>(i / 3) / (n - 1), c = 0.5 * (i % 3);
+                Vec3 p;
+                fails = isoSurfacePoint(&rec, dir == 0 ? c : t, dir == 0 ? t : c, &p) != 1;
+                const Vec3* got = s == nullptr ? nullptr
+                                               : (i % 3 == 0   ? s->edge0
+                                                  : i % 3 == 1 ? s->middle
+                                                               : s->edge1) +
+                                                     i / 3;
+                if (!fails && got != nullptr) {
+                    EXPECT_EQ(std::memcmp(&p, got, sizeof p), 0) << round << " " << i;
+                }
+            }
+            EXPECT_EQ(s == nullptr, fails) << round << " " << dir;
+            failed += fails;
+            isoStripFree(s);
+        }
+        kvxFreeTrimSurface(&rec);
+    }
+    EXPECT_GT(failed, 3);
+    EXPECT_LT(failed, 40);
 }
 
 TEST(BladeCurves, SurfaceChoiceByArea) {
