@@ -187,6 +187,7 @@ Vec3 deBoorWith(At at, int32_t p, const Alphas& al) {
             break;
     }
     Vec3 d[kWork];
+    d[0] = {};  // the copy below overwrites it (p >= 0); the compiler cannot tell
     for (int32_t k = 0; k <= p; ++k) d[k] = at(k);
     for (int32_t r = 1; r <= p; ++r)
         for (int32_t k = 0; k <= p - r; ++k) {
@@ -283,21 +284,12 @@ Vec3 curveDerivative(Vec3* c, double* w, int32_t p, const double* knots, int32_t
 
 }  // namespace
 
-int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* point) {
-    if (!usable(surface) || point == nullptr) return -1;
-    const BsplSurface* s = surface;
-    if (!wrapParam(&u, s->uKnots, s->uNum, s->periodicU) || !wrapParam(&v, s->vKnots, s->vNum, s->periodicV))
-        return -1;
-    const int32_t su = pointSpan(s->uKnots, s->uNum, s->uOrder, u);
-    const int32_t sv = pointSpan(s->vKnots, s->vNum, s->vOrder, v);
+namespace {
+
+// The p + 1 rows of u span su, each taken in v at span sv (their factors inV shared).
+void spanRows(const BsplSurface* s, int32_t su, int32_t sv, const Alphas& inV, bool rational, Vec3* c,
+              double* w) {
     const int32_t p = s->uOrder - 1, q = s->vOrder - 1;
-    // The rows in v (evalRowInV each) share their factors, taken once; the spans stay within the
-    // control net, so no factor is out of range.
-    Alphas inV;
-    alphasOf(&inV, q, s->vKnots, s->vNum, v, sv);
-    const bool rational = isRational(s);
-    Vec3 c[kWork];
-    double w[kWork];
     for (int32_t i = 0; i <= p; ++i) {
         if (!rational) {
             c[i] = deBoorRowWith(s->rows[su - i], sv, q, inV);
@@ -312,15 +304,39 @@ int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* poi
         c[i] = d[0];
         w[i] = dw[0];
     }
+}
+
+// The point at u from the rows of its span (spanRows); c and w are worked in place.
+Vec3 pointFromRows(const BsplSurface* s, Vec3* c, double* w, double u, int32_t su, bool rational) {
+    const int32_t p = s->uOrder - 1;
     if (rational) {
         deBoorRational(c, w, p, s->uKnots, s->uNum, u, su);
-        *point = c[0];
-        return 1;
+        return c[0];
     }
     // The triangle in u as deBoorPoint runs it, with its factors taken first.
     Alphas inU;
     alphasOf(&inU, p, s->uKnots, s->uNum, u, su);
-    *point = deBoorWith([&c](int32_t k) -> const Vec3& { return c[k]; }, p, inU);
+    return deBoorWith([c](int32_t k) -> const Vec3& { return c[k]; }, p, inU);
+}
+
+}  // namespace
+
+int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* point) {
+    if (!usable(surface) || point == nullptr) return -1;
+    const BsplSurface* s = surface;
+    if (!wrapParam(&u, s->uKnots, s->uNum, s->periodicU) || !wrapParam(&v, s->vKnots, s->vNum, s->periodicV))
+        return -1;
+    const int32_t su = pointSpan(s->uKnots, s->uNum, s->uOrder, u);
+    const int32_t sv = pointSpan(s->vKnots, s->vNum, s->vOrder, v);
+    // The rows in v share their factors, taken once; the spans stay within the control net, so no
+    // factor is out of range.
+    Alphas inV;
+    alphasOf(&inV, s->vOrder - 1, s->vKnots, s->vNum, v, sv);
+    const bool rational = isRational(s);
+    Vec3 c[kWork];
+    double w[kWork];
+    spanRows(s, su, sv, inV, rational, c, w);
+    *point = pointFromRows(s, c, w, u, su, rational);
     return 1;
 }
 
@@ -329,9 +345,8 @@ int evalNurbsSurfPointsAtV(const BsplSurface* surface, const double* us, int32_t
     const BsplSurface* s = surface;
     if (!wrapParam(&v, s->vKnots, s->vNum, s->periodicV)) return -1;
     const int32_t sv = pointSpan(s->vKnots, s->vNum, s->vOrder, v);
-    const int32_t p = s->uOrder - 1, q = s->vOrder - 1;
     Alphas inV;
-    alphasOf(&inV, q, s->vKnots, s->vNum, v, sv);
+    alphasOf(&inV, s->vOrder - 1, s->vKnots, s->vNum, v, sv);
     const bool rational = isRational(s);
     Vec3 rows[kWork];
     double rowW[kWork];
@@ -340,32 +355,11 @@ int evalNurbsSurfPointsAtV(const BsplSurface* surface, const double* us, int32_t
         double u = us[k];
         if (!wrapParam(&u, s->uKnots, s->uNum, s->periodicU)) return -1;
         const int32_t su = pointSpan(s->uKnots, s->uNum, s->uOrder, u);
-        if (su != rowSpan) {
-            for (int32_t i = 0; i <= p; ++i) {
-                if (!rational) {
-                    rows[i] = deBoorRowWith(s->rows[su - i], sv, q, inV);
-                    rowW[i] = 1.0;
-                    continue;
-                }
-                Vec3 d[kWork];
-                double dw[kWork];
-                d[0] = {}, dw[0] = 0.0;
-                for (int32_t j = 0; j <= q; ++j) loadPoint(s, su - i, sv - j, &d[j], &dw[j]);
-                deBoorRationalWith(d, dw, q, inV);
-                rows[i] = d[0];
-                rowW[i] = dw[0];
-            }
-            rowSpan = su;
-        }
+        if (su != rowSpan) spanRows(s, su, sv, inV, rational, rows, rowW), rowSpan = su;
         Vec3 c[kWork];
         double w[kWork];
-        for (int32_t i = 0; i <= p; ++i) c[i] = rows[i], w[i] = rowW[i];
-        if (rational) {
-            deBoorRational(c, w, p, s->uKnots, s->uNum, u, su);
-        } else {
-            deBoorPoint(c, p, s->uKnots, s->uNum, u, su);
-        }
-        points[k] = c[0];
+        std::copy(rows, rows + s->uOrder, c), std::copy(rowW, rowW + s->uOrder, w);
+        points[k] = pointFromRows(s, c, w, u, su, rational);
     }
     return 1;
 }

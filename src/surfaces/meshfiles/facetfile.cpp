@@ -154,6 +154,15 @@ bool readRecords(FILE* fp, FacetList* list, size_t n) {
 
 namespace {
 
+// The slot holds the opened file from now on.
+void takeFile(Slot& slot, FILE* fp, int mode, const char* name, size_t buffer) {
+    slot.fp = fp;
+    slot.handle = 1;
+    slot.mode = mode;
+    slot.name = name;
+    attachBuffer(slot, buffer);
+}
+
 int openSlot1(const char* name, int mode, size_t buffer) {
     if (mode < kFacetRead || mode > kFacetAppend) return kFacetWrongMode;
     if (g_slot1.handle != 0) return kFacetWrongHandle;
@@ -173,11 +182,7 @@ int openSlot1(const char* name, int mode, size_t buffer) {
         }
     }
     if (fp == nullptr) return kFacetIoError;
-    g_slot1.fp = fp;
-    g_slot1.handle = 1;
-    g_slot1.mode = mode;
-    g_slot1.name = name;
-    attachBuffer(g_slot1, buffer);
+    takeFile(g_slot1, fp, mode, name, buffer);
     g_box.valid = false;
     return 1;
 }
@@ -188,11 +193,7 @@ int openSlot2(const char* name, int mode, size_t buffer) {
     if (name == nullptr || name[0] == '\0') return kFacetIoError;
     FILE* fp = std::fopen(name, "rb");
     if (fp == nullptr) return kFacetIoError;
-    g_slot2.fp = fp;
-    g_slot2.handle = 1;
-    g_slot2.mode = mode;
-    g_slot2.name = name;
-    attachBuffer(g_slot2, buffer);
+    takeFile(g_slot2, fp, mode, name, buffer);
     return 1;
 }
 
