@@ -85,23 +85,37 @@ bool segmentMeetsReach(const Vec3& a, const Vec3& b, const Swing& s) {
            std::max(sa, sb) >= -s.slab;
 }
 
-bool boxMeetsReach(const CollTreeNode* n, const Swing& s) {
-    const Vec3& p = *s.pivot;
-    const double dx = std::max({n->xmin - p.x, 0.0, p.x - n->xmax});
-    const double dy = std::max({n->ymin - p.y, 0.0, p.y - n->ymax});
-    const double dz = std::max({n->zmin - p.z, 0.0, p.z - n->zmax});
-    const double fx = std::max(std::fabs(n->xmin - p.x), std::fabs(n->xmax - p.x));
-    const double fy = std::max(std::fabs(n->ymin - p.y), std::fabs(n->ymax - p.y));
-    const double fz = std::max(std::fabs(n->zmin - p.z), std::fabs(n->zmax - p.z));
-    if (std::sqrt(dx * dx + dy * dy + dz * dz) > s.outer || std::sqrt(fx * fx + fy * fy + fz * fz) < s.inner)
-        return false;
-    // The box's extent along the swing axis: centre offset plus the half-sizes weighted by the axis.
-    const Vec3& w = *s.swingAxis;
-    const double c = ((n->xmin + n->xmax) / 2 - p.x) * w.x + ((n->ymin + n->ymax) / 2 - p.y) * w.y +
-                     ((n->zmin + n->zmax) / 2 - p.z) * w.z;
-    const double h = (n->xmax - n->xmin) / 2 * std::fabs(w.x) + (n->ymax - n->ymin) / 2 * std::fabs(w.y) +
-                     (n->zmax - n->zmin) / 2 * std::fabs(w.z);
-    return c - h <= s.slab && c + h >= -s.slab;
+struct Box {
+    double xmin, xmax, ymin, ymax, zmin, zmax;
+};
+
+Box boxOf(const CollTreeNode* n) {
+    return {n->xmin, n->xmax, n->ymin, n->ymax, n->zmin, n->zmax};
+}
+
+// A box's squared distances from the pivot (nearest and farthest point) and its extent along the swing
+// axis (centre offset c, half-size h): the reach test and the angle bound both take them.
+struct BoxRanges {
+    double d2min, d2max, c, h;
+};
+
+BoxRanges rangesOf(const Box& n, const Vec3& p, const Vec3& w) {
+    const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
+    const double dy = std::max({n.ymin - p.y, 0.0, p.y - n.ymax});
+    const double dz = std::max({n.zmin - p.z, 0.0, p.z - n.zmax});
+    const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
+    const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
+    const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
+    const double c = ((n.xmin + n.xmax) / 2 - p.x) * w.x + ((n.ymin + n.ymax) / 2 - p.y) * w.y +
+                     ((n.zmin + n.zmax) / 2 - p.z) * w.z;
+    const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
+                     (n.zmax - n.zmin) / 2 * std::fabs(w.z);
+    return {dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz, c, h};
+}
+
+bool boxMeetsReach(const BoxRanges& r, const Swing& s) {
+    if (std::sqrt(r.d2min) > s.outer || std::sqrt(r.d2max) < s.inner) return false;
+    return r.c - r.h <= s.slab && r.c + r.h >= -s.slab;
 }
 
 Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
@@ -246,14 +260,6 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     return best;
 }
 
-struct Box {
-    double xmin, xmax, ymin, ymax, zmin, zmax;
-};
-
-Box boxOf(const CollTreeNode* n) {
-    return {n->xmin, n->xmax, n->ymin, n->ymax, n->zmin, n->zmax};
-}
-
 // The polar angle by the polynomial arc tangent, by the library's where that has none.
 double polarOf(double b, double a) {
     const double near = toolSegAtan2Near(b, a);
@@ -265,7 +271,7 @@ double polarOf(double b, double a) {
 // less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
 // angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
 // them when the profile takes off no negative angle.
-double boxAngleBound(const Box& n, const Swing& s, bool leaf, double floor) {
+double boxAngleBound(const Box& n, const BoxRanges& r, const Swing& s, bool leaf, double floor) {
     double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
     double ca[8], cb[8];
     for (int k = 0; k < 8; k++) {
@@ -286,21 +292,9 @@ double boxAngleBound(const Box& n, const Swing& s, bool leaf, double floor) {
     // The polynomial's arc tangents lie within 1e-7 of the library's.
     const double polar = polarOf(cb[lo], ca[lo]) - 1e-6, polarMax = polarOf(cb[hi], ca[hi]) + 1e-6;
     if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
-    const Vec3& p = *s.pivot;
-    const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
-    const double dy = std::max({n.ymin - p.y, 0.0, p.y - n.ymax});
-    const double dz = std::max({n.zmin - p.z, 0.0, p.z - n.zmax});
-    const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
-    const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
-    const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
     // The box's nearest distance from the swing plane: points off the plane lose less of their angle.
-    const Vec3& w = *s.swingAxis;
-    const double c = ((n.xmin + n.xmax) / 2 - p.x) * w.x + ((n.ymin + n.ymax) / 2 - p.y) * w.y +
-                     ((n.zmin + n.zmax) / 2 - p.z) * w.z;
-    const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
-                     (n.zmax - n.zmin) / 2 * std::fabs(w.z);
-    const double d2min = dx * dx + dy * dy + dz * dz, d2max = fx * fx + fy * fy + fz * fz;
-    const double sMin = std::max(std::fabs(c) - h * (1 + 1e-12), 0.0);
+    const double d2min = r.d2min, d2max = r.d2max;
+    const double sMin = std::max(std::fabs(r.c) - r.h * (1 + 1e-12), 0.0);
     // The table's cells answer most boxes cheaply; a leaf it does not hold off takes the bound over
     // the box's own ranges too (both hold: the smaller is kept), which spares it most of the time.
     double half = s.takeoff ? toolSegTakeoffOver(s.takeoff, d2min, d2max, sMin) : NAN;
@@ -320,7 +314,7 @@ int leafQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, do
 }
 
 int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
-    if (!node || !boxMeetsReach(node, s)) return 0;
+    if (!node || !boxMeetsReach(rangesOf(boxOf(node), *s.pivot, *s.swingAxis), s)) return 0;
     if (node->left || node->right) {
         const int l = treeQuery(mesh, node->left, s, ioAngle);
         if (l < 0) return l;
@@ -339,8 +333,11 @@ int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing
     std::vector<Entry> heap;
     auto greater = [](const Entry& a, const Entry& b) { return a.first > b.first; };
     auto push = [&](const CollTreeNode* n) {
-        if (!n || !boxMeetsReach(n, s)) return;
-        const double bound = boxAngleBound(boxOf(n), s, !n->left && !n->right, *ioAngle);
+        if (!n) return;
+        const Box box = boxOf(n);
+        const BoxRanges r = rangesOf(box, *s.pivot, *s.swingAxis);
+        if (!boxMeetsReach(r, s)) return;
+        const double bound = boxAngleBound(box, r, s, !n->left && !n->right, *ioAngle);
         if (bound - 1e-9 >= *ioAngle) return;
         heap.push_back({bound, n});
         std::push_heap(heap.begin(), heap.end(), greater);
