@@ -274,10 +274,18 @@ double polarOf(double b, double a) {
 double boxAngleBound(const Box& n, const BoxRanges& r, const Swing& s, bool leaf, double floor) {
     double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
     double ca[8], cb[8];
+    // A corner's dot products are sums of one product per axis, taken once for each side of the box
+    // (the same products and the same order of addition as corner by corner).
+    const Vec3 &p = *s.pivot, &d = *s.direction, &e = *s.reference;
+    const double cx[2] = {n.xmin - p.x, n.xmax - p.x}, cy[2] = {n.ymin - p.y, n.ymax - p.y},
+                 cz[2] = {n.zmin - p.z, n.zmax - p.z};
+    const double ax[2] = {cx[0] * d.x, cx[1] * d.x}, ay[2] = {cy[0] * d.y, cy[1] * d.y},
+                 az[2] = {cz[0] * d.z, cz[1] * d.z};
+    const double bx[2] = {cx[0] * e.x, cx[1] * e.x}, by[2] = {cy[0] * e.y, cy[1] * e.y},
+                 bz[2] = {cz[0] * e.z, cz[1] * e.z};
     for (int k = 0; k < 8; k++) {
-        const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
-                     (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
-        ca[k] = dot(c, *s.direction), cb[k] = dot(c, *s.reference);
+        ca[k] = ax[k & 1] + ay[k >> 1 & 1] + az[k >> 2];
+        cb[k] = bx[k & 1] + by[k >> 1 & 1] + bz[k >> 2];
         amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
     }
     if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
