@@ -56,6 +56,7 @@ struct Swing {
     bool takeoffPositive;           // every profile radius positive: no point's angle exceeds its polar angle
     const ToolSegTakeoff* takeoff;  // the profile's take-off table when the profile answers the tests
     double width;                   // the edge sampling width
+    double shortBelow;              // squared lengths below this clearly take no sample
     // Squared edge lengths between which floor(length / sampling width) is surely k: k^2 w^2 and
     // (k + 1)^2 w^2, each moved in by far more than the rounding of the root and the quotient.
     double countAbove[kFractionRows], countBelow[kFractionRows];
@@ -128,7 +129,8 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     const double slab = radius * (1 + 1e-12) + 1e-12;
     const double width = toolSegSampleWidth();
     Swing w{pivot,   direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
-            nullptr, width,     {},        {}};
+            nullptr, width,     0.0,       {},        {}};
+    w.shortBelow = width * width * (1 - 1e-9);
     if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
     for (int k = 0; k < kFractionRows; k++) {
         const double lo = k * width, hi = (k + 1) * width;
@@ -225,7 +227,9 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
     // the reach altogether is passed over.
     if (best == 0 && !segmentMeetsReach(a, b, s)) return 0;
-    if (const CollEdge& e = mesh->edges[edge]; e.sampleCount > 0 && mesh->samples) {
+    // The edge's record is read only for a mesh with samples (the ends come from the tree's layout).
+    if (mesh->samples && mesh->edges[edge].sampleCount > 0) {
+        const CollEdge& e = mesh->edges[edge];
         for (int32_t k = 0; k < e.sampleCount; k++) {
             const Vec3* q = &mesh->samples[e.firstSample + k];
             const int r = pointTest(s, q, ioAngle);
@@ -238,7 +242,7 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     if (!(w > 0.0)) return -1;
     // Clearly shorter than the width (half the edges): no sample, without the root and the quotient.
     const double len2 = dist2(a, b);
-    if (len2 < w * w * (1 - 1e-9)) return best;
+    if (len2 < s.shortBelow) return best;
     // The count from the squared length where it lies clearly between two whole multiples of the
     // width (most edges take one to three samples), else from the root and the quotient.
     int32_t k = 1;
