@@ -49,7 +49,7 @@ constexpr int32_t kFractionRows = 16;  // sample counts below this have their pl
 
 // One swing of the tool: the pivot, its frame and where the tool shape can reach.
 struct Swing {
-    const Vec3 *pivot, *direction, *reference, *swingAxis;
+    Vec3 pivot, direction, reference, swingAxis;  // copied: the tests read them without a pointer each
     double limit;
     double inner, outer;            // radii of the shell within which the tool can reach a point
     double slab;                    // and the largest distance from the swing plane
@@ -75,13 +75,13 @@ double dist2(const Vec3& a, const Vec3& b) {
 // Whether some point of the segment may lie in reach: it meets the shell (the nearest point decides
 // the outer bound, the farther end the inner one) and the slab about the swing plane.
 bool segmentMeetsReach(const Vec3& a, const Vec3& b, const Swing& s) {
-    const Vec3 ab{b.x - a.x, b.y - a.y, b.z - a.z}, ap{s.pivot->x - a.x, s.pivot->y - a.y, s.pivot->z - a.z};
+    const Vec3 ab{b.x - a.x, b.y - a.y, b.z - a.z}, ap{s.pivot.x - a.x, s.pivot.y - a.y, s.pivot.z - a.z};
     const double len2 = dot(ab, ab);
     const double t = len2 > 0.0 ? std::clamp(dot(ap, ab) / len2, 0.0, 1.0) : 0.0;
     const Vec3 near{a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z};
-    const double nearest = std::sqrt(dist2(near, *s.pivot));
-    const double farthest = std::sqrt(std::max(dist2(a, *s.pivot), dist2(b, *s.pivot)));
-    const double sa = dot(ap, *s.swingAxis), sb = sa - dot(ab, *s.swingAxis);  // -(a - pivot).axis
+    const double nearest = std::sqrt(dist2(near, s.pivot));
+    const double farthest = std::sqrt(std::max(dist2(a, s.pivot), dist2(b, s.pivot)));
+    const double sa = dot(ap, s.swingAxis), sb = sa - dot(ab, s.swingAxis);  // -(a - pivot).axis
     return nearest <= s.outer && farthest >= s.inner && std::min(sa, sb) <= s.slab &&
            std::max(sa, sb) >= -s.slab;
 }
@@ -128,8 +128,8 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
     const double slab = radius * (1 + 1e-12) + 1e-12;
     const double width = toolSegSampleWidth();
-    Swing w{pivot,   direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
-            nullptr, width,     0.0,       {},        {}};
+    Swing w{*pivot,  *direction, *reference, *swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
+            nullptr, width,      0.0,        {},         {}};
     w.shortBelow = width * width * (1 - 1e-9);
     if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
     for (int k = 0; k < kFractionRows; k++) {
@@ -141,8 +141,8 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
 
 // What the take-off table tells of p against the running angle (kTakeoffUnknown without a table).
 int tabled(const Swing& s, const Vec3* p, double floor, double* bound) {
-    return s.takeoff ? toolSegTakeoffTest(s.takeoff, s.pivot, s.direction, s.reference, s.swingAxis, p, floor,
-                                          bound)
+    return s.takeoff ? toolSegTakeoffTest(s.takeoff, &s.pivot, &s.direction, &s.reference, &s.swingAxis, p,
+                                          floor, bound)
                      : kTakeoffUnknown;
 }
 
@@ -156,11 +156,12 @@ int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
         default:
             break;
     }
-    if (!s.takeoff) return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    if (!s.takeoff)
+        return toolPointTest(&s.pivot, &s.direction, &s.reference, &s.swingAxis, p, ioAngle, s.limit);
     // toolPointTest of the profile without asking the table again.
     double angle;
     const int r =
-        toolSegPointAngleUntabled(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle, &angle);
+        toolSegPointAngleUntabled(&s.pivot, &s.direction, &s.reference, &s.swingAxis, p, 1, *ioAngle, &angle);
     if (r == kToolSegAbove) return kToolSegReach;
     if (r != kToolSegReach) return r == kToolSegNearTip ? kToolSegOut : r;
     if (angle < *ioAngle && angle > -s.limit) {
@@ -180,13 +181,13 @@ int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
         const int t = tabled(s, p, *ioAngle, &e.angle);
         e.code = t == kTakeoffAbove ? kToolSegAbove
                  : t == kTakeoffOut ? kToolSegOut
-                                    : toolSegPointAngleUntabled(s.pivot, s.direction, s.reference,
-                                                                s.swingAxis, p, 1, *ioAngle, &e.angle);
+                                    : toolSegPointAngleUntabled(&s.pivot, &s.direction, &s.reference,
+                                                                &s.swingAxis, p, 1, *ioAngle, &e.angle);
     }
     if (e.code == kToolSegAbove) {
         // A lower bound kept: it holds off every later use too while the smallest angle only falls.
         if (e.angle >= *ioAngle) return kToolSegReach;
-        e.code = toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, &e.angle);
+        e.code = toolSegPointAngle(&s.pivot, &s.direction, &s.reference, &s.swingAxis, p, 1, &e.angle);
     }
     if (e.code != kToolSegReach) return kToolSegOut;
     if (e.angle < *ioAngle && e.angle > -s.limit) {
@@ -280,7 +281,7 @@ double boxAngleBound(const Box& n, const BoxRanges& r, const Swing& s, bool leaf
     double ca[8], cb[8];
     // A corner's dot products are sums of one product per axis, taken once for each side of the box
     // (the same products and the same order of addition as corner by corner).
-    const Vec3 &p = *s.pivot, &d = *s.direction, &e = *s.reference;
+    const Vec3 &p = s.pivot, &d = s.direction, &e = s.reference;
     const double cx[2] = {n.xmin - p.x, n.xmax - p.x}, cy[2] = {n.ymin - p.y, n.ymax - p.y},
                  cz[2] = {n.zmin - p.z, n.zmax - p.z};
     const double ax[2] = {cx[0] * d.x, cx[1] * d.x}, ay[2] = {cy[0] * d.y, cy[1] * d.y},
@@ -326,7 +327,7 @@ int leafQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, do
 }
 
 int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
-    if (!node || !boxMeetsReach(rangesOf(boxOf(node), *s.pivot, *s.swingAxis), s)) return 0;
+    if (!node || !boxMeetsReach(rangesOf(boxOf(node), s.pivot, s.swingAxis), s)) return 0;
     if (node->left || node->right) {
         const int l = treeQuery(mesh, node->left, s, ioAngle);
         if (l < 0) return l;
@@ -347,7 +348,7 @@ int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing
     auto push = [&](const CollTreeNode* n) {
         if (!n) return;
         const Box box = boxOf(n);
-        const BoxRanges r = rangesOf(box, *s.pivot, *s.swingAxis);
+        const BoxRanges r = rangesOf(box, s.pivot, s.swingAxis);
         if (!boxMeetsReach(r, s)) return;
         const double bound = boxAngleBound(box, r, s, !n->left && !n->right, *ioAngle);
         if (bound - 1e-9 >= *ioAngle) return;
