@@ -505,6 +505,8 @@ int32_t PointMerger::search(const Vec3& p) {
         // candidates the ordered search by key returns the nearest key below p's (the first one
         // stored among equal keys), else the nearest key at or above it (the last one stored).
         const double reach = 1.5 * tol_;
+        // A squared distance this far above reach^2 has its root above reach whatever the rounding.
+        const double farBeyond = reach * reach * (1 + 1e-9);
         const int64_t x0 = cell(p.x - reach), x1 = cell(p.x + reach);
         const int64_t y0 = cell(p.y - reach), y1 = cell(p.y + reach);
         const int64_t z0 = cell(p.z - reach), z1 = cell(p.z + reach);
@@ -521,7 +523,9 @@ int32_t PointMerger::search(const Vec3& p) {
                         // dist3D written out: the same sum, without the call.
                         const Vec3& q = points_[j];
                         const double dx = q.x - p.x, dy = q.y - p.y, dz = q.z - p.z;
-                        const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
+                        const double d2 = dx * dx + dy * dy + dz * dz;
+                        if (d2 > farBeyond) continue;  // surely not within reach: no root
+                        const double d = std::sqrt(d2);
                         if (!(d < reach)) continue;
                         near_.push_back(j);
                         const double kj = keys_[j];

@@ -49,13 +49,14 @@ constexpr int32_t kFractionRows = 16;  // sample counts below this have their pl
 
 // One swing of the tool: the pivot, its frame and where the tool shape can reach.
 struct Swing {
-    const Vec3 *pivot, *direction, *reference, *swingAxis;
+    Vec3 pivot, direction, reference, swingAxis;  // copied: the tests read them without a pointer each
     double limit;
     double inner, outer;            // radii of the shell within which the tool can reach a point
     double slab;                    // and the largest distance from the swing plane
     bool takeoffPositive;           // every profile radius positive: no point's angle exceeds its polar angle
     const ToolSegTakeoff* takeoff;  // the profile's take-off table when the profile answers the tests
     double width;                   // the edge sampling width
+    double shortBelow;              // squared lengths below this clearly take no sample
     // Squared edge lengths between which floor(length / sampling width) is surely k: k^2 w^2 and
     // (k + 1)^2 w^2, each moved in by far more than the rounding of the root and the quotient.
     double countAbove[kFractionRows], countBelow[kFractionRows];
@@ -74,34 +75,48 @@ double dist2(const Vec3& a, const Vec3& b) {
 // Whether some point of the segment may lie in reach: it meets the shell (the nearest point decides
 // the outer bound, the farther end the inner one) and the slab about the swing plane.
 bool segmentMeetsReach(const Vec3& a, const Vec3& b, const Swing& s) {
-    const Vec3 ab{b.x - a.x, b.y - a.y, b.z - a.z}, ap{s.pivot->x - a.x, s.pivot->y - a.y, s.pivot->z - a.z};
+    const Vec3 ab{b.x - a.x, b.y - a.y, b.z - a.z}, ap{s.pivot.x - a.x, s.pivot.y - a.y, s.pivot.z - a.z};
     const double len2 = dot(ab, ab);
     const double t = len2 > 0.0 ? std::clamp(dot(ap, ab) / len2, 0.0, 1.0) : 0.0;
     const Vec3 near{a.x + t * ab.x, a.y + t * ab.y, a.z + t * ab.z};
-    const double nearest = std::sqrt(dist2(near, *s.pivot));
-    const double farthest = std::sqrt(std::max(dist2(a, *s.pivot), dist2(b, *s.pivot)));
-    const double sa = dot(ap, *s.swingAxis), sb = sa - dot(ab, *s.swingAxis);  // -(a - pivot).axis
+    const double nearest = std::sqrt(dist2(near, s.pivot));
+    const double farthest = std::sqrt(std::max(dist2(a, s.pivot), dist2(b, s.pivot)));
+    const double sa = dot(ap, s.swingAxis), sb = sa - dot(ab, s.swingAxis);  // -(a - pivot).axis
     return nearest <= s.outer && farthest >= s.inner && std::min(sa, sb) <= s.slab &&
            std::max(sa, sb) >= -s.slab;
 }
 
-bool boxMeetsReach(const CollTreeNode* n, const Swing& s) {
-    const Vec3& p = *s.pivot;
-    const double dx = std::max({n->xmin - p.x, 0.0, p.x - n->xmax});
-    const double dy = std::max({n->ymin - p.y, 0.0, p.y - n->ymax});
-    const double dz = std::max({n->zmin - p.z, 0.0, p.z - n->zmax});
-    const double fx = std::max(std::fabs(n->xmin - p.x), std::fabs(n->xmax - p.x));
-    const double fy = std::max(std::fabs(n->ymin - p.y), std::fabs(n->ymax - p.y));
-    const double fz = std::max(std::fabs(n->zmin - p.z), std::fabs(n->zmax - p.z));
-    if (std::sqrt(dx * dx + dy * dy + dz * dz) > s.outer || std::sqrt(fx * fx + fy * fy + fz * fz) < s.inner)
-        return false;
-    // The box's extent along the swing axis: centre offset plus the half-sizes weighted by the axis.
-    const Vec3& w = *s.swingAxis;
-    const double c = ((n->xmin + n->xmax) / 2 - p.x) * w.x + ((n->ymin + n->ymax) / 2 - p.y) * w.y +
-                     ((n->zmin + n->zmax) / 2 - p.z) * w.z;
-    const double h = (n->xmax - n->xmin) / 2 * std::fabs(w.x) + (n->ymax - n->ymin) / 2 * std::fabs(w.y) +
-                     (n->zmax - n->zmin) / 2 * std::fabs(w.z);
-    return c - h <= s.slab && c + h >= -s.slab;
+struct Box {
+    double xmin, xmax, ymin, ymax, zmin, zmax;
+};
+
+Box boxOf(const CollTreeNode* n) {
+    return {n->xmin, n->xmax, n->ymin, n->ymax, n->zmin, n->zmax};
+}
+
+// A box's squared distances from the pivot (nearest and farthest point) and its extent along the swing
+// axis (centre offset c, half-size h): the reach test and the angle bound both take them.
+struct BoxRanges {
+    double d2min, d2max, c, h;
+};
+
+BoxRanges rangesOf(const Box& n, const Vec3& p, const Vec3& w) {
+    const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
+    const double dy = std::max({n.ymin - p.y, 0.0, p.y - n.ymax});
+    const double dz = std::max({n.zmin - p.z, 0.0, p.z - n.zmax});
+    const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
+    const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
+    const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
+    const double c = ((n.xmin + n.xmax) / 2 - p.x) * w.x + ((n.ymin + n.ymax) / 2 - p.y) * w.y +
+                     ((n.zmin + n.zmax) / 2 - p.z) * w.z;
+    const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
+                     (n.zmax - n.zmin) / 2 * std::fabs(w.z);
+    return {dx * dx + dy * dy + dz * dz, fx * fx + fy * fy + fz * fz, c, h};
+}
+
+bool boxMeetsReach(const BoxRanges& r, const Swing& s) {
+    if (std::sqrt(r.d2min) > s.outer || std::sqrt(r.d2max) < s.inner) return false;
+    return r.c - r.h <= s.slab && r.c + r.h >= -s.slab;
 }
 
 Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
@@ -113,8 +128,9 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     const double outer = std::sqrt(std::max(out2, 0.0)) * (1 + 1e-12) + 1e-12;
     const double slab = radius * (1 + 1e-12) + 1e-12;
     const double width = toolSegSampleWidth();
-    Swing w{pivot,   direction, reference, swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
-            nullptr, width,     {},        {}};
+    Swing w{*pivot,  *direction, *reference, *swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
+            nullptr, width,      0.0,        {},         {}};
+    w.shortBelow = width * width * (1 - 1e-9);
     if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
     for (int k = 0; k < kFractionRows; k++) {
         const double lo = k * width, hi = (k + 1) * width;
@@ -125,8 +141,8 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
 
 // What the take-off table tells of p against the running angle (kTakeoffUnknown without a table).
 int tabled(const Swing& s, const Vec3* p, double floor, double* bound) {
-    return s.takeoff ? toolSegTakeoffTest(s.takeoff, s.pivot, s.direction, s.reference, s.swingAxis, p, floor,
-                                          bound)
+    return s.takeoff ? toolSegTakeoffTest(s.takeoff, &s.pivot, &s.direction, &s.reference, &s.swingAxis, p,
+                                          floor, bound)
                      : kTakeoffUnknown;
 }
 
@@ -140,11 +156,12 @@ int pointTest(const Swing& s, const Vec3* p, double* ioAngle) {
         default:
             break;
     }
-    if (!s.takeoff) return toolPointTest(s.pivot, s.direction, s.reference, s.swingAxis, p, ioAngle, s.limit);
+    if (!s.takeoff)
+        return toolPointTest(&s.pivot, &s.direction, &s.reference, &s.swingAxis, p, ioAngle, s.limit);
     // toolPointTest of the profile without asking the table again.
     double angle;
     const int r =
-        toolSegPointAngleUntabled(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, *ioAngle, &angle);
+        toolSegPointAngleUntabled(&s.pivot, &s.direction, &s.reference, &s.swingAxis, p, 1, *ioAngle, &angle);
     if (r == kToolSegAbove) return kToolSegReach;
     if (r != kToolSegReach) return r == kToolSegNearTip ? kToolSegOut : r;
     if (angle < *ioAngle && angle > -s.limit) {
@@ -164,13 +181,13 @@ int vertexTest(const Vec3* p, int32_t v, const Swing& s, double* ioAngle) {
         const int t = tabled(s, p, *ioAngle, &e.angle);
         e.code = t == kTakeoffAbove ? kToolSegAbove
                  : t == kTakeoffOut ? kToolSegOut
-                                    : toolSegPointAngleUntabled(s.pivot, s.direction, s.reference,
-                                                                s.swingAxis, p, 1, *ioAngle, &e.angle);
+                                    : toolSegPointAngleUntabled(&s.pivot, &s.direction, &s.reference,
+                                                                &s.swingAxis, p, 1, *ioAngle, &e.angle);
     }
     if (e.code == kToolSegAbove) {
         // A lower bound kept: it holds off every later use too while the smallest angle only falls.
         if (e.angle >= *ioAngle) return kToolSegReach;
-        e.code = toolSegPointAngle(s.pivot, s.direction, s.reference, s.swingAxis, p, 1, &e.angle);
+        e.code = toolSegPointAngle(&s.pivot, &s.direction, &s.reference, &s.swingAxis, p, 1, &e.angle);
     }
     if (e.code != kToolSegReach) return kToolSegOut;
     if (e.angle < *ioAngle && e.angle > -s.limit) {
@@ -211,7 +228,9 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     // Both ends out of reach says nothing about the middle of a long edge: only an edge that misses
     // the reach altogether is passed over.
     if (best == 0 && !segmentMeetsReach(a, b, s)) return 0;
-    if (const CollEdge& e = mesh->edges[edge]; e.sampleCount > 0 && mesh->samples) {
+    // The edge's record is read only for a mesh with samples (the ends come from the tree's layout).
+    if (mesh->samples && mesh->edges[edge].sampleCount > 0) {
+        const CollEdge& e = mesh->edges[edge];
         for (int32_t k = 0; k < e.sampleCount; k++) {
             const Vec3* q = &mesh->samples[e.firstSample + k];
             const int r = pointTest(s, q, ioAngle);
@@ -224,7 +243,7 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     if (!(w > 0.0)) return -1;
     // Clearly shorter than the width (half the edges): no sample, without the root and the quotient.
     const double len2 = dist2(a, b);
-    if (len2 < w * w * (1 - 1e-9)) return best;
+    if (len2 < s.shortBelow) return best;
     // The count from the squared length where it lies clearly between two whole multiples of the
     // width (most edges take one to three samples), else from the root and the quotient.
     int32_t k = 1;
@@ -246,14 +265,6 @@ int edgeTest(const CollMesh* mesh, int32_t edge, const Swing& s, double* ioAngle
     return best;
 }
 
-struct Box {
-    double xmin, xmax, ymin, ymax, zmin, zmax;
-};
-
-Box boxOf(const CollTreeNode* n) {
-    return {n->xmin, n->xmax, n->ymin, n->ymax, n->zmin, n->zmax};
-}
-
 // The polar angle by the polynomial arc tangent, by the library's where that has none.
 double polarOf(double b, double a) {
     const double near = toolSegAtan2Near(b, a);
@@ -265,13 +276,21 @@ double polarOf(double b, double a) {
 // less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
 // angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
 // them when the profile takes off no negative angle.
-double boxAngleBound(const Box& n, const Swing& s, bool leaf, double floor) {
+double boxAngleBound(const Box& n, const BoxRanges& r, const Swing& s, bool leaf, double floor) {
     double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
     double ca[8], cb[8];
+    // A corner's dot products are sums of one product per axis, taken once for each side of the box
+    // (the same products and the same order of addition as corner by corner).
+    const Vec3 &p = s.pivot, &d = s.direction, &e = s.reference;
+    const double cx[2] = {n.xmin - p.x, n.xmax - p.x}, cy[2] = {n.ymin - p.y, n.ymax - p.y},
+                 cz[2] = {n.zmin - p.z, n.zmax - p.z};
+    const double ax[2] = {cx[0] * d.x, cx[1] * d.x}, ay[2] = {cy[0] * d.y, cy[1] * d.y},
+                 az[2] = {cz[0] * d.z, cz[1] * d.z};
+    const double bx[2] = {cx[0] * e.x, cx[1] * e.x}, by[2] = {cy[0] * e.y, cy[1] * e.y},
+                 bz[2] = {cz[0] * e.z, cz[1] * e.z};
     for (int k = 0; k < 8; k++) {
-        const Vec3 c{(k & 1 ? n.xmax : n.xmin) - s.pivot->x, (k & 2 ? n.ymax : n.ymin) - s.pivot->y,
-                     (k & 4 ? n.zmax : n.zmin) - s.pivot->z};
-        ca[k] = dot(c, *s.direction), cb[k] = dot(c, *s.reference);
+        ca[k] = ax[k & 1] + ay[k >> 1 & 1] + az[k >> 2];
+        cb[k] = bx[k & 1] + by[k >> 1 & 1] + bz[k >> 2];
         amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
     }
     if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
@@ -286,21 +305,9 @@ double boxAngleBound(const Box& n, const Swing& s, bool leaf, double floor) {
     // The polynomial's arc tangents lie within 1e-7 of the library's.
     const double polar = polarOf(cb[lo], ca[lo]) - 1e-6, polarMax = polarOf(cb[hi], ca[hi]) + 1e-6;
     if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
-    const Vec3& p = *s.pivot;
-    const double dx = std::max({n.xmin - p.x, 0.0, p.x - n.xmax});
-    const double dy = std::max({n.ymin - p.y, 0.0, p.y - n.ymax});
-    const double dz = std::max({n.zmin - p.z, 0.0, p.z - n.zmax});
-    const double fx = std::max(std::fabs(n.xmin - p.x), std::fabs(n.xmax - p.x));
-    const double fy = std::max(std::fabs(n.ymin - p.y), std::fabs(n.ymax - p.y));
-    const double fz = std::max(std::fabs(n.zmin - p.z), std::fabs(n.zmax - p.z));
     // The box's nearest distance from the swing plane: points off the plane lose less of their angle.
-    const Vec3& w = *s.swingAxis;
-    const double c = ((n.xmin + n.xmax) / 2 - p.x) * w.x + ((n.ymin + n.ymax) / 2 - p.y) * w.y +
-                     ((n.zmin + n.zmax) / 2 - p.z) * w.z;
-    const double h = (n.xmax - n.xmin) / 2 * std::fabs(w.x) + (n.ymax - n.ymin) / 2 * std::fabs(w.y) +
-                     (n.zmax - n.zmin) / 2 * std::fabs(w.z);
-    const double d2min = dx * dx + dy * dy + dz * dz, d2max = fx * fx + fy * fy + fz * fz;
-    const double sMin = std::max(std::fabs(c) - h * (1 + 1e-12), 0.0);
+    const double d2min = r.d2min, d2max = r.d2max;
+    const double sMin = std::max(std::fabs(r.c) - r.h * (1 + 1e-12), 0.0);
     // The table's cells answer most boxes cheaply; a leaf it does not hold off takes the bound over
     // the box's own ranges too (both hold: the smaller is kept), which spares it most of the time.
     double half = s.takeoff ? toolSegTakeoffOver(s.takeoff, d2min, d2max, sMin) : NAN;
@@ -320,7 +327,7 @@ int leafQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, do
 }
 
 int treeQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
-    if (!node || !boxMeetsReach(node, s)) return 0;
+    if (!node || !boxMeetsReach(rangesOf(boxOf(node), s.pivot, s.swingAxis), s)) return 0;
     if (node->left || node->right) {
         const int l = treeQuery(mesh, node->left, s, ioAngle);
         if (l < 0) return l;
@@ -339,8 +346,11 @@ int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing
     std::vector<Entry> heap;
     auto greater = [](const Entry& a, const Entry& b) { return a.first > b.first; };
     auto push = [&](const CollTreeNode* n) {
-        if (!n || !boxMeetsReach(n, s)) return;
-        const double bound = boxAngleBound(boxOf(n), s, !n->left && !n->right, *ioAngle);
+        if (!n) return;
+        const Box box = boxOf(n);
+        const BoxRanges r = rangesOf(box, s.pivot, s.swingAxis);
+        if (!boxMeetsReach(r, s)) return;
+        const double bound = boxAngleBound(box, r, s, !n->left && !n->right, *ioAngle);
         if (bound - 1e-9 >= *ioAngle) return;
         heap.push_back({bound, n});
         std::push_heap(heap.begin(), heap.end(), greater);

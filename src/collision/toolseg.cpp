@@ -1,6 +1,7 @@
 #include "collision/toolseg.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct TakeoffTable {
     double z[kToolSegPoints] = {}, rho[kToolSegPoints] = {};
     ToolSegTakeoff view{};
     std::vector<float> invRadius2, bound;
+    // The largest slot-0 bound over 2^k bins from each bin, level k at k * bins (NaN where any is):
+    // a box that meets the swing plane takes its bound in two reads instead of a pass over its bins.
+    std::vector<float> planeMax;
+    uint32_t levels = 0;
 };
 TakeoffTable gTable;
 
@@ -56,6 +61,10 @@ float floatBelow(double v) {
 
 double floatOfKey(uint32_t key) {
     return static_cast<double>(std::bit_cast<float>(key << ToolSegTakeoff::kShift));
+}
+
+float planeMaxOf(float a, float b) {
+    return std::isnan(a) || std::isnan(b) ? NAN : std::max(a, b);
 }
 
 void buildTakeoffTable() {
@@ -94,6 +103,15 @@ void buildTakeoffTable() {
             const double b = toolSegHalfAngleBound(d2lo, d2hi, sMin);
             if (b >= 0.0) t.bound[size_t{i} * ToolSegTakeoff::kSlots + j] = floatAbove(b);
         }
+    }
+    t.levels = static_cast<uint32_t>(std::bit_width(bins));
+    t.planeMax.assign(size_t{t.levels} * bins, NAN);
+    for (uint32_t i = 0; i < bins; i++) t.planeMax[i] = t.bound[size_t{i} * ToolSegTakeoff::kSlots];
+    for (uint32_t k = 1; k < t.levels; k++) {
+        const float* below = &t.planeMax[size_t{k - 1} * bins];
+        float* level = &t.planeMax[size_t{k} * bins];
+        for (uint32_t i = 0; i + (1u << k) <= bins; i++)
+            level[i] = planeMaxOf(below[i], below[i + (1u << (k - 1))]);
     }
     std::copy(g.z, g.z + kToolSegPoints, t.z);
     std::copy(g.rho, g.rho + kToolSegPoints, t.rho);
@@ -363,6 +381,13 @@ double toolSegTakeoffOver(const ToolSegTakeoff* t, double d2min, double d2max, d
     };
     if (!(d2min <= d2max) || !(sMin >= 0.0)) return NAN;
     const int64_t b0 = std::max<int64_t>(binOf(d2min), 0), b1 = std::min<int64_t>(binOf(d2max), t->bins - 1);
+    if (sMin == 0.0 && b0 <= b1 && t == &gTable.view) {
+        // Every bin takes its slot 0 (x = 0): the loop's maximum from the two overlapping ranges.
+        const uint32_t k = static_cast<uint32_t>(std::bit_width(static_cast<uint64_t>(b1 - b0 + 1))) - 1;
+        const float* level = &gTable.planeMax[size_t{k} * t->bins];
+        const float off = planeMaxOf(level[b0], level[b1 - (int64_t{1} << k) + 1]);
+        return std::isnan(off) ? NAN : std::max(-1.0, static_cast<double>(off));
+    }
     double bound = -1.0;
     for (int64_t i = b0; i <= b1; i++) {
         const double x = sMin * sMin * static_cast<double>(t->invRadius2[i]);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -339,6 +340,37 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
         }
     });
     EXPECT_GT(reached, 5000);
+}
+
+// Ranges that meet the swing plane (sMin = 0, every bin's slot 0) against the largest bound over the
+// table's own cells bin by bin: the same value, also for ranges past either end of the table.
+TEST_F(MeshSetTest, TakeoffOverThePlaneIsTheLargestCellBound) {
+    for (int n = 0; n < 300; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        const ToolSegTakeoff* table = toolSegTakeoff();
+        ASSERT_TRUE(table);
+        for (int k = 0; k < 300; k++) {
+            const double top = t.stage4Top * 1.2, d2lo = std::pow(top * rngUniform(), 2);
+            const double d2hi =
+                k % 4 ? d2lo * (1 + rngUniform() * rngUniform()) : std::max(d2lo, top * top * rngUniform());
+            const auto binOf = [&](double d2) {
+                const int64_t key = std::bit_cast<uint32_t>(static_cast<float>(d2)) >> ToolSegTakeoff::kShift;
+                return std::clamp<int64_t>(key - table->base, -1, table->bins);
+            };
+            double plain = -1.0;
+            for (int64_t i = std::max<int64_t>(binOf(d2lo), 0);
+                 i <= std::min<int64_t>(binOf(d2hi), table->bins - 1); i++) {
+                const double off = table->bound[i * ToolSegTakeoff::kSlots];
+                plain = std::isnan(off) ? NAN : std::max(plain, off);  // a NaN stays
+            }
+            const double got = toolSegTakeoffOver(table, d2lo, d2hi, 0.0);
+            if (std::isnan(plain))
+                EXPECT_TRUE(std::isnan(got)) << n << " " << k;
+            else
+                EXPECT_EQ(got, plain) << n << " " << k;
+        }
+    }
 }
 
 // The point test's cheap lower bound: never above the angle the arc functions give, given only when
