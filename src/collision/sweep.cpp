@@ -399,10 +399,22 @@ uint16_t sweepKernelClass(uint16_t toolType, KernelBlock* block, int32_t* cls) {
 }
 
 double sweepPlaneTravel(uint16_t toolType, const KernelBlock* b) {
+    // planeOf's normal, cosine and offset, without the parts the travel does not read (its sine serves
+    // the flat kernels alone).
     Plane p;
-    planeOf(b, gDir, &p);
-    // Nearly along the plane its travel would be the quotient of rounding errors.
-    if (p.mode == 0 || p.c < 1e-3) return -std::numeric_limits<double>::infinity();
+    p.q0 = b->tri[0];
+    const Vec3 cr = cross(sub(b->tri[1], b->tri[0]), sub(b->tri[2], b->tri[0]));
+    const double len = std::sqrt(dot(cr, cr));
+    // Nearly along the plane its travel would be the quotient of rounding errors (a degenerate
+    // triangle or a motion along the plane has none).
+    if (!(len >= 1e-5)) return -std::numeric_limits<double>::infinity();
+    p.n = mul(1.0 / len, cr);
+    if (dot(p.n, gDir) < 0) p.n = mul(-1.0, p.n);
+    p.c = dot(p.n, gDir);
+    if (!(p.c >= 1e-7) || p.c < 1e-3) return -std::numeric_limits<double>::infinity();
+    p.mode = p.c <= 0.9999999 ? 1 : 2;
+    p.D = -dot(p.n, p.q0);
+    p.sn = toolType == 2 || toolType == 3 ? std::sqrt(std::fmax(0.0, 1.0 - p.c * p.c)) : 0.0;
     const double h = dot(p.n, b->start) + p.D;
     // The support of each shape along the plane normal; across the motion the flat kernels take the
     // plane's travel on the axis, which a slightly tilted plane reaches later than the rim.
