@@ -75,34 +75,18 @@ struct ScanResult {
 
 // Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0. A triangle
 // whose plane or extent the tool meets too late to lift it by floor is passed over (an answer below floor may
-// then be missed; none at or above it). rhoFloor (when not negative) is a lower bound of the element's
-// distance from the axis: the nearest corner's travel less the shape's height there then bounds every
-// contact more cheaply than the triangle's own distance, which most passed-over triangles never need.
+// then be missed; none at or above it).
 int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t type, double length,
-                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity(),
-                double rhoFloor = -1.0) {
+                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity()) {
     KernelBlock b = proto;
     b.best = -length;
     Vec3 t[6];
     const int n = chkElementTriangles(m.kind, m.facets, m.tris, j, t);
     uint16_t code = 0;
-    const double ahead = rhoFloor >= 0.0 ? shapeAhead(type, proto.radius, proto.cornerRadius, rhoFloor) : 0.0;
-    const Vec3& d = *sweepDirection();
     for (int h = 0; h < n; ++h) {
         b.tri[0] = t[3 * h];
         b.tri[1] = t[3 * h + 1];
         b.tri[2] = t[3 * h + 2];
-        if (rhoFloor >= 0.0) {
-            double near = std::numeric_limits<double>::infinity(), scale = 0.0;
-            for (const Vec3& v : b.tri) {
-                const Vec3 w{v.x - b.start.x, v.y - b.start.y, v.z - b.start.z};
-                const double e = w.x * d.x + w.y * d.y + w.z * d.z;
-                near = std::min(near, e);
-                scale += std::fabs(w.x) + std::fabs(w.y) + std::fabs(w.z) + std::fabs(e);
-            }
-            // The extent bound's own slack (the triangle lies within the box, so no nearer the axis).
-            if (length - (near - ahead - 1e-7 - 1e-12 * scale) + 1e-6 < floor) continue;
-        }
         // The slack covers the rounding of the plane and of the kernels' rim contacts.
         if (floor > -std::numeric_limits<double>::infinity() &&
             (length - sweepPlaneTravel(type, &b) + 1e-6 < floor ||
@@ -199,8 +183,7 @@ struct BestFirst {
         if (bound < threshold || (res.found && bound < res.lift)) return;
         double lift;
         Vec3 c;
-        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold,
-                         std::max(0.0, boxRho(lo, hi, s, d))) ||
+        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold) ||
             lift < threshold)
             return;
         if (!res.found || lift > res.lift || (lift == res.lift && j < bestJ)) {
