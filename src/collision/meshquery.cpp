@@ -81,12 +81,15 @@ int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t
     KernelBlock b = proto;
     b.best = -length;
     Vec3 t[6];
-    const int n = chkElementTriangles(m.kind, m.facets, m.tris, j, t);
+    // A triangle mesh's element is its triangle (as chkElementTriangles gives it, without the call).
+    const bool single = m.kind == kMeshTriangles;
+    const int n = single ? 1 : chkElementTriangles(m.kind, m.facets, m.tris, j, t);
+    const Vec3* corners = single ? m.tris->data[j].p : t;
     uint16_t code = 0;
     for (int h = 0; h < n; ++h) {
-        b.tri[0] = t[3 * h];
-        b.tri[1] = t[3 * h + 1];
-        b.tri[2] = t[3 * h + 2];
+        b.tri[0] = corners[3 * h];
+        b.tri[1] = corners[3 * h + 1];
+        b.tri[2] = corners[3 * h + 2];
         // The slack covers the rounding of the plane and of the kernels' rim contacts.
         if (floor > -std::numeric_limits<double>::infinity() &&
             (length - sweepPlaneTravel(type, &b) + 1e-6 < floor ||
