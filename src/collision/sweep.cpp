@@ -67,7 +67,8 @@ struct Plane {
     double d00, d01, d11, denom;
 };
 
-void planeOf(const KernelBlock* b, const Vec3& d, Plane* p) {
+// The ball reads no sine (it costs a square root and a library call).
+void planeOf(const KernelBlock* b, const Vec3& d, Plane* p, bool sine = true) {
     p->q0 = b->tri[0];
     p->e1 = sub(b->tri[1], b->tri[0]);
     p->e2 = sub(b->tri[2], b->tri[0]);
@@ -83,7 +84,7 @@ void planeOf(const KernelBlock* b, const Vec3& d, Plane* p) {
         if (p->c >= 1e-7) p->mode = p->c <= 0.9999999 ? 1 : 2;
     }
     p->D = -dot(p->n, p->q0);
-    p->sn = std::sqrt(std::fmax(0.0, 1.0 - p->c * p->c));
+    p->sn = sine ? std::sqrt(std::fmax(0.0, 1.0 - p->c * p->c)) : 0.0;
     p->d00 = dot(p->e1, p->e1);
     p->d01 = dot(p->e1, p->e2);
     p->d11 = dot(p->e2, p->e2);
@@ -300,7 +301,7 @@ int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3*
 
 static uint16_t kernelBall(KernelBlock* b, int32_t* cls) {
     Plane p;
-    planeOf(b, gDir, &p);
+    planeOf(b, gDir, &p, false);
     const double R = b->radius;
     double local = -1e6;
     Vec3 contact{};
