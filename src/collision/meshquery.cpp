@@ -170,6 +170,9 @@ struct BestFirst {
                                                   : reinterpret_cast<const char*>(&m.facets[j]);
         __builtin_prefetch(at);
         __builtin_prefetch(at + 64);
+        // The visit's first reads: the element's own box.
+        __builtin_prefetch(&m.boxMin[j]);
+        __builtin_prefetch(&m.boxMax[j]);
     }
     static double visitOf(void* ctx, int32_t j) {
         BestFirst& f = *static_cast<BestFirst*>(ctx);
