@@ -59,8 +59,9 @@ struct ScanResult {
 };
 
 // Height of the tool shape ahead of its reference at radial distance rho from its axis (a: the ball or
-// flat radius, the torus's centre circle; r: the torus tube).
-double shapeAhead(uint16_t type, double a, double r, double rho) {
+// flat radius, the torus's centre circle; r: the torus tube). Inlined: the box bounds call it millions
+// of times a run.
+[[gnu::always_inline]] inline double shapeAhead(uint16_t type, double a, double r, double rho) {
     if (type == kBallMill) {
         const double x = std::min(rho, a);
         return std::sqrt(std::max(0.0, a * a - x * x));
@@ -74,34 +75,21 @@ double shapeAhead(uint16_t type, double a, double r, double rho) {
 
 // Lift of one element: 1 with lift and contact when a kernel accepted a contact, else 0. A triangle
 // whose plane or extent the tool meets too late to lift it by floor is passed over (an answer below floor may
-// then be missed; none at or above it). rhoFloor (when not negative) is a lower bound of the element's
-// distance from the axis: the nearest corner's travel less the shape's height there then bounds every
-// contact more cheaply than the triangle's own distance, which most passed-over triangles never need.
+// then be missed; none at or above it).
 int elementLift(const MeshView& m, int32_t j, const KernelBlock& proto, uint16_t type, double length,
-                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity(),
-                double rhoFloor = -1.0) {
+                double* lift, Vec3* contact, double floor = -std::numeric_limits<double>::infinity()) {
     KernelBlock b = proto;
     b.best = -length;
     Vec3 t[6];
-    const int n = chkElementTriangles(m.kind, m.facets, m.tris, j, t);
+    // A triangle mesh's element is its triangle (as chkElementTriangles gives it, without the call).
+    const bool single = m.kind == kMeshTriangles;
+    const int n = single ? 1 : chkElementTriangles(m.kind, m.facets, m.tris, j, t);
+    const Vec3* corners = single ? m.tris->data[j].p : t;
     uint16_t code = 0;
-    const double ahead = rhoFloor >= 0.0 ? shapeAhead(type, proto.radius, proto.cornerRadius, rhoFloor) : 0.0;
-    const Vec3& d = *sweepDirection();
     for (int h = 0; h < n; ++h) {
-        b.tri[0] = t[3 * h];
-        b.tri[1] = t[3 * h + 1];
-        b.tri[2] = t[3 * h + 2];
-        if (rhoFloor >= 0.0) {
-            double near = std::numeric_limits<double>::infinity(), scale = 0.0;
-            for (const Vec3& v : b.tri) {
-                const Vec3 w{v.x - b.start.x, v.y - b.start.y, v.z - b.start.z};
-                const double e = w.x * d.x + w.y * d.y + w.z * d.z;
-                near = std::min(near, e);
-                scale += std::fabs(w.x) + std::fabs(w.y) + std::fabs(w.z) + std::fabs(e);
-            }
-            // The extent bound's own slack (the triangle lies within the box, so no nearer the axis).
-            if (length - (near - ahead - 1e-7 - 1e-12 * scale) + 1e-6 < floor) continue;
-        }
+        b.tri[0] = corners[3 * h];
+        b.tri[1] = corners[3 * h + 1];
+        b.tri[2] = corners[3 * h + 2];
         // The slack covers the rounding of the plane and of the kernels' rim contacts.
         if (floor > -std::numeric_limits<double>::infinity() &&
             (length - sweepPlaneTravel(type, &b) + 1e-6 < floor ||
@@ -182,6 +170,9 @@ struct BestFirst {
                                                   : reinterpret_cast<const char*>(&m.facets[j]);
         __builtin_prefetch(at);
         __builtin_prefetch(at + 64);
+        // The visit's first reads: the element's own box.
+        __builtin_prefetch(&m.boxMin[j]);
+        __builtin_prefetch(&m.boxMax[j]);
     }
     static double visitOf(void* ctx, int32_t j) {
         BestFirst& f = *static_cast<BestFirst*>(ctx);
@@ -198,8 +189,7 @@ struct BestFirst {
         if (bound < threshold || (res.found && bound < res.lift)) return;
         double lift;
         Vec3 c;
-        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold,
-                         std::max(0.0, boxRho(lo, hi, s, d))) ||
+        if (!elementLift(m, j, proto, type, length, &lift, &c, res.found ? res.lift : threshold) ||
             lift < threshold)
             return;
         if (!res.found || lift > res.lift || (lift == res.lift && j < bestJ)) {

@@ -67,7 +67,8 @@ struct Plane {
     double d00, d01, d11, denom;
 };
 
-void planeOf(const KernelBlock* b, const Vec3& d, Plane* p) {
+// The ball reads no sine (it costs a square root and a library call).
+void planeOf(const KernelBlock* b, const Vec3& d, Plane* p, bool sine = true) {
     p->q0 = b->tri[0];
     p->e1 = sub(b->tri[1], b->tri[0]);
     p->e2 = sub(b->tri[2], b->tri[0]);
@@ -83,7 +84,7 @@ void planeOf(const KernelBlock* b, const Vec3& d, Plane* p) {
         if (p->c >= 1e-7) p->mode = p->c <= 0.9999999 ? 1 : 2;
     }
     p->D = -dot(p->n, p->q0);
-    p->sn = std::sqrt(std::fmax(0.0, 1.0 - p->c * p->c));
+    p->sn = sine ? std::sqrt(std::fmax(0.0, 1.0 - p->c * p->c)) : 0.0;
     p->d00 = dot(p->e1, p->e1);
     p->d01 = dot(p->e1, p->e2);
     p->d11 = dot(p->e2, p->e2);
@@ -164,7 +165,10 @@ const Vec3* sweepDirection() {
     return &gDir;
 }
 
-double sweepShapeReach(const SweepShape* sh) {
+namespace {
+
+// Inlined into the segment contact, which the departure sweeps call about a million times a run.
+[[gnu::always_inline]] inline double reachOf(const SweepShape* sh) {
     switch (sh->kind) {
         case kShapeTorus:
             return sh->a + sh->r;
@@ -175,8 +179,8 @@ double sweepShapeReach(const SweepShape* sh) {
     }
 }
 
-double sweepShapeLag(const SweepShape* sh, double rho) {
-    if (rho > sweepShapeReach(sh)) return std::numeric_limits<double>::infinity();
+[[gnu::always_inline]] inline double lagOf(const SweepShape* sh, double rho) {
+    if (rho > reachOf(sh)) return std::numeric_limits<double>::infinity();
     switch (sh->kind) {
         case kShapeSphere:
             return -std::sqrt(std::fmax(0.0, sh->a * sh->a - rho * rho));
@@ -193,12 +197,22 @@ double sweepShapeLag(const SweepShape* sh, double rho) {
     }
 }
 
+}  // namespace
+
+double sweepShapeReach(const SweepShape* sh) {
+    return reachOf(sh);
+}
+
+double sweepShapeLag(const SweepShape* sh, double rho) {
+    return lagOf(sh, rho);
+}
+
 int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3* s, const Vec3* d,
                  double reach, SweepHit* hit) {
     if (!(reach > 0)) return 0;
     // reach bounds the distance of the segment's line from the axis (and of a corner touching a curved
     // shape); the contact itself may lie anywhere on the shape.
-    const double full = sweepShapeReach(sh);
+    const double full = reachOf(sh);
     const Vec3 ev = sub(*b, *a);
     const Vec3 w0 = sub(*a, *s);
     const double e0 = dot(w0, *d), ed = dot(ev, *d);
@@ -279,7 +293,7 @@ int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3*
     if ((t == 0.0 || t == 1.0) && sh->kind != kShapeDisc && rho > reach) return 0;
     hit->t = t;
     hit->point = x;
-    hit->travel = e + sweepShapeLag(sh, std::fmin(rho, sweepShapeReach(sh)));
+    hit->travel = e + lagOf(sh, std::fmin(rho, reachOf(sh)));
     hit->flat = sh->kind == kShapeDisc || (sh->kind == kShapeTorus && rho <= sh->a) ||
                 (sh->kind == kShapeFrustum && (sh->r1 >= sh->r2 || rho <= sh->r1));
     return 1;
@@ -287,7 +301,7 @@ int sweepSegment(const SweepShape* sh, const Vec3* a, const Vec3* b, const Vec3*
 
 static uint16_t kernelBall(KernelBlock* b, int32_t* cls) {
     Plane p;
-    planeOf(b, gDir, &p);
+    planeOf(b, gDir, &p, false);
     const double R = b->radius;
     double local = -1e6;
     Vec3 contact{};
@@ -399,10 +413,22 @@ uint16_t sweepKernelClass(uint16_t toolType, KernelBlock* block, int32_t* cls) {
 }
 
 double sweepPlaneTravel(uint16_t toolType, const KernelBlock* b) {
+    // planeOf's normal, cosine and offset, without the parts the travel does not read (its sine serves
+    // the flat kernels alone).
     Plane p;
-    planeOf(b, gDir, &p);
-    // Nearly along the plane its travel would be the quotient of rounding errors.
-    if (p.mode == 0 || p.c < 1e-3) return -std::numeric_limits<double>::infinity();
+    p.q0 = b->tri[0];
+    const Vec3 cr = cross(sub(b->tri[1], b->tri[0]), sub(b->tri[2], b->tri[0]));
+    const double len = std::sqrt(dot(cr, cr));
+    // Nearly along the plane its travel would be the quotient of rounding errors (a degenerate
+    // triangle or a motion along the plane has none).
+    if (!(len >= 1e-5)) return -std::numeric_limits<double>::infinity();
+    p.n = mul(1.0 / len, cr);
+    if (dot(p.n, gDir) < 0) p.n = mul(-1.0, p.n);
+    p.c = dot(p.n, gDir);
+    if (!(p.c >= 1e-7) || p.c < 1e-3) return -std::numeric_limits<double>::infinity();
+    p.mode = p.c <= 0.9999999 ? 1 : 2;
+    p.D = -dot(p.n, p.q0);
+    p.sn = toolType == 2 || toolType == 3 ? std::sqrt(std::fmax(0.0, 1.0 - p.c * p.c)) : 0.0;
     const double h = dot(p.n, b->start) + p.D;
     // The support of each shape along the plane normal; across the motion the flat kernels take the
     // plane's travel on the axis, which a slightly tilted plane reaches later than the rim.
