@@ -322,22 +322,7 @@ Vec3 pointFromRows(const BsplSurface* s, Vec3* c, double* w, double u, int32_t s
 }  // namespace
 
 int evalNurbsSurfPoint(const BsplSurface* surface, double u, double v, Vec3* point) {
-    if (!usable(surface) || point == nullptr) return -1;
-    const BsplSurface* s = surface;
-    if (!wrapParam(&u, s->uKnots, s->uNum, s->periodicU) || !wrapParam(&v, s->vKnots, s->vNum, s->periodicV))
-        return -1;
-    const int32_t su = pointSpan(s->uKnots, s->uNum, s->uOrder, u);
-    const int32_t sv = pointSpan(s->vKnots, s->vNum, s->vOrder, v);
-    // The rows in v share their factors, taken once; the spans stay within the control net, so no
-    // factor is out of range.
-    Alphas inV;
-    alphasOf(&inV, s->vOrder - 1, s->vKnots, s->vNum, v, sv);
-    const bool rational = isRational(s);
-    Vec3 c[kWork];
-    double w[kWork];
-    spanRows(s, su, sv, inV, rational, c, w);
-    *point = pointFromRows(s, c, w, u, su, rational);
-    return 1;
+    return point == nullptr ? -1 : evalNurbsSurfPointsAtV(surface, &u, 1, v, point);
 }
 
 int evalNurbsSurfPointsAtV(const BsplSurface* surface, const double* us, int32_t n, double v, Vec3* points) {
@@ -345,6 +330,8 @@ int evalNurbsSurfPointsAtV(const BsplSurface* surface, const double* us, int32_t
     const BsplSurface* s = surface;
     if (!wrapParam(&v, s->vKnots, s->vNum, s->periodicV)) return -1;
     const int32_t sv = pointSpan(s->vKnots, s->vNum, s->vOrder, v);
+    // The rows in v share their factors, taken once; the spans stay within the control net, so no
+    // factor is out of range.
     Alphas inV;
     alphasOf(&inV, s->vOrder - 1, s->vKnots, s->vNum, v, sv);
     const bool rational = isRational(s);
