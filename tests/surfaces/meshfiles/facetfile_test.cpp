@@ -83,6 +83,54 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
     EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, nullptr, 0, dir.file("no/x.3df").c_str()), -1);
 }
 
+// Counts on either side of the writer's and the reader's block sizes: every record in the file is
+// a zero flag and the triangle's corners (the third twice) at their packed places, and the visit hands
+// every record over once, in order, in blocks that add up to the count.
+TEST_F(FacetFileTest, RecordsAcrossBlockEdgesKeepTheirPackedLayout) {
+    for (int n : {639, 640, 641, 1023, 1024, 1025, 1281, 2049}) {
+        Rng rng{7000u + n};
+        TriList* tris = triListCreate(n);
+        ASSERT_NE(tris, nullptr);
+        for (int i = 0; i < n; ++i) {
+            Triangle3D t;
+            for (Vec3& p : t.p) p = Vec3{seededIn(&rng, -9, 9), seededIn(&rng, -9, 9), seededIn(&rng, -9, 9)};
+            triListAdd(tris, &t);
+        }
+        const std::string name = dir.file("b.3df");
+        ASSERT_EQ(polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, name.c_str()), n);
+        const std::vector<uint8_t> b = readBytes(name);
+        ASSERT_EQ(b.size(), 256u + 98u * n);
+        for (int i = 0; i < n; ++i) {
+            const size_t at = 256u + 98u * i;
+            for (int k = 0; k < 4; ++k) {
+                const Vec3& p = tris->data[i].p[std::min(k, 2)];
+                EXPECT_EQ(rawAt<double>(b, at + 2 + 24 * k), p.x) << n << " " << i;
+                EXPECT_EQ(rawAt<double>(b, at + 2 + 24 * k + 8), p.y);
+                EXPECT_EQ(rawAt<double>(b, at + 2 + 24 * k + 16), p.z);
+            }
+            EXPECT_EQ(rawAt<uint16_t>(b, at), 0u);
+        }
+        struct Seen {
+            std::vector<Facet98> facets;
+            int32_t expected = -1;
+        } seen;
+        const int rc = facetFileVisit(
+            name.c_str(), &seen,
+            [](void* c, int32_t count) { return static_cast<Seen*>(c)->expected = count, true; },
+            [](void* c, const Facet98* f, int32_t m) {
+                auto* s = static_cast<Seen*>(c);
+                s->facets.insert(s->facets.end(), f, f + m);
+                return m > 0;
+            });
+        ASSERT_EQ(rc, n);
+        EXPECT_EQ(seen.expected, n);
+        ASSERT_EQ(seen.facets.size(), static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            EXPECT_EQ(std::memcmp(&seen.facets[i].p[0], b.data() + 256 + 98 * i + 2, 96), 0) << n << " " << i;
+        triListFree(tris);
+    }
+}
+
 TEST_F(FacetFileTest, CentreFromVersionOnePointNine) {
     for (float version : {1.0f, 1.5f, 1.9f, 1.95f}) {
         ASSERT_EQ(facetFileOpen(dir.file("c.3df").c_str(), kFacetCreate), 1);
