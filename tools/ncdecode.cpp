@@ -2,6 +2,8 @@
 
 #include <kvcycles.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -22,15 +24,29 @@ double getF64(const unsigned char* r, int offset) {
     return v;
 }
 
+// The listing has a field per record item: printf's digits (to_chars is specified to give them)
+// without its format parser.
+void addName(std::string& out, const char* name) {
+    out += ' ';
+    out += name;
+    out += '=';
+}
+
 void addInt(std::string& out, const char* name, int64_t value) {
-    char buf[64];
-    snprintf(buf, sizeof buf, " %s=%lld", name, static_cast<long long>(value));
-    out += buf;
+    char buf[24];
+    addName(out, name);
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
 }
 
 void addDouble(std::string& out, const char* name, const unsigned char* r, int offset) {
-    char buf[96];
-    snprintf(buf, sizeof buf, " %s=%.10g", name, getF64(r, offset));
+    const double value = getF64(r, offset);
+    char buf[40];
+    addName(out, name);
+    if (std::isfinite(value)) {
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 10).ptr);
+        return;
+    }
+    snprintf(buf, sizeof buf, "%.10g", value);
     out += buf;
 }
 

@@ -1,5 +1,6 @@
 #include "kernel/ncemit.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -67,10 +68,32 @@ std::string fixedText(double value) {
     return buf;
 }
 
-std::string axisText(double value) {
-    char buf[kFormatFixedMax];
+// An axis component as "%.8f" writes it (to_chars is specified to give printf's digits); the rare
+// non-finite or overlong value goes through printf itself.
+void axisText(double value, char (&buf)[kFormatFixedMax]) {
+    if (std::isfinite(value)) {
+        const auto r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::fixed, 8);
+        if (r.ec == std::errc()) {
+            *r.ptr = '\0';
+            return;
+        }
+    }
     snprintf(buf, sizeof buf, "%.8lf", value);
-    return buf;
+}
+
+// Whether two values print alike: coordinates at the current decimals, axis components at eight.
+// Equal bits print alike without printing (most moves keep some coordinates).
+bool sameText(double a, double b, bool axis) {
+    if (std::memcmp(&a, &b, sizeof a) == 0) return true;
+    char ta[kFormatFixedMax], tb[kFormatFixedMax];
+    if (axis) {
+        axisText(a, ta);
+        axisText(b, tb);
+    } else {
+        formatFixed(ta, a);
+        formatFixed(tb, b);
+    }
+    return std::strcmp(ta, tb) == 0;
 }
 
 std::string pathValue(const char* comment, const char* uText) {
@@ -88,9 +111,7 @@ void move5x(CycleRecord* record, int32_t type, int32_t axisType, int32_t compani
     int32_t flags[6] = {};
     bool moved = false, turned = false;
     for (int n = 0; n < 6; ++n) {
-        bool differs =
-            n < 3 ? fixedText(*last[n]) != fixedText(now[n]) : axisText(*last[n]) != axisText(now[n]);
-        if (!differs) continue;
+        if (sameText(*last[n], now[n], n >= 3)) continue;
         *last[n] = now[n];
         flags[n] = 1;
         (n < 3 ? moved : turned) = true;

@@ -1,5 +1,6 @@
 #include "kernel/numtext.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,6 @@ namespace {
 int gDecimals = 6;
 double gScale = 1e6;
 long gScaleInt = 1000000;
-char gFormat[16] = "%ld.%06ld";
 
 // Removes trailing zeros and a bare point; "-0" becomes "0".
 int trimNumber(char* text) {
@@ -34,7 +34,6 @@ void setNumberDecimals(int count) {
     gScaleInt = 1;
     for (int i = 0; i < count; ++i) gScaleInt *= 10;
     gScale = static_cast<double>(gScaleInt);
-    snprintf(gFormat, sizeof gFormat, "%%ld.%%0%dld", count);
 }
 
 int numberDecimals() {
@@ -63,8 +62,13 @@ int formatFixed(char* destination, double value) {
         i += r >= 0 ? 1 : -1;
         f = 0;
     }
+    // Integer part, point, then the decimals zero-padded to their count: what "%ld.%0*ld" writes,
+    // without the format parser (every output coordinate passes here).
     char* p = destination;
     if (i == 0 && r < 0) *p++ = '-';
-    snprintf(p, kFormatFixedMax - 1, gFormat, i, f);
+    p = std::to_chars(p, destination + kFormatFixedMax, i).ptr;
+    *p++ = '.';
+    for (int d = gDecimals - 1; d >= 0; --d, f /= 10) p[d] = static_cast<char>('0' + f % 10);
+    p[gDecimals] = '\0';
     return trimNumber(destination);
 }

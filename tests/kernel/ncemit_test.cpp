@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "geometry/rng.h"
 #include "kernel/numtext.h"
 #include "testrecord.h"
 
@@ -255,6 +258,31 @@ TEST_F(NcEmitTest, FiveAxisMovesFlagOnlyWhatChanged) {
     EXPECT_EQ(typeOf(gOut[1]), 4019);
     EXPECT_EQ(ncRecGetI32(&gOut[0].record, KVNC_MOVE5_FLAG_X), 1);
     EXPECT_EQ(ncRecGetI32(&gOut[0].record, KVNC_MOVE5_FLAG_J), 1);
+}
+
+// A component is flagged exactly when printf's text of it changes (coordinates rounded half up at the
+// decimals, axis components at eight): equal values, signed zeros, steps below and above a last digit.
+TEST_F(NcEmitTest, SeededFiveAxisFlagsFollowThePrintedText) {
+    auto text = [](double v, int k) {
+        char buf[400];
+        snprintf(buf, sizeof buf, "%.*f", k < 3 ? 6 : 8, k < 3 ? std::floor(v * 1e6 + 0.5) / 1e6 + 0.0 : v);
+        return std::string(buf);
+    };
+    const double steps[] = {0.0, -0.0, 1e-10, 3e-9, 6e-9, 4e-7, 6e-7, 1e-3};
+    double last[6] = {1, 2, 3, 0, 0, 1}, now[6];
+    rngResetState();
+    for (int n = 0; n < 3000; ++n) {
+        for (int k = 0; k < 6; ++k)
+            now[k] = rngBelow(4) == 0 ? last[k] : last[k] * rngBelow(2) + steps[rngBelow(8)];
+        int32_t flag[6], any = 0;
+        for (int k = 0; k < 6; ++k) any |= flag[k] = text(last[k], k) != text(now[k], k);
+        gOut.clear();
+        ncMove3114(&rec, &last[0], &last[1], &last[2], now[0], now[1], now[2], &last[3], &last[4], &last[5],
+                   now[3], now[4], now[5]);
+        ASSERT_EQ(gOut.empty(), any == 0) << n;
+        for (int k = 0; k < (gOut.empty() ? 0 : flag[3] | flag[4] | flag[5] ? 6 : 3); ++k)
+            ASSERT_EQ(ncRecGetI32(&gOut[0].record, KVNC_MOVE5_FLAG_X + 4 * (k % 3) + 40 * (k / 3)), flag[k]);
+    }
 }
 
 TEST_F(NcEmitTest, PolylinePointsAndTriples) {

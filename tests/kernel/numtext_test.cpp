@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "geometry/rng.h"
+
 namespace {
 
 std::string fixed(double value) {
@@ -71,5 +73,22 @@ TEST(FormatFixed, NonFiniteAndHugeValuesAreSafe) {
     EXPECT_EQ(big[0], '-');
     setNumberDecimals(8);
     EXPECT_EQ(fixed(std::numeric_limits<double>::max()).size(), 309u);
+    numTextResetState();
+}
+
+// The rounded value as printf prints it, trimmed: an independent answer while the scaled value is an
+// exact integer in a double.
+TEST(FormatFixed, SeededValuesPrintAsPrintfPrintsTheirRounding) {
+    rngResetState();
+    for (int n = 0; n < 30000; ++n) {
+        const int d = 1 + n % 8;
+        const double scale = std::pow(10.0, d), v = (2 * rngUniform() - 1) * std::pow(10.0, rngBelow(18) - 9);
+        setNumberDecimals(d);
+        std::string e(kFormatFixedMax, '\0');
+        e.resize(snprintf(e.data(), e.size(), "%.*f", d, std::floor(scale * v + 0.5) / scale + 0.0));
+        e.erase(e.find_last_not_of('0') + 1);
+        if (e.back() == '.') e.pop_back();
+        ASSERT_EQ(fixed(v), e) << v << " at " << d;
+    }
     numTextResetState();
 }
