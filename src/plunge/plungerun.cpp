@@ -262,20 +262,22 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
     p->extLead = p->extTrail = 0.0;
 
+    // The tilt search's wire meshes and the tracing's blade grids are done with: their memory goes
+    // before the part model is built on top of it.
+    meshSetFree(gRun.blades);
+    meshSetFree(gRun.edgeSet);
+    freeSurfaceSetGrids(gRun.grids);
+    gRun.blades = gRun.edgeSet = nullptr;
+    gRun.grids = nullptr;
     gRun.part = idx5BuildPartModel(&tool->model, gRun.surfaces);
     if (!gRun.part) {
         msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
         return kPlungeRunFailed;
     }
-    // The tilt search's wire meshes and the tracing's blade grids are done with, and the blade slots
-    // live on in the part model: their memory goes before the output builds its hub models.
+    // The blade slots live on in the part model: their memory goes before the output builds its hub
+    // models.
     const int32_t withSplitter = splitter ? 1 : 0;
-    meshSetFree(gRun.blades);
-    meshSetFree(gRun.edgeSet);
-    freeSurfaceSetGrids(gRun.grids);
     freeSurfaceSet(gRun.surfaces);
-    gRun.blades = gRun.edgeSet = nullptr;
-    gRun.grids = nullptr;
     gRun.surfaces = nullptr;
     malloc_trim(0);  // the grids were many small blocks: hand their pages back before the big models
     if (!p->pofcheckModel[0] && p->toolLengthReduce) checkModelPathInTmp(p->pofcheckModel);
