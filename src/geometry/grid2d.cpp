@@ -117,8 +117,10 @@ CellRect cellRectOf(const Grid2D* grid, const Vec3& boxMin, const Vec3& boxMax, 
 
 // Every cell's room for the items the rectangles give it, taken once (grown by doubling, a list of
 // thousands is copied several times into fresh pages): each rectangle marked at its four corners,
-// running sums over rows and columns give the counts. False when memory is short.
-bool sizeCells(Grid2D* grid, int32_t n, const CellRect* rect) {
+// running sums over rows and columns give the counts. False when memory is short; *roomy tells whether
+// every cell got all the room it needs (a cell beyond INT32_MAX items keeps growing as it fills).
+bool sizeCells(Grid2D* grid, int32_t n, const CellRect* rect, bool* roomy) {
+    *roomy = true;
     const size_t stride = static_cast<size_t>(grid->cols) + 1;
     std::vector<int64_t> count;
     try {
@@ -144,6 +146,7 @@ bool sizeCells(Grid2D* grid, int32_t n, const CellRect* rect) {
             const int64_t want =
                 grid->cells[r][c].count + count[static_cast<size_t>(r) * stride + static_cast<size_t>(c)];
             GridCell& cell = grid->cells[r][c];
+            if (want > INT32_MAX) *roomy = false;
             if (want <= cell.capacity || want > INT32_MAX) continue;
             auto* items =
                 static_cast<int32_t*>(std::realloc(cell.items, static_cast<size_t>(want) * sizeof(int32_t)));
@@ -172,7 +175,34 @@ int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, cons
     std::unique_ptr<CellRect[]> rect(new (std::nothrow) CellRect[static_cast<size_t>(n)]);
     if (rect != nullptr) {
         for (int32_t j = 0; j < n; ++j) rect[j] = cellRectOf(grid, boxMin[j], boxMax[j], margin);
-        if (!sizeCells(grid, n, rect.get())) return -1;
+        bool roomy = false;
+        if (!sizeCells(grid, n, rect.get(), &roomy)) return -1;
+        // With every cell's room taken, the items go straight to each cell's next free place, in
+        // element order as cellAdd enters them; the counts are set at the end.
+        const size_t cols = static_cast<size_t>(grid->cols);
+        std::unique_ptr<int32_t*[]> next(
+            roomy ? new (std::nothrow) int32_t*[static_cast<size_t>(grid->rows) * cols] : nullptr);
+        if (next != nullptr) {
+            for (int32_t r = 0; r < grid->rows; ++r)
+                for (int32_t c = 0; c < grid->cols; ++c) {
+                    GridCell& cell = grid->cells[r][c];
+                    next[static_cast<size_t>(r) * cols + static_cast<size_t>(c)] = cell.items + cell.count;
+                }
+            for (int32_t j = 0; j < n; ++j) {
+                const CellRect q = rect[j];
+                for (int32_t r = q.r0; r <= q.r1; ++r) {
+                    int32_t** at = &next[static_cast<size_t>(r) * cols];
+                    for (int32_t c = q.c0; c <= q.c1; ++c) *at[c]++ = j;
+                }
+            }
+            for (int32_t r = 0; r < grid->rows; ++r)
+                for (int32_t c = 0; c < grid->cols; ++c) {
+                    GridCell& cell = grid->cells[r][c];
+                    cell.count = static_cast<int32_t>(
+                        next[static_cast<size_t>(r) * cols + static_cast<size_t>(c)] - cell.items);
+                }
+            return 1;
+        }
     }
     // The indices are clamped into the grid, so each row's cells are entered straight.
     for (int32_t j = 0; j < n; ++j) {
