@@ -8,14 +8,24 @@
 #include <new>
 #include <vector>
 
+namespace {
+
 // The quotient is clamped before it is converted, so points far outside, NaN and a degenerate extent
-// (zero, negative or non-finite cell size, taken as one cell) all give a valid index.
-int32_t grid2DCellIndex(double v, double origin, double size, int32_t count) {
+// (zero, negative or non-finite cell size, taken as one cell) all give a valid index. Kept here for
+// the fill, which takes four per element: the exported function is called through the library's
+// symbol table.
+inline int32_t cellIndex(double v, double origin, double size, int32_t count) {
     if (!(size > 0.0) || !std::isfinite(size)) return 0;
     const double q = (v - origin) / size;
     if (!(q > 0.0)) return 0;
     if (q >= static_cast<double>(count)) return count - 1;
     return static_cast<int32_t>(q);
+}
+
+}  // namespace
+
+int32_t grid2DCellIndex(double v, double origin, double size, int32_t count) {
+    return cellIndex(v, origin, size, count);
 }
 
 Grid2D* grid2DCreate(int32_t rows, int32_t cols, int32_t capacity) {
@@ -96,8 +106,8 @@ int grid2DCellAdd(Grid2D* grid, int32_t row, int32_t col, int32_t item) {
 
 GridCell* grid2DCellAt(const Grid2D* grid, double x, double y) {
     if (grid == nullptr) return nullptr;
-    const int32_t col = grid2DCellIndex(x, grid->x0, grid->cellWidth, grid->cols);
-    const int32_t row = grid2DCellIndex(y, grid->y0, grid->cellHeight, grid->rows);
+    const int32_t col = cellIndex(x, grid->x0, grid->cellWidth, grid->cols);
+    const int32_t row = cellIndex(y, grid->y0, grid->cellHeight, grid->rows);
     return &grid->cells[row][col];
 }
 
@@ -108,11 +118,11 @@ struct CellRect {
     int32_t c0, c1, r0, r1;
 };
 
-CellRect cellRectOf(const Grid2D* grid, const Vec3& boxMin, const Vec3& boxMax, double margin) {
-    return {grid2DCellIndex(boxMin.x - margin, grid->x0, grid->cellWidth, grid->cols),
-            grid2DCellIndex(boxMax.x + margin, grid->x0, grid->cellWidth, grid->cols),
-            grid2DCellIndex(boxMin.y - margin, grid->y0, grid->cellHeight, grid->rows),
-            grid2DCellIndex(boxMax.y + margin, grid->y0, grid->cellHeight, grid->rows)};
+inline CellRect cellRectOf(const Grid2D* grid, const Vec3& boxMin, const Vec3& boxMax, double margin) {
+    return {cellIndex(boxMin.x - margin, grid->x0, grid->cellWidth, grid->cols),
+            cellIndex(boxMax.x + margin, grid->x0, grid->cellWidth, grid->cols),
+            cellIndex(boxMin.y - margin, grid->y0, grid->cellHeight, grid->rows),
+            cellIndex(boxMax.y + margin, grid->y0, grid->cellHeight, grid->rows)};
 }
 
 // Every cell's room for the items the rectangles give it, taken once (grown by doubling, a list of
