@@ -8,14 +8,24 @@
 #include <new>
 #include <vector>
 
+namespace {
+
 // The quotient is clamped before it is converted, so points far outside, NaN and a degenerate extent
-// (zero, negative or non-finite cell size, taken as one cell) all give a valid index.
-int32_t grid2DCellIndex(double v, double origin, double size, int32_t count) {
+// (zero, negative or non-finite cell size, taken as one cell) all give a valid index. Kept here for
+// the fill, which takes four per element: the exported function is called through the library's
+// symbol table.
+inline int32_t cellIndex(double v, double origin, double size, int32_t count) {
     if (!(size > 0.0) || !std::isfinite(size)) return 0;
     const double q = (v - origin) / size;
     if (!(q > 0.0)) return 0;
     if (q >= static_cast<double>(count)) return count - 1;
     return static_cast<int32_t>(q);
+}
+
+}  // namespace
+
+int32_t grid2DCellIndex(double v, double origin, double size, int32_t count) {
+    return cellIndex(v, origin, size, count);
 }
 
 Grid2D* grid2DCreate(int32_t rows, int32_t cols, int32_t capacity) {
@@ -96,8 +106,8 @@ int grid2DCellAdd(Grid2D* grid, int32_t row, int32_t col, int32_t item) {
 
 GridCell* grid2DCellAt(const Grid2D* grid, double x, double y) {
     if (grid == nullptr) return nullptr;
-    const int32_t col = grid2DCellIndex(x, grid->x0, grid->cellWidth, grid->cols);
-    const int32_t row = grid2DCellIndex(y, grid->y0, grid->cellHeight, grid->rows);
+    const int32_t col = cellIndex(x, grid->x0, grid->cellWidth, grid->cols);
+    const int32_t row = cellIndex(y, grid->y0, grid->cellHeight, grid->rows);
     return &grid->cells[row][col];
 }
 
@@ -108,17 +118,19 @@ struct CellRect {
     int32_t c0, c1, r0, r1;
 };
 
-CellRect cellRectOf(const Grid2D* grid, const Vec3& boxMin, const Vec3& boxMax, double margin) {
-    return {grid2DCellIndex(boxMin.x - margin, grid->x0, grid->cellWidth, grid->cols),
-            grid2DCellIndex(boxMax.x + margin, grid->x0, grid->cellWidth, grid->cols),
-            grid2DCellIndex(boxMin.y - margin, grid->y0, grid->cellHeight, grid->rows),
-            grid2DCellIndex(boxMax.y + margin, grid->y0, grid->cellHeight, grid->rows)};
+inline CellRect cellRectOf(const Grid2D* grid, const Vec3& boxMin, const Vec3& boxMax, double margin) {
+    return {cellIndex(boxMin.x - margin, grid->x0, grid->cellWidth, grid->cols),
+            cellIndex(boxMax.x + margin, grid->x0, grid->cellWidth, grid->cols),
+            cellIndex(boxMin.y - margin, grid->y0, grid->cellHeight, grid->rows),
+            cellIndex(boxMax.y + margin, grid->y0, grid->cellHeight, grid->rows)};
 }
 
 // Every cell's room for the items the rectangles give it, taken once (grown by doubling, a list of
 // thousands is copied several times into fresh pages): each rectangle marked at its four corners,
-// running sums over rows and columns give the counts. False when memory is short.
-bool sizeCells(Grid2D* grid, int32_t n, const CellRect* rect) {
+// running sums over rows and columns give the counts. False when memory is short; *roomy tells whether
+// every cell got all the room it needs (a cell beyond INT32_MAX items keeps growing as it fills).
+bool sizeCells(Grid2D* grid, int32_t n, const CellRect* rect, bool* roomy) {
+    *roomy = true;
     const size_t stride = static_cast<size_t>(grid->cols) + 1;
     std::vector<int64_t> count;
     try {
@@ -144,6 +156,7 @@ bool sizeCells(Grid2D* grid, int32_t n, const CellRect* rect) {
             const int64_t want =
                 grid->cells[r][c].count + count[static_cast<size_t>(r) * stride + static_cast<size_t>(c)];
             GridCell& cell = grid->cells[r][c];
+            if (want > INT32_MAX) *roomy = false;
             if (want <= cell.capacity || want > INT32_MAX) continue;
             auto* items =
                 static_cast<int32_t*>(std::realloc(cell.items, static_cast<size_t>(want) * sizeof(int32_t)));
@@ -172,7 +185,34 @@ int grid2DFillSegs(Grid2D* grid, int32_t n, const Vec3* lo, const Vec3* hi, cons
     std::unique_ptr<CellRect[]> rect(new (std::nothrow) CellRect[static_cast<size_t>(n)]);
     if (rect != nullptr) {
         for (int32_t j = 0; j < n; ++j) rect[j] = cellRectOf(grid, boxMin[j], boxMax[j], margin);
-        if (!sizeCells(grid, n, rect.get())) return -1;
+        bool roomy = false;
+        if (!sizeCells(grid, n, rect.get(), &roomy)) return -1;
+        // With every cell's room taken, the items go straight to each cell's next free place, in
+        // element order as cellAdd enters them; the counts are set at the end.
+        const size_t cols = static_cast<size_t>(grid->cols);
+        std::unique_ptr<int32_t*[]> next(
+            roomy ? new (std::nothrow) int32_t*[static_cast<size_t>(grid->rows) * cols] : nullptr);
+        if (next != nullptr) {
+            for (int32_t r = 0; r < grid->rows; ++r)
+                for (int32_t c = 0; c < grid->cols; ++c) {
+                    GridCell& cell = grid->cells[r][c];
+                    next[static_cast<size_t>(r) * cols + static_cast<size_t>(c)] = cell.items + cell.count;
+                }
+            for (int32_t j = 0; j < n; ++j) {
+                const CellRect q = rect[j];
+                for (int32_t r = q.r0; r <= q.r1; ++r) {
+                    int32_t** at = &next[static_cast<size_t>(r) * cols];
+                    for (int32_t c = q.c0; c <= q.c1; ++c) *at[c]++ = j;
+                }
+            }
+            for (int32_t r = 0; r < grid->rows; ++r)
+                for (int32_t c = 0; c < grid->cols; ++c) {
+                    GridCell& cell = grid->cells[r][c];
+                    cell.count = static_cast<int32_t>(
+                        next[static_cast<size_t>(r) * cols + static_cast<size_t>(c)] - cell.items);
+                }
+            return 1;
+        }
     }
     // The indices are clamped into the grid, so each row's cells are entered straight.
     for (int32_t j = 0; j < n; ++j) {

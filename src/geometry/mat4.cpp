@@ -75,14 +75,6 @@ int mat4Rotation(int code, double angle, Mat4* out) {
     return 0;
 }
 
-void mat4XformPoint(const Vec3* p, const Mat4* m, Vec3* out) {
-    const auto& a = m->m;
-    const Vec3 r{p->x * a[0][0] + p->y * a[1][0] + p->z * a[2][0] + a[3][0],
-                 p->x * a[0][1] + p->y * a[1][1] + p->z * a[2][1] + a[3][1],
-                 p->x * a[0][2] + p->y * a[1][2] + p->z * a[2][2] + a[3][2]};
-    *out = r;
-}
-
 void mat4Copy(Mat4* dst, const Mat4* src) {
     *dst = *src;
 }

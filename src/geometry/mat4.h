@@ -13,7 +13,14 @@ int mat4Equal(const Mat4* a, const Mat4* b);  // 1 when every element differs by
 void mat4FromAxes(const Vec3* x, const Vec3* y, const Vec3* z, Mat4* out);
 void mat4Translation(const Vec3* t, Mat4* out);
 int mat4Rotation(int code, double angle, Mat4* out);  // 0 about z, 1 about x, 2 about y; else nonzero
-void mat4XformPoint(const Vec3* p, const Mat4* m, Vec3* out);
+// Inline: the loaders and the turned copies transform every point of a mesh through it.
+inline void mat4XformPoint(const Vec3* p, const Mat4* m, Vec3* out) {
+    const auto& a = m->m;
+    const Vec3 r{p->x * a[0][0] + p->y * a[1][0] + p->z * a[2][0] + a[3][0],
+                 p->x * a[0][1] + p->y * a[1][1] + p->z * a[2][1] + a[3][1],
+                 p->x * a[0][2] + p->y * a[1][2] + p->z * a[2][2] + a[3][2]};
+    *out = r;
+}
 void mat4Copy(Mat4* dst, const Mat4* src);
 void mat4Mult(const Mat4* a, const Mat4* b, Mat4* out);
 int mat4Invert(const Mat4* m, Mat4* out);  // 0, or -1 when singular (out then unusable)

@@ -191,6 +191,36 @@ double cutLineDistance(const Vec3* x, const Vec3* s, const Vec3* e, Vec3* foot) 
     return q < 0.0 ? 0.0 : std::sqrt(q);
 }
 
+namespace {
+
+// cutLineDistance with the line's direction taken once: the same operations on the same values, so
+// the same distances and feet for every point measured against it.
+struct CutLine {
+    Vec3 s, u;
+    bool point;  // too short for a direction: distances are to s
+    CutLine(const Vec3& start, const Vec3& end) : s(start) {
+        const Vec3 d = sub(end, start);
+        const double len = vecLen3D(&d);
+        point = len < 1e-5;
+        u = point ? Vec3{} : Vec3{d.x / len, d.y / len, d.z / len};
+    }
+    double distance(const Vec3& x) const {
+        const Vec3 xs = sub(x, s);
+        if (point) return vecLen3D(&xs);
+        const double t = vecDot3D(&xs, &u);
+        const double q = vecDot3D(&xs, &xs) - t * t;
+        return q < 0.0 ? 0.0 : std::sqrt(q);
+    }
+    Vec3 foot(const Vec3& x) const {
+        if (point) return s;
+        const Vec3 xs = sub(x, s);
+        const double t = vecDot3D(&xs, &u);
+        return {s.x + t * u.x, s.y + t * u.y, s.z + t * u.z};
+    }
+};
+
+}  // namespace
+
 int cutListCovers(const CutRecordList* list, const Vec3* p, const Vec3* q, double r) {
     if (list == nullptr) return 1;
     if (list->count == 0 || p == nullptr || q == nullptr) return 0;
@@ -212,6 +242,9 @@ double cutListGap(const CutRecordList* a, const CutRecordList* b, int32_t side, 
     double gap = 0.0;
     // The profile's search boxes, taken at the first side test (the profile stays as it is).
     std::vector<double> boxes;
+    std::vector<CutLine> lines;
+    lines.reserve(static_cast<size_t>(b->count));
+    for (int32_t j = 0; j < b->count; ++j) lines.emplace_back(b->records[j].top, b->records[j].bottom);
     for (int32_t i = 0; i < a->count; ++i) {
         const CutRecord& c = a->records[i];
         const Vec3 d = sub(c.bottom, c.top);
@@ -220,12 +253,12 @@ double cutListGap(const CutRecordList* a, const CutRecordList* b, int32_t side, 
             const double t = static_cast<double>(k) / n;
             const Vec3 x{c.top.x + t * d.x, c.top.y + t * d.y, c.top.z + t * d.z};
             double best = 1e300;
-            Vec3 foot{};
+            int32_t nearest = -1;
             for (int32_t j = 0; j < b->count; ++j) {
-                Vec3 f;
-                const double dist = cutLineDistance(&x, &b->records[j].top, &b->records[j].bottom, &f);
-                if (dist < best) best = dist, foot = f;
+                const double dist = lines[static_cast<size_t>(j)].distance(x);
+                if (dist < best) best = dist, nearest = j;
             }
+            const Vec3 foot = nearest < 0 ? Vec3{} : lines[static_cast<size_t>(nearest)].foot(x);
             // The side test only decides whether best may raise the gap.
             if (!(best > gap)) continue;
             if (profile != nullptr && (side == 0 || side == 1)) {

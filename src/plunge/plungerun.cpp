@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "avoidance/avoidtilt.h"
 #include "avoidance/linkout.h"
@@ -91,6 +93,31 @@ void mirrorFramesFromParams(const CycleParams* p) {
     Vec3 pos = v3(p->mirrorPos), ori = v3(p->mirrorOri), jlPos = v3(p->jlMirrorPos),
          jlOri = v3(p->jlMirrorOri);
     framePairCreate(&pos, &ori, &jlPos, &jlOri);
+}
+
+// The blade slots' plan grids are built with the slots, but this cycle never reads them (the tracing
+// has its own grids, the output its own models): they go at once, before the memory they hold (a cell
+// list per cell, tens of MB) would lie unused under the tracing and the tilt search. A clone shares its
+// original's grid, so each grid is freed once and every pointer to it cleared.
+void dropSlotGrids(SurfaceSet* set) {
+    std::vector<Grid2D**> refs;
+    try {
+        for (CheckModel* m : set->slot) {
+            if (m == nullptr) continue;
+            refs.push_back(&m->grid);
+            for (CheckModelPart* part = m->parts; part != nullptr; part = part->next)
+                refs.push_back(&part->grid);
+        }
+    } catch (const std::bad_alloc&) {
+        return;  // kept: unread, they only hold memory
+    }
+    for (size_t i = 0; i < refs.size(); ++i) {
+        Grid2D* g = *refs[i];
+        if (g == nullptr) continue;
+        for (size_t j = i; j < refs.size(); ++j)
+            if (*refs[j] == g) *refs[j] = nullptr;
+        grid2DFree(g);
+    }
 }
 
 int fail(CycleToolCtx* tool, int result) {
@@ -262,20 +289,22 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
     p->extLead = p->extTrail = 0.0;
 
+    // The tilt search's wire meshes and the tracing's blade grids are done with: their memory goes
+    // before the part model is built on top of it.
+    meshSetFree(gRun.blades);
+    meshSetFree(gRun.edgeSet);
+    freeSurfaceSetGrids(gRun.grids);
+    gRun.blades = gRun.edgeSet = nullptr;
+    gRun.grids = nullptr;
     gRun.part = idx5BuildPartModel(&tool->model, gRun.surfaces);
     if (!gRun.part) {
         msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
         return kPlungeRunFailed;
     }
-    // The tilt search's wire meshes and the tracing's blade grids are done with, and the blade slots
-    // live on in the part model: their memory goes before the output builds its hub models.
+    // The blade slots live on in the part model: their memory goes before the output builds its hub
+    // models.
     const int32_t withSplitter = splitter ? 1 : 0;
-    meshSetFree(gRun.blades);
-    meshSetFree(gRun.edgeSet);
-    freeSurfaceSetGrids(gRun.grids);
     freeSurfaceSet(gRun.surfaces);
-    gRun.blades = gRun.edgeSet = nullptr;
-    gRun.grids = nullptr;
     gRun.surfaces = nullptr;
     malloc_trim(0);  // the grids were many small blocks: hand their pages back before the big models
     if (!p->pofcheckModel[0] && p->toolLengthReduce) checkModelPathInTmp(p->pofcheckModel);
@@ -444,6 +473,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     meshLibKeepConversions(0);
     meshSortKeepOrders(0);
     if (!gRun.surfaces) return fail(tool, -1);
+    dropSlotGrids(gRun.surfaces);
     gRun.grids = buildSurfaceSetGrids(gRun.surfaces, radius);
     if (callAbortHook()) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <random>
 
+#include "plunge/profile2d.h"
 #include "workfolder.h"
 
 namespace {
@@ -135,4 +136,60 @@ TEST(CutList, RaiseBottomAndGap) {
         idx5CutListFree(other);
         cutListSetFree(set);
     }
+}
+
+// The gap equals the plain scan over every sample and line (the first nearest line gives the foot):
+// seeded lists with records too short for a direction, with and without a profile, on every side.
+TEST(CutList, GapEqualsThePlainScan) {
+    std::mt19937 rng(9172);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    Profile2D* profile = newProfile2D(40);
+    ASSERT_NE(profile, nullptr);
+    for (int i = 0; i < 40; ++i) profile->points[i] = {30.0 + 0.5 * i + u(rng), 40.0 - 0.6 * i};
+    profile->count = 40;
+    recomputeProfile2DParams(profile);
+    auto randomList = [&](int n, double shift) {
+        CutRecordList* l = idx5CutListCreate(n);
+        for (int i = 0; l != nullptr && i < n; ++i) {
+            const Vec3 top{30 + 5 * u(rng), 10 * u(rng), 30 + shift + 5 * u(rng)};
+            const double len = i % 5 == 2 ? 0.0 : i % 5 == 3 ? 4e-6 : 15 * (1 + u(rng));
+            const Vec3 bottom{top.x + len * u(rng), top.y + len * u(rng), top.z - len};
+            idx5CutListAdd(l, &top, &bottom, 0);
+        }
+        return l;
+    };
+    auto counts = [&](const Vec3& x, const Vec3& foot, int side) {
+        double px = 0, pf = 0;
+        int32_t seg = 0;
+        closestPointProfile2D(profile, &x, &px, &seg);
+        closestPointProfile2D(profile, &foot, &pf, &seg);
+        return side == 0 ? pf - 2.0 <= px : px <= pf + 2.0;
+    };
+    for (int round = 0; round < 60; ++round) {
+        CutRecordList *a = randomList(1 + round % 7, 0.0),
+                      *b = randomList(1 + round % 5, 6.0 * (round % 3) - 6.0);
+        ASSERT_TRUE(a != nullptr && b != nullptr);
+        for (int side = 0; side < 3; ++side) {
+            double want = 0.0;
+            for (const CutRecord* r = a->records; r < a->records + a->count; ++r) {
+                const Vec3 d{r->bottom.x - r->top.x, r->bottom.y - r->top.y, r->bottom.z - r->top.z};
+                const int n =
+                    std::max(10, static_cast<int>(std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)) + 1);
+                for (int k = 0; k <= n; ++k) {
+                    const double f = static_cast<double>(k) / n;
+                    const Vec3 x{r->top.x + f * d.x, r->top.y + f * d.y, r->top.z + f * d.z};
+                    double best = 1e300;
+                    Vec3 foot{}, g;
+                    for (const CutRecord* o = b->records; o < b->records + b->count; ++o)
+                        if (const double dist = cutLineDistance(&x, &o->top, &o->bottom, &g); dist < best)
+                            best = dist, foot = g;
+                    if (best > want && (round % 2 == 0 || side == 2 || counts(x, foot, side))) want = best;
+                }
+            }
+            EXPECT_EQ(cutListGap(a, b, side, round % 2 ? profile : nullptr), want) << round << " " << side;
+        }
+        idx5CutListFree(a);
+        idx5CutListFree(b);
+    }
+    freeProfile2D(profile);
 }
