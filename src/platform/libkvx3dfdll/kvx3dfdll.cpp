@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "KVWOG5/lists.h"
+#include "geometry/frames.h"
 #include "surfaces/kvxsurf.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "trimmesh.h"
@@ -29,6 +30,13 @@ int32_t facet_kvx_file(const char* input, double tolerance, const char* output, 
     if (!ok || n == 0 || n > INT32_MAX) return -1;
     TriList* tris = triListCreate(static_cast<int32_t>(n));
     if (tris == nullptr) return -1;
+    // The writer takes each corner from frame A to world; a point is the corner of about six
+    // triangles, so without the frame pair (applied before the frame) each point is taken once here,
+    // by the same function, and the triangles are written as given.
+    const bool world = framePairGetFlag(kFramePairMeshes) == 0;
+    if (world)
+        for (TrimMesh& mesh : meshes)
+            for (Vec3& p : mesh.points) pointFrameAToWorld(&p);
     // Filled in place: the writer reads the triangles alone, not the list's box.
     Triangle3D* to = tris->data;
     for (const TrimMesh& mesh : meshes) {
@@ -38,7 +46,8 @@ int32_t facet_kvx_file(const char* input, double tolerance, const char* output, 
             *to++ = Triangle3D{{p[t[k]], p[t[k + 1]], p[t[k + 2]]}};
     }
     tris->count = static_cast<int32_t>(n);
-    const int written = polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, output);
+    const int written =
+        polymeshWrite3df(world ? kFacetMeshWorldTriangles : kFacetMeshTriangles, tris, nullptr, 0, output);
     triListFree(tris);
     return written > 0 ? written : -1;
 }

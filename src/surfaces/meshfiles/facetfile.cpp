@@ -425,14 +425,16 @@ bool writeAll(int fd, const uint8_t* from, size_t bytes) {
 int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
                      const char* name) {
     int32_t n = 0;
-    if (kind == kFacetMeshTriangles && triangles != nullptr && triangles->count >= 0) {
+    const bool triangle = kind == kFacetMeshTriangles || kind == kFacetMeshWorldTriangles;
+    if (triangle && triangles != nullptr && triangles->count >= 0) {
         n = triangles->count;
     } else if (kind == kFacetMeshFacets && (facets != nullptr || facetCount == 0) && facetCount >= 0) {
         n = facetCount;
     } else {
         return kFacetWrongMode;
     }
-    const bool mirror = framePairGetFlag(kFramePairMeshes) != 0;
+    const bool world = kind == kFacetMeshWorldTriangles;
+    const bool mirror = !world && framePairGetFlag(kFramePairMeshes) != 0;
     const int handle = facetFileOpen(name, kFacetCreate);
     if (handle == kFacetIoError) return kFacetWrongMode;  // the file cannot be created
     if (handle < 0) return handle;
@@ -450,7 +452,6 @@ int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, 
     int32_t held = 0;
     for (int32_t i = 0; rc == kFacetOk && i < n; ++i) {
         Facet98 f;
-        const bool triangle = kind == kFacetMeshTriangles;
         if (!triangle) {
             f = facets[i];
         } else {
@@ -465,7 +466,7 @@ int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, 
         // A triangle's fourth point repeats its third: the same point maps to the same point and
         // widens the box no further.
         const int points = triangle ? 3 : 4;
-        for (int k = 0; k < points; ++k) {
+        for (int k = 0; !world && k < points; ++k) {
             Vec3 p = f.p[k];
             pointFrameAToWorld(&p);
             f.p[k] = p;

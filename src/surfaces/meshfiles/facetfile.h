@@ -35,8 +35,9 @@ enum : int {
 
 // Mesh kinds the writer takes.
 enum : int {
-    kFacetMeshTriangles = 3,  // a TriList of 72-byte triangles
-    kFacetMeshFacets = 4,     // an array of facets
+    kFacetMeshTriangles = 3,       // a TriList of 72-byte triangles
+    kFacetMeshFacets = 4,          // an array of facets
+    kFacetMeshWorldTriangles = 5,  // a TriList whose points are world points already
 };
 
 // Layout 1. Open returns the handle 1.
@@ -73,8 +74,9 @@ int facetFileVisit(const char* name, void* context, FacetCountFn start, FacetBlo
 
 // Writes triangles (kind 3) or facets (kind 4, flags written as 0) as a layout-1 file of
 // version 1.0, points taken from frame A to world (through the frame pair first when its mesh
-// option is set). The facet count, or the negative code of the failing step: -1 when the file
-// cannot be created (or the mesh is missing), -3 while another layout-1 file is open, -2 on a write.
+// option is set); kind 5 writes triangles with their points as given. The facet count, or the negative code
+// of the failing step: -1 when the file cannot be created (or the mesh is missing), -3 while another layout-1
+// file is open, -2 on a write.
 int polymeshWrite3df(int kind, const TriList* triangles, const Facet98* facets, int32_t facetCount,
                      const char* name);
 
