@@ -83,42 +83,29 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
     EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, nullptr, 0, dir.file("no/x.3df").c_str()), -1);
 }
 
-// Triangles whose points were taken to world beforehand (kind 5) give the very file the plain kind
-// gives for the frame-A points, under turned and scaled frames; points with zeros of both signs.
+// Points taken to world beforehand (kind 5) give the file the plain kind gives for the frame-A points
+// (a turned, scaled frame; zeros of both signs).
 TEST_F(FacetFileTest, WorldTrianglesWriteWhatFrameATrianglesWrite) {
-    const struct {
-        Vec3 origin, x, y, z;
-        double scale;
-    } frames[] = {{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, 1.0},
-                  {{3, -2, 7}, {0.6, 0.8, 0}, {-0.8, 0.6, 0}, {0, 0, 1}, 1.0},
-                  {{-1, 4, 0.5}, {0, 1, 0}, {0, 0, 1}, {1, 0, 0}, 25.4}};
-    for (const auto& f : frames) {
-        framesResetState();
-        frameSetA(&f.origin, &f.x, &f.y, &f.z);
-        ASSERT_EQ(framesInit(), 1);
-        framesScale(f.scale);
-        Rng rng{4242u};
-        const int n = 700;
-        TriList* a = triListCreate(n);
-        TriList* b = triListCreate(n);
-        ASSERT_NE(a, nullptr);
-        ASSERT_NE(b, nullptr);
-        for (int i = 0; i < n; ++i) {
-            Triangle3D t;
-            for (Vec3& p : t.p) {
-                p = Vec3{seededIn(&rng, -40, 40), seededIn(&rng, -40, 40), seededIn(&rng, 0, 30)};
-                if (rngStep(&rng) % 8 == 0) p.y = rngStep(&rng) % 2 == 0 ? 0.0 : -0.0;
-            }
-            triListAdd(a, &t);
-            for (Vec3& p : t.p) pointFrameAToWorld(&p);
-            triListAdd(b, &t);
-        }
-        ASSERT_EQ(polymeshWrite3df(kFacetMeshTriangles, a, nullptr, 0, dir.file("a.3df").c_str()), n);
-        ASSERT_EQ(polymeshWrite3df(kFacetMeshWorldTriangles, b, nullptr, 0, dir.file("b.3df").c_str()), n);
-        EXPECT_EQ(readBytes(dir.file("a.3df")), readBytes(dir.file("b.3df"))) << f.scale;
-        triListFree(a);
-        triListFree(b);
+    const Vec3 o{3, -2, 7}, x{0.6, 0.8, 0}, y{-0.8, 0.6, 0}, z{0, 0, 1};
+    frameSetA(&o, &x, &y, &z);
+    ASSERT_EQ(framesInit(), 1);
+    framesScale(25.4);
+    Rng rng{4242u};
+    TriList* lists[2] = {triListCreate(700), triListCreate(700)};
+    ASSERT_TRUE(lists[0] != nullptr && lists[1] != nullptr);
+    for (int i = 0; i < 700; ++i) {
+        Triangle3D t;
+        for (Vec3& p : t.p)
+            p = Vec3{seededIn(&rng, -40, 40), rngStep(&rng) % 8 ? 5.0 : -0.0, rngStep(&rng) % 8 ? 1.0 : 0.0};
+        triListAdd(lists[0], &t);
+        for (Vec3& p : t.p) pointFrameAToWorld(&p);
+        triListAdd(lists[1], &t);
     }
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, lists[0], nullptr, 0, dir.file("a.3df").c_str()), 700);
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshWorldTriangles, lists[1], nullptr, 0, dir.file("b.3df").c_str()),
+              700);
+    EXPECT_EQ(readBytes(dir.file("a.3df")), readBytes(dir.file("b.3df")));
+    for (TriList* l : lists) triListFree(l);
 }
 
 // Counts on either side of the writer's and the reader's block sizes: every record in the file is
