@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <vector>
 
 #include "avoidance/avoidtilt.h"
 #include "avoidance/linkout.h"
@@ -93,31 +91,6 @@ void mirrorFramesFromParams(const CycleParams* p) {
     Vec3 pos = v3(p->mirrorPos), ori = v3(p->mirrorOri), jlPos = v3(p->jlMirrorPos),
          jlOri = v3(p->jlMirrorOri);
     framePairCreate(&pos, &ori, &jlPos, &jlOri);
-}
-
-// The blade slots' plan grids are built with the slots, but this cycle never reads them (the tracing
-// has its own grids, the output its own models): they go at once, before the memory they hold (a cell
-// list per cell, tens of MB) would lie unused under the tracing and the tilt search. A clone shares its
-// original's grid, so each grid is freed once and every pointer to it cleared.
-void dropSlotGrids(SurfaceSet* set) {
-    std::vector<Grid2D**> refs;
-    try {
-        for (CheckModel* m : set->slot) {
-            if (m == nullptr) continue;
-            refs.push_back(&m->grid);
-            for (CheckModelPart* part = m->parts; part != nullptr; part = part->next)
-                refs.push_back(&part->grid);
-        }
-    } catch (const std::bad_alloc&) {
-        return;  // kept: unread, they only hold memory
-    }
-    for (size_t i = 0; i < refs.size(); ++i) {
-        Grid2D* g = *refs[i];
-        if (g == nullptr) continue;
-        for (size_t j = i; j < refs.size(); ++j)
-            if (*refs[j] == g) *refs[j] = nullptr;
-        grid2DFree(g);
-    }
 }
 
 int fail(CycleToolCtx* tool, int result) {
@@ -469,11 +442,13 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
                          p->tief, tool->model.intervalTest);
     }
 
+    // This cycle never reads the slots' plan grids: the tracing and the output build their own.
+    surfSetPlanGrids(0);
     gRun.surfaces = idx5CreateSurfaceSet(&tool->model, pitch);
+    surfSetPlanGrids(1);
     meshLibKeepConversions(0);
     meshSortKeepOrders(0);
     if (!gRun.surfaces) return fail(tool, -1);
-    dropSlotGrids(gRun.surfaces);
     gRun.grids = buildSurfaceSetGrids(gRun.surfaces, radius);
     if (callAbortHook()) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
@@ -605,6 +580,7 @@ void plungeRunResetState() {
     collrep_free();
     framePairFree();
     framesResetState();
+    surfSetResetState();
     curve3DResetState();
     macroResetState();
     toolenvResetState();

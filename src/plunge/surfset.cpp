@@ -22,6 +22,8 @@
 
 namespace {
 
+bool gPlanGrids = true;
+
 // The conversion tolerance in the exchange file's unit.
 double conversionTol() {
     const CycleParams* p = cycleParams();
@@ -77,10 +79,10 @@ CheckModel* newSlot(SurfaceSet* set, int k, const CheckModel* toolCtx) {
     return m;
 }
 
-// Turns slot k's mesh by angle and builds its grid.
+// Turns slot k's mesh by angle and builds its grid (when grids are asked for).
 int finishSlot(CheckModel* m, int k, double angle) {
     if (angle != 0.0) rotateMeshAboutAxis(m, angle);
-    if (polymeshBuildGrid(m) < 0) {
+    if (gPlanGrids && polymeshBuildGrid(m) < 0) {
         msgLong(9, kMsgNoGrid, "* Fehler: Optimierungsliste kann nicht generiert werden", k);
         return -1;
     }
@@ -199,6 +201,14 @@ bool sharesMesh(const SurfaceSet* set, int k) {
 }
 
 }  // namespace
+
+void surfSetPlanGrids(int on) {
+    gPlanGrids = on != 0;
+}
+
+void surfSetResetState() {
+    gPlanGrids = true;
+}
 
 SurfaceSet* idx5CreateSurfaceSet(const CheckModel* toolCtx, double angle) {
     auto* set = static_cast<SurfaceSet*>(memCalloc(1, sizeof(SurfaceSet)));

@@ -32,6 +32,11 @@ struct SurfaceGrids {
     int32_t count;  // grids built
 };
 
+// Whether the slots get their plan grids (on by default and after surfSetResetState). A caller that
+// never asks a slot's grid turns them off: over the blade meshes they cost tens of MB.
+void surfSetPlanGrids(int on);
+void surfSetResetState();
+
 // A filled set, or null (the reason sent as a message, nothing kept).
 SurfaceSet* idx5CreateSurfaceSet(const CheckModel* toolCtx, double angle);
 void freeSurfaceSet(SurfaceSet* set);  // every slot's mesh and model, and the set; null-safe

@@ -78,6 +78,20 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
         for (int k : {0, 1, 2, 6}) total += set->slot[k] ? set->slot[k]->triangles->count : 0;
         ASSERT_EQ(part->triangles->count, total);
         revMeshFree(part);
+        // Without plan grids the slots hold the very same meshes, and no grid.
+        surfSetPlanGrids(0);
+        SurfaceSet* bare = idx5CreateSurfaceSet(&ctx, pitch);
+        surfSetPlanGrids(1);
+        ASSERT_NE(bare, nullptr);
+        for (int k = 0; k < kSurfSetSlots; ++k) {
+            if (!set->slot[k]) continue;
+            const TriList *a = set->slot[k]->triangles, *b = bare->slot[k]->triangles;
+            ASSERT_EQ(a->count, b->count);
+            EXPECT_EQ(std::memcmp(a->data, b->data, sizeof(Triangle3D) * a->count), 0) << k;
+            EXPECT_NE(set->slot[k]->grid, nullptr);
+            EXPECT_EQ(bare->slot[k]->grid, nullptr);
+        }
+        freeSurfaceSet(bare);
         freeSurfaceSet(set);
     }
 }
