@@ -368,6 +368,10 @@ int32_t meshIndexCount(const MeshIndex* index) {
     return index ? index->count : 0;
 }
 
+bool meshIndexTurned(const MeshIndex* index) {
+    return index && !index->parts.empty();
+}
+
 bool meshIndexTopsDescend(const MeshIndex* index) {
     return index && index->topsDescend;
 }
@@ -522,11 +526,12 @@ void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxM
 
 void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
                         const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor) {
-    if (!index || !query || !boxMin || !boxMax || !visitor) return;
-    if (!index->parts.empty()) {
+    if (!index || !query || !visitor) return;
+    if (!index->parts.empty() && (visitor->turn || (boxMin && boxMax))) {
         turnedBestFirst(*index, boxMin, boxMax, *query, *visitor, floor);
         return;
     }
+    if (!boxMin || !boxMax || !index->parts.empty()) return;
     const Vec3& d = query->dir;
     const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
     struct Item {

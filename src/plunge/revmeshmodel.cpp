@@ -203,10 +203,11 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
         return std::isnan(z) ? -HUGE_VAL : z;
     };
     std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
-    int32_t room = static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22));
+    const int32_t room = static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22));
     TriList* list = triListCreate(room);
     model->triangles = list;
-    bool ok = list != nullptr && allocBoxes(model, room);
+    // No corner boxes: only the departure sweeps read the model, and they take a box from its triangle.
+    bool ok = list != nullptr;
     // The hub's slivers follow its turn: in sectors of 8 degrees their turned boxes stay tight, and the
     // departure sweeps visit about a third of the triangles they visit over plain boxes. Without the
     // index (memory short) the sweeps scan in order, with the same answers.
@@ -239,25 +240,15 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
         if (cells != nullptr && (hi.x - lo.x) + (hi.y - lo.y) <= cells->grain &&
             !anyMarked(*cells, lo.x, hi.x, lo.y, hi.y))
             return true;
-        if (list->count == room) {
-            // Past the room foreseen (the list grows itself): the corners grow alike.
-            room = room > INT32_MAX / 2 ? INT32_MAX : 2 * room;
-            for (Vec3** a : {&model->boxMin, &model->boxMax}) {
-                auto* grown = static_cast<Vec3*>(std::realloc(*a, static_cast<size_t>(room) * sizeof(Vec3)));
-                ok = ok && grown != nullptr;
-                if (grown) *a = grown;
-            }
-        }
         const int32_t at = list->count;
-        // Within its room the list takes the triangle as it is (its bounds are the sweep's, set at the end).
+        // Within its room the list takes the triangle as it is (its bounds are the sweep's, set at the end);
+        // past it the list grows itself.
         if (at < list->capacity)
             list->data[list->count++] = tri;
         else
             ok = ok && triListAdd(list, &tri) >= 0;
-        ok = ok && at < room && list->count == at + 1;
+        ok = ok && list->count == at + 1;
         if (!ok) return false;
-        model->boxMin[at] = lo;
-        model->boxMax[at] = hi;
         if (index && !meshIndexTurnedAdd(index, tri.p, lo, hi)) {
             meshIndexTurnedAbandon(index);
             index = nullptr;
@@ -285,8 +276,6 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
         list->xmin = lo3[0], list->ymin = lo3[1], list->zmin = lo3[2];
         list->xmax = hi3[0], list->ymax = hi3[1], list->zmax = hi3[2];
         takeBounds(model, list);
-        if (list->count == 0)
-            model->boxMin[0] = model->boxMax[0] = Vec3{0, 0, 0};  // as a cleared block held it
         model->index = meshIndexTurnedFinish(index);
     } else {
         meshIndexTurnedAbandon(index);

@@ -30,7 +30,8 @@ bool liftCellsInit(LiftCells* cells, const double plan[4], double size, double g
 void liftCellsMark(LiftCells* cells, const double rect[4], const double* line, double radius);
 // The triangles of revMeshBuild's model (no extension) whose boxes meet the open plan rectangle
 // (x0, x1, y0, y1; null: all) and, with cells, a marked cell unless coarser than the grain, band after band
-// of the profile in falling order of their tops, with an index; the bounds are the whole sweep's. For a sweep
+// of the profile in falling order of their tops, with an index and without corner boxes (the sweeps take
+// each from its triangle); the bounds are the whole sweep's. For a sweep
 // whose plan rectangle (the tool's reach around the swept line) lies within the rectangle and its marked
 // cells, every lift and contact test answers as over revMeshBuild's model, only a contact of several equal
 // largest lifts may come from another triangle. Null on failure.

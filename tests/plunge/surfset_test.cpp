@@ -191,7 +191,7 @@ TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
             return v;
         };
         EXPECT_TRUE(bytes(a) == bytes(b));
-        for (int32_t i = 1; i < b->count; ++i) ASSERT_LE(lifts->boxMax[i].z, lifts->boxMax[i - 1].z);
+        for (int32_t i = 1; i < b->count; ++i) ASSERT_LE(triMaxZ(&b->data[i]), triMaxZ(&b->data[i - 1]));
         CheckModel* merged = revMeshMerge(lifts, sorted);
         TriList* joined = triListCreate(2 * a->count);
         ASSERT_NE(merged, nullptr);
