@@ -165,8 +165,31 @@ struct BestFirst {
         const double slack = 1e-7 + 1e-12 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
         return off - width - slack;
     }
+    // The ball's bound with one square root: with r0 = off - W / off (W the box's half widths along the
+    // offset, times off) the distance bound is r0 - slack, and when that is positive its square is at
+    // least r0^2 - slack (1 + off^2) (2 r0 <= 2 off <= 1 + off^2), which is not positive otherwise; the
+    // ball's height at a smaller distance is larger.
+    static double ballBound(const BestFirst& f, const Vec3& lo, const Vec3& hi) {
+        const Vec3& s = f.bs;
+        const Vec3& d = f.bd;
+        const Vec3 c{0.5 * (lo.x + hi.x) - s.x, 0.5 * (lo.y + hi.y) - s.y, 0.5 * (lo.z + hi.z) - s.z};
+        const double cd = c.x * d.x + c.y * d.y + c.z * d.z;
+        const Vec3 x{c.x - cd * d.x, c.y - cd * d.y, c.z - cd * d.z};
+        const double off2 = x.x * x.x + x.y * x.y + x.z * x.z;
+        const double W = 0.5 * ((hi.x - lo.x) * std::fabs(x.x) + (hi.y - lo.y) * std::fabs(x.y) +
+                                (hi.z - lo.z) * std::fabs(x.z));
+        const double slack = 1e-7 + 1e-12 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
+        const double r2 = off2 > W ? (off2 - W) * (off2 - W) / off2 - slack * (1.0 + off2) : 0.0;
+        const double far = f.reach + 1e-5;
+        if (r2 > far * far) return -std::numeric_limits<double>::infinity();
+        const double a = f.proto.radius;
+        const double base = f.length - travelFloor(lo, hi, d, f.bsd);
+        const double ahead = std::sqrt(a * a - std::clamp(r2, 0.0, a * a));
+        return std::min(base + f.lead + 1e-9, base + ahead + 1e-7);
+    }
     static double boundOf(void* ctx, const Vec3& lo, const Vec3& hi) {
         const BestFirst& f = *static_cast<const BestFirst*>(ctx);
+        if (f.type == kBallMill) return ballBound(f, lo, hi);
         const double rho = boxRho(lo, hi, f.bs, f.bd);
         // Beyond the tool's reach no kernel finds a contact (the index's own reach test, measured across
         // the axis only, with its slack).
