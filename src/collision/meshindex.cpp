@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -142,11 +143,13 @@ double roughAngle(double y, double x) {
     return y < 0 ? -a : a;
 }
 
-// One sector of a turned index: its frame, the range of its elements (in tree order, with their
-// turned boxes) in the index's arrays, and the node boxes (in the frame) above them, up to a single root.
+// One sector of a turned index: its frame, its elements in tree order with their turned boxes, and the
+// node boxes (in the frame) above them, up to a single root.
 struct TurnedPart {
     double c = 1.0, s = 0.0;
-    int32_t first = 0, count = 0;
+    int32_t count = 0;
+    std::vector<int32_t> ids;
+    std::vector<FBox> boxes;
     std::vector<std::vector<Box>> levels;
 };
 
@@ -158,8 +161,6 @@ struct MeshIndex {
     std::vector<int32_t> order;            // elements in tree order
     std::vector<std::vector<Box>> levels;  // levels[0]: one box per leaf; the last level has at most kFan
     std::vector<TurnedPart> parts;         // a turned index's sectors (order and levels then empty)
-    std::unique_ptr<int32_t[]> turnedIds;  // a turned index's elements, sector by sector in tree order
-    std::unique_ptr<FBox[]> turnedBoxes;   // and their turned boxes
 };
 
 MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
@@ -180,18 +181,15 @@ MeshIndex* meshIndexBuild(int32_t n, const Vec3* boxMin, const Vec3* boxMax) {
         for (int32_t j = 0; j < n; ++j) keys[j] = curveKey(boxMin[j], boxMax[j], all);
         index->order.resize(static_cast<size_t>(n));
         orderByKey(keys.get(), n, index->order.data());
-        std::vector<Box> level((n + kLeaf - 1) / kLeaf);
-        for (size_t b = 0; b < level.size(); ++b) {
-            const int32_t first = static_cast<int32_t>(b) * kLeaf, last = std::min(n, first + kLeaf);
-            // The boxes are gathered in tree order: fetching a few leaves ahead hides the misses.
-            for (int32_t i = first + 4 * kLeaf; i < std::min(n, last + 4 * kLeaf); ++i) {
-                __builtin_prefetch(&boxMin[index->order[i]]);
-                __builtin_prefetch(&boxMax[index->order[i]]);
-            }
-            level[b] = {boxMin[index->order[first]], boxMax[index->order[first]]};
-            for (int32_t i = first + 1; i < last; ++i)
-                grow(&level[b], boxMin[index->order[i]], boxMax[index->order[i]]);
-        }
+        keys.reset();
+        // Each element's box grows its leaf's, the boxes read in element order: the leaf boxes (a sixth
+        // of the element boxes' bytes) take the scattered accesses. Any order of growing bounds the
+        // same elements.
+        std::vector<int32_t> leaf(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) leaf[index->order[i]] = i / kLeaf;
+        constexpr double kInf = std::numeric_limits<double>::infinity();
+        std::vector<Box> level((n + kLeaf - 1) / kLeaf, Box{{kInf, kInf, kInf}, {-kInf, -kInf, -kInf}});
+        for (int32_t j = 0; j < n; ++j) grow(&level[leaf[j]], boxMin[j], boxMax[j]);
         index->levels.push_back(std::move(level));
         buildLevels(&index->levels, kFan);
     } catch (const std::bad_alloc&) {
@@ -207,8 +205,10 @@ struct MeshTurnedBuilder {
     std::vector<double> cs;  // cosine and sine of each sector's middle
     bool topsDescend = true;
     double lastTop = 0.0;
-    std::vector<int32_t> sector;
-    std::vector<FBox> box;
+    int32_t count = 0;
+    // Each sector's elements and turned boxes in element order: the index takes them over.
+    std::vector<std::vector<int32_t>> ids;
+    std::vector<std::vector<FBox>> boxes;
 };
 
 MeshTurnedBuilder* meshIndexTurnedStart(int32_t sectors, int32_t room) {
@@ -224,8 +224,14 @@ MeshTurnedBuilder* meshIndexTurnedStart(int32_t sectors, int32_t room) {
             b->cs[2 * k] = std::cos(mid);
             b->cs[2 * k + 1] = std::sin(mid);
         }
-        b->sector.reserve(static_cast<size_t>(std::max(room, 0)));
-        b->box.reserve(static_cast<size_t>(std::max(room, 0)));
+        // A revolved mesh spreads evenly over the sectors; room not used is never touched.
+        const size_t each = static_cast<size_t>(std::max(room, 0)) / static_cast<size_t>(sectors) + 16;
+        b->ids.resize(static_cast<size_t>(sectors));
+        b->boxes.resize(static_cast<size_t>(sectors));
+        for (int32_t k = 0; k < sectors; ++k) {
+            b->ids[k].reserve(each);
+            b->boxes[k].reserve(each);
+        }
     } catch (const std::bad_alloc&) {
         delete b;
         return nullptr;
@@ -235,7 +241,7 @@ MeshTurnedBuilder* meshIndexTurnedStart(int32_t sectors, int32_t room) {
 
 bool meshIndexTurnedAdd(MeshTurnedBuilder* b, const Vec3* corners, const Vec3& lo, const Vec3& hi) {
     if (!b || !corners) return false;
-    if (!b->box.empty() && hi.z > b->lastTop) b->topsDescend = false;
+    if (b->count > 0 && hi.z > b->lastTop) b->topsDescend = false;
     // Any sector would do (the bounds hold in every frame): a rough angle of the box centre keeps the
     // turned box tight.
     const double a = std::floor((roughAngle(lo.y + hi.y, lo.x + hi.x) + M_PI) * b->perRad);
@@ -250,13 +256,15 @@ bool meshIndexTurnedAdd(MeshTurnedBuilder* b, const Vec3* corners, const Vec3& l
         else
             grow(&t, q, q);
     }
+    if (b->count == INT32_MAX) return false;
     try {
-        b->sector.push_back(k);
-        b->box.push_back({{floatDown(t.lo.x), floatDown(t.lo.y), floatDown(t.lo.z)},
-                          {floatUp(t.hi.x), floatUp(t.hi.y), floatUp(t.hi.z)}});
+        b->boxes[k].push_back({{floatDown(t.lo.x), floatDown(t.lo.y), floatDown(t.lo.z)},
+                               {floatUp(t.hi.x), floatUp(t.hi.y), floatUp(t.hi.z)}});
+        b->ids[k].push_back(b->count);
     } catch (const std::bad_alloc&) {
         return false;
     }
+    ++b->count;
     b->lastTop = hi.z;
     return true;
 }
@@ -269,63 +277,47 @@ MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
     if (!builder) return nullptr;
     const std::unique_ptr<MeshTurnedBuilder> owned(builder);
     MeshTurnedBuilder& tb = *builder;
-    const int32_t n = static_cast<int32_t>(tb.box.size());
-    if (n < 1 || tb.sector.size() != tb.box.size()) return nullptr;
+    const int32_t n = tb.count;
+    if (n < 1) return nullptr;
     auto* index = new (std::nothrow) MeshIndex;
     if (!index) return nullptr;
     try {
         index->count = n;
         index->topsDescend = tb.topsDescend;
-        std::vector<int32_t> first(static_cast<size_t>(tb.sectors) + 1, 0);
-        for (int32_t j = 0; j < n; ++j) ++first[tb.sector[j] + 1];
-        for (int32_t k = 0; k < tb.sectors; ++k) first[k + 1] += first[k];
-        // The elements sector by sector (ascending within each), then each sector's put in tree order,
-        // its turned boxes written once, in their final places. Left unset, as the boxes below: every
-        // entry is written before it is read.
-        index->turnedIds.reset(new int32_t[static_cast<size_t>(n)]);
-        int32_t* ids = index->turnedIds.get();
-        {
-            std::vector<int32_t> at(first.begin(), first.end() - 1);
-            for (int32_t j = 0; j < n; ++j) ids[at[tb.sector[j]]++] = j;
-        }
-        std::vector<int32_t>().swap(tb.sector);
-        index->turnedBoxes.reset(new FBox[static_cast<size_t>(n)]);
         std::vector<uint64_t> keys;
-        std::vector<int32_t> order, dealt;
-        std::vector<FBox> local;
+        std::vector<int32_t> order, dealtIds;
+        std::vector<FBox> dealtBoxes;
         auto boxOf = [&](const FBox& f) {
             return Box{{f.lo[0], f.lo[1], f.lo[2]}, {f.hi[0], f.hi[1], f.hi[2]}};
         };
         for (int32_t k = 0; k < tb.sectors; ++k) {
-            const int32_t m = first[k + 1] - first[k];
-            if (m == 0) continue;
+            const int32_t m = static_cast<int32_t>(tb.boxes[k].size());
+            if (m == 0 || tb.ids[k].size() != tb.boxes[k].size()) continue;
             TurnedPart part;
             part.c = tb.cs[2 * k];
             part.s = tb.cs[2 * k + 1];
-            part.first = first[k];
             part.count = m;
-            // The sector's boxes gathered in element order (runs of neighbours), then reordered while
-            // they are in cache.
-            int32_t* sector = ids + first[k];
-            local.resize(static_cast<size_t>(m));
-            for (int32_t i = 0; i < m; ++i) local[i] = tb.box[sector[i]];
-            Box all = boxOf(local[0]);
+            // The sector's elements (ascending) and boxes, put in tree order in their own arrays.
+            part.ids = std::move(tb.ids[k]);
+            part.boxes = std::move(tb.boxes[k]);
+            FBox* out = part.boxes.data();
+            Box all = boxOf(out[0]);
             for (int32_t i = 1; i < m; ++i) {
-                const Box b = boxOf(local[i]);
+                const Box b = boxOf(out[i]);
                 grow(&all, b.lo, b.hi);
             }
             keys.resize(static_cast<size_t>(m));
             for (int32_t i = 0; i < m; ++i) {
-                const Box b = boxOf(local[i]);
+                const Box b = boxOf(out[i]);
                 keys[i] = curveKey(b.lo, b.hi, all);
             }
             order.resize(static_cast<size_t>(m));
             orderByKey(keys.data(), m, order.data());
-            dealt.assign(sector, sector + m);
-            FBox* out = index->turnedBoxes.get() + first[k];
+            dealtIds.assign(part.ids.begin(), part.ids.end());
+            dealtBoxes.assign(part.boxes.begin(), part.boxes.end());
             for (int32_t i = 0; i < m; ++i) {
-                sector[i] = dealt[order[i]];
-                out[i] = local[order[i]];
+                part.ids[i] = dealtIds[order[i]];
+                out[i] = dealtBoxes[order[i]];
             }
             std::vector<Box> level((m + kLeaf - 1) / kLeaf);
             for (size_t b = 0; b < level.size(); ++b) {
@@ -340,7 +332,6 @@ MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder) {
             buildLevels(&part.levels, 1);
             index->parts.push_back(std::move(part));
         }
-        std::vector<FBox>().swap(tb.box);
     } catch (const std::bad_alloc&) {
         delete index;
         return nullptr;
@@ -366,6 +357,10 @@ void meshIndexFree(MeshIndex* index) {
 
 int32_t meshIndexCount(const MeshIndex* index) {
     return index ? index->count : 0;
+}
+
+bool meshIndexTurned(const MeshIndex* index) {
+    return index && !index->parts.empty();
 }
 
 bool meshIndexTopsDescend(const MeshIndex* index) {
@@ -455,19 +450,19 @@ void turnedBestFirst(const MeshIndex& index, const Vec3* boxMin, const Vec3* box
         if (it.bound < floor) break;
         const TurnedPart& part = index.parts[it.part];
         if (it.level == 0) {
-            const int32_t first = part.first + it.node * kLeaf;
-            const int32_t last = std::min(part.first + part.count, first + kLeaf);
+            const int32_t first = it.node * kLeaf;
+            const int32_t last = std::min(part.count, first + kLeaf);
             Item elems[kLeaf];
             int32_t n = 0;
             for (int32_t i = first; i < last; ++i) {
-                const FBox& f = index.turnedBoxes[i];
+                const FBox& f = part.boxes[i];
                 const Vec3 lo{f.lo[0], f.lo[1], f.lo[2]}, hi{f.hi[0], f.hi[1], f.hi[2]};
                 if (underZ(hi)) continue;
                 const double b = bound(it.part, lo, hi);
                 if (!(b >= floor)) continue;
                 int32_t k = n++;
                 for (; k > 0 && elems[k - 1].bound < b; --k) elems[k] = elems[k - 1];
-                elems[k] = {b, it.part, -1, index.turnedIds[i]};
+                elems[k] = {b, it.part, -1, part.ids[i]};
             }
             if (v.touch)
                 for (int32_t k = 0; k < n; ++k) v.touch(v.ctx, elems[k].node);
@@ -522,11 +517,12 @@ void meshIndexQuery(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxM
 
 void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
                         const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor) {
-    if (!index || !query || !boxMin || !boxMax || !visitor) return;
-    if (!index->parts.empty()) {
+    if (!index || !query || !visitor) return;
+    if (!index->parts.empty() && (visitor->turn || (boxMin && boxMax))) {
         turnedBestFirst(*index, boxMin, boxMax, *query, *visitor, floor);
         return;
     }
+    if (!boxMin || !boxMax || !index->parts.empty()) return;
     const Vec3& d = query->dir;
     const Tester t{*query, std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z)};
     struct Item {

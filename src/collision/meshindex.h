@@ -41,6 +41,8 @@ MeshIndex* meshIndexTurnedFinish(MeshTurnedBuilder* builder);
 void meshIndexTurnedAbandon(MeshTurnedBuilder* builder);
 void meshIndexFree(MeshIndex* index);
 int32_t meshIndexCount(const MeshIndex* index);
+// True for an index built turned (meshIndexBuildTurned, meshIndexTurnedFinish).
+bool meshIndexTurned(const MeshIndex* index);
 // True when the box tops never increase along the element order (a z limit then ends an ordered scan
 // exactly where it leaves out the elements below it).
 bool meshIndexTopsDescend(const MeshIndex* index);
@@ -60,7 +62,8 @@ struct MeshBoundVisitor {
 // Every element the query keeps (the same tests as meshIndexQuery) whose bound reaches the floor
 // (starting at floor), handed to visit in falling order of its bound until none is left. A turned
 // index tests the z limit only: the plan rectangle is left to visit (its turned boxes cannot tell which
-// element's own box meets it), the front and the reach to the bound.
+// element's own box meets it), the front and the reach to the bound; it reads no element box when the
+// visitor bounds turned boxes (the boxes may then be null).
 void meshIndexBestFirst(const MeshIndex* index, const Vec3* boxMin, const Vec3* boxMax,
                         const MeshLineQuery* query, const MeshBoundVisitor* visitor, double floor);
 // The elements the query keeps, ascending, into out (cleared first), from the boxes the index was built

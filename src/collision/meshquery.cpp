@@ -8,6 +8,7 @@
 #include "collision/meshindex.h"
 #include "collision/sweep.h"
 #include "kernel/cycle.h"
+#include "surfaces/polyimport.h"
 
 namespace {
 
@@ -37,17 +38,36 @@ struct MeshView {
     const Vec3* boxMin;
     const ToolGeom* tool;
     const MeshIndex* index;
+    // A triangle mesh without corner boxes: each element's box is taken from its triangle.
+    bool ownBoxes;
+
+    bool hasBoxes() const { return ownBoxes || (boxMax && boxMin); }
+    // The element's box, as a model's corners hold it (the first corner grown by the other two).
+    void boxOf(int32_t j, Vec3* lo, Vec3* hi) const {
+        if (!ownBoxes) {
+            *lo = boxMin[j];
+            *hi = boxMax[j];
+            return;
+        }
+        const Triangle3D& t = tris->data[j];
+        *lo = *hi = t.p[0];
+        boxExtendByPoint(lo, hi, &t.p[1]);
+        boxExtendByPoint(lo, hi, &t.p[2]);
+    }
 };
 
 MeshView viewOf(const CheckModel* m) {
     const int32_t n = chkMeshCount(m->kind, m->facets, m->facetCount, m->triangles);
+    const bool own = m->kind == kMeshTriangles && !m->boxMax && !m->boxMin && m->triangles;
     return {m->kind,   m->facets, m->triangles, n,
-            m->boxMax, m->boxMin, m->tool,      meshIndexCount(m->index) == n ? m->index : nullptr};
+            m->boxMax, m->boxMin, m->tool,      meshIndexCount(m->index) == n ? m->index : nullptr,
+            own};
 }
 
 MeshView viewOf(const CheckModelPart* p) {
     return {p->kind,   p->facets, p->triangles, chkMeshCount(p->kind, p->facets, p->facetCount, p->triangles),
-            p->boxMax, p->boxMin, &p->tool,     nullptr};
+            p->boxMax, p->boxMin, &p->tool,     nullptr,
+            false};
 }
 
 enum class Scan { Best, First };
@@ -145,8 +165,31 @@ struct BestFirst {
         const double slack = 1e-7 + 1e-12 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
         return off - width - slack;
     }
+    // The ball's bound with one square root: with r0 = off - W / off (W the box's half widths along the
+    // offset, times off) the distance bound is r0 - slack, and when that is positive its square is at
+    // least r0^2 - slack (1 + off^2) (2 r0 <= 2 off <= 1 + off^2), which is not positive otherwise; the
+    // ball's height at a smaller distance is larger.
+    static double ballBound(const BestFirst& f, const Vec3& lo, const Vec3& hi) {
+        const Vec3& s = f.bs;
+        const Vec3& d = f.bd;
+        const Vec3 c{0.5 * (lo.x + hi.x) - s.x, 0.5 * (lo.y + hi.y) - s.y, 0.5 * (lo.z + hi.z) - s.z};
+        const double cd = c.x * d.x + c.y * d.y + c.z * d.z;
+        const Vec3 x{c.x - cd * d.x, c.y - cd * d.y, c.z - cd * d.z};
+        const double off2 = x.x * x.x + x.y * x.y + x.z * x.z;
+        const double W = 0.5 * ((hi.x - lo.x) * std::fabs(x.x) + (hi.y - lo.y) * std::fabs(x.y) +
+                                (hi.z - lo.z) * std::fabs(x.z));
+        const double slack = 1e-7 + 1e-12 * (std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z));
+        const double r2 = off2 > W ? (off2 - W) * (off2 - W) / off2 - slack * (1.0 + off2) : 0.0;
+        const double far = f.reach + 1e-5;
+        if (r2 > far * far) return -std::numeric_limits<double>::infinity();
+        const double a = f.proto.radius;
+        const double base = f.length - travelFloor(lo, hi, d, f.bsd);
+        const double ahead = std::sqrt(a * a - std::clamp(r2, 0.0, a * a));
+        return std::min(base + f.lead + 1e-9, base + ahead + 1e-7);
+    }
     static double boundOf(void* ctx, const Vec3& lo, const Vec3& hi) {
         const BestFirst& f = *static_cast<const BestFirst*>(ctx);
+        if (f.type == kBallMill) return ballBound(f, lo, hi);
         const double rho = boxRho(lo, hi, f.bs, f.bd);
         // Beyond the tool's reach no kernel finds a contact (the index's own reach test, measured across
         // the axis only, with its slack).
@@ -170,6 +213,7 @@ struct BestFirst {
                                                   : reinterpret_cast<const char*>(&m.facets[j]);
         __builtin_prefetch(at);
         __builtin_prefetch(at + 64);
+        if (m.ownBoxes) return;
         // The visit's first reads: the element's own box.
         __builtin_prefetch(&m.boxMin[j]);
         __builtin_prefetch(&m.boxMax[j]);
@@ -180,8 +224,8 @@ struct BestFirst {
         return f.res.found ? f.res.lift : f.threshold;
     }
     void visit(int32_t j) {
-        const Vec3& hi = m.boxMax[j];
-        const Vec3& lo = m.boxMin[j];
+        Vec3 lo, hi;
+        m.boxOf(j, &lo, &hi);
         // The scan's own tests (a turned index's walk leaves the plan rectangle to them).
         if (stop && hi.z < limit) return;
         if (!(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3])) return;
@@ -206,7 +250,7 @@ struct BestFirst {
 ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, const Vec3* p, const Vec3* d,
                     double length, bool earlyStop, bool flatRule, Scan mode, double threshold) {
     ScanResult res;
-    if (!m.tool || !m.boxMax || !m.boxMin || m.count <= 0) return res;
+    if (!m.tool || !m.hasBoxes() || m.count <= 0) return res;
     const uint16_t type = m.tool->toolType;
     if (type != kBallMill && type != kEndMill && type != kRadiusMill) return res;
     const double R = m.tool->radius;
@@ -232,7 +276,9 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
     // plan test below, are not beyond the bound and come within the tool's radius of its line (every
     // kernel's tool lies within it); the others give no contact, so the answer is the full scan's.
     std::vector<int32_t> near;
-    if (!cells && m.index && (!stop || meshIndexTopsDescend(m.index))) {
+    // Without corner boxes only a turned index serves (its walk reads none; its query reads them all).
+    const bool indexed = m.index && (!m.ownBoxes || meshIndexTurned(m.index));
+    if (!cells && indexed && (!stop || meshIndexTopsDescend(m.index))) {
         const MeshLineQuery q{bx0, bx1,  by0,  by1, s, *d, sd + length + lead + 1e-9 - threshold,
                               R,   stop, limit};
         // The shape's bounds measure along a unit direction; any other goes the ordered way.
@@ -245,23 +291,25 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
             meshIndexBestFirst(m.index, m.boxMin, m.boxMax, &q, &v, threshold);
             return bf.res;
         }
-        meshIndexQuery(m.index, m.boxMin, m.boxMax, &q, &near);
-        cells = near.data();
-        cellCount = static_cast<int32_t>(near.size());
-        if (cellCount == 0) return res;
+        if (!m.ownBoxes) {
+            meshIndexQuery(m.index, m.boxMin, m.boxMax, &q, &near);
+            cells = near.data();
+            cellCount = static_cast<int32_t>(near.size());
+            if (cellCount == 0) return res;
+        }
     }
     const int32_t n = cells ? cellCount : m.count;
     for (int32_t k = 0; k < n; ++k) {
         const int32_t j = cells ? cells[k] : k;
         if (j < 0 || j >= m.count) continue;
-        if (cells && k + 8 < n && cells[k + 8] >= 0 && cells[k + 8] < m.count) {
+        if (cells && !m.ownBoxes && k + 8 < n && cells[k + 8] >= 0 && cells[k + 8] < m.count) {
             // Cell lists jump through the mesh arrays; fetching ahead hides most of the misses.
             __builtin_prefetch(&m.boxMax[cells[k + 8]]);
             __builtin_prefetch(&m.boxMin[cells[k + 8]]);
         }
-        const Vec3& hi = m.boxMax[j];
+        Vec3 lo, hi;
+        m.boxOf(j, &lo, &hi);
         if (stop && hi.z < limit) break;
-        const Vec3& lo = m.boxMin[j];
         if (!(hi.x > bx0 && lo.x < bx1 && hi.y > by0 && lo.y < by1)) continue;
         const double eMin = std::min(lo.x * d->x, hi.x * d->x) + std::min(lo.y * d->y, hi.y * d->y) +
                             std::min(lo.z * d->z, hi.z * d->z) - sd;

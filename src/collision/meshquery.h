@@ -31,6 +31,8 @@ struct CheckParams {
 
 void initChkParams(CheckParams* params);
 
+// The sweeps below take an element's box from the model's corners, or for a triangle mesh without
+// them from its triangle (the first corner grown by the other two).
 // Largest lift over the listed elements (all with a null list): 1 with lift and contact, 0 none.
 int meshDropTool(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
                  const Vec3* d, double length, double* lift, Vec3* contact);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <utility>
 
 #include "avoidance/linkout.h"
@@ -32,6 +33,7 @@ struct LiftRegion {
     CheckModel* model;
     Profile2D* profile;  // the model's own copy
     double plan[4];      // x0, x1, y0, y1
+    LiftCells cells;     // within the rectangle, the cells around the plunges
 };
 
 struct OutState {
@@ -72,7 +74,8 @@ constexpr double kRegionMargin = 10.0;  // widening beyond the sweep that needed
 bool coverSweep(CheckModel* model, const Vec3& p, const Vec3& d, double length) {
     for (LiftRegion& r : gOut.lifts)
         if (r.model && r.model == model) {
-            if (revMeshLiftCover(model, r.profile, r.plan, &p, &d, length, kRegionMargin) == 1) return true;
+            if (revMeshLiftCover(model, r.profile, r.plan, &p, &d, length, kRegionMargin, &r.cells) == 1)
+                return true;
             gOut.liftFailed = true;
             return false;
         }
@@ -196,17 +199,23 @@ int endFrame(const CutListSet* rows, int32_t index, int32_t neighbour, const Cut
 }
 
 // Only the lifts of these models are read, never a contact: a region model around the plunges (plan
-// rectangle) serves them.
+// rectangle and cells) serves them.
 CheckModel* levelModel(const CheckModel* templ, const Profile2D* profile, double allowance,
-                       const double* plan, LiftRegion* region) {
+                       const double* plan, const LiftCells& cells, LiftRegion* region) {
     Profile2D* copy = copyProfile2D(profile);
-    CheckModel* model = copy ? revMeshLiftModel(templ, copy, plan) : nullptr;
+    CheckModel* model = copy ? revMeshLiftModel(templ, copy, plan, &cells) : nullptr;
     if (!model) {
         freeProfile2D(copy);
         return nullptr;
     }
     if (model->tool) checkToolGeom(model->tool, allowance, cycleParams()->toolTip);
-    *region = {model, copy, {plan[0], plan[1], plan[2], plan[3]}};
+    *region = {model, copy, {plan[0], plan[1], plan[2], plan[3]}, {}};
+    try {
+        region->cells = cells;
+    } catch (const std::bad_alloc&) {
+        // Without cells the model's rectangle is covered, which holds the cells.
+        region->cells = LiftCells{};
+    }
     return model;
 }
 
@@ -216,27 +225,56 @@ void freeRegion(LiftRegion* region) {
     *region = LiftRegion{};
 }
 
-// The plan rectangle of every plunge line of the rows, beyond its top by its length again (the sweeps
-// start there), grown by reach; empty without a plunge.
-void plungesPlan(const CutListSet* rows, double reach, double plan[4]) {
+constexpr double kCellSize = 2.0;   // the plan cells of the region models
+constexpr double kCellGrain = 4.0;  // and the triangles they place (wider ones are kept anywhere)
+
+// The plan rectangle of a plunge line, beyond its top by its length again (the sweeps start there).
+void plungeBox(const CutRecord& r, double box[4]) {
+    box[0] = box[2] = HUGE_VAL;
+    box[1] = box[3] = -HUGE_VAL;
+    const Vec3 far = add(r.top, 1.0, sub(r.top, r.bottom));
+    for (const Vec3* q : {&r.bottom, &r.top, &far}) {
+        box[0] = std::min(box[0], q->x);
+        box[1] = std::max(box[1], q->x);
+        box[2] = std::min(box[2], q->y);
+        box[3] = std::max(box[3], q->y);
+    }
+}
+
+// The plan rectangle of every plunge line of the rows grown by reach (empty without a plunge), and
+// cells over it marked around each line alike.
+void plungesPlan(const CutListSet* rows, double reach, double plan[4], LiftCells* cells) {
     plan[0] = plan[2] = HUGE_VAL;
     plan[1] = plan[3] = -HUGE_VAL;
     for (int32_t i = 0; rows && i < rows->count; ++i) {
         const CutRecordList* row = rows->lists[i];
         for (int32_t k = 0; row && k < row->count; ++k) {
-            const CutRecord& r = row->records[k];
-            const Vec3 far = add(r.top, 1.0, sub(r.top, r.bottom));
-            for (const Vec3* q : {&r.bottom, &r.top, &far}) {
-                plan[0] = std::min(plan[0], q->x);
-                plan[1] = std::max(plan[1], q->x);
-                plan[2] = std::min(plan[2], q->y);
-                plan[3] = std::max(plan[3], q->y);
-            }
+            double box[4];
+            plungeBox(row->records[k], box);
+            plan[0] = std::min(plan[0], box[0]);
+            plan[1] = std::max(plan[1], box[1]);
+            plan[2] = std::min(plan[2], box[2]);
+            plan[3] = std::max(plan[3], box[3]);
         }
     }
+    *cells = LiftCells{};
     if (!(plan[0] <= plan[1] && plan[2] <= plan[3])) return;
     plan[0] -= reach, plan[2] -= reach;
     plan[1] += reach, plan[3] += reach;
+    // Without cells (memory short) the rectangle alone is the region.
+    if (!liftCellsInit(cells, plan, kCellSize, kCellGrain)) return;
+    // A sweep's line runs along its plunge line within the departure of it.
+    for (int32_t i = 0; rows && i < rows->count; ++i) {
+        const CutRecordList* row = rows->lists[i];
+        for (int32_t k = 0; row && k < row->count; ++k) {
+            const CutRecord& r = row->records[k];
+            double box[4];
+            plungeBox(r, box);
+            const double rect[4] = {box[0] - reach, box[1] + reach, box[2] - reach, box[3] + reach};
+            const double line[4] = {r.bottom.x, r.bottom.y, r.top.x - r.bottom.x, r.top.y - r.bottom.y};
+            liftCellsMark(cells, rect, line, reach + cells->grain);
+        }
+    }
 }
 
 }  // namespace
@@ -579,11 +617,12 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
 
     // The models of the hub and the start reach the plunges with their tool and the departure.
     double plan[4];
-    plungesPlan(rows, (sizes ? sizes->radius : 0.0) + std::fabs(m) + 1.0, plan);
+    LiftCells cells;
+    plungesPlan(rows, (sizes ? sizes->radius : 0.0) + std::fabs(m) + 1.0, plan, &cells);
     gOut.liftFailed = false;
     CheckModel* startModel = nullptr;
     if (!ball && start) {
-        startModel = levelModel(&tool->model, start, 0.0, plan, &gOut.lifts[1]);
+        startModel = levelModel(&tool->model, start, 0.0, plan, cells, &gOut.lifts[1]);
         if (!startModel) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             gOut.part = nullptr;
@@ -595,7 +634,7 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     for (int32_t lv = levels ? levels->count - 1 : -1; lv >= 0 && result == 1; --lv) {
         HubShroud* pair = levels->curves[lv];
         if (!ball && tool->model.tool) offsetProfile2D(pair, -tool->model.tool->cornerRadius);
-        CheckModel* level = levelModel(&tool->model, pair->hub, -p->aufmassHori, plan, &gOut.lifts[0]);
+        CheckModel* level = levelModel(&tool->model, pair->hub, -p->aufmassHori, plan, cells, &gOut.lifts[0]);
         if (!level) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             result = -1;

@@ -64,7 +64,92 @@ bool attachTriangles(CheckModel* m, TriList* list) {
     return true;
 }
 
+// The cell column (or row) of a coordinate, clamped to the grid: never falling as v rises (a shift and a
+// division by a positive size round monotonically), so a point of a box lies in a column of the box's
+// range.
+int32_t cellOf(double v, double origin, double size, int32_t n) {
+    const double t = (v - origin) / size;
+    if (!(t > 0.0)) return 0;
+    if (t >= n) return n - 1;
+    return static_cast<int32_t>(t);
+}
+
+// Whether any cell the closed plan rectangle meets is marked.
+bool anyMarked(const LiftCells& c, double x0, double x1, double y0, double y1) {
+    const int32_t i0 = cellOf(x0, c.x0, c.size, c.nx), i1 = cellOf(x1, c.x0, c.size, c.nx);
+    const int32_t j0 = cellOf(y0, c.y0, c.size, c.ny), j1 = cellOf(y1, c.y0, c.size, c.ny);
+    for (int32_t j = j0; j <= j1; ++j)
+        for (int32_t i = i0; i <= i1; ++i)
+            if (c.marked[static_cast<size_t>(j) * c.nx + i]) return true;
+    return false;
+}
+
+// Hands every cell the closed rectangle meets whose centre lies within radius and half a cell's
+// diagonal (a point of the cell then lies within radius) of the plan line to visit(k), which answers
+// false to stop (false then). A line that is not finite passes every cell of the rectangle; one along z
+// measures from its point.
+template <typename Visit>
+bool eachCell(const LiftCells& c, const double rect[4], const double* line, double radius, Visit visit) {
+    const int32_t i0 = cellOf(rect[0], c.x0, c.size, c.nx), i1 = cellOf(rect[1], c.x0, c.size, c.nx);
+    const int32_t j0 = cellOf(rect[2], c.y0, c.size, c.ny), j1 = cellOf(rect[3], c.y0, c.size, c.ny);
+    bool finite = line != nullptr && std::isfinite(radius);
+    for (int k = 0; finite && k < 4; ++k) finite = std::isfinite(line[k]);
+    const double len = finite ? std::hypot(line[2], line[3]) : 0.0;
+    // The slack covers the rounding of the cells' places and of the distances.
+    const double within = radius + 0.7072 * c.size + 1e-6 * (1.0 + std::fabs(radius) + c.size);
+    for (int32_t j = j0; j <= j1; ++j) {
+        const double cy = c.y0 + (j + 0.5) * c.size;
+        for (int32_t i = i0; i <= i1; ++i) {
+            const size_t k = static_cast<size_t>(j) * c.nx + i;
+            if (finite) {
+                const double cx = c.x0 + (i + 0.5) * c.size, ex = cx - line[0], ey = cy - line[1];
+                const double dist =
+                    len > 0.0 ? std::fabs(ex * line[3] - ey * line[2]) / len : std::hypot(ex, ey);
+                if (dist > within) continue;
+            }
+            if (!visit(k)) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool liftCellsInit(LiftCells* cells, const double plan[4], double size, double grain) {
+    if (cells == nullptr) return false;
+    *cells = LiftCells{};
+    if (plan == nullptr || !(size > 0.0) || !std::isfinite(size) || !(grain > 0.0) || !std::isfinite(grain))
+        return true;
+    for (int k = 0; k < 4; ++k)
+        if (!std::isfinite(plan[k])) return true;
+    const double w = plan[1] - plan[0], h = plan[3] - plan[2];
+    if (!(w >= 0.0 && h >= 0.0) || !std::isfinite(w) || !std::isfinite(h)) return true;
+    // At most 1024 cells a side: a wide rectangle takes coarser cells.
+    constexpr double kMaxSide = 1024.0;
+    size = std::max({size, w / kMaxSide, h / kMaxSide});
+    const int32_t nx = static_cast<int32_t>(std::min(w / size, kMaxSide)) + 1;
+    const int32_t ny = static_cast<int32_t>(std::min(h / size, kMaxSide)) + 1;
+    try {
+        cells->marked.assign(static_cast<size_t>(nx) * ny, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    cells->x0 = plan[0];
+    cells->y0 = plan[2];
+    cells->size = size;
+    cells->grain = grain;
+    cells->nx = nx;
+    cells->ny = ny;
+    return true;
+}
+
+void liftCellsMark(LiftCells* c, const double rect[4], const double* line, double radius) {
+    if (c == nullptr || rect == nullptr || c->nx < 1 || c->ny < 1) return;
+    eachCell(*c, rect, line, radius, [c](size_t k) {
+        c->marked[k] = 1;
+        return true;
+    });
+}
 
 CheckModel* revMeshBuild(const CheckModel* templ, const Profile2D* profile, double extension) {
     if (templ == nullptr || profile == nullptr) return nullptr;
@@ -99,7 +184,8 @@ namespace {
 // boxes meet the open plan rectangle (every one without), the bounds those of the whole sweep: the list,
 // the corners and the index, each triangle's taken while it is at hand. False when a band cannot be
 // swept or memory is short (the model then holds what was made, for the caller to free).
-bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* plan) {
+bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* plan, const LiftCells* cells) {
+    if (plan == nullptr || (cells != nullptr && cells->nx < 1)) cells = nullptr;
     const double tol = model->tolerance;
     const int32_t n = profile->count;
     // Every triangle of a band has the band's higher end as its top (the turn keeps z), so bands in
@@ -117,71 +203,79 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
         return std::isnan(z) ? -HUGE_VAL : z;
     };
     std::stable_sort(bands.begin(), bands.end(), [&](int32_t a, int32_t b) { return top(a) > top(b); });
-    int32_t room = static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22));
+    const int32_t room = static_cast<int32_t>(std::min<int64_t>(total, int64_t{1} << 22));
     TriList* list = triListCreate(room);
     model->triangles = list;
-    bool ok = list != nullptr && allocBoxes(model, room);
+    // No corner boxes: only the departure sweeps read the model, and they take a box from its triangle.
+    bool ok = list != nullptr;
     // The hub's slivers follow its turn: in sectors of 8 degrees their turned boxes stay tight, and the
     // departure sweeps visit about a third of the triangles they visit over plain boxes. Without the
     // index (memory short) the sweeps scan in order, with the same answers.
     MeshTurnedBuilder* index = ok ? meshIndexTurnedStart(45, room) : nullptr;
     // The bounds of the whole sweep, every triangle's points taken as a list appending them would.
     double lo3[3] = {1e10, 1e10, 1e10}, hi3[3] = {-1e10, -1e10, -1e10};
-    auto take = [&](const Triangle3D& tri) {
-        for (const Vec3& p : tri.p) {
-            const double v[3] = {p.x, p.y, p.z};
-            for (int c = 0; c < 3; ++c) {
-                if (v[c] < lo3[c]) lo3[c] = v[c];
-                if (v[c] > hi3[c]) hi3[c] = v[c];
-            }
+    auto bound = [&](const Vec3& p) {
+        const double v[3] = {p.x, p.y, p.z};
+        for (int c = 0; c < 3; ++c) {
+            if (v[c] < lo3[c]) lo3[c] = v[c];
+            if (v[c] > hi3[c]) hi3[c] = v[c];
         }
-        // Most triangles lie wholly off the plan rectangle: a box's side is one of its corners' (or not
-        // a number), so corners all on the far side of an edge settle it without the box.
-        const Vec3* c = tri.p;
-        if (plan != nullptr && ((!(c[0].x > plan[0]) && !(c[1].x > plan[0]) && !(c[2].x > plan[0])) ||
-                                (!(c[0].x < plan[1]) && !(c[1].x < plan[1]) && !(c[2].x < plan[1])) ||
-                                (!(c[0].y > plan[2]) && !(c[1].y > plan[2]) && !(c[2].y > plan[2])) ||
-                                (!(c[0].y < plan[3]) && !(c[1].y < plan[3]) && !(c[2].y < plan[3]))))
-            return true;
+    };
+    // Most triangles lie wholly off the plan rectangle: a box's side is one of its corners' (or not a
+    // number), so corners all on the far side of an edge settle it without the box. A point's sides,
+    // one bit each.
+    auto off = [plan](const Vec3& c) {
+        if (plan == nullptr) return 0u;
+        return (c.x > plan[0] ? 0u : 1u) | (c.x < plan[1] ? 0u : 2u) | (c.y > plan[2] ? 0u : 4u) |
+               (c.y < plan[3] ? 0u : 8u);
+    };
+    auto take = [&](const Triangle3D& tri) {
         Vec3 lo, hi;
         boxOf(tri, &lo, &hi);
         if (plan != nullptr && !(hi.x > plan[0] && lo.x < plan[1] && hi.y > plan[2] && lo.y < plan[3]))
             return true;
-        if (list->count == room) {
-            // Past the room foreseen (the list grows itself): the corners grow alike.
-            room = room > INT32_MAX / 2 ? INT32_MAX : 2 * room;
-            for (Vec3** a : {&model->boxMin, &model->boxMax}) {
-                auto* grown = static_cast<Vec3*>(std::realloc(*a, static_cast<size_t>(room) * sizeof(Vec3)));
-                ok = ok && grown != nullptr;
-                if (grown) *a = grown;
-            }
-        }
+        // A box within the grain that meets a sweep's rectangle, with a point within the tool's radius
+        // of its line, has a point of the rectangle within the radius and the grain of the line, whose
+        // cell the cover saw marked.
+        if (cells != nullptr && (hi.x - lo.x) + (hi.y - lo.y) <= cells->grain &&
+            !anyMarked(*cells, lo.x, hi.x, lo.y, hi.y))
+            return true;
         const int32_t at = list->count;
-        // Within its room the list takes the triangle as it is (its bounds are the sweep's, set at the end).
+        // Within its room the list takes the triangle as it is (its bounds are the sweep's, set at the end);
+        // past it the list grows itself.
         if (at < list->capacity)
             list->data[list->count++] = tri;
         else
             ok = ok && triListAdd(list, &tri) >= 0;
-        ok = ok && at < room && list->count == at + 1;
+        ok = ok && list->count == at + 1;
         if (!ok) return false;
-        model->boxMin[at] = lo;
-        model->boxMax[at] = hi;
         if (index && !meshIndexTurnedAdd(index, tri.p, lo, hi)) {
             meshIndexTurnedAbandon(index);
             index = nullptr;
         }
         return true;
     };
+    // The whole sweep's bounds take each point once, in the order a list appending the triangles first
+    // meets them (a point met again changes no bound, signed zeros included).
+    auto step = [&](int32_t k, const Vec3& p, const Vec3& q, const Vec3& p1, const Vec3& q1) {
+        if (k == 0) {
+            bound(p);
+            bound(q);
+        }
+        bound(p1);
+        bound(q1);
+        const unsigned fq = off(q), fp1 = off(p1);
+        return ((off(p) & fq & fp1) != 0 || take(Triangle3D{{p, q, p1}})) &&
+               ((fp1 & fq & off(q1)) != 0 || take(Triangle3D{{p1, q, q1}}));
+    };
     for (size_t k = 0; ok && k < bands.size(); ++k) {
         const int32_t i = bands[k];
-        ok = revMeshSegmentEach(&profile->points[i - 1], &profile->points[i], tol, take) == 1 && ok;
+        ok = revMeshSegmentSteps(&profile->points[i - 1], &profile->points[i], tol, step) == 1 && ok;
     }
     if (ok) {
         list->xmin = lo3[0], list->ymin = lo3[1], list->zmin = lo3[2];
         list->xmax = hi3[0], list->ymax = hi3[1], list->zmax = hi3[2];
         takeBounds(model, list);
-        if (list->count == 0)
-            model->boxMin[0] = model->boxMax[0] = Vec3{0, 0, 0};  // as a cleared block held it
         model->index = meshIndexTurnedFinish(index);
     } else {
         meshIndexTurnedAbandon(index);
@@ -191,18 +285,20 @@ bool fillLiftModel(CheckModel* model, const Profile2D* profile, const double* pl
 
 }  // namespace
 
-CheckModel* revMeshLiftModel(const CheckModel* templ, const Profile2D* profile, const double* plan) {
+CheckModel* revMeshLiftModel(const CheckModel* templ, const Profile2D* profile, const double* plan,
+                             const LiftCells* cells) {
     if (templ == nullptr || profile == nullptr || profile->count < 0) return nullptr;
     CheckModel* m = bareClone(templ);
     if (m == nullptr) return nullptr;
-    if (revMeshLiftRefill(m, profile, plan) != 1) {
+    if (revMeshLiftRefill(m, profile, plan, cells) != 1) {
         revMeshFree(m);
         return nullptr;
     }
     return m;
 }
 
-int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double* plan) {
+int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double* plan,
+                      const LiftCells* cells) {
     if (model == nullptr || profile == nullptr || profile->count < 0) return -1;
     std::free(model->boxMin);
     std::free(model->boxMax);
@@ -211,7 +307,7 @@ int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double*
     model->boxMin = model->boxMax = nullptr;
     model->triangles = nullptr;
     model->index = nullptr;
-    if (fillLiftModel(model, profile, plan)) return 1;
+    if (fillLiftModel(model, profile, plan, cells)) return 1;
     std::free(model->boxMin);
     std::free(model->boxMax);
     triListFree(model->triangles);
@@ -221,7 +317,7 @@ int revMeshLiftRefill(CheckModel* model, const Profile2D* profile, const double*
 }
 
 int revMeshLiftCover(CheckModel* model, const Profile2D* profile, double plan[4], const Vec3* p,
-                     const Vec3* d, double length, double margin) {
+                     const Vec3* d, double length, double margin, LiftCells* cells) {
     if (model == nullptr || model->tool == nullptr || plan == nullptr || p == nullptr || d == nullptr)
         return -1;
     // The rectangle the mesh scan forms; the slack keeps one formed with other rounding inside.
@@ -230,21 +326,53 @@ int revMeshLiftCover(CheckModel* model, const Profile2D* profile, double plan[4]
     const double want[4] = {std::min(p->x, s.x) - R, std::max(p->x, s.x) + R, std::min(p->y, s.y) - R,
                             std::max(p->y, s.y) + R};
     constexpr double kSlack = 1e-6;
-    if (plan[0] <= want[0] - kSlack && plan[1] >= want[1] + kSlack && plan[2] <= want[2] - kSlack &&
-        plan[3] >= want[3] + kSlack)
-        return 1;
+    const bool fine = cells != nullptr && cells->nx > 0;
+    // The tool never reaches beyond its radius from its axis (the sweeps' own reach tests leave out what
+    // lies 1e-5 beyond it), nor does a plan distance exceed the distance in space.
+    const double line[4] = {p->x, p->y, d->x, d->y};
+    auto cellsFor = [&](double grow, auto visit) {
+        const double rect[4] = {want[0] - grow, want[1] + grow, want[2] - grow, want[3] + grow};
+        return eachCell(*cells, rect, line, R + cells->grain + 1e-3 + grow, visit);
+    };
+    const bool inside = plan[0] <= want[0] - kSlack && plan[1] >= want[1] + kSlack &&
+                        plan[2] <= want[2] - kSlack && plan[3] >= want[3] + kSlack;
+    if (inside && (!fine || cellsFor(kSlack, [cells](size_t k) { return cells->marked[k] != 0; }))) return 1;
     bool finite = std::isfinite(margin);
     for (int k = 0; k < 4; ++k) finite = finite && std::isfinite(plan[k]) && std::isfinite(want[k]);
     if (finite) {
-        plan[0] = std::min(plan[0], want[0]) - margin;
-        plan[1] = std::max(plan[1], want[1]) + margin;
-        plan[2] = std::min(plan[2], want[2]) - margin;
-        plan[3] = std::max(plan[3], want[3]) + margin;
+        if (!inside) {
+            plan[0] = std::min(plan[0], want[0]) - margin;
+            plan[1] = std::max(plan[1], want[1]) + margin;
+            plan[2] = std::min(plan[2], want[2]) - margin;
+            plan[3] = std::max(plan[3], want[3]) + margin;
+        }
+        if (fine && !inside) {
+            // The cells laid over the grown rectangle keep what was marked (the old cells' insides);
+            // without them (memory short) the rectangle is the region.
+            LiftCells grown;
+            if (!liftCellsInit(&grown, plan, cells->size, cells->grain)) grown = LiftCells{};
+            const double in = 1e-6 * cells->size;
+            for (int32_t j = 0; grown.nx > 0 && j < cells->ny; ++j)
+                for (int32_t i = 0; i < cells->nx; ++i)
+                    if (cells->marked[static_cast<size_t>(j) * cells->nx + i]) {
+                        const double at[4] = {
+                            cells->x0 + i * cells->size + in, cells->x0 + (i + 1) * cells->size - in,
+                            cells->y0 + j * cells->size + in, cells->y0 + (j + 1) * cells->size - in};
+                        liftCellsMark(&grown, at, nullptr, 0.0);
+                    }
+            *cells = std::move(grown);
+        }
+        if (fine && cells->nx > 0)
+            cellsFor(std::max(margin, 2 * kSlack), [cells](size_t k) {
+                cells->marked[k] = 1;
+                return true;
+            });
     } else {
         plan[0] = plan[2] = -HUGE_VAL;
         plan[1] = plan[3] = HUGE_VAL;
+        if (cells != nullptr) *cells = LiftCells{};
     }
-    return revMeshLiftRefill(model, profile, plan);
+    return revMeshLiftRefill(model, profile, plan, cells);
 }
 
 CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models, int32_t count) {

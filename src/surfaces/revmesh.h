@@ -25,10 +25,11 @@ int revMeshAngleStep(double radius, double tol, double* alpha, int32_t* steps);
 // (P', Q, Q'), P = (rA, 0, zA) and Q = (rB, 0, zB) turned step by step counter-clockwise about z,
 // with the step of the smaller radius. 1, or -1 when the step is refused or an append fails.
 int revMeshSegment(const Vec2* a, const Vec2* b, TriList* list, double tol);
-// The same band handed triangle by triangle, in the same order, to take(const Triangle3D&), which
-// answers false to stop (then -1), for a caller that keeps only some of them.
-template <typename Take>
-int revMeshSegmentEach(const Vec2* a, const Vec2* b, double tol, Take take) {
+// The same band handed step by step to step(k, P, Q, P', Q') (the points of the band's k-th step before
+// and after the turn: its triangles are (P, Q, P') and (P', Q, Q')), which answers false to stop (then
+// -1), for a caller that keeps only some of them.
+template <typename Step>
+int revMeshSegmentSteps(const Vec2* a, const Vec2* b, double tol, Step step) {
     if (a == nullptr || b == nullptr) return -1;
     double alpha = 0.0;
     int32_t n = 0;
@@ -38,11 +39,20 @@ int revMeshSegmentEach(const Vec2* a, const Vec2* b, double tol, Take take) {
     for (int32_t k = 0; k < n; ++k) {
         const Vec3 p1{p.x * c - p.y * s, p.x * s + p.y * c, p.z},
             q1{q.x * c - q.y * s, q.x * s + q.y * c, q.z};
-        if (!take(Triangle3D{{p, q, p1}}) || !take(Triangle3D{{p1, q, q1}})) return -1;
+        if (!step(k, p, q, p1, q1)) return -1;
         p = p1;
         q = q1;
     }
     return 1;
+}
+// The same band handed triangle by triangle, in the same order, to take(const Triangle3D&), which
+// answers false to stop (then -1).
+template <typename Take>
+int revMeshSegmentEach(const Vec2* a, const Vec2* b, double tol, Take take) {
+    return revMeshSegmentSteps(
+        a, b, tol, [&take](int32_t, const Vec3& p, const Vec3& q, const Vec3& p1, const Vec3& q1) {
+            return take(Triangle3D{{p, q, p1}}) && take(Triangle3D{{p1, q, q1}});
+        });
 }
 
 // The triangles of a whole profile, band after band, sorted by their highest z (highest first).

@@ -205,7 +205,7 @@ TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
             return v;
         };
         EXPECT_TRUE(bytes(a) == bytes(b));
-        for (int32_t i = 1; i < b->count; ++i) ASSERT_LE(lifts->boxMax[i].z, lifts->boxMax[i - 1].z);
+        for (int32_t i = 1; i < b->count; ++i) ASSERT_LE(triMaxZ(&b->data[i]), triMaxZ(&b->data[i - 1]));
         CheckModel* merged = revMeshMerge(lifts, sorted);
         TriList* joined = triListCreate(2 * a->count);
         ASSERT_NE(merged, nullptr);
@@ -221,6 +221,71 @@ TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
     }
     EXPECT_GT(hits, 300);
     EXPECT_GT(widened, 15);
+}
+
+// A lift model over plan cells marked along a few lines, covered before every sweep (along a marked line
+// or anywhere, nearly vertical too), against revMeshBuild's model over seeded profiles, cell sizes and
+// grains: the same lift of every sweep of a ball, whether the cells covered it or were widened first.
+TEST(RevMeshModel, LiftModelOverCellsAnswersAsTheSortedModel) {
+    rngResetState();
+    ToolGeom ball{};
+    ball.toolType = kBallMill;
+    CheckModel templ = toolContext();
+    templ.tool = &ball;
+    const double sizes[][2] = {{0.5, 2}, {1, 3}, {2, 8}, {3, 0.2}};
+    int hits = 0, covered = 0, widened = 0, thinner = 0;
+    for (int k = 0; k < 4; ++k) {
+        std::vector<Vec2> pts;
+        for (int i = 0; i < 30; ++i)
+            pts.push_back({20 + 0.7 * i + 0.3 * rngUniform(), std::floor(6 * rngUniform())});
+        Profile2D* profile = profileOf(pts);
+        ASSERT_NE(profile, nullptr);
+        templ.tolerance = 0.004 + 0.004 * k;
+        ball.radius = ball.size2 = 1 + 0.5 * k;
+        double plan[4] = {-45, 45, -45, 45};
+        LiftCells cells;
+        ASSERT_TRUE(liftCellsInit(&cells, plan, sizes[k][0], sizes[k][1]));
+        double lines[3][4];
+        for (auto& l : lines) {
+            const double a = 2 * M_PI * rngUniform(), b = 2 * M_PI * rngUniform();
+            l[0] = 30 * std::cos(a), l[1] = 30 * std::sin(a), l[2] = std::cos(b), l[3] = std::sin(b);
+            liftCellsMark(&cells, plan, l, 2.0);
+        }
+        CheckModel* sorted = revMeshBuild(&templ, profile, 0.0);
+        CheckModel* lifts = revMeshLiftModel(&templ, profile, plan, &cells);
+        ASSERT_NE(sorted, nullptr);
+        ASSERT_NE(lifts, nullptr);
+        thinner += lifts->triangles->count < sorted->triangles->count;
+        for (int q = 0; q < 240; ++q) {
+            const double* l = lines[q % 3];
+            const double t = 40 * rngUniform() - 20, tilt = q % 5 == 0 ? 0.0 : 0.8 * rngUniform();
+            const double o = 6 * rngUniform() - 3;  // across the line, to the marked cells' edge
+            Vec3 p{l[0] + t * l[2] - o * l[3], l[1] + t * l[3] + o * l[2], 8 * rngUniform() - 1};
+            Vec3 d{tilt * l[2], tilt * l[3], q % 2 ? -1.0 : 1.0};
+            if (q % 8 == 7) {
+                const double ang = 2 * M_PI * rngUniform(), r = 15 + 30 * rngUniform();
+                p = {r * std::cos(ang), r * std::sin(ang), p.z};
+                d = {0.6 * rngUniform() - 0.3, 0.6 * rngUniform() - 0.3, d.z};
+            }
+            const double n = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+            d = {d.x / n, d.y / n, d.z / n};
+            const int32_t before = lifts->triangles->count;
+            ASSERT_EQ(revMeshLiftCover(lifts, profile, plan, &p, &d, 12, 0.0, &cells), 1);
+            (lifts->triangles->count > before ? widened : covered) += 1;
+            double h[2] = {-1, -1};
+            Vec3 c;
+            const int f = chkModelPath(sorted, nullptr, 0, &p, &d, 12, &h[0], &c);
+            ASSERT_EQ(chkModelPath(lifts, nullptr, 0, &p, &d, 12, &h[1], &c), f) << k << " " << q;
+            EXPECT_EQ(h[0], h[1]) << k << " " << q;
+            hits += f;
+        }
+        for (CheckModel* m : {sorted, lifts}) revMeshFree(m);
+        freeProfile2D(profile);
+    }
+    EXPECT_GT(hits, 200);
+    EXPECT_GT(covered, 200);
+    EXPECT_GT(widened, 10);
+    EXPECT_GE(thinner, 2);  // the finer grains leave out what lies off the cells
 }
 
 // A join of facet meshes (quads give two triangles, triangle facets one) with triangle meshes and an
