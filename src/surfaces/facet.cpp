@@ -18,7 +18,7 @@ namespace {
 
 FacetStats gStats{};
 
-// Corners 0 (ulo, vlo), 1 (uhi, vlo), 2 (uhi, vhi), 3 (ulo, vhi); state = corners inside the loops,
+// Corners 0 (u0, v0), 1 (u1, v0), 2 (u1, v1), 3 (u0, v1); state = corners inside the loops,
 // 4 also for a cell known to lie inside.
 struct Cell {
     uint16_t state;
@@ -28,7 +28,10 @@ struct Cell {
     uint8_t cornersIn;
     uint8_t cornersKnown;
     Vec3 p[4];
-    Vec2 uv[4];
+    // The parameter box: every cell is one (a grid cell, or a half of one whose side midpoints keep the
+    // other direction's values, as 0.5 (v + v) = v below 2^1023), and the lists hold many.
+    double u0, u1, v0, v1;
+    Vec2 uv(int i) const { return {i == 0 || i == 3 ? u0 : u1, i < 2 ? v0 : v1}; }
 };
 
 // A loop's inside test as pointInPolygon2D takes it: its box, then the crossings of the edges between
@@ -141,7 +144,7 @@ bool evalPoint(const Run& run, const Vec2& uv, Vec3* p) {
 
 bool evalCorners(const Run& run, Cell* c) {
     for (int i = 0; i < 4; ++i)
-        if (!evalPoint(run, c->uv[i], &c->p[i])) return false;
+        if (!evalPoint(run, c->uv(i), &c->p[i])) return false;
     return true;
 }
 
@@ -258,7 +261,7 @@ int32_t classify(Run& run) {
             if (c.cornersKnown != 0)
                 for (int i = 0; i < 4; ++i) inside += c.cornersIn >> i & 1;
             else
-                for (const Vec2& uv : c.uv) inside += insideTrim(run.trim, uv) ? 1 : 0;
+                for (int i = 0; i < 4; ++i) inside += insideTrim(run.trim, c.uv(i)) ? 1 : 0;
             c.state = static_cast<uint16_t>(inside);
         }
         ++gStats.cellCount[c.state];
@@ -290,7 +293,7 @@ bool gridCells(const Run& run, double u0, double u1, double v0, double v1, int n
             const double ua = u0 + (u1 - u0) * i / nu, ub = u0 + (u1 - u0) * (i + 1) / nu;
             const double va = v0 + (v1 - v0) * j / nv, vb = v0 + (v1 - v0) * (j + 1) / nv;
             Cell c{};
-            c.uv[0] = {ua, va}, c.uv[1] = {ub, va}, c.uv[2] = {ub, vb}, c.uv[3] = {ua, vb};
+            c.u0 = ua, c.u1 = ub, c.v0 = va, c.v1 = vb;
             if (!evalCorners(run, &c)) return false;
             out.push_back(c);
         }
@@ -303,7 +306,7 @@ bool splitUniform(Run& run, int k) {
     std::vector<Cell> out;
     out.reserve(run.cells.size() * k * k);
     for (const Cell& c : run.cells)
-        if (!gridCells(run, c.uv[0].x, c.uv[2].x, c.uv[0].y, c.uv[2].y, k, k, out)) return false;
+        if (!gridCells(run, c.u0, c.u1, c.v0, c.v1, k, k, out)) return false;
     run.cells.swap(out);
     return true;
 }
@@ -335,15 +338,16 @@ int triangleTest(const Run& run, const Vec3& a, const Vec3& b, const Vec3& c, co
 
 bool centreTest(const Run& run, const Cell& c) {
     Vec3 n1{}, n2{};
-    const int t1 = triangleTest(run, c.p[0], c.p[1], c.p[2], c.uv[0], c.uv[1], c.uv[2], &n1);
+    const Vec2 uv[4] = {c.uv(0), c.uv(1), c.uv(2), c.uv(3)};
+    const int t1 = triangleTest(run, c.p[0], c.p[1], c.p[2], uv[0], uv[1], uv[2], &n1);
     if (t1 == 0) return false;
-    const int t2 = triangleTest(run, c.p[0], c.p[2], c.p[3], c.uv[0], c.uv[2], c.uv[3], &n2);
+    const int t2 = triangleTest(run, c.p[0], c.p[2], c.p[3], uv[0], uv[2], uv[3], &n2);
     if (t2 == 0) return false;
     if (t1 == 1 && t2 == 1) return true;
     // Measured against the plane of the second triangle, the one built last.
     const double nn = vecDot3D(&n2, &n2);
     Vec3 p{};
-    if (nn <= 1e-9 || !evalPoint(run, mid(c.uv[0], c.uv[2]), &p)) return true;
+    if (nn <= 1e-9 || !evalPoint(run, mid(uv[0], uv[2]), &p)) return true;
     const Vec3 ap = sub(p, c.p[0]);
     return std::fabs(vecDot3D(&ap, &n2)) / std::sqrt(nn) < run.tol;
 }
@@ -375,14 +379,15 @@ int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* 
     double e[4];
     int checks[4];
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
+    const Vec2 uv[4] = {c.uv(0), c.uv(1), c.uv(2), c.uv(3)};
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        if (!(known >> i & 1u) && !evalPoint(run, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
+        if (!(known >> i & 1u) && !evalPoint(run, mid(uv[i], uv[(i + 1) % 4]), &mids[i])) return -1;
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     *measured = true;
-    const double p02 = sides->p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
-    const double p13 = sides->p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
+    const double p02 = sides->p02 = dist2D(&uv[0], &uv[1]) + dist2D(&uv[2], &uv[3]);
+    const double p13 = sides->p13 = dist2D(&uv[1], &uv[2]) + dist2D(&uv[3], &uv[0]);
     if (s[0] + s[2] < tol && p02 > 100) return 2;
     if (s[1] + s[3] < tol && p13 > 100) return 3;
     if (checks[0] == 1 && checks[1] == 1 && checks[2] == 1 && checks[3] == 1)
@@ -426,8 +431,9 @@ bool midpointsSure(Run& run, const Cell& c) {
         run.allSure = nurbsSurfPointSpans(rec, 0.0, 0.0, &su, &sv) == 1 && allOf(run.sureU, s.uOrder) &&
                       allOf(run.sureV, s.vOrder);
     }
-    double u0 = c.uv[0].x, u1 = u0, v0 = c.uv[0].y, v1 = v0;
-    for (const Vec2& p : c.uv)
+    const Vec2 uv[4] = {c.uv(0), c.uv(1), c.uv(2), c.uv(3)};
+    double u0 = uv[0].x, u1 = u0, v0 = uv[0].y, v1 = v0;
+    for (const Vec2& p : uv)
         u0 = std::min(u0, p.x), u1 = std::max(u1, p.x), v0 = std::min(v0, p.y), v1 = std::max(v1, p.y);
     // With every span sure the spans need not be found: the box's corners need only be numbers the
     // spans can be found for.
@@ -446,21 +452,22 @@ bool midpointsSure(Run& run, const Cell& c) {
 
 // The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3. The new corners
 // are the side midpoints cellTest measured (mids), the others the cell's own; a and b come as copies of c.
-void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
+// False when the midpoints leave the other direction's values (beyond 2^1023, where the midpoints were
+// measured at an infinite parameter): no box holds such halves.
+bool halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
     a->state = b->state = 0;
     if (acrossU) {
-        const Vec2 m01 = mid(c.uv[0], c.uv[1]), m23 = mid(c.uv[2], c.uv[3]);
-        a->uv[1] = m01, a->uv[2] = m23;
-        b->uv[0] = m01, b->uv[3] = m23;
+        if (!(0.5 * (c.v0 + c.v0) == c.v0 && 0.5 * (c.v1 + c.v1) == c.v1)) return false;
+        a->u1 = b->u0 = 0.5 * (c.u0 + c.u1);
         a->p[1] = b->p[0] = mids[0];
         a->p[2] = b->p[3] = mids[2];
     } else {
-        const Vec2 m12 = mid(c.uv[1], c.uv[2]), m30 = mid(c.uv[3], c.uv[0]);
-        a->uv[2] = m12, a->uv[3] = m30;
-        b->uv[1] = m12, b->uv[0] = m30;
+        if (!(0.5 * (c.u0 + c.u0) == c.u0 && 0.5 * (c.u1 + c.u1) == c.u1)) return false;
+        a->v1 = b->v0 = 0.5 * (c.v0 + c.v1);
         a->p[2] = b->p[1] = mids[1];
         a->p[3] = b->p[0] = mids[3];
     }
+    return true;
 }
 
 // The halves' corners inside the loops: the parent's (tested now if not yet known) and the two new ones.
@@ -468,16 +475,16 @@ void shareCorners(const LoopSet& trim, const Cell& c, bool acrossU, Cell* a, Cel
     unsigned in = c.cornersIn;
     if (c.cornersKnown == 0) {
         in = 0;
-        for (int i = 0; i < 4; ++i) in |= (insideTrim(trim, c.uv[i]) ? 1u : 0u) << i;
+        for (int i = 0; i < 4; ++i) in |= (insideTrim(trim, c.uv(i)) ? 1u : 0u) << i;
     }
     if (acrossU) {
         // a: corners 0, 3 the parent's, 1 and 2 new; b: 1, 2 the parent's, 0 (= a's 1) and 3 (= a's 2) new.
-        const unsigned m1 = insideTrim(trim, a->uv[1]) ? 1u : 0u, m2 = insideTrim(trim, a->uv[2]) ? 1u : 0u;
+        const unsigned m1 = insideTrim(trim, a->uv(1)) ? 1u : 0u, m2 = insideTrim(trim, a->uv(2)) ? 1u : 0u;
         a->cornersIn = static_cast<uint8_t>((in & 9u) | m1 << 1 | m2 << 2);
         b->cornersIn = static_cast<uint8_t>((in & 6u) | m1 | m2 << 3);
     } else {
         // a: corners 0, 1 the parent's, 2 and 3 new; b: 2, 3 the parent's, 1 (= a's 2) and 0 (= a's 3) new.
-        const unsigned m2 = insideTrim(trim, a->uv[2]) ? 1u : 0u, m3 = insideTrim(trim, a->uv[3]) ? 1u : 0u;
+        const unsigned m2 = insideTrim(trim, a->uv(2)) ? 1u : 0u, m3 = insideTrim(trim, a->uv(3)) ? 1u : 0u;
         a->cornersIn = static_cast<uint8_t>((in & 3u) | m2 << 2 | m3 << 3);
         b->cornersIn = static_cast<uint8_t>((in & 12u) | m2 << 1 | m3);
     }
@@ -528,7 +535,8 @@ int refineCurvature(Run& run, double minParam) {
                     ++kept;
                     continue;
                 }
-                const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
+                const Vec2 uv[3] = {c.uv(0), c.uv(1), c.uv(2)};
+                const double p02 = dist2D(&uv[0], &uv[1]), p13 = dist2D(&uv[1], &uv[2]);
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).
                 const KnownMids& known = pendingKnown[i];
@@ -571,7 +579,7 @@ int refineCurvature(Run& run, double minParam) {
                 next.push_back(c);
                 next.push_back(c);
                 Cell *h1 = &next[next.size() - 2], *h2 = &next[next.size() - 1];
-                halve(c, mids, acrossU, h1, h2);
+                if (!halve(c, mids, acrossU, h1, h2)) return -1;
                 if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, h1, h2);
                 // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
                 const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
