@@ -108,6 +108,14 @@ struct Scratch {
     int resultList = 0;  // where the last refinement's result came from and its list goes back to
     std::vector<KnownMids> pendingKnown, nextKnown;
     RowCache rowsU, rowsV;
+    // Per refined cell, in the result's order, what the classification, the height order and the area
+    // sum read of it, taken as it is accepted: the cells are then not read again (three passes over
+    // tens of megabytes) unless a boundary pass follows.
+    struct Accepted {
+        double topZ, area;
+        uint16_t state;
+    };
+    std::vector<Accepted> accepted;
 };
 Scratch gScratch;
 
@@ -156,19 +164,28 @@ Vec3 sub(const Vec3& a, const Vec3& b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
 
+double cellArea(const Cell& c) {
+    Vec3 n{};
+    double len = 0.0;
+    quadNormal(&c.p[0], &c.p[1], &c.p[2], &c.p[3], &n, &len);
+    return len;
+}
+
 double highestZ(const Cell& c) {
     return std::max({c.p[0].z, c.p[1].z, c.p[2].z, c.p[3].z});
 }
 
-// The cells' places, highest corner first. The heights are sorted with their places: the sort meets the
-// same comparisons as on the cells themselves, so the order is the same, ties included.
-std::vector<size_t> heightOrder(const std::vector<Cell>& cells) {
+// The places of count cells whose highest corners topZ(i) gives, highest first. The heights are sorted
+// with their places: the sort meets the same comparisons as on the cells themselves, so the order is
+// the same, ties included.
+template <class TopZ>
+std::vector<size_t> heightOrder(size_t count, TopZ topZ) {
     struct Key {
         double z;
         size_t at;
     };
-    std::vector<Key> keys(cells.size());
-    for (size_t i = 0; i < cells.size(); ++i) keys[i] = {highestZ(cells[i]), i};
+    std::vector<Key> keys(count);
+    for (size_t i = 0; i < count; ++i) keys[i] = {topZ(i), i};
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.z > b.z; });
     std::vector<size_t> order(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].at;
@@ -195,7 +212,7 @@ void applyOrder(std::vector<Cell>& cells, std::vector<size_t>& order) {
 
 // Highest first.
 void sortByHeight(std::vector<Cell>& cells) {
-    std::vector<size_t> order = heightOrder(cells);
+    std::vector<size_t> order = heightOrder(cells.size(), [&cells](size_t i) { return highestZ(cells[i]); });
     applyOrder(cells, order);
 }
 
@@ -248,28 +265,41 @@ bool insideTrim(const LoopSet& set, const Vec2& p) {
     return true;
 }
 
+// The corners of the cell inside the loops; 4 for every cell of an untrimmed surface and for a cell
+// found inside before.
+uint16_t stateOf(const Run& run, const Cell& c) {
+    if (run.trim.loops.empty() || c.state == 4) return 4;
+    int inside = 0;
+    if (c.cornersKnown != 0)
+        for (int i = 0; i < 4; ++i) inside += c.cornersIn >> i & 1;
+    else
+        for (int i = 0; i < 4; ++i) inside += insideTrim(run.trim, c.uv(i)) ? 1 : 0;
+    return static_cast<uint16_t>(inside);
+}
+
 // Keeps the cells with a corner inside, in their order; the number kept. While the height order is
-// pending, the cells of state 0 stay in place, to be dropped when the order is applied.
+// pending, the cells of state 0 stay in place, to be dropped when the order is applied, and the states
+// are those the refinement took (the cells get them when the order is applied).
 int32_t classify(Run& run) {
     std::fill(gStats.cellCount, gStats.cellCount + 5, 0);
     const bool compact = run.order.empty();
     size_t kept = 0;
-    for (Cell& c : run.cells) {
-        if (run.trim.loops.empty()) c.state = 4;
-        if (c.state != 4) {
-            int inside = 0;
-            if (c.cornersKnown != 0)
-                for (int i = 0; i < 4; ++i) inside += c.cornersIn >> i & 1;
-            else
-                for (int i = 0; i < 4; ++i) inside += insideTrim(run.trim, c.uv(i)) ? 1 : 0;
-            c.state = static_cast<uint16_t>(inside);
+    if (!compact) {
+        for (const Scratch::Accepted& a : gScratch.accepted) {
+            ++gStats.cellCount[a.state];
+            kept += a.state != 0 ? 1 : 0;
         }
+        run.live = kept;
+        return static_cast<int32_t>(kept);
+    }
+    for (Cell& c : run.cells) {
+        c.state = stateOf(run, c);
         ++gStats.cellCount[c.state];
         if (c.state == 0) continue;
-        if (compact) run.cells[kept] = c;
+        run.cells[kept] = c;
         ++kept;
     }
-    if (compact) run.cells.resize(kept);
+    run.cells.resize(kept);
     run.live = kept;
     return static_cast<int32_t>(kept);
 }
@@ -278,6 +308,7 @@ int32_t classify(Run& run) {
 // cells and a classification would have left.
 void settleOrder(Run& run) {
     if (run.order.empty()) return;
+    for (size_t i = 0; i < run.cells.size(); ++i) run.cells[i].state = gScratch.accepted[i].state;
     applyOrder(run.cells, run.order);
     run.order.clear();
     const auto end =
@@ -512,6 +543,12 @@ int refineCurvature(Run& run, double minParam) {
         for (std::vector<Cell>& list : gScratch.lists) list.reserve(room);
         nextKnown.reserve(room);
         pendingKnown.reserve(room);
+        gScratch.accepted.clear();
+        gScratch.accepted.reserve(room);
+        // An accepted cell is final: what the area sum needs of it is taken while it is at hand.
+        const auto accept = [&run](const Cell& c) {
+            gScratch.accepted.push_back({highestZ(c), cellArea(c), stateOf(run, c)});
+        };
         *pendingList = run.cells;
         pendingKnown.assign(pendingList->size(), KnownMids{{}, {-1, -1}, -1});
         while (!pendingList->empty()) {
@@ -531,6 +568,7 @@ int refineCurvature(Run& run, double minParam) {
                     accepted + next.size() + (pending.size() - i - 1) + 2 >
                         static_cast<size_t>(kFacetMaxRefined) &&
                     midpointsSure(run, c)) {
+                    accept(c);
                     if (kept != i) pending[kept] = c;
                     ++kept;
                     continue;
@@ -562,6 +600,7 @@ int refineCurvature(Run& run, double minParam) {
                     verdict = 1;
                 }
                 if (verdict == 1) {
+                    accept(c);
                     if (kept != i) pending[kept] = c;
                     ++kept;
                     continue;
@@ -610,17 +649,11 @@ int refineCurvature(Run& run, double minParam) {
                 static_cast<int32_t>((resultList->size() + 2 * pendingList->size()) * sizeof(Cell) / 1024));
         return -1;
     }
-    run.order = heightOrder(*resultList);
+    const std::vector<Scratch::Accepted>& accepted = gScratch.accepted;
+    run.order = heightOrder(accepted.size(), [&accepted](size_t i) { return accepted[i].topZ; });
     run.cells.swap(*resultList);
     gScratch.resultList = static_cast<int>(resultList - gScratch.lists);
     return 1;
-}
-
-double cellArea(const Cell& c) {
-    Vec3 n{};
-    double len = 0.0;
-    quadNormal(&c.p[0], &c.p[1], &c.p[2], &c.p[3], &n, &len);
-    return len;
 }
 
 // 1, 0 when no cell is left, -1 on failure.
@@ -661,11 +694,10 @@ int refineDriver(Run& run, double* outArea, double* outRelError, double minParam
     if (run.order.empty()) {
         for (const Cell& c : run.cells) add(cellArea(c), c.state);
     } else {
-        // The areas measured in memory order, summed in height order as the sorted list would be.
-        std::vector<double> area(run.cells.size());
-        for (size_t i = 0; i < run.cells.size(); ++i) area[i] = cellArea(run.cells[i]);
+        // The areas taken as the cells were accepted, summed in height order as the sorted list would be.
+        const std::vector<Scratch::Accepted>& accepted = gScratch.accepted;
         for (const size_t i : run.order)
-            if (run.cells[i].state != 0) add(area[i], run.cells[i].state);
+            if (accepted[i].state != 0) add(accepted[i].area, accepted[i].state);
     }
     // A counts both triangles' cross-product lengths: twice the geometric area, the scale callers use.
     *outArea = A;
