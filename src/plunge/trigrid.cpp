@@ -230,11 +230,11 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    for (double** a : {&g->angleMid, &g->angleHalf, &g->radiusMin, &g->radiusMax}) {
-        std::free(*a);
-        *a = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
-    }
-    const bool ranges = g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax;
+    std::free(g->ranges);
+    // Aligned to the cache line, so that no triangle's record straddles two.
+    const size_t rangeBytes = (sizeof(TriGridRange) * size_t(std::max(n, 1)) + 63) / 64 * 64;
+    g->ranges = static_cast<TriGridRange*>(std::aligned_alloc(64, rangeBytes));
+    const bool ranges = g->ranges != nullptr;
     g->angleCount = ranges ? n : 0;
     const double r = std::max(reach, 0.0);
     double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
@@ -250,9 +250,10 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         const double nearest = planDistMin(p, *centre, d);
         const double far = std::max({d[0], d[1], d[2]});
         if (ranges) {
-            angleRange(p, *memo, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
-            g->radiusMin[i] = nearest;
-            g->radiusMax[i] = far;
+            TriGridRange& e = g->ranges[i];
+            angleRange(p, *memo, d, nearest, &e.angleMid, &e.angleHalf);
+            e.radiusMin = nearest;
+            e.radiusMax = far;
         }
         reachOf[i] = {std::min({p[0].z, p[1].z, p[2].z}) - r, std::max({p[0].z, p[1].z, p[2].z}) + r,
                       r > 0.0 ? nearest - r : std::min({d[0], d[1], d[2]}), far + r};
@@ -321,10 +322,7 @@ void triGridFree(TriGrid* g) {
         }
         std::free(g->cells);
     }
-    std::free(g->angleMid);
-    std::free(g->angleHalf);
-    std::free(g->radiusMin);
-    std::free(g->radiusMax);
+    std::free(g->ranges);
     delete g->pending;
     std::free(g);
 }
