@@ -462,10 +462,10 @@ bool midpointsSure(Run& run, const Cell& c) {
         run.allSure = nurbsSurfPointSpans(rec, 0.0, 0.0, &su, &sv) == 1 && allOf(run.sureU, s.uOrder) &&
                       allOf(run.sureV, s.vOrder);
     }
-    const Vec2 uv[4] = {c.uv(0), c.uv(1), c.uv(2), c.uv(3)};
-    double u0 = uv[0].x, u1 = u0, v0 = uv[0].y, v1 = v0;
-    for (const Vec2& p : uv)
-        u0 = std::min(u0, p.x), u1 = std::max(u1, p.x), v0 = std::min(v0, p.y), v1 = std::max(v1, p.y);
+    // The smallest and largest of the corners' values, taken in the corners' order, are these (NaN
+    // included: a NaN first value stays, a later one is passed over).
+    const double u0 = std::min(c.u0, c.u1), u1 = std::max(c.u0, c.u1);
+    const double v0 = std::min(c.v0, c.v1), v1 = std::max(c.v0, c.v1);
     // With every span sure the spans need not be found: the box's corners need only be numbers the
     // spans can be found for.
     if (run.allSure) return std::isfinite(u0) && std::isfinite(v0) && std::isfinite(u1) && std::isfinite(v1);
