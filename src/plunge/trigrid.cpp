@@ -273,16 +273,27 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         delete pd;
         return -1;
     }
-    for (int32_t i = 0; i < n; ++i) {
-        const Reach& e = reachOf[size_t(i)];
-        const int32_t r0 = clampIndex(std::trunc((e.lo - g->zMin) / g->zStep), g->rows);
-        const int32_t r1 = clampIndex(std::trunc((e.hi - g->zMin) / g->zStep), g->rows);
-        const int32_t c0 = clampIndex(std::trunc(e.near / g->rStep), g->columns);
-        const int32_t c1 = clampIndex(std::trunc(e.far / g->rStep), g->columns);
-        pd->block[size_t(i)] = {r0, r1, c0, c1};
-        pd->rowSpan = std::max(pd->rowSpan, r1 - r0);
-        pd->columnSpan = std::max(pd->columnSpan, c1 - c0);
-        ++pd->start[size_t(r0) * size_t(g->columns) + size_t(c0) + 1];
+    {
+        // The grid's steps and the spans in locals: the counts stored below could otherwise be taken to
+        // change them, and every triangle would read them again.
+        const double zMin = g->zMin, zStep = g->zStep, rStep = g->rStep;
+        const int32_t rows = g->rows, columns = g->columns;
+        int32_t rowSpan = 0, columnSpan = 0;
+        TriGridPending::Block* const block = pd->block.data();
+        int32_t* const start = pd->start.data();
+        for (int32_t i = 0; i < n; ++i) {
+            const Reach& e = reachOf[size_t(i)];
+            const int32_t r0 = clampIndex(std::trunc((e.lo - zMin) / zStep), rows);
+            const int32_t r1 = clampIndex(std::trunc((e.hi - zMin) / zStep), rows);
+            const int32_t c0 = clampIndex(std::trunc(e.near / rStep), columns);
+            const int32_t c1 = clampIndex(std::trunc(e.far / rStep), columns);
+            block[size_t(i)] = {r0, r1, c0, c1};
+            rowSpan = std::max(rowSpan, r1 - r0);
+            columnSpan = std::max(columnSpan, c1 - c0);
+            ++start[size_t(r0) * size_t(columns) + size_t(c0) + 1];
+        }
+        pd->rowSpan = rowSpan;
+        pd->columnSpan = columnSpan;
     }
     for (size_t k = 1; k < pd->start.size(); ++k) pd->start[k] += pd->start[k - 1];
     std::vector<int32_t> at;
@@ -292,9 +303,11 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         delete pd;
         return -1;
     }
+    const size_t columns = size_t(g->columns);
+    int32_t* const byFirst = pd->byFirst.data();
     for (int32_t i = 0; i < n; ++i) {
         const TriGridPending::Block& b = pd->block[size_t(i)];
-        pd->byFirst[size_t(at[size_t(b.r0) * size_t(g->columns) + size_t(b.c0)]++)] = i;
+        byFirst[size_t(at[size_t(b.r0) * columns + size_t(b.c0)]++)] = i;
     }
     g->pending = pd;
     return 1;
