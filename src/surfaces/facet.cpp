@@ -27,6 +27,10 @@ struct Cell {
     // classification of the refined cells would test four per cell.
     uint8_t cornersIn;
     uint8_t cornersKnown;
+    // Of a half, the sides (1 + side, 0 for none) whose midpoints its pair's KnownPair holds: the side it
+    // keeps of its parent, the side it shares with the next cell (the first half), and the shared side
+    // once the first half has measured it (the second half).
+    uint8_t keptSide, pairSide, sharedSide;
     Vec3 p[4];
     // The parameter box: every cell is one (a grid cell, or a half of one whose side midpoints keep the
     // other direction's values, as 0.5 (v + v) = v below 2^1023), and the lists hold many.
@@ -55,14 +59,13 @@ struct LoopSet {
 // The refinement's cell lists, kept from one measure to the next until facetReleaseScratch: a side
 // choice measures its surfaces one after another, and each measure would otherwise take (and fault
 // in) tens of megabytes afresh.
-// The side midpoints of a cell to be judged that are measured already: a half keeps the side of its
-// parent that was not halved, and two halves share the side between them. The same parameters give the
-// same point, so a side measured once is not measured again.
-// A half knows at most two: the side kept whole and the side shared with its sibling.
-struct KnownMids {
-    Vec3 m[2];
-    int8_t side[2];   // the side whose midpoint m[k] holds, or -1
-    int8_t pairSide;  // the side shared with the next cell of the list (its side pairSide ^ 2), or -1
+// The side midpoints of a pair of halves to be judged that are measured already: each half keeps a
+// side of its parent that was not halved, and the two share the side between them. The same parameters
+// give the same point, so a side measured once is not measured again. One record per pair (the halves
+// lie side by side in their list): the second half's shared side comes from the first half's measure.
+struct KnownPair {
+    Vec3 kept[2];  // of the first and the second half
+    Vec3 shared;
 };
 
 // The basis rows of one direction by parameter (its bits), in a table of fixed size: the refinement
@@ -106,7 +109,7 @@ struct Scratch {
     std::vector<Cell> lists[3];
     size_t touched[3] = {0, 0, 0};
     int resultList = 0;  // where the last refinement's result came from and its list goes back to
-    std::vector<KnownMids> pendingKnown, nextKnown;
+    std::vector<KnownPair> pendingKnown, nextKnown;
     RowCache rowsU, rowsV;
     // Per refined cell, in the result's order, what the classification, the height order and the area
     // sum read of it, taken as it is accepted: the cells are then not read again (three passes over
@@ -403,7 +406,8 @@ struct CellSides {
 // 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
 // Every verdict that halves has measured the four side midpoints: they are left in mids. The sides of
 // known (bit i for side i) come in mids already measured; measured is set when all four are in mids.
-int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured, CellSides* sides) {
+inline int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured,
+                    CellSides* sides) {
     *measured = false;
     const double tol = run.tol;
     double* s = sides->s;
@@ -534,15 +538,15 @@ int refineCurvature(Run& run, double minParam) {
         size_t& t = gScratch.touched[list - gScratch.lists];
         t = std::max(t, list->size());
     };
-    std::vector<KnownMids>&pendingKnown = gScratch.pendingKnown, &nextKnown = gScratch.nextKnown;
+    std::vector<KnownPair>&pendingKnown = gScratch.pendingKnown, &nextKnown = gScratch.nextKnown;
     for (std::vector<Cell>& list : gScratch.lists) list.clear();
     try {
         // Splits stop once the cells held reach the bound, so no list outgrows the bound plus the
         // cells given: their room is taken once.
         const size_t room = run.cells.size() + static_cast<size_t>(kFacetMaxRefined) + 2;
         for (std::vector<Cell>& list : gScratch.lists) list.reserve(room);
-        nextKnown.reserve(room);
-        pendingKnown.reserve(room);
+        nextKnown.reserve(room / 2 + 1);
+        pendingKnown.reserve(room / 2 + 1);
         gScratch.accepted.clear();
         gScratch.accepted.reserve(room);
         // An accepted cell is final: what the area sum needs of it is taken while it is at hand.
@@ -550,7 +554,7 @@ int refineCurvature(Run& run, double minParam) {
             gScratch.accepted.push_back({highestZ(c), cellArea(c), stateOf(run, c)});
         };
         *pendingList = run.cells;
-        pendingKnown.assign(pendingList->size(), KnownMids{{}, {-1, -1}, -1});
+        pendingKnown.clear();  // the cells given are no halves
         while (!pendingList->empty()) {
             std::vector<Cell>&pending = *pendingList, &next = *nextList, &result = *resultList;
             next.clear();
@@ -577,20 +581,24 @@ int refineCurvature(Run& run, double minParam) {
                 const double p02 = dist2D(&uv[0], &uv[1]), p13 = dist2D(&uv[1], &uv[2]);
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).
-                const KnownMids& known = pendingKnown[i];
                 Vec3 mids[4] = {};
                 unsigned mask = 0;
-                for (int k = 0; k < 2; ++k)
-                    if (known.side[k] >= 0) mids[known.side[k]] = known.m[k], mask |= 1u << known.side[k];
+                if (c.keptSide != 0) {
+                    mids[c.keptSide - 1] = pendingKnown[i / 2].kept[i & 1];
+                    mask |= 1u << (c.keptSide - 1);
+                }
+                if (c.sharedSide != 0) {
+                    mids[c.sharedSide - 1] = pendingKnown[i / 2].shared;
+                    mask |= 1u << (c.sharedSide - 1);
+                }
                 bool measured = false;
                 CellSides sides;
                 int verdict =
                     p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured, &sides) : 1;
                 if (verdict < 0) return -1;
-                if (measured && known.pairSide >= 0) {
-                    KnownMids& sibling = pendingKnown[i + 1];
-                    sibling.m[1] = mids[known.pairSide];
-                    sibling.side[1] = static_cast<int8_t>(known.pairSide ^ 2);
+                if (measured && c.pairSide != 0) {
+                    pendingKnown[i / 2].shared = mids[c.pairSide - 1];
+                    pending[i + 1].sharedSide = static_cast<uint8_t>(((c.pairSide - 1) ^ 2) + 1);
                 }
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
@@ -622,12 +630,11 @@ int refineCurvature(Run& run, double minParam) {
                 if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, h1, h2);
                 // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
                 const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
-                const KnownMids k1{{mids[kept1], {}},
-                                   {static_cast<int8_t>(kept1), -1},
-                                   static_cast<int8_t>(acrossU ? 1 : 2)};
-                const KnownMids k2{{mids[kept2], {}}, {static_cast<int8_t>(kept2), -1}, -1};
-                nextKnown.push_back(k1);
-                nextKnown.push_back(k2);
+                h1->keptSide = static_cast<uint8_t>(kept1 + 1),
+                h2->keptSide = static_cast<uint8_t>(kept2 + 1);
+                h1->pairSide = static_cast<uint8_t>((acrossU ? 1 : 2) + 1), h2->pairSide = 0;
+                h1->sharedSide = h2->sharedSide = 0;
+                nextKnown.push_back({{mids[kept1], mids[kept2]}, {}});
             }
             // The round's accepted cells after the earlier ones; the longer part stays where it is.
             note(pendingList), note(nextList);
