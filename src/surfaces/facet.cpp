@@ -129,8 +129,9 @@ struct Run {
     std::vector<Cell> cells;
     std::vector<char> sureU, sureV;  // per knot span: the plain point's basis cannot fail there
     bool allSure = false;            // every span of both directions is sure and the surface usable
-    // The refined cells' height order while it is only known, not applied: moving 168-byte cells along
-    // it costs more than the area sum that mostly follows, which reads them in that order instead.
+    // The refined cells' height order while it is only known, not applied: moving 136-byte cells along
+    // it costs more than the area sum that mostly follows, which reads their accepted records in that
+    // order instead.
     std::vector<size_t> order;
     size_t live = 0;          // cells of a state other than 0
     bool rowsCached = false;  // plain points from the scratch's row caches
