@@ -64,16 +64,15 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
                     Vec3* centre) {
     const TriGrid* g = c.grid;
     const double r = c.model->tool ? c.model->tool->radius : 0.0, reachR = r * (1 + 1e-9) + 1e-6;
-    if (!g->angleMid || !c.model->triangles || g->angleCount != c.model->triangles->count ||
-        !c.model->boxMin || g->centre.x != 0.0 || g->centre.y != 0.0 || sw->centre.x != 0.0 ||
-        sw->centre.y != 0.0 || !(sw->R > reachR) || !c.model->boxMax)
+    if (!g->ranges || !c.model->triangles || g->angleCount != c.model->triangles->count || !c.model->boxMin ||
+        g->centre.x != 0.0 || g->centre.y != 0.0 || sw->centre.x != 0.0 || sw->centre.y != 0.0 ||
+        !(sw->R > reachR) || !c.model->boxMax)
         return ringMeshContact(c.model, sw, z, list, count, centre);
     const double reach = std::asin(reachR / sw->R) + 1e-6, reach2 = (reachR + 1e-5) * (reachR + 1e-5);
     const int32_t total = c.model->triangles->count;
     // The arrays read per listed triangle; the contact query below reads the model and grid only.
     const Vec3 *const boxMin = c.model->boxMin, *const boxMax = c.model->boxMax;
-    const double *const radiusMin = g->radiusMin, *const radiusMax = g->radiusMax;
-    const double *const angleMid = g->angleMid, *const angleHalf = g->angleHalf;
+    const TriGridRange* const ranges = g->ranges;
     const double R = sw->R;  // a contact moves the sweep's end only
     double mid = 0.0, half = 0.0;
     bool arc = sweepArc(*sw, &mid, &half);
@@ -85,20 +84,20 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
             const int32_t ahead = list[k + 8];
             __builtin_prefetch(&boxMax[ahead]);
             __builtin_prefetch(&boxMin[ahead]);
-            __builtin_prefetch(&radiusMin[ahead]);
-            __builtin_prefetch(&radiusMax[ahead]);
+            __builtin_prefetch(&ranges[ahead]);
         }
         if (j < 0 || j >= total) continue;
         if (boxMax[j].z < z - r) break;
-        const double dr = std::max({radiusMin[j] - R, 0.0, R - radiusMax[j]});
+        const TriGridRange& e = ranges[j];
+        const double dr = std::max({e.radiusMin - R, 0.0, R - e.radiusMax});
         const double dz = std::max({boxMin[j].z - z, 0.0, z - boxMax[j].z});
         if (dr * dr + dz * dz > reach2) continue;
-        if (arc && angleHalf[j] < M_PI) {
+        if (arc && e.angleHalf < M_PI) {
             // Within half a turn the remainder is the difference itself: the library call only beyond.
-            const double diff = angleMid[j] - mid;
+            const double diff = e.angleMid - mid;
             const double off =
                 (std::fabs(diff) < 3.0 ? std::fabs(diff) : std::fabs(std::remainder(diff, 2 * M_PI))) -
-                angleHalf[j] - half;
+                e.angleHalf - half;
             if (off > reach) continue;
             // Off the ball's height by dz its plan reach is sqrt(r^2 - dz^2).
             if (dz > 0.0 &&
@@ -108,7 +107,7 @@ int ringListContact(const TraceContext& c, RingSweep* sw, double z, const int32_
             // is seen from the axis within beta of the centre, 1 - cos(beta) = y = (r^2 - dz^2 - dr^2) /
             // (2 p R), bounded with the triangle's smallest dz, dr and p; beta = 2 asin(sqrt(y / 2)) is
             // at most 2 tan of that half angle, sqrt(2 y / (1 - y / 2)), for y < 2.
-            const double p = radiusMin[j] * (1 - 1e-9);
+            const double p = e.radiusMin * (1 - 1e-9);
             if (p > 0.0) {
                 const double y = (reach2 - dz * dz - dr * dr) / (2.0 * p * R);
                 if (y < 2.0 && off > std::sqrt(2.0 * y / (1.0 - 0.5 * y)) + 1e-6) continue;

@@ -230,11 +230,11 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    for (double** a : {&g->angleMid, &g->angleHalf, &g->radiusMin, &g->radiusMax}) {
-        std::free(*a);
-        *a = static_cast<double*>(std::malloc(sizeof(double) * size_t(std::max(n, 1))));
-    }
-    const bool ranges = g->angleMid && g->angleHalf && g->radiusMin && g->radiusMax;
+    std::free(g->ranges);
+    // Aligned to the cache line, so that no triangle's record straddles two.
+    const size_t rangeBytes = (sizeof(TriGridRange) * size_t(std::max(n, 1)) + 63) / 64 * 64;
+    g->ranges = static_cast<TriGridRange*>(std::aligned_alloc(64, rangeBytes));
+    const bool ranges = g->ranges != nullptr;
     g->angleCount = ranges ? n : 0;
     const double r = std::max(reach, 0.0);
     double zmin = 10000.0, zmax = -10000.0, dmax = 0.0;
@@ -250,9 +250,10 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         const double nearest = planDistMin(p, *centre, d);
         const double far = std::max({d[0], d[1], d[2]});
         if (ranges) {
-            angleRange(p, *memo, d, nearest, &g->angleMid[i], &g->angleHalf[i]);
-            g->radiusMin[i] = nearest;
-            g->radiusMax[i] = far;
+            TriGridRange& e = g->ranges[i];
+            angleRange(p, *memo, d, nearest, &e.angleMid, &e.angleHalf);
+            e.radiusMin = nearest;
+            e.radiusMax = far;
         }
         reachOf[i] = {std::min({p[0].z, p[1].z, p[2].z}) - r, std::max({p[0].z, p[1].z, p[2].z}) + r,
                       r > 0.0 ? nearest - r : std::min({d[0], d[1], d[2]}), far + r};
@@ -272,16 +273,27 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         delete pd;
         return -1;
     }
-    for (int32_t i = 0; i < n; ++i) {
-        const Reach& e = reachOf[size_t(i)];
-        const int32_t r0 = clampIndex(std::trunc((e.lo - g->zMin) / g->zStep), g->rows);
-        const int32_t r1 = clampIndex(std::trunc((e.hi - g->zMin) / g->zStep), g->rows);
-        const int32_t c0 = clampIndex(std::trunc(e.near / g->rStep), g->columns);
-        const int32_t c1 = clampIndex(std::trunc(e.far / g->rStep), g->columns);
-        pd->block[size_t(i)] = {r0, r1, c0, c1};
-        pd->rowSpan = std::max(pd->rowSpan, r1 - r0);
-        pd->columnSpan = std::max(pd->columnSpan, c1 - c0);
-        ++pd->start[size_t(r0) * size_t(g->columns) + size_t(c0) + 1];
+    {
+        // The grid's steps and the spans in locals: the counts stored below could otherwise be taken to
+        // change them, and every triangle would read them again.
+        const double zMin = g->zMin, zStep = g->zStep, rStep = g->rStep;
+        const int32_t rows = g->rows, columns = g->columns;
+        int32_t rowSpan = 0, columnSpan = 0;
+        TriGridPending::Block* const block = pd->block.data();
+        int32_t* const start = pd->start.data();
+        for (int32_t i = 0; i < n; ++i) {
+            const Reach& e = reachOf[size_t(i)];
+            const int32_t r0 = clampIndex(std::trunc((e.lo - zMin) / zStep), rows);
+            const int32_t r1 = clampIndex(std::trunc((e.hi - zMin) / zStep), rows);
+            const int32_t c0 = clampIndex(std::trunc(e.near / rStep), columns);
+            const int32_t c1 = clampIndex(std::trunc(e.far / rStep), columns);
+            block[size_t(i)] = {r0, r1, c0, c1};
+            rowSpan = std::max(rowSpan, r1 - r0);
+            columnSpan = std::max(columnSpan, c1 - c0);
+            ++start[size_t(r0) * size_t(columns) + size_t(c0) + 1];
+        }
+        pd->rowSpan = rowSpan;
+        pd->columnSpan = columnSpan;
     }
     for (size_t k = 1; k < pd->start.size(); ++k) pd->start[k] += pd->start[k - 1];
     std::vector<int32_t> at;
@@ -291,9 +303,11 @@ int triGridFill(TriGrid* g, const Vec3* centre, const TriList* tris, double reac
         delete pd;
         return -1;
     }
+    const size_t columns = size_t(g->columns);
+    int32_t* const byFirst = pd->byFirst.data();
     for (int32_t i = 0; i < n; ++i) {
         const TriGridPending::Block& b = pd->block[size_t(i)];
-        pd->byFirst[size_t(at[size_t(b.r0) * size_t(g->columns) + size_t(b.c0)]++)] = i;
+        byFirst[size_t(at[size_t(b.r0) * columns + size_t(b.c0)]++)] = i;
     }
     g->pending = pd;
     return 1;
@@ -321,10 +335,7 @@ void triGridFree(TriGrid* g) {
         }
         std::free(g->cells);
     }
-    std::free(g->angleMid);
-    std::free(g->angleHalf);
-    std::free(g->radiusMin);
-    std::free(g->radiusMax);
+    std::free(g->ranges);
     delete g->pending;
     std::free(g);
 }

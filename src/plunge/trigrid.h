@@ -13,23 +13,25 @@ struct TriGridCell {
     int32_t* items;  // triangle indices, in triangle order
 };
 
+// Per triangle of a filled list, what a sweep about the axis reads of it, side by side: the smallest
+// and largest plan distance of its points from the centre, and the polar angles about the centre its
+// corners span (middle and half width, radians; the half width is at least pi for a triangle around or
+// at the axis).
+struct TriGridRange {
+    double radiusMin, radiusMax;
+    double angleMid, angleHalf;
+};
+
 struct TriGrid {
     int32_t rows;  // height rows nZ
     double zStep;
     double zMin;      // lower edge of row 0
     int32_t columns;  // radial columns nR
     double rStep;
-    Vec3 centre;          // point on the axis the radial distance is measured from
-    TriGridCell** cells;  // rows arrays of columns cells
-    // Per triangle of the filled list, the polar angles about the centre its corners span: middle and
-    // half width (radians); the half width is at least pi for a triangle around or at the axis. Null
-    // when memory was short.
-    double* angleMid;
-    double* angleHalf;
-    // Per triangle, the smallest and largest plan distance of its points from the centre.
-    double* radiusMin;
-    double* radiusMax;
-    int32_t angleCount;  // triangles with angles and distances (0 when memory was short)
+    Vec3 centre;           // point on the axis the radial distance is measured from
+    TriGridCell** cells;   // rows arrays of columns cells
+    TriGridRange* ranges;  // per triangle of the filled list; null when memory was short
+    int32_t angleCount;    // triangles with ranges (0 when memory was short)
     // A sweep asks for few cells: each cell takes its triangles when first asked for (triGridCellAt),
     // from what the fill keeps here. Null once none is left to take.
     struct TriGridPending* pending;

@@ -18,7 +18,7 @@ namespace {
 
 FacetStats gStats{};
 
-// Corners 0 (ulo, vlo), 1 (uhi, vlo), 2 (uhi, vhi), 3 (ulo, vhi); state = corners inside the loops,
+// Corners 0 (u0, v0), 1 (u1, v0), 2 (u1, v1), 3 (u0, v1); state = corners inside the loops,
 // 4 also for a cell known to lie inside.
 struct Cell {
     uint16_t state;
@@ -27,8 +27,15 @@ struct Cell {
     // classification of the refined cells would test four per cell.
     uint8_t cornersIn;
     uint8_t cornersKnown;
+    // Of a half, the sides (1 + side, 0 for none) whose midpoints its pair's KnownPair holds: the side it
+    // keeps of its parent, the side it shares with the next cell (the first half), and the shared side
+    // once the first half has measured it (the second half).
+    uint8_t keptSide, pairSide, sharedSide;
     Vec3 p[4];
-    Vec2 uv[4];
+    // The parameter box: every cell is one (a grid cell, or a half of one whose side midpoints keep the
+    // other direction's values, as 0.5 (v + v) = v below 2^1023), and the lists hold many.
+    double u0, u1, v0, v1;
+    Vec2 uv(int i) const { return {i == 0 || i == 3 ? u0 : u1, i < 2 ? v0 : v1}; }
 };
 
 // A loop's inside test as pointInPolygon2D takes it: its box, then the crossings of the edges between
@@ -52,14 +59,13 @@ struct LoopSet {
 // The refinement's cell lists, kept from one measure to the next until facetReleaseScratch: a side
 // choice measures its surfaces one after another, and each measure would otherwise take (and fault
 // in) tens of megabytes afresh.
-// The side midpoints of a cell to be judged that are measured already: a half keeps the side of its
-// parent that was not halved, and two halves share the side between them. The same parameters give the
-// same point, so a side measured once is not measured again.
-// A half knows at most two: the side kept whole and the side shared with its sibling.
-struct KnownMids {
-    Vec3 m[2];
-    int8_t side[2];   // the side whose midpoint m[k] holds, or -1
-    int8_t pairSide;  // the side shared with the next cell of the list (its side pairSide ^ 2), or -1
+// The side midpoints of a pair of halves to be judged that are measured already: each half keeps a
+// side of its parent that was not halved, and the two share the side between them. The same parameters
+// give the same point, so a side measured once is not measured again. One record per pair (the halves
+// lie side by side in their list): the second half's shared side comes from the first half's measure.
+struct KnownPair {
+    Vec3 kept[2];  // of the first and the second half
+    Vec3 shared;
 };
 
 // The basis rows of one direction by parameter (its bits), in a table of fixed size: the refinement
@@ -103,8 +109,16 @@ struct Scratch {
     std::vector<Cell> lists[3];
     size_t touched[3] = {0, 0, 0};
     int resultList = 0;  // where the last refinement's result came from and its list goes back to
-    std::vector<KnownMids> pendingKnown, nextKnown;
+    std::vector<KnownPair> pendingKnown, nextKnown;
     RowCache rowsU, rowsV;
+    // Per refined cell, in the result's order, what the classification, the height order and the area
+    // sum read of it, taken as it is accepted: the cells are then not read again (three passes over
+    // tens of megabytes) unless a boundary pass follows.
+    struct Accepted {
+        double topZ, area;
+        uint16_t state;
+    };
+    std::vector<Accepted> accepted;
 };
 Scratch gScratch;
 
@@ -115,8 +129,9 @@ struct Run {
     std::vector<Cell> cells;
     std::vector<char> sureU, sureV;  // per knot span: the plain point's basis cannot fail there
     bool allSure = false;            // every span of both directions is sure and the surface usable
-    // The refined cells' height order while it is only known, not applied: moving 168-byte cells along
-    // it costs more than the area sum that mostly follows, which reads them in that order instead.
+    // The refined cells' height order while it is only known, not applied: moving 136-byte cells along
+    // it costs more than the area sum that mostly follows, which reads their accepted records in that
+    // order instead.
     std::vector<size_t> order;
     size_t live = 0;          // cells of a state other than 0
     bool rowsCached = false;  // plain points from the scratch's row caches
@@ -141,7 +156,7 @@ bool evalPoint(const Run& run, const Vec2& uv, Vec3* p) {
 
 bool evalCorners(const Run& run, Cell* c) {
     for (int i = 0; i < 4; ++i)
-        if (!evalPoint(run, c->uv[i], &c->p[i])) return false;
+        if (!evalPoint(run, c->uv(i), &c->p[i])) return false;
     return true;
 }
 
@@ -153,19 +168,28 @@ Vec3 sub(const Vec3& a, const Vec3& b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
 
+double cellArea(const Cell& c) {
+    Vec3 n{};
+    double len = 0.0;
+    quadNormal(&c.p[0], &c.p[1], &c.p[2], &c.p[3], &n, &len);
+    return len;
+}
+
 double highestZ(const Cell& c) {
     return std::max({c.p[0].z, c.p[1].z, c.p[2].z, c.p[3].z});
 }
 
-// The cells' places, highest corner first. The heights are sorted with their places: the sort meets the
-// same comparisons as on the cells themselves, so the order is the same, ties included.
-std::vector<size_t> heightOrder(const std::vector<Cell>& cells) {
+// The places of count cells whose highest corners topZ(i) gives, highest first. The heights are sorted
+// with their places: the sort meets the same comparisons as on the cells themselves, so the order is
+// the same, ties included.
+template <class TopZ>
+std::vector<size_t> heightOrder(size_t count, TopZ topZ) {
     struct Key {
         double z;
         size_t at;
     };
-    std::vector<Key> keys(cells.size());
-    for (size_t i = 0; i < cells.size(); ++i) keys[i] = {highestZ(cells[i]), i};
+    std::vector<Key> keys(count);
+    for (size_t i = 0; i < count; ++i) keys[i] = {topZ(i), i};
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.z > b.z; });
     std::vector<size_t> order(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].at;
@@ -192,7 +216,7 @@ void applyOrder(std::vector<Cell>& cells, std::vector<size_t>& order) {
 
 // Highest first.
 void sortByHeight(std::vector<Cell>& cells) {
-    std::vector<size_t> order = heightOrder(cells);
+    std::vector<size_t> order = heightOrder(cells.size(), [&cells](size_t i) { return highestZ(cells[i]); });
     applyOrder(cells, order);
 }
 
@@ -245,28 +269,41 @@ bool insideTrim(const LoopSet& set, const Vec2& p) {
     return true;
 }
 
+// The corners of the cell inside the loops; 4 for every cell of an untrimmed surface and for a cell
+// found inside before.
+uint16_t stateOf(const Run& run, const Cell& c) {
+    if (run.trim.loops.empty() || c.state == 4) return 4;
+    int inside = 0;
+    if (c.cornersKnown != 0)
+        for (int i = 0; i < 4; ++i) inside += c.cornersIn >> i & 1;
+    else
+        for (int i = 0; i < 4; ++i) inside += insideTrim(run.trim, c.uv(i)) ? 1 : 0;
+    return static_cast<uint16_t>(inside);
+}
+
 // Keeps the cells with a corner inside, in their order; the number kept. While the height order is
-// pending, the cells of state 0 stay in place, to be dropped when the order is applied.
+// pending, the cells of state 0 stay in place, to be dropped when the order is applied, and the states
+// are those the refinement took (the cells get them when the order is applied).
 int32_t classify(Run& run) {
     std::fill(gStats.cellCount, gStats.cellCount + 5, 0);
     const bool compact = run.order.empty();
     size_t kept = 0;
-    for (Cell& c : run.cells) {
-        if (run.trim.loops.empty()) c.state = 4;
-        if (c.state != 4) {
-            int inside = 0;
-            if (c.cornersKnown != 0)
-                for (int i = 0; i < 4; ++i) inside += c.cornersIn >> i & 1;
-            else
-                for (const Vec2& uv : c.uv) inside += insideTrim(run.trim, uv) ? 1 : 0;
-            c.state = static_cast<uint16_t>(inside);
+    if (!compact) {
+        for (const Scratch::Accepted& a : gScratch.accepted) {
+            ++gStats.cellCount[a.state];
+            kept += a.state != 0 ? 1 : 0;
         }
+        run.live = kept;
+        return static_cast<int32_t>(kept);
+    }
+    for (Cell& c : run.cells) {
+        c.state = stateOf(run, c);
         ++gStats.cellCount[c.state];
         if (c.state == 0) continue;
-        if (compact) run.cells[kept] = c;
+        run.cells[kept] = c;
         ++kept;
     }
-    if (compact) run.cells.resize(kept);
+    run.cells.resize(kept);
     run.live = kept;
     return static_cast<int32_t>(kept);
 }
@@ -275,6 +312,7 @@ int32_t classify(Run& run) {
 // cells and a classification would have left.
 void settleOrder(Run& run) {
     if (run.order.empty()) return;
+    for (size_t i = 0; i < run.cells.size(); ++i) run.cells[i].state = gScratch.accepted[i].state;
     applyOrder(run.cells, run.order);
     run.order.clear();
     const auto end =
@@ -290,7 +328,7 @@ bool gridCells(const Run& run, double u0, double u1, double v0, double v1, int n
             const double ua = u0 + (u1 - u0) * i / nu, ub = u0 + (u1 - u0) * (i + 1) / nu;
             const double va = v0 + (v1 - v0) * j / nv, vb = v0 + (v1 - v0) * (j + 1) / nv;
             Cell c{};
-            c.uv[0] = {ua, va}, c.uv[1] = {ub, va}, c.uv[2] = {ub, vb}, c.uv[3] = {ua, vb};
+            c.u0 = ua, c.u1 = ub, c.v0 = va, c.v1 = vb;
             if (!evalCorners(run, &c)) return false;
             out.push_back(c);
         }
@@ -303,7 +341,7 @@ bool splitUniform(Run& run, int k) {
     std::vector<Cell> out;
     out.reserve(run.cells.size() * k * k);
     for (const Cell& c : run.cells)
-        if (!gridCells(run, c.uv[0].x, c.uv[2].x, c.uv[0].y, c.uv[2].y, k, k, out)) return false;
+        if (!gridCells(run, c.u0, c.u1, c.v0, c.v1, k, k, out)) return false;
     run.cells.swap(out);
     return true;
 }
@@ -335,15 +373,16 @@ int triangleTest(const Run& run, const Vec3& a, const Vec3& b, const Vec3& c, co
 
 bool centreTest(const Run& run, const Cell& c) {
     Vec3 n1{}, n2{};
-    const int t1 = triangleTest(run, c.p[0], c.p[1], c.p[2], c.uv[0], c.uv[1], c.uv[2], &n1);
+    const Vec2 uv[4] = {c.uv(0), c.uv(1), c.uv(2), c.uv(3)};
+    const int t1 = triangleTest(run, c.p[0], c.p[1], c.p[2], uv[0], uv[1], uv[2], &n1);
     if (t1 == 0) return false;
-    const int t2 = triangleTest(run, c.p[0], c.p[2], c.p[3], c.uv[0], c.uv[2], c.uv[3], &n2);
+    const int t2 = triangleTest(run, c.p[0], c.p[2], c.p[3], uv[0], uv[2], uv[3], &n2);
     if (t2 == 0) return false;
     if (t1 == 1 && t2 == 1) return true;
     // Measured against the plane of the second triangle, the one built last.
     const double nn = vecDot3D(&n2, &n2);
     Vec3 p{};
-    if (nn <= 1e-9 || !evalPoint(run, mid(c.uv[0], c.uv[2]), &p)) return true;
+    if (nn <= 1e-9 || !evalPoint(run, mid(uv[0], uv[2]), &p)) return true;
     const Vec3 ap = sub(p, c.p[0]);
     return std::fabs(vecDot3D(&ap, &n2)) / std::sqrt(nn) < run.tol;
 }
@@ -368,21 +407,23 @@ struct CellSides {
 // 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 halve the longer pair; -1 evaluation failed.
 // Every verdict that halves has measured the four side midpoints: they are left in mids. The sides of
 // known (bit i for side i) come in mids already measured; measured is set when all four are in mids.
-int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured, CellSides* sides) {
+inline int cellTest(const Run& run, const Cell& c, Vec3 mids[4], unsigned known, bool* measured,
+                    CellSides* sides) {
     *measured = false;
     const double tol = run.tol;
     double* s = sides->s;
     double e[4];
     int checks[4];
     for (int i = 0; i < 4; ++i) s[i] = dist3D(&c.p[i], &c.p[(i + 1) % 4]);
+    const Vec2 uv[4] = {c.uv(0), c.uv(1), c.uv(2), c.uv(3)};
     if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
     for (int i = 0; i < 4; ++i) {
-        if (!(known >> i & 1u) && !evalPoint(run, mid(c.uv[i], c.uv[(i + 1) % 4]), &mids[i])) return -1;
+        if (!(known >> i & 1u) && !evalPoint(run, mid(uv[i], uv[(i + 1) % 4]), &mids[i])) return -1;
         checks[i] = sideCheck(c.p[i], mids[i], c.p[(i + 1) % 4], tol, &e[i]);
     }
     *measured = true;
-    const double p02 = sides->p02 = dist2D(&c.uv[0], &c.uv[1]) + dist2D(&c.uv[2], &c.uv[3]);
-    const double p13 = sides->p13 = dist2D(&c.uv[1], &c.uv[2]) + dist2D(&c.uv[3], &c.uv[0]);
+    const double p02 = sides->p02 = dist2D(&uv[0], &uv[1]) + dist2D(&uv[2], &uv[3]);
+    const double p13 = sides->p13 = dist2D(&uv[1], &uv[2]) + dist2D(&uv[3], &uv[0]);
     if (s[0] + s[2] < tol && p02 > 100) return 2;
     if (s[1] + s[3] < tol && p13 > 100) return 3;
     if (checks[0] == 1 && checks[1] == 1 && checks[2] == 1 && checks[3] == 1)
@@ -426,9 +467,10 @@ bool midpointsSure(Run& run, const Cell& c) {
         run.allSure = nurbsSurfPointSpans(rec, 0.0, 0.0, &su, &sv) == 1 && allOf(run.sureU, s.uOrder) &&
                       allOf(run.sureV, s.vOrder);
     }
-    double u0 = c.uv[0].x, u1 = u0, v0 = c.uv[0].y, v1 = v0;
-    for (const Vec2& p : c.uv)
-        u0 = std::min(u0, p.x), u1 = std::max(u1, p.x), v0 = std::min(v0, p.y), v1 = std::max(v1, p.y);
+    // The smallest and largest of the corners' values, taken in the corners' order, are these (NaN
+    // included: a NaN first value stays, a later one is passed over).
+    const double u0 = std::min(c.u0, c.u1), u1 = std::max(c.u0, c.u1);
+    const double v0 = std::min(c.v0, c.v1), v1 = std::max(c.v0, c.v1);
     // With every span sure the spans need not be found: the box's corners need only be numbers the
     // spans can be found for.
     if (run.allSure) return std::isfinite(u0) && std::isfinite(v0) && std::isfinite(u1) && std::isfinite(v1);
@@ -446,21 +488,22 @@ bool midpointsSure(Run& run, const Cell& c) {
 
 // The two halves of a cell: across sides 0 and 2 (a u split) or across sides 1 and 3. The new corners
 // are the side midpoints cellTest measured (mids), the others the cell's own; a and b come as copies of c.
-void halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
+// False when the midpoints leave the other direction's values (beyond 2^1023, where the midpoints were
+// measured at an infinite parameter): no box holds such halves.
+bool halve(const Cell& c, const Vec3 mids[4], bool acrossU, Cell* a, Cell* b) {
     a->state = b->state = 0;
     if (acrossU) {
-        const Vec2 m01 = mid(c.uv[0], c.uv[1]), m23 = mid(c.uv[2], c.uv[3]);
-        a->uv[1] = m01, a->uv[2] = m23;
-        b->uv[0] = m01, b->uv[3] = m23;
+        if (!(0.5 * (c.v0 + c.v0) == c.v0 && 0.5 * (c.v1 + c.v1) == c.v1)) return false;
+        a->u1 = b->u0 = 0.5 * (c.u0 + c.u1);
         a->p[1] = b->p[0] = mids[0];
         a->p[2] = b->p[3] = mids[2];
     } else {
-        const Vec2 m12 = mid(c.uv[1], c.uv[2]), m30 = mid(c.uv[3], c.uv[0]);
-        a->uv[2] = m12, a->uv[3] = m30;
-        b->uv[1] = m12, b->uv[0] = m30;
+        if (!(0.5 * (c.u0 + c.u0) == c.u0 && 0.5 * (c.u1 + c.u1) == c.u1)) return false;
+        a->v1 = b->v0 = 0.5 * (c.v0 + c.v1);
         a->p[2] = b->p[1] = mids[1];
         a->p[3] = b->p[0] = mids[3];
     }
+    return true;
 }
 
 // The halves' corners inside the loops: the parent's (tested now if not yet known) and the two new ones.
@@ -468,16 +511,16 @@ void shareCorners(const LoopSet& trim, const Cell& c, bool acrossU, Cell* a, Cel
     unsigned in = c.cornersIn;
     if (c.cornersKnown == 0) {
         in = 0;
-        for (int i = 0; i < 4; ++i) in |= (insideTrim(trim, c.uv[i]) ? 1u : 0u) << i;
+        for (int i = 0; i < 4; ++i) in |= (insideTrim(trim, c.uv(i)) ? 1u : 0u) << i;
     }
     if (acrossU) {
         // a: corners 0, 3 the parent's, 1 and 2 new; b: 1, 2 the parent's, 0 (= a's 1) and 3 (= a's 2) new.
-        const unsigned m1 = insideTrim(trim, a->uv[1]) ? 1u : 0u, m2 = insideTrim(trim, a->uv[2]) ? 1u : 0u;
+        const unsigned m1 = insideTrim(trim, a->uv(1)) ? 1u : 0u, m2 = insideTrim(trim, a->uv(2)) ? 1u : 0u;
         a->cornersIn = static_cast<uint8_t>((in & 9u) | m1 << 1 | m2 << 2);
         b->cornersIn = static_cast<uint8_t>((in & 6u) | m1 | m2 << 3);
     } else {
         // a: corners 0, 1 the parent's, 2 and 3 new; b: 2, 3 the parent's, 1 (= a's 2) and 0 (= a's 3) new.
-        const unsigned m2 = insideTrim(trim, a->uv[2]) ? 1u : 0u, m3 = insideTrim(trim, a->uv[3]) ? 1u : 0u;
+        const unsigned m2 = insideTrim(trim, a->uv(2)) ? 1u : 0u, m3 = insideTrim(trim, a->uv(3)) ? 1u : 0u;
         a->cornersIn = static_cast<uint8_t>((in & 3u) | m2 << 2 | m3 << 3);
         b->cornersIn = static_cast<uint8_t>((in & 12u) | m2 << 1 | m3);
     }
@@ -496,17 +539,23 @@ int refineCurvature(Run& run, double minParam) {
         size_t& t = gScratch.touched[list - gScratch.lists];
         t = std::max(t, list->size());
     };
-    std::vector<KnownMids>&pendingKnown = gScratch.pendingKnown, &nextKnown = gScratch.nextKnown;
+    std::vector<KnownPair>&pendingKnown = gScratch.pendingKnown, &nextKnown = gScratch.nextKnown;
     for (std::vector<Cell>& list : gScratch.lists) list.clear();
     try {
         // Splits stop once the cells held reach the bound, so no list outgrows the bound plus the
         // cells given: their room is taken once.
         const size_t room = run.cells.size() + static_cast<size_t>(kFacetMaxRefined) + 2;
         for (std::vector<Cell>& list : gScratch.lists) list.reserve(room);
-        nextKnown.reserve(room);
-        pendingKnown.reserve(room);
+        nextKnown.reserve(room / 2 + 1);
+        pendingKnown.reserve(room / 2 + 1);
+        gScratch.accepted.clear();
+        gScratch.accepted.reserve(room);
+        // An accepted cell is final: what the area sum needs of it is taken while it is at hand.
+        const auto accept = [&run](const Cell& c) {
+            gScratch.accepted.push_back({highestZ(c), cellArea(c), stateOf(run, c)});
+        };
         *pendingList = run.cells;
-        pendingKnown.assign(pendingList->size(), KnownMids{{}, {-1, -1}, -1});
+        pendingKnown.clear();  // the cells given are no halves
         while (!pendingList->empty()) {
             std::vector<Cell>&pending = *pendingList, &next = *nextList, &result = *resultList;
             next.clear();
@@ -524,27 +573,33 @@ int refineCurvature(Run& run, double minParam) {
                     accepted + next.size() + (pending.size() - i - 1) + 2 >
                         static_cast<size_t>(kFacetMaxRefined) &&
                     midpointsSure(run, c)) {
+                    accept(c);
                     if (kept != i) pending[kept] = c;
                     ++kept;
                     continue;
                 }
-                const double p02 = dist2D(&c.uv[0], &c.uv[1]), p13 = dist2D(&c.uv[1], &c.uv[2]);
+                const Vec2 uv[3] = {c.uv(0), c.uv(1), c.uv(2)};
+                const double p02 = dist2D(&uv[0], &uv[1]), p13 = dist2D(&uv[1], &uv[2]);
                 // Where the parameters cannot be halved any more the cell stays (a surface that never meets
                 // the tests would otherwise split forever).
-                const KnownMids& known = pendingKnown[i];
                 Vec3 mids[4] = {};
                 unsigned mask = 0;
-                for (int k = 0; k < 2; ++k)
-                    if (known.side[k] >= 0) mids[known.side[k]] = known.m[k], mask |= 1u << known.side[k];
+                if (c.keptSide != 0) {
+                    mids[c.keptSide - 1] = pendingKnown[i / 2].kept[i & 1];
+                    mask |= 1u << (c.keptSide - 1);
+                }
+                if (c.sharedSide != 0) {
+                    mids[c.sharedSide - 1] = pendingKnown[i / 2].shared;
+                    mask |= 1u << (c.sharedSide - 1);
+                }
                 bool measured = false;
                 CellSides sides;
                 int verdict =
                     p02 > minParam || p13 > minParam ? cellTest(run, c, mids, mask, &measured, &sides) : 1;
                 if (verdict < 0) return -1;
-                if (measured && known.pairSide >= 0) {
-                    KnownMids& sibling = pendingKnown[i + 1];
-                    sibling.m[1] = mids[known.pairSide];
-                    sibling.side[1] = static_cast<int8_t>(known.pairSide ^ 2);
+                if (measured && c.pairSide != 0) {
+                    pendingKnown[i / 2].shared = mids[c.pairSide - 1];
+                    pending[i + 1].sharedSide = static_cast<uint8_t>(((c.pairSide - 1) ^ 2) + 1);
                 }
                 // At the bound the cells left stay as they are.
                 const size_t left = pending.size() - i - 1;
@@ -554,6 +609,7 @@ int refineCurvature(Run& run, double minParam) {
                     verdict = 1;
                 }
                 if (verdict == 1) {
+                    accept(c);
                     if (kept != i) pending[kept] = c;
                     ++kept;
                     continue;
@@ -571,16 +627,15 @@ int refineCurvature(Run& run, double minParam) {
                 next.push_back(c);
                 next.push_back(c);
                 Cell *h1 = &next[next.size() - 2], *h2 = &next[next.size() - 1];
-                halve(c, mids, acrossU, h1, h2);
+                if (!halve(c, mids, acrossU, h1, h2)) return -1;
                 if (!run.trim.loops.empty()) shareCorners(run.trim, c, acrossU, h1, h2);
                 // Each half keeps one side of the parent whole; the halves share side 1 | 3 or 2 | 0.
                 const int kept1 = acrossU ? 3 : 0, kept2 = acrossU ? 1 : 2;
-                const KnownMids k1{{mids[kept1], {}},
-                                   {static_cast<int8_t>(kept1), -1},
-                                   static_cast<int8_t>(acrossU ? 1 : 2)};
-                const KnownMids k2{{mids[kept2], {}}, {static_cast<int8_t>(kept2), -1}, -1};
-                nextKnown.push_back(k1);
-                nextKnown.push_back(k2);
+                h1->keptSide = static_cast<uint8_t>(kept1 + 1),
+                h2->keptSide = static_cast<uint8_t>(kept2 + 1);
+                h1->pairSide = static_cast<uint8_t>((acrossU ? 1 : 2) + 1), h2->pairSide = 0;
+                h1->sharedSide = h2->sharedSide = 0;
+                nextKnown.push_back({{mids[kept1], mids[kept2]}, {}});
             }
             // The round's accepted cells after the earlier ones; the longer part stays where it is.
             note(pendingList), note(nextList);
@@ -602,17 +657,11 @@ int refineCurvature(Run& run, double minParam) {
                 static_cast<int32_t>((resultList->size() + 2 * pendingList->size()) * sizeof(Cell) / 1024));
         return -1;
     }
-    run.order = heightOrder(*resultList);
+    const std::vector<Scratch::Accepted>& accepted = gScratch.accepted;
+    run.order = heightOrder(accepted.size(), [&accepted](size_t i) { return accepted[i].topZ; });
     run.cells.swap(*resultList);
     gScratch.resultList = static_cast<int>(resultList - gScratch.lists);
     return 1;
-}
-
-double cellArea(const Cell& c) {
-    Vec3 n{};
-    double len = 0.0;
-    quadNormal(&c.p[0], &c.p[1], &c.p[2], &c.p[3], &n, &len);
-    return len;
 }
 
 // 1, 0 when no cell is left, -1 on failure.
@@ -653,11 +702,10 @@ int refineDriver(Run& run, double* outArea, double* outRelError, double minParam
     if (run.order.empty()) {
         for (const Cell& c : run.cells) add(cellArea(c), c.state);
     } else {
-        // The areas measured in memory order, summed in height order as the sorted list would be.
-        std::vector<double> area(run.cells.size());
-        for (size_t i = 0; i < run.cells.size(); ++i) area[i] = cellArea(run.cells[i]);
+        // The areas taken as the cells were accepted, summed in height order as the sorted list would be.
+        const std::vector<Scratch::Accepted>& accepted = gScratch.accepted;
         for (const size_t i : run.order)
-            if (run.cells[i].state != 0) add(area[i], run.cells[i].state);
+            if (accepted[i].state != 0) add(accepted[i].area, accepted[i].state);
     }
     // A counts both triangles' cross-product lengths: twice the geometric area, the scale callers use.
     *outArea = A;

@@ -252,15 +252,15 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
         TriGrid* grid = triGridCreate(20, 20, 8);
         const Vec3 axis{0, 0, 0};
         ASSERT_EQ(triGridFill(grid, &axis, model.m.triangles, kBall), 1);
-        ASSERT_NE(grid->angleMid, nullptr);
+        ASSERT_NE(grid->ranges, nullptr);
         for (int32_t direction : {1, -1}) {
             Plist* whole = plistCreate(4000, 1);
             ringContactResetState();
             ASSERT_EQ(traceChannelCurve(&model.m, &t.a, &t.b, t.level, direction, t.out, grid), 1);
-            double* mid = std::exchange(grid->angleMid, nullptr);  // no ranges: the whole lists
+            TriGridRange* ranges = std::exchange(grid->ranges, nullptr);  // no ranges: the whole lists
             ringContactResetState();
             ASSERT_EQ(traceChannelCurve(&model.m, &t.a, &t.b, t.level, direction, whole, grid), 1);
-            grid->angleMid = mid;
+            grid->ranges = ranges;
             ASSERT_EQ(t.out->count, whole->count) << scene;
             const size_t n = static_cast<size_t>(whole->count);
             EXPECT_EQ(std::memcmp(t.out->points, whole->points, n * sizeof(Vec3)), 0) << scene;
