@@ -397,7 +397,7 @@ class PointMerger {
     const std::vector<double>& keys() const { return keys_; }
 
   private:
-    int32_t search(const Vec3& p);  // find without the recent points
+    int32_t search(const Vec3& p, uint64_t hash);  // find without the points named lately
     static uint64_t mix(uint64_t x) {
         x ^= x >> 31, x *= 0x9e3779b97f4a7c15ull, x ^= x >> 29;
         return x;
@@ -411,9 +411,8 @@ class PointMerger {
                mask_;
     }
     static uint64_t bitsOf(double v) { return std::bit_cast<uint64_t>(v); }
-    uint64_t exactSlot(const Vec3& p) const {
-        return mix(bitsOf(p.x) ^ mix(bitsOf(p.y) ^ mix(bitsOf(p.z)))) & exactMask_;
-    }
+    static uint64_t hashOf(const Vec3& p) { return mix(bitsOf(p.x) ^ mix(bitsOf(p.y) ^ mix(bitsOf(p.z)))); }
+    uint64_t exactSlot(const Vec3& p) const { return hashOf(p) & exactMask_; }
     // Point id at the head of its cell's chain; in the exact table (the points are stored there in
     // their order until the table is full, so the first exactCount_ are in it).
     void chain(int32_t id) {
@@ -446,9 +445,10 @@ class PointMerger {
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
     std::vector<int32_t> near_;  // candidates of one search
-    static constexpr uint32_t kRecent = 4;
-    int32_t recent_[kRecent] = {-1, -1, -1, -1};  // the last points found by search
-    uint32_t recentNext_ = 0;
+    // The points named lately, by their coordinates' hash (direct-mapped, small enough to stay in
+    // cache): a vertex's other edges mostly come soon after, and the large exact table misses the cache.
+    static constexpr uint64_t kMetBits = 13;
+    std::vector<int32_t> met_;
 };
 
 PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity)
@@ -465,6 +465,7 @@ PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, 
     // tolerance, for the cells to hold every point within reach.
     if (!std::isfinite(tol) || !(extent / tol < 1e12)) return;
     maxSlots_ = std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(count, 1024, 1 << 25)));
+    met_.assign(size_t{1} << kMetBits, -1);
     heads_.assign(64, -1);
     mask_ = heads_.size() - 1;
     exact_.assign(128, -1);
@@ -473,21 +474,22 @@ PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, 
 }
 
 int32_t PointMerger::find(const Vec3& p) {
-    // The points just named first: a triangle's corners come twice in a row (and its neighbour's
-    // again). A point stored with these very coordinates is the one the exact table holds (stored
-    // coordinates never repeat), so it answers as the table would.
-    if (merging_)
-        for (const int32_t j : recent_)
-            if (j >= 0 && same(points_[j], p) && !crowded_[j]) return j;
-    const int32_t id = search(p);
-    recent_[recentNext_++ % kRecent] = id;
+    // The points named lately first: a triangle's corners come twice in a row, its neighbours' soon
+    // after. A point stored with these very coordinates and not crowded is the one the exact table
+    // holds (stored coordinates never repeat), so it answers as the table would.
+    if (!merging_) return search(p, 0);
+    const uint64_t hash = hashOf(p);
+    int32_t& met = met_[hash >> (64 - kMetBits)];
+    if (met >= 0 && same(points_[met], p) && !crowded_[met]) return met;
+    const int32_t id = search(p, hash);
+    if (id >= 0) met = id;
     return id;
 }
 
-int32_t PointMerger::search(const Vec3& p) {
+int32_t PointMerger::search(const Vec3& p, uint64_t hash) {
     uint64_t slot = 0;
     if (merging_) {
-        for (slot = exactSlot(p); exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
+        for (slot = hash & exactMask_; exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
             const int32_t j = exact_[slot];
             if (same(points_[j], p)) {
                 // Alone within the tolerance: the only point the search below could name.
