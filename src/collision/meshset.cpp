@@ -240,6 +240,7 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     node->zmin = zmin, node->zmax = zmax;
     node->first = first;
     node->last = last;
+    node->leaf = split ? -1 : mesh->leafCount++;
     if (!split) return node;
     const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
@@ -289,24 +290,45 @@ namespace {
 void treeLayoutFree(CollMesh* mesh) {
     std::free(mesh->treePoints);
     std::free(mesh->treeEnds);
+    std::free(mesh->leafHulls);
     mesh->treePoints = nullptr;
     mesh->treeEnds = nullptr;
+    mesh->leafHulls = nullptr;
+    mesh->leafCount = 0;
 }
 
 // The points in the order the tree's leaves reach them: a leaf's ends then lie together in memory.
-bool treeLayoutBuild(CollMesh* mesh, const Vec3* points) {
+void leafStartsOf(const CollTreeNode* node, int32_t* starts) {
+    if (!node) return;
+    if (node->leaf >= 0) starts[node->leaf] = node->first;
+    leafStartsOf(node->left, starts);
+    leafStartsOf(node->right, starts);
+}
+
+bool treeLayoutBuild(CollMesh* mesh, const Vec3* points, const CollTreeNode* root) {
     const size_t nv = static_cast<size_t>(mesh->vertexCount), ne = static_cast<size_t>(mesh->edgeCount);
     mesh->treePoints = static_cast<Vec3*>(std::malloc(sizeof(Vec3) * std::max<size_t>(nv, 1)));
     mesh->treeEnds = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 2 * std::max<size_t>(ne, 1)));
+    mesh->leafHulls = static_cast<CollLeafHull*>(
+        std::calloc(static_cast<size_t>(std::max(mesh->leafCount, 1)), sizeof(CollLeafHull)));
     int32_t* number = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * std::max<size_t>(nv, 1)));
-    if (!mesh->treePoints || !mesh->treeEnds || !number) {
+    int32_t* leafStarts =
+        static_cast<int32_t*>(std::malloc(sizeof(int32_t) * static_cast<size_t>(std::max(mesh->leafCount, 1))));
+    if (!mesh->treePoints || !mesh->treeEnds || !mesh->leafHulls || !number || !leafStarts) {
         std::free(number);
+        std::free(leafStarts);
         treeLayoutFree(mesh);
         return false;
     }
+    leafStartsOf(root, leafStarts);
     std::fill(number, number + nv, -1);
-    int32_t next = 0;
+    int32_t next = 0, leaf = -1;
     for (size_t i = 0; i < 2 * ne; i++) {
+        // The leaves come in the order of their edges: the next one starts where this one ends.
+        if (i % 2 == 0 && leaf + 1 < mesh->leafCount && leafStarts[leaf + 1] == static_cast<int32_t>(i / 2)) {
+            if (leaf >= 0) mesh->leafHulls[leaf].newTo = next;
+            mesh->leafHulls[++leaf].newFrom = next;
+        }
         const int32_t v = i % 2 ? mesh->edges[i / 2].b : mesh->edges[i / 2].a;
         if (number[v] < 0) {
             number[v] = next;
@@ -314,7 +336,9 @@ bool treeLayoutBuild(CollMesh* mesh, const Vec3* points) {
         }
         mesh->treeEnds[i] = number[v];
     }
+    if (leaf >= 0) mesh->leafHulls[leaf].newTo = next;
     std::free(number);
+    std::free(leafStarts);
     return true;
 }
 
@@ -784,7 +808,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
         collMeshTreeFree(root);
         return -1;
     }
-    if (!treeLayoutBuild(mesh, w.points.data())) {
+    if (!treeLayoutBuild(mesh, w.points.data(), root)) {
         collMeshTreeFree(root);
         return -1;
     }

@@ -32,6 +32,18 @@ struct CollTreeNode {
     int32_t first, last;                        // inclusive range of the edge array
     CollTreeNode* left;
     CollTreeNode* right;
+    int32_t leaf;  // a leaf's number in the order the build made them; -1 for an inner node
+};
+
+// A box turned to a leaf's edges (their principal axes), holding its end points: a tilted patch of a
+// surface fills far less of it than of the axis-aligned box. Taken when a query first needs it.
+struct CollLeafHull {
+    int32_t state;  // 0 not taken yet, 1 taken, 2 none (points not finite)
+    // The tree-ordered points the leaf's edges use first (each once); its other ends come before.
+    int32_t newFrom, newTo;
+    Vec3 centre;
+    Vec3 axis[3];     // orthonormal up to rounding
+    double half[3];   // half-sizes along the axes, grown past the rounding of the projections
 };
 
 struct CollMesh {
@@ -49,6 +61,8 @@ struct CollMesh {
     // ends (a, b) in that numbering, for the queries' walks over the tree's leaves.
     Vec3* treePoints;
     int32_t* treeEnds;
+    CollLeafHull* leafHulls;  // one per leaf of the tree, taken on demand by the queries
+    int32_t leafCount;
 };
 
 CollMesh* collMeshCreate(int32_t n);  // capacity n for vertices and edges; null when memory is short
