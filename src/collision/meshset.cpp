@@ -312,8 +312,8 @@ bool treeLayoutBuild(CollMesh* mesh, const Vec3* points, const CollTreeNode* roo
     mesh->leafHulls = static_cast<CollLeafHull*>(
         std::calloc(static_cast<size_t>(std::max(mesh->leafCount, 1)), sizeof(CollLeafHull)));
     int32_t* number = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * std::max<size_t>(nv, 1)));
-    int32_t* leafStarts =
-        static_cast<int32_t*>(std::malloc(sizeof(int32_t) * static_cast<size_t>(std::max(mesh->leafCount, 1))));
+    int32_t* leafStarts = static_cast<int32_t*>(
+        std::malloc(sizeof(int32_t) * static_cast<size_t>(std::max(mesh->leafCount, 1))));
     if (!mesh->treePoints || !mesh->treeEnds || !mesh->leafHulls || !number || !leafStarts) {
         std::free(number);
         std::free(leafStarts);

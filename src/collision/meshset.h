@@ -42,8 +42,8 @@ struct CollLeafHull {
     // The tree-ordered points the leaf's edges use first (each once); its other ends come before.
     int32_t newFrom, newTo;
     Vec3 centre;
-    Vec3 axis[3];     // orthonormal up to rounding
-    double half[3];   // half-sizes along the axes, grown past the rounding of the projections
+    Vec3 axis[3];    // orthonormal up to rounding
+    double half[3];  // half-sizes along the axes, grown past the rounding of the projections
 };
 
 struct CollMesh {

@@ -326,7 +326,8 @@ void principalAxes(double a[3][3], double v[3][3]) {
             for (int q = p + 1; q < 3; q++) {
                 if (!(std::fabs(a[p][q]) > 1e-30 * (std::fabs(a[p][p]) + std::fabs(a[q][q])))) continue;
                 const double theta = (a[q][q] - a[p][p]) / (2 * a[p][q]);
-                const double t = std::copysign(1.0, theta) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+                const double t =
+                    std::copysign(1.0, theta) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
                 const double c = 1 / std::sqrt(t * t + 1), sn = t * c;
                 for (int k = 0; k < 3; k++) {
                     const double kp = a[k][p], kq = a[k][q];
@@ -404,7 +405,8 @@ void takeHull(const CollMesh* mesh, const CollTreeNode* node, CollLeafHull* h) {
     h->centre = {0, 0, 0};
     for (int k = 0; k < 3; k++) {
         const double mid = (lo[k] + hi[k]) / 2;
-        h->centre.x += mid * h->axis[k].x, h->centre.y += mid * h->axis[k].y, h->centre.z += mid * h->axis[k].z;
+        h->centre.x += mid * h->axis[k].x, h->centre.y += mid * h->axis[k].y,
+            h->centre.z += mid * h->axis[k].z;
         h->half[k] = (hi[k] - lo[k]) / 2 + grow;
     }
     if (std::isfinite(size) && std::isfinite(h->half[0] + h->half[1] + h->half[2]) &&
