@@ -240,7 +240,7 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     node->zmin = zmin, node->zmax = zmax;
     node->first = first;
     node->last = last;
-    node->leaf = split ? -1 : mesh->leafCount++;
+    mesh->leafCount += !split;
     if (!split) return node;
     const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
@@ -278,6 +278,15 @@ CollMesh* collMeshCreate(int32_t n) {
     return createSized(n, n);
 }
 
+int32_t collMeshLeafAt(const CollMesh* mesh, int32_t firstEdge) {
+    if (!mesh || !mesh->leafFirstEdge) return -1;
+    const int32_t* at =
+        std::lower_bound(mesh->leafFirstEdge, mesh->leafFirstEdge + mesh->leafCount, firstEdge);
+    return at != mesh->leafFirstEdge + mesh->leafCount && *at == firstEdge
+               ? static_cast<int32_t>(at - mesh->leafFirstEdge)
+               : -1;
+}
+
 void collMeshTreeFree(CollTreeNode* node) {
     if (!node) return;
     collMeshTreeFree(node->left);
@@ -291,44 +300,55 @@ void treeLayoutFree(CollMesh* mesh) {
     std::free(mesh->treePoints);
     std::free(mesh->treeEnds);
     std::free(mesh->leafHulls);
+    std::free(mesh->leafFirstPoint);
+    std::free(mesh->leafFirstEdge);
+    std::free(mesh->leafHullState);
     mesh->treePoints = nullptr;
     mesh->treeEnds = nullptr;
     mesh->leafHulls = nullptr;
+    mesh->leafFirstPoint = nullptr;
+    mesh->leafFirstEdge = nullptr;
+    mesh->leafHullState = nullptr;
     mesh->leafCount = 0;
 }
 
 // The points in the order the tree's leaves reach them: a leaf's ends then lie together in memory.
-void leafStartsOf(const CollTreeNode* node, int32_t* starts) {
+// The leaves' first edges, in the order the build made the leaves (that of their edges).
+void leafStartsOf(const CollTreeNode* node, int32_t* starts, int32_t* count) {
     if (!node) return;
-    if (node->leaf >= 0) starts[node->leaf] = node->first;
-    leafStartsOf(node->left, starts);
-    leafStartsOf(node->right, starts);
+    if (!node->left && !node->right) starts[(*count)++] = node->first;
+    leafStartsOf(node->left, starts, count);
+    leafStartsOf(node->right, starts, count);
 }
 
 bool treeLayoutBuild(CollMesh* mesh, const Vec3* points, const CollTreeNode* root) {
     const size_t nv = static_cast<size_t>(mesh->vertexCount), ne = static_cast<size_t>(mesh->edgeCount);
     mesh->treePoints = static_cast<Vec3*>(std::malloc(sizeof(Vec3) * std::max<size_t>(nv, 1)));
     mesh->treeEnds = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 2 * std::max<size_t>(ne, 1)));
+    // Only the records of the leaves a query needs are written: their room is left unset.
     mesh->leafHulls = static_cast<CollLeafHull*>(
-        std::calloc(static_cast<size_t>(std::max(mesh->leafCount, 1)), sizeof(CollLeafHull)));
+        std::malloc(sizeof(CollLeafHull) * static_cast<size_t>(std::max(mesh->leafCount, 1))));
+    mesh->leafHullState =
+        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(std::max(mesh->leafCount, 1)), 1));
     int32_t* number = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * std::max<size_t>(nv, 1)));
-    int32_t* leafStarts = static_cast<int32_t*>(
+    int32_t* leafStarts = mesh->leafFirstEdge = static_cast<int32_t*>(
         std::malloc(sizeof(int32_t) * static_cast<size_t>(std::max(mesh->leafCount, 1))));
-    if (!mesh->treePoints || !mesh->treeEnds || !mesh->leafHulls || !number || !leafStarts) {
+    mesh->leafFirstPoint =
+        static_cast<int32_t*>(std::malloc(sizeof(int32_t) * (static_cast<size_t>(mesh->leafCount) + 1)));
+    if (!mesh->treePoints || !mesh->treeEnds || !mesh->leafHulls || !mesh->leafHullState ||
+        !mesh->leafFirstPoint || !number || !leafStarts) {
         std::free(number);
-        std::free(leafStarts);
         treeLayoutFree(mesh);
         return false;
     }
-    leafStartsOf(root, leafStarts);
+    int32_t leaves = 0;
+    leafStartsOf(root, leafStarts, &leaves);
     std::fill(number, number + nv, -1);
     int32_t next = 0, leaf = -1;
     for (size_t i = 0; i < 2 * ne; i++) {
         // The leaves come in the order of their edges: the next one starts where this one ends.
-        if (i % 2 == 0 && leaf + 1 < mesh->leafCount && leafStarts[leaf + 1] == static_cast<int32_t>(i / 2)) {
-            if (leaf >= 0) mesh->leafHulls[leaf].newTo = next;
-            mesh->leafHulls[++leaf].newFrom = next;
-        }
+        if (i % 2 == 0 && leaf + 1 < mesh->leafCount && leafStarts[leaf + 1] == static_cast<int32_t>(i / 2))
+            mesh->leafFirstPoint[++leaf] = next;
         const int32_t v = i % 2 ? mesh->edges[i / 2].b : mesh->edges[i / 2].a;
         if (number[v] < 0) {
             number[v] = next;
@@ -336,9 +356,9 @@ bool treeLayoutBuild(CollMesh* mesh, const Vec3* points, const CollTreeNode* roo
         }
         mesh->treeEnds[i] = number[v];
     }
-    if (leaf >= 0) mesh->leafHulls[leaf].newTo = next;
+    // Every leaf has edges, so each one began above; the last first point closes them.
+    mesh->leafFirstPoint[mesh->leafCount] = next;
     std::free(number);
-    std::free(leafStarts);
     return true;
 }
 

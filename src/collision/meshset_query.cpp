@@ -347,15 +347,17 @@ void principalAxes(double a[3][3], double v[3][3]) {
 }
 
 // The turned box of a leaf's end points (the samples lie on the edges, within it).
-void takeHull(const CollMesh* mesh, const CollTreeNode* node, CollLeafHull* h) {
+// 1 taken, 2 none (points not finite).
+int takeHull(const CollMesh* mesh, const CollTreeNode* node, int32_t leaf, CollLeafHull* h) {
     // Each point of the leaf at least once: with the tree's numbering its new points in their run,
     // then the ends numbered before it.
     const auto eachPoint = [&](auto&& use) {
         const int32_t from = 2 * node->first, to = 2 * node->last + 1;
         if (mesh->treeEnds) {
-            for (int32_t v = h->newFrom; v < h->newTo; v++) use(mesh->treePoints[v]);
+            const int32_t newFrom = mesh->leafFirstPoint[leaf], newTo = mesh->leafFirstPoint[leaf + 1];
+            for (int32_t v = newFrom; v < newTo; v++) use(mesh->treePoints[v]);
             for (int32_t i = from; i <= to; i++)
-                if (mesh->treeEnds[i] < h->newFrom) use(mesh->treePoints[mesh->treeEnds[i]]);
+                if (mesh->treeEnds[i] < newFrom) use(mesh->treePoints[mesh->treeEnds[i]]);
         } else {
             for (int32_t i = from; i <= to; i++) {
                 const CollEdge& e = mesh->edges[i / 2];
@@ -363,7 +365,6 @@ void takeHull(const CollMesh* mesh, const CollTreeNode* node, CollLeafHull* h) {
             }
         }
     };
-    h->state = 2;
     // The sums of the points' offsets from the box's corner and of their products: only the axes
     // come of them, and any axes hold the points (the projections below decide the sizes).
     const Vec3 o{node->xmin, node->ymin, node->zmin};
@@ -373,21 +374,21 @@ void takeHull(const CollMesh* mesh, const CollTreeNode* node, CollLeafHull* h) {
         n += 1, sx += x, sy += y, sz += z;
         sxx += x * x, sxy += x * y, sxz += x * z, syy += y * y, syz += y * z, szz += z * z;
     });
-    if (!(n > 0)) return;
+    if (!(n > 0)) return 2;
     const double mx = sx / n, my = sy / n, mz = sz / n;
     double a[3][3] = {{sxx - sx * mx, sxy - sx * my, sxz - sx * mz},
                       {sxy - sx * my, syy - sy * my, syz - sy * mz},
                       {sxz - sx * mz, syz - sy * mz, szz - sz * mz}};
     for (const auto& row : a)
         for (const double x : row)
-            if (!std::isfinite(x)) return;
+            if (!std::isfinite(x)) return 2;
     double v[3][3];
     principalAxes(a, v);
     double lo[3], hi[3];
     for (int k = 0; k < 3; k++) {
         const Vec3 u{v[0][k], v[1][k], v[2][k]};
         const double len = std::sqrt(dot(u, u));
-        if (!(len > 0.5) || !std::isfinite(len)) return;
+        if (!(len > 0.5) || !std::isfinite(len)) return 2;
         h->axis[k] = {u.x / len, u.y / len, u.z / len};
         lo[k] = INFINITY, hi[k] = -INFINITY;
     }
@@ -411,7 +412,8 @@ void takeHull(const CollMesh* mesh, const CollTreeNode* node, CollLeafHull* h) {
     }
     if (std::isfinite(size) && std::isfinite(h->half[0] + h->half[1] + h->half[2]) &&
         std::isfinite(h->centre.x) && std::isfinite(h->centre.y) && std::isfinite(h->centre.z))
-        h->state = 1;
+        return 1;
+    return 2;
 }
 
 // boxAngleBound over a leaf's turned box: its corners c + sum of +-half_k axis_k, their dot products
@@ -451,11 +453,14 @@ double hullAngleBound(const CollLeafHull& h, const Swing& s) {
 // The larger of a leaf's two bounds (both hold) where its box bound alone lets it in.
 double leafAngleBound(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double bound,
                       double floor) {
-    if (!(bound - 1e-9 < floor) || !mesh->leafHulls || node->leaf < 0 || node->leaf >= mesh->leafCount)
+    if (!(bound - 1e-9 < floor) || !mesh->leafHulls || !mesh->leafHullState || !mesh->leafFirstPoint)
         return bound;
-    CollLeafHull& h = mesh->leafHulls[node->leaf];
-    if (h.state == 0) takeHull(mesh, node, &h);
-    return h.state == 1 ? std::max(bound, hullAngleBound(h, s)) : bound;
+    const int32_t leaf = collMeshLeafAt(mesh, node->first);
+    if (leaf < 0) return bound;
+    CollLeafHull& h = mesh->leafHulls[leaf];
+    uint8_t& state = mesh->leafHullState[leaf];
+    if (state == 0) state = static_cast<uint8_t>(takeHull(mesh, node, leaf, &h));
+    return state == 1 ? std::max(bound, hullAngleBound(h, s)) : bound;
 }
 
 int leafQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {

@@ -346,22 +346,22 @@ TEST_F(MeshSetTest, LeafHullsHoldTheirEndsAndKeepTheAnswer) {
             hits += index[0] >= 0;
         }
         for (const CollMesh* m : withTree->meshes) {
-            ASSERT_TRUE(m && m->tree && m->leafHulls);
+            ASSERT_TRUE(m && m->tree && m->leafHulls && m->leafHullState);
             std::vector<const CollTreeNode*> stack{m->tree};
             while (!stack.empty()) {
                 const CollTreeNode* node = stack.back();
                 stack.pop_back();
                 if (node->left) stack.push_back(node->left), stack.push_back(node->right);
-                if (node->left || m->leafHulls[node->leaf].state != 1) continue;
-                const CollLeafHull& h = m->leafHulls[node->leaf];
+                const int32_t leaf = collMeshLeafAt(m, node->first);
+                if (node->left || m->leafHullState[leaf] != 1) continue;
+                const CollLeafHull& h = m->leafHulls[leaf];
                 taken++;
                 for (int32_t i = node->first; i <= node->last; i++)
                     for (const int32_t v : {m->edges[i].a, m->edges[i].b}) {
                         const Vec3& p = m->vertices[v].point;
                         const Vec3 d{p.x - h.centre.x, p.y - h.centre.y, p.z - h.centre.z};
                         for (int k = 0; k < 3; k++)
-                            EXPECT_LE(std::fabs(vecDot3D(&d, &h.axis[k])), h.half[k])
-                                << n << " " << node->leaf;
+                            EXPECT_LE(std::fabs(vecDot3D(&d, &h.axis[k])), h.half[k]) << n << " " << leaf;
                     }
             }
         }
