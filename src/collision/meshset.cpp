@@ -1,6 +1,6 @@
 #include "collision/meshset.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -53,6 +53,45 @@ void partitionStep(double* key, CollEdge* e, int32_t lo, int32_t hi, double pivo
     *ltOut = lt, *gtOut = gt;
 }
 
+// The classes of partitionRuns four keys to a compare (the same ordered comparisons, NaN neither above
+// nor below), where the processor has them: bit j of word j / 64 for key[j] above the pivot.
+__attribute__((target("avx2,popcnt"))) void classifyWide(const double* key, int32_t n, double pivot,
+                                                         uint64_t* above, int32_t* nAbove, int32_t* nBelow) {
+    const __m256d pv = _mm256_set1_pd(pivot);
+    int32_t up = 0, down = 0;
+    for (int32_t base = 0; base < n; base += 64) {
+        const int32_t count = std::min(64, n - base);
+        const double* k = key + base;
+        uint64_t bits = 0;
+        int32_t j = 0;
+        for (; j + 7 < count; j += 8) {
+            const __m256d v0 = _mm256_loadu_pd(k + j), v1 = _mm256_loadu_pd(k + j + 4);
+            const uint32_t g =
+                static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(v0, pv, _CMP_GT_OQ)) |
+                                      _mm256_movemask_pd(_mm256_cmp_pd(v1, pv, _CMP_GT_OQ)) << 4);
+            const uint32_t l =
+                static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(v0, pv, _CMP_LT_OQ)) |
+                                      _mm256_movemask_pd(_mm256_cmp_pd(v1, pv, _CMP_LT_OQ)) << 4);
+            bits |= uint64_t{g} << j;
+            up += std::popcount(g), down += std::popcount(l);
+        }
+        for (; j < count; j++) {
+            bits |= static_cast<uint64_t>(k[j] > pivot) << j;
+            up += k[j] > pivot, down += k[j] < pivot;
+        }
+        above[base / 64] = bits;
+    }
+    *nAbove = up, *nBelow = down;
+}
+
+bool wideClasses() {
+    static const bool wide = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    }();
+    return wide;
+}
+
 // The same step when only the pivot's own element p equals the pivot; false (nothing moved) otherwise.
 // The scan examines the front from lo; an element above the pivot goes to gt and the back's elements
 // come to i in turn (those above shifting down by one) until one not above it, which stays at i. So
@@ -69,7 +108,9 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     // Counts by lanes: a true comparison is all ones, minus one as an integer.
     __m128i upCount = _mm_setzero_si128(), downCount = upCount;
     int32_t nAbove = 0, nBelow = 0;
-    for (int32_t base = 0; base < n; base += 64) {
+    const bool wide = wideClasses();
+    if (wide) classifyWide(key + lo, n, pivot, above, &nAbove, &nBelow);
+    for (int32_t base = 0; base < n && !wide; base += 64) {
         uint64_t up = 0;
         const int32_t count = std::min(64, n - base);
         const double* k = key + lo + base;
