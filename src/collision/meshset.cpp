@@ -223,6 +223,30 @@ void partitionKeys(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     }
 }
 
+// The box pass below with each end's three coordinates in one register (the points have a spare one
+// after the last): lane by lane the same running minima and maxima of the first and second ends.
+__attribute__((target("avx2"))) void boxPassWide(const Vec3* points, const CollEdge* edges, int32_t first,
+                                                 int32_t last, double* kx, double* ky, double* kz, double* lo,
+                                                 double* hi) {
+    __m256d loA = _mm256_set1_pd(1e35), loB = loA, hiA = _mm256_set1_pd(-1e35), hiB = hiA;
+    for (int32_t i = first; i <= last; i++) {
+        const __m256d pa = _mm256_loadu_pd(&points[edges[i].a].x),
+                      pb = _mm256_loadu_pd(&points[edges[i].b].x);
+        loA = _mm256_min_pd(pa, loA), hiA = _mm256_max_pd(pa, hiA);
+        loB = _mm256_min_pd(pb, loB), hiB = _mm256_max_pd(pb, hiB);
+        if (kx) {
+            const __m256d sum = _mm256_add_pd(pa, pb);
+            const __m128d xy = _mm256_castpd256_pd128(sum);
+            _mm_storel_pd(&kx[i], xy), _mm_storeh_pd(&ky[i], xy);
+            _mm_storel_pd(&kz[i], _mm256_extractf128_pd(sum, 1));
+        }
+    }
+    double l[8], h[8];
+    _mm256_storeu_pd(l, loA), _mm256_storeu_pd(l + 4, loB), _mm256_storeu_pd(h, hiA),
+        _mm256_storeu_pd(h + 4, hiB);
+    for (int c = 0; c < 3; c++) lo[c] = l[c], lo[c + 3] = l[c + 4], hi[c] = h[c], hi[c + 3] = h[c + 4];
+}
+
 CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t last, bool* failed) {
     auto* node = static_cast<CollTreeNode*>(std::calloc(1, sizeof(CollTreeNode)));
     if (!node) {
@@ -242,7 +266,10 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     double* kx = w.keys[0].get();
     double* ky = w.keys[1].get();
     double* kz = w.keys[2].get();
-    for (int32_t i = first; i <= last; i++) {
+    double lo[6], hi[6];  // x, y, z of the first ends' lanes, then of the second ends'
+    const bool wide = wideClasses();
+    if (wide) boxPassWide(points, edges, first, last, split ? kx : nullptr, ky, kz, lo, hi);
+    for (int32_t i = first; i <= last && !wide; i++) {
         const Vec3& a = points[edges[i].a];
         const Vec3& b = points[edges[i].b];
         const __m128d pa = _mm_loadu_pd(&a.x), pb = _mm_loadu_pd(&b.x);
@@ -256,11 +283,12 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
             kz[i] = a.z + b.z;
         }
     }
-    double lo[6], hi[6];  // x, y, z of the first ends' lanes, then of the second ends'
-    _mm_storeu_pd(lo, loA), _mm_storel_pd(&lo[2], loZ), _mm_storeu_pd(&lo[3], loB),
-        _mm_storeh_pd(&lo[5], loZ);
-    _mm_storeu_pd(hi, hiA), _mm_storel_pd(&hi[2], hiZ), _mm_storeu_pd(&hi[3], hiB),
-        _mm_storeh_pd(&hi[5], hiZ);
+    if (!wide) {
+        _mm_storeu_pd(lo, loA), _mm_storel_pd(&lo[2], loZ), _mm_storeu_pd(&lo[3], loB),
+            _mm_storeh_pd(&lo[5], loZ);
+        _mm_storeu_pd(hi, hiA), _mm_storel_pd(&hi[2], hiZ), _mm_storeu_pd(&hi[3], hiB),
+            _mm_storeh_pd(&hi[5], hiZ);
+    }
     bool signedZero = false;
     for (int c = 0; c < 3; c++)
         signedZero = signedZero || (lo[c] == 0.0 && lo[c + 3] == 0.0) || (hi[c] == 0.0 && hi[c + 3] == 0.0);
@@ -859,7 +887,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
         const size_t n = static_cast<size_t>(mesh->edgeCount);
         for (std::unique_ptr<double[]>& k : w.keys) k.reset(new double[n]);
         w.aboveBits.resize(n / 64 + 1);
-        w.points.resize(static_cast<size_t>(mesh->vertexCount));
+        w.points.resize(static_cast<size_t>(mesh->vertexCount) + 1);  // a spare point for the wide loads
         for (int32_t v = 0; v < mesh->vertexCount; v++) w.points[v] = mesh->vertices[v].point;
     } catch (const std::bad_alloc&) {
         return -1;
