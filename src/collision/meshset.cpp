@@ -1,6 +1,6 @@
 #include "collision/meshset.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -53,6 +53,45 @@ void partitionStep(double* key, CollEdge* e, int32_t lo, int32_t hi, double pivo
     *ltOut = lt, *gtOut = gt;
 }
 
+// The classes of partitionRuns four keys to a compare (the same ordered comparisons, NaN neither above
+// nor below), where the processor has them: bit j of word j / 64 for key[j] above the pivot.
+__attribute__((target("avx2,popcnt"))) void classifyWide(const double* key, int32_t n, double pivot,
+                                                         uint64_t* above, int32_t* nAbove, int32_t* nBelow) {
+    const __m256d pv = _mm256_set1_pd(pivot);
+    int32_t up = 0, down = 0;
+    for (int32_t base = 0; base < n; base += 64) {
+        const int32_t count = std::min(64, n - base);
+        const double* k = key + base;
+        uint64_t bits = 0;
+        int32_t j = 0;
+        for (; j + 7 < count; j += 8) {
+            const __m256d v0 = _mm256_loadu_pd(k + j), v1 = _mm256_loadu_pd(k + j + 4);
+            const uint32_t g =
+                static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(v0, pv, _CMP_GT_OQ)) |
+                                      _mm256_movemask_pd(_mm256_cmp_pd(v1, pv, _CMP_GT_OQ)) << 4);
+            const uint32_t l =
+                static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(v0, pv, _CMP_LT_OQ)) |
+                                      _mm256_movemask_pd(_mm256_cmp_pd(v1, pv, _CMP_LT_OQ)) << 4);
+            bits |= uint64_t{g} << j;
+            up += std::popcount(g), down += std::popcount(l);
+        }
+        for (; j < count; j++) {
+            bits |= static_cast<uint64_t>(k[j] > pivot) << j;
+            up += k[j] > pivot, down += k[j] < pivot;
+        }
+        above[base / 64] = bits;
+    }
+    *nAbove = up, *nBelow = down;
+}
+
+bool wideClasses() {
+    static const bool wide = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    }();
+    return wide;
+}
+
 // The same step when only the pivot's own element p equals the pivot; false (nothing moved) otherwise.
 // The scan examines the front from lo; an element above the pivot goes to gt and the back's elements
 // come to i in turn (those above shifting down by one) until one not above it, which stays at i. So
@@ -69,7 +108,9 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     // Counts by lanes: a true comparison is all ones, minus one as an integer.
     __m128i upCount = _mm_setzero_si128(), downCount = upCount;
     int32_t nAbove = 0, nBelow = 0;
-    for (int32_t base = 0; base < n; base += 64) {
+    const bool wide = wideClasses();
+    if (wide) classifyWide(key + lo, n, pivot, above, &nAbove, &nBelow);
+    for (int32_t base = 0; base < n && !wide; base += 64) {
         uint64_t up = 0;
         const int32_t count = std::min(64, n - base);
         const double* k = key + lo + base;
@@ -182,6 +223,30 @@ void partitionKeys(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     }
 }
 
+// The box pass below with each end's three coordinates in one register (the points have a spare one
+// after the last): lane by lane the same running minima and maxima of the first and second ends.
+__attribute__((target("avx2"))) void boxPassWide(const Vec3* points, const CollEdge* edges, int32_t first,
+                                                 int32_t last, double* kx, double* ky, double* kz, double* lo,
+                                                 double* hi) {
+    __m256d loA = _mm256_set1_pd(1e35), loB = loA, hiA = _mm256_set1_pd(-1e35), hiB = hiA;
+    for (int32_t i = first; i <= last; i++) {
+        const __m256d pa = _mm256_loadu_pd(&points[edges[i].a].x),
+                      pb = _mm256_loadu_pd(&points[edges[i].b].x);
+        loA = _mm256_min_pd(pa, loA), hiA = _mm256_max_pd(pa, hiA);
+        loB = _mm256_min_pd(pb, loB), hiB = _mm256_max_pd(pb, hiB);
+        if (kx) {
+            const __m256d sum = _mm256_add_pd(pa, pb);
+            const __m128d xy = _mm256_castpd256_pd128(sum);
+            _mm_storel_pd(&kx[i], xy), _mm_storeh_pd(&ky[i], xy);
+            _mm_storel_pd(&kz[i], _mm256_extractf128_pd(sum, 1));
+        }
+    }
+    double l[8], h[8];
+    _mm256_storeu_pd(l, loA), _mm256_storeu_pd(l + 4, loB), _mm256_storeu_pd(h, hiA),
+        _mm256_storeu_pd(h + 4, hiB);
+    for (int c = 0; c < 3; c++) lo[c] = l[c], lo[c + 3] = l[c + 4], hi[c] = h[c], hi[c + 3] = h[c + 4];
+}
+
 CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t last, bool* failed) {
     auto* node = static_cast<CollTreeNode*>(std::calloc(1, sizeof(CollTreeNode)));
     if (!node) {
@@ -201,7 +266,10 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     double* kx = w.keys[0].get();
     double* ky = w.keys[1].get();
     double* kz = w.keys[2].get();
-    for (int32_t i = first; i <= last; i++) {
+    double lo[6], hi[6];  // x, y, z of the first ends' lanes, then of the second ends'
+    const bool wide = wideClasses();
+    if (wide) boxPassWide(points, edges, first, last, split ? kx : nullptr, ky, kz, lo, hi);
+    for (int32_t i = first; i <= last && !wide; i++) {
         const Vec3& a = points[edges[i].a];
         const Vec3& b = points[edges[i].b];
         const __m128d pa = _mm_loadu_pd(&a.x), pb = _mm_loadu_pd(&b.x);
@@ -215,11 +283,12 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
             kz[i] = a.z + b.z;
         }
     }
-    double lo[6], hi[6];  // x, y, z of the first ends' lanes, then of the second ends'
-    _mm_storeu_pd(lo, loA), _mm_storel_pd(&lo[2], loZ), _mm_storeu_pd(&lo[3], loB),
-        _mm_storeh_pd(&lo[5], loZ);
-    _mm_storeu_pd(hi, hiA), _mm_storel_pd(&hi[2], hiZ), _mm_storeu_pd(&hi[3], hiB),
-        _mm_storeh_pd(&hi[5], hiZ);
+    if (!wide) {
+        _mm_storeu_pd(lo, loA), _mm_storel_pd(&lo[2], loZ), _mm_storeu_pd(&lo[3], loB),
+            _mm_storeh_pd(&lo[5], loZ);
+        _mm_storeu_pd(hi, hiA), _mm_storel_pd(&hi[2], hiZ), _mm_storeu_pd(&hi[3], hiB),
+            _mm_storeh_pd(&hi[5], hiZ);
+    }
     bool signedZero = false;
     for (int c = 0; c < 3; c++)
         signedZero = signedZero || (lo[c] == 0.0 && lo[c + 3] == 0.0) || (hi[c] == 0.0 && hi[c + 3] == 0.0);
@@ -240,6 +309,7 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     node->zmin = zmin, node->zmax = zmax;
     node->first = first;
     node->last = last;
+    mesh->leafCount += !split;
     if (!split) return node;
     const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
@@ -277,6 +347,15 @@ CollMesh* collMeshCreate(int32_t n) {
     return createSized(n, n);
 }
 
+int32_t collMeshLeafAt(const CollMesh* mesh, int32_t firstEdge) {
+    if (!mesh || !mesh->leafFirstEdge) return -1;
+    const int32_t* at =
+        std::lower_bound(mesh->leafFirstEdge, mesh->leafFirstEdge + mesh->leafCount, firstEdge);
+    return at != mesh->leafFirstEdge + mesh->leafCount && *at == firstEdge
+               ? static_cast<int32_t>(at - mesh->leafFirstEdge)
+               : -1;
+}
+
 void collMeshTreeFree(CollTreeNode* node) {
     if (!node) return;
     collMeshTreeFree(node->left);
@@ -289,24 +368,56 @@ namespace {
 void treeLayoutFree(CollMesh* mesh) {
     std::free(mesh->treePoints);
     std::free(mesh->treeEnds);
+    std::free(mesh->leafHulls);
+    std::free(mesh->leafFirstPoint);
+    std::free(mesh->leafFirstEdge);
+    std::free(mesh->leafHullState);
     mesh->treePoints = nullptr;
     mesh->treeEnds = nullptr;
+    mesh->leafHulls = nullptr;
+    mesh->leafFirstPoint = nullptr;
+    mesh->leafFirstEdge = nullptr;
+    mesh->leafHullState = nullptr;
+    mesh->leafCount = 0;
 }
 
 // The points in the order the tree's leaves reach them: a leaf's ends then lie together in memory.
-bool treeLayoutBuild(CollMesh* mesh, const Vec3* points) {
+// The leaves' first edges, in the order the build made the leaves (that of their edges).
+void leafStartsOf(const CollTreeNode* node, int32_t* starts, int32_t* count) {
+    if (!node) return;
+    if (!node->left && !node->right) starts[(*count)++] = node->first;
+    leafStartsOf(node->left, starts, count);
+    leafStartsOf(node->right, starts, count);
+}
+
+bool treeLayoutBuild(CollMesh* mesh, const Vec3* points, const CollTreeNode* root) {
     const size_t nv = static_cast<size_t>(mesh->vertexCount), ne = static_cast<size_t>(mesh->edgeCount);
     mesh->treePoints = static_cast<Vec3*>(std::malloc(sizeof(Vec3) * std::max<size_t>(nv, 1)));
     mesh->treeEnds = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * 2 * std::max<size_t>(ne, 1)));
+    // Only the records of the leaves a query needs are written: their room is left unset.
+    mesh->leafHulls = static_cast<CollLeafHull*>(
+        std::malloc(sizeof(CollLeafHull) * static_cast<size_t>(std::max(mesh->leafCount, 1))));
+    mesh->leafHullState =
+        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(std::max(mesh->leafCount, 1)), 1));
     int32_t* number = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * std::max<size_t>(nv, 1)));
-    if (!mesh->treePoints || !mesh->treeEnds || !number) {
+    int32_t* leafStarts = mesh->leafFirstEdge = static_cast<int32_t*>(
+        std::malloc(sizeof(int32_t) * static_cast<size_t>(std::max(mesh->leafCount, 1))));
+    mesh->leafFirstPoint =
+        static_cast<int32_t*>(std::malloc(sizeof(int32_t) * (static_cast<size_t>(mesh->leafCount) + 1)));
+    if (!mesh->treePoints || !mesh->treeEnds || !mesh->leafHulls || !mesh->leafHullState ||
+        !mesh->leafFirstPoint || !number || !leafStarts) {
         std::free(number);
         treeLayoutFree(mesh);
         return false;
     }
+    int32_t leaves = 0;
+    leafStartsOf(root, leafStarts, &leaves);
     std::fill(number, number + nv, -1);
-    int32_t next = 0;
+    int32_t next = 0, leaf = -1;
     for (size_t i = 0; i < 2 * ne; i++) {
+        // The leaves come in the order of their edges: the next one starts where this one ends.
+        if (i % 2 == 0 && leaf + 1 < mesh->leafCount && leafStarts[leaf + 1] == static_cast<int32_t>(i / 2))
+            mesh->leafFirstPoint[++leaf] = next;
         const int32_t v = i % 2 ? mesh->edges[i / 2].b : mesh->edges[i / 2].a;
         if (number[v] < 0) {
             number[v] = next;
@@ -314,6 +425,8 @@ bool treeLayoutBuild(CollMesh* mesh, const Vec3* points) {
         }
         mesh->treeEnds[i] = number[v];
     }
+    // Every leaf has edges, so each one began above; the last first point closes them.
+    mesh->leafFirstPoint[mesh->leafCount] = next;
     std::free(number);
     return true;
 }
@@ -397,7 +510,7 @@ class PointMerger {
     const std::vector<double>& keys() const { return keys_; }
 
   private:
-    int32_t search(const Vec3& p);  // find without the recent points
+    int32_t search(const Vec3& p, uint64_t hash);  // find without the points named lately
     static uint64_t mix(uint64_t x) {
         x ^= x >> 31, x *= 0x9e3779b97f4a7c15ull, x ^= x >> 29;
         return x;
@@ -411,9 +524,8 @@ class PointMerger {
                mask_;
     }
     static uint64_t bitsOf(double v) { return std::bit_cast<uint64_t>(v); }
-    uint64_t exactSlot(const Vec3& p) const {
-        return mix(bitsOf(p.x) ^ mix(bitsOf(p.y) ^ mix(bitsOf(p.z)))) & exactMask_;
-    }
+    static uint64_t hashOf(const Vec3& p) { return mix(bitsOf(p.x) ^ mix(bitsOf(p.y) ^ mix(bitsOf(p.z)))); }
+    uint64_t exactSlot(const Vec3& p) const { return hashOf(p) & exactMask_; }
     // Point id at the head of its cell's chain; in the exact table (the points are stored there in
     // their order until the table is full, so the first exactCount_ are in it).
     void chain(int32_t id) {
@@ -446,9 +558,10 @@ class PointMerger {
     // coordinates may then merge with the other one, so it goes through the cell table.
     std::vector<uint8_t> crowded_;
     std::vector<int32_t> near_;  // candidates of one search
-    static constexpr uint32_t kRecent = 4;
-    int32_t recent_[kRecent] = {-1, -1, -1, -1};  // the last points found by search
-    uint32_t recentNext_ = 0;
+    // The points named lately, by their coordinates' hash (direct-mapped, small enough to stay in
+    // cache): a vertex's other edges mostly come soon after, and the large exact table misses the cache.
+    static constexpr uint64_t kMetBits = 13;
+    std::vector<int32_t> met_;
 };
 
 PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, int32_t capacity)
@@ -465,6 +578,7 @@ PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, 
     // tolerance, for the cells to hold every point within reach.
     if (!std::isfinite(tol) || !(extent / tol < 1e12)) return;
     maxSlots_ = std::bit_ceil(static_cast<uint64_t>(std::clamp<int64_t>(count, 1024, 1 << 25)));
+    met_.assign(size_t{1} << kMetBits, -1);
     heads_.assign(64, -1);
     mask_ = heads_.size() - 1;
     exact_.assign(128, -1);
@@ -473,21 +587,22 @@ PointMerger::PointMerger(double tol, double extent, bool finite, int64_t count, 
 }
 
 int32_t PointMerger::find(const Vec3& p) {
-    // The points just named first: a triangle's corners come twice in a row (and its neighbour's
-    // again). A point stored with these very coordinates is the one the exact table holds (stored
-    // coordinates never repeat), so it answers as the table would.
-    if (merging_)
-        for (const int32_t j : recent_)
-            if (j >= 0 && same(points_[j], p) && !crowded_[j]) return j;
-    const int32_t id = search(p);
-    recent_[recentNext_++ % kRecent] = id;
+    // The points named lately first: a triangle's corners come twice in a row, its neighbours' soon
+    // after. A point stored with these very coordinates and not crowded is the one the exact table
+    // holds (stored coordinates never repeat), so it answers as the table would.
+    if (!merging_) return search(p, 0);
+    const uint64_t hash = hashOf(p);
+    int32_t& met = met_[hash >> (64 - kMetBits)];
+    if (met >= 0 && same(points_[met], p) && !crowded_[met]) return met;
+    const int32_t id = search(p, hash);
+    if (id >= 0) met = id;
     return id;
 }
 
-int32_t PointMerger::search(const Vec3& p) {
+int32_t PointMerger::search(const Vec3& p, uint64_t hash) {
     uint64_t slot = 0;
     if (merging_) {
-        for (slot = exactSlot(p); exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
+        for (slot = hash & exactMask_; exact_[slot] >= 0; slot = (slot + 1) & exactMask_) {
             const int32_t j = exact_[slot];
             if (same(points_[j], p)) {
                 // Alone within the tolerance: the only point the search below could name.
@@ -772,7 +887,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
         const size_t n = static_cast<size_t>(mesh->edgeCount);
         for (std::unique_ptr<double[]>& k : w.keys) k.reset(new double[n]);
         w.aboveBits.resize(n / 64 + 1);
-        w.points.resize(static_cast<size_t>(mesh->vertexCount));
+        w.points.resize(static_cast<size_t>(mesh->vertexCount) + 1);  // a spare point for the wide loads
         for (int32_t v = 0; v < mesh->vertexCount; v++) w.points[v] = mesh->vertices[v].point;
     } catch (const std::bad_alloc&) {
         return -1;
@@ -782,7 +897,7 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
         collMeshTreeFree(root);
         return -1;
     }
-    if (!treeLayoutBuild(mesh, w.points.data())) {
+    if (!treeLayoutBuild(mesh, w.points.data(), root)) {
         collMeshTreeFree(root);
         return -1;
     }

@@ -34,6 +34,14 @@ struct CollTreeNode {
     CollTreeNode* right;
 };
 
+// A box turned to a leaf's edges (their principal axes), holding its end points: a tilted patch of a
+// surface fills far less of it than of the axis-aligned box. Taken when a query first needs it.
+struct CollLeafHull {
+    Vec3 centre;
+    Vec3 axis[3];    // orthonormal up to rounding
+    double half[3];  // half-sizes along the axes, grown past the rounding of the projections
+};
+
 struct CollMesh {
     int32_t vertexCapacity;
     int32_t vertexCount;
@@ -49,6 +57,13 @@ struct CollMesh {
     // ends (a, b) in that numbering, for the queries' walks over the tree's leaves.
     Vec3* treePoints;
     int32_t* treeEnds;
+    CollLeafHull* leafHulls;  // one per leaf of the tree, taken on demand by the queries (unset before)
+    uint8_t* leafHullState;   // per leaf: 0 not taken yet, 1 taken, 2 none (points not finite)
+    // Per leaf in edge order: its first edge, and the first of the tree-ordered points its edges use
+    // first (each once, up to the next leaf's first; its other ends come before; leafCount + 1 entries).
+    int32_t* leafFirstEdge;
+    int32_t* leafFirstPoint;
+    int32_t leafCount;
 };
 
 CollMesh* collMeshCreate(int32_t n);  // capacity n for vertices and edges; null when memory is short
@@ -74,6 +89,8 @@ CollMesh* collMeshRotateCopy(const CollMesh* mesh, double angle);
 // The box tree of one mesh over its edges (which it reorders): 1, or -1 when memory is short.
 int collMeshTreeBuildOne(CollMesh* mesh);
 void collMeshTreeFree(CollTreeNode* node);
+// The number of the tree's leaf whose edges start at firstEdge, or -1.
+int32_t collMeshLeafAt(const CollMesh* mesh, int32_t firstEdge);
 
 // Slots of a set: the base, a second blade, the base turned by +angle and by -angle, the second
 // turned by -angle.

@@ -316,6 +316,153 @@ double boxAngleBound(const Box& n, const BoxRanges& r, const Swing& s, bool leaf
     return half < 0.0 ? INFINITY : polar - half;
 }
 
+// Eigenvectors of the symmetric 3x3 matrix a (destroyed) by Jacobi rotations, as the columns of v. Any
+// orthonormal frame makes a valid box; the principal one makes it tight.
+void principalAxes(double a[3][3], double v[3][3]) {
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++) v[i][j] = i == j ? 1.0 : 0.0;
+    for (int sweep = 0; sweep < 4; sweep++) {
+        for (int p = 0; p < 2; p++) {
+            for (int q = p + 1; q < 3; q++) {
+                if (!(std::fabs(a[p][q]) > 1e-30 * (std::fabs(a[p][p]) + std::fabs(a[q][q])))) continue;
+                const double theta = (a[q][q] - a[p][p]) / (2 * a[p][q]);
+                const double t =
+                    std::copysign(1.0, theta) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+                const double c = 1 / std::sqrt(t * t + 1), sn = t * c;
+                for (int k = 0; k < 3; k++) {
+                    const double kp = a[k][p], kq = a[k][q];
+                    a[k][p] = c * kp - sn * kq, a[k][q] = sn * kp + c * kq;
+                }
+                for (int k = 0; k < 3; k++) {
+                    const double pk = a[p][k], qk = a[q][k];
+                    a[p][k] = c * pk - sn * qk, a[q][k] = sn * pk + c * qk;
+                }
+                for (int k = 0; k < 3; k++) {
+                    const double kp = v[k][p], kq = v[k][q];
+                    v[k][p] = c * kp - sn * kq, v[k][q] = sn * kp + c * kq;
+                }
+            }
+        }
+    }
+}
+
+// The turned box of a leaf's end points (the samples lie on the edges, within it).
+// 1 taken, 2 none (points not finite).
+int takeHull(const CollMesh* mesh, const CollTreeNode* node, int32_t leaf, CollLeafHull* h) {
+    // Each point of the leaf at least once: with the tree's numbering its new points in their run,
+    // then the ends numbered before it.
+    const auto eachPoint = [&](auto&& use) {
+        const int32_t from = 2 * node->first, to = 2 * node->last + 1;
+        if (mesh->treeEnds) {
+            const int32_t newFrom = mesh->leafFirstPoint[leaf], newTo = mesh->leafFirstPoint[leaf + 1];
+            for (int32_t v = newFrom; v < newTo; v++) use(mesh->treePoints[v]);
+            for (int32_t i = from; i <= to; i++)
+                if (mesh->treeEnds[i] < newFrom) use(mesh->treePoints[mesh->treeEnds[i]]);
+        } else {
+            for (int32_t i = from; i <= to; i++) {
+                const CollEdge& e = mesh->edges[i / 2];
+                use(mesh->vertices[i % 2 ? e.b : e.a].point);
+            }
+        }
+    };
+    // The sums of the points' offsets from the box's corner and of their products: only the axes
+    // come of them, and any axes hold the points (the projections below decide the sizes).
+    const Vec3 o{node->xmin, node->ymin, node->zmin};
+    double n = 0, sx = 0, sy = 0, sz = 0, sxx = 0, sxy = 0, sxz = 0, syy = 0, syz = 0, szz = 0;
+    eachPoint([&](const Vec3& p) {
+        const double x = p.x - o.x, y = p.y - o.y, z = p.z - o.z;
+        n += 1, sx += x, sy += y, sz += z;
+        sxx += x * x, sxy += x * y, sxz += x * z, syy += y * y, syz += y * z, szz += z * z;
+    });
+    if (!(n > 0)) return 2;
+    const double mx = sx / n, my = sy / n, mz = sz / n;
+    double a[3][3] = {{sxx - sx * mx, sxy - sx * my, sxz - sx * mz},
+                      {sxy - sx * my, syy - sy * my, syz - sy * mz},
+                      {sxz - sx * mz, syz - sy * mz, szz - sz * mz}};
+    for (const auto& row : a)
+        for (const double x : row)
+            if (!std::isfinite(x)) return 2;
+    double v[3][3];
+    principalAxes(a, v);
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; k++) {
+        const Vec3 u{v[0][k], v[1][k], v[2][k]};
+        const double len = std::sqrt(dot(u, u));
+        if (!(len > 0.5) || !std::isfinite(len)) return 2;
+        h->axis[k] = {u.x / len, u.y / len, u.z / len};
+        lo[k] = INFINITY, hi[k] = -INFINITY;
+    }
+    eachPoint([&](const Vec3& p) {
+        for (int k = 0; k < 3; k++) {
+            const double t = dot(p, h->axis[k]);
+            lo[k] = std::min(lo[k], t), hi[k] = std::max(hi[k], t);
+        }
+    });
+    // The projections and the centre's sum round by a few units of size * 1e-16; the axes are
+    // orthonormal to about as much: grown by far more than that.
+    const double size = std::max({std::fabs(node->xmin), std::fabs(node->xmax), std::fabs(node->ymin),
+                                  std::fabs(node->ymax), std::fabs(node->zmin), std::fabs(node->zmax)});
+    const double grow = size * 1e-9 + 1e-12;
+    h->centre = {0, 0, 0};
+    for (int k = 0; k < 3; k++) {
+        const double mid = (lo[k] + hi[k]) / 2;
+        h->centre.x += mid * h->axis[k].x, h->centre.y += mid * h->axis[k].y,
+            h->centre.z += mid * h->axis[k].z;
+        h->half[k] = (hi[k] - lo[k]) / 2 + grow;
+    }
+    if (std::isfinite(size) && std::isfinite(h->half[0] + h->half[1] + h->half[2]) &&
+        std::isfinite(h->centre.x) && std::isfinite(h->centre.y) && std::isfinite(h->centre.z))
+        return 1;
+    return 2;
+}
+
+// boxAngleBound over a leaf's turned box: its corners c + sum of +-half_k axis_k, their dot products
+// taken from the centre's and the axes' (each corner rounds within the slack of the bound).
+double hullAngleBound(const CollLeafHull& h, const Swing& s) {
+    const Vec3 cq{h.centre.x - s.pivot.x, h.centre.y - s.pivot.y, h.centre.z - s.pivot.z};
+    const double a0 = dot(cq, s.direction), b0 = dot(cq, s.reference);
+    double ad[3], bd[3], d2min = 0.0, d2max = 0.0, sHalf = 0.0;
+    for (int k = 0; k < 3; k++) {
+        ad[k] = h.half[k] * dot(h.axis[k], s.direction), bd[k] = h.half[k] * dot(h.axis[k], s.reference);
+        const double t = std::fabs(dot(cq, h.axis[k]));
+        const double near = std::max(t - h.half[k], 0.0), far = t + h.half[k];
+        d2min += near * near, d2max += far * far;
+        sHalf += h.half[k] * std::fabs(dot(h.axis[k], s.swingAxis));
+    }
+    const double ax[2] = {a0 - ad[0], a0 + ad[0]}, ay[2] = {-ad[1], ad[1]}, az[2] = {-ad[2], ad[2]};
+    const double bx[2] = {b0 - bd[0], b0 + bd[0]}, by[2] = {-bd[1], bd[1]}, bz[2] = {-bd[2], bd[2]};
+    double ca[8], cb[8], amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
+    for (int k = 0; k < 8; k++) {
+        ca[k] = ax[k & 1] + ay[k >> 1 & 1] + az[k >> 2];
+        cb[k] = bx[k & 1] + by[k >> 1 & 1] + bz[k >> 2];
+        amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
+    }
+    if (!(bmin > 0.0 || bmax < 0.0 || amin > 0.0)) return -INFINITY;
+    int lo = 0;
+    for (int k = 1; k < 8; k++)
+        if (ca[lo] * cb[k] - cb[lo] * ca[k] < 0.0) lo = k;
+    const double polar = polarOf(cb[lo], ca[lo]) - 1e-6;
+    // The box's distances grown a little more: the sums above round too.
+    d2min *= 1 - 1e-9, d2max *= 1 + 1e-9;
+    const double sMin = std::max(std::fabs(dot(cq, s.swingAxis)) - sHalf * (1 + 1e-9), 0.0);
+    const double half = s.takeoff ? toolSegTakeoffOver(s.takeoff, d2min, d2max, sMin) : NAN;
+    if (std::isnan(half)) return -INFINITY;
+    return half < 0.0 ? INFINITY : polar - half;
+}
+
+// The larger of a leaf's two bounds (both hold) where its box bound alone lets it in.
+double leafAngleBound(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double bound,
+                      double floor) {
+    if (!(bound - 1e-9 < floor) || !mesh->leafHulls || !mesh->leafHullState || !mesh->leafFirstPoint)
+        return bound;
+    const int32_t leaf = collMeshLeafAt(mesh, node->first);
+    if (leaf < 0) return bound;
+    CollLeafHull& h = mesh->leafHulls[leaf];
+    uint8_t& state = mesh->leafHullState[leaf];
+    if (state == 0) state = static_cast<uint8_t>(takeHull(mesh, node, leaf, &h));
+    return state == 1 ? std::max(bound, hullAngleBound(h, s)) : bound;
+}
+
 int leafQuery(const CollMesh* mesh, const CollTreeNode* node, const Swing& s, double* ioAngle) {
     int best = 0;
     for (int32_t i = node->first; i <= node->last; i++) {
@@ -350,7 +497,9 @@ int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing
         const Box box = boxOf(n);
         const BoxRanges r = rangesOf(box, s.pivot, s.swingAxis);
         if (!boxMeetsReach(r, s)) return;
-        const double bound = boxAngleBound(box, r, s, !n->left && !n->right, *ioAngle);
+        const bool leaf = !n->left && !n->right;
+        double bound = boxAngleBound(box, r, s, leaf, *ioAngle);
+        if (leaf) bound = leafAngleBound(mesh, n, s, bound, *ioAngle);
         if (bound - 1e-9 >= *ioAngle) return;
         heap.push_back({bound, n});
         std::push_heap(heap.begin(), heap.end(), greater);

@@ -296,6 +296,82 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
     EXPECT_GT(hits, 60);
 }
 
+// Seeded bent grids with their diagonals, tilted at random, whose leaves fill little of their
+// axis-aligned boxes: the tree queries (which then take the leaves' turned boxes) give the exhaustive
+// loop's answer, and every turned box taken holds the ends of its leaf's edges.
+TEST_F(MeshSetTest, LeafHullsHoldTheirEndsAndKeepTheAnswer) {
+    int taken = 0, hits = 0;
+    for (int n = 0; n < 40; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        const Frame g = randomFrame();  // the grid spans dir and ref and bends along axis
+        const Vec3 o{30 + 30 * rngUniform(), 20 * rngUniform() - 10, 20 * rngUniform()};
+        const double step = 0.4 + 1.2 * rngUniform(), bend = 0.03 * rngUniform();
+        const int size = 30 + rngBelow(12);  // points a side
+        const auto at = [&](int i, int j) {
+            const double u = (i - size / 2) * step, v = (j - size / 2) * step, w = bend * (u * u + v * v);
+            return Vec3{o.x + u * g.dir.x + v * g.ref.x + w * g.axis.x,
+                        o.y + u * g.dir.y + v * g.ref.y + w * g.axis.y,
+                        o.z + u * g.dir.z + v * g.ref.z + w * g.axis.z};
+        };
+        Lines lines;
+        for (int i = 0; i < size; i++) {
+            std::vector<Vec3> row, column, diagonal, other;
+            for (int j = 0; j < size; j++) row.push_back(at(i, j)), column.push_back(at(j, i));
+            for (int j = 0; i + j < size; j++)
+                diagonal.push_back(at(i + j, j)), other.push_back(at(j, i + j));
+            for (const auto* l : {&row, &column, &diagonal, &other}) lines.add(*l);
+        }
+        const double angle = 0.3 + rngUniform();
+        MeshSet* withTree = meshSetFromList(lines.array, 1, angle, 1e-3);
+        MeshSet* plain = meshSetFromList(lines.array, 1, angle, 1e-3);
+        ASSERT_TRUE(withTree && plain);
+        for (CollMesh* m : plain->meshes) collMeshTreeFree(std::exchange(m->tree, nullptr));
+        for (int q = 0; q < 25; q++) {
+            const Vec3 c = at(rngBelow(size), rngBelow(size)), off = randomPoint(12);
+            const Vec3 pivot{c.x + off.x, c.y + off.y, c.z + off.z};
+            const Frame f = randomFrame();
+            const int32_t selector = 1 + rngBelow(9);
+            const double limit = 0.2 + 1.3 * rngUniform();  // angles at or below -limit do not count
+            double swing[2];
+            int32_t index[2];
+            for (int k = 0; k < 2; k++) {
+                ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, k ? plain : withTree, selector,
+                                         &swing[k], limit),
+                          1);
+                index[k] = meshSetHitIndex();
+            }
+            EXPECT_TRUE(swing[0] == swing[1] && index[0] == index[1]) << n << " " << q;
+            hits += index[0] >= 0;
+        }
+        for (const CollMesh* m : withTree->meshes) {
+            ASSERT_TRUE(m && m->tree && m->leafHulls && m->leafHullState);
+            std::vector<const CollTreeNode*> stack{m->tree};
+            while (!stack.empty()) {
+                const CollTreeNode* node = stack.back();
+                stack.pop_back();
+                const int32_t leaf = collMeshLeafAt(m, node->first);
+                if (node->left) stack.push_back(node->left), stack.push_back(node->right);
+                ASSERT_TRUE(node->left || leaf >= 0);
+                if (node->left || m->leafHullState[leaf] != 1) continue;
+                const CollLeafHull& h = m->leafHulls[leaf];
+                taken++;
+                for (int32_t i = node->first; i <= node->last; i++)
+                    for (const int32_t v : {m->edges[i].a, m->edges[i].b}) {
+                        const Vec3& p = m->vertices[v].point;
+                        const Vec3 d{p.x - h.centre.x, p.y - h.centre.y, p.z - h.centre.z};
+                        for (int k = 0; k < 3; k++)
+                            EXPECT_LE(std::fabs(vecDot3D(&d, &h.axis[k])), h.half[k]) << n << " " << leaf;
+                    }
+            }
+        }
+        meshSetFree(withTree);
+        meshSetFree(plain);
+    }
+    EXPECT_GT(taken, 2000);
+    EXPECT_GT(hits, 300);
+}
+
 // 200 seeded tools, each in a seeded frame about the origin, with 200 point indices k each.
 template <class Check>
 void forSeededToolPoints(Check check) {
