@@ -84,12 +84,14 @@ __attribute__((target("avx2,popcnt"))) void classifyWide(const double* key, int3
     *nAbove = up, *nBelow = down;
 }
 
+bool gWide = true;
+
 bool wideClasses() {
     static const bool wide = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     }();
-    return wide;
+    return wide && gWide;
 }
 
 // The same step when only the pivot's own element p equals the pivot; false (nothing moved) otherwise.
@@ -321,6 +323,10 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
 }
 
 }  // namespace
+
+void collMeshUseWide(int on) {
+    gWide = on != 0;
+}
 
 namespace {
 

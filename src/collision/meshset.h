@@ -152,4 +152,7 @@ int toolPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* referenc
 int collMeshEdgeTest(const CollMesh* mesh, int32_t edge, const Vec3* pivot, const Vec3* direction,
                      const Vec3* reference, const Vec3* swingAxis, double* ioAngle, double limit);
 
+// The tree build takes the processor's wide compares where it has them (on by default and after
+// meshSetResetState); off, the narrow ones alone: the same trees either way.
+void collMeshUseWide(int on);
 void meshSetResetState();

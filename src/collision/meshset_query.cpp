@@ -620,4 +620,5 @@ void meshSetResetState() {
     g = QueryState{};
     gVertex = VertexAngles{};
     meshSetSetFolders(nullptr, nullptr);
+    collMeshUseWide(1);
 }
