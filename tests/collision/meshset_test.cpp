@@ -49,6 +49,27 @@ int leaves(const CollTreeNode* n) {
     return !n ? 0 : (!n->left && !n->right) ? 1 : leaves(n->left) + leaves(n->right);
 }
 
+// One seeded swing question (frame, selector, limit) put to the tree and to the exhaustive loop.
+struct TwoAnswers {
+    double swing[2];
+    int32_t index[2];
+    Vec3 hit[2];
+};
+
+TwoAnswers askBoth(const MeshSet* withTree, const MeshSet* plain, const Vec3& pivot) {
+    const Frame f = randomFrame();
+    const int32_t selector = 1 + rngBelow(9);
+    const double limit = 0.2 + 1.3 * rngUniform();  // angles at or below -limit do not count
+    TwoAnswers a{};
+    for (int k = 0; k < 2; k++) {
+        EXPECT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, k ? plain : withTree, selector, &a.swing[k],
+                                 limit),
+                  1);
+        a.index[k] = meshSetHitPoint(&a.hit[k]);
+    }
+    return a;
+}
+
 }  // namespace
 
 // A repeated point adds no edge; vertices stay sorted by their plan distance; a leaf holds 99 edges.
@@ -274,23 +295,11 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
             std::free(std::exchange(m->treePoints, nullptr));
             std::free(std::exchange(m->treeEnds, nullptr));
         }
-        const Vec3 pivot = randomPoint(half / 2);
-        const Frame f = randomFrame();
-        const int32_t selector = 1 + rngBelow(9);
-        const double limit = 0.2 + 1.3 * rngUniform();  // angles at or below -limit do not count
-        double swing[2];
-        Vec3 hit[2];
-        int32_t index[2];
-        for (int k = 0; k < 2; k++) {
-            ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, k ? plain : withTree, selector,
-                                     &swing[k], limit),
-                      1);
-            index[k] = meshSetHitPoint(&hit[k]);
-        }
-        EXPECT_EQ(swing[0], swing[1]) << n;
-        EXPECT_EQ(index[0], index[1]) << n;
-        EXPECT_TRUE(hit[0].x == hit[1].x && hit[0].y == hit[1].y && hit[0].z == hit[1].z) << n;
-        hits += index[0] >= 0;
+        const TwoAnswers a = askBoth(withTree, plain, randomPoint(half / 2));
+        EXPECT_EQ(a.swing[0], a.swing[1]) << n;
+        EXPECT_EQ(a.index[0], a.index[1]) << n;
+        EXPECT_TRUE(a.hit[0].x == a.hit[1].x && a.hit[0].y == a.hit[1].y && a.hit[0].z == a.hit[1].z) << n;
+        hits += a.index[0] >= 0;
         meshSetFree(withTree);
         meshSetFree(plain);
     }
@@ -330,20 +339,9 @@ TEST_F(MeshSetTest, LeafHullsHoldTheirEndsAndKeepTheAnswer) {
         for (CollMesh* m : plain->meshes) collMeshTreeFree(std::exchange(m->tree, nullptr));
         for (int q = 0; q < 25; q++) {
             const Vec3 c = at(rngBelow(size), rngBelow(size)), off = randomPoint(12);
-            const Vec3 pivot{c.x + off.x, c.y + off.y, c.z + off.z};
-            const Frame f = randomFrame();
-            const int32_t selector = 1 + rngBelow(9);
-            const double limit = 0.2 + 1.3 * rngUniform();  // angles at or below -limit do not count
-            double swing[2];
-            int32_t index[2];
-            for (int k = 0; k < 2; k++) {
-                ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, k ? plain : withTree, selector,
-                                         &swing[k], limit),
-                          1);
-                index[k] = meshSetHitIndex();
-            }
-            EXPECT_TRUE(swing[0] == swing[1] && index[0] == index[1]) << n << " " << q;
-            hits += index[0] >= 0;
+            const TwoAnswers a = askBoth(withTree, plain, {c.x + off.x, c.y + off.y, c.z + off.z});
+            EXPECT_TRUE(a.swing[0] == a.swing[1] && a.index[0] == a.index[1]) << n << " " << q;
+            hits += a.index[0] >= 0;
         }
         for (const CollMesh* m : withTree->meshes) {
             ASSERT_TRUE(m && m->tree && m->leafHulls && m->leafHullState);

@@ -31,6 +31,14 @@ CheckModel toolContext() {
     return m;
 }
 
+// The tool context of a ball mill: the lift models answer the sweeps of a ball.
+struct BallContext {
+    ToolGeom ball{};
+    CheckModel templ = toolContext();
+    BallContext() { ball.toolType = kBallMill, templ.tool = &ball; }
+    BallContext(const BallContext&) = delete;
+};
+
 }  // namespace
 
 TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
@@ -158,10 +166,9 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
 // rising; and a merge with it holds the joined list as the heap sort leaves it, ties included.
 TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
     rngResetState();
-    ToolGeom ball{};
-    ball.toolType = kBallMill;
-    CheckModel templ = toolContext();
-    templ.tool = &ball;
+    BallContext context;
+    CheckModel& templ = context.templ;
+    ToolGeom& ball = context.ball;
     int hits = 0, widened = 0;
     for (int k = 0; k < 3; ++k) {
         std::vector<Vec2> pts;
@@ -228,10 +235,9 @@ TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
 // grains: the same lift of every sweep of a ball, whether the cells covered it or were widened first.
 TEST(RevMeshModel, LiftModelOverCellsAnswersAsTheSortedModel) {
     rngResetState();
-    ToolGeom ball{};
-    ball.toolType = kBallMill;
-    CheckModel templ = toolContext();
-    templ.tool = &ball;
+    BallContext context;
+    CheckModel& templ = context.templ;
+    ToolGeom& ball = context.ball;
     const double sizes[][2] = {{0.5, 2}, {1, 3}, {2, 8}, {3, 0.2}};
     int hits = 0, covered = 0, widened = 0, thinner = 0;
     for (int k = 0; k < 4; ++k) {
