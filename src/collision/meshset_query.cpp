@@ -271,14 +271,40 @@ double polarOf(double b, double a) {
     return std::isnan(near) ? std::atan2(b, a) : near;
 }
 
+// The polar angles in the swing plane of a box's eight corners, whose dot products with the direction
+// and the reference are sums of one value per axis (ax, bx: the corner's side along the first axis, and
+// so on): the smallest less the slack in *lo and, when asked, the largest plus the slack in *hi. False
+// when the corners do not lie clear of the origin and of the angle's cut along -direction.
+[[gnu::always_inline]] inline bool cornerPolars(const double ax[2], const double ay[2], const double az[2],
+                                                const double bx[2], const double by[2], const double bz[2],
+                                                double* lo, double* hi) {
+    double ca[8], cb[8], amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
+    for (int k = 0; k < 8; k++) {
+        ca[k] = ax[k & 1] + ay[k >> 1 & 1] + az[k >> 2];
+        cb[k] = bx[k & 1] + by[k >> 1 & 1] + bz[k >> 2];
+        amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
+    }
+    if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return false;
+    // Clear of the cut, the corners lie within a half-plane about the origin: the turn from one to
+    // another tells which polar angle is smaller, so only the extreme corners need an arc tangent (a
+    // turn misjudged by rounding costs far less than the slack).
+    int first = 0, last = 0;
+    for (int k = 1; k < 8; k++) {
+        if (ca[first] * cb[k] - cb[first] * ca[k] < 0.0) first = k;
+        if (ca[last] * cb[k] - cb[last] * ca[k] > 0.0) last = k;
+    }
+    // The polynomial's arc tangents lie within 1e-7 of the library's.
+    *lo = polarOf(cb[first], ca[first]) - 1e-6;
+    if (hi != nullptr) *hi = polarOf(cb[last], ca[last]) + 1e-6;
+    return true;
+}
+
 // A lower bound of the swing angle of every point in a box: the smallest polar angle of the box
 // in the swing plane (where the box lies clear of the origin and of the angle's cut along -direction)
 // less the largest angle the tool profile takes off at the box's distances. INFINITY also when every
 // angle in the box lies at or below -limit, where no point counts: the largest polar angle bounds
 // them when the profile takes off no negative angle.
 double boxAngleBound(const Box& n, const BoxRanges& r, const Swing& s, bool leaf, double floor) {
-    double amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
-    double ca[8], cb[8];
     // A corner's dot products are sums of one product per axis, taken once for each side of the box
     // (the same products and the same order of addition as corner by corner).
     const Vec3 &p = s.pivot, &d = s.direction, &e = s.reference;
@@ -288,22 +314,8 @@ double boxAngleBound(const Box& n, const BoxRanges& r, const Swing& s, bool leaf
                  az[2] = {cz[0] * d.z, cz[1] * d.z};
     const double bx[2] = {cx[0] * e.x, cx[1] * e.x}, by[2] = {cy[0] * e.y, cy[1] * e.y},
                  bz[2] = {cz[0] * e.z, cz[1] * e.z};
-    for (int k = 0; k < 8; k++) {
-        ca[k] = ax[k & 1] + ay[k >> 1 & 1] + az[k >> 2];
-        cb[k] = bx[k & 1] + by[k >> 1 & 1] + bz[k >> 2];
-        amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
-    }
-    if (bmin <= 0.0 && bmax >= 0.0 && amin <= 0.0) return -INFINITY;
-    // Clear of the cut, the corners lie within a half-plane about the origin: the turn from one to
-    // another tells which polar angle is smaller, so only the extreme corners need an arc tangent (a
-    // turn misjudged by rounding costs far less than the slack).
-    int lo = 0, hi = 0;
-    for (int k = 1; k < 8; k++) {
-        if (ca[lo] * cb[k] - cb[lo] * ca[k] < 0.0) lo = k;
-        if (ca[hi] * cb[k] - cb[hi] * ca[k] > 0.0) hi = k;
-    }
-    // The polynomial's arc tangents lie within 1e-7 of the library's.
-    const double polar = polarOf(cb[lo], ca[lo]) - 1e-6, polarMax = polarOf(cb[hi], ca[hi]) + 1e-6;
+    double polar, polarMax;
+    if (!cornerPolars(ax, ay, az, bx, by, bz, &polar, &polarMax)) return -INFINITY;
     if (s.takeoffPositive && polarMax + 1e-9 <= -s.limit) return INFINITY;
     // The box's nearest distance from the swing plane: points off the plane lose less of their angle.
     const double d2min = r.d2min, d2max = r.d2max;
@@ -431,17 +443,8 @@ double hullAngleBound(const CollLeafHull& h, const Swing& s) {
     }
     const double ax[2] = {a0 - ad[0], a0 + ad[0]}, ay[2] = {-ad[1], ad[1]}, az[2] = {-ad[2], ad[2]};
     const double bx[2] = {b0 - bd[0], b0 + bd[0]}, by[2] = {-bd[1], bd[1]}, bz[2] = {-bd[2], bd[2]};
-    double ca[8], cb[8], amin = INFINITY, bmin = INFINITY, bmax = -INFINITY;
-    for (int k = 0; k < 8; k++) {
-        ca[k] = ax[k & 1] + ay[k >> 1 & 1] + az[k >> 2];
-        cb[k] = bx[k & 1] + by[k >> 1 & 1] + bz[k >> 2];
-        amin = std::min(amin, ca[k]), bmin = std::min(bmin, cb[k]), bmax = std::max(bmax, cb[k]);
-    }
-    if (!(bmin > 0.0 || bmax < 0.0 || amin > 0.0)) return -INFINITY;
-    int lo = 0;
-    for (int k = 1; k < 8; k++)
-        if (ca[lo] * cb[k] - cb[lo] * ca[k] < 0.0) lo = k;
-    const double polar = polarOf(cb[lo], ca[lo]) - 1e-6;
+    double polar;
+    if (!cornerPolars(ax, ay, az, bx, by, bz, &polar, nullptr)) return -INFINITY;
     // The box's distances grown a little more: the sums above round too.
     d2min *= 1 - 1e-9, d2max *= 1 + 1e-9;
     const double sMin = std::max(std::fabs(dot(cq, s.swingAxis)) - sHalf * (1 + 1e-9), 0.0);
