@@ -517,6 +517,7 @@ namespace {
 void detachMesh(CheckModel* model) {
     model->boxMin = model->boxMax = nullptr;
     model->grid = nullptr;
+    model->index = nullptr;  // a clone's index is its template's, over another mesh
     model->triangles = nullptr;
     model->facets = nullptr;
     model->facetCount = 0;

@@ -10,6 +10,8 @@
 #include <tuple>
 #include <vector>
 
+#include "collision/meshindex.h"
+#include "collision/meshset.h"
 #include "geometry/frames.h"
 #include "geometry/rng.h"
 #include "meshutil.h"
@@ -128,6 +130,23 @@ TEST_F(Polymesh, FacetGroupHookSeesTheStagesAndCanRefuse) {
     EXPECT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshNoMemory);
     EXPECT_EQ(model.triangles, nullptr);
     clear_user_callback();
+}
+
+// A mesh loaded into a clone of a model with an index (the stock of a run, cloned from its part model)
+// has no index until one is built for it: the template's index stays the template's alone.
+TEST_F(Polymesh, MeshLoadedIntoACloneLeavesTheTemplatesIndexAlone) {
+    Rng rng{5};
+    const std::string part = writeStl(dir, "part.stl", randomTriangles(&rng, 40, -20, 30));
+    const std::string stock = writeStl(dir, "stock.stl", randomTriangles(&rng, 7, -20, 30));
+    chkModelInit(&model, kMeshTriangles);
+    ASSERT_EQ(polymeshLoad(&model, part.c_str()), kPolymeshOk);
+    model.index = meshIndexBuild(40, model.boxMin, model.boxMax);
+    ASSERT_NE(model.index, nullptr);
+    CheckModel* clone = polymeshLoadWithGrid(stock.c_str(), &model, 0.0);
+    ASSERT_NE(clone, nullptr);
+    EXPECT_EQ(clone->index, nullptr);
+    polymeshDelete(clone);
+    EXPECT_EQ(meshIndexCount(model.index), 40);
 }
 
 TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
