@@ -20,6 +20,7 @@
 #include "kernel/ncout.h"
 #include "kernel/numtext.h"
 #include "kernel/pof.h"
+#include "kernel/toolcontour.h"
 #include "surfaces/polyimport.h"
 
 CycleRecord kvCyc3d = {
@@ -296,6 +297,23 @@ std::string messageFile(const CycleRecord* record) {
     return file.empty() ? variable(record, "MessageFile") : file;
 }
 
+// What earlier runs of the process left in the families a run sets up: the front end's set-up (point
+// mode, clearance offset, tool tip, tool reference), the decimals, the message level, the tool
+// reference, the global frames and the mirror frame pair, the mesh import's axis scale and the pivot
+// axis. The writer is the host entry's choice.
+void resetRunState() {
+    CycleRecord* writer = ncGetWriter();
+    ncOutResetState();
+    ncSetWriter(writer);
+    numTextResetState();
+    msgResetState();
+    toolContourResetState();
+    framesResetState();
+    framePairResetState();
+    polyImportResetState();
+    idx5PivotResetState();
+}
+
 }  // namespace
 
 Cyc3dParams* cyc3dParams(CycleRecord* record) {
@@ -322,6 +340,7 @@ int cyc3dRejectArgs(CycleRecord*) {
 int cyc3dInitFromParams(CycleRecord* record) {
     if (!record) return 0;
     // Nothing of an earlier run may stand in for this run's parameters.
+    resetRunState();
     P* p = cyc3dParams(record);
     cyc3dParamsClear(p);
     int32_t ncOut = variable(record, "NCOutp") == "true";
@@ -424,7 +443,6 @@ int cyc3dReadParameters(CycleRecord* record) {
         cyc3dSetStatus(record, -1);
         return 0;
     }
-    setAxisScale(1.0, 1.0, 1.0);  // a run without ScaleXYZ imports unscaled
     for (const Optional& o : kOptional) {
         char* value = kvListGet(record->vars, o.name, nullptr);
         if (!value) continue;
@@ -458,8 +476,9 @@ int cyc3dRun(CycleRecord* record) {
     P* p = record ? cyc3dParams(record) : nullptr;
     if (!p) return 0;
     {
-        const Vec3 o{p->polyCsO[0], p->polyCsO[1], p->polyCsO[2]}, x{p->polyCsX[0], p->polyCsX[1], p->polyCsX[2]},
-            y{p->polyCsY[0], p->polyCsY[1], p->polyCsY[2]}, z{p->polyCsZ[0], p->polyCsZ[1], p->polyCsZ[2]};
+        const Vec3 o{p->polyCsO[0], p->polyCsO[1], p->polyCsO[2]},
+            x{p->polyCsX[0], p->polyCsX[1], p->polyCsX[2]}, y{p->polyCsY[0], p->polyCsY[1], p->polyCsY[2]},
+            z{p->polyCsZ[0], p->polyCsZ[1], p->polyCsZ[2]};
         cyc3dSetPolyFrame(&o, &x, &y, &z);
     }
     Vec3 o{p->frameCsO[0], p->frameCsO[1], p->frameCsO[2]}, x{p->frameCsX[0], p->frameCsX[1], p->frameCsX[2]},

@@ -219,19 +219,28 @@ bool holdStep(const Vec3* point, int32_t mode, bool fiveAxis) {
 // Set-up and state
 
 void idx5ResetState() {
-    CycleRecord* writer = g.writer;
-    double threshold = g.threshold, unit = g.unitFactor, offset = g.clearanceOffset;
-    int32_t pointMode = g.pointMode, feedMode = g.feedMode;
     dropBuffer();
     sbsResetState();
-    g = NcOutState{};
-    // The modes, the plunge angle and the cycle's unit settings outlive the reset.
-    g.writer = writer;
-    g.threshold = threshold;
-    g.unitFactor = unit;
-    g.clearanceOffset = offset;
-    g.pointMode = pointMode;
-    g.feedMode = feedMode;
+    NcOutState fresh;
+    // What the run's set-up chose outlives the reset: the writer, the modes, the plunge angle, the
+    // special feeds, the unit settings, and the tool tip with the tool reference, which the input step
+    // and idx5SetScale set before the output starts. Only the output's progress starts afresh.
+    fresh.writer = g.writer;
+    fresh.pointMode = g.pointMode;
+    fresh.feedMode = g.feedMode;
+    fresh.threshold = g.threshold;
+    fresh.noPlungeCheck = g.noPlungeCheck;
+    fresh.approachFeed = g.approachFeed;
+    fresh.retractFeed = g.retractFeed;
+    fresh.infeedFeed = g.infeedFeed;
+    fresh.toolTip = g.toolTip;
+    fresh.tipLength = g.tipLength;
+    fresh.toolRefOffset = g.toolRefOffset;
+    fresh.startPoint = g.startPoint;
+    fresh.unitFactor = g.unitFactor;
+    fresh.clearanceOffset = g.clearanceOffset;
+    g = fresh;
+    // The plunge cycle's moves carry unit tool axes: they are always written with six decimals.
     setNumberDecimals(6);
     if (g.writer) coreSetDtoSPrecision(g.writer, 6);
 }

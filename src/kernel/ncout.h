@@ -60,7 +60,10 @@ enum : int32_t {
 };
 
 // Set-up and state.
-void idx5ResetState();  // starts a run: positions, counters, feeds and sections reset; 6 decimals
+// Starts a plunge run's output: positions, counters, feeds, sections and the SBS block reset, six
+// decimals. The run's set-up stays (writer, modes, plunge angle, special feeds, unit settings, tool
+// tip and tool reference).
+void idx5ResetState();
 void ncSetWriter(CycleRecord* cycle);  // null: nothing is written
 CycleRecord* ncGetWriter();
 void ncSetPointMode(int32_t mode);  // 0 off, 1 literal points as splines, 2 as polynomials
@@ -136,4 +139,4 @@ int ncSbsToggle(int32_t op);  // 1 open, 0 close, other restart; only while SBS 
 int ncWriteSbsPoint(const Vec3* point, const Vec3* axisPoint, double parameter);
 int32_t ncSbsBlockOpen();
 
-void ncOutResetState();  // everything, the writer, unit factor and plunge threshold included
+void ncOutResetState();  // everything, the writer, set-up, unit factor and plunge threshold included
