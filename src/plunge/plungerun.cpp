@@ -546,6 +546,8 @@ int runPlungeCycle(const char* cfgName) {
 
 int idx5Run(CycleRecord* record) {
     if (!record) return 1;
+    // A parameter-file run applies no words: it runs with the defaults, never with an earlier run's words.
+    if (record->cfgMode != 1) cycleParamsResetState();
     ncSetWriter(defaultCycle());
     setAbortHook(idx5ModeCallback);
     Cyc3dParams* c = cyc3dParams(record);
