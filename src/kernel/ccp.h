@@ -29,8 +29,8 @@ enum : int32_t {
     kCcpOpenPocket = 5,
 };
 
-// The pocket parameters the record carries beside its CycleRecord fields. They
-// are static: a key that a run does not name keeps the previous run's value.
+// The pocket parameters the record carries beside its CycleRecord fields. Every
+// run starts them from the defaults: a key that a run does not name keeps its default.
 struct CcpParams {
     char geoSource[kCcpTextMax + 1];  // exchange file of the pocket contours
     char clamps[kCcpTextMax + 1];     // exchange file of the clamp contours

@@ -12,9 +12,11 @@
 #include "geometry/rng.h"
 #include "kernel/ccp.h"
 #include "kernel/core.h"
+#include "kernel/msg.h"
 #include "kernel/ncemit.h"
 #include "kernel/numtext.h"
 #include "kernel/pof.h"
+#include "pocket/clist.h"
 #include "pocket/contourclean.h"
 #include "pocket/contourorient.h"
 #include "pocket/elemprim.h"
@@ -39,11 +41,6 @@ constexpr double kTwoPi = 6.283185307179586;
 
 double gToolReference = 0;
 std::string gToolLine;
-// The parameters as this run's keys left them: the set-up and the planes
-// change some of them (orientation, surface, depth, levels, plunge type), and
-// the next run must start from the keys, not from the last plane.
-CcpParams gKeyed{};
-bool gKeyedValid = false;
 
 std::string variable(const CycleRecord* record, const char* key) {
     char* v = kvListGet(record->vars, key, nullptr);
@@ -94,8 +91,8 @@ void setTolerances() {
 }
 
 // An angle not named by this run's keys is still in the degrees of the
-// defaults unless an earlier run converted it; no plunge or resolution angle
-// in radians exceeds a full turn, so a larger value can only be degrees.
+// defaults; no plunge or resolution angle in radians exceeds a full turn, so a
+// larger value can only be degrees.
 void anglesToRadians(const CycleRecord* record) {
     CcpParams& p = kvCCPParams;
     RifBlock& b = *rifBlock();
@@ -202,15 +199,23 @@ int prepareClamps() {
 
 int ccpInitFromParams(CycleRecord* record) {
     if (!record) return 0;
+    // Nothing of an earlier run may be held against this one: a key the job leaves out takes its
+    // default, the kernel's switches and the keyword block start empty, no list or frame is left over,
+    // and decimals and message level are the defaults until this run's parameters set them.
+    ccpParamsResetState();
+    pocketKernelResetState();
+    rifResetState();
+    clistResetState();
+    framesResetState();
+    framePairResetState();
+    numTextResetState();
+    msgResetState();
     pocketSetRecord(record);
     record->status = kStatusOk;
-    // Nothing of an earlier run may be held against this one.
     pocketErrorClear();
-    pocketKernel().stockPocket = 0;
     rngResetState();
     pocketRunResetState();
     gToolReference = 0;
-    gKeyedValid = false;
     CcpParams& p = kvCCPParams;
     if (record->cfgMode == 1) record->vars = kvListSet(record->vars, "NCOutp", "false", kKvDerived);
     const int32_t ncOut = variable(record, "NCOutp") == "true";
@@ -292,8 +297,6 @@ int ccpReadParameters(CycleRecord* record) {
     if (!pocketReadKeys(record)) return fail(record);
     if (!hasVariable(record, "infeedLength") && !hasVariable(record, "infeedFactor"))
         p.infeedLength = p.toolDiameter / 2;
-    gKeyed = p;
-    gKeyedValid = true;
     if (p.evaluateRif) p.generateRif = b.genRif = 0;
     p.infeedLength = std::fmin(p.infeedLength, 0.99 * p.toolDiameter);
     buildToolLine(p.startExplicit != 0);
@@ -451,7 +454,5 @@ int ccpCycleEnd(CycleRecord* record) {
     ncEmitText(record, 0, 104, "cycleEnd", record->title);
     // The host reads the outcome from the status word, not from its own signal word.
     if (pocketLastError() != 0 || ccpRunFailed()) record->status = kStatusFailed;
-    if (gKeyedValid) kvCCPParams = gKeyed;
-    gKeyedValid = false;
     return 1;
 }
