@@ -1,11 +1,14 @@
 #include "kernel/ncemit.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kernel/framemat.h"
 #include "kernel/numtext.h"
@@ -149,19 +152,41 @@ int ncCommentText(CycleRecord* record, const char* text) {
     return ncEmitText(record, 32, 4101, text, nullptr);
 }
 
+namespace {
+
+// The number k of a variable named "comment_<k>" as the writer would name it (no sign, no leading
+// zero); 0 for any other name.
+long commentNumber(const char* key) {
+    static const char kPrefix[] = "comment_";
+    if (strncmp(key, kPrefix, sizeof kPrefix - 1) != 0) return 0;
+    const char* digits = key + sizeof kPrefix - 1;
+    if (*digits < '1' || *digits > '9') return 0;
+    long k = 0;
+    auto [end, error] = std::from_chars(digits, digits + strlen(digits), k);
+    return error == std::errc() && *end == '\0' ? k : 0;
+}
+
+}  // namespace
+
 int ncWriteComments(CycleRecord* record) {
     if (!record) return 0;
     char* last = kvListGet(record->vars, "lastComment", nullptr);
     long count = last ? strtol(last, nullptr, 10) : 0;
     free(last);
+    // The comments that are there, in their order, up to the last: a count read from the parameter file
+    // is never walked number by number.
+    std::vector<std::pair<long, const char*>> comments;
+    for (const KvList* n = record->vars; n; n = n->next) {
+        const long k = commentNumber(n->key);
+        if (k >= 1 && k <= count) comments.emplace_back(k, n->value);
+    }
+    std::stable_sort(comments.begin(), comments.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     int result = 0;
-    for (long k = 1; k <= count; ++k) {
-        char name[32];
-        snprintf(name, sizeof name, "comment_%ld", k);
-        if (char* comment = kvListGet(record->vars, name, nullptr)) {
-            result = ncComment(record, comment);
-            free(comment);
-        }
+    for (size_t i = 0; i < comments.size(); ++i) {
+        // A key met again: its first value holds, as the list's lookup finds it.
+        if (i > 0 && comments[i].first == comments[i - 1].first) continue;
+        result = ncComment(record, comments[i].second);
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #include "kernel/ncemit.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -163,14 +164,48 @@ TEST_F(NcEmitTest, VariableFormsOfTheEmitters) {
     }
 }
 
+// The comments "comment_1" up to "comment_<lastComment>" that are there, in the order of their
+// numbers; names written otherwise are not comments.
 TEST_F(NcEmitTest, CommentsComeFromTheNumberedVariables) {
-    rec.vars = kvListSet(rec.vars, "lastComment", "3", kKvFile);
-    rec.vars = kvListSet(rec.vars, "comment_1", "first", kKvFile);
-    rec.vars = kvListSet(rec.vars, "comment_3", "third", kKvFile);
-    EXPECT_EQ(ncWriteComments(&rec), 1);
-    ASSERT_EQ(gOut.size(), 2u);
-    EXPECT_EQ(text(gOut[0], KVNC_TEXT_NAME), "first");
-    EXPECT_EQ(text(gOut[1], KVNC_TEXT_NAME), "third");
+    const struct {
+        const char* last;
+        std::vector<std::string> written;
+    } cases[] = {
+        {"3", {"first", "third"}},
+        {"12", {"first", "third", "tenth", "twelfth"}},
+        {"9223372036854775807", {"first", "third", "tenth", "twelfth"}},
+        {"99999999999999999999999", {"first", "third", "tenth", "twelfth"}},
+        {"0", {}},
+        {"-4", {}},
+        {"many", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last);
+        kvListFree(rec.vars);
+        rec.vars = nullptr;
+        for (const auto& [key, value] : {std::pair{"comment_12", "twelfth"},
+                                         {"comment_3", "third"},
+                                         {"comment_10", "tenth"},
+                                         {"comment_1", "first"},
+                                         {"comment_03", "not a comment"},
+                                         {"comment_+2", "not a comment"},
+                                         {"comment_", "not a comment"},
+                                         {"lastComment", c.last}})
+            rec.vars = kvListSet(rec.vars, key, value, kKvFile);
+        gOut.clear();
+        // A count far beyond the comments must not be walked number by number: a stalled run fails here.
+        ASSERT_EXIT(
+            {
+                alarm(10);
+                ncWriteComments(&rec);
+                _exit(0);
+            },
+            ::testing::ExitedWithCode(0), "");
+        EXPECT_EQ(ncWriteComments(&rec), c.written.empty() ? 0 : 1);
+        std::vector<std::string> written;
+        for (const auto& e : gOut) written.push_back(text(e, KVNC_TEXT_NAME));
+        EXPECT_EQ(written, c.written);
+    }
 }
 
 TEST_F(NcEmitTest, ToolAxisIsNormalisedOrNotWritten) {
