@@ -1,12 +1,16 @@
 #include "KVWOG5/wogerr.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "KVWOG5/lists.h"
+#include "geometry/rng.h"
 #include "platform/critsec.h"
 #include "platform/debugfiles.h"
 
@@ -19,10 +23,13 @@ const char kRandSeedSection[] = "wogRandSeed";
 const char kRandNextSection[] = "wogRandNext";
 
 const uint32_t kLcgA = 7141, kLcgC = 54773, kLcgM = 259200;
+constexpr int kTempNameTries = 200;
 
 WogErrorState gState = {0, 0, "", 0, 1};
 // Seeding and drawing take different sections; atomic so that they cannot tear the seed.
 std::atomic<uint32_t> gSeed{1};
+// The temporary names' own draws, guarded by the name search's section; they never disturb a run's.
+Rng gTempNames = {1u};
 
 }  // namespace
 
@@ -85,21 +92,29 @@ int wogDebugEnabled() {
 int makeUniqueTempName(char* out, size_t outSize, const char* suffix) {
     if (!out || outSize == 0) return -1;
     out[0] = '\0';
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
     CritSecGuard guard(kTempNameSection);
     std::string name;
-    int tries = 0;
-    for (; tries < 200; tries++) {
+    bool made = false;
+    for (int tries = 0; tries < kTempNameTries && !made; tries++) {
+        // Two draws of the library's own generator: the host's rand() is not ours to reseed or draw from.
+        const uint32_t draw =
+            static_cast<uint32_t>(rngStep(&gTempNames)) << 15 | static_cast<uint32_t>(rngStep(&gTempNames));
         char hex[16];
-        std::snprintf(hex, sizeof hex, "/%x", static_cast<unsigned>(std::rand()));
+        std::snprintf(hex, sizeof hex, "/%x", static_cast<unsigned>(draw));
         name = std::string(kOutDir) + hex + (suffix ? suffix : "");
-        FILE* f = std::fopen(name.c_str(), "r");
-        if (!f) break;
-        std::fclose(f);
+        if (name.size() >= outSize) return -1;
+        // The name is taken by creating it: no other process can take it meanwhile, and no file or link
+        // that is there already is ever written through.
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            close(fd);
+            made = true;
+        } else if (errno != EEXIST) {
+            break;  // the folder takes no new file: no other name would do better
+        }
     }
-    if (name.size() >= outSize) return -1;
     std::memcpy(out, name.c_str(), name.size() + 1);
-    return tries < 200 ? 1 : 0;
+    return made ? 1 : 0;
 }
 
 void wogRandSeed(uint32_t value) {
@@ -140,4 +155,5 @@ int memSwap(void* a, void* b, size_t size) {
 void wogResetState() {
     gState = WogErrorState{0, 0, "", 0, 1};
     gSeed.store(1, std::memory_order_relaxed);
+    gTempNames = {1u};
 }

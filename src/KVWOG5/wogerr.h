@@ -30,8 +30,10 @@ int wogDebugEnabled();
 // fixed name in the working folder.
 const char* wogDebugInfoPath();
 
-// Searches a free name "./" "/<hex>" suffix: 1 when found, 0 after 200 taken names, -1 when out is
-// missing or too small for a name (out then holds an empty text). out receives the last name built.
+// Takes a free name "./" "/<hex>" suffix by creating it empty (exclusively: an existing file or link
+// is never taken, and no other process can take the same name): 1 when made, 0 after 200 taken names
+// or when the folder takes no new file, -1 when out is missing or too small for a name (out then holds
+// an empty text). out receives the last name built. The names come from the library's own generator.
 int makeUniqueTempName(char* out, size_t outSize, const char* suffix);
 
 void wogRandSeed(uint32_t value);
@@ -40,5 +42,5 @@ double wogRandNext();  // in [0, 1)
 int pickRandomStart(StartCandList* list, int32_t seedValue);
 int memSwap(void* a, void* b, size_t size);
 
-// Test support: everything back to its load-time state (switch file unread, seed 1).
+// Test support: everything back to its load-time state (switch file unread, seeds 1).
 void wogResetState();

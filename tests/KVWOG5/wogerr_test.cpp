@@ -1,6 +1,7 @@
 #include "KVWOG5/wogerr.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -167,15 +168,42 @@ TEST_F(WogErr, TempNamesAreFreeAndBounded) {
     const std::string hex = n.substr(3, n.size() - 11);
     EXPECT_FALSE(hex.empty());
     EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos);
-    EXPECT_FALSE(exists(name));
+    EXPECT_EQ(readFile(name), "");  // taken: made empty
+    std::remove(name);
 
     EXPECT_EQ(makeUniqueTempName(name, sizeof name, nullptr), 1);
     EXPECT_EQ(std::string(name).find('_'), std::string::npos);
+    std::remove(name);
 
     char small[6] = "xxxxx";
     EXPECT_EQ(makeUniqueTempName(small, sizeof small, "_tmp.prf"), -1);
     EXPECT_STREQ(small, "");
     EXPECT_EQ(makeUniqueTempName(nullptr, 10, "_tmp.prf"), -1);
+}
+
+// The search neither reseeds nor draws the host's rand(), repeats from the library's own seed, and
+// passes over a file and a dangling link at the names it would take, touching neither.
+TEST_F(WogErr, TempNamesLeaveTheHostsGeneratorAndExistingFilesAlone) {
+    std::srand(1234);
+    const int hostsDraw = std::rand();
+    std::srand(1234);
+    char first[64], second[64], name[64];
+    ASSERT_EQ(makeUniqueTempName(first, sizeof first, ".tmp"), 1);
+    ASSERT_EQ(makeUniqueTempName(second, sizeof second, ".tmp"), 1);
+    EXPECT_EQ(std::rand(), hostsDraw);
+    EXPECT_STRNE(first, second);
+    std::remove(first);
+    std::remove(second);
+
+    wogResetState();
+    std::ofstream(first, std::ios::binary) << "the host's";
+    ASSERT_EQ(symlink("never-made.txt", second), 0);
+    ASSERT_EQ(makeUniqueTempName(name, sizeof name, ".tmp"), 1);
+    EXPECT_STRNE(name, first);
+    EXPECT_STRNE(name, second);
+    EXPECT_EQ(readFile(first), "the host's");
+    EXPECT_FALSE(exists("never-made.txt"));
+    for (const char* made : {first, second, name}) std::remove(made);
 }
 
 StartCandList* candidates(int n) {
