@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -121,15 +122,75 @@ TEST(ParamFile, FailedWriteKeepsTheOldFile) {
     writeTestFile("kept.pcf", "old := 1\n");
     KvList* list = kvListSet(nullptr, "new", "2", kKvFile);
     EXPECT_EQ(kvListWrite("kept.pcf", nullptr), -1);
-    // Block the file that the new contents are written to first.
-    mkdir("kept.pcf.tmp", 0755);
-    EXPECT_EQ(kvListWrite("kept.pcf", list), -2);
-    rmdir("kept.pcf.tmp");
-    EXPECT_EQ(readTestFile("kept.pcf"), "old := 1\n");
     EXPECT_EQ(kvListWrite("no-such-dir/x.pcf", list), -2);
+    // A folder where the file should be cannot be replaced: it stays, and no written copy is left.
+    mkdir("folder.pcf", 0755);
+    EXPECT_EQ(kvListWrite("folder.pcf", list), -2);
+    struct stat st;
+    EXPECT_TRUE(stat("folder.pcf", &st) == 0 && S_ISDIR(st.st_mode));
+    EXPECT_NE(access("folder.pcf.tmp", F_OK), 0);
+    rmdir("folder.pcf");
+    EXPECT_EQ(readTestFile("kept.pcf"), "old := 1\n");
     EXPECT_EQ(kvListWrite("kept.pcf", list), 1);
     EXPECT_EQ(readTestFile("kept.pcf"), "\n\n   \"new\" := \"2\"\n");
     EXPECT_NE(access("kept.pcf.tmp", F_OK), 0);
+    kvListFree(list);
+}
+
+// The writer replaces only the file the name stands for: a link stays a link and the file it names
+// (made when missing) takes the text with its permissions; files it did not make are left as they were.
+TEST(ParamFile, WriteReplacesTheFileALinkNamesAndNothingItDidNotMake) {
+    KvList* list = kvListSet(nullptr, "new", "2", kKvFile);
+    const std::string text = "\n\n   \"new\" := \"2\"\n";
+    mkdir("real", 0755);
+    struct Case {
+        const char* name;     // handed to the writer
+        const char* target;   // the file that must hold the text; null when the write fails
+        const char* foreign;  // a file beside the target the writer did not make, or null
+        mode_t mode;          // of the target before and after; 0 when it is new
+    } cases[] = {
+        {"plain.pcf", "plain.pcf", "plain.pcf.tmp", 0644},
+        {"private.pcf", "private.pcf", nullptr, 0600},
+        {"linked.pcf", "real/linked.pcf", "real/linked.pcf.tmp", 0640},
+        {"dangling.pcf", "real/new.pcf", nullptr, 0},
+        {"loop.pcf", nullptr, nullptr, 0},
+    };
+    writeTestFile("plain.pcf", "old\n");
+    writeTestFile("private.pcf", "old\n");
+    writeTestFile("real/linked.pcf", "old\n");
+    ASSERT_EQ(symlink("real/linked.pcf", "linked.pcf"), 0);
+    ASSERT_EQ(symlink("real/new.pcf", "dangling.pcf"), 0);
+    ASSERT_EQ(symlink("loop2.pcf", "loop.pcf"), 0);
+    ASSERT_EQ(symlink("loop.pcf", "loop2.pcf"), 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.mode) chmod(c.target, c.mode);
+        if (c.foreign) writeTestFile(c.foreign, "not the writer's\n");
+        EXPECT_EQ(kvListWrite(c.name, list), c.target ? 1 : -2);
+        struct stat st;
+        ASSERT_EQ(lstat(c.name, &st), 0);
+        EXPECT_EQ(S_ISLNK(st.st_mode), !c.target || std::string(c.name) != c.target);
+        if (c.target) {
+            EXPECT_EQ(readTestFile(c.target), text);
+            ASSERT_EQ(stat(c.target, &st), 0);
+            if (c.mode) {
+                EXPECT_EQ(st.st_mode & 07777, c.mode);
+            }
+        }
+        if (c.foreign) {
+            EXPECT_EQ(readTestFile(c.foreign), "not the writer's\n");
+        }
+    }
+    for (const char* folder : {".", "real"})
+        if (DIR* d = opendir(folder)) {
+            while (dirent* e = readdir(d)) {
+                const std::string n = e->d_name;
+                EXPECT_TRUE(n.find(".tmp") == std::string::npos || n == "plain.pcf.tmp" ||
+                            n == "linked.pcf.tmp")
+                    << "left behind: " << folder << "/" << n;
+            }
+            closedir(d);
+        }
     kvListFree(list);
 }
 

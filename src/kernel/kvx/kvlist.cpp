@@ -1,8 +1,14 @@
 #include "kernel/kvx/kvlist.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "kernel/cfgfile.h"
@@ -190,6 +196,33 @@ bool putKey(std::string& out, const char* key) {
     return true;
 }
 
+constexpr int kTempTries = 100;  // names "<target>.tmp", "<target>.tmp1", ... tried for the new text
+constexpr int kLinkHops = 40;    // longer chains of links are taken as a loop
+
+// The file a name stands for: each link followed to the name it holds (which need not exist yet);
+// empty for a chain of links that does not end.
+std::filesystem::path linkTarget(const char* fileName) {
+    std::filesystem::path p = fileName;
+    for (int hop = 0; hop < kLinkHops; ++hop) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(p, ec))) return p;
+        std::filesystem::path to = std::filesystem::read_symlink(p, ec);
+        if (ec) return {};
+        p = to.is_absolute() ? to : p.parent_path() / to;
+    }
+    return {};
+}
+
+bool writeAll(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 int kvListWrite(const char* fileName, const KvList* list) {
@@ -207,15 +240,27 @@ int kvListWrite(const char* fileName, const KvList* list) {
         text += '\n';
         ++count;
     }
-    // Written beside the target and renamed over it, so that a failed write
-    // leaves the previous file whole.
-    std::string temp = std::string(fileName) + ".tmp";
-    FILE* file = fopen(temp.c_str(), "w");
-    if (!file) return -2;
-    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
-    ok = (fclose(file) == 0) && ok;
-    if (!ok || rename(temp.c_str(), fileName) != 0) {
-        remove(temp.c_str());
+    // Written beside the target and renamed over it, so that a failed write leaves the previous file
+    // whole. The target is the file a link names (the link stays a link), and the file written first is
+    // one this call creates: a file or link of that name that is there already is never written through.
+    const std::filesystem::path target = linkTarget(fileName);
+    if (target.empty()) return -2;
+    struct stat previous;
+    const bool replaces = stat(target.c_str(), &previous) == 0;
+    std::string temp;
+    int fd = -1;
+    for (int k = 0; k < kTempTries && fd < 0; ++k) {
+        temp = target.string() + ".tmp" + (k ? std::to_string(k) : "");
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd < 0 && errno != EEXIST) return -2;
+    }
+    if (fd < 0) return -2;
+    // The replaced file's permissions carry over: a private file stays private.
+    bool ok = !replaces || fchmod(fd, previous.st_mode & 07777) == 0;
+    ok = writeAll(fd, text) && ok;
+    ok = (close(fd) == 0) && ok;
+    if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
+        unlink(temp.c_str());
         return -2;
     }
     return count;

@@ -41,6 +41,7 @@ void kvListFree(KvList* list);
 // the file cannot be written (an existing file then stays as it was), also when
 // a pair holds what a parameter file cannot carry: the byte 26, a line end in a
 // key, or a key with a double quote that also holds a blank or a colon or
-// begins with a double quote or ";".
+// begins with a double quote or ";". A written name that is a link keeps the
+// link and replaces the file it names, with that file's permissions.
 KvList* kvListLoad(KvList* list, const char* fileName, uint16_t type);
 int kvListWrite(const char* fileName, const KvList* list);
