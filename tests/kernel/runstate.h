@@ -35,6 +35,12 @@ struct Job {
     std::string pof;  // the POF file the job names
 };
 
+// A job with the file that holds it (a parameter file "<name>.pcf" or a configuration file).
+struct JobFile {
+    Job job;
+    std::string file, text;
+};
+
 struct Outcome {
     int32_t started = -1, status = -1;
     std::string records;  // per record: callback pair, channel (two bytes), the record's bytes
@@ -210,6 +216,33 @@ inline std::string firstDifference(const Outcome& a, const Outcome& b) {
         break;
     }
     return why.str();
+}
+
+struct Runs {
+    std::vector<JobFile> jobs;
+    std::vector<Outcome> inTurn, alone;  // by job
+};
+
+// The jobs that makeJobs (impeller job text) gives, written with the inputs into two folders: run in
+// turn in this process in one, then each alone in a fresh process in the other, in the same order, so
+// that the files a job leaves behind are the same on both sides.
+template <class MakeJobs>
+Runs runInTurnAndAlone(const std::filesystem::path& root, const ImpellerOptions& opt, MakeJobs makeJobs) {
+    Runs r;
+    for (const char* side : {"seq", "fresh"}) {
+        r.jobs = makeJobs(writeInputs(root / side, opt, 10.0));
+        for (const JobFile& f : r.jobs) writeFile(root / side / f.file, f.text);
+    }
+    for (const JobFile& f : r.jobs) r.inTurn.push_back(runHere(root / "seq", f.job));
+    for (const JobFile& f : r.jobs) r.alone.push_back(runFresh(root / "fresh", f.job));
+    return r;
+}
+
+// The job's records, POF text and status in turn equal those alone, byte for byte.
+inline ::testing::AssertionResult sameAsAlone(const Outcome& inTurn, const Outcome& alone) {
+    if (inTurn.records == alone.records && inTurn.pof == alone.pof && inTurn.status == alone.status)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << firstDifference(inTurn, alone);
 }
 
 }  // namespace runstate

@@ -16,11 +16,6 @@ using namespace runstate;
 
 namespace {
 
-struct JobFile {
-    Job job;
-    std::string file, text;
-};
-
 // A small impeller and a coarse job keep the plunge runs short under the sanitizers.
 ImpellerOptions smallImpeller() {
     ImpellerOptions o;
@@ -65,34 +60,22 @@ std::vector<JobFile> sequence(const std::string& impellerJob) {
     };
 }
 
-// The sequence in this process, then each job alone in a fresh one; each in a folder of its own
-// (the same inputs, the jobs in the same order, so that the files a job leaves are the same too).
 class RunState : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        const std::filesystem::path root = std::filesystem::current_path() / "runstate";
-        std::vector<JobFile> files;
-        for (const char* side : {"seq", "fresh"}) {
-            files = sequence(writeInputs(root / side, smallImpeller(), 10.0));
-            for (const JobFile& f : files) writeFile(root / side / f.file, f.text);
-        }
-        for (const JobFile& f : files) jobs.push_back(f.job);
-        for (const Job& j : jobs) inTurn.push_back(runHere(root / "seq", j));
-        for (const Job& j : jobs) alone.push_back(runFresh(root / "fresh", j));
-    }
+    static void SetUpTestSuite() { runs = runInTurnAndAlone(root(), smallImpeller(), sequence); }
     static void TearDownTestSuite() {
-        jobs.clear(), inTurn.clear(), alone.clear();
-        std::filesystem::remove_all(std::filesystem::current_path() / "runstate");
+        runs = Runs{};
+        std::filesystem::remove_all(root());
     }
-    static const Outcome& of(const std::vector<Outcome>& outcomes, const std::string& name) {
-        for (size_t i = 0; i < jobs.size(); ++i)
-            if (jobs[i].name == name) return outcomes[i];
+    static std::filesystem::path root() { return std::filesystem::current_path() / "runstate"; }
+    static const Outcome& alone(const std::string& name) {
+        for (size_t i = 0; i < runs.jobs.size(); ++i)
+            if (runs.jobs[i].job.name == name) return runs.alone[i];
         static const Outcome none;
         ADD_FAILURE() << "no job " << name;
         return none;
     }
-    static inline std::vector<Job> jobs;
-    static inline std::vector<Outcome> inTurn, alone;
+    static inline Runs runs;
 };
 
 // The moves of a run as the host sees them (its first callback pair hears channel 31).
@@ -108,17 +91,16 @@ nctrace::Trace trace(const Outcome& o) {
 }  // namespace
 
 TEST_F(RunState, EachJobWritesWhatItWritesAlone) {
-    ASSERT_EQ(inTurn.size(), jobs.size());
-    ASSERT_EQ(alone.size(), jobs.size());
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        SCOPED_TRACE(jobs[i].name);
-        EXPECT_EQ(alone[i].started, 1);
+    ASSERT_EQ(runs.inTurn.size(), runs.jobs.size());
+    ASSERT_EQ(runs.alone.size(), runs.jobs.size());
+    for (size_t i = 0; i < runs.jobs.size(); ++i) {
+        const std::string& name = runs.jobs[i].job.name;
+        SCOPED_TRACE(name);
+        EXPECT_EQ(runs.alone[i].started, 1);
         // Alone, each job does what it is meant to: the parameter-file run stops at the blade count.
-        EXPECT_EQ(alone[i].status, jobs[i].name == "para" ? 1 : 0);
-        EXPECT_FALSE(alone[i].pof.empty());
-        const bool same = inTurn[i].records == alone[i].records && inTurn[i].pof == alone[i].pof &&
-                          inTurn[i].status == alone[i].status;
-        EXPECT_TRUE(same) << firstDifference(inTurn[i], alone[i]);
+        EXPECT_EQ(runs.alone[i].status, name == "para" ? 1 : 0);
+        EXPECT_FALSE(runs.alone[i].pof.empty());
+        EXPECT_TRUE(sameAsAlone(runs.inTurn[i], runs.alone[i]));
     }
 }
 
@@ -127,7 +109,7 @@ TEST_F(RunState, EachJobWritesWhatItWritesAlone) {
 // along its axis.
 TEST_F(RunState, ToolTipAndReferenceMoveThePointsBackAlongTheAxis) {
     const double radius = smallImpeller().toolRadius;
-    const nctrace::Trace centre = trace(of(alone, "plain.cfg"));
+    const nctrace::Trace centre = trace(alone("plain.cfg"));
     ASSERT_GT(centre.moves.size(), 100u);
     const struct {
         const char* job;
@@ -135,7 +117,7 @@ TEST_F(RunState, ToolTipAndReferenceMoveThePointsBackAlongTheAxis) {
     } cases[] = {{"tip.cfg", radius}, {"ref.cfg", radius - 0.5}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.job);
-        const nctrace::Trace shifted = trace(of(alone, c.job));
+        const nctrace::Trace shifted = trace(alone(c.job));
         ASSERT_EQ(shifted.moves.size(), centre.moves.size());
         double worst = 0;
         for (size_t i = 1; i < centre.moves.size(); ++i) {
