@@ -5,7 +5,6 @@
 // process.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -22,75 +21,61 @@ int below(Rng* rng, int n) {
     return rngStep(rng) % n;
 }
 
-bool coin(Rng* rng) {
-    return below(rng, 2) == 1;
-}
+// A kind of job: its cycle, whether its file is a configuration file, the lines every job of the kind
+// holds, and lines of which a seed takes each with even odds (two choices of one setting stand in
+// one entry, split at '|').
+struct Kind {
+    Cycle cycle;
+    bool cfg;
+    const char* always;
+    std::vector<const char*> options;
+};
 
-std::string number(double x) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", x);
-    return text;
-}
+// Plunge configuration runs (the impeller's job before them); plunge parameter-file runs, which apply no
+// keywords and so alone stop at the blade count after the header; pocket runs of both kinds.
+const Kind kKinds[] = {
+    {Cycle::Plunge,
+     true,
+     "",
+     {"*PRECISION 0.5\n|*PRECISION 0.3\n", "*TOOL_TIP 1\n", "*TOOL_REFERENCE T1\n*TREF_T1 0.3\n",
+      "*STOCK_3DF stock.kvx\n", "*REPORT report.txt\n*REPORT_CLASS 9\n", "*SBS 1\n", "*FORCE_G1 1\n",
+      "*FRED_ANGLE 20\n|*FRED_ANGLE 40\n"}},
+    {Cycle::Plunge,
+     false,
+     "polySource := \"stock.kvx\"\ntoolDiameter := 3\nretractPlane := 45\n",
+     {"ncFormat := dsplineFormat\n|ncFormat := polyFormat\n", "clearancePlane := 70\n|clearancePlane := 55\n",
+      "ScaleXYZ := 2,2,2\n", "polyCs_o := 0,0,1\npolyCs_x := 1,0,0\npolyCs_y := 0,1,0\npolyCs_z := 0,0,1\n",
+      "frameCs_o := 1,2,3\n", "frame := 1,2,3,4,5,6\nframeOn := true\nframeOff := true\n",
+      "precision := 2\n|precision := 5\n", "lastComment := 2\ncomment_1 := one\ncomment_2 := two\n",
+      "ppJobID := 7\n"}},
+    {Cycle::Pocket,
+     false,
+     "geoSource := \"pocket.kvx\"\nNCOutp := true\n",
+     {"toolDiameter := 10\n|toolDiameter := 7\n", "strategy := outsideIn\n|strategy := outsideInDirect\n",
+      "strategy := stockOutin\n", "infeedFactor := 0.4\n", "planeAllowance := 0.3\n",
+      "depth := 8\ninfeedDepth := 4\n", "clearancePlane := 60\nretractPlane := 20\n",
+      "plungeType := helical\nhelixRadius := 3\n", "approachType := perpendicular\napproachLength := 2\n",
+      "stockTolerance := 0.3\n", "precision := 3\n", "lastComment := 1\ncomment_1 := pocket\n"}},
+    {Cycle::Pocket,
+     true,
+     "*KVX pocket.kvx\n*TMP_DIR .\n*SICHEBENE 50\n*SICHDIST 2\n*TIEF 8\n*VERTZUSTEL 4\n*HORIZUSTEL 0.4\n"
+     "*XVORSCHUB 800\n*ZVORSCHUB 200\n",
+     {"*FRRADIUS 4\n|*FRRADIUS 3\n", "*UMLAUF 1\n", "*MACRO_TMODE 2\n*MACRO_TRAD 3\n*MACRO_TSWIN 10\n",
+      "*AUFMASS 0.2\n", "*MIRROR_POS 60 0 0\n*MIRROR_ORI 1 0 0\n"}},
+};
 
-// Plunge configuration runs: the impeller's job with a seeded choice of what the set-up reads.
-JobFile plungeCfg(Rng* rng, const std::string& impellerJob, const std::string& name) {
-    std::string t = impellerJob + "*PRECISION " + (coin(rng) ? "0.5\n" : "0.3\n");
-    if (coin(rng)) t += "*TOOL_TIP 1\n";
-    if (coin(rng))
-        t += "*TOOL_REFERENCE T" + name + "\n*TREF_T" + name + " " + number(0.1 * (1 + below(rng, 8))) + "\n";
-    if (coin(rng)) t += "*STOCK_3DF stock.kvx\n";
-    if (coin(rng)) t += "*REPORT report.txt\n*REPORT_CLASS 9\n";
-    if (coin(rng)) t += "*SBS 1\n";
-    if (coin(rng)) t += "*FORCE_G1 1\n";
-    if (coin(rng)) t += "*FRED_ANGLE " + number(5 + below(rng, 40)) + "\n";
-    return {{name + ".cfg", Cycle::Plunge, name + ".pof"}, name + ".cfg", t + "*APT " + name + ".pof\n"};
-}
-
-// Plunge parameter-file runs: they apply no keywords, so alone they stop at the blade count, after the
-// header and the settings of the 3D cycle's parameters.
-JobFile plungePcf(Rng* rng, const std::string& name) {
-    std::string t = "polySource := \"stock.kvx\"\ntoolDiameter := 3\n";
-    t += std::string("ncFormat := ") + (coin(rng) ? "dsplineFormat\n" : "polyFormat\n");
-    t += "clearancePlane := " + number(50 + below(rng, 30)) + "\nretractPlane := 45\n";
-    if (coin(rng)) t += "ScaleXYZ := 2,2,2\n";
-    if (coin(rng)) t += "polyCs_o := 0,0,1\npolyCs_x := 1,0,0\npolyCs_y := 0,1,0\npolyCs_z := 0,0,1\n";
-    if (coin(rng)) t += "frameCs_o := 1,2,3\n";
-    if (coin(rng)) t += "frame := 1,2,3,4,5,6\nframeOn := true\nframeOff := true\n";
-    if (coin(rng)) t += "precision := " + number(2 + below(rng, 5)) + "\n";
-    if (coin(rng)) t += "lastComment := 2\ncomment_1 := \"one\"\ncomment_2 := \"two\"\n";
-    if (coin(rng)) t += "ppJobID := 7\n";
-    return {{name, Cycle::Plunge, name + ".pof"}, name + ".pcf", t + "pofFilename := \"" + name + ".pof\"\n"};
-}
-
-// Pocket parameter-file runs on the example pocket, with and without its optional keys.
-JobFile pocketPcf(Rng* rng, const std::string& name) {
-    static const char* const kStrategies[] = {"contourParallel", "outsideIn", "outsideInDirect",
-                                              "stockOutin"};
-    std::string t =
-        "geoSource := \"pocket.kvx\"\nNCOutp := true\ntoolDiameter := " + number(6 + below(rng, 5)) + "\n";
-    if (coin(rng)) t += std::string("strategy := ") + kStrategies[below(rng, 4)] + "\n";
-    if (coin(rng)) t += "infeedFactor := 0.4\n";
-    if (coin(rng)) t += "planeAllowance := 0.3\n";
-    if (coin(rng)) t += "depth := 8\ninfeedDepth := 4\n";
-    if (coin(rng)) t += "clearancePlane := 60\nretractPlane := 20\n";
-    if (coin(rng)) t += "plungeType := helical\nhelixRadius := 3\n";
-    if (coin(rng)) t += "approachType := perpendicular\napproachLength := 2\n";
-    if (coin(rng)) t += "stockTolerance := 0.3\n";
-    if (coin(rng)) t += "precision := 3\n";
-    if (coin(rng)) t += "lastComment := 1\ncomment_1 := \"pocket\"\n";
-    return {{name, Cycle::Pocket, name + ".pof"}, name + ".pcf", t + "pofFilename := \"" + name + ".pof\"\n"};
-}
-
-// Pocket configuration runs: the keyword block and the parameter file it writes.
-JobFile pocketCfg(Rng* rng, const std::string& name) {
-    std::string t = "*KVX pocket.kvx\n*TMP_DIR .\n*FRRADIUS " + number(3 + below(rng, 3)) +
-                    "\n*SICHEBENE 50\n*SICHDIST 2\n*TIEF 8\n*VERTZUSTEL 4\n*HORIZUSTEL 0.4\n"
-                    "*XVORSCHUB 800\n*ZVORSCHUB 200\n";
-    if (coin(rng)) t += "*UMLAUF 1\n";
-    if (coin(rng)) t += "*MACRO_TMODE 2\n*MACRO_TRAD 3\n*MACRO_TSWIN 10\n*MACRO_HWIN 10\n";
-    if (coin(rng)) t += "*AUFMASS 0.2\n";
-    if (coin(rng)) t += "*MIRROR_POS 60 0 0\n*MIRROR_ORI 1 0 0\n";
-    return {{name + ".cfg", Cycle::Pocket, name + ".pof"}, name + ".cfg", t + "*APT " + name + ".pof\n"};
+JobFile job(Rng* rng, const Kind& kind, const std::string& head, const std::string& name) {
+    std::string text = head + kind.always;
+    for (const std::string option : kind.options) {
+        const size_t bar = option.find('|');
+        if (bar != std::string::npos)
+            text += below(rng, 2) ? option.substr(0, bar) : option.substr(bar + 1);
+        else if (below(rng, 2))
+            text += option;
+    }
+    const std::string file = name + (kind.cfg ? ".cfg" : ".pcf");
+    text += kind.cfg ? "*APT " + name + ".pof\n" : "pofFilename := \"" + name + ".pof\"\n";
+    return {{kind.cfg ? file : name, kind.cycle, name + ".pof"}, file, text};
 }
 
 // Five plunge configuration runs, three plunge parameter-file runs, three pocket runs of each kind, in
@@ -104,20 +89,7 @@ std::vector<JobFile> sequence(uint32_t seed, const std::string& impellerJob) {
     for (size_t i = 0; i < kinds.size(); ++i) {
         std::string name = "j";
         name += std::to_string(i);
-        switch (kinds[i]) {
-            case 0:
-                jobs.push_back(plungeCfg(&rng, impellerJob, name));
-                break;
-            case 1:
-                jobs.push_back(plungePcf(&rng, name));
-                break;
-            case 2:
-                jobs.push_back(pocketPcf(&rng, name));
-                break;
-            default:
-                jobs.push_back(pocketCfg(&rng, name));
-                break;
-        }
+        jobs.push_back(job(&rng, kKinds[kinds[i]], kinds[i] == 0 ? impellerJob : "", name));
     }
     return jobs;
 }
