@@ -398,7 +398,7 @@ int cyc3dInitFromParams(CycleRecord* record) {
     for (const auto& c : kChannels) {
         if (c.on) ncRegisterHandler(record, c.channel, c.handler, acceptRecord, 1);
     }
-    if (record->cfgMode == 1) record->toolContourFlag = 1;
+    record->toolContourFlag = record->cfgMode == 1 ? 1 : 0;  // never left on by an earlier run
 
     ncEmitText(record, 0, 103, "cycle", record->title);
     if (!msgFile.empty()) ncEmitText(record, 0, 109, "msgFile", msgFile.c_str());
