@@ -121,6 +121,20 @@ MeshSet* edgeContourMeshes(const Plist3DNode* chain, int32_t withSecond, double 
     return set;
 }
 
+// The selection whose wire meshes could not be made, named: -1.
+int reportMeshSetFailure(const CycleParams* p) {
+    const auto readable = [](const char* name) {
+        FILE* f = std::fopen(name, "rb");
+        if (f) std::fclose(f);
+        return f != nullptr;
+    };
+    if (p->splitKvx[0] && readable(p->bladeKvx) && !readable(p->splitKvx))
+        msgText(9, kMsgNoSplitterMesh, "* Error: no Splitter Surfaces selected", p->splitKvx);
+    else
+        msgText(9, kMsgNoBladeMesh, "* Error: no Blade Surfaces selected", p->bladeKvx);
+    return -1;
+}
+
 int traceWall(CheckModel* model, const ContourPair* first, const ContourPair* second, const HubShroud* level,
               int32_t direction, Plist* out, const TriGrid* grid) {
     return traceChannelCurve(model, first, second, level, direction, out, grid);
@@ -393,6 +407,8 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     meshSortKeepOrders(1);
     gRun.blades = p->rotOpt == 0 ? meshSetFromFile(p->bladeKvx, p->splitKvx, pitch, p->precision)
                                  : meshSetFromSurfaces(p->bladeKvx, p->splitKvx, pitch, p->precision, radius);
+    // Without its meshes the tilt search could only fail, and would blame the tilt.
+    if (!gRun.blades) return fail(tool, reportMeshSetFailure(p));
     gRun.contours = loadBladeContours(gRun.pair->hub, tol);
     if (!gRun.contours) {
         msgLong(9, kMsgNoProfileCurve, "* No Profil curve selected", 0);

@@ -1,0 +1,72 @@
+// Whole runs of the driver through the C entry points, on the example generator's impeller in a
+// temporary folder: the steps of a run that decide what the tool sees and why a run fails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bladeclear.h"
+#include "hostrun.h"
+#include "impeller.h"
+#include "platform/testenv.h"
+
+namespace {
+
+using hostrun::runJob;
+
+// Two generated parts: the example generator's default, and one of five blades, whose wider channel
+// leaves the tool room to turn at both leading edges.
+class PlungeRunWhole : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        std::string why;
+        for (int k = 0; k < 2; ++k) {
+            tmp[k] = new TempFolder(k ? "runwhole5" : "runwhole");
+            opt[k].outDir = tmp[k]->path();
+            if (k) opt[k].blades = 5;
+            ASSERT_EQ(impWriteAll(opt[k], &why), 1) << why;
+        }
+    }
+    static void TearDownTestSuite() {
+        for (TempFolder*& t : tmp) delete std::exchange(t, nullptr);
+    }
+    // The generated job of part k with the lines added, run in the part's folder.
+    static hostrun::Run run(int k, const std::string& name, const std::string& lines,
+                            const hostrun::Hook& hook = {}) {
+        std::filesystem::copy_file(*tmp[k] / kImpJobFile, *tmp[k] / name,
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::ofstream(*tmp[k] / name, std::ios::app) << lines;
+        return runJob(tmp[k]->path(), name, hook);
+    }
+    static inline TempFolder* tmp[2] = {nullptr, nullptr};
+    static inline ImpellerOptions opt[2];
+};
+
+// The host stops the run at the first tilt search message: what came before it is all that is needed.
+const hostrun::Hook kStopAtTiltSearch = [](KvCycle* c, int32_t channel, const nctrace::Trace& t) {
+    if (channel == 0 && !t.messages.empty() && t.messages.back().rfind("6220,", 0) == 0)
+        kvCSsetSignal(c, KV_SIGNAL_CANCEL);
+};
+
+}  // namespace
+
+// A splitter file that is named but missing fails the run with its name, before any tilt is searched:
+// whether the splitter is selected or not, its wire meshes are built for the tilt search.
+TEST_F(PlungeRunWhole, MissingSplitterFileIsNamed) {
+    for (const char* ok : {"0", "1"}) {
+        const hostrun::Run r =
+            run(0, "nosplit.cfg",
+                std::string("*REPORT report.txt\n*REPORT_CLASS 9\n*SPLIT_KVX nosuch.kvx\n*SPLIT_KVX_OK ") +
+                    ok + "\n");
+        EXPECT_EQ(r.status, KV_STATUS_FAILED) << ok;
+        EXPECT_EQ(r.trace.message(6505), "nosuch.kvx") << testing::PrintToString(r.trace.messages);
+        EXPECT_FALSE(r.trace.sent(6007)) << ok;
+        EXPECT_FALSE(r.trace.sent(6220)) << ok;
+    }
+}
