@@ -15,6 +15,7 @@
 #include "collision/collreport.h"
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
+#include "kernel/idx5.h"
 #include "nctrace.h"
 #include "paramtest.h"
 
@@ -232,3 +233,35 @@ TEST_F(PlungeRun, TempFilesRemovedOutputKept) {
 }
 
 }  // namespace
+
+// The Polyhedron frame places the meshes a run imports: a parameter-file run sets its own (polyCs_*),
+// a configuration run has none; neither keeps the frame an earlier run of the process left behind.
+TEST_F(PlungeRun, PolyFrameIsTheRunsOwn) {
+    const Vec3 earlier{1, 2, 3}, ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
+    const struct {
+        int32_t cfgMode;
+        double origin[3];
+        Vec3 expect;  // where the point (5, 5, 5) imports to: less the run's origin
+    } rows[] = {{1, {0, 0, 0}, {5, 5, 5}}, {0, {10, -2, 0.5}, {-5, 7, 4.5}}, {1, {10, -2, 0.5}, {5, 5, 5}}};
+    for (const auto& row : rows) {
+        start({{"*BLADE_COUNT", "1"}});  // the run ends at once, after its set-up
+        ASSERT_EQ(cyc3dSetPolyFrame(&earlier, &ex, &ey, &ez), 0);
+        CycleRecord record;
+        record.parent = &kvIdx5;
+        record.cfgMode = row.cfgMode;
+        Cyc3dParams* c = cyc3dParams(&record);
+        ASSERT_NE(c, nullptr);
+        for (int i = 0; i < 3; ++i) {
+            c->polyCsO[i] = row.origin[i];
+            c->polyCsX[i] = i == 0, c->polyCsY[i] = i == 1, c->polyCsZ[i] = i == 2;
+        }
+        EXPECT_EQ(idx5Run(&record), 1);
+        EXPECT_EQ(record.status, kStatusFailed);
+        Vec3 p{5, 5, 5};
+        cyc3dSetFrameVector(&p);
+        EXPECT_NEAR(p.x, row.expect.x, 1e-12) << row.cfgMode;
+        EXPECT_NEAR(p.y, row.expect.y, 1e-12) << row.cfgMode;
+        EXPECT_NEAR(p.z, row.expect.z, 1e-12) << row.cfgMode;
+        cyc3dResetState();
+    }
+}
