@@ -19,6 +19,7 @@
 #include "collision/meshset.h"
 #include "collision/polymesh.h"
 #include "collision/proj.h"
+#include "collision/toolassembly.h"
 #include "collision/toolenv.h"
 #include "collision/toolseg.h"
 #include "geometry/curve3d.h"
@@ -133,6 +134,34 @@ int reportMeshSetFailure(const CycleParams* p) {
     else
         msgText(9, kMsgNoBladeMesh, "* Error: no Blade Surfaces selected", p->bladeKvx);
     return -1;
+}
+
+// The tool assembly's contour for the swing queries of the tilt search, from the named part contours
+// or the tool's own dimensions. -1 (reported) when a named contour file cannot be read or no contour
+// can be made: the search would otherwise pass a holder it cannot see.
+int assemblyFromContours(CycleNcCtx* nc, const CycleParams* p) {
+    const char* contours = p->toolContour[0] ? p->toolContour : nullptr;
+    if (contours) {
+        FILE* f = std::fopen(contours, "rb");
+        if (!f) {
+            msgText(9, kMsgAssemblyFailed, "* Error: tool contour file %s cannot be read", contours);
+            return -1;
+        }
+        std::fclose(f);
+    }
+    const double edgeTol = std::fabs(p->edgeTol) >= kTol ? p->edgeTol : 2 * p->precision;
+    const double contourTol = 0.5 * gRun.blades->meshes[0]->tolerance;
+    // A shank that is not given is as wide as the cutter, less the precision as the search's own tool
+    // is: the description's own (the allowance step alone) would leave a needle above the cutter that
+    // no blade ever meets.
+    ToolDescription tool = nc->tool;
+    tool.shaftDiameter = std::max(tool.shaftDiameter, 2 * tool.radius - p->precision);
+    if (!toolAssemblyCreate(&tool, contours, p->tolAngle, contourTol, edgeTol)) {
+        msgText(9, kMsgAssemblyFailed, "* Error: tool assembly contour cannot be made",
+                contours ? contours : "");
+        return -1;
+    }
+    return 1;
 }
 
 int traceWall(CheckModel* model, const ContourPair* first, const ContourPair* second, const HubShroud* level,
@@ -386,6 +415,7 @@ void freeCycleData(CycleToolCtx* tool) {
     freeProfile2D(gRun.start);
     revMeshFree(gRun.part);
     polymeshDelete(gRun.stock);
+    toolAssemblyFree();
     if (cycleParams()->toolCollCheck) coll_free_models();
     gRun = RunObjects{};
 }
@@ -409,6 +439,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
                                  : meshSetFromSurfaces(p->bladeKvx, p->splitKvx, pitch, p->precision, radius);
     // Without its meshes the tilt search could only fail, and would blame the tilt.
     if (!gRun.blades) return fail(tool, reportMeshSetFailure(p));
+    if (p->useFreeHolder && assemblyFromContours(nc, p) < 0) return fail(tool, -1);
     gRun.contours = loadBladeContours(gRun.pair->hub, tol);
     if (!gRun.contours) {
         msgLong(9, kMsgNoProfileCurve, "* No Profil curve selected", 0);
@@ -518,9 +549,12 @@ int runPlungeCycle(const char* cfgName) {
     rngResetState();
     holderCheckResetState();
     avoidTiltResetState();  // its once-per-run notes start afresh
+    // The tilt search leaves its query mode set, and the assembly takes its near-tip height from it.
+    toolSegResetState();
     avoidInstallHooks();
     plungeOutResetState();  // the count of plunges without a departure is the run's own
     bladeCurvesResetState();
+    toolAssemblyResetState();  // the allowances of an earlier run's assembly go with it
     meshSetNoRefine(0);
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);
@@ -605,6 +639,7 @@ void plungeRunResetState() {
     macroResetState();
     toolenvResetState();
     toolSegResetState();
+    toolAssemblyResetState();
     collAssemblyResetState();
     linkOutResetState();
     avoidTiltResetState();

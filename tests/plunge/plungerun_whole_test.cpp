@@ -70,3 +70,43 @@ TEST_F(PlungeRunWhole, MissingSplitterFileIsNamed) {
         EXPECT_FALSE(r.trace.sent(6220)) << ok;
     }
 }
+
+// A tool contour file whose extension is wider than the shank: the tilt search keeps it off the blades.
+// The search gives the axes of the plunges on the channel's side paths (the rows between take axes
+// interpolated from them): every such plunge, its ball touching a blade, holds ball, shank and extension
+// clear of every blade and splitter, measured on the design surfaces.
+TEST_F(PlungeRunWhole, TiltSearchKeepsTheContoursExtensionOffTheBlades) {
+    std::ofstream(*tmp[0] / "tool.kvx") << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
+                                           "o Contour[Extension]()\n{\no L(x[0/3] y[0/0] z[0/0])\n"
+                                           "o L(x[/3] y[/50] z[/0])\n}\n";
+    // Tool length 12 from the tip: the shank ends 9.5 above the ball's centre, the extension (radius 3)
+    // reaches 50 higher; the description's own holder stages are no wider than the shank.
+    const hostrun::Run r = run(0, "extension.cfg",
+                               "*TOTAL_TOOL_LENGTH 12\n*DIAMETER1 5\n*DIAMETER2 5\n*TOOL_CONTOUR tool.kvx\n"
+                               "*PRECISION 0.2\n");
+    ASSERT_EQ(r.status, KV_STATUS_OK) << testing::PrintToString(r.trace.messages);
+    bladeclear::Wheel wheel;
+    for (const char* f : {kImpBladeFile, kImpSplitFile})
+        ASSERT_TRUE(wheel.add(*tmp[0] / f, opt[0].blades, 0.4));
+    const double ball = opt[0].toolRadius, shankTop = 12 - ball, extensionTop = shankTop + 50;
+    double deepest = -1e300;
+    int sides = 0;
+    for (const nctrace::Move& m : r.trace.bottoms()) {
+        if (wheel.deepest([&](const Vec3& q) { return ball - dist3D(&q, &m.p); }, -0.3) < -0.3) continue;
+        ++sides;
+        Vec3 a;
+        ASSERT_EQ(vecNormalize3D(&m.axis, &a), 1);
+        deepest = std::max(
+            deepest, wheel.deepest(
+                         [&](const Vec3& q) {
+                             const Vec3 w{q.x - m.p.x, q.y - m.p.y, q.z - m.p.z};
+                             const double h = vecDot3D(&w, &a);
+                             const double rho = std::sqrt(std::max(0.0, vecDot3D(&w, &w) - h * h));
+                             const double cutter = ball - std::hypot(rho, h - std::clamp(h, 0.0, shankTop));
+                             return std::max(cutter, std::min({3.0 - rho, h - shankTop, extensionTop - h}));
+                         },
+                         0.2));
+    }
+    EXPECT_GT(sides, 100);
+    EXPECT_LE(deepest, 0.2);  // the run's precision
+}
