@@ -46,6 +46,7 @@
 #include "plunge/regionpaths.h"
 #include "plunge/revmeshmodel.h"
 #include "plunge/surfset.h"
+#include "plunge/tiltgeom.h"
 #include "plunge/updown.h"
 #include "surfaces/Implib/meshlib.h"
 #include "surfaces/meshfiles/bndfile.h"
@@ -227,6 +228,10 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         cutPathsAtShroud(gRun.sides, gRun.pair);
     }
     angleProfInit(gRun.angles, gRun.sides);
+    // The lead at the main blade's leading edge must not turn the tool into the blade's edge.
+    if (gRun.hubFinishing && p->leadCorrect && p->edgerollingLead > 0 && !p->impReverse)
+        correctUpDownAngles(gRun.angles, gRun.sides, level, &nc->tool, gRun.blades, gRun.contours,
+                            gRun.angles->table2.angle);
     const int splitterCase = splitter && !regionFirstPathEmpty(gRun.sides) ? 1 : 0;
     msgTwoLongs(9, kMsgCollRegion, "* Collregion %d/%d", 1, 1);
     if (gRun.sides->count < 4) return -1;

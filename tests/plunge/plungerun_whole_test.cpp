@@ -71,6 +71,40 @@ TEST_F(PlungeRunWhole, MissingSplitterFileIsNamed) {
     }
 }
 
+// The lead at the main blade's leading edge is corrected to the blade-edge angle when the edge leaves
+// less room than the lead: down angle only (the up table keeps its unset lead), and only where the
+// correction is asked for and the lead is larger than the edge angle.
+TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
+    const struct {
+        const char* lines;
+        bool corrected;
+    } rows[] = {
+        {"*LEAD_ANGLE 0\n", true},
+        {"*LEAD_ANGLE 5\n", true},
+        {"*LEAD_ANGLE 0\n*LEAD_CORRECT 0\n", false},
+        {"*LEAD_ANGLE 0\n*HUBFIN_STRATEGY 0\n", false},
+        {"*LEAD_ANGLE -30\n", false},
+    };
+    double edge = NAN;
+    for (const auto& row : rows) {
+        const hostrun::Run r = run(
+            1, "lead.cfg", std::string("*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n") + row.lines,
+            kStopAtTiltSearch);
+        EXPECT_EQ(r.status, KV_STATUS_CANCELLED) << row.lines;
+        EXPECT_EQ(r.trace.sent(6502), row.corrected) << row.lines;
+        EXPECT_FALSE(r.trace.sent(6501)) << row.lines;
+        if (!row.corrected) continue;
+        // The edge angle is the part's: the same whatever the lead, and below it.
+        const double value = std::atof(r.trace.message(6502).c_str());
+        EXPECT_LT(value, 0.0) << row.lines;
+        EXPECT_GT(value, -30.0) << row.lines;
+        if (!std::isnan(edge)) {
+            EXPECT_EQ(value, edge);
+        }
+        edge = value;
+    }
+}
+
 // A tool contour file whose extension is wider than the shank: the tilt search keeps it off the blades.
 // The search gives the axes of the plunges on the channel's side paths (the rows between take axes
 // interpolated from them): every such plunge, its ball touching a blade, holds ball, shank and extension
