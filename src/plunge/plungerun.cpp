@@ -269,6 +269,11 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         msgLong(9, kMsgUserBreak, "* Info: User break", 0);
         return -2;
     }
+    if (rc == kUpDownQueryFailed) return kPlungeRunFailed;  // reported where it failed
+    if (rc == kUpDownNoMemory) {
+        msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
+        return kPlungeRunFailed;
+    }
     if (rc < 0) {
         if (p->toolCollCheck == 0)
             msgLong(9, kMsgNoFreeTilt, "* Error: no collision free inclination possible", 0);
@@ -284,11 +289,13 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     HubShroud* fresh = loadHubShroud(tol);
     if (fresh) gRun.start = profile2DOffset(fresh->shroud, p->macroSabst);
     freeHubShroud(fresh);
-    if (gRun.start) gRun.rows = buildPlungeRows(gRun.sides, gRun.second, gRun.start, p->plungeStep);
+    int32_t capped = 0;
+    if (gRun.start) gRun.rows = buildPlungeRows(gRun.sides, gRun.second, gRun.start, p->plungeStep, &capped);
     if (!gRun.rows) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return -2;
     }
+    if (capped) return kPlungeRunFailed;  // reported: the channel would be left partly uncut
     return 1;
 }
 
