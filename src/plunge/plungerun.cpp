@@ -39,6 +39,7 @@
 #include "plunge/hubcross.h"
 #include "plunge/hubshroud.h"
 #include "plunge/levelcurves.h"
+#include "plunge/paramsense.h"
 #include "plunge/partload.h"
 #include "plunge/pathspace.h"
 #include "plunge/plungeout.h"
@@ -551,6 +552,8 @@ int loadCycleConfig(const char* cfgName) {
     }
     setMessageAbort(nullptr);
     if (p->report[0]) setMessageLevel(nullptr, p->reportClass);
+    // A value without sense (nan, inf, 1e300, a zero step) would run on into NaN moves or endless loops.
+    if (paramSenseCheck(p, applied) < 0) return kCycleConfigSetupFailed;
     mirrorFramesFromParams(p);
     if (initNcToolSystem() < 0) return kCycleConfigSetupFailed;
     framesScale(unit);

@@ -18,6 +18,7 @@
 #include "kernel/idx5.h"
 #include "nctrace.h"
 #include "paramtest.h"
+#include "plunge/paramsense.h"
 
 namespace {
 
@@ -264,4 +265,75 @@ TEST_F(PlungeRun, PolyFrameIsTheRunsOwn) {
         EXPECT_NEAR(p.z, row.expect.z, 1e-12) << row.cfgMode;
         cyc3dResetState();
     }
+}
+
+// Values that make no sense for their keyword are refused at set-up with 6305 naming the keyword and the
+// value as given; their neighbours that do make sense set up as before.
+TEST_F(PlungeRun, KeywordValuesWithoutSenseAreRefused) {
+    const struct {
+        Pairs pairs;
+        const char* refused;  // the expected message's value, or null when the set-up goes on
+    } rows[] = {
+        {{{"*SICHEBENE", "1e300"}}, "*SICHEBENE,1e+300"},
+        {{{"*SICHEBENE", "inf"}}, "*SICHEBENE,inf"},
+        {{{"*SICHEBENE", "nan"}}, "*SICHEBENE,nan"},
+        {{{"*SICHEBENE", "-1000"}}, nullptr},
+        {{{"*SICHDIST", "1e300"}}, "*SICHDIST,1e+300"},
+        {{{"*SICHDIST", "inf"}}, "*SICHDIST,inf"},
+        {{{"*SICHDIST", "nan"}}, "*SICHDIST,nan"},
+        {{{"*SICHDIST", "-1"}}, "*SICHDIST,-1"},
+        {{{"*SICHDIST", "0"}}, nullptr},
+        {{{"*MACRO_EABST", "1e300"}}, "*MACRO_EABST,1e+300"},
+        {{{"*MACRO_EDIST", "inf"}}, "*MACRO_EABST,inf"},  // the same field
+        {{{"*PLUNGE_STEP", "0"}}, "*PLUNGE_STEP,0"},
+        {{{"*PLUNGE_STEP", "-1"}}, "*PLUNGE_STEP,-1"},
+        {{{"*PLUNGE_STEP", "nan"}}, "*PLUNGE_STEP,nan"},
+        {{{"*PLUNGE_STEP", "0.001"}}, nullptr},
+        {{{"*HORIZUSTEL", "0"}}, "*HORIZUSTEL,0"},
+        {{{"*HORIZUSTEL", "-1"}}, "*HORIZUSTEL,-1"},
+        {{{"*HORIZUSTEL", "nan"}}, "*HORIZUSTEL,nan"},
+        {{{"*LEAD_ANGLE", "nan"}}, "*LEAD_ANGLE,nan"},
+        {{{"*LEAD_ANGLE", "inf"}}, "*LEAD_ANGLE,inf"},
+        {{{"*LEAD_ANGLE", "-90"}}, nullptr},
+        {{{"*TILT_MAX", "-1"}}, "*TILT_MAX,-1"},
+        {{{"*TILT_MAX", "0"}}, "*TILT_MAX,0"},
+        {{{"*TILT_MAX", "720"}}, "*TILT_MAX,720"},
+        {{{"*TILT_MAX", "180"}}, nullptr},
+        {{{"*FRRADIUS", "nan"}}, "*FRRADIUS,nan"},
+        {{{"*FRRADIUS", "1e300"}}, "*FRRADIUS,1e+300"},
+        {{{"*FRRADIUS", "inf"}}, "*FRRADIUS,inf"},
+        {{{"*FRRADIUS", "0"}}, "*FRRADIUS,0"},
+        {{{"*PRECISION", "0"}}, "*PRECISION,0"},
+        {{{"*ISO_END", "1.5"}}, "*ISO_END,1.5"},
+        {{{"*TAPER_ANGLE", "90"}}, "*TAPER_ANGLE,90"},
+        {{{"*XVORSCHUB", "-5"}}, "*XVORSCHUB,-5"},
+        {{{"*BLDCT_FLOAT", "1.5"}}, "*BLDCT_FLOAT,1.5"},
+        {{{"*BLDCT_FLOAT", "7.5"}}, nullptr},
+        {{{"*STARTPT", "0 nan 0"}}, "*STARTPT,0 nan 0"},
+        {{{"*INCH", "1"}, {"*STARTPT", "0 0 -100000"}}, nullptr},         // not set, whatever the unit
+        {{{"*INCH", "1"}, {"*SICHEBENE", "50000"}}, "*SICHEBENE,50000"},  // 1 250 m: named as given
+        {{{"*INCH", "1"}, {"*SICHEBENE", "30000"}}, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pairs.back().first + std::string(" ") + row.pairs.back().second);
+        start(row.pairs);
+        EXPECT_EQ(loadCycleConfig(nullptr), row.refused ? kCycleConfigSetupFailed : kCycleConfigOk);
+        EXPECT_EQ(capture->countOf(row.refused ? (std::string("6305,") + row.refused).c_str() : "6305,"),
+                  row.refused ? 1 : 0);
+        collrep_free();
+    }
+}
+
+// Every row of the sense table names a number or triple of the keyword table, and the defaults make
+// sense.
+TEST_F(PlungeRun, SenseTableNamesNumbersAndTheDefaultsPass) {
+    int rows = 0;
+    for (const ParamSenseRow* r = ParamSenseTable; r->keyword; ++r, ++rows) {
+        const CycleKeywordRow& k = rowOf(r->keyword);
+        EXPECT_TRUE(k.storeType == kStoreDouble || k.storeType == kStoreTriple) << r->keyword;
+    }
+    EXPECT_GT(rows, 100);
+    start();
+    EXPECT_EQ(loadCycleConfig(nullptr), kCycleConfigOk);
+    EXPECT_FALSE(sent(6305));
 }
