@@ -56,7 +56,6 @@
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr int32_t kMsgNoCfgFile = 6200;  // the configuration file named by the run is missing
 
 // The objects of one path generation; each null between runs.
 struct RunObjects {
@@ -99,6 +98,12 @@ void mirrorFramesFromParams(const CycleParams* p) {
 int fail(CycleToolCtx* tool, int result) {
     freeCycleData(tool);
     return result;
+}
+
+// A step whose own code sends nothing: the run still names where it ended. -1.
+int stepFailed(const char* step) {
+    msgText(9, kMsgStepFailed, "* Error: path generation failed at %s", step);
+    return -1;
 }
 
 // The meshes of the blade's tip-edge contours, for the tilt search's second test: null when a contour
@@ -194,7 +199,7 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     HubShroud* level = gRun.levels->curves[0];
     if (tool->model.tool && tool->model.tool->toolType != 1 &&
         offsetProfile2D(level, p->frbogen - p->frradius) < 0)
-        return -1;
+        return stepFailed("level offset");
     gRun.sides = plistArrayCreate(10);
     gRun.second = plistArrayCreate(10);
     if (!gRun.sides || !gRun.second) {
@@ -235,7 +240,7 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
                             gRun.angles->table2.angle);
     const int splitterCase = splitter && !regionFirstPathEmpty(gRun.sides) ? 1 : 0;
     msgTwoLongs(9, kMsgCollRegion, "* Collregion %d/%d", 1, 1);
-    if (gRun.sides->count < 4) return -1;
+    if (gRun.sides->count < 4) return stepFailed("side paths");
     Plist** l = gRun.sides->lists;
     linkAcrossBlade(l[0], l[3], pitch);
     if (p->edgerollingLead == 0) edgeRollingPass(gRun.sides, gRun.contours, radius, -1, 0, pitch);
@@ -364,10 +369,13 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
     int rc = plungePointsOutput(nc, gRun.part, gRun.rows, gRun.start, gRun.sides, gRun.levels, gRun.stock,
                                 withSplitter);
-    if (rc < 0) return kPlungeRunFailed;
+    if (rc == kLinkOutputFailed) return stepFailed("NC output");
+    if (rc < 0) return kPlungeRunFailed;  // reported
     LinkContext link;
     linkContextFromCycle(nc, &link);
-    if (linkEndPathFlush(&link, gRun.part) < 0) return kPlungeRunFailed;
+    rc = linkEndPathFlush(&link, gRun.part);
+    if (rc == kLinkOutputFailed) return stepFailed("NC output");
+    if (rc < 0) return kPlungeRunFailed;
     if (p->sbs) ncSbsToggle(0);
     return 1;
 }
@@ -462,11 +470,12 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     // The meridional curves: the hub copy keeps the hub allowance only, the working pair is the
     // path of the tool centre.
     gRun.hubCopy = copyHubShroud(gRun.pair);
-    if (!gRun.hubCopy || offsetProfile2D(gRun.hubCopy, p->aufmassHub) < 0) return fail(tool, -1);
+    if (!gRun.hubCopy || offsetProfile2D(gRun.hubCopy, p->aufmassHub) < 0)
+        return fail(tool, stepFailed("hub and shroud offsets"));
     if (offsetProfile2D(gRun.pair, p->aufmassHub + p->frradius) < 0 ||
         offsetShroudProfile2D(gRun.pair, p->frradius) < 0 ||
         offsetShroudProfile2D(gRun.pair, -p->shroudOffset) < 0)
-        return fail(tool, -1);
+        return fail(tool, stepFailed("hub and shroud offsets"));
     double depth = std::max(0.0, p->shroudDepth - p->shroudOffset);
     int32_t strategy = p->shroudStrategy == 1 && p->stepFlow == 0 ? 2 : p->stepStrategy;
     if (p->stepStrategy == 0) depth = p->aufmassHub > kTol ? p->hubOffset - p->aufmassHub : p->hubOffset;
@@ -474,10 +483,10 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     const double height = channelHeight(gRun.pair);
     if (height < p->vertzustel) p->vertzustel = height;
     gRun.levels = buildLevelCurves(gRun.pair, p->vertzustel, strategy, depth);
-    if (!gRun.levels) return fail(tool, -1);
+    if (!gRun.levels) return fail(tool, stepFailed("level curves"));
     if (p->stepStrategy == 1) {
         HubShroud* band = shroudBand(gRun.pair, -p->shroudDepth);
-        if (!band) return fail(tool, -1);
+        if (!band) return fail(tool, stepFailed("shroud band"));
         freeHubShroud(gRun.pair);
         gRun.pair = band;
     }
@@ -521,7 +530,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
     if (prepareBladeContours(gRun.contours, std::max(12 * radius, std::max(p->extLead, p->extTrail))) < 0 ||
         normContourPairParams(gRun.contours) < 0)
-        return fail(tool, -1);
+        return fail(tool, stepFailed("blade contours"));
     gRun.edgeList = idx5BladeContourList(gRun.hubCopy->hub, tol, 0);
     if (gRun.edgeList) gRun.edgeSet = edgeContourMeshes(gRun.edgeList, gRun.polymesh, pitch, p->precision);
     const int region = regionPaths(nc, tool, pitch, strategy, radius);
@@ -561,6 +570,7 @@ int loadCycleConfig(const char* cfgName) {
 }
 
 int runPlungeCycle(const char* cfgName) {
+    msgClearReason();
     rngResetState();
     holderCheckResetState();
     avoidTiltResetState();  // its once-per-run notes start afresh
@@ -576,9 +586,11 @@ int runPlungeCycle(const char* cfgName) {
     if (config == kCycleConfigNoFile) {
         // The library prints nothing of its own: the missing file goes to the host as a message.
         msgText(9, kMsgNoCfgFile, "* Error: Could not find CFG file %s", cfgName ? cfgName : "");
+        msgSendDroppedReason();
         return -1;
     }
     if (config < 0) {
+        msgSendDroppedReason();
         collrep_free();
         framePairFree();
         return -1;
@@ -600,6 +612,8 @@ int runPlungeCycle(const char* cfgName) {
     }
     if (p->sbs) ncSetSbsActive(1);
     int result = generatePlungePaths(cycleNcCtx(), cycleToolCtx());
+    // A failure reaches the host with its reason whatever the message level; the report comes after.
+    if (result == kPlungeRunFailed) msgSendDroppedReason();
     ncFinishCycle();
     if (p->sbs) ncSetSbsActive(0);
     linkClearPointCallbacks();

@@ -56,14 +56,13 @@ const hostrun::Hook kStopAtTiltSearch = [](KvCycle* c, int32_t channel, const nc
 
 }  // namespace
 
-// A splitter file that is named but missing fails the run with its name, before any tilt is searched:
-// whether the splitter is selected or not, its wire meshes are built for the tilt search.
+// A splitter file that is named but missing fails the run with its name (at the default message
+// level), before any tilt is searched: whether the splitter is selected or not, its wire meshes are
+// built for the tilt search.
 TEST_F(PlungeRunWhole, MissingSplitterFileIsNamed) {
     for (const char* ok : {"0", "1"}) {
         const hostrun::Run r =
-            run(0, "nosplit.cfg",
-                std::string("*REPORT report.txt\n*REPORT_CLASS 9\n*SPLIT_KVX nosuch.kvx\n*SPLIT_KVX_OK ") +
-                    ok + "\n");
+            run(0, "nosplit.cfg", std::string("*SPLIT_KVX nosuch.kvx\n*SPLIT_KVX_OK ") + ok + "\n");
         EXPECT_EQ(r.status, KV_STATUS_FAILED) << ok;
         EXPECT_EQ(r.trace.message(6505), "nosuch.kvx") << testing::PrintToString(r.trace.messages);
         EXPECT_FALSE(r.trace.sent(6007)) << ok;
@@ -143,4 +142,34 @@ TEST_F(PlungeRunWhole, TiltSearchKeepsTheContoursExtensionOffTheBlades) {
     }
     EXPECT_GT(sides, 100);
     EXPECT_LE(deepest, 0.2);  // the run's precision
+}
+
+// Every failing run sends its reason at the default message level (no *REPORT): a keyword value
+// without sense, a job file that is not there, an empty one.
+TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
+    const struct {
+        const char* job;
+        const char* lines;  // added to the generated job; null: the job file is written empty, or not at all
+        const char* reason;
+    } rows[] = {
+        {"nan.cfg", "*SICHDIST nan\n", "6305,*SICHDIST,nan"},
+        {"inf.cfg", "*MACRO_EABST inf\n", "6305,*MACRO_EABST,inf"},
+        {"tilt.cfg", "*TILT_MAX 720\n", "6305,*TILT_MAX,720"},
+        {"absent.cfg", nullptr, "6200,absent.cfg"},
+        {"empty.cfg", nullptr, "6207,0"},
+    };
+    for (const auto& row : rows) {
+        hostrun::Run r;
+        if (row.lines) {
+            r = run(0, row.job, row.lines);
+        } else {
+            if (std::string(row.job) == "empty.cfg") std::ofstream(*tmp[0] / row.job).flush();
+            r = runJob(tmp[0]->path(), row.job);
+        }
+        EXPECT_EQ(r.status, KV_STATUS_FAILED) << row.job;
+        EXPECT_NE(std::find(r.trace.messages.begin(), r.trace.messages.end(), row.reason),
+                  r.trace.messages.end())
+            << row.job << " " << testing::PrintToString(r.trace.messages);
+        EXPECT_EQ(r.trace.blocks, 0) << row.job;
+    }
 }
