@@ -158,9 +158,9 @@ int assemblyFromContours(CycleNcCtx* nc, const CycleParams* p) {
     }
     const double edgeTol = std::fabs(p->edgeTol) >= kTol ? p->edgeTol : 2 * p->precision;
     const double contourTol = 0.5 * gRun.blades->meshes[0]->tolerance;
-    // A shank that is not given is as wide as the cutter, less the precision as the search's own tool
-    // is: the description's own (the allowance step alone) would leave a needle above the cutter that
-    // no blade ever meets.
+    // A shank narrower than the cutter (one not given among them) is taken as wide as the cutter less
+    // the precision, as the search's own tool is: the description's own (for a shank not given, the
+    // allowance step alone) would leave a needle above the cutter that no blade ever meets.
     ToolDescription tool = nc->tool;
     tool.shaftDiameter = std::max(tool.shaftDiameter, 2 * tool.radius - p->precision);
     if (!toolAssemblyCreate(&tool, contours, p->tolAngle, contourTol, edgeTol)) {
