@@ -173,7 +173,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
 // query; after the assembly is freed the profile answers again.
 TEST_F(ToolShapeTest, SwingTestOfAnActiveAssemblyIsItsContourQuery) {
     TempDir dir;
-    int agreed = 0, hits = 0;
+    int hits = 0;
     for (int n = 0; n < 400; n++) {
         const ToolDescription profileTool = randomTool();
         toolSegProfileSetMode(rngBelow(2) ? 2 : 0);
@@ -216,7 +216,6 @@ TEST_F(ToolShapeTest, SwingTestOfAnActiveAssemblyIsItsContourQuery) {
             // Only a new smallest angle counts: within reach, out of it or near the tip all leave it.
             EXPECT_EQ(code == 2, expect == 2) << n << " " << k;
             EXPECT_NEAR(got, want, 1e-12) << n << " " << k;
-            agreed += (code == 2) == (expect == 2);
             hits += expect == 2;
         }
         toolAssemblyFree();
@@ -224,6 +223,5 @@ TEST_F(ToolShapeTest, SwingTestOfAnActiveAssemblyIsItsContourQuery) {
         EXPECT_EQ(toolSegPointTest(&o, &f.dir, &f.ref, &f.axis, &before, &again, 1.05, 1), profileCode) << n;
         EXPECT_EQ(again, profileAngle) << n;
     }
-    EXPECT_EQ(agreed, 400 * 20);
     EXPECT_GT(hits, 1000);
 }

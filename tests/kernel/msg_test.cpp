@@ -138,26 +138,3 @@ TEST_F(MsgTest, WithoutWriterNothingIsSentButTheMessagePasses) {
     ncReportError(6000, nullptr);
     EXPECT_EQ(gSent.at(0).value, "6000");
 }
-
-// The last number-and-value message is held: sent once more on request when its level dropped it, not
-// when it reached the host, not after the hold is cleared, and a trace never replaces it.
-TEST_F(MsgTest, DroppedReasonIsSentOnRequestOnce) {
-    const struct {
-        int32_t set, level;
-        bool clear;
-        int resent;
-    } cases[] = {{3, 9, false, 1}, {3, 2, false, 0}, {9, 9, false, 0}, {3, 9, true, 0}, {3, 11, false, 1}};
-    for (const auto& c : cases) {
-        msgResetState();
-        setMessageLevel(nullptr, c.set);
-        gSent.clear();
-        msgText(c.level, 6305, "* x", "*SICHDIST,nan");
-        msgPrintf(2 | kMsgTraceBit, "trace %d", 1);
-        if (c.clear) msgClearReason();
-        const size_t before = gSent.size();
-        EXPECT_EQ(msgSendDroppedReason(), c.resent) << c.set << " " << c.level;
-        EXPECT_EQ(gSent.size(), before + c.resent);
-        EXPECT_TRUE(!c.resent || gSent.back().value == "6305,*SICHDIST,nan");
-        EXPECT_EQ(msgSendDroppedReason(), 0);  // once
-    }
-}
