@@ -251,7 +251,8 @@ int coll_setup_assembly(const CheckModel* model, const ToolDescription* tool, do
         gAsm.cutterGrid = polymeshBuildToolGrid(model, gAsm.cutLength, 0);
         gAsm.cutterModel = chkModelClone(model);
         if (gAsm.cutterModel) gAsm.cutterShrunk = chkModelOffsetTool(gAsm.cutterModel, -t);
-        const ToolGeom* g = gAsm.cutterModel ? gAsm.cutterModel->tool : nullptr;
+        // The cone is the tool's as given: its corner alone is taken in by the tolerance, below.
+        const ToolGeom* g = gAsm.cutterModel ? model->tool : nullptr;
         if (g && g->taperFlag) {
             const double a = g->taperAngle * 3.141592653589793 / 180;
             const double r = g->toolType == kBallMill     ? tool->radius - t
@@ -272,8 +273,9 @@ int coll_setup_assembly(const CheckModel* model, const ToolDescription* tool, do
     gAsm.assembly.count = 1;
     gAsm.assembly.slots = &gAsm.slot;
     gAsm.built = true;
-    const bool any = gAsm.obstacle[0] || gAsm.obstacle[1] || gAsm.obstacle[2] || gAsm.obstacle[3];
-    if (gModelFlagHook) gModelFlagHook(any ? 1 : 0);
+    // The assembly exists even without obstacles: the avoidance then still runs its full check, whose
+    // cutter tests need none.
+    if (gModelFlagHook) gModelFlagHook(1);
     return result;
 }
 
@@ -372,19 +374,16 @@ int32_t coll_check_parts(const Vec3* point, const Vec3* axis, int32_t* hitOut) {
 int32_t coll_check_where(const Vec3* point, const Vec3* axis, Vec3* where) {
     int32_t tri = -1;
     const int32_t result = coll_check(point, axis, &tri, 1);
-    if (!where || result >= 0 || result == kCollBadAxis) return result;
-    if (result == kCollCutter) {
-        *where = *point;
-        return result;
+    // The cutter tests name no triangle: nothing to write, nothing to hand on.
+    if (!where || result >= 0 || tri < 0) return result;
+    // Only a holder or head hit gives a contact vertex; an extension or cutting-part hit hands the
+    // caller's point on as it is.
+    if (result == kCollHead || result == kCollHolder) {
+        const FTriList* mesh = gAsm.obstacleMesh[result == kCollHead ? kAsmHead : kAsmHolder];
+        if (!mesh || tri >= mesh->count) return result;
+        const float* v = mesh->data[tri].v;
+        *where = Vec3{v[0], v[1], v[2]};
     }
-    const int32_t part = result == kCollCuttingPart ? kAsmCutting
-                         : result == kCollHead      ? kAsmHead
-                         : result == kCollHolder    ? kAsmHolder
-                                                    : kAsmExtension;
-    const FTriList* mesh = gAsm.obstacleMesh[part];
-    if (tri < 0 || !mesh || tri >= mesh->count) return result;
-    const float* v = mesh->data[tri].v;
-    *where = Vec3{v[0], v[1], v[2]};
     if (gReferenceHook) gReferenceHook(where);
     return result;
 }

@@ -62,8 +62,10 @@ void coll_free_models();
 int32_t coll_check(const Vec3* point, const Vec3* axis, int32_t* hitOut, int32_t full);
 int32_t coll_check_full(const Vec3* point, const Vec3* axis, int32_t* hitOut);
 int32_t coll_check_parts(const Vec3* point, const Vec3* axis, int32_t* hitOut);
-// The full check; on every colliding result `where` receives a point of the contact: the first vertex
-// of the hit obstacle triangle for a part hit, the tool tip for the analytic cutter test.
+// The full check. A holder or head hit writes the first vertex of the hit obstacle triangle into
+// `where`; every part hit (holder, head, extension, cutting part) then hands `where` to the avoidance
+// as its reference point, unchanged for the extension and the cutting part. The analytic cutter test
+// names no triangle: `where` stays as it was and nothing is handed on.
 int32_t coll_check_where(const Vec3* point, const Vec3* axis, Vec3* where);
 // Axis along +z: 1 free or -2 with the part code in partOut.
 int32_t coll_check_vertical(const Vec3* point, int32_t full, int32_t* partOut);
@@ -75,7 +77,7 @@ const CollAssembly* coll_assembly();
 const FTriList* coll_obstacle_mesh(int32_t part);
 double coll_max_side_angle();
 
-// The avoidance layer's services, installed by it (it sits above this layer): told whether obstacle
-// models exist, and handed the reference point of a part hit.
+// The avoidance layer's services, installed by it (it sits above this layer): told that the
+// assembly's models exist (at every set-up), and handed the reference point of a part hit.
 void collSetAvoidHooks(void (*modelFlag)(int32_t on), void (*reference)(const Vec3* point));
 void collAssemblyResetState();  // frees the models, drops the hooks and the tolerances

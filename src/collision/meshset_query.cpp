@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "collision/meshset.h"
-#include "collision/toolassembly.h"
 #include "collision/toolseg.h"
 
 namespace {
@@ -33,10 +32,10 @@ struct VertexAngles {
 };
 VertexAngles gVertex;
 
-// Starts a query over mesh: the kept angles apply when the tool profile answers the point tests.
+// Starts a query over mesh.
 void vertexAnglesStart(const CollMesh* mesh) {
     VertexAngles& v = gVertex;
-    v.on = !toolAssemblyActive() && mesh->vertexCount > 0;
+    v.on = mesh->vertexCount > 0;
     if (!v.on) return;
     const size_t n = static_cast<size_t>(mesh->vertexCount);
     if (++v.now == 0 || v.at.size() < n) {
@@ -131,7 +130,7 @@ Swing makeSwing(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
     Swing w{*pivot,  *direction, *reference, *swingAxis, limit, inner, outer, slab, toolSegMinRadius() > 1e-6,
             nullptr, width,      0.0,        {},         {}};
     w.shortBelow = width * width * (1 - 1e-9);
-    if (!toolAssemblyActive()) w.takeoff = toolSegTakeoff();
+    w.takeoff = toolSegTakeoff();
     for (int k = 0; k < kFractionRows; k++) {
         const double lo = k * width, hi = (k + 1) * width;
         w.countAbove[k] = lo * lo * (1 + 1e-9), w.countBelow[k] = hi * hi * (1 - 1e-9);
@@ -530,11 +529,8 @@ int treeQueryBounded(const CollMesh* mesh, const CollTreeNode* root, const Swing
 
 int toolPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                   const Vec3* p, double* ioAngle, double limit) {
-    int r;
-    if (const ToolAssembly* a = toolAssemblyActive())
-        r = toolAssemblyAngleQuery(a, pivot, direction, reference, swingAxis, p, ioAngle, 1, limit);
-    else
-        r = toolSegPointTest(pivot, direction, reference, swingAxis, p, ioAngle, limit, 1);
+    // The profile's test measures the active assembly's contour in its place (toolSegShapeRefresh).
+    const int r = toolSegPointTest(pivot, direction, reference, swingAxis, p, ioAngle, limit, 1);
     return r == kToolSegNearTip ? 0 : r;
 }
 
@@ -561,8 +557,8 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
         int best = 0;
         vertexAnglesStart(mesh);
         if (mesh->tree) {
-            best = !mesh->samples && !toolAssemblyActive() ? treeQueryBounded(mesh, mesh->tree, s, ioAngle)
-                                                           : treeQuery(mesh, mesh->tree, s, ioAngle);
+            best = !mesh->samples ? treeQueryBounded(mesh, mesh->tree, s, ioAngle)
+                                  : treeQuery(mesh, mesh->tree, s, ioAngle);
         } else {
             for (int32_t i = 0; i < mesh->edgeCount && best >= 0; i++) {
                 const int r = edgeTest(mesh, i, s, ioAngle);

@@ -225,6 +225,7 @@ ToolAssembly* toolAssemblyCreate(const ToolDescription* tool, const char* contou
     if (std::fabs(offset) >= 1e-5) toolOffsetTaper(&copy, offset);
     toolAssemblyFree();
     g.active = toolAssemblyBuild(&copy, contours, extraAngle, contourTolerance, g.dims);
+    toolSegShapeRefresh();
     return g.active;
 }
 
@@ -233,6 +234,7 @@ void toolAssemblyFree() {
     toolAssemblyDestroy(g.active);
     std::free(g.active);
     g.active = nullptr;
+    toolSegShapeRefresh();
 }
 
 ToolAssembly* toolAssemblyActive() {

@@ -29,11 +29,50 @@ struct SegTables {
 };
 SegTables g;
 
+// The shape the swing test measures: the ten-point profile, or the active assembly's contour in its
+// place, so that the reach, the bounds and the take-off table serve both. Refreshed whenever the
+// profile or the assembly changes.
+struct SwingShape {
+    std::vector<double> store;
+    const double *z = nullptr, *rho = nullptr, *q = nullptr, *m = nullptr, *c = nullptr, *onePlusM2 = nullptr;
+    const double *mc = nullptr, *mc2 = nullptr, *c2 = nullptr;
+    int32_t n = 0;
+    // The assembly's rule: the segment whose squared distances rise across d^2, searched from the top,
+    // and nothing at or beyond the last point's distance. The profile takes any segment enclosing d^2.
+    bool rising = false;
+    double nearTip = 0.0;
+};
+SwingShape gShape;
+
+void setShape(const double* zs, const double* rs, int32_t n, bool rising, double nearTip) {
+    SwingShape& s = gShape;
+    s.n = std::max(n, 0);
+    const size_t k = static_cast<size_t>(std::max(s.n, 1));
+    s.store.assign(9 * k, 0.0);
+    double* a = s.store.data();
+    double *z = a, *rho = a + k, *q = a + 2 * k, *m = a + 3 * k, *c = a + 4 * k, *p = a + 5 * k;
+    double *mc = a + 6 * k, *mc2 = a + 7 * k, *c2 = a + 8 * k;
+    for (int32_t i = 0; i < s.n; i++) z[i] = zs[i], rho[i] = rs[i], q[i] = zs[i] * zs[i] + rs[i] * rs[i];
+    for (int32_t i = 0; i + 1 < s.n; i++) {
+        if (z[i + 1] == z[i]) continue;
+        m[i] = (rho[i + 1] - rho[i]) / (z[i + 1] - z[i]);
+        c[i] = rho[i] - m[i] * z[i];
+        p[i] = 1 + m[i] * m[i];
+        mc[i] = m[i] * c[i];
+        mc2[i] = mc[i] * mc[i];
+        c2[i] = c[i] * c[i];
+    }
+    s.z = z, s.rho = rho, s.q = q, s.m = m, s.c = c, s.onePlusM2 = p, s.mc = mc, s.mc2 = mc2, s.c2 = c2;
+    s.rising = rising;
+    s.nearTip = nearTip;
+}
+
 // The take-off table's storage and the profile it was built for.
 struct TakeoffTable {
     static constexpr uint32_t kMaxBins = 2048;
     bool on = false;
-    double z[kToolSegPoints] = {}, rho[kToolSegPoints] = {};
+    std::vector<double> z, rho;
+    bool rising = false;
     ToolSegTakeoff view{};
     std::vector<float> invRadius2, bound;
     // The largest slot-0 bound over 2^k bins from each bin, level k at k * bins (NaN where any is):
@@ -69,12 +108,14 @@ float planeMaxOf(float a, float b) {
 
 void buildTakeoffTable() {
     TakeoffTable& t = gTable;
+    const SwingShape& sh = gShape;
     // Every side of a region sets the same tool again.
-    if (t.on && std::equal(g.z, g.z + kToolSegPoints, t.z) &&
-        std::equal(g.rho, g.rho + kToolSegPoints, t.rho))
+    if (t.on && t.rising == sh.rising && t.z.size() == static_cast<size_t>(sh.n) &&
+        std::equal(sh.z, sh.z + sh.n, t.z.begin()) && std::equal(sh.rho, sh.rho + sh.n, t.rho.begin()))
         return;
     t.on = false;
-    const double lo = g.q[0], hi = g.q[kToolSegPoints - 1];
+    if (sh.n < 2) return;
+    const double lo = sh.q[0], hi = sh.q[sh.n - 1];
     if (!(lo > 1e-30) || !(hi >= lo) || !(hi < 1e30)) return;
     const uint32_t base = std::bit_cast<uint32_t>(floatBelow(lo)) >> ToolSegTakeoff::kShift;
     const uint32_t bins = (std::bit_cast<uint32_t>(floatAbove(hi)) >> ToolSegTakeoff::kShift) - base + 1;
@@ -85,9 +126,10 @@ void buildTakeoffTable() {
         // The bin's range, widened past the float conversion's rounding of the point's distance.
         const double d2lo = floatOfKey(base + i) * (1 - 1e-6), d2hi = floatOfKey(base + i + 1) * (1 + 1e-6);
         double radius = 0.0;
-        for (int32_t k = 0; k + 1 < kToolSegPoints; k++)
-            if (std::max(d2lo, std::min(g.q[k], g.q[k + 1])) <= std::min(d2hi, std::max(g.q[k], g.q[k + 1])))
-                radius = std::max({radius, std::fabs(g.rho[k]), std::fabs(g.rho[k + 1])});
+        for (int32_t k = 0; k + 1 < sh.n; k++)
+            if (std::max(d2lo, std::min(sh.q[k], sh.q[k + 1])) <=
+                std::min(d2hi, std::max(sh.q[k], sh.q[k + 1])))
+                radius = std::max({radius, std::fabs(sh.rho[k]), std::fabs(sh.rho[k + 1])});
         // A point farther than the radius from the swing plane is out of reach: no slot covers it.
         radius = radius * (1 + 1e-6) + 1e-9;
         const float inv = floatBelow(1.0 / (radius * radius));
@@ -113,8 +155,9 @@ void buildTakeoffTable() {
         for (uint32_t i = 0; i + (1u << k) <= bins; i++)
             level[i] = planeMaxOf(below[i], below[i + (1u << (k - 1))]);
     }
-    std::copy(g.z, g.z + kToolSegPoints, t.z);
-    std::copy(g.rho, g.rho + kToolSegPoints, t.rho);
+    t.z.assign(sh.z, sh.z + sh.n);
+    t.rho.assign(sh.rho, sh.rho + sh.n);
+    t.rising = sh.rising;
     t.view = ToolSegTakeoff{base, bins, t.invRadius2.data(), t.bound.data()};
     t.on = true;
 }
@@ -162,6 +205,14 @@ void toolSegProfileInit(const ToolDescription* t, double extraAngleDeg, double s
     g.step = step;
     g.width = std::sqrt(std::max(0.0, (2 * Rp - step) * step));
     g.nearTip = 0.1 * Rp;
+    toolSegShapeRefresh();
+}
+
+void toolSegShapeRefresh() {
+    if (const ToolAssembly* a = toolAssemblyActive(); a && a->count >= 2)
+        setShape(a->z, a->r, a->count, true, a->tolerance);
+    else
+        setShape(g.z, g.rho, kToolSegPoints, false, g.nearTip);
     buildTakeoffTable();
 }
 
@@ -192,34 +243,38 @@ int pointAngle(const Vec3* pivot, const Vec3* direction, const Vec3* reference, 
                const Vec3* p, int nearTipCheck, const double* floor, double* angle, bool tableAsked = false) {
     // vecDot3D's sum written out here: the call and the vector it needs in memory cost more than it.
     auto dot = [](const Vec3& u, const Vec3& v) { return u.x * v.x + u.y * v.y + u.z * v.z; };
+    const SwingShape& sh = gShape;
     const Vec3 q{p->x - pivot->x, p->y - pivot->y, p->z - pivot->z};
     const double d2 = dot(q, q);
-    const int32_t last = kToolSegPoints - 1;
-    if (d2 > g.q[last] || d2 < g.q[0]) return kToolSegOut;
+    const int32_t last = sh.n - 1;
+    if (last < 1 || d2 > sh.q[last] || d2 < sh.q[0] || (sh.rising && d2 == sh.q[last])) return kToolSegOut;
     // The tabulated take-off first: most points lie far enough above the floor for it.
     if (floor && gTable.on && !tableAsked &&
         toolSegTakeoffTest(&gTable.view, pivot, direction, reference, swingAxis, p, *floor, angle) ==
             kTakeoffAbove)
         return kToolSegAbove;
     int32_t i = last - 1;
-    while (i >= 0 && !(std::min(g.q[i], g.q[i + 1]) <= d2 && d2 <= std::max(g.q[i], g.q[i + 1]))) i--;
+    if (sh.rising)
+        while (i >= 0 && !(sh.q[i] <= d2 && d2 < sh.q[i + 1])) i--;
+    else
+        while (i >= 0 && !(std::min(sh.q[i], sh.q[i + 1]) <= d2 && d2 <= std::max(sh.q[i], sh.q[i + 1]))) i--;
     if (i < 0) return kToolSegOut;
     const double s = dot(q, *swingAxis);
     double z, rho;
-    if (g.z[i + 1] == g.z[i]) {
-        z = g.z[i];
+    if (sh.z[i + 1] == sh.z[i]) {
+        z = sh.z[i];
         if (d2 < z * z) return kToolSegOut;
         rho = std::sqrt(d2 - z * z);
-        if (rho < std::min(g.rho[i], g.rho[i + 1]) || rho > std::max(g.rho[i], g.rho[i + 1]))
+        if (rho < std::min(sh.rho[i], sh.rho[i + 1]) || rho > std::max(sh.rho[i], sh.rho[i + 1]))
             return kToolSegOut;
     } else {
-        if (g.m[i] == 0.0 && std::fabs(s) > g.c[i]) return kToolSegOut;
-        const double disc = g.mc2[i] - (g.c2[i] - d2) * g.onePlusM2[i];
+        if (sh.m[i] == 0.0 && std::fabs(s) > sh.c[i]) return kToolSegOut;
+        const double disc = sh.mc2[i] - (sh.c2[i] - d2) * sh.onePlusM2[i];
         if (disc < 0.0) return kToolSegOut;
-        z = (std::sqrt(disc) - g.mc[i]) / g.onePlusM2[i];
-        rho = g.m[i] * z + g.c[i];
+        z = (std::sqrt(disc) - sh.mc[i]) / sh.onePlusM2[i];
+        rho = sh.m[i] * z + sh.c[i];
     }
-    if (g.mode && nearTipCheck && z < g.nearTip) return kToolSegNearTip;
+    if (g.mode && nearTipCheck && z < sh.nearTip) return kToolSegNearTip;
     const double ratio = s / rho;
     if (!(std::fabs(ratio) <= 1.0)) return kToolSegOut;
     const double a = dot(q, *direction), b = dot(q, *reference);
@@ -311,10 +366,13 @@ void toolSegSetLineConeTest(ToolSegLineConeFn fn) {
 }
 
 void toolSegReach(double* inner2, double* outer2, double* maxRadius) {
-    const double *q = g.q, *z = g.z, *r = g.rho, *m = g.m, *c = g.c;
-    int32_t n = kToolSegPoints;
-    if (const ToolAssembly* a = toolAssemblyActive(); a && a->count >= 2)
-        q = a->q, z = a->z, r = a->r, m = a->m, c = a->b, n = a->count;
+    const SwingShape& sh = gShape;
+    if (sh.n < 2) {
+        *inner2 = *outer2 = *maxRadius = 0.0;
+        return;
+    }
+    const double *q = sh.q, *z = sh.z, *r = sh.rho, *m = sh.m, *c = sh.c;
+    const int32_t n = sh.n;
     // Both tests answer "out of reach" below the first point's and above the last point's distance.
     *inner2 = q[0];
     *outer2 = q[n - 1];
@@ -346,25 +404,27 @@ double toolSegHalfAngleBound(double d2min, double d2max, double sMin) {
             *seg = std::min(*seg, atan2Above(std::sqrt(rT * rT - sT * sT), zT));
         return true;
     };
+    // Every segment whose distances enclose the range counts: the assembly's rule picks one of them.
+    const SwingShape& sh = gShape;
     double bound = -1.0;
-    for (int32_t i = 0; i + 1 < kToolSegPoints; i++) {
-        const double lo = std::max(d2min, std::min(g.q[i], g.q[i + 1]));
-        const double hi = std::min(d2max, std::max(g.q[i], g.q[i + 1]));
+    for (int32_t i = 0; i + 1 < sh.n; i++) {
+        const double lo = std::max(d2min, std::min(sh.q[i], sh.q[i + 1]));
+        const double hi = std::min(d2max, std::max(sh.q[i], sh.q[i + 1]));
         if (lo > hi) continue;
-        if (g.z[i + 1] == g.z[i]) {
-            const double rho = std::max(std::fabs(g.rho[i]), std::fabs(g.rho[i + 1]));
-            double seg = atan2Above(rho, g.z[i]);
-            if (offPlane(rho, g.z[i], &seg)) bound = std::max(bound, seg);
+        if (sh.z[i + 1] == sh.z[i]) {
+            const double rho = std::max(std::fabs(sh.rho[i]), std::fabs(sh.rho[i + 1]));
+            double seg = atan2Above(rho, sh.z[i]);
+            if (offPlane(rho, sh.z[i], &seg)) bound = std::max(bound, seg);
             continue;
         }
         // The point the test takes moves along the line one way as the distance grows, so its polar
         // angle, its height and its radius are largest at one end of the distance range.
         double seg = -1.0, zMin = INFINITY, rhoMax = 0.0;
         for (const double d2 : {lo, hi}) {
-            const double disc = g.mc2[i] - (g.c2[i] - d2) * g.onePlusM2[i];
+            const double disc = sh.mc2[i] - (sh.c2[i] - d2) * sh.onePlusM2[i];
             if (disc < 0.0) return M_PI;
-            const double z = (std::sqrt(disc) - g.mc[i]) / g.onePlusM2[i];
-            const double rho = std::fabs(g.m[i] * z + g.c[i]);
+            const double z = (std::sqrt(disc) - sh.mc[i]) / sh.onePlusM2[i];
+            const double rho = std::fabs(sh.m[i] * z + sh.c[i]);
             seg = std::max(seg, atan2Above(rho, z));
             zMin = std::min(zMin, z), rhoMax = std::max(rhoMax, rho);
         }
@@ -405,7 +465,7 @@ const ToolSegTakeoff* toolSegTakeoff() {
 }
 
 double toolSegMinRadius() {
-    return *std::min_element(g.rho, g.rho + kToolSegPoints);
+    return gShape.n > 0 ? *std::min_element(gShape.rho, gShape.rho + gShape.n) : 0.0;
 }
 
 double toolSegSampleWidth() {
@@ -414,5 +474,6 @@ double toolSegSampleWidth() {
 
 void toolSegResetState() {
     g = SegTables{};
+    gShape = SwingShape{};
     gTable = TakeoffTable{};
 }

@@ -29,12 +29,17 @@ typedef int (*ToolSegLineConeFn)(const Vec3* centre, const Vec3* axis, const Too
                                  const Vec3* a, const Vec3* b, Vec3* out);
 
 void toolSegProfileInit(const ToolDescription* tool, double extraAngleDeg, double step);
+// The swing test's shape taken again: the active assembly's contour (its rule of segments and its
+// near-tip height), else the profile. The profile's set-up and the assembly's create and free call it.
+void toolSegShapeRefresh();
 int32_t toolSegProfileSetMode(int32_t mode);  // the previous mode
 int32_t toolSegProfileMode();
 void meshSetCollFlag(int32_t flag);  // 1: the inside test covers the holder-side sections too
 
 // Swing-angle test of p about the pivot: q = p - pivot in the frame (direction, reference,
-// swingAxis). kToolSegNewMin stores the angle in *ioAngle when it is below it and above -limit.
+// swingAxis). kToolSegNewMin stores the angle in *ioAngle when it is below it and above -limit. The
+// shape tested is the profile, or the active assembly's contour while one is active (the queries
+// below and the take-off table likewise).
 int toolSegPointTest(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                      const Vec3* p, double* ioAngle, double limit, int nearTipCheck);
 // The angle of that test alone: kToolSegReach with *angle, else kToolSegOut or kToolSegNearTip; it

@@ -465,6 +465,10 @@ int cyc3dSetPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Ve
     return r;
 }
 
+void cyc3dPolyFrameReset() {
+    gPolyFrameSet = false;
+}
+
 void cyc3dSetFrameVector(Vec3* point) {
     if (!gPolyFrameSet || !point) return;
     Vec3 q;

@@ -134,5 +134,7 @@ void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep = nullptr);
 // inverted (the unset all-zero axes among them) leaves imports untouched; returns mat4Invert's result.
 int cyc3dSetPolyFrame(const Vec3* origin, const Vec3* x, const Vec3* y, const Vec3* z);
 void cyc3dSetFrameVector(Vec3* point);  // in place through the inverse poly frame
+// No poly frame: a run that sets none imports unmoved, whatever an earlier run set.
+void cyc3dPolyFrameReset();
 
 void cyc3dResetState();  // every record's block freed

@@ -12,6 +12,14 @@ constexpr size_t kValueMax = 512;  // the sink keeps far less; longer values are
 
 int32_t gLevel = kDefaultLevel;
 
+// The last number-and-value message and whether the level dropped it.
+struct Held {
+    int32_t number = 0;
+    char value[kValueMax] = {};
+    bool held = false, dropped = false;
+};
+Held gHeld;
+
 bool dropped(int32_t level) {
     return (level & ~kMsgTraceBit) > (gLevel & ~kMsgTraceBit);
 }
@@ -21,42 +29,57 @@ int send(int32_t number, const char* value) {
     return kMsgSent;
 }
 
+// Holds the message, then sends it unless its level drops it.
+int deliver(int32_t level, int32_t number, const char* value) {
+    gHeld.number = number;
+    snprintf(gHeld.value, sizeof gHeld.value, "%s", value);
+    gHeld.held = true;
+    gHeld.dropped = dropped(level);
+    return gHeld.dropped ? kMsgDropped : send(number, value);
+}
+
 }  // namespace
 
 int msgDouble(int32_t level, int32_t number, const char*, double x) {
-    if (dropped(level)) return kMsgDropped;
     char value[kValueMax];
     if (std::fabs(x) < 1e-5)
         snprintf(value, sizeof value, "0");
     else
         snprintf(value, sizeof value, "%.6lf", x);
-    return send(number, value);
+    return deliver(level, number, value);
 }
 
 int msgLong(int32_t level, int32_t number, const char*, int32_t n) {
-    if (dropped(level)) return kMsgDropped;
     char value[kValueMax];
     snprintf(value, sizeof value, "%ld", static_cast<long>(n));
-    return send(number, value);
+    return deliver(level, number, value);
 }
 
 int msgTwoLongs(int32_t level, int32_t number, const char*, int32_t a, int32_t b) {
-    if (dropped(level)) return kMsgDropped;
     char value[kValueMax];
     snprintf(value, sizeof value, "%ld,%ld", static_cast<long>(a), static_cast<long>(b));
-    return send(number, value);
+    return deliver(level, number, value);
 }
 
 int msgText(int32_t level, int32_t number, const char*, const char* text) {
-    if (dropped(level)) return kMsgDropped;
-    return send(number, text ? text : "");
+    return deliver(level, number, text ? text : "");
 }
 
 int msgTwoTexts(int32_t level, int32_t number, const char*, const char* a, const char* b) {
-    if (dropped(level)) return kMsgDropped;
     char value[kValueMax];
     snprintf(value, sizeof value, "%s,%s", a ? a : "", b ? b : "");
-    return send(number, value);
+    return deliver(level, number, value);
+}
+
+int msgSendDroppedReason() {
+    if (!gHeld.held || !gHeld.dropped) return 0;
+    gHeld.dropped = false;
+    send(gHeld.number, gHeld.value);
+    return 1;
+}
+
+void msgClearReason() {
+    gHeld = Held{};
 }
 
 int msgPrintf(int32_t level, const char* format, int32_t argument) {
@@ -89,4 +112,5 @@ int setMessageAbort(void*) {
 
 void msgResetState() {
     gLevel = kDefaultLevel;
+    gHeld = Held{};
 }

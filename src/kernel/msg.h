@@ -29,8 +29,13 @@ int msgTwoTexts(int32_t level, int32_t number, const char* literal, const char* 
 int msgPrintf(int32_t level, const char* format, int32_t argument);
 int msgPrintfDouble(int32_t level, const char* format, double argument);
 
+// The last number-and-value message is held: a run that fails sends it when the level dropped it, so
+// that every failure reaches the host with its reason. 1 sent now, 0 when none is held or it was sent.
+int msgSendDroppedReason();
+void msgClearReason();  // at the start of every run
+
 void setMessageLevel(void* ignored, int32_t level);
 int32_t messageLevel();
 int setMessageAbort(void* ignored);  // 0; messages are not affected
 
-void msgResetState();  // level 3
+void msgResetState();  // level 3, nothing held

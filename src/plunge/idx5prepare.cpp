@@ -1,10 +1,26 @@
 // The plunge-roughing cycle's input step of a configuration run (slot 11).
+#include <cstdio>
+
+#include "kernel/cyc3d.h"
 #include "kernel/idx5.h"
+#include "kernel/msg.h"
 #include "kernel/toolcontour.h"
 #include "plunge/cycparams.h"
+#include "plunge/plungerun.h"
 
 int idx5Prepare(CycleRecord* record) {
     if (!record) return 0;
+    // The kernel reads a job file it cannot open as an empty one: the run would go on with the
+    // defaults and end for a reason that is not the real one.
+    FILE* job = record->cfgMode == 1 && record->paramFile ? std::fopen(record->paramFile, "rb") : nullptr;
+    if (job) std::fclose(job);
+    if (record->cfgMode == 1 && record->paramFile && !job) {
+        msgClearReason();
+        msgText(9, kMsgNoCfgFile, "* Error: Could not find CFG file %s", record->paramFile);
+        msgSendDroppedReason();
+        cyc3dSetStatus(record, -1);
+        return 0;
+    }
     // The run's words apply to the defaults, not to what an earlier run of the process applied.
     cycleParamsResetState();
     applyKeyValueList(record->cfgVars);

@@ -7,7 +7,15 @@
 
 HubShroud* loadHubShroud(double tol) {
     const CycleParams* p = cycleParams();
-    if (p->hubKvx[0] == '\0' || p->shroudKvx[0] == '\0') return nullptr;
+    // A run without a hub or shroud (an empty or unreadable job) must still say why it ends.
+    if (p->hubKvx[0] == '\0') {
+        msgLong(9, kMsgNoHub, "* No hub selected", 0);
+        return nullptr;
+    }
+    if (p->shroudKvx[0] == '\0') {
+        msgLong(9, kMsgNoShroud, "* No shroud selected", 0);
+        return nullptr;
+    }
     ProfileCurve* hub = idx5CreateHubShroudCurve(p->hubKvx, tol);
     if (hub == nullptr) {
         msgLong(9, kMsgNoHub, "* No hub selected", 0);

@@ -20,8 +20,8 @@ enum : int32_t {
     kMsgOutOfMemory = 1103,
 };
 
-// Hub and shroud of *HUB_KVX and *SHROUD_KVX at the tolerance: null without a message when either
-// name is empty, null with 6204 or 6205 when a selection gives no curve.
+// Hub and shroud of *HUB_KVX and *SHROUD_KVX at the tolerance: null with 6204 or 6205 when a name is
+// empty or its selection gives no curve.
 HubShroud* loadHubShroud(double tol);
 // The blade's contour pair, folds trimmed: from the first two profiles of *BLADE_PRF (the second
 // one first) when that is set, else from the blade selection *BLADE_KVX (6503 when it gives no

@@ -537,9 +537,11 @@ int emitPlungeRow(CutRecordList* row, CutListSet* rows, int32_t index, int withM
         if (*linkFlag) {
             linkSetNextToolAxis(&d);
             if (!gOut.part) linkContextFromCycle(nc, &gOut.link);
-            if (linkModel &&
-                idx5CollisionFreeMacro(&approach, &approach, 0, &gOut.link, linkModel) == kLinkOutputFailed)
-                return kLinkOutputFailed;
+            // A refused link (reported) leaves the tool where it was: the approach would go straight
+            // through what the link found in the way.
+            const int link =
+                linkModel ? idx5CollisionFreeMacro(&approach, &approach, 0, &gOut.link, linkModel) : 0;
+            if (link < 0) return link == kLinkOutputFailed ? link : kPlungeLinkRefused;
         }
         linkSetToolAxis(&d);
         int32_t pushed = feedPushed(p->linkFeed, kAliasLink);

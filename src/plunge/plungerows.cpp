@@ -8,6 +8,7 @@
 #include "geometry/axesinterp.h"
 #include "geometry/plist.h"
 #include "geometry/vec.h"
+#include "kernel/msg.h"
 #include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
 #include "plunge/edgecurve.h"
@@ -319,7 +320,8 @@ int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start,
 }
 
 CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
-                            double g) {
+                            double g, int32_t* capped) {
+    if (capped) *capped = 0;
     CutListSet* set = cutListSetCreate(kRowSetCapacity);
     if (!set || !sides || !(g > 0)) return set;
     const CycleParams* cp = cycleParams();
@@ -344,7 +346,13 @@ CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, c
     const double horizustel = cp->horizustel;
     const RowStart st(start);
     double t = from, previous = NAN;
-    while (set->count < kRowSetCapacity) {
+    while (true) {
+        // Rows that stop short of the window's end leave the channel partly uncut: say so.
+        if (set->count >= kRowSetCapacity) {
+            msgLong(9, kMsgRowLimit, "* Error: plunge rows limited to %d", kRowSetCapacity);
+            if (capped) *capped = 1;
+            break;
+        }
         int rc = nextRow(set, sides, st, horizustel, g, &t);
         if (rc < 0) {
             if (cp->entryPos == 0) {

@@ -16,11 +16,13 @@ struct Vec3;
 enum : int32_t {
     kRowSetCapacity = 1000,
     kRowArcMaxSegments = 3600,  // a non-positive chord tolerance still ends the arc
+    kMsgRowLimit = 6226,        // the rows reached kRowSetCapacity before the window's end; the value is it
 };
 
-// All rows of a region (possibly none); null only when no set can be made.
+// All rows of a region (possibly none); null only when no set can be made. *capped (may be null) is 1
+// when the rows stopped at kRowSetCapacity with more to come (reported, 6226), else 0.
 CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
-                            double g);
+                            double g, int32_t* capped = nullptr);
 // 1 row added (*t its parameter), 0 the gap cannot be kept, -1 no acceptable row.
 int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep,
                   double target, double* t);

@@ -19,6 +19,7 @@
 #include "collision/meshset.h"
 #include "collision/polymesh.h"
 #include "collision/proj.h"
+#include "collision/toolassembly.h"
 #include "collision/toolenv.h"
 #include "collision/toolseg.h"
 #include "geometry/curve3d.h"
@@ -38,6 +39,7 @@
 #include "plunge/hubcross.h"
 #include "plunge/hubshroud.h"
 #include "plunge/levelcurves.h"
+#include "plunge/paramsense.h"
 #include "plunge/partload.h"
 #include "plunge/pathspace.h"
 #include "plunge/plungeout.h"
@@ -45,6 +47,7 @@
 #include "plunge/regionpaths.h"
 #include "plunge/revmeshmodel.h"
 #include "plunge/surfset.h"
+#include "plunge/tiltgeom.h"
 #include "plunge/updown.h"
 #include "surfaces/Implib/meshlib.h"
 #include "surfaces/meshfiles/bndfile.h"
@@ -53,7 +56,6 @@
 namespace {
 
 constexpr double kTol = 1e-5;
-constexpr int32_t kMsgNoCfgFile = 6200;  // the configuration file named by the run is missing
 
 // The objects of one path generation; each null between runs.
 struct RunObjects {
@@ -98,6 +100,12 @@ int fail(CycleToolCtx* tool, int result) {
     return result;
 }
 
+// A step whose own code sends nothing: the run still names where it ended. -1.
+int stepFailed(const char* step) {
+    msgText(9, kMsgStepFailed, "* Error: path generation failed at %s", step);
+    return -1;
+}
+
 // The meshes of the blade's tip-edge contours, for the tilt search's second test: null when a contour
 // is missing or a list cannot be made.
 MeshSet* edgeContourMeshes(const Plist3DNode* chain, int32_t withSecond, double pitch, double tol) {
@@ -119,6 +127,48 @@ MeshSet* edgeContourMeshes(const Plist3DNode* chain, int32_t withSecond, double 
     MeshSet* set = lists->count == 2 ? meshSetFromList(lists, withSecond, pitch, tol) : nullptr;
     plistArrayFree(lists);
     return set;
+}
+
+// The selection whose wire meshes could not be made, named: -1.
+int reportMeshSetFailure(const CycleParams* p) {
+    const auto readable = [](const char* name) {
+        FILE* f = std::fopen(name, "rb");
+        if (f) std::fclose(f);
+        return f != nullptr;
+    };
+    if (p->splitKvx[0] && readable(p->bladeKvx) && !readable(p->splitKvx))
+        msgText(9, kMsgNoSplitterMesh, "* Error: no Splitter Surfaces selected", p->splitKvx);
+    else
+        msgText(9, kMsgNoBladeMesh, "* Error: no Blade Surfaces selected", p->bladeKvx);
+    return -1;
+}
+
+// The tool assembly's contour for the swing queries of the tilt search, from the named part contours
+// or the tool's own dimensions. -1 (reported) when a named contour file cannot be read or no contour
+// can be made: the search would otherwise pass a holder it cannot see.
+int assemblyFromContours(CycleNcCtx* nc, const CycleParams* p) {
+    const char* contours = p->toolContour[0] ? p->toolContour : nullptr;
+    if (contours) {
+        FILE* f = std::fopen(contours, "rb");
+        if (!f) {
+            msgText(9, kMsgAssemblyFailed, "* Error: tool contour file %s cannot be read", contours);
+            return -1;
+        }
+        std::fclose(f);
+    }
+    const double edgeTol = std::fabs(p->edgeTol) >= kTol ? p->edgeTol : 2 * p->precision;
+    const double contourTol = 0.5 * gRun.blades->meshes[0]->tolerance;
+    // A shank narrower than the cutter (one not given among them) is taken as wide as the cutter less
+    // the precision, as the search's own tool is: the description's own (for a shank not given, the
+    // allowance step alone) would leave a needle above the cutter that no blade ever meets.
+    ToolDescription tool = nc->tool;
+    tool.shaftDiameter = std::max(tool.shaftDiameter, 2 * tool.radius - p->precision);
+    if (!toolAssemblyCreate(&tool, contours, p->tolAngle, contourTol, edgeTol)) {
+        msgText(9, kMsgAssemblyFailed, "* Error: tool assembly contour cannot be made",
+                contours ? contours : "");
+        return -1;
+    }
+    return 1;
 }
 
 int traceWall(CheckModel* model, const ContourPair* first, const ContourPair* second, const HubShroud* level,
@@ -149,7 +199,7 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     HubShroud* level = gRun.levels->curves[0];
     if (tool->model.tool && tool->model.tool->toolType != 1 &&
         offsetProfile2D(level, p->frbogen - p->frradius) < 0)
-        return -1;
+        return stepFailed("level offset");
     gRun.sides = plistArrayCreate(10);
     gRun.second = plistArrayCreate(10);
     if (!gRun.sides || !gRun.second) {
@@ -184,9 +234,13 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         cutPathsAtShroud(gRun.sides, gRun.pair);
     }
     angleProfInit(gRun.angles, gRun.sides);
+    // The lead at the main blade's leading edge must not turn the tool into the blade's edge.
+    if (gRun.hubFinishing && p->leadCorrect && p->edgerollingLead > 0 && !p->impReverse)
+        correctUpDownAngles(gRun.angles, gRun.sides, level, &nc->tool, gRun.blades, gRun.contours,
+                            gRun.angles->table2.angle);
     const int splitterCase = splitter && !regionFirstPathEmpty(gRun.sides) ? 1 : 0;
     msgTwoLongs(9, kMsgCollRegion, "* Collregion %d/%d", 1, 1);
-    if (gRun.sides->count < 4) return -1;
+    if (gRun.sides->count < 4) return stepFailed("side paths");
     Plist** l = gRun.sides->lists;
     linkAcrossBlade(l[0], l[3], pitch);
     if (p->edgerollingLead == 0) edgeRollingPass(gRun.sides, gRun.contours, radius, -1, 0, pitch);
@@ -221,6 +275,11 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         msgLong(9, kMsgUserBreak, "* Info: User break", 0);
         return -2;
     }
+    if (rc == kUpDownQueryFailed) return kPlungeRunFailed;  // reported where it failed
+    if (rc == kUpDownNoMemory) {
+        msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
+        return kPlungeRunFailed;
+    }
     if (rc < 0) {
         if (p->toolCollCheck == 0)
             msgLong(9, kMsgNoFreeTilt, "* Error: no collision free inclination possible", 0);
@@ -236,11 +295,13 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     HubShroud* fresh = loadHubShroud(tol);
     if (fresh) gRun.start = profile2DOffset(fresh->shroud, p->macroSabst);
     freeHubShroud(fresh);
-    if (gRun.start) gRun.rows = buildPlungeRows(gRun.sides, gRun.second, gRun.start, p->plungeStep);
+    int32_t capped = 0;
+    if (gRun.start) gRun.rows = buildPlungeRows(gRun.sides, gRun.second, gRun.start, p->plungeStep, &capped);
     if (!gRun.rows) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return -2;
     }
+    if (capped) return kPlungeRunFailed;  // reported: the channel would be left partly uncut
     return 1;
 }
 
@@ -308,10 +369,13 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
     int rc = plungePointsOutput(nc, gRun.part, gRun.rows, gRun.start, gRun.sides, gRun.levels, gRun.stock,
                                 withSplitter);
-    if (rc < 0) return kPlungeRunFailed;
+    if (rc == kLinkOutputFailed) return stepFailed("NC output");
+    if (rc < 0) return kPlungeRunFailed;  // reported
     LinkContext link;
     linkContextFromCycle(nc, &link);
-    if (linkEndPathFlush(&link, gRun.part) < 0) return kPlungeRunFailed;
+    rc = linkEndPathFlush(&link, gRun.part);
+    if (rc == kLinkOutputFailed) return stepFailed("NC output");
+    if (rc < 0) return kPlungeRunFailed;
     if (p->sbs) ncSbsToggle(0);
     return 1;
 }
@@ -372,6 +436,7 @@ void freeCycleData(CycleToolCtx* tool) {
     freeProfile2D(gRun.start);
     revMeshFree(gRun.part);
     polymeshDelete(gRun.stock);
+    toolAssemblyFree();
     if (cycleParams()->toolCollCheck) coll_free_models();
     gRun = RunObjects{};
 }
@@ -393,6 +458,9 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     meshSortKeepOrders(1);
     gRun.blades = p->rotOpt == 0 ? meshSetFromFile(p->bladeKvx, p->splitKvx, pitch, p->precision)
                                  : meshSetFromSurfaces(p->bladeKvx, p->splitKvx, pitch, p->precision, radius);
+    // Without its meshes the tilt search could only fail, and would blame the tilt.
+    if (!gRun.blades) return fail(tool, reportMeshSetFailure(p));
+    if (p->useFreeHolder && assemblyFromContours(nc, p) < 0) return fail(tool, -1);
     gRun.contours = loadBladeContours(gRun.pair->hub, tol);
     if (!gRun.contours) {
         msgLong(9, kMsgNoProfileCurve, "* No Profil curve selected", 0);
@@ -402,11 +470,12 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     // The meridional curves: the hub copy keeps the hub allowance only, the working pair is the
     // path of the tool centre.
     gRun.hubCopy = copyHubShroud(gRun.pair);
-    if (!gRun.hubCopy || offsetProfile2D(gRun.hubCopy, p->aufmassHub) < 0) return fail(tool, -1);
+    if (!gRun.hubCopy || offsetProfile2D(gRun.hubCopy, p->aufmassHub) < 0)
+        return fail(tool, stepFailed("hub and shroud offsets"));
     if (offsetProfile2D(gRun.pair, p->aufmassHub + p->frradius) < 0 ||
         offsetShroudProfile2D(gRun.pair, p->frradius) < 0 ||
         offsetShroudProfile2D(gRun.pair, -p->shroudOffset) < 0)
-        return fail(tool, -1);
+        return fail(tool, stepFailed("hub and shroud offsets"));
     double depth = std::max(0.0, p->shroudDepth - p->shroudOffset);
     int32_t strategy = p->shroudStrategy == 1 && p->stepFlow == 0 ? 2 : p->stepStrategy;
     if (p->stepStrategy == 0) depth = p->aufmassHub > kTol ? p->hubOffset - p->aufmassHub : p->hubOffset;
@@ -414,10 +483,10 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     const double height = channelHeight(gRun.pair);
     if (height < p->vertzustel) p->vertzustel = height;
     gRun.levels = buildLevelCurves(gRun.pair, p->vertzustel, strategy, depth);
-    if (!gRun.levels) return fail(tool, -1);
+    if (!gRun.levels) return fail(tool, stepFailed("level curves"));
     if (p->stepStrategy == 1) {
         HubShroud* band = shroudBand(gRun.pair, -p->shroudDepth);
-        if (!band) return fail(tool, -1);
+        if (!band) return fail(tool, stepFailed("shroud band"));
         freeHubShroud(gRun.pair);
         gRun.pair = band;
     }
@@ -461,7 +530,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
     if (prepareBladeContours(gRun.contours, std::max(12 * radius, std::max(p->extLead, p->extTrail))) < 0 ||
         normContourPairParams(gRun.contours) < 0)
-        return fail(tool, -1);
+        return fail(tool, stepFailed("blade contours"));
     gRun.edgeList = idx5BladeContourList(gRun.hubCopy->hub, tol, 0);
     if (gRun.edgeList) gRun.edgeSet = edgeContourMeshes(gRun.edgeList, gRun.polymesh, pitch, p->precision);
     const int region = regionPaths(nc, tool, pitch, strategy, radius);
@@ -492,6 +561,8 @@ int loadCycleConfig(const char* cfgName) {
     }
     setMessageAbort(nullptr);
     if (p->report[0]) setMessageLevel(nullptr, p->reportClass);
+    // A value without sense (nan, inf, 1e300, a zero step) would run on into NaN moves or endless loops.
+    if (paramSenseCheck(p, applied) < 0) return kCycleConfigSetupFailed;
     mirrorFramesFromParams(p);
     if (initNcToolSystem() < 0) return kCycleConfigSetupFailed;
     framesScale(unit);
@@ -499,21 +570,27 @@ int loadCycleConfig(const char* cfgName) {
 }
 
 int runPlungeCycle(const char* cfgName) {
+    msgClearReason();
     rngResetState();
     holderCheckResetState();
     avoidTiltResetState();  // its once-per-run notes start afresh
+    // The tilt search leaves its query mode set, and the assembly takes its near-tip height from it.
+    toolSegResetState();
     avoidInstallHooks();
     plungeOutResetState();  // the count of plunges without a departure is the run's own
     bladeCurvesResetState();
+    toolAssemblyResetState();  // the allowances of an earlier run's assembly go with it
     meshSetNoRefine(0);
     freeCycleData(cycleToolCtx());
     int config = loadCycleConfig(cfgName);
     if (config == kCycleConfigNoFile) {
         // The library prints nothing of its own: the missing file goes to the host as a message.
         msgText(9, kMsgNoCfgFile, "* Error: Could not find CFG file %s", cfgName ? cfgName : "");
+        msgSendDroppedReason();
         return -1;
     }
     if (config < 0) {
+        msgSendDroppedReason();
         collrep_free();
         framePairFree();
         return -1;
@@ -535,6 +612,8 @@ int runPlungeCycle(const char* cfgName) {
     }
     if (p->sbs) ncSetSbsActive(1);
     int result = generatePlungePaths(cycleNcCtx(), cycleToolCtx());
+    // A failure reaches the host with its reason whatever the message level; the report comes after.
+    if (result == kPlungeRunFailed) msgSendDroppedReason();
     ncFinishCycle();
     if (p->sbs) ncSetSbsActive(0);
     linkClearPointCallbacks();
@@ -551,8 +630,12 @@ int idx5Run(CycleRecord* record) {
     ncSetWriter(defaultCycle());
     setAbortHook(idx5ModeCallback);
     Cyc3dParams* c = cyc3dParams(record);
+    // The frame is the process's: an earlier run's must not move this run's imports.
+    cyc3dPolyFrameReset();
     if (record->cfgMode != 1 && c) {
-        Vec3 o = v3(c->frameCsO), x = v3(c->frameCsX), y = v3(c->frameCsY), z = v3(c->frameCsZ);
+        Vec3 o = v3(c->polyCsO), x = v3(c->polyCsX), y = v3(c->polyCsY), z = v3(c->polyCsZ);
+        cyc3dSetPolyFrame(&o, &x, &y, &z);
+        o = v3(c->frameCsO), x = v3(c->frameCsX), y = v3(c->frameCsY), z = v3(c->frameCsZ);
         frameSetB(&o, &x, &y, &z);
         o = v3(c->toolCsO), x = v3(c->toolCsX), y = v3(c->toolCsY), z = v3(c->toolCsZ);
         frameSetA(&o, &x, &y, &z);
@@ -587,6 +670,7 @@ void plungeRunResetState() {
     macroResetState();
     toolenvResetState();
     toolSegResetState();
+    toolAssemblyResetState();
     collAssemblyResetState();
     linkOutResetState();
     avoidTiltResetState();

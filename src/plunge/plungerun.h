@@ -21,6 +21,8 @@ enum : int32_t {
     kMsgNoFreeTilt = 6007,
     kMsgGeneration = 6206,      // the output of the paths begins
     kMsgAssemblyFailed = 6290,  // the tool-assembly models or their check model file cannot be made
+    kMsgStepFailed = 6227,      // a step of the path generation failed without a message of its own
+    kMsgNoCfgFile = 6200,       // the job (configuration) file cannot be read; the value is its name
 };
 
 enum : int {

@@ -163,6 +163,12 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
     const int32_t upperSel = side < 2 ? 2 : 4;
     const bool even = side % 2 == 0;
     const std::vector<double> hubBoxes = hubBoxesOf(level);
+    // A query that cannot be answered ends the side: say where, the tilt is not to blame.
+    const auto queryFailed = [side](int32_t i) {
+        msgTwoLongs(9, kMsgTiltQueryFailed, "* Error: blade mesh query failed, side %d point %d", side + 1,
+                    i);
+        return kUpDownQueryFailed;
+    };
 
     for (int32_t i = 0; i < list->count; ++i) {
         if (callAbortHook()) return kUpDownUserBreak;
@@ -188,7 +194,7 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
             second = kSwingStart;
             if (meshSetCollide(&p, &axis, &ref, &B, secondSet, even ? lowerSel : upperSel, &second,
                                kSwingLimit) < 0)
-                return kUpDownNoAxis;
+                return queryFailed(i);
             if (even) second = -second;
         }
         if (!search) {
@@ -198,10 +204,11 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
         if (!inRange) continue;
         double up = kSwingStart, down = kSwingStart;
         Vec3 minusN{-N.x, -N.y, -N.z};
-        if (meshSetCollide(&p, &axis, &N, &B, bladeSet, upperSel, &up, kSwingLimit) < 0) return kUpDownNoAxis;
+        if (meshSetCollide(&p, &axis, &N, &B, bladeSet, upperSel, &up, kSwingLimit) < 0)
+            return queryFailed(i);
         seq->hitUpper[i] = meshSetHitIndex();
         if (meshSetCollide(&p, &axis, &minusN, &B, bladeSet, lowerSel, &down, kSwingLimit) < 0)
-            return kUpDownNoAxis;
+            return queryFailed(i);
         seq->hitLower[i] = meshSetHitIndex();
         seq->upper[i] = up;
         seq->lower[i] = -down;

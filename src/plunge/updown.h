@@ -15,13 +15,15 @@ struct PlistArray;
 struct ToolDescription;
 
 enum : int32_t {
-    kMsgSegmentDown = 6220,  // "* Segment down %d side &d"
-    kMsgSegmentUp = 6221,    // "* Segment up   %d side &d"
+    kMsgSegmentDown = 6220,      // "* Segment down %d side &d"
+    kMsgSegmentUp = 6221,        // "* Segment up   %d side &d"
+    kMsgTiltQueryFailed = 6225,  // a swing query against the blade meshes failed; side list and point
 };
 
 enum : int {
-    kUpDownNoAxis = -1,  // the meridional direction could not be formed, or a query failed
+    kUpDownNoAxis = -1,  // the meridional direction could not be formed
     kUpDownUserBreak = -3,
+    kUpDownQueryFailed = -4,  // reported (6225)
     kUpDownNoMemory = -5,
 };
 
@@ -32,7 +34,7 @@ int segmentInitialAxis(const HubShroud* level, const Vec3* p, Vec3* axis);
 // keep their axes). The tool is the cycle's description; the second set may be null.
 int segmentsUpDown(PlistArray* sideLists, const AngleProfile* profile, const HubShroud* level,
                    const ToolDescription* tool, const MeshSet* bladeSet, const MeshSet* secondSet);
-// 1, kUpDownNoAxis, kUpDownUserBreak, kUpDownNoMemory, or the negative fit result when no tilt curve
-// fits (the axes then carry the upper window edges).
+// 1, kUpDownNoAxis, kUpDownUserBreak, kUpDownQueryFailed, kUpDownNoMemory, or the negative fit result
+// when no tilt curve fits (the axes then carry the upper window edges).
 int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, const HubShroud* level,
                       const ToolDescription* tool, const MeshSet* bladeSet, const MeshSet* secondSet);

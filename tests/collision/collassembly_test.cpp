@@ -80,7 +80,9 @@ int gModelFlag = -1;
 }  // namespace
 
 // With the wall through every part and the cutter, the first in the order cutting part, head, holder,
-// extension, cutter names the result; coll_check_where gives a point of the contact for each.
+// extension, cutter names the result. coll_check_where gives the contact vertex of a head or holder hit,
+// leaves the caller's point for an extension or cutting-part hit (handing either on as the reference)
+// and leaves both alone for the cutter test. Every set-up tells the avoidance its models exist.
 TEST_F(Assembly, ResultPriorityAndContactVertex) {
     testmesh::Model wallModel(kWall, kBallMill, 2.0);
     collSetAvoidHooks([](int32_t on) { gModelFlag = on; }, [](const Vec3* p) { gReference = *p; });
@@ -95,7 +97,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
     for (const auto& c : cases) {
         gModelFlag = -1;
         ASSERT_EQ(build(&wallModel.m, wall, c.mask, c.head), 1) << c.mask;
-        EXPECT_EQ(gModelFlag, c.mask[0] == '1' || c.mask[1] == '1' || c.mask[2] == '1' ? 1 : 0);
+        EXPECT_EQ(gModelFlag, 1) << c.mask;
         int32_t hit = 77;
         EXPECT_EQ(coll_check_full(&away, &axis, &hit), 1);
         EXPECT_EQ(hit, 77);  // untouched when free
@@ -103,15 +105,17 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
         EXPECT_EQ(coll_check_full(&tip, &axis, &hit), c.full) << c.mask;
         EXPECT_EQ(coll_assembly()->slots[0].collPart, c.part) << c.mask;
         Vec3 where{-9, -9, -9};
-        gReference = where;
+        gReference = Vec3{7, 7, 7};
         EXPECT_EQ(coll_check_where(&tip, &axis, &where), c.full);
-        if (c.full == kCollCutter) {
-            EXPECT_TRUE(where.x == 0 && where.y == 0 && where.z == 0);
-        } else {
+        if (c.full == kCollHead || c.full == kCollHolder) {
             EXPECT_TRUE(where.x == 0 && std::fabs(where.y) == 300 && (where.z == 0.5 || where.z == 500))
                 << c.mask;
-            EXPECT_TRUE(gReference.x == where.x && gReference.y == where.y && gReference.z == where.z);
+        } else {
+            EXPECT_TRUE(where.x == -9 && where.y == -9 && where.z == -9) << c.mask;
         }
+        const Vec3 handed = c.full == kCollCutter ? Vec3{7, 7, 7} : where;
+        EXPECT_TRUE(gReference.x == handed.x && gReference.y == handed.y && gReference.z == handed.z)
+            << c.mask;
         coll_free_models();
     }
     Vec3 where{-9, -9, -9};
@@ -224,6 +228,25 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
         EXPECT_EQ(capture.countOf("5200," + c.file), c.result < 0 ? 1 : 0) << c.file;
         EXPECT_EQ(coll_assembly() != nullptr, c.result > 0) << c.file;
         EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), c.file == wall ? kCollHead : 1) << c.file;
+        coll_free_models();
+    }
+}
+
+// The taper cone of the cutter test is the flank of the tool as given, tangent to the corner circle that
+// the model tolerance t takes in: at the cutting length H its radius is t + (R - t) / cos a + H tan a. A
+// wall just inside it is hit (-10), one just outside is not.
+TEST_F(Assembly, TaperConeIsTheToolsFlank) {
+    const double R = 2.0, H = 10.0, t = 0.2, a = 20.0;
+    const double flank = t + (R - t) / std::cos(a * M_PI / 180) + H * std::tan(a * M_PI / 180);
+    for (const double d : {flank - 0.3 * t, flank + 0.3 * t}) {
+        testmesh::Model model(quad({d, -300, 0.5}, {d, 300, 0.5}, {d, 300, 500}, {d, -300, 500}), kBallMill,
+                              R);
+        model.m.tolerance = t;
+        model.m.tool->height = H, model.m.tool->taperAngle = a, model.m.tool->taperFlag = 1;
+        ASSERT_EQ(build(&model.m, "", "0000"), 1);
+        const Vec3 tip{0, 0, 0}, axis{0, 0, 1};
+        int32_t hit = -1;
+        EXPECT_EQ(coll_check_full(&tip, &axis, &hit), d < flank ? kCollCutter : kCollFree) << d - flank;
         coll_free_models();
     }
 }

@@ -166,3 +166,62 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         std::free(a);
     }
 }
+
+// With an assembly active the swing test measures its contour (the queries' bounds and tables are built
+// on it): seeded assemblies from the description (also with the heights out of order, as a
+// description without a shank has them) or from named part contours, against the assembly's own
+// query; after the assembly is freed the profile answers again.
+TEST_F(ToolShapeTest, SwingTestOfAnActiveAssemblyIsItsContourQuery) {
+    TempDir dir;
+    int hits = 0;
+    for (int n = 0; n < 400; n++) {
+        const ToolDescription profileTool = randomTool();
+        toolSegProfileSetMode(rngBelow(2) ? 2 : 0);
+        toolSegProfileInit(&profileTool, 2 * rngUniform(), 0.02);
+        ToolDescription t = randomTool();
+        if (n % 3 == 1) t.chamferTop = 0, t.stage2Top = t.cutterTop - 5;  // falling segments
+        std::string contours;
+        if (n % 3 == 2) {
+            contours = dir.file("tool" + std::to_string(n) + ".kvx");
+            const double e = 4 + 6 * rngUniform(), h = 6 + 20 * rngUniform(), w = e + 2 + 10 * rngUniform();
+            char text[400];
+            snprintf(
+                text, sizeof text,
+                "o Contour[Extension]()\n{\no L(x[%.4f/%.4f] y[0/%.4f] z[0/0])\n}\n"
+                "o Contour[Holder]()\n{\no L(x[%.4f/%.4f] y[0/10] z[0/0])\no L(x[/%.4f] y[/30] z[/0])\n}\n",
+                e, e, h, w, w, w + 5 * rngUniform());
+            writeTextFile(contours, kvxText(text));
+        }
+        const Vec3 o{0, 0, 0};
+        const Frame f = randomFrame();
+        const auto pointNear = [&](double reach) {
+            const double rad = reach * rngUniform(), s = (rngUniform() - 0.5) * 0.6 * reach;
+            const double alpha = (rngUniform() - 0.5) * 3, ab = std::sqrt(std::max(rad * rad - s * s, 0.0));
+            const double a = ab * std::cos(alpha), b = ab * std::sin(alpha);
+            return Vec3{a * f.dir.x + b * f.ref.x + s * f.axis.x, a * f.dir.y + b * f.ref.y + s * f.axis.y,
+                        a * f.dir.z + b * f.ref.z + s * f.axis.z};
+        };
+        const Vec3 before = pointNear(profileTool.stage4Top);
+        double profileAngle = 1.5;
+        const int profileCode =
+            toolSegPointTest(&o, &f.dir, &f.ref, &f.axis, &before, &profileAngle, 1.05, 1);
+        const ToolAssembly* a =
+            toolAssemblyCreate(&t, contours.empty() ? nullptr : contours.c_str(), rngUniform(), 0.01, 0.02);
+        ASSERT_NE(a, nullptr);
+        for (int k = 0; k < 20; k++) {
+            const Vec3 p = pointNear(1.1 * std::sqrt(a->q[a->count - 1]));
+            double got = 1.5, want = 1.5;
+            const int code = toolSegPointTest(&o, &f.dir, &f.ref, &f.axis, &p, &got, 1.05, 1);
+            const int expect = toolAssemblyAngleQuery(a, &o, &f.dir, &f.ref, &f.axis, &p, &want, 1, 1.05);
+            // Only a new smallest angle counts: within reach, out of it or near the tip all leave it.
+            EXPECT_EQ(code == 2, expect == 2) << n << " " << k;
+            EXPECT_NEAR(got, want, 1e-12) << n << " " << k;
+            hits += expect == 2;
+        }
+        toolAssemblyFree();
+        double again = 1.5;
+        EXPECT_EQ(toolSegPointTest(&o, &f.dir, &f.ref, &f.axis, &before, &again, 1.05, 1), profileCode) << n;
+        EXPECT_EQ(again, profileAngle) << n;
+    }
+    EXPECT_GT(hits, 1000);
+}

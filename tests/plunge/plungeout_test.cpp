@@ -264,3 +264,19 @@ TEST_F(PlungeOut, AnOversizedHolderReachesTheCollisionReport) {
         coll_free_models();
     }
 }
+
+// A roof just below the clearance plane (40) leaves the first plunge's jump link no free lift: the
+// output stops there with 6103 instead of sending the tool straight through the roof to the approach;
+// a floor well below the channel lets it pass.
+TEST_F(PlungeOut, RefusedLinkEndsTheOutputBeforeTheApproach) {
+    for (const double z : {39.0, -50.0}) {
+        begin({});
+        testmesh::Model roof({testmesh::slopeTri(z, 0.0, 400.0)}, kBallMill, kR);
+        const int rc = output(&roof.m);
+        const bool refused = z > 0;
+        EXPECT_EQ(rc, refused ? kPlungeLinkRefused : 1) << z;
+        EXPECT_EQ(trace.sent(6103), refused) << z;
+        EXPECT_EQ(trace.blocks == 0, refused) << z;
+        EXPECT_TRUE(!refused || trace.moves.empty()) << z;
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "../geometry/msg_capture.h"
 #include "channeltest.h"
 #include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
@@ -188,6 +189,26 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 0, 3), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3), 1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count - 1, o.sides, 0.5), 1);
+}
+
+// A row step so fine that the channel (parameters 2 to 20) needs more rows than a set holds: the rows
+// stop at the limit with 6226 and the flag set; a step that needs fewer rows reaches the window's end.
+TEST(PlungeRows, RowsThatReachTheLimitSaySo) {
+    for (const double g : {0.012, 0.03}) {
+        cycleParamsResetState();
+        cycleParams()->tCutwidth = 1.25 * g;
+        MessageCapture capture(9);
+        Owned o;
+        o.start = line(5, 0.001), o.sides = channel(false);
+        int32_t capped = -1;
+        o.set = buildPlungeRows(o.sides, o.sides, o.start, g, &capped);
+        ASSERT_TRUE(o.set);
+        const bool more = 18 / g > static_cast<double>(kRowSetCapacity);
+        EXPECT_EQ(capped, more ? 1 : 0) << g;
+        EXPECT_EQ(capture.countOf("6226,1000"), more ? 1 : 0) << g;
+        EXPECT_TRUE(more ? o.set->count == kRowSetCapacity
+                         : std::fabs(o.set->values[o.set->count - 1] - 20) <= g);
+    }
 }
 
 TEST(PlungeRows, ExampleImpellerRowsStayInTheSectorAndWithinTheStepover) {

@@ -6,17 +6,22 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../geometry/msg_capture.h"
 #include "collision/collreport.h"
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
+#include "kernel/idx5.h"
 #include "nctrace.h"
 #include "paramtest.h"
+#include "plunge/paramsense.h"
 
 namespace {
 
@@ -232,3 +237,74 @@ TEST_F(PlungeRun, TempFilesRemovedOutputKept) {
 }
 
 }  // namespace
+
+// The Polyhedron frame places the meshes a run imports: a parameter-file run sets its own (polyCs_*),
+// a configuration run none; neither keeps the frame an earlier run of the process left behind.
+TEST_F(PlungeRun, PolyFrameIsTheRunsOwn) {
+    const Vec3 earlier{1, 2, 3}, ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
+    // Configuration mode, the origin, and where (5, 5, 5) imports to: less the run's own origin.
+    const std::tuple<int16_t, Vec3, Vec3> rows[] = {
+        {1, {0, 0, 0}, {5, 5, 5}}, {0, {10, -2, 0.5}, {-5, 7, 4.5}}, {1, {10, -2, 0.5}, {5, 5, 5}}};
+    for (const auto& [cfgMode, o, expect] : rows) {
+        start({{"*BLADE_COUNT", "1"}});  // the run ends at once, after its set-up
+        ASSERT_EQ(cyc3dSetPolyFrame(&earlier, &ex, &ey, &ez), 0);
+        CycleRecord record;
+        record.parent = &kvIdx5, record.cfgMode = cfgMode;
+        Cyc3dParams* c = cyc3dParams(&record);
+        ASSERT_NE(c, nullptr);
+        for (int i = 0; i < 3; ++i)
+            c->polyCsO[i] = (&o.x)[i], c->polyCsX[i] = i == 0, c->polyCsY[i] = i == 1, c->polyCsZ[i] = i == 2;
+        EXPECT_EQ(idx5Run(&record), 1);
+        Vec3 p{5, 5, 5};
+        cyc3dSetFrameVector(&p);
+        EXPECT_LT(dist3D(&p, &expect), 1e-12) << cfgMode << " " << o.x;
+        cyc3dResetState();
+    }
+}
+
+// A value without sense for its keyword is refused at set-up with 6305 naming the keyword and the value as
+// given ("%g"); values beside them that make sense set up. Rows: keyword, refused values, accepted ones.
+TEST_F(PlungeRun, KeywordValuesWithoutSenseAreRefused) {
+    const char* const rows[][3] = {{"*SICHEBENE", "1e300 inf nan", "-1000"},
+                                   {"*SICHDIST", "1e300 inf nan -1", "0"},
+                                   {"*MACRO_EABST", "1e300 inf", "-2"},
+                                   {"*PLUNGE_STEP", "0 -1 nan", "0.001"},
+                                   {"*HORIZUSTEL", "0 -1 nan", "0.5"},
+                                   {"*LEAD_ANGLE", "nan inf 91", "-90"},
+                                   {"*TILT_MAX", "-1 0 720", "180"},
+                                   {"*FRRADIUS", "nan 1e300 inf 0", "0.1"},
+                                   {"*PRECISION", "0", "0.5"},
+                                   {"*ISO_END", "1.5", "0.5"},
+                                   {"*TAPER_ANGLE", "90", "89"},
+                                   {"*XVORSCHUB", "-5", "0"},
+                                   {"*BLDCT_FLOAT", "1.5", "7.5"}};
+    // Pairs, and the refusal's value (empty: none); a field of two keywords is named by the table's first.
+    std::vector<std::pair<Pairs, std::string>> cases = {
+        {{{"*MACRO_EDIST", "inf"}}, "*MACRO_EABST,inf"},
+        {{{"*STARTPT", "0 nan 0"}}, "*STARTPT,0 nan 0"},
+        {{{"*INCH", "1"}, {"*STARTPT", "0 0 -100000"}}, ""},              // not set, whatever the unit
+        {{{"*INCH", "1"}, {"*SICHEBENE", "50000"}}, "*SICHEBENE,50000"},  // 1 250 m, named as given
+        {{{"*INCH", "1"}, {"*SICHEBENE", "30000"}}, ""}};
+    std::deque<std::string> values;  // the pairs keep pointers into it
+    for (const auto& row : rows)
+        for (int k : {1, 2}) {
+            std::istringstream words(row[k]);
+            for (std::string v; words >> v;) {
+                values.push_back(v);
+                char shown[64];
+                snprintf(shown, sizeof shown, "%s,%g", row[0], std::strtod(v.c_str(), nullptr));
+                cases.push_back({{{row[0], values.back().c_str()}}, k == 1 ? shown : ""});
+            }
+        }
+    for (const auto& [pairs, refused] : cases) {
+        SCOPED_TRACE(pairs.back().first + std::string(" ") + pairs.back().second);
+        start(pairs);
+        EXPECT_EQ(loadCycleConfig(nullptr), refused.empty() ? kCycleConfigOk : kCycleConfigSetupFailed);
+        EXPECT_EQ(capture->countOf(refused.empty() ? "6305," : "6305," + refused), refused.empty() ? 0 : 1);
+        collrep_free();
+    }
+    // Every row of the sense table is a number or triple of the keyword table.
+    for (const ParamSenseRow* r = ParamSenseTable; r->keyword; ++r)
+        EXPECT_TRUE(rowOf(r->keyword).storeType == kStoreDouble ||
+                    rowOf(r->keyword).storeType == kStoreTriple);
+}

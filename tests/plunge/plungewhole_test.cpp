@@ -82,7 +82,9 @@ class PlungeWhole : public ::testing::Test {
             << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\no Contour[Holder]()\n{\n"
                "o L(x[0/100000000000000] y[0/0] z[0/0])\no L(x[/100000000000000] y[/20] z[/0])\n}\n";
         std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "wide.cfg");
-        std::ofstream(*tmp / "wide.cfg", std::ios::app) << "*TOOL_COLL_CHECK 1\n*TOOL_CONTOUR holder.kvx\n";
+        // The tilt search takes no assembly: it would refuse the holder before the check is built.
+        std::ofstream(*tmp / "wide.cfg", std::ios::app)
+            << "*TOOL_COLL_CHECK 1\n*TOOL_CONTOUR holder.kvx\n*USE_FREE_HOLDER 0\n";
         for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg", "wide.cfg"})
             runs.push_back(runJob(tmp->path(), job));
     }

@@ -119,7 +119,8 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
     } cases[] = {
         {[&](CycleParams* p) { setText(p->hubKvx, none); }, hub, 6204},
         {[&](CycleParams* p) { setText(p->shroudKvx, none); }, hub, 6205},
-        {[](CycleParams* p) { p->hubKvx[0] = '\0'; }, hub, 0},
+        {[](CycleParams* p) { p->hubKvx[0] = '\0'; }, hub, 6204},  // a run without them says so too
+        {[](CycleParams* p) { p->shroudKvx[0] = '\0'; }, hub, 6205},
         {[&](CycleParams* p) { setText(p->bladeKvx, none); }, [] { return loadBladeContours(nullptr, 0.5); },
          6503},
         {[&](CycleParams* p) { setText(p->bladeKvx, none); }, set, 6504},

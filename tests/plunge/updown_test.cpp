@@ -191,6 +191,17 @@ TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) 
     plistArrayFree(four);
 }
 
+// Blade meshes whose queries cannot sample an edge (no sampling width) end the search at the first
+// point measured, with 6225 naming the side list (1-based) and the point, not as a fit that failed.
+TEST_F(PlateChannel, FailedQueryIsReportedWhereItFailed) {
+    set->meshes[0]->tolerance = 0.0;
+    MessageCapture capture(9);
+    PlistArray* four = fourOf(middleList(8, true));
+    EXPECT_EQ(segmentsUpDown(four, profile, level, &a.tool, set, nullptr), kUpDownQueryFailed);
+    EXPECT_EQ(capture.messages(), (std::vector<std::string>{"6220,1,1", "6225,1,1"}));
+    plistArrayFree(four);
+}
+
 TEST_F(PlateChannel, BladeEdgeAxisClearsBothBladesByBruteForce) {
     const std::vector<Vec3> plates = samples(plate, 1, 140, 125, {0, 2}, kHalfGap);
     ContourPair pair{newPlist3D(2), newPlist3D(2)};
