@@ -59,9 +59,17 @@ int readWordPair(FILE* file, const char** key, const char** value) {
 KvList* readWordPairs(KvList* list, const char* fileName, uint16_t type) {
     FILE* file = fileName ? fopen(fileName, "rb") : nullptr;
     if (!file) return list;
+    // Appended at the kept tail: a walk from the head for every pair made long files quadratic.
+    KvList* last = list;
+    while (last && last->next) last = last->next;
     const char* key;
     const char* value;
-    while (readWordPair(file, &key, &value)) list = kvListAppend(list, key, value, type);
+    while (readWordPair(file, &key, &value)) {
+        if (KvList* node = kvListAppendAfter(last, key, value, type)) {
+            if (!list) list = node;
+            last = node;
+        }
+    }
     fclose(file);
     return list;
 }
