@@ -47,11 +47,20 @@ namespace {
 constexpr int kMaxNestedRuns = 8;
 
 CycleRecord* gDefaultRecord = &kvIdx5;
-CycleRecord* gCachedCycle = nullptr;
+std::atomic<CycleRecord*> gCachedCycle{nullptr};
+// The cycles keep their state in module globals: one thread runs at a time. The thread whose run is
+// open owns the stacks below (its callbacks may open nested runs); any other thread is refused.
+std::atomic<uintptr_t> gRunOwner{0};
 HostCallbacks* gCallbackStack[kMaxNestedRuns];
 CycleRecord* gRunStack[kMaxNestedRuns];  // the record of each open run
-int gCallbackDepth = 0;
+std::atomic<int> gCallbackDepth{0};
 AbortHook gAbortHook = nullptr;
+
+// A token of the calling thread, never 0.
+uintptr_t threadToken() {
+    static thread_local char mark;
+    return reinterpret_cast<uintptr_t>(&mark);
+}
 
 CycleRecord* recordOf(KvCycle* cycle) {
     return cycle ? reinterpret_cast<CycleRecord*>(cycle) : defaultCycle();
@@ -176,8 +185,9 @@ int hostCallbackDepth() {
 void cycleResetState() {
     for (auto& entry : gCallbackStack) entry = nullptr;
     for (auto& entry : gRunStack) entry = nullptr;
-    gCallbackDepth = 0;
-    gCachedCycle = nullptr;
+    gCallbackDepth.store(0);
+    gCachedCycle.store(nullptr);
+    gRunOwner.store(0);
     gAbortHook = nullptr;
     for (CycleRecord* r : {&cycleRootRecord, &kvCyc3d, &kvIdx5, &kvCCP}) {
         r->hostSignal = 0;
@@ -190,23 +200,41 @@ void cycleResetState() {
 // ---- The host's four entries ----
 
 KvCycle* kvCSgetCycle(void) {
-    if (!gCachedCycle) gCachedCycle = defaultCycle();
-    return reinterpret_cast<KvCycle*>(gCachedCycle);
+    CycleRecord* cached = gCachedCycle.load();
+    if (!cached) {
+        CycleRecord* none = nullptr;
+        gCachedCycle.compare_exchange_strong(none, defaultCycle());
+        cached = gCachedCycle.load();
+    }
+    return reinterpret_cast<KvCycle*>(cached);
 }
 
-int32_t kvCSexecCycle(KvCycle* cycle, int32_t argc, char** argv, HostCallbacks* callbacks) {
-    CycleRecord* record = recordOf(cycle);
-    if (!record) return 0;
-    // The count is 16-bit in the record; a count the vector cannot back is refused.
-    if (argc < 0 || argc > UINT16_MAX || (argc > 0 && !argv)) return 0;
+namespace {
+
+// The run guard: taken by the first run of a thread when no other thread's run is open, or by a
+// nested run on the owning thread; released by the outermost run.
+bool takeRunGuard(bool* outermost) {
+    const uintptr_t me = threadToken();
+    uintptr_t owner = 0;
+    *outermost = gRunOwner.compare_exchange_strong(owner, me, std::memory_order_acquire);
+    return *outermost || owner == me;
+}
+
+void releaseRunGuard(bool outermost) {
+    if (outermost) gRunOwner.store(0, std::memory_order_release);
+}
+
+int32_t execRun(CycleRecord* record, int32_t argc, char** argv, HostCallbacks* callbacks) {
     // A record runs once at a time: a nested start would free the running
     // run's arguments and variables and close its core library.
-    for (int i = 0; i < gCallbackDepth; ++i) {
+    const int depth = gCallbackDepth.load();
+    for (int i = 0; i < depth; ++i) {
         if (gRunStack[i] == record) return 0;
     }
-    if (gCallbackDepth >= kMaxNestedRuns) return 0;
-    gRunStack[gCallbackDepth] = record;
-    gCallbackStack[gCallbackDepth++] = callbacks;
+    if (depth >= kMaxNestedRuns) return 0;
+    gRunStack[depth] = record;
+    gCallbackStack[depth] = callbacks;
+    gCallbackDepth.store(depth + 1);
     // The front end writes to the running record; an outer run gets its own writer back.
     CycleRecord* previousWriter = ncGetWriter();
     ncSetWriter(record);
@@ -222,9 +250,23 @@ int32_t kvCSexecCycle(KvCycle* cycle, int32_t argc, char** argv, HostCallbacks* 
     }
 
     ncSetWriter(previousWriter);
-    --gCallbackDepth;
-    gCallbackStack[gCallbackDepth] = nullptr;
-    gRunStack[gCallbackDepth] = nullptr;
+    gCallbackStack[depth] = nullptr;
+    gRunStack[depth] = nullptr;
+    gCallbackDepth.store(depth);
+    return result;
+}
+
+}  // namespace
+
+int32_t kvCSexecCycle(KvCycle* cycle, int32_t argc, char** argv, HostCallbacks* callbacks) {
+    CycleRecord* record = recordOf(cycle);
+    if (!record) return 0;
+    // The count is 16-bit in the record; a count the vector cannot back is refused.
+    if (argc < 0 || argc > UINT16_MAX || (argc > 0 && !argv)) return 0;
+    bool outermost = false;
+    if (!takeRunGuard(&outermost)) return 0;  // another thread's run is open: nothing is started
+    const int32_t result = execRun(record, argc, argv, callbacks);
+    releaseRunGuard(outermost);
     return result;
 }
 
@@ -237,5 +279,5 @@ int32_t kvCSsetSignal(KvCycle* cycle, int32_t value) {
 int32_t kvCSgetSignal(KvCycle* cycle) {
     CycleRecord* record = recordOf(cycle);
     if (!record) return 1;
-    return record->status;
+    return record->status.load();
 }

@@ -133,7 +133,7 @@ struct CycleRecord {
     CycleSignalFn signalFn{};  // null when nobody listens
     void* signalData{};
     std::atomic<int32_t> hostSignal = {0};  // written by the host from inside its callbacks
-    int32_t status{};                       // 0 success, 1 failure, 100 cancelled
+    std::atomic<int32_t> status = {0};      // 0 success, 1 failure, 100 cancelled; read by any thread
     ToolRecord* tool{};
     void* coreHandle{};
 };
