@@ -74,6 +74,13 @@ struct UnloadCleanup {
     }
 } gUnloadCleanup;
 
+// The names the clean-up may remove beside the slots, in the order of their bits in tempFound.
+constexpr const char* kFixedTempNames[] = {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"};
+
+bool fileExists(const char* name) {
+    return name && *name && access(name, F_OK) == 0;
+}
+
 // ---- Word values ----
 
 struct Word {
@@ -324,6 +331,9 @@ int cyc3dInitFromParams(CycleRecord* record) {
     // Nothing of an earlier run may stand in for this run's parameters.
     P* p = cyc3dParams(record);
     cyc3dParamsClear(p);
+    // Before anything of the run is written: what is there now is the user's.
+    for (int i = 0; p && i < 4; ++i)
+        if (fileExists(kFixedTempNames[i])) p->tempFound |= 1u << (kCyc3dTempSlots + i);
     int32_t ncOut = variable(record, "NCOutp") == "true";
     int32_t drill = variable(record, "drillPointsOutp") == "true";
     int32_t original = variable(record, "originalOutp") == "true";
@@ -432,6 +442,7 @@ int cyc3dReadParameters(CycleRecord* record) {
         free(value);
     }
     cyc3dTempFileName(p->tempFiles[kCyc3dTempSlots - 1], p->tempDirectory, ".cfg");
+    if (fileExists(p->tempFiles[kCyc3dTempSlots - 1])) p->tempFound |= 1u << (kCyc3dTempSlots - 1);
     if (!p->retractPlaneGiven || p->retractPlane > p->clearancePlane) p->retractPlane = p->clearancePlane;
     ncSetClearancePlaneOffset(p->clearancePlane - p->retractPlane);
     return 1;
@@ -458,8 +469,9 @@ int cyc3dRun(CycleRecord* record) {
     P* p = record ? cyc3dParams(record) : nullptr;
     if (!p) return 0;
     {
-        const Vec3 o{p->polyCsO[0], p->polyCsO[1], p->polyCsO[2]}, x{p->polyCsX[0], p->polyCsX[1], p->polyCsX[2]},
-            y{p->polyCsY[0], p->polyCsY[1], p->polyCsY[2]}, z{p->polyCsZ[0], p->polyCsZ[1], p->polyCsZ[2]};
+        const Vec3 o{p->polyCsO[0], p->polyCsO[1], p->polyCsO[2]},
+            x{p->polyCsX[0], p->polyCsX[1], p->polyCsX[2]}, y{p->polyCsY[0], p->polyCsY[1], p->polyCsY[2]},
+            z{p->polyCsZ[0], p->polyCsZ[1], p->polyCsZ[2]};
         cyc3dSetPolyFrame(&o, &x, &y, &z);
     }
     Vec3 o{p->frameCsO[0], p->frameCsO[1], p->frameCsO[2]}, x{p->frameCsX[0], p->frameCsX[1], p->frameCsX[2]},
@@ -527,10 +539,13 @@ void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep) {
     auto output = [&](const char* name) {
         return (keep && *keep && strcmp(name, keep) == 0) || (!pof.empty() && pof == name);
     };
-    for (const char* name : p->tempFiles)
-        if (!output(name)) removeFileIfNamed(name);
-    for (const char* name : {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"})
-        if (!output(name)) removeFileIfNamed(name);
+    auto removable = [&](const char* name, int bit) {
+        return !output(name) && !(p->tempFound & (1u << bit));
+    };
+    for (int i = 0; i < kCyc3dTempSlots; ++i)
+        if (removable(p->tempFiles[i], i)) removeFileIfNamed(p->tempFiles[i]);
+    for (int i = 0; i < 4; ++i)
+        if (removable(kFixedTempNames[i], kCyc3dTempSlots + i)) removeFileIfNamed(kFixedTempNames[i]);
 }
 
 void cyc3dResetState() {

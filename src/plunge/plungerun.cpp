@@ -543,6 +543,8 @@ int runPlungeCycle(const char* cfgName) {
         return -1;
     }
     CycleParams* p = cycleParams();
+    // The mesh sets convert exchange files through "tmp.3df": in the run's temporary folder.
+    meshSetSetFolders(p->tmpDir, dllDirParam());
     linkSetPointCallbacks(ncPointOut, ncListBegin, ncListEnd);
     linkSetSectionCallbacks(33, ncSectionBegin, ncSectionEnd);
     linkSetAxisCallback(idx5SetPivotCallback);

@@ -396,6 +396,53 @@ TEST_F(Cyc3dTest, HelpersForTemporaryFiles) {
     removeFileIfNamed("");
 }
 
+// The clean-up removes what the run made and nothing that was there before it: a name found at the
+// prepare step (the fixed names) or at the input step (the slot it names) is the user's file.
+TEST_F(Cyc3dTest, TempFilesOfTheRunGoThoseFoundBeforeItStay) {
+    mkdir("tmpd", 0755);
+    const std::string slot = "tmpd/" + std::to_string(getpid()) + ".cfg";
+    const std::vector<std::string> names = {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx", slot};
+    set("polySource", "blades.kvx");
+    set("toolDiameter", "5");
+    set("removeTempFiles", "true");
+    set("tempDirectory", "tmpd");
+    // Which of the names exist before the run; the run then writes all of them.
+    const std::vector<std::vector<bool>> before = {{true, false, true, false, true},
+                                                   {false, false, false, false, false},
+                                                   {true, true, true, true, true}};
+    for (const std::vector<bool>& found : before) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::remove(names[i].c_str());
+            if (found[i]) writeTestFile(names[i], "the user's");
+        }
+        ASSERT_EQ(cyc3dInitFromParams(&rec), 1);
+        ASSERT_EQ(cyc3dReadParameters(&rec), 1);
+        for (size_t i = 0; i < names.size(); ++i)
+            if (!found[i]) writeTestFile(names[i], "the run's");
+        cyc3dRemoveTempFiles(&rec);
+        for (size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(access(names[i].c_str(), F_OK) == 0, found[i]) << names[i];
+            if (found[i]) {
+                EXPECT_EQ(readTestFile(names[i]), "the user's") << names[i];
+            }
+        }
+    }
+    for (const std::string& n : names) std::remove(n.c_str());
+}
+
+// A parameter-file run with removeTempFiles true, through kvhost in a folder that holds the user's
+// own files of the temporary names: the run writes none of them, and all of them are still there.
+TEST(Cyc3dHost, KvhostRunKeepsTheUsersFilesOfTheTemporaryNames) {
+    mkdir("userfiles", 0755);
+    const char* const names[] = {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"};
+    for (const char* n : names) writeTestFile(std::string("userfiles/") + n, std::string("mine: ") + n);
+    writeTestFile("userfiles/job.pcf", paramFile("toolDiameter := 5\nremoveTempFiles := \"true\"\n"));
+    CommandResult r = runCommand("'" + kBin + "/kvhost' --dir userfiles -- -Sjob");
+    EXPECT_NE(r.output.find("run 1: started=1"), std::string::npos) << r.output;
+    for (const char* n : names)
+        EXPECT_EQ(readTestFile(std::string("userfiles/") + n), std::string("mine: ") + n) << n;
+}
+
 // The default cycle run in the kernel, as a host starts it, with a parameter
 // file that lacks "toolDiameter": the input step fails, the end step still runs.
 TEST_F(Cyc3dTest, KernelRunWithoutToolDiameterStopsAtTheInput) {
