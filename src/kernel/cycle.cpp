@@ -1,10 +1,14 @@
 #include "kernel/cycle.h"
 
+#include <exception>
+
 #include "kernel/ccp.h"
+#include "kernel/core.h"
 #include "kernel/cyc3d.h"
 #include "kernel/cycrun.h"
 #include "kernel/cycstart.h"
 #include "kernel/idx5.h"
+#include "kernel/ncemit.h"
 #include "kernel/ncout.h"
 
 CycleRecord cycleRootRecord = {
@@ -55,6 +59,7 @@ HostCallbacks* gCallbackStack[kMaxNestedRuns];
 CycleRecord* gRunStack[kMaxNestedRuns];  // the record of each open run
 std::atomic<int> gCallbackDepth{0};
 AbortHook gAbortHook = nullptr;
+std::atomic<uint32_t> gFaults{0};
 
 // A token of the calling thread, never 0.
 uintptr_t threadToken() {
@@ -178,6 +183,21 @@ void setCycleStatus(CycleRecord* record, int result) {
         record->status = kStatusOk;
 }
 
+void cycleReportFault(CycleRecord* record, const char* what) {
+    if (!record) return;
+    ++gFaults;
+    record->status = kStatusFailed;
+    try {
+        ncErrorNumber(record, kMsgRunFault, what && *what ? what : "exception");
+    } catch (...) {
+        // The report itself ran into the fault (memory, most likely): the status word still says it.
+    }
+}
+
+uint32_t cycleFaultCount() {
+    return gFaults.load();
+}
+
 int hostCallbackDepth() {
     return gCallbackDepth;
 }
@@ -224,6 +244,15 @@ void releaseRunGuard(bool outermost) {
     if (outermost) gRunOwner.store(0, std::memory_order_release);
 }
 
+void endFaultyRun(CycleRecord* record, const char* what) {
+    cycleReportFault(record, what);
+    try {
+        cycleCleanup(record);
+    } catch (...) {
+    }
+    coreClose(record);
+}
+
 int32_t execRun(CycleRecord* record, int32_t argc, char** argv, HostCallbacks* callbacks) {
     // A record runs once at a time: a nested start would free the running
     // run's arguments and variables and close its core library.
@@ -240,14 +269,22 @@ int32_t execRun(CycleRecord* record, int32_t argc, char** argv, HostCallbacks* c
     ncSetWriter(record);
 
     int result = 0;
-    if (cycleStart(record, argv, static_cast<uint16_t>(argc), 0)) {
-        record->signalFn = hostSignalHook;
-        record->signalData = callbacks;
-        cycleRun(record);  // the host reads the outcome from the status word
-        record->signalFn = nullptr;
-        record->signalData = nullptr;
-        result = 1;
+    // Nothing may leave through the C entry: a fault the steps did not catch themselves (the start,
+    // the clean-up) ends the run here, failed, with its run fields freed and the core library closed.
+    try {
+        if (cycleStart(record, argv, static_cast<uint16_t>(argc), 0)) {
+            record->signalFn = hostSignalHook;
+            record->signalData = callbacks;
+            result = 1;
+            cycleRun(record);  // the host reads the outcome from the status word
+        }
+    } catch (const std::exception& e) {
+        endFaultyRun(record, e.what());
+    } catch (...) {
+        endFaultyRun(record, nullptr);
     }
+    record->signalFn = nullptr;
+    record->signalData = nullptr;
 
     ncSetWriter(previousWriter);
     gCallbackStack[depth] = nullptr;

@@ -28,6 +28,7 @@ struct Opened {
     FILE* file;    // null when the named file could not be opened
     char* buffer;  // null when the default buffer is used
     std::string name;
+    bool lineLost;  // the core library failed on a line meant for the file
 };
 std::vector<Opened> gOpened;
 constexpr size_t kOutputBuffer = 256 * 1024;
@@ -48,7 +49,7 @@ bool closeOpened(CycleRecord* record) {
         if (it->record == record) {
             Opened entry = std::move(*it);
             gOpened.erase(it);
-            const bool written = closeFile(entry);
+            const bool written = closeFile(entry) && !entry.lineLost;
             if (entry.file && !written) ncErrorNumber(record, kMsgPofNotWritten, entry.name.c_str());
             if (!written && record->status.load() == kStatusOk) record->status = kStatusFailed;
             return true;
@@ -71,7 +72,7 @@ void openOutput(CycleRecord* record) {
     if (!file) {
         // Nothing of the run's text goes anywhere else: the host hears of it and the run fails.
         coreSetFP(record, nullptr);
-        gOpened.push_back({record, nullptr, nullptr, path});
+        gOpened.push_back({record, nullptr, nullptr, path, false});
         ncErrorNumber(record, kMsgPofNotOpened, path.c_str());
         return;
     }
@@ -84,9 +85,9 @@ void openOutput(CycleRecord* record) {
         }
     }
     if (selectOutputFile(record, file))
-        gOpened.push_back({record, file, buffer, path});
+        gOpened.push_back({record, file, buffer, path, false});
     else
-        closeFile({record, file, buffer, path});
+        closeFile({record, file, buffer, path, false});
 }
 
 void closeOutput(CycleRecord* record) {
@@ -101,8 +102,18 @@ void closeOutput(CycleRecord* record) {
     closeOpened(record);
 }
 
+// The core library's text of one record. A line it failed on (memory short) is missing from the file
+// of ours it was meant for; a core library that is missing or lacks the entry writes nothing at all.
+int32_t coreLine(int32_t channel, int32_t mode, CycleRecord* record, NcRecord* output) {
+    const int32_t r = coreLayerOutput(channel, mode, record, output, pofPrint, ncEmit);
+    if (r != 0 && r != kCoreNotOpen && r != kCoreEntryMissing)
+        for (Opened& e : gOpened)
+            if (e.record == record && e.file) e.lineLost = true;
+    return r;
+}
+
 int layerOutput(int32_t channel, int32_t mode, CycleRecord* record, NcRecord* output) {
-    return coreLayerOutput(channel, mode, record, output, pofPrint, ncEmit) == 0 ? 1 : 0;
+    return coreLine(channel, mode, record, output) == 0 ? 1 : 0;
 }
 
 FILE* traceFile(CycleRecord* record) {
@@ -145,7 +156,7 @@ int pofChannel0(CycleRecord* record, NcRecord* output) {
         openOutput(record);
         loadToolContour(record);  // also without a file name
     }
-    int result = coreLayerOutput(0, 0, record, output, pofPrint, ncEmit);
+    int result = coreLine(0, 0, record, output);
     if (type == 104 || type == 102) closeOutput(record);
     return type == 102 || result != 0 ? 0 : 1;
 }

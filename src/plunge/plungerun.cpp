@@ -588,7 +588,14 @@ int idx5Run(CycleRecord* record) {
             if (c->frameOn) ncSetVariable(record, "tr", "frameOn");
         }
     }
-    int result = runPlungeCycle(nullptr);
+    int result;
+    try {
+        result = runPlungeCycle(nullptr);
+    } catch (...) {
+        // The kernel reports the fault and fails the run; what the run made is freed here.
+        plungeRunResetState();
+        throw;
+    }
     cyc3dSetStatus(record, result);
     if (record->cfgMode != 1 && c && c->frame) {
         if (c->frameOff) ncSetVariable(record, "tr", "frameOff");
