@@ -8,7 +8,7 @@
 #include "kernel/cycrun.h"
 #include "kernel/cycstart.h"
 #include "kernel/idx5.h"
-#include "kernel/ncemit.h"
+#include "kernel/msg.h"
 #include "kernel/ncout.h"
 
 CycleRecord cycleRootRecord = {
@@ -59,7 +59,6 @@ HostCallbacks* gCallbackStack[kMaxNestedRuns];
 CycleRecord* gRunStack[kMaxNestedRuns];  // the record of each open run
 std::atomic<int> gCallbackDepth{0};
 AbortHook gAbortHook = nullptr;
-std::atomic<uint32_t> gFaults{0};
 
 // A token of the calling thread, never 0.
 uintptr_t threadToken() {
@@ -184,18 +183,8 @@ void setCycleStatus(CycleRecord* record, int result) {
 }
 
 void cycleReportFault(CycleRecord* record, const char* what) {
-    if (!record) return;
-    ++gFaults;
-    record->status = kStatusFailed;
-    try {
-        ncErrorNumber(record, kMsgRunFault, what && *what ? what : "exception");
-    } catch (...) {
-        // The report itself ran into the fault (memory, most likely): the status word still says it.
-    }
-}
-
-uint32_t cycleFaultCount() {
-    return gFaults.load();
+    if (record) record->status = kStatusFailed;
+    msgFault(what && *what ? what : "exception");
 }
 
 int hostCallbackDepth() {
@@ -269,10 +258,16 @@ int32_t execRun(CycleRecord* record, int32_t argc, char** argv, HostCallbacks* c
     ncSetWriter(record);
 
     int result = 0;
+    const uint32_t faults = msgFaultCount();
     // Nothing may leave through the C entry: a fault the steps did not catch themselves (the start,
     // the clean-up) ends the run here, failed, with its run fields freed and the core library closed.
     try {
-        if (cycleStart(record, argv, static_cast<uint16_t>(argc), 0)) {
+        const bool started = cycleStart(record, argv, static_cast<uint16_t>(argc), 0) != 0;
+        if (started && msgFaultCount() != faults) {
+            // Parameters cut short by a fault: the run does not start on what was left of them.
+            cycleCleanup(record);
+            coreClose(record);
+        } else if (started) {
             record->signalFn = hostSignalHook;
             record->signalData = callbacks;
             result = 1;
@@ -285,6 +280,8 @@ int32_t execRun(CycleRecord* record, int32_t argc, char** argv, HostCallbacks* c
     }
     record->signalFn = nullptr;
     record->signalData = nullptr;
+    // A fault met anywhere in the run failed it, whatever a later step wrote into the status word.
+    if (result == 1 && msgFaultCount() != faults) record->status = kStatusFailed;
 
     ncSetWriter(previousWriter);
     gCallbackStack[depth] = nullptr;

@@ -177,14 +177,9 @@ int acceptRecord(CycleRecord* record, NcRecord* output);
 // status = 100 for a result of -2 (user break), 1 for any other negative result, else 0.
 void setCycleStatus(CycleRecord* record, int result);
 
-enum : int32_t {
-    kMsgRunFault =
-        5194,  // a step ended on a fault the code did not handle (an exception); the value says which
-};
-// A fault inside a step: message 5194 on channel 0 whatever the message level, status word 1. Called
-// from a catch block; never throws.
+// A fault inside a step (an exception): message 5194 (msgFault) and the status word 1. Called from a
+// catch block; never throws.
 void cycleReportFault(CycleRecord* record, const char* what);
-uint32_t cycleFaultCount();  // faults reported since the library was loaded
 
 int hostCallbackDepth();  // runs open in kvCSexecCycle (at most 8)
 
