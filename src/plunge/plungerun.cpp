@@ -419,13 +419,11 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
                                  : meshSetFromSurfaces(p->bladeKvx, p->splitKvx, pitch, p->precision, radius);
     if (cancelled()) return fail(tool, kPlungeRunCancelled);
     gRun.contours = loadBladeContours(gRun.pair->hub, tol);
+    if (cancelled()) return fail(tool, kPlungeRunCancelled);
     if (!gRun.contours) {
-        if (cancelled()) return fail(tool, kPlungeRunCancelled);
         msgLong(9, kMsgNoProfileCurve, "* No Profil curve selected", 0);
         return fail(tool, -1);
     }
-
-    if (cancelled()) return fail(tool, kPlungeRunCancelled);
 
     // The meridional curves: the hub copy keeps the hub allowance only, the working pair is the
     // path of the tool centre.
