@@ -430,19 +430,6 @@ TEST_F(Cyc3dTest, TempFilesOfTheRunGoThoseFoundBeforeItStay) {
     for (const std::string& n : names) std::remove(n.c_str());
 }
 
-// A parameter-file run with removeTempFiles true, through kvhost in a folder that holds the user's
-// own files of the temporary names: the run writes none of them, and all of them are still there.
-TEST(Cyc3dHost, KvhostRunKeepsTheUsersFilesOfTheTemporaryNames) {
-    mkdir("userfiles", 0755);
-    const char* const names[] = {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"};
-    for (const char* n : names) writeTestFile(std::string("userfiles/") + n, std::string("mine: ") + n);
-    writeTestFile("userfiles/job.pcf", paramFile("toolDiameter := 5\nremoveTempFiles := \"true\"\n"));
-    CommandResult r = runCommand("'" + kBin + "/kvhost' --dir userfiles -- -Sjob");
-    EXPECT_NE(r.output.find("run 1: started=1"), std::string::npos) << r.output;
-    for (const char* n : names)
-        EXPECT_EQ(readTestFile(std::string("userfiles/") + n), std::string("mine: ") + n) << n;
-}
-
 // The default cycle run in the kernel, as a host starts it, with a parameter
 // file that lacks "toolDiameter": the input step fails, the end step still runs.
 TEST_F(Cyc3dTest, KernelRunWithoutToolDiameterStopsAtTheInput) {

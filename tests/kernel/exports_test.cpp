@@ -177,21 +177,3 @@ TEST(Exports, KvhostWithoutCycleArgumentsSaysItIsAnInformationRun) {
     EXPECT_NE(r.output.find("run 2: started=1 information run records=0\n"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("status="), std::string::npos) << r.output;
 }
-
-// Run through kvhost, an output file in a missing folder is a message the host receives (also at the
-// default message level) and its text appears nowhere: kvhost's standard output holds only its own
-// lines, no line of path text.
-TEST(Exports, KvhostHearsOfAnOutputFileThatCannotBeOpened) {
-    writeTestFile("lost.cfg",
-                  "*APT no-such-folder/out.pof\n*BLADE_COUNT 8\n*HUB_KVX_OK 1\n*HUB_KVX none.kvx\n");
-    CommandResult r = runCommand("'" + kBin + "/kvhost' -- -Slost.cfg");
-    EXPECT_EQ(r.exitCode, 1) << r.output;
-    EXPECT_NE(r.output.find("value=\"5192,no-such-folder/out.pof\" pair=1\n"), std::string::npos) << r.output;
-    std::istringstream lines(r.output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const bool own = line.rfind("ch=", 0) == 0 || line.rfind("run ", 0) == 0 ||
-                         line.rfind("library: ", 0) == 0 || line == "cycle: obtained";
-        EXPECT_TRUE(own) << line;
-    }
-}
