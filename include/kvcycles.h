@@ -53,14 +53,23 @@ KVCYCLES_API KvCycle* kvCSgetCycle(void);
 
 /* Runs a cycle (null: the library's cycle) with an argument vector and the
  * host's callbacks. Returns 1 when the cycle started (the outcome is then in
- * the status word), 0 when it did not. */
+ * the status word), 0 when it did not.
+ *
+ * One cycle runs at a time per process: the cycles keep their working state in
+ * the library, not in the cycle. A call while another thread's run is open
+ * returns 0 at once and starts nothing, and so does a call from inside a
+ * callback that would run the running cycle again. */
 KVCYCLES_API int32_t kvCSexecCycle(KvCycle* cycle, int32_t argc, char** argv, HostCallbacks* callbacks);
 
-/* Writes the signal word (KV_SIGNAL_CANCEL asks a running cycle to stop, from
- * inside a callback); returns the previous word. */
+/* Writes the signal word and returns the previous one. KV_SIGNAL_CANCEL asks
+ * a running cycle to stop; it may be written from inside a callback or from
+ * another thread. The library never clears the word: a cancel stays until the
+ * host writes 0, which it does before each run (a word of KV_SIGNAL_CANCEL
+ * left from a cancelled run stops the next run at once). */
 KVCYCLES_API int32_t kvCSsetSignal(KvCycle* cycle, int32_t value);
 
-/* The status word of the last run: KV_STATUS_OK, KV_STATUS_FAILED or KV_STATUS_CANCELLED. */
+/* The status word of the last run: KV_STATUS_OK, KV_STATUS_FAILED or
+ * KV_STATUS_CANCELLED; any thread may read it. */
 KVCYCLES_API int32_t kvCSgetSignal(KvCycle* cycle);
 
 /* ---- NcRecord layout: byte offsets into the record, little-endian ---- */

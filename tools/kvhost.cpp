@@ -5,9 +5,13 @@
 //   kvhost [--lib PATH] [--dir FOLDER] [--runs N] [--cancel-at N] [--nest-at N] [--raw FILE]
 //          [--max-tilt DEG] [--] [cycle arguments]
 //
+// Without cycle arguments the cycle runs its information modes version and help
+// only (no main run, no records), and kvhost says so.
+//
 // Exit code: the status word of the last run (0 success, 1 failure, 100
-// cancelled); 1 when a run did not start; 2 for a usage error; 3 when the
-// library or its entries cannot be loaded.
+// cancelled; 0 for the information run without cycle arguments); 1 when a run
+// did not start; 2 for a usage error; 3 when the library or its entries cannot
+// be loaded.
 
 #include <dlfcn.h>
 #include <kvcycles.h>
@@ -214,11 +218,25 @@ int main(int argc, char** argv) {
     host.execCycle = execCycle;
     host.args = &cycleArgs;
     host.hostCallbacks = &callbacks;
+    // An empty argument vector asks for the version and help modes: no phase runs and the status
+    // word is left as it was, so it says nothing of this run.
+    const bool infoOnly = cycleArgs.size() == 1;
+    if (infoOnly) printf("no cycle arguments: the cycle shows its version and help only, no main run\n");
     int exitCode = 0;
     for (long run = 1; run <= runs; ++run) {
         host.callbacks = 0;
+        // The library keeps a cancel in the signal word until the host clears it: left at 100 from a
+        // cancelled run it would stop this run at its first poll.
+        host.setSignal(cycle, 0);
         int32_t started =
             execCycle(cycle, static_cast<int32_t>(cycleArgs.size() - 1), cycleArgs.data(), &callbacks);
+        if (infoOnly) {
+            printf("run %ld: started=%d information run records=%ld\n", run, static_cast<int>(started),
+                   host.callbacks);
+            fflush(stdout);
+            exitCode = started ? 0 : 1;
+            continue;
+        }
         int32_t status = getSignal(cycle);
         printf("run %ld: started=%d status=%d records=%ld\n", run, static_cast<int>(started),
                static_cast<int>(status), host.callbacks);

@@ -16,6 +16,7 @@ using LinkAxisFn = int (*)(const Vec3* axis, int32_t flag);
 
 enum : int {
     kLinkOutputFailed = -3,  // a callback failed; the link code passes it straight up
+    kLinkCancelled = -5,     // the host cancelled during a search; passed straight up, nothing emitted after
 };
 
 // Move classes handed through to the point callback.

@@ -14,6 +14,7 @@
 #include "geometry/curve3d.h"
 #include "geometry/frames.h"
 #include "geometry/rng.h"
+#include "kernel/cycle.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
 
@@ -149,6 +150,8 @@ int linkSegmentFree(const Vec3* a1, const Vec3* a2, const LinkContext* ctx, Chec
     if (!(s > 0)) return 0;  // no sampling step: nothing can be shown free
     const double length = ctx ? ctx->totalToolLength : 0.0;
     for (double t = 0.0; t < L + s - kTol; t += s) {
+        // A column up to a far clearance plane has no end worth waiting for: the host may stop it.
+        if (callAbortHook()) return 0;
         const double u = std::min(t, L) / L;
         Vec3 p = {E->x + u * (F->x - E->x), E->y + u * (F->y - E->y), E->z + u * (F->z - E->z)};
         Vec3 d = turn(*a1, *a2, u);
@@ -169,6 +172,7 @@ int linkJumpLift(const Vec3* P, const Vec3* T, const Vec3* aP, const Vec3* aT, c
     for (int32_t k = 0;; ++k) {
         const double h = k * s;
         if (h >= kMaxLift || (k > 0 && !(s > 0))) return -1;
+        if (callAbortHook()) return kLinkCancelled;
         *lift = h;
         const Vec3 pl = add(*P, h, *aP), tl = add(*T, h, *aT);
         const double z = linkType == 0 ? ctx->clearancePlane : std::max(pl.z, tl.z);
@@ -534,6 +538,7 @@ int jumpLink(const Vec3& T, const LinkContext* ctx, CheckModel* work, double bas
     if (emitted) linkLastPoint(&last);
     const int found = emitted ? linkJumpLift(&last, &T, &cur, &next, ctx, &h1, ctx->linkType, work)
                               : linkJumpLift(&S, &T, &next, &next, ctx, &h1, ctx->linkType, work);
+    if (found == kLinkCancelled) return found;
     if (found < 0) {  // no free lift: a jump through the part is no link
         msgDouble(9, 6103, "* No Collision free macro possible", 0.0);
         return -1;
@@ -703,8 +708,10 @@ int linkEndPath(const LinkContext* ctx, CheckModel* model) {
             model->tool->radius += 1.0;
             double h = 0.0;
             // Without a free lift the retract goes straight up rather than to the last lift tried.
-            if (linkJumpLift(&last, &E, &cur, &cur, ctx, &h, 0, model) < 0) h = 0.0;
+            const int lifted = linkJumpLift(&last, &E, &cur, &cur, ctx, &h, 0, model);
             model->tool->radius -= 1.0;
+            if (lifted == kLinkCancelled) return lifted;
+            if (lifted < 0) h = 0.0;
             if (std::fabs(h) >= kTol) {
                 const Vec3 up = add(last, h, cur);
                 linkEmitPosition(&up, kLinkClassPosition);

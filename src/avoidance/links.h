@@ -51,8 +51,11 @@ void linkSetSectionHooks(LinkSectionHook begin, LinkSectionHook end);
 int idx5CollisionFreeMacro(const Vec3* T, const Vec3* P2, int32_t alongProfile, LinkContext* ctx,
                            CheckModel* model);
 int linkRetractApproach(const LinkContext* ctx, CheckModel* model, const Vec3* T, double h, double o);
+// The least lift, in steps of the model's check step below 1000, at which the jump is free: 1, -1 none,
+// kLinkCancelled when the host cancelled.
 int linkJumpLift(const Vec3* P, const Vec3* T, const Vec3* aP, const Vec3* aT, const LinkContext* ctx,
                  double* lift, int32_t linkType, CheckModel* model);
+// 1 when the tool sampled along E-F meets nothing, 0 when it does or when the host cancelled.
 int linkSegmentFree(const Vec3* a1, const Vec3* a2, const LinkContext* ctx, CheckModel* model, const Vec3* E,
                     const Vec3* F);
 int linkAxisBlendMove(const Vec3* aFrom, const Vec3* aTo, double step, const Vec3* E, const Vec3* F);
@@ -72,6 +75,8 @@ int macroJoinAxis(const MacroPath* path, Plist* list);
 // 0, -2 nothing left after avoidance, -3 output failed, or a link's negative result. link < 0: no link.
 int linkInfeedCollisionTest(const MacroPath* path, LinkContext* ctx, CheckModel* model, int32_t link,
                             const Vec3* next);
+// The final retract: 0, -2 (message 5501) no placement at the last point, kLinkOutputFailed, or
+// kLinkCancelled (nothing emitted).
 int linkEndPath(const LinkContext* ctx, CheckModel* model);
 // The end of the paths: the final retract, then the flush of a pending leave macro's point list.
 int linkEndPathFlush(const LinkContext* ctx, CheckModel* model);

@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "kernel/mem.h"
+#include "kernel/msg.h"
 
 FILE* cfgFileOpen(const char* fileName) {
     if (!fileName) return nullptr;
@@ -215,11 +217,9 @@ struct PairReader {
 
 }  // namespace
 
-int cfgFileReadPair(FILE* file, KvPair* pair) {
-    if (!file || !pair) return 0;
-    free(pair->key);
-    free(pair->value);
-    pair->key = pair->value = nullptr;
+namespace {
+
+int readPair(FILE* file, KvPair* pair) {
     for (;;) {
         PairReader reader{file};
         reader.run();
@@ -230,11 +230,29 @@ int cfgFileReadPair(FILE* file, KvPair* pair) {
             free(pair->key);
             free(pair->value);
             pair->key = pair->value = nullptr;
+            msgFault("memory");
             return 0;
         }
         // A finished pair with an empty quoted value carries nothing; the
         // file goes on behind it.
         if (reader.quotedValue && !reader.key.empty() && reader.c != kCfgEnd) continue;
+        return 0;
+    }
+}
+
+}  // namespace
+
+int cfgFileReadPair(FILE* file, KvPair* pair) {
+    if (!file || !pair) return 0;
+    free(pair->key);
+    free(pair->value);
+    pair->key = pair->value = nullptr;
+    // Memory short ends the reading as the end of the file does; the run learns that its
+    // parameters were cut short.
+    try {
+        return readPair(file, pair);
+    } catch (const std::bad_alloc&) {
+        msgFault("memory");
         return 0;
     }
 }

@@ -75,6 +75,13 @@ struct UnloadCleanup {
     }
 } gUnloadCleanup;
 
+// The names the clean-up may remove beside the slots, in the order of their bits in tempFound.
+constexpr const char* kFixedTempNames[] = {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"};
+
+bool fileExists(const char* name) {
+    return name && *name && access(name, F_OK) == 0;
+}
+
 // ---- Word values ----
 
 struct Word {
@@ -343,6 +350,9 @@ int cyc3dInitFromParams(CycleRecord* record) {
     resetRunState();
     P* p = cyc3dParams(record);
     cyc3dParamsClear(p);
+    // Before anything of the run is written: what is there now is the user's.
+    for (int i = 0; p && i < 4; ++i)
+        if (fileExists(kFixedTempNames[i])) p->tempFound |= 1u << (kCyc3dTempSlots + i);
     int32_t ncOut = variable(record, "NCOutp") == "true";
     int32_t drill = variable(record, "drillPointsOutp") == "true";
     int32_t original = variable(record, "originalOutp") == "true";
@@ -450,6 +460,7 @@ int cyc3dReadParameters(CycleRecord* record) {
         free(value);
     }
     cyc3dTempFileName(p->tempFiles[kCyc3dTempSlots - 1], p->tempDirectory, ".cfg");
+    if (fileExists(p->tempFiles[kCyc3dTempSlots - 1])) p->tempFound |= 1u << (kCyc3dTempSlots - 1);
     if (!p->retractPlaneGiven || p->retractPlane > p->clearancePlane) p->retractPlane = p->clearancePlane;
     ncSetClearancePlaneOffset(p->clearancePlane - p->retractPlane);
     return 1;
@@ -550,10 +561,13 @@ void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep) {
     auto output = [&](const char* name) {
         return (keep && *keep && strcmp(name, keep) == 0) || (!pof.empty() && pof == name);
     };
-    for (const char* name : p->tempFiles)
-        if (!output(name)) removeFileIfNamed(name);
-    for (const char* name : {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx"})
-        if (!output(name)) removeFileIfNamed(name);
+    auto removable = [&](const char* name, int bit) {
+        return !output(name) && !(p->tempFound & (1u << bit));
+    };
+    for (int i = 0; i < kCyc3dTempSlots; ++i)
+        if (removable(p->tempFiles[i], i)) removeFileIfNamed(p->tempFiles[i]);
+    for (int i = 0; i < 4; ++i)
+        if (removable(kFixedTempNames[i], kCyc3dTempSlots + i)) removeFileIfNamed(kFixedTempNames[i]);
 }
 
 void cyc3dResetState() {

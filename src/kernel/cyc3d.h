@@ -94,6 +94,9 @@ struct Cyc3dParams {
     char* extraPolySource;
     double reducedFeedrate;
     char tempFiles[kCyc3dTempSlots][kCyc3dTempNameSize];
+    // Bit i: the i-th name the clean-up may remove (the slots, then "tmp.pcf", "tmp.pof", "tmp.dxf",
+    // "tmp.kvx") named a file before the run made it: a file the run did not create is never removed.
+    uint32_t tempFound;
     // Output switches of the run.
     int32_t ncOutput;
     int32_t drillPointsOutput;
@@ -127,7 +130,8 @@ void cyc3dTempFileName(char* out, const char* dir, const char* ext);
 void removeFileIfNamed(const char* name);
 // With the remove flag: the six temporary names, then "tmp.pcf", "tmp.pof",
 // "tmp.dxf" and "tmp.kvx"; never the run's output, named by keep or by the
-// variable "pofFilename".
+// variable "pofFilename", and never a file that was there before the run (the
+// prepare step notes the fixed names, the input step the name of its slot).
 void cyc3dRemoveTempFiles(CycleRecord* record, const char* keep = nullptr);
 
 // The poly frame places imported Polyhedron meshes: axes times translation. A frame that cannot be

@@ -133,7 +133,7 @@ struct CycleRecord {
     CycleSignalFn signalFn{};  // null when nobody listens
     void* signalData{};
     std::atomic<int32_t> hostSignal = {0};  // written by the host from inside its callbacks
-    int32_t status{};                       // 0 success, 1 failure, 100 cancelled
+    std::atomic<int32_t> status = {0};      // 0 success, 1 failure, 100 cancelled; read by any thread
     ToolRecord* tool{};
     void* coreHandle{};
 };
@@ -176,6 +176,10 @@ int acceptRecord(CycleRecord* record, NcRecord* output);
 
 // status = 100 for a result of -2 (user break), 1 for any other negative result, else 0.
 void setCycleStatus(CycleRecord* record, int result);
+
+// A fault inside a step (an exception): message 5194 (msgFault) and the status word 1. Called from a
+// catch block; never throws.
+void cycleReportFault(CycleRecord* record, const char* what);
 
 int hostCallbackDepth();  // runs open in kvCSexecCycle (at most 8)
 

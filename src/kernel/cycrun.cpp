@@ -1,6 +1,7 @@
 #include "kernel/cycrun.h"
 
 #include <cstdlib>
+#include <exception>
 #include <string>
 
 #include "kernel/core.h"
@@ -10,10 +11,24 @@
 
 namespace {
 
+// A slot that throws has failed: the fault is reported and the run goes on as after any failed step,
+// so that the end step still closes the output and the clean-up frees the run.
+int callSlot(CycleRecord* record, int slot) {
+    CycleMethod m = record->slots.m[slot];
+    if (!m) return 0;
+    try {
+        return m(record);
+    } catch (const std::exception& e) {
+        cycleReportFault(record, e.what());
+    } catch (...) {
+        cycleReportFault(record, nullptr);
+    }
+    return 0;
+}
+
 int step(CycleRecord* record, int slot, int32_t before, int32_t after) {
     cycleSignal(record, before);
-    CycleMethod m = record->slots.m[slot];
-    int result = m ? m(record) : 0;
+    int result = callSlot(record, slot);
     cycleSignal(record, after);
     return result;
 }
@@ -41,9 +56,12 @@ int cycleDoModeD(CycleRecord* r) {
 
 int cycleDoPrepare(CycleRecord* r) {
     cycleSignal(r, kSigPrepareBegin);
-    CycleMethod m = r->slots.m[kSlotPrepare];
-    int result = m ? m(r) : 0;
-    cycleWriteCfgSource(r);
+    int result = callSlot(r, kSlotPrepare);
+    try {
+        cycleWriteCfgSource(r);
+    } catch (...) {
+        cycleReportFault(r, "cfgSource");
+    }
     cycleSignal(r, kSigPrepareEnd);
     return result;
 }

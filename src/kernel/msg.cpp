@@ -1,8 +1,10 @@
 #include "kernel/msg.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
+#include "kernel/ncemit.h"
 #include "kernel/ncout.h"
 
 namespace {
@@ -11,6 +13,7 @@ constexpr int32_t kDefaultLevel = 3;
 constexpr size_t kValueMax = 512;  // the sink keeps far less; longer values are cut here first
 
 int32_t gLevel = kDefaultLevel;
+std::atomic<uint32_t> gFaults{0};
 
 // The last number-and-value message and whether the level dropped it.
 struct Held {
@@ -96,6 +99,21 @@ int msgPrintfDouble(int32_t level, const char* format, double argument) {
     char value[kValueMax];
     snprintf(value, sizeof value, format, argument);
     return send(kMsgPrintfNumber, value);
+}
+
+void msgFault(const char* what) {
+    ++gFaults;
+    CycleRecord* writer = ncGetWriter();
+    if (!writer) return;
+    try {
+        ncErrorNumber(writer, kMsgFault, what && *what ? what : "fault");
+    } catch (...) {
+        // The report itself met the fault (a handler or a listener short of memory): the count stays.
+    }
+}
+
+uint32_t msgFaultCount() {
+    return gFaults.load();
 }
 
 void setMessageLevel(void*, int32_t level) {

@@ -12,6 +12,7 @@ enum : int32_t {
     // The trace bit is the one that sets traces (levels 2 and 3) apart: a level
     // of 11 is an error level 9 with the trace bit, and passes where 9 passes.
     kMsgTraceBit = 2,
+    kMsgFault = 5194,  // a fault the code could not handle in its own terms; the value says which
     kMsgPrintfNumber = 9999,
 };
 enum : int {
@@ -33,6 +34,11 @@ int msgPrintfDouble(int32_t level, const char* format, double argument);
 // that every failure reaches the host with its reason. 1 sent now, 0 when none is held or it was sent.
 int msgSendDroppedReason();
 void msgClearReason();  // at the start of every run
+// A fault: message 5194 to the running cycle whatever the message level, counted, so that the run
+// that met it ends failed. For memory that could not be had where the caller's result cannot tell it
+// from the end of its input, and for exceptions. Allocates nothing and never throws.
+void msgFault(const char* what);
+uint32_t msgFaultCount();  // faults since the library was loaded
 
 void setMessageLevel(void* ignored, int32_t level);
 int32_t messageLevel();

@@ -143,6 +143,12 @@ int ncError(CycleRecord* record, const char* text) {
     return ncEmitText(record, 0, 101, "error", text);
 }
 
+int ncErrorNumber(CycleRecord* record, int32_t number, const char* value) {
+    char text[KVNC_TEXT_SIZE];
+    snprintf(text, sizeof text, "%ld,%s", static_cast<long>(number), value ? value : "");
+    return ncError(record, text);
+}
+
 int ncComment(CycleRecord* record, const char* text) {
     return ncEmitText(record, 2, 1001, text, nullptr);
 }

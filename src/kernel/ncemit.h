@@ -9,7 +9,10 @@
 
 // A record of a type with a name and a value text, each cut to its field.
 int ncEmitText(CycleRecord* record, uint16_t channel, int32_t type, const char* name, const char* value);
-int ncError(CycleRecord* record, const char* text);        // 101 on channel 0
+int ncError(CycleRecord* record, const char* text);  // 101 on channel 0
+// "number,value" as 101 on channel 0 whatever the message level: a failure the host must hear (an
+// output that is lost, a run ended by a fault). Builds its text without allocating.
+int ncErrorNumber(CycleRecord* record, int32_t number, const char* value);
 int ncComment(CycleRecord* record, const char* text);      // 1001 on channel 2
 int ncCommentText(CycleRecord* record, const char* text);  // 4101 on channel 32; nothing when empty
 int ncWriteComments(CycleRecord* record);                  // "comment_1".."comment_<lastComment>"

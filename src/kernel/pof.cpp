@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -9,6 +10,7 @@
 
 #include "kernel/core.h"
 #include "kernel/ncchan.h"
+#include "kernel/ncemit.h"
 #include "kernel/numtext.h"
 #include "kernel/text.h"
 #include "kernel/toolcontour.h"
@@ -19,27 +21,37 @@ namespace {
 // file the core library had from elsewhere (standard output included) is not ours.
 // Each has a stdio buffer of its own, larger than the default: the output is
 // megabytes written a line at a time, and the default buffer costs a system
-// call every few kilobytes.
+// call every few kilobytes. A named file that could not be opened stays here
+// without a file until the end of the output, which then fails the run.
 struct Opened {
     const CycleRecord* record;
-    FILE* file;
+    FILE* file;    // null when the named file could not be opened
     char* buffer;  // null when the default buffer is used
+    std::string name;
+    bool lineLost;  // the core library failed on a line meant for the file
 };
 std::vector<Opened> gOpened;
 constexpr size_t kOutputBuffer = 256 * 1024;
 
-void closeFile(const Opened& entry) {
-    fclose(entry.file);
+// Closes the file; false when it was not written in full (an error on the way or at the last flush).
+bool closeFile(const Opened& entry) {
+    if (!entry.file) return false;
+    const bool failed = ferror(entry.file) != 0;
+    const bool closed = fclose(entry.file) == 0;
     free(entry.buffer);  // only after the close has flushed it
+    return closed && !failed;
 }
 
-// Closes the file channel 0 opened for the record; false when there is none.
-bool closeOpened(const CycleRecord* record) {
+// Ends the output channel 0 opened for the record; false when there is none.
+// An output that was lost fails the run, unless the host cancelled it.
+bool closeOpened(CycleRecord* record) {
     for (auto it = gOpened.begin(); it != gOpened.end(); ++it) {
         if (it->record == record) {
-            Opened entry = *it;
+            Opened entry = std::move(*it);
             gOpened.erase(it);
-            closeFile(entry);
+            const bool written = closeFile(entry) && !entry.lineLost;
+            if (entry.file && !written) ncErrorNumber(record, kMsgPofNotWritten, entry.name.c_str());
+            if (!written && record->status.load() == kStatusOk) record->status = kStatusFailed;
             return true;
         }
     }
@@ -50,12 +62,20 @@ void openOutput(CycleRecord* record) {
     char* name = kvListGet(record->vars, "pofFilename", nullptr);
     if (!name) return;
     strReplaceChar(name, name, '\\', '/');
-    if (pofOpenedFile(record)) {
+    if (std::any_of(gOpened.begin(), gOpened.end(), [&](const Opened& e) { return e.record == record; })) {
         coreSetFP(record, nullptr);
         closeOpened(record);
     }
-    FILE* file = fopen(name, "a");
+    std::string path = name;
     free(name);
+    FILE* file = fopen(path.c_str(), "a");
+    if (!file) {
+        // Nothing of the run's text goes anywhere else: the host hears of it and the run fails.
+        coreSetFP(record, nullptr);
+        gOpened.push_back({record, nullptr, nullptr, path, false});
+        ncErrorNumber(record, kMsgPofNotOpened, path.c_str());
+        return;
+    }
     char* buffer = nullptr;
     if (file) {
         buffer = static_cast<char*>(malloc(kOutputBuffer));
@@ -65,9 +85,9 @@ void openOutput(CycleRecord* record) {
         }
     }
     if (selectOutputFile(record, file))
-        gOpened.push_back({record, file, buffer});
-    else if (file)
-        closeFile({record, file, buffer});
+        gOpened.push_back({record, file, buffer, path, false});
+    else
+        closeFile({record, file, buffer, path, false});
 }
 
 void closeOutput(CycleRecord* record) {
@@ -82,8 +102,18 @@ void closeOutput(CycleRecord* record) {
     closeOpened(record);
 }
 
+// The core library's text of one record. A line it failed on (memory short) is missing from the file
+// of ours it was meant for; a core library that is missing or lacks the entry writes nothing at all.
+int32_t coreLine(int32_t channel, int32_t mode, CycleRecord* record, NcRecord* output) {
+    const int32_t r = coreLayerOutput(channel, mode, record, output, pofPrint, ncEmit);
+    if (r != 0 && r != kCoreNotOpen && r != kCoreEntryMissing)
+        for (Opened& e : gOpened)
+            if (e.record == record && e.file) e.lineLost = true;
+    return r;
+}
+
 int layerOutput(int32_t channel, int32_t mode, CycleRecord* record, NcRecord* output) {
-    return coreLayerOutput(channel, mode, record, output, pofPrint, ncEmit) == 0 ? 1 : 0;
+    return coreLine(channel, mode, record, output) == 0 ? 1 : 0;
 }
 
 FILE* traceFile(CycleRecord* record) {
@@ -126,7 +156,7 @@ int pofChannel0(CycleRecord* record, NcRecord* output) {
         openOutput(record);
         loadToolContour(record);  // also without a file name
     }
-    int result = coreLayerOutput(0, 0, record, output, pofPrint, ncEmit);
+    int result = coreLine(0, 0, record, output);
     if (type == 104 || type == 102) closeOutput(record);
     return type == 102 || result != 0 ? 0 : 1;
 }

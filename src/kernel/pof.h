@@ -7,6 +7,11 @@
 
 #include "kernel/cycle.h"
 
+enum : int32_t {
+    kMsgPofNotOpened = 5192,   // the file named by "pofFilename" cannot be opened; the value is its name
+    kMsgPofNotWritten = 5193,  // the output file was not written in full; the value is its name
+};
+
 void pofPrint(FILE* file, const char* text);  // the core library's print function
 
 // Sets the file as the core library's output when it is a regular file (1);
@@ -15,7 +20,10 @@ int selectOutputFile(CycleRecord* record, FILE* file);
 
 // Opens the output at a cycle begin (103; the tool contour is loaded then)
 // and closes it at a cycle end (104) or an error that ends the output (102);
-// 0 for a 102 or when the core library fails, else 1.
+// 0 for a 102 or when the core library fails, else 1. A named file that
+// cannot be opened (5192) or was not written in full (5193, at the close) is
+// a message on channel 0 whatever the message level, and the run's status
+// word becomes 1 at the close unless the run was cancelled.
 int pofChannel0(CycleRecord* record, NcRecord* output);
 // The core library's text of the channel: 1, or 0 when it failed.
 int pofChannel1(CycleRecord* record, NcRecord* output);

@@ -1,8 +1,10 @@
 #include "kernel/wordpair.h"
 
+#include <new>
 #include <string>
 
 #include "kernel/cfgfile.h"
+#include "kernel/msg.h"
 
 namespace {
 
@@ -10,10 +12,7 @@ namespace {
 std::string gKey;
 std::string gValue;
 
-}  // namespace
-
-int readWordPair(FILE* file, const char** key, const char** value) {
-    if (!file) return 0;
+int readPair(FILE* file, const char** key, const char** value) {
     gKey.clear();
     gValue.clear();
     bool inValue = false;
@@ -56,12 +55,34 @@ int readWordPair(FILE* file, const char** key, const char** value) {
     return 1;
 }
 
+}  // namespace
+
+int readWordPair(FILE* file, const char** key, const char** value) {
+    if (!file) return 0;
+    // Memory short ends the reading as the end of the file does; the run learns that its words
+    // were cut short.
+    try {
+        return readPair(file, key, value);
+    } catch (const std::bad_alloc&) {
+        msgFault("memory");
+        return 0;
+    }
+}
+
 KvList* readWordPairs(KvList* list, const char* fileName, uint16_t type) {
     FILE* file = fileName ? fopen(fileName, "rb") : nullptr;
     if (!file) return list;
+    // Appended at the kept tail: a walk from the head for every pair made long files quadratic.
+    KvList* last = list;
+    while (last && last->next) last = last->next;
     const char* key;
     const char* value;
-    while (readWordPair(file, &key, &value)) list = kvListAppend(list, key, value, type);
+    while (readWordPair(file, &key, &value)) {
+        if (KvList* node = kvListAppendAfter(last, key, value, type)) {
+            if (!list) list = node;
+            last = node;
+        }
+    }
     fclose(file);
     return list;
 }

@@ -8,6 +8,7 @@
 #include "avoidance/linkout.h"
 #include "collision/collassembly.h"
 #include "collision/collreport.h"
+#include "kernel/cycle.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
 #include "plunge/cutlist.h"
@@ -528,6 +529,7 @@ int emitPlungeRow(CutRecordList* row, CutListSet* rows, int32_t index, int withM
     CheckModel* linkModel = gOut.part ? gOut.part : (tool ? &tool->model : nullptr);
     int count = 0;
     for (int32_t i = 0; i < n; ++i) {
+        if (callAbortHook()) return kLinkCancelled;  // the host's cancel, before the next plunge
         if (!p->centerCut && rows && cutRaiseBottom(row, i, rows, index, p->tCutwidth, p->plungeTol) < 0)
             continue;
         CutRecord& r = row->records[i];
@@ -541,7 +543,8 @@ int emitPlungeRow(CutRecordList* row, CutListSet* rows, int32_t index, int withM
             // through what the link found in the way.
             const int link =
                 linkModel ? idx5CollisionFreeMacro(&approach, &approach, 0, &gOut.link, linkModel) : 0;
-            if (link < 0) return link == kLinkOutputFailed ? link : kPlungeLinkRefused;
+            if (link < 0)
+                return link == kLinkOutputFailed || link == kLinkCancelled ? link : kPlungeLinkRefused;
         }
         linkSetToolAxis(&d);
         int32_t pushed = feedPushed(p->linkFeed, kAliasLink);
@@ -648,6 +651,10 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
                 if (rows->keys[i] != key) {
                     if (!up && pass == 0) break;
                     continue;
+                }
+                if (callAbortHook()) {
+                    result = kLinkCancelled;
+                    break;
                 }
                 CutRecordList* row = rows->lists[i];
                 // A row whose first two bottoms coincide keeps its order and vectors: its plunges still go

@@ -33,7 +33,9 @@ enum : int {
 };
 
 // Every row of the set, level by level: 1, or kLinkOutputFailed when the NC output fails, -1 when a
-// level model cannot be built (message 311), kPlungeLinkRefused. The part model carries the links.
+// level model cannot be built (message 311), kPlungeLinkRefused, kLinkCancelled when the host
+// cancelled (polled before every row and plunge; nothing more is emitted). The part model carries
+// the links.
 int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const Profile2D* start,
                        const PlistArray* edges, const LevelCurves* levels, CheckModel* stock,
                        int32_t splitter);
@@ -41,8 +43,8 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
 // its first two records coincide.
 int prepareRow(CutListSet* rows, int32_t index, const PlistArray* edges, double radius, double halfDiameter);
 // The plunges of one row; *linkFlag non-zero: the next plunge is reached by the checked link and
-// its approach goes out as a positioning move. The number emitted, kLinkOutputFailed or
-// kPlungeLinkRefused.
+// its approach goes out as a positioning move. The number emitted, kLinkOutputFailed,
+// kPlungeLinkRefused or kLinkCancelled.
 int emitPlungeRow(CutRecordList* row, CutListSet* rows, int32_t index, int withMacros, CycleNcCtx* nc,
                   CycleToolCtx* tool, CheckModel* level, CheckModel* start, const Profile2D* startProfile,
                   int32_t* linkFlag);

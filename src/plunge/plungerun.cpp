@@ -106,6 +106,20 @@ int stepFailed(const char* step) {
     return -1;
 }
 
+// The host's cancel between two steps of a run, with message 821 when it was asked. The signal word
+// stays set for the rest of the run, so a step that stopped early on it is caught here too.
+bool cancelled() {
+    if (!callAbortHook()) return false;
+    msgLong(9, kMsgUserBreak, "* User canceled", 0);
+    return true;
+}
+
+// A step that failed: the run is cancelled when the host's cancel stands (the step may have stopped on
+// it), else failed.
+int failOrCancel(CycleToolCtx* tool) {
+    return fail(tool, cancelled() ? kPlungeRunCancelled : kPlungeRunFailed);
+}
+
 // The meshes of the blade's tip-edge contours, for the tilt search's second test: null when a contour
 // is missing or a list cannot be made.
 MeshSet* edgeContourMeshes(const Plist3DNode* chain, int32_t withSecond, double pitch, double tol) {
@@ -192,10 +206,7 @@ int32_t cutPointCount(const Plist* path) {
 int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strategy, double radius) {
     CycleParams* p = cycleParams();
     const double tol = tool->model.tolerance;
-    if (callAbortHook()) {
-        msgLong(9, kMsgUserBreak, "* User canceled", 0);
-        return -2;
-    }
+    if (cancelled()) return kPlungeRunCancelled;
     HubShroud* level = gRun.levels->curves[0];
     if (tool->model.tool && tool->model.tool->toolType != 1 &&
         offsetProfile2D(level, p->frbogen - p->frradius) < 0)
@@ -221,6 +232,7 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     const RegionPathInputs in{gRun.levels,   gRun.pair,        models,   grids,
                               gRun.contours, splitter ? 1 : 0, traceWall};
     int rc = buildRegionPaths(gRun.sides, 0, &in, pitch, splitterAngle, tol);
+    if (rc < 0 && callAbortHook()) return kPlungeRunCancelled;  // the tracing sent 821
     if (rc < 0) {
         if (rc == -3)
             msgLong(9, kMsgPathsIntersect, "* Pathes intersect", 0);
@@ -257,7 +269,10 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         plistProcessRuns(l[0], p->filletAngle, p->filletTol);
         plistProcessRuns(l[3], p->filletAngle, p->filletTol);
     }
-    for (int32_t i = 0; i < gRun.sides->count; ++i) writeCutRangePolyline(gRun.sides->lists[i], 1);
+    for (int32_t i = 0; i < gRun.sides->count; ++i) {
+        if (cancelled()) return kPlungeRunCancelled;
+        writeCutRangePolyline(gRun.sides->lists[i], 1);
+    }
     double distance = 0.0;
     rc = minPathDistance(gRun.sides, &distance);
     if (splitterCase && rc < 0) {
@@ -271,9 +286,10 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     if (rc != 0) msgDouble(9, kMsgPathDistance, "* Minimal Path distance = %f", distance);
     rc = segmentsUpDown(gRun.sides, gRun.angles, level, &nc->tool, gRun.blades,
                         p->bladePrf[0] ? nullptr : gRun.edgeSet);
-    if (rc == kUpDownUserBreak) {
+    // A query that stopped on the cancel may have failed the search: that is the break too.
+    if (rc == kUpDownUserBreak || (rc < 0 && callAbortHook())) {
         msgLong(9, kMsgUserBreak, "* Info: User break", 0);
-        return -2;
+        return kPlungeRunCancelled;
     }
     if (rc == kUpDownQueryFailed) return kPlungeRunFailed;  // reported where it failed
     if (rc == kUpDownNoMemory) {
@@ -288,6 +304,7 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         // Nothing was cancelled: a run without a free tilt has failed.
         return kPlungeRunFailed;
     }
+    if (cancelled()) return kPlungeRunCancelled;
     if (buildSecondRegionLists(gRun.second, gRun.sides, gRun.hubCopy) < 0) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return -2;
@@ -331,6 +348,7 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     gRun.blades = gRun.edgeSet = nullptr;
     gRun.grids = nullptr;
     gRun.part = idx5BuildPartModel(&tool->model, gRun.surfaces);
+    if (cancelled()) return kPlungeRunCancelled;
     if (!gRun.part) {
         msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
         return kPlungeRunFailed;
@@ -358,6 +376,7 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
             return kPlungeRunFailed;
         }
     }
+    if (cancelled()) return kPlungeRunCancelled;
     chkModelOffsetTool(gRun.part, p->shaftAllowance);
     macroSetLinkMode(1);
     if (p->stock3df[0]) {
@@ -369,11 +388,14 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     }
     int rc = plungePointsOutput(nc, gRun.part, gRun.rows, gRun.start, gRun.sides, gRun.levels, gRun.stock,
                                 withSplitter);
+    // A cancel seen inside the output ended it: no retract follows the last plunge that went out.
+    if (cancelled()) return kPlungeRunCancelled;
     if (rc == kLinkOutputFailed) return stepFailed("NC output");
     if (rc < 0) return kPlungeRunFailed;  // reported
     LinkContext link;
     linkContextFromCycle(nc, &link);
     rc = linkEndPathFlush(&link, gRun.part);
+    if (rc < 0 && cancelled()) return kPlungeRunCancelled;
     if (rc == kLinkOutputFailed) return stepFailed("NC output");
     if (rc < 0) return kPlungeRunFailed;
     if (p->sbs) ncSbsToggle(0);
@@ -450,18 +472,22 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     const double tol = tool->model.tolerance;
     const double radius = tool->model.tool ? tool->model.tool->radius : p->frradius;
 
+    // A cancel may stand from before the run: the host asked and clears it itself.
+    if (cancelled()) return kPlungeRunCancelled;
     gRun.pair = loadHubShroud(tol);
-    if (!gRun.pair) return fail(tool, -1);
+    if (!gRun.pair) return failOrCancel(tool);
     // The wire meshes and the blade slots convert the same selections at the same tolerance, and load
     // the same files.
     meshLibKeepConversions(1);
     meshSortKeepOrders(1);
     gRun.blades = p->rotOpt == 0 ? meshSetFromFile(p->bladeKvx, p->splitKvx, pitch, p->precision)
                                  : meshSetFromSurfaces(p->bladeKvx, p->splitKvx, pitch, p->precision, radius);
+    if (cancelled()) return fail(tool, kPlungeRunCancelled);
     // Without its meshes the tilt search could only fail, and would blame the tilt.
     if (!gRun.blades) return fail(tool, reportMeshSetFailure(p));
     if (p->useFreeHolder && assemblyFromContours(nc, p) < 0) return fail(tool, -1);
     gRun.contours = loadBladeContours(gRun.pair->hub, tol);
+    if (cancelled()) return fail(tool, kPlungeRunCancelled);
     if (!gRun.contours) {
         msgLong(9, kMsgNoProfileCurve, "* No Profil curve selected", 0);
         return fail(tool, -1);
@@ -483,7 +509,8 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     const double height = channelHeight(gRun.pair);
     if (height < p->vertzustel) p->vertzustel = height;
     gRun.levels = buildLevelCurves(gRun.pair, p->vertzustel, strategy, depth);
-    if (!gRun.levels) return fail(tool, stepFailed("level curves"));
+    if (!gRun.levels)
+        return cancelled() ? fail(tool, kPlungeRunCancelled) : fail(tool, stepFailed("level curves"));
     if (p->stepStrategy == 1) {
         HubShroud* band = shroudBand(gRun.pair, -p->shroudDepth);
         if (!band) return fail(tool, stepFailed("shroud band"));
@@ -511,18 +538,17 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
                          p->tief, tool->model.intervalTest);
     }
 
+    if (cancelled()) return fail(tool, kPlungeRunCancelled);
     // This cycle never reads the slots' plan grids: the tracing and the output build their own.
     surfSetPlanGrids(0);
     gRun.surfaces = idx5CreateSurfaceSet(&tool->model, pitch);
     surfSetPlanGrids(1);
     meshLibKeepConversions(0);
     meshSortKeepOrders(0);
-    if (!gRun.surfaces) return fail(tool, -1);
+    if (!gRun.surfaces) return failOrCancel(tool);
+    if (cancelled()) return fail(tool, kPlungeRunCancelled);
     gRun.grids = buildSurfaceSetGrids(gRun.surfaces, radius);
-    if (callAbortHook()) {
-        msgLong(9, kMsgUserBreak, "* User canceled", 0);
-        return fail(tool, -2);
-    }
+    if (cancelled()) return fail(tool, kPlungeRunCancelled);
     gRun.angles = angleProfCreate();
     if (!gRun.angles) {
         msgLong(9, kMsgNoMemory, "* Error: no memory for NC-points", 0);
@@ -535,10 +561,7 @@ int generatePlungePaths(CycleNcCtx* nc, CycleToolCtx* tool) {
     if (gRun.edgeList) gRun.edgeSet = edgeContourMeshes(gRun.edgeList, gRun.polymesh, pitch, p->precision);
     const int region = regionPaths(nc, tool, pitch, strategy, radius);
     if (region != 1) return fail(tool, region);
-    if (callAbortHook()) {
-        msgLong(9, kMsgUserBreak, "* User canceled", 0);
-        return fail(tool, -2);
-    }
+    if (cancelled()) return fail(tool, kPlungeRunCancelled);
     const int out = outputPaths(nc, tool);
     return fail(tool, out < 0 ? out : 1);
 }
@@ -596,6 +619,8 @@ int runPlungeCycle(const char* cfgName) {
         return -1;
     }
     CycleParams* p = cycleParams();
+    // The mesh sets convert exchange files through "tmp.3df": in the run's temporary folder.
+    meshSetSetFolders(p->tmpDir, dllDirParam());
     linkSetPointCallbacks(ncPointOut, ncListBegin, ncListEnd);
     linkSetSectionCallbacks(33, ncSectionBegin, ncSectionEnd);
     linkSetAxisCallback(idx5SetPivotCallback);
@@ -647,7 +672,14 @@ int idx5Run(CycleRecord* record) {
             if (c->frameOn) ncSetVariable(record, "tr", "frameOn");
         }
     }
-    int result = runPlungeCycle(nullptr);
+    int result;
+    try {
+        result = runPlungeCycle(nullptr);
+    } catch (...) {
+        // The kernel reports the fault and fails the run; what the run made is freed here.
+        plungeRunResetState();
+        throw;
+    }
     cyc3dSetStatus(record, result);
     if (record->cfgMode != 1 && c && c->frame) {
         if (c->frameOff) ncSetVariable(record, "tr", "frameOff");

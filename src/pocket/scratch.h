@@ -65,14 +65,16 @@ struct Pool {
     size_t used = 0;
 };
 
+// May throw on the first call when memory is short; the next call then tries again.
 template <class T>
 Pool<T>& pool() {
     static Pool<T>* p = [] {
+        auto made = std::make_unique<Pool<T>>();  // before the registration, which may call it back
         registerRelease([] {
             Pool<T>& q = pool<T>();
             if (q.used == 0) q.buffers.clear();
         });
-        return new Pool<T>();
+        return made.release();
     }();
     return *p;
 }
@@ -82,13 +84,15 @@ Pool<T>& pool() {
 template <class T>
 class ScratchVector {
   public:
-    // At least n elements, or ok() false when they cannot be had.
-    explicit ScratchVector(size_t n) : pool_(scratchdetail::pool<T>()) {
+    // At least n elements, or ok() false when they cannot be had (memory short for the pool itself
+    // included: the callers then return their failure codes).
+    explicit ScratchVector(size_t n) {
         try {
-            if (pool_.used == pool_.buffers.size())
-                pool_.buffers.push_back(std::make_unique<ZeroedArray<T>>());
-            v_ = pool_.buffers[pool_.used].get();
-            ++pool_.used;
+            pool_ = &scratchdetail::pool<T>();
+            if (pool_->used == pool_->buffers.size())
+                pool_->buffers.push_back(std::make_unique<ZeroedArray<T>>());
+            v_ = pool_->buffers[pool_->used].get();
+            ++pool_->used;
             ok_ = v_->grow(n);
         } catch (...) {
             ok_ = false;
@@ -96,7 +100,7 @@ class ScratchVector {
     }
     bool ok() const { return ok_; }
     ~ScratchVector() {
-        if (v_) --pool_.used;
+        if (v_) --pool_->used;
     }
     ScratchVector(const ScratchVector&) = delete;
     ScratchVector& operator=(const ScratchVector&) = delete;
@@ -106,7 +110,7 @@ class ScratchVector {
     T* begin() { return v_->data(); }
 
   private:
-    scratchdetail::Pool<T>& pool_;
+    scratchdetail::Pool<T>* pool_ = nullptr;
     ZeroedArray<T>* v_ = nullptr;
     bool ok_ = true;
 };

@@ -12,6 +12,7 @@
 #include "geometry/frames.h"
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
+#include "kernel/cycle.h"
 #include "kernel/ncout.h"
 #include "near.h"
 
@@ -311,3 +312,37 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
 }
 
 }  // namespace
+
+// The host's cancel reaches the searches of a free lift, which sample columns up to the clearance
+// plane (a far plane made them run for good): the jump link and the final retract stop without a
+// move, without section and without the no-link message, within a few polls of the cancel.
+TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
+    MessageCapture cap(9);
+    testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
+    plate.m.tool->size2 = 4.0;
+    ctx.clearancePlane = 1e5;  // thousands of samples per column
+    ctx.totalToolLength = 60.0;
+    static int polls;
+    struct Case {
+        int cancelAt;  // the poll that first sees the cancel
+        bool endPath;  // the final retract instead of the jump link
+    } cases[] = {{1, false}, {40, false}, {1, true}, {40, true}};
+    for (const Case& c : cases) {
+        SetUp();
+        polls = 0;
+        static int at;
+        at = c.cancelAt;
+        setAbortHook([] { return ++polls >= at ? 1 : 0; });
+        startAt({-10, 0, 8});
+        const Vec3 T = {10, 0, 8};
+        const int r =
+            c.endPath ? linkEndPath(&ctx, &plate.m) : idx5CollisionFreeMacro(&T, &T, 0, &ctx, &plate.m);
+        setAbortHook(nullptr);
+        EXPECT_EQ(r, kLinkCancelled) << c.cancelAt;
+        EXPECT_TRUE(gOut.empty()) << c.cancelAt;
+        EXPECT_TRUE(gSections.empty()) << c.cancelAt;
+        EXPECT_LE(polls, c.cancelAt + 2) << c.cancelAt;
+        EXPECT_DOUBLE_EQ(plate.m.tool->radius, 2.0);  // the retract's grown tool is given back
+    }
+    EXPECT_EQ(cap.countOf("6103,0"), 0);
+}

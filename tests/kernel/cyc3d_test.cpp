@@ -396,6 +396,40 @@ TEST_F(Cyc3dTest, HelpersForTemporaryFiles) {
     removeFileIfNamed("");
 }
 
+// The clean-up removes what the run made and nothing that was there before it: a name found at the
+// prepare step (the fixed names) or at the input step (the slot it names) is the user's file.
+TEST_F(Cyc3dTest, TempFilesOfTheRunGoThoseFoundBeforeItStay) {
+    mkdir("tmpd", 0755);
+    const std::string slot = "tmpd/" + std::to_string(getpid()) + ".cfg";
+    const std::vector<std::string> names = {"tmp.pcf", "tmp.pof", "tmp.dxf", "tmp.kvx", slot};
+    set("polySource", "blades.kvx");
+    set("toolDiameter", "5");
+    set("removeTempFiles", "true");
+    set("tempDirectory", "tmpd");
+    // Which of the names exist before the run; the run then writes all of them.
+    const std::vector<std::vector<bool>> before = {{true, false, true, false, true},
+                                                   {false, false, false, false, false},
+                                                   {true, true, true, true, true}};
+    for (const std::vector<bool>& found : before) {
+        for (size_t i = 0; i < names.size(); ++i) {
+            std::remove(names[i].c_str());
+            if (found[i]) writeTestFile(names[i], "the user's");
+        }
+        ASSERT_EQ(cyc3dInitFromParams(&rec), 1);
+        ASSERT_EQ(cyc3dReadParameters(&rec), 1);
+        for (size_t i = 0; i < names.size(); ++i)
+            if (!found[i]) writeTestFile(names[i], "the run's");
+        cyc3dRemoveTempFiles(&rec);
+        for (size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(access(names[i].c_str(), F_OK) == 0, found[i]) << names[i];
+            if (found[i]) {
+                EXPECT_EQ(readTestFile(names[i]), "the user's") << names[i];
+            }
+        }
+    }
+    for (const std::string& n : names) std::remove(n.c_str());
+}
+
 // The default cycle run in the kernel, as a host starts it, with a parameter
 // file that lacks "toolDiameter": the input step fails, the end step still runs.
 TEST_F(Cyc3dTest, KernelRunWithoutToolDiameterStopsAtTheInput) {

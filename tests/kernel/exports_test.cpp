@@ -144,3 +144,36 @@ TEST(Exports, KvhostReportsLoadAndUsageErrors) {
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
     }
 }
+
+// The library keeps a cancel in the signal word until the host clears it, and kvhost clears it
+// before each run: the second run of a job cancelled at its first record starts with the word 0.
+// Both runs stop at the first poll, before the missing hub is looked for.
+TEST(Exports, KvhostClearsTheSignalWordBeforeEachRun) {
+    writeTestFile("nohub.cfg", "*BLADE_COUNT 8\n*HUB_KVX_OK 1\n*HUB_KVX no-such-hub.kvx\n");
+    CommandResult r = runCommand("'" + kBin + "/kvhost' --runs 2 --cancel-at 1 -- -Snohub.cfg");
+    EXPECT_EQ(r.exitCode, 100) << r.output;
+    std::vector<std::string> seen;
+    std::istringstream lines(r.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("cancel requested", 0) == 0 || line.rfind("run ", 0) == 0)
+            seen.push_back(line.substr(0, line.find(" records=")));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "cancel requested at callback 1 (previous signal 0)", "run 1: started=1 status=100",
+                        "cancel requested at callback 1 (previous signal 0)", "run 2: started=1 status=100"}))
+        << r.output;
+}
+
+// An empty argument vector runs the information modes version and help, no main run: kvhost says so
+// instead of reporting a run with a status word that no phase of it set.
+TEST(Exports, KvhostWithoutCycleArgumentsSaysItIsAnInformationRun) {
+    CommandResult r = runCommand("'" + kBin + "/kvhost' --runs 2");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("no cycle arguments: the cycle shows its version and help only, no main run\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("run 1: started=1 information run records=0\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("run 2: started=1 information run records=0\n"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("status="), std::string::npos) << r.output;
+}

@@ -1,11 +1,14 @@
 #include "kernel/pof.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "kernel/core.h"
 #include "kernel/kvx/kvxfile.h"
@@ -180,4 +183,79 @@ TEST_F(PofTest, OnlyRegularFilesBecomeTheOutput) {
     coreSetFP(&rec, nullptr);
     fclose(device);
     fclose(file);
+}
+
+namespace {
+
+std::vector<std::string> gMessages;  // the values of the 101 records channel 0 was handed
+
+int keepMessage(CycleRecord*, NcRecord* output) {
+    char value[KVNC_TEXT_SIZE + 1];
+    if (ncRecGetI32(output, KVNC_TYPE) == 101)
+        gMessages.push_back(ncRecGetText(output, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, value));
+    return 1;
+}
+
+}  // namespace
+
+// A named output file that cannot be opened (a missing folder, a folder that is a file, a name too
+// long) loses the run's text: nothing goes anywhere else (not to standard output), the host hears
+// 5192 with the name whatever the message level, and the end of the output fails the run unless the
+// host cancelled it.
+TEST_F(PofTest, AnOutputThatCannotBeOpenedIsAMessageAndAFailedRun) {
+    writeTestFile("plain", "x");
+    const std::string tooLong = std::string(5000, 'n') + ".pof";
+    struct Case {
+        std::string name;
+        int32_t before, after;  // status word
+    } cases[] = {{"no-such-folder/x.pof", 0, 1},
+                 {"plain/x.pof", 0, 1},
+                 {tooLong, 0, 1},
+                 {"no-such-folder/x.pof", 100, 100}};
+    for (const Case& c : cases) {
+        gMessages.clear();
+        ncFreeChannels(&rec);
+        ASSERT_EQ(ncRegisterHandler(&rec, 0, keepMessage, acceptRecord, 1), 1);
+        rec.vars = kvListSet(rec.vars, "pofFilename", c.name.c_str(), kKvFile);
+        rec.status = c.before;
+        testing::internal::CaptureStdout();
+        const std::string results = run(104);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.name;
+        EXPECT_EQ(results, "111") << c.name;
+        EXPECT_EQ(gMessages, std::vector<std::string>{("5192," + c.name).substr(0, KVNC_TEXT_SIZE - 1)});
+        EXPECT_EQ(rec.status.load(), c.after) << c.name;
+        EXPECT_EQ(coreFile(&rec), nullptr);
+        EXPECT_EQ(pofOpenedFile(&rec), nullptr);
+    }
+    ncFreeChannels(&rec);
+    EXPECT_EQ(readTestFile("plain"), "x");
+}
+
+// A file that is opened but cannot take the whole text (here: the process may write 64 bytes into a
+// file) is reported at the end of the output with 5193 and fails the run; a file that takes it does
+// not.
+TEST_F(PofTest, AnOutputNotWrittenInFullIsAMessageAndAFailedRun) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*savedSignal)(int) = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+    for (rlim_t limit : {rlim_t(64), saved.rlim_cur}) {
+        gMessages.clear();
+        ncFreeChannels(&rec);
+        ASSERT_EQ(ncRegisterHandler(&rec, 0, keepMessage, acceptRecord, 1), 1);
+        std::remove("full.pof");
+        rec.vars = kvListSet(rec.vars, "pofFilename", "full.pof", kKvFile);
+        rec.status = 0;
+        rlimit small = saved;
+        small.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const std::string results = run(104);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        const bool cut = limit != saved.rlim_cur;
+        EXPECT_EQ(results, "111");
+        EXPECT_EQ(gMessages, cut ? std::vector<std::string>{"5193,full.pof"} : std::vector<std::string>{});
+        EXPECT_EQ(rec.status.load(), cut ? 1 : 0);
+        EXPECT_EQ(pofOpenedFile(&rec), nullptr);
+    }
+    signal(SIGXFSZ, savedSignal);
+    ncFreeChannels(&rec);
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "allocfail.h"
+
 TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     scratchResetState();
     int32_t* outer = nullptr;
@@ -19,4 +21,39 @@ TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     EXPECT_EQ(again.data(), outer);  // the first buffer, kept with its size and contents
     EXPECT_EQ(again[99], 7);
     EXPECT_FALSE(huge.ok());
+}
+
+namespace {
+
+struct Probe {  // an element type no other test takes buffers of: its pool starts here
+    int32_t a, b;
+};
+
+}  // namespace
+
+// Memory that cannot be had for the pool of a type, for its registration or for a buffer: the taker is
+// refused (ok() false) and nothing is thrown, so that the steps return their failure codes; once
+// memory is there again the same type is served.
+TEST(Scratch, MemoryShortForThePoolItselfRefusesTheTaker) {
+    long n = 1;
+    for (;; ++n) {
+        allocfail::arm(n);
+        bool threw = false, ok = true;
+        try {
+            ScratchVector<Probe> v(1000);
+            ok = v.ok();
+        } catch (...) {
+            threw = true;
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_FALSE(threw) << n;
+        if (!fired) break;
+        EXPECT_FALSE(ok) << n;
+    }
+    EXPECT_GT(n, 2);  // the pool, its registration and a buffer each needed memory
+    ScratchVector<Probe> first(10), second(10);
+    ASSERT_TRUE(first.ok() && second.ok());
+    EXPECT_NE(first.data(), second.data());
+    scratchResetState();
 }

@@ -85,24 +85,31 @@ KvList* kvListAddPair(KvList* list, KvPair* pair, uint16_t type) {
     return node;
 }
 
-KvList* kvListAppend(KvList* list, const char* key, const char* value, uint16_t type) {
-    if (!key || !*key) return list;
+KvList* kvListAppendAfter(KvList* last, const char* key, const char* value, uint16_t type) {
+    if (!key || !*key) return nullptr;
     KvList* node = static_cast<KvList*>(memCalloc(sizeof(KvList)));
-    if (!node) return list;
+    if (!node) return nullptr;
     node->key = strDup(key);
     node->value = strDup(value ? value : "");
     if (!node->key || !node->value) {
         free(node->key);
         free(node->value);
         free(node);
-        return list;
+        return nullptr;
     }
     node->type = type;
-    if (!list) return node;
+    if (last) {
+        node->next = last->next;
+        last->next = node;
+    }
+    return node;
+}
+
+KvList* kvListAppend(KvList* list, const char* key, const char* value, uint16_t type) {
     KvList* tail = list;
-    while (tail->next) tail = tail->next;
-    tail->next = node;
-    return list;
+    while (tail && tail->next) tail = tail->next;
+    KvList* node = kvListAppendAfter(tail, key, value, type);
+    return list ? list : node;
 }
 
 char* kvListGet(const KvList* list, const char* key, uint16_t* type) {

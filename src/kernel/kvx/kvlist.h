@@ -30,6 +30,9 @@ struct KvPair {
 KvList* kvListSet(KvList* list, const char* key, const char* value, uint16_t type);
 KvList* kvListAddPair(KvList* list, KvPair* pair, uint16_t type);
 KvList* kvListAppend(KvList* list, const char* key, const char* value, uint16_t type);
+// A new node behind last (alone when last is null), for a caller that keeps the tail of a long
+// list: the node, or null when the key is empty or memory is short (the list is then unchanged).
+KvList* kvListAppendAfter(KvList* last, const char* key, const char* value, uint16_t type);
 char* kvListGet(const KvList* list, const char* key, uint16_t* type);
 char* kvListGetLast(const KvList* list, const char* key, uint16_t* type);
 int kvListGetBuf(const KvList* list, const char* key, char* buffer,

@@ -8,6 +8,7 @@
 
 #include "kernel/cfgfile.h"
 #include "kernel/mem.h"
+#include "kernel/msg.h"
 
 namespace {
 
@@ -490,6 +491,7 @@ FILE* kvxOpen(const char* fileName, KvxHeader* header) {
     try {
         accepted = readHeader(file, header);
     } catch (const std::bad_alloc&) {
+        msgFault("memory");
         accepted = false;
     }
     if (!accepted) {
@@ -519,6 +521,8 @@ int kvxReadRecord(FILE* file, KvxRecord* record) {
         reader.moveInto(record);
         return 1;
     } catch (const std::bad_alloc&) {
+        // 0 as at the end of the file; the run learns that its input was cut short.
+        msgFault("memory");
         return 0;
     }
 }

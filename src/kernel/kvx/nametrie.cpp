@@ -2,7 +2,6 @@
 #include "kernel/kvx/nametrie.h"
 
 #include <cstdlib>
-#include <vector>
 
 #include "kernel/mem.h"
 
@@ -17,16 +16,22 @@ NameTrieNode* findPlace(NameTrieNode** head, unsigned char c, NameTrieNode*** li
     return *at;
 }
 
+// Iterative, as a long name is a long chain, and without memory of its own: a free that needs memory
+// would fail when memory is short. Each node's children are spliced in front of its siblings, so
+// every node is met once on the one chain.
 void freeNodes(NameTrieNode* first) {
-    // Iterative: a long name is a long chain.
-    std::vector<NameTrieNode*> stack;
-    if (first != nullptr) stack.push_back(first);
-    while (!stack.empty()) {
-        NameTrieNode* n = stack.back();
-        stack.pop_back();
-        if (n->sibling != nullptr) stack.push_back(n->sibling);
-        if (n->child != nullptr) stack.push_back(n->child);
+    NameTrieNode* n = first;
+    while (n != nullptr) {
+        if (n->child != nullptr) {
+            NameTrieNode* last = n->child;
+            while (last->sibling != nullptr) last = last->sibling;
+            last->sibling = n->sibling;
+            n->sibling = n->child;
+            n->child = nullptr;
+        }
+        NameTrieNode* next = n->sibling;
         std::free(n);
+        n = next;
     }
 }
 

@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int32_t kUnknownRecord = -1;
+constexpr int32_t kNoMemory = -2;  // nothing may leave a C entry: memory that cannot be had is this code
 constexpr int kMaxDecimals = 12;
 
 struct CoreState {
@@ -363,23 +364,35 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
 }  // namespace
 
 // OpenCore: 1 when the record's state is ready (again: a second open starts afresh).
+// OpenCore: 1 when the record's state is ready (again: a second open starts afresh), 0 when memory is
+// short (the record then has no state).
 KVCORE_ENTRY int32_t OpenCore(CycleRecord* record) {
     if (!record) return 0;
     if (CoreState* old = stateOf(record)) {
         if (old->raw) fclose(old->raw);
+        old->raw = nullptr;
     }
-    CoreState state;
-    state.technology = envInt("KVCORE_TECHNOLOGY", 1);
-    state.turnMapException = envInt("KVCORE_TURNMAP_EXCEPTION", 0);
-    if (const char* raw = getenv("KVCORE_RAW_FILE"); raw && *raw) state.raw = fopen(raw, "wb");
-    gStates[record] = state;
-    return 1;
+    try {
+        CoreState& state = gStates[record];
+        state = CoreState{};
+        state.technology = envInt("KVCORE_TECHNOLOGY", 1);
+        state.turnMapException = envInt("KVCORE_TURNMAP_EXCEPTION", 0);
+        if (const char* raw = getenv("KVCORE_RAW_FILE"); raw && *raw) state.raw = fopen(raw, "wb");
+        return 1;
+    } catch (...) {
+        forgetState(record);
+        return 0;
+    }
 }
 
 KVCORE_ENTRY int32_t SetDLLPath(CycleRecord* record, const char* folder) {
     CoreState* s = stateOf(record);
     if (!s) return kUnknownRecord;
-    s->folder = folder ? folder : "";
+    try {
+        s->folder = folder ? folder : "";
+    } catch (...) {
+        return kNoMemory;
+    }
     return 0;
 }
 
@@ -403,7 +416,11 @@ KVCORE_ENTRY int32_t ActivateAdditionalFunctions(CycleRecord* record, int32_t fl
 KVCORE_ENTRY int32_t SetRelease(CycleRecord* record, const char* release) {
     CoreState* s = stateOf(record);
     if (!s) return kUnknownRecord;
-    s->release = release ? release : "";
+    try {
+        s->release = release ? release : "";
+    } catch (...) {
+        return kNoMemory;
+    }
     return 0;
 }
 
@@ -423,7 +440,8 @@ KVCORE_ENTRY int32_t GetFP(CycleRecord* record, FILE** file) {
 
 // LayerOutput: one line per record into the file of SetFP; without a file the
 // record is accepted and nothing is written. 0, or -1 for a record that never
-// opened, a missing output record or print function.
+// opened, a missing output record or print function, -2 when memory is short
+// for the line (nothing of it is written).
 KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord* record, NcRecord* output,
                                  CorePrintFn print, CoreEmitFn /*emit*/) {
     CoreState* s = stateOf(record);
@@ -433,13 +451,17 @@ KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord*
     int32_t type = getI32(r, KVNC_TYPE);
     std::string& text = s->line;
     text.clear();
-    Line line{text, s->decimals};
-    appendInteger(line.text, channel);
-    line.text += ' ';
-    appendInteger(line.text, type);
-    describe(line, type, r);
-    line.text += '\n';
-    print(s->out, line.text.c_str());
+    try {
+        Line line{text, s->decimals};
+        appendInteger(line.text, channel);
+        line.text += ' ';
+        appendInteger(line.text, type);
+        describe(line, type, r);
+        line.text += '\n';
+    } catch (...) {
+        return kNoMemory;
+    }
+    print(s->out, text.c_str());
     return 0;
 }
 

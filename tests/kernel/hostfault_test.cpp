@@ -1,0 +1,148 @@
+// Memory that cannot be had, at every allocation of a run in turn, seen through the exports: nothing
+// leaves the C entry, and a run that started either ends failed and says so or delivers exactly the
+// records of an undisturbed run. The allocation-failure hook replaces this binary's operator new.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "allocfail.h"
+#include "geometry/rng.h"
+#include "kernel/cyc3d.h"
+#include "kernel/cycle.h"
+#include "kernel/idx5.h"
+#include "kernel/msg.h"
+#include "plunge/cycparams.h"
+#include "testfiles.h"
+#include "testrecord.h"
+
+namespace {
+
+struct Trace {
+    std::vector<std::string> records;  // "<channel> <type>", with the text of messages
+    bool faultReported = false;        // message 5194 arrived
+};
+
+int keep(KvCycle*, int32_t channel, const void* record, void* user) {
+    auto* trace = static_cast<Trace*>(user);
+    const char* bytes = static_cast<const char*>(record);
+    int32_t type;
+    std::memcpy(&type, bytes + KVNC_TYPE, 4);
+    std::string line = std::to_string(channel) + " " + std::to_string(type);
+    if (channel == 0 && type == 101) {
+        const std::string value(bytes + KVNC_TEXT_VALUE, strnlen(bytes + KVNC_TEXT_VALUE, KVNC_TEXT_SIZE));
+        line += " " + value;
+        if (value.rfind("5194,", 0) == 0) trace->faultReported = true;
+    }
+    trace->records.push_back(line);
+    return 1;
+}
+
+struct Outcome {
+    int32_t started = -1, status = -1;
+    bool escaped = false;  // an exception left kvCSexecCycle
+    Trace trace;
+    uint32_t faults = 0;  // faults the kernel caught
+    bool fired = false;
+    long allocations = 0;
+};
+
+// The job run by a cycle record as the host runs it, with the n-th allocation failing (0: none).
+Outcome runArmed(CycleRecord* record, const char* job, long failAt) {
+    Outcome out;
+    std::string arg = job;
+    char* argv[] = {arg.data(), nullptr};
+    HostCallbacks cb = {keep, &out.trace, nullptr, nullptr, nullptr, nullptr};
+    KvCycle* cycle = reinterpret_cast<KvCycle*>(record);
+    kvCSsetSignal(cycle, 0);
+    record->status = 0;  // the 3D common cycle leaves the word alone when it succeeds
+    cycleParamsResetState();
+    const uint32_t before = msgFaultCount();
+    allocfail::arm(failAt);
+    try {
+        out.started = kvCSexecCycle(cycle, 1, argv, &cb);
+    } catch (...) {
+        out.escaped = true;
+    }
+    out.fired = allocfail::fired();
+    out.allocations = allocfail::count();
+    allocfail::disarm();
+    out.status = kvCSgetSignal(cycle);
+    out.faults = msgFaultCount() - before;
+    return out;
+}
+
+class HostFault : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        cycleResetState();
+        resetCoreToBinFolder();
+        // Two triangles as a Polyhedron for the 3D common cycle, which reads them and ends well; a
+        // plunge job that stops at its missing hub.
+        writeTestFile("poly.kvx",
+                      "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
+                      "o Polyhedron[p](nFace[2])\n{\no Pset[1]()\n{\n"
+                      "o P[1](x[0] y[0] z[0])\no P[2](x[1] y[0] z[0])\no P[3](x[0] y[1] z[0])\n"
+                      "o P[4](x[1] y[1] z[1])\n}\n"
+                      "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/2] vx[1/4] vx[1/3])\n}\n");
+        writeTestFile("common.pcf",
+                      "polySource := \"poly.kvx\"\ntoolDiameter := 5\npofFilename := \"common.pof\"\n");
+        writeTestFile("fault.cfg", "*BLADE_COUNT 8\n*HUB_KVX_OK 1\n*HUB_KVX no-such-hub.kvx\n");
+    }
+    void TearDown() override {
+        cycleResetState();
+        cycleParamsResetState();
+        kvCyc3d.status = 0;
+    }
+};
+
+}  // namespace
+
+// The 3D common cycle and a plunge job, each with its first allocations failing one by one, then with
+// a seeded sample of the later ones. Nothing escapes; a fault the kernel caught is message
+// 5194 and status 1; a run that reports success delivered every record of the undisturbed run; the status is
+// never the cancel's.
+TEST_F(HostFault, EveryAllocationThatFailsEndsTheRunFailedOrLeavesItWhole) {
+    const struct {
+        CycleRecord* record;
+        const char* job;
+        int32_t status;  // of the undisturbed run
+    } jobs[] = {{&kvCyc3d, "-Scommon", KV_STATUS_OK}, {&kvIdx5, "-Sfault.cfg", KV_STATUS_FAILED}};
+    for (const auto& job : jobs) {
+        SCOPED_TRACE(job.job);
+        const Outcome whole = runArmed(job.record, job.job, 0);
+        ASSERT_EQ(whole.started, 1);
+        ASSERT_EQ(whole.status, job.status);
+        ASSERT_EQ(whole.faults, 0u);
+        const long total = whole.allocations;
+        ASSERT_GT(total, 10);
+        std::vector<long> points;
+        constexpr long kFirst = 150;
+        for (long n = 1; n <= std::min(total, kFirst); ++n) points.push_back(n);
+        Rng rng{7};
+        for (int i = 0; i < 100 && total > kFirst; ++i)
+            points.push_back(kFirst + 1 + static_cast<long>(rngStep(&rng)) * (total - kFirst - 1) / kRngMax);
+        int caught = 0;
+        for (long n : points) {
+            const Outcome o = runArmed(job.record, job.job, n);
+            ASSERT_FALSE(o.escaped) << "allocation " << n;
+            if (!o.fired) continue;  // a later run may allocate less (the first one sets up for good)
+            if (o.started != 1) {
+                EXPECT_EQ(o.started, 0) << n;  // the start failed: nothing ran
+                continue;
+            }
+            if (o.faults > 0) {  // an exception the kernel caught, or input cut short by memory
+                ++caught;
+                EXPECT_EQ(o.status, KV_STATUS_FAILED) << n;
+                EXPECT_TRUE(o.trace.faultReported) << n;
+            }
+            EXPECT_NE(o.status, KV_STATUS_CANCELLED) << n;
+            if (o.status == KV_STATUS_OK) {
+                EXPECT_EQ(o.trace.records, whole.trace.records) << n;
+            }
+        }
+        EXPECT_GT(caught, 0);
+    }
+}
