@@ -18,9 +18,15 @@ enum : int32_t {
     kRowArcMaxSegments = 3600,  // a non-positive chord tolerance still ends the arc
 };
 
-// All rows of a region (possibly none); null only when no set can be made.
+// All rows of a region (possibly none); null only when no set can be made. Where the gap to the last
+// rows cannot be kept by the usual steps (the rows jump where a side path rounds an edge or the inner
+// lists begin), the step is halved down to a least one and the row past the jump is taken, so that the
+// rows reach the window's end unless no row can be laid there.
 CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
                             double g);
+// 1 when the rows reach the end of their parameter window (within the row step g), or when there is
+// no window to cover; 0 when they stop short of it and part of the channel stays uncut.
+int plungeRowsReachEnd(const CutListSet* set, const PlistArray* sides, double g);
 // 1 row added (*t its parameter), 0 the gap cannot be kept, -1 no acceptable row.
 int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep,
                   double target, double* t);

@@ -241,6 +241,12 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return -2;
     }
+    // Rows that stop short leave the rest of the channel uncut: not a run to report as done.
+    if (!plungeRowsReachEnd(gRun.rows, gRun.sides, p->plungeStep)) {
+        const double reached = gRun.rows->count > 0 ? gRun.rows->values[gRun.rows->count - 1] : 0.0;
+        msgDouble(9, kMsgRowsShort, "* Plunge rows end short of the channel's end at %f", reached);
+        return kPlungeRunFailed;
+    }
     return 1;
 }
 

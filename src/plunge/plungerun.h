@@ -21,6 +21,7 @@ enum : int32_t {
     kMsgNoFreeTilt = 6007,
     kMsgGeneration = 6206,      // the output of the paths begins
     kMsgAssemblyFailed = 6290,  // the tool-assembly models or their check model file cannot be made
+    kMsgRowsShort = 6226,       // the plunge rows stop short of the channel's end; the value is where
 };
 
 enum : int {
