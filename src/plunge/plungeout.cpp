@@ -11,6 +11,7 @@
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
 #include "plunge/cutlist.h"
+#include "plunge/hubsolid.h"
 #include "plunge/levelcurves.h"
 #include "plunge/revmeshmodel.h"
 
@@ -39,6 +40,7 @@ struct LiftRegion {
 struct OutState {
     int32_t noMacro;   // run-wide
     CheckModel* part;  // the model the links are checked against, while an output runs
+    HubSolid* hub;     // the hub with its end faces, while an output runs
     LinkContext link;
     LiftRegion lifts[2];  // the level and the start model of the output running
     bool liftFailed;      // a region could not be widened: the output fails
@@ -92,6 +94,18 @@ int sweepLift(CheckModel* model, const Vec3& p, const Vec3& d, double length, do
     if (chkModelPath(model, nullptr, 0, &p, &d, length, &h, &contact) != 1) return 0;
     *lift = h;
     return 1;
+}
+
+// Whether the tool's ball, moved from the bottom to the departure point, comes within reach of the hub
+// solid: beyond the hub profile's ends the lift models hold no surface, and a departure there would
+// cut into the hub's end faces. The move is sampled: along it the ball may pass nearer than at its ends.
+bool departureMeetsHub(const Vec3& bottom, const Vec3& P, double reach) {
+    if (!gOut.hub || !(reach > 0)) return false;
+    for (int k = 1; k <= 4; ++k) {
+        const Vec3 q = add(bottom, 0.25 * k, sub(P, bottom));
+        if (hubSolidDistance(gOut.hub, &q) < reach) return true;
+    }
+    return false;
 }
 
 int32_t feedPushed(double value, int32_t alias) {
@@ -357,6 +371,9 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
     // The tool context's own model holds only an optional extra mesh; the run's part model joins it
     // with the blades and splitters, which a departure toward the next plunge must clear too.
     CheckModel* part = gOut.part ? gOut.part : (tool ? &tool->model : nullptr);
+    // The bottoms touch the hub: a departure keeps the ball off it (within a micrometre's slack).
+    const ToolGeom* sizes = part && part->tool ? part->tool : level && level->tool ? level->tool : nullptr;
+    const double reach = sizes ? sizes->radius - 1e-3 : 0.0;
     if (part && part->tool) part->tool->radius += 0.1;  // a departure that grazes the part counts as a hit
     for (int32_t i = 0; i < row->count; ++i) {
         CutRecord& r = row->records[i];
@@ -369,7 +386,10 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
         for (;;) {
             P = r.mark ? r.bottom : add(r.bottom, s, r.vector2);
             if (sweepLift(level, P, d, 2 * length, &lift)) P = add(P, -lift, d);
-            if (r.mark || !sweepLift(part, P, d, 2 * length, &lift) || lift <= kTol) break;
+            if (r.mark) break;
+            if (!departureMeetsHub(r.bottom, P, reach) &&
+                (!sweepLift(part, P, d, 2 * length, &lift) || lift <= kTol))
+                break;
             s -= m / 10;
             reduced = true;
             if (s < 0) {
@@ -591,7 +611,7 @@ int emitPlungeRow(CutRecordList* row, CutListSet* rows, int32_t index, int withM
 
 int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const Profile2D* start,
                        const PlistArray* edges, const LevelCurves* levels, CheckModel* stock,
-                       int32_t splitter) {
+                       int32_t splitter, const HubShroud* hub) {
     if (!nc) return -1;
     const CycleParams* p = cycleParams();
     CycleToolCtx* tool = cycleToolCtx();
@@ -613,6 +633,12 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     const double m = nc->macro.leaveValue;
     const bool ball = tool->model.tool && tool->model.tool->toolType == kBallMill;
     gOut.part = part;
+    gOut.hub = hubSolidCreate(hub);
+    if (hub && !gOut.hub) {
+        msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
+        gOut.part = nullptr;
+        return -1;
+    }
     linkContextFromCycle(nc, &gOut.link);
 
     // The models of the hub and the start reach the plunges with their tool and the departure.
@@ -626,6 +652,8 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
         if (!startModel) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             gOut.part = nullptr;
+            hubSolidFree(gOut.hub);
+            gOut.hub = nullptr;
             return -1;
         }
     }
@@ -675,6 +703,8 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     }
     freeRegion(&gOut.lifts[1]);
     gOut.part = nullptr;
+    hubSolidFree(gOut.hub);
+    gOut.hub = nullptr;
     if (result < 0) return result;
     msgLong(9, kMsgDrillpoints, "* %d drillpoints generated", count);
     msgLong(9, kMsgNoMacroPoints, "* %d drillpoints without macro", gOut.noMacro);
@@ -686,5 +716,6 @@ int32_t plungeOutNoMacroCount() {
 }
 
 void plungeOutResetState() {
+    hubSolidFree(gOut.hub);
     gOut = OutState{};
 }

@@ -313,7 +313,7 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
         }
     }
     int rc = plungePointsOutput(nc, gRun.part, gRun.rows, gRun.start, gRun.sides, gRun.levels, gRun.stock,
-                                withSplitter);
+                                withSplitter, gRun.hubCopy);
     if (rc < 0) return kPlungeRunFailed;
     LinkContext link;
     linkContextFromCycle(nc, &link);

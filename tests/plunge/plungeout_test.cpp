@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -117,8 +118,9 @@ class PlungeOut : public ::testing::Test {
         freeLevelCurves(levels);
         rows = nullptr, sides = nullptr, start = nullptr, levels = nullptr;
     }
-    int output(CheckModel* part, CheckModel* stock = nullptr, CutListSet* set = nullptr) {
-        return plungePointsOutput(cycleNcCtx(), part, set ? set : rows, start, sides, levels, stock, 0);
+    int output(CheckModel* part, CheckModel* stock = nullptr, CutListSet* set = nullptr,
+               const HubShroud* hub = nullptr) {
+        return plungePointsOutput(cycleNcCtx(), part, set ? set : rows, start, sides, levels, stock, 0, hub);
     }
     int stations() const {
         int n = 0;
@@ -160,7 +162,9 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         }
     }
     trace = nctrace::Trace{};
-    EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, nullptr, nullptr, nullptr, levels, nullptr, 0), 1);
+    EXPECT_EQ(
+        plungePointsOutput(cycleNcCtx(), &blades.m, nullptr, nullptr, nullptr, levels, nullptr, 0, nullptr),
+        1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
 }
@@ -263,4 +267,64 @@ TEST_F(PlungeOut, AnOversizedHolderReachesTheCollisionReport) {
         for (int other : {5510, 5512, 5513, 5540, 5542, 5543}) EXPECT_EQ(trace.count(other), 0);
         coll_free_models();
     }
+}
+
+// The hub as a solid: its inlet face at z = -0.5 for r <= 7.5, a step down to its floor at z = -2.5
+// (the ball's radius under the bottoms), out to r = 60. The departures leave the bottoms toward the axis;
+// where the floor's level ends (r 20) none lifts them. Those of the first rows would take the ball over
+// the face's edge: they are shortened, and no departure comes nearer the solid than the ball's radius
+// (closed form); beyond the face's reach they are those of a run without the hub.
+TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
+    auto run = [&](bool withHub) {
+        begin({});
+        freeLevelCurves(levels);
+        HubShroud* level = flatChannel(kTop, 20);
+        levels = newLevelCurves(1);
+        addLevelCurve(levels, level, -1.0);
+        freeHubShroud(level);
+        auto* hub = static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)));
+        hub->hub = profileOf({{7.5, -0.5}, {7.5, -2.5}, {60, -2.5}});
+        hub->shroud = profileOf({{20, kTop}, {60, kTop}});
+        testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+        EXPECT_EQ(output(&blades.m, nullptr, nullptr, withHub ? hub : nullptr), 1);
+        freeHubShroud(hub);
+        std::vector<std::pair<Vec3, Vec3>> departures;  // bottom, departure of each block
+        for (size_t i = 1; i + 1 < trace.moves.size(); ++i) {
+            const nctrace::Move &b = trace.moves[i - 1], &m = trace.moves[i];
+            const bool first = i < 2 || trace.moves[i - 2].block != b.block;
+            if (b.block >= 0 && first && m.block == b.block && trace.moves[i + 1].block == b.block)
+                departures.push_back({b.p, m.p});
+        }
+        return departures;
+    };
+    auto solid = [](const Vec3& p) {
+        const double r = std::hypot(p.x, p.y), z = p.z;
+        auto seg = [&](double r0, double z0, double r1, double z1) {
+            const double dr = r1 - r0, dz = z1 - z0;
+            const double f = std::clamp(((r - r0) * dr + (z - z0) * dz) / (dr * dr + dz * dz), 0.0, 1.0);
+            return std::hypot(r - r0 - f * dr, z - z0 - f * dz);
+        };
+        return std::min({seg(0, -0.5, 7.5, -0.5), seg(7.5, -0.5, 7.5, -2.5), seg(7.5, -2.5, 60, -2.5)});
+    };
+    const auto plain = run(false), kept = run(true);
+    ASSERT_FALSE(kept.empty());
+    int shortened = 0, near = 0;
+    for (const auto& [bottom, departure] : kept) {
+        EXPECT_GE(solid(departure), kR - 1e-3);
+        // Beyond the face's reach (the ball and a departure of 1 away from its edge): as without the hub.
+        const bool reach = std::hypot(bottom.x, bottom.y) < 7.5 + kR + 1.5;
+        near += reach;
+        for (const auto& [b, d] : plain)
+            if (dist3D(&b, &bottom) < 1e-9) {
+                if (!reach) {
+                    EXPECT_LT(dist3D(&d, &departure), 1e-9);
+                }
+                shortened += reach && dist3D(&d, &departure) > 1e-3;
+            }
+    }
+    int plainNear = 0;
+    for (const auto& [b, d] : plain) plainNear += solid(d) < kR - 1e-3;
+    EXPECT_GT(plainNear, 0);  // without the hub the face's edge is cut
+    EXPECT_GT(near, 0);
+    EXPECT_GT(shortened, 0);
 }
