@@ -5,15 +5,18 @@
 #include <cmath>
 #include <memory>
 
+#include "collision/meshset.h"
 #include "geometry/axesinterp.h"
 #include "geometry/plist.h"
 #include "geometry/vec.h"
+#include "kernel/cycle.h"
 #include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
 #include "plunge/edgecurve.h"
 #include "plunge/pathspace.h"
 #include "plunge/profile2d.h"
 #include "plunge/tiltgeom.h"
+#include "plunge/updown.h"
 
 namespace {
 
@@ -490,4 +493,41 @@ int plungeRowsReachEnd(const CutListSet* set, const PlistArray* sides, double g)
     if (!sides || !(g > 0) || !rowWindow(sides, &from, &to, &dir) || dir * (from - to) >= g - 1e-5) return 1;
     if (!set || set->count == 0) return 0;
     return dir * (to - set->values[set->count - 1]) <= g ? 1 : 0;
+}
+
+int plungeRowsClearAxes(CutListSet* set, const PlistArray* sides, const Profile2D* start,
+                        const ToolDescription* tool, const MeshSet* blades) {
+    if (!set || !start || !tool || !blades) return 0;
+    if (tiltStationsBegin(tool, blades) < 0) return -1;
+    const RowStart st(start);
+    const Plist* inner = sides && sides->count >= 4 && usable(sides->lists[1]) ? sides->lists[1] : nullptr;
+    int turned = 0;
+    for (int32_t i = 0; i < set->count; ++i) {
+        if (callAbortHook()) return -2;
+        CutRecordList* row = set->lists[i];
+        // A whole row in front of the splitter has it on one side of each station: where the inner
+        // list runs at the row's parameter.
+        Vec3 nose;
+        const bool haveNose = blades->meshes[1] && set->keys[i] == 0 && inner &&
+                              plistPointAtParam(inner, set->values[i], &nose) >= 0;
+        for (int32_t k = 0; row && k < row->count; ++k) {
+            CutRecord& r = row->records[k];
+            const double length = dist3D(&r.top, &r.bottom);
+            Vec3 axis = r.axis;
+            int32_t side = set->keys[i] == 1 ? 1 : set->keys[i] == 2 ? -1 : 0;
+            if (haveNose) side = pathSignedAngle(&r.bottom, &nose) >= 0 ? 1 : -1;
+            const int rc = length > 0 ? tiltStationIntoWindow(&r.bottom, &axis, blades, side) : 1;
+            if (rc < 0) return -1;  // a query failed, or every axis of the station reaches a blade
+            if (rc == 2) {
+                Vec3 top;
+                if (!topOf(st, r.bottom, axis, &top))
+                    top = {r.bottom.x + length * axis.x, r.bottom.y + length * axis.y,
+                           r.bottom.z + length * axis.z};
+                r.top = r.top2 = r.top3 = top;
+                vecNormalize3D(&axis, &r.axis);
+                ++turned;
+            }
+        }
+    }
+    return turned;
 }

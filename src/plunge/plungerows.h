@@ -8,9 +8,11 @@
 
 struct CutListSet;
 struct CutRecordList;
+struct MeshSet;
 struct Plist;
 struct PlistArray;
 struct Profile2D;
+struct ToolDescription;
 struct Vec3;
 
 enum : int32_t {
@@ -24,6 +26,12 @@ enum : int32_t {
 // rows reach the window's end unless no row can be laid there.
 CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
                             double g);
+// The stations' axes blend the side lists' axes, which alone the tilt search measured: every station's
+// axis is measured against the blades and, where the blend reaches one, tilted back into its window
+// (its top moved onto the start profile along the new axis). The number of stations tilted, -1 when a
+// query fails or a station has no free axis, -2 on cancel.
+int plungeRowsClearAxes(CutListSet* set, const PlistArray* sides, const Profile2D* start,
+                        const ToolDescription* tool, const MeshSet* blades);
 // 1 when the rows reach the end of their parameter window (within the row step g), or when there is
 // no window to cover; 0 when they stop short of it and part of the channel stays uncut.
 int plungeRowsReachEnd(const CutListSet* set, const PlistArray* sides, double g);

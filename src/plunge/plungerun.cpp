@@ -241,6 +241,17 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return -2;
     }
+    // The stations between the side lists take axes blended from theirs: each is measured and held
+    // clear of the blades before the wire meshes go.
+    const int cleared = plungeRowsClearAxes(gRun.rows, gRun.sides, gRun.start, &nc->tool, gRun.blades);
+    if (cleared == -2) {
+        msgLong(9, kMsgUserBreak, "* User canceled", 0);
+        return -2;
+    }
+    if (cleared < 0) {
+        msgLong(9, kMsgNoFreeTilt, "* Error: no collision free inclination possible", 0);
+        return kPlungeRunFailed;
+    }
     // Rows that stop short leave the rest of the channel uncut: not a run to report as done.
     if (!plungeRowsReachEnd(gRun.rows, gRun.sides, p->plungeStep)) {
         const double reached = gRun.rows->count > 0 ? gRun.rows->values[gRun.rows->count - 1] : 0.0;
