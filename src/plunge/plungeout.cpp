@@ -19,6 +19,7 @@ namespace {
 
 constexpr double kTol = 1e-5;
 constexpr double kReach = 0.1;            // least plunge into the stock worth emitting; departure lift
+constexpr double kGraze = 0.1;            // how near the part a departure's end counts as touching it
 constexpr double kLineFar = 1000.0;       // reach of the edge-station line to the start profile
 constexpr int32_t kMsgModelMemory = 311;  // a revolved model of a level or of the start cannot be built
 
@@ -106,6 +107,26 @@ bool departureMeetsHub(const Vec3& bottom, const Vec3& P, double reach) {
         if (hubSolidDistance(gOut.hub, &q) < reach) return true;
     }
     return false;
+}
+
+// Whether the tool, moved straight from the bottom to the departure point, passes through the part
+// model between them: at both ends it may clear a blade whose edge it crosses on the way (rounding a
+// blade's nose). The tool at points along the move, dropped along the plunge's direction as at its
+// end, with its own radius (at the bottom it touches the walls); a quarter of a millimetre apart, the
+// points miss no obstacle by more than a few microns.
+bool departureCrossesPart(CheckModel* part, const Vec3& bottom, const Vec3& P, const Vec3& d, double length,
+                          double grow) {
+    if (!part || !part->tool) return false;
+    part->tool->radius -= grow;
+    const int32_t n = std::clamp(static_cast<int32_t>(std::ceil(dist3D(&bottom, &P) / 0.25)), 2, 400);
+    bool cut = false;
+    for (int32_t k = 1; k < n && !cut; ++k) {
+        const Vec3 q = add(bottom, double(k) / n, sub(P, bottom));
+        double lift = 0.0;
+        cut = sweepLift(part, q, d, 2 * length, &lift) && lift > kTol;
+    }
+    part->tool->radius += grow;
+    return cut;
 }
 
 int32_t feedPushed(double value, int32_t alias) {
@@ -374,7 +395,7 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
     // The bottoms touch the hub: a departure keeps the ball off it (within a micrometre's slack).
     const ToolGeom* sizes = part && part->tool ? part->tool : level && level->tool ? level->tool : nullptr;
     const double reach = sizes ? sizes->radius - 1e-3 : 0.0;
-    if (part && part->tool) part->tool->radius += 0.1;  // a departure that grazes the part counts as a hit
+    if (part && part->tool) part->tool->radius += kGraze;  // a departure that grazes the part counts as a hit
     for (int32_t i = 0; i < row->count; ++i) {
         CutRecord& r = row->records[i];
         Vec3 d;
@@ -388,7 +409,8 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
             if (sweepLift(level, P, d, 2 * length, &lift)) P = add(P, -lift, d);
             if (r.mark) break;
             if (!departureMeetsHub(r.bottom, P, reach) &&
-                (!sweepLift(part, P, d, 2 * length, &lift) || lift <= kTol))
+                (!sweepLift(part, P, d, 2 * length, &lift) || lift <= kTol) &&
+                !departureCrossesPart(part, r.bottom, P, d, length, kGraze))
                 break;
             s -= m / 10;
             reduced = true;
@@ -406,7 +428,7 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
         if (r.mark || std::fabs(v) < kTol || std::fabs(s) < kTol)
             r.top2 = r.mark ? r.top : add(P, -length, d);
     }
-    if (part && part->tool) part->tool->radius -= 0.1;
+    if (part && part->tool) part->tool->radius -= kGraze;
     return 1;
 }
 

@@ -328,3 +328,62 @@ TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
     EXPECT_GT(near, 0);
     EXPECT_GT(shortened, 0);
 }
+
+// A thin ring at r 20, 1.25 above the bottoms, in the part model: departures (8 long, toward the axis)
+// from bottoms that clear it would pass through it on the way although both their ends clear it. They
+// are shortened: every point of every such departure keeps the ball off the ring (closed form), and
+// departures that never come near it are those of a run without it.
+TEST_F(PlungeOut, DeparturesDoNotPassThroughThePartOnTheirWay) {
+    auto run = [&](double ringRadius) {
+        begin({{"*MACRO_EABST", "8"}});
+        Tris ring;
+        for (double phi = -0.5; phi < 0.5; phi += 0.02) {
+            auto at = [](double r, double a) { return Vec3{r * std::cos(a), r * std::sin(a), 1.25}; };
+            const double lo = ringRadius - 0.1, hi = ringRadius + 0.1;
+            ring.push_back({{at(lo, phi), at(hi, phi), at(hi, phi + 0.02)}});
+            ring.push_back({{at(lo, phi), at(hi, phi + 0.02), at(lo, phi + 0.02)}});
+        }
+        testmesh::Model part(ring, kBallMill, kR);
+        EXPECT_EQ(output(&part.m), 1);
+        std::vector<std::pair<Vec3, Vec3>> departures;  // bottom, departure of each block
+        for (size_t i = 1; i + 1 < trace.moves.size(); ++i) {
+            const nctrace::Move &b = trace.moves[i - 1], &m = trace.moves[i];
+            const bool first = i < 2 || trace.moves[i - 2].block != b.block;
+            if (b.block >= 0 && first && m.block == b.block && trace.moves[i + 1].block == b.block)
+                departures.push_back({b.p, m.p});
+        }
+        return departures;
+    };
+    auto clearance = [](const Vec3& p) {
+        return std::hypot(std::max(std::fabs(std::hypot(p.x, p.y) - 20) - 0.1, 0.0), p.z - 1.25);
+    };
+    const auto plain = run(200), kept = run(20);  // the first ring lies beyond every plunge
+    int checked = 0, crossing = 0, shortened = 0;
+    for (const auto& [bottom, departure] : kept) {
+        if (clearance(bottom) < kR + 0.1) continue;  // the bottom itself is no departure's concern
+        ++checked;
+        for (int k = 0; k <= 100; ++k) {
+            const double f = k / 100.0;
+            const Vec3 q{bottom.x + f * (departure.x - bottom.x), bottom.y + f * (departure.y - bottom.y),
+                         bottom.z + f * (departure.z - bottom.z)};
+            EXPECT_GE(clearance(q), kR - 0.005) << f;
+        }
+        for (const auto& [b, d] : plain)
+            if (dist3D(&b, &bottom) < 1e-9) {
+                bool through = false;  // the plain departure's own way passes the ring
+                for (int k = 0; k <= 100; ++k) {
+                    const double f = k / 100.0;
+                    const Vec3 q{b.x + f * (d.x - b.x), b.y + f * (d.y - b.y), b.z + f * (d.z - b.z)};
+                    through = through || clearance(q) < kR - 0.005;
+                }
+                crossing += through;
+                shortened += through && dist3D(&d, &departure) > 1e-3;
+                if (!through && clearance(d) > kR + 0.2) {
+                    EXPECT_LT(dist3D(&d, &departure), 1e-9);
+                }
+            }
+    }
+    EXPECT_GT(checked, 10);
+    EXPECT_GT(crossing, 0);
+    EXPECT_EQ(shortened, crossing);
+}
