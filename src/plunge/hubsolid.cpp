@@ -61,26 +61,74 @@ HubSolid* hubSolidCreate(const HubShroud* pair) {
     }
     std::copy(pts.begin(), pts.end(), solid->ring);
     solid->count = static_cast<int32_t>(pts.size());
+    const int32_t sides = solid->count - 1;
+    solid->runs = (sides + kHubSolidRun - 1) / kHubSolidRun;
+    solid->boxes = static_cast<double*>(std::malloc(4 * static_cast<size_t>(solid->runs) * sizeof(double)));
+    if (!solid->boxes) {
+        hubSolidFree(solid);
+        return nullptr;
+    }
+    for (int32_t k = 0; k < solid->runs; ++k) {
+        double* b = solid->boxes + 4 * k;
+        b[0] = b[2] = HUGE_VAL, b[1] = b[3] = -HUGE_VAL;
+        for (int32_t i = k * kHubSolidRun; i <= std::min((k + 1) * kHubSolidRun, sides); ++i) {
+            const Vec2& q = solid->ring[i];
+            b[0] = std::min(b[0], q.x), b[1] = std::max(b[1], q.x);
+            b[2] = std::min(b[2], q.y), b[3] = std::max(b[3], q.y);
+        }
+    }
     return solid;
 }
 
 void hubSolidFree(HubSolid* solid) {
     if (!solid) return;
     std::free(solid->ring);
+    std::free(solid->boxes);
     std::free(solid);
 }
 
 double hubSolidDistance(const HubSolid* solid, const Vec3* p) {
     if (!solid || !p || solid->count < 4) return HUGE_VAL;
-    const Vec2 q{std::hypot(p->x, p->y), p->z};
+    const Vec2 q{std::sqrt(p->x * p->x + p->y * p->y), p->z};
     // The outline's last two sides (across the bottom and up the axis) only close it: no surface.
-    const double d = polylineDistance2D(solid->ring, solid->count - 2, &q, nullptr);
-    // Crossings of the ray from q toward growing r tell inside from outside.
-    bool inside = false;
-    for (int32_t i = 1; i < solid->count; ++i) {
-        const Vec2 &u = solid->ring[i - 1], &v = solid->ring[i];
-        if ((u.y > q.y) != (v.y > q.y) && q.x < u.x + (q.y - u.y) / (v.y - u.y) * (v.x - u.x))
-            inside = !inside;
+    // Squared distances throughout: a departure asks this at many points.
+    const int32_t surface = solid->count - 3;
+    auto boxDistance2 = [&](int32_t k) {
+        const double* b = solid->boxes + 4 * k;
+        const double dr = std::max({b[0] - q.x, 0.0, q.x - b[1]}),
+                     dz = std::max({b[2] - q.y, 0.0, q.y - b[3]});
+        return dr * dr + dz * dz;
+    };
+    auto runDistance2 = [&](int32_t k) {
+        double d2 = HUGE_VAL;
+        for (int32_t i = k * kHubSolidRun; i < std::min((k + 1) * kHubSolidRun, surface); ++i) {
+            const Vec2 &a = solid->ring[i], &b = solid->ring[i + 1];
+            const double ex = b.x - a.x, ez = b.y - a.y, l2 = ex * ex + ez * ez;
+            const double f = l2 > 0 ? std::clamp(((q.x - a.x) * ex + (q.y - a.y) * ez) / l2, 0.0, 1.0) : 0.0;
+            const double dx = q.x - a.x - f * ex, dz = q.y - a.y - f * ez;
+            d2 = std::min(d2, dx * dx + dz * dz);
+        }
+        return d2;
+    };
+    // The nearest box's run first: its distance bounds the others, whose boxes then mostly lie farther.
+    int32_t nearest = 0;
+    double nearestBox = boxDistance2(0);
+    for (int32_t k = 1; k < solid->runs; ++k) {
+        const double b = boxDistance2(k);
+        if (b < nearestBox) nearest = k, nearestBox = b;
     }
+    double d2 = runDistance2(nearest);
+    bool inside = false;  // crossings of the ray from q toward growing r
+    for (int32_t k = 0; k < solid->runs; ++k) {
+        if (k != nearest && boxDistance2(k) < d2) d2 = std::min(d2, runDistance2(k));
+        const double* b = solid->boxes + 4 * k;
+        if (b[2] > q.y || b[3] < q.y || b[1] < q.x) continue;
+        for (int32_t i = k * kHubSolidRun; i < std::min((k + 1) * kHubSolidRun, solid->count - 1); ++i) {
+            const Vec2 &u = solid->ring[i], &v = solid->ring[i + 1];
+            if ((u.y > q.y) != (v.y > q.y) && q.x < u.x + (q.y - u.y) / (v.y - u.y) * (v.x - u.x))
+                inside = !inside;
+        }
+    }
+    const double d = std::sqrt(d2);
     return inside ? -d : d;
 }

@@ -12,7 +12,13 @@ struct HubShroud;
 
 struct HubSolid {
     int32_t count;  // points of the closed outline, the first repeated last
-    Vec2* ring;     // (r, z): the hub profile from its higher end, the lower end's face, the axis
+    Vec2* ring;     // (r, z): the higher end's disc, the hub profile, the lower end's face, the axis
+    int32_t runs;   // runs of kHubSolidRun sides, the last one shorter
+    double* boxes;  // per run: r and z ranges (rmin, rmax, zmin, zmax) of its points
+};
+
+enum : int32_t {
+    kHubSolidRun = 16,  // sides per box: a query skips the runs it cannot reach
 };
 
 // The solid under the pair's hub (the shroud tells the channel's side); null without a hub of two

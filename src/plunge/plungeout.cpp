@@ -112,20 +112,27 @@ bool departureMeetsHub(const Vec3& bottom, const Vec3& P, double reach) {
 // Whether the tool, moved straight from the bottom to the departure point, passes through the part
 // model between them: at both ends it may clear a blade whose edge it crosses on the way (rounding a
 // blade's nose). The tool at points along the move, dropped along the plunge's direction as at its
-// end, with its own radius (at the bottom it touches the walls); a quarter of a millimetre apart, the
-// points miss no obstacle by more than a few microns.
+// end, with its own radius (at the bottom it touches the walls).
 bool departureCrossesPart(CheckModel* part, const Vec3& bottom, const Vec3& P, const Vec3& d, double length,
                           double grow) {
     if (!part || !part->tool) return false;
-    part->tool->radius -= grow;
-    const int32_t n = std::clamp(static_cast<int32_t>(std::ceil(dist3D(&bottom, &P) / 0.25)), 2, 400);
+    const double radius = part->tool->radius;  // put back exactly, whatever the sums round to
+    // A tool wider by half the move at its middle holds the tool at every point of it: one drop of
+    // that settles most departures.
+    const double half = 0.5 * dist3D(&bottom, &P);
+    double lift = 0.0;
+    part->tool->radius = radius - grow + half;
+    const bool near = sweepLift(part, add(bottom, 0.5, sub(P, bottom)), d, 2 * length, &lift) && lift > kTol;
+    part->tool->radius = radius - grow;
+    // Points h apart miss an obstacle by at most h^2 / (8 r): the part's tolerance sets h.
+    const double h =
+        std::clamp(std::sqrt(8 * part->tool->radius * std::max(part->tolerance, 1e-4)), 0.1, 1.0);
+    const int32_t n = near ? std::clamp(static_cast<int32_t>(std::ceil(2 * half / h)), 2, 400) : 0;
     bool cut = false;
-    for (int32_t k = 1; k < n && !cut; ++k) {
-        const Vec3 q = add(bottom, double(k) / n, sub(P, bottom));
-        double lift = 0.0;
-        cut = sweepLift(part, q, d, 2 * length, &lift) && lift > kTol;
-    }
-    part->tool->radius += grow;
+    for (int32_t k = 1; k < n && !cut; ++k)
+        cut =
+            sweepLift(part, add(bottom, double(k) / n, sub(P, bottom)), d, 2 * length, &lift) && lift > kTol;
+    part->tool->radius = radius;
     return cut;
 }
 

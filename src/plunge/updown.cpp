@@ -301,17 +301,24 @@ int tiltStationIntoWindow(const Vec3* p, Vec3* axis, const MeshSet* bladeSet, in
     Vec3 B, N;
     if (tiltFrame(p, axis, &B, &N) < 0) return 1;  // on the part axis: no tilt frame, as in the search
     // The walls on either side, as the side points query them: N points from the blade toward the next
-    // one, and the splitter (when there is one) lies on the side given.
+    // one, and the splitter (when there is one) lies on the side given. Most stations keep clear by the
+    // margin, which a query asked only below it settles cheaply; the whole window is measured only
+    // for a station that reaches a wall.
     const Vec3 minusN{-N.x, -N.y, -N.z};
-    double up = kSwingStart, down = kSwingStart;
-    if (meshSetCollide(p, axis, &N, &B, bladeSet, splitterSide > 0 ? 2 : 4, &up, kSwingLimit) < 0 ||
-        meshSetCollide(p, axis, &minusN, &B, bladeSet, splitterSide < 0 ? 3 : 1, &down, kSwingLimit) < 0)
+    const int32_t upSel = splitterSide > 0 ? 2 : 4, downSel = splitterSide < 0 ? 3 : 1;
+    const double m = kTiltStationMargin;
+    double up = m, down = m;
+    if (meshSetCollideBelow(p, axis, &N, &B, bladeSet, upSel, m, &up, kSwingLimit) < 0 ||
+        meshSetCollideBelow(p, axis, &minusN, &B, bladeSet, downSel, m, &down, kSwingLimit) < 0)
+        return kUpDownNoAxis;
+    if (up >= m && down >= m) return 1;
+    if ((up >= m && meshSetCollide(p, axis, &N, &B, bladeSet, upSel, &up, kSwingLimit) < 0) ||
+        (down >= m && meshSetCollide(p, axis, &minusN, &B, bladeSet, downSel, &down, kSwingLimit) < 0))
         return kUpDownNoAxis;
     const double lo = -down, hi = up;
     if (lo > hi) return kTiltStationNoWindow;
     // The margin the tilt fits keep from a window's edges, or the window's middle when it is narrower.
-    const double m = std::min(kTiltStationMargin, 0.5 * (hi - lo));
-    if (lo + m <= 0 && 0 <= hi - m) return 1;
-    *axis = tilted(axis, &N, std::clamp(0.0, lo + m, hi - m));
+    const double keep = std::min(m, 0.5 * (hi - lo));
+    *axis = tilted(axis, &N, std::clamp(0.0, lo + keep, hi - keep));
     return 2;
 }
