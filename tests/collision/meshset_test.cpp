@@ -45,6 +45,18 @@ Vec3 randomPoint(double half) {
     return {(2 * rngUniform() - 1) * half, (2 * rngUniform() - 1) * half, (2 * rngUniform() - 1) * half};
 }
 
+// Count seeded walks of 26 points, steps of up to 8 from a start within half of the origin.
+void randomWalks(Lines* lines, double half, int count) {
+    for (int k = 0; k < count; k++) {
+        std::vector<Vec3> pts{randomPoint(half)};
+        for (int j = 0; j < 25; j++) {
+            const Vec3 step = randomPoint(8);
+            pts.push_back({pts.back().x + step.x, pts.back().y + step.y, pts.back().z + step.z});
+        }
+        lines->add(pts);
+    }
+}
+
 int leaves(const CollTreeNode* n) {
     return !n ? 0 : (!n->left && !n->right) ? 1 : leaves(n->left) + leaves(n->right);
 }
@@ -277,14 +289,7 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         if (n % 2) toolAssemblyCreate(&t, nullptr, 0, 0.01, 0);  // the assembly's contour decides
         Lines lines;
         const double half = 40 + 120 * rngUniform();
-        for (int k = 0; k < 12; k++) {
-            std::vector<Vec3> pts{randomPoint(half)};
-            for (int j = 0; j < 25; j++) {
-                const Vec3 step = randomPoint(8);
-                pts.push_back({pts.back().x + step.x, pts.back().y + step.y, pts.back().z + step.z});
-            }
-            lines.add(pts);
-        }
+        randomWalks(&lines, half, 12);
         const double angle = 0.3 + rngUniform();
         MeshSet* withTree = meshSetFromList(lines.array, 1, angle, 1e-3);
         MeshSet* plain = meshSetFromList(lines.array, 1, angle, 1e-3);
@@ -315,14 +320,7 @@ TEST_F(MeshSetTest, QueriesBelowAnAngleCapTheFullAnswer) {
         toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
         Lines lines;
         const double half = 40 + 120 * rngUniform();
-        for (int k = 0; k < 8; k++) {
-            std::vector<Vec3> pts{randomPoint(half)};
-            for (int j = 0; j < 25; j++) {
-                const Vec3 step = randomPoint(8);
-                pts.push_back({pts.back().x + step.x, pts.back().y + step.y, pts.back().z + step.z});
-            }
-            lines.add(pts);
-        }
+        randomWalks(&lines, half, 8);
         MeshSet* set = meshSetFromList(lines.array, 1, 0.3 + rngUniform(), 1e-3);
         ASSERT_TRUE(set);
         const Vec3 pivot = randomPoint(half / 2);

@@ -122,6 +122,17 @@ class PlungeOut : public ::testing::Test {
                const HubShroud* hub = nullptr) {
         return plungePointsOutput(cycleNcCtx(), part, set ? set : rows, start, sides, levels, stock, 0, hub);
     }
+    // The bottom and the departure of each plunge block that has one.
+    std::vector<std::pair<Vec3, Vec3>> departures() const {
+        std::vector<std::pair<Vec3, Vec3>> out;
+        for (size_t i = 1; i + 1 < trace.moves.size(); ++i) {
+            const nctrace::Move &b = trace.moves[i - 1], &m = trace.moves[i];
+            const bool first = i < 2 || trace.moves[i - 2].block != b.block;
+            if (b.block >= 0 && first && m.block == b.block && trace.moves[i + 1].block == b.block)
+                out.push_back({b.p, m.p});
+        }
+        return out;
+    }
     int stations() const {
         int n = 0;
         for (int32_t i = 0; i < rows->count; ++i) n += rows->lists[i]->count;
@@ -288,14 +299,7 @@ TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
         testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
         EXPECT_EQ(output(&blades.m, nullptr, nullptr, withHub ? hub : nullptr), 1);
         freeHubShroud(hub);
-        std::vector<std::pair<Vec3, Vec3>> departures;  // bottom, departure of each block
-        for (size_t i = 1; i + 1 < trace.moves.size(); ++i) {
-            const nctrace::Move &b = trace.moves[i - 1], &m = trace.moves[i];
-            const bool first = i < 2 || trace.moves[i - 2].block != b.block;
-            if (b.block >= 0 && first && m.block == b.block && trace.moves[i + 1].block == b.block)
-                departures.push_back({b.p, m.p});
-        }
-        return departures;
+        return departures();
     };
     auto solid = [](const Vec3& p) {
         const double r = std::hypot(p.x, p.y), z = p.z;
@@ -345,14 +349,7 @@ TEST_F(PlungeOut, DeparturesDoNotPassThroughThePartOnTheirWay) {
         }
         testmesh::Model part(ring, kBallMill, kR);
         EXPECT_EQ(output(&part.m), 1);
-        std::vector<std::pair<Vec3, Vec3>> departures;  // bottom, departure of each block
-        for (size_t i = 1; i + 1 < trace.moves.size(); ++i) {
-            const nctrace::Move &b = trace.moves[i - 1], &m = trace.moves[i];
-            const bool first = i < 2 || trace.moves[i - 2].block != b.block;
-            if (b.block >= 0 && first && m.block == b.block && trace.moves[i + 1].block == b.block)
-                departures.push_back({b.p, m.p});
-        }
-        return departures;
+        return departures();
     };
     auto clearance = [](const Vec3& p) {
         return std::hypot(std::max(std::fabs(std::hypot(p.x, p.y) - 20) - 0.1, 0.0), p.z - 1.25);
