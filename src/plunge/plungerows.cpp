@@ -497,7 +497,8 @@ int plungeRowsReachEnd(const CutListSet* set, const PlistArray* sides, double g)
 
 int plungeRowsClearAxes(CutListSet* set, const PlistArray* sides, const Profile2D* start,
                         const ToolDescription* tool, const MeshSet* blades) {
-    if (!set || !start || !tool || !blades) return 0;
+    // Without the collision search the side points keep their untilted axes: so do the stations.
+    if (!set || !start || !tool || !blades || cycleParams()->collCheck5ax == 0) return 0;
     if (tiltStationsBegin(tool, blades) < 0) return -1;
     const RowStart st(start);
     const Plist* inner = sides && sides->count >= 4 && usable(sides->lists[1]) ? sides->lists[1] : nullptr;

@@ -28,8 +28,9 @@ CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, c
                             double g);
 // The stations' axes blend the side lists' axes, which alone the tilt search measured: every station's
 // axis is measured against the blades and, where the blend reaches one, tilted back into its window
-// (its top moved onto the start profile along the new axis). The number of stations tilted, -1 when a
-// query fails or a station has no free axis, -2 on cancel.
+// (its top moved onto the start profile along the new axis); nothing without the collision search
+// (*COLL_CHECK). The number of stations tilted, -1 when a query fails or a station has no free axis,
+// -2 on cancel.
 int plungeRowsClearAxes(CutListSet* set, const PlistArray* sides, const Profile2D* start,
                         const ToolDescription* tool, const MeshSet* blades);
 // 1 when the rows reach the end of their parameter window (within the row step g), or when there is

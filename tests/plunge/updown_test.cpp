@@ -272,6 +272,9 @@ TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
         reaching += a.depth(plates, r.bottom, r.axis) > 0;
     }
     ASSERT_GT(reaching, 0);
+    cycleParams()->collCheck5ax = 0;  // without the search nothing is measured
+    EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &a.tool, set), 0);
+    cycleParams()->collCheck5ax = 1;
     const int turned = plungeRowsClearAxes(rows, nullptr, start, &a.tool, set);
     EXPECT_GE(turned, reaching);
     for (int32_t k = 0; k < rows->lists[0]->count; ++k) {
