@@ -137,6 +137,11 @@ void polymeshDelete(CheckModel* model);  // mesh data, parts, tool and record
 // at the initial angle.
 int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* reference, const Vec3* swingAxis,
                    const MeshSet* set, int32_t selector, double* ioAngle, double limit);
+// meshSetCollide asking only below an angle: the smallest reaching angle when it lies below `below`,
+// else `below` itself; far cheaper where nothing is near (the search prunes from that angle on).
+int meshSetCollideBelow(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
+                        const Vec3* swingAxis, const MeshSet* set, int32_t selector, double below,
+                        double* ioAngle, double limit);
 // How far the tool placed along direction must swing back toward toPoint to clear the set.
 int meshSetCollideAll(const Vec3* pivot, const Vec3* direction, const Vec3* toPoint, const MeshSet* set,
                       int32_t selector, double* outDepth);

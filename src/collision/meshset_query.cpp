@@ -573,6 +573,16 @@ int meshSetCollide(const Vec3* pivot, const Vec3* direction, const Vec3* referen
     return 1;
 }
 
+int meshSetCollideBelow(const Vec3* pivot, const Vec3* direction, const Vec3* reference,
+                        const Vec3* swingAxis, const MeshSet* set, int32_t selector, double below,
+                        double* ioAngle, double limit) {
+    const double initial = g.initialAngle;
+    g.initialAngle = below;
+    const int r = meshSetCollide(pivot, direction, reference, swingAxis, set, selector, ioAngle, limit);
+    g.initialAngle = initial;
+    return r;
+}
+
 int meshSetCollideAll(const Vec3* pivot, const Vec3* direction, const Vec3* toPoint, const MeshSet* set,
                       int32_t selector, double* outDepth) {
     const Vec3 away{-toPoint->x, -toPoint->y, -toPoint->z};

@@ -12,6 +12,7 @@
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
 #include "plunge/cutlist.h"
+#include "plunge/hubsolid.h"
 #include "plunge/levelcurves.h"
 #include "plunge/revmeshmodel.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 constexpr double kTol = 1e-5;
 constexpr double kReach = 0.1;            // least plunge into the stock worth emitting; departure lift
+constexpr double kGraze = 0.1;            // how near the part a departure's end counts as touching it
 constexpr double kLineFar = 1000.0;       // reach of the edge-station line to the start profile
 constexpr int32_t kMsgModelMemory = 311;  // a revolved model of a level or of the start cannot be built
 
@@ -40,6 +42,7 @@ struct LiftRegion {
 struct OutState {
     int32_t noMacro;   // run-wide
     CheckModel* part;  // the model the links are checked against, while an output runs
+    HubSolid* hub;     // the hub with its end faces, while an output runs
     LinkContext link;
     LiftRegion lifts[2];  // the level and the start model of the output running
     bool liftFailed;      // a region could not be widened: the output fails
@@ -93,6 +96,45 @@ int sweepLift(CheckModel* model, const Vec3& p, const Vec3& d, double length, do
     if (chkModelPath(model, nullptr, 0, &p, &d, length, &h, &contact) != 1) return 0;
     *lift = h;
     return 1;
+}
+
+// Whether the tool's ball, moved from the bottom to the departure point, comes within reach of the hub
+// solid: beyond the hub profile's ends the lift models hold no surface, and a departure there would
+// cut into the hub's end faces. The move is sampled: along it the ball may pass nearer than at its ends.
+bool departureMeetsHub(const Vec3& bottom, const Vec3& P, double reach) {
+    if (!gOut.hub || !(reach > 0)) return false;
+    for (int k = 1; k <= 4; ++k) {
+        const Vec3 q = add(bottom, 0.25 * k, sub(P, bottom));
+        if (hubSolidDistance(gOut.hub, &q) < reach) return true;
+    }
+    return false;
+}
+
+// Whether the tool, moved straight from the bottom to the departure point, passes through the part
+// model between them: at both ends it may clear a blade whose edge it crosses on the way (rounding a
+// blade's nose). The tool at points along the move, dropped along the plunge's direction as at its
+// end, with its own radius (at the bottom it touches the walls).
+bool departureCrossesPart(CheckModel* part, const Vec3& bottom, const Vec3& P, const Vec3& d, double length,
+                          double grow) {
+    if (!part || !part->tool) return false;
+    const double radius = part->tool->radius;  // put back exactly, whatever the sums round to
+    // A tool wider by half the move at its middle holds the tool at every point of it: one drop of
+    // that settles most departures.
+    const double half = 0.5 * dist3D(&bottom, &P);
+    double lift = 0.0;
+    part->tool->radius = radius - grow + half;
+    const bool near = sweepLift(part, add(bottom, 0.5, sub(P, bottom)), d, 2 * length, &lift) && lift > kTol;
+    part->tool->radius = radius - grow;
+    // Points h apart miss an obstacle by at most h^2 / (8 r): the part's tolerance sets h.
+    const double h =
+        std::clamp(std::sqrt(8 * part->tool->radius * std::max(part->tolerance, 1e-4)), 0.1, 1.0);
+    const int32_t n = near ? std::clamp(static_cast<int32_t>(std::ceil(2 * half / h)), 2, 400) : 0;
+    bool cut = false;
+    for (int32_t k = 1; k < n && !cut; ++k)
+        cut =
+            sweepLift(part, add(bottom, double(k) / n, sub(P, bottom)), d, 2 * length, &lift) && lift > kTol;
+    part->tool->radius = radius;
+    return cut;
 }
 
 int32_t feedPushed(double value, int32_t alias) {
@@ -358,7 +400,10 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
     // The tool context's own model holds only an optional extra mesh; the run's part model joins it
     // with the blades and splitters, which a departure toward the next plunge must clear too.
     CheckModel* part = gOut.part ? gOut.part : (tool ? &tool->model : nullptr);
-    if (part && part->tool) part->tool->radius += 0.1;  // a departure that grazes the part counts as a hit
+    // The bottoms touch the hub: a departure keeps the ball off it (within a micrometre's slack).
+    const ToolGeom* sizes = part && part->tool ? part->tool : level && level->tool ? level->tool : nullptr;
+    const double reach = sizes ? sizes->radius - 1e-3 : 0.0;
+    if (part && part->tool) part->tool->radius += kGraze;  // a departure that grazes the part counts as a hit
     for (int32_t i = 0; i < row->count; ++i) {
         CutRecord& r = row->records[i];
         Vec3 d;
@@ -370,7 +415,11 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
         for (;;) {
             P = r.mark ? r.bottom : add(r.bottom, s, r.vector2);
             if (sweepLift(level, P, d, 2 * length, &lift)) P = add(P, -lift, d);
-            if (r.mark || !sweepLift(part, P, d, 2 * length, &lift) || lift <= kTol) break;
+            if (r.mark) break;
+            if (!departureMeetsHub(r.bottom, P, reach) &&
+                (!sweepLift(part, P, d, 2 * length, &lift) || lift <= kTol) &&
+                !departureCrossesPart(part, r.bottom, P, d, length, kGraze))
+                break;
             s -= m / 10;
             reduced = true;
             if (s < 0) {
@@ -387,7 +436,7 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
         if (r.mark || std::fabs(v) < kTol || std::fabs(s) < kTol)
             r.top2 = r.mark ? r.top : add(P, -length, d);
     }
-    if (part && part->tool) part->tool->radius -= 0.1;
+    if (part && part->tool) part->tool->radius -= kGraze;
     return 1;
 }
 
@@ -596,7 +645,7 @@ int emitPlungeRow(CutRecordList* row, CutListSet* rows, int32_t index, int withM
 
 int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const Profile2D* start,
                        const PlistArray* edges, const LevelCurves* levels, CheckModel* stock,
-                       int32_t splitter) {
+                       int32_t splitter, const HubShroud* hub) {
     if (!nc) return -1;
     const CycleParams* p = cycleParams();
     CycleToolCtx* tool = cycleToolCtx();
@@ -618,6 +667,12 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     const double m = nc->macro.leaveValue;
     const bool ball = tool->model.tool && tool->model.tool->toolType == kBallMill;
     gOut.part = part;
+    gOut.hub = hubSolidCreate(hub);
+    if (hub && !gOut.hub) {
+        msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
+        gOut.part = nullptr;
+        return -1;
+    }
     linkContextFromCycle(nc, &gOut.link);
 
     // The models of the hub and the start reach the plunges with their tool and the departure.
@@ -631,6 +686,8 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
         if (!startModel) {
             msgLong(9, kMsgModelMemory, "* Error: no memory for NC-points", 0);
             gOut.part = nullptr;
+            hubSolidFree(gOut.hub);
+            gOut.hub = nullptr;
             return -1;
         }
     }
@@ -684,6 +741,8 @@ int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const
     }
     freeRegion(&gOut.lifts[1]);
     gOut.part = nullptr;
+    hubSolidFree(gOut.hub);
+    gOut.hub = nullptr;
     if (result < 0) return result;
     msgLong(9, kMsgDrillpoints, "* %d drillpoints generated", count);
     msgLong(9, kMsgNoMacroPoints, "* %d drillpoints without macro", gOut.noMacro);
@@ -695,5 +754,6 @@ int32_t plungeOutNoMacroCount() {
 }
 
 void plungeOutResetState() {
+    hubSolidFree(gOut.hub);
     gOut = OutState{};
 }

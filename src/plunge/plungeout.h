@@ -16,6 +16,7 @@
 
 struct CutListSet;
 struct CutRecordList;
+struct HubShroud;
 struct LevelCurves;
 struct Plist;
 struct PlistArray;
@@ -35,10 +36,10 @@ enum : int {
 // Every row of the set, level by level: 1, or kLinkOutputFailed when the NC output fails, -1 when a
 // level model cannot be built (message 311), kPlungeLinkRefused, kLinkCancelled when the host
 // cancelled (polled before every row and plunge; nothing more is emitted). The part model carries
-// the links.
+// the links; departures keep the tool off the hub (the pair's hub with its end faces, or none when null).
 int plungePointsOutput(CycleNcCtx* nc, CheckModel* part, CutListSet* rows, const Profile2D* start,
                        const PlistArray* edges, const LevelCurves* levels, CheckModel* stock,
-                       int32_t splitter);
+                       int32_t splitter, const HubShroud* hub);
 // Orientation, sideways vectors, lift data and edge paths of row index: 1, or -1 when the bottoms of
 // its first two records coincide.
 int prepareRow(CutListSet* rows, int32_t index, const PlistArray* edges, double radius, double halfDiameter);
@@ -58,7 +59,7 @@ int setReturnPoints(CutRecordList* row, CheckModel* stock);
 // 1 when a cutter of the tool's width less *T_CUTWIDTH plunges freely into the stock, 0 when it meets it.
 int toolMeetsStock(CheckModel* stock, const CutRecordList* row);
 // Departure and retract points, the departure shortened in tenths of m until the tool (0.1 wider)
-// leaves the part model of tool free: 1.
+// leaves the part model of tool free, and the ball keeps off the output's hub solid: 1.
 int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* tool);
 
 // The link settings of the run from its NC context and parameters.

@@ -5,22 +5,27 @@
 #include <cmath>
 #include <memory>
 
+#include "collision/meshset.h"
 #include "geometry/axesinterp.h"
 #include "geometry/plist.h"
 #include "geometry/vec.h"
-#include "kernel/msg.h"
+#include "kernel/cycle.h"
 #include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
 #include "plunge/edgecurve.h"
 #include "plunge/pathspace.h"
 #include "plunge/profile2d.h"
 #include "plunge/tiltgeom.h"
+#include "plunge/updown.h"
 
 namespace {
 
 constexpr int32_t kRowPoints = 4000;
 constexpr int32_t kRowStartRoom = 64;
 constexpr int kRowTries = 10;
+constexpr double kRowChangeTol = 1e-7;  // where the rows turn into halves, located to this parameter
+// The least parameter step between two rows: the loop takes a smaller one for a stall.
+constexpr double kRowMinStep = 1e-4;
 
 struct ListFree {
     void operator()(CutRecordList* l) const { idx5CutListFree(l); }
@@ -196,6 +201,63 @@ CutRecordList* cutsOf(const RowStart& start, Plist* row, double stationStep, int
     return list.release();
 }
 
+// One row tried at a parameter: its records (two halves where the inner lists cut) and the gap to
+// the set's last rows of the same keys.
+struct RowTry {
+    RecordsPtr a, b;
+    int halves = 0;
+    double gap = 0;
+    bool first = false;  // the set holds no row of its keys yet
+};
+
+bool tryRow(const CutListSet* set, const PlistArray* sides, const RowStart& start, double stationStep,
+            double param, Plist* ra, Plist* rb, RowTry* out) {
+    const CycleParams* cp = cycleParams();
+    out->halves = rowAtParam(ra, rb, sides, param);
+    if (out->halves < 0) return false;
+    out->a.reset(cutsOf(start, ra, stationStep, 0));
+    out->b.reset(out->halves == 2 ? cutsOf(start, rb, stationStep, 0) : nullptr);
+    if (!out->a || (out->halves == 2 && !out->b)) return false;
+    const CutRecordList* lastA = lastRowOfSet(set, out->halves == 2 ? 1 : 0, nullptr);
+    const CutRecordList* lastB = out->halves == 2 ? lastRowOfSet(set, 2, nullptr) : nullptr;
+    out->gap = lastA ? cutListGap(out->a.get(), lastA, cp->entryPos, start.profile) : 0;
+    if (out->b && lastB)
+        out->gap = std::max(out->gap, cutListGap(out->b.get(), lastB, cp->entryPos, start.profile));
+    out->first = !lastA && !lastB;
+    return true;
+}
+
+int addRow(CutListSet* set, const RowTry& row, double param) {
+    if (cutListSetAdd(set, row.a.get(), row.halves == 2 ? 1 : 0, param) < 0) return -1;
+    if (row.b && cutListSetAdd(set, row.b.get(), 2, param) < 0) {
+        idx5CutListFree(set->lists[--set->count]);  // no half row stays behind alone
+        return -1;
+    }
+    return 1;
+}
+
+// 1 when the set's last row is whole, 2 when it is a pair of halves, 0 without rows.
+int lastRowHalves(const CutListSet* set) {
+    return set->count == 0 ? 0 : set->keys[set->count - 1] == 0 ? 1 : 2;
+}
+
+// Where the rows change between whole rows and halves, between the set's last row and param: the
+// last parameter of the old kind (*before) and the first of the new one (*after). False when a row
+// cannot be laid at a parameter between.
+bool rowChange(const CutListSet* set, const PlistArray* sides, double param, Plist* ra, Plist* rb,
+               double* before, double* after) {
+    const int old = lastRowHalves(set);
+    double lo = set->values[set->count - 1], hi = param;
+    for (int k = 0; k < 60 && std::fabs(hi - lo) > kRowChangeTol; ++k) {
+        const double mid = 0.5 * (lo + hi);
+        const int halves = rowAtParam(ra, rb, sides, mid);
+        if (halves < 0) return false;
+        (halves == old ? lo : hi) = mid;
+    }
+    *before = lo, *after = hi;
+    return true;
+}
+
 int nextRow(CutListSet* set, const PlistArray* sides, const RowStart& start, double stationStep,
             double target, double* t) {
     if (!set || !t) return -1;
@@ -207,30 +269,41 @@ int nextRow(CutListSet* set, const PlistArray* sides, const RowStart& start, dou
     double param = *t;
     for (int attempt = 0; attempt < kRowTries; ++attempt) {
         const double threshold = attempt >= 2 ? cp->tCutwidth : target;
-        const int halves = rowAtParam(a.get(), b.get(), sides, param);
-        if (halves < 0) return -1;
-        RecordsPtr ra(cutsOf(start, a.get(), stationStep, 0));
-        RecordsPtr rb(halves == 2 ? cutsOf(start, b.get(), stationStep, 0) : nullptr);
-        if (!ra || (halves == 2 && !rb)) return -1;
-        const int32_t keyA = halves == 2 ? 1 : 0;
-        const CutRecordList* lastA = lastRowOfSet(set, keyA, nullptr);
-        const CutRecordList* lastB = halves == 2 ? lastRowOfSet(set, 2, nullptr) : nullptr;
-        double gap = lastA ? cutListGap(ra.get(), lastA, cp->entryPos, start.profile) : 0;
-        if (rb && lastB) gap = std::max(gap, cutListGap(rb.get(), lastB, cp->entryPos, start.profile));
-        if (gap < threshold || (cp->entryPos == 1 && !lastA && !lastB && !rb)) {
-            if (cutListSetAdd(set, ra.get(), keyA, param) < 0) return -1;
-            if (rb && cutListSetAdd(set, rb.get(), 2, param) < 0) {
-                idx5CutListFree(set->lists[--set->count]);  // no half row stays behind alone
-                return -1;
-            }
+        RowTry row;
+        if (!tryRow(set, sides, start, stationStep, param, a.get(), b.get(), &row)) return -1;
+        if (row.gap < threshold || (cp->entryPos == 1 && row.first && !row.b)) {
+            if (addRow(set, row, param) < 0) return -1;
             *t = param;
             return 1;
         }
-        if (gap > largest) return 0;
+        // Where the inner lists begin (or end) the rows turn into halves: the halves' end axes lean
+        // away from the splitter, so across the change the gap jumps. A jump wider than the widest gap
+        // the rows accept at all is never closed by blending the parameters (the rows would only
+        // crowd ever closer to the change): the whole rows run up to the change as usual, and the
+        // first row past it is taken as it comes.
+        const int old = lastRowHalves(set);
+        if (old != 0 && row.halves != old && !(row.gap < cp->tCutwidth)) {
+            const double tLast = set->values[set->count - 1];
+            double before = tLast, after = param;
+            if (!rowChange(set, sides, param, a.get(), b.get(), &before, &after)) return -1;
+            if (std::fabs(before - tLast) > kRowMinStep) {
+                param = before;
+                continue;
+            }
+            const double past =
+                tLast + std::copysign(std::max(std::fabs(after - tLast), kRowMinStep), after - tLast);
+            RowTry change;
+            if (!tryRow(set, sides, start, stationStep, past, a.get(), b.get(), &change) ||
+                change.halves == old || addRow(set, change, past) < 0)
+                return -1;
+            *t = past;
+            return 1;
+        }
+        if (row.gap > largest) return 0;
         // A zero gap would not move the parameter; an empty set has no last parameter to blend with.
-        if (!(gap > 0) || set->count == 0) return -1;
+        if (!(row.gap > 0) || set->count == 0) return -1;
         const double tLast = set->values[set->count - 1];
-        param = (target / gap) * param + (1 - target / gap) * tLast;
+        param = (target / row.gap) * param + (1 - target / row.gap) * tLast;
     }
     return -1;
 }
@@ -319,11 +392,11 @@ int rowBetween(CutListSet* set, const PlistArray* sides, const Profile2D* start,
     return walkRowBetween(set, sides, st, stationStep, g, t);
 }
 
-CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
-                            double g, int32_t* capped) {
-    if (capped) *capped = 0;
-    CutListSet* set = cutListSetCreate(kRowSetCapacity);
-    if (!set || !sides || !(g > 0)) return set;
+namespace {
+
+// The parameter window of the rows: from its start to its end in the running direction (backward
+// when plunging up). False when no side list cuts.
+bool rowWindow(const PlistArray* sides, double* from, double* to, double* dir) {
     const CycleParams* cp = cycleParams();
     double tA = -1e300, tB = 1e300;
     bool any = false;
@@ -335,24 +408,58 @@ CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, c
         tB = std::min(tB, l->parameters[lastIndex]);
         any = true;
     }
-    if (!any) return set;
+    if (!any) return false;
     const bool up = cp->entryPos == 1;
     const double s = up ? 1 - cp->isoEnd : cp->isoStart, e = up ? 1 - cp->isoStart : cp->isoEnd;
     const double lo = tA + s * (tB - tA), hi = tB - (1 - e) * (tB - tA);
-    const double dir = up ? -1 : 1;
-    const double from = up ? hi : lo, to = up ? lo : hi;
+    *dir = up ? -1 : 1;
+    *from = up ? hi : lo;
+    *to = up ? lo : hi;
+    return true;
+}
+
+// The rows would stop short of the window's end (the gap cannot be kept, no row is accepted, or they
+// stall): the step from the last row to the candidate is halved until the gap is within g. Where the
+// rows jump (a side path rounding an edge, the inner lists beginning) no step is short enough, and
+// the row just past the jump is taken. 1 with *t the new row's parameter, -1 when no row can be laid
+// just past the last one.
+int resumeRows(CutListSet* set, const PlistArray* sides, const RowStart& st, double stationStep, double g,
+               double last, double candidate, double* t) {
+    PlistPtr a(newRow()), b(newRow());
+    if (!a || !b || !(std::fabs(candidate - last) > 0)) return -1;
+    double hi = candidate;
+    if (std::fabs(hi - last) < kRowMinStep) hi = last + std::copysign(kRowMinStep, candidate - last);
+    for (;;) {
+        RowTry row;
+        const bool built = tryRow(set, sides, st, stationStep, hi, a.get(), b.get(), &row);
+        const bool least = std::fabs(hi - last) <= kRowMinStep * (1 + 1e-9);
+        if (built && (row.gap < g || least)) {
+            if (addRow(set, row, hi) < 0) return -1;
+            *t = hi;
+            return 1;
+        }
+        if (least) return -1;
+        const double half = 0.5 * (hi - last);
+        hi = last + (std::fabs(half) > kRowMinStep ? half : std::copysign(kRowMinStep, half));
+    }
+}
+
+}  // namespace
+
+CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
+                            double g) {
+    CutListSet* set = cutListSetCreate(kRowSetCapacity);
+    if (!set || !sides || !(g > 0)) return set;
+    const CycleParams* cp = cycleParams();
+    double from = 0, to = 0, dir = 1;
+    if (!rowWindow(sides, &from, &to, &dir)) return set;
     auto beyond = [&](double t) { return dir * (t - to) >= g - 1e-5; };
     if (beyond(from)) return set;
     const double horizustel = cp->horizustel;
     const RowStart st(start);
     double t = from, previous = NAN;
-    while (true) {
-        // Rows that stop short of the window's end leave the channel partly uncut: say so.
-        if (set->count >= kRowSetCapacity) {
-            msgLong(9, kMsgRowLimit, "* Error: plunge rows limited to %d", kRowSetCapacity);
-            if (capped) *capped = 1;
-            break;
-        }
+    while (set->count < kRowSetCapacity) {
+        const double candidate = t;
         int rc = nextRow(set, sides, st, horizustel, g, &t);
         if (rc < 0) {
             if (cp->entryPos == 0) {
@@ -364,14 +471,64 @@ CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, c
             } else {
                 rc = walkRowBetween(set, sides, st, horizustel, g, t);
             }
-            if (rc < 0) break;
         }
-        if (rc == 0) break;
-        if (std::fabs(t - previous) <= 1e-5 || std::fabs(t - to) <= 1e-5) break;
+        // Short of the window's end the channel would stay uncut: the rows resume past the last one.
+        const bool stalled = rc == 1 && std::fabs(t - previous) <= 1e-5;
+        if ((rc <= 0 || stalled) && set->count > 0 && !std::isnan(previous) &&
+            std::fabs(previous - to) > 1e-5) {
+            rc = resumeRows(set, sides, st, horizustel, g, previous, candidate, &t);
+        }
+        if (rc <= 0) break;
+        if (std::fabs(t - to) <= 1e-5) break;
         previous = t;
         if (nextPlungeParam(sides, second, &t, g) < 0) break;
         if (dir * (t - to) > 0) t = to;
         if (beyond(t)) break;
     }
     return set;
+}
+
+int plungeRowsReachEnd(const CutListSet* set, const PlistArray* sides, double g) {
+    double from = 0, to = 0, dir = 1;
+    if (!sides || !(g > 0) || !rowWindow(sides, &from, &to, &dir) || dir * (from - to) >= g - 1e-5) return 1;
+    if (!set || set->count == 0) return 0;
+    return dir * (to - set->values[set->count - 1]) <= g ? 1 : 0;
+}
+
+int plungeRowsClearAxes(CutListSet* set, const PlistArray* sides, const Profile2D* start,
+                        const ToolDescription* tool, const MeshSet* blades) {
+    // Without the collision search the side points keep their untilted axes: so do the stations.
+    if (!set || !start || !tool || !blades || cycleParams()->collCheck5ax == 0) return 0;
+    if (tiltStationsBegin(tool, blades) < 0) return -1;
+    const RowStart st(start);
+    const Plist* inner = sides && sides->count >= 4 && usable(sides->lists[1]) ? sides->lists[1] : nullptr;
+    int turned = 0;
+    for (int32_t i = 0; i < set->count; ++i) {
+        if (callAbortHook()) return -2;
+        CutRecordList* row = set->lists[i];
+        // A whole row in front of the splitter has it on one side of each station: where the inner
+        // list runs at the row's parameter.
+        Vec3 nose;
+        const bool haveNose = blades->meshes[1] && set->keys[i] == 0 && inner &&
+                              plistPointAtParam(inner, set->values[i], &nose) >= 0;
+        for (int32_t k = 0; row && k < row->count; ++k) {
+            CutRecord& r = row->records[k];
+            const double length = dist3D(&r.top, &r.bottom);
+            Vec3 axis = r.axis;
+            int32_t side = set->keys[i] == 1 ? 1 : set->keys[i] == 2 ? -1 : 0;
+            if (haveNose) side = pathSignedAngle(&r.bottom, &nose) >= 0 ? 1 : -1;
+            const int rc = length > 0 ? tiltStationIntoWindow(&r.bottom, &axis, blades, side) : 1;
+            if (rc < 0) return -1;  // a query failed, or every axis of the station reaches a blade
+            if (rc == 2) {
+                Vec3 top;
+                if (!topOf(st, r.bottom, axis, &top))
+                    top = {r.bottom.x + length * axis.x, r.bottom.y + length * axis.y,
+                           r.bottom.z + length * axis.z};
+                r.top = r.top2 = r.top3 = top;
+                vecNormalize3D(&axis, &r.axis);
+                ++turned;
+            }
+        }
+    }
+    return turned;
 }

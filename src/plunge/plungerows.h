@@ -8,21 +8,34 @@
 
 struct CutListSet;
 struct CutRecordList;
+struct MeshSet;
 struct Plist;
 struct PlistArray;
 struct Profile2D;
+struct ToolDescription;
 struct Vec3;
 
 enum : int32_t {
     kRowSetCapacity = 1000,
     kRowArcMaxSegments = 3600,  // a non-positive chord tolerance still ends the arc
-    kMsgRowLimit = 6226,        // the rows reached kRowSetCapacity before the window's end; the value is it
 };
 
-// All rows of a region (possibly none); null only when no set can be made. *capped (may be null) is 1
-// when the rows stopped at kRowSetCapacity with more to come (reported, 6226), else 0.
+// All rows of a region (possibly none); null only when no set can be made. Where the gap to the last
+// rows cannot be kept by the usual steps (the rows jump where a side path rounds an edge or the inner
+// lists begin), the step is halved down to a least one and the row past the jump is taken, so that the
+// rows reach the window's end unless no row can be laid there.
 CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, const Profile2D* start,
-                            double g, int32_t* capped = nullptr);
+                            double g);
+// The stations' axes blend the side lists' axes, which alone the tilt search measured: every station's
+// axis is measured against the blades and, where the blend reaches one, tilted back into its window
+// (its top moved onto the start profile along the new axis); nothing without the collision search
+// (*COLL_CHECK). The number of stations tilted, -1 when a query fails or a station has no free axis,
+// -2 on cancel.
+int plungeRowsClearAxes(CutListSet* set, const PlistArray* sides, const Profile2D* start,
+                        const ToolDescription* tool, const MeshSet* blades);
+// 1 when the rows reach the end of their parameter window (within the row step g), or when there is
+// no window to cover; 0 when they stop short of it and part of the channel stays uncut.
+int plungeRowsReachEnd(const CutListSet* set, const PlistArray* sides, double g);
 // 1 row added (*t its parameter), 0 the gap cannot be kept, -1 no acceptable row.
 int nextPlungeRow(CutListSet* set, const PlistArray* sides, const Profile2D* start, double stationStep,
                   double target, double* t);

@@ -312,13 +312,28 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     HubShroud* fresh = loadHubShroud(tol);
     if (fresh) gRun.start = profile2DOffset(fresh->shroud, p->macroSabst);
     freeHubShroud(fresh);
-    int32_t capped = 0;
-    if (gRun.start) gRun.rows = buildPlungeRows(gRun.sides, gRun.second, gRun.start, p->plungeStep, &capped);
+    if (gRun.start) gRun.rows = buildPlungeRows(gRun.sides, gRun.second, gRun.start, p->plungeStep);
     if (!gRun.rows) {
         msgLong(9, kMsgUserBreak, "* User canceled", 0);
         return -2;
     }
-    if (capped) return kPlungeRunFailed;  // reported: the channel would be left partly uncut
+    // The stations between the side lists take axes blended from theirs: each is measured and held
+    // clear of the blades before the wire meshes go.
+    const int cleared = plungeRowsClearAxes(gRun.rows, gRun.sides, gRun.start, &nc->tool, gRun.blades);
+    if (cleared == -2) {
+        msgLong(9, kMsgUserBreak, "* User canceled", 0);
+        return -2;
+    }
+    if (cleared < 0) {
+        msgLong(9, kMsgNoFreeTilt, "* Error: no collision free inclination possible", 0);
+        return kPlungeRunFailed;
+    }
+    // Rows that stop short leave the rest of the channel uncut: not a run to report as done.
+    if (!plungeRowsReachEnd(gRun.rows, gRun.sides, p->plungeStep)) {
+        const double reached = gRun.rows->count > 0 ? gRun.rows->values[gRun.rows->count - 1] : 0.0;
+        msgDouble(9, kMsgRowsShort, "* Plunge rows end short of the channel's end at %f", reached);
+        return kPlungeRunFailed;
+    }
     return 1;
 }
 
@@ -387,7 +402,7 @@ int outputPaths(CycleNcCtx* nc, CycleToolCtx* tool) {
         }
     }
     int rc = plungePointsOutput(nc, gRun.part, gRun.rows, gRun.start, gRun.sides, gRun.levels, gRun.stock,
-                                withSplitter);
+                                withSplitter, gRun.hubCopy);
     // A cancel seen inside the output ended it: no retract follows the last plunge that went out.
     if (cancelled()) return kPlungeRunCancelled;
     if (rc == kLinkOutputFailed) return stepFailed("NC output");

@@ -23,6 +23,7 @@ enum : int32_t {
     kMsgAssemblyFailed = 6290,  // the tool-assembly models or their check model file cannot be made
     kMsgStepFailed = 6227,      // a step of the path generation failed without a message of its own
     kMsgNoCfgFile = 6200,       // the job (configuration) file cannot be read; the value is its name
+    kMsgRowsShort = 6226,       // the plunge rows stop short of the channel's end; the value is where
 };
 
 enum : int {

@@ -251,6 +251,39 @@ std::vector<Vec2> thinChain(const Vec2* points, int32_t count, double tol) {
 
 constexpr double kThinTol = 1e-4;
 
+// Each point moved by |d| along its normal (left for d >= 0, as offsetChain), the two segments' unit
+// normals averaged and lengthened so that both segments keep the distance; points nearer the chain than
+// the distance less a micron are dropped, and the result is cut at its first reversal.
+Profile2D* offsetAlongNormals(const std::vector<Vec2>& pts, double d) {
+    const int32_t n = static_cast<int32_t>(pts.size());
+    if (n < 2) return nullptr;
+    const int side = d >= 0.0 ? 1 : -1;
+    const double dist = std::fabs(d);
+    std::vector<Vec2> normals(static_cast<size_t>(n - 1));
+    for (int32_t i = 0; i + 1 < n; ++i) {
+        const Seg2D seg{pts[i].x, pts[i].y, pts[i + 1].x, pts[i + 1].y};
+        if (segNormal2D(&seg, &normals[i], side) != 1) normals[i] = i > 0 ? normals[i - 1] : Vec2{0, 0};
+    }
+    std::vector<Vec2> out;
+    for (int32_t i = 0; i < n; ++i) {
+        const Vec2 a = normals[std::max(i - 1, 0)], b = normals[std::min(i, n - 2)];
+        Vec2 m{a.x + b.x, a.y + b.y};
+        const double len = std::hypot(m.x, m.y);
+        if (len < 1e-9) continue;  // a turn back on itself has no offset point
+        m = {m.x / len, m.y / len};
+        const double c = m.x * b.x + m.y * b.y;
+        const double reach = dist / std::max(c, 0.1);
+        const Vec2 q{pts[i].x + reach * m.x, pts[i].y + reach * m.y};
+        if (polylineDistance2D(pts.data(), n, &q, nullptr) >= dist - 1e-3) out.push_back(q);
+    }
+    if (out.size() < 2) return nullptr;
+    Profile2D* p = fromPoints(out);
+    if (p == nullptr) return nullptr;
+    cutProfile2DAtReversal(p);
+    recomputeProfile2DParams(p);
+    return p;
+}
+
 }  // namespace
 
 Profile2D* profile2DOffset(const Profile2D* profile, double d) {
@@ -263,14 +296,22 @@ Profile2D* profile2DOffset(const Profile2D* profile, double d) {
     // that no longer follows the profile. The same offset of the profile thinned to a tenth of a
     // micron is taken instead when its ends lie where an offset's must.
     const std::vector<Vec2> thin = thinChain(profile->points, profile->count, kThinTol);
-    if (static_cast<int32_t>(thin.size()) == profile->count) return p;
-    Profile2D* q = offsetChain(thin, d);
-    if (!endsAtDistance(q, profile, d)) {
-        freeProfile2D(q);
-        return p;
+    Profile2D* q = static_cast<int32_t>(thin.size()) == profile->count ? nullptr : offsetChain(thin, d);
+    if (endsAtDistance(q, profile, d)) {
+        freeProfile2D(p);
+        return q;
     }
-    freeProfile2D(p);
-    return q;
+    freeProfile2D(q);
+    // Even so it can give a remnant (the loop of a bend tighter than the distance): the points moved
+    // along their normals, without those that come nearer the profile than the distance (they lie in
+    // the loops), are the offset then. A remnant passed on would stand for the whole profile.
+    Profile2D* r = offsetAlongNormals(thin, d);
+    if (endsAtDistance(r, profile, d)) {
+        freeProfile2D(p);
+        return r;
+    }
+    freeProfile2D(r);
+    return p;
 }
 
 ChannelSection* channelSectionCreate(const Vec3* reference, const Profile2D* profile, double length) {

@@ -12,6 +12,7 @@
 #include "geometry/mat4.h"
 #include "geometry/plist.h"
 #include "geometry/spline.h"
+#include "geometry/vec.h"
 #include "kernel/cycle.h"
 #include "kernel/msg.h"
 #include "plunge/angleprof.h"
@@ -117,6 +118,33 @@ void leadTurn(Vec3* axis, double a, const PolyCurve* spline, double t, double t0
     *axis = out;
 }
 
+// The inclination limit holds the angle between the leaning axis and the part's axis. The lead's cap
+// assumes a path along the meridian, where a lead turns the axis toward or away from the part's axis;
+// along a path that leaves it (rounding a blade's edge, or past the hub's ends) the turn can lean the
+// axis past the limit. The lead is then taken only as far as the limit allows; where even the
+// meridional direction leans past it (a hub falling steeply), that direction raised onto the limit's
+// cone is the axis.
+Vec3 leanWithin(const Vec3& meridional, double a, const PolyCurve* spline, double t, double t0, double t1,
+                double limit) {
+    Vec3 axis = meridional;
+    leadTurn(&axis, a, spline, t, t0, t1);
+    if (!(limit < M_PI) || acosClamped(axis.z) <= limit) return axis;
+    if (acosClamped(meridional.z) > limit) {
+        const double h = std::hypot(meridional.x, meridional.y);
+        return {std::sin(limit) * meridional.x / h, std::sin(limit) * meridional.y / h, std::cos(limit)};
+    }
+    double in = 0.0, out = 1.0;  // fractions of the lead within and past the limit
+    for (int k = 0; k < 40; ++k) {
+        const double f = 0.5 * (in + out);
+        Vec3 trial = meridional;
+        leadTurn(&trial, f * a, spline, t, t0, t1);
+        (acosClamped(trial.z) <= limit ? in : out) = f;
+    }
+    axis = meridional;
+    leadTurn(&axis, in * a, spline, t, t0, t1);
+    return axis;
+}
+
 ToolDescription searchTool(const ToolDescription* tool) {
     const CycleParams* p = cycleParams();
     ToolDescription t = *tool;
@@ -131,6 +159,15 @@ ToolDescription searchTool(const ToolDescription* tool) {
     return t;
 }
 
+// The tool profile of the swing queries: the search tool with the extra taper, sampled at half the
+// blade wire mesh's merge tolerance.
+void searchProfileInit(const ToolDescription* tool, const MeshSet* bladeSet) {
+    toolSegProfileSetMode(2);
+    ToolDescription t = searchTool(tool);
+    const double step = bladeSet && bladeSet->meshes[0] ? 0.5 * bladeSet->meshes[0]->tolerance : 0.0;
+    toolSegProfileInit(&t, cycleParams()->tolAngle, step);
+}
+
 }  // namespace
 
 int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, const HubShroud* level,
@@ -140,7 +177,6 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
     const bool search = prm->collCheck5ax != 0;
     if (search && (!bladeSet || !bladeSet->meshes[0])) return kUpDownNoAxis;
     const double limit = prm->tiltMax / kDeg;
-    toolSegProfileSetMode(2);
 
     int32_t first = -1, last = -1;
     firstLastCutIndex(list, &first, &last);
@@ -149,9 +185,7 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
     const double t0 = first >= 0 ? list->parameters[first] : 0.0;
     const double t1 = first >= 0 ? list->parameters[last] : 0.0;
 
-    ToolDescription t = searchTool(tool);
-    double step = bladeSet && bladeSet->meshes[0] ? 0.5 * bladeSet->meshes[0]->tolerance : 0.0;
-    toolSegProfileInit(&t, prm->tolAngle, step);
+    searchProfileInit(tool, bladeSet);
 
     s.seq = newTiltSeq(list->count, list->parameters);
     if (!s.seq) return kUpDownNoMemory;
@@ -176,9 +210,14 @@ int segmentTiltSearch(Plist* list, int32_t side, const AngleProfile* profile, co
         const Vec3 p = list->points[i];
         Vec3 axis;
         if (initialAxis(level, hubBoxes.data(), &p, &axis) < 0) return kUpDownNoAxis;
+        const Vec3 meridional = axis;
         double a = angleProfEval(profile, prm->entryPos == 1, list->parameters[i]);
         a = limitTiltStep(a, &axis, limit);
-        leadTurn(&axis, a, s.spline, list->parameters[i], t0, t1);
+        // With *USE_ORIG the limit is the machine frame's; four-axis axes lie flat by design.
+        if (prm->useOrig || prm->use4x)
+            leadTurn(&axis, a, s.spline, list->parameters[i], t0, t1);
+        else
+            axis = leanWithin(meridional, a, s.spline, list->parameters[i], t0, t1, limit);
         if (prm->use4x) {
             Vec3 flat;
             if (vecUnitXY3D(&axis, &flat) == 1) axis = flat;
@@ -256,4 +295,37 @@ int segmentsUpDown(PlistArray* sideLists, const AngleProfile* profile, const Hub
         if (rc < 0) return rc;
     }
     return 1;
+}
+
+int tiltStationsBegin(const ToolDescription* tool, const MeshSet* bladeSet) {
+    if (!tool || !bladeSet || !bladeSet->meshes[0]) return kUpDownNoAxis;
+    searchProfileInit(tool, bladeSet);
+    return 1;
+}
+
+int tiltStationIntoWindow(const Vec3* p, Vec3* axis, const MeshSet* bladeSet, int32_t splitterSide) {
+    if (!p || !axis || !bladeSet) return kUpDownNoAxis;
+    Vec3 B, N;
+    if (tiltFrame(p, axis, &B, &N) < 0) return 1;  // on the part axis: no tilt frame, as in the search
+    // The walls on either side, as the side points query them: N points from the blade toward the next
+    // one, and the splitter (when there is one) lies on the side given. Most stations keep clear by the
+    // margin, which a query asked only below it settles cheaply; the whole window is measured only
+    // for a station that reaches a wall.
+    const Vec3 minusN{-N.x, -N.y, -N.z};
+    const int32_t upSel = splitterSide > 0 ? 2 : 4, downSel = splitterSide < 0 ? 3 : 1;
+    const double m = kTiltStationMargin;
+    double up = m, down = m;
+    if (meshSetCollideBelow(p, axis, &N, &B, bladeSet, upSel, m, &up, kSwingLimit) < 0 ||
+        meshSetCollideBelow(p, axis, &minusN, &B, bladeSet, downSel, m, &down, kSwingLimit) < 0)
+        return kUpDownNoAxis;
+    if (up >= m && down >= m) return 1;
+    if ((up >= m && meshSetCollide(p, axis, &N, &B, bladeSet, upSel, &up, kSwingLimit) < 0) ||
+        (down >= m && meshSetCollide(p, axis, &minusN, &B, bladeSet, downSel, &down, kSwingLimit) < 0))
+        return kUpDownNoAxis;
+    const double lo = -down, hi = up;
+    if (lo > hi) return kTiltStationNoWindow;
+    // The margin the tilt fits keep from a window's edges, or the window's middle when it is narrower.
+    const double keep = std::min(m, 0.5 * (hi - lo));
+    *axis = tilted(axis, &N, std::clamp(0.0, lo + keep, hi - keep));
+    return 2;
 }

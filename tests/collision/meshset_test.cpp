@@ -45,6 +45,18 @@ Vec3 randomPoint(double half) {
     return {(2 * rngUniform() - 1) * half, (2 * rngUniform() - 1) * half, (2 * rngUniform() - 1) * half};
 }
 
+// Count seeded walks of 26 points, steps of up to 8 from a start within half of the origin.
+void randomWalks(Lines* lines, double half, int count) {
+    for (int k = 0; k < count; k++) {
+        std::vector<Vec3> pts{randomPoint(half)};
+        for (int j = 0; j < 25; j++) {
+            const Vec3 step = randomPoint(8);
+            pts.push_back({pts.back().x + step.x, pts.back().y + step.y, pts.back().z + step.z});
+        }
+        lines->add(pts);
+    }
+}
+
 int leaves(const CollTreeNode* n) {
     return !n ? 0 : (!n->left && !n->right) ? 1 : leaves(n->left) + leaves(n->right);
 }
@@ -280,14 +292,7 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         if (n % 2) toolAssemblyCreate(&u, nullptr, 0, 0.01, 0);
         Lines lines;
         const double half = 40 + 120 * rngUniform();
-        for (int k = 0; k < 12; k++) {
-            std::vector<Vec3> pts{randomPoint(half)};
-            for (int j = 0; j < 25; j++) {
-                const Vec3 step = randomPoint(8);
-                pts.push_back({pts.back().x + step.x, pts.back().y + step.y, pts.back().z + step.z});
-            }
-            lines.add(pts);
-        }
+        randomWalks(&lines, half, 12);
         const double angle = 0.3 + rngUniform();
         MeshSet* withTree = meshSetFromList(lines.array, 1, angle, 1e-3);
         MeshSet* plain = meshSetFromList(lines.array, 1, angle, 1e-3);
@@ -307,6 +312,36 @@ TEST_F(MeshSetTest, TreeQueriesEqualTheExhaustiveAnswer) {
         meshSetFree(plain);
     }
     EXPECT_GT(hits, 60);
+}
+
+// Asked only below an angle, a swing query answers the full query's angle when that lies below it,
+// else the angle itself (seeded wire sets, tools and frames; the tree's and the loop's sets alike).
+TEST_F(MeshSetTest, QueriesBelowAnAngleCapTheFullAnswer) {
+    int below = 0;
+    for (int n = 0; n < 200; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        Lines lines;
+        const double half = 40 + 120 * rngUniform();
+        randomWalks(&lines, half, 8);
+        MeshSet* set = meshSetFromList(lines.array, 1, 0.3 + rngUniform(), 1e-3);
+        ASSERT_TRUE(set);
+        const Vec3 pivot = randomPoint(half / 2);
+        const Frame f = randomFrame();
+        const int32_t selector = 1 + rngBelow(9);
+        const double limit = 0.2 + 1.3 * rngUniform(), cap = -0.5 + 1.5 * rngUniform();
+        double full = 0, capped = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, selector, &full, limit), 1);
+        ASSERT_EQ(meshSetCollideBelow(&pivot, &f.dir, &f.ref, &f.axis, set, selector, cap, &capped, limit),
+                  1);
+        EXPECT_EQ(capped, std::min(full, cap)) << n;
+        below += full < cap;
+        double again = 0;  // the cap does not stay behind
+        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, selector, &again, limit), 1);
+        EXPECT_EQ(again, full);
+        meshSetFree(set);
+    }
+    EXPECT_GT(below, 20);
 }
 
 // Seeded bent grids with their diagonals, tilted at random, whose leaves fill little of their

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -117,8 +118,20 @@ class PlungeOut : public ::testing::Test {
         freeLevelCurves(levels);
         rows = nullptr, sides = nullptr, start = nullptr, levels = nullptr;
     }
-    int output(CheckModel* part, CheckModel* stock = nullptr, CutListSet* set = nullptr) {
-        return plungePointsOutput(cycleNcCtx(), part, set ? set : rows, start, sides, levels, stock, 0);
+    int output(CheckModel* part, CheckModel* stock = nullptr, CutListSet* set = nullptr,
+               const HubShroud* hub = nullptr) {
+        return plungePointsOutput(cycleNcCtx(), part, set ? set : rows, start, sides, levels, stock, 0, hub);
+    }
+    // The bottom and the departure of each plunge block that has one.
+    std::vector<std::pair<Vec3, Vec3>> departures() const {
+        std::vector<std::pair<Vec3, Vec3>> out;
+        for (size_t i = 1; i + 1 < trace.moves.size(); ++i) {
+            const nctrace::Move &b = trace.moves[i - 1], &m = trace.moves[i];
+            const bool first = i < 2 || trace.moves[i - 2].block != b.block;
+            if (b.block >= 0 && first && m.block == b.block && trace.moves[i + 1].block == b.block)
+                out.push_back({b.p, m.p});
+        }
+        return out;
     }
     int stations() const {
         int n = 0;
@@ -160,7 +173,9 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         }
     }
     trace = nctrace::Trace{};
-    EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, nullptr, nullptr, nullptr, levels, nullptr, 0), 1);
+    EXPECT_EQ(
+        plungePointsOutput(cycleNcCtx(), &blades.m, nullptr, nullptr, nullptr, levels, nullptr, 0, nullptr),
+        1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
 }
@@ -279,4 +294,109 @@ TEST_F(PlungeOut, RefusedLinkEndsTheOutputBeforeTheApproach) {
         EXPECT_EQ(trace.blocks == 0, refused) << z;
         EXPECT_TRUE(!refused || trace.moves.empty()) << z;
     }
+}
+
+// The hub as a solid: its inlet face at z = -0.5 for r <= 7.5, a step down to its floor at z = -2.5
+// (the ball's radius under the bottoms), out to r = 60. The departures leave the bottoms toward the axis;
+// where the floor's level ends (r 20) none lifts them. Those of the first rows would take the ball over
+// the face's edge: they are shortened, and no departure comes nearer the solid than the ball's radius
+// (closed form); beyond the face's reach they are those of a run without the hub.
+TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
+    auto run = [&](bool withHub) {
+        begin({});
+        freeLevelCurves(levels);
+        HubShroud* level = flatChannel(kTop, 20);
+        levels = newLevelCurves(1);
+        addLevelCurve(levels, level, -1.0);
+        freeHubShroud(level);
+        auto* hub = static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)));
+        hub->hub = profileOf({{7.5, -0.5}, {7.5, -2.5}, {60, -2.5}});
+        hub->shroud = profileOf({{20, kTop}, {60, kTop}});
+        testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+        EXPECT_EQ(output(&blades.m, nullptr, nullptr, withHub ? hub : nullptr), 1);
+        freeHubShroud(hub);
+        return departures();
+    };
+    auto solid = [](const Vec3& p) {
+        const double r = std::hypot(p.x, p.y), z = p.z;
+        auto seg = [&](double r0, double z0, double r1, double z1) {
+            const double dr = r1 - r0, dz = z1 - z0;
+            const double f = std::clamp(((r - r0) * dr + (z - z0) * dz) / (dr * dr + dz * dz), 0.0, 1.0);
+            return std::hypot(r - r0 - f * dr, z - z0 - f * dz);
+        };
+        return std::min({seg(0, -0.5, 7.5, -0.5), seg(7.5, -0.5, 7.5, -2.5), seg(7.5, -2.5, 60, -2.5)});
+    };
+    const auto plain = run(false), kept = run(true);
+    ASSERT_FALSE(kept.empty());
+    int shortened = 0, near = 0;
+    for (const auto& [bottom, departure] : kept) {
+        EXPECT_GE(solid(departure), kR - 1e-3);
+        // Beyond the face's reach (the ball and a departure of 1 away from its edge): as without the hub.
+        const bool reach = std::hypot(bottom.x, bottom.y) < 7.5 + kR + 1.5;
+        near += reach;
+        for (const auto& [b, d] : plain)
+            if (dist3D(&b, &bottom) < 1e-9) {
+                if (!reach) {
+                    EXPECT_LT(dist3D(&d, &departure), 1e-9);
+                }
+                shortened += reach && dist3D(&d, &departure) > 1e-3;
+            }
+    }
+    int plainNear = 0;
+    for (const auto& [b, d] : plain) plainNear += solid(d) < kR - 1e-3;
+    EXPECT_GT(plainNear, 0);  // without the hub the face's edge is cut
+    EXPECT_GT(near, 0);
+    EXPECT_GT(shortened, 0);
+}
+
+// A thin ring at r 20, 1.25 above the bottoms, in the part model: departures (8 long, toward the axis)
+// from bottoms that clear it would pass through it on the way although both their ends clear it. They
+// are shortened: every point of every such departure keeps the ball off the ring (closed form), and
+// departures that never come near it are those of a run without it.
+TEST_F(PlungeOut, DeparturesDoNotPassThroughThePartOnTheirWay) {
+    auto run = [&](double ringRadius) {
+        begin({{"*MACRO_EABST", "8"}});
+        Tris ring;
+        for (double phi = -0.5; phi < 0.5; phi += 0.02) {
+            auto at = [](double r, double a) { return Vec3{r * std::cos(a), r * std::sin(a), 1.25}; };
+            const double lo = ringRadius - 0.1, hi = ringRadius + 0.1;
+            ring.push_back({{at(lo, phi), at(hi, phi), at(hi, phi + 0.02)}});
+            ring.push_back({{at(lo, phi), at(hi, phi + 0.02), at(lo, phi + 0.02)}});
+        }
+        testmesh::Model part(ring, kBallMill, kR);
+        EXPECT_EQ(output(&part.m), 1);
+        return departures();
+    };
+    auto clearance = [](const Vec3& p) {
+        return std::hypot(std::max(std::fabs(std::hypot(p.x, p.y) - 20) - 0.1, 0.0), p.z - 1.25);
+    };
+    const auto plain = run(200), kept = run(20);  // the first ring lies beyond every plunge
+    int checked = 0, crossing = 0, shortened = 0;
+    for (const auto& [bottom, departure] : kept) {
+        if (clearance(bottom) < kR + 0.1) continue;  // the bottom itself is no departure's concern
+        ++checked;
+        for (int k = 0; k <= 100; ++k) {
+            const double f = k / 100.0;
+            const Vec3 q{bottom.x + f * (departure.x - bottom.x), bottom.y + f * (departure.y - bottom.y),
+                         bottom.z + f * (departure.z - bottom.z)};
+            EXPECT_GE(clearance(q), kR - 0.005) << f;
+        }
+        for (const auto& [b, d] : plain)
+            if (dist3D(&b, &bottom) < 1e-9) {
+                bool through = false;  // the plain departure's own way passes the ring
+                for (int k = 0; k <= 100; ++k) {
+                    const double f = k / 100.0;
+                    const Vec3 q{b.x + f * (d.x - b.x), b.y + f * (d.y - b.y), b.z + f * (d.z - b.z)};
+                    through = through || clearance(q) < kR - 0.005;
+                }
+                crossing += through;
+                shortened += through && dist3D(&d, &departure) > 1e-3;
+                if (!through && clearance(d) > kR + 0.2) {
+                    EXPECT_LT(dist3D(&d, &departure), 1e-9);
+                }
+            }
+    }
+    EXPECT_GT(checked, 10);
+    EXPECT_GT(crossing, 0);
+    EXPECT_EQ(shortened, crossing);
 }

@@ -192,23 +192,101 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
 }
 
 // A row step so fine that the channel (parameters 2 to 20) needs more rows than a set holds: the rows
-// stop at the limit with 6226 and the flag set; a step that needs fewer rows reaches the window's end.
+// stop at the limit short of the window's end (the run then fails with 6226); a coarser step reaches it.
 TEST(PlungeRows, RowsThatReachTheLimitSaySo) {
     for (const double g : {0.012, 0.03}) {
         cycleParamsResetState();
         cycleParams()->tCutwidth = 1.25 * g;
-        MessageCapture capture(9);
         Owned o;
         o.start = line(5, 0.001), o.sides = channel(false);
-        int32_t capped = -1;
-        o.set = buildPlungeRows(o.sides, o.sides, o.start, g, &capped);
+        o.set = buildPlungeRows(o.sides, o.sides, o.start, g);
         ASSERT_TRUE(o.set);
         const bool more = 18 / g > static_cast<double>(kRowSetCapacity);
-        EXPECT_EQ(capped, more ? 1 : 0) << g;
-        EXPECT_EQ(capture.countOf("6226,1000"), more ? 1 : 0) << g;
+        EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, g), more ? 0 : 1) << g;
         EXPECT_TRUE(more ? o.set->count == kRowSetCapacity
                          : std::fabs(o.set->values[o.set->count - 1] - 20) <= g);
     }
+}
+
+// Where the inner lists begin, their axes lean (as the tilt search leaves them beside a splitter's nose)
+// ahead along the channel: the first halves lie farther from the last whole row than any gap the rows
+// accept. The rows still cross into the halves and reach the window's end, in both running directions,
+// without crowding at the change.
+TEST(PlungeRows, RowsCrossWhereTheInnerListsBeginWithLeaningAxes) {
+    const struct {
+        double lean;  // radians off the vertical, outward along the channel
+        int entry;
+    } cases[] = {{0.0, 0}, {0.6, 0}, {0.9, 0}, {0.6, 1}, {0.9, 1}};
+    for (const auto& c : cases) {
+        cycleParamsResetState();
+        CycleParams* cp = cycleParams();
+        cp->entryPos = int16_t(c.entry);
+        cp->tCutwidth = 2.5;
+        Owned o;
+        o.start = line(5, 0.001);
+        // Inner lists that run in front of the splitter as cut points of the whole rows (per-point byte
+        // 0) and belong to the splitter from parameter 8.
+        o.sides = arrayOf({ray(-0.3, 21, 2), ray(-0.05, 21), ray(0.05, 21), ray(0.3, 21)});
+        for (int k : {1, 2}) {
+            Plist* l = o.sides->lists[k];
+            for (int32_t i = 0; i < l->count; ++i) {
+                l->bytes[i] = i >= 8 ? 1 : 0;
+                const double phi = polar(l->points[i]);
+                l->vectors[i] = {std::sin(c.lean) * std::cos(phi), std::sin(c.lean) * std::sin(phi),
+                                 std::cos(c.lean)};
+            }
+        }
+        o.set = buildPlungeRows(o.sides, o.sides, o.start, 2);
+        ASSERT_TRUE(o.set);
+        ASSERT_GT(o.set->count, 2);
+        const double first = o.set->values[0], last = o.set->values[o.set->count - 1];
+        EXPECT_NEAR(c.entry ? first : last, 20, 1e-9) << c.lean;  // the end of the common cut range
+        EXPECT_NEAR(c.entry ? last : first, 2, 1e-9) << c.lean;
+        int whole = 0, halves = 0;
+        for (int32_t i = 0; i < o.set->count; ++i) {
+            (o.set->keys[i] == 0 ? whole : halves) += 1;
+            // Past the inner lists' start (within the lists' parameter tolerance) every row is split; rows
+            // never crowd closer than the lists tell parameters apart.
+            EXPECT_EQ(o.set->keys[i] != 0, o.set->values[i] > 8 + 2e-5) << c.lean << " " << o.set->values[i];
+            if (i > 0 && o.set->keys[i] != 2) {
+                EXPECT_GT(std::fabs(o.set->values[i] - o.set->values[i - 1]), 1e-5);
+            }
+        }
+        EXPECT_GT(whole, 2);
+        EXPECT_GT(halves, 8);
+        EXPECT_LT(o.set->count, 60) << c.lean;
+    }
+    cycleParamsResetState();
+}
+
+// Rows that stop short of their window's end by more than the row step are told apart, in both running
+// directions; a channel without a window needs none.
+TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
+    for (int entry : {0, 1}) {
+        cycleParamsResetState();
+        cycleParams()->entryPos = int16_t(entry);
+        Owned o;
+        o.start = line(5, 0.001);
+        o.sides = channel(false);  // window 2 .. 20
+        o.set = cutListSetCreate(8);
+        ASSERT_TRUE(o.set);
+        EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), 0);
+        CutRecordList* row = idx5CutListCreate(1);
+        ASSERT_TRUE(row);
+        const struct {
+            double at;
+            int reached;
+        } ends[] = {{11, 0}, {entry ? 4.5 : 17.5, 0}, {entry ? 3.9 : 18.1, 1}, {entry ? 2.0 : 20.0, 1}};
+        for (const auto& e : ends) {
+            ASSERT_EQ(cutListSetAdd(o.set, row, 0, e.at), 1);
+            EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), e.reached) << entry << " " << e.at;
+        }
+        idx5CutListFree(row);
+        Owned none;
+        none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
+        EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
+    }
+    cycleParamsResetState();
 }
 
 TEST(PlungeRows, ExampleImpellerRowsStayInTheSectorAndWithinTheStepover) {

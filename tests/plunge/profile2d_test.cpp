@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channeltest.h"
+#include "geometry/rng.h"
 #include "workfolder.h"
 
 namespace {
@@ -182,6 +183,42 @@ TEST(Profile2D, FinelySampledProfileOffsetsPastItsBend) {
             EXPECT_GT(s * d, 0.0) << d << " " << i;
             EXPECT_GE(std::fabs(s), 13.0 - 1e-3) << d << " " << i;
         }
+    }
+}
+
+// The generated impeller's hub (a cubic Bezier from the axial inlet to the radial outlet) at seeded
+// samplings, offset by a tool radius (the level of the ball's centre) and that by the channel's height
+// (the level's shroud): every offset starts and ends at the distance from its source's ends and keeps
+// the distance. For some samplings the contour offset gave a two-point stub at the inlet, and that stub
+// stood for the whole level's shroud.
+TEST(Profile2D, HubLevelOffsetsByTheChannelHeight) {
+    Rng rng{20261208};
+    for (int round = 0; round < 16; ++round) {
+        const int n = 500 + rngStep(&rng) % 2500;
+        const double radius = 1 + 2.0 * rngStep(&rng) / kRngMax;
+        std::vector<Vec2> pts;
+        for (int i = 0; i <= n; ++i) {
+            const double t = double(i) / n, s = 1 - t;
+            pts.push_back({15 * (s * s * s + 3 * s * s * t) + 37.5 * 3 * s * t * t + 60 * t * t * t,
+                           40 * s * s * s + 22.5 * 3 * s * s * t + 5 * 3 * s * t * t + 5 * t * t * t});
+        }
+        ProfileGuard hub(profileOf(pts));
+        ASSERT_NE(hub.p, nullptr);
+        ProfileGuard level(profile2DOffset(hub.p, radius));
+        ASSERT_NE(level.p, nullptr);
+        for (const Profile2D* base : {hub.p, level.p})
+            for (double d : {12.0, 18.0}) {
+                ProfileGuard off(profile2DOffset(base, d));
+                ASSERT_NE(off.p, nullptr);
+                ASSERT_GE(off.p->count, 3) << n << " " << radius << " " << d;
+                const Vec2 &first = off.p->points[0], &last = off.p->points[off.p->count - 1];
+                EXPECT_NEAR(dist2D(&first, &base->points[0]), d, 0.05) << n << " " << radius << " " << d;
+                EXPECT_NEAR(dist2D(&last, &base->points[base->count - 1]), d, 0.05) << n << " " << d;
+                for (int32_t i = 0; i < off.p->count; i += off.p->count / 40 + 1) {
+                    const Vec3 q{off.p->points[i].x, 0, off.p->points[i].y};
+                    EXPECT_NEAR(closestPointProfile2D(base, &q, nullptr, nullptr), d, 0.02) << n << " " << i;
+                }
+            }
     }
 }
 

@@ -16,9 +16,11 @@
 #include "plunge/angleprof.h"
 #include "plunge/bladecurves.h"
 #include "plunge/contourpair.h"
+#include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
 #include "plunge/edgeaxis.h"
 #include "plunge/plist3d.h"
+#include "plunge/plungerows.h"
 #include "plunge/profile2d.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
@@ -200,6 +202,108 @@ TEST_F(PlateChannel, FailedQueryIsReportedWhereItFailed) {
     EXPECT_EQ(segmentsUpDown(four, profile, level, &a.tool, set, nullptr), kUpDownQueryFailed);
     EXPECT_EQ(capture.messages(), (std::vector<std::string>{"6220,1,1", "6225,1,1"}));
     plistArrayFree(four);
+}
+
+// A path around the part's axis (as an edge pass rounds a blade's tip) leaves the meridian plane: the
+// lead turns the axis sideways, which the lead's cap does not foresee. The leaning axis still keeps the
+// inclination limit from the part's axis: the lead is taken only as far as the limit allows, and where
+// the meridional direction itself leans past the limit (a steep hub), that direction raised onto the
+// limit's cone is the axis. Search switch off: the axes are the leaning ones.
+TEST_F(PlateChannel, LeaningAxesKeepTheInclinationLimitOffTheMeridian) {
+    cycleParams()->collCheck5ax = 0;
+    const struct {
+        double slope;        // the hub's angle from the horizontal: the meridional direction's from z
+        double lead, limit;  // degrees
+        double expected;     // the axis' angle from z
+    } cases[] = {{90, -10, 45, 45},
+                 {40, -35, 45, 45},
+                 {40, -10, 45, std::acos(std::cos(40 * M_PI / 180) * std::cos(10 * M_PI / 180)) * 180 / M_PI},
+                 {0, -30, 45, 30},
+                 {0, -30, 120, 30}};
+    for (const auto& c : cases) {
+        const double w = c.slope * M_PI / 180;
+        // The hub's line through (30, 20) and the shroud's 20 above it along the hub's normal.
+        const Vec3 h0{30 - 20 * std::cos(w), 0, 20 + 20 * std::sin(w)},
+            h1{30 + 20 * std::cos(w), 0, 20 - 20 * std::sin(w)};
+        const Vec3 n{20 * std::sin(w), 0, 20 * std::cos(w)};
+        const Vec3 s0{h0.x + n.x, 0, h0.z + n.z}, s1{h1.x + n.x, 0, h1.z + n.z};
+        ProfileCurve *hub = profileLine(&h0, &h1), *shroud = profileLine(&s0, &s1);
+        HubShroud* sloped = makeHubShroudPair(hub, shroud);
+        profileFreeList(hub);
+        profileFreeList(shroud);
+        profile->table1.angle = c.lead * M_PI / 180;
+        cycleParams()->tiltMax = c.limit;
+        // Around the axis at the hub's middle, 3 above it along its normal.
+        Plist* l = plistCreate(40, 1);
+        const double r = 30 + 3 * std::sin(w), z = 20 + 3 * std::cos(w);
+        for (int k = 0; k <= 20; ++k) {
+            const double phi = -0.2 + 0.02 * k;
+            const Vec3 p{r * std::cos(phi), r * std::sin(phi), z}, up{0, 0, 1};
+            plistAppend(l, r * 0.02 * k, &p, (k == 0 || k == 20) ? 0x200 : 0, &up, 0);
+        }
+        ASSERT_EQ(segmentTiltSearch(l, 0, profile, sloped, &a.tool, set, nullptr), 1);
+        // On the cone exactly where the limit holds the lean; elsewhere the lead's own lean (turned
+        // toward the path's spline, itself within a fraction of a degree of the circle).
+        for (int32_t i = 1; i + 1 < l->count; ++i) {
+            const double angle = std::acos(l->vectors[i].z) * 180 / M_PI;
+            EXPECT_LE(angle, c.limit + 1e-9) << c.slope << " " << c.lead << " " << i;
+            EXPECT_NEAR(angle, c.expected, c.expected == c.limit ? 1e-6 : 0.2)
+                << c.slope << " " << c.lead << " " << i;
+        }
+        plistFree(l);
+        freeHubShroud(sloped);
+    }
+}
+
+// A row's stations across the channel with axes leaning toward the blade at -15 degrees, as a blend of
+// the side points' axes can: each station is measured and, where its tool reaches a blade, tilted back
+// clear (brute force over both blades' samples); a station clear by a margin keeps its axis, and every
+// top moves onto the start profile along its station's axis. A shank wider than the channel leaves a
+// station no free axis.
+TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
+    const std::vector<Vec3> plates = samples(plate, 1, 140, 125, {0, 2}, kHalfGap);
+    Profile2D* start = profileOf({{5, 40}, {200, 40.001}});  // as the rows' tests lay theirs
+    CutListSet* rows = cutListSetCreate(2);
+    CutRecordList* row = idx5CutListCreate(16);
+    std::vector<Vec3> before;
+    for (int k = 0; k <= 8; ++k) {
+        const double phi = (-9 + 2.25 * k) * M_PI / 180, lean = 0.3;
+        const Vec3 b{30 * std::cos(phi), 30 * std::sin(phi), 8};
+        const Vec3 axis{std::sin(lean) * std::sin(phi), -std::sin(lean) * std::cos(phi), std::cos(lean)};
+        const double h = (40 - 8) / axis.z;
+        const Vec3 top{b.x + h * axis.x, b.y + h * axis.y, 40};
+        idx5CutListAdd(row, &top, &b, 0);
+        before.push_back(axis);
+    }
+    cutListSetAdd(rows, row, 0, 1.0);
+    idx5CutListFree(row);
+    int reaching = 0;
+    for (int32_t k = 0; k < rows->lists[0]->count; ++k) {
+        const CutRecord& r = rows->lists[0]->records[k];
+        reaching += a.depth(plates, r.bottom, r.axis) > 0;
+    }
+    ASSERT_GT(reaching, 0);
+    cycleParams()->collCheck5ax = 0;  // without the search nothing is measured
+    EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &a.tool, set), 0);
+    cycleParams()->collCheck5ax = 1;
+    const int turned = plungeRowsClearAxes(rows, nullptr, start, &a.tool, set);
+    EXPECT_GE(turned, reaching);
+    for (int32_t k = 0; k < rows->lists[0]->count; ++k) {
+        const CutRecord& r = rows->lists[0]->records[k];
+        EXPECT_LT(a.depth(plates, r.bottom, r.axis), 0.15) << k;
+        EXPECT_NEAR(r.top.z, 40, 1e-3) << k;
+        const Vec3 up{r.top.x - r.bottom.x, r.top.y - r.bottom.y, r.top.z - r.bottom.z};
+        Vec3 unit;
+        vecNormalize3D(&up, &unit);
+        EXPECT_NEAR(vecDot3D(&unit, &r.axis), 1.0, 1e-9) << k;
+        if (a.depth(plates, r.bottom, before[k]) < -0.5) {
+            EXPECT_NEAR(vecDot3D(&r.axis, &before[k]), 1.0, 1e-12) << k;
+        }
+    }
+    const Assembly fat{3, 25, 12, 50, 15, 80};
+    EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &fat.tool, set), -1);
+    cutListSetFree(rows);
+    freeProfile2D(start);
 }
 
 TEST_F(PlateChannel, BladeEdgeAxisClearsBothBladesByBruteForce) {

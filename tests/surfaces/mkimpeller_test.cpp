@@ -286,6 +286,19 @@ TEST(MkImpeller, BadOptionsAreRefusedWithAMessage) {
         EXPECT_FALSE(why.empty()) << args[0];
     }
     EXPECT_FALSE(std::filesystem::exists(dir / kImpBladeFile));
+    // A channel narrower than the tool is written when asked for (a job that must fail); other faults
+    // stay refused.
+    for (const auto& [args, written] : std::vector<std::pair<std::vector<const char*>, bool>>{
+             {{"--narrow-ok", "--tool-radius", "6"}, true}, {{"--narrow-ok", "--wrap", "120"}, false}}) {
+        std::vector<const char*> argv = {"--out", dir.c_str()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ImpellerOptions o;
+        std::string why;
+        ASSERT_EQ(impParseOptions(static_cast<int>(argv.size()), argv.data(), &o, &why), 1);
+        EXPECT_EQ(impWriteAll(o, &why) == 1, written) << args[1] << " " << why;
+        EXPECT_EQ(std::filesystem::exists(dir / kImpBladeFile), written) << args[1];
+        std::filesystem::remove(dir / kImpBladeFile);
+    }
     // The program itself: status 2 and the reason on the error stream.
     const std::string cmd = std::string(KV_BIN_DIR) + "/mkimpeller --out " + dir.string() + " --wrap 95 2>&1";
     FILE* pipe = popen(cmd.c_str(), "r");

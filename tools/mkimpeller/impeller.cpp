@@ -275,7 +275,8 @@ const char* impUsage() {
            "  --shroud-overshoot D    blade reach past the shroud (1)\n"
            "  --splitter-start F      chord fraction where splitters start (0.5)\n"
            "  --no-splitters          main blades only\n"
-           "  --tool-radius R         ball tool of the job (2.5)\n";
+           "  --tool-radius R         ball tool of the job (2.5)\n"
+           "  --narrow-ok             write the part even when the tool cannot pass its channel\n";
 }
 
 int impParseOptions(int argc, const char* const* argv, ImpellerOptions* out, std::string* error) {
@@ -288,6 +289,10 @@ int impParseOptions(int argc, const char* const* argv, ImpellerOptions* out, std
         }
         if (key == "--no-splitters") {
             o.splitters = 0;
+            continue;
+        }
+        if (key == "--narrow-ok") {
+            o.narrowOk = 1;
             continue;
         }
         if (i + 1 >= argc || argv[i + 1] == nullptr) {
@@ -367,7 +372,7 @@ int impCheckOptions(const ImpellerOptions& o, std::string* error) {
     if (o.splitters && !(o.splitterStart > 0.0 && o.splitterStart < 0.9))
         return fail("splitter start must lie in (0, 0.9)");
     if (!(o.toolRadius > 0.0)) return fail("tool radius must be positive");
-    if (!(impHubChannelWidth(o) > 2.0 * o.toolRadius))
+    if (!o.narrowOk && !(impHubChannelWidth(o) > 2.0 * o.toolRadius))
         return fail("the channel at the hub is narrower than the tool");
     return 1;
 }

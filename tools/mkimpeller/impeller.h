@@ -33,6 +33,7 @@ struct ImpellerOptions {
     int32_t splitters = 1;  // 0: no splitter file, and the job has none
     double splitterStart = 0.5;
     double toolRadius = 2.5;  // ball tool of the job; the channel must be wider than its diameter
+    int32_t narrowOk = 0;     // 1: a channel narrower than the tool is written too (a job that must fail)
 };
 
 // Names of the files written into outDir.

@@ -1,0 +1,29 @@
+// The hub as a solid of revolution: its meridional profile closed by its end faces (a disc from the
+// higher end to the axis, and at the lower end a face along the end's inward normal, the outlet's rim),
+// so that a tool passing beyond the profile's ends still meets the hub's edges. Clearances are taken in
+// the meridian half plane, where the solid of revolution keeps them.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/vec.h"
+
+struct HubShroud;
+
+struct HubSolid {
+    int32_t count;  // points of the closed outline, the first repeated last
+    Vec2* ring;     // (r, z): the higher end's disc, the hub profile, the lower end's face, the axis
+    int32_t runs;   // runs of kHubSolidRun sides, the last one shorter
+    double* boxes;  // per run: r and z ranges (rmin, rmax, zmin, zmax) of its points
+};
+
+enum : int32_t {
+    kHubSolidRun = 16,  // sides per box: a query skips the runs it cannot reach
+};
+
+// The solid under the pair's hub (the shroud tells the channel's side); null without a hub of two
+// points, when the sides cannot be told apart or on failure.
+HubSolid* hubSolidCreate(const HubShroud* pair);
+void hubSolidFree(HubSolid* solid);  // null-safe
+// Signed distance of p from the solid: negative inside.
+double hubSolidDistance(const HubSolid* solid, const Vec3* p);
