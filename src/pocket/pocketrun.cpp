@@ -449,8 +449,9 @@ int ccpCycleEnd(CycleRecord* record) {
     if (jobId >= 1 && jobId <= INT32_MAX)
         ncBlockEndId(record, static_cast<uint32_t>(jobId), nullptr, nullptr);
     ncEmitText(record, 0, 104, "cycleEnd", record->title);
-    // The host reads the outcome from the status word, not from its own signal word.
-    if (pocketLastError() != 0 || ccpRunFailed()) record->status = kStatusFailed;
+    // The host reads the outcome from the status word, not from its own signal word; a cancelled run
+    // stays cancelled.
+    if (!ccpRunCancelled() && (pocketLastError() != 0 || ccpRunFailed())) record->status = kStatusFailed;
     if (gKeyedValid) kvCCPParams = gKeyed;
     gKeyedValid = false;
     return 1;

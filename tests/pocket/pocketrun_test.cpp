@@ -479,3 +479,104 @@ TEST(PocketRun, TallIslandOfADeeperPocketIsKeptInTheUpperLevel) {
     EXPECT_LT(sweptOutside(passes(), 5, wkt(upper)), 1e-3);
 #endif
 }
+
+namespace {
+
+// The host of a cancelled run: every record kept, and the signal word written when the record
+// numbered `at` arrives (counting from 0).
+struct CancellingHost {
+    size_t at;
+    int32_t signal;
+    std::vector<Out> out;
+    static int listen(KvCycle* cycle, int32_t channel, const void* bytes, void* user) {
+        auto* host = static_cast<CancellingHost*>(user);
+        if (host->out.size() == host->at) kvCSsetSignal(cycle, host->signal);
+        host->out.push_back(pocketnctest::decode(channel, static_cast<const NcRecord*>(bytes)));
+        return 1;
+    }
+};
+
+}  // namespace
+
+// A host's cancel, at the first record or within a plane, ends the run between planes: the plane in hand
+// is written whole, no further plane starts, and the run closes as every run does (message 821, the
+// block values of the planes written, the move up to the clearance plane, the cycle end) with status
+// 100. Nothing follows the cycle end, and the next run, with the signal word cleared, is whole again.
+TEST(PocketRun, HostCancelStopsBetweenPlanes) {
+    Job job;
+    kvCCP.hostSignal = 0;
+    ASSERT_EQ(job.run(job.pcf), 0);
+    const std::vector<Out> full = job.out;
+    // The run slot's first record (the pocket header) and the last record of each plane (its retract
+    // after the block end).
+    size_t runStart = 0;
+    while (runStart < full.size() && full[runStart].channel != 10) ++runStart;
+    std::vector<size_t> planeEnds;
+    for (size_t i = 0; i + 1 < full.size(); ++i)
+        if (full[i].type == 5002 && full[i + 1].type == 3102) planeEnds.push_back(i + 1);
+    ASSERT_EQ(planeEnds.size(), 2u);  // the example's two planes
+    const struct {
+        size_t at;
+        int32_t signal;
+        size_t planes;  // planes written whole
+        std::vector<int> close;
+    } cases[] = {
+        {0, 100, 0, {3102, 104}},
+        {runStart - 1, 100, 0, {3102, 104}},
+        {runStart, 100, 1, {5003, 3102, 104}},
+        {planeEnds[0] - 10, 104, 1, {5003, 3102, 104}},
+        {planeEnds[0] + 1, 100, 2, {5003, 3102, 104}},
+    };
+    for (const auto& c : cases) {
+        kvCCP.hostSignal = 0;
+        writeText("run.pcf", job.pcf);
+        CancellingHost host{c.at, c.signal, {}};
+        char arg[] = "-Srun";
+        char* argv[] = {arg, nullptr};
+        HostCallbacks cb{CancellingHost::listen, &host, nullptr, nullptr, nullptr, nullptr};
+        ASSERT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
+        EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), 100) << c.at;
+        const std::vector<Out>& got = host.out;
+        // The records are the whole run's up to the end of the last plane written, then message 821.
+        const size_t cancel = c.planes == 0 ? runStart : planeEnds[c.planes - 1] + 1;
+        ASSERT_LT(cancel, got.size()) << c.at;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + cancel, full.begin())) << c.at;
+        EXPECT_EQ(got[cancel].type, 101) << c.at;
+        EXPECT_EQ(got[cancel].value, "821") << c.at;
+        std::vector<int> close;
+        for (size_t i = cancel + 1; i < got.size(); ++i) close.push_back(got[i].type);
+        EXPECT_EQ(close, c.close) << c.at;
+        EXPECT_EQ(got.back().value, kvCCP.title);
+    }
+    // The other run modes (all contours at once, rest of the whole input, rest of a contour file's
+    // rings) stop at their first plane as well.
+    const std::vector<std::vector<std::string>> modes = {{"oriAutomatic := single"},
+                                                         {"referenceDiameter := 30"},
+                                                         {"referenceDiameter := 30", "evaluateRif := true"}};
+    for (const auto& lines : modes) {
+        ccpParamsResetState();
+        kvCCP.hostSignal = 0;
+        std::string text = job.pcf, mode;
+        for (const std::string& line : lines) {
+            text = Job::edit(text, line.substr(0, line.find(' ')), line);
+            mode += line + "; ";
+        }
+        writeText("run.pcf", text);
+        CancellingHost host{0, 100, {}};
+        char arg[] = "-Srun";
+        char* argv[] = {arg, nullptr};
+        HostCallbacks cb{CancellingHost::listen, &host, nullptr, nullptr, nullptr, nullptr};
+        ASSERT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
+        EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), 100) << mode;
+        std::vector<int> close;
+        for (const Out& o : host.out)
+            if (o.channel == 31 || o.channel == 10 || o.channel == 12 || !close.empty() || o.value == "821")
+                close.push_back(o.type);
+        EXPECT_EQ(close, (std::vector<int>{101, 3102, 104})) << mode;
+    }
+    ccpParamsResetState();
+    kvCCP.hostSignal = 0;
+    EXPECT_EQ(job.run(job.pcf), 0);
+    EXPECT_TRUE(job.out == full);
+    expectNoLeaks();
+}
