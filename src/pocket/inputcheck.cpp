@@ -26,14 +26,17 @@ struct Contour {
     int32_t n() const { return static_cast<int32_t>(e.size()); }
 };
 
-bool load(const char* list, std::vector<Contour>* out) {
+// The list's contours with their boxes: false after pocket error 3020 when a list step or the crossing
+// table fails.
+bool load(const char* list, std::vector<Contour>* out, const ScratchVector<PocketIsect>& records) {
+    bool ok = records.ok();
     out->resize(static_cast<size_t>(clistCount(list)));
-    for (int32_t i = 0; i < clistCount(list); ++i) {
+    for (int32_t i = 0; ok && i < clistCount(list); ++i) {
         ContourHeader h{};
         Contour& c = (*out)[i];
-        if (clistGetHeader(list, &h, i) < 0) return false;
-        c.e.resize(h.elementCount);
-        if (clistGet(list, c.e.data(), &h, i) < 0) return false;
+        ok = clistGetHeader(list, &h, i) >= 0;
+        c.e.resize(ok ? h.elementCount : 0);
+        ok = ok && clistGet(list, c.e.data(), &h, i) >= 0;
         for (const ContourElement& x : c.e) {
             Vec2 lo, hi;
             elemBoundingBox(&x, &lo, &hi);
@@ -41,7 +44,8 @@ bool load(const char* list, std::vector<Contour>* out) {
             c.hi = {std::fmax(c.hi.x, hi.x), std::fmax(c.hi.y, hi.y)};
         }
     }
-    return true;
+    if (!ok) pocketError(kPocketErrStep);
+    return ok;
 }
 
 bool boxesMeet(const Contour& a, const Contour& b, double grow) {
@@ -92,10 +96,7 @@ double contourArea(const ContourElement* chain, int32_t count) {
 int inputCheckContours(const char* list) {
     std::vector<Contour> all;
     ScratchVector<PocketIsect> records(kIsectTableSize);
-    if (!records.ok() || !load(list, &all)) {
-        pocketError(kPocketErrStep);
-        return 0;
-    }
+    if (!load(list, &all, records)) return 0;
     const double tol = pocketKernel().tolerance;
     for (const Contour& c : all) {
         if (c.n() < 1 || !contourIsClosed(c.e.data(), c.n())) continue;
@@ -112,10 +113,7 @@ int inputCheckContours(const char* list) {
 int inputCheckNesting(const char* list) {
     std::vector<Contour> all;
     ScratchVector<PocketIsect> records(kIsectTableSize);
-    if (!records.ok() || !load(list, &all)) {
-        pocketError(kPocketErrStep);
-        return 0;
-    }
+    if (!load(list, &all, records)) return 0;
     const size_t n = all.size();
     for (size_t i = 0; i < n; ++i) {
         for (size_t j = i + 1; j < n; ++j) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "plainfit_util.h"
 
 namespace {
 
@@ -18,15 +19,6 @@ struct PlainArcPass {
     double tol;
     int lastFailure = kFitOk;
 
-    double spread(int s, int e, double x, double y, double* r) const {
-        double lo = 1e300, hi = -1;
-        for (int i = s; i <= e; ++i) {
-            lo = std::min(lo, std::hypot(p[i].x - x, p[i].y - y));
-            hi = std::max(hi, std::hypot(p[i].x - x, p[i].y - y));
-        }
-        *r = 0.5 * (lo + hi);
-        return 0.5 * (hi - lo);
-    }
     // The failure code of the shape test, or -1 for a turn of more than 30 degrees.
     int shape(int s, int e, double r) const {
         double total = 0, shortest = 1e300, lo = 1e300, hi = 0, sagitta = 0, px = 0, py = 0;
@@ -54,22 +46,13 @@ struct PlainArcPass {
         return total > 3.2 * r ? kFitTooLong : kFitOk;
     }
     bool fit(int s, int e, double* cx, double* cy) {
-        const double chx = p[e].x - p[s].x, chy = p[e].y - p[s].y, chord = std::hypot(chx, chy);
-        if (chord <= 0) return false;
-        double x = 0.5 * (p[s].x + p[e].x), y = 0.5 * (p[s].y + p[e].y), r;
-        double sx = -chy / chord * 10, sy = chx / chord * 10, counter = 10, best = spread(s, e, x, y, &r);
-        for (int round = 0; round < 750 && counter >= 0.000001; ++round) {
-            const double fp = spread(s, e, x + sx, y + sy, &r), fm = spread(s, e, x - sx, y - sy, &r);
-            if (fp < best && fp <= fm) {
-                x += sx, y += sy, best = fp;
-            } else if (fm < best) {
-                x -= sx, y -= sy, best = fm;
-            } else {
-                counter *= 0.5, sx *= 0.5, sy *= 0.5;
-            }
-        }
-        spread(s, e, x, y, &r);
-        *cx = x, *cy = y;
+        if (p[e].x == p[s].x && p[e].y == p[s].y) return false;
+        const std::vector<TaggedPoint> window(p.begin() + s, p.begin() + e + 1);
+        Vec2 c;
+        double r;
+        const double best = plainFit(window, &c);
+        plainSpread(window, c.x, c.y, &r);
+        *cx = c.x, *cy = c.y;
         if (!(best < tol && r >= 0.1 && r <= 9999.9)) return false;
         const int code = shape(s, e, r);
         if (code != kFitOk) lastFailure = std::max(code, 0);
