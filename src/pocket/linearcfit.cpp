@@ -286,21 +286,35 @@ class SpreadIndex {
                spreadBelow(q.lo, q.hi) > q.bound;
     }
 
-    bool extremesIn(Query* q, int32_t level, int32_t j) {
-        const int32_t size = kLeafPoints << level;
-        const int32_t a = std::max(j * size, q->s), b = std::min(std::min(j * size + size, count_) - 1, q->e);
-        if (a > b) return true;
-        const bool partial = a > j * size || b < std::min(j * size + size, count_) - 1;
-        if (!partial || level == 0) {
-            double lo, hi;
-            bounds(levels_[level][j], q->cx, q->cy, &lo, &hi);
-            if (lo > q->loCut && hi < q->hiCut) return true;
+    // Depth first from the top block, the first half of a block before the second.
+    bool extremesIn(Query* q, int32_t top, int32_t topIndex) {
+        struct Block {
+            int32_t level, j;
+        };
+        Block stack[64];
+        int32_t depth = 0;
+        stack[depth++] = {top, topIndex};
+        while (depth > 0) {
+            const Block blk = stack[--depth];
+            const int32_t size = kLeafPoints << blk.level, first = blk.j * size;
+            const int32_t last = std::min(first + size, count_) - 1;
+            const int32_t a = std::max(first, q->s), b = std::min(last, q->e);
+            if (a > b) continue;
+            // A block that reaches beyond the window is bounded by points outside it: only its halves tell.
+            if ((a == first && b == last) || blk.level == 0) {
+                double lo, hi;
+                bounds(levels_[blk.level][blk.j], q->cx, q->cy, &lo, &hi);
+                if (lo > q->loCut && hi < q->hiCut) continue;
+            }
+            if (blk.level == 0) {
+                for (int32_t i = a; i <= b; ++i) take(q, i);
+                if (beyond(*q)) return false;
+                continue;
+            }
+            stack[depth++] = {blk.level - 1, 2 * blk.j + 1};
+            stack[depth++] = {blk.level - 1, 2 * blk.j};
         }
-        if (level == 0) {
-            for (int32_t i = a; i <= b; ++i) take(q, i);
-            return !beyond(*q);
-        }
-        return extremesIn(q, level - 1, 2 * j) && extremesIn(q, level - 1, 2 * j + 1);
+        return true;
     }
 
     const TaggedPoint* p_ = nullptr;
