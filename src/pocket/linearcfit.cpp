@@ -491,17 +491,17 @@ double fitCircleIn(const TaggedPoint* p, int32_t s, int32_t e, double tol, doubl
         // Either probe may come back as infinity when it cannot beat the best, which decides the same.
         const double fp = spreadOf(p, s, e, cx + sx, cy + sy, &rp, pass, best);
         const double fm = spreadOf(p, s, e, cx - sx, cy - sy, &rm, pass, best);
+        // A probe that beats the best was measured in full: its radius is the new centre's.
         if (fp < best && fp <= fm) {
-            cx += sx, cy += sy, best = fp;
+            cx += sx, cy += sy, best = fp, r = rp;
         } else if (fm < best) {
-            cx -= sx, cy -= sy, best = fm;
+            cx -= sx, cy -= sy, best = fm, r = rm;
         } else {
             counter *= 0.5;
             sx *= 0.5;
             sy *= 0.5;
         }
     }
-    spreadOf(p, s, e, cx, cy, &r, pass);
     *centre = {cx, cy};
     *radius = r;
     if (maxRadius < minRadius) maxRadius = 2 * minRadius;
