@@ -1,7 +1,8 @@
-// The whole pocket run through the host entry: a 1000-element outer contour
-// (lines along a wavy ellipse) with five islands (two circles of two arcs and
-// three polygons), cut in ten infeed planes, its POF output written to a file.
-// The peak resident memory of the process is reported beside the time.
+// The whole pocket run through the host entry, its POF output written to a
+// file, in ten infeed planes: a 1000-line outer contour along a wavy ellipse
+// with five islands (two circles of two arcs and three polygons), and a round
+// pocket of 30 000 lines, whose rings the arc refit turns into long arcs. The
+// peak resident memory of the process is reported beside the time.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -42,13 +43,15 @@ std::string circleContour(int id, double cx, double cy, double r) {
     return s.str();
 }
 
+const char* kHead = "kVX-Exchange-File\nkVX-Version: 1.0\npocket\ncontours\nv surface(0)\nv depth(10)\n";
+
 std::string pocketFile() {
     std::vector<std::pair<double, double>> outer;
     for (int i = 0; i < 1000; ++i) {
         const double a = 2 * M_PI * i / 1000, r = 1 + 0.03 * std::sin(12 * a);
         outer.push_back({150 + 140 * r * std::cos(a), 100 + 90 * r * std::sin(a)});
     }
-    std::string text = "kVX-Exchange-File\nkVX-Version: 1.0\npocket\ncontours\nv surface(0)\nv depth(10)\n";
+    std::string text = kHead;
     text += polygonContour(1, outer);
     text += circleContour(2, 70, 100, 12);
     text += circleContour(3, 230, 100, 12);
@@ -56,6 +59,15 @@ std::string pocketFile() {
     text += polygonContour(5, {{130, 130}, {130, 150}, {170, 150}, {170, 130}});
     text += polygonContour(6, {{140, 90}, {150, 110}, {160, 90}});
     return text;
+}
+
+std::string roundFile(int elements) {
+    std::vector<std::pair<double, double>> outer;
+    for (int i = 0; i < elements; ++i) {
+        const double a = 2 * M_PI * i / elements;
+        outer.push_back({150 + 100 * std::cos(a), 100 + 100 * std::sin(a)});
+    }
+    return kHead + polygonContour(1, outer);
 }
 
 const char* kJob =
@@ -70,7 +82,7 @@ double maxRssMb() {
     return u.ru_maxrss / 1024.0;
 }
 
-void BM_PocketRun(benchmark::State& state) {
+void runJob(benchmark::State& state, const std::string& pocket) {
     char folder[] = "/tmp/pocketbenchXXXXXX";
     if (!mkdtemp(folder)) {
         state.SkipWithError("no temporary folder");
@@ -78,7 +90,7 @@ void BM_PocketRun(benchmark::State& state) {
     }
     const std::filesystem::path home = std::filesystem::current_path();
     std::filesystem::current_path(folder);
-    std::ofstream("bench.kvx") << pocketFile();
+    std::ofstream("bench.kvx") << pocket;
     std::ofstream("bench.pcf") << kJob;
     coreSetModuleFolder(moduleFileName().c_str());
     char arg[] = "-Sbench";
@@ -96,7 +108,16 @@ void BM_PocketRun(benchmark::State& state) {
     std::filesystem::current_path(home);
     std::filesystem::remove_all(folder);
 }
+
+void BM_PocketRun(benchmark::State& state) {
+    runJob(state, pocketFile());
+}
 BENCHMARK(BM_PocketRun)->Unit(benchmark::kMillisecond);
+
+void BM_PocketRunRound(benchmark::State& state) {
+    runJob(state, roundFile(static_cast<int>(state.range(0))));
+}
+BENCHMARK(BM_PocketRunRound)->Arg(10000)->Arg(30000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -305,6 +305,17 @@ int InputReader::run() {
             }
         }
     }
+    // The reader stops at the end of the file and at a record it cannot take. A contour or scope left
+    // open, or a stop before the end, means the file broke off or is damaged: what it held from there on
+    // is lost, and a part of a job is not machined as the whole.
+    if (contourLevel_ >= 0) {
+        pocketError(kPocketErrOpenContour);
+        return 0;
+    }
+    if (level_ > 0 || !feof(file_)) {
+        sendError(record_, std::to_string(kPocketMsgOpenFailed) + ",(" + fileName + ")");
+        return 0;
+    }
     if (frameGiven_ && framePairGetFlag(5)) {
         const Vec3 o{frame_[0][0], frame_[0][1], frame_[0][2]}, x{frame_[1][0], frame_[1][1], frame_[1][2]};
         const Vec3 y{frame_[2][0], frame_[2][1], frame_[2][2]}, z{frame_[3][0], frame_[3][1], frame_[3][2]};

@@ -24,7 +24,9 @@ void pocketKernelInit();  // tolerances and the tool line's further words back t
 // Resets the kernel from a tool line ("TI0.0 R2.5 ZM0.4 XA1 YA2"): 0, or -1 with 3040 when the
 // tool radius is below 1e-4. A step factor outside [0, 1) sends 3201 and becomes 0.5.
 int pocketStateReset(const char* toolLine);
-int pocketReadInput(CycleRecord* record, int which);  // 1, or 0 after an error record
+// 1, or 0 after an error record; a file that breaks off within a contour sends 3011, one that breaks off
+// elsewhere or holds a record the reader cannot take "6,(name)", as one that cannot be opened.
+int pocketReadInput(CycleRecord* record, int which);
 // "toolReference" "center": how far the tool's reference lies above its tip.
 double toolReferenceOffset(const CycleRecord* record);
 int32_t contourMergeCollinear(ContourElement* elements, int32_t count);

@@ -18,29 +18,38 @@ namespace {
 constexpr double kDegree = 3.141592653589793 / 180.0;
 constexpr double kMinToolRadius = 1e-4;
 
-// The value of one variable of the run, when it is set.
+// The value of one variable of the run, when it is set. The first key whose value was read as a number
+// that is not finite ("nan", "inf") is kept, or one refused by refuse().
 class Keys {
   public:
     explicit Keys(const KvList* vars) : vars_(vars) {}
     bool get(const char* key) {
         char* v = kvListGet(vars_, key, nullptr);
         if (!v) return false;
+        key_ = key;
         value_ = v;
         free(v);
         return true;
     }
     const std::string& value() const { return value_; }
     bool is(const char* word) const { return value_ == word; }
-    double number() const {
+    double number() {
         CycleKeywordValue v;
         convertKeywordValue(kParseNumber, value_.c_str(), &v);
+        if (!std::isfinite(v.number[0])) refuse(key_);
         return v.number[0];
     }
-    double magnitude() const { return std::fabs(number()); }
+    double magnitude() { return std::fabs(number()); }
     int32_t flag(const char* word) const { return is(word) ? 1 : 0; }
+    void refuse(const char* key) {
+        if (!refused_) refused_ = key;
+    }
+    const char* refused() const { return refused_; }
 
   private:
     const KvList* vars_;
+    const char* key_ = nullptr;
+    const char* refused_ = nullptr;
     std::string value_;
 };
 
@@ -71,8 +80,8 @@ int32_t listedWord(CycleRecord* record, const std::string& word, const char* con
     return 0;
 }
 
-void missingKey(CycleRecord* record, const char* key) {
-    std::string text = std::to_string(kPocketMsgKeyMissing) + ",(" + key + ")";
+void keyError(CycleRecord* record, int number, const char* key) {
+    std::string text = std::to_string(number) + ",(" + key + ")";
     ncEmitText(record, 0, 102, "error", text.c_str());
 }
 
@@ -88,29 +97,37 @@ int pocketReadKeys(CycleRecord* record) {
     if (key.get("geoSource")) {
         storeText(p.geoSource, key.value(), "geoSource");
     } else if (!*p.geoSource) {
-        missingKey(record, "geoSource");
+        keyError(record, kPocketMsgKeyMissing, "geoSource");
         return 0;
     }
     if (!key.get("toolDiameter")) {
-        missingKey(record, "toolDiameter");
+        keyError(record, kPocketMsgKeyMissing, "toolDiameter");
         return 0;
     }
-    p.toolDiameter = key.magnitude();
-    // The step factor and the kernel's tool radius are divided out of the diameter.
-    if (p.toolDiameter / 2 < kMinToolRadius) {
+    // The step factor and the kernel's tool radius are divided out of the diameter; a negative one is
+    // no tool, not the magnitude of one.
+    const double diameter = key.number();
+    if (!(diameter / 2 >= kMinToolRadius)) {
         pocketError(kPocketErrToolRadius);
         return 0;
     }
+    p.toolDiameter = diameter;
 
     if (key.get("clearancePlane")) p.clearancePlane = key.number();
     if (key.get("clearanceDistance")) p.clearanceDistance = key.number();
     if (key.get("planeFeedrate")) p.planeFeedrate = key.magnitude();
     if (key.get("zFeedrate")) p.zFeedrate = key.magnitude();
     if (key.get("planeAllowance")) p.planeAllowance = key.number();
-    if (key.get("infeedLength")) p.infeedLength = key.number();
-    if (key.get("infeedFactor")) p.infeedLength = key.number() * p.toolDiameter;
+    // A step width that is not positive machines nothing but the first ring.
+    const char* step = nullptr;
+    if (key.get("infeedLength")) p.infeedLength = key.number(), step = "infeedLength";
+    if (key.get("infeedFactor")) p.infeedLength = key.number() * p.toolDiameter, step = "infeedFactor";
+    if (step && !(p.infeedLength > 0)) key.refuse(step);
     if (key.get("epsilon")) p.epsilon = key.magnitude();
-    if (key.get("infeedDepth")) p.infeedDepth = key.magnitude();
+    if (key.get("infeedDepth")) {
+        p.infeedDepth = key.number();
+        if (p.infeedDepth < 0) key.refuse("infeedDepth");
+    }
     if (key.get("surface")) b.oberfl = p.surface = key.number();
     if (key.get("depth")) b.tief = p.depth = key.magnitude();
     if (key.get("rifSource")) {
@@ -246,5 +263,9 @@ int pocketReadKeys(CycleRecord* record) {
         k.trochoidSteps = std::isfinite(n) && std::fabs(n) < 1e9 ? static_cast<int32_t>(n) : 0;
     }
     if (key.get("arcCorrection")) k.arcCorrection = key.is("false") ? 0 : 1;
+    if (key.refused()) {
+        keyError(record, kPocketMsgBadValue, key.refused());
+        return 0;
+    }
     return 1;
 }

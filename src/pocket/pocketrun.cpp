@@ -21,6 +21,7 @@
 #include "pocket/contourorient.h"
 #include "pocket/elemprim.h"
 #include "pocket/gcodefile.h"
+#include "pocket/inputcheck.h"
 #include "pocket/islands.h"
 #include "pocket/nesting.h"
 #include "pocket/planecheck.h"
@@ -294,7 +295,17 @@ int ccpReadParameters(CycleRecord* record) {
     // Defaults that hold unless a key of this run names them.
     p.filletRadius = b.filletRadius = k.filletRadiusLimit = 0;
     p.reduceContours = 1;
-    if (!pocketReadKeys(record)) return fail(record);
+    // A refused job leaves the parameters as it found them: none of its values (a "nan" among them)
+    // stays behind for a later job that leaves the key out.
+    const CcpParams keptParams = p;
+    const RifBlock keptBlock = b;
+    const PocketKernel keptKernel = k;
+    if (!pocketReadKeys(record)) {
+        p = keptParams;
+        b = keptBlock;
+        k = keptKernel;
+        return fail(record);
+    }
     if (!hasVariable(record, "infeedLength") && !hasVariable(record, "infeedFactor"))
         p.infeedLength = p.toolDiameter / 2;
     if (p.evaluateRif) p.generateRif = b.genRif = 0;
@@ -393,6 +404,12 @@ int ccpPrepareGeometry(CycleRecord* record) {
         p.retractPlane = p.clearancePlane;
     if ((p.inch || k.toolRadius < 1.001) && !ccpScaleGeometry(record)) return fail(record);
     if (p.stock == kCcpStockOnly) p.oriAutomatic = 1;
+    // Nothing to machine, or contours that are no pocket outline, end the job before any output.
+    if (clistCount("INPUT") == 0) {
+        pocketError(kPocketErrEmptyInput);
+        return fail(record);
+    }
+    if (!inputCheckContours("INPUT")) return fail(record);
     if (p.evaluateRif && !p.useReferenceDiameter && gcodeFileRead(nullptr, nullptr) == 2) {
         k.wantedOrientation = p.orientation;
         p.oriAutomatic = 0;
@@ -401,6 +418,10 @@ int ccpPrepareGeometry(CycleRecord* record) {
     if (p.infeedDepth < p.epsilon) p.infeedDepth = 10000.0;
     k.nestingReordered = 0;
     if (p.oriAutomatic == 2) {
+        // Where the nesting alone tells pockets from islands, contours that cross each other, or an
+        // island outside every pocket, would be cut as pockets of their own. Stock contours may cross
+        // the pocket: they mark its open sides.
+        if (p.stock == 0 && !inputCheckNesting("INPUT")) return fail(record);
         // A start level of an earlier run must not start this one.
         p.firstLevel = 1;
         int32_t reordered = 0;
@@ -423,6 +444,10 @@ int ccpPrepareGeometry(CycleRecord* record) {
         return fail(record);
     if (p.oriAutomatic == 2) k.wantedOrientation = p.orientation;
     if (!prepareInput()) return fail(record);
+    if (clistCount("INPUT") == 0) {
+        pocketError(kPocketErrEmptyInput);
+        return fail(record);
+    }
     if (*p.clamps && !prepareClamps()) return fail(record);
     if (p.oriAutomatic == 1 && inputIslandsInside("INPUT") != 1) return fail(record);
     k.openMode = p.stock;
@@ -452,7 +477,8 @@ int ccpCycleEnd(CycleRecord* record) {
     if (jobId >= 1 && jobId <= INT32_MAX)
         ncBlockEndId(record, static_cast<uint32_t>(jobId), nullptr, nullptr);
     ncEmitText(record, 0, 104, "cycleEnd", record->title);
-    // The host reads the outcome from the status word, not from its own signal word.
-    if (pocketLastError() != 0 || ccpRunFailed()) record->status = kStatusFailed;
+    // The host reads the outcome from the status word, not from its own signal word; a cancelled run
+    // stays cancelled.
+    if (!ccpRunCancelled() && (pocketLastError() != 0 || ccpRunFailed())) record->status = kStatusFailed;
     return 1;
 }

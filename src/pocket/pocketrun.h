@@ -45,4 +45,6 @@ int32_t ccpLevelNearestStart(const char* list, const Vec2* point);
 // A plane driver or kernel step of this run failed (the host then sees status 1).
 void ccpNoteFailure();
 int ccpRunFailed();  // 1 after ccpNoteFailure in this run
+// 1 when the host's cancel stopped this run between planes (the host then sees status 100).
+int ccpRunCancelled();
 void pocketRunResetState();

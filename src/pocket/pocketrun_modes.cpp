@@ -41,8 +41,26 @@
 namespace {
 
 constexpr int32_t kLevelRows = 12000;
+constexpr int kRunCancelled = -2;  // a mode stopped at the host's request
+constexpr const char* kMsgUserCancel = "821";
 
 int gFailed = 0;
+int gCancelled = 0;
+
+// The abort hook of the pocket run: the host asks the current pocket record to stop with 100 (or 104).
+int pocketAbortHook() {
+    const CycleRecord* record = pocketRecord();
+    if (!record) return 0;
+    const int32_t signal = record->hostSignal.load();
+    return signal == kSignalCancel ? 1 : signal == kSignalBreak ? 2 : 0;
+}
+
+// Polled before every level and plane (and rest pocket): once the host has asked, the run
+// machines nothing more.
+bool cancelRequested() {
+    if (!gCancelled && callAbortHook() != 0) gCancelled = 1;
+    return gCancelled != 0;
+}
 
 // The step factor of a finished ring loop only: machined without the refinements.
 // A strategy may clear its own flags for the plane it machines; every plane starts from the run's.
@@ -135,6 +153,7 @@ int runByLevels(CycleRecord* record, int32_t wanted, int32_t orientation, double
         step = -1;
     }
     for (int32_t level = from; step > 0 ? level <= to : level >= to; level += step) {
+        if (cancelRequested()) return kRunCancelled;
         p.infeedDepth = infeed;
         k.levelsLeft = p.deepestLevel - level;
         Tables t;
@@ -147,6 +166,7 @@ int runByLevels(CycleRecord* record, int32_t wanted, int32_t orientation, double
         if (!t.planes) return 0;
         const int32_t levelBlock = blockCounterNext();
         for (int32_t s = 0; s + 1 < t.planes->used; ++s) {
+            if (cancelRequested()) return kRunCancelled;
             setSlab(t.planes, s);
             const double z = t.planes->z[s + 1];
             if (!clistCreate("MAIN")) return noList(record);
@@ -212,6 +232,7 @@ int runAllContours(CycleRecord* record, int32_t wanted) {
     k.levelsLeft = 0;
     const int32_t block = blockCounterNext();
     for (int32_t s = 0; s + 1 < t.planes->used; ++s) {
+        if (cancelRequested()) return kRunCancelled;
         setSlab(t.planes, s);
         const int m = mainByOrientation(record, t.table, t.planes->z[s + 1], wanted);
         if (m < 0) return noList(record);
@@ -231,6 +252,7 @@ int runAllContours(CycleRecord* record, int32_t wanted) {
 // Mode C: rest machining of the whole input.
 int runRestOfInput(CycleRecord* record) {
     const CcpParams& p = kvCCPParams;
+    if (cancelRequested()) return kRunCancelled;
     if (!clistCreate("MAIN")) return noList(record);
     for (int32_t i = 0; i < clistCount("INPUT"); ++i) {
         if (p.singleContour >= 0 && i != p.singleContour) continue;
@@ -246,7 +268,7 @@ int runRestOfInput(CycleRecord* record) {
         noteResult(pocketRestMaterial(nullptr, 0));
     }
     clistFree("MAIN");
-    return 1;
+    return gCancelled ? kRunCancelled : 1;
 }
 
 // Mode A: rest of a G-code contour file's reference tool, level by level.
@@ -264,7 +286,11 @@ int runGcodeRest(CycleRecord* record) {
         if (!copyContour("INPUT", i, "TEMP", -1)) return noList(record);
     }
     int result = 1;
-    for (int32_t level = p.firstLevel; level <= p.deepestLevel && result; ++level) {
+    for (int32_t level = p.firstLevel; level <= p.deepestLevel && result == 1; ++level) {
+        if (cancelRequested()) {
+            result = kRunCancelled;
+            break;
+        }
         k.levelsLeft = p.deepestLevel - level;
         Tables t;
         t.table = levelTableCreate(kLevelRows);
@@ -286,6 +312,10 @@ int runGcodeRest(CycleRecord* record) {
             break;
         }
         for (int32_t s = 0; s + 1 < t.planes->used; ++s) {
+            if (cancelRequested()) {
+                result = kRunCancelled;
+                break;
+            }
             setSlab(t.planes, s);
             k.planeTop = p.surface;
             k.planeDepth = p.depth;
@@ -312,14 +342,14 @@ int runGcodeRest(CycleRecord* record) {
             noteResult(pocketRestMaterial("REST", radius));
             clistFree("MAIN");
         }
-        if (k.pocketWise && result) {
+        if (k.pocketWise && result == 1) {
             ccpReorderPocketGroups("POCKET");
             if (!ccpPocketWise("POCKET")) gFailed = 1;
-            clistFree("POCKET");
         }
+        if (k.pocketWise) clistFree("POCKET");
     }
     clistFree("TEMP");
-    return result;
+    return result == 1 && gCancelled ? kRunCancelled : result;
 }
 
 // Nothing the planes of an earlier run left behind (the header already written,
@@ -359,6 +389,7 @@ int ccpRunPocket(CycleRecord* record) {
     resetPlaneFamilies();
     trochoidInstall();
     blockNumberingInit();
+    setAbortHook(pocketAbortHook);
     int result;
     if (p.evaluateRif && p.oriAutomatic == 2)
         result = runGcodeRest(record);
@@ -371,6 +402,14 @@ int ccpRunPocket(CycleRecord* record) {
     if (!result) {
         setCycleStatus(record, -1);
         return 0;
+    }
+    // A cancel that came during the last plane is answered too: the host asked, and every plane it
+    // gets is whole.
+    if (result == 1 && cancelRequested()) result = kRunCancelled;
+    if (result == kRunCancelled) {
+        // Stopped between planes: what was written stays whole, and the run ends as any run does.
+        ncError(record, kMsgUserCancel);
+        setCycleStatus(record, kRunCancelled);
     }
     blockValuesEmit();
     if (*p.clamps) clistFree("CLAMPS");
@@ -395,6 +434,8 @@ int ccpMachinePlanes(int32_t orientation) {
     if (!t.planes) return 0;
     const int32_t block = blockCounterNext();
     for (int32_t s = 0; s + 1 < t.planes->used; ++s) {
+        // A cancel ends the rest machining's planes quietly; the run sees it at its next level or plane.
+        if (cancelRequested()) return 1;
         setSlab(t.planes, s);
         const int m = mainByOrientation(record, t.table, t.planes->z[s + 1], orientation);
         if (m <= 0) {
@@ -412,7 +453,7 @@ int ccpMachinePlanes(int32_t orientation) {
 int ccpPocketWise(const char* list) {
     CcpParams& p = kvCCPParams;
     PocketKernel& k = pocketKernel();
-    for (int32_t g = clistCount(list) > 0 ? 0 : -1; g >= 0;) {
+    for (int32_t g = clistCount(list) > 0 ? 0 : -1; g >= 0 && !cancelRequested();) {
         const int32_t next = ccpNextGroup(g, list);
         const int32_t end = next < 0 ? clistCount(list) : next;
         if (!clistCreate("INPUT")) return noList(pocketRecord());
@@ -452,6 +493,11 @@ int ccpRunFailed() {
     return gFailed;
 }
 
+int ccpRunCancelled() {
+    return gCancelled;
+}
+
 void pocketRunResetState() {
     gFailed = 0;
+    gCancelled = 0;
 }

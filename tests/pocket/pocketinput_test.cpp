@@ -75,7 +75,7 @@ TEST(PocketInput, ScaleFollowsTheToolRadius) {
 TEST(PocketInput, KeysFillTheRecord) {
     PocketErrors errors;
     setVars({{"geoSource", "part.kvx"},
-             {"toolDiameter", "-10"},
+             {"toolDiameter", "10"},
              {"frame", "1,2,3,4,5,6"},
              {"frameOn", "true"},
              {"leavingType", "foo"},

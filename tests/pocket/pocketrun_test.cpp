@@ -445,8 +445,12 @@ TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
     for (const auto& c : cases) {
         Phases ph;
         const std::string file = ph.writeBox();
-        for (const auto& [key, value] : std::vector<std::pair<const char*, std::string>>{
-                 {"*TMP_DIR", ph.tmp.path()}, {"*KVX", file}, {"*FRRADIUS", "5"}, {"*TOOL_REFERENCE", "T7"}})
+        for (const auto& [key, value] :
+             std::vector<std::pair<const char*, std::string>>{{"*TMP_DIR", ph.tmp.path()},
+                                                              {"*KVX", file},
+                                                              {"*FRRADIUS", "5"},
+                                                              {"*HORIZUSTEL", "0.5"},
+                                                              {"*TOOL_REFERENCE", "T7"}})
             kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
         if (c.entry) kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, "*TREF_T7", c.entry, 21);
         pocketSetRecord(&kvCCP);
@@ -478,4 +482,197 @@ TEST(PocketRun, TallIslandOfADeeperPocketIsKeptInTheUpperLevel) {
     Shape upper{boxPoints(0, 0, 100, 60), {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}}};
     EXPECT_LT(sweptOutside(passes(), 5, wkt(upper)), 1e-3);
 #endif
+}
+
+namespace {
+
+// The host of a cancelled run: every record kept, and the signal word written when the record
+// numbered `at` arrives (counting from 0).
+struct CancellingHost {
+    size_t at;
+    int32_t signal;
+    std::vector<Out> out;
+    static int listen(KvCycle* cycle, int32_t channel, const void* bytes, void* user) {
+        auto* host = static_cast<CancellingHost*>(user);
+        if (host->out.size() == host->at) kvCSsetSignal(cycle, host->signal);
+        host->out.push_back(pocketnctest::decode(channel, static_cast<const NcRecord*>(bytes)));
+        return 1;
+    }
+};
+
+}  // namespace
+
+// A host's cancel, at the first record or within a plane, ends the run between planes: the plane in hand
+// is written whole, no further plane starts, and the run closes as every run does (message 821, the
+// block values of the planes written, the move up to the clearance plane, the cycle end) with status
+// 100. Nothing follows the cycle end, and the next run, with the signal word cleared, is whole again.
+TEST(PocketRun, HostCancelStopsBetweenPlanes) {
+    Job job;
+    kvCCP.hostSignal = 0;
+    ASSERT_EQ(job.run(job.pcf), 0);
+    const std::vector<Out> full = job.out;
+    // The run slot's first record (the pocket header) and the last record of each plane (its retract
+    // after the block end).
+    size_t runStart = 0;
+    while (runStart < full.size() && full[runStart].channel != 10) ++runStart;
+    std::vector<size_t> planeEnds;
+    for (size_t i = 0; i + 1 < full.size(); ++i)
+        if (full[i].type == 5002 && full[i + 1].type == 3102) planeEnds.push_back(i + 1);
+    ASSERT_EQ(planeEnds.size(), 2u);  // the example's two planes
+    const struct {
+        size_t at;
+        int32_t signal;
+        size_t planes;  // planes written whole
+        std::vector<int> close;
+    } cases[] = {
+        {0, 100, 0, {3102, 104}},
+        {runStart - 1, 100, 0, {3102, 104}},
+        {runStart, 100, 1, {5003, 3102, 104}},
+        {planeEnds[0] - 10, 104, 1, {5003, 3102, 104}},
+        {planeEnds[0] + 1, 100, 2, {5003, 3102, 104}},
+    };
+    for (const auto& c : cases) {
+        kvCCP.hostSignal = 0;
+        writeText("run.pcf", job.pcf);
+        CancellingHost host{c.at, c.signal, {}};
+        char arg[] = "-Srun";
+        char* argv[] = {arg, nullptr};
+        HostCallbacks cb{CancellingHost::listen, &host, nullptr, nullptr, nullptr, nullptr};
+        ASSERT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
+        EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), 100) << c.at;
+        const std::vector<Out>& got = host.out;
+        // The records are the whole run's up to the end of the last plane written, then message 821.
+        const size_t cancel = c.planes == 0 ? runStart : planeEnds[c.planes - 1] + 1;
+        ASSERT_LT(cancel, got.size()) << c.at;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + cancel, full.begin())) << c.at;
+        EXPECT_EQ(got[cancel].type, 101) << c.at;
+        EXPECT_EQ(got[cancel].value, "821") << c.at;
+        std::vector<int> close;
+        for (size_t i = cancel + 1; i < got.size(); ++i) close.push_back(got[i].type);
+        EXPECT_EQ(close, c.close) << c.at;
+        EXPECT_EQ(got.back().value, kvCCP.title);
+    }
+    // The other run modes (all contours at once, rest of the whole input, rest of a contour file's
+    // rings) stop at their first plane as well.
+    const std::vector<std::vector<std::string>> modes = {{"oriAutomatic := single"},
+                                                         {"referenceDiameter := 30"},
+                                                         {"referenceDiameter := 30", "evaluateRif := true"}};
+    for (const auto& lines : modes) {
+        ccpParamsResetState();
+        kvCCP.hostSignal = 0;
+        std::string text = job.pcf, mode;
+        for (const std::string& line : lines) {
+            text = Job::edit(text, line.substr(0, line.find(' ')), line);
+            mode += line + "; ";
+        }
+        writeText("run.pcf", text);
+        CancellingHost host{0, 100, {}};
+        char arg[] = "-Srun";
+        char* argv[] = {arg, nullptr};
+        HostCallbacks cb{CancellingHost::listen, &host, nullptr, nullptr, nullptr, nullptr};
+        ASSERT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
+        EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), 100) << mode;
+        std::vector<int> close;
+        for (const Out& o : host.out)
+            if (o.channel == 31 || o.channel == 10 || o.channel == 12 || !close.empty() || o.value == "821")
+                close.push_back(o.type);
+        EXPECT_EQ(close, (std::vector<int>{101, 3102, 104})) << mode;
+    }
+    ccpParamsResetState();
+    kvCCP.hostSignal = 0;
+    EXPECT_EQ(job.run(job.pcf), 0);
+    EXPECT_TRUE(job.out == full);
+    expectNoLeaks();
+}
+
+namespace {
+
+// Reversed: an island's way round.
+std::vector<Vec2> reversed(std::vector<Vec2> p) {
+    std::reverse(p.begin(), p.end());
+    return p;
+}
+
+}  // namespace
+
+// Input that is no pocket to cut, each after a whole job of the example so that nothing of that one
+// carries over: the numbered message (the pocket error's where one fits), status 1 and no path record
+// (no pocket header, block or move) before the cycle end. Parameters are refused when they are no
+// number, when the step width is not positive or when a length is negative; contours when one crosses
+// itself or is flat, when they cross each other or an island lies outside the pocket, when there is
+// none, or when the file breaks off.
+TEST(PocketRun, BadInputIsRefusedBeforeAnyPath) {
+    Job job;
+    const std::string example = readText("pocket.kvx");
+    const std::string box = kvxText({{boxPoints(0, 0, 100, 60)}});
+    const struct {
+        std::string contours;  // empty: the example's
+        std::vector<std::string> lines;
+        std::string message;
+    } cases[] = {
+        {kvxText({{{{0, 0}, {100, 60}, {100, 0}, {0, 60}}}}), {}, "1102"},  // a bow-tie
+        {kvxText({{boxPoints(0, 0, 100, 60)}, {reversed(boxPoints(150, 10, 170, 30))}}), {}, "1115"},
+        {kvxText({{boxPoints(0, 0, 100, 60)}, {reversed(boxPoints(80, 20, 130, 40))}}), {}, "1115"},
+        {kvxText({{{{0, 0}, {50, 0}, {100, 0}, {50, 0}}}}), {}, "1102"},  // encloses nothing
+        {kvxText({}), {}, "1106"},
+        {example.substr(0, example.find("o L(x[30/50]") + 10), {}, "1102"},  // breaks off in a contour
+        {box + "o Note()\n{\n v text(a", {}, "6,(bad.kvx)"},                 // ... after the contours
+        {"", {"toolDiameter := -10"}, "1511"},
+        {"", {"depth := nan"}, "2,(depth)"},
+        {"", {"infeedFactor :=", "infeedLength := 0"}, "2,(infeedLength)"},
+        {"", {"infeedFactor :=", "infeedLength := -1"}, "2,(infeedLength)"},
+        {"", {"infeedDepth := -4"}, "2,(infeedDepth)"},
+        {"", {"infeedFactor := 0"}, "2,(infeedFactor)"},
+        {"", {"infeedFactor := nan"}, "2,(infeedFactor)"},
+    };
+    for (const auto& c : cases) {
+        kvCCP.hostSignal = 0;
+        ASSERT_EQ(job.run(job.pcf), 0);
+        ASSERT_FALSE(job.channel(31).empty());
+        writeText("bad.kvx", c.contours.empty() ? example : c.contours);
+        std::string text = job.with("geoSource", "geoSource := \"bad.kvx\"");
+        for (const std::string& line : c.lines) {
+            const std::string key = line.substr(0, line.find(' '));
+            text = Job::edit(text, key, line.back() == '=' ? "" : line);
+        }
+        EXPECT_EQ(job.run(text), 1) << c.message;
+        int sent = 0;
+        for (const Out& o : job.channel(0)) sent += (o.type == 101 || o.type == 102) && o.value == c.message;
+        EXPECT_EQ(sent, 1) << c.message;
+        for (const int ch : {10, 12, 31}) EXPECT_TRUE(job.channel(ch).empty()) << c.message << " " << ch;
+        EXPECT_EQ(job.out.back().type, 104) << c.message;
+    }
+    expectNoLeaks();
+}
+
+// Pockets the input checks must leave alone: an island 0.02 from a wall, one well inside, a round one of
+// two arcs beside it, a deeper pocket in the floor with an island of its own, a second pocket beside the
+// first, a negative depth (its magnitude) and an infeed depth of 0 (one plane): each is cut, status 0.
+TEST(PocketRun, InputChecksPassValidPockets) {
+    Job job;
+    const std::string round =
+        "o Contour[9]()\n{\n v depth(6)\n o A(o[-] x[85/65/75] y[30/30/30])\n"
+        " o A(o[-] x[/85/75] y[/30/30])\n}\n";
+    const struct {
+        std::string contours;
+        std::string line;
+    } cases[] = {
+        {kvxText({{boxPoints(0, 0, 100, 60)}, {reversed(boxPoints(0.02, 20, 30, 40))}}), ""},
+        {kvxText({{boxPoints(0, 0, 100, 60)}, {reversed(boxPoints(40, 20, 60, 40))}}) + round, ""},
+        {kvxText({{boxPoints(0, 0, 100, 60), "v surface(0)\n v depth(8)"},
+                  {boxPoints(20, 10, 80, 50), "v surface(-8)\n v depth(4)"},
+                  {reversed(boxPoints(45, 25, 55, 35)), "v surface(-8)\n v depth(4)"}}),
+         ""},
+        {kvxText({{boxPoints(0, 0, 100, 60)}, {boxPoints(120, 0, 200, 60)}}), ""},
+        {kvxText({{boxPoints(0, 0, 100, 60)}}), "depth := -8"},
+        {kvxText({{boxPoints(0, 0, 100, 60)}}), "infeedDepth := 0"},
+    };
+    for (const auto& c : cases) {
+        kvCCP.hostSignal = 0;
+        writeText("good.kvx", c.contours);
+        std::string text = job.with("geoSource", "geoSource := \"good.kvx\"");
+        if (!c.line.empty()) text = Job::edit(text, c.line.substr(0, c.line.find(' ')), c.line);
+        EXPECT_EQ(job.run(text), 0) << c.contours << c.line;
+        EXPECT_FALSE(job.channel(31).empty()) << c.contours << c.line;
+    }
 }

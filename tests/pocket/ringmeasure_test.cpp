@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "plainfit_util.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
 #include "pocket/linearcfit.h"
@@ -29,34 +30,6 @@ std::vector<ContourElement> wavyRing(int n, double r) {
         ring.push_back(lineElem(r0 * std::cos(a0), r0 * std::sin(a0), r1 * std::cos(a1), r1 * std::sin(a1)));
     }
     return ring;
-}
-
-// The circle fit's pattern search over the plain spread of hypot distances.
-double plainFit(const std::vector<TaggedPoint>& p, Vec2* c) {
-    auto spread = [&](double x, double y) {
-        double lo = 1e300, hi = -1;
-        for (const TaggedPoint& q : p) {
-            lo = std::min(lo, std::hypot(q.x - x, q.y - y));
-            hi = std::max(hi, std::hypot(q.x - x, q.y - y));
-        }
-        return 0.5 * (hi - lo);
-    };
-    const TaggedPoint &s = p.front(), &e = p.back();
-    const double chord = std::hypot(e.x - s.x, e.y - s.y);
-    double cx = 0.5 * (s.x + e.x), cy = 0.5 * (s.y + e.y), sx = -(e.y - s.y) / chord * 10,
-           sy = (e.x - s.x) / chord * 10, counter = 10, best = spread(cx, cy);
-    for (int round = 0; round < 750 && counter >= 0.000001; ++round) {
-        const double fp = spread(cx + sx, cy + sy), fm = spread(cx - sx, cy - sy);
-        if (fp < best && fp <= fm) {
-            cx += sx, cy += sy, best = fp;
-        } else if (fm < best) {
-            cx -= sx, cy -= sy, best = fm;
-        } else {
-            counter *= 0.5, sx *= 0.5, sy *= 0.5;
-        }
-    }
-    *c = {cx, cy};
-    return best;
 }
 
 }  // namespace

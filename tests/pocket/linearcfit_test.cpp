@@ -1,0 +1,169 @@
+#include "pocket/linearcfit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "geometry/rng.h"
+#include "plainfit_util.h"
+
+namespace {
+
+// The arc pass as the fitter's contract words it, with plain scans throughout: a window of four points
+// grown while its circle is accepted, the circle of each window found afresh by the pattern search over
+// the spread of the hypot distances, and the shape test walked over all of the window's chords.
+struct PlainArcPass {
+    std::vector<TaggedPoint>& p;
+    double tol;
+    int lastFailure = kFitOk;
+
+    // The failure code of the shape test, or -1 for a turn of more than 30 degrees.
+    int shape(int s, int e, double r) const {
+        double total = 0, shortest = 1e300, lo = 1e300, hi = 0, sagitta = 0, px = 0, py = 0;
+        bool prev = false;
+        for (int i = s; i < e; ++i) {
+            const double dx = p[i + 1].x - p[i].x, dy = p[i + 1].y - p[i].y, len = std::hypot(dx, dy);
+            total += len;
+            shortest = std::min(shortest, len);
+            const double half = len / (2 * r);
+            sagitta = std::max(sagitta, half >= 1 ? 1.0 : 1 - std::sqrt(1 - half * half));
+            if (len <= 0) continue;
+            const double ux = dx / len, uy = dy / len;
+            if (prev && ux * px + uy * py < 0.866) return -1;
+            if (prev)
+                lo = std::min(lo, std::fabs(px * uy - py * ux)),
+                hi = std::max(hi, std::fabs(px * uy - py * ux));
+            px = ux, py = uy, prev = true;
+        }
+        if (lo > hi) lo = hi = 0;
+        const double need =
+            std::sin(std::max(0.0, 0.2 * (total / r) / (e - s) - std::atan2(2 * tol, shortest)));
+        if (!(lo > need && hi > need)) return kFitUneven;
+        if (hi > 0.1) return kFitTooDense;
+        if (sagitta * r > tol) return kFitSagitta;
+        return total > 3.2 * r ? kFitTooLong : kFitOk;
+    }
+    bool fit(int s, int e, double* cx, double* cy) {
+        if (p[e].x == p[s].x && p[e].y == p[s].y) return false;
+        const std::vector<TaggedPoint> window(p.begin() + s, p.begin() + e + 1);
+        Vec2 c;
+        double r;
+        const double best = plainFit(window, &c);
+        plainSpread(window, c.x, c.y, &r);
+        *cx = c.x, *cy = c.y;
+        if (!(best < tol && r >= 0.1 && r <= 9999.9)) return false;
+        const int code = shape(s, e, r);
+        if (code != kFitOk) lastFailure = std::max(code, 0);
+        return code == kFitOk;
+    }
+    void write(int s, int e, double cx, double cy) {
+        const int m = s + std::max((e - s) / 4, 2);
+        const bool cw = (p[s].x - cx) * (p[m].y - cy) - (p[s].y - cy) * (p[m].x - cx) < 0;
+        p[s].startMark = kTagJoint;
+        p[s].kind = cw ? kTagArcCw : kTagArcCcw;
+        for (int i = s + 1; i < e; ++i) p[i].kind = kTagDropped;
+        p[s + 1].x = cx, p[s + 1].y = cy;
+        p[e].endMark = kTagJoint;
+    }
+    void run() {
+        const int count = static_cast<int>(p.size());
+        int s = 0, e = 3;
+        bool kept = false;
+        double kx = 0, ky = 0;
+        while (e < count) {
+            double cx, cy;
+            if (fit(s, e, &cx, &cy)) {
+                kept = true, kx = cx, ky = cy;
+                if (e == count - 1) {
+                    write(s, e, kx, ky);
+                    break;
+                }
+                ++e;
+            } else if (kept) {
+                write(s, e - 1, kx, ky);
+                kept = false, s = e - 1, e += 2;
+            } else {
+                ++s, ++e;
+            }
+        }
+    }
+};
+
+// A seeded chain of points: arcs of several radii and straight stretches, optionally with noise across
+// the chain, repeated points and far-off coordinates.
+std::vector<TaggedPoint> seededChain(int n) {
+    const double noise = rngBelow(3) == 0 ? 0.0 : 1e-9 * std::pow(10.0, rngBelow(7));
+    const double shift = rngBelow(4) == 0 ? 2e4 : 0.0;
+    std::vector<TaggedPoint> p;
+    double x = shift, y = -shift, heading = 2 * M_PI * rngUniform();
+    while (static_cast<int>(p.size()) < n) {
+        const int run = 20 + rngBelow(n);
+        // Long steps on tight arcs leave sagittas beyond the tolerance.
+        const double step = 0.005 + (rngBelow(3) == 0 ? 3.0 : 0.5) * rngUniform();
+        // A turn per point of 0 draws a line; otherwise an arc of radius step / turn.
+        const double turn = rngBelow(4) == 0 ? 0.0
+                                             : (rngUniform() - 0.5) * (rngBelow(2)   ? 0.02
+                                                                       : rngBelow(2) ? 0.2
+                                                                                     : 1.2);
+        for (int k = 0; k < run && static_cast<int>(p.size()) < n; ++k) {
+            const double off = noise * (rngUniform() - 0.5);
+            p.push_back(
+                {x - off * std::sin(heading), y + off * std::cos(heading), 0, kTagKept, kTagNone, kTagNone});
+            if (rngBelow(50) == 0) p.push_back(p.back());  // a repeated point: a chord of length 0
+            x += step * std::cos(heading);
+            y += step * std::sin(heading);
+            heading += turn;
+        }
+    }
+    p.resize(n);
+    return p;
+}
+
+// The vertices of a regular polygon, as an inward offset leaves them: all on one circle.
+std::vector<TaggedPoint> polygon(int n, double r, double turns) {
+    std::vector<TaggedPoint> p(n, TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
+    for (int i = 0; i < n; ++i) {
+        const double a = turns * 2 * M_PI * i / (n - 1);
+        p[i].x = 150 + r * std::cos(a);
+        p[i].y = 100 + r * std::sin(a);
+    }
+    return p;
+}
+
+}  // namespace
+
+// Seeded chains of arcs, lines, noise, repeated points and far-off coordinates, and the exact circles of
+// regular polygons, long enough for windows of hundreds of points: the fitter marks the same points and
+// writes the same centres as the plain arc pass followed by the same line merge, and leaves the same
+// failure code of its last refused shape.
+TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
+    rngResetState();
+    std::vector<std::vector<TaggedPoint>> chains;
+    for (int t = 0; t < 10; ++t) chains.push_back(seededChain(128 + rngBelow(300)));
+    chains.push_back(polygon(400, 96, 1.0));
+    chains.push_back(polygon(400, 4000, 0.05));
+    chains.push_back(polygon(300, 0.5, 0.9));
+    int arcs = 0;
+    for (size_t t = 0; t < chains.size(); ++t) {
+        const double tol = t % 3 == 0 ? 0.001 : 0.01;
+        std::vector<TaggedPoint> want = chains[t], got = chains[t];
+        PlainArcPass plain{want, tol};
+        plain.run();
+        const auto n = static_cast<int32_t>(want.size());
+        taggedRunsCheck(want.data(), n, tol, 9999.9);
+        fitSetLastFailure(kFitOk);
+        fitLinesArcs(got.data(), n, tol, 0.1, 9999.9, 9999.9);
+        EXPECT_EQ(fitLastFailure(), plain.lastFailure) << t;
+        size_t same = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            const TaggedPoint &a = got[i], &b = want[i];
+            same += a.x == b.x && a.y == b.y && a.kind == b.kind && a.startMark == b.startMark &&
+                    a.endMark == b.endMark;
+            arcs += b.startMark == kTagJoint;
+        }
+        EXPECT_EQ(same, want.size()) << t;
+    }
+    EXPECT_GT(arcs, 40);
+}
