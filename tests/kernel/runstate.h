@@ -88,6 +88,7 @@ inline Outcome runHere(const std::filesystem::path& folder, const Job& job) {
     std::filesystem::current_path(folder);
     std::string arg = "-S" + job.name;
     char* argv[] = {arg.data(), nullptr};
+    kvCSsetSignal(cycle, 0);  // as a host does before each run
     out.started = kvCSexecCycle(cycle, 1, argv, &cb);
     out.status = kvCSgetSignal(cycle);
     out.pof = readFile(job.pof);
