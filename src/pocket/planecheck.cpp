@@ -125,40 +125,57 @@ int contourValidate(ContourElement* elements, int32_t count) {
     return contourIsClosed(elements, count) ? 1 : 0;
 }
 
-int helixClearCheck(const Vec2* centre, double helixRadius, double bottom) {
-    if (!centre) return 0;
-    const double s = scaleFactor();
-    const double reach = 0.5 * kvCCPParams.toolDiameter / s + helixRadius + pocketAllowanceGet(0) / s -
-                         pocketKernel().tolerance / s;
-    std::unique_ptr<ContourElement[]> scratch(new (std::nothrow) ContourElement[kClistMaxElements]);
-    if (!scratch) {
-        pocketError(kPocketErrStep);
-        return -1;
-    }
-    ContourElement circle{};
-    circle.type = kElemArc;
-    circle.direction = 1;
-    circle.g[kAcx] = centre->x;
-    circle.g[kAcy] = centre->y;
-    circle.g[kAsx] = circle.g[kAex] = centre->x + reach;
-    circle.g[kAsy] = circle.g[kAey] = centre->y;
-    circle.g[kAr] = reach;
-    const int32_t n = clistCount("INPUT");
+namespace {
+
+// Some wall element of the list's contours that stand at the height comes nearer the move (a line, or a
+// point when it has no length) than the reach plus that contour's allowance (all scaled). Stock
+// boundaries and open sides are not walls: the tool may pass them.
+bool meetsWall(const char* list, const ContourElement& move, double reach, double height) {
+    const double tolerance = pocketKernel().tolerance;
+    const bool point = elemIsPoint(&move);
+    Vec2 at{move.g[kLx1], move.g[kLy1]}, near, other;
+    const int32_t n = clistCount(list);
     for (int32_t i = 0; i < n; ++i) {
         ContourHeader h{};
-        if (clistGetHeader("INPUT", &h, i) < 0 || h.elementCount < 1 ||
-            h.bottom < bottom + pocketKernel().tolerance / s)
-            continue;
-        clistGet("INPUT", scratch.get(), &h, i);
-        const int32_t m = static_cast<int32_t>(h.elementCount);
-        unscaleElements(scratch.get(), m);
-        Vec2 start;
-        elemPoint(&scratch[0], &start, kElemStart);
-        if ((reach > 0 && elemContourClassify(&circle, scratch.get(), m) > 0) ||
-            pointDist2D(centre, &start) < reach) {
-            pocketError(kPocketErrHelix);
-            return 0;
+        if (clistGetHeader(list, &h, i) < 0 || !h.elements || h.stock) continue;
+        if (h.bottom > height + tolerance || h.top < height + 1e-5) continue;
+        for (uint32_t j = 0; j < h.elementCount; ++j) {
+            const ContourElement& e = h.elements[j];
+            if (e.sourceTag < 0) continue;
+            Vec2 cross[2];
+            // The element distance measures ends and closest approaches, not a crossing.
+            if (!point && elemIntersect(&move, &e, cross) != 0) return true;
+            const double d =
+                point ? elemDistance(&at, &e, &near) : elemElemDistance(&move, &e, &near, &other);
+            if (d < reach + h.allowance) return true;
         }
+    }
+    return false;
+}
+
+}  // namespace
+
+int toolRoomAt(const Vec2* centre, double reach, double height) {
+    return centre ? toolRoomAlong(centre, centre, reach, height) : 0;
+}
+
+int toolRoomAlong(const Vec2* from, const Vec2* to, double reach, double height) {
+    if (!from || !to) return 0;
+    const ContourElement move = elemLineOf(*from, *to, 0);
+    const double r = 0.5 * kvCCPParams.toolDiameter + reach - pocketKernel().tolerance;
+    return meetsWall("INPUT", move, r, height) || meetsWall("CLAMPS", move, r, height) ? 0 : 1;
+}
+
+int helixClearCheck(const Vec2* centre, double helixRadius, double bottom) {
+    if (!centre) return 0;
+    // Every wall and island standing at the plane bottom limits the helix, each with its own
+    // allowance. (Checking only contours whose bottom lies above the plane's, as before, checked
+    // nothing in a pocket of one depth: a helix ran through the walls of a narrow slot.)
+    const double s = scaleFactor();
+    const Vec2 c{centre->x * s, centre->y * s};
+    if (!toolRoomAt(&c, helixRadius * s, bottom)) {
+        pocketError(kPocketErrHelix);
+        return 0;
     }
     return 1;
 }

@@ -92,24 +92,35 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
     EXPECT_EQ(contourValidate(open.data(), 3), 0);
 }
 
-// Refusal against the distance from the centre to the square's edges, in closed form.
+// Refusal against the distances from the centre to the walls that stand at the plane bottom, each
+// with its own allowance, in closed form: a square pocket of one depth (its bottom is the plane's)
+// with a square island; a contour below the plane is no wall there.
 TEST(PlaneCheck, HelixClearanceAgainstSquareDistance) {
     PocketErrors errors;
     clistCreate("INPUT");
     pocketKernel().geometryScale = 2;
     kvCCPParams.toolDiameter = 8 * 2;
-    pocketAllowanceSet(0, 1 * 2);
-    insert("INPUT", box(0, 0, 200, 200), 0);       // 0..100 in output units
-    insert("INPUT", box(300, 300, 400, 400), -5);  // reaches below the bottom: not tested
+    const struct {
+        double x0, y0, x1, y1, top, bottom, allowance;  // output units
+    } walls[] = {{0, 0, 100, 100, 0, -1, 1}, {50, 50, 70, 70, 0, -1, 0.5}, {-50, -50, 150, 30, -1, -3, 0}};
+    for (const auto& w : walls) {
+        ContourHeader h{};
+        h.top = w.top;
+        h.bottom = w.bottom;
+        h.allowance = 2 * w.allowance;
+        ASSERT_TRUE(putContour("INPUT", box(2 * w.x0, 2 * w.y0, 2 * w.x1, 2 * w.y1), h));
+    }
+    // Distance from the point to the square's edges.
+    auto edge = [](Vec2 c, double x0, double y0, double x1, double y1) {
+        const bool inside = c.x > x0 && c.x < x1 && c.y > y0 && c.y < y1;
+        return inside ? std::min({c.x - x0, c.y - y0, x1 - c.x, y1 - c.y})
+                      : std::hypot(std::max({0.0, x0 - c.x, c.x - x1}), std::max({0.0, y0 - c.y, c.y - y1}));
+    };
     rngResetState();
-    for (int run = 0; run < 300; ++run) {
+    for (int run = 0; run < 400; ++run) {
         const Vec2 c{-20 + 140 * rngUniform(), -20 + 140 * rngUniform()};
-        const double helix = 3 * rngUniform(), reach = 4 + helix + 1 - 1e-4 / 2;
-        const bool inside = c.x > 0 && c.x < 100 && c.y > 0 && c.y < 100;
-        const double edge =
-            inside ? std::min({c.x, c.y, 100 - c.x, 100 - c.y})
-                   : std::hypot(std::max({0.0, -c.x, c.x - 100}), std::max({0.0, -c.y, c.y - 100}));
-        const bool refused = edge < reach || std::hypot(c.x, c.y) < reach;
+        const double helix = 3 * rngUniform(), reach = 4 + helix - 1e-4 / 2;
+        const bool refused = edge(c, 0, 0, 100, 100) < reach + 1 || edge(c, 50, 50, 70, 70) < reach + 0.5;
         PocketErrors::texts().clear();
         EXPECT_EQ(helixClearCheck(&c, helix, -1), refused ? 0 : 1) << c.x << " " << c.y;
         EXPECT_EQ(PocketErrors::texts(),
