@@ -639,9 +639,9 @@ int walk(int32_t start, double step, int singleOuter, WalkKind kind) {
         first.node = best->node;
         first.from = first.to = {best->element, best->point.x, best->point.y};
         Vec2 s{pocketKernel().startX, pocketKernel().startY};
-        // Outside-in collects the path for a backwards replay; the move from the start point and
-        // the descent that follows it must come first, so they are written directly.
-        if (pocketKernel().outsideIn) pocketOutputState().skipCollect = 1;
+        // Outside-in collects this move with the rest: replayed backwards, the path ends at the start
+        // point. (Written directly, the move and the descent after it came before a replay that
+        // started again from the start point, through whatever lay between.)
         startPointMove(&s, &best->point);
     }
     push(first);
@@ -658,11 +658,9 @@ int walk(int32_t start, double step, int singleOuter, WalkKind kind) {
                    : kind == kWalkDirect   ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
                                            : regionRingSequence(&e, step, &conn, &nextStart, &next);
         if (code < 0) {
-            pocketOutputState().skipCollect = 0;
             pocketError(3024);
             return 1;
         }
-        if (code != kWalkDown) pocketOutputState().skipCollect = 0;
         if (singleOuter && code == kWalkDown) code = kWalkDownWhole;
         if (regionPathEmit(&e, code, &conn, &nextStart, next, step) < 0) {
             pocketError(3020);
