@@ -125,8 +125,13 @@ int32_t ringSegmentEmit(const WalkEntry* entry, const ContourElement* ring, int3
     }
     int32_t count = 0;
     const ContourElement& first = ring[fe - 1];
-    if (!whole && te == fe && pointOnElem(&tp, &first) && arcOrder(&first, &fp, &tp) > 0)
+    if (!whole && te == fe && pointOnElem(&tp, &first) && arcOrder(&first, &fp, &tp) > 0) {
+        // A to-point that the tie tolerance puts after the from-point but that lies behind it leaves
+        // nothing between them: cut from one to the other along the element, an arc ran almost a
+        // whole turn the other way round (0.049 is an angle on an arc: half a millimetre at radius 10).
+        if (pointOrderOnElem(&first, &tp, &fp) != 1) return 0;
         return emitPiece(first, fp, tp);
+    }
     count += emitPiece(first, fp, endOf(first));
     for (int32_t i = fe % n + 1, steps = 0; steps < n; i = i % n + 1, ++steps) {
         if (i == 1 && !closed) break;
