@@ -276,6 +276,16 @@ void linkFromLast(const ContourElement& e) {
     delete[] buf;
 }
 
+// A short gap is bridged by a straight feed move only where that keeps the tool clear of the walls and
+// islands at the plane bottom (a pass cut by an island, resumed beyond it, was joined straight through
+// the island); otherwise the tool enters anew.
+bool shortLinkClear(const Vec2& to) {
+    const CcpParams& p = kvCCPParams;
+    const double s = scale();
+    const Vec2 a{to.x * s, to.y * s};
+    return toolRoomAlong(&gOut.toolPosition, &a, 0, p.surface - std::fabs(p.depth)) == 1;
+}
+
 // The arc from the point to its end about a centre on the chord's perpendicular bisector, on the side
 // of its old centre, at the old centre's mean distance from the two ends (at least half the chord): both
 // ends on one circle, as a control requires. The ends the kernel joins within its tolerance, and
@@ -324,7 +334,7 @@ int entryPath(ContourElement* e) {
         p.firstMovePending = 1;
     double shortLimit = narrow ? tol() : 1.5 * r * sf + tol();
     bool atStart = !gOut.hasLastPosition;  // the tool stands at the element's start
-    if (!gOut.retractDone && gOut.hasLastPosition && gap > tol() && gap < shortLimit) {
+    if (!gOut.retractDone && gOut.hasLastPosition && gap > tol() && gap < shortLimit && shortLinkClear(a)) {
         if (std::fabs(p.infeedRadius) <= tol())
             ncMove3111(rec(), a.x, a.y);
         else
