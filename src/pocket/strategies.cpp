@@ -163,6 +163,8 @@ struct CentreRoom {
 
 bool centreRoom(CentreRoom* room) {
     const PocketKernel& k = pocketKernel();
+    // An offset retried at a smaller distance would bring the room nearer the walls: retries grow it.
+    pocketOffsetState().growMode = 1;
     const int32_t n = clistCount("MAIN");
     for (int32_t i = 0; i < n; ++i) {
         Contour c;
@@ -245,7 +247,6 @@ int axisParallelRoom(double w) {
     const PocketKernel& k = pocketKernel();
     CentreRoom room;
     if (!centreRoom(&room)) return -1;
-    if (room.parts.empty()) return 0;
     for (const Contour& part : room.parts) {
         std::vector<std::vector<ContourElement>> border = borderPieces(part.elements, part, room.islands, -1);
         for (size_t j = 0; j < room.islands.size(); ++j)
@@ -264,7 +265,8 @@ int axisParallelRoom(double w) {
             if (!storeContour("MAIN", -1, island.elements, island.header)) return -1;
         if (pocketBuildMainTransitions(k.toolRadius, w) < 0) return -1;
     }
-    return 1;
+    // Parts the islands cover whole leave nothing to cut either.
+    return regionNodeCount() > 0 ? 1 : 0;
 }
 
 // A MAIN element on an open side (negative tag).
