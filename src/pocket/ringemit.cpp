@@ -9,6 +9,7 @@
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
 #include "pocket/linkmove.h"
+#include "pocket/planecheck.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
@@ -236,7 +237,11 @@ int linkStraight(const Vec2* p1, const Vec2* p2, double step) {
     if (pocketPlungePending()) return 0;
     double len = pointDist2D(p1, p2);
     ContourElement line = elemLineOf(*p1, *p2, 0);
-    if (len > 2 * step + 1e-4 || (len > step / 2 && !lineClearOfInput(&line))) {
+    // A line that crosses no wall may still pass nearer one than the tool allows (from one small ring
+    // to another past an island's corner): the tool's room along it decides too.
+    const double bottom = kvCCPParams.surface - std::fabs(kvCCPParams.depth);
+    if (len > 2 * step + 1e-4 || (len > step / 2 && !lineClearOfInput(&line)) ||
+        (len > 1e-4 && toolRoomAlong(p1, p2, 0, bottom) != 1)) {
         ringRetract();
         return 0;
     }
