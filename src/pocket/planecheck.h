@@ -30,9 +30,12 @@ int contourValidate(ContourElement* elements, int32_t count);
 // clear, each by its allowance, of the walls and islands (INPUT and CLAMPS)
 // that stand at the height; else 0. Stock boundaries and open sides are no walls.
 int toolRoomAt(const Vec2* centre, double reach, double height);
-// The same for the tool moving straight from one point to the other.
+// The same for the tool moving straight from one point to the other, and along a line or arc element.
 int toolRoomAlong(const Vec2* from, const Vec2* to, double reach, double height);
+int toolRoomOn(const ContourElement* move, double reach, double height);
 // 1 when a helix of the radius about the centre (output units) keeps the tool
 // clear, each by its allowance, of the walls and islands (INPUT and CLAMPS)
 // that stand at the bottom height; 0 (3123) when not.
 int helixClearCheck(const Vec2* centre, double helixRadius, double bottom);
+// Forgets the walls the room checks keep between calls (the run calls it).
+void planeCheckResetState();

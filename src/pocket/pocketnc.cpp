@@ -17,6 +17,7 @@
 #include "pocket/feedhelpers.h"
 #include "pocket/linkmove.h"
 #include "pocket/planecheck.h"
+#include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"
 #include "pocket/pocketstate.h"
 #include "pocket/strategies.h"
@@ -286,6 +287,34 @@ bool shortLinkClear(const Vec2& to) {
     return toolRoomAlong(&gOut.toolPosition, &a, 0, p.surface - std::fabs(p.depth)) == 1;
 }
 
+// The last guard before a cut is written: a move that would take the tool nearer a wall or an island
+// than its radius and the allowance (by more than a micrometre) is not cut; the tool enters anew after
+// it, and the run reports the failed step once a plane (3020). A fault in the rings ends as an honest
+// failure, not as a gouge.
+bool cutRoom(const ContourElement& e) {
+    const CcpParams& p = kvCCPParams;
+    const double s = scale();
+    ContourElement scaled = e;
+    for (int i = 0; i < (e.type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+    return toolRoomOn(&scaled, -1e-3 * s, p.surface - std::fabs(p.depth)) == 1;
+}
+
+bool cutClear(const ContourElement& e) {
+    CcpParams& p = kvCCPParams;
+    if (cutRoom(e)) return true;
+    if (!gOut.cutRefused) pocketError(kPocketErrStep);
+    gOut.cutRefused = 1;
+    p.firstMovePending = 1;
+    return false;
+}
+
+// How many of the elements, from the first, the guard lets through.
+int32_t clearLead(const std::vector<ContourElement>& elements) {
+    int32_t n = 0;
+    while (n < static_cast<int32_t>(elements.size()) && cutRoom(elements[n])) ++n;
+    return n;
+}
+
 // The arc from the point to its end about a centre on the chord's perpendicular bisector, on the side
 // of its old centre, at the old centre's mean distance from the two ends (at least half the chord): both
 // ends on one circle, as a control requires. The ends the kernel joins within its tolerance, and
@@ -326,6 +355,7 @@ int entryPath(ContourElement* e) {
         }
         if (chord < 0.05 / s) arcRecentre(e);
     }
+    if (!cutClear(*e)) return 0;
     double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
     bool narrow = planeOpen() || pocketRecord()->cycleId == 1001;
     double gap = 0.0;
@@ -394,7 +424,8 @@ int rampEntry() {
     std::vector<Vec2> pts(1000);
     int32_t np = 0;
     if (std::fabs(drop) >= 1e-5 && std::fabs(step) >= 1e-5 && std::fabs(angle) >= 1e-5)
-        np = elementsToPoints(pts.data(), 1000, buffered.data(), count, step);
+        // The ramp runs only along the elements the guard lets through (unscaled here, as written).
+        np = elementsToPoints(pts.data(), 1000, buffered.data(), clearLead(buffered), step);
     double len = np >= 2 ? polylineLength(pts.data(), np) : 0.0;
     if (len <= 0.0) {
         // Nothing to ramp along: the elements still go out, entered by a straight plunge.
@@ -502,6 +533,7 @@ void arcRecentre(ContourElement* arc) {
 void pocketNcHeader() {
     CcpParams& p = kvCCPParams;
     gOut.plungeCount = 0;
+    gOut.cutRefused = 0;
     p.firstMovePending = 1;
     if (!gOut.headerPending || gOut.collectMode) return;
     CycleRecord* r = rec();

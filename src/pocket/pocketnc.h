@@ -21,6 +21,7 @@ struct PocketOutputState {
     int32_t retractDone, retractFirst, headerPending;
     int32_t blockCounter;  // -1: no block numbering
     int32_t plungeCount;
+    int32_t cutRefused;     // a move was refused at the guard in this plane (reported once)
     int32_t collectMode;    // elements go to the move list instead of the output
     MoveChain* moveList;    // collected moves; the tag holds the pending-entry flag
     int32_t pocketSection;  // a ("pocket", "start") record is open

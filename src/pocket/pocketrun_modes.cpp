@@ -334,6 +334,7 @@ void resetPlaneFamilies() {
     ringRoundResetState();
     ringHelpersResetState();
     ringEmitResetState();
+    planeCheckResetState();
     islandsResetState();
     cutListsResetState();
     planeRingsResetState();
