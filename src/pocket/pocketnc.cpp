@@ -172,13 +172,15 @@ void passOpen(const ContourElement& e) {
 }
 
 // The height the tool may come down to at rapid above an entry: the plane's top when the plane above
-// cut the same pocket (its rings, the entries among them, are this plane's), but the highest top of
-// the input on the first plane of a pocket in the floor of another: the pocket above may have left
-// material standing over it, which a rapid must not meet.
+// cut the same pocket complete, the level's top when it did not (it leaves material standing between
+// its rings, up to that top), and the highest top of the input on the first plane of a pocket in the
+// floor of another: the pocket above may have left material standing over it, which a rapid must not
+// meet.
 double entryTop() {
     const CcpParams& p = kvCCPParams;
     double top = p.surface;
-    if (std::fabs(p.surface - gOut.levelTop) > tol()) return top;
+    if (std::fabs(p.surface - gOut.levelTop) > tol())
+        return p.completePocket ? top : std::fmax(top, gOut.levelTop);
     for (int32_t i = 0; i < clistCount("INPUT"); ++i) {
         ContourHeader h{};
         if (clistGetHeader("INPUT", &h, i) >= 0) top = std::fmax(top, h.top);
