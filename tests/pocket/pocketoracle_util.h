@@ -528,6 +528,8 @@ struct Track {
     std::vector<Vec2> p;  // coarse: chords within 0.005 of the arcs
     double zMax;
     Box box;
+    bool flat;                  // a move in a plane (the plane's height zMax)
+    const GEOSGeometry* swept;  // the tool's sweep along it
 };
 
 inline Verdict judge(const PocketJob& job, const JobRun& run) {
@@ -541,16 +543,29 @@ inline Verdict judge(const PocketJob& job, const JobRun& run) {
     Room room(g, job);
     const double R = room.radius(), top = room.top() - 1e-9;
     const std::vector<Move> moves = movesOf(run.records);
+    // A plane is a height the tool feeds down to (a plunge, ramp or helix); a path move at another height
+    // is a link (the tool lifted by the clearance between planes).
+    std::vector<double> floors;
+    for (const Move& m : moves)
+        if ((m.type == 3112 || m.type == 3113) && m.z1 < m.z0 - 1e-9) floors.push_back(m.z1);
+    auto inPlane = [&](const Move& m) {
+        return (m.type == 3111 || m.type == 3121) && std::fabs(m.z1 - m.z0) < 1e-9 &&
+               std::any_of(floors.begin(), floors.end(),
+                           [&](double f) { return std::fabs(f - m.z0) < 1e-6; });
+    };
     std::vector<Track> cuts;
-    // The cut moves before a move, at or below the height, near the box.
-    auto cutBelow = [&](double z, const Box& box, size_t count) {
-        std::vector<std::vector<Vec2>> below;
-        for (size_t k = 0; k < count; ++k)
-            if (cuts[k].zMax <= z + 1e-6 && cuts[k].box.meets(box)) below.push_back(cuts[k].p);
+    // The cut moves before a move, at or below the height (or, for a plane, in it), near the box.
+    auto cutBelow = [&](double z, const Box& box, size_t count, bool plane = false) {
+        std::vector<const GEOSGeometry*> below;
+        for (size_t k = 0; k < count; ++k) {
+            const bool at =
+                plane ? cuts[k].flat && std::fabs(cuts[k].zMax - z) < 1e-6 : cuts[k].zMax <= z + 1e-6;
+            if (at && cuts[k].box.meets(box)) below.push_back(cuts[k].swept);
+        }
         if (below.empty()) return static_cast<const GEOSGeometry*>(g.empty());
         // Each track's sweep on its own, then one union: far quicker than the sweep of all at once.
         std::vector<GEOSGeometry*> parts;
-        for (const auto& b : below) parts.push_back(GEOSBuffer_r(g.h, g.line(b), R, 8));
+        for (const GEOSGeometry* b : below) parts.push_back(GEOSGeom_clone_r(g.h, b));
         GEOSGeometry* all = g.keep(GEOSGeom_createCollection_r(g.h, GEOS_GEOMETRYCOLLECTION, parts.data(),
                                                                static_cast<unsigned>(parts.size())));
         return static_cast<const GEOSGeometry*>(g.keep(GEOSUnaryUnion_r(g.h, all)));
@@ -580,17 +595,28 @@ inline Verdict judge(const PocketJob& job, const JobRun& run) {
         if (!m.rapid()) {
             v.path = true;
             std::vector<Vec2> coarse = track(m, 0.005);
-            cuts.push_back({coarse, m.maxZ(), Box(coarse)});
+            cuts.push_back({coarse, m.maxZ(), Box(coarse), inPlane(m), g.buffer(g.line(coarse), R, 8)});
         }
     }
-    // Nothing the tool can reach left uncut, at every floor and island top of the job.
-    for (double z : room.levels()) {
-        if (z >= top) continue;
+    // Nothing the tool can reach left uncut, at every floor and island top of the job (by all cuts), and
+    // at every plane by its own moves (a plane after it takes the material above as gone: its entry
+    // comes down at rapid to it).
+    std::vector<std::pair<double, bool>> checks;
+    for (double z : room.levels()) checks.push_back({z, false});
+    for (const Track& t : cuts) {
+        auto same = [&](const std::pair<double, bool>& c) {
+            return c.second && std::fabs(c.first - t.zMax) < 1e-6;
+        };
+        if (t.flat && std::find_if(checks.begin(), checks.end(), same) == checks.end())
+            checks.push_back({t.zMax, true});
+    }
+    const Box everywhere({{-1e300, -1e300}, {1e300, 1e300}});
+    for (const auto& [z, plane] : checks) {
+        if (z >= top || !v.complete) continue;
         const GEOSGeometry* reach = g.buffer(room.centre(z), R, 8);
-        const GEOSGeometry* left =
-            g.minus(reach, cutBelow(z, Box({{-1e300, -1e300}, {1e300, 1e300}}), cuts.size()));
+        const GEOSGeometry* left = g.minus(reach, cutBelow(z, everywhere, cuts.size(), plane));
         const double core = g.area(g.buffer(left, -kSliver / 2, 8));
-        if (core > 1e-6 && v.complete) {
+        if (core > 1e-6) {
             v.complete = false;
             v.uncutArea = g.area(left);
             v.uncutAt = z;

@@ -64,6 +64,32 @@ TEST(PocketZoo, JudgeCatchesGougesGapsAndBadArcs) {
                       cut.records.end());
     EXPECT_FALSE(judge(job, cut).complete);
 
+    // The last quarter of the first of two planes left out: the plane below cuts it all away in the end,
+    // but the plane is incomplete when the next one's entry comes down over it.
+    PocketJob twoPlanes = job;
+    twoPlanes.set("infeedDepth", "3");
+    JobRun upper = runJob(twoPlanes, folder.path());
+    ASSERT_TRUE(judge(twoPlanes, upper).honest(true)) << judge(twoPlanes, upper).text();
+    double z = 1e9, firstZ = 1e9;
+    size_t inFirst = 0, seen = 0;
+    for (const pocketnctest::Rec& r : upper.records) {
+        if (r.channel == 31 && (r.type == 3102 || r.type == 3112 || r.type == 3113)) z = r.z;
+        if (r.channel == 31 && (r.type == 3111 || r.type == 3121) && firstZ > 1e8) firstZ = z;
+        inFirst += r.channel == 31 && (r.type == 3111 || r.type == 3121) && z == firstZ;
+    }
+    z = 1e9;
+    upper.records.erase(std::remove_if(upper.records.begin(), upper.records.end(),
+                                       [&](const pocketnctest::Rec& r) {
+                                           if (r.channel != 31) return false;
+                                           if (r.type == 3102 || r.type == 3112 || r.type == 3113) z = r.z;
+                                           return (r.type == 3111 || r.type == 3121) && z == firstZ &&
+                                                  ++seen > inFirst * 3 / 4;
+                                       }),
+                        upper.records.end());
+    const Verdict partial = judge(twoPlanes, upper);
+    EXPECT_FALSE(partial.complete);
+    EXPECT_NEAR(partial.uncutAt, firstZ, 1e-9);
+
     JobRun bent = run;
     for (pocketnctest::Rec& r : bent.records)
         if (r.type == 3121) {
