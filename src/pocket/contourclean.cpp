@@ -124,6 +124,14 @@ int32_t chainRemoveZigzags(ContourElement* chain, int32_t count, double maxLengt
         Vec2 joint;
         elemPoint(&cur, &joint, kElemMiddle);
         ContourElement prev = chain[i - 1], next = chain[n];
+        // Two lines meet where their lines cross, when that lies by the element: joined at its middle
+        // they both moved off their own lines (a ring's edges 2 um nearer the wall where an offset left
+        // a scrap of arc at each corner).
+        Vec2 cross[2];
+        if (prev.type == kElemLine && next.type == kElemLine &&
+            isectLinesInfinite(prev.g, next.g, cross) == 1 &&
+            std::hypot(cross[0].x - joint.x, cross[0].y - joint.y) <= maxLength)
+            joint = cross[0];
         if (flipsArc(&prev, &joint, kElemEnd) || flipsArc(&next, &joint, kElemStart)) {
             ++i;
             continue;

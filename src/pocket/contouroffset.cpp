@@ -342,15 +342,30 @@ int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, doub
     // points for a tiny nudge along a long contour), so it runs only for a ring that would be refused.
     if (thinTest && result > 0) {
         const Vec2 inStart = startOf(&in[0]);
-        bool insideOut = false;
-        for (int32_t i = 0; i < result && !insideOut; ++i) {
+        const int inOrientation = contourOrientation(in, count);
+        std::vector<uint8_t> insideOut(static_cast<size_t>(result), 0);
+        bool any = false;
+        for (int32_t i = 0; i < result; ++i) {
             const int32_t start = ringStart[i];
-            const int32_t len = (i + 1 < result ? ringStart[i + 1] : *outEnd) - start;
             const Vec2 rs = startOf(&out[start]);
-            insideOut =
-                pointInContour(out + start, len, &inStart) != 0 || pointInContour(in, count, &rs) == 0;
+            // A ring of an input that bays round an island may hold a piece of the input and start
+            // outside the rest of it: inside out is a ring that also runs the other way round.
+            insideOut[i] = (pointInContour(out + start, ringCount[i], &inStart) != 0 ||
+                            pointInContour(in, count, &rs) == 0) &&
+                           contourOrientation(out + start, ringCount[i]) != inOrientation;
+            any = any || insideOut[i];
         }
-        if (insideOut && contourIsThin(in, count, distance)) result = 0;
+        // Only the rings that turn the thin input inside out go; the others are its rings as any offset
+        // gives them (dropped with the rest, their part of the pocket went uncut).
+        if (any && contourIsThin(in, count, distance)) {
+            int32_t kept = 0;
+            for (int32_t i = 0; i < result; ++i) {
+                if (insideOut[i]) continue;
+                ringStart[kept] = ringStart[i];
+                ringCount[kept++] = ringCount[i];
+            }
+            result = kept;
+        }
     }
     if (result == 0 && st.problem) st.problem = 0;
     return result;

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr double kHelixTol = 1e-5;
+constexpr double kRampChordSag = 1e-4;
 
 ContourElement gFeedBuffer[kFeedBufferSize];
 int32_t gFeedCount = 0;
@@ -186,6 +187,9 @@ int32_t elementsToPoints(Vec2* points, int32_t capacity, const ContourElement* e
         const ContourElement& e = elements[i];
         if (e.type == kElemArc && e.g[kAr] >= 1e-4 && step > 0) {
             const double cx = e.g[kAcx], cy = e.g[kAcy], r = e.g[kAr];
+            // The chords keep within 1e-4 of the arc: the ramp runs along the path's first ring, which
+            // already touches the wall; a chord of the angle step alone cut up to 0.04 into an island.
+            const double fine = std::fmin(step, 2 * std::acos(std::fmax(1 - kRampChordSag / r, -1.0)));
             const double a0 = std::atan2(e.g[kAsy] - cy, e.g[kAsx] - cx);
             double sweep = std::atan2(e.g[kAey] - cy, e.g[kAex] - cx) - a0;
             const double twoPi = 6.283185307179586;
@@ -194,7 +198,7 @@ int32_t elementsToPoints(Vec2* points, int32_t capacity, const ContourElement* e
             } else {
                 while (sweep >= 0) sweep -= twoPi;
             }
-            for (double a = step; a < std::fabs(sweep) && n < capacity; a += step) {
+            for (double a = fine; a < std::fabs(sweep) && n < capacity; a += fine) {
                 const double t = a0 + (e.direction >= 0 ? a : -a);
                 points[n++] = {cx + r * std::cos(t), cy + r * std::sin(t)};
             }

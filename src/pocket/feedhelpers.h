@@ -43,7 +43,8 @@ void feedBufferClear();
 
 double polylineLength(const Vec2* points, int32_t n);
 int32_t polylineTrim(Vec2* points, int32_t n, double length);  // the new count
-// The chain as points (arcs sampled every angle step): the count, at most capacity.
+// The chain as points (arcs sampled every angle step, finer where a chord would leave the arc by more
+// than 1e-4): the count, at most capacity.
 int32_t elementsToPoints(Vec2* points, int32_t capacity, const ContourElement* elements, int32_t count,
                          double angleStep);
 

@@ -234,7 +234,16 @@ int hullWidthDirection(const ContourElement* elements, int32_t count, Vec2 base[
     for (int32_t i = 0; i < count; ++i) {
         Vec2 p{};
         if (elemPoint(&elements[i], &p, kElemEnd)) pts.push_back(p);
-        if (elements[i].type == kElemArc && elemPoint(&elements[i], &p, kElemMiddle)) pts.push_back(p);
+        if (elements[i].type != kElemArc) continue;
+        // Points along the arc whose chords stay within 0.01 of it: the end and middle points alone made
+        // a circle's hull a square, 0.7 of its width, and the passes stopped short of the far side.
+        const double r = elements[i].g[kAr], sweep = std::fabs(arcSweepAngle(&elements[i]));
+        const int32_t steps = std::clamp(
+            static_cast<int32_t>(std::ceil(sweep / (2 * std::acos(std::fmax(1 - 0.01 / r, -1.0))))), 2, 720);
+        for (int32_t k = 1; k < steps; ++k) {
+            arcPointAt(&elements[i], static_cast<double>(k) / steps, &p);
+            pts.push_back(p);
+        }
     }
     std::vector<Vec2> hull(pts.size() + 1);
     const int32_t h = convexHull(pts.data(), static_cast<int32_t>(pts.size()), hull.data());

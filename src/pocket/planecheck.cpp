@@ -1,5 +1,6 @@
 #include "pocket/planecheck.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -125,40 +126,200 @@ int contourValidate(ContourElement* elements, int32_t count) {
     return contourIsClosed(elements, count) ? 1 : 0;
 }
 
-int helixClearCheck(const Vec2* centre, double helixRadius, double bottom) {
-    if (!centre) return 0;
-    const double s = scaleFactor();
-    const double reach = 0.5 * kvCCPParams.toolDiameter / s + helixRadius + pocketAllowanceGet(0) / s -
-                         pocketKernel().tolerance / s;
-    std::unique_ptr<ContourElement[]> scratch(new (std::nothrow) ContourElement[kClistMaxElements]);
-    if (!scratch) {
-        pocketError(kPocketErrStep);
-        return -1;
+namespace {
+
+// The point of an arc's circle nearest to q, when it lies on the arc.
+bool nearestOnArc(const ContourElement& arc, const Vec2& q, Vec2* out) {
+    const Vec2 c{arc.g[kAcx], arc.g[kAcy]};
+    const double d = pointDist2D(&c, &q);
+    if (d < 1e-12) return false;
+    *out = {c.x + (q.x - c.x) * arc.g[kAr] / d, c.y + (q.y - c.y) * arc.g[kAr] / d};
+    return pointOnArc(out, &arc) == 1;
+}
+
+// The least distance between two elements: 0 where they meet, else the least of their ends against each
+// other and of their points of closest approach inside both (the foot of an arc's centre on a line, the
+// points on the line through two centres). The element distance keeps a near-tie for its earlier
+// candidate: 2 um off along a chord of an island's circle.
+double elementGap(const ContourElement& m, const ContourElement& e) {
+    Vec2 cross[2], near, ends[4];
+    if (elemIntersect(&m, &e, cross) != 0) return 0;
+    elemPoint(&m, &ends[0], kElemStart);
+    elemPoint(&m, &ends[1], kElemEnd);
+    elemPoint(&e, &ends[2], kElemStart);
+    elemPoint(&e, &ends[3], kElemEnd);
+    double d = std::fmin(std::fmin(elemDistance(&ends[0], &e, &near), elemDistance(&ends[1], &e, &near)),
+                         std::fmin(elemDistance(&ends[2], &m, &near), elemDistance(&ends[3], &m, &near)));
+    if (m.type == kElemArc && e.type == kElemArc) {
+        const Vec2 c1{m.g[kAcx], m.g[kAcy]}, c2{e.g[kAcx], e.g[kAcy]};
+        const double cd = pointDist2D(&c1, &c2);
+        if (cd < 1e-12) return d;
+        Vec2 p1[2], p2[2];
+        for (int k = 0; k < 2; ++k) {
+            const double s = k ? -1.0 : 1.0;
+            p1[k] = {c1.x + s * (c2.x - c1.x) * m.g[kAr] / cd, c1.y + s * (c2.y - c1.y) * m.g[kAr] / cd};
+            p2[k] = {c2.x + s * (c1.x - c2.x) * e.g[kAr] / cd, c2.y + s * (c1.y - c2.y) * e.g[kAr] / cd};
+        }
+        for (const Vec2& a : p1)
+            for (const Vec2& b : p2)
+                if (pointOnArc(&a, &m) == 1 && pointOnArc(&b, &e) == 1) d = std::fmin(d, pointDist2D(&a, &b));
+        return d;
     }
-    ContourElement circle{};
-    circle.type = kElemArc;
-    circle.direction = 1;
-    circle.g[kAcx] = centre->x;
-    circle.g[kAcy] = centre->y;
-    circle.g[kAsx] = circle.g[kAex] = centre->x + reach;
-    circle.g[kAsy] = circle.g[kAey] = centre->y;
-    circle.g[kAr] = reach;
-    const int32_t n = clistCount("INPUT");
+    if (m.type != kElemArc && e.type != kElemArc) return d;
+    const ContourElement& line = m.type == kElemArc ? e : m;
+    const ContourElement& arc = m.type == kElemArc ? m : e;
+    const Vec2 a{line.g[kLx1], line.g[kLy1]}, b{line.g[kLx2], line.g[kLy2]}, c{arc.g[kAcx], arc.g[kAcy]};
+    const double len2 = (b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y);
+    const double u = len2 > 0 ? ((c.x - a.x) * (b.x - a.x) + (c.y - a.y) * (b.y - a.y)) / len2 : -1;
+    if (u <= 0 || u >= 1) return d;
+    const Vec2 f{a.x + u * (b.x - a.x), a.y + u * (b.y - a.y)};
+    Vec2 p;
+    return nearestOnArc(arc, f, &p) ? std::fmin(d, pointDist2D(&f, &p)) : d;
+}
+
+// The walls of a list (INPUT or CLAMPS) in a grid of cells, so that a move is measured only against the
+// elements near it: the guard measures every cut written, and a plane's walls may hold thousands of
+// elements. Rebuilt when the list changes.
+struct WallEntry {
+    ContourElement e;
+    Vec2 lo, hi;
+    double allowance, top, bottom;
+};
+
+struct WallGrid {
+    uint64_t generation = 0;
+    std::vector<WallEntry> walls;
+    std::vector<std::vector<int32_t>> cells;
+    std::vector<uint32_t> seen;  // the query that last took each wall
+    uint32_t query = 0;
+    Vec2 origin{};
+    double cell = 1, maxAllowance = 0;
+    int32_t nx = 0, ny = 0;
+};
+
+WallGrid& wallGrid(int which) {
+    static WallGrid grids[2];
+    return grids[which];
+}
+
+int32_t cellOf(double v, double origin, double cell, int32_t n) {
+    const double c = std::floor((v - origin) / cell);
+    return c < 0 ? 0 : c >= n ? n - 1 : static_cast<int32_t>(c);
+}
+
+void buildWallGrid(const char* list, WallGrid* g) {
+    g->walls.clear();
+    g->cells.clear();
+    g->maxAllowance = 0;
+    Vec2 lo{0, 0}, hi{0, 0};
+    const int32_t n = clistCount(list);
     for (int32_t i = 0; i < n; ++i) {
         ContourHeader h{};
-        if (clistGetHeader("INPUT", &h, i) < 0 || h.elementCount < 1 ||
-            h.bottom < bottom + pocketKernel().tolerance / s)
-            continue;
-        clistGet("INPUT", scratch.get(), &h, i);
-        const int32_t m = static_cast<int32_t>(h.elementCount);
-        unscaleElements(scratch.get(), m);
-        Vec2 start;
-        elemPoint(&scratch[0], &start, kElemStart);
-        if ((reach > 0 && elemContourClassify(&circle, scratch.get(), m) > 0) ||
-            pointDist2D(centre, &start) < reach) {
-            pocketError(kPocketErrHelix);
-            return 0;
+        if (clistGetHeader(list, &h, i) < 0 || !h.elements || h.stock) continue;
+        for (uint32_t j = 0; j < h.elementCount; ++j) {
+            if (h.elements[j].sourceTag < 0) continue;
+            WallEntry w{h.elements[j], {}, {}, h.allowance, h.top, h.bottom};
+            elemBoundingBox(&w.e, &w.lo, &w.hi);
+            if (g->walls.empty()) lo = w.lo, hi = w.hi;
+            lo = {std::fmin(lo.x, w.lo.x), std::fmin(lo.y, w.lo.y)};
+            hi = {std::fmax(hi.x, w.hi.x), std::fmax(hi.y, w.hi.y)};
+            g->maxAllowance = std::fmax(g->maxAllowance, h.allowance);
+            g->walls.push_back(w);
         }
+    }
+    g->seen.assign(g->walls.size(), 0);
+    g->query = 0;
+    const double w = hi.x - lo.x, h = hi.y - lo.y;
+    const double side =
+        std::sqrt(std::fmax(w * h, 1e-12) / std::fmax(1.0, static_cast<double>(g->walls.size())));
+    g->cell = std::max({side, w / 256, h / 256, 1e-6});
+    g->nx = static_cast<int32_t>(w / g->cell) + 1;
+    g->ny = static_cast<int32_t>(h / g->cell) + 1;
+    g->origin = lo;
+    g->cells.assign(static_cast<size_t>(g->nx) * g->ny, {});
+    for (size_t k = 0; k < g->walls.size(); ++k) {
+        const WallEntry& e = g->walls[k];
+        const int32_t x0 = cellOf(e.lo.x, lo.x, g->cell, g->nx), x1 = cellOf(e.hi.x, lo.x, g->cell, g->nx);
+        const int32_t y0 = cellOf(e.lo.y, lo.y, g->cell, g->ny), y1 = cellOf(e.hi.y, lo.y, g->cell, g->ny);
+        for (int32_t y = y0; y <= y1; ++y)
+            for (int32_t x = x0; x <= x1; ++x)
+                g->cells[static_cast<size_t>(y) * g->nx + x].push_back(int32_t(k));
+    }
+}
+
+// Some wall element of the list's contours that stand at the height comes nearer the move (a line, or a
+// point when it has no length) than the reach plus that contour's allowance (all scaled). Stock
+// boundaries and open sides are not walls: the tool may pass them.
+bool meetsWall(const char* list, int which, const ContourElement& move, double reach, double height) {
+    WallGrid& g = wallGrid(which);
+    const uint64_t generation = clistGeneration(list);
+    if (generation != g.generation) {
+        buildWallGrid(list, &g);
+        g.generation = generation;
+    }
+    if (g.walls.empty()) return false;
+    if (++g.query == 0) {
+        std::fill(g.seen.begin(), g.seen.end(), 0);
+        g.query = 1;
+    }
+    const double tolerance = pocketKernel().tolerance;
+    const bool point = move.type == kElemLine && elemIsPoint(&move);
+    const Vec2 at{move.g[kLx1], move.g[kLy1]};
+    Vec2 near, lo, hi;
+    elemBoundingBox(&move, &lo, &hi);
+    const double m = std::fmax(reach + g.maxAllowance, 0.0);
+    const int32_t x0 = cellOf(lo.x - m, g.origin.x, g.cell, g.nx),
+                  x1 = cellOf(hi.x + m, g.origin.x, g.cell, g.nx);
+    const int32_t y0 = cellOf(lo.y - m, g.origin.y, g.cell, g.ny),
+                  y1 = cellOf(hi.y + m, g.origin.y, g.cell, g.ny);
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x)
+            for (const int32_t k : g.cells[static_cast<size_t>(y) * g.nx + x]) {
+                if (g.seen[k] == g.query) continue;
+                g.seen[k] = g.query;
+                const WallEntry& w = g.walls[k];
+                if (w.bottom > height + tolerance || w.top < height + 1e-5) continue;
+                const double r = reach + w.allowance;
+                if (w.lo.x > hi.x + r || w.hi.x < lo.x - r || w.lo.y > hi.y + r || w.hi.y < lo.y - r)
+                    continue;
+                const double d = point ? elemDistance(&at, &w.e, &near) : elementGap(move, w.e);
+                if (d < r) return true;
+            }
+    return false;
+}
+
+}  // namespace
+
+int toolRoomAt(const Vec2* centre, double reach, double height) {
+    return centre ? toolRoomAlong(centre, centre, reach, height) : 0;
+}
+
+int toolRoomAlong(const Vec2* from, const Vec2* to, double reach, double height) {
+    if (!from || !to) return 0;
+    const ContourElement move = elemLineOf(*from, *to, 0);
+    return toolRoomOn(&move, reach, height);
+}
+
+int toolRoomOn(const ContourElement* move, double reach, double height) {
+    if (!move) return 0;
+    const double r = 0.5 * kvCCPParams.toolDiameter + reach - pocketKernel().tolerance;
+    return meetsWall("INPUT", 0, *move, r, height) || meetsWall("CLAMPS", 1, *move, r, height) ? 0 : 1;
+}
+
+void planeCheckResetState() {
+    for (int i = 0; i < 2; ++i) wallGrid(i) = WallGrid{};
+}
+
+int helixClearCheck(const Vec2* centre, double helixRadius, double bottom) {
+    if (!centre) return 0;
+    // Every wall and island standing at the plane bottom limits the helix, each with its own
+    // allowance. (Checking only contours whose bottom lies above the plane's, as before, checked
+    // nothing in a pocket of one depth: a helix ran through the walls of a narrow slot.)
+    const double s = scaleFactor();
+    const Vec2 c{centre->x * s, centre->y * s};
+    if (!toolRoomAt(&c, helixRadius * s, bottom)) {
+        pocketError(kPocketErrHelix);
+        return 0;
     }
     return 1;
 }

@@ -26,7 +26,16 @@ int mainCircleCentre(const char* list, Vec2* centre);
 // 1 when the chain is joined (gaps up to 0.01), its arcs fit their ends (within
 // 0.01, repaired in place) and it closes; else 0.
 int contourValidate(ContourElement* elements, int32_t count);
+// 1 when the tool at the centre, grown by reach (both in kernel units), keeps
+// clear, each by its allowance, of the walls and islands (INPUT and CLAMPS)
+// that stand at the height; else 0. Stock boundaries and open sides are no walls.
+int toolRoomAt(const Vec2* centre, double reach, double height);
+// The same for the tool moving straight from one point to the other, and along a line or arc element.
+int toolRoomAlong(const Vec2* from, const Vec2* to, double reach, double height);
+int toolRoomOn(const ContourElement* move, double reach, double height);
 // 1 when a helix of the radius about the centre (output units) keeps the tool
-// clear of every INPUT contour reaching below the bottom height; 0 (3123) when
-// not, -1 (3020) without a work buffer.
+// clear, each by its allowance, of the walls and islands (INPUT and CLAMPS)
+// that stand at the bottom height; 0 (3123) when not.
 int helixClearCheck(const Vec2* centre, double helixRadius, double bottom);
+// Forgets the walls the room checks keep between calls (the run calls it).
+void planeCheckResetState();

@@ -195,6 +195,21 @@ int pocketOffsetIslands(double r, const double* allowance, int orientation) {
     return 1;
 }
 
+// The ring crosses a ring of SPAN (the boundary's first rings) or the outer boundary itself.
+bool crossesFirstRings(const Ring& ring) {
+    ScratchVector<PocketIsect> records(kMaxRecords + 2);
+    if (!records.ok()) return false;
+    auto crosses = [&](const char* list, int32_t i) {
+        Ring other;
+        return readRing(list, i, &other) && other.n() > 0 &&
+               intersectContours(ring.e.data(), ring.n(), other.e.data(), other.n(), records.data(),
+                                 kMaxRecords + 1) != 0;
+    };
+    for (int32_t i = 0; i < clistCount("SPAN"); ++i)
+        if (crosses("SPAN", i)) return true;
+    return clistCount("MAIN") > 0 && crosses("MAIN", 0);
+}
+
 int32_t pocketLevelStep(const char* list, double d, int32_t n, int side, int32_t parentTag, int mode) {
     (void)side;
     PocketOffsetState& off = pocketOffsetState();
@@ -422,6 +437,13 @@ int pocketLevelLoop(double r, double a0, double f, int orientation) {
         Ring ring;
         if (!readRing("INSEL", i, &ring)) return -1;
         if (!ringStartClear(ring.e.data(), ring.n(), r)) {
+            if (!clistDelete("INSEL", i)) return -1;
+            continue;
+        }
+        if (crossesFirstRings(ring)) {
+            // The island's ring still crosses the boundary's rings or the wall: their merge failed, and
+            // the whole ring would run the tool through the wall. It is left out, and the run says so.
+            pocketError(kPocketErrStep);
             if (!clistDelete("INSEL", i)) return -1;
             continue;
         }

@@ -16,6 +16,8 @@
 #include "pocket/elemprim.h"
 #include "pocket/feedhelpers.h"
 #include "pocket/linkmove.h"
+#include "pocket/planecheck.h"
+#include "pocket/pocketerr.h"
 #include "pocket/pocketinput.h"
 #include "pocket/pocketstate.h"
 #include "pocket/strategies.h"
@@ -32,6 +34,7 @@ void resetOut() {
     gOut.retractFirst = 1;
     gOut.headerPending = 1;
     gOut.blockCounter = -1;
+    gOut.levelTop = -1e300;
     feedBufferClear();
 }
 
@@ -168,6 +171,38 @@ void passOpen(const ContourElement& e) {
     ncPathBegin(rec(), "", "", "");
 }
 
+// The height the tool may come down to at rapid above an entry: the plane's top when the plane above
+// cut the same pocket complete, the level's top when it did not (it leaves material standing between
+// its rings, up to that top), and the highest top of the input on the first plane of a pocket in the
+// floor of another: the pocket above may have left material standing over it, which a rapid must not
+// meet.
+double entryTop() {
+    const CcpParams& p = kvCCPParams;
+    double top = p.surface;
+    if (std::fabs(p.surface - gOut.levelTop) > tol())
+        return p.completePocket ? top : std::fmax(top, gOut.levelTop);
+    for (int32_t i = 0; i < clistCount("INPUT"); ++i) {
+        ContourHeader h{};
+        if (clistGetHeader("INPUT", &h, i) >= 0) top = std::fmax(top, h.top);
+    }
+    return top;
+}
+
+// The tool left down after a pass (a plane retracted by the clearance only, or kept at its last
+// position) would cross the walls and islands of the planes above on a straight way to the next start,
+// and whatever the plane above left standing: it goes up to the retract plane first, unless it stays
+// where it is, or the pocket is cut complete and the way keeps clear of the walls at its height.
+void clearPlaneMove(const Vec2& to) {
+    const CcpParams& p = kvCCPParams;
+    const double off = refOffset(), s = scale();
+    if (gOut.retractFirst || gOut.currentZ >= p.retractPlane + off - tol()) return;
+    const Vec2 a{to.x * s, to.y * s};
+    if (pointDist2D(&gOut.toolPosition, &a) <= tol() * s ||
+        (p.completePocket && toolRoomAlong(&gOut.toolPosition, &a, 0, gOut.currentZ - off) == 1))
+        return;
+    retractTo(p.retractPlane + off);
+}
+
 // Retract, position, plunge and open a pass before the (unscaled) element.
 void newEntry(const ContourElement& e) {
     CcpParams& p = kvCCPParams;
@@ -179,6 +214,7 @@ void newEntry(const ContourElement& e) {
     }
     p.firstMovePending = 0;
     if (p.cutterCompensation) ccDirectionEmit(e);
+    clearPlaneMove(a);
     if (!p.retractEachPlane && !gOut.retractDone)
         ncMove3111(rec(), a.x, a.y);
     else
@@ -189,9 +225,10 @@ void newEntry(const ContourElement& e) {
     }
     gOut.retractDone = 0;
     double extra = p.plungeType == 1 ? 0.1 * p.infeedDepth : 0.0;
-    if (!gOut.hasLastPosition || gOut.currentZ > p.surface + p.clearanceDistance) {
-        ncMove3102(rec(), p.surface + p.clearanceDistance + off + extra);
-        gOut.currentZ = p.surface + p.clearanceDistance + off;
+    const double top = entryTop();
+    if (!gOut.hasLastPosition || gOut.currentZ > top + p.clearanceDistance) {
+        ncMove3102(rec(), top + p.clearanceDistance + off + extra);
+        gOut.currentZ = top + p.clearanceDistance + off;
     }
     if (p.plungeType == 2) {
         setVar("aliasUse", "FZ");
@@ -242,6 +279,65 @@ void linkFromLast(const ContourElement& e) {
     delete[] buf;
 }
 
+// A short gap is bridged by a straight feed move only where that keeps the tool clear of the walls and
+// islands at the plane bottom (a pass cut by an island, resumed beyond it, was joined straight through
+// the island); otherwise the tool enters anew.
+bool shortLinkClear(const Vec2& to) {
+    const CcpParams& p = kvCCPParams;
+    const double s = scale();
+    const Vec2 a{to.x * s, to.y * s};
+    return toolRoomAlong(&gOut.toolPosition, &a, 0, p.surface - std::fabs(p.depth)) == 1;
+}
+
+// The last guard before a cut is written: a move that would take the tool nearer a wall or an island
+// than its radius and the allowance (by more than a micrometre) is not cut; the tool enters anew after
+// it, and the run reports the failed step once a plane (3020). A fault in the rings ends as an honest
+// failure, not as a gouge.
+bool cutRoom(const ContourElement& e) {
+    const CcpParams& p = kvCCPParams;
+    const double s = scale();
+    ContourElement scaled = e;
+    for (int i = 0; i < (e.type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+    return toolRoomOn(&scaled, -1e-3 * s, p.surface - std::fabs(p.depth)) == 1;
+}
+
+bool cutClear(const ContourElement& e) {
+    CcpParams& p = kvCCPParams;
+    if (cutRoom(e)) return true;
+    if (!gOut.cutRefused) pocketError(kPocketErrStep);
+    gOut.cutRefused = 1;
+    p.firstMovePending = 1;
+    return false;
+}
+
+// How many of the elements, from the first, the guard lets through.
+int32_t clearLead(const std::vector<ContourElement>& elements) {
+    int32_t n = 0;
+    while (n < static_cast<int32_t>(elements.size()) && cutRoom(elements[n])) ++n;
+    return n;
+}
+
+// The arc from the point to its end about a centre on the chord's perpendicular bisector, on the side
+// of its old centre, at the old centre's mean distance from the two ends (at least half the chord): both
+// ends on one circle, as a control requires. The ends the kernel joins within its tolerance, and
+// centres it repairs within 0.001, would otherwise reach the output as they are.
+void arcThrough(ContourElement* arc, const Vec2& from) {
+    const double cx = arc->g[kAcx], cy = arc->g[kAcy], bx = arc->g[kAex], by = arc->g[kAey];
+    arc->g[kAsx] = from.x;
+    arc->g[kAsy] = from.y;
+    const double r0 = std::hypot(from.x - cx, from.y - cy), r1 = std::hypot(bx - cx, by - cy);
+    const double chord = std::hypot(bx - from.x, by - from.y);
+    if (r0 == r1 || chord < 1e-9) return;
+    const double r = std::fmax(0.5 * (r0 + r1), 0.5 * chord);
+    const double ux = (bx - from.x) / chord, uy = (by - from.y) / chord;
+    const double mx = 0.5 * (from.x + bx), my = 0.5 * (from.y + by);
+    const double side = (cx - mx) * -uy + (cy - my) * ux >= 0 ? 1.0 : -1.0;
+    const double h = std::sqrt(std::fmax(r * r - 0.25 * chord * chord, 0.0));
+    arc->g[kAcx] = mx - uy * side * h;
+    arc->g[kAcy] = my + ux * side * h;
+    arc->g[kAr] = r;
+}
+
 int entryPath(ContourElement* e) {
     CcpParams& p = kvCCPParams;
     double s = scale();
@@ -261,6 +357,7 @@ int entryPath(ContourElement* e) {
         }
         if (chord < 0.05 / s) arcRecentre(e);
     }
+    if (!cutClear(*e)) return 0;
     double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
     bool narrow = planeOpen() || pocketRecord()->cycleId == 1001;
     double gap = 0.0;
@@ -268,22 +365,29 @@ int entryPath(ContourElement* e) {
     if (!p.firstMovePending && gOut.hasLastPosition && gap > (narrow ? tol() : 2.0 * r * sf + tol()))
         p.firstMovePending = 1;
     double shortLimit = narrow ? tol() : 1.5 * r * sf + tol();
-    if (!gOut.retractDone && gOut.hasLastPosition && gap > tol() && gap < shortLimit) {
+    bool atStart = !gOut.hasLastPosition;  // the tool stands at the element's start
+    if (!gOut.retractDone && gOut.hasLastPosition && gap > tol() && gap < shortLimit && shortLinkClear(a)) {
         if (std::fabs(p.infeedRadius) <= tol())
             ncMove3111(rec(), a.x, a.y);
         else
             linkFromLast(*e);
         p.firstMovePending = 0;
+        atStart = true;
     } else if (p.firstMovePending) {
         newEntry(*e);
+        atStart = true;
     }
     if (gOut.moveLimit > 0 && ++gOut.moveCount > gOut.moveLimit) {
         gOut.moveLimit = -1;
         ncError(rec(), "301");
         return 0;
     }
+    // An arc starts where the tool stands: within the tolerance of its own start, or where a dropped
+    // short arc began.
+    if (e->type == kElemArc)
+        arcThrough(e, atStart ? a : Vec2{gOut.toolPosition.x / s, gOut.toolPosition.y / s});
     writeMove(*e);
-    gOut.lastPosition = {b.x * s, b.y * s};
+    gOut.lastPosition = gOut.toolPosition = {b.x * s, b.y * s};
     gOut.lastElement = *e;
     for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] *= s;
     gOut.hasLastPosition = 1;
@@ -322,7 +426,8 @@ int rampEntry() {
     std::vector<Vec2> pts(1000);
     int32_t np = 0;
     if (std::fabs(drop) >= 1e-5 && std::fabs(step) >= 1e-5 && std::fabs(angle) >= 1e-5)
-        np = elementsToPoints(pts.data(), 1000, buffered.data(), count, step);
+        // The ramp runs only along the elements the guard lets through (unscaled here, as written).
+        np = elementsToPoints(pts.data(), 1000, buffered.data(), clearLead(buffered), step);
     double len = np >= 2 ? polylineLength(pts.data(), np) : 0.0;
     if (len <= 0.0) {
         // Nothing to ramp along: the elements still go out, entered by a straight plunge.
@@ -355,9 +460,10 @@ int rampEntry() {
         retractTo(p.retractPlane + off);
         gOut.retractFirst = 0;
     }
-    if (!gOut.hasLastPosition || gOut.currentZ > p.surface + p.clearanceDistance) {
-        ncMove3102(rec(), p.surface + p.clearanceDistance + off + 0.1 * p.infeedDepth);
-        gOut.currentZ = p.surface + p.clearanceDistance + off + 0.1 * p.infeedDepth;
+    const double top = entryTop();
+    if (!gOut.hasLastPosition || gOut.currentZ > top + p.clearanceDistance) {
+        ncMove3102(rec(), top + p.clearanceDistance + off + 0.1 * p.infeedDepth);
+        gOut.currentZ = top + p.clearanceDistance + off + 0.1 * p.infeedDepth;
     }
     if (p.plungeType == 2) {
         setVar("aliasUse", "FZ");
@@ -391,7 +497,7 @@ int rampEntry() {
     gOut.retractDone = 0;
     // The tool now stands at the path's start: the elements continue from there, not from
     // where the previous pass left off.
-    gOut.lastPosition = {p0.x * s, p0.y * s};
+    gOut.lastPosition = gOut.toolPosition = {p0.x * s, p0.y * s};
     gOut.hasLastPosition = 1;
     passOpen(buffered[0]);
     for (ContourElement& e : buffered) entryPath(&e);
@@ -417,8 +523,10 @@ void arcRecentre(ContourElement* arc) {
     double h2 = arc->g[kAr] * arc->g[kAr] - 0.25 * chord * chord;
     if (!(h2 > 0.0)) return;
     double ux = (bx - ax) / chord, uy = (by - ay) / chord;
-    // Left normal for a counter-clockwise arc, right for a clockwise one.
-    double nx = arc->direction == 1 ? -uy : uy, ny = arc->direction == 1 ? ux : -ux;
+    // The old centre's side of the chord: the left normal for a short counter-clockwise arc, the
+    // right one for a short clockwise arc, the other for an arc of more than half a turn.
+    const bool left = (arc->g[kAcx] - 0.5 * (ax + bx)) * -uy + (arc->g[kAcy] - 0.5 * (ay + by)) * ux >= 0;
+    double nx = left ? -uy : uy, ny = left ? ux : -ux;
     double h = std::sqrt(h2);
     arc->g[kAcx] = 0.5 * (ax + bx) + nx * h;
     arc->g[kAcy] = 0.5 * (ay + by) + ny * h;
@@ -427,6 +535,7 @@ void arcRecentre(ContourElement* arc) {
 void pocketNcHeader() {
     CcpParams& p = kvCCPParams;
     gOut.plungeCount = 0;
+    gOut.cutRefused = 0;
     p.firstMovePending = 1;
     if (!gOut.headerPending || gOut.collectMode) return;
     CycleRecord* r = rec();
@@ -477,7 +586,7 @@ int emitScaled(const ContourElement* element);
 int pocketEmitElement(const ContourElement* element) {
     if (!element) return 0;
     CcpParams& p = kvCCPParams;
-    if (gOut.collectMode && !gOut.skipCollect) {
+    if (gOut.collectMode) {
         if (!gOut.moveList || moveChainAppend(gOut.moveList, element, p.firstMovePending) != 1) return 0;
         p.firstMovePending = 0;
         return 1;
@@ -621,28 +730,14 @@ int outsideInEmit() {
     // Each chunk reversed (its order and every element's direction), newest chunk first: the
     // whole path backwards.
     moveChainReverseEach(list);
+    // The collected path holds its own move from a start point; replayed, it ends there, and its
+    // first element is entered where it starts. (Putting the start point in place of that element's
+    // start made arcs whose ends were off their circle, and lines across the pocket.)
     pocketNcHeader();
-    PocketKernel& k = pocketKernel();
-    bool startPending = k.startGiven != 0;
     for (MoveChunk* c = list ? list->head : nullptr; c; c = c->next) {
         for (int32_t i = 0; i < c->count; ++i) {
             ContourElement e = c->elements[i];
-            int32_t flag = e.sourceTag;
-            if (startPending) {
-                Vec2 b = endOf(e);
-                e = ContourElement{};
-                e.type = kElemLine;
-                e.g[kLx1] = k.startX;
-                e.g[kLy1] = k.startY;
-                e.g[kLx2] = b.x;
-                e.g[kLy2] = b.y;
-                startPending = false;
-                if (c->elements[i].type == kElemArc) {
-                    e = c->elements[i];
-                    e.g[kAsx] = k.startX;
-                    e.g[kAsy] = k.startY;
-                }
-            }
+            const int32_t flag = e.sourceTag;
             pocketEmitElement(&e);
             kvCCPParams.firstMovePending = flag;
         }
@@ -678,7 +773,7 @@ void rampTransition(const Vec2* point) {
         p.firstMovePending = 0;
         double s = scale();
         ncMove3111(rec(), point->x / s, point->y / s);
-        gOut.lastPosition = *point;
+        gOut.lastPosition = gOut.toolPosition = *point;
     }
     if (p.firstMovePending) gOut.rampActive = 1;
     p.firstMovePending = 0;

@@ -14,13 +14,15 @@
 struct PocketOutputState {
     ContourElement lastElement;  // scaled
     Vec2 lastPosition;           // scaled
+    Vec2 toolPosition;  // scaled: where the tool stands (a dropped short arc moves only lastPosition)
     int32_t hasLastPosition;
     double currentZ;  // unscaled
+    double levelTop;  // top of the plane's outer boundary (unscaled), set by the plane's preparation
     int32_t retractDone, retractFirst, headerPending;
     int32_t blockCounter;  // -1: no block numbering
     int32_t plungeCount;
+    int32_t cutRefused;     // a move was refused at the guard in this plane (reported once)
     int32_t collectMode;    // elements go to the move list instead of the output
-    int32_t skipCollect;    // the direct region walk writes directly while set
     MoveChain* moveList;    // collected moves; the tag holds the pending-entry flag
     int32_t pocketSection;  // a ("pocket", "start") record is open
     int32_t rampActive;     // elements collect in the ramp buffer for the ramp entry

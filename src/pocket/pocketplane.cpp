@@ -5,6 +5,7 @@
 #include "kernel/ccp.h"
 #include "kernel/ncemit.h"
 #include "pocket/cutlists.h"
+#include "pocket/elemaccess.h"
 #include "pocket/movechain.h"
 #include "pocket/planecheck.h"
 #include "pocket/pocketinput.h"
@@ -28,6 +29,29 @@ void circleCentreStart() {
     k.startX = c.x;
     k.startY = c.y;
     k.startGiven = 1;
+}
+
+// A start point (the job's, a circular pocket's centre, or where the last plane left the tool) that
+// gives the tool no room at this plane's bottom would plunge it into a wall or an island, or into the
+// material of an island that appears below: the plane then starts at an entry of its own.
+void startPointRoom() {
+    PocketKernel& k = pocketKernel();
+    if (!k.startGiven) return;
+    const CcpParams& p = kvCCPParams;
+    const Vec2 s{k.startX, k.startY};
+    bool room = toolRoomAt(&s, 0, p.surface - std::fabs(p.depth)) == 1;
+    if (room && k.openMode == 0) {
+        // Inside the pocket: inside the outer boundary and outside its islands.
+        int32_t around = 0;
+        for (int32_t i = 0; i < clistCount("MAIN"); ++i) {
+            ContourHeader h{};
+            if (clistGetHeader("MAIN", &h, i) >= 0 && h.elements &&
+                pointInContour(h.elements, static_cast<int32_t>(h.elementCount), &s) != 0)
+                ++around;
+        }
+        room = around % 2 == 1;
+    }
+    if (!room) k.startGiven = 0;
 }
 
 int dispatch() {
@@ -68,6 +92,9 @@ void pocketPlanePrepare() {
     // An approach from outside makes no sense where the open sides are not the stock boundary.
     if (k.openMode != 0 && p.stock != kCcpStockOnly && p.stock != kCcpStockForce) p.approachType = 0;
     circleCentreStart();
+    startPointRoom();
+    ContourHeader outer{};
+    out.levelTop = clistGetHeader("MAIN", &outer, 0) >= 0 ? outer.top : -1e300;
     // The kernel reset restores tolerances and words; the plane keeps the tool's step.
     const double step = k.stepFactor;
     pocketKernelInit();

@@ -132,6 +132,9 @@ int pocketContourParallel() {
     int32_t region = firstRegion(direct);
     if (region < 0) {
         pocketError(kPocketErrNoRegion);
+        // The tool fits nowhere in the plane: nothing of it is cut, which the run must not report as
+        // done. Rest machining asks about areas the tool may well not reach, and goes on.
+        if (!restModeActive()) ccpNoteFailure();
         regionTreeFree();
         k.planesLeft = 0;
         pocketContourEnd();
@@ -203,7 +206,10 @@ int pocketSimpleDriver() {
             openEdge = true;
         }
     }
-    if (region < 0) pocketError(kPocketErrNoRegion);
+    if (region < 0) {
+        pocketError(kPocketErrNoRegion);
+        if (!restModeActive()) ccpNoteFailure();
+    }
     for (bool first = true; region >= 0; first = false) {
         if (!first) {
             k.startGiven = 0;

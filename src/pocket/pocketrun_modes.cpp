@@ -364,6 +364,7 @@ void resetPlaneFamilies() {
     ringRoundResetState();
     ringHelpersResetState();
     ringEmitResetState();
+    planeCheckResetState();
     islandsResetState();
     cutListsResetState();
     planeRingsResetState();

@@ -459,7 +459,11 @@ int sequence(const WalkEntry* entry, double step, RingPosition* connection, Ring
         Ring kr;
         if (regionIsDone(k) != kRegionOpen || !loadRing(k, &kr)) continue;
         Candidate cand{k, {}, {}};
-        if (connectWithRetry(direct ? kReversed : kInward, ring, kr, &entry->from, d, &cand.onC, &cand.onT))
+        // Outside-in, the step inwards comes at the end of what is left of this ring: searched back from
+        // there. (Searched back from where the entry starts, it lay behind that point whenever the entry
+        // resumed a ring, and the step ran once more round the part already cut to reach it.)
+        const RingPosition* from = direct ? &entry->to : &entry->from;
+        if (connectWithRetry(direct ? kReversed : kInward, ring, kr, from, d, &cand.onC, &cand.onT))
             cands.push_back(cand);
     }
     auto pick = [&](const std::vector<Candidate>& list) {
@@ -575,7 +579,11 @@ int regionPathEmit(const WalkEntry* entry, int code, const RingPosition* connect
     }
     bool pushRest = true;
     int32_t k1 = regionFirstKind1Parent(node);
-    if (ringSegmentDone(entry, connection, ring.data(), n, finished())) {
+    if (code == kWalkDown && empty) {
+        // Nothing cut on this ring yet: the rest stays to be done. (Judged by the connection alone, a
+        // descent from the entry's own start counted the ring as finished and lost all of it.)
+        pushRest = !finished();
+    } else if (ringSegmentDone(entry, connection, ring.data(), n, finished())) {
         regionSetDone(node, kRegionFinished);
         const RegionNode* rn = regionNode(node);
         if (rn->parentCount == 0 && regionNoOpenChild(node, next)) pushRest = false;
@@ -639,9 +647,9 @@ int walk(int32_t start, double step, int singleOuter, WalkKind kind) {
         first.node = best->node;
         first.from = first.to = {best->element, best->point.x, best->point.y};
         Vec2 s{pocketKernel().startX, pocketKernel().startY};
-        // Outside-in collects the path for a backwards replay; the move from the start point and
-        // the descent that follows it must come first, so they are written directly.
-        if (pocketKernel().outsideIn) pocketOutputState().skipCollect = 1;
+        // Outside-in collects this move with the rest: replayed backwards, the path ends at the start
+        // point. (Written directly, the move and the descent after it came before a replay that
+        // started again from the start point, through whatever lay between.)
         startPointMove(&s, &best->point);
     }
     push(first);
@@ -658,11 +666,9 @@ int walk(int32_t start, double step, int singleOuter, WalkKind kind) {
                    : kind == kWalkDirect   ? regionRingSequenceOut(&e, step, &conn, &nextStart, &next)
                                            : regionRingSequence(&e, step, &conn, &nextStart, &next);
         if (code < 0) {
-            pocketOutputState().skipCollect = 0;
             pocketError(3024);
             return 1;
         }
-        if (code != kWalkDown) pocketOutputState().skipCollect = 0;
         if (singleOuter && code == kWalkDown) code = kWalkDownWhole;
         if (regionPathEmit(&e, code, &conn, &nextStart, next, step) < 0) {
             pocketError(3020);

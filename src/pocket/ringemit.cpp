@@ -9,6 +9,7 @@
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
 #include "pocket/linkmove.h"
+#include "pocket/planecheck.h"
 #include "pocket/pocketerr.h"
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
@@ -87,9 +88,12 @@ int ringOrder(int mode, const RingPosition* a0, const RingPosition* b0, const Co
     if (a.element == b.element && near(pa, pb)) return 0;
     if (a.element == c.element && near(pa, pc)) return mode == 2 ? -1 : 1;
     if (b.element == c.element && near(pb, pc)) return mode == 2 ? 1 : -1;
+    // Whether a point lies after c on c's own element is taken exactly: the tie tolerance of the element
+    // order (0.049, an angle on an arc: 2 mm at radius 45) put a point 1.3 mm behind c after it, and a
+    // ring resumed behind its entry counted as done at the first connection, its rest never cut.
     const ContourElement* ce = &ring[c.element - 1];
-    bool aAfterC = a.element == c.element && arcOrder(ce, &pc, &pa) > 0;
-    bool bAfterC = b.element == c.element && arcOrder(ce, &pc, &pb) > 0;
+    bool aAfterC = a.element == c.element && pointOrderOnElem(ce, &pa, &pc) == 1;
+    bool bAfterC = b.element == c.element && pointOrderOnElem(ce, &pb, &pc) == 1;
     if (aAfterC && !bAfterC) return 1;
     if (bAfterC && !aAfterC) return -1;
     if (a.element == b.element) return arcOrder(&ring[a.element - 1], &pa, &pb) >= 0 ? 1 : -1;
@@ -125,8 +129,13 @@ int32_t ringSegmentEmit(const WalkEntry* entry, const ContourElement* ring, int3
     }
     int32_t count = 0;
     const ContourElement& first = ring[fe - 1];
-    if (!whole && te == fe && pointOnElem(&tp, &first) && arcOrder(&first, &fp, &tp) > 0)
+    if (!whole && te == fe && pointOnElem(&tp, &first) && arcOrder(&first, &fp, &tp) > 0) {
+        // A to-point that the tie tolerance puts after the from-point but that lies behind it leaves
+        // nothing between them: cut from one to the other along the element, an arc ran almost a
+        // whole turn the other way round (0.049 is an angle on an arc: half a millimetre at radius 10).
+        if (pointOrderOnElem(&first, &tp, &fp) != 1) return 0;
         return emitPiece(first, fp, tp);
+    }
     count += emitPiece(first, fp, endOf(first));
     for (int32_t i = fe % n + 1, steps = 0; steps < n; i = i % n + 1, ++steps) {
         if (i == 1 && !closed) break;
@@ -231,7 +240,11 @@ int linkStraight(const Vec2* p1, const Vec2* p2, double step) {
     if (pocketPlungePending()) return 0;
     double len = pointDist2D(p1, p2);
     ContourElement line = elemLineOf(*p1, *p2, 0);
-    if (len > 2 * step + 1e-4 || (len > step / 2 && !lineClearOfInput(&line))) {
+    // A line that crosses no wall may still pass nearer one than the tool allows (from one small ring
+    // to another past an island's corner): the tool's room along it decides too.
+    const double bottom = kvCCPParams.surface - std::fabs(kvCCPParams.depth);
+    if (len > 2 * step + 1e-4 || (len > step / 2 && !lineClearOfInput(&line)) ||
+        (len > 1e-4 && toolRoomAlong(p1, p2, 0, bottom) != 1)) {
         ringRetract();
         return 0;
     }

@@ -18,6 +18,7 @@
 #include "pocket/pocketnc.h"
 #include "pocket/pocketstate.h"
 #include "pocket/regiontree.h"
+#include "pocket/restmat.h"
 
 namespace {
 
@@ -151,6 +152,133 @@ void pruneCrossingRings() {
     for (int32_t i = static_cast<int32_t>(inner.size()) - 1; i >= 0; --i)
         if (std::find(unsafe.begin(), unsafe.end(), inner[i].header.tag) != unsafe.end())
             clistDelete("INSEL", i);
+}
+
+// The tool-centre room of a plane without open sides: the parts the tool can reach (every ring of the
+// outer boundary's offset, and a part that an island's offset encloses) and the islands' offsets, each by
+// the tool radius and its contour's allowance. False when an island has no offset to keep the tool off it.
+struct CentreRoom {
+    std::vector<Contour> parts, islands;
+};
+
+bool centreRoom(CentreRoom* room) {
+    const PocketKernel& k = pocketKernel();
+    // An offset retried at a smaller distance would bring the room nearer the walls: retries grow it.
+    pocketOffsetState().growMode = 1;
+    const int32_t n = clistCount("MAIN");
+    for (int32_t i = 0; i < n; ++i) {
+        Contour c;
+        if (!loadContour("MAIN", i, &c) || c.elements.empty()) continue;
+        const double d = k.toolRadius + pocketAllowanceGet(i);
+        std::vector<std::vector<ContourElement>> rings =
+            offsetRings(c.elements, materialSide(c.elements, i), d);
+        if (i > 0 && rings.empty()) return false;
+        size_t outer = 0;
+        for (size_t r = 1; r < rings.size(); ++r)
+            if (ringArea(rings[r]) > ringArea(rings[outer])) outer = r;
+        for (size_t r = 0; r < rings.size(); ++r) {
+            Contour part{c.header, rings[r]};
+            part.header.elementCount = static_cast<uint32_t>(rings[r].size());
+            part.header.elements = nullptr;
+            (i == 0 || r != outer ? room->parts : room->islands).push_back(part);
+        }
+    }
+    return true;
+}
+
+// The pieces of a ring of the room (the part's own ring for own -1, else island own's) that lie inside
+// the part and outside every other island: the border of the part, where the tool runs along a wall or an
+// island. A ring that crosses another is cut at the crossings; a piece is kept by its middle.
+std::vector<std::vector<ContourElement>> borderPieces(const std::vector<ContourElement>& ring,
+                                                      const Contour& part,
+                                                      const std::vector<Contour>& islands, int32_t own) {
+    const int32_t n = static_cast<int32_t>(ring.size());
+    std::vector<ContourPos> cuts;
+    auto crossings = [&](const std::vector<ContourElement>& other) {
+        std::vector<PocketIsect> rec((ring.size() + other.size()) * 4 + 16);
+        const int32_t m = intersectContours(ring.data(), n, other.data(), static_cast<int32_t>(other.size()),
+                                            rec.data(), static_cast<int32_t>(rec.size()));
+        for (int32_t i = 0; i < m; ++i) cuts.push_back({rec[i].elemA - 1, 0, rec[i].x, rec[i].y});
+    };
+    if (own >= 0) crossings(part.elements);
+    for (size_t j = 0; j < islands.size(); ++j)
+        if (static_cast<int32_t>(j) != own) crossings(islands[j].elements);
+    auto kept = [&](const Vec2& p) {
+        if (own >= 0 &&
+            pointInContour(part.elements.data(), static_cast<int32_t>(part.elements.size()), &p) == 0)
+            return false;
+        for (size_t j = 0; j < islands.size(); ++j)
+            if (static_cast<int32_t>(j) != own &&
+                pointInContour(islands[j].elements.data(), static_cast<int32_t>(islands[j].elements.size()),
+                               &p) != 0)
+                return false;
+        return true;
+    };
+    std::vector<std::vector<ContourElement>> out;
+    if (cuts.empty()) {
+        Vec2 mid{};
+        if (elemPoint(&ring[0], &mid, kElemMiddle) && kept(mid)) out.push_back(ring);
+        return out;
+    }
+    std::sort(cuts.begin(), cuts.end(), [&](const ContourPos& a, const ContourPos& b) {
+        if (a.element != b.element) return a.element < b.element;
+        const Vec2 pa{a.x, a.y}, pb{b.x, b.y};
+        return elemFraction(&ring[a.element], &pa) < elemFraction(&ring[a.element], &pb);
+    });
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const ContourPos& a = cuts[i];
+        const ContourPos& b = cuts[(i + 1) % cuts.size()];
+        const Vec2 pa{a.x, a.y}, pb{b.x, b.y};
+        if (cuts.size() > 1 && pointsEqual2D(&pa, &pb)) continue;
+        std::vector<ContourElement> piece(static_cast<size_t>(n) + 1);
+        piece.resize(std::max(restContourPiece(piece.data(), ring.data(), n, &a, &b), 0));
+        Vec2 mid{};
+        if (!piece.empty() && restMidpoint(ring.data(), n, &a, &b, &mid) && kept(mid)) out.push_back(piece);
+    }
+    return out;
+}
+
+// The plane without open sides: each part of the room gets its border pieces (the tool along the walls
+// and the islands, cut where the rings of walls and islands closer together than the tool cross), and
+// passes over the part, cut to it and off the islands. Every point the tool can reach lies within the
+// tool radius of the border or, the passes lying closer than a diameter, of a pass. -1 when the room
+// cannot be made or a node cannot be attached, 0 when the tool fits nowhere.
+int axisParallelRoom(double w) {
+    const PocketKernel& k = pocketKernel();
+    CentreRoom room;
+    if (!centreRoom(&room)) return -1;
+    for (const Contour& part : room.parts) {
+        std::vector<std::vector<ContourElement>> border = borderPieces(part.elements, part, room.islands, -1);
+        for (size_t j = 0; j < room.islands.size(); ++j)
+            for (std::vector<ContourElement>& piece :
+                 borderPieces(room.islands[j].elements, part, room.islands, static_cast<int32_t>(j)))
+                border.push_back(std::move(piece));
+        for (const std::vector<ContourElement>& piece : border) {
+            ContourHeader h = part.header;
+            h.elementCount = static_cast<uint32_t>(piece.size());
+            if (regionAttachContour(piece.data(), &h, 0, 0) < 0) return -1;
+        }
+        // The passes lie over this part, cut to it and off every island.
+        clistClear("MAIN");
+        if (!storeContour("MAIN", -1, part.elements, part.header)) return -1;
+        for (const Contour& island : room.islands)
+            if (!storeContour("MAIN", -1, island.elements, island.header)) return -1;
+        if (pocketBuildMainTransitions(k.toolRadius, w) < 0) return -1;
+    }
+    // Parts the islands cover whole leave nothing to cut either.
+    return regionNodeCount() > 0 ? 1 : 0;
+}
+
+// A MAIN element on an open side (negative tag).
+bool mainHasNegativeTag() {
+    const int32_t n = clistCount("MAIN");
+    for (int32_t i = 0; i < n; ++i) {
+        ContourHeader h{};
+        if (clistGetHeader("MAIN", &h, i) < 0 || !h.elements) continue;
+        for (uint32_t j = 0; j < h.elementCount; ++j)
+            if (h.elements[j].sourceTag < 0) return true;
+    }
+    return false;
 }
 
 // Wall rings that no pass reached are machined after the passes.
@@ -469,11 +597,23 @@ int axisParallel() {
     pocketNcHeader();
     PocketKernel& k = pocketKernel();
     if (clistCount("MAIN") > 40) clistSortByKey("MAIN");
+    const double w = 2.0 * k.toolRadius * k.stepFactor;
+    int result = 1;
+    if (!mainHasNegativeTag() && w > 0) {
+        // Without open sides: the border of the tool's room and passes over it.
+        const int room = axisParallelRoom(w);
+        if (room <= 0) {
+            pocketError(room < 0 ? kPocketErrStep : kPocketErrNoRegion);
+            result = -1;
+        }
+        axisParallelEmit();
+        regionTreeFree();
+        pocketContourEnd();
+        return result;
+    }
     mainToToolCentre();
     const int32_t n = clistCount("MAIN");
     for (int32_t i = 0; i < n; ++i) clistSetTag("MAIN", static_cast<int16_t>(i), i);
-    const double w = 2.0 * k.toolRadius * k.stepFactor;
-    int result = 1;
     if (n > 0 && w > 0) {
         axisParallelRings(w, k.wantedOrientation >= 0 ? 1 : -1);
         pruneCrossingRings();

@@ -14,6 +14,7 @@
 
 namespace {
 
+using offsettest::circle;
 using offsettest::kPi;
 
 void insert(const char* list, std::vector<ContourElement> c, double bottom = 0) {
@@ -92,24 +93,35 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
     EXPECT_EQ(contourValidate(open.data(), 3), 0);
 }
 
-// Refusal against the distance from the centre to the square's edges, in closed form.
+// Refusal against the distances from the centre to the walls that stand at the plane bottom, each
+// with its own allowance, in closed form: a square pocket of one depth (its bottom is the plane's)
+// with a square island; a contour below the plane is no wall there.
 TEST(PlaneCheck, HelixClearanceAgainstSquareDistance) {
     PocketErrors errors;
     clistCreate("INPUT");
     pocketKernel().geometryScale = 2;
     kvCCPParams.toolDiameter = 8 * 2;
-    pocketAllowanceSet(0, 1 * 2);
-    insert("INPUT", box(0, 0, 200, 200), 0);       // 0..100 in output units
-    insert("INPUT", box(300, 300, 400, 400), -5);  // reaches below the bottom: not tested
+    const struct {
+        double x0, y0, x1, y1, top, bottom, allowance;  // output units
+    } walls[] = {{0, 0, 100, 100, 0, -1, 1}, {50, 50, 70, 70, 0, -1, 0.5}, {-50, -50, 150, 30, -1, -3, 0}};
+    for (const auto& w : walls) {
+        ContourHeader h{};
+        h.top = w.top;
+        h.bottom = w.bottom;
+        h.allowance = 2 * w.allowance;
+        ASSERT_TRUE(putContour("INPUT", box(2 * w.x0, 2 * w.y0, 2 * w.x1, 2 * w.y1), h));
+    }
+    // Distance from the point to the square's edges.
+    auto edge = [](Vec2 c, double x0, double y0, double x1, double y1) {
+        const bool inside = c.x > x0 && c.x < x1 && c.y > y0 && c.y < y1;
+        return inside ? std::min({c.x - x0, c.y - y0, x1 - c.x, y1 - c.y})
+                      : std::hypot(std::max({0.0, x0 - c.x, c.x - x1}), std::max({0.0, y0 - c.y, c.y - y1}));
+    };
     rngResetState();
-    for (int run = 0; run < 300; ++run) {
+    for (int run = 0; run < 400; ++run) {
         const Vec2 c{-20 + 140 * rngUniform(), -20 + 140 * rngUniform()};
-        const double helix = 3 * rngUniform(), reach = 4 + helix + 1 - 1e-4 / 2;
-        const bool inside = c.x > 0 && c.x < 100 && c.y > 0 && c.y < 100;
-        const double edge =
-            inside ? std::min({c.x, c.y, 100 - c.x, 100 - c.y})
-                   : std::hypot(std::max({0.0, -c.x, c.x - 100}), std::max({0.0, -c.y, c.y - 100}));
-        const bool refused = edge < reach || std::hypot(c.x, c.y) < reach;
+        const double helix = 3 * rngUniform(), reach = 4 + helix - 1e-4 / 2;
+        const bool refused = edge(c, 0, 0, 100, 100) < reach + 1 || edge(c, 50, 50, 70, 70) < reach + 0.5;
         PocketErrors::texts().clear();
         EXPECT_EQ(helixClearCheck(&c, helix, -1), refused ? 0 : 1) << c.x << " " << c.y;
         EXPECT_EQ(PocketErrors::texts(),
@@ -136,3 +148,72 @@ TEST(PlaneCheck, LargeArcEndsByLength) {
 }
 
 }  // namespace
+
+// The tool's room along lines and arcs against distances the test samples itself: walls of a box and an
+// island of two half circles, then a second island added (the walls kept between calls must see it).
+TEST(PlaneCheck, RoomAlongMovesAgainstSampledDistance) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    clistCreate("CLAMPS");
+    pocketKernel().geometryScale = 1;
+    kvCCPParams.toolDiameter = 6;
+    const double allowance = 0.5, reach = 3 + allowance - pocketKernel().tolerance;
+    auto wall = [&](const std::vector<ContourElement>& c) {
+        ContourHeader h{};
+        h.top = 0;
+        h.bottom = -5;
+        h.allowance = allowance;
+        ASSERT_TRUE(putContour("INPUT", c, h));
+    };
+    struct Circle {
+        double x, y, r;
+    };
+    std::vector<Circle> islands{{40, 30, 8}};
+    wall(box(0, 0, 100, 60));
+    wall(circle(40, 30, 8, 2, -1));
+    auto distance = [&](Vec2 p) {
+        const bool inside = p.x > 0 && p.y > 0 && p.x < 100 && p.y < 60;
+        double d = inside ? std::min({p.x, p.y, 100 - p.x, 60 - p.y})
+                          : std::hypot(std::max({0.0, -p.x, p.x - 100}), std::max({0.0, -p.y, p.y - 60}));
+        for (const Circle& c : islands) d = std::min(d, std::fabs(std::hypot(p.x - c.x, p.y - c.y) - c.r));
+        return d;
+    };
+    rngResetState();
+    int decided = 0;
+    for (int run = 0; run < 600; ++run) {
+        if (run == 300) {
+            islands.push_back({75, 20, 5});
+            wall(circle(75, 20, 5, 2, 1));
+        }
+        const Vec2 a{-5 + 110 * rngUniform(), -5 + 70 * rngUniform()};
+        ContourElement move;
+        std::vector<Vec2> samples;
+        if (run % 2 == 0) {
+            const Vec2 b{a.x + 30 * (rngUniform() - 0.5), a.y + 30 * (rngUniform() - 0.5)};
+            move = lineElem(a.x, a.y, b.x, b.y);
+            for (int i = 0; i <= 4000; ++i)
+                samples.push_back({a.x + (b.x - a.x) * i / 4000.0, a.y + (b.y - a.y) * i / 4000.0});
+        } else {
+            const double r = 1 + 10 * rngUniform(), a0 = 2 * kPi * rngUniform(),
+                         sweep = 2 * kPi * rngUniform();
+            const int dir = rngUniform() < 0.5 ? 1 : -1;
+            move = arcElem(a.x, a.y, r, a0, a0 + dir * sweep, dir);
+            for (int i = 0; i <= 4000; ++i) {
+                const double t = a0 + dir * sweep * i / 4000.0;
+                samples.push_back({a.x + r * std::cos(t), a.y + r * std::sin(t)});
+            }
+        }
+        double least = 1e9, gap = 0;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            least = std::min(least, distance(samples[i]));
+            if (i)
+                gap = std::max(gap,
+                               std::hypot(samples[i].x - samples[i - 1].x, samples[i].y - samples[i - 1].y));
+        }
+        // The sampled least distance is at most half a step above the true one.
+        if (least > reach - 1e-6 && least - gap < reach + 1e-6) continue;
+        ++decided;
+        EXPECT_EQ(toolRoomOn(&move, 0, -5), least > reach ? 1 : 0) << run << " " << least;
+    }
+    EXPECT_GT(decided, 500);
+}

@@ -47,13 +47,14 @@ TEST(PocketNc, FirstPassRecordsInOrderFeedWordsAndHeaderOnce) {
 }
 
 // A counter-clockwise arc about (0,0) of radius 1 whose chord is given; its
-// centre arrives 1e-3 off along the chord so that a re-centring shows.
+// centre arrives 1e-3 off along the chord so that a re-centring shows. Chords
+// below 0.01 are dropped, those below 0.05 re-centred with the arc's radius, and
+// every arc written has both ends on its circle.
 TEST(PocketNc, ShortArcChords) {
     struct Case {
         double chord;
         int written;
-        bool recentred;
-    } cases[] = {{0.009, 0, false}, {0.01, 1, true}, {0.03, 1, true}, {0.05, 1, false}};
+    } cases[] = {{0.009, 0}, {0.01, 1}, {0.03, 1}, {0.05, 1}};
     for (const Case& c : cases) {
         NcPlane plane;
         pocketNcHeader();
@@ -71,9 +72,9 @@ TEST(PocketNc, ShortArcChords) {
         for (const Rec& r : log()) {
             if (r.type != 3121) continue;
             ++arcs;
-            double ex = c.recentred ? 0.0 : 1e-3;
-            EXPECT_NEAR(r.cx, ex, 1e-9) << c.chord;
-            EXPECT_NEAR(r.cy, 0.0, 1e-9) << c.chord;
+            EXPECT_NEAR(r.cx, 0.0, 1e-9) << c.chord;
+            EXPECT_NEAR(r.cy, 0.0, c.chord < 0.05 ? 1e-9 : 1e-6) << c.chord;
+            EXPECT_NEAR(std::hypot(h - r.cx, y - r.cy), std::hypot(r.x - r.cx, r.y - r.cy), 1e-12) << c.chord;
         }
         EXPECT_EQ(arcs, c.written) << c.chord;
     }
