@@ -51,7 +51,7 @@ std::vector<JobFile> sequence(const std::string& impellerJob) {
         plunge("tip", base + "*TOOL_TIP 1\n*REPORT report.txt\n*REPORT_CLASS 9\n"),
         pocket("full",
                "toolDiameter := 10\ninfeedFactor := 0.4\nplaneAllowance := 0.5\ndepth := 8\n"
-               "infeedDepth := 4\nclearancePlane := 80\nretractPlane := 20\nstrategy := outsideInDirect\n"
+               "infeedDepth := 4\nclearancePlane := 80\nretractPlane := 20\nstrategy := contourParallel\n"
                "plungeType := helical\nhelixRadius := 4\nstockTolerance := 0.3\nprecision := 3\n"),
         para,
         plunge("plain", base),

@@ -376,8 +376,8 @@ TEST(PocketRun, TheExampleInEveryMode) {
                  {{"oriAutomatic := single"}, 0},
                  {{"oriAutomatic := none"}, 0},
                  {{"splitPath := true"}, 1},
-                 {{"infeedFactor := 0.9"}, 1},
-                 {{"stock := true"}, 1},
+                 {{"splitPath := true", "infeedFactor := 0.9"}, 1},
+                 {{"splitPath := true", "infeedFactor := 0.9", "stock := true"}, 1},
                  // The rest areas beside the islands leave no room for a helix: the tool plunges straight.
                  {{"plungeType := straight", "referenceDiameter := 30"}, 0},
                  {{"plungeType := straight", "referenceDiameter := 30", "evaluateRif := true"}, 0},
@@ -387,9 +387,8 @@ TEST(PocketRun, TheExampleInEveryMode) {
                  {{"strategy := outsideIn"}, 1},
                  {{"strategy := outsideInDirect"}, 1}};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        // Parameters a job leaves out keep the last run's value: the input modes build on each
-        // other, the rest modes and strategies each start from the example's own.
-        if (i >= 6) ccpParamsResetState();
+        // Every run starts from the defaults: the input modes build on each other by naming the
+        // earlier keys again, the rest modes and strategies each start from the example's own.
         std::string text = job.pcf, name;
         for (const std::string& line : cases[i].lines) {
             text = Job::edit(text, line.substr(0, line.find(' ')), line);
