@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "kernel/ccp.h"
@@ -148,6 +150,28 @@ struct WallClearance {
     int32_t nx = 0, ny = 0;
 };
 
+// The planes of a pocket with upright walls cut the same moves against the same walls: answers are kept
+// under the move, the reach and the set of walls that stand at the height, as long as the walls and the
+// kernel's tolerances stay the same.
+struct RoomKey {
+    double g[7], reach;
+    int32_t type, direction, heights;  // heights: the set of walls standing at the height
+    int32_t pad = 0;
+    bool operator==(const RoomKey& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
+};
+
+struct RoomKeyHash {
+    size_t operator()(const RoomKey& k) const {
+        uint64_t h = 1469598103934665603ull, w[sizeof(RoomKey) / 8];
+        std::memcpy(w, &k, sizeof w);
+        for (const uint64_t x : w) h = (h ^ x) * 1099511628211ull;
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+};
+
+constexpr size_t kRoomAnswers = 1u << 20;  // at most this many answers kept per list
+constexpr size_t kHeightSets = 64;         // nor answers at more sets of standing walls
+
 struct WallGrid {
     uint64_t generation = 0;
     std::vector<WallEntry> walls;
@@ -158,6 +182,11 @@ struct WallGrid {
     double cell = 1, maxAllowance = 0;
     int32_t nx = 0, ny = 0;
     WallClearance clear;
+    std::unordered_map<RoomKey, bool, RoomKeyHash> answers;
+    std::vector<std::vector<bool>> heightSets;  // the walls standing, per set met
+    double tolerances[3] = {};                  // the kernel's, as the answers were found
+    double lastHeight = 0;
+    int32_t lastSet = -1;
 };
 
 WallGrid& wallGrid(int which) {
@@ -215,10 +244,15 @@ void buildClearance(WallGrid* g) {
     }
 }
 
+bool sameWall(const WallEntry& a, const WallEntry& b) {
+    return a.e.type == b.e.type && a.e.sourceTag == b.e.sourceTag && a.e.direction == b.e.direction &&
+           std::memcmp(a.e.g, b.e.g, sizeof a.e.g) == 0 && std::memcmp(&a.allowance, &b.allowance, 8) == 0 &&
+           std::memcmp(&a.top, &b.top, 8) == 0 && std::memcmp(&a.bottom, &b.bottom, 8) == 0;
+}
+
 void buildWallGrid(const char* list, WallGrid* g) {
-    g->walls.clear();
-    g->cells.clear();
-    g->maxAllowance = 0;
+    std::vector<WallEntry> walls;
+    double maxAllowance = 0;
     Vec2 lo{0, 0}, hi{0, 0};
     const int32_t n = clistCount(list);
     for (int32_t i = 0; i < n; ++i) {
@@ -228,14 +262,22 @@ void buildWallGrid(const char* list, WallGrid* g) {
             if (h.elements[j].sourceTag < 0) continue;
             WallEntry w{h.elements[j], {}, {}, h.allowance, h.top, h.bottom, {}};
             elemBoundingBox(&w.e, &w.lo, &w.hi);
-            elemGapShapeOf(&w.e, &w.shape);
-            if (g->walls.empty()) lo = w.lo, hi = w.hi;
+            if (walls.empty()) lo = w.lo, hi = w.hi;
             lo = {std::fmin(lo.x, w.lo.x), std::fmin(lo.y, w.lo.y)};
             hi = {std::fmax(hi.x, w.hi.x), std::fmax(hi.y, w.hi.y)};
-            g->maxAllowance = std::fmax(g->maxAllowance, h.allowance);
-            g->walls.push_back(w);
+            maxAllowance = std::fmax(maxAllowance, h.allowance);
+            walls.push_back(w);
         }
     }
+    // A list written anew with the same walls (each plane's) keeps its grid and its answers.
+    if (walls.size() == g->walls.size() && std::equal(walls.begin(), walls.end(), g->walls.begin(), sameWall))
+        return;
+    g->answers.clear();
+    g->heightSets.clear();
+    g->lastSet = -1;
+    g->walls.swap(walls);
+    for (WallEntry& w : g->walls) elemGapShapeOf(&w.e, &w.shape);
+    g->maxAllowance = maxAllowance;
     g->seen.assign(g->walls.size(), 0);
     g->query = 0;
     const double w = hi.x - lo.x, h = hi.y - lo.y;
@@ -274,9 +316,30 @@ bool clearOfAll(const WallGrid& g, const ElemGapShape& move, double reach) {
     return true;
 }
 
+// The set of walls standing at the height, as the measure below takes them; -1 past the sets kept.
+int32_t heightSet(WallGrid& g, double height, double tolerance) {
+    if (g.lastSet >= 0 && std::memcmp(&height, &g.lastHeight, sizeof height) == 0) return g.lastSet;
+    std::vector<bool> standing(g.walls.size());
+    for (size_t k = 0; k < g.walls.size(); ++k) {
+        const WallEntry& w = g.walls[k];
+        standing[k] = !(w.bottom > height + tolerance || w.top < height + 1e-5);
+    }
+    const auto found = std::find(g.heightSets.begin(), g.heightSets.end(), standing);
+    int32_t set = static_cast<int32_t>(found - g.heightSets.begin());
+    if (found == g.heightSets.end()) {
+        if (g.heightSets.size() >= kHeightSets) return -1;
+        g.heightSets.push_back(std::move(standing));
+    }
+    g.lastHeight = height;
+    g.lastSet = set;
+    return set;
+}
+
 // Some wall element of the list's contours that stand at the height comes nearer the move (a line, or a
 // point when it has no length) than the reach plus that contour's allowance (all scaled). Stock
 // boundaries and open sides are not walls: the tool may pass them.
+bool measureWalls(WallGrid& g, const ContourElement& move, double reach, double height);
+
 bool meetsWall(const char* list, int which, const ContourElement& move, double reach, double height) {
     WallGrid& g = wallGrid(which);
     const uint64_t generation = clistGeneration(list);
@@ -285,6 +348,30 @@ bool meetsWall(const char* list, int which, const ContourElement& move, double r
         g.generation = generation;
     }
     if (g.walls.empty()) return false;
+    const PocketKernel& k = pocketKernel();
+    const double tolerances[3] = {k.tolerance, k.tolerance2, k.geometryScale};
+    if (std::memcmp(tolerances, g.tolerances, sizeof tolerances) != 0) {
+        g.answers.clear();
+        g.heightSets.clear();
+        g.lastSet = -1;
+        std::memcpy(g.tolerances, tolerances, sizeof tolerances);
+    }
+    RoomKey key{};
+    std::memcpy(key.g, move.g, sizeof key.g);
+    key.reach = reach;
+    key.type = move.type;
+    key.direction = move.direction;
+    key.heights = heightSet(g, height, k.tolerance);
+    if (key.heights >= 0) {
+        const auto found = g.answers.find(key);
+        if (found != g.answers.end()) return found->second;
+    }
+    const bool meets = measureWalls(g, move, reach, height);
+    if (key.heights >= 0 && g.answers.size() < kRoomAnswers) g.answers.emplace(key, meets);
+    return meets;
+}
+
+bool measureWalls(WallGrid& g, const ContourElement& move, double reach, double height) {
     if (++g.query == 0) {
         std::fill(g.seen.begin(), g.seen.end(), 0);
         g.query = 1;

@@ -306,3 +306,32 @@ TEST(PlaneCheck, RoomChecksAnswerAsEveryWallMeasured) {
     EXPECT_GT(refused, 1000);
     EXPECT_GT(passed, 1000);
 }
+
+// Answers kept from earlier moves follow the walls: a list written anew with another allowance, a height
+// at which the walls do not stand, another kernel tolerance each give the answer of their own.
+TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    clistCreate("CLAMPS");
+    pocketKernel().geometryScale = 1;
+    kvCCPParams.toolDiameter = 6;
+    ContourHeader h{};
+    h.bottom = -5;
+    h.allowance = 0.5;
+    const std::vector<ContourElement> walls = box(0, 0, 100, 60);
+    ASSERT_TRUE(putContour("INPUT", walls, h));
+    const ContourElement near = lineElem(10, 3.3, 90, 3.3), apart = lineElem(10, 3.6, 90, 3.6);
+    EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
+    h.allowance = 0.7;
+    h.elementCount = static_cast<uint32_t>(walls.size());
+    ASSERT_EQ(clistReplace("INPUT", walls.data(), &h, 0), 1);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
+    ASSERT_EQ(clistReplace("INPUT", walls.data(), &h, 0), 1);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -6), 1);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
+    pocketKernel().tolerance = 0.2;
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
+    EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
+}
