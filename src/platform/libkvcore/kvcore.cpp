@@ -35,6 +35,16 @@ struct CoreState {
     std::string release;
     std::string folder;
     std::string line;  // LayerOutput's text, kept so that its storage is reused line after line
+    // The texts of the numbers written last: a cycle often sends a move on two channels, and each
+    // number's text is a function of its bits and the decimals alone.
+    struct Number {
+        uint64_t bits = 0;
+        int32_t decimals = -1;
+        uint8_t size = 0;
+        char text[31];
+    };
+    Number recent[8];
+    uint32_t nextRecent = 0;
 };
 
 std::map<const CycleRecord*, CoreState> gStates;
@@ -124,89 +134,97 @@ void appendInteger(std::string& text, long long value) {
 struct Line {
     std::string& text;
     int decimals;
+    CoreState* state;
 
+    // " name=value", put together in place and appended once.
     void number(const char* name, double value) {
-        text += ' ';
-        text += name;
-        text += '=';
+        char buf[416];  // the name, and a number of up to 309 integer digits and 12 places
+        char* at = buf;
+        *at++ = ' ';
+        while (*name) *at++ = *name++;
+        *at++ = '=';
+        uint64_t bits;
+        memcpy(&bits, &value, sizeof bits);
+        const CoreState::Number* known = nullptr;
+        for (const CoreState::Number& n : state->recent)
+            if (n.bits == bits && n.decimals == decimals) known = &n;
+        if (known) {
+            memcpy(at, known->text, known->size);
+            at += known->size;
+        } else {
+            char* const from = at;
+            at = format(at, value);
+            if (static_cast<size_t>(at - from) <= sizeof CoreState::Number::text) {
+                CoreState::Number& n = state->recent[state->nextRecent++ % 8];
+                n.bits = bits;
+                n.decimals = decimals;
+                n.size = static_cast<uint8_t>(at - from);
+                memcpy(n.text, from, n.size);
+            }
+        }
+        text.append(buf, at);
+    }
+
+    char* format(char* at, double value) const {
         if (!std::isfinite(value)) {
-            text += "nan";
-            return;
+            memcpy(at, "nan", 3);
+            return at + 3;
         }
         uint64_t scaled;
-        if (roundScaled(std::fabs(value), decimals, &scaled)) {
-            appendScaled(std::signbit(value), scaled);
-            return;
-        }
+        if (roundScaled(std::fabs(value), decimals, &scaled))
+            return putScaled(at, std::signbit(value), scaled);
         // std::to_chars with a precision rounds the exact binary value correctly, as printf's "%.*f"
         // does in the default rounding mode, so the digits are the same.
-        char buf[400];  // the largest double has 309 integer digits
-        char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr;
+        char* end = std::to_chars(at, at + 400, value, std::chars_format::fixed, decimals).ptr;
         // Trailing zeros carry nothing; "-0" is 0.
         if (decimals > 0) {
             while (end[-1] == '0') --end;
             if (end[-1] == '.') --end;
         }
-        if (end - buf == 2 && buf[0] == '-' && buf[1] == '0') {
-            text += '0';
-            return;
+        if (end - at == 2 && at[0] == '-' && at[1] == '0') {
+            *at = '0';
+            return at + 1;
         }
-        text.append(buf, end);
+        return end;
     }
 
     // The text of a number already rounded to `decimals` places (scaled by 10^decimals), in the
     // same form: trailing zeros and a bare point dropped, no sign on zero.
-    void appendScaled(bool negative, uint64_t scaled) {
+    char* putScaled(char* at, bool negative, uint64_t scaled) const {
         if (scaled == 0) {
-            text += '0';
-            return;
+            *at = '0';
+            return at + 1;
         }
-        char buf[48];
-        char* at = buf;
         if (negative) *at++ = '-';
         // A constant divisor per precision: a division by a variable costs more than the rest.
         switch (decimals) {
             case 0:
-                at = scaledDigits<0>(at, scaled);
-                break;
+                return scaledDigits<0>(at, scaled);
             case 1:
-                at = scaledDigits<1>(at, scaled);
-                break;
+                return scaledDigits<1>(at, scaled);
             case 2:
-                at = scaledDigits<2>(at, scaled);
-                break;
+                return scaledDigits<2>(at, scaled);
             case 3:
-                at = scaledDigits<3>(at, scaled);
-                break;
+                return scaledDigits<3>(at, scaled);
             case 4:
-                at = scaledDigits<4>(at, scaled);
-                break;
+                return scaledDigits<4>(at, scaled);
             case 5:
-                at = scaledDigits<5>(at, scaled);
-                break;
+                return scaledDigits<5>(at, scaled);
             case 6:
-                at = scaledDigits<6>(at, scaled);
-                break;
+                return scaledDigits<6>(at, scaled);
             case 7:
-                at = scaledDigits<7>(at, scaled);
-                break;
+                return scaledDigits<7>(at, scaled);
             case 8:
-                at = scaledDigits<8>(at, scaled);
-                break;
+                return scaledDigits<8>(at, scaled);
             case 9:
-                at = scaledDigits<9>(at, scaled);
-                break;
+                return scaledDigits<9>(at, scaled);
             case 10:
-                at = scaledDigits<10>(at, scaled);
-                break;
+                return scaledDigits<10>(at, scaled);
             case 11:
-                at = scaledDigits<11>(at, scaled);
-                break;
+                return scaledDigits<11>(at, scaled);
             default:
-                at = scaledDigits<12>(at, scaled);
-                break;
+                return scaledDigits<12>(at, scaled);
         }
-        text.append(buf, at);
     }
 
     template <int kDecimals>
@@ -452,7 +470,7 @@ KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord*
     std::string& text = s->line;
     text.clear();
     try {
-        Line line{text, s->decimals};
+        Line line{text, s->decimals, s};
         appendInteger(line.text, channel);
         line.text += ' ';
         appendInteger(line.text, type);
