@@ -41,7 +41,7 @@ struct CoreState {
         uint64_t bits = 0;
         int32_t decimals = -1;
         uint8_t size = 0;
-        char text[31];
+        char text[32];
     };
     Number recent[8];
     uint32_t nextRecent = 0;
@@ -149,7 +149,8 @@ struct Line {
         for (const CoreState::Number& n : state->recent)
             if (n.bits == bits && n.decimals == decimals) known = &n;
         if (known) {
-            memcpy(at, known->text, known->size);
+            // Whole texts copied at a fixed size: a copy of a varying few bytes is a slow string move.
+            memcpy(at, known->text, sizeof known->text);
             at += known->size;
         } else {
             char* const from = at;
@@ -159,7 +160,7 @@ struct Line {
                 n.bits = bits;
                 n.decimals = decimals;
                 n.size = static_cast<uint8_t>(at - from);
-                memcpy(n.text, from, n.size);
+                memcpy(n.text, from, sizeof n.text);
             }
         }
         text.append(buf, at);
