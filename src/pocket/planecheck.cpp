@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <unordered_map>
 #include <vector>
 
 #include "kernel/ccp.h"
@@ -160,16 +159,64 @@ struct RoomKey {
     bool operator==(const RoomKey& o) const { return std::memcmp(this, &o, sizeof o) == 0; }
 };
 
-struct RoomKeyHash {
-    size_t operator()(const RoomKey& k) const {
-        uint64_t h = 1469598103934665603ull, w[sizeof(RoomKey) / 8];
-        std::memcpy(w, &k, sizeof w);
-        for (const uint64_t x : w) h = (h ^ x) * 1099511628211ull;
-        return static_cast<size_t>(h ^ (h >> 29));
+static_assert(sizeof(RoomKey) % 16 == 0, "the hash takes the key's words in pairs");
+
+uint64_t roomHash(const RoomKey& k) {
+    uint64_t w[sizeof(RoomKey) / 8], a = 0x9e3779b97f4a7c15ull, b = 0xc2b2ae3d27d4eb4full;
+    std::memcpy(w, &k, sizeof w);
+    for (size_t i = 0; i + 1 < std::size(w); i += 2) {
+        a = (a ^ w[i]) * 0xff51afd7ed558ccdull;
+        b = (b ^ w[i + 1]) * 0xc4ceb9fe1a85ec53ull;
+    }
+    const uint64_t h = (a ^ (b >> 31)) * 0x9e3779b97f4a7c15ull;
+    return h ^ (h >> 29);
+}
+
+// Answers in a table of open slots, each the hash's high half and the answer's place (1-based): a lookup
+// reads one slot and, on a likely match, one answer.
+struct RoomAnswers {
+    struct Answer {
+        RoomKey key;
+        bool meets;
+    };
+    std::vector<uint64_t> slots;
+    std::vector<Answer> answers;
+
+    void clear() {
+        slots.clear();
+        answers.clear();
+    }
+    const Answer* find(const RoomKey& key, uint64_t hash) const {
+        if (slots.empty()) return nullptr;
+        const size_t mask = slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const uint64_t s = slots[i];
+            if (s == 0) return nullptr;
+            if (s >> 32 == hash >> 32 && answers[(s & 0xffffffffu) - 1].key == key)
+                return &answers[(s & 0xffffffffu) - 1];
+        }
+    }
+    void add(const RoomKey& key, uint64_t hash, bool meets) {
+        if (2 * (answers.size() + 1) > slots.size()) {
+            slots.assign(std::max<size_t>(1024, 2 * slots.size()), 0);
+            answers.push_back({key, meets});
+            for (size_t k = 0; k < answers.size(); ++k) place(roomHash(answers[k].key), k);
+            return;
+        }
+        answers.push_back({key, meets});
+        place(hash, answers.size() - 1);
+    }
+
+  private:
+    void place(uint64_t hash, size_t k) {
+        const size_t mask = slots.size() - 1;
+        size_t i = hash & mask;
+        while (slots[i] != 0) i = (i + 1) & mask;
+        slots[i] = (hash >> 32) << 32 | (k + 1);
     }
 };
 
-constexpr size_t kRoomAnswers = 1u << 20;  // at most this many answers kept per list
+constexpr size_t kRoomAnswers = 1u << 18;  // at most this many answers kept per list (about 30 MB)
 constexpr size_t kHeightSets = 64;         // nor answers at more sets of standing walls
 
 struct WallGrid {
@@ -182,7 +229,7 @@ struct WallGrid {
     double cell = 1, maxAllowance = 0;
     int32_t nx = 0, ny = 0;
     WallClearance clear;
-    std::unordered_map<RoomKey, bool, RoomKeyHash> answers;
+    RoomAnswers answers;
     std::vector<std::vector<bool>> heightSets;  // the walls standing, per set met
     double tolerances[3] = {};                  // the kernel's, as the answers were found
     double lastHeight = 0;
@@ -362,12 +409,11 @@ bool meetsWall(const char* list, int which, const ContourElement& move, double r
     key.type = move.type;
     key.direction = move.direction;
     key.heights = heightSet(g, height, k.tolerance);
-    if (key.heights >= 0) {
-        const auto found = g.answers.find(key);
-        if (found != g.answers.end()) return found->second;
-    }
+    const uint64_t hash = roomHash(key);
+    if (key.heights >= 0)
+        if (const RoomAnswers::Answer* found = g.answers.find(key, hash)) return found->meets;
     const bool meets = measureWalls(g, move, reach, height);
-    if (key.heights >= 0 && g.answers.size() < kRoomAnswers) g.answers.emplace(key, meets);
+    if (key.heights >= 0 && g.answers.answers.size() < kRoomAnswers) g.answers.add(key, hash, meets);
     return meets;
 }
 

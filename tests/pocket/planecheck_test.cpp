@@ -274,6 +274,11 @@ TEST(PlaneCheck, RoomChecksAnswerAsEveryWallMeasured) {
     Rng rng{20261208};
     auto uniform = [&rng] { return (rngStep(&rng) * 32768.0 + rngStep(&rng)) / 1073741824.0; };
     int refused = 0, passed = 0;
+    struct Asked {
+        ContourElement move;
+        double reach, height;
+    };
+    std::vector<Asked> asked;
     for (int run = 0; run < 6000; ++run) {
         if (run == 3000) add("INPUT", circle(70, 55, 4, 2, -1), 0, 0, false);
         const double reach = run % 3 == 0 ? -1e-3 : run % 3 == 1 ? 0 : 2, height = run % 2 ? -1 : -4;
@@ -302,9 +307,15 @@ TEST(PlaneCheck, RoomChecksAnswerAsEveryWallMeasured) {
         const int expected = plain(move, reach, height);
         (expected ? passed : refused)++;
         ASSERT_EQ(toolRoomOn(&move, reach, height), expected) << run;
+        asked.push_back({move, reach, height});
     }
     EXPECT_GT(refused, 1000);
     EXPECT_GT(passed, 1000);
+    // Every move asked again, most of them kept from before.
+    for (size_t k = 0; k < asked.size(); ++k)
+        ASSERT_EQ(toolRoomOn(&asked[k].move, asked[k].reach, asked[k].height),
+                  plain(asked[k].move, asked[k].reach, asked[k].height))
+            << k;
 }
 
 // Answers kept from earlier moves follow the walls: a list written anew with another allowance, a height
