@@ -24,6 +24,9 @@ constexpr int32_t kUnknownRecord = -1;
 constexpr int32_t kNoMemory = -2;  // nothing may leave a C entry: memory that cannot be had is this code
 constexpr int kMaxDecimals = 12;
 
+// The longest line (three block texts of 256 bytes, each byte escaped to four) fits a line buffer.
+constexpr size_t kLineMax = 8192;
+
 struct CoreState {
     FILE* out = nullptr;  // set by SetFP; not owned
     FILE* raw = nullptr;  // the raw record dump named by KVCORE_RAW_FILE; owned
@@ -34,7 +37,7 @@ struct CoreState {
     double normal[3] = {0, 0, 1};
     std::string release;
     std::string folder;
-    std::string line;  // LayerOutput's text, kept so that its storage is reused line after line
+    char line[kLineMax];  // LayerOutput's text
     // The texts of the numbers written last: a cycle often sends a move on two channels, and each
     // number's text is a function of its bits and the decimals alone.
     struct Number {
@@ -126,20 +129,19 @@ bool roundScaled(double magnitude, int decimals, uint64_t* scaled) {
     return true;
 }
 
-void appendInteger(std::string& text, long long value) {
-    char buf[24];
-    text.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
-}
-
+// One line of text, put together in the record's line buffer and written with one call.
 struct Line {
-    std::string& text;
+    char* at;  // the end of the text so far
     int decimals;
     CoreState* state;
 
-    // " name=value", put together in place and appended once.
+    void put(char c) { *at++ = c; }
+    void put(const char* text) {
+        while (*text) *at++ = *text++;
+    }
+    void putInteger(long long value) { at = std::to_chars(at, at + 24, value).ptr; }
+
     void number(const char* name, double value) {
-        char buf[416];  // the name, and a number of up to 309 integer digits and 12 places
-        char* at = buf;
         *at++ = ' ';
         while (*name) *at++ = *name++;
         *at++ = '=';
@@ -163,7 +165,6 @@ struct Line {
                 memcpy(n.text, from, sizeof n.text);
             }
         }
-        text.append(buf, at);
     }
 
     char* format(char* at, double value) const {
@@ -246,31 +247,31 @@ struct Line {
     }
 
     void integer(const char* name, long long value) {
-        text += ' ';
-        text += name;
-        text += '=';
-        appendInteger(text, value);
+        put(' ');
+        put(name);
+        put('=');
+        putInteger(value);
     }
 
     void quoted(const char* name, const unsigned char* r, size_t offset, size_t size) {
-        text += ' ';
-        text += name;
-        text += "=\"";
+        put(' ');
+        put(name);
+        put("=\"");
         for (size_t i = 0; i < size && r[offset + i]; ++i) {
             unsigned char c = r[offset + i];
             if (c == '"' || c == '\\') {
-                text += '\\';
-                text += static_cast<char>(c);
+                put('\\');
+                put(static_cast<char>(c));
             } else if (c < 32 || c == 127) {
                 static const char kHex[] = "0123456789abcdef";
-                text += "\\x";
-                text += kHex[c >> 4];
-                text += kHex[c & 15];
+                put("\\x");
+                put(kHex[c >> 4]);
+                put(kHex[c & 15]);
             } else {
-                text += static_cast<char>(c);
+                put(static_cast<char>(c));
             }
         }
-        text += '"';
+        put('"');
     }
 };
 
@@ -342,7 +343,7 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
             fiveAxis(line, r);
             return;
         case 3121:
-            line.text += getI32(r, KVNC_ARC_DIR) == 1 ? " dir=cw" : " dir=ccw";
+            line.put(getI32(r, KVNC_ARC_DIR) == 1 ? " dir=cw" : " dir=ccw");
             line.number("x", getF64(r, KVNC_ARC_END_X));
             line.number("y", getF64(r, KVNC_ARC_END_Y));
             line.number("cx", getF64(r, KVNC_ARC_CENTRE_X));
@@ -364,7 +365,7 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
             return;
         case 4008:
         case 4009:
-            line.text += type == 4008 ? " dir=cw" : " dir=ccw";
+            line.put(type == 4008 ? " dir=cw" : " dir=ccw");
             line.number("x", getF64(r, KVNC_COMP_END_X));
             line.number("y", getF64(r, KVNC_COMP_END_Y));
             line.number("cx", getF64(r, KVNC_COMP_CENTRE_X));
@@ -459,8 +460,7 @@ KVCORE_ENTRY int32_t GetFP(CycleRecord* record, FILE** file) {
 
 // LayerOutput: one line per record into the file of SetFP; without a file the
 // record is accepted and nothing is written. 0, or -1 for a record that never
-// opened, a missing output record or print function, -2 when memory is short
-// for the line (nothing of it is written).
+// opened, a missing output record or print function.
 KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord* record, NcRecord* output,
                                  CorePrintFn print, CoreEmitFn /*emit*/) {
     CoreState* s = stateOf(record);
@@ -468,19 +468,14 @@ KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord*
     if (!s->out) return 0;
     const unsigned char* r = bytesOf(output);
     int32_t type = getI32(r, KVNC_TYPE);
-    std::string& text = s->line;
-    text.clear();
-    try {
-        Line line{text, s->decimals, s};
-        appendInteger(line.text, channel);
-        line.text += ' ';
-        appendInteger(line.text, type);
-        describe(line, type, r);
-        line.text += '\n';
-    } catch (...) {
-        return kNoMemory;
-    }
-    print(s->out, text.c_str());
+    Line line{s->line, s->decimals, s};
+    line.putInteger(channel);
+    line.put(' ');
+    line.putInteger(type);
+    describe(line, type, r);
+    line.put('\n');
+    line.put('\0');
+    print(s->out, s->line);
     return 0;
 }
 
