@@ -411,8 +411,45 @@ int32_t intersectContours(const ContourElement* a, int32_t countA, const Contour
             }
         };
         std::vector<Vec2> loA, hiA, loB, hiB;
-        boxes(a, countA, loA, hiA);
-        boxes(b, countB, loB, hiB);
+        // A ring is often met with many small contours in turn: the smaller chain's boxes are taken first,
+        // and an element of the other whose rough box (an arc's whole circle) keeps clear of all of them
+        // meets none, so it gets the NaN box without its own.
+        const bool aFirst = countA <= countB;
+        std::vector<Vec2>&smallLo = aFirst ? loA : loB, &smallHi = aFirst ? hiA : hiB;
+        boxes(aFirst ? a : b, aFirst ? countA : countB, smallLo, smallHi);
+        Vec2 ulo{1e300, 1e300}, uhi{-1e300, -1e300};
+        for (size_t i = 0; i < smallLo.size(); ++i) {
+            const Vec2 &l = smallLo[i], &h = smallHi[i];
+            if (l.x != l.x || l.y != l.y || h.x != h.x || h.y != h.y) continue;  // meets none
+            ulo = {std::min(ulo.x, l.x), std::min(ulo.y, l.y)};
+            uhi = {std::max(uhi.x, h.x), std::max(uhi.y, h.y)};
+        }
+        const ContourElement* other = aFirst ? b : a;
+        const int32_t otherCount = aFirst ? countB : countA;
+        std::vector<Vec2>&otherLo = aFirst ? loB : loA, &otherHi = aFirst ? hiB : hiA;
+        otherLo.resize(otherCount);
+        otherHi.resize(otherCount);
+        for (int32_t i = 0; i < otherCount; ++i) {
+            const ContourElement& e = other[i];
+            if (!known(&e)) {
+                otherLo[i] = otherHi[i] = {std::nan(""), std::nan("")};
+                continue;
+            }
+            if (e.type == kElemArc) {
+                const double r = std::fabs(e.g[kAr]);
+                const Vec2 s = startOf(&e), t = endOf(&e);
+                const Vec2 lo{lesser(lesser(s.x, t.x), e.g[kAcx] - r),
+                              lesser(lesser(s.y, t.y), e.g[kAcy] - r)};
+                const Vec2 hi{greater(greater(s.x, t.x), e.g[kAcx] + r),
+                              greater(greater(s.y, t.y), e.g[kAcy] + r)};
+                if (hi.x + kTol < ulo.x || lo.x > uhi.x + kTol || hi.y + kTol < ulo.y ||
+                    lo.y > uhi.y + kTol) {
+                    otherLo[i] = otherHi[i] = {std::nan(""), std::nan("")};
+                    continue;
+                }
+            }
+            boxOf(&e, &otherLo[i], &otherHi[i]);
+        }
         // The pairs whose boxes meet, in the order of the plain all-pairs scan.
         isectBoxPairs(loA.data(), hiA.data(), countA, loB.data(), hiB.data(), countB, &pairs);
         for (const uint64_t pair : pairs) {

@@ -82,8 +82,10 @@ bool copyElements(const ContourElement* elements, uint32_t count, ContourElement
 
 int clistIndex(const char* name) {
     if (!name) return -1;
+    // Lists are named on every access (the room checks twice a cut): the first letter leaves one or two
+    // names to compare in full.
     for (int i = 0; i < kClistCount; ++i) {
-        if (strcmp(name, kNames[i]) == 0) return i;
+        if (name[0] == kNames[i][0] && strcmp(name, kNames[i]) == 0) return i;
     }
     return -1;
 }

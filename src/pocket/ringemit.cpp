@@ -449,8 +449,11 @@ double elemRingDistance(const ContourElement* element, const ContourElement* rin
         c.el = i + 1;
         if (!kept.empty() && !(c.d < running + kNearTie)) continue;
         if (static_cast<int32_t>(kept.size()) >= kRingMaxCandidates) {
+            // Past the cap no candidate is kept and the running distance stays, so nothing later can
+            // change the answer: the search is reported once and ends (a report per candidate left out
+            // sent tens of thousands of messages for one fine ring).
             pocketError(3241);
-            continue;
+            break;
         }
         kept.push_back(c);
         running = c.d;

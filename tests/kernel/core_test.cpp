@@ -325,3 +325,39 @@ TEST(VersionInfo, MatchesTheProjectVersionOfTheBuild) {
     snprintf(joined, sizeof joined, "%u.%u.%u", parts[0], parts[1], parts[2]);
     EXPECT_EQ(project, joined);
 }
+
+// A number met again is written as before at its own precision: a move sent on two channels, a value one
+// bit off the last, nan and both zeros, each again after the precision changed and with more numbers between
+// than the last few kept; every text is printf's.
+TEST_F(CoreTest, RepeatedNumbersKeepTheirOwnPrecision) {
+    ASSERT_EQ(coreOpen(&a), 1);
+    ASSERT_EQ(coreSetFP(&a, stdout), 0);  // the print function below never writes to it
+    const double v = 12.3456789;
+    const double values[] = {v,     std::nextafter(v, 100.0),
+                             2.5,   -0.0,
+                             0.0,   std::nan(""),
+                             1e300, -1e-7,
+                             0.1,   0.2,
+                             0.3,   0.4,
+                             0.5,   0.6,
+                             0.7,   0.8,
+                             0.9,   v};
+    std::string expected;
+    gPrinted.clear();
+    for (const int precision : {6, 6, 2, 12, 6, 0}) {
+        ASSERT_EQ(coreSetDtoSPrecision(&a, precision), 0);
+        for (const double x : values)
+            for (const int32_t channel : {31, 32}) {
+                NcRecord rec;
+                ncRecClear(&rec);
+                ncRecPutI32(&rec, KVNC_TYPE, 3111);
+                ncRecPutF64(&rec, KVNC_POINT_X, x);
+                ncRecPutF64(&rec, KVNC_POINT_Y, -x);
+                ASSERT_EQ(coreLayerOutput(channel, 0, &a, &rec, printToString, ncEmit), 0);
+                expected += std::to_string(channel) + " 3111 x=" + printfNumber(x, precision) +
+                            " y=" + printfNumber(-x, precision) + "\n";
+            }
+    }
+    EXPECT_EQ(gPrinted, expected);
+    coreSetFP(&a, nullptr);
+}

@@ -212,3 +212,51 @@ TEST(ChainCross, ContainmentAndSplicing) {
 }
 
 }  // namespace
+
+// A circle of many arcs against a small polygon placed across it, near it or away from it, in either
+// order: the crossings are the circle's with each edge, counted in closed form, and lie on both elements
+// (the arcs whose whole circle keeps clear of the polygon are passed over without their boxes).
+TEST(ChainCross, ArcRingAgainstSmallPolygonsMatchesClosedForm) {
+    PocketErrors errors;
+    rngResetState();
+    std::vector<PocketIsect> rec(kIsectTableSize);
+    int crossings = 0;
+    for (int round = 0; round < 200; ++round) {
+        const double r = 5 + 40 * rngUniform();
+        const int n = 4 + rngBelow(60);
+        std::vector<ContourElement> ring;
+        for (int i = 0; i < n; ++i)
+            ring.push_back(arcElem(0, 0, r, 2 * kPi * i / n, 2 * kPi * (i + 1) / n, 1));
+        const double a = 2 * kPi * rngUniform(), at = r * (0.7 + 0.6 * rngUniform()),
+                     size = 2 + 10 * rngUniform();
+        std::vector<Vec2> p;
+        for (int k = 0; k < 3 + rngBelow(3); ++k)
+            p.push_back({at * std::cos(a) + size * (rngUniform() - 0.5),
+                         at * std::sin(a) + size * (rngUniform() - 0.5)});
+        const std::vector<ContourElement> poly = polygon(p);
+        int32_t expected = 0;
+        for (const ContourElement& e : poly) {
+            // Roots of |s + t (q - s)|^2 = r^2 strictly inside the edge.
+            const double sx = e.g[0], sy = e.g[1], dx = e.g[2] - sx, dy = e.g[3] - sy;
+            const double qa = dx * dx + dy * dy, qb = 2 * (sx * dx + sy * dy), qc = sx * sx + sy * sy - r * r;
+            const double disc = qb * qb - 4 * qa * qc;
+            if (disc <= 0) continue;
+            for (const double t : {(-qb - std::sqrt(disc)) / (2 * qa), (-qb + std::sqrt(disc)) / (2 * qa)})
+                expected += t > 0 && t < 1;
+        }
+        crossings += expected;
+        for (int order = 0; order < 2; ++order) {
+            const std::vector<ContourElement>& a0 = order ? poly : ring;
+            const std::vector<ContourElement>& b0 = order ? ring : poly;
+            const int32_t k = intersectContours(a0.data(), static_cast<int32_t>(a0.size()), b0.data(),
+                                                static_cast<int32_t>(b0.size()), rec.data(), kIsectTableSize);
+            ASSERT_EQ(k, expected) << round << " " << order;
+            for (int32_t i = 0; i < k; ++i) {
+                const Vec2 q{rec[i].x, rec[i].y};
+                EXPECT_TRUE(pointOnElem(&q, &a0[rec[i].elemA - 1]));
+                EXPECT_TRUE(pointOnElem(&q, &b0[rec[i].elemB - 1]));
+            }
+        }
+    }
+    EXPECT_GT(crossings, 100);
+}

@@ -9,6 +9,7 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/elemdist.h"
+#include "pocket/elemgap.h"
 #include "pocket/elemprim.h"
 #include "ringtest_util.h"
 
@@ -216,4 +217,132 @@ TEST(PlaneCheck, RoomAlongMovesAgainstSampledDistance) {
         EXPECT_EQ(toolRoomOn(&move, 0, -5), least > reach ? 1 : 0) << run << " " << least;
     }
     EXPECT_GT(decided, 500);
+}
+
+// The room checks pass over the walls far from a move (a grid of the walls, cells far from every wall, a
+// bound per wall); whatever they pass over, the answer is that of measuring the move against every wall
+// that stands at the height. Seeded lines, arcs and points along a wavy wall of 600 lines, an island of
+// arcs, a box island standing lower, open sides, a stock boundary and a clamp, the moves laid about the
+// reach from a wall and anywhere; an island added half way.
+TEST(PlaneCheck, RoomChecksAnswerAsEveryWallMeasured) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    clistCreate("CLAMPS");
+    pocketKernel().geometryScale = 1;
+    kvCCPParams.toolDiameter = 6;
+    auto add = [](const char* list, std::vector<ContourElement> c, double top, double allowance, bool stock) {
+        ContourHeader h{};
+        h.top = top;
+        h.bottom = -5;
+        h.allowance = allowance;
+        h.stock = stock;
+        ASSERT_TRUE(putContour(list, c, h));
+    };
+    std::vector<Vec2> wavy;
+    for (int i = 0; i < 600; ++i) {
+        const double a = 2 * kPi * i / 600, r = 40 * (1 + 0.05 * std::sin(9 * a));
+        wavy.push_back({50 + r * std::cos(a), 40 + 0.8 * r * std::sin(a)});
+    }
+    std::vector<ContourElement> outer = polygon(wavy);
+    for (int i = 100; i < 120; ++i) outer[i].sourceTag = -1;  // an open side
+    add("INPUT", outer, 0, 0.3, false);
+    add("INPUT", circle(35, 40, 6, 4, -1), 0, 0.5, false);
+    add("INPUT", box(60, 30, 70, 45), -3, 0.2, false);  // stands only below -3
+    add("CLAMPS", box(20, 20, 30, 25), 0, 0, false);
+    add("CLAMPS", box(0, 0, 100, 80), 0, 0, true);  // stock: no wall
+    // Every wall of both lists measured; the move's start alone when it has no length.
+    auto plain = [](const ContourElement& move, double reach, double height) {
+        const double r = 0.5 * kvCCPParams.toolDiameter + reach - pocketKernel().tolerance;
+        const bool point = move.type == kElemLine && elemIsPoint(&move);
+        const Vec2 at{move.g[kLx1], move.g[kLy1]};
+        for (const char* list : {"INPUT", "CLAMPS"})
+            for (int32_t i = 0; i < clistCount(list); ++i) {
+                ContourHeader h{};
+                clistGetHeader(list, &h, i);
+                if (h.stock || h.bottom > height + pocketKernel().tolerance || h.top < height + 1e-5)
+                    continue;
+                for (uint32_t j = 0; j < h.elementCount; ++j) {
+                    const ContourElement& w = h.elements[j];
+                    Vec2 near;
+                    if (w.sourceTag >= 0 &&
+                        (point ? elemDistance(&at, &w, &near) : elemGap(&move, &w)) < r + h.allowance)
+                        return 0;
+                }
+            }
+        return 1;
+    };
+    Rng rng{20261208};
+    auto uniform = [&rng] { return (rngStep(&rng) * 32768.0 + rngStep(&rng)) / 1073741824.0; };
+    int refused = 0, passed = 0;
+    struct Asked {
+        ContourElement move;
+        double reach, height;
+    };
+    std::vector<Asked> asked;
+    for (int run = 0; run < 6000; ++run) {
+        if (run == 3000) add("INPUT", circle(70, 55, 4, 2, -1), 0, 0, false);
+        const double reach = run % 3 == 0 ? -1e-3 : run % 3 == 1 ? 0 : 2, height = run % 2 ? -1 : -4;
+        // About the reach from a point of some wall's start, or anywhere.
+        Vec2 at{-5 + 110 * uniform(), -5 + 90 * uniform()};
+        if (uniform() < 0.7) {
+            ContourHeader h{};
+            clistGetHeader("INPUT", &h, static_cast<int32_t>(uniform() * clistCount("INPUT")));
+            const ContourElement& w = h.elements[static_cast<size_t>(uniform() * h.elementCount)];
+            const double a = 2 * kPi * uniform(), d = 3 + reach + 0.3 + 0.04 * (uniform() - 0.5);
+            const Vec2 s = w.type == kElemArc ? Vec2{w.g[kAsx], w.g[kAsy]} : Vec2{w.g[kLx1], w.g[kLy1]};
+            at = {s.x + d * std::cos(a), s.y + d * std::sin(a)};
+        }
+        ContourElement move;
+        const double kind = uniform();
+        if (kind < 0.1) {
+            move = lineElem(at.x, at.y, at.x, at.y);
+        } else if (kind < 0.55) {
+            const double a = 2 * kPi * uniform(), l = 20 * uniform();
+            move = lineElem(at.x, at.y, at.x + l * std::cos(a), at.y + l * std::sin(a));
+        } else {
+            const double r = 0.5 + 30 * uniform(), a0 = 2 * kPi * uniform(), sweep = 2 * kPi * uniform();
+            const int dir = uniform() < 0.5 ? 1 : -1;
+            move = arcElem(at.x - r * std::cos(a0), at.y - r * std::sin(a0), r, a0, a0 + dir * sweep, dir);
+        }
+        const int expected = plain(move, reach, height);
+        (expected ? passed : refused)++;
+        ASSERT_EQ(toolRoomOn(&move, reach, height), expected) << run;
+        asked.push_back({move, reach, height});
+    }
+    EXPECT_GT(refused, 1000);
+    EXPECT_GT(passed, 1000);
+    // Every move asked again, most of them kept from before.
+    for (size_t k = 0; k < asked.size(); ++k)
+        ASSERT_EQ(toolRoomOn(&asked[k].move, asked[k].reach, asked[k].height),
+                  plain(asked[k].move, asked[k].reach, asked[k].height))
+            << k;
+}
+
+// Answers kept from earlier moves follow the walls: a list written anew with another allowance, a height
+// at which the walls do not stand, another kernel tolerance each give the answer of their own.
+TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    clistCreate("CLAMPS");
+    pocketKernel().geometryScale = 1;
+    kvCCPParams.toolDiameter = 6;
+    ContourHeader h{};
+    h.bottom = -5;
+    h.allowance = 0.5;
+    const std::vector<ContourElement> walls = box(0, 0, 100, 60);
+    ASSERT_TRUE(putContour("INPUT", walls, h));
+    const ContourElement near = lineElem(10, 3.3, 90, 3.3), apart = lineElem(10, 3.6, 90, 3.6);
+    EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
+    h.allowance = 0.7;
+    h.elementCount = static_cast<uint32_t>(walls.size());
+    ASSERT_EQ(clistReplace("INPUT", walls.data(), &h, 0), 1);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
+    ASSERT_EQ(clistReplace("INPUT", walls.data(), &h, 0), 1);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -6), 1);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
+    pocketKernel().tolerance = 0.2;
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
+    EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
 }

@@ -155,21 +155,29 @@ TEST(RingEmit, RetractBetweenRingsRampsAgain) {
 
 namespace {
 
-// The nearest-candidate rule measured over every ring element, nothing skipped.
+// The nearest-candidate rule measured over every ring element, nothing skipped; at most cap candidates kept,
+// wanted set to how many the rule would keep without the cap.
 double fullScan(const ContourElement* e, const std::vector<ContourElement>& ring, Vec2* onE,
-                RingPosition* onR) {
+                RingPosition* onR, size_t cap = SIZE_MAX, size_t* wanted = nullptr) {
     struct Cand {
         double d;
         Vec2 a, b;
         int32_t el;
     };
     std::vector<Cand> kept;
+    double last = 0;
+    size_t keep = 0;
     for (size_t i = 0; i < ring.size(); ++i) {
         Cand c{};
         c.d = elemElemDistance(e, &ring[i], &c.a, &c.b);
         c.el = static_cast<int32_t>(i) + 1;
-        if (kept.empty() || c.d < kept.back().d + 0.049) kept.push_back(c);
+        if (kept.empty() || c.d < last + 0.049) {
+            last = c.d;
+            ++keep;
+            if (kept.size() < cap) kept.push_back(c);
+        }
     }
+    if (wanted) *wanted = keep;
     double best = kept[0].d;
     for (const Cand& c : kept) best = std::fmin(best, c.d);
     const Cand* choice = nullptr;
@@ -217,4 +225,37 @@ TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
         EXPECT_EQ(onR.element, wantR.element) << t;
         EXPECT_TRUE(onE.x == wantE.x && onE.y == wantE.y && onR.x == wantR.x && onR.y == wantR.y) << t;
     }
+}
+
+// A fine ring keeps nearly every element as a candidate: past the cap of 4000 the rest are left out, the
+// answer is the rule's over the first 4000 kept, and the search reports the cap once (not once for every
+// candidate left out); a ring within the cap reports nothing.
+TEST(RingEmit, CandidatesPastTheCapAreReportedOnce) {
+    rngResetState();
+    PocketErrors state;
+    int capped = 0;
+    for (int t = 0; t < 12; ++t) {
+        const int n = t == 0 ? 3000 : 4001 + static_cast<int>(rngBelow(5000));
+        const double r = 20 + 40 * rngUniform();
+        std::vector<ContourElement> ring;
+        for (int i = 0; i < n; ++i)
+            ring.push_back(piece(0, 0, r, 2 * M_PI * i / n, 2 * M_PI * (i + 1) / n, false));
+        // From about the centre every element is within the tie of the last; from off it some are not.
+        const double a = 2 * M_PI * rngUniform(), l = t % 2 ? 0.01 : 0.3 * r;
+        const ContourElement e = lineElem(0, 0, l * std::cos(a), l * std::sin(a));
+        PocketErrors::texts().clear();
+        Vec2 onE, wantE;
+        RingPosition onR, wantR;
+        size_t wanted = 0;
+        const double d = elemRingDistance(&e, ring.data(), n, &onE, &onR);
+        const double want = fullScan(&e, ring, &wantE, &wantR, kRingMaxCandidates, &wanted);
+        capped += wanted > kRingMaxCandidates;
+        ASSERT_EQ(d, want) << t;
+        EXPECT_EQ(onR.element, wantR.element) << t;
+        EXPECT_TRUE(onE.x == wantE.x && onE.y == wantE.y && onR.x == wantR.x && onR.y == wantR.y) << t;
+        EXPECT_EQ(PocketErrors::texts(), wanted > kRingMaxCandidates ? std::vector<std::string>{"101 1509"}
+                                                                     : std::vector<std::string>{})
+            << t;
+    }
+    EXPECT_GE(capped, 6);
 }

@@ -24,6 +24,9 @@ constexpr int32_t kUnknownRecord = -1;
 constexpr int32_t kNoMemory = -2;  // nothing may leave a C entry: memory that cannot be had is this code
 constexpr int kMaxDecimals = 12;
 
+// The longest line (three block texts of 256 bytes, each byte escaped to four) fits a line buffer.
+constexpr size_t kLineMax = 8192;
+
 struct CoreState {
     FILE* out = nullptr;  // set by SetFP; not owned
     FILE* raw = nullptr;  // the raw record dump named by KVCORE_RAW_FILE; owned
@@ -34,7 +37,17 @@ struct CoreState {
     double normal[3] = {0, 0, 1};
     std::string release;
     std::string folder;
-    std::string line;  // LayerOutput's text, kept so that its storage is reused line after line
+    char line[kLineMax];  // LayerOutput's text
+    // The texts of the numbers written last: a cycle often sends a move on two channels, and each
+    // number's text is a function of its bits and the decimals alone.
+    struct Number {
+        uint64_t bits = 0;
+        int32_t decimals = -1;
+        uint8_t size = 0;
+        char text[32];
+    };
+    Number recent[8];
+    uint32_t nextRecent = 0;
 };
 
 std::map<const CycleRecord*, CoreState> gStates;
@@ -116,97 +129,104 @@ bool roundScaled(double magnitude, int decimals, uint64_t* scaled) {
     return true;
 }
 
-void appendInteger(std::string& text, long long value) {
-    char buf[24];
-    text.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
-}
-
+// One line of text, put together in the record's line buffer and written with one call.
 struct Line {
-    std::string& text;
+    char* at;  // the end of the text so far
     int decimals;
+    CoreState* state;
+
+    void put(char c) { *at++ = c; }
+    void put(const char* text) {
+        while (*text) *at++ = *text++;
+    }
+    void putInteger(long long value) { at = std::to_chars(at, at + 24, value).ptr; }
 
     void number(const char* name, double value) {
-        text += ' ';
-        text += name;
-        text += '=';
+        *at++ = ' ';
+        while (*name) *at++ = *name++;
+        *at++ = '=';
+        uint64_t bits;
+        memcpy(&bits, &value, sizeof bits);
+        const CoreState::Number* known = nullptr;
+        for (const CoreState::Number& n : state->recent)
+            if (n.bits == bits && n.decimals == decimals) known = &n;
+        if (known) {
+            // Whole texts copied at a fixed size: a copy of a varying few bytes is a slow string move.
+            memcpy(at, known->text, sizeof known->text);
+            at += known->size;
+        } else {
+            char* const from = at;
+            at = format(at, value);
+            if (static_cast<size_t>(at - from) <= sizeof CoreState::Number::text) {
+                CoreState::Number& n = state->recent[state->nextRecent++ % 8];
+                n.bits = bits;
+                n.decimals = decimals;
+                n.size = static_cast<uint8_t>(at - from);
+                memcpy(n.text, from, sizeof n.text);
+            }
+        }
+    }
+
+    char* format(char* at, double value) const {
         if (!std::isfinite(value)) {
-            text += "nan";
-            return;
+            memcpy(at, "nan", 3);
+            return at + 3;
         }
         uint64_t scaled;
-        if (roundScaled(std::fabs(value), decimals, &scaled)) {
-            appendScaled(std::signbit(value), scaled);
-            return;
-        }
+        if (roundScaled(std::fabs(value), decimals, &scaled))
+            return putScaled(at, std::signbit(value), scaled);
         // std::to_chars with a precision rounds the exact binary value correctly, as printf's "%.*f"
         // does in the default rounding mode, so the digits are the same.
-        char buf[400];  // the largest double has 309 integer digits
-        char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr;
+        char* end = std::to_chars(at, at + 400, value, std::chars_format::fixed, decimals).ptr;
         // Trailing zeros carry nothing; "-0" is 0.
         if (decimals > 0) {
             while (end[-1] == '0') --end;
             if (end[-1] == '.') --end;
         }
-        if (end - buf == 2 && buf[0] == '-' && buf[1] == '0') {
-            text += '0';
-            return;
+        if (end - at == 2 && at[0] == '-' && at[1] == '0') {
+            *at = '0';
+            return at + 1;
         }
-        text.append(buf, end);
+        return end;
     }
 
     // The text of a number already rounded to `decimals` places (scaled by 10^decimals), in the
     // same form: trailing zeros and a bare point dropped, no sign on zero.
-    void appendScaled(bool negative, uint64_t scaled) {
+    char* putScaled(char* at, bool negative, uint64_t scaled) const {
         if (scaled == 0) {
-            text += '0';
-            return;
+            *at = '0';
+            return at + 1;
         }
-        char buf[48];
-        char* at = buf;
         if (negative) *at++ = '-';
         // A constant divisor per precision: a division by a variable costs more than the rest.
         switch (decimals) {
             case 0:
-                at = scaledDigits<0>(at, scaled);
-                break;
+                return scaledDigits<0>(at, scaled);
             case 1:
-                at = scaledDigits<1>(at, scaled);
-                break;
+                return scaledDigits<1>(at, scaled);
             case 2:
-                at = scaledDigits<2>(at, scaled);
-                break;
+                return scaledDigits<2>(at, scaled);
             case 3:
-                at = scaledDigits<3>(at, scaled);
-                break;
+                return scaledDigits<3>(at, scaled);
             case 4:
-                at = scaledDigits<4>(at, scaled);
-                break;
+                return scaledDigits<4>(at, scaled);
             case 5:
-                at = scaledDigits<5>(at, scaled);
-                break;
+                return scaledDigits<5>(at, scaled);
             case 6:
-                at = scaledDigits<6>(at, scaled);
-                break;
+                return scaledDigits<6>(at, scaled);
             case 7:
-                at = scaledDigits<7>(at, scaled);
-                break;
+                return scaledDigits<7>(at, scaled);
             case 8:
-                at = scaledDigits<8>(at, scaled);
-                break;
+                return scaledDigits<8>(at, scaled);
             case 9:
-                at = scaledDigits<9>(at, scaled);
-                break;
+                return scaledDigits<9>(at, scaled);
             case 10:
-                at = scaledDigits<10>(at, scaled);
-                break;
+                return scaledDigits<10>(at, scaled);
             case 11:
-                at = scaledDigits<11>(at, scaled);
-                break;
+                return scaledDigits<11>(at, scaled);
             default:
-                at = scaledDigits<12>(at, scaled);
-                break;
+                return scaledDigits<12>(at, scaled);
         }
-        text.append(buf, at);
     }
 
     template <int kDecimals>
@@ -227,31 +247,31 @@ struct Line {
     }
 
     void integer(const char* name, long long value) {
-        text += ' ';
-        text += name;
-        text += '=';
-        appendInteger(text, value);
+        put(' ');
+        put(name);
+        put('=');
+        putInteger(value);
     }
 
     void quoted(const char* name, const unsigned char* r, size_t offset, size_t size) {
-        text += ' ';
-        text += name;
-        text += "=\"";
+        put(' ');
+        put(name);
+        put("=\"");
         for (size_t i = 0; i < size && r[offset + i]; ++i) {
             unsigned char c = r[offset + i];
             if (c == '"' || c == '\\') {
-                text += '\\';
-                text += static_cast<char>(c);
+                put('\\');
+                put(static_cast<char>(c));
             } else if (c < 32 || c == 127) {
                 static const char kHex[] = "0123456789abcdef";
-                text += "\\x";
-                text += kHex[c >> 4];
-                text += kHex[c & 15];
+                put("\\x");
+                put(kHex[c >> 4]);
+                put(kHex[c & 15]);
             } else {
-                text += static_cast<char>(c);
+                put(static_cast<char>(c));
             }
         }
-        text += '"';
+        put('"');
     }
 };
 
@@ -323,7 +343,7 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
             fiveAxis(line, r);
             return;
         case 3121:
-            line.text += getI32(r, KVNC_ARC_DIR) == 1 ? " dir=cw" : " dir=ccw";
+            line.put(getI32(r, KVNC_ARC_DIR) == 1 ? " dir=cw" : " dir=ccw");
             line.number("x", getF64(r, KVNC_ARC_END_X));
             line.number("y", getF64(r, KVNC_ARC_END_Y));
             line.number("cx", getF64(r, KVNC_ARC_CENTRE_X));
@@ -345,7 +365,7 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
             return;
         case 4008:
         case 4009:
-            line.text += type == 4008 ? " dir=cw" : " dir=ccw";
+            line.put(type == 4008 ? " dir=cw" : " dir=ccw");
             line.number("x", getF64(r, KVNC_COMP_END_X));
             line.number("y", getF64(r, KVNC_COMP_END_Y));
             line.number("cx", getF64(r, KVNC_COMP_CENTRE_X));
@@ -440,8 +460,7 @@ KVCORE_ENTRY int32_t GetFP(CycleRecord* record, FILE** file) {
 
 // LayerOutput: one line per record into the file of SetFP; without a file the
 // record is accepted and nothing is written. 0, or -1 for a record that never
-// opened, a missing output record or print function, -2 when memory is short
-// for the line (nothing of it is written).
+// opened, a missing output record or print function.
 KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord* record, NcRecord* output,
                                  CorePrintFn print, CoreEmitFn /*emit*/) {
     CoreState* s = stateOf(record);
@@ -449,19 +468,14 @@ KVCORE_ENTRY int32_t LayerOutput(int32_t channel, int32_t /*mode*/, CycleRecord*
     if (!s->out) return 0;
     const unsigned char* r = bytesOf(output);
     int32_t type = getI32(r, KVNC_TYPE);
-    std::string& text = s->line;
-    text.clear();
-    try {
-        Line line{text, s->decimals};
-        appendInteger(line.text, channel);
-        line.text += ' ';
-        appendInteger(line.text, type);
-        describe(line, type, r);
-        line.text += '\n';
-    } catch (...) {
-        return kNoMemory;
-    }
-    print(s->out, text.c_str());
+    Line line{s->line, s->decimals, s};
+    line.putInteger(channel);
+    line.put(' ');
+    line.putInteger(type);
+    describe(line, type, r);
+    line.put('\n');
+    line.put('\0');
+    print(s->out, s->line);
     return 0;
 }
 

@@ -1,0 +1,102 @@
+// The bound that lets the room checks pass over far walls: never above the
+// gap it stands for, nor above the distance of the move's start, on seeded
+// lines and arcs laid near each other (parallel, crossing, touching, arcs
+// with their ends a little off their circles, small and whole-turn arcs),
+// and deciding most pairs that lie well apart.
+#include "pocket/elemgap.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "geometry/rng.h"
+#include "pocket/elemdist.h"
+#include "pocket/pocket_util.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+struct Draw {
+    Rng rng;
+    double uniform() { return (rngStep(&rng) * 32768.0 + rngStep(&rng)) / 1073741824.0; }
+    double range(double lo, double hi) { return lo + (hi - lo) * uniform(); }
+    bool chance(double p) { return uniform() < p; }
+};
+
+// A line or arc about the point, of about the size.
+ContourElement element(Draw& d, Vec2 at, double size) {
+    if (d.chance(0.5)) {
+        const double a = d.range(0, 2 * kPi), l = d.chance(0.1) ? 1e-5 : d.range(0.01, size);
+        return lineElem(at.x, at.y, at.x + l * std::cos(a), at.y + l * std::sin(a));
+    }
+    const double r = d.chance(0.1) ? d.range(0.0005, 0.01) : d.range(0.1, size);
+    const double a0 = d.range(0, 2 * kPi), sweep = d.chance(0.1) ? 2 * kPi : d.range(1e-3, 2 * kPi);
+    const int dir = d.chance(0.5) ? 1 : -1;
+    ContourElement e = arcElem(at.x, at.y, r, a0, a0 + dir * sweep, dir);
+    if (d.chance(0.3)) {  // the ends a little off the circle, as the kernel's arcs may be
+        e.g[kAsx] += d.range(-1e-4, 1e-4);
+        e.g[kAey] += d.range(-1e-4, 1e-4);
+    }
+    return e;
+}
+
+// The second element: near the first, a parallel copy moved sideways, or through it.
+ContourElement partner(Draw& d, const ContourElement& m) {
+    const Vec2 s{m.g[kLx1], m.g[kLy1]};
+    const double away = d.chance(0.3) ? d.range(0, 0.05) : d.range(0, 12), a = d.range(0, 2 * kPi);
+    if (m.type == kElemLine && d.chance(0.3)) {
+        ContourElement e = m;
+        for (int k = 0; k < 4; k += 2) e.g[k] += away * std::cos(a), e.g[k + 1] += away * std::sin(a);
+        return e;
+    }
+    return element(d, {s.x + away * std::cos(a), s.y + away * std::sin(a)}, d.range(0.05, 30));
+}
+
+}  // namespace
+
+TEST(ElemGap, BoundNeverAboveTheMeasure) {
+    PocketErrors errors;
+    Draw d{{20261208}};
+    int far = 0, passed = 0;
+    for (int run = 0; run < 40000; ++run) {
+        const Vec2 at{d.range(-300, 300), d.range(-300, 300)};
+        const ContourElement m = element(d, at, d.range(0.05, 40)), e = partner(d, m);
+        ElemGapShape sm, se;
+        elemGapShapeOf(&m, &sm);
+        elemGapShapeOf(&e, &se);
+        const double gap = elemGap(&m, &e);
+        Vec2 start{m.g[kLx1], m.g[kLy1]}, near;
+        if (m.type == kElemArc) start = {m.g[kAsx], m.g[kAsy]};
+        const double point = elemDistance(&start, &e, &near);
+        // Reaches just below and just above the gap, and well below it.
+        const double reaches[] = {gap - d.range(0, 1e-6), gap + d.range(0, 1e-6), gap * d.uniform()};
+        for (const double reach : reaches) {
+            if (!elemGapBeyond(&sm, &se, reach)) continue;
+            EXPECT_GE(gap, reach) << run;
+            EXPECT_GE(point, reach) << run;
+        }
+        if (gap > 0.7 && gap * 0.9 > 0.7) {
+            ++far;
+            passed += elemGapBeyond(&sm, &se, gap * 0.9);
+        }
+    }
+    EXPECT_GT(far, 10000);
+    EXPECT_GT(passed, far * 0.8);
+}
+
+// A pair that crosses within the kernel's tolerance is never passed over, whatever the reach.
+TEST(ElemGap, NearCrossingsAreMeasured) {
+    PocketErrors errors;
+    const ContourElement line = lineElem(0, 0, 10, 0);
+    const ContourElement cases[] = {lineElem(5, -3, 5, 3), lineElem(10.00005, -1, 10.00005, 1),
+                                    lineElem(0, 1e-5, 10, 1e-5), arcElem(5, 2, 2, 0, 2 * kPi, 1),
+                                    arcElem(5, 3, 3.00001, -kPi, 0, 1)};
+    ElemGapShape sl, sc;
+    elemGapShapeOf(&line, &sl);
+    for (const ContourElement& c : cases) {
+        elemGapShapeOf(&c, &sc);
+        EXPECT_EQ(elemGapBeyond(&sl, &sc, -1), 0);
+        EXPECT_EQ(elemGapBeyond(&sc, &sl, 1e-9), 0);
+    }
+}
