@@ -123,6 +123,10 @@ int chkModelPath(CheckModel* model, const int32_t* cells, int32_t cellCount, con
     return meshDropTool(model, cells, cellCount, p, d, length, lift, contact);
 }
 
+int chkModelPathAbove(CheckModel* model, const Vec3* p, const Vec3* d, double length, double above) {
+    return meshDropToolAbove(model, p, d, length, above);
+}
+
 int chkModelPoints(CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p, const Vec3* d,
                    double length, Vec3* contact) {
     return meshContactAlongDir(model, cells, cellCount, p, d, length, contact);

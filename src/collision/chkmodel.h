@@ -104,6 +104,9 @@ struct CheckParams;
 // Query dispatch by kind (the workers live with the contact queries).
 int chkModelPath(CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p, const Vec3* d,
                  double length, double* lift, Vec3* contact);
+// Whether chkModelPath over the whole model finds a lift above `above` (1, else 0); the search ends at
+// the first element that gives one.
+int chkModelPathAbove(CheckModel* model, const Vec3* p, const Vec3* d, double length, double above);
 int chkModelPoints(CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p, const Vec3* d,
                    double length, Vec3* contact);
 int chkModelSegment(CheckModel* model, const Vec3* p, const Vec3* axis, double length, const Grid2D* grid,

@@ -138,6 +138,7 @@ struct BestFirst {
     double length, sd, lead, threshold, limit;
     bool stop;
     double plan[4];
+    double enough;  // a lift above this answers the question asked: the walk ends
     ScanResult res{};
     int32_t bestJ = -1;
     // The motion in the frame of the boxes the walk bounds (a turned index's sectors).
@@ -221,6 +222,7 @@ struct BestFirst {
     static double visitOf(void* ctx, int32_t j) {
         BestFirst& f = *static_cast<BestFirst*>(ctx);
         f.visit(j);
+        if (f.res.found && f.res.lift > f.enough) return std::numeric_limits<double>::infinity();
         return f.res.found ? f.res.lift : f.threshold;
     }
     void visit(int32_t j) {
@@ -246,9 +248,10 @@ struct BestFirst {
 };
 
 // The element sweep over one mesh; the threshold is 1e-5 for the largest lift, the tolerance for the
-// first contact.
+// first contact. A largest-lift sweep ends at the first lift above enough when only that is asked.
 ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, const Vec3* p, const Vec3* d,
-                    double length, bool earlyStop, bool flatRule, Scan mode, double threshold) {
+                    double length, bool earlyStop, bool flatRule, Scan mode, double threshold,
+                    double enough = std::numeric_limits<double>::infinity()) {
     ScanResult res;
     if (!m.tool || !m.hasBoxes() || m.count <= 0) return res;
     const uint16_t type = m.tool->toolType;
@@ -284,8 +287,9 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
         // The shape's bounds measure along a unit direction; any other goes the ordered way.
         const double dd = d->x * d->x + d->y * d->y + d->z * d->z;
         if (mode == Scan::Best && std::fabs(dd - 1.0) <= 1e-9) {
-            BestFirst bf{m,  proto, *d,        s,     type, length,
-                         sd, lead,  threshold, limit, stop, {bx0, bx1, by0, by1}};
+            BestFirst bf{m,     proto, *d,        s,     type, length,
+                         sd,    lead,  threshold, limit, stop, {bx0, bx1, by0, by1},
+                         enough};
             const MeshBoundVisitor v{&bf, BestFirst::boundOf, BestFirst::visitOf, BestFirst::touchOf,
                                      BestFirst::turnOf};
             meshIndexBestFirst(m.index, m.boxMin, m.boxMax, &q, &v, threshold);
@@ -328,6 +332,7 @@ ScanResult scanMesh(const MeshView& m, const int32_t* cells, int32_t cellCount, 
             res.found = true;
             res.lift = lift;
             res.contact = c;
+            if (lift > enough) return res;
         }
     }
     return res;
@@ -340,10 +345,13 @@ int finish(const ScanResult& r, double* lift, Vec3* contact) {
 }
 
 ScanResult dropAll(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
-                   const Vec3* d, double length) {
-    ScanResult best = scanMesh(viewOf(model), cells, cellCount, p, d, length, true, true, Scan::Best, 1e-5);
-    for (const CheckModelPart* part = model->parts; part; part = part->next) {
-        const ScanResult r = scanMesh(viewOf(part), nullptr, 0, p, d, length, false, false, Scan::Best, 1e-5);
+                   const Vec3* d, double length, double enough = std::numeric_limits<double>::infinity()) {
+    ScanResult best =
+        scanMesh(viewOf(model), cells, cellCount, p, d, length, true, true, Scan::Best, 1e-5, enough);
+    for (const CheckModelPart* part = model->parts; part && !(best.found && best.lift > enough);
+         part = part->next) {
+        const ScanResult r =
+            scanMesh(viewOf(part), nullptr, 0, p, d, length, false, false, Scan::Best, 1e-5, enough);
         if (r.found && (!best.found || r.lift > best.lift)) best = r;
     }
     return best;
@@ -417,6 +425,14 @@ int meshDropToolAlt(const CheckModel* model, const int32_t* cells, int32_t cellC
                     const Vec3* d, double length, double* lift, Vec3* contact) {
     if (!model || !p || !d) return finish(ScanResult{}, lift, contact);
     return finish(dropAll(model, cells, cellCount, p, d, length), lift, contact);
+}
+
+int meshDropToolAbove(const CheckModel* model, const Vec3* p, const Vec3* d, double length, double above) {
+    if (!model || !p || !d) return 0;
+    const ScanResult r =
+        model->parts ? dropAll(model, nullptr, 0, p, d, length, above)
+                     : scanMesh(viewOf(model), nullptr, 0, p, d, length, true, true, Scan::Best, 1e-5, above);
+    return r.found && r.lift > above ? 1 : 0;
 }
 
 int meshContactAlongDir(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,

@@ -39,6 +39,9 @@ int meshDropTool(const CheckModel* model, const int32_t* cells, int32_t cellCoun
 // The same over the model and every part in its chain.
 int meshDropToolAlt(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
                     const Vec3* d, double length, double* lift, Vec3* contact);
+// Whether that largest lift over the whole model (with its parts when it has any) lies above `above`:
+// 1 at the first element found that lifts the tool by more, 0 when none does.
+int meshDropToolAbove(const CheckModel* model, const Vec3* p, const Vec3* d, double length, double above);
 // 1 at the first element (list order) whose lift reaches the model's tolerance, 0 when none.
 int meshContactAlongDir(const CheckModel* model, const int32_t* cells, int32_t cellCount, const Vec3* p,
                         const Vec3* d, double length, Vec3* contact);

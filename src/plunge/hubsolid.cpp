@@ -13,6 +13,8 @@ namespace {
 
 // How far the lower end's face reaches into the solid: beyond any tool.
 constexpr double kFaceDepth = 1.0e4;
+// Far more than the rounding of a side's or a box's distance, even to the face's deep end.
+constexpr double kSumSlack = 1e-6;
 
 Vec2 unit(Vec2 v) {
     const double l = std::hypot(v.x, v.y);
@@ -63,19 +65,27 @@ HubSolid* hubSolidCreate(const HubShroud* pair) {
     solid->count = static_cast<int32_t>(pts.size());
     const int32_t sides = solid->count - 1;
     solid->runs = (sides + kHubSolidRun - 1) / kHubSolidRun;
-    solid->boxes = static_cast<double*>(std::malloc(4 * static_cast<size_t>(solid->runs) * sizeof(double)));
+    solid->leaves = 1;
+    while (solid->leaves < solid->runs) solid->leaves *= 2;
+    solid->boxes = static_cast<double*>(std::malloc(8 * static_cast<size_t>(solid->leaves) * sizeof(double)));
     if (!solid->boxes) {
         hubSolidFree(solid);
         return nullptr;
     }
-    for (int32_t k = 0; k < solid->runs; ++k) {
-        double* b = solid->boxes + 4 * k;
+    for (int32_t k = 0; k < solid->leaves; ++k) {
+        double* b = solid->boxes + 4 * (solid->leaves + k);
         b[0] = b[2] = HUGE_VAL, b[1] = b[3] = -HUGE_VAL;
-        for (int32_t i = k * kHubSolidRun; i <= std::min((k + 1) * kHubSolidRun, sides); ++i) {
+        for (int32_t i = k * kHubSolidRun; k < solid->runs && i <= std::min((k + 1) * kHubSolidRun, sides);
+             ++i) {
             const Vec2& q = solid->ring[i];
             b[0] = std::min(b[0], q.x), b[1] = std::max(b[1], q.x);
             b[2] = std::min(b[2], q.y), b[3] = std::max(b[3], q.y);
         }
+    }
+    for (int32_t n = solid->leaves - 1; n >= 1; --n) {
+        double *b = solid->boxes + 4 * n, *l = solid->boxes + 8 * n, *r = l + 4;
+        b[0] = std::min(l[0], r[0]), b[1] = std::max(l[1], r[1]);
+        b[2] = std::min(l[2], r[2]), b[3] = std::max(l[3], r[3]);
     }
     return solid;
 }
@@ -93,8 +103,8 @@ double hubSolidDistance(const HubSolid* solid, const Vec3* p) {
     // The outline's last two sides (across the bottom and up the axis) only close it: no surface.
     // Squared distances throughout: a departure asks this at many points.
     const int32_t surface = solid->count - 3;
-    auto boxDistance2 = [&](int32_t k) {
-        const double* b = solid->boxes + 4 * k;
+    auto boxDistance2 = [&](int32_t node) {
+        const double* b = solid->boxes + 4 * node;
         const double dr = std::max({b[0] - q.x, 0.0, q.x - b[1]}),
                      dz = std::max({b[2] - q.y, 0.0, q.y - b[3]});
         return dr * dr + dz * dz;
@@ -110,19 +120,83 @@ double hubSolidDistance(const HubSolid* solid, const Vec3* p) {
         }
         return d2;
     };
-    // The nearest box's run first: its distance bounds the others, whose boxes then mostly lie farther.
-    int32_t nearest = 0;
-    double nearestBox = boxDistance2(0);
-    for (int32_t k = 1; k < solid->runs; ++k) {
-        const double b = boxDistance2(k);
-        if (b < nearestBox) nearest = k, nearestBox = b;
+    // The answer is that of the runs taken in turn after the one whose box lies nearest (the first of
+    // equals), each run whose box lies nearer than the nearest side so far. That is the nearest side of
+    // all when its run's box lies no farther than it: the scan takes that run or has its distance
+    // already. Found nearest first, passing over only boxes farther by more than a sum's rounding.
+    struct Entry {
+        double d2;
+        int32_t node;
+    };
+    Entry stack[2 * 32];
+    int32_t top = 0;
+    double d2 = HUGE_VAL, limit = HUGE_VAL;
+    bool settled = false;
+    stack[top++] = {boxDistance2(1), 1};
+    while (top > 0) {
+        const Entry e = stack[--top];
+        if (!(e.d2 < limit)) continue;
+        if (e.node >= solid->leaves) {
+            const double run = runDistance2(e.node - solid->leaves);
+            if (run < d2) {
+                d2 = run, settled = e.d2 <= run;
+                limit = (std::sqrt(d2) + kSumSlack) * (std::sqrt(d2) + kSumSlack);
+            } else if (run == d2) {
+                settled = settled || e.d2 <= run;
+            }
+            continue;
+        }
+        const Entry l{boxDistance2(2 * e.node), 2 * e.node}, r{boxDistance2(2 * e.node + 1), 2 * e.node + 1};
+        stack[top++] = l.d2 <= r.d2 ? r : l;
+        stack[top++] = l.d2 <= r.d2 ? l : r;
     }
-    double d2 = runDistance2(nearest);
-    bool inside = false;  // crossings of the ray from q toward growing r
-    for (int32_t k = 0; k < solid->runs; ++k) {
-        if (k != nearest && boxDistance2(k) < d2) d2 = std::min(d2, runDistance2(k));
-        const double* b = solid->boxes + 4 * k;
+    // Where runs share the nearest vertex, its two sides' sums may differ in the last bit, the nearer one
+    // below the box's: the scan itself decides. A box's distance is at most that of
+    // any box within it, so the tree gives the scan's runs.
+    if (!settled) {
+        int32_t first = -1;
+        double firstBox = HUGE_VAL;
+        top = 0;
+        stack[top++] = {boxDistance2(1), 1};
+        while (top > 0) {
+            const Entry e = stack[--top];
+            if (e.d2 > firstBox) continue;
+            if (e.node >= solid->leaves) {
+                const int32_t k = e.node - solid->leaves;
+                if (e.d2 < firstBox || (e.d2 == firstBox && k < first)) first = k, firstBox = e.d2;
+                continue;
+            }
+            stack[top++] = {boxDistance2(2 * e.node + 1), 2 * e.node + 1};
+            stack[top++] = {boxDistance2(2 * e.node), 2 * e.node};
+        }
+        d2 = runDistance2(std::max(first, 0));
+        top = 0;
+        stack[top++] = {0.0, 1};
+        while (top > 0) {
+            const int32_t n = stack[--top].node;
+            if (!(boxDistance2(n) < d2)) continue;
+            if (n < solid->leaves) {
+                stack[top++] = {0.0, 2 * n + 1};
+                stack[top++] = {0.0, 2 * n};
+            } else if (n - solid->leaves != first) {
+                d2 = std::min(d2, runDistance2(n - solid->leaves));
+            }
+        }
+    }
+    // Crossings of the ray from q toward growing r, in the runs whose boxes it meets.
+    bool inside = false;
+    top = 0;
+    stack[top++] = {0.0, 1};
+    while (top > 0) {
+        const int32_t n = stack[--top].node;
+        const double* b = solid->boxes + 4 * n;
         if (b[2] > q.y || b[3] < q.y || b[1] < q.x) continue;
+        if (n < solid->leaves) {
+            stack[top++] = {0.0, 2 * n + 1};
+            stack[top++] = {0.0, 2 * n};
+            continue;
+        }
+        const int32_t k = n - solid->leaves;
         for (int32_t i = k * kHubSolidRun; i < std::min((k + 1) * kHubSolidRun, solid->count - 1); ++i) {
             const Vec2 &u = solid->ring[i], &v = solid->ring[i + 1];
             if ((u.y > q.y) != (v.y > q.y) && q.x < u.x + (q.y - u.y) / (v.y - u.y) * (v.x - u.x))

@@ -11,14 +11,17 @@
 struct HubShroud;
 
 struct HubSolid {
-    int32_t count;  // points of the closed outline, the first repeated last
-    Vec2* ring;     // (r, z): the higher end's disc, the hub profile, the lower end's face, the axis
-    int32_t runs;   // runs of kHubSolidRun sides, the last one shorter
-    double* boxes;  // per run: r and z ranges (rmin, rmax, zmin, zmax) of its points
+    int32_t count;   // points of the closed outline, the first repeated last
+    Vec2* ring;      // (r, z): the higher end's disc, the hub profile, the lower end's face, the axis
+    int32_t runs;    // runs of kHubSolidRun sides, the last one shorter
+    int32_t leaves;  // a power of two, at least runs
+    // Boxes as a heap, 4 doubles each (rmin, rmax, zmin, zmax): run i's points at node leaves + i (empty
+    // past the runs), node k holding its halves 2 k and 2 k + 1, node 1 the whole outline (node 0 unused).
+    double* boxes;
 };
 
 enum : int32_t {
-    kHubSolidRun = 16,  // sides per box: a query skips the runs it cannot reach
+    kHubSolidRun = 16,  // sides per box: a query walks down to the runs it can reach
 };
 
 // The solid under the pair's hub (the shroud tells the channel's side); null without a hub of two

@@ -98,6 +98,14 @@ int sweepLift(CheckModel* model, const Vec3& p, const Vec3& d, double length, do
     return 1;
 }
 
+// Whether the model's tool at p moving along d over length lifts by more than kTol (sweepLift's lift):
+// the search ends at the first element that lifts it so far.
+bool sweepLifts(CheckModel* model, const Vec3& p, const Vec3& d, double length) {
+    if (!model || !model->tool || length <= 0.0) return false;
+    if (!coverSweep(model, p, d, length)) return false;
+    return chkModelPathAbove(model, &p, &d, length, kTol) == 1;
+}
+
 // Whether the tool's ball, moved from the bottom to the departure point, comes within reach of the hub
 // solid: beyond the hub profile's ends the lift models hold no surface, and a departure there would
 // cut into the hub's end faces. The move is sampled: along it the ball may pass nearer than at its ends.
@@ -121,9 +129,8 @@ bool departureCrossesPart(CheckModel* part, const Vec3& bottom, const Vec3& P, c
     // A tool wider by half the move at its middle holds the tool at every point of it: one drop of
     // that settles most departures.
     const double half = 0.5 * dist3D(&bottom, &P);
-    double lift = 0.0;
     part->tool->radius = radius - grow + half;
-    const bool near = sweepLift(part, add(bottom, 0.5, sub(P, bottom)), d, 2 * length, &lift) && lift > kTol;
+    const bool near = sweepLifts(part, add(bottom, 0.5, sub(P, bottom)), d, 2 * length);
     part->tool->radius = radius - grow;
     // Points h apart miss an obstacle by at most h^2 / (8 r): the part's tolerance sets h.
     const double h =
@@ -131,8 +138,7 @@ bool departureCrossesPart(CheckModel* part, const Vec3& bottom, const Vec3& P, c
     const int32_t n = near ? std::clamp(static_cast<int32_t>(std::ceil(2 * half / h)), 2, 400) : 0;
     bool cut = false;
     for (int32_t k = 1; k < n && !cut; ++k)
-        cut =
-            sweepLift(part, add(bottom, double(k) / n, sub(P, bottom)), d, 2 * length, &lift) && lift > kTol;
+        cut = sweepLifts(part, add(bottom, double(k) / n, sub(P, bottom)), d, 2 * length);
     part->tool->radius = radius;
     return cut;
 }
@@ -416,8 +422,7 @@ int shortenMacro(CutRecordList* row, CheckModel* level, double m, CycleToolCtx* 
             P = r.mark ? r.bottom : add(r.bottom, s, r.vector2);
             if (sweepLift(level, P, d, 2 * length, &lift)) P = add(P, -lift, d);
             if (r.mark) break;
-            if (!departureMeetsHub(r.bottom, P, reach) &&
-                (!sweepLift(part, P, d, 2 * length, &lift) || lift <= kTol) &&
+            if (!departureMeetsHub(r.bottom, P, reach) && !sweepLifts(part, P, d, 2 * length) &&
                 !departureCrossesPart(part, r.bottom, P, d, length, kGraze))
                 break;
             s -= m / 10;

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "collision/meshindex.h"
 #include "meshutil.h"
 
 namespace {
@@ -155,6 +156,69 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
         }
         plistFree(l);
     }
+}
+
+// Whether the largest lift lies above a height, asked of seeded triangle soups (unindexed, indexed,
+// indexed turned, and with a second mesh as a part in the chain) for each tool shape: the answer of the
+// full sweep, at heights around the lift it finds.
+TEST(MeshQuery, DropAboveAnswersWhetherTheLargestLiftExceeds) {
+    std::mt19937 gen(4242);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    auto soup = [&](int n) {
+        std::vector<Triangle3D> t;
+        for (int i = 0; i < n; ++i) {
+            const Vec3 c{20 * u(gen), 20 * u(gen), 10 * u(gen)};
+            const double s = i % 13 == 0 ? 8.0 : 1.5;
+            t.push_back({{c,
+                          {c.x + s * u(gen), c.y + s * u(gen), c.z + s * u(gen)},
+                          {c.x + s * u(gen), c.y + s * u(gen), c.z + s * u(gen)}}});
+        }
+        return t;
+    };
+    const struct {
+        uint16_t type;
+        double R, r;
+    } tools[] = {{kBallMill, 2.5, 0}, {kEndMill, 3, 0}, {kRadiusMill, 4, 1}};
+    int above = 0, notAbove = 0;
+    for (int kind = 0; kind < 12; ++kind) {
+        const auto& tool = tools[kind % 3];
+        testmesh::Model t(soup(700), tool.type, tool.R, tool.r);
+        testmesh::Model other(soup(300), tool.type, tool.R, tool.r);
+        const int32_t n = t.m.triangles->count;
+        const int how = kind / 3;  // none, index, turned index, a part
+        if (how == 1) t.m.index = meshIndexBuild(n, t.m.boxMin, t.m.boxMax);
+        if (how == 2)
+            t.m.index = meshIndexBuildTurned(n, t.m.boxMin, t.m.boxMax, t.m.triangles->data[0].p, 7);
+        ASSERT_TRUE(how == 0 || how == 3 || t.m.index != nullptr);
+        CheckModelPart part{};
+        part.kind = kMeshTriangles;
+        part.triangles = other.m.triangles;
+        part.boxMin = other.m.boxMin, part.boxMax = other.m.boxMax;
+        part.tool = *other.m.tool;
+        if (how == 3) t.m.parts = &part;
+        for (int q = 0; q < 200; ++q) {
+            const Vec3 p{22 * u(gen), 22 * u(gen), 12 * u(gen)};
+            Vec3 d{u(gen), u(gen), u(gen)};
+            if (q % 2 == 0) d = {0, 0, q % 4 == 0 ? -1.0 : 1.0};
+            vecNormalize3D(&d, &d);
+            const double length = 1 + 20 * (u(gen) + 1);
+            double lift = 0;
+            Vec3 c;
+            const int found = how == 3 ? meshDropToolAlt(&t.m, nullptr, 0, &p, &d, length, &lift, &c)
+                                       : meshDropTool(&t.m, nullptr, 0, &p, &d, length, &lift, &c);
+            for (const double h :
+                 {-1.0, 0.0, 1e-5, 0.5 * lift, lift - 1e-9, lift, lift + 1e-9, 2 * lift + 1}) {
+                const int want = found && lift > h ? 1 : 0;
+                EXPECT_EQ(meshDropToolAbove(&t.m, &p, &d, length, h), want) << kind << " " << q << " " << h;
+                (want ? above : notAbove)++;
+            }
+        }
+        t.m.parts = nullptr;
+        meshIndexFree(t.m.index);
+        t.m.index = nullptr;
+    }
+    EXPECT_GT(above, 2000);  // the sweeps do reach the soups
+    EXPECT_GT(notAbove, 2000);
 }
 
 #ifdef KV_HAVE_FCL

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "channeltest.h"
 #include "geometry/rng.h"
@@ -42,6 +43,54 @@ double closedForm(double r, double z) {
     return inside ? -d : d;
 }
 
+// The plain answers over the solid's own outline: the hub's sides and its faces measured in runs of
+// kHubSolidRun, the run with the nearest box first, then each run in turn whose box lies nearer than
+// the nearest side so far (exact), or every side (the geometry); the crossings over every side.
+double plainDistance(const HubSolid* solid, const Vec2& q, bool inRuns) {
+    const int32_t surface = solid->count - 3, sides = solid->count - 1;
+    auto side2 = [&](int32_t i) {
+        const Vec2 &a = solid->ring[i], &b = solid->ring[i + 1];
+        const double ex = b.x - a.x, ez = b.y - a.y, l2 = ex * ex + ez * ez;
+        const double f = l2 > 0 ? std::clamp(((q.x - a.x) * ex + (q.y - a.y) * ez) / l2, 0.0, 1.0) : 0.0;
+        const double dx = q.x - a.x - f * ex, dz = q.y - a.y - f * ez;
+        return dx * dx + dz * dz;
+    };
+    auto run2 = [&](int32_t k) {
+        double d2 = HUGE_VAL;
+        for (int32_t i = k * kHubSolidRun; i < std::min((k + 1) * kHubSolidRun, surface); ++i)
+            d2 = std::min(d2, side2(i));
+        return d2;
+    };
+    auto box2 = [&](int32_t k) {
+        double r0 = HUGE_VAL, r1 = -HUGE_VAL, z0 = HUGE_VAL, z1 = -HUGE_VAL;
+        for (int32_t i = k * kHubSolidRun; i <= std::min((k + 1) * kHubSolidRun, sides); ++i) {
+            r0 = std::min(r0, solid->ring[i].x), r1 = std::max(r1, solid->ring[i].x);
+            z0 = std::min(z0, solid->ring[i].y), z1 = std::max(z1, solid->ring[i].y);
+        }
+        const double dr = std::max({r0 - q.x, 0.0, q.x - r1}), dz = std::max({z0 - q.y, 0.0, q.y - z1});
+        return dr * dr + dz * dz;
+    };
+    const int32_t runs = (sides + kHubSolidRun - 1) / kHubSolidRun;
+    double d2 = HUGE_VAL;
+    if (inRuns) {
+        int32_t first = 0;
+        for (int32_t k = 1; k < runs; ++k)
+            if (box2(k) < box2(first)) first = k;
+        d2 = run2(first);
+        for (int32_t k = 0; k < runs; ++k)
+            if (k != first && box2(k) < d2) d2 = std::min(d2, run2(k));
+    } else {
+        for (int32_t i = 0; i < surface; ++i) d2 = std::min(d2, side2(i));
+    }
+    bool inside = false;
+    for (int32_t i = 0; i < sides; ++i) {
+        const Vec2 &a = solid->ring[i], &b = solid->ring[i + 1];
+        if ((a.y > q.y) != (b.y > q.y) && q.x < a.x + (q.y - a.y) / (b.y - a.y) * (b.x - a.x))
+            inside = !inside;
+    }
+    return inside ? -std::sqrt(d2) : std::sqrt(d2);
+}
+
 }  // namespace
 
 // Seeded points around the hub: the signed distance matches the closed form, whichever way the profiles
@@ -70,4 +119,83 @@ TEST(HubSolid, SignedDistanceMatchesTheClosedForm) {
     }
     EXPECT_EQ(hubSolidCreate(nullptr), nullptr);
     hubSolidFree(nullptr);
+}
+
+// The solid of a hub through the points, with a shroud above it.
+HubSolid* solidOf(const std::vector<Vec2>& hub) {
+    PairGuard pair{static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)))};
+    pair.p->hub = profileOf(hub);
+    pair.p->shroud = profileOf({{33, 45}, {75, 25}});
+    return hubSolidCreate(pair.p);
+}
+
+// hubSolidDistance at q turned about the axis: the plain scan's answer exactly, every side's up to
+// rounding.
+void expectPlain(const HubSolid* solid, Vec2 q, double phi, int32_t label, int k) {
+    const Vec3 p{q.x * std::cos(phi), q.x * std::sin(phi), q.y};
+    const Vec2 meridian{std::sqrt(p.x * p.x + p.y * p.y), p.z};
+    const double d = hubSolidDistance(solid, &p);
+    EXPECT_EQ(d, plainDistance(solid, meridian, true)) << label << " " << k;
+    EXPECT_NEAR(d, plainDistance(solid, meridian, false), 1e-12 * (1 + std::fabs(d))) << label << " " << k;
+}
+
+// Seeded wavy hubs of a few to thousands of points: the walk down the runs' boxes gives the plain scan's
+// answer exactly, at points near the profile, on its vertices, by the vertices that end runs and far
+// from it.
+TEST(HubSolid, DistanceIsThePlainScans) {
+    Rng rng{2024u};
+    auto unit = [&] { return double(rngStep(&rng)) / kRngMax; };
+    for (int32_t count : {2, 3, 17, 32, 33, 200, 1000, 5000}) {
+        std::vector<Vec2> hub(count);
+        const double wave = 0.5 + 3 * unit(), turns = 1 + 20 * unit();
+        for (int32_t i = 0; i < count; ++i) {
+            const double t = count > 1 ? double(i) / (count - 1) : 0.0;
+            hub[i] = {15 + 45 * t + wave * std::sin(turns * 6.283 * t),
+                      40 - 35 * t + wave * std::cos(turns * 3.1 * t)};
+        }
+        HubSolid* solid = solidOf(hub);
+        ASSERT_NE(solid, nullptr) << count;
+        for (int k = 0; k < 4000; ++k) {
+            Vec2 q;
+            if (k % 4 == 0) {
+                const Vec2& h = hub[rngStep(&rng) % count];
+                q = {h.x + 6 * (unit() - 0.5), h.y + 6 * (unit() - 0.5)};
+            } else if (k % 4 == 1) {
+                q = solid->ring[rngStep(&rng) % solid->count];
+            } else if (k % 4 == 2) {
+                const Vec2& h = solid->ring[kHubSolidRun * (rngStep(&rng) % solid->runs)];
+                q = {h.x + 4 * (unit() - 0.5), h.y + 4 * (unit() - 0.5)};
+            } else {
+                q = {80 * unit(), -20 + 80 * unit()};
+            }
+            expectPlain(solid, q, 6.283 * unit(), count, k);
+        }
+        hubSolidFree(solid);
+    }
+}
+
+// A vertex that ends the first run as the nearest corner of its box, the side before it falling from
+// z = 9 to 1: measured at the end of that side its distance may lie a bit below the box's, which the
+// scan keeps or not. The next run turns back (both boxes lie equally near: the scan starts with the
+// first) or rises beyond the vertex (its box lies nearer, the face's run holds the points: the scan
+// starts there and takes the first run before the next).
+TEST(HubSolid, SharedCornerKeepsTheScansSum) {
+    for (bool back : {true, false}) {
+        std::vector<Vec2> hub;
+        for (int i = 0; i < 15; ++i) hub.push_back({15 + 30.0 * i / 14, 40 - 31.0 * i / 14});
+        hub.push_back({50, 1});  // the outline's 17th point: the end of the first run
+        for (int i = 0; i < 16; ++i)
+            hub.push_back(back ? Vec2{48 - 8.0 * i / 15, 9 - 6.0 * i / 15}
+                               : Vec2{50.2 + 2.8 * i / 15, 3 + 6.0 * i / 15});
+        for (int i = 1; !back && i <= 8; ++i) hub.push_back({53 + 5.0 * i / 8, 9 - 7.0 * i / 8});
+        HubSolid* solid = solidOf(hub);
+        ASSERT_NE(solid, nullptr);
+        ASSERT_EQ(solid->ring[kHubSolidRun].x, 50);
+        Rng rng{back ? 77u : 78u};
+        for (int k = 0; k < 2000; ++k) {
+            const Vec2 q{50 + 2.0 * rngStep(&rng) / kRngMax, 1 - 0.9 * rngStep(&rng) / kRngMax};
+            expectPlain(solid, q, 0.0, back, k);
+        }
+        hubSolidFree(solid);
+    }
 }
