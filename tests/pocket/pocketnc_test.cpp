@@ -147,3 +147,71 @@ TEST(PocketNc, RampEntry) {
         EXPECT_NEAR(zig.back().x, 0, 1e-9);
     }
 }
+
+// A move limit of n lets n elements out and refuses the rest with error 301 once.
+TEST(PocketNc, MoveLimitRefusesElementsPastIt) {
+    for (const int32_t limit : {1, 3}) {
+        NcPlane plane;
+        pocketNcHeader();
+        pocketOutputState().moveLimit = limit;
+        int written = 0;
+        for (int k = 0; k < 5; ++k) {
+            const ContourElement e = lineElem(k, 0, k + 1, 0);
+            written += pocketEmitElement(&e);
+        }
+        EXPECT_EQ(written, limit);
+        int moves = 0;
+        for (const Rec& r : records(31)) moves += r.type == 3111;
+        EXPECT_EQ(moves, limit);
+        EXPECT_EQ(pocketOutputState().moveLimit, -1);
+        int errors = 0;
+        for (const std::string& t : PocketErrors::texts()) errors += t == "101 301";
+        EXPECT_EQ(errors, 1);
+    }
+    NcPlane plane;  // no limit
+    pocketNcHeader();
+    for (int k = 0; k < 5; ++k) {
+        const ContourElement e = lineElem(k, 0, k + 1, 0);
+        EXPECT_EQ(pocketEmitElement(&e), 1);
+    }
+    EXPECT_EQ(pocketOutputState().moveCount, 0);
+}
+
+// The header names the frame and switches it on once.
+TEST(PocketNc, HeaderFrame) {
+    NcPlane plane;
+    std::snprintf(kvCCPParams.frame, sizeof kvCCPParams.frame, "%s", "F7");
+    kvCCPParams.frameOn = 1;
+    pocketNcHeader();
+    EXPECT_GE(indexOf("frame", "F7"), 0);
+    EXPECT_GE(indexOf("tr", "frameOn"), 0);
+    EXPECT_EQ(kvCCPParams.frameOn, 0);
+    kvCCPParams.frame[0] = 0;
+}
+
+// Leaving moves off the end of a line along x: straight out to the chosen side, or a quarter circle
+// that starts along the line and ends the length out to that side.
+TEST(PocketNc, LeavingMovesToEitherSide) {
+    const ContourElement e = lineElem(0, 0, 10, 0, 7);
+    for (const int32_t side : {1, -1}) {
+        ContourElement out{};
+        ASSERT_EQ(leaveMoveBuild(1, 2.0, &e, side, &out), 1);
+        EXPECT_EQ(out.type, kElemLine);
+        EXPECT_EQ(out.sourceTag, 7);
+        EXPECT_NEAR(out.g[kLx1], 10, 1e-12);
+        EXPECT_NEAR(out.g[kLy1], 0, 1e-12);
+        EXPECT_NEAR(out.g[kLx2], 10, 1e-12);
+        EXPECT_NEAR(out.g[kLy2], 2.0 * side, 1e-12);
+        ASSERT_EQ(leaveMoveBuild(3, 2.0, &e, side, &out), 1);
+        EXPECT_EQ(out.type, kElemArc);
+        EXPECT_NEAR(out.g[kAcx], 10, 1e-12);
+        EXPECT_NEAR(out.g[kAcy], 2.0 * side, 1e-12);
+        EXPECT_NEAR(out.g[kAr], 2.0, 1e-12);
+        EXPECT_NEAR(out.g[kAsx], 10, 1e-12);
+        EXPECT_NEAR(out.g[kAsy], 0, 1e-12);
+        EXPECT_NEAR(out.g[kAex], 12, 1e-12);
+        EXPECT_NEAR(out.g[kAey], 2.0 * side, 1e-12);
+        EXPECT_EQ(out.direction, side);
+        EXPECT_EQ(leaveMoveBuild(2, 2.0, &e, side, &out), 0);
+    }
+}
