@@ -269,6 +269,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
         EXPECT_EQ(p.orientation, -1);
     }
+    // A tool below 1.4 in diameter switches the output to inch.
+    for (const auto& [diameter, inch] : {std::pair{"1.39", 1}, {"1.4", 0}, {"10", 0}}) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"toolDiameter", diameter}}), 1);
+        EXPECT_EQ(p.inch, inch) << diameter;
+    }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;
     ASSERT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}), 1);
