@@ -258,6 +258,10 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
         {{{"helixPlungeAngle", "30"}}, &p.helixPlungeAngle, 30 * M_PI / 180},
         {{}, &p.helixAngleResolution, 10 * M_PI / 180},
+        // The infeed and fillet radii are held to a quarter of the infeed length.
+        {{{"infeedRadius", "3"}, {"infeedLength", "4"}}, &k.infeedRadiusLimit, 1.0},
+        {{{"infeedRadius", "0.8"}, {"infeedLength", "4"}}, &k.infeedRadiusLimit, 0.8},
+        {{{"filletRadius", "2"}, {"infeedLength", "6"}}, &k.filletRadiusLimit, 1.5},
     };
     for (const auto& c : cases) {
         Phases ph;
