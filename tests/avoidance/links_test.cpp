@@ -466,3 +466,53 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
 }
 
 }  // namespace
+
+namespace {
+
+// Untested macros: an approach with a link first jumps to its far end, then comes in at the approach
+// feed; a leave goes out at the retract feed.
+TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
+    idx5ResetState();
+    ncSetSpecialFeeds(111.0, 222.0, 333.0);
+    struct Case {
+        int32_t kind, link;
+        std::vector<std::array<double, 3>> emitted;  // y, z, feed of each point
+    } cases[] = {
+        {kMacroApproach, 0, {{2, 100, 0}, {2, 12, 0}, {2, 7, 0}, {1, 6, 111}, {0, 5, 111}}},
+        {kMacroApproach, -1, {{2, 7, 111}, {1, 6, 111}, {0, 5, 111}}},
+        {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}}},  // its offset point, 0 away, is the same
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        MacroPath* p = macroPathCreate(k.kind, 2, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &model, k.link, nullptr), 0);
+        ASSERT_EQ(gOut.size(), k.emitted.size()) << k.kind << " " << k.link;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            EXPECT_EQ(gOut[i].p.y, k.emitted[i][0]) << i;
+            EXPECT_EQ(gOut[i].p.z, k.emitted[i][1]) << i;
+            EXPECT_EQ(gOut[i].feed, k.emitted[i][2]) << i;
+        }
+        macroPathFree(p);
+    }
+    // Tested on a part, the macro is placed on it: over a plate at z 6 the ball's centre stays 2 above.
+    testmesh::Model plate({testmesh::slopeTri(6, 0.0)}, kBallMill, 2.0);
+    plate.m.tolerance = 0.05;
+    plate.m.stepLength = 0.5;
+    SetUp();
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
+    ASSERT_FALSE(gOut.empty());
+    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
+    macroPathFree(p);
+    ncSetSpecialFeeds(0.0, 0.0, 0.0);
+    idx5ResetState();
+}
+
+}  // namespace
