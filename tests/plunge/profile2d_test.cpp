@@ -92,13 +92,14 @@ TEST(Profile2D, ClosestPointEqualsThePlainScan) {
             pts.push_back(i % 50 == 49
                               ? pts[pts.size() - 7]
                               : Vec2{pts.back().x + step * u(rng), pts.back().y - step * std::fabs(u(rng))});
+        if (round % 5 == 4) pts.push_back({pts.back().x + 40, pts.back().y - 5});  // one long last segment
         ProfileGuard g(profileOf(pts));
         ASSERT_NE(g.p, nullptr);
         // The boxes taken once serve every query of the round.
         std::vector<double> boxes(static_cast<size_t>(profile2DBoxSize(g.p)));
         profile2DBoxes(g.p, boxes.data());
         for (int k = 0; k < 50; ++k) {
-            const Vec2& c = pts[rng() % pts.size()];
+            const Vec2& c = k % 5 == 0 ? pts.back() : pts[rng() % pts.size()];
             const Vec2 q{std::fabs(c.x + 50 * step * u(rng)), c.y + 50 * step * u(rng)};
             double want = 0, s = 0;
             int32_t wantSeg = 0, seg = -1;
