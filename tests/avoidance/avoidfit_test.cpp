@@ -110,3 +110,22 @@ TEST(AvoidFit, ArgumentRecordSizes) {
     EXPECT_EQ(fillet_rec_create(0), nullptr);
     fillet_rec_free(nullptr);
 }
+
+// Fits refuse a missing or unusable range with -1.
+TEST(AvoidFit, MissingArgumentsAreRefused) {
+    Plist* l = fitList(3, 1.0, {0.2, 0.3, 0.4}, 0.5);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+    ASSERT_NE(t, nullptr);
+    for (auto fit : {avoidFitBandB, avoidFitBandC}) {
+        EXPECT_EQ(fit(nullptr, l), -1);
+        EXPECT_EQ(fit(t, nullptr), -1);
+        t->count = 4;  // more entries than points
+        EXPECT_EQ(fit(t, l), -1);
+        t->count = 0;
+        EXPECT_EQ(fit(t, l), -1);
+        t->count = 3;
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}

@@ -241,3 +241,26 @@ TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
     const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
     EXPECT_FALSE(toolHits(kHead, p, a, tris));
 }
+
+// A path without axes or settings is refused; an empty one has nothing to do.
+TEST(AvoidHead, MissingArgumentsAreRefused) {
+    Plist* l = pathAlongX(3, 0.3);
+    ASSERT_NE(l, nullptr);
+    int32_t s = 0, e = 0;
+    EXPECT_EQ(headAvoidNextRange(0, nullptr, &s, &e), 0);
+    EXPECT_EQ(headAvoidNextRange(-1, l, &s, &e), 0);
+    EXPECT_EQ(s * 100 + e, -101);
+    const HeadAvoidParams hp = params(1, 0);
+    EXPECT_EQ(avoidToolHeadCollision(nullptr, &hp), -1);
+    EXPECT_EQ(avoidToolHeadCollision(l, nullptr), -1);
+    Plist* bare = plistCreate(2, 0);
+    ASSERT_NE(bare, nullptr);
+    const Vec3 p{0, 0, 0};
+    plistAppend(bare, 0, &p, 0, nullptr, 0);
+    EXPECT_EQ(avoidToolHeadCollision(bare, &hp), -1);  // no axes
+    bare->count = 0;
+    EXPECT_EQ(avoidToolHeadCollision(bare, &hp), 1);  // nothing to do
+    EXPECT_EQ(selectAvoidanceMode(nullptr, nullptr, &hp), 1);
+    plistFree(bare);
+    plistFree(l);
+}

@@ -136,3 +136,25 @@ TEST(AvoidTable, InsertKeepsOrderAndInterpolates) {
         plistFree(l);
     }
 }
+
+// Missing tables and lists: no table, no column, no insertion.
+TEST(AvoidTable, MissingArgumentsGiveNothing) {
+    Plist* noVectors = plistCreate(2, 0);
+    ASSERT_NE(noVectors, nullptr);
+    const Vec3 p{0, 0, 0};
+    plistAppend(noVectors, 0, &p, 0, nullptr, 0);
+    EXPECT_EQ(avoidTableCreate(nullptr, 0, 1), nullptr);
+    EXPECT_EQ(avoidTableCreate(noVectors, 0, 1), nullptr);
+    EXPECT_EQ(avoidUnwrapColumn(nullptr, kAvoidColumnC), nullptr);
+    EXPECT_EQ(avoidTableInsert(nullptr, 0.5, nullptr), -1);
+    Plist* l = axisList({tilted(0.2, 0.0), tilted(0.4, 1.0)});
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.0, 1.0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(avoidUnwrapColumn(t, kAvoidColumnC + 1), nullptr);
+    EXPECT_EQ(avoidTableInsert(t, NAN, nullptr), -1);
+    avoidTableFree(t);
+    avoidTableFree(nullptr);
+    plistFree(l);
+    plistFree(noVectors);
+}

@@ -244,3 +244,29 @@ TEST(PlaceRunBoth, RestingAboveThePointIsReported) {
         EXPECT_TRUE(c.result > 0 || std::fabs(contact.z - 5.0) < 1e-9) << contact.z;
     }
 }
+
+TEST_F(TiltTest, MissingArgumentsAreRefused) {
+    Vec3 a{0, 0, 1};
+    const Vec3 p{0, 0, 0};
+    EXPECT_EQ(avoidTryTilt(nullptr, &a, 1, 0), kAvoidNoCheck);
+    EXPECT_EQ(avoidTryTilt(&p, nullptr, 1, 0), kAvoidNoCheck);
+    Plist* L = fivePoints();
+    ASSERT_NE(L, nullptr);
+    EXPECT_EQ(avoidCollisionPath(nullptr, &grid, &tool, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, nullptr, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionRun(nullptr, L, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCheckPath(nullptr, &tool), kAvoidNoCheck);
+    EXPECT_EQ(placeRunBoth(nullptr, &p, nullptr), kAvoidNoCheck);
+    // Without the check that the mode needs nothing can be tested.
+    const AvoidCollisionOps none{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    avoidSetCollisionOps(&none);
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 0), kAvoidNoCheck);
+    EXPECT_EQ(avoidCheckPath(L, &tool), kAvoidNoCheck);
+    EXPECT_EQ(L->count, 5);
+    avoidSetReference(nullptr);
+    Vec3 ref{};
+    EXPECT_EQ(avoidReference(&ref), 0);
+    plistFree(L);
+}

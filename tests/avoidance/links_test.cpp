@@ -516,3 +516,44 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
 }
 
 }  // namespace
+
+namespace {
+
+// What each link entry answers without its arguments: nothing is emitted.
+TEST_F(Links, MissingArgumentsAreRefused) {
+    const Vec3 p{1, 2, 3};
+    double h = 7;
+    MacroPath* macro = macroPathCreate(kMacroLeave, 2, 2, 0);
+    ASSERT_NE(macro, nullptr);
+    EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &model, &p, nullptr), 1);
+    EXPECT_EQ(linkJumpLift(&p, &p, &up, &up, &ctx, nullptr, 0, &model), -1);
+    EXPECT_EQ(linkJumpLift(nullptr, &p, &up, &up, &ctx, &h, 0, &model), -1);
+    EXPECT_EQ(linkAxisBlendMove(&up, nullptr, 1.0, &p, &p), 0);
+    EXPECT_EQ(linkRetractApproach(nullptr, &model, &p, 10, 0), -1);
+    EXPECT_EQ(linkRetractApproach(&ctx, &model, nullptr, 10, 0), -1);
+    EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, nullptr, &h), -4);
+    EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &model, nullptr), -4);
+    EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &model, nullptr), -4);
+    EXPECT_EQ(linkCheckedMove(nullptr, &ctx, &model), -1);
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &model, nullptr), -4);
+    EXPECT_EQ(linkInfeedCollisionTest(nullptr, &ctx, &model, -1, nullptr), -1);
+    EXPECT_EQ(linkInfeedCollisionTest(macro, nullptr, &model, -1, nullptr), -1);
+    EXPECT_EQ(idx5CollisionFreeMacro(nullptr, &p, 0, &ctx, &model), -1);
+    EXPECT_EQ(idx5CollisionFreeMacro(&p, &p, 0, &ctx, nullptr), -1);
+    EXPECT_EQ(linkEndPath(nullptr, &model), -1);
+    EXPECT_EQ(linkEndPath(&ctx, &model), 0);  // nothing emitted: nothing to retract
+    EXPECT_EQ(linkEmitPointList(nullptr), 0);
+    EXPECT_EQ(linkEmitMacro(nullptr, 1), 0);
+    EXPECT_EQ(macroPathFirstStep(nullptr), 1.0);
+    EXPECT_EQ(macroPlacePoints(nullptr, &ctx, &model), nullptr);
+    EXPECT_EQ(macroJoinAxis(macro, nullptr), -1);
+    linkThinPoints(nullptr, 1, 1);
+    linkThinKeepAxes(nullptr, 1, 1, 1);
+    EXPECT_TRUE(gOut.empty());
+    ctx.radialMode = 1;  // the radial links are not part of this library
+    EXPECT_EQ(linkRetractApproach(&ctx, &model, &p, 10, 0), -1);
+    EXPECT_EQ(linkEndPath(&ctx, &model), -1);
+    macroPathFree(macro);
+}
+
+}  // namespace
