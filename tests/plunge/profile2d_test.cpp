@@ -275,3 +275,34 @@ TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
     EXPECT_NEAR(out.y, 5.0, 1e-9);
     EXPECT_DOUBLE_EQ(out.z, 3.0);
 }
+
+// Profiles refuse what is not there, and what is too short to be a profile.
+TEST(Profile2D, MissingArgumentsAreRefused) {
+    Vec2 out{};
+    const Vec3 p{1, 0, 1}, q{2, 0, 2};
+    Vec3 hit{};
+    double s = 0;
+    int32_t flag = 0;
+    EXPECT_EQ(copyProfile2D(nullptr), nullptr);
+    EXPECT_EQ(profile2DFromCurve(nullptr), nullptr);
+    EXPECT_EQ(profile2DFromPlist3D(nullptr), nullptr);
+    EXPECT_EQ(profile2DOffset(nullptr, 1), nullptr);
+    EXPECT_EQ(evalProfile2D(nullptr, 0, &out), -1);
+    Profile2D* one = newProfile2D(0);
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->capacity, 1);
+    EXPECT_EQ(evalProfile2D(one, 0, &out), -1);  // no point yet
+    one->points[0] = {3, 4}, one->param[0] = 0, one->count = 1;
+    EXPECT_EQ(profile2DOffset(one, 1), nullptr);  // one point has no side
+    EXPECT_EQ(joinProfiles2D(one, one, &s, &flag), nullptr);
+    EXPECT_EQ(fitProfile2DToSpan(one, one), -1);
+    EXPECT_EQ(profileLineCrossCreate(one), nullptr);
+    EXPECT_EQ(cutProfile2DAtCrossing(nullptr, nullptr), 0);
+    EXPECT_EQ(cutProfile2DAtReversal(nullptr), 0);
+    EXPECT_EQ(dropCloseProfilePoints(nullptr, 3, 1), 0);
+    EXPECT_EQ(crossLineProfile(nullptr, &p, &q, &hit, 1), -1);
+    EXPECT_EQ(crossSegmentProfileExact(nullptr, &p, &q, &hit), -1);
+    recomputeProfile2DParams(nullptr);
+    freeProfile2D(one);
+    freeProfile2D(nullptr);
+}
