@@ -147,6 +147,8 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &p, &up, &up, &up, &p, &h, 1, 1), 0);
     EXPECT_EQ(tprof_add_seg(nullptr, nullptr, 0), -1);
     EXPECT_EQ(tprof_offset(nullptr, 1), 0);
+    EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
+    EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
     EXPECT_EQ(tprof_from_tool(nullptr, 0), nullptr);
     EXPECT_EQ(tprof_from_contour(nullptr, "x", 0.1, 0, 0), nullptr);
     EXPECT_EQ(coll_model_from_tprof(nullptr, 0.1), nullptr);

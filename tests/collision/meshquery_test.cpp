@@ -122,6 +122,40 @@ TEST(MeshQuery, ListLiftLimitMarksInsteadOfMoving) {
     }
 }
 
+// A ball 5 in radius whose centre sits 2 above a plate rises along the point's vector until it is 5
+// above: by 3 / cos(tilt) along a tilted vector, by 3 straight up when the list has no vectors or the
+// lift is fixed to +z.
+TEST(MeshQuery, ListLiftFollowsThePointVector) {
+    const double tilt = 25 * M_PI / 180;
+    const Vec3 u{std::sin(tilt), 0, std::cos(tilt)};
+    struct Case {
+        bool vectors;
+        int32_t fixedDir;
+        bool alongU;
+    } cases[] = {{true, 0, true}, {true, 1, false}, {false, 0, false}, {false, 1, false}};
+    for (const Case& c : cases) {
+        testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 5.0);
+        Plist* l = plistCreate(3, c.vectors ? 1 : 0);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 3; ++i) {
+            const Vec3 p{double(i), 0, 2};
+            plistAppend(l, double(i), &p, 0, c.vectors ? &u : nullptr, 0);
+        }
+        CheckParams prm;
+        initChkParams(&prm);
+        prm.fixedDir = c.fixedDir;
+        prm.noRefine = 1;
+        EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
+        ASSERT_EQ(l->count, 3);
+        const double h = c.alongU ? 3 / u.z : 3;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(l->points[i].x, i + (c.alongU ? h * u.x : 0), 1e-9) << c.vectors << c.fixedDir << i;
+            EXPECT_NEAR(l->points[i].z, 5, 1e-9) << c.vectors << c.fixedDir << i;
+        }
+        plistFree(l);
+    }
+}
+
 TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     // Two planes meeting at x = 10, the second rising at 10 degrees; the path rides on both.
     const double k = std::tan(10 * M_PI / 180);
