@@ -79,6 +79,9 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"no oTrim", &SurfText::trim, "  oTrum[1](a[] b[1])\n}\n"},
         {"offset not finite", &SurfText::extra, "  offset[inf]\n"},
         {"offset not a number", &SurfText::extra, "  offset[nan]\n"},
+        {"first trim line short of a coordinate", &SurfText::trim,
+         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] y[0])\n"
+         "    oL(x[1] y[1])\n   }\n  }\n}\n"},
     };
     for (const Case& c : cases) {
         SurfText bad;
