@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "avoidance/near.h"
 #include "geometry/rng.h"
@@ -46,20 +47,32 @@ TEST(Approach, LoopRunsOnItsCircle) {
         ASSERT_NE(L, nullptr);
         const Vec3 d = unitOf(axpy(-1, p0, p1)), m = unitOf(axpy(1, a0, a1)),
                    c = unitOf(axpy(-O::dot(m, d), d, m));
-        const Vec3 centre = axpy(R, c, p1),
-                   normal{d.y * c.z - d.z * c.y, d.z * c.x - d.x * c.z, d.x * c.y - d.y * c.x};
+        const Vec3 centre = axpy(R, c, p1);
         EXPECT_VEC_NEAR(L->points[L->count - 1], p1, 1e-12);
-        for (int32_t i = 0; i < L->count; i++) {
-            bool onCircle = false;  // once the lift (whole, half or none) along the mean axis is undone
-            for (double up : {0.0, lift, lift / 2}) {
-                const Vec3 w = axpy(-1, centre, axpy(-up, m, L->points[i]));
-                onCircle |=
-                    std::fabs(std::sqrt(O::dot(w, w)) - R) < 1e-9 && std::fabs(O::dot(w, normal)) < 1e-9;
-            }
-            EXPECT_TRUE(onCircle) << i;
+        EXPECT_VEC_NEAR(L->points[0], p1, 1e-12);
+        // n + 1 points once around; the first quarter keeps a0, the rest take a1; with a lift the
+        // points from the first quarter mark to the third are raised along the mean axis, and a point
+        // halfway up is added before the first mark and after the third.
+        const int32_t n = 1 + static_cast<int32_t>(std::trunc(2 * 3.14159265358979323846 / step));
+        const int32_t q1 = n / 4, q3 = 3 * n / 4;
+        struct Want {
+            double k, up;
+            Vec3 axis;
+        };
+        std::vector<Want> want;
+        for (int32_t j = 0; j <= n; j++) {
+            if (lift > 0 && j == q1) want.push_back({j - 0.5, lift / 2, a0});
+            want.push_back({double(j), j >= q1 && j <= q3 ? lift : 0.0, j < q1 ? a0 : a1});
+            if (lift > 0 && j == q3) want.push_back({j + 0.5, lift / 2, a1});
         }
-        EXPECT_VEC_NEAR(L->vectors[1], a0, 0);
-        EXPECT_VEC_NEAR(L->vectors[L->count - 1], a1, 0);
+        ASSERT_EQ(L->count, static_cast<int32_t>(want.size())) << k;
+        for (int32_t i = 1; i + 1 < L->count; i++) {
+            const double th = 2 * 3.14159265358979323846 * want[i].k / n;
+            const Vec3 on = axpy(R * std::sin(th), d, axpy(-R * std::cos(th), c, centre));
+            EXPECT_VEC_NEAR(L->points[i], axpy(want[i].up, m, on), 1e-9);
+            EXPECT_VEC_NEAR(L->vectors[i], want[i].axis, 0);
+            EXPECT_GT(L->parameters[i], L->parameters[i - 1]);
+        }
         plistFree(L);
     }
 }

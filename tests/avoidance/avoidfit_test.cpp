@@ -89,3 +89,43 @@ TEST(AvoidFit, CBandOfAFullTurnAtMost) {
         plistFree(l);
     }
 }
+
+// The argument record holds four times the points asked for, for those the fit adds.
+TEST(AvoidFit, ArgumentRecordSizes) {
+    for (int32_t n : {1, 7}) {
+        FreeLineFillet2Args* r = fillet_rec_create(n);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->capacity, 4 * n);
+        EXPECT_EQ(r->count, n);
+        EXPECT_EQ(r->eps, 0.05);
+        EXPECT_EQ(r->mode, 0);
+        r->para[4 * n - 1] = r->lower[4 * n - 1] = r->upper[4 * n - 1] = r->out[4 * n - 1] = 1.0;
+        r->flags[4 * n - 1] = 1;
+        r->lower[0] = 2, r->upper[0] = 3, r->out[0] = 4, r->para[0] = 5;
+        fillet_rec_scale(r, 0.5);
+        EXPECT_EQ(r->lower[0] + r->upper[0] + r->out[0], 4.5);
+        EXPECT_EQ(r->para[0], 5.0);  // parameters are not angles
+        fillet_rec_free(r);
+    }
+    EXPECT_EQ(fillet_rec_create(0), nullptr);
+    fillet_rec_free(nullptr);
+}
+
+// Fits refuse a missing or unusable range with -1.
+TEST(AvoidFit, MissingArgumentsAreRefused) {
+    Plist* l = fitList(3, 1.0, {0.2, 0.3, 0.4}, 0.5);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+    ASSERT_NE(t, nullptr);
+    for (auto fit : {avoidFitBandB, avoidFitBandC}) {
+        EXPECT_EQ(fit(nullptr, l), -1);
+        EXPECT_EQ(fit(t, nullptr), -1);
+        t->count = 4;  // more entries than points
+        EXPECT_EQ(fit(t, l), -1);
+        t->count = 0;
+        EXPECT_EQ(fit(t, l), -1);
+        t->count = 3;
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}

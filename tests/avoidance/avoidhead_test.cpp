@@ -241,3 +241,59 @@ TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
     const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
     EXPECT_FALSE(toolHits(kHead, p, a, tris));
 }
+
+// The C band about a free axis: the widths below and above C are taken whole where the head stays
+// free there (the two differ, so either side's width shows), else cut back to a free C with the wall
+// just past it.
+TEST(AvoidHead, CBandTakesEachWidthOnItsOwnSide) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const Vec3 p = {0, 0, 0};
+    const auto axis = [](double c, double b) {
+        return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+    };
+    struct Case {
+        double c, above, below;
+        bool wallAbove;  // the head meets the wall at C + above
+    } cases[] = {{-kPi / 2, 0.3, 1.2, false}, {-kPi / 2, 1.1, 0.2, false}, {0.0, 2.0, 0.2, true}};
+    for (const Case& c : cases)
+        for (auto band : {avoidWidenC, avoidCInterval}) {
+            AvoidEntry e{};
+            e.b = 0.6, e.c = c.c;
+            ASSERT_EQ(band(&e, &p, c.above, c.below), 1) << c.c;
+            EXPECT_NEAR(e.cLow, c.c - c.below, 1e-12) << c.c;
+            ASSERT_EQ(toolHits(kHead, p, axis(c.c + c.above, e.b), tris), c.wallAbove) << c.c;
+            if (!c.wallAbove) {
+                EXPECT_NEAR(e.cHigh, c.c + c.above, 1e-12) << c.c;
+                continue;
+            }
+            EXPECT_GT(e.cHigh, c.c) << c.c;
+            EXPECT_LT(e.cHigh, c.c + c.above) << c.c;
+            EXPECT_FALSE(toolHits(kHead, p, axis(e.cHigh, e.b), tris)) << c.c;
+            EXPECT_TRUE(toolHits(kHead, p, axis(e.cHigh + 0.1, e.b), tris)) << c.c;
+        }
+}
+
+// A path without axes or settings is refused; an empty one has nothing to do.
+TEST(AvoidHead, MissingArgumentsAreRefused) {
+    Plist* l = pathAlongX(3, 0.3);
+    ASSERT_NE(l, nullptr);
+    int32_t s = 0, e = 0;
+    EXPECT_EQ(headAvoidNextRange(0, nullptr, &s, &e), 0);
+    EXPECT_EQ(headAvoidNextRange(-1, l, &s, &e), 0);
+    EXPECT_EQ(s * 100 + e, -101);
+    const HeadAvoidParams hp = params(1, 0);
+    EXPECT_EQ(avoidToolHeadCollision(nullptr, &hp), -1);
+    EXPECT_EQ(avoidToolHeadCollision(l, nullptr), -1);
+    Plist* bare = plistCreate(2, 0);
+    ASSERT_NE(bare, nullptr);
+    const Vec3 p{0, 0, 0};
+    plistAppend(bare, 0, &p, 0, nullptr, 0);
+    EXPECT_EQ(avoidToolHeadCollision(bare, &hp), -1);  // no axes
+    bare->count = 0;
+    EXPECT_EQ(avoidToolHeadCollision(bare, &hp), 1);  // nothing to do
+    EXPECT_EQ(selectAvoidanceMode(nullptr, nullptr, &hp), 1);
+    plistFree(bare);
+    plistFree(l);
+}

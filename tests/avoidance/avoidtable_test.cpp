@@ -91,6 +91,21 @@ TEST(AvoidTable, AnglesAndDirectionsRoundTrip) {
         EXPECT_EQ(dirFromAngles(&w, c, 0.0), 0);
         EXPECT_VEC_NEAR(w, (Vec3{0, 0, 1}), 0.0);
     }
+    // An axis counts as vertical (no azimuth) while both horizontal parts stay below 1e-5; so does a
+    // tilt whose sine is below 1e-5.
+    const struct {
+        Vec3 v;
+        int azimuth;
+    } axes[] = {{{5e-6, -5e-6, 1}, 0}, {{2e-5, 0, 1}, 1}, {{0, -2e-5, 1}, 1}, {{9.9e-6, 9.9e-6, -1}, 0}};
+    for (const auto& a : axes) {
+        double c = 7;
+        EXPECT_EQ(vecAzimuth(&a.v, &c), a.azimuth) << a.v.x;
+        EXPECT_EQ(c == 7, a.azimuth == 0);
+    }
+    Vec3 w;
+    EXPECT_EQ(dirFromAngles(&w, 1.0, 5e-6), 0);
+    EXPECT_EQ(dirFromAngles(&w, 1.0, 2e-5), 1);
+    EXPECT_NEAR(w.x, 2e-5 * std::cos(1.0), 1e-15);
 }
 
 // Insertion keeps the parameter order either way, interpolates the limits and grows the table.
@@ -113,7 +128,33 @@ TEST(AvoidTable, InsertKeepsOrderAndInterpolates) {
         ASSERT_EQ(t->count, 11);
         for (int32_t i = 1; i < t->count; ++i)
             EXPECT_GT(step * (t->entries[i].parameter - t->entries[i - 1].parameter), 0.0) << i;
+        // Building the tables unwraps the C columns along the table: 1 when all three were made.
+        t->entries[10].c = t->entries[9].c + 2 * kPi - 0.1;
+        EXPECT_EQ(avoidBuildTables(t), 1);
+        EXPECT_NEAR(t->entries[10].c, t->entries[9].c - 0.1, 1e-12);
         avoidTableFree(t);
         plistFree(l);
     }
+}
+
+// Missing tables and lists: no table, no column, no insertion.
+TEST(AvoidTable, MissingArgumentsGiveNothing) {
+    Plist* noVectors = plistCreate(2, 0);
+    ASSERT_NE(noVectors, nullptr);
+    const Vec3 p{0, 0, 0};
+    plistAppend(noVectors, 0, &p, 0, nullptr, 0);
+    EXPECT_EQ(avoidTableCreate(nullptr, 0, 1), nullptr);
+    EXPECT_EQ(avoidTableCreate(noVectors, 0, 1), nullptr);
+    EXPECT_EQ(avoidUnwrapColumn(nullptr, kAvoidColumnC), nullptr);
+    EXPECT_EQ(avoidTableInsert(nullptr, 0.5, nullptr), -1);
+    Plist* l = axisList({tilted(0.2, 0.0), tilted(0.4, 1.0)});
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.0, 1.0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(avoidUnwrapColumn(t, kAvoidColumnC + 1), nullptr);
+    EXPECT_EQ(avoidTableInsert(t, NAN, nullptr), -1);
+    avoidTableFree(t);
+    avoidTableFree(nullptr);
+    plistFree(l);
+    plistFree(noVectors);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -119,6 +120,70 @@ TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {
     EXPECT_EQ(cap.countOf("6011,0"), 1);
 }
 
+// A free first trial counts only when it is not negative; the bisection then runs from it.
+TEST_F(TiltTest, FirstTrialCountsOnlyWhenNotNegative) {
+    const Vec3 p{0, 0, 0};
+    gLimit = 0.65;  // t0 = 0.6 is free
+    Vec3 a = leaning(0.8, 0.5);
+    ASSERT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
+    ASSERT_GE(gTrials.size(), 4u);
+    EXPECT_NEAR(gTrials[1], 0.6, 1e-12);
+    EXPECT_NEAR(gTrials[2], 0.7, 1e-12);  // the first midpoint of the bisection between 0.6 and 0.8
+    EXPECT_NEAR(gTrials[3], 0.65, 1e-12);
+    EXPECT_GT(std::acos(a.z), 0.649);
+    EXPECT_LE(std::acos(a.z), 0.65);
+}
+
+// Points of kind 2 are never tested; without an obstacle record nothing is; the axis that passed is
+// written back only to the points that were tested.
+TEST_F(TiltTest, UntestedPointsAndNoObstacleRecord) {
+    Plist* L = fivePoints();
+    ASSERT_NE(L, nullptr);
+    gBlockedX = 3.0;
+    L->flags[3] = static_cast<uint16_t>(2 << 8);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), 1);
+    EXPECT_EQ(L->count, 5);
+    for (int i = 0; i < 5; i++) EXPECT_NEAR(std::acos(L->vectors[i].z), i == 3 ? 0.8 : 0.35, 0.001) << i;
+    gTrials.clear();
+    L->flags[3] = 0;
+    EXPECT_EQ(avoidCollisionPath(L, nullptr, &tool, 1), 1);
+    EXPECT_TRUE(gTrials.empty());
+    EXPECT_NEAR(std::acos(L->vectors[3].z), 0.8, 1e-12);
+    plistFree(L);
+}
+
+std::vector<std::array<int32_t, 2>> gRecorded;  // part and result handed to the report
+int32_t fakeRecord(const Vec3*, const Vec3*, int32_t part, int32_t result) {
+    gRecorded.push_back({part, result});
+    return result == -3 ? 1 : result;  // the report may pass a hit
+}
+
+TEST_F(TiltTest, ReportedResultsTakeThePlaceOfTheChecks) {
+    const AvoidCollisionOps ops{fakeCheck, fakeWhere,  fakeFull,  fakeVertical,
+                                nullptr,   fakeRecord, firstTrial};
+    avoidSetCollisionOps(&ops);
+    avoidSetReportFlag(1);
+    gBlockedX = 2.0;
+    struct Case {
+        int32_t tilt;
+        std::vector<std::array<int32_t, 2>> recorded;
+        int result;
+        int32_t count;
+    } cases[] = {
+        {0, {{0, -3}, {0, -3}, {0, -3}, {0, -3}, {0, -3}}, 1, 5},  // every hit passed by the report
+        {1, {{0, 1}, {0, 1}, {0, -2}}, kAvoidUnresolved, 2},       // tilted twice, then no free tilt
+    };
+    for (const Case& c : cases) {
+        gRecorded.clear();
+        Plist* L = fivePoints();
+        ASSERT_NE(L, nullptr);
+        EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, c.tilt), c.result);
+        EXPECT_EQ(gRecorded, c.recorded);
+        EXPECT_EQ(L->count, c.count);
+        plistFree(L);
+    }
+}
+
 TEST_F(TiltTest, CutsOrMarksByMode) {
     struct Case {
         int32_t vertical, mode, tilt, code;
@@ -178,4 +243,30 @@ TEST(PlaceRunBoth, RestingAboveThePointIsReported) {
         EXPECT_EQ(placeRunBoth(&plate.m, &c.p, &contact), c.result) << c.p.z;
         EXPECT_TRUE(c.result > 0 || std::fabs(contact.z - 5.0) < 1e-9) << contact.z;
     }
+}
+
+TEST_F(TiltTest, MissingArgumentsAreRefused) {
+    Vec3 a{0, 0, 1};
+    const Vec3 p{0, 0, 0};
+    EXPECT_EQ(avoidTryTilt(nullptr, &a, 1, 0), kAvoidNoCheck);
+    EXPECT_EQ(avoidTryTilt(&p, nullptr, 1, 0), kAvoidNoCheck);
+    Plist* L = fivePoints();
+    ASSERT_NE(L, nullptr);
+    EXPECT_EQ(avoidCollisionPath(nullptr, &grid, &tool, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, nullptr, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionRun(nullptr, L, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCheckPath(nullptr, &tool), kAvoidNoCheck);
+    EXPECT_EQ(placeRunBoth(nullptr, &p, nullptr), kAvoidNoCheck);
+    // Without the check that the mode needs nothing can be tested.
+    const AvoidCollisionOps none{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    avoidSetCollisionOps(&none);
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidNoCheck);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 0), kAvoidNoCheck);
+    EXPECT_EQ(avoidCheckPath(L, &tool), kAvoidNoCheck);
+    EXPECT_EQ(L->count, 5);
+    avoidSetReference(nullptr);
+    Vec3 ref{};
+    EXPECT_EQ(avoidReference(&ref), 0);
+    plistFree(L);
 }

@@ -180,3 +180,140 @@ TEST(AxisIntervals, FreeRangeMatchesBruteForceSweep) {
     EXPECT_GE(decided, 18);
     EXPECT_GE(withObstacle, 9);
 }
+
+namespace {
+
+struct Swing {
+    AxisFrame f;
+    Vec3 axis(double t) const { return O::add(O::mul(std::cos(t), f.A), O::mul(std::sin(t), f.W)); }
+    Vec3 across(double t) const { return O::add(O::mul(-std::sin(t), f.A), O::mul(std::cos(t), f.W)); }
+    // The point of the ring (height z, radius r) about axis(t) at angle phi from across(t) toward U.
+    Vec3 on(double t, double z, double r, double phi) const {
+        return O::add(O::add(f.P, O::mul(z, axis(t))),
+                      O::mul(r, O::add(O::mul(std::cos(phi), across(t)), O::mul(std::sin(phi), f.U))));
+    }
+};
+
+Swing seededSwing() {
+    const double tilt = O::uni(0.2, 1.4), az = O::uni(-kPi, kPi);
+    Swing s;
+    s.f.P = {O::uni(-5, 5), O::uni(-5, 5), O::uni(-5, 5)};
+    s.f.A = {std::sin(tilt) * std::cos(az), std::sin(tilt) * std::sin(az), std::cos(tilt)};
+    s.f.U = {-std::sin(az), std::cos(az), 0.0};
+    s.f.W = O::cross(s.f.U, s.f.A);
+    return s;
+}
+
+}  // namespace
+
+// The kernels in closed form: at each angle a ring returns, the point lies on that ring's circle at the
+// angle phi given; at each band angle the point lies on the band at the axial parameter given, where the
+// band's radius is the rings' linear interpolation; at each ring-plane angle the ring's circle touches
+// the triangle's plane at the point of the given barycentric coordinates.
+TEST(AxisIntervals, KernelAnglesPutThePointOnTheRingBandOrPlane) {
+    rngResetState();
+    const std::vector<double> z = {0.0, 4.0, 20.0, 35.0}, r = {1.5, 3.0, 3.0, 7.0};
+    TriList* tl = triListCreate(2);
+    ASSERT_NE(tl, nullptr);
+    const Triangle3D one{{{30, 0, 0}, {31, 0, 0}, {30, 1, 0}}};
+    triListAdd(tl, &one);
+    AxisObstacleModel* m = axisModelCreate(tl, 4, z.data(), r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    int rings = 0, bands = 0, planes = 0;
+    for (int k = 0; k < 300; ++k) {
+        const Swing s = seededSwing();
+        const Vec3 X = O::add(s.f.P, Vec3{O::uni(-25, 25), O::uni(-25, 25), O::uni(-25, 25)});
+        const double sx = O::dot(O::sub(X, s.f.P), s.f.U);
+        const int j = k % 4;
+        double t[2], ph[2], u = 0, sOut = 0;
+        // A point on the sphere that the ring's circle sweeps as the axis turns.
+        const Vec3 d0 = O::sub(X, s.f.P);
+        const Vec3 Y = O::add(s.f.P, O::mul(std::hypot(z[j], r[j]) / std::sqrt(O::dot(d0, d0)), d0));
+        const double sy = O::dot(O::sub(Y, s.f.P), s.f.U);
+        const int onRing = pointRingAngles(&s.f, &Y, z[j], r[j], &t[0], &t[1], &ph[0], &ph[1], &sOut);
+        EXPECT_NEAR(sOut, sy, 1e-12);
+        EXPECT_EQ(onRing, std::fabs(sy) <= r[j] ? 1 : 0);
+        for (int q = 0; onRing && q < 2; ++q, ++rings) {
+            const Vec3 d = O::sub(Y, s.on(t[q], z[j], r[j], ph[q]));
+            EXPECT_LT(std::sqrt(O::dot(d, d)), 1e-9) << k << " " << q;
+        }
+        const int i = k % 3;  // the band between rings i and i + 1
+        const int onBand = bandAtPoint(&s.f, m, i, &X, &t[0], &t[1], &ph[0], &ph[1], &u, &sOut);
+        EXPECT_NEAR(sOut, sx, 1e-12);
+        for (int q = 0; onBand == 1 && q < 2; ++q, ++bands) {
+            const double ru = r[i] + (r[i + 1] - r[i]) * (u - z[i]) / (z[i + 1] - z[i]);
+            const Vec3 d = O::sub(X, s.on(t[q], u, ru, ph[q]));
+            EXPECT_LT(std::sqrt(O::dot(d, d)), 1e-8) << k << " " << q;
+        }
+        Vec3 tri[3];
+        for (Vec3& v : tri) v = O::add(s.f.P, Vec3{O::uni(-20, 20), O::uni(-20, 20), O::uni(-20, 20)});
+        Vec3 n = O::cross(O::sub(tri[1], tri[0]), O::sub(tri[2], tri[0]));
+        n = O::mul(1 / std::sqrt(O::dot(n, n)), n);
+        const double h = O::dot(n, O::sub(s.f.P, tri[0]));
+        double tt[4], phi[4], a[4], b[4];
+        int inside[4];
+        const int pairs = ringPlaneAngles(&s.f, z[j], r[j], tri, &n, h, tt, inside, phi, a, b);
+        for (int q = 0; q < 2 * pairs; ++q, ++planes) {
+            const Vec3 at = s.on(tt[q], z[j], r[j], phi[q]);
+            EXPECT_NEAR(O::dot(n, O::sub(at, tri[0])), 0.0, 1e-8) << k << " " << q;
+            const Vec3 bary = O::add(
+                tri[0], O::add(O::mul(a[q], O::sub(tri[1], tri[0])), O::mul(b[q], O::sub(tri[2], tri[0]))));
+            const Vec3 d = O::sub(bary, at);
+            EXPECT_LT(std::sqrt(O::dot(d, d)), 1e-7) << k << " " << q;
+            // Touching, not crossing: the circle's centre lies as far from the plane as its rim reaches.
+            const double na = O::dot(n, s.axis(tt[q]));
+            EXPECT_NEAR(std::fabs(O::dot(n, O::sub(s.on(tt[q], z[j], 0, 0), tri[0]))),
+                        r[j] * std::sqrt(std::max(0.0, 1 - na * na)), 1e-8);
+            EXPECT_EQ(inside[q], a[q] >= 0 && b[q] >= 0 && a[q] + b[q] < 1);
+        }
+    }
+    EXPECT_GT(rings, 200);
+    EXPECT_GT(bands, 100);
+    EXPECT_GT(planes, 200);
+    axisModelFree(m);
+}
+
+// Every node's box is the box of its items' triangles; children split their parent's items; leaves
+// hold every item once.
+TEST(AxisIntervals, BoxTreeNodesBoundTheirTriangles) {
+    rngResetState();
+    TriList* tl = triListCreate(64);
+    ASSERT_NE(tl, nullptr);
+    for (int i = 0; i < 57; ++i) {
+        const Vec3 c{O::uni(-50, 50), O::uni(-50, 50), O::uni(-50, 50)};
+        Triangle3D t;
+        for (Vec3& p : t.p) p = O::add(c, Vec3{O::uni(-4, 4), O::uni(-4, 4), O::uni(-4, 4)});
+        triListAdd(tl, &t);
+    }
+    const double z[] = {0, 10}, r[] = {2, 2};
+    AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->lastItem, 56);
+    std::vector<int> seen(57, 0);
+    std::vector<const AxisBoxNode*> stack{m->root};
+    while (!stack.empty()) {
+        const AxisBoxNode* node = stack.back();
+        stack.pop_back();
+        ASSERT_NE(node, nullptr);
+        double box[6] = {1e300, -1e300, 1e300, -1e300, 1e300, -1e300};
+        for (int32_t k = node->first; k <= node->last; ++k)
+            for (const Vec3& p : tl->data[m->items[k]].p)
+                for (int c = 0; c < 3; ++c)
+                    box[2 * c] = std::min(box[2 * c], (&p.x)[c]),
+                            box[2 * c + 1] = std::max(box[2 * c + 1], (&p.x)[c]);
+        for (int c = 0; c < 6; ++c) EXPECT_EQ((&node->xmin)[c], box[c]);
+        if (node->child1) {
+            ASSERT_NE(node->child2, nullptr);
+            EXPECT_EQ(node->child1->first, node->first);
+            EXPECT_EQ(node->child1->last + 1, node->child2->first);
+            EXPECT_EQ(node->child2->last, node->last);
+            stack.push_back(node->child1), stack.push_back(node->child2);
+        } else {
+            for (int32_t k = node->first; k <= node->last; ++k) ++seen[m->items[k]];
+        }
+    }
+    for (int v : seen) EXPECT_EQ(v, 1);
+    triListFree(tl);
+    axisModelFree(m);
+}

@@ -22,15 +22,20 @@ struct Out {
     Vec3 p;
     int32_t cls;
     double feed;
+    Vec3 axis;  // the last axis sent before the point
 };
 std::vector<Out> gOut;
+Vec3 gAxis{};
 std::vector<int> gSections;  // +code opened, -code closed
 bool gFail = false;
 
 int recPoint(const Vec3* p, int32_t cls) {
     if (gFail) return -1;
-    gOut.push_back({*p, cls, ncCurrentFeed()});
+    gOut.push_back({*p, cls, ncCurrentFeed(), gAxis});
     return 0;
+}
+int recAxis(const Vec3* a, int32_t) {
+    return gAxis = *a, 0;
 }
 int recBegin(int32_t code, double, double) {
     return gSections.push_back(code), 0;
@@ -309,6 +314,247 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
         EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);  // at least 0.1
         macroPathFree(p);
     }
+}
+
+Vec3 along(const Vec3& p, double h, const Vec3& a) {
+    return {p.x + h * a.x, p.y + h * a.y, p.z + h * a.z};
+}
+
+// The axis turned from a towards b by the fraction f of their angle (spherical interpolation).
+Vec3 slerp(const Vec3& a, const Vec3& b, double f) {
+    const double th = std::acos(a.x * b.x + a.y * b.y + a.z * b.z), s = std::sin(th);
+    const double wa = std::sin((1 - f) * th) / s, wb = std::sin(f * th) / s;
+    return {wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z};
+}
+
+// Both axes tilted, so that every lift along an axis shows in x and y as well as in z; an empty model
+// leaves the lift at the safety distance.
+TEST_F(Links, JumpLinkAlongTiltedAxes) {
+    const Vec3 cur = {std::sin(0.3), 0, std::cos(0.3)}, next = {0, std::sin(0.4), std::cos(0.4)};
+    const Vec3 T = {20, 5, 5}, A = along(T, 5.0, next);
+    const Vec3 low = {10, 0, 0}, high = {10, 0, 20};
+    const Vec3 Rl = along(low, 5.0, cur), Rh = along(high, 5.0, cur);
+    struct Case {
+        bool emitted;
+        Vec3 from;
+        uint16_t linkType;
+        std::vector<Vec3> expected;  // the last at class 1, the others at 0
+        size_t onCut;                // leading points still on the cut's axis
+    } cases[] = {
+        {true, low, 0, {Rl, {Rl.x, Rl.y, 100}, {A.x, A.y, 100}, A, T}, 2},
+        {true, low, 1, {Rl, {Rl.x, Rl.y, A.z}, A, T}, 2},  // the retract rises to the approach height
+        {true, high, 2, {Rh, {A.x, A.y, Rh.z}, A, T}, 1},  // the approach comes down from the retract's
+        {false, {}, 0, {{A.x, A.y, 100}, A, T}, 0},
+        {false, {}, 1, {{A.x, A.y, 100}, A, T}, 0},  // the first cut always comes from the clearance plane
+    };
+    for (const Case& k : cases) {
+        SetUp();
+        linkSetAxisCallback(recAxis);
+        if (k.emitted) startAt(k.from);
+        linkSetToolAxis(&cur);
+        linkSetNextToolAxis(&next);
+        ctx.linkType = k.linkType;
+        ASSERT_EQ(idx5CollisionFreeMacro(&T, &T, 0, &ctx, &model), 0);
+        ASSERT_EQ(gOut.size(), k.expected.size()) << k.emitted << " type " << k.linkType;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_VEC_NEAR(gOut[i].p, k.expected[i], 1e-9);
+            EXPECT_EQ(gOut[i].cls, i + 1 == gOut.size() ? 1 : 0) << i;
+            // The retract keeps the cut's axis; from the travel on the next cut's.
+            EXPECT_VEC_NEAR(gOut[i].axis, i < k.onCut ? cur : next, 1e-12);
+        }
+    }
+}
+
+// Retract, travel at the given height and descent along a tilted next axis; with forced linear output
+// the infeed feed holds from the retract to the point above the cut and is off for the cut itself.
+TEST_F(Links, RetractApproachAlongATiltedAxisWithTheInfeedFeed) {
+    idx5ResetState();
+    ncSetSpecialFeeds(111.0, 222.0, 333.0);
+    linkSetAxisCallback(recAxis);
+    const Vec3 cur = {0, 0, 1}, next = {std::sin(0.5), 0, std::cos(0.5)};
+    const Vec3 L = {-10, 4, 2}, T = {30, -6, 8}, A = along(T, 5.0, next);
+    for (int forced = 0; forced < 2; ++forced) {
+        SetUp();
+        linkSetAxisCallback(recAxis);
+        startAt(L);
+        linkSetToolAxis(&cur);
+        linkSetNextToolAxis(&next);
+        ctx.forceG1 = static_cast<uint16_t>(forced);
+        ctx.forceG1Step = 1e9;  // no blended points: the moves themselves
+        ASSERT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), 0);
+        const std::vector<Vec3> want = {{L.x, L.y, 40}, {A.x, A.y, 40}, A, T};
+        ASSERT_EQ(gOut.size(), want.size()) << forced;
+        for (size_t i = 0; i < want.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_VEC_NEAR(gOut[i].p, want[i], 1e-12);
+            EXPECT_EQ(gOut[i].cls, i == 3 ? 1 : forced) << i;
+            EXPECT_DOUBLE_EQ(gOut[i].feed, forced && i < 3 ? 333.0 : 0.0) << i;
+            EXPECT_VEC_NEAR(gOut[i].axis, i == 0 ? cur : next, 1e-12);
+        }
+        Vec3 now{};
+        linkToolAxis(&now);
+        EXPECT_VEC_NEAR(now, next, 1e-15);
+    }
+    // The blended travel: interior points evenly along the move, the axis turned by the same share.
+    SetUp();
+    linkSetAxisCallback(recAxis);
+    const Vec3 E = {0, 0, 0}, F = {10, 0, 0};
+    ASSERT_EQ(linkAxisBlendMove(&cur, &next, 3.0, &E, &F), 1);
+    ASSERT_EQ(gOut.size(), 3u);  // n = trunc(10 / 3) + 1 = 4 parts
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_VEC_NEAR(gOut[i - 1].p, (Vec3{2.5 * i, 0, 0}), 1e-12);
+        EXPECT_VEC_NEAR(gOut[i - 1].axis, slerp(cur, next, i / 4.0), 1e-12);
+        EXPECT_EQ(gOut[i - 1].cls, 1);
+    }
+    ncSetSpecialFeeds(0.0, 0.0, 0.0);
+    idx5ResetState();
+}
+
+// The second point of a list is revived when the tool is not at the list's height, and every other
+// point of kind 3 stays out; the others go out with their own axes.
+TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
+    struct Case {
+        double lastZ;
+        int marked;               // index of the one point of kind 3
+        std::vector<int> wanted;  // indices emitted
+    } cases[] = {
+        {0.0, 1, {2, 3}}, {0.5, 1, {1, 2, 3}}, {1e-6, 1, {2, 3}}, {0.5, 2, {1, 3}}, {0.0, 2, {1, 3}},
+    };
+    for (const Case& k : cases) {
+        SetUp();
+        linkSetAxisCallback(recAxis);
+        startAt({-1, 0, k.lastZ});
+        Plist* l = plistCreate(4, 1);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 4; ++i) {
+            const Vec3 p = {double(i), 0, 0}, v = {std::sin(0.1 * i), 0, std::cos(0.1 * i)};
+            plistAppend(l, i, &p, 0, &v, 0);
+        }
+        l->flags[k.marked] = static_cast<uint16_t>(kPointMarked << 8);
+        ASSERT_EQ(linkEmitPointList(l), 0);
+        ASSERT_EQ(gOut.size(), k.wanted.size()) << k.lastZ << " " << k.marked;
+        for (size_t j = 0; j < gOut.size(); ++j) {
+            EXPECT_DOUBLE_EQ(gOut[j].p.x, k.wanted[j]);
+            EXPECT_VEC_NEAR(gOut[j].axis, l->vectors[k.wanted[j]], 1e-15);
+            EXPECT_EQ(gOut[j].cls, 1);
+        }
+        plistFree(l);
+    }
+    // Three collinear points are enough to drop the middle one.
+    Plist* l = line(3, {1, 1, 0}, 0.0, 5);
+    ASSERT_NE(l, nullptr);
+    linkThinPoints(l, 1e9, 0.01);
+    EXPECT_EQ(kept(l), 2);
+    plistFree(l);
+}
+
+// Without geometry the travel line stays at the higher end, raised by the tool's offset and the safety
+// distance; without a profile step nothing can be placed.
+TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
+    testmesh::Model none({}, kBallMill, 2.0);
+    none.m.tolerance = 0.05;
+    ctx.safetyDistance = 1.5;
+    const Vec3 A = {0, 0, 3}, B = {10, 4, 7};
+    double h = 0;
+    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
+    EXPECT_NEAR(h, 7.0 + 2.0 + 1.5, 1e-9);
+    none.m.tolerance = 0.0;
+    EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), -4);
+    double lift = 1;
+    EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &none.m, &lift), -4);
+    EXPECT_EQ(lift, 0.0);
+}
+
+}  // namespace
+
+namespace {
+
+// Untested macros: an approach with a link first jumps to its far end, then comes in at the approach
+// feed; a leave goes out at the retract feed.
+TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
+    idx5ResetState();
+    ncSetSpecialFeeds(111.0, 222.0, 333.0);
+    struct Case {
+        int32_t kind, link;
+        std::vector<std::array<double, 3>> emitted;  // y, z, feed of each point
+    } cases[] = {
+        {kMacroApproach, 0, {{2, 100, 0}, {2, 12, 0}, {2, 7, 0}, {1, 6, 111}, {0, 5, 111}}},
+        {kMacroApproach, -1, {{2, 7, 111}, {1, 6, 111}, {0, 5, 111}}},
+        {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}}},  // its offset point, 0 away, is the same
+    };
+    for (const auto& k : cases) {
+        SetUp();
+        MacroPath* p = macroPathCreate(k.kind, 2, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &model, k.link, nullptr), 0);
+        ASSERT_EQ(gOut.size(), k.emitted.size()) << k.kind << " " << k.link;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            EXPECT_EQ(gOut[i].p.y, k.emitted[i][0]) << i;
+            EXPECT_EQ(gOut[i].p.z, k.emitted[i][1]) << i;
+            EXPECT_EQ(gOut[i].feed, k.emitted[i][2]) << i;
+        }
+        macroPathFree(p);
+    }
+    // Tested on a part, the macro is placed on it: over a plate at z 6 the ball's centre stays 2 above.
+    testmesh::Model plate({testmesh::slopeTri(6, 0.0)}, kBallMill, 2.0);
+    plate.m.tolerance = 0.05;
+    plate.m.stepLength = 0.5;
+    SetUp();
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
+    ASSERT_FALSE(gOut.empty());
+    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
+    macroPathFree(p);
+    ncSetSpecialFeeds(0.0, 0.0, 0.0);
+    idx5ResetState();
+}
+
+}  // namespace
+
+namespace {
+
+// What each link entry answers without its arguments: nothing is emitted.
+TEST_F(Links, MissingArgumentsAreRefused) {
+    const Vec3 p{1, 2, 3};
+    double h = 7;
+    MacroPath* macro = macroPathCreate(kMacroLeave, 2, 2, 0);
+    ASSERT_NE(macro, nullptr);
+    EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &model, &p, nullptr), 1);
+    EXPECT_EQ(linkJumpLift(&p, &p, &up, &up, &ctx, nullptr, 0, &model), -1);
+    EXPECT_EQ(linkJumpLift(nullptr, &p, &up, &up, &ctx, &h, 0, &model), -1);
+    EXPECT_EQ(linkAxisBlendMove(&up, nullptr, 1.0, &p, &p), 0);
+    EXPECT_EQ(linkRetractApproach(nullptr, &model, &p, 10, 0), -1);
+    EXPECT_EQ(linkRetractApproach(&ctx, &model, nullptr, 10, 0), -1);
+    EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, nullptr, &h), -4);
+    EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &model, nullptr), -4);
+    EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &model, nullptr), -4);
+    EXPECT_EQ(linkCheckedMove(nullptr, &ctx, &model), -1);
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &model, nullptr), -4);
+    EXPECT_EQ(linkInfeedCollisionTest(nullptr, &ctx, &model, -1, nullptr), -1);
+    EXPECT_EQ(linkInfeedCollisionTest(macro, nullptr, &model, -1, nullptr), -1);
+    EXPECT_EQ(idx5CollisionFreeMacro(nullptr, &p, 0, &ctx, &model), -1);
+    EXPECT_EQ(idx5CollisionFreeMacro(&p, &p, 0, &ctx, nullptr), -1);
+    EXPECT_EQ(linkEndPath(nullptr, &model), -1);
+    EXPECT_EQ(linkEndPath(&ctx, &model), 0);  // nothing emitted: nothing to retract
+    EXPECT_EQ(linkEmitPointList(nullptr), 0);
+    EXPECT_EQ(linkEmitMacro(nullptr, 1), 0);
+    EXPECT_EQ(macroPathFirstStep(nullptr), 1.0);
+    EXPECT_EQ(macroPlacePoints(nullptr, &ctx, &model), nullptr);
+    EXPECT_EQ(macroJoinAxis(macro, nullptr), -1);
+    linkThinPoints(nullptr, 1, 1);
+    linkThinKeepAxes(nullptr, 1, 1, 1);
+    EXPECT_TRUE(gOut.empty());
+    ctx.radialMode = 1;  // the radial links are not part of this library
+    EXPECT_EQ(linkRetractApproach(&ctx, &model, &p, 10, 0), -1);
+    EXPECT_EQ(linkEndPath(&ctx, &model), -1);
+    macroPathFree(macro);
 }
 
 }  // namespace

@@ -178,3 +178,32 @@ TEST(Macro, OffsetsAndSetUp) {
 }
 
 }  // namespace
+
+// Without a path, point or parameters nothing is built and nothing moves.
+TEST(Macro, MissingArgumentsBuildNothing) {
+    MacroParams m = params(2, 1);
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    EXPECT_EQ(macroBuild(kMacroLeave, nullptr, &p1, &m, 1, nullptr, 0, nullptr), nullptr);
+    EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, nullptr, 1, nullptr, 0, nullptr), nullptr);
+    EXPECT_EQ(macroBuild(3, &p0, &p1, &m, 1, nullptr, 0, nullptr), nullptr);  // neither approach nor leave
+    EXPECT_EQ(macroParamsSetUp(nullptr, nullptr), 0);
+    EXPECT_EQ(macroPathAppend(nullptr, p0), 0);
+    MacroPath* full = macroPathCreate(kMacroLeave, 2, 1, 0);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(macroPathAppend(full, p0), 1);
+    EXPECT_EQ(macroPathAppend(full, p1), 0);  // full
+    full->direction = {0, 0, 1}, full->offset = 2;
+    Vec3 q{1, 1, 1};
+    macroPathOffsetPoint(full, &q);
+    EXPECT_EQ(q.z, 3.0);
+    macroPathOffsetPoint(nullptr, &q);
+    macroPathOffsetPoint(full, nullptr);
+    EXPECT_EQ(q.z, 3.0);
+    EXPECT_EQ(macroStoreGuide(nullptr), -1);
+    EXPECT_EQ(macroFollowGuide(nullptr, kMacroLeave, nullptr), 0);
+    EXPECT_EQ(macroWrapOnGuide(full, kMacroLeave, nullptr, &p1, nullptr), 0);
+    EXPECT_EQ(macroGenType6(nullptr, 5, 0.1, 0.5, 1, 5), nullptr);
+    EXPECT_EQ(macroGenRamp(nullptr, 0, 0.5, 5, 0), nullptr);
+    EXPECT_EQ(macroGenType13(nullptr, 0.5, 5), nullptr);
+    macroPathFree(full);
+}

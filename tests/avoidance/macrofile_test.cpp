@@ -85,10 +85,12 @@ TEST_F(MacroFile, ArcChordsLieOnTheArc) {
 TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     for (const char* text : {"line(10)\n", "LINE 10\n", "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n",
                              "LINE(1O)\r\n", "LINE(1,2,3,4)\n", "ARC(5, 1e300, 0)\n", "LINE(nan)\n"}) {
-        MessageCapture cap(9);
         const std::string name = write(text);
-        EXPECT_EQ(read(name), nullptr) << text;
-        EXPECT_EQ(cap.countOf("9999," + name), 1) << text;
+        for (int32_t level : {8, 9}) {  // a message of level 9
+            MessageCapture cap(level);
+            EXPECT_EQ(read(name), nullptr) << text;
+            EXPECT_EQ(cap.countOf("9999," + name), level - 8) << text;
+        }
     }
     MessageCapture cap(9);
     params_.arcStepAngle = 0;
@@ -100,7 +102,10 @@ TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 1}), nullptr);
     EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 0}), nullptr);
     EXPECT_EQ(read(dir_ + "/missing.mac"), nullptr);
+    EXPECT_EQ(read(""), nullptr);
+    EXPECT_EQ(macroFileRead(kMacroLeave, nullptr, nullptr, &params_, arc.c_str()), nullptr);
     EXPECT_EQ(cap.messages().size(), 1u);
+    macroPathFree(nullptr);
 }
 
 TEST_F(MacroFile, MacroBuildReadsTheNamedFile) {

@@ -64,6 +64,20 @@ TEST(MacroTraj, HelixRisesByItsChordSlope) {
     }
     EXPECT_VEC_NEAR(h->points[8], (Vec3{1, 2, 8}), 1e-12);
     EXPECT_GT(h->points[2].y, 2.0);  // turning sense 1 turns counter-clockwise
+    // The helix as an arc: from its last point on the circle back to its first, about p0.
+    EXPECT_EQ(h->macroType, 6);
+    EXPECT_EQ(h->arcFlag, 2);
+    EXPECT_EQ(h->arcSide, -1);
+    EXPECT_EQ(h->arcRadius, 5.0);
+    EXPECT_EQ(h->rampAngle, 45 * kDeg);
+    EXPECT_VEC_NEAR(h->arcStart, h->points[7], 0.0);
+    EXPECT_VEC_NEAR(h->arcEnd, (Vec3{6, 2, 3}), 0.0);
+    EXPECT_VEC_NEAR(h->arcCentre, p0, 0.0);
+    macroPathFree(h);
+    h = macroGenType6(&p0, 5, 10 * kDeg, 45 * kDeg, -1, 5);
+    ASSERT_NE(h, nullptr);
+    EXPECT_LT(h->points[2].y, 2.0);
+    EXPECT_EQ(h->arcSide, 1);
     macroPathFree(h);
     // Too flat for the slots: refused through the message sink, nothing printed.
     MessageCapture cap(9);
@@ -110,6 +124,7 @@ TEST(MacroTraj, RampCases) {
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);                  // L = 2 on a run 1 long: back and forth
     ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->macroType, 8);
     expectRamp(m, g, 45 * kDeg, 4);
     for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, 1.0 + 1e-12);
     macroPathFree(m);
@@ -118,7 +133,12 @@ TEST(MacroTraj, RampCases) {
     m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
     ASSERT_NE(m, nullptr);
     ASSERT_NE(m->axes, nullptr);
-    EXPECT_EQ(m->points[m->count - 1].z - m->points[0].z, 2.0);
+    EXPECT_EQ(m->macroType, 28);
+    // L = 1: out to the first point past it and back without a cut; each point lifted along its axis
+    // by height - length walked, at least 0, the start (reached last) not at all.
+    const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {0, 0, 2}};
+    ASSERT_EQ(m->count, 3);
+    for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
     macroPathFree(m);
     plistFree(g);
 }
@@ -151,19 +171,23 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
-    // The shifting variant lands 1 along the second side (S = 5) and starts the guide there.
+    // The shifting variant lands 1 along the second side (S = 5) and starts the guide there, whether
+    // the sides hold inner points or not.
     macroSetContourRampShift(1);
-    g = makeGuide(square(4, 2));
-    ASSERT_NE(g, nullptr);
-    MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(g->count, 10);
-    EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
-    EXPECT_VEC_NEAR(g->points[g->count - 1], g->points[0], 1e-9);
-    expectRamp(m, g, 45 * kDeg, 5);
-    EXPECT_VEC_NEAR(m->points[0], g->points[0], 1e-9);
-    macroPathFree(m);
-    plistFree(g);
+    for (int perSide : {1, 2}) {
+        g = makeGuide(square(4, perSide));
+        ASSERT_NE(g, nullptr);
+        MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(g->count, 4 * perSide + 2);
+        EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
+        EXPECT_VEC_NEAR(g->points[1], (Vec3{4, perSide == 1 ? 4.0 : 2.0, 2}), 1e-9);
+        EXPECT_VEC_NEAR(g->points[g->count - 1], g->points[0], 1e-9);
+        expectRamp(m, g, 45 * kDeg, 5);
+        EXPECT_VEC_NEAR(m->points[0], g->points[0], 1e-9);
+        macroPathFree(m);
+        plistFree(g);
+    }
     macroResetState();
 }
 

@@ -153,3 +153,29 @@ TEST(ToolLine, PointInsideTheAssembly) {
         EXPECT_EQ(toolPointInside(&p, &up, &t, &q), c.inside) << c.d2 << " " << c.x << " " << c.s;
     }
 }
+
+TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
+    // Axis tilted 45 degrees in x-z: along the vertical line at x = X the axial height is s = (X + z)/sqrt2
+    // and the distance from the axis sqrt2 X - s, so the line closes in on the axis as it rises and
+    // meets a section only where sqrt2 X - s drops below that section's radius.
+    avoidTiltResetState();
+    const double h = std::sqrt(0.5);
+    const Vec3 p{0, 0, 0}, a{h, 0, h};
+    struct Case {
+        double top, x;
+        int hit;
+    } cases[] = {
+        {70, 58, 1},    // the top cylinder (radius 15) only: 12.0 from the axis at its top
+        {70, 62, 0},    // 17.7 at the top: outside it
+        {60, 51.5, 1},  // no top cylinder: the cone widening from 10 to 15 only, 12.8 at its top
+        {60, 54, 0},    // 16.4 there
+    };
+    for (const Case& c : cases) {
+        ToolDescription t{};
+        t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60,
+        t.stage4Top = c.top;
+        t.stage2Diameter = 10, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
+        const Vec3 q{c.x, 0, 100};
+        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), c.hit) << c.top << " " << c.x;
+    }
+}

@@ -5,6 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "collision/collassembly.h"
+#include "collision/conesection.h"
+#include "collision/meshindex.h"
+#include "collision/meshquery.h"
+#include "collision/plunge.h"
+#include "collision/polymesh.h"
+#include "collision/ringcontact.h"
+#include "collision/toolassembly.h"
+#include "collision/tprof.h"
 #include "meshutil.h"
 
 namespace {
@@ -87,4 +96,71 @@ TEST(ChkModel, InitAndEmptinessOfModelAndParts) {
     m.triangles = nullptr;
     EXPECT_EQ(chkModelIsEmpty(&m), 0);  // a part holds geometry
     triListFree(list);
+}
+
+// What the model's queries and builders answer without their arguments (or with a model that has no
+// geometry): nothing placed, nothing built, the codes their headers name.
+TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
+    const Vec3 p{0, 0, 0}, down{0, 0, -1}, up{0, 0, 1};
+    double lift = 7, h = 7;
+    Vec3 c{};
+    int32_t cls = 0;
+    EXPECT_EQ(chkModelIsEmpty(nullptr), 1);
+    EXPECT_EQ(chkModelOffsetTool(nullptr, 1.0), 0);
+    EXPECT_EQ(chkModelClone(nullptr), nullptr);
+    chkModelInit(nullptr, kMeshTriangles);
+    chkModelFreeParts(nullptr);
+    chkModelFree(nullptr);
+    chkModelPrepare(nullptr, 0);
+    Vec3 q = p;
+    EXPECT_EQ(chkModelPlaceTool(nullptr, &q, &c, &cls), 0);
+    testmesh::Model plate({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
+    EXPECT_EQ(chkModelIsEmpty(&plate.m), 0);
+    EXPECT_EQ(chkModelPlaceTool(&plate.m, nullptr, &c, &cls), 0);
+    EXPECT_EQ(meshDropTool(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
+    EXPECT_EQ(lift, 0.0);
+    EXPECT_EQ(meshContactAlongDir(&plate.m, nullptr, 0, nullptr, &down, 2, &c), 0);
+    EXPECT_EQ(meshContactPoint(nullptr, &p, &up, 2, nullptr, 0), kMeshFree);
+    EXPECT_EQ(meshContactPoints(&plate.m, nullptr, 2, nullptr, 0), kMeshFree);
+    EXPECT_EQ(meshCollisionPlist(&plate.m, nullptr, 2, nullptr, 0, nullptr), kMeshNoMemory);
+    initChkParams(nullptr);
+    EXPECT_EQ(coneSectionHit(nullptr, &p, &down, 2, 1, 2, 0, 1), 0);
+    EXPECT_EQ(meshIndexBuild(0, plate.lo.data(), plate.hi.data()), nullptr);
+    EXPECT_EQ(meshIndexBuild(1, nullptr, plate.hi.data()), nullptr);
+    EXPECT_EQ(meshIndexTurnedFinish(nullptr), nullptr);
+    EXPECT_EQ(polymeshLoad(nullptr, "x.3df"), kPolymeshNoMemory);
+    CheckModel m{};
+    chkModelInit(&m, kMeshTriangles);
+    EXPECT_EQ(polymeshLoad(&m, ""), kPolymeshNoFile);
+    EXPECT_EQ(polymeshLoad(&m, nullptr), kPolymeshNoFile);
+    EXPECT_EQ(polymeshMerge(&m, nullptr), -1);
+    EXPECT_EQ(polymeshBuildGrid(nullptr), -1);
+    EXPECT_EQ(polymeshBuildToolGrid(nullptr, 10, 0.5), nullptr);
+    polymeshFree(nullptr);
+    polymeshOffsetZ(nullptr, 1);
+    EXPECT_EQ(plunge_along_profile(&plate.m, nullptr), -1);  // no profile to place along
+    EXPECT_EQ(plunge_along_profile(nullptr, nullptr), -1);
+    EXPECT_EQ(ringMeshContact(nullptr, nullptr, 0, nullptr, 0, &c), 0);
+    EXPECT_EQ(ringTriContact(nullptr, nullptr, 1, 0, &c, &c), 0);
+    EXPECT_EQ(toolAssemblyDefaultContour(nullptr, nullptr), 0);
+    EXPECT_EQ(toolAssemblyBuild(nullptr, nullptr, 0, 0.01, nullptr), nullptr);
+    EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &p, &up, &up, &up, &p, &h, 1, 1), 0);
+    EXPECT_EQ(tprof_add_seg(nullptr, nullptr, 0), -1);
+    EXPECT_EQ(tprof_offset(nullptr, 1), 0);
+    EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
+    EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
+    EXPECT_EQ(tprof_from_tool(nullptr, 0), nullptr);
+    EXPECT_EQ(tprof_from_contour(nullptr, "x", 0.1, 0, 0), nullptr);
+    EXPECT_EQ(coll_model_from_tprof(nullptr, 0.1), nullptr);
+    EXPECT_EQ(coll_file_readable(""), 0);
+    EXPECT_EQ(coll_file_readable(nullptr), 0);
+    tprof_free(nullptr);
+    collAssemblyResetState();  // nothing built: every position is free
+    int32_t hit = 5, part = 5;
+    EXPECT_EQ(coll_check(&p, &up, &hit, 1), kCollFree);
+    EXPECT_EQ(coll_check(nullptr, &up, &hit, 1), kCollFree);
+    EXPECT_EQ(coll_check_vertical(&p, 1, &part), kCollFree);
+    EXPECT_EQ(coll_free_height(nullptr, &h), -1);
+    EXPECT_EQ(coll_free_height(&p, nullptr), -1);
+    EXPECT_EQ(coll_setup_assembly(&plate.m, nullptr, 0, nullptr), -1);
 }

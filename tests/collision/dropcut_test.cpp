@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -98,6 +99,24 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     c = {7, 7, 7};
     EXPECT_EQ(projB_place(&p, 10, &ring, nullptr, 0, &c, &cls), 0);
     EXPECT_EQ(c.x, 100.0);
+    // Untouched, the contact lies at the walk's bound (the lowest reach: a radius below a ball's
+    // reference), less the radius once more for a ball: 2 R below the flat tool's.
+    ToolGeom flat = *t.m.tool;
+    flat.toolType = kEndMill;
+    Vec3 cBall{}, cFlat{};
+    p = {100, 100, -50};
+    EXPECT_EQ(projB_place(&p, 10, t.m.tool, nullptr, 0, &cBall, &cls), 1);
+    p = {100, 100, -50};
+    EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &cFlat, &cls), 1);
+    EXPECT_NEAR(cFlat.z - cBall.z, 4.0, 1e-12);
+    EXPECT_EQ(cBall.x + cBall.y, 200.0);
+    // A tool shape the engine has no kernel for places nothing.
+    ToolGeom odd = *t.m.tool;
+    odd.toolType = 7;
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), nullptr, -10, 10, 0);
+    p = {0, 0, -50};
+    EXPECT_EQ(projB_place(&p, 10, &odd, nullptr, 0, &c, &cls), 0);
+    EXPECT_EQ(p.z, -50.0);
     projResetState();
 }
 
@@ -184,4 +203,67 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
     }
     EXPECT_GT(checked, 120);
     projResetState();
+}
+
+// The box table: every box within the tool's reach of the point, keyed by the height at which the tool
+// over the point first meets the box's top (the ball over its plan distance d: top + sqrt(R^2 - d^2);
+// the flat tool: the top; the torus: top + r, or its tube over d - (R - r)), highest first; a listed
+// subset; a table too small for the boxes reports -1; boxes out of the turned bounds are passed over.
+TEST(DropCut, BoxTableKeysAndOrder) {
+    const std::vector<Vec3> lo = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {-2, -2, -5}, {9, 9, 0}, {1.5, -4, 2}};
+    const std::vector<Vec3> hi = {{1, 1, 4}, {4, 1, 6}, {1, 5, 1}, {-1, -1, 7}, {10, 10, 9}, {2.5, -2.5, 3}};
+    const Vec3 p{0.5, 0.5, -100};
+    const double R = 3.0, r = 1.0;
+    auto plan = [&](size_t j) {
+        const double dx = std::max({lo[j].x - p.x, 0.0, p.x - hi[j].x});
+        const double dy = std::max({lo[j].y - p.y, 0.0, p.y - hi[j].y});
+        return std::hypot(dx, dy);
+    };
+    for (const uint16_t type : {kBallMill, kEndMill, kRadiusMill}) {
+        ToolGeom tool{};
+        tool.toolType = type, tool.radius = R, tool.cornerRadius = r;
+        std::vector<std::pair<double, int32_t>> want;
+        for (size_t j = 0; j < lo.size(); ++j) {
+            const double d = plan(j);
+            if (d > R) continue;
+            const double h = d - (R - r);
+            const double key = type == kBallMill  ? hi[j].z + std::sqrt(R * R - d * d)
+                               : type == kEndMill ? hi[j].z
+                               : h < 1e-5         ? hi[j].z + r
+                                                  : hi[j].z + std::sqrt(r * r - h * h);
+            want.push_back({key, static_cast<int32_t>(j)});
+        }
+        std::sort(want.begin(), want.end(), [](auto a, auto b) { return a.first > b.first; });
+        LiftBoxTable* t = liftBoxTableCreate(static_cast<int32_t>(lo.size()));
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(t->capacity, static_cast<int32_t>(lo.size()));
+        ASSERT_EQ(toolLiftOverBoxes(t, lo.data(), hi.data(), 6, nullptr, 0, &tool, &p, nullptr, nullptr),
+                  static_cast<int>(want.size()));
+        EXPECT_EQ(t->ok, 1);
+        EXPECT_EQ(t->lastListPos, -1);
+        for (size_t k = 0; k < want.size(); ++k) {
+            EXPECT_EQ(t->entries[k].element, want[k].second) << type << " " << k;
+            EXPECT_NEAR(t->entries[k].key, want[k].first, 1e-12) << type << " " << k;
+        }
+        const int32_t odd[] = {1, 3, 5, 7};  // 7 is no element
+        ASSERT_EQ(
+            toolLiftOverBoxes(t, lo.data(), hi.data(), 6, odd, 4, &tool, &p, nullptr, nullptr),
+            static_cast<int>(std::count_if(want.begin(), want.end(), [](auto w) { return w.second % 2; })));
+        EXPECT_EQ(t->lastListPos, 4);
+        // Turned bounds far away from the point pass every box over.
+        std::vector<Vec2> rlo(6, Vec2{100, 100}), rhi(6, Vec2{101, 101});
+        EXPECT_EQ(
+            toolLiftOverBoxes(t, lo.data(), hi.data(), 6, nullptr, 0, &tool, &p, rlo.data(), rhi.data()), 0);
+        liftBoxTableFree(t);
+        t = liftBoxTableCreate(1);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(toolLiftOverBoxes(t, lo.data(), hi.data(), 6, nullptr, 0, &tool, &p, nullptr, nullptr), -1);
+        EXPECT_EQ(t->ok, 0);
+        liftBoxTableFree(t);
+    }
+    LiftBoxTable* t = liftBoxTableCreate(0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->capacity, 1);
+    liftBoxTableFree(t);
+    liftBoxTableFree(nullptr);
 }

@@ -89,3 +89,23 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
         plistFree(list);
     }
 }
+
+// Disabled, or without a list, model or description, the check passes the list untouched.
+TEST(HolderCheck, NothingToCheckPassesTheList) {
+    const ToolDescription tool = toolshape::stackedTool();
+    testmesh::Model wall({post(4, 30, 35)}, kBallMill, 5.0);
+    Plist* l = plistCreate(2, 1);
+    ASSERT_NE(l, nullptr);
+    const Vec3 p{0, 0, 0}, up{0, 0, 1};
+    plistAppend(l, 0, &p, 0, &up, 0);
+    const HolderParams on{1, 0, 0.5, &tool}, off{0, 0, 0.5, &tool}, noDesc{1, 0, 0.5, nullptr};
+    EXPECT_EQ(holderMeshCollision(l, &wall.m, &off), 0);
+    EXPECT_EQ(holderMeshCollision(l, &wall.m, &noDesc), 0);
+    EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
+    EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);
+    EXPECT_EQ(holderMeshCollision(l, &wall.m, nullptr), 0);
+    EXPECT_EQ(l->count, 1);
+    EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), -2);  // the shank meets the post: cut
+    EXPECT_EQ(l->count, 0);
+    plistFree(l);
+}

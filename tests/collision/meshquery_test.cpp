@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -122,6 +123,40 @@ TEST(MeshQuery, ListLiftLimitMarksInsteadOfMoving) {
     }
 }
 
+// A ball 5 in radius whose centre sits 2 above a plate rises along the point's vector until it is 5
+// above: by 3 / cos(tilt) along a tilted vector, by 3 straight up when the list has no vectors or the
+// lift is fixed to +z.
+TEST(MeshQuery, ListLiftFollowsThePointVector) {
+    const double tilt = 25 * M_PI / 180;
+    const Vec3 u{std::sin(tilt), 0, std::cos(tilt)};
+    struct Case {
+        bool vectors;
+        int32_t fixedDir;
+        bool alongU;
+    } cases[] = {{true, 0, true}, {true, 1, false}, {false, 0, false}, {false, 1, false}};
+    for (const Case& c : cases) {
+        testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 5.0);
+        Plist* l = plistCreate(3, c.vectors ? 1 : 0);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 3; ++i) {
+            const Vec3 p{double(i), 0, 2};
+            plistAppend(l, double(i), &p, 0, c.vectors ? &u : nullptr, 0);
+        }
+        CheckParams prm;
+        initChkParams(&prm);
+        prm.fixedDir = c.fixedDir;
+        prm.noRefine = 1;
+        EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
+        ASSERT_EQ(l->count, 3);
+        const double h = c.alongU ? 3 / u.z : 3;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(l->points[i].x, i + (c.alongU ? h * u.x : 0), 1e-9) << c.vectors << c.fixedDir << i;
+            EXPECT_NEAR(l->points[i].z, 5, 1e-9) << c.vectors << c.fixedDir << i;
+        }
+        plistFree(l);
+    }
+}
+
 TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     // Two planes meeting at x = 10, the second rising at 10 degrees; the path rides on both.
     const double k = std::tan(10 * M_PI / 180);
@@ -219,6 +254,114 @@ TEST(MeshQuery, DropAboveAnswersWhetherTheLargestLiftExceeds) {
     }
     EXPECT_GT(above, 2000);  // the sweeps do reach the soups
     EXPECT_GT(notAbove, 2000);
+}
+
+// Travel of the tool's reference from S along d until it first touches the triangle, found without the
+// sweep: t(X) = (X - S).d - h(rho) is convex over the triangle (h, the tool's front ahead of its
+// reference at radial distance rho, is concave and falls with rho), so nested ternary searches find its
+// least value; beyond the tool's radius a steep penalty keeps it convex. inf when the triangle lies
+// wholly outside the tool's cylinder.
+double firstTouch(uint16_t type, double R, double r, const Vec3& S, const Vec3& d, const Triangle3D& t) {
+    const double a = type == kBallMill ? 0.0 : type == kEndMill ? R : R - r;
+    const double tube = type == kBallMill ? R : type == kEndMill ? 0.0 : r;
+    auto travel = [&](double al, double be, double* rho) {
+        Vec3 x;
+        for (int k = 0; k < 3; ++k) {
+            const double c = (&t.p[0].x)[k] + al * ((&t.p[1].x)[k] - (&t.p[0].x)[k]) +
+                             be * ((&t.p[2].x)[k] - (&t.p[0].x)[k]) - (&S.x)[k];
+            (&x.x)[k] = c;
+        }
+        const double u = x.x * d.x + x.y * d.y + x.z * d.z;
+        const Vec3 w{x.x - u * d.x, x.y - u * d.y, x.z - u * d.z};
+        *rho = std::sqrt(w.x * w.x + w.y * w.y + w.z * w.z);
+        const double q = std::min(std::max(*rho - a, 0.0), tube);
+        return u - std::sqrt(std::max(0.0, tube * tube - q * q)) + 1e6 * std::max(0.0, *rho - R);
+    };
+    auto argmin = [](auto f, double lo, double hi) {  // golden-section search
+        constexpr double g = 0.6180339887498949;
+        double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo), f1 = f(x1), f2 = f(x2);
+        for (int k = 0; k < 72; ++k) {  // fine enough for the rim, where h has an infinite slope
+            if (f1 < f2) {
+                hi = x2, x2 = x1, f2 = f1, x1 = hi - g * (hi - lo), f1 = f(x1);
+            } else {
+                lo = x1, x1 = x2, f1 = f2, x2 = lo + g * (hi - lo), f2 = f(x2);
+            }
+        }
+        return 0.5 * (lo + hi);
+    };
+    // A triangle wholly farther from the path's line than the tool's radius is never touched.
+    Vec3 mid{0, 0, 0};
+    for (const Vec3& q : t.p) mid = {mid.x + q.x / 3, mid.y + q.y / 3, mid.z + q.z / 3};
+    double spread = 0;
+    for (const Vec3& q : t.p) spread = std::max(spread, dist3D(&q, &mid));
+    const Vec3 m{mid.x - S.x, mid.y - S.y, mid.z - S.z};
+    const double mu = m.x * d.x + m.y * d.y + m.z * d.z;
+    const Vec3 off{m.x - mu * d.x, m.y - mu * d.y, m.z - mu * d.z};
+    if (vecLen3D(&off) > R + spread) return std::numeric_limits<double>::infinity();
+    double rho = 0;
+    auto inner = [&](double al) {
+        const double be = argmin([&](double b) { return travel(al, b, &rho); }, 0.0, 1.0 - al);
+        return travel(al, be, &rho);
+    };
+    const double al = argmin(inner, 0.0, 1.0);
+    const double be = argmin([&](double b) { return travel(al, b, &rho); }, 0.0, 1.0 - al);
+    const double tMin = travel(al, be, &rho);
+    return rho > R + 1e-9 ? std::numeric_limits<double>::infinity() : tMin;
+}
+
+// Seeded triangle soups around a point, each tool shape moving along a tilted direction: the lift is the
+// path length less the least travel to a touch over every triangle (or over the listed ones), found as
+// above; the contact lies on a triangle and on the tool's front there.
+TEST(MeshQuery, SeededLiftsAlongTiltedDirectionsMatchBruteForce) {
+    std::mt19937 gen(2024);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    int lifted = 0;
+    for (int scene = 0; scene < 30; ++scene) {
+        const uint16_t type = scene % 3 == 0 ? kBallMill : scene % 3 == 1 ? kEndMill : kRadiusMill;
+        const double R = 1.0 + 0.8 * (u(gen) + 1), r = type == kRadiusMill ? 0.2 + 0.3 * (u(gen) + 1) : 0.0;
+        std::vector<Triangle3D> tris;
+        for (int i = 0; i < 40; ++i) {
+            const Vec3 c{5 * u(gen), 5 * u(gen), 3 * u(gen)};
+            Triangle3D t;
+            for (Vec3& q : t.p) q = {c.x + 2 * u(gen), c.y + 2 * u(gen), c.z + 2 * u(gen)};
+            tris.push_back(t);
+        }
+        testmesh::Model m(tris, type, R, r);
+        const double tilt = 0.6 * (u(gen) + 1) * (scene % 4 == 0 ? 0.0 : 1.0), az = 3.2 * u(gen);
+        const Vec3 d{std::sin(tilt) * std::cos(az), std::sin(tilt) * std::sin(az), -std::cos(tilt)};
+        const Vec3 p{2 * u(gen), 2 * u(gen), -4.0};
+        const double L = 30;
+        const Vec3 S{p.x - L * d.x, p.y - L * d.y, p.z - L * d.z};
+        std::vector<int32_t> half;
+        for (int32_t i = 0; i < m.tris->count; i += 2) half.push_back(i);
+        std::vector<double> touch;
+        for (int32_t i = 0; i < m.tris->count; ++i)
+            touch.push_back(firstTouch(type, R, r, S, d, m.tris->data[i]));
+        for (const bool all : {true, false}) {
+            double want = -std::numeric_limits<double>::infinity();
+            for (int32_t i = 0; i < m.tris->count; ++i)
+                if ((all || i % 2 == 0) && touch[i] >= 0 && touch[i] <= L)
+                    want = std::max(want, L - touch[i]);
+            double lift = -1;
+            Vec3 c{};
+            const int got = all ? chkModelPath(&m.m, nullptr, 0, &p, &d, L, &lift, &c)
+                                : chkModelPath(&m.m, half.data(), static_cast<int32_t>(half.size()), &p, &d,
+                                               L, &lift, &c);
+            ASSERT_EQ(got, want >= 1e-5 ? 1 : 0) << scene << " " << all << " " << want;
+            if (got != 1) continue;
+            ++lifted;
+            EXPECT_NEAR(lift, want, 1e-6) << scene << " " << all;
+            // The contact is on the tool's front when the reference stands at P lifted back by the lift.
+            const Vec3 q{p.x - lift * d.x, p.y - lift * d.y, p.z - lift * d.z};
+            const Vec3 w{c.x - q.x, c.y - q.y, c.z - q.z};
+            const double ahead = w.x * d.x + w.y * d.y + w.z * d.z;
+            const Vec3 side{w.x - ahead * d.x, w.y - ahead * d.y, w.z - ahead * d.z};
+            const double rho = vecLen3D(&side);
+            EXPECT_LE(rho, R + 1e-6);
+            EXPECT_NEAR(ahead, testmesh::front(type, R, r, std::min(rho, R)), 1e-5) << scene;
+        }
+    }
+    EXPECT_GT(lifted, 50);
 }
 
 #ifdef KV_HAVE_FCL

@@ -396,6 +396,30 @@ TEST_F(Polymesh, StreamedTriangleLoadEqualsTheWholeListRead) {
                 EXPECT_EQ(std::memcmp(m[0].boxMax, m[1].boxMax, n * sizeof(Vec3)), 0);
             }
         }
+        if (c.code == kPolymeshOk) {
+            // The bounds and each triangle's box against the vertices themselves.
+            const TriList& a = *m[0].triangles;
+            double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+            for (int32_t i = 0; i < a.count; ++i) {
+                double blo[3] = {1e300, 1e300, 1e300}, bhi[3] = {-1e300, -1e300, -1e300};
+                for (const Vec3& q : a.data[i].p)
+                    for (int k = 0; k < 3; ++k) {
+                        const double v = (&q.x)[k];
+                        lo[k] = std::min(lo[k], v), hi[k] = std::max(hi[k], v);
+                        blo[k] = std::min(blo[k], v), bhi[k] = std::max(bhi[k], v);
+                    }
+                for (int k = 0; k < 3; ++k) {
+                    EXPECT_EQ((&m[0].boxMin[i].x)[k], blo[k]) << i;
+                    EXPECT_EQ((&m[0].boxMax[i].x)[k], bhi[k]) << i;
+                }
+            }
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(m[0].bounds[k], lo[k]) << k;
+                EXPECT_EQ(m[0].bounds[3 + k], hi[k]) << k;
+                EXPECT_EQ((&a.xmin)[k], lo[k]);
+                EXPECT_EQ((&a.xmin)[3 + k], hi[k]);
+            }
+        }
         for (CheckModel& mk : m) polymeshFree(&mk);
     }
     framePairResetState();

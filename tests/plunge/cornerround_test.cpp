@@ -91,3 +91,55 @@ TEST(CornerRound, ParameterOrderSurvivesALegShortInParameter) {
         plistFree(p);
     }
 }
+
+// Every segment that starts within the range of the corner, on either side, ends up no longer than the
+// step; the inserted points lie on the old legs, the corner point keeps its place on the path.
+TEST(CornerRound, RefinementCoversTheRangeOnBothSides) {
+    const struct {
+        double range, step;
+        int32_t before, after;  // points inserted
+    } cases[] = {{2.0, 0.3, 9, 9}, {0.5, 0.3, 3, 3}, {2.5, 0.45, 6, 6}, {9.0, 0.6, 5, 5}};
+    for (const auto& c : cases) {
+        Plist* p = bentPath(70, 5, 5, 1.0);  // the corner at index 5
+        ASSERT_NE(p, nullptr);
+        int32_t before = -1, after = -1;
+        const int32_t corner = refineAroundCorner(p, 5, c.range, c.step, &before, &after);
+        EXPECT_EQ(before, c.before) << c.range;
+        EXPECT_EQ(after, c.after) << c.range;
+        ASSERT_EQ(corner, 5 + before);
+        const Vec3 origin{0, 0, 0};
+        EXPECT_NEAR(dist3D(&p->points[corner], &origin), 0.0, 1e-12);
+        EXPECT_EQ(p->count, 11 + before + after);
+        double acc = 0;
+        for (int32_t i = corner; i > 0; --i) {
+            const double len = dist3D(&p->points[i - 1], &p->points[i]);
+            if (acc < c.range) {
+                EXPECT_LE(len, c.step + 1e-5) << c.range << " before " << i;
+            }
+            EXPECT_NEAR(p->points[i - 1].y, 0.0, 1e-12);
+            acc += len;
+        }
+        acc = 0;
+        for (int32_t i = corner; i + 1 < p->count; ++i) {
+            const double len = dist3D(&p->points[i], &p->points[i + 1]);
+            if (acc < c.range) {
+                EXPECT_LE(len, c.step + 1e-5) << c.range << " after " << i;
+            }
+            EXPECT_NEAR(p->points[i + 1].y, std::tan(70 * M_PI / 180) * p->points[i + 1].x, 1e-9);
+            acc += len;
+        }
+        plistFree(p);
+    }
+    int32_t before = 0, after = 0;
+    EXPECT_EQ(refineAroundCorner(nullptr, 1, 1, 1, &before, &after), -1);
+    Plist* p = bentPath(70, 2, 2, 1.0);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(refineAroundCorner(p, 1, 1, 0.0, &before, &after), -1);
+    EXPECT_EQ(refineAroundCorner(p, p->count, 1, 0.5, &before, &after), -1);
+    // A fillet needs a corner with a point on either side and a tolerance of 1e-5 or more.
+    for (const int32_t at : {0, 4}) EXPECT_EQ(filletCorner(at, p, 0.5), -1) << at;
+    EXPECT_EQ(filletCorner(2, p, 5e-6), -1);
+    EXPECT_EQ(filletCorner(2, nullptr, 0.5), -1);
+    EXPECT_EQ(plistProcessRuns(nullptr, 30, 0.5), 0);
+    plistFree(p);
+}

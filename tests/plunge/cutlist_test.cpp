@@ -193,3 +193,31 @@ TEST(CutList, GapEqualsThePlainScan) {
     }
     freeProfile2D(profile);
 }
+
+// Lists and sets refuse what is not there; an index outside 0..count is no place to insert at.
+TEST(CutList, MissingArgumentsAreRefused) {
+    const Vec3 top{0, 0, 10}, bottom{0, 0, 0};
+    EXPECT_EQ(idx5CutListAdd(nullptr, &top, &bottom, 0), -1);
+    EXPECT_EQ(idx5CutListCopy(nullptr), nullptr);
+    CutRecordList* l = idx5CutListCreate(1);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(idx5CutListInsert(l, 0, nullptr, &bottom, 0), -1);
+    EXPECT_EQ(idx5CutListInsert(l, 1, &top, &bottom, 0), -1);
+    EXPECT_EQ(idx5CutListInsert(l, -1, &top, &bottom, 0), -1);
+    EXPECT_EQ(idx5CutListInsert(l, 0, &top, &bottom, 0), 1);
+    EXPECT_EQ(idx5CutListAdd(l, &top, &bottom, 0), 1);
+    EXPECT_EQ(l->count, 2);
+    EXPECT_EQ(cutListCovers(nullptr, &top, &bottom, 1), 1);
+    EXPECT_EQ(cutListGap(l, nullptr, 0, nullptr), 0.0);
+    CutListSet* set = cutListSetCreate(1);
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(cutListSetAdd(set, nullptr, 0, 0), -1);
+    EXPECT_EQ(cutListSetAdd(nullptr, l, 0, 0), -1);
+    EXPECT_EQ(cutRaiseBottom(l, 5, set, 0, 1, 1), 0);  // bad indices leave it unchanged
+    EXPECT_EQ(cutRaiseBottom(nullptr, 0, set, 0, 1, 1), 0);
+    EXPECT_EQ(cutRaiseBottom(l, 0, set, 0, 1, 1), 0);  // the set has no list 0
+    cutListSetFree(set);
+    idx5CutListFree(l);
+    cutListSetFree(nullptr);
+    idx5CutListFree(nullptr);
+}

@@ -9,7 +9,9 @@
 
 #include "channeltest.h"
 #include "geometry/profile.h"
+#include "plunge/contourpair.h"
 #include "plunge/cycparams.h"
+#include "plunge/levelcurves.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
 #include "workfolder.h"
@@ -128,4 +130,39 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     freeProfile2D(h);
     freeProfile2D(s);
     hubShroudResetState();
+}
+
+// Pairs, levels and contours refuse what is not there.
+TEST(HubShroud, MissingArgumentsAreRefused) {
+    Vec2 h{}, s{};
+    double v = 0;
+    EXPECT_EQ(copyHubShroud(nullptr), nullptr);
+    EXPECT_EQ(evalHubShroud(nullptr, 0, &h, &s), -1);
+    EXPECT_EQ(evalHubShroudExtra(nullptr, 0, &v), -1);
+    EXPECT_EQ(offsetProfile2D(nullptr, 1), -1);
+    EXPECT_EQ(offsetShroudProfile2D(nullptr, 1), -1);
+    EXPECT_EQ(hubShroudOverHub(nullptr, 1), nullptr);
+    EXPECT_EQ(hubShroudFromPlist3D(nullptr, nullptr), nullptr);
+    EXPECT_EQ(shroudBandCut(nullptr, nullptr, 1), nullptr);
+    EXPECT_EQ(idx5CreateHubShroudCurve(nullptr, 0.1), nullptr);
+    freeHubShroud(nullptr);
+    EXPECT_EQ(addLevelCurve(nullptr, nullptr, 0), -1);
+    LevelCurves* set = newLevelCurves(0);
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(addLevelCurve(set, nullptr, 0), -1);
+    Plist3D* l = newPlist3D(2);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(levelCurveFromPair(nullptr, 1, 0, 0.5, l), -1);
+    reverseLevelCurves(nullptr);
+    freeLevelCurves(set);
+    freeLevelCurves(nullptr);
+    EXPECT_EQ(twistContourPair(nullptr, 0, 0), nullptr);
+    EXPECT_EQ(normContourPairParams(nullptr), -1);
+    EXPECT_EQ(contourStartSlope(nullptr), 90.0);
+    EXPECT_EQ(contourStartSlope(l), 90.0);  // fewer than two points
+    EXPECT_EQ(trimContourPairFolds(nullptr), 0);
+    EXPECT_EQ(prepareBladeContours(nullptr, 1), -1);
+    EXPECT_EQ(addCurvedLead(l, 1, 1), -1);
+    freePlist3D(l);
+    freeContourPair(nullptr);
 }

@@ -400,3 +400,26 @@ TEST_F(PlungeOut, DeparturesDoNotPassThroughThePartOnTheirWay) {
     EXPECT_GT(crossing, 0);
     EXPECT_EQ(shortened, crossing);
 }
+
+// The first row's sideways vectors run from the direction of the side path at its first record to the
+// direction of the other side path at its last, turned by equal angles in between (radial paths at
+// -+kSide: horizontal directions at those polar angles).
+TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
+    ASSERT_EQ(prepareRow(rows, 0, sides, kR, 1.0), 1);
+    const CutRecordList* row = rows->lists[0];
+    const int32_t n = row->count;
+    ASSERT_GE(n, 3);
+    auto polar = [](const Vec3& p) { return std::atan2(p.y, p.x); };
+    const double first = polar(row->records[0].bottom) < 0 ? -kSide : kSide;
+    const Vec3 a = row->records[0].vector2, b = row->records[n - 1].vector2;
+    EXPECT_NEAR(std::fabs(a.x * std::cos(first) + a.y * std::sin(first)), 1.0, 1e-9);
+    EXPECT_NEAR(std::fabs(b.x * std::cos(-first) + b.y * std::sin(-first)), 1.0, 1e-9);
+    EXPECT_GT(vecDot3D(&a, &b), 0.0);  // both the same way along the paths
+    const double total = std::acos(std::clamp(vecDot3D(&a, &b), -1.0, 1.0));
+    for (int32_t i = 0; i < n; ++i) {
+        const Vec3& v = row->records[i].vector2;
+        EXPECT_NEAR(vecLen3D(&v), 1.0, 1e-12);
+        EXPECT_NEAR(v.z, 0.0, 1e-12);
+        EXPECT_NEAR(std::acos(std::clamp(vecDot3D(&a, &v), -1.0, 1.0)), total * i / (n - 1), 1e-9) << i;
+    }
+}

@@ -16,6 +16,7 @@
 
 #include "../geometry/msg_capture.h"
 #include "collision/collreport.h"
+#include "geometry/frames.h"
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
 #include "kernel/idx5.h"
@@ -39,7 +40,15 @@ double valueOf(const std::string& name) {
     if (name == "nc.coll") return nc->collisionCheck;
     if (name == "nc.lead") return nc->leadAngle;
     if (name == "nc.tiltMax") return nc->tiltMax;
+    if (name == "nc.plungeWidth") return nc->plungeWidth;
+    if (name == "nc.links")
+        return nc->checkPlane * 1000 + nc->checkZlift * 100 + nc->rapidLogic * 10 + nc->clearMovement;
     if (name == "report") return collrep_current() != nullptr;
+    if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
+        Vec3 q{1, 2, 3};
+        name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
+        return name.back() == 'x' ? q.x : name.back() == 'y' ? q.y : q.z;
+    }
     return numberOf(cycleParams(), name.c_str());
 }
 
@@ -89,6 +98,40 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         {{{"*COLL_CHECK", "1"}}, 0, {}, {6209}, {{"*TOOL_COLL_CHECK", 0}, {"report", 0}}},
         {{{"*STEP_STRATEGY", "1"}}, 0, {}, {6304}, {{"*SHROUD_DEPTH", 1000}}},
         {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-2"}}, -3, {6304}, {}, {}},
+        {{{"*GRID_XY", "500"}}, 0, {}, {}, {{"*GRID_XY", 100}}},
+        {{{"*GRID_XY", "3"}}, 0, {}, {}, {{"*GRID_XY", 10}}},
+        // The tip is as wide as the cutter but for the tip shapes 12 and 13.
+        {{{"*AUFMASS_HORI", "0.5"}, {"*FRRADIUS", "3"}}, 0, {}, {}, {{"nc.plungeWidth", 7.0}}},
+        {{{"*AUFMASS_HORI", "0.5"}, {"*FRTYP", "12"}, {"*TIP_DIAMETER", "2"}},
+         0,
+         {},
+         {},
+         {{"nc.plungeWidth", 3.0}}},
+        {{{"*COMMENT", "D10 CORNER = x"}}, 0, {}, {}, {{"*FRTYP", 1}}},  // no number: the tool as given
+        {{{"*COMMENT", "D10 CORNER 2"}}, 0, {}, {}, {{"*FRTYP", 1}}},
+        {{{"*PRECISION", "0.005"}}, 0, {}, {}, {{"nc.links", 100}}},  // the links' defaults
+        {{{"*CHECK_PLANE", "2"}, {"*RAPID_LOGIC", "3"}, {"*CLEAR_MOVEMENT", "4"}, {"*CHECK_ZLIFT", "0"}},
+         0,
+         {},
+         {},
+         {{"nc.links", 2034}}},
+        {{{"*WZKO_O", "1 1 1"},
+          {"*WZKO_X", "0 1 0"},
+          {"*WZKO_Y", "-1 0 0"},
+          {"*WZKO_Z", "0 0 1"},
+          {"*NCKO_O", "0 0 5"},
+          {"*NCKO_X", "1 0 0"},
+          {"*NCKO_Y", "0 1 0"},
+          {"*NCKO_Z", "0 0 1"}},
+         0,
+         {},
+         {502},
+         {{"frameA.x", 1},
+          {"frameA.y", 0},
+          {"frameA.z", 2},
+          {"frameB.x", 1},
+          {"frameB.y", 2},
+          {"frameB.z", -2}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
          {},

@@ -93,13 +93,14 @@ TEST(Profile2D, ClosestPointEqualsThePlainScan) {
             pts.push_back(i % 50 == 49
                               ? pts[pts.size() - 7]
                               : Vec2{pts.back().x + step * u(rng), pts.back().y - step * std::fabs(u(rng))});
+        if (round % 5 == 4) pts.push_back({pts.back().x + 40, pts.back().y - 5});  // one long last segment
         ProfileGuard g(profileOf(pts));
         ASSERT_NE(g.p, nullptr);
         // The boxes taken once serve every query of the round.
         std::vector<double> boxes(static_cast<size_t>(profile2DBoxSize(g.p)));
         profile2DBoxes(g.p, boxes.data());
         for (int k = 0; k < 50; ++k) {
-            const Vec2& c = pts[rng() % pts.size()];
+            const Vec2& c = k % 5 == 0 ? pts.back() : pts[rng() % pts.size()];
             const Vec2 q{std::fabs(c.x + 50 * step * u(rng)), c.y + 50 * step * u(rng)};
             double want = 0, s = 0;
             int32_t wantSeg = 0, seg = -1;
@@ -310,4 +311,35 @@ TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
     EXPECT_NEAR(out.x, 0.0, 1e-9);
     EXPECT_NEAR(out.y, 5.0, 1e-9);
     EXPECT_DOUBLE_EQ(out.z, 3.0);
+}
+
+// Profiles refuse what is not there, and what is too short to be a profile.
+TEST(Profile2D, MissingArgumentsAreRefused) {
+    Vec2 out{};
+    const Vec3 p{1, 0, 1}, q{2, 0, 2};
+    Vec3 hit{};
+    double s = 0;
+    int32_t flag = 0;
+    EXPECT_EQ(copyProfile2D(nullptr), nullptr);
+    EXPECT_EQ(profile2DFromCurve(nullptr), nullptr);
+    EXPECT_EQ(profile2DFromPlist3D(nullptr), nullptr);
+    EXPECT_EQ(profile2DOffset(nullptr, 1), nullptr);
+    EXPECT_EQ(evalProfile2D(nullptr, 0, &out), -1);
+    Profile2D* one = newProfile2D(0);
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->capacity, 1);
+    EXPECT_EQ(evalProfile2D(one, 0, &out), -1);  // no point yet
+    one->points[0] = {3, 4}, one->param[0] = 0, one->count = 1;
+    EXPECT_EQ(profile2DOffset(one, 1), nullptr);  // one point has no side
+    EXPECT_EQ(joinProfiles2D(one, one, &s, &flag), nullptr);
+    EXPECT_EQ(fitProfile2DToSpan(one, one), -1);
+    EXPECT_EQ(profileLineCrossCreate(one), nullptr);
+    EXPECT_EQ(cutProfile2DAtCrossing(nullptr, nullptr), 0);
+    EXPECT_EQ(cutProfile2DAtReversal(nullptr), 0);
+    EXPECT_EQ(dropCloseProfilePoints(nullptr, 3, 1), 0);
+    EXPECT_EQ(crossLineProfile(nullptr, &p, &q, &hit, 1), -1);
+    EXPECT_EQ(crossSegmentProfileExact(nullptr, &p, &q, &hit), -1);
+    recomputeProfile2DParams(nullptr);
+    freeProfile2D(one);
+    freeProfile2D(nullptr);
 }

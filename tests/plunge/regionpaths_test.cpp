@@ -3,9 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "channeltest.h"
+#include "plunge/angleprof.h"
+#include "plunge/edgecurve.h"
+#include "plunge/hubcross.h"
 #include "plunge/pathlink.h"
 #include "plunge/pathspace.h"
 #include "plunge/plist3d.h"
+#include "plunge/revmeshmodel.h"
+#include "plunge/surfset.h"
+#include "plunge/tiltgeom.h"
+#include "plunge/trigrid.h"
+#include "plunge/updown.h"
 #include "sidetest.h"
 
 namespace {
@@ -153,4 +161,42 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
     plistArrayFree(lists);
     freePlist3D(pair.first);
     freePlist3D(pair.second);
+}
+
+// The region paths, edge curves, tilt geometry, angle profile, grids and part models refuse what is
+// not there.
+TEST(RegionPaths, MissingArgumentsAreRefused) {
+    int32_t first = 0, last = 0;
+    double param = 0;
+    EXPECT_EQ(pathsEndClearOfShroud(nullptr, nullptr, 0), 1);
+    EXPECT_EQ(extendSidePaths(nullptr, 1, 1), 1);
+    EXPECT_EQ(cutPathsAtLevel(nullptr, nullptr, 1), 0);
+    EXPECT_EQ(trimPathAtShroud(nullptr, nullptr, 0, 0), 0);
+    EXPECT_EQ(buildSecondRegionLists(nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(buildRegionPaths(nullptr, 0, nullptr, 1, 0, 0.01), -1);
+    EXPECT_EQ(edgeRollingPass(nullptr, nullptr, 1, 1, 0, 1), -1);
+    EXPECT_EQ(edgeCurveWalls(0, 1, 0, 0, nullptr), -1);
+    EXPECT_EQ(firstLastCutIndex(nullptr, &first, &last), -1);
+    EXPECT_EQ(isReversalAt(nullptr, 1), 0);
+    EXPECT_EQ(settleLeadingKind2(nullptr), -1);
+    EXPECT_EQ(pathCutRangeCurve(nullptr), nullptr);
+    EXPECT_EQ(nextPlungeParam(nullptr, nullptr, &param, 1), -1);
+    EXPECT_EQ(splitterEdgeCheck(nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(angleProfInit(nullptr, nullptr), -1);
+    EXPECT_EQ(angleProfEval(nullptr, 0, 0.5), 0.0);
+    EXPECT_EQ(segmentsUpDown(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), kUpDownNoAxis);
+    EXPECT_EQ(repairPathDistance(nullptr, nullptr), 0);
+    const Vec3 c{0, 0, 0};
+    EXPECT_EQ(triGridFill(nullptr, &c, nullptr), -1);
+    EXPECT_EQ(triGridCell(nullptr, &c), nullptr);
+    EXPECT_EQ(revMeshBuild(nullptr, nullptr, 1), nullptr);
+    EXPECT_EQ(revMeshMerge(nullptr, nullptr), nullptr);
+    EXPECT_EQ(revMeshWrite(nullptr, 0.1, "x.3df"), -1);
+    EXPECT_EQ(buildSurfaceSetGrids(nullptr, 1), nullptr);
+    EXPECT_EQ(idx5BuildPartModel(nullptr, nullptr), nullptr);
+    EXPECT_EQ(idx5LoadBladeSurfaces(nullptr, nullptr, 0), -1);
+    Vec3 T{}, B{};
+    EXPECT_EQ(radialTiltFrame(nullptr, &c, &T, &B), -1);
+    EXPECT_EQ(meshHubCrossing(nullptr, nullptr, &T), -1);
+    EXPECT_EQ(splitterHubAngle(nullptr, nullptr, nullptr, 0, nullptr), -1);
 }

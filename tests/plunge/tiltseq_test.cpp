@@ -64,3 +64,167 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
         freeTiltSeq(t);
     }
 }
+
+// The record: four times the room, the first n entries cleared, parameters copied; copies carry every
+// array and the solved flag; the narrowest valid window and the valid range skip skipped points.
+TEST(TiltSeq, RecordCopyRangeAndScale) {
+    const double x[] = {2, 3, 5, 8};
+    TiltSeq* s = newTiltSeq(4, x);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->capacity, 16);
+    EXPECT_EQ(s->count, 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(s->param[i], x[i]);
+        EXPECT_EQ(s->lower[i] + s->upper[i] + s->tilt[i], 0.0);
+        EXPECT_EQ(s->hitLower[i] + s->hitUpper[i] + s->skip[i], 0);
+        s->lower[i] = -0.1 * i, s->upper[i] = 0.2 * i + 0.05, s->tilt[i] = 0.01 * i;
+        s->hitLower[i] = i, s->hitUpper[i] = 10 + i;
+    }
+    s->skip[0] = s->skip[3] = 1;
+    s->solved = 1;
+    int32_t first = -1, last = -1;
+    EXPECT_EQ(tiltSeqValidRange(s, &first, &last), 1);
+    EXPECT_EQ(first * 10 + last, 12);
+    EXPECT_NEAR(tiltSeqMinWindow(s), 0.35, 1e-15);  // point 0 (0.05) is skipped
+    TiltSeq* c = copyTiltSeq(s);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->count, 4);
+    EXPECT_EQ(c->solved, 1);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(c->param[i], s->param[i]);
+        EXPECT_EQ(c->lower[i], s->lower[i]);
+        EXPECT_EQ(c->upper[i], s->upper[i]);
+        EXPECT_EQ(c->tilt[i], s->tilt[i]);
+        EXPECT_EQ(c->hitLower[i], s->hitLower[i]);
+        EXPECT_EQ(c->hitUpper[i], s->hitUpper[i]);
+        EXPECT_EQ(c->skip[i], s->skip[i]);
+    }
+    tiltSeqScale(c, 10.0);
+    EXPECT_NEAR(c->lower[2] + c->upper[2] + c->tilt[2], 10 * (-0.2 + 0.45 + 0.02), 1e-12);
+    EXPECT_EQ(c->param[2], 5.0);
+    c->lower[1] = 7, c->upper[1] = 8;
+    tiltSeqRestoreLimit(c, s, 0);
+    EXPECT_EQ(c->lower[1], s->lower[1]);
+    EXPECT_EQ(c->upper[1], 8.0);
+    tiltSeqRestoreLimit(c, s, 1);
+    EXPECT_EQ(c->upper[1], s->upper[1]);
+    for (int i = 0; i < 4; ++i) s->skip[i] = 1;
+    EXPECT_EQ(tiltSeqMinWindow(s), 10000.0);
+    EXPECT_EQ(tiltSeqValidRange(s, &first, &last), -1);
+    freeTiltSeq(c);
+    freeTiltSeq(s);
+    EXPECT_EQ(newTiltSeq(-1, nullptr), nullptr);
+    s = newTiltSeq(2, nullptr);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->param[1], 0.0);
+    freeTiltSeq(s);
+    freeTiltSeq(nullptr);
+}
+
+// The stretch of points whose hit index matches, each end moved inwards by up to the length (at most
+// 0.3 of the stretch); the margins test; the ends flattened to the first tilt outside its window.
+TEST(TiltSeq, HitRangeMarginsAndEnds) {
+    TiltSeq* s = windows({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}});
+    ASSERT_NE(s, nullptr);
+    for (int i = 0; i < 10; ++i) s->hitLower[i] = i >= 2 && i <= 8 ? 4 : 0, s->hitUpper[i] = i == 5 ? 4 : 1;
+    const struct {
+        int32_t side, hit;
+        double length;
+        int result;
+        int32_t first, last;
+    } cases[] = {
+        {kTiltSideLower, 4, 0.0, 1, 2, 8},  {kTiltSideLower, 4, 1.0, 1, 3, 7},
+        {kTiltSideLower, 4, 1.5, 1, 3, 7},  {kTiltSideLower, 4, 9.0, 1, 3, 7},  // capped at 0.3 x 6
+        {kTiltSideUpper, 4, 9.0, 1, 5, 5},  {kTiltSideUpper, 7, 1.0, -1, 0, 9},
+        {kTiltSideMiddle, 1, 0.0, 1, 0, 9},  // not the lower side: the upper hits
+    };
+    for (const auto& c : cases) {
+        int32_t first = -5, last = -5;
+        EXPECT_EQ(tiltSeqHitRange(s, c.side, c.hit, c.length, &first, &last), c.result) << c.length;
+        EXPECT_EQ(first, c.first) << c.side << " " << c.length;
+        EXPECT_EQ(last, c.last) << c.side << " " << c.length;
+    }
+    s->lower[3] = 0.2, s->upper[6] = 0.7;
+    const struct {
+        int32_t i0, i1;
+        double value, margin;
+        int fits;
+    } margins[] = {{0, 9, 0.5, 0.1, 1}, {0, 9, 0.5, 0.25, 0}, {0, 9, 0.31, 0.1, 1}, {0, 9, 0.31, 0.12, 0},
+                   {4, 9, 0.1, 0.1, 1}, {0, 2, 0.9, 0.1, 1},  {0, 6, 0.9, 0.0, 0},  {0, 6, 0.7, 0.0, 1}};
+    for (const auto& m : margins)
+        EXPECT_EQ(tiltSeqFitsMargins(s, m.i0, m.i1, m.value, m.margin), m.fits) << m.value << " " << m.margin;
+    const double tilts[] = {0.5, 0.5, 1.5, 0.5, -0.5, 0.5, 0.5, 2.0, 0.5, 0.5};
+    for (int i = 0; i < 10; ++i) s->tilt[i] = tilts[i];
+    s->skip[0] = s->skip[9] = 1;
+    tiltSeqExtendEnds(s);
+    const double want[] = {0.5, 1.5, 1.5, 0.5, -0.5, 0.5, 0.5, 2.0, 2.0, 0.5};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], want[i]) << i;
+    freeTiltSeq(s);
+    int32_t first = 0, last = 0;
+    EXPECT_EQ(tiltSeqHitRange(nullptr, 1, 0, 1.0, &first, &last), -1);
+}
+
+// Limits spread from the anchored points outwards, never closer than the slack to the other edge;
+// limits raised to the tilt where the window leaves room.
+TEST(TiltSeq, PropagateAndRaiseLimits) {
+    // lower, upper per point; the anchors 2 and 3 have lower 0.5.
+    const std::vector<std::pair<double, double>> w = {{0.0, 2.0}, {0.7, 0.9}, {0.5, 2.0},
+                                                      {0.5, 2.0}, {0.0, 0.6}, {0.1, 2.0}};
+    TiltSeq* s = windows(w);
+    ASSERT_NE(s, nullptr);
+    tiltSeqPropagateLimit(s, kTiltSideLower, 2, 3, 0.2);
+    // Down from 2: point 1's upper 0.9 >= 0.5 + 0.2, its lower 0.7 > 0.5 stays and carries on; point 0
+    // takes 0.7. Up from 3: point 4's upper 0.6 < 0.5 + 0.2 pulls the value to 0.4, below its lower 0
+    // ... which it replaces; point 5 takes 0.4.
+    const double lower[] = {0.7, 0.7, 0.5, 0.5, 0.4, 0.4};
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(s->lower[i], lower[i], 1e-15) << i;
+    freeTiltSeq(s);
+    s = windows({{0.0, 2.0}, {0.0, 1.2}, {0.0, 1.5}, {0.0, 1.5}, {1.4, 1.6}, {0.0, 1.0}});
+    ASSERT_NE(s, nullptr);
+    tiltSeqPropagateLimit(s, kTiltSideUpper, 2, 3, 0.2);
+    const double upper[] = {1.2, 1.2, 1.5, 1.5, 1.6, 1.0};
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(s->upper[i], upper[i], 1e-15) << i;
+    freeTiltSeq(s);
+
+    s = windows({{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}, {0.5, 1.0}});
+    ASSERT_NE(s, nullptr);
+    const double tilt[] = {0.5, 0.85, 0.1, 0.4};
+    for (int i = 0; i < 4; ++i) s->tilt[i] = tilt[i];
+    tiltSeqRaiseLimits(s, kTiltSideLower, 0.1);
+    const double raised[] = {0.5, 0.85, 0.1, 0.5};  // point 3's tilt lies below its window
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(s->lower[i], raised[i]) << i;
+    for (int i = 0; i < 4; ++i) s->lower[i] = 0.0;
+    tiltSeqRaiseLimits(s, kTiltSideUpper, 0.3);
+    const double lowered[] = {0.5, 0.85, 1.0, 0.4};  // point 2 has less than the slack below its tilt
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(s->upper[i], lowered[i]) << i;
+    freeTiltSeq(s);
+}
+
+// The band rounding clips each upper edge to the lower edge's curve offset by the angle: the highest
+// point of the circles of that radius about the lower polyline (side 1), sampled here densely.
+TEST(TiltSeq, RoundBandClipsToTheOffsetLowerEdge) {
+    const std::vector<double> lower = {0, 0, 4, 12, 3, 0, -2, -2, 6, 0};
+    const double a = 10.0;
+    std::vector<std::pair<double, double>> w;
+    for (double l : lower) w.push_back({l, 30.0});
+    w[4].second = 8.0;  // a window already narrower than the offset stays as it is
+    TiltSeq* s = windows(w);
+    ASSERT_NE(s, nullptr);
+    for (int i = 0; i < 10; ++i) s->param[i] = 3.0 * i;
+    ASSERT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), 1);
+    for (int i = 0; i < 10; ++i) {
+        const double x = s->param[i];
+        double top = -1e300;
+        for (int k = 0; k + 1 < 10; ++k)
+            for (int j = 0; j <= 400; ++j) {
+                const double px = 3.0 * (k + j / 400.0),
+                             py = lower[k] + (lower[k + 1] - lower[k]) * j / 400.0;
+                if (std::fabs(x - px) <= a) top = std::max(top, py + std::sqrt(a * a - (x - px) * (x - px)));
+            }
+        EXPECT_NEAR(s->upper[i], std::min(w[i].second, top), 0.05) << i;
+        EXPECT_EQ(s->lower[i], lower[i]);
+    }
+    for (int i = 0; i < 10; ++i) s->skip[i] = 1;
+    EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), -1);
+    freeTiltSeq(s);
+}

@@ -320,6 +320,15 @@ TEST_F(PlateChannel, BladeEdgeAxisClearsBothBladesByBruteForce) {
     Vec3 axis;
     ASSERT_EQ(bladeEdgeToolAxis(&a.tool, &p, set, level, &pair, 0.0, 0.0, 0, 0, &axis), 1);
     EXPECT_LT(a.depth(plates, p, axis), 0.15);
+    // The span direction is +z here and the side axis points at the part axis (-x): an offset turns the
+    // axis that much further from the span direction toward that side.
+    EXPECT_NEAR(axis.y, 0.0, 1e-9);
+    EXPECT_LE(axis.x, 1e-9);
+    Vec3 turned;
+    ASSERT_EQ(bladeEdgeToolAxis(&a.tool, &p, set, level, &pair, 0.0, 0.1, 0, 0, &turned), 1);
+    EXPECT_NEAR(turned.y, 0.0, 1e-9);
+    EXPECT_LT(turned.x, -0.09);
+    EXPECT_NEAR(std::acos(turned.z) - std::acos(axis.z), 0.1, 1e-9);
     freePlist3D(pair.first);
     freePlist3D(pair.second);
 }

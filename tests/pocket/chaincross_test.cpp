@@ -260,3 +260,31 @@ TEST(ChainCross, ArcRingAgainstSmallPolygonsMatchesClosedForm) {
     }
     EXPECT_GT(crossings, 100);
 }
+
+// Points on an element: on a line between its ends, on an arc's circle within its sweep (both senses),
+// within 1e-5.
+TEST(ChainCross, PointsOnElements) {
+    const ContourElement line = lineElem(1, 2, 7, 10);            // length 10
+    const ContourElement ccw = arcElem(5, 3, 2, 0, M_PI / 2, 1);  // from (7, 3) to (5, 5)
+    const ContourElement cw = arcElem(5, 3, 2, M_PI / 2, 0, -1);  // from (5, 5) to (7, 3)
+    const struct {
+        Vec2 p;
+        int line, arc;
+    } cases[] = {
+        {{4, 6}, 1, 0},
+        {{4 + 4e-6, 6 - 3e-6}, 1, 0},
+        {{4 + 8e-5, 6 - 6e-5}, 0, 0},
+        {{-2, -2}, 0, 0},  // on the line beyond its start
+        {{7, 10}, 1, 0},
+        {{5 + 2 * std::cos(0.7), 3 + 2 * std::sin(0.7)}, 0, 1},
+        {{5 + 2 * std::cos(2.0), 3 + 2 * std::sin(2.0)}, 0, 0},  // on the circle, beyond the sweep
+        {{5 + 2.00001 * std::cos(0.3), 3 + 2.00001 * std::sin(0.3)}, 0, 1},
+        {{5 + 1.9 * std::cos(0.3), 3 + 1.9 * std::sin(0.3)}, 0, 0},
+        {{-5 + 2 * std::cos(0.7), -3 + 2 * std::sin(0.7)}, 0, 0},  // the circle mirrored about the origin
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(pointOnElem(&c.p, &line), c.line) << c.p.x << " " << c.p.y;
+        EXPECT_EQ(pointOnElem(&c.p, &ccw), c.arc) << c.p.x << " " << c.p.y;
+        EXPECT_EQ(pointOnElem(&c.p, &cw), c.arc) << c.p.x << " " << c.p.y;
+    }
+}

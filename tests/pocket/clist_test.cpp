@@ -5,6 +5,28 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "pocket/chaincross.h"
+#include "pocket/chainoffset.h"
+#include "pocket/contourclean.h"
+#include "pocket/contouroffset.h"
+#include "pocket/contourorient.h"
+#include "pocket/contourreduce.h"
+#include "pocket/elemaccess.h"
+#include "pocket/elemdist.h"
+#include "pocket/elemprim.h"
+#include "pocket/feedhelpers.h"
+#include "pocket/islands.h"
+#include "pocket/leveltable.h"
+#include "pocket/linearcfit.h"
+#include "pocket/linkmove.h"
+#include "pocket/movechain.h"
+#include "pocket/nesting.h"
+#include "pocket/passes.h"
+#include "pocket/planecheck.h"
+#include "pocket/pocketinput.h"
+#include "pocket/pocketkeys.h"
+#include "pocket/pocketpcf.h"
+#include "pocket/pocketrun.h"
 #include "pocket_util.h"
 
 namespace {
@@ -99,4 +121,82 @@ TEST(Clist, RandomOperationsMatchAVectorModel) {
     }
     EXPECT_EQ(clistClear("TEMP"), 1);
     EXPECT_EQ(clistCount("TEMP"), 0);
+}
+
+// The pocket kernel's lists and contour operations refuse what is not there with the codes their
+// headers name; nothing is changed.
+TEST(Clist, MissingArgumentsAreRefused) {
+    PocketErrors errors;
+    ContourHeader h{};
+    ContourElement e[4];
+    std::vector<ContourElement> square = polygon({{0, 0}, {4, 0}, {4, 4}, {0, 4}});
+    const Vec2 p{1, 1}, t{1, 0};
+    EXPECT_EQ(clistGet("NO_LIST", e, &h, 0), -1);
+    EXPECT_EQ(clistGetHeader("NO_LIST", &h, 0), -1);
+    EXPECT_EQ(clistSetHeader("NO_LIST", &h, 0), -1);
+    EXPECT_EQ(clistSetTag("NO_LIST", 1, 0), -1);
+    EXPECT_EQ(clistMaxTag("NO_LIST"), -1);
+    EXPECT_EQ(clistInsert("NO_LIST", e, &h, 0), 0);
+    EXPECT_EQ(clistReplace("NO_LIST", e, &h, 0), 0);
+    EXPECT_EQ(clistDelete("NO_LIST", 0), 0);
+    EXPECT_EQ(clistFree("NO_LIST"), 0);
+    ASSERT_EQ(clistCreate("MAIN"), 1);
+    EXPECT_EQ(clistGet("MAIN", e, nullptr, 0), -1);
+    EXPECT_EQ(clistInsert("MAIN", square.data(), nullptr, 0), 0);
+    EXPECT_EQ(clistReplace("MAIN", square.data(), &h, 0), 0);  // no contour 0 yet
+    EXPECT_EQ(clistCount("MAIN"), 0);
+    EXPECT_EQ(clistFree("MAIN"), 1);
+    PocketIsect rec[8];
+    EXPECT_EQ(intersectContours(nullptr, 4, square.data(), 4, rec, 8), 0);
+    EXPECT_EQ(contourReduce(nullptr, 4, rec, 0), 0);
+    EXPECT_EQ(contourContainsChain(square.data(), 4, nullptr, 4), 0);
+    int32_t n = 7;
+    EXPECT_EQ(offsetElementChain(1, nullptr, 4, e, &n, 1), kChainFailed);
+    EXPECT_EQ(contourClean(nullptr, 4), 0);
+    EXPECT_EQ(contourReduceShort(nullptr, &n, 1), 0);
+    EXPECT_EQ(contourIsThin(nullptr, 4, 0.1), 0);
+    EXPECT_EQ(contourIsThin(square.data(), 4, 0.0), 0);
+    EXPECT_EQ(contourReduceOne(nullptr, 4, 0.1, 0, 4), 4);
+    EXPECT_EQ(pointInContour(nullptr, 4, &p), 0);
+    EXPECT_EQ(pointInContour(square.data(), 4, &p), 1);
+    EXPECT_EQ(minWithTolerance(nullptr, 3), -1);
+    EXPECT_EQ(contourIsClosed(nullptr, 4), 0);
+    EXPECT_EQ(contourIsClosed(square.data(), 4), 1);
+    EXPECT_EQ(emitReducedFeed(nullptr, nullptr), -1);
+    EXPECT_EQ(feedBufferAppend(nullptr), -1);
+    Vec2 pts[4] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}};
+    EXPECT_EQ(polylineTrim(nullptr, 4, 1), 4);
+    EXPECT_EQ(elementsToPoints(nullptr, 4, square.data(), 4, 0.1), 0);
+    EXPECT_EQ(contourEnclosesList(nullptr, 4, square.data(), 4, "INPUT"), 0);
+    EXPECT_EQ(cutContourByIsland(nullptr, 4, square.data(), 4, e), -2);
+    EXPECT_EQ(levelTableSet(nullptr, 0, 1, 0, 0, 0), -1);
+    EXPECT_EQ(levelRowContains(nullptr, 0), 0);
+    double top = 0, bottom = 0;
+    EXPECT_EQ(levelNextBelow(nullptr, 0, &top), -1);
+    EXPECT_EQ(levelTableRange(nullptr, &top, &bottom), -1);
+    EXPECT_EQ(fitLinesArcs(nullptr, 4, 0.1, 1, 10, 10), 0);
+    EXPECT_EQ(linkBuildArcs(&p, &t, &p, nullptr, 1, e), -1);
+    EXPECT_EQ(linkMoveBuild(&p, &t, nullptr, &t, 1, e), -1);
+    EXPECT_EQ(moveChainAppend(nullptr, e, 0), -1);
+    EXPECT_EQ(moveChainHasPoint(nullptr, &p), 0);
+    EXPECT_EQ(moveChainCovers(nullptr, nullptr), 0);
+    EXPECT_EQ(immediateParent(nullptr, 0), -1);
+    EXPECT_EQ(circleToPolygon(nullptr, 1, 0.1, e, 4), -1);
+    EXPECT_EQ(convexHull(nullptr, 4, pts), 0);
+    Vec2 base[2];
+    double width = 0;
+    EXPECT_EQ(hullWidthDirection(nullptr, 4, base, &width), -1);
+    EXPECT_EQ(passTableInsert(nullptr, 0, nullptr), 0);
+    EXPECT_EQ(passesCut(nullptr, square.data(), 4, 0, 0), 1);
+    EXPECT_EQ(passesOrderAndLink(nullptr, 1), 1);
+    EXPECT_EQ(contourValidate(nullptr, 4), 0);
+    EXPECT_EQ(contourMergeCollinear(nullptr, 4), 0);
+    EXPECT_EQ(pocketReadKeys(nullptr), 0);
+    EXPECT_EQ(pocketWritePcf(nullptr), 0);
+    EXPECT_EQ(ccpWriteToolReference(nullptr), 0);
+    levelTableFree(nullptr);
+    passTableFree(nullptr);
+    moveChainFree(nullptr);
+    helixPointsFree(nullptr);
+    contourReverse(nullptr, 4);
 }

@@ -122,3 +122,22 @@ TEST(ContourOrient, SeededContoursHaveTheSenseTheyWereBuiltIn) {
         EXPECT_EQ(contourOrientation(c.data(), m), -1) << k;
     }
 }
+
+// The signed area's sense, none for a contour that encloses nothing; the turn at a cusp between a line
+// and an arc (or two arcs) follows the arc's sense.
+TEST(ContourOrient, SignedAreaAndCuspTurns) {
+    std::vector<ContourElement> square = polygon({{0, 0}, {4, 0}, {4, 4}, {0, 4}});
+    EXPECT_EQ(contourSignedArea(square.data(), 4), 1);
+    contourReverse(square.data(), 4);
+    EXPECT_EQ(contourSignedArea(square.data(), 4), -1);
+    const std::vector<ContourElement> thereAndBack = polygon({{0, 0}, {5, 1}});
+    EXPECT_EQ(contourSignedArea(thereAndBack.data(), 2), 0);
+    const ContourElement line = lineElem(0, 0, 1, 0);
+    const ContourElement ccw = arcElem(1, 1, 1, -M_PI / 2, 0, 1), cw = arcElem(1, -1, 1, M_PI / 2, 0, -1);
+    const struct {
+        const ContourElement *a, *b;
+        double turn;
+    } cases[] = {{&line, &ccw, -M_PI}, {&line, &cw, M_PI},  {&ccw, &line, -M_PI},
+                 {&cw, &line, M_PI},   {&ccw, &ccw, -M_PI}, {&cw, &cw, M_PI}};
+    for (const auto& c : cases) EXPECT_EQ(elemCuspTurn(c.a, c.b), c.turn);
+}

@@ -199,3 +199,21 @@ TEST(PocketInput, StrategyFlagsResetPerRunAndPlane) {
         EXPECT_EQ(k.stockCorrection, 0);
     }
 }
+
+// A contour may hold as many elements as a contour list takes, and not one more: error 3029 (message 1500).
+TEST(PocketInput, ElementCapOfAContour) {
+    PocketErrors errors;
+    TempFolder tmp;
+    const std::string file = tmp.file("cap.kvx");
+    std::string body = "v surface(10)\no Contour[1]()\n{\n v depth(4)\n o L(x[0/1] y[0/1])\n";
+    for (int32_t i = 2; i <= kClistMaxElements; ++i)
+        body += " o L(x[/" + std::to_string(i) + "] y[/" + std::to_string(i % 2) + "])\n";
+    body += " o L(x[/0] y[/0])\n}\n";  // element kClistMaxElements + 1
+    writeText(file, kvx(body));
+    setVars({{"toolReference", "center"}});
+    strcpy(kvCCPParams.geoSource, file.c_str());
+    kvCCPParams.toolType = 2;
+    kvCCPParams.toolDiameter = 10;
+    EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1500"});
+}

@@ -148,3 +148,122 @@ TEST(PocketNc, RampEntry) {
         EXPECT_NEAR(zig.back().x, 0, 1e-9);
     }
 }
+
+// A helical entry: the approach stops a tenth of the infeed depth higher than a straight one, then the
+// helix about the element's start runs from a tenth of the infeed depth plus the ramp clearance above
+// the surface down to the bottom, top first, instead of the straight plunge.
+TEST(PocketNc, HelicalEntryAboutTheStart) {
+    struct Case {
+        int32_t plungeType;
+        double infeedDepth;
+    } cases[] = {{2, 3.0}, {1, 3.0}, {1, 1.5}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = c.plungeType;
+        p.infeedDepth = c.infeedDepth;
+        p.helixRadius = 1.5;
+        p.helixPlungeAngle = 5 * M_PI / 180;
+        p.helixAngleResolution = 0.2;
+        pocketNcHeader();
+        const ContourElement e = lineElem(4, 3, 14, 3);
+        EXPECT_EQ(pocketEmitElement(&e), 1);
+        pocketContourEnd();
+        const bool helix = c.plungeType == 1;
+        std::vector<Rec> down, plunges;
+        double approach = NAN;
+        for (const Rec& r : records(31)) {
+            if (r.type == 3102 && std::isnan(approach) && r.z < 50) approach = r.z;
+            if (r.type == 3113) down.push_back(r);
+            if (r.type == 3112) plunges.push_back(r);
+        }
+        EXPECT_DOUBLE_EQ(approach, 2 + (helix ? 0.1 * c.infeedDepth : 0.0)) << c.plungeType;
+        EXPECT_EQ(plunges.size(), helix ? 0u : 1u) << c.plungeType;
+        if (!helix) {
+            EXPECT_TRUE(down.empty());
+            continue;
+        }
+        ASSERT_GE(down.size(), 4u);
+        const double top = 0.1 * c.infeedDepth + pocketKernel().rampClearance;
+        EXPECT_NEAR(down.front().z, top, 1e-9);
+        EXPECT_NEAR(down.back().z, -5, 1e-9);
+        for (const Rec* r : {&down.front(), &down.back()}) {
+            EXPECT_NEAR(r->x, 4, 1e-9);
+            EXPECT_NEAR(r->y, 3, 1e-9);
+        }
+        for (size_t i = 1; i < down.size(); ++i) {
+            EXPECT_LE(down[i].z, down[i - 1].z + 1e-12) << i;
+            EXPECT_LE(std::hypot(down[i].x - 4, down[i].y - 3), 1.5 + 1e-9) << i;
+        }
+        EXPECT_NEAR(down[down.size() - 2].x, 5.5, 1e-9);  // the helix starts radius to +x at the bottom
+        EXPECT_NEAR(down[down.size() - 2].y, 3, 1e-9);
+    }
+}
+
+// A move limit of n lets n elements out and refuses the rest with error 301 once.
+TEST(PocketNc, MoveLimitRefusesElementsPastIt) {
+    for (const int32_t limit : {1, 3}) {
+        NcPlane plane;
+        pocketNcHeader();
+        pocketOutputState().moveLimit = limit;
+        int written = 0;
+        for (int k = 0; k < 5; ++k) {
+            const ContourElement e = lineElem(k, 0, k + 1, 0);
+            written += pocketEmitElement(&e);
+        }
+        EXPECT_EQ(written, limit);
+        int moves = 0;
+        for (const Rec& r : records(31)) moves += r.type == 3111;
+        EXPECT_EQ(moves, limit);
+        EXPECT_EQ(pocketOutputState().moveLimit, -1);
+        int errors = 0;
+        for (const std::string& t : PocketErrors::texts()) errors += t == "101 301";
+        EXPECT_EQ(errors, 1);
+    }
+    NcPlane plane;  // no limit
+    pocketNcHeader();
+    for (int k = 0; k < 5; ++k) {
+        const ContourElement e = lineElem(k, 0, k + 1, 0);
+        EXPECT_EQ(pocketEmitElement(&e), 1);
+    }
+    EXPECT_EQ(pocketOutputState().moveCount, 0);
+}
+
+// The header names the frame and switches it on once.
+TEST(PocketNc, HeaderFrame) {
+    NcPlane plane;
+    std::snprintf(kvCCPParams.frame, sizeof kvCCPParams.frame, "%s", "F7");
+    kvCCPParams.frameOn = 1;
+    pocketNcHeader();
+    EXPECT_GE(indexOf("frame", "F7"), 0);
+    EXPECT_GE(indexOf("tr", "frameOn"), 0);
+    EXPECT_EQ(kvCCPParams.frameOn, 0);
+    kvCCPParams.frame[0] = 0;
+}
+
+// Leaving moves off the end of a line along x: straight out to the chosen side, or a quarter circle
+// that starts along the line and ends the length out to that side.
+TEST(PocketNc, LeavingMovesToEitherSide) {
+    const ContourElement e = lineElem(0, 0, 10, 0, 7);
+    for (const int32_t side : {1, -1}) {
+        ContourElement out{};
+        ASSERT_EQ(leaveMoveBuild(1, 2.0, &e, side, &out), 1);
+        EXPECT_EQ(out.type, kElemLine);
+        EXPECT_EQ(out.sourceTag, 7);
+        EXPECT_NEAR(out.g[kLx1], 10, 1e-12);
+        EXPECT_NEAR(out.g[kLy1], 0, 1e-12);
+        EXPECT_NEAR(out.g[kLx2], 10, 1e-12);
+        EXPECT_NEAR(out.g[kLy2], 2.0 * side, 1e-12);
+        ASSERT_EQ(leaveMoveBuild(3, 2.0, &e, side, &out), 1);
+        EXPECT_EQ(out.type, kElemArc);
+        EXPECT_NEAR(out.g[kAcx], 10, 1e-12);
+        EXPECT_NEAR(out.g[kAcy], 2.0 * side, 1e-12);
+        EXPECT_NEAR(out.g[kAr], 2.0, 1e-12);
+        EXPECT_NEAR(out.g[kAsx], 10, 1e-12);
+        EXPECT_NEAR(out.g[kAsy], 0, 1e-12);
+        EXPECT_NEAR(out.g[kAex], 12, 1e-12);
+        EXPECT_NEAR(out.g[kAey], 2.0 * side, 1e-12);
+        EXPECT_EQ(out.direction, side);
+        EXPECT_EQ(leaveMoveBuild(2, 2.0, &e, side, &out), 0);
+    }
+}

@@ -258,6 +258,10 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
         {{{"helixPlungeAngle", "30"}}, &p.helixPlungeAngle, 30 * M_PI / 180},
         {{}, &p.helixAngleResolution, 10 * M_PI / 180},
+        // The infeed and fillet radii are held to a quarter of the infeed length.
+        {{{"infeedRadius", "3"}, {"infeedLength", "4"}}, &k.infeedRadiusLimit, 1.0},
+        {{{"infeedRadius", "0.8"}, {"infeedLength", "4"}}, &k.infeedRadiusLimit, 0.8},
+        {{{"filletRadius", "2"}, {"infeedLength", "6"}}, &k.filletRadiusLimit, 1.5},
     };
     for (const auto& c : cases) {
         Phases ph;
@@ -268,6 +272,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
         Phases ph;
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
         EXPECT_EQ(p.orientation, -1);
+    }
+    // A tool below 1.4 in diameter switches the output to inch.
+    for (const auto& [diameter, inch] : {std::pair{"1.39", 1}, {"1.4", 0}, {"10", 0}}) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"toolDiameter", diameter}}), 1);
+        EXPECT_EQ(p.inch, inch) << diameter;
     }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;

@@ -126,6 +126,19 @@ TEST(RingAssembly, DistanceChecksAgreeWithClosedFormDistances) {
         const std::vector<ContourElement> ring = polygon(q);
         const double d = 0.5 + 30 * u(rng) * u(rng);
         auto nearest = [&](const Vec2& x) { return distanceTo(x, in); };
+        // Single points near the contour, each the one end a ring of two lines puts to the test.
+        for (int k = 0; k < 30; ++k) {
+            const double a = 2 * kPi * u(rng), r = 100 + 40 * (u(rng) - 0.5);
+            const Vec2 q0{r * std::cos(a), 0.6 * r * std::sin(a)}, q1{q0.x + 1e-3, q0.y};
+            const ContourElement two[2] = {lineElem(q0.x, q0.y, q1.x, q1.y),
+                                           lineElem(q1.x, q1.y, q0.x, q0.y)};
+            const double dq = nearest(q0);
+            if (std::fabs(dq - 0.9 * d) < 1e-7) continue;
+            EXPECT_EQ(ringKeepsDistance(two, 2, in.data(), static_cast<int32_t>(in.size()), d),
+                      dq >= 0.9 * d ? 1 : 0)
+                << shape << " " << k;
+            decided += dq < 0.9 * d;
+        }
         // ringKeepsDistance: the ends after the first against 0.9 x d.
         double closest = 1e300;
         for (size_t i = 1; i < ring.size(); ++i) closest = std::min(closest, nearest(endPoint(ring[i])));
@@ -152,7 +165,7 @@ TEST(RingAssembly, DistanceChecksAgreeWithClosedFormDistances) {
             ++decided;
         }
     }
-    EXPECT_GT(decided, 100);
+    EXPECT_GT(decided, 400);
 }
 
 TEST(RingAssembly, ClosingOpenChains) {

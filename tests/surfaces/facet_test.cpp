@@ -20,9 +20,9 @@ TEST(Facet, AreaAgainstClosedForms) {
         int passLimit;
     };
     const Case cases[] = {
-        {"untrimmed patch 0.5", 0, 0.5, 4}, {"untrimmed patch 0.6", 0, 0.6, 2}, {"disc 0.6", 1, 0.6, 2},
-        {"disc 0.05", 1, 0.05, 6},          {"disc 0.001", 1, 0.001, 8},        {"cylinder", 2, 1.0, 2},
-        {"strip 0.6", 3, 0.6, 2},
+        {"untrimmed patch 0.5", 0, 0.5, 4}, {"untrimmed patch 0.6", 0, 0.6, 2},   {"disc 0.6", 1, 0.6, 2},
+        {"disc 0.05", 1, 0.05, 6},          {"disc 0.001", 1, 0.001, 8},          {"cylinder", 2, 1.0, 2},
+        {"strip 0.6", 3, 0.6, 2},           {"disc with two holes", 4, 0.001, 8},
     };
     for (const Case& c : cases) {
         RecGuard g;
@@ -36,8 +36,19 @@ TEST(Facet, AreaAgainstClosedForms) {
             for (int i = 0; i < 64; ++i)
                 loop.push_back({0.5 + 0.4 * std::cos(i * M_PI / 32), 0.5 + 0.4 * std::sin(i * M_PI / 32)});
         if (c.shape == 3) loop = {{0.1, 0.1}, {0.9, 0.88}, {0.9, 0.9}, {0.1, 0.12}};
+        // The outer loop first, then holes; each hole's area is taken away.
+        std::vector<std::vector<Vec2>> holes;
+        if (c.shape == 4) {
+            for (int i = 0; i < 64; ++i)
+                loop.push_back({0.5 + 0.45 * std::cos(i * M_PI / 32), 0.5 + 0.45 * std::sin(i * M_PI / 32)});
+            holes = {{{0.2, 0.25}, {0.2, 0.5}, {0.45, 0.5}, {0.45, 0.25}},
+                     {{0.55, 0.55}, {0.55, 0.8}, {0.8, 0.8}}};
+        }
         if (!loop.empty()) {
             ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop.data(), static_cast<int32_t>(loop.size())), 1);
+        }
+        for (const auto& h : holes) {
+            ASSERT_EQ(trimSurfaceAddLoop(&g.rec, h.data(), static_cast<int32_t>(h.size())), 1);
         }
         double area = 0, rel = -1;
         ASSERT_EQ(facetSurface(&g.rec, c.tol, &area, &rel), 1) << c.what;
@@ -45,14 +56,19 @@ TEST(Facet, AreaAgainstClosedForms) {
         EXPECT_EQ(st->passLimit, c.passLimit) << c.what;
         if (!loop.empty()) {
             // The trim polygon's own area (shoelace, 10 mm per parameter unit), within the estimate's bound.
-            double polygon = 0;
-            for (size_t i = 0; i < loop.size(); ++i) {
-                const Vec2 &p = loop[i], &q = loop[(i + 1) % loop.size()];
-                polygon += 100 * (p.x * q.y - q.x * p.y);
-            }
+            auto shoelace = [](const std::vector<Vec2>& l) {
+                double a = 0;
+                for (size_t i = 0; i < l.size(); ++i) {
+                    const Vec2 &p = l[i], &q = l[(i + 1) % l.size()];
+                    a += 100 * (p.x * q.y - q.x * p.y);
+                }
+                return std::fabs(a);
+            };
+            double polygon = shoelace(loop);
+            for (const auto& h : holes) polygon -= shoelace(h);
             EXPECT_NEAR(area, polygon, rel * area + 1e-9) << c.what;
             EXPECT_GT(rel, 0.0);
-            EXPECT_LT(rel, c.shape == 3 ? 1.0 : c.tol < 0.01 ? 0.02 : 0.4) << c.what;
+            EXPECT_LT(rel, c.shape == 3 ? 1.0 : c.shape == 4 ? 0.04 : c.tol < 0.01 ? 0.02 : 0.4) << c.what;
             EXPECT_EQ(st->passesRun > 0, c.shape == 3) << c.what;  // only the boundary-heavy strip is refined
         } else {
             // Cells are flat within tol: the chords of the cylinder lose a little.

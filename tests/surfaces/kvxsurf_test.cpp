@@ -19,12 +19,13 @@ struct SurfText {
     std::string order = "2/2", rational = "false", trimmed = "false", nco = "2";
     std::string vHeader = "oKnots[v](num[4])";
     std::string uKnot2 = "vk(1)";
-    std::string trim;  // lines after the rows when trimmed
+    std::string trim;   // lines after the rows when trimmed
+    std::string extra;  // more attribute lines
 };
 
 std::string text(const SurfText& t) {
     std::string s = "oBsplSrf[1]\n(\n  order[" + t.order + "]\n  rational[" + t.rational + "]\n  trimmed[" +
-                    t.trimmed + "]\n  nco[" + t.nco + "]\n)\n{\n";
+                    t.trimmed + "]\n  nco[" + t.nco + "]\n" + t.extra + ")\n{\n";
     s += "  oKnots[u](num[4])\n  {\n  ;\n   vk(0)\n   vk(0)\n   " + t.uKnot2 + "\n   vk(1)\n  }\n  ;\n";
     s += "  " + t.vHeader + "\n  {\n  ;\n   vk(0)\n   vk(0)\n   vk(1)\n   vk(1)\n  }\n";
     for (int i = 0; i < 2; ++i) {
@@ -76,6 +77,11 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"v knots beyond the bound", &SurfText::vHeader, "oKnots[v](num[400001])"},
         {"v knots overflowing 32 bits", &SurfText::vHeader, "oKnots[v](num[2147483647])"},
         {"no oTrim", &SurfText::trim, "  oTrum[1](a[] b[1])\n}\n"},
+        {"offset not finite", &SurfText::extra, "  offset[inf]\n"},
+        {"offset not a number", &SurfText::extra, "  offset[nan]\n"},
+        {"first trim line short of a coordinate", &SurfText::trim,
+         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] y[0])\n"
+         "    oL(x[1] y[1])\n   }\n  }\n}\n"},
     };
     for (const Case& c : cases) {
         SurfText bad;

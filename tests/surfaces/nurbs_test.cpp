@@ -182,3 +182,53 @@ TEST(Nurbs, PointsFromBasisRowsEqualThePlainPoint) {
     }
     EXPECT_GT(failures, 400);  // the rows' failures were met, not only their points
 }
+
+// Every evaluation refuses what it cannot evaluate with -1 (the spans 0): no surface, fewer control
+// points than the order, a parameter that is not a number; the weights refuse a surface without them.
+TEST(Nurbs, UnusableInputIsRefusedByEveryEvaluation) {
+    RecGuard few, plane, cyl;
+    makePlane(&plane.rec, 1, 1, 0);
+    makeCylinder(&cyl.rec, 2, 3);
+    makePlane(&few.rec, 1, 1, 0);
+    few.rec.surface.uNum = 1;  // fewer control points than its order of 2
+    struct Case {
+        const BsplSurface* s;
+        double u;
+    } cases[] = {{nullptr, 0.5}, {&few.rec.surface, 0.5}, {&plane.rec.surface, NAN}};
+    for (const Case& c : cases) {
+        Vec3 p{};
+        double w = 7;
+        using V = int (*)(const BsplSurface*, double, double, Vec3*);
+        for (V f : {nurbsSurfEval, nurbsSurfDu, nurbsSurfDv, nurbsSurfDuu, nurbsSurfDuv, nurbsSurfDvv})
+            EXPECT_EQ(f(c.s, c.u, 0.5, &p), -1);
+        using H = int (*)(const BsplSurface*, double, double, Vec3*, double*);
+        for (H f : {nurbsSurfHomDuu, nurbsSurfHomDuv, nurbsSurfHomDvv})
+            EXPECT_EQ(f(c.s, c.u, 0.5, &p, &w), -1);
+        EXPECT_EQ(nurbsSurfOffsetPoint(c.s, c.u, 0.5, 1.0, &p, nullptr, nullptr), -1);
+        double E, F, G, k1, k2;
+        EXPECT_EQ(nurbsSurfFirstForm(c.s, c.u, 0.5, &E, &F, &G, nullptr, nullptr, nullptr, 1.0), -1);
+        const Vec3 n{0, 0, 1};
+        EXPECT_EQ(nurbsSurfSecondForm(c.s, &n, c.u, 0.5, &E, &F, &G, nullptr, 1.0), -1);
+        EXPECT_EQ(nurbsSurfCurvature(c.s, c.u, 0.5, &k1, &k2), -1);
+        int32_t span = -1;
+        double N[kBsplMaxOrder];
+        EXPECT_EQ(nurbsSurfBasisRow(c.s, 0, c.u, &span, N), -1);
+    }
+    int32_t su = 0, sv = 0;
+    EXPECT_EQ(nurbsSurfPointSpans(&few.rec, 0.5, 0.5, &su, &sv), 0);
+    EXPECT_EQ(nurbsSurfPointSpans(&plane.rec, NAN, 0.5, &su, &sv), 0);
+    EXPECT_EQ(nurbsSurfPointSpans(&plane.rec, 0.5, 0.5, &su, &sv), 1);
+    using W = int (*)(const BsplSurface*, double, double, double*);
+    for (W f : {nurbsSurfWeight, nurbsSurfWeightDu, nurbsSurfWeightDv}) {
+        double w = 7;
+        EXPECT_EQ(f(&plane.rec.surface, 0.5, 0.5, &w), -1);  // no weights
+        EXPECT_EQ(w, 0.0);
+        EXPECT_EQ(f(&cyl.rec.surface, NAN, 0.5, &w), -1);
+        EXPECT_EQ(f(&cyl.rec.surface, 0.125, 0.5, &w), 1);
+    }
+    double w = 0;
+    ASSERT_EQ(nurbsSurfWeight(&cyl.rec.surface, 0.25, 0.5, &w), 1);  // at a knot of weight 1
+    EXPECT_NEAR(w, 1.0, 1e-12);
+    Vec3 p;
+    EXPECT_EQ(nurbsSurfPoint(nullptr, 0.5, 0.5, &p), -1);
+}

@@ -162,7 +162,9 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
     } cases[] = {
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C2 U0 V0\nX1 Y1 Z1.0005 A0 B0 C1 U0 V0\n**END\n", true, 0},  // one place
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                      // no end
-        {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},                                        // no X
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n  \nX2 Y1 Z1 A0 B0 C1 U1 V0\n**END\n", true,
+         2},                                               // blank lines
+        {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},  // no X
         {"nothing\n", false, 0},
     };
     for (const Case& c : cases) {

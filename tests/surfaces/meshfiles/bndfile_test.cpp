@@ -158,6 +158,36 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
     EXPECT_EQ(writeBoundaryHeader(kBndInclination), 0);
 }
 
+// A geometry's side of compensation and plunge point reach its block as read from the file; a value
+// that is no "x/y" pair writes no plunge line.
+TEST_F(BndFile, GeometrySideAndPlungePointReachTheBlock) {
+    struct Case {
+        const char *side, *plunge, *lines;
+    } cases[] = {
+        {"leftOfContour", "1.5/-2", "**SIDE L\n**PLUNGE X1.500000 Y-2.000000\n"},
+        {"rightOfContour", "3,4", "**SIDE R\n**PLUNGE X3.000000 Y4.000000\n"},
+        {"onContour", "7", "**SIDE C\n"},
+    };
+    const std::string geo = dir.file("geo.kvx");
+    for (const Case& c : cases) {
+        writeBoundarySetSideOutput(1);
+        writeBoundarySetPlungeOutput(1);
+        writeTextFile(geo,
+                      kvxText((std::string("o Geometry[g]()\n{\nv 3Dtype(boundary)\nv sideOfCompensation(") +
+                               c.side + ")\nv plungePoint(" + c.plunge +
+                               ")\no Contour[c]()\n{\no L(x[0/10] y[0/0] z[0/0])\n}\n}\n")
+                                  .c_str()));
+        ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
+        EXPECT_EQ(getText(fileOf(kBndBoundary)),
+                  std::string("**BND 1\n") + c.lines +
+                      "X0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n")
+            << c.side;
+        writeBoundaryResetState();
+        writeBoundarySetFolder(dir.path.c_str());
+        std::remove(fileOf(kBndBoundary).c_str());
+    }
+}
+
 TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     struct Case {
         std::string text;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "surfaces/meshfiles/meshtest.h"
@@ -15,6 +16,7 @@ TEST(ChrTab, CodedNumbersTable) {
         {nullptr, nullptr, "1000", "+1500", 1, 1.5}, {nullptr, nullptr, "1000", "-25", 1, -0.025},
         {nullptr, nullptr, "1000", "*", 1, 0.0},     {nullptr, nullptr, "1000", "x7", 1, 0.007},
         {nullptr, nullptr, "1e-11", "+8", 1, 8.0},   {"01", nullptr, nullptr, "+101", 1, 5.0},
+        {nullptr, nullptr, "5e-10", "+1", 1, 2e9},   {nullptr, nullptr, "-2", "+8", 1, -4.0},
         {nullptr, "16", nullptr, "-FF", 1, -255.0},  {nullptr, "73", nullptr, "+10", 1, 72.0},
         {nullptr, nullptr, nullptr, "+1,5", 0, 0},   {nullptr, nullptr, nullptr, "+\xe9", 0, 0},
         {nullptr, nullptr, nullptr, "+", 0, 0},      {"01", nullptr, nullptr, "+12", 0, 0},
@@ -26,7 +28,16 @@ TEST(ChrTab, CodedNumbersTable) {
         EXPECT_EQ(chrTabToDouble(&t, c.token, std::strlen(c.token), &v), c.ok) << c.token;
         EXPECT_DOUBLE_EQ(v, c.ok ? c.real : -1.0) << c.token;
     }
+    // A table takes 7-bit characters only; it is kept with its end, whatever the record held before.
     ChrTab t;
+    std::memset(&t, 'x', sizeof t);
+    ASSERT_EQ(chrTabSetParams(&t, "0ab", nullptr, nullptr), 1);
+    EXPECT_STREQ(t.table, "0ab");
+    EXPECT_EQ(t.length, 3);
+    EXPECT_EQ(t.base, 3);  // a base above the table's length is the length
+    EXPECT_EQ(chrTabSetParams(&t, "01\x80", nullptr, nullptr), 0);
+    EXPECT_EQ(chrTabSetParams(&t, "", nullptr, nullptr), 0);
+    EXPECT_EQ(chrTabSetParams(nullptr, "01", nullptr, nullptr), 0);
     chrTabInit(&t);
     const struct {
         const char* token;

@@ -67,10 +67,11 @@ TEST(Stl, BinaryCountFromSizeInBothByteOrders) {
         size_t tail;
         const char* text;
         bool unitZ;  // first normal (0, 0, 1): read swapped it is tiny, yet plausible by size
-    } cases[] = {{1, false, 0, "binary", false}, {25, false, 20, "binary", false},
-                 {40, true, 0, "x", false},      {7, true, 49, "solid", false},
-                 {0, false, 0, "binary", false}, {30, false, 0, "solid part", false},
-                 {9, true, 0, "binary", true},   {9, false, 0, "binary", true}};
+    } cases[] = {{1, false, 0, "binary", false},    {25, false, 20, "binary", false},
+                 {40, true, 0, "x", false},         {7, true, 49, "solid", false},
+                 {0, false, 0, "binary", false},    {30, false, 0, "solid part", false},
+                 {9, true, 0, "binary", true},      {9, false, 0, "binary", true},
+                 {4096, false, 0, "binary", false}, {4100, true, 30, "binary", false}};  // chunks of 4096
     for (const auto& c : cases) {
         std::vector<StlTri> tris = randomStl(77u + c.n, c.n);
         if (c.unitZ) tris[0].n[0] = tris[0].n[1] = 0.0f, tris[0].n[2] = 1.0f;

@@ -1,0 +1,133 @@
+// The pocket record's keys: each word or number reaches its field (and its copy in the block record or
+// the kernel), with the words' own meanings; what is not given keeps its value.
+#include "pocket/pocketkeys.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pocket_util.h"
+
+namespace {
+
+constexpr double kDeg = 3.141592653589793 / 180.0;
+
+struct Row {
+    const char* key;
+    const char* value;
+    std::function<double()> field;
+    double want;
+};
+
+double readAfter(const Row& r) {
+    PocketErrors errors;
+    kvCCP.vars = kvListSet(kvCCP.vars, "geoSource", "part.kvx", 21);
+    kvCCP.vars = kvListSet(kvCCP.vars, "toolDiameter", "10", 21);
+    kvCCP.vars = kvListSet(kvCCP.vars, r.key, r.value, 21);
+    EXPECT_EQ(pocketReadKeys(&kvCCP), 1) << r.key;
+    EXPECT_TRUE(PocketErrors::texts().empty()) << r.key;
+    const double v = r.field();
+    kvListFree(kvCCP.vars);
+    kvCCP.vars = nullptr;
+    return v;
+}
+
+}  // namespace
+
+TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
+    const CcpParams& p = kvCCPParams;
+    const PocketKernel& k = pocketKernel();
+    const RifBlock& b = *rifBlock();
+    const Row rows[] = {
+        {"lengthOfUnit", "inch", [&] { return p.inch; }, 1},
+        {"lengthOfUnit", "mm", [&] { return p.inch; }, 0},
+        {"splitPath", "true", [&] { return p.splitPath + 10 * k.splitPath; }, 11},
+        {"splitPath", "false", [&] { return p.splitPath + 10 * k.splitPath; }, 0},
+        {"completePocket", "true", [&] { return p.completePocket + 10 * b.completePocket; }, 11},
+        {"filletCorners", "true", [&] { return p.filletCorners + 10 * b.filletCorners; }, 11},
+        {"considerToolType", "true", [&] { return p.considerToolType + 10 * b.considerTooltype; }, 11},
+        {"cutterCompensation", "true", [&] { return p.cutterCompensation; }, 1},
+        {"invertSequence", "true", [&] { return k.invertSequence; }, 1},
+        {"pocketContour", "true", [&] { return k.pocketContour; }, 1},
+        {"stepStrategy", "pocket", [&] { return k.pocketWise; }, 1},
+        {"stepStrategy", "plane", [&] { return k.pocketWise; }, 0},
+        {"openInsideOut", "true", [&] { return k.openInsideOut; }, 1},
+        {"noPlunge", "true", [&] { return k.noPlunge; }, 1},
+        {"spiral", "true", [&] { return k.spiral; }, 1},
+        {"forceInside", "true", [&] { return k.forceInside; }, 1},
+        {"allowSingleCut", "true", [&] { return p.allowSingleCut; }, 1},
+        {"reduceContours", "false", [&] { return p.reduceContours; }, 0},
+        {"reduceContours", "yes", [&] { return p.reduceContours; }, 1},
+        {"plungeAtLastPosition", "false", [&] { return p.plungeAtLastPosition; }, 0},
+        {"optimizeSingleCut", "false", [&] { return k.optimizeSingleCut; }, 0},
+        {"suppressReduction", "true", [&] { return k.suppressReduction; }, 1},
+        {"triggerInfeed", "true", [&] { return k.triggerInfeed; }, 1},
+        {"arcCorrection", "false", [&] { return k.arcCorrection; }, 0},
+        {"generateRif", "true", [&] { return p.generateRif + 10 * b.genRif; }, 11},
+        {"evaluateRif", "true", [&] { return p.evaluateRif + 10 * b.evalRif; }, 11},
+        {"startExplicit", "true", [&] { return p.startExplicit + 10 * b.zustellOk; }, 11},
+        {"startX", "-3.5", [&] { return p.startX + b.zustellX; }, -7},
+        {"startY", "2.25", [&] { return p.startY + b.zustellY; }, 4.5},
+        {"oriAutomatic", "single", [&] { return p.oriAutomatic; }, 1},
+        {"oriAutomatic", "full", [&] { return p.oriAutomatic; }, 2},
+        {"orientation", "clockwise", [&] { return p.orientation; }, -1},
+        {"edgeMovement", "force", [&] { return p.edgeMovement + 10 * b.edgeMovement; }, 22},
+        {"stock", "stockOnly", [&] { return p.stock; }, 3},
+        {"stock", "multi", [&] { return p.stock; }, 4},
+        {"strategy", "outsideInDirect", [&] { return p.strategy + 100 * b.strategy; },
+         101 * kCcpOutsideInDirect},
+        {"strategy", "stockOutin", [&] { return p.strategy; }, kCcpStockOutin},
+        {"strategy", "openPocket", [&] { return p.strategy; }, kCcpOpenPocket},
+        {"strategy", "contourParallel", [&] { return p.strategy; }, kCcpContourParallel},
+        {"plungeType", "helical", [&] { return p.plungeType + 10 * b.macroTmode; }, 11},
+        {"plungeType", "ramp", [&] { return p.plungeType; }, 3},
+        {"plungeType", "straight", [&] { return p.plungeType; }, 2},
+        {"helixRadius", "4", [&] { return p.helixRadius + b.macroTrad; }, 8},
+        {"helixAngleResolution", "6", [&] { return p.helixAngleResolution / kDeg + b.macroIwin; }, 12},
+        {"rampAngle", "3", [&] { return p.helixPlungeAngle / kDeg + b.macroTswin; }, 6},
+        {"leavingType", "quarterCircle", [&] { return p.leavingType; }, 3},
+        {"leavingLength", "2.5", [&] { return p.leavingLength; }, 2.5},
+        {"leavingFactor", "0.3", [&] { return p.leavingLength; }, 3},
+        {"approachType", "halfCircle", [&] { return p.approachType; }, 4},
+        {"approachLength", "-1.5", [&] { return p.approachLength; }, 1.5},
+        {"approachFactor", "0.2", [&] { return p.approachLength; }, 2},
+        {"stockMovement", "rapid", [&] { return p.stockMovement; }, 1},
+        {"retractEachPlane", "false", [&] { return p.retractEachPlane + p.retractEachPlaneRun; }, 0},
+        {"wallAngle", "-4", [&] { return p.wallAngle; }, -4},
+        {"cornerRadius", "1.25", [&] { return p.cornerRadius; }, 1.25},
+        {"toolType", "ballMill", [&] { return p.toolType; }, 1},
+        {"toolType", "radiusMill", [&] { return p.toolType; }, 3},
+        {"toolType", "endMill", [&] { return p.toolType; }, 2},
+        {"depthOffset", "-0.5", [&] { return p.depthOffset; }, -0.5},
+        {"infeedRadius", "1.5", [&] { return p.infeedRadius + b.infeedRadius + k.infeedRadiusLimit; }, 4.5},
+        {"filletRadius", "0.5", [&] { return p.filletRadius + b.filletRadius + k.filletRadiusLimit; }, 1.5},
+        {"stockTolerance", "0.05", [&] { return p.stockTolerance + k.stockTolerance; }, 0.1},
+        {"retractPlane", "40", [&] { return p.retractPlane; }, 40},
+        {"overlap", "0.7", [&] { return k.overlap; }, 0.7},
+        {"reducedFeedrate", "-120", [&] { return p.reducedFeedrate; }, 120},
+        {"rampAddClearance", "-2", [&] { return k.rampClearance; }, 2},
+        {"singleCutOverlapFactor", "-0.3", [&] { return p.singleCutOverlapFactor; }, 0.3},
+        {"spiralTolerance", "-0.02", [&] { return p.spiralTolerance; }, 0.02},
+        {"surfaceOffset", "-1", [&] { return p.surfaceOffset; }, -1},
+        {"stockOffset", "0.4", [&] { return k.stockOffset; }, 0.4},
+        {"reduceFactor", "-3", [&] { return k.reduceFactor; }, 3},
+        {"trochoidSteps", "12", [&] { return k.trochoidSteps; }, 12},
+        {"trochoidSteps", "1e12", [&] { return k.trochoidSteps; }, 0},
+        {"clearancePlane", "-7", [&] { return p.clearancePlane; }, -7},
+        {"clearanceDistance", "3", [&] { return p.clearanceDistance; }, 3},
+        {"planeFeedrate", "-500", [&] { return p.planeFeedrate; }, 500},
+        {"zFeedrate", "-90", [&] { return p.zFeedrate; }, 90},
+        {"planeAllowance", "-0.2", [&] { return p.planeAllowance; }, -0.2},
+        {"infeedLength", "6", [&] { return p.infeedLength; }, 6},
+        {"epsilon", "-0.001", [&] { return p.epsilon; }, 0.001},
+        {"infeedDepth", "-2", [&] { return p.infeedDepth; }, 2},
+        {"surface", "12", [&] { return p.surface + b.oberfl; }, 24},
+        {"depth", "-8", [&] { return p.depth + b.tief; }, 16},
+        {"rifMinLength", "0.5", [&] { return p.rifMinLength + b.minLength; }, 1},
+        {"referenceToolDiameter", "6", [&] { return p.useReferenceDiameter + 10 * p.referenceRadius; }, 31},
+        {"useReferenceDiameter", "true", [&] { return p.useReferenceDiameter; }, 1},
+    };
+    for (const Row& r : rows) EXPECT_NEAR(readAfter(r), r.want, 1e-12) << r.key << " " << r.value;
+}
