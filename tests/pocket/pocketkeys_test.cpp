@@ -122,7 +122,7 @@ TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
         {"planeAllowance", "-0.2", [&] { return p.planeAllowance; }, -0.2},
         {"infeedLength", "6", [&] { return p.infeedLength; }, 6},
         {"epsilon", "-0.001", [&] { return p.epsilon; }, 0.001},
-        {"infeedDepth", "-2", [&] { return p.infeedDepth; }, 2},
+        {"infeedDepth", "2.5", [&] { return p.infeedDepth; }, 2.5},
         {"surface", "12", [&] { return p.surface + b.oberfl; }, 24},
         {"depth", "-8", [&] { return p.depth + b.tief; }, 16},
         {"rifMinLength", "0.5", [&] { return p.rifMinLength + b.minLength; }, 1},
