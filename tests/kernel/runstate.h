@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "kernel/cycle.h"
 #include "ncdecode.h"
 #include "platform/module.h"
+#include "testfiles.h"
 
 namespace runstate {
 
@@ -50,15 +50,9 @@ struct Outcome {
 constexpr const char* kFreshEnv = "KV_RUNSTATE_FRESH";  // folder, cycle, job, POF, one per line
 constexpr size_t kRecordEntry = 3 + KVNC_RECORD_SIZE;
 
-inline std::string readFile(const std::filesystem::path& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
+inline std::string readFile(const std::filesystem::path& name) { return readTestFile(name.string()); }
 inline void writeFile(const std::filesystem::path& name, const std::string& text) {
-    std::ofstream(name, std::ios::binary) << text;
+    writeTestFile(name.string(), text);
 }
 
 struct Sink {
