@@ -120,7 +120,7 @@ inline Outcome runFresh(const std::filesystem::path& folder, const Job& job) {
     std::filesystem::remove(result);
     const ::testing::TestSuite* suite = ::testing::UnitTest::GetInstance()->current_test_suite();
     const std::string filter = std::string("--gtest_filter=") + (suite ? suite->name() : "") + ".*";
-    const std::string spec = folder.string() + "\n" + (job.cycle == Cycle::Plunge ? "plunge" : "pocket") +
+    const std::string named = folder.string() + "\n" + (job.cycle == Cycle::Plunge ? "plunge" : "pocket") +
                              "\n" + job.name + "\n" + job.pof;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string log = result + ".log";
@@ -129,7 +129,7 @@ inline Outcome runFresh(const std::filesystem::path& folder, const Job& job) {
     if (pid == 0) {
         const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) dup2(fd, 1), dup2(fd, 2);
-        setenv(kFreshEnv, spec.c_str(), 1);
+        setenv(kFreshEnv, named.c_str(), 1);
         execl(self.c_str(), self.c_str(), filter.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -143,9 +143,9 @@ inline Outcome runFresh(const std::filesystem::path& folder, const Job& job) {
 class FreshRun : public ::testing::Environment {
   public:
     void SetUp() override {
-        const char* spec = std::getenv(kFreshEnv);
-        if (!spec) return;
-        std::istringstream lines(spec);
+        const char* named = std::getenv(kFreshEnv);
+        if (!named) return;
+        std::istringstream lines(named);
         std::string folder, cycle;
         Job job;
         std::getline(lines, folder), std::getline(lines, cycle), std::getline(lines, job.name),
