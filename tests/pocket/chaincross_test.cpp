@@ -261,6 +261,41 @@ TEST(ChainCross, ArcRingAgainstSmallPolygonsMatchesClosedForm) {
     EXPECT_GT(crossings, 100);
 }
 
+// A ring of many lines met with a small polygon near it, in both orders: the lines far from the polygon
+// stay out of the sweep, and the crossings are those of the plain all-pairs test.
+TEST(ChainCross, LineRingAgainstSmallPolygonsMatchesBruteForce) {
+    PocketErrors errors;
+    rngResetState();
+    std::vector<PocketIsect> rec(kIsectTableSize);
+    int crossings = 0;
+    for (int round = 0; round < 200; ++round) {
+        const double r = 5 + 40 * rngUniform();
+        std::vector<Vec2> corners;
+        for (int i = 0, n = 8 + rngBelow(200); i < n; ++i)
+            corners.push_back({r * std::cos(2 * kPi * i / n), r * std::sin(2 * kPi * i / n)});
+        const std::vector<ContourElement> ring = polygon(corners);
+        const double a = 2 * kPi * rngUniform(), at = r * (0.7 + 0.6 * rngUniform()),
+                     size = 2 + 10 * rngUniform();
+        std::vector<Vec2> p;
+        for (int k = 0; k < 3 + rngBelow(3); ++k)
+            p.push_back({at * std::cos(a) + size * (rngUniform() - 0.5),
+                         at * std::sin(a) + size * (rngUniform() - 0.5)});
+        const std::vector<ContourElement> poly = polygon(p);
+        int32_t expected = 0;
+        for (const ContourElement& e : ring)
+            for (const ContourElement& f : poly) expected += segmentsCross(e, f);
+        crossings += expected;
+        for (int order = 0; order < 2; ++order) {
+            const std::vector<ContourElement>& a0 = order ? poly : ring;
+            const std::vector<ContourElement>& b0 = order ? ring : poly;
+            const int32_t k = intersectContours(a0.data(), static_cast<int32_t>(a0.size()), b0.data(),
+                                                static_cast<int32_t>(b0.size()), rec.data(), kIsectTableSize);
+            ASSERT_EQ(k, expected) << round << " " << order;
+        }
+    }
+    EXPECT_GT(crossings, 100);
+}
+
 // Points on an element: on a line between its ends, on an arc's circle within its sweep (both senses),
 // within 1e-5.
 TEST(ChainCross, PointsOnElements) {
