@@ -37,6 +37,12 @@ bool ringLoadable(int32_t node) {
 bool loadRing(int32_t node, Ring* ring) {
     if (!ringLoadable(node)) return false;
     const RegionNode* r = regionNode(node);
+    // A block that holds the whole ring is copied as it stands, without clearing the ring first.
+    if (r->elements->size >= sizeof(ContourElement) * r->elementCount) {
+        const auto* e = static_cast<const ContourElement*>(r->elements->data);
+        ring->assign(e, e + r->elementCount);
+        return true;
+    }
     ring->assign(r->elementCount, ContourElement{});
     return regionLoadElements(ring->data(), static_cast<int32_t>(r->elementCount), r->elements) == 1;
 }
