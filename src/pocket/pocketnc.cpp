@@ -361,7 +361,11 @@ int entryPath(ContourElement* e) {
     double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
     bool narrow = planeOpen() || pocketRecord()->cycleId == 1001;
     double gap = 0.0;
-    if (gOut.hasLastPosition) gap = std::hypot(gOut.lastPosition.x / s - a.x, gOut.lastPosition.y / s - a.y);
+    if (gOut.hasLastPosition) {
+        // Nearly always the last element's very end (hypot of two zeros is zero).
+        const double dx = gOut.lastPosition.x / s - a.x, dy = gOut.lastPosition.y / s - a.y;
+        if (dx != 0 || dy != 0) gap = std::hypot(dx, dy);
+    }
     if (!p.firstMovePending && gOut.hasLastPosition && gap > (narrow ? tol() : 2.0 * r * sf + tol()))
         p.firstMovePending = 1;
     double shortLimit = narrow ? tol() : 1.5 * r * sf + tol();
