@@ -82,10 +82,8 @@ bool sameKey(const std::vector<unsigned char>& stored, const StepKey& key) {
             continue;
         }
         if (q.used == kElementBytes) {
-            uint64_t diff = 0;
             for (size_t r = 0; r < q.count; ++r, at += kElementBytes)
-                diff |= differingBits<kElementBytes>(at, q.bytes + r * q.stride);
-            if (diff != 0) return false;
+                if (differingBits<kElementBytes>(at, q.bytes + r * q.stride) != 0) return false;
             continue;
         }
         for (size_t r = 0; r < q.count; ++r, at += q.used)
