@@ -88,6 +88,15 @@ void scaleElement(ContourElement* e, double s) {
     for (int i = 0; i < n; ++i) e->g[i] /= s;
 }
 
+// The element scaled as scaleElement does, read from the source: a copy scaled in place read its words
+// back while their stores were still on the way, and waited for them.
+ContourElement scaledCopy(const ContourElement& from, double s) {
+    ContourElement e = from;
+    const int n = from.type == kElemArc ? 7 : 4;
+    for (int i = 0; i < n; ++i) e.g[i] = from.g[i] / s;
+    return e;
+}
+
 Vec2 startOf(const ContourElement& e) {
     return e.type == kElemArc ? Vec2{e.g[kAsx], e.g[kAsy]} : Vec2{e.g[kLx1], e.g[kLy1]};
 }
@@ -392,8 +401,9 @@ int entryPath(ContourElement* e) {
         arcThrough(e, atStart ? a : Vec2{gOut.toolPosition.x / s, gOut.toolPosition.y / s});
     writeMove(*e);
     gOut.lastPosition = gOut.toolPosition = {b.x * s, b.y * s};
+    // Scaled from the element, not in place (as in scaledCopy).
     gOut.lastElement = *e;
-    for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] *= s;
+    for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] = e->g[i] * s;
     gOut.hasLastPosition = 1;
     return 1;
 }
@@ -609,8 +619,7 @@ namespace {
 
 int emitScaled(const ContourElement* element) {
     CcpParams& p = kvCCPParams;
-    ContourElement e = *element;
-    scaleElement(&e, scale());
+    ContourElement e = scaledCopy(*element, scale());
     if (gOut.rampActive) {
         int kept = feedBufferAppend(&e);
         if (kept == 1) return 1;
