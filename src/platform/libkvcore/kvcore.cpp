@@ -287,6 +287,7 @@ struct Line {
 
 // The fields of a point move (x y) and of an arc (its direction, end and centre).
 enum MoveForm : int32_t { kPointForm = 1, kArcCwForm, kArcCcwForm };
+constexpr size_t kFieldsCopy = 64;  // most fields' texts are shorter
 
 void moveFields(Line& line, MoveForm form, double x, double y, double cx = 0, double cy = 0) {
     const double values[4] = {x, y, cx, cy};
@@ -294,7 +295,11 @@ void moveFields(Line& line, MoveForm form, double x, double y, double cx = 0, do
     memcpy(bits, values, sizeof bits);
     CoreState::Fields& kept = line.state->lastFields;
     if (kept.form == form && kept.decimals == line.decimals && memcmp(kept.bits, bits, sizeof bits) == 0) {
-        memcpy(line.at, kept.text, kept.size);
+        // At a fixed size where it fits, as a number's text: a copy of a varying few bytes is a library call.
+        if (kept.size <= kFieldsCopy)
+            memcpy(line.at, kept.text, kFieldsCopy);
+        else
+            memcpy(line.at, kept.text, kept.size);
         line.at += kept.size;
         return;
     }
@@ -312,7 +317,10 @@ void moveFields(Line& line, MoveForm form, double x, double y, double cx = 0, do
     kept.decimals = line.decimals;
     memcpy(kept.bits, bits, sizeof bits);
     kept.size = static_cast<uint32_t>(size);
-    memcpy(kept.text, from, size);
+    if (size <= kFieldsCopy)
+        memcpy(kept.text, from, kFieldsCopy);
+    else
+        memcpy(kept.text, from, size);
 }
 
 bool isTextType(int32_t t) {
