@@ -97,6 +97,14 @@ ContourElement scaledCopy(const ContourElement& from, double s) {
     return e;
 }
 
+// The element's geometry times s, in a copy read from the source as in scaledCopy.
+ContourElement timesCopy(const ContourElement& from, double s) {
+    ContourElement e = from;
+    const int n = from.type == kElemArc ? 7 : 4;
+    for (int i = 0; i < n; ++i) e.g[i] = from.g[i] * s;
+    return e;
+}
+
 Vec2 startOf(const ContourElement& e) {
     return e.type == kElemArc ? Vec2{e.g[kAsx], e.g[kAsy]} : Vec2{e.g[kLx1], e.g[kLy1]};
 }
@@ -269,8 +277,7 @@ void newEntry(const ContourElement& e) {
 void linkFromLast(const ContourElement& e) {
     double s = scale();
     Vec2 p1 = gOut.lastPosition, p2{startOf(e).x * s, startOf(e).y * s};
-    ContourElement scaled = e;
-    for (int i = 0; i < (e.type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+    const ContourElement scaled = timesCopy(e, s);
     Vec2 t1, t2;
     bool ok = pathTangentAt(&gOut.lastElement, 1, 1, &p1, 0, &t1) == 1 &&
               pathTangentAt(&scaled, 1, 1, &p2, 1, &t2) == 1;
@@ -305,8 +312,7 @@ bool shortLinkClear(const Vec2& to) {
 bool cutRoom(const ContourElement& e) {
     const CcpParams& p = kvCCPParams;
     const double s = scale();
-    ContourElement scaled = e;
-    for (int i = 0; i < (e.type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+    const ContourElement scaled = timesCopy(e, s);
     return toolRoomOn(&scaled, -1e-3 * s, p.surface - std::fabs(p.depth)) == 1;
 }
 
@@ -351,8 +357,7 @@ int entryPath(ContourElement* e) {
     CcpParams& p = kvCCPParams;
     double s = scale();
     if (pocketKernel().pocketContour && gOut.sectionPieces) {
-        ContourElement scaled = *e;
-        for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+        const ContourElement scaled = timesCopy(*e, s);
         pocketSectionMark(moveChainCovers(gOut.sectionPieces, &scaled));
     }
     if (gOut.moveLimit < 0) return 0;
@@ -401,7 +406,8 @@ int entryPath(ContourElement* e) {
         arcThrough(e, atStart ? a : Vec2{gOut.toolPosition.x / s, gOut.toolPosition.y / s});
     writeMove(*e);
     gOut.lastPosition = gOut.toolPosition = {b.x * s, b.y * s};
-    // Scaled from the element, not in place (as in scaledCopy).
+    // Scaled from the element into its place (a copy built first was read back while its stores were
+    // still on the way).
     gOut.lastElement = *e;
     for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] = e->g[i] * s;
     gOut.hasLastPosition = 1;
