@@ -35,13 +35,9 @@ uint64_t hashOf(const StepKey& key) {
 
 // Short records compared word by word in place: a library call per record costs more than the compare.
 // Recorded keys are found equal far more often than not, so the words' differences are gathered without
-// a branch each, the tail as one last word that overlaps the one before.
-bool sameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
-    if (n < 8) {
-        for (size_t i = 0; i < n; ++i)
-            if (a[i] != b[i]) return false;
-        return true;
-    }
+// a branch each, the tail as one last word that overlaps the one before (n at least 8). Inlined with a
+// size known when compiled (contour elements' fields), the words go in wide registers.
+inline uint64_t differingBits(const unsigned char* a, const unsigned char* b, size_t n) {
     uint64_t diff = 0, x, y;
     for (size_t i = 0; i + 8 <= n; i += 8) {
         std::memcpy(&x, a + i, 8);
@@ -50,23 +46,16 @@ bool sameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
     }
     std::memcpy(&x, a + n - 8, 8);
     std::memcpy(&y, b + n - 8, 8);
-    return (diff | (x ^ y)) == 0;
+    return diff | (x ^ y);
 }
 
-// The same for a size known when compiled (contour elements' fields): the compiler lays the words out
-// in wide registers.
-template <size_t N>
-uint64_t differingBits(const unsigned char* a, const unsigned char* b) {
-    static_assert(N >= 8);
-    uint64_t diff = 0, x, y;
-    for (size_t i = 0; i + 8 <= N; i += 8) {
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        diff |= x ^ y;
+bool sameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
+    if (n < 8) {
+        for (size_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
     }
-    std::memcpy(&x, a + N - 8, 8);
-    std::memcpy(&y, b + N - 8, 8);
-    return diff | (x ^ y);
+    return differingBits(a, b, n) == 0;
 }
 
 constexpr size_t kElementBytes = offsetof(ContourElement, direction) + sizeof(int32_t);
@@ -83,7 +72,7 @@ bool sameKey(const std::vector<unsigned char>& stored, const StepKey& key) {
         }
         if (q.used == kElementBytes) {
             for (size_t r = 0; r < q.count; ++r, at += kElementBytes)
-                if (differingBits<kElementBytes>(at, q.bytes + r * q.stride) != 0) return false;
+                if (differingBits(at, q.bytes + r * q.stride, kElementBytes) != 0) return false;
             continue;
         }
         for (size_t r = 0; r < q.count; ++r, at += q.used)
