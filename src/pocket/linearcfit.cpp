@@ -179,7 +179,7 @@ class SpreadIndex {
         Query q{s, e, cx, cy, bound};
         for (const int32_t i : {s, e, hint[0], hint[1]})
             if (i >= s && i <= e) take(&q, i);
-        const bool full = !beyond(q) && extremesIn(&q);
+        const bool full = !beyond(q) && extremesIn(&q, static_cast<int32_t>(levels_.size()) - 1, 0);
         *lo2 = q.lo;
         *hi2 = q.hi;
         hint[0] = q.argLo;
@@ -286,84 +286,33 @@ class SpreadIndex {
                spreadBelow(q.lo, q.hi) > q.bound;
     }
 
-    // A leaf's points a..b (all of it, or the part a window's end cuts off), unless the leaf's bounds lie
-    // within the cuts; false when the extremes then show the spread above the bound.
-    bool leaf(Query* q, int32_t j, int32_t a, int32_t b) {
-        double lo, hi;
-        bounds(levels_[0][j], q->cx, q->cy, &lo, &hi);
-        if (lo > q->loCut && hi < q->hiCut) return true;
-        // The leaf's extremes first, then its points outside the cuts so widened (a point inside them lies
-        // inside the final cuts too): no test waits on the one before.
-        double d2[kLeafPoints];
-        const int32_t n = b - a + 1;
-        for (int32_t k = 0; k < n; ++k) {
-            const double dx = p_[a + k].x - q->cx, dy = p_[a + k].y - q->cy;
-            d2[k] = dx * dx + dy * dy;
-        }
-        for (int32_t k = 0; k < n; ++k) {
-            if (d2[k] < q->lo) q->lo = d2[k], q->argLo = a + k;
-            if (d2[k] > q->hi) q->hi = d2[k], q->argHi = a + k;
-        }
-        q->loCut = q->lo * (1 + 1e-12);
-        q->hiCut = q->hi * (1 - 1e-12);
-        for (int32_t k = 0; k < n; ++k) {
-            near_[q->near] = a + k;
-            q->near += !(d2[k] > q->loCut && d2[k] < q->hiCut);
-        }
-        return !beyond(*q);
-    }
-
-    // The block and, depth first, those of its parts whose bounds reach the cuts.
-    bool block(Query* q, int32_t level, int32_t j) {
+    // Depth first from the top block, the first half of a block before the second.
+    bool extremesIn(Query* q, int32_t top, int32_t topIndex) {
         struct Block {
             int32_t level, j;
         };
         Block stack[64];
         int32_t depth = 0;
-        stack[depth++] = {level, j};
+        stack[depth++] = {top, topIndex};
         while (depth > 0) {
             const Block blk = stack[--depth];
+            const int32_t size = kLeafPoints << blk.level, first = blk.j * size;
+            const int32_t last = std::min(first + size, count_) - 1;
+            const int32_t a = std::max(first, q->s), b = std::min(last, q->e);
+            if (a > b) continue;
+            // A block that reaches beyond the window is bounded by points outside it: only its halves tell.
+            if ((a == first && b == last) || blk.level == 0) {
+                double lo, hi;
+                bounds(levels_[blk.level][blk.j], q->cx, q->cy, &lo, &hi);
+                if (lo > q->loCut && hi < q->hiCut) continue;
+            }
             if (blk.level == 0) {
-                const int32_t first = blk.j * kLeafPoints;
-                if (!leaf(q, blk.j, first, std::min(first + kLeafPoints, count_) - 1)) return false;
+                for (int32_t i = a; i <= b; ++i) take(q, i);
+                if (beyond(*q)) return false;
                 continue;
             }
-            double lo, hi;
-            bounds(levels_[blk.level][blk.j], q->cx, q->cy, &lo, &hi);
-            if (lo > q->loCut && hi < q->hiCut) continue;
-            if (2 * blk.j + 1 < static_cast<int32_t>(levels_[blk.level - 1].size()))
-                stack[depth++] = {blk.level - 1, 2 * blk.j + 1};
+            stack[depth++] = {blk.level - 1, 2 * blk.j + 1};
             stack[depth++] = {blk.level - 1, 2 * blk.j};
-        }
-        return true;
-    }
-
-    // The window's points: the leaves its ends cut, then the largest blocks inside it (whose bounds hold
-    // none of the points outside), each as deep as its bounds reach the cuts.
-    bool extremesIn(Query* q) {
-        int32_t l = q->s / kLeafPoints, r = q->e / kLeafPoints;
-        const auto leafEnd = [this](int32_t j) { return std::min((j + 1) * kLeafPoints, count_) - 1; };
-        if (l == r) return leaf(q, l, q->s, q->e);
-        if (q->s != l * kLeafPoints) {
-            if (!leaf(q, l, q->s, leafEnd(l))) return false;
-            ++l;
-        }
-        if (q->e != leafEnd(r)) {
-            if (!leaf(q, r, r * kLeafPoints, q->e)) return false;
-            --r;
-        }
-        // The blocks l..r of a level, half open, taken up the levels as a segment tree covers a range.
-        ++r;
-        for (int32_t level = 0; l < r && level < static_cast<int32_t>(levels_.size());
-             ++level, l >>= 1, r >>= 1) {
-            if (l & 1) {
-                if (!block(q, level, l)) return false;
-                ++l;
-            }
-            if (r & 1) {
-                --r;
-                if (!block(q, level, r)) return false;
-            }
         }
         return true;
     }
