@@ -115,10 +115,13 @@ int ncEmit(CycleRecord* record, uint16_t channel, NcRecord* output) {
         return result;
     }
     if (node->handler) result = node->handler(record, output);
+    // Only channel 31 is mapped for turning: the core library is asked for it there alone.
     int32_t technology = 1;
     int32_t exception = 0;
-    coreGetTechnology(record, &technology);
-    coreGetTurnMapException(record, &exception);
+    if (channel == 31) {
+        coreGetTechnology(record, &technology);
+        coreGetTurnMapException(record, &exception);
+    }
     bool turning = technology == 2 && channel == 31 && exception == 0;
     NcRecord copy;
     if (turning) turnMapRecord(&copy, output);

@@ -449,6 +449,10 @@ int32_t intersectContours(const ContourElement* a, int32_t countA, const Contour
                 }
             }
             boxOf(&e, &otherLo[i], &otherHi[i]);
+            // Nor does an element whose own box keeps clear of them all: it stays out of the sweep.
+            const Vec2 &lo = otherLo[i], &hi = otherHi[i];
+            if (hi.x + kTol < ulo.x || lo.x > uhi.x + kTol || hi.y + kTol < ulo.y || lo.y > uhi.y + kTol)
+                otherLo[i] = otherHi[i] = {std::nan(""), std::nan("")};
         }
         // The pairs whose boxes meet, in the order of the plain all-pairs scan.
         isectBoxPairs(loA.data(), hiA.data(), countA, loB.data(), hiB.data(), countB, &pairs);

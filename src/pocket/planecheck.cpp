@@ -181,19 +181,30 @@ struct RoomAnswers {
     };
     std::vector<uint64_t> slots;
     std::vector<Answer> answers;
+    // The place after the answer found or added last. The planes of a level ask for the same moves in the
+    // same order: the answer there is tried before the slots, whose reads miss the cache.
+    size_t following = 0;
 
     void clear() {
         slots.clear();
         answers.clear();
+        following = 0;
     }
-    const Answer* find(const RoomKey& key, uint64_t hash) const {
+    // The answer at the following place when it is the key's (keys are kept once), else null.
+    const Answer* next(const RoomKey& key) {
+        if (following >= answers.size() || !(answers[following].key == key)) return nullptr;
+        return &answers[following++];
+    }
+    const Answer* find(const RoomKey& key, uint64_t hash) {
         if (slots.empty()) return nullptr;
         const size_t mask = slots.size() - 1;
         for (size_t i = hash & mask;; i = (i + 1) & mask) {
             const uint64_t s = slots[i];
             if (s == 0) return nullptr;
-            if (s >> 32 == hash >> 32 && answers[(s & 0xffffffffu) - 1].key == key)
-                return &answers[(s & 0xffffffffu) - 1];
+            if (s >> 32 == hash >> 32 && answers[(s & 0xffffffffu) - 1].key == key) {
+                following = s & 0xffffffffu;
+                return &answers[following - 1];
+            }
         }
     }
     void add(const RoomKey& key, uint64_t hash, bool meets) {
@@ -201,10 +212,11 @@ struct RoomAnswers {
             slots.assign(std::max<size_t>(1024, 2 * slots.size()), 0);
             answers.push_back({key, meets});
             for (size_t k = 0; k < answers.size(); ++k) place(roomHash(answers[k].key), k);
-            return;
+        } else {
+            answers.push_back({key, meets});
+            place(hash, answers.size() - 1);
         }
-        answers.push_back({key, meets});
-        place(hash, answers.size() - 1);
+        following = answers.size();
     }
 
   private:
@@ -409,6 +421,8 @@ bool meetsWall(const char* list, int which, const ContourElement& move, double r
     key.type = move.type;
     key.direction = move.direction;
     key.heights = heightSet(g, height, k.tolerance);
+    if (key.heights >= 0)
+        if (const RoomAnswers::Answer* found = g.answers.next(key)) return found->meets;
     const uint64_t hash = roomHash(key);
     if (key.heights >= 0)
         if (const RoomAnswers::Answer* found = g.answers.find(key, hash)) return found->meets;

@@ -48,12 +48,13 @@ RingsState& state() {
 
 bool readRing(const char* list, int32_t index, Ring* r) {
     if (clistGetHeader(list, &r->h, index) < 0) return false;
+    // Copied straight from the list's own elements, without clearing the ring first.
+    const ContourElement* e = r->h.elementCount > 0 ? r->h.elements : nullptr;
     try {
-        r->e.resize(r->h.elementCount);
+        r->e.assign(e, e ? e + r->h.elementCount : e);
     } catch (...) {
         return false;
     }
-    if (clistGet(list, r->e.data(), &r->h, index) < 0) return false;
     return true;
 }
 

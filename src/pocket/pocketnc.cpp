@@ -88,6 +88,23 @@ void scaleElement(ContourElement* e, double s) {
     for (int i = 0; i < n; ++i) e->g[i] /= s;
 }
 
+// The element scaled as scaleElement does, read from the source: a copy scaled in place read its words
+// back while their stores were still on the way, and waited for them.
+ContourElement scaledCopy(const ContourElement& from, double s) {
+    ContourElement e = from;
+    const int n = from.type == kElemArc ? 7 : 4;
+    for (int i = 0; i < n; ++i) e.g[i] = from.g[i] / s;
+    return e;
+}
+
+// The element's geometry times s, in a copy read from the source as in scaledCopy.
+ContourElement timesCopy(const ContourElement& from, double s) {
+    ContourElement e = from;
+    const int n = from.type == kElemArc ? 7 : 4;
+    for (int i = 0; i < n; ++i) e.g[i] = from.g[i] * s;
+    return e;
+}
+
 Vec2 startOf(const ContourElement& e) {
     return e.type == kElemArc ? Vec2{e.g[kAsx], e.g[kAsy]} : Vec2{e.g[kLx1], e.g[kLy1]};
 }
@@ -260,8 +277,7 @@ void newEntry(const ContourElement& e) {
 void linkFromLast(const ContourElement& e) {
     double s = scale();
     Vec2 p1 = gOut.lastPosition, p2{startOf(e).x * s, startOf(e).y * s};
-    ContourElement scaled = e;
-    for (int i = 0; i < (e.type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+    const ContourElement scaled = timesCopy(e, s);
     Vec2 t1, t2;
     bool ok = pathTangentAt(&gOut.lastElement, 1, 1, &p1, 0, &t1) == 1 &&
               pathTangentAt(&scaled, 1, 1, &p2, 1, &t2) == 1;
@@ -296,8 +312,7 @@ bool shortLinkClear(const Vec2& to) {
 bool cutRoom(const ContourElement& e) {
     const CcpParams& p = kvCCPParams;
     const double s = scale();
-    ContourElement scaled = e;
-    for (int i = 0; i < (e.type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+    const ContourElement scaled = timesCopy(e, s);
     return toolRoomOn(&scaled, -1e-3 * s, p.surface - std::fabs(p.depth)) == 1;
 }
 
@@ -342,8 +357,7 @@ int entryPath(ContourElement* e) {
     CcpParams& p = kvCCPParams;
     double s = scale();
     if (pocketKernel().pocketContour && gOut.sectionPieces) {
-        ContourElement scaled = *e;
-        for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) scaled.g[i] *= s;
+        const ContourElement scaled = timesCopy(*e, s);
         pocketSectionMark(moveChainCovers(gOut.sectionPieces, &scaled));
     }
     if (gOut.moveLimit < 0) return 0;
@@ -361,7 +375,11 @@ int entryPath(ContourElement* e) {
     double r = pocketKernel().toolRadius / s, sf = entryStepFactor();
     bool narrow = planeOpen() || pocketRecord()->cycleId == 1001;
     double gap = 0.0;
-    if (gOut.hasLastPosition) gap = std::hypot(gOut.lastPosition.x / s - a.x, gOut.lastPosition.y / s - a.y);
+    if (gOut.hasLastPosition) {
+        // Nearly always the last element's very end (hypot of two zeros is zero).
+        const double dx = gOut.lastPosition.x / s - a.x, dy = gOut.lastPosition.y / s - a.y;
+        if (dx != 0 || dy != 0) gap = std::hypot(dx, dy);
+    }
     if (!p.firstMovePending && gOut.hasLastPosition && gap > (narrow ? tol() : 2.0 * r * sf + tol()))
         p.firstMovePending = 1;
     double shortLimit = narrow ? tol() : 1.5 * r * sf + tol();
@@ -388,8 +406,10 @@ int entryPath(ContourElement* e) {
         arcThrough(e, atStart ? a : Vec2{gOut.toolPosition.x / s, gOut.toolPosition.y / s});
     writeMove(*e);
     gOut.lastPosition = gOut.toolPosition = {b.x * s, b.y * s};
+    // Scaled from the element into its place (a copy built first was read back while its stores were
+    // still on the way).
     gOut.lastElement = *e;
-    for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] *= s;
+    for (int i = 0; i < (e->type == kElemArc ? 7 : 4); ++i) gOut.lastElement.g[i] = e->g[i] * s;
     gOut.hasLastPosition = 1;
     return 1;
 }
@@ -605,8 +625,7 @@ namespace {
 
 int emitScaled(const ContourElement* element) {
     CcpParams& p = kvCCPParams;
-    ContourElement e = *element;
-    scaleElement(&e, scale());
+    ContourElement e = scaledCopy(*element, scale());
     if (gOut.rampActive) {
         int kept = feedBufferAppend(&e);
         if (kept == 1) return 1;

@@ -185,8 +185,13 @@ int regionIsChild(int32_t node, int32_t other) {
 
 int regionIsParent(int32_t node, int32_t other) {
     if (!isNode(node)) return 0;
-    for (int32_t p : listOf(gNodes[node].parentHead, gNodes[node].parentCount))
-        if (p == other) return 1;
+    // Walked in place: the ring links ask this for every element of a new ring.
+    const RegionNode& n = gNodes[node];
+    if (n.parentCount == 1) return n.parentHead == other;
+    for (int32_t i = 0, cell = n.parentHead; n.parentCount > 1 && i < n.parentCount; ++i) {
+        if (static_cast<int32_t>(gPool[cell]) == other) return 1;
+        cell = static_cast<int32_t>(gPool[cell + 1]);
+    }
     return 0;
 }
 

@@ -28,9 +28,21 @@ int gAllDoneCached = 0;
 
 using Ring = std::vector<ContourElement>;
 
-bool loadRing(int32_t node, Ring* ring) {
+// Whether loadRing would load the node's ring, without copying it.
+bool ringLoadable(int32_t node) {
     const RegionNode* r = regionNode(node);
-    if (!r || r->elementCount < 1 || !r->elements) return false;
+    return r && r->elementCount >= 1 && r->elements && static_cast<int32_t>(r->elementCount) >= 0;
+}
+
+bool loadRing(int32_t node, Ring* ring) {
+    if (!ringLoadable(node)) return false;
+    const RegionNode* r = regionNode(node);
+    // A block that holds the whole ring is copied as it stands, without clearing the ring first.
+    if (r->elements->size >= sizeof(ContourElement) * r->elementCount) {
+        const auto* e = static_cast<const ContourElement*>(r->elements->data);
+        ring->assign(e, e + r->elementCount);
+        return true;
+    }
     ring->assign(r->elementCount, ContourElement{});
     return regionLoadElements(ring->data(), static_cast<int32_t>(r->elementCount), r->elements) == 1;
 }
@@ -478,8 +490,7 @@ int sequence(const WalkEntry* entry, double step, RingPosition* connection, Ring
         *connection = best.onC;
         *nextStart = best.onT;
         *next = best.node;
-        Ring kr;
-        return loadRing(best.node, &kr) ? kWalkDown : kWalkFailed;
+        return ringLoadable(best.node) ? kWalkDown : kWalkFailed;
     }
     int32_t p0 = regionFirstKind1Parent(c);
     std::vector<int32_t> ids;
@@ -510,8 +521,7 @@ int sequence(const WalkEntry* entry, double step, RingPosition* connection, Ring
             *connection = entry->to;
             *nextStart = top.from;
             *next = top.node;
-            Ring tr;
-            return loadRing(top.node, &tr) ? kWalkBack : kWalkFailed;
+            return ringLoadable(top.node) ? kWalkBack : kWalkFailed;
         }
     }
     if (cands.empty()) return kWalkFinish;

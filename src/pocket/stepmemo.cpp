@@ -35,13 +35,9 @@ uint64_t hashOf(const StepKey& key) {
 
 // Short records compared word by word in place: a library call per record costs more than the compare.
 // Recorded keys are found equal far more often than not, so the words' differences are gathered without
-// a branch each, the tail as one last word that overlaps the one before.
-bool sameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
-    if (n < 8) {
-        for (size_t i = 0; i < n; ++i)
-            if (a[i] != b[i]) return false;
-        return true;
-    }
+// a branch each, the tail as one last word that overlaps the one before (n at least 8). Inlined with a
+// size known when compiled (contour elements' fields), the words go in wide registers.
+inline uint64_t differingBits(const unsigned char* a, const unsigned char* b, size_t n) {
     uint64_t diff = 0, x, y;
     for (size_t i = 0; i + 8 <= n; i += 8) {
         std::memcpy(&x, a + i, 8);
@@ -50,8 +46,19 @@ bool sameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
     }
     std::memcpy(&x, a + n - 8, 8);
     std::memcpy(&y, b + n - 8, 8);
-    return (diff | (x ^ y)) == 0;
+    return diff | (x ^ y);
 }
+
+bool sameBytes(const unsigned char* a, const unsigned char* b, size_t n) {
+    if (n < 8) {
+        for (size_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+    return differingBits(a, b, n) == 0;
+}
+
+constexpr size_t kElementBytes = offsetof(ContourElement, direction) + sizeof(int32_t);
 
 bool sameKey(const std::vector<unsigned char>& stored, const StepKey& key) {
     if (stored.size() != key.total) return false;
@@ -61,6 +68,11 @@ bool sameKey(const std::vector<unsigned char>& stored, const StepKey& key) {
         if (q.count == 1 || q.used == q.stride) {
             if (q.count * q.used != 0 && std::memcmp(at, q.bytes, q.count * q.used) != 0) return false;
             at += q.count * q.used;
+            continue;
+        }
+        if (q.used == kElementBytes) {
+            for (size_t r = 0; r < q.count; ++r, at += kElementBytes)
+                if (differingBits(at, q.bytes + r * q.stride, kElementBytes) != 0) return false;
             continue;
         }
         for (size_t r = 0; r < q.count; ++r, at += q.used)

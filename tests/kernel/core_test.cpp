@@ -312,6 +312,63 @@ TEST_F(CoreTest, NumbersMatchPrintfAtEveryPrecision) {
     coreSetFP(&a, nullptr);
 }
 
+// Moves of both channels drawn from a few values (so that a move's fields often repeat the one before,
+// under its own type or the other channel's, and -0 stands beside 0), at a precision that changes now and
+// then: each line equals the one printf's digits make.
+TEST_F(CoreTest, RepeatedMoveFieldsMatchPrintf) {
+    ASSERT_EQ(coreOpen(&a), 1);
+    ASSERT_EQ(coreSetFP(&a, stdout), 0);  // the print function below never writes to it
+    std::mt19937_64 rng(1213);
+    const double pool[] = {0.0, -0.0, 1.25, -7.5, 100.123456789, 0.0000004, 3e15};
+    struct Form {
+        int32_t channel, type, dir;  // dir: 0 a point move, else the arc's direction word
+    };
+    const Form forms[] = {{31, 3101, 0}, {31, 3111, 0}, {31, 3121, 1}, {31, 3121, -1},
+                          {32, 4001, 0}, {32, 4004, 0}, {32, 4008, 1}, {32, 4009, -1}};
+    gPrinted.clear();
+    std::string expected;
+    int decimals = 6;
+    double v[4] = {};
+    NcRecord rec;
+    for (int i = 0; i < 4000; ++i) {
+        if (rng() % 50 == 0) {
+            decimals = static_cast<int>(rng() % 13);
+            ASSERT_EQ(coreSetDtoSPrecision(&a, decimals), 0);
+        }
+        for (double& x : v)
+            if (rng() % 3 == 0) x = pool[rng() % std::size(pool)];
+        const Form& f = forms[rng() % std::size(forms)];
+        ncRecClear(&rec);
+        ncRecPutI32(&rec, KVNC_TYPE, f.type);
+        std::string line = std::to_string(f.channel) + " " + std::to_string(f.type);
+        if (f.dir != 0) line += f.dir == 1 ? " dir=cw" : " dir=ccw";
+        line += " x=" + printfNumber(v[0], decimals) + " y=" + printfNumber(v[1], decimals);
+        if (f.type == 3121) {
+            ncRecPutI32(&rec, KVNC_ARC_DIR, f.dir);
+            ncRecPutF64(&rec, KVNC_ARC_END_X, v[0]);
+            ncRecPutF64(&rec, KVNC_ARC_END_Y, v[1]);
+            ncRecPutF64(&rec, KVNC_ARC_CENTRE_X, v[2]);
+            ncRecPutF64(&rec, KVNC_ARC_CENTRE_Y, v[3]);
+        } else if (f.type == 4008 || f.type == 4009) {
+            ncRecPutF64(&rec, KVNC_COMP_END_X, v[0]);
+            ncRecPutF64(&rec, KVNC_COMP_END_Y, v[1]);
+            ncRecPutF64(&rec, KVNC_COMP_CENTRE_X, v[2]);
+            ncRecPutF64(&rec, KVNC_COMP_CENTRE_Y, v[3]);
+        } else if (f.channel == 31) {
+            ncRecPutF64(&rec, KVNC_POINT_X, v[0]);
+            ncRecPutF64(&rec, KVNC_POINT_Y, v[1]);
+        } else {
+            ncRecPutF64(&rec, KVNC_COMP_X, v[0]);
+            ncRecPutF64(&rec, KVNC_COMP_Y, v[1]);
+        }
+        if (f.dir != 0) line += " cx=" + printfNumber(v[2], decimals) + " cy=" + printfNumber(v[3], decimals);
+        ASSERT_EQ(coreLayerOutput(f.channel, 0, &a, &rec, printToString, ncEmit), 0);
+        expected += line + "\n";
+    }
+    EXPECT_EQ(gPrinted, expected);
+    coreSetFP(&a, nullptr);
+}
+
 TEST(VersionInfo, MatchesTheProjectVersionOfTheBuild) {
     std::string cmake = readTestFile(std::string(KV_SOURCE_DIR) + "/CMakeLists.txt");
     size_t at = cmake.find("project(kvcycles VERSION ");

@@ -30,6 +30,17 @@ std::vector<ContourElement> randomPolygon(int n, double cx, double cy) {
     return polygon(p);
 }
 
+// A small polygon of 3 to 5 corners about a point near the circle of radius r about the origin.
+std::vector<ContourElement> polygonNearCircle(double r) {
+    const double a = 2 * kPi * rngUniform(), at = r * (0.7 + 0.6 * rngUniform()),
+                 size = 2 + 10 * rngUniform();
+    std::vector<Vec2> p;
+    for (int k = 0; k < 3 + rngBelow(3); ++k)
+        p.push_back(
+            {at * std::cos(a) + size * (rngUniform() - 0.5), at * std::sin(a) + size * (rngUniform() - 0.5)});
+    return polygon(p);
+}
+
 TEST(ChainCross, TwoContoursTable) {
     PocketErrors errors;
     PocketIsect rec[16];
@@ -215,25 +226,20 @@ TEST(ChainCross, ContainmentAndSplicing) {
 
 // A circle of many arcs against a small polygon placed across it, near it or away from it, in either
 // order: the crossings are the circle's with each edge, counted in closed form, and lie on both elements
-// (the arcs whose whole circle keeps clear of the polygon are passed over without their boxes).
-TEST(ChainCross, ArcRingAgainstSmallPolygonsMatchesClosedForm) {
+// (the arcs whose whole circle keeps clear of the polygon are passed over without their boxes); and a
+// ring of lines against the same polygon.
+TEST(ChainCross, ArcAndLineRingsAgainstSmallPolygonsMatchClosedFormAndAllPairs) {
     PocketErrors errors;
     rngResetState();
     std::vector<PocketIsect> rec(kIsectTableSize);
-    int crossings = 0;
+    int crossings = 0, lineCrossings = 0;
     for (int round = 0; round < 200; ++round) {
         const double r = 5 + 40 * rngUniform();
         const int n = 4 + rngBelow(60);
         std::vector<ContourElement> ring;
         for (int i = 0; i < n; ++i)
             ring.push_back(arcElem(0, 0, r, 2 * kPi * i / n, 2 * kPi * (i + 1) / n, 1));
-        const double a = 2 * kPi * rngUniform(), at = r * (0.7 + 0.6 * rngUniform()),
-                     size = 2 + 10 * rngUniform();
-        std::vector<Vec2> p;
-        for (int k = 0; k < 3 + rngBelow(3); ++k)
-            p.push_back({at * std::cos(a) + size * (rngUniform() - 0.5),
-                         at * std::sin(a) + size * (rngUniform() - 0.5)});
-        const std::vector<ContourElement> poly = polygon(p);
+        const std::vector<ContourElement> poly = polygonNearCircle(r);
         int32_t expected = 0;
         for (const ContourElement& e : poly) {
             // Roots of |s + t (q - s)|^2 = r^2 strictly inside the edge.
@@ -257,8 +263,27 @@ TEST(ChainCross, ArcRingAgainstSmallPolygonsMatchesClosedForm) {
                 EXPECT_TRUE(pointOnElem(&q, &b0[rec[i].elemB - 1]));
             }
         }
+        // A ring of many lines in the arcs' place: the lines far from the polygon stay out of the sweep,
+        // and the crossings are those of the plain all-pairs test.
+        std::vector<Vec2> corners;
+        for (int i = 0, m = 8 + rngBelow(200); i < m; ++i)
+            corners.push_back({r * std::cos(2 * kPi * i / m), r * std::sin(2 * kPi * i / m)});
+        const std::vector<ContourElement> lines = polygon(corners);
+        int32_t pairs = 0;
+        for (const ContourElement& e : lines)
+            for (const ContourElement& f : poly) pairs += segmentsCross(e, f);
+        lineCrossings += pairs;
+        ASSERT_EQ(intersectContours(lines.data(), static_cast<int32_t>(lines.size()), poly.data(),
+                                    static_cast<int32_t>(poly.size()), rec.data(), kIsectTableSize),
+                  pairs)
+            << round;
+        ASSERT_EQ(intersectContours(poly.data(), static_cast<int32_t>(poly.size()), lines.data(),
+                                    static_cast<int32_t>(lines.size()), rec.data(), kIsectTableSize),
+                  pairs)
+            << round;
     }
     EXPECT_GT(crossings, 100);
+    EXPECT_GT(lineCrossings, 100);
 }
 
 // Points on an element: on a line between its ends, on an arc's circle within its sweep (both senses),

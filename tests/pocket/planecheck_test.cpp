@@ -316,6 +316,13 @@ TEST(PlaneCheck, RoomChecksAnswerAsEveryWallMeasured) {
         ASSERT_EQ(toolRoomOn(&asked[k].move, asked[k].reach, asked[k].height),
                   plain(asked[k].move, asked[k].reach, asked[k].height))
             << k;
+    // And in short runs from random places: the kept answers followed in order, then found anew.
+    for (int r = 0; r < 300; ++r)
+        for (size_t k = static_cast<size_t>(uniform() * asked.size()), j = 0; j < 20 && k < asked.size();
+             ++j, ++k)
+            ASSERT_EQ(toolRoomOn(&asked[k].move, asked[k].reach, asked[k].height),
+                      plain(asked[k].move, asked[k].reach, asked[k].height))
+                << r << " " << k;
 }
 
 // Answers kept from earlier moves follow the walls: a list written anew with another allowance, a height

@@ -48,6 +48,16 @@ struct CoreState {
     };
     Number recent[8];
     uint32_t nextRecent = 0;
+    // The fields' text of the move written last: the second channel's copy of a move repeats it under
+    // another type. Like a number's, it is a function of the values' bits and the decimals alone.
+    struct Fields {
+        int32_t form = 0;  // 0 none kept, else a MoveForm
+        int32_t decimals = -1;
+        uint64_t bits[4] = {};
+        uint32_t size = 0;
+        char text[192];
+    };
+    Fields lastFields;
 };
 
 std::map<const CycleRecord*, CoreState> gStates;
@@ -275,6 +285,44 @@ struct Line {
     }
 };
 
+// The fields of a point move (x y) and of an arc (its direction, end and centre).
+enum MoveForm : int32_t { kPointForm = 1, kArcCwForm, kArcCcwForm };
+constexpr size_t kFieldsCopy = 64;  // most fields' texts are shorter
+
+void moveFields(Line& line, MoveForm form, double x, double y, double cx = 0, double cy = 0) {
+    const double values[4] = {x, y, cx, cy};
+    uint64_t bits[4];
+    memcpy(bits, values, sizeof bits);
+    CoreState::Fields& kept = line.state->lastFields;
+    if (kept.form == form && kept.decimals == line.decimals && memcmp(kept.bits, bits, sizeof bits) == 0) {
+        // At a fixed size where it fits, as a number's text: a copy of a varying few bytes is a library call.
+        if (kept.size <= kFieldsCopy)
+            memcpy(line.at, kept.text, kFieldsCopy);
+        else
+            memcpy(line.at, kept.text, kept.size);
+        line.at += kept.size;
+        return;
+    }
+    char* const from = line.at;
+    if (form != kPointForm) line.put(form == kArcCwForm ? " dir=cw" : " dir=ccw");
+    line.number("x", x);
+    line.number("y", y);
+    if (form != kPointForm) {
+        line.number("cx", cx);
+        line.number("cy", cy);
+    }
+    const size_t size = static_cast<size_t>(line.at - from);
+    kept.form = size <= sizeof kept.text ? form : 0;
+    if (kept.form == 0) return;
+    kept.decimals = line.decimals;
+    memcpy(kept.bits, bits, sizeof bits);
+    kept.size = static_cast<uint32_t>(size);
+    if (size <= kFieldsCopy)
+        memcpy(kept.text, from, kFieldsCopy);
+    else
+        memcpy(kept.text, from, size);
+}
+
 bool isTextType(int32_t t) {
     return (t >= 101 && t <= 112) || (t >= 201 && t <= 204) || t == 301 || t == 1001 || t == 3001 ||
            t == 3131 || t == 4101;
@@ -313,8 +361,7 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
             return;
         case 3101:
         case 3111:
-            line.number("x", getF64(r, KVNC_POINT_X));
-            line.number("y", getF64(r, KVNC_POINT_Y));
+            moveFields(line, kPointForm, getF64(r, KVNC_POINT_X), getF64(r, KVNC_POINT_Y));
             return;
         case 3102:
         case 3112:
@@ -343,16 +390,13 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
             fiveAxis(line, r);
             return;
         case 3121:
-            line.put(getI32(r, KVNC_ARC_DIR) == 1 ? " dir=cw" : " dir=ccw");
-            line.number("x", getF64(r, KVNC_ARC_END_X));
-            line.number("y", getF64(r, KVNC_ARC_END_Y));
-            line.number("cx", getF64(r, KVNC_ARC_CENTRE_X));
-            line.number("cy", getF64(r, KVNC_ARC_CENTRE_Y));
+            moveFields(line, getI32(r, KVNC_ARC_DIR) == 1 ? kArcCwForm : kArcCcwForm,
+                       getF64(r, KVNC_ARC_END_X), getF64(r, KVNC_ARC_END_Y), getF64(r, KVNC_ARC_CENTRE_X),
+                       getF64(r, KVNC_ARC_CENTRE_Y));
             return;
         case 4001:
         case 4004:
-            line.number("x", getF64(r, KVNC_COMP_X));
-            line.number("y", getF64(r, KVNC_COMP_Y));
+            moveFields(line, kPointForm, getF64(r, KVNC_COMP_X), getF64(r, KVNC_COMP_Y));
             return;
         case 4002:
         case 4005:
@@ -365,11 +409,9 @@ void describe(Line& line, int32_t type, const unsigned char* r) {
             return;
         case 4008:
         case 4009:
-            line.put(type == 4008 ? " dir=cw" : " dir=ccw");
-            line.number("x", getF64(r, KVNC_COMP_END_X));
-            line.number("y", getF64(r, KVNC_COMP_END_Y));
-            line.number("cx", getF64(r, KVNC_COMP_CENTRE_X));
-            line.number("cy", getF64(r, KVNC_COMP_CENTRE_Y));
+            moveFields(line, type == 4008 ? kArcCwForm : kArcCcwForm, getF64(r, KVNC_COMP_END_X),
+                       getF64(r, KVNC_COMP_END_Y), getF64(r, KVNC_COMP_CENTRE_X),
+                       getF64(r, KVNC_COMP_CENTRE_Y));
             return;
         case 7001:
             line.number("x", getF64(r, KVNC_TRIPLE_P1));
