@@ -25,6 +25,11 @@ double keyOf(const Vec3* p) {
 // Steps over fewer elements take the plain scan.
 constexpr int32_t kPlacedFrom = 32;
 
+// An edge without samples: its ends alone.
+struct EdgeEnds {
+    int32_t a, b;
+};
+
 // The three key sums of each edge of the node being split, by position: the partition then compares
 // keys that lie beside the edges instead of fetching both end points at every step.
 struct TreeScratch {
@@ -35,8 +40,8 @@ struct TreeScratch {
 
 // One three-way step as the scan below makes it (i from the front, gt from the back): [lo, *lt) below
 // the pivot, [*lt, *gt] equal, (*gt, hi] above.
-void partitionStep(double* key, CollEdge* e, int32_t lo, int32_t hi, double pivot, int32_t* ltOut,
-                   int32_t* gtOut) {
+template <class E>
+void partitionStep(double* key, E* e, int32_t lo, int32_t hi, double pivot, int32_t* ltOut, int32_t* gtOut) {
     int32_t lt = lo, i = lo, gt = hi;
     while (i <= gt) {
         const double k = key[i];
@@ -101,7 +106,8 @@ bool wideClasses() {
 // the top of run k (t_(k-1) - 1, or hi), the elements above in (t_k, top] move down by one, t_k goes
 // to s_k; a last run cut off where front and back meet has no t. Elements below stay in the front,
 // where the equal one ends up after them all (each one examined after it swaps places with it).
-bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t p, int32_t m,
+template <class E>
+bool partitionRuns(TreeScratch& w, double* key, E* e, int32_t lo, int32_t hi, int32_t p, int32_t m,
                    int32_t* ltOut, int32_t* gtOut) {
     const int32_t n = hi - lo + 1;
     const double pivot = key[p];
@@ -156,7 +162,7 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     // children take theirs afresh), so the shifts leave them.
     const bool keysBelow = m<lo + nBelow, keysAbove = m> hi - nAbove;
     double* kr = key + lo;
-    CollEdge* er = e + lo;
+    E* er = e + lo;
     const int32_t words = (n + 63) / 64;
     // Front cursor: the word being scanned with the bits before f cleared; back cursor likewise for
     // the bits not above, after b cleared.
@@ -166,7 +172,7 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     uint64_t bbits = ~above[bw] & (tail == 63 ? ~uint64_t{0} : (uint64_t{2} << tail) - 1);
     int32_t equalAt = p - lo, prevT = -1, from = -1;
     double topKey = 0.0;
-    CollEdge topEdge{};
+    E topEdge{};
     for (;;) {
         while (fbits == 0 && fw + 1 < words) fbits = above[++fw];
         const int32_t s = fbits ? fw * 64 + std::countr_zero(fbits) : n;
@@ -192,15 +198,15 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
     if (from >= 0) {
         const size_t moved = static_cast<size_t>(n - 1 - from);
         if (keysAbove) std::memmove(kr + from, kr + from + 1, sizeof(double) * moved);
-        std::memmove(er + from, er + from + 1, sizeof(CollEdge) * moved);
+        std::memmove(er + from, er + from + 1, sizeof(E) * moved);
         kr[n - 1] = topKey, er[n - 1] = topEdge;
     }
     if (equalAt < nBelow) {
         const double k = kr[equalAt];
-        const CollEdge x = er[equalAt];
+        const E x = er[equalAt];
         const size_t moved = static_cast<size_t>(nBelow - equalAt);
         if (keysBelow) std::memmove(kr + equalAt, kr + equalAt + 1, sizeof(double) * moved);
-        std::memmove(er + equalAt, er + equalAt + 1, sizeof(CollEdge) * moved);
+        std::memmove(er + equalAt, er + equalAt + 1, sizeof(E) * moved);
         kr[nBelow] = k, er[nBelow] = x;
     }
     *ltOut = lo + nBelow, *gtOut = hi - nAbove;
@@ -210,7 +216,8 @@ bool partitionRuns(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
 // Puts the m-th smallest key of [lo, hi] at m, smaller ones before and larger ones after, by random
 // pivots from the run's generator (three-way, so runs of equal keys cannot stall it); the edges follow
 // their keys.
-void partitionKeys(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t hi, int32_t m) {
+template <class E>
+void partitionKeys(TreeScratch& w, double* key, E* e, int32_t lo, int32_t hi, int32_t m) {
     while (lo < hi) {
         const int32_t p = lo + static_cast<int32_t>(static_cast<int64_t>(rngNext()) * (hi - lo) / kRngMax);
         int32_t lt, gt;
@@ -227,7 +234,8 @@ void partitionKeys(TreeScratch& w, double* key, CollEdge* e, int32_t lo, int32_t
 
 // The box pass below with each end's three coordinates in one register (the points have a spare one
 // after the last): lane by lane the same running minima and maxima of the first and second ends.
-__attribute__((target("avx2"))) void boxPassWide(const Vec3* points, const CollEdge* edges, int32_t first,
+template <class E>
+__attribute__((target("avx2"))) void boxPassWide(const Vec3* points, const E* edges, int32_t first,
                                                  int32_t last, double* kx, double* ky, double* kz, double* lo,
                                                  double* hi) {
     __m256d loA = _mm256_set1_pd(1e35), loB = loA, hiA = _mm256_set1_pd(-1e35), hiB = hiA;
@@ -249,14 +257,14 @@ __attribute__((target("avx2"))) void boxPassWide(const Vec3* points, const CollE
     for (int c = 0; c < 3; c++) lo[c] = l[c], lo[c + 3] = l[c + 4], hi[c] = h[c], hi[c + 3] = h[c + 4];
 }
 
-CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t last, bool* failed) {
+template <class E>
+CollTreeNode* treeNode(CollMesh* mesh, E* edges, TreeScratch& w, int32_t first, int32_t last, bool* failed) {
     auto* node = static_cast<CollTreeNode*>(std::calloc(1, sizeof(CollTreeNode)));
     if (!node) {
         *failed = true;
         return nullptr;
     }
     const bool split = last - first + 1 >= kCollMeshLeafEdges;
-    const CollEdge* edges = mesh->edges;
     const Vec3* points = w.points.data();
     // Each lane keeps the running minimum (maximum) of the first (second) ends as std::min (max)
     // would, a value taking over only when strictly smaller (larger): minpd (maxpd) with the new
@@ -316,9 +324,9 @@ CollTreeNode* treeNode(CollMesh* mesh, TreeScratch& w, int32_t first, int32_t la
     const double ex = xmax - xmin, ey = ymax - ymin, ez = zmax - zmin;
     const int axis = (ex > ey && ex > ez) ? 0 : (ey >= ex && ey > ez) ? 1 : 2;
     const int32_t m = first + (last - first) / 2;
-    partitionKeys(w, w.keys[axis].get(), mesh->edges, first, last, m);
-    node->left = treeNode(mesh, w, first, m, failed);
-    if (!*failed) node->right = treeNode(mesh, w, m + 1, last, failed);
+    partitionKeys(w, w.keys[axis].get(), edges, first, last, m);
+    node->left = treeNode(mesh, edges, w, first, m, failed);
+    if (!*failed) node->right = treeNode(mesh, edges, w, m + 1, last, failed);
     return node;
 }
 
@@ -898,7 +906,25 @@ int collMeshTreeBuildOne(CollMesh* mesh) {
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    CollTreeNode* root = treeNode(mesh, w, 0, mesh->edgeCount - 1, &failed);
+    // Edges without samples are their two ends: the partitions move half the bytes on those alone, in
+    // the same order, and the edges take them back after.
+    const int32_t n = mesh->edgeCount;
+    const bool bare = std::all_of(mesh->edges, mesh->edges + n,
+                                  [](const CollEdge& e) { return e.sampleCount == 0 && e.firstSample == 0; });
+    std::vector<EdgeEnds> ends;
+    try {
+        if (bare) ends.resize(static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    CollTreeNode* root = nullptr;
+    if (bare) {
+        for (int32_t i = 0; i < n; i++) ends[i] = {mesh->edges[i].a, mesh->edges[i].b};
+        root = treeNode(mesh, ends.data(), w, 0, n - 1, &failed);
+        for (int32_t i = 0; i < n; i++) mesh->edges[i] = CollEdge{ends[i].a, ends[i].b, 0, 0};
+    } else {
+        root = treeNode(mesh, mesh->edges, w, 0, n - 1, &failed);
+    }
     if (failed) {
         collMeshTreeFree(root);
         return -1;
