@@ -26,10 +26,11 @@ Plist* fitList(int n, double step, const std::vector<double>& b, double c) {
 }  // namespace
 
 // Seeded B bands around a wavy profile, parameters rising or falling: the fitted B stays in every
-// band and the list's axes carry it (tilt acos z, azimuth unchanged). Unusable ranges fail.
+// band and the list's axes carry it (tilt acos z, azimuth unchanged). Unusable ranges fail: one point,
+// equal parameters, the first two points at one place.
 TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
     rngResetState();
-    for (int trial = 0; trial < 26; ++trial) {
+    for (int trial = 0; trial < 27; ++trial) {
         const int n = trial < 24 ? 5 + rngBelow(30) : (trial == 24 ? 1 : 3);
         const double step = trial == 25 ? 0.0 : (trial % 2 ? -0.7 : 0.7), c = 2.0 * rngUniform() - 1.0;
         std::vector<double> b(n), lo(n), hi(n);
@@ -40,11 +41,12 @@ TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
         }
         Plist* l = fitList(n, step, b, c);
         ASSERT_NE(l, nullptr);
+        if (trial == 26) l->points[1] = l->points[0];
         AvoidTable* t = avoidTableCreate(l, 0.4, 1.2);
         ASSERT_NE(t, nullptr);
         for (int i = 0; i < n; ++i)
             t->entries[i].b = b[i], t->entries[i].bMin = lo[i], t->entries[i].bMax = hi[i];
-        EXPECT_EQ(avoidFitBandB(t, l), trial < 24 ? 1 : -1) << trial;  // one point; equal parameters
+        EXPECT_EQ(avoidFitBandB(t, l), trial < 24 ? 1 : -1) << trial;
         for (int i = 0; i < n; ++i) {
             EXPECT_GE(t->entries[i].b, lo[i] - 1e-9) << trial << " " << i;
             EXPECT_LE(t->entries[i].b, hi[i] + 1e-9) << trial << " " << i;
