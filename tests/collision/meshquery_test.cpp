@@ -200,6 +200,26 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     }
 }
 
+// An index over fewer elements than the mesh holds (the mesh grew since) is passed over: a drop onto the
+// element it does not know still lifts the tool.
+TEST(MeshQuery, AnIndexOfAnotherCountIsNotUsed) {
+    testmesh::Model t({{{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}}}, {{{100, 0, 0}, {110, 0, 0}, {100, 10, 0}}}},
+                      kBallMill, 2.0);
+    t.m.index = meshIndexBuild(1, t.m.boxMin, t.m.boxMax);
+    ASSERT_NE(t.m.index, nullptr);
+    const Vec3 d{0, 0, -1};
+    for (const double x : {2.0, 102.0}) {
+        const Vec3 p{x, 2, -1};
+        double lift = 0;
+        Vec3 c;
+        EXPECT_EQ(meshDropTool(&t.m, nullptr, 0, &p, &d, 50, &lift, &c), 1) << x;
+        EXPECT_NEAR(lift, 3, 1e-9) << x;  // the ball's centre 2 above the plane z = 0, from 1 below it
+        EXPECT_EQ(meshDropToolAbove(&t.m, &p, &d, 50, 1), 1) << x;
+    }
+    meshIndexFree(t.m.index);
+    t.m.index = nullptr;
+}
+
 // Whether the largest lift lies above a height, asked of seeded triangle soups (unindexed, indexed,
 // indexed turned, and with a second mesh as a part in the chain) for each tool shape: the answer of the
 // full sweep, at heights around the lift it finds.
