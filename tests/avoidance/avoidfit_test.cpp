@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "avoidance/avoidhead.h"
 #include "collision/collassembly.h"
 #include "geometry/rng.h"
 
@@ -26,10 +28,11 @@ Plist* fitList(int n, double step, const std::vector<double>& b, double c) {
 }  // namespace
 
 // Seeded B bands around a wavy profile, parameters rising or falling: the fitted B stays in every
-// band and the list's axes carry it (tilt acos z, azimuth unchanged). Unusable ranges fail.
+// band and the list's axes carry it (tilt acos z, azimuth unchanged). Unusable ranges fail: one point,
+// equal parameters, the first two points at one place.
 TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
     rngResetState();
-    for (int trial = 0; trial < 26; ++trial) {
+    for (int trial = 0; trial < 27; ++trial) {
         const int n = trial < 24 ? 5 + rngBelow(30) : (trial == 24 ? 1 : 3);
         const double step = trial == 25 ? 0.0 : (trial % 2 ? -0.7 : 0.7), c = 2.0 * rngUniform() - 1.0;
         std::vector<double> b(n), lo(n), hi(n);
@@ -40,11 +43,12 @@ TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
         }
         Plist* l = fitList(n, step, b, c);
         ASSERT_NE(l, nullptr);
+        if (trial == 26) l->points[1] = l->points[0];
         AvoidTable* t = avoidTableCreate(l, 0.4, 1.2);
         ASSERT_NE(t, nullptr);
         for (int i = 0; i < n; ++i)
             t->entries[i].b = b[i], t->entries[i].bMin = lo[i], t->entries[i].bMax = hi[i];
-        EXPECT_EQ(avoidFitBandB(t, l), trial < 24 ? 1 : -1) << trial;  // one point; equal parameters
+        EXPECT_EQ(avoidFitBandB(t, l), trial < 24 ? 1 : -1) << trial;
         for (int i = 0; i < n; ++i) {
             EXPECT_GE(t->entries[i].b, lo[i] - 1e-9) << trial << " " << i;
             EXPECT_LE(t->entries[i].b, hi[i] + 1e-9) << trial << " " << i;
@@ -64,6 +68,35 @@ TEST(AvoidFit, ListInsertInterpolatesTheAxis) {
     EXPECT_NEAR(std::acos(l->vectors[1].z), 0.3, 1e-9);
     EXPECT_EQ(avoidListInsert(l, 0.5) + avoidListInsert(l, 2.0), 1);  // already there; outside
     EXPECT_EQ(l->count, 3);
+    plistFree(l);
+}
+
+// A turn of the axis between two neighbours larger than the step is filled with points whose C and B
+// run linearly in the parameter between the neighbours', none turning by more than the step (no
+// assembly: every axis is free).
+TEST(AvoidFit, FastTurnsAreFilledWithInterpolatedAxes) {
+    collAssemblyResetState();
+    const std::vector<double> b = {0.2, 0.2, 0.25, 0.9, 0.85, 0.85};
+    Plist* l = fitList(6, 1.0, b, 0.5);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.3, 1.2);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 6; ++i) t->entries[i].b = b[i], t->entries[i].cLow = 0.2, t->entries[i].cHigh = 0.8;
+    ASSERT_EQ(avoidSearchAngles(t, l, 0.1), 1);
+    const auto c = [&](int32_t i) { return std::atan2(l->vectors[i].y, l->vectors[i].x); };
+    ASSERT_EQ(l->count, 6 + 6);  // 0.65 turned in 7 steps
+    for (int32_t i = 1; i < l->count; ++i) {
+        const Vec3 &u = l->vectors[i - 1], &v = l->vectors[i];
+        EXPECT_LE(std::acos(std::min(1.0, u.x * v.x + u.y * v.y + u.z * v.z)), 0.1 + 1e-9) << i;
+        EXPECT_NEAR(l->points[i].x, l->parameters[i], 1e-9) << i;
+    }
+    for (int32_t i = 3; i <= 8; ++i) {
+        const double f = (l->parameters[i] - 2.0), cf = (1 - f) * c(2) + f * c(9);
+        EXPECT_NEAR(f * 7, i - 2, 1e-9);
+        EXPECT_NEAR(std::acos(l->vectors[i].z), (1 - f) * 0.25 + f * 0.9, 1e-9) << i;
+        EXPECT_NEAR(c(i), cf, 1e-9) << i;
+    }
+    avoidTableFree(t);
     plistFree(l);
 }
 

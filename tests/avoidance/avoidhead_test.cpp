@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -222,24 +223,94 @@ TEST(AvoidHead, UnsolvableRangeCutsThePath) {
     plistFree(l);
 }
 
-// The turn of C away from the obstacle finds a free (C, B) pair and hands both back; the C widths of
-// the cycle are degrees.
+// The turn of C away from the obstacle finds a free (C, B) pair and hands both back, turning no
+// further than the width on its side (a width below one C step leaves that side unsearched); the C
+// widths of the cycle are degrees.
 TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
     HeadScene s;
     const std::vector<Triangle3D> tris = wall(40, -100, 100);
     ASSERT_EQ(s.build(tris), 1);
     const HeadAvoidParams hp = params(3, 0);
     EXPECT_NEAR(hp.cPlus, 0.2618, 1e-4);
-    AvoidEntry e{};
-    e.b = 0.6, e.c = kPi / 2, e.bMin = 0.4, e.bMax = 0.8;
+    const double widths[][2] = {{kPi / 2, kPi / 2}, {1.2, 0.05}, {0.05, 1.2}};  // above, below
+    for (const auto& w : widths) {
+        AvoidEntry e{};
+        e.b = 0.6, e.c = kPi / 2, e.bMin = 0.4, e.bMax = 0.8;
+        const Vec3 p = {0, 0, 0};
+        double c = NAN, b = NAN;
+        ASSERT_EQ(avoidFindCAndB(&e, &p, w[0], w[1], &c, &b), 1) << w[0];
+        EXPECT_GE(b, e.bMin);
+        EXPECT_LE(b, e.bMax);
+        EXPECT_LE(c - e.c, w[0] + 0.0436) << w[0];
+        EXPECT_LE(e.c - c, w[1] + 0.0436) << w[0];
+        const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+        EXPECT_FALSE(toolHits(kHead, p, a, tris)) << w[0];
+    }
+}
+
+// A plate through the x axis and the axis at tilt bo towards +y blocks the B (or C) angles near bo
+// only (the head's side meets it there). Each search against the free angles sampled every 0.01: a
+// found angle is free, a bisected bound lies within the bisection's end of the sampled edge, an
+// interval pass keeps the point's B and is free throughout, a search over blocked angles only finds
+// nothing. C is undefined on a vertical axis.
+TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
     const Vec3 p = {0, 0, 0};
-    double c = NAN, b = NAN;
-    ASSERT_EQ(avoidFindCAndB(&e, &p, kPi / 2, kPi / 2, &c, &b), 1);
-    EXPECT_GE(b, e.bMin);
-    EXPECT_LE(b, e.bMax);
-    EXPECT_LE(std::fabs(c - e.c), kPi / 2 + 0.0436);
-    const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
-    EXPECT_FALSE(toolHits(kHead, p, a, tris));
+    const double c = kPi / 2;
+    const auto freeAt = [&](double cc, double b) {
+        Vec3 a;
+        dirFromAngles(&a, cc, b);
+        return coll_check_full(&p, &a, nullptr) == 1;
+    };
+    // The last free sample from x towards y, every 0.01.
+    const auto edge = [&](double x, double y, bool alongB, double other) {
+        const double step = y > x ? 0.01 : -0.01;
+        double t = x;
+        while ((t + step - y) * step <= 0 && (alongB ? freeAt(other, t + step) : freeAt(t + step, other)))
+            t += step;
+        return t;
+    };
+    for (const double bo : {0.65, 0.7, 0.75}) {
+        HeadScene s;
+        const Vec3 lo = {0, 30 * std::sin(bo), 30 * std::cos(bo)}, hi = {0, 3 * lo.y, 3 * lo.z};
+        ASSERT_EQ(s.build({Triangle3D{{{-100, lo.y, lo.z}, {100, lo.y, lo.z}, {100, hi.y, hi.z}}},
+                           Triangle3D{{{-100, lo.y, lo.z}, {100, hi.y, hi.z}, {-100, hi.y, hi.z}}}}),
+                  1);
+        ASSERT_TRUE(freeAt(c, 0.0) && freeAt(c, 1.4) && !freeAt(c, bo)) << bo;
+        const double bLow = edge(0.0, bo, true, c), bHigh = edge(1.4, bo, true, c);  // free up to, from
+        double out = NAN;
+        // Free angles only in the first or last part of the span: the halving search still finds them.
+        for (const auto& span : {std::array<double, 2>{bLow - 0.05, bo}, {bo, bHigh + 0.05}}) {
+            ASSERT_EQ(avoidFindFreeB(&p, span[0], span[1], c, &out), 1) << bo;
+            EXPECT_TRUE(out >= span[0] && out <= span[1] && freeAt(c, out)) << bo;
+        }
+        EXPECT_EQ(avoidFindFreeB(&p, bLow + 0.03, bHigh - 0.03, c, &out), -1) << bo;
+        ASSERT_EQ(avoidBisectB(&p, 0.0, bo, c, &out), 1);
+        EXPECT_NEAR(out, bLow, 0.016) << bo;
+        ASSERT_EQ(avoidBisectB(&p, 1.4, bo, c, &out), 1);
+        EXPECT_NEAR(out, bHigh, 0.016) << bo;
+        // Both ends free, the middle blocked: the interval shrinks to the side of the point's own B.
+        for (const double b : {0.05, 1.35}) {
+            AvoidEntry e{};
+            e.b = b, e.c = c, e.bMin = 0.0, e.bMax = 1.4;
+            ASSERT_TRUE(avoidIntervalPass(&e, &p, c)) << bo << " " << b;
+            EXPECT_TRUE(e.bMin <= b && b <= e.bMax) << bo << " " << b;
+            EXPECT_NEAR(b < bo ? e.bMax : e.bMin, b < bo ? bLow : bHigh, 0.016) << bo << " " << b;
+            for (double t = e.bMin; t <= e.bMax; t += 0.01) EXPECT_TRUE(freeAt(c, t)) << bo << " " << t;
+        }
+        // The plate also blocks C near +y at tilt bo; the C bisection meets the sampled edge.
+        const double cHigh = edge(c + 2.2, c, false, bo);
+        ASSERT_TRUE(cHigh > c + 0.5 && cHigh < c + 2.0) << bo;
+        ASSERT_EQ(avoidBisectC(&p, c + 2.2, c, bo, &out), 1);
+        EXPECT_NEAR(out, cHigh, 0.016) << bo;
+        ASSERT_EQ(avoidFindFreeC(&p, c - 0.2, c + 2.0, bo, &out), 1);
+        EXPECT_TRUE(out >= cHigh - 0.01 && out <= c + 2.0 && freeAt(out, bo)) << bo;
+        EXPECT_EQ(avoidFindFreeC(&p, c - 0.2, cHigh - 0.03, bo, &out), -1) << bo;
+        AvoidEntry v{};
+        v.b = 0.0, v.c = c;
+        EXPECT_EQ(avoidBisectC(&p, c + 1.2, c, 0.0, &out) * 10 + avoidFindFreeC(&p, 0.0, 1.0, 0.0, &out), -1);
+        EXPECT_EQ(avoidCInterval(&v, &p, 0.5, 0.5) * 10 + v.flag, -1);
+        EXPECT_EQ(avoidWidenC(&v, &p, 0.5, 0.5), 0);
+    }
 }
 
 // The C band about a free axis: the widths below and above C are taken whole where the head stays

@@ -229,6 +229,23 @@ TEST_F(TiltTest, HeadModeRunsTheHeadAvoidanceOrIsRefused) {
         EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), c.result);
         plistFree(L);
     }
+    // The report hears of every axis the head avoidance hands back, unless unresolved points are lifted.
+    const AvoidCollisionOps ops{fakeCheck, fakeWhere,  fakeFull,  fakeVertical,
+                                nullptr,   fakeRecord, firstTrial};
+    avoidSetCollisionOps(&ops);
+    avoidSetReportFlag(1);
+    for (const int32_t mode : {3, 4}) {
+        AvoidSwitches s{};
+        s.unresolvedMode = mode;
+        avoidSetSwitches(&s);
+        gRecorded.clear();
+        Plist* L = fivePoints();
+        ASSERT_NE(L, nullptr);
+        const AvoidContext ctx{&grid, &tool, 0.5, 1, 0, 1, 0.1, &head};
+        EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), 1) << mode;
+        EXPECT_EQ(gRecorded.size(), mode == 4 ? 0u : 5u) << mode;
+        plistFree(L);
+    }
 }
 
 TEST(PlaceRunBoth, RestingAboveThePointIsReported) {

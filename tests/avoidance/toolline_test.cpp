@@ -162,20 +162,24 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
     const double h = std::sqrt(0.5);
     const Vec3 p{0, 0, 0}, a{h, 0, h};
     struct Case {
-        double top, x;
+        double top, x, z;
         int hit;
     } cases[] = {
-        {70, 58, 1},    // the top cylinder (radius 15) only: 12.0 from the axis at its top
-        {70, 62, 0},    // 17.7 at the top: outside it
-        {60, 51.5, 1},  // no top cylinder: the cone widening from 10 to 15 only, 12.8 at its top
-        {60, 54, 0},    // 16.4 there
+        {70, 58, 100, 1},    // the top cylinder (radius 15) only: 12.0 from the axis at its top
+        {70, 62, 100, 0},    // 17.7 at the top: outside it
+        {60, 51.5, 100, 1},  // no top cylinder: the cone widening from 10 to 15 only, 12.8 at its top
+        {60, 54, 100, 0},    // 16.4 there
+        // A line whose top is not above the tip is that point alone, inside the cutter (radius 3) too:
+        {70, 2, 0, 1},   // s = d = 1.4
+        {70, 3, -1, 1},  // s 1.4, d 2.8
+        {70, 5, 0, 0},   // s = d = 3.5
     };
     for (const Case& c : cases) {
         ToolDescription t{};
         t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60,
         t.stage4Top = c.top;
         t.stage2Diameter = 10, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
-        const Vec3 q{c.x, 0, 100};
-        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), c.hit) << c.top << " " << c.x;
+        const Vec3 q{c.x, 0, c.z};
+        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), c.hit) << c.top << " " << c.x << " " << c.z;
     }
 }

@@ -157,10 +157,13 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
     }
 }
 
+// With axes turning about y in step with the parameter (0.01 t), an inserted point's axis (the two
+// neighbours' axes halved) turns with it as well.
 TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     // Two planes meeting at x = 10, the second rising at 10 degrees; the path rides on both.
     const double k = std::tan(10 * M_PI / 180);
-    for (bool bent : {false, true}) {
+    for (int variant : {0, 1, 2}) {
+        const bool bent = variant > 0, turning = variant == 2;
         const double h = bent ? 20 * k : 0;
         testmesh::Model t({{{{-5, -20, 0}, {10, -20, 0}, {10, 20, 0}}},
                            {{{-5, -20, 0}, {10, 20, 0}, {-5, 20, 0}}},
@@ -169,9 +172,13 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
                           kBallMill, 1.0);
         Plist* l = line(21, -0.5);
         ASSERT_NE(l, nullptr);
+        for (int i = 0; turning && i < 21; ++i) l->vectors[i] = {std::sin(0.01 * i), 0, std::cos(0.01 * i)};
         CheckParams prm;
         initChkParams(&prm);
         EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
+        for (int32_t i = 0; turning && i < l->count; ++i) {
+            EXPECT_NEAR(std::atan2(l->vectors[i].x, l->vectors[i].z), 0.01 * l->parameters[i], 1e-12) << i;
+        }
         if (!bent) {
             EXPECT_EQ(l->count, 21);
         } else {
@@ -191,6 +198,26 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
         }
         plistFree(l);
     }
+}
+
+// An index over fewer elements than the mesh holds (the mesh grew since) is passed over: a drop onto the
+// element it does not know still lifts the tool.
+TEST(MeshQuery, AnIndexOfAnotherCountIsNotUsed) {
+    testmesh::Model t({{{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}}}, {{{100, 0, 0}, {110, 0, 0}, {100, 10, 0}}}},
+                      kBallMill, 2.0);
+    t.m.index = meshIndexBuild(1, t.m.boxMin, t.m.boxMax);
+    ASSERT_NE(t.m.index, nullptr);
+    const Vec3 d{0, 0, -1};
+    for (const double x : {2.0, 102.0}) {
+        const Vec3 p{x, 2, -1};
+        double lift = 0;
+        Vec3 c;
+        EXPECT_EQ(meshDropTool(&t.m, nullptr, 0, &p, &d, 50, &lift, &c), 1) << x;
+        EXPECT_NEAR(lift, 3, 1e-9) << x;  // the ball's centre 2 above the plane z = 0, from 1 below it
+        EXPECT_EQ(meshDropToolAbove(&t.m, &p, &d, 50, 1), 1) << x;
+    }
+    meshIndexFree(t.m.index);
+    t.m.index = nullptr;
 }
 
 // Whether the largest lift lies above a height, asked of seeded triangle soups (unindexed, indexed,

@@ -670,4 +670,14 @@ TEST_F(MeshSetTest, SelectorsAndPointChecks) {
     EXPECT_EQ(meshSetCheckPoints(&pivot, &dir, set, &out), 1);
     EXPECT_EQ(out.x, 0.0);
     meshSetFree(set);
+    // Without the second copy its slots stay empty and are passed over (a line and its turned copies
+    // that keep to x > 0: the cone test above meets none of them).
+    Lines right;
+    right.add({{5, 0, 10}, {20, 0, 10}});
+    MeshSet* single = meshSetFromList(right.array, 0, 0.5, 1e-3);
+    ASSERT_NE(single, nullptr);
+    const Vec3 far{500, 500, 0};
+    EXPECT_EQ(meshSetCheckPoints(&far, &dir, single, &out), 0);
+    EXPECT_EQ(meshSetCheckPoints(&aside, &dir, single, &out), 1);
+    meshSetFree(single);
 }

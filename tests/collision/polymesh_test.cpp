@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "collision/conesection.h"
 #include "collision/meshindex.h"
 #include "collision/meshset.h"
 #include "geometry/frames.h"
@@ -278,6 +279,7 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
     EXPECT_EQ(model.grid->cols, 43);
 
     Rng rng{29};
+    int sweepHits = 0;
     for (int round = 0; round < 5; ++round) {
         polymeshFree(&model);
         const std::string path =
@@ -304,15 +306,33 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
         }
         for (int i = 0; i < 6; ++i) {
             tool.radius = i < 2 ? 0.0 : rngStep(&rng) / 1000.0;
-            Grid2D* grid = polymeshBuildToolGrid(&model, i == 0 ? 0.0 : rngStep(&rng) / 100.0,
-                                                 i < 3 ? 0.0 : rngStep(&rng) / 10000.0);
+            const double length = i == 0 ? 0.0 : rngStep(&rng) / 100.0,
+                         angle = i < 3 ? 0.0 : rngStep(&rng) / 10000.0;
+            Grid2D* grid = polymeshBuildToolGrid(&model, length, angle);
             ASSERT_NE(grid, nullptr);
             EXPECT_LE(grid->rows, 30);
             EXPECT_LE(grid->cols, 30);
+            // A section no wider than the tool, swept within the grid's angle of straight down: the
+            // elements of the grid's cell answer as every element does.
+            for (int q = 0; q < 40; ++q) {
+                const double tilt = angle * rngStep(&rng) / 32768.0, az = rngStep(&rng) / 5000.0;
+                const Vec3 d{std::sin(tilt) * std::cos(az), std::sin(tilt) * std::sin(az), -std::cos(tilt)};
+                const Vec3 p{seededIn(&rng, model.bounds[0], model.bounds[3]),
+                             seededIn(&rng, model.bounds[1], model.bounds[4]), seededIn(&rng, -2, 12)};
+                const double r = tool.radius * rngStep(&rng) / 32768.0, z1 = seededIn(&rng, 0, 2),
+                             z2 = z1 + seededIn(&rng, 0, 3);
+                const int all = coneSectionHit(&model, &p, &d, length, r, r, z1, z2);
+                EXPECT_EQ(coneSectionHitAll(&model, &p, &d, length, angle, grid,
+                                            kConeDiscUpper | kConeDiscLower, r, r, z1, z2),
+                          all)
+                    << round << " " << i << " " << q;
+                sweepHits += all;
+            }
             grid2DFree(grid);
         }
         tool.radius = 3.0;
     }
+    EXPECT_GT(sweepHits, 100);
     model.tool = nullptr;
 }
 

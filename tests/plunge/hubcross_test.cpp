@@ -38,13 +38,16 @@ struct Meshes {
 TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
     HubShroud* level = flatChannel(20, 5);
     rngResetState();
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 40; ++round) {
         std::vector<Triangle3D> t(15);
         double best = 0;  // 0: no edge crosses z = 0
-        const bool ties = round % 2 == 1;
+        const bool ties = round < 20 && round % 2 == 1;
+        // From round 20 on: wider fans turned anywhere about the axis (edges pass the axis at any angle).
+        const double phi0 = round < 20 ? 0.0 : 6.283 * rngUniform(), span = round < 20 ? 0.3 : 1.0;
         for (Triangle3D& x : t) {
             for (Vec3& v : x.p)
-                v = polar((ties ? 10 : 8) + 40 * rngUniform(), 0.3 * rngUniform(), -3 + 6 * rngUniform());
+                v = polar((ties || round >= 20 ? 10 : 8) + 40 * rngUniform(), phi0 + span * rngUniform(),
+                          -3 + 6 * rngUniform());
             for (int k = 0; k < 3; ++k) {
                 const Vec3 &a = x.p[k], &b = x.p[(k + 1) % 3];
                 const double f = a.z / (a.z - b.z),

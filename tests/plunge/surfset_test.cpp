@@ -136,6 +136,8 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
         EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), c.message ? 1u : 0u) << c.message;
         EXPECT_EQ(log.count(c.message), c.message ? 1 : 0);
     }
+    exampleParams(tmp.path, true);
+    EXPECT_EQ(idx5LoadBladeSurfaces(nullptr, &ctx, 0.5), -1);  // files to load, but no set to load into
 }
 
 // A band extended at both ends, merged with itself (nothing dropped), and written with the hub.

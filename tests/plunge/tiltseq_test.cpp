@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "geometry/rng.h"
 
@@ -44,6 +45,18 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
     EXPECT_EQ(tiltSeqFit(none, kTiltSideLower), -1);
     EXPECT_EQ(tiltSeqFitRetry(none, kTiltSideLower, 0), -1);
     freeTiltSeq(none);
+    // The middle side is fitted once as it is, with no widened retries.
+    const std::vector<std::pair<double, double>> w = {
+        {0, 0.1}, {0.5, 0.6}, {0.05, 0.1}, {0.7, 0.8}, {0.1, 0.2}};
+    TiltSeq *once = windows(w), *retried = windows(w);
+    ASSERT_TRUE(once && retried);
+    EXPECT_EQ(tiltSeqFitRetry(retried, kTiltSideMiddle, 0), tiltSeqFit(once, kTiltSideMiddle));
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(retried->tilt[i], once->tilt[i]) << i;
+        EXPECT_EQ(retried->lower[i] * 10 + retried->upper[i], w[i].first * 10 + w[i].second) << i;
+    }
+    freeTiltSeq(once);
+    freeTiltSeq(retried);
     rngResetState();
     for (int trial = 0; trial < 40; ++trial) {
         std::vector<std::pair<double, double>> w;
@@ -224,6 +237,10 @@ TEST(TiltSeq, RoundBandClipsToTheOffsetLowerEdge) {
         EXPECT_NEAR(s->upper[i], std::min(w[i].second, top), 0.05) << i;
         EXPECT_EQ(s->lower[i], lower[i]);
     }
+    // The middle side has no band to round: nothing changes.
+    const std::vector<double> upper(s->upper, s->upper + 10);
+    EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideMiddle), 1);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(s->upper[i], upper[i]) << i;
     for (int i = 0; i < 10; ++i) s->skip[i] = 1;
     EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), -1);
     freeTiltSeq(s);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "geometry/rng.h"
 #include "offset_util.h"
 #include "strategy_util.h"
 
@@ -209,6 +210,41 @@ TEST(Passes, FarPieceStartsANewZigZag) {
     const double firstX[3] = {0, 30, 110};
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(n[i][0].g[kLx1], firstX[i], 1e-9) << i;
     passTableFree(t);
+}
+
+// Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):
+// however the zig-zags are formed, every piece is cut exactly once, in one direction or the other.
+TEST(Passes, EveryPieceIsCutOnce) {
+    rngResetState();
+    for (int round = 0; round < 40; ++round) {
+        Tree tree;
+        std::vector<PassPiece> pieces;
+        for (int32_t line = 1; line <= 4; ++line) {
+            double x = -20 + 20 * rngUniform();
+            for (int k = rngBelow(4); k > 0; --k) {
+                const double w = 2 + 20 * rngUniform();
+                pieces.push_back(piece(x, x + w, 3.0 * line, line));
+                x += w + 1 + 40 * rngUniform();
+            }
+        }
+        if (pieces.empty()) continue;
+        PassTable* t = passTableCreate(static_cast<int32_t>(pieces.size()));
+        ASSERT_NE(t, nullptr);
+        for (const PassPiece& p : pieces) ASSERT_EQ(passTableAppend(t, &p), 1);
+        ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+        passTableFree(t);
+        std::vector<int> cut(pieces.size(), 0);
+        for (const auto& node : allNodes())
+            for (const ContourElement& e : node)
+                for (size_t i = 0; i < pieces.size(); ++i) {
+                    const PassPiece& p = pieces[i];
+                    const double a[4] = {e.g[kLx1], e.g[kLy1], e.g[kLx2], e.g[kLy2]};
+                    const bool same = e.type == kElemLine && a[1] == p.sy && a[3] == p.sy &&
+                                      ((a[0] == p.sx && a[2] == p.ex) || (a[0] == p.ex && a[2] == p.sx));
+                    cut[i] += same;
+                }
+        for (size_t i = 0; i < pieces.size(); ++i) EXPECT_EQ(cut[i], 1) << round << " " << i;
+    }
 }
 
 // A pass ending at an island stops at its full-width ring, goes once round it

@@ -28,6 +28,7 @@ TEST(RifBlock, KeywordPairsLandInTheirFields) {
     PocketErrors state;
     EXPECT_EQ(rifKeywordLookup("*FRTYP"), 17);  // the first of its two rows
     EXPECT_EQ(rifKeywordLookup("*frtyp"), -1);
+    EXPECT_EQ(rifKeywordLookup("") * 10 + rifKeywordLookup(nullptr), -11);
     KvList* l = pairs({{"*KVX", "a.kvx"},
                        {"*KVX_DATEI", "b.kvx"},
                        {"*FRTYP", "3.9"},

@@ -1,6 +1,8 @@
 // NC output of one plane: entry sequence, header, short arcs and gap rules.
 #include "pocket/pocketnc.h"
 
+#include "kernel/kvx/kvlist.h"
+#include "pocket/pocketstate.h"
 #include "pocketnc_util.h"
 
 // The first pass on channel 31 in order; on channel 10 the header once however
@@ -44,6 +46,24 @@ TEST(PocketNc, FirstPassRecordsInOrderFeedWordsAndHeaderOnce) {
     EXPECT_TRUE(useZ >= 0 && useZ < plunge && trZ > useZ && trZ < plunge);
     EXPECT_GT(indexOf("aliasUse", "FX", plunge), plunge);
     EXPECT_GT(indexOf("tr", "FX", plunge), plunge);
+}
+
+// The header names the record's tool and spindle words under their short names, each its own value.
+TEST(PocketNc, HeaderTakesToolAndSpindleWordsFromTheRecord) {
+    NcPlane plane;
+    CycleRecord* r = pocketRecord();
+    KvList* saved = r->vars;
+    r->vars = nullptr;
+    const char* const words[][3] = {{"toolName", "T", "drill12"},
+                                    {"planeFeedrate", "FX", "810"},
+                                    {"zFeedrate", "FZ", "190"},
+                                    {"spindleSpeed", "S", "4000"},
+                                    {"spindleRotation", "SR", "cw"}};
+    for (const auto& w : words) r->vars = kvListSet(r->vars, w[0], w[2], 0);
+    pocketNcHeader();
+    for (const auto& w : words) EXPECT_GE(indexOf(w[1], w[2]), 0) << w[0];
+    kvListFree(r->vars);
+    r->vars = saved;
 }
 
 // A counter-clockwise arc about (0,0) of radius 1 whose chord is given; its

@@ -2,6 +2,7 @@
 #include "pocket/ringemit.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "geometry/rng.h"
 #include "offset_util.h"
@@ -104,6 +105,46 @@ TEST(RingEmit, StraightLinks) {
         EXPECT_EQ(linkStraight(&c.from, &c.to, c.step), c.cut) << c.to.x;
         EXPECT_EQ(pocketPlungePending(), 1 - c.cut) << c.to.x;
     }
+}
+
+// Seeded lines against an island of INPUT, each asked twice (the second time in turn backwards, when
+// the answers are kept): clear exactly when the line meets the island's sides in at most one point.
+TEST(RingEmit, LinesClearOfInputAgainstTheirCrossings) {
+    NcPlane plane;
+    clistCreate("INPUT");
+    const std::vector<Vec2> island = {{40, 40}, {60, 40}, {60, 60}, {40, 60}};
+    ASSERT_TRUE(putContour("INPUT", polygon(island)));
+    const auto side = [](Vec2 a, Vec2 b, Vec2 p) {
+        return (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+    };
+    rngResetState();
+    std::vector<ContourElement> lines;
+    std::vector<int> want;
+    for (int k = 0; k < 300; ++k) {
+        const Vec2 a{100 * rngUniform(), 100 * rngUniform()}, b{100 * rngUniform(), 100 * rngUniform()};
+        int crossings = 0;
+        bool nearCorner = false;  // a line through a corner meets two sides there
+        for (const Vec2& c : island) {
+            const double t = std::clamp(((c.x - a.x) * (b.x - a.x) + (c.y - a.y) * (b.y - a.y)) /
+                                            ((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y)),
+                                        0.0, 1.0);
+            nearCorner =
+                nearCorner || std::hypot(a.x + t * (b.x - a.x) - c.x, a.y + t * (b.y - a.y) - c.y) < 0.01;
+        }
+        if (nearCorner) continue;
+        for (size_t i = 0; i < island.size(); ++i) {
+            const Vec2 c = island[i], d = island[(i + 1) % island.size()];
+            crossings += side(a, b, c) * side(a, b, d) < 0 && side(c, d, a) * side(c, d, b) < 0;
+        }
+        lines.push_back(lineElem(a.x, a.y, b.x, b.y));
+        want.push_back(crossings > 1 ? 0 : 1);
+    }
+    for (int pass = 0; pass < 2; ++pass)
+        for (size_t j = 0; j < lines.size(); ++j) {
+            const size_t k = pass ? lines.size() - 1 - j : j;
+            EXPECT_EQ(lineClearOfInput(&lines[k]), want[k]) << pass << " " << k;
+        }
+    EXPECT_GT(std::count(want.begin(), want.end(), 0), 30);
 }
 
 // The element-to-ring distance of elements that do not cross the ring, against dense sampling.

@@ -137,6 +137,17 @@ TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
     ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
     EXPECT_NEAR(foot.u, 0.29, 1e-12);  // the loop's box less 0.01
+    // A plane patch's 4 x 4 samples, its edges included: a point above each sample finds that sample.
+    RecGuard plane;
+    makePlane(&plane.rec, 30, 12, 2);
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            const Vec3 above{10.0 * i + 0.4, 4.0 * j - 0.3, 7};
+            ASSERT_EQ(surfClosestGridPoint(&plane.rec, &above, &foot), 1);
+            EXPECT_EQ(foot.u * 3 + foot.v * 30, i + 10 * j) << i << " " << j;
+            EXPECT_NEAR(foot.point.x + foot.point.y + foot.point.z, 10.0 * i + 4.0 * j + 2,
+                        1e-6);  // ends 1e-8 in
+        }
 }
 
 // A row of points at one v equals the points taken one by one, bit for bit: seeded surfaces of

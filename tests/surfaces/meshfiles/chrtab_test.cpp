@@ -49,6 +49,11 @@ TEST(ChrTab, CodedNumbersTable) {
         EXPECT_EQ(chrTabToInt(&t, c.token, std::strlen(c.token), &v), c.ok) << c.token;
         EXPECT_EQ(v, c.ok ? c.value : -7);
     }
+    // A zero byte inside a token is no digit, whatever the table (its end is no entry of it).
+    int32_t iv = -7;
+    double dv = -7;
+    EXPECT_EQ(chrTabToInt(&t, "1\0", 2, &iv) + chrTabToDouble(&t, "+1\0", 3, &dv), 0);
+    EXPECT_EQ(iv + dv, -14);
 }
 
 TEST(ChrTab, SeededRoundTripAgainstAnIndependentEncoder) {
