@@ -148,16 +148,21 @@ TEST(PlaneCheck, LargeArcEndsByLength) {
     }
 }
 
+// Empty wall lists (the pocket's and the clamps') for a tool of diameter 6 at scale 1.
+void wallListsForTool6() {
+    clistCreate("INPUT");
+    clistCreate("CLAMPS");
+    pocketKernel().geometryScale = 1;
+    kvCCPParams.toolDiameter = 6;
+}
+
 }  // namespace
 
 // The tool's room along lines and arcs against distances the test samples itself: walls of a box and an
 // island of two half circles, then a second island added (the walls kept between calls must see it).
 TEST(PlaneCheck, RoomAlongMovesAgainstSampledDistance) {
     PocketErrors errors;
-    clistCreate("INPUT");
-    clistCreate("CLAMPS");
-    pocketKernel().geometryScale = 1;
-    kvCCPParams.toolDiameter = 6;
+    wallListsForTool6();
     const double allowance = 0.5, reach = 3 + allowance - pocketKernel().tolerance;
     auto wall = [&](const std::vector<ContourElement>& c) {
         ContourHeader h{};
@@ -226,10 +231,7 @@ TEST(PlaneCheck, RoomAlongMovesAgainstSampledDistance) {
 // reach from a wall and anywhere; an island added half way.
 TEST(PlaneCheck, RoomChecksAnswerAsEveryWallMeasured) {
     PocketErrors errors;
-    clistCreate("INPUT");
-    clistCreate("CLAMPS");
-    pocketKernel().geometryScale = 1;
-    kvCCPParams.toolDiameter = 6;
+    wallListsForTool6();
     auto add = [](const char* list, std::vector<ContourElement> c, double top, double allowance, bool stock) {
         ContourHeader h{};
         h.top = top;
@@ -329,10 +331,7 @@ TEST(PlaneCheck, RoomChecksAnswerAsEveryWallMeasured) {
 // at which the walls do not stand, another kernel tolerance each give the answer of their own.
 TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
     PocketErrors errors;
-    clistCreate("INPUT");
-    clistCreate("CLAMPS");
-    pocketKernel().geometryScale = 1;
-    kvCCPParams.toolDiameter = 6;
+    wallListsForTool6();
     ContourHeader h{};
     h.bottom = -5;
     h.allowance = 0.5;
