@@ -1,7 +1,9 @@
 // An allocation-failure hook for the tests: it replaces the global allocation functions of the test
 // binary, so exactly one test file per binary includes it. While armed, the n-th allocation of the
 // arming thread fails as memory that cannot be had fails: operator new throws std::bad_alloc, its
-// nothrow forms return null. Every allocation of that thread is counted.
+// nothrow forms return null, and so do malloc, calloc and realloc of the code linked into the
+// binary (the build links a binary whose sources include this header with -Wl,--wrap for those
+// three). Every allocation of that thread is counted.
 #pragma once
 
 #include <cstdlib>
@@ -10,6 +12,12 @@
 // The replacements below take their memory from malloc and give it back with free, a pair the
 // compiler cannot see through the replaced operators.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+extern "C" {
+void* __real_malloc(std::size_t n);
+void* __real_calloc(std::size_t n, std::size_t size);
+void* __real_realloc(void* p, std::size_t n);
+}
 
 namespace allocfail {
 
@@ -41,10 +49,22 @@ inline bool failNow() {
 }
 
 inline void* allocate(std::size_t n) {
-    return failNow() ? nullptr : std::malloc(n ? n : 1);
+    return failNow() ? nullptr : __real_malloc(n ? n : 1);
 }
 
 }  // namespace allocfail
+
+extern "C" {
+void* __wrap_malloc(std::size_t n) {
+    return allocfail::failNow() ? nullptr : __real_malloc(n);
+}
+void* __wrap_calloc(std::size_t n, std::size_t size) {
+    return allocfail::failNow() ? nullptr : __real_calloc(n, size);
+}
+void* __wrap_realloc(void* p, std::size_t n) {
+    return allocfail::failNow() ? nullptr : __real_realloc(p, n);
+}
+}
 
 void* operator new(std::size_t n) {
     if (void* p = allocfail::allocate(n)) return p;
