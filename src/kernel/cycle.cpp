@@ -153,7 +153,31 @@ void hostSignalHook(CycleRecord* record, int32_t signal, void* data) {
     };
     // A channel the cycle has not registered refuses its listener: the host
     // hears only the channels the cycle serves.
-    for (const auto& l : kListeners) ncAddListener(record, l.channel, l.fn, callbacks, nullptr, nullptr);
+    bool lost = false;
+    for (const auto& l : kListeners) {
+        if (!ncFindChannel(record, l.channel)) continue;
+        if (!ncAddListener(record, l.channel, l.fn, callbacks, nullptr, nullptr)) lost = true;
+    }
+    // A served channel the host cannot hear loses its records: the run must not end as a success.
+    if (lost) msgFault("memory");
+}
+
+void hostHearFault(CycleRecord* record, const char* text, bool delivered) {
+    if (!record || record->signalFn != hostSignalHook || !record->signalData || record->pcf == 1) return;
+    void* callbacks = record->signalData;
+    if (delivered) {
+        // Only the host's own listener on channel 0, the one holding this run's callbacks, carries it.
+        const NcChannel* node = ncFindChannel(record, 0);
+        for (const NcListener* l = node && node->enabled == 1 ? node->listeners : nullptr; l; l = l->next) {
+            if (l->data == callbacks) return;
+        }
+    }
+    NcRecord report;
+    ncRecClear(&report);
+    ncRecPutI32(&report, KVNC_TYPE, 101);
+    ncRecPutText(&report, KVNC_TEXT_NAME, KVNC_TEXT_SIZE, "error");
+    ncRecPutText(&report, KVNC_TEXT_VALUE, KVNC_TEXT_SIZE, text);
+    hostListener0(record, &report, callbacks);
 }
 
 void setAbortHook(AbortHook hook) {

@@ -150,6 +150,12 @@ void cycleSignal(CycleRecord* record, int32_t signal);
 // host's listeners to the channels 0, 1, 2, 3, 10, 11, 12, 31, 35, 40, 41, 42.
 void hostSignalHook(CycleRecord* record, int32_t signal, void* callbacks);
 
+// A fault report (the text of a 101 on channel 0) that the run's host did not hear, because the
+// emission failed (delivered false) or channel 0 has no node or no host listener (memory short for
+// either), goes to the host's channel-0 pairs directly. Nothing outside a host run, or in PCF mode,
+// where the host hears no channel. Allocates nothing.
+void hostHearFault(CycleRecord* record, const char* text, bool delivered);
+
 // Listeners forwarding a channel's records to the host's callback pairs:
 // 1, or 0 when a called host function returned 0.
 int hostListener0(CycleRecord* record, NcRecord* output, void* callbacks);

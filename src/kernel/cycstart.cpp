@@ -13,6 +13,7 @@
 #include "kernel/cycrun.h"
 #include "kernel/framemat.h"
 #include "kernel/mem.h"
+#include "kernel/msg.h"
 #include "kernel/text.h"
 #include "kernel/wordpair.h"
 #include "platform/loadhooks.h"
@@ -85,7 +86,11 @@ bool parseOption(CycleRecord* record, const char* entry) {
     }
     if (rest[0] == 'S' || rest[0] == 's') {
         char* name = strDup(rest + 1);
-        if (!name) return true;
+        if (!name) {
+            // Without its parameter file the run would start on the defaults alone.
+            msgFault("memory");
+            return true;
+        }
         free(record->paramFile);
         record->paramFile = name;
         record->flags |= kFlagParamFile;

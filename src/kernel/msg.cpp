@@ -105,11 +105,17 @@ void msgFault(const char* what) {
     ++gFaults;
     CycleRecord* writer = ncGetWriter();
     if (!writer) return;
+    const char* value = what && *what ? what : "fault";
+    bool delivered = true;
     try {
-        ncErrorNumber(writer, kMsgFault, what && *what ? what : "fault");
+        ncErrorNumber(writer, kMsgFault, value);
     } catch (...) {
         // The report itself met the fault (a handler or a listener short of memory): the count stays.
+        delivered = false;
     }
+    char text[KVNC_TEXT_SIZE];
+    snprintf(text, sizeof text, "%ld,%s", static_cast<long>(kMsgFault), value);
+    hostHearFault(writer, text, delivered);
 }
 
 uint32_t msgFaultCount() {

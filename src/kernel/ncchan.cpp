@@ -17,13 +17,6 @@ void freeListeners(NcListener* listener) {
     }
 }
 
-NcChannel* findChannel(CycleRecord* record, uint16_t channel) {
-    for (NcChannel* c = record ? record->channels : nullptr; c && c->code <= channel; c = c->next) {
-        if (c->code == channel) return c;
-    }
-    return nullptr;
-}
-
 void moveF64(NcRecord* copy, const NcRecord* source, size_t to, size_t from) {
     ncRecPutF64(copy, to, ncRecGetF64(source, from));
 }
@@ -35,7 +28,7 @@ int ncRegisterHandler(CycleRecord* record, uint16_t channel, NcHandler handler, 
     if (!record) return 0;
     cycleSignal(record, kSigRegisterBegin);
     int result = 1;
-    if (NcChannel* node = findChannel(record, channel)) {
+    if (NcChannel* node = ncFindChannel(record, channel)) {
         node->enabled = enabled;
         node->handler = handler;
         node->pcfHandler = pcfHandler;
@@ -58,7 +51,7 @@ int ncRegisterHandler(CycleRecord* record, uint16_t channel, NcHandler handler, 
 int ncAddListener(CycleRecord* record, uint16_t channel, NcListenFn fn, void* data, NcListenFn fn2,
                   void* data2) {
     if (!fn && !fn2) return 0;
-    NcChannel* node = findChannel(record, channel);
+    NcChannel* node = ncFindChannel(record, channel);
     if (!node) return 0;
     auto* listener = static_cast<NcListener*>(memCalloc(sizeof(NcListener)));
     if (!listener) return 0;
@@ -67,6 +60,13 @@ int ncAddListener(CycleRecord* record, uint16_t channel, NcListenFn fn, void* da
     while (*link) link = &(*link)->next;
     *link = listener;
     return 1;
+}
+
+NcChannel* ncFindChannel(CycleRecord* record, uint16_t channel) {
+    for (NcChannel* c = record ? record->channels : nullptr; c && c->code <= channel; c = c->next) {
+        if (c->code == channel) return c;
+    }
+    return nullptr;
 }
 
 void ncFreeChannels(CycleRecord* record) {
@@ -103,7 +103,7 @@ int ncEmit(CycleRecord* record, uint16_t channel, NcRecord* output) {
         record->firstRecordPending = 0;
         cycleSignal(record, kSigFirstRecord);
     }
-    NcChannel* node = findChannel(record, channel);
+    NcChannel* node = ncFindChannel(record, channel);
     if (!node || node->enabled != 1) return 0;
 
     int result = 0;

@@ -39,6 +39,9 @@ int ncRegisterHandler(CycleRecord* record, uint16_t channel, NcHandler handler, 
 int ncAddListener(CycleRecord* record, uint16_t channel, NcListenFn fn, void* data, NcListenFn fn2,
                   void* data2);
 
+// The record's node for the channel; null when it has none.
+NcChannel* ncFindChannel(CycleRecord* record, uint16_t channel);
+
 void ncFreeChannels(CycleRecord* record);   // every node with its listeners
 void ncDropListeners(CycleRecord* record);  // the listeners only; the handlers stay
 

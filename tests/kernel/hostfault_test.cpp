@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "kernel/cycle.h"
 #include "kernel/idx5.h"
 #include "kernel/msg.h"
+#include "kernel/ncout.h"
 #include "plunge/cycparams.h"
 #include "testfiles.h"
 #include "testrecord.h"
@@ -38,6 +40,10 @@ int keep(KvCycle*, int32_t channel, const void* record, void* user) {
     }
     trace->records.push_back(line);
     return 1;
+}
+
+int throwingHandler(CycleRecord*, NcRecord*) {
+    throw std::bad_alloc();
 }
 
 struct Outcome {
@@ -144,5 +150,50 @@ TEST_F(HostFault, EveryAllocationThatFailsEndsTheRunFailedOrLeavesItWhole) {
             }
         }
         EXPECT_GT(caught, 0);
+    }
+}
+
+// A fault reaches the run's host exactly once: by channel 0 where that channel can carry it, else
+// directly, whatever channel 0 lacks (its node, the host's listener, a handler that did not throw); in
+// PCF mode, where the host hears no channel, not at all.
+TEST(HostFaultReport, AFaultReachesTheHostOnceWhateverChannel0Lacks) {
+    const struct {
+        const char* what;
+        bool node;
+        int32_t enabled;
+        bool listener;  // the host's own, attached as at the first record
+        NcHandler handler;
+        int32_t pcf;
+        int heard;
+    } cases[] = {
+        {"channel 0 with the host's listener", true, 1, true, acceptRecord, 0, 1},
+        {"no node for channel 0", false, 1, false, acceptRecord, 0, 1},
+        {"a node without the host's listener", true, 1, false, acceptRecord, 0, 1},
+        {"a disabled channel 0", true, 0, true, acceptRecord, 0, 1},
+        {"a handler that throws", true, 1, true, throwingHandler, 0, 1},
+        {"PCF mode", false, 1, false, acceptRecord, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CycleRecord rec{};
+        initTestRecord(&rec);
+        rec.firstRecordPending = 0;
+        rec.pcf = c.pcf;
+        Trace trace;
+        HostCallbacks cb = {keep, &trace, nullptr, nullptr, nullptr, nullptr};
+        ASSERT_EQ(ncRegisterHandler(&rec, 11, acceptRecord, acceptRecord, 1), 1);
+        if (c.node) {
+            ASSERT_EQ(ncRegisterHandler(&rec, 0, c.handler, c.handler, c.enabled), 1);
+        }
+        if (c.listener) hostSignalHook(&rec, kSigFirstRecord, &cb);
+        rec.signalFn = hostSignalHook;
+        rec.signalData = &cb;
+        CycleRecord* writer = ncGetWriter();
+        ncSetWriter(&rec);
+        msgFault("memory");
+        ncSetWriter(writer);
+        EXPECT_EQ(std::count(trace.records.begin(), trace.records.end(), "0 101 5194,memory"), c.heard);
+        EXPECT_EQ(trace.records.size(), static_cast<size_t>(c.heard));
+        ncFreeChannels(&rec);
     }
 }
