@@ -238,7 +238,10 @@ double number(const char* text) {
 
 void replaceText(char** field, const char* value) {
     char* copy = strDup(value);
-    if (!copy) return;  // memory short: the field keeps what it had
+    if (!copy) {
+        msgFault("memory");  // the field would keep what it had under a run that ends well
+        return;
+    }
     free(*field);
     *field = copy;
 }

@@ -60,7 +60,8 @@ Outcome runArmed(CycleRecord* record, const char* job, long failAt) {
     Outcome out;
     std::string arg = job;
     char* argv[] = {arg.data(), nullptr};
-    HostCallbacks cb = {keep, &out.trace, nullptr, nullptr, nullptr, nullptr};
+    // Pair 2 hears channel 0 again and channel 1, where every variable and word of the run is shown.
+    HostCallbacks cb = {keep, &out.trace, keep, &out.trace, nullptr, nullptr};
     KvCycle* cycle = reinterpret_cast<KvCycle*>(record);
     kvCSsetSignal(cycle, 0);
     record->status = 0;  // the 3D common cycle leaves the word alone when it succeeds
@@ -93,8 +94,11 @@ class HostFault : public ::testing::Test {
                       "o P[1](x[0] y[0] z[0])\no P[2](x[1] y[0] z[0])\no P[3](x[0] y[1] z[0])\n"
                       "o P[4](x[1] y[1] z[1])\n}\n"
                       "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/2] vx[1/4] vx[1/3])\n}\n");
+        // A frame switched off is a variable record of its own; the word file's words are shown.
         writeTestFile("common.pcf",
-                      "polySource := \"poly.kvx\"\ntoolDiameter := 5\npofFilename := \"common.pof\"\n");
+                      "polySource := \"poly.kvx\"\ntoolDiameter := 5\npofFilename := \"common.pof\"\n"
+                      "frame := \"0,0,0,0,0,1\"\nframeOff := \"true\"\ncfgFile := \"words.cfg\"\n");
+        writeTestFile("words.cfg", "*SHOWN 1\n*ALSO 2\n");
         writeTestFile("fault.cfg", "*BLADE_COUNT 8\n*HUB_KVX_OK 1\n*HUB_KVX no-such-hub.kvx\n");
     }
     void TearDown() override {

@@ -13,6 +13,7 @@
 
 #include "kernel/cfgfile.h"
 #include "kernel/mem.h"
+#include "kernel/msg.h"
 
 namespace {
 
@@ -31,9 +32,16 @@ KvList* findLast(const KvList* list, const char* key) {
     return found;
 }
 
+// Memory short where the caller's result cannot tell it from a variable that is not there: a value
+// read as missing, or a pair that never went in, would change the run without a word.
+void memoryShort() {
+    msgFault("memory");
+}
+
 char* copyValue(const KvList* node, uint16_t* type) {
     if (!node) return nullptr;
     char* copy = strDup(node->value);
+    if (!copy) memoryShort();
     if (copy && type) *type = node->type;
     return copy;
 }
@@ -44,20 +52,27 @@ KvList* kvListSet(KvList* list, const char* key, const char* value, uint16_t typ
     if (!key || !*key || !value || !*value) return list;
     if (KvList* node = findFirst(list, key)) {
         char* copy = strDup(value);
-        if (!copy) return list;
+        if (!copy) {
+            memoryShort();
+            return list;
+        }
         free(node->value);
         node->value = copy;
         node->type = type;
         return list;
     }
     KvList* node = static_cast<KvList*>(memCalloc(sizeof(KvList)));
-    if (!node) return list;
+    if (!node) {
+        memoryShort();
+        return list;
+    }
     node->key = strDup(key);
     node->value = strDup(value);
     if (!node->key || !node->value) {
         free(node->key);
         free(node->value);
         free(node);
+        memoryShort();
         return list;
     }
     node->type = type;
@@ -75,7 +90,10 @@ KvList* kvListAddPair(KvList* list, KvPair* pair, uint16_t type) {
         return list;
     }
     KvList* node = static_cast<KvList*>(memCalloc(sizeof(KvList)));
-    if (!node) return list;
+    if (!node) {
+        memoryShort();
+        return list;
+    }
     node->key = pair->key;
     node->value = pair->value;
     node->type = type;
@@ -88,13 +106,17 @@ KvList* kvListAddPair(KvList* list, KvPair* pair, uint16_t type) {
 KvList* kvListAppendAfter(KvList* last, const char* key, const char* value, uint16_t type) {
     if (!key || !*key) return nullptr;
     KvList* node = static_cast<KvList*>(memCalloc(sizeof(KvList)));
-    if (!node) return nullptr;
+    if (!node) {
+        memoryShort();
+        return nullptr;
+    }
     node->key = strDup(key);
     node->value = strDup(value ? value : "");
     if (!node->key || !node->value) {
         free(node->key);
         free(node->value);
         free(node);
+        memoryShort();
         return nullptr;
     }
     node->type = type;

@@ -1,6 +1,8 @@
 // Variable lists: name ":=" value pairs with the origin of each pair. A list is
 // handed around as its first node (null for an empty list); the setters return
 // the new head. Every text a getter returns is a new allocation the caller frees.
+// Memory short in a getter or a setter is a fault (msgFault) that fails the run:
+// its result alone cannot tell it from a variable that is not there.
 #pragma once
 
 #include <cstddef>
