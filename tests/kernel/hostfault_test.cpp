@@ -94,10 +94,12 @@ class HostFault : public ::testing::Test {
                       "o P[1](x[0] y[0] z[0])\no P[2](x[1] y[0] z[0])\no P[3](x[0] y[1] z[0])\n"
                       "o P[4](x[1] y[1] z[1])\n}\n"
                       "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/2] vx[1/4] vx[1/3])\n}\n");
-        // A frame switched off is a variable record of its own; the word file's words are shown.
+        // A frame switched off is a variable record of its own; the word file's words are shown; the
+        // start replaces tempMem, which then shows as a built-in value, and adds toolCs_x.
         writeTestFile("common.pcf",
                       "polySource := \"poly.kvx\"\ntoolDiameter := 5\npofFilename := \"common.pof\"\n"
-                      "frame := \"0,0,0,0,0,1\"\nframeOff := \"true\"\ncfgFile := \"words.cfg\"\n");
+                      "frame := \"0,0,0,0,0,1\"\nframeOff := \"true\"\ncfgFile := \"words.cfg\"\n"
+                      "tempMem := \"64\"\nframeCs_x := \"1,0,0\"\n");
         writeTestFile("words.cfg", "*SHOWN 1\n*ALSO 2\n");
         writeTestFile("fault.cfg", "*BLADE_COUNT 8\n*HUB_KVX_OK 1\n*HUB_KVX no-such-hub.kvx\n");
     }
@@ -168,14 +170,16 @@ TEST(HostFaultReport, AFaultReachesTheHostOnceWhateverChannel0Lacks) {
         bool listener;  // the host's own, attached as at the first record
         NcHandler handler;
         int32_t pcf;
+        CycleSignalFn signalFn;  // the host's hook in a host run
         int heard;
     } cases[] = {
-        {"channel 0 with the host's listener", true, 1, true, acceptRecord, 0, 1},
-        {"no node for channel 0", false, 1, false, acceptRecord, 0, 1},
-        {"a node without the host's listener", true, 1, false, acceptRecord, 0, 1},
-        {"a disabled channel 0", true, 0, true, acceptRecord, 0, 1},
-        {"a handler that throws", true, 1, true, throwingHandler, 0, 1},
-        {"PCF mode", false, 1, false, acceptRecord, 1, 0},
+        {"channel 0 with the host's listener", true, 1, true, acceptRecord, 0, hostSignalHook, 1},
+        {"no node for channel 0", false, 1, false, acceptRecord, 0, hostSignalHook, 1},
+        {"a node without the host's listener", true, 1, false, acceptRecord, 0, hostSignalHook, 1},
+        {"a disabled channel 0", true, 0, true, acceptRecord, 0, hostSignalHook, 1},
+        {"a handler that throws", true, 1, true, throwingHandler, 0, hostSignalHook, 1},
+        {"PCF mode", false, 1, false, acceptRecord, 1, hostSignalHook, 0},
+        {"no host run", false, 1, false, acceptRecord, 0, recordSignal, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -190,7 +194,7 @@ TEST(HostFaultReport, AFaultReachesTheHostOnceWhateverChannel0Lacks) {
             ASSERT_EQ(ncRegisterHandler(&rec, 0, c.handler, c.handler, c.enabled), 1);
         }
         if (c.listener) hostSignalHook(&rec, kSigFirstRecord, &cb);
-        rec.signalFn = hostSignalHook;
+        rec.signalFn = c.signalFn;
         rec.signalData = &cb;
         CycleRecord* writer = ncGetWriter();
         ncSetWriter(&rec);
