@@ -270,8 +270,11 @@ int ccpInitFromParams(CycleRecord* record) {
         {32, pofChannel32, ncOut != 0},
         {33, acceptRecord, original != 0},
     };
+    // A channel that cannot be had loses its records: the run must not end as a success.
+    bool lost = false;
     for (const auto& c : kChannels)
-        if (c.on) ncRegisterHandler(record, c.channel, c.handler, acceptRecord, 1);
+        if (c.on && !ncRegisterHandler(record, c.channel, c.handler, acceptRecord, 1)) lost = true;
+    if (lost) msgFault("memory");
     record->toolContourFlag = record->cfgMode == 1 ? 1 : 0;  // never left on by an earlier run
 
     ncEmitText(record, 0, 103, "cycle", record->title);

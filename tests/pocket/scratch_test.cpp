@@ -1,4 +1,6 @@
-// Reusable working buffers: nested takers get their own, a released buffer is handed out again.
+// Reusable working buffers: nested takers get their own, a released buffer is handed out again. This
+// file holds the binary's allocation-failure hook, so the pocket cycle's prepare short of memory is here
+// too.
 #include "pocket/scratch.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +8,8 @@
 #include <cstdint>
 
 #include "allocfail.h"
+#include "kernel/ccp.h"
+#include "kernel/msg.h"
 
 TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     scratchResetState();
@@ -56,4 +60,26 @@ TEST(Scratch, MemoryShortForThePoolItselfRefusesTheTaker) {
     ASSERT_TRUE(first.ok() && second.ok());
     EXPECT_NE(first.data(), second.data());
     scratchResetState();
+}
+
+// The pocket cycle's prepare with each of its allocations failing in turn: every channel it always
+// serves is registered, or the run has met a fault and so ends failed.
+TEST(PocketPrepareMemory, EveryChannelIsThereOrTheRunHasFailed) {
+    for (long n = 1;; ++n) {
+        const uint32_t before = msgFaultCount();
+        allocfail::arm(n);
+        bool threw = false;  // the step's caller reports it as a fault
+        try {
+            ccpInitFromParams(&kvCCP);
+        } catch (...) {
+            threw = true;
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) break;
+        if (threw || msgFaultCount() != before) continue;
+        for (uint16_t c : {0, 1, 2, 10, 11, 12, 31})
+            EXPECT_NE(ncFindChannel(&kvCCP, c), nullptr) << n << " " << c;
+    }
+    ncFreeChannels(&kvCCP);
 }
