@@ -14,6 +14,8 @@
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
 #include "kernel/idx5.h"
+#include "kernel/kvx/kvxfile.h"
+#include "kernel/kvx/kvxobj.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
 #include "plunge/cycparams.h"
@@ -203,5 +205,38 @@ TEST(HostFaultReport, AFaultReachesTheHostOnceWhateverChannel0Lacks) {
         EXPECT_EQ(std::count(trace.records.begin(), trace.records.end(), "0 101 5194,memory"), c.heard);
         EXPECT_EQ(trace.records.size(), static_cast<size_t>(c.heard));
         ncFreeChannels(&rec);
+    }
+}
+
+// The exchange-file reader's attribute store with each allocation failing in turn: a value set, one
+// saved across a scope and read back, and the number given to a record without one are there, or the
+// run has met a fault.
+TEST(HostFaultKvx, AttributesAndNumbersAreThereOrTheRunHasFailed) {
+    for (long n = 1;; ++n) {
+        KvxObjData* obj = kvxObjCreate();
+        ASSERT_NE(obj, nullptr);
+        KvxRecord rec{};
+        rec.type = 'o';
+        const uint32_t before = msgFaultCount();
+        allocfail::arm(n);
+        kvxObjSetAttr(obj, "depth", "5");
+        const int pushed = kvxObjPushLevel(obj);  // 0 when short of memory: the reader stops there
+        kvxObjSetAttr(obj, "depth", "7");
+        char* inner = kvxObjGetAttr(obj, "depth");
+        kvxObjPopLevel(obj);
+        char* outer = kvxObjGetAttr(obj, "depth");
+        kvxAssignObjectId(obj, &rec);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (pushed == 1 && msgFaultCount() == before) {
+            EXPECT_STREQ(inner, "7") << n;
+            EXPECT_STREQ(outer, "5") << n;
+            EXPECT_NE(rec.id, nullptr) << n;
+        }
+        free(inner);
+        free(outer);
+        kvxRecordReset(&rec);
+        kvxObjFree(obj);
+        if (!fired) break;
     }
 }

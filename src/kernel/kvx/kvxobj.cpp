@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kernel/mem.h"
+#include "kernel/msg.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ int assignId(uint32_t* counter, KvxRecord* record) {
         snprintf(text, sizeof text, "%u", *counter);
         record->id = strDup(text);
         assigned = record->id ? 1 : 0;
+        if (!assigned) msgFault("memory");  // the record would go on without its number
     }
     ++*counter;
     return assigned;
@@ -111,15 +113,21 @@ int kvxObjSetAttr(KvxObjData* obj, const char* name, const char* value) {
     if (strcmp(name, kKvxObjectCounter) == 0) obj->objectCounter = counterValue(value);
     if (strcmp(name, kKvxMethodCounter) == 0) obj->methodCounter = counterValue(value);
     uint32_t level = obj->level;
+    // Memory short leaves an attribute as it was or without it, which a reader takes for the file's
+    // word: a fault, so that the run fails.
     if (KvxAttr* a = findAttr(obj, name)) {
         char* copy = strDup(value);
-        if (!copy) return 0;
+        if (!copy) {
+            msgFault("memory");
+            return 0;
+        }
         if (a->level < obj->level && obj->level >= 2 && obj->levelStack) {
             // Saved newest first: restoring in list order leaves the oldest,
             // the value from outside the scope, as the last one written.
             KvxAttr* save = newAttr(a->name, a->value, a->level);
             if (!save) {
                 free(copy);
+                msgFault("memory");
                 return 0;
             }
             save->next = obj->levelStack->saved;
@@ -130,7 +138,10 @@ int kvxObjSetAttr(KvxObjData* obj, const char* name, const char* value) {
         return 1;
     }
     KvxAttr* a = newAttr(name, value, level);
-    if (!a) return 0;
+    if (!a) {
+        msgFault("memory");
+        return 0;
+    }
     a->next = obj->attrs;
     obj->attrs = a;
     return 0;
@@ -139,7 +150,10 @@ int kvxObjSetAttr(KvxObjData* obj, const char* name, const char* value) {
 char* kvxObjGetAttr(const KvxObjData* obj, const char* name) {
     if (!obj || !name || !*name) return nullptr;
     const KvxAttr* a = findAttr(obj, name);
-    return a && a->value ? strDup(a->value) : nullptr;
+    if (!a || !a->value) return nullptr;
+    char* copy = strDup(a->value);
+    if (!copy) msgFault("memory");  // a missing attribute to the caller
+    return copy;
 }
 
 int kvxObjPushLevel(KvxObjData* obj) {
