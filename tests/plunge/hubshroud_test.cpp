@@ -115,7 +115,8 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     struct Case {
         double s, value;
     };
-    for (const Case c : {Case{-5, 1.0}, Case{5, 2.0}, Case{10, 3.0}, Case{15, 5.0}, Case{20 + 2e-5, 7.0}}) {
+    for (const Case c :
+         {Case{-5, 1.0}, Case{0, 1.0}, Case{5, 2.0}, Case{10, 3.0}, Case{15, 5.0}, Case{20 + 2e-5, 7.0}}) {
         double v = 0;
         ASSERT_EQ(evalHubShroudExtra(&pair, c.s, &v), 1);
         EXPECT_DOUBLE_EQ(v, c.value) << c.s;
@@ -127,6 +128,21 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     EXPECT_NEAR(band->hub->points[0].y, 6.0, 1e-9);
     EXPECT_NEAR(channelHeight(band), 4.0, 1e-9);
     freeHubShroud(band);
+    // Cut at the channel's exit, the lowered shroud (made longer first) ends on it, not past it.
+    HubShroud* channel = flatChannel(20);
+    ASSERT_NE(channel, nullptr);
+    for (const double r : {60.0, 55.0}) {
+        const Seg2D exit{r, 20, r, 0};
+        band = shroudBandCut(channel, &exit, -5.0);
+        ASSERT_NE(band, nullptr);
+        const Profile2D* floor = band->hub;
+        EXPECT_NEAR(floor->points[0].x, 10.0, 1e-9);
+        EXPECT_NEAR(floor->points[floor->count - 1].x, r, 1e-9);
+        EXPECT_NEAR(floor->points[floor->count - 1].y, 15.0, 1e-9);
+        EXPECT_NEAR(floor->param[floor->count - 1], r - 10.0, 1e-9);
+        freeHubShroud(band);
+    }
+    freeHubShroud(channel);
     freeProfile2D(h);
     freeProfile2D(s);
     hubShroudResetState();
