@@ -121,6 +121,11 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
         ASSERT_EQ(evalHubShroudExtra(&pair, c.s, &v), 1);
         EXPECT_DOUBLE_EQ(v, c.value) << c.s;
     }
+    Vec2 onHub{}, onShroud{};
+    ASSERT_EQ(evalHubShroud(&pair, 5.0, &onHub, &onShroud), 1);  // the same share of both lengths
+    EXPECT_NEAR(onHub.x, 5.0, 1e-12);
+    EXPECT_NEAR(onShroud.x, 5.0, 1e-12);
+    EXPECT_NEAR(onShroud.y, 10.0, 1e-12);
     // The band 4 below the shroud (offset to the right of its direction): the hub does not meet it.
     HubShroud* band = shroudBand(&pair, -4.0);
     ASSERT_NE(band, nullptr);

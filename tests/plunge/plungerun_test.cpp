@@ -143,6 +143,9 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {},
          {{"*R_SPINDLE", 900}, {"*RVORSCHUB", 50}}},
+        // A plunge step no narrower than the cut (1.5 radii with a centre cut) is made just narrower.
+        {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "3"}}, 0, {}, {}, {{"*PLUNGE_STEP", 3 - 1e-5}}},
+        {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "2.99"}}, 0, {}, {}, {{"*PLUNGE_STEP", 2.99}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
          {},
