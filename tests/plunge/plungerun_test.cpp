@@ -23,6 +23,7 @@
 #include "nctrace.h"
 #include "paramtest.h"
 #include "plunge/paramsense.h"
+#include "plunge/runsetup.h"
 
 namespace {
 
@@ -170,6 +171,31 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     start({{"*PRECISION", "0.0001"}});
     loadCycleConfig(nullptr);
     EXPECT_GE(capture->countOf("514,0.000100"), 1);  // 0.0001 in mm
+}
+
+// "CORNER=r" in the comment sets a torus of corner r (in the run's unit) and says so; anything else
+// leaves the tool as given. The envelope's answer is always 0.
+TEST_F(PlungeRun, CornerFromTheCommentOnlyWithANumberAfterTheSign) {
+    const struct {
+        const char* comment;
+        double unit;
+        int found;
+        double corner;
+    } rows[] = {{"D10 CORNER=2", 1, 1, 2},
+                {"CORNER =\t0.5", 25.4, 1, 12.7},
+                {"D10 CORNER = x", 1, 0, 0},
+                {"D10 CORNER 2", 1, 0, 0},
+                {"D10 R2", 1, 0, 0}};
+    for (const auto& r : rows) {
+        start();
+        CycleParams* p = cycleParams();
+        std::snprintf(p->comment, sizeof p->comment, "%s", r.comment);
+        p->frbogen = 0, p->frtyp = 1;
+        EXPECT_EQ(toolFromComment(r.unit), r.found) << r.comment;
+        EXPECT_NEAR(p->frbogen, r.corner, 1e-12) << r.comment;
+        EXPECT_EQ(p->frtyp, r.found ? 3 : 1) << r.comment;
+    }
+    EXPECT_EQ(buildToolEnvelope(0.5, 0.01, 0), 0);
 }
 
 // The grown cutter in closed form: the cutting surface moves outward by a, so the full radius grows
