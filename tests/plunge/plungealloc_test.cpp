@@ -213,6 +213,31 @@ Made channels() {
     return ok ? Made(v) : std::nullopt;
 }
 
+// Meridians of one plane strip through the axis and of two stacked ones, their edges joined (the
+// surfaces made once, on the first call, which has all its memory).
+Made meridians() {
+    static SurfList* one = nullptr;
+    static SurfList* two = nullptr;
+    if (!one) {
+        one = newSurfList(2), two = newSurfList(2);
+        addPatch(one, {10, 0, 0}, {40, 0, 0}, {0, 0, 20});
+        addPatch(two, {10, 0, 0}, {20, 0, 0}, {0, 0, 10});
+        addPatch(two, {10, 0, 10}, {20, 0, 0}, {0, 0, 10});
+    }
+    std::vector<double> v = room();
+    ProfileCurve* a = surfaceMeridianCurve(one, 0.5);
+    ProfileCurve* b = surfacesMeridianCurve(two);
+    const bool ok = a && b;
+    for (const ProfileCurve* c : {a, b}) {
+        if (!ok) break;
+        v.push_back(c->count);
+        for (int32_t i = 0; i < c->count; ++i) v.insert(v.end(), {c->points[i].x, c->points[i].y, c->z[i]});
+    }
+    profileFreeList(a);
+    profileFreeList(b);
+    return ok ? Made(v) : std::nullopt;
+}
+
 Made levels(int32_t strategy) {
     std::vector<double> v = room();
     HubShroud* pair = flatChannel(25);
@@ -236,6 +261,7 @@ TEST(PlungeMemoryShort, EveryFailedAllocationIsReportedOrChangesNothing) {
         {"cut lists", cutLists},
         {"tilt sequences", tilts},
         {"hub and shroud", channels, 1e-6},
+        {"meridians", meridians},
         {"levels from the hub", [] { return levels(kLevelFromHub); }},
         {"levels from the shroud", [] { return levels(kLevelFromShroud); }},
         {"levels under a band", [] { return levels(kLevelUnderBand); }},
