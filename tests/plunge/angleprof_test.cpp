@@ -137,6 +137,14 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
         double param = 2;
         ASSERT_EQ(nextPlungeParam(sides, second, &param, 1.0), 1);
         EXPECT_NEAR(param, c[2], 1e-12) << c[0] << " " << c[1];
+        // A side list of a single point still lets its second list decide; an empty one does not.
+        for (const int32_t points : {1, 0}) {
+            for (int32_t k = 0; k < 4; ++k) sides->lists[k]->count = points;
+            param = 2;
+            ASSERT_EQ(nextPlungeParam(sides, second, &param, 1.0), 1);
+            EXPECT_NEAR(param, points ? c[2] : (c[1] ? 1.0 : 3.0), 1e-12)
+                << c[0] << " " << c[1] << " " << points;
+        }
         plistArrayFree(sides);
         plistArrayFree(second);
     }
