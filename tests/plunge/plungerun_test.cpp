@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../geometry/msg_capture.h"
+#include "collision/chkmodel.h"
 #include "collision/collreport.h"
 #include "geometry/frames.h"
 #include "kernel/cyc3d.h"
@@ -225,6 +226,14 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
         EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
         EXPECT_EQ(r.message ? sent(r.message) : capture->messages().empty(), true);
+        // A check model's tool takes the same rules; a ball's corner is its radius, whatever the record
+        // holds there.
+        ToolGeom g{r.kind, r.radius, r.kind == 1 ? 0.0 : r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
+        checkToolGeom(&g, r.a, r.tip);
+        EXPECT_EQ(g.toolType, r.kindOut);
+        EXPECT_DOUBLE_EQ(g.cornerRadius, r.cornerOut);
+        EXPECT_DOUBLE_EQ(g.radius, c.radius);
+        EXPECT_DOUBLE_EQ(g.size2, 2 * r.radius + 2 * r.a);
     }
 }
 
