@@ -186,4 +186,16 @@ TEST(CornerRound, DistancesAlongUnevenSegmentsAndKindsOfSplitVertices) {
     EXPECT_EQ(p->flags[4] >> 8, 0);
     setSplitKind(5, p);  // outside: nothing to do
     plistFree(p);
+    // A fillet of tolerance 0.4 reaches 0.6 along both legs: an incoming leg just that long would put
+    // its first vertex on the path's first point, and the corner stays sharp.
+    Plist* sharp = plistCreate(8, 0);
+    ASSERT_NE(sharp, nullptr);
+    double t = 0;
+    for (const Vec3& q : {Vec3{-0.6 - 1e-9, 0, 0}, Vec3{0, 0, 0}, Vec3{0, 2, 0}, Vec3{0, 4, 0}}) {
+        if (sharp->count > 0) t += dist3D(&sharp->points[sharp->count - 1], &q);
+        plistAppend(sharp, t, &q, 0, nullptr, 0);
+    }
+    EXPECT_EQ(filletCorner(1, sharp, 0.4), -1);
+    EXPECT_NEAR(maxTurn(sharp), 90, 1e-9);
+    plistFree(sharp);
 }
