@@ -39,6 +39,8 @@ double valueOf(const std::string& name) {
     if (name == "cutter.corner") return c->cornerRadius;
     if (name == "nc.stepMin") return nc->stepMin;
     if (name == "nc.stepMax") return nc->stepMax;
+    if (name == "nc.calcStepMax") return nc->calcStepMax;
+    if (name == "nc.calcStepMin") return nc->calcStepMin;
     if (name == "nc.coll") return nc->collisionCheck;
     if (name == "nc.lead") return nc->leadAngle;
     if (name == "nc.tiltMax") return nc->tiltMax;
@@ -87,6 +89,17 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     const Case cases[] = {
         {{{"*PRECISION", "0.0001"}}, 0, {514}, {515}, {{"nc.stepMin", 0.0001}, {"nc.stepMax", 0.2}}},
         {{{"*PRECISION", "0.005"}}, 0, {}, {514}, {{"*AUFLMAX", 0.5}}},
+        {{{"*PRECISION", "0.01"}, {"*VERTZUSTEL", "3"}, {"*FAN_FACTOR", "2"}},
+         0,
+         {},
+         {},
+         {{"nc.calcStepMax", 1.0},
+          {"nc.calcStepMin", 0.005},
+          {"*VERTZUSTEL", 10000},
+          {"*FAN_FACTOR", 0.9},
+          {"*AUFLMAX", 1.0},
+          {"*AUFLMIN", 0.008},
+          {"*STEP_MIN", 0.005}}},
         {{{"*PRECISION", "0.001"}}, 0, {}, {514}, {{"*AUFLMAX", 0.2}}},
         {{{"*FRTYP", "2"}, {"*FRRADIUS", "3"}, {"*AUFMASS_HORI", "0.5"}},
          0,

@@ -73,10 +73,9 @@ double meridianDistance(const ImpellerOptions& o, bool shroud, double r, double 
     return bezierDistance(shroud ? top : hub, r, z, t);
 }
 
-// The impeller in a temporary folder, its job run twice, once more with a stock file that is not there,
-// and once with a tool holder so wide that no mesh of it can be built (once for the suite: a run takes
-// seconds). The job asks for levels 5 apart (the tool centre's channel is 18 - 2 x 2.5 = 13 high): the
-// cycle cuts the lowest of the three.
+// The impeller in a temporary folder, its job run twice, once more with a stock file that is not there
+// and once with a tool holder so wide that no mesh of it can be built (once for the suite: a
+// run takes seconds).
 class PlungeWhole : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -85,7 +84,7 @@ class PlungeWhole : public ::testing::Test {
         std::string why;
         ASSERT_EQ(impWriteAll(opt, &why), 1) << why;
         std::ofstream(*tmp / kImpJobFile, std::ios::app)
-            << "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n*VERTZUSTEL 5\n";
+            << "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n";
         std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "nostock.cfg");
         std::ofstream(*tmp / "nostock.cfg", std::ios::app) << "*STOCK_3DF missing.3df\n";
         std::ofstream(*tmp / "holder.kvx")
@@ -110,7 +109,7 @@ class PlungeWhole : public ::testing::Test {
 }  // namespace
 
 // Channels 0, 1, 10 and 12 as the host sees them; N plunges, blocks and bottoms; unit axes; bottoms on
-// the lowest level's floor, the tool radius above the hub (within the run's precision, 0.2), all in one
+// the one level's floor, the tool radius above the hub (within the run's precision, 0.2), all in one
 // channel.
 TEST_F(PlungeWhole, RecordsOfARunEndingWithStatusZero) {
     ASSERT_EQ(runs.size(), 4u);
