@@ -442,3 +442,17 @@ TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
         plistArrayFree(one);
     }
 }
+
+// Rows after the first: each end's neighbour plunge lies along the radial side path, so the two turned
+// directions coincide and the lift is 2 R sin 0 plus 0.2, at both ends.
+TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
+    for (int32_t index = 1; index < rows->count; ++index) {
+        ASSERT_EQ(prepareRow(rows, index, sides, kR, 1.0), 1);
+        const CutRecordList* row = rows->lists[index];
+        ASSERT_GE(row->count, 2);
+        for (const CutRecord* r : {&row->records[0], &row->records[row->count - 1]}) {
+            EXPECT_EQ(r->mark, 0) << index;
+            EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
+        }
+    }
+}
