@@ -1,4 +1,4 @@
-// Memory that cannot be had: each allocation of a list, level or channel operation fails in turn. The
+// Memory that cannot be had: each allocation of a list, level, channel or grid operation fails in turn. The
 // operation must then say so (null or -1), or end as it ends with all its memory; nothing leaks (the
 // sanitized build checks that at exit).
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include "plunge/levelcurves.h"
 #include "plunge/plist3d.h"
 #include "plunge/tiltseq.h"
+#include "plunge/trigrid.h"
 
 namespace {
 
@@ -238,6 +239,34 @@ Made meridians() {
     return ok ? Made(v) : std::nullopt;
 }
 
+// A grid of one slot per cell filled with triangles (made once, on the first call), every cell asked for.
+Made triangleGrid() {
+    static TriList* tris = nullptr;
+    if (!tris) {
+        tris = triListCreate(24);
+        for (int i = 0; i < 24; ++i) {
+            const double a = 0.26 * i, r = 5 + i;
+            const Triangle3D t{{{r * std::cos(a), r * std::sin(a), 0.5 * i},
+                                {r * std::cos(a) + 2, r * std::sin(a), 0.5 * i + 1},
+                                {r * std::cos(a), r * std::sin(a) + 2, 0.5 * i + 2}}};
+            triListAdd(tris, &t);
+        }
+    }
+    std::vector<double> v = room();
+    const Vec3 centre{0, 0, 0};
+    TriGrid* g = triGridCreate(4, 4, 1);
+    bool ok = g && triGridFill(g, &centre, tris, 0.5) == 1;
+    for (int32_t r = 0; ok && r < 4; ++r)
+        for (int32_t c = 0; ok && c < 4; ++c) {
+            const TriGridCell* cell = triGridCellAt(g, r, c);
+            ok = cell != nullptr;
+            for (int32_t k = 0; ok && k < cell->count; ++k) v.push_back(cell->items[k]);
+            v.push_back(-1);
+        }
+    triGridFree(g);
+    return ok ? Made(v) : std::nullopt;
+}
+
 Made levels(int32_t strategy) {
     std::vector<double> v = room();
     HubShroud* pair = flatChannel(25);
@@ -262,6 +291,7 @@ TEST(PlungeMemoryShort, EveryFailedAllocationIsReportedOrChangesNothing) {
         {"tilt sequences", tilts},
         {"hub and shroud", channels, 1e-6},
         {"meridians", meridians},
+        {"triangle grid", triangleGrid},
         {"levels from the hub", [] { return levels(kLevelFromHub); }},
         {"levels from the shroud", [] { return levels(kLevelFromShroud); }},
         {"levels under a band", [] { return levels(kLevelUnderBand); }},
