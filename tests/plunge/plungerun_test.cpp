@@ -40,6 +40,8 @@ double valueOf(const std::string& name) {
     if (name == "nc.stepMin") return nc->stepMin;
     if (name == "nc.stepMax") return nc->stepMax;
     if (name == "nc.calcStepMax") return nc->calcStepMax;
+    if (name == "tool.size2") return cycleToolCtx()->tool.size2;
+    if (name == "tool.radius") return cycleToolCtx()->tool.radius;
     if (name == "nc.calcStepMin") return nc->calcStepMin;
     if (name == "nc.coll") return nc->collisionCheck;
     if (name == "nc.lead") return nc->leadAngle;
@@ -105,7 +107,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          0,
          {},
          {},
-         {{"cutter.kind", 3}, {"cutter.corner", 0.5}, {"cutter.radius", 3.5}}},
+         {{"cutter.kind", 3},
+          {"cutter.corner", 0.5},
+          {"cutter.radius", 3.5},
+          {"tool.radius", 3.5},
+          {"tool.size2", 7}}},
         {{{"*COMMENT", "D10 CORNER = 2"}}, 0, {}, {}, {{"*FRBOGEN", 2}, {"*FRTYP", 3}, {"cutter.kind", 3}}},
         {{{"*INCH", "1"}, {"*COMMENT", "CORNER=0.1"}}, 0, {}, {}, {{"*FRBOGEN", 2.5}}},
         {{{"*TOOL_COLL_CHECK", "0"}}, 0, {6209}, {}, {{"nc.coll", 0}, {"*HOLDCHECK", 0}}},
