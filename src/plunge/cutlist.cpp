@@ -31,6 +31,11 @@ CutRecord makeRecord(const Vec3& top, const Vec3& bottom, int32_t kind) {
 Plist* clonePlist(const Plist* src) {
     if (src == nullptr) return nullptr;
     Plist* p = plistAlloc(src->capacity, src->vectors != nullptr);
+    // The allocation hands out a list without vectors when only they cannot be had: not a copy.
+    if (p != nullptr && src->vectors != nullptr && p->vectors == nullptr) {
+        plistFree(p);
+        return nullptr;
+    }
     if (p == nullptr) return nullptr;
     const size_t n = static_cast<size_t>(src->count);
     std::memcpy(p->points, src->points, n * sizeof(Vec3));

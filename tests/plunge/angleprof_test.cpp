@@ -45,6 +45,21 @@ TEST(AngleProfile, BlendHitsItsClosedFormValues) {
     }
 }
 
+// Before the first station its angle, past the last the last's, between two the blend of theirs; the
+// second table for the way up.
+TEST(AngleProfile, EvaluationHoldsTheEndStationsAngles) {
+    AngleProfile prof{};
+    prof.table1.count = 3;
+    for (int k = 0; k < 3; ++k) prof.table1.stations[k] = {1.0 + k, 0.1 * (k + 1), k + 1, 0};
+    prof.table2.count = 1;
+    prof.table2.stations[0] = {2.0, -0.5, 1, 0};
+    const double rows[][3] = {{0, 0, 0.1}, {1, 0, 0.1}, {1.5, 0, 0.15}, {2, 0, 0.2},
+                              {3, 0, 0.3}, {9, 0, 0.3}, {0, 1, -0.5},   {9, 1, -0.5}};
+    for (const auto& r : rows)
+        EXPECT_NEAR(angleProfEval(&prof, int(r[1]), r[0]), r[2], 1e-12) << r[0] << " " << r[1];
+    EXPECT_EQ(angleProfEval(nullptr, 0, 1.0), 0.0);
+}
+
 TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
     struct Case {
         int range[4][2];
@@ -122,6 +137,14 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
         double param = 2;
         ASSERT_EQ(nextPlungeParam(sides, second, &param, 1.0), 1);
         EXPECT_NEAR(param, c[2], 1e-12) << c[0] << " " << c[1];
+        // A side list of a single point still lets its second list decide; an empty one does not.
+        for (const int32_t points : {1, 0}) {
+            for (int32_t k = 0; k < 4; ++k) sides->lists[k]->count = points;
+            param = 2;
+            ASSERT_EQ(nextPlungeParam(sides, second, &param, 1.0), 1);
+            EXPECT_NEAR(param, points ? c[2] : (c[1] ? 1.0 : 3.0), 1e-12)
+                << c[0] << " " << c[1] << " " << points;
+        }
         plistArrayFree(sides);
         plistArrayFree(second);
     }

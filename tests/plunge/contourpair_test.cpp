@@ -182,3 +182,51 @@ TEST(ContourPair, BladeBandAgainstAFlatProfile) {
     freeProfile2D(profile);
     freeContourPair(pair);
 }
+
+// A twist turns each point about z by (1 - s/L) a2 + a1: the whole a1 + a2 at the start, a1 at the end;
+// radius and height stay, the pair twisted from is left as it was.
+TEST(ContourPair, TwistTurnsByTheShareOfLengthLeft) {
+    ContourPair* pair = pairOf({{10, 0, 0}, {13, 0, 4}, {16, 0, 8}}, {{20, 0, 1}, {30, 0, 1}});
+    ASSERT_NE(pair, nullptr);
+    const double a1 = 0.1, a2 = 0.4;
+    ContourPair* twisted = twistContourPair(pair, a1, a2);
+    ASSERT_NE(twisted, nullptr);
+    for (int side = 0; side < 2; ++side) {
+        const Plist3D* from = side ? pair->second : pair->first;
+        const Plist3D* to = side ? twisted->second : twisted->first;
+        ASSERT_EQ(to->count, from->count);
+        const double L = from->param[from->count - 1];
+        for (int32_t i = 0; i < to->count; ++i) {
+            const Vec3 &p = to->points[i], &q = from->points[i];
+            EXPECT_NEAR(std::atan2(p.y, p.x), (1 - from->param[i] / L) * a2 + a1, 1e-12) << side << " " << i;
+            EXPECT_NEAR(std::hypot(p.x, p.y), q.x, 1e-12);
+            EXPECT_EQ(p.z, q.z);
+            EXPECT_EQ(q.y, 0.0);
+        }
+    }
+    freeContourPair(twisted);
+    freeContourPair(pair);
+}
+
+// A curved lead of eight points goes in front of the list: at k/8 of the way, d1 (k/8) back along the
+// first segment, d2 (k/8)^4 toward the axis and d1 (k/8)^4 up; the list is then parametrised anew.
+TEST(ContourPair, CurvedLeadGoesInFrontOfTheFirstPoint) {
+    Plist3D* l = listOf({{10, 0, 0}, {14, 0, 3}, {18, 0, 6}});
+    ASSERT_NE(l, nullptr);
+    const double d1 = 2.0, d2 = 0.5;
+    ASSERT_EQ(addCurvedLead(l, d1, d2), 1);
+    ASSERT_EQ(l->count, 11);
+    const Vec3 u{-0.8, 0, -0.6};  // from the second point to the first
+    for (int k = 1; k <= 8; ++k) {
+        const double t = k / 8.0, t4 = t * t * t * t;
+        const Vec3& p = l->points[8 - k];
+        EXPECT_NEAR(p.x, 10 + t * d1 * u.x - d2 * t4, 1e-12) << k;
+        EXPECT_NEAR(p.y, 0.0, 1e-12) << k;
+        EXPECT_NEAR(p.z, t * d1 * u.z + d1 * t4, 1e-12) << k;
+    }
+    EXPECT_EQ(l->points[8].x, 10.0);
+    EXPECT_EQ(l->param[0], 0.0);
+    for (int32_t i = 1; i < l->count; ++i)
+        EXPECT_NEAR(l->param[i] - l->param[i - 1], dist3D(&l->points[i], &l->points[i - 1]), 1e-12) << i;
+    freePlist3D(l);
+}

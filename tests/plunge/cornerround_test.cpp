@@ -143,3 +143,59 @@ TEST(CornerRound, RefinementCoversTheRangeOnBothSides) {
     EXPECT_EQ(plistProcessRuns(nullptr, 30, 0.5), 0);
     plistFree(p);
 }
+
+// Distances are walked along the path's own segments, however unevenly it is sampled; a split vertex
+// is a link when a neighbour is one, the next one first.
+TEST(CornerRound, DistancesAlongUnevenSegmentsAndKindsOfSplitVertices) {
+    Plist* p = plistCreate(8, 0);
+    ASSERT_NE(p, nullptr);
+    for (const double x : {0.0, 1.0, 3.0, 6.0, 10.0}) {
+        const Vec3 q{x, 0, 0};
+        plistAppend(p, 2 * x, &q, 0, nullptr, 0);  // parameters twice the length
+    }
+    const struct {
+        int32_t corner;
+        double d, before, after;  // x of the points at distance d
+    } cases[] = {{2, 1.5, 1.5, 4.5}, {2, 2.5, 0.5, 5.5}, {3, 4.0, 2.0, 10.0}, {1, 0.25, 0.75, 1.25}};
+    for (const auto& c : cases) {
+        double t1 = -1, t2 = -1;
+        ASSERT_EQ(pathPointsAtDistance(p, c.corner, c.d, &t1, &t2), 1) << c.corner << " " << c.d;
+        EXPECT_NEAR(t1, 2 * c.before, 1e-12) << c.corner << " " << c.d;
+        EXPECT_NEAR(t2, 2 * c.after, 1e-12) << c.corner << " " << c.d;
+    }
+    double t1 = 0, t2 = 0;
+    EXPECT_EQ(pathPointsAtDistance(p, 1, 1.5, &t1, &t2), -1);  // past the start
+    EXPECT_EQ(pathPointsAtDistance(p, 3, 4.5, &t1, &t2), -1);  // past the end
+    for (const int32_t at : {-1, 5}) EXPECT_EQ(pathPointsAtDistance(p, at, 0.5, &t1, &t2), -1) << at;
+    EXPECT_EQ(pathPointsAtDistance(nullptr, 1, 0.5, &t1, &t2), -1);
+    // Kinds of the points around vertex 2 (previous, next), and the kind it takes.
+    const int kinds[][3] = {{0, 0, 0}, {2, 0, 2}, {0, 2, 2}, {3, 3, 0}, {2, 2, 2}, {3, 2, 2}};
+    for (const auto& k : kinds) {
+        for (int32_t i = 0; i < p->count; ++i) p->flags[i] = static_cast<uint16_t>(3 << 8 | 7);
+        p->flags[1] = static_cast<uint16_t>(k[0] << 8);
+        p->flags[3] = static_cast<uint16_t>(k[1] << 8);
+        setSplitKind(2, p);
+        EXPECT_EQ(p->flags[2] >> 8, k[2]) << k[0] << " " << k[1];
+    }
+    // The first and last vertex look at their one neighbour.
+    p->flags[1] = static_cast<uint16_t>(2 << 8);
+    p->flags[3] = 0;
+    setSplitKind(0, p);
+    setSplitKind(4, p);
+    EXPECT_EQ(p->flags[0] >> 8, 2);
+    EXPECT_EQ(p->flags[4] >> 8, 0);
+    setSplitKind(5, p);  // outside: nothing to do
+    plistFree(p);
+    // A fillet of tolerance 0.4 reaches 0.6 along both legs: an incoming leg just that long would put
+    // its first vertex on the path's first point, and the corner stays sharp.
+    Plist* sharp = plistCreate(8, 0);
+    ASSERT_NE(sharp, nullptr);
+    double t = 0;
+    for (const Vec3& q : {Vec3{-0.6 - 1e-9, 0, 0}, Vec3{0, 0, 0}, Vec3{0, 2, 0}, Vec3{0, 4, 0}}) {
+        if (sharp->count > 0) t += dist3D(&sharp->points[sharp->count - 1], &q);
+        plistAppend(sharp, t, &q, 0, nullptr, 0);
+    }
+    EXPECT_EQ(filletCorner(1, sharp, 0.4), -1);
+    EXPECT_NEAR(maxTurn(sharp), 90, 1e-9);
+    plistFree(sharp);
+}

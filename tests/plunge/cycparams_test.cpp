@@ -330,6 +330,16 @@ TEST_F(CycParams, ConfigurationFileLines) {
     EXPECT_TRUE(messages().empty());
 }
 
+// A text takes the rest of the line behind the keyword and the one character after it, whatever blank
+// that is, then its leading blanks and tabs.
+TEST_F(CycParams, ConfigurationTextStartsOneCharacterBehindTheKeyword) {
+    writeFile("cfgrest.cfg", "*COMMENT\vD10 R2\n*BLADE_KVX\f\t first  selection\n");
+    ASSERT_EQ(readCycleCfgFile("cfgrest.cfg"), 1);
+    const CycleParams* p = cycleParamsApplied();
+    EXPECT_EQ(textOf(p, "*COMMENT"), "D10 R2");
+    EXPECT_EQ(textOf(p, "*BLADE_KVX"), "first  selection");
+}
+
 TEST_F(CycParams, ConfigurationFileLongLinesStayOneLine) {
     // In a line longer than 256 characters the tail must not come back as a line of its own.
     std::string tail = "*BLADE_COUNT 9";

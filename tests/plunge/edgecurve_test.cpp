@@ -72,3 +72,38 @@ TEST(EdgeCurve, TracerWalksBetweenTurnedWallsAndTheTraceIsCleaned) {
     freePlist3D(pair.first);
     freePlist3D(pair.second);
 }
+
+// A reversal in the lead-in before the first cut point is no reversal of the cut range.
+TEST(EdgeCurve, ReversalsBeforeTheCutRangeAreLeftAlone) {
+    Plist* l = tracedList({0, 1, 0.5, 1.5, 2.5, 3.5, 4.5, 5.5}, {2, 2, 2, 0, 0, 0, 0, 0});
+    EXPECT_EQ(cutAtReversals(l), 0);
+    EXPECT_EQ(l->count, 8);
+    plistFree(l);
+}
+
+// A lone cut point between leading links becomes a link where its parameter puts it on the chord of
+// its neighbours; the first link after the cut points makes every point from it a link.
+TEST(EdgeCurve, LeadingLinksSettle) {
+    const struct {
+        std::vector<double> x;
+        std::vector<int> kinds;
+        int result;
+        std::vector<double> xAfter;
+        std::vector<int> kindsAfter;
+    } rows[] = {
+        {{0, 5, 3, 3, 4}, {2, 0, 2, 0, 0}, 0, {0, 1.5, 3, 3, 4}, {2, 2, 2, 0, 0}},
+        {{5, 3, 3, 4}, {0, 2, 0, 0}, 0, {5, 3, 3, 4}, {2, 2, 0, 0}},  // the first point stays where it is
+        {{0, 1, 2, 3, 4}, {0, 0, 0, 2, 0}, 1, {0, 1, 2, 3, 4}, {0, 0, 0, 2, 2}},
+        {{0, 1, 2}, {2, 2, 0}, 0, {0, 1, 2}, {2, 2, 0}},
+        {{0, 1}, {2, 2}, -1, {0, 1}, {2, 2}},
+    };
+    for (const auto& r : rows) {
+        Plist* l = tracedList(r.x, r.kinds);
+        EXPECT_EQ(settleLeadingKind2(l), r.result) << r.x.size();
+        for (int32_t i = 0; i < l->count; ++i) {
+            EXPECT_NEAR(l->points[i].x, r.xAfter[i], 1e-12) << r.x.size() << " " << i;
+            EXPECT_EQ(l->flags[i] >> 8, r.kindsAfter[i]) << r.x.size() << " " << i;
+        }
+        plistFree(l);
+    }
+}

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -44,7 +45,9 @@ TEST(HubShroud, ExampleHubCurveLiesOnTheHubPlusTheAllowance) {
             for (int32_t i = 1; i < copy->hub->count; ++i)
                 arc += dist2D(&copy->hub->points[i - 1], &copy->hub->points[i]);
             EXPECT_NEAR(copy->hub->param[copy->hub->count - 1], arc * arc / oldLength, 1e-9);
-            for (int32_t i = 0; i < copy->hub->count; ++i) {
+            // Every other point and the last: the projections onto the surface are the cost here.
+            const int32_t n = copy->hub->count;
+            for (int32_t i = 0; i < n; i = i + 1 == n ? n : std::min(i + 2, n - 1)) {
                 const Vec3 p{copy->hub->points[i].x, 0, copy->hub->points[i].y};
                 SurfFoot foot;
                 double d = 0;
@@ -115,11 +118,17 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     struct Case {
         double s, value;
     };
-    for (const Case c : {Case{-5, 1.0}, Case{5, 2.0}, Case{10, 3.0}, Case{15, 5.0}, Case{20 + 2e-5, 7.0}}) {
+    for (const Case c :
+         {Case{-5, 1.0}, Case{0, 1.0}, Case{5, 2.0}, Case{10, 3.0}, Case{15, 5.0}, Case{20 + 2e-5, 7.0}}) {
         double v = 0;
         ASSERT_EQ(evalHubShroudExtra(&pair, c.s, &v), 1);
         EXPECT_DOUBLE_EQ(v, c.value) << c.s;
     }
+    Vec2 onHub{}, onShroud{};
+    ASSERT_EQ(evalHubShroud(&pair, 5.0, &onHub, &onShroud), 1);  // the same share of both lengths
+    EXPECT_NEAR(onHub.x, 5.0, 1e-12);
+    EXPECT_NEAR(onShroud.x, 5.0, 1e-12);
+    EXPECT_NEAR(onShroud.y, 10.0, 1e-12);
     // The band 4 below the shroud (offset to the right of its direction): the hub does not meet it.
     HubShroud* band = shroudBand(&pair, -4.0);
     ASSERT_NE(band, nullptr);
@@ -127,6 +136,21 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     EXPECT_NEAR(band->hub->points[0].y, 6.0, 1e-9);
     EXPECT_NEAR(channelHeight(band), 4.0, 1e-9);
     freeHubShroud(band);
+    // Cut at the channel's exit, the lowered shroud (made longer first) ends on it, not past it.
+    HubShroud* channel = flatChannel(20);
+    ASSERT_NE(channel, nullptr);
+    for (const double r : {60.0, 55.0}) {
+        const Seg2D exit{r, 20, r, 0};
+        band = shroudBandCut(channel, &exit, -5.0);
+        ASSERT_NE(band, nullptr);
+        const Profile2D* floor = band->hub;
+        EXPECT_NEAR(floor->points[0].x, 10.0, 1e-9);
+        EXPECT_NEAR(floor->points[floor->count - 1].x, r, 1e-9);
+        EXPECT_NEAR(floor->points[floor->count - 1].y, 15.0, 1e-9);
+        EXPECT_NEAR(floor->param[floor->count - 1], r - 10.0, 1e-9);
+        freeHubShroud(band);
+    }
+    freeHubShroud(channel);
     freeProfile2D(h);
     freeProfile2D(s);
     hubShroudResetState();

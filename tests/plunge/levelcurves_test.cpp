@@ -16,7 +16,9 @@ TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChanne
         {{1, 40, 10, 25, 1, 0}, {15, 20, 30}, {25, 20, 10}},
         {{2, 40, 10, 25, 1, 0}, {15, 25, 35}, {25, 15, 5}},
         {{3, 30, 10, 0, 1, 0}, {0, 7.5, 15, 22.5}, {30, 30, 30, 30}},
-        {{3, 10, 10, 0, 1, 0}, {0}, {10}},  // a step equal to the height is enlarged: one level
+        {{3, 10, 10, 0, 1, 0}, {0}, {10}},              // a step equal to the height is enlarged: one level
+        {{3, 30, 10, 0, 0.8, 0.2}, {6, 15}, {30, 30}},  // two steps of 0.3 from 0.2
+        {{3, 30, 10, 0, 0.2, 0.2}, {}, {}},
         {{4, 30, 10, 10, 1, 0}, {}, {}},
     };
     for (const auto& r : rows) {
@@ -27,8 +29,11 @@ TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChanne
         LevelCurves* set = buildLevelCurves(pair, r[0][2], static_cast<int32_t>(r[0][0]), r[0][3]);
         ASSERT_NE(set, nullptr);
         ASSERT_EQ(set->count, static_cast<int32_t>(r[1].size())) << r[0][0] << " " << r[0][1];
+        EXPECT_EQ(set->capacity, 100);
         for (int32_t k = 0; k < set->count; ++k) {
             const HubShroud* level = set->curves[k];
+            // Only the strategy from the shroud sets a parameter.
+            EXPECT_TRUE(r[0][0] == 1 || set->params[k] == -1.0);
             for (int32_t i = 0; i < level->hub->count; ++i)
                 EXPECT_NEAR(level->hub->points[i].y, r[1][k], 1e-9);
             EXPECT_NEAR(channelHeight(level), r[2][k], 1e-9) << r[0][0] << " level " << k;
@@ -37,6 +42,24 @@ TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChanne
         freeHubShroud(pair);
     }
     cycleParamsResetState();
+    // A set doubles when full and keeps each level's parameter with it, also reversed.
+    LevelCurves* grown = newLevelCurves(0);
+    HubShroud* channel = flatChannel(5);
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(grown->capacity, 1);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(addLevelCurve(grown, channel, 0.5 * k), 1);
+    EXPECT_EQ(addLevelCurve(grown, nullptr, 1.0), -1);
+    EXPECT_EQ(grown->count, 3);
+    EXPECT_EQ(grown->capacity, 4);
+    reverseLevelCurves(grown);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(grown->params[k], 0.5 * (2 - k));
+        EXPECT_NE(grown->curves[k], channel);  // a copy
+        EXPECT_NEAR(channelHeight(grown->curves[k]), 5.0, 1e-12);
+    }
+    EXPECT_EQ(grown->params[3], -1.0);
+    freeLevelCurves(grown);
+    freeHubShroud(channel);
     // On the example impeller every level of every strategy lies inside the channel.
     HubShroud* pair = exampleChannel();
     ASSERT_NE(pair, nullptr);

@@ -108,26 +108,37 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
                            0, i < leadIn ? 2 : 0});
         return polarPath(pts);
     };
-    auto outer = [](double angle) {
+    // The outer lists come closest at parameter at; the inner points before it move onto the middle, those
+    // after it turn less and less up to the split at 5 (at most half way there, 2.5).
+    auto outer = [](double angle, int at) {
         Plist* l = ray(angle);
-        pathRotateZ(&l->points[1], -angle / 4);
+        pathRotateZ(&l->points[at], -angle / 4);
         return l;
     };
-    PlistArray* lists = arrayOf({outer(-0.2), inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2)});
-    ASSERT_EQ(repairPathDistance(nullptr, lists), 1);
-    for (int k = 1; k <= 2; ++k)
-        for (int i = 0; i <= 10; ++i)
-            EXPECT_NEAR(polar(lists->lists[k]->points[i]),
-                        i == 0   ? 0
-                        : i <= 5 ? 0.1 - 0.1 * (5 - i) / 4.0
-                                 : 0.1 * k - 0.05,
-                        1e-9);
-    plistArrayFree(lists);
+    for (const int at : {1, 2}) {
+        PlistArray* lists = arrayOf({outer(-0.2, at), inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2, at)});
+        ASSERT_EQ(repairPathDistance(nullptr, lists), 1);
+        for (int k = 1; k <= 2; ++k)
+            for (int i = 0; i <= 10; ++i)
+                EXPECT_NEAR(polar(lists->lists[k]->points[i]),
+                            i < at   ? 0
+                            : i <= 5 ? 0.1 - 0.1 * (5 - i) / (5.0 - at)
+                                     : 0.1 * k - 0.05,
+                            1e-9)
+                    << at;
+        plistArrayFree(lists);
+    }
     PlistArray* apart = arrayOf({ray(-0.2), ray(0.05), ray(0.15), ray(0.2)});
     EXPECT_EQ(repairPathDistance(nullptr, apart), -1);
     plistArrayFree(apart);
     // Lead-ins (3 points) starting outside list 0 fade onto the bisector; the first cut point stays.
-    lists = arrayOf({ray(-0.2), inner(0.05, -0.3, 3), inner(0.15, 0.1, 3), ray(0.2)});
+    // Either inner list starting outside its outer neighbour is outside.
+    for (const double lead : {0.1, 0.3}) {
+        PlistArray* one = arrayOf({ray(-0.2), inner(0.05, 0.1, 3), inner(0.15, lead, 3), ray(0.2)});
+        EXPECT_EQ(innerPathsInside(one), lead > 0.2 ? 0 : 1) << lead;
+        plistArrayFree(one);
+    }
+    PlistArray* lists = arrayOf({ray(-0.2), inner(0.05, -0.3, 3), inner(0.15, 0.1, 3), ray(0.2)});
     EXPECT_EQ(innerPathsInside(lists), 0);
     ASSERT_EQ(repairInnerPathStarts(lists), 1);
     for (int k = 1; k <= 2; ++k)

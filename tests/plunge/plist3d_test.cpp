@@ -112,6 +112,12 @@ TEST(Plist3D, EvaluationTable) {
     EXPECT_EQ(evalPlist3D(one, 0.0, &t), 0);
     expectPoint(t, l->points[1], 0.0);
     EXPECT_EQ(tangentPlist3D(one, 0.0, &t), -1);  // one point has no segment
+    // A segment of no length between parameters 12 and 20 has no direction.
+    ASSERT_EQ(appendPlist3D(one, &l->points[2]), 1);
+    ASSERT_GE(insertPlist3D(one, 20.0, &l->points[2]), 0);
+    ASSERT_EQ(one->count, 3);
+    EXPECT_EQ(tangentPlist3D(one, 6.0, &t), 1);
+    EXPECT_EQ(tangentPlist3D(one, 15.0, &t), -1);
     freePlist3D(one);
     freePlist3D(l);
 }

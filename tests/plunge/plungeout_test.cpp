@@ -423,3 +423,36 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
         EXPECT_NEAR(std::acos(std::clamp(vecDot3D(&a, &v), -1.0, 1.0)), total * i / (n - 1), 1e-9) << i;
     }
 }
+
+// With one side path missing, the first row's sideways vectors all follow the other one.
+TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
+    for (const int missing : {0, 3}) {
+        PlistArray* one = arrayOf({missing == 0 ? none() : ray(-kSide, 21), none(), none(),
+                                   missing == 3 ? none() : ray(kSide, 21)});
+        ASSERT_EQ(prepareRow(rows, 0, one, kR, 1.0), 1);
+        const double along = missing == 0 ? kSide : -kSide;
+        const CutRecordList* row = rows->lists[0];
+        ASSERT_GE(row->count, 2);
+        for (int32_t i = 0; i < row->count; ++i) {
+            const Vec3& v = row->records[i].vector2;
+            EXPECT_NEAR(std::fabs(v.x * std::cos(along) + v.y * std::sin(along)), 1.0, 1e-9)
+                << missing << " " << i;
+            EXPECT_NEAR(vecDot3D(&v, &row->records[0].vector2), 1.0, 1e-12) << missing << " " << i;
+        }
+        plistArrayFree(one);
+    }
+}
+
+// Rows after the first: each end's neighbour plunge lies along the radial side path, so the two turned
+// directions coincide and the lift is 2 R sin 0 plus 0.2, at both ends.
+TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
+    for (int32_t index = 1; index < rows->count; ++index) {
+        ASSERT_EQ(prepareRow(rows, index, sides, kR, 1.0), 1);
+        const CutRecordList* row = rows->lists[index];
+        ASSERT_GE(row->count, 2);
+        for (const CutRecord* r : {&row->records[0], &row->records[row->count - 1]}) {
+            EXPECT_EQ(r->mark, 0) << index;
+            EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
+        }
+    }
+}

@@ -98,6 +98,21 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
         EXPECT_NEAR(p.z, 2 + 0.8 * polar(p), 1e-9) << i;
     }
     plistFree(spiral);
+    // A second arc appended to a row turns its own axes by its own arc length, the first arc's stay.
+    Plist* two = plistCreate(8000, 1);
+    ASSERT_NE(two, nullptr);
+    const Vec3 mid{10 * std::cos(0.3), 10 * std::sin(0.3), 2}, end{10 * std::cos(0.8), 10 * std::sin(0.8), 2};
+    ASSERT_EQ(rowArc(&from, &a, &mid, &a, two), 1);
+    const int32_t i0 = two->count;
+    ASSERT_EQ(rowArc(&mid, &a, &end, &b, two), 1);
+    ASSERT_GT(two->count, i0 + 2);
+    const double s0 = two->parameters[i0], s1 = two->parameters[two->count - 1];
+    for (int32_t i = 0; i < two->count; ++i) {
+        const double turn = i < i0 ? 0.0 : (two->parameters[i] - s0) / (s1 - s0) * M_PI / 2;
+        EXPECT_NEAR(std::acos(std::clamp(vecDot3D(&two->vectors[i], &a), -1.0, 1.0)), turn, 1e-9) << i;
+        EXPECT_NEAR(two->vectors[i].x, 0, 1e-12) << i;
+    }
+    plistFree(two);
     cycleParamsResetState();
     Plist *ra = plistCreate(4000, 1), *rb = plistCreate(4000, 1);
     Owned o;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../geometry/msg_capture.h"
+#include "collision/chkmodel.h"
 #include "collision/collreport.h"
 #include "geometry/frames.h"
 #include "kernel/cyc3d.h"
@@ -23,6 +24,7 @@
 #include "nctrace.h"
 #include "paramtest.h"
 #include "plunge/paramsense.h"
+#include "plunge/runsetup.h"
 
 namespace {
 
@@ -37,6 +39,10 @@ double valueOf(const std::string& name) {
     if (name == "cutter.corner") return c->cornerRadius;
     if (name == "nc.stepMin") return nc->stepMin;
     if (name == "nc.stepMax") return nc->stepMax;
+    if (name == "nc.calcStepMax") return nc->calcStepMax;
+    if (name == "tool.size2") return cycleToolCtx()->tool.size2;
+    if (name == "tool.radius") return cycleToolCtx()->tool.radius;
+    if (name == "nc.calcStepMin") return nc->calcStepMin;
     if (name == "nc.coll") return nc->collisionCheck;
     if (name == "nc.lead") return nc->leadAngle;
     if (name == "nc.tiltMax") return nc->tiltMax;
@@ -85,12 +91,27 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     const Case cases[] = {
         {{{"*PRECISION", "0.0001"}}, 0, {514}, {515}, {{"nc.stepMin", 0.0001}, {"nc.stepMax", 0.2}}},
         {{{"*PRECISION", "0.005"}}, 0, {}, {514}, {{"*AUFLMAX", 0.5}}},
+        {{{"*PRECISION", "0.01"}, {"*VERTZUSTEL", "3"}, {"*FAN_FACTOR", "2"}},
+         0,
+         {},
+         {},
+         {{"nc.calcStepMax", 1.0},
+          {"nc.calcStepMin", 0.005},
+          {"*VERTZUSTEL", 10000},
+          {"*FAN_FACTOR", 0.9},
+          {"*AUFLMAX", 1.0},
+          {"*AUFLMIN", 0.008},
+          {"*STEP_MIN", 0.005}}},
         {{{"*PRECISION", "0.001"}}, 0, {}, {514}, {{"*AUFLMAX", 0.2}}},
         {{{"*FRTYP", "2"}, {"*FRRADIUS", "3"}, {"*AUFMASS_HORI", "0.5"}},
          0,
          {},
          {},
-         {{"cutter.kind", 3}, {"cutter.corner", 0.5}, {"cutter.radius", 3.5}}},
+         {{"cutter.kind", 3},
+          {"cutter.corner", 0.5},
+          {"cutter.radius", 3.5},
+          {"tool.radius", 3.5},
+          {"tool.size2", 7}}},
         {{{"*COMMENT", "D10 CORNER = 2"}}, 0, {}, {}, {{"*FRBOGEN", 2}, {"*FRTYP", 3}, {"cutter.kind", 3}}},
         {{{"*INCH", "1"}, {"*COMMENT", "CORNER=0.1"}}, 0, {}, {}, {{"*FRBOGEN", 2.5}}},
         {{{"*TOOL_COLL_CHECK", "0"}}, 0, {6209}, {}, {{"nc.coll", 0}, {"*HOLDCHECK", 0}}},
@@ -143,6 +164,9 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {},
          {{"*R_SPINDLE", 900}, {"*RVORSCHUB", 50}}},
+        // A plunge step no narrower than the cut (1.5 radii with a centre cut) is made just narrower.
+        {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "3"}}, 0, {}, {}, {{"*PLUNGE_STEP", 3 - 1e-5}}},
+        {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "2.99"}}, 0, {}, {}, {{"*PLUNGE_STEP", 2.99}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
          {},
@@ -167,6 +191,31 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     start({{"*PRECISION", "0.0001"}});
     loadCycleConfig(nullptr);
     EXPECT_GE(capture->countOf("514,0.000100"), 1);  // 0.0001 in mm
+}
+
+// "CORNER=r" in the comment sets a torus of corner r (in the run's unit) and says so; anything else
+// leaves the tool as given. The envelope's answer is always 0.
+TEST_F(PlungeRun, CornerFromTheCommentOnlyWithANumberAfterTheSign) {
+    const struct {
+        const char* comment;
+        double unit;
+        int found;
+        double corner;
+    } rows[] = {{"D10 CORNER=2", 1, 1, 2},
+                {"CORNER =\t0.5", 25.4, 1, 12.7},
+                {"D10 CORNER = x", 1, 0, 0},
+                {"D10 CORNER 2", 1, 0, 0},
+                {"D10 R2", 1, 0, 0}};
+    for (const auto& r : rows) {
+        start();
+        CycleParams* p = cycleParams();
+        std::snprintf(p->comment, sizeof p->comment, "%s", r.comment);
+        p->frbogen = 0, p->frtyp = 1;
+        EXPECT_EQ(toolFromComment(r.unit), r.found) << r.comment;
+        EXPECT_NEAR(p->frbogen, r.corner, 1e-12) << r.comment;
+        EXPECT_EQ(p->frtyp, r.found ? 3 : 1) << r.comment;
+    }
+    EXPECT_EQ(buildToolEnvelope(0.5, 0.01, 0), 0);
 }
 
 // The grown cutter in closed form: the cutting surface moves outward by a, so the full radius grows
@@ -196,6 +245,14 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
         EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
         EXPECT_EQ(r.message ? sent(r.message) : capture->messages().empty(), true);
+        // A check model's tool takes the same rules; a ball's corner is its radius, whatever the record
+        // holds there.
+        ToolGeom g{r.kind, r.radius, r.kind == 1 ? 0.0 : r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
+        checkToolGeom(&g, r.a, r.tip);
+        EXPECT_EQ(g.toolType, r.kindOut);
+        EXPECT_DOUBLE_EQ(g.cornerRadius, r.cornerOut);
+        EXPECT_DOUBLE_EQ(g.radius, c.radius);
+        EXPECT_DOUBLE_EQ(g.size2, 2 * r.radius + 2 * r.a);
     }
 }
 

@@ -311,6 +311,22 @@ TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
     EXPECT_NEAR(out.x, 0.0, 1e-9);
     EXPECT_NEAR(out.y, 5.0, 1e-9);
     EXPECT_DOUBLE_EQ(out.z, 3.0);
+    // The point of a segment at a height, on the line through its ends; none on a level segment.
+    const struct {
+        Vec3 a, b;
+        double z;
+        int rc;
+        Vec3 at;
+    } rows[] = {{{1, 2, 4}, {3, 6, 8}, 5, 1, {1.5, 3, 5}},
+                {{3, 6, 8}, {1, 2, 4}, 5, 1, {1.5, 3, 5}},
+                {{0, 0, 2}, {4, 0, 6}, 8, 1, {6, 0, 8}},
+                {{0, 0, 2}, {4, 0, 2}, 2, -1, {}}};
+    for (const auto& r : rows) {
+        Vec3 at{};
+        ASSERT_EQ(segmentPointAtZ(&r.a, &r.b, r.z, &at), r.rc) << r.z;
+        if (r.rc != 1) continue;
+        EXPECT_NEAR(dist3D(&at, &r.at), 0.0, 1e-12) << r.z;
+    }
 }
 
 // Profiles refuse what is not there, and what is too short to be a profile.

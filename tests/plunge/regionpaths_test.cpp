@@ -132,6 +132,7 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
         std::vector<Plist*> paths{none(), none(), none(), none()};
         plistFree(paths[c.k]);
         paths[c.k] = polarPath(pts);
+        paths.push_back(polarPath(pts));  // a list past the four side paths is not one of them
         PlistArray* lists = arrayOf(paths);
         ASSERT_EQ(edgeRollingPass(lists, &pair, radius, c.side, c.splitter, pitch), 1);
         // A radial direction with rise s turned by b about z: cos turn = (cos b + s^2) / (1 + s^2).
@@ -152,6 +153,8 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
                 << c.k << " " << i;
             EXPECT_NEAR(std::hypot(q.x, q.y), 10.0 + i, 1e-9);
             EXPECT_NEAR(q.z, c.slope * i, 1e-12);
+            EXPECT_NEAR(std::remainder(polar(lists->lists[4]->points[i]) - c.copyAngle - back, 2 * M_PI), 0,
+                        1e-12);
         }
         plistArrayFree(lists);
     }

@@ -191,3 +191,53 @@ TEST(TriGrid, RangesOfSharedCornersAreEachTrianglesOwn) {
     }
     triListFree(list);
 }
+
+// Each triangle's range: its plan distances from the centre run from the nearest point of its plan
+// (none when the centre lies inside it) to its farthest corner, and every point of it lies within the
+// angle range about the centre.
+TEST(TriGrid, RangesBoundEachTrianglesPlanDistancesAndAngles) {
+    rngSeed(57);
+    auto u = [](double a, double b) { return a + (b - a) * rngUniform(); };
+    TriList* list = triListCreate(300);
+    ASSERT_NE(list, nullptr);
+    for (int i = 0; i < 300; ++i) {
+        const double r = i < 30 ? u(0, 2) : u(2, 40), a = u(-M_PI, M_PI);
+        const Vec3 c{r * std::cos(a), r * std::sin(a), u(0, 10)};
+        Triangle3D t{};
+        for (Vec3& p : t.p) p = {c.x + u(-4, 4), c.y + u(-4, 4), c.z + u(-2, 2)};
+        triListAdd(list, &t);
+    }
+    const Vec3 centre{0.5, -0.25, 0};
+    GridGuard g{triGridCreate(8, 8, 4)};
+    ASSERT_NE(g.g, nullptr);
+    ASSERT_EQ(triGridFill(g.g, &centre, list, 0.0), 1);
+    ASSERT_EQ(g.g->angleCount, list->count);
+    for (int32_t i = 0; i < list->count; ++i) {
+        Vec2 q[3];
+        for (int k = 0; k < 3; ++k) q[k] = {list->data[i].p[k].x - centre.x, list->data[i].p[k].y - centre.y};
+        double nearest = INFINITY, farthest = 0;
+        int positive = 0;
+        for (int k = 0; k < 3; ++k) {
+            const Vec2 a = q[k], b = q[(k + 1) % 3];
+            const double ex = b.x - a.x, ey = b.y - a.y;
+            const double s = std::clamp(-(a.x * ex + a.y * ey) / (ex * ex + ey * ey), 0.0, 1.0);
+            nearest = std::min(nearest, std::hypot(a.x + s * ex, a.y + s * ey));
+            farthest = std::max(farthest, std::hypot(a.x, a.y));
+            positive += ex * -a.y - ey * -a.x > 0;
+        }
+        if (positive == 0 || positive == 3) nearest = 0;  // the centre inside the plan
+        const TriGridRange& e = g.g->ranges[i];
+        EXPECT_NEAR(e.radiusMin, nearest, 1e-9) << i;
+        EXPECT_NEAR(e.radiusMax, farthest, 1e-9) << i;
+        if (e.angleHalf >= M_PI) continue;  // every angle
+        for (int a = 0; a <= 10; ++a)
+            for (int b = 0; a + b <= 10; ++b) {
+                const double x = q[0].x + a / 10.0 * (q[1].x - q[0].x) + b / 10.0 * (q[2].x - q[0].x);
+                const double y = q[0].y + a / 10.0 * (q[1].y - q[0].y) + b / 10.0 * (q[2].y - q[0].y);
+                EXPECT_LE(std::fabs(std::remainder(std::atan2(y, x) - e.angleMid, 2 * M_PI)),
+                          e.angleHalf + 1e-9)
+                    << i;
+            }
+    }
+    triListFree(list);
+}

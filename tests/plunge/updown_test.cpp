@@ -172,6 +172,18 @@ TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) 
         }
         plistFree(l);
     }
+    // A four-axis machine's axes lie flat, along the path where the lead turns them.
+    cycleParams()->use4x = 1;
+    cycleParams()->tiltMax = 120;
+    profile->table1.angle = 10 * M_PI / 180;
+    Plist* flat = middleList(8, true);
+    ASSERT_EQ(segmentTiltSearch(flat, 0, profile, level, &a.tool, set, nullptr), 1);
+    for (int32_t i = 1; i + 1 < flat->count; ++i) {
+        EXPECT_NEAR(flat->vectors[i].x, 1.0, 1e-9) << i;
+        EXPECT_NEAR(flat->vectors[i].z, 0.0, 1e-9) << i;
+    }
+    plistFree(flat);
+    cycleParams()->use4x = 0;
     for (int entry : {0, 1}) {
         MessageCapture capture(9);
         cycleParams()->entryPos = static_cast<int16_t>(entry);
@@ -288,8 +300,10 @@ TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
     cycleParams()->collCheck5ax = 1;
     const int turned = plungeRowsClearAxes(rows, nullptr, start, &a.tool, set);
     EXPECT_GE(turned, reaching);
+    int changed = 0;  // the count says how many stations took a new axis
     for (int32_t k = 0; k < rows->lists[0]->count; ++k) {
         const CutRecord& r = rows->lists[0]->records[k];
+        changed += vecDot3D(&r.axis, &before[k]) < 1.0 - 1e-12;
         EXPECT_LT(a.depth(plates, r.bottom, r.axis), 0.15) << k;
         EXPECT_NEAR(r.top.z, 40, 1e-3) << k;
         const Vec3 up{r.top.x - r.bottom.x, r.top.y - r.bottom.y, r.top.z - r.bottom.z};
@@ -300,6 +314,7 @@ TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
             EXPECT_NEAR(vecDot3D(&r.axis, &before[k]), 1.0, 1e-12) << k;
         }
     }
+    EXPECT_EQ(turned, changed);
     const Assembly fat{3, 25, 12, 50, 15, 80};
     EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &fat.tool, set), -1);
     cutListSetFree(rows);
