@@ -120,4 +120,42 @@ TEST(LinkMove, MovesAreSmoothAndStayInTheRegion) {
     EXPECT_GT(arcs, 100);
 }
 
+// The closing circle turns towards the start point: its centre lies on the side of the end
+// tangent that the start lies on. Arcs shorter than the link width's floor are written as lines.
+TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
+    PocketErrors errors;
+    Rng rng{64};
+    auto u = [&] { return rngStep(&rng) / double(kRngMax); };
+    int checked = 0;
+    for (int run = 0; run < 200; ++run) {
+        const double a1 = 2 * kPi * u(), a2 = 2 * kPi * u();
+        const Vec2 p1{0, 0}, p2{20 * u() - 10, 20 * u() - 10}, t1{std::cos(a1), std::sin(a1)},
+            t2{std::cos(a2), std::sin(a2)};
+        const double side = t2.x * (p1.y - p2.y) - t2.y * (p1.x - p2.x);
+        if (std::fabs(side) < 0.5) continue;
+        ContourElement out[3];
+        const int32_t n = linkBuildArcs(&p1, &t1, &p2, &t2, 0.5 + 2 * u(), out);
+        if (n < 2 || out[n - 1].type != kElemArc) continue;
+        const ContourElement& e = out[n - 1];
+        const double centre = t2.x * (e.g[kAcy] - p2.y) - t2.y * (e.g[kAcx] - p2.x);
+        EXPECT_GT(centre * side, 0) << run;
+        ++checked;
+    }
+    EXPECT_GT(checked, 100);
+    setInput();
+    // A start tangent aimed almost at the end: the first arc turns through a few microradians.
+    const Vec2 p1{10, 10}, p2{30, 10.002}, east{1, 0};
+    ContourElement out[3];
+    const int32_t n = linkMoveBuild(&p1, &east, &p2, &east, 2, out);
+    ASSERT_GE(n, 1);
+    for (int32_t i = 0; i < n; ++i) {
+        Vec2 s, t, e;
+        endOf(out[i], 0, &s, &t);
+        endOf(out[i], 1, &e, &t);
+        if (out[i].type == kElemArc) {
+            EXPECT_GE(std::hypot(e.x - s.x, e.y - s.y), 0.01) << i;
+        }
+    }
+}
+
 }  // namespace

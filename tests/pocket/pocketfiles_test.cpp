@@ -171,6 +171,10 @@ TEST(GcodeFile, WrittenContoursReadBack) {
             EXPECT_EQ(back[i].direction, written[k][i].direction);
             for (int j = 0; j < (back[i].type == kElemArc ? 6 : 4); ++j)
                 EXPECT_NEAR(back[i].g[j], written[k][i].g[j], tol);
+            // The radius follows from the rounded centre and end.
+            if (back[i].type == kElemArc) {
+                EXPECT_NEAR(back[i].g[kAr], written[k][i].g[kAr], 3 * tol);
+            }
         }
     }
 }
