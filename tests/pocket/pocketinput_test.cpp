@@ -72,6 +72,37 @@ TEST(PocketInput, ScaleFollowsTheToolRadius) {
     EXPECT_EQ(xyz[1], 0);
 }
 
+// A list's contours scaled in place: every coordinate, centre, radius and allowance, the order kept;
+// a scale of 1 within 1e-5 leaves them; a missing list is a failure.
+TEST(PocketInput, ListScaleMultipliesEveryContour) {
+    PocketErrors state;
+    const std::vector<ContourElement> c[2] = {polygon({{0, 0}, {4, 0}, {4, 3}}),
+                                              {arcElem(1, 2, 3, 0, 1, 1), lineElem(1, 2, 5, 6)}};
+    for (const double scale : {25.0, 1.000001}) {
+        ASSERT_TRUE(clistCreate("TEMP"));
+        for (int i = 0; i < 2; ++i) {
+            ContourHeader h{};
+            h.allowance = 0.5 + i;
+            ASSERT_TRUE(putContour("TEMP", c[i], h));
+        }
+        pocketKernel().geometryScale = scale;
+        ASSERT_EQ(clistScale("TEMP"), 1);
+        const double f = scale > 2 ? scale : 1;
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourElement back[3];
+            ContourHeader h;
+            ASSERT_EQ(clistGet("TEMP", back, &h, i), i);
+            ASSERT_EQ(h.elementCount, c[i].size());
+            EXPECT_DOUBLE_EQ(h.allowance, (0.5 + i) * f);
+            for (size_t k = 0; k < c[i].size(); ++k)
+                for (int j = 0; j < (c[i][k].type == kElemArc ? kAr + 1 : 4); ++j)
+                    EXPECT_DOUBLE_EQ(back[k].g[j], c[i][k].g[j] * f) << i << " " << k << " " << j;
+        }
+    }
+    EXPECT_EQ(clistScale("NOSUCHLIST"), 0);
+    scaleReset();
+}
+
 TEST(PocketInput, KeysFillTheRecord) {
     PocketErrors errors;
     setVars({{"geoSource", "part.kvx"},
