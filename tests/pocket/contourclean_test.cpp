@@ -65,6 +65,7 @@ TEST(ContourClean, ArcRepairOfCentreAndRadius) {
         double cx, cy, r;  // expected for an arc
     } cases[] = {
         {arc(5, 0, 0, 5, 0.01, 0.01, 5), kElemArc, 0, 0, 5},  // centre back on the bisector at radius 5
+        {arc(3.001, -4, 3.001, 4, -0.001, 0, 5), kElemArc, 0.001, 0, 5},  // moved 0.002 across x = 0
         {arc(5, 0, 0, 5, 3e-4, 3e-4, 5), kElemArc, 3e-4, 3e-4, std::hypot(5 - 3e-4, 3e-4)},  // radius only
         {arc(0, 0, 1.9, 0, 0.95, -2, 1), kElemLine, 0, 0, 0},         // far off: a line
         {arc(0, 0, 1e-4, 0, -4e-5, 1e-5, 9e-5), kElemLine, 0, 0, 0},  // a tiny arc far off its ends
