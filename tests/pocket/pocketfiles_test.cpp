@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "geometry/frames.h"
 #include "geometry/rng.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
@@ -52,6 +53,35 @@ TEST(RifBlock, KeywordPairsLandInTheirFields) {
     char path[64];
     ASSERT_EQ(rifTmpPath(path, sizeof path, "tmp.pcf"), 1);
     EXPECT_STREQ(path, " /t/tmp.pcf");
+}
+
+// The two CAD words and the mirror: "DXF" 0 and "MI" 1; a mirror only when an orientation component
+// stands above 1e-5.
+TEST(RifBlock, CadWordsAndTheMirrorSwitch) {
+    PocketErrors state;
+    const struct {
+        const char *cad, *ori, *mirror, *jlMirror;
+        int16_t cadMode, oriAuto;
+        int mirrored;
+    } cases[] = {{"DXF", "MI", "0 0 0", "0 0 0", 0, 1, 0},
+                 {"MI", "DXF", "0 0 0.00001", "-0.00001 0 0", 1, 0, 0},
+                 {"DXF", "DXF", "0 0 0.00002", "0 0 0", 0, 0, 1},
+                 {"MI", "MI", "0 0 0", "0 -0.00002 0", 1, 1, 1}};
+    for (const auto& c : cases) {
+        rifResetState();
+        KvList* l = pairs({{"*CAD_MODE", c.cad},
+                           {"*ORI_AUTO", c.ori},
+                           {"*MIRROR_ORI", c.mirror},
+                           {"*JL_MIRROR_ORI", c.jlMirror},
+                           {"*JL_MIRROR_POS", "1 2 3"}});
+        EXPECT_EQ(rifParseKeywords(l), 1);
+        kvListFree(l);
+        EXPECT_EQ(rifBlock()->cadMode, c.cadMode) << c.cad;
+        EXPECT_EQ(rifBlock()->oriAuto, c.oriAuto) << c.ori;
+        EXPECT_EQ(rifSetupMirror(), c.mirrored) << c.mirror << " " << c.jlMirror;
+        framePairResetState();
+    }
+    rifResetState();
 }
 
 TEST(GcodeFile, ExactLinesAndReadingBack) {
