@@ -4,8 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "allocfail.h"
+#include "pocket/feedhelpers.h"
+#include "pocket/leveltable.h"
+#include "pocket/linearcfit.h"
+#include "pocket/movechain.h"
+#include "pocket/passes.h"
+#include "pocket/regionstack.h"
+#include "pocket/regiontree.h"
+#include "pocket/savedblock.h"
+#include "pocket_util.h"
 
 TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     scratchResetState();
@@ -56,4 +66,137 @@ TEST(Scratch, MemoryShortForThePoolItselfRefusesTheTaker) {
     ASSERT_TRUE(first.ok() && second.ok());
     EXPECT_NE(first.data(), second.data());
     scratchResetState();
+}
+
+namespace {
+
+// Fails each allocation of op in turn, then runs it with memory to spare: op says whether it
+// succeeded, and must have failed cleanly (its own failure result, what it held kept, nothing
+// leaked) exactly when an allocation was refused. The number of allocations op needs.
+template <typename Op>
+long failEachAllocation(const char* what, Op op) {
+    for (long n = 1; n < 100; ++n) {
+        allocfail::arm(n);
+        const bool succeeded = op();
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_EQ(succeeded, !fired) << what << " " << n;
+        if (!fired) return n - 1;
+    }
+    ADD_FAILURE() << what;
+    return 0;
+}
+
+}  // namespace
+
+// The pocket's own stores, each short of memory at every allocation in turn.
+TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
+    PocketErrors errors;
+    EXPECT_GE(failEachAllocation("savedBlockPush",
+                                 [] {
+                                     const char text[] = "abcdefgh";
+                                     const bool ok = savedBlockPush(text, sizeof text) != nullptr;
+                                     savedBlocksFree();
+                                     return ok;
+                                 }),
+              2);
+    SavedBlock* block = savedBlockPush("abc", 4);
+    ASSERT_NE(block, nullptr);
+    const std::vector<char> big(64, 'x');
+    EXPECT_EQ(failEachAllocation("copyToHandle",
+                                 [block, &big] {
+                                     const int r = copyToHandle(block, big.data(), big.size());
+                                     char back[4];
+                                     EXPECT_EQ(savedBlockCopy(block, back, 4), 0);
+                                     EXPECT_EQ(back[0],
+                                               r == 1 ? 'x' : 'a');  // a refused copy keeps the old block
+                                     if (r == 1) copyToHandle(block, "abc", 4);
+                                     return r == 1;
+                                 }),
+              1);
+    savedBlocksFree();
+    char out[4];
+    EXPECT_EQ(savedBlockCopy(nullptr, out, 4), -1);
+    EXPECT_GE(failEachAllocation("moveChain",
+                                 [] {
+                                     MoveChain* chain = moveChainCreate(2);
+                                     if (!chain) return false;
+                                     int32_t kept = 0;
+                                     bool ok = true;
+                                     for (int i = 0; ok && i < 3; ++i) {
+                                         const ContourElement e = lineElem(i, 0, i + 1, 0);
+                                         ok = moveChainAppend(chain, &e, 0) == 1;
+                                         kept += ok;
+                                     }
+                                     int32_t held = 0;
+                                     for (MoveChunk* c = chain->head; c; c = c->next) held += c->count;
+                                     EXPECT_EQ(held, kept);  // a refused append keeps what was there
+                                     moveChainFree(chain);
+                                     return ok;
+                                 }),
+              4);
+    EXPECT_GE(failEachAllocation("levelTable",
+                                 [] {
+                                     LevelTable* t = levelTableCreate(2);
+                                     if (!t) return false;
+                                     levelTableSet(t, 0, 0, -3, 0, -1);
+                                     levelTableSet(t, 1, -3, -5, 0, -1);
+                                     PlaneList* planes = levelTableFromRange(t, 1.0);
+                                     levelTableFree(t);
+                                     planeListFree(planes);
+                                     return planes != nullptr;
+                                 }),
+              4);
+    EXPECT_GE(failEachAllocation("passTable",
+                                 [] {
+                                     PassTable* t = passTableCreate(10);
+                                     passTableFree(t);
+                                     return t != nullptr;
+                                 }),
+              2);
+    EXPECT_GE(failEachAllocation("taggedPoints",
+                                 [] {
+                                     TaggedPoint* p = taggedPointsCreate(10);
+                                     taggedPointsFree(p);
+                                     return p != nullptr;
+                                 }),
+              1);
+    EXPECT_GE(failEachAllocation("regionTree",
+                                 [] {
+                                     const int r = regionTreeInit(1);
+                                     regionTreeFree();
+                                     return r == 1;
+                                 }),
+              2);
+    EXPECT_EQ(failEachAllocation("regionStack",
+                                 [] {
+                                     regionStackResetState();
+                                     const WalkEntry e{};
+                                     const int r = regionStackPush(&e);
+                                     regionStackResetState();
+                                     return r == 1;
+                                 }),
+              1);
+    EXPECT_GE(failEachAllocation("contourList",
+                                 [] {
+                                     clistFree("TEMP");
+                                     if (!clistCreate("TEMP")) return false;
+                                     ContourHeader h{};
+                                     h.elementCount = 1;
+                                     const ContourElement e = lineElem(0, 0, 1, 0);
+                                     const int r = clistInsert("TEMP", &e, &h, -1);
+                                     EXPECT_EQ(clistCount("TEMP"), r == 1 ? 1 : 0);
+                                     return r == 1;
+                                 }),
+              2);
+    clistFree("TEMP");
+    ASSERT_TRUE(clistCreate("INPUT"));
+    EXPECT_GE(failEachAllocation("helixPoints",
+                                 [] {
+                                     const Vec2 c{3, 4};
+                                     HelixPoints* h = helixPoints(&c, 2, 0.3, 0.1, 1, 5, 0);
+                                     helixPointsFree(h);
+                                     return h != nullptr;
+                                 }),
+              2);
 }
