@@ -54,6 +54,18 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
     EXPECT_GT(checked, 200);
     RingPosition a = at(5), c = at(5);
     EXPECT_EQ(ringOrder(2, &a, &a, sq.data(), 4, &c), 0);
+    // Positions given on the end of their element stand at the start of the next, the last
+    // element's end at the first element's start.
+    const struct {
+        RingPosition a, b;
+        double c;
+        int order;
+    } ends[] = {{{1, 10, 0}, {2, 10, 0}, 5, 0}, {{1, 10, 0}, at(15), 2, 1},    {{4, 0, 0}, at(5), 35, 1},
+                {at(5), {4, 0, 0}, 35, -1},     {{2, 10, 10}, at(25), 22, -1}, {{4, 0, 0}, {1, 0, 0}, 12, 0}};
+    for (const auto& e : ends) {
+        const RingPosition from = at(e.c);
+        EXPECT_EQ(ringOrder(2, &e.a, &e.b, sq.data(), 4, &from), e.order) << e.a.element << " " << e.c;
+    }
 }
 
 // Line ends written for a segment: every corner passed, then the to-point.
