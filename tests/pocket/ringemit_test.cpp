@@ -95,6 +95,15 @@ TEST(RingEmit, SegmentsAlongTheRing) {
             EXPECT_EQ(ringSegmentEmit(&e, square().data(), 4, 1), 0);
         }
     }
+    // The whole ring from a point given on the end of the first element: once round from there.
+    NcPlane plane;
+    pocketNcHeader();
+    const WalkEntry whole{1, {1, 10, 0}, {1, 10, 0}};
+    EXPECT_EQ(ringSegmentEmit(&whole, square().data(), 4, 0), 4);
+    const std::vector<Vec2> got = lineEnds(), round = {{10, 10}, {0, 10}, {0, 0}, {10, 0}};
+    ASSERT_EQ(got.size(), round.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_NEAR(std::hypot(got[i].x - round[i].x, got[i].y - round[i].y), 0, 1e-9);
 }
 
 // Links from the end of a first line, an island 40..60 in INPUT: 2 s + 1e-4
