@@ -138,7 +138,8 @@ TEST(PocketRun, JobFramesChannelZero) {
     } cases[] = {{"NCOutp", "NCOutp := true", "3,12,32"},
                  {"NCOutp", "NCOutp := false", "12"},
                  {"NCOutp", "", "12"},
-                 {"drillPointsOutp", "drillPointsOutp := true", "3,12,30,32"}};
+                 {"drillPointsOutp", "drillPointsOutp := true", "3,12,30,32"},
+                 {"originalOutp", "originalOutp := true", "3,12,32,33"}};
     for (const auto& c : cases) {
         job.run(job.with(c.key, c.line));
         const std::vector<Out> ch0 = job.channel(0);
@@ -146,6 +147,14 @@ TEST(PocketRun, JobFramesChannelZero) {
         EXPECT_EQ(ch0.front().type, 103);
         EXPECT_EQ(ch0.front().value, kvCCP.title);
         EXPECT_TRUE(job.sent(110, c.layers)) << c.line;
+        // the tool axis along z, once, on channel 11
+        int axes = 0;
+        for (const Out& o : job.channel(11))
+            if (o.name == "toolAxis") {
+                EXPECT_EQ(o.value, "0,0,1");
+                ++axes;
+            }
+        EXPECT_EQ(axes, 1);
         EXPECT_EQ(ch0.back().type, 104);
         EXPECT_EQ(ch0.back().value, kvCCP.title);
     }
