@@ -11,11 +11,12 @@
 #include "pocket/leveltable.h"
 #include "pocket/linearcfit.h"
 #include "pocket/movechain.h"
+#include "pocket/nesting.h"
 #include "pocket/passes.h"
 #include "pocket/regionstack.h"
 #include "pocket/regiontree.h"
 #include "pocket/savedblock.h"
-#include "pocket_util.h"
+#include "ringtest_util.h"
 
 TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     scratchResetState();
@@ -187,6 +188,19 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
                                      const int r = clistInsert("TEMP", &e, &h, -1);
                                      EXPECT_EQ(clistCount("TEMP"), r == 1 ? 1 : 0);
                                      return r == 1;
+                                 }),
+              2);
+    clistFree("TEMP");
+    // Two boxes, one inside the other: the nesting matrix of the list.
+    ASSERT_TRUE(clistCreate("TEMP"));
+    ASSERT_TRUE(putContour("TEMP", box(0, 0, 10, 10)));
+    ASSERT_TRUE(putContour("TEMP", box(2, 2, 4, 4, false)));
+    EXPECT_GE(failEachAllocation("containmentMatrix",
+                                 [] {
+                                     NestMatrix* m = containmentMatrix("TEMP");
+                                     const bool ok = m && immediateParent(m, 1) == 0;
+                                     nestMatrixFree(m);
+                                     return ok;
                                  }),
               2);
     clistFree("TEMP");
