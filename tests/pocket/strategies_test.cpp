@@ -177,6 +177,9 @@ TEST(Strategies, EntryFromAnOpenElement) {
         if (c.found) {
             EXPECT_NEAR(std::hypot(p.x - 5, q.y - c.gap), 0, 1e-9);
         }
+        // Nodes outside the tree hold no ring to enter.
+        EXPECT_EQ(openEntryFind(regionNodeCount(), source, 2, 0, &p, &q), -1);
+        EXPECT_EQ(openEntryFind(target, -1, 2, 0, &p, &q), -1);
     }
 }
 
