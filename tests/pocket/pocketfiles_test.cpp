@@ -214,17 +214,23 @@ TEST(PocketPcf, KeywordBlockBecomesKeys) {
         std::vector<std::pair<const char*, const char*>> words;
         std::vector<const char*> present, absent;
     } cases[] = {
-        {{{"*FRRADIUS", "5"}, {"*UMLAUF", "0"}, {"*MACRO_TMODE", "1"}},
+        {{{"*FRRADIUS", "5"}, {"*UMLAUF", "0"}, {"*MACRO_TMODE", "1"}, {"*DREHRICHT", "2"}},
          {"  toolDiameter      :=  10.0000\n", "  orientation        :=  clockwise\n",
-          "  completePocket     := false\n"},
+          "  completePocket     := false\n", "  spindleRotation     :=  counterClockwise\n"},
          {"plungeType", "approachType"}},
-        {{{"*STOCK", "1"}, {"*COMPLETE_POCKET", "1"}, {"*MACRO_START", "3"}, {"*MACRO_SRAD", "2"}},
+        {{{"*STOCK", "1"},
+          {"*COMPLETE_POCKET", "1"},
+          {"*MACRO_START", "3"},
+          {"*MACRO_SRAD", "2"},
+          {"*DREHRICHT", "1"}},
          {"  completePocket     := false\n", "  stock              :=  force\n",
-          "  approachType         :=  quarterCircle\n  approachLength       :=  2.0000\n"},
+          "  approachType         :=  quarterCircle\n  approachLength       :=  2.0000\n",
+          "  spindleRotation     :=  clockwise\n"},
          {}},
         {{{"*COMPLETE_POCKET", "1"}, {"*UMLAUF", "1"}, {"*MACRO_TMODE", "2"}, {"*KVX", "p.kvx"}},
          {"  completePocket     := true\n", "  orientation        :=  counterClockwise\n",
-          "  plungeType         :=  helical\n", "  geoSource         :=  \"p.kvx\"\n"},
+          "  plungeType         :=  helical\n", "  geoSource         :=  \"p.kvx\"\n",
+          "  spindleRotation     :=  none\n"},
          {"stock "}},
     };
     for (const auto& c : cases) {
