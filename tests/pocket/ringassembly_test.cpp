@@ -84,6 +84,9 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> dup = sq;
     dup.push_back(sq[1]);
     EXPECT_EQ(ringHasDuplicate(dup.data(), 5), 1);
+    std::vector<ContourElement> leftmost = polygon({{-5, 0}, {10, 0}, {10, 10}, {0, 10}});
+    leftmost.push_back(leftmost[0]);  // the copy of the element starting farthest left
+    EXPECT_EQ(ringHasDuplicate(leftmost.data(), 5), 1);
     std::vector<ContourElement> zero = sq;
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
