@@ -10,6 +10,7 @@
 #include "pocket/feedhelpers.h"
 #include "pocket/leveltable.h"
 #include "pocket/linearcfit.h"
+#include "pocket/linkmove.h"
 #include "pocket/movechain.h"
 #include "pocket/nesting.h"
 #include "pocket/passes.h"
@@ -213,4 +214,19 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
                                      return h != nullptr;
                                  }),
               2);
+    ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 100)));
+    pocketKernel().toolRadius = 2;
+    // The link tests take their scratch first: without it they report 3020 and no hit.
+    const ContourElement across = lineElem(50, 50, 150, 50), arc = arcElem(50, 50, 10, 0, 1, 1);
+    const Vec2 p1{60, 50}, p2{40, 50};
+    EXPECT_EQ(linkLineHitsInput(&across), 1);
+    for (int k = 0; k < 2; ++k) {
+        allocfail::arm(1);
+        const int hit = k == 0 ? linkLineHitsInput(&across) : linkArcHitsInput(&arc, &p1, &p2);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(fired);
+        EXPECT_LT(hit, 1) << k;
+    }
+    EXPECT_TRUE(PocketErrors::sent("1103"));
 }
