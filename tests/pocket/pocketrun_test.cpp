@@ -194,6 +194,32 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     expectNoLeaks();
 }
 
+// A pocket narrower than the tool has no region in either plane: each says so (1507), nothing is cut,
+// the run ends with status 1, and every plane ends at the retract plane, none at a clearance above it.
+TEST(PocketRun, PocketNarrowerThanTheToolCutsNothing) {
+    Job job;
+    writeText("narrow.kvx", kvxText({{boxPoints(0, 0, 6, 6), "v depth(8)"}}));
+    EXPECT_EQ(job.run(job.with("geoSource", "geoSource := \"narrow.kvx\"")), 1);
+    int noRegion = 0;
+    for (const Out& o : job.channel(0)) noRegion += o.type == 101 && o.value.rfind("1507", 0) == 0;
+    EXPECT_EQ(noRegion, 2);
+    int retracts = 0;
+    // Each plane's pass end retracts to the retract plane; the run leaves at the clearance plane.
+    const std::vector<Out> c31 = job.channel(31);
+    for (size_t i = 0; i < c31.size(); ++i) {
+        EXPECT_TRUE(c31[i].type != 3111 && c31[i].type != 3121 && c31[i].type != 3112) << c31[i].type;
+        if (c31[i].type == 3002 && i + 1 < c31.size()) {
+            EXPECT_EQ(c31[i + 1].type, 3102);
+            EXPECT_DOUBLE_EQ(c31[i + 1].z, 20);
+            ++retracts;
+        }
+    }
+    ASSERT_FALSE(c31.empty());
+    EXPECT_DOUBLE_EQ(c31.back().z, 50);
+    EXPECT_GE(retracts, 2);
+    expectNoLeaks();
+}
+
 // Two runs of the same job in one process write the same records, also when
 // the set-up turns the orientation around and the planes move surface and depth,
 // and also when a run of another strategy came between them; each run writes its header.
