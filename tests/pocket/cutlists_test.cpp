@@ -59,13 +59,40 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
     EXPECT_EQ(clistCount("CUT_SPAN"), 0);
 }
 
-TEST(CutLists, CombineWithEmptyBLeavesA) {
-    Cuts fx;
-    ASSERT_EQ(cutListsCreate(1), 0);
-    put("CUT_SPAN", box(10, 10, 20, 20), true, true);
-    put("CUT_SPAN", box(30, 10, 40, 20), true, true);
-    EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 1), 2);
-    EXPECT_EQ(starts("CUT_SPAN"), (std::vector<std::pair<double, double>>{{10, 10}, {30, 10}}));
+// Combinations of two lists without crossings, decided by containment: a inside an island b goes;
+// an island a around b takes both; boundaries b inside a go when their senses agree and join A when
+// they differ; with merge mode 2 every boundary of B joins A. Marked B contours leave B.
+TEST(CutLists, CombinationByContainment) {
+    struct Part {
+        double x0, x1;
+        bool ccw, left;  // runs as a boundary when they are equal
+    };
+    const struct {
+        std::vector<Part> a, b;
+        int mode;
+        std::vector<double> aAfter, bAfter;  // the x where each remaining contour starts
+    } cases[] = {
+        {{{30, 40, true, true}}, {{0, 100, false, true}}, 0, {}, {0}},
+        {{{0, 100, false, true}}, {{30, 40, true, true}}, 0, {}, {}},
+        {{{0, 100, true, true}}, {{30, 40, true, true}}, 0, {0}, {}},
+        {{{0, 100, true, true}}, {{30, 40, false, false}}, 0, {0, 30}, {30}},
+        {{{10, 20, true, true}, {30, 40, true, true}}, {}, 0, {10, 30}, {}},
+        {{{0, 10, true, true}}, {{50, 60, true, true}}, 2, {0, 50}, {50}},
+        {{{0, 10, true, true}}, {{50, 60, true, true}}, 0, {0}, {50}},
+    };
+    for (const auto& c : cases) {
+        Cuts fx;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        cutModeSet(c.mode);
+        for (const Part& q : c.a) put("CUT_SPAN", box(q.x0, q.x0, q.x1, q.x1, q.ccw), q.ccw, q.left);
+        for (const Part& q : c.b) put("CUT_BACK", box(q.x0, q.x0, q.x1, q.x1, q.ccw), q.ccw, q.left);
+        EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), static_cast<int32_t>(c.aAfter.size()));
+        for (const auto& [list, want] : {std::pair{"CUT_SPAN", c.aAfter}, std::pair{"CUT_BACK", c.bAfter}}) {
+            std::vector<double> got;
+            for (const auto& s : starts(list)) got.push_back(std::min(s.first, s.second));
+            EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
+        }
+    }
 }
 
 // The merge of a closed plane attaches a span cut below its parent node when it
