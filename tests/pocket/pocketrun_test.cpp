@@ -314,6 +314,27 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp({{"toolDiameter", diameter}}), 1);
         EXPECT_EQ(p.inch, inch) << diameter;
     }
+    // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
+    // wanted orientation the other way round, and its elements turn the other way.
+    for (const auto& [orientation, wanted] : {std::pair{"counterClockwise", 1}, {"clockwise", -1}}) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"oriAutomatic", "single"}, {"orientation", orientation}},
+                           {{boxPoints(20, 10, 40, 30), "v depth(8)"}}),
+                  1);
+        ASSERT_EQ(clistCount("INPUT"), 2);
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourHeader h{};
+            std::vector<ContourElement> e(8);
+            ASSERT_EQ(clistGet("INPUT", e.data(), &h, i), i);
+            e.resize(h.elementCount);
+            const int sense = i == 0 ? wanted : -wanted;
+            EXPECT_EQ(h.ccw, sense > 0 ? 1 : 0) << orientation << i;
+            EXPECT_EQ(h.leftSide, wanted > 0 ? 1 : 0) << orientation << i;
+            double twiceArea = 0;  // the boxes come back as lines
+            for (const ContourElement& l : e) twiceArea += l.g[kLx1] * l.g[kLy2] - l.g[kLx2] * l.g[kLy1];
+            EXPECT_EQ(twiceArea > 0, sense > 0) << orientation << i;
+        }
+    }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;
     ASSERT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}), 1);
