@@ -68,6 +68,19 @@ TEST(ContourOrient, ClosedFormShapesInBothSenses) {
     EXPECT_EQ(r[2].direction, -1);
 }
 
+// Directions of vectors in [0, 2 pi) against atan2, on the axes, between them and of the zero vector.
+TEST(ContourOrient, DirectionAngles) {
+    PocketErrors state;
+    pocketKernel().fineTolerance = 1e-12;
+    const double d[][2] = {{0, 1}, {1, 0}, {0, -1}, {-1, 0}, {1, 1}, {-1, 1}, {-1, -1}, {2, -3}, {1e-9, -1}};
+    for (const auto& v : d) {
+        const double want = std::fmod(std::atan2(v[0], v[1]) + 2 * kPi, 2 * kPi);
+        EXPECT_NEAR(vecAngle2D(v[0], v[1]), want, 1e-12) << v[0] << " " << v[1];
+    }
+    EXPECT_EQ(vecAngle2D(0, 0), 0);
+    EXPECT_EQ(vecAngle2D(-1e-13, 1e-13), 0);  // below the fine tolerance: no direction
+}
+
 TEST(ContourOrient, UndecidedShapes) {
     PocketErrors state;
     pocketKernel().toolRadius = 5;

@@ -205,6 +205,17 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
                                            {{10, 10}, {10, 60}, 1}}) {  // out over the open side
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.q.x << "," << c.q.y;
     }
+    // openPocket tests MAIN, where the tool about the line's middle must keep off the islands too.
+    pocketKernel().openPocket = 1;
+    pocketKernel().toolRadius = 2;
+    insert("MAIN", polygon(box(0, 0, 50, 50)));
+    std::vector<Vec2> island = box(20, 20, 30, 30);
+    std::reverse(island.begin(), island.end());
+    insert("MAIN", polygon(island));
+    for (const Case& c : std::vector<Case>{{{18.5, 10}, {18.5, 40}, 0},  // the tool at its middle enters
+                                           {{12, 10}, {12, 40}, 1}}) {
+        EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.p.x;
+    }
 }
 
 // Without open sides: noPlunge leaves the plane alone (3213, result 1); openPocket
