@@ -116,13 +116,18 @@ TEST(PocketNc, GapRules) {
         pocketEmitElement(&a);
         pocketEmitElement(&b);
         pocketEmitElement(&d);
-        int entries = 0, lines = 0;
+        int entries = 0, lines = 0, closed = 0, retracts = 0;
         for (const Rec& r : log()) {
             entries += r.name == "start";
             lines += r.type == 3111;
+            closed += r.type == 3002;
+            retracts += r.type == 3102 && r.z == 50;
         }
         EXPECT_EQ(entries, c.entries) << c.gap;
         EXPECT_EQ(lines, 3 + c.bridges) << c.gap;
+        // a second entry closes the open pass and leaves to the retract plane first
+        EXPECT_EQ(closed, c.entries - 1) << c.gap;
+        EXPECT_EQ(retracts, c.entries) << c.gap;
     }
 }
 
