@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -156,6 +157,23 @@ TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
             EXPECT_GE(std::hypot(e.x - s.x, e.y - s.y), 0.01) << i;
         }
     }
+}
+
+// An arc gouges when the tool about it, less a hundredth, reaches a wall: the arc's circle grown by
+// the tool radius and the contour's allowance is what meets the input.
+TEST(LinkMove, ArcGougeByTheGrownCircle) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    ASSERT_TRUE(putContour("INPUT", polygon({{0, 0}, {100, 0}, {100, 100}, {0, 100}})));
+    pocketKernel().toolRadius = 2;
+    for (const auto& [allowance, r, hit] :
+         {std::tuple{0.0, 47.995, 0}, {0.0, 48.015, 1}, {0.5, 47.495, 0}, {0.5, 47.515, 1}}) {
+        pocketAllowanceSet(0, allowance);
+        const ContourElement arc = arcElem(50, 50, r, 0, 0.1, 1);
+        const Vec2 p1 = along(arc, 0), p2 = along(arc, 1);
+        EXPECT_EQ(linkArcHitsInput(&arc, &p1, &p2), hit) << allowance << " " << r;
+    }
+    pocketAllowanceSet(0, 0);
 }
 
 }  // namespace
