@@ -45,7 +45,10 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
     EXPECT_EQ(cutListsActive(), 0);
     const std::vector<ContourElement> c = box(10, 10, 30, 30);
     const ContourHeader h = header(c, true, true);
+    put("CUT_SPAN", c, true, true);  // a list of that name left alone while the lists are off
     EXPECT_EQ(cutListReset("CUT_SPAN"), 0);
+    EXPECT_EQ(clistCount("CUT_SPAN"), 1);
+    clistFree("CUT_SPAN");
     EXPECT_EQ(cutSpanOffset("MAIN", "CUT_GKT", 2), 0);
     EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, 1, "CUT_SPAN"), 0);
     EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 1), 0);

@@ -143,6 +143,20 @@ TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
         ++checked;
     }
     EXPECT_GT(checked, 100);
+    {
+        // A quarter turn onto the line that runs straight into the end: no arc at the end, whose ends
+        // would meet and read as a whole circle.
+        const Vec2 p1{0, 0}, north{0, 1}, p2{10, 2}, east{1, 0};
+        ContourElement out[3];
+        ASSERT_EQ(linkBuildArcs(&p1, &north, &p2, &east, 2, out), 2);
+        Vec2 q, t;
+        EXPECT_EQ(out[0].type, kElemArc);
+        endOf(out[0], 1, &q, &t);
+        EXPECT_NEAR(std::hypot(q.x - 2, q.y - 2), 0, 1e-9);
+        EXPECT_EQ(out[1].type, kElemLine);
+        endOf(out[1], 1, &q, &t);
+        EXPECT_NEAR(std::hypot(q.x - 10, q.y - 2), 0, 1e-9);
+    }
     setInput();
     // A start tangent aimed almost at the end: the first arc turns through a few microradians.
     const Vec2 p1{10, 10}, p2{30, 10.002}, east{1, 0};
