@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "allocfail.h"
+#include "pocket/contourreduce.h"
 #include "pocket/feedhelpers.h"
 #include "pocket/leveltable.h"
 #include "pocket/linearcfit.h"
@@ -192,6 +194,35 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
                                  }),
               2);
     clistFree("TEMP");
+    // A run of 24 lines along a quarter circle refitted: without memory at any step it is either
+    // refused with std::bad_alloc or kept as it was.
+    std::vector<ContourElement> lines;
+    for (int i = 0; i < 24; ++i) {
+        const double a0 = 1.5707963267948966 * i / 24, a1 = 1.5707963267948966 * (i + 1) / 24;
+        lines.push_back(lineElem(20 * std::cos(a0), 20 * std::sin(a0), 20 * std::cos(a1), 20 * std::sin(a1)));
+    }
+    std::vector<ContourElement> refit(lines.size());
+    long kept = 0;
+    for (long n = 1; n < 200; ++n) {
+        allocfail::arm(n);
+        int32_t got = -2;
+        try {
+            got = reduceLineRuns(lines.data(), 24, 0.01, refit.data());
+        } catch (const std::bad_alloc&) {
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) {
+            EXPECT_TRUE(got > 0 && got <= 24) << got;
+            break;
+        }
+        if (got == -2) continue;
+        EXPECT_EQ(got, 24) << n;
+        EXPECT_EQ(refit[23].g[kLx2], lines[23].g[kLx2]) << n;
+        ++kept;
+    }
+    EXPECT_GE(kept, 1);  // the point buffer of the fit
+
     // Two boxes, one inside the other: the nesting matrix of the list.
     ASSERT_TRUE(clistCreate("TEMP"));
     ASSERT_TRUE(putContour("TEMP", box(0, 0, 10, 10)));
