@@ -128,6 +128,14 @@ TEST(PlaneRings, FirstRingCornersOpenedByTheFilletRadius) {
     }
 }
 
+// A pocket the tool does not fit gives no ring: the level loop answers 0 and the tree stays empty.
+TEST(PlaneRings, NoRingWhereTheToolDoesNotFit) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 3.9, 3.9), true, true, 0);
+    EXPECT_EQ(plane.run(false), 0);
+    EXPECT_EQ(regionNodeCount(), 0);
+}
+
 // An island crossed by a boundary ring is merged into it: one island ring is
 // left, and a merged ring's node has it as a parent. Three islands in a row, 4
 // apart with R 3: the first rings of the last two merge, and the merged ring
