@@ -334,6 +334,23 @@ TEST(PocketRun, InputAndSetUpSettle) {
             EXPECT_EQ(twiceArea > 0, sense > 0) << orientation << i;
         }
     }
+    // Clamps run against the wanted orientation with their flags set so; an open one stops the set-up.
+    for (const bool closed : {true, false}) {
+        Phases ph;
+        const std::string clamps = ph.tmp.file("c.kvx");
+        writeText(clamps, kvxText({{boxPoints(70, 0, 80, 10), "v depth(8)", closed}}));
+        EXPECT_EQ(ph.setUp({{"clamps", clamps.c_str()}}), closed ? 1 : 0);
+        if (!closed) {
+            EXPECT_TRUE(PocketErrors::sent("1102"));
+            continue;
+        }
+        ASSERT_EQ(clistCount("CLAMPS"), 1);
+        ContourHeader h{};
+        std::vector<ContourElement> e(8);
+        ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
+        EXPECT_EQ(h.ccw, 0);
+        EXPECT_EQ(h.leftSide, 1);
+    }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;
     ASSERT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}), 1);
