@@ -194,6 +194,20 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     expectNoLeaks();
 }
 
+// An explicit start point: the first plane is entered there, and the path moves on from it.
+TEST(PocketRun, ExplicitStartPointIsWhereThePathBegins) {
+    Job job;
+    std::string text = job.with("startExplicit", "startExplicit := true");
+    text = Job::edit(text, "startX", "startX := 60");
+    text = Job::edit(text, "startY", "startY := 40");
+    EXPECT_EQ(job.run(text), 0);
+    const std::vector<Out> c31 = job.channel(31);
+    const auto first = std::find_if(c31.begin(), c31.end(), [](const Out& o) { return o.type == 3101; });
+    ASSERT_NE(first, c31.end());
+    EXPECT_NEAR(first->x, 60, 1e-6);
+    EXPECT_NEAR(first->y, 40, 1e-6);
+}
+
 // A pocket narrower than the tool has no region in either plane: each says so (1507), nothing is cut,
 // the run ends with status 1, and every plane ends at the retract plane, none at a clearance above it.
 TEST(PocketRun, PocketNarrowerThanTheToolCutsNothing) {
