@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kernel/kvx/kvxfile.h"
+#include "pocket/inputcheck.h"
 #include "pocket/pocketkeys.h"
 #include "pocket/pocketscale.h"
 #include "pocket_util.h"
@@ -248,4 +249,24 @@ TEST(PocketInput, ElementCapOfAContour) {
     kvCCPParams.toolDiameter = 10;
     EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
     EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1500"});
+}
+
+// Contours that only touch do not cross: an island sharing part of the wall, or lying on it, passes the
+// nesting check; one reaching through the wall does not.
+TEST(PocketInput, NestingCheckTellsTouchingFromCrossing) {
+    const struct {
+        std::vector<Vec2> island;
+        int result;
+    } cases[] = {{{{0, 20}, {0, 40}, {30, 40}, {30, 20}}, 1},
+                 {{{10, 0}, {10, 20}, {30, 20}, {30, 0}}, 1},
+                 {{{-10, 20}, {-10, 40}, {30, 40}, {30, 20}}, 0},
+                 {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}, 1}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        ASSERT_TRUE(clistCreate("TEMP"));
+        ASSERT_TRUE(putContour("TEMP", polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}})));
+        ASSERT_TRUE(putContour("TEMP", polygon(c.island)));
+        EXPECT_EQ(inputCheckNesting("TEMP"), c.result) << c.island[0].x << " " << c.island[0].y;
+        EXPECT_EQ(PocketErrors::texts().empty(), c.result == 1);
+    }
 }
