@@ -118,6 +118,10 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
                                      return r == 1;
                                  }),
               1);
+    // No entry, or no block for a size: nothing copied; an empty copy is one.
+    EXPECT_EQ(copyToHandle(nullptr, "abc", 4), 0);
+    EXPECT_EQ(copyToHandle(block, nullptr, 1), 0);
+    EXPECT_EQ(copyToHandle(block, nullptr, 0), 1);
     savedBlocksFree();
     char out[4];
     EXPECT_EQ(savedBlockCopy(nullptr, out, 4), -1);
