@@ -135,7 +135,26 @@ TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
         const double side = t2.x * (p1.y - p2.y) - t2.y * (p1.x - p2.x);
         if (std::fabs(side) < 0.5) continue;
         ContourElement out[3];
-        const int32_t n = linkBuildArcs(&p1, &t1, &p2, &t2, 0.5 + 2 * u(), out);
+        const double radius = 0.5 + 2 * u();
+        const int32_t n = linkBuildArcs(&p1, &t1, &p2, &t2, radius, out);
+        // Arcs of at most the radius with both ends on their circle, each element continuing the last.
+        for (int32_t i = 0; i < n; ++i) {
+            Vec2 s0, s1, e0, e1;
+            endOf(out[i], 0, &s0, &s1);
+            endOf(out[i], 1, &e0, &e1);
+            if (out[i].type == kElemArc) {
+                const ContourElement& a = out[i];
+                EXPECT_LE(a.g[kAr], radius + 1e-9) << run;
+                EXPECT_NEAR(std::hypot(s0.x - a.g[kAcx], s0.y - a.g[kAcy]), a.g[kAr], 1e-6) << run;
+                EXPECT_NEAR(std::hypot(e0.x - a.g[kAcx], e0.y - a.g[kAcy]), a.g[kAr], 1e-6) << run;
+            }
+            if (i + 1 < n) {
+                Vec2 q, t;
+                endOf(out[i + 1], 0, &q, &t);
+                EXPECT_NEAR(std::hypot(q.x - e0.x, q.y - e0.y), 0, 1e-6) << run;
+                EXPECT_NEAR(t.x * e1.x + t.y * e1.y, 1, 1e-6) << run;
+            }
+        }
         if (n < 2 || out[n - 1].type != kElemArc) continue;
         const ContourElement& e = out[n - 1];
         const double centre = t2.x * (e.g[kAcy] - p2.y) - t2.y * (e.g[kAcx] - p2.x);
