@@ -125,6 +125,11 @@ TEST(RingEmit, StraightLinks) {
         pocketEmitElement(&first);
         EXPECT_EQ(linkStraight(&c.from, &c.to, c.step), c.cut) << c.to.x;
         EXPECT_EQ(pocketPlungePending(), 1 - c.cut) << c.to.x;
+        // With a plunge already pending no link is cut and nothing is written.
+        pocketSetPlungePending(1);
+        const size_t written = log().size();
+        EXPECT_EQ(linkStraight(&c.from, &c.to, c.step), 0) << c.to.x;
+        EXPECT_EQ(log().size(), written);
     }
 }
 
