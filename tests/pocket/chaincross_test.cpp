@@ -68,6 +68,17 @@ TEST(ChainCross, TwoContoursTable) {
         }
         for (int32_t i = 1; i < n; ++i) EXPECT_LE(rec[i - 1].elemA, rec[i].elemA);
     }
+    // Two rings on one circle, split at other places, and a box across the circle's side: arcs that
+    // overlap along the circle give nothing, the box's crossings still count.
+    {
+        const std::vector<ContourElement> a = offsettest::circle(0, 0, 10, 2, 1);
+        std::vector<ContourElement> b;
+        for (int k = 0; k < 3; ++k)
+            b.push_back(arcElem(0, 0, 10, 0.5 + 2 * kPi * k / 3, 0.5 + 2 * kPi * (k + 1) / 3, 1));
+        EXPECT_EQ(intersectContours(a.data(), 2, b.data(), 3, rec, 16), 0);
+        const std::vector<ContourElement> across = box(5, -2, 15, 2);
+        EXPECT_EQ(intersectContours(a.data(), 2, across.data(), 4, rec, 16), 2);
+    }
     // A full table is refused.
     EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, box(4, -5, 6, 20).data(), 4, rec, 3), -1);
 }
