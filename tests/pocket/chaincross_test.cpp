@@ -68,8 +68,44 @@ TEST(ChainCross, TwoContoursTable) {
         }
         for (int32_t i = 1; i < n; ++i) EXPECT_LE(rec[i - 1].elemA, rec[i].elemA);
     }
+    // Two rings on one circle, split at other places, and a box across the circle's side: arcs that
+    // overlap along the circle give nothing, the box's crossings still count.
+    {
+        const std::vector<ContourElement> a = offsettest::circle(0, 0, 10, 2, 1);
+        std::vector<ContourElement> b;
+        for (int k = 0; k < 3; ++k)
+            b.push_back(arcElem(0, 0, 10, 0.5 + 2 * kPi * k / 3, 0.5 + 2 * kPi * (k + 1) / 3, 1));
+        EXPECT_EQ(intersectContours(a.data(), 2, b.data(), 3, rec, 16), 0);
+        const std::vector<ContourElement> across = box(5, -2, 15, 2);
+        EXPECT_EQ(intersectContours(a.data(), 2, across.data(), 4, rec, 16), 2);
+    }
     // A full table is refused.
     EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, box(4, -5, 6, 20).data(), 4, rec, 3), -1);
+}
+
+// A line across a half disc whose ends stay below the line: only the bulge of the arc meets it, in
+// each of four turns, given first as the shorter chain and then as the longer.
+TEST(ChainCross, LineAcrossTheBulgeOfAHalfDisc) {
+    PocketErrors errors;
+    PocketIsect rec[8];
+    for (int turn = 0; turn < 4; ++turn) {
+        const double a = turn * kPi / 2, ux = std::cos(a), uy = std::sin(a);  // the bulge's direction
+        std::vector<ContourElement> half = {arcElem(0, 0, 1, a - kPi / 2, a + kPi / 2, 1),
+                                            lineElem(-uy, ux, uy, -ux)};
+        for (const double c : {0.3, 0.9, -0.5, 1.5}) {
+            // the line at c along the bulge, 4 long across it
+            const std::vector<ContourElement> cut = {
+                lineElem(c * ux - 2 * uy, c * uy + 2 * ux, c * ux + 2 * uy, c * uy - 2 * ux),
+                lineElem(c * ux + 2 * uy, c * uy - 2 * ux, c * ux + 3 * uy, c * uy - 3 * ux),
+                lineElem(c * ux + 3 * uy, c * uy - 3 * ux, c * ux + 4 * uy, c * uy - 4 * ux)};
+            const int32_t expected = c > 0 && c < 1 ? 2 : 0;
+            for (const int32_t cutCount : {1, 3}) {
+                const int32_t n = intersectContours(cut.data(), cutCount, half.data(), 2, rec, 8);
+                ASSERT_EQ(n, expected) << turn << " " << c << " " << cutCount;
+                for (int32_t i = 0; i < n; ++i) EXPECT_NEAR(std::hypot(rec[i].x, rec[i].y), 1, 1e-9);
+            }
+        }
+    }
 }
 
 TEST(ChainCross, RandomPolygonsMatchBruteForce) {

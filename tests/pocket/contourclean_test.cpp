@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -43,6 +44,45 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
         ASSERT_EQ(n, 5);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(c[0]), 5, h / 2, 1e-12);
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(c[1]), 5, h / 2, 1e-12);
+    }
+}
+
+// Arcs whose centre or radius disagrees with their ends: a radius within 0.001 of the mean end
+// distance takes it, a centre that moves at least 0.001 is replaced, one that would move more than
+// 0.9 radius turns the arc into a line between its ends.
+TEST(ContourClean, ArcRepairOfCentreAndRadius) {
+    auto arc = [](double sx, double sy, double ex, double ey, double cx, double cy, double r) {
+        ContourElement e{};
+        e.type = kElemArc;
+        e.direction = 1;
+        const double g[7] = {cx, cy, sx, sy, ex, ey, r};
+        std::copy(g, g + 7, e.g);
+        return e;
+    };
+    const struct {
+        ContourElement in;
+        int type;
+        double cx, cy, r;  // expected for an arc
+    } cases[] = {
+        {arc(5, 0, 0, 5, 0.01, 0.01, 5), kElemArc, 0, 0, 5},  // centre back on the bisector at radius 5
+        {arc(3.001, -4, 3.001, 4, -0.001, 0, 5), kElemArc, 0.001, 0, 5},  // moved 0.002 across x = 0
+        {arc(5, 0, 0, 5, 3e-4, 3e-4, 5), kElemArc, 3e-4, 3e-4, std::hypot(5 - 3e-4, 3e-4)},  // radius only
+        {arc(0, 0, 1.9, 0, 0.95, -2, 1), kElemLine, 0, 0, 0},         // far off: a line
+        {arc(0, 0, 1e-4, 0, -4e-5, 1e-5, 9e-5), kElemLine, 0, 0, 0},  // a tiny arc far off its ends
+        {arc(1, 1, 1, 1, 3, 1, 2), kElemArc, 3, 1, 2},                // no chord: left alone
+    };
+    for (const auto& c : cases) {
+        ContourElement e = c.in;
+        EXPECT_EQ(arcFixRadius(&e), 0);
+        ASSERT_EQ(e.type, c.type) << c.in.g[kAcx];
+        if (c.type == kElemLine) {
+            EXPECT_XY(EXPECT_EQ, (Vec2{e.g[kLx1], e.g[kLy1]}), c.in.g[kAsx], c.in.g[kAsy]);
+            EXPECT_XY(EXPECT_EQ, (Vec2{e.g[kLx2], e.g[kLy2]}), c.in.g[kAex], c.in.g[kAey]);
+            continue;
+        }
+        EXPECT_NEAR(e.g[kAcx], c.cx, 1e-9);
+        EXPECT_NEAR(e.g[kAcy], c.cy, 1e-9);
+        EXPECT_NEAR(e.g[kAr], c.r, 1e-9);
     }
 }
 

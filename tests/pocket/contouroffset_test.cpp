@@ -125,6 +125,14 @@ TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAlone) {
     EXPECT_EQ(out[0].g[kLx2] + end + start[0], 3 - 5 - 6);
 }
 
+// A reset leaves the level loop's switches off, as at load.
+TEST_F(OffsetTest, ResetSwitchesOffCloseSnap) {
+    offsetSetCloseSnap(1);
+    EXPECT_EQ(offsetCloseSnap(), 1);
+    contourOffsetResetState();
+    EXPECT_EQ(offsetCloseSnap(), 0);
+}
+
 TEST_F(OffsetTest, ThinContourTest) {
     struct Case {
         std::vector<Vec2> p;

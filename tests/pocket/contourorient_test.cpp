@@ -68,6 +68,19 @@ TEST(ContourOrient, ClosedFormShapesInBothSenses) {
     EXPECT_EQ(r[2].direction, -1);
 }
 
+// Directions of vectors in [0, 2 pi) against atan2, on the axes, between them and of the zero vector.
+TEST(ContourOrient, DirectionAngles) {
+    PocketErrors state;
+    pocketKernel().fineTolerance = 1e-12;
+    const double d[][2] = {{0, 1}, {1, 0}, {0, -1}, {-1, 0}, {1, 1}, {-1, 1}, {-1, -1}, {2, -3}, {1e-9, -1}};
+    for (const auto& v : d) {
+        const double want = std::fmod(std::atan2(v[0], v[1]) + 2 * kPi, 2 * kPi);
+        EXPECT_NEAR(vecAngle2D(v[0], v[1]), want, 1e-12) << v[0] << " " << v[1];
+    }
+    EXPECT_EQ(vecAngle2D(0, 0), 0);
+    EXPECT_EQ(vecAngle2D(-1e-13, 1e-13), 0);  // below the fine tolerance: no direction
+}
+
 TEST(ContourOrient, UndecidedShapes) {
     PocketErrors state;
     pocketKernel().toolRadius = 5;
@@ -134,10 +147,14 @@ TEST(ContourOrient, SignedAreaAndCuspTurns) {
     EXPECT_EQ(contourSignedArea(thereAndBack.data(), 2), 0);
     const ContourElement line = lineElem(0, 0, 1, 0);
     const ContourElement ccw = arcElem(1, 1, 1, -M_PI / 2, 0, 1), cw = arcElem(1, -1, 1, M_PI / 2, 0, -1);
+    // opposite senses: +pi when the clockwise arc is not the wider one
+    const ContourElement wideCcw = arcElem(1, 2, 2, -M_PI / 2, 0, 1),
+                         wideCw = arcElem(1, -2, 2, M_PI / 2, 0, -1);
     const struct {
         const ContourElement *a, *b;
         double turn;
-    } cases[] = {{&line, &ccw, -M_PI}, {&line, &cw, M_PI},  {&ccw, &line, -M_PI},
-                 {&cw, &line, M_PI},   {&ccw, &ccw, -M_PI}, {&cw, &cw, M_PI}};
+    } cases[] = {{&line, &ccw, -M_PI},  {&line, &cw, M_PI},     {&ccw, &line, -M_PI},   {&cw, &line, M_PI},
+                 {&ccw, &ccw, -M_PI},   {&cw, &cw, M_PI},       {&line, &line, M_PI},   {&wideCcw, &cw, M_PI},
+                 {&cw, &wideCcw, M_PI}, {&ccw, &wideCw, -M_PI}, {&wideCw, &ccw, -M_PI}, {&ccw, &cw, M_PI}};
     for (const auto& c : cases) EXPECT_EQ(elemCuspTurn(c.a, c.b), c.turn);
 }

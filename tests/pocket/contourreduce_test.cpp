@@ -110,6 +110,29 @@ TEST(ContourReduce, SixtyFiveLinesAreReducedSixtyFourOnlyWhenForced) {
     EXPECT_EQ(contourReduceOne(in.data(), 100, 0.1, 1, 100), 100);
 }
 
+// Every contour of a list is reduced in place, the first as well as the last; a missing list is no
+// list to reduce.
+TEST(ContourReduce, ListReducesEveryContour) {
+    PocketErrors errors;
+    ASSERT_TRUE(clistCreate("TEMP"));
+    std::vector<std::vector<Vec2>> rings;
+    for (const double r : {50.0, 20.0}) {
+        rings.push_back(arcPoints(0, 0, r, 0, 2 * kPi, 65));
+        rings.back().pop_back();
+        ASSERT_TRUE(putContour("TEMP", polygon(rings.back())));
+    }
+    EXPECT_EQ(contourReduceList("TEMP", 0.1, 0), 1);
+    for (int32_t i = 0; i < 2; ++i) {
+        std::vector<ContourElement> c(65);
+        ContourHeader h;
+        ASSERT_EQ(clistGet("TEMP", c.data(), &h, i), i);
+        EXPECT_LT(h.elementCount, 65u) << i;
+        c.resize(h.elementCount);
+        for (const Vec2& q : rings[i]) EXPECT_LT(distanceTo(q, c), 0.1) << i;
+    }
+    EXPECT_EQ(contourReduceList("NOSUCHLIST", 0.1, 0), 0);
+}
+
 TEST(ContourReduce, RandomArcsRefitWithinTolerance) {
     PocketErrors errors;
     rngResetState();

@@ -15,18 +15,6 @@ struct Cuts : RingState {
     }
 };
 
-// The first start point of each contour of a list.
-std::vector<std::pair<double, double>> starts(const char* list) {
-    std::vector<std::pair<double, double>> out;
-    std::vector<ContourElement> c(kClistMaxElements);
-    for (int32_t i = 0; i < clistCount(list); ++i) {
-        ContourHeader h;
-        clistGet(list, c.data(), &h, i);
-        out.push_back({c[0].g[kLx1], c[0].g[kLy1]});
-    }
-    return out;
-}
-
 // Pocket box 0..100 with an island 40..60, and node 0 for it in the tree.
 void pocketWithIsland() {
     put("MAIN", box(0, 0, 100, 100), true, true);
@@ -45,7 +33,10 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
     EXPECT_EQ(cutListsActive(), 0);
     const std::vector<ContourElement> c = box(10, 10, 30, 30);
     const ContourHeader h = header(c, true, true);
+    put("CUT_SPAN", c, true, true);  // a list of that name left alone while the lists are off
     EXPECT_EQ(cutListReset("CUT_SPAN"), 0);
+    EXPECT_EQ(clistCount("CUT_SPAN"), 1);
+    clistFree("CUT_SPAN");
     EXPECT_EQ(cutSpanOffset("MAIN", "CUT_GKT", 2), 0);
     EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, 1, "CUT_SPAN"), 0);
     EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 1), 0);
@@ -59,13 +50,46 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
     EXPECT_EQ(clistCount("CUT_SPAN"), 0);
 }
 
-TEST(CutLists, CombineWithEmptyBLeavesA) {
-    Cuts fx;
-    ASSERT_EQ(cutListsCreate(1), 0);
-    put("CUT_SPAN", box(10, 10, 20, 20), true, true);
-    put("CUT_SPAN", box(30, 10, 40, 20), true, true);
-    EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 1), 2);
-    EXPECT_EQ(starts("CUT_SPAN"), (std::vector<std::pair<double, double>>{{10, 10}, {30, 10}}));
+// Combinations of two lists without crossings, decided by containment: a inside an island b goes;
+// an island a around b takes both; boundaries b inside a go when their senses agree and join A when
+// they differ; with merge mode 2 every boundary of B joins A. Marked B contours leave B.
+TEST(CutLists, CombinationByContainment) {
+    struct Part {
+        double x0, x1;
+        bool ccw, left;  // runs as a boundary when they are equal
+    };
+    const struct {
+        std::vector<Part> a, b;
+        int mode;
+        std::vector<double> aAfter, bAfter;  // the x where each remaining contour starts
+    } cases[] = {
+        {{{30, 40, true, true}}, {{0, 100, false, true}}, 0, {}, {0}},
+        {{{0, 100, false, true}}, {{30, 40, true, true}}, 0, {}, {}},
+        {{{0, 100, true, true}}, {{30, 40, true, true}}, 0, {0}, {}},
+        {{{0, 100, true, true}}, {{30, 40, false, false}}, 0, {0, 30}, {30}},
+        {{{10, 20, true, true}, {30, 40, true, true}}, {}, 0, {10, 30}, {}},
+        {{{0, 10, true, true}}, {{50, 60, true, true}}, 2, {0, 50}, {50}},
+        {{{0, 10, true, true}}, {{50, 60, true, true}}, 0, {0}, {50}},
+    };
+    for (const auto& c : cases) {
+        Cuts fx;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        cutModeSet(c.mode);
+        for (const Part& q : c.a) put("CUT_SPAN", box(q.x0, q.x0, q.x1, q.x1, q.ccw), q.ccw, q.left);
+        for (const Part& q : c.b) put("CUT_BACK", box(q.x0, q.x0, q.x1, q.x1, q.ccw), q.ccw, q.left);
+        EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), static_cast<int32_t>(c.aAfter.size()));
+        for (const auto& [list, want] : {std::pair{"CUT_SPAN", c.aAfter}, std::pair{"CUT_BACK", c.bAfter}}) {
+            std::vector<double> got;
+            for (int32_t i = 0; i < clistCount(list); ++i) {
+                ContourHeader h{};
+                ASSERT_EQ(clistGetHeader(list, &h, i), i);
+                std::vector<ContourElement> e(h.elementCount);
+                ASSERT_EQ(clistGet(list, e.data(), &h, i), i);
+                got.push_back(std::min(e[0].g[kLx1], e[0].g[kLy1]));
+            }
+            EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
+        }
+    }
 }
 
 // The merge of a closed plane attaches a span cut below its parent node when it

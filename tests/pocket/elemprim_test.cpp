@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "geometry/rng.h"
 #include "offset_util.h"
 #include "vecnear.h"
 
@@ -108,4 +109,43 @@ TEST(ElemPrim, OrderAlongElements) {
     EXPECT_EQ(pointOrderOnElem(&cw, &s, &a), 2);
     EXPECT_EQ(pointOrderOnElem(&line, &l2, &l1), 1);
     EXPECT_EQ(pointOrderOnElem(&line, &l1, &l1), 2);
+}
+
+// Full circles against each other, at and near the touching distances; the count and the points
+// follow from the centre distance alone.
+TEST(ElemPrim, CirclePairsTouchWithinTheTolerance) {
+    PocketErrors state;
+    const struct {
+        double r1, d, r2;
+        int code;
+        double x;  // the touching point's x (the centres lie on the x axis)
+    } cases[] = {
+        {3, 5, 2, 1, 3},         {3, 5 + 5e-5, 2, 1, 3}, {3, 5 - 5e-5, 2, 1, 3},  // outside
+        {3, 5 + 3e-4, 2, 0, 0},  {3, 1, 2, 1, 3},        {3, 1 + 5e-5, 2, 1, 3},  // inside
+        {2, 1 - 5e-5, 3, 1, -2}, {3, 1 - 3e-4, 2, 0, 0}, {3, 0, 3, 0, 0},         // concentric
+        {3, 4, 2, 2, 0},
+    };
+    for (const auto& c : cases) {
+        const ContourElement a = arcElem(0, 0, c.r1, 0, kPi, 1), b = arcElem(c.d, 0, c.r2, 0, kPi, 1);
+        Vec2 p[2];
+        ASSERT_EQ(isectCircleCircle(&a, &b, p), c.code) << c.r1 << " " << c.d << " " << c.r2;
+        if (c.code == 1) EXPECT_XY(EXPECT_NEAR, p[0], c.x, 0, 1e-9);
+    }
+    // Seeded pairs that cross well apart from touching: both points on both circles, mirrored in
+    // the centre line.
+    Rng rng{64};
+    for (int i = 0; i < 200; ++i) {
+        auto u = [&] { return rngStep(&rng) / double(kRngMax); };
+        const double r1 = 0.5 + 5 * u(), r2 = 0.5 + 5 * u(), lo = std::fabs(r1 - r2), hi = r1 + r2;
+        const double d = lo + (hi - lo) * (0.05 + 0.9 * u()), t = 2 * kPi * u();
+        const double cx = 10 * u() - 5, cy = 10 * u() - 5;
+        const ContourElement a = arcElem(cx, cy, r1, 0, 1, 1);
+        const ContourElement b = arcElem(cx + d * std::cos(t), cy + d * std::sin(t), r2, 0, 1, -1);
+        Vec2 p[2];
+        ASSERT_EQ(isectCircleCircle(&a, &b, p), 2) << i;
+        for (const Vec2& q : p) {
+            EXPECT_NEAR(std::hypot(q.x - cx, q.y - cy), r1, 1e-9);
+            EXPECT_NEAR(std::hypot(q.x - b.g[kAcx], q.y - b.g[kAcy]), r2, 1e-9);
+        }
+    }
 }

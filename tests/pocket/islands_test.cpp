@@ -200,4 +200,5 @@ TEST(Islands, IslandsMustLieInTheBoundary) {
     ASSERT_EQ(clistCreate("INPUT"), 1);
     EXPECT_EQ(inputIslandsInside("INPUT"), -1);
     EXPECT_TRUE(PocketErrors::sent("1106"));
+    EXPECT_EQ(pocketIslandsSpans(5, nullptr, 1), -1);  // no allowance table: a hard failure
 }

@@ -167,3 +167,11 @@ TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
     }
     EXPECT_GT(arcs, 40);
 }
+
+// A reset forgets the last refused shape and the count of refusals, as at load.
+TEST(LinearArcFit, ResetForgetsTheRefusals) {
+    fitSetLastFailure(kFitOk + 3);
+    linearcfitResetState();
+    EXPECT_EQ(fitLastFailure(), kFitOk);
+    EXPECT_EQ(fitFailureWrites(), 0);
+}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -118,6 +119,94 @@ TEST(LinkMove, MovesAreSmoothAndStayInTheRegion) {
         }
     }
     EXPECT_GT(arcs, 100);
+}
+
+// The closing circle turns towards the start point: its centre lies on the side of the end
+// tangent that the start lies on. Arcs shorter than the link width's floor are written as lines.
+TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
+    PocketErrors errors;
+    Rng rng{64};
+    auto u = [&] { return rngStep(&rng) / double(kRngMax); };
+    int checked = 0;
+    for (int run = 0; run < 200; ++run) {
+        const double a1 = 2 * kPi * u(), a2 = 2 * kPi * u();
+        const Vec2 p1{0, 0}, p2{20 * u() - 10, 20 * u() - 10}, t1{std::cos(a1), std::sin(a1)},
+            t2{std::cos(a2), std::sin(a2)};
+        const double side = t2.x * (p1.y - p2.y) - t2.y * (p1.x - p2.x);
+        if (std::fabs(side) < 0.5) continue;
+        ContourElement out[3];
+        const double radius = 0.5 + 2 * u();
+        const int32_t n = linkBuildArcs(&p1, &t1, &p2, &t2, radius, out);
+        // Arcs of at most the radius with both ends on their circle, each element continuing the last.
+        for (int32_t i = 0; i < n; ++i) {
+            Vec2 s0, s1, e0, e1;
+            endOf(out[i], 0, &s0, &s1);
+            endOf(out[i], 1, &e0, &e1);
+            if (out[i].type == kElemArc) {
+                const ContourElement& a = out[i];
+                EXPECT_LE(a.g[kAr], radius + 1e-9) << run;
+                EXPECT_NEAR(std::hypot(s0.x - a.g[kAcx], s0.y - a.g[kAcy]), a.g[kAr], 1e-6) << run;
+                EXPECT_NEAR(std::hypot(e0.x - a.g[kAcx], e0.y - a.g[kAcy]), a.g[kAr], 1e-6) << run;
+            }
+            if (i + 1 < n) {
+                Vec2 q, t;
+                endOf(out[i + 1], 0, &q, &t);
+                EXPECT_NEAR(std::hypot(q.x - e0.x, q.y - e0.y), 0, 1e-6) << run;
+                EXPECT_NEAR(t.x * e1.x + t.y * e1.y, 1, 1e-6) << run;
+            }
+        }
+        if (n < 2 || out[n - 1].type != kElemArc) continue;
+        const ContourElement& e = out[n - 1];
+        const double centre = t2.x * (e.g[kAcy] - p2.y) - t2.y * (e.g[kAcx] - p2.x);
+        EXPECT_GT(centre * side, 0) << run;
+        ++checked;
+    }
+    EXPECT_GT(checked, 100);
+    {
+        // A quarter turn onto the line that runs straight into the end: no arc at the end, whose ends
+        // would meet and read as a whole circle.
+        const Vec2 p1{0, 0}, north{0, 1}, p2{10, 2}, east{1, 0};
+        ContourElement out[3];
+        ASSERT_EQ(linkBuildArcs(&p1, &north, &p2, &east, 2, out), 2);
+        Vec2 q, t;
+        EXPECT_EQ(out[0].type, kElemArc);
+        endOf(out[0], 1, &q, &t);
+        EXPECT_NEAR(std::hypot(q.x - 2, q.y - 2), 0, 1e-9);
+        EXPECT_EQ(out[1].type, kElemLine);
+        endOf(out[1], 1, &q, &t);
+        EXPECT_NEAR(std::hypot(q.x - 10, q.y - 2), 0, 1e-9);
+    }
+    setInput();
+    // A start tangent aimed almost at the end: the first arc turns through a few microradians.
+    const Vec2 p1{10, 10}, p2{30, 10.002}, east{1, 0};
+    ContourElement out[3];
+    const int32_t n = linkMoveBuild(&p1, &east, &p2, &east, 2, out);
+    ASSERT_GE(n, 1);
+    for (int32_t i = 0; i < n; ++i) {
+        Vec2 s, t, e;
+        endOf(out[i], 0, &s, &t);
+        endOf(out[i], 1, &e, &t);
+        if (out[i].type == kElemArc) {
+            EXPECT_GE(std::hypot(e.x - s.x, e.y - s.y), 0.01) << i;
+        }
+    }
+}
+
+// An arc gouges when the tool about it, less a hundredth, reaches a wall: the arc's circle grown by
+// the tool radius and the contour's allowance is what meets the input.
+TEST(LinkMove, ArcGougeByTheGrownCircle) {
+    PocketErrors errors;
+    clistCreate("INPUT");
+    ASSERT_TRUE(putContour("INPUT", polygon({{0, 0}, {100, 0}, {100, 100}, {0, 100}})));
+    pocketKernel().toolRadius = 2;
+    for (const auto& [allowance, r, hit] :
+         {std::tuple{0.0, 47.995, 0}, {0.0, 48.015, 1}, {0.5, 47.495, 0}, {0.5, 47.515, 1}}) {
+        pocketAllowanceSet(0, allowance);
+        const ContourElement arc = arcElem(50, 50, r, 0, 0.1, 1);
+        const Vec2 p1 = along(arc, 0), p2 = along(arc, 1);
+        EXPECT_EQ(linkArcHitsInput(&arc, &p1, &p2), hit) << allowance << " " << r;
+    }
+    pocketAllowanceSet(0, 0);
 }
 
 }  // namespace

@@ -65,23 +65,26 @@ TEST(FeedHelpers, FeedBufferGapRuleAndCapacity) {
     PocketErrors errors;
     feedHelpersResetState();
     PocketKernel& k = pocketKernel();
-    k.geometryScale = 25;
-    k.toolRadius = 5 * 25;
     k.stepFactor = 0.5;
-    k.tolerance = 1e-4 * 25;
-    // The widest gap bridged is one step, 2 R k = 5 in output units.
+    // The widest gap bridged is one step, 2 R k = 5 in output units; a scale left at 0 counts as 1.
     struct Case {
         double gap;
         int result;
         int32_t count;
     } cases[] = {{5e-5, 1, 2}, {0.5, 1, 3}, {5.00005, 1, 3}, {5.0002, -2, 1}};
-    for (const Case& c : cases) {
-        feedBufferClear();
-        const ContourElement a = lineElem(0, 0, 1, 0), b = lineElem(1 + c.gap, 0, 3, 0);
-        ASSERT_EQ(feedBufferAppend(&a), 1);
-        EXPECT_EQ(feedBufferAppend(&b), c.result) << c.gap;
-        EXPECT_EQ(feedBufferCount(), c.count) << c.gap;
-        EXPECT_EQ(c.count < 2 ? 0 : feedBufferElements()[1].sourceTag, c.count == 3 ? 1 : 0);
+    for (const double scale : {25.0, 0.0}) {
+        const double s = scale > 0 ? scale : 1;
+        k.geometryScale = scale;
+        k.toolRadius = 5 * s;
+        k.tolerance = 1e-4 * s;
+        for (const Case& c : cases) {
+            feedBufferClear();
+            const ContourElement a = lineElem(0, 0, 1, 0), b = lineElem(1 + c.gap, 0, 3, 0);
+            ASSERT_EQ(feedBufferAppend(&a), 1);
+            EXPECT_EQ(feedBufferAppend(&b), c.result) << scale << " " << c.gap;
+            EXPECT_EQ(feedBufferCount(), c.count) << scale << " " << c.gap;
+            EXPECT_EQ(c.count < 2 ? 0 : feedBufferElements()[1].sourceTag, c.count == 3 ? 1 : 0);
+        }
     }
     feedBufferClear();
     for (int i = 0; i < kFeedBufferSize; ++i) {

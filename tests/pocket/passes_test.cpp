@@ -197,6 +197,15 @@ TEST(Passes, RectangleIsOneConnectedZigZag) {
     EXPECT_EQ(pieces, 10);  // floor((31 - 3 - 2) / 3) + 2
 }
 
+// A boundary without extent or without any element has no width to lay passes across.
+TEST(Passes, BoundaryWithoutWidthIsRefused) {
+    Tree tree;
+    EXPECT_EQ(pocketBuildMainTransitions(2, 3), -1);
+    insert("MAIN", {lineElem(5, 5, 5, 5)});
+    EXPECT_EQ(pocketBuildMainTransitions(2, 3), -1);
+    EXPECT_EQ(regionNodeCount(), 0);
+}
+
 // On the next line only a far piece: a nearer piece left on this line starts a new zig-zag first.
 TEST(Passes, FarPieceStartsANewZigZag) {
     Tree tree;

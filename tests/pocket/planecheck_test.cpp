@@ -28,27 +28,37 @@ void insert(const char* list, std::vector<ContourElement> c, double bottom = 0) 
 
 TEST(PlaneCheck, WallAllowanceAndOpenSides) {
     PocketErrors errors;
-    clistCreate("MAIN");
-    insert("MAIN", box(0, 0, 100, 100), 6);
-    insert("MAIN", box(10, 10, 20, 20), -3);  // below the plane bottom: unchanged
-    kvCCPParams.surface = 10;
-    kvCCPParams.depth = 8;
-    kvCCPParams.toolDiameter = 12;
-    kvCCPParams.toolType = 1;
-    pocketKernel().geometryScale = 2;
-    kvCCPParams.wallAngle = 1e-5;
-    EXPECT_EQ(wallAngleAllowance("MAIN"), 0);
-    kvCCPParams.wallAngle = 10;
-    EXPECT_EQ(wallAngleAllowance("MAIN"), 1);
-    const double a = 10 * kPi / 180, rc = 3;  // ball radius in output units
-    const double off = 2 * (std::tan(a) * (4 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
-    ContourHeader h{};
-    clistGetHeader("MAIN", &h, 0);
-    EXPECT_NEAR(h.allowance, 1 + off, 1e-12);
-    EXPECT_NEAR(pocketAllowanceGet(0), 1 + off, 1e-12);
-    clistGetHeader("MAIN", &h, 1);
-    EXPECT_EQ(h.allowance, 1);
+    // A ball of diameter 12, a radius mill's corner of 4 and a flat end: the corner radius in output
+    // units at scale 2.
+    const struct {
+        int32_t toolType;
+        double rc;
+    } tools[] = {{1, 3}, {3, 2}, {0, 0}};
+    for (const auto& t : tools) {
+        clistCreate("MAIN");
+        insert("MAIN", box(0, 0, 100, 100), 6);
+        insert("MAIN", box(10, 10, 20, 20), -3);  // below the plane bottom: unchanged
+        kvCCPParams.surface = 10;
+        kvCCPParams.depth = 8;
+        kvCCPParams.toolDiameter = 12;
+        kvCCPParams.cornerRadius = 4;
+        kvCCPParams.toolType = t.toolType;
+        pocketKernel().geometryScale = 2;
+        kvCCPParams.wallAngle = 1e-5;
+        EXPECT_EQ(wallAngleAllowance("MAIN"), 0);
+        kvCCPParams.wallAngle = 10;
+        EXPECT_EQ(wallAngleAllowance("MAIN"), 1);
+        const double a = 10 * kPi / 180, rc = t.rc;
+        const double off = 2 * (std::tan(a) * (4 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
+        ContourHeader h{};
+        clistGetHeader("MAIN", &h, 0);
+        EXPECT_NEAR(h.allowance, 1 + off, 1e-12) << t.toolType;
+        EXPECT_NEAR(pocketAllowanceGet(0), 1 + off, 1e-12);
+        clistGetHeader("MAIN", &h, 1);
+        EXPECT_EQ(h.allowance, 1);
+    }
 
+    ContourHeader h{};
     // Islands whose bottom edge runs at a height above the outer boundary's, and one reaching outside.
     const double heights[] = {0.07, 0.0701, 5};
     for (double y : heights) insert("MAIN", box(20, y, 30, y + 10));

@@ -107,6 +107,35 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
     }
 }
 
+// With fillets wanted the first ring gets the arcs of an opening by the fillet radius at its corners;
+// without, its corners stay sharp.
+TEST(PlaneRings, FirstRingCornersOpenedByTheFilletRadius) {
+    for (const bool fillet : {true, false}) {
+        Plane plane(2, 0.4);
+        kvCCPParams.filletCorners = fillet ? 1 : 0;
+        kvCCPParams.filletRadius = 3;
+        put("MAIN", box(0, 0, 20, 14), true, true, 0);
+        pocketAllowanceSet(0, 0.5);
+        ASSERT_EQ(plane.run(false), 1);
+        const std::vector<ContourElement> first = nodeRing(0);
+        int arcs = 0;
+        for (const ContourElement& e : first) arcs += e.type == kElemArc && std::fabs(e.g[kAr] - 3) < 1e-6;
+        EXPECT_EQ(arcs, fillet ? 4 : 0);
+        const double sharp = 15 * 9, cut = fillet ? 4 * 9 * (1 - offsettest::kPi / 4) : 0;
+        EXPECT_NEAR(offsettest::signedArea(first), sharp - cut, 1e-3) << fillet;
+        kvCCPParams.filletCorners = 0;
+        kvCCPParams.filletRadius = 0;
+    }
+}
+
+// A pocket the tool does not fit gives no ring: the level loop answers 0 and the tree stays empty.
+TEST(PlaneRings, NoRingWhereTheToolDoesNotFit) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 3.9, 3.9), true, true, 0);
+    EXPECT_EQ(plane.run(false), 0);
+    EXPECT_EQ(regionNodeCount(), 0);
+}
+
 // An island crossed by a boundary ring is merged into it: one island ring is
 // left, and a merged ring's node has it as a parent. Three islands in a row, 4
 // apart with R 3: the first rings of the last two merge, and the merged ring

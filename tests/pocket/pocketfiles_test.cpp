@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "geometry/frames.h"
 #include "geometry/rng.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
@@ -52,6 +53,35 @@ TEST(RifBlock, KeywordPairsLandInTheirFields) {
     char path[64];
     ASSERT_EQ(rifTmpPath(path, sizeof path, "tmp.pcf"), 1);
     EXPECT_STREQ(path, " /t/tmp.pcf");
+}
+
+// The two CAD words and the mirror: "DXF" 0 and "MI" 1; a mirror only when an orientation component
+// stands above 1e-5.
+TEST(RifBlock, CadWordsAndTheMirrorSwitch) {
+    PocketErrors state;
+    const struct {
+        const char *cad, *ori, *mirror, *jlMirror;
+        int16_t cadMode, oriAuto;
+        int mirrored;
+    } cases[] = {{"DXF", "MI", "0 0 0", "0 0 0", 0, 1, 0},
+                 {"MI", "DXF", "0 0 0.00001", "-0.00001 0 0", 1, 0, 0},
+                 {"DXF", "DXF", "0 0 0.00002", "0 0 0", 0, 0, 1},
+                 {"MI", "MI", "0 0 0", "0 -0.00002 0", 1, 1, 1}};
+    for (const auto& c : cases) {
+        rifResetState();
+        KvList* l = pairs({{"*CAD_MODE", c.cad},
+                           {"*ORI_AUTO", c.ori},
+                           {"*MIRROR_ORI", c.mirror},
+                           {"*JL_MIRROR_ORI", c.jlMirror},
+                           {"*JL_MIRROR_POS", "1 2 3"}});
+        EXPECT_EQ(rifParseKeywords(l), 1);
+        kvListFree(l);
+        EXPECT_EQ(rifBlock()->cadMode, c.cadMode) << c.cad;
+        EXPECT_EQ(rifBlock()->oriAuto, c.oriAuto) << c.ori;
+        EXPECT_EQ(rifSetupMirror(), c.mirrored) << c.mirror << " " << c.jlMirror;
+        framePairResetState();
+    }
+    rifResetState();
 }
 
 TEST(GcodeFile, ExactLinesAndReadingBack) {
@@ -171,6 +201,10 @@ TEST(GcodeFile, WrittenContoursReadBack) {
             EXPECT_EQ(back[i].direction, written[k][i].direction);
             for (int j = 0; j < (back[i].type == kElemArc ? 6 : 4); ++j)
                 EXPECT_NEAR(back[i].g[j], written[k][i].g[j], tol);
+            // The radius follows from the rounded centre and end.
+            if (back[i].type == kElemArc) {
+                EXPECT_NEAR(back[i].g[kAr], written[k][i].g[kAr], 3 * tol);
+            }
         }
     }
 }
@@ -180,17 +214,23 @@ TEST(PocketPcf, KeywordBlockBecomesKeys) {
         std::vector<std::pair<const char*, const char*>> words;
         std::vector<const char*> present, absent;
     } cases[] = {
-        {{{"*FRRADIUS", "5"}, {"*UMLAUF", "0"}, {"*MACRO_TMODE", "1"}},
+        {{{"*FRRADIUS", "5"}, {"*UMLAUF", "0"}, {"*MACRO_TMODE", "1"}, {"*DREHRICHT", "2"}},
          {"  toolDiameter      :=  10.0000\n", "  orientation        :=  clockwise\n",
-          "  completePocket     := false\n"},
+          "  completePocket     := false\n", "  spindleRotation     :=  counterClockwise\n"},
          {"plungeType", "approachType"}},
-        {{{"*STOCK", "1"}, {"*COMPLETE_POCKET", "1"}, {"*MACRO_START", "3"}, {"*MACRO_SRAD", "2"}},
+        {{{"*STOCK", "1"},
+          {"*COMPLETE_POCKET", "1"},
+          {"*MACRO_START", "3"},
+          {"*MACRO_SRAD", "2"},
+          {"*DREHRICHT", "1"}},
          {"  completePocket     := false\n", "  stock              :=  force\n",
-          "  approachType         :=  quarterCircle\n  approachLength       :=  2.0000\n"},
+          "  approachType         :=  quarterCircle\n  approachLength       :=  2.0000\n",
+          "  spindleRotation     :=  clockwise\n"},
          {}},
         {{{"*COMPLETE_POCKET", "1"}, {"*UMLAUF", "1"}, {"*MACRO_TMODE", "2"}, {"*KVX", "p.kvx"}},
          {"  completePocket     := true\n", "  orientation        :=  counterClockwise\n",
-          "  plungeType         :=  helical\n", "  geoSource         :=  \"p.kvx\"\n"},
+          "  plungeType         :=  helical\n", "  geoSource         :=  \"p.kvx\"\n",
+          "  spindleRotation     :=  none\n"},
          {"stock "}},
     };
     for (const auto& c : cases) {

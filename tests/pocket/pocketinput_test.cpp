@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kernel/kvx/kvxfile.h"
+#include "pocket/inputcheck.h"
 #include "pocket/pocketkeys.h"
 #include "pocket/pocketscale.h"
 #include "pocket_util.h"
@@ -37,6 +38,7 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
         {"TI0.0 R2.5 ZM1.5", 0, "101 1502", 0.495, 0},
         {"TI0.0 R2.5 ZM-0.1", 0, "101 1502", 0.495, 0},
         {"TI0.0 R5e-5 ZM0.5", -1, "101 1511", 0, 0},
+        {"TI0.0 R0.0001 ZM0.5", 0, nullptr, 0.495, 0},  // the smallest radius taken
         {"TI0.0 R2.0000 ZM0.400000 XA1.0 YA-2.0", 0, nullptr, 0.396, 2.01 * 0.4 * 2},
         {"TI0.0 R2 ZM0.4 XA1.0", 0, nullptr, 0.396, 0},
     };
@@ -70,6 +72,37 @@ TEST(PocketInput, ScaleFollowsTheToolRadius) {
     EXPECT_EQ(xyz[2], 30);
     EXPECT_EQ(parseXyzTriple("4 5 6", xyz), 1);
     EXPECT_EQ(xyz[1], 0);
+}
+
+// A list's contours scaled in place: every coordinate, centre, radius and allowance, the order kept;
+// a scale of 1 within 1e-5 leaves them; a missing list is a failure.
+TEST(PocketInput, ListScaleMultipliesEveryContour) {
+    PocketErrors state;
+    const std::vector<ContourElement> c[2] = {polygon({{0, 0}, {4, 0}, {4, 3}}),
+                                              {arcElem(1, 2, 3, 0, 1, 1), lineElem(1, 2, 5, 6)}};
+    for (const double scale : {25.0, 1.000001}) {
+        ASSERT_TRUE(clistCreate("TEMP"));
+        for (int i = 0; i < 2; ++i) {
+            ContourHeader h{};
+            h.allowance = 0.5 + i;
+            ASSERT_TRUE(putContour("TEMP", c[i], h));
+        }
+        pocketKernel().geometryScale = scale;
+        ASSERT_EQ(clistScale("TEMP"), 1);
+        const double f = scale > 2 ? scale : 1;
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourElement back[3];
+            ContourHeader h;
+            ASSERT_EQ(clistGet("TEMP", back, &h, i), i);
+            ASSERT_EQ(h.elementCount, c[i].size());
+            EXPECT_DOUBLE_EQ(h.allowance, (0.5 + i) * f);
+            for (size_t k = 0; k < c[i].size(); ++k)
+                for (int j = 0; j < (c[i][k].type == kElemArc ? kAr + 1 : 4); ++j)
+                    EXPECT_DOUBLE_EQ(back[k].g[j], c[i][k].g[j] * f) << i << " " << k << " " << j;
+        }
+    }
+    EXPECT_EQ(clistScale("NOSUCHLIST"), 0);
+    scaleReset();
 }
 
 TEST(PocketInput, KeysFillTheRecord) {
@@ -216,4 +249,25 @@ TEST(PocketInput, ElementCapOfAContour) {
     kvCCPParams.toolDiameter = 10;
     EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
     EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1500"});
+}
+
+// Contours that only touch do not cross: an island sharing part of the wall, or lying on it, passes the
+// nesting check; one reaching through the wall does not.
+TEST(PocketInput, NestingCheckTellsTouchingFromCrossing) {
+    const struct {
+        std::vector<Vec2> island;
+        int result;
+    } cases[] = {
+        {{{0, 20}, {0, 40}, {30, 40}, {30, 20}}, 1},      {{{10, 0}, {10, 20}, {30, 20}, {30, 0}}, 1},
+        {{{-10, 20}, {-10, 40}, {30, 40}, {30, 20}}, 0},  {{{40, 20}, {40, 40}, {60, 40}, {60, 20}}, 1},
+        {{{-30, 20}, {0, 20}, {0, 40}, {-30, 40}}, 1},  // a second pocket against the wall
+        {{{100, 20}, {130, 20}, {130, 40}, {100, 40}}, 1}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        ASSERT_TRUE(clistCreate("TEMP"));
+        ASSERT_TRUE(putContour("TEMP", polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}})));
+        ASSERT_TRUE(putContour("TEMP", polygon(c.island)));
+        EXPECT_EQ(inputCheckNesting("TEMP"), c.result) << c.island[0].x << " " << c.island[0].y;
+        EXPECT_EQ(PocketErrors::texts().empty(), c.result == 1);
+    }
 }

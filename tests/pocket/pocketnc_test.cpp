@@ -110,17 +110,57 @@ TEST(PocketNc, GapRules) {
     for (const Case& c : cases) {
         NcPlane plane;
         pocketNcHeader();
-        ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(10 + c.gap, 0, 20, 0);
+        // the third element follows the second without a gap: no entry of its own
+        ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(10 + c.gap, 0, 20, 0),
+                       d = lineElem(20, 0, 20, 5);
         pocketEmitElement(&a);
         pocketEmitElement(&b);
-        int entries = 0, lines = 0;
+        pocketEmitElement(&d);
+        int entries = 0, lines = 0, closed = 0, retracts = 0;
         for (const Rec& r : log()) {
             entries += r.name == "start";
             lines += r.type == 3111;
+            closed += r.type == 3002;
+            retracts += r.type == 3102 && r.z == 50;
         }
         EXPECT_EQ(entries, c.entries) << c.gap;
-        EXPECT_EQ(lines, 2 + c.bridges) << c.gap;
+        EXPECT_EQ(lines, 3 + c.bridges) << c.gap;
+        // a second entry closes the open pass and leaves to the retract plane first
+        EXPECT_EQ(closed, c.entries - 1) << c.gap;
+        EXPECT_EQ(retracts, c.entries) << c.gap;
     }
+}
+
+// Moves collected around a region write nothing until replayed, then go out backwards: the newest
+// pass first, each element reversed, one entry per pass.
+TEST(PocketNc, CollectedPassesReplayBackwards) {
+    NcPlane plane;
+    pocketNcHeader();
+    ASSERT_EQ(outsideInCollectStart(), 1);
+    const ContourElement passes[2][2] = {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 10)},
+                                         {lineElem(30, 0, 40, 0), lineElem(40, 0, 40, 10)}};
+    for (const auto& pass : passes) {
+        kvCCPParams.firstMovePending = 1;
+        for (const ContourElement& e : pass) EXPECT_EQ(pocketEmitElement(&e), 1);
+        pocketContourEnd();
+    }
+    EXPECT_TRUE(records(31).empty());
+    ASSERT_EQ(outsideInEmit(), 1);
+    std::vector<Rec> lines;
+    int entries = 0;
+    for (const Rec& r : records(31)) {
+        entries += r.name == "start";
+        if (r.type == 3111) lines.push_back(r);
+    }
+    EXPECT_EQ(entries, 2);
+    ASSERT_EQ(lines.size(), 4u);
+    const double ends[4][2] = {{40, 0}, {30, 0}, {10, 0}, {0, 0}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_DOUBLE_EQ(lines[i].x, ends[i][0]) << i;
+        EXPECT_DOUBLE_EQ(lines[i].y, ends[i][1]) << i;
+    }
+    for (const Rec& r : records(31))
+        printf("%d %s %s %g %g %g\n", r.type, r.name.c_str(), r.value.c_str(), r.x, r.y, r.z);
 }
 
 // Ramp plunge along a 30-long line, 5 deep, 10 degrees: the zig-zag descends
@@ -159,9 +199,9 @@ TEST(PocketNc, RampEntry) {
         double top = 0.1 * p.infeedDepth + pocketKernel().rampClearance, travel = 0;
         EXPECT_DOUBLE_EQ(zig[0].z, top);
         for (size_t i = 1; i < zig.size(); ++i) {
-            EXPECT_LE(zig[i].z, zig[i - 1].z + 1e-12);
-            EXPECT_GE(zig[i].z, -5 - 1e-12);
             travel += std::hypot(zig[i].x - zig[i - 1].x, zig[i].y - zig[i - 1].y);
+            // every point as deep as the way travelled so far takes it, not below the bottom
+            EXPECT_NEAR(zig[i].z, std::fmax(top - travel * std::tan(c.angle), -5), 1e-9) << i;
         }
         EXPECT_NEAR(travel, (5 + top) / std::tan(c.angle), 1e-6);
         EXPECT_NEAR(zig.back().z, -5, 1e-9);

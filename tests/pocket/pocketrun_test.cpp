@@ -138,7 +138,8 @@ TEST(PocketRun, JobFramesChannelZero) {
     } cases[] = {{"NCOutp", "NCOutp := true", "3,12,32"},
                  {"NCOutp", "NCOutp := false", "12"},
                  {"NCOutp", "", "12"},
-                 {"drillPointsOutp", "drillPointsOutp := true", "3,12,30,32"}};
+                 {"drillPointsOutp", "drillPointsOutp := true", "3,12,30,32"},
+                 {"originalOutp", "originalOutp := true", "3,12,32,33"}};
     for (const auto& c : cases) {
         job.run(job.with(c.key, c.line));
         const std::vector<Out> ch0 = job.channel(0);
@@ -146,6 +147,14 @@ TEST(PocketRun, JobFramesChannelZero) {
         EXPECT_EQ(ch0.front().type, 103);
         EXPECT_EQ(ch0.front().value, kvCCP.title);
         EXPECT_TRUE(job.sent(110, c.layers)) << c.line;
+        // the tool axis along z, once, on channel 11
+        int axes = 0;
+        for (const Out& o : job.channel(11))
+            if (o.name == "toolAxis") {
+                EXPECT_EQ(o.value, "0,0,1");
+                ++axes;
+            }
+        EXPECT_EQ(axes, 1);
         EXPECT_EQ(ch0.back().type, 104);
         EXPECT_EQ(ch0.back().value, kvCCP.title);
     }
@@ -183,6 +192,47 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     }
     job.run(job.with("toolDiameter", ""));
     expectNoLeaks();
+}
+
+// An explicit start point: the first plane is entered there, and the path moves on from it.
+TEST(PocketRun, ExplicitStartPointIsWhereThePathBegins) {
+    Job job;
+    std::string text = job.with("startExplicit", "startExplicit := true");
+    text = Job::edit(text, "startX", "startX := 60");
+    text = Job::edit(text, "startY", "startY := 40");
+    EXPECT_EQ(job.run(text), 0);
+    const std::vector<Out> c31 = job.channel(31);
+    const auto first = std::find_if(c31.begin(), c31.end(), [](const Out& o) { return o.type == 3101; });
+    ASSERT_NE(first, c31.end());
+    EXPECT_NEAR(first->x, 60, 1e-6);
+    EXPECT_NEAR(first->y, 40, 1e-6);
+}
+
+// A pocket narrower than the tool has no region in either plane: each says so (1507), nothing is cut,
+// the run ends with status 1, and every plane ends at the retract plane, none at a clearance above it.
+TEST(PocketRun, PocketNarrowerThanTheToolCutsNothing) {
+    Job job;
+    writeText("narrow.kvx", kvxText({{boxPoints(0, 0, 6, 6), "v depth(8)"}}));
+    std::string text = job.with("geoSource", "geoSource := \"narrow.kvx\"");
+    text = Job::edit(text, "retractEachPlane", "retractEachPlane := false");  // planes left would stay down
+    EXPECT_EQ(job.run(text), 1);
+    int noRegion = 0;
+    for (const Out& o : job.channel(0)) noRegion += o.type == 101 && o.value.rfind("1507", 0) == 0;
+    EXPECT_EQ(noRegion, 2);
+    int retracts = 0;
+    // Each plane's pass end retracts to the retract plane; the run leaves at the clearance plane.
+    const std::vector<Out> c31 = job.channel(31);
+    for (size_t i = 0; i < c31.size(); ++i) {
+        EXPECT_TRUE(c31[i].type != 3111 && c31[i].type != 3121 && c31[i].type != 3112) << c31[i].type;
+        if (c31[i].type == 3002 && i + 1 < c31.size()) {
+            EXPECT_EQ(c31[i + 1].type, 3102);
+            EXPECT_DOUBLE_EQ(c31[i + 1].z, 20);
+            ++retracts;
+        }
+    }
+    ASSERT_FALSE(c31.empty());
+    EXPECT_DOUBLE_EQ(c31.back().z, 50);
+    EXPECT_GE(retracts, 2);
 }
 
 // Two runs of the same job in one process write the same records, also when
@@ -278,6 +328,44 @@ TEST(PocketRun, InputAndSetUpSettle) {
         Phases ph;
         ASSERT_EQ(ph.setUp({{"toolDiameter", diameter}}), 1);
         EXPECT_EQ(p.inch, inch) << diameter;
+    }
+    // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
+    // wanted orientation the other way round, and its elements turn the other way.
+    for (const auto& [orientation, wanted] : {std::pair{"counterClockwise", 1}, {"clockwise", -1}}) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"oriAutomatic", "single"}, {"orientation", orientation}},
+                           {{boxPoints(20, 10, 40, 30), "v depth(8)"}}),
+                  1);
+        ASSERT_EQ(clistCount("INPUT"), 2);
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourHeader h{};
+            std::vector<ContourElement> e(8);
+            ASSERT_EQ(clistGet("INPUT", e.data(), &h, i), i);
+            e.resize(h.elementCount);
+            const int sense = i == 0 ? wanted : -wanted;
+            EXPECT_EQ(h.ccw, sense > 0 ? 1 : 0) << orientation << i;
+            EXPECT_EQ(h.leftSide, wanted > 0 ? 1 : 0) << orientation << i;
+            double twiceArea = 0;  // the boxes come back as lines
+            for (const ContourElement& l : e) twiceArea += l.g[kLx1] * l.g[kLy2] - l.g[kLx2] * l.g[kLy1];
+            EXPECT_EQ(twiceArea > 0, sense > 0) << orientation << i;
+        }
+    }
+    // Clamps run against the wanted orientation with their flags set so; an open one stops the set-up.
+    for (const bool closed : {true, false}) {
+        Phases ph;
+        const std::string clamps = ph.tmp.file("c.kvx");
+        writeText(clamps, kvxText({{boxPoints(70, 0, 80, 10), "v depth(8)", closed}}));
+        EXPECT_EQ(ph.setUp({{"clamps", clamps.c_str()}}), closed ? 1 : 0);
+        if (!closed) {
+            EXPECT_TRUE(PocketErrors::sent("1102"));
+            continue;
+        }
+        ASSERT_EQ(clistCount("CLAMPS"), 1);
+        ContourHeader h{};
+        std::vector<ContourElement> e(8);
+        ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
+        EXPECT_EQ(h.ccw, 0);
+        EXPECT_EQ(h.leftSide, 1);
     }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;

@@ -3,6 +3,7 @@
 #include "offset_util.h"
 #include "pocket/pocket_util.h"
 #include "pocket/pocketrun.h"
+#include "pocket/regiontree.h"
 
 namespace {
 
@@ -69,5 +70,39 @@ TEST(PocketRunOps, FirstStockContourLeads) {
             EXPECT_DOUBLE_EQ(e[0].g[kLx1], c.order[i]) << i;
             EXPECT_EQ(offsettest::signedArea(e) < 0, c.reversed[i] == 1) << i;
         }
+    }
+}
+
+// A region's ring starts again at the middle of its longest line (the first of equal ones) when
+// that line is at least the tool radius long; the ring gains the split half.
+TEST(PocketRunOps, RingStartsAtTheMiddleOfItsLongestLine) {
+    const struct {
+        std::vector<Vec2> corners;
+        int result;
+        Vec2 start;
+    } cases[] = {{{{0, 0}, {30, 0}, {30, 10}, {0, 10}}, 1, {15, 0}},
+                 {{{30, 0}, {30, 10}, {0, 10}, {0, 0}}, 1, {15, 10}},
+                 {{{0, 0}, {0, 12}, {-4, 12}, {-4, 0}}, 1, {0, 6}},
+                 {{{0, 0}, {4, 0}, {4, 4}, {0, 4}}, 0, {0, 0}}};
+    for (const auto& c : cases) {
+        PocketErrors errs;
+        pocketKernel().toolRadius = 5;
+        ASSERT_EQ(regionTreeInit(1), 1);
+        const std::vector<ContourElement> ring = polygon(c.corners);
+        ContourHeader h{};
+        h.elementCount = 4;
+        const int32_t node = regionAttachContour(ring.data(), &h, 0, 0);
+        ASSERT_GE(node, 0);
+        EXPECT_EQ(ccpRingStartAtLongestLine(node), c.result) << c.start.x << " " << c.start.y;
+        const RegionNode* n = regionNode(node);
+        std::vector<ContourElement> back(n->elementCount);
+        ASSERT_EQ(regionLoadElements(back.data(), static_cast<int32_t>(back.size()), n->elements), 1);
+        ASSERT_EQ(back.size(), c.result ? 5u : 4u);
+        const Vec2 s = offsettest::startPoint(back.front()), e = offsettest::endPoint(back.back());
+        EXPECT_NEAR(std::hypot(s.x - c.start.x, s.y - c.start.y), 0, 1e-12);
+        EXPECT_NEAR(std::hypot(e.x - c.start.x, e.y - c.start.y), 0, 1e-12);
+        EXPECT_NEAR(offsettest::signedArea(back), offsettest::signedArea(ring), 1e-9);
+        EXPECT_EQ(ccpRingStartAtLongestLine(regionNodeCount()), 0);
+        regionTreeFree();
     }
 }

@@ -54,6 +54,15 @@ TEST(RegionTree, NestedSquaresParents) {
     std::vector<ContourElement> buf(4);
     ASSERT_EQ(regionLoadElements(buf.data(), 4, regionNode(3)->elements), 1);
     EXPECT_EQ(buf[2].g[kLx1], 50);
+    EXPECT_EQ(regionLoadElements(buf.data(), 0, regionNode(3)->elements), 1);  // nothing to copy
+    EXPECT_EQ(regionLoadElements(buf.data(), 4, nullptr), 0);
+    // Nodes outside the tree have no children and take no count.
+    for (const int32_t outside : {-1, n}) {
+        EXPECT_EQ(regionIsChild(outside, 0), 0);
+        EXPECT_EQ(regionIsParent(outside, 0), 0);
+        EXPECT_EQ(regionSetElementCount(outside, 5), 0);
+        EXPECT_EQ(regionIsDone(outside), 0);
+    }
     regionTreeFree();
 }
 

@@ -124,3 +124,58 @@ TEST(RegionWalk, RapidOpenPocketConnectsAtMaterialRuns) {
                 << " " << got.y;
     }
 }
+
+// Whether a way back through a candidate parent stays open: a parent without children, or one
+// whose other shared children are all finished or include one not started (without an island
+// parent of its own); c's island parent is no candidate.
+TEST(RegionWalk, OpenBranchOfTheCandidateParents) {
+    const struct {
+        int qState;    // the shared child's state
+        bool qIsland;  // the shared child also has an island (kind 1) parent
+        int expected;
+    } cases[] = {{kRegionStacked, false, 0},
+                 {kRegionFinished, false, 1},
+                 {kRegionOpen, false, 1},
+                 {kRegionOpen, true, 0}};
+    for (const auto& k : cases) {
+        Walk walk;
+        const int32_t island = attachBox(40, 40, 60, 60, 0);      // kind 1
+        const int32_t p = attachBox(0, 0, 100, 100, 0, false);    // kind 2
+        const int32_t r = attachBox(0, 0, 90, 90, 0, k.qIsland);  // kind 1 or 2
+        const int32_t c = attachBox(10, 10, 30, 30, 1, false);
+        const int32_t q = attachBox(70, 10, 80, 30, 1, false);
+        const int32_t lone = attachBox(200, 0, 210, 10, 0, false);  // no children
+        ASSERT_GE(regionAddLink(c, island), 1);
+        ASSERT_GE(regionAddLink(c, p), 1);
+        ASSERT_GE(regionAddLink(q, p), 1);
+        ASSERT_EQ(regionAddLink(q, r), 2);
+        if (k.qState != kRegionOpen) regionSetDone(q, static_cast<uint8_t>(k.qState));
+        const int32_t candidates[] = {island, p};
+        EXPECT_EQ(regionHasOpenBranch(candidates, 2, c), k.expected) << k.qState << k.qIsland;
+        EXPECT_EQ(regionHasOpenBranch(candidates, 1, c), 0);  // only the island parent
+        const int32_t alone[] = {island, lone};
+        EXPECT_EQ(regionHasOpenBranch(alone, 2, c), 1);
+    }
+}
+
+// The stack is all done when every stacked node (the top one taken as the next), its children and
+// its parents are finished; asked again, the answer stands until the walk's state is cleared.
+TEST(RegionWalk, StackAllDoneStandsOnceFound) {
+    Walk walk;
+    EXPECT_EQ(regionStackAllDone(0), 0);  // nothing stacked
+    const int32_t a = attachBox(0, 0, 100, 100, 0), b = attachBox(10, 10, 20, 20, 1),
+                  open = attachBox(200, 0, 210, 10, 0);
+    ASSERT_EQ(regionAddLink(b, a), 1);
+    regionSetDone(a, kRegionFinished);
+    WalkEntry e{a, {}, {}};
+    ASSERT_EQ(regionStackPush(&e), 1);
+    EXPECT_EQ(regionStackAllDone(a), 0);  // its child is not finished
+    regionSetDone(b, kRegionFinished);
+    EXPECT_EQ(regionStackAllDone(a), 1);
+    EXPECT_EQ(regionStackAllDone(a), 1);
+    EXPECT_EQ(regionStackDepth(), 1);
+    e.node = open;
+    ASSERT_EQ(regionStackPush(&e), 1);
+    regionWalkResetState();
+    EXPECT_EQ(regionStackAllDone(open), 0);
+}

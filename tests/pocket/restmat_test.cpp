@@ -101,8 +101,12 @@ TEST(RestMat, CornerClasses) {
         ASSERT_EQ(cornerClassify(&in, &cases[i].first, &out), 1) << i;
         EXPECT_EQ(out, cases[i].second) << i;
     }
+    // The backwards arc turned a quarter: its cut end needs both coordinates right.
+    const ContourElement north = lineElem(0, 0, 0, 1), back = arcElem(0.5, 1, 0.5, kPi, 1.5 * kPi, 1);
+    int out = 99;
+    ASSERT_EQ(cornerClassify(&north, &back, &out), 1);
+    EXPECT_EQ(out, kCornerRight);
     const ContourElement point = lineElem(1, 1, 1, 1);
-    int out = 0;
     EXPECT_EQ(cornerClassify(&in, &point, &out), 0);
 }
 

@@ -84,6 +84,9 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> dup = sq;
     dup.push_back(sq[1]);
     EXPECT_EQ(ringHasDuplicate(dup.data(), 5), 1);
+    std::vector<ContourElement> leftmost = polygon({{-5, 0}, {10, 0}, {10, 10}, {0, 10}});
+    leftmost.push_back(leftmost[0]);  // the copy of the element starting farthest left
+    EXPECT_EQ(ringHasDuplicate(leftmost.data(), 5), 1);
     std::vector<ContourElement> zero = sq;
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
@@ -97,6 +100,25 @@ TEST(RingAssembly, RingChecks) {
 
     // A ring of one element has no ends after its first to test.
     EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);
+
+    // Crossings within the tolerance of an invalid one become invalid; valid neighbours of a valid
+    // one stay as they are.
+    pocketKernel().tolerance = 1e-4;
+    PocketIsect rec[4] = {{0, 0, 0, 1, 1, kIsectInvalid},
+                          {5e-5, -5e-5, 0, 2, 2, kIsectValid},
+                          {1, 0, 0, 3, 3, kIsectValid},
+                          {1 + 5e-5, 0, 0, 4, 4, kIsectValid}};
+    isectMarkNearInvalid(rec, 4);
+    const int32_t states[4] = {kIsectInvalid, kIsectInvalid, kIsectValid, kIsectValid};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(rec[i].state, states[i]) << i;
+
+    // One ring of several around the input is enough.
+    std::vector<ContourElement> rings = polygon({{50, 50}, {60, 50}, {60, 60}, {50, 60}});
+    const std::vector<ContourElement> around = polygon({{-5, -5}, {15, -5}, {15, 15}, {-5, 15}});
+    rings.insert(rings.end(), around.begin(), around.end());
+    const int32_t start[2] = {0, 4}, count[2] = {4, 4};
+    EXPECT_EQ(ringsContainInput(rings.data(), start, count, 1, sq.data(), 4), 0);
+    EXPECT_EQ(ringsContainInput(rings.data(), start, count, 2, sq.data(), 4), 1);
 }
 
 // The distance checks against the closed-form distance of every input element, on seeded

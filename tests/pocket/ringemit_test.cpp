@@ -54,6 +54,18 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
     EXPECT_GT(checked, 200);
     RingPosition a = at(5), c = at(5);
     EXPECT_EQ(ringOrder(2, &a, &a, sq.data(), 4, &c), 0);
+    // Positions given on the end of their element stand at the start of the next, the last
+    // element's end at the first element's start.
+    const struct {
+        RingPosition a, b;
+        double c;
+        int order;
+    } ends[] = {{{1, 10, 0}, {2, 10, 0}, 5, 0}, {{1, 10, 0}, at(15), 2, 1},    {{4, 0, 0}, at(5), 35, 1},
+                {at(5), {4, 0, 0}, 35, -1},     {{2, 10, 10}, at(25), 22, -1}, {{4, 0, 0}, {1, 0, 0}, 12, 0}};
+    for (const auto& e : ends) {
+        const RingPosition from = at(e.c);
+        EXPECT_EQ(ringOrder(2, &e.a, &e.b, sq.data(), 4, &from), e.order) << e.a.element << " " << e.c;
+    }
 }
 
 // Line ends written for a segment: every corner passed, then the to-point.
@@ -83,6 +95,15 @@ TEST(RingEmit, SegmentsAlongTheRing) {
             EXPECT_EQ(ringSegmentEmit(&e, square().data(), 4, 1), 0);
         }
     }
+    // The whole ring from a point given on the end of the first element: once round from there.
+    NcPlane plane;
+    pocketNcHeader();
+    const WalkEntry whole{1, {1, 10, 0}, {1, 10, 0}};
+    EXPECT_EQ(ringSegmentEmit(&whole, square().data(), 4, 0), 4);
+    const std::vector<Vec2> got = lineEnds(), round = {{10, 10}, {0, 10}, {0, 0}, {10, 0}};
+    ASSERT_EQ(got.size(), round.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_NEAR(std::hypot(got[i].x - round[i].x, got[i].y - round[i].y), 0, 1e-9);
 }
 
 // Links from the end of a first line, an island 40..60 in INPUT: 2 s + 1e-4
@@ -104,6 +125,11 @@ TEST(RingEmit, StraightLinks) {
         pocketEmitElement(&first);
         EXPECT_EQ(linkStraight(&c.from, &c.to, c.step), c.cut) << c.to.x;
         EXPECT_EQ(pocketPlungePending(), 1 - c.cut) << c.to.x;
+        // With a plunge already pending no link is cut and nothing is written.
+        pocketSetPlungePending(1);
+        const size_t written = log().size();
+        EXPECT_EQ(linkStraight(&c.from, &c.to, c.step), 0) << c.to.x;
+        EXPECT_EQ(log().size(), written);
     }
 }
 

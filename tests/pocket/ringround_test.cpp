@@ -74,6 +74,18 @@ TEST(RingRound, RoundedSquareAreaMatchesClosedForm) {
         }
 }
 
+// A strip 3 wide has no inside left at 2: the opening is tried again at half the radius, which
+// rounds its corners by 1.
+TEST(RingRound, OpeningRetriedAtHalfTheRadius) {
+    Round round;
+    const std::vector<ContourElement> strip = box(0, 0, 20, 3);
+    std::vector<ContourElement> out(kClistMaxElements);
+    ASSERT_EQ(contourOpenByOffset(strip.data(), 4, 2, out.data(), 0), kRoundOpenNone);
+    const std::vector<ContourElement> rounded = run(contourRoundCorners, strip, 2, 0);
+    EXPECT_EQ(arcsOf(rounded, 1), 4);
+    EXPECT_NEAR(offsettest::signedArea(rounded), 60 - 4 * (1 - offsettest::kPi / 4), 1e-3);
+}
+
 // A spike of width 1 and length 10 vanishes in an opening by 1, which moves its
 // tip far more than 3 r: the fillets are used instead and the tip stays.
 TEST(RingRound, OpeningThatLosesTheSpikeFallsBackToFillets) {

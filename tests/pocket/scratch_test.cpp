@@ -5,11 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "allocfail.h"
 #include "kernel/ccp.h"
 #include "kernel/msg.h"
+#include "pocket/contourreduce.h"
+#include "pocket/feedhelpers.h"
+#include "pocket/leveltable.h"
+#include "pocket/linearcfit.h"
+#include "pocket/linkmove.h"
+#include "pocket/movechain.h"
+#include "pocket/nesting.h"
+#include "pocket/passes.h"
+#include "pocket/regionstack.h"
+#include "pocket/regiontree.h"
+#include "pocket/savedblock.h"
+#include "ringtest_util.h"
 
 TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     scratchResetState();
@@ -82,4 +96,198 @@ TEST(PocketPrepareMemory, EveryChannelIsThereOrTheRunHasFailed) {
             EXPECT_NE(ncFindChannel(&kvCCP, c), nullptr) << n << " " << c;
     }
     ncFreeChannels(&kvCCP);
+}
+
+namespace {
+
+// Fails each allocation of op in turn, then runs it with memory to spare: op says whether it
+// succeeded, and must have failed cleanly (its own failure result, what it held kept, nothing
+// leaked) exactly when an allocation was refused. The number of allocations op needs.
+template <typename Op>
+long failEachAllocation(const char* what, Op op) {
+    for (long n = 1; n < 100; ++n) {
+        allocfail::arm(n);
+        const bool succeeded = op();
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_EQ(succeeded, !fired) << what << " " << n;
+        if (!fired) return n - 1;
+    }
+    ADD_FAILURE() << what;
+    return 0;
+}
+
+}  // namespace
+
+// The pocket's own stores, each short of memory at every allocation in turn.
+TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
+    PocketErrors errors;
+    EXPECT_GE(failEachAllocation("savedBlockPush",
+                                 [] {
+                                     const char text[] = "abcdefgh";
+                                     const bool ok = savedBlockPush(text, sizeof text) != nullptr;
+                                     savedBlocksFree();
+                                     return ok;
+                                 }),
+              2);
+    SavedBlock* block = savedBlockPush("abc", 4);
+    ASSERT_NE(block, nullptr);
+    const std::vector<char> big(64, 'x');
+    EXPECT_EQ(failEachAllocation("copyToHandle",
+                                 [block, &big] {
+                                     const int r = copyToHandle(block, big.data(), big.size());
+                                     char back[4];
+                                     EXPECT_EQ(savedBlockCopy(block, back, 4), 0);
+                                     EXPECT_EQ(back[0],
+                                               r == 1 ? 'x' : 'a');  // a refused copy keeps the old block
+                                     if (r == 1) copyToHandle(block, "abc", 4);
+                                     return r == 1;
+                                 }),
+              1);
+    // No entry, or no block for a size: nothing copied; an empty copy is one.
+    EXPECT_EQ(copyToHandle(nullptr, "abc", 4), 0);
+    EXPECT_EQ(copyToHandle(block, nullptr, 1), 0);
+    EXPECT_EQ(copyToHandle(block, nullptr, 0), 1);
+    savedBlocksFree();
+    char out[4];
+    EXPECT_EQ(savedBlockCopy(nullptr, out, 4), -1);
+    EXPECT_GE(failEachAllocation("moveChain",
+                                 [] {
+                                     MoveChain* chain = moveChainCreate(2);
+                                     if (!chain) return false;
+                                     int32_t kept = 0;
+                                     bool ok = true;
+                                     for (int i = 0; ok && i < 3; ++i) {
+                                         const ContourElement e = lineElem(i, 0, i + 1, 0);
+                                         ok = moveChainAppend(chain, &e, 0) == 1;
+                                         kept += ok;
+                                     }
+                                     int32_t held = 0;
+                                     for (MoveChunk* c = chain->head; c; c = c->next) held += c->count;
+                                     EXPECT_EQ(held, kept);  // a refused append keeps what was there
+                                     moveChainFree(chain);
+                                     return ok;
+                                 }),
+              4);
+    EXPECT_GE(failEachAllocation("levelTable",
+                                 [] {
+                                     LevelTable* t = levelTableCreate(2);
+                                     if (!t) return false;
+                                     levelTableSet(t, 0, 0, -3, 0, -1);
+                                     levelTableSet(t, 1, -3, -5, 0, -1);
+                                     PlaneList* planes = levelTableFromRange(t, 1.0);
+                                     levelTableFree(t);
+                                     planeListFree(planes);
+                                     return planes != nullptr;
+                                 }),
+              4);
+    EXPECT_GE(failEachAllocation("passTable",
+                                 [] {
+                                     PassTable* t = passTableCreate(10);
+                                     passTableFree(t);
+                                     return t != nullptr;
+                                 }),
+              2);
+    EXPECT_GE(failEachAllocation("taggedPoints",
+                                 [] {
+                                     TaggedPoint* p = taggedPointsCreate(10);
+                                     taggedPointsFree(p);
+                                     return p != nullptr;
+                                 }),
+              1);
+    EXPECT_GE(failEachAllocation("regionTree",
+                                 [] {
+                                     const int r = regionTreeInit(1);
+                                     regionTreeFree();
+                                     return r == 1;
+                                 }),
+              2);
+    EXPECT_EQ(failEachAllocation("regionStack",
+                                 [] {
+                                     regionStackResetState();
+                                     const WalkEntry e{};
+                                     const int r = regionStackPush(&e);
+                                     regionStackResetState();
+                                     return r == 1;
+                                 }),
+              1);
+    EXPECT_GE(failEachAllocation("contourList",
+                                 [] {
+                                     clistFree("TEMP");
+                                     if (!clistCreate("TEMP")) return false;
+                                     ContourHeader h{};
+                                     h.elementCount = 1;
+                                     const ContourElement e = lineElem(0, 0, 1, 0);
+                                     const int r = clistInsert("TEMP", &e, &h, -1);
+                                     EXPECT_EQ(clistCount("TEMP"), r == 1 ? 1 : 0);
+                                     return r == 1;
+                                 }),
+              2);
+    clistFree("TEMP");
+    // A run of 24 lines along a quarter circle refitted: without memory at any step it is either
+    // refused with std::bad_alloc or kept as it was.
+    std::vector<ContourElement> lines;
+    for (int i = 0; i < 24; ++i) {
+        const double a0 = 1.5707963267948966 * i / 24, a1 = 1.5707963267948966 * (i + 1) / 24;
+        lines.push_back(lineElem(20 * std::cos(a0), 20 * std::sin(a0), 20 * std::cos(a1), 20 * std::sin(a1)));
+    }
+    std::vector<ContourElement> refit(lines.size());
+    long kept = 0;
+    for (long n = 1; n < 200; ++n) {
+        allocfail::arm(n);
+        int32_t got = -2;
+        try {
+            got = reduceLineRuns(lines.data(), 24, 0.01, refit.data());
+        } catch (const std::bad_alloc&) {
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) {
+            EXPECT_TRUE(got > 0 && got <= 24) << got;
+            break;
+        }
+        if (got == -2) continue;
+        EXPECT_EQ(got, 24) << n;
+        EXPECT_EQ(refit[23].g[kLx2], lines[23].g[kLx2]) << n;
+        ++kept;
+    }
+    EXPECT_GE(kept, 1);  // the point buffer of the fit
+
+    // Two boxes, one inside the other: the nesting matrix of the list.
+    ASSERT_TRUE(clistCreate("TEMP"));
+    ASSERT_TRUE(putContour("TEMP", box(0, 0, 10, 10)));
+    ASSERT_TRUE(putContour("TEMP", box(2, 2, 4, 4, false)));
+    EXPECT_GE(failEachAllocation("containmentMatrix",
+                                 [] {
+                                     NestMatrix* m = containmentMatrix("TEMP");
+                                     const bool ok = m && immediateParent(m, 1) == 0;
+                                     nestMatrixFree(m);
+                                     return ok;
+                                 }),
+              2);
+    clistFree("TEMP");
+    ASSERT_TRUE(clistCreate("INPUT"));
+    EXPECT_GE(failEachAllocation("helixPoints",
+                                 [] {
+                                     const Vec2 c{3, 4};
+                                     HelixPoints* h = helixPoints(&c, 2, 0.3, 0.1, 1, 5, 0);
+                                     helixPointsFree(h);
+                                     return h != nullptr;
+                                 }),
+              2);
+    ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 100)));
+    pocketKernel().toolRadius = 2;
+    // The link tests take their scratch first: without it they report 3020 and no hit.
+    const ContourElement across = lineElem(50, 50, 150, 50), arc = arcElem(50, 50, 10, 0, 1, 1);
+    const Vec2 p1{60, 50}, p2{40, 50};
+    EXPECT_EQ(linkLineHitsInput(&across), 1);
+    for (int k = 0; k < 2; ++k) {
+        allocfail::arm(1);
+        const int hit = k == 0 ? linkLineHitsInput(&across) : linkArcHitsInput(&arc, &p1, &p2);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(fired);
+        EXPECT_LT(hit, 1) << k;
+    }
+    EXPECT_TRUE(PocketErrors::sent("1103"));
 }

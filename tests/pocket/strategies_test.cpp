@@ -55,6 +55,42 @@ TEST(Strategies, OpenRunSearch) {
 }
 
 // A closed contour gets exactly one ring, at the full width, and moves by half of it.
+// A run replaced by a chain whose ends are off the run's: a line after the run is moved to the chain's
+// end, an arc keeps its ends and is reached by a line; the contour stays closed.
+TEST(Strategies, RunReplacedWithJoinsToTheArcAfterIt) {
+    PocketErrors errors;
+    using offsettest::kPi;
+    const std::vector<ContourElement> chain = {lineElem(0, -1, 5, -3), lineElem(5, -3, 10, -2)};
+    const struct {
+        std::vector<ContourElement> elements;
+        std::vector<int32_t> tags;  // of the output: the rest of the contour with its joins, then the chain
+    } cases[] = {
+        {{lineElem(0, 0, 10, 0, -1), arcElem(10, 5, 5, -kPi / 2, kPi / 2, 1, 3), lineElem(10, 10, 0, 10, 4),
+          lineElem(0, 10, 0, 0, 5)},
+         {3, 3, 4, 5, -2, -2}},
+        {{lineElem(0, 0, 10, 0, -1), lineElem(10, 0, 10, 10, 3), lineElem(10, 10, 0, 10, 4),
+          arcElem(0, 5, 5, kPi / 2, 3 * kPi / 2, 1, 5)},
+         {3, 4, 5, 5, -2, -2}},
+    };
+    for (const auto& c : cases) {
+        std::vector<ContourElement> out(12);
+        const int32_t n = openRunReplace(c.elements.data(), 4, 0, 0, chain.data(), 2, out.data(), 12);
+        ASSERT_EQ(n, static_cast<int32_t>(c.tags.size()));
+        out.resize(n);
+        for (int32_t i = 0; i < n; ++i) {
+            const Vec2 e = offsettest::endPoint(out[i]), s = offsettest::startPoint(out[(i + 1) % n]);
+            EXPECT_NEAR(std::hypot(e.x - s.x, e.y - s.y), 0, 1e-12) << i;
+            EXPECT_EQ(out[i].sourceTag, c.tags[i]) << i;
+        }
+        // the arcs keep their ends
+        for (const ContourElement& e : out) {
+            if (e.type == kElemArc) {
+                EXPECT_NEAR(std::hypot(e.g[kAsx] - e.g[kAcx], e.g[kAsy] - e.g[kAcy]), 5, 1e-12);
+            }
+        }
+    }
+}
+
 TEST(Strategies, AxisParallelRingPerWall) {
     Strategy s;
     for (const char* l : {"GKT", "INSEL"}) ASSERT_EQ(clistCreate(l), 1);
@@ -177,6 +213,9 @@ TEST(Strategies, EntryFromAnOpenElement) {
         if (c.found) {
             EXPECT_NEAR(std::hypot(p.x - 5, q.y - c.gap), 0, 1e-9);
         }
+        // Nodes outside the tree hold no ring to enter.
+        EXPECT_EQ(openEntryFind(regionNodeCount(), source, 2, 0, &p, &q), -1);
+        EXPECT_EQ(openEntryFind(target, -1, 2, 0, &p, &q), -1);
     }
 }
 
@@ -201,6 +240,17 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
                                            {{-5, 10}, {55, 10}, 0},     // through two walls
                                            {{10, 10}, {10, 60}, 1}}) {  // out over the open side
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.q.x << "," << c.q.y;
+    }
+    // openPocket tests MAIN, where the tool about the line's middle must keep off the islands too.
+    pocketKernel().openPocket = 1;
+    pocketKernel().toolRadius = 2;
+    insert("MAIN", polygon(box(0, 0, 50, 50)));
+    std::vector<Vec2> island = box(20, 20, 30, 30);
+    std::reverse(island.begin(), island.end());
+    insert("MAIN", polygon(island));
+    for (const Case& c : std::vector<Case>{{{18.5, 10}, {18.5, 40}, 0},  // the tool at its middle enters
+                                           {{12, 10}, {12, 40}, 1}}) {
+        EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.p.x;
     }
 }
 
