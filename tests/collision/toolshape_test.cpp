@@ -135,6 +135,25 @@ TEST_F(ToolShapeTest, PointTestsTable) {
     }
 }
 
+// The profile's radii are the tool's: each stage made the widest (radius 20) is the largest radius the
+// reach reports, the ball and shaft (5) the smallest; without a profile both are 0.
+TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
+    double in2, out2, radius;
+    toolSegReach(&in2, &out2, &radius);
+    EXPECT_EQ(radius, 0.0);
+    EXPECT_EQ(toolSegMinRadius(), 0.0);
+    for (int stage = 0; stage < 4; ++stage) {
+        ToolDescription t = stackedTool();
+        double* d[4] = {&t.stage1Diameter, &t.stage2Diameter, &t.stage3Diameter, &t.stage4Diameter};
+        *d[stage] = 40;
+        toolSegProfileInit(&t, 0, 0.005);
+        toolSegReach(&in2, &out2, &radius);
+        EXPECT_EQ(radius, 20.0) << stage;
+        EXPECT_EQ(toolSegMinRadius(), 5.0) << stage;
+        EXPECT_NEAR(out2, 100 * 100 + (stage == 3 ? 20 * 20 : 15 * 15), 1e-9) << stage;
+    }
+}
+
 TEST_F(ToolShapeTest, AssemblyContours) {
     TempDir dir;
     const std::string path = dir.file("tool.kvx");
