@@ -164,3 +164,22 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(coll_free_height(&p, nullptr), -1);
     EXPECT_EQ(coll_setup_assembly(&plate.m, nullptr, 0, nullptr), -1);
 }
+
+// Placing the tool over a plate (y from -40 to 40) charges the contact to its element only when the
+// placed height lies within the model's z range, here the plate's own height: the flat end at the
+// plate's height is, the ball's centre a radius above it is not.
+TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
+    for (const bool facets : {false, true}) {
+        for (const double z : {0.0, 50.0}) {
+            for (const uint16_t type : {kEndMill, kBallMill}) {
+                testmesh::Model plate({testmesh::slopeTri(z, 0)}, type, 1.0, 0, facets);
+                Vec3 p{0, 0, -100}, c{};
+                int32_t cls = 0;
+                const int got = chkModelPlaceTool(&plate.m, &p, &c, &cls);
+                const double want = type == kBallMill ? z + 1 : z;
+                EXPECT_NEAR(p.z, want, 1e-12);
+                EXPECT_EQ(got, want == z ? 2 : 1) << facets << " " << z << " " << type;
+            }
+        }
+    }
+}

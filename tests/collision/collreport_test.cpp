@@ -126,4 +126,13 @@ TEST(CollReport, SummaryLinesFollowModesAndHits) {
         EXPECT_EQ(r.extensionWarned, c.extension * parts);
     }
     EXPECT_EQ(collrep_warn(nullptr, 0), 0);
+    // The summary is all at level 9: below it nothing is printed.
+    MessageCapture quiet(8);
+    for (const auto& c : cases) {
+        CollReport r{};
+        r.toolHit = c.tool, r.headHit = c.head, r.holderHit = c.holder, r.extensionHit = c.extension;
+        r.extendMode = c.extend, r.reduceMode = c.reduce, r.reduceSteps = c.reduceSteps;
+        collrep_print_values(&r);
+    }
+    EXPECT_TRUE(quiet.messages().empty());
 }

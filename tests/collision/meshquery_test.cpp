@@ -53,6 +53,29 @@ TEST(MeshQuery, PathLiftsOnPlanesAndSlopes) {
     }
 }
 
+// A vertical wall (no face contact along the motion) whose horizontal top edge at z = 0 passes beside
+// the tool's axis: the edge touches when it lies within the tool's reach less 1e-7 and not beyond,
+// lifting the reference to the tool's front at that distance.
+TEST(MeshQuery, EdgeBesideTheAxisTouchesWithinTheReachLessAHair) {
+    const struct {
+        uint16_t type;
+        double r;
+    } tools[] = {{kBallMill, 0}, {kEndMill, 0}, {kRadiusMill, 0.25}};
+    for (const auto& tl : tools) {
+        for (const double in : {5e-7, 0.5e-7, 1e-3}) {
+            const double x0 = 1.0 - in;
+            testmesh::Model t({{{{x0, -5, 0}, {x0, 5, 0}, {x0, 0, -5}}}}, tl.type, 1.0, tl.r);
+            const Vec3 p{0, 0, -10};
+            double lift = 0;
+            Vec3 c;
+            const int got = chkModelPath(&t.m, nullptr, 0, &p, &kDown, 20, &lift, &c);
+            EXPECT_EQ(got, in > 1e-7 ? 1 : 0) << tl.type << " " << in;
+            if (got != 1) continue;
+            EXPECT_NEAR(lift, 10 + testmesh::front(tl.type, 1.0, tl.r, x0), 1e-9) << tl.type << " " << in;
+        }
+    }
+}
+
 TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     double lift;
@@ -192,32 +215,48 @@ TEST(MeshQuery, ListFormsMarkKindsAndSkipAsTheirSwitchesSay) {
 }
 
 // A path in the air over a plate far below, with a 7 degree corner at x = 10 (cos 0.9925, between the
-// triangle form's short-segment limit 0.985 and 0.996). The facet form passes over pairs of which
-// neither point was lifted unless extraTest or markLifted is off; then it halves the gaps next to the
-// corner (the midpoints lie on the path, so the turn stays) until a gap falls below the gap limit +
-// 1e-5 (2^-7 for the tolerance 0.008) or the pair comes closer than the tolerance: with fineGap, points
-// 10 apart reach 2^-11. splitLong halves segments longer than the
-// step. The triangle form refines nothing without a contact.
+// triangle form's short-segment limit 0.985 and 0.996), its axes turning with the parameter t in the
+// plane of z and the azimuth 0.7 (polar angle 0.01 t). The facet form passes over pairs of which neither
+// point was lifted unless extraTest or markLifted is off; then it halves the gaps next to the corner
+// until a gap falls below the gap limit + 1e-5 (2^-7 for the tolerance 0.008) or the pair comes closer
+// than the tolerance: with fineGap, points 10 apart reach 2^-11. splitLong halves segments longer than
+// the step. An inserted point lies on the path where its parameter puts it, with the axis of its
+// parameter, unless pullNewPoints pulls it down to its lower neighbour. A corner of kind 2 is passed
+// over with extraTest off, refined with it on. The triangle form refines nothing without a contact.
 TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
-    const double turn = 7 * M_PI / 180;
+    meshResetState();
+    const double turn = 7 * M_PI / 180, az = 0.7;
     struct Case {
         bool facetForm;
-        int32_t markLifted, extraTest, fineGap, splitLong;
+        int32_t markLifted, extraTest, fineGap, splitLong, pull;
+        uint8_t cornerKind;
         double spacing;
         int32_t wantCount;  // 0: refined around the corner
         double wantGap;     // smallest parameter gap
     } cases[] = {
-        {true, -1, -1, -1, -1, 1, 21, 1},       {true, -1, 0, -1, -1, 1, 0, 1.0 / 128},
-        {true, 0, -1, -1, -1, 1, 0, 1.0 / 128}, {true, 0, -1, 1, -1, 10, 0, 1.0 / 2048},
-        {false, -1, 0, -1, -1, 1, 21, 1},       {true, 0, -1, -1, 1, 1.5, 0, 1.0 / 128},
+        {true, -1, -1, -1, -1, -1, 0, 1, 21, 1},
+        {true, -1, 0, -1, -1, -1, 0, 1, 0, 1.0 / 128},
+        {true, 0, -1, -1, -1, -1, 0, 1, 0, 1.0 / 128},
+        {true, 0, -1, 1, -1, -1, 0, 10, 0, 1.0 / 2048},
+        {false, -1, 0, -1, -1, -1, 0, 1, 21, 1},
+        {true, 0, -1, -1, 1, -1, 0, 1.5, 0, 1.0 / 128},
+        {true, 0, -1, -1, -1, 1, 0, 1, 0, 0},
+        {true, -1, 0, -1, -1, -1, kPointLink, 1, 21, 1},
+        {true, 0, -1, -1, -1, -1, kPointLink, 1, 0, 1.0 / 128},
     };
     for (const Case& c : cases) {
         testmesh::Model t({testmesh::slopeTri(-100, 0)}, kBallMill, 1.0, 0, c.facetForm);
         Plist* l = line(21, 0);
         ASSERT_NE(l, nullptr);
+        auto onPath = [&](double par) {
+            const double s = c.spacing * (par - 10);
+            return par <= 10 ? Vec3{s, 0, 0} : Vec3{s * std::cos(turn), 0, s * std::sin(turn)};
+        };
         for (int i = 0; i < 21; ++i) {
-            const double s = c.spacing * (i - 10);
-            l->points[i] = i <= 10 ? Vec3{s, 0, 0} : Vec3{s * std::cos(turn), 0, s * std::sin(turn)};
+            l->points[i] = onPath(i);
+            l->flags[i] = uint16_t(i == 10 ? c.cornerKind << 8 : 0);
+            l->vectors[i] = {std::sin(0.01 * i) * std::cos(az), std::sin(0.01 * i) * std::sin(az),
+                             std::cos(0.01 * i)};
         }
         CheckParams prm;
         initChkParams(&prm);
@@ -225,12 +264,24 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         prm.extraTest = c.extraTest;
         prm.fineGap = c.fineGap;
         prm.splitLong = c.splitLong;
+        prm.pullNewPoints = c.pull;
         EXPECT_EQ(chkModelList(&t.m, l, 1, nullptr, 0, &prm), c.facetForm ? 1 : 0);
         EXPECT_TRUE(!c.wantCount || l->count == c.wantCount) << l->count;
         double gap = 1e9;
-        for (int32_t i = 1; i < l->count; ++i) gap = std::min(gap, l->parameters[i] - l->parameters[i - 1]);
-        EXPECT_EQ(gap, c.wantGap) << c.markLifted << c.extraTest << c.fineGap << c.splitLong;
-        for (int32_t i = 1; i < l->count; ++i) {
+        int moved = 0;
+        for (int32_t i = 0; i < l->count; ++i) {
+            const double par = l->parameters[i];
+            if (i) gap = std::min(gap, par - l->parameters[i - 1]);
+            const Vec3& v = l->vectors[i];
+            EXPECT_NEAR(std::atan2(std::hypot(v.x, v.y), v.z), 0.01 * par, 1e-12) << i;
+            EXPECT_NEAR(std::atan2(v.y, v.x), par > 0 ? az : 0.0, 1e-9) << i;
+            const Vec3 want = onPath(par);
+            moved += dist3D(&want, &l->points[i]) > 1e-9;
+        }
+        EXPECT_TRUE(c.pull == 1 ? moved > 0 : moved == 0) << moved;
+        EXPECT_TRUE(c.pull == 1 || gap == c.wantGap)
+            << c.markLifted << c.extraTest << c.fineGap << c.splitLong;
+        for (int32_t i = 1; c.pull != 1 && i < l->count; ++i) {
             const double len = dist3D(&l->points[i - 1], &l->points[i]);
             EXPECT_LE(len, c.splitLong == 1 ? 1 + 1e-5 : c.spacing + 1e-12) << i;
             if (i + 1 == l->count) continue;

@@ -571,7 +571,8 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
 }
 
 // The swing query measures each vertex once and reuses its angle for every edge that ends there: its
-// answer is still the one edge-by-edge tests give, one edge at a time against the running angle.
+// answer is still the one edge-by-edge tests give, one edge at a time against the running angle, and
+// (for every twentieth, the first query after the reset among them) the point-by-point answer.
 TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
     int hits = 0;
     for (int n = 0; n < 100; n++) {
@@ -596,6 +597,7 @@ TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
         for (int32_t e = 0; e < m->edgeCount; e++)
             ASSERT_GE(collMeshEdgeTest(m, e, &pivot, &f.dir, &f.ref, &f.axis, &angle, 1.5), 0);
         EXPECT_EQ(swing, angle) << n;
+        EXPECT_TRUE(n % 20 != 0 || std::fabs(swing - pointByPoint(set, 1, pivot, f, 1.5)) <= 1e-12) << n;
         hits += angle < 1.5;
         meshSetFree(set);
     }
