@@ -153,3 +153,28 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
     profileFreeList(prof);
 }
+
+// The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
+// where the march missed them: a right-angle turn at arc length 4.5 gets its point, the straight
+// vertex at 2.3 none; without the pass the turn is found only by halving toward it.
+TEST(Plunge, VertexPassPlacesCornersOnly) {
+    Vec2 pts[4] = {{0, 0}, {2.3, 0}, {4.5, 0}, {4.5, 2.5}};
+    for (const int mode : {1, 0}) {
+        PlungeRun s(1.0, 0.008);
+        profileFreeList(s.prof);
+        s.prof = profileCreate(pts, 4, 0);
+        ASSERT_NE(s.prof, nullptr);
+        s.mesh.m.plungeProfile = s.prof;
+        set_prof_mode(mode);
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        set_prof_mode(1);
+        double nearCorner = 1e9, nearStraight = 1e9;
+        for (int32_t i = 0; i < s.path->count; ++i) {
+            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - 4.5));
+            nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 2.3));
+            EXPECT_NEAR(s.path->points[i].z, 1.0, 1e-12);  // the ball rests on the plate
+        }
+        EXPECT_EQ(nearCorner == 0.0, mode == 1) << nearCorner;
+        EXPECT_GT(nearStraight, 0.1);
+    }
+}
