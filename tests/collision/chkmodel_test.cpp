@@ -11,6 +11,7 @@
 #include "collision/meshquery.h"
 #include "collision/plunge.h"
 #include "collision/polymesh.h"
+#include "collision/proj.h"
 #include "collision/ringcontact.h"
 #include "collision/toolassembly.h"
 #include "collision/tprof.h"
@@ -117,6 +118,13 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     testmesh::Model plate({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     EXPECT_EQ(chkModelIsEmpty(&plate.m), 0);
     EXPECT_EQ(chkModelPlaceTool(&plate.m, nullptr, &c, &cls), 0);
+    for (const bool b : {false, true}) {  // the engines themselves: no point or no tool, no contact
+        cls = 9;
+        auto place = b ? projB_place : projA_place;
+        EXPECT_EQ(place(nullptr, 0, plate.m.tool, nullptr, 0, &c, &cls), 0);
+        EXPECT_EQ(cls, 0);
+        EXPECT_EQ(place(&q, 0, nullptr, nullptr, 0, &c, &cls), 0);
+    }
     EXPECT_EQ(meshDropTool(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
     EXPECT_EQ(lift, 0.0);
     EXPECT_EQ(meshContactAlongDir(&plate.m, nullptr, 0, nullptr, &down, 2, &c), 0);
