@@ -76,3 +76,111 @@ TEST(NoMemory, ListCheckAnswersMinusOne) {
     EXPECT_GE(n, 3);  // the list, its copy and insertions
     plistFree(full);
 }
+
+// Clones, part profiles, their revolved meshes, tree models, mesh indexes and sets, and the report:
+// null (or no report) at any failure, nothing half built left behind.
+TEST(NoMemory, BuildersAnswerNull) {
+    testmesh::Model t({testmesh::slopeTri(0, 0), testmesh::slopeTri(-1, 0.5)}, kBallMill, 1.0);
+    CheckModelPart part{};
+    part.kind = kMeshTriangles;
+    t.m.parts = &part;
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  CheckModel* c = chkModelClone(&t.m);
+                  EXPECT_EQ(c == nullptr, failed());
+                  EXPECT_TRUE(!c || (c->parts && c->parts != &part && c->tool != t.m.tool));
+                  chkModelFree(c);
+              }),
+              3);
+    t.m.parts = nullptr;
+
+    ToolDescription tool{};
+    tool.toolType = kBallMill, tool.radius = 5, tool.cornerRadius = 5, tool.shaftDiameter = 12;
+    tool.tipTop = 10, tool.chamferTop = 2, tool.cutterTop = 60;
+    // Each step of the chain either fails or gives what it gives with all the memory it asks for.
+    struct Chain {
+        std::vector<PartSeg> segs;
+        std::vector<FTriangle> tris;
+        int32_t nodes = -1;
+    };
+    auto chain = [&](Chain* out) {
+        PartProfile* p = tprof_from_tool(&tool, 3);
+        if (!p) return;
+        int off = -1;
+        try {  // scratch vectors throw; the run's boundary reports that as a fault
+            off = tprof_offset(p, 1.0);
+        } catch (const std::bad_alloc&) {
+        }
+        if (off >= 0) out->segs.assign(p->segs, p->segs + p->count);
+        FTriList* mesh = off < 0 ? nullptr : coll_model_from_tprof(p, 0.1);
+        if (mesh) out->tris.assign(mesh->data, mesh->data + mesh->count);
+        CollModel* m = mesh ? collmodel_create(mesh) : nullptr;
+        if (m) out->nodes = m->nodeCount;
+        collmodel_free(m);
+        ftriListFree(mesh);
+        tprof_free(p);
+    };
+    Chain full;
+    chain(&full);
+    ASSERT_TRUE(!full.tris.empty() && full.nodes > 0);
+    Chain got;  // its room taken before any allocation fails
+    got.segs.reserve(full.segs.size());
+    got.tris.reserve(full.tris.size());
+    EXPECT_GE(
+        eachAllocationFails([&](auto failed) {
+            got.segs.clear(), got.tris.clear(), got.nodes = -1;
+            chain(&got);
+            EXPECT_TRUE(failed() || got.nodes == full.nodes);
+            EXPECT_TRUE(got.segs.empty() || (got.segs.size() == full.segs.size() &&
+                                             std::equal(got.segs.begin(), got.segs.end(), full.segs.begin(),
+                                                        [](const PartSeg& a, const PartSeg& b) {
+                                                            return a.r0 == b.r0 && a.z0 == b.z0 &&
+                                                                   a.r1 == b.r1 && a.z1 == b.z1;
+                                                        })));
+            EXPECT_TRUE(got.tris.empty() || (got.tris.size() == full.tris.size() &&
+                                             std::equal(got.tris.begin(), got.tris.end(), full.tris.begin(),
+                                                        [](const FTriangle& a, const FTriangle& b) {
+                                                            return std::equal(a.v, a.v + 9, b.v);
+                                                        })));
+            EXPECT_TRUE(got.nodes < 0 || got.nodes == full.nodes);
+        }),
+        5);
+
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  MeshIndex* index = meshIndexBuild(2, t.m.boxMin, t.m.boxMax);
+                  EXPECT_EQ(index == nullptr, failed());
+                  EXPECT_TRUE(!index || meshIndexCount(index) == 2);
+                  meshIndexFree(index);
+              }),
+              1);
+
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  PlistArray* lists = plistArrayCreate(2);
+                  Plist* l = plistCreate(4, 0);
+                  if (!lists || !l) {
+                      EXPECT_TRUE(failed());
+                      plistFree(l);
+                      plistArrayFree(lists);
+                      return;
+                  }
+                  for (int i = 0; i < 4; ++i) {
+                      const Vec3 p{3.0 * i, 1.0 * (i % 2), 0};
+                      plistAppend(l, i, &p, 0, nullptr, 0);
+                  }
+                  const int added = plistArrayAdd(lists, l);
+                  MeshSet* set = added >= 0 ? meshSetFromList(lists, 1, 0.5, 1e-3) : nullptr;
+                  EXPECT_TRUE(set || failed());  // a set without its trees still answers every query
+                  EXPECT_TRUE(!set || (set->meshes[0] && set->meshes[0]->edgeCount == 3 && set->meshes[1] &&
+                                       set->meshes[1]->edgeCount == 3));
+                  meshSetFree(set);
+                  plistFree(l);
+                  plistArrayFree(lists);
+              }),
+              3);
+
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  EXPECT_EQ(collrep_create(&tool, 1, 0, 0.1, 50), 1);
+                  EXPECT_EQ(collrep_current() == nullptr, failed());
+                  collrep_free();
+              }),
+              1);
+}
