@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -186,6 +187,8 @@ TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
                 const int got = chkModelPlaceTool(&plate.m, &p, &c, &cls);
                 const double want = type == kBallMill ? z + 1 : z;
                 EXPECT_NEAR(p.z, want, 1e-12);
+                EXPECT_TRUE(c.x == 0 && c.y == 0 && std::fabs(c.z - z) < 1e-12)
+                    << c.z;  // under the tool's axis
                 EXPECT_EQ(got, want == z ? 2 : 1) << facets << " " << z << " " << type;
             }
         }

@@ -84,6 +84,8 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
     EXPECT_EQ(lift, 0.0);
+    EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);  // the same with parts
+    EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
     const Vec3 high{0, 0, 50};
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &high, &kDown, 2, &lift, &c), 0);
     testmesh::Model empty({}, kBallMill, 1.0);

@@ -177,6 +177,32 @@ TEST(NoMemory, BuildersAnswerNull) {
               }),
               3);
 
+    // A mesh's box tree: -1 and no tree, or the tree over every edge.
+    PlistArray* lists = plistArrayCreate(2);
+    Plist* walk = plistCreate(300, 0);
+    ASSERT_TRUE(lists && walk);
+    for (int i = 0; i < 300; ++i) {
+        const Vec3 p{0.5 * i, 3 * std::sin(0.1 * i), std::cos(0.07 * i)};
+        plistAppend(walk, i, &p, 0, nullptr, 0);
+    }
+    ASSERT_EQ(plistArrayAdd(lists, walk), 1);
+    for (long n = 1;; ++n) {
+        CollMesh* mesh = collMeshFromPolylines(lists, 1e-3);
+        ASSERT_NE(mesh, nullptr);
+        allocfail::arm(n);
+        const int r = collMeshTreeBuildOne(mesh);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(r == -1 ? fired && !mesh->tree : r == 1 && mesh->tree) << n;
+        collMeshFree(mesh);
+        if (!fired) {
+            EXPECT_GT(n, 2);
+            break;
+        }
+    }
+    plistFree(walk);
+    plistArrayFree(lists);
+
     EXPECT_GE(eachAllocationFails([&](auto failed) {
                   EXPECT_EQ(collrep_create(&tool, 1, 0, 0.1, 50), 1);
                   EXPECT_EQ(collrep_current() == nullptr, failed());
