@@ -190,6 +190,7 @@ TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
                 EXPECT_TRUE(c.x == 0 && c.y == 0 && std::fabs(c.z - z) < 1e-12)
                     << c.z;  // under the tool's axis
                 EXPECT_EQ(got, want == z ? 2 : 1) << facets << " " << z << " " << type;
+                EXPECT_TRUE(type != kBallMill || cls == 1) << cls;  // any ball contact is of class 1
             }
         }
     }

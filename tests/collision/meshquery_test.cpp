@@ -76,6 +76,23 @@ TEST(MeshQuery, EdgeBesideTheAxisTouchesWithinTheReachLessAHair) {
     }
 }
 
+// A facet is its two triangles (Q0, Q1, Q2) and (Q0, Q2, Q3): a ball dropped on either half of a square
+// facet at z = 0 rests on it, beside it on neither.
+TEST(MeshQuery, FacetsAreTheirTwoTriangles) {
+    testmesh::Model t({}, kBallMill, 1.0, 0, true);
+    Facet98 f{};
+    f.p[0] = {0, 0, 0}, f.p[1] = {10, 0, 0}, f.p[2] = {10, 10, 0}, f.p[3] = {0, 10, 0};
+    Vec3 lo{0, 0, 0}, hi{10, 10, 0};
+    t.m.facets = &f, t.m.facetCount = 1, t.m.boxMin = &lo, t.m.boxMax = &hi;
+    for (const Vec3 p : {Vec3{8, 2, -1}, Vec3{2, 8, -1}, Vec3{12, 5, -1}}) {
+        double lift = 0;
+        Vec3 c;
+        const bool on = p.x < 10;
+        EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 5, &lift, &c), on ? 1 : 0) << p.x;
+        EXPECT_NEAR(lift, on ? 2.0 : 0.0, 1e-12) << p.x;
+    }
+}
+
 TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     double lift;

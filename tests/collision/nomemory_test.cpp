@@ -14,21 +14,23 @@
 #include "collision/meshindex.h"
 #include "collision/meshquery.h"
 #include "collision/meshset.h"
+#include "collision/surfcurves.h"
 #include "collision/tprof.h"
 #include "meshutil.h"
+#include "surfaces/meshfiles/meshtest.h"
 
 namespace {
 
-// Runs call with its n-th allocation failing, for n = 1, 2, ... until a run needs no more: call gets
-// whether an allocation failed and checks its own answer. The number of allocations of the full run.
+// Runs call with its n-th allocation failing, for n = 1, 1 + stride, ... until a run needs no more:
+// call gets whether an allocation failed and checks its own answer. The last n tried.
 template <class Call>
-long eachAllocationFails(Call call) {
-    for (long n = 1;; ++n) {
+long eachAllocationFails(Call call, long stride = 1) {
+    for (long n = 1;; n += stride) {
         allocfail::arm(n);
         call([] { return allocfail::fired(); });
         const bool fired = allocfail::fired();
         allocfail::disarm();
-        if (!fired) return n - 1;
+        if (!fired) return n;
     }
 }
 
@@ -96,6 +98,22 @@ TEST(NoMemory, BuildersAnswerNull) {
     ToolDescription tool{};
     tool.toolType = kBallMill, tool.radius = 5, tool.cornerRadius = 5, tool.shaftDiameter = 12;
     tool.tipTop = 10, tool.chamferTop = 2, tool.cutterTop = 60;
+    // A profile grown segment by segment: -1 where it cannot grow, the segments before kept.
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  PartProfile* p = tprof_create(1);
+                  if (!p) return;
+                  for (int i = 0; i < 4; ++i) {
+                      const PartSeg g{1.0 + i, 10.0 * i, 2.0 + i, 10.0 * i + 10};
+                      const int32_t before = p->count;
+                      const int r = tprof_add_seg(p, &g, kTprofShank);
+                      EXPECT_EQ(r, failed() && p->count == before ? -1 : 1);
+                      EXPECT_TRUE(r < 0 || (p->count == before + 1 && p->segs[before].z1 == 10.0 * i + 10));
+                  }
+                  for (int32_t i = 0; i < p->count; ++i) EXPECT_EQ(p->segs[i].r0, 1.0 + i);
+                  tprof_free(p);
+              }),
+              3);
+
     // Each step of the chain either fails or gives what it gives with all the memory it asks for.
     struct Chain {
         std::vector<PartSeg> segs;
@@ -111,7 +129,7 @@ TEST(NoMemory, BuildersAnswerNull) {
         } catch (const std::bad_alloc&) {
         }
         if (off >= 0) out->segs.assign(p->segs, p->segs + p->count);
-        FTriList* mesh = off < 0 ? nullptr : coll_model_from_tprof(p, 0.1);
+        FTriList* mesh = off < 0 ? nullptr : coll_model_from_tprof(p, 1.0);
         if (mesh) out->tris.assign(mesh->data, mesh->data + mesh->count);
         CollModel* m = mesh ? collmodel_create(mesh) : nullptr;
         if (m) out->nodes = m->nodeCount;
@@ -176,6 +194,26 @@ TEST(NoMemory, BuildersAnswerNull) {
                   plistArrayFree(lists);
               }),
               3);
+
+    // An obstacle read from a file: null, or every triangle of the file (by the grid or without it).
+    TempDir dir;
+    const std::string stl = dir.file("three.stl");
+    writeTextFile(stl, testmesh::stlText({{{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}}},
+                                          {{{10, 0, 0}, {10, 10, 1}, {0, 10, 0}}},
+                                          {{{30, 0, 2}, {40, 0, 2}, {30, 10, 3}}}}));
+    EXPECT_GE(eachAllocationFails(
+                  [&](auto failed) {
+                      FTriList* obstacle = coll_obstacle_from_file(stl.c_str(), 0, 2.0);
+                      EXPECT_TRUE(obstacle || failed());
+                      float zs = 0;
+                      for (int32_t i = 0; obstacle && i < obstacle->count; ++i)
+                          zs += obstacle->data[i].v[2] + obstacle->data[i].v[5] + obstacle->data[i].v[8];
+                      EXPECT_TRUE(!obstacle || (obstacle->count == 3 && zs == 8.0f))
+                          << (obstacle ? obstacle->count : -1);
+                      ftriListFree(obstacle);
+                  },
+                  9),  // a file's read takes some 500: every ninth
+              100);
 
     // A mesh's box tree: -1 and no tree, or the tree over every edge.
     PlistArray* lists = plistArrayCreate(2);

@@ -135,6 +135,11 @@ TEST(Plunge, ProfileHeightsFloorThePoint) {
     }
     PlungeRun t(3.0, 0.008, 0.0, 0.5);  // the whole profile lies under the placed points
     EXPECT_EQ(plunge_along_profile(&t.mesh.m, nullptr), 0);
+    // Points the profile refuses enter the path as links.
+    PlungeRun u(3.0, 0.008, 0.0, 3.0);
+    plunge_along_profile(&u.mesh.m, u.path);
+    ASSERT_GT(u.path->count, 2);
+    for (int32_t i = 0; i < u.path->count; ++i) EXPECT_EQ(u.path->flags[i] >> 8, kPointLink) << i;
 }
 
 TEST(Plunge, BoundaryTest) {

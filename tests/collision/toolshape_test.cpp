@@ -136,7 +136,8 @@ TEST_F(ToolShapeTest, PointTestsTable) {
 }
 
 // The profile's radii are the tool's: each stage made the widest (radius 20) is the largest radius the
-// reach reports, the ball and shaft (5) the smallest; without a profile both are 0.
+// reach reports (and the reach off the swing plane), the ball and shaft (5) the smallest; without a
+// profile both are 0.
 TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
     double in2, out2, radius;
     toolSegReach(&in2, &out2, &radius);
@@ -151,6 +152,9 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         EXPECT_EQ(radius, 20.0) << stage;
         EXPECT_EQ(toolSegMinRadius(), 5.0) << stage;
         EXPECT_NEAR(out2, 100 * 100 + (stage == 3 ? 20 * 20 : 15 * 15), 1e-9) << stage;
+        // Farther off the swing plane than the widest radius nothing is reached: no angle taken off.
+        EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20.01), -1.0) << stage;
+        EXPECT_GE(toolSegHalfAngleBound(0, out2, 19.9), 0.0) << stage;
     }
 }
 
