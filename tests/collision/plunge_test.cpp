@@ -183,3 +183,36 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
         EXPECT_GT(nearStraight, 0.1);
     }
 }
+
+// A ball riding a path along y over a plane rising 30 degrees across it (along x, the profile's
+// normal): every contact lies at the same place on the ball, so the smallest contact slope is that
+// one, and the run leaves 0.9 times it as the slope limit; in mode 2 a slope below the limit stops it.
+TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
+    testmesh::Model mesh({testmesh::slopeTri(0, std::tan(M_PI / 6), 60)}, kBallMill, 1.0);
+    const Vec3 a{0, 0, NAN}, b{0, 4, NAN};
+    ProfileCurve* prof = profileLine(&a, &b);
+    ASSERT_NE(prof, nullptr);
+    std::free(prof->z);
+    prof->z = nullptr;
+    mesh.m.plungeProfile = prof;
+    mesh.m.stepLength = 1.0;
+    mesh.m.zLow = -100, mesh.m.zHigh = 100;
+    mesh.m.slopeMode = 1;
+    projResetState();
+    Plist* path = plistCreate(200, 0);
+    ASSERT_EQ(plunge_along_profile(&mesh.m, path), 1);
+    ASSERT_GT(path->count, 3);
+    // The tip (a radius below the centre) to the contact (a radius from the centre along the normal).
+    const double dn = std::sin(M_PI / 6), dz = 1 - std::cos(M_PI / 6);
+    const double slope = dz / std::hypot(dn, dz);  // sin 15 degrees
+    EXPECT_NEAR(mesh.m.slopeLimit, 0.9 * slope, 1e-9);
+    // Mode 2 stops once the smallest slope falls below the limit less 1e-5.
+    mesh.m.slopeMode = 2;
+    for (const double limit : {slope + 2e-5, slope + 0.5e-5}) {
+        mesh.m.slopeLimit = limit;
+        EXPECT_EQ(plunge_along_profile(&mesh.m, path), limit > slope + 1e-5 ? 0 : 1) << limit;
+    }
+    plistFree(path);
+    profileFreeList(prof);
+    projResetState();
+}
