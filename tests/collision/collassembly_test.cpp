@@ -146,7 +146,8 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     EXPECT_EQ(setup.extensionClearance, 0.008);  // the cutting part's
 }
 
-// The free height is where the lowest part bottom clears the plate; a free start returns at once.
+// The free height is where the lowest part bottom clears the plate; a free start returns at once, and
+// without a holder or head obstacle a search cannot start.
 TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     const double zLow = partBottom(kAsmCutting);
@@ -161,6 +162,12 @@ TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     EXPECT_EQ(coll_free_height(&p, &h2), 1);
     EXPECT_EQ(h2, 80);
     EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollAny);
+    // Without a holder or head obstacle there is no top to search from.
+    coll_free_models();
+    ASSERT_EQ(build(&part.m, plate, "1100"), 1);
+    double h3 = 0;
+    EXPECT_EQ(coll_free_height(&p, &h3), -1);
+    EXPECT_EQ(h3, 0.0);
 }
 
 TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {
