@@ -103,6 +103,13 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     EXPECT_EQ(lift, 0.0);
     EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);  // the same with parts
     EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
+    // Rising into the plate from below, where no early stop by box tops applies: the same bound.
+    const Vec3 up{0, 0, 1}, atUp{0, 0, -1 + 1e-5}, belowUp{0, 0, -1 + 0.99e-5};
+    for (const bool parts : {false, true}) {
+        auto drop = parts ? meshDropToolAlt : meshDropTool;
+        EXPECT_EQ(drop(&t.m, nullptr, 0, &atUp, &up, 2, &lift, &c), 1) << parts;
+        EXPECT_EQ(drop(&t.m, nullptr, 0, &belowUp, &up, 2, &lift, &c), 0) << parts;
+    }
     const Vec3 high{0, 0, 50};
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &high, &kDown, 2, &lift, &c), 0);
     testmesh::Model empty({}, kBallMill, 1.0);
