@@ -187,8 +187,10 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     const double zLow = partBottom(kAsmExtension);
     const Vec3 up{0, 0, 1};
-    for (double z : {-50.03, -45.33, -20.0}) {
-        collrep_create(&tool, 0, 1, 0.1, 100);
+    // The first guess is the clearance height (100, or 0 just above the plate), else 100 steps more.
+    for (const auto& [z, clearance] :
+         {std::pair{-50.03, 100.0}, {-45.33, 100.0}, {-20.0, 100.0}, {-50.03, 0.0}}) {
+        collrep_create(&tool, 0, 1, 0.1, clearance);
         const Vec3 p{3, 4, z};
         EXPECT_EQ(collrep_record(&p, &up, 0, kCollExtension), 1);
         EXPECT_EQ(collrep_current()->extendSteps,
