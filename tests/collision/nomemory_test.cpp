@@ -14,6 +14,7 @@
 #include "collision/meshindex.h"
 #include "collision/meshquery.h"
 #include "collision/meshset.h"
+#include "collision/ringcontact.h"
 #include "collision/surfcurves.h"
 #include "collision/tprof.h"
 #include "meshutil.h"
@@ -79,7 +80,8 @@ TEST(NoMemory, ListCheckAnswersMinusOne) {
     plistFree(full);
 }
 
-// Clones, part profiles, their revolved meshes, tree models, mesh indexes and sets, and the report:
+// Clones, part profiles, their revolved meshes, tree models, mesh indexes and sets, the contact state
+// and the report:
 // null (or no report) at any failure, nothing half built left behind.
 TEST(NoMemory, BuildersAnswerNull) {
     testmesh::Model t({testmesh::slopeTri(0, 0), testmesh::slopeTri(-1, 0.5)}, kBallMill, 1.0);
@@ -240,6 +242,14 @@ TEST(NoMemory, BuildersAnswerNull) {
     }
     plistFree(walk);
     plistArrayFree(lists);
+
+    ringContactResetState();
+    EXPECT_EQ(eachAllocationFails([&](auto failed) {
+                  const int r = contactStateCreate();
+                  EXPECT_EQ(r, failed() ? -1 : 1);
+                  contactFree();
+              }),
+              2);
 
     EXPECT_GE(eachAllocationFails([&](auto failed) {
                   EXPECT_EQ(collrep_create(&tool, 1, 0, 0.1, 50), 1);
