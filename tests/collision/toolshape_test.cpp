@@ -9,6 +9,7 @@
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
 #include "collision/toolseg.h"
+#include "collision/tprof.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
@@ -166,6 +167,13 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
 }
 
 TEST_F(ToolShapeTest, AssemblyContours) {
+    // Trimming leaves a missing or empty profile as it is.
+    toolAssemblyTrimProfile(nullptr);
+    PartProfile* none = tprof_create(2);
+    ASSERT_NE(none, nullptr);
+    toolAssemblyTrimProfile(none);
+    EXPECT_EQ(none->count, 0);
+    tprof_free(none);
     TempDir dir;
     const std::string path = dir.file("tool.kvx");
     // Extension: a horizontal foot, then a straight rise; the holder sits on the extension's top.
