@@ -141,6 +141,14 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) EXPECT_NEAR(shank->rot.m[i][j], rows[i][j], 1e-12);
     EXPECT_EQ(coll_check_full(&p, &zero, nullptr), kCollBadAxis);
+    EXPECT_EQ(setup.holderClearance, 0.5);
+    EXPECT_EQ(setup.headClearance, 0.5);
+    // A full check that gets past the orientation marks the slot oriented; the vertical check clears it.
+    EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
+    EXPECT_EQ(coll_assembly()->slots[0].oriented, 1);
+    int32_t code = 0;
+    coll_check_vertical(&p, 1, &code);
+    EXPECT_EQ(coll_assembly()->slots[0].oriented, 0);
     setup.extensionClearance = 0.001;
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
     EXPECT_EQ(setup.extensionClearance, 0.008);  // the cutting part's

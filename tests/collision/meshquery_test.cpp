@@ -188,6 +188,10 @@ TEST(MeshQuery, ContactPointsCutTheListAtTheFirstCollision) {
         testmesh::Model t({post}, kBallMill, 0.4, 0, c.facetForm);
         Plist* l = line(20, 0);
         ASSERT_NE(l, nullptr);
+        if (c.y == 0.385) {  // without vectors the tool comes down +z
+            std::free(l->vectors);
+            l->vectors = nullptr;
+        }
         l->flags[int(c.x)] = uint16_t(c.kind << 8);
         gHookPoint = {};
         meshSetReferenceHook(hook);
