@@ -523,7 +523,8 @@ int meshCollisionPlist(CheckModel* model, Plist* list, double length, const int3
         Plist* p;
         ~FreeWork() { plistFree(p); }
     } freeWork{work};
-    if (plistCopyPoints(work, list) != 1) return kMeshNoMemory;
+    // The copy's axes are read for every inserted point: a copy made without them (memory short) is no copy.
+    if (!work->vectors || plistCopyPoints(work, list) != 1) return kMeshNoMemory;
 
     const bool hasVec = list->vectors != nullptr;
     const bool markLifted = !triForm && sw.markLifted;

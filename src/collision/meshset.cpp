@@ -852,8 +852,12 @@ CollMesh* collMeshFromPolylines(const PlistArray* lists, double tol) {
         collMeshFree(mesh);
         return nullptr;
     }
-    // A capacity that runs out stops the adding; the mesh keeps what it has.
-    collMeshAddEdges(mesh, ends.data(), static_cast<int32_t>(ends.size() / 2));
+    // The capacity holds every point and every edge, so a failure here is memory that was not had: a
+    // mesh missing edges would let the tool pass through them.
+    if (collMeshAddEdges(mesh, ends.data(), static_cast<int32_t>(ends.size() / 2)) < 0) {
+        collMeshFree(mesh);
+        return nullptr;
+    }
     return mesh;
 }
 

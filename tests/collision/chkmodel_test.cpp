@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "collision/meshquery.h"
 #include "collision/plunge.h"
 #include "collision/polymesh.h"
+#include "collision/proj.h"
 #include "collision/ringcontact.h"
 #include "collision/toolassembly.h"
 #include "collision/tprof.h"
@@ -117,6 +119,13 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     testmesh::Model plate({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     EXPECT_EQ(chkModelIsEmpty(&plate.m), 0);
     EXPECT_EQ(chkModelPlaceTool(&plate.m, nullptr, &c, &cls), 0);
+    for (const bool b : {false, true}) {  // the engines themselves: no point or no tool, no contact
+        cls = 9;
+        auto place = b ? projB_place : projA_place;
+        EXPECT_EQ(place(nullptr, 0, plate.m.tool, nullptr, 0, &c, &cls), 0);
+        EXPECT_EQ(cls, 0);
+        EXPECT_EQ(place(&q, 0, nullptr, nullptr, 0, &c, &cls), 0);
+    }
     EXPECT_EQ(meshDropTool(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
     EXPECT_EQ(lift, 0.0);
     EXPECT_EQ(meshContactAlongDir(&plate.m, nullptr, 0, nullptr, &down, 2, &c), 0);
@@ -163,4 +172,26 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(coll_free_height(nullptr, &h), -1);
     EXPECT_EQ(coll_free_height(&p, nullptr), -1);
     EXPECT_EQ(coll_setup_assembly(&plate.m, nullptr, 0, nullptr), -1);
+}
+
+// Placing the tool over a plate (y from -40 to 40) charges the contact to its element only when the
+// placed height lies within the model's z range, here the plate's own height: the flat end at the
+// plate's height is, the ball's centre a radius above it is not.
+TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
+    for (const bool facets : {false, true}) {
+        for (const double z : {0.0, 50.0}) {
+            for (const uint16_t type : {kEndMill, kBallMill}) {
+                testmesh::Model plate({testmesh::slopeTri(z, 0)}, type, 1.0, 0, facets);
+                Vec3 p{0, 0, -100}, c{};
+                int32_t cls = 0;
+                const int got = chkModelPlaceTool(&plate.m, &p, &c, &cls);
+                const double want = type == kBallMill ? z + 1 : z;
+                EXPECT_NEAR(p.z, want, 1e-12);
+                EXPECT_TRUE(c.x == 0 && c.y == 0 && std::fabs(c.z - z) < 1e-12)
+                    << c.z;  // under the tool's axis
+                EXPECT_EQ(got, want == z ? 2 : 1) << facets << " " << z << " " << type;
+                EXPECT_TRUE(type != kBallMill || cls == 1) << cls;  // any ball contact is of class 1
+            }
+        }
+    }
 }

@@ -141,12 +141,21 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) EXPECT_NEAR(shank->rot.m[i][j], rows[i][j], 1e-12);
     EXPECT_EQ(coll_check_full(&p, &zero, nullptr), kCollBadAxis);
+    EXPECT_EQ(setup.holderClearance, 0.5);
+    EXPECT_EQ(setup.headClearance, 0.5);
+    // A full check that gets past the orientation marks the slot oriented; the vertical check clears it.
+    EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
+    EXPECT_EQ(coll_assembly()->slots[0].oriented, 1);
+    int32_t code = 0;
+    coll_check_vertical(&p, 1, &code);
+    EXPECT_EQ(coll_assembly()->slots[0].oriented, 0);
     setup.extensionClearance = 0.001;
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
     EXPECT_EQ(setup.extensionClearance, 0.008);  // the cutting part's
 }
 
-// The free height is where the lowest part bottom clears the plate; a free start returns at once.
+// The free height is where the lowest part bottom clears the plate; a free start returns at once, and
+// without a holder or head obstacle a search cannot start.
 TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     const double zLow = partBottom(kAsmCutting);
@@ -161,6 +170,12 @@ TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     EXPECT_EQ(coll_free_height(&p, &h2), 1);
     EXPECT_EQ(h2, 80);
     EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollAny);
+    // Without a holder or head obstacle there is no top to search from.
+    coll_free_models();
+    ASSERT_EQ(build(&part.m, plate, "1100"), 1);
+    double h3 = 0;
+    EXPECT_EQ(coll_free_height(&p, &h3), -1);
+    EXPECT_EQ(h3, 0.0);
 }
 
 TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {
@@ -180,8 +195,10 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     const double zLow = partBottom(kAsmExtension);
     const Vec3 up{0, 0, 1};
-    for (double z : {-50.03, -45.33, -20.0}) {
-        collrep_create(&tool, 0, 1, 0.1, 100);
+    // The first guess is the clearance height (100, or 0 just above the plate), else 100 steps more.
+    for (const auto& [z, clearance] :
+         {std::pair{-50.03, 100.0}, {-45.33, 100.0}, {-20.0, 100.0}, {-50.03, 0.0}}) {
+        collrep_create(&tool, 0, 1, 0.1, clearance);
         const Vec3 p{3, 4, z};
         EXPECT_EQ(collrep_record(&p, &up, 0, kCollExtension), 1);
         EXPECT_EQ(collrep_current()->extendSteps,

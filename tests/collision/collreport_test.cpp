@@ -85,3 +85,54 @@ TEST(CollReport, WarningsOncePerPartInOrder) {
     EXPECT_EQ(messagesAfter(capture, before), (std::vector<std::string>{"5504,80.00,5.00"}));
     collrep_free();
 }
+
+// The summary over hand-made reports (step 0.5, reference length 80): the headline, then the extension
+// and the reduction lines as the modes and the parts hit decide.
+TEST(CollReport, SummaryLinesFollowModesAndHits) {
+    const struct {
+        uint8_t tool, head, holder, extension, extend, reduce;
+        int32_t extendSteps, reduceSteps;
+        std::vector<std::string> want;
+    } cases[] = {
+        {0, 0, 0, 0, 0, 0, 0, 0, {}},
+        {0, 1, 1, 1, 0, 0, 0, 0, {"5542,0"}},
+        {0, 1, 1, 0, 0, 0, 0, 0, {"5541,0"}},
+        {0, 1, 0, 0, 0, 0, 0, 0, {"5540,0"}},
+        {1, 1, 0, 0, 0, 0, 0, 0, {"5543,0"}},
+        {0, 1, 0, 0, 1, 0, 0, 0, {"5506,0"}},
+        {0, 0, 1, 0, 1, 0, 4, 0, {"5505,80.00,82.00", "5500,2.000000"}},
+        {0, 0, 0, 0, 1, 0, 4, 0, {"5506,0"}},
+        {0, 0, 0, 0, 1, 1, 0, -6, {"5504,80.00,77.00"}},
+        {0, 0, 0, 0, 0, 1, 0, 0, {"5506,0"}},
+        {0, 0, 0, 1, 0, 1, 0, -6, {"5542,0", "5506,0"}},
+        {0, 0, 0, 1, 1, 1, 0, -6, {"5506,0"}},
+    };
+    MessageCapture capture(9);
+    for (const auto& c : cases) {
+        CollReport r{};
+        r.step = 0.5, r.refLength = 80;
+        r.toolHit = c.tool, r.headHit = c.head, r.holderHit = c.holder, r.extensionHit = c.extension;
+        r.extendMode = c.extend, r.reduceMode = c.reduce, r.extendSteps = c.extendSteps,
+        r.reduceSteps = c.reduceSteps;
+        const size_t before = capture.messages().size();
+        collrep_print_values(&r);
+        EXPECT_EQ(messagesAfter(capture, before), c.want);
+        // Mode 1 marks the parts it would warn, without a message.
+        EXPECT_EQ(collrep_warn(&r, 1), 0);
+        const int parts = c.extend ? 0 : 1;  // extend mode silences all but the tool
+        EXPECT_EQ(r.toolWarned, c.tool);
+        EXPECT_EQ(r.headWarned, c.head * parts);
+        EXPECT_EQ(r.holderWarned, c.holder * parts);
+        EXPECT_EQ(r.extensionWarned, c.extension * parts);
+    }
+    EXPECT_EQ(collrep_warn(nullptr, 0), 0);
+    // The summary is all at level 9: below it nothing is printed.
+    MessageCapture quiet(8);
+    for (const auto& c : cases) {
+        CollReport r{};
+        r.toolHit = c.tool, r.headHit = c.head, r.holderHit = c.holder, r.extensionHit = c.extension;
+        r.extendMode = c.extend, r.reduceMode = c.reduce, r.reduceSteps = c.reduceSteps;
+        collrep_print_values(&r);
+    }
+    EXPECT_TRUE(quiet.messages().empty());
+}

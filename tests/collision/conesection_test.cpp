@@ -49,3 +49,23 @@ TEST(ConeSection, TiltedAxisStillSeesLowElements) {
     testmesh::Model low({testmesh::slopeTri(3.0, 0, 200)}, kBallMill, 1.0);
     EXPECT_EQ(coneSectionHit(&low.m, &kOrigin, &d, 50, 1, 1, 10, 20), 0);
 }
+
+// With a grid only the cell under P moved half the length back along the motion (times the sine of the
+// angle) is scanned: a plane that only the far cell lists is met from there alone.
+TEST(ConeSection, GridCellUpTheAxisDecides) {
+    testmesh::Model t({testmesh::slopeTri(2.0, 0)}, kBallMill, 1.0);
+    Grid2D* grid = grid2DCreate(2, 2, 1);
+    ASSERT_NE(grid, nullptr);
+    grid->x0 = grid->y0 = -10, grid->x1 = grid->y1 = 10, grid->cellWidth = grid->cellHeight = 10;
+    ASSERT_EQ(grid2DCellAdd(grid, 1, 1, 0), 1);
+    const Vec3 p{-1, -1, 0}, d{-0.6, -0.48, -0.64};
+    const int32_t flags = kConeDiscUpper | kConeDiscLower;
+    EXPECT_EQ(coneSectionHitAll(&t.m, &p, &d, 10, 0, nullptr, flags, 3, 3, 2, 10), 1);  // every element
+    const struct {
+        double angle;
+        int want;
+    } cases[] = {{M_PI / 2, 1}, {std::asin(0.45), 1}, {std::asin(0.4), 0}, {0, 0}};  // (2, 1.4), (.2, -.04)
+    for (const auto& c : cases)
+        EXPECT_EQ(coneSectionHitAll(&t.m, &p, &d, 10, c.angle, grid, flags, 3, 3, 2, 10), c.want) << c.angle;
+    grid2DFree(grid);
+}

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "geometry/msg_capture.h"
+#include "kernel/cycle.h"
 #include "meshutil.h"
 #include "toolshape.h"
 
@@ -86,6 +87,13 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
         EXPECT_EQ(list->count, 1);
         params.enable = 0;
         EXPECT_EQ(holderMeshCollision(list, &wall.m, &params), 0);
+        // A stop asked while the tilt is refined ends the check there, the list cut before the point.
+        params.enable = 1, params.avoid = 1;
+        list->vectors[0] = v;
+        setAbortHook([] { return 1; });
+        EXPECT_EQ(holderMeshCollision(list, &wall.m, &params), -2);
+        setAbortHook(nullptr);
+        EXPECT_EQ(list->count, 0);
         plistFree(list);
     }
 }

@@ -53,6 +53,46 @@ TEST(MeshQuery, PathLiftsOnPlanesAndSlopes) {
     }
 }
 
+// A vertical wall (no face contact along the motion) whose horizontal top edge at z = 0 passes beside
+// the tool's axis: the edge touches when it lies within the tool's reach less 1e-7 and not beyond,
+// lifting the reference to the tool's front at that distance.
+TEST(MeshQuery, EdgeBesideTheAxisTouchesWithinTheReachLessAHair) {
+    const struct {
+        uint16_t type;
+        double r;
+    } tools[] = {{kBallMill, 0}, {kEndMill, 0}, {kRadiusMill, 0.25}};
+    for (const auto& tl : tools) {
+        for (const double in : {5e-7, 0.5e-7, 1e-3}) {
+            const double x0 = 1.0 - in;
+            testmesh::Model t({{{{x0, -5, 0}, {x0, 5, 0}, {x0, 0, -5}}}}, tl.type, 1.0, tl.r);
+            const Vec3 p{0, 0, -10};
+            double lift = 0;
+            Vec3 c;
+            const int got = chkModelPath(&t.m, nullptr, 0, &p, &kDown, 20, &lift, &c);
+            EXPECT_EQ(got, in > 1e-7 ? 1 : 0) << tl.type << " " << in;
+            if (got != 1) continue;
+            EXPECT_NEAR(lift, 10 + testmesh::front(tl.type, 1.0, tl.r, x0), 1e-9) << tl.type << " " << in;
+        }
+    }
+}
+
+// A facet is its two triangles (Q0, Q1, Q2) and (Q0, Q2, Q3): a ball dropped on either half of a square
+// facet at z = 0 rests on it, beside it on neither.
+TEST(MeshQuery, FacetsAreTheirTwoTriangles) {
+    testmesh::Model t({}, kBallMill, 1.0, 0, true);
+    Facet98 f{};
+    f.p[0] = {0, 0, 0}, f.p[1] = {10, 0, 0}, f.p[2] = {10, 10, 0}, f.p[3] = {0, 10, 0};
+    Vec3 lo{0, 0, 0}, hi{10, 10, 0};
+    t.m.facets = &f, t.m.facetCount = 1, t.m.boxMin = &lo, t.m.boxMax = &hi;
+    for (const Vec3 p : {Vec3{8, 2, -1}, Vec3{2, 8, -1}, Vec3{12, 5, -1}}) {
+        double lift = 0;
+        Vec3 c;
+        const bool on = p.x < 10;
+        EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 5, &lift, &c), on ? 1 : 0) << p.x;
+        EXPECT_NEAR(lift, on ? 2.0 : 0.0, 1e-12) << p.x;
+    }
+}
+
 TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     double lift;
@@ -61,6 +101,15 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
     EXPECT_EQ(lift, 0.0);
+    EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);  // the same with parts
+    EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
+    // Rising into the plate from below, where no early stop by box tops applies: the same bound.
+    const Vec3 up{0, 0, 1}, atUp{0, 0, -1 + 1e-5}, belowUp{0, 0, -1 + 0.99e-5};
+    for (const bool parts : {false, true}) {
+        auto drop = parts ? meshDropToolAlt : meshDropTool;
+        EXPECT_EQ(drop(&t.m, nullptr, 0, &atUp, &up, 2, &lift, &c), 1) << parts;
+        EXPECT_EQ(drop(&t.m, nullptr, 0, &belowUp, &up, 2, &lift, &c), 0) << parts;
+    }
     const Vec3 high{0, 0, 50};
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &high, &kDown, 2, &lift, &c), 0);
     testmesh::Model empty({}, kBallMill, 1.0);
@@ -72,33 +121,213 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 0);
 }
 
+// A ball of radius 1 coming down onto the plane z = zPlane stops with its centre lifted by zPlane + 1;
+// a contact counts from the model's tolerance up, and collides from 1e-5 above the reference up.
 TEST(MeshQuery, SegmentContactAboveReferenceCollides) {
     struct Case {
-        double zPlane;
+        double zPlane, tolerance;
         int want;
-    } cases[] = {{0.0, 1}, {1e-5, -2}, {-0.5, 1}, {0.5, -2}, {-1.5, 1}};
+    } cases[] = {{0.0, 0.008, 1},  {1e-5, 0.008, -2}, {-0.5, 0.008, 1},     {0.5, 0.008, -2},
+                 {-1.5, 0.008, 1}, {0.5, 1.5, -2},    {0.5, 1.5 + 1e-12, 1}};
     for (const Case& c : cases) {
-        testmesh::Model t({testmesh::slopeTri(c.zPlane, 0)}, kBallMill, 1.0);
-        const Vec3 p{0, 0, 0}, axis{0, 0, 1};
-        EXPECT_EQ(chkModelSegment(&t.m, &p, &axis, 2, nullptr, 0), c.want) << c.zPlane;
+        for (const double base : {0.0, 10.0}) {           // the reference level is P's, wherever P stands
+            if (base != 0 && c.zPlane == 1e-5) continue;  // 10 + 1e-5 rounds across the bound
+            testmesh::Model t({testmesh::slopeTri(base + c.zPlane, 0)}, kBallMill, 1.0);
+            t.m.tolerance = c.tolerance;
+            const Vec3 p{0, 0, base}, axis{0, 0, 1};
+            EXPECT_EQ(chkModelSegment(&t.m, &p, &axis, 2, nullptr, 0), c.want) << c.zPlane << " " << base;
+        }
     }
     Vec3 last;
     ASSERT_EQ(meshLastContact(kMeshTriangles, &last), 1);
-    EXPECT_NEAR(last.z, 0.5, 1e-12);
+    EXPECT_NEAR(last.z, 10.5, 1e-12);
+    EXPECT_EQ(meshLastContact(kMeshFacets, &last), 0);
 }
 
+// With a grid the elements are those of the cell under the point half the length up the tilted axis
+// (times the sine of the angle); a plane that only the far cell lists is missed from every other one.
+TEST(MeshQuery, SegmentWithAGridTakesTheCellUpTheAxis) {
+    testmesh::Model t({testmesh::slopeTri(0.5, 0)}, kBallMill, 1.0);
+    Grid2D* grid = grid2DCreate(2, 2, 1);
+    ASSERT_NE(grid, nullptr);
+    grid->x0 = grid->y0 = -10, grid->x1 = grid->y1 = 10, grid->cellWidth = grid->cellHeight = 10;
+    ASSERT_EQ(grid2DCellAdd(grid, 1, 1, 0), 1);
+    const Vec3 axis{0.6, 0.48, 0.64}, p{-1, -1, 0};
+    struct Case {
+        double angle;
+        int want;
+    } cases[] = {{M_PI / 2, -2},
+                 {std::asin(0.45), -2},
+                 {std::asin(0.4), 1},
+                 {0, 1}};  // (2, 1.4), (.35, .08), (.2, -.04)
+    for (const Case& c : cases)
+        EXPECT_EQ(chkModelSegment(&t.m, &p, &axis, 10, grid, c.angle), c.want) << c.angle;
+    grid2DFree(grid);
+}
+
+// Points along x at z = 0 and a small post with its top at 0.5, its nearest corner at (x, y): a point
+// over the post collides unless its kind is skipped (2 always, 3 in the facet form); the tool tested is
+// 0.01 thinner than the model's (0.4), so a post 0.395 off the path is clear.
 TEST(MeshQuery, ContactPointsCutTheListAtTheFirstCollision) {
-    const Triangle3D post{{{6.95, -0.05, 0.5}, {7.05, -0.05, 0.5}, {7.0, 0.05, 0.5}}};
-    testmesh::Model t({post}, kBallMill, 0.4);
-    Plist* l = line(20, 0);
-    ASSERT_NE(l, nullptr);
-    meshSetReferenceHook(hook);
-    EXPECT_EQ(chkModelContactPoints(&t.m, l, 5, nullptr, 0), -2);
-    EXPECT_EQ(l->count, 7);
-    EXPECT_NEAR(gHookPoint.z, 0.5, 1e-12);
+    struct Case {
+        bool facetForm;
+        double x, y;
+        uint8_t kind;
+        int want;
+        int32_t count;
+    } cases[] = {
+        {false, 7, 0, 0, -2, 7},           {true, 7, 0, 0, -2, 7},
+        {false, 0, 0, 0, -2, 0},           {false, 7, 0, kPointMarked, -2, 7},
+        {true, 7, 0, kPointMarked, 1, 20}, {false, 7, 0, kPointLink, 1, 20},
+        {true, 7, 0, kPointLink, 1, 20},   {false, 7, 0.395, 0, 1, 20},
+        {false, 7, 0.385, 0, -2, 7},
+    };
+    for (const Case& c : cases) {
+        const Triangle3D post{
+            {{c.x, c.y, 0.5}, {c.x + 0.05, c.y + 0.05, 0.5}, {c.x - 0.05, c.y + 0.05, 0.5}}};
+        testmesh::Model t({post}, kBallMill, 0.4, 0, c.facetForm);
+        Plist* l = line(20, 0);
+        ASSERT_NE(l, nullptr);
+        if (c.y == 0.385) {  // without vectors the tool comes down +z
+            std::free(l->vectors);
+            l->vectors = nullptr;
+        }
+        l->flags[int(c.x)] = uint16_t(c.kind << 8);
+        gHookPoint = {};
+        meshSetReferenceHook(hook);
+        EXPECT_EQ(chkModelContactPoints(&t.m, l, 5, nullptr, 0), c.want)
+            << c.facetForm << " " << c.x << " " << c.y;
+        EXPECT_EQ(l->count, c.count);
+        EXPECT_NEAR(gHookPoint.z, c.want == -2 ? 0.5 : 0.0, 1e-12);
+        meshResetState();
+        EXPECT_EQ(t.m.tool->radius, 0.4);
+        plistFree(l);
+    }
+}
+
+// A plate at z = 0 under a ball of radius 1; points at 0.5 are lifted by 0.5, points at 3 are out of
+// reach. The facet form marks lifted points kind 5 while it runs and 0 at the end, with markRest every
+// other point 3, and with skipLast leaves the last point; the triangle form does neither and answers
+// whether any point touched.
+TEST(MeshQuery, ListFormsMarkKindsAndSkipAsTheirSwitchesSay) {
+    struct Case {
+        bool facetForm;
+        int32_t markLifted, markRest, skipLast;
+        int want;
+        double wantZ[5];
+        uint8_t kinds[5];
+    } cases[] = {
+        {true, -1, 1, -1, 1, {1, 1, 3, 3, 1}, {0, 0, 3, 3, 0}},
+        {true, 0, 1, -1, 1, {1, 1, 3, 3, 1}, {3, 3, 3, 3, 3}},
+        {true, -1, 1, 1, 1, {1, 1, 3, 3, 0.5}, {0, 0, 3, 3, 3}},
+        {true, -1, 0, -1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}},
+        {false, -1, 1, 1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        for (const bool allHigh : {false, true}) {
+            testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 1.0, 0, c.facetForm);
+            Plist* l = line(5, 0.5);
+            ASSERT_NE(l, nullptr);
+            for (int i = 0; i < 5; ++i) l->points[i].z = allHigh ? 3 : i < 2 || i == 4 ? 0.5 : 3;
+            CheckParams prm;
+            initChkParams(&prm);
+            prm.noRefine = 1;
+            prm.markLifted = c.markLifted;
+            prm.markRest = c.markRest;
+            prm.skipLast = c.skipLast;
+            EXPECT_EQ(chkModelList(&t.m, l, 1, nullptr, 0, &prm), allHigh && !c.facetForm ? 0 : c.want);
+            ASSERT_EQ(l->count, 5);
+            for (int i = 0; i < 5 && !allHigh; ++i) {
+                EXPECT_NEAR(l->points[i].z, c.wantZ[i], 1e-12) << c.facetForm << " " << i;
+                EXPECT_EQ(l->flags[i] >> 8, c.kinds[i])
+                    << c.facetForm << " " << c.markLifted << c.markRest << i;
+            }
+            plistFree(l);
+        }
+    }
+}
+
+// A path in the air over a plate far below, with a 7 degree corner at x = 10 (cos 0.9925, between the
+// triangle form's short-segment limit 0.985 and 0.996), its axes turning with the parameter t in the
+// plane of z and the azimuth 0.7 (polar angle 0.01 t). The facet form passes over pairs of which neither
+// point was lifted unless extraTest or markLifted is off; then it halves the gaps next to the corner
+// until a gap falls below the gap limit + 1e-5 (2^-7 for the tolerance 0.008) or the pair comes closer
+// than the tolerance: with fineGap, points 10 apart reach 2^-11. splitLong halves segments longer than
+// the step. An inserted point lies on the path where its parameter puts it, with the axis of its
+// parameter, unless pullNewPoints pulls it down to its lower neighbour. A corner of kind 2 is passed
+// over with extraTest off, refined with it on. The triangle form refines nothing without a contact.
+TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
     meshResetState();
-    EXPECT_EQ(t.m.tool->radius, 0.4);
-    plistFree(l);
+    const double turn = 7 * M_PI / 180, az = 0.7;
+    struct Case {
+        bool facetForm;
+        int32_t markLifted, extraTest, fineGap, splitLong, pull;
+        uint8_t cornerKind;
+        double spacing;
+        int32_t wantCount;  // 0: refined around the corner
+        double wantGap;     // smallest parameter gap
+    } cases[] = {
+        {true, -1, -1, -1, -1, -1, 0, 1, 21, 1},
+        {true, -1, 0, -1, -1, -1, 0, 1, 0, 1.0 / 128},
+        {true, 0, -1, -1, -1, -1, 0, 1, 0, 1.0 / 128},
+        {true, 0, -1, 1, -1, -1, 0, 10, 0, 1.0 / 2048},
+        {false, -1, 0, -1, -1, -1, 0, 1, 21, 1},
+        {true, 0, -1, -1, 1, -1, 0, 1.5, 0, 1.0 / 128},
+        {true, 0, -1, -1, -1, 1, 0, 1, 0, 0},
+        {true, -1, 0, -1, -1, -1, kPointLink, 1, 21, 1},
+        {true, 0, -1, -1, -1, -1, kPointLink, 1, 0, 1.0 / 128},
+    };
+    for (const Case& c : cases) {
+        testmesh::Model t({testmesh::slopeTri(-100, 0)}, kBallMill, 1.0, 0, c.facetForm);
+        Plist* l = line(21, 0);
+        ASSERT_NE(l, nullptr);
+        auto onPath = [&](double par) {
+            const double s = c.spacing * (par - 10);
+            return par <= 10 ? Vec3{s, 0, 0} : Vec3{s * std::cos(turn), 0, s * std::sin(turn)};
+        };
+        for (int i = 0; i < 21; ++i) {
+            l->points[i] = onPath(i);
+            l->flags[i] = uint16_t(i == 10 ? c.cornerKind << 8 : 0);
+            l->vectors[i] = {std::sin(0.01 * i) * std::cos(az), std::sin(0.01 * i) * std::sin(az),
+                             std::cos(0.01 * i)};
+        }
+        CheckParams prm;
+        initChkParams(&prm);
+        prm.markLifted = c.markLifted;
+        prm.extraTest = c.extraTest;
+        prm.fineGap = c.fineGap;
+        prm.splitLong = c.splitLong;
+        prm.pullNewPoints = c.pull;
+        EXPECT_EQ(chkModelList(&t.m, l, 1, nullptr, 0, &prm), c.facetForm ? 1 : 0);
+        EXPECT_TRUE(!c.wantCount || l->count == c.wantCount) << l->count;
+        double gap = 1e9;
+        int moved = 0;
+        for (int32_t i = 0; i < l->count; ++i) {
+            const double par = l->parameters[i];
+            if (i) gap = std::min(gap, par - l->parameters[i - 1]);
+            const Vec3& v = l->vectors[i];
+            EXPECT_NEAR(std::atan2(std::hypot(v.x, v.y), v.z), 0.01 * par, 1e-12) << i;
+            EXPECT_NEAR(std::atan2(v.y, v.x), par > 0 ? az : 0.0, 1e-9) << i;
+            const Vec3 want = onPath(par);
+            moved += dist3D(&want, &l->points[i]) > 1e-9;
+        }
+        EXPECT_TRUE(c.pull == 1 ? moved > 0 : moved == 0) << moved;
+        EXPECT_TRUE(c.pull == 1 || gap == c.wantGap)
+            << c.markLifted << c.extraTest << c.fineGap << c.splitLong;
+        for (int32_t i = 1; c.pull != 1 && i < l->count; ++i) {
+            const double len = dist3D(&l->points[i - 1], &l->points[i]);
+            EXPECT_LE(len, c.splitLong == 1 ? 1 + 1e-5 : c.spacing + 1e-12) << i;
+            if (i + 1 == l->count) continue;
+            const Vec3 u{l->points[i].x - l->points[i - 1].x, 0, l->points[i].z - l->points[i - 1].z};
+            const Vec3 w{l->points[i + 1].x - l->points[i].x, 0, l->points[i + 1].z - l->points[i].z};
+            const double cs = vecDot3D(&u, &w) / (vecLen3D(&u) * vecLen3D(&w));
+            const double near =
+                std::min(l->parameters[i] - l->parameters[i - 1], l->parameters[i + 1] - l->parameters[i]);
+            EXPECT_TRUE(c.wantCount || cs > 0.996 || near < (c.fineGap == 1 ? 0.1 : 1) * t.m.tolerance + 1e-5)
+                << i;
+        }
+        plistFree(l);
+    }
 }
 
 TEST(MeshQuery, ListLiftLimitMarksInsteadOfMoving) {
@@ -389,6 +618,35 @@ TEST(MeshQuery, SeededLiftsAlongTiltedDirectionsMatchBruteForce) {
         }
     }
     EXPECT_GT(lifted, 50);
+}
+
+// A sweep that rises by less than 1e-5 per unit is no downward move: the early stop by box tops does not
+// cut it short, and a wall whose top lies just below the end position's reach is met on the way. Of a
+// model and a part that give the same lift, the model's contact stands.
+TEST(MeshQuery, NearlyLevelSweepsAndTiesKeepTheFullAnswer) {
+    const Triangle3D wall{{{-50, -5, -3}, {-50, 5, -3}, {-50, 0, -1.0002}}};
+    testmesh::Model t({wall}, kBallMill, 1.0);
+    Vec3 d{1, 0, 0.9e-5};
+    vecNormalize3D(&d, &d);
+    const Vec3 p{0, 0, 0}, s{-100 * d.x, 0, -100 * d.z};
+    double lift = 0;
+    Vec3 c;
+    ASSERT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &d, 100, &lift, &c), 1);
+    EXPECT_NEAR(lift, 100 - firstTouch(kBallMill, 1.0, 0, s, d, wall), 1e-6);
+
+    auto spike = [](double x) { return Triangle3D{{{x, 0, 0}, {3 * x, 1, -1}, {3 * x, -1, -1}}}; };
+    testmesh::Model m({spike(0.6)}, kBallMill, 1.0), other({spike(-0.6)}, kBallMill, 1.0);
+    CheckModelPart part{};
+    part.kind = kMeshTriangles;
+    part.triangles = other.m.triangles;
+    part.boxMin = other.m.boxMin, part.boxMax = other.m.boxMax;
+    part.tool = *other.m.tool;
+    m.m.parts = &part;
+    const Vec3 q{0, 0, -5};
+    ASSERT_EQ(meshDropToolAlt(&m.m, nullptr, 0, &q, &kDown, 20, &lift, &c), 1);
+    EXPECT_NEAR(lift, 5.8, 1e-12);
+    EXPECT_EQ(c.x, 0.6);
+    m.m.parts = nullptr;
 }
 
 #ifdef KV_HAVE_FCL

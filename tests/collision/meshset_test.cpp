@@ -571,8 +571,24 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
 }
 
 // The swing query measures each vertex once and reuses its angle for every edge that ends there: its
-// answer is still the one edge-by-edge tests give, one edge at a time against the running angle.
+// answer is still the one edge-by-edge tests give, one edge at a time against the running angle; the
+// first query after the reset gives the point-by-point answer.
 TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
+    {  // The first query after the reset: an edge shorter than the sampling width, only its ends count.
+        const ToolDescription t = stackedTool();
+        toolSegProfileInit(&t, 0, 0.005);
+        Lines lines;
+        lines.add({{6, 0.05, 30}, {6, -0.05, 30}});
+        MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
+        ASSERT_NE(set, nullptr);
+        const Vec3 pivot{0, 0, 0};
+        const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+        double swing = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &swing, 1.5), 1);
+        EXPECT_LT(swing, 1.5);
+        EXPECT_EQ(swing, pointByPoint(set, 1, pivot, f, 1.5));
+        meshSetFree(set);
+    }
     int hits = 0;
     for (int n = 0; n < 100; n++) {
         const ToolDescription t = randomTool();

@@ -14,13 +14,15 @@
 
 namespace testmesh {
 
-// A check model that owns its mesh, boxes and tool.
+// A check model that owns its mesh, boxes and tool; with facetForm the mesh is a facet array whose
+// facets are the triangles (the fourth corner repeats the third), the triangle list kept beside it.
 struct Model {
     CheckModel m{};
     std::vector<Vec3> lo, hi;
+    std::vector<Facet98> facets;
     TriList* tris = nullptr;
-    Model(std::vector<Triangle3D> t, uint16_t type, double R, double r = 0.0) {
-        chkModelInit(&m, kMeshTriangles);
+    Model(std::vector<Triangle3D> t, uint16_t type, double R, double r = 0.0, bool facetForm = false) {
+        chkModelInit(&m, facetForm ? kMeshFacets : kMeshTriangles);
         std::vector<int> order(t.size());
         std::iota(order.begin(), order.end(), 0);
         auto top = [&](int i) { return std::max({t[i].p[0].z, t[i].p[1].z, t[i].p[2].z}); };
@@ -36,7 +38,17 @@ struct Model {
             lo.push_back(a);
             hi.push_back(b);
         }
-        m.triangles = tris;
+        if (facetForm) {
+            for (int32_t k = 0; k < tris->count; ++k) {
+                Facet98 f{};
+                for (int q = 0; q < 4; ++q) f.p[q] = tris->data[k].p[std::min(q, 2)];
+                facets.push_back(f);
+            }
+            m.facets = facets.data();
+            m.facetCount = tris->count;
+        } else {
+            m.triangles = tris;
+        }
         m.boxMin = lo.data();
         m.boxMax = hi.data();
         m.bounds[0] = tris->xmin, m.bounds[1] = tris->ymin, m.bounds[2] = tris->zmin;

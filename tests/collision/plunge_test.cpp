@@ -86,6 +86,19 @@ TEST(Plunge, MarchSteps) {
             EXPECT_NEAR(s.path->parameters[i] - s.path->parameters[i - 1], 1.0, 1e-9) << i;
     }
     EXPECT_EQ(second[0], second[1]);  // the run's seeded generator repeats
+    {
+        // Steps of 1 after the first of the tolerance; the step that would pass the end stops the
+        // tolerance + 1e-5 short of it, and one of the tolerance follows. Over a plate at z = 5 the
+        // drop from above the mesh's top places the ball's centre at 6.
+        PlungeRun s(5.5, 0.008, 5.0);
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        const double want[] = {0, 0.008, 1.008, 2.008, 3.008, 4.008, 5.008, 5.49199, 5.49999};
+        ASSERT_EQ(s.path->count, 9);
+        for (int32_t i = 0; i < 9; ++i) {
+            EXPECT_NEAR(s.path->parameters[i], want[i], 1e-12) << i;
+            EXPECT_NEAR(s.path->points[i].z, 6.0, 1e-12) << i;
+        }
+    }
     PlungeRun bad(5.0, 0.0);
     EXPECT_EQ(plunge_along_profile(&bad.mesh.m, bad.path), -1);
 }
@@ -135,6 +148,11 @@ TEST(Plunge, ProfileHeightsFloorThePoint) {
     }
     PlungeRun t(3.0, 0.008, 0.0, 0.5);  // the whole profile lies under the placed points
     EXPECT_EQ(plunge_along_profile(&t.mesh.m, nullptr), 0);
+    // Points the profile refuses enter the path as links.
+    PlungeRun u(3.0, 0.008, 0.0, 3.0);
+    plunge_along_profile(&u.mesh.m, u.path);
+    ASSERT_GT(u.path->count, 2);
+    for (int32_t i = 0; i < u.path->count; ++i) EXPECT_EQ(u.path->flags[i] >> 8, kPointLink) << i;
 }
 
 TEST(Plunge, BoundaryTest) {
@@ -152,4 +170,62 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
     profileFreeList(prof);
+}
+
+// The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
+// where the march missed them: a right-angle turn at arc length 4.5 gets its point, the straight
+// vertex at 2.3 none; without the pass the turn is found only by halving toward it.
+TEST(Plunge, VertexPassPlacesCornersOnly) {
+    Vec2 pts[4] = {{0, 0}, {2.3, 0}, {4.5, 0}, {4.5, 2.5}};
+    for (const int mode : {1, 0}) {
+        PlungeRun s(1.0, 0.008);
+        profileFreeList(s.prof);
+        s.prof = profileCreate(pts, 4, 0);
+        ASSERT_NE(s.prof, nullptr);
+        s.mesh.m.plungeProfile = s.prof;
+        set_prof_mode(mode);
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        set_prof_mode(1);
+        double nearCorner = 1e9, nearStraight = 1e9;
+        for (int32_t i = 0; i < s.path->count; ++i) {
+            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - 4.5));
+            nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 2.3));
+            EXPECT_NEAR(s.path->points[i].z, 1.0, 1e-12);  // the ball rests on the plate
+        }
+        EXPECT_EQ(nearCorner == 0.0, mode == 1) << nearCorner;
+        EXPECT_GT(nearStraight, 0.1);
+    }
+}
+
+// A ball riding a path along y over a plane rising 30 degrees across it (along x, the profile's
+// normal): every contact lies at the same place on the ball, so the smallest contact slope is that
+// one, and the run leaves 0.9 times it as the slope limit; in mode 2 a slope below the limit stops it.
+TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
+    testmesh::Model mesh({testmesh::slopeTri(0, std::tan(M_PI / 6), 60)}, kBallMill, 1.0);
+    const Vec3 a{0, 0, NAN}, b{0, 4, NAN};
+    ProfileCurve* prof = profileLine(&a, &b);
+    ASSERT_NE(prof, nullptr);
+    std::free(prof->z);
+    prof->z = nullptr;
+    mesh.m.plungeProfile = prof;
+    mesh.m.stepLength = 1.0;
+    mesh.m.zLow = -100, mesh.m.zHigh = 100;
+    mesh.m.slopeMode = 1;
+    projResetState();
+    Plist* path = plistCreate(200, 0);
+    ASSERT_EQ(plunge_along_profile(&mesh.m, path), 1);
+    ASSERT_GT(path->count, 3);
+    // The tip (a radius below the centre) to the contact (a radius from the centre along the normal).
+    const double dn = std::sin(M_PI / 6), dz = 1 - std::cos(M_PI / 6);
+    const double slope = dz / std::hypot(dn, dz);  // sin 15 degrees
+    EXPECT_NEAR(mesh.m.slopeLimit, 0.9 * slope, 1e-9);
+    // Mode 2 stops once the smallest slope falls below the limit less 1e-5.
+    mesh.m.slopeMode = 2;
+    for (const double limit : {slope + 2e-5, slope + 0.5e-5}) {
+        mesh.m.slopeLimit = limit;
+        EXPECT_EQ(plunge_along_profile(&mesh.m, path), limit > slope + 1e-5 ? 0 : 1) << limit;
+    }
+    plistFree(path);
+    profileFreeList(prof);
+    projResetState();
 }

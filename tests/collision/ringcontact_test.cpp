@@ -84,6 +84,10 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
     Vec3 last;
     contactLastPoint(&last);
     EXPECT_NEAR(last.x, 8, 1e-9);
+    testmesh::Model alone({wall(8)}, kBallMill, kr);  // the same contact as the model's first element
+    RingSweep one = sweepFrom(M_PI / 2, -1, M_PI / 2);
+    ASSERT_EQ(ringMeshContact(&alone.m, &one, 0, nullptr, 0, &centre), 1);
+    EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
     struct Case {
         double tol, r, step;
     } cases[] = {{0.008, 4, std::sqrt(7.992 * 0.008)},

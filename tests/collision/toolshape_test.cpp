@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
 #include "collision/toolseg.h"
+#include "collision/tprof.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
@@ -135,7 +137,43 @@ TEST_F(ToolShapeTest, PointTestsTable) {
     }
 }
 
+// The profile's radii are the tool's: each stage made the widest (radius 20) is the largest radius the
+// reach reports (and the reach off the swing plane), the ball and shaft (5) the smallest; without a
+// profile both are 0.
+TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
+    double in2, out2, radius;
+    toolSegReach(&in2, &out2, &radius);
+    EXPECT_EQ(radius, 0.0);
+    EXPECT_EQ(toolSegMinRadius(), 0.0);
+    for (int stage = 0; stage < 4; ++stage) {
+        ToolDescription t = stackedTool();
+        double* d[4] = {&t.stage1Diameter, &t.stage2Diameter, &t.stage3Diameter, &t.stage4Diameter};
+        *d[stage] = 40;
+        toolSegProfileInit(&t, 0, 0.005);
+        toolSegReach(&in2, &out2, &radius);
+        EXPECT_EQ(radius, 20.0) << stage;
+        EXPECT_EQ(toolSegMinRadius(), 5.0) << stage;
+        EXPECT_NEAR(out2, 100 * 100 + (stage == 3 ? 20 * 20 : 15 * 15), 1e-9) << stage;
+        // Farther off the swing plane than the widest radius nothing is reached: no angle taken off.
+        EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20.01), -1.0) << stage;
+        EXPECT_GE(toolSegHalfAngleBound(0, out2, 19.9), 0.0) << stage;
+    }
+    // A tool given by its diameter (type 12) starts from half its shaft: the tapered tip's lowest
+    // radius is that less R (1 - cos a).
+    ToolDescription t = stackedTool();
+    t.toolType = kToolDiameter12, t.shaftDiameter = 8, t.taperAngle = 10;
+    toolSegProfileInit(&t, 0, 0.005);
+    EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(10 * M_PI / 180)), 1e-12);
+}
+
 TEST_F(ToolShapeTest, AssemblyContours) {
+    // Trimming leaves a missing or empty profile as it is.
+    toolAssemblyTrimProfile(nullptr);
+    PartProfile* none = tprof_create(2);
+    ASSERT_NE(none, nullptr);
+    toolAssemblyTrimProfile(none);
+    EXPECT_EQ(none->count, 0);
+    tprof_free(none);
     TempDir dir;
     const std::string path = dir.file("tool.kvx");
     // Extension: a horizontal foot, then a straight rise; the holder sits on the extension's top.

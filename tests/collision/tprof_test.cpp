@@ -67,21 +67,25 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
 }
 
 TEST(Tprof, ShankFromToolTable) {
-    // Type, shaft diameter, taper, thick flag -> segments.
-    const double cases[][5] = {
-        {1, 12, 0, 0, 2},    // chamfer and shank
-        {1, 10, 0, 0, 0},    // no wider than the cutter
-        {2, 10, -10, 1, 1},  // a narrowing taper under a shaft as wide as the cutter: thick flag, shank only
-        {2, 10, -10, 0, 0},  // the same without the flag
-        {2, 12, 10, 0, 0},   // the taper widens the cutter past the shank at the tip's top
+    // Type, shaft diameter, taper, thick flag, corner radius -> segments. Under a 10 degree taper the
+    // cutter's width at the tip's top is 2 (R - r + r cos a + tan a (tipTop + r sin a)): 13.68 for the
+    // ball (r = R, whatever its corner radius says), 13.56 for r = 1, 13.53 for the flat end.
+    const double cases[][6] = {
+        {1, 12, 0, 0, 5, 2},    // chamfer and shank
+        {1, 10, 0, 0, 5, 0},    // no wider than the cutter
+        {2, 10, -10, 1, 5, 1},  // a narrowing taper under a shaft as wide as the cutter: thick flag, shank
+                                // only
+        {2, 10, -10, 0, 5, 0},  // the same without the flag
+        {2, 12, 10, 0, 5, 0},   // the taper widens the cutter past the shank at the tip's top
+        {1, 13.6, 10, 0, 0, 0}, {3, 13.6, 10, 0, 1, 2}, {2, 13.6, 10, 0, 3, 2},
     };
     for (const auto& c : cases) {
         ToolDescription t{};
-        t.toolType = static_cast<uint16_t>(c[0]), t.radius = 5, t.cornerRadius = 5, t.shaftDiameter = c[1];
+        t.toolType = static_cast<uint16_t>(c[0]), t.radius = 5, t.cornerRadius = c[4], t.shaftDiameter = c[1];
         t.taperAngle = c[2], t.tipTop = 10, t.chamferTop = 2, t.cutterTop = 60,
         t.thickShaft = static_cast<int32_t>(c[3]);
         PartProfile* p = tprof_from_tool(&t, 3);
-        EXPECT_EQ(p ? p->count : 0, c[4]) << c[1];
+        EXPECT_EQ(p ? p->count : 0, c[5]) << c[0] << " " << c[1];
         EXPECT_TRUE(!p || p->segs[p->count - 1].z1 == 60.0);
         tprof_free(p);
     }

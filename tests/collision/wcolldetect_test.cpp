@@ -75,8 +75,8 @@ Mat4 randomRot() {
 void placed(const float* v, const Mat4& r, const float* pos, double* out) {
     for (int i = 0; i < 3; ++i)
         for (int c = 0; c < 3; ++c)
-            out[3 * i + c] =
-                v[3 * i] * r.m[0][c] + v[3 * i + 1] * r.m[1][c] + v[3 * i + 2] * r.m[2][c] + pos[c];
+            out[3 * i + c] = v[3 * i] * r.m[0][c] + v[3 * i + 1] * r.m[1][c] + v[3 * i + 2] * r.m[2][c] +
+                             r.m[3][c] + pos[c];
 }
 
 }  // namespace
@@ -96,6 +96,11 @@ TEST(CollTree, NodesPairNeighboursInMeshOrder) {
     EXPECT_TRUE(n[4].child1 == &n[2] && n[4].child0 == nullptr);
     EXPECT_TRUE(b->root == &n[5] && n[5].child1 == &n[3] && n[5].child0 == &n[4]);
     EXPECT_EQ(collmodel_create(nullptr), nullptr);
+    // A missing model is passed over by every call.
+    collmodel_set_pos(nullptr, 1, 2, 3);
+    collmodel_set_rot(nullptr, nullptr);
+    collmodel_update(nullptr);
+    EXPECT_EQ(collmodel_collide(nullptr, a, 0, nullptr), 0);
     collmodel_free(a);
     collmodel_free(b);
     ftriListFree(one);
@@ -132,7 +137,12 @@ TEST(CollTree, ContactsEqualAllPairsSeeded) {
         CollModel* a = collmodel_create(ma);
         CollModel* b = collmodel_create(mb);
         ASSERT_TRUE(a && b);
-        const Mat4 ra = randomRot(), rb = randomRot();
+        Mat4 ra = randomRot(), rb = randomRot();
+        if (run % 4 == 3) {  // a mirror in x: the matrix differs from the identity in its first row only
+            mat4Identity(&ra);
+            ra.m[0][0] = -1;
+        }
+        if (run % 5 == 1) rb.m[3][0] = 0.5, rb.m[3][1] = -0.25, rb.m[3][2] = 0.75;  // the matrix's own shift
         const float pa[3] = {0, 1, 2},
                     pb[3] = {static_cast<float>(6 * rngUniform()), static_cast<float>(6 * rngUniform()), 1};
         collmodel_set_rot(a, &ra);

@@ -1,0 +1,260 @@
+// Memory that cannot be had, at each allocation of a collision family's call in turn: the call answers
+// with its documented failure and keeps its inputs usable, or gets by and gives the full answer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include "allocfail.h"
+#include "collision/KVPLIB/wcolldetect.h"
+#include "collision/chkmodel.h"
+#include "collision/collreport.h"
+#include "collision/meshindex.h"
+#include "collision/meshquery.h"
+#include "collision/meshset.h"
+#include "collision/ringcontact.h"
+#include "collision/surfcurves.h"
+#include "collision/tprof.h"
+#include "meshutil.h"
+#include "surfaces/meshfiles/meshtest.h"
+
+namespace {
+
+// Runs call with its n-th allocation failing, for n = 1, 1 + stride, ... until a run needs no more:
+// call gets whether an allocation failed and checks its own answer. The last n tried.
+template <class Call>
+long eachAllocationFails(Call call, long stride = 1) {
+    for (long n = 1;; n += stride) {
+        allocfail::arm(n);
+        call([] { return allocfail::fired(); });
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) return n;
+    }
+}
+
+}  // namespace
+
+// A path lifted onto two planes meeting at a 10 degree bend and refined around it: -1 at a failure
+// that stops it (the working copy, an insertion), with the list still ordered, or the full answer.
+TEST(NoMemory, ListCheckAnswersMinusOne) {
+    const double k = std::tan(10 * M_PI / 180), h = 20 * k;
+    testmesh::Model t({{{{-5, -20, 0}, {10, -20, 0}, {10, 20, 0}}},
+                       {{{-5, -20, 0}, {10, 20, 0}, {-5, 20, 0}}},
+                       {{{10, -20, 0}, {30, -20, h}, {30, 20, h}}},
+                       {{{10, -20, 0}, {30, 20, h}, {10, 20, 0}}}},
+                      kBallMill, 1.0);
+    auto path = [] {
+        Plist* l = plistCreate(16, 1);
+        for (int i = 0; l && i < 11; ++i) {
+            const Vec3 p{2.0 * i, 0, -0.5}, v{0, 0, 1};
+            plistAppend(l, i, &p, 0, &v, 0);
+        }
+        return l;
+    };
+    Plist* full = path();
+    ASSERT_NE(full, nullptr);
+    ASSERT_EQ(chkModelList(&t.m, full, 20, nullptr, 0, nullptr), 1);
+    EXPECT_GT(full->count, 11);  // the bend was refined
+    const long n = eachAllocationFails([&](auto failed) {
+        Plist* l = path();
+        if (!l || l->count < 11 || !l->vectors) {
+            EXPECT_TRUE(failed());
+            plistFree(l);
+            return;
+        }
+        const int r = chkModelList(&t.m, l, 20, nullptr, 0, nullptr);
+        EXPECT_TRUE(r == -1 ? failed() : r == 1) << r;
+        EXPECT_GE(l->count, 11);
+        for (int32_t i = 1; i < l->count; ++i) EXPECT_GT(l->parameters[i], l->parameters[i - 1]);
+        // A run that got by without the memory it was refused gives the full answer.
+        if (r == 1) {
+            ASSERT_EQ(l->count, full->count);
+            for (int32_t i = 0; i < l->count; ++i) EXPECT_EQ(dist3D(&l->points[i], &full->points[i]), 0.0);
+        }
+        plistFree(l);
+    });
+    EXPECT_GE(n, 3);  // the list, its copy and insertions
+    plistFree(full);
+}
+
+// Clones, part profiles, their revolved meshes, tree models, mesh indexes and sets, the contact state
+// and the report:
+// null (or no report) at any failure, nothing half built left behind.
+TEST(NoMemory, BuildersAnswerNull) {
+    testmesh::Model t({testmesh::slopeTri(0, 0), testmesh::slopeTri(-1, 0.5)}, kBallMill, 1.0);
+    CheckModelPart part{};
+    part.kind = kMeshTriangles;
+    t.m.parts = &part;
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  CheckModel* c = chkModelClone(&t.m);
+                  EXPECT_EQ(c == nullptr, failed());
+                  EXPECT_TRUE(!c || (c->parts && c->parts != &part && c->tool != t.m.tool));
+                  chkModelFree(c);
+              }),
+              3);
+    t.m.parts = nullptr;
+
+    ToolDescription tool{};
+    tool.toolType = kBallMill, tool.radius = 5, tool.cornerRadius = 5, tool.shaftDiameter = 12;
+    tool.tipTop = 10, tool.chamferTop = 2, tool.cutterTop = 60;
+    // A profile grown segment by segment: -1 where it cannot grow, the segments before kept.
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  PartProfile* p = tprof_create(1);
+                  if (!p) return;
+                  for (int i = 0; i < 4; ++i) {
+                      const PartSeg g{1.0 + i, 10.0 * i, 2.0 + i, 10.0 * i + 10};
+                      const int32_t before = p->count;
+                      const int r = tprof_add_seg(p, &g, kTprofShank);
+                      EXPECT_EQ(r, failed() && p->count == before ? -1 : 1);
+                      EXPECT_TRUE(r < 0 || (p->count == before + 1 && p->segs[before].z1 == 10.0 * i + 10));
+                  }
+                  for (int32_t i = 0; i < p->count; ++i) EXPECT_EQ(p->segs[i].r0, 1.0 + i);
+                  tprof_free(p);
+              }),
+              3);
+
+    // Each step of the chain either fails or gives what it gives with all the memory it asks for.
+    struct Chain {
+        std::vector<PartSeg> segs;
+        std::vector<FTriangle> tris;
+        int32_t nodes = -1;
+    };
+    auto chain = [&](Chain* out) {
+        PartProfile* p = tprof_from_tool(&tool, 3);
+        if (!p) return;
+        int off = -1;
+        try {  // scratch vectors throw; the run's boundary reports that as a fault
+            off = tprof_offset(p, 1.0);
+        } catch (const std::bad_alloc&) {
+        }
+        if (off >= 0) out->segs.assign(p->segs, p->segs + p->count);
+        FTriList* mesh = off < 0 ? nullptr : coll_model_from_tprof(p, 1.0);
+        if (mesh) out->tris.assign(mesh->data, mesh->data + mesh->count);
+        CollModel* m = mesh ? collmodel_create(mesh) : nullptr;
+        if (m) out->nodes = m->nodeCount;
+        collmodel_free(m);
+        ftriListFree(mesh);
+        tprof_free(p);
+    };
+    Chain full;
+    chain(&full);
+    ASSERT_TRUE(!full.tris.empty() && full.nodes > 0);
+    Chain got;  // its room taken before any allocation fails
+    got.segs.reserve(full.segs.size());
+    got.tris.reserve(full.tris.size());
+    EXPECT_GE(
+        eachAllocationFails([&](auto failed) {
+            got.segs.clear(), got.tris.clear(), got.nodes = -1;
+            chain(&got);
+            EXPECT_TRUE(failed() || got.nodes == full.nodes);
+            EXPECT_TRUE(got.segs.empty() || (got.segs.size() == full.segs.size() &&
+                                             std::equal(got.segs.begin(), got.segs.end(), full.segs.begin(),
+                                                        [](const PartSeg& a, const PartSeg& b) {
+                                                            return a.r0 == b.r0 && a.z0 == b.z0 &&
+                                                                   a.r1 == b.r1 && a.z1 == b.z1;
+                                                        })));
+            EXPECT_TRUE(got.tris.empty() || (got.tris.size() == full.tris.size() &&
+                                             std::equal(got.tris.begin(), got.tris.end(), full.tris.begin(),
+                                                        [](const FTriangle& a, const FTriangle& b) {
+                                                            return std::equal(a.v, a.v + 9, b.v);
+                                                        })));
+            EXPECT_TRUE(got.nodes < 0 || got.nodes == full.nodes);
+        }),
+        5);
+
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  MeshIndex* index = meshIndexBuild(2, t.m.boxMin, t.m.boxMax);
+                  EXPECT_EQ(index == nullptr, failed());
+                  EXPECT_TRUE(!index || meshIndexCount(index) == 2);
+                  meshIndexFree(index);
+              }),
+              1);
+
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  PlistArray* lists = plistArrayCreate(2);
+                  Plist* l = plistCreate(4, 0);
+                  if (!lists || !l) {
+                      EXPECT_TRUE(failed());
+                      plistFree(l);
+                      plistArrayFree(lists);
+                      return;
+                  }
+                  for (int i = 0; i < 4; ++i) {
+                      const Vec3 p{3.0 * i, 1.0 * (i % 2), 0};
+                      plistAppend(l, i, &p, 0, nullptr, 0);
+                  }
+                  const int added = plistArrayAdd(lists, l);
+                  MeshSet* set = added >= 0 ? meshSetFromList(lists, 1, 0.5, 1e-3) : nullptr;
+                  EXPECT_TRUE(set || failed());  // a set without its trees still answers every query
+                  EXPECT_TRUE(!set || (set->meshes[0] && set->meshes[0]->edgeCount == 3 && set->meshes[1] &&
+                                       set->meshes[1]->edgeCount == 3));
+                  meshSetFree(set);
+                  plistFree(l);
+                  plistArrayFree(lists);
+              }),
+              3);
+
+    // An obstacle read from a file: null, or every triangle of the file (by the grid or without it).
+    TempDir dir;
+    const std::string stl = dir.file("three.stl");
+    writeTextFile(stl, testmesh::stlText({{{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}}},
+                                          {{{10, 0, 0}, {10, 10, 1}, {0, 10, 0}}},
+                                          {{{30, 0, 2}, {40, 0, 2}, {30, 10, 3}}}}));
+    EXPECT_GE(eachAllocationFails(
+                  [&](auto failed) {
+                      FTriList* obstacle = coll_obstacle_from_file(stl.c_str(), 0, 2.0);
+                      EXPECT_TRUE(obstacle || failed());
+                      float zs = 0;
+                      for (int32_t i = 0; obstacle && i < obstacle->count; ++i)
+                          zs += obstacle->data[i].v[2] + obstacle->data[i].v[5] + obstacle->data[i].v[8];
+                      EXPECT_TRUE(!obstacle || (obstacle->count == 3 && zs == 8.0f))
+                          << (obstacle ? obstacle->count : -1);
+                      ftriListFree(obstacle);
+                  },
+                  9),  // a file's read takes some 500: every ninth
+              100);
+
+    // A mesh's box tree: -1 and no tree, or the tree over every edge.
+    PlistArray* lists = plistArrayCreate(2);
+    Plist* walk = plistCreate(300, 0);
+    ASSERT_TRUE(lists && walk);
+    for (int i = 0; i < 300; ++i) {
+        const Vec3 p{0.5 * i, 3 * std::sin(0.1 * i), std::cos(0.07 * i)};
+        plistAppend(walk, i, &p, 0, nullptr, 0);
+    }
+    ASSERT_EQ(plistArrayAdd(lists, walk), 1);
+    for (long n = 1;; ++n) {
+        CollMesh* mesh = collMeshFromPolylines(lists, 1e-3);
+        ASSERT_NE(mesh, nullptr);
+        allocfail::arm(n);
+        const int r = collMeshTreeBuildOne(mesh);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(r == -1 ? fired && !mesh->tree : r == 1 && mesh->tree) << n;
+        collMeshFree(mesh);
+        if (!fired) {
+            EXPECT_GT(n, 2);
+            break;
+        }
+    }
+    plistFree(walk);
+    plistArrayFree(lists);
+
+    ringContactResetState();
+    EXPECT_EQ(eachAllocationFails([&](auto failed) {
+                  const int r = contactStateCreate();
+                  EXPECT_EQ(r, failed() ? -1 : 1);
+                  contactFree();
+              }),
+              2);
+
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  EXPECT_EQ(collrep_create(&tool, 1, 0, 0.1, 50), 1);
+                  EXPECT_EQ(collrep_current() == nullptr, failed());
+                  collrep_free();
+              }),
+              1);
+}
