@@ -19,8 +19,9 @@ struct SurfText {
     std::string order = "2/2", rational = "false", trimmed = "false", nco = "2";
     std::string vHeader = "oKnots[v](num[4])";
     std::string uKnot2 = "vk(1)";
-    std::string trim;   // lines after the rows when trimmed
-    std::string extra;  // more attribute lines
+    std::string z00 = "0";  // z of the first control point
+    std::string trim;       // lines after the rows when trimmed
+    std::string extra;      // more attribute lines
 };
 
 std::string text(const SurfText& t) {
@@ -31,7 +32,8 @@ std::string text(const SurfText& t) {
     for (int i = 0; i < 2; ++i) {
         s += "  oRow[" + std::to_string(i) + "](num[2])\n  {\n";
         for (int j = 0; j < 2; ++j)
-            s += "   oP(x[" + std::to_string(10 * i) + "] y[" + std::to_string(10 * j) + "] z[0])\n";
+            s += "   oP(x[" + std::to_string(10 * i) + "] y[" + std::to_string(10 * j) + "] z[" +
+                 (i + j ? "0" : t.z00) + "])\n";
         s += "  }\n";
     }
     return s + (t.trimmed == "true" ? t.trim : "  ;\n}\n");
@@ -73,6 +75,8 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"v num 1", &SurfText::vHeader, "oKnots[v](num[3])"},
         {"knot text", &SurfText::uKnot2, "vk(abc)"},
         {"descending knot", &SurfText::uKnot2, "vk(-1)"},
+        {"descending knot above zero", &SurfText::uKnot2, "vk(2)"},
+        {"control point not finite", &SurfText::z00, "inf"},
         {"NaN knot", &SurfText::uKnot2, "vk(nan)"},
         {"v knots beyond the bound", &SurfText::vHeader, "oKnots[v](num[400001])"},
         {"v knots overflowing 32 bits", &SurfText::vHeader, "oKnots[v](num[2147483647])"},
@@ -82,6 +86,10 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"first trim line short of a coordinate", &SurfText::trim,
          "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] y[0])\n"
          "    oL(x[1] y[1])\n   }\n  }\n}\n"},
+        {"trim point not finite", &SurfText::trim,
+         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
+         "y[0/0])\n"
+         "    oL(x[1] y[nan])\n   }\n  }\n}\n"},
     };
     for (const Case& c : cases) {
         SurfText bad;
@@ -99,6 +107,27 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
     for (int i = 0; i < 65535; ++i) big.uKnot2 += i ? "\n vk(1)" : "vk(1)";
     ListGuard g;
     EXPECT_EQ(readText(text(big), g.list), -1);
+}
+
+TEST(KvxSurf, FailedPartsComeBackEmptyWithMinusOne) {
+    SurfText t;
+    t.trimmed = "true", t.extra = "  offset[2.5]\n", t.vHeader = "oKnots[v](num[3])";
+    const std::string bad = text(t);
+    FILE* f = fmemopen(const_cast<char*>(bad.data()), bad.size(), "r");
+    ASSERT_NE(f, nullptr);
+    BsplSurface s{};
+    int32_t trimmed = 7;
+    double offset = 7.0;
+    EXPECT_EQ(kvxReadBsplSurface(f, &s, &trimmed, &offset), -1);
+    EXPECT_EQ(trimmed, 0);
+    EXPECT_EQ(offset, 0.0);
+    EXPECT_EQ(s.uKnots, nullptr);
+    EXPECT_EQ(kvxReadBsplSurface(nullptr, &s, &trimmed, &offset), -1);
+    std::rewind(f);
+    RecGuard g;
+    EXPECT_EQ(kvxReadTrimSurface(f, &g.rec), -1);
+    EXPECT_EQ(g.rec.loopCount, 0);
+    std::fclose(f);
 }
 
 TEST(KvxSurf, EveryTruncationEndsCleanly) {
