@@ -121,6 +121,26 @@ TEST(DeBoor, AbortDuringSearchReturnsMinusOne) {
     EXPECT_EQ(projectPointNurbsSurf(&g.rec, &bad, &target, &foot, &d), -1);
 }
 
+// On a plane the tangent plane is the surface: one step reaches a target on it whichever way it lies,
+// before a second look at the abort hook.
+TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
+    RecGuard g;
+    makePlane(&g.rec, 10, 20, 3);
+    const SurfFoot start{0.5, 0.5, {5, 10, 3}};
+    const Vec3 targets[] = {{8, 17, 3}, {1, 17, 3}, {8, 2, 3}, {1, 2, 3}};
+    for (const Vec3& t : targets) {
+        SurfFoot foot{};
+        double d = -1;
+        gAbortAfter = 2;
+        setAbortHook(abortCountdown);
+        EXPECT_EQ(projectPointNurbsSurf(&g.rec, &start, &t, &foot, &d), 1) << t.x << " " << t.y;
+        setAbortHook(nullptr);
+        EXPECT_NEAR(foot.u, t.x / 10, 1e-12);
+        EXPECT_NEAR(foot.v, t.y / 20, 1e-12);
+        EXPECT_LT(d, 1e-9);
+    }
+}
+
 TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
     RecGuard g;
     makeCylinder(&g.rec, 50, 30);

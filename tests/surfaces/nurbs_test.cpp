@@ -232,3 +232,39 @@ TEST(Nurbs, UnusableInputIsRefusedByEveryEvaluation) {
     Vec3 p;
     EXPECT_EQ(nurbsSurfPoint(nullptr, 0.5, 0.5, &p), -1);
 }
+
+// The first derivatives divide by a weight sum down to 1e-10, the second ones down to 1e-8; below,
+// the division is refused. Weights scaled alike keep the point while their sum can be divided by.
+TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
+    struct Case {
+        double weight;
+        int first, second;  // results of the first and second derivatives
+    };
+    const Case cases[] = {{1.0, 1, 1}, {5e-9, 1, -1}, {5e-11, -1, -1}};
+    for (const Case& c : cases) {
+        RecGuard g;
+        makePlane(&g.rec, 4, 2, 0);
+        BsplSurface& s = g.rec.surface;
+        s.rows[1][1].z = 1;  // a hyperbolic paraboloid: Suv does not vanish
+        s.rational = s.rational2 = 1;
+        s.weights = static_cast<double**>(std::calloc(2, sizeof(double*)));
+        s.weights[0] = static_cast<double*>(std::calloc(4, sizeof(double)));
+        s.weights[1] = s.weights[0] + 2;
+        for (int k = 0; k < 4; ++k) s.weights[0][k] = c.weight;
+        Vec3 p, d;
+        ASSERT_EQ(nurbsSurfEval(&s, 0.5, 0.25, &p), 1);
+        EXPECT_NEAR(p.x, c.weight < 1e-10 ? 2.0 * c.weight : 2.0, 1e-9) << c.weight;  // undivided below
+        EXPECT_EQ(nurbsSurfDu(&s, 0.5, 0.25, &d), c.first) << c.weight;
+        EXPECT_EQ(nurbsSurfDuv(&s, 0.5, 0.25, &d), c.second) << c.weight;
+        double E, F, G, L, M, N, LNM, k1, k2;
+        Vec3 normal{};
+        EXPECT_EQ(nurbsSurfFirstForm(&s, 0.5, 0.25, &E, &F, &G, nullptr, nullptr, &normal, 1.0), c.first);
+        const Vec3 up{0, 0, 1};
+        EXPECT_EQ(nurbsSurfSecondForm(&s, &up, 0.5, 0.25, &L, &M, &N, &LNM, 1.0), c.second) << c.weight;
+        EXPECT_EQ(nurbsSurfCurvature(&s, 0.5, 0.25, &k1, &k2) < 0, c.second < 0) << c.weight;
+        if (c.second < 0) continue;
+        // z = uv on 4 x 2: Suv = (0, 0, 1), M = 1, L = N = 0.
+        EXPECT_NEAR(M, 1.0, 1e-12);
+        EXPECT_NEAR(LNM, -1.0, 1e-12);
+    }
+}
