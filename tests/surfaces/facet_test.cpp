@@ -131,3 +131,35 @@ TEST(Facet, BoundaryPassesAfterCurvatureRefinement) {
         EXPECT_LT(rel, 0.2) << tol;
     }
 }
+
+// The first cover: n = max(trunc(-10 log10 tol), 2) cells of the knot range per direction, laid over
+// the trimmed box (the knot range without loops) in trunc(box / cell) + 2 even columns and rows.
+TEST(Facet, FirstCoverFollowsTheToleranceAndTheTrimmedBox) {
+    struct Case {
+        double tol;
+        double u0, u1, v0, v1;  // the loop's box; 0 0 0 0: untrimmed
+        int columns, rows;
+    };
+    const Case cases[] = {
+        {0.15, 0.25, 0.75, 0.125, 0.5, 6, 5},  // level 8: cells of 0.125
+        {0.05, 0, 0, 0, 0, 15, 15},            // level 13 over the whole range
+        {0.6, 0, 0, 0, 0, 4, 4},               // level 2
+        {2.0, 0.5, 1.0, 0.0, 0.25, 3, 2},      // level -3 taken as 2
+        {0.09, 0.0, 0.3125, 0.5, 1.0, 5, 7},   // level 10: 0.3125 / 0.1 = 3.125
+    };
+    for (const Case& c : cases) {
+        RecGuard g;
+        makePlane(&g.rec, 1, 1, 0);
+        if (c.u1 > 0) {
+            const Vec2 loop[] = {{c.u0, c.v0}, {c.u1, c.v0}, {c.u1, c.v1}, {c.u0, c.v1}};
+            ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
+        }
+        double area = 0, rel = -1;
+        ASSERT_EQ(facetSurface(&g.rec, c.tol, &area, &rel), 1) << c.tol;
+        EXPECT_EQ(facetLastStats()->initialCells, c.columns * c.rows) << c.tol;
+        // The trim rectangle's area, twice (the cells' corners lie on its sides at worst; the range's ends
+        // are evaluated 1e-8 inside).
+        const double want = c.u1 > 0 ? 2 * (c.u1 - c.u0) * (c.v1 - c.v0) : 2 * (1 - 2e-8) * (1 - 2e-8);
+        EXPECT_NEAR(area, want, rel * want + 1e-12) << c.tol;
+    }
+}
