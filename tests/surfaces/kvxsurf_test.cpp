@@ -254,6 +254,18 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     const Vec2 one{0.5, 0.5};
     ASSERT_EQ(trimSurfaceAddLoop(&out.list->entries[0], &one, 1), 1);
     EXPECT_EQ(writeSurfObjects(path.c_str(), out.list), -1);
+    // Knots descending from the very first are refused as well.
+    RecGuard down;
+    makePlane(&down.rec, 1, 1, 0);
+    down.rec.surface.uKnots[0] = 0.5;
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(kvxWriteTrimSurface(f, &down.rec, 1), -1);
+    std::fclose(f);
+    // Data that cannot be flushed at the close fails the file.
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_EQ(writeSurfObjects("/dev/full", in.list), -1);
+    }
 }
 
 TEST(KvxSurf, FramePairFlagMapsOnlyTheNewSurfaces) {
