@@ -179,6 +179,19 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         freeIsoCurves(curves);
     }
     EXPECT_EQ(isoFileCountBnd(dir.file("missing").c_str()), -1);
+    // Points and normals are taken into frame A, its origin moving the points alone.
+    const Vec3 o{10, 20, 30}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1};
+    frameSetA(&o, &x, &y, &z);
+    ASSERT_EQ(framesInit(), 1);
+    writeTextFile(path, "\n**BND 1\nX11 Y22 Z33 A1 B0 C0 U0 V0\nX12 Y20 Z30 A0 B0 C2 U1 V0\n**END\n");
+    IsoCurve* framed = readIsoCurveGroups(path.c_str(), 0, 0);
+    ASSERT_NE(framed, nullptr);
+    ASSERT_EQ(framed->count, 2);
+    EXPECT_LT(maxDiff(framed->points[0], {2, -1, 3}), 1e-9);
+    EXPECT_LT(maxDiff(framed->points[1], {0, -2, 0}), 1e-9);
+    EXPECT_LT(maxDiff(framed->normals[0], {0, -1, 0}), 1e-9);
+    EXPECT_LT(maxDiff(framed->normals[1], {0, 0, 1}), 1e-9);
+    freeIsoCurves(framed);
 }
 
 TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
