@@ -240,7 +240,8 @@ TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
         double weight;
         int first, second;  // results of the first and second derivatives
     };
-    const Case cases[] = {{1.0, 1, 1}, {5e-9, 1, -1}, {5e-11, -1, -1}};
+    // At (0.5, 0.5) the four basis products are 1/4 each: the weight sum is the weight, 1e-8 exactly too.
+    const Case cases[] = {{1.0, 1, 1}, {1e-8, 1, 1}, {5e-9, 1, -1}, {1e-10, 1, -1}, {5e-11, -1, -1}};
     for (const Case& c : cases) {
         RecGuard g;
         makePlane(&g.rec, 4, 2, 0);
@@ -252,16 +253,18 @@ TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
         s.weights[1] = s.weights[0] + 2;
         for (int k = 0; k < 4; ++k) s.weights[0][k] = c.weight;
         Vec3 p, d;
-        ASSERT_EQ(nurbsSurfEval(&s, 0.5, 0.25, &p), 1);
+        ASSERT_EQ(nurbsSurfEval(&s, 0.5, 0.5, &p), 1);
         EXPECT_NEAR(p.x, c.weight < 1e-10 ? 2.0 * c.weight : 2.0, 1e-9) << c.weight;  // undivided below
-        EXPECT_EQ(nurbsSurfDu(&s, 0.5, 0.25, &d), c.first) << c.weight;
-        EXPECT_EQ(nurbsSurfDuv(&s, 0.5, 0.25, &d), c.second) << c.weight;
+        Vec3 dd;
+        EXPECT_EQ(nurbsSurfDuu(&s, 0.5, 0.5, &dd), c.second) << c.weight;
+        EXPECT_EQ(nurbsSurfDu(&s, 0.5, 0.5, &d), c.first) << c.weight;
+        EXPECT_EQ(nurbsSurfDuv(&s, 0.5, 0.5, &d), c.second) << c.weight;
         double E, F, G, L, M, N, LNM, k1, k2;
         Vec3 normal{};
-        EXPECT_EQ(nurbsSurfFirstForm(&s, 0.5, 0.25, &E, &F, &G, nullptr, nullptr, &normal, 1.0), c.first);
+        EXPECT_EQ(nurbsSurfFirstForm(&s, 0.5, 0.5, &E, &F, &G, nullptr, nullptr, &normal, 1.0), c.first);
         const Vec3 up{0, 0, 1};
-        EXPECT_EQ(nurbsSurfSecondForm(&s, &up, 0.5, 0.25, &L, &M, &N, &LNM, 1.0), c.second) << c.weight;
-        EXPECT_EQ(nurbsSurfCurvature(&s, 0.5, 0.25, &k1, &k2) < 0, c.second < 0) << c.weight;
+        EXPECT_EQ(nurbsSurfSecondForm(&s, &up, 0.5, 0.5, &L, &M, &N, &LNM, 1.0), c.second) << c.weight;
+        EXPECT_EQ(nurbsSurfCurvature(&s, 0.5, 0.5, &k1, &k2) < 0, c.second < 0) << c.weight;
         if (c.second < 0) continue;
         // z = uv on 4 x 2: Suv = (0, 0, 1), M = 1, L = N = 0.
         EXPECT_NEAR(M, 1.0, 1e-12);
