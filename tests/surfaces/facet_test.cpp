@@ -85,6 +85,17 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     makePlane(&g.rec, 10, 10, 0);
     double area = 5, rel = 5;
     for (double tol : {0.0, -0.1, double(NAN)}) EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
+    // Nor can a surface without knots or with a single control point in a direction be measured.
+    RecGuard bad;
+    makePlane(&bad.rec, 10, 10, 0);
+    bad.rec.surface.vNum = 1;
+    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
+    bad.rec.surface.vNum = 2;
+    double* knots = bad.rec.surface.uKnots;
+    bad.rec.surface.uKnots = nullptr;
+    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
+    bad.rec.surface.uKnots = knots;
+    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), 1);
     // A loop lying outside the surface's parameter box leaves no cell.
     const Vec2 away[] = {{5, 5}, {6, 5}, {6, 6}};
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, away, 3), 1);
