@@ -463,3 +463,53 @@ TEST_F(SurfIso, OffsetSurfacesAreEvaluatedAlongTheirNormal) {
     EXPECT_EQ(surfEvalPoint(nullptr, 0, 0, &p), -1);
     EXPECT_EQ(log.count(568), 1);
 }
+
+// The lines of a patch lie on the surface between the trim loop's cuts, each sample carries its own
+// (u, v) and the unit surface normal there (all turned alike), and every chord keeps to the surface:
+// a chord of the circle rising more than 4/3 of the tolerance from it would have had a quarter point
+// beyond the tolerance, and the chords are not many times finer than that.
+TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
+    RecGuard g;
+    const double R = 20, tol = 0.05;
+    makeCylinder(&g.rec, R, 30);
+    const Vec2 loop[] = {{0.05, 0.1}, {0.7, 0.1}, {0.7, 0.9}, {0.05, 0.9}};
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
+    const Seg2D params[] = {{0, 0.25, 1, 0.25}, {0, 0.5, 1, 0.5}};
+    for (const int reversed : {0, 1}) {
+        Rec144List* out = rec144ListCreate(4);
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(isoPatchLines(&g.rec, params, 2, kIsoAlongU, reversed, tol, out), 2);
+        ASSERT_EQ(out->count, 2);
+        double sign = 0;
+        for (int l = 0; l < 2; ++l) {
+            const Rec64List& line = out->data[l];
+            ASSERT_GE(line.count, 3);
+            std::vector<IsoPoint> p(static_cast<size_t>(line.count));
+            double turn = 0;
+            std::memcpy(p.data(), line.data, sizeof(IsoPoint) * p.size());
+            EXPECT_NEAR(p.front().u, reversed ? 0.7 : 0.05, 1e-6);
+            EXPECT_NEAR(p.back().u, reversed ? 0.05 : 0.7, 1e-6);
+            for (size_t i = 0; i < p.size(); ++i) {
+                const IsoPoint& q = p[i];
+                EXPECT_NEAR(q.v, params[l].y1, 1e-6);
+                Vec3 s;
+                ASSERT_EQ(evalNurbsSurfPoint(&g.rec.surface, q.u, q.v, &s), 1);
+                EXPECT_LT(maxDiff(s, {q.x, q.y, q.z}), 1e-9);
+                EXPECT_NEAR(std::hypot(q.x, q.y), R, 1e-9);
+                // The normal is radial; one orientation for all samples.
+                if (sign == 0) sign = q.a * q.x + q.b * q.y > 0 ? 1 : -1;
+                EXPECT_LT(maxDiff({q.a, q.b, q.c}, {sign * q.x / R, sign * q.y / R, 0}), 1e-6) << i;
+                if (i == 0) continue;
+                const IsoPoint& o = p[i - 1];
+                EXPECT_EQ(q.u > o.u, reversed == 0) << i;
+                const double chord = std::hypot(q.x - o.x, q.y - o.y);
+                EXPECT_LE(R - std::sqrt(R * R - chord * chord / 4), 4.0 / 3.0 * tol + 1e-9) << i;
+                turn += 2 * std::asin(chord / (2 * R));
+            }
+            // Nor much finer than needed: chords rising the tolerance itself would take turn / step.
+            const double step = 2 * std::acos(1 - tol / R);
+            EXPECT_LE(static_cast<double>(p.size() - 1), 3 * turn / step);
+        }
+        rec144ListFree(out);
+    }
+}
