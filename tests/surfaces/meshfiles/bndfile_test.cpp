@@ -83,10 +83,10 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
         size_t points;
         double stepDeg;
     } cases[] = {
-        {10, 1, 90, 19, 5.0},     {2000, 1, 90, 181, 0.5},  {999, 1, 90, 19, 5.0},
-        {1000, 1, 90, 181, 0.5},  {10, -1, 90, 55, 5.0},     // clockwise three quarters
-        {10, 1, 0, 73, 5.0},                                 // start = end: a whole turn
-        {0.00005, 1, 90, 0, 5.0}, {0.0001, 1, 90, 19, 5.0},  // the smallest radius drawn
+        {10, 1, 90, 19, 5.0},     {2000, 1, 90, 181, 0.5}, {999, 1, 90, 19, 5.0},
+        {1000, 1, 90, 181, 0.5},  {10, -1, 90, 55, 5.0},  // clockwise three quarters
+        {10, 1, 0, 73, 5.0},                              // start = end: a whole turn
+        {0.00005, 1, 90, 0, 5.0},
     };
     writeBoundarySetArcStep(5.0);
     for (const Case& c : cases) {
@@ -101,7 +101,7 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
         for (size_t i = 0; i < p.size(); ++i) {
             EXPECT_NEAR(std::hypot(p[i].x - centre.x, p[i].y - centre.y), c.radius, 1e-5);
             EXPECT_EQ(p[i].z, 7.0);
-            if (i > 0 && i + 1 < p.size() && c.radius >= 1) {  // six decimals hide a tiny arc's angles
+            if (i > 0 && i + 1 < p.size()) {
                 const double a0 = std::atan2(p[i - 1].y - centre.y, p[i - 1].x - centre.x);
                 const double a1 = std::atan2(p[i].y - centre.y, p[i].x - centre.x);
                 const double turn = std::remainder(a1 - a0, 2 * M_PI) * 180.0 / M_PI;
@@ -112,6 +112,12 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
         writeBoundarySetFolder(dir.path.c_str());
         writeBoundarySetArcStep(5.0);
     }
+    // The smallest radius drawn: 1e-4 exactly.
+    ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+    const Vec2 o{0, 0}, s{1e-4, 0}, e{0, 1e-4};
+    writeBoundaryArc(1, &s, &e, 0.0, &o);
+    writeBoundaryEnd();
+    EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 19u);
 }
 
 TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {

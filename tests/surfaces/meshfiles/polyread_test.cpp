@@ -68,8 +68,8 @@ TEST_F(PolyReadTest, StreamsTable) {
          "+9+0+0)\nm V(1/1/1/A/1/2)\n}\n",
          {0, 0, 0, 9, 0, 0, 1, 0, 0}},  // vertex numbers are coded too
         {"o Polyhedron[k]()\n{\nm P[1](+0+0+0 +1+0+0 +2+0+0 +3+0+0 +4+0+0 +5+0+0 +6+0+0 +7+0+0 +8+0+0 "
-         "+9+0+0)\nv base(16)\nm V(1/1/1/A/1/2)\n}\n",
-         {0, 0, 0, 9, 0, 0, 1, 0, 0}},  // a base set between two streams holds for the second
+         "+9+0+0)\nv base(8)\nm V(1/1/1/10/1/2)\n}\n",
+         {0, 0, 0, 7, 0, 0, 1, 0, 0}},  // a base set between two streams holds for the second
         {"o Polyhedron[f]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\no P[2](x[1])\no P[3](y[1])\n}\n"
          "o Face(col[3] vx[1/1] vx[/2] vx[/3])\n}\n",
          {0, 0, 0, 1, 0, 0, 1, 1, 0}},  // parameters other than vertices are passed over
