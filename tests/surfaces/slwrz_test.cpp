@@ -40,6 +40,7 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         {"cone ending on the axis", {{0, 10}, {10, 0}}, {0, 0, 5, 30, 0, 5}, 1, 5},
         {"along the axis on a cylinder", {{10, 0}, {10, 20}}, {10, 0, -5, 10, 0, 30}, 2, 10},
         {"in the ring's plane", {{10, 5}, {20, 5}}, {0, 0, 5, 30, 0, 5}, 2, 10},
+        {"rising 1e-8 only: still level", {{10, 0}, {20, 0}}, {0, 0, 0, 30, 0, 1e-8}, 2, 10},
     };
     for (const Case& c : cases) {
         Hits h;
