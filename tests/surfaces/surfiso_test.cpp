@@ -347,6 +347,10 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     EXPECT_GE(n, 4);
     freeIsoCurves(curves);
+    // Lines that cannot be written fail the run, across the joint as patch by patch.
+    for (const int32_t d : {kIsoAlongU, kIsoAlongV})
+        EXPECT_EQ(surfIsolines(path.c_str(), d, 20.0, 0.001, 0.01, dir.file("none/iso.bnd").c_str()), -1)
+            << d;
     curves = linesOf(dir, path, kIsoAlongV, 20.0, 0.001, &result);
     ASSERT_EQ(result, 1);
     std::vector<double> xs;
