@@ -160,6 +160,15 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
     for (int i = 0; i < 12; ++i) EXPECT_EQ(r.loops[0].points[i].x, xs[i]) << i;
     EXPECT_EQ(r.umax, 24.0);
     EXPECT_EQ(r.vmax, 4.0);
+    // A loop of a kind not known is read as an empty loop, not as a failure.
+    std::string other = "   oCircle[1](num[3])\n";
+    FILE* f = fmemopen(other.data(), other.size(), "r");
+    ASSERT_NE(f, nullptr);
+    TrimLoop loop{nullptr, 7};
+    EXPECT_EQ(kvxReadCurveSet(f, &loop), 0);
+    EXPECT_EQ(loop.count, 0);
+    EXPECT_EQ(loop.points, nullptr);
+    std::fclose(f);
 }
 
 TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
