@@ -372,6 +372,20 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         1);
     EXPECT_EQ(log.count(897), 1);
     EXPECT_EQ(blockNumbers(getText(apartOut), "**GROUP ").size(), 2u);
+
+    // Two walls in the plane y = 0 whose own normals face apart (-y, then +y): a line running on
+    // across the joint keeps the normal it started with.
+    Patches walls;
+    walls.add({0, 0, 0}, {100, 0, 0}, {100, 0, 50}, {0, 0, 50});
+    walls.add({100, 0, 50}, {200, 0, 50}, {200, 0, 0}, {100, 0, 0});
+    curves = linesOf(dir, walls.write(dir, "walls.kvx"), kIsoAlongU, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    ASSERT_NE(curves, nullptr);
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
+        EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
+        for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], k->normals[0]), 1e-9) << i;
+    }
+    freeIsoCurves(curves);
 }
 
 TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
