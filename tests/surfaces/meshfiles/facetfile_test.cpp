@@ -284,3 +284,39 @@ TEST_F(FacetFileTest, HeaderBoxHoldsTheFourPointsOfEachFacetWritten) {
     EXPECT_EQ(facetFileReadHeader(1, nullptr), kFacetIoError);
     EXPECT_EQ(facetFileReadHeader(1, header), kFacetIoError);  // 4 bytes of 256
 }
+
+// Each layout-1 and layout-2 routine refuses a handle that is not the open file's and a file opened
+// for another use; nothing is written to a file that is not open for writing.
+TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
+    uint8_t header[256] = {0, 0, 0x80, 0x3f};
+    uint8_t header2[1300] = {};
+    Facet98 f = facetAt(1);
+    const auto expectHandles = [&](int wrong) {
+        EXPECT_EQ(facetFileWriteHeader(wrong, header), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFileReadHeader(wrong, header), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFileReadFacet(wrong, &f), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFileWriteFacet(wrong, &f), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFile2ReadHeader(wrong, header2), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFile2ReadFacet(wrong, &f), kFacetWrongHandle) << wrong;
+    };
+    expectHandles(1);  // nothing open
+    EXPECT_EQ(facetFileClose(1), kFacetWrongMode);
+    EXPECT_EQ(facetFile2Close(1), -1);
+    const std::string name = dir.file("m.3df");
+    ASSERT_EQ(facetFileOpen(name.c_str(), kFacetCreate), 1);
+    expectHandles(0);
+    expectHandles(2);
+    EXPECT_EQ(facetFileReadHeader(1, header), kFacetWrongMode);
+    EXPECT_EQ(facetFileReadFacet(1, &f), kFacetWrongMode);
+    ASSERT_EQ(facetFileWriteHeader(1, header), kFacetOk);
+    ASSERT_EQ(facetFileWriteFacet(1, &f), kFacetOk);
+    EXPECT_EQ(facetFileClose(2), kFacetWrongMode);
+    EXPECT_EQ(facetFileClose(1), 1);
+    for (const int mode : {kFacetRead, kFacetUpdate}) {
+        ASSERT_EQ(facetFileOpen(name.c_str(), mode), 1) << mode;
+        EXPECT_EQ(facetFileWriteHeader(1, header), kFacetWrongMode) << mode;
+        EXPECT_EQ(facetFileWriteFacet(1, &f), kFacetWrongMode) << mode;
+        EXPECT_EQ(facetFileClose(1), 0) << mode;
+    }
+    EXPECT_EQ(readBytes(name).size(), 256u + 98u);
+}
