@@ -174,3 +174,23 @@ TEST(Facet, FirstCoverFollowsTheToleranceAndTheTrimmedBox) {
         EXPECT_NEAR(area, want, rel * want + 1e-12) << c.tol;
     }
 }
+
+// Principal curvatures are the roots k of det(II - k I) = 0: for the unit first form the eigenvalues
+// of the second; a first form scaled in u scales the curvatures along u.
+TEST(Facet, PrincipalCurvaturesAreTheRootsOfTheFormPencil) {
+    const struct {
+        double E, F, G, L, M, N;
+        double k1, k2;  // in either order
+    } cases[] = {
+        {1, 0, 1, 0, 1, 0, 1, -1},      {1, 0, 1, 2, 1, 2, 3, 1}, {1, 0, 1, 3, 2, 0, 4, -1},
+        {4, 0, 1, 4, 0, 1, 1, 1},       {2, 1, 2, 2, 1, 2, 1, 1}, {4, 0, 1, 0, 2, 0, 1, -1},
+        {1, 0, 1, -2, 0, 0.5, 0.5, -2},
+    };
+    for (const auto& c : cases) {
+        double k1 = 7, k2 = 7;
+        ASSERT_EQ(curvatureFromDerivs(c.E, c.F, c.G, c.L, c.M, c.N, &k1, &k2), 1);
+        const double lo = std::min(k1, k2), hi = std::max(k1, k2);
+        EXPECT_NEAR(lo, std::min(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
+        EXPECT_NEAR(hi, std::max(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
+    }
+}

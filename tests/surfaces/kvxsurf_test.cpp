@@ -290,3 +290,33 @@ TEST(KvxSurf, FramePairFlagMapsOnlyTheNewSurfaces) {
     EXPECT_EQ(g.list->entries[1].surface.rows[1][1].z, 10.0);  // mirrored in the plane z = 5
     framePairResetState();
 }
+
+// Line classes; the keyword is the text up to '[' and the value the text up to ']', blanks and tabs
+// dropped; a line that gives neither leaves them empty.
+TEST(KvxSurf, LineClassesKeywordsAndValues) {
+    const struct {
+        const char* line;
+        int cls;
+        const char* keyword;
+        const char* value;
+    } cases[] = {
+        {"(", kKvxLineScopeOpen, "", ""},
+        {"  )", kKvxLineScopeClose, "", ""},
+        {"\t{", kKvxLineData, "", ""},
+        {"order[4/3]", kKvxLineAttr, "order", "4/3"},
+        {" n c\to [ 1 2 ] rest", kKvxLineAttr, "nco", "12"},
+        {"oP(x[1", kKvxLineOther, "oP(x", "1"},
+        {"plain words", kKvxLineOther, "plainwords", ""},
+        {"", kKvxLineOther, "", ""},
+    };
+    for (const auto& c : cases) {
+        char keyword[kKvxLineSize] = "zzz", value[kKvxLineSize] = "zzz";
+        EXPECT_EQ(kvxClassifyLine(c.line, keyword, value), c.cls) << c.line;
+        EXPECT_STREQ(keyword, c.keyword) << c.line;
+        EXPECT_STREQ(value, c.value) << c.line;
+    }
+    char keyword[kKvxLineSize] = "zzz", value[kKvxLineSize] = "zzz";
+    EXPECT_EQ(kvxClassifyLine(nullptr, keyword, value), kKvxLineOther);
+    EXPECT_STREQ(keyword, "");
+    EXPECT_STREQ(value, "");
+}
