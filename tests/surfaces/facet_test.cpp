@@ -173,6 +173,15 @@ TEST(Facet, FirstCoverFollowsTheToleranceAndTheTrimmedBox) {
         const double want = c.u1 > 0 ? 2 * (c.u1 - c.u0) * (c.v1 - c.v0) : 2 * (1 - 2e-8) * (1 - 2e-8);
         EXPECT_NEAR(area, want, rel * want + 1e-12) << c.tol;
     }
+    // Knots 0 1 2 3 of order 2: the cells span the knot range 0..3 in n = 2 (1.5 each), laid over the
+    // parameters of the surface, 1..2: trunc(1 / 1.5) + 2 = 2 columns and rows.
+    RecGuard g;
+    makePlane(&g.rec, 1, 1, 0);
+    for (int k = 0; k < 4; ++k) g.rec.surface.uKnots[k] = g.rec.surface.vKnots[k] = k;
+    double area = 0, rel = -1;
+    ASSERT_EQ(facetSurface(&g.rec, 0.6, &area, &rel), 1);
+    EXPECT_EQ(facetLastStats()->initialCells, 4);
+    EXPECT_NEAR(area, 2.0, 1e-7);
 }
 
 // Principal curvatures are the roots k of det(II - k I) = 0: for the unit first form the eigenvalues
