@@ -73,6 +73,7 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"u order 1", &SurfText::order, "1/3"},
         {"v order 1", &SurfText::order, "2/1"},
         {"v num 1", &SurfText::vHeader, "oKnots[v](num[3])"},
+        {"u order 3 over 2 points", &SurfText::order, "3/2"},  // with its 5 knots below
         {"knot text", &SurfText::uKnot2, "vk(abc)"},
         {"descending knot", &SurfText::uKnot2, "vk(-1)"},
         {"descending knot above zero", &SurfText::uKnot2, "vk(2)"},
@@ -95,6 +96,7 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         SurfText bad;
         bad.trimmed = "true", bad.trim = kSquareTrim;
         bad.*c.field = c.value;
+        if (bad.order == "3/2") bad.uKnot2 = "vk(0)\n   vk(1)";
         ListGuard g;
         ASSERT_NE(g.list, nullptr);
         EXPECT_EQ(readText(text({}) + text(bad) + text({}), g.list), -1) << c.what;
