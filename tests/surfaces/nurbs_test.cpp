@@ -226,6 +226,15 @@ TEST(Nurbs, UnusableInputIsRefusedByEveryEvaluation) {
         EXPECT_EQ(f(&cyl.rec.surface, NAN, 0.5, &w), -1);
         EXPECT_EQ(f(&cyl.rec.surface, 0.125, 0.5, &w), 1);
     }
+    // A point inside a knot span shorter than 1e-8 fails, as its basis does.
+    RecGuard nearly;
+    std::mt19937 rng(5);
+    makeRandomSurface(&nearly.rec, rng, 2, 2, 4, 3, false);
+    const double uk[] = {0, 0, 0.5, 0.5 + 1e-9, 1, 1};
+    std::copy(uk, uk + 6, nearly.rec.surface.uKnots);
+    Vec3 q;
+    EXPECT_EQ(nurbsSurfEval(&nearly.rec.surface, 0.5 + 5e-10, 0.5, &q), -1);
+    EXPECT_EQ(nurbsSurfEval(&nearly.rec.surface, 0.25, 0.5, &q), 1);
     double w = 0;
     ASSERT_EQ(nurbsSurfWeight(&cyl.rec.surface, 0.25, 0.5, &w), 1);  // at a knot of weight 1
     EXPECT_NEAR(w, 1.0, 1e-12);

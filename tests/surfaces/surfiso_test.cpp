@@ -192,6 +192,22 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
     EXPECT_LT(maxDiff(framed->normals[0], {0, -1, 0}), 1e-9);
     EXPECT_LT(maxDiff(framed->normals[1], {0, 0, 1}), 1e-9);
     freeIsoCurves(framed);
+    // With the frame pair's surface option the points written are mirrored, here in the plane z = 5.
+    framesResetState();
+    const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+    ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+    framePairSetFlag(kFramePairSurfaces, 1);
+    Rec64List* one = rec64ListCreate(2);
+    ASSERT_NE(one, nullptr);
+    const Rec64 r = rec({0.25, 0.5, 1, 2, 3, 0, 0.6, 0.8});
+    rec64ListAdd(one, &r);
+    const std::string mirrored = dir.file("m.bnd");
+    ASSERT_EQ(isoWriteBnd(one, mirrored.c_str()), 1);
+    rec64ListFree(one);
+    EXPECT_NE(getText(mirrored).find(
+                  "X1.000000 Y2.000000 Z7.000000 A0.000000 B0.600000 C-0.800000 U0.250000 V0.500000"),
+              std::string::npos)
+        << getText(mirrored);
 }
 
 TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
