@@ -179,6 +179,7 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         freeIsoCurves(curves);
     }
     EXPECT_EQ(isoFileCountBnd(dir.file("missing").c_str()), -1);
+    EXPECT_EQ(readIsoCurveGroups(dir.file("missing").c_str(), 0, 0), nullptr);
     // Points and normals are taken into frame A, its origin moving the points alone.
     const Vec3 o{10, 20, 30}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1};
     frameSetA(&o, &x, &y, &z);
