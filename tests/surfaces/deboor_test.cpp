@@ -203,3 +203,22 @@ TEST(DeBoor, PointsAtOneVAreThePointsOneByOne) {
         }
     }
 }
+
+// A rational triangle whose weight falls below 1e-5 gives the point 0; above, equal weights give the
+// plain point.
+TEST(DeBoor, WeightsBelow1e5GiveThePointZero) {
+    for (const double w : {5e-6, 2e-5, 1.0}) {
+        RecGuard g;
+        makePlane(&g.rec, 4, 2, 3);
+        BsplSurface& s = g.rec.surface;
+        s.rational = s.rational2 = 1;
+        s.weights = static_cast<double**>(std::calloc(2, sizeof(double*)));
+        s.weights[0] = static_cast<double*>(std::calloc(4, sizeof(double)));
+        s.weights[1] = s.weights[0] + 2;
+        for (int k = 0; k < 4; ++k) s.weights[0][k] = w;
+        Vec3 p{};
+        ASSERT_EQ(evalNurbsSurfPoint(&s, 0.5, 0.25, &p), 1);
+        const Vec3 want = w < 1e-5 ? Vec3{0, 0, 0} : Vec3{2, 0.5, 3};
+        EXPECT_LT(maxDiff(p, want), 1e-9) << w;
+    }
+}

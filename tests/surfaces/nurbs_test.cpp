@@ -280,3 +280,25 @@ TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
         EXPECT_NEAR(LNM, -1.0, 1e-12);
     }
 }
+
+// The first form's normal: the unit normal above a cross product of length 1e-6, the zero vector up to
+// it, and a failure up to 1e-8 (the planes a x b have |Su x Sv| = a b).
+TEST(Nurbs, FirstFormNormalFadesAndFailsWithTheCrossProduct) {
+    const struct {
+        double side;
+        int rc;
+        double nz;
+    } cases[] = {{2e-3, 1, 1}, {2e-4, 1, 0}, {7e-5, -1, 0}};
+    for (const auto& c : cases) {
+        RecGuard g;
+        makePlane(&g.rec, c.side, c.side, 0);
+        double E = 0, F = 1, G = 0;
+        Vec3 N{7, 7, 7};
+        EXPECT_EQ(nurbsSurfFirstForm(&g.rec.surface, 0.3, 0.6, &E, &F, &G, nullptr, nullptr, &N, 1.0), c.rc)
+            << c.side;
+        EXPECT_EQ(N.x, 0.0);
+        EXPECT_NEAR(N.z, c.nz, 1e-12) << c.side;
+        EXPECT_NEAR(E, c.side * c.side, 1e-20);
+        EXPECT_EQ(F, 0.0);
+    }
+}
