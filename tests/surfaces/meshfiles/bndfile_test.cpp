@@ -236,4 +236,9 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     EXPECT_STREQ(name, "xxxxxxx");
     writeBoundaryFileName(kBndBoundary, 1, name, 8);
     EXPECT_STREQ(name, "");
+    char big[512] = "x";
+    for (const int32_t kind : {kBndNone, kBndKinds}) {  // no file of its own
+        writeBoundaryFileName(kind, 1, big, sizeof big);
+        EXPECT_STREQ(big, "") << kind;
+    }
 }
