@@ -181,6 +181,10 @@ TEST(Facet, FirstCoverFollowsTheToleranceAndTheTrimmedBox) {
     ASSERT_EQ(facetSurface(&g.rec, 0.6, &area, &rel), 1);
     EXPECT_EQ(facetLastStats()->initialCells, 4);
     EXPECT_NEAR(area, 2.0, 1e-7);
+    // Knots 2 2 3 3: cells of 1/8 at level 8, whatever the range's start.
+    for (int k = 0; k < 4; ++k) g.rec.surface.uKnots[k] = g.rec.surface.vKnots[k] = k < 2 ? 2 : 3;
+    ASSERT_EQ(facetSurface(&g.rec, 0.15, &area, &rel), 1);
+    EXPECT_EQ(facetLastStats()->initialCells, 10 * 10);
 }
 
 // Principal curvatures are the roots k of det(II - k I) = 0: for the unit first form the eigenvalues

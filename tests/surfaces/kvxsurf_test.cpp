@@ -184,6 +184,7 @@ TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
         {"untrimmed", "false", "false", "", 0, 0, 0},
         {"square", "false", "true", kSquareTrim, 4, 1, 0},
         {"surface3D", "false", "true", "  oTrim[1](surface3D[] y[0])\n}\n", 0, 0, 0},
+        {"header without a loop count", "false", "true", "  oTrim[1](parametric[])\n  {\n  }\n}\n", 0, 0, 0},
         {"header over four lines", "false", "true",
          "  oTrim\n  (\n  kind curves\n  num[1]\n  )\n  {\n   oContour[1](num[2])\n   {\n"
          "    oL(x[0/5] y[0/6])\n   }\n  }\n}\n",
