@@ -204,8 +204,8 @@ TEST(DeBoor, PointsAtOneVAreThePointsOneByOne) {
     }
 }
 
-// A rational triangle whose weight falls below 1e-5 gives the point 0; above, equal weights give the
-// plain point.
+// A rational triangle whose weight falls below 1e-5 gives the point 0, and so the columns the
+// derivatives are taken from; above, equal weights give the plain point and derivatives.
 TEST(DeBoor, WeightsBelow1e5GiveThePointZero) {
     for (const double w : {5e-6, 2e-5, 1.0}) {
         RecGuard g;
@@ -220,5 +220,11 @@ TEST(DeBoor, WeightsBelow1e5GiveThePointZero) {
         ASSERT_EQ(evalNurbsSurfPoint(&s, 0.5, 0.25, &p), 1);
         const Vec3 want = w < 1e-5 ? Vec3{0, 0, 0} : Vec3{2, 0.5, 3};
         EXPECT_LT(maxDiff(p, want), 1e-9) << w;
+        Vec3 su{}, sv{}, n{};
+        ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.5, 0.25, &su, &sv, &n), 1);
+        const double f = w < 1e-5 ? 0.0 : 1.0;
+        EXPECT_LT(maxDiff(su, {4 * f, 0, 0}), 1e-6) << w;
+        EXPECT_LT(maxDiff(sv, {0, 2 * f, 0}), 1e-6) << w;
+        EXPECT_LT(maxDiff(n, {0, 0, f}), 1e-9) << w;
     }
 }
