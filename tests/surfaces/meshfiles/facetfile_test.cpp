@@ -319,4 +319,9 @@ TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
         EXPECT_EQ(facetFileClose(1), 0) << mode;
     }
     EXPECT_EQ(readBytes(name).size(), 256u + 98u);
+    // A layout-2 file closes with its header's count.
+    writeBytes(name, image(2.5f, 3, 3));
+    ASSERT_EQ(facetFile2Open(name.c_str(), kFacetRead), 1);
+    EXPECT_EQ(facetFile2ReadHeader(1, header2), kFacetOk);
+    EXPECT_EQ(facetFile2Close(1), 3);
 }
