@@ -206,6 +206,9 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
         return true;
     });
     EXPECT_EQ(g.rec.loopCount, 2);
+    EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), 1);
+    EXPECT_EQ(g.rec.loops[1].count, 5);
+    EXPECT_EQ(g.rec.loops[1].points[4].x, 1.0);
     kvxFreeTrimSurface(&g.rec);
     EXPECT_EQ(g.rec.loopCount, 0);
     EXPECT_EQ(g.rec.loops, nullptr);
