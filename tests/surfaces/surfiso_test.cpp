@@ -560,3 +560,19 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
         rec144ListFree(out);
     }
 }
+
+// The distance between two lines is the longest of five sample lines across the patch, its edges
+// included: on a trapezoid the long edge.
+TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
+    for (const bool longFirst : {true, false}) {
+        TrimSurface rec;
+        if (longFirst) {
+            makeFlatPatch(&rec, {0, 0, 0}, {100, 0, 0}, {100, 10, 0}, {0, 50, 0});
+        } else {
+            makeFlatPatch(&rec, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 10, 0});
+        }
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), 50.0, 1e-3) << longFirst;
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), 12.5, 1e-3) << longFirst;
+        kvxFreeTrimSurface(&rec);
+    }
+}

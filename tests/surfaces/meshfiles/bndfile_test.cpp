@@ -230,6 +230,7 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     EXPECT_TRUE(parseXyPair("3/4", xy) == 1 && xy[0] == 3.0);
     EXPECT_EQ(parseXyPair("5", xy), 0);
     EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
+    EXPECT_EQ(writeBoundaryFromGeometry(nullptr), -1);
     // A name goes only into the room given: none for size 0, whole or not at all otherwise.
     char name[8] = "xxxxxxx";
     writeBoundaryFileName(kBndBoundary, 1, name, 0);

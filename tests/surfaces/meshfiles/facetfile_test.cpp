@@ -300,6 +300,8 @@ TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
         EXPECT_EQ(facetFile2ReadFacet(wrong, &f), kFacetWrongHandle) << wrong;
     };
     expectHandles(1);  // nothing open
+    EXPECT_EQ(facetFileOpen("", kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFileOpen(nullptr, kFacetCreate), kFacetIoError);
     EXPECT_EQ(facetFileClose(1), kFacetWrongMode);
     EXPECT_EQ(facetFile2Close(1), -1);
     const std::string name = dir.file("m.3df");
