@@ -66,6 +66,14 @@ TEST(BsplBasis, RejectsBadSpansAndFlagsDegenerateKnots) {
     // An empty span: its differences vanish, the result is -1 but the values are finite.
     EXPECT_EQ(bsplBasis(knots, 5, 4, 4, 1.0, N), -1);
     for (double v : N) EXPECT_TRUE(std::isfinite(v));
+    // So for every order: the empty span after a clamped Bezier span.
+    for (int order = 2; order <= 8; ++order) {
+        std::vector<double> k(2 * order + 1, 1.0);
+        std::fill(k.begin(), k.begin() + order, 0.0);
+        double row[8];
+        EXPECT_EQ(bsplBasis(k.data(), order + 1, order, order - 1, 0.5, row), 0) << order;
+        EXPECT_EQ(bsplBasis(k.data(), order + 1, order, order, 1.0, row), -1) << order;
+    }
     // Order 1: only N[0].
     N[1] = 7;
     EXPECT_EQ(bsplBasis(knots, 5, 1, 3, 0.5, N), 0);

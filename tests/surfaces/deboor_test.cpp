@@ -121,6 +121,26 @@ TEST(DeBoor, AbortDuringSearchReturnsMinusOne) {
     EXPECT_EQ(projectPointNurbsSurf(&g.rec, &bad, &target, &foot, &d), -1);
 }
 
+// On a plane the tangent plane is the surface: one step reaches a target on it whichever way it lies,
+// before a second look at the abort hook.
+TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
+    RecGuard g;
+    makePlane(&g.rec, 10, 20, 3);
+    const SurfFoot start{0.5, 0.5, {5, 10, 3}};
+    const Vec3 targets[] = {{8, 17, 3}, {1, 17, 3}, {8, 2, 3}, {1, 2, 3}};
+    for (const Vec3& t : targets) {
+        SurfFoot foot{};
+        double d = -1;
+        gAbortAfter = 2;
+        setAbortHook(abortCountdown);
+        EXPECT_EQ(projectPointNurbsSurf(&g.rec, &start, &t, &foot, &d), 1) << t.x << " " << t.y;
+        setAbortHook(nullptr);
+        EXPECT_NEAR(foot.u, t.x / 10, 1e-12);
+        EXPECT_NEAR(foot.v, t.y / 20, 1e-12);
+        EXPECT_LT(d, 1e-9);
+    }
+}
+
 TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
     RecGuard g;
     makeCylinder(&g.rec, 50, 30);
@@ -181,5 +201,30 @@ TEST(DeBoor, PointsAtOneVAreThePointsOneByOne) {
             ASSERT_EQ(evalNurbsSurfPoint(&s, us[k], v, &one), 1);
             EXPECT_EQ(std::memcmp(&one, &row[k], sizeof one), 0) << round << " " << k;
         }
+    }
+}
+
+// A rational triangle whose weight falls below 1e-5 gives the point 0, and so the columns the
+// derivatives are taken from; above, equal weights give the plain point and derivatives.
+TEST(DeBoor, WeightsBelow1e5GiveThePointZero) {
+    for (const double w : {5e-6, 2e-5, 1.0}) {
+        RecGuard g;
+        makePlane(&g.rec, 4, 2, 3);
+        BsplSurface& s = g.rec.surface;
+        s.rational = s.rational2 = 1;
+        s.weights = static_cast<double**>(std::calloc(2, sizeof(double*)));
+        s.weights[0] = static_cast<double*>(std::calloc(4, sizeof(double)));
+        s.weights[1] = s.weights[0] + 2;
+        for (int k = 0; k < 4; ++k) s.weights[0][k] = w;
+        Vec3 p{};
+        ASSERT_EQ(evalNurbsSurfPoint(&s, 0.5, 0.25, &p), 1);
+        const Vec3 want = w < 1e-5 ? Vec3{0, 0, 0} : Vec3{2, 0.5, 3};
+        EXPECT_LT(maxDiff(p, want), 1e-9) << w;
+        Vec3 su{}, sv{}, n{};
+        ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.5, 0.25, &su, &sv, &n), 1);
+        const double f = w < 1e-5 ? 0.0 : 1.0;
+        EXPECT_LT(maxDiff(su, {4 * f, 0, 0}), 1e-6) << w;
+        EXPECT_LT(maxDiff(sv, {0, 2 * f, 0}), 1e-6) << w;
+        EXPECT_LT(maxDiff(n, {0, 0, f}), 1e-9) << w;
     }
 }

@@ -85,6 +85,16 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     makePlane(&g.rec, 10, 10, 0);
     double area = 5, rel = 5;
     for (double tol : {0.0, -0.1, double(NAN)}) EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
+    // Nor can a surface without knots or with a single control point in a direction be measured.
+    RecGuard bad;
+    makePlane(&bad.rec, 10, 10, 0);
+    bad.rec.surface.vNum = 1;
+    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
+    bad.rec.surface.vNum = 2;
+    double* knots = bad.rec.surface.uKnots;
+    bad.rec.surface.uKnots = nullptr;
+    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
+    bad.rec.surface.uKnots = knots;
     // A loop lying outside the surface's parameter box leaves no cell.
     const Vec2 away[] = {{5, 5}, {6, 5}, {6, 6}};
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, away, 3), 1);
@@ -129,5 +139,70 @@ TEST(Facet, BoundaryPassesAfterCurvatureRefinement) {
         const double exact = 2 * 30 * 0.02 * 50 * turn;
         EXPECT_NEAR(area, exact, rel * area + 1e-9) << tol;
         EXPECT_LT(rel, 0.2) << tol;
+    }
+}
+
+// The first cover: n = max(trunc(-10 log10 tol), 2) cells of the knot range per direction, laid over
+// the trimmed box (the knot range without loops) in trunc(box / cell) + 2 even columns and rows.
+TEST(Facet, FirstCoverFollowsTheToleranceAndTheTrimmedBox) {
+    struct Case {
+        double tol;
+        double u0, u1, v0, v1;  // the loop's box; 0 0 0 0: untrimmed
+        int columns, rows;
+    };
+    const Case cases[] = {
+        {0.15, 0.25, 0.75, 0.125, 0.5, 6, 5},  // level 8: cells of 0.125
+        {0.05, 0, 0, 0, 0, 15, 15},            // level 13 over the whole range
+        {0.6, 0, 0, 0, 0, 4, 4},               // level 2
+        {2.0, 0.5, 1.0, 0.0, 0.25, 3, 2},      // level -3 taken as 2
+        {0.09, 0.0, 0.3125, 0.5, 1.0, 5, 7},   // level 10: 0.3125 / 0.1 = 3.125
+    };
+    for (const Case& c : cases) {
+        RecGuard g;
+        makePlane(&g.rec, 1, 1, 0);
+        if (c.u1 > 0) {
+            const Vec2 loop[] = {{c.u0, c.v0}, {c.u1, c.v0}, {c.u1, c.v1}, {c.u0, c.v1}};
+            ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
+        }
+        double area = 0, rel = -1;
+        ASSERT_EQ(facetSurface(&g.rec, c.tol, &area, &rel), 1) << c.tol;
+        EXPECT_EQ(facetLastStats()->initialCells, c.columns * c.rows) << c.tol;
+        // The trim rectangle's area, twice (the cells' corners lie on its sides at worst; the range's ends
+        // are evaluated 1e-8 inside).
+        const double want = c.u1 > 0 ? 2 * (c.u1 - c.u0) * (c.v1 - c.v0) : 2 * (1 - 2e-8) * (1 - 2e-8);
+        EXPECT_NEAR(area, want, rel * want + 1e-12) << c.tol;
+    }
+    // Knots 0 1 2 3 of order 2: the cells span the knot range 0..3 in n = 2 (1.5 each), laid over the
+    // parameters of the surface, 1..2: trunc(1 / 1.5) + 2 = 2 columns and rows.
+    RecGuard g;
+    makePlane(&g.rec, 1, 1, 0);
+    for (int k = 0; k < 4; ++k) g.rec.surface.uKnots[k] = g.rec.surface.vKnots[k] = k;
+    double area = 0, rel = -1;
+    ASSERT_EQ(facetSurface(&g.rec, 0.6, &area, &rel), 1);
+    EXPECT_EQ(facetLastStats()->initialCells, 4);
+    EXPECT_NEAR(area, 2.0, 1e-7);
+    // Knots 2 2 3 3: cells of 1/8 at level 8, whatever the range's start.
+    for (int k = 0; k < 4; ++k) g.rec.surface.uKnots[k] = g.rec.surface.vKnots[k] = k < 2 ? 2 : 3;
+    ASSERT_EQ(facetSurface(&g.rec, 0.15, &area, &rel), 1);
+    EXPECT_EQ(facetLastStats()->initialCells, 10 * 10);
+}
+
+// Principal curvatures are the roots k of det(II - k I) = 0: for the unit first form the eigenvalues
+// of the second; a first form scaled in u scales the curvatures along u.
+TEST(Facet, PrincipalCurvaturesAreTheRootsOfTheFormPencil) {
+    const struct {
+        double E, F, G, L, M, N;
+        double k1, k2;  // in either order
+    } cases[] = {
+        {1, 0, 1, 0, 1, 0, 1, -1},      {1, 0, 1, 2, 1, 2, 3, 1}, {1, 0, 1, 3, 2, 0, 4, -1},
+        {4, 0, 1, 4, 0, 1, 1, 1},       {2, 1, 2, 2, 1, 2, 1, 1}, {4, 0, 1, 0, 2, 0, 1, -1},
+        {1, 0, 1, -2, 0, 0.5, 0.5, -2},
+    };
+    for (const auto& c : cases) {
+        double k1 = 7, k2 = 7;
+        ASSERT_EQ(curvatureFromDerivs(c.E, c.F, c.G, c.L, c.M, c.N, &k1, &k2), 1);
+        const double lo = std::min(k1, k2), hi = std::max(k1, k2);
+        EXPECT_NEAR(lo, std::min(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
+        EXPECT_NEAR(hi, std::max(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
     }
 }

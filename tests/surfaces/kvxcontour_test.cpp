@@ -61,6 +61,16 @@ TEST_F(KvxContourTest, ContourFrameTable) {
         {"v Cs_o(1.5, -2, 3)\n", {1.5, -2, 3}},
         {"v Cs_o(1,2)\n", {0, 0, 0}},  // a comma missing: the origin stays
     };
+    // A turned frame: x along y, y along -x.
+    reset();
+    ProfileCurve* turned = read(
+        "v Cs_x(0,1,0)\nv Cs_y(-1,0,0)\nv Cs_o(5,0,0)\no Contour[c]()\n{\no L(x[0/3] y[0/4] z[1/1])\n}\n");
+    ASSERT_NE(turned, nullptr);
+    ASSERT_EQ(turned->count, 2);
+    EXPECT_XY(EXPECT_NEAR, turned->points[0], 5, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, turned->points[1], 5 - 4, 3, 1e-12);
+    EXPECT_NEAR(turned->z[1], 1, 1e-12);
+    profileFreeList(turned);
     for (const auto& c : cases) {
         reset();
         ProfileCurve* p = read(c.vars + "o Contour[c]()\n{\no L(x[0/10] y[0/0] z[0/4])\n}\n");
@@ -91,6 +101,22 @@ TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
             EXPECT_XY(EXPECT_NEAR, p->points[i], 10 * std::cos(a), 10 * std::sin(a), 1e-9);
         }
         profileFreeList(p);
+    }
+    // Any sense not below 0 turns counter-clockwise, as the default does.
+    for (const int sense : {0, 1, -1}) {
+        PointList3D* pts = pointList3DCreate(4);
+        ASSERT_NE(pts, nullptr);
+        const Vec2 s{10, 0}, e{0, 10}, o{0, 0};
+        ASSERT_EQ(kvxContourAddArc(pts, 0.01, &s, &e, 2.0, &o, sense), 1);
+        const double sweep = sense < 0 ? -3 * M_PI / 2 : M_PI / 2;
+        ASSERT_EQ(pts->count, static_cast<int>(std::ceil((std::fabs(sweep) - 1e-4) / step)) + 1) << sense;
+        for (int i = 0; i + 1 < pts->count; ++i) {
+            const double a = (sweep > 0 ? step : -step) * i;
+            EXPECT_NEAR(pts->data[i].x, 10 * std::cos(a), 1e-9) << sense << " " << i;
+            EXPECT_NEAR(pts->data[i].y, 10 * std::sin(a), 1e-9) << sense << " " << i;
+            EXPECT_EQ(pts->data[i].z, 2.0);
+        }
+        pointList3DFree(pts);
     }
     ProfileCurve* tiny = read("o Contour[a]()\n{\no A(x[5/5/5] y[5/5/5.00005] z[0/0])\n}\n");
     ASSERT_NE(tiny, nullptr);

@@ -19,8 +19,9 @@ struct SurfText {
     std::string order = "2/2", rational = "false", trimmed = "false", nco = "2";
     std::string vHeader = "oKnots[v](num[4])";
     std::string uKnot2 = "vk(1)";
-    std::string trim;   // lines after the rows when trimmed
-    std::string extra;  // more attribute lines
+    std::string z00 = "0";  // z of the first control point
+    std::string trim;       // lines after the rows when trimmed
+    std::string extra;      // more attribute lines
 };
 
 std::string text(const SurfText& t) {
@@ -31,7 +32,8 @@ std::string text(const SurfText& t) {
     for (int i = 0; i < 2; ++i) {
         s += "  oRow[" + std::to_string(i) + "](num[2])\n  {\n";
         for (int j = 0; j < 2; ++j)
-            s += "   oP(x[" + std::to_string(10 * i) + "] y[" + std::to_string(10 * j) + "] z[0])\n";
+            s += "   oP(x[" + std::to_string(10 * i) + "] y[" + std::to_string(10 * j) + "] z[" +
+                 (i + j ? "0" : t.z00) + "])\n";
         s += "  }\n";
     }
     return s + (t.trimmed == "true" ? t.trim : "  ;\n}\n");
@@ -71,8 +73,11 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"u order 1", &SurfText::order, "1/3"},
         {"v order 1", &SurfText::order, "2/1"},
         {"v num 1", &SurfText::vHeader, "oKnots[v](num[3])"},
+        {"u order 3 over 2 points", &SurfText::order, "3/2"},  // with its 5 knots below
         {"knot text", &SurfText::uKnot2, "vk(abc)"},
         {"descending knot", &SurfText::uKnot2, "vk(-1)"},
+        {"descending knot above zero", &SurfText::uKnot2, "vk(2)"},
+        {"control point not finite", &SurfText::z00, "inf"},
         {"NaN knot", &SurfText::uKnot2, "vk(nan)"},
         {"v knots beyond the bound", &SurfText::vHeader, "oKnots[v](num[400001])"},
         {"v knots overflowing 32 bits", &SurfText::vHeader, "oKnots[v](num[2147483647])"},
@@ -82,11 +87,16 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"first trim line short of a coordinate", &SurfText::trim,
          "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] y[0])\n"
          "    oL(x[1] y[1])\n   }\n  }\n}\n"},
+        {"trim point not finite", &SurfText::trim,
+         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
+         "y[0/0])\n"
+         "    oL(x[1] y[nan])\n   }\n  }\n}\n"},
     };
     for (const Case& c : cases) {
         SurfText bad;
         bad.trimmed = "true", bad.trim = kSquareTrim;
         bad.*c.field = c.value;
+        if (bad.order == "3/2") bad.uKnot2 = "vk(0)\n   vk(1)";
         ListGuard g;
         ASSERT_NE(g.list, nullptr);
         EXPECT_EQ(readText(text({}) + text(bad) + text({}), g.list), -1) << c.what;
@@ -99,6 +109,27 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
     for (int i = 0; i < 65535; ++i) big.uKnot2 += i ? "\n vk(1)" : "vk(1)";
     ListGuard g;
     EXPECT_EQ(readText(text(big), g.list), -1);
+}
+
+TEST(KvxSurf, FailedPartsComeBackEmptyWithMinusOne) {
+    SurfText t;
+    t.trimmed = "true", t.extra = "  offset[2.5]\n", t.vHeader = "oKnots[v](num[3])";
+    const std::string bad = text(t);
+    FILE* f = fmemopen(const_cast<char*>(bad.data()), bad.size(), "r");
+    ASSERT_NE(f, nullptr);
+    BsplSurface s{};
+    int32_t trimmed = 7;
+    double offset = 7.0;
+    EXPECT_EQ(kvxReadBsplSurface(f, &s, &trimmed, &offset), -1);
+    EXPECT_EQ(trimmed, 0);
+    EXPECT_EQ(offset, 0.0);
+    EXPECT_EQ(s.uKnots, nullptr);
+    EXPECT_EQ(kvxReadBsplSurface(nullptr, &s, &trimmed, &offset), -1);
+    std::rewind(f);
+    RecGuard g;
+    EXPECT_EQ(kvxReadTrimSurface(f, &g.rec), -1);
+    EXPECT_EQ(g.rec.loopCount, 0);
+    std::fclose(f);
 }
 
 TEST(KvxSurf, EveryTruncationEndsCleanly) {
@@ -131,6 +162,15 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
     for (int i = 0; i < 12; ++i) EXPECT_EQ(r.loops[0].points[i].x, xs[i]) << i;
     EXPECT_EQ(r.umax, 24.0);
     EXPECT_EQ(r.vmax, 4.0);
+    // A loop of a kind not known is read as an empty loop, not as a failure.
+    std::string other = "   oCircle[1](num[3])\n";
+    FILE* f = fmemopen(other.data(), other.size(), "r");
+    ASSERT_NE(f, nullptr);
+    TrimLoop loop{nullptr, 7};
+    EXPECT_EQ(kvxReadCurveSet(f, &loop), 0);
+    EXPECT_EQ(loop.count, 0);
+    EXPECT_EQ(loop.points, nullptr);
+    std::fclose(f);
 }
 
 TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
@@ -144,6 +184,7 @@ TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
         {"untrimmed", "false", "false", "", 0, 0, 0},
         {"square", "false", "true", kSquareTrim, 4, 1, 0},
         {"surface3D", "false", "true", "  oTrim[1](surface3D[] y[0])\n}\n", 0, 0, 0},
+        {"header without a loop count", "false", "true", "  oTrim[1](parametric[])\n  {\n  }\n}\n", 0, 0, 0},
         {"header over four lines", "false", "true",
          "  oTrim\n  (\n  kind curves\n  num[1]\n  )\n  {\n   oContour[1](num[2])\n   {\n"
          "    oL(x[0/5] y[0/6])\n   }\n  }\n}\n",
@@ -225,6 +266,18 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     const Vec2 one{0.5, 0.5};
     ASSERT_EQ(trimSurfaceAddLoop(&out.list->entries[0], &one, 1), 1);
     EXPECT_EQ(writeSurfObjects(path.c_str(), out.list), -1);
+    // Knots descending from the very first are refused as well.
+    RecGuard down;
+    makePlane(&down.rec, 1, 1, 0);
+    down.rec.surface.uKnots[0] = 0.5;
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(kvxWriteTrimSurface(f, &down.rec, 1), -1);
+    std::fclose(f);
+    // Data that cannot be flushed at the close fails the file.
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_EQ(writeSurfObjects("/dev/full", in.list), -1);
+    }
 }
 
 TEST(KvxSurf, FramePairFlagMapsOnlyTheNewSurfaces) {
@@ -239,4 +292,34 @@ TEST(KvxSurf, FramePairFlagMapsOnlyTheNewSurfaces) {
     EXPECT_EQ(g.list->entries[0].surface.rows[1][1].z, 0.0);
     EXPECT_EQ(g.list->entries[1].surface.rows[1][1].z, 10.0);  // mirrored in the plane z = 5
     framePairResetState();
+}
+
+// Line classes; the keyword is the text up to '[' and the value the text up to ']', blanks and tabs
+// dropped; a line that gives neither leaves them empty.
+TEST(KvxSurf, LineClassesKeywordsAndValues) {
+    const struct {
+        const char* line;
+        int cls;
+        const char* keyword;
+        const char* value;
+    } cases[] = {
+        {"(", kKvxLineScopeOpen, "", ""},
+        {"  )", kKvxLineScopeClose, "", ""},
+        {"\t{", kKvxLineData, "", ""},
+        {"order[4/3]", kKvxLineAttr, "order", "4/3"},
+        {" n c\to [ 1 2 ] rest", kKvxLineAttr, "nco", "12"},
+        {"oP(x[1", kKvxLineOther, "oP(x", "1"},
+        {"plain words", kKvxLineOther, "plainwords", ""},
+        {"", kKvxLineOther, "", ""},
+    };
+    for (const auto& c : cases) {
+        char keyword[kKvxLineSize] = "zzz", value[kKvxLineSize] = "zzz";
+        EXPECT_EQ(kvxClassifyLine(c.line, keyword, value), c.cls) << c.line;
+        EXPECT_STREQ(keyword, c.keyword) << c.line;
+        EXPECT_STREQ(value, c.value) << c.line;
+    }
+    char keyword[kKvxLineSize] = "zzz", value[kKvxLineSize] = "zzz";
+    EXPECT_EQ(kvxClassifyLine(nullptr, keyword, value), kKvxLineOther);
+    EXPECT_STREQ(keyword, "");
+    EXPECT_STREQ(value, "");
 }

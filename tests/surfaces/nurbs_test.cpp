@@ -226,9 +226,79 @@ TEST(Nurbs, UnusableInputIsRefusedByEveryEvaluation) {
         EXPECT_EQ(f(&cyl.rec.surface, NAN, 0.5, &w), -1);
         EXPECT_EQ(f(&cyl.rec.surface, 0.125, 0.5, &w), 1);
     }
+    // A point inside a knot span shorter than 1e-8 fails, as its basis does.
+    RecGuard nearly;
+    std::mt19937 rng(5);
+    makeRandomSurface(&nearly.rec, rng, 2, 2, 4, 3, false);
+    const double uk[] = {0, 0, 0.5, 0.5 + 1e-9, 1, 1};
+    std::copy(uk, uk + 6, nearly.rec.surface.uKnots);
+    Vec3 q;
+    EXPECT_EQ(nurbsSurfEval(&nearly.rec.surface, 0.5 + 5e-10, 0.5, &q), -1);
+    EXPECT_EQ(nurbsSurfEval(&nearly.rec.surface, 0.25, 0.5, &q), 1);
     double w = 0;
     ASSERT_EQ(nurbsSurfWeight(&cyl.rec.surface, 0.25, 0.5, &w), 1);  // at a knot of weight 1
     EXPECT_NEAR(w, 1.0, 1e-12);
     Vec3 p;
     EXPECT_EQ(nurbsSurfPoint(nullptr, 0.5, 0.5, &p), -1);
+}
+
+// The first derivatives divide by a weight sum down to 1e-10, the second ones down to 1e-8; below,
+// the division is refused. Weights scaled alike keep the point while their sum can be divided by.
+TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
+    struct Case {
+        double weight;
+        int first, second;  // results of the first and second derivatives
+    };
+    // At (0.5, 0.5) the four basis products are 1/4 each: the weight sum is the weight, 1e-8 exactly too.
+    const Case cases[] = {{1.0, 1, 1}, {1e-8, 1, 1}, {5e-9, 1, -1}, {1e-10, 1, -1}, {5e-11, -1, -1}};
+    for (const Case& c : cases) {
+        RecGuard g;
+        makePlane(&g.rec, 4, 2, 0);
+        BsplSurface& s = g.rec.surface;
+        s.rows[1][1].z = 1;  // a hyperbolic paraboloid: Suv does not vanish
+        s.rational = s.rational2 = 1;
+        s.weights = static_cast<double**>(std::calloc(2, sizeof(double*)));
+        s.weights[0] = static_cast<double*>(std::calloc(4, sizeof(double)));
+        s.weights[1] = s.weights[0] + 2;
+        for (int k = 0; k < 4; ++k) s.weights[0][k] = c.weight;
+        Vec3 p, d;
+        ASSERT_EQ(nurbsSurfEval(&s, 0.5, 0.5, &p), 1);
+        EXPECT_NEAR(p.x, c.weight < 1e-10 ? 2.0 * c.weight : 2.0, 1e-9) << c.weight;  // undivided below
+        Vec3 dd;
+        EXPECT_EQ(nurbsSurfDuu(&s, 0.5, 0.5, &dd), c.second) << c.weight;
+        EXPECT_EQ(nurbsSurfDu(&s, 0.5, 0.5, &d), c.first) << c.weight;
+        EXPECT_EQ(nurbsSurfDuv(&s, 0.5, 0.5, &d), c.second) << c.weight;
+        double E, F, G, L, M, N, LNM, k1, k2;
+        Vec3 normal{};
+        EXPECT_EQ(nurbsSurfFirstForm(&s, 0.5, 0.5, &E, &F, &G, nullptr, nullptr, &normal, 1.0), c.first);
+        const Vec3 up{0, 0, 1};
+        EXPECT_EQ(nurbsSurfSecondForm(&s, &up, 0.5, 0.5, &L, &M, &N, &LNM, 1.0), c.second) << c.weight;
+        EXPECT_EQ(nurbsSurfCurvature(&s, 0.5, 0.5, &k1, &k2) < 0, c.second < 0) << c.weight;
+        if (c.second < 0) continue;
+        // z = uv on 4 x 2: Suv = (0, 0, 1), M = 1, L = N = 0.
+        EXPECT_NEAR(M, 1.0, 1e-12);
+        EXPECT_NEAR(LNM, -1.0, 1e-12);
+    }
+}
+
+// The first form's normal: the unit normal above a cross product of length 1e-6, the zero vector up to
+// it, and a failure up to 1e-8 (the planes a x b have |Su x Sv| = a b).
+TEST(Nurbs, FirstFormNormalFadesAndFailsWithTheCrossProduct) {
+    const struct {
+        double side;
+        int rc;
+        double nz;
+    } cases[] = {{2e-3, 1, 1}, {2e-4, 1, 0}, {7e-5, -1, 0}};
+    for (const auto& c : cases) {
+        RecGuard g;
+        makePlane(&g.rec, c.side, c.side, 0);
+        double E = 0, F = 1, G = 0;
+        Vec3 N{7, 7, 7};
+        EXPECT_EQ(nurbsSurfFirstForm(&g.rec.surface, 0.3, 0.6, &E, &F, &G, nullptr, nullptr, &N, 1.0), c.rc)
+            << c.side;
+        EXPECT_EQ(N.x, 0.0);
+        EXPECT_NEAR(N.z, c.nz, 1e-12) << c.side;
+        EXPECT_NEAR(E, c.side * c.side, 1e-20);
+        EXPECT_EQ(F, 0.0);
+    }
 }

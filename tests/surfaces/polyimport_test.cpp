@@ -157,16 +157,18 @@ TEST_F(PolyImportTest, HeightsWithin1e5AreEqual) {
         double za, zb;
         int expect;
     } cmp[] = {{2, 1, -1}, {1, 2, 1}, {1, 1 + 0.9e-5, 0}, {1 + 2e-5, 1, -1}, {-3, -3, 0}};
-    for (const auto& c : cmp) {
+    // The highest point takes every place in turn.
+    for (int i = 0; i < 5; ++i) {
+        const auto& c = cmp[i];
         Triangle3D a{}, b{};
-        a.p[1].z = c.za;
-        b.p[2].z = c.zb;
-        a.p[0].z = a.p[2].z = b.p[0].z = b.p[1].z = -100;
+        for (int k = 0; k < 3; ++k) a.p[k].z = b.p[k].z = -100;
+        a.p[i % 3].z = c.za;
+        b.p[(i + 2) % 3].z = c.zb;
         EXPECT_EQ(triCompareMaxZ(&a, &b), c.expect) << c.za << " " << c.zb;
         Facet98 fa{}, fb{};
         for (int k = 0; k < 4; ++k) fa.p[k].z = fb.p[k].z = -100;
-        fa.p[3].z = c.za;
-        fb.p[1].z = c.zb;
-        EXPECT_EQ(facetCompareMaxZ(&fa, &fb), c.expect);
+        fa.p[i % 4].z = c.za;
+        fb.p[(i + 1) % 4].z = c.zb;
+        EXPECT_EQ(facetCompareMaxZ(&fa, &fb), c.expect) << i;
     }
 }

@@ -30,6 +30,8 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
     const Case cases[] = {
         {"ring 10..20 crossed vertically", {{10, 5}, {20, 5}}, {15, 0, 0, 15, 0, 10}, 1, 15},
         {"ring missed inside", {{10, 5}, {20, 5}}, {5, 0, 0, 5, 0, 10}, 0, 0},
+        {"ring crossed on its inner circle", {{20, 5}, {10, 5}}, {0, 10, 0, 0, 10, 10}, 1, 10},
+        {"ring crossed on its outer circle", {{10, 5}, {20, 5}}, {0, -20, 10, 0, -20, 0}, 1, 20},
         {"cylinder tangent", {{10, 0}, {10, 20}}, {10, -5, 3, 10, 5, 3}, 1, 10},
         {"cylinder crossed twice", {{10, 0}, {10, 20}}, {-20, 0, 3, 20, 0, 3}, 2, 10},
         {"shared profile vertex", {{10, 0}, {10, 5}, {20, 5}}, {5, 0, 0, 15, 0, 10}, 1, 10},
@@ -38,6 +40,7 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         {"cone ending on the axis", {{0, 10}, {10, 0}}, {0, 0, 5, 30, 0, 5}, 1, 5},
         {"along the axis on a cylinder", {{10, 0}, {10, 20}}, {10, 0, -5, 10, 0, 30}, 2, 10},
         {"in the ring's plane", {{10, 5}, {20, 5}}, {0, 0, 5, 30, 0, 5}, 2, 10},
+        {"rising 1e-8 only: still level", {{10, 0}, {20, 0}}, {0, 0, 0, 30, 0, 1e-8}, 2, 10},
     };
     for (const Case& c : cases) {
         Hits h;
@@ -49,6 +52,12 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         }
     }
     Hits h;
+    // A ring met in its own plane is crossed (1); a level segment above it is not (0).
+    const double ring[4] = {10, 5, 20, 5}, inPlane[6] = {0, 0, 5, 30, 0, 5}, above[6] = {0, 0, 6, 30, 0, 6};
+    EXPECT_EQ(slwrzPlane(inPlane, ring, h.list), 1);
+    EXPECT_EQ(slwrzPlane(above, ring, h.list), 0);
+    EXPECT_EQ(h.list->count, 2);
+    h.list->count = 0;
     const Vec2 one{1, 1};
     const double seg[6] = {0, 0, 0, 1, 1, 1};
     EXPECT_EQ(slwrz(&one, 1, seg, h.list), 0);

@@ -179,6 +179,36 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         freeIsoCurves(curves);
     }
     EXPECT_EQ(isoFileCountBnd(dir.file("missing").c_str()), -1);
+    EXPECT_EQ(readIsoCurveGroups(dir.file("missing").c_str(), 0, 0), nullptr);
+    // Points and normals are taken into frame A, its origin moving the points alone.
+    const Vec3 o{10, 20, 30}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1};
+    frameSetA(&o, &x, &y, &z);
+    ASSERT_EQ(framesInit(), 1);
+    writeTextFile(path, "\n**BND 1\nX11 Y22 Z33 A1 B0 C0 U0 V0\nX12 Y20 Z30 A0 B0 C2 U1 V0\n**END\n");
+    IsoCurve* framed = readIsoCurveGroups(path.c_str(), 0, 0);
+    ASSERT_NE(framed, nullptr);
+    ASSERT_EQ(framed->count, 2);
+    EXPECT_LT(maxDiff(framed->points[0], {2, -1, 3}), 1e-9);
+    EXPECT_LT(maxDiff(framed->points[1], {0, -2, 0}), 1e-9);
+    EXPECT_LT(maxDiff(framed->normals[0], {0, -1, 0}), 1e-9);
+    EXPECT_LT(maxDiff(framed->normals[1], {0, 0, 1}), 1e-9);
+    freeIsoCurves(framed);
+    // With the frame pair's surface option the points written are mirrored, here in the plane z = 5.
+    framesResetState();
+    const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+    ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+    framePairSetFlag(kFramePairSurfaces, 1);
+    Rec64List* one = rec64ListCreate(2);
+    ASSERT_NE(one, nullptr);
+    const Rec64 r = rec({0.25, 0.5, 1, 2, 3, 0, 0.6, 0.8});
+    rec64ListAdd(one, &r);
+    const std::string mirrored = dir.file("m.bnd");
+    ASSERT_EQ(isoWriteBnd(one, mirrored.c_str()), 1);
+    rec64ListFree(one);
+    EXPECT_NE(getText(mirrored).find(
+                  "X1.000000 Y2.000000 Z7.000000 A0.000000 B0.600000 C-0.800000 U0.250000 V0.500000"),
+              std::string::npos)
+        << getText(mirrored);
 }
 
 TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
@@ -306,6 +336,7 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 0.001, 0},     // a gap of 5
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 6.0, 24},      // within a wide tolerance
         {{100, 0, 0}, {200, 0, 30}, {200, 50, 30}, {100, 50, 0}, 0.001, 24},  // bent along the edge
+        {{100, 0, 0}, {200, 25, 0}, {200, 25, 0}, {100, 50, 0}, 0.001, 0},    // its far side collapsed
     };
     for (const Case& c : cases) {
         MessageLog log;
@@ -334,6 +365,10 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     EXPECT_GE(n, 4);
     freeIsoCurves(curves);
+    // Lines that cannot be written fail the run, across the joint as patch by patch.
+    for (const int32_t d : {kIsoAlongU, kIsoAlongV})
+        EXPECT_EQ(surfIsolines(path.c_str(), d, 20.0, 0.001, 0.01, dir.file("none/iso.bnd").c_str()), -1)
+            << d;
     curves = linesOf(dir, path, kIsoAlongV, 20.0, 0.001, &result);
     ASSERT_EQ(result, 1);
     std::vector<double> xs;
@@ -355,6 +390,20 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         1);
     EXPECT_EQ(log.count(897), 1);
     EXPECT_EQ(blockNumbers(getText(apartOut), "**GROUP ").size(), 2u);
+
+    // Two walls in the plane y = 0 whose own normals face apart (-y, then +y): a line running on
+    // across the joint keeps the normal it started with.
+    Patches walls;
+    walls.add({0, 0, 0}, {100, 0, 0}, {100, 0, 50}, {0, 0, 50});
+    walls.add({100, 0, 50}, {200, 0, 50}, {200, 0, 0}, {100, 0, 0});
+    curves = linesOf(dir, walls.write(dir, "walls.kvx"), kIsoAlongU, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    ASSERT_NE(curves, nullptr);
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
+        EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
+        for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], k->normals[0]), 1e-9) << i;
+    }
+    freeIsoCurves(curves);
 }
 
 TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
@@ -378,7 +427,8 @@ TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
     }
     kvxFreeTrimSurface(&rec);
 
-    // Seeded star-shaped loops: between paired cuts the line is inside, between pairs outside.
+    // Seeded star-shaped loops, half of them with a hole: between paired cuts the line is inside,
+    // between pairs outside.
     Rng rng{7};
     for (int round = 0; round < 20; ++round) {
         kvxInitTrimSurface(&rec);
@@ -388,21 +438,31 @@ TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
             const double a = 2 * M_PI * i / n, r = 0.2 + 0.8 * rngStep(&rng) / 32768.0;
             poly.push_back(Vec2{0.5 + 0.5 * r * std::cos(a), 0.5 + 0.5 * r * std::sin(a)});
         }
-        ASSERT_EQ(trimSurfaceAddLoop(&rec, poly.data(), n), 1);
-        buffer.resize(static_cast<size_t>(n));
-        ASSERT_EQ(LESE_KONTUREN(&rec, buffer.data()), 1);
+        // The loop with a point repeated 5e-8 off (dropped by the reader), every other round a hole.
+        std::vector<Vec2> stored = poly;
+        stored.insert(stored.begin() + 2, Vec2{poly[1].x + 5e-8, poly[1].y});
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, stored.data(), n + 1), 1);
+        const std::vector<Vec2> hole{{0.45, 0.45}, {0.45, 0.55}, {0.55, 0.55}, {0.55, 0.45}};
+        const int loops = 1 + round % 2;
+        if (loops == 2) {
+            ASSERT_EQ(trimSurfaceAddLoop(&rec, hole.data(), 4), 1);
+        }
+        buffer.resize(static_cast<size_t>(n + 1 + 4));
+        ASSERT_EQ(LESE_KONTUREN(&rec, buffer.data()), loops);
+        EXPECT_EQ(isoLoopCounts()[0], n);
         for (int q = 0; q < 20; ++q) {
             const int32_t dir = 1 + q % 2;
             const double t = rngStep(&rng) / 32768.0;
             const Seg2D seg = dir == kIsoAlongU ? Seg2D{0, t, 1, t} : Seg2D{t, 0, t, 1};
             double c = 0;
-            const int k = isoLineLoopCuts(&seg, dir, buffer.data(), 1, cuts.data(), 16, &c);
+            const int k = isoLineLoopCuts(&seg, dir, buffer.data(), loops, cuts.data(), 16, &c);
             ASSERT_GE(k, 0);
             ASSERT_EQ(k % 2, 0);
             for (int i = 0; i + 1 < k; ++i) {
                 const double mid =
                     dir == 1 ? 0.5 * (cuts[i].x + cuts[i + 1].x) : 0.5 * (cuts[i].y + cuts[i + 1].y);
-                const bool in = dir == 1 ? inside(poly, mid, c) : inside(poly, c, mid);
+                const double x = dir == 1 ? mid : c, y = dir == 1 ? c : mid;
+                const bool in = inside(poly, x, y) && !(loops == 2 && inside(hole, x, y));
                 EXPECT_EQ(in, i % 2 == 0) << round << " " << q << " " << i;
             }
         }
@@ -449,4 +509,70 @@ TEST_F(SurfIso, OffsetSurfacesAreEvaluatedAlongTheirNormal) {
     MessageLog log;
     EXPECT_EQ(surfEvalPoint(nullptr, 0, 0, &p), -1);
     EXPECT_EQ(log.count(568), 1);
+}
+
+// The lines of a patch lie on the surface between the trim loop's cuts, each sample carries its own
+// (u, v) and the unit surface normal there (all turned alike), and every chord keeps to the surface:
+// a chord of the circle rising more than 4/3 of the tolerance from it would have had a quarter point
+// beyond the tolerance, and the chords are not many times finer than that.
+TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
+    RecGuard g;
+    const double R = 20, tol = 0.05;
+    makeCylinder(&g.rec, R, 30);
+    const Vec2 loop[] = {{0.05, 0.1}, {0.7, 0.1}, {0.7, 0.9}, {0.05, 0.9}};
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
+    const Seg2D params[] = {{0, 0.25, 1, 0.25}, {0, 0.5, 1, 0.5}};
+    for (const int reversed : {0, 1}) {
+        Rec144List* out = rec144ListCreate(4);
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(isoPatchLines(&g.rec, params, 2, kIsoAlongU, reversed, tol, out), 2);
+        ASSERT_EQ(out->count, 2);
+        double sign = 0;
+        for (int l = 0; l < 2; ++l) {
+            const Rec64List& line = out->data[l];
+            ASSERT_GE(line.count, 3);
+            std::vector<IsoPoint> p(static_cast<size_t>(line.count));
+            double turn = 0;
+            std::memcpy(p.data(), line.data, sizeof(IsoPoint) * p.size());
+            EXPECT_NEAR(p.front().u, reversed ? 0.7 : 0.05, 1e-6);
+            EXPECT_NEAR(p.back().u, reversed ? 0.05 : 0.7, 1e-6);
+            for (size_t i = 0; i < p.size(); ++i) {
+                const IsoPoint& q = p[i];
+                EXPECT_NEAR(q.v, params[l].y1, 1e-6);
+                Vec3 s;
+                ASSERT_EQ(evalNurbsSurfPoint(&g.rec.surface, q.u, q.v, &s), 1);
+                EXPECT_LT(maxDiff(s, {q.x, q.y, q.z}), 1e-9);
+                EXPECT_NEAR(std::hypot(q.x, q.y), R, 1e-9);
+                // The normal is radial; one orientation for all samples.
+                if (sign == 0) sign = q.a * q.x + q.b * q.y > 0 ? 1 : -1;
+                EXPECT_LT(maxDiff({q.a, q.b, q.c}, {sign * q.x / R, sign * q.y / R, 0}), 1e-6) << i;
+                if (i == 0) continue;
+                const IsoPoint& o = p[i - 1];
+                EXPECT_EQ(q.u > o.u, reversed == 0) << i;
+                const double chord = std::hypot(q.x - o.x, q.y - o.y);
+                EXPECT_LE(R - std::sqrt(R * R - chord * chord / 4), 4.0 / 3.0 * tol + 1e-9) << i;
+                turn += 2 * std::asin(chord / (2 * R));
+            }
+            // Nor much finer than needed: chords rising the tolerance itself would take turn / step.
+            const double step = 2 * std::acos(1 - tol / R);
+            EXPECT_LE(static_cast<double>(p.size() - 1), 3 * turn / step);
+        }
+        rec144ListFree(out);
+    }
+}
+
+// The distance between two lines is the longest of five sample lines across the patch, its edges
+// included: on a trapezoid the long edge.
+TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
+    for (const bool longFirst : {true, false}) {
+        TrimSurface rec;
+        if (longFirst) {
+            makeFlatPatch(&rec, {0, 0, 0}, {100, 0, 0}, {100, 10, 0}, {0, 50, 0});
+        } else {
+            makeFlatPatch(&rec, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 10, 0});
+        }
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), 50.0, 1e-3) << longFirst;
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), 12.5, 1e-3) << longFirst;
+        kvxFreeTrimSurface(&rec);
+    }
 }

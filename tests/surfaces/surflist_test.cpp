@@ -1,9 +1,12 @@
 #include "surfaces/surflist.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cfloat>
+#include <string>
 
+#include "allocfail.h"
 #include "surf_fixtures.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/bspl.h"
@@ -15,6 +18,7 @@
 #include "surfaces/meshfiles/pointsets.h"
 #include "surfaces/meshfiles/polynode.h"
 #include "surfaces/meshfiles/stl.h"
+#include "surfaces/polyimport.h"
 #include "surfaces/revmesh.h"
 
 TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
@@ -48,6 +52,7 @@ TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
         EXPECT_DOUBLE_EQ(r.umax, r.loops[0].points[1].x);
         EXPECT_DOUBLE_EQ(r.surface.vKnots[0], c.vMoves ? 0.0 : 1.0);
         EXPECT_DOUBLE_EQ(r.vmin, c.vMoves ? 0.5 : loop[0].y);
+        EXPECT_DOUBLE_EQ(r.vmax, c.vMoves ? 1.0 : loop[1].y);
         // A surface without loops keeps its empty box.
         EXPECT_EQ(list->entries[1].umin, DBL_MAX);
         EXPECT_EQ(list->entries[1].vmax, -DBL_MAX);
@@ -108,4 +113,202 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     EXPECT_EQ(isoWriteBnd(nullptr, "x.bnd"), 0);
     EXPECT_EQ(LESE_KONTUREN(nullptr, nullptr), -1);
     EXPECT_EQ(isoParamsTwoSided(&plane.rec, 0, 0.1, nullptr), -1);
+}
+
+namespace {
+
+// Runs step(n) for n = 1, 2, ... with the n-th allocation of its armed part failing, until a run
+// meets no failure; step returns whether its allocation failed.
+template <class Step>
+void failEachAllocation(Step step) {
+    for (long n = 1; n < 10000; ++n) {
+        allocfail::arm(n);
+        const bool failed = step();
+        allocfail::disarm();
+        if (!failed) return;
+    }
+    ADD_FAILURE() << "no run without a failure";
+}
+
+bool armedFired() {
+    const bool fired = allocfail::fired();
+    allocfail::disarm();
+    return fired;
+}
+
+}  // namespace
+
+// Memory that cannot be had gives each function's failure code and leaves its records as they were
+// (what was taken is given back: the sanitized build checks for leaks).
+TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
+    failEachAllocation([] {
+        SurfList* list = newSurfList(3);
+        if (!armedFired()) {
+            EXPECT_NE(list, nullptr);
+            freeSurfList(list);
+            return false;
+        }
+        EXPECT_EQ(list, nullptr);
+        freeSurfList(list);
+        return true;
+    });
+    SurfList* list = newSurfList(3);
+    ASSERT_NE(list, nullptr);
+    for (int k = 0; k < 3; ++k) {
+        TrimSurface rec;
+        makePlane(&rec, 1 + k, 1, 0);
+        ASSERT_EQ(surfListAppend(list, &rec), 1);
+    }
+    TrimSurface extra;
+    makePlane(&extra, 9, 1, 0);
+    allocfail::arm(1);
+    EXPECT_EQ(surfListAppend(list, &extra), -1);
+    allocfail::disarm();
+    EXPECT_EQ(list->count, 3);
+    EXPECT_EQ(list->capacity, 3);
+    EXPECT_EQ(list->entries[2].surface.rows[1][0].x, 3.0);
+    ASSERT_EQ(surfListAppend(list, &extra), 1);
+    EXPECT_EQ(list->capacity, 6);
+    EXPECT_EQ(list->entries[3].surface.rows[1][0].x, 9.0);
+    freeSurfList(list);
+
+    for (const int rational : {0, 1}) {
+        for (long n = 1;; ++n) {
+            BsplSurface s{};
+            allocfail::arm(n);
+            const int rc = bsplSurfaceAlloc(&s, 3, 2, 4, 3, rational);
+            if (!armedFired()) {
+                ASSERT_EQ(rc, 1);
+                EXPECT_EQ(s.weights != nullptr, rational == 1);
+                bsplSurfaceFree(&s);
+                break;
+            }
+            EXPECT_EQ(rc, -1) << n;
+            EXPECT_EQ(s.uKnots, nullptr);
+            EXPECT_EQ(s.rows, nullptr);
+            EXPECT_EQ(s.weights, nullptr);
+        }
+    }
+
+    RecGuard g;
+    makePlane(&g.rec, 1, 1, 0);
+    const Vec2 first[] = {{0, 0}, {1, 0}, {1, 1}}, hole[] = {{0.2, 0.2}, {0.4, 0.2}, {0.3, 0.5}};
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, first, 3), 1);
+    failEachAllocation([&] {
+        const int rc = trimSurfaceAddLoop(&g.rec, hole, 3);
+        if (!armedFired()) {
+            EXPECT_EQ(rc, 1);
+            return false;
+        }
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(g.rec.loopCount, 1);
+        EXPECT_EQ(g.rec.umax, 1.0);
+        return true;
+    });
+    EXPECT_EQ(g.rec.loopCount, 2);
+    EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), 1);
+    EXPECT_EQ(g.rec.loops[1].count, 5);
+    EXPECT_EQ(g.rec.loops[1].points[4].x, 1.0);
+    kvxFreeTrimSurface(&g.rec);
+    EXPECT_EQ(g.rec.loopCount, 0);
+    EXPECT_EQ(g.rec.loops, nullptr);
+    EXPECT_EQ(g.rec.surface.rows, nullptr);
+    EXPECT_EQ(g.rec.umin, DBL_MAX);
+}
+
+TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
+    const Vec3 quad[] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 1}};
+    failEachAllocation([&] {
+        PolyNode* node = polyNodeCreateFacets("a", 5);
+        const bool fired = armedFired();
+        EXPECT_EQ(node == nullptr, fired);
+        polyNodeFreeList(node);
+        return fired;
+    });
+    PolyNode* facets = polyNodeCreateFacets("a", 1);
+    PolyNode* tris = polyNodeCreateTriangles("b", 1);
+    ASSERT_NE(facets, nullptr);
+    ASSERT_NE(tris, nullptr);
+    ASSERT_EQ(polyNodeAddFacet(facets, quad, 3), 1);
+    ASSERT_EQ(polyNodeAddTriangles(tris, quad, 3), 1);
+    allocfail::arm(1);
+    EXPECT_EQ(polyNodeAddFacet(facets, quad, 4), 0);
+    allocfail::arm(1);
+    EXPECT_EQ(polyNodeAddTriangles(tris, quad, 4), 0);
+    allocfail::disarm();
+    EXPECT_EQ(facets->used, 1);
+    EXPECT_EQ(facets->capacity, 1);
+    EXPECT_EQ(facets->facets[0].p[3].y, 1.0);  // a triangle repeats its third point
+    EXPECT_EQ(tris->used, 1);
+    // Growth steps: 128 facets, 65536 triangles; a resize trims to the used count.
+    ASSERT_EQ(polyNodeAddFacet(facets, quad, 4), 1);
+    EXPECT_EQ(facets->capacity, 129);
+    EXPECT_EQ(facets->facets[1].p[3].z, 1.0);
+    ASSERT_EQ(polyNodeAddTriangles(tris, quad, 4), 1);
+    EXPECT_EQ(tris->capacity, 65537);
+    EXPECT_EQ(tris->used, 3);
+    EXPECT_EQ(tris->triangles[2].p[1].z, 1.0);
+    EXPECT_EQ(polyNodeResizeTriangles(tris), 1);
+    EXPECT_EQ(tris->capacity, 3);
+    allocfail::arm(1);
+    ASSERT_EQ(polyNodeAddTriangles(tris, quad, 3), 0);
+    allocfail::disarm();
+    EXPECT_EQ(polyNodeResizeTriangles(facets), 0);
+    polyNodeFreeList(facets);
+    polyNodeFreeList(tris);
+
+    PointSets* sets = pointSetsCreate();
+    ASSERT_NE(sets, nullptr);
+    const Vec3 p{1, 2, 3};
+    ASSERT_EQ(pointSetsPut(sets, 0, 1, &p), 1);
+    for (const int set : {0, 20}) {
+        allocfail::arm(1);
+        EXPECT_EQ(pointSetsPut(sets, set, 40, &p), 0) << set;
+        allocfail::disarm();
+    }
+    EXPECT_EQ(sets->capacity, 16);
+    Vec3 q{};
+    EXPECT_EQ(pointSetsGet(sets, 0, 1, &q), 1);
+    EXPECT_EQ(q.z, 3.0);
+    EXPECT_EQ(pointSetsGet(sets, 0, 2, &q), 0);
+    pointSetsFree(sets);
+}
+
+// Every free gives back all its create took: the bytes the C heap holds are the same before and after.
+// (The address sanitizer serves the heap itself, so the figure stays still there; its leak check
+// covers that build.)
+TEST(SurfList, FreesGiveBackAllTheirCreatesTook) {
+    const auto round = [] {
+        SurfList* list = newSurfList(3);
+        ASSERT_NE(list, nullptr);
+        for (int k = 0; k < 4; ++k) {
+            TrimSurface rec;
+            if (k % 2) {
+                makeCylinder(&rec, 2, 3);
+            } else {
+                makePlane(&rec, 1, 1, 0);
+            }
+            const Vec2 loop[] = {{0, 0}, {1, 0}, {1, 1}};
+            ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 3), 1);
+            ASSERT_EQ(surfListAppend(list, &rec), 1);
+        }
+        freeSurfList(list);
+        PointSets* sets = pointSetsCreate();
+        const Vec3 p{1, 2, 3};
+        ASSERT_EQ(pointSetsPut(sets, 3, 70, &p), 1);
+        pointSetsFree(sets);
+        PolyNode* node = polyNodeCreateTriangles("n", 2);
+        ASSERT_EQ(polyNodeAddTriangles(node, &p, 0), 0);
+        node->next = polyNodeCreateFacets("m", 2);
+        polyNodeFreeList(node);
+        auto* mesh = static_cast<PolyTriMesh*>(std::calloc(1, sizeof(PolyTriMesh)));
+        mesh->triangles = triListCreate(4);
+        mesh->lower = static_cast<Vec3*>(std::calloc(4, sizeof(Vec3)));
+        mesh->upper = static_cast<Vec3*>(std::calloc(4, sizeof(Vec3)));
+        freeMeshPatchList(mesh);
+    };
+    round();  // first uses of the library's own buffers are not the units' to give back
+    const size_t before = mallinfo2().uordblks;
+    round();
+    EXPECT_EQ(mallinfo2().uordblks, before);
 }

@@ -112,6 +112,12 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
         writeBoundarySetFolder(dir.path.c_str());
         writeBoundarySetArcStep(5.0);
     }
+    // The smallest radius drawn: 1e-4 exactly.
+    ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+    const Vec2 o{0, 0}, s{1e-4, 0}, e{0, 1e-4};
+    writeBoundaryArc(1, &s, &e, 0.0, &o);
+    writeBoundaryEnd();
+    EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 19u);
 }
 
 TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
@@ -200,6 +206,8 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         {"**BND 1\r\nX1 Y2 Z3\r\nX4 Y5 Z6\r\n**END\r\n", 4, 1, {{2, 0}}, 4},
         {"**BND 1\nX\n**END\n**CLN 1\nX\nX\nX\n**END\n**BND 2\n**END", 4, 2, {{1, 3}, {0, 0}}, 10},
         {"**BND 1\nX\n**END\n**BND 2\nX\nX\n**END\n", 1, 1, {{1, 0}}, 7},
+        // A table filled early: the lines after it still count, the last one without its line end too.
+        {"**BND 1\nX\n**END\n**BND 2\nX\nX\n**END\nX\n\nlast", 1, 1, {{1, 0}}, 10},
         {"\n**GROUP 1\n\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 7},
         {"", 2, 0, {{0, 0}, {0, 0}}, 0},
     };
@@ -222,4 +230,16 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     EXPECT_TRUE(parseXyPair("3/4", xy) == 1 && xy[0] == 3.0);
     EXPECT_EQ(parseXyPair("5", xy), 0);
     EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
+    EXPECT_EQ(writeBoundaryFromGeometry(nullptr), -1);
+    // A name goes only into the room given: none for size 0, whole or not at all otherwise.
+    char name[8] = "xxxxxxx";
+    writeBoundaryFileName(kBndBoundary, 1, name, 0);
+    EXPECT_STREQ(name, "xxxxxxx");
+    writeBoundaryFileName(kBndBoundary, 1, name, 8);
+    EXPECT_STREQ(name, "");
+    char big[512] = "x";
+    for (const int32_t kind : {kBndNone, kBndKinds}) {  // no file of its own
+        writeBoundaryFileName(kind, 1, big, sizeof big);
+        EXPECT_STREQ(big, "") << kind;
+    }
 }

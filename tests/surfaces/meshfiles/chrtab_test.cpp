@@ -36,6 +36,7 @@ TEST(ChrTab, CodedNumbersTable) {
     EXPECT_EQ(t.length, 3);
     EXPECT_EQ(t.base, 3);  // a base above the table's length is the length
     EXPECT_EQ(chrTabSetParams(&t, "01\x80", nullptr, nullptr), 0);
+    EXPECT_EQ(chrTabSetParams(&t, "01\x7f", nullptr, nullptr), 1);  // the last character of 7 bits
     EXPECT_EQ(chrTabSetParams(&t, "", nullptr, nullptr), 0);
     EXPECT_EQ(chrTabSetParams(nullptr, "01", nullptr, nullptr), 0);
     chrTabInit(&t);

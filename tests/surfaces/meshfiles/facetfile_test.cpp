@@ -190,7 +190,20 @@ TEST_F(FacetFileTest, LoadChoosesLayoutByVersionAndChecksTheCount) {
         if (c.expect > 0) {
             ASSERT_NE(list, nullptr);
             EXPECT_EQ(list->data[c.expect - 1].p[3].z, 2.0 * c.expect + 3);
-            EXPECT_EQ(list->xmin, 1.0);
+            // The list's box is the box of every point read.
+            double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+            for (int i = 0; i < list->count; ++i)
+                for (int k = 0; k < 4; ++k)
+                    for (int a = 0; a < 3; ++a) {
+                        const Vec3 p = list->data[i].p[k];
+                        lo[a] = std::min(lo[a], (&p.x)[a]), hi[a] = std::max(hi[a], (&p.x)[a]);
+                    }
+            EXPECT_EQ(list->xmin, lo[0]);
+            EXPECT_EQ(list->ymin, lo[1]);
+            EXPECT_EQ(list->zmin, lo[2]);
+            EXPECT_EQ(list->xmax, hi[0]);
+            EXPECT_EQ(list->ymax, hi[1]);
+            EXPECT_EQ(list->zmax, hi[2]);
         }
         EXPECT_EQ(list == nullptr, c.expect < 0);
         facetListFree(list);
@@ -234,4 +247,83 @@ TEST_F(FacetFileTest, AppendKeepsBoxCountsWholeRecordsAndAlwaysFreesTheSlot) {
     ASSERT_EQ(facetFileOpen(dir.file("tiny.3df").c_str(), kFacetAppend), 1);
     EXPECT_EQ(facetFileClose(1), -2);
     EXPECT_EQ(facetFileOpen(name.c_str(), kFacetRead), 1);
+}
+
+// The box of the header holds the four points of each facet written, nothing that lies beyond a record.
+TEST_F(FacetFileTest, HeaderBoxHoldsTheFourPointsOfEachFacetWritten) {
+    ASSERT_EQ(facetFileOpen(dir.file("box.3df").c_str(), kFacetCreate), 1);
+    uint8_t header[256] = {0, 0, 0x80, 0x3f};  // 1.0f
+    ASSERT_EQ(facetFileWriteHeader(1, header), 0);
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const double base : {3.0, -2.0}) {
+        uint8_t bytes[98 + 48];
+        const Facet98 f = facetAt(base);
+        std::memcpy(bytes, &f, 98);
+        const Vec3 beyond[2] = {{1e9, -1e9, 1e9}, {-1e9, 1e9, -1e9}};
+        std::memcpy(bytes + 98, beyond, sizeof beyond);
+        ASSERT_EQ(facetFileWriteFacet(1, reinterpret_cast<const Facet98*>(bytes)), 0);
+        for (const Vec3& p : f.p)
+            for (int a = 0; a < 3; ++a)
+                lo[a] = std::min(lo[a], (&p.x)[a]), hi[a] = std::max(hi[a], (&p.x)[a]);
+    }
+    ASSERT_EQ(facetFileClose(1), 2);
+    const std::vector<uint8_t> b = readBytes(dir.file("box.3df"));
+    for (int a = 0; a < 3; ++a) {
+        EXPECT_EQ(rawAt<double>(b, 4 + 8 * a), lo[a]) << a;
+        EXPECT_EQ(rawAt<double>(b, 28 + 8 * a), hi[a]) << a;
+    }
+    // The version word: -1 without a file, -2 when it is short.
+    double version = 0;
+    writeBytes(dir.file("v.3df"), {0, 0, 0x80});
+    EXPECT_EQ(facetFileReadVersion(dir.file("v.3df").c_str(), &version), -2);
+    EXPECT_EQ(facetFileReadVersion(dir.file("none.3df").c_str(), &version), -1);
+    writeBytes(dir.file("v.3df"), {0, 0, 0x80, 0x3f});
+    EXPECT_EQ(facetFileReadVersion(dir.file("v.3df").c_str(), &version), 1);
+    EXPECT_EQ(version, 1.0);
+    ASSERT_EQ(facetFileOpen(dir.file("v.3df").c_str(), kFacetRead), 1);
+    EXPECT_EQ(facetFileReadHeader(1, nullptr), kFacetIoError);
+    EXPECT_EQ(facetFileReadHeader(1, header), kFacetIoError);  // 4 bytes of 256
+}
+
+// Each layout-1 and layout-2 routine refuses a handle that is not the open file's and a file opened
+// for another use; nothing is written to a file that is not open for writing.
+TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
+    uint8_t header[256] = {0, 0, 0x80, 0x3f};
+    uint8_t header2[1300] = {};
+    Facet98 f = facetAt(1);
+    const auto expectHandles = [&](int wrong) {
+        EXPECT_EQ(facetFileWriteHeader(wrong, header), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFileReadHeader(wrong, header), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFileReadFacet(wrong, &f), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFileWriteFacet(wrong, &f), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFile2ReadHeader(wrong, header2), kFacetWrongHandle) << wrong;
+        EXPECT_EQ(facetFile2ReadFacet(wrong, &f), kFacetWrongHandle) << wrong;
+    };
+    expectHandles(1);  // nothing open
+    EXPECT_EQ(facetFileOpen("", kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFileOpen(nullptr, kFacetCreate), kFacetIoError);
+    EXPECT_EQ(facetFileClose(1), kFacetWrongMode);
+    EXPECT_EQ(facetFile2Close(1), -1);
+    const std::string name = dir.file("m.3df");
+    ASSERT_EQ(facetFileOpen(name.c_str(), kFacetCreate), 1);
+    expectHandles(0);
+    expectHandles(2);
+    EXPECT_EQ(facetFileReadHeader(1, header), kFacetWrongMode);
+    EXPECT_EQ(facetFileReadFacet(1, &f), kFacetWrongMode);
+    ASSERT_EQ(facetFileWriteHeader(1, header), kFacetOk);
+    ASSERT_EQ(facetFileWriteFacet(1, &f), kFacetOk);
+    EXPECT_EQ(facetFileClose(2), kFacetWrongMode);
+    EXPECT_EQ(facetFileClose(1), 1);
+    for (const int mode : {kFacetRead, kFacetUpdate}) {
+        ASSERT_EQ(facetFileOpen(name.c_str(), mode), 1) << mode;
+        EXPECT_EQ(facetFileWriteHeader(1, header), kFacetWrongMode) << mode;
+        EXPECT_EQ(facetFileWriteFacet(1, &f), kFacetWrongMode) << mode;
+        EXPECT_EQ(facetFileClose(1), 0) << mode;
+    }
+    EXPECT_EQ(readBytes(name).size(), 256u + 98u);
+    // A layout-2 file closes with its header's count.
+    writeBytes(name, image(2.5f, 3, 3));
+    ASSERT_EQ(facetFile2Open(name.c_str(), kFacetRead), 1);
+    EXPECT_EQ(facetFile2ReadHeader(1, header2), kFacetOk);
+    EXPECT_EQ(facetFile2Close(1), 3);
 }

@@ -67,6 +67,12 @@ TEST_F(PolyReadTest, StreamsTable) {
          "+8+0+0 "
          "+9+0+0)\nm V(1/1/1/A/1/2)\n}\n",
          {0, 0, 0, 9, 0, 0, 1, 0, 0}},  // vertex numbers are coded too
+        {"o Polyhedron[k]()\n{\nm P[1](+0+0+0 +1+0+0 +2+0+0 +3+0+0 +4+0+0 +5+0+0 +6+0+0 +7+0+0 +8+0+0 "
+         "+9+0+0)\nv base(8)\nm V(1/1/1/10/1/2)\n}\n",
+         {0, 0, 0, 7, 0, 0, 1, 0, 0}},  // a base set between two streams holds for the second
+        {"o Polyhedron[f]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\no P[2](x[1])\no P[3](y[1])\n}\n"
+         "o Face(col[3] vx[1/1] vx[/2] vx[/3])\n}\n",
+         {0, 0, 0, 1, 0, 0, 1, 1, 0}},  // parameters other than vertices are passed over
         {"o Polyhedron[d]()\n{\nm P[1](+0+0+0+1+0+0)\nm V(1/1/1/2/1/1)\no Face(vx[1/1] vx[1/1] vx[1/2])\n}\n",
          {}},
         {"o Polyhedron[e]()\n{\n{\nv increment(true)\n}\nm P[1](+1+0+0+1+0+0+1+1+0)\nm V(1/1/1/2/1/3)\n}\n",
@@ -89,6 +95,7 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         pre + "o Face(vx[1/1] vx[1/2] vx[1/3] vx[2/1] vx[2/2])\n}\n",  // five vertices
         pre + "o Face(vx[1/1] vx[1/2] vx[1])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/x])\n}\n",
+        pre + "o Face(vx[1/1] vx[1/2] vx[1/3x])\n}\n",
         pre + "o Pset[-1]()\n}\n",
         pre + "o Pset[30000000]()\n}\n",
         pre + "o Pset[30000001]()\n}\n",

@@ -89,6 +89,25 @@ TEST(Stl, BinaryCountFromSizeInBothByteOrders) {
     }
     EXPECT_EQ(stl_read(dir.file("absent.stl").c_str()), nullptr);
     EXPECT_EQ(stl_is_binary(dir.file("absent.stl").c_str()), -1);
+    // A first normal longer than a unit vector by far (each component below 2) as read marks the other
+    // byte order: the vertices are the values whose swapped bytes were stored.
+    std::vector<StlTri> tris(2);
+    tris[0].n[0] = 0.0f, tris[0].n[1] = 1.5f, tris[0].n[2] = 0.5f;
+    for (int i = 0; i < 2; ++i)
+        for (int k = 0; k < 9; ++k) {
+            const float want = static_cast<float>(i * 10 + k) + 0.25f;
+            uint8_t bytes[4];
+            std::memcpy(bytes, &want, 4);
+            std::swap(bytes[0], bytes[3]), std::swap(bytes[1], bytes[2]);
+            std::memcpy(&tris[i].v[k], bytes, 4);
+        }
+    writeBytes(dir.file("s.stl"), binaryImage(tris, false, "binary"));
+    TriList* list = stl_read(dir.file("s.stl").c_str());
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count, 2);
+    for (int i = 0; i < 2; ++i)
+        for (int k = 0; k < 9; ++k) EXPECT_EQ((&list->data[i].p[0].x)[k], i * 10 + k + 0.25) << i << " " << k;
+    triListFree(list);
 }
 
 TEST(Stl, AsciiFilesTable) {
@@ -120,5 +139,9 @@ TEST(Stl, AsciiFilesTable) {
             expectTriangles(list, std::vector<const double*>(both.begin(), both.begin() + c.expect));
         }
         triListFree(list);
+        // "solid" first with "facet" and "normal" after it is ASCII.
+        const bool ascii = c.text.rfind("solid", 0) == 0 && c.text.find("facet") != std::string::npos &&
+                           c.text.find("normal") != std::string::npos;
+        EXPECT_EQ(stl_is_binary(dir.file("a.stl").c_str()), ascii ? 0 : 1) << c.text;
     }
 }
