@@ -86,6 +86,7 @@ if(KV_TESTS)
     # FCL's own flags pin an old language standard; only its paths and libraries are taken.
     pkg_check_modules(FCL QUIET fcl)
   endif()
+  add_library(kv_allocpass OBJECT ${PROJECT_SOURCE_DIR}/tests/allocpass.cpp)
   # A test binary of subsystem sub, run by ctest in a folder of its own (the library writes fixed
   # file names into the working folder).
   function(kv_add_test_binary target test sub label)
@@ -103,15 +104,9 @@ if(KV_TESTS)
       target_link_libraries(${target} PRIVATE ${FCL_LINK_LIBRARIES})
       target_compile_definitions(${target} PRIVATE KV_HAVE_FCL=1)
     endif()
-    # A binary with the allocation-failure hook fails the C allocations of the code it links too.
-    foreach(src IN LISTS ARGN)
-      file(STRINGS ${src} hook REGEX "^#include \"allocfail.h\"")
-      if(hook)
-        target_link_options(${target} PRIVATE
-          -Wl,--wrap=malloc -Wl,--wrap=calloc -Wl,--wrap=realloc)
-        break()
-      endif()
-    endforeach()
+    # The allocation-failure hook of tests/allocfail.h fails the C allocations of the linked code too.
+    target_link_libraries(${target} PRIVATE kv_allocpass)
+    target_link_options(${target} PRIVATE -Wl,--wrap=malloc -Wl,--wrap=calloc -Wl,--wrap=realloc)
     set(wd ${CMAKE_BINARY_DIR}/testwork/${test})
     file(MAKE_DIRECTORY ${wd})
     add_test(NAME ${test} COMMAND ${target} WORKING_DIRECTORY ${wd})

@@ -2,8 +2,8 @@
 // binary, so exactly one test file per binary includes it. While armed, the n-th allocation of the
 // arming thread fails as memory that cannot be had fails: operator new throws std::bad_alloc, its
 // nothrow forms return null, and so do malloc, calloc and realloc of the code linked into the
-// binary (the build links a binary whose sources include this header with -Wl,--wrap for those
-// three). Every allocation of that thread is counted.
+// binary (test binaries are linked with -Wl,--wrap for those three; the others take the
+// pass-throughs of tests/allocpass.cpp). Every allocation of that thread is counted.
 #pragma once
 
 #include <cstdlib>
