@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "KVWOG5/lists.h"
 #include "KVWOG5/pred2d.h"
@@ -109,16 +108,19 @@ Kont2d* kont2dCreate(Seg2D* elements, int32_t capacity) {
 }
 
 void kont2dFree(Kont2d* k) {
-    // Iterative: a set may chain many contours.
-    std::vector<Kont2d*> work;
-    if (k) work.push_back(k);
-    while (!work.empty()) {
-        Kont2d* c = work.back();
-        work.pop_back();
-        if (c->next) work.push_back(c->next);
-        if (c->firstIsland) work.push_back(c->firstIsland);
-        if (c->ownsElements) std::free(c->elements);
-        std::free(c);
+    // Iterative and without allocating (frees run in destructors, also when memory is short): each
+    // contour's islands are spliced into the chain ahead of its successor before it is freed.
+    while (k) {
+        if (Kont2d* island = k->firstIsland) {
+            Kont2d* tail = island;
+            while (tail->next) tail = tail->next;
+            tail->next = k->next;
+            k->next = island;
+        }
+        Kont2d* next = k->next;
+        if (k->ownsElements) std::free(k->elements);
+        std::free(k);
+        k = next;
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "KVWOG5/lists.h"
 #include "KVWOG5/wogerr.h"
+#include "allocfail.h"
 #include "vecnear.h"
 #include "workfolder.h"
 
@@ -448,3 +449,23 @@ TEST(Kont2d, SegContourIntersectFindsOuterThenIslandCrossing) {
 }
 
 }  // namespace
+
+// Frees run in destructors, also when memory is short: a set of outer contours with islands nested
+// three deep goes back whole (the leak check) while no allocation can be had.
+TEST(Kont2d, FreeingANestedSetNeedsNoMemory) {
+    const Vec2 lo{0, 0}, hi{1, 1};
+    auto rect = [&] { return kont2dCreateRect(&lo, &hi); };
+    Kont2d* first = rect();
+    Kont2d* second = rect();
+    first->next = second;
+    Kont2d* island = rect();
+    first->firstIsland = island;
+    island->next = rect();
+    island->firstIsland = rect();
+    island->firstIsland->firstIsland = rect();
+    second->firstIsland = rect();
+    allocfail::arm(1);
+    EXPECT_NO_THROW(kont2dFree(first));
+    EXPECT_FALSE(allocfail::fired());
+    allocfail::disarm();
+}
