@@ -149,3 +149,23 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
         EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
     }
 }
+
+// The first point of a path has no result before it, so it may tilt either way; a later point keeps
+// the direction of the one before.
+TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
+    avoidTiltResetState();
+    setTiltLimit(1.2);
+    const ToolDescription t = gridTool();
+    FlatGrid f(-100);
+    f.z[20][28] = 60;  // the post only a flatter axis clears
+    Plist* L = plistCreate(1, 1);
+    ASSERT_NE(L, nullptr);
+    const Vec3 p{0, 0, 0}, a{std::sin(0.5), 0, std::cos(0.5)};
+    plistAppend(L, 0, &p, 0, &a, 0);
+    EXPECT_EQ(avoidCollisionPath(L, &f.g, &t, 1), 1);
+    ASSERT_EQ(L->count, 1);
+    EXPECT_GT(std::atan2(L->vectors[0].x, L->vectors[0].z), 0.5);
+    const Vec3 q{8, 0, 60};
+    EXPECT_EQ(toolLineHit(&p, &L->vectors[0], &t, &q), 0);
+    plistFree(L);
+}
