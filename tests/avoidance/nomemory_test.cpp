@@ -123,6 +123,10 @@ TEST(NoMemory, MacroBuildersGiveNoPathOrTheirWholePath) {
     m.arcStepAngle = 5 * kPi / 180;
     macroFailEach("macroFileRead", [&] { return macroFileRead(kMacroLeave, &p0, &p1, &m, name.c_str()); });
     std::filesystem::remove_all(dir);
+    failEachAllocation(
+        "macroSetFileNames", [] { return macroSetFileNames("in.mac", "out.mac"); },
+        [](int r) { return r < 0; }, [](int r) { return r == 1; }, [](int) {});
+    macroResetState();
 }
 
 TEST(NoMemory, TablesAndRecordsReportIt) {
