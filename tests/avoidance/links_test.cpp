@@ -272,6 +272,11 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
     linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
     EXPECT_EQ(kept(l), 10);
     plistFree(l);
+    l = line(10, {1, 0, 0}, 0.0, 4);  // equal axes lie within a step angle of 0 too
+    ASSERT_NE(l, nullptr);
+    linkThinKeepAxes(l, 1e9, 0.01, 1.0);
+    EXPECT_EQ(kept(l), 2);
+    plistFree(l);
     std::vector<uint16_t> runs[2];
     for (auto& r : runs) {
         rngResetState();
@@ -592,3 +597,52 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
     }
     EXPECT_EQ(cap.countOf("6103,0"), 0);
 }
+
+namespace {
+
+// A small square of the plane z = 5 about (-15, 0): the segment tests sample the whole segment, at the
+// model's step, and a ball of radius 2 is clear of it from a centre height of 7 on.
+TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
+    const Triangle3D a{{{-16, -1, 5}, {-14, -1, 5}, {-14, 1, 5}}},
+        b{{{-16, -1, 5}, {-14, 1, 5}, {-16, 1, 5}}};
+    testmesh::Model post({a, b}, kBallMill, 2.0);
+    post.m.stepLength = 0.5;
+    ctx.totalToolLength = 60.0;
+    struct Case {
+        Vec3 E, F;
+        int free;
+    } cases[] = {
+        {{-20, 0, 6}, {-10, 0, 6}, 0},  // passes over the square, too low
+        {{-10, 0, 6}, {-20, 0, 6}, 0},  // either way
+        {{-20, 0, 7.01}, {-10, 0, 7.01}, 1},
+        {{-20, 3.5, 6}, {-10, 3.5, 6}, 1},  // beside it, beyond the ball's reach
+        {{-20, 0, 6}, {-18.5, 0, 6}, 1},    // ends before it
+        {{-15, 0, 6}, {-15, 0, 6}, 1},      // shorter than the tolerance: nothing to sample
+        {{-15, 0, 20}, {-15, 0, 6}, 0},     // a column down onto it
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &c.E, &c.F), c.free) << c.E.x << " " << c.E.z;
+    post.m.stepLength = 0.0;  // no step: nothing can be shown free
+    EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &cases[2].E, &cases[2].F), 0);
+}
+
+// The first step of a macro is its first chord, at least 0.1; without a chord 1.
+TEST(LinkMacro, FirstStepAndEmissionStopOnAFailure) {
+    MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
+    ASSERT_NE(p, nullptr);
+    macroPathAppend(p, {0, 0, 0});
+    EXPECT_EQ(macroPathFirstStep(p), 1.0);
+    macroPathAppend(p, {0, 3, 4});
+    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 5.0);
+    macroPathAppend(p, {0, 3, 5});
+    linkOutResetState();
+    static int calls;
+    calls = 0;
+    linkSetPointCallbacks([](const Vec3*, int32_t) { return ++calls == 1 ? -7 : 0; }, nullptr, nullptr);
+    EXPECT_EQ(linkEmitMacro(p, 1), kLinkOutputFailed);
+    EXPECT_EQ(calls, 1);  // nothing after the failed point
+    linkOutResetState();
+    macroPathFree(p);
+}
+
+}  // namespace
