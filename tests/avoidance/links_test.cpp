@@ -517,6 +517,20 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
     macroPathFree(p);
+    // An approach comes in from its far end, placed, to where it attaches.
+    SetUp();
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    p = macroPathCreate(kMacroApproach, 2, 4, 0);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
+    ASSERT_GE(gOut.size(), 2u);
+    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    EXPECT_NEAR(gOut.front().p.y, 2.0, 1e-4);
+    EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
+    for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
+    macroPathFree(p);
     ncSetSpecialFeeds(0.0, 0.0, 0.0);
     idx5ResetState();
 }
