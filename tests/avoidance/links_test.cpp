@@ -9,6 +9,7 @@
 #include "avoidance/linkout.h"
 #include "collision/chkmodel.h"
 #include "collision/meshutil.h"
+#include "collision/proj.h"
 #include "geometry/frames.h"
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
@@ -223,6 +224,23 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
         for (size_t i = 0; i < gOut.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, k.expected[i], 1e-4);
         EXPECT_EQ(gOut.back().cls, 1);
     }
+    // Along a connecting curve between tilted axes: the link ends on the next cut's axis and leaves
+    // the placement's profile mode as it found it.
+    SetUp();
+    linkSetAxisCallback(recAxis);
+    plate.m.tolerance = 0.008;
+    ctx.smoothMode = 2;
+    const Vec3 cur = {std::sin(0.3), 0, std::cos(0.3)}, next = {0, std::sin(0.4), std::cos(0.4)};
+    startAt({-1, 0, 5});
+    startAt({0, 0, 5});
+    linkSetToolAxis(&cur);
+    linkSetNextToolAxis(&next);
+    const Vec3 P2 = {11, 1, 5};
+    ASSERT_EQ(idx5CollisionFreeMacro(&T, &P2, 1, &ctx, &plate.m), 0);
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.back().p, T, 1e-4);
+    EXPECT_VEC_NEAR(gOut.back().axis, next, 1e-9);
+    EXPECT_EQ(get_prof_mode(), 0);
 }
 
 Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
