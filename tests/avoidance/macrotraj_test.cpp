@@ -220,4 +220,40 @@ TEST(MacroTraj, ArcsFollowAClosedGuide) {
     macroResetState();
 }
 
+// A built arc laid onto the closed square (0, 0) (10, 0) (10, 10) (0, 10) of length 40: a leave macro
+// measures forward from the start, an approach backward, whole turns dropped; following keeps each
+// point's height, wrapping lifts it along the macro's direction by its distance across the move.
+TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
+    macroResetState();
+    Plist* g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {0, 0, 0}});
+    ASSERT_NE(g, nullptr);
+    struct Case {
+        bool wrap;
+        int32_t kind;
+        std::vector<Vec3> built, want;  // from the attachment point (0, 0, 0) on
+    } cases[] = {
+        {false, kMacroLeave, {{0.5, 0, 3}, {0, 12, 4}, {45, 0, 5}}, {{0.5, 0, 3}, {10, 2, 4}, {5, 0, 5}}},
+        {false, kMacroApproach, {{0.5, 0, 3}, {0, 12, 4}, {45, 0, 5}}, {{0, 0.5, 3}, {2, 10, 4}, {0, 5, 5}}},
+        {true, kMacroLeave, {{-3, 0, 2}, {-6, 0, 4}}, {{3, 0, 2}, {6, 0, 4}}},
+        {true, kMacroApproach, {{-3, 0, 2}, {-6, 0, 4}}, {{0, 3, 2}, {0, 6, 4}}},
+        {true,
+         kMacroLeave,
+         {{-0.5, 0, 1}, {-83, 0, 4}},
+         {{0.5, 0, 1}, {3, 0, 4}}},  // two whole turns dropped
+    };
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};  // the move leaves along -x
+    for (const Case& c : cases) {
+        MacroPath* m = macroPathCreate(c.kind, 10, 8, 0);
+        ASSERT_NE(m, nullptr);
+        macroPathAppend(m, p0);
+        for (const Vec3& q : c.built) macroPathAppend(m, q);
+        ASSERT_EQ(c.wrap ? macroWrapOnGuide(m, c.kind, &p0, &p1, g) : macroFollowGuide(m, c.kind, g), 1);
+        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(m->points[i + 1], c.want[i], 1e-9);
+        macroPathFree(m);
+    }
+    EXPECT_EQ(macroStoreGuide(g), 1);
+    plistFree(g);
+    macroResetState();
+}
+
 }  // namespace
