@@ -89,7 +89,44 @@ TEST(AxisIntervals, AngleIntervalAppendsWrapAtPi) {
         }
     }
     EXPECT_TRUE(std::isnan(angleWrapNear(NAN, 0.0)));  // returns, does not loop
+    EXPECT_TRUE(std::isinf(angleWrapNear(INFINITY, 0.0)));
+    EXPECT_EQ(angleWrapNear(1.0, INFINITY), 1.0);
     EXPECT_NEAR(angleWrapNear(1e9, 0.0), std::remainder(1e9, 2 * kPi), 1e-6);
+    EXPECT_EQ(angleWrapNear(kPi, 0.0), kPi);  // both ends of the window stay
+    EXPECT_EQ(angleWrapNear(-kPi, 0.0), -kPi);
+    rngResetState();
+    for (int k = 0; k < 200; ++k) {  // within pi of the reference, by whole turns
+        const double ref = O::uni(-50, 50), a = ref + O::uni(-30, 30) * (k % 2 ? 1 : 0.2);
+        const double w = angleWrapNear(a, ref), turns = (a - w) / (2 * kPi);
+        EXPECT_LE(std::fabs(w - ref), kPi + 1e-12) << a << " " << ref;
+        EXPECT_NEAR(turns, std::round(turns), 1e-9) << a << " " << ref;
+    }
+}
+
+TEST(AxisIntervals, SortedPairsMergeWhereTheyOverlap) {
+    struct Case {
+        std::vector<double> in, want;  // start, end pairs
+    } cases[] = {
+        {{0.5, 0.7, 0.1, 0.3}, {0.1, 0.3, 0.5, 0.7}},
+        {{0.3, 0.7, 0.1, 0.5}, {0.1, 0.7}},
+        {{0.1, 0.9, 0.3, 0.5}, {0.1, 0.9}},
+        {{0.1, 0.3, 0.3 + 5e-11, 0.4}, {0.1, 0.4}},
+        {{0.1, 0.3, 0.3 + 1e-9, 0.4}, {0.1, 0.3, 0.3 + 1e-9, 0.4}},
+        {{0.6, 0.8, 0.0, 0.2, 0.1, 0.65, -1, -0.5}, {-1, -0.5, 0.0, 0.8}},
+        {{0.2, 0.25}, {0.2, 0.25}},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> s, e;
+        for (size_t i = 0; i < c.in.size(); i += 2) s.push_back(c.in[i]), e.push_back(c.in[i + 1]);
+        AngleIntervals list{static_cast<int32_t>(s.size()), static_cast<int32_t>(s.size()), s.data(),
+                            e.data()};
+        sortAnglePairs(&list);
+        ASSERT_EQ(2 * list.count, static_cast<int>(c.want.size())) << c.in[0];
+        for (int k = 0; k < list.count; ++k) {
+            EXPECT_EQ(s[k], c.want[2 * k]) << c.in[0] << " " << k;
+            EXPECT_EQ(e[k], c.want[2 * k + 1]) << c.in[0] << " " << k;
+        }
+    }
 }
 
 TEST(AxisIntervals, GapsNarrowerThanTwoHundredthsClose) {
