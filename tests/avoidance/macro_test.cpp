@@ -78,6 +78,27 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
     EXPECT_EQ(m.leaveType, 0);
 }
 
+// From a sloped move the raised leave turns the move's own direction up by its angle (type 2); type 9
+// starts from the move's level projection.
+TEST(Macro, RaisedMovesTurnUpFromTheMoveDirection) {
+    macroResetState();
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, -1};  // the move rises at 45 degrees
+    struct Case {
+        uint16_t type;
+        double angle, elevation;  // the macro's angle and the elevation it ends at
+    } cases[] = {
+        {2, kPi / 6, 75 * kDeg}, {2, -kPi / 12, 30 * kDeg}, {2, 0, 45 * kDeg}, {9, kPi / 6, 30 * kDeg}};
+    for (const Case& c : cases) {
+        MacroParams m = params(c.type, 2.0, c.angle);
+        MacroPath* path = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr);
+        ASSERT_NE(path, nullptr) << c.type;
+        ASSERT_EQ(path->count, 2) << c.type;
+        EXPECT_VEC_NEAR(path->points[1], (Vec3{2 * std::cos(c.elevation), 0, 2 * std::sin(c.elevation)}),
+                        1e-9);
+        macroPathFree(path);
+    }
+}
+
 TEST(Macro, ZeroArcStepIsRefusedWithAMessage) {
     macroResetState();
     for (int32_t level : {9, 8}) {  // a message of level 9: a host at level 8 does not see it
