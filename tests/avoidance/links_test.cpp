@@ -434,8 +434,8 @@ TEST_F(Links, RetractApproachAlongATiltedAxisWithTheInfeedFeed) {
     idx5ResetState();
 }
 
-// The second point of a list is revived when the tool is not at the list's height, and every other
-// point of kind 3 stays out; the others go out with their own axes.
+// The second point of a list is revived when the tool is not at the height of the list's first, and every
+// other point of kind 3 stays out; the others go out with their own axes.
 TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     struct Case {
         double lastZ;
@@ -451,7 +451,7 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
         Plist* l = plistCreate(4, 1);
         ASSERT_NE(l, nullptr);
         for (int i = 0; i < 4; ++i) {
-            const Vec3 p = {double(i), 0, 0}, v = {std::sin(0.1 * i), 0, std::cos(0.1 * i)};
+            const Vec3 p = {double(i), 0, 0.25 * i}, v = {std::sin(0.1 * i), 0, std::cos(0.1 * i)};
             plistAppend(l, i, &p, 0, &v, 0);
         }
         l->flags[k.marked] = static_cast<uint16_t>(kPointMarked << 8);
