@@ -102,4 +102,20 @@ TEST(Approach, ReplaceRangeEitherDirection) {
         plistFree(L);
         plistFree(S);
     }
+    // A list may grow to the cap of 40000 points and no further.
+    Plist *L = plistCreate(kPlistMaxPoints, 0), *S = plistCreate(5, 0);
+    ASSERT_TRUE(L && S);
+    for (int k = 0; k < kPlistMaxPoints - 1; k++) {
+        const Vec3 p{double(k), 0, 0};
+        plistAppend(L, k, &p, 0, nullptr, 0);
+    }
+    for (int k = 0; k < 4; k++) plistAppend(S, k, &L->points[0], 0, nullptr, 0);
+    EXPECT_EQ(plistReplaceRange(L, 3, 5, S), 1);  // 3 points become 4
+    EXPECT_EQ(L->count, kPlistMaxPoints);
+    plistAppend(S, 4, &L->points[0], 0, nullptr, 0);
+    EXPECT_EQ(plistReplaceRange(L, 3, 7, S), 1);   // 5 become 5
+    EXPECT_EQ(plistReplaceRange(L, 3, 6, S), -1);  // 4 would become 5
+    EXPECT_EQ(L->count, kPlistMaxPoints);
+    plistFree(L);
+    plistFree(S);
 }
