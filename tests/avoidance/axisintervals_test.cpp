@@ -152,6 +152,29 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_DOUBLE_EQ(hi, 0.7);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &Z, -0.4, 0.7, &lo, &hi), kAxisVertical);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.7, -0.4, &lo, &hi), kAxisBadArgs);
+    const Vec3 none = {0, 0, 0};
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &none, -0.4, 0.7, &lo, &hi), kAxisBadArgs);
+}
+
+// A triangle without area blocks no tilt: its edges belong to the triangles beside it.
+TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
+    TriList* tl = triListCreate(2);
+    ASSERT_NE(tl, nullptr);
+    const Triangle3D flat{{{5, 0, 5}, {6, 0, 6}, {7, 0, 7}}}, real{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
+    triListAdd(tl, &flat);
+    triListAdd(tl, &real);
+    const double z[] = {0, 10}, r[] = {2, 2};
+    AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
+    double s[8], e[8];
+    AngleIntervals out{5, 8, s, e};
+    EXPECT_EQ(axisIntervalsTriangle(0, &f, m, kPi, &out), 1);
+    EXPECT_EQ(out.count, 0);
+    EXPECT_EQ(axisIntervalsTriangle(1, &f, m, kPi, &out), 1);  // the real one crosses the swing
+    EXPECT_GT(out.count, 0);
+    axisModelFree(m);
 }
 
 // Seeded scenes: the free range after the lower limit equals a sweep of the tool in 1e-3 steps,

@@ -677,4 +677,32 @@ TEST(LinkMacro, FirstStepAndEmissionStopOnAFailure) {
     macroPathFree(p);
 }
 
+// A placed leave macro keeps the cut's axis; with the macro-axis switch it ends on the macro's own
+// last axis, turning towards it along the way.
+TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
+    testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
+    plate.m.tolerance = 0.05;
+    plate.m.stepLength = 0.5;
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    const Vec3 own = {std::sin(0.4), 0, std::cos(0.4)};
+    MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 1);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        macroPathAppend(p, {0, double(i), 5.0 + i});
+        p->axes[i] = own;
+    }
+    for (uint16_t sw : {0, 1}) {
+        ctx.macroAxisSwitch = sw;
+        Plist* l = macroPlacePoints(p, &ctx, &plate.m);
+        ASSERT_NE(l, nullptr);
+        ASSERT_GE(l->count, 2);
+        EXPECT_VEC_NEAR(l->vectors[0], up, 1e-12);
+        SCOPED_TRACE(sw);
+        EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
+        plistFree(l);
+    }
+    macroPathFree(p);
+}
+
 }  // namespace

@@ -188,6 +188,11 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
+    g = makeGuide(square(4, 1));  // a ramp too steep to leave its start lands nowhere
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(macroGenType13(g, 89.999 * kDeg, 1e-4), nullptr);
+    EXPECT_EQ(g->count, 5);
+    plistFree(g);
     macroResetState();
 }
 

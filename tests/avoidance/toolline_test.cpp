@@ -153,6 +153,7 @@ TEST(ToolLine, PointInsideTheAssembly) {
         {10, 10, 5.1, 45, 0},  // the first cylinder only up to its radius
         {10, 40, 14, 45, 1},   // wider than the head: the whole head's reach belongs to it
         {10, 40, 16, 45, 0},   // but nothing beyond the head's radius
+        {10, 10, 14, 60, 1},   // the top cylinder from its foot on
     };
     for (const Case& c : cases) {
         t.stage2Diameter = c.d2, t.stage1Diameter = c.d1;
