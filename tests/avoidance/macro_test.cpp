@@ -186,7 +186,9 @@ TEST(Macro, OffsetsAndSetUp) {
         int16_t fillet, cutDir;
         double stepover;
         uint16_t approach, leave;
-    } cases[] = {{0, 1, 0, 22, 22}, {1, 1, 0, 25, 25}, {0, 2, 0, 22, 2}, {1, 2, 1, 21, 2}};
+    } cases[] = {{0, 1, 0, 22, 22},    {1, 1, 0, 25, 25},    {0, 2, 0, 22, 2},
+                 {1, 2, 1, 21, 2},     {0, 1, 1e-5, 22, 22},  // a stepover of 1e-5 counts as none
+                 {0, 1, 2e-5, 21, 22}, {1, 0, 0, 25, 2}};
     for (const auto& c : cases) {
         CycleParams cp = *cycleParams();
         cp.filletStrategy = c.fillet, cp.cutDirection = c.cutDir, cp.stepover = c.stepover, cp.macroTrad = 4;
