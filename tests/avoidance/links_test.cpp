@@ -248,7 +248,8 @@ Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
     Rng rng{seed};
     for (int i = 0; i < n; ++i) {
         const double t = i + 0.4 * rngStep(&rng) / double(kRngMax);
-        const Vec3 p = {t * dir.x, t * dir.y + wobble * (i % 2), t * dir.z};
+        // Away from the origin: the chord of two far points, not their position, sets the direction.
+        const Vec3 p = {7 + t * dir.x, -3 + t * dir.y + wobble * (i % 2), 2 + t * dir.z};
         const Vec3 v = {0, 0, 1};
         plistAppend(l, t, &p, 0, &v, 0);
     }
