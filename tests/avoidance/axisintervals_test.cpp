@@ -156,6 +156,46 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_EQ(axisIntervalsOverMesh(&P, &none, -0.4, 0.7, &lo, &hi), kAxisBadArgs);
 }
 
+// A tool profile is refused unless it has two rings or more at rising heights from 0 or above, radii of
+// 0 or more with the last the widest, and bands that move away from the tool point as they rise.
+TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    const Triangle3D t{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
+    triListAdd(tl, &t);
+    const double inf = INFINITY;
+    struct Case {
+        std::vector<double> z, r;
+        bool valid;
+    } cases[] = {
+        {{0, 10}, {2, 2}, true},         {{0}, {2}, false},
+        {{0, 10, 10}, {1, 2, 2}, false},  // heights must rise
+        {{0, 10, 5}, {1, 2, 2}, false},  {{-1, 10}, {2, 2}, false},
+        {{0, 10}, {-1, 2}, false},       {{0, 10, 20}, {1, 5, 4}, false},  // a ring wider than the last
+        {{0, 10, 20}, {1, 4, 4}, true},  {{0, inf}, {2, 2}, false},
+        {{1, 2}, {4, 1}, false},  // the band from (1, 4) to (2, 1) comes closer to the tool point
+        {{1, 2}, {4, 4}, true},          {{0, 2}, {0, 4}, true},
+    };
+    for (const Case& c : cases) {
+        AxisObstacleModel* m = axisModelCreate(tl, static_cast<int32_t>(c.z.size()), c.z.data(), c.r.data());
+        EXPECT_EQ(m != nullptr, c.valid) << c.z.size() << " " << c.z.back() << " " << c.r.front();
+        axisModelFree(m);
+    }
+    triListFree(tl);
+}
+
+TEST(AxisIntervals, EventsSortByAngleThenFlag) {
+    double a[] = {0.5, -1.0, 0.5, 0.2, 0.5, -1.0};
+    int32_t f[] = {1, 1, 0, 0, 1, 0};
+    sortAngleEvents(6, a, f);
+    const double wantA[] = {-1.0, -1.0, 0.2, 0.5, 0.5, 0.5};
+    const int32_t wantF[] = {0, 1, 0, 0, 1, 1};
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(a[k], wantA[k]) << k;
+        EXPECT_EQ(f[k], wantF[k]) << k;
+    }
+}
+
 // A triangle without area blocks no tilt: its edges belong to the triangles beside it.
 TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     TriList* tl = triListCreate(2);
