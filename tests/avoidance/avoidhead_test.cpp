@@ -286,6 +286,16 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
             EXPECT_TRUE(out >= span[0] && out <= span[1] && freeAt(c, out)) << bo;
         }
         EXPECT_EQ(avoidFindFreeB(&p, bLow + 0.03, bHigh - 0.03, c, &out), -1) << bo;
+        // The span scan samples from its start in steps of 0.05 and names the first blocked sample.
+        double hit = NAN;
+        int k = 0;
+        while (freeAt(c, k * 0.05)) ++k;
+        const double first = k * 0.05;
+        EXPECT_EQ(avoidSpanFreeB(&p, 0.0, bLow - 0.05, c, &hit), 1) << bo;
+        ASSERT_EQ(avoidSpanFreeB(&p, 0.0, 1.4, c, &hit), 0) << bo;
+        EXPECT_EQ(hit, first) << bo;
+        ASSERT_EQ(avoidSpanFreeB(&p, bo, 1.4, c, &hit), 0) << bo;
+        EXPECT_EQ(hit, bo);
         ASSERT_EQ(avoidBisectB(&p, 0.0, bo, c, &out), 1);
         EXPECT_NEAR(out, bLow, 0.016) << bo;
         ASSERT_EQ(avoidBisectB(&p, 1.4, bo, c, &out), 1);
