@@ -236,11 +236,17 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     linkSetToolAxis(&cur);
     linkSetNextToolAxis(&next);
     const Vec3 P2 = {11, 1, 5};
+    idx5ResetState();  // the link's points go at the infeed feed, then the base feed is back
+    ncSetSpecialFeeds(111.0, 222.0, 333.0);
     ASSERT_EQ(idx5CollisionFreeMacro(&T, &P2, 1, &ctx, &plate.m), 0);
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-4);
     EXPECT_VEC_NEAR(gOut.back().axis, next, 1e-9);
+    for (const Out& o : gOut) EXPECT_EQ(o.feed, 333.0);
+    EXPECT_EQ(ncCurrentFeed(), 0.0);
     EXPECT_EQ(get_prof_mode(), 0);
+    ncSetSpecialFeeds(0.0, 0.0, 0.0);
+    idx5ResetState();
 }
 
 Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
