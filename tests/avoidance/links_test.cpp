@@ -242,7 +242,13 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-4);
     EXPECT_VEC_NEAR(gOut.back().axis, next, 1e-9);
-    for (const Out& o : gOut) EXPECT_EQ(o.feed, 333.0);
+    const Vec3 n = {cur.y * next.z - cur.z * next.y, cur.z * next.x - cur.x * next.z,
+                    cur.x * next.y - cur.y * next.x};
+    for (const Out& o : gOut) {
+        EXPECT_EQ(o.feed, 333.0);
+        // Turned from the cut's axis to the next one's: every axis lies in the plane of the two.
+        EXPECT_NEAR(o.axis.x * n.x + o.axis.y * n.y + o.axis.z * n.z, 0.0, 1e-9);
+    }
     EXPECT_EQ(ncCurrentFeed(), 0.0);
     EXPECT_EQ(get_prof_mode(), 0);
     ncSetSpecialFeeds(0.0, 0.0, 0.0);
