@@ -99,6 +99,33 @@ TEST(Macro, RaisedMovesTurnUpFromTheMoveDirection) {
     }
 }
 
+// A leave of type 26 about a tilted tool axis: its arc lies in the plane normal to the axis, on the
+// circle of radius d whose tangent at p0 is the move turned by half a step.
+TEST(Macro, FlatArcAboutATiltedAxisStaysInItsPlane) {
+    macroResetState();
+    const Vec3 n{1 / std::sqrt(6.0), 1 / std::sqrt(6.0), 2 / std::sqrt(6.0)}, p0{1, 2, 3}, p1{1, 1, 3};
+    MacroParams m = params(26, 2.0);
+    MacroPath* path = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &n);
+    ASSERT_NE(path, nullptr);
+    ASSERT_GE(path->count, 4);
+    const Vec3 w{0, 1, 0};  // the move, p0 - p1
+    const double wn = w.x * n.x + w.y * n.y + w.z * n.z;
+    Vec3 u{w.x - wn * n.x, w.y - wn * n.y, w.z - wn * n.z};
+    const double ul = std::sqrt(u.x * u.x + u.y * u.y + u.z * u.z);
+    u = {u.x / ul, u.y / ul, u.z / ul};
+    const Vec3 across{n.y * u.z - n.z * u.y, n.z * u.x - n.x * u.z, n.x * u.y - n.y * u.x};
+    const double t = m.arcStepAngle / 2, d = 2.0;
+    const Vec3 ctr{p0.x + d * (std::cos(t) * across.x - std::sin(t) * u.x),
+                   p0.y + d * (std::cos(t) * across.y - std::sin(t) * u.y),
+                   p0.z + d * (std::cos(t) * across.z - std::sin(t) * u.z)};
+    for (int32_t k = 0; k < path->count; ++k) {
+        const Vec3& q = path->points[k];
+        EXPECT_NEAR((q.x - p0.x) * n.x + (q.y - p0.y) * n.y + (q.z - p0.z) * n.z, 0.0, 1e-9) << k;
+        EXPECT_NEAR(dist3D(&q, &ctr), d, 1e-9) << k;
+    }
+    macroPathFree(path);
+}
+
 TEST(Macro, ZeroArcStepIsRefusedWithAMessage) {
     macroResetState();
     for (int32_t level : {9, 8}) {  // a message of level 9: a host at level 8 does not see it
