@@ -94,6 +94,7 @@ TEST_F(TiltTest, AnswersWithoutTrials) {
         {leaning(0.8, 0), 0, -3, kAvoidUnresolved, 1},
         {leaning(0.8, 0), 0, -10, kAvoidUnresolved, 0},  // the analytic tool test names no triangle
         {leaning(0.8, 0), 1, 2, kAvoidFree, 0},          // any result that is not negative is free
+        {leaning(0.8, 0), 1, 0, kAvoidFree, 0},
     };
     for (const Case& c : cases) {
         SetUp();

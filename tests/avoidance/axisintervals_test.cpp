@@ -154,6 +154,25 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.7, -0.4, &lo, &hi), kAxisBadArgs);
     const Vec3 none = {0, 0, 0};
     EXPECT_EQ(axisIntervalsOverMesh(&P, &none, -0.4, 0.7, &lo, &hi), kAxisBadArgs);
+    // A model without triangles is a model; it blocks nothing. Only its slots 0 to 2 exist.
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    const double z[] = {0, 10}, r[] = {2, 2};
+    AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(axisIntervalsSetModel(-1, m), kAxisBadArgs);
+    EXPECT_EQ(axisIntervalsSetModel(kAxisModelSlots, m), kAxisBadArgs);
+    ASSERT_EQ(axisIntervalsSetModel(kAxisModelSlots - 1, m), 1);
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &A, -0.4, 0.7, &lo, &hi), kAxisFree);
+    EXPECT_DOUBLE_EQ(lo, -0.4);
+    EXPECT_DOUBLE_EQ(hi, 0.7);
+    axisIntervalsResetState();
+    axisModelFree(m);
+    double s[1] = {0}, e[1] = {0};
+    AngleIntervals full{1, 1, s, e};  // a full list takes nothing more
+    EXPECT_EQ(appendAngleInterval(&full, 0.1, 0.2), 0);
+    EXPECT_EQ(full.count, 1);
 }
 
 // A tool profile is refused unless it has two rings or more at rising heights from 0 or above, radii of

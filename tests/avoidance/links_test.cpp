@@ -561,6 +561,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     EXPECT_NEAR(gOut.front().p.y, 2.0, 1e-4);
     EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
     for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
+    for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
     macroPathFree(p);
     ncSetSpecialFeeds(0.0, 0.0, 0.0);
     idx5ResetState();

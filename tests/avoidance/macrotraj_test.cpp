@@ -258,6 +258,19 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     }
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);
+    g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built
+    ASSERT_NE(g, nullptr);
+    for (bool wrap : {false, true}) {
+        MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
+        ASSERT_NE(m, nullptr);
+        macroPathAppend(m, p0);
+        macroPathAppend(m, {-3, 0, 2});
+        EXPECT_EQ(wrap ? macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g) : macroFollowGuide(m, kMacroLeave, g),
+                  1);
+        EXPECT_VEC_NEAR(m->points[1], (Vec3{-3, 0, 2}), 0);
+        macroPathFree(m);
+    }
+    plistFree(g);
     macroResetState();
 }
 
