@@ -187,13 +187,19 @@ TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
         std::vector<double> z, r;
         bool valid;
     } cases[] = {
-        {{0, 10}, {2, 2}, true},         {{0}, {2}, false},
+        {{0, 10}, {2, 2}, true},
+        {{0}, {2}, false},
         {{0, 10, 10}, {1, 2, 2}, false},  // heights must rise
-        {{0, 10, 5}, {1, 2, 2}, false},  {{-1, 10}, {2, 2}, false},
-        {{0, 10}, {-1, 2}, false},       {{0, 10, 20}, {1, 5, 4}, false},  // a ring wider than the last
-        {{0, 10, 20}, {1, 4, 4}, true},  {{0, inf}, {2, 2}, false},
+        {{0, 10, 5}, {1, 2, 2}, false},
+        {{-1, 10}, {2, 10}, false},  // below the tool point, though its band moves away
+
+        {{0, 10}, {-1, 2}, false},
+        {{0, 10, 20}, {1, 5, 4}, false},  // a ring wider than the last
+        {{0, 10, 20}, {1, 4, 4}, true},
+        {{0, inf}, {2, 2}, false},
         {{1, 2}, {4, 1}, false},  // the band from (1, 4) to (2, 1) comes closer to the tool point
-        {{1, 2}, {4, 4}, true},          {{0, 2}, {0, 4}, true},
+        {{1, 2}, {4, 4}, true},
+        {{0, 2}, {0, 4}, true},
     };
     for (const Case& c : cases) {
         AxisObstacleModel* m = axisModelCreate(tl, static_cast<int32_t>(c.z.size()), c.z.data(), c.r.data());
