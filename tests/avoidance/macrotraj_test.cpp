@@ -256,6 +256,19 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(m->points[i + 1], c.want[i], 1e-9);
         macroPathFree(m);
     }
+    // A move that leaves along a skew direction v: a point 3 along v and 2 along the arc's own
+    // direction b (across v) lands 3 along the guide, lifted by 2.
+    const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);
+    const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{v.x, v.y, v.z};
+    MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
+    ASSERT_NE(m, nullptr);
+    macroPathAppend(m, p0);
+    macroPathAppend(m, {3 * v.x + 2 * b.x, 3 * v.y + 2 * b.y, 3 * v.z + 2 * b.z});
+    macroPathAppend(m, {6 * v.x + 4 * b.x, 6 * v.y + 4 * b.y, 6 * v.z + 4 * b.z});
+    ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &skew, g), 1);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 0, 2}), 1e-9);
+    EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 0, 4}), 1e-9);
+    macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);
     g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built
