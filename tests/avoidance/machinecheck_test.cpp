@@ -43,6 +43,8 @@ TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {
             EXPECT_NEAR(std::atan2(axis.y, axis.x), az, 1e-9);
         }
     }
+    const Vec3 p{1, 2, 3};
+    EXPECT_EQ(checkMachinePositions(&p, nullptr, 120.0), kMachineNoHost);
     machineCheckResetState();
 }
 

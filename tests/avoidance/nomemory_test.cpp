@@ -157,7 +157,10 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
     plistFree(l);
     failEachAllocation(
         "fillet_rec_create", [] { return fillet_rec_create(7); }, [](FreeLineFillet2Args* r) { return !r; },
-        [](FreeLineFillet2Args* r) { return r->count == 7 && r->capacity == 28; },
+        [](FreeLineFillet2Args* r) {
+            return r->count == 7 && r->capacity == 28 && r->para && r->lower && r->upper && r->out &&
+                   r->flags;
+        },
         [](FreeLineFillet2Args* r) { fillet_rec_free(r); });
     TriList* tl = triListCreate(4);
     ASSERT_NE(tl, nullptr);
