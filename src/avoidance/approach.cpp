@@ -70,6 +70,10 @@ void travelAxisTurn(Plist* L, int32_t i, int32_t j, const Vec3& axis) {
 
 Plist* listFrom(const std::vector<Vec3>& pts, const std::vector<Vec3>& axes) {
     Plist* L = plistCreate(static_cast<int32_t>(pts.size()), 1);
+    if (L && !L->vectors) {  // made without its axes when memory is short: a loop needs them
+        plistFree(L);
+        return nullptr;
+    }
     if (!L) return nullptr;
     double t = 0.0;
     for (size_t k = 0; k < pts.size(); k++) {

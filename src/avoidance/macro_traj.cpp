@@ -32,7 +32,13 @@ Vec3 lerp(const Vec3& a, const Vec3& b, double f) {
 
 struct WorkList {
     Plist* list;
-    explicit WorkList(int withVectors) : list(plistCreate(kWorkCapacity, withVectors)) {}
+    explicit WorkList(int withVectors) : list(plistCreate(kWorkCapacity, withVectors)) {
+        // A list made without the vectors asked for (memory short) would be read past by the walks.
+        if (list && withVectors && !list->vectors) {
+            plistFree(list);
+            list = nullptr;
+        }
+    }
     ~WorkList() { plistFree(list); }
     WorkList(const WorkList&) = delete;
     WorkList& operator=(const WorkList&) = delete;

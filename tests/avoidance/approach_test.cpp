@@ -43,10 +43,14 @@ TEST(Approach, LoopRunsOnItsCircle) {
         const Vec3 a0 = unitOf(Vec3{O::uni(-.5, .5), O::uni(-.5, .5), 1}),
                    a1 = unitOf(Vec3{O::uni(-.5, .5), 0, 1});
         const double R = O::uni(1, 5), lift = k % 2 ? 3.0 : 0.0, step = O::uni(0.1, 0.5);
-        Plist* L = approachSearchPoints(&p0, &p1, nullptr, &a0, &a1, R, lift, step);
+        // Every third loop is bent towards a following point: its plane takes the mean of both moves.
+        const Vec3 p2{O::uni(-9, 9), O::uni(-9, 9), 2};
+        const bool bent = k % 3 == 0;
+        Plist* L = approachSearchPoints(&p0, &p1, bent ? &p2 : nullptr, &a0, &a1, R, lift, step);
         ASSERT_NE(L, nullptr);
-        const Vec3 d = unitOf(axpy(-1, p0, p1)), m = unitOf(axpy(1, a0, a1)),
-                   c = unitOf(axpy(-O::dot(m, d), d, m));
+        const Vec3 d01 = unitOf(axpy(-1, p0, p1)),
+                   d = bent ? unitOf(axpy(1, d01, unitOf(axpy(-1, p1, p2)))) : d01;
+        const Vec3 m = unitOf(axpy(1, a0, a1)), c = unitOf(axpy(-O::dot(m, d), d, m));
         const Vec3 centre = axpy(R, c, p1);
         EXPECT_VEC_NEAR(L->points[L->count - 1], p1, 1e-12);
         EXPECT_VEC_NEAR(L->points[0], p1, 1e-12);
@@ -98,4 +102,20 @@ TEST(Approach, ReplaceRangeEitherDirection) {
         plistFree(L);
         plistFree(S);
     }
+    // A list may grow to the cap of 40000 points and no further.
+    Plist *L = plistCreate(kPlistMaxPoints, 0), *S = plistCreate(5, 0);
+    ASSERT_TRUE(L && S);
+    for (int k = 0; k < kPlistMaxPoints - 1; k++) {
+        const Vec3 p{double(k), 0, 0};
+        plistAppend(L, k, &p, 0, nullptr, 0);
+    }
+    for (int k = 0; k < 4; k++) plistAppend(S, k, &L->points[0], 0, nullptr, 0);
+    EXPECT_EQ(plistReplaceRange(L, 3, 5, S), 1);  // 3 points become 4
+    EXPECT_EQ(L->count, kPlistMaxPoints);
+    plistAppend(S, 4, &L->points[0], 0, nullptr, 0);
+    EXPECT_EQ(plistReplaceRange(L, 3, 7, S), 1);   // 5 become 5
+    EXPECT_EQ(plistReplaceRange(L, 3, 6, S), -1);  // 4 would become 5
+    EXPECT_EQ(L->count, kPlistMaxPoints);
+    plistFree(L);
+    plistFree(S);
 }

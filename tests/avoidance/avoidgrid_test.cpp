@@ -8,7 +8,9 @@
 
 #include "avoidance/avoidtilt.h"
 #include "avoidance/toolline.h"
+#include "geometry/plist.h"
 #include "geometry/rng.h"
+#include "near.h"
 
 namespace {
 
@@ -78,4 +80,92 @@ TEST(AvoidGrid, TiltClearsTheGridOrGivesUp) {
         ASSERT_EQ(avoidReference(&ref), 1);
         EXPECT_EQ(ref.z, 100.0);
     }
+}
+
+namespace {
+
+ToolDescription gridTool() {
+    ToolDescription t{};
+    t.radius = 2, t.cutterTop = 20, t.stage2Top = 30, t.stage1Top = 40, t.stage3Top = 50, t.stage4Top = 60;
+    t.stage2Diameter = 8, t.stage1Diameter = 10, t.stage3Diameter = 16, t.stage4Diameter = 20;
+    return t;
+}
+
+// Sets the tilt limit the way a run does.
+void setTiltLimit(double limit) {
+    const ToolDescription t = gridTool();
+    FlatGrid none(-100);
+    AvoidContext ctx{};
+    ctx.obstacle = &none.g, ctx.tool = &t, ctx.tiltMax = limit;
+    Plist* empty = plistCreate(1, 1);
+    ASSERT_NE(empty, nullptr);
+    avoidCollisionRun(&ctx, empty, 1);
+    plistFree(empty);
+}
+
+}  // namespace
+
+TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
+    const ToolDescription t = gridTool();
+    const Vec3 p{0, 0, 0};
+    struct Case {
+        int i, j;   // the post's grid point (i - 20, j - 20)
+        double z;   // its height
+        double t0;  // the axis' tilt towards +x
+        int32_t tilt, mode;
+        int result;  // 1 steeper, 2 flatter, 0 untouched, -2 unresolved with the post as reference
+    } cases[] = {
+        {28, 20, 60, 0.5, 1, 0, 2},   // in the way of every steeper axis: only tilting away clears it
+        {28, 20, 60, 0.5, 1, 1, -2},  // steeper only: none
+        {28, 20, 60, 0.5, 1, 2, 2},   {28, 20, 60, 0.5, 0, 0, -2},  // no tilting allowed
+        {36, 29, 52.5, 0.3, 1, 0, 1},  // 9 beside the tilt plane, inside the head's radius of 10
+        {36, 31, 52.5, 0.3, 1, 0, 0},  // 11 beside it: outside
+        {20, 20, 5, 0, 1, 0, 0},       // a vertical tool's own cutter length is left to the cutter
+        {20, 20, 15, 0, 1, 0, -2},     // above it the post is tested, and a vertical axis cannot tilt
+    };
+    for (const Case& c : cases) {
+        avoidTiltResetState();
+        setTiltLimit(1.2);
+        FlatGrid f(-100);
+        f.z[c.j][c.i] = c.z;
+        const Vec3 q{f.g.x0 + c.i, f.g.y0 + c.j, c.z}, before{std::sin(c.t0), 0, std::cos(c.t0)};
+        Vec3 a = before, ref{};
+        const int r = avoidCollisionTilt(&p, &f.g, &t, &a, c.tilt, c.mode);
+        ASSERT_EQ(r, c.result) << c.i << " " << c.j << " " << c.mode;
+        if (r < 0) {
+            ASSERT_EQ(avoidReference(&ref), 1);
+            EXPECT_VEC_NEAR(ref, q, 0);
+        }
+        if (r <= 0) {
+            EXPECT_VEC_NEAR(a, before, 0);
+            continue;
+        }
+        // Tilted in its plane to the first free angle, within the bisection's 0.001.
+        const double s = std::atan2(a.x, a.z), back = r == 2 ? -0.002 : 0.002;
+        const Vec3 nearer{std::sin(s + back), 0, std::cos(s + back)};
+        EXPECT_NEAR(a.y, 0.0, 1e-12);
+        EXPECT_TRUE(r == 2 ? s > c.t0 : s < c.t0) << s;
+        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), 0) << s;
+        EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
+    }
+}
+
+// The first point of a path has no result before it, so it may tilt either way; a later point keeps
+// the direction of the one before.
+TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
+    avoidTiltResetState();
+    setTiltLimit(1.2);
+    const ToolDescription t = gridTool();
+    FlatGrid f(-100);
+    f.z[20][28] = 60;  // the post only a flatter axis clears
+    Plist* L = plistCreate(1, 1);
+    ASSERT_NE(L, nullptr);
+    const Vec3 p{0, 0, 0}, a{std::sin(0.5), 0, std::cos(0.5)};
+    plistAppend(L, 0, &p, 0, &a, 0);
+    EXPECT_EQ(avoidCollisionPath(L, &f.g, &t, 1), 1);
+    ASSERT_EQ(L->count, 1);
+    EXPECT_GT(std::atan2(L->vectors[0].x, L->vectors[0].z), 0.5);
+    const Vec3 q{8, 0, 60};
+    EXPECT_EQ(toolLineHit(&p, &L->vectors[0], &t, &q), 0);
+    plistFree(L);
 }

@@ -144,28 +144,30 @@ TEST(AvoidHead, SelectivePassSamplesFromTheMiddleOut) {
 // The warning and the activation messages go out once per process (C modes included), 7154 every time.
 TEST(AvoidHead, MessagesOnceOrEveryTime) {
     collAssemblyResetState();  // nothing built: every axis is free
-    headAvoidResetState();
-    MessageCapture capture(9);
     Plist* l = pathAlongX(3, 0.3);
     ASSERT_NE(l, nullptr);
-    const struct {
-        uint16_t mode;
-        int16_t selection;
-        int result;
-        bool reset;  // a new process
-    } calls[] = {{1, 0, 1, false},  {2, 2, 1, false}, {1, 5, -2, false}, {1, 2, 1, false},
-                 {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false}};
-    for (const auto& c : calls) {
-        if (c.reset) headAvoidResetState();
-        const HeadAvoidParams hp = params(c.mode, c.selection);
-        AvoidTable* t = preparedTable(l, hp);
-        ASSERT_NE(t, nullptr);
-        const int r = selectAvoidanceMode(t, l, &hp);
-        EXPECT_EQ(r >= 0 ? 1 : r, c.result);
-        avoidTableFree(t);
+    for (int32_t level : {9, 8}) {  // messages of level 9: a host at level 8 sees none
+        headAvoidResetState();
+        MessageCapture capture(level);
+        const struct {
+            uint16_t mode;
+            int16_t selection;
+            int result;
+            bool reset;  // a new process
+        } calls[] = {{1, 0, 1, false},  {2, 2, 1, false}, {1, 5, -2, false}, {1, 2, 1, false},
+                     {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false}};
+        for (const auto& c : calls) {
+            if (c.reset) headAvoidResetState();
+            const HeadAvoidParams hp = params(c.mode, c.selection);
+            AvoidTable* t = preparedTable(l, hp);
+            ASSERT_NE(t, nullptr);
+            const int r = selectAvoidanceMode(t, l, &hp);
+            EXPECT_EQ(r >= 0 ? 1 : r, c.result);
+            avoidTableFree(t);
+        }
+        const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0", "6011,0", "7153,0"};
+        EXPECT_EQ(capture.messages(), level == 9 ? want : std::vector<std::string>{});
     }
-    const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0", "6011,0", "7153,0"};
-    EXPECT_EQ(capture.messages(), want);
     plistFree(l);
 }
 
@@ -284,6 +286,16 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
             EXPECT_TRUE(out >= span[0] && out <= span[1] && freeAt(c, out)) << bo;
         }
         EXPECT_EQ(avoidFindFreeB(&p, bLow + 0.03, bHigh - 0.03, c, &out), -1) << bo;
+        // The span scan samples from its start in steps of 0.05 and names the first blocked sample.
+        double hit = NAN;
+        int k = 0;
+        while (freeAt(c, k * 0.05)) ++k;
+        const double first = k * 0.05;
+        EXPECT_EQ(avoidSpanFreeB(&p, 0.0, bLow - 0.05, c, &hit), 1) << bo;
+        ASSERT_EQ(avoidSpanFreeB(&p, 0.0, 1.4, c, &hit), 0) << bo;
+        EXPECT_EQ(hit, first) << bo;
+        ASSERT_EQ(avoidSpanFreeB(&p, bo, 1.4, c, &hit), 0) << bo;
+        EXPECT_EQ(hit, bo);
         ASSERT_EQ(avoidBisectB(&p, 0.0, bo, c, &out), 1);
         EXPECT_NEAR(out, bLow, 0.016) << bo;
         ASSERT_EQ(avoidBisectB(&p, 1.4, bo, c, &out), 1);
@@ -308,6 +320,8 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
         AvoidEntry v{};
         v.b = 0.0, v.c = c;
         EXPECT_EQ(avoidBisectC(&p, c + 1.2, c, 0.0, &out) * 10 + avoidFindFreeC(&p, 0.0, 1.0, 0.0, &out), -1);
+        // From a sine of B of 1e-5 on, C names an axis (the upright one is free here).
+        EXPECT_EQ(avoidFindFreeC(&p, 0.0, 1.0, std::asin(1e-5), &out), 1);
         EXPECT_EQ(avoidCInterval(&v, &p, 0.5, 0.5) * 10 + v.flag, -1);
         EXPECT_EQ(avoidWidenC(&v, &p, 0.5, 0.5), 0);
     }

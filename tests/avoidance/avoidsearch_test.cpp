@@ -61,6 +61,11 @@ TEST(AvoidSearch, CInBandModuloFullTurns) {
     AvoidEntry z{};
     z.cLow = z.cHigh = 1.0;
     EXPECT_EQ(avoidCInBand(&z, 1.0 + 2 * kPi + 5e-6) * 2 + avoidCInBand(&z, 1.0 + 2e-5), 2);
+    z.cHigh = 10.0;  // a full turn holds every C, but none that is not a number
+    EXPECT_EQ(avoidCInBand(&z, 123.0), 1);
+    EXPECT_EQ(avoidCInBand(&z, NAN) + avoidCInBand(&z, INFINITY), 0);
+    z.cHigh = INFINITY;
+    EXPECT_EQ(avoidCInBand(&z, 1.0), 0);
 }
 
 TEST(AvoidHead, RangesAndCollisionRuns) {

@@ -43,12 +43,12 @@ Vec3 leaning(double t, double azimuth) {
     return Vec3{std::sin(t) * std::cos(azimuth), std::sin(t) * std::sin(azimuth), std::cos(t)};
 }
 
+const AvoidCollisionOps kFake{fakeCheck, fakeWhere, fakeFull, fakeVertical, nullptr, nullptr, firstTrial};
+
 struct TiltTest : ::testing::Test {
     void SetUp() override {
         avoidTiltResetState();
-        const AvoidCollisionOps fake{fakeCheck, fakeWhere, fakeFull,  fakeVertical,
-                                     nullptr,   nullptr,   firstTrial};
-        avoidSetCollisionOps(&fake);
+        avoidSetCollisionOps(&kFake);
         avoidSetModelFlag(1);
         gLimit = 0.35, gBlockedX = -1.0, gCode = -3;
         gTrials.clear();
@@ -94,6 +94,7 @@ TEST_F(TiltTest, AnswersWithoutTrials) {
         {leaning(0.8, 0), 0, -3, kAvoidUnresolved, 1},
         {leaning(0.8, 0), 0, -10, kAvoidUnresolved, 0},  // the analytic tool test names no triangle
         {leaning(0.8, 0), 1, 2, kAvoidFree, 0},          // any result that is not negative is free
+        {leaning(0.8, 0), 1, 0, kAvoidFree, 0},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -115,6 +116,9 @@ TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {
         EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidUnresolved);
         EXPECT_EQ(L->count, 3);
         for (int i = 0; i < 3; i++) EXPECT_NEAR(std::acos(L->vectors[i].z), 0.35, 0.001);
+        Vec3 ref{};  // no tilt cleared it: the triangle it met is the reference
+        ASSERT_EQ(avoidReference(&ref), 1);
+        EXPECT_TRUE(ref.x == 7 && ref.y == 8 && ref.z == 9);
         plistFree(L);
     }
     EXPECT_EQ(cap.countOf("6011,0"), 1);

@@ -89,7 +89,44 @@ TEST(AxisIntervals, AngleIntervalAppendsWrapAtPi) {
         }
     }
     EXPECT_TRUE(std::isnan(angleWrapNear(NAN, 0.0)));  // returns, does not loop
+    EXPECT_TRUE(std::isinf(angleWrapNear(INFINITY, 0.0)));
+    EXPECT_EQ(angleWrapNear(1.0, INFINITY), 1.0);
     EXPECT_NEAR(angleWrapNear(1e9, 0.0), std::remainder(1e9, 2 * kPi), 1e-6);
+    EXPECT_EQ(angleWrapNear(kPi, 0.0), kPi);  // both ends of the window stay
+    EXPECT_EQ(angleWrapNear(-kPi, 0.0), -kPi);
+    rngResetState();
+    for (int k = 0; k < 200; ++k) {  // within pi of the reference, by whole turns
+        const double ref = O::uni(-50, 50), a = ref + O::uni(-30, 30) * (k % 2 ? 1 : 0.2);
+        const double w = angleWrapNear(a, ref), turns = (a - w) / (2 * kPi);
+        EXPECT_LE(std::fabs(w - ref), kPi + 1e-12) << a << " " << ref;
+        EXPECT_NEAR(turns, std::round(turns), 1e-9) << a << " " << ref;
+    }
+}
+
+TEST(AxisIntervals, SortedPairsMergeWhereTheyOverlap) {
+    struct Case {
+        std::vector<double> in, want;  // start, end pairs
+    } cases[] = {
+        {{0.5, 0.7, 0.1, 0.3}, {0.1, 0.3, 0.5, 0.7}},
+        {{0.3, 0.7, 0.1, 0.5}, {0.1, 0.7}},
+        {{0.1, 0.9, 0.3, 0.5}, {0.1, 0.9}},
+        {{0.1, 0.3, 0.3 + 5e-11, 0.4}, {0.1, 0.4}},
+        {{0.1, 0.3, 0.3 + 1e-9, 0.4}, {0.1, 0.3, 0.3 + 1e-9, 0.4}},
+        {{0.6, 0.8, 0.0, 0.2, 0.1, 0.65, -1, -0.5}, {-1, -0.5, 0.0, 0.8}},
+        {{0.2, 0.25}, {0.2, 0.25}},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> s, e;
+        for (size_t i = 0; i < c.in.size(); i += 2) s.push_back(c.in[i]), e.push_back(c.in[i + 1]);
+        AngleIntervals list{static_cast<int32_t>(s.size()), static_cast<int32_t>(s.size()), s.data(),
+                            e.data()};
+        sortAnglePairs(&list);
+        ASSERT_EQ(2 * list.count, static_cast<int>(c.want.size())) << c.in[0];
+        for (int k = 0; k < list.count; ++k) {
+            EXPECT_EQ(s[k], c.want[2 * k]) << c.in[0] << " " << k;
+            EXPECT_EQ(e[k], c.want[2 * k + 1]) << c.in[0] << " " << k;
+        }
+    }
 }
 
 TEST(AxisIntervals, GapsNarrowerThanTwoHundredthsClose) {
@@ -115,6 +152,94 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_DOUBLE_EQ(hi, 0.7);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &Z, -0.4, 0.7, &lo, &hi), kAxisVertical);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.7, -0.4, &lo, &hi), kAxisBadArgs);
+    const Vec3 none = {0, 0, 0};
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &none, -0.4, 0.7, &lo, &hi), kAxisBadArgs);
+    // A model without triangles is a model; it blocks nothing. Only its slots 0 to 2 exist.
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    const double z[] = {0, 10}, r[] = {2, 2};
+    AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(axisIntervalsSetModel(-1, m), kAxisBadArgs);
+    EXPECT_EQ(axisIntervalsSetModel(kAxisModelSlots, m), kAxisBadArgs);
+    ASSERT_EQ(axisIntervalsSetModel(kAxisModelSlots - 1, m), 1);
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &A, -0.4, 0.7, &lo, &hi), kAxisFree);
+    EXPECT_DOUBLE_EQ(lo, -0.4);
+    EXPECT_DOUBLE_EQ(hi, 0.7);
+    axisIntervalsResetState();
+    axisModelFree(m);
+    double s[1] = {0}, e[1] = {0};
+    AngleIntervals full{1, 1, s, e};  // a full list takes nothing more
+    EXPECT_EQ(appendAngleInterval(&full, 0.1, 0.2), 0);
+    EXPECT_EQ(full.count, 1);
+}
+
+// A tool profile is refused unless it has two rings or more at rising heights from 0 or above, radii of
+// 0 or more with the last the widest, and bands that move away from the tool point as they rise.
+TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    const Triangle3D t{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
+    triListAdd(tl, &t);
+    const double inf = INFINITY;
+    struct Case {
+        std::vector<double> z, r;
+        bool valid;
+    } cases[] = {
+        {{0, 10}, {2, 2}, true},
+        {{0}, {2}, false},
+        {{0, 10, 10}, {1, 2, 2}, false},  // heights must rise
+        {{0, 10, 5}, {1, 2, 2}, false},
+        {{-1, 10}, {2, 10}, false},  // below the tool point, though its band moves away
+
+        {{0, 10}, {-1, 2}, false},
+        {{0, 10, 20}, {1, 5, 4}, false},  // a ring wider than the last
+        {{0, 10, 20}, {1, 4, 4}, true},
+        {{0, inf}, {2, 2}, false},
+        {{1, 2}, {4, 1}, false},  // the band from (1, 4) to (2, 1) comes closer to the tool point
+        {{1, 2}, {4, 4}, true},
+        {{0, 2}, {0, 4}, true},
+    };
+    for (const Case& c : cases) {
+        AxisObstacleModel* m = axisModelCreate(tl, static_cast<int32_t>(c.z.size()), c.z.data(), c.r.data());
+        EXPECT_EQ(m != nullptr, c.valid) << c.z.size() << " " << c.z.back() << " " << c.r.front();
+        axisModelFree(m);
+    }
+    triListFree(tl);
+}
+
+TEST(AxisIntervals, EventsSortByAngleThenFlag) {
+    double a[] = {0.5, -1.0, 0.5, 0.2, 0.5, -1.0};
+    int32_t f[] = {1, 1, 0, 0, 1, 0};
+    sortAngleEvents(6, a, f);
+    const double wantA[] = {-1.0, -1.0, 0.2, 0.5, 0.5, 0.5};
+    const int32_t wantF[] = {0, 1, 0, 0, 1, 1};
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(a[k], wantA[k]) << k;
+        EXPECT_EQ(f[k], wantF[k]) << k;
+    }
+}
+
+// A triangle without area blocks no tilt: its edges belong to the triangles beside it.
+TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
+    TriList* tl = triListCreate(2);
+    ASSERT_NE(tl, nullptr);
+    const Triangle3D flat{{{5, 0, 5}, {6, 0, 6}, {7, 0, 7}}}, real{{{5, -3, 5}, {6, 3, 6}, {7, 0, 7}}};
+    triListAdd(tl, &flat);
+    triListAdd(tl, &real);
+    const double z[] = {0, 10}, r[] = {2, 2};
+    AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
+    double s[8], e[8];
+    AngleIntervals out{5, 8, s, e};
+    EXPECT_EQ(axisIntervalsTriangle(0, &f, m, kPi, &out), 1);
+    EXPECT_EQ(out.count, 0);
+    EXPECT_EQ(axisIntervalsTriangle(1, &f, m, kPi, &out), 1);  // the real one crosses the swing
+    EXPECT_GT(out.count, 0);
+    axisModelFree(m);
 }
 
 // Seeded scenes: the free range after the lower limit equals a sweep of the tool in 1e-3 steps,

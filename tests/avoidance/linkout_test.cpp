@@ -124,6 +124,10 @@ TEST_F(LinkOut, FailuresAndANewRun) {
     EXPECT_EQ(gPoints.size(), 1u);
     linkClearPointCallbacks();
     EXPECT_EQ(linkCallPoint(&x, 0) + linkCallListEnd(), 0);
+    EXPECT_EQ(linkCallAxis(&x), 0);  // an axis that went out
+    EXPECT_EQ(linkCallPoint(nullptr, 0) + linkCallAxis(nullptr), 0);
+    linkSetAxisCallback(nullptr);
+    EXPECT_EQ(linkAxisCallbackPresent(), 1);  // set by any registration, never cleared
     // Section ends pass only for codes sharing a bit with the mask, as (code, 0, 0).
     linkSetSectionCallbacks(33, onSection, onSection);
     for (int32_t c : {64, 128, 32, 1, 2, 96}) linkCallSectionEnd(c);

@@ -9,6 +9,7 @@
 #include "avoidance/linkout.h"
 #include "collision/chkmodel.h"
 #include "collision/meshutil.h"
+#include "collision/proj.h"
 #include "geometry/frames.h"
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
@@ -218,11 +219,50 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
         SetUp();
         plate.m.tolerance = k.tolerance;
         startAt({0, 0, 5});
+        if (k.tolerance > 0) {  // the checked link alone: 1 when it emitted its points
+            const Vec3 from = {0, 0, 5};
+            ProfileCurve* line = profileLine(&from, &T);
+            ASSERT_NE(line, nullptr);
+            EXPECT_EQ(linkCheckedMove(line, &ctx, &plate.m), 1);
+            profileFreeList(line);
+            SetUp();
+            plate.m.tolerance = k.tolerance;
+            startAt({0, 0, 5});
+        }
         ASSERT_EQ(idx5CollisionFreeMacro(&T, &T, 1, &ctx, &plate.m), 0);
         ASSERT_EQ(gOut.size(), k.expected.size()) << k.tolerance;
         for (size_t i = 0; i < gOut.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, k.expected[i], 1e-4);
         EXPECT_EQ(gOut.back().cls, 1);
     }
+    // Along a connecting curve between tilted axes: the link ends on the next cut's axis and leaves
+    // the placement's profile mode as it found it.
+    SetUp();
+    linkSetAxisCallback(recAxis);
+    plate.m.tolerance = 0.008;
+    ctx.smoothMode = 2;
+    const Vec3 cur = {std::sin(0.3), 0, std::cos(0.3)}, next = {0, std::sin(0.4), std::cos(0.4)};
+    startAt({-1, 0, 5});
+    startAt({0, 0, 5});
+    linkSetToolAxis(&cur);
+    linkSetNextToolAxis(&next);
+    const Vec3 P2 = {11, 1, 5};
+    idx5ResetState();  // the link's points go at the infeed feed, then the base feed is back
+    ncSetSpecialFeeds(111.0, 222.0, 333.0);
+    ASSERT_EQ(idx5CollisionFreeMacro(&T, &P2, 1, &ctx, &plate.m), 0);
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.back().p, T, 1e-4);
+    EXPECT_VEC_NEAR(gOut.back().axis, next, 1e-9);
+    const Vec3 n = {cur.y * next.z - cur.z * next.y, cur.z * next.x - cur.x * next.z,
+                    cur.x * next.y - cur.y * next.x};
+    for (const Out& o : gOut) {
+        EXPECT_EQ(o.feed, 333.0);
+        // Turned from the cut's axis to the next one's: every axis lies in the plane of the two.
+        EXPECT_NEAR(o.axis.x * n.x + o.axis.y * n.y + o.axis.z * n.z, 0.0, 1e-9);
+    }
+    EXPECT_EQ(ncCurrentFeed(), 0.0);
+    EXPECT_EQ(get_prof_mode(), 0);
+    ncSetSpecialFeeds(0.0, 0.0, 0.0);
+    idx5ResetState();
 }
 
 Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
@@ -230,7 +270,8 @@ Plist* line(int n, const Vec3& dir, double wobble, uint32_t seed) {
     Rng rng{seed};
     for (int i = 0; i < n; ++i) {
         const double t = i + 0.4 * rngStep(&rng) / double(kRngMax);
-        const Vec3 p = {t * dir.x, t * dir.y + wobble * (i % 2), t * dir.z};
+        // Away from the origin: the chord of two far points, not their position, sets the direction.
+        const Vec3 p = {7 + t * dir.x, -3 + t * dir.y + wobble * (i % 2), 2 + t * dir.z};
         const Vec3 v = {0, 0, 1};
         plistAppend(l, t, &p, 0, &v, 0);
     }
@@ -271,6 +312,11 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
     l->vectors[1] = {std::sin(0.3), 0, std::cos(0.3)};  // turning by more than the step angle
     linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
     EXPECT_EQ(kept(l), 10);
+    plistFree(l);
+    l = line(10, {1, 0, 0}, 0.0, 4);  // equal axes lie within a step angle of 0 too
+    ASSERT_NE(l, nullptr);
+    linkThinKeepAxes(l, 1e9, 0.01, 1.0);
+    EXPECT_EQ(kept(l), 2);
     plistFree(l);
     std::vector<uint16_t> runs[2];
     for (auto& r : runs) {
@@ -411,8 +457,8 @@ TEST_F(Links, RetractApproachAlongATiltedAxisWithTheInfeedFeed) {
     idx5ResetState();
 }
 
-// The second point of a list is revived when the tool is not at the list's height, and every other
-// point of kind 3 stays out; the others go out with their own axes.
+// The second point of a list is revived when the tool is not at the height of the list's first, and every
+// other point of kind 3 stays out; the others go out with their own axes.
 TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     struct Case {
         double lastZ;
@@ -428,7 +474,7 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
         Plist* l = plistCreate(4, 1);
         ASSERT_NE(l, nullptr);
         for (int i = 0; i < 4; ++i) {
-            const Vec3 p = {double(i), 0, 0}, v = {std::sin(0.1 * i), 0, std::cos(0.1 * i)};
+            const Vec3 p = {double(i), 0, 0.25 * i}, v = {std::sin(0.1 * i), 0, std::cos(0.1 * i)};
             plistAppend(l, i, &p, 0, &v, 0);
         }
         l->flags[k.marked] = static_cast<uint16_t>(kPointMarked << 8);
@@ -512,6 +558,21 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
     macroPathFree(p);
+    // An approach comes in from its far end, placed, to where it attaches.
+    SetUp();
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    p = macroPathCreate(kMacroApproach, 2, 4, 0);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
+    ASSERT_GE(gOut.size(), 2u);
+    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    EXPECT_NEAR(gOut.front().p.y, 2.0, 1e-4);
+    EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
+    for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
+    for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
+    macroPathFree(p);
     ncSetSpecialFeeds(0.0, 0.0, 0.0);
     idx5ResetState();
 }
@@ -592,3 +653,80 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
     }
     EXPECT_EQ(cap.countOf("6103,0"), 0);
 }
+
+namespace {
+
+// A small square of the plane z = 5 about (-15, 0): the segment tests sample the whole segment, at the
+// model's step, and a ball of radius 2 is clear of it from a centre height of 7 on.
+TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
+    const Triangle3D a{{{-16, -1, 5}, {-14, -1, 5}, {-14, 1, 5}}},
+        b{{{-16, -1, 5}, {-14, 1, 5}, {-16, 1, 5}}};
+    testmesh::Model post({a, b}, kBallMill, 2.0);
+    post.m.stepLength = 0.5;
+    ctx.totalToolLength = 60.0;
+    struct Case {
+        Vec3 E, F;
+        int free;
+    } cases[] = {
+        {{-20, 0, 6}, {-10, 0, 6}, 0},  // passes over the square, too low
+        {{-10, 0, 6}, {-20, 0, 6}, 0},  // either way
+        {{-20, 0, 7.01}, {-10, 0, 7.01}, 1},
+        {{-20, 3.5, 6}, {-10, 3.5, 6}, 1},  // beside it, beyond the ball's reach
+        {{-20, 0, 6}, {-18.5, 0, 6}, 1},    // ends before it
+        {{-15, 0, 6}, {-15, 0, 6}, 1},      // shorter than the tolerance: nothing to sample
+        {{-15, 0, 20}, {-15, 0, 6}, 0},     // a column down onto it
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &c.E, &c.F), c.free) << c.E.x << " " << c.E.z;
+    post.m.stepLength = 0.0;  // no step: nothing can be shown free
+    EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &cases[2].E, &cases[2].F), 0);
+}
+
+// The first step of a macro is its first chord, at least 0.1; without a chord 1.
+TEST(LinkMacro, FirstStepAndEmissionStopOnAFailure) {
+    MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
+    ASSERT_NE(p, nullptr);
+    macroPathAppend(p, {0, 0, 0});
+    EXPECT_EQ(macroPathFirstStep(p), 1.0);
+    macroPathAppend(p, {0, 3, 4});
+    EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 5.0);
+    macroPathAppend(p, {0, 3, 5});
+    linkOutResetState();
+    static int calls;
+    calls = 0;
+    linkSetPointCallbacks([](const Vec3*, int32_t) { return ++calls == 1 ? -7 : 0; }, nullptr, nullptr);
+    EXPECT_EQ(linkEmitMacro(p, 1), kLinkOutputFailed);
+    EXPECT_EQ(calls, 1);  // nothing after the failed point
+    linkOutResetState();
+    macroPathFree(p);
+}
+
+// A placed leave macro keeps the cut's axis; with the macro-axis switch it ends on the macro's own
+// last axis, turning towards it along the way.
+TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
+    testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
+    plate.m.tolerance = 0.05;
+    plate.m.stepLength = 0.5;
+    ctx.stepMax = 1e9;
+    ctx.stepMin = 0.01;
+    const Vec3 own = {std::sin(0.4), 0, std::cos(0.4)};
+    MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 1);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        macroPathAppend(p, {0, double(i), 5.0 + i});
+        p->axes[i] = own;
+    }
+    for (uint16_t sw : {0, 1}) {
+        ctx.macroAxisSwitch = sw;
+        Plist* l = macroPlacePoints(p, &ctx, &plate.m);
+        ASSERT_NE(l, nullptr);
+        ASSERT_GE(l->count, 2);
+        EXPECT_VEC_NEAR(l->vectors[0], up, 1e-12);
+        SCOPED_TRACE(sw);
+        EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
+        plistFree(l);
+    }
+    macroPathFree(p);
+}
+
+}  // namespace

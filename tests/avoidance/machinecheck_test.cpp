@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
+#include "avoidance/avoidgrid.h"
+#include "avoidance/avoidtilt.h"
+#include "geometry/plist.h"
 #include "geometry/rng.h"
 
 namespace {
@@ -39,5 +43,39 @@ TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {
             EXPECT_NEAR(std::atan2(axis.y, axis.x), az, 1e-9);
         }
     }
+    const Vec3 p{1, 2, 3};
+    EXPECT_EQ(checkMachinePositions(&p, nullptr, 120.0), kMachineNoHost);
+    machineCheckResetState();
+}
+
+// On a path the host's reach applies to every axis the avoidance lets pass.
+TEST(MachineCheck, PassedPathAxesComeBackWithinTheHostsReach) {
+    machineCheckResetState();
+    avoidTiltResetState();
+    AvoidSwitches s{};
+    s.machineCheck = 1;
+    avoidSetSwitches(&s);
+    gHostMaxTilt = 0.3;
+    std::vector<double> row(3, -100.0);  // below every tool: each point passes
+    double* rows[3] = {row.data(), row.data(), row.data()};
+    const HeightGrid grid{3, 3, -1, -1, 1.0, rows, nullptr};
+    ToolDescription tool{};
+    tool.radius = 2, tool.cutterTop = 20, tool.stage4Top = 60, tool.stage4Diameter = 20;
+    Plist* L = plistCreate(3, 1);
+    ASSERT_NE(L, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        const Vec3 p{double(i), 0, 0}, a{std::sin(0.2 + 0.2 * i), 0, std::cos(0.2 + 0.2 * i)};
+        plistAppend(L, i, &p, 0, &a, 0);
+    }
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), 1);
+    ASSERT_EQ(L->count, 3);
+    EXPECT_NEAR(std::acos(L->vectors[0].z), 0.2, 1e-12);  // within reach: as it was
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_LE(std::acos(L->vectors[i].z), 0.3 + 1e-12) << i;
+        EXPECT_GT(std::acos(L->vectors[i].z), 0.299) << i;
+    }
+    plistFree(L);
+    gHostMaxTilt = 10.0;
+    avoidTiltResetState();
     machineCheckResetState();
 }

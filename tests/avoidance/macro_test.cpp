@@ -78,19 +78,69 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
     EXPECT_EQ(m.leaveType, 0);
 }
 
+// From a sloped move the raised leave turns the move's own direction up by its angle (type 2); type 9
+// starts from the move's level projection.
+TEST(Macro, RaisedMovesTurnUpFromTheMoveDirection) {
+    macroResetState();
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, -1};  // the move rises at 45 degrees
+    struct Case {
+        uint16_t type;
+        double angle, elevation;  // the macro's angle and the elevation it ends at
+    } cases[] = {
+        {2, kPi / 6, 75 * kDeg}, {2, -kPi / 12, 30 * kDeg}, {2, 0, 45 * kDeg}, {9, kPi / 6, 30 * kDeg}};
+    for (const Case& c : cases) {
+        MacroParams m = params(c.type, 2.0, c.angle);
+        MacroPath* path = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr);
+        ASSERT_NE(path, nullptr) << c.type;
+        ASSERT_EQ(path->count, 2) << c.type;
+        EXPECT_VEC_NEAR(path->points[1], (Vec3{2 * std::cos(c.elevation), 0, 2 * std::sin(c.elevation)}),
+                        1e-9);
+        macroPathFree(path);
+    }
+}
+
+// A leave of type 26 about a tilted tool axis: its arc lies in the plane normal to the axis, on the
+// circle of radius d whose tangent at p0 is the move turned by half a step.
+TEST(Macro, FlatArcAboutATiltedAxisStaysInItsPlane) {
+    macroResetState();
+    const Vec3 n{1 / std::sqrt(6.0), 1 / std::sqrt(6.0), 2 / std::sqrt(6.0)}, p0{1, 2, 3}, p1{1, 1, 3};
+    MacroParams m = params(26, 2.0);
+    MacroPath* path = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &n);
+    ASSERT_NE(path, nullptr);
+    ASSERT_GE(path->count, 4);
+    const Vec3 w{0, 1, 0};  // the move, p0 - p1
+    const double wn = w.x * n.x + w.y * n.y + w.z * n.z;
+    Vec3 u{w.x - wn * n.x, w.y - wn * n.y, w.z - wn * n.z};
+    const double ul = std::sqrt(u.x * u.x + u.y * u.y + u.z * u.z);
+    u = {u.x / ul, u.y / ul, u.z / ul};
+    const Vec3 across{n.y * u.z - n.z * u.y, n.z * u.x - n.x * u.z, n.x * u.y - n.y * u.x};
+    const double t = m.arcStepAngle / 2, d = 2.0;
+    const Vec3 ctr{p0.x + d * (std::cos(t) * across.x - std::sin(t) * u.x),
+                   p0.y + d * (std::cos(t) * across.y - std::sin(t) * u.y),
+                   p0.z + d * (std::cos(t) * across.z - std::sin(t) * u.z)};
+    for (int32_t k = 0; k < path->count; ++k) {
+        const Vec3& q = path->points[k];
+        EXPECT_NEAR((q.x - p0.x) * n.x + (q.y - p0.y) * n.y + (q.z - p0.z) * n.z, 0.0, 1e-9) << k;
+        EXPECT_NEAR(dist3D(&q, &ctr), d, 1e-9) << k;
+    }
+    macroPathFree(path);
+}
+
 TEST(Macro, ZeroArcStepIsRefusedWithAMessage) {
     macroResetState();
-    MessageCapture cap(9);
-    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, z{0, 0, 1};
-    for (uint16_t t : {1, 3, 21, 23, 26, 10, 27, 16, 6}) {
-        MacroParams m = params(t, 2);
-        m.arcStepAngle = 0.0;
-        EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
-        if (t != 6) {
-            EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+    for (int32_t level : {9, 8}) {  // a message of level 9: a host at level 8 does not see it
+        MessageCapture cap(level);
+        const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, z{0, 0, 1};
+        for (uint16_t t : {1, 3, 21, 23, 26, 10, 27, 16, 6}) {
+            MacroParams m = params(t, 2);
+            m.arcStepAngle = 0.0;
+            EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+            if (t != 6) {
+                EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+            }
         }
+        EXPECT_EQ(cap.countOf("9999,*MACRO_IWIN"), level == 9 ? 17 : 0);
     }
-    EXPECT_EQ(cap.countOf("9999,*MACRO_IWIN"), 17);
 }
 
 TEST(Macro, ArcsLieOnTheirCircle) {
@@ -163,7 +213,9 @@ TEST(Macro, OffsetsAndSetUp) {
         int16_t fillet, cutDir;
         double stepover;
         uint16_t approach, leave;
-    } cases[] = {{0, 1, 0, 22, 22}, {1, 1, 0, 25, 25}, {0, 2, 0, 22, 2}, {1, 2, 1, 21, 2}};
+    } cases[] = {{0, 1, 0, 22, 22},    {1, 1, 0, 25, 25},    {0, 2, 0, 22, 2},
+                 {1, 2, 1, 21, 2},     {0, 1, 1e-5, 22, 22},  // a stepover of 1e-5 counts as none
+                 {0, 1, 2e-5, 21, 22}, {1, 0, 0, 25, 2}};
     for (const auto& c : cases) {
         CycleParams cp = *cycleParams();
         cp.filletStrategy = c.fillet, cp.cutDirection = c.cutDir, cp.stepover = c.stepover, cp.macroTrad = 4;

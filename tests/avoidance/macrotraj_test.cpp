@@ -188,6 +188,11 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
+    g = makeGuide(square(4, 1));  // a ramp too steep to leave its start lands nowhere
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(macroGenType13(g, 89.999 * kDeg, 1e-4), nullptr);
+    EXPECT_EQ(g->count, 5);
+    plistFree(g);
     macroResetState();
 }
 
@@ -217,6 +222,68 @@ TEST(MacroTraj, ArcsFollowAClosedGuide) {
     EXPECT_NEAR(m->points[1].x, 0.0, 1e-9);  // forward from the contour's end, which it closes on
     EXPECT_GT(m->points[1].y, 0.0);
     macroPathFree(m);
+    macroResetState();
+}
+
+// A built arc laid onto the closed square (0, 0) (10, 0) (10, 10) (0, 10) of length 40: a leave macro
+// measures forward from the start, an approach backward, whole turns dropped; following keeps each
+// point's height, wrapping lifts it along the macro's direction by its distance across the move.
+TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
+    macroResetState();
+    Plist* g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {0, 0, 0}});
+    ASSERT_NE(g, nullptr);
+    struct Case {
+        bool wrap;
+        int32_t kind;
+        std::vector<Vec3> built, want;  // from the attachment point (0, 0, 0) on
+    } cases[] = {
+        {false, kMacroLeave, {{0.5, 0, 3}, {0, 12, 4}, {45, 0, 5}}, {{0.5, 0, 3}, {10, 2, 4}, {5, 0, 5}}},
+        {false, kMacroApproach, {{0.5, 0, 3}, {0, 12, 4}, {45, 0, 5}}, {{0, 0.5, 3}, {2, 10, 4}, {0, 5, 5}}},
+        {true, kMacroLeave, {{-3, 0, 2}, {-6, 0, 4}}, {{3, 0, 2}, {6, 0, 4}}},
+        {true, kMacroApproach, {{-3, 0, 2}, {-6, 0, 4}}, {{0, 3, 2}, {0, 6, 4}}},
+        {true,
+         kMacroLeave,
+         {{-0.5, 0, 1}, {-83, 0, 4}},
+         {{0.5, 0, 1}, {3, 0, 4}}},  // two whole turns dropped
+    };
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};  // the move leaves along -x
+    for (const Case& c : cases) {
+        MacroPath* m = macroPathCreate(c.kind, 10, 8, 0);
+        ASSERT_NE(m, nullptr);
+        macroPathAppend(m, p0);
+        for (const Vec3& q : c.built) macroPathAppend(m, q);
+        ASSERT_EQ(c.wrap ? macroWrapOnGuide(m, c.kind, &p0, &p1, g) : macroFollowGuide(m, c.kind, g), 1);
+        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(m->points[i + 1], c.want[i], 1e-9);
+        macroPathFree(m);
+    }
+    // A move that leaves along a skew direction v: a point 3 along v and 2 along the arc's own
+    // direction b (across v) lands 3 along the guide, lifted by 2.
+    const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);
+    const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{v.x, v.y, v.z};
+    MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
+    ASSERT_NE(m, nullptr);
+    macroPathAppend(m, p0);
+    macroPathAppend(m, {3 * v.x + 2 * b.x, 3 * v.y + 2 * b.y, 3 * v.z + 2 * b.z});
+    macroPathAppend(m, {6 * v.x + 4 * b.x, 6 * v.y + 4 * b.y, 6 * v.z + 4 * b.z});
+    ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &skew, g), 1);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 0, 2}), 1e-9);
+    EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 0, 4}), 1e-9);
+    macroPathFree(m);
+    EXPECT_EQ(macroStoreGuide(g), 1);
+    plistFree(g);
+    g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built
+    ASSERT_NE(g, nullptr);
+    for (bool wrap : {false, true}) {
+        MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
+        ASSERT_NE(m, nullptr);
+        macroPathAppend(m, p0);
+        macroPathAppend(m, {-3, 0, 2});
+        EXPECT_EQ(wrap ? macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g) : macroFollowGuide(m, kMacroLeave, g),
+                  1);
+        EXPECT_VEC_NEAR(m->points[1], (Vec3{-3, 0, 2}), 0);
+        macroPathFree(m);
+    }
+    plistFree(g);
     macroResetState();
 }
 

@@ -138,19 +138,79 @@ TEST(ToolLine, PointInsideTheAssembly) {
     avoidTiltResetState();
     ToolDescription t{};
     t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60, t.stage4Top = 70;
-    t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
+    t.stage3Diameter = 20, t.stage4Diameter = 30;
     const Vec3 p{0, 0, 0}, up{0, 0, 1};
     struct Case {
-        double d2, x, s;
+        double d2, d1, x, s;
         int inside;
     } cases[] = {
-        {16, 6.4, 35, 1}, {16, 6.6, 35, 0},  // a narrowing first cone (radius 6.5 there) holds points too
-        {4, 3.4, 35, 1},  {10, 2.9, 10, 1}, {10, 14.9, 90, 1},
+        {16, 10, 6.4, 35, 1},
+        {16, 10, 6.6, 35, 0},  // a narrowing first cone (radius 6.5 there) holds points
+                               // too
+        {4, 10, 3.4, 35, 1},
+        {10, 10, 2.9, 10, 1},
+        {10, 10, 14.9, 90, 1},
+        {10, 10, 5.1, 45, 0},  // the first cylinder only up to its radius
+        {10, 40, 14, 45, 1},   // wider than the head: the whole head's reach belongs to it
+        {10, 40, 16, 45, 0},   // but nothing beyond the head's radius
+        {10, 10, 14, 60, 1},   // the top cylinder from its foot on
     };
     for (const Case& c : cases) {
-        t.stage2Diameter = c.d2;
+        t.stage2Diameter = c.d2, t.stage1Diameter = c.d1;
         const Vec3 q{c.x, 0, c.s};
         EXPECT_EQ(toolPointInside(&p, &up, &t, &q), c.inside) << c.d2 << " " << c.x << " " << c.s;
+    }
+}
+
+TEST(ToolLine, LiftMeasureRunsUpTheCones) {
+    avoidTiltResetState();
+    ToolDescription t{};
+    t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60, t.stage4Top = 70;
+    t.stage2Diameter = 10, t.stage1Diameter = 14, t.stage3Diameter = 20, t.stage4Diameter = 30;
+    // First cone 5 -> 7 over 30..40, second 10 -> 15 over 50..60: the lift is how far the point lies above
+    // the height where the cone's radius equals its distance from the axis.
+    struct Case {
+        double d, s;
+        int result;
+        double lift;
+    } cases[] = {
+        {4, 35, 0, 5},  {6, 38, 0, 3},  {6, 34, 0, 0},  {6.5, 45, 0, 7.5}, {8, 55, 0, 5},
+        {12, 58, 0, 4}, {12, 52, 0, 0}, {16, 55, 0, 0}, {2, 10, -2, 0},    {2.99, 0.01, 0, 0},
+    };
+    const Vec3 p{1, 2, 3}, up{0, 0, 1};
+    for (const Case& c : cases) {
+        toolLiftReset();
+        const Vec3 q{p.x + c.d, p.y, p.z + c.s};
+        EXPECT_EQ(toolLiftInside(&p, &up, &t, &q), c.result) << c.d << " " << c.s;
+        EXPECT_NEAR(toolLiftMax(), c.lift, 1e-9) << c.d << " " << c.s;
+    }
+    toolLiftReset();
+    for (const Case& c : cases) {  // the measure keeps the largest
+        const Vec3 q{p.x, p.y - c.d, p.z + c.s};
+        toolLiftInside(&p, &up, &t, &q);
+    }
+    EXPECT_NEAR(toolLiftMax(), 7.5, 1e-9);
+}
+
+TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
+    avoidTiltResetState();
+    ToolDescription t{};
+    t.radius = 2, t.taperAngle = 0, t.tipTop = 10;  // a cylinder of radius 2 from the tip up to 10
+    const Vec3 o{0, 0, 0}, up{0, 0, 1};
+    struct Case {
+        double h, y;  // a chord at height h and distance y from the axis
+        int hit;
+    } cases[] = {
+        {0.1, 1.85, 1}, {0.1, 1.95, 0}, {0.2, 1.95, 1}, {0.19, 1.95, 0},
+        {5, 1.99, 1},   {5, 1.997, 0},  {10.5, 1.0, 0}, {-0.5, 1.0, 0},
+    };
+    for (const Case& c : cases) {
+        const Vec3 A{5, c.y, c.h}, B{-5, c.y, c.h};
+        Vec3 out{};
+        EXPECT_EQ(avoidLineCone(&o, &up, &t, &A, &B, &out), c.hit) << c.h << " " << c.y;
+        if (c.hit) {
+            EXPECT_NEAR(out.x, 0.0, 1e-9);  // the middle of the stretch inside
+        }
     }
 }
 
@@ -164,6 +224,7 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
     struct Case {
         double top, x, z;
         int hit;
+        double s3 = 60;  // without the second cone at 50: the top cylinder alone above 50
     } cases[] = {
         {70, 58, 100, 1},    // the top cylinder (radius 15) only: 12.0 from the axis at its top
         {70, 62, 100, 0},    // 17.7 at the top: outside it
@@ -173,10 +234,13 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
         {70, 2, 0, 1},   // s = d = 1.4
         {70, 3, -1, 1},  // s 1.4, d 2.8
         {70, 5, 0, 0},   // s = d = 3.5
+        // Lines that end 1 above the top cylinder's foot, 13 and 16 from the axis there.
+        {70, 64 / std::sqrt(2.0), 51 * std::sqrt(2.0) - 64 / std::sqrt(2.0), 1, 50},
+        {70, 67 / std::sqrt(2.0), 51 * std::sqrt(2.0) - 67 / std::sqrt(2.0), 0, 50},
     };
     for (const Case& c : cases) {
         ToolDescription t{};
-        t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60,
+        t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = c.s3,
         t.stage4Top = c.top;
         t.stage2Diameter = 10, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
         const Vec3 q{c.x, 0, c.z};

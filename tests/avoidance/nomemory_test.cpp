@@ -1,0 +1,211 @@
+// Every builder of the avoidance families fails cleanly when an allocation fails: each allocation of a
+// call is failed in turn and the call must report it (ASan sees what a failing path leaks).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "allocfail.h"
+#include "avoidance/approach.h"
+#include "avoidance/avoidfit.h"
+#include "avoidance/avoidsearch.h"
+#include "avoidance/avoidtable.h"
+#include "avoidance/axisintervals.h"
+#include "avoidance/links.h"
+#include "avoidance/macro.h"
+#include "collision/chkmodel.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Runs call() with its n-th allocation failing, n = 1, 2, ... until a run allocates fewer than n times.
+// Each run must report the failure (failed, or std::bad_alloc from a scratch container) or, where a
+// smaller buffer served, give the full result (whole); the run that met no failure gives the full result.
+template <class Call, class Failed, class Whole, class Done>
+void failEachAllocation(const char* what, Call call, Failed failed, Whole whole, Done done) {
+    for (long n = 1; n < 10000; ++n) {
+        allocfail::arm(n);
+        bool thrown = false, f = false, w = false;
+        try {
+            auto r = call();
+            allocfail::disarm();
+            f = failed(r), w = !f && whole(r);
+            done(r);
+        } catch (const std::bad_alloc&) {
+            thrown = true;
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) {
+            EXPECT_TRUE(w) << what << ": no result without a failing allocation";
+            EXPECT_GT(n, 1) << what << ": allocates nothing";
+            return;
+        }
+        EXPECT_TRUE(thrown || f || w)
+            << what << ": allocation " << n << " failed, neither reported nor recovered";
+    }
+    ADD_FAILURE() << what << ": no end";
+}
+
+Vec3 tilted(double b, double c) {
+    return {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+}
+
+Plist* axisList(int n) {
+    Plist* l = plistCreate(n, 1);
+    for (int i = 0; l && i < n; ++i) {
+        const Vec3 p = {double(i), 0.0, 0.0}, a = tilted(0.3, 0.1 * i);
+        plistAppend(l, double(i), &p, 0, &a, 0);
+    }
+    return l;
+}
+
+bool samePoints(const Vec3* a, int32_t na, const Vec3* b, int32_t nb) {
+    if (na != nb) return false;
+    for (int32_t i = 0; i < na; ++i)
+        if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].z != b[i].z) return false;
+    return true;
+}
+
+// Each allocation of a macro builder failed in turn: no path, or the path built with memory enough.
+template <class Build>
+void macroFailEach(const char* what, Build build) {
+    MacroPath* ref = build();
+    ASSERT_NE(ref, nullptr) << what;
+    failEachAllocation(
+        what, build, [](MacroPath* p) { return !p; },
+        [&](MacroPath* p) {
+            return samePoints(p->points, p->count, ref->points, ref->count) && !p->axes == !ref->axes;
+        },
+        [](MacroPath* p) { macroPathFree(p); });
+    macroPathFree(ref);
+}
+
+}  // namespace
+
+TEST(NoMemory, MacroBuildersGiveNoPathOrTheirWholePath) {
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, z{0, 0, 1};
+    macroResetState();
+    macroFailEach("macroPathCreate", [] { return macroPathCreate(kMacroApproach, 8, 5, 1); });
+    for (uint16_t type : {2, 4, 14, 20}) {
+        MacroParams m{};
+        m.approachType = m.leaveType = type;
+        m.arcStepAngle = 10 * kPi / 180;
+        m.approachDistance = m.leaveDistance = 2.0;
+        m.approachAngle = m.leaveAngle = kPi / 2;
+        macroFailEach("macroBuild", [&] { return macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z); });
+    }
+    macroFailEach("macroGenType6", [&] { return macroGenType6(&p0, 5.0, 0.2, 0.3, 1, 4.0); });
+    Plist* guide = plistCreate(41, 1);
+    ASSERT_NE(guide, nullptr);
+    for (int i = 0; i <= 40; ++i) {  // a closed circle of radius 10
+        const Vec3 p{10 * std::cos(i * kPi / 20), 10 * std::sin(i * kPi / 20), 0};
+        plistAppend(guide, i * 10 * kPi / 20, &p, 0, &z, 0);
+    }
+    for (int32_t along : {0, 1})
+        macroFailEach("macroGenRamp", [&] { return macroGenRamp(guide, 5, 0.2, 3.0, along); });
+    macroFailEach("macroGenType13", [&] { return macroGenType13(guide, 0.2, 3.0); });
+    plistFree(guide);
+    const std::string dir = "nomemory";
+    std::filesystem::create_directories(dir);
+    const std::string name = dir + "/m.mac";
+    if (FILE* f = std::fopen(name.c_str(), "wb")) {
+        for (int i = 0; i < 40; ++i) std::fputs(i % 2 ? "LINE(1)\nROTZ(10)\n" : "ARC(2,30)\n", f);
+        std::fclose(f);
+    }
+    MacroParams m{};
+    m.arcStepAngle = 5 * kPi / 180;
+    macroFailEach("macroFileRead", [&] { return macroFileRead(kMacroLeave, &p0, &p1, &m, name.c_str()); });
+    std::filesystem::remove_all(dir);
+    failEachAllocation(
+        "macroSetFileNames", [] { return macroSetFileNames("in.mac", "out.mac"); },
+        [](int r) { return r < 0; }, [](int r) { return r == 1; }, [](int) {});
+    macroResetState();
+}
+
+TEST(NoMemory, TablesAndRecordsReportIt) {
+    Plist* l = axisList(6);
+    ASSERT_NE(l, nullptr);
+    failEachAllocation(
+        "avoidTableCreate", [&] { return avoidTableCreate(l, 0.2, 1.0); }, [](AvoidTable* t) { return !t; },
+        [](AvoidTable* t) { return t->count == 6; }, [](AvoidTable* t) { avoidTableFree(t); });
+    AvoidTable* t = avoidTableCreate(l, 0.2, 1.0);
+    ASSERT_NE(t, nullptr);
+    failEachAllocation(
+        "avoidUnwrapColumn", [&] { return avoidUnwrapColumn(t, kAvoidColumnC); },
+        [](double* v) { return !v; }, [](double*) { return true; }, [](double* v) { std::free(v); });
+    const int chain = avoidCheckIntervalChain(t);
+    failEachAllocation(
+        "avoidCheckIntervalChain", [&] { return avoidCheckIntervalChain(t); }, [](int r) { return r < 0; },
+        [&](int r) { return r == chain; }, [](int) {});
+    // A full table grows on insertion; without memory it stays as it was.
+    while (t->count < t->capacity) ASSERT_GE(avoidTableInsert(t, 0.5 / (t->count + 1), nullptr), 0);
+    const int32_t count = t->count;
+    allocfail::arm(1);
+    EXPECT_EQ(avoidTableInsert(t, 0.25, nullptr), -1);
+    allocfail::disarm();
+    EXPECT_EQ(t->count, count);
+    EXPECT_GE(avoidTableInsert(t, 0.25, nullptr), 0);
+    EXPECT_EQ(t->count, count + 1);
+    avoidTableFree(t);
+    plistFree(l);
+    failEachAllocation(
+        "fillet_rec_create", [] { return fillet_rec_create(7); }, [](FreeLineFillet2Args* r) { return !r; },
+        [](FreeLineFillet2Args* r) {
+            return r->count == 7 && r->capacity == 28 && r->para && r->lower && r->upper && r->out &&
+                   r->flags;
+        },
+        [](FreeLineFillet2Args* r) { fillet_rec_free(r); });
+    TriList* tl = triListCreate(4);
+    ASSERT_NE(tl, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        Triangle3D tri{{{double(i), 0, 5}, {double(i) + 1, 0, 5}, {double(i), 1, 6}}};
+        triListAdd(tl, &tri);
+    }
+    const double z[] = {0, 10, 20}, r[] = {2, 3, 4};
+    failEachAllocation(
+        "axisModelCreate", [&] { return axisModelCreate(tl, 3, z, r); },
+        [](AxisObstacleModel* m) { return !m; }, [](AxisObstacleModel* m) { return m->lastItem == 2; },
+        [](AxisObstacleModel* m) { axisModelFree(m); });
+    triListFree(tl);
+}
+
+TEST(NoMemory, LinkSearchesAndLoopsGiveUp) {
+    const Vec3 p0{0, 0, 0}, p1{10, 0, 0}, a{0, 0, 1};
+    Plist* ref = approachSearchPoints(&p0, &p1, nullptr, &a, &a, 5.0, 1.0, 0.2);
+    ASSERT_NE(ref, nullptr);
+    failEachAllocation(
+        "approachSearchPoints",
+        [&] { return approachSearchPoints(&p0, &p1, nullptr, &a, &a, 5.0, 1.0, 0.2); },
+        [](Plist* l) { return !l; },
+        [&](Plist* l) { return samePoints(l->points, l->count, ref->points, ref->count) && l->vectors; },
+        [](Plist* l) { plistFree(l); });
+    plistFree(ref);
+    CheckModel model{};
+    chkModelInit(&model, kMeshTriangles);
+    ToolGeom tool{};
+    tool.toolType = kBallMill;
+    tool.radius = 3.0;
+    tool.size2 = 8.0;
+    model.tool = &tool;
+    model.stepLength = model.tolerance = 0.5;
+    LinkContext ctx{};
+    ctx.safetyDistance = 2.0;
+    ctx.clearancePlane = 50.0;
+    const Vec3 A{0, 0, 5}, B{20, 0, 8};
+    double h = 0.0;
+    // Over an empty model the travel height is the higher end raised by the radius and the distance.
+    failEachAllocation(
+        "linkTravelHeightLine", [&] { return linkTravelHeightLine(&A, &B, &ctx, &model, &h); },
+        [](int r) { return r == -4; }, [&](int r) { return r == 0 && std::fabs(h - 13.0) < 1e-9; },
+        [](int) {});
+    failEachAllocation(
+        "linkTravelLiftPlane", [&] { return linkTravelLiftPlane(&A, &B, &ctx, &model, &h); },
+        [](int r) { return r == -4; }, [&](int r) { return r == 0 && h < 1e-5; }, [](int) {});
+}
