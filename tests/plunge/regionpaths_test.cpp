@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "channeltest.h"
+#include "geometry/spline.h"
 #include "plunge/angleprof.h"
 #include "plunge/edgecurve.h"
 #include "plunge/hubcross.h"
@@ -164,6 +165,27 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
     plistArrayFree(lists);
     freePlist3D(pair.first);
     freePlist3D(pair.second);
+}
+
+TEST(RegionPaths, CutRangeCurveRunsFromFirstToLastCutPoint) {
+    // Radii 10 .. 20 with three link points at either end: the cut runs from radius 13 to 17.
+    Plist* path = ray(0.3, 11, 3, 3);
+    PolyCurve* curve = pathCutRangeCurve(path);
+    ASSERT_NE(curve, nullptr);
+    const double T = curve->params[curve->count];
+    for (int k = 0; k <= 8; ++k) {
+        Vec3 p;
+        ASSERT_EQ(splineEval(curve, T * k / 8, &p, nullptr), 1);
+        const double r = std::hypot(p.x, p.y);
+        if (k == 0 || k == 8) {
+            EXPECT_NEAR(r, k == 0 ? 13 : 17, 1e-9) << k;
+        } else {
+            EXPECT_NEAR(r, 13 + 4.0 * k / 8, 0.01) << k;  // chord parameters of a natural spline
+        }
+        EXPECT_NEAR(polar(p), 0.3, 1e-9) << k;
+    }
+    pathCutRangeCurveFree(curve);
+    plistFree(path);
 }
 
 // The region paths, edge curves, tilt geometry, angle profile, grids and part models refuse what is
