@@ -208,6 +208,7 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
     cycleParams()->bladeCount = 1;  // the run ends at once, after its per-run resets
     EXPECT_EQ(runPlungeCycle(nullptr), -1);
     EXPECT_EQ(plungeOutNoMacroCount(), 0);
+    EXPECT_EQ(shortenMacro(nullptr, nullptr, 1, tool), 1);  // no row, nothing to shorten
 }
 
 // Closed forms on planes: a flat tool coming down vertically stops on a plane. Bottoms are lifted
