@@ -7,6 +7,7 @@
 #include "plunge/angleprof.h"
 #include "plunge/edgecurve.h"
 #include "plunge/hubcross.h"
+#include "plunge/levelcurves.h"
 #include "plunge/pathlink.h"
 #include "plunge/pathspace.h"
 #include "plunge/plist3d.h"
@@ -186,6 +187,74 @@ TEST(RegionPaths, CutRangeCurveRunsFromFirstToLastCutPoint) {
     }
     pathCutRangeCurveFree(curve);
     plistFree(path);
+}
+
+namespace {
+
+// A side path climbing from the hub: radius 20 + i at height i, all cut.
+int climbingTrace(CheckModel*, const ContourPair*, const ContourPair*, const HubShroud*, int32_t, Plist* out,
+                  const TriGrid*) {
+    out->count = 0;
+    const Vec3 up{0, 0, 1};
+    for (int i = 0; i <= 10; ++i) {
+        const Vec3 p{20.0 + i, 0, double(i)};
+        plistAppend(out, i, &p, 1, &up, 0);
+    }
+    return 1;
+}
+
+}  // namespace
+
+// Stepped levels: each region's paths end at the next level's hub, the last region's at the shroud.
+TEST(RegionPaths, SteppedLevelsEndAtTheNextLevelAndTheLastAtTheShroud) {
+    cycleParamsResetState();
+    cycleParams()->stepStrategy = 1;
+    const auto channel = [](double hubZ, double shroudZ) {
+        const Vec3 h0{10, 0, hubZ}, h1{60, 0, hubZ}, s0{10, 0, shroudZ}, s1{60, 0, shroudZ};
+        ProfileCurve *hub = profileLine(&h0, &h1), *shroud = profileLine(&s0, &s1);
+        HubShroud* made = makeHubShroudPair(hub, shroud);
+        profileFreeList(hub);
+        profileFreeList(shroud);
+        return made;
+    };
+    HubShroud *lower = channel(0, 10), *upper = channel(4, 10), *pair = channel(0, 7);
+    LevelCurves* levels = newLevelCurves(2);
+    ASSERT_EQ(addLevelCurve(levels, lower, -1), 1);
+    ASSERT_EQ(addLevelCurve(levels, upper, -1), 1);
+    const Vec3 pts[2] = {{20, 0, 0}, {40, 0, 0}};
+    ContourPair contours{plist3DFromPoints(pts, 2), plist3DFromPoints(pts, 2)};
+    CheckModel blade;
+    chkModelInit(&blade, kMeshTriangles);
+    CheckModel* models[3] = {&blade, nullptr, &blade};
+    const TriGrid* grids[3] = {};
+    const RegionPathInputs in{levels, pair, models, grids, &contours, 0, climbingTrace};
+    // region, extended corner -> the height the side paths end at (the climb itself ends at 10)
+    const struct {
+        int32_t region, extend;
+        double top;
+    } rows[] = {{0, 0, 4}, {1, 0, 7}, {0, 1, 4}, {1, 1, 10}};
+    for (const auto& r : rows) {
+        cycleParams()->extendCorner = r.extend;
+        PlistArray* lists = plistArrayCreate(4);
+        ASSERT_GE(buildRegionPaths(lists, r.region, &in, 0.5, 0, 0.01), 0);
+        ASSERT_EQ(lists->count, 4);
+        for (int side = 0; side < 4; ++side) {
+            const Plist* l = lists->lists[side];
+            if (side == 1 || side == 2) {  // no splitter
+                EXPECT_EQ(l->count, 0);
+                continue;
+            }
+            ASSERT_GT(l->count, 1);
+            EXPECT_NEAR(l->points[0].z, 0, 1e-12);
+            EXPECT_NEAR(l->points[l->count - 1].z, r.top, 1e-12) << r.region << " " << r.extend;
+        }
+        plistArrayFree(lists);
+    }
+    freeLevelCurves(levels);
+    for (HubShroud* c : {lower, upper, pair}) freeHubShroud(c);
+    freePlist3D(contours.first);
+    freePlist3D(contours.second);
+    cycleParamsResetState();
 }
 
 // The region paths, edge curves, tilt geometry, angle profile, grids and part models refuse what is
