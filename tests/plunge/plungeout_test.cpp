@@ -457,3 +457,24 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
         }
     }
 }
+
+// A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any
+// key. Without one, both ends are left marked for a straight retract.
+TEST_F(PlungeOut, RowsFindTheirNeighbourByKey) {
+    const struct {
+        int32_t first, second, entryPos;
+        bool neighbour;
+    } cases[] = {{1, 2, 0, false}, {0, 2, 0, true}, {0, 2, 1, false}, {2, 2, 1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.first << " " << c.second << " " << c.entryPos);
+        cycleParams()->entryPos = c.entryPos;
+        rows->keys[0] = c.first;
+        rows->keys[1] = c.second;
+        CutRecordList* row = rows->lists[1];
+        for (int32_t k = 0; k < row->count; ++k) row->records[k].mark = 0;
+        ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
+        ASSERT_GE(row->count, 2);
+        EXPECT_EQ(row->records[0].mark, c.neighbour ? 0 : 1);
+        EXPECT_EQ(row->records[row->count - 1].mark, c.neighbour ? 0 : 1);
+    }
+}
