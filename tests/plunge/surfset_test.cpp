@@ -106,6 +106,53 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
 
 // Every missing selection ends in its one numbered message (beside the reader's traces) and a clean
 // failure.
+// A turned mesh, of triangles or of facets, has every point turned about the z axis and its plan
+// bounds those of the turned points.
+TEST(SurfaceSet, TurnedMeshesTurnEveryPointAndTheirPlanBounds) {
+    const Vec3 pts[2][3] = {{{10, 0, 1}, {12, 1, 2}, {11, -2, 3}}, {{-5, 4, 0}, {-6, 5, 1}, {-4, 6, 2}}};
+    const double angle = 0.7, c = std::cos(angle), s = std::sin(angle);
+    double lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+    Vec3 want[2][3];
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const Vec3& p = pts[i][j];
+            want[i][j] = {p.x * c - p.y * s, p.x * s + p.y * c, p.z};
+            lo[0] = std::min(lo[0], want[i][j].x), hi[0] = std::max(hi[0], want[i][j].x);
+            lo[1] = std::min(lo[1], want[i][j].y), hi[1] = std::max(hi[1], want[i][j].y);
+        }
+    for (const int kind : {kMeshTriangles, kMeshFacets}) {
+        SCOPED_TRACE(kind);
+        CheckModel m;
+        chkModelInit(&m, kind);
+        std::vector<Facet98> facets;
+        if (kind == kMeshTriangles) m.triangles = triListCreate(2);
+        for (const auto& t : pts) {
+            const Triangle3D tri{{t[0], t[1], t[2]}};
+            if (kind == kMeshTriangles) triListAdd(m.triangles, &tri);
+            facets.push_back({0, {t[0], t[1], t[2], t[2]}});
+        }
+        if (kind == kMeshFacets) m.facets = facets.data(), m.facetCount = 2;
+        rotateMeshAboutAxis(&m, angle);
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 3; ++j) {
+                const Vec3 got = kind == kMeshTriangles ? m.triangles->data[i].p[j] : Vec3(m.facets[i].p[j]);
+                EXPECT_NEAR(dist3D(&got, &want[i][j]), 0, 1e-12) << i << j;
+            }
+        EXPECT_NEAR(m.bounds[0], lo[0], 1e-12);
+        EXPECT_NEAR(m.bounds[1], lo[1], 1e-12);
+        EXPECT_NEAR(m.bounds[3], hi[0], 1e-12);
+        EXPECT_NEAR(m.bounds[4], hi[1], 1e-12);
+        if (kind == kMeshTriangles) {
+            const TriList* t = m.triangles;
+            EXPECT_NEAR(t->xmin, lo[0], 1e-12);
+            EXPECT_NEAR(t->ymin, lo[1], 1e-12);
+            EXPECT_NEAR(t->xmax, hi[0], 1e-12);
+            EXPECT_NEAR(t->ymax, hi[1], 1e-12);
+            triListFree(m.triangles);
+        }
+    }
+}
+
 TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
     CheckModel ctx = toolContext();
     TempDir tmp;
