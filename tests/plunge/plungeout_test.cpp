@@ -478,3 +478,44 @@ TEST_F(PlungeOut, RowsFindTheirNeighbourByKey) {
         EXPECT_EQ(row->records[row->count - 1].mark, c.neighbour ? 0 : 1);
     }
 }
+
+// The links take the cycle's settings: the link type and the climb mode never below 0, the smooth
+// mode 2 only with *CONNECTSMOOTH, the jump flag from the context, path mode 1, the link-macro switch
+// on and the approach polygon of radius 1 and lift 30.
+TEST_F(PlungeOut, LinkContextTakesTheCycleSettings) {
+    const struct {
+        int16_t linkType, smooth, forceG1, climb;
+        int32_t zlift;
+    } cases[] = {{3, 1, 7, 2, 0}, {-1, 0, 0, -3, 1}};
+    const CycleParams saved = *cycleParams();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.linkType);
+        CycleParams* p = cycleParams();
+        p->zustEilgang = c.linkType, p->connectSmooth = c.smooth, p->forceG1 = c.forceG1,
+        p->aufstieg = c.climb;
+        p->forceG1Ipol = 0.25, p->totalToolLength = 120, p->stepMin = 0.01, p->stepMax = 2;
+        CycleNcCtx nc = *cycleNcCtx();
+        nc.clearanceDistance = 4, nc.clearancePlane = 50, nc.checkZlift = c.zlift, nc.retractFeed = 900;
+        nc.cosStepWin = 0.9;
+        LinkContext l;
+        linkContextFromCycle(&nc, &l);
+        EXPECT_EQ(l.linkType, std::max<int16_t>(c.linkType, 0));
+        EXPECT_EQ(l.climbMode, std::max<int16_t>(c.climb, 0));
+        EXPECT_EQ(l.smoothMode, c.smooth ? 2 : 1);
+        EXPECT_EQ(l.forceG1, c.forceG1 ? 1 : 0);
+        EXPECT_EQ(l.jumpFlag, c.zlift);
+        EXPECT_EQ(l.pathMode, 1);
+        EXPECT_EQ(l.linkMacroSwitch, 1);
+        EXPECT_EQ(l.polygonRadius, 1.0);
+        EXPECT_EQ(l.polygonLift, 30.0);
+        EXPECT_EQ(l.safetyDistance, 4.0);
+        EXPECT_EQ(l.clearancePlane, 50.0);
+        EXPECT_EQ(l.retractFeed, 900.0);
+        EXPECT_EQ(l.forceG1Step, 0.25);
+        EXPECT_EQ(l.totalToolLength, 120.0);
+        EXPECT_EQ(l.stepMin, 0.01);
+        EXPECT_EQ(l.stepMax, 2.0);
+        EXPECT_EQ(l.stepAngleCos, 0.9);
+    }
+    *cycleParams() = saved;
+}
