@@ -82,12 +82,13 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     EXPECT_EQ(second->lists[1]->count, 0);
     plistArrayFree(second);
     plistArrayFree(lists);
-    // Axes leaning by 0.3 toward +x or -x from points 1 above the hub meet the shroud 9 tan 0.3 aside.
-    for (const double lean : {0.3, -0.3}) {
+    // Axes leaning by 0.3 toward or away from the axis, in planes at polar angles 0.5 and 2, from points 1
+    // above the hub meet the shroud 9 tan 0.3 aside along that plane.
+    for (const auto& [lean, phi] : {std::pair{0.3, 0.5}, std::pair{-0.3, 2.0}}) {
         Plist* l = plistCreate(8, 1);
-        const Vec3 a{std::sin(lean), 0, std::cos(lean)};
+        const Vec3 a{std::sin(lean) * std::cos(phi), std::sin(lean) * std::sin(phi), std::cos(lean)};
         for (int i = 0; i < 4; ++i) {
-            const Vec3 p{15.0 + 5 * i, 0, 1};
+            const Vec3 p{(15.0 + 5 * i) * std::cos(phi), (15.0 + 5 * i) * std::sin(phi), 1};
             plistAppend(l, i, &p, 0, &a, 0);
         }
         lists = arrayOf({l});
@@ -96,8 +97,9 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
         ASSERT_EQ(second->lists[0]->count, 4);
         for (int i = 0; i < 4; ++i) {
             const Vec3& q = second->lists[0]->points[i];
-            EXPECT_NEAR(q.x, 15.0 + 5 * i + 9 * std::tan(lean), 1e-3) << lean << " " << i;
-            EXPECT_NEAR(q.y, 0, 1e-9);
+            const double r = 15.0 + 5 * i + 9 * std::tan(lean);
+            EXPECT_NEAR(q.x, r * std::cos(phi), 1e-3) << lean << " " << i;
+            EXPECT_NEAR(q.y, r * std::sin(phi), 1e-3) << lean << " " << i;
             EXPECT_NEAR(q.z, 10, 1e-3);
         }
         plistArrayFree(second);
