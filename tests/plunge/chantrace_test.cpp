@@ -90,7 +90,10 @@ TEST(ChannelTrace, ContactsStandTheBallRadiusInFrontOfTheFarBladeAndNoReachGives
     struct Case {
         double L, levelZ;
         int32_t count;
-    } cases[] = {{30.0, 10.0, 31}, {2.5, 10.0, 4}, {2.5, 60.0, 4}};  // stations 0, 1, 2 and 2.5
+    } cases[] = {{30.0, 10.0, 31},
+                 {2.5, 10.0, 4},
+                 {2.5, 60.0, 4},        // stations 0, 1, 2 and 2.5
+                 {3.000005, 10.0, 4}};  // an end within 1e-5 of a station adds none
     for (const Case& c : cases) {
         Trace t(c.L, c.levelZ, 50.0);
         ASSERT_EQ(t.run(), 1);

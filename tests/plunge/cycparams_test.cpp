@@ -272,6 +272,11 @@ TEST_F(CycParams, ConvertKeywordValueRefusesUnknownKindsAndNoOutput) {
     EXPECT_EQ(v.cut, 0);
     EXPECT_EQ(convertKeywordValue(3, "1", &v), -1);
     EXPECT_EQ(convertKeywordValue(kParseNumber, "1", nullptr), -1);
+    // A number field without a number, or with one out of range, reads 0.
+    for (const char* text : {"x1", "", "1e999"}) {
+        ASSERT_EQ(convertKeywordValue(kParseNumber, text, &v), 0) << text;
+        EXPECT_EQ(v.number[0], 0.0) << text;
+    }
 }
 
 TEST_F(CycParams, NumbersDoNotFollowTheHostsLocale) {

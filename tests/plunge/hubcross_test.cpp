@@ -74,6 +74,16 @@ TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
         }
         EXPECT_EQ(std::memcmp(&found[0], &found[1], sizeof(Vec3)), 0) << round;
     }
+    // An element lying in the hub touches it at every corner: its corner nearest to the axis is the
+    // crossing, nearer than the far element's edge through the hub.
+    Meshes flat({{{polar(15, 0.2, 0), polar(12, 0.1, 0), polar(20, 0.3, 0)}},
+                 {{polar(30, 0, -1), polar(31, 0, 1), polar(32, 0.1, 1)}}});
+    const Vec3 corner = polar(12, 0.1, 0);
+    for (CheckModel* model : {&flat.tri, &flat.fac}) {
+        Vec3 x;
+        ASSERT_EQ(meshHubCrossing(model, level, &x), 1);
+        EXPECT_NEAR(dist3D(&x, &corner), 0, 1e-5);  // facets hold single precision
+    }
     freeHubShroud(level);
 }
 

@@ -153,6 +153,8 @@ TEST(PathLink, LeadInsMeetAtOneLinkPoint) {
         Plist *a = ray(0, 11, lead), *b = ray(0.1, 11, 2);
         const Vec3 before = b->points[0];
         EXPECT_EQ(linkPathEnds(a, b), -1);
+        EXPECT_EQ(linkPathEnds(nullptr, b), -1);
+        EXPECT_EQ(linkPathEnds(b, nullptr), -1);
         EXPECT_EQ(b->points[0].y, before.y);
         plistFree(a);
         plistFree(b);

@@ -331,6 +331,12 @@ TEST(Plist3D, ExtendAndTrim) {
         EXPECT_EQ(l->count, f.count) << f.angle;
         freePlist3D(l);
     }
+    // A straight climb turns nowhere, however small the angle allowed.
+    const Vec3 climb[] = {{0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}};
+    l = plist3DFromPoints(climb, 4);
+    EXPECT_EQ(trimPlist3DAtFold(l, 0.01), 0);
+    EXPECT_EQ(l->count, 4);
+    freePlist3D(l);
 }
 
 // A chain holds copies in the order appended.

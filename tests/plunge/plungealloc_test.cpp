@@ -255,7 +255,12 @@ Made triangleGrid() {
     std::vector<double> v = room();
     const Vec3 centre{0, 0, 0};
     TriGrid* g = triGridCreate(4, 4, 1);
-    bool ok = g && triGridFill(g, &centre, tris, 0.5) == 1;
+    // The second fill first settles the cells the first one left waiting. A fill answers 1 or -1: any
+    // other answer is recorded, to differ from the whole run's.
+    int rc = g ? triGridFill(g, &centre, tris, 0.5) : -1;
+    if (rc == 1) rc = triGridFill(g, &centre, tris, 0.5);
+    if (rc != 1 && rc >= 0) v.push_back(1000 + rc);
+    bool ok = rc == 1;
     for (int32_t r = 0; ok && r < 4; ++r)
         for (int32_t c = 0; ok && c < 4; ++c) {
             const TriGridCell* cell = triGridCellAt(g, r, c);
@@ -264,7 +269,7 @@ Made triangleGrid() {
             v.push_back(-1);
         }
     triGridFree(g);
-    return ok ? Made(v) : std::nullopt;
+    return ok || (rc != 1 && rc >= 0) ? Made(v) : std::nullopt;
 }
 
 Made levels(int32_t strategy) {

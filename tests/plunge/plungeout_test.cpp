@@ -208,6 +208,7 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
     cycleParams()->bladeCount = 1;  // the run ends at once, after its per-run resets
     EXPECT_EQ(runPlungeCycle(nullptr), -1);
     EXPECT_EQ(plungeOutNoMacroCount(), 0);
+    EXPECT_EQ(shortenMacro(nullptr, nullptr, 1, tool), 1);  // no row, nothing to shorten
 }
 
 // Closed forms on planes: a flat tool coming down vertically stops on a plane. Bottoms are lifted
@@ -455,4 +456,66 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
             EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
         }
     }
+}
+
+// A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any
+// key. Without one, both ends are left marked for a straight retract.
+TEST_F(PlungeOut, RowsFindTheirNeighbourByKey) {
+    const struct {
+        int32_t first, second, entryPos;
+        bool neighbour;
+    } cases[] = {{1, 2, 0, false}, {0, 2, 0, true}, {0, 2, 1, false}, {2, 2, 1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.first << " " << c.second << " " << c.entryPos);
+        cycleParams()->entryPos = c.entryPos;
+        rows->keys[0] = c.first;
+        rows->keys[1] = c.second;
+        CutRecordList* row = rows->lists[1];
+        for (int32_t k = 0; k < row->count; ++k) row->records[k].mark = 0;
+        ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
+        ASSERT_GE(row->count, 2);
+        EXPECT_EQ(row->records[0].mark, c.neighbour ? 0 : 1);
+        EXPECT_EQ(row->records[row->count - 1].mark, c.neighbour ? 0 : 1);
+    }
+}
+
+// The links take the cycle's settings: the link type and the climb mode never below 0, the smooth
+// mode 2 only with *CONNECTSMOOTH, the jump flag from the context, path mode 1, the link-macro switch
+// on and the approach polygon of radius 1 and lift 30.
+TEST_F(PlungeOut, LinkContextTakesTheCycleSettings) {
+    const struct {
+        int16_t linkType, smooth, forceG1, climb;
+        int32_t zlift;
+    } cases[] = {{3, 1, 7, 2, 0}, {-1, 0, 0, -3, 1}};
+    const CycleParams saved = *cycleParams();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.linkType);
+        CycleParams* p = cycleParams();
+        p->zustEilgang = c.linkType, p->connectSmooth = c.smooth, p->forceG1 = c.forceG1,
+        p->aufstieg = c.climb;
+        p->forceG1Ipol = 0.25, p->totalToolLength = 120, p->stepMin = 0.01, p->stepMax = 2;
+        CycleNcCtx nc = *cycleNcCtx();
+        nc.clearanceDistance = 4, nc.clearancePlane = 50, nc.checkZlift = c.zlift, nc.retractFeed = 900;
+        nc.cosStepWin = 0.9;
+        LinkContext l;
+        linkContextFromCycle(&nc, &l);
+        EXPECT_EQ(l.linkType, std::max<int16_t>(c.linkType, 0));
+        EXPECT_EQ(l.climbMode, std::max<int16_t>(c.climb, 0));
+        EXPECT_EQ(l.smoothMode, c.smooth ? 2 : 1);
+        EXPECT_EQ(l.forceG1, c.forceG1 ? 1 : 0);
+        EXPECT_EQ(l.jumpFlag, c.zlift);
+        EXPECT_EQ(l.pathMode, 1);
+        EXPECT_EQ(l.linkMacroSwitch, 1);
+        EXPECT_EQ(l.polygonRadius, 1.0);
+        EXPECT_EQ(l.polygonLift, 30.0);
+        EXPECT_EQ(l.safetyDistance, 4.0);
+        EXPECT_EQ(l.clearancePlane, 50.0);
+        EXPECT_EQ(l.retractFeed, 900.0);
+        EXPECT_EQ(l.forceG1Step, 0.25);
+        EXPECT_EQ(l.totalToolLength, 120.0);
+        EXPECT_EQ(l.stepMin, 0.01);
+        EXPECT_EQ(l.stepMax, 2.0);
+        EXPECT_EQ(l.stepAngleCos, 0.9);
+    }
+    *cycleParams() = saved;
 }

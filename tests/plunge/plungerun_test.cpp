@@ -254,6 +254,8 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_DOUBLE_EQ(g.radius, c.radius);
         EXPECT_DOUBLE_EQ(g.size2, 2 * r.radius + 2 * r.a);
     }
+    checkToolShape(nullptr, 1, 1);  // no tool, nothing to grow
+    checkToolGeom(nullptr, 1, 1);
 }
 
 TEST_F(PlungeRun, PitchFromTheBladeCount) {

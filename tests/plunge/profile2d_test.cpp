@@ -9,6 +9,7 @@
 
 #include "channeltest.h"
 #include "geometry/rng.h"
+#include "plunge/plist3d.h"
 #include "workfolder.h"
 
 namespace {
@@ -326,6 +327,25 @@ TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
         ASSERT_EQ(segmentPointAtZ(&r.a, &r.b, r.z, &at), r.rc) << r.z;
         if (r.rc != 1) continue;
         EXPECT_NEAR(dist3D(&at, &r.at), 0.0, 1e-12) << r.z;
+    }
+}
+
+// A meridian taken from 3D points runs from its higher end down, whichever way the points run.
+TEST(Profile2D, MeridianOfPointsStartsAtTheHigherEnd) {
+    for (const bool rising : {true, false}) {
+        std::vector<Vec3> pts = {{3, 4, 1}, {0, 6, 2}, {-8, 0, 4}};  // radii 5, 6, 8
+        if (!rising) std::swap(pts[0], pts[2]);
+        Plist3D* l = plist3DFromPoints(pts.data(), 3);
+        Profile2D* p = profile2DFromPlist3D(l);
+        ASSERT_NE(p, nullptr);
+        ASSERT_EQ(p->count, 3);
+        const Vec2 want[3] = {{8, 4}, {6, 2}, {5, 1}};
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(p->points[i].x, want[i].x, 1e-12) << rising << i;
+            EXPECT_NEAR(p->points[i].y, want[i].y, 1e-12) << rising << i;
+        }
+        freeProfile2D(p);
+        freePlist3D(l);
     }
 }
 

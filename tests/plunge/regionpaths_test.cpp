@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "channeltest.h"
+#include "geometry/spline.h"
 #include "plunge/angleprof.h"
 #include "plunge/edgecurve.h"
 #include "plunge/hubcross.h"
+#include "plunge/levelcurves.h"
 #include "plunge/pathlink.h"
 #include "plunge/pathspace.h"
 #include "plunge/plist3d.h"
@@ -80,6 +82,29 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     EXPECT_EQ(second->lists[1]->count, 0);
     plistArrayFree(second);
     plistArrayFree(lists);
+    // Axes leaning by 0.3 toward or away from the axis, in planes at polar angles 0.5 and 2, from points 1
+    // above the hub meet the shroud 9 tan 0.3 aside along that plane.
+    for (const auto& [lean, phi] : {std::pair{0.3, 0.5}, std::pair{-0.3, 2.0}}) {
+        Plist* l = plistCreate(8, 1);
+        const Vec3 a{std::sin(lean) * std::cos(phi), std::sin(lean) * std::sin(phi), std::cos(lean)};
+        for (int i = 0; i < 4; ++i) {
+            const Vec3 p{(15.0 + 5 * i) * std::cos(phi), (15.0 + 5 * i) * std::sin(phi), 1};
+            plistAppend(l, i, &p, 0, &a, 0);
+        }
+        lists = arrayOf({l});
+        second = plistArrayCreate(1);
+        ASSERT_EQ(buildSecondRegionLists(second, lists, pair), 1);
+        ASSERT_EQ(second->lists[0]->count, 4);
+        for (int i = 0; i < 4; ++i) {
+            const Vec3& q = second->lists[0]->points[i];
+            const double r = 15.0 + 5 * i + 9 * std::tan(lean);
+            EXPECT_NEAR(q.x, r * std::cos(phi), 1e-3) << lean << " " << i;
+            EXPECT_NEAR(q.y, r * std::sin(phi), 1e-3) << lean << " " << i;
+            EXPECT_NEAR(q.z, 10, 1e-3);
+        }
+        plistArrayFree(second);
+        plistArrayFree(lists);
+    }
     freeHubShroud(pair);
 }
 
@@ -164,6 +189,95 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
     plistArrayFree(lists);
     freePlist3D(pair.first);
     freePlist3D(pair.second);
+}
+
+TEST(RegionPaths, CutRangeCurveRunsFromFirstToLastCutPoint) {
+    // Radii 10 .. 20 with three link points at either end: the cut runs from radius 13 to 17.
+    Plist* path = ray(0.3, 11, 3, 3);
+    PolyCurve* curve = pathCutRangeCurve(path);
+    ASSERT_NE(curve, nullptr);
+    const double T = curve->params[curve->count];
+    for (int k = 0; k <= 8; ++k) {
+        Vec3 p;
+        ASSERT_EQ(splineEval(curve, T * k / 8, &p, nullptr), 1);
+        const double r = std::hypot(p.x, p.y);
+        if (k == 0 || k == 8) {
+            EXPECT_NEAR(r, k == 0 ? 13 : 17, 1e-9) << k;
+        } else {
+            EXPECT_NEAR(r, 13 + 4.0 * k / 8, 0.01) << k;  // chord parameters of a natural spline
+        }
+        EXPECT_NEAR(polar(p), 0.3, 1e-9) << k;
+    }
+    pathCutRangeCurveFree(curve);
+    plistFree(path);
+}
+
+namespace {
+
+// A side path climbing from the hub: radius 20 + i at height i, all cut.
+int climbingTrace(CheckModel*, const ContourPair*, const ContourPair*, const HubShroud*, int32_t, Plist* out,
+                  const TriGrid*) {
+    out->count = 0;
+    const Vec3 up{0, 0, 1};
+    for (int i = 0; i <= 10; ++i) {
+        const Vec3 p{20.0 + i, 0, double(i)};
+        plistAppend(out, i, &p, 1, &up, 0);
+    }
+    return 1;
+}
+
+}  // namespace
+
+// Stepped levels: each region's paths end at the next level's hub, the last region's at the shroud.
+TEST(RegionPaths, SteppedLevelsEndAtTheNextLevelAndTheLastAtTheShroud) {
+    cycleParamsResetState();
+    cycleParams()->stepStrategy = 1;
+    const auto channel = [](double hubZ, double shroudZ) {
+        const Vec3 h0{10, 0, hubZ}, h1{60, 0, hubZ}, s0{10, 0, shroudZ}, s1{60, 0, shroudZ};
+        ProfileCurve *hub = profileLine(&h0, &h1), *shroud = profileLine(&s0, &s1);
+        HubShroud* made = makeHubShroudPair(hub, shroud);
+        profileFreeList(hub);
+        profileFreeList(shroud);
+        return made;
+    };
+    HubShroud *lower = channel(0, 10), *upper = channel(4, 10), *pair = channel(0, 7);
+    LevelCurves* levels = newLevelCurves(2);
+    ASSERT_EQ(addLevelCurve(levels, lower, -1), 1);
+    ASSERT_EQ(addLevelCurve(levels, upper, -1), 1);
+    const Vec3 pts[2] = {{20, 0, 0}, {40, 0, 0}};
+    ContourPair contours{plist3DFromPoints(pts, 2), plist3DFromPoints(pts, 2)};
+    CheckModel blade;
+    chkModelInit(&blade, kMeshTriangles);
+    CheckModel* models[3] = {&blade, nullptr, &blade};
+    const TriGrid* grids[3] = {};
+    const RegionPathInputs in{levels, pair, models, grids, &contours, 0, climbingTrace};
+    // region, extended corner -> the height the side paths end at (the climb itself ends at 10)
+    const struct {
+        int32_t region, extend;
+        double top;
+    } rows[] = {{0, 0, 4}, {1, 0, 7}, {0, 1, 4}, {1, 1, 10}};
+    for (const auto& r : rows) {
+        cycleParams()->extendCorner = r.extend;
+        PlistArray* lists = plistArrayCreate(4);
+        ASSERT_GE(buildRegionPaths(lists, r.region, &in, 0.5, 0, 0.01), 0);
+        ASSERT_EQ(lists->count, 4);
+        for (int side = 0; side < 4; ++side) {
+            const Plist* l = lists->lists[side];
+            if (side == 1 || side == 2) {  // no splitter
+                EXPECT_EQ(l->count, 0);
+                continue;
+            }
+            ASSERT_GT(l->count, 1);
+            EXPECT_NEAR(l->points[0].z, 0, 1e-12);
+            EXPECT_NEAR(l->points[l->count - 1].z, r.top, 1e-12) << r.region << " " << r.extend;
+        }
+        plistArrayFree(lists);
+    }
+    freeLevelCurves(levels);
+    for (HubShroud* c : {lower, upper, pair}) freeHubShroud(c);
+    freePlist3D(contours.first);
+    freePlist3D(contours.second);
+    cycleParamsResetState();
 }
 
 // The region paths, edge curves, tilt geometry, angle profile, grids and part models refuse what is

@@ -106,6 +106,53 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
 
 // Every missing selection ends in its one numbered message (beside the reader's traces) and a clean
 // failure.
+// A turned mesh, of triangles or of facets, has every point turned about the z axis and its plan
+// bounds those of the turned points.
+TEST(SurfaceSet, TurnedMeshesTurnEveryPointAndTheirPlanBounds) {
+    const Vec3 pts[2][3] = {{{10, 0, 1}, {12, 1, 2}, {11, -2, 3}}, {{-5, 4, 0}, {-6, 5, 1}, {-4, 6, 2}}};
+    const double angle = 0.7, c = std::cos(angle), s = std::sin(angle);
+    double lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+    Vec3 want[2][3];
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const Vec3& p = pts[i][j];
+            want[i][j] = {p.x * c - p.y * s, p.x * s + p.y * c, p.z};
+            lo[0] = std::min(lo[0], want[i][j].x), hi[0] = std::max(hi[0], want[i][j].x);
+            lo[1] = std::min(lo[1], want[i][j].y), hi[1] = std::max(hi[1], want[i][j].y);
+        }
+    for (const int kind : {kMeshTriangles, kMeshFacets}) {
+        SCOPED_TRACE(kind);
+        CheckModel m;
+        chkModelInit(&m, kind);
+        std::vector<Facet98> facets;
+        if (kind == kMeshTriangles) m.triangles = triListCreate(2);
+        for (const auto& t : pts) {
+            const Triangle3D tri{{t[0], t[1], t[2]}};
+            if (kind == kMeshTriangles) triListAdd(m.triangles, &tri);
+            facets.push_back({0, {t[0], t[1], t[2], t[2]}});
+        }
+        if (kind == kMeshFacets) m.facets = facets.data(), m.facetCount = 2;
+        rotateMeshAboutAxis(&m, angle);
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 3; ++j) {
+                const Vec3 got = kind == kMeshTriangles ? m.triangles->data[i].p[j] : Vec3(m.facets[i].p[j]);
+                EXPECT_NEAR(dist3D(&got, &want[i][j]), 0, 1e-12) << i << j;
+            }
+        EXPECT_NEAR(m.bounds[0], lo[0], 1e-12);
+        EXPECT_NEAR(m.bounds[1], lo[1], 1e-12);
+        EXPECT_NEAR(m.bounds[3], hi[0], 1e-12);
+        EXPECT_NEAR(m.bounds[4], hi[1], 1e-12);
+        if (kind == kMeshTriangles) {
+            const TriList* t = m.triangles;
+            EXPECT_NEAR(t->xmin, lo[0], 1e-12);
+            EXPECT_NEAR(t->ymin, lo[1], 1e-12);
+            EXPECT_NEAR(t->xmax, hi[0], 1e-12);
+            EXPECT_NEAR(t->ymax, hi[1], 1e-12);
+            triListFree(m.triangles);
+        }
+    }
+}
+
 TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
     CheckModel ctx = toolContext();
     TempDir tmp;
@@ -235,6 +282,43 @@ TEST(RevMeshModel, CoveredLiftModelAnswersAsTheSortedModel) {
 
 // A lift model over plan cells marked along a few lines, covered before every sweep (along a marked line
 // or anywhere, nearly vertical too), against revMeshBuild's model over seeded profiles, cell sizes and
+// Marking cells by brute force: a cell some point of which lies within the radius of the line is
+// marked, one whose every point keeps a half diagonal beyond it is not; without a finite line every cell
+// the rectangle meets is, and none it misses.
+TEST(RevMeshModel, MarkedCellsAreThoseNearTheLineWithinTheRectangle) {
+    const double plan[4] = {0, 10, 0, 10}, rect[4] = {2.5, 8.5, 0.5, 9.5}, radius = 1.2;
+    const double lines[][4] = {{5, 5, 0.6, 0.8}, {5, 5, 0.6, NAN}, {NAN, 5, 1, 0}};
+    for (int k = 0; k <= 3; ++k) {
+        SCOPED_TRACE(k);
+        LiftCells cells;
+        ASSERT_TRUE(liftCellsInit(&cells, plan, 1.0, 1.0));
+        const double* line = k < 3 ? lines[k] : nullptr;
+        liftCellsMark(&cells, rect, line, radius);
+        for (int32_t j = 0; j < cells.ny; ++j)
+            for (int32_t i = 0; i < cells.nx; ++i) {
+                const double x = cells.x0 + i * cells.size, y = cells.y0 + j * cells.size;
+                const bool meets =
+                    x <= rect[1] && x + cells.size >= rect[0] && y <= rect[3] && y + cells.size >= rect[2];
+                const bool mark = cells.marked[size_t(j) * cells.nx + i] != 0;
+                if (!meets || k > 0) {
+                    EXPECT_EQ(mark, meets) << i << " " << j;
+                    continue;
+                }
+                // Distances of the cell's points to the line: nearest and of the centre, sampled finely.
+                double nearest = INFINITY;
+                for (int u = 0; u <= 20; ++u)
+                    for (int v = 0; v <= 20; ++v) {
+                        const double px = x + u * cells.size / 20 - 5, py = y + v * cells.size / 20 - 5;
+                        nearest = std::min(nearest, std::fabs(px * 0.8 - py * 0.6));
+                    }
+                const double cx = x + 0.5 * cells.size - 5, cy = y + 0.5 * cells.size - 5;
+                EXPECT_TRUE(mark || nearest >= radius - 1e-9) << i << " " << j;
+                EXPECT_TRUE(!mark || std::fabs(cx * 0.8 - cy * 0.6) <= radius + 0.75 * cells.size)
+                    << i << " " << j;
+            }
+    }
+}
+
 // grains: the same lift of every sweep of a ball, whether the cells covered it or were widened first.
 TEST(RevMeshModel, LiftModelOverCellsAnswersAsTheSortedModel) {
     rngResetState();

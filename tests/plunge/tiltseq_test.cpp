@@ -78,6 +78,23 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
     }
 }
 
+// Within windows wide enough for every value, smoothing holds the first and last fifth of a ramp at
+// the value where each ends: both ends come out level, the middle still climbs.
+TEST(TiltSeq, SmoothingLevelsTheEndsOfARampInWideWindows) {
+    const int n = 21;
+    TiltSeq* t = windows(std::vector<std::pair<double, double>>(n, {-1.0, 1.0}));
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < n; ++i) t->tilt[i] = -0.5 + double(i) / (n - 1);
+    ASSERT_EQ(tiltSeqSmooth(t), 1);
+    // The ramp turned end for end and negated is itself: so is its smoothing.
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(t->tilt[i], -t->tilt[n - 1 - i], 1e-9) << i;
+    const double middle = t->tilt[n / 2 + 1] - t->tilt[n / 2];
+    EXPECT_GT(middle, 0.04);
+    EXPECT_LT(t->tilt[1] - t->tilt[0], 0.25 * middle);
+    EXPECT_LT(t->tilt[n - 1] - t->tilt[n - 2], 0.25 * middle);
+    freeTiltSeq(t);
+}
+
 // The record: four times the room, the first n entries cleared, parameters copied; copies carry every
 // array and the solved flag; the narrowest valid window and the valid range skip skipped points.
 TEST(TiltSeq, RecordCopyRangeAndScale) {

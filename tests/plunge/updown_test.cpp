@@ -344,6 +344,9 @@ TEST_F(PlateChannel, BladeEdgeAxisClearsBothBladesByBruteForce) {
     EXPECT_NEAR(turned.y, 0.0, 1e-9);
     EXPECT_LT(turned.x, -0.09);
     EXPECT_NEAR(std::acos(turned.z) - std::acos(axis.z), 0.1, 1e-9);
+    // A pair without its first contour gives no axis.
+    const ContourPair half{nullptr, pair.second};
+    EXPECT_EQ(bladeEdgeToolAxis(&a.tool, &p, set, level, &half, 0.0, 0.0, 0, 0, &turned), -1);
     freePlist3D(pair.first);
     freePlist3D(pair.second);
 }
