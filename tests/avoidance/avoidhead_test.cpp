@@ -360,6 +360,50 @@ TEST(AvoidHead, CBandTakesEachWidthOnItsOwnSide) {
         }
 }
 
+// Where the wall lies inside the asked band, the band ends at the wall on the side of C: found from a
+// free end, from both free ends across a blocked middle, or from a free C between two blocked ends
+// (the band then runs the long way round). With no free C in it there is no band.
+TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const Vec3 p = {0, 0, 0};
+    const double b = 0.6;
+    const auto hits = [&](double c) {
+        return toolHits(kHead, p, {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)}, tris);
+    };
+    // The wall blocks C within w of +y at this tilt.
+    double lo = 0.0, hi = kPi / 2;
+    while (hi - lo > 1e-4) (hits(kPi / 2 + 0.5 * (lo + hi)) ? lo : hi) = 0.5 * (lo + hi);
+    const double w = hi;
+    ASSERT_TRUE(w > 0.3 && w < 1.4) << w;
+    // Bands end within the head's clearance of the drawn wall.
+    struct Case {
+        double c, above, below, cLow, cHigh;
+    } cases[] = {
+        {0.0, kPi, 0.2, -0.2, kPi / 2 - w},
+        {kPi, 0.2, kPi / 2 - w / 2, kPi / 2 + w, kPi + 0.2},
+        {-kPi / 2, kPi - w / 2, kPi - w / 2, -3 * kPi / 2 + w, kPi / 2 - w},
+    };
+    for (const Case& c : cases)
+        for (auto band : {avoidWidenC, avoidCInterval}) {
+            AvoidEntry e{};
+            e.b = b, e.c = c.c;
+            ASSERT_EQ(band(&e, &p, c.above, c.below), 1) << c.c << " " << c.below;
+            EXPECT_NEAR(e.cLow, c.cLow, 0.04) << c.c << " " << c.below;
+            EXPECT_NEAR(e.cHigh, c.cHigh, 0.04) << c.c << " " << c.below;
+            EXPECT_FALSE(hits(e.cLow) || hits(e.cHigh)) << c.c << " " << c.below;
+        }
+    AvoidEntry e{};
+    e.b = b, e.c = kPi;  // both ends free, the wall nearer the low one
+    ASSERT_EQ(avoidCInterval(&e, &p, 0.2, kPi), 1);
+    EXPECT_NEAR(e.cLow, kPi / 2 + w, 0.04);
+    EXPECT_NEAR(e.cHigh, kPi + 0.2, 1e-12);
+    e.c = kPi / 2;
+    EXPECT_EQ(avoidCInterval(&e, &p, 0.1, 0.1), 0);
+    EXPECT_EQ(e.flag, -1);
+}
+
 // A path without axes or settings is refused; an empty one has nothing to do.
 TEST(AvoidHead, MissingArgumentsAreRefused) {
     Plist* l = pathAlongX(3, 0.3);

@@ -197,7 +197,8 @@ TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
         {{0, 10, 20}, {1, 5, 4}, false},  // a ring wider than the last
         {{0, 10, 20}, {1, 4, 4}, true},
         {{0, inf}, {2, 2}, false},
-        {{1, 2}, {4, 1}, false},  // the band from (1, 4) to (2, 1) comes closer to the tool point
+        {{1, 2}, {4, 1}, false},            // the band from (1, 4) to (2, 1) comes closer to the tool point
+        {{1, 2, 100}, {5, 0.5, 6}, false},  // the first band comes closer, however far the next ring
         {{1, 2}, {4, 4}, true},
         {{0, 2}, {0, 4}, true},
     };
