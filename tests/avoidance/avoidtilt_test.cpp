@@ -92,6 +92,10 @@ TEST_F(TiltTest, AnswersWithoutTrials) {
     } cases[] = {
         {{0, 0, 1}, 1, -3, kAvoidUnresolved, 0},  // upright: no tilt plane
         {leaning(0.8, 0), 0, -3, kAvoidUnresolved, 1},
+        {leaning(0.8, 0), 0, -2, kAvoidUnresolved, 1},  // parts -2 to -5 are the obstacle models'
+        {leaning(0.8, 0), 0, -5, kAvoidUnresolved, 1},
+        {leaning(0.8, 0), 0, -1, kAvoidUnresolved, 0},
+        {leaning(0.8, 0), 0, -6, kAvoidUnresolved, 0},
         {leaning(0.8, 0), 0, -10, kAvoidUnresolved, 0},  // the analytic tool test names no triangle
         {leaning(0.8, 0), 1, 2, kAvoidFree, 0},          // any result that is not negative is free
         {leaning(0.8, 0), 1, 0, kAvoidFree, 0},
