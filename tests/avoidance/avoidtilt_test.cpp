@@ -111,6 +111,26 @@ TEST_F(TiltTest, AnswersWithoutTrials) {
     }
 }
 
+// A check free only for axes leaning towards -x; every tilt it is asked about is kept, signed.
+std::vector<double> gSigned;
+int32_t freeTowardsMinusX(const Vec3*, const Vec3* a, int32_t*, int32_t) {
+    gSigned.push_back(std::atan2(a->x, a->z));
+    return a->x < -1e-9 ? 1 : -3;
+}
+
+// Without the first trials and the upward search, the search steps down from B by 0.01 while the angle
+// stays above 0: it never turns the axis past the vertical to the other side.
+TEST_F(TiltTest, DownwardStepsStopShortOfTheVertical) {
+    const AvoidCollisionOps ops{freeTowardsMinusX, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    avoidSetCollisionOps(&ops);
+    gSigned.clear();
+    Vec3 a = leaning(0.305, 0.0);
+    const Vec3 p{0, 0, 0};
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 2), kAvoidUnresolved);
+    ASSERT_EQ(gSigned.size(), 31u);
+    for (size_t k = 1; k < gSigned.size(); ++k) EXPECT_NEAR(gSigned[k], 0.305 - 0.01 * k, 1e-12) << k;
+}
+
 TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {
     MessageCapture cap(9);
     for (int run = 0; run < 2; run++) {
