@@ -245,6 +245,11 @@ TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
         EXPECT_LE(b, e.bMax);
         EXPECT_LE(c - e.c, w[0] + 0.0436) << w[0];
         EXPECT_LE(e.c - c, w[1] + 0.0436) << w[0];
+        // Whole C steps of 0.087 out to the first free one, and the half step 0.0436 past it when free.
+        const double turned = std::fabs(c - e.c), past = turned - 0.0436;
+        EXPECT_TRUE(std::fabs(past - 0.087 * std::round(past / 0.087)) < 1e-9 ||
+                    std::fabs(turned - 0.087 * std::round(turned / 0.087)) < 1e-9)
+            << w[0] << " " << turned;
         const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
         EXPECT_FALSE(toolHits(kHead, p, a, tris)) << w[0];
     }
