@@ -60,6 +60,9 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
     for (const Case& c : cases) {
         MacroParams m = params(c.type, c.distance, c.angle);
         m.leaveSwing = kPi / 4;
+        // The other kind's distance and angle must not matter.
+        (c.kind == kMacroApproach ? m.leaveDistance : m.approachDistance) = 9.0;
+        (c.kind == kMacroApproach ? m.leaveAngle : m.approachAngle) = 0.7;
         MacroPath* path = macroBuild(c.kind, &p0, &p1, &m, c.side, nullptr, 0, c.axis);
         if (c.want.empty()) {
             EXPECT_EQ(path, nullptr) << c.type;
