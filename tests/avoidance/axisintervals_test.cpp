@@ -169,6 +169,13 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_DOUBLE_EQ(hi, 0.7);
     axisIntervalsResetState();
     axisModelFree(m);
+    // Without triangles a list needs no array; with them it does.
+    TriList bare{};
+    m = axisModelCreate(&bare, 2, z, r);
+    EXPECT_NE(m, nullptr);
+    axisModelFree(m);
+    bare.count = bare.capacity = 1;
+    EXPECT_EQ(axisModelCreate(&bare, 2, z, r), nullptr);
     double s[1] = {0}, e[1] = {0};
     AngleIntervals full{1, 1, s, e};  // a full list takes nothing more
     EXPECT_EQ(appendAngleInterval(&full, 0.1, 0.2), 0);
