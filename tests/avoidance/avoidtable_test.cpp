@@ -130,8 +130,11 @@ TEST(AvoidTable, InsertKeepsOrderAndInterpolates) {
             EXPECT_GT(step * (t->entries[i].parameter - t->entries[i - 1].parameter), 0.0) << i;
         // Building the tables unwraps the C columns along the table: 1 when all three were made.
         t->entries[10].c = t->entries[9].c + 2 * kPi - 0.1;
+        ASSERT_GT(t->capacity, 11);
+        t->entries[11].c = 42.0;  // spare room past the last entry
         EXPECT_EQ(avoidBuildTables(t), 1);
         EXPECT_NEAR(t->entries[10].c, t->entries[9].c - 0.1, 1e-12);
+        EXPECT_EQ(t->entries[11].c, 42.0);
         // Beyond either end there is nothing to interpolate towards: the end entry's limits.
         ASSERT_EQ(avoidTableInsert(t, -step, nullptr), 0);
         EXPECT_EQ(t->entries[0].cLow, -1.0);
