@@ -56,6 +56,7 @@ TEST(MacroTraj, HelixRisesByItsChordSlope) {
     MacroPath* h = macroGenType6(&p0, 5, 10 * kDeg, 45 * kDeg, 1, 5);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(h->count, 9);
+    EXPECT_EQ(h->axes, nullptr);                     // a helix keeps the tool's axis: it has none of its own
     const double rise = 2 * 5 * std::sin(5 * kDeg);  // tan 45 = 1
     EXPECT_NEAR(rise, 0.8716, 1e-4);
     for (int32_t i = 1; i < 8; ++i) {
