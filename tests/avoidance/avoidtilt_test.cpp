@@ -34,6 +34,10 @@ int32_t fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
 double firstTrial() {
     return 0.6;
 }
+int fakeFreeHeight(const Vec3* p, double* height) {  // lifting frees every point but the one past x
+    *height = p->z + 1.0;
+    return p->x == gBlockedX + 1.0 ? -2 : 1;
+}
 int32_t fakeVertical(const Vec3* p, int32_t, int32_t* part) {
     *part = -3;
     return p->x == gBlockedX ? -2 : 1;
@@ -43,7 +47,8 @@ Vec3 leaning(double t, double azimuth) {
     return Vec3{std::sin(t) * std::cos(azimuth), std::sin(t) * std::sin(azimuth), std::cos(t)};
 }
 
-const AvoidCollisionOps kFake{fakeCheck, fakeWhere, fakeFull, fakeVertical, nullptr, nullptr, firstTrial};
+const AvoidCollisionOps kFake{fakeCheck,      fakeWhere, fakeFull,  fakeVertical,
+                              fakeFreeHeight, nullptr,   firstTrial};
 
 struct TiltTest : ::testing::Test {
     void SetUp() override {
@@ -237,6 +242,19 @@ TEST_F(TiltTest, CutsOrMarksByMode) {
         EXPECT_EQ(marked, c.marked) << c.mode;
         plistFree(L);
     }
+    // Lifting answers with the free height above each point in place of the vertical check.
+    SetUp();
+    AvoidSwitches s{};
+    s.verticalMode = 1, s.unresolvedMode = 4;
+    avoidSetSwitches(&s);
+    gBlockedX = 2.0, gCode = -2;
+    Plist* L = fivePoints();
+    ASSERT_NE(L, nullptr);
+    const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, 1, 0.1, nullptr};
+    avoidCollisionRun(&ctx, L, 1);
+    ASSERT_EQ(L->count, 5);
+    for (int i = 0; i < 5; i++) EXPECT_EQ((L->flags[i] >> 8) == kAvoidKindUnresolved, i == 3) << i;
+    plistFree(L);
 }
 
 // With the head-avoidance axis mode set, a run hands the list to the head avoidance, which needs its
