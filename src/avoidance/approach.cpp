@@ -229,6 +229,10 @@ int plistReplaceRange(Plist* L, int32_t i, int32_t j, const Plist* S) {
     const int32_t n = L->count - (j - i + 1) + S->count;
     if (n > kPlistMaxPoints) return -1;
     Plist* out = plistAlloc(std::max(n, 1), L->vectors != nullptr);
+    if (out && L->vectors && !out->vectors) {  // short of memory for them: the axes would be lost
+        plistFree(out);
+        out = nullptr;
+    }
     if (!out) return -1;
     const double ti = L->parameters[i], tj = L->parameters[j];
     const double s0 = S->count > 0 ? S->parameters[0] : 0.0,

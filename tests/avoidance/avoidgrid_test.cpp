@@ -107,25 +107,28 @@ void setTiltLimit(double limit) {
 
 TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
     const ToolDescription t = gridTool();
-    const Vec3 p{0, 0, 0};
     struct Case {
         int i, j;   // the post's grid point (i - 20, j - 20)
         double z;   // its height
         double t0;  // the axis' tilt towards +x
         int32_t tilt, mode;
-        int result;  // 1 steeper, 2 flatter, 0 untouched, -2 unresolved with the post as reference
+        int result;             // 1 steeper, 2 flatter, 0 untouched, -2 unresolved with the post as reference
+        double px = 0, py = 0;  // the tool point
     } cases[] = {
         {28, 20, 60, 0.5, 1, 0, 2},   // in the way of every steeper axis: only tilting away clears it
         {28, 20, 60, 0.5, 1, 1, -2},  // steeper only: none
-        {28, 20, 60, 0.5, 1, 2, 2},   {28, 20, 60, 0.5, 0, 0, -2},  // no tilting allowed
-        {36, 29, 52.5, 0.3, 1, 0, 1},  // 9 beside the tilt plane, inside the head's radius of 10
-        {36, 31, 52.5, 0.3, 1, 0, 0},  // 11 beside it: outside
-        {20, 20, 5, 0, 1, 0, 0},       // a vertical tool's own cutter length is left to the cutter
-        {20, 20, 15, 0, 1, 0, -2},     // above it the post is tested, and a vertical axis cannot tilt
+        {28, 20, 60, 0.5, 1, 2, 2},
+        {28, 20, 60, 0.5, 0, 0, -2},         // no tilting allowed
+        {36, 29, 52.5, 0.3, 1, 0, 1},        // 9 beside the tilt plane, inside the head's radius of 10
+        {36, 31, 52.5, 0.3, 1, 0, 0},        // 11 beside it: outside
+        {40, 7, 52.5, 0.3, 1, 0, 1, 4, -4},  // 9 on the other side, in the first row of the point's reach
+        {20, 20, 5, 0, 1, 0, 0},             // a vertical tool's own cutter length is left to the cutter
+        {20, 20, 15, 0, 1, 0, -2},           // above it the post is tested, and a vertical axis cannot tilt
     };
     for (const Case& c : cases) {
         avoidTiltResetState();
         setTiltLimit(1.2);
+        const Vec3 p{c.px, c.py, 0};
         FlatGrid f(-100);
         f.z[c.j][c.i] = c.z;
         const Vec3 q{f.g.x0 + c.i, f.g.y0 + c.j, c.z}, before{std::sin(c.t0), 0, std::cos(c.t0)};

@@ -245,6 +245,11 @@ TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
         EXPECT_LE(b, e.bMax);
         EXPECT_LE(c - e.c, w[0] + 0.0436) << w[0];
         EXPECT_LE(e.c - c, w[1] + 0.0436) << w[0];
+        // Whole C steps of 0.087 out to the first free one, and the half step 0.0436 past it when free.
+        const double turned = std::fabs(c - e.c), past = turned - 0.0436;
+        EXPECT_TRUE(std::fabs(past - 0.087 * std::round(past / 0.087)) < 1e-9 ||
+                    std::fabs(turned - 0.087 * std::round(turned / 0.087)) < 1e-9)
+            << w[0] << " " << turned;
         const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
         EXPECT_FALSE(toolHits(kHead, p, a, tris)) << w[0];
     }
@@ -358,6 +363,50 @@ TEST(AvoidHead, CBandTakesEachWidthOnItsOwnSide) {
             EXPECT_FALSE(toolHits(kHead, p, axis(e.cHigh, e.b), tris)) << c.c;
             EXPECT_TRUE(toolHits(kHead, p, axis(e.cHigh + 0.1, e.b), tris)) << c.c;
         }
+}
+
+// Where the wall lies inside the asked band, the band ends at the wall on the side of C: found from a
+// free end, from both free ends across a blocked middle, or from a free C between two blocked ends
+// (the band then runs the long way round). With no free C in it there is no band.
+TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const Vec3 p = {0, 0, 0};
+    const double b = 0.6;
+    const auto hits = [&](double c) {
+        return toolHits(kHead, p, {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)}, tris);
+    };
+    // The wall blocks C within w of +y at this tilt.
+    double lo = 0.0, hi = kPi / 2;
+    while (hi - lo > 1e-4) (hits(kPi / 2 + 0.5 * (lo + hi)) ? lo : hi) = 0.5 * (lo + hi);
+    const double w = hi;
+    ASSERT_TRUE(w > 0.3 && w < 1.4) << w;
+    // Bands end within the head's clearance of the drawn wall; a free end is taken as asked.
+    struct Case {
+        double c, above, below, cLow, cHigh, tolLow, tolHigh;
+    } cases[] = {
+        {0.0, kPi, 0.2, -0.2, kPi / 2 - w, 1e-12, 0.04},
+        {kPi, 0.2, kPi / 2 - w / 2, kPi / 2 + w, kPi + 0.2, 0.04, 1e-12},
+        {-kPi / 2, kPi - w / 2, kPi - w / 2, -3 * kPi / 2 + w, kPi / 2 - w, 0.04, 0.04},
+    };
+    for (const Case& c : cases)
+        for (auto band : {avoidWidenC, avoidCInterval}) {
+            AvoidEntry e{};
+            e.b = b, e.c = c.c;
+            ASSERT_EQ(band(&e, &p, c.above, c.below), 1) << c.c << " " << c.below;
+            EXPECT_NEAR(e.cLow, c.cLow, c.tolLow) << c.c << " " << c.below;
+            EXPECT_NEAR(e.cHigh, c.cHigh, c.tolHigh) << c.c << " " << c.below;
+            EXPECT_FALSE(hits(e.cLow) || hits(e.cHigh)) << c.c << " " << c.below;
+        }
+    AvoidEntry e{};
+    e.b = b, e.c = kPi;  // both ends free, the wall nearer the low one
+    ASSERT_EQ(avoidCInterval(&e, &p, 0.2, kPi), 1);
+    EXPECT_NEAR(e.cLow, kPi / 2 + w, 0.04);
+    EXPECT_NEAR(e.cHigh, kPi + 0.2, 1e-12);
+    e.c = kPi / 2;
+    EXPECT_EQ(avoidCInterval(&e, &p, 0.1, 0.1), 0);
+    EXPECT_EQ(e.flag, -1);
 }
 
 // A path without axes or settings is refused; an empty one has nothing to do.

@@ -84,9 +84,9 @@ TEST(AvoidHead, RangesAndCollisionRuns) {
         EXPECT_EQ(s * 100 + e, w[2] * 100 + w[3]) << w[0];
     }
     plistFree(l);
-    std::vector<AvoidEntry> en(9, AvoidEntry{});
-    for (int i : {0, 1, 4, 6, 7, 8}) en[i].state = 1;
-    AvoidTable t{9, 9, 0.0, 1.0, 0, en.data()};
+    std::vector<AvoidEntry> en(10, AvoidEntry{});
+    for (int i : {0, 1, 4, 6, 7, 8, 9}) en[i].state = 1;  // 9: spare room past the table's last entry
+    AvoidTable t{10, 9, 0.0, 1.0, 0, en.data()};
     int32_t points = 0, s = 0, e = 0;
     EXPECT_EQ(headAvoidCountHits(&t, &points) * 10 + points, 36);
     for (const auto& r : {std::array<int, 3>{1, 1, 1}, {2, 4, 4}, {5, 6, 8}}) {  // from, start, end

@@ -130,11 +130,40 @@ TEST(AvoidTable, InsertKeepsOrderAndInterpolates) {
             EXPECT_GT(step * (t->entries[i].parameter - t->entries[i - 1].parameter), 0.0) << i;
         // Building the tables unwraps the C columns along the table: 1 when all three were made.
         t->entries[10].c = t->entries[9].c + 2 * kPi - 0.1;
+        ASSERT_GT(t->capacity, 11);
+        t->entries[11].c = 42.0;  // spare room past the last entry
         EXPECT_EQ(avoidBuildTables(t), 1);
         EXPECT_NEAR(t->entries[10].c, t->entries[9].c - 0.1, 1e-12);
+        EXPECT_EQ(t->entries[11].c, 42.0);
+        // Beyond either end there is nothing to interpolate towards: the end entry's limits.
+        ASSERT_EQ(avoidTableInsert(t, -step, nullptr), 0);
+        EXPECT_EQ(t->entries[0].cLow, -1.0);
+        ASSERT_EQ(avoidTableInsert(t, 2 * step, nullptr), 12);
+        EXPECT_EQ(t->entries[12].cLow, 0.0);
         avoidTableFree(t);
         plistFree(l);
     }
+}
+
+// Pass A opens B to [0, max tilt] at every entry, but never past a B band once one is set.
+TEST(AvoidTable, PassAOpensBInsideTheBands) {
+    const double b[3] = {0.2, 0.5, 1.1};
+    Plist* l = axisList({tilted(0.3, 0.0), tilted(0.3, 0.5), tilted(0.3, 1.0)});
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.0, 1.0);
+    ASSERT_NE(t, nullptr);
+    for (int32_t i = 0; i < 3; ++i) t->entries[i].b = b[i];
+    for (int band = 0; band < 2; ++band) {
+        if (band) avoidShiftLimits(t, 0.3);
+        for (int32_t i = 0; i < 3; ++i) t->entries[i].bMin = 0.7, t->entries[i].bMax = 0.05;
+        avoidLimitPassA(t, 1.0);
+        for (int32_t i = 0; i < 3; ++i) {
+            EXPECT_NEAR(t->entries[i].bMin, band ? std::fmax(0.0, b[i] - 0.3) : 0.0, 1e-12) << band << i;
+            EXPECT_NEAR(t->entries[i].bMax, band ? std::fmin(1.0, b[i] + 0.3) : 1.0, 1e-12) << band << i;
+        }
+    }
+    avoidTableFree(t);
+    plistFree(l);
 }
 
 // Missing tables and lists: no table, no column, no insertion.

@@ -34,6 +34,10 @@ int32_t fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
 double firstTrial() {
     return 0.6;
 }
+int fakeFreeHeight(const Vec3* p, double* height) {  // lifting frees every point but the one past x
+    *height = p->z + 1.0;
+    return p->x == gBlockedX + 1.0 ? -2 : 1;
+}
 int32_t fakeVertical(const Vec3* p, int32_t, int32_t* part) {
     *part = -3;
     return p->x == gBlockedX ? -2 : 1;
@@ -43,7 +47,8 @@ Vec3 leaning(double t, double azimuth) {
     return Vec3{std::sin(t) * std::cos(azimuth), std::sin(t) * std::sin(azimuth), std::cos(t)};
 }
 
-const AvoidCollisionOps kFake{fakeCheck, fakeWhere, fakeFull, fakeVertical, nullptr, nullptr, firstTrial};
+const AvoidCollisionOps kFake{fakeCheck,      fakeWhere, fakeFull,  fakeVertical,
+                              fakeFreeHeight, nullptr,   firstTrial};
 
 struct TiltTest : ::testing::Test {
     void SetUp() override {
@@ -92,6 +97,10 @@ TEST_F(TiltTest, AnswersWithoutTrials) {
     } cases[] = {
         {{0, 0, 1}, 1, -3, kAvoidUnresolved, 0},  // upright: no tilt plane
         {leaning(0.8, 0), 0, -3, kAvoidUnresolved, 1},
+        {leaning(0.8, 0), 0, -2, kAvoidUnresolved, 1},  // parts -2 to -5 are the obstacle models'
+        {leaning(0.8, 0), 0, -5, kAvoidUnresolved, 1},
+        {leaning(0.8, 0), 0, -1, kAvoidUnresolved, 0},
+        {leaning(0.8, 0), 0, -6, kAvoidUnresolved, 0},
         {leaning(0.8, 0), 0, -10, kAvoidUnresolved, 0},  // the analytic tool test names no triangle
         {leaning(0.8, 0), 1, 2, kAvoidFree, 0},          // any result that is not negative is free
         {leaning(0.8, 0), 1, 0, kAvoidFree, 0},
@@ -105,6 +114,26 @@ TEST_F(TiltTest, AnswersWithoutTrials) {
         EXPECT_EQ(gTrials.size(), 1u);
         EXPECT_EQ(avoidReference(&ref), c.referenced);
     }
+}
+
+// A check free only for axes leaning towards -x; every tilt it is asked about is kept, signed.
+std::vector<double> gSigned;
+int32_t freeTowardsMinusX(const Vec3*, const Vec3* a, int32_t*, int32_t) {
+    gSigned.push_back(std::atan2(a->x, a->z));
+    return a->x < -1e-9 ? 1 : -3;
+}
+
+// Without the first trials and the upward search, the search steps down from B by 0.01 while the angle
+// stays above 0: it never turns the axis past the vertical to the other side.
+TEST_F(TiltTest, DownwardStepsStopShortOfTheVertical) {
+    const AvoidCollisionOps ops{freeTowardsMinusX, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    avoidSetCollisionOps(&ops);
+    gSigned.clear();
+    Vec3 a = leaning(0.305, 0.0);
+    const Vec3 p{0, 0, 0};
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 2), kAvoidUnresolved);
+    ASSERT_EQ(gSigned.size(), 31u);
+    for (size_t k = 1; k < gSigned.size(); ++k) EXPECT_NEAR(gSigned[k], 0.305 - 0.01 * k, 1e-12) << k;
 }
 
 TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {
@@ -213,6 +242,19 @@ TEST_F(TiltTest, CutsOrMarksByMode) {
         EXPECT_EQ(marked, c.marked) << c.mode;
         plistFree(L);
     }
+    // Lifting answers with the free height above each point in place of the vertical check.
+    SetUp();
+    AvoidSwitches s{};
+    s.verticalMode = 1, s.unresolvedMode = 4;
+    avoidSetSwitches(&s);
+    gBlockedX = 2.0, gCode = -2;
+    Plist* L = fivePoints();
+    ASSERT_NE(L, nullptr);
+    const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, 1, 0.1, nullptr};
+    avoidCollisionRun(&ctx, L, 1);
+    ASSERT_EQ(L->count, 5);
+    for (int i = 0; i < 5; i++) EXPECT_EQ((L->flags[i] >> 8) == kAvoidKindUnresolved, i == 3) << i;
+    plistFree(L);
 }
 
 // With the head-avoidance axis mode set, a run hands the list to the head avoidance, which needs its

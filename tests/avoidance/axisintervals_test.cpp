@@ -169,6 +169,13 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_DOUBLE_EQ(hi, 0.7);
     axisIntervalsResetState();
     axisModelFree(m);
+    // Without triangles a list needs no array; with them it does.
+    TriList bare{};
+    m = axisModelCreate(&bare, 2, z, r);
+    EXPECT_NE(m, nullptr);
+    axisModelFree(m);
+    bare.count = bare.capacity = 1;
+    EXPECT_EQ(axisModelCreate(&bare, 2, z, r), nullptr);
     double s[1] = {0}, e[1] = {0};
     AngleIntervals full{1, 1, s, e};  // a full list takes nothing more
     EXPECT_EQ(appendAngleInterval(&full, 0.1, 0.2), 0);
@@ -197,7 +204,8 @@ TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
         {{0, 10, 20}, {1, 5, 4}, false},  // a ring wider than the last
         {{0, 10, 20}, {1, 4, 4}, true},
         {{0, inf}, {2, 2}, false},
-        {{1, 2}, {4, 1}, false},  // the band from (1, 4) to (2, 1) comes closer to the tool point
+        {{1, 2}, {4, 1}, false},            // the band from (1, 4) to (2, 1) comes closer to the tool point
+        {{1, 2, 100}, {5, 0.5, 6}, false},  // the first band comes closer, however far the next ring
         {{1, 2}, {4, 4}, true},
         {{0, 2}, {0, 4}, true},
     };

@@ -726,6 +726,8 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
         EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
         plistFree(l);
     }
+    plate.m.tolerance = 0.0;  // no tolerance to place points at
+    EXPECT_EQ(macroPlacePoints(p, &ctx, &plate.m), nullptr);
     macroPathFree(p);
 }
 

@@ -2,22 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "avoidance/avoidgrid.h"
 #include "avoidance/avoidtilt.h"
+#include "geometry/frames.h"
 #include "geometry/plist.h"
 #include "geometry/rng.h"
+#include "platform/module.h"
 
 namespace {
 double gHostMaxTilt = 10.0;  // the host's machine reaches axes this far from +z; negative: nothing
+double gHostSaw[7];          // the last position the host was asked about: point, axis, tool length
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int kvMachinePositionValid(double, double, double, double,
-                                                                             double, double k, double,
-                                                                             double*) {
+extern "C" __attribute__((visibility("default"))) int kvMachinePositionValid(double x, double y, double z,
+                                                                             double i, double j, double k,
+                                                                             double length, double*) {
+    const double saw[7] = {x, y, z, i, j, k, length};
+    std::copy(saw, saw + 7, gHostSaw);
     return std::acos(std::fmax(-1.0, std::fmin(1.0, k))) <= gHostMaxTilt ? 1 : 0;
+}
+
+// The host is asked about the point moved by the offset and the unit axis; a module that exports no
+// check, or an axis too short to have a direction, is not asked at all.
+TEST(MachineCheck, HostSeesTheShiftedPointAndTheUnitAxis) {
+    machineCheckResetState();
+    framesResetState();
+    const Vec3 offset{10, -20, 30}, p{1, 2, 3}, axis{-1.5, 0.0, 2.0}, tiny{0, 4e-6, 0};
+    machineSetPositionOffset(&offset);
+    std::fill(gHostSaw, gHostSaw + 7, 0.0);
+    ASSERT_EQ(checkMachinePosition(&p, &axis, 120.0), kMachineAccepted);
+    const double expect[7] = {11, -18, 33, -0.6, 0.0, 0.8, 120.0};
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(gHostSaw[k], expect[k], 1e-12) << k;
+    gHostSaw[6] = 0.0;
+    EXPECT_EQ(checkMachinePosition(&p, &tiny, 120.0), kMachineBadAxis);
+    EXPECT_EQ(gHostSaw[6], 0.0);
+    void* other = moduleLoad("libm.so.6");
+    ASSERT_NE(other, nullptr);
+    machineSetHostModule(other);
+    EXPECT_EQ(checkMachinePosition(&p, &axis, 120.0), kMachineNoHost);
+    EXPECT_EQ(moduleUnload(other), 1);
+    machineCheckResetState();
 }
 
 TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {

@@ -60,6 +60,9 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
     for (const Case& c : cases) {
         MacroParams m = params(c.type, c.distance, c.angle);
         m.leaveSwing = kPi / 4;
+        // The other kind's distance and angle must not matter.
+        (c.kind == kMacroApproach ? m.leaveDistance : m.approachDistance) = 9.0;
+        (c.kind == kMacroApproach ? m.leaveAngle : m.approachAngle) = 0.7;
         MacroPath* path = macroBuild(c.kind, &p0, &p1, &m, c.side, nullptr, 0, c.axis);
         if (c.want.empty()) {
             EXPECT_EQ(path, nullptr) << c.type;
@@ -76,6 +79,14 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
     MacroParams m = params(12, 2);
     macroPathFree(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr));
     EXPECT_EQ(m.leaveType, 0);
+    // Away from the origin the lift is the same: it grows with the length walked along the macro alone.
+    const Vec3 q0{10, 20, 30}, q1{9, 20, 30};
+    m = params(22, 2.0);
+    MacroPath* path = macroBuild(kMacroApproach, &q0, &q1, &m, 1, nullptr, 0, &z);
+    ASSERT_NE(path, nullptr);
+    ASSERT_EQ(path->count, 2);
+    EXPECT_VEC_NEAR(path->points[1], (Vec3{10, 18, 35}), 1e-9);
+    macroPathFree(path);
 }
 
 // From a sloped move the raised leave turns the move's own direction up by its angle (type 2); type 9

@@ -56,6 +56,7 @@ TEST(MacroTraj, HelixRisesByItsChordSlope) {
     MacroPath* h = macroGenType6(&p0, 5, 10 * kDeg, 45 * kDeg, 1, 5);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(h->count, 9);
+    EXPECT_EQ(h->axes, nullptr);                     // a helix keeps the tool's axis: it has none of its own
     const double rise = 2 * 5 * std::sin(5 * kDeg);  // tan 45 = 1
     EXPECT_NEAR(rise, 0.8716, 1e-4);
     for (int32_t i = 1; i < 8; ++i) {
@@ -122,7 +123,12 @@ TEST(MacroTraj, RampCases) {
     macroPathFree(m);
     EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
-    m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);                  // L = 2 on a run 1 long: back and forth
+    for (double piece : {0.0, 0.5}) {                         // a half turn has no slope
+        macroSetRampPieceLength(piece);
+        EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << piece;
+    }
+    macroSetRampPieceLength(0.0);
+    m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);  // L = 2 on a run 1 long: back and forth
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->macroType, 8);
     expectRamp(m, g, 45 * kDeg, 4);
@@ -172,15 +178,19 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
     // The shifting variant lands 1 along the second side (S = 5) and starts the guide there, whether
-    // the sides hold inner points or not.
+    // the sides hold inner points or not; the landing takes the axis interpolated along its side, from
+    // the corner's +x towards the next point's +z.
     macroSetContourRampShift(1);
     for (int perSide : {1, 2}) {
-        g = makeGuide(square(4, perSide));
+        g = makeGuide(square(4, perSide), {}, true);
         ASSERT_NE(g, nullptr);
+        g->vectors[perSide] = {1, 0, 0};
         MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(g->count, 4 * perSide + 2);
         EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
+        const double f = perSide / 4.0, l = std::hypot(1 - f, f);
+        EXPECT_VEC_NEAR(g->vectors[0], (Vec3{(1 - f) / l, 0, f / l}), 1e-9);
         EXPECT_VEC_NEAR(g->points[1], (Vec3{4, perSide == 1 ? 4.0 : 2.0, 2}), 1e-9);
         EXPECT_VEC_NEAR(g->points[g->count - 1], g->points[0], 1e-9);
         expectRamp(m, g, 45 * kDeg, 5);

@@ -176,6 +176,25 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
     triListFree(tl);
 }
 
+// A range replaced without memory leaves the list as it was; with memory it has all its axes.
+TEST(NoMemory, ReplacedRangeIsWholeOrNone) {
+    Plist* L = axisList(5);
+    Plist* S = axisList(4);
+    ASSERT_TRUE(L && S);
+    std::vector<Vec3> before(L->points, L->points + L->count);
+    failEachAllocation(
+        "plistReplaceRange", [&] { return plistReplaceRange(L, 1, 3, S); },
+        [&](int r) { return r == -1 && samePoints(L->points, L->count, before.data(), 5); },
+        [&](int r) { return r == 1 && L->count == 6 && L->vectors; },
+        [&](int r) {
+            if (r != 1) return;
+            plistFree(L);
+            L = axisList(5);
+        });
+    plistFree(S);
+    plistFree(L);
+}
+
 TEST(NoMemory, LinkSearchesAndLoopsGiveUp) {
     const Vec3 p0{0, 0, 0}, p1{10, 0, 0}, a{0, 0, 1};
     Plist* ref = approachSearchPoints(&p0, &p1, nullptr, &a, &a, 5.0, 1.0, 0.2);
