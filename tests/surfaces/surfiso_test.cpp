@@ -559,6 +559,14 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
         }
         rec144ListFree(out);
     }
+    // Without a loop nothing of the patch is inside: no line.
+    RecGuard bare;
+    makeCylinder(&bare.rec, R, 30);
+    Rec144List* out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(isoPatchLines(&bare.rec, params, 2, kIsoAlongU, 0, tol, out), 0);
+    EXPECT_EQ(out->count, 0);
+    rec144ListFree(out);
 }
 
 // The distance between two lines is the longest of five sample lines across the patch, its edges
