@@ -146,10 +146,11 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
     writeBoundaryEnd();
     writeBoundaryPoint(5, 5, 5, 6, 6, 6);  // after the end: nothing
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+    ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);  // a header ends the block still open
     writeBoundaryEnd();
     EXPECT_EQ(getText(fileOf(kBndBoundary)),
               "**BND 1\n**PLUNGE X1.500000 Y-2.000000\nX0.000000 Y0.000000 Z0.000000\n"
-              "X1.000000 Y1.000000 Z1.000000\n**END\n**BND 2\n**END\n");
+              "X1.000000 Y1.000000 Z1.000000\n**END\n**BND 2\n**END\n**BND 3\n**END\n");
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(writeBoundaryHeader(kBndProfile), 1);
         writeBoundaryPoint(i, 0, 0, i, 1, 0);
