@@ -206,6 +206,20 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
         return true;
     });
     EXPECT_EQ(g.rec.loopCount, 2);
+    // A measure short of memory fails whole (each run from empty scratch lists).
+    double area = 0, rel = 0, whole = 0;
+    ASSERT_EQ(facetSurface(&g.rec, 0.05, &whole, &rel), 1);
+    failEachAllocation([&] {
+        facetReleaseScratch();
+        const int rc = facetSurface(&g.rec, 0.05, &area, &rel);
+        if (!armedFired()) {
+            EXPECT_EQ(rc, 1);
+            EXPECT_EQ(area, whole);
+            return false;
+        }
+        EXPECT_EQ(rc, -1);
+        return true;
+    });
     EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), 1);
     EXPECT_EQ(g.rec.loops[1].count, 5);
     EXPECT_EQ(g.rec.loops[1].points[4].x, 1.0);
