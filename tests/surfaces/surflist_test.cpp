@@ -206,7 +206,9 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
         return true;
     });
     EXPECT_EQ(g.rec.loopCount, 2);
-    // A measure short of memory fails whole (each run from empty scratch lists).
+    // A measure short of memory fails whole (each run from empty scratch lists), also where the
+    // contour that could not be had is that of a loop without points.
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, nullptr, 0), 1);
     double area = 0, rel = 0, whole = 0;
     ASSERT_EQ(facetSurface(&g.rec, 0.05, &whole, &rel), 1);
     failEachAllocation([&] {
