@@ -66,6 +66,13 @@ TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
         EXPECT_EQ(evalNurbsSurfPoint(&big.rec.surface, 0.5, 0.5, &p), order < 50 ? 1 : -1);
         EXPECT_EQ(evalNurbsSurfDeriv(&big.rec.surface, 0.5, 0.5, &p, nullptr, nullptr), order < 50 ? 1 : -1);
     }
+    // Nor is an order below 2 evaluated, in either direction.
+    for (const bool inV : {false, true}) {
+        RecGuard low;
+        makePlane(&low.rec, 1, 1, 0);
+        (inV ? low.rec.surface.vOrder : low.rec.surface.uOrder) = 1;
+        EXPECT_EQ(evalNurbsSurfPoint(&low.rec.surface, 0.5, 0.5, &p), -1) << inV;
+    }
 }
 
 TEST(DeBoor, DegenerateCornerHasTheZeroNormal) {

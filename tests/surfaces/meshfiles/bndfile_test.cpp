@@ -211,6 +211,7 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         {"**BND 1\nX\n**END\n**BND 2\nX\nX\n**END\nX\n\nlast", 1, 1, {{1, 0}}, 10},
         {"\n**GROUP 1\n\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 7},
         {"", 2, 0, {{0, 0}, {0, 0}}, 0},
+        {"X\n**END\n**BND 1\nX\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 5},  // an end outside a block ends none
     };
     for (const Case& c : cases) {
         const std::string path = dir.file("c.bnd");

@@ -152,6 +152,13 @@ TEST_F(FacetFileTest, RecordsAcrossBlockEdgesKeepTheirPackedLayout) {
             });
         ASSERT_EQ(rc, n);
         EXPECT_EQ(seen.expected, n);
+        // A refusal from either callback stops the read with -1.
+        const auto yes = [](void*, int32_t) { return true; };
+        const auto no = [](void*, int32_t) { return false; };
+        const auto take = [](void*, const Facet98*, int32_t) { return true; };
+        const auto drop = [](void*, const Facet98*, int32_t) { return false; };
+        EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, no, take), -1);
+        EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, yes, drop), -1);
         ASSERT_EQ(seen.facets.size(), static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
             EXPECT_EQ(std::memcmp(&seen.facets[i].p[0], b.data() + 256 + 98 * i + 2, 96), 0) << n << " " << i;
