@@ -96,6 +96,7 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     EXPECT_EQ(parseXyzTriple(nullptr, &q), -1);
     EXPECT_EQ(parseXyzTriple("1,2", &q), -1);
     EXPECT_EQ(kvxContourAddArc(nullptr, 0.1, &a, &b, 0, &a, 1), 0);
+    EXPECT_EQ(kvxContourAddLine(0, 0, 0, 1, 1, 1, nullptr), 0);
     EXPECT_EQ(kvxContourToFrame(nullptr, 0, 1), nullptr);
     EXPECT_EQ(parseXyPair(nullptr, x), 0);
     EXPECT_EQ(parseXyPair("12", x), 0);  // no separator
