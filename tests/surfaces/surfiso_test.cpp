@@ -595,6 +595,18 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(isoPatchLines(&bare.rec, params, 2, kIsoAlongU, 0, tol, out), 0);
     EXPECT_EQ(out->count, 0);
+    // On a sphere the normal turns along both parameters: each sample's is its own radial one.
+    RecGuard ball;
+    makeSphereOctant(&ball.rec, R);
+    const Vec2 cap[] = {{0.1, 0.1}, {0.8, 0.1}, {0.8, 0.9}, {0.1, 0.9}};
+    ASSERT_EQ(trimSurfaceAddLoop(&ball.rec, cap, 4), 1);
+    ASSERT_EQ(isoPatchLines(&ball.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < out->count; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_NEAR(std::fabs(q.a * q.x + q.b * q.y + q.c * q.z), R, 1e-6) << l << " " << i;
+        }
     rec144ListFree(out);
 }
 
