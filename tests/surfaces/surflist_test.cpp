@@ -284,6 +284,7 @@ TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
         allocfail::disarm();
     }
     EXPECT_EQ(sets->capacity, 16);
+    EXPECT_EQ(sets->count, 1);  // only set 0 exists
     Vec3 q{};
     EXPECT_EQ(pointSetsGet(sets, 0, 1, &q), 1);
     EXPECT_EQ(q.z, 3.0);
