@@ -221,6 +221,8 @@ void sortByHeight(std::vector<Cell>& cells) {
 }
 
 bool buildLoops(const TrimSurface* rec, LoopSet* set) {
+    // Room first: a push that threw after the create would leave the contour with no owner.
+    set->loops.reserve(static_cast<size_t>(std::max(rec->loopCount, 0)));
     for (int32_t i = 0; i < rec->loopCount; ++i) {
         const TrimLoop& loop = rec->loops[i];
         Kont2d* k = kont2dCreate(nullptr, loop.count);

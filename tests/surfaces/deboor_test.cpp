@@ -66,6 +66,13 @@ TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
         EXPECT_EQ(evalNurbsSurfPoint(&big.rec.surface, 0.5, 0.5, &p), order < 50 ? 1 : -1);
         EXPECT_EQ(evalNurbsSurfDeriv(&big.rec.surface, 0.5, 0.5, &p, nullptr, nullptr), order < 50 ? 1 : -1);
     }
+    // Nor is an order below 2 evaluated, in either direction.
+    for (const bool inV : {false, true}) {
+        RecGuard low;
+        makePlane(&low.rec, 1, 1, 0);
+        (inV ? low.rec.surface.vOrder : low.rec.surface.uOrder) = 1;
+        EXPECT_EQ(evalNurbsSurfPoint(&low.rec.surface, 0.5, 0.5, &p), -1) << inV;
+    }
 }
 
 TEST(DeBoor, DegenerateCornerHasTheZeroNormal) {
@@ -226,5 +233,10 @@ TEST(DeBoor, WeightsBelow1e5GiveThePointZero) {
         EXPECT_LT(maxDiff(su, {4 * f, 0, 0}), 1e-6) << w;
         EXPECT_LT(maxDiff(sv, {0, 2 * f, 0}), 1e-6) << w;
         EXPECT_LT(maxDiff(n, {0, 0, f}), 1e-9) << w;
+        if (w != 1.0) continue;
+        // At a corner of weight 0 the weight sum vanishes: the derivatives there are 0, not a quotient.
+        s.weights[0][0] = 0.0;
+        ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.0, 0.0, &su, &sv, nullptr), 1);
+        EXPECT_EQ(maxDiff(su, {0, 0, 0}) + maxDiff(sv, {0, 0, 0}), 0.0);
     }
 }

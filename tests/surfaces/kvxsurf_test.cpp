@@ -273,6 +273,10 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     FILE* f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(kvxWriteTrimSurface(f, &down.rec, 1), -1);
+    // So is a control point that is not a number, the first of its row included.
+    down.rec.surface.uKnots[0] = 0.0;
+    down.rec.surface.rows[1][0].y = NAN;
+    EXPECT_EQ(kvxWriteTrimSurface(f, &down.rec, 1), -1);
     std::fclose(f);
     // Data that cannot be flushed at the close fails the file.
     if (std::filesystem::exists("/dev/full")) {

@@ -404,6 +404,35 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], k->normals[0]), 1e-9) << i;
     }
     freeIsoCurves(curves);
+
+    // Two half cylinders stacked, both facing out, written line by line along the joint circle: the
+    // upper one keeps its normals, judged at the joint line's end beside the last line's start (the
+    // other end faces the opposite way).
+    Patches stacked;
+    const Vec2 lower[] = {{0, 0}, {0.5, 0}, {0.5, 1}, {0.25, 1}, {0, 1}},
+               upper[] = {{0, 0}, {0.25, 0}, {0.5, 0}, {0.5, 1}, {0, 1}};
+    for (const Vec2* loop : {lower, upper}) {
+        TrimSurface rec;
+        makeCylinder(&rec, 20, 30);
+        for (int i = 0; loop == upper && i < 9; ++i)
+            rec.surface.rows[i][0].z += 30, rec.surface.rows[i][1].z += 30;
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 5), 1);
+        ASSERT_EQ(surfListAppend(stacked.list, &rec), 1);
+    }
+    curves = linesOf(dir, stacked.write(dir, "stacked.kvx"), kIsoAlongU, 10.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    ASSERT_NE(curves, nullptr);
+    int facing[2][2] = {};  // below / above the joint, facing in / out
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next)
+        for (int32_t i = 0; i < k->count; ++i) {
+            const Vec3 &q = k->points[i], &n = k->normals[i];
+            if (std::fabs(q.z - 30) > 1) ++facing[q.z > 30][n.x * q.x + n.y * q.y > 0];
+        }
+    EXPECT_GT(facing[0][0] + facing[0][1], 0);
+    EXPECT_GT(facing[1][0] + facing[1][1], 0);
+    EXPECT_TRUE(facing[0][0] + facing[1][0] == 0 || facing[0][1] + facing[1][1] == 0)  // all one way
+        << facing[0][0] << " " << facing[0][1] << " " << facing[1][0] << " " << facing[1][1];
+    freeIsoCurves(curves);
 }
 
 TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
@@ -559,6 +588,26 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
         }
         rec144ListFree(out);
     }
+    // Without a loop nothing of the patch is inside: no line.
+    RecGuard bare;
+    makeCylinder(&bare.rec, R, 30);
+    Rec144List* out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(isoPatchLines(&bare.rec, params, 2, kIsoAlongU, 0, tol, out), 0);
+    EXPECT_EQ(out->count, 0);
+    // On a sphere the normal turns along both parameters: each sample's is its own radial one.
+    RecGuard ball;
+    makeSphereOctant(&ball.rec, R);
+    const Vec2 cap[] = {{0.1, 0.1}, {0.8, 0.1}, {0.8, 0.9}, {0.1, 0.9}};
+    ASSERT_EQ(trimSurfaceAddLoop(&ball.rec, cap, 4), 1);
+    ASSERT_EQ(isoPatchLines(&ball.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < out->count; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_NEAR(std::fabs(q.a * q.x + q.b * q.y + q.c * q.z), R, 1e-6) << l << " " << i;
+        }
+    rec144ListFree(out);
 }
 
 // The distance between two lines is the longest of five sample lines across the patch, its edges

@@ -96,6 +96,7 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     EXPECT_EQ(parseXyzTriple(nullptr, &q), -1);
     EXPECT_EQ(parseXyzTriple("1,2", &q), -1);
     EXPECT_EQ(kvxContourAddArc(nullptr, 0.1, &a, &b, 0, &a, 1), 0);
+    EXPECT_EQ(kvxContourAddLine(0, 0, 0, 1, 1, 1, nullptr), 0);
     EXPECT_EQ(kvxContourToFrame(nullptr, 0, 1), nullptr);
     EXPECT_EQ(parseXyPair(nullptr, x), 0);
     EXPECT_EQ(parseXyPair("12", x), 0);  // no separator
@@ -206,6 +207,22 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
         return true;
     });
     EXPECT_EQ(g.rec.loopCount, 2);
+    // A measure short of memory fails whole (each run from empty scratch lists), also where the
+    // contour that could not be had is that of a loop without points.
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, nullptr, 0), 1);
+    double area = 0, rel = 0, whole = 0;
+    ASSERT_EQ(facetSurface(&g.rec, 0.05, &whole, &rel), 1);
+    failEachAllocation([&] {
+        facetReleaseScratch();
+        const int rc = facetSurface(&g.rec, 0.05, &area, &rel);
+        if (!armedFired()) {
+            EXPECT_EQ(rc, 1);
+            EXPECT_EQ(area, whole);
+            return false;
+        }
+        EXPECT_EQ(rc, -1);
+        return true;
+    });
     EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), 1);
     EXPECT_EQ(g.rec.loops[1].count, 5);
     EXPECT_EQ(g.rec.loops[1].points[4].x, 1.0);
@@ -267,6 +284,7 @@ TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
         allocfail::disarm();
     }
     EXPECT_EQ(sets->capacity, 16);
+    EXPECT_EQ(sets->count, 1);  // only set 0 exists
     Vec3 q{};
     EXPECT_EQ(pointSetsGet(sets, 0, 1, &q), 1);
     EXPECT_EQ(q.z, 3.0);

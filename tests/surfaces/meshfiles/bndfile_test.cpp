@@ -146,10 +146,11 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
     writeBoundaryEnd();
     writeBoundaryPoint(5, 5, 5, 6, 6, 6);  // after the end: nothing
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+    ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);  // a header ends the block still open
     writeBoundaryEnd();
     EXPECT_EQ(getText(fileOf(kBndBoundary)),
               "**BND 1\n**PLUNGE X1.500000 Y-2.000000\nX0.000000 Y0.000000 Z0.000000\n"
-              "X1.000000 Y1.000000 Z1.000000\n**END\n**BND 2\n**END\n");
+              "X1.000000 Y1.000000 Z1.000000\n**END\n**BND 2\n**END\n**BND 3\n**END\n");
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(writeBoundaryHeader(kBndProfile), 1);
         writeBoundaryPoint(i, 0, 0, i, 1, 0);
@@ -210,6 +211,7 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         {"**BND 1\nX\n**END\n**BND 2\nX\nX\n**END\nX\n\nlast", 1, 1, {{1, 0}}, 10},
         {"\n**GROUP 1\n\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 7},
         {"", 2, 0, {{0, 0}, {0, 0}}, 0},
+        {"X\n**END\n**BND 1\nX\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 5},  // an end outside a block ends none
     };
     for (const Case& c : cases) {
         const std::string path = dir.file("c.bnd");

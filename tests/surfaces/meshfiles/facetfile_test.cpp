@@ -64,7 +64,10 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
         EXPECT_EQ(rawAt<uint32_t>(b, 252), static_cast<uint32_t>(n));
         for (int e = 0; e < 16; ++e) EXPECT_EQ(rawAt<double>(b, 124 + 8 * e), e % 5 == 0 ? 1.0 : 0.0);
         for (int a = 0; a < 3; ++a) {
+            // The box twice: minimum and maximum at 4 and 28, again at 52 and 76.
             EXPECT_EQ(rawAt<double>(b, 4 + 8 * a), lo[a]);
+            EXPECT_EQ(rawAt<double>(b, 28 + 8 * a), hi[a]);
+            EXPECT_EQ(rawAt<double>(b, 52 + 8 * a), lo[a]);
             EXPECT_EQ(rawAt<double>(b, 76 + 8 * a), hi[a]);
             EXPECT_EQ(rawAt<double>(b, 100 + 8 * a), 0.0);  // version 1.0 keeps no centre
         }
@@ -149,6 +152,13 @@ TEST_F(FacetFileTest, RecordsAcrossBlockEdgesKeepTheirPackedLayout) {
             });
         ASSERT_EQ(rc, n);
         EXPECT_EQ(seen.expected, n);
+        // A refusal from either callback stops the read with -1.
+        const auto yes = [](void*, int32_t) { return true; };
+        const auto no = [](void*, int32_t) { return false; };
+        const auto take = [](void*, const Facet98*, int32_t) { return true; };
+        const auto drop = [](void*, const Facet98*, int32_t) { return false; };
+        EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, no, take), -1);
+        EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, yes, drop), -1);
         ASSERT_EQ(seen.facets.size(), static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
             EXPECT_EQ(std::memcmp(&seen.facets[i].p[0], b.data() + 256 + 98 * i + 2, 96), 0) << n << " " << i;
