@@ -269,3 +269,48 @@ TEST(DropCut, BoxTableKeysAndOrder) {
     liftBoxTableFree(t);
     liftBoxTableFree(nullptr);
 }
+
+// Thinning keeps the middle point at a bend (engine B only where the path turns against its first
+// segment's vertical sense) or before a steep segment; segments of length 1, the bends 20 degrees
+// against the 10 degree first threshold.
+TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
+    projResetState();
+    const double r = std::sqrt(0.5), s20 = std::sin(20 * M_PI / 180), c20 = std::cos(20 * M_PI / 180);
+    const double up = 30 * M_PI / 180;
+    const struct {
+        Vec3 j, k;  // from (0, 0, 0)
+        double ratio;
+        int a, b;
+    } cases[] = {
+        {{std::cos(up), 0, std::sin(up)},
+         {std::cos(up + 0.35), 0, std::sin(up + 0.35)},
+         100,
+         1,
+         0},  // steeper
+        {{std::cos(up), 0, std::sin(up)}, {std::cos(up + 0.35), 0, std::sin(up + 0.35)}, 0.5, 1, 1},
+        {{std::cos(up), 0, std::sin(up)},
+         {std::cos(up - 0.35), 0, std::sin(up - 0.35)},
+         100,
+         1,
+         1},  // flatter
+        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up - 0.35), 0, -std::sin(up - 0.35)}, 100, 1, 1},
+        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up + 0.35), 0, -std::sin(up + 0.35)}, 100, 1, 0},
+        {{r, 0, r}, {0, r, r}, 100, 1, 0},      // turned sideways at the same slope
+        {{1, 0, 0}, {c20, s20, 0}, 100, 0, 0},  // level
+        {{1, 0, 0}, {c20, 0, s20}, 0.3, 1, 1},  // level, then steeper than the ratio
+        {{1, 0, 0}, {c20, 0, s20}, 0.4, 0, 0},
+        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},  // straight on
+        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0},  // a first segment of no length
+    };
+    Plist* l = plistCreate(4, 0);
+    ASSERT_NE(l, nullptr);
+    for (const auto& c : cases) {
+        l->count = 0;
+        const Vec3 k{c.j.x + c.k.x, c.j.y + c.k.y, c.j.z + c.k.z}, o{0, 0, 0};
+        for (const Vec3* p : {&o, &c.j, &k}) plistAppend(l, l->count, p, 0, nullptr, 0);
+        EXPECT_EQ(projA_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.a) << c.j.z << " " << c.k.y << " " << c.ratio;
+        EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.b) << c.j.z << " " << c.k.y << " " << c.ratio;
+    }
+    EXPECT_EQ(projA_seg_accept(l, 0, 1, 3, 5.0, 0), 0);  // outside the list
+    plistFree(l);
+}
