@@ -275,6 +275,7 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
 TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
     writeTextFile(dir.file("junk.3df"), "not a facet file at all, just text");
     writeTextFile(dir.file("empty.stl"), "");
+    writeTextFile(dir.file("none.stl"), std::string(84, '\0'));  // binary, without a facet
     writeTextFile(dir.file("p.Kvx"),
                   kvxText("o Polyhedron[a]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n"
                           "o P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\no P[4](x[0] y[10] z[3])\n}\n"
@@ -286,6 +287,7 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
                  {dir.file("missing.3df"), kPolymeshNoFile, 0},
                  {dir.file("junk.3df"), kPolymeshNotFacets, 0},
                  {dir.file("empty.stl"), kPolymeshNoFile, 0},
+                 {dir.file("none.stl"), kPolymeshOk, 0},
                  {dir.file("missing.KVX"), kPolymeshNoFile, 0},
                  {dir.file("p.Kvx"), kPolymeshOk, 2}};
     for (const auto& c : cases)
@@ -294,9 +296,12 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
             chkModelInit(&model, kind);
             EXPECT_EQ(polymeshLoad(&model, c.name.c_str()), c.code) << c.name;
             EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), c.count);
-            EXPECT_EQ(model.boxMin != nullptr, c.count > 0);
+            EXPECT_EQ(model.boxMin != nullptr, c.code == kPolymeshOk);
             if (c.count > 0) {
                 EXPECT_EQ(model.bounds[5], 3.0);
+            } else if (c.code == kPolymeshOk) {  // no element: the empty box
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_TRUE(model.bounds[k] == 1e10 && model.bounds[3 + k] == -1e10);
             }
         }
 }
