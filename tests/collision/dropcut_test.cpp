@@ -314,3 +314,32 @@ TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
     EXPECT_EQ(projA_seg_accept(l, 0, 1, 3, 5.0, 0), 0);  // outside the list
     plistFree(l);
 }
+
+// Box lifts over the box (0, 0, 0)-(2, 2, 1), from below: a ball's centre rests at the top plus the
+// rise over the plan distance d, a flat end at the top, a torus's tube centre at the top plus r over
+// its flat, else its tube's rise; beyond reach 0 and the height kept.
+TEST(DropCut, BoxLiftsClosedForms) {
+    const Vec3 lo{0, 0, 0}, hi{2, 2, 1};
+    const struct {
+        double x;
+        int type;  // 1 ball r 2, 2 flat R 2, 3 torus R 2 r 0.5
+        double z;  // -10: missed
+    } cases[] = {{5, 1, -10},
+                 {5, 2, -10},
+                 {5, 3, -10},
+                 {3, 1, 1 + std::sqrt(3.0)},
+                 {3, 2, 1},
+                 {3, 3, 1.5},
+                 {3.7, 3, 1 + std::sqrt(0.25 - 0.04)},
+                 {1, 1, 3},
+                 {4.01, 2, -10}};
+    for (const auto& c : cases) {
+        Vec3 p{c.x, 1, -10};
+        const int r = c.type == 1   ? ballLiftOverBox(&lo, &hi, 2, &p)
+                      : c.type == 2 ? radiusLiftOverBox(&lo, &hi, 2, &p)
+                                    : torusLiftOverBox(&lo, &hi, 2, 0.5, &p);
+        EXPECT_EQ(r, c.z > -10 ? 1 : 0) << c.x << " " << c.type;
+        EXPECT_NEAR(p.z, c.z, 1e-12) << c.x << " " << c.type;
+        EXPECT_TRUE(p.x == c.x && p.y == 1);
+    }
+}
