@@ -10,6 +10,7 @@
 #include "collision/conesection.h"
 #include "collision/meshindex.h"
 #include "collision/meshquery.h"
+#include "collision/meshset.h"
 #include "collision/plunge.h"
 #include "collision/polymesh.h"
 #include "collision/proj.h"
@@ -142,7 +143,18 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     chkModelInit(&m, kMeshTriangles);
     EXPECT_EQ(polymeshLoad(&m, ""), kPolymeshNoFile);
     EXPECT_EQ(polymeshLoad(&m, nullptr), kPolymeshNoFile);
+    EXPECT_EQ(meshLoadViaTmp3df(nullptr, 0.01), nullptr);
+    EXPECT_EQ(meshLoadViaTmp3dfTriangles(nullptr, 0.01), nullptr);
     EXPECT_EQ(polymeshMerge(&m, nullptr), -1);
+    {  // more elements together than a count holds: refused before anything is read
+        TriList full{}, one{};
+        full.count = INT32_MAX, one.count = 1;
+        CheckModel a{}, b{};
+        chkModelInit(&a, kMeshTriangles), chkModelInit(&b, kMeshTriangles);
+        a.triangles = &full, b.triangles = &one;
+        EXPECT_EQ(polymeshMerge(&a, &b), -1);
+        EXPECT_EQ(a.triangles, &full);
+    }
     EXPECT_EQ(polymeshBuildGrid(nullptr), -1);
     EXPECT_EQ(polymeshBuildToolGrid(nullptr, 10, 0.5), nullptr);
     polymeshFree(nullptr);

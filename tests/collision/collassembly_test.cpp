@@ -98,6 +98,8 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
         gModelFlag = -1;
         ASSERT_EQ(build(&wallModel.m, wall, c.mask, c.head), 1) << c.mask;
         EXPECT_EQ(gModelFlag, 1) << c.mask;
+        EXPECT_EQ(coll_assembly()->slots[0].parts[kAsmHead] != nullptr, c.head == 1)
+            << c.mask;  // built when checked
         int32_t hit = 77;
         EXPECT_EQ(coll_check_full(&away, &axis, &hit), 1);
         EXPECT_EQ(hit, 77);  // untouched when free

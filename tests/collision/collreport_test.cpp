@@ -67,6 +67,14 @@ TEST(CollReport, WarningsOncePerPartInOrder) {
             std::to_string(m.first + 2) + ",0", std::to_string(m.first + 3) + ",0"};
         EXPECT_EQ(messagesAfter(capture, before), want);
     }
+    // The warnings are of the normal level: a lower set level drops them.
+    setMessageLevel(nullptr, 8);
+    collrep_create(&t, 0, 0, 0.1, 50);
+    EXPECT_EQ(collrep_record(&p, &a, 0, -10), -2);
+    size_t quiet = capture.messages().size();
+    collrep_check(0);
+    EXPECT_EQ(capture.messages().size(), quiet);
+    setMessageLevel(nullptr, 9);
     collrep_create(&t, 0, 0, 0.1, 50);
     collrep_record(&p, &a, kPartHolder, -3);
     EXPECT_EQ(collrep_check(1), 0);

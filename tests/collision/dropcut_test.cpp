@@ -269,3 +269,77 @@ TEST(DropCut, BoxTableKeysAndOrder) {
     liftBoxTableFree(t);
     liftBoxTableFree(nullptr);
 }
+
+// Thinning keeps the middle point at a bend (engine B only where the path turns against its first
+// segment's vertical sense) or before a steep segment; segments of length 1, the bends 20 degrees
+// against the 10 degree first threshold.
+TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
+    projResetState();
+    const double r = std::sqrt(0.5), s20 = std::sin(20 * M_PI / 180), c20 = std::cos(20 * M_PI / 180);
+    const double up = 30 * M_PI / 180;
+    const struct {
+        Vec3 j, k;  // from (0, 0, 0)
+        double ratio;
+        int a, b;
+    } cases[] = {
+        {{std::cos(up), 0, std::sin(up)},
+         {std::cos(up + 0.35), 0, std::sin(up + 0.35)},
+         100,
+         1,
+         0},  // steeper
+        {{std::cos(up), 0, std::sin(up)}, {std::cos(up + 0.35), 0, std::sin(up + 0.35)}, 0.5, 1, 1},
+        {{std::cos(up), 0, std::sin(up)},
+         {std::cos(up - 0.35), 0, std::sin(up - 0.35)},
+         100,
+         1,
+         1},  // flatter
+        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up - 0.35), 0, -std::sin(up - 0.35)}, 100, 1, 1},
+        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up + 0.35), 0, -std::sin(up + 0.35)}, 100, 1, 0},
+        {{r, 0, r}, {0, r, r}, 100, 1, 0},      // turned sideways at the same slope
+        {{1, 0, 0}, {c20, s20, 0}, 100, 0, 0},  // level
+        {{1, 0, 0}, {c20, 0, s20}, 0.3, 1, 1},  // level, then steeper than the ratio
+        {{1, 0, 0}, {c20, 0, s20}, 0.4, 0, 0},
+        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},  // straight on
+        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0},  // a first segment of no length
+    };
+    Plist* l = plistCreate(4, 0);
+    ASSERT_NE(l, nullptr);
+    for (const auto& c : cases) {
+        l->count = 0;
+        const Vec3 k{c.j.x + c.k.x, c.j.y + c.k.y, c.j.z + c.k.z}, o{0, 0, 0};
+        for (const Vec3* p : {&o, &c.j, &k}) plistAppend(l, l->count, p, 0, nullptr, 0);
+        EXPECT_EQ(projA_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.a) << c.j.z << " " << c.k.y << " " << c.ratio;
+        EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.b) << c.j.z << " " << c.k.y << " " << c.ratio;
+    }
+    EXPECT_EQ(projA_seg_accept(l, 0, 1, 3, 5.0, 0), 0);  // outside the list
+    plistFree(l);
+}
+
+// Box lifts over the box (0, 0, 0)-(2, 2, 1), from below: a ball's centre rests at the top plus the
+// rise over the plan distance d, a flat end at the top, a torus's tube centre at the top plus r over
+// its flat, else its tube's rise; beyond reach 0 and the height kept.
+TEST(DropCut, BoxLiftsClosedForms) {
+    const Vec3 lo{0, 0, 0}, hi{2, 2, 1};
+    const struct {
+        double x;
+        int type;  // 1 ball r 2, 2 flat R 2, 3 torus R 2 r 0.5
+        double z;  // -10: missed
+    } cases[] = {{5, 1, -10},
+                 {5, 2, -10},
+                 {5, 3, -10},
+                 {3, 1, 1 + std::sqrt(3.0)},
+                 {3, 2, 1},
+                 {3, 3, 1.5},
+                 {3.7, 3, 1 + std::sqrt(0.25 - 0.04)},
+                 {1, 1, 3},
+                 {4.01, 2, -10}};
+    for (const auto& c : cases) {
+        Vec3 p{c.x, 1, -10};
+        const int r = c.type == 1   ? ballLiftOverBox(&lo, &hi, 2, &p)
+                      : c.type == 2 ? radiusLiftOverBox(&lo, &hi, 2, &p)
+                                    : torusLiftOverBox(&lo, &hi, 2, 0.5, &p);
+        EXPECT_EQ(r, c.z > -10 ? 1 : 0) << c.x << " " << c.type;
+        EXPECT_NEAR(p.z, c.z, 1e-12) << c.x << " " << c.type;
+        EXPECT_TRUE(p.x == c.x && p.y == 1);
+    }
+}

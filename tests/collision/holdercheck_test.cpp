@@ -34,7 +34,10 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
         ToolDescription tool;
         double d, z0, z1;
         int code;
+        double reduction = 0;  // taken off the shank's radius
     } cases[] = {{toolshape::stackedTool(), 4, 30, 35, 3},
+                 {toolshape::stackedTool(), 3.8, 30, 35, 3, 1.0},
+                 {toolshape::stackedTool(), 4.2, 30, 35, 0, 1.0},
                  {toolshape::stackedTool(), 7, 55, 58, 4},
                  {toolshape::stackedTool(), 12, 85, 88, 6},
                  {toolshape::stackedTool(), 20, 0, 200, 0},
@@ -45,6 +48,7 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
     const Vec3 tip{0, 0, 0}, down{0, 0, -1};
     for (const auto& c : cases) {
         testmesh::Model model({post(c.d, c.z0, c.z1)}, kBallMill, 5.0);
+        model.m.radiusReduction = c.reduction;
         EXPECT_EQ(holderCheck(&model.m, &c.tool, &tip, &down), c.code) << c.d << " " << c.z0;
     }
 }

@@ -273,6 +273,7 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         {true, 0, -1, 1, -1, -1, 0, 10, 0, 1.0 / 2048},
         {false, -1, 0, -1, -1, -1, 0, 1, 21, 1},
         {true, 0, -1, -1, 1, -1, 0, 1.5, 0, 1.0 / 128},
+        {true, 0, -1, -1, 1, -1, 0, 0.6, 0, 1.0 / 128},  // nothing longer than the step
         {true, 0, -1, -1, -1, 1, 0, 1, 0, 0},
         {true, -1, 0, -1, -1, -1, kPointLink, 1, 21, 1},
         {true, 0, -1, -1, -1, -1, kPointLink, 1, 0, 1.0 / 128},
@@ -314,8 +315,10 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         EXPECT_TRUE(c.pull == 1 ? moved > 0 : moved == 0) << moved;
         EXPECT_TRUE(c.pull == 1 || gap == c.wantGap)
             << c.markLifted << c.extraTest << c.fineGap << c.splitLong;
+        double longest = 0;
         for (int32_t i = 1; c.pull != 1 && i < l->count; ++i) {
             const double len = dist3D(&l->points[i - 1], &l->points[i]);
+            longest = std::max(longest, len);
             EXPECT_LE(len, c.splitLong == 1 ? 1 + 1e-5 : c.spacing + 1e-12) << i;
             if (i + 1 == l->count) continue;
             const Vec3 u{l->points[i].x - l->points[i - 1].x, 0, l->points[i].z - l->points[i - 1].z};
@@ -326,6 +329,9 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
             EXPECT_TRUE(c.wantCount || cs > 0.996 || near < (c.fineGap == 1 ? 0.1 : 1) * t.m.tolerance + 1e-5)
                 << i;
         }
+        // Segments away from the corner keep their length unless longer than the step.
+        const double keep = c.splitLong == 1 && c.spacing > 1 ? c.spacing / 2 : c.spacing;
+        EXPECT_TRUE(c.pull == 1 || std::fabs(longest - keep) < 1e-9) << longest;
         plistFree(l);
     }
 }
@@ -495,8 +501,8 @@ TEST(MeshQuery, DropAboveAnswersWhetherTheLargestLiftExceeds) {
             const double length = 1 + 20 * (u(gen) + 1);
             double lift = 0;
             Vec3 c;
-            const int found = how == 3 ? meshDropToolAlt(&t.m, nullptr, 0, &p, &d, length, &lift, &c)
-                                       : meshDropTool(&t.m, nullptr, 0, &p, &d, length, &lift, &c);
+            // The model's path query takes the parts in when there are parts.
+            const int found = chkModelPath(&t.m, nullptr, 0, &p, &d, length, &lift, &c);
             for (const double h :
                  {-1.0, 0.0, 1e-5, 0.5 * lift, lift - 1e-9, lift, lift + 1e-9, 2 * lift + 1}) {
                 const int want = found && lift > h ? 1 : 0;

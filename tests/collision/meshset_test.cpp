@@ -160,8 +160,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         ASSERT_EQ(bulk->edgeCount, single->edgeCount);
         for (int32_t i = 0; i < bulk->vertexCount; i++)
             EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
-        for (int32_t i = 0; i < bulk->edgeCount; i++)
-            EXPECT_TRUE(bulk->edges[i].a == single->edges[i].a && bulk->edges[i].b == single->edges[i].b);
+        EXPECT_EQ(std::memcmp(bulk->edges, single->edges, sizeof(CollEdge) * bulk->edgeCount), 0);
         // The same points read as triangles give the mesh of their six ends each.
         std::vector<Triangle3D> tris(ends.size() / 3);
         std::vector<Vec3> sides;

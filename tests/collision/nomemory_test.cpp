@@ -14,6 +14,7 @@
 #include "collision/meshindex.h"
 #include "collision/meshquery.h"
 #include "collision/meshset.h"
+#include "collision/polymesh.h"
 #include "collision/ringcontact.h"
 #include "collision/surfcurves.h"
 #include "collision/tprof.h"
@@ -242,6 +243,34 @@ TEST(NoMemory, BuildersAnswerNull) {
     }
     plistFree(walk);
     plistArrayFree(lists);
+
+    // A mesh loaded with its grid into a clone of the template: null, or the model with its grid, never
+    // one without. The clone comes first and the grid last: those allocations fail in turn, the
+    // reading between them is the STL reader's.
+    {
+        ToolGeom gtool{};
+        gtool.radius = 3, gtool.size2 = 6;
+        CheckModel templ{};
+        chkModelInit(&templ, kMeshTriangles);
+        templ.tool = &gtool;
+        auto load = [&] {
+            CheckModel* c = polymeshLoadWithGrid(stl.c_str(), &templ, 0.0);
+            const bool whole = c && c->grid && c->triangles && c->triangles->count == 3;
+            polymeshDelete(c);
+            return c == nullptr ? 0 : whole ? 1 : -1;
+        };
+        allocfail::arm(0);
+        EXPECT_EQ(load(), 1);
+        const long total = allocfail::count();
+        allocfail::disarm();
+        for (long n = 1; n <= total; n = n < 3 || n >= total - 12 ? n + 1 : total - 12) {
+            allocfail::arm(n);
+            const int r = load();
+            EXPECT_TRUE(allocfail::fired());
+            allocfail::disarm();
+            EXPECT_NE(r, -1) << n << " of " << total;  // some of the grid's memory it gets by without
+        }
+    }
 
     ringContactResetState();
     EXPECT_EQ(eachAllocationFails([&](auto failed) {

@@ -124,6 +124,7 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
         EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), in ? 1 : 0) << at;
         EXPECT_EQ(p.placeState, in ? kPlaceCharged : kPlaceRefused);
         EXPECT_EQ(p.isPlaced, in ? 1 : 0);
+        EXPECT_EQ(p.touched, in ? 1 : 0);
         EXPECT_EQ(p.placed.z, in ? 1.0 : -100.0);
     }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -133,6 +134,41 @@ TEST_F(Polymesh, FacetGroupHookSeesTheStagesAndCanRefuse) {
     clear_user_callback();
 }
 
+// Groups start at facets flagged 0x0008; only those whose triangles lie flat within 0.001 reach the hook,
+// at their first point's height.
+TEST_F(Polymesh, FlatFacetGroupsReachTheHook) {
+    static std::vector<std::tuple<int32_t, int32_t, double>> groups;
+    groups.clear();
+    polymeshSetGroupHook([](const PolymeshGroup* g) {
+        if (g->stage == 2) groups.emplace_back(g->first, g->end, g->height);
+        return 0;
+    });
+    const std::vector<Facet98> facets = {
+        facetOf({{0, 0, 5}, {1, 0, 5.0009}, {0, 1, 5}}),        // flat, starts a group
+        facetOf({{2, 0, 5}, {3, 0, 5}, {3, 1, 5}, {2, 1, 5}}),  // flat quadrilateral in it
+        facetOf({{0, 0, 7.002}, {1, 0, 7}, {0, 1, 7}}),         // its top corner first: not flat
+        facetOf({{0, 0, 9}, {1, 0, 9}, {0, 1, 9}}),             // flat, but its group is not
+        facetOf({{5, 0, 2}, {6, 0, 2}, {5, 1, 2}}),             // flat
+    };
+    const std::string path = write3df(dir, "groups.3df", facets);
+    {  // the writer writes flag 0: set the group starts in place
+        std::FILE* f = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fseek(f, 0, SEEK_END);
+        const long header = std::ftell(f) - 98L * static_cast<long>(facets.size());
+        for (long i : {0L, 2L, 4L}) {
+            std::fseek(f, header + 98 * i, SEEK_SET);
+            std::fputc(0x08, f);
+        }
+        std::fclose(f);
+    }
+    chkModelInit(&model, kMeshTriangles);
+    ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
+    clear_user_callback();
+    using G = std::tuple<int32_t, int32_t, double>;
+    EXPECT_EQ(groups, (std::vector<G>{G{0, 3, 5.0}, G{5, 6, 2.0}}));
+}
+
 // A mesh loaded into a clone of a model with an index (the stock of a run, cloned from its part model)
 // has no index until one is built for it: the template's index stays the template's alone.
 TEST_F(Polymesh, MeshLoadedIntoACloneLeavesTheTemplatesIndexAlone) {
@@ -239,6 +275,7 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
 TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
     writeTextFile(dir.file("junk.3df"), "not a facet file at all, just text");
     writeTextFile(dir.file("empty.stl"), "");
+    writeTextFile(dir.file("none.stl"), std::string(84, '\0'));  // binary, without a facet
     writeTextFile(dir.file("p.Kvx"),
                   kvxText("o Polyhedron[a]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n"
                           "o P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\no P[4](x[0] y[10] z[3])\n}\n"
@@ -250,6 +287,7 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
                  {dir.file("missing.3df"), kPolymeshNoFile, 0},
                  {dir.file("junk.3df"), kPolymeshNotFacets, 0},
                  {dir.file("empty.stl"), kPolymeshNoFile, 0},
+                 {dir.file("none.stl"), kPolymeshOk, 0},
                  {dir.file("missing.KVX"), kPolymeshNoFile, 0},
                  {dir.file("p.Kvx"), kPolymeshOk, 2}};
     for (const auto& c : cases)
@@ -258,9 +296,12 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
             chkModelInit(&model, kind);
             EXPECT_EQ(polymeshLoad(&model, c.name.c_str()), c.code) << c.name;
             EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), c.count);
-            EXPECT_EQ(model.boxMin != nullptr, c.count > 0);
+            EXPECT_EQ(model.boxMin != nullptr, c.code == kPolymeshOk);
             if (c.count > 0) {
                 EXPECT_EQ(model.bounds[5], 3.0);
+            } else if (c.code == kPolymeshOk) {  // no element: the empty box
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_TRUE(model.bounds[k] == 1e10 && model.bounds[3 + k] == -1e10);
             }
         }
 }

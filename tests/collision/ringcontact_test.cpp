@@ -72,6 +72,12 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
     ringContactResetState();
     ASSERT_EQ(contactStateCreate(), 1);
     EXPECT_EQ(contactStateCreate(), 0);
+    {  // a new state starts from the defaults
+        const ContactState* f = contactCurrent();
+        ASSERT_NE(f, nullptr);
+        EXPECT_TRUE(f->faceContacts == 0 && f->edgeContacts == 0 && f->step == 0.5);
+        EXPECT_TRUE(f->lastTouch.x == 0 && f->lastTouch.y == 0 && f->lastTouch.z == 0);
+    }
     // Listed first (higher top) but reached second going clockwise from the top of the circle.
     const Triangle3D later{{{-20, -8, -20}, {20, -8, -20}, {0, -8, 30}}};
     testmesh::Model m({later, wall(8)}, kBallMill, kr);

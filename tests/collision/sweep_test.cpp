@@ -65,6 +65,33 @@ TEST(Sweep, FeatureContactsAndBounds) {
     EXPECT_NEAR(liftAtOrigin(3, 5, 1, line), 1.0, 1e-9);
     // Tool types without a kernel.
     for (uint16_t type : {0, 10, 12}) EXPECT_EQ(liftAtOrigin(type, 5, 0, line), -1.0);
+    // Contact classes: the wall's top edge across a flat bottom is 2; a ball's contacts, a rim or a
+    // tube on a slope are 1.
+    const double k = std::tan(M_PI / 6);
+    const Vec3 slope[3] = {{-40, -40, -40 * k}, {40, -40, 40 * k}, {0, 40, 0}};
+    const struct {
+        uint16_t type;
+        double R, r;
+        const Vec3* tri;
+        int32_t cls;
+    } classes[] = {{1, 5, 0, wall, 1},
+                   {1, 5, 0, slope, 1},
+                   {2, 5, 0, wall, 2},
+                   {2, 5, 0, slope, 1},
+                   {3, 5, 1, slope, 1}};
+    const Vec3 down{0, 0, -1};
+    sweepSetDirection(&down);
+    for (const auto& c : classes) {
+        KernelBlock b{};
+        for (int i = 0; i < 3; ++i) b.tri[i] = c.tri[i];
+        b.start = {0, 0, 100};
+        b.best = -100;
+        b.radius = b.radius2 = c.R - c.r;
+        b.cornerRadius = c.r;
+        int32_t cls = -1;
+        EXPECT_NE(sweepKernelClass(c.type, &b, &cls), 0);
+        EXPECT_EQ(cls, c.cls) << c.type;
+    }
 }
 
 TEST(Sweep, KernelsMatchBruteForceContact) {
