@@ -30,6 +30,26 @@ TEST(PocketPlane, CutListsChoice) {
     }
 }
 
+// A plane starts growing its offset retries, and an open plane whose open sides are not the stock's
+// boundary drops the approach from outside.
+TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
+    const struct {
+        int32_t open, stock, approach;
+    } cases[] = {{0, 0, 1}, {1, 0, 0}, {1, 1, 0}, {1, kCcpStockForce, 1}, {1, kCcpStockOnly, 1}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        pocketOffsetState().growMode = 0;
+        pocketKernel().openMode = c.open;
+        kvCCPParams.stock = c.stock;
+        kvCCPParams.approachType = 1;
+        kvCCPParams.toolDiameter = 10;
+        pocketPlanePrepare();
+        EXPECT_EQ(pocketOffsetState().growMode, 1);
+        EXPECT_EQ(kvCCPParams.approachType, c.approach) << c.open << " " << c.stock;
+        pocketPlaneFinish();
+    }
+}
+
 // Two passes along the x axis (the second starts at the first's end), with
 // the entry kind each one is written with.
 TEST(PocketNc, EntryKinds) {
