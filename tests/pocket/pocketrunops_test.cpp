@@ -42,6 +42,7 @@ TEST(PocketRunOps, GroupsWithTheSameStartComeTogether) {
     EXPECT_EQ(ccpNextGroup(-1, "POCKET"), 0);
     EXPECT_EQ(ccpNextGroup(2, "POCKET"), 4);
     EXPECT_EQ(ccpNextGroup(4, "POCKET"), -1);
+    EXPECT_EQ(ccpNextGroup(5, "POCKET"), -1);  // past the list
     EXPECT_EQ(ccpReorderPocketGroups("POCKET"), 1);
     const std::vector<std::pair<int16_t, double>> want = {{1, 0}, {3, 0}, {3, 20}, {2, 10}, {4, 10}};
     EXPECT_EQ(groupsAndStarts("POCKET"), want);
