@@ -349,3 +349,31 @@ TEST(ChainCross, PointsOnElements) {
         EXPECT_EQ(pointOnElem(&c.p, &cw), c.arc) << c.p.x << " " << c.p.y;
     }
 }
+
+// The points two elements share, against closed forms: crossings, and a tangent contact as its one point.
+TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
+    const struct {
+        ContourElement a, b;
+        std::vector<Vec2> at;
+    } cases[] = {
+        {lineElem(0, 0, 4, 4), lineElem(0, 4, 4, 0), {{2, 2}}},
+        {lineElem(-5, 0.6, 5, 0.6), arcElem(0, 0, 1, 0, kPi, 1), {{-0.8, 0.6}, {0.8, 0.6}}},
+        {lineElem(-5, 1, 5, 1), arcElem(0, 0, 1, 0, kPi, 1), {{0, 1}}},  // tangent
+        {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1),
+         arcElem(3, 0, 2, kPi / 2, 1.5 * kPi, 1),
+         {{1, 0}}},  // outside
+        {arcElem(0, 0, 3, -kPi / 2, kPi / 2, 1), arcElem(2, 0, 1, -kPi / 2, kPi / 2, 1), {{3, 0}}},  // inside
+        {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1), arcElem(3.001, 0, 2, kPi / 2, 1.5 * kPi, 1), {}},
+        {arcElem(0, 0, 5, 0, kPi, 1),
+         arcElem(6, 0, 5, 0, kPi, 1),
+         {{3, 4}}},  // the lower point off both arcs
+    };
+    for (const auto& c : cases) {
+        Vec2 p[2];
+        ASSERT_EQ(elemIntersect(&c.a, &c.b, p), static_cast<int>(c.at.size()));
+        for (size_t k = 0; k < c.at.size(); ++k) {
+            EXPECT_NEAR(p[k].x, c.at[k].x, 1e-9);
+            EXPECT_NEAR(p[k].y, c.at[k].y, 1e-9);
+        }
+    }
+}

@@ -88,6 +88,30 @@ TEST(ElemAccess, WindingTestAgreesWithCrossingNumberOnRandomPolygons) {
     }
 }
 
+// Circular segments (an arc of either sense closed by its chord) against the crossing number of the
+// densely sampled outline; points near the outline are left out.
+TEST(ElemAccess, WindingTestAgreesWithSampledArcSegments) {
+    PocketErrors state;
+    rngResetState();
+    for (int k = 0; k < 100; ++k) {
+        const double r = 1 + 4 * rngUniform(), a0 = 2 * kPi * rngUniform();
+        const double sweep = 0.3 + (2 * kPi - 0.6) * rngUniform();
+        const int dir = rngBelow(2) ? 1 : -1;
+        const ContourElement arc = arcElem(0, 0, r, a0, a0 + dir * sweep, dir);
+        const Vec2 s{arc.g[kAsx], arc.g[kAsy]}, e{arc.g[kAex], arc.g[kAey]};
+        const std::vector<ContourElement> chain = {arc, lineElem(e.x, e.y, s.x, s.y)};
+        const std::vector<Vec2> outline = samples(chain, 0.01);
+        for (int i = 0; i < 20; ++i) {
+            const Vec2 p{(rngUniform() * 2.4 - 1.2) * r, (rngUniform() * 2.4 - 1.2) * r};
+            const double toChord = std::fabs((e.x - s.x) * (p.y - s.y) - (e.y - s.y) * (p.x - s.x)) /
+                                   std::hypot(e.x - s.x, e.y - s.y);
+            if (std::fabs(std::hypot(p.x, p.y) - r) < 1e-3 * r || toChord < 1e-3 * r) continue;
+            EXPECT_EQ(pointInContour(chain.data(), 2, &p), insidePolygon(outline, p) ? dir : 0)
+                << k << " " << i;
+        }
+    }
+}
+
 TEST(ElemAccess, IntersectionOrdersAreStrictWeakOrders) {
     rngResetState();
     std::vector<PocketIsect> records(500);

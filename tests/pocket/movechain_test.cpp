@@ -86,13 +86,23 @@ TEST(FeedHelpers, FeedBufferGapRuleAndCapacity) {
             EXPECT_EQ(c.count < 2 ? 0 : feedBufferElements()[1].sourceTag, c.count == 3 ? 1 : 0);
         }
     }
-    feedBufferClear();
-    for (int i = 0; i < kFeedBufferSize; ++i) {
-        const ContourElement e = lineElem(i, 0, i + 1, 0);
-        ASSERT_EQ(feedBufferAppend(&e), 1);
+    // Full at 500 elements; an element behind a gap goes in with its bridge only while both fit.
+    for (const int32_t before :
+         {int32_t{kFeedBufferSize} - 2, int32_t{kFeedBufferSize} - 1, int32_t{kFeedBufferSize}}) {
+        feedBufferClear();
+        for (int i = 0; i < before; ++i) {
+            const ContourElement e = lineElem(i, 0, i + 1, 0);
+            ASSERT_EQ(feedBufferAppend(&e), 1);
+        }
+        const ContourElement joined = lineElem(before, 0, before + 1, 0),
+                             apart = lineElem(before + 1, 0, before + 2, 0);
+        const int fits = before + 2 <= kFeedBufferSize;
+        EXPECT_EQ(feedBufferAppend(&apart), fits ? 1 : -1) << before;
+        EXPECT_EQ(feedBufferCount(), fits ? before + 2 : before);
+        if (!fits) {
+            EXPECT_EQ(feedBufferAppend(&joined), before < kFeedBufferSize ? 1 : -1) << before;
+        }
     }
-    const ContourElement next = lineElem(500, 0, 501, 0);
-    EXPECT_EQ(feedBufferAppend(&next), -1);
     feedHelpersResetState();
 }
 

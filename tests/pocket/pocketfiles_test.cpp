@@ -214,10 +214,14 @@ TEST(PocketPcf, KeywordBlockBecomesKeys) {
         std::vector<std::pair<const char*, const char*>> words;
         std::vector<const char*> present, absent;
     } cases[] = {
-        {{{"*FRRADIUS", "5"}, {"*UMLAUF", "0"}, {"*MACRO_TMODE", "1"}, {"*DREHRICHT", "2"}},
+        {{{"*FRRADIUS", "5"},
+          {"*UMLAUF", "0"},
+          {"*MACRO_TMODE", "1"},
+          {"*DREHRICHT", "2"},
+          {"*WALL_ANGLE", "5e-6"}},
          {"  toolDiameter      :=  10.0000\n", "  orientation        :=  clockwise\n",
           "  completePocket     := false\n", "  spindleRotation     :=  counterClockwise\n"},
-         {"plungeType", "approachType"}},
+         {"plungeType", "approachType", "wallAngle"}},
         {{{"*STOCK", "1"},
           {"*COMPLETE_POCKET", "1"},
           {"*MACRO_START", "3"},
@@ -227,10 +231,14 @@ TEST(PocketPcf, KeywordBlockBecomesKeys) {
           "  approachType         :=  quarterCircle\n  approachLength       :=  2.0000\n",
           "  spindleRotation     :=  clockwise\n"},
          {}},
-        {{{"*COMPLETE_POCKET", "1"}, {"*UMLAUF", "1"}, {"*MACRO_TMODE", "2"}, {"*KVX", "p.kvx"}},
+        {{{"*COMPLETE_POCKET", "1"},
+          {"*UMLAUF", "1"},
+          {"*MACRO_TMODE", "2"},
+          {"*KVX", "p.kvx"},
+          {"*WALL_ANGLE", "2"}},
          {"  completePocket     := true\n", "  orientation        :=  counterClockwise\n",
           "  plungeType         :=  helical\n", "  geoSource         :=  \"p.kvx\"\n",
-          "  spindleRotation     :=  none\n"},
+          "  spindleRotation     :=  none\n", "  wallAngle          :=  2.0000\n"},
          {"stock "}},
     };
     for (const auto& c : cases) {

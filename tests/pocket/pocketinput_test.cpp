@@ -11,6 +11,7 @@
 #include "pocket/inputcheck.h"
 #include "pocket/pocketkeys.h"
 #include "pocket/pocketscale.h"
+#include "pocket/pocketstate.h"
 #include "pocket_util.h"
 #include "surfaces/xyztext.h"
 
@@ -249,6 +250,27 @@ TEST(PocketInput, ElementCapOfAContour) {
     kvCCPParams.toolDiameter = 10;
     EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
     EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1500"});
+}
+
+// Clamps count on from the input's contours: one past the allowance table fails the read (3020), one
+// that fits is read.
+TEST(PocketInput, ClampsPastTheAllowanceTableFail) {
+    TempFolder tmp;
+    const std::string file = tmp.file("clamps.kvx");
+    writeText(file, kvx("v surface(10)\no Contour[1]()\n{\n v depth(4)\n o L(x[0/5] y[0/0])\n"
+                        " o L(x[/5] y[/5])\n o L(x[/0] y[/0])\n}\n"));
+    for (const int32_t used : {int32_t{kPocketMaxAllowances} - 1, int32_t{kPocketMaxAllowances}}) {
+        PocketErrors errors;
+        setVars({{"toolReference", "center"}});
+        strcpy(kvCCPParams.clamps, file.c_str());
+        kvCCPParams.toolType = 2;
+        kvCCPParams.toolDiameter = 10;
+        pocketKernel().allowanceCount = used;
+        const int ok = used < kPocketMaxAllowances;
+        EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadClamps), ok) << used;
+        EXPECT_EQ(pocketLastError(), ok ? 0 : 3020) << used;
+        EXPECT_EQ(clistCount("CLAMPS"), ok);
+    }
 }
 
 // Contours that only touch do not cross: an island sharing part of the wall, or lying on it, passes the

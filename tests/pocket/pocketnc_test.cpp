@@ -159,13 +159,12 @@ TEST(PocketNc, CollectedPassesReplayBackwards) {
         EXPECT_DOUBLE_EQ(lines[i].x, ends[i][0]) << i;
         EXPECT_DOUBLE_EQ(lines[i].y, ends[i][1]) << i;
     }
-    for (const Rec& r : records(31))
-        printf("%d %s %s %g %g %g\n", r.type, r.name.c_str(), r.value.c_str(), r.x, r.y, r.z);
 }
 
 // Ramp plunge along a 30-long line, 5 deep, 10 degrees: the zig-zag descends
-// monotonically to the bottom over drop / tan(angle) of travel and ends at the
-// start; a zero angle refuses the ramp but the elements still go out.
+// monotonically from a tenth of the infeed depth and the clearance above the surface to the bottom over
+// that drop / tan(angle) of travel and ends at the start; a zero angle refuses the ramp but the elements
+// still go out.
 TEST(PocketNc, RampEntry) {
     struct Case {
         double angle;
@@ -177,6 +176,7 @@ TEST(PocketNc, RampEntry) {
         p.plungeType = 3;
         p.helixPlungeAngle = c.angle;
         p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;  // the first ramp starts above the surface and descends that much more
         pocketNcHeader();
         Vec2 start{0, 0};
         rampTransition(&start);

@@ -9,14 +9,16 @@
 #include "pocket/movechain.h"
 #include "pocketnc_util.h"
 
-// Step widths against the tool diameter 10 at the edges of the three rules.
+// Step widths against the tool diameter 10, and fillet radii against the tolerance 1e-4, at the edges of
+// the three rules.
 TEST(PocketPlane, CutListsChoice) {
     struct Case {
         double step, fillet;
         int complete, toolType, open, wanted;
-    } cases[] = {{5.0, 0, 1, 0, 0, 0}, {5.01, 0, 1, 0, 0, 1},    {4.0, 0.01, 1, 0, 0, 1},
-                 {3.0, 0, 0, 1, 0, 0}, {3.01, 0, 0, 1, 0, 1},    {2.0, 0.01, 1, 0, 1, 1},
-                 {6.0, 0, 0, 0, 0, 0}, {1.99, 0.01, 1, 0, 1, 0}, {4.0, 0.00005, 1, 0, 0, 0}};
+    } cases[] = {{5.0, 0, 1, 0, 0, 0},   {5.01, 0, 1, 0, 0, 1},    {4.0, 0.01, 1, 0, 0, 1},
+                 {3.0, 0, 0, 1, 0, 0},   {3.01, 0, 0, 1, 0, 1},    {2.0, 0.01, 1, 0, 1, 1},
+                 {6.0, 0, 0, 0, 0, 0},   {1.99, 0.01, 1, 0, 1, 0}, {4.0, 0.00005, 1, 0, 0, 0},
+                 {4.0, 1e-4, 1, 0, 0, 0}};
     for (const Case& c : cases) {
         PocketErrors errors;
         CcpParams& p = kvCCPParams;
@@ -27,6 +29,26 @@ TEST(PocketPlane, CutListsChoice) {
         p.considerToolType = c.toolType;
         pocketKernel().openMode = c.open;
         EXPECT_EQ(pocketPlaneWantsCutLists(), c.wanted) << c.step << " " << c.fillet << " " << c.open;
+    }
+}
+
+// A plane starts growing its offset retries, and an open plane whose open sides are not the stock's
+// boundary drops the approach from outside.
+TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
+    const struct {
+        int32_t open, stock, approach;
+    } cases[] = {{0, 0, 1}, {1, 0, 0}, {1, 1, 0}, {1, kCcpStockForce, 1}, {1, kCcpStockOnly, 1}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        pocketOffsetState().growMode = 0;
+        pocketKernel().openMode = c.open;
+        kvCCPParams.stock = c.stock;
+        kvCCPParams.approachType = 1;
+        kvCCPParams.toolDiameter = 10;
+        pocketPlanePrepare();
+        EXPECT_EQ(pocketOffsetState().growMode, 1);
+        EXPECT_EQ(kvCCPParams.approachType, c.approach) << c.open << " " << c.stock;
+        pocketPlaneFinish();
     }
 }
 

@@ -1,6 +1,7 @@
 // List operations of the pocket run: pocket groups brought together by their
 // start point, the stock contour put first.
 #include "offset_util.h"
+#include "pocket/leveltable.h"
 #include "pocket/pocket_util.h"
 #include "pocket/pocketrun.h"
 #include "pocket/regiontree.h"
@@ -41,6 +42,7 @@ TEST(PocketRunOps, GroupsWithTheSameStartComeTogether) {
     EXPECT_EQ(ccpNextGroup(-1, "POCKET"), 0);
     EXPECT_EQ(ccpNextGroup(2, "POCKET"), 4);
     EXPECT_EQ(ccpNextGroup(4, "POCKET"), -1);
+    EXPECT_EQ(ccpNextGroup(5, "POCKET"), -1);  // past the list
     EXPECT_EQ(ccpReorderPocketGroups("POCKET"), 1);
     const std::vector<std::pair<int16_t, double>> want = {{1, 0}, {3, 0}, {3, 20}, {2, 10}, {4, 10}};
     EXPECT_EQ(groupsAndStarts("POCKET"), want);
@@ -105,4 +107,43 @@ TEST(PocketRunOps, RingStartsAtTheMiddleOfItsLongestLine) {
         EXPECT_EQ(ccpRingStartAtLongestLine(regionNodeCount()), 0);
         regionTreeFree();
     }
+}
+
+// One level-table row per contour, {top, bottom, 0, index}; by levels only the contours of the level;
+// a table too small is a failure.
+TEST(PocketRunOps, LevelRowsFromAList) {
+    PocketErrors errs;
+    const int16_t tags[] = {0, 1, 2, 1};
+    for (int32_t i = 0; i < 4; ++i) {
+        std::vector<ContourElement> c = polygon({{0, 0}, {4, 0}, {4, 4}});
+        ContourHeader h{};
+        h.elementCount = 3;
+        h.tag = tags[i];
+        h.top = 10 - i;
+        h.bottom = -i;
+        ASSERT_EQ(clistInsert("TEMP", c.data(), &h, -1), 1);
+    }
+    const struct {
+        int32_t oriAutomatic, level, capacity, result;
+        std::vector<int32_t> refs;
+    } cases[] = {{2, 1, 4, 1, {1, 3}},       {2, 2, 4, 1, {2}},          {2, 3, 4, 1, {}},
+                 {1, 1, 4, 1, {0, 1, 2, 3}}, {0, 0, 4, 1, {0, 1, 2, 3}}, {1, 0, 3, -1, {0, 1, 2}},
+                 {2, 1, 2, 1, {1, 3}}};
+    for (const auto& c : cases) {
+        kvCCPParams.oriAutomatic = c.oriAutomatic;
+        LevelTable* t = levelTableCreate(c.capacity);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(ccpLevelRowsFromList(&kvCCP, t, "TEMP", c.level), c.result);
+        std::vector<int32_t> refs;
+        for (int32_t r = 0; r < t->capacity && t->rows[r].ref >= 0; ++r) {
+            const int32_t i = t->rows[r].ref;
+            refs.push_back(i);
+            EXPECT_EQ(t->rows[r].top, 10 - i);
+            EXPECT_EQ(t->rows[r].bottom, -i);
+            EXPECT_EQ(t->rows[r].flag, 0);
+        }
+        EXPECT_EQ(refs, c.refs) << c.oriAutomatic << " " << c.level;
+        levelTableFree(t);
+    }
+    EXPECT_EQ(ccpLevelRowsFromList(&kvCCP, nullptr, "TEMP", 0), -1);
 }

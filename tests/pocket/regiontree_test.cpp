@@ -98,6 +98,45 @@ TEST(RegionTree, PickOrderKindAndStartRing) {
     regionTreeResetState();
 }
 
+// Links against a count of the pool's two-word cells: a list's first entry is held in the node, its
+// second moves both into cells, each later one takes a cell; a link whose two appends do not both fit
+// changes neither list.
+TEST(RegionTree, LinksFillThePoolAsItsCellsCount) {
+    PocketErrors errors;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    const int32_t n = 80;
+    for (int32_t i = 0; i < n; ++i) ASSERT_EQ(attach({0, 0, 1, 1}, 0), i);
+    // Nodes below 70 linked in a seeded order (a above b only: no cycles) fill the pool; then pairs of
+    // nodes without links still link, their entries held in the nodes.
+    std::vector<std::pair<int32_t, int32_t>> pairs;
+    for (int32_t a = 1; a < 70; ++a)
+        for (int32_t b = 0; b < a; ++b) pairs.push_back({a, b});
+    rngResetState();
+    for (size_t i = pairs.size() - 1; i > 0; --i)
+        std::swap(pairs[i], pairs[rngBelow(static_cast<int32_t>(i + 1))]);
+    for (int32_t a = 71; a < n; a += 2) pairs.push_back({a, a - 1});
+    std::vector<int32_t> parents(n), children(n);
+    std::vector<std::vector<int32_t>> parentLists(n);
+    auto cellsFor = [](int32_t count) { return count == 0 ? 0 : count == 1 ? 2 : 1; };
+    int32_t used = 0, refused = 0;
+    for (const auto& [a, b] : pairs) {
+        const int32_t cells = cellsFor(parents[a]) + cellsFor(children[b]);
+        const bool fits = 2 * (used + cells) <= kRegionPoolWords;
+        ASSERT_EQ(regionAddLink(a, b), fits ? parents[a] + 1 : -1) << a << " " << b << " " << used;
+        if (!fits) {
+            ++refused;
+            continue;
+        }
+        used += cells;
+        ++parents[a];
+        ++children[b];
+        parentLists[a].push_back(b);
+    }
+    EXPECT_GT(refused, 100);
+    for (int32_t i = 0; i < n; ++i) EXPECT_EQ(parentsOf(i), parentLists[i]) << i;
+    regionTreeResetState();
+}
+
 // The walk stack against a vector model, well past its first thousand entries.
 TEST(RegionTree, WalkStackGrowsAndMarks) {
     PocketErrors errors;

@@ -207,6 +207,14 @@ TEST(RingAssembly, ClosingOpenChains) {
         chain.resize(n);
         EXPECT_EQ(ringsAlreadyClosed(chain.data(), n), c.gap > 0.01 ? 1 : 0);
     }
+    // A lone arc short of a whole turn is closed by a line from its end to its start.
+    std::vector<ContourElement> arc = {arcElem(0, 0, 5, 0.04, 2 * kPi, 1), {}};
+    ASSERT_EQ(chainCloseEnd(arc.data(), 1, 1), 2);
+    EXPECT_EQ(arc[1].type, kElemLine);
+    EXPECT_NEAR(arc[1].g[kLx1], 5, 1e-12);
+    EXPECT_NEAR(arc[1].g[kLx2], 5 * std::cos(0.04), 1e-12);
+    EXPECT_NEAR(arc[1].g[kLy2], 5 * std::sin(0.04), 1e-12);
+    EXPECT_EQ(chainCloseEnd(arc.data(), 0, 1), 0);
     // One small break is joined at its middle, only for a scaled geometry.
     std::vector<ContourElement> broken = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
     broken[2].g[kLx1] = 10.01;

@@ -9,6 +9,7 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/chaincross.h"
+#include "pocket/pocketstate.h"
 #include "ringtest_util.h"
 
 namespace {
@@ -157,3 +158,31 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
 }
 
 }  // namespace
+
+// A row copy takes the count and the indices it names, a row's worth at most, and leaves the source alone;
+// a missing row or a copy onto itself changes nothing.
+TEST(RingHelpers, RowCopyKeepsWithinARow) {
+    PocketErrors errors;
+    const uint32_t counts[] = {0, 3, kPocketRingColumns - 1, 50000000};
+    for (const uint32_t count : counts) {
+        uint32_t* from = pocketRingRow(4);
+        uint32_t* to = pocketRingRow(5);
+        ASSERT_TRUE(from && to);
+        for (uint32_t i = 1; i < kPocketRingColumns; ++i) from[i] = 7 + i, to[i] = 1;
+        from[0] = count;
+        ringIndexRowCopy(4, 5);
+        const uint32_t copied = std::min<uint32_t>(count, kPocketRingColumns - 1);
+        EXPECT_EQ(to[0], count);
+        EXPECT_EQ(to[copied], copied ? 7 + copied : count) << count;
+        if (copied + 1 < kPocketRingColumns) {
+            EXPECT_EQ(to[copied + 1], 1u) << count;
+        }
+        EXPECT_EQ(from[1], 8u);
+    }
+    uint32_t* row = pocketRingRow(4);
+    row[1] = 99;
+    ringIndexRowCopy(4, 4);
+    ringIndexRowCopy(4, kPocketRingRows);
+    EXPECT_EQ(pocketRingRow(4)[1], 99u);
+    pocketKernelResetState();
+}
