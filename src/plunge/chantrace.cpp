@@ -286,3 +286,32 @@ int traceChannelCurve(const CheckModel* model, const ContourPair* firstFace, con
     if (marked) plistDropKind3(result);
     return 1;
 }
+
+int channelBallClear(const CheckModel* model, const TriGrid* grid, int32_t direction, const Vec3* centre,
+                     double allowed) {
+    if (!model || !centre || (direction != 1 && direction != -1)) return -1;
+    const double R = std::hypot(centre->x, centre->y);
+    if (!(R > 0)) return -1;
+    // A quarter turn back the ball is well clear of the one wall the model holds: a start inside it
+    // would hide that wall from the sweep.
+    const double a = std::atan2(centre->y, centre->x) - direction * 0.5 * M_PI;
+    RingSweep sweep{};
+    sweep.start = {R * std::cos(a), R * std::sin(a)};
+    sweep.end = {centre->x, centre->y};
+    sweep.centre = {0, 0};
+    sweep.R = R;
+    sweep.direction = direction;
+    const int32_t* list = nullptr;
+    int32_t count = 0;
+    if (grid) {
+        const TriGridCell* cell = triGridCell(grid, centre);
+        if (!cell) return -1;
+        if (!cell->items) return 1;
+        list = cell->items;
+        count = cell->count;
+    }
+    Vec3 touched;
+    const int rc = ringMeshContact(model, &sweep, centre->z, list, count, &touched);
+    if (rc < 0) return -1;
+    return rc == 0 || dist3D(&touched, centre) <= allowed ? 1 : 0;
+}

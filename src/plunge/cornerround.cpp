@@ -128,7 +128,7 @@ void setSplitKind(int32_t index, Plist* path) {
     setKind(path, index, nextLink || prevLink ? kPointLink : kPointOrdinary);
 }
 
-int filletCorner(int32_t corner, Plist* path, double tol) {
+int filletCorner(int32_t corner, Plist* path, double tol, const CornerGuard* guard) {
     tol = std::fabs(tol);
     if (!path || corner <= 0 || corner >= path->count - 1 || tol < 1e-5) return -1;
     const Vec3 c = path->points[corner];
@@ -171,17 +171,25 @@ int filletCorner(int32_t corner, Plist* path, double tol) {
     }
     std::free(pts);
     const double span = path->parameters[i2] - path->parameters[i1];
+    std::vector<Vec3> moved(static_cast<size_t>(i2 - i1 - 1));
     for (int32_t i = i1 + 1; i < i2; ++i) {
         const double f = (path->parameters[i] - path->parameters[i1]) / span;
-        Vec3 q;
-        if (plistPointAtParam(curve, f * s, &q) >= 0) path->points[i] = q;
-        setKind(path, i, kind);
+        Vec3& q = moved[static_cast<size_t>(i - i1 - 1)];
+        if (plistPointAtParam(curve, f * s, &q) < 0) q = path->points[i];
+        if (guard && guard->clear(&q, guard->context) != 1) {
+            plistFree(curve);
+            return -1;
+        }
     }
     plistFree(curve);
+    for (int32_t i = i1 + 1; i < i2; ++i) {
+        path->points[i] = moved[static_cast<size_t>(i - i1 - 1)];
+        setKind(path, i, kind);
+    }
     return 1;
 }
 
-int32_t plistProcessRuns(Plist* path, double angleDeg, double tol) {
+int32_t plistProcessRuns(Plist* path, double angleDeg, double tol, const CornerGuard* guard) {
     if (!path) return 0;
     const ApproxScale scale;
     int32_t count = 0;
@@ -191,7 +199,7 @@ int32_t plistProcessRuns(Plist* path, double angleDeg, double tol) {
         const int32_t c2 =
             refineAroundCorner(path, c, 2 * std::fabs(tol), 0.05 * std::fabs(tol), &before, &after);
         if (c2 < 0) break;
-        filletCorner(c2, path, tol);
+        filletCorner(c2, path, tol, guard);
         c = findCorner(path, c2 + 1, angleDeg);
     }
     plistClearKind3(path);

@@ -36,6 +36,7 @@
 #include "plunge/contourpair.h"
 #include "plunge/cornerround.h"
 #include "plunge/cutlist.h"
+#include "plunge/edgecurve.h"
 #include "plunge/hubcross.h"
 #include "plunge/hubshroud.h"
 #include "plunge/levelcurves.h"
@@ -190,6 +191,19 @@ int traceWall(CheckModel* model, const ContourPair* first, const ContourPair* se
     return traceChannelCurve(model, first, second, level, direction, out, grid);
 }
 
+// The wall a side path was traced against, for the guard of its corner rounding.
+struct WallGuard {
+    const CheckModel* model;
+    const TriGrid* grid;
+    int32_t direction;
+    double allowed;
+};
+
+int wallClear(const Vec3* point, const void* context) {
+    const auto* w = static_cast<const WallGuard*>(context);
+    return channelBallClear(w->model, w->grid, w->direction, point, w->allowed) == 1 ? 1 : 0;
+}
+
 bool cutKind(const Plist* path, int32_t i, int skipKind2) {
     const int kind = path->flags[i] >> 8;
     return kind != 3 && !(skipKind2 && kind == 2);
@@ -266,8 +280,17 @@ int regionPaths(CycleNcCtx* nc, CycleToolCtx* tool, double pitch, int32_t strate
     extendSidePaths(gRun.sides, p->extLead, p->extTrail);
     if (!regionSidesUsable(gRun.sides)) return 1;
     if (std::fabs(p->filletTol) >= kTol) {
-        plistProcessRuns(l[0], p->filletAngle, p->filletTol);
-        plistProcessRuns(l[3], p->filletAngle, p->filletTol);
+        // Nothing after the rounding measures the ball against the blades again: a corner whose
+        // rounding would take the ball deeper into its wall than the tracing's tolerance stays sharp.
+        for (const int32_t side : {0, 3}) {
+            EdgeWalls w{};
+            if (edgeCurveWalls(side, pitch, splitterAngle, splitter ? 1 : 0, &w) != 1 || w.slot < 0 ||
+                w.slot > 2 || !models[w.slot])
+                return stepFailed("side walls");
+            const WallGuard wall{models[w.slot], grids[w.slot], w.direction, tol};
+            const CornerGuard guard{wallClear, &wall};
+            plistProcessRuns(l[side], p->filletAngle, p->filletTol, &guard);
+        }
     }
     for (int32_t i = 0; i < gRun.sides->count; ++i) {
         if (cancelled()) return kPlungeRunCancelled;

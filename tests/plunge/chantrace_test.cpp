@@ -15,6 +15,7 @@
 #include "channeltest.h"
 #include "collision/ringcontact.h"
 #include "geometry/plist.h"
+#include "geometry/rng.h"
 #include "plunge/contourpair.h"
 #include "plunge/cycparams.h"
 #include "plunge/edgecurve.h"
@@ -274,4 +275,47 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
         }
         triGridFree(grid);
     }
+}
+
+// Blade B's plane alone, swept toward from a quarter turn back: the first contact stands where the plane
+// lies the ball radius from the centre. A centre short of it is clear, one past it is clear while its
+// chord from that contact stays within the allowance, and a clear centre's ball never enters the plane
+// by more (closed form). Both directions, over the whole list and through the bucket grid.
+TEST(ChannelTrace, BallClearOfItsWallWithinTheAllowance) {
+    const std::vector<Triangle3D> both = plates(40.0);
+    testmesh::Model model(std::vector<Triangle3D>(both.begin() + both.size() / 2, both.end()), kBallMill,
+                          kBall);
+    model.m.stepLength = 1.0;
+    model.m.tolerance = 0.008;
+    TriGrid* grid = triGridCreate(20, 20, 8);
+    const Vec3 axis{0, 0, 0};
+    ASSERT_EQ(triGridFill(grid, &axis, model.m.triangles, kBall), 1);
+    ringContactResetState();
+    rngResetState();
+    int refused = 0, passedContact = 0;
+    for (int k = 0; k < 200; ++k) {
+        const int32_t dir = k % 2 ? 1 : -1;
+        const double R = 26 + 28 * rngUniform(), z = 40 * rngUniform(), allowed = 0.02 + 0.38 * rngUniform();
+        const double contact = kPlate - dir * std::asin(kBall / R);
+        const double past = 0.04 * (rngUniform() - 0.3), theta = contact + dir * past;
+        const Vec3 c{R * std::cos(theta), R * std::sin(theta), z};
+        const double chord = 2 * R * std::sin(0.5 * past),
+                     depth = kBall - R * std::sin(dir * (kPlate - theta));
+        if (std::fabs(chord - allowed) < 1e-6) continue;
+        const int expected = past <= 0 || chord <= allowed ? 1 : 0;
+        for (const TriGrid* g : {static_cast<const TriGrid*>(nullptr), static_cast<const TriGrid*>(grid)}) {
+            const int rc = channelBallClear(&model.m, g, dir, &c, allowed);
+            EXPECT_EQ(rc, expected) << k << " past " << past << " chord " << chord << " allowed " << allowed;
+            if (rc == 1) {
+                EXPECT_LE(depth, allowed + 1e-9) << k;
+            }
+        }
+        refused += 1 - expected;
+        passedContact += past > 0 && expected;
+    }
+    EXPECT_GT(refused, 20);
+    EXPECT_GT(passedContact, 10);
+    EXPECT_EQ(channelBallClear(nullptr, grid, 1, &axis, 0.2), -1);
+    EXPECT_EQ(channelBallClear(&model.m, grid, 0, &axis, 0.2), -1);
+    triGridFree(grid);
 }

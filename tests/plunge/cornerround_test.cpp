@@ -76,6 +76,63 @@ TEST(CornerRound, RandomCornersAreRoundedWithinTheTolerance) {
     }
 }
 
+// A round obstacle inside the bend, clear of both legs, at a random distance from the corner: the corner
+// is rounded as without the obstacle when every rounded point keeps out of it, else left sharp with
+// every point on the old legs. Whatever the transitions' own corners do, no point ever enters it.
+TEST(CornerRound, GuardLeavesSharpACornerWhoseRoundingEntersAnObstacle) {
+    struct Obstacle {
+        Vec3 centre;
+        double radius;
+    };
+    const auto clear = [](const Vec3* q, const void* o) {
+        const Obstacle* ob = static_cast<const Obstacle*>(o);
+        return dist3D(q, &ob->centre) >= ob->radius ? 1 : 0;
+    };
+    rngResetState();
+    int kept = 0, rounded = 0;
+    for (int trial = 0; trial < 16; ++trial) {
+        const double turn = 40 + 100 * rngUniform(), tol = 0.05 + 0.3 * rngUniform();
+        // The bisector into the bend, between the legs' directions (-1, 0, 0) and (cos a, sin a, 0), makes
+        // the angle half with either.
+        const double a = turn * M_PI / 180, half = 0.5 * (M_PI - a), d = tol * (1 + 2 * rngUniform());
+        const Obstacle ob{{d * std::cos(half + a), d * std::sin(half + a), 0},
+                          std::min(0.999 * d * std::sin(half), d - 0.6 * tol * rngUniform())};
+        const CornerGuard guard{clear, &ob};
+        Plist* whole = bentPath(turn, 4, 4, 0.5);
+        plistProcessRuns(whole, 30, tol, &guard);
+        for (int32_t i = 0; i < whole->count; ++i)
+            EXPECT_TRUE(clear(&whole->points[i], &ob)) << trial << " " << i;
+        plistFree(whole);
+        Plist *p = bentPath(turn, 4, 4, 0.5), *free = bentPath(turn, 4, 4, 0.5),
+              *original = bentPath(turn, 4, 4, 0.5);
+        int32_t before = 0, after = 0;
+        const int32_t c = refineAroundCorner(p, 8, 2 * tol, 0.05 * tol, &before, &after);
+        ASSERT_EQ(refineAroundCorner(free, 8, 2 * tol, 0.05 * tol, &before, &after), c);
+        ASSERT_EQ(filletCorner(c, free, tol), 1);
+        bool freeClear = true, onLegs = true;
+        for (int32_t i = 0; i < free->count; ++i) freeClear = freeClear && clear(&free->points[i], &ob);
+        EXPECT_EQ(filletCorner(c, p, tol, &guard), freeClear ? 1 : -1) << trial;
+        for (int32_t i = 0; i < p->count; ++i)
+            onLegs = onLegs && nearestOnPolyline3D(original->points, original->count, &p->points[i], nullptr,
+                                                   nullptr) < 1e-6;  // split points: parameter rounding
+        if (freeClear) {
+            ASSERT_EQ(p->count, free->count) << trial;
+            for (int32_t i = 0; i < p->count; ++i)
+                EXPECT_EQ(dist3D(&p->points[i], &free->points[i]), 0.0) << trial;
+            ++rounded;
+        } else {
+            EXPECT_TRUE(onLegs) << trial;
+            EXPECT_NEAR(maxTurn(p), turn, 1e-6) << trial;
+            ++kept;
+        }
+        plistFree(p);
+        plistFree(free);
+        plistFree(original);
+    }
+    EXPECT_GT(kept, 3) << rounded;
+    EXPECT_GT(rounded, 3) << kept;
+}
+
 // A leg that is long in space but short in parameter (a jump to a far link point) cannot be divided
 // finer than the list's parameter resolution: whatever is rounded, the parameters stay ascending.
 TEST(CornerRound, ParameterOrderSurvivesALegShortInParameter) {

@@ -73,9 +73,9 @@ double meridianDistance(const ImpellerOptions& o, bool shroud, double r, double 
     return bezierDistance(shroud ? top : hub, r, z, t);
 }
 
-// The impeller in a temporary folder, its job run twice, once more with a stock file that is not there
-// and once with a tool holder so wide that no mesh of it can be built (once for the suite: a
-// run takes seconds).
+// The impeller in a temporary folder, its job run twice, once more with a stock file that is not there,
+// once with a tool holder so wide that no mesh of it can be built and once with a hub allowance (once
+// for the suite: a run takes seconds).
 class PlungeWhole : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -94,7 +94,11 @@ class PlungeWhole : public ::testing::Test {
         // The tilt search takes no assembly: it would refuse the holder before the check is built.
         std::ofstream(*tmp / "wide.cfg", std::ios::app)
             << "*TOOL_COLL_CHECK 1\n*TOOL_CONTOUR holder.kvx\n*USE_FREE_HOLDER 0\n";
-        for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg", "wide.cfg"})
+        // A hub allowance lifts the side paths until the corner at the inlet's blade top turns past the
+        // rounding angle, and the rounding bends toward the blade.
+        std::filesystem::copy_file(*tmp / kImpJobFile, *tmp / "allowance.cfg");
+        std::ofstream(*tmp / "allowance.cfg", std::ios::app) << "*AUFMASS_HUB 0.2\n";
+        for (const char* job : {kImpJobFile, kImpJobFile, "nostock.cfg", "wide.cfg", "allowance.cfg"})
             runs.push_back(runJob(tmp->path(), job));
     }
     static void TearDownTestSuite() {
@@ -112,7 +116,7 @@ class PlungeWhole : public ::testing::Test {
 // the one level's floor, the tool radius above the hub (within the run's precision, 0.2), all in one
 // channel.
 TEST_F(PlungeWhole, RecordsOfARunEndingWithStatusZero) {
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     const nctrace::Trace& t = runs[0].trace;
     ASSERT_EQ(runs[0].started, 1);
     EXPECT_EQ(runs[0].status, KV_STATUS_OK) << testing::PrintToString(t.messages);
@@ -156,7 +160,7 @@ TEST_F(PlungeWhole, RecordsOfARunEndingWithStatusZero) {
 // Over the shroud's span every top (the approach position less the clearance 2 along the axis) lies on
 // the shroud offset by *MACRO_SABST (1), within the run's precision.
 TEST_F(PlungeWhole, TopsOnTheOffsetShroud) {
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     const std::vector<nctrace::Move>& all = runs[0].trace.moves;
     int tops = 0;
     for (size_t i = 1; i < all.size(); ++i) {
@@ -175,7 +179,7 @@ TEST_F(PlungeWhole, TopsOnTheOffsetShroud) {
 // The bottoms machine the channel from inlet to outlet: along the hub's meridian they reach both ends
 // and leave no stretch wider than a few row steps without a plunge.
 TEST_F(PlungeWhole, BottomsCoverTheChannel) {
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     std::vector<double> at;
     for (const nctrace::Move& b : runs[0].trace.bottoms()) {
         double s = 0;
@@ -193,14 +197,14 @@ TEST_F(PlungeWhole, BottomsCoverTheChannel) {
 }
 
 TEST_F(PlungeWhole, TwoRunsGiveTheSameRecords) {
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     EXPECT_TRUE(runs[0].trace.raw == runs[1].trace.raw);
     EXPECT_EQ(runs[0].status, runs[1].status);
 }
 
 // A stock file that cannot be loaded ends the run as a failure, with its name, before any plunge.
 TEST_F(PlungeWhole, MissingStockFailsTheRun) {
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     EXPECT_EQ(runs[2].status, KV_STATUS_FAILED);
     EXPECT_EQ(runs[2].trace.message(5200), "missing.3df");
     EXPECT_EQ(runs[2].trace.message(6509), "");
@@ -210,7 +214,7 @@ TEST_F(PlungeWhole, MissingStockFailsTheRun) {
 // Without the assembly's part models the check would pass every position unseen: the run fails before
 // any plunge, and leaves nothing allocated behind.
 TEST_F(PlungeWhole, AssemblyModelThatCannotBeBuiltFailsTheRun) {
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     EXPECT_EQ(runs[3].status, KV_STATUS_FAILED);
     EXPECT_NE(std::find(runs[3].trace.messages.begin(), runs[3].trace.messages.end(), "6290,"),
               runs[3].trace.messages.end());
@@ -222,23 +226,28 @@ TEST_F(PlungeWhole, AssemblyModelThatCannotBeBuiltFailsTheRun) {
 }
 
 // The ball and its cutting length placed at every position of a plunge block meet no blade: also the
-// departure, which moves the tool sideways from the bottom toward the next plunge.
+// departure, which moves the tool sideways from the bottom toward the next plunge. With and without a
+// hub allowance.
 TEST_F(PlungeWhole, ToolNeverEntersABlade) {
-    ASSERT_EQ(runs.size(), 4u);
+    ASSERT_EQ(runs.size(), 5u);
     bladeclear::Wheel wheel;
     for (const char* f : {kImpBladeFile, kImpSplitFile}) ASSERT_TRUE(wheel.add(*tmp / f, opt.blades, 0.4));
-    double deepest = -1e300;
-    for (const nctrace::Move& m : runs[0].trace.moves) {
-        if (m.block < 0) continue;
-        const auto depth = [&](const Vec3& q) {
-            const Vec3 w{q.x - m.p.x, q.y - m.p.y, q.z - m.p.z};
-            const double h = std::clamp(vecDot3D(&w, &m.axis), 0.0, 13.0);
-            const Vec3 f{m.p.x + h * m.axis.x, m.p.y + h * m.axis.y, m.p.z + h * m.axis.z};
-            return opt.toolRadius - dist3D(&q, &f);
-        };
-        deepest = std::max(deepest, wheel.deepest(depth, 0.2));
+    for (const size_t run : {0u, 4u}) {
+        EXPECT_EQ(runs[run].status, KV_STATUS_OK) << run;
+        EXPECT_GT(runs[run].trace.blocks, 10) << run;
+        double deepest = -1e300;
+        for (const nctrace::Move& m : runs[run].trace.moves) {
+            if (m.block < 0) continue;
+            const auto depth = [&](const Vec3& q) {
+                const Vec3 w{q.x - m.p.x, q.y - m.p.y, q.z - m.p.z};
+                const double h = std::clamp(vecDot3D(&w, &m.axis), 0.0, 13.0);
+                const Vec3 f{m.p.x + h * m.axis.x, m.p.y + h * m.axis.y, m.p.z + h * m.axis.z};
+                return opt.toolRadius - dist3D(&q, &f);
+            };
+            deepest = std::max(deepest, wheel.deepest(depth, 0.2));
+        }
+        EXPECT_LE(deepest, 0.2) << run;  // the run's precision
     }
-    EXPECT_LE(deepest, 0.2);  // the run's precision
 }
 
 // The check model file that the assembly check reads back cannot be written (a folder, a folder that is
