@@ -54,10 +54,8 @@ TEST(ConeSection, TiltedAxisStillSeesLowElements) {
 // angle) is scanned: a plane that only the far cell lists is met from there alone.
 TEST(ConeSection, GridCellUpTheAxisDecides) {
     testmesh::Model t({testmesh::slopeTri(2.0, 0)}, kBallMill, 1.0);
-    Grid2D* grid = grid2DCreate(2, 2, 1);
+    Grid2D* grid = testmesh::farCellGrid();
     ASSERT_NE(grid, nullptr);
-    grid->x0 = grid->y0 = -10, grid->x1 = grid->y1 = 10, grid->cellWidth = grid->cellHeight = 10;
-    ASSERT_EQ(grid2DCellAdd(grid, 1, 1, 0), 1);
     const Vec3 p{-1, -1, 0}, d{-0.6, -0.48, -0.64};
     const int32_t flags = kConeDiscUpper | kConeDiscLower;
     EXPECT_EQ(coneSectionHitAll(&t.m, &p, &d, 10, 0, nullptr, flags, 3, 3, 2, 10), 1);  // every element

@@ -148,10 +148,8 @@ TEST(MeshQuery, SegmentContactAboveReferenceCollides) {
 // (times the sine of the angle); a plane that only the far cell lists is missed from every other one.
 TEST(MeshQuery, SegmentWithAGridTakesTheCellUpTheAxis) {
     testmesh::Model t({testmesh::slopeTri(0.5, 0)}, kBallMill, 1.0);
-    Grid2D* grid = grid2DCreate(2, 2, 1);
+    Grid2D* grid = testmesh::farCellGrid();
     ASSERT_NE(grid, nullptr);
-    grid->x0 = grid->y0 = -10, grid->x1 = grid->y1 = 10, grid->cellWidth = grid->cellHeight = 10;
-    ASSERT_EQ(grid2DCellAdd(grid, 1, 1, 0), 1);
     const Vec3 axis{0.6, 0.48, 0.64}, p{-1, -1, 0};
     struct Case {
         double angle;

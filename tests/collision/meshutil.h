@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "collision/chkmodel.h"
+#include "geometry/grid2d.h"
 
 namespace testmesh {
 
@@ -81,6 +82,19 @@ inline std::string stlText(const std::vector<Triangle3D>& tris) {
         s += "endloop\nendfacet\n";
     }
     return s + "endsolid t\n";
+}
+
+// A 2 x 2 grid of cells 10 wide over [-10, 10]^2 whose far cell (1, 1) alone lists element 0; null
+// when it cannot be had.
+inline Grid2D* farCellGrid() {
+    Grid2D* grid = grid2DCreate(2, 2, 1);
+    if (!grid) return nullptr;
+    grid->x0 = grid->y0 = -10, grid->x1 = grid->y1 = 10, grid->cellWidth = grid->cellHeight = 10;
+    if (grid2DCellAdd(grid, 1, 1, 0) != 1) {
+        grid2DFree(grid);
+        return nullptr;
+    }
+    return grid;
 }
 
 // A large triangle (side about 2 x half) in the plane z = z0 + slope * x.
