@@ -32,6 +32,7 @@ struct Case {
     const char* name;
     ImpellerOptions opt;
     double precision;
+    double hubAllowance = 0;  // *AUFMASS_HUB
 };
 
 double between(Rng* rng, double lo, double hi) {
@@ -50,6 +51,9 @@ Case drawn(uint32_t seed) {
     o.splitterStart = between(&rng, 0.2, 0.6);
     o.hubDepth = between(&rng, 0.5, 3);
     o.toolRadius = between(&rng, 1, 3);
+    // Every other member leaves a hub allowance: the bottoms rise off the hub, the paths' corners bend
+    // toward the blades.
+    if (seed % 2 == 0) c.hubAllowance = between(&rng, 0.1, 0.5);
     return c;
 }
 
@@ -190,16 +194,17 @@ double narrowestFit(const Design& d, const bladeclear::Wheel& wheel, double radi
 
 // ---- Coverage ----
 
-// Hub stations (Bezier t, angle) of the centre surface inside the channel's reach that lie farther
-// than the radius from every plunge bottom. The reach keeps clear of the blade sides by half the
-// thickness, the radius and half a millimetre, and of the blades' ends by the radius and a millimetre.
+// Hub stations (Bezier t, angle) of the centre surface (the hub grown by the allowance lift) inside the
+// channel's reach that lie farther than the radius from every plunge bottom. The reach keeps clear of the
+// blade sides by half the thickness, the radius and half a millimetre, and of the blades' ends by the radius
+// and a millimetre.
 std::vector<std::pair<double, double>> uncovered(const Design& d, const std::vector<Vec3>& bottoms,
-                                                 double radius) {
+                                                 double radius, double lift) {
     std::vector<std::pair<double, double>> holes;
     const double endMargin = (radius + 1.0) / d.hubLength;
     for (double t = endMargin; t <= 1 - endMargin; t += 0.25 / d.hubLength) {
         const double a0 = bladeAngle(d, t);
-        const Vec3 c0 = centreAt(d, t, 0, radius);
+        const Vec3 c0 = centreAt(d, t, 0, radius + lift);
         const double r = c0.x;
         const Vec2 dm = d.hub.tangent(t);
         // The blade crosses the meridian at beta: square to it the angular gap shrinks by cos(beta).
@@ -213,7 +218,7 @@ std::vector<std::pair<double, double>> uncovered(const Design& d, const std::vec
         }
         for (const auto& [lo, hi] : spans)
             for (double phi = lo; phi <= hi; phi += 0.25 / r) {
-                const Vec3 c = centreAt(d, t, phi, radius);
+                const Vec3 c = centreAt(d, t, phi, radius + lift);
                 double nearest = 1e300;
                 for (const Vec3& b : bottoms) nearest = std::min(nearest, dist3D(&b, &c));
                 if (nearest > radius) holes.push_back({t, phi});
@@ -238,6 +243,9 @@ TEST_P(ImpZoo, MachinedWholeAndClearOrRefusedWithAReason) {
         << "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION " << cs.precision << "\n*LENGTH1 " << kLength1
         << "\n*DIAMETER1 " << kDiameter1 << "\n*LENGTH2 " << kLength2 << "\n*DIAMETER2 " << kDiameter2
         << "\n";
+    if (cs.hubAllowance > 0)
+        std::ofstream(std::filesystem::path(tmp.path()) / kImpJobFile, std::ios::app)
+            << "*AUFMASS_HUB " << cs.hubAllowance << "\n";
     const hostrun::Run run = hostrun::runJob(tmp.path(), kImpJobFile);
     ASSERT_EQ(run.started, 1);
     const Design d = designOf(o);
@@ -251,10 +259,11 @@ TEST_P(ImpZoo, MachinedWholeAndClearOrRefusedWithAReason) {
     for (const std::string& m : run.trace.messages)
         if (m.rfind("9999,", 0) != 0 && m.rfind("6232,", 0) != 0) sent += " " + m;
     std::printf(
-        "[ case ] %s: blades %d%s wrap %.1f thickness %.2f start %.2f depth %.2f tool %.2f: the ball "
+        "[ case ] %s: blades %d%s wrap %.1f thickness %.2f start %.2f depth %.2f tool %.2f allowance %.2f: "
+        "the ball "
         "fits the narrowest channel with %.3f (at most %.1f told); status %d, %zu plunges\n",
         cs.name, o.blades, o.splitters ? "+s" : "", o.wrapDeg, o.thickness, o.splitterStart, o.hubDepth,
-        o.toolRadius, fit, o.toolRadius + 0.5, run.status, run.trace.bottoms().size());
+        o.toolRadius, cs.hubAllowance, fit, o.toolRadius + 0.5, run.status, run.trace.bottoms().size());
     // Within a tenth of a millimetre of the tool's radius either outcome may hold.
     if (run.status != KV_STATUS_OK) {
         EXPECT_EQ(run.status, KV_STATUS_FAILED);
@@ -315,7 +324,7 @@ TEST_P(ImpZoo, MachinedWholeAndClearOrRefusedWithAReason) {
     EXPECT_LE(hub, cs.precision) << "deepest into the hub at or before move " << worstHub << where(worstHub);
     std::vector<Vec3> bottoms;
     for (const nctrace::Move& m : run.trace.bottoms()) bottoms.push_back(m.p);
-    const auto holes = uncovered(d, bottoms, o.toolRadius);
+    const auto holes = uncovered(d, bottoms, o.toolRadius, cs.hubAllowance);
     EXPECT_TRUE(holes.empty()) << holes.size()
                                << " hub stations farther than the radius from every plunge, the "
                                << "first at t " << (holes.empty() ? 0 : holes.front().first);
