@@ -4,6 +4,8 @@
 // nothrow forms return null, and so do malloc, calloc and realloc of the code linked into the
 // binary (test binaries are linked with -Wl,--wrap for those three; the others take the
 // pass-throughs of tests/allocpass.cpp). Every allocation of that thread is counted.
+// Further test files of the same binary may use the controls alone: they define
+// KV_ALLOCFAIL_CONTROLS_ONLY before including this header.
 #pragma once
 
 #include <cstdlib>
@@ -54,6 +56,7 @@ inline void* allocate(std::size_t n) {
 
 }  // namespace allocfail
 
+#ifndef KV_ALLOCFAIL_CONTROLS_ONLY
 extern "C" {
 void* __wrap_malloc(std::size_t n) {
     return allocfail::failNow() ? nullptr : __real_malloc(n);
@@ -92,3 +95,4 @@ void operator delete(void* p, std::size_t) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
+#endif
