@@ -46,6 +46,42 @@ TEST(CollReport, InitTable) {
     }
     collrep_free();
     EXPECT_EQ(collrep_record(nullptr, nullptr, 0, -6), -6);  // no report: the result comes back
+    EXPECT_EQ(collrep_create(nullptr, 1, 0, 0.1, 50), 1);    // without a tool: done, and no report
+    EXPECT_EQ(collrep_current(), nullptr);
+}
+
+// A part code is charged as given; without one a negative result names the part, others are free.
+TEST(CollReport, ResultsChargeTheirParts) {
+    collAssemblyResetState();
+    const ToolDescription t = toolOf(1, 5, 5, 75, 0, 0);
+    const Vec3 p{0, 0, 0}, a{0, 0, 1};
+    const struct {
+        int32_t part, result, want;
+        uint8_t tool, extension, holder, head;
+    } cases[] = {{0, -10, -2, 1, 0, 0, 0},
+                 {0, -5, -2, 1, 0, 0, 0},
+                 {0, -7, -2, 1, 0, 0, 0},
+                 {0, -6, -2, 0, 1, 0, 0},
+                 {0, -4, -2, 0, 0, 0, 1},
+                 {0, -3, -2, 0, 0, 1, 0},
+                 {0, -8, -2, 0, 0, 1, 0},
+                 {0, -1, -2, 0, 0, 1, 0},
+                 {0, 0, 1, 0, 0, 0, 0},
+                 {0, 1, 1, 0, 0, 0, 0},
+                 {kPartHead, -3, -2, 0, 0, 0, 1},
+                 {kPartTaper, -3, -2, 1, 0, 0, 0},
+                 {kPartExtension, -10, -2, 0, 1, 0, 0},
+                 {kPartHolder, 1, -2, 0, 0, 1, 0}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(collrep_create(&t, 0, 0, 0.1, 50), 1);
+        EXPECT_EQ(collrep_record(&p, &a, c.part, c.result), c.want) << c.part << " " << c.result;
+        const CollReport* r = collrep_current();
+        ASSERT_NE(r, nullptr);
+        const uint8_t got[4] = {r->toolHit, r->extensionHit, r->holderHit, r->headHit};
+        const uint8_t want[4] = {c.tool, c.extension, c.holder, c.head};
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(got[k], want[k]) << c.part << " " << c.result << " " << k;
+    }
+    collrep_free();
 }
 
 // Each part warns once per report, head first; mode 1 marks without a message; extend mode silences

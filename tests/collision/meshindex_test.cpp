@@ -207,11 +207,14 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         const Vec3* hi;
         const std::vector<bool>* kept;
         double best;
+        double zLimit;  // no element whose top lies below it is handed over
+        int under;
     };
     auto bound = [](void*, const Vec3&, const Vec3& hi) { return hi.z; };
     auto visit = [](void* ctx, int32_t j) {
         Top& t = *static_cast<Top*>(ctx);
         if ((*t.kept)[j]) t.best = std::max(t.best, t.hi[j].z);
+        t.under += t.hi[j].z < t.zLimit;
         return t.best;
     };
     auto still = [](void*, double, double) {};
@@ -229,12 +232,20 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
             want = std::max(want, model.m.boxMax[j].z);
         }
         for (int k = 0; k < 3; ++k) {
-            Top t{model.m.boxMax, &kept, -1e9};
+            Top t{model.m.boxMax, &kept, -1e9, query.useZLimit ? query.zLimit : -1e9, 0};
             const MeshBoundVisitor v{&t, bound, visit, nullptr, k == 2 ? +still : nullptr};
             meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
             EXPECT_EQ(t.best, want) << q << " " << k;
+            EXPECT_EQ(t.under, 0) << q << " " << k;
         }
     }
     meshIndexFree(plain);
     meshIndexFree(turned);
+    // Nothing to index, or no boxes or corners: no index.
+    const Vec3* corners = model.m.triangles->data[0].p;
+    EXPECT_EQ(meshIndexBuild(0, model.m.boxMin, model.m.boxMax), nullptr);
+    EXPECT_EQ(meshIndexBuildTurned(0, model.m.boxMin, model.m.boxMax, corners, 12), nullptr);
+    EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
+    EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
+    EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -694,5 +695,72 @@ TEST_F(MeshSetTest, SelectorsAndPointChecks) {
     const Vec3 far{500, 500, 0};
     EXPECT_EQ(meshSetCheckPoints(&far, &dir, single, &out), 0);
     EXPECT_EQ(meshSetCheckPoints(&aside, &dir, single, &out), 1);
+    // The swing queries pass them over too: the base copy alone gives what selector 1 gives.
+    double base = 0;
+    ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, single, 1, &base, 1.5), 1);
+    ASSERT_LT(base, 1.5);
+    for (const int32_t c : {2, 3, 5, 7, 8}) {
+        double angle = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, single, c, &angle, 1.5), 1);
+        EXPECT_TRUE(c != 3 || angle == base);
+        EXPECT_TRUE(c != 7 || (angle == 1.5 && meshSetHitIndex() == -1));
+    }
     meshSetFree(single);
+}
+
+// Edges with samples of their own keep them through the tree build, and the query tests those samples
+// instead of sampling the edge itself: the answer over the ends and the given samples alone.
+TEST_F(MeshSetTest, GivenSamplesAreKeptAndTestedInsteadOfTheEdge) {
+    int hits = 0;
+    for (int n = 0; n < 12; n++) {
+        const ToolDescription t = randomTool();
+        toolSegProfileInit(&t, 2 * rngUniform(), 0.02);
+        Lines lines;
+        const double half = 30 + 30 * rngUniform();
+        randomWalks(&lines, half, 6);
+        MeshSet* set = meshSetCreate(kMeshSetSlots, 0);
+        ASSERT_NE(set, nullptr);
+        CollMesh* m = set->meshes[0] = collMeshFromPolylines(lines.array, 1e-3);
+        ASSERT_TRUE(m && m->edgeCount > 100);
+        // One or two samples an edge at odd fractions, far sparser than the sampling width.
+        std::vector<Vec3> samples;
+        for (int32_t e = 0; e < m->edgeCount; e++) {
+            const Vec3 a = m->vertices[m->edges[e].a].point, b = m->vertices[m->edges[e].b].point;
+            m->edges[e].firstSample = static_cast<int32_t>(samples.size());
+            m->edges[e].sampleCount = 1 + e % 2;
+            for (const double u : {0.37, 0.81})
+                if (u < 0.5 || e % 2)
+                    samples.push_back({a.x + u * (b.x - a.x), a.y + u * (b.y - a.y), a.z + u * (b.z - a.z)});
+        }
+        m->samples = static_cast<Vec3*>(std::malloc(sizeof(Vec3) * samples.size()));
+        ASSERT_NE(m->samples, nullptr);
+        std::copy(samples.begin(), samples.end(), m->samples);
+        m->sampleCount = static_cast<int32_t>(samples.size());
+        auto byEnds = [](const CollEdge& x, const CollEdge& y) {
+            return std::tie(x.a, x.b, x.firstSample) < std::tie(y.a, y.b, y.firstSample);
+        };
+        std::vector<CollEdge> before(m->edges, m->edges + m->edgeCount);
+        ASSERT_EQ(collMeshTreeBuild(set), 1);
+        ASSERT_TRUE(m->tree && leaves(m->tree) > 1);
+        std::vector<CollEdge> after(m->edges, m->edges + m->edgeCount);
+        std::sort(before.begin(), before.end(), byEnds), std::sort(after.begin(), after.end(), byEnds);
+        ASSERT_EQ(std::memcmp(before.data(), after.data(), sizeof(CollEdge) * before.size()), 0) << n;
+        for (int q = 0; q < 10; q++) {
+            const Vec3 pivot = randomPoint(half / 2);
+            const Frame f = randomFrame();
+            double swing = 0, want = 1.5;
+            ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &swing, 1.5), 1);
+            for (const CollEdge& e : before) {
+                for (const int32_t v : {e.a, e.b})
+                    toolPointTest(&pivot, &f.dir, &f.ref, &f.axis, &m->vertices[v].point, &want, 1.5);
+                for (int32_t k = 0; k < e.sampleCount; k++)
+                    toolPointTest(&pivot, &f.dir, &f.ref, &f.axis, &samples[e.firstSample + k], &want, 1.5);
+            }
+            EXPECT_EQ(swing, want) << n << " " << q;
+            EXPECT_EQ(meshSetHitIndex(), want < 1.5 ? 0 : -1);
+            hits += want < 1.5;
+        }
+        meshSetFree(set);
+    }
+    EXPECT_GT(hits, 20);
 }
