@@ -96,7 +96,11 @@ TEST(MeshIndex, SweepsMatchTheFullScan) {
         ASSERT_TRUE(meshIndexTopsDescend(index[1]));
         for (int q = 0; q < 300; ++q) {
             const Vec3 p = soup < 6 ? randomPoint(25) : Vec3{uni(-26, 26), uni(-26, 26), uni(-16, 16)};
-            const Vec3 d = randomDir();
+            Vec3 d = randomDir();
+            if (q % 10 == 9) {  // not unit, though x^2 + y^2 - z^2 = 1
+                const double z = uni(-1, 1), a = uni(-M_PI, M_PI), h = std::sqrt(1 + z * z);
+                d = {h * std::cos(a), h * std::sin(a), z};
+            }
             const double length = uni(1, 40);
             double lift[3] = {-1, -1, -1};
             Vec3 contact[3] = {};
@@ -163,11 +167,23 @@ TEST(MeshIndex, QueryKeepsEveryNearBox) {
         for (int32_t j : got) in[j] = true;
         for (int j = 0; j < 2000; ++j) {
             const Vec3 &a = lo[j], &b = hi[j];
-            if (!(b.x > query.x0 && a.x < query.x1 && b.y > query.y0 && a.y < query.y1)) continue;
-            if (query.useZLimit && b.z < query.zLimit) continue;
+            // A box clearly outside a region is left out: the index does narrow the scan.
             const Vec3 dd = query.dir;
             const double nearest = std::min(a.x * dd.x, b.x * dd.x) + std::min(a.y * dd.y, b.y * dd.y) +
                                    std::min(a.z * dd.z, b.z * dd.z);
+            const Vec3 c{(a.x + b.x) / 2 - s.x, (a.y + b.y) / 2 - s.y, (a.z + b.z) / 2 - s.z};
+            const double along = c.x * d.x + c.y * d.y + c.z * d.z,
+                         off = std::sqrt(std::max(0.0, c.x * c.x + c.y * c.y + c.z * c.z - along * along)),
+                         diagonal = std::sqrt((b.x - a.x) * (b.x - a.x) + (b.y - a.y) * (b.y - a.y) +
+                                              (b.z - a.z) * (b.z - a.z));
+            const bool far =
+                nearest > query.front + 1 || (query.reach >= 0 && off > query.reach + diagonal + 1e-6);
+            EXPECT_FALSE(far && in[j]) << q << " " << j;
+            if (!(b.x > query.x0 && a.x < query.x1 && b.y > query.y0 && a.y < query.y1) ||
+                (query.useZLimit && b.z < query.zLimit)) {
+                EXPECT_FALSE(in[j]) << q << " " << j;
+                continue;
+            }
             if (nearest > query.front) continue;
             bool near = query.reach < 0;
             for (int c = 0; c < 9 && !near; ++c) {

@@ -130,6 +130,23 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
         const CollMesh* m = set->meshes[0];
         EXPECT_TRUE(std::is_sorted(m->vertices, m->vertices + m->vertexCount,
                                    [](const CollVertex& x, const CollVertex& y) { return x.key < y.key; }));
+        // Leaves are numbered in edge order; an edge that starts none has no leaf.
+        std::vector<int32_t> firsts;
+        std::vector<const CollTreeNode*> stack{m->tree};
+        while (!stack.empty()) {
+            const CollTreeNode* node = stack.back();
+            stack.pop_back();
+            if (node->left)
+                stack.push_back(node->right), stack.push_back(node->left);
+            else
+                firsts.push_back(node->first);
+        }
+        for (int32_t e = -1; e <= m->edgeCount + 1; e++) {
+            const auto at = std::find(firsts.begin(), firsts.end(), e);
+            EXPECT_EQ(collMeshLeafAt(m, e),
+                      at == firsts.end() ? -1 : static_cast<int32_t>(at - firsts.begin()))
+                << e;
+        }
         meshSetFree(set);
     }
 }

@@ -241,6 +241,30 @@ TEST(NoMemory, BuildersAnswerNull) {
             break;
         }
     }
+    {  // A turned copy of a mesh with samples of its own: null, or its points and samples turned.
+        CollMesh* mesh = collMeshFromPolylines(lists, 1e-3);
+        ASSERT_NE(mesh, nullptr);
+        mesh->samples = static_cast<Vec3*>(std::malloc(2 * sizeof(Vec3)));
+        ASSERT_NE(mesh->samples, nullptr);
+        mesh->samples[0] = {1, 0, 0}, mesh->samples[1] = {0, 2, 3};
+        mesh->sampleCount = 2, mesh->edges[0].sampleCount = 2;
+        EXPECT_GE(eachAllocationFails([&](auto failed) {
+                      CollMesh* copy = collMeshRotateCopy(mesh, M_PI / 2);
+                      EXPECT_EQ(copy == nullptr, failed());
+                      if (!copy) return;
+                      EXPECT_TRUE(copy->sampleCount == 2 && copy->edges[0].sampleCount == 2 &&
+                                  copy->vertexCount == mesh->vertexCount &&
+                                  copy->edgeCount == mesh->edgeCount);
+                      const Vec3 want[2] = {{0, 1, 0}, {-2, 0, 3}};
+                      for (int k = 0; k < 2; ++k) EXPECT_LT(dist3D(&copy->samples[k], &want[k]), 1e-12);
+                      const Vec3& p = mesh->vertices[7].point;
+                      const Vec3 turned{-p.y, p.x, p.z};
+                      EXPECT_LT(dist3D(&copy->vertices[7].point, &turned), 1e-12);
+                      collMeshFree(copy);
+                  }),
+                  4);
+        collMeshFree(mesh);
+    }
     plistFree(walk);
     plistArrayFree(lists);
 

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "collision/tprof.h"
@@ -121,25 +125,73 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
     kvxFreeTrimSurface(&rec);
 }
 
-// Only triangle edges whose both ends lie within the curve tolerance of the curves.
-TEST_F(SurfCurvesTest, CollisionMeshRunsAlongTheCurves) {
-    const std::string path = planeFile("plane.kvx", 1);
-    CollMesh* mesh = collMeshFromSurfaceFile(path.c_str(), 1e-3, 0.5);
-    PlistArray* curves = meshFromSurfaceFile(path.c_str(), 1.0);
-    ASSERT_TRUE(mesh && curves);
-    ASSERT_EQ(surfIsoCurves(path.c_str(), curves, 0.5), 1);
-    EXPECT_GT(mesh->edgeCount, 10);
-    for (int32_t v = 0; v < mesh->vertexCount; v++) {
-        double best = 1e300;
-        for (int32_t k = 0; k < curves->count; k++)
-            for (int32_t i = 0; i + 1 < curves->lists[k]->count; i++)
-                best = std::min(best,
-                                distPointSeg3D(&curves->lists[k]->points[i], &curves->lists[k]->points[i + 1],
-                                               &mesh->vertices[v].point, nullptr));
-        EXPECT_LE(best, 0.5);
+// Exactly the triangle edges whose two ends lie within the reach of a curve (by brute force over every
+// curve segment) are taken, at a reach of 0 too, where only the ends on a trim loop count.
+TEST_F(SurfCurvesTest, EdgesWithBothEndsInReachAreTakenExactly) {
+    const std::string path = planeFile("reach.kvx", 1);
+    for (const double reach : {0.0, 3.0}) {
+        CollMesh* mesh = collMeshFromSurfaceFile(path.c_str(), 1e-3, reach);
+        CheckModel* model = meshLoadViaTmp3dfTriangles(path.c_str(), 1e-3);
+        PlistArray* curves = meshFromSurfaceFile(path.c_str(), 1.0);
+        ASSERT_TRUE(mesh && model && curves);
+        if (reach > 0) {
+            ASSERT_EQ(surfIsoCurves(path.c_str(), curves, reach), 1);
+        }
+        auto near = [&](const Vec3& p) {
+            for (int32_t k = 0; k < curves->count; k++)
+                for (int32_t i = 0; i + 1 < curves->lists[k]->count; i++)
+                    if (distPointSeg3D(&curves->lists[k]->points[i], &curves->lists[k]->points[i + 1], &p,
+                                       nullptr) <= reach)
+                        return true;
+            return false;
+        };
+        using Ends = std::pair<std::array<double, 3>, std::array<double, 3>>;
+        auto ends = [](const Vec3& a, const Vec3& b) {
+            std::array<double, 3> x{a.x, a.y, a.z}, y{b.x, b.y, b.z};
+            return x < y ? Ends{x, y} : Ends{y, x};
+        };
+        std::set<Ends> want, got;
+        for (int32_t t = 0; t < model->triangles->count; t++) {
+            const Vec3* v = model->triangles->data[t].p;
+            const bool in[3] = {near(v[0]), near(v[1]), near(v[2])};
+            for (int k = 0; k < 3; k++)
+                if (in[k] && in[(k + 1) % 3]) want.insert(ends(v[k], v[(k + 1) % 3]));
+        }
+        for (int32_t e = 0; e < mesh->edgeCount; e++)
+            got.insert(ends(mesh->vertices[mesh->edges[e].a].point, mesh->vertices[mesh->edges[e].b].point));
+        EXPECT_GT(want.size(), 3u) << reach;
+        EXPECT_EQ(got, want) << reach;
+        plistArrayFree(curves);
+        polymeshDelete(model);
+        collMeshFree(mesh);
     }
-    plistArrayFree(curves);
-    collMeshFree(mesh);
+}
+
+// The temporary file's path: the folder, a separator unless it ends in one, the name; a path without
+// room for its terminator is not given (an empty text), and an exchange file is then not converted.
+TEST_F(SurfCurvesTest, TemporaryPathsFitTheirRoomOrAreRefused) {
+    const struct {
+        const char* folder;
+        size_t size;
+        int want;
+        const char* path;
+    } cases[] = {{"", 64, 1, "tmp.3df"},       {"/w", 64, 1, "/w/tmp.3df"},
+                 {"/w/", 64, 1, "/w/tmp.3df"}, {"c:\\w\\", 64, 1, "c:\\w\\tmp.3df"},
+                 {"/w", 11, 1, "/w/tmp.3df"},  {"/w", 10, 0, ""}};
+    for (const auto& c : cases) {
+        meshSetSetFolders(c.folder, nullptr);
+        char out[64];
+        std::memset(out, 'x', sizeof out);
+        EXPECT_EQ(meshSetTmpPath("tmp.3df", out, c.size), c.want) << c.folder << " " << c.size;
+        EXPECT_STREQ(out, c.path);
+    }
+    const std::string path = planeFile("long.kvx", 1);
+    meshSetSetFolders((dir.path + "/" + std::string(1100, 'd')).c_str(), KV_BIN_DIR);
+    EXPECT_EQ(meshLoadViaTmp3df(path.c_str(), 0.01), nullptr);
+    meshSetSetFolders(dir.path.c_str(), KV_BIN_DIR);
+    CheckModel* model = meshLoadViaTmp3df(path.c_str(), 0.01);
+    EXPECT_TRUE(model && model->triangles && model->triangles->count > 0);
+    polymeshDelete(model);
 }
 
 TEST_F(SurfCurvesTest, MeshFileEdgesAndObstacles) {
