@@ -170,6 +170,9 @@ TEST(CollReport, SummaryLinesFollowModesAndHits) {
         EXPECT_EQ(r.extensionWarned, c.extension * parts);
     }
     EXPECT_EQ(collrep_warn(nullptr, 0), 0);
+    const size_t before = capture.messages().size();
+    collrep_print_values(nullptr);  // no report: no summary
+    EXPECT_EQ(capture.messages().size(), before);
     // The summary is all at level 9: below it nothing is printed.
     MessageCapture quiet(8);
     for (const auto& c : cases) {

@@ -696,6 +696,8 @@ TEST_F(MeshSetTest, SelectorsAndPointChecks) {
     meshSetCollide(&pivot, &dir, &ref, &axis, set, 3, &both, 1.5);
     EXPECT_TRUE(first < second && meshSetHitIndex() == 0 && both == first) << first << " " << second;
     Vec3 out{};
+    EXPECT_EQ(meshSetCheckPoints(&pivot, &dir, nullptr, &out), 0);  // no set: nothing inside
+    EXPECT_EQ(collMeshRotateCopy(nullptr, 0.5), nullptr);
     EXPECT_EQ(meshSetCheckPoints(&pivot, &dir, set, &out), -1);  // edges need the cone test
     EXPECT_EQ(meshSetCheckPoints(&aside, &dir, set, &out), 1);   // a vertex inside the tool
     EXPECT_EQ(out.x, 20.0);

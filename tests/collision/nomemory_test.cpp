@@ -19,6 +19,7 @@
 #include "collision/surfcurves.h"
 #include "collision/tprof.h"
 #include "meshutil.h"
+#include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
@@ -79,6 +80,83 @@ TEST(NoMemory, ListCheckAnswersMinusOne) {
     });
     EXPECT_GE(n, 3);  // the list, its copy and insertions
     plistFree(full);
+}
+
+// Mesh loads of each kind and file form, with and without corners or the shared boxes, then a copy and
+// a merge: at a failed allocation a negative code and nothing attached (a merge -1, its destination for
+// the caller to free), else the whole mesh.
+TEST(NoMemory, MeshLoadsAttachAllOrNothing) {
+    TempDir dir;
+    const std::vector<Triangle3D> tris{{{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}}},
+                                       {{{10, 0, 0}, {10, 10, 1}, {0, 10, 0}}},
+                                       {{{30, 0, 2}, {40, 0, 2}, {30, 10, 3}}}};
+    const std::string stl = dir.file("m.stl"), df = dir.file("m.3df");
+    writeTextFile(stl, testmesh::stlText(tris));
+    TriList* list = triListCreate(4);
+    ASSERT_NE(list, nullptr);
+    for (const Triangle3D& t : tris) triListAdd(list, &t);
+    ASSERT_EQ(polymeshWrite3df(kFacetMeshTriangles, list, nullptr, 0, df.c_str()), 3);
+    triListFree(list);
+    auto bare = [](const CheckModel& m) { return !m.triangles && !m.facets && !m.boxMin && !m.boxMax; };
+    const struct {
+        const std::string* file;
+        int32_t kind;
+        bool cornerless, shared;
+    } loads[] = {{&df, kMeshTriangles, false, false}, {&df, kMeshTriangles, true, false},
+                 {&df, kMeshFacets, false, true},     {&stl, kMeshTriangles, false, false},
+                 {&stl, kMeshFacets, false, true},    {&stl, kMeshFacets, false, false}};
+    for (const auto& l : loads) {
+        polymeshSetFreeShared(l.shared);
+        auto load = [&](CheckModel* m) {
+            chkModelInit(m, l.kind);
+            try {
+                return l.cornerless ? polymeshLoadTriangles(m, l.file->c_str())
+                                    : polymeshLoad(m, l.file->c_str());
+            } catch (const std::bad_alloc&) {
+                // The facet file's read buffer is taken by new: the run's boundary reports the throw
+                // and the next run's reset closes the file it left open.
+                facetFileResetState();
+                return static_cast<int>(kPolymeshNoMemory);
+            }
+        };
+        EXPECT_GE(eachAllocationFails([&](auto failed) {
+                      CheckModel m;
+                      const int rc = load(&m);
+                      allocfail::disarm();  // the checks' own messages need memory
+                      EXPECT_TRUE(rc == kPolymeshOk || (rc < 0 && failed() && bare(m))) << rc;
+                      EXPECT_TRUE(rc != kPolymeshOk ||
+                                  (chkMeshCount(m.kind, m.facets, m.facetCount, m.triangles) == 3 &&
+                                   (l.cornerless || (m.boxMin && m.boxMax))));
+                      polymeshFree(&m);
+                  }),
+                  2)
+            << *l.file << " " << l.kind;
+        CheckModel src, dst;
+        ASSERT_EQ(load(&src), kPolymeshOk);
+        if (l.kind == kMeshTriangles && !l.cornerless) {
+            eachAllocationFails([&](auto failed) {
+                chkModelInit(&dst, l.kind);
+                const int rc = polymeshCopy(&dst, &src);
+                allocfail::disarm();
+                EXPECT_TRUE(rc == kPolymeshOk ? dst.triangles && dst.triangles->count == 3 && dst.boxMax
+                                              : rc == kPolymeshNoMemory && failed() && bare(dst));
+                polymeshFree(&dst);
+            });
+        }
+        for (long n = 1;; ++n) {
+            ASSERT_EQ(load(&dst), kPolymeshOk);
+            allocfail::arm(n);
+            const int rc = polymeshMerge(&dst, &src);
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            const int32_t count = chkMeshCount(dst.kind, dst.facets, dst.facetCount, dst.triangles);
+            EXPECT_TRUE(rc == 0 ? count == 6 : rc == -1 && fired) << rc << " " << count;
+            polymeshFree(&dst);
+            if (!fired) break;
+        }
+        polymeshFree(&src);
+    }
+    polymeshSetFreeShared(0);
 }
 
 // Clones, part profiles, their revolved meshes, tree models, mesh indexes and sets, the contact state

@@ -324,7 +324,20 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
 
     Rng rng{29};
     int sweepHits = 0;
+    // The reach beyond an item's box: the radius, widened over the cutting length by a taper below 90
+    // degrees, at least half the second size.
+    const struct {
+        uint16_t taper;
+        double angle, height, size2, margin;
+    } reaches[] = {{0, 10, 20, 6, 3},
+                   {1, 10, 20, 6, 3 + std::tan(10 * M_PI / 180) * 20},
+                   {0, 0, 0, 14, 7},
+                   {1, 90, 20, 6, 3},
+                   {1, 10, -5, 6, 3}};
     for (int round = 0; round < 5; ++round) {
+        tool.taperFlag = reaches[round].taper, tool.taperAngle = reaches[round].angle;
+        tool.height = reaches[round].height, tool.size2 = reaches[round].size2;
+        const double m = reaches[round].margin * (1 - 1e-9);
         polymeshFree(&model);
         const std::string path =
             writeStl(dir, "r.stl", randomTriangles(&rng, 80, 0, 5.0 + rngStep(&rng) / 100.0));
@@ -334,15 +347,15 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
         const int32_t cells = model.grid->rows * model.grid->cols;
         EXPECT_GE(cells, 400);
         EXPECT_LE(cells, 400 + 2 * (model.grid->rows + model.grid->cols) + 1);
-        // Every item whose box, widened by the tool radius, holds a point is in that point's cell.
+        // Every item whose box, widened by the tool's reach, holds a point is in that point's cell.
         for (int q = 0; q < 200; ++q) {
             const double x = model.bounds[0] + (model.bounds[3] - model.bounds[0]) * rngStep(&rng) / 32768.0;
             const double y = model.bounds[1] + (model.bounds[4] - model.bounds[1]) * rngStep(&rng) / 32768.0;
             const GridCell* cell = grid2DCellAt(model.grid, x, y);
             ASSERT_NE(cell, nullptr);
             for (int32_t i = 0; i < model.triangles->count; ++i) {
-                if (model.boxMin[i].x - 3 <= x && x <= model.boxMax[i].x + 3 && model.boxMin[i].y - 3 <= y &&
-                    y <= model.boxMax[i].y + 3) {
+                if (model.boxMin[i].x - m <= x && x <= model.boxMax[i].x + m && model.boxMin[i].y - m <= y &&
+                    y <= model.boxMax[i].y + m) {
                     EXPECT_NE(std::find(cell->items, cell->items + cell->count, i),
                               cell->items + cell->count);
                 }
