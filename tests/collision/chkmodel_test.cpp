@@ -146,6 +146,42 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(meshLoadViaTmp3df(nullptr, 0.01), nullptr);
     EXPECT_EQ(meshLoadViaTmp3dfTriangles(nullptr, 0.01), nullptr);
     EXPECT_EQ(polymeshMerge(&m, nullptr), -1);
+    CheckModel f{};
+    chkModelInit(&f, kMeshFacets);
+    EXPECT_EQ(polymeshMerge(&m, &f), -1);  // of another kind
+    EXPECT_EQ(polymeshLoadTriangles(nullptr, "x.3df"), kPolymeshNoMemory);
+    EXPECT_EQ(polymeshLoadMerged(nullptr, "x.3df", "y.3df"), kPolymeshNoMemory);
+    EXPECT_EQ(polymeshCopy(&m, nullptr), kPolymeshNoMemory);
+    EXPECT_EQ(polymeshCopy(&m, &f), kPolymeshNoMemory);  // no triangles to copy
+    EXPECT_EQ(polymeshLoadWithGrid("x.stl", nullptr, 0), nullptr);
+    using Reader = int (*)(CheckModel*, const char*);
+    for (const Reader read : {polymeshRead3dfTriangles, polymeshRead3dfFacets, polymeshReadStlTriangles,
+                              polymeshReadStlFacets, polymeshReadKvxTriangles, polymeshReadKvxFacets}) {
+        EXPECT_EQ(read(nullptr, "x"), kPolymeshNoMemory);
+        EXPECT_EQ(read(&m, ""), kPolymeshNoFile);
+        EXPECT_EQ(read(&m, nullptr), kPolymeshNoFile);
+        EXPECT_EQ(m.triangles, nullptr);
+    }
+    // The wire meshes and their sets.
+    EXPECT_EQ(collMeshCreate(-1), nullptr);
+    EXPECT_EQ(collMeshFromPolylines(nullptr, 1e-3), nullptr);
+    EXPECT_EQ(collMeshAddEdge(nullptr, &p, &up), -1);
+    EXPECT_EQ(collMeshLeafAt(nullptr, 0), -1);
+    EXPECT_EQ(collMeshTreeBuild(nullptr), -1);
+    EXPECT_EQ(collMeshTreeBuildOne(nullptr), 1);  // nothing to build
+    CollMesh* wire = collMeshCreate(4);
+    ASSERT_NE(wire, nullptr);
+    const Triangle3D tri = testmesh::slopeTri(0, 0);
+    EXPECT_EQ(collMeshAddEdges(wire, nullptr, 1), -1);
+    EXPECT_EQ(collMeshAddTriangleEdges(wire, nullptr, 1), -1);
+    EXPECT_EQ(collMeshAddTriangleEdges(wire, &tri, -1), -1);
+    EXPECT_EQ(collMeshLeafAt(wire, 0), -1);  // no tree
+    double angle = 0;
+    EXPECT_EQ(collMeshEdgeTest(nullptr, 0, &p, &up, &down, &up, &angle, 1.5), -1);
+    EXPECT_EQ(collMeshEdgeTest(wire, 0, &p, &up, &down, &up, &angle, 1.5), -1);  // no such edge
+    EXPECT_EQ(meshSetCollide(&p, &up, &down, &up, nullptr, 1, &angle, 1.5), -1);
+    EXPECT_EQ(wire->edgeCount, 0);
+    collMeshFree(wire);
     {  // more elements together than a count holds: refused before anything is read
         TriList full{}, one{};
         full.count = INT32_MAX, one.count = 1;
@@ -203,6 +239,9 @@ TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
                     << c.z;  // under the tool's axis
                 EXPECT_EQ(got, want == z ? 2 : 1) << facets << " " << z << " " << type;
                 EXPECT_TRUE(type != kBallMill || cls == 1) << cls;  // any ball contact is of class 1
+                Vec3 off{500, 0, -100};  // beyond the plate: nothing placed, no point answered
+                EXPECT_EQ(chkModelPlaceTool(&plate.m, &off, &c, &cls), 0);
+                EXPECT_EQ(off.z, -100.0);
             }
         }
     }

@@ -124,6 +124,7 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
 // A ball of radius 1 coming down onto the plane z = zPlane stops with its centre lifted by zPlane + 1;
 // a contact counts from the model's tolerance up, and collides from 1e-5 above the reference up.
 TEST(MeshQuery, SegmentContactAboveReferenceCollides) {
+    meshResetState();
     struct Case {
         double zPlane, tolerance;
         int want;
@@ -141,6 +142,15 @@ TEST(MeshQuery, SegmentContactAboveReferenceCollides) {
     Vec3 last;
     ASSERT_EQ(meshLastContact(kMeshTriangles, &last), 1);
     EXPECT_NEAR(last.z, 10.5, 1e-12);
+    EXPECT_EQ(meshLastContact(kMeshFacets, &last), 0);
+    // Each form keeps its own last contact, until the reset.
+    testmesh::Model f({testmesh::slopeTri(0.5, 0)}, kBallMill, 1.0, 0, true);
+    const Vec3 p{0, 0, 0}, axis{0, 0, 1};
+    EXPECT_EQ(chkModelSegment(&f.m, &p, &axis, 2, nullptr, 0), -2);
+    ASSERT_EQ(meshLastContact(kMeshFacets, &last), 1);
+    EXPECT_NEAR(last.z, 0.5, 1e-12);
+    meshResetState();
+    EXPECT_EQ(meshLastContact(kMeshTriangles, &last), 0);
     EXPECT_EQ(meshLastContact(kMeshFacets, &last), 0);
 }
 

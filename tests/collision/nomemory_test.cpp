@@ -157,6 +157,24 @@ TEST(NoMemory, MeshLoadsAttachAllOrNothing) {
         polymeshFree(&src);
     }
     polymeshSetFreeShared(0);
+    // Both files into one model (STL files: their reader takes no memory by new): the template's clone
+    // comes first; a second file that cannot be read leaves the first mesh alone, any other failure
+    // leaves nothing.
+    for (long n = 1;; ++n) {
+        CheckModel m;
+        chkModelInit(&m, kMeshTriangles);
+        allocfail::arm(n);
+        const int rc = polymeshLoadMerged(&m, stl.c_str(), stl.c_str());
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        const int32_t count = m.triangles ? m.triangles->count : 0;
+        EXPECT_TRUE(rc == kPolymeshOk ? count == 6 || (fired && count == 3) : rc < 0 && fired && bare(m))
+            << n << " " << rc << " " << count;
+        EXPECT_TRUE(n > 1 || rc == kPolymeshNoMemory) << rc;
+        polymeshFree(&m);
+        chkModelFreeParts(&m);
+        if (!fired) break;
+    }
 }
 
 // Clones, part profiles, their revolved meshes, tree models, mesh indexes and sets, the contact state
