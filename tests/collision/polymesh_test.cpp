@@ -407,6 +407,26 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
     model.tool = nullptr;
 }
 
+// A tool grid over a box 40 x 10 has about extent / (2 s) + 1 cells a side (at most 30), s the reach
+// of a tool of the given length tilted by the angle (taken as 0.001 below 1e-5, widened by a taper,
+// at most a right angle) plus its radius; a reach of 0 or less takes 30.
+TEST_F(Polymesh, ToolGridCellsFollowTheTiltedReach) {
+    const struct {
+        double angle, length, radius, taper;
+        int32_t rows, cols;
+    } cases[] = {{0, 1000, 0, 0, 6, 21},     {1e-5, 1e5, 0, 0, 6, 21}, {1e-5, 1e5, 0.5, 0, 4, 14},
+                 {-1e-5, 1e5, 0, 0, 30, 30}, {0, 100, 0, 1, 3, 11},    {2, 4, 1, 0, 2, 5}};
+    for (const auto& c : cases) {
+        testmesh::Model t({{{{0, 0, 0}, {40, 0, 0}, {40, 10, 0}}}}, kBallMill, c.radius);
+        t.m.tool->taperFlag = c.taper > 0, t.m.tool->taperAngle = c.taper;
+        Grid2D* grid = polymeshBuildToolGrid(&t.m, c.length, c.angle);
+        ASSERT_NE(grid, nullptr);
+        EXPECT_EQ(grid->rows, c.rows) << c.angle << " " << c.length;
+        EXPECT_EQ(grid->cols, c.cols) << c.angle << " " << c.length;
+        grid2DFree(grid);
+    }
+}
+
 namespace {
 
 // A 3df file image (layout by version) of triangles, quads and facets with each repeat the loader
