@@ -778,7 +778,11 @@ TEST_F(MeshSetTest, GivenSamplesAreKeptAndTestedInsteadOfTheEdge) {
                     toolPointTest(&pivot, &f.dir, &f.ref, &f.axis, &samples[e.firstSample + k], &want, 1.5);
             }
             EXPECT_EQ(swing, want) << n << " " << q;
-            EXPECT_EQ(meshSetHitIndex(), want < 1.5 ? 0 : -1);
+            Vec3 hit{1e9, 0, 0};
+            EXPECT_EQ(meshSetHitPoint(&hit), want < 1.5 ? 0 : -1);
+            double alone = 1.5;  // the hit point is one whose own angle is the answer, else the origin
+            toolPointTest(&pivot, &f.dir, &f.ref, &f.axis, &hit, &alone, 1.5);
+            EXPECT_TRUE(want < 1.5 ? alone == want : hit.x == 0 && hit.y == 0 && hit.z == 0) << n << " " << q;
             hits += want < 1.5;
         }
         meshSetFree(set);
