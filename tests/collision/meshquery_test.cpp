@@ -660,6 +660,13 @@ TEST(MeshQuery, NearlyLevelSweepsAndTiesKeepTheFullAnswer) {
     ASSERT_EQ(meshDropToolAlt(&m.m, nullptr, 0, &q, &kDown, 20, &lift, &c), 1);
     EXPECT_NEAR(lift, 5.8, 1e-12);
     EXPECT_EQ(c.x, 0.6);
+    // Where only the part reaches, its own lift.
+    const Vec3 left{-1.2, 0, -5};
+    double alone = 0;
+    ASSERT_EQ(meshDropTool(&other.m, nullptr, 0, &left, &kDown, 20, &alone, &c), 1);
+    ASSERT_EQ(meshDropTool(&m.m, nullptr, 0, &left, &kDown, 20, &lift, &c), 0);
+    ASSERT_EQ(meshDropToolAlt(&m.m, nullptr, 0, &left, &kDown, 20, &lift, &c), 1);
+    EXPECT_EQ(lift, alone);
     m.m.parts = nullptr;
 }
 

@@ -151,6 +151,33 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
     }
 }
 
+// A point within the tolerance (strictly) of a vertex is that vertex, the lower key first; any other
+// goes in at its key's place, moving the later vertices and the edges' indices up; a full mesh takes none.
+TEST_F(MeshSetTest, FindVertexMergesBelowTheToleranceInKeyOrder) {
+    CollMesh* m = collMeshCreate(4);
+    ASSERT_NE(m, nullptr);
+    m->tolerance = 0.5;
+    const struct {
+        Vec3 p;
+        int32_t want;
+        int inserted;
+    } steps[] = {{{1, 0, 0}, 0, 0},   {{1.5, 0, 0}, 1, 0}, {{1.25, 0, 0}, 0, 0}, {{0.5, 0, 0}, 0, 1},
+                 {{1, 0.4, 0}, 1, 0}, {{0, 0, 3}, 0, 1},   {{5, 0, 0}, -1, 0}};
+    for (const auto& st : steps) {
+        if (m->vertexCount == 2 && m->edgeCount == 0) {
+            ASSERT_EQ(collMeshFindEdge(m, 0, 1), 1);
+        }
+        int inserted = 7;
+        EXPECT_EQ(collMeshFindVertex(m, &st.p, &inserted), st.want) << st.p.x << " " << st.p.y;
+        EXPECT_EQ(inserted, st.inserted) << st.p.x << " " << st.p.y;
+    }
+    ASSERT_EQ(m->vertexCount, 4);
+    const double xs[4] = {0, 0.5, 1, 1.5};
+    for (int i = 0; i < 4; i++) EXPECT_EQ(m->vertices[i].point.x, xs[i]);
+    EXPECT_TRUE(m->edgeCount == 1 && m->edges[0].a == 2 && m->edges[0].b == 3);  // still 1 to 1.5
+    collMeshFree(m);
+}
+
 // The one-pass build of a wire model against edge-by-edge insertion, on seeded points that repeat
 // within and beyond the merge tolerance and at their very coordinates, up to an exhausted capacity.
 TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
