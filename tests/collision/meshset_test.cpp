@@ -151,6 +151,25 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
     }
 }
 
+// In a query mode a point the profile meets near the tip (below a tenth of the radius) is out of reach
+// for the mesh queries, while the same point higher up is measured.
+TEST_F(MeshSetTest, PointsNearTheTipAreOutOfReach) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    const int32_t mode = toolSegProfileSetMode(1);
+    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
+    for (const double z : {0.2, 0.6}) {
+        const Vec3 p{5, 0, z};  // on the shank (radius 5), z above the pivot
+        double angle = 1.5, plain = 1.5;
+        const int profile = toolSegPointTest(&pivot, &dir, &ref, &axis, &p, &plain, 1.5, 1);
+        ASSERT_EQ(profile == kToolSegNearTip, z < 0.5) << z;
+        EXPECT_EQ(toolPointTest(&pivot, &dir, &ref, &axis, &p, &angle, 1.5), z < 0.5 ? 0 : profile);
+        EXPECT_EQ(angle, plain);
+        EXPECT_TRUE(z < 0.5 ? angle == 1.5 : angle < 1.5);
+    }
+    toolSegProfileSetMode(mode);
+}
+
 // A point within the tolerance (strictly) of a vertex is that vertex, the lower key first; any other
 // goes in at its key's place, moving the later vertices and the edges' indices up; a full mesh takes none.
 TEST_F(MeshSetTest, FindVertexMergesBelowTheToleranceInKeyOrder) {
