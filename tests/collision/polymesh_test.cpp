@@ -263,6 +263,17 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
             clockwise += area < -1e-9;
         }
         EXPECT_EQ(clockwise, 0);
+        // A facet model's box is that of all its points, the second file's among them.
+        double box[6] = {1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
+        for (int32_t i = 0; kind == kMeshFacets && i < n; ++i)
+            for (int k = 0; k < 4; ++k) {
+                const Vec3 q = model.facets[i].p[k];
+                const double c[3] = {q.x, q.y, q.z};
+                for (int a = 0; a < 3; ++a)
+                    box[a] = std::min(box[a], c[a]), box[a + 3] = std::max(box[a + 3], c[a]);
+            }
+        for (int a = 0; kind == kMeshFacets && a < 6; ++a)
+            EXPECT_EQ(model.bounds[a], box[a]) << pass << " " << a;
         for (int32_t i = 0; !shared && i < n; ++i) {
             Vec3 e[6];
             chkElementTriangles(kind, model.facets, model.triangles, i, e);
