@@ -128,6 +128,10 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
         EXPECT_EQ(place(&q, 0, nullptr, nullptr, 0, &c, &cls), 0);
     }
     EXPECT_EQ(meshDropTool(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
+    EXPECT_EQ(meshDropToolAbove(nullptr, &p, &down, 2, -1), 0);
+    EXPECT_EQ(meshDropToolAbove(&plate.m, nullptr, &down, 2, -1), 0);
+    EXPECT_EQ(meshDropToolAbove(&plate.m, &p, nullptr, 2, -1), 0);
+    EXPECT_EQ(meshDropToolAbove(&plate.m, &p, &down, 2, -1), 1);  // with its arguments it does answer
     EXPECT_EQ(lift, 0.0);
     EXPECT_EQ(meshContactAlongDir(&plate.m, nullptr, 0, nullptr, &down, 2, &c), 0);
     EXPECT_EQ(meshContactPoint(nullptr, &p, &up, 2, nullptr, 0), kMeshFree);
