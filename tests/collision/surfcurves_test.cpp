@@ -122,17 +122,17 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
         EXPECT_EQ(found, given.size()) << "trial " << trial;
         plistFree(curve);
     }
-    // A diagonal that would need some 140 000 points keeps what a list can hold, in order.
-    Plist* curve = plistCreate(2, 1);
+    // A curve of short steps but a last gap that would need some 140 000 points keeps what a list can
+    // hold, in order.
+    Plist* curve = plistCreate(kPlistMaxPoints, 1);
     ASSERT_NE(curve, nullptr);
-    for (const double u : {0.0, 1.0}) {
-        const Vec3 uv{u, u, 0.0};
-        Vec3 p;
-        ASSERT_EQ(surfEvalPoint(&rec, u, u, &p), 0);
-        pointWorldToFrameA(&p);
-        plistAppend(curve, 1e6 * u, &p, 0, &uv, 0);
+    const int32_t given = kPlistMaxPoints - 9;
+    for (int32_t i = 0; i < given; i++) {
+        const double u = i < given - 1 ? 1e-6 * i : 1.0;
+        const Vec3 uv{u, u, 0.0}, p{100 * u, 100 * u, 0.0};
+        ASSERT_GE(plistAppend(curve, i < given - 1 ? i : 1e6, &p, 0, &uv, 0), 0);
     }
-    EXPECT_EQ(curveRefineOnSurface(1e-3, &rec, curve), kPlistMaxPoints - 2);
+    EXPECT_EQ(curveRefineOnSurface(1e-3, &rec, curve), 9);
     ASSERT_EQ(curve->count, kPlistMaxPoints);
     for (int32_t i = 1; i < curve->count; i++) ASSERT_GT(curve->parameters[i], curve->parameters[i - 1]);
     plistFree(curve);
