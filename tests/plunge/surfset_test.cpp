@@ -349,7 +349,7 @@ TEST(RevMeshModel, LiftModelOverCellsAnswersAsTheSortedModel) {
         ASSERT_NE(sorted, nullptr);
         ASSERT_NE(lifts, nullptr);
         thinner += lifts->triangles->count < sorted->triangles->count;
-        for (int q = 0; q < 240; ++q) {
+        for (int q = 0; q < 120; ++q) {
             const double* l = lines[q % 3];
             const double t = 40 * rngUniform() - 20, tilt = q % 5 == 0 ? 0.0 : 0.8 * rngUniform();
             const double o = 6 * rngUniform() - 3;  // across the line, to the marked cells' edge
