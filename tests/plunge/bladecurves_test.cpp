@@ -34,6 +34,33 @@ TEST(BladeCurves, IsoLineSamplesAndTheSplitAroundTheMiddle) {
     freeSurfList(list);
 }
 
+// Reversing a strip reverses every array alike, swapping exchanges the edges only, and a copied range
+// holds the samples in range of every array.
+TEST(BladeCurves, StripReverseSwapAndRangeTakeEveryArray) {
+    IsoStrip* s = isoStripCreate(5);
+    ASSERT_NE(s, nullptr);
+    for (int32_t i = 0; i < 5; ++i)
+        s->edge0[i] = {double(i), 0, 0}, s->edge1[i] = {double(i), 1, 0}, s->middle[i] = {double(i), 0.5, 0},
+        s->t[i] = 0.25 * i;
+    isoStripReverse(s);
+    isoStripSwapEdges(s);
+    IsoStrip* r = isoStripCopyRange(s, 1, 3);
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(r->count, 3);
+    for (int32_t i = 0; i < 3; ++i) {
+        const double x = 3 - i;  // sample 1 of the reversed strip is the original's sample 3
+        EXPECT_EQ(r->edge0[i].x, x) << i;
+        EXPECT_EQ(r->edge0[i].y, 1) << i;
+        EXPECT_EQ(r->edge1[i].x, x) << i;
+        EXPECT_EQ(r->edge1[i].y, 0) << i;
+        EXPECT_EQ(r->middle[i].x, x) << i;
+        EXPECT_EQ(r->t[i], 0.25 * x) << i;
+    }
+    EXPECT_EQ(isoStripCopyRange(s, 3, 5), nullptr);
+    isoStripFree(r);
+    isoStripFree(s);
+}
+
 TEST(BladeCurves, IsoLinesEqualTheirPointsMeasuredAlone) {
     rngResetState();
     int failed = 0;

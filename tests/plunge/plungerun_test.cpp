@@ -81,6 +81,17 @@ class PlungeRun : public ::testing::Test {
     std::optional<MessageCapture> capture;
 };
 
+// A raised calculation step is an error-class note: it reaches the host at the highest class (9) only.
+TEST_F(PlungeRun, StepNoteReachesTheHostAtTheErrorClassOnly) {
+    for (int level : {8, 9}) {
+        start({{"*PRECISION", "0.0001"}});
+        setMessageLevel(nullptr, level);
+        ASSERT_EQ(loadCycleConfig(nullptr), 0);
+        EXPECT_EQ(sent(514), level == 9) << level;
+        collrep_free();
+    }
+}
+
 TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     struct Case {
         Pairs pairs;
