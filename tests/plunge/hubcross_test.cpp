@@ -87,6 +87,46 @@ TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
     freeHubShroud(level);
 }
 
+// A hub of steep and shallow segments by turns: the lowest crossing is the nearest to the axis of the
+// edges' crossings as the profile's own bisection finds them, the same point.
+TEST(HubCrossing, ZigzagHubCrossingIsTheProfilesOwnBisection) {
+    Rng rng{64u};
+    auto unit = [&] { return double(rngStep(&rng)) / kRngMax; };
+    for (int round = 0; round < 12; ++round) {
+        // Rising 0.5 across 0.4 up, then falling steeply: sharp turns at every vertex.
+        std::vector<Vec2> pts{{10, 30}};
+        for (int i = 1; i < 90; ++i) {
+            const Vec2& p = pts.back();
+            pts.push_back(i % 2 ? Vec2{p.x + 0.4 + 0.2 * unit(), p.y + 0.3 + 0.2 * unit()}
+                                : Vec2{p.x + 0.1 * unit(), p.y - 0.9 - 0.2 * unit()});
+        }
+        HubShroud level{profileOf(pts), nullptr, nullptr};
+        ASSERT_NE(level.hub, nullptr);
+        std::vector<Triangle3D> t(20);
+        double bestR = INFINITY;
+        Vec3 best{};
+        for (Triangle3D& x : t) {
+            const double r0 = 11 + 20 * unit();
+            for (Vec3& v : x.p) {
+                const double r = r0 + 4 * unit();
+                v = polar(r, 0.2 * unit(), 30 - 1.2 * (r - 10) + 2 * (unit() - 0.5));
+            }
+            for (int k = 0; k < 3; ++k) {
+                Vec3 c;
+                if (crossSegmentProfileExact(level.hub, &x.p[k], &x.p[(k + 1) % 3], &c) != 1) continue;
+                if (std::hypot(c.x, c.y) < bestR) bestR = std::hypot(c.x, c.y), best = c;
+            }
+        }
+        Meshes m(t);
+        Vec3 x;
+        ASSERT_EQ(meshHubCrossing(&m.tri, &level, &x), std::isfinite(bestR) ? 1 : -1) << round;
+        if (std::isfinite(bestR)) {
+            EXPECT_LE(dist3D(&x, &best), 1e-9) << round;
+        }
+        freeProfile2D(level.hub);
+    }
+}
+
 TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     HubShroud* level = flatChannel(20, 5);
     const Vec3 low[2] = {{10, 0, -1}, {40, 0, -1}}, high[2] = {{10, 0, 1}, {40, 0, 1}};
