@@ -241,6 +241,24 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
         ASSERT_EQ(output(&blades.m, &stock.m), 1);
         EXPECT_EQ(trace.count(6508), centerCut[0] == '0' ? 1 : 0);
     }
+    // The stock test's flat tool is the cutter narrowed by *T_CUTWIDTH (2.5 - 0.5): a stock whose edge
+    // lies 2.2 from the plunge axes is clear of it, one 1.8 away is not.
+    for (const double edge : {2.2, 1.8}) {
+        begin({});
+        cycleParams()->tCutwidth = 0.5;
+        const double x = 20 + edge;
+        testmesh::Model stock(
+            {{{{x, -60, 4}, {60, -60, 4}, {60, 60, 4}}}, {{{x, -60, 4}, {60, 60, 4}, {x, 60, 4}}}}, kEndMill,
+            kR);
+        CutRecordList* row = idx5CutListCreate(2);
+        for (int32_t i = 0; i < 2; ++i) {
+            const Vec3 top{20, 3.0 * i, 12}, bottom{20, 3.0 * i, 1};
+            idx5CutListAdd(row, &top, &bottom, 0);
+            row->records[i].top3 = {20, 3.0 * i, 4};
+        }
+        EXPECT_EQ(toolMeetsStock(&stock.m, row), edge < 2 ? 0 : 1) << edge;
+        idx5CutListFree(row);
+    }
 }
 
 // *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which
