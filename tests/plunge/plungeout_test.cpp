@@ -211,6 +211,36 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
     EXPECT_EQ(shortenMacro(nullptr, nullptr, 1, tool), 1);  // no row, nothing to shorten
 }
 
+// Nothing in the way: a departure keeps its full length m along the lateral vector and leaves 0.1 above
+// the shifted bottom; the retract rises from the top along the record's axis by its lift length, or by
+// s where that is below 0.1; straight back up the plunge for a flagged record or a departure of none.
+TEST_F(PlungeOut, UnhinderedMacroRetractsByTheLiftLengthOrTheDeparture) {
+    const struct {
+        double m, value;
+        int mark;
+        Vec3 top2;
+    } rows[] = {{1.5, 0.05, 0, {20, 0, 11.5}},
+                {1.5, 0.1, 0, {20, 0, 10.1}},
+                {1.5, 0.7, 0, {20, 0, 10.7}},
+                {1.5, 0.7, 1, {20, 0, 10}},
+                {0.0, 0.7, 0, {20, 0, 10}}};
+    for (const auto& r : rows) {
+        begin({});
+        CutRecordList* row = idx5CutListCreate(1);
+        const Vec3 top{20, 0, 10}, bottom{20, 0, 2};
+        idx5CutListAdd(row, &top, &bottom, 0);
+        CutRecord& c = row->records[0];
+        c.value = r.value, c.mark = r.mark, c.vector2 = {0, 1, 0}, c.axis = {0, 0, 1};
+        ASSERT_EQ(shortenMacro(row, nullptr, r.m, nullptr), 1);
+        EXPECT_NEAR(dist3D(&c.top2, &r.top2), 0, 1e-12) << r.m << " " << r.value << " " << r.mark;
+        if (!r.mark) {
+            const Vec3 departure{20, r.m, 2.1};
+            EXPECT_NEAR(dist3D(&c.bottom2, &departure), 0, 1e-12) << r.m << " " << r.value;
+        }
+        idx5CutListFree(row);
+    }
+}
+
 // Closed forms on planes: a flat tool coming down vertically stops on a plane. Bottoms are lifted
 // onto the hub plane, tops under a cover onto the cover, return points onto the stock top; a cutter
 // wider than *T_CUTWIDTH meets the stock, which sends 6508 unless *CENTER_CUT skips the test.
