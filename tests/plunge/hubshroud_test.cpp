@@ -163,6 +163,14 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     EXPECT_EQ(copyHubShroud(nullptr), nullptr);
     EXPECT_EQ(evalHubShroud(nullptr, 0, &h, &s), -1);
     EXPECT_EQ(evalHubShroudExtra(nullptr, 0, &v), -1);
+    // A hub without points has no length to scale by: the shroud is taken at its start.
+    HubShroud bare{newProfile2D(1), profileOf({{0, 0}, {10, 0}}), nullptr};
+    ASSERT_TRUE(bare.hub && bare.shroud);
+    s = {-1, -1};
+    EXPECT_EQ(evalHubShroud(&bare, 5, &h, &s), 1);
+    EXPECT_TRUE(s.x == 0 && s.y == 0) << s.x << " " << s.y;
+    freeProfile2D(bare.hub);
+    freeProfile2D(bare.shroud);
     EXPECT_EQ(offsetProfile2D(nullptr, 1), -1);
     EXPECT_EQ(offsetShroudProfile2D(nullptr, 1), -1);
     EXPECT_EQ(hubShroudOverHub(nullptr, 1), nullptr);

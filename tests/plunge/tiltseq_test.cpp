@@ -116,6 +116,7 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), 1);
     EXPECT_EQ(first * 10 + last, 12);
     EXPECT_NEAR(tiltSeqMinWindow(s), 0.35, 1e-15);  // point 0 (0.05) is skipped
+    EXPECT_EQ(copyTiltSeq(nullptr), nullptr);
     TiltSeq* c = copyTiltSeq(s);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->count, 4);
