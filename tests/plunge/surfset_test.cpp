@@ -79,6 +79,18 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
         SurfaceGrids* grids = buildSurfaceSetGrids(set, 2.5);
         ASSERT_NE(grids, nullptr);
         EXPECT_EQ(grids->count, splitter ? 3 : 2);
+        // Grids over slots 0, 2 and 1 about the part's axis: each triangle's farthest plan distance is
+        // that of its farthest corner from the axis.
+        const int order[] = {0, 2, 1};
+        for (int g = 0; g < grids->count; ++g) {
+            const TriList* t = set->slot[order[g]]->triangles;
+            ASSERT_NE(grids->grid[g], nullptr);
+            for (int32_t i = 0; i < t->count; i += 7) {
+                double far = 0;
+                for (const Vec3& c : t->data[i].p) far = std::max(far, std::hypot(c.x, c.y));
+                EXPECT_NEAR(grids->grid[g]->ranges[i].radiusMax, far, 1e-9) << g << " " << i;
+            }
+        }
         freeSurfaceSetGrids(grids);
         CheckModel* part = idx5BuildPartModel(&ctx, set);
         ASSERT_NE(part, nullptr);
