@@ -71,6 +71,8 @@ TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
         {{{2, 10}, {5, 12}, {4, 9}, {3, 11}}, {2, 4, 10}, {{0, 20}, {2, 20}, {3, 15}, {7, 10}, {11, 10}}},
         // The splitter (lists 1 and 2, cut to their ends) starts behind the main blade's trailing edge.
         {{{1, 7}, {8, 12}, {8, 12}, {1, 7}}, {1, 6, 8}, {{0.5, 20}, {3.5, 15}, {7, 10}}},
+        // No splitter: lists 1 and 2 hold no cut point and give no station.
+        {{{2, 10}, {0, 0}, {0, 0}, {3, 11}}, {2, 10}, {{0, 20}, {2, 20}, {6, 15}, {11, 10}}},
     };
     for (const Case& c : cases) {
         cycleParamsResetState();
