@@ -81,15 +81,22 @@ class PlungeRun : public ::testing::Test {
     std::optional<MessageCapture> capture;
 };
 
-// A raised calculation step is an error-class note: it reaches the host at the highest class (9) only.
-TEST_F(PlungeRun, StepNoteReachesTheHostAtTheErrorClassOnly) {
-    for (int level : {8, 9}) {
-        start({{"*PRECISION", "0.0001"}});
-        setMessageLevel(nullptr, level);
-        ASSERT_EQ(loadCycleConfig(nullptr), 0);
-        EXPECT_EQ(sent(514), level == 9) << level;
-        collrep_free();
-    }
+// A raised calculation step and a shroud band whose top lies below its bottom are error-class notes:
+// they reach the host at the highest class (9) only.
+TEST_F(PlungeRun, SetupNotesReachTheHostAtTheErrorClassOnly) {
+    const struct {
+        Pairs pairs;
+        int config, message;
+    } rows[] = {{{{"*PRECISION", "0.0001"}}, 0, 514},
+                {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-1"}}, kCycleConfigSetupFailed, 6304}};
+    for (const auto& r : rows)
+        for (int level : {8, 9}) {
+            start(r.pairs);
+            setMessageLevel(nullptr, level);
+            ASSERT_EQ(loadCycleConfig(nullptr), r.config) << r.message;
+            EXPECT_EQ(sent(r.message), level == 9) << r.message << " at " << level;
+            collrep_free();
+        }
 }
 
 TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
