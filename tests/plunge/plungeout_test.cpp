@@ -178,6 +178,13 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
+    // Both counts are error-class notes: below the highest class they stay with the cycle.
+    trace = nctrace::Trace{};
+    setMessageLevel(nullptr, 8);
+    EXPECT_EQ(
+        plungePointsOutput(cycleNcCtx(), &blades.m, nullptr, nullptr, nullptr, levels, nullptr, 0, nullptr),
+        1);
+    EXPECT_TRUE(trace.messages.empty()) << testing::PrintToString(trace.messages);
 }
 
 // Blades against the side paths leave no room for a departure: those plunges are flagged, reported
