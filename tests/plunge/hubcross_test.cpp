@@ -125,6 +125,20 @@ TEST(HubCrossing, ZigzagHubCrossingIsTheProfilesOwnBisection) {
         }
         freeProfile2D(level.hub);
     }
+    // An edge from 8e-5 above a sloped hub, running 0.02 rad across it, is bisected to its crossing
+    // 0.004 along as the profile's own search does: only an end within 1e-5 of the hub is a crossing.
+    HubShroud level{profileOf({{10, 30}, {60, 0}}), nullptr, nullptr};
+    ASSERT_NE(level.hub, nullptr);
+    const double ur = 50 / std::hypot(50, 30), uz = -30 / std::hypot(50, 30);  // along the hub, down
+    const double ar = 20 - 8e-5 * uz, az = 24 + 8e-5 * ur;                     // 8e-5 above it
+    const Vec3 a = polar(ar, 0.1, az), b = polar(ar + ur + 0.02 * uz, 0.1, az + uz - 0.02 * ur);
+    Meshes m(std::vector<Triangle3D>{{{a, b, polar(ar, 0.1, az + 1)}}});
+    Vec3 x, want;
+    ASSERT_EQ(crossSegmentProfileExact(level.hub, &a, &b, &want), 1);
+    ASSERT_EQ(meshHubCrossing(&m.tri, &level, &x), 1);
+    EXPECT_LE(dist3D(&x, &want), 1e-9);
+    EXPECT_NEAR(dist3D(&x, &a), 0.004, 2e-4);
+    freeProfile2D(level.hub);
 }
 
 TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {

@@ -441,6 +441,12 @@ TEST(RevMeshModel, JoinOfFacetAndTriangleMeshesIsTheHeapSortedList) {
                             joined->boxMin[i].x <= p.x && p.x <= joined->boxMax[i].x);
         }
         revMeshFree(joined);
+        // No models to join: an empty join; models promised but missing: none.
+        CheckModel* none = revMeshJoin(&tris, nullptr, 0);
+        ASSERT_NE(none, nullptr);
+        EXPECT_EQ(none->triangles->count, 0);
+        revMeshFree(none);
+        EXPECT_EQ(revMeshJoin(&tris, nullptr, 1), nullptr);
         triListFree(tris.triangles);
     }
 }
