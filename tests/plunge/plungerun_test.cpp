@@ -341,6 +341,9 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         cyc3dSetStatus(&record, result);
         EXPECT_EQ(record.status, r.status);
     }
+    // Without the run's contexts there is nothing to generate into.
+    EXPECT_EQ(generatePlungePaths(nullptr, cycleToolCtx()), -1);
+    EXPECT_EQ(generatePlungePaths(cycleNcCtx(), nullptr), -1);
 }
 
 // The clean-up after a run removes the temporary files but never the run's own output.
