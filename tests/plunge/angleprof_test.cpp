@@ -120,6 +120,14 @@ TEST(TiltGeometry, EdgeCorrectionIsAppliedAndReportedByOnewayAndEntry) {
         const double pos[2] = {2.0, 1.5}, ang[2] = {0.1, -5 * kD};
         correctLeadStations(prof, pos, ang, 0.2);
         EXPECT_EQ(capture.messages(), c.expected) << c.oneway << c.entry;
+        // Error-class notes: below the highest class (9) the host hears none of them.
+        setMessageLevel(nullptr, 8);
+        capturedMessages().clear();
+        for (AngleTable* t : {&prof->table1, &prof->table2})
+            t->stations[0] = {3.0, 0.0, kAngleEdgeLeadMain, 1};
+        correctLeadStations(prof, pos, ang, 0.2);
+        EXPECT_EQ(prof->table1.stations[0].position, 1.5);  // corrected all the same
+        EXPECT_TRUE(capture.messages().empty()) << c.oneway << c.entry;
         EXPECT_EQ(prof->table1.stations[0].position, 1.5);
         EXPECT_EQ(prof->table2.stations[0].angle, -5 * kD);
         angleProfFree(prof);

@@ -263,6 +263,13 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
         EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
         EXPECT_EQ(r.message ? sent(r.message) : capture->messages().empty(), true);
+        // Error-class notes: below the highest class (9) the host hears none.
+        setMessageLevel(nullptr, 8);
+        capturedMessages().clear();
+        CutterShape again{r.kind, r.radius, r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
+        checkToolShape(&again, r.a, r.tip);
+        EXPECT_TRUE(capture->messages().empty());
+        setMessageLevel(nullptr, 9);
         // A check model's tool takes the same rules; a ball's corner is its radius, whatever the record
         // holds there.
         ToolGeom g{r.kind, r.radius, r.kind == 1 ? 0.0 : r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
