@@ -262,6 +262,12 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     EXPECT_FALSE(liftCellsInit(nullptr, plan, 1, 1));
     EXPECT_EQ(tmpFilePath("x", nullptr), -1);
     EXPECT_EQ(buildLevelCurves(nullptr, 1, 0, 0), nullptr);
+    // A hub or shroud selection is read with its collinear points kept, even one that gives no curve.
+    const int32_t keep = kvxKeepCollinear();
+    kvxSetKeepCollinear(0);
+    EXPECT_EQ(idx5CreateHubShroudCurve("no-such-selection.kvx", 0.1), nullptr);
+    EXPECT_EQ(kvxKeepCollinear(), 1);
+    kvxSetKeepCollinear(keep);
     freeProfile2D(one);
     freeProfile2D(two);
 }
