@@ -262,6 +262,12 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     EXPECT_FALSE(liftCellsInit(nullptr, plan, 1, 1));
     EXPECT_EQ(tmpFilePath("x", nullptr), -1);
     EXPECT_EQ(buildLevelCurves(nullptr, 1, 0, 0), nullptr);
+    // A vertical step that would ask for 200 000 levels of a channel 20 high gives none.
+    HubShroud* channel = flatChannel(20);
+    ASSERT_NE(channel, nullptr);
+    for (int32_t strategy : {kLevelFromHub, kLevelFromShroud, kLevelUnderBand})
+        EXPECT_EQ(buildLevelCurves(channel, 1e-4, strategy, 20), nullptr) << strategy;
+    freeHubShroud(channel);
     // A hub or shroud selection is read with its collinear points kept, even one that gives no curve.
     const int32_t keep = kvxKeepCollinear();
     kvxSetKeepCollinear(0);

@@ -184,6 +184,12 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {{"*R_SPINDLE", 900}, {"*RVORSCHUB", 50}}},
         // A plunge step no narrower than the cut (1.5 radii with a centre cut) is made just narrower.
         {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "3"}}, 0, {}, {}, {{"*PLUNGE_STEP", 3 - 1e-5}}},
+        // Levels from the hub leave the hub offset to the hub allowance.
+        {{{"*STEP_STRATEGY", "0"}, {"*HUB_OFFSET", "0.5"}, {"*AUFMASS_HUB", "0.25"}},
+         0,
+         {},
+         {},
+         {{"*AUFMASS_HUB", 0.75}, {"*HUB_OFFSET", 0}}},
         {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "2.99"}}, 0, {}, {}, {{"*PLUNGE_STEP", 2.99}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
