@@ -124,6 +124,20 @@ TEST(BladeCurves, SurfaceChoiceByArea) {
         EXPECT_EQ(index[0] * 10 + index[1], picks[c][1] * 10 + picks[c][2]) << c;
         freeSurfList(list);
     }
+    // The patch of area 100 measured above, trimmed to half its parameter square, is measured anew:
+    // 50, beside patches of 95 and 50, so the 95 is the bigger and the half patch (the first of the
+    // equal two) the second.
+    SurfList* list = newSurfList(4);
+    addPatch(list, {20, 0, 1}, {10, 0, 0}, {0, 10, 0});
+    addPatch(list, {100, 0, 1}, {10, 0, 0}, {0, 9.5, 0});
+    addPatch(list, {140, 0, 1}, {10, 0, 0}, {0, 5, 0});
+    ASSERT_GE(list->entries[0].loopCount, 1);
+    for (int32_t j = 0; j < list->entries[0].loops[0].count; ++j)
+        list->entries[0].loops[0].points[j].x *= 0.5;
+    int32_t index[2] = {0, 0}, direction[2];
+    EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), 2);
+    EXPECT_EQ(index[0] * 10 + index[1], 10);
+    freeSurfList(list);
     freeHubShroud(channel);
 }
 
