@@ -59,6 +59,9 @@ TEST(BladeCurves, StripReverseSwapAndRangeTakeEveryArray) {
     EXPECT_EQ(isoStripCopyRange(s, 3, 5), nullptr);
     isoStripFree(r);
     isoStripFree(s);
+    isoStripReverse(nullptr);
+    isoStripSwapEdges(nullptr);
+    isoStripFree(nullptr);
 }
 
 TEST(BladeCurves, IsoLinesEqualTheirPointsMeasuredAlone) {
