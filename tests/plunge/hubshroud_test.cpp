@@ -15,6 +15,7 @@
 #include "plunge/cornerround.h"
 #include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
+#include "plunge/edgeaxis.h"
 #include "plunge/hubcross.h"
 #include "plunge/isostrip.h"
 #include "plunge/levelcurves.h"
@@ -261,6 +262,7 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     const double plan[4] = {0, 1, 0, 1};
     EXPECT_FALSE(liftCellsInit(nullptr, plan, 1, 1));
     EXPECT_EQ(tmpFilePath("x", nullptr), -1);
+    EXPECT_EQ(bladeEdgeToolAxis(nullptr, &v, nullptr, nullptr, nullptr, 0, 0, 0, 0, &w), -1);
     EXPECT_EQ(buildLevelCurves(nullptr, 1, 0, 0), nullptr);
     // A vertical step that would ask for 200 000 levels of a channel 20 high gives none.
     HubShroud* channel = flatChannel(20);
