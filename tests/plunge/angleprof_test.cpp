@@ -71,6 +71,8 @@ TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
         {{{2, 10}, {5, 12}, {4, 9}, {3, 11}}, {2, 4, 10}, {{0, 20}, {2, 20}, {3, 15}, {7, 10}, {11, 10}}},
         // The splitter (lists 1 and 2, cut to their ends) starts behind the main blade's trailing edge.
         {{{1, 7}, {8, 12}, {8, 12}, {1, 7}}, {1, 6, 8}, {{0.5, 20}, {3.5, 15}, {7, 10}}},
+        // No splitter: lists 1 and 2 hold no cut point and give no station.
+        {{{2, 10}, {0, 0}, {0, 0}, {3, 11}}, {2, 10}, {{0, 20}, {2, 20}, {6, 15}, {11, 10}}},
     };
     for (const Case& c : cases) {
         cycleParamsResetState();
@@ -118,6 +120,14 @@ TEST(TiltGeometry, EdgeCorrectionIsAppliedAndReportedByOnewayAndEntry) {
         const double pos[2] = {2.0, 1.5}, ang[2] = {0.1, -5 * kD};
         correctLeadStations(prof, pos, ang, 0.2);
         EXPECT_EQ(capture.messages(), c.expected) << c.oneway << c.entry;
+        // Error-class notes: below the highest class (9) the host hears none of them.
+        setMessageLevel(nullptr, 8);
+        capturedMessages().clear();
+        for (AngleTable* t : {&prof->table1, &prof->table2})
+            t->stations[0] = {3.0, 0.0, kAngleEdgeLeadMain, 1};
+        correctLeadStations(prof, pos, ang, 0.2);
+        EXPECT_EQ(prof->table1.stations[0].position, 1.5);  // corrected all the same
+        EXPECT_TRUE(capture.messages().empty()) << c.oneway << c.entry;
         EXPECT_EQ(prof->table1.stations[0].position, 1.5);
         EXPECT_EQ(prof->table2.stations[0].angle, -5 * kD);
         angleProfFree(prof);

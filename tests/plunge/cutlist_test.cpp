@@ -90,7 +90,13 @@ TEST(CutList, CopiesOwnTheirPointListsAndSetsGrow) {
     EXPECT_EQ(copy->records[0].kind, 3);
     CutListSet* set = cutListSetCreate(1);
     ASSERT_NE(set, nullptr);
-    for (int k = 0; k < 5; ++k) ASSERT_EQ(cutListSetAdd(set, list, k, 0.5 * k), 1);
+    // The room doubles whenever an add finds the set full: 1, 2, 4, 4, 8.
+    for (int k = 0; k < 5; ++k) {
+        ASSERT_EQ(cutListSetAdd(set, list, k, 0.5 * k), 1);
+        EXPECT_EQ(set->capacity, k == 0 ? 1 : k == 1 ? 2 : k < 4 ? 4 : 8) << k;
+        EXPECT_EQ(set->keys[k], k);
+        EXPECT_EQ(set->values[k], 0.5 * k);
+    }
     EXPECT_EQ(set->count, 5);
     // Each owner frees its own point lists (a shared list would be freed twice here).
     idx5CutListFree(list);

@@ -87,6 +87,60 @@ TEST(HubCrossing, LowestCrossingOfSeededMeshesAgainstBruteForce) {
     freeHubShroud(level);
 }
 
+// A hub of steep and shallow segments by turns: the lowest crossing is the nearest to the axis of the
+// edges' crossings as the profile's own bisection finds them, the same point.
+TEST(HubCrossing, ZigzagHubCrossingIsTheProfilesOwnBisection) {
+    Rng rng{64u};
+    auto unit = [&] { return double(rngStep(&rng)) / kRngMax; };
+    for (int round = 0; round < 12; ++round) {
+        // Rising 0.5 across 0.4 up, then falling steeply: sharp turns at every vertex.
+        std::vector<Vec2> pts{{10, 30}};
+        for (int i = 1; i < 90; ++i) {
+            const Vec2& p = pts.back();
+            pts.push_back(i % 2 ? Vec2{p.x + 0.4 + 0.2 * unit(), p.y + 0.3 + 0.2 * unit()}
+                                : Vec2{p.x + 0.1 * unit(), p.y - 0.9 - 0.2 * unit()});
+        }
+        HubShroud level{profileOf(pts), nullptr, nullptr};
+        ASSERT_NE(level.hub, nullptr);
+        std::vector<Triangle3D> t(20);
+        double bestR = INFINITY;
+        Vec3 best{};
+        for (Triangle3D& x : t) {
+            const double r0 = 11 + 20 * unit();
+            for (Vec3& v : x.p) {
+                const double r = r0 + 4 * unit();
+                v = polar(r, 0.2 * unit(), 30 - 1.2 * (r - 10) + 2 * (unit() - 0.5));
+            }
+            for (int k = 0; k < 3; ++k) {
+                Vec3 c;
+                if (crossSegmentProfileExact(level.hub, &x.p[k], &x.p[(k + 1) % 3], &c) != 1) continue;
+                if (std::hypot(c.x, c.y) < bestR) bestR = std::hypot(c.x, c.y), best = c;
+            }
+        }
+        Meshes m(t);
+        Vec3 x;
+        ASSERT_EQ(meshHubCrossing(&m.tri, &level, &x), std::isfinite(bestR) ? 1 : -1) << round;
+        if (std::isfinite(bestR)) {
+            EXPECT_LE(dist3D(&x, &best), 1e-9) << round;
+        }
+        freeProfile2D(level.hub);
+    }
+    // An edge from 8e-5 above a sloped hub, running 0.02 rad across it, is bisected to its crossing
+    // 0.004 along as the profile's own search does: only an end within 1e-5 of the hub is a crossing.
+    HubShroud level{profileOf({{10, 30}, {60, 0}}), nullptr, nullptr};
+    ASSERT_NE(level.hub, nullptr);
+    const double ur = 50 / std::hypot(50, 30), uz = -30 / std::hypot(50, 30);  // along the hub, down
+    const double ar = 20 - 8e-5 * uz, az = 24 + 8e-5 * ur;                     // 8e-5 above it
+    const Vec3 a = polar(ar, 0.1, az), b = polar(ar + ur + 0.02 * uz, 0.1, az + uz - 0.02 * ur);
+    Meshes m(std::vector<Triangle3D>{{{a, b, polar(ar, 0.1, az + 1)}}});
+    Vec3 x, want;
+    ASSERT_EQ(crossSegmentProfileExact(level.hub, &a, &b, &want), 1);
+    ASSERT_EQ(meshHubCrossing(&m.tri, &level, &x), 1);
+    EXPECT_LE(dist3D(&x, &want), 1e-9);
+    EXPECT_NEAR(dist3D(&x, &a), 0.004, 2e-4);
+    freeProfile2D(level.hub);
+}
+
 TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     HubShroud* level = flatChannel(20, 5);
     const Vec3 low[2] = {{10, 0, -1}, {40, 0, -1}}, high[2] = {{10, 0, 1}, {40, 0, 1}};

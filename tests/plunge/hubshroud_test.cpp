@@ -10,9 +10,24 @@
 
 #include "channeltest.h"
 #include "geometry/profile.h"
+#include "plunge/bladecurves.h"
 #include "plunge/contourpair.h"
+#include "plunge/cornerround.h"
+#include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
+#include "plunge/edgeaxis.h"
+#include "plunge/hubcross.h"
+#include "plunge/isostrip.h"
 #include "plunge/levelcurves.h"
+#include "plunge/partload.h"
+#include "plunge/plist3d.h"
+#include "plunge/plungeout.h"
+#include "plunge/plungerows.h"
+#include "plunge/profile2d.h"
+#include "plunge/regionpaths.h"
+#include "plunge/revmeshmodel.h"
+#include "plunge/tiltseq.h"
+#include "plunge/trigrid.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
 #include "workfolder.h"
@@ -157,12 +172,128 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
 }
 
 // Pairs, levels and contours refuse what is not there.
+// Missing inputs, or too few points, rows or lists for the operation: each refuses with its own answer
+// and touches nothing.
+TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
+    Profile2D *one = profileOf({{10, 0}}), *two = profileOf({{10, 0}, {20, 0}});
+    ASSERT_TRUE(one && two);
+    Vec3 v{}, w{};
+    double s = 0;
+    int32_t flag = 0, index[2] = {}, direction[2] = {};
+    EXPECT_EQ(appendProfile2DPoint(nullptr, 1), -1);
+    EXPECT_EQ(appendProfile2DPoint(one, 1), -1);
+    EXPECT_EQ(extendProfile2D(nullptr, 1), -1);
+    EXPECT_EQ(extendProfile2D(one, 1), -1);
+    EXPECT_EQ(fitProfile2DToSpan(nullptr, two), -1);
+    EXPECT_EQ(fitProfile2DToSpan(two, nullptr), -1);
+    EXPECT_EQ(fitProfile2DToSpan(one, two), -1);
+    EXPECT_EQ(fitProfile2DToSpan(two, one), -1);
+    EXPECT_EQ(joinProfiles2D(nullptr, two, &s, &flag), nullptr);
+    EXPECT_EQ(joinProfiles2D(two, nullptr, &s, &flag), nullptr);
+    EXPECT_EQ(joinProfiles2D(one, two, &s, &flag), nullptr);
+    EXPECT_EQ(reverseProfile2D(nullptr), -1);
+    EXPECT_EQ(profile2DSpline(nullptr), -1);
+    EXPECT_EQ(channelSectionCreate(nullptr, two, 1), nullptr);
+    EXPECT_EQ(channelSectionCreate(&v, nullptr, 1), nullptr);
+    EXPECT_EQ(one->count * 10 + two->count, 12);  // nothing appended or extended
+    Plist3D* single = newPlist3D(1);
+    ASSERT_NE(single, nullptr);
+    ASSERT_GE(appendPlist3D(single, &v), 0);
+    ASSERT_EQ(single->count, 1);
+    EXPECT_EQ(evalPlist3D(nullptr, 0, &v), -1);
+    EXPECT_EQ(tangentPlist3D(nullptr, 0, &v), -1);
+    EXPECT_EQ(tangentPlist3D(single, 0, &v), -1);
+    EXPECT_EQ(evalContourPair(nullptr, 0, &v, &w), -1);
+    EXPECT_EQ(contourPairProfileTrace(nullptr, two, 1, single), -1);
+    freePlist3D(single);
+    CutRecordList* row = idx5CutListCreate(1);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(cutListGap(nullptr, row, 0, two), 0.0);
+    EXPECT_EQ(cutListGap(row, nullptr, 0, two), 0.0);
+    EXPECT_EQ(cutListGap(row, row, 0, two), 0.0);  // no records to measure
+    EXPECT_EQ(idx5CutListInsert(nullptr, 0, &v, &w, 0), -1);
+    EXPECT_EQ(idx5CutListInsert(row, -1, &v, &w, 0), -1);
+    EXPECT_EQ(idx5CutListInsert(row, 1, &v, &w, 0), -1);
+    EXPECT_EQ(idx5CutListInsert(row, 0, nullptr, &w, 0), -1);
+    EXPECT_EQ(idx5CutListInsert(row, 0, &v, nullptr, 0), -1);
+    EXPECT_EQ(row->count, 0);
+    idx5CutListReverse(nullptr);
+    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(setReturnPoints(nullptr, nullptr), 1);
+    CutListSet* rows = cutListSetCreate(0);
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->capacity, 1);
+    EXPECT_EQ(prepareRow(nullptr, 0, nullptr, 1, 1), -1);
+    EXPECT_EQ(prepareRow(rows, 0, nullptr, 1, 1), -1);  // no row 0 in an empty set
+    ASSERT_EQ(cutListSetAdd(rows, row, 0, 0), 1);
+    EXPECT_EQ(prepareRow(rows, -1, nullptr, 1, 1), -1);
+    EXPECT_EQ(prepareRow(rows, 1, nullptr, 1, 1), -1);
+    cutListSetFree(rows);
+    idx5CutListFree(row);
+    Plist *a = plistCreate(4, 1), *b = plistCreate(4, 1);
+    PlistArray* three = plistArrayCreate(3);
+    for (int k = 0; k < 3; ++k) plistArrayAdd(three, a);
+    EXPECT_EQ(rowAtParam(nullptr, b, three, 0), -1);
+    EXPECT_EQ(rowAtParam(a, b, three, 0), -1);  // four side lists needed
+    EXPECT_EQ(findCorner(nullptr, 0, 10), -1);
+    EXPECT_EQ(cutPathsAtShroud(nullptr, nullptr), 0);
+    plistArrayFree(three);
+    plistFree(a);
+    plistFree(b);
+    EXPECT_EQ(isoStripCopyRange(nullptr, 0, 0), nullptr);
+    EXPECT_EQ(isoSurfacePoint(nullptr, 0, 0, &v), -1);
+    EXPECT_EQ(idx5SurfaceIsoCurve(nullptr, 0, 1), nullptr);
+    IsoStrip* strip = isoStripCreate(2);
+    IsoStrip* half = strip;
+    EXPECT_EQ(splitIsoStrip(strip, nullptr, &half, 1), -1);
+    EXPECT_EQ(half, strip);
+    EXPECT_EQ(orientBladeStrips(nullptr, strip, two, 0), -1);
+    EXPECT_EQ(orientBladeStrips(strip, strip, nullptr, 0), -1);
+    EXPECT_EQ(chooseBladeSurfaces(nullptr, two, index, direction), -1);
+    isoStripFree(strip);
+    EXPECT_EQ(tiltSeqCommonTilt(nullptr, 0, 0, 0), 0);
+    tiltSeqScale(nullptr, 2);
+    TriGrid* grid = triGridCreate(2, 3, 1);
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(triGridCellAt(nullptr, 0, 0), nullptr);
+    for (const auto& [r, c] : {std::pair{-1, 0}, std::pair{3, 0}, std::pair{0, -1}, std::pair{0, 2}})
+        EXPECT_EQ(triGridCellAt(grid, r, c), nullptr) << r << " " << c;
+    triGridFree(grid);
+    const double plan[4] = {0, 1, 0, 1};
+    EXPECT_FALSE(liftCellsInit(nullptr, plan, 1, 1));
+    EXPECT_EQ(tmpFilePath("x", nullptr), -1);
+    EXPECT_EQ(bladeEdgeToolAxis(nullptr, &v, nullptr, nullptr, nullptr, 0, 0, 0, 0, &w), -1);
+    EXPECT_EQ(buildLevelCurves(nullptr, 1, 0, 0), nullptr);
+    // A vertical step that would ask for 200 000 levels of a channel 20 high gives none.
+    HubShroud* channel = flatChannel(20);
+    ASSERT_NE(channel, nullptr);
+    for (int32_t strategy : {kLevelFromHub, kLevelFromShroud, kLevelUnderBand})
+        EXPECT_EQ(buildLevelCurves(channel, 1e-4, strategy, 20), nullptr) << strategy;
+    freeHubShroud(channel);
+    // A hub or shroud selection is read with its collinear points kept, even one that gives no curve.
+    const int32_t keep = kvxKeepCollinear();
+    kvxSetKeepCollinear(0);
+    EXPECT_EQ(idx5CreateHubShroudCurve("no-such-selection.kvx", 0.1), nullptr);
+    EXPECT_EQ(kvxKeepCollinear(), 1);
+    kvxSetKeepCollinear(keep);
+    freeProfile2D(one);
+    freeProfile2D(two);
+}
+
 TEST(HubShroud, MissingArgumentsAreRefused) {
     Vec2 h{}, s{};
     double v = 0;
     EXPECT_EQ(copyHubShroud(nullptr), nullptr);
     EXPECT_EQ(evalHubShroud(nullptr, 0, &h, &s), -1);
     EXPECT_EQ(evalHubShroudExtra(nullptr, 0, &v), -1);
+    // A hub without points has no length to scale by: the shroud is taken at its start.
+    HubShroud bare{newProfile2D(1), profileOf({{0, 0}, {10, 0}}), nullptr};
+    ASSERT_TRUE(bare.hub && bare.shroud);
+    s = {-1, -1};
+    EXPECT_EQ(evalHubShroud(&bare, 5, &h, &s), 1);
+    EXPECT_TRUE(s.x == 0 && s.y == 0) << s.x << " " << s.y;
+    freeProfile2D(bare.hub);
+    freeProfile2D(bare.shroud);
     EXPECT_EQ(offsetProfile2D(nullptr, 1), -1);
     EXPECT_EQ(offsetShroudProfile2D(nullptr, 1), -1);
     EXPECT_EQ(hubShroudOverHub(nullptr, 1), nullptr);

@@ -166,6 +166,8 @@ TEST(PathLink, LeadInsMeetAtOneLinkPoint) {
     for (Plist* l : {a, b}) {
         EXPECT_NEAR(dist3D(&l->points[1], &l->points[2]), 0, 1e-9);
         EXPECT_EQ(l->flags[1] >> 8, 2);
+        // The lead-in's first point turns with it, 0.1 rad ahead on its circle: nothing snaps onto it.
+        EXPECT_NEAR(dist3D(&l->points[0], &l->points[1]), 2 * 20 * std::sin(0.05), 1e-9);
         plistFree(l);
     }
     // A lone link point between cut points of b becomes the middle of its neighbours.

@@ -178,6 +178,13 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
+    // Both counts are error-class notes: below the highest class they stay with the cycle.
+    trace = nctrace::Trace{};
+    setMessageLevel(nullptr, 8);
+    EXPECT_EQ(
+        plungePointsOutput(cycleNcCtx(), &blades.m, nullptr, nullptr, nullptr, levels, nullptr, 0, nullptr),
+        1);
+    EXPECT_TRUE(trace.messages.empty()) << testing::PrintToString(trace.messages);
 }
 
 // Blades against the side paths leave no room for a departure: those plunges are flagged, reported
@@ -211,6 +218,36 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
     EXPECT_EQ(shortenMacro(nullptr, nullptr, 1, tool), 1);  // no row, nothing to shorten
 }
 
+// Nothing in the way: a departure keeps its full length m along the lateral vector and leaves 0.1 above
+// the shifted bottom; the retract rises from the top along the record's axis by its lift length, or by
+// s where that is below 0.1; straight back up the plunge for a flagged record or a departure of none.
+TEST_F(PlungeOut, UnhinderedMacroRetractsByTheLiftLengthOrTheDeparture) {
+    const struct {
+        double m, value;
+        int mark;
+        Vec3 top2;
+    } rows[] = {{1.5, 0.05, 0, {20, 0, 11.5}},
+                {1.5, 0.1, 0, {20, 0, 10.1}},
+                {1.5, 0.7, 0, {20, 0, 10.7}},
+                {1.5, 0.7, 1, {20, 0, 10}},
+                {0.0, 0.7, 0, {20, 0, 10}}};
+    for (const auto& r : rows) {
+        begin({});
+        CutRecordList* row = idx5CutListCreate(1);
+        const Vec3 top{20, 0, 10}, bottom{20, 0, 2};
+        idx5CutListAdd(row, &top, &bottom, 0);
+        CutRecord& c = row->records[0];
+        c.value = r.value, c.mark = r.mark, c.vector2 = {0, 1, 0}, c.axis = {0, 0, 1};
+        ASSERT_EQ(shortenMacro(row, nullptr, r.m, nullptr), 1);
+        EXPECT_NEAR(dist3D(&c.top2, &r.top2), 0, 1e-12) << r.m << " " << r.value << " " << r.mark;
+        if (!r.mark) {
+            const Vec3 departure{20, r.m, 2.1};
+            EXPECT_NEAR(dist3D(&c.bottom2, &departure), 0, 1e-12) << r.m << " " << r.value;
+        }
+        idx5CutListFree(row);
+    }
+}
+
 // Closed forms on planes: a flat tool coming down vertically stops on a plane. Bottoms are lifted
 // onto the hub plane, tops under a cover onto the cover, return points onto the stock top; a cutter
 // wider than *T_CUTWIDTH meets the stock, which sends 6508 unless *CENTER_CUT skips the test.
@@ -240,6 +277,24 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
         testmesh::Model blades(plates({kBlade}), kBallMill, kR);
         ASSERT_EQ(output(&blades.m, &stock.m), 1);
         EXPECT_EQ(trace.count(6508), centerCut[0] == '0' ? 1 : 0);
+    }
+    // The stock test's flat tool is the cutter narrowed by *T_CUTWIDTH (2.5 - 0.5): a stock whose edge
+    // lies 2.2 from the plunge axes is clear of it, one 1.8 away is not.
+    for (const double edge : {2.2, 1.8}) {
+        begin({});
+        cycleParams()->tCutwidth = 0.5;
+        const double x = 20 + edge;
+        testmesh::Model stock(
+            {{{{x, -60, 4}, {60, -60, 4}, {60, 60, 4}}}, {{{x, -60, 4}, {60, 60, 4}, {x, 60, 4}}}}, kEndMill,
+            kR);
+        CutRecordList* row = idx5CutListCreate(2);
+        for (int32_t i = 0; i < 2; ++i) {
+            const Vec3 top{20, 3.0 * i, 12}, bottom{20, 3.0 * i, 1};
+            idx5CutListAdd(row, &top, &bottom, 0);
+            row->records[i].top3 = {20, 3.0 * i, 4};
+        }
+        EXPECT_EQ(toolMeetsStock(&stock.m, row), edge < 2 ? 0 : 1) << edge;
+        idx5CutListFree(row);
     }
 }
 

@@ -81,6 +81,24 @@ class PlungeRun : public ::testing::Test {
     std::optional<MessageCapture> capture;
 };
 
+// A raised calculation step and a shroud band whose top lies below its bottom are error-class notes:
+// they reach the host at the highest class (9) only.
+TEST_F(PlungeRun, SetupNotesReachTheHostAtTheErrorClassOnly) {
+    const struct {
+        Pairs pairs;
+        int config, message;
+    } rows[] = {{{{"*PRECISION", "0.0001"}}, 0, 514},
+                {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-1"}}, kCycleConfigSetupFailed, 6304}};
+    for (const auto& r : rows)
+        for (int level : {8, 9}) {
+            start(r.pairs);
+            setMessageLevel(nullptr, level);
+            ASSERT_EQ(loadCycleConfig(nullptr), r.config) << r.message;
+            EXPECT_EQ(sent(r.message), level == 9) << r.message << " at " << level;
+            collrep_free();
+        }
+}
+
 TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     struct Case {
         Pairs pairs;
@@ -166,6 +184,12 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {{"*R_SPINDLE", 900}, {"*RVORSCHUB", 50}}},
         // A plunge step no narrower than the cut (1.5 radii with a centre cut) is made just narrower.
         {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "3"}}, 0, {}, {}, {{"*PLUNGE_STEP", 3 - 1e-5}}},
+        // Levels from the hub leave the hub offset to the hub allowance.
+        {{{"*STEP_STRATEGY", "0"}, {"*HUB_OFFSET", "0.5"}, {"*AUFMASS_HUB", "0.25"}},
+         0,
+         {},
+         {},
+         {{"*AUFMASS_HUB", 0.75}, {"*HUB_OFFSET", 0}}},
         {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "2.99"}}, 0, {}, {}, {{"*PLUNGE_STEP", 2.99}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
@@ -245,6 +269,13 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
         EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
         EXPECT_EQ(r.message ? sent(r.message) : capture->messages().empty(), true);
+        // Error-class notes: below the highest class (9) the host hears none.
+        setMessageLevel(nullptr, 8);
+        capturedMessages().clear();
+        CutterShape again{r.kind, r.radius, r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
+        checkToolShape(&again, r.a, r.tip);
+        EXPECT_TRUE(capture->messages().empty());
+        setMessageLevel(nullptr, 9);
         // A check model's tool takes the same rules; a ball's corner is its radius, whatever the record
         // holds there.
         ToolGeom g{r.kind, r.radius, r.kind == 1 ? 0.0 : r.corner, 0.0, 10.0, 2 * r.radius, 0.0, 0.0, 0};
@@ -323,6 +354,9 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         cyc3dSetStatus(&record, result);
         EXPECT_EQ(record.status, r.status);
     }
+    // Without the run's contexts there is nothing to generate into.
+    EXPECT_EQ(generatePlungePaths(nullptr, cycleToolCtx()), -1);
+    EXPECT_EQ(generatePlungePaths(cycleNcCtx(), nullptr), -1);
 }
 
 // The clean-up after a run removes the temporary files but never the run's own output.

@@ -273,10 +273,19 @@ TEST(Profile2D, EditingKeepsParametersConsistent) {
     const Seg2D cutter{5, -1, 5, 1};
     ASSERT_EQ(cutProfile2DAtCrossing(c.p, &cutter), 1);
     EXPECT_DOUBLE_EQ(c.p->points[c.p->count - 1].x, 5.0);
-    // A fold in the second half ends the profile there.
-    ProfileGuard f(profileOf({{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {3, 0.5}, {2, 1}}));
-    EXPECT_EQ(cutProfile2DAtReversal(f.p), 1);
-    EXPECT_EQ(f.p->count, 5);
+    // A fold in the second half ends the profile there, whether it turns back in r or in z; a profile
+    // that only bends keeps its points.
+    const struct {
+        std::vector<Vec2> pts;
+        int cut, count;
+    } folds[] = {{{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {3, 0.5}, {2, 1}}, 1, 5},
+                 {{{5, 0}, {5, 1}, {5, 2}, {5, 3}, {5, 4}, {5.5, 3}, {6, 2}}, 1, 5},
+                 {{{5, 0}, {5, 1}, {5, 2}, {5, 3}, {5, 4}, {6, 4}, {7, 4}}, 0, 7}};
+    for (const auto& c : folds) {
+        ProfileGuard f(profileOf(c.pts));
+        EXPECT_EQ(cutProfile2DAtReversal(f.p), c.cut) << c.pts[0].x;
+        EXPECT_EQ(f.p->count, c.count) << c.pts[0].x;
+    }
 }
 
 TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {

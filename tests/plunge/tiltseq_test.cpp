@@ -116,6 +116,7 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), 1);
     EXPECT_EQ(first * 10 + last, 12);
     EXPECT_NEAR(tiltSeqMinWindow(s), 0.35, 1e-15);  // point 0 (0.05) is skipped
+    EXPECT_EQ(copyTiltSeq(nullptr), nullptr);
     TiltSeq* c = copyTiltSeq(s);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->count, 4);
@@ -190,8 +191,11 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
     const double want[] = {0.5, 1.5, 1.5, 0.5, -0.5, 0.5, 0.5, 2.0, 2.0, 0.5};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], want[i]) << i;
     freeTiltSeq(s);
-    int32_t first = 0, last = 0;
+    // No sequence: the whole range of none, [0, -1].
+    int32_t first = 5, last = 5;
     EXPECT_EQ(tiltSeqHitRange(nullptr, 1, 0, 1.0, &first, &last), -1);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(last, -1);
 }
 
 // Limits spread from the anchored points outwards, never closer than the slack to the other edge;

@@ -170,12 +170,12 @@ TEST(TriGrid, CellsAskedForInAnyOrderHoldEachTrianglesOwnCells) {
 // distances are those it gets filled alone, bit for bit.
 TEST(TriGrid, RangesOfSharedCornersAreEachTrianglesOwn) {
     rngSeed(91);
-    TriList* list = triListCreate(3000);
+    TriList* list = triListCreate(1000);
     ASSERT_NE(list, nullptr);
     auto corner = [] {
         return Vec3{rngBelow(13) * 0.7 - 4.2, (rngBelow(13) - 6) * (rngBelow(2) ? 0.45 : -0.45), 0};
     };
-    for (int t = 0; t < 3000; ++t) {
+    for (int t = 0; t < 1000; ++t) {
         const Triangle3D tri{{corner(), corner(), corner()}};
         triListAdd(list, &tri);
     }
