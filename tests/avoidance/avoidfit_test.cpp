@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "avoidance/avoidhead.h"
@@ -104,15 +105,15 @@ TEST(AvoidFit, FastTurnsAreFilledWithInterpolatedAxes) {
 // C bands of exactly a full turn are fitted; a wider one is refused before fitting.
 TEST(AvoidFit, CBandOfAFullTurnAtMost) {
     collAssemblyResetState();  // no assembly: every axis is free
-    for (double extra : {0.0, 0.01}) {
+    for (const auto& [wide, extra] : {std::pair{0, 0.01}, {2, 0.0}, {2, 0.01}, {3, 0.01}}) {
         Plist* l = fitList(4, 1.0, {0.3, 0.3, 0.3, 0.3}, 0.5);
         ASSERT_NE(l, nullptr);
         AvoidTable* t = avoidTableCreate(l, 0.3, 1.0);
         ASSERT_NE(t, nullptr);
         for (int i = 0; i < 4; ++i)
             t->entries[i].b = 0.3, t->entries[i].cLow = -2.0, t->entries[i].cHigh = 2.0;
-        t->entries[2].cLow = 0.5 - kPi, t->entries[2].cHigh = 0.5 + kPi + extra;
-        EXPECT_EQ(avoidFitBandC(t, l), extra > 0.0 ? -1 : 1);
+        t->entries[wide].cLow = 0.5 - kPi, t->entries[wide].cHigh = 0.5 + kPi + extra;
+        EXPECT_EQ(avoidFitBandC(t, l), extra > 0.0 ? -1 : 1) << wide;
         for (int i = 0; i < 4; ++i) {  // refused: untouched; fitted: inside every band
             const AvoidEntry& e = t->entries[i];
             EXPECT_TRUE(extra > 0.0 ? std::fabs(e.c - 0.5) < 1e-12

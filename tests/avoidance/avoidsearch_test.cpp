@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "avoidance/avoidhead.h"
+#include "collision/collassembly.h"
 #include "geometry/rng.h"
 
 namespace {
@@ -84,6 +85,24 @@ TEST(AvoidHead, RangesAndCollisionRuns) {
         EXPECT_EQ(s * 100 + e, w[2] * 100 + w[3]) << w[0];
     }
     plistFree(l);
+    // Without an assembly nothing collides. A range of tilted axes is checked and left, and a one-point
+    // range after it becomes a link; a range of vertical axes has no table: the path is checked whole
+    // and the treatment ends there, the one-point range untouched.
+    collAssemblyResetState();
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, 1, 0, 0.1, 1.0, 2.0, 15.0, 15.0);
+    for (const double tilt : {0.3, 0.0}) {
+        Plist* v = plistCreate(4, 1);
+        ASSERT_NE(v, nullptr);
+        for (int i = 0; i < 4; ++i) {
+            const Vec3 p = {double(i), 0, 0}, a = {std::sin(tilt), 0, std::cos(tilt)};
+            plistAppend(v, i, &p, static_cast<uint16_t>((i == 2 ? 2 : 0) << 8), &a, 0);
+        }
+        EXPECT_EQ(avoidToolHeadCollision(v, &hp), 1);
+        ASSERT_EQ(v->count, 4);
+        EXPECT_EQ(v->flags[3] >> 8, tilt > 0 ? 2 : 0) << tilt;
+        plistFree(v);
+    }
     std::vector<AvoidEntry> en(10, AvoidEntry{});
     for (int i : {0, 1, 4, 6, 7, 8, 9}) en[i].state = 1;  // 9: spare room past the table's last entry
     AvoidTable t{10, 9, 0.0, 1.0, 0, en.data()};

@@ -726,6 +726,12 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
         EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
         plistFree(l);
     }
+    // An offset macro is placed with the placement engine's extra offset, which is off again after.
+    p->macroType = 3;
+    Plist* offset = macroPlacePoints(p, &ctx, &plate.m);
+    ASSERT_NE(offset, nullptr);
+    EXPECT_EQ(projB_get_offset(), 0.0);
+    plistFree(offset);
     plate.m.tolerance = 0.0;  // no tolerance to place points at
     EXPECT_EQ(macroPlacePoints(p, &ctx, &plate.m), nullptr);
     macroPathFree(p);

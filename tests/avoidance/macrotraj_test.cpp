@@ -169,6 +169,11 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         MacroPath* m = macroGenType13(g, c[1] * kDeg, c[2]);
         ASSERT_NE(m, nullptr);
         EXPECT_VEC_NEAR(m->points[0], (Vec3{0, 0, 2}), 1e-9);
+        // Its top lies S - n C back from the contour's end (S = height / tan, n whole turns of length C).
+        const double S = c[2] / std::tan(c[1] * kDeg), C = 4 * c[0], from = C - (S - std::trunc(S / C) * C),
+                     e = c[0], t = std::fmod(from, e);
+        const Vec3 top[4] = {{t, 0, 2 + c[2]}, {e, t, 2 + c[2]}, {e - t, e, 2 + c[2]}, {0, e - t, 2 + c[2]}};
+        EXPECT_VEC_NEAR(m->points[m->count - 1], top[static_cast<int>(from / e)], 1e-9);
         expectRamp(m, g, c[1] * kDeg, c[2]);
         macroPathFree(m);
         plistFree(g);

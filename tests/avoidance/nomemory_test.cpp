@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -73,6 +74,14 @@ bool samePoints(const Vec3* a, int32_t na, const Vec3* b, int32_t nb) {
     return true;
 }
 
+// The kept statement lines of two macros: the same texts at the same point counts.
+bool sameLines(const MacroLine* a, const MacroLine* b) {
+    for (; a && b; a = a->next, b = b->next)
+        if (!a->text || !b->text || std::strcmp(a->text, b->text) != 0 || a->pointCount != b->pointCount)
+            return false;
+    return !a && !b;
+}
+
 // Each allocation of a macro builder failed in turn: no path, or the path built with memory enough.
 template <class Build>
 void macroFailEach(const char* what, Build build) {
@@ -81,7 +90,8 @@ void macroFailEach(const char* what, Build build) {
     failEachAllocation(
         what, build, [](MacroPath* p) { return !p; },
         [&](MacroPath* p) {
-            return samePoints(p->points, p->count, ref->points, ref->count) && !p->axes == !ref->axes;
+            return samePoints(p->points, p->count, ref->points, ref->count) && !p->axes == !ref->axes &&
+                   sameLines(p->lines, ref->lines);
         },
         [](MacroPath* p) { macroPathFree(p); });
     macroPathFree(ref);
@@ -140,6 +150,9 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
     failEachAllocation(
         "avoidUnwrapColumn", [&] { return avoidUnwrapColumn(t, kAvoidColumnC); },
         [](double* v) { return !v; }, [](double*) { return true; }, [](double* v) { std::free(v); });
+    failEachAllocation(
+        "avoidBuildTables", [&] { return avoidBuildTables(t); }, [](int r) { return r == 0; },
+        [](int r) { return r == 1; }, [](int) {});
     const int chain = avoidCheckIntervalChain(t);
     failEachAllocation(
         "avoidCheckIntervalChain", [&] { return avoidCheckIntervalChain(t); }, [](int r) { return r < 0; },

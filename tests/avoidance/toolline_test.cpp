@@ -246,4 +246,15 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
         const Vec3 q{c.x, 0, c.z};
         EXPECT_EQ(toolLineHit(&p, &a, &t, &q), c.hit) << c.top << " " << c.x << " " << c.z;
     }
+    // Sections widening upwards (cone 3 -> 5, cylinder 5, cone 10 -> 15, cylinder 15): a line ending at
+    // axial height s and distance d meets only the section at its top, by that section's radius there.
+    ToolDescription t{};
+    t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60, t.stage4Top = 70;
+    t.stage2Diameter = 6, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
+    const double ends[][3] = {{35, 3.9, 1},  {35, 4.1, 0},  {45, 4.9, 1},  {45, 5.1, 0},
+                              {55, 12.4, 1}, {55, 12.6, 0}, {65, 14.9, 1}, {65, 15.1, 0}};
+    for (const auto& e : ends) {
+        const Vec3 q{(e[0] + e[1]) * h, 0, (e[0] - e[1]) * h};
+        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), e[2]) << e[0] << " " << e[1];
+    }
 }
