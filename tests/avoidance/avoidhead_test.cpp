@@ -214,6 +214,7 @@ TEST(AvoidHead, UnsolvableRangeCutsThePath) {
     ASSERT_EQ(s.build(tris), 1);
     Plist* l = pathAlongX(20, 0.3);
     ASSERT_NE(l, nullptr);
+    l->flags[15] = 2 << 8;  // a link: the points after it are a range of their own, cut off as well
     const Vec3 axis0 = l->vectors[0];
     const HeadAvoidParams hp = params(1, 0);
     EXPECT_EQ(avoidToolHeadCollision(l, &hp), kCollHead);

@@ -30,18 +30,20 @@ TEST(AvoidSearch, ChainsMarkEntriesThatMissANeighbour) {
         {{{0.1, 0.5}, {0.5, 0.9}}, 1, {0, 0}},  // touching intervals meet
     };
     for (const Case& c : cases) {
-        std::vector<AvoidEntry> e(c.iv.size(), AvoidEntry{});
-        for (size_t i = 0; i < e.size(); ++i) {
+        std::vector<AvoidEntry> e(c.iv.size() + 1, AvoidEntry{});  // spare room past the last entry
+        e.back().flag = -2;
+        for (size_t i = 0; i < c.iv.size(); ++i) {
             e[i].bMin = c.iv[i].first, e[i].bMax = c.iv[i].second;
             // The same intervals as C bands a whole turn apart: unwrapped, the chain is the same.
             e[i].cLow = c.iv[i].first + 2 * kPi * (i % 2), e[i].cHigh = c.iv[i].second + 2 * kPi * (i % 2);
         }
         std::vector<AvoidEntry> e2 = e;
-        const int32_t n = static_cast<int32_t>(e.size());
-        AvoidTable t{n, n, 0.0, 1.0, 0, e.data()}, t2{n, n, 0.0, 1.0, 0, e2.data()};
+        const int32_t n = static_cast<int32_t>(c.iv.size());
+        AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data()}, t2{n + 1, n, 0.0, 1.0, 0, e2.data()};
         EXPECT_EQ(avoidCheckIntervalChain(&t), c.result);
         EXPECT_EQ(avoidCheckCBandChain(&t2), c.result);
-        for (int32_t i = 0; i < n; ++i) EXPECT_EQ(e[i].flag * 10 + e2[i].flag, c.flags[i] * 11) << i;
+        for (int32_t i = 0; i <= n; ++i)
+            EXPECT_EQ(e[i].flag * 10 + e2[i].flag, (i < n ? c.flags[i] : -2) * 11) << i;
     }
 }
 

@@ -49,6 +49,7 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         {kMacroLeave, 4, 2.0, kPi / 2, nullptr, -1, {p0, {0, -2, 0}}},
         {kMacroLeave, 14, 2.0, kPi / 6, nullptr, 1, {p0, {std::sqrt(2.), std::sqrt(2.), 1}}},
         {kMacroLeave, 11, 2.0, 0, nullptr, -1, {p0, {0, -2, 0}}},
+        {kMacroLeave, 11, 2.0, 0, nullptr, 1, {p0, {0, 2, 0}}},
         {kMacroLeave, 20, 2.0, 0, &z, 1, {p0, {0, 0, 2}}},
         {kMacroApproach, 22, 2.0, 0, &z, 1, {p0, {0, -2, 5}}},  // side reversed, lifted by 5
         {kMacroLeave, 22, 2.0, 0, &z, 1, {p0, {0, 2, 0}}},      // leave macros are not lifted
@@ -262,6 +263,16 @@ TEST(Macro, MissingArgumentsBuildNothing) {
     macroPathOffsetPoint(nullptr, &q);
     macroPathOffsetPoint(full, nullptr);
     EXPECT_EQ(q.z, 3.0);
+    // A direction counts from a component of 1e-5 on.
+    full->offset = 1e5;
+    for (const Vec3& d :
+         {Vec3{1e-5, 0, 0}, Vec3{0, -1e-5, 0}, Vec3{0, 0, 1e-5}, Vec3{9.9e-6, 9.9e-6, -9.9e-6}}) {
+        full->direction = d;
+        Vec3 r{0, 0, 0};
+        macroPathOffsetPoint(full, &r);
+        const double k = d.x == 9.9e-6 ? 0.0 : 1e5;
+        EXPECT_VEC_NEAR(r, (Vec3{k * d.x, k * d.y, k * d.z}), 1e-9);
+    }
     EXPECT_EQ(macroStoreGuide(nullptr), -1);
     EXPECT_EQ(macroFollowGuide(nullptr, kMacroLeave, nullptr), 0);
     EXPECT_EQ(macroWrapOnGuide(full, kMacroLeave, nullptr, &p1, nullptr), 0);

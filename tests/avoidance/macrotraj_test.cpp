@@ -134,6 +134,11 @@ TEST(MacroTraj, RampCases) {
     expectRamp(m, g, 45 * kDeg, 4);
     for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, 1.0 + 1e-12);
     macroPathFree(m);
+    m = macroGenType13(g, 45 * kDeg, 4);  // an open guide, without axes: the ramp of type 8 from its start
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->macroType, 8);
+    expectRamp(m, g, 45 * kDeg, 4);
+    macroPathFree(m);
     plistFree(g);
     g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, here +z
     m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
@@ -203,6 +208,15 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
+    g = makeGuide(square(4, 1), {}, true);
+    ASSERT_NE(g, nullptr);
+    g->points[0].z = g->points[4].z = 1.0;  // the start lowest: the ramp lands at its height
+    MacroPath* low = macroGenType13(g, 45 * kDeg, 5);
+    ASSERT_NE(low, nullptr);
+    EXPECT_EQ(low->points[0].z, 1.0);
+    EXPECT_NEAR(low->points[low->count - 1].z, 6.0, 1e-9);
+    macroPathFree(low);
+    plistFree(g);
     g = makeGuide(square(4, 1));  // a ramp too steep to leave its start lands nowhere
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 89.999 * kDeg, 1e-4), nullptr);

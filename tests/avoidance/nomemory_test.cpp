@@ -2,6 +2,7 @@
 // call is failed in turn and the call must report it (ASan sees what a failing path leaks).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -150,9 +151,30 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
     failEachAllocation(
         "avoidUnwrapColumn", [&] { return avoidUnwrapColumn(t, kAvoidColumnC); },
         [](double* v) { return !v; }, [](double*) { return true; }, [](double* v) { std::free(v); });
+    // C columns that wrap at pi: built tables hold them unwrapped, every column or none.
+    for (int32_t i = 0; i < t->count; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.c = i % 2 ? -3.1 : 3.1, e.cLow = e.c - 0.2, e.cHigh = e.c + 0.2;
+    }
+    const std::vector<AvoidEntry> wrapped(t->entries, t->entries + t->count);
+    ASSERT_EQ(avoidBuildTables(t), 1);
+    const std::vector<AvoidEntry> built(t->entries, t->entries + t->count);
+    const auto columns = [&](const std::vector<AvoidEntry>& want) {
+        for (int32_t i = 0; i < t->count; ++i) {
+            const AvoidEntry& e = t->entries[i];
+            if (e.c != want[i].c || e.cLow != want[i].cLow || e.cHigh != want[i].cHigh) return false;
+        }
+        return true;
+    };
+    EXPECT_FALSE(columns(wrapped));
     failEachAllocation(
-        "avoidBuildTables", [&] { return avoidBuildTables(t); }, [](int r) { return r == 0; },
-        [](int r) { return r == 1; }, [](int) {});
+        "avoidBuildTables",
+        [&] {
+            std::copy(wrapped.begin(), wrapped.end(), t->entries);
+            return avoidBuildTables(t);
+        },
+        [&](int r) { return r == 0 && columns(wrapped); }, [&](int r) { return r == 1 && columns(built); },
+        [](int) {});
     const int chain = avoidCheckIntervalChain(t);
     failEachAllocation(
         "avoidCheckIntervalChain", [&] { return avoidCheckIntervalChain(t); }, [](int r) { return r < 0; },
