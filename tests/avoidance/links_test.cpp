@@ -173,6 +173,17 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
     ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
     EXPECT_NEAR(h, 7.0 + 2.0 + 1.0, 1e-3);  // placed centre, the ball's radius and the safety distance
+    // Half a diameter of 8 grows the searching ball to radius 4, resting at 9; the lift counts from the
+    // plane of the clearance less the safety distance, here 7.
+    plate.m.tool->size2 = 8.0;
+    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
+    EXPECT_NEAR(h, 9.0 + 2.0 + 1.0, 1e-3);
+    ctx.clearancePlane = 8.0;
+    double lift = 0.0;
+    EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &plate.m, &lift), 1);
+    EXPECT_NEAR(lift, 2.0, 1e-3);
+    plate.m.tool->size2 = 4.0;
+    ctx.clearancePlane = 100.0;
 
     // A link of type 1 whose height search fails (no sampling step) travels at the clearance plane and
     // closes its section.

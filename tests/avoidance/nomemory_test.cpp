@@ -175,10 +175,13 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
         },
         [&](int r) { return r == 0 && columns(wrapped); }, [&](int r) { return r == 1 && columns(built); },
         [](int) {});
-    const int chain = avoidCheckIntervalChain(t);
+    const int chain = avoidCheckIntervalChain(t), bands = avoidCheckCBandChain(t);
     failEachAllocation(
         "avoidCheckIntervalChain", [&] { return avoidCheckIntervalChain(t); }, [](int r) { return r < 0; },
         [&](int r) { return r == chain; }, [](int) {});
+    failEachAllocation(
+        "avoidCheckCBandChain", [&] { return avoidCheckCBandChain(t); }, [](int r) { return r < 0; },
+        [&](int r) { return r == bands; }, [](int) {});
     // A full table grows on insertion; without memory it stays as it was.
     while (t->count < t->capacity) ASSERT_GE(avoidTableInsert(t, 0.5 / (t->count + 1), nullptr), 0);
     const int32_t count = t->count;
