@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cmath>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "avoidance/avoidhead.h"
@@ -116,4 +118,30 @@ TEST(AvoidHead, RangesAndCollisionRuns) {
     }
     headAvoidClearStates(&t);
     EXPECT_EQ(headAvoidCountHits(&t, &points) + headAvoidNextHitRun(&t, 0, &s, &e), 0);
+}
+
+// Failed runs (x) grow: the 9 entries before the first run, the gap to the next run when it starts less
+// than 20 after the last one ended, and the tail when the last run ends less than 10 before the count
+// (not after a run ending at 0).
+TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"............xx................", "...xxxxxxxxxxx................"},
+        {".....x..................x.....", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
+        {"..........x...................x.........", ".xxxxxxxxxx...................x........."},
+        {"x.........", "x........."},
+        {"..........", ".........."},
+        {"..x.........", "xxx........."},
+        {"...x........", "xxxxxxxxxxxx"},
+    };
+    for (const auto& [in, want] : cases) {
+        std::vector<AvoidEntry> e(in.size() + 1, AvoidEntry{});  // spare room past the last entry
+        for (size_t i = 0; i < in.size(); ++i) e[i].flag = in[i] == 'x' ? -1 : 1;
+        const int32_t n = static_cast<int32_t>(in.size());
+        AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data()};
+        widenFailedRuns(&t);
+        std::string got;
+        for (int32_t i = 0; i < n; ++i) got += e[i].flag == -1 ? 'x' : e[i].flag == 1 ? '.' : '?';
+        EXPECT_EQ(got, want) << in;
+        EXPECT_EQ(e[n].flag, 0) << in;
+    }
 }

@@ -105,6 +105,7 @@ TEST(MachineCheck, PassedPathAxesComeBackWithinTheHostsReach) {
     // In vertical mode the host is asked about the vertical axis, whatever the path holds.
     s.verticalMode = 1;
     avoidSetSwitches(&s);
+    gHostMaxTilt = 10.0;  // the first axis asked about passes and is the last one the host saw
     std::fill(gHostSaw, gHostSaw + 7, 0.0);
     EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), 1);
     EXPECT_TRUE(gHostSaw[3] == 0.0 && gHostSaw[4] == 0.0 && gHostSaw[5] == 1.0);

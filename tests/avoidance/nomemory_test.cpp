@@ -175,7 +175,11 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
         },
         [&](int r) { return r == 0 && columns(wrapped); }, [&](int r) { return r == 1 && columns(built); },
         [](int) {});
+    // One entry whose B interval and C band miss its neighbours': both chains answer 0.
+    t->entries[2].bMin = t->entries[2].bMax = 5.0;
+    t->entries[2].cLow += 1.0, t->entries[2].cHigh += 1.0;
     const int chain = avoidCheckIntervalChain(t), bands = avoidCheckCBandChain(t);
+    EXPECT_EQ(chain + bands, 0);
     failEachAllocation(
         "avoidCheckIntervalChain", [&] { return avoidCheckIntervalChain(t); }, [](int r) { return r < 0; },
         [&](int r) { return r == chain; }, [](int) {});
