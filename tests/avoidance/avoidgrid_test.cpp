@@ -184,3 +184,31 @@ TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
         plistFree(L);
     }
 }
+
+// One post against one tilt direction: either way (0) answers the way that cleared it, a fixed way
+// answers itself, and the tilt found clears the post.
+TEST(AvoidGrid, PointTiltAnswersItsDirection) {
+    avoidTiltResetState();
+    setTiltLimit(1.2);
+    const ToolDescription t = gridTool();
+    const Vec3 p{0, 0, 0}, h{1, 0, 0};
+    struct Case {
+        Vec3 q;
+        double t0;
+        int32_t dir;
+        int result;
+    } cases[] = {
+        {{8, 0, 60}, 0.5, 0, 2},    {{8, 0, 60}, 0.5, 2, 2},    {{8, 0, 60}, 0.5, 1, -2},
+        {{16, 9, 52.5}, 0.3, 0, 1}, {{16, 9, 52.5}, 0.3, 1, 1},
+    };
+    for (const Case& c : cases) {
+        double tilt = c.t0;
+        const int r = gridPointTilt(&p, &tilt, 1, c.dir, &c.q, &t, &h);
+        EXPECT_EQ(r, c.result) << c.q.x << " " << c.dir;
+        if (r <= 0) continue;
+        const Vec3 a{std::sin(tilt), 0, std::cos(tilt)};
+        EXPECT_EQ(toolLineHit(&p, &a, &t, &c.q), 0) << c.q.x << " " << c.dir;
+        EXPECT_TRUE(r == 1 ? tilt < c.t0 : tilt > c.t0) << tilt;
+    }
+    avoidTiltResetState();
+}

@@ -51,8 +51,10 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         {kMacroLeave, 11, 2.0, 0, nullptr, -1, {p0, {0, -2, 0}}},
         {kMacroLeave, 11, 2.0, 0, nullptr, 1, {p0, {0, 2, 0}}},
         {kMacroLeave, 20, 2.0, 0, &z, 1, {p0, {0, 0, 2}}},
-        {kMacroApproach, 22, 2.0, 0, &z, 1, {p0, {0, -2, 5}}},  // side reversed, lifted by 5
-        {kMacroLeave, 22, 2.0, 0, &z, 1, {p0, {0, 2, 0}}},      // leave macros are not lifted
+        {kMacroApproach, 22, 2.0, 0, &z, 1, {p0, {0, -2, 5}}},   // side reversed, lifted by 5
+        {kMacroLeave, 22, 2.0, 0, &z, 1, {p0, {0, 2, 0}}},       // leave macros are not lifted
+        {kMacroLeave, 22, 2.0, 0, nullptr, 1, {p0, {0, 2, 0}}},  // without an axis: type 4 by pi/2
+        {kMacroLeave, 24, 2.0, 0.3, nullptr, -1, {p0, {2 * std::cos(0.3), -2 * std::sin(0.3), 0}}},
         {kMacroLeave, 7, 2.0, 0, nullptr, 1, {p0}},
         {kMacroApproach, 7, 2.0, 0, nullptr, 1, {p0, {0, 0, 5}}},  // raised by the trajectory height
         {kMacroLeave, 19, 2.0, 0, nullptr, 1, {p0}},

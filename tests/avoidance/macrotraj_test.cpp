@@ -140,14 +140,17 @@ TEST(MacroTraj, RampCases) {
     expectRamp(m, g, 45 * kDeg, 4);
     macroPathFree(m);
     plistFree(g);
-    g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, here +z
+    g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted towards +x
+    ASSERT_NE(g, nullptr);
+    const Vec3 tilt{std::sin(0.3), 0, std::cos(0.3)};
+    for (int32_t i = 0; i < g->count; ++i) g->vectors[i] = tilt;
     m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
     ASSERT_NE(m, nullptr);
     ASSERT_NE(m->axes, nullptr);
     EXPECT_EQ(m->macroType, 28);
     // L = 1: out to the first point past it and back without a cut; each point lifted along its axis
     // by height - length walked, at least 0, the start (reached last) not at all.
-    const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {0, 0, 2}};
+    const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {2 * tilt.x, 0, 2 * tilt.z}};
     ASSERT_EQ(m->count, 3);
     for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
     macroPathFree(m);

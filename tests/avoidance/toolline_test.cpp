@@ -190,6 +190,13 @@ TEST(ToolLine, LiftMeasureRunsUpTheCones) {
         toolLiftInside(&p, &up, &t, &q);
     }
     EXPECT_NEAR(toolLiftMax(), 7.5, 1e-9);
+    // A first cone only 1e-5 high still widens (4 -> 6): a point 5 from the axis just above it lies
+    // above the height where the cone reaches 5.
+    t.cutterTop = 0, t.stage2Top = 1e-5, t.stage2Diameter = 8, t.stage1Diameter = 12;
+    toolLiftReset();
+    const Vec3 q{p.x + 5, p.y, p.z + 0.5};
+    EXPECT_EQ(toolLiftInside(&p, &up, &t, &q), 0);
+    EXPECT_NEAR(toolLiftMax(), 0.5 - 0.5e-5, 1e-9);
 }
 
 TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
