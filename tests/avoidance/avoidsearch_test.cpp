@@ -132,16 +132,19 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         {"..........", ".........."},
         {"..x.........", "xxx........."},
         {"...x........", "xxxxxxxxxxxx"},
+        {"........x.....................", "xxxxxxxxx....................."},
+        {".........x....................", "xxxxxxxxxx...................."},
     };
     for (const auto& [in, want] : cases) {
-        std::vector<AvoidEntry> e(in.size() + 1, AvoidEntry{});  // spare room past the last entry
-        for (size_t i = 0; i < in.size(); ++i) e[i].flag = in[i] == 'x' ? -1 : 1;
+        // Guards before the first entry and past the last: neither is touched.
+        std::vector<AvoidEntry> e(in.size() + 2, AvoidEntry{});
+        for (size_t i = 0; i < in.size(); ++i) e[i + 1].flag = in[i] == 'x' ? -1 : 1;
         const int32_t n = static_cast<int32_t>(in.size());
-        AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data()};
+        AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data() + 1};
         widenFailedRuns(&t);
         std::string got;
-        for (int32_t i = 0; i < n; ++i) got += e[i].flag == -1 ? 'x' : e[i].flag == 1 ? '.' : '?';
+        for (int32_t i = 1; i <= n; ++i) got += e[i].flag == -1 ? 'x' : e[i].flag == 1 ? '.' : '?';
         EXPECT_EQ(got, want) << in;
-        EXPECT_EQ(e[n].flag, 0) << in;
+        EXPECT_EQ(e.front().flag * 10 + e.back().flag, 0) << in;
     }
 }

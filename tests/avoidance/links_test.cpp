@@ -197,6 +197,16 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 100}), 1e-12);
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
+    // With a step the search finds the travel height over the plate, from ends below it: 7 + 2 + 1.
+    plate.m.tool->radius = 2.0;
+    SetUp();
+    ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0;
+    startAt({-10, 0, 3});
+    const Vec3 low = {10, 0, 3};
+    ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &plate.m), 0);
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 10}), 1e-3);
+    EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
 
     // A plate just below the clearance plane, where the jump must cross: no lift is free.
     testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
@@ -244,6 +254,28 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
         ASSERT_EQ(gOut.size(), k.expected.size()) << k.tolerance;
         for (size_t i = 0; i < gOut.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, k.expected[i], 1e-4);
         EXPECT_EQ(gOut.back().cls, 1);
+    }
+    // Down a slope the placed link descends, unless the climb mode keeps it from ever descending.
+    testmesh::Model slope({testmesh::slopeTri(10, -0.2)}, kBallMill, 2.0);
+    slope.m.tolerance = 0.05;
+    for (uint16_t climb : {0, 2}) {
+        SetUp();
+        ctx.stepMax = 1e9;
+        ctx.stepMin = 0.01;
+        ctx.stepAngleCos = std::cos(0.2);
+        ctx.climbMode = climb;
+        startAt({0, 0, 0});
+        const Vec3 from = {0, 0, 0}, to = {10, 0, 0};
+        ProfileCurve* line = profileLine(&from, &to);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(linkCheckedMove(line, &ctx, &slope.m), 1);
+        profileFreeList(line);
+        ASSERT_GE(gOut.size(), 2u);
+        const double drop = gOut.front().p.z - gOut.back().p.z;
+        if (climb == 2)
+            EXPECT_EQ(drop, 0.0);
+        else
+            EXPECT_NEAR(drop, 0.2 * (gOut.back().p.x - gOut.front().p.x), 1e-3);
     }
     // Along a connecting curve between tilted axes: the link ends on the next cut's axis and leaves
     // the placement's profile mode as it found it.
