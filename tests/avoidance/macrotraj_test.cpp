@@ -279,15 +279,29 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
          {{0.5, 0, 1}, {3, 0, 4}}},  // two whole turns dropped
     };
     const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};  // the move leaves along -x
-    for (const Case& c : cases) {
-        MacroPath* m = macroPathCreate(c.kind, 10, 8, 0);
-        ASSERT_NE(m, nullptr);
-        macroPathAppend(m, p0);
-        for (const Vec3& q : c.built) macroPathAppend(m, q);
-        ASSERT_EQ(c.wrap ? macroWrapOnGuide(m, c.kind, &p0, &p1, g) : macroFollowGuide(m, c.kind, g), 1);
-        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(m->points[i + 1], c.want[i], 1e-9);
-        macroPathFree(m);
-    }
+    // The same away from the origin: guide, points and macro moved by d.
+    const Vec3 d{5, 7, 1};
+    const auto at = [&](const Vec3& q) { return Vec3{q.x + d.x, q.y + d.y, q.z + d.z}; };
+    Plist* moved = makeGuide({at({0, 0, 0}), at({10, 0, 0}), at({10, 10, 0}), at({0, 10, 0}), at({0, 0, 0})});
+    ASSERT_NE(moved, nullptr);
+    for (const Case& c : cases)
+        for (const bool shift : {false, true}) {
+            const auto put = [&](const Vec3& q) { return shift ? at(q) : q; };
+            const Vec3 a0 = put(p0), a1 = put(p1);
+            Plist* guide = shift ? moved : g;
+            MacroPath* m = macroPathCreate(c.kind, 10, 8, 0);
+            ASSERT_NE(m, nullptr);
+            macroPathAppend(m, a0);
+            for (const Vec3& q : c.built) macroPathAppend(m, put(q));
+            ASSERT_EQ(
+                c.wrap ? macroWrapOnGuide(m, c.kind, &a0, &a1, guide) : macroFollowGuide(m, c.kind, guide),
+                1);
+            SCOPED_TRACE(shift);
+            for (size_t i = 0; i < c.want.size(); ++i)
+                EXPECT_VEC_NEAR(m->points[i + 1], put(c.want[i]), 1e-9);
+            macroPathFree(m);
+        }
+    plistFree(moved);
     // A move that leaves along a skew direction v: a point 3 along v and 2 along the arc's own
     // direction b (across v) lands 3 along the guide, lifted by 2.
     const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);
