@@ -295,6 +295,9 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-4);
     EXPECT_VEC_NEAR(gOut.back().axis, next, 1e-9);
+    Vec3 taken{};  // with an axis callback the next tool axis is the link's first one
+    linkNextToolAxis(&taken);
+    EXPECT_VEC_NEAR(taken, cur, 1e-9);
     const Vec3 n = {cur.y * next.z - cur.z * next.y, cur.z * next.x - cur.x * next.z,
                     cur.x * next.y - cur.y * next.x};
     for (const Out& o : gOut) {

@@ -45,6 +45,7 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         {kMacroApproach, 22, 0.0, 0, nullptr, 1, {}},  // the set-up's approach distance
         {kMacroLeave, 2, 1.0, 0, nullptr, 1, {p0, {1, 0, 0}}},
         {kMacroLeave, 2, 2.0, kPi / 2, nullptr, 1, {p0, {0, 0, 2}}},
+        {kMacroLeave, 2, 1e4, 1e-5, nullptr, 1, {p0, {1e4 * std::cos(1e-5), 0, 1e4 * std::sin(1e-5)}}},
         {kMacroLeave, 0, 3.0, 0, nullptr, 1, {p0, {0, 0, 3}}},
         {kMacroLeave, 4, 2.0, kPi / 2, nullptr, -1, {p0, {0, -2, 0}}},
         {kMacroLeave, 14, 2.0, kPi / 6, nullptr, 1, {p0, {std::sqrt(2.), std::sqrt(2.), 1}}},
@@ -181,8 +182,14 @@ TEST(Macro, ArcsLieOnTheirCircle) {
             for (int32_t k = 0; k < path->count; ++k)
                 EXPECT_NEAR(dist3D(&path->points[k], &ctr), m.leaveDistance, 1e-9);
             EXPECT_VEC_NEAR(path->arcCentre, ctr, 1e-9);
+            EXPECT_TRUE(path->arcFlag == 1 && path->arcSide == side && path->arcRadius == d);
+            EXPECT_VEC_NEAR(path->arcStart, p0, 0);
+            EXPECT_VEC_NEAR(path->arcEnd, l, 0);
             EXPECT_GT((l.x - y.x) * c + (l.y - y.y) * s, -1e-9);  // a quarter turn at most
-        } else {                                                  // rising in the vertical plane of the move
+            // And no further: the next chord would turn back.
+            EXPECT_TRUE(path->count == path->capacity || std::cos(path->count * m.arcStepAngle) <= 1e-12)
+                << i;
+        } else {  // rising in the vertical plane of the move
             EXPECT_GT(l.z, y.z);
             EXPECT_NEAR((l.x - p0.x) * s - (l.y - p0.y) * c, 0.0, 1e-9);
         }
@@ -221,6 +228,16 @@ TEST(Macro, OffsetsAndSetUp) {
     macroPathOffsetPoint(app, &q);
     EXPECT_EQ(q.z, 3.5);
     macroPathFree(leave), macroPathFree(app);
+    // Approach types 12 and 16 keep the offset an earlier macro left; the others set their own.
+    for (uint16_t type : {12, 16, 15}) {
+        MacroParams first = params(0, 1), then = params(type, 1);
+        first.approachValue = 2.5, then.approachValue = 7.0;
+        macroPathFree(macroBuild(kMacroApproach, &p0, &p1, &first, 1, nullptr, 0, nullptr));
+        MacroPath* next = macroBuild(kMacroApproach, &p0, &p1, &then, 1, nullptr, 0, nullptr);
+        ASSERT_NE(next, nullptr) << type;
+        EXPECT_EQ(macroTakeOffset(), type == 15 ? 7.0 : 2.5) << type;
+        macroPathFree(next);
+    }
 
     cycleParamsResetState();
     struct Case {
