@@ -133,6 +133,8 @@ TEST(MacroTraj, RampCases) {
     EXPECT_EQ(m->macroType, 8);
     expectRamp(m, g, 45 * kDeg, 4);
     for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, 1.0 + 1e-12);
+    ASSERT_EQ(m->count, 5);  // 4 long: twice there and back, turning at either end of the run
+    for (int32_t i = 1; i < m->count; ++i) EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
     macroPathFree(m);
     m = macroGenType13(g, 45 * kDeg, 4);  // an open guide, without axes: the ramp of type 8 from its start
     ASSERT_NE(m, nullptr);
