@@ -118,6 +118,7 @@ TEST(AvoidHead, RangesAndCollisionRuns) {
     }
     headAvoidClearStates(&t);
     EXPECT_EQ(headAvoidCountHits(&t, &points) + headAvoidNextHitRun(&t, 0, &s, &e), 0);
+    EXPECT_EQ(s * 100 + e, -101);  // none: both -1
 }
 
 // Failed runs (x) grow: the 9 entries before the first run, the gap to the next run when it starts less

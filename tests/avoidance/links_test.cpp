@@ -570,13 +570,17 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     struct Case {
         int32_t kind, link;
         std::vector<std::array<double, 3>> emitted;  // y, z, feed of each point
+        double retract = 0.0;  // in the cycle's feed mode a retract feed takes the first point only
     } cases[] = {
         {kMacroApproach, 0, {{2, 100, 0}, {2, 12, 0}, {2, 7, 0}, {1, 6, 111}, {0, 5, 111}}},
         {kMacroApproach, -1, {{2, 7, 111}, {1, 6, 111}, {0, 5, 111}}},
+        {kMacroApproach, -1, {{2, 7, 444}, {1, 6, 111}, {0, 5, 111}}, 444.0},
         {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}}},  // its offset point, 0 away, is the same
     };
     for (const auto& k : cases) {
         SetUp();
+        ctx.retractFeed = k.retract;
+        ncSetFeedMode(k.retract > 0 ? 2 : 0);
         MacroPath* p = macroPathCreate(k.kind, 2, 4, 0);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
@@ -589,6 +593,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         }
         macroPathFree(p);
     }
+    ncSetFeedMode(0);
     // Tested on a part, the macro is placed on it: over a plate at z 6 the ball's centre stays 2 above.
     testmesh::Model plate({testmesh::slopeTri(6, 0.0)}, kBallMill, 2.0);
     plate.m.tolerance = 0.05;
