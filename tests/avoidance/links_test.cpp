@@ -571,11 +571,13 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         int32_t kind, link;
         std::vector<std::array<double, 3>> emitted;  // y, z, feed of each point
         double retract = 0.0;  // in the cycle's feed mode a retract feed takes the first point only
+        double offset = 0.0;
     } cases[] = {
         {kMacroApproach, 0, {{2, 100, 0}, {2, 12, 0}, {2, 7, 0}, {1, 6, 111}, {0, 5, 111}}},
         {kMacroApproach, -1, {{2, 7, 111}, {1, 6, 111}, {0, 5, 111}}},
         {kMacroApproach, -1, {{2, 7, 444}, {1, 6, 111}, {0, 5, 111}}, 444.0},
         {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}}},  // its offset point, 0 away, is the same
+        {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}, {2, 8, 0}}, 0.0, 1.0},  // 1 away along +z
     };
     for (const auto& k : cases) {
         SetUp();
@@ -584,6 +586,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         MacroPath* p = macroPathCreate(k.kind, 2, 4, 0);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        p->offset = k.offset;
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &model, k.link, nullptr), 0);
         ASSERT_EQ(gOut.size(), k.emitted.size()) << k.kind << " " << k.link;
         for (size_t i = 0; i < gOut.size(); ++i) {

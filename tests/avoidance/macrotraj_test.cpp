@@ -122,6 +122,10 @@ TEST(MacroTraj, RampCases) {
     EXPECT_EQ(m->points[1].z - m->points[0].z, 4.0);
     macroPathFree(m);
     EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
+    Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
+    ASSERT_NE(linked, nullptr);
+    EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr);
+    plistFree(linked);
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     for (double piece : {0.0, 0.5}) {                         // a half turn has no slope
         macroSetRampPieceLength(piece);
