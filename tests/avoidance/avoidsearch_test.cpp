@@ -105,6 +105,7 @@ TEST(AvoidHead, RangesAndCollisionRuns) {
         EXPECT_EQ(avoidToolHeadCollision(v, &hp), 1);
         ASSERT_EQ(v->count, 4);
         EXPECT_EQ(v->flags[3] >> 8, tilt > 0 ? 2 : 0) << tilt;
+        EXPECT_EQ(v->flags[1] >> 8, 0) << tilt;  // the range's own end stays as it was
         plistFree(v);
     }
     std::vector<AvoidEntry> en(10, AvoidEntry{});
@@ -135,6 +136,7 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         {"...x........", "xxxxxxxxxxxx"},
         {"........x.....................", "xxxxxxxxx....................."},
         {".........x....................", "xxxxxxxxxx...................."},
+        {"x.............................x", "x.............................x"},
     };
     for (const auto& [in, want] : cases) {
         // Guards before the first entry and past the last: neither is touched.

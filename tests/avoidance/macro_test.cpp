@@ -80,6 +80,28 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         EXPECT_TRUE(c.type != 7 || c.kind != kMacroApproach || m.approachType + m.approachDistance == 5.0);
         macroPathFree(path);
     }
+    // Types that take no direction from the move still build when p0 and p1 coincide; the others
+    // hold p0 alone. Type 20 without an axis rises as type 0.
+    const Vec3 target{5, 5, 5};
+    const struct {
+        uint16_t type;
+        const Vec3* axis;
+        std::vector<Vec3> want;
+    } still[] = {{0, nullptr, {p0, {0, 0, 2}}},
+                 {15, nullptr, {p0, {0, 0, 2}}},
+                 {16, &target, {p0, target}},
+                 {12, &target, {p0, target}},
+                 {20, &z, {p0, {0, 0, 2}}},
+                 {20, nullptr, {p0, {0, 0, 2}}},
+                 {2, nullptr, {p0}}};
+    for (const auto& c : still) {
+        MacroParams sm = params(c.type, 2.0);
+        MacroPath* path = macroBuild(kMacroLeave, &p0, &p0, &sm, 1, nullptr, 0, c.axis);
+        ASSERT_NE(path, nullptr) << c.type;
+        ASSERT_EQ(path->count, static_cast<int32_t>(c.want.size())) << c.type;
+        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-12);
+        macroPathFree(path);
+    }
     MacroParams m = params(12, 2);
     macroPathFree(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr));
     EXPECT_EQ(m.leaveType, 0);
