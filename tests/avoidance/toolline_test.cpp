@@ -154,6 +154,8 @@ TEST(ToolLine, PointInsideTheAssembly) {
         {10, 40, 14, 45, 1},   // wider than the head: the whole head's reach belongs to it
         {10, 40, 16, 45, 0},   // but nothing beyond the head's radius
         {10, 10, 14, 60, 1},   // the top cylinder from its foot on
+        {10, 10, 1, 0.02, 0},  // the cutter holds points above 0.02 only
+        {10, 10, 1, 0.021, 1},
     };
     for (const Case& c : cases) {
         t.stage2Diameter = c.d2, t.stage1Diameter = c.d1;
