@@ -197,16 +197,19 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
     EXPECT_EQ(t->count, count + 1);
     avoidTableFree(t);
     plistFree(l);
-    // The C band fit: no memory is a failure (-1), never a fit without result (0).
+    // The band fits: no memory is a failure (-1), never a fit without result (0), and leaks nothing.
     Plist* fl = axisList(4);
     AvoidTable* ft = fl ? avoidTableCreate(fl, 0.2, 1.0) : nullptr;
     ASSERT_NE(ft, nullptr);
     for (int32_t i = 0; i < ft->count; ++i) {
         AvoidEntry& e = ft->entries[i];
-        e.b = 0.3, e.c = 0.1 * i, e.cLow = e.c - 0.2, e.cHigh = e.c + 0.2;
+        e.b = 0.3, e.bMin = 0.2, e.bMax = 0.4, e.c = 0.1 * i, e.cLow = e.c - 0.2, e.cHigh = e.c + 0.2;
     }
     failEachAllocation(
         "avoidFitBandC", [&] { return avoidFitBandC(ft, fl); }, [](int r) { return r == -1; },
+        [](int r) { return r == 1; }, [](int) {});
+    failEachAllocation(
+        "avoidFitBandB", [&] { return avoidFitBandB(ft, fl); }, [](int r) { return r == -1; },
         [](int r) { return r == 1; }, [](int) {});
     avoidTableFree(ft);
     plistFree(fl);
