@@ -102,6 +102,14 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-12);
         macroPathFree(path);
     }
+    // A vertical arc after a vertical move has no plane to turn in: one move straight on.
+    const Vec3 below{0, 0, -1};
+    MacroParams vm = params(1, 2.0);
+    MacroPath* up = macroBuild(kMacroLeave, &p0, &below, &vm, 1, nullptr, 0, nullptr);
+    ASSERT_NE(up, nullptr);
+    ASSERT_EQ(up->count, 2);
+    EXPECT_VEC_NEAR(up->points[1], (Vec3{0, 0, 2}), 1e-12);
+    macroPathFree(up);
     MacroParams m = params(12, 2);
     macroPathFree(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr));
     EXPECT_EQ(m.leaveType, 0);
