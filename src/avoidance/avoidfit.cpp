@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "collision/collassembly.h"
@@ -25,11 +26,16 @@ bool distinctNeighbours(const AvoidTable* table, const Plist* list) {
 // Runs the kernel's fit on the record; parameters running down are mirrored, the kernel wanting
 // rising abscissae.
 int runBandFit(FreeLineFillet2Args* rec) {
-    const int32_t n = rec->count;
-    std::vector<double> x(rec->para, rec->para + n);
-    if (n >= 2 && x[n - 1] < x[0])
-        for (double& v : x) v = -v;
-    return bandFit(x.data(), rec->lower, rec->upper, rec->out, n);
+    // Without memory the fit fails like any other: an exception would leak the callers' buffers.
+    try {
+        const int32_t n = rec->count;
+        std::vector<double> x(rec->para, rec->para + n);
+        if (n >= 2 && x[n - 1] < x[0])
+            for (double& v : x) v = -v;
+        return bandFit(x.data(), rec->lower, rec->upper, rec->out, n);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "avoidance/avoidtilt.h"
 #include "avoidance/toolline.h"
+#include "geometry/msg_capture.h"
 #include "geometry/plist.h"
 #include "geometry/rng.h"
 #include "near.h"
@@ -114,6 +115,7 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
         int32_t tilt, mode;
         int result;             // 1 steeper, 2 flatter, 0 untouched, -2 unresolved with the post as reference
         double px = 0, py = 0;  // the tool point
+        int32_t vertical = 0;   // vertical mode: steeper axes only, whatever the mode
     } cases[] = {
         {28, 20, 60, 0.5, 1, 0, 2},   // in the way of every steeper axis: only tilting away clears it
         {28, 20, 60, 0.5, 1, 1, -2},  // steeper only: none
@@ -124,10 +126,14 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
         {40, 7, 52.5, 0.3, 1, 0, 1, 4, -4},  // 9 on the other side, in the first row of the point's reach
         {20, 20, 5, 0, 1, 0, 0},             // a vertical tool's own cutter length is left to the cutter
         {20, 20, 15, 0, 1, 0, -2},           // above it the post is tested, and a vertical axis cannot tilt
+        {28, 20, 60, 0.5, 1, 0, -2, 0, 0, 1},
     };
     for (const Case& c : cases) {
         avoidTiltResetState();
         setTiltLimit(1.2);
+        AvoidSwitches sw{};
+        sw.verticalMode = c.vertical;
+        avoidSetSwitches(&sw);
         const Vec3 p{c.px, c.py, 0};
         FlatGrid f(-100);
         f.z[c.j][c.i] = c.z;
@@ -151,24 +157,58 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
         EXPECT_EQ(toolLineHit(&p, &a, &t, &q), 0) << s;
         EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
     }
+    avoidTiltResetState();
 }
 
 // The first point of a path has no result before it, so it may tilt either way; a later point keeps
 // the direction of the one before.
+// A tilt tells the host once, at level 9: unseen at level 8.
 TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
+    for (int32_t level : {8, 9}) {
+        MessageCapture cap(level);
+        avoidTiltResetState();
+        setTiltLimit(1.2);
+        const ToolDescription t = gridTool();
+        FlatGrid f(-100);
+        f.z[20][28] = 60;  // the post only a flatter axis clears
+        Plist* L = plistCreate(2, 1);
+        ASSERT_NE(L, nullptr);
+        const Vec3 p{0, 0, 0}, a{std::sin(0.5), 0, std::cos(0.5)};
+        for (int k = 0; k < 2; ++k) plistAppend(L, k, &p, 0, &a, 0);
+        EXPECT_EQ(avoidCollisionPath(L, &f.g, &t, 1), 1);
+        ASSERT_EQ(L->count, 2);
+        EXPECT_GT(std::atan2(L->vectors[0].x, L->vectors[0].z), 0.5);
+        const Vec3 q{8, 0, 60};
+        EXPECT_EQ(toolLineHit(&p, &L->vectors[0], &t, &q), 0);
+        EXPECT_EQ(cap.countOf("6011,0"), level == 9 ? 1 : 0);
+        plistFree(L);
+    }
+}
+
+// One post against one tilt direction: either way (0) answers the way that cleared it, a fixed way
+// answers itself, and the tilt found clears the post.
+TEST(AvoidGrid, PointTiltAnswersItsDirection) {
     avoidTiltResetState();
     setTiltLimit(1.2);
     const ToolDescription t = gridTool();
-    FlatGrid f(-100);
-    f.z[20][28] = 60;  // the post only a flatter axis clears
-    Plist* L = plistCreate(1, 1);
-    ASSERT_NE(L, nullptr);
-    const Vec3 p{0, 0, 0}, a{std::sin(0.5), 0, std::cos(0.5)};
-    plistAppend(L, 0, &p, 0, &a, 0);
-    EXPECT_EQ(avoidCollisionPath(L, &f.g, &t, 1), 1);
-    ASSERT_EQ(L->count, 1);
-    EXPECT_GT(std::atan2(L->vectors[0].x, L->vectors[0].z), 0.5);
-    const Vec3 q{8, 0, 60};
-    EXPECT_EQ(toolLineHit(&p, &L->vectors[0], &t, &q), 0);
-    plistFree(L);
+    const Vec3 p{0, 0, 0}, h{1, 0, 0};
+    struct Case {
+        Vec3 q;
+        double t0;
+        int32_t dir;
+        int result;
+    } cases[] = {
+        {{8, 0, 60}, 0.5, 0, 2},    {{8, 0, 60}, 0.5, 2, 2},    {{8, 0, 60}, 0.5, 1, -2},
+        {{16, 9, 52.5}, 0.3, 0, 1}, {{16, 9, 52.5}, 0.3, 1, 1}, {{16, 9, 52.5}, 0.3, 2, 2},
+    };
+    for (const Case& c : cases) {
+        double tilt = c.t0;
+        const int r = gridPointTilt(&p, &tilt, 1, c.dir, &c.q, &t, &h);
+        EXPECT_EQ(r, c.result) << c.q.x << " " << c.dir;
+        if (r <= 0) continue;
+        const Vec3 a{std::sin(tilt), 0, std::cos(tilt)};
+        EXPECT_EQ(toolLineHit(&p, &a, &t, &c.q), 0) << c.q.x << " " << c.dir;
+        EXPECT_TRUE(r == 1 ? tilt < c.t0 : tilt > c.t0) << tilt;
+    }
+    avoidTiltResetState();
 }

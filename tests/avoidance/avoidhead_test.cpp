@@ -214,6 +214,7 @@ TEST(AvoidHead, UnsolvableRangeCutsThePath) {
     ASSERT_EQ(s.build(tris), 1);
     Plist* l = pathAlongX(20, 0.3);
     ASSERT_NE(l, nullptr);
+    l->flags[15] = 2 << 8;  // a link: the points after it are a range of their own, cut off as well
     const Vec3 axis0 = l->vectors[0];
     const HeadAvoidParams hp = params(1, 0);
     EXPECT_EQ(avoidToolHeadCollision(l, &hp), kCollHead);
@@ -399,6 +400,21 @@ TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
             EXPECT_NEAR(e.cHigh, c.cHigh, c.tolHigh) << c.c << " " << c.below;
             EXPECT_FALSE(hits(e.cLow) || hits(e.cHigh)) << c.c << " " << c.below;
         }
+    // The per-point C search of a range gives every entry that band.
+    Plist* l = pathAlongX(2, b, 1e-3);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+    ASSERT_NE(t, nullptr);
+    for (int32_t i = 0; i < 2; ++i) t->entries[i].b = b, t->entries[i].c = 0.0, t->entries[i].flag = 0;
+    EXPECT_EQ(avoidComputeC(t, l, kPi, 0.2, 0), 1);
+    for (int32_t i = 0; i < 2; ++i) {
+        const AvoidEntry& f = t->entries[i];
+        EXPECT_EQ(f.flag, 1);
+        EXPECT_NEAR(f.cLow, -0.2, 1e-12);
+        EXPECT_NEAR(f.cHigh, kPi / 2 - w, 0.04);
+    }
+    avoidTableFree(t);
+    plistFree(l);
     AvoidEntry e{};
     e.b = b, e.c = kPi;  // both ends free, the wall nearer the low one
     ASSERT_EQ(avoidCInterval(&e, &p, 0.2, kPi), 1);

@@ -4,9 +4,12 @@
 
 #include <array>
 #include <cmath>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "avoidance/avoidhead.h"
+#include "collision/collassembly.h"
 #include "geometry/rng.h"
 
 namespace {
@@ -29,18 +32,20 @@ TEST(AvoidSearch, ChainsMarkEntriesThatMissANeighbour) {
         {{{0.1, 0.5}, {0.5, 0.9}}, 1, {0, 0}},  // touching intervals meet
     };
     for (const Case& c : cases) {
-        std::vector<AvoidEntry> e(c.iv.size(), AvoidEntry{});
-        for (size_t i = 0; i < e.size(); ++i) {
+        std::vector<AvoidEntry> e(c.iv.size() + 1, AvoidEntry{});  // spare room past the last entry
+        e.back().flag = -2;
+        for (size_t i = 0; i < c.iv.size(); ++i) {
             e[i].bMin = c.iv[i].first, e[i].bMax = c.iv[i].second;
             // The same intervals as C bands a whole turn apart: unwrapped, the chain is the same.
             e[i].cLow = c.iv[i].first + 2 * kPi * (i % 2), e[i].cHigh = c.iv[i].second + 2 * kPi * (i % 2);
         }
         std::vector<AvoidEntry> e2 = e;
-        const int32_t n = static_cast<int32_t>(e.size());
-        AvoidTable t{n, n, 0.0, 1.0, 0, e.data()}, t2{n, n, 0.0, 1.0, 0, e2.data()};
+        const int32_t n = static_cast<int32_t>(c.iv.size());
+        AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data()}, t2{n + 1, n, 0.0, 1.0, 0, e2.data()};
         EXPECT_EQ(avoidCheckIntervalChain(&t), c.result);
         EXPECT_EQ(avoidCheckCBandChain(&t2), c.result);
-        for (int32_t i = 0; i < n; ++i) EXPECT_EQ(e[i].flag * 10 + e2[i].flag, c.flags[i] * 11) << i;
+        for (int32_t i = 0; i <= n; ++i)
+            EXPECT_EQ(e[i].flag * 10 + e2[i].flag, (i < n ? c.flags[i] : -2) * 11) << i;
     }
 }
 
@@ -84,6 +89,25 @@ TEST(AvoidHead, RangesAndCollisionRuns) {
         EXPECT_EQ(s * 100 + e, w[2] * 100 + w[3]) << w[0];
     }
     plistFree(l);
+    // Without an assembly nothing collides. A range of tilted axes is checked and left, and a one-point
+    // range after it becomes a link; a range of vertical axes has no table: the path is checked whole
+    // and the treatment ends there, the one-point range untouched.
+    collAssemblyResetState();
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, 1, 0, 0.1, 1.0, 2.0, 15.0, 15.0);
+    for (const double tilt : {0.3, 0.0}) {
+        Plist* v = plistCreate(4, 1);
+        ASSERT_NE(v, nullptr);
+        for (int i = 0; i < 4; ++i) {
+            const Vec3 p = {double(i), 0, 0}, a = {std::sin(tilt), 0, std::cos(tilt)};
+            plistAppend(v, i, &p, static_cast<uint16_t>((i == 2 ? 2 : 0) << 8), &a, 0);
+        }
+        EXPECT_EQ(avoidToolHeadCollision(v, &hp), 1);
+        ASSERT_EQ(v->count, 4);
+        EXPECT_EQ(v->flags[3] >> 8, tilt > 0 ? 2 : 0) << tilt;
+        EXPECT_EQ(v->flags[1] >> 8, 0) << tilt;  // the range's own end stays as it was
+        plistFree(v);
+    }
     std::vector<AvoidEntry> en(10, AvoidEntry{});
     for (int i : {0, 1, 4, 6, 7, 8, 9}) en[i].state = 1;  // 9: spare room past the table's last entry
     AvoidTable t{10, 9, 0.0, 1.0, 0, en.data()};
@@ -95,4 +119,35 @@ TEST(AvoidHead, RangesAndCollisionRuns) {
     }
     headAvoidClearStates(&t);
     EXPECT_EQ(headAvoidCountHits(&t, &points) + headAvoidNextHitRun(&t, 0, &s, &e), 0);
+    EXPECT_EQ(s * 100 + e, -101);  // none: both -1
+}
+
+// Failed runs (x) grow: the 9 entries before the first run, the gap to the next run when it starts less
+// than 20 after the last one ended, and the tail when the last run ends less than 10 before the count
+// (not after a run ending at 0).
+TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"............xx................", "...xxxxxxxxxxx................"},
+        {".....x..................x.....", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
+        {"..........x...................x.........", ".xxxxxxxxxx...................x........."},
+        {"x.........", "x........."},
+        {"..........", ".........."},
+        {"..x.........", "xxx........."},
+        {"...x........", "xxxxxxxxxxxx"},
+        {"........x.....................", "xxxxxxxxx....................."},
+        {".........x....................", "xxxxxxxxxx...................."},
+        {"x.............................x", "x.............................x"},
+    };
+    for (const auto& [in, want] : cases) {
+        // Guards before the first entry and past the last: neither is touched.
+        std::vector<AvoidEntry> e(in.size() + 2, AvoidEntry{});
+        for (size_t i = 0; i < in.size(); ++i) e[i + 1].flag = in[i] == 'x' ? -1 : 1;
+        const int32_t n = static_cast<int32_t>(in.size());
+        AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data() + 1};
+        widenFailedRuns(&t);
+        std::string got;
+        for (int32_t i = 1; i <= n; ++i) got += e[i].flag == -1 ? 'x' : e[i].flag == 1 ? '.' : '?';
+        EXPECT_EQ(got, want) << in;
+        EXPECT_EQ(e.front().flag * 10 + e.back().flag, 0) << in;
+    }
 }

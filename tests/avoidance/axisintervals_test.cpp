@@ -152,6 +152,8 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_DOUBLE_EQ(hi, 0.7);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &Z, -0.4, 0.7, &lo, &hi), kAxisVertical);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.7, -0.4, &lo, &hi), kAxisBadArgs);
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.3, 0.3, &lo, &hi), kAxisFree);  // one tilt is a range
+    EXPECT_TRUE(lo == 0.3 && hi == 0.3);
     const Vec3 none = {0, 0, 0};
     EXPECT_EQ(axisIntervalsOverMesh(&P, &none, -0.4, 0.7, &lo, &hi), kAxisBadArgs);
     // A model without triangles is a model; it blocks nothing. Only its slots 0 to 2 exist.

@@ -173,6 +173,17 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
     ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
     EXPECT_NEAR(h, 7.0 + 2.0 + 1.0, 1e-3);  // placed centre, the ball's radius and the safety distance
+    // Half a diameter of 8 grows the searching ball to radius 4, resting at 9; the lift counts from the
+    // plane of the clearance less the safety distance, here 7.
+    plate.m.tool->size2 = 8.0;
+    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
+    EXPECT_NEAR(h, 9.0 + 2.0 + 1.0, 1e-3);
+    ctx.clearancePlane = 8.0;
+    double lift = 0.0;
+    EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &plate.m, &lift), 1);
+    EXPECT_NEAR(lift, 2.0, 1e-3);
+    plate.m.tool->size2 = 4.0;
+    ctx.clearancePlane = 100.0;
 
     // A link of type 1 whose height search fails (no sampling step) travels at the clearance plane and
     // closes its section.
@@ -186,6 +197,16 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 100}), 1e-12);
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
+    // With a step the search finds the travel height over the plate, from ends below it: 7 + 2 + 1.
+    plate.m.tool->radius = 2.0;
+    SetUp();
+    ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0;
+    startAt({-10, 0, 3});
+    const Vec3 low = {10, 0, 3};
+    ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &plate.m), 0);
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 10}), 1e-3);
+    EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
 
     // A plate just below the clearance plane, where the jump must cross: no lift is free.
     testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
@@ -234,6 +255,28 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
         for (size_t i = 0; i < gOut.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, k.expected[i], 1e-4);
         EXPECT_EQ(gOut.back().cls, 1);
     }
+    // Down a slope the placed link descends, unless the climb mode keeps it from ever descending.
+    testmesh::Model slope({testmesh::slopeTri(10, -0.2)}, kBallMill, 2.0);
+    slope.m.tolerance = 0.05;
+    for (uint16_t climb : {0, 2}) {
+        SetUp();
+        ctx.stepMax = 1e9;
+        ctx.stepMin = 0.01;
+        ctx.stepAngleCos = std::cos(0.2);
+        ctx.climbMode = climb;
+        startAt({0, 0, 0});
+        const Vec3 from = {0, 0, 0}, to = {10, 0, 0};
+        ProfileCurve* line = profileLine(&from, &to);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(linkCheckedMove(line, &ctx, &slope.m), 1);
+        profileFreeList(line);
+        ASSERT_GE(gOut.size(), 2u);
+        const double drop = gOut.front().p.z - gOut.back().p.z;
+        if (climb == 2)
+            EXPECT_EQ(drop, 0.0);
+        else
+            EXPECT_NEAR(drop, 0.2 * (gOut.back().p.x - gOut.front().p.x), 1e-3);
+    }
     // Along a connecting curve between tilted axes: the link ends on the next cut's axis and leaves
     // the placement's profile mode as it found it.
     SetUp();
@@ -252,6 +295,9 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-4);
     EXPECT_VEC_NEAR(gOut.back().axis, next, 1e-9);
+    Vec3 taken{};  // with an axis callback the next tool axis is the link's first one
+    linkNextToolAxis(&taken);
+    EXPECT_VEC_NEAR(taken, cur, 1e-9);
     const Vec3 n = {cur.y * next.z - cur.z * next.y, cur.z * next.x - cur.x * next.z,
                     cur.x * next.y - cur.y * next.x};
     for (const Out& o : gOut) {
@@ -524,16 +570,23 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     struct Case {
         int32_t kind, link;
         std::vector<std::array<double, 3>> emitted;  // y, z, feed of each point
+        double retract = 0.0;  // in the cycle's feed mode a retract feed takes the first point only
+        double offset = 0.0;
     } cases[] = {
         {kMacroApproach, 0, {{2, 100, 0}, {2, 12, 0}, {2, 7, 0}, {1, 6, 111}, {0, 5, 111}}},
         {kMacroApproach, -1, {{2, 7, 111}, {1, 6, 111}, {0, 5, 111}}},
+        {kMacroApproach, -1, {{2, 7, 444}, {1, 6, 111}, {0, 5, 111}}, 444.0},
         {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}}},  // its offset point, 0 away, is the same
+        {kMacroLeave, -1, {{1, 6, 222}, {2, 7, 222}, {2, 8, 0}}, 0.0, 1.0},  // 1 away along +z
     };
     for (const auto& k : cases) {
         SetUp();
+        ctx.retractFeed = k.retract;
+        ncSetFeedMode(k.retract > 0 ? 2 : 0);
         MacroPath* p = macroPathCreate(k.kind, 2, 4, 0);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        p->offset = k.offset;
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &model, k.link, nullptr), 0);
         ASSERT_EQ(gOut.size(), k.emitted.size()) << k.kind << " " << k.link;
         for (size_t i = 0; i < gOut.size(); ++i) {
@@ -543,6 +596,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         }
         macroPathFree(p);
     }
+    ncSetFeedMode(0);
     // Tested on a part, the macro is placed on it: over a plate at z 6 the ball's centre stays 2 above.
     testmesh::Model plate({testmesh::slopeTri(6, 0.0)}, kBallMill, 2.0);
     plate.m.tolerance = 0.05;
@@ -726,6 +780,12 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
         EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
         plistFree(l);
     }
+    // An offset macro is placed with the placement engine's extra offset, which is off again after.
+    p->macroType = 3;
+    Plist* offset = macroPlacePoints(p, &ctx, &plate.m);
+    ASSERT_NE(offset, nullptr);
+    EXPECT_EQ(projB_get_offset(), 0.0);
+    plistFree(offset);
     plate.m.tolerance = 0.0;  // no tolerance to place points at
     EXPECT_EQ(macroPlacePoints(p, &ctx, &plate.m), nullptr);
     macroPathFree(p);

@@ -102,6 +102,13 @@ TEST(MachineCheck, PassedPathAxesComeBackWithinTheHostsReach) {
         EXPECT_LE(std::acos(L->vectors[i].z), 0.3 + 1e-12) << i;
         EXPECT_GT(std::acos(L->vectors[i].z), 0.299) << i;
     }
+    // In vertical mode the host is asked about the vertical axis, whatever the path holds.
+    s.verticalMode = 1;
+    avoidSetSwitches(&s);
+    gHostMaxTilt = 10.0;  // the first axis asked about passes and is the last one the host saw
+    std::fill(gHostSaw, gHostSaw + 7, 0.0);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), 1);
+    EXPECT_TRUE(gHostSaw[3] == 0.0 && gHostSaw[4] == 0.0 && gHostSaw[5] == 1.0);
     plistFree(L);
     gHostMaxTilt = 10.0;
     avoidTiltResetState();

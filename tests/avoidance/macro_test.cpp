@@ -45,13 +45,17 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         {kMacroApproach, 22, 0.0, 0, nullptr, 1, {}},  // the set-up's approach distance
         {kMacroLeave, 2, 1.0, 0, nullptr, 1, {p0, {1, 0, 0}}},
         {kMacroLeave, 2, 2.0, kPi / 2, nullptr, 1, {p0, {0, 0, 2}}},
+        {kMacroLeave, 2, 1e4, 1e-5, nullptr, 1, {p0, {1e4 * std::cos(1e-5), 0, 1e4 * std::sin(1e-5)}}},
         {kMacroLeave, 0, 3.0, 0, nullptr, 1, {p0, {0, 0, 3}}},
         {kMacroLeave, 4, 2.0, kPi / 2, nullptr, -1, {p0, {0, -2, 0}}},
         {kMacroLeave, 14, 2.0, kPi / 6, nullptr, 1, {p0, {std::sqrt(2.), std::sqrt(2.), 1}}},
         {kMacroLeave, 11, 2.0, 0, nullptr, -1, {p0, {0, -2, 0}}},
+        {kMacroLeave, 11, 2.0, 0, nullptr, 1, {p0, {0, 2, 0}}},
         {kMacroLeave, 20, 2.0, 0, &z, 1, {p0, {0, 0, 2}}},
-        {kMacroApproach, 22, 2.0, 0, &z, 1, {p0, {0, -2, 5}}},  // side reversed, lifted by 5
-        {kMacroLeave, 22, 2.0, 0, &z, 1, {p0, {0, 2, 0}}},      // leave macros are not lifted
+        {kMacroApproach, 22, 2.0, 0, &z, 1, {p0, {0, -2, 5}}},   // side reversed, lifted by 5
+        {kMacroLeave, 22, 2.0, 0, &z, 1, {p0, {0, 2, 0}}},       // leave macros are not lifted
+        {kMacroLeave, 22, 2.0, 0, nullptr, 1, {p0, {0, 2, 0}}},  // without an axis: type 4 by pi/2
+        {kMacroLeave, 24, 2.0, 0.3, nullptr, -1, {p0, {2 * std::cos(0.3), -2 * std::sin(0.3), 0}}},
         {kMacroLeave, 7, 2.0, 0, nullptr, 1, {p0}},
         {kMacroApproach, 7, 2.0, 0, nullptr, 1, {p0, {0, 0, 5}}},  // raised by the trajectory height
         {kMacroLeave, 19, 2.0, 0, nullptr, 1, {p0}},
@@ -76,6 +80,36 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         EXPECT_TRUE(c.type != 7 || c.kind != kMacroApproach || m.approachType + m.approachDistance == 5.0);
         macroPathFree(path);
     }
+    // Types that take no direction from the move still build when p0 and p1 coincide; the others
+    // hold p0 alone. Type 20 without an axis rises as type 0.
+    const Vec3 target{5, 5, 5};
+    const struct {
+        uint16_t type;
+        const Vec3* axis;
+        std::vector<Vec3> want;
+    } still[] = {{0, nullptr, {p0, {0, 0, 2}}},
+                 {15, nullptr, {p0, {0, 0, 2}}},
+                 {16, &target, {p0, target}},
+                 {12, &target, {p0, target}},
+                 {20, &z, {p0, {0, 0, 2}}},
+                 {20, nullptr, {p0, {0, 0, 2}}},
+                 {2, nullptr, {p0}}};
+    for (const auto& c : still) {
+        MacroParams sm = params(c.type, 2.0);
+        MacroPath* path = macroBuild(kMacroLeave, &p0, &p0, &sm, 1, nullptr, 0, c.axis);
+        ASSERT_NE(path, nullptr) << c.type;
+        ASSERT_EQ(path->count, static_cast<int32_t>(c.want.size())) << c.type;
+        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-12);
+        macroPathFree(path);
+    }
+    // A vertical arc after a vertical move has no plane to turn in: one move straight on.
+    const Vec3 below{0, 0, -1};
+    MacroParams vm = params(1, 2.0);
+    MacroPath* up = macroBuild(kMacroLeave, &p0, &below, &vm, 1, nullptr, 0, nullptr);
+    ASSERT_NE(up, nullptr);
+    ASSERT_EQ(up->count, 2);
+    EXPECT_VEC_NEAR(up->points[1], (Vec3{0, 0, 2}), 1e-12);
+    macroPathFree(up);
     MacroParams m = params(12, 2);
     macroPathFree(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr));
     EXPECT_EQ(m.leaveType, 0);
@@ -178,8 +212,14 @@ TEST(Macro, ArcsLieOnTheirCircle) {
             for (int32_t k = 0; k < path->count; ++k)
                 EXPECT_NEAR(dist3D(&path->points[k], &ctr), m.leaveDistance, 1e-9);
             EXPECT_VEC_NEAR(path->arcCentre, ctr, 1e-9);
+            EXPECT_TRUE(path->arcFlag == 1 && path->arcSide == side && path->arcRadius == d);
+            EXPECT_VEC_NEAR(path->arcStart, p0, 0);
+            EXPECT_VEC_NEAR(path->arcEnd, l, 0);
             EXPECT_GT((l.x - y.x) * c + (l.y - y.y) * s, -1e-9);  // a quarter turn at most
-        } else {                                                  // rising in the vertical plane of the move
+            // And no further: the next chord would turn back.
+            EXPECT_TRUE(path->count == path->capacity || std::cos(path->count * m.arcStepAngle) <= 1e-12)
+                << i;
+        } else {  // rising in the vertical plane of the move
             EXPECT_GT(l.z, y.z);
             EXPECT_NEAR((l.x - p0.x) * s - (l.y - p0.y) * c, 0.0, 1e-9);
         }
@@ -218,6 +258,16 @@ TEST(Macro, OffsetsAndSetUp) {
     macroPathOffsetPoint(app, &q);
     EXPECT_EQ(q.z, 3.5);
     macroPathFree(leave), macroPathFree(app);
+    // Approach types 12 and 16 keep the offset an earlier macro left; the others set their own.
+    for (uint16_t type : {12, 16, 15}) {
+        MacroParams first = params(0, 1), then = params(type, 1);
+        first.approachValue = 2.5, then.approachValue = 7.0;
+        macroPathFree(macroBuild(kMacroApproach, &p0, &p1, &first, 1, nullptr, 0, nullptr));
+        MacroPath* next = macroBuild(kMacroApproach, &p0, &p1, &then, 1, nullptr, 0, nullptr);
+        ASSERT_NE(next, nullptr) << type;
+        EXPECT_EQ(macroTakeOffset(), type == 15 ? 7.0 : 2.5) << type;
+        macroPathFree(next);
+    }
 
     cycleParamsResetState();
     struct Case {
@@ -262,6 +312,16 @@ TEST(Macro, MissingArgumentsBuildNothing) {
     macroPathOffsetPoint(nullptr, &q);
     macroPathOffsetPoint(full, nullptr);
     EXPECT_EQ(q.z, 3.0);
+    // A direction counts from a component of 1e-5 on.
+    full->offset = 1e5;
+    for (const Vec3& d :
+         {Vec3{1e-5, 0, 0}, Vec3{0, -1e-5, 0}, Vec3{0, 0, 1e-5}, Vec3{9.9e-6, 9.9e-6, -9.9e-6}}) {
+        full->direction = d;
+        Vec3 r{0, 0, 0};
+        macroPathOffsetPoint(full, &r);
+        const double k = d.x == 9.9e-6 ? 0.0 : 1e5;
+        EXPECT_VEC_NEAR(r, (Vec3{k * d.x, k * d.y, k * d.z}), 1e-9);
+    }
     EXPECT_EQ(macroStoreGuide(nullptr), -1);
     EXPECT_EQ(macroFollowGuide(nullptr, kMacroLeave, nullptr), 0);
     EXPECT_EQ(macroWrapOnGuide(full, kMacroLeave, nullptr, &p1, nullptr), 0);

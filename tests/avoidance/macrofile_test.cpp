@@ -94,9 +94,10 @@ TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     }
     MessageCapture cap(9);
     params_.arcStepAngle = 0;
-    const std::string arc = write("ARC(5, 90, 0)\n");
+    const std::string arc = write("ARC(5, 90, 0)\n"), still = write("ARC(5, 0, 0)\n");
     EXPECT_EQ(read(arc), nullptr);
-    EXPECT_EQ(cap.countOf("9999," + arc), 1);
+    EXPECT_EQ(read(still), nullptr);  // no step is an error even for an arc without angle
+    EXPECT_EQ(cap.countOf("9999," + arc) + cap.countOf("9999," + still), 2);
     // No frame or no file: no macro and no message.
     params_.arcStepAngle = 5 * kDeg;
     EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 1}), nullptr);
@@ -104,7 +105,7 @@ TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     EXPECT_EQ(read(dir_ + "/missing.mac"), nullptr);
     EXPECT_EQ(read(""), nullptr);
     EXPECT_EQ(macroFileRead(kMacroLeave, nullptr, nullptr, &params_, arc.c_str()), nullptr);
-    EXPECT_EQ(cap.messages().size(), 1u);
+    EXPECT_EQ(cap.messages().size(), 2u);
     macroPathFree(nullptr);
 }
 

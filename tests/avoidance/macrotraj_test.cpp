@@ -122,6 +122,10 @@ TEST(MacroTraj, RampCases) {
     EXPECT_EQ(m->points[1].z - m->points[0].z, 4.0);
     macroPathFree(m);
     EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
+    Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
+    ASSERT_NE(linked, nullptr);
+    EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr);
+    plistFree(linked);
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     for (double piece : {0.0, 0.5}) {                         // a half turn has no slope
         macroSetRampPieceLength(piece);
@@ -133,16 +137,26 @@ TEST(MacroTraj, RampCases) {
     EXPECT_EQ(m->macroType, 8);
     expectRamp(m, g, 45 * kDeg, 4);
     for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, 1.0 + 1e-12);
+    ASSERT_EQ(m->count, 5);  // 4 long: twice there and back, turning at either end of the run
+    for (int32_t i = 1; i < m->count; ++i) EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
+    macroPathFree(m);
+    m = macroGenType13(g, 45 * kDeg, 4);  // an open guide, without axes: the ramp of type 8 from its start
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->macroType, 8);
+    expectRamp(m, g, 45 * kDeg, 4);
     macroPathFree(m);
     plistFree(g);
-    g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, here +z
+    g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted towards +x
+    ASSERT_NE(g, nullptr);
+    const Vec3 tilt{std::sin(0.3), 0, std::cos(0.3)};
+    for (int32_t i = 0; i < g->count; ++i) g->vectors[i] = tilt;
     m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
     ASSERT_NE(m, nullptr);
     ASSERT_NE(m->axes, nullptr);
     EXPECT_EQ(m->macroType, 28);
     // L = 1: out to the first point past it and back without a cut; each point lifted along its axis
     // by height - length walked, at least 0, the start (reached last) not at all.
-    const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {0, 0, 2}};
+    const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {2 * tilt.x, 0, 2 * tilt.z}};
     ASSERT_EQ(m->count, 3);
     for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
     macroPathFree(m);
@@ -169,6 +183,11 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         MacroPath* m = macroGenType13(g, c[1] * kDeg, c[2]);
         ASSERT_NE(m, nullptr);
         EXPECT_VEC_NEAR(m->points[0], (Vec3{0, 0, 2}), 1e-9);
+        // Its top lies S - n C back from the contour's end (S = height / tan, n whole turns of length C).
+        const double S = c[2] / std::tan(c[1] * kDeg), C = 4 * c[0], from = C - (S - std::trunc(S / C) * C),
+                     e = c[0], t = std::fmod(from, e);
+        const Vec3 top[4] = {{t, 0, 2 + c[2]}, {e, t, 2 + c[2]}, {e - t, e, 2 + c[2]}, {0, e - t, 2 + c[2]}};
+        EXPECT_VEC_NEAR(m->points[m->count - 1], top[static_cast<int>(from / e)], 1e-9);
         expectRamp(m, g, c[1] * kDeg, c[2]);
         macroPathFree(m);
         plistFree(g);
@@ -198,6 +217,15 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
+    g = makeGuide(square(4, 1), {}, true);
+    ASSERT_NE(g, nullptr);
+    g->points[0].z = g->points[4].z = 1.0;  // the start lowest: the ramp lands at its height
+    MacroPath* low = macroGenType13(g, 45 * kDeg, 5);
+    ASSERT_NE(low, nullptr);
+    EXPECT_EQ(low->points[0].z, 1.0);
+    EXPECT_NEAR(low->points[low->count - 1].z, 6.0, 1e-9);
+    macroPathFree(low);
+    plistFree(g);
     g = makeGuide(square(4, 1));  // a ramp too steep to leave its start lands nowhere
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 89.999 * kDeg, 1e-4), nullptr);
@@ -257,15 +285,29 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
          {{0.5, 0, 1}, {3, 0, 4}}},  // two whole turns dropped
     };
     const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};  // the move leaves along -x
-    for (const Case& c : cases) {
-        MacroPath* m = macroPathCreate(c.kind, 10, 8, 0);
-        ASSERT_NE(m, nullptr);
-        macroPathAppend(m, p0);
-        for (const Vec3& q : c.built) macroPathAppend(m, q);
-        ASSERT_EQ(c.wrap ? macroWrapOnGuide(m, c.kind, &p0, &p1, g) : macroFollowGuide(m, c.kind, g), 1);
-        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(m->points[i + 1], c.want[i], 1e-9);
-        macroPathFree(m);
-    }
+    // The same away from the origin: guide, points and macro moved by d.
+    const Vec3 d{5, 7, 1};
+    const auto at = [&](const Vec3& q) { return Vec3{q.x + d.x, q.y + d.y, q.z + d.z}; };
+    Plist* moved = makeGuide({at({0, 0, 0}), at({10, 0, 0}), at({10, 10, 0}), at({0, 10, 0}), at({0, 0, 0})});
+    ASSERT_NE(moved, nullptr);
+    for (const Case& c : cases)
+        for (const bool shift : {false, true}) {
+            const auto put = [&](const Vec3& q) { return shift ? at(q) : q; };
+            const Vec3 a0 = put(p0), a1 = put(p1);
+            Plist* guide = shift ? moved : g;
+            MacroPath* m = macroPathCreate(c.kind, 10, 8, 0);
+            ASSERT_NE(m, nullptr);
+            macroPathAppend(m, a0);
+            for (const Vec3& q : c.built) macroPathAppend(m, put(q));
+            ASSERT_EQ(
+                c.wrap ? macroWrapOnGuide(m, c.kind, &a0, &a1, guide) : macroFollowGuide(m, c.kind, guide),
+                1);
+            SCOPED_TRACE(shift);
+            for (size_t i = 0; i < c.want.size(); ++i)
+                EXPECT_VEC_NEAR(m->points[i + 1], put(c.want[i]), 1e-9);
+            macroPathFree(m);
+        }
+    plistFree(moved);
     // A move that leaves along a skew direction v: a point 3 along v and 2 along the arc's own
     // direction b (across v) lands 3 along the guide, lifted by 2.
     const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);

@@ -2,9 +2,11 @@
 // call is failed in turn and the call must report it (ASan sees what a failing path leaks).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -73,6 +75,14 @@ bool samePoints(const Vec3* a, int32_t na, const Vec3* b, int32_t nb) {
     return true;
 }
 
+// The kept statement lines of two macros: the same texts at the same point counts.
+bool sameLines(const MacroLine* a, const MacroLine* b) {
+    for (; a && b; a = a->next, b = b->next)
+        if (!a->text || !b->text || std::strcmp(a->text, b->text) != 0 || a->pointCount != b->pointCount)
+            return false;
+    return !a && !b;
+}
+
 // Each allocation of a macro builder failed in turn: no path, or the path built with memory enough.
 template <class Build>
 void macroFailEach(const char* what, Build build) {
@@ -81,7 +91,8 @@ void macroFailEach(const char* what, Build build) {
     failEachAllocation(
         what, build, [](MacroPath* p) { return !p; },
         [&](MacroPath* p) {
-            return samePoints(p->points, p->count, ref->points, ref->count) && !p->axes == !ref->axes;
+            return samePoints(p->points, p->count, ref->points, ref->count) && !p->axes == !ref->axes &&
+                   sameLines(p->lines, ref->lines);
         },
         [](MacroPath* p) { macroPathFree(p); });
     macroPathFree(ref);
@@ -140,10 +151,41 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
     failEachAllocation(
         "avoidUnwrapColumn", [&] { return avoidUnwrapColumn(t, kAvoidColumnC); },
         [](double* v) { return !v; }, [](double*) { return true; }, [](double* v) { std::free(v); });
-    const int chain = avoidCheckIntervalChain(t);
+    // C columns that wrap at pi: built tables hold them unwrapped, every column or none.
+    for (int32_t i = 0; i < t->count; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.c = i % 2 ? -3.1 : 3.1, e.cLow = e.c - 0.2, e.cHigh = e.c + 0.2;
+    }
+    const std::vector<AvoidEntry> wrapped(t->entries, t->entries + t->count);
+    ASSERT_EQ(avoidBuildTables(t), 1);
+    const std::vector<AvoidEntry> built(t->entries, t->entries + t->count);
+    const auto columns = [&](const std::vector<AvoidEntry>& want) {
+        for (int32_t i = 0; i < t->count; ++i) {
+            const AvoidEntry& e = t->entries[i];
+            if (e.c != want[i].c || e.cLow != want[i].cLow || e.cHigh != want[i].cHigh) return false;
+        }
+        return true;
+    };
+    EXPECT_FALSE(columns(wrapped));
+    failEachAllocation(
+        "avoidBuildTables",
+        [&] {
+            std::copy(wrapped.begin(), wrapped.end(), t->entries);
+            return avoidBuildTables(t);
+        },
+        [&](int r) { return r == 0 && columns(wrapped); }, [&](int r) { return r == 1 && columns(built); },
+        [](int) {});
+    // One entry whose B interval and C band miss its neighbours': both chains answer 0.
+    t->entries[2].bMin = t->entries[2].bMax = 5.0;
+    t->entries[2].cLow += 1.0, t->entries[2].cHigh += 1.0;
+    const int chain = avoidCheckIntervalChain(t), bands = avoidCheckCBandChain(t);
+    EXPECT_EQ(chain + bands, 0);
     failEachAllocation(
         "avoidCheckIntervalChain", [&] { return avoidCheckIntervalChain(t); }, [](int r) { return r < 0; },
         [&](int r) { return r == chain; }, [](int) {});
+    failEachAllocation(
+        "avoidCheckCBandChain", [&] { return avoidCheckCBandChain(t); }, [](int r) { return r < 0; },
+        [&](int r) { return r == bands; }, [](int) {});
     // A full table grows on insertion; without memory it stays as it was.
     while (t->count < t->capacity) ASSERT_GE(avoidTableInsert(t, 0.5 / (t->count + 1), nullptr), 0);
     const int32_t count = t->count;
@@ -155,6 +197,22 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
     EXPECT_EQ(t->count, count + 1);
     avoidTableFree(t);
     plistFree(l);
+    // The band fits: no memory is a failure (-1), never a fit without result (0), and leaks nothing.
+    Plist* fl = axisList(4);
+    AvoidTable* ft = fl ? avoidTableCreate(fl, 0.2, 1.0) : nullptr;
+    ASSERT_NE(ft, nullptr);
+    for (int32_t i = 0; i < ft->count; ++i) {
+        AvoidEntry& e = ft->entries[i];
+        e.b = 0.3, e.bMin = 0.2, e.bMax = 0.4, e.c = 0.1 * i, e.cLow = e.c - 0.2, e.cHigh = e.c + 0.2;
+    }
+    failEachAllocation(
+        "avoidFitBandC", [&] { return avoidFitBandC(ft, fl); }, [](int r) { return r == -1; },
+        [](int r) { return r == 1; }, [](int) {});
+    failEachAllocation(
+        "avoidFitBandB", [&] { return avoidFitBandB(ft, fl); }, [](int r) { return r == -1; },
+        [](int r) { return r == 1; }, [](int) {});
+    avoidTableFree(ft);
+    plistFree(fl);
     failEachAllocation(
         "fillet_rec_create", [] { return fillet_rec_create(7); }, [](FreeLineFillet2Args* r) { return !r; },
         [](FreeLineFillet2Args* r) {

@@ -150,10 +150,13 @@ TEST(ToolLine, PointInsideTheAssembly) {
         {4, 10, 3.4, 35, 1},
         {10, 10, 2.9, 10, 1},
         {10, 10, 14.9, 90, 1},
+        {10, 10, 4.9, 45, 1},
         {10, 10, 5.1, 45, 0},  // the first cylinder only up to its radius
         {10, 40, 14, 45, 1},   // wider than the head: the whole head's reach belongs to it
         {10, 40, 16, 45, 0},   // but nothing beyond the head's radius
         {10, 10, 14, 60, 1},   // the top cylinder from its foot on
+        {10, 10, 1, 0.02, 0},  // the cutter holds points above 0.02 only
+        {10, 10, 1, 0.021, 1},
     };
     for (const Case& c : cases) {
         t.stage2Diameter = c.d2, t.stage1Diameter = c.d1;
@@ -190,6 +193,13 @@ TEST(ToolLine, LiftMeasureRunsUpTheCones) {
         toolLiftInside(&p, &up, &t, &q);
     }
     EXPECT_NEAR(toolLiftMax(), 7.5, 1e-9);
+    // A first cone only 1e-5 high still widens (4 -> 6): a point 5 from the axis just above it lies
+    // above the height where the cone reaches 5.
+    t.cutterTop = 0, t.stage2Top = 1e-5, t.stage2Diameter = 8, t.stage1Diameter = 12;
+    toolLiftReset();
+    const Vec3 q{p.x + 5, p.y, p.z + 0.5};
+    EXPECT_EQ(toolLiftInside(&p, &up, &t, &q), 0);
+    EXPECT_NEAR(toolLiftMax(), 0.5 - 0.5e-5, 1e-9);
 }
 
 TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
@@ -245,5 +255,16 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
         t.stage2Diameter = 10, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
         const Vec3 q{c.x, 0, c.z};
         EXPECT_EQ(toolLineHit(&p, &a, &t, &q), c.hit) << c.top << " " << c.x << " " << c.z;
+    }
+    // Sections widening upwards (cone 3 -> 5, cylinder 5, cone 10 -> 15, cylinder 15): a line ending at
+    // axial height s and distance d meets only the section at its top, by that section's radius there.
+    ToolDescription t{};
+    t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = 60, t.stage4Top = 70;
+    t.stage2Diameter = 6, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
+    const double ends[][3] = {{35, 3.9, 1},  {35, 4.1, 0},  {45, 4.9, 1},  {45, 5.1, 0},
+                              {55, 12.4, 1}, {55, 12.6, 0}, {65, 14.9, 1}, {65, 15.1, 0}};
+    for (const auto& e : ends) {
+        const Vec3 q{(e[0] + e[1]) * h, 0, (e[0] - e[1]) * h};
+        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), e[2]) << e[0] << " " << e[1];
     }
 }
