@@ -284,7 +284,8 @@ struct Phases : PocketErrors {
         kvCCP.vars = kvListSet(kvCCP.vars, "toolDiameter", "10", 21);
         for (const auto& k : keys) kvCCP.vars = kvListSet(kvCCP.vars, k.first, k.second, 21);
         pocketSetRecord(&kvCCP);
-        return ccpReadParameters(&kvCCP) && ccpPrepareGeometry(&kvCCP);
+        if (!ccpReadParameters(&kvCCP)) return 0;
+        return ccpPrepareGeometry(&kvCCP);
     }
 };
 
@@ -625,6 +626,12 @@ TEST(PocketRun, HostCancelStopsBetweenPlanes) {
     for (size_t i = 0; i + 1 < full.size(); ++i)
         if (full[i].type == 5002 && full[i + 1].type == 3102) planeEnds.push_back(i + 1);
     ASSERT_EQ(planeEnds.size(), 2u);  // the example's two planes
+    // Numbered blocks: every pass opens one (5001) that its end closes (5002).
+    std::vector<int> blocks;
+    for (const Out& o : full)
+        if (o.type == 5001 || o.type == 5002) blocks.push_back(o.type);
+    ASSERT_GE(blocks.size(), 4u);
+    for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i], i % 2 ? 5002 : 5001) << i;
     const struct {
         size_t at;
         int32_t signal;
@@ -780,5 +787,21 @@ TEST(PocketRun, InputChecksPassValidPockets) {
         if (!c.line.empty()) text = Job::edit(text, c.line.substr(0, c.line.find(' ')), c.line);
         EXPECT_EQ(job.run(text), 0) << c.contours << c.line;
         EXPECT_FALSE(job.channel(31).empty()) << c.contours << c.line;
+    }
+    // The pocket in the floor cut level by level: its slabs after the upper pocket's, or before them when
+    // the sequence is inverted; each level still top down.
+    writeText("good.kvx", cases[2].contours);
+    for (const auto& [invert, want] : {std::pair{"false", std::vector<double>{0, -4, -8}},
+                                       std::pair{"true", std::vector<double>{-8, 0, -4}}}) {
+        kvCCP.hostSignal = 0;
+        const std::string text = Job::edit(job.with("geoSource", "geoSource := \"good.kvx\""),
+                                           "invertSequence", std::string("invertSequence := ") + invert);
+        EXPECT_EQ(job.run(text), 0) << invert;
+        std::vector<double> surfaces;
+        for (const Out& o : job.channel(31))
+            if (o.type == 3131 && o.name == "surface" &&
+                (surfaces.empty() || std::stod(o.value) != surfaces.back()))
+                surfaces.push_back(std::stod(o.value));
+        EXPECT_EQ(surfaces, want) << invert;
     }
 }

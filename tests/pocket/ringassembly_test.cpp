@@ -121,6 +121,31 @@ TEST(RingAssembly, RingChecks) {
     EXPECT_EQ(ringsContainInput(rings.data(), start, count, 2, sq.data(), 4), 1);
 }
 
+// The classification radius: the distance less a tolerance (0.04 while a retry shrinks the distance,
+// the offset's classification tolerance otherwise) scaled by the distance's band, never below the
+// distance when the tolerance reaches it.
+TEST(RingAssembly, ClassifyRadiusByDistanceBand) {
+    PocketErrors errors;
+    PocketOffsetState& st = pocketOffsetState();
+    const PocketOffsetState saved = st;
+    const struct {
+        int32_t growMode;
+        double classifyTol, d, want;
+    } cases[] = {
+        {0, 0.005, 0.5, 0.5 - 0.004}, {0, 0.005, 0.7, 0.7 - 0.008}, {0, 0.005, 1, 1 - 0.02},
+        {0, 0.005, 4.8, 4.8 - 0.04},  {0, 0.005, 50, 50 - 0.04},    {0, 0.005, 60, 60 - 0.08},
+        {0, 0.005, 0.003, 0.003},     {0, 0.005, 0.004, 0.004},     {1, 0.005, 10, 10 - 0.005},
+        {1, 0.005, 2, 2 - 0.0025},    {1, 0.01, 0.3, 0.3 - 0.001},  {1, 0.01, 100, 100 - 0.02},
+        {1, 0.005, 0.0004, 0.0004},   {1, 0.005, 0.9, 0.9 - 0.001},
+    };
+    for (const auto& c : cases) {
+        st.growMode = c.growMode;
+        st.classifyTol = c.classifyTol;
+        EXPECT_NEAR(isectClassifyRadius(c.d), c.want, 1e-12) << c.growMode << " " << c.d;
+    }
+    st = saved;
+}
+
 // The distance checks against the closed-form distance of every input element, on seeded
 // wavy contours with circle islands of arcs (a few long elements or many runs, short and long
 // reach).
