@@ -209,6 +209,54 @@ TEST(PocketNc, RampEntry) {
     }
 }
 
+// Ramp entries after a pass, 0.05 (no retract), 3 (retract, not wide) and 6 (wide) from its end: moved
+// by any offset in the plane, the records are the same, moved by that offset.
+TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
+    std::vector<Rec> at[2];
+    const Vec2 shift[2] = {{0, 0}, {7, 10}};
+    for (int k = 0; k < 2; ++k) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.retractEachPlane = 0;
+        p.helixPlungeAngle = 10 * M_PI / 180;
+        p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;
+        pocketNcHeader();
+        const double x = shift[k].x, y = shift[k].y;
+        Vec2 from{x, y};
+        for (const double gap : {0.0, 0.05, 3.0, 6.0}) {
+            const Vec2 start{from.x, from.y + gap}, end{start.x + (gap == 3 ? -20 : 20), start.y};
+            rampTransition(&start);
+            ContourElement e = lineElem(start.x, start.y, end.x, end.y);
+            EXPECT_EQ(pocketEmitElement(&e), 1);
+            pocketContourEnd();
+            from = end;
+        }
+        at[k] = log();
+    }
+    ASSERT_EQ(at[0].size(), at[1].size());
+    int retracts = 0;
+    for (size_t i = 0; i < at[0].size(); ++i) {
+        Rec moved = at[0][i];
+        if (moved.type >= 3100 && moved.type != 3131 && moved.type != 3102) {
+            moved.x += shift[1].x;
+            moved.y += shift[1].y;
+        }
+        if (moved.type == 3121) {
+            moved.cx += shift[1].x;
+            moved.cy += shift[1].y;
+        }
+        retracts += moved.type == 3102 && moved.z == 50;
+        EXPECT_NEAR(at[1][i].x, moved.x, 1e-9) << i;
+        EXPECT_NEAR(at[1][i].y, moved.y, 1e-9) << i;
+        EXPECT_NEAR(at[1][i].z, moved.z, 1e-9) << i;
+        EXPECT_EQ(at[1][i].type, moved.type) << i;
+        EXPECT_EQ(at[1][i].value, moved.value) << i;
+    }
+    EXPECT_GE(retracts, 2);
+}
+
 // A helical entry: the approach stops a tenth of the infeed depth higher than a straight one, then the
 // helix about the element's start runs from a tenth of the infeed depth plus the ramp clearance above
 // the surface down to the bottom, top first, instead of the straight plunge.

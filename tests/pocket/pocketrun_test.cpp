@@ -372,6 +372,13 @@ TEST(PocketRun, InputAndSetUpSettle) {
     Phases ph;
     ASSERT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}), 1);
     EXPECT_EQ(p.deepestLevel, 2);
+    // Every slot refuses a missing record and leaves the lists as they are; the finish frees them.
+    for (int (*slot)(CycleRecord*) : {ccpInitFromParams, ccpReadParameters, ccpPrepareTool,
+                                      ccpPrepareGeometry, ccpRunPocket, ccpFinishLists, ccpCycleEnd})
+        EXPECT_EQ(slot(nullptr), 0);
+    EXPECT_EQ(clistCount("INPUT"), 2);
+    EXPECT_EQ(ccpFinishLists(&kvCCP), 1);
+    EXPECT_EQ(clistCount("INPUT"), 0);
 }
 
 namespace {
