@@ -257,6 +257,59 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     EXPECT_GE(retracts, 2);
 }
 
+// A pass ended by the clearance lift only (more planes follow, no retract each plane) leaves the tool
+// below the retract plane: before it moves on to a start far off it goes up to the retract plane.
+TEST(PocketNc, ToolLeftDownGoesUpBeforeAFarEntry) {
+    NcPlane plane;
+    CcpParams& p = kvCCPParams;
+    p.retractEachPlane = 0;
+    p.plungeAtLastPosition = 0;
+    p.completePocket = 0;
+    pocketKernel().planesLeft = 1;
+    pocketNcHeader();
+    ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(40, 20, 50, 20);
+    EXPECT_EQ(pocketEmitElement(&a), 1);
+    pocketContourEnd();
+    const size_t end = log().size();
+    EXPECT_EQ(pocketEmitElement(&b), 1);
+    std::vector<double> lifts;
+    size_t i = end;
+    for (; i < log().size() && !(log()[i].type / 10 == 310 && log()[i].x == 40 && log()[i].y == 20); ++i)
+        if (log()[i].type == 3102) lifts.push_back(log()[i].z);
+    ASSERT_LT(i, log().size());
+    EXPECT_EQ(lifts, std::vector<double>{50});
+    EXPECT_LT(log()[end - 1].z, 50);  // the pass end lifted by the clearance only
+}
+
+// Block numbering runs only with a retract on every plane and no wall angle: then each pass opens its
+// numbered block (5001) from the first number 0 on and its end closes it (5002), and the values written
+// at the end (5003) run from 1 to the count of blocks less one.
+TEST(PocketNc, BlockNumbersAroundEachPass) {
+    const struct {
+        int32_t retractEachPlane;
+        double wallAngle;
+        int on;
+    } cases[] = {{1, 0, 1}, {0, 0, 0}, {1, 0.1, 0}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        EXPECT_EQ(ncRegisterHandler(&kvCCP, 12, capture<12>, capture<12>, 1), 1);
+        CcpParams& p = kvCCPParams;
+        p.retractEachPlane = c.retractEachPlane;
+        p.wallAngle = c.wallAngle;
+        EXPECT_EQ(blockNumberingInit(), c.on);
+        pocketNcHeader();
+        for (const double y : {0.0, 20.0, 40.0}) {
+            ContourElement e = lineElem(0, y, 10, y);
+            EXPECT_EQ(pocketEmitElement(&e), 1);
+            pocketContourEnd();
+        }
+        blockValuesEmit();
+        const std::vector<int> want =
+            c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
+        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle;
+    }
+}
+
 // A helical entry: the approach stops a tenth of the infeed depth higher than a straight one, then the
 // helix about the element's start runs from a tenth of the infeed depth plus the ramp clearance above
 // the surface down to the bottom, top first, instead of the straight plunge.

@@ -505,6 +505,15 @@ TEST(PocketRun, TheExampleInEveryMode) {
         EXPECT_EQ(job.sent(101, "1522"), cases[i].status == 1) << name;
         const auto p = passes();
         EXPECT_FALSE(p.empty()) << name;
+        // Numbered blocks: every pass opens one (5001) that a pass end closes (5002) before the next opens.
+        std::vector<int> blocks;
+        for (const Out& o : job.channel(12))
+            if (o.type == 5001 || o.type == 5002) blocks.push_back(o.type);
+        ASSERT_GE(blocks.size(), 2u) << name;
+        EXPECT_EQ(blocks[0], 5001) << name;
+        EXPECT_EQ(blocks.back(), 5002) << name;
+        for (size_t k = 1; k < blocks.size(); ++k)
+            EXPECT_FALSE(blocks[k] == 5001 && blocks[k - 1] == 5001) << name << k;
         const auto planes = cutsPerPlane();
         ASSERT_EQ(planes.size(), 2u) << name;
         for (size_t k = 0; k < planes[0].size(); ++k) {
@@ -633,12 +642,6 @@ TEST(PocketRun, HostCancelStopsBetweenPlanes) {
     for (size_t i = 0; i + 1 < full.size(); ++i)
         if (full[i].type == 5002 && full[i + 1].type == 3102) planeEnds.push_back(i + 1);
     ASSERT_EQ(planeEnds.size(), 2u);  // the example's two planes
-    // Numbered blocks: every pass opens one (5001) that its end closes (5002).
-    std::vector<int> blocks;
-    for (const Out& o : full)
-        if (o.type == 5001 || o.type == 5002) blocks.push_back(o.type);
-    ASSERT_GE(blocks.size(), 4u);
-    for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i], i % 2 ? 5002 : 5001) << i;
     const struct {
         size_t at;
         int32_t signal;
