@@ -2,8 +2,10 @@
 #include "pocket/pocketnc.h"
 
 #include "kernel/kvx/kvlist.h"
+#include "pocket/planecheck.h"
 #include "pocket/pocketstate.h"
 #include "pocketnc_util.h"
+#include "ringtest_util.h"
 
 // The first pass on channel 31 in order; on channel 10 the header once however
 // often it is asked for, and the feed words around the plunge.
@@ -308,6 +310,35 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
             c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
         EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle;
     }
+}
+
+// The last guard: a cut that would take the tool into a wall is not written, and the failed step is
+// reported once a plane however often it happens there; a cut clear of the walls goes out.
+TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
+    NcPlane plane;
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    ASSERT_EQ(clistCreate("CLAMPS"), 1);
+    planeCheckResetState();
+    pocketKernel().geometryScale = 1;
+    kvCCPParams.toolDiameter = 10;
+    ContourHeader h{};
+    h.bottom = -5;
+    ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
+    int written = 0;
+    for (int plane = 0; plane < 2; ++plane) {
+        pocketNcHeader();
+        for (const double y : {2.0, 30.0, 3.0}) {
+            ContourElement e = lineElem(20, y, 80, y);
+            pocketEmitElement(&e);
+        }
+        pocketContourEnd();
+    }
+    for (const Rec& r : log()) written += r.type == 3111 && r.x == 80;
+    EXPECT_EQ(written, 2);
+    EXPECT_EQ(PocketErrors::texts(), (std::vector<std::string>{"101 1103", "101 1103"}));
+    clistFree("INPUT");
+    clistFree("CLAMPS");
+    planeCheckResetState();
 }
 
 // A helical entry: the approach stops a tenth of the infeed depth higher than a straight one, then the
