@@ -252,6 +252,9 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
                                            {{12, 10}, {12, 40}, 1}}) {
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.p.x;
     }
+    // The ring's wall runs cut: 1; a node outside the tree has no ring to cut.
+    EXPECT_EQ(openNodeCut(node, 1, nullptr, 0), 1);
+    EXPECT_EQ(openNodeCut(regionNodeCount(), 1, nullptr, 0), -1);
 }
 
 // Without open sides: noPlunge leaves the plane alone (3213, result 1); openPocket
