@@ -91,6 +91,16 @@ TEST(RingAssembly, RingChecks) {
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
 
+    // An end exactly 0.9 x d from the input (here 9 from a circle of radius 11, at (12, 16)) still keeps
+    // the distance; one a little nearer does not.
+    {
+        const std::vector<ContourElement> input = offsettest::circle(0, 0, 11, 2, 1);
+        const ContourElement out[2] = {lineElem(12, 16, 20, 16), lineElem(20, 16, 12, 16)},
+                             in[2] = {lineElem(11.99, 16, 20, 16), lineElem(20, 16, 11.99, 16)};
+        EXPECT_EQ(ringKeepsDistance(out, 2, input.data(), 2, 10), 1);
+        EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10), 0);
+    }
+
     // Full arcs count only in rings of five or more elements.
     std::vector<ContourElement> five = sq;
     five.push_back(arcElem(0, 0, 1, 0, 1.9 * kPi, 1));
