@@ -259,6 +259,38 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     EXPECT_GE(retracts, 2);
 }
 
+// A ramp transition while the tool cuts: a point nearer than 2 r sf + tol (r 5, sf 0.4) is reached by a
+// feed line and the cut goes on without an entry; one farther off starts a new ramp entry.
+TEST(PocketNc, RampTransitionWithinAPass) {
+    for (const auto& [gap, ramped] : {std::pair{3.9, false}, {2.5, false}, {4.01, true}}) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.retractEachPlane = 0;
+        p.helixPlungeAngle = 10 * M_PI / 180;
+        p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;
+        pocketNcHeader();
+        Vec2 start{0, 0};
+        rampTransition(&start);
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, gap, 0, gap);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        Vec2 next{30, gap};
+        rampTransition(&next);
+        EXPECT_EQ(pocketEmitElement(&b), 1);
+        pocketContourEnd();
+        int entries = 0, zig = 0, feedToNext = 0;
+        for (const Rec& r : log()) {
+            entries += r.name == "start";
+            zig += r.type == 3113 && r.x == 30 && r.y == gap;
+            feedToNext += r.type == 3111 && r.x == 30 && r.y == gap;
+        }
+        EXPECT_EQ(entries, ramped ? 2 : 1) << gap;
+        EXPECT_EQ(zig > 0, ramped) << gap;
+        EXPECT_EQ(feedToNext, ramped ? 0 : 1) << gap;
+    }
+}
+
 // A pass ended by the clearance lift only (more planes follow, no retract each plane) leaves the tool
 // below the retract plane: before it moves on to a start far off it goes up to the retract plane.
 TEST(PocketNc, ToolLeftDownGoesUpBeforeAFarEntry) {

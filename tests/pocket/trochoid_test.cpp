@@ -68,6 +68,12 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
     // Directions shorter than 1e-5 build nothing.
     const Vec2 p{0, 0}, m{0, 1}, tiny{1e-6, 0}, d{1, 0};
     EXPECT_EQ(trochoidHalfLoop(&p, &m, &tiny, &d, 0.01, out.data(), 2000), -1);
+    // Nor does a missing point, direction or output.
+    EXPECT_EQ(trochoidHalfLoop(nullptr, &m, &d, &d, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, nullptr, &d, &d, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, &m, nullptr, &d, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, nullptr, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, &d, 0.01, nullptr, 2000), -1);
 }
 
 // n loops (1 when asked for 0) from A to B: joined, through every division
