@@ -259,6 +259,43 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     EXPECT_GE(retracts, 2);
 }
 
+// With the tool measured at its centre (a ball mill of diameter 10: 5 above its tip) every height of a
+// ramp entry, the zig-zag down and the lifts, is that much higher; nothing else changes.
+TEST(PocketNc, RampHeightsFollowTheToolReference) {
+    std::vector<Rec> at[2];
+    for (int k = 0; k < 2; ++k) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.retractEachPlane = 1;
+        p.helixPlungeAngle = 10 * M_PI / 180;
+        p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;
+        p.toolType = 1;
+        p.toolDiameter = 10;
+        kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", k ? "center" : "tip", 21);
+        pocketNcHeader();
+        Vec2 start{0, 0};
+        rampTransition(&start);
+        ContourElement e = lineElem(0, 0, 30, 0);
+        EXPECT_EQ(pocketEmitElement(&e), 1);
+        pocketContourEnd();
+        at[k] = log();
+    }
+    kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "tip", 21);
+    ASSERT_EQ(at[0].size(), at[1].size());
+    int raised = 0;
+    for (size_t i = 0; i < at[0].size(); ++i) {
+        const Rec& r = at[0][i];
+        const bool height = r.type == 3102 || r.type == 3112 || r.type == 3113;
+        raised += height;
+        EXPECT_EQ(at[1][i].type, r.type) << i;
+        EXPECT_EQ(at[1][i].value, r.value) << i;
+        EXPECT_NEAR(at[1][i].z, r.z + (height ? 5 : 0), 1e-9) << i << " " << r.type;
+    }
+    EXPECT_GT(raised, 5);
+}
+
 // A ramp transition while the tool cuts: a point nearer than 2 r sf + tol (r 5, sf 0.4) is reached by a
 // feed line and the cut goes on without an entry; one farther off starts a new ramp entry.
 TEST(PocketNc, RampTransitionWithinAPass) {

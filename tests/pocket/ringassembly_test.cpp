@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "pocket/contouroffset.h"
@@ -90,6 +91,12 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> zero = sq;
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
+    // Ends within 1e-5 in x and in y count as one place.
+    for (const auto& [dx, dy, same] : {std::tuple{5e-6, 5e-6, 1}, {2e-5, 0.0, 0}, {0.0, 2e-5, 0}}) {
+        std::vector<ContourElement> near = sq;
+        near.push_back(lineElem(10, 10, 10 + dx, dy));
+        EXPECT_EQ(ringHasZeroElement(near.data(), 5), same) << dx << " " << dy;
+    }
 
     // An end exactly 0.9 x d from the input (here 9 from a circle of radius 11, at (12, 16)) still keeps
     // the distance; one a little nearer does not.

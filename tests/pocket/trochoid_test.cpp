@@ -74,6 +74,10 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
     EXPECT_EQ(trochoidHalfLoop(&p, &m, nullptr, &d, 0.01, out.data(), 2000), -1);
     EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, nullptr, 0.01, out.data(), 2000), -1);
     EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, &d, 0.01, nullptr, 2000), -1);
+    EXPECT_EQ(trochoidLoop(nullptr, &p, &m, 1, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidLoop(&d, nullptr, &m, 1, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidLoop(&d, &p, nullptr, 1, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidLoop(&d, &p, &m, 1, 0.01, nullptr, 2000), -1);
 }
 
 // n loops (1 when asked for 0) from A to B: joined, through every division
