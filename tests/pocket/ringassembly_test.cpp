@@ -265,6 +265,19 @@ TEST(RingAssembly, ClosingOpenChains) {
     EXPECT_EQ(chainJoinSingleGap(broken.data(), 4), 1);
     EXPECT_NEAR(broken[1].g[kLx2], 10.005, 1e-12);
     EXPECT_EQ(ringsAlreadyClosed(broken.data(), 4), 1);
+    // A break between the last element and the first is joined too; two breaks or a wide one are not.
+    std::vector<ContourElement> atStart = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    atStart[0].g[kLy1] = 0.01;
+    EXPECT_EQ(chainJoinSingleGap(atStart.data(), 4), 1);
+    EXPECT_NEAR(atStart[3].g[kLy2], 0.005, 1e-12);
+    EXPECT_EQ(ringsAlreadyClosed(atStart.data(), 4), 1);
+    std::vector<ContourElement> two = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    two[0].g[kLy1] = 0.01;
+    two[2].g[kLx1] = 10.01;
+    EXPECT_EQ(chainJoinSingleGap(two.data(), 4), 0);
+    std::vector<ContourElement> wide = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    wide[0].g[kLy1] = 0.9;  // more than 0.02 x the scale of 25
+    EXPECT_EQ(chainJoinSingleGap(wide.data(), 4), 0);
 }
 
 }  // namespace
