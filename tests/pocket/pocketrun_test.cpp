@@ -568,6 +568,26 @@ TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
     EXPECT_LT(feed, 1.4 * plain);
 }
 
+// With stock on, a plane whose first contour is a stock boundary is cut as an open pocket: its entries
+// come in from the side (left or right by the orientation), not drilled; without the mark, drilled.
+TEST(PocketRun, StockBoundaryOpensThePlane) {
+    Job job;
+    for (const bool marked : {true, false}) {
+        writeText(
+            "stock.kvx",
+            kvxText({{boxPoints(0, 0, 100, 60), marked ? "v stock(true)\n v depth(6)" : "v depth(6)"}}));
+        std::string text = job.with("geoSource", "geoSource := \"stock.kvx\"");
+        for (const char* line : {"stock := true", "infeedDepth := 10", "plungeType := straight"})
+            text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+        job.run(text);
+        std::vector<std::string> kinds;
+        for (const Out& o : job.channel(31))
+            if (o.type == 3131 && o.name == "start") kinds.push_back(o.value);
+        ASSERT_FALSE(kinds.empty()) << marked;
+        for (const std::string& kind : kinds) EXPECT_EQ(kind == "left" || kind == "right", marked) << kind;
+    }
+}
+
 // 50 seeded pockets with islands, climb and conventional: the tool stays in the pocket.
 TEST(PocketRun, NoGougeOnSeededPockets) {
 #ifdef KV_HAVE_GEOS
