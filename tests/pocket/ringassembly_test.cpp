@@ -108,6 +108,18 @@ TEST(RingAssembly, RingChecks) {
         EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10), 0);
     }
 
+    // An arc of most of a turn on a short chord: its ends keep far off, its middle dips to 1 from the
+    // input, which the offset check must see.
+    {
+        const std::vector<ContourElement> input = polygon({{-2, -2}, {2, -2}, {2, 2}, {-2, 2}});
+        const double a0 = 100 * kPi / 180, a1 = 440 * kPi / 180;
+        const ContourElement bow = arcElem(0, 8, 5, a0, a1, 1);
+        const Vec2 s = offsettest::startPoint(bow), e = offsettest::endPoint(bow);
+        const ContourElement ring[2] = {bow, lineElem(e.x, e.y, s.x, s.y)};
+        EXPECT_EQ(ringKeepsOffset(ring, 2, input.data(), 4, 4), 0);
+        EXPECT_EQ(ringKeepsOffset(ring, 2, input.data(), 4, 0.9), 1);
+    }
+
     // Full arcs count only in rings of five or more elements.
     std::vector<ContourElement> five = sq;
     five.push_back(arcElem(0, 0, 1, 0, 1.9 * kPi, 1));
