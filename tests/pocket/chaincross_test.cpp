@@ -81,6 +81,28 @@ TEST(ChainCross, TwoContoursTable) {
     }
     // A full table is refused.
     EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, box(4, -5, 6, 20).data(), 4, rec, 3), -1);
+    // At the joint of a circle's two arcs: a box edge tangent there only touches, one across it crosses
+    // (and the box's top edge crosses the circle once more), wherever the circle stands.
+    for (const Vec2 c : {Vec2{0, 0}, Vec2{30, 50}, Vec2{-40, -70}}) {
+        const std::vector<ContourElement> a = offsettest::circle(c.x, c.y, 10, 2, 1);
+        EXPECT_EQ(
+            intersectContours(a.data(), 2, box(c.x + 10, c.y - 5, c.x + 20, c.y + 5).data(), 4, rec, 16), 0)
+            << c.x;
+        EXPECT_EQ(intersectContours(a.data(), 2, box(c.x + 5, c.y, c.x + 15, c.y + 5).data(), 4, rec, 16), 2)
+            << c.x;
+    }
+    // An element of unknown type meets nothing, whichever chain holds it, the shorter or the longer: here
+    // an arc across the box with its type word spoilt.
+    {
+        const std::vector<ContourElement> a = box(0, 0, 10, 10);
+        std::vector<ContourElement> b = box(40, 40, 50, 50);
+        b.push_back(arcElem(5, 5, 7, 0, kPi, 1));
+        ASSERT_EQ(intersectContours(a.data(), 4, b.data(), 5, rec, 16), 4);
+        b.back().type = 9;
+        EXPECT_EQ(intersectContours(a.data(), 4, b.data(), 5, rec, 16), 0);
+        EXPECT_EQ(intersectContours(b.data(), 5, a.data(), 4, rec, 16), 0);
+        EXPECT_EQ(intersectContours(&b.back(), 1, a.data(), 4, rec, 16), 0);
+    }
 }
 
 // A line across a half disc whose ends stay below the line: only the bulge of the arc meets it, in

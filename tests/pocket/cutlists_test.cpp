@@ -34,9 +34,13 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
     const std::vector<ContourElement> c = box(10, 10, 30, 30);
     const ContourHeader h = header(c, true, true);
     put("CUT_SPAN", c, true, true);  // a list of that name left alone while the lists are off
+    put("CUT_BACK", box(20, 20, 40, 40), true, true);
     EXPECT_EQ(cutListReset("CUT_SPAN"), 0);
+    EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), 0);
     EXPECT_EQ(clistCount("CUT_SPAN"), 1);
+    EXPECT_EQ(clistCount("CUT_BACK"), 1);
     clistFree("CUT_SPAN");
+    clistFree("CUT_BACK");
     EXPECT_EQ(cutSpanOffset("MAIN", "CUT_GKT", 2), 0);
     EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, 1, "CUT_SPAN"), 0);
     EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 1), 0);

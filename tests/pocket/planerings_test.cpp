@@ -107,6 +107,43 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
     }
 }
 
+// Two rooms joined by a neck the second ring no longer passes: the rings split, and each room is
+// stepped down to its middle, so that every point the tool's centre can reach lies within one step of a
+// ring (brute force over a grid).
+TEST(PlaneRings, ANeckSplitsTheRingsAndBothRoomsAreCut) {
+    const double r = 1.5, f = 0.4, s = 2 * r * f;
+    Plane plane(r, f);
+    const std::vector<ContourElement> outer = polygon({{0, 0},
+                                                       {20, 0},
+                                                       {20, 8},
+                                                       {30, 8},
+                                                       {30, 0},
+                                                       {50, 0},
+                                                       {50, 20},
+                                                       {30, 20},
+                                                       {30, 12},
+                                                       {20, 12},
+                                                       {20, 20},
+                                                       {0, 20}});
+    put("MAIN", outer, true, true, 0);
+    ASSERT_EQ(plane.run(false), 1);
+    std::vector<std::vector<ContourElement>> rings;
+    for (int32_t i = 0; i < regionNodeCount(); ++i) rings.push_back(nodeRing(i));
+    int reached = 0;
+    for (double x = 0.25; x < 50; x += 0.5)
+        for (double y = 0.25; y < 20; y += 0.5) {
+            const Vec2 p{x, y};
+            if (pointInContour(outer.data(), static_cast<int32_t>(outer.size()), &p) == 0 ||
+                offsettest::distanceTo(p, outer) < r + 1e-6)
+                continue;
+            ++reached;
+            double best = 1e300;
+            for (const auto& ring : rings) best = std::min(best, offsettest::distanceTo(p, ring));
+            EXPECT_LE(best, s + 1e-6) << x << " " << y;
+        }
+    EXPECT_GT(reached, 1000);
+}
+
 // With fillets wanted the first ring gets the arcs of an opening by the fillet radius at its corners;
 // without, its corners stay sharp.
 TEST(PlaneRings, FirstRingCornersOpenedByTheFilletRadius) {

@@ -27,8 +27,10 @@ TEST(PocketError, CodesMapToHostNumbersAndTheLastError) {
         {3040, "101 1511", 3040}, {0x10000 + 3011, "101 1102", 3011},
     };
     for (const auto& c : cases) {
-        PocketErrors errors;
+        PocketErrors errors;  // a state reset: no call counted yet
+        EXPECT_EQ(pocketErrorCalls(), 0) << c.code;
         pocketError(c.code);
+        EXPECT_EQ(pocketErrorCalls(), 1) << c.code;  // silent codes count as calls too
         if (c.sent) {
             ASSERT_EQ(PocketErrors::texts().size(), 1u) << c.code;
             EXPECT_EQ(PocketErrors::texts()[0], c.sent) << c.code;

@@ -106,6 +106,40 @@ TEST(PocketInput, ListScaleMultipliesEveryContour) {
     scaleReset();
 }
 
+// Consecutive lines of one source whose directions agree within 1e-7 in both components become one
+// line from the first start to the last end; any other pair stays.
+TEST(PocketInput, CollinearLinesMerge) {
+    const auto tagged = [](ContourElement e, int32_t tag) {
+        e.sourceTag = tag;
+        return e;
+    };
+    const struct {
+        std::vector<ContourElement> in;
+        int32_t count;
+        Vec2 end;  // of the first element
+    } cases[] = {
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 20, 0), lineElem(20, 0, 30, 0)}, 1, {30, 0}},
+        {{lineElem(0, 0, 10, 0), tagged(lineElem(10, 0, 20, 0), 3)}, 2, {10, 0}},
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 20, 5e-6)}, 2, {10, 0}},  // 5e-7 apart in y
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 20, 5e-7)}, 1, {20, 5e-7}},
+        {{lineElem(0, 0, 0, 10), lineElem(0, 10, 5e-6, 20)}, 2, {0, 10}},  // 5e-7 apart in x
+        {{lineElem(0, 0, 0, 10), lineElem(0, 10, 5e-7, 20)}, 1, {5e-7, 20}},
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 5, 0)}, 2, {10, 0}},  // back along itself
+        {{lineElem(0, 0, 10, 0), arcElem(10, 5, 5, -M_PI / 2, 0, 1)}, 2, {10, 0}},
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 0), lineElem(10, 0, 20, 0)},
+         3,
+         {10, 0}},  // no direction
+    };
+    for (const auto& c : cases) {
+        std::vector<ContourElement> e = c.in;
+        ASSERT_EQ(contourMergeCollinear(e.data(), static_cast<int32_t>(e.size())), c.count) << c.in.size();
+        EXPECT_EQ(e[0].g[kLx1], 0);
+        EXPECT_EQ(e[0].g[kLx2], c.end.x) << c.count;
+        EXPECT_EQ(e[0].g[kLy2], c.end.y) << c.count;
+        EXPECT_EQ(e[c.count - 1].type, c.in.back().type);
+    }
+}
+
 TEST(PocketInput, KeysFillTheRecord) {
     PocketErrors errors;
     setVars({{"geoSource", "part.kvx"},

@@ -2,8 +2,10 @@
 #include "pocket/pocketnc.h"
 
 #include "kernel/kvx/kvlist.h"
+#include "pocket/planecheck.h"
 #include "pocket/pocketstate.h"
 #include "pocketnc_util.h"
+#include "ringtest_util.h"
 
 // The first pass on channel 31 in order; on channel 10 the header once however
 // often it is asked for, and the feed words around the plunge.
@@ -207,6 +209,205 @@ TEST(PocketNc, RampEntry) {
         EXPECT_NEAR(zig.back().z, -5, 1e-9);
         EXPECT_NEAR(zig.back().x, 0, 1e-9);
     }
+}
+
+// Ramp entries after a pass, 0.05 (no retract), 3 (retract, not wide) and 6 (wide) from its end: moved
+// by any offset in the plane, the records are the same, moved by that offset.
+TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
+    std::vector<Rec> at[2];
+    const Vec2 shift[2] = {{0, 0}, {7, 10}};
+    for (int k = 0; k < 2; ++k) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.retractEachPlane = 0;
+        p.helixPlungeAngle = 10 * M_PI / 180;
+        p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;
+        pocketNcHeader();
+        const double x = shift[k].x, y = shift[k].y;
+        Vec2 from{x, y};
+        for (const double gap : {0.0, 0.05, 3.0, 6.0}) {
+            const Vec2 start{from.x, from.y + gap}, end{start.x + (gap == 3 ? -20 : 20), start.y};
+            rampTransition(&start);
+            ContourElement e = lineElem(start.x, start.y, end.x, end.y);
+            EXPECT_EQ(pocketEmitElement(&e), 1);
+            pocketContourEnd();
+            from = end;
+        }
+        at[k] = log();
+    }
+    ASSERT_EQ(at[0].size(), at[1].size());
+    int retracts = 0;
+    for (size_t i = 0; i < at[0].size(); ++i) {
+        Rec moved = at[0][i];
+        if (moved.type >= 3100 && moved.type != 3131 && moved.type != 3102) {
+            moved.x += shift[1].x;
+            moved.y += shift[1].y;
+        }
+        if (moved.type == 3121) {
+            moved.cx += shift[1].x;
+            moved.cy += shift[1].y;
+        }
+        retracts += moved.type == 3102 && moved.z == 50;
+        EXPECT_NEAR(at[1][i].x, moved.x, 1e-9) << i;
+        EXPECT_NEAR(at[1][i].y, moved.y, 1e-9) << i;
+        EXPECT_NEAR(at[1][i].z, moved.z, 1e-9) << i;
+        EXPECT_EQ(at[1][i].type, moved.type) << i;
+        EXPECT_EQ(at[1][i].value, moved.value) << i;
+    }
+    EXPECT_GE(retracts, 2);
+}
+
+// With the tool measured at its centre (a ball mill of diameter 10: 5 above its tip) every height of a
+// ramp entry, the zig-zag down and the lifts, is that much higher; nothing else changes.
+TEST(PocketNc, RampHeightsFollowTheToolReference) {
+    std::vector<Rec> at[2];
+    for (int k = 0; k < 2; ++k) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.retractEachPlane = 1;
+        p.helixPlungeAngle = 10 * M_PI / 180;
+        p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;
+        p.toolType = 1;
+        p.toolDiameter = 10;
+        kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", k ? "center" : "tip", 21);
+        pocketNcHeader();
+        Vec2 start{0, 0};
+        rampTransition(&start);
+        ContourElement e = lineElem(0, 0, 30, 0);
+        EXPECT_EQ(pocketEmitElement(&e), 1);
+        pocketContourEnd();
+        at[k] = log();
+    }
+    kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "tip", 21);
+    ASSERT_EQ(at[0].size(), at[1].size());
+    int raised = 0;
+    for (size_t i = 0; i < at[0].size(); ++i) {
+        const Rec& r = at[0][i];
+        const bool height = r.type == 3102 || r.type == 3112 || r.type == 3113;
+        raised += height;
+        EXPECT_EQ(at[1][i].type, r.type) << i;
+        EXPECT_EQ(at[1][i].value, r.value) << i;
+        EXPECT_NEAR(at[1][i].z, r.z + (height ? 5 : 0), 1e-9) << i << " " << r.type;
+    }
+    EXPECT_GT(raised, 5);
+}
+
+// A ramp transition while the tool cuts: a point nearer than 2 r sf + tol (r 5, sf 0.4) is reached by a
+// feed line and the cut goes on without an entry; one farther off starts a new ramp entry.
+TEST(PocketNc, RampTransitionWithinAPass) {
+    for (const auto& [gap, ramped] : {std::pair{3.9, false}, {2.5, false}, {4.01, true}}) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        p.plungeType = 3;
+        p.retractEachPlane = 0;
+        p.helixPlungeAngle = 10 * M_PI / 180;
+        p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;
+        pocketNcHeader();
+        Vec2 start{0, 0};
+        rampTransition(&start);
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, gap, 0, gap);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        Vec2 next{30, gap};
+        rampTransition(&next);
+        EXPECT_EQ(pocketEmitElement(&b), 1);
+        pocketContourEnd();
+        int entries = 0, zig = 0, feedToNext = 0;
+        for (const Rec& r : log()) {
+            entries += r.name == "start";
+            zig += r.type == 3113 && r.x == 30 && r.y == gap;
+            feedToNext += r.type == 3111 && r.x == 30 && r.y == gap;
+        }
+        EXPECT_EQ(entries, ramped ? 2 : 1) << gap;
+        EXPECT_EQ(zig > 0, ramped) << gap;
+        EXPECT_EQ(feedToNext, ramped ? 0 : 1) << gap;
+    }
+}
+
+// A pass ended by the clearance lift only (more planes follow, no retract each plane) leaves the tool
+// below the retract plane: before it moves on to a start far off it goes up to the retract plane.
+TEST(PocketNc, ToolLeftDownGoesUpBeforeAFarEntry) {
+    NcPlane plane;
+    CcpParams& p = kvCCPParams;
+    p.retractEachPlane = 0;
+    p.plungeAtLastPosition = 0;
+    p.completePocket = 0;
+    pocketKernel().planesLeft = 1;
+    pocketNcHeader();
+    ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(40, 20, 50, 20);
+    EXPECT_EQ(pocketEmitElement(&a), 1);
+    pocketContourEnd();
+    const size_t end = log().size();
+    EXPECT_EQ(pocketEmitElement(&b), 1);
+    std::vector<double> lifts;
+    size_t i = end;
+    for (; i < log().size() && !(log()[i].type / 10 == 310 && log()[i].x == 40 && log()[i].y == 20); ++i)
+        if (log()[i].type == 3102) lifts.push_back(log()[i].z);
+    ASSERT_LT(i, log().size());
+    EXPECT_EQ(lifts, std::vector<double>{50});
+    EXPECT_LT(log()[end - 1].z, 50);  // the pass end lifted by the clearance only
+}
+
+// Block numbering runs only with a retract on every plane and no wall angle: then each pass opens its
+// numbered block (5001) from the first number 0 on and its end closes it (5002), and the values written
+// at the end (5003) run from 1 to the count of blocks less one.
+TEST(PocketNc, BlockNumbersAroundEachPass) {
+    const struct {
+        int32_t retractEachPlane;
+        double wallAngle;
+        int on;
+    } cases[] = {{1, 0, 1}, {0, 0, 0}, {1, 0.1, 0}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        EXPECT_EQ(ncRegisterHandler(&kvCCP, 12, capture<12>, capture<12>, 1), 1);
+        CcpParams& p = kvCCPParams;
+        p.retractEachPlane = c.retractEachPlane;
+        p.wallAngle = c.wallAngle;
+        EXPECT_EQ(blockNumberingInit(), c.on);
+        pocketNcHeader();
+        for (const double y : {0.0, 20.0, 40.0}) {
+            ContourElement e = lineElem(0, y, 10, y);
+            EXPECT_EQ(pocketEmitElement(&e), 1);
+            pocketContourEnd();
+        }
+        blockValuesEmit();
+        const std::vector<int> want =
+            c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
+        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle;
+    }
+}
+
+// The last guard: a cut that would take the tool into a wall is not written, and the failed step is
+// reported once a plane however often it happens there; a cut clear of the walls goes out.
+TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
+    NcPlane plane;
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    ASSERT_EQ(clistCreate("CLAMPS"), 1);
+    planeCheckResetState();
+    pocketKernel().geometryScale = 1;
+    kvCCPParams.toolDiameter = 10;
+    ContourHeader h{};
+    h.bottom = -5;
+    ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
+    int written = 0;
+    for (int plane = 0; plane < 2; ++plane) {
+        pocketNcHeader();
+        for (const double y : {2.0, 30.0, 3.0}) {
+            ContourElement e = lineElem(20, y, 80, y);
+            pocketEmitElement(&e);
+        }
+        pocketContourEnd();
+    }
+    for (const Rec& r : log()) written += r.type == 3111 && r.x == 80;
+    EXPECT_EQ(written, 2);
+    EXPECT_EQ(PocketErrors::texts(), (std::vector<std::string>{"101 1103", "101 1103"}));
+    clistFree("INPUT");
+    clistFree("CLAMPS");
+    planeCheckResetState();
 }
 
 // A helical entry: the approach stops a tenth of the infeed depth higher than a straight one, then the

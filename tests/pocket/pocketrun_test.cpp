@@ -284,7 +284,8 @@ struct Phases : PocketErrors {
         kvCCP.vars = kvListSet(kvCCP.vars, "toolDiameter", "10", 21);
         for (const auto& k : keys) kvCCP.vars = kvListSet(kvCCP.vars, k.first, k.second, 21);
         pocketSetRecord(&kvCCP);
-        return ccpReadParameters(&kvCCP) && ccpPrepareGeometry(&kvCCP);
+        if (!ccpReadParameters(&kvCCP)) return 0;
+        return ccpPrepareGeometry(&kvCCP);
     }
 };
 
@@ -306,6 +307,19 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
         {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
         {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
+        // A radius mill cuts with the diameter less its two corners, never below 0.1; an end mill whole.
+        {{{"considerToolType", "true"}, {"toolType", "radiusMill"}, {"cornerRadius", "2"}},
+         &k.effDiameterRatio,
+         0.6},
+        {{{"considerToolType", "true"}, {"toolType", "radiusMill"}, {"cornerRadius", "2"}},
+         &p.infeedLength,
+         3},
+        {{{"considerToolType", "true"}, {"toolType", "radiusMill"}, {"cornerRadius", "4.98"}},
+         &k.effDiameterRatio,
+         0.01},
+        {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"cornerRadius", "2"}},
+         &k.effDiameterRatio,
+         1},
         {{{"helixPlungeAngle", "30"}}, &p.helixPlungeAngle, 30 * M_PI / 180},
         {{}, &p.helixAngleResolution, 10 * M_PI / 180},
         // The infeed and fillet radii are held to a quarter of the infeed length.
@@ -371,6 +385,13 @@ TEST(PocketRun, InputAndSetUpSettle) {
     Phases ph;
     ASSERT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v surface(-8)\n v depth(4)"}}), 1);
     EXPECT_EQ(p.deepestLevel, 2);
+    // Every slot refuses a missing record and leaves the lists as they are; the finish frees them.
+    for (int (*slot)(CycleRecord*) : {ccpInitFromParams, ccpReadParameters, ccpPrepareTool,
+                                      ccpPrepareGeometry, ccpRunPocket, ccpFinishLists, ccpCycleEnd})
+        EXPECT_EQ(slot(nullptr), 0);
+    EXPECT_EQ(clistCount("INPUT"), 2);
+    EXPECT_EQ(ccpFinishLists(&kvCCP), 1);
+    EXPECT_EQ(clistCount("INPUT"), 0);
 }
 
 namespace {
@@ -497,6 +518,15 @@ TEST(PocketRun, TheExampleInEveryMode) {
         EXPECT_EQ(job.sent(101, "1522"), cases[i].status == 1) << name;
         const auto p = passes();
         EXPECT_FALSE(p.empty()) << name;
+        // Numbered blocks: every pass opens one (5001) that a pass end closes (5002) before the next opens.
+        std::vector<int> blocks;
+        for (const Out& o : job.channel(12))
+            if (o.type == 5001 || o.type == 5002) blocks.push_back(o.type);
+        ASSERT_GE(blocks.size(), 2u) << name;
+        EXPECT_EQ(blocks[0], 5001) << name;
+        EXPECT_EQ(blocks.back(), 5002) << name;
+        for (size_t k = 1; k < blocks.size(); ++k)
+            EXPECT_FALSE(blocks[k] == 5001 && blocks[k - 1] == 5001) << name << k;
         const auto planes = cutsPerPlane();
         ASSERT_EQ(planes.size(), 2u) << name;
         for (size_t k = 0; k < planes[0].size(); ++k) {
@@ -510,6 +540,51 @@ TEST(PocketRun, TheExampleInEveryMode) {
             EXPECT_GT(sweptOutside(p, 5, wkt(example(1))), 1);
         }
 #endif
+    }
+}
+
+// Outside-in direct steps inwards by at most the step width (tool diameter x infeed factor) and in
+// equal steps no narrower than needed: on a 100 x 60 box with a tool of 10 and factor 0.5 the tool's
+// centre covers 90 x 50, so the feed runs about 90 x 50 / 5, not twice that.
+TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
+    Job job;
+    writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60)}}));
+    std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
+    for (const char* line : {"strategy := outsideInDirect", "infeedFactor := 0.5", "infeedDepth := 10",
+                             "plungeType := straight"})
+        text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+    EXPECT_EQ(job.run(text), 0);
+    double feed = 0;
+    Vec2 at{0, 0};
+    for (const Out& o : job.channel(31)) {
+        if (o.type != 3101 && o.type != 3111 && o.type != 3121) continue;
+        if (o.type != 3101) feed += std::hypot(o.x - at.x, o.y - at.y);
+        at = {o.x, o.y};
+    }
+    // About the area over the step; the links between the rings and the last run along the middle add
+    // some.
+    const double plain = 90.0 * 50 / 5;
+    EXPECT_GT(feed, 0.8 * plain);
+    EXPECT_LT(feed, 1.4 * plain);
+}
+
+// With stock on, a plane whose first contour is a stock boundary is cut as an open pocket: its entries
+// come in from the side (left or right by the orientation), not drilled; without the mark, drilled.
+TEST(PocketRun, StockBoundaryOpensThePlane) {
+    Job job;
+    for (const bool marked : {true, false}) {
+        writeText(
+            "stock.kvx",
+            kvxText({{boxPoints(0, 0, 100, 60), marked ? "v stock(true)\n v depth(6)" : "v depth(6)"}}));
+        std::string text = job.with("geoSource", "geoSource := \"stock.kvx\"");
+        for (const char* line : {"stock := true", "infeedDepth := 10", "plungeType := straight"})
+            text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+        job.run(text);
+        std::vector<std::string> kinds;
+        for (const Out& o : job.channel(31))
+            if (o.type == 3131 && o.name == "start") kinds.push_back(o.value);
+        ASSERT_FALSE(kinds.empty()) << marked;
+        for (const std::string& kind : kinds) EXPECT_EQ(kind == "left" || kind == "right", marked) << kind;
     }
 }
 
@@ -780,5 +855,21 @@ TEST(PocketRun, InputChecksPassValidPockets) {
         if (!c.line.empty()) text = Job::edit(text, c.line.substr(0, c.line.find(' ')), c.line);
         EXPECT_EQ(job.run(text), 0) << c.contours << c.line;
         EXPECT_FALSE(job.channel(31).empty()) << c.contours << c.line;
+    }
+    // The pocket in the floor cut level by level: its slabs after the upper pocket's, or before them when
+    // the sequence is inverted; each level still top down.
+    writeText("good.kvx", cases[2].contours);
+    for (const auto& [invert, want] : {std::pair{"false", std::vector<double>{0, -4, -8}},
+                                       std::pair{"true", std::vector<double>{-8, 0, -4}}}) {
+        kvCCP.hostSignal = 0;
+        const std::string text = Job::edit(job.with("geoSource", "geoSource := \"good.kvx\""),
+                                           "invertSequence", std::string("invertSequence := ") + invert);
+        EXPECT_EQ(job.run(text), 0) << invert;
+        std::vector<double> surfaces;
+        for (const Out& o : job.channel(31))
+            if (o.type == 3131 && o.name == "surface" &&
+                (surfaces.empty() || std::stod(o.value) != surfaces.back()))
+                surfaces.push_back(std::stod(o.value));
+        EXPECT_EQ(surfaces, want) << invert;
     }
 }

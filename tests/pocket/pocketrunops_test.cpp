@@ -1,6 +1,7 @@
 // List operations of the pocket run: pocket groups brought together by their
 // start point, the stock contour put first.
 #include "offset_util.h"
+#include "pocket/contouroffset.h"
 #include "pocket/leveltable.h"
 #include "pocket/pocket_util.h"
 #include "pocket/pocketrun.h"
@@ -146,4 +147,48 @@ TEST(PocketRunOps, LevelRowsFromAList) {
         levelTableFree(t);
     }
     EXPECT_EQ(ccpLevelRowsFromList(&kvCCP, nullptr, "TEMP", 0), -1);
+}
+
+// An outer contour (no parent) that is only a sliver goes, when another contour of its level is not
+// thin; a contour with a parent, or one without a solid partner of its level, stays.
+TEST(PocketRunOps, ThinOuterContourDropped) {
+    const std::vector<ContourElement> sliver = polygon({{0, 0}, {20, 0}, {20, 0.1}, {0, 0.1}}),
+                                      solid = polygon({{0, 5}, {10, 5}, {10, 15}, {0, 15}});
+    ASSERT_EQ(contourIsThin(sliver.data(), 4, 0.2), 1);
+    ASSERT_EQ(contourIsThin(solid.data(), 4, 0.2), 0);
+    struct Entry {
+        bool thin;
+        int16_t parent, tag;
+    };
+    const struct {
+        std::vector<Entry> list;
+        int result;
+        int32_t left;
+    } cases[] = {
+        {{{true, -1, 1}, {false, -1, 1}}, 1, 1},  {{{false, -1, 1}, {true, -1, 1}}, 1, 1},
+        {{{true, 0, 1}, {false, -1, 1}}, 0, 2},   {{{true, 1, 1}, {false, -1, 1}}, 0, 2},
+        {{{true, -1, 1}, {false, -1, 2}}, 0, 2},  {{{true, -1, 1}, {true, -1, 1}}, 0, 2},
+        {{{false, -1, 1}, {false, -1, 1}}, 0, 2},
+    };
+    for (const auto& c : cases) {
+        PocketErrors errs;
+        ASSERT_EQ(clistCreate("TEMP"), 1);
+        for (const Entry& e : c.list) {
+            ContourHeader h{};
+            h.parent = e.parent;
+            h.tag = e.tag;
+            ASSERT_TRUE(putContour("TEMP", e.thin ? sliver : solid, h));
+        }
+        EXPECT_EQ(ccpDropThinOuter("TEMP"), c.result) << c.list[0].thin << c.list[0].parent << c.list[1].tag;
+        EXPECT_EQ(clistCount("TEMP"), c.left);
+        for (int32_t i = 0; i < clistCount("TEMP") && c.result; ++i) {
+            ContourHeader h{};
+            ASSERT_GE(clistGetHeader("TEMP", &h, i), 0);
+            EXPECT_EQ(h.elementCount, 4u);
+            std::vector<ContourElement> e(4);
+            ASSERT_EQ(clistGet("TEMP", e.data(), &h, i), i);
+            EXPECT_EQ(e[0].g[kLy1], 5);  // the solid one is left
+        }
+        clistFree("TEMP");
+    }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "pocket/contouroffset.h"
@@ -90,6 +91,34 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> zero = sq;
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
+    // Ends within 1e-5 in x and in y count as one place.
+    for (const auto& [dx, dy, same] : {std::tuple{5e-6, 5e-6, 1}, {2e-5, 0.0, 0}, {0.0, 2e-5, 0}}) {
+        std::vector<ContourElement> near = sq;
+        near.push_back(lineElem(10, 10, 10 + dx, dy));
+        EXPECT_EQ(ringHasZeroElement(near.data(), 5), same) << dx << " " << dy;
+    }
+
+    // An end exactly 0.9 x d from the input (here 9 from a circle of radius 11, at (12, 16)) still keeps
+    // the distance; one a little nearer does not.
+    {
+        const std::vector<ContourElement> input = offsettest::circle(0, 0, 11, 2, 1);
+        const ContourElement out[2] = {lineElem(12, 16, 20, 16), lineElem(20, 16, 12, 16)},
+                             in[2] = {lineElem(11.99, 16, 20, 16), lineElem(20, 16, 11.99, 16)};
+        EXPECT_EQ(ringKeepsDistance(out, 2, input.data(), 2, 10), 1);
+        EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10), 0);
+    }
+
+    // An arc of most of a turn on a short chord: its ends keep far off, its middle dips to 1 from the
+    // input, which the offset check must see.
+    {
+        const std::vector<ContourElement> input = polygon({{-2, -2}, {2, -2}, {2, 2}, {-2, 2}});
+        const double a0 = 100 * kPi / 180, a1 = 440 * kPi / 180;
+        const ContourElement bow = arcElem(0, 8, 5, a0, a1, 1);
+        const Vec2 s = offsettest::startPoint(bow), e = offsettest::endPoint(bow);
+        const ContourElement ring[2] = {bow, lineElem(e.x, e.y, s.x, s.y)};
+        EXPECT_EQ(ringKeepsOffset(ring, 2, input.data(), 4, 4), 0);
+        EXPECT_EQ(ringKeepsOffset(ring, 2, input.data(), 4, 0.9), 1);
+    }
 
     // Full arcs count only in rings of five or more elements.
     std::vector<ContourElement> five = sq;
@@ -119,6 +148,31 @@ TEST(RingAssembly, RingChecks) {
     const int32_t start[2] = {0, 4}, count[2] = {4, 4};
     EXPECT_EQ(ringsContainInput(rings.data(), start, count, 1, sq.data(), 4), 0);
     EXPECT_EQ(ringsContainInput(rings.data(), start, count, 2, sq.data(), 4), 1);
+}
+
+// The classification radius: the distance less a tolerance (0.04 while a retry shrinks the distance,
+// the offset's classification tolerance otherwise) scaled by the distance's band, never below the
+// distance when the tolerance reaches it.
+TEST(RingAssembly, ClassifyRadiusByDistanceBand) {
+    PocketErrors errors;
+    PocketOffsetState& st = pocketOffsetState();
+    const PocketOffsetState saved = st;
+    const struct {
+        int32_t growMode;
+        double classifyTol, d, want;
+    } cases[] = {
+        {0, 0.005, 0.5, 0.5 - 0.004}, {0, 0.005, 0.7, 0.7 - 0.008}, {0, 0.005, 1, 1 - 0.02},
+        {0, 0.005, 4.8, 4.8 - 0.04},  {0, 0.005, 50, 50 - 0.04},    {0, 0.005, 60, 60 - 0.08},
+        {0, 0.005, 0.003, 0.003},     {0, 0.005, 0.004, 0.004},     {1, 0.005, 10, 10 - 0.005},
+        {1, 0.005, 2, 2 - 0.0025},    {1, 0.01, 0.3, 0.3 - 0.001},  {1, 0.01, 100, 100 - 0.02},
+        {1, 0.005, 0.0004, 0.0004},   {1, 0.005, 0.9, 0.9 - 0.001},
+    };
+    for (const auto& c : cases) {
+        st.growMode = c.growMode;
+        st.classifyTol = c.classifyTol;
+        EXPECT_NEAR(isectClassifyRadius(c.d), c.want, 1e-12) << c.growMode << " " << c.d;
+    }
+    st = saved;
 }
 
 // The distance checks against the closed-form distance of every input element, on seeded
@@ -223,6 +277,19 @@ TEST(RingAssembly, ClosingOpenChains) {
     EXPECT_EQ(chainJoinSingleGap(broken.data(), 4), 1);
     EXPECT_NEAR(broken[1].g[kLx2], 10.005, 1e-12);
     EXPECT_EQ(ringsAlreadyClosed(broken.data(), 4), 1);
+    // A break between the last element and the first is joined too; two breaks or a wide one are not.
+    std::vector<ContourElement> atStart = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    atStart[0].g[kLy1] = 0.01;
+    EXPECT_EQ(chainJoinSingleGap(atStart.data(), 4), 1);
+    EXPECT_NEAR(atStart[3].g[kLy2], 0.005, 1e-12);
+    EXPECT_EQ(ringsAlreadyClosed(atStart.data(), 4), 1);
+    std::vector<ContourElement> two = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    two[0].g[kLy1] = 0.01;
+    two[2].g[kLx1] = 10.01;
+    EXPECT_EQ(chainJoinSingleGap(two.data(), 4), 0);
+    std::vector<ContourElement> wide = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    wide[0].g[kLy1] = 0.9;  // more than 0.02 x the scale of 25
+    EXPECT_EQ(chainJoinSingleGap(wide.data(), 4), 0);
 }
 
 }  // namespace

@@ -219,6 +219,31 @@ TEST(Strategies, EntryFromAnOpenElement) {
     }
 }
 
+// An open piece carried on along its end tangents and clipped at its two crossings with a box: inside
+// it runs from wall to wall through every element of the piece; asked for the outside, or short of
+// the walls, or crossing more than twice, it gives -1.
+TEST(Strategies, OpenRunClippedAtItsCrossings) {
+    PocketErrors errors;
+    const std::vector<ContourElement> walls = polygon(box(0, 0, 100, 60));
+    const std::vector<ContourElement> piece = {lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 40),
+                                               lineElem(50, 40, 90, 40)};
+    std::vector<ContourElement> out(8);
+    ASSERT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 20, out.data()), 5);
+    const std::vector<Vec2> corners = {{0, 10}, {10, 10}, {50, 10}, {50, 40}, {90, 40}, {100, 40}};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_NEAR(offsettest::startPoint(out[k]).x, corners[k].x, 1e-9) << k;
+        EXPECT_NEAR(offsettest::startPoint(out[k]).y, corners[k].y, 1e-9) << k;
+        EXPECT_NEAR(offsettest::endPoint(out[k]).x, corners[k + 1].x, 1e-9) << k;
+        EXPECT_NEAR(offsettest::endPoint(out[k]).y, corners[k + 1].y, 1e-9) << k;
+    }
+    EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, -1, 20, out.data()), -1);
+    EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 5, out.data()), -1);  // reaches no wall
+    const std::vector<ContourElement> zig = {lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 80),
+                                             lineElem(50, 80, 70, 80), lineElem(70, 80, 70, 40),
+                                             lineElem(70, 40, 90, 40)};  // out over the top and back
+    EXPECT_EQ(openRunClip(zig.data(), 5, walls.data(), 4, 1, 20, out.data()), -1);
+}
+
 TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
     Strategy s;
     ASSERT_EQ(regionTreeInit(1), 1);
@@ -252,6 +277,9 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
                                            {{12, 10}, {12, 40}, 1}}) {
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.p.x;
     }
+    // The ring's wall runs cut: 1; a node outside the tree has no ring to cut.
+    EXPECT_EQ(openNodeCut(node, 1, nullptr, 0), 1);
+    EXPECT_EQ(openNodeCut(regionNodeCount(), 1, nullptr, 0), -1);
 }
 
 // Without open sides: noPlunge leaves the plane alone (3213, result 1); openPocket

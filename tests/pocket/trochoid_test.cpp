@@ -68,6 +68,43 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
     // Directions shorter than 1e-5 build nothing.
     const Vec2 p{0, 0}, m{0, 1}, tiny{1e-6, 0}, d{1, 0};
     EXPECT_EQ(trochoidHalfLoop(&p, &m, &tiny, &d, 0.01, out.data(), 2000), -1);
+    // Nor does a missing point, direction or output.
+    EXPECT_EQ(trochoidHalfLoop(nullptr, &m, &d, &d, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, nullptr, &d, &d, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, &m, nullptr, &d, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, nullptr, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, &d, 0.01, nullptr, 2000), -1);
+    EXPECT_EQ(trochoidLoop(nullptr, &p, &m, 1, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidLoop(&d, nullptr, &m, 1, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidLoop(&d, &p, nullptr, 1, 0.01, out.data(), 2000), -1);
+    EXPECT_EQ(trochoidLoop(&d, &p, &m, 1, 0.01, nullptr, 2000), -1);
+    // The U-turn cubic: leaving along x and arriving back against it, 4 apart, it bulges out h = 2
+    // (0.75 k with k = 8 h / 6); arriving along the leaving direction its arms turn round, and it still
+    // runs from P0 to P3 through finite points.
+    const Vec3 p0{0, 0, 0}, p3{0, 4, 0}, ux{1, 0, 0}, back3{-1, 0, 0};
+    for (const Vec3* a : {&back3, &ux}) {
+        PolyCurve* c = bezierUTurn(&p0, &p3, &ux, a, 2);
+        ASSERT_NE(c, nullptr);
+        Vec3* pts = nullptr;
+        int32_t count = 0;
+        ASSERT_GE(curve3DPointList(c, 1e-4, &pts, &count), 0);
+        ASSERT_GE(count, 2);
+        double bulge = 0;
+        bool finite = true;
+        for (int32_t i = 0; i < count; ++i) {
+            finite &= std::isfinite(pts[i].x) && std::isfinite(pts[i].y);
+            bulge = std::max(bulge, pts[i].x);
+        }
+        EXPECT_TRUE(finite);
+        EXPECT_NEAR(pts[0].y, 0, 1e-9);
+        EXPECT_NEAR(pts[count - 1].y, 4, 1e-9);
+        if (a == &back3) {
+            EXPECT_NEAR(bulge, 2, 1e-3);
+        }
+        free(pts);
+        polyCurveFree(c);
+    }
+    EXPECT_EQ(bezierUTurn(&p0, &p3, &ux, &p0, 2), nullptr);  // no arriving direction
 }
 
 // n loops (1 when asked for 0) from A to B: joined, through every division
