@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -239,4 +240,27 @@ TEST(DeBoor, WeightsBelow1e5GiveThePointZero) {
         ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.0, 0.0, &su, &sv, nullptr), 1);
         EXPECT_EQ(maxDiff(su, {0, 0, 0}) + maxDiff(sv, {0, 0, 0}), 0.0);
     }
+}
+
+// A knot span of 5e-8 is still a span: a point inside it lies between its two control points as far
+// as its parameter lies between the span's knots (plain triangles and rational ones, in u and in v).
+TEST(DeBoor, KnotSpansAbove1e8AreInterpolatedAcross) {
+    const double k4[] = {0, 0, 0.5, 0.5 + 5e-8, 1, 1}, k2[] = {0, 0, 1, 1};
+    for (const int rational : {0, 1})
+        for (const bool inV : {false, true}) {
+            RecGuard g;
+            kvxInitTrimSurface(&g.rec);
+            BsplSurface& s = g.rec.surface;
+            ASSERT_EQ(bsplSurfaceAlloc(&s, 2, 2, inV ? 2 : 4, inV ? 4 : 2, rational), 1);
+            std::copy(inV ? k2 : k4, (inV ? k2 : k4) + (inV ? 4 : 6), s.uKnots);
+            std::copy(inV ? k4 : k2, (inV ? k4 : k2) + (inV ? 6 : 4), s.vKnots);
+            for (int i = 0; i < s.uNum; ++i)
+                for (int j = 0; j < s.vNum; ++j) s.rows[i][j] = {10.0 * i, 10.0 * j, 0};
+            for (const double f : {0.25, 0.75}) {
+                const double t = 0.5 + f * 5e-8;
+                Vec3 p{};
+                ASSERT_EQ(evalNurbsSurfPoint(&s, inV ? 0.5 : t, inV ? t : 0.5, &p), 1);
+                EXPECT_NEAR(inV ? p.y : p.x, 10 * (1 + f), 1e-6) << rational << inV << f;
+            }
+        }
 }

@@ -114,6 +114,11 @@ TEST(Nurbs, CurvaturesOfSphereAndCylinderAndTheOffsetPlane) {
     double k1 = 7, k2 = 7;
     EXPECT_EQ(curvatureFromDerivs(1, 1, 1, 1, 0, 1, &k1, &k2), 0);  // EG - F^2 = 0
     EXPECT_EQ(k1, 7.0);
+    // A patch folded onto a line has no normal: its curvatures fail with its first form.
+    RecGuard line;
+    makePlane(&line.rec, 1, 1, 0);
+    line.rec.surface.rows[0][1] = {2, 0, 0}, line.rec.surface.rows[1][1] = {3, 0, 0};
+    EXPECT_EQ(nurbsSurfCurvature(&line.rec.surface, 0.3, 0.6, &k1, &k2), -1);
 }
 
 TEST(Nurbs, RefusesOrdersAndSpansBeyondItsTables) {
