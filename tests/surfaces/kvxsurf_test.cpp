@@ -359,3 +359,26 @@ TEST(KvxSurf, LineClassesKeywordsAndValues) {
     EXPECT_STREQ(keyword, "");
     EXPECT_STREQ(value, "");
 }
+
+// A data line is the next line that is neither empty, a comment nor a bare line end; CRLF reads as LF
+// and a lone CR at the end is dropped. A buffer that holds a data line already reads nothing.
+TEST(KvxSurf, ReadLineSkipsToTheNextDataLine) {
+    const struct {
+        std::string in;
+        int rc;
+        const char* line;
+    } cases[] = {{"; note\n\nabc d\n", 0, "abc d\n"},
+                 {"; note\r\n\r\nabc d\r\nx\n", 0, "abc d\n"},
+                 {"abc\r", 0, "abc"},
+                 {"; only\r\n\r\n", -1, ""}};
+    for (const auto& c : cases) {
+        std::string in = c.in;
+        FILE* f = fmemopen(in.data(), in.size(), "r");
+        ASSERT_NE(f, nullptr);
+        char buf[kKvxLineSize] = "";
+        EXPECT_EQ(kvxReadLine(f, buf), c.rc) << c.in;
+        EXPECT_STREQ(buf, c.line) << c.in;
+        EXPECT_EQ(kvxReadLine(f, buf), -1) << c.in;  // held already, or the end
+        std::fclose(f);
+    }
+}

@@ -172,3 +172,30 @@ TEST_F(PolyImportTest, HeightsWithin1e5AreEqual) {
         EXPECT_EQ(facetCompareMaxZ(&fa, &fb), c.expect) << i;
     }
 }
+
+// Points 1 and 3 are exchanged when the facet turns clockwise in plan, as the first corner that turns
+// clearly says; a facet that does not turn anywhere is left as it is.
+TEST(PolyImport, FacetOrientationFollowsTheFirstClearTurn) {
+    const struct {
+        const char* what;
+        double xy[8];
+        bool swaps;
+    } cases[] = {
+        {"clockwise square", {0, 0, 0, 1, 1, 1, 1, 0}, true},
+        {"counter-clockwise square", {0, 0, 1, 0, 1, 1, 0, 1}, false},
+        {"first corner straight, clockwise", {0, 0, 1, 0, 2, 0, 1, -1}, true},
+        {"first corner straight, counter-clockwise", {0, 0, 1, 0, 2, 0, 1, 1}, false},
+        {"triangle with a repeated point, clockwise", {0, 0, 1, 0, 1, 0, 0, -1}, true},
+        {"all on one line", {0, 0, 1, 0, 2, 0, 3, 0}, false},
+        {"all in one point", {2, 3, 2, 3, 2, 3, 2, 3}, false},
+    };
+    for (const auto& c : cases) {
+        Facet98 f{};
+        for (int k = 0; k < 4; ++k) f.p[k] = {c.xy[2 * k], c.xy[2 * k + 1], 0.5 * k};
+        const Facet98 before = f;
+        facetFixOrientation(&f);
+        const int at1 = c.swaps ? 3 : 1, at3 = c.swaps ? 1 : 3;
+        EXPECT_TRUE(f.p[0].z == before.p[0].z && f.p[2].z == before.p[2].z) << c.what;
+        EXPECT_TRUE(f.p[1].z == before.p[at1].z && f.p[3].z == before.p[at3].z) << c.what;
+    }
+}
