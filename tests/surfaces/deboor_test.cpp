@@ -147,6 +147,14 @@ TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
         EXPECT_NEAR(foot.v, t.y / 20, 1e-12);
         EXPECT_LT(d, 1e-9);
     }
+    // A target whose projection lies 1e-6 exactly from the start is still stepped to.
+    const SurfFoot corner{0.0, 0.0, {0, 0, 3}};
+    const Vec3 near{1e-6, 0, 7};
+    SurfFoot foot{};
+    double d = -1;
+    ASSERT_EQ(projectPointNurbsSurf(&g.rec, &corner, &near, &foot, &d), 1);
+    EXPECT_NEAR(foot.point.x, 1e-6, 1e-9);
+    EXPECT_NEAR(d, 4.0, 1e-9);
 }
 
 TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {

@@ -104,22 +104,25 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     EXPECT_EQ(facetSurface(&g.rec, 0.1, &area, &rel), 0);
 
     // A point that cannot be evaluated fails the measure, also when only the boundary passes reach
-    // it: a knot span of 8e-9 at u = 0.5 lies between the points of the first cover (sixths of the
-    // trimmed box) and its thirds (sides below the tolerance: no midpoint taken), on their halves.
-    RecGuard gap;
-    kvxInitTrimSurface(&gap.rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&gap.rec.surface, 2, 2, 4, 2, 0), 1);
-    BsplSurface& s = gap.rec.surface;
-    const double uk[] = {0, 0, 0.5 - 4e-9, 0.5 + 4e-9, 1, 1}, vk[] = {0, 0, 1, 1};
-    std::copy(std::begin(uk), std::end(uk), s.uKnots);
-    std::copy(std::begin(vk), std::end(vk), s.vKnots);
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 2; ++j) s.rows[i][j] = {10 * uk[i + 1], 10.0 * j, 0};
+    // it: a knot span of 8e-9 at 0.5 (in u, then in v) lies between the points of the first cover
+    // (sixths of the trimmed box) and its thirds (sides below the tolerance: no midpoint taken), on
+    // their halves.
+    const double gk[] = {0, 0, 0.5 - 4e-9, 0.5 + 4e-9, 1, 1}, lk[] = {0, 0, 1, 1};
     std::vector<Vec2> disc;
     for (int i = 0; i < 32; ++i)
         disc.push_back({0.5 + 0.25 * std::cos(i * M_PI / 16), 0.5 + 0.25 * std::sin(i * M_PI / 16)});
-    ASSERT_EQ(trimSurfaceAddLoop(&gap.rec, disc.data(), 32), 1);
-    EXPECT_EQ(facetSurface(&gap.rec, 0.6, &area, &rel), -1);
+    for (const bool inV : {false, true}) {
+        RecGuard gap;
+        kvxInitTrimSurface(&gap.rec);
+        ASSERT_EQ(bsplSurfaceAlloc(&gap.rec.surface, 2, 2, inV ? 2 : 4, inV ? 4 : 2, 0), 1);
+        BsplSurface& s = gap.rec.surface;
+        std::copy(inV ? std::begin(lk) : std::begin(gk), inV ? std::end(lk) : std::end(gk), s.uKnots);
+        std::copy(inV ? std::begin(gk) : std::begin(lk), inV ? std::end(gk) : std::end(lk), s.vKnots);
+        for (int i = 0; i < s.uNum; ++i)
+            for (int j = 0; j < s.vNum; ++j) s.rows[i][j] = {10 * s.uKnots[i + 1], 10 * s.vKnots[j + 1], 0};
+        ASSERT_EQ(trimSurfaceAddLoop(&gap.rec, disc.data(), 32), 1);
+        EXPECT_EQ(facetSurface(&gap.rec, 0.6, &area, &rel), -1) << inV;
+    }
 }
 
 // A measure taken after others (the cell lists kept between calls) equals the same measure taken alone.
@@ -138,6 +141,10 @@ TEST(Facet, MeasuresInARowEqualEachMeasureAlone) {
         facetReleaseScratch();
         ASSERT_EQ(facetSurface(row[k].first, row[k].second, &alone[0], &alone[1]), 1);
         EXPECT_TRUE(alone[0] == kept[k][0] && alone[1] == kept[k][1]) << k;
+        // The cylinder meets the cell bound, which the refinement then keeps to.
+        const FacetStats* st = facetLastStats();
+        EXPECT_EQ(st->capped, row[k].first == &cyl.rec) << k;
+        EXPECT_LE(st->cells, kFacetMaxRefined) << k;
     }
 }
 

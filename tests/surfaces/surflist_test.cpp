@@ -18,6 +18,7 @@
 #include "surfaces/meshfiles/pointsets.h"
 #include "surfaces/meshfiles/polynode.h"
 #include "surfaces/meshfiles/stl.h"
+#include "surfaces/nurbs.h"
 #include "surfaces/polyimport.h"
 #include "surfaces/revmesh.h"
 
@@ -95,6 +96,8 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     EXPECT_EQ(facetSurface(nullptr, 0.1, &w, &w), -1);
     EXPECT_EQ(facetSurface(&plane.rec, 0.1, nullptr, &w), -1);
     EXPECT_EQ(curvatureFromDerivs(1, 0, 1, 1, 0, 1, nullptr, &w), -1);
+    EXPECT_EQ(nurbsSurfCurvature(&plane.rec.surface, 0.5, 0.5, &w, nullptr), -1);
+    EXPECT_EQ(nurbsSurfCurvature(&plane.rec.surface, 0.5, 0.5, nullptr, &w), -1);
     EXPECT_EQ(parseXyzTriple(nullptr, &q), -1);
     EXPECT_EQ(parseXyzTriple("1,2", &q), -1);
     EXPECT_EQ(kvxContourAddArc(nullptr, 0.1, &a, &b, 0, &a, 1), 0);
