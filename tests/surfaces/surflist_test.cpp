@@ -5,6 +5,7 @@
 
 #include <cfloat>
 #include <string>
+#include <vector>
 
 #include "allocfail.h"
 #include "surf_fixtures.h"
@@ -62,6 +63,30 @@ TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
         EXPECT_EQ(freeSurfList(list), 1);
     }
     EXPECT_EQ(freeSurfList(nullptr), 1);
+}
+
+// Sizes up to their bounds are taken and one beyond is refused: 400000 knots in a direction and 400000
+// control points (an order of 200000 over as many points reaches both at once), 400000 loop points.
+TEST(SurfList, SizesUpToTheirBoundsAreTaken) {
+    const struct {
+        int32_t uOrder, vOrder, uNum, vNum;
+        int rc;
+    } cases[] = {{200000, 2, 200000, 2, 1}, {2, 200000, 2, 200000, 1}, {2, 2, 200000, 2, 1},
+                 {2, 2, 200001, 2, -1},     {2, 3, 3, 133334, -1},     {200001, 2, 200001, 2, -1}};
+    for (const auto& c : cases) {
+        BsplSurface s{};
+        EXPECT_EQ(bsplSurfaceAlloc(&s, c.uOrder, c.vOrder, c.uNum, c.vNum, 0), c.rc)
+            << c.uNum << " " << c.vNum;
+        EXPECT_EQ(s.uKnots != nullptr, c.rc == 1);
+        bsplSurfaceFree(&s);
+    }
+    std::vector<Vec2> points(kSurfMaxLoopPoints, Vec2{0.5, 0.25});
+    TrimLoop loop{nullptr, 0};
+    EXPECT_EQ(trimLoopAppend(&loop, points.data(), kSurfMaxLoopPoints - 1), 1);
+    EXPECT_EQ(trimLoopAppend(&loop, points.data(), 1), 1);
+    EXPECT_EQ(trimLoopAppend(&loop, points.data(), 1), -1);
+    EXPECT_EQ(loop.count, kSurfMaxLoopPoints);
+    std::free(loop.points);
 }
 
 // The readers, writers and evaluators of surfaces and mesh files refuse what is not there with the codes
