@@ -253,6 +253,10 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
         EXPECT_EQ(rc, -1);
         return true;
     });
+    allocfail::arm(1);
+    EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), -1);
+    allocfail::disarm();
+    EXPECT_EQ(g.rec.loops[1].count, 3);
     EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), 1);
     EXPECT_EQ(g.rec.loops[1].count, 5);
     EXPECT_EQ(g.rec.loops[1].points[4].x, 1.0);
