@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "allocfail.h"
+#include "kernel/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/bspl.h"
@@ -16,6 +17,7 @@
 #include "surfaces/kvxcontour.h"
 #include "surfaces/kvxsurf.h"
 #include "surfaces/meshfiles/bndfile.h"
+#include "surfaces/meshfiles/meshtest.h"
 #include "surfaces/meshfiles/pointsets.h"
 #include "surfaces/meshfiles/polynode.h"
 #include "surfaces/meshfiles/stl.h"
@@ -265,6 +267,29 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
     EXPECT_EQ(g.rec.loops, nullptr);
     EXPECT_EQ(g.rec.surface.rows, nullptr);
     EXPECT_EQ(g.rec.umin, DBL_MAX);
+}
+
+// A contour read short of memory fails whole or gives every point (a record the reader could not
+// take ends the file as an error does, and is reported as a fault): a half turn finer than the first
+// room of its point list grows the list three times.
+TEST(SurfList, AContourReadShortOfMemoryFailsWhole) {
+    TempDir dir;
+    const std::string path = dir.file("c.kvx");
+    writeTextFile(path, kvxText("o Contour[a]()\n{\no A(x[10/-10/0] y[0/0/0] z[0/0])\n}\n"));
+    ProfileCurve* whole = readKvxContour(path.c_str(), 1e-6);
+    ASSERT_NE(whole, nullptr);
+    ASSERT_GT(whole->count, 3000);
+    failEachAllocation([&] {
+        const uint32_t faults = msgFaultCount();
+        ProfileCurve* p = readKvxContour(path.c_str(), 1e-6);
+        const bool fired = armedFired();
+        if (p != nullptr && msgFaultCount() == faults) {
+            EXPECT_EQ(p->count, whole->count);
+        }
+        profileFreeList(p);
+        return fired;
+    });
+    profileFreeList(whole);
 }
 
 TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
