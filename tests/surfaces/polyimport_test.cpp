@@ -156,9 +156,10 @@ TEST_F(PolyImportTest, HeightsWithin1e5AreEqual) {
     const struct {
         double za, zb;
         int expect;
-    } cmp[] = {{2, 1, -1}, {1, 2, 1}, {1, 1 + 0.9e-5, 0}, {1 + 2e-5, 1, -1}, {-3, -3, 0}};
+    } cmp[] = {{2, 1, -1},  {1, 2, 1},    {1, 1 + 0.9e-5, 0}, {1 + 2e-5, 1, -1},
+               {-3, -3, 0}, {1e-5, 0, 0}, {-1e-5, 0, 0}};  // 1e-5 apart exactly: still equal
     // The highest point takes every place in turn.
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 7; ++i) {
         const auto& c = cmp[i];
         Triangle3D a{}, b{};
         for (int k = 0; k < 3; ++k) a.p[k].z = b.p[k].z = -100;
