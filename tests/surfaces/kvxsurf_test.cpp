@@ -131,6 +131,17 @@ TEST(KvxSurf, FailedPartsComeBackEmptyWithMinusOne) {
     EXPECT_EQ(kvxReadTrimSurface(f, &g.rec), -1);
     EXPECT_EQ(g.rec.loopCount, 0);
     std::fclose(f);
+    // So does a surface whose trim part fails, its surface given back.
+    SurfText u;
+    u.trimmed = "true", u.trim = "  oTrum[1](a[] b[1])\n}\n";
+    const std::string badTrim = text(u);
+    f = fmemopen(const_cast<char*>(badTrim.data()), badTrim.size(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[64] = "";
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);  // the object word
+    EXPECT_EQ(kvxReadTrimSurface(f, &g.rec), -1);
+    EXPECT_EQ(g.rec.surface.uKnots, nullptr);
+    std::fclose(f);
 }
 
 TEST(KvxSurf, EveryTruncationEndsCleanly) {

@@ -35,6 +35,11 @@ TEST(Nurbs, AgreesWithDeBoorAndDifferencesOnSeededSurfaces) {
                       1e-5 * (1 + vecLen3D(&qu)));
             EXPECT_LT(maxDiff(su, qu), 1e-10 * (1 + vecLen3D(&qu)));
             EXPECT_LT(maxDiff(sv, qv), 1e-10 * (1 + vecLen3D(&qv)));
+            // The first form hands back the same derivatives.
+            Vec3 fu{}, fv{};
+            double E = 0, F = 0, G = 0;
+            nurbsSurfFirstForm(s, u, v, &E, &F, &G, &fu, &fv, nullptr, 1.0);
+            EXPECT_EQ(maxDiff(fu, su) + maxDiff(fv, sv), 0.0);
             // Second derivatives against central differences of the De Boor first derivatives.
             ASSERT_EQ(nurbsSurfDuu(s, u, v, &suu), 1);
             ASSERT_EQ(nurbsSurfDuv(s, u, v, &suv), 1);

@@ -88,8 +88,25 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
                 EXPECT_EQ((&mesh->upper[i].x)[a], hi);
             }
         }
-        // Axis scale (2, 1, 1): the same order, every x doubled.
-        setAxisScale(2, 1, 1);
+        if (seed == 1) {
+            // With frame A ready (its origin 5 up), imports are taken into it: every height 5 lower.
+            const Vec3 fo{0, 0, 5}, fx{1, 0, 0}, fy{0, 1, 0}, fz{0, 0, 1};
+            frameSetA(&fo, &fx, &fy, &fz);
+            ASSERT_EQ(framesInit(), 1);
+            PolyTriMesh* inA = meshFromPolyFileB(name.c_str(), "POLY", 1);
+            framesResetState();
+            ASSERT_NE(inA, nullptr);
+            ASSERT_EQ(inA->triangles->count, 8);
+            std::vector<double> zs, zsA;
+            for (int i = 0; i < 8; ++i)
+                for (int k = 0; k < 3; ++k)
+                    zs.push_back(list->data[i].p[k].z - 5), zsA.push_back(inA->triangles->data[i].p[k].z);
+            std::sort(zs.begin(), zs.end()), std::sort(zsA.begin(), zsA.end());
+            for (size_t k = 0; k < zs.size(); ++k) EXPECT_NEAR(zsA[k], zs[k], 1e-12) << k;
+            freeMeshPatchList(inA);
+        }
+        // Axis scale (2, 1, 3): the same order, every x doubled and every z tripled.
+        setAxisScale(2, 1, 3);
         PolyTriMesh* scaled = meshFromPolyFileB(name.c_str(), "POLY", 1);
         ASSERT_NE(scaled, nullptr);
         ASSERT_EQ(scaled->triangles->count, 8);
@@ -97,6 +114,7 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
             for (int k = 0; k < 3; ++k) {
                 EXPECT_EQ(scaled->triangles->data[i].p[k].x, 2 * list->data[i].p[k].x);
                 EXPECT_EQ(scaled->triangles->data[i].p[k].y, list->data[i].p[k].y);
+                EXPECT_EQ(scaled->triangles->data[i].p[k].z, 3 * list->data[i].p[k].z);
             }
         // A poly frame turned a quarter about z and shifted by (10, 0, 0): imports come through its
         // inverse first, then the scale: (x, y) -> (2 (y - 0), -(x - 10)) for the row-vector frame.
