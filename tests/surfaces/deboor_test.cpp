@@ -168,8 +168,8 @@ TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
     ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
     EXPECT_NEAR(foot.u, 5.0 / 11, 1e-15);
     EXPECT_NEAR(foot.v, 1.0 / 3, 1e-15);
-    target = {-50, 0, 15};  // u = 0.5, outside the loop below
-    const Vec2 loop[] = {{0.0, 0.0}, {0.3, 0.0}, {0.3, 1.0}, {0.0, 1.0}};
+    target = {-50, 0, 15};                                                  // u = 0.5, outside the loop below
+    const Vec2 loop[] = {{0.3, 0.5}, {0.0, 1.0}, {0.0, 0.0}, {0.25, 0.0}};  // the first point alone at 0.3
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
     ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
     EXPECT_NEAR(foot.u, 0.29, 1e-12);  // the loop's box less 0.01

@@ -210,6 +210,18 @@ TEST(Facet, FirstCoverFollowsTheToleranceAndTheTrimmedBox) {
     ASSERT_EQ(facetSurface(&g.rec, 0.6, &area, &rel), 1);
     EXPECT_EQ(facetLastStats()->initialCells, 4);
     EXPECT_NEAR(area, 2.0, 1e-7);
+    // At 1e-15 the first cover holds 152 x 152 cells: split 5 x 5 they would pass the cell bound, so a
+    // trimmed flat patch keeps them as they are, and says so.
+    RecGuard d;
+    makePlane(&d.rec, 1, 1, 0);
+    const Vec2 quad[] = {{0.001, 0}, {1, 0.001}, {0.999, 1}, {0, 0.999}};
+    ASSERT_EQ(trimSurfaceAddLoop(&d.rec, quad, 4), 1);
+    ASSERT_EQ(facetSurface(&d.rec, 1e-15, &area, &rel), 1);
+    EXPECT_EQ(facetLastStats()->initialCells, 152 * 152);
+    EXPECT_EQ(facetLastStats()->capped, 1);
+    double shoelace = 0;
+    for (int k = 0; k < 4; ++k) shoelace += quad[k].x * quad[(k + 1) % 4].y - quad[(k + 1) % 4].x * quad[k].y;
+    EXPECT_NEAR(area, shoelace, rel * area + 1e-12);  // twice the quad's area
     // Knots 2 2 3 3: cells of 1/8 at level 8, whatever the range's start.
     for (int k = 0; k < 4; ++k) g.rec.surface.uKnots[k] = g.rec.surface.vKnots[k] = k < 2 ? 2 : 3;
     ASSERT_EQ(facetSurface(&g.rec, 0.15, &area, &rel), 1);

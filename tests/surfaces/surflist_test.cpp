@@ -109,6 +109,7 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     bsplSurfaceFree(nullptr);
     trimSurfaceUpdateBox(nullptr);
     normSurfListKnots(nullptr);
+    scalePointAxes(nullptr);
     EXPECT_EQ(readSurfObjects(nullptr, nullptr), 0);
     EXPECT_EQ(writeSurfObjects(nullptr, nullptr), 0);
     EXPECT_EQ(kvxReadTrimSurface(nullptr, nullptr), -1);
