@@ -54,6 +54,8 @@ TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
         const TrimSurface& r = list->entries[0];
         EXPECT_NEAR(r.surface.uKnots[2], c.uMoves ? 0.4 : 2 + 0.4 * c.uEnd, 1e-12);
         EXPECT_NEAR(r.loops[0].points[1].x, c.uMoves ? 0.6 : 2 + 0.6 * c.uEnd, 1e-12);  // scaled by 4
+        EXPECT_NEAR(r.loops[0].points[0].x, c.uMoves ? 0.1 : loop[0].x, 1e-12);  // every point, the first too
+        EXPECT_NEAR(r.loops[0].points[0].y, c.vMoves ? 0.5 : loop[0].y, 1e-12);
         EXPECT_NEAR(r.umin, c.uMoves ? 0.1 : loop[0].x, 1e-12);
         EXPECT_NEAR(r.umax, c.uMoves ? 0.6 : loop[1].x, 1e-12);
         EXPECT_DOUBLE_EQ(r.surface.vKnots[0], c.vMoves ? 0.0 : 1.0);
