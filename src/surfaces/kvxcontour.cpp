@@ -217,12 +217,14 @@ ProfileCurve* readKvxContour(const char* path, double tolerance) {
                         failed = true;
                         break;
                     }
+                    // A point list that cannot grow fails the read: a contour short of points is no contour.
                     if (arc) {
                         const int sense = names.names[0][0] == '-' ? -1 : 1;
                         const Vec2 s{start.x, start.y}, e{end.x, end.y};
-                        kvxContourAddArc(r.points, tolerance, &s, &e, start.z, &centre, sense);
+                        failed = kvxContourAddArc(r.points, tolerance, &s, &e, start.z, &centre, sense) == 0;
                     } else {
-                        kvxContourAddLine(start.x, start.y, start.z, end.x, end.y, end.z, r.points);
+                        failed =
+                            kvxContourAddLine(start.x, start.y, start.z, end.x, end.y, end.z, r.points) == 0;
                     }
                     r.lastEnd = end;
                 }

@@ -74,6 +74,15 @@ TEST(BsplBasis, RejectsBadSpansAndFlagsDegenerateKnots) {
         EXPECT_EQ(bsplBasis(k.data(), order + 1, order, order - 1, 0.5, row), 0) << order;
         EXPECT_EQ(bsplBasis(k.data(), order + 1, order, order, 1.0, row), -1) << order;
     }
+    // A span of 1e-8 exactly is still divided by: halfway the two linear functions are 1/2 each, with
+    // slopes of -1e8 and 1e8.
+    const double tiny[] = {0, 0, 1e-8, 1, 1};
+    double ders[2][kBsplMaxOrder] = {};
+    ASSERT_EQ(bsplBasisDerivs(1, tiny, 3, 2, 1, 0.5 * 1e-8, ders), 0);
+    EXPECT_EQ(ders[0][0], 0.5);
+    EXPECT_EQ(ders[0][1], 0.5);
+    EXPECT_NEAR(ders[1][0], -1e8, 1e-3);
+    EXPECT_NEAR(ders[1][1], 1e8, 1e-3);
     // Order 1: only N[0].
     N[1] = 7;
     EXPECT_EQ(bsplBasis(knots, 5, 1, 3, 0.5, N), 0);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -146,6 +147,14 @@ TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
         EXPECT_NEAR(foot.v, t.y / 20, 1e-12);
         EXPECT_LT(d, 1e-9);
     }
+    // A target whose projection lies 1e-6 exactly from the start is still stepped to.
+    const SurfFoot corner{0.0, 0.0, {0, 0, 3}};
+    const Vec3 near{1e-6, 0, 7};
+    SurfFoot foot{};
+    double d = -1;
+    ASSERT_EQ(projectPointNurbsSurf(&g.rec, &corner, &near, &foot, &d), 1);
+    EXPECT_NEAR(foot.point.x, 1e-6, 1e-9);
+    EXPECT_NEAR(d, 4.0, 1e-9);
 }
 
 TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
@@ -159,8 +168,8 @@ TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
     ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
     EXPECT_NEAR(foot.u, 5.0 / 11, 1e-15);
     EXPECT_NEAR(foot.v, 1.0 / 3, 1e-15);
-    target = {-50, 0, 15};  // u = 0.5, outside the loop below
-    const Vec2 loop[] = {{0.0, 0.0}, {0.3, 0.0}, {0.3, 1.0}, {0.0, 1.0}};
+    target = {-50, 0, 15};                                                  // u = 0.5, outside the loop below
+    const Vec2 loop[] = {{0.3, 0.5}, {0.0, 1.0}, {0.0, 0.0}, {0.25, 0.0}};  // the first point alone at 0.3
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
     ASSERT_EQ(surfClosestGridPoint(&g.rec, &target, &foot), 1);
     EXPECT_NEAR(foot.u, 0.29, 1e-12);  // the loop's box less 0.01
@@ -239,4 +248,27 @@ TEST(DeBoor, WeightsBelow1e5GiveThePointZero) {
         ASSERT_EQ(evalNurbsSurfDeriv(&s, 0.0, 0.0, &su, &sv, nullptr), 1);
         EXPECT_EQ(maxDiff(su, {0, 0, 0}) + maxDiff(sv, {0, 0, 0}), 0.0);
     }
+}
+
+// A knot span of 5e-8 is still a span: a point inside it lies between its two control points as far
+// as its parameter lies between the span's knots (plain triangles and rational ones, in u and in v).
+TEST(DeBoor, KnotSpansAbove1e8AreInterpolatedAcross) {
+    const double k4[] = {0, 0, 0.5, 0.5 + 5e-8, 1, 1}, k2[] = {0, 0, 1, 1};
+    for (const int rational : {0, 1})
+        for (const bool inV : {false, true}) {
+            RecGuard g;
+            kvxInitTrimSurface(&g.rec);
+            BsplSurface& s = g.rec.surface;
+            ASSERT_EQ(bsplSurfaceAlloc(&s, 2, 2, inV ? 2 : 4, inV ? 4 : 2, rational), 1);
+            std::copy(inV ? k2 : k4, (inV ? k2 : k4) + (inV ? 4 : 6), s.uKnots);
+            std::copy(inV ? k4 : k2, (inV ? k4 : k2) + (inV ? 6 : 4), s.vKnots);
+            for (int i = 0; i < s.uNum; ++i)
+                for (int j = 0; j < s.vNum; ++j) s.rows[i][j] = {10.0 * i, 10.0 * j, 0};
+            for (const double f : {0.25, 0.75}) {
+                const double t = 0.5 + f * 5e-8;
+                Vec3 p{};
+                ASSERT_EQ(evalNurbsSurfPoint(&s, inV ? 0.5 : t, inV ? t : 0.5, &p), 1);
+                EXPECT_NEAR(inV ? p.y : p.x, 10 * (1 + f), 1e-6) << rational << inV << f;
+            }
+        }
 }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <utility>
 #include <vector>
 
+#include "geometry/rng.h"
 #include "surf_fixtures.h"
 #include "surfaces/nurbs.h"
 
@@ -84,7 +86,9 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     RecGuard g;
     makePlane(&g.rec, 10, 10, 0);
     double area = 5, rel = 5;
-    for (double tol : {0.0, -0.1, double(NAN)}) EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
+    // So is one whose first cover would exceed the cell bound: 1e-71 asks for 712 x 712 cells.
+    for (double tol : {0.0, -0.1, double(NAN), 1e-71})
+        EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
     // Nor can a surface without knots or with a single control point in a direction be measured.
     RecGuard bad;
     makePlane(&bad.rec, 10, 10, 0);
@@ -102,22 +106,25 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     EXPECT_EQ(facetSurface(&g.rec, 0.1, &area, &rel), 0);
 
     // A point that cannot be evaluated fails the measure, also when only the boundary passes reach
-    // it: a knot span of 8e-9 at u = 0.5 lies between the points of the first cover (sixths of the
-    // trimmed box) and its thirds (sides below the tolerance: no midpoint taken), on their halves.
-    RecGuard gap;
-    kvxInitTrimSurface(&gap.rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&gap.rec.surface, 2, 2, 4, 2, 0), 1);
-    BsplSurface& s = gap.rec.surface;
-    const double uk[] = {0, 0, 0.5 - 4e-9, 0.5 + 4e-9, 1, 1}, vk[] = {0, 0, 1, 1};
-    std::copy(std::begin(uk), std::end(uk), s.uKnots);
-    std::copy(std::begin(vk), std::end(vk), s.vKnots);
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 2; ++j) s.rows[i][j] = {10 * uk[i + 1], 10.0 * j, 0};
+    // it: a knot span of 8e-9 at 0.5 (in u, then in v) lies between the points of the first cover
+    // (sixths of the trimmed box) and its thirds (sides below the tolerance: no midpoint taken), on
+    // their halves.
+    const double gk[] = {0, 0, 0.5 - 4e-9, 0.5 + 4e-9, 1, 1}, lk[] = {0, 0, 1, 1};
     std::vector<Vec2> disc;
     for (int i = 0; i < 32; ++i)
         disc.push_back({0.5 + 0.25 * std::cos(i * M_PI / 16), 0.5 + 0.25 * std::sin(i * M_PI / 16)});
-    ASSERT_EQ(trimSurfaceAddLoop(&gap.rec, disc.data(), 32), 1);
-    EXPECT_EQ(facetSurface(&gap.rec, 0.6, &area, &rel), -1);
+    for (const bool inV : {false, true}) {
+        RecGuard gap;
+        kvxInitTrimSurface(&gap.rec);
+        ASSERT_EQ(bsplSurfaceAlloc(&gap.rec.surface, 2, 2, inV ? 2 : 4, inV ? 4 : 2, 0), 1);
+        BsplSurface& s = gap.rec.surface;
+        std::copy(inV ? std::begin(lk) : std::begin(gk), inV ? std::end(lk) : std::end(gk), s.uKnots);
+        std::copy(inV ? std::begin(gk) : std::begin(lk), inV ? std::end(gk) : std::end(lk), s.vKnots);
+        for (int i = 0; i < s.uNum; ++i)
+            for (int j = 0; j < s.vNum; ++j) s.rows[i][j] = {10 * s.uKnots[i + 1], 10 * s.vKnots[j + 1], 0};
+        ASSERT_EQ(trimSurfaceAddLoop(&gap.rec, disc.data(), 32), 1);
+        EXPECT_EQ(facetSurface(&gap.rec, 0.6, &area, &rel), -1) << inV;
+    }
 }
 
 // A measure taken after others (the cell lists kept between calls) equals the same measure taken alone.
@@ -136,6 +143,10 @@ TEST(Facet, MeasuresInARowEqualEachMeasureAlone) {
         facetReleaseScratch();
         ASSERT_EQ(facetSurface(row[k].first, row[k].second, &alone[0], &alone[1]), 1);
         EXPECT_TRUE(alone[0] == kept[k][0] && alone[1] == kept[k][1]) << k;
+        // The cylinder meets the cell bound, which the refinement then keeps to.
+        const FacetStats* st = facetLastStats();
+        EXPECT_EQ(st->capped, row[k].first == &cyl.rec) << k;
+        EXPECT_LE(st->cells, kFacetMaxRefined) << k;
     }
 }
 
@@ -199,6 +210,18 @@ TEST(Facet, FirstCoverFollowsTheToleranceAndTheTrimmedBox) {
     ASSERT_EQ(facetSurface(&g.rec, 0.6, &area, &rel), 1);
     EXPECT_EQ(facetLastStats()->initialCells, 4);
     EXPECT_NEAR(area, 2.0, 1e-7);
+    // At 1e-15 the first cover holds 152 x 152 cells: split 5 x 5 they would pass the cell bound, so a
+    // trimmed flat patch keeps them as they are, and says so.
+    RecGuard d;
+    makePlane(&d.rec, 1, 1, 0);
+    const Vec2 quad[] = {{0.001, 0}, {1, 0.001}, {0.999, 1}, {0, 0.999}};
+    ASSERT_EQ(trimSurfaceAddLoop(&d.rec, quad, 4), 1);
+    ASSERT_EQ(facetSurface(&d.rec, 1e-15, &area, &rel), 1);
+    EXPECT_EQ(facetLastStats()->initialCells, 152 * 152);
+    EXPECT_EQ(facetLastStats()->capped, 1);
+    double shoelace = 0;
+    for (int k = 0; k < 4; ++k) shoelace += quad[k].x * quad[(k + 1) % 4].y - quad[(k + 1) % 4].x * quad[k].y;
+    EXPECT_NEAR(area, shoelace, rel * area + 1e-12);  // twice the quad's area
     // Knots 2 2 3 3: cells of 1/8 at level 8, whatever the range's start.
     for (int k = 0; k < 4; ++k) g.rec.surface.uKnots[k] = g.rec.surface.vKnots[k] = k < 2 ? 2 : 3;
     ASSERT_EQ(facetSurface(&g.rec, 0.15, &area, &rel), 1);
@@ -222,5 +245,289 @@ TEST(Facet, PrincipalCurvaturesAreTheRootsOfTheFormPencil) {
         const double lo = std::min(k1, k2), hi = std::max(k1, k2);
         EXPECT_NEAR(lo, std::min(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
         EXPECT_NEAR(hi, std::max(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
+    }
+}
+
+namespace {
+
+// The measure as its rules state it, written plainly for small surfaces that stay below the cell
+// bounds: cells judged one at a time and halved until accepted, every point evaluated afresh, every
+// corner tested afresh (no kept midpoints, corners, basis rows or height order).
+struct FacetModel {
+    const TrimSurface* rec = nullptr;
+    double tol = 0, minParam = 0;
+    struct Cell {
+        double u0, u1, v0, v1;
+        Vec3 p[4];
+        int state;
+        Vec2 uv(int i) const { return {i == 0 || i == 3 ? u0 : u1, i < 2 ? v0 : v1}; }
+    };
+    std::vector<Cell> cells;
+    int counts[5] = {};
+    int passes = 0;
+
+    Vec3 at(const Vec2& uv) const {
+        Vec3 p{};
+        EXPECT_GE(nurbsSurfPoint(rec, uv.x, uv.y, &p), 0);
+        return p;
+    }
+    static Vec2 mid(const Vec2& a, const Vec2& b) { return {0.5 * (a.x + b.x), 0.5 * (a.y + b.y)}; }
+    static Vec3 minus(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+    static Vec3 cross(const Vec3& a, const Vec3& b) {
+        return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    }
+    static double dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+    static double len(const Vec3& a) { return std::sqrt(dot(a, a)); }
+
+    // Crossing test of one closed loop.
+    static bool inLoop(const TrimLoop& l, const Vec2& q) {
+        bool in = false;
+        for (int i = 0, j = l.count - 1; i < l.count; j = i++) {
+            const Vec2 &a = l.points[i], &b = l.points[j];
+            if ((a.y > q.y) != (b.y > q.y) && q.x < a.x + (b.x - a.x) * (q.y - a.y) / (b.y - a.y)) in = !in;
+        }
+        return in;
+    }
+    bool inside(const Vec2& q) const {
+        if (!inLoop(rec->loops[0], q)) return false;
+        for (int k = 1; k < rec->loopCount; ++k)
+            if (inLoop(rec->loops[k], q)) return false;
+        return true;
+    }
+    int classify() {
+        std::fill(counts, counts + 5, 0);
+        std::vector<Cell> kept;
+        for (Cell& c : cells) {
+            c.state = 0;
+            for (int i = 0; i < 4; ++i) c.state += rec->loopCount == 0 || inside(c.uv(i)) ? 1 : 0;
+            ++counts[c.state];
+            if (c.state > 0) kept.push_back(c);
+        }
+        cells.swap(kept);
+        return static_cast<int>(cells.size());
+    }
+    void grid(double u0, double u1, double v0, double v1, int nu, int nv, std::vector<Cell>& out) const {
+        for (int i = 0; i < nu; ++i)
+            for (int j = 0; j < nv; ++j) {
+                Cell c{u0 + (u1 - u0) * i / nu,
+                       u0 + (u1 - u0) * (i + 1) / nu,
+                       v0 + (v1 - v0) * j / nv,
+                       v0 + (v1 - v0) * (j + 1) / nv,
+                       {},
+                       0};
+                for (int k = 0; k < 4; ++k) c.p[k] = at(c.uv(k));
+                out.push_back(c);
+            }
+    }
+    void split(int k) {
+        std::vector<Cell> out;
+        for (const Cell& c : cells) grid(c.u0, c.u1, c.v0, c.v1, k, k, out);
+        cells.swap(out);
+    }
+    // 1 good, 0 off its plane by more than tol, 2 badly shaped.
+    int triangle(const Vec3& a, const Vec3& b, const Vec3& c, const Vec2& ua, const Vec2& ub, const Vec2& uc,
+                 Vec3* n) const {
+        *n = cross(minus(b, a), minus(c, a));
+        const double nn = dot(*n, *n);
+        if (nn <= 1e-9) return 1;
+        const Vec3 p = at({(ua.x + ub.x + uc.x) / 3.0, (ua.y + ub.y + uc.y) / 3.0});
+        if (std::fabs(dot(minus(p, a), *n)) / std::sqrt(nn) > tol) return 0;
+        const double la = len(minus(b, c)), lb = len(minus(a, c)), lc = len(minus(a, b));
+        return (la + lb - lc) * (lb + lc - la) * (lc + la - lb) * 2.0 >= la * lb * lc ? 1 : 2;
+    }
+    bool centre(const Cell& c) const {
+        Vec3 n1, n2;
+        const int t1 = triangle(c.p[0], c.p[1], c.p[2], c.uv(0), c.uv(1), c.uv(2), &n1);
+        if (t1 == 0) return false;
+        const int t2 = triangle(c.p[0], c.p[2], c.p[3], c.uv(0), c.uv(2), c.uv(3), &n2);
+        if (t2 == 0) return false;
+        if (t1 == 1 && t2 == 1) return true;
+        const double nn = dot(n2, n2);
+        if (nn <= 1e-9) return true;
+        return std::fabs(dot(minus(at(mid(c.uv(0), c.uv(2))), c.p[0]), n2)) / std::sqrt(nn) < tol;
+    }
+    // 1 accept, 2 halve sides 0 and 2, 3 halve sides 1 and 3, 0 the pair of longer parameter sides.
+    int test(const Cell& c, Vec3 m[4], double s[4], double* p02, double* p13) const {
+        for (int i = 0; i < 4; ++i) s[i] = len(minus(c.p[(i + 1) % 4], c.p[i]));
+        if (s[0] < tol && s[1] < tol && s[2] < tol && s[3] < tol) return 1;
+        double e[4];
+        bool straight = true;
+        for (int i = 0; i < 4; ++i) {
+            m[i] = at(mid(c.uv(i), c.uv((i + 1) % 4)));
+            const Vec3 d1 = minus(m[i], c.p[i]), d2 = minus(c.p[(i + 1) % 4], m[i]);
+            const double l1 = len(d1), l2 = len(d2);
+            e[i] = 0;
+            if (l1 < 1e-9 || l2 < 1e-9) continue;
+            if (dot(d1, d2) < -1e-7) {
+                straight = false;
+                continue;
+            }
+            e[i] = l2 / l1;
+            straight = straight && !(l2 > tol * l1);
+        }
+        *p02 = (c.u1 - c.u0) + (c.u1 - c.u0), *p13 = (c.v1 - c.v0) + (c.v1 - c.v0);
+        if (s[0] + s[2]<tol&& * p02> 100) return 2;
+        if (s[1] + s[3]<tol&& * p13> 100) return 3;
+        if (straight) return centre(c) ? 1 : 0;
+        if (e[0] + e[1] + e[2] + e[3] < tol) {
+            const double t2 = tol * tol;
+            if ((s[0] + s[1]) * s[2] < t2 || (s[1] + s[2]) * s[3] < t2 || (s[2] + s[3]) * s[0] < t2 ||
+                (s[3] + s[0]) * s[1] < t2)
+                return 1;
+            return s[1] + s[3] < s[0] + s[2] ? 2 : 3;
+        }
+        return e[1] + e[3] < e[0] + e[2] ? 2 : 3;
+    }
+    void refine(const Cell& c, std::vector<Cell>& out) const {
+        Vec3 m[4];
+        double s[4] = {}, p02 = 0, p13 = 0;
+        const int verdict = c.u1 - c.u0 > minParam || c.v1 - c.v0 > minParam ? test(c, m, s, &p02, &p13) : 1;
+        if (verdict == 1) return out.push_back(c);
+        bool acrossU = verdict == 2 || (verdict == 0 && p02 > p13);
+        // A pair already shorter than tol is not halved while the other pair is long.
+        const bool short02 = s[0] < tol && s[2] < tol, short13 = s[1] < tol && s[3] < tol;
+        if (short02 != short13) acrossU = short13;
+        Cell a = c, b = c;
+        if (acrossU) {
+            a.u1 = b.u0 = 0.5 * (c.u0 + c.u1);
+            a.p[1] = b.p[0] = m[0], a.p[2] = b.p[3] = m[2];
+        } else {
+            a.v1 = b.v0 = 0.5 * (c.v0 + c.v1);
+            a.p[2] = b.p[1] = m[1], a.p[3] = b.p[0] = m[3];
+        }
+        refine(a, out), refine(b, out);
+    }
+    // 1 with the area (twice the geometric one) and its relative error, or 0 when no cell is left.
+    int measure(double* area, double* rel) {
+        const BsplSurface& s = rec->surface;
+        const double ku0 = s.uKnots[0], ku1 = s.uKnots[s.uNum + s.uOrder - 1];
+        const double kv0 = s.vKnots[0], kv1 = s.vKnots[s.vNum + s.vOrder - 1];
+        const bool trimmed = rec->loopCount > 0;
+        const double u0 = trimmed ? rec->umin : s.uKnots[s.uOrder - 1],
+                     u1 = trimmed ? rec->umax : s.uKnots[s.uNum];
+        const double v0 = trimmed ? rec->vmin : s.vKnots[s.vOrder - 1],
+                     v1 = trimmed ? rec->vmax : s.vKnots[s.vNum];
+        const int n = std::max(static_cast<int>(-10.0 * std::log10(tol)), 2);
+        minParam = 1e-12 * std::max(ku1 - ku0, kv1 - kv0);
+        grid(u0, u1, v0, v1, static_cast<int>((u1 - u0) / ((ku1 - ku0) / n) + 2),
+             static_cast<int>((v1 - v0) / ((kv1 - kv0) / n) + 2), cells);
+        if (classify() == 0) return 0;
+        if (cells.size() < 50) {
+            split(3);
+            if (classify() == 0) return 0;
+        }
+        const Vec3* q = s.rows ? s.rows[0] : nullptr;
+        const bool flat =
+            s.uOrder == 2 && s.vOrder == 2 && s.uNum == 2 && s.vNum == 2 && !s.rational && !s.rational2 &&
+            std::fabs(dot(cross(minus(q[1], q[0]), minus(s.rows[1][0], q[0])), minus(s.rows[1][1], q[0]))) <
+                1e-6;
+        if (trimmed && flat) {
+            split(5);
+        } else {
+            std::vector<Cell> out;
+            for (const Cell& c : cells) refine(c, out);
+            cells.swap(out);
+        }
+        if (classify() == 0) return 0;
+        const int limit = tol > 0.5 ? 2 : tol > 0.05 ? 4 : tol > 0.005 ? 6 : 8;
+        for (passes = 0; passes < limit && counts[1] + counts[2] + counts[3] >= counts[4] / limit; ++passes) {
+            split(2);
+            if (classify() == 0) return 0;
+        }
+        // Summed highest cell first (by its highest corner), as the refined cells are ordered.
+        std::vector<const Cell*> order;
+        for (const Cell& c : cells) order.push_back(&c);
+        const auto top = [](const Cell* c) { return std::max({c->p[0].z, c->p[1].z, c->p[2].z, c->p[3].z}); };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](const Cell* x, const Cell* y) { return top(x) > top(y); });
+        double A = 0, T = 0, I = 0;
+        for (const Cell* c : order) {
+            Vec3 n{};
+            double a = 0;
+            quadNormal(&c->p[0], &c->p[1], &c->p[2], &c->p[3], &n, &a);
+            A += a * c->state / 4, T += a, I += c->state == 4 ? a : 0;
+        }
+        *area = A;
+        *rel = A > 0 ? std::max(T - A, A - I) / A : 0;
+        return 1;
+    }
+};
+
+}  // namespace
+
+// Small curved surfaces, trimmed or not, measured as the rules state: the same cells per state, the
+// same boundary passes and the same area as a plain cell-by-cell refinement gives. Tolerances of 1 and
+// more let straight sides pass their checks, so that the centre test decides.
+TEST(Facet, RefinementMatchesThePlainCellByCellRules) {
+    Rng rng{64};
+    std::vector<Vec2> pentagon;
+    for (int i = 0; i < 5; ++i) {
+        const double a = 0.3 + i * 2 * M_PI / 5, r = 0.31 + 0.08 * (i % 2);
+        pentagon.push_back({0.5 + r * std::cos(a), 0.47 + r * std::sin(a)});
+    }
+    const std::vector<Vec2> hole{{0.41, 0.43}, {0.57, 0.39}, {0.52, 0.58}};
+    const std::vector<Vec2> quad{{0.07, 0.11}, {0.93, 0.06}, {0.91, 0.94}, {0.09, 0.89}};
+    for (int round = 0; round < 13; ++round) {
+        RecGuard g;
+        const int shape = round == 12 ? 2 : round % 4;
+        const double scale = round < 8 ? 1 : 4;
+        if (shape == 0) {
+            makeCylinder(&g.rec, 3 * scale, scale);
+        } else if (shape == 1) {
+            makeSphereOctant(&g.rec, 2 * scale);
+        } else {
+            // A bicubic hill of 3 x 3 mm with seeded heights (steep when scaled up), or a bilinear twisted
+            // patch.
+            const int order = shape == 2 ? 4 : 2, num = shape == 2 ? 5 : 2;
+            kvxInitTrimSurface(&g.rec);
+            ASSERT_EQ(bsplSurfaceAlloc(&g.rec.surface, order, order, num, num, 0), 1);
+            BsplSurface& s = g.rec.surface;
+            for (int k = 0; k < num + order; ++k)
+                s.uKnots[k] = s.vKnots[k] = k < order ? 0.0 : k >= num ? 1.0 : 0.5;
+            for (int i = 0; i < num; ++i)
+                for (int j = 0; j < num; ++j)
+                    s.rows[i][j] = {3.0 * scale * i / (num - 1), 3.0 * scale * j / (num - 1),
+                                    (round < 8 ? 1 : 8) * scale * rngStep(&rng) / 32767.0};
+            // Three metres wide and twisted by as much, the patch's straight sides pass their checks while
+            // its cells bulge from their triangles: the parameter sides decide the halving.
+            // A hill rising along u and v: every cell's highest corner is its own, so the order in which
+            // the cells' areas are summed is known to the last bit.
+            if (round == 12) {
+                for (int i = 0; i < num; ++i)
+                    for (int j = 0; j < num; ++j) s.rows[i][j].z = 0.3 * i + 0.70710678 * j + 0.2 * i * j;
+            }
+            if (round == 11) {
+                for (int i = 0; i < 2; ++i)
+                    for (int j = 0; j < 2; ++j) s.rows[i][j] = {3000.0 * i, 3000.0 * j, 3000.0 * i * j};
+            }
+        }
+        if (round / 4 == 1 || round == 9) {
+            // A pentagon needs boundary passes; a near square does not, and its cells keep the states the
+            // refinement gave its halves.
+            const std::vector<Vec2>& outer = round % 2 ? pentagon : quad;
+            ASSERT_EQ(trimSurfaceAddLoop(&g.rec, outer.data(), static_cast<int32_t>(outer.size())), 1);
+            if (shape % 2) {
+                ASSERT_EQ(trimSurfaceAddLoop(&g.rec, hole.data(), 3), 1);
+            }
+        }
+        const double tol = round < 8     ? (shape == 0 ? 0.3 : 0.15 + 0.1 * (rngStep(&rng) % 4))
+                           : round == 11 ? 1.5
+                           : round == 12 ? 0.6
+                                         : 1.0 + 0.25 * (rngStep(&rng) % 4);
+        FacetModel model;
+        model.rec = &g.rec, model.tol = tol;
+        double want = 0, wantRel = 0, area = 0, rel = 0;
+        const int rc = model.measure(&want, &wantRel);
+        ASSERT_EQ(facetSurface(&g.rec, tol, &area, &rel), rc) << round;
+        const FacetStats* st = facetLastStats();
+        EXPECT_EQ(st->capped, 0) << round;
+        EXPECT_EQ(st->cells, static_cast<int32_t>(model.cells.size())) << round;
+        for (int k = 0; k < 5; ++k) EXPECT_EQ(st->cellCount[k], model.counts[k]) << round << " " << k;
+        EXPECT_EQ(st->passesRun, model.passes) << round;
+        EXPECT_NEAR(area, want, 1e-12 * want) << round;
+        if (round == 12) {
+            EXPECT_EQ(area, want);
+        }
+        EXPECT_NEAR(rel, wantRel, 1e-12) << round;
     }
 }

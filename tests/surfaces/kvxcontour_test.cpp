@@ -102,22 +102,32 @@ TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
         }
         profileFreeList(p);
     }
-    // Any sense not below 0 turns counter-clockwise, as the default does.
+    // Any sense not below 0 turns counter-clockwise, as the default does; the points turn about the
+    // centre from a start at any angle.
     for (const int sense : {0, 1, -1}) {
         PointList3D* pts = pointList3DCreate(4);
         ASSERT_NE(pts, nullptr);
-        const Vec2 s{10, 0}, e{0, 10}, o{0, 0};
+        const double a0 = 0.7;
+        const Vec2 o{3, -2}, s{3 + 10 * std::cos(a0), -2 + 10 * std::sin(a0)},
+            e{3 + 10 * std::cos(a0 + M_PI / 2), -2 + 10 * std::sin(a0 + M_PI / 2)};
         ASSERT_EQ(kvxContourAddArc(pts, 0.01, &s, &e, 2.0, &o, sense), 1);
         const double sweep = sense < 0 ? -3 * M_PI / 2 : M_PI / 2;
         ASSERT_EQ(pts->count, static_cast<int>(std::ceil((std::fabs(sweep) - 1e-4) / step)) + 1) << sense;
-        for (int i = 0; i + 1 < pts->count; ++i) {
-            const double a = (sweep > 0 ? step : -step) * i;
-            EXPECT_NEAR(pts->data[i].x, 10 * std::cos(a), 1e-9) << sense << " " << i;
-            EXPECT_NEAR(pts->data[i].y, 10 * std::sin(a), 1e-9) << sense << " " << i;
+        for (int i = 0; i < pts->count; ++i) {
+            const double a = a0 + (i + 1 < pts->count ? (sweep > 0 ? step : -step) * i : sweep);
+            EXPECT_NEAR(pts->data[i].x, 3 + 10 * std::cos(a), 1e-9) << sense << " " << i;
+            EXPECT_NEAR(pts->data[i].y, -2 + 10 * std::sin(a), 1e-9) << sense << " " << i;
             EXPECT_EQ(pts->data[i].z, 2.0);
         }
         pointList3DFree(pts);
     }
+    // A quarter turn of ten steps exactly ends on its tenth step with the end point alone.
+    PointList3D* ten = pointList3DCreate(4);
+    ASSERT_NE(ten, nullptr);
+    const Vec2 s{10, 0}, e{0, 10}, o{0, 0};
+    ASSERT_EQ(kvxContourAddArc(ten, 10 * (1 - std::cos(M_PI / 40)), &s, &e, 0.0, &o, 1), 1);
+    EXPECT_EQ(ten->count, 11);
+    pointList3DFree(ten);
     ProfileCurve* tiny = read("o Contour[a]()\n{\no A(x[5/5/5] y[5/5/5.00005] z[0/0])\n}\n");
     ASSERT_NE(tiny, nullptr);
     EXPECT_EQ(tiny->count, 0);  // a radius below 1e-4 adds nothing

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "geometry/frames.h"
@@ -130,6 +131,17 @@ TEST(KvxSurf, FailedPartsComeBackEmptyWithMinusOne) {
     EXPECT_EQ(kvxReadTrimSurface(f, &g.rec), -1);
     EXPECT_EQ(g.rec.loopCount, 0);
     std::fclose(f);
+    // So does a surface whose trim part fails, its surface given back.
+    SurfText u;
+    u.trimmed = "true", u.trim = "  oTrum[1](a[] b[1])\n}\n";
+    const std::string badTrim = text(u);
+    f = fmemopen(const_cast<char*>(badTrim.data()), badTrim.size(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[64] = "";
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);  // the object word
+    EXPECT_EQ(kvxReadTrimSurface(f, &g.rec), -1);
+    EXPECT_EQ(g.rec.surface.uKnots, nullptr);
+    std::fclose(f);
 }
 
 TEST(KvxSurf, EveryTruncationEndsCleanly) {
@@ -162,15 +174,46 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
     for (int i = 0; i < 12; ++i) EXPECT_EQ(r.loops[0].points[i].x, xs[i]) << i;
     EXPECT_EQ(r.umax, 24.0);
     EXPECT_EQ(r.vmax, 4.0);
-    // A loop of a kind not known is read as an empty loop, not as a failure.
-    std::string other = "   oCircle[1](num[3])\n";
-    FILE* f = fmemopen(other.data(), other.size(), "r");
-    ASSERT_NE(f, nullptr);
-    TrimLoop loop{nullptr, 7};
-    EXPECT_EQ(kvxReadCurveSet(f, &loop), 0);
-    EXPECT_EQ(loop.count, 0);
-    EXPECT_EQ(loop.points, nullptr);
-    std::fclose(f);
+    // A loop of a kind not known is read as an empty loop, not as a failure; a header without a count
+    // (in either form) is refused whatever its kind.
+    const std::pair<std::string, int> headers[] = {
+        {"   oCircle[1](num[3])\n", 0}, {"   oCircle(num[3])\n", 0}, {"   oCircle[1](a b)\n", -1}};
+    for (const auto& [header, rc] : headers) {
+        std::string other = header;
+        FILE* f = fmemopen(other.data(), other.size(), "r");
+        ASSERT_NE(f, nullptr);
+        TrimLoop loop{nullptr, 7};
+        EXPECT_EQ(kvxReadCurveSet(f, &loop), rc) << header;
+        EXPECT_EQ(loop.count, 0);
+        EXPECT_EQ(loop.points, nullptr);
+        std::fclose(f);
+    }
+}
+
+// An object read leaves the file at the line after its own: two lines after the rows of an untrimmed
+// surface, two data lines after the loops of a trimmed one, nothing after a surface3D header.
+TEST(KvxSurf, ObjectReadStopsAfterItsLastLine) {
+    const struct {
+        const char* trimmed;
+        std::string trim;
+        const char* next;
+    } cases[] = {{"false", "", "oNext\n"},
+                 {"true", kSquareTrim, "oNext\n"},
+                 {"true", "  oTrim[1](surface3D[] y[0])\n}\n", "}\n"}};
+    for (const auto& c : cases) {
+        SurfText t;
+        t.trimmed = c.trimmed, t.trim = c.trim;
+        std::string in = text(t) + "oNext\n";
+        FILE* f = fmemopen(in.data(), in.size(), "r");
+        ASSERT_NE(f, nullptr);
+        char line[64] = "";
+        ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);  // the object word
+        RecGuard g;
+        EXPECT_EQ(kvxReadTrimSurface(f, &g.rec), 0) << c.trimmed;
+        ASSERT_NE(std::fgets(line, sizeof line, f), nullptr) << c.trimmed;
+        EXPECT_STREQ(line, c.next) << c.trimmed;
+        std::fclose(f);
+    }
 }
 
 TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
@@ -326,4 +369,27 @@ TEST(KvxSurf, LineClassesKeywordsAndValues) {
     EXPECT_EQ(kvxClassifyLine(nullptr, keyword, value), kKvxLineOther);
     EXPECT_STREQ(keyword, "");
     EXPECT_STREQ(value, "");
+}
+
+// A data line is the next line that is neither empty, a comment nor a bare line end; CRLF reads as LF
+// and a lone CR at the end is dropped. A buffer that holds a data line already reads nothing.
+TEST(KvxSurf, ReadLineSkipsToTheNextDataLine) {
+    const struct {
+        std::string in;
+        int rc;
+        const char* line;
+    } cases[] = {{"; note\n\nabc d\n", 0, "abc d\n"},
+                 {"; note\r\n\r\nabc d\r\nx\n", 0, "abc d\n"},
+                 {"abc\r", 0, "abc"},
+                 {"; only\r\n\r\n", -1, ""}};
+    for (const auto& c : cases) {
+        std::string in = c.in;
+        FILE* f = fmemopen(in.data(), in.size(), "r");
+        ASSERT_NE(f, nullptr);
+        char buf[kKvxLineSize] = "";
+        EXPECT_EQ(kvxReadLine(f, buf), c.rc) << c.in;
+        EXPECT_STREQ(buf, c.line) << c.in;
+        EXPECT_EQ(kvxReadLine(f, buf), -1) << c.in;  // held already, or the end
+        std::fclose(f);
+    }
 }

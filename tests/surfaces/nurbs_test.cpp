@@ -35,6 +35,11 @@ TEST(Nurbs, AgreesWithDeBoorAndDifferencesOnSeededSurfaces) {
                       1e-5 * (1 + vecLen3D(&qu)));
             EXPECT_LT(maxDiff(su, qu), 1e-10 * (1 + vecLen3D(&qu)));
             EXPECT_LT(maxDiff(sv, qv), 1e-10 * (1 + vecLen3D(&qv)));
+            // The first form hands back the same derivatives.
+            Vec3 fu{}, fv{};
+            double E = 0, F = 0, G = 0;
+            nurbsSurfFirstForm(s, u, v, &E, &F, &G, &fu, &fv, nullptr, 1.0);
+            EXPECT_EQ(maxDiff(fu, su) + maxDiff(fv, sv), 0.0);
             // Second derivatives against central differences of the De Boor first derivatives.
             ASSERT_EQ(nurbsSurfDuu(s, u, v, &suu), 1);
             ASSERT_EQ(nurbsSurfDuv(s, u, v, &suv), 1);
@@ -50,7 +55,17 @@ TEST(Nurbs, AgreesWithDeBoorAndDifferencesOnSeededSurfaces) {
                       tol);
             EXPECT_LT(maxDiff(svv, {(q.x - qv.x) / (2 * h), (q.y - qv.y) / (2 * h), (q.z - qv.z) / (2 * h)}),
                       1e-4 * (1 + vecLen3D(&svv)));
-            if (k % 2 == 1) continue;
+            if (k % 2 == 1) {
+                // The weight sum's first derivatives against its central differences.
+                double wu = 0, wv = 0, w1 = 0, w0 = 0;
+                ASSERT_EQ(nurbsSurfWeightDu(s, u, v, &wu), 1);
+                ASSERT_EQ(nurbsSurfWeightDv(s, u, v, &wv), 1);
+                nurbsSurfWeight(s, u + h, v, &w1), nurbsSurfWeight(s, u - h, v, &w0);
+                EXPECT_NEAR(wu, (w1 - w0) / (2 * h), 1e-5 * (1 + std::fabs(wu)));
+                nurbsSurfWeight(s, u, v + h, &w1), nurbsSurfWeight(s, u, v - h, &w0);
+                EXPECT_NEAR(wv, (w1 - w0) / (2 * h), 1e-5 * (1 + std::fabs(wv)));
+                continue;
+            }
             // Without weights the homogeneous second derivatives are these, with a weight term of 0.
             using H = int (*)(const BsplSurface*, double, double, Vec3*, double*);
             const H hom[] = {nurbsSurfHomDuu, nurbsSurfHomDuv, nurbsSurfHomDvv};
@@ -114,6 +129,11 @@ TEST(Nurbs, CurvaturesOfSphereAndCylinderAndTheOffsetPlane) {
     double k1 = 7, k2 = 7;
     EXPECT_EQ(curvatureFromDerivs(1, 1, 1, 1, 0, 1, &k1, &k2), 0);  // EG - F^2 = 0
     EXPECT_EQ(k1, 7.0);
+    // A patch folded onto a line has no normal: its curvatures fail with its first form.
+    RecGuard line;
+    makePlane(&line.rec, 1, 1, 0);
+    line.rec.surface.rows[0][1] = {2, 0, 0}, line.rec.surface.rows[1][1] = {3, 0, 0};
+    EXPECT_EQ(nurbsSurfCurvature(&line.rec.surface, 0.3, 0.6, &k1, &k2), -1);
 }
 
 TEST(Nurbs, RefusesOrdersAndSpansBeyondItsTables) {

@@ -88,8 +88,25 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
                 EXPECT_EQ((&mesh->upper[i].x)[a], hi);
             }
         }
-        // Axis scale (2, 1, 1): the same order, every x doubled.
-        setAxisScale(2, 1, 1);
+        if (seed == 1) {
+            // With frame A ready (its origin 5 up), imports are taken into it: every height 5 lower.
+            const Vec3 fo{0, 0, 5}, fx{1, 0, 0}, fy{0, 1, 0}, fz{0, 0, 1};
+            frameSetA(&fo, &fx, &fy, &fz);
+            ASSERT_EQ(framesInit(), 1);
+            PolyTriMesh* inA = meshFromPolyFileB(name.c_str(), "POLY", 1);
+            framesResetState();
+            ASSERT_NE(inA, nullptr);
+            ASSERT_EQ(inA->triangles->count, 8);
+            std::vector<double> zs, zsA;
+            for (int i = 0; i < 8; ++i)
+                for (int k = 0; k < 3; ++k)
+                    zs.push_back(list->data[i].p[k].z - 5), zsA.push_back(inA->triangles->data[i].p[k].z);
+            std::sort(zs.begin(), zs.end()), std::sort(zsA.begin(), zsA.end());
+            for (size_t k = 0; k < zs.size(); ++k) EXPECT_NEAR(zsA[k], zs[k], 1e-12) << k;
+            freeMeshPatchList(inA);
+        }
+        // Axis scale (2, 1, 3): the same order, every x doubled and every z tripled.
+        setAxisScale(2, 1, 3);
         PolyTriMesh* scaled = meshFromPolyFileB(name.c_str(), "POLY", 1);
         ASSERT_NE(scaled, nullptr);
         ASSERT_EQ(scaled->triangles->count, 8);
@@ -97,6 +114,7 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
             for (int k = 0; k < 3; ++k) {
                 EXPECT_EQ(scaled->triangles->data[i].p[k].x, 2 * list->data[i].p[k].x);
                 EXPECT_EQ(scaled->triangles->data[i].p[k].y, list->data[i].p[k].y);
+                EXPECT_EQ(scaled->triangles->data[i].p[k].z, 3 * list->data[i].p[k].z);
             }
         // A poly frame turned a quarter about z and shifted by (10, 0, 0): imports come through its
         // inverse first, then the scale: (x, y) -> (2 (y - 0), -(x - 10)) for the row-vector frame.
@@ -156,9 +174,10 @@ TEST_F(PolyImportTest, HeightsWithin1e5AreEqual) {
     const struct {
         double za, zb;
         int expect;
-    } cmp[] = {{2, 1, -1}, {1, 2, 1}, {1, 1 + 0.9e-5, 0}, {1 + 2e-5, 1, -1}, {-3, -3, 0}};
+    } cmp[] = {{2, 1, -1},  {1, 2, 1},    {1, 1 + 0.9e-5, 0}, {1 + 2e-5, 1, -1},
+               {-3, -3, 0}, {1e-5, 0, 0}, {-1e-5, 0, 0}};  // 1e-5 apart exactly: still equal
     // The highest point takes every place in turn.
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 7; ++i) {
         const auto& c = cmp[i];
         Triangle3D a{}, b{};
         for (int k = 0; k < 3; ++k) a.p[k].z = b.p[k].z = -100;
@@ -170,5 +189,32 @@ TEST_F(PolyImportTest, HeightsWithin1e5AreEqual) {
         fa.p[i % 4].z = c.za;
         fb.p[(i + 1) % 4].z = c.zb;
         EXPECT_EQ(facetCompareMaxZ(&fa, &fb), c.expect) << i;
+    }
+}
+
+// Points 1 and 3 are exchanged when the facet turns clockwise in plan, as the first corner that turns
+// clearly says; a facet that does not turn anywhere is left as it is.
+TEST(PolyImport, FacetOrientationFollowsTheFirstClearTurn) {
+    const struct {
+        const char* what;
+        double xy[8];
+        bool swaps;
+    } cases[] = {
+        {"clockwise square", {0, 0, 0, 1, 1, 1, 1, 0}, true},
+        {"counter-clockwise square", {0, 0, 1, 0, 1, 1, 0, 1}, false},
+        {"first corner straight, clockwise", {0, 0, 1, 0, 2, 0, 1, -1}, true},
+        {"first corner straight, counter-clockwise", {0, 0, 1, 0, 2, 0, 1, 1}, false},
+        {"triangle with a repeated point, clockwise", {0, 0, 1, 0, 1, 0, 0, -1}, true},
+        {"all on one line", {0, 0, 1, 0, 2, 0, 3, 0}, false},
+        {"all in one point", {2, 3, 2, 3, 2, 3, 2, 3}, false},
+    };
+    for (const auto& c : cases) {
+        Facet98 f{};
+        for (int k = 0; k < 4; ++k) f.p[k] = {c.xy[2 * k], c.xy[2 * k + 1], 0.5 * k};
+        const Facet98 before = f;
+        facetFixOrientation(&f);
+        const int at1 = c.swaps ? 3 : 1, at3 = c.swaps ? 1 : 3;
+        EXPECT_TRUE(f.p[0].z == before.p[0].z && f.p[2].z == before.p[2].z) << c.what;
+        EXPECT_TRUE(f.p[1].z == before.p[at1].z && f.p[3].z == before.p[at3].z) << c.what;
     }
 }

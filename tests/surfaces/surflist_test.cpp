@@ -5,8 +5,10 @@
 
 #include <cfloat>
 #include <string>
+#include <vector>
 
 #include "allocfail.h"
+#include "kernel/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/KVWISO/surfiso.h"
 #include "surfaces/bspl.h"
@@ -15,15 +17,17 @@
 #include "surfaces/kvxcontour.h"
 #include "surfaces/kvxsurf.h"
 #include "surfaces/meshfiles/bndfile.h"
+#include "surfaces/meshfiles/meshtest.h"
 #include "surfaces/meshfiles/pointsets.h"
 #include "surfaces/meshfiles/polynode.h"
 #include "surfaces/meshfiles/stl.h"
+#include "surfaces/nurbs.h"
 #include "surfaces/polyimport.h"
 #include "surfaces/revmesh.h"
 
 TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
     struct Case {
-        double uEnd, vEnd;  // knot ranges 0..uEnd and 1..1 + vEnd
+        double uEnd, vEnd;  // knot ranges 2..2 + uEnd and 1..1 + vEnd
         bool uMoves, vMoves;
     };
     const Case cases[] = {{10, 10, false, false},
@@ -37,19 +41,23 @@ TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
         for (TrimSurface& rec : recs) {
             kvxInitTrimSurface(&rec);
             ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 3, 2, 0), 1);
-            const double uk[] = {0, 0, 0.4 * c.uEnd, c.uEnd, c.uEnd}, vk[] = {1, 1, 1 + c.vEnd, 1 + c.vEnd};
+            const double uk[] = {2, 2, 2 + 0.4 * c.uEnd, 2 + c.uEnd, 2 + c.uEnd},
+                         vk[] = {1, 1, 1 + c.vEnd, 1 + c.vEnd};
             std::copy(uk, uk + 5, rec.surface.uKnots);
             std::copy(vk, vk + 4, rec.surface.vKnots);
         }
-        const Vec2 loop[] = {{0.1 * c.uEnd, 1 + 0.5 * c.vEnd}, {0.6 * c.uEnd, 1 + c.vEnd}};
+        const Vec2 loop[] = {{2 + 0.1 * c.uEnd, 1 + 0.5 * c.vEnd}, {2 + 0.6 * c.uEnd, 1 + c.vEnd}};
         ASSERT_EQ(trimSurfaceAddLoop(&recs[0], loop, 2), 1);
         ASSERT_EQ(surfListAppend(list, &recs[0]), 1);
         ASSERT_EQ(surfListAppend(list, &recs[1]), 1);
         normSurfListKnots(list);
         const TrimSurface& r = list->entries[0];
-        EXPECT_DOUBLE_EQ(r.surface.uKnots[2], c.uMoves ? 0.4 : 0.4 * c.uEnd);
-        EXPECT_DOUBLE_EQ(r.loops[0].points[1].x, c.uMoves ? 0.6 : 0.6 * c.uEnd);  // a loop in u scaled by 4
-        EXPECT_DOUBLE_EQ(r.umax, r.loops[0].points[1].x);
+        EXPECT_NEAR(r.surface.uKnots[2], c.uMoves ? 0.4 : 2 + 0.4 * c.uEnd, 1e-12);
+        EXPECT_NEAR(r.loops[0].points[1].x, c.uMoves ? 0.6 : 2 + 0.6 * c.uEnd, 1e-12);  // scaled by 4
+        EXPECT_NEAR(r.loops[0].points[0].x, c.uMoves ? 0.1 : loop[0].x, 1e-12);  // every point, the first too
+        EXPECT_NEAR(r.loops[0].points[0].y, c.vMoves ? 0.5 : loop[0].y, 1e-12);
+        EXPECT_NEAR(r.umin, c.uMoves ? 0.1 : loop[0].x, 1e-12);
+        EXPECT_NEAR(r.umax, c.uMoves ? 0.6 : loop[1].x, 1e-12);
         EXPECT_DOUBLE_EQ(r.surface.vKnots[0], c.vMoves ? 0.0 : 1.0);
         EXPECT_DOUBLE_EQ(r.vmin, c.vMoves ? 0.5 : loop[0].y);
         EXPECT_DOUBLE_EQ(r.vmax, c.vMoves ? 1.0 : loop[1].y);
@@ -59,6 +67,30 @@ TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
         EXPECT_EQ(freeSurfList(list), 1);
     }
     EXPECT_EQ(freeSurfList(nullptr), 1);
+}
+
+// Sizes up to their bounds are taken and one beyond is refused: 400000 knots in a direction and 400000
+// control points (an order of 200000 over as many points reaches both at once), 400000 loop points.
+TEST(SurfList, SizesUpToTheirBoundsAreTaken) {
+    const struct {
+        int32_t uOrder, vOrder, uNum, vNum;
+        int rc;
+    } cases[] = {{200000, 2, 200000, 2, 1}, {2, 200000, 2, 200000, 1}, {2, 2, 200000, 2, 1},
+                 {2, 2, 200001, 2, -1},     {2, 3, 3, 133334, -1},     {200001, 2, 200001, 2, -1}};
+    for (const auto& c : cases) {
+        BsplSurface s{};
+        EXPECT_EQ(bsplSurfaceAlloc(&s, c.uOrder, c.vOrder, c.uNum, c.vNum, 0), c.rc)
+            << c.uNum << " " << c.vNum;
+        EXPECT_EQ(s.uKnots != nullptr, c.rc == 1);
+        bsplSurfaceFree(&s);
+    }
+    std::vector<Vec2> points(kSurfMaxLoopPoints, Vec2{0.5, 0.25});
+    TrimLoop loop{nullptr, 0};
+    EXPECT_EQ(trimLoopAppend(&loop, points.data(), kSurfMaxLoopPoints - 1), 1);
+    EXPECT_EQ(trimLoopAppend(&loop, points.data(), 1), 1);
+    EXPECT_EQ(trimLoopAppend(&loop, points.data(), 1), -1);
+    EXPECT_EQ(loop.count, kSurfMaxLoopPoints);
+    std::free(loop.points);
 }
 
 // The readers, writers and evaluators of surfaces and mesh files refuse what is not there with the codes
@@ -79,6 +111,7 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     bsplSurfaceFree(nullptr);
     trimSurfaceUpdateBox(nullptr);
     normSurfListKnots(nullptr);
+    scalePointAxes(nullptr);
     EXPECT_EQ(readSurfObjects(nullptr, nullptr), 0);
     EXPECT_EQ(writeSurfObjects(nullptr, nullptr), 0);
     EXPECT_EQ(kvxReadTrimSurface(nullptr, nullptr), -1);
@@ -93,6 +126,8 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     EXPECT_EQ(facetSurface(nullptr, 0.1, &w, &w), -1);
     EXPECT_EQ(facetSurface(&plane.rec, 0.1, nullptr, &w), -1);
     EXPECT_EQ(curvatureFromDerivs(1, 0, 1, 1, 0, 1, nullptr, &w), -1);
+    EXPECT_EQ(nurbsSurfCurvature(&plane.rec.surface, 0.5, 0.5, &w, nullptr), -1);
+    EXPECT_EQ(nurbsSurfCurvature(&plane.rec.surface, 0.5, 0.5, nullptr, &w), -1);
     EXPECT_EQ(parseXyzTriple(nullptr, &q), -1);
     EXPECT_EQ(parseXyzTriple("1,2", &q), -1);
     EXPECT_EQ(kvxContourAddArc(nullptr, 0.1, &a, &b, 0, &a, 1), 0);
@@ -223,6 +258,10 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
         EXPECT_EQ(rc, -1);
         return true;
     });
+    allocfail::arm(1);
+    EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), -1);
+    allocfail::disarm();
+    EXPECT_EQ(g.rec.loops[1].count, 3);
     EXPECT_EQ(trimLoopAppend(&g.rec.loops[1], first, 2), 1);
     EXPECT_EQ(g.rec.loops[1].count, 5);
     EXPECT_EQ(g.rec.loops[1].points[4].x, 1.0);
@@ -231,6 +270,29 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
     EXPECT_EQ(g.rec.loops, nullptr);
     EXPECT_EQ(g.rec.surface.rows, nullptr);
     EXPECT_EQ(g.rec.umin, DBL_MAX);
+}
+
+// A contour read short of memory fails whole or gives every point (a record the reader could not
+// take ends the file as an error does, and is reported as a fault): a half turn finer than the first
+// room of its point list grows the list three times.
+TEST(SurfList, AContourReadShortOfMemoryFailsWhole) {
+    TempDir dir;
+    const std::string path = dir.file("c.kvx");
+    writeTextFile(path, kvxText("o Contour[a]()\n{\no A(x[10/-10/0] y[0/0/0] z[0/0])\n}\n"));
+    ProfileCurve* whole = readKvxContour(path.c_str(), 1e-6);
+    ASSERT_NE(whole, nullptr);
+    ASSERT_GT(whole->count, 3000);
+    failEachAllocation([&] {
+        const uint32_t faults = msgFaultCount();
+        ProfileCurve* p = readKvxContour(path.c_str(), 1e-6);
+        const bool fired = armedFired();
+        if (p != nullptr && msgFaultCount() == faults) {
+            EXPECT_EQ(p->count, whole->count);
+        }
+        profileFreeList(p);
+        return fired;
+    });
+    profileFreeList(whole);
 }
 
 TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
