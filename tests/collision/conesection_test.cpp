@@ -32,6 +32,8 @@ TEST(ConeSection, SectionsAgainstPlanesAndPosts) {
         {post(0.5, 0.5), 1, 3, 0, 5, 1},  // under the lower disc of radius r1
         {post(3.5, 9.0), 1, 3, 0, 5, 0},  // outside the widest radius
         {testmesh::slopeTri(-20, 0), 1, 3, 0, 5, 0},
+        {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-5, 0},  // upside down beyond the tolerance: empty
+        {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-6, 1},  // a disc within it
     };
     for (const Case& c : cases) {
         testmesh::Model t({c.tri}, kBallMill, 5.0);

@@ -165,6 +165,16 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
                 for (int q = 0; q < 3; ++q) facets[k].p[q] = t.tris->data[k].p[q];
                 facets[k].p[3] = t.tris->data[k].p[2];
             }
+            // Plan boxes in the frame turned by 45 degrees, the engines' second filter.
+            std::vector<Vec2> rlo(t.tris->count), rhi(t.tris->count);
+            for (int32_t k = 0; k < t.tris->count; ++k) {
+                rlo[k] = {1e300, 1e300}, rhi[k] = {-1e300, -1e300};
+                for (const Vec3& v : t.tris->data[k].p) {
+                    const double rx = (v.x - v.y) / std::sqrt(2.0), ry = (v.x + v.y) / std::sqrt(2.0);
+                    rlo[k] = {std::min(rlo[k].x, rx), std::min(rlo[k].y, ry)};
+                    rhi[k] = {std::max(rhi[k].x, rx), std::max(rhi[k].y, ry)};
+                }
+            }
             // A table too small for the boxes under the tool leaves the engine to its plain walk.
             LiftBoxTable *table = liftBoxTableCreate(4096), *small = liftBoxTableCreate(2);
             ASSERT_TRUE(table && small);
@@ -178,6 +188,7 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
                             std::max(want, testmesh::bruteDrop(tl.type, tl.R, tl.r, t.tris->data[k], x, y));
                 if (!std::isfinite(want)) continue;
                 const int walk = it % 3;
+                projSetRotatedBoxes(it / 3 % 2 ? rlo.data() : nullptr, it / 3 % 2 ? rhi.data() : nullptr);
                 Vec3 p{x, y, -1000}, c;
                 int32_t cls;
                 int res;
@@ -194,8 +205,10 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
                                      1e4, 0);
                     res = projA_place(&p, t.m.bounds[5] + tl.R, t.m.tool, nullptr, 0, &c, &cls);
                 }
+                projSetRotatedBoxes(nullptr, nullptr);
                 EXPECT_GE(res, 1);
-                EXPECT_NEAR(p.z, want, 1e-9) << "mesh " << meshNo << " tool " << tl.type << " walk " << walk;
+                EXPECT_NEAR(p.z, want, 1e-9) << "mesh " << meshNo << " tool " << tl.type << " walk " << walk
+                                             << " turned boxes " << it / 3 % 2;
                 ++checked;
             }
             liftBoxTableFree(table);

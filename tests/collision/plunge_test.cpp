@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "collision/proj.h"
 #include "geometry/rng.h"
@@ -15,8 +16,9 @@ struct PlungeRun {
     testmesh::Model mesh;
     ProfileCurve* prof;
     Plist* path;
-    PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN)
-        : mesh({testmesh::slopeTri(z0, 0, 60)}, kBallMill, 1.0) {
+    PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN,
+              std::vector<Triangle3D> tris = {})
+        : mesh(tris.empty() ? std::vector<Triangle3D>{testmesh::slopeTri(z0, 0, 60)} : tris, kBallMill, 1.0) {
         const Vec3 a{0, 0, zProfile}, b{length, 0, zProfile};
         prof = profileLine(&a, &b);
         if (std::isnan(zProfile)) {
@@ -101,6 +103,28 @@ TEST(Plunge, MarchSteps) {
     }
     PlungeRun bad(5.0, 0.0);
     EXPECT_EQ(plunge_along_profile(&bad.mesh.m, bad.path), -1);
+}
+
+// A tolerance of 1e-5 lets the march step whole steps from the start. Over a plate from x = 0.6 with
+// the floor 1e-3 below the ball on it, the ball is placed where its edge contact rises above the floor,
+// from x = 0.6 - sqrt(1 - 0.999^2) on: the first pair already changes from a free point (a link) to a
+// placed one, and the midpoints close in on that x until a pair within the tolerance (+ 1e-5) holds it.
+TEST(Plunge, MidpointsCloseInOnTheFirstPairsChange) {
+    const Triangle3D a{{{0.6, -10, 0}, {20, -10, 0}, {20, 10, 0}}},
+        b{{{0.6, -10, 0}, {20, 10, 0}, {0.6, 10, 0}}};
+    PlungeRun s(4.0, 1e-5, 0.0, NAN, {a, b});
+    s.mesh.m.zLow = 0.999;
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    const double edge = 0.6 - std::sqrt(1 - 0.999 * 0.999);
+    bool closed = false;
+    for (int32_t i = 0; i + 1 < s.path->count && s.path->parameters[i + 1] < 3.5; ++i) {
+        const double p = s.path->parameters[i], q = s.path->parameters[i + 1];
+        ASSERT_LT(p, q);
+        closed = closed || (p <= edge && q >= edge && q - p <= 2e-5);
+        EXPECT_EQ(s.path->flags[i] >> 8, p < edge ? kPointLink : kPointOrdinary) << p;
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(s.path->count, 40);
 }
 
 TEST(Plunge, IntervalsAndTheirMidpoints) {

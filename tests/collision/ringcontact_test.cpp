@@ -96,10 +96,10 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
     EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
     struct Case {
         double tol, r, step;
-    } cases[] = {{0.008, 4, std::sqrt(7.992 * 0.008)},
-                 {0.008, 100, 0.5},
-                 {0.0, 4, std::sqrt(7.992 * 0.008)},
-                 {-1, 0.1, std::sqrt(0.192 * 0.008)}};
+    } cases[] = {{0.008, 4, std::sqrt(7.992 * 0.008)}, {0.008, 100, 0.5},
+                 {0.0, 4, std::sqrt(7.992 * 0.008)},   {-1, 0.1, std::sqrt(0.192 * 0.008)},
+                 {0.2, 0.1, std::sqrt(0.192 * 0.008)},  // 2 r and beyond: the default tolerance
+                 {0.25, 0.1, std::sqrt(0.192 * 0.008)}};
     for (const Case& c : cases) {
         m.m.tolerance = c.tol;
         m.m.tool->radius = c.r;
@@ -149,4 +149,28 @@ TEST(RingContact, ShortArcsKeepTheFullCirclesFirstContact) {
     }
     EXPECT_GT(compared, 1000);
     EXPECT_GT(edgeArcs, 300) << edgeArcs;
+}
+
+// The span of a sweep follows its own arc centre whatever sweep was asked before: arcs from the top of
+// the circle to its bottom about (5, 0) (127 degrees) and about (-5, 0) (233 degrees), against a wall
+// first reached at 162 degrees. The two centres' x differ in their lowest byte by one.
+TEST(RingContact, SpanFollowsEachSweepsOwnCentre) {
+    const Triangle3D far{{{-30, -11.5, -20}, {30, -11.5, -20}, {0, -11.5, 30}}};
+    const double nearFive = std::nextafter(5.0, 10.0);
+    const struct {
+        double before, now;
+        int want;
+    } cases[] = {{nearFive, -5, 1}, {-5, nearFive, 0}, {-5, -5, 1}, {5, 5, 0}, {nearFive, 5, 0}};
+    for (const auto& c : cases) {
+        ringContactResetState();
+        RingSweep s{{0, kR}, {0, -kR}, {c.before, 0}, kR, 1};
+        Vec3 centre, touch;
+        ringTriContact(&far, &s, kr, 0, &centre, &touch);
+        s.centre.x = c.now;
+        ASSERT_EQ(ringTriContact(&far, &s, kr, 0, &centre, &touch), c.want) << c.before << " " << c.now;
+        if (c.want) {
+            EXPECT_NEAR(centre.y, -11.5 + kr, 1e-9);
+        }
+    }
+    ringContactResetState();
 }

@@ -10,16 +10,21 @@
 
 namespace {
 
+KernelBlock blockOf(uint16_t type, double R, double r, const Vec3 (&t)[3], const Vec3& start) {
+    KernelBlock b{};
+    for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
+    b.start = start;
+    b.radius = b.radius2 = type == 3 ? R - r : R;
+    b.cornerRadius = r;
+    return b;
+}
+
 // Travel of a tool swept from start along d until it touches the triangle, or -1 for none within L.
 double sweepTravel(uint16_t type, double R, double r, const Vec3 (&t)[3], const Vec3& start, const Vec3& d,
                    double L) {
     sweepSetDirection(&d);
-    KernelBlock b{};
-    for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
-    b.start = start;
+    KernelBlock b = blockOf(type, R, r, t, start);
     b.best = -L;
-    b.radius = b.radius2 = type == 3 ? R - r : R;
-    b.cornerRadius = r;
     return sweepKernel(type, &b) ? L + b.best : -1.0;
 }
 
@@ -39,12 +44,46 @@ TEST(Sweep, SlopeClosedForms) {
             if (type == 2) return z0 + R * std::tan(th);
             return z0 + (R - r) * std::tan(th) + r / std::cos(th);
         }
-    } cases[] = {{1, 5, 0, 0, 0},  {1, 5, 0, 30, 0}, {1, 2, 0, 60, -3}, {2, 5, 0, 30, 0},
-                 {2, 3, 0, 10, 1}, {3, 5, 1, 30, 0}, {3, 5, 1, 45, 2},  {3, 4, 2, 5, -1}};
+    } cases[] = {{1, 5, 0, 0, 0},  {1, 5, 0, 30, 0}, {1, 2, 0, 60, -3}, {2, 5, 0, 30, 0}, {2, 5, 0, 0, -1},
+                 {2, 3, 0, 10, 1}, {3, 5, 1, 30, 0}, {3, 5, 1, 45, 2},  {3, 4, 2, 5, -1}, {3, 5, 1, 0, 0.5}};
     for (const Case& c : cases) {
         const double th = c.deg * M_PI / 180, k = std::tan(th);
         const Vec3 t[3] = {{-40, -40, c.z0 - 40 * k}, {40, -40, c.z0 + 40 * k}, {0, 40, c.z0}};
         EXPECT_NEAR(liftAtOrigin(c.type, c.R, c.r, t), c.expect(th), 1e-9) << c.type << " " << c.deg;
+        // The plane of so large a triangle is met where the triangle is.
+        const KernelBlock b = blockOf(c.type, c.R, c.r, t, {0, 0, 100});
+        EXPECT_NEAR(sweepPlaneTravel(c.type, &b), 100 - c.expect(th), 1e-9) << c.type << " " << c.deg;
+    }
+}
+
+// No plane travel where the motion runs along the plane (cosine below 1e-3), the triangle has no plane
+// or the type no kernel; just above that cosine the ball's closed form holds.
+TEST(Sweep, PlaneTravelWithoutAPlane) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const Vec3 down{0, 0, -1};
+    sweepSetDirection(&down);
+    const struct {
+        uint16_t type;
+        double cosine;  // of the plane's normal with the motion; 0 for three collinear corners
+        double want;
+    } cases[] = {{1, 5e-4, -inf},
+                 {2, 9e-4, -inf},
+                 {3, 0.0, -inf},
+                 {1, 2e-3, 100 - 5 / 2e-3},
+                 {3, 2e-3, 100 - 4 * std::sqrt(1 / 4e-6 - 1) - 1 / 2e-3},
+                 {0, 1.0, -inf},
+                 {12, 0.5, -inf}};
+    for (const auto& c : cases) {
+        const double k = c.cosine > 0 ? std::sqrt(1 - c.cosine * c.cosine) / c.cosine : 0.0;
+        const Vec3 plane[3] = {{-40, -40, -40 * k}, {40, -40, 40 * k}, {0, 40, 0}};
+        const Vec3 line[3] = {{-3, 0, 0}, {0, 0, 0}, {3, 0, 0}};
+        const KernelBlock b =
+            blockOf(c.type, 5, c.type == 3 ? 1 : 0, c.cosine > 0 ? plane : line, {0, 0, 100});
+        const double got = sweepPlaneTravel(c.type, &b);
+        if (std::isinf(c.want))
+            EXPECT_EQ(got, c.want) << c.type << " " << c.cosine;
+        else
+            EXPECT_NEAR(got, c.want, 1e-9 * std::fabs(c.want)) << c.type << " " << c.cosine;
     }
 }
 

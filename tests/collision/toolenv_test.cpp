@@ -99,3 +99,17 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
     EXPECT_TRUE(d.stage3Diameter == 40 && d.stage4Diameter == 60 && d.stage4Top == 40);
     toolenvResetState();
 }
+
+// A missing description is passed over by every step that fills or offsets one.
+TEST(ToolEnv, MissingDescriptionIsPassedOver) {
+    const CutterShape cutter{1, 5, 5, 0, 20, 10, 0, 0, 0};
+    toolenv_create(nullptr, &cutter, 0, 10, 10, 80, 20, 30, 1);
+    toolenv_add_shank(nullptr, 20, 10, 0, 0);
+    toolenv_add_holder(nullptr, 0, 20, 15, 60, 25);
+    toolenv_fill(nullptr, 1);
+    toolenv_offset(nullptr, 0.5, 0.1);
+    toolenv_offset_b(nullptr, 0.5);
+    ToolDescription d = raw(1, 5, 0, 80, 30);
+    toolenv_offset_b(&d, 0.5);
+    EXPECT_TRUE(d.cutterTop == 79.5 && d.tipTop == 29.5 && d.shaftDiameter == 11);
+}

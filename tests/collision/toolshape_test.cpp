@@ -263,3 +263,53 @@ TEST_F(ToolShapeTest, SwingTestOfAnActiveAssemblyIsItsContourQuery) {
     }
     EXPECT_GT(hits, 1000);
 }
+
+// A point exactly as far from the pivot as the top corner (15, 100) of the stacked tool: the profile
+// still reaches it with that corner (distance 72^2 + 71^2 = 100^2 + 15^2), the assembly's contour ends
+// before its outermost sphere.
+TEST_F(ToolShapeTest, TopCornerDistanceEndsTheReach) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+    double angle = 1.5;
+    ASSERT_EQ(query(0, Vec3{71, 0, 72}, f, &angle), 2);
+    EXPECT_NEAR(angle, std::atan2(71.0, 72.0) - std::atan2(15.0, 100.0), 1e-12);
+    // The active assembly takes the profile's place in the swing test too.
+    ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
+    for (int assembly : {0, 1}) {
+        angle = 1.5;
+        EXPECT_EQ(query(assembly, Vec3{71, 0, 72}, f, &angle), 0);
+        EXPECT_EQ(angle, 1.5);
+    }
+}
+
+// The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for
+// q = (r sin a + h) tan a + r cos a, h the tip length, o the offset capped at the corner r; the radius
+// drops by o. Without a root, or with no flank at all, the tool stays as it was.
+TEST_F(ToolShapeTest, OffsetTaperTable) {
+    const struct {
+        uint16_t type;
+        double R, corner, taper, tip, offset;
+        bool changes;
+    } cases[] = {{1, 5, 0, 0, 20, 1, true},     {3, 6, 2, 5, 15, 0.5, true}, {3, 6, 2, 5, 15, 3, true},
+                 {1, 4, 0, 10, 12, -0.3, true}, {1, 1, 0, 0, 5, -10, false}, {1, 0, 0, 0, 0, 0.5, false},
+                 {12, 3, 0, 2, 8, 0.2, true}};
+    for (const auto& c : cases) {
+        ToolDescription t{};
+        t.toolType = c.type, t.radius = c.R, t.cornerRadius = c.corner, t.taperAngle = c.taper;
+        t.tipTop = c.tip, t.shaftDiameter = 8;
+        const ToolDescription before = t;
+        toolOffsetTaper(&t, c.offset);
+        if (!c.changes) {
+            EXPECT_TRUE(t.taperAngle == before.taperAngle && t.radius == before.radius)
+                << c.R << " " << c.offset;
+            continue;
+        }
+        const double r = c.type == 3 ? c.corner : c.R, a = c.taper * M_PI / 180, o = std::min(c.offset, r);
+        const double q = (r * std::sin(a) + c.tip) * std::tan(a) + r * std::cos(a),
+                     b = t.taperAngle * M_PI / 180;
+        EXPECT_NEAR(q * std::cos(b) - c.tip * std::sin(b), r - o, 1e-9) << c.type << " " << c.offset;
+        EXPECT_DOUBLE_EQ(t.radius, (c.type == 12 ? 4 : c.R) - o);
+        EXPECT_EQ(t.cornerRadius, before.cornerRadius);
+    }
+}
