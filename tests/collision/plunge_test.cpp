@@ -180,6 +180,33 @@ TEST(Plunge, ProfileHeightsFloorThePoint) {
     for (int32_t i = 0; i < u.path->count; ++i) EXPECT_EQ(u.path->flags[i] >> 8, kPointLink) << i;
 }
 
+// Engine B's offset 0.1 over a 70 degree slope: the ball of radius 1 stands at h = 1 / cos 70 over the
+// origin, the one shrunk by the offset 0.1 / cos 70 lower, below h less twice the offset. A point above
+// the profile height is placed again with the shrunk ball when that lands below the profile (and is
+// then floored there, refused); a point within 1e-5 of it, or without an offset, is not.
+TEST(Plunge, OffsetReplacementBelowTheProfile) {
+    const double c = std::cos(70 * M_PI / 180), h = 1 / c, lower = 0.9 / c;
+    const struct {
+        double offset, zp, wantZ;
+        int result;
+    } cases[] = {{0.1, h + 0.5e-5, h, 1},
+                 {0.1, h - 0.2, h - 0.2, 0},
+                 {0.1, lower - 0.05, h, 1},
+                 {0.0, h - 0.2, h, 1},
+                 {-0.1, h - 0.2, h, 1}};
+    for (const auto& k : cases) {
+        PlungeRun s(2.0, 0.008, 0.0, k.zp, {testmesh::slopeTri(0, std::tan(70 * M_PI / 180), 60)});
+        projB_set_params(s.mesh.tris, s.mesh.lo.data(), s.mesh.hi.data(), nullptr, -100, 100, 0);
+        projB_set_offset(k.offset);
+        PlungePoint p{};
+        p.s = 0;
+        p.profileHeight = k.zp;
+        EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), k.result) << k.offset << " " << k.zp;
+        EXPECT_NEAR(p.placed.z, k.wantZ, 1e-9) << k.offset << " " << k.zp;
+        EXPECT_EQ(p.placeState, k.result ? kPlaceCharged : kPlaceRefused);
+    }
+}
+
 TEST(Plunge, BoundaryTest) {
     Seg2D square[4] = {{-5, -5, 5, -5}, {5, -5, 5, 5}, {5, 5, -5, 5}, {-5, 5, -5, -5}};
     PlungeIntervals iv{0, nullptr, 4, square};
