@@ -203,6 +203,22 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         toolAssemblyDestroy(a);
         std::free(a);
     }
+    // Without the chamfer flag (a chamfer above the tip) the shaft takes its whole allowance; a head that
+    // trimming leaves empty adds no point.
+    const std::string withHead = dir.file("head.kvx");
+    writeTextFile(withHead,
+                  kvxText("o Contour[Extension]()\n{\no L(x[0/8] y[0/0] z[0/0])\no L(x[/8] y[/20] z[/0])\n}\n"
+                          "o Contour[Holder]()\n{\no L(x[12/12] y[0/10] z[0/0])\n}\n"
+                          "o Contour[Head]()\n{\no L(x[0/15] y[0/0] z[0/0])\n}\n"));
+    ToolDescription wide = t;
+    wide.chamferTop = 25;
+    ToolAssembly* a = toolAssemblyBuild(&wide, withHead.c_str(), 0, 0.01, allowances);
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ(a->count, 8);
+    EXPECT_TRUE(a->z[2] == 25 && a->r[2] == 8 && a->z[3] == 50 && a->r[3] == 8);
+    EXPECT_TRUE(a->z[7] == 80 && a->r[7] == 12.5);
+    toolAssemblyDestroy(a);
+    std::free(a);
 }
 
 // With an assembly active the swing test measures its contour (the queries' bounds and tables are built
@@ -311,5 +327,12 @@ TEST_F(ToolShapeTest, OffsetTaperTable) {
         EXPECT_NEAR(q * std::cos(b) - c.tip * std::sin(b), r - o, 1e-9) << c.type << " " << c.offset;
         EXPECT_DOUBLE_EQ(t.radius, (c.type == 12 ? 4 : c.R) - o);
         EXPECT_EQ(t.cornerRadius, before.cornerRadius);
+    }
+    // The active assembly is made from the offset tool from an offset of 1e-5 on.
+    const ToolDescription ball = stackedTool();
+    for (double offset : {5e-6, -5e-6, 5e-5, -5e-5}) {
+        const ToolAssembly* a = toolAssemblyCreate(&ball, "", 0, 0.01, offset);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->tool.radius, std::fabs(offset) < 1e-5 ? 5.0 : 5.0 - offset) << offset;
     }
 }
