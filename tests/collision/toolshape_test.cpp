@@ -135,6 +135,20 @@ TEST_F(ToolShapeTest, PointTestsTable) {
                  : toolSegPointTest(&o, &dir, &ref, &axis, &p, &angle, 1.5, static_cast<int>(c[4]));
         EXPECT_EQ(got, c[6]) << c[0] << " " << c[2];
     }
+    // A tapered tip under a steep chamfer: inside is measured against the taper's own line.
+    ToolDescription tapered = stackedTool();
+    tapered.taperAngle = 10, tapered.chamferTop = 25, tapered.shaftDiameter = 30;
+    toolSegProfileInit(&tapered, 0, 0.005);
+    toolSegProfileSetMode(0);
+    meshSetCollFlag(0);
+    double z[10], r[10];
+    outline(tapered, z, r);
+    for (double h : {2.0, 10.0, 19.0}) {
+        const double flank = r[0] + (h - z[0]) * (r[1] - r[0]) / (z[1] - z[0]);
+        const Vec3 in{flank - 0.006, 0, h}, out{flank - 0.004, 0, h};
+        EXPECT_EQ(toolSegPointInside(&in, &o, &dir), 1) << h;
+        EXPECT_EQ(toolSegPointInside(&out, &o, &dir), 0) << h;
+    }
 }
 
 // The profile's radii are the tool's: each stage made the widest (radius 20) is the largest radius the
