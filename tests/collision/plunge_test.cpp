@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "collision/proj.h"
 #include "geometry/rng.h"
 #include "meshutil.h"
@@ -205,6 +207,46 @@ TEST(Plunge, OffsetReplacementBelowTheProfile) {
         EXPECT_NEAR(p.placed.z, k.wantZ, 1e-9) << k.offset << " " << k.zp;
         EXPECT_EQ(p.placeState, k.result ? kPlaceCharged : kPlaceRefused);
     }
+}
+
+// Memory that cannot be had while the path grows (from two slots) through the march, the interval
+// midpoints, the profile's corners and the refinement: the walk answers -2, or it got by and its path
+// is the whole one.
+TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
+    double pairs[] = {2.1, 2.4};
+    PlungeIntervals iv{1, pairs, 0, nullptr};
+    Vec2 corners[] = {{0, 0}, {3, 0}, {3, 2}};
+    auto run = [&](long n, std::vector<double>* params) {
+        PlungeRun s(3.0, 0.008, 0.0, NAN, {testmesh::slopeTri(0, 0.5, 60)});
+        profileFreeList(s.prof);
+        s.prof = s.mesh.m.plungeProfile = profileCreate(corners, 3, 0);
+        if (!s.prof) return -9;
+        s.mesh.m.plungeIntervals = &iv;
+        plistFree(s.path);
+        s.path = plistCreate(2, 0);
+        if (!s.path) return -9;
+        set_prof_mode(1);
+        allocfail::arm(n);
+        const int r = plunge_along_profile(&s.mesh.m, s.path);
+        allocfail::disarm();
+        params->assign(s.path->parameters, s.path->parameters + s.path->count);
+        return r;
+    };
+    std::vector<double> whole, got;
+    ASSERT_EQ(run(0, &whole), 1);
+    ASSERT_GT(whole.size(), 8u);
+    int failures = 0;
+    for (long n = 1; n < 200; ++n) {
+        const int r = run(n, &got);
+        if (!allocfail::fired()) break;
+        ++failures;
+        if (r == 1) {
+            EXPECT_EQ(got, whole) << n;
+        } else {
+            EXPECT_EQ(r, -2) << n;
+        }
+    }
+    EXPECT_GT(failures, 3);
 }
 
 TEST(Plunge, BoundaryTest) {
