@@ -224,3 +224,103 @@ TEST(Sweep, PlaneAndReachTravelsBoundEveryContact) {
     EXPECT_GT(rim, 1000);
     EXPECT_GT(close, 300);
 }
+
+// First contact of each shape with a segment against the least travel e + lag(rho) over the part of the
+// segment within reach of the axis (the lag from the shape's profile: sphere -sqrt(a^2 - rho^2), disc 0,
+// torus -r under its flat bottom then its tube, frustum z1 then the straight flank to z2 at r2), found
+// by dense samples and a ternary search about the best (the travel is convex along the segment):
+// seeded shapes, motions and segments near the axis. The reach and the contact's flat flag are the
+// shape's own.
+TEST(Sweep, SegmentContactIsTheLeastTravelOverTheSegment) {
+    std::mt19937 gen(743);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int hits = 0, misses = 0;
+    for (int q = 0; q < 400; ++q) {
+        const int32_t kind = 1 + q % 4;
+        SweepShape sh{kind, 0.5 + 2.5 * u(gen), 0.3 + 1.2 * u(gen), 2 * u(gen), 0, 3 * u(gen), 0};
+        sh.r2 = q % 16 == 3 ? sh.r1 * u(gen) : sh.r1 + 0.5 + 2 * u(gen);  // now and then no flank
+        sh.z2 = sh.z1 + 0.5 + 4 * u(gen);
+        const double reach = kind == kShapeTorus     ? sh.a + sh.r
+                             : kind == kShapeFrustum ? std::max(sh.r1, sh.r2)
+                                                     : sh.a;
+        EXPECT_EQ(sweepShapeReach(&sh), reach);
+        auto lag = [&](double rho) {
+            switch (kind) {
+                case kShapeSphere:
+                    return -std::sqrt(std::max(0.0, sh.a * sh.a - rho * rho));
+                case kShapeTorus:
+                    return rho <= sh.a ? -sh.r
+                                       : -std::sqrt(std::max(0.0, sh.r * sh.r - (rho - sh.a) * (rho - sh.a)));
+                case kShapeFrustum:
+                    return sh.r1 >= sh.r2 || rho <= sh.r1
+                               ? sh.z1
+                               : sh.z1 + (rho - sh.r1) * (sh.z2 - sh.z1) / (sh.r2 - sh.r1);
+                default:
+                    return 0.0;
+            }
+        };
+        Vec3 d{2 * u(gen) - 1, 2 * u(gen) - 1, 2 * u(gen) - 1};
+        const double dl = std::sqrt(vecDot3D(&d, &d));
+        d = {d.x / dl, d.y / dl, d.z / dl};
+        const Vec3 s{u(gen), u(gen), u(gen)};
+        auto near = [&] {
+            return Vec3{s.x + 1.5 * reach * (2 * u(gen) - 1), s.y + 1.5 * reach * (2 * u(gen) - 1),
+                        s.z + 1.5 * reach * (2 * u(gen) - 1)};
+        };
+        const Vec3 a = near(), b = near();
+        // The part of the segment within reach of the axis: |p0 + t pe|^2 <= reach^2 across the motion.
+        const Vec3 w0{a.x - s.x, a.y - s.y, a.z - s.z}, ev{b.x - a.x, b.y - a.y, b.z - a.z};
+        const double e0 = vecDot3D(&w0, &d), ed = vecDot3D(&ev, &d);
+        const Vec3 p0{w0.x - e0 * d.x, w0.y - e0 * d.y, w0.z - e0 * d.z},
+            pe{ev.x - ed * d.x, ev.y - ed * d.y, ev.z - ed * d.z};
+        const double A = vecDot3D(&pe, &pe), B = vecDot3D(&p0, &pe), C = vecDot3D(&p0, &p0);
+        const double disc = B * B - A * (C - reach * reach);
+        const double t0 = std::max(0.0, (-B - std::sqrt(std::max(disc, 0.0))) / A),
+                     t1 = std::min(1.0, (-B + std::sqrt(std::max(disc, 0.0))) / A);
+        auto travel = [&](double t) {
+            const Vec3 p{p0.x + t * pe.x, p0.y + t * pe.y, p0.z + t * pe.z};
+            return e0 + t * ed + lag(std::min(std::sqrt(vecDot3D(&p, &p)), reach));
+        };
+        double best = std::numeric_limits<double>::infinity();
+        if (disc > 0 && t0 <= t1) {
+            double bestT = t0;
+            for (int i = 0; i <= 2000; ++i) {
+                const double t = t0 + (t1 - t0) * i / 2000.0;
+                if (travel(t) < best) best = travel(t), bestT = t;
+            }
+            double lo = std::max(t0, bestT - (t1 - t0) / 2000), hi = std::min(t1, bestT + (t1 - t0) / 2000);
+            for (int it = 0; it < 100; ++it) {
+                const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
+                if (travel(m1) < travel(m2))
+                    hi = m2;
+                else
+                    lo = m1;
+            }
+            best = std::min(best, travel(0.5 * (lo + hi)));
+        }
+        SweepHit hit{};
+        const int got = sweepSegment(&sh, &a, &b, &s, &d, reach, &hit);
+        if (!std::isfinite(best)) {
+            EXPECT_EQ(got, 0) << q;
+            ++misses;
+            continue;
+        }
+        ASSERT_EQ(got, 1) << q << " kind " << kind;
+        ++hits;
+        EXPECT_NEAR(hit.travel, best, 1e-7 * (1 + std::fabs(best))) << q << " kind " << kind;
+        EXPECT_NEAR(travel(hit.t), hit.travel, 1e-7 * (1 + std::fabs(best))) << q;
+        EXPECT_NEAR(hit.point.x, a.x + hit.t * (b.x - a.x), 1e-12);
+        const Vec3 w{hit.point.x - s.x, hit.point.y - s.y, hit.point.z - s.z};
+        const double e = vecDot3D(&w, &d);
+        const Vec3 p{w.x - e * d.x, w.y - e * d.y, w.z - e * d.z};
+        const double rho = std::sqrt(vecDot3D(&p, &p));
+        const bool flat = kind == kShapeDisc || (kind == kShapeTorus && rho <= sh.a) ||
+                          (kind == kShapeFrustum && (sh.r1 >= sh.r2 || rho <= sh.r1));
+        const double edge = kind == kShapeTorus ? sh.a : sh.r1;
+        if (kind == kShapeDisc || std::fabs(rho - edge) > 1e-6) {
+            EXPECT_EQ(hit.flat, flat ? 1 : 0) << q;
+        }
+    }
+    EXPECT_GT(hits, 250);
+    EXPECT_GT(misses, 20);
+}
