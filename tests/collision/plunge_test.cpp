@@ -270,6 +270,9 @@ TEST(Plunge, BoundaryTest) {
 // where the march missed them: a right-angle turn at arc length 4.5 gets its point, the straight
 // vertex at 2.3 none; without the pass the turn is found only by halving toward it.
 TEST(Plunge, VertexPassPlacesCornersOnly) {
+    set_prof_mode(0);
+    projResetState();
+    EXPECT_EQ(get_prof_mode(), 1);  // the vertex pass is on from the start
     Vec2 pts[4] = {{0, 0}, {2.3, 0}, {4.5, 0}, {4.5, 2.5}};
     for (const int mode : {1, 0}) {
         PlungeRun s(1.0, 0.008);

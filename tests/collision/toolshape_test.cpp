@@ -63,7 +63,7 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
     toolSegProfileInit(&t, 0, 0.005);
     ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
     const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
-    const double cases[][2] = {{30, 0.3}, {45, -0.2}, {25, 1.0}, {40, 0.0}};
+    const double cases[][2] = {{30, 0.3}, {45, -0.2}, {25, 1.0}, {40, 0.0}, {12, 0.3}};  // 12: beside the tip
     for (int assembly : {0, 1}) {
         for (const auto& c : cases) {
             const double a = c[0] * std::cos(c[1]), b = c[0] * std::sin(c[1]);
@@ -226,8 +226,12 @@ TEST_F(ToolShapeTest, AssemblyContours) {
                           "o Contour[Head]()\n{\no L(x[0/15] y[0/0] z[0/0])\n}\n"));
     ToolDescription wide = t;
     wide.chamferTop = 25;
-    ToolAssembly* a = toolAssemblyBuild(&wide, withHead.c_str(), 0, 0.01, allowances);
+    ToolAssembly* a = toolAssemblyBuild(&wide, withHead.c_str(), 3, 0.01, allowances);
     ASSERT_NE(a, nullptr);
+    // The extra angle raises the copy's taper; the near-tip height is 0.1 R outside query mode 2.
+    EXPECT_EQ(a->tool.taperAngle, 3.0);
+    EXPECT_NEAR(a->angle, 3 * M_PI / 180, 1e-15);
+    EXPECT_EQ(a->tolerance, 0.5);
     ASSERT_EQ(a->count, 8);
     EXPECT_TRUE(a->z[2] == 25 && a->r[2] == 8 && a->z[3] == 50 && a->r[3] == 8);
     EXPECT_TRUE(a->z[7] == 80 && a->r[7] == 12.5);
