@@ -9,6 +9,7 @@
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
 #include "collision/proj.h"
+#include "geometry/msg_capture.h"
 #include "geometry/rng.h"
 #include "meshutil.h"
 
@@ -153,6 +154,17 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
         EXPECT_EQ(p.touched, in ? 1 : 0);
         EXPECT_EQ(p.placed.z, in ? 1.0 : -100.0);
     }
+    // A midpoint beyond the profile's end cannot be evaluated: message 327 with its parameter, and no
+    // point beyond the end enters the path.
+    double beyond[] = {7.0, 7.2};
+    PlungeIntervals past{1, beyond, 0, nullptr};
+    PlungeRun t(3.0, 0.008);
+    t.mesh.m.plungeIntervals = &past;
+    MessageCapture capture(9);
+    ASSERT_EQ(plunge_along_profile(&t.mesh.m, t.path), 1);
+    ASSERT_EQ(capture.messages().size(), 1u);
+    EXPECT_EQ(capture.messages()[0].rfind("327,7.1", 0), 0u) << capture.messages()[0];
+    EXPECT_LE(t.path->parameters[t.path->count - 1], 3.0);
 }
 
 TEST(Plunge, ProfileHeightsFloorThePoint) {
@@ -264,6 +276,18 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
     profileFreeList(prof);
+    // A band 0.7 either side of the diagonal, a profile along it: the disc's points ahead and behind lie
+    // in the band, those across the profile (1 from it) outside; a disc of radius 0.5 stays inside.
+    Seg2D band[4] = {{-10, -9, -9, -10}, {-9, -10, 10, 9}, {10, 9, 9, 10}, {9, 10, -10, -9}};
+    PlungeIntervals diag{0, nullptr, 4, band};
+    const Vec3 c{-8, -8, 0}, e{8, 8, 0};
+    ProfileCurve* along = profileLine(&c, &e);
+    ASSERT_NE(along, nullptr);
+    const double mid = 8 * std::sqrt(2.0);
+    EXPECT_EQ(plungeBoundaryTest(&diag, &flat, &on, &on, mid, along), 0);
+    flat.radius = 0.5;
+    EXPECT_EQ(plungeBoundaryTest(&diag, &flat, &on, &on, mid, along), 1);
+    profileFreeList(along);
 }
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
