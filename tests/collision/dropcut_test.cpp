@@ -356,3 +356,32 @@ TEST(DropCut, BoxLiftsClosedForms) {
         EXPECT_TRUE(p.x == c.x && p.y == 1);
     }
 }
+
+// With the taper loaded, the facet engine drops the tool's tapered flank too: a ball of radius 1 under a 10
+// degree flank (from lowR = cos a at lowH = -sin a) stops over a corner 2.5 from its axis where the
+// flank's radius reaches it, (2.5 - lowR) / tan a + lowH above its reference; without the taper the
+// corner lies beyond the ball.
+TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
+    projResetState();
+    const Triangle3D post{{{2.5, 0, 0}, {2.6, -0.05, 0}, {2.6, 0.05, 0}}};
+    testmesh::Model m({post}, kBallMill, 1.0, 0.0, true);
+    m.m.tool->height = 20, m.m.tool->taperAngle = 10, m.m.tool->taperFlag = 1;
+    const double a = 10 * M_PI / 180, lift = (2.5 - std::cos(a)) / std::tan(a) - std::sin(a);
+    for (int taper : {0, 1}) {
+        projResetState();
+        toolgeo_set(m.m.tool);
+        projA_set_toolgeo(taper);
+        projA_set_params(m.facets.data(), 1, m.lo.data(), m.hi.data(), nullptr, -1e4, 1e4, 0);
+        Vec3 p{0, 0, -100}, c{};
+        int32_t cls = 0;
+        const int res = projA_place(&p, 50, m.m.tool, nullptr, 0, &c, &cls);
+        if (taper) {
+            EXPECT_GE(res, 1);
+            EXPECT_NEAR(p.z, -lift, 1e-9);
+        } else {
+            EXPECT_EQ(res, 0);
+            EXPECT_EQ(p.z, -100);
+        }
+    }
+    projResetState();
+}

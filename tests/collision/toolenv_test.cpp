@@ -59,6 +59,7 @@ TEST(ToolEnv, StackedBuildMatchesClosedForm) {
         EXPECT_NEAR(d.chamferTop, h(chamfer + tipTop), 1e-12);
         EXPECT_NEAR(d.stage1Top, h(top + L2 + L1), 1e-12);
         EXPECT_NEAR(d.stage4Top, h(top + L2 + L1 + 2 * L34), 1e-12);
+        EXPECT_NEAR(d.radius, R + allow, 1e-12);
         EXPECT_NEAR(d.shaftDiameter, D + 2 * (allow + 0.01) + 2 * shaft, 1e-12);
         EXPECT_NEAR(d.stage1Diameter, 40 + 2 * (allow + 0.01) + 2 * shaft, 1e-12);
         EXPECT_EQ(d.tipOffset, tipMode ? c : 0.0);

@@ -314,6 +314,9 @@ TEST_F(ToolShapeTest, TopCornerDistanceEndsTheReach) {
         angle = 1.5;
         EXPECT_EQ(query(assembly, Vec3{71, 0, 72}, f, &angle), 0);
         EXPECT_EQ(angle, 1.5);
+        // Exactly as far as the shaft's top corner (5, 50): 26^2 + 43^2 = 50^2 + 5^2, that corner.
+        ASSERT_EQ(query(assembly, Vec3{43, 0, 26}, f, &angle), 2);
+        EXPECT_NEAR(angle, std::atan2(43.0, 26.0) - std::atan2(5.0, 50.0), 1e-12);
     }
 }
 
