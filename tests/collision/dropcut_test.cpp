@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "collision/proj.h"
 #include "meshutil.h"
 
@@ -279,8 +281,19 @@ TEST(DropCut, BoxTableKeysAndOrder) {
     LiftBoxTable* t = liftBoxTableCreate(0);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->capacity, 1);
+    EXPECT_TRUE(t->count == 0 && t->lastListPos == -1 && t->lastElement == -1);  // a new table holds none
     liftBoxTableFree(t);
     liftBoxTableFree(nullptr);
+    // Without memory for the record or for its entries: null, nothing kept (the leak check sees it).
+    for (long n : {1, 2}) {
+        allocfail::arm(n);
+        LiftBoxTable* none = liftBoxTableCreate(8);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(fired);
+        EXPECT_EQ(none, nullptr) << n;
+        liftBoxTableFree(none);
+    }
 }
 
 // Thinning keeps the middle point at a bend (engine B only where the path turns against its first
