@@ -77,6 +77,14 @@ TEST(DropCut, ConeRingBounds) {
         EXPECT_EQ(dropcut_triangle(&s, c.rIn, c.rOut, 1.0, zOut), c.want) << c.rIn;
         EXPECT_NEAR(s.best, c.want ? c.height : 0.1 - zOut, 1e-12) << c.rIn;  // untouched without a contact
     }
+    // No ring at all (outer radius not 1e-5 beyond the inner, or the outer height 1e-5 below the inner),
+    // even from far below, where the outer rim alone would reach the vertex.
+    const double rings[][4] = {{3.2, 3.2 + 0.9e-5, 1, 1}, {2, 6, 1, 1 - 2e-5}};
+    for (const auto& r : rings) {
+        DropState s = stateOver(spike, 0, 0, 1, 0, -100);
+        EXPECT_EQ(dropcut_triangle(&s, r[0], r[1], r[2], r[3]), 0) << r[0];
+        EXPECT_EQ(s.best, -100) << r[0];
+    }
 }
 
 TEST(DropCut, EngineResultsAndContactPointFlag) {

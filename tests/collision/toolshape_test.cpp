@@ -124,6 +124,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
         {9, 0, 70, 0, 0, 1, 0},  // holder stages only with the flag
         {9, 0, 70, 1, 0, 1, 1},
         {10.01, 0, 70, 1, 0, 1, 0},
+        {5.0, 0, 10, 1, 0, 1, 0},  // on the cutter's flank: the holder stages' step does not reach below
     };
     for (const auto& c : cases) {
         const Vec3 p{c[0], c[1], c[2]};
@@ -355,5 +356,25 @@ TEST_F(ToolShapeTest, OffsetTaperTable) {
         const ToolAssembly* a = toolAssemblyCreate(&ball, "", 0, 0.01, offset);
         ASSERT_NE(a, nullptr);
         EXPECT_EQ(a->tool.radius, std::fabs(offset) < 1e-5 ? 5.0 : 5.0 - offset) << offset;
+    }
+}
+
+// A contour segment rising at 45 degrees (from (20, 5) to (30, 15), r = z - 15): a point 25 from the
+// pivot meets it where h^2 + (h - 15)^2 = 625, for the profile and the assembly alike.
+TEST_F(ToolShapeTest, SwingAngleOnAFortyFiveDegreeFlank) {
+    ToolDescription t = stackedTool();
+    t.chamferTop = 30, t.shaftDiameter = 30, t.stage2Diameter = 30;
+    const double h = (15 + std::sqrt(225.0 + 800.0)) / 2, r = h - 15;
+    const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+    toolSegProfileInit(&t, 0, 0.005);
+    for (int assembly : {0, 1}) {
+        if (assembly) {
+            ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
+        }
+        for (double phi : {0.4, 0.9}) {
+            double angle = 1.5;
+            ASSERT_EQ(query(assembly, Vec3{25 * std::sin(phi), 0, 25 * std::cos(phi)}, f, &angle), 2) << phi;
+            EXPECT_NEAR(angle, phi - std::atan2(r, h), 1e-12) << phi;
+        }
     }
 }
