@@ -388,6 +388,29 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
     testmesh::Model m({post}, kBallMill, 1.0, 0.0, true);
     m.m.tool->height = 20, m.m.tool->taperAngle = 10, m.m.tool->taperFlag = 1;
     const double a = 10 * M_PI / 180, lift = (2.5 - std::cos(a)) / std::tan(a) - std::sin(a);
+    // The cone's values: from (lowR, lowH) = (cos a, -sin a) up the flank to the cutting length 20.
+    toolgeo_set(m.m.tool);
+    double cone[5];
+    int32_t flag = 0;
+    get_toolgeo_globals(cone, &flag);
+    const double highR = (20 + std::sin(a)) * std::tan(a) + std::cos(a);
+    EXPECT_NEAR(cone[0], std::cos(a), 1e-15);
+    EXPECT_NEAR(cone[1], highR, 1e-14);
+    EXPECT_NEAR(cone[2], -std::sin(a), 1e-15);
+    EXPECT_EQ(cone[3], 20.0);
+    EXPECT_NEAR(cone[4], highR - 1, 1e-14);
+    EXPECT_EQ(flag, 1);
+    // A radius mill's cone starts on its corner, a flat end's at its rim.
+    for (uint16_t type : {kRadiusMill, kEndMill}) {
+        ToolGeom g{};
+        g.toolType = type, g.radius = 3, g.cornerRadius = 1, g.height = 20, g.taperAngle = 10;
+        toolgeo_set(&g);
+        get_toolgeo_globals(cone, &flag);
+        const double r = type == kRadiusMill ? 1 : 0;
+        EXPECT_NEAR(cone[0], 3 - r + r * std::cos(a), 1e-14) << type;
+        EXPECT_NEAR(cone[2], -r * std::sin(a), 1e-15) << type;
+        EXPECT_EQ(flag, 0);
+    }
     for (int taper : {0, 1}) {
         projResetState();
         toolgeo_set(m.m.tool);
