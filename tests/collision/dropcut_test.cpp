@@ -411,11 +411,19 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
         EXPECT_NEAR(cone[2], -r * std::sin(a), 1e-15) << type;
         EXPECT_EQ(flag, 0);
     }
-    for (int taper : {0, 1}) {
+    ToolGeom steep = *m.m.tool;
+    steep.taperAngle = 20;
+    for (int taper : {0, 1, 2}) {
         projResetState();
-        toolgeo_set(m.m.tool);
-        projA_set_toolgeo(taper);
+        // 2: loaded for another taper, then a part's placement (its state saved and restored) makes the
+        // engine take the cone of the tool it places next.
+        toolgeo_set(taper == 2 ? &steep : m.m.tool);
+        projA_set_toolgeo(taper ? 1 : 0);
         projA_set_params(m.facets.data(), 1, m.lo.data(), m.hi.data(), nullptr, -1e4, 1e4, 0);
+        if (taper == 2) {
+            projA_save_state(nullptr);
+            projA_restore_state();
+        }
         Vec3 p{0, 0, -100}, c{};
         int32_t cls = 0;
         const int res = projA_place(&p, 50, m.m.tool, nullptr, 0, &c, &cls);

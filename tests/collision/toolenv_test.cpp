@@ -33,6 +33,11 @@ TEST(ToolEnv, FillTable) {
         toolenv_offset(&d, c[5], 0.0);
         EXPECT_TRUE(d.cutterTop == c[6] && d.tipTop == c[7] && d.cornerRadius == c[8]) << c[0];
     }
+    // A cutting length below 1e-5 sees the stages from the tip at no angle.
+    ToolDescription d = raw(1, 5, 0, 5 + 5e-6, 0);
+    d.stage2Diameter = 30;
+    toolenv_fill(&d, 1);
+    EXPECT_EQ(d.maxSideAngle, 0.0);
 }
 
 // The stacked heights and grown diameters against their closed forms, on seeded raw values.
@@ -77,6 +82,7 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
         {1, 20, 0, 4, 20, 75, 20, 4, 10},   // shaft diameter 0 stands for the cutter's own: no shank angle
         {0, 20, 14, 4, 20, 74, 20, 4, 14},  // clearance 1
         {0, 20, 14, 4, 80, 73, 20, 4, 14},  // clearance 2
+        {1, 5, 15, 0, 20, 75, 5, 0, 15},    // a shank of three radii rises steeper than the stages
     };
     for (const auto& c : cases) {
         toolenvResetState();
