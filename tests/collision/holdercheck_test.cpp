@@ -105,6 +105,17 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
         EXPECT_EQ(list->count, 0);
         plistFree(list);
     }
+    // The avoid message is of the normal level 9: below it nothing is shown.
+    MessageCapture quiet(8);
+    holderCheckResetState();
+    Plist* one = plistCreate(1, 1);
+    ASSERT_NE(one, nullptr);
+    const Vec3 p{0, 0, 0}, v{-std::sin(0.05), 0, std::cos(0.05)};
+    plistAppend(one, 0, &p, 0, &v, 0);
+    HolderParams params{1, 1, 1.0, &tool};
+    EXPECT_EQ(holderMeshCollision(one, &wall.m, &params), 1);
+    EXPECT_EQ(quiet.countOf("6011,0"), 0);
+    plistFree(one);
 }
 
 // Disabled, or without a list, model or description, the check passes the list untouched.
