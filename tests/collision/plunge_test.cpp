@@ -154,6 +154,13 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
         EXPECT_EQ(p.touched, in ? 1 : 0);
         EXPECT_EQ(p.placed.z, in ? 1.0 : -100.0);
     }
+    // Without an interval record every parameter lies inside.
+    s.mesh.m.plungeIntervals = nullptr;
+    PlungePoint free{};
+    free.profilePoint = {5.6, 0};
+    free.s = 5.6;
+    EXPECT_EQ(plungePlacePoint(&free, &s.mesh.m), 1);
+    EXPECT_EQ(free.placed.z, 1.0);
     // A midpoint beyond the profile's end cannot be evaluated: message 327 with its parameter, and no
     // point beyond the end enters the path.
     double beyond[] = {7.0, 7.2};
