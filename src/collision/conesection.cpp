@@ -13,6 +13,19 @@ struct Section {
     double tol;  // lift that counts as a collision
 };
 
+// The end discs go through the flat-end kernel, which reads the kernels' shared motion direction: the
+// section's own axis is set for the test and the caller's direction given back after it.
+class KernelDirection {
+  public:
+    explicit KernelDirection(const Vec3* d) : saved_(*sweepDirection()) { sweepSetDirection(d); }
+    ~KernelDirection() { sweepSetDirection(&saved_); }
+    KernelDirection(const KernelDirection&) = delete;
+    KernelDirection& operator=(const KernelDirection&) = delete;
+
+  private:
+    Vec3 saved_;
+};
+
 struct Mesh {
     int32_t kind;
     const Facet98* facets;
@@ -96,6 +109,7 @@ Section sectionOf(const CheckModel* model, double r1, double r2, double z1, doub
 int coneSectionHit(const CheckModel* model, const Vec3* p, const Vec3* d, double length, double r1, double r2,
                    double z1, double z2) {
     if (!model || !p || !d) return 0;
+    const KernelDirection along(d);
     const Section sec = sectionOf(model, r1, r2, z1, z2, kConeDiscUpper | kConeDiscLower);
     const Mesh m{
         model->kind,      model->facets,
@@ -107,6 +121,7 @@ int coneSectionHit(const CheckModel* model, const Vec3* p, const Vec3* d, double
 int coneSectionHitAll(const CheckModel* model, const Vec3* p, const Vec3* d, double length, double angle,
                       const Grid2D* grid, int32_t discFlags, double r1, double r2, double z1, double z2) {
     if (!model || !p || !d) return 0;
+    const KernelDirection along(d);
     const Mesh own{
         model->kind,      model->facets,
         model->triangles, chkMeshCount(model->kind, model->facets, model->facetCount, model->triangles),

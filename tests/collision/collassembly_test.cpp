@@ -257,15 +257,44 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
 TEST_F(Assembly, TaperConeIsTheToolsFlank) {
     const double R = 2.0, H = 10.0, t = 0.2, a = 20.0;
     const double flank = t + (R - t) / std::cos(a * M_PI / 180) + H * std::tan(a * M_PI / 180);
-    for (const double d : {flank - 0.3 * t, flank + 0.3 * t}) {
-        testmesh::Model model(quad({d, -300, 0.5}, {d, 300, 0.5}, {d, 300, 500}, {d, -300, 500}), kBallMill,
-                              R);
-        model.m.tolerance = t;
-        model.m.tool->height = H, model.m.tool->taperAngle = a, model.m.tool->taperFlag = 1;
-        ASSERT_EQ(build(&model.m, "", "0000"), 1);
-        const Vec3 tip{0, 0, 0}, axis{0, 0, 1};
-        int32_t hit = -1;
-        EXPECT_EQ(coll_check_full(&tip, &axis, &hit), d < flank ? kCollCutter : kCollFree) << d - flank;
-        coll_free_models();
+    // Upright, and tilted with the wall turned along: the wall keeps its distance d from the axis.
+    const double k = std::sqrt(0.25 + 1);
+    const Vec3 axes[2][3] = {{{0, 0, 1}, {1, 0, 0}, {0, 1, 0}},
+                             {{0.3 / k, 0.4 / k, 1 / k}, {0.8, -0.6, 0}, {0.6 / k, 0.8 / k, -0.5 / k}}};
+    for (const auto& f : axes) {
+        const Vec3 &axis = f[0], &n = f[1], &w = f[2];
+        auto at = [&](double d, double s, double h) {
+            return Vec3{d * n.x + s * w.x + h * axis.x, d * n.y + s * w.y + h * axis.y,
+                        d * n.z + s * w.z + h * axis.z};
+        };
+        for (const double d : {flank - 0.3 * t, flank + 0.3 * t}) {
+            testmesh::Model model(quad(at(d, -300, 0.5), at(d, 300, 0.5), at(d, 300, 500), at(d, -300, 500)),
+                                  kBallMill, R);
+            model.m.tolerance = t;
+            model.m.tool->height = H, model.m.tool->taperAngle = a, model.m.tool->taperFlag = 1;
+            ASSERT_EQ(build(&model.m, "", "0000"), 1);
+            const Vec3 tip{0, 0, 0};
+            int32_t hit = -1;
+            EXPECT_EQ(coll_check_full(&tip, &axis, &hit), d < flank ? kCollCutter : kCollFree)
+                << d - flank << " " << axis.x;
+            coll_free_models();
+        }
+    }
+}
+
+// An allowance widens every part by itself on top of its clearance (0.5 + 1.2 x 0.25): the extension
+// (5), the holder (10) and the head (20), each revolved with its widest radius on the circle.
+TEST_F(Assembly, AllowanceWidensEveryPart) {
+    ASSERT_EQ(build(&part.m, plate, "1111"), 1);
+    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0.3, &setup), 1);
+    const double radius[] = {5, 10, 20};
+    for (int i = kAsmExtension; i <= kAsmHead; ++i) {
+        const CollModel* m = coll_assembly()->slots[0].parts[i];
+        ASSERT_NE(m, nullptr) << i;
+        double rmax = 0;
+        for (int t = 0; t < m->mesh->count; ++t)
+            for (int k = 0; k < 3; ++k)
+                rmax = std::fmax(rmax, std::hypot(m->mesh->data[t].v[3 * k], m->mesh->data[t].v[3 * k + 1]));
+        EXPECT_NEAR(rmax, radius[i - kAsmExtension] + 0.5 + 1.2 * 0.25 + 0.3, 1e-5) << i;
     }
 }

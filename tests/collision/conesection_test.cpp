@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "collision/sweep.h"
 #include "meshutil.h"
 
 namespace {
@@ -32,12 +33,22 @@ TEST(ConeSection, SectionsAgainstPlanesAndPosts) {
         {post(0.5, 0.5), 1, 3, 0, 5, 1},  // under the lower disc of radius r1
         {post(3.5, 9.0), 1, 3, 0, 5, 0},  // outside the widest radius
         {testmesh::slopeTri(-20, 0), 1, 3, 0, 5, 0},
+        {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-5, 0},  // upside down beyond the tolerance: empty
+        {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-6, 1},  // a disc within it
     };
-    for (const Case& c : cases) {
-        testmesh::Model t({c.tri}, kBallMill, 5.0);
-        EXPECT_EQ(coneSectionHit(&t.m, &kOrigin, &kDown, 50, c.r1, c.r2, c.z1, c.z2), c.want)
-            << c.tri.p[0].z << " " << c.r1;
+    // Whatever motion the kernels were last given, the section moves along its own axis, and the
+    // caller's direction is given back.
+    const Vec3 tilted{0.6, 0, -0.8};
+    for (const Vec3& before : {kDown, tilted}) {
+        for (const Case& c : cases) {
+            testmesh::Model t({c.tri}, kBallMill, 5.0);
+            sweepSetDirection(&before);
+            EXPECT_EQ(coneSectionHit(&t.m, &kOrigin, &kDown, 50, c.r1, c.r2, c.z1, c.z2), c.want)
+                << c.tri.p[0].z << " " << c.r1 << " " << before.x;
+            EXPECT_EQ(sweepDirection()->x, before.x);
+        }
     }
+    sweepSetDirection(&kDown);
 }
 
 TEST(ConeSection, TiltedAxisStillSeesLowElements) {

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "collision/proj.h"
 #include "meshutil.h"
 
@@ -74,6 +76,14 @@ TEST(DropCut, ConeRingBounds) {
         DropState s = stateOver(spike, c.x, 0, 1, 0, 0.1 - zOut);
         EXPECT_EQ(dropcut_triangle(&s, c.rIn, c.rOut, 1.0, zOut), c.want) << c.rIn;
         EXPECT_NEAR(s.best, c.want ? c.height : 0.1 - zOut, 1e-12) << c.rIn;  // untouched without a contact
+    }
+    // No ring at all (outer radius not 1e-5 beyond the inner, or the outer height 1e-5 below the inner),
+    // even from far below, where the outer rim alone would reach the vertex.
+    const double rings[][4] = {{3.2, 3.2 + 0.9e-5, 1, 1}, {2, 6, 1, 1 - 2e-5}};
+    for (const auto& r : rings) {
+        DropState s = stateOver(spike, 0, 0, 1, 0, -100);
+        EXPECT_EQ(dropcut_triangle(&s, r[0], r[1], r[2], r[3]), 0) << r[0];
+        EXPECT_EQ(s.best, -100) << r[0];
     }
 }
 
@@ -165,6 +175,16 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
                 for (int q = 0; q < 3; ++q) facets[k].p[q] = t.tris->data[k].p[q];
                 facets[k].p[3] = t.tris->data[k].p[2];
             }
+            // Plan boxes in the frame turned by 45 degrees, the engines' second filter.
+            std::vector<Vec2> rlo(t.tris->count), rhi(t.tris->count);
+            for (int32_t k = 0; k < t.tris->count; ++k) {
+                rlo[k] = {1e300, 1e300}, rhi[k] = {-1e300, -1e300};
+                for (const Vec3& v : t.tris->data[k].p) {
+                    const double rx = (v.x - v.y) / std::sqrt(2.0), ry = (v.x + v.y) / std::sqrt(2.0);
+                    rlo[k] = {std::min(rlo[k].x, rx), std::min(rlo[k].y, ry)};
+                    rhi[k] = {std::max(rhi[k].x, rx), std::max(rhi[k].y, ry)};
+                }
+            }
             // A table too small for the boxes under the tool leaves the engine to its plain walk.
             LiftBoxTable *table = liftBoxTableCreate(4096), *small = liftBoxTableCreate(2);
             ASSERT_TRUE(table && small);
@@ -178,6 +198,7 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
                             std::max(want, testmesh::bruteDrop(tl.type, tl.R, tl.r, t.tris->data[k], x, y));
                 if (!std::isfinite(want)) continue;
                 const int walk = it % 3;
+                projSetRotatedBoxes(it / 3 % 2 ? rlo.data() : nullptr, it / 3 % 2 ? rhi.data() : nullptr);
                 Vec3 p{x, y, -1000}, c;
                 int32_t cls;
                 int res;
@@ -194,8 +215,10 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
                                      1e4, 0);
                     res = projA_place(&p, t.m.bounds[5] + tl.R, t.m.tool, nullptr, 0, &c, &cls);
                 }
+                projSetRotatedBoxes(nullptr, nullptr);
                 EXPECT_GE(res, 1);
-                EXPECT_NEAR(p.z, want, 1e-9) << "mesh " << meshNo << " tool " << tl.type << " walk " << walk;
+                EXPECT_NEAR(p.z, want, 1e-9) << "mesh " << meshNo << " tool " << tl.type << " walk " << walk
+                                             << " turned boxes " << it / 3 % 2;
                 ++checked;
             }
             liftBoxTableFree(table);
@@ -266,8 +289,19 @@ TEST(DropCut, BoxTableKeysAndOrder) {
     LiftBoxTable* t = liftBoxTableCreate(0);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->capacity, 1);
+    EXPECT_TRUE(t->count == 0 && t->lastListPos == -1 && t->lastElement == -1);  // a new table holds none
     liftBoxTableFree(t);
     liftBoxTableFree(nullptr);
+    // Without memory for the record or for its entries: null, nothing kept (the leak check sees it).
+    for (long n : {1, 2}) {
+        allocfail::arm(n);
+        LiftBoxTable* none = liftBoxTableCreate(8);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(fired);
+        EXPECT_EQ(none, nullptr) << n;
+        liftBoxTableFree(none);
+    }
 }
 
 // Thinning keeps the middle point at a bend (engine B only where the path turns against its first
@@ -342,4 +376,64 @@ TEST(DropCut, BoxLiftsClosedForms) {
         EXPECT_NEAR(p.z, c.z, 1e-12) << c.x << " " << c.type;
         EXPECT_TRUE(p.x == c.x && p.y == 1);
     }
+}
+
+// With the taper loaded, the facet engine drops the tool's tapered flank too: a ball of radius 1 under a 10
+// degree flank (from lowR = cos a at lowH = -sin a) stops over a corner 2.5 from its axis where the
+// flank's radius reaches it, (2.5 - lowR) / tan a + lowH above its reference; without the taper the
+// corner lies beyond the ball.
+TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
+    projResetState();
+    const Triangle3D post{{{2.5, 0, 0}, {2.6, -0.05, 0}, {2.6, 0.05, 0}}};
+    testmesh::Model m({post}, kBallMill, 1.0, 0.0, true);
+    m.m.tool->height = 20, m.m.tool->taperAngle = 10, m.m.tool->taperFlag = 1;
+    const double a = 10 * M_PI / 180, lift = (2.5 - std::cos(a)) / std::tan(a) - std::sin(a);
+    // The cone's values: from (lowR, lowH) = (cos a, -sin a) up the flank to the cutting length 20.
+    toolgeo_set(m.m.tool);
+    double cone[5];
+    int32_t flag = 0;
+    get_toolgeo_globals(cone, &flag);
+    const double highR = (20 + std::sin(a)) * std::tan(a) + std::cos(a);
+    EXPECT_NEAR(cone[0], std::cos(a), 1e-15);
+    EXPECT_NEAR(cone[1], highR, 1e-14);
+    EXPECT_NEAR(cone[2], -std::sin(a), 1e-15);
+    EXPECT_EQ(cone[3], 20.0);
+    EXPECT_NEAR(cone[4], highR - 1, 1e-14);
+    EXPECT_EQ(flag, 1);
+    // A radius mill's cone starts on its corner, a flat end's at its rim.
+    for (uint16_t type : {kRadiusMill, kEndMill}) {
+        ToolGeom g{};
+        g.toolType = type, g.radius = 3, g.cornerRadius = 1, g.height = 20, g.taperAngle = 10;
+        toolgeo_set(&g);
+        get_toolgeo_globals(cone, &flag);
+        const double r = type == kRadiusMill ? 1 : 0;
+        EXPECT_NEAR(cone[0], 3 - r + r * std::cos(a), 1e-14) << type;
+        EXPECT_NEAR(cone[2], -r * std::sin(a), 1e-15) << type;
+        EXPECT_EQ(flag, 0);
+    }
+    ToolGeom steep = *m.m.tool;
+    steep.taperAngle = 20;
+    for (int taper : {0, 1, 2}) {
+        projResetState();
+        // 2: loaded for another taper, then a part's placement (its state saved and restored) makes the
+        // engine take the cone of the tool it places next.
+        toolgeo_set(taper == 2 ? &steep : m.m.tool);
+        projA_set_toolgeo(taper ? 1 : 0);
+        projA_set_params(m.facets.data(), 1, m.lo.data(), m.hi.data(), nullptr, -1e4, 1e4, 0);
+        if (taper == 2) {
+            projA_save_state(nullptr);
+            projA_restore_state();
+        }
+        Vec3 p{0, 0, -100}, c{};
+        int32_t cls = 0;
+        const int res = projA_place(&p, 50, m.m.tool, nullptr, 0, &c, &cls);
+        if (taper) {
+            EXPECT_GE(res, 1);
+            EXPECT_NEAR(p.z, -lift, 1e-9);
+        } else {
+            EXPECT_EQ(res, 0);
+            EXPECT_EQ(p.z, -100);
+        }
+    }
+    projResetState();
 }

@@ -28,6 +28,9 @@ ToolDescription plainExtensionTool() {
 
 TEST(HolderCheck, FirstCollidingSectionTable) {
     holderCheckResetState();
+    ToolDescription tapered = toolshape::stackedTool(), chamfered = toolshape::stackedTool();
+    tapered.taperAngle = 5, tapered.shaftDiameter = 14;       // the tapered tip widens from 4.98 to 7
+    chamfered.chamferTop = 30, chamfered.shaftDiameter = 16;  // the shank cone from 5 at 20 to 8 at 30
     ToolDescription bare = toolshape::stackedTool();
     bare.stage2Diameter = bare.stage1Diameter = bare.stage3Diameter = bare.stage4Diameter = 0;
     const struct {
@@ -44,7 +47,9 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {toolshape::stackedTool(), 4, 10, 12, 0},  // the cutter is not the holder check's
                  {bare, 7, 55, 58, 0},
                  {bare, 4, 55, 58, 3},
-                 {plainExtensionTool(), 4, 45, 50, 1}};  // the upper extension cylinder is still tested
+                 {plainExtensionTool(), 4, 45, 50, 1},
+                 {tapered, 5.5, 12, 14, 8},
+                 {chamfered, 6.2, 24, 26, 2}};  // the upper extension cylinder is still tested
     const Vec3 tip{0, 0, 0}, down{0, 0, -1};
     for (const auto& c : cases) {
         testmesh::Model model({post(c.d, c.z0, c.z1)}, kBallMill, 5.0);
@@ -100,6 +105,17 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
         EXPECT_EQ(list->count, 0);
         plistFree(list);
     }
+    // The avoid message is of the normal level 9: below it nothing is shown.
+    MessageCapture quiet(8);
+    holderCheckResetState();
+    Plist* one = plistCreate(1, 1);
+    ASSERT_NE(one, nullptr);
+    const Vec3 p{0, 0, 0}, v{-std::sin(0.05), 0, std::cos(0.05)};
+    plistAppend(one, 0, &p, 0, &v, 0);
+    HolderParams params{1, 1, 1.0, &tool};
+    EXPECT_EQ(holderMeshCollision(one, &wall.m, &params), 1);
+    EXPECT_EQ(quiet.countOf("6011,0"), 0);
+    plistFree(one);
 }
 
 // Disabled, or without a list, model or description, the check passes the list untouched.

@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "collision/proj.h"
+#include "geometry/msg_capture.h"
 #include "geometry/rng.h"
 #include "meshutil.h"
 
@@ -15,8 +19,9 @@ struct PlungeRun {
     testmesh::Model mesh;
     ProfileCurve* prof;
     Plist* path;
-    PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN)
-        : mesh({testmesh::slopeTri(z0, 0, 60)}, kBallMill, 1.0) {
+    PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN,
+              std::vector<Triangle3D> tris = {})
+        : mesh(tris.empty() ? std::vector<Triangle3D>{testmesh::slopeTri(z0, 0, 60)} : tris, kBallMill, 1.0) {
         const Vec3 a{0, 0, zProfile}, b{length, 0, zProfile};
         prof = profileLine(&a, &b);
         if (std::isnan(zProfile)) {
@@ -103,6 +108,28 @@ TEST(Plunge, MarchSteps) {
     EXPECT_EQ(plunge_along_profile(&bad.mesh.m, bad.path), -1);
 }
 
+// A tolerance of 1e-5 lets the march step whole steps from the start. Over a plate from x = 0.6 with
+// the floor 1e-3 below the ball on it, the ball is placed where its edge contact rises above the floor,
+// from x = 0.6 - sqrt(1 - 0.999^2) on: the first pair already changes from a free point (a link) to a
+// placed one, and the midpoints close in on that x until a pair within the tolerance (+ 1e-5) holds it.
+TEST(Plunge, MidpointsCloseInOnTheFirstPairsChange) {
+    const Triangle3D a{{{0.6, -10, 0}, {20, -10, 0}, {20, 10, 0}}},
+        b{{{0.6, -10, 0}, {20, 10, 0}, {0.6, 10, 0}}};
+    PlungeRun s(4.0, 1e-5, 0.0, NAN, {a, b});
+    s.mesh.m.zLow = 0.999;
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    const double edge = 0.6 - std::sqrt(1 - 0.999 * 0.999);
+    bool closed = false;
+    for (int32_t i = 0; i + 1 < s.path->count && s.path->parameters[i + 1] < 3.5; ++i) {
+        const double p = s.path->parameters[i], q = s.path->parameters[i + 1];
+        ASSERT_LT(p, q);
+        closed = closed || (p <= edge && q >= edge && q - p <= 2e-5);
+        EXPECT_EQ(s.path->flags[i] >> 8, p < edge ? kPointLink : kPointOrdinary) << p;
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(s.path->count, 40);
+}
+
 TEST(Plunge, IntervalsAndTheirMidpoints) {
     double pairs[] = {2.1, 2.4, 3.0, 5.5};
     PlungeIntervals iv{2, pairs, 0, nullptr};
@@ -127,6 +154,24 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
         EXPECT_EQ(p.touched, in ? 1 : 0);
         EXPECT_EQ(p.placed.z, in ? 1.0 : -100.0);
     }
+    // Without an interval record every parameter lies inside.
+    s.mesh.m.plungeIntervals = nullptr;
+    PlungePoint free{};
+    free.profilePoint = {5.6, 0};
+    free.s = 5.6;
+    EXPECT_EQ(plungePlacePoint(&free, &s.mesh.m), 1);
+    EXPECT_EQ(free.placed.z, 1.0);
+    // A midpoint beyond the profile's end cannot be evaluated: message 327 with its parameter, and no
+    // point beyond the end enters the path.
+    double beyond[] = {7.0, 7.2};
+    PlungeIntervals past{1, beyond, 0, nullptr};
+    PlungeRun t(3.0, 0.008);
+    t.mesh.m.plungeIntervals = &past;
+    MessageCapture capture(9);
+    ASSERT_EQ(plunge_along_profile(&t.mesh.m, t.path), 1);
+    ASSERT_EQ(capture.messages().size(), 1u);
+    EXPECT_EQ(capture.messages()[0].rfind("327,7.1", 0), 0u) << capture.messages()[0];
+    EXPECT_LE(t.path->parameters[t.path->count - 1], 3.0);
 }
 
 TEST(Plunge, ProfileHeightsFloorThePoint) {
@@ -156,6 +201,73 @@ TEST(Plunge, ProfileHeightsFloorThePoint) {
     for (int32_t i = 0; i < u.path->count; ++i) EXPECT_EQ(u.path->flags[i] >> 8, kPointLink) << i;
 }
 
+// Engine B's offset 0.1 over a 70 degree slope: the ball of radius 1 stands at h = 1 / cos 70 over the
+// origin, the one shrunk by the offset 0.1 / cos 70 lower, below h less twice the offset. A point above
+// the profile height is placed again with the shrunk ball when that lands below the profile (and is
+// then floored there, refused); a point within 1e-5 of it, or without an offset, is not.
+TEST(Plunge, OffsetReplacementBelowTheProfile) {
+    const double c = std::cos(70 * M_PI / 180), h = 1 / c, lower = 0.9 / c;
+    const struct {
+        double offset, zp, wantZ;
+        int result;
+    } cases[] = {{0.1, h + 0.5e-5, h, 1},
+                 {0.1, h - 0.2, h - 0.2, 0},
+                 {0.1, lower - 0.05, h, 1},
+                 {0.0, h - 0.2, h, 1},
+                 {-0.1, h - 0.2, h, 1}};
+    for (const auto& k : cases) {
+        PlungeRun s(2.0, 0.008, 0.0, k.zp, {testmesh::slopeTri(0, std::tan(70 * M_PI / 180), 60)});
+        projB_set_params(s.mesh.tris, s.mesh.lo.data(), s.mesh.hi.data(), nullptr, -100, 100, 0);
+        projB_set_offset(k.offset);
+        PlungePoint p{};
+        p.s = 0;
+        p.profileHeight = k.zp;
+        EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), k.result) << k.offset << " " << k.zp;
+        EXPECT_NEAR(p.placed.z, k.wantZ, 1e-9) << k.offset << " " << k.zp;
+        EXPECT_EQ(p.placeState, k.result ? kPlaceCharged : kPlaceRefused);
+    }
+}
+
+// Memory that cannot be had while the path grows (from two slots) through the march, the interval
+// midpoints, the profile's corners and the refinement: the walk answers -2, or it got by and its path
+// is the whole one.
+TEST(Plunge, AllocationFailureEndsTheWalkOrLeavesItWhole) {
+    double pairs[] = {2.1, 2.4};
+    PlungeIntervals iv{1, pairs, 0, nullptr};
+    Vec2 corners[] = {{0, 0}, {3, 0}, {3, 2}};
+    auto run = [&](long n, std::vector<double>* params) {
+        PlungeRun s(3.0, 0.008, 0.0, NAN, {testmesh::slopeTri(0, 0.5, 60)});
+        profileFreeList(s.prof);
+        s.prof = s.mesh.m.plungeProfile = profileCreate(corners, 3, 0);
+        if (!s.prof) return -9;
+        s.mesh.m.plungeIntervals = &iv;
+        plistFree(s.path);
+        s.path = plistCreate(2, 0);
+        if (!s.path) return -9;
+        set_prof_mode(1);
+        allocfail::arm(n);
+        const int r = plunge_along_profile(&s.mesh.m, s.path);
+        allocfail::disarm();
+        params->assign(s.path->parameters, s.path->parameters + s.path->count);
+        return r;
+    };
+    std::vector<double> whole, got;
+    ASSERT_EQ(run(0, &whole), 1);
+    ASSERT_GT(whole.size(), 8u);
+    int failures = 0;
+    for (long n = 1; n < 200; ++n) {
+        const int r = run(n, &got);
+        if (!allocfail::fired()) break;
+        ++failures;
+        if (r == 1) {
+            EXPECT_EQ(got, whole) << n;
+        } else {
+            EXPECT_EQ(r, -2) << n;
+        }
+    }
+    EXPECT_GT(failures, 3);
+}
+
 TEST(Plunge, BoundaryTest) {
     Seg2D square[4] = {{-5, -5, 5, -5}, {5, -5, 5, 5}, {5, 5, -5, 5}, {-5, 5, -5, -5}};
     PlungeIntervals iv{0, nullptr, 4, square};
@@ -171,12 +283,27 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
     profileFreeList(prof);
+    // A band 0.7 either side of the diagonal, a profile along it: the disc's points ahead and behind lie
+    // in the band, those across the profile (1 from it) outside; a disc of radius 0.5 stays inside.
+    Seg2D band[4] = {{-10, -9, -9, -10}, {-9, -10, 10, 9}, {10, 9, 9, 10}, {9, 10, -10, -9}};
+    PlungeIntervals diag{0, nullptr, 4, band};
+    const Vec3 c{-8, -8, 0}, e{8, 8, 0};
+    ProfileCurve* along = profileLine(&c, &e);
+    ASSERT_NE(along, nullptr);
+    const double mid = 8 * std::sqrt(2.0);
+    EXPECT_EQ(plungeBoundaryTest(&diag, &flat, &on, &on, mid, along), 0);
+    flat.radius = 0.5;
+    EXPECT_EQ(plungeBoundaryTest(&diag, &flat, &on, &on, mid, along), 1);
+    profileFreeList(along);
 }
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
 // where the march missed them: a right-angle turn at arc length 4.5 gets its point, the straight
 // vertex at 2.3 none; without the pass the turn is found only by halving toward it.
 TEST(Plunge, VertexPassPlacesCornersOnly) {
+    set_prof_mode(0);
+    projResetState();
+    EXPECT_EQ(get_prof_mode(), 1);  // the vertex pass is on from the start
     Vec2 pts[4] = {{0, 0}, {2.3, 0}, {4.5, 0}, {4.5, 2.5}};
     for (const int mode : {1, 0}) {
         PlungeRun s(1.0, 0.008);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "geometry/seg3d.h"
 #include "meshutil.h"
 #include "vecnear.h"
 
@@ -21,6 +22,25 @@ RingSweep sweepFrom(double angle, int32_t dir, double endAngle) {
 // A large triangle in the vertical plane x = c.
 Triangle3D wall(double c) {
     return {{{c, -20, -20}, {c, 20, -20}, {c, 0, 30}}};
+}
+
+// Distance of q from the triangle: its face where the foot lies inside, else its nearest edge.
+double distToTriangle(const Triangle3D& t, const Vec3& q) {
+    const Vec3 e1{t.p[1].x - t.p[0].x, t.p[1].y - t.p[0].y, t.p[1].z - t.p[0].z},
+        e2{t.p[2].x - t.p[0].x, t.p[2].y - t.p[0].y, t.p[2].z - t.p[0].z},
+        w{q.x - t.p[0].x, q.y - t.p[0].y, q.z - t.p[0].z};
+    const double d00 = vecDot3D(&e1, &e1), d01 = vecDot3D(&e1, &e2), d11 = vecDot3D(&e2, &e2);
+    const double d20 = vecDot3D(&w, &e1), d21 = vecDot3D(&w, &e2), den = d00 * d11 - d01 * d01;
+    const double u = (d11 * d20 - d01 * d21) / den, v = (d00 * d21 - d01 * d20) / den;
+    if (u >= 0 && v >= 0 && u + v <= 1) {
+        const Vec3 f{t.p[0].x + u * e1.x + v * e2.x, t.p[0].y + u * e1.y + v * e2.y,
+                     t.p[0].z + u * e1.z + v * e2.z};
+        return std::sqrt((q.x - f.x) * (q.x - f.x) + (q.y - f.y) * (q.y - f.y) + (q.z - f.z) * (q.z - f.z));
+    }
+    double best = 1e300;
+    for (int k = 0; k < 3; ++k)
+        best = std::min(best, distPointSeg3D(&t.p[k], &t.p[(k + 1) % 3], &q, nullptr));
+    return best;
 }
 
 }  // namespace
@@ -96,10 +116,10 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
     EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
     struct Case {
         double tol, r, step;
-    } cases[] = {{0.008, 4, std::sqrt(7.992 * 0.008)},
-                 {0.008, 100, 0.5},
-                 {0.0, 4, std::sqrt(7.992 * 0.008)},
-                 {-1, 0.1, std::sqrt(0.192 * 0.008)}};
+    } cases[] = {{0.008, 4, std::sqrt(7.992 * 0.008)}, {0.008, 100, 0.5},
+                 {0.0, 4, std::sqrt(7.992 * 0.008)},   {-1, 0.1, std::sqrt(0.192 * 0.008)},
+                 {0.2, 0.1, std::sqrt(0.192 * 0.008)},  // 2 r and beyond: the default tolerance
+                 {0.25, 0.1, std::sqrt(0.192 * 0.008)}};
     for (const Case& c : cases) {
         m.m.tolerance = c.tol;
         m.m.tool->radius = c.r;
@@ -149,4 +169,88 @@ TEST(RingContact, ShortArcsKeepTheFullCirclesFirstContact) {
     }
     EXPECT_GT(compared, 1000);
     EXPECT_GT(edgeArcs, 300) << edgeArcs;
+}
+
+// The span of a sweep follows its own arc centre whatever sweep was asked before: arcs from the top of
+// the circle to its bottom about (5, 0) (127 degrees) and about (-5, 0) (233 degrees), against a wall
+// first reached at 162 degrees. The two centres' x differ in their lowest byte by one.
+TEST(RingContact, SpanFollowsEachSweepsOwnCentre) {
+    const Triangle3D far{{{-30, -11.5, -20}, {30, -11.5, -20}, {0, -11.5, 30}}};
+    const double nearFive = std::nextafter(5.0, 10.0);
+    const struct {
+        double before, now;
+        int want;
+    } cases[] = {{nearFive, -5, 1}, {-5, nearFive, 0}, {-5, -5, 1}, {5, 5, 0}, {nearFive, 5, 0}};
+    for (const auto& c : cases) {
+        ringContactResetState();
+        RingSweep s{{0, kR}, {0, -kR}, {c.before, 0}, kR, 1};
+        Vec3 centre, touch;
+        ringTriContact(&far, &s, kr, 0, &centre, &touch);
+        s.centre.x = c.now;
+        ASSERT_EQ(ringTriContact(&far, &s, kr, 0, &centre, &touch), c.want) << c.before << " " << c.now;
+        if (c.want) {
+            EXPECT_NEAR(centre.y, -11.5 + kr, 1e-9);
+        }
+    }
+    ringContactResetState();
+}
+
+// Whole turns against the ball's distance from the triangle along the circle: seeded small triangles
+// near it, both directions. The first travel at which the distance falls to r (sampled every 4e-3, then
+// bisected) is where the mesh query must stop, within the chord of its edge samples (tolerance 1e-6):
+// never beyond it, and never at a centre closer to the triangle than r.
+TEST(RingContact, WholeTurnsStopWhereTheBallFirstTouches) {
+    ringContactResetState();
+    std::mt19937 gen(61);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int touched = 0;
+    for (int q = 0; q < 120; ++q) {
+        const double psi = 2 * M_PI * u(gen), rho = kR + (2 * u(gen) - 1) * 1.2 * kr, s = 0.05 + 2 * u(gen);
+        const Vec3 c{rho * std::cos(psi), rho * std::sin(psi), (2 * u(gen) - 1) * kr};
+        const Triangle3D t{{c,
+                            {c.x + s * (u(gen) - 0.5), c.y + s * (u(gen) - 0.5), c.z + s * (u(gen) - 0.5)},
+                            {c.x + s * (u(gen) - 0.5), c.y + s * (u(gen) - 0.5), c.z + s * (u(gen) - 0.5)}}};
+        const int32_t dir = q % 2 ? 1 : -1;
+        const double a0 = 2 * M_PI * u(gen);
+        const Vec3 g{(t.p[0].x + t.p[1].x + t.p[2].x) / 3, (t.p[0].y + t.p[1].y + t.p[2].y) / 3,
+                     (t.p[0].z + t.p[1].z + t.p[2].z) / 3};
+        double spread = 0;
+        for (const Vec3& p : t.p) spread = std::max(spread, std::hypot(p.x - g.x, p.y - g.y, p.z - g.z));
+        auto gap = [&](double T) {
+            const double th = a0 + dir * T;
+            const Vec3 at{kR * std::cos(th), kR * std::sin(th), 0};
+            const double far = std::hypot(at.x - g.x, at.y - g.y, at.z - g.z) - spread - kr;
+            return far > 0 ? far : distToTriangle(t, at) - kr;
+        };
+        if (gap(0) < 0.05) continue;
+        double first = -1;
+        for (double T = 4e-3; T < 2 * M_PI; T += 4e-3) {
+            if (gap(T) > 0) continue;
+            double lo = T - 4e-3, hi = T;
+            for (int it = 0; it < 40; ++it) (gap(0.5 * (lo + hi)) > 0 ? lo : hi) = 0.5 * (lo + hi);
+            first = hi;
+            break;
+        }
+        testmesh::Model m({t}, kBallMill, kr);
+        m.m.tolerance = 1e-6;
+        RingSweep sw = sweepFrom(a0, dir, a0);
+        Vec3 centre;
+        const int found = ringMeshContact(&m.m, &sw, 0, nullptr, 0, &centre);
+        if (first < 0 && !found) continue;
+        ASSERT_EQ(found, 1) << q;
+        double d = std::atan2(centre.y, centre.x) - a0;
+        while (d > 2 * M_PI) d -= 2 * M_PI;
+        while (d < 0) d += 2 * M_PI;
+        const double travel = dir == -1 && d >= 1e-5 ? 2 * M_PI - d : d;
+        // A grazing touch between the samples may come first; it must still touch.
+        EXPECT_GE(gap(travel), -1e-5) << q;
+        if (first >= 0) {
+            EXPECT_LE(travel, first + 1e-4) << q;
+        }
+        if (first < 0 || travel < first - 1e-6) {
+            EXPECT_LE(gap(travel), 1e-6) << q;
+        }
+        touched += first >= 0;
+    }
+    EXPECT_GT(touched, 40);
 }

@@ -10,16 +10,21 @@
 
 namespace {
 
+KernelBlock blockOf(uint16_t type, double R, double r, const Vec3 (&t)[3], const Vec3& start) {
+    KernelBlock b{};
+    for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
+    b.start = start;
+    b.radius = b.radius2 = type == 3 ? R - r : R;
+    b.cornerRadius = r;
+    return b;
+}
+
 // Travel of a tool swept from start along d until it touches the triangle, or -1 for none within L.
 double sweepTravel(uint16_t type, double R, double r, const Vec3 (&t)[3], const Vec3& start, const Vec3& d,
                    double L) {
     sweepSetDirection(&d);
-    KernelBlock b{};
-    for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
-    b.start = start;
+    KernelBlock b = blockOf(type, R, r, t, start);
     b.best = -L;
-    b.radius = b.radius2 = type == 3 ? R - r : R;
-    b.cornerRadius = r;
     return sweepKernel(type, &b) ? L + b.best : -1.0;
 }
 
@@ -39,12 +44,46 @@ TEST(Sweep, SlopeClosedForms) {
             if (type == 2) return z0 + R * std::tan(th);
             return z0 + (R - r) * std::tan(th) + r / std::cos(th);
         }
-    } cases[] = {{1, 5, 0, 0, 0},  {1, 5, 0, 30, 0}, {1, 2, 0, 60, -3}, {2, 5, 0, 30, 0},
-                 {2, 3, 0, 10, 1}, {3, 5, 1, 30, 0}, {3, 5, 1, 45, 2},  {3, 4, 2, 5, -1}};
+    } cases[] = {{1, 5, 0, 0, 0},  {1, 5, 0, 30, 0}, {1, 2, 0, 60, -3}, {2, 5, 0, 30, 0}, {2, 5, 0, 0, -1},
+                 {2, 3, 0, 10, 1}, {3, 5, 1, 30, 0}, {3, 5, 1, 45, 2},  {3, 4, 2, 5, -1}, {3, 5, 1, 0, 0.5}};
     for (const Case& c : cases) {
         const double th = c.deg * M_PI / 180, k = std::tan(th);
         const Vec3 t[3] = {{-40, -40, c.z0 - 40 * k}, {40, -40, c.z0 + 40 * k}, {0, 40, c.z0}};
         EXPECT_NEAR(liftAtOrigin(c.type, c.R, c.r, t), c.expect(th), 1e-9) << c.type << " " << c.deg;
+        // The plane of so large a triangle is met where the triangle is.
+        const KernelBlock b = blockOf(c.type, c.R, c.r, t, {0, 0, 100});
+        EXPECT_NEAR(sweepPlaneTravel(c.type, &b), 100 - c.expect(th), 1e-9) << c.type << " " << c.deg;
+    }
+}
+
+// No plane travel where the motion runs along the plane (cosine below 1e-3), the triangle has no plane
+// or the type no kernel; just above that cosine the ball's closed form holds.
+TEST(Sweep, PlaneTravelWithoutAPlane) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const Vec3 down{0, 0, -1};
+    sweepSetDirection(&down);
+    const struct {
+        uint16_t type;
+        double cosine;  // of the plane's normal with the motion; 0 for three collinear corners
+        double want;
+    } cases[] = {{1, 5e-4, -inf},
+                 {2, 9e-4, -inf},
+                 {3, 0.0, -inf},
+                 {1, 2e-3, 100 - 5 / 2e-3},
+                 {3, 2e-3, 100 - 4 * std::sqrt(1 / 4e-6 - 1) - 1 / 2e-3},
+                 {0, 1.0, -inf},
+                 {12, 0.5, -inf}};
+    for (const auto& c : cases) {
+        const double k = c.cosine > 0 ? std::sqrt(1 - c.cosine * c.cosine) / c.cosine : 0.0;
+        const Vec3 plane[3] = {{-40, -40, -40 * k}, {40, -40, 40 * k}, {0, 40, 0}};
+        const Vec3 line[3] = {{-3, 0, 0}, {0, 0, 0}, {3, 0, 0}};
+        const KernelBlock b =
+            blockOf(c.type, 5, c.type == 3 ? 1 : 0, c.cosine > 0 ? plane : line, {0, 0, 100});
+        const double got = sweepPlaneTravel(c.type, &b);
+        if (std::isinf(c.want))
+            EXPECT_EQ(got, c.want) << c.type << " " << c.cosine;
+        else
+            EXPECT_NEAR(got, c.want, 1e-9 * std::fabs(c.want)) << c.type << " " << c.cosine;
     }
 }
 
@@ -184,4 +223,104 @@ TEST(Sweep, PlaneAndReachTravelsBoundEveryContact) {
     EXPECT_GT(finite, 7500);
     EXPECT_GT(rim, 1000);
     EXPECT_GT(close, 300);
+}
+
+// First contact of each shape with a segment against the least travel e + lag(rho) over the part of the
+// segment within reach of the axis (the lag from the shape's profile: sphere -sqrt(a^2 - rho^2), disc 0,
+// torus -r under its flat bottom then its tube, frustum z1 then the straight flank to z2 at r2), found
+// by dense samples and a ternary search about the best (the travel is convex along the segment):
+// seeded shapes, motions and segments near the axis. The reach and the contact's flat flag are the
+// shape's own.
+TEST(Sweep, SegmentContactIsTheLeastTravelOverTheSegment) {
+    std::mt19937 gen(743);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    int hits = 0, misses = 0;
+    for (int q = 0; q < 400; ++q) {
+        const int32_t kind = 1 + q % 4;
+        SweepShape sh{kind, 0.5 + 2.5 * u(gen), 0.3 + 1.2 * u(gen), 2 * u(gen), 0, 3 * u(gen), 0};
+        sh.r2 = q % 16 == 3 ? sh.r1 * u(gen) : sh.r1 + 0.5 + 2 * u(gen);  // now and then no flank
+        sh.z2 = sh.z1 + 0.5 + 4 * u(gen);
+        const double reach = kind == kShapeTorus     ? sh.a + sh.r
+                             : kind == kShapeFrustum ? std::max(sh.r1, sh.r2)
+                                                     : sh.a;
+        EXPECT_EQ(sweepShapeReach(&sh), reach);
+        auto lag = [&](double rho) {
+            switch (kind) {
+                case kShapeSphere:
+                    return -std::sqrt(std::max(0.0, sh.a * sh.a - rho * rho));
+                case kShapeTorus:
+                    return rho <= sh.a ? -sh.r
+                                       : -std::sqrt(std::max(0.0, sh.r * sh.r - (rho - sh.a) * (rho - sh.a)));
+                case kShapeFrustum:
+                    return sh.r1 >= sh.r2 || rho <= sh.r1
+                               ? sh.z1
+                               : sh.z1 + (rho - sh.r1) * (sh.z2 - sh.z1) / (sh.r2 - sh.r1);
+                default:
+                    return 0.0;
+            }
+        };
+        Vec3 d{2 * u(gen) - 1, 2 * u(gen) - 1, 2 * u(gen) - 1};
+        const double dl = std::sqrt(vecDot3D(&d, &d));
+        d = {d.x / dl, d.y / dl, d.z / dl};
+        const Vec3 s{u(gen), u(gen), u(gen)};
+        auto near = [&] {
+            return Vec3{s.x + 1.5 * reach * (2 * u(gen) - 1), s.y + 1.5 * reach * (2 * u(gen) - 1),
+                        s.z + 1.5 * reach * (2 * u(gen) - 1)};
+        };
+        const Vec3 a = near(), b = near();
+        // The part of the segment within reach of the axis: |p0 + t pe|^2 <= reach^2 across the motion.
+        const Vec3 w0{a.x - s.x, a.y - s.y, a.z - s.z}, ev{b.x - a.x, b.y - a.y, b.z - a.z};
+        const double e0 = vecDot3D(&w0, &d), ed = vecDot3D(&ev, &d);
+        const Vec3 p0{w0.x - e0 * d.x, w0.y - e0 * d.y, w0.z - e0 * d.z},
+            pe{ev.x - ed * d.x, ev.y - ed * d.y, ev.z - ed * d.z};
+        const double A = vecDot3D(&pe, &pe), B = vecDot3D(&p0, &pe), C = vecDot3D(&p0, &p0);
+        const double disc = B * B - A * (C - reach * reach);
+        const double t0 = std::max(0.0, (-B - std::sqrt(std::max(disc, 0.0))) / A),
+                     t1 = std::min(1.0, (-B + std::sqrt(std::max(disc, 0.0))) / A);
+        auto travel = [&](double t) {
+            const Vec3 p{p0.x + t * pe.x, p0.y + t * pe.y, p0.z + t * pe.z};
+            return e0 + t * ed + lag(std::min(std::sqrt(vecDot3D(&p, &p)), reach));
+        };
+        double best = std::numeric_limits<double>::infinity();
+        if (disc > 0 && t0 <= t1) {
+            double bestT = t0;
+            for (int i = 0; i <= 2000; ++i) {
+                const double t = t0 + (t1 - t0) * i / 2000.0;
+                if (travel(t) < best) best = travel(t), bestT = t;
+            }
+            double lo = std::max(t0, bestT - (t1 - t0) / 2000), hi = std::min(t1, bestT + (t1 - t0) / 2000);
+            for (int it = 0; it < 100; ++it) {
+                const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
+                if (travel(m1) < travel(m2))
+                    hi = m2;
+                else
+                    lo = m1;
+            }
+            best = std::min(best, travel(0.5 * (lo + hi)));
+        }
+        SweepHit hit{};
+        const int got = sweepSegment(&sh, &a, &b, &s, &d, reach, &hit);
+        if (!std::isfinite(best)) {
+            EXPECT_EQ(got, 0) << q;
+            ++misses;
+            continue;
+        }
+        ASSERT_EQ(got, 1) << q << " kind " << kind;
+        ++hits;
+        EXPECT_NEAR(hit.travel, best, 1e-7 * (1 + std::fabs(best))) << q << " kind " << kind;
+        EXPECT_NEAR(travel(hit.t), hit.travel, 1e-7 * (1 + std::fabs(best))) << q;
+        EXPECT_NEAR(hit.point.x, a.x + hit.t * (b.x - a.x), 1e-12);
+        const Vec3 w{hit.point.x - s.x, hit.point.y - s.y, hit.point.z - s.z};
+        const double e = vecDot3D(&w, &d);
+        const Vec3 p{w.x - e * d.x, w.y - e * d.y, w.z - e * d.z};
+        const double rho = std::sqrt(vecDot3D(&p, &p));
+        const bool flat = kind == kShapeDisc || (kind == kShapeTorus && rho <= sh.a) ||
+                          (kind == kShapeFrustum && (sh.r1 >= sh.r2 || rho <= sh.r1));
+        const double edge = kind == kShapeTorus ? sh.a : sh.r1;
+        if (kind == kShapeDisc || std::fabs(rho - edge) > 1e-6) {
+            EXPECT_EQ(hit.flat, flat ? 1 : 0) << q;
+        }
+    }
+    EXPECT_GT(hits, 250);
+    EXPECT_GT(misses, 20);
 }

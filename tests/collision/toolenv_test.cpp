@@ -33,6 +33,11 @@ TEST(ToolEnv, FillTable) {
         toolenv_offset(&d, c[5], 0.0);
         EXPECT_TRUE(d.cutterTop == c[6] && d.tipTop == c[7] && d.cornerRadius == c[8]) << c[0];
     }
+    // A cutting length below 1e-5 sees the stages from the tip at no angle.
+    ToolDescription d = raw(1, 5, 0, 5 + 5e-6, 0);
+    d.stage2Diameter = 30;
+    toolenv_fill(&d, 1);
+    EXPECT_EQ(d.maxSideAngle, 0.0);
 }
 
 // The stacked heights and grown diameters against their closed forms, on seeded raw values.
@@ -59,6 +64,7 @@ TEST(ToolEnv, StackedBuildMatchesClosedForm) {
         EXPECT_NEAR(d.chamferTop, h(chamfer + tipTop), 1e-12);
         EXPECT_NEAR(d.stage1Top, h(top + L2 + L1), 1e-12);
         EXPECT_NEAR(d.stage4Top, h(top + L2 + L1 + 2 * L34), 1e-12);
+        EXPECT_NEAR(d.radius, R + allow, 1e-12);
         EXPECT_NEAR(d.shaftDiameter, D + 2 * (allow + 0.01) + 2 * shaft, 1e-12);
         EXPECT_NEAR(d.stage1Diameter, 40 + 2 * (allow + 0.01) + 2 * shaft, 1e-12);
         EXPECT_EQ(d.tipOffset, tipMode ? c : 0.0);
@@ -76,6 +82,7 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
         {1, 20, 0, 4, 20, 75, 20, 4, 10},   // shaft diameter 0 stands for the cutter's own: no shank angle
         {0, 20, 14, 4, 20, 74, 20, 4, 14},  // clearance 1
         {0, 20, 14, 4, 80, 73, 20, 4, 14},  // clearance 2
+        {1, 5, 15, 0, 20, 75, 5, 0, 15},    // a shank of three radii rises steeper than the stages
     };
     for (const auto& c : cases) {
         toolenvResetState();
@@ -98,4 +105,18 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
     toolenv_add_holder(&d, 0, 20, 15, 60, 25);
     EXPECT_TRUE(d.stage3Diameter == 40 && d.stage4Diameter == 60 && d.stage4Top == 40);
     toolenvResetState();
+}
+
+// A missing description is passed over by every step that fills or offsets one.
+TEST(ToolEnv, MissingDescriptionIsPassedOver) {
+    const CutterShape cutter{1, 5, 5, 0, 20, 10, 0, 0, 0};
+    toolenv_create(nullptr, &cutter, 0, 10, 10, 80, 20, 30, 1);
+    toolenv_add_shank(nullptr, 20, 10, 0, 0);
+    toolenv_add_holder(nullptr, 0, 20, 15, 60, 25);
+    toolenv_fill(nullptr, 1);
+    toolenv_offset(nullptr, 0.5, 0.1);
+    toolenv_offset_b(nullptr, 0.5);
+    ToolDescription d = raw(1, 5, 0, 80, 30);
+    toolenv_offset_b(&d, 0.5);
+    EXPECT_TRUE(d.cutterTop == 79.5 && d.tipTop == 29.5 && d.shaftDiameter == 11);
 }

@@ -63,7 +63,7 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
     toolSegProfileInit(&t, 0, 0.005);
     ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
     const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
-    const double cases[][2] = {{30, 0.3}, {45, -0.2}, {25, 1.0}, {40, 0.0}};
+    const double cases[][2] = {{30, 0.3}, {45, -0.2}, {25, 1.0}, {40, 0.0}, {12, 0.3}};  // 12: beside the tip
     for (int assembly : {0, 1}) {
         for (const auto& c : cases) {
             const double a = c[0] * std::cos(c[1]), b = c[0] * std::sin(c[1]);
@@ -71,6 +71,10 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
             ASSERT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 2) << c[0];
             EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(5.0 / c[0]), 1e-12) << c[0];
         }
+        // Farther from the swing plane (6) than the shaft's radius: out of reach.
+        double angle = 1.5;
+        EXPECT_EQ(query(assembly, Vec3{1, 6, 30}, f, &angle), 0);
+        EXPECT_EQ(angle, 1.5);
     }
 }
 
@@ -124,6 +128,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
         {9, 0, 70, 0, 0, 1, 0},  // holder stages only with the flag
         {9, 0, 70, 1, 0, 1, 1},
         {10.01, 0, 70, 1, 0, 1, 0},
+        {5.0, 0, 10, 1, 0, 1, 0},  // on the cutter's flank: the holder stages' step does not reach below
     };
     for (const auto& c : cases) {
         const Vec3 p{c[0], c[1], c[2]};
@@ -134,6 +139,20 @@ TEST_F(ToolShapeTest, PointTestsTable) {
             c[5] ? toolSegPointInside(&p, &o, &dir)
                  : toolSegPointTest(&o, &dir, &ref, &axis, &p, &angle, 1.5, static_cast<int>(c[4]));
         EXPECT_EQ(got, c[6]) << c[0] << " " << c[2];
+    }
+    // A tapered tip under a steep chamfer: inside is measured against the taper's own line.
+    ToolDescription tapered = stackedTool();
+    tapered.taperAngle = 10, tapered.chamferTop = 25, tapered.shaftDiameter = 30;
+    toolSegProfileInit(&tapered, 0, 0.005);
+    toolSegProfileSetMode(0);
+    meshSetCollFlag(0);
+    double z[10], r[10];
+    outline(tapered, z, r);
+    for (double h : {2.0, 10.0, 19.0}) {
+        const double flank = r[0] + (h - z[0]) * (r[1] - r[0]) / (z[1] - z[0]);
+        const Vec3 in{flank - 0.006, 0, h}, out{flank - 0.004, 0, h};
+        EXPECT_EQ(toolSegPointInside(&in, &o, &dir), 1) << h;
+        EXPECT_EQ(toolSegPointInside(&out, &o, &dir), 0) << h;
     }
 }
 
@@ -203,6 +222,26 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         toolAssemblyDestroy(a);
         std::free(a);
     }
+    // Without the chamfer flag (a chamfer above the tip) the shaft takes its whole allowance; a head that
+    // trimming leaves empty adds no point.
+    const std::string withHead = dir.file("head.kvx");
+    writeTextFile(withHead,
+                  kvxText("o Contour[Extension]()\n{\no L(x[0/8] y[0/0] z[0/0])\no L(x[/8] y[/20] z[/0])\n}\n"
+                          "o Contour[Holder]()\n{\no L(x[12/12] y[0/10] z[0/0])\n}\n"
+                          "o Contour[Head]()\n{\no L(x[0/15] y[0/0] z[0/0])\n}\n"));
+    ToolDescription wide = t;
+    wide.chamferTop = 25;
+    ToolAssembly* a = toolAssemblyBuild(&wide, withHead.c_str(), 3, 0.01, allowances);
+    ASSERT_NE(a, nullptr);
+    // The extra angle raises the copy's taper; the near-tip height is 0.1 R outside query mode 2.
+    EXPECT_EQ(a->tool.taperAngle, 3.0);
+    EXPECT_NEAR(a->angle, 3 * M_PI / 180, 1e-15);
+    EXPECT_EQ(a->tolerance, 0.5);
+    ASSERT_EQ(a->count, 8);
+    EXPECT_TRUE(a->z[2] == 25 && a->r[2] == 8 && a->z[3] == 50 && a->r[3] == 8);
+    EXPECT_TRUE(a->z[7] == 80 && a->r[7] == 12.5);
+    toolAssemblyDestroy(a);
+    std::free(a);
 }
 
 // With an assembly active the swing test measures its contour (the queries' bounds and tables are built
@@ -262,4 +301,84 @@ TEST_F(ToolShapeTest, SwingTestOfAnActiveAssemblyIsItsContourQuery) {
         EXPECT_EQ(again, profileAngle) << n;
     }
     EXPECT_GT(hits, 1000);
+}
+
+// A point exactly as far from the pivot as the top corner (15, 100) of the stacked tool: the profile
+// still reaches it with that corner (distance 72^2 + 71^2 = 100^2 + 15^2), the assembly's contour ends
+// before its outermost sphere.
+TEST_F(ToolShapeTest, TopCornerDistanceEndsTheReach) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+    double angle = 1.5;
+    ASSERT_EQ(query(0, Vec3{71, 0, 72}, f, &angle), 2);
+    EXPECT_NEAR(angle, std::atan2(71.0, 72.0) - std::atan2(15.0, 100.0), 1e-12);
+    // The active assembly takes the profile's place in the swing test too.
+    ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
+    for (int assembly : {0, 1}) {
+        angle = 1.5;
+        EXPECT_EQ(query(assembly, Vec3{71, 0, 72}, f, &angle), 0);
+        EXPECT_EQ(angle, 1.5);
+        // Exactly as far as the shaft's top corner (5, 50): 26^2 + 43^2 = 50^2 + 5^2, that corner.
+        ASSERT_EQ(query(assembly, Vec3{43, 0, 26}, f, &angle), 2);
+        EXPECT_NEAR(angle, std::atan2(43.0, 26.0) - std::atan2(5.0, 50.0), 1e-12);
+    }
+}
+
+// The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for
+// q = (r sin a + h) tan a + r cos a, h the tip length, o the offset capped at the corner r; the radius
+// drops by o. Without a root, or with no flank at all, the tool stays as it was.
+TEST_F(ToolShapeTest, OffsetTaperTable) {
+    const struct {
+        uint16_t type;
+        double R, corner, taper, tip, offset;
+        bool changes;
+    } cases[] = {{1, 5, 0, 0, 20, 1, true},     {3, 6, 2, 5, 15, 0.5, true}, {3, 6, 2, 5, 15, 3, true},
+                 {1, 4, 0, 10, 12, -0.3, true}, {1, 1, 0, 0, 5, -10, false}, {1, 0, 0, 0, 0, 0.5, false},
+                 {12, 3, 0, 2, 8, 0.2, true}};
+    for (const auto& c : cases) {
+        ToolDescription t{};
+        t.toolType = c.type, t.radius = c.R, t.cornerRadius = c.corner, t.taperAngle = c.taper;
+        t.tipTop = c.tip, t.shaftDiameter = 8;
+        const ToolDescription before = t;
+        toolOffsetTaper(&t, c.offset);
+        if (!c.changes) {
+            EXPECT_TRUE(t.taperAngle == before.taperAngle && t.radius == before.radius)
+                << c.R << " " << c.offset;
+            continue;
+        }
+        const double r = c.type == 3 ? c.corner : c.R, a = c.taper * M_PI / 180, o = std::min(c.offset, r);
+        const double q = (r * std::sin(a) + c.tip) * std::tan(a) + r * std::cos(a),
+                     b = t.taperAngle * M_PI / 180;
+        EXPECT_NEAR(q * std::cos(b) - c.tip * std::sin(b), r - o, 1e-9) << c.type << " " << c.offset;
+        EXPECT_DOUBLE_EQ(t.radius, (c.type == 12 ? 4 : c.R) - o);
+        EXPECT_EQ(t.cornerRadius, before.cornerRadius);
+    }
+    // The active assembly is made from the offset tool from an offset of 1e-5 on.
+    const ToolDescription ball = stackedTool();
+    for (double offset : {5e-6, -5e-6, 5e-5, -5e-5}) {
+        const ToolAssembly* a = toolAssemblyCreate(&ball, "", 0, 0.01, offset);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->tool.radius, std::fabs(offset) < 1e-5 ? 5.0 : 5.0 - offset) << offset;
+    }
+}
+
+// A contour segment rising at 45 degrees (from (20, 5) to (30, 15), r = z - 15): a point 25 from the
+// pivot meets it where h^2 + (h - 15)^2 = 625, for the profile and the assembly alike.
+TEST_F(ToolShapeTest, SwingAngleOnAFortyFiveDegreeFlank) {
+    ToolDescription t = stackedTool();
+    t.chamferTop = 30, t.shaftDiameter = 30, t.stage2Diameter = 30;
+    const double h = (15 + std::sqrt(225.0 + 800.0)) / 2, r = h - 15;
+    const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
+    toolSegProfileInit(&t, 0, 0.005);
+    for (int assembly : {0, 1}) {
+        if (assembly) {
+            ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
+        }
+        for (double phi : {0.4, 0.9}) {
+            double angle = 1.5;
+            ASSERT_EQ(query(assembly, Vec3{25 * std::sin(phi), 0, 25 * std::cos(phi)}, f, &angle), 2) << phi;
+            EXPECT_NEAR(angle, phi - std::atan2(r, h), 1e-12) << phi;
+        }
+    }
 }

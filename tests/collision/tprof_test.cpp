@@ -77,7 +77,9 @@ TEST(Tprof, ShankFromToolTable) {
                                 // only
         {2, 10, -10, 0, 5, 0},  // the same without the flag
         {2, 12, 10, 0, 5, 0},   // the taper widens the cutter past the shank at the tip's top
-        {1, 13.6, 10, 0, 0, 0}, {3, 13.6, 10, 0, 1, 2}, {2, 13.6, 10, 0, 3, 2},
+        {1, 13.6, 10, 0, 0, 0},
+        {3, 13.6, 10, 0, 1, 2},
+        {2, 13.6, 10, 0, 3, 2},
     };
     for (const auto& c : cases) {
         ToolDescription t{};
@@ -96,13 +98,16 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
     const std::string path = dir.file("parts.kvx");
     writeTextFile(path,
                   kvxText("o Contour[Holder]()\n{\n"
-                          "o L(x[0/-6] y[0/0] z[0/0])\no L(x[/-6] y[/4] z[/0])\no L(x[/-6] y[/9] z[/0])\n"
+                          "o L(x[0/-6] y[0/0] z[0/0])\no L(x[/-6] y[/4] z[/0])\n"
+                          "o L(x[/-6.000004] y[/4.000003] z[/0])\no L(x[/-6.000004] y[/9] z[/0])\n"
                           "o L(x[/-8] y[/8] z[/0])\n}\n"
                           "o Contour[Head]()\n{\no L(x[3/9] y[1/1] z[0/0])\no L(x[/9] y[/5] z[/0])\n}\n"));
     ncOutResetState();
-    // On the axis at the start: no opening segment; mirrored radii, the collinear pair merged, the dip in
-    // height flattened, closed back to the axis.
-    const PartSeg holder[] = {{0, 100, 6, 100}, {6, 100, 6, 109}, {6, 109, 8, 109}, {8, 109, 0, 109}};
+    // On the axis at the start: no opening segment; mirrored radii, the collinear pair merged (and the
+    // step of 5e-6 between them, shorter than 1e-5, with them), the dip in height flattened, closed back
+    // to the axis.
+    const PartSeg holder[] = {
+        {0, 100, 6, 100}, {6, 100, 6.000004, 109}, {6.000004, 109, 8, 109}, {8, 109, 0, 109}};
     // In inches: the opening segment runs on into the first element.
     const PartSeg head[] = {{0, 0, 225, 0}, {225, 0, 225, 100}, {225, 100, 0, 100}};
     const struct {
