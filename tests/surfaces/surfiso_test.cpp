@@ -161,7 +161,8 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         int32_t count;
     } cases[] = {
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C2 U0 V0\nX1 Y1 Z1.0005 A0 B0 C1 U0 V0\n**END\n", true, 0},  // one place
-        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                      // no end
+        {"\n**BND 1\nX1 Y1 Z0.001 A0 B0 C1 U0 V0\nX1 Y1 Z0 A0 B0 C1 U0 V0\n**END\n", true, 2},  // 0.001 apart
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                     // no end
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n  \nX2 Y1 Z1 A0 B0 C1 U1 V0\n**END\n", true,
          2},                                               // blank lines
         {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},  // no X
@@ -379,6 +380,36 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     for (size_t i = 1; i < xs.size(); ++i) EXPECT_LE(xs[i] - xs[i - 1], 20.0 + 1e-6);
     freeIsoCurves(curves);
 
+    // Lines along the joint, the neighbour turned each way: the lines come in the order of their
+    // place, from the far side of the first patch across the joint to the far side of the second,
+    // the joint line once, all in one group.
+    const Vec3 b00{100, 0, 0}, b10{200, 0, 0}, b11{200, 50, 0}, b01{100, 50, 0};
+    const Vec3 turned[][4] = {
+        {b00, b10, b11, b01}, {b01, b00, b10, b11}, {b10, b00, b01, b11}, {b10, b11, b01, b00}};
+    for (const auto& t : turned) {
+        Patches seq;
+        seq.add(a00, a10, a11, a01);
+        seq.add(t[0], t[1], t[2], t[3]);
+        curves = linesOf(dir, seq.write(dir, "seq.kvx"), kIsoAlongV, 20.0, 0.001, &result);
+        ASSERT_EQ(result, 1);
+        std::vector<double> at;
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
+            ASSERT_GE(k->count, 2);
+            EXPECT_NEAR(k->points[0].x, k->points[k->count - 1].x, 1e-6);
+            EXPECT_EQ(k->group, curves->group);
+            for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], {0, 0, 1}), 1e-9);
+            at.push_back(k->points[0].x);
+        }
+        ASSERT_GE(at.size(), 11u);
+        EXPECT_NEAR(at.front(), 0.0, 1e-3);
+        EXPECT_NEAR(at.back(), 200.0, 1e-3);
+        for (size_t i = 1; i < at.size(); ++i) {
+            EXPECT_GT(at[i], at[i - 1] + 1.0) << t[0].x << " " << t[1].x << " " << i;
+            EXPECT_LE(at[i] - at[i - 1], 20.0 + 1e-6);
+        }
+        freeIsoCurves(curves);
+    }
+
     // Apart: two runs, each its own group.
     Patches apart;
     apart.add(a00, a10, a11, a01);
@@ -512,6 +543,12 @@ TEST_F(SurfIso, MoreThan10000LoopsStopThePatch) {
         MessageLog log;
         EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), kIsoMaxLoops);  // the outer loop and 9999 holes
         EXPECT_EQ(log.count(653), 0);
+        // All of them are cut, the outer loop at its two ends.
+        Vec2 cuts[8];
+        double shifted = 0;
+        const Seg2D mid{0, 0.503, 1, 0.503};
+        ASSERT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), kIsoMaxLoops, cuts, 8, &shifted), 2);
+        EXPECT_LT(maxDiff({cuts[0].x, cuts[0].y, cuts[1].x}, {0, 0.503, 1}), 1e-12);
     }
     const Vec2 one[] = {{0.5, 0.5}, {0.501, 0.5}, {0.5, 0.501}};
     ASSERT_EQ(trimSurfaceAddLoop(&rec, one, 3), 1);
@@ -606,6 +643,28 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
             IsoPoint q;
             std::memcpy(&q, &out->data[l].data[i], sizeof q);
             EXPECT_NEAR(std::fabs(q.a * q.x + q.b * q.y + q.c * q.z), R, 1e-6) << l << " " << i;
+        }
+    // A plane folded onto itself along v = 0.5, where the derivative along u vanishes: the normal
+    // there is the one a step of 0.001 back along v gives, the same as the line before the fold.
+    RecGuard fold;
+    kvxInitTrimSurface(&fold.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&fold.rec.surface, 2, 2, 2, 2, 0), 1);
+    const double k01[] = {0, 0, 1, 1};
+    std::copy(k01, k01 + 4, fold.rec.surface.uKnots);
+    std::copy(k01, k01 + 4, fold.rec.surface.vKnots);
+    fold.rec.surface.rows[0][0] = {0, 0, 0}, fold.rec.surface.rows[1][0] = {10, 0, 0};
+    fold.rec.surface.rows[0][1] = {0, 10, 0}, fold.rec.surface.rows[1][1] = {-10, 10, 0};
+    const Vec2 whole[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    ASSERT_EQ(trimSurfaceAddLoop(&fold.rec, whole, 4), 1);
+    rec144ListFree(out);
+    out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(isoPatchLines(&fold.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < 2; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_LT(maxDiff({q.a, q.b, q.c}, {0, 0, 1}), 1e-12) << l << " " << i;
         }
     rec144ListFree(out);
 }

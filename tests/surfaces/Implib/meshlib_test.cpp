@@ -221,6 +221,8 @@ TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
         std::ifstream f(name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     };
+    auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = descriptors();
     std::mt19937 rng(34);
     meshLibKeepConversions(1);
     for (int call = 0; call < 12; ++call) {
@@ -236,6 +238,8 @@ TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
         EXPECT_EQ(bytes(got), bytes(want)) << call;
         fs::remove(got);
     }
-    meshLibKeepConversions(0);
+    EXPECT_GT(descriptors(), before);
+    meshLibKeepConversions(0);  // forgotten: what they held is given back
+    EXPECT_EQ(descriptors(), before);
     EXPECT_EQ(moduleUnload(lib), 1);
 }
