@@ -380,24 +380,33 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     for (size_t i = 1; i < xs.size(); ++i) EXPECT_LE(xs[i] - xs[i - 1], 20.0 + 1e-6);
     freeIsoCurves(curves);
 
-    // Lines along the joint, the neighbour turned each way: the lines come in the order of their
-    // place, from the far side of the first patch across the joint to the far side of the second,
-    // the joint line once, all in one group.
+    // Lines along the joint, the neighbour turned each way, and a roof whose halves rise to the
+    // joint: the lines come in the order of their place, from the far side of the first patch across
+    // the joint to the far side of the second, the joint line once (the first patch's), all in one
+    // group, each patch facing up.
     const Vec3 b00{100, 0, 0}, b10{200, 0, 0}, b11{200, 50, 0}, b01{100, 50, 0};
-    const Vec3 turned[][4] = {
-        {b00, b10, b11, b01}, {b01, b00, b10, b11}, {b10, b00, b01, b11}, {b10, b11, b01, b00}};
+    const Vec3 turned[][4] = {{b00, b10, b11, b01},
+                              {b01, b00, b10, b11},
+                              {b10, b00, b01, b11},
+                              {b10, b11, b01, b00},
+                              {b00, b10, b11, b01}};
     for (const auto& t : turned) {
+        const double ridge = &t == &turned[4] ? 30.0 : 0.0;
+        auto lift = [ridge](Vec3 p) { return Vec3{p.x, p.y, p.x == 100 ? ridge : 0.0}; };
+        const double len = std::hypot(ridge / 100, 1.0);
+        const Vec3 na{-ridge / 100 / len, 0, 1 / len}, nb{ridge / 100 / len, 0, 1 / len};
         Patches seq;
-        seq.add(a00, a10, a11, a01);
-        seq.add(t[0], t[1], t[2], t[3]);
+        seq.add(lift(a00), lift(a10), lift(a11), lift(a01));
+        seq.add(lift(t[0]), lift(t[1]), lift(t[2]), lift(t[3]));
         curves = linesOf(dir, seq.write(dir, "seq.kvx"), kIsoAlongV, 20.0, 0.001, &result);
         ASSERT_EQ(result, 1);
         std::vector<double> at;
         for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
             ASSERT_GE(k->count, 2);
-            EXPECT_NEAR(k->points[0].x, k->points[k->count - 1].x, 1e-6);
+            EXPECT_NEAR(k->points[0].x, k->points[k->count - 1].x, 2e-6);  // six decimals
             EXPECT_EQ(k->group, curves->group);
-            for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], {0, 0, 1}), 1e-9);
+            for (int32_t i = 0; i < k->count; ++i)
+                EXPECT_LT(maxDiff(k->normals[i], k->points[i].x < 100 + 1e-6 ? na : nb), 2e-6) << ridge;
             at.push_back(k->points[0].x);
         }
         ASSERT_GE(at.size(), 11u);
