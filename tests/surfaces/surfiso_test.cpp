@@ -366,6 +366,22 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     EXPECT_GE(n, 4);
     freeIsoCurves(curves);
+    // The same with the second patch's u running over 0..3: the lines run on over its whole width.
+    Patches wide;
+    wide.add(a00, a10, a11, a01);
+    wide.add({100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
+    TrimSurface& stretched = wide.list->entries[1];
+    stretched.surface.uKnots[2] = stretched.surface.uKnots[3] = 3;
+    for (int32_t i = 0; i < stretched.loops[0].count; ++i) stretched.loops[0].points[i].x *= 3;
+    curves = linesOf(dir, wide.write(dir, "wide.kvx"), kIsoAlongU, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    n = 0;
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+        ASSERT_GE(k->count, 2);
+        EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
+    }
+    EXPECT_GE(n, 4);
+    freeIsoCurves(curves);
     // Lines that cannot be written fail the run, across the joint as patch by patch.
     for (const int32_t d : {kIsoAlongU, kIsoAlongV})
         EXPECT_EQ(surfIsolines(path.c_str(), d, 20.0, 0.001, 0.01, dir.file("none/iso.bnd").c_str()), -1)
