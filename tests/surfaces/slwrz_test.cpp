@@ -41,6 +41,7 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         {"along the axis on a cylinder", {{10, 0}, {10, 20}}, {10, 0, -5, 10, 0, 30}, 2, 10},
         {"in the ring's plane", {{10, 5}, {20, 5}}, {0, 0, 5, 30, 0, 5}, 2, 10},
         {"in the ring's plane, both ends on it", {{10, 5}, {20, 5}}, {15, 0, 5, 18, 0, 5}, 2, 15},
+        {"in the ring's plane, out along y", {{10, 5}, {20, 5}}, {0, 15, 5, 0, 30, 5}, 2, 15},
         {"rising 1e-8 only: still level", {{10, 0}, {20, 0}}, {0, 0, 0, 30, 0, 1e-8}, 2, 10},
     };
     for (const Case& c : cases) {

@@ -155,4 +155,11 @@ TEST(TriSort, TopOrderOfFallingRunsIsThePlainHeapSortsPermutation) {
         for (int i = 0; i < n; ++i)
             ASSERT_EQ(std::memcmp(&in[order[i]], &plain[i], sizeof(Triangle3D)), 0) << seed << " " << i;
     }
+    // Nothing to order needs no arrays; tops or order missing for something to order is refused.
+    const double two[] = {1, 2};
+    int32_t order[2] = {7, 7};
+    EXPECT_TRUE(meshTopOrder(nullptr, 0, nullptr));
+    EXPECT_FALSE(meshTopOrder(nullptr, 2, order));
+    EXPECT_FALSE(meshTopOrder(two, 2, nullptr));
+    EXPECT_EQ(order[0], 7);
 }
