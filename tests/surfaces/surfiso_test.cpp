@@ -244,6 +244,8 @@ TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
             }
             across.push_back(c.acrossX ? s.y : s.x);
         }
+        // A lone patch writes its lines from the highest parameter down.
+        EXPECT_TRUE(std::is_sorted(across.rbegin(), across.rend())) << c.spacing;
         std::sort(across.begin(), across.end());
         const double width = c.acrossX ? 50.0 : 100.0;
         if (c.lines > 0) {
