@@ -38,6 +38,7 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         {"cone beside its z range", {{10, 0}, {20, 10}}, {-30, 0, 15, 30, 0, 15}, 0, 0},
         {"cone crossed at mid height", {{10, 0}, {20, 10}}, {0, 0, 5, 30, 0, 5}, 1, 15},
         {"cone ending on the axis", {{0, 10}, {10, 0}}, {0, 0, 5, 30, 0, 5}, 1, 5},
+        {"cone, along its generators' slope", {{10, 0}, {20, 10}}, {0, 5, 2, 10, 5, 12}, 0, 0},
         {"along the axis on a cylinder", {{10, 0}, {10, 20}}, {10, 0, -5, 10, 0, 30}, 2, 10},
         {"in the ring's plane", {{10, 5}, {20, 5}}, {0, 0, 5, 30, 0, 5}, 2, 10},
         {"in the ring's plane, both ends on it", {{10, 5}, {20, 5}}, {15, 0, 5, 18, 0, 5}, 2, 15},

@@ -96,6 +96,8 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         pre + "o Face(vx[1/1] vx[1/2] vx[1])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/x])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/3x])\n}\n",
+        pre + "o Face(vx[1/] vx[1/2] vx[1/3])\n}\n",  // a first empty part repeats no point
+        pre + "m V(1//1/2/1/3)\n}\n",
         pre + "o Pset[-1]()\n}\n",
         pre + "o Pset[30000000]()\n}\n",
         pre + "o Pset[30000001]()\n}\n",
