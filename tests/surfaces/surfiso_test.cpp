@@ -164,7 +164,9 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         {"\n**BND 1\nX1 Y1 Z0.001 A0 B0 C1 U0 V0\nX1 Y1 Z0 A0 B0 C1 U0 V0\n**END\n", true, 2},  // 0.001 apart
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                     // no end
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n  \nX2 Y1 Z1 A0 B0 C1 U1 V0\n**END\n", true,
-         2},                                               // blank lines
+         2},  // blank lines
+        {"\r\n**BND 1\r\nX1 Y1 Z1 A0 B0 C1 U0 V0\r\n\r\nX2 Y1 Z1 A0 B0 C1 U1 V0\r\n**END\r\n", true,
+         2},                                               // CRLF
         {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},  // no X
         {"nothing\n", false, 0},
     };
