@@ -718,6 +718,14 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         }
         EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), 50.0, 1e-3) << longFirst;
         EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), 12.5, 1e-3) << longFirst;
+        // Boundary lines (1e-6 of the range inside it) exactly one or two spacings apart get the middle
+        // line; less than a spacing apart, none.
+        const double d = isoLineDistance(&rec, kIsoAlongU, 1e-6, 1 - 1e-6);
+        for (const auto& [spacing, lines] : {std::pair{d, 3}, {d / 2, 3}, {std::nextafter(d, 1e300), 2}}) {
+            Seg2D* params = nullptr;
+            EXPECT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, spacing, &params), lines) << spacing;
+            std::free(params);
+        }
         kvxFreeTrimSurface(&rec);
     }
 }
