@@ -244,4 +244,17 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         writeBoundaryFileName(kind, 1, big, sizeof big);
         EXPECT_STREQ(big, "") << kind;
     }
+    // Each kind's extension; the second profile has its own file.
+    const struct {
+        int32_t kind;
+        int which;
+        const char* ext;
+    } files[] = {{kBndBoundary, 1, ".bnd"},   {kBndProfile, 1, ".prf"}, {kBndProfile, 2, ".pr2"},
+                 {kBndProfile4, 2, ".pr2"},   {kBndSynch, 1, ".snc"},   {kBndSegment, 1, ".snc"},
+                 {kBndInclination, 1, ".trc"}};
+    for (const auto& f : files) {
+        const std::string file = fileOf(f.kind, f.which);
+        ASSERT_GT(file.size(), 4u);
+        EXPECT_EQ(file.substr(file.size() - 4), f.ext) << f.kind << " " << f.which;
+    }
 }
