@@ -354,6 +354,26 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         kvxFreeTrimSurface(&b);
     }
 
+    // Corners cut off unevenly: a patch's corner is the loop point nearest the box corner, here one on
+    // the joint side itself (not the one on the cut-off side), and the two patches meet there.
+    {
+        TrimSurface a, b;
+        makeFlatPatch(&a, a00, a10, a11, a01);
+        makeFlatPatch(&b, {100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
+        const std::vector<Vec2> la = {{0, 0},   {0.9, 0},  {1, 0.05}, {1, 0.25},
+                                      {1, 0.5}, {1, 0.75}, {1, 1},    {0, 1}};
+        const std::vector<Vec2> lb = {{0.1, 0},  {1, 0},   {1, 1},    {0, 1},
+                                      {0, 0.75}, {0, 0.5}, {0, 0.25}, {0, 0.05}};
+        for (const auto& [rec, loop] : {std::pair{&a, &la}, {&b, &lb}}) {
+            std::free(rec->loops[0].points);
+            rec->loopCount = 0;
+            ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
+        }
+        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), 24);
+        kvxFreeTrimSurface(&a);
+        kvxFreeTrimSurface(&b);
+    }
+
     // Joined along x: lines along u run on across the joint; lines along v are written once per place.
     Patches joined;
     joined.add(a00, a10, a11, a01);
