@@ -723,6 +723,19 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
             std::memcpy(&q, &out->data[l].data[i], sizeof q);
             EXPECT_LT(maxDiff({q.a, q.b, q.c}, {0, 0, 1}), 1e-12) << l << " " << i;
         }
+    // Collapsed to a line, the surface has no normal anywhere: every try fails and it stays zero.
+    fold.rec.surface.rows[0][1] = fold.rec.surface.rows[0][0];
+    fold.rec.surface.rows[1][1] = fold.rec.surface.rows[1][0];
+    rec144ListFree(out);
+    out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(isoPatchLines(&fold.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < 2; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_TRUE(q.a == 0 && q.b == 0 && q.c == 0) << l << " " << i;
+        }
     rec144ListFree(out);
 }
 

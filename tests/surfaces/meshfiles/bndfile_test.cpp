@@ -60,6 +60,14 @@ TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
     EXPECT_EQ(surface, 12.5);
     EXPECT_EQ(depth, 3.0);
     EXPECT_EQ(writeBoundaryFromFile(dir.file("none.kvx").c_str(), nullptr, nullptr), -1);
+    // An element with a scope of its own leaves the contour open for the elements after it.
+    const std::string nested = dir.file("nested.kvx");
+    std::string text = kContour;
+    text.replace(text.find("o L(x[10/10]"), 0, "{\n}\n");
+    writeTextFile(nested, kvxText(text));
+    std::remove(fileOf(kBndBoundary).c_str());
+    ASSERT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
 
     // The cycle's own geometry file, folder and heights.
     Cyc3dParams* params = cyc3dParams(&kvCyc3d);

@@ -35,21 +35,23 @@ TEST_F(PolyReadTest, QuadGivesOneFacetOrTwoTriangles) {
     const std::string name = write(
         "o Polyhedron[mesh1](nFace[1])\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\no P[2](x[1])\no "
         "P[3](y[1])\n"
-        "o P[4](x[0] z[2.5])\n}\no Face(vx[1/1] vx[ 1 / 2 ] vx[/3] vx[1/4])\n}\n");
+        "o P[4](x[0] z[2.5])\n}\no Face(vx[1/1] vx[ 1 / 2 ] vx[/3] vx[1/4])\n"
+        "o Face(vx[1/4] vx[1/1] vx[1/3])\n}\n");  // the second face's third vertex, the first's third
     Nodes a, b;
     ASSERT_EQ(readPolyhedronA(name.c_str(), &a.list), 0);
     ASSERT_EQ(readPolyhedronB(name.c_str(), &b.list), 0);
     ASSERT_NE(a.list, nullptr);
     ASSERT_NE(b.list, nullptr);
     EXPECT_STREQ(a.list->name, "mesh1");
-    ASSERT_EQ(a.list->used, 1);
+    ASSERT_EQ(a.list->used, 2);
     EXPECT_EQ(a.list->facets[0].flag, 0);
     const Facet98 f = a.list->facets[0];
     const Vec3 fp[4] = {f.p[0], f.p[1], f.p[2], f.p[3]};
     expectPoints(fp, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 2.5});
-    ASSERT_EQ(b.list->used, 2);  // vertices 0, 1, 2 and 2, 3, 0
+    ASSERT_EQ(b.list->used, 3);  // vertices 0, 1, 2 and 2, 3, 0, then the triangle
     expectPoints(b.list->triangles[0].p, {0, 0, 0, 1, 0, 0, 1, 1, 0});
     expectPoints(b.list->triangles[1].p, {1, 1, 0, 0, 1, 2.5, 0, 0, 0});
+    expectPoints(b.list->triangles[2].p, {0, 1, 2.5, 0, 0, 0, 1, 1, 0});
 }
 
 TEST_F(PolyReadTest, StreamsTable) {
