@@ -54,6 +54,12 @@ std::vector<int> blockNumbers(const std::string& text, const char* tag) {
     return out;
 }
 
+// An abort hook that asks to stop from its stopAt-th call on.
+int g_polls = 0, g_stopAt = 0;
+int stopLate() {
+    return ++g_polls >= g_stopAt ? 1 : 0;
+}
+
 Rec64 rec(const IsoPoint& p) {
     Rec64 r;
     std::memcpy(&r, &p, sizeof r);
@@ -406,6 +412,32 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     EXPECT_GE(n, 4);
     freeIsoCurves(curves);
+    // Joined along y, the first patch at its vmin: its lines along v run toward the joint and on.
+    Patches below;
+    below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
+    below.add(a00, a10, a11, a01);
+    curves = linesOf(dir, below.write(dir, "below.kvx"), kIsoAlongV, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    n = 0;
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+        ASSERT_GE(k->count, 2);
+        EXPECT_NEAR(k->points[0].y, 90.0, 1e-3);
+        EXPECT_NEAR(k->points[k->count - 1].y, 0.0, 1e-3);
+    }
+    EXPECT_GE(n, 6);
+    freeIsoCurves(curves);
+    // The host asking to stop at any of its polls, on either patch, stops the run with a negative code.
+    g_polls = 0, g_stopAt = 1 << 30;
+    setAbortHook(stopLate);
+    ASSERT_EQ(surfIsolines(path.c_str(), kIsoAlongU, 20.0, 0.001, 0.01, dir.file("polled.bnd").c_str()), 1);
+    const int polls = g_polls;
+    for (g_stopAt = 1; g_stopAt <= polls; ++g_stopAt) {
+        g_polls = 0;
+        EXPECT_LT(surfIsolines(path.c_str(), kIsoAlongU, 20.0, 0.001, 0.01, dir.file("polled.bnd").c_str()),
+                  0)
+            << g_stopAt << " of " << polls;
+    }
+    setAbortHook(nullptr);
     // Lines that cannot be written fail the run, across the joint as patch by patch.
     for (const int32_t d : {kIsoAlongU, kIsoAlongV})
         EXPECT_EQ(surfIsolines(path.c_str(), d, 20.0, 0.001, 0.01, dir.file("none/iso.bnd").c_str()), -1)
