@@ -755,6 +755,30 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
             std::memcpy(&q, &out->data[l].data[i], sizeof q);
             EXPECT_LT(maxDiff({q.a, q.b, q.c}, {0, 0, 1}), 1e-12) << l << " " << i;
         }
+    // Flat along u over v in [0.494, 0.5045]: at v = 0.5 the nine tries up to 0.005 away all fail,
+    // and the normal stays zero; at v = 0.25 it is whole.
+    RecGuard band;
+    kvxInitTrimSurface(&band.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&band.rec.surface, 2, 2, 2, 4, 0), 1);
+    const double vk[] = {0, 0, 0.494, 0.5045, 1, 1};
+    std::copy(k01, k01 + 4, band.rec.surface.uKnots);
+    std::copy(vk, vk + 6, band.rec.surface.vKnots);
+    const double wide[] = {1, 0, 0, 1};
+    for (int j = 0; j < 4; ++j) {
+        band.rec.surface.rows[0][j] = {0, 10 * vk[j + 1], 0};
+        band.rec.surface.rows[1][j] = {10 * wide[j], 10 * vk[j + 1], 0};
+    }
+    ASSERT_EQ(trimSurfaceAddLoop(&band.rec, whole, 4), 1);
+    rec144ListFree(out);
+    out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(isoPatchLines(&band.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < 2; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_LT(maxDiff({q.a, q.b, q.c}, {0, 0, l == 0 ? 1.0 : 0.0}), 1e-12) << l << " " << i;
+        }
     // Collapsed to a line, the surface has no normal anywhere: every try fails and it stays zero.
     fold.rec.surface.rows[0][1] = fold.rec.surface.rows[0][0];
     fold.rec.surface.rows[1][1] = fold.rec.surface.rows[1][0];
