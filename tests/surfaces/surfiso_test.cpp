@@ -360,22 +360,37 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         kvxFreeTrimSurface(&b);
     }
 
-    // Corners cut off unevenly: a patch's corner is the loop point nearest the box corner, here one on
-    // the joint side itself (not the one on the cut-off side), and the two patches meet there.
-    {
+    // Corners cut off: a patch's corner is the loop point nearest the box corner, of equally near
+    // ones the sharpest, and the two patches meet where both put theirs.
+    struct Cut {
+        Vec3 b00, b10, b11, b01;
+        std::vector<Vec2> la, lb;
+    } cuts[] = {
+        // unevenly: the nearer point lies on the joint side
+        {{100, 0, 0},
+         {200, 0, 0},
+         {200, 50, 0},
+         {100, 50, 0},
+         {{0, 0}, {0.9, 0}, {1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}},
+         {{0.1, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0.75}, {0, 0.5}, {0, 0.25}, {0, 0.05}}},
+        // evenly: (0.95, 0) is sharper than (1, 0.05), listed first; the neighbour starts at x = 95
+        {{95, 0, 0},
+         {195, 0, 0},
+         {195, 50, 0},
+         {95, 50, 0},
+         {{1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}, {0, 0}, {0.5, 0.1}, {0.95, 0}},
+         {{0, 0}, {1, 0}, {1, 1}, {0.05, 1}, {0.05, 0.75}, {0.05, 0.5}, {0.05, 0.25}, {0.05, 0.05}}},
+    };
+    for (const Cut& c : cuts) {
         TrimSurface a, b;
         makeFlatPatch(&a, a00, a10, a11, a01);
-        makeFlatPatch(&b, {100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
-        const std::vector<Vec2> la = {{0, 0},   {0.9, 0},  {1, 0.05}, {1, 0.25},
-                                      {1, 0.5}, {1, 0.75}, {1, 1},    {0, 1}};
-        const std::vector<Vec2> lb = {{0.1, 0},  {1, 0},   {1, 1},    {0, 1},
-                                      {0, 0.75}, {0, 0.5}, {0, 0.25}, {0, 0.05}};
-        for (const auto& [rec, loop] : {std::pair{&a, &la}, {&b, &lb}}) {
+        makeFlatPatch(&b, c.b00, c.b10, c.b11, c.b01);
+        for (const auto& [rec, loop] : {std::pair{&a, &c.la}, {&b, &c.lb}}) {
             std::free(rec->loops[0].points);
             rec->loopCount = 0;
             ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
         }
-        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), 24);
+        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), 24) << c.b00.x;
         kvxFreeTrimSurface(&a);
         kvxFreeTrimSurface(&b);
     }
