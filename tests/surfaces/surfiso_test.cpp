@@ -187,6 +187,13 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         EXPECT_EQ(log.count(895), c.ok || c.text[0] == 'n' ? 0 : 1);
         freeIsoCurves(curves);
     }
+    {
+        MessageLog log;
+        setMessageLevel(nullptr, 8);  // the read error is a message of level 9: held back below it
+        writeTextFile(path, "\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n");
+        EXPECT_EQ(readIsoCurveGroups(path.c_str(), 0, 0), nullptr);
+        EXPECT_EQ(log.count(895), 0);
+    }
     EXPECT_EQ(isoFileCountBnd(dir.file("missing").c_str()), -1);
     EXPECT_EQ(readIsoCurveGroups(dir.file("missing").c_str(), 0, 0), nullptr);
     // Points and normals are taken into frame A, its origin moving the points alone.
