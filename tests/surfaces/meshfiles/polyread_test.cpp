@@ -100,6 +100,9 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         pre + "o Face(vx[1/1] vx[1/2] vx[1/3x])\n}\n",
         pre + "o Face(vx[1/] vx[1/2] vx[1/3])\n}\n",  // a first empty part repeats no point
         pre + "m V(1//1/2/1/3)\n}\n",
+        pre +
+            "o Pset[2]()\n{\no P[1](x[1])\n}\no P[2](x[2])\no Face(vx[2/1] vx[2/2] vx[1/1])\n}\n",  // P after
+                                                                                                    // its set
         pre + "o Pset[-1]()\n}\n",
         pre + "o Pset[30000000]()\n}\n",
         pre + "o Pset[30000001]()\n}\n",
