@@ -108,6 +108,12 @@ TEST(Stl, BinaryCountFromSizeInBothByteOrders) {
     for (int i = 0; i < 2; ++i)
         for (int k = 0; k < 9; ++k) EXPECT_EQ((&list->data[i].p[0].x)[k], i * 10 + k + 0.25) << i << " " << k;
     triListFree(list);
+    // An empty file read as text has no facets.
+    writeBytes(dir.file("e.stl"), {});
+    list = stl_read_ascii(dir.file("e.stl").c_str());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count, 0);
+    triListFree(list);
     // A name of one character (here in the working folder) is a name like any other.
     writeBytes("b", binaryImage(tris, false, "binary"));
     EXPECT_EQ(stl_is_binary("b"), 1);
