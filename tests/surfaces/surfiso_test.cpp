@@ -388,20 +388,21 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
          {{1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}, {0, 0}, {0.5, 0.1}, {0.95, 0}},
          {{0, 0}, {1, 0}, {1, 1}, {0.05, 1}, {0.05, 0.75}, {0.05, 0.5}, {0.05, 0.25}, {0.05, 0.05}}},
     };
-    // Confirmed by three loop points of the first patch on the second's, the first of its loop one of
-    // them (away from the origin here).
-    {
+    // Confirmed by three loop points of the first patch on the second's loop, not by two (the loop's
+    // first point off the joint, and away from the origin).
+    const std::vector<Vec2> three = {{0, 0}, {0.5, 0}, {1, 0}, {1, 1}, {0, 1}},
+                            two = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
+    for (const auto* la : {&three, &two}) {
         TrimSurface a, b;
         makeFlatPatch(&a, {0, 1000, 0}, {100, 1000, 0}, {100, 1050, 0}, {0, 1050, 0});
         makeFlatPatch(&b, {0, 950, 0}, {100, 950, 0}, {100, 1000, 0}, {0, 1000, 0});
-        const Vec2 la[] = {{0, 0}, {0.5, 0}, {1, 0}, {1, 1}, {0, 1}},
-                   lb[] = {{0, 0}, {1, 0}, {1, 1}, {0.5, 1}, {0, 1}};
-        for (const auto& [rec, loop] : {std::pair{&a, la}, {&b, lb}}) {
+        const std::vector<Vec2> lb = {{0, 0}, {1, 0}, {1, 1}, {0.5, 1}, {0, 1}};
+        for (const auto& [rec, loop] : {std::pair{&a, la}, {&b, &lb}}) {
             std::free(rec->loops[0].points);
             rec->loopCount = 0;
-            ASSERT_EQ(trimSurfaceAddLoop(rec, loop, 5), 1);
+            ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
         }
-        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), 13);
+        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), la == &three ? 13 : 0);
         kvxFreeTrimSurface(&a);
         kvxFreeTrimSurface(&b);
     }
