@@ -239,7 +239,9 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     EXPECT_TRUE(parseXyPair("1.5,-2", xy) == 1 && xy[1] == -2.0);
     EXPECT_TRUE(parseXyPair("3/4", xy) == 1 && xy[0] == 3.0);
     EXPECT_EQ(parseXyPair("5", xy), 0);
+    lines = 7;
     EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
+    EXPECT_EQ(lines, 0);  // no lines of a file not there
     EXPECT_EQ(writeBoundaryFromGeometry(nullptr), -1);
     // A name goes only into the room given: none for size 0, whole or not at all otherwise.
     char name[8] = "xxxxxxx";

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "surfaces/meshfiles/meshtest.h"
+
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 
 namespace {
 
@@ -107,6 +111,15 @@ TEST(Stl, BinaryCountFromSizeInBothByteOrders) {
     ASSERT_EQ(list->count, 2);
     for (int i = 0; i < 2; ++i)
         for (int k = 0; k < 9; ++k) EXPECT_EQ((&list->data[i].p[0].x)[k], i * 10 + k + 0.25) << i << " " << k;
+    triListFree(list);
+    // No room for the list: no list.
+    const std::string swappedFile = dir.file("s.stl");
+    allocfail::arm(1);
+    list = stl_read_binary(swappedFile.c_str());
+    const bool fired = allocfail::fired();
+    allocfail::disarm();
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(list, nullptr);
     triListFree(list);
     // An empty file read as text has no facets.
     writeBytes(dir.file("e.stl"), {});
