@@ -77,6 +77,8 @@ TEST_F(PolyReadTest, StreamsTable) {
          {0, 0, 0, 1, 0, 0, 1, 1, 0}},  // parameters other than vertices are passed over
         {"o Polyhedron[d]()\n{\nm P[1](+0+0+0+1+0+0)\nm V(1/1/1/2/1/1)\no Face(vx[1/1] vx[1/1] vx[1/2])\n}\n",
          {}},
+        {"o Polyhedron[o]()\n{\no P[1](x[7])\nm P[1](+1+0+0+0+1+0+0+0+1)\nm V(1/1/1/2/1/3)\n}\n",
+         {1, 0, 0, 0, 1, 0, 0, 0, 1}},  // a point outside any set is passed over
         {"o Polyhedron[e]()\n{\n{\nv increment(true)\n}\nm P[1](+1+0+0+1+0+0+1+1+0)\nm V(1/1/1/2/1/3)\n}\n",
          {1, 0, 0, 1, 0, 0, 1, 1, 0}},  // the attribute ended with its scope
     };

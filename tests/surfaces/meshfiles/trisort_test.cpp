@@ -108,8 +108,10 @@ TEST(TriSort, KeptOrdersAreThoseOfTheirOwnTops) {
         std::vector<Triangle3D> again = first, changed = first;
         for (int i = 0; i < n; ++i) again[i].p[0].x += 100;  // other triangles, the same tops
         changed[rngStep(&rng) % n] = triWithTop(2.5, -1);
+        std::vector<Triangle3D> changedFirst = first;
+        changedFirst[0] = triWithTop(2.5, -1);
         const std::vector<Triangle3D> shorter(first.begin(), first.end() - 1);
-        const std::vector<Triangle3D>* inputs[] = {&first, &again, &changed, &shorter};
+        const std::vector<Triangle3D>* inputs[] = {&first, &again, &changed, &changedFirst, &shorter};
         for (const std::vector<Triangle3D>* in : inputs) {
             const int m = static_cast<int>(in->size());
             std::vector<Triangle3D> plain = *in;
