@@ -38,8 +38,11 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         {"cone beside its z range", {{10, 0}, {20, 10}}, {-30, 0, 15, 30, 0, 15}, 0, 0},
         {"cone crossed at mid height", {{10, 0}, {20, 10}}, {0, 0, 5, 30, 0, 5}, 1, 15},
         {"cone ending on the axis", {{0, 10}, {10, 0}}, {0, 0, 5, 30, 0, 5}, 1, 5},
+        {"cone, along its generators' slope", {{10, 0}, {20, 10}}, {0, 5, 2, 10, 5, 12}, 0, 0},
         {"along the axis on a cylinder", {{10, 0}, {10, 20}}, {10, 0, -5, 10, 0, 30}, 2, 10},
         {"in the ring's plane", {{10, 5}, {20, 5}}, {0, 0, 5, 30, 0, 5}, 2, 10},
+        {"in the ring's plane, both ends on it", {{10, 5}, {20, 5}}, {15, 0, 5, 18, 0, 5}, 2, 15},
+        {"in the ring's plane, out along y", {{10, 5}, {20, 5}}, {0, 15, 5, 0, 30, 5}, 2, 15},
         {"rising 1e-8 only: still level", {{10, 0}, {20, 0}}, {0, 0, 0, 30, 0, 1e-8}, 2, 10},
     };
     for (const Case& c : cases) {
@@ -63,6 +66,9 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
     EXPECT_EQ(slwrz(&one, 1, seg, h.list), 0);
     EXPECT_EQ(slwrz(nullptr, 4, seg, h.list), 0);
     EXPECT_LT(slwrz(&one, 2, seg, nullptr), 0);
+    // Along a cylinder's axis a hit at its upper height that cannot be stored is -1, as documented.
+    const double wall[4] = {1, 0, 1, 1}, up[6] = {1, 0, 0.5, 1, 0, 2};
+    EXPECT_EQ(slwrzCylinder(up, wall, nullptr), -1);
 }
 
 // Every reported hit lies on the segment and on the swept profile, and every sign change of

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,12 @@ std::vector<int> blockNumbers(const std::string& text, const char* tag) {
     for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at + 1))
         out.push_back(std::atoi(text.c_str() + at + std::strlen(tag)));
     return out;
+}
+
+// An abort hook that asks to stop from its stopAt-th call on.
+int g_polls = 0, g_stopAt = 0;
+int stopLate() {
+    return ++g_polls >= g_stopAt ? 1 : 0;
 }
 
 Rec64 rec(const IsoPoint& p) {
@@ -161,9 +168,12 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         int32_t count;
     } cases[] = {
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C2 U0 V0\nX1 Y1 Z1.0005 A0 B0 C1 U0 V0\n**END\n", true, 0},  // one place
-        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                      // no end
+        {"\n**BND 1\nX1 Y1 Z0.001 A0 B0 C1 U0 V0\nX1 Y1 Z0 A0 B0 C1 U0 V0\n**END\n", true, 2},  // 0.001 apart
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                     // no end
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n  \nX2 Y1 Z1 A0 B0 C1 U1 V0\n**END\n", true,
-         2},                                               // blank lines
+         2},  // blank lines
+        {"\r\n**BND 1\r\nX1 Y1 Z1 A0 B0 C1 U0 V0\r\n\r\nX2 Y1 Z1 A0 B0 C1 U1 V0\r\n**END\r\n", true,
+         2},                                               // CRLF
         {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},  // no X
         {"nothing\n", false, 0},
     };
@@ -178,6 +188,20 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         EXPECT_EQ(log.count(895), c.ok || c.text[0] == 'n' ? 0 : 1);
         freeIsoCurves(curves);
     }
+    {
+        MessageLog log;
+        setMessageLevel(nullptr, 8);  // the read error is a message of level 9: held back below it
+        writeTextFile(path, "\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n");
+        EXPECT_EQ(readIsoCurveGroups(path.c_str(), 0, 0), nullptr);
+        EXPECT_EQ(log.count(895), 0);
+    }
+    // Read or not, the file is closed again.
+    auto descriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto open = descriptors();
+    freeIsoCurves(readIsoCurveGroups(path.c_str(), 0, 0));
+    writeTextFile(path, "\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n**END\n");
+    freeIsoCurves(readIsoCurveGroups(path.c_str(), 0, 0));
+    EXPECT_EQ(descriptors(), open);
     EXPECT_EQ(isoFileCountBnd(dir.file("missing").c_str()), -1);
     EXPECT_EQ(readIsoCurveGroups(dir.file("missing").c_str(), 0, 0), nullptr);
     // Points and normals are taken into frame A, its origin moving the points alone.
@@ -243,6 +267,8 @@ TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
             }
             across.push_back(c.acrossX ? s.y : s.x);
         }
+        // A lone patch writes its lines from the highest parameter down.
+        EXPECT_TRUE(std::is_sorted(across.rbegin(), across.rend())) << c.spacing;
         std::sort(across.begin(), across.end());
         const double width = c.acrossX ? 50.0 : 100.0;
         if (c.lines > 0) {
@@ -349,6 +375,59 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         kvxFreeTrimSurface(&b);
     }
 
+    // Corners cut off: a patch's corner is the loop point nearest the box corner, of equally near
+    // ones the sharpest, and the two patches meet where both put theirs.
+    struct Cut {
+        Vec3 b00, b10, b11, b01;
+        std::vector<Vec2> la, lb;
+    } cuts[] = {
+        // unevenly: the nearer point lies on the joint side
+        {{100, 0, 0},
+         {200, 0, 0},
+         {200, 50, 0},
+         {100, 50, 0},
+         {{0, 0}, {0.9, 0}, {1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}},
+         {{0.1, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0.75}, {0, 0.5}, {0, 0.25}, {0, 0.05}}},
+        // evenly: (0.95, 0) is sharper than (1, 0.05), listed first; the neighbour starts at x = 95
+        {{95, 0, 0},
+         {195, 0, 0},
+         {195, 50, 0},
+         {95, 50, 0},
+         {{1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}, {0, 0}, {0.5, 0.1}, {0.95, 0}},
+         {{0, 0}, {1, 0}, {1, 1}, {0.05, 1}, {0.05, 0.75}, {0.05, 0.5}, {0.05, 0.25}, {0.05, 0.05}}},
+    };
+    // Confirmed by three loop points of the first patch on the second's loop, not by two (the loop's
+    // first point off the joint, and away from the origin).
+    const std::vector<Vec2> three = {{0, 0}, {0.5, 0}, {1, 0}, {1, 1}, {0, 1}},
+                            two = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
+    for (const auto* la : {&three, &two}) {
+        TrimSurface a, b;
+        makeFlatPatch(&a, {0, 1000, 0}, {100, 1000, 0}, {100, 1050, 0}, {0, 1050, 0});
+        makeFlatPatch(&b, {0, 950, 0}, {100, 950, 0}, {100, 1000, 0}, {0, 1000, 0});
+        const std::vector<Vec2> lb = {{0, 0}, {1, 0}, {1, 1}, {0.5, 1}, {0, 1}};
+        for (const auto& [rec, loop] : {std::pair{&a, la}, {&b, &lb}}) {
+            std::free(rec->loops[0].points);
+            rec->loopCount = 0;
+            ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
+        }
+        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), la == &three ? 13 : 0);
+        kvxFreeTrimSurface(&a);
+        kvxFreeTrimSurface(&b);
+    }
+    for (const Cut& c : cuts) {
+        TrimSurface a, b;
+        makeFlatPatch(&a, a00, a10, a11, a01);
+        makeFlatPatch(&b, c.b00, c.b10, c.b11, c.b01);
+        for (const auto& [rec, loop] : {std::pair{&a, &c.la}, {&b, &c.lb}}) {
+            std::free(rec->loops[0].points);
+            rec->loopCount = 0;
+            ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
+        }
+        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), 24) << c.b00.x;
+        kvxFreeTrimSurface(&a);
+        kvxFreeTrimSurface(&b);
+    }
+
     // Joined along x: lines along u run on across the joint; lines along v are written once per place.
     Patches joined;
     joined.add(a00, a10, a11, a01);
@@ -365,6 +444,48 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     EXPECT_GE(n, 4);
     freeIsoCurves(curves);
+    // The same with the second patch's u running over 0..3: the lines run on over its whole width.
+    Patches wide;
+    wide.add(a00, a10, a11, a01);
+    wide.add({100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
+    TrimSurface& stretched = wide.list->entries[1];
+    stretched.surface.uKnots[2] = stretched.surface.uKnots[3] = 3;
+    for (int32_t i = 0; i < stretched.loops[0].count; ++i) stretched.loops[0].points[i].x *= 3;
+    curves = linesOf(dir, wide.write(dir, "wide.kvx"), kIsoAlongU, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    n = 0;
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+        ASSERT_GE(k->count, 2);
+        EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
+    }
+    EXPECT_GE(n, 4);
+    freeIsoCurves(curves);
+    // Joined along y, the first patch at its vmin: its lines along v run toward the joint and on.
+    Patches below;
+    below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
+    below.add(a00, a10, a11, a01);
+    curves = linesOf(dir, below.write(dir, "below.kvx"), kIsoAlongV, 20.0, 0.001, &result);
+    ASSERT_EQ(result, 1);
+    n = 0;
+    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+        ASSERT_GE(k->count, 2);
+        EXPECT_NEAR(k->points[0].y, 90.0, 1e-3);
+        EXPECT_NEAR(k->points[k->count - 1].y, 0.0, 1e-3);
+    }
+    EXPECT_GE(n, 6);
+    freeIsoCurves(curves);
+    // The host asking to stop at any of its polls, on either patch, stops the run with a negative code.
+    g_polls = 0, g_stopAt = 1 << 30;
+    setAbortHook(stopLate);
+    ASSERT_EQ(surfIsolines(path.c_str(), kIsoAlongU, 20.0, 0.001, 0.01, dir.file("polled.bnd").c_str()), 1);
+    const int polls = g_polls;
+    for (g_stopAt = 1; g_stopAt <= polls; ++g_stopAt) {
+        g_polls = 0;
+        EXPECT_LT(surfIsolines(path.c_str(), kIsoAlongU, 20.0, 0.001, 0.01, dir.file("polled.bnd").c_str()),
+                  0)
+            << g_stopAt << " of " << polls;
+    }
+    setAbortHook(nullptr);
     // Lines that cannot be written fail the run, across the joint as patch by patch.
     for (const int32_t d : {kIsoAlongU, kIsoAlongV})
         EXPECT_EQ(surfIsolines(path.c_str(), d, 20.0, 0.001, 0.01, dir.file("none/iso.bnd").c_str()), -1)
@@ -378,6 +499,45 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     EXPECT_EQ(std::count_if(xs.begin(), xs.end(), [](double x) { return std::fabs(x - 100.0) < 1e-3; }), 1);
     for (size_t i = 1; i < xs.size(); ++i) EXPECT_LE(xs[i] - xs[i - 1], 20.0 + 1e-6);
     freeIsoCurves(curves);
+
+    // Lines along the joint, the neighbour turned each way, and a roof whose halves rise to the
+    // joint: the lines come in the order of their place, from the far side of the first patch across
+    // the joint to the far side of the second, the joint line once (the first patch's), all in one
+    // group, each patch facing up.
+    const Vec3 b00{100, 0, 0}, b10{200, 0, 0}, b11{200, 50, 0}, b01{100, 50, 0};
+    const Vec3 turned[][4] = {{b00, b10, b11, b01},
+                              {b01, b00, b10, b11},
+                              {b10, b00, b01, b11},
+                              {b10, b11, b01, b00},
+                              {b00, b10, b11, b01}};
+    for (const auto& t : turned) {
+        const double ridge = &t == &turned[4] ? 30.0 : 0.0;
+        auto lift = [ridge](Vec3 p) { return Vec3{p.x, p.y, p.x == 100 ? ridge : 0.0}; };
+        const double len = std::hypot(ridge / 100, 1.0);
+        const Vec3 na{-ridge / 100 / len, 0, 1 / len}, nb{ridge / 100 / len, 0, 1 / len};
+        Patches seq;
+        seq.add(lift(a00), lift(a10), lift(a11), lift(a01));
+        seq.add(lift(t[0]), lift(t[1]), lift(t[2]), lift(t[3]));
+        curves = linesOf(dir, seq.write(dir, "seq.kvx"), kIsoAlongV, 20.0, 0.001, &result);
+        ASSERT_EQ(result, 1);
+        std::vector<double> at;
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
+            ASSERT_GE(k->count, 2);
+            EXPECT_NEAR(k->points[0].x, k->points[k->count - 1].x, 2e-6);  // six decimals
+            EXPECT_EQ(k->group, curves->group);
+            for (int32_t i = 0; i < k->count; ++i)
+                EXPECT_LT(maxDiff(k->normals[i], k->points[i].x < 100 + 1e-6 ? na : nb), 2e-6) << ridge;
+            at.push_back(k->points[0].x);
+        }
+        ASSERT_GE(at.size(), 11u);
+        EXPECT_NEAR(at.front(), 0.0, 1e-3);
+        EXPECT_NEAR(at.back(), 200.0, 1e-3);
+        for (size_t i = 1; i < at.size(); ++i) {
+            EXPECT_GT(at[i], at[i - 1] + 1.0) << t[0].x << " " << t[1].x << " " << i;
+            EXPECT_LE(at[i] - at[i - 1], 20.0 + 1e-6);
+        }
+        freeIsoCurves(curves);
+    }
 
     // Apart: two runs, each its own group.
     Patches apart;
@@ -502,16 +662,30 @@ TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
 TEST_F(SurfIso, MoreThan10000LoopsStopThePatch) {
     TrimSurface rec;
     makeFlatPatch(&rec, {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0});
+    // The holes are put in place directly: adding them one at a time widens the box over all loops
+    // each time, seconds for this many (they lie inside the outer loop and leave the box as it is).
+    auto* loops = static_cast<TrimLoop*>(std::realloc(rec.loops, sizeof(TrimLoop) * kIsoMaxLoops));
+    ASSERT_NE(loops, nullptr);
+    rec.loops = loops;
     for (int i = 0; i < kIsoMaxLoops - 1; ++i) {
         const double x = 0.1 + 0.8 * (i % 100) / 100.0, y = 0.1 + 0.8 * (i / 100) / 100.0;
         const Vec2 tri[] = {{x, y}, {x + 0.001, y}, {x, y + 0.001}};
-        ASSERT_EQ(trimSurfaceAddLoop(&rec, tri, 3), 1);
+        auto* points = static_cast<Vec2*>(std::malloc(sizeof tri));
+        ASSERT_NE(points, nullptr);
+        std::memcpy(points, tri, sizeof tri);
+        rec.loops[rec.loopCount++] = TrimLoop{points, 3};
     }
     std::vector<Vec2> buffer(4 * 10001 + 32);
     {
         MessageLog log;
         EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), kIsoMaxLoops);  // the outer loop and 9999 holes
         EXPECT_EQ(log.count(653), 0);
+        // All of them are cut, the outer loop at its two ends.
+        Vec2 cuts[8];
+        double shifted = 0;
+        const Seg2D mid{0, 0.503, 1, 0.503};
+        ASSERT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), kIsoMaxLoops, cuts, 8, &shifted), 2);
+        EXPECT_LT(maxDiff({cuts[0].x, cuts[0].y, cuts[1].x}, {0, 0.503, 1}), 1e-12);
     }
     const Vec2 one[] = {{0.5, 0.5}, {0.501, 0.5}, {0.5, 0.501}};
     ASSERT_EQ(trimSurfaceAddLoop(&rec, one, 3), 1);
@@ -607,6 +781,65 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
             std::memcpy(&q, &out->data[l].data[i], sizeof q);
             EXPECT_NEAR(std::fabs(q.a * q.x + q.b * q.y + q.c * q.z), R, 1e-6) << l << " " << i;
         }
+    // A plane folded onto itself along v = 0.5, where the derivative along u vanishes: the normal
+    // there is the one a step of 0.001 back along v gives, the same as the line before the fold.
+    RecGuard fold;
+    kvxInitTrimSurface(&fold.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&fold.rec.surface, 2, 2, 2, 2, 0), 1);
+    const double k01[] = {0, 0, 1, 1};
+    std::copy(k01, k01 + 4, fold.rec.surface.uKnots);
+    std::copy(k01, k01 + 4, fold.rec.surface.vKnots);
+    fold.rec.surface.rows[0][0] = {0, 0, 0}, fold.rec.surface.rows[1][0] = {10, 0, 0};
+    fold.rec.surface.rows[0][1] = {0, 10, 0}, fold.rec.surface.rows[1][1] = {-10, 10, 0};
+    const Vec2 whole[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    ASSERT_EQ(trimSurfaceAddLoop(&fold.rec, whole, 4), 1);
+    rec144ListFree(out);
+    out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(isoPatchLines(&fold.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < 2; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_LT(maxDiff({q.a, q.b, q.c}, {0, 0, 1}), 1e-12) << l << " " << i;
+        }
+    // Flat along u over v in [0.494, 0.5045]: at v = 0.5 the nine tries up to 0.005 away all fail,
+    // and the normal stays zero; at v = 0.25 it is whole.
+    RecGuard band;
+    kvxInitTrimSurface(&band.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&band.rec.surface, 2, 2, 2, 4, 0), 1);
+    const double vk[] = {0, 0, 0.494, 0.5045, 1, 1};
+    std::copy(k01, k01 + 4, band.rec.surface.uKnots);
+    std::copy(vk, vk + 6, band.rec.surface.vKnots);
+    const double wide[] = {1, 0, 0, 1};
+    for (int j = 0; j < 4; ++j) {
+        band.rec.surface.rows[0][j] = {0, 10 * vk[j + 1], 0};
+        band.rec.surface.rows[1][j] = {10 * wide[j], 10 * vk[j + 1], 0};
+    }
+    ASSERT_EQ(trimSurfaceAddLoop(&band.rec, whole, 4), 1);
+    rec144ListFree(out);
+    out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(isoPatchLines(&band.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < 2; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_LT(maxDiff({q.a, q.b, q.c}, {0, 0, l == 0 ? 1.0 : 0.0}), 1e-12) << l << " " << i;
+        }
+    // Collapsed to a line, the surface has no normal anywhere: every try fails and it stays zero.
+    fold.rec.surface.rows[0][1] = fold.rec.surface.rows[0][0];
+    fold.rec.surface.rows[1][1] = fold.rec.surface.rows[1][0];
+    rec144ListFree(out);
+    out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(isoPatchLines(&fold.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
+    for (int l = 0; l < 2; ++l)
+        for (int32_t i = 0; i < out->data[l].count; ++i) {
+            IsoPoint q;
+            std::memcpy(&q, &out->data[l].data[i], sizeof q);
+            EXPECT_TRUE(q.a == 0 && q.b == 0 && q.c == 0) << l << " " << i;
+        }
     rec144ListFree(out);
 }
 
@@ -622,6 +855,18 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         }
         EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), 50.0, 1e-3) << longFirst;
         EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), 12.5, 1e-3) << longFirst;
+        // Boundary lines (1e-6 of the range inside it) exactly one or two spacings apart get the middle
+        // line; less than a spacing apart, none.
+        const double d = isoLineDistance(&rec, kIsoAlongU, 1e-6, 1 - 1e-6);
+        for (const auto& [spacing, lines] : {std::pair{d, 3}, {d / 2, 3}, {std::nextafter(d, 1e300), 2}}) {
+            Seg2D* params = nullptr;
+            EXPECT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, spacing, &params), lines) << spacing;
+            std::free(params);
+        }
+        // A surface that cannot be evaluated has no distance.
+        rec.surface.uOrder = 1;
+        EXPECT_EQ(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), -1.0);
+        rec.surface.uOrder = 2;
         kvxFreeTrimSurface(&rec);
     }
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "surfaces/meshfiles/lebytes.h"
@@ -125,7 +126,14 @@ TriList* stl_read_binary(const char* name) {
     TriList* list = triListCreate(static_cast<int32_t>(records));
     if (list == nullptr) return nullptr;
     constexpr size_t kChunk = 4096;
-    std::vector<uint8_t> buf(kChunk * kStlRecordBytes);
+    // Short of memory, the read fails like any other: no list, nothing held.
+    std::vector<uint8_t> buf;
+    try {
+        buf.resize(kChunk * kStlRecordBytes);
+    } catch (const std::bad_alloc&) {
+        triListFree(list);
+        return nullptr;
+    }
     bool swapped = false;
     bool first = true;
     for (;;) {

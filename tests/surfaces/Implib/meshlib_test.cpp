@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -197,6 +198,21 @@ TEST_F(MeshLibTest, MissingLibraryEntryOrInputGivesMinusOne) {
     EXPECT_LT(kvx_to_facets(absent.c_str(), out.c_str(), KV_BIN_DIR, 0.1), 0);
     EXPECT_LT(loadMeshHelperLib(in.c_str(), out.c_str(), KV_BIN_DIR, 0.0), 0);
     EXPECT_LT(loadMeshHelperLib(in.c_str(), file("no/such/dir.3df").c_str(), KV_BIN_DIR, 0.1), 0);
+    // A library replaced by a file of the same size, written later, is not the one a kept conversion
+    // was made with: the call goes to the file, which is no library.
+    const fs::path copy = dir / "lib", lib = copy / kKvx3dfDllName;
+    fs::create_directories(copy);
+    fs::create_symlink(fs::path(KV_BIN_DIR) / kKvx3dfDllName, lib);
+    meshLibKeepConversions(1);
+    EXPECT_GT(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), 0);
+    const auto size = fs::file_size(lib);
+    const auto written = fs::last_write_time(lib);
+    fs::remove(lib);
+    std::ofstream(lib, std::ios::binary).close();
+    fs::resize_file(lib, size);  // zeros, without writing them
+    fs::last_write_time(lib, written + std::chrono::seconds(1));
+    EXPECT_EQ(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), -1);
+    meshLibKeepConversions(0);
 }
 
 TEST_F(MeshLibTest, ALoadHeldByTheHostSurvivesTheCall) {
@@ -221,6 +237,8 @@ TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
         std::ifstream f(name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     };
+    auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = descriptors();
     std::mt19937 rng(34);
     meshLibKeepConversions(1);
     for (int call = 0; call < 12; ++call) {
@@ -236,6 +254,8 @@ TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
         EXPECT_EQ(bytes(got), bytes(want)) << call;
         fs::remove(got);
     }
-    meshLibKeepConversions(0);
+    EXPECT_GT(descriptors(), before);
+    meshLibKeepConversions(0);  // forgotten: what they held is given back
+    EXPECT_EQ(descriptors(), before);
     EXPECT_EQ(moduleUnload(lib), 1);
 }

@@ -60,6 +60,14 @@ TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
     EXPECT_EQ(surface, 12.5);
     EXPECT_EQ(depth, 3.0);
     EXPECT_EQ(writeBoundaryFromFile(dir.file("none.kvx").c_str(), nullptr, nullptr), -1);
+    // An element with a scope of its own leaves the contour open for the elements after it.
+    const std::string nested = dir.file("nested.kvx");
+    std::string text = kContour;
+    text.replace(text.find("o L(x[10/10]"), 0, "{\n}\n");
+    writeTextFile(nested, kvxText(text));
+    std::remove(fileOf(kBndBoundary).c_str());
+    ASSERT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
 
     // The cycle's own geometry file, folder and heights.
     Cyc3dParams* params = cyc3dParams(&kvCyc3d);
@@ -231,7 +239,9 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     EXPECT_TRUE(parseXyPair("1.5,-2", xy) == 1 && xy[1] == -2.0);
     EXPECT_TRUE(parseXyPair("3/4", xy) == 1 && xy[0] == 3.0);
     EXPECT_EQ(parseXyPair("5", xy), 0);
+    lines = 7;
     EXPECT_EQ(bnd_read(dir.file("missing.bnd").c_str(), nullptr, 0, &lines), -1);
+    EXPECT_EQ(lines, 0);  // no lines of a file not there
     EXPECT_EQ(writeBoundaryFromGeometry(nullptr), -1);
     // A name goes only into the room given: none for size 0, whole or not at all otherwise.
     char name[8] = "xxxxxxx";
@@ -243,5 +253,18 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     for (const int32_t kind : {kBndNone, kBndKinds}) {  // no file of its own
         writeBoundaryFileName(kind, 1, big, sizeof big);
         EXPECT_STREQ(big, "") << kind;
+    }
+    // Each kind's extension; the second profile has its own file.
+    const struct {
+        int32_t kind;
+        int which;
+        const char* ext;
+    } files[] = {{kBndBoundary, 1, ".bnd"},   {kBndProfile, 1, ".prf"}, {kBndProfile, 2, ".pr2"},
+                 {kBndProfile4, 2, ".pr2"},   {kBndSynch, 1, ".snc"},   {kBndSegment, 1, ".snc"},
+                 {kBndInclination, 1, ".trc"}};
+    for (const auto& f : files) {
+        const std::string file = fileOf(f.kind, f.which);
+        ASSERT_GT(file.size(), 4u);
+        EXPECT_EQ(file.substr(file.size() - 4), f.ext) << f.kind << " " << f.which;
     }
 }

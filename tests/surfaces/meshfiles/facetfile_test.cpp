@@ -82,6 +82,12 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
         facetListFree(back);
         triListFree(tris);
     }
+    // No triangles: a header alone, counting none.
+    TriList* none = triListCreate(4);
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, none, nullptr, 0, dir.file("e.3df").c_str()), 0);
+    EXPECT_EQ(readBytes(dir.file("e.3df")).size(), 256u);
+    triListFree(none);
     EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, nullptr, nullptr, 0, dir.file("x.3df").c_str()), -1);
     EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, nullptr, 0, dir.file("no/x.3df").c_str()), -1);
 }

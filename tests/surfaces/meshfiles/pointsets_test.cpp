@@ -30,4 +30,23 @@ TEST(PointSets, Ranges) {
         set.points[j - 1] = a;  // the room is there
         free(set.points);
     }
+    // Growth by 16 below 64 points, by 64 below 256, by 256 below 2048, else by 2048; the new room
+    // is zero.
+    const struct {
+        int32_t from, j, capacity;
+    } growth[] = {{0, 1, 16},    {0, 17, 32},     {0, 64, 64},     {0, 65, 128},       {63, 64, 79},
+                  {64, 65, 128}, {255, 256, 319}, {256, 257, 512}, {2047, 2048, 2303}, {2048, 2049, 4096}};
+    for (const auto& g : growth) {
+        PointSet set{};
+        set.points = static_cast<Vec3*>(malloc(sizeof(Vec3) * (g.from + 1)));
+        ASSERT_NE(set.points, nullptr);
+        set.capacity = g.from;
+        ASSERT_EQ(pointSetsGrowPoints(&set, g.j), 1);
+        EXPECT_EQ(set.capacity, g.capacity) << g.from << " " << g.j;
+        for (int32_t k = g.from; k < set.capacity; ++k) {
+            const Vec3& p = set.points[k];
+            ASSERT_TRUE(p.x == 0 && p.y == 0 && p.z == 0) << k;
+        }
+        free(set.points);
+    }
 }

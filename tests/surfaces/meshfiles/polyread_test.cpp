@@ -35,21 +35,23 @@ TEST_F(PolyReadTest, QuadGivesOneFacetOrTwoTriangles) {
     const std::string name = write(
         "o Polyhedron[mesh1](nFace[1])\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\no P[2](x[1])\no "
         "P[3](y[1])\n"
-        "o P[4](x[0] z[2.5])\n}\no Face(vx[1/1] vx[ 1 / 2 ] vx[/3] vx[1/4])\n}\n");
+        "o P[4](x[0] z[2.5])\n}\no Face(vx[1/1] vx[ 1 / 2 ] vx[/3] vx[1/4])\n"
+        "o Face(vx[1/4] vx[1/1] vx[1/3])\n}\n");  // the second face's third vertex, the first's third
     Nodes a, b;
     ASSERT_EQ(readPolyhedronA(name.c_str(), &a.list), 0);
     ASSERT_EQ(readPolyhedronB(name.c_str(), &b.list), 0);
     ASSERT_NE(a.list, nullptr);
     ASSERT_NE(b.list, nullptr);
     EXPECT_STREQ(a.list->name, "mesh1");
-    ASSERT_EQ(a.list->used, 1);
+    ASSERT_EQ(a.list->used, 2);
     EXPECT_EQ(a.list->facets[0].flag, 0);
     const Facet98 f = a.list->facets[0];
     const Vec3 fp[4] = {f.p[0], f.p[1], f.p[2], f.p[3]};
     expectPoints(fp, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 2.5});
-    ASSERT_EQ(b.list->used, 2);  // vertices 0, 1, 2 and 2, 3, 0
+    ASSERT_EQ(b.list->used, 3);  // vertices 0, 1, 2 and 2, 3, 0, then the triangle
     expectPoints(b.list->triangles[0].p, {0, 0, 0, 1, 0, 0, 1, 1, 0});
     expectPoints(b.list->triangles[1].p, {1, 1, 0, 0, 1, 2.5, 0, 0, 0});
+    expectPoints(b.list->triangles[2].p, {0, 1, 2.5, 0, 0, 0, 1, 1, 0});
 }
 
 TEST_F(PolyReadTest, StreamsTable) {
@@ -75,6 +77,8 @@ TEST_F(PolyReadTest, StreamsTable) {
          {0, 0, 0, 1, 0, 0, 1, 1, 0}},  // parameters other than vertices are passed over
         {"o Polyhedron[d]()\n{\nm P[1](+0+0+0+1+0+0)\nm V(1/1/1/2/1/1)\no Face(vx[1/1] vx[1/1] vx[1/2])\n}\n",
          {}},
+        {"o Polyhedron[o]()\n{\no P[1](x[7])\nm P[1](+1+0+0+0+1+0+0+0+1)\nm V(1/1/1/2/1/3)\n}\n",
+         {1, 0, 0, 0, 1, 0, 0, 0, 1}},  // a point outside any set is passed over
         {"o Polyhedron[e]()\n{\n{\nv increment(true)\n}\nm P[1](+1+0+0+1+0+0+1+1+0)\nm V(1/1/1/2/1/3)\n}\n",
          {1, 0, 0, 1, 0, 0, 1, 1, 0}},  // the attribute ended with its scope
     };
@@ -96,6 +100,11 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         pre + "o Face(vx[1/1] vx[1/2] vx[1])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/x])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/3x])\n}\n",
+        pre + "o Face(vx[1/] vx[1/2] vx[1/3])\n}\n",  // a first empty part repeats no point
+        pre + "m V(1//1/2/1/3)\n}\n",
+        pre +
+            "o Pset[2]()\n{\no P[1](x[1])\n}\no P[2](x[2])\no Face(vx[2/1] vx[2/2] vx[1/1])\n}\n",  // P after
+                                                                                                    // its set
         pre + "o Pset[-1]()\n}\n",
         pre + "o Pset[30000000]()\n}\n",
         pre + "o Pset[30000001]()\n}\n",

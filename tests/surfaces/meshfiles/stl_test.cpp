@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "surfaces/meshfiles/meshtest.h"
+
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 
 namespace {
 
@@ -108,6 +112,38 @@ TEST(Stl, BinaryCountFromSizeInBothByteOrders) {
     for (int i = 0; i < 2; ++i)
         for (int k = 0; k < 9; ++k) EXPECT_EQ((&list->data[i].p[0].x)[k], i * 10 + k + 0.25) << i << " " << k;
     triListFree(list);
+    // No room for the list: no list.
+    // Short of memory at any allocation of the read: no list, and nothing held.
+    const std::string swappedFile = dir.file("s.stl");
+    for (long n = 1;; ++n) {
+        allocfail::arm(n);
+        TriList* got = nullptr;
+        EXPECT_NO_THROW(got = stl_read_binary(swappedFile.c_str())) << n;
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) {
+            ASSERT_NE(got, nullptr);
+            EXPECT_EQ(got->count, 2);
+            triListFree(got);
+            break;
+        }
+        EXPECT_EQ(got, nullptr) << n;
+        triListFree(got);
+    }
+    // An empty file read as text has no facets.
+    writeBytes(dir.file("e.stl"), {});
+    list = stl_read_ascii(dir.file("e.stl").c_str());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count, 0);
+    triListFree(list);
+    // A name of one character (here in the working folder) is a name like any other.
+    writeBytes("b", binaryImage(tris, false, "binary"));
+    EXPECT_EQ(stl_is_binary("b"), 1);
+    list = stl_read("b");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count, 2);
+    triListFree(list);
+    std::remove("b");
 }
 
 TEST(Stl, AsciiFilesTable) {

@@ -108,8 +108,10 @@ TEST(TriSort, KeptOrdersAreThoseOfTheirOwnTops) {
         std::vector<Triangle3D> again = first, changed = first;
         for (int i = 0; i < n; ++i) again[i].p[0].x += 100;  // other triangles, the same tops
         changed[rngStep(&rng) % n] = triWithTop(2.5, -1);
+        std::vector<Triangle3D> changedFirst = first;
+        changedFirst[0] = triWithTop(2.5, -1);
         const std::vector<Triangle3D> shorter(first.begin(), first.end() - 1);
-        const std::vector<Triangle3D>* inputs[] = {&first, &again, &changed, &shorter};
+        const std::vector<Triangle3D>* inputs[] = {&first, &again, &changed, &changedFirst, &shorter};
         for (const std::vector<Triangle3D>* in : inputs) {
             const int m = static_cast<int>(in->size());
             std::vector<Triangle3D> plain = *in;
@@ -147,9 +149,19 @@ TEST(TriSort, TopOrderOfFallingRunsIsThePlainHeapSortsPermutation) {
         for (int i = 0; i < n; ++i) in[i] = triWithTop(tops[i], double(i));
         std::vector<Triangle3D> plain = in;
         meshHeapSort(plain.data(), n, triCompareTopZ);
+        // Read from within a larger array, after a value above them all: the tops alone decide.
+        std::vector<double> padded{HUGE_VAL};
+        padded.insert(padded.end(), tops.begin(), tops.end());
         std::vector<int32_t> order(n);
-        ASSERT_TRUE(meshTopOrder(tops.data(), n, order.data()));
+        ASSERT_TRUE(meshTopOrder(padded.data() + 1, n, order.data()));
         for (int i = 0; i < n; ++i)
             ASSERT_EQ(std::memcmp(&in[order[i]], &plain[i], sizeof(Triangle3D)), 0) << seed << " " << i;
     }
+    // Nothing to order needs no arrays; tops or order missing for something to order is refused.
+    const double two[] = {1, 2};
+    int32_t order[2] = {7, 7};
+    EXPECT_TRUE(meshTopOrder(nullptr, 0, nullptr));
+    EXPECT_FALSE(meshTopOrder(nullptr, 2, order));
+    EXPECT_FALSE(meshTopOrder(two, 2, nullptr));
+    EXPECT_EQ(order[0], 7);
 }
