@@ -202,3 +202,69 @@ TEST(Islands, IslandsMustLieInTheBoundary) {
     EXPECT_TRUE(PocketErrors::sent("1106"));
     EXPECT_EQ(pocketIslandsSpans(5, nullptr, 1), -1);  // no allowance table: a hard failure
 }
+
+// Spans of a dumbbell pocket: its boundary offset inwards by tool radius and allowance parts at the
+// neck, every ring going into INSEL with the boundary's header and tag 0, each within its lobe and
+// clear of the boundary; the islands go into SPAN with their tag one less, and with the contact switch
+// on, an island's open element within 0.1 of the boundary takes the island's number.
+TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
+    for (int contact = 0; contact < 2; ++contact) {
+        Islands fx;
+        islandsSetBoundaryContact(contact);
+        ASSERT_EQ(pocketAllowanceSet(0, 0.5), 1);
+        ASSERT_EQ(clistCreate("MAIN"), 1);
+        const std::vector<ContourElement> outer = polygon({{0, 0},
+                                                           {20, 0},
+                                                           {20, 9},
+                                                           {30, 9},
+                                                           {30, 0},
+                                                           {50, 0},
+                                                           {50, 20},
+                                                           {30, 20},
+                                                           {30, 11},
+                                                           {20, 11},
+                                                           {20, 20},
+                                                           {0, 20}});
+        put("MAIN", outer, true, true, 5);
+        std::vector<ContourElement> island = box(35, 15, 45, 20.05, false, 1);  // its top on the wall
+        island[0].sourceTag = island[2].sourceTag = -1;                         // top, bottom
+        put("MAIN", island, false, true, 3);
+        ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), -1), 1);
+        EXPECT_EQ(islandsPlaneStart(), 1);
+        ASSERT_EQ(clistCount("INSEL"), 2);
+        double lobes[2] = {0, 0};
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourHeader h;
+            const std::vector<ContourElement> ring = get("INSEL", i, &h);
+            EXPECT_EQ(h.tag, 0);
+            EXPECT_EQ(h.ccw, 1);
+            // Each lobe less 2.5 all round, with a bulge under a quarter towards the neck.
+            const double area = offsettest::signedArea(ring);
+            EXPECT_TRUE(area > 225 - 1e-6 && area < 225.25) << area;
+            for (const Vec2& p : offsettest::samples(ring, 0.05)) {
+                EXPECT_GE(offsettest::distanceTo(p, outer), 2.5 - 1e-6);
+                lobes[p.x > 25] += 1;
+            }
+        }
+        EXPECT_TRUE(lobes[0] > 0 && lobes[1] > 0);
+        ContourHeader h;
+        ASSERT_EQ(clistCount("SPAN"), 1);
+        const std::vector<ContourElement> span = get("SPAN", 0, &h);
+        EXPECT_EQ(h.tag, 2);
+        const std::vector<int32_t> tags = {contact ? 1 : -1, 1, -1, 1};
+        for (size_t k = 0; k < span.size(); ++k) EXPECT_EQ(span[k].sourceTag, tags[k]) << contact << k;
+        islandsSetBoundaryContact(0);
+    }
+}
+
+// The position helpers on an empty ring: no position, no answer.
+TEST(Islands, PositionHelpersOnAnEmptyRingFail) {
+    const std::vector<ContourElement> c = box(0, 0, 10, 10);
+    const RingPosition at{1, 5, 0};
+    RingPosition out{7, 7, 7};
+    EXPECT_EQ(positionAtMaterialStart(c.data(), 0, &at), 0);
+    EXPECT_EQ(materialEndBefore(c.data(), 0, &at, &out), -1);
+    EXPECT_EQ(openStartAfter(c.data(), 0, &at, &out), -1);
+    EXPECT_EQ(materialRunStart(c.data(), 0, &at, &out), -1);
+    EXPECT_EQ(out.element, 7);
+}
