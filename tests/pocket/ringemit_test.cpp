@@ -106,6 +106,30 @@ TEST(RingEmit, SegmentsAlongTheRing) {
         EXPECT_NEAR(std::hypot(got[i].x - round[i].x, got[i].y - round[i].y), 0, 1e-9);
 }
 
+// An element from a side without material (a negative source tag) is not cut under rapid stock movement
+// in an open pocket or along the contour: the tool retracts instead and the next element plunges anew.
+TEST(RingEmit, FilteredElementsRetractOnOpenSidesUnderRapidMovement) {
+    struct Case {
+        int rapid, openMode, openPocket, contour, tag, emitted;
+    } cases[] = {{1, 1, 0, 0, -1, 0}, {1, 0, 1, 0, -1, 0}, {1, 0, 0, 1, -1, 0},
+                 {1, 0, 0, 0, -1, 1}, {1, 1, 1, 1, 0, 1},  {0, 1, 1, 1, -1, 1}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        pocketNcHeader();
+        PocketKernel& k = pocketKernel();
+        k.stockMovement = c.rapid;
+        k.openMode = c.openMode;
+        k.openPocket = c.openPocket;
+        k.pocketContour = c.contour;
+        ContourElement e = lineElem(0, 0, 10, 0);
+        e.sourceTag = c.tag;
+        EXPECT_EQ(emitFiltered(&e), c.emitted) << c.rapid << c.openMode << c.openPocket << c.contour << c.tag;
+        EXPECT_EQ(pocketPlungePending(), 1 - c.emitted);
+        EXPECT_EQ(lineEnds().size(), static_cast<size_t>(c.emitted));
+        pocketKernelResetState();
+    }
+}
+
 // Links from the end of a first line, an island 40..60 in INPUT: 2 s + 1e-4
 // is the longest cut, and beyond s / 2 a link through the island retracts.
 TEST(RingEmit, StraightLinks) {

@@ -99,6 +99,14 @@ TEST(RingHelpers, RingsAgainstMainAndInput) {
         EXPECT_EQ(ringCrossesInput(ring.data(), 4), rc.crossesInput) << rc.r.x0;
         EXPECT_EQ(ringInsideOtherInput(ring.data(), 4), rc.insideIsland) << rc.r.x0;
     }
+    // A whole circle of one arc in INPUT is crossed like any other contour.
+    const std::vector<ContourElement> round = offsettest::circle(30, 15, 2, 1, 1);
+    const ContourHeader hr = header(1, 1, 1);
+    ASSERT_EQ(clistInsert("INPUT", round.data(), &hr, -1), 1);
+    for (const Rect& r : {Rect{29, 14, 35, 16}, Rect{33, 14, 35, 16}}) {
+        const std::vector<ContourElement> ring = rect(r);
+        EXPECT_EQ(ringCrossesInput(ring.data(), 4), r.x0 < 30 ? 1 : 0) << r.x0;
+    }
     // The island's circle of allowance + distance - 0.01 about the start: 5 from the island.
     for (double d : {4.5, 4.0}) {
         const ContourElement chain[] = {lineElem(5, 15, 6, 15)};
