@@ -7,7 +7,9 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/elemdist.h"
+#include "pocket/regiontree.h"
 #include "pocketnc_util.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -128,6 +130,40 @@ TEST(RingEmit, FilteredElementsRetractOnOpenSidesUnderRapidMovement) {
         EXPECT_EQ(lineEnds().size(), static_cast<size_t>(c.emitted));
         pocketKernelResetState();
     }
+}
+
+// Single branches first: the whole ring of each node whose one parent is a root, between the records
+// ("full", "start") and ("full", "end"); then the rings of the roots. Each ring emitted is finished and
+// not emitted again.
+TEST(RingEmit, SingleBranchesThenRoots) {
+    NcPlane plane;
+    regionTreeResetState();
+    ASSERT_EQ(regionTreeInit(1), 1);
+    pocketNcHeader();
+    const int32_t root = attachBox(0, 0, 100, 100, 0), branch = attachBox(10, 10, 90, 90, 1),
+                  deeper = attachBox(20, 20, 80, 80, 2), shared = attachBox(30, 30, 40, 40, 2),
+                  done = attachBox(200, 0, 300, 100, 0);
+    ASSERT_GT(regionAddLink(branch, root), 0);
+    ASSERT_GT(regionAddLink(deeper, branch), 0);
+    ASSERT_GT(regionAddLink(shared, root), 0);
+    ASSERT_GT(regionAddLink(shared, branch), 0);
+    regionSetDone(done, kRegionFinished);
+    EXPECT_EQ(ringEmitSingleBranches(), 1);
+    std::vector<std::string> seen;
+    for (const Rec& r : log()) {
+        if (r.name == "full") seen.push_back(r.value);
+        if (r.type == 3111)
+            seen.push_back(std::to_string(static_cast<int>(r.x)) + "," +
+                           std::to_string(static_cast<int>(r.y)));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"start", "90,10", "90,90", "10,90", "10,10", "end"}));
+    EXPECT_EQ(regionIsDone(branch), kRegionFinished);
+    for (const int32_t node : {root, deeper, shared}) EXPECT_NE(regionIsDone(node), kRegionFinished) << node;
+    EXPECT_EQ(ringEmitSingleBranches(), 0);
+    EXPECT_EQ(ringEmitRoots(), 1);
+    EXPECT_EQ(regionIsDone(root), kRegionFinished);
+    EXPECT_EQ(ringEmitRoots(), 0);
+    regionTreeFree();
 }
 
 // Links from the end of a first line, an island 40..60 in INPUT: 2 s + 1e-4

@@ -99,6 +99,15 @@ TEST(RingHelpers, RingsAgainstMainAndInput) {
         EXPECT_EQ(ringCrossesInput(ring.data(), 4), rc.crossesInput) << rc.r.x0;
         EXPECT_EQ(ringInsideOtherInput(ring.data(), 4), rc.insideIsland) << rc.r.x0;
     }
+    // MAIN's first contour alone decides, also when it is the only one; an empty MAIN leaves every ring out.
+    clistCreate("MAIN");
+    for (int k = 0; k < 2; ++k) {
+        for (const RingCase& rc : rings) {
+            const std::vector<ContourElement> ring = rect(rc.r);
+            EXPECT_EQ(ringOutsideMain(ring.data(), 4), k ? rc.outsideMain : 1) << rc.r.x0;
+        }
+        ASSERT_EQ(clistInsert("MAIN", k ? island.data() : outer.data(), k ? &hi : &ho, -1), 1);
+    }
     // A whole circle of one arc in INPUT is crossed like any other contour.
     const std::vector<ContourElement> round = offsettest::circle(30, 15, 2, 1, 1);
     const ContourHeader hr = header(1, 1, 1);
