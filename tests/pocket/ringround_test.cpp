@@ -2,6 +2,8 @@
 // the area a rounded square must have, the rejected opening of a narrow spike.
 #include "pocket/ringround.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "ringtest_util.h"
@@ -113,6 +115,35 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
         EXPECT_NEAR(offsettest::signedArea(out), 400 - 4 * d * d * (1 - offsettest::kPi / 4), 1e-3) << d;
     }
     EXPECT_DOUBLE_EQ(contourRoundSnapDistance(), 0.05);
+}
+
+// Opening a square from empty working buffers with each of its first allocations failing in turn (the
+// buffers, the offsets then answered as recorded): -1, or a std::bad_alloc for the cycle runner, or the
+// whole answer; never a write through a missing buffer.
+TEST(RingRound, OpeningShortOfMemoryFailsCleanly) {
+    Round round;
+    using Fn = int32_t (*)(const ContourElement*, int32_t, double, ContourElement*, int);
+    const std::vector<ContourElement> square = box(0, 0, 20, 20);
+    for (const Fn f : {Fn{contourInsertOpeningArcs}, Fn{contourRoundCorners}}) {
+        const size_t want = run(f, square, 2, 0).size();
+        long n = 1, failed = 0;
+        for (; n <= 6; ++n) {
+            ringRoundResetState();
+            std::vector<ContourElement> out(64);
+            allocfail::arm(n);
+            int32_t got = -1;
+            try {
+                got = f(square.data(), 4, 2, out.data(), 0);
+            } catch (const std::bad_alloc&) {
+            }
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == static_cast<int32_t>(want)) << n << " " << got;
+        }
+        EXPECT_GT(failed, 0);
+    }
 }
 
 // Seeded fillets between random line pairs: the arc touches both trimmed
