@@ -146,6 +146,22 @@ TEST(RingRound, OpeningShortOfMemoryFailsCleanly) {
     }
 }
 
+// An input over the element cap fails every offset hard: the opening reports it as -1 (no memory for the
+// opening by offset), and no opening arcs are put in.
+TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
+    Round round;
+    // A square whose bottom side runs in pieces of a thousandth.
+    const int n = kClistMaxElements + 1;
+    std::vector<Vec2> p;
+    for (int i = 0; i < n - 2; ++i) p.push_back({0.001 * i, 0});
+    p.push_back({0.001 * (n - 2), 50});
+    p.push_back({0, 50});
+    const std::vector<ContourElement> big = polygon(p);
+    std::vector<ContourElement> out(n);
+    EXPECT_EQ(contourOpenByOffset(big.data(), n, 1, out.data(), 0), kRoundOpenNoMemory);
+    EXPECT_EQ(contourInsertOpeningArcs(big.data(), n, 1, out.data(), 0), -1);
+}
+
 // Seeded fillets between random line pairs: the arc touches both trimmed
 // lines tangentially at its radius, and the lines meet its ends.
 TEST(RingRound, SeededFilletsAreTangent) {
