@@ -268,3 +268,97 @@ TEST(Islands, PositionHelpersOnAnEmptyRingFail) {
     EXPECT_EQ(materialRunStart(c.data(), 0, &at, &out), -1);
     EXPECT_EQ(out.element, 7);
 }
+
+// The open-edge markings by hand: a short material arc between open elements opens, a long one or one
+// beside material does not; the crossing test looks at material elements and at contours from index 1
+// on; the open part holds a contour only in open mode, within a stock contour of opposite ccw and side.
+TEST(Islands, OpenEdgeMarkingsByHand) {
+    Islands fx;
+    std::vector<ContourElement> c = {
+        lineElem(0, 0, 10, 0, -1),   arcElem(10, 0.5, 0.5, -offsettest::kPi / 2, offsettest::kPi / 2, 1),
+        lineElem(10, 1, 10, 5, -1),  arcElem(10, 7.5, 2.5, -offsettest::kPi / 2, offsettest::kPi / 2, 1),
+        lineElem(10, 10, 0, 10, -1), arcElem(0, 9.5, 0.5, offsettest::kPi / 2, 3 * offsettest::kPi / 2, 1),
+        lineElem(0, 9, 0, 0, 0)};
+    EXPECT_EQ(shortArcsOpen(c.data(), 7, 2), 1);
+    const int32_t tags[] = {-1, -1, -1, 0, -1, 0, 0};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(c[i].sourceTag, tags[i]) << i;
+    EXPECT_EQ(shortArcsOpen(c.data(), 7, 6), 1);  // the long one now
+    EXPECT_EQ(shortArcsOpen(c.data(), 2, 100), 0);
+
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    put("GKT", box(8, 8, 12, 12), true, true);         // contour 0 is not looked at
+    put("GKT", box(5, -3, 7, 3, false), false, true);  // crosses the open first element only
+    std::vector<ContourElement> ring = box(0, 0, 10, 10);
+    ring[0].sourceTag = -1;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 0);
+    ring[0].sourceTag = 0;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 1);
+
+    const struct {
+        int openMode, stock;
+        bool ccw, left;
+        int inside;
+    } open[] = {
+        {1, 1, false, true, 1}, {0, 1, false, true, 0}, {1, 0, false, true, 0}, {1, 1, true, true, 0}};
+    for (const auto& o : open) {
+        ASSERT_EQ(clistCreate("GKT"), 1);
+        put("GKT", box(50, 50, 60, 60, o.ccw), o.ccw, o.left);  // apart: never holds the ring
+        ContourHeader h = header(box(-5, -5, 20, 20), o.ccw, o.left);
+        h.stock = static_cast<uint8_t>(o.stock);
+        const std::vector<ContourElement> room = box(-5, -5, 20, 20, o.ccw);
+        ASSERT_EQ(clistInsert("GKT", room.data(), &h, -1), 1);
+        pocketKernel().openMode = o.openMode;
+        EXPECT_EQ(contourInsideOpenPart(ring.data(), 4, "GKT"), o.inside) << o.openMode << o.stock << o.ccw;
+    }
+    pocketKernel().openMode = 0;
+}
+
+// Span elements against the boundary: two crossings make material (0), one inside the element splits it
+// with the inner half material, none gives material inside and open (-1) outside; every contour is
+// written back, and numbering sets every tag to the contour's index.
+TEST(Islands, SpanTagsAlongTheBoundaryAndNumbering) {
+    Islands fx;
+    ASSERT_EQ(clistCreate("MAIN"), 1);
+    ASSERT_EQ(clistCreate("SPAN"), 1);
+    put("MAIN", box(0, 0, 50, 50), true, true);
+    const std::vector<ContourElement> span = {lineElem(-10, 10, 60, 10, 5), lineElem(40, 20, 60, 20, 5),
+                                              lineElem(10, 40, 20, 40, 5), lineElem(60, 40, 70, 40, 5)};
+    put("SPAN", box(20, 20, 30, 30, false, 7), false, true);
+    put("SPAN", span, false, true);
+    EXPECT_EQ(spanTagAlongBoundary("SPAN", "MAIN"), 1);
+    ContourHeader h;
+    const std::vector<ContourElement> first = get("SPAN", 0, &h), got = get("SPAN", 1, &h);
+    for (const ContourElement& e : first) EXPECT_EQ(e.sourceTag, 0);
+    const std::vector<std::pair<double, int32_t>> want = {{-10, 0}, {40, 0}, {50, 5}, {10, 0}, {60, -1}};
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_EQ(h.elementCount, want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].g[kLx1], want[i].first) << i;
+        EXPECT_EQ(got[i].sourceTag, want[i].second) << i;
+    }
+    ASSERT_EQ(clistCreate("INSEL"), 1);
+    EXPECT_EQ(spanTagAlongBoundary("SPAN", "INSEL"), -1);
+    EXPECT_EQ(clistNumberAll("SPAN"), 0);
+    for (int32_t j = 0; j < 2; ++j)
+        for (const ContourElement& e : get("SPAN", j, &h)) EXPECT_EQ(e.sourceTag, j);
+}
+
+// Island rings: INSEL's first contour offset by the distance; a run of material elements of the node that
+// neither crosses that ring nor starts inside it opens, and the node is written back. No INSEL: 0.
+TEST(Islands, IslandRingsOpenRunsAwayFromTheRing) {
+    Islands fx;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    const int32_t node = attachBox(5, 5, 50, 50, 0, true, {0, -1, 0, -1});
+    ASSERT_EQ(clistCreate("INSEL"), 1);
+    EXPECT_EQ(pocketIslandRings(node, 1, 10), 0);
+    put("INSEL", box(0, 0, 100, 100), true, true);
+    put("INSEL", box(0, 0, 8, 8), true, true);  // only the first counts
+    EXPECT_EQ(pocketIslandRings(node, 1, 10), 1);
+    EXPECT_EQ(islandsPlaneStart(), 0);
+    std::vector<ContourElement> c(4);
+    ASSERT_EQ(regionLoadElements(c.data(), 4, regionNode(node)->elements), 1);
+    const int32_t tags[] = {-1, -1, 0, -1};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(c[i].sourceTag, tags[i]) << i;
+    EXPECT_EQ(pocketIslandRings(regionNodeCount(), 1, 10), -1);
+    regionTreeFree();
+}
