@@ -9,6 +9,8 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/chaincross.h"
+#include "pocket/elemaccess.h"
+#include "pocket/elemdist.h"
 #include "pocket/pocketstate.h"
 #include "ringtest_util.h"
 
@@ -65,6 +67,48 @@ TEST(RingHelpers, SpliceAreasOfRectangles) {
         EXPECT_NEAR(n > 0 ? total : expected, expected, 1e-6) << run << " kind " << kind;
     }
     EXPECT_GT(spliced, 60);
+}
+
+// The probe farthest inside: among the chain's element middles nearer B than A, the one that is farthest
+// from A beyond its distance from B decides by lying inside A (none: 1); against plain distances to every
+// element, on seeded wavy contours of many short lines (runs of boxes) about a unit apart.
+TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
+    PocketErrors errors;
+    rngResetState();
+    const auto wavy = [](double cx, double cy, double r) {
+        std::vector<Vec2> p;
+        const int n = 20 + static_cast<int>(rngBelow(80));
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * offsettest::kPi * i / n, rr = r * (1 + 0.2 * (rngUniform() - 0.5));
+            p.push_back({cx + rr * std::cos(a), cy + rr * std::sin(a)});
+        }
+        return polygon(p);
+    };
+    int inside = 0;
+    for (int t = 0; t < 100; ++t) {
+        const std::vector<ContourElement> a = wavy(0, 0, 3),
+                                          b = wavy(2 * rngUniform() - 1, 2 * rngUniform() - 1, 2.5);
+        std::vector<ContourElement> chain;
+        for (int k = 0; k < 3 + static_cast<int>(rngBelow(10)); ++k)
+            chain.push_back(lineElem(8 * rngUniform() - 4, 8 * rngUniform() - 4, 8 * rngUniform() - 4,
+                                     8 * rngUniform() - 4));
+        double best = -1;
+        Vec2 probe{0, 0};
+        for (const ContourElement& e : chain) {
+            const Vec2 mid = offsettest::pointAlong(e, 0.5);
+            const double da = contourDistance(&mid, a.data(), static_cast<int32_t>(a.size())),
+                         db = contourDistance(&mid, b.data(), static_cast<int32_t>(b.size()));
+            if (da >= db && da - db > best) best = da - db, probe = mid;
+        }
+        const int want = best < 0 || pointInContour(a.data(), static_cast<int32_t>(a.size()), &probe) != 0;
+        inside += best >= 0 && want;
+        EXPECT_EQ(
+            probeFarthestInside(chain.data(), static_cast<int32_t>(chain.size()), a.data(),
+                                static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size())),
+            want)
+            << t;
+    }
+    EXPECT_GT(inside, 15);
 }
 
 TEST(RingHelpers, NearRecordsCollapse) {
