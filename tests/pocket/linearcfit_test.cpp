@@ -168,8 +168,8 @@ std::vector<TaggedPoint> polygon(int n, double r, double turns) {
 
 // Seeded chains of arcs, lines, noise, repeated points and far-off coordinates, and the exact circles of
 // regular polygons, long enough for windows of hundreds of points: the fitter marks the same points and
-// writes the same centres as the plain arc and line passes, and leaves the same
-// failure code of its last refused shape.
+// writes the same centres as the plain arc and line passes, and leaves the same failure code of its last
+// refused shape.
 TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
     rngResetState();
     std::vector<std::vector<TaggedPoint>> chains;
