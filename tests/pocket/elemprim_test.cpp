@@ -231,4 +231,9 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
     EXPECT_XY(EXPECT_EQ, foot, 3.005, 3.002);
     EXPECT_NEAR(distPointLine(4, 0, line), 2 * std::sqrt(2.0), 1e-12);
     EXPECT_NEAR(distPointLine(10, 10, line), 0, 1e-12);
+    // A line of no length orders nothing after anything.
+    const ContourElement point = lineElem(2, 2, 2, 2);
+    const Vec2 a{2, 3}, b{2, 1};
+    EXPECT_EQ(pointOrderOnElem(&point, &a, &b), 2);
+    EXPECT_EQ(pointOrderOnElem(&point, &b, &a), 2);
 }

@@ -207,3 +207,51 @@ TEST(LinearArcFit, ResetForgetsTheRefusals) {
     EXPECT_EQ(fitLastFailure(), kFitOk);
     EXPECT_EQ(fitFailureWrites(), 0);
 }
+
+// Runs by hand: a straight run merges into one line (1), a corner stays, chords over the longest line
+// merge nothing (0); an arc's run ends at its end mark, and without one there is none; a line run ends at
+// the next point that stays.
+TEST(LinearArcFit, RunsMergedAndReadByHand) {
+    const auto points = [](const std::vector<Vec2>& xy) {
+        std::vector<TaggedPoint> p(xy.size(), TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
+        for (size_t i = 0; i < xy.size(); ++i) p[i].x = xy[i].x, p[i].y = xy[i].y;
+        return p;
+    };
+    const struct {
+        std::vector<Vec2> xy;
+        double longest;
+        int merged;
+        std::vector<int> dropped;
+    } cases[] = {{{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}}, 100, 1, {1, 2, 3, 4}},
+                 {{{0, 0}, {1, 0}, {2, 0}, {2, 1}, {2, 2}}, 100, 1, {1, 3}},
+                 {{{0, 0}, {1, 0}, {2, 0}, {3, 0}}, 1.5, 0, {}}};
+    for (const auto& c : cases) {
+        for (int whole = 0; whole < 2; ++whole) {
+            std::vector<TaggedPoint> p = points(c.xy);
+            const auto n = static_cast<int32_t>(p.size());
+            EXPECT_EQ(whole ? taggedRunsCheck(p.data(), n, 0.01, c.longest)
+                            : taggedRunFit(p.data(), 0, n - 1, 0.01, c.longest),
+                      c.merged);
+            std::vector<int> dropped;
+            for (int32_t i = 0; i < n; ++i)
+                if (p[i].kind == kTagDropped) dropped.push_back(i);
+            EXPECT_EQ(dropped, c.dropped) << c.xy.size() << " " << whole;
+        }
+    }
+    std::vector<TaggedPoint> p = points({{0, 0}, {5, 5}, {1, 1}, {2, 0}, {3, 0}, {4, 0}});
+    p[0].startMark = kTagJoint;
+    p[0].kind = kTagArcCcw;
+    p[2].kind = kTagDropped;
+    int kind = 0;
+    Vec2 end{}, centre{};
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 0, &kind, &end, &centre), -1);
+    p[3].endMark = kTagJoint;
+    ASSERT_EQ(nextTaggedRun(p.data(), 6, 0, &kind, &end, &centre), 3);
+    EXPECT_EQ(kind, kRunArcCcw);
+    EXPECT_TRUE(end.x == 2 && end.y == 0 && centre.x == 5 && centre.y == 5);
+    p[4].kind = kTagDropped;
+    ASSERT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), 5);
+    EXPECT_EQ(kind, kRunLine);
+    EXPECT_EQ(end.x, 4);
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 5, &kind, &end, &centre), -1);
+}

@@ -147,7 +147,7 @@ TEST(RingRound, OpeningShortOfMemoryFailsCleanly) {
 }
 
 // An input over the element cap fails every offset hard: the opening reports it as -1 (no memory for the
-// opening by offset), and no opening arcs are put in.
+// opening by offset), and no opening arcs are put in; nor are fillets.
 TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
     Round round;
     // A square whose bottom side runs in pieces of a thousandth.
@@ -160,6 +160,7 @@ TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
     std::vector<ContourElement> out(n);
     EXPECT_EQ(contourOpenByOffset(big.data(), n, 1, out.data(), 0), kRoundOpenNoMemory);
     EXPECT_EQ(contourInsertOpeningArcs(big.data(), n, 1, out.data(), 0), -1);
+    EXPECT_EQ(contourFilletCorners(big.data(), n, 1, out.data()), -1);
 }
 
 // Seeded fillets between random line pairs: the arc touches both trimmed
