@@ -185,18 +185,18 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
     EXPECT_EQ(isectLinesInfinite(x, parallel, &p[0]), 0);
     EXPECT_EQ(isectLinesInfinite(x, same, &p[0]), -1);
 
-    const ContourElement quarter = arcElem(0, 0, 2, 0, kPi / 2, 1);
+    const ContourElement quarter = arcElem(1, 3, 2, 0, kPi / 2, 1);  // from (3, 3) to (1, 5)
     const struct {
         double line[4];
         int code;
         double x0, x1;  // the points' x, in either order
-    } lines[] = {{{-5, 1, -4, 1}, 2, -std::sqrt(3.0), std::sqrt(3.0)},
-                 {{-5, 2.00005, -4, 2.00005}, 1, 0, 0},
-                 {{-5, 2.001, -4, 2.001}, 0, 0, 0}};
+    } lines[] = {{{-5, 4, -4, 4}, 2, 1 - std::sqrt(3.0), 1 + std::sqrt(3.0)},
+                 {{-5, 5.00005, -4, 5.00005}, 1, 0, 0},
+                 {{-5, 5.001, -4, 5.001}, 0, 0, 0}};
     for (const auto& c : lines) {
         ASSERT_EQ(isectLineCircle(c.line, &quarter, p), c.code) << c.line[1];
         if (c.code == 1) {
-            EXPECT_NEAR(p[0].x, 0, 1e-9);
+            EXPECT_NEAR(p[0].x, 1, 1e-9);
         }
         if (c.code < 2) continue;
         EXPECT_NEAR(std::min(p[0].x, p[1].x), c.x0, 1e-9);
@@ -205,10 +205,10 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
     const struct {
         ContourElement circle;
         int code;
-    } circles[] = {{arcElem(2, 2, 2, 0, 2 * kPi, 1), 2},    // meets the quarter at its ends (2, 0) and (0, 2)
-                   {arcElem(0, 4, 2, 0, 2 * kPi, 1), -1},   // touches it at (0, 2), its end
-                   {arcElem(-3, -3, 1, 0, 2 * kPi, 1), 0},  // far
-                   {arcElem(-2, -2, 2, 0, 2 * kPi, 1), 0}};  // crosses the circle outside the sweep
+    } circles[] = {{arcElem(3, 5, 2, 0, 2 * kPi, 1), 2},    // meets the quarter at its ends
+                   {arcElem(1, 7, 2, 0, 2 * kPi, 1), -1},   // touches it at its end (1, 5)
+                   {arcElem(-2, 0, 1, 0, 2 * kPi, 1), 0},   // far
+                   {arcElem(-1, 1, 2, 0, 2 * kPi, 1), 0}};  // crosses the circle outside the sweep
     for (const auto& c : circles)
         EXPECT_EQ(isectArcCircle(&quarter, &c.circle, p), c.code) << c.circle.g[kAcx];
 

@@ -238,6 +238,13 @@ TEST(LinearArcFit, RunsMergedAndReadByHand) {
             EXPECT_EQ(dropped, c.dropped) << c.xy.size() << " " << whole;
         }
     }
+    // The whole fit finds something in a straight run, nothing in a zigzag.
+    for (const auto& [xy, found] :
+         {std::pair{std::vector<Vec2>{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}, 1},
+          std::pair{std::vector<Vec2>{{0, 0}, {1, 1}, {2, 0}, {3, 1}, {4, 0}}, 0}}) {
+        std::vector<TaggedPoint> q = points(xy);
+        EXPECT_EQ(fitLinesArcs(q.data(), 5, 0.001, 0.1, 1000, 1000), found) << xy[1].y;
+    }
     std::vector<TaggedPoint> p = points({{0, 0}, {5, 5}, {1, 1}, {2, 0}, {3, 0}, {4, 0}});
     p[0].startMark = kTagJoint;
     p[0].kind = kTagArcCcw;
