@@ -231,6 +231,10 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         put("MAIN", island, false, true, 3);
         ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), -1), 1);
         EXPECT_EQ(islandsPlaneStart(), 1);
+        islandsSetPlaneStart(0);
+        EXPECT_EQ(islandsPlaneStart(), 0);
+        islandsSetPlaneStart(5);
+        EXPECT_EQ(islandsPlaneStart(), 1);
         ASSERT_EQ(clistCount("INSEL"), 2);
         double lobes[2] = {0, 0};
         for (int32_t i = 0; i < 2; ++i) {
