@@ -146,6 +146,12 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
                                       outer = box(-5, -5, 30, 30);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, inner.data(), 4, out.data()), 0);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, outer.data(), 4, out.data()), 4);
+    // A region crossing the ring through its corner (20, 20), met there by two of the ring's elements, and
+    // again at (20, 10): the triangle between keeps its area.
+    const std::vector<ContourElement> corner = polygon({{10, 10}, {30, 30}, {30, 10}});
+    const int32_t n = cutContourByIsland(a.data(), 4, corner.data(), 3, out.data());
+    ASSERT_GT(n, 0);
+    EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
 }
 
 // A region touching a corner of the ring gives no crossing at all (a touch is no

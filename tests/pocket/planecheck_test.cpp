@@ -38,6 +38,7 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
         clistCreate("MAIN");
         insert("MAIN", box(0, 0, 100, 100), 6);
         insert("MAIN", box(10, 10, 20, 20), -3);  // below the plane bottom: unchanged
+        insert("MAIN", box(30, 30, 40, 40), 2);   // at the plane bottom: changed as well
         kvCCPParams.surface = 10;
         kvCCPParams.depth = 8;
         kvCCPParams.toolDiameter = 12;
@@ -56,6 +57,10 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
         EXPECT_NEAR(pocketAllowanceGet(0), 1 + off, 1e-12);
         clistGetHeader("MAIN", &h, 1);
         EXPECT_EQ(h.allowance, 1);
+        const double atBottom = 2 * (std::tan(a) * (0 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
+        clistGetHeader("MAIN", &h, 2);
+        EXPECT_NEAR(h.allowance, 1 + atBottom, 1e-12) << t.toolType;
+        EXPECT_NEAR(pocketAllowanceGet(2), 1 + atBottom, 1e-12);
     }
 
     ContourHeader h{};
@@ -67,7 +72,7 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
     const int32_t expected[4][4] = {{-1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {-1, -1, -1, 0}};
     for (int i = 0; i < 4; ++i) {
         std::vector<ContourElement> c(4);
-        clistGet("MAIN", c.data(), &h, i + 2);
+        clistGet("MAIN", c.data(), &h, i + 3);
         for (int j = 0; j < 4; ++j) EXPECT_EQ(c[j].sourceTag, expected[i][j]) << i << " " << j;
     }
 }
