@@ -12,17 +12,29 @@ using offsettest::kPi;
 
 TEST(ElemPrim, PointBeyondASegmentEndDependsOnTheScale) {
     PocketErrors state;
-    const double line[4] = {0, 0, 1, 0};
     const struct {
-        double scale;
-        double x;
+        double scale, length;
+        double t;  // the point's parameter along the segment
         int on;
-    } cases[] = {{1, 1.00015, 1},  {25, 1.00015, 0},  {1, 1.00025, 0}, {25, 1.00005, 1},
-                 {1, -0.00015, 1}, {25, -0.00015, 0}, {1, 0.5, 1},     {50, 0.5, 1}};
+    } cases[] = {{1, 1, 1.00015, 1},
+                 {25, 1, 1.00015, 0},
+                 {1, 1, 1.00025, 0},
+                 {25, 1, 1.00005, 1},
+                 {1, 1, -0.00015, 1},
+                 {25, 1, -0.00015, 0},
+                 {1, 1, 0.5, 1},
+                 {50, 1, 0.5, 1},
+                 // From a length of 10 on the range is widened in steps of 10: its ends' slack shrinks.
+                 {1, 9.5, 1.00015, 1},
+                 {1, 10, 1.00015, 0},
+                 {1, 10, 1.00009, 1},
+                 {1, 19.5, 1.00009, 1},
+                 {1, 20, 1.00009, 0}};
     for (const auto& c : cases) {
         pocketKernel().geometryScale = c.scale;
-        const Vec2 p{c.x, 0};
-        EXPECT_EQ(pointOnSegmentParam(&p, line), c.on) << c.scale << " " << c.x;
+        const double line[4] = {0, 0, c.length, 0};
+        const Vec2 p{c.t * c.length, 0};
+        EXPECT_EQ(pointOnSegmentParam(&p, line), c.on) << c.scale << " " << c.length << " " << c.t;
     }
 }
 

@@ -66,9 +66,10 @@ TEST(Islands, OpenEdgeSearchesWrap) {
     struct Case {
         int32_t (*f)(const ContourElement*, int32_t, int32_t);
         int32_t from, expected;
-    } cases[] = {{nextOpenElement, 0, 2},     {nextOpenElement, 4, 5},    {nextMaterialElement, 2, 4},
-                 {nextMaterialElement, 5, 0}, {prevOpenElement, 1, 5},    {prevMaterialElement, 3, 1},
-                 {prevOpenElement, 3, 3},     {prevMaterialElement, 5, 4}};
+    } cases[] = {{nextOpenElement, 0, 2},     {nextOpenElement, 4, 5},     {nextMaterialElement, 2, 4},
+                 {nextMaterialElement, 5, 0}, {prevOpenElement, 1, 5},     {prevMaterialElement, 3, 1},
+                 {prevOpenElement, 3, 3},     {prevMaterialElement, 5, 4}, {nextMaterialElement, 4, 4},
+                 {nextOpenElement, 3, 3},     {prevMaterialElement, 4, 4}};
     for (const Case& k : cases) EXPECT_EQ(k.f(c.data(), 6, k.from), k.expected) << k.from;
     std::vector<ContourElement> solid = box(0, 0, 5, 5);
     EXPECT_EQ(nextOpenElement(solid.data(), 4, 2), -1);
