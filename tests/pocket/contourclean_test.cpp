@@ -128,6 +128,11 @@ TEST(ContourClean, WhatStaysAndWhatGoes) {
     ASSERT_EQ(chainRemoveSpikes(spike.data(), 5, 0.01), 4);
     EXPECT_NEAR(spike[1].g[kLy2], 5.0025, 1e-12);
     EXPECT_NEAR(spike[2].g[kLy1], 5.0025, 1e-12);
+    // A spike whose back step and next element are open while the step out is material: no run of one kind.
+    std::vector<ContourElement> mixed = {lineElem(0, 0, 10, 0, 0), lineElem(10, 0, 10, 5.005, 0),
+                                         lineElem(10, 5.005, 10, 5, -1), lineElem(10, 5, 10, 10, -1),
+                                         lineElem(10, 10, 0, 0, 0)};
+    EXPECT_EQ(chainRemoveSpikes(mixed.data(), 5, 0.01), 5);
     // The same with the spike second: its neighbours meet at its middle as well.
     std::vector<ContourElement> second = {lineElem(10, 0, 10, 5.005), lineElem(10, 5.005, 10, 5),
                                           lineElem(10, 5, 10, 10), lineElem(10, 10, 0, 0),

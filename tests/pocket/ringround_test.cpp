@@ -117,6 +117,19 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
     EXPECT_DOUBLE_EQ(contourRoundSnapDistance(), 0.05);
 }
 
+// A fillet is wanted where a corner turning with the contour is so sharp that its fillet radius falls
+// below r: in a thin clockwise triangle that is its first corner alone, met from the last element.
+TEST(RingRound, SharpCornerNeedsAFilletAlsoAtTheStart) {
+    Round round;
+    const std::vector<ContourElement> cw = polygon({{0, 0}, {10, 2}, {10, -2}}),
+                                      second = polygon({{10, -2}, {0, 0}, {10, 2}});
+    // Tool radius 5, step width 6: the corner of about 22.6 degrees takes a fillet of about 1.23.
+    for (const auto& c : {cw, second}) {
+        EXPECT_EQ(cornerNeedsFillet(c.data(), 3, 5, 2, 6), 1);
+        EXPECT_EQ(cornerNeedsFillet(c.data(), 3, 5, 1, 6), 0);
+    }
+}
+
 // Opening a square from empty working buffers with each of its first allocations failing in turn (the
 // buffers, the offsets then answered as recorded): -1, or a std::bad_alloc for the cycle runner, or the
 // whole answer; never a write through a missing buffer.
