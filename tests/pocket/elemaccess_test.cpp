@@ -155,6 +155,13 @@ TEST(ElemAccess, TangentsAndNormalsByHand) {
         EXPECT_XY(EXPECT_NEAR, t, c.tangent.x, c.tangent.y, 1e-12);
         EXPECT_XY(EXPECT_NEAR, n, c.normal.x, c.normal.y, 1e-12);
     }
+    // Moving an end: a line takes the point, an arc takes it with the radius to it.
+    ContourElement line = lineElem(0, 0, 1, 0), arc = ccw;
+    const Vec2 to{5, 6};
+    EXPECT_EQ(elemSetPoint(&line, &to, kElemStart), 1);
+    EXPECT_TRUE(line.g[kLx1] == 5 && line.g[kLy1] == 6 && line.g[kLx2] == 1);
+    EXPECT_EQ(elemSetPoint(&arc, &to, kElemEnd), 1);
+    EXPECT_TRUE(arc.g[kAex] == 5 && arc.g[kAey] == 6 && arc.g[kAr] == std::hypot(4.0, 5.0));
     Vec2 t;
     ContourElement odd = lineElem(0, 0, 1, 0);
     odd.type = 7;
