@@ -4,6 +4,12 @@
 
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
 #include "geometry/rng.h"
 #include "pocket/chaincross.h"
 #include "pocket/chainoffset.h"
@@ -36,6 +42,16 @@ ContourHeader headerOf(int16_t tag, uint32_t count = 1) {
     h.tag = tag;
     h.elementCount = count;
     return h;
+}
+
+// Bytes of heap in use, from the allocator that serves the binary.
+size_t heapInUse() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+#endif
 }
 
 }  // namespace
@@ -87,6 +103,27 @@ TEST(Clist, TwelveThousandContoursAndNoMore) {
     EXPECT_EQ(clistCreate("REST"), 1);  // emptied, slots reused
     EXPECT_EQ(clistCount("REST"), 0);
     EXPECT_EQ(clistInsert("REST", nullptr, &h, -1), 1);
+}
+
+// Emptying a list gives back the elements of every contour it held, freeing it its slots as well.
+TEST(Clist, EmptyingAndFreeingGiveTheMemoryBack) {
+    const size_t contour = 4000 * sizeof(ContourElement);
+    const std::vector<ContourElement> c(4000, lineElem(0, 0, 1, 0));
+    const ContourHeader h = headerOf(0, 4000);
+    ASSERT_EQ(clistFree("REST"), 1);
+    const size_t none = heapInUse();
+    ASSERT_EQ(clistCreate("REST"), 1);
+    const size_t empty = heapInUse();
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(clistInsert("REST", c.data(), &h, -1), 1);
+        EXPECT_GE(heapInUse(), empty + 3 * contour);
+        if (round == 0) {
+            ASSERT_EQ(clistCreate("REST"), 1);
+            EXPECT_LT(heapInUse(), empty + contour / 2);
+        }
+    }
+    ASSERT_EQ(clistFree("REST"), 1);
+    EXPECT_LT(heapInUse(), none + contour / 2);
 }
 
 TEST(Clist, RandomOperationsMatchAVectorModel) {
@@ -144,6 +181,8 @@ TEST(Clist, MissingArgumentsAreRefused) {
     EXPECT_EQ(clistGet("MAIN", e, nullptr, 0), -1);
     EXPECT_EQ(clistInsert("MAIN", square.data(), nullptr, 0), 0);
     EXPECT_EQ(clistReplace("MAIN", square.data(), &h, 0), 0);  // no contour 0 yet
+    EXPECT_EQ(clistSetTag("MAIN", 1, 0), -1);
+    EXPECT_EQ(clistSetHeader("MAIN", &h, 0), -1);
     EXPECT_EQ(clistCount("MAIN"), 0);
     EXPECT_EQ(clistFree("MAIN"), 1);
     PocketIsect rec[8];

@@ -59,6 +59,7 @@ TEST(ContourClean, ArcRepairOfCentreAndRadius) {
         std::copy(g, g + 7, e.g);
         return e;
     };
+    const double mean = 0.5 * (std::hypot(0.51, 2) + std::hypot(0.49, 2));
     const struct {
         ContourElement in;
         int type;
@@ -70,6 +71,12 @@ TEST(ContourClean, ArcRepairOfCentreAndRadius) {
         {arc(0, 0, 1.9, 0, 0.95, -2, 1), kElemLine, 0, 0, 0},         // far off: a line
         {arc(0, 0, 1e-4, 0, -4e-5, 1e-5, 9e-5), kElemLine, 0, 0, 0},  // a tiny arc far off its ends
         {arc(1, 1, 1, 1, 3, 1, 2), kElemArc, 3, 1, 2},                // no chord: left alone
+        // Away from the origin: the radius of the ends' mean, and a chord of 1 whose centre goes back onto
+        // the bisector at that radius.
+        {arc(105, 100, 100, 105, 100.0003, 100.0003, 5), kElemArc, 100.0003, 100.0003,
+         std::hypot(5 - 3e-4, 3e-4)},
+        {arc(10, 10, 11, 10, 10.51, 12, std::hypot(0.5, 2)), kElemArc, 10.5,
+         10 + std::sqrt(mean * mean - 0.25), mean},
     };
     for (const auto& c : cases) {
         ContourElement e = c.in;
@@ -121,6 +128,40 @@ TEST(ContourClean, WhatStaysAndWhatGoes) {
     ASSERT_EQ(chainRemoveSpikes(spike.data(), 5, 0.01), 4);
     EXPECT_NEAR(spike[1].g[kLy2], 5.0025, 1e-12);
     EXPECT_NEAR(spike[2].g[kLy1], 5.0025, 1e-12);
+    // A short step back whose next element leaves it at 120 degrees, not straight back: no spike.
+    std::vector<ContourElement> bent = {
+        lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 5.005), lineElem(10, 5.005, 10, 5),
+        lineElem(10, 5, 10 + 5 * std::sqrt(3.0), 7.5), lineElem(10 + 5 * std::sqrt(3.0), 7.5, 0, 0)};
+    EXPECT_EQ(chainRemoveSpikes(bent.data(), 5, 0.01), 5);
+    // A spike whose back step and next element are open while the step out is material: no run of one kind.
+    std::vector<ContourElement> mixed = {lineElem(0, 0, 10, 0, 0), lineElem(10, 0, 10, 5.005, 0),
+                                         lineElem(10, 5.005, 10, 5, -1), lineElem(10, 5, 10, 10, -1),
+                                         lineElem(10, 10, 0, 0, 0)};
+    EXPECT_EQ(chainRemoveSpikes(mixed.data(), 5, 0.01), 5);
+    // The same with the spike second: its neighbours meet at its middle as well.
+    std::vector<ContourElement> second = {lineElem(10, 0, 10, 5.005), lineElem(10, 5.005, 10, 5),
+                                          lineElem(10, 5, 10, 10), lineElem(10, 10, 0, 0),
+                                          lineElem(0, 0, 10, 0)};
+    ASSERT_EQ(chainRemoveSpikes(second.data(), 5, 0.01), 4);
+    EXPECT_NEAR(second[0].g[kLy2], 5.0025, 1e-12);
+    EXPECT_NEAR(second[1].g[kLy1], 5.0025, 1e-12);
+}
+
+// Lengths along a line and a quarter circle up to a point on them, and what remains of each.
+TEST(ContourClean, LengthsUpToAPoint) {
+    const struct {
+        ContourElement e;
+        Vec2 at;
+        double done, rest;
+    } cases[] = {
+        {lineElem(0, 0, 0, 8), {0, 3}, 3, 5},
+        {arcElem(1, 1, 2, 0, kPi / 2, 1), {1 + std::sqrt(2.0), 1 + std::sqrt(2.0)}, kPi / 2, kPi / 2},
+        {arcElem(1, 1, 2, 0, kPi / 2, 1), {1, 3}, kPi, 0}};
+    for (const auto& c : cases) {
+        double rest = -1;
+        EXPECT_NEAR(elemLengthTo(&c.e, &c.at, &rest), c.done, 1e-9) << c.e.type << " " << c.at.x;
+        EXPECT_NEAR(rest, c.rest, 1e-9);
+    }
 }
 
 TEST(ContourClean, ShortReductionStartsAtFortyAndStraightensHugeArcs) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -131,6 +132,52 @@ TEST_F(OffsetTest, ResetSwitchesOffCloseSnap) {
     EXPECT_EQ(offsetCloseSnap(), 1);
     contourOffsetResetState();
     EXPECT_EQ(offsetCloseSnap(), 0);
+}
+
+// An offset asked again gives the same rings, ring table and end as the first time, for one ring or
+// several, and so does one worked out anew into a buffer with other elements before it (the end of the
+// last ring's first element, so that reading before the buffer would drop that ring as traced twice);
+// every call starts classifying at the tolerance 0.005.
+TEST_F(OffsetTest, RepeatedOffsetGivesTheSameAnswer) {
+    const std::vector<ContourElement> lobes = polygon(
+        {{0, 0},   {20, 0},  {20, 9},  {30, 9},  {30, 0},  {50, 0},  {50, 9},  {60, 9},  {60, 0},  {80, 0},
+         {80, 20}, {60, 20}, {60, 11}, {50, 11}, {50, 20}, {30, 20}, {30, 11}, {20, 11}, {20, 20}, {0, 20}});
+    const struct {
+        std::vector<ContourElement> in;
+        double d;
+        int32_t rings;
+    } cases[] = {{lobes, 2.5, 3}, {lobes, -1, 1}, {box(0, 0, 10, 10), 1, 1}};
+    std::vector<ContourElement> big(kClistMaxElements + 1024);
+    for (const auto& c : cases) {
+        std::vector<ContourElement> out[3];
+        std::vector<int32_t> start[3], count[3];
+        int32_t end[3], result[3];
+        for (int k = 0; k < 3; ++k) {
+            ContourElement* o = big.data() + 1024;
+            if (k < 2) {
+                out[k].assign(kClistMaxElements, ContourElement{});
+                o = out[k].data();
+            } else {
+                contourOffsetResetState();
+                std::fill(big.begin(), big.begin() + 1024, out[0][start[0][c.rings - 1]]);
+            }
+            start[k].assign(kOffsetMaxRings, -1);
+            count[k].assign(kOffsetMaxRings, -1);
+            end[k] = -1;
+            result[k] = offsetContour(c.in.data(), static_cast<int32_t>(c.in.size()), 1, c.d, o, &end[k],
+                                      start[k].data(), count[k].data());
+            EXPECT_EQ(pocketOffsetState().classifyTol, 0.005);
+            if (k == 2) out[k].assign(o, o + std::max(end[k], 0));
+            ASSERT_EQ(result[k], c.rings) << c.d << " " << k;
+        }
+        EXPECT_EQ(end[0], start[0][c.rings - 1] + count[0][c.rings - 1]);
+        for (int k = 1; k < 3; ++k) {
+            EXPECT_EQ(end[k], end[0]) << k;
+            EXPECT_EQ(start[k], start[0]) << k;
+            EXPECT_EQ(count[k], count[0]) << k;
+            EXPECT_EQ(std::memcmp(out[k].data(), out[0].data(), end[0] * sizeof(ContourElement)), 0) << k;
+        }
+    }
 }
 
 TEST_F(OffsetTest, ThinContourTest) {

@@ -50,6 +50,19 @@ TEST(ContourOrient, ClosedFormShapesInBothSenses) {
         {"stadium", tagged, 1, 1},
         {"D", dShape, 1, 1},
         {"spike", spike, 1, 1},
+        // Three quarters of a circle about its centre: the start points alone run the other way round.
+        {"pac-man",
+         {lineElem(0, 0, 2, 2), arcElem(0, 0, std::sqrt(8.0), kPi / 4, 7 * kPi / 4, 1),
+          lineElem(2, -2, 0, 0)},
+         1,
+         -1},
+        // The line spike's tip turns by nothing (no arc takes part), so the halves' turns decide where the
+        // start points enclose no area.
+        {"halves and a line spike",
+         {arcElem(0, 0, 3, 0, kPi, 1), arcElem(0, 0, 3, kPi, 2 * kPi, 1), lineElem(3, 0, 8, 0),
+          lineElem(8, 0, 3, 0)},
+         1,
+         0},
     };
     for (const auto& c : cases) {
         const int32_t n = static_cast<int32_t>(c.c.size());

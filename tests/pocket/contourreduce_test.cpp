@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "pocket/linearcfit.h"
 #include "pocket/offset_util.h"
@@ -83,6 +88,38 @@ TEST(ContourReduce, ArcsFromPoints) {
             EXPECT_EQ(n, c.arcs) << c.r;
         }
     }
+}
+
+// A refit with each of its allocations failing in turn: it reports -1, gives the whole fit, or (its
+// scratch vectors) throws std::bad_alloc for the cycle runner to report.
+TEST(ContourReduce, RefitShortOfMemoryFailsCleanly) {
+    PocketErrors errors;
+    const std::vector<ContourElement> in = run(arcPoints(1, 2, 5, 0.3, 0.3 + kPi, 40));
+    const int32_t count = static_cast<int32_t>(in.size());
+    std::vector<ContourElement> want(in.size()), out(in.size());
+    contourReduceResetState();
+    const int32_t fit = refitLineRun(count, in.data(), want.data(), 0.01);
+    ASSERT_EQ(fit, 1);
+    long n = 1, failed = 0;
+    for (;; ++n) {
+        contourReduceResetState();
+        std::fill(out.begin(), out.end(), ContourElement{});
+        allocfail::arm(n);
+        int32_t got = -1;
+        try {
+            got = refitLineRun(count, in.data(), out.data(), 0.01);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) break;
+        failed += got == -1;
+        EXPECT_TRUE(got == -1 ||
+                    (got == fit && std::memcmp(out.data(), want.data(), sizeof(ContourElement)) == 0))
+            << n << " " << got;
+    }
+    EXPECT_GT(failed, 0);
+    contourReduceResetState();
 }
 
 TEST(ContourReduce, SixtyFiveLinesAreReducedSixtyFourOnlyWhenForced) {

@@ -127,3 +127,44 @@ TEST(ElemAccess, IntersectionOrdersAreStrictWeakOrders) {
         EXPECT_GE(isectCompareDescending(&up[i - 1], &up[i]), 0);
     }
 }
+
+// Tangents and side normals of lines and arcs by hand; a raw vector shorter than 1e-7 gives none, one of
+// exactly 1e-7 gives its direction.
+TEST(ElemAccess, TangentsAndNormalsByHand) {
+    const ContourElement ccw = arcElem(1, 1, 2, 0, offsettest::kPi / 2, 1),
+                         cw = arcElem(1, 1, 2, 0, -offsettest::kPi / 2, -1);
+    const struct {
+        ContourElement e;
+        int which, side;
+        int ok;
+        Vec2 tangent, normal;
+    } cases[] = {{lineElem(0, 0, 0, 3), kElemStart, 1, 1, {0, 1}, {-1, 0}},
+                 {lineElem(0, 0, 0, 3), kElemEnd, 2, 1, {0, 1}, {1, 0}},
+                 {lineElem(0, 0, 1e-7, 0), kElemStart, 1, 1, {1, 0}, {0, 1}},
+                 {lineElem(0, 0, 0.99e-7, 0), kElemStart, 1, 0, {0, 0}, {0, 0}},
+                 {ccw, kElemStart, 1, 1, {0, 1}, {-1, 0}},
+                 {ccw, kElemEnd, 1, 1, {-1, 0}, {0, -1}},
+                 {ccw, kElemEnd, -1, 1, {-1, 0}, {0, 1}},
+                 {cw, kElemEnd, 1, 1, {-1, 0}, {0, -1}},
+                 {cw, kElemStart, 1, 1, {0, -1}, {1, 0}}};
+    for (const auto& c : cases) {
+        Vec2 t{7, 7}, n{7, 7};
+        EXPECT_EQ(elemTangent(&c.e, &t, c.which), c.ok) << c.e.type << " " << c.which;
+        EXPECT_EQ(elemOffsetNormal(&c.e, &n, c.which, c.side), c.ok) << c.e.type << " " << c.which;
+        if (!c.ok) continue;
+        EXPECT_XY(EXPECT_NEAR, t, c.tangent.x, c.tangent.y, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, n, c.normal.x, c.normal.y, 1e-12);
+    }
+    // Moving an end: a line takes the point, an arc takes it with the radius to it.
+    ContourElement line = lineElem(0, 0, 1, 0), arc = ccw;
+    const Vec2 to{5, 6};
+    EXPECT_EQ(elemSetPoint(&line, &to, kElemStart), 1);
+    EXPECT_TRUE(line.g[kLx1] == 5 && line.g[kLy1] == 6 && line.g[kLx2] == 1);
+    EXPECT_EQ(elemSetPoint(&arc, &to, kElemEnd), 1);
+    EXPECT_TRUE(arc.g[kAex] == 5 && arc.g[kAey] == 6 && arc.g[kAr] == std::hypot(4.0, 5.0));
+    Vec2 t;
+    ContourElement odd = lineElem(0, 0, 1, 0);
+    odd.type = 7;
+    EXPECT_EQ(elemTangent(&odd, &t, kElemStart), 0);
+    EXPECT_EQ(elemTangent(&cases[0].e, &t, 3), 0);
+}

@@ -12,17 +12,29 @@ using offsettest::kPi;
 
 TEST(ElemPrim, PointBeyondASegmentEndDependsOnTheScale) {
     PocketErrors state;
-    const double line[4] = {0, 0, 1, 0};
     const struct {
-        double scale;
-        double x;
+        double scale, length;
+        double t;  // the point's parameter along the segment
         int on;
-    } cases[] = {{1, 1.00015, 1},  {25, 1.00015, 0},  {1, 1.00025, 0}, {25, 1.00005, 1},
-                 {1, -0.00015, 1}, {25, -0.00015, 0}, {1, 0.5, 1},     {50, 0.5, 1}};
+    } cases[] = {{1, 1, 1.00015, 1},
+                 {25, 1, 1.00015, 0},
+                 {1, 1, 1.00025, 0},
+                 {25, 1, 1.00005, 1},
+                 {1, 1, -0.00015, 1},
+                 {25, 1, -0.00015, 0},
+                 {1, 1, 0.5, 1},
+                 {50, 1, 0.5, 1},
+                 // From a length of 10 on the range is widened in steps of 10: its ends' slack shrinks.
+                 {1, 9.5, 1.00015, 1},
+                 {1, 10, 1.00015, 0},
+                 {1, 10, 1.00009, 1},
+                 {1, 19.5, 1.00009, 1},
+                 {1, 20, 1.00009, 0}};
     for (const auto& c : cases) {
         pocketKernel().geometryScale = c.scale;
-        const Vec2 p{c.x, 0};
-        EXPECT_EQ(pointOnSegmentParam(&p, line), c.on) << c.scale << " " << c.x;
+        const double line[4] = {0, 0, c.length, 0};
+        const Vec2 p{c.t * c.length, 0};
+        EXPECT_EQ(pointOnSegmentParam(&p, line), c.on) << c.scale << " " << c.length << " " << c.t;
     }
 }
 
@@ -144,4 +156,96 @@ TEST(ElemPrim, CirclePairsTouchWithinTheTolerance) {
             EXPECT_NEAR(std::hypot(q.x - b.g[kAcx], q.y - b.g[kAcy]), r2, 1e-9);
         }
     }
+}
+
+// The tolerant comparisons on each side of their thresholds, and the end test of a chain.
+TEST(ElemPrim, ComparisonsAtTheirThresholds) {
+    const struct {
+        int (*f)(double, double);
+        double a, b;
+        int want;
+    } cases[] = {{isEqualCoarse, 1, 1.0049, 1},  {isEqualCoarse, 1.0051, 1, 0},
+                 {isLessTol, 0, 0.00011, 1},     {isLessTol, 0, 0.00009, 0},
+                 {isLessTol, 1, 0, 0},           {isLessCoarse, 0, 0.0011, 1},
+                 {isLessCoarse, 0, 0.0009, 0},   {isNotAboveTol, 0.00009, 0, 1},
+                 {isNotAboveTol, 0.00011, 0, 0}, {isNotAboveTol, 0, 1, 1}};
+    for (const auto& c : cases) EXPECT_EQ(c.f(c.a, c.b), c.want) << c.a << " " << c.b;
+    const Vec2 o{1, 1};
+    for (const auto& [q, equal] : {std::pair{Vec2{1.00019, 0.99981}, 1}, std::pair{Vec2{1.00021, 1}, 0},
+                                   std::pair{Vec2{1, 0.99979}, 0}})
+        EXPECT_EQ(pointsEqualCoarse2D(&o, &q), equal) << q.x << " " << q.y;
+    const ContourElement l = elemLineOf({1, 2}, {3, 4}, -7);
+    EXPECT_TRUE(l.type == kElemLine && l.sourceTag == -7 && l.g[kLx1] == 1 && l.g[kLy1] == 2 &&
+                l.g[kLx2] == 3 && l.g[kLy2] == 4);
+    for (const auto& [end, closed] : {std::pair{Vec2{0.0099, -0.0099}, 1}, std::pair{Vec2{0.0101, 0}, 0},
+                                      std::pair{Vec2{0, 0.0101}, 0}}) {
+        const std::vector<ContourElement> c = {lineElem(0, 0, 5, 0), lineElem(5, 0, 5, 5),
+                                               lineElem(5, 5, end.x, end.y)};
+        EXPECT_EQ(contourIsClosed(c.data(), 3), closed) << end.x << " " << end.y;
+    }
+    EXPECT_EQ(contourIsClosed(nullptr, 0), 0);
+}
+
+// Infinite lines, a line against a full circle, an arc against a circle, angle ranges and feet, by hand.
+TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
+    PocketErrors state;
+    const double x[4] = {0, 0, 1, 0}, slant[4] = {5, 1, 6, 2}, parallel[4] = {0, 1, 3, 1},
+                 same[4] = {7, 0, 9, 0};
+    Vec2 p[2];
+    EXPECT_EQ(isectLinesInfinite(x, slant, &p[0]), 1);
+    EXPECT_XY(EXPECT_NEAR, p[0], 4, 0, 1e-12);
+    EXPECT_EQ(isectLinesInfinite(x, parallel, &p[0]), 0);
+    EXPECT_EQ(isectLinesInfinite(x, same, &p[0]), -1);
+
+    const ContourElement quarter = arcElem(1, 3, 2, 0, kPi / 2, 1);  // from (3, 3) to (1, 5)
+    const struct {
+        double line[4];
+        int code;
+        double x0, x1;  // the points' x, in either order
+    } lines[] = {{{-5, 4, -4, 4}, 2, 1 - std::sqrt(3.0), 1 + std::sqrt(3.0)},
+                 {{-5, 5.00005, -4, 5.00005}, 1, 0, 0},
+                 {{-5, 5.001, -4, 5.001}, 0, 0, 0}};
+    for (const auto& c : lines) {
+        ASSERT_EQ(isectLineCircle(c.line, &quarter, p), c.code) << c.line[1];
+        if (c.code == 1) {
+            EXPECT_NEAR(p[0].x, 1, 1e-9);
+        }
+        if (c.code < 2) continue;
+        EXPECT_NEAR(std::min(p[0].x, p[1].x), c.x0, 1e-9);
+        EXPECT_NEAR(std::max(p[0].x, p[1].x), c.x1, 1e-9);
+    }
+    const struct {
+        ContourElement circle;
+        int code;
+    } circles[] = {{arcElem(3, 5, 2, 0, 2 * kPi, 1), 2},    // meets the quarter at its ends
+                   {arcElem(1, 7, 2, 0, 2 * kPi, 1), -1},   // touches it at its end (1, 5)
+                   {arcElem(-2, 0, 1, 0, 2 * kPi, 1), 0},   // far
+                   {arcElem(-1, 1, 2, 0, 2 * kPi, 1), 0}};  // crosses the circle outside the sweep
+    for (const auto& c : circles)
+        EXPECT_EQ(isectArcCircle(&quarter, &c.circle, p), c.code) << c.circle.g[kAcx];
+
+    const Vec2 centre{1, 1};
+    const struct {
+        Vec2 at;
+        double a0, a1;
+        int in;
+    } angles[] = {{{2, 2}, 0.5, 1.0, 1},         {{2, 2}, 0.8, 1.0, 0},    {{1, 0}, 4.0, 5.0, 1},
+                  {{2, 0.99}, 6.0, 6.5, 1},      {{2, 1.01}, 6.0, 6.2, 0}, {{2, 2}, kPi / 4 + 5e-5, 1, 1},
+                  {{2, 2}, kPi / 4 + 2e-4, 1, 0}};
+    for (const auto& a : angles)
+        EXPECT_EQ(angleInRange(&a.at, &centre, a.a0, a.a1), a.in) << a.at.x << a.at.y << a.a0;
+
+    const double line[4] = {0, 0, 4, 4}, dot[4] = {3, 3, 3.005, 3.002};
+    Vec2 foot;
+    EXPECT_EQ(projectOnLine(line, 4, 0, &foot), 1);
+    EXPECT_XY(EXPECT_NEAR, foot, 2, 2, 1e-12);
+    EXPECT_EQ(projectOnLine(dot, 9, 9, &foot), 0);
+    EXPECT_XY(EXPECT_EQ, foot, 3.005, 3.002);
+    EXPECT_NEAR(distPointLine(4, 0, line), 2 * std::sqrt(2.0), 1e-12);
+    EXPECT_NEAR(distPointLine(10, 10, line), 0, 1e-12);
+    // A line of no length orders nothing after anything.
+    const ContourElement point = lineElem(2, 2, 2, 2);
+    const Vec2 a{2, 3}, b{2, 1};
+    EXPECT_EQ(pointOrderOnElem(&point, &a, &b), 2);
+    EXPECT_EQ(pointOrderOnElem(&point, &b, &a), 2);
 }

@@ -66,9 +66,10 @@ TEST(Islands, OpenEdgeSearchesWrap) {
     struct Case {
         int32_t (*f)(const ContourElement*, int32_t, int32_t);
         int32_t from, expected;
-    } cases[] = {{nextOpenElement, 0, 2},     {nextOpenElement, 4, 5},    {nextMaterialElement, 2, 4},
-                 {nextMaterialElement, 5, 0}, {prevOpenElement, 1, 5},    {prevMaterialElement, 3, 1},
-                 {prevOpenElement, 3, 3},     {prevMaterialElement, 5, 4}};
+    } cases[] = {{nextOpenElement, 0, 2},     {nextOpenElement, 4, 5},     {nextMaterialElement, 2, 4},
+                 {nextMaterialElement, 5, 0}, {prevOpenElement, 1, 5},     {prevMaterialElement, 3, 1},
+                 {prevOpenElement, 3, 3},     {prevMaterialElement, 5, 4}, {nextMaterialElement, 4, 4},
+                 {nextOpenElement, 3, 3},     {prevMaterialElement, 4, 4}};
     for (const Case& k : cases) EXPECT_EQ(k.f(c.data(), 6, k.from), k.expected) << k.from;
     std::vector<ContourElement> solid = box(0, 0, 5, 5);
     EXPECT_EQ(nextOpenElement(solid.data(), 4, 2), -1);
@@ -146,6 +147,12 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
                                       outer = box(-5, -5, 30, 30);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, inner.data(), 4, out.data()), 0);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, outer.data(), 4, out.data()), 4);
+    // A region crossing the ring through its corner (20, 20), met there by two of the ring's elements, and
+    // again at (20, 10): the triangle between keeps its area.
+    const std::vector<ContourElement> corner = polygon({{10, 10}, {30, 30}, {30, 10}});
+    const int32_t n = cutContourByIsland(a.data(), 4, corner.data(), 3, out.data());
+    ASSERT_GT(n, 0);
+    EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
 }
 
 // A region touching a corner of the ring gives no crossing at all (a touch is no
@@ -201,4 +208,168 @@ TEST(Islands, IslandsMustLieInTheBoundary) {
     EXPECT_EQ(inputIslandsInside("INPUT"), -1);
     EXPECT_TRUE(PocketErrors::sent("1106"));
     EXPECT_EQ(pocketIslandsSpans(5, nullptr, 1), -1);  // no allowance table: a hard failure
+}
+
+// Spans of a dumbbell pocket: its boundary offset inwards by tool radius and allowance parts at the
+// neck, every ring going into INSEL with the boundary's header and tag 0, each within its lobe and
+// clear of the boundary; the islands go into SPAN with their tag one less, and with the contact switch
+// on, an island's open element within 0.1 of the boundary takes the island's number.
+TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
+    for (int contact = 0; contact < 2; ++contact) {
+        Islands fx;
+        islandsSetBoundaryContact(contact);
+        ASSERT_EQ(pocketAllowanceSet(0, 0.5), 1);
+        ASSERT_EQ(clistCreate("MAIN"), 1);
+        const std::vector<ContourElement> outer = polygon({{0, 0},
+                                                           {20, 0},
+                                                           {20, 9},
+                                                           {30, 9},
+                                                           {30, 0},
+                                                           {50, 0},
+                                                           {50, 20},
+                                                           {30, 20},
+                                                           {30, 11},
+                                                           {20, 11},
+                                                           {20, 20},
+                                                           {0, 20}});
+        put("MAIN", outer, true, true, 5);
+        std::vector<ContourElement> island = box(35, 15, 45, 20.05, false, 1);  // its top on the wall
+        island[0].sourceTag = island[2].sourceTag = -1;                         // top, bottom
+        put("MAIN", island, false, true, 3);
+        ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), -1), 1);
+        EXPECT_EQ(islandsPlaneStart(), 1);
+        islandsSetPlaneStart(0);
+        EXPECT_EQ(islandsPlaneStart(), 0);
+        islandsSetPlaneStart(5);
+        EXPECT_EQ(islandsPlaneStart(), 1);
+        ASSERT_EQ(clistCount("INSEL"), 2);
+        double lobes[2] = {0, 0};
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourHeader h;
+            const std::vector<ContourElement> ring = get("INSEL", i, &h);
+            EXPECT_EQ(h.tag, 0);
+            EXPECT_EQ(h.ccw, 1);
+            // Each lobe less 2.5 all round, with a bulge under a quarter towards the neck.
+            const double area = offsettest::signedArea(ring);
+            EXPECT_TRUE(area > 225 - 1e-6 && area < 225.25) << area;
+            for (const Vec2& p : offsettest::samples(ring, 0.05)) {
+                EXPECT_GE(offsettest::distanceTo(p, outer), 2.5 - 1e-6);
+                lobes[p.x > 25] += 1;
+            }
+        }
+        EXPECT_TRUE(lobes[0] > 0 && lobes[1] > 0);
+        ContourHeader h;
+        ASSERT_EQ(clistCount("SPAN"), 1);
+        const std::vector<ContourElement> span = get("SPAN", 0, &h);
+        EXPECT_EQ(h.tag, 2);
+        const std::vector<int32_t> tags = {contact ? 1 : -1, 1, -1, 1};
+        for (size_t k = 0; k < span.size(); ++k) EXPECT_EQ(span[k].sourceTag, tags[k]) << contact << k;
+        islandsSetBoundaryContact(0);
+    }
+}
+
+// The position helpers on an empty ring: no position, no answer.
+TEST(Islands, PositionHelpersOnAnEmptyRingFail) {
+    const std::vector<ContourElement> c = box(0, 0, 10, 10);
+    const RingPosition at{1, 5, 0};
+    RingPosition out{7, 7, 7};
+    EXPECT_EQ(positionAtMaterialStart(c.data(), 0, &at), 0);
+    EXPECT_EQ(materialEndBefore(c.data(), 0, &at, &out), -1);
+    EXPECT_EQ(openStartAfter(c.data(), 0, &at, &out), -1);
+    EXPECT_EQ(materialRunStart(c.data(), 0, &at, &out), -1);
+    EXPECT_EQ(out.element, 7);
+}
+
+// The open-edge markings by hand: a short material arc between open elements opens, a long one or one
+// beside material does not; the crossing test looks at material elements and at contours from index 1
+// on; the open part holds a contour only in open mode, within a stock contour of opposite ccw and side.
+TEST(Islands, OpenEdgeMarkingsByHand) {
+    Islands fx;
+    std::vector<ContourElement> c = {
+        lineElem(0, 0, 10, 0, -1),   arcElem(10, 0.5, 0.5, -offsettest::kPi / 2, offsettest::kPi / 2, 1),
+        lineElem(10, 1, 10, 5, -1),  arcElem(10, 7.5, 2.5, -offsettest::kPi / 2, offsettest::kPi / 2, 1),
+        lineElem(10, 10, 0, 10, -1), arcElem(0, 9.5, 0.5, offsettest::kPi / 2, 3 * offsettest::kPi / 2, 1),
+        lineElem(0, 9, 0, 0, 0)};
+    EXPECT_EQ(shortArcsOpen(c.data(), 7, 2), 1);
+    const int32_t tags[] = {-1, -1, -1, 0, -1, 0, 0};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(c[i].sourceTag, tags[i]) << i;
+    EXPECT_EQ(shortArcsOpen(c.data(), 7, 6), 1);  // the long one now
+    EXPECT_EQ(shortArcsOpen(c.data(), 2, 100), 0);
+
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    put("GKT", box(8, 8, 12, 12), true, true);         // contour 0 is not looked at
+    put("GKT", box(5, -3, 7, 3, false), false, true);  // crosses the open first element only
+    std::vector<ContourElement> ring = box(0, 0, 10, 10);
+    ring[0].sourceTag = -1;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 0);
+    ring[0].sourceTag = 0;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 1);
+
+    const struct {
+        int openMode, stock;
+        bool ccw, left;
+        int inside;
+    } open[] = {
+        {1, 1, false, true, 1}, {0, 1, false, true, 0}, {1, 0, false, true, 0}, {1, 1, true, true, 0}};
+    for (const auto& o : open) {
+        ASSERT_EQ(clistCreate("GKT"), 1);
+        put("GKT", box(50, 50, 60, 60, o.ccw), o.ccw, o.left);  // apart: never holds the ring
+        ContourHeader h = header(box(-5, -5, 20, 20), o.ccw, o.left);
+        h.stock = static_cast<uint8_t>(o.stock);
+        const std::vector<ContourElement> room = box(-5, -5, 20, 20, o.ccw);
+        ASSERT_EQ(clistInsert("GKT", room.data(), &h, -1), 1);
+        pocketKernel().openMode = o.openMode;
+        EXPECT_EQ(contourInsideOpenPart(ring.data(), 4, "GKT"), o.inside) << o.openMode << o.stock << o.ccw;
+    }
+    pocketKernel().openMode = 0;
+}
+
+// Span elements against the boundary: two crossings make material (0), one inside the element splits it
+// with the inner half material, none gives material inside and open (-1) outside; every contour is
+// written back, and numbering sets every tag to the contour's index.
+TEST(Islands, SpanTagsAlongTheBoundaryAndNumbering) {
+    Islands fx;
+    ASSERT_EQ(clistCreate("MAIN"), 1);
+    ASSERT_EQ(clistCreate("SPAN"), 1);
+    put("MAIN", box(0, 0, 50, 50), true, true);
+    const std::vector<ContourElement> span = {lineElem(-10, 10, 60, 10, 5), lineElem(40, 20, 60, 20, 5),
+                                              lineElem(10, 40, 20, 40, 5), lineElem(60, 40, 70, 40, 5)};
+    put("SPAN", box(20, 20, 30, 30, false, 7), false, true);
+    put("SPAN", span, false, true);
+    EXPECT_EQ(spanTagAlongBoundary("SPAN", "MAIN"), 1);
+    ContourHeader h;
+    const std::vector<ContourElement> first = get("SPAN", 0, &h), got = get("SPAN", 1, &h);
+    for (const ContourElement& e : first) EXPECT_EQ(e.sourceTag, 0);
+    const std::vector<std::pair<double, int32_t>> want = {{-10, 0}, {40, 0}, {50, 5}, {10, 0}, {60, -1}};
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_EQ(h.elementCount, want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].g[kLx1], want[i].first) << i;
+        EXPECT_EQ(got[i].sourceTag, want[i].second) << i;
+    }
+    ASSERT_EQ(clistCreate("INSEL"), 1);
+    EXPECT_EQ(spanTagAlongBoundary("SPAN", "INSEL"), -1);
+    EXPECT_EQ(clistNumberAll("SPAN"), 0);
+    for (int32_t j = 0; j < 2; ++j)
+        for (const ContourElement& e : get("SPAN", j, &h)) EXPECT_EQ(e.sourceTag, j);
+}
+
+// Island rings: INSEL's first contour offset by the distance; a run of material elements of the node that
+// neither crosses that ring nor starts inside it opens, and the node is written back. No INSEL: 0.
+TEST(Islands, IslandRingsOpenRunsAwayFromTheRing) {
+    Islands fx;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    const int32_t node = attachBox(5, 5, 50, 50, 0, true, {0, -1, 0, -1});
+    ASSERT_EQ(clistCreate("INSEL"), 1);
+    EXPECT_EQ(pocketIslandRings(node, 1, 10), 0);
+    put("INSEL", box(0, 0, 100, 100), true, true);
+    put("INSEL", box(0, 0, 8, 8), true, true);  // only the first counts
+    EXPECT_EQ(pocketIslandRings(node, 1, 10), 1);
+    EXPECT_EQ(islandsPlaneStart(), 0);
+    std::vector<ContourElement> c(4);
+    ASSERT_EQ(regionLoadElements(c.data(), 4, regionNode(node)->elements), 1);
+    const int32_t tags[] = {-1, -1, 0, -1};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(c[i].sourceTag, tags[i]) << i;
+    EXPECT_EQ(pocketIslandRings(regionNodeCount(), 1, 10), -1);
+    regionTreeFree();
 }

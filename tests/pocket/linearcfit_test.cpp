@@ -67,6 +67,38 @@ struct PlainArcPass {
         p[s + 1].x = cx, p[s + 1].y = cy;
         p[e].endMark = kTagJoint;
     }
+    bool unmarked(int i) const {
+        return p[i].kind == kTagKept && p[i].startMark == kTagNone && p[i].endMark == kTagNone;
+    }
+    // The line pass: each run of more than two unmarked points merged greedily, the chord pushed on while it
+    // stays shorter than the longest line, every point between within the tolerance of it and no segment
+    // of 1e-7 or more turning from it by a sine above 0.1.
+    void lines(double longest) {
+        const int count = static_cast<int>(p.size());
+        for (int first = 0; first < count;) {
+            int last = first;
+            while (unmarked(first) && last + 1 < count && unmarked(last + 1)) ++last;
+            for (int i = first; last - first > 1 && i < last;) {
+                int j = i + 1;
+                for (int k = j + 1; k <= last; ++k) {
+                    const double cx = p[k].x - p[i].x, cy = p[k].y - p[i].y, chord = std::hypot(cx, cy);
+                    bool fits = chord < longest && chord > 0;
+                    for (int q = i + 1; q < k && fits; ++q)
+                        fits = std::fabs((p[q].x - p[i].x) * cy - (p[q].y - p[i].y) * cx) / chord < tol;
+                    for (int q = i; q < k && fits; ++q) {
+                        const double sx = p[q + 1].x - p[q].x, sy = p[q + 1].y - p[q].y,
+                                     len = std::hypot(sx, sy);
+                        fits = len < 1e-7 || std::fabs(sx * cy - sy * cx) / (len * chord) <= 0.1;
+                    }
+                    if (!fits) break;
+                    j = k;
+                }
+                for (int q = i + 1; q < j; ++q) p[q].kind = kTagDropped;
+                i = j;
+            }
+            first = last + 1;
+        }
+    }
     void run() {
         const int count = static_cast<int>(p.size());
         int s = 0, e = 3;
@@ -136,8 +168,8 @@ std::vector<TaggedPoint> polygon(int n, double r, double turns) {
 
 // Seeded chains of arcs, lines, noise, repeated points and far-off coordinates, and the exact circles of
 // regular polygons, long enough for windows of hundreds of points: the fitter marks the same points and
-// writes the same centres as the plain arc pass followed by the same line merge, and leaves the same
-// failure code of its last refused shape.
+// writes the same centres as the plain arc and line passes, and leaves the same failure code of its last
+// refused shape.
 TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
     rngResetState();
     std::vector<std::vector<TaggedPoint>> chains;
@@ -152,7 +184,7 @@ TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
         PlainArcPass plain{want, tol};
         plain.run();
         const auto n = static_cast<int32_t>(want.size());
-        taggedRunsCheck(want.data(), n, tol, 9999.9);
+        plain.lines(9999.9);
         fitSetLastFailure(kFitOk);
         fitLinesArcs(got.data(), n, tol, 0.1, 9999.9, 9999.9);
         EXPECT_EQ(fitLastFailure(), plain.lastFailure) << t;
@@ -174,4 +206,59 @@ TEST(LinearArcFit, ResetForgetsTheRefusals) {
     linearcfitResetState();
     EXPECT_EQ(fitLastFailure(), kFitOk);
     EXPECT_EQ(fitFailureWrites(), 0);
+}
+
+// Runs by hand: a straight run merges into one line (1), a corner stays, chords over the longest line
+// merge nothing (0); an arc's run ends at its end mark, and without one there is none; a line run ends at
+// the next point that stays.
+TEST(LinearArcFit, RunsMergedAndReadByHand) {
+    const auto points = [](const std::vector<Vec2>& xy) {
+        std::vector<TaggedPoint> p(xy.size(), TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
+        for (size_t i = 0; i < xy.size(); ++i) p[i].x = xy[i].x, p[i].y = xy[i].y;
+        return p;
+    };
+    const struct {
+        std::vector<Vec2> xy;
+        double longest;
+        int merged;
+        std::vector<int> dropped;
+    } cases[] = {{{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}}, 100, 1, {1, 2, 3, 4}},
+                 {{{0, 0}, {1, 0}, {2, 0}, {2, 1}, {2, 2}}, 100, 1, {1, 3}},
+                 {{{0, 0}, {1, 0}, {2, 0}, {3, 0}}, 1.5, 0, {}}};
+    for (const auto& c : cases) {
+        for (int whole = 0; whole < 2; ++whole) {
+            std::vector<TaggedPoint> p = points(c.xy);
+            const auto n = static_cast<int32_t>(p.size());
+            EXPECT_EQ(whole ? taggedRunsCheck(p.data(), n, 0.01, c.longest)
+                            : taggedRunFit(p.data(), 0, n - 1, 0.01, c.longest),
+                      c.merged);
+            std::vector<int> dropped;
+            for (int32_t i = 0; i < n; ++i)
+                if (p[i].kind == kTagDropped) dropped.push_back(i);
+            EXPECT_EQ(dropped, c.dropped) << c.xy.size() << " " << whole;
+        }
+    }
+    // The whole fit finds something in a straight run, nothing in a zigzag.
+    for (const auto& [xy, found] :
+         {std::pair{std::vector<Vec2>{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}, 1},
+          std::pair{std::vector<Vec2>{{0, 0}, {1, 1}, {2, 0}, {3, 1}, {4, 0}}, 0}}) {
+        std::vector<TaggedPoint> q = points(xy);
+        EXPECT_EQ(fitLinesArcs(q.data(), 5, 0.001, 0.1, 1000, 1000), found) << xy[1].y;
+    }
+    std::vector<TaggedPoint> p = points({{0, 0}, {5, 5}, {1, 1}, {2, 0}, {3, 0}, {4, 0}});
+    p[0].startMark = kTagJoint;
+    p[0].kind = kTagArcCcw;
+    p[2].kind = kTagDropped;
+    int kind = 0;
+    Vec2 end{}, centre{};
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 0, &kind, &end, &centre), -1);
+    p[3].endMark = kTagJoint;
+    ASSERT_EQ(nextTaggedRun(p.data(), 6, 0, &kind, &end, &centre), 3);
+    EXPECT_EQ(kind, kRunArcCcw);
+    EXPECT_TRUE(end.x == 2 && end.y == 0 && centre.x == 5 && centre.y == 5);
+    p[4].kind = kTagDropped;
+    ASSERT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), 5);
+    EXPECT_EQ(kind, kRunLine);
+    EXPECT_EQ(end.x, 4);
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 5, &kind, &end, &centre), -1);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -38,6 +39,7 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
         clistCreate("MAIN");
         insert("MAIN", box(0, 0, 100, 100), 6);
         insert("MAIN", box(10, 10, 20, 20), -3);  // below the plane bottom: unchanged
+        insert("MAIN", box(30, 30, 40, 40), 2);   // at the plane bottom: changed as well
         kvCCPParams.surface = 10;
         kvCCPParams.depth = 8;
         kvCCPParams.toolDiameter = 12;
@@ -56,6 +58,10 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
         EXPECT_NEAR(pocketAllowanceGet(0), 1 + off, 1e-12);
         clistGetHeader("MAIN", &h, 1);
         EXPECT_EQ(h.allowance, 1);
+        const double atBottom = 2 * (std::tan(a) * (0 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
+        clistGetHeader("MAIN", &h, 2);
+        EXPECT_NEAR(h.allowance, 1 + atBottom, 1e-12) << t.toolType;
+        EXPECT_NEAR(pocketAllowanceGet(2), 1 + atBottom, 1e-12);
     }
 
     ContourHeader h{};
@@ -67,7 +73,7 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
     const int32_t expected[4][4] = {{-1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {-1, -1, -1, 0}};
     for (int i = 0; i < 4; ++i) {
         std::vector<ContourElement> c(4);
-        clistGet("MAIN", c.data(), &h, i + 2);
+        clistGet("MAIN", c.data(), &h, i + 3);
         for (int j = 0; j < 4; ++j) EXPECT_EQ(c[j].sourceTag, expected[i][j]) << i << " " << j;
     }
 }
@@ -88,13 +94,18 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
     struct Valid {
         double gap, arcShift;
         int expected;
-    } valid[] = {{0.01, 0, 1}, {0.0101, 0, 0}, {0, 0.005, 1}, {0, 0.0102, 0}};
+    } valid[] = {{0.01, 0, 1}, {0.0101, 0, 0}, {0, 0.005, 1}, {0, 0.0102, 0}, {0, 0.00005, 1}};
     for (const Valid& v : valid) {
         std::vector<ContourElement> c = {lineElem(0, 0, 10, 0), arcElem(10, 5, 5, -kPi / 2, kPi / 2, 1),
                                          lineElem(10 + v.gap, 10 + v.arcShift, 0, 10), lineElem(0, 10, 0, 0)};
         c[1].g[kAey] += v.arcShift;
+        const ContourElement arc = c[1];
         EXPECT_EQ(contourValidate(c.data(), 4), v.expected) << v.gap << " " << v.arcShift;
         const double* g = c[1].g;
+        if (v.arcShift < 1e-4) {  // ends as far from the centre as the tolerance allows: left alone
+            EXPECT_EQ(std::memcmp(&arc, &c[1], sizeof arc), 0) << v.arcShift;
+            continue;
+        }
         EXPECT_NEAR(v.expected ? std::hypot(g[kAex] - g[kAcx], g[kAey] - g[kAcy]) -
                                      std::hypot(g[kAsx] - g[kAcx], g[kAsy] - g[kAcy])
                                : 0,

@@ -63,7 +63,24 @@ TEST(RegionTree, NestedSquaresParents) {
         EXPECT_EQ(regionSetElementCount(outside, 5), 0);
         EXPECT_EQ(regionIsDone(outside), 0);
     }
+    // A header that counts elements it does not come with attaches nothing.
+    ContourHeader h{};
+    h.elementCount = 4;
+    EXPECT_EQ(regionAttachContour(nullptr, &h, 0, 0), -1);
+    EXPECT_EQ(regionAttachContour(buf.data(), nullptr, 0, 0), -1);
+    EXPECT_EQ(regionNodeCount(), n);
     regionTreeFree();
+    // A freed tree has no nodes at all.
+    EXPECT_EQ(regionNodeCount(), 0);
+    EXPECT_EQ(regionNode(0), nullptr);
+    EXPECT_EQ(regionIsChild(0, 1), 0);
+    EXPECT_EQ(regionIsParent(0, 1), 0);
+    EXPECT_EQ(regionChild(0, 1), -1);
+    EXPECT_EQ(regionParent(0, 1), -1);
+    EXPECT_EQ(regionIsDone(0), 0);
+    EXPECT_EQ(regionFirstKind1Parent(0), -1);
+    EXPECT_EQ(regionRootOf(0), -1);
+    regionSetDone(0, kRegionFinished);
 }
 
 TEST(RegionTree, PickOrderKindAndStartRing) {

@@ -7,7 +7,9 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/elemdist.h"
+#include "pocket/regiontree.h"
 #include "pocketnc_util.h"
+#include "ringtest_util.h"
 
 namespace {
 
@@ -104,6 +106,64 @@ TEST(RingEmit, SegmentsAlongTheRing) {
     ASSERT_EQ(got.size(), round.size());
     for (size_t i = 0; i < got.size(); ++i)
         EXPECT_NEAR(std::hypot(got[i].x - round[i].x, got[i].y - round[i].y), 0, 1e-9);
+}
+
+// An element from a side without material (a negative source tag) is not cut under rapid stock movement
+// in an open pocket or along the contour: the tool retracts instead and the next element plunges anew.
+TEST(RingEmit, FilteredElementsRetractOnOpenSidesUnderRapidMovement) {
+    struct Case {
+        int rapid, openMode, openPocket, contour, tag, emitted;
+    } cases[] = {{1, 1, 0, 0, -1, 0}, {1, 0, 1, 0, -1, 0}, {1, 0, 0, 1, -1, 0},
+                 {1, 0, 0, 0, -1, 1}, {1, 1, 1, 1, 0, 1},  {0, 1, 1, 1, -1, 1}};
+    for (const Case& c : cases) {
+        NcPlane plane;
+        pocketNcHeader();
+        PocketKernel& k = pocketKernel();
+        k.stockMovement = c.rapid;
+        k.openMode = c.openMode;
+        k.openPocket = c.openPocket;
+        k.pocketContour = c.contour;
+        ContourElement e = lineElem(0, 0, 10, 0);
+        e.sourceTag = c.tag;
+        EXPECT_EQ(emitFiltered(&e), c.emitted) << c.rapid << c.openMode << c.openPocket << c.contour << c.tag;
+        EXPECT_EQ(pocketPlungePending(), 1 - c.emitted);
+        EXPECT_EQ(lineEnds().size(), static_cast<size_t>(c.emitted));
+        pocketKernelResetState();
+    }
+}
+
+// Single branches first: the whole ring of each node whose one parent is a root, between the records
+// ("full", "start") and ("full", "end"); then the rings of the roots. Each ring emitted is finished and
+// not emitted again.
+TEST(RingEmit, SingleBranchesThenRoots) {
+    NcPlane plane;
+    regionTreeResetState();
+    ASSERT_EQ(regionTreeInit(1), 1);
+    pocketNcHeader();
+    const int32_t root = attachBox(0, 0, 100, 100, 0), branch = attachBox(10, 10, 90, 90, 1),
+                  deeper = attachBox(20, 20, 80, 80, 2), shared = attachBox(30, 30, 40, 40, 2),
+                  done = attachBox(200, 0, 300, 100, 0);
+    ASSERT_GT(regionAddLink(branch, root), 0);
+    ASSERT_GT(regionAddLink(deeper, branch), 0);
+    ASSERT_GT(regionAddLink(shared, root), 0);
+    ASSERT_GT(regionAddLink(shared, branch), 0);
+    regionSetDone(done, kRegionFinished);
+    EXPECT_EQ(ringEmitSingleBranches(), 1);
+    std::vector<std::string> seen;
+    for (const Rec& r : log()) {
+        if (r.name == "full") seen.push_back(r.value);
+        if (r.type == 3111)
+            seen.push_back(std::to_string(static_cast<int>(r.x)) + "," +
+                           std::to_string(static_cast<int>(r.y)));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"start", "90,10", "90,90", "10,90", "10,10", "end"}));
+    EXPECT_EQ(regionIsDone(branch), kRegionFinished);
+    for (const int32_t node : {root, deeper, shared}) EXPECT_NE(regionIsDone(node), kRegionFinished) << node;
+    EXPECT_EQ(ringEmitSingleBranches(), 0);
+    EXPECT_EQ(ringEmitRoots(), 1);
+    EXPECT_EQ(regionIsDone(root), kRegionFinished);
+    EXPECT_EQ(ringEmitRoots(), 0);
+    regionTreeFree();
 }
 
 // Links from the end of a first line, an island 40..60 in INPUT: 2 s + 1e-4

@@ -9,6 +9,8 @@
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/chaincross.h"
+#include "pocket/elemaccess.h"
+#include "pocket/elemdist.h"
 #include "pocket/pocketstate.h"
 #include "ringtest_util.h"
 
@@ -67,6 +69,48 @@ TEST(RingHelpers, SpliceAreasOfRectangles) {
     EXPECT_GT(spliced, 60);
 }
 
+// The probe farthest inside: among the chain's element middles nearer B than A, the one that is farthest
+// from A beyond its distance from B decides by lying inside A (none: 1); against plain distances to every
+// element, on seeded wavy contours of many short lines (runs of boxes) about a unit apart.
+TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
+    PocketErrors errors;
+    rngResetState();
+    const auto wavy = [](double cx, double cy, double r) {
+        std::vector<Vec2> p;
+        const int n = 20 + static_cast<int>(rngBelow(80));
+        for (int i = 0; i < n; ++i) {
+            const double a = 2 * offsettest::kPi * i / n, rr = r * (1 + 0.2 * (rngUniform() - 0.5));
+            p.push_back({cx + rr * std::cos(a), cy + rr * std::sin(a)});
+        }
+        return polygon(p);
+    };
+    int inside = 0;
+    for (int t = 0; t < 100; ++t) {
+        const std::vector<ContourElement> a = wavy(0, 0, 3),
+                                          b = wavy(2 * rngUniform() - 1, 2 * rngUniform() - 1, 2.5);
+        std::vector<ContourElement> chain;
+        for (int k = 0; k < 3 + static_cast<int>(rngBelow(10)); ++k)
+            chain.push_back(lineElem(8 * rngUniform() - 4, 8 * rngUniform() - 4, 8 * rngUniform() - 4,
+                                     8 * rngUniform() - 4));
+        double best = -1;
+        Vec2 probe{0, 0};
+        for (const ContourElement& e : chain) {
+            const Vec2 mid = offsettest::pointAlong(e, 0.5);
+            const double da = contourDistance(&mid, a.data(), static_cast<int32_t>(a.size())),
+                         db = contourDistance(&mid, b.data(), static_cast<int32_t>(b.size()));
+            if (da >= db && da - db > best) best = da - db, probe = mid;
+        }
+        const int want = best < 0 || pointInContour(a.data(), static_cast<int32_t>(a.size()), &probe) != 0;
+        inside += best >= 0 && want;
+        EXPECT_EQ(
+            probeFarthestInside(chain.data(), static_cast<int32_t>(chain.size()), a.data(),
+                                static_cast<int32_t>(a.size()), b.data(), static_cast<int32_t>(b.size())),
+            want)
+            << t;
+    }
+    EXPECT_GT(inside, 15);
+}
+
 TEST(RingHelpers, NearRecordsCollapse) {
     for (double dx : {0.0005, 0.001, 0.0011}) {
         PocketIsect rec[2] = {{1, 1, 0, 1, 1, 1}, {1 + dx, 1, 0, 1, 2, 1}};
@@ -98,6 +142,23 @@ TEST(RingHelpers, RingsAgainstMainAndInput) {
         EXPECT_EQ(ringOutsideMain(ring.data(), 4), rc.outsideMain) << rc.r.x0;
         EXPECT_EQ(ringCrossesInput(ring.data(), 4), rc.crossesInput) << rc.r.x0;
         EXPECT_EQ(ringInsideOtherInput(ring.data(), 4), rc.insideIsland) << rc.r.x0;
+    }
+    // MAIN's first contour alone decides, also when it is the only one; an empty MAIN leaves every ring out.
+    clistCreate("MAIN");
+    for (int k = 0; k < 2; ++k) {
+        for (const RingCase& rc : rings) {
+            const std::vector<ContourElement> ring = rect(rc.r);
+            EXPECT_EQ(ringOutsideMain(ring.data(), 4), k ? rc.outsideMain : 1) << rc.r.x0;
+        }
+        ASSERT_EQ(clistInsert("MAIN", k ? island.data() : outer.data(), k ? &hi : &ho, -1), 1);
+    }
+    // A whole circle of one arc in INPUT is crossed like any other contour.
+    const std::vector<ContourElement> round = offsettest::circle(30, 15, 2, 1, 1);
+    const ContourHeader hr = header(1, 1, 1);
+    ASSERT_EQ(clistInsert("INPUT", round.data(), &hr, -1), 1);
+    for (const Rect& r : {Rect{29, 14, 35, 16}, Rect{33, 14, 35, 16}}) {
+        const std::vector<ContourElement> ring = rect(r);
+        EXPECT_EQ(ringCrossesInput(ring.data(), 4), r.x0 < 30 ? 1 : 0) << r.x0;
     }
     // The island's circle of allowance + distance - 0.01 about the start: 5 from the island.
     for (double d : {4.5, 4.0}) {

@@ -91,6 +91,13 @@ TEST(RingMeasure, BoundedDistanceAndPrunedFitAgreeWithThePlainOnes) {
         EXPECT_EQ(contourDistanceBelow(&p, ring.data(), static_cast<int32_t>(ring.size()), limit), d < limit)
             << t;
     }
+    // An empty chain is at distance -1, below a limit above that only; a chain of one element is measured.
+    const Vec2 o{0, 0};
+    const ContourElement one = lineElem(3, -1, 3, 1);
+    for (int32_t n : {0, 1})
+        for (double limit : {-1.5, -1.0, -0.5, 0.0, 2.9, 3.1})
+            EXPECT_EQ(contourDistanceBelow(&o, &one, n, limit), contourDistance(&o, &one, n) < limit)
+                << limit;
     for (int t = 0; t < 40; ++t) {
         const int n = 4 + static_cast<int>(rngBelow(30));
         const double r = 1 + 100 * rngUniform(), a = rngUniform(), noise = 1e-3 * rngUniform();

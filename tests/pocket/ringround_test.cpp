@@ -2,6 +2,8 @@
 // the area a rounded square must have, the rejected opening of a narrow spike.
 #include "pocket/ringround.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "ringtest_util.h"
@@ -113,6 +115,65 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
         EXPECT_NEAR(offsettest::signedArea(out), 400 - 4 * d * d * (1 - offsettest::kPi / 4), 1e-3) << d;
     }
     EXPECT_DOUBLE_EQ(contourRoundSnapDistance(), 0.05);
+}
+
+// A fillet is wanted where a corner turning with the contour is so sharp that its fillet radius falls
+// below r: in a thin clockwise triangle that is its first corner alone, met from the last element.
+TEST(RingRound, SharpCornerNeedsAFilletAlsoAtTheStart) {
+    Round round;
+    const std::vector<ContourElement> cw = polygon({{0, 0}, {10, 2}, {10, -2}}),
+                                      second = polygon({{10, -2}, {0, 0}, {10, 2}});
+    // Tool radius 5, step width 6: the corner of about 22.6 degrees takes a fillet of about 1.23.
+    for (const auto& c : {cw, second}) {
+        EXPECT_EQ(cornerNeedsFillet(c.data(), 3, 5, 2, 6), 1);
+        EXPECT_EQ(cornerNeedsFillet(c.data(), 3, 5, 1, 6), 0);
+    }
+}
+
+// Opening a square from empty working buffers with each of its first allocations failing in turn (the
+// buffers, the offsets then answered as recorded): -1, or a std::bad_alloc for the cycle runner, or the
+// whole answer; never a write through a missing buffer.
+TEST(RingRound, OpeningShortOfMemoryFailsCleanly) {
+    Round round;
+    using Fn = int32_t (*)(const ContourElement*, int32_t, double, ContourElement*, int);
+    const std::vector<ContourElement> square = box(0, 0, 20, 20);
+    for (const Fn f : {Fn{contourInsertOpeningArcs}, Fn{contourRoundCorners}}) {
+        const size_t want = run(f, square, 2, 0).size();
+        long n = 1, failed = 0;
+        for (; n <= 6; ++n) {
+            ringRoundResetState();
+            std::vector<ContourElement> out(64);
+            allocfail::arm(n);
+            int32_t got = -1;
+            try {
+                got = f(square.data(), 4, 2, out.data(), 0);
+            } catch (const std::bad_alloc&) {
+            }
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == static_cast<int32_t>(want)) << n << " " << got;
+        }
+        EXPECT_GT(failed, 0);
+    }
+}
+
+// An input over the element cap fails every offset hard: the opening reports it as -1 (no memory for the
+// opening by offset), and no opening arcs are put in; nor are fillets.
+TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
+    Round round;
+    // A square whose bottom side runs in pieces of a thousandth.
+    const int n = kClistMaxElements + 1;
+    std::vector<Vec2> p;
+    for (int i = 0; i < n - 2; ++i) p.push_back({0.001 * i, 0});
+    p.push_back({0.001 * (n - 2), 50});
+    p.push_back({0, 50});
+    const std::vector<ContourElement> big = polygon(p);
+    std::vector<ContourElement> out(n);
+    EXPECT_EQ(contourOpenByOffset(big.data(), n, 1, out.data(), 0), kRoundOpenNoMemory);
+    EXPECT_EQ(contourInsertOpeningArcs(big.data(), n, 1, out.data(), 0), -1);
+    EXPECT_EQ(contourFilletCorners(big.data(), n, 1, out.data()), -1);
 }
 
 // Seeded fillets between random line pairs: the arc touches both trimmed
