@@ -49,7 +49,12 @@ int32_t refitPoints(int32_t n, TaggedPoint* p, int32_t tag, ContourElement* out,
 // code it leaves are recorded under those.
 int32_t refitLineRun(int32_t n, const ContourElement* lines, ContourElement* out, double tolerance) {
     if (n < 1) return -1;
-    std::vector<double> points(2 * static_cast<size_t>(n) + 2);
+    std::vector<double> points;
+    try {
+        points.resize(2 * static_cast<size_t>(n) + 2);
+    } catch (const std::bad_alloc&) {
+        return -1;  // without memory nothing is reduced, as for any run that does not fit
+    }
     for (int32_t i = 0; i < n; ++i) {
         points[2 * i] = lines[i].g[kLx1];
         points[2 * i + 1] = lines[i].g[kLy1];
