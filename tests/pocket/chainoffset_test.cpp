@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "geometry/rng.h"
 #include "pocket/contouroffset.h"
 #include "pocket/offset_util.h"
 #include "pocket/pocket_util.h"
@@ -64,6 +66,113 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
         EXPECT_EQ(countType(out.data(), n, kElemArc), c.arcs);
         EXPECT_EQ(ringsAlreadyClosed(out.data(), n), 1);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A convex polygon (counter-clockwise) with its corners rounded by rho: the polygon grown by a disc.
+std::vector<ContourElement> grownPolygon(const std::vector<Vec2>& k, double rho) {
+    std::vector<ContourElement> c;
+    const size_t n = k.size();
+    auto normal = [&](size_t i) {
+        const Vec2 a = k[i], b = k[(i + 1) % n];
+        const double l = std::hypot(b.x - a.x, b.y - a.y);
+        return Vec2{(b.y - a.y) / l, -(b.x - a.x) / l};
+    };
+    for (size_t i = 0; i < n; ++i) {
+        const Vec2 a = k[i], b = k[(i + 1) % n], m = normal(i), m2 = normal((i + 1) % n);
+        c.push_back(lineElem(a.x + rho * m.x, a.y + rho * m.y, b.x + rho * m.x, b.y + rho * m.y));
+        if (rho > 0) c.push_back(arcElem(b.x, b.y, rho, std::atan2(m.y, m.x), std::atan2(m2.y, m2.x), 1));
+    }
+    return c;
+}
+
+// Offsets of seeded convex polygons, sharp or rounded, either way round: every point of the result
+// lies at the distance from the input, the chain is closed, and the area follows the grown core:
+// A + P r + pi r^2 for a core grown by r, A - P d + d^2 sum tan(phi / 2) inside a sharp polygon.
+TEST(ChainOffset, ConvexOffsetsKeepTheDistanceAndTheGrownArea) {
+    PocketErrors errors;
+    rngResetState();
+    std::vector<ContourElement> out(kClistMaxElements);
+    int tested = 0;
+    for (int run = 0; run < 60; ++run) {
+        const int n = 3 + static_cast<int>(rngBelow(6));
+        std::vector<double> ang;
+        for (int i = 0; i < n; ++i) ang.push_back(2 * kPi * rngUniform());
+        std::sort(ang.begin(), ang.end());
+        std::vector<Vec2> k;
+        for (double a : ang) {
+            const double r = 5 + 5 * rngUniform();
+            k.push_back({r * std::cos(a), r * std::sin(a)});
+        }
+        // Drop corners that leave the polygon not strictly convex.
+        for (bool again = true; again && k.size() > 3;) {
+            again = false;
+            for (size_t i = 0; i < k.size(); ++i) {
+                const Vec2 a = k[(i + k.size() - 1) % k.size()], b = k[i], c = k[(i + 1) % k.size()];
+                const double cr = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x);
+                if (cr < 1 || std::hypot(c.x - b.x, c.y - b.y) < 1) {
+                    k.erase(k.begin() + static_cast<long>(i));
+                    again = true;
+                    break;
+                }
+            }
+        }
+        double area = 0, perim = 0, tans = 0;
+        bool convex = true;
+        for (size_t i = 0; i < k.size(); ++i) {
+            const Vec2 a = k[i], b = k[(i + 1) % k.size()], c = k[(i + 2) % k.size()];
+            area += 0.5 * (a.x * b.y - b.x * a.y);
+            perim += std::hypot(b.x - a.x, b.y - a.y);
+            const double phi = std::atan2((b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x),
+                                          (b.x - a.x) * (c.x - b.x) + (b.y - a.y) * (c.y - b.y));
+            convex = convex && phi > 0.05;
+            tans += std::tan(phi / 2);
+        }
+        if (!convex) continue;
+        ++tested;
+        const double rho = run % 3 == 0 ? 0 : 0.5 + 2 * rngUniform();
+        const bool inward = run % 2 == 1;
+        double d = 0.2 + 2 * rngUniform();
+        if (inward && rho > 0) d = std::min(d, 0.9 * rho);
+        if (inward && rho == 0) {
+            // Keep every edge longer than what the inner corners take off it.
+            double room = 1e9;
+            for (size_t i = 0; i < k.size(); ++i) {
+                const Vec2 a = k[i], b = k[(i + 1) % k.size()];
+                room = std::min(room, std::hypot(b.x - a.x, b.y - a.y));
+            }
+            d = std::min(d, 0.3 * room / std::max(1.0, tans));
+        }
+        std::vector<ContourElement> in = grownPolygon(k, rho);
+        const bool ccw = run % 4 < 2;
+        if (!ccw) {
+            std::reverse(in.begin(), in.end());
+            for (ContourElement& e : in) {
+                const bool arc = e.type == kElemArc;
+                std::swap(e.g[arc ? kAsx : kLx1], e.g[arc ? kAex : kLx2]);
+                std::swap(e.g[arc ? kAsy : kLy1], e.g[arc ? kAey : kLy2]);
+                if (arc) e.direction = -e.direction;
+            }
+        }
+        const int side = (ccw ? -1 : 1) * (inward ? -1 : 1);
+        int32_t m = 0;
+        ASSERT_EQ(offsetElementChain(d, in.data(), static_cast<int32_t>(in.size()), out.data(), &m, side),
+                  kChainBuilt)
+            << run;
+        const std::vector<ContourElement> ring(out.begin(), out.begin() + m);
+        EXPECT_EQ(ringsAlreadyClosed(ring.data(), m), 1) << run;
+        const double grown = rho + (inward ? -d : d);
+        const double want =
+            rho == 0 && inward ? area - perim * d + d * d * tans : area + perim * grown + kPi * grown * grown;
+        EXPECT_NEAR(std::fabs(signedArea(ring)), want, 1e-7 * want) << run;
+        EXPECT_EQ(signedArea(ring) > 0, ccw) << run;
+        EXPECT_EQ(m, static_cast<int32_t>(rho == 0 && inward ? k.size() : 2 * k.size())) << run;
+        for (const Vec2& p : samples(ring, 0.05)) EXPECT_NEAR(distanceTo(p, in), d, 1e-7) << run;
+    }
+    EXPECT_GE(tested, 40);
 }
 
 }  // namespace
