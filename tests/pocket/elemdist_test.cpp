@@ -10,20 +10,6 @@
 
 using namespace offsettest;
 
-namespace {
-
-// Nearest of many samples along the element: the brute-force answer.
-double sampledDistance(const Vec2& p, const ContourElement& e) {
-    double best = 1e300;
-    for (int i = 0; i <= 20000; ++i) {
-        const Vec2 q = pointAlong(e, i / 20000.0);
-        best = std::fmin(best, std::hypot(p.x - q.x, p.y - q.y));
-    }
-    return best;
-}
-
-}  // namespace
-
 TEST(ElemDist, ClosedFormsAndDegenerateElements) {
     PocketErrors state;
     const ContourElement arc = arcElem(1, 1, 2, 0.5, 2.0, 1), dot = lineElem(4, 4, 4, 4);
@@ -63,7 +49,7 @@ TEST(ElemDist, TolerantMinimumKeepsTheEarlierOfNearTies) {
     EXPECT_EQ(arcOrder(&line, &p, &r), 1);
 }
 
-TEST(ElemDist, PointDistancesMatchDenseSampling) {
+TEST(ElemDist, PointDistancesMatchTheClosedForm) {
     PocketErrors state;
     rngResetState();
     for (int i = 0; i < 300; ++i) {
@@ -76,7 +62,88 @@ TEST(ElemDist, PointDistancesMatchDenseSampling) {
         const Vec2 p{rngUniform() * 14 - 2, rngUniform() * 14 - 2};
         Vec2 near;
         const double d = elemDistance(&p, &e, &near);
-        EXPECT_NEAR(d, sampledDistance(p, e), 2e-3) << i;
+        EXPECT_NEAR(d, distanceTo(p, e), 1e-9) << i;
         EXPECT_NEAR(std::hypot(p.x - near.x, p.y - near.y), d, 1e-9);
     }
+}
+
+namespace {
+
+ContourElement randomElement(double span) {
+    const double a0 = rngUniform() * 2 * kPi, sweep = 0.2 + rngUniform() * 5;
+    const int dir = rngBelow(2) ? 1 : -1;
+    return rngBelow(2)
+               ? lineElem(rngUniform() * span, rngUniform() * span, rngUniform() * span, rngUniform() * span)
+               : arcElem(rngUniform() * span, rngUniform() * span, 0.5 + rngUniform() * 4, a0,
+                         a0 + dir * sweep, dir);
+}
+
+}  // namespace
+
+// Two elements apart: the distance lies between the least distance (sampled points of one against the
+// closed form of the other) and that plus the tie tolerance, and is the distance of the two points given,
+// which lie on their elements.
+TEST(ElemDist, ElementPairsAgainstSampledLeastDistance) {
+    PocketErrors state;
+    rngResetState();
+    int pairs = 0;
+    for (int run = 0; run < 300 && pairs < 100; ++run) {
+        const ContourElement a = randomElement(12), b = randomElement(12);
+        double least = 1e300;
+        for (int i = 0; i <= 2000; ++i) {
+            least = std::fmin(least, distanceTo(pointAlong(a, i / 2000.0), b));
+            least = std::fmin(least, distanceTo(pointAlong(b, i / 2000.0), a));
+        }
+        if (least < 0.05) continue;  // crossing or nearly: not what the measure is for
+        ++pairs;
+        Vec2 onA, onB;
+        const double d = elemElemDistance(&a, &b, &onA, &onB);
+        EXPECT_GE(d, least - 5e-4) << run;  // the samples may straddle the nearest point
+        EXPECT_LE(d, least + kPocketTieTol + 1e-6) << run;
+        EXPECT_NEAR(std::hypot(onA.x - onB.x, onA.y - onB.y), d, 1e-9) << run;
+        EXPECT_NEAR(distanceTo(onA, a), 0, 1e-9) << run;
+        EXPECT_NEAR(distanceTo(onB, b), 0, 1e-9) << run;
+        Vec2 backA, backB;
+        EXPECT_NEAR(elemElemDistance(&b, &a, &backB, &backA), least, kPocketTieTol + 5e-4) << run;
+    }
+    EXPECT_EQ(pairs, 100);
+}
+
+// The contour measures against the least closed-form distance over the elements: the exact minimum,
+// the first element reaching it, the early stop, and the below test at limits just either side.
+TEST(ElemDist, ContourMeasuresAgainstTheLeastOverElements) {
+    PocketErrors state;
+    rngResetState();
+    for (int run = 0; run < 200; ++run) {
+        std::vector<ContourElement> chain;
+        for (int i = 0, n = 1 + static_cast<int>(rngBelow(6)); i < n; ++i) chain.push_back(randomElement(10));
+        const int32_t n = static_cast<int32_t>(chain.size());
+        const Vec2 p{rngUniform() * 14 - 2, rngUniform() * 14 - 2};
+        double least = 1e300;
+        int32_t first = -1;
+        for (int32_t i = 0; i < n; ++i) {
+            const double d = distanceTo(p, chain[i]);
+            if (d < least - 1e-12) least = d, first = i;
+        }
+        EXPECT_NEAR(contourDistance(&p, chain.data(), n), least, 1e-9) << run;
+        int32_t index = -2;
+        Vec2 near;
+        EXPECT_NEAR(contourNearestElement(&p, chain.data(), n, &index, &near), least, 1e-9) << run;
+        EXPECT_EQ(index, first) << run;
+        EXPECT_NEAR(std::hypot(near.x - p.x, near.y - p.y), least, 1e-9) << run;
+        for (const double limit : {least + 1e-6, least - 1e-6, least * 2 * rngUniform()}) {
+            EXPECT_EQ(contourDistanceBelow(&p, chain.data(), n, limit), least < limit ? 1 : 0) << run;
+            const double until = contourDistanceUntil(&p, chain.data(), n, limit);
+            if (least <= limit) {
+                EXPECT_LE(until, limit) << run;
+                EXPECT_GE(until, least - 1e-9) << run;
+            } else {
+                EXPECT_NEAR(until, least, 1e-9) << run;
+            }
+        }
+    }
+    const Vec2 p{1, 1};
+    EXPECT_EQ(contourDistance(&p, nullptr, 0), -1);
+    EXPECT_EQ(contourDistanceBelow(&p, nullptr, 0, -0.5), 1);
+    EXPECT_EQ(contourDistanceBelow(&p, nullptr, 0, -1), 0);
 }
