@@ -209,4 +209,59 @@ TEST(LinkMove, ArcGougeByTheGrownCircle) {
     pocketAllowanceSet(0, 0);
 }
 
+// Roots of a (x - u)(x - v) come back sorted; a double root once; a negative discriminant none; a
+// vanishing leading term leaves the linear root.
+TEST(LinkMove, QuadraticRootsOfKnownFactors) {
+    rngResetState();
+    double roots[2];
+    for (int run = 0; run < 200; ++run) {
+        const double u = 20 * rngUniform() - 10, v = 20 * rngUniform() - 10,
+                     a = (rngBelow(2) ? 1 : -1) * (0.1 + 5 * rngUniform());
+        if (std::fabs(u - v) < 1e-3) continue;
+        ASSERT_EQ(quadraticRoots(a, -a * (u + v), a * u * v, roots), 2) << run;
+        EXPECT_NEAR(roots[0], std::min(u, v), 1e-9 * (1 + std::fabs(u) + std::fabs(v))) << run;
+        EXPECT_NEAR(roots[1], std::max(u, v), 1e-9 * (1 + std::fabs(u) + std::fabs(v))) << run;
+        // Shifted clear of the axis: no real root.
+        const double lift = 0.25 * a * (u - v) * (u - v) + (a > 0 ? 0.01 : -0.01);
+        EXPECT_EQ(quadraticRoots(a, -a * (u + v), a * u * v + lift, roots), 0) << run;
+        // Eighths and quarters keep the double root's coefficients exact.
+        const double w = (static_cast<double>(rngBelow(160)) - 80) / 8,
+                     q = (1 + static_cast<double>(rngBelow(20))) / 4;
+        ASSERT_EQ(quadraticRoots(q, -2 * q * w, q * w * w, roots), 1) << run;
+        EXPECT_EQ(roots[0], w) << run;
+        ASSERT_EQ(quadraticRoots(0, a, -a * u, roots), 1) << run;
+        EXPECT_NEAR(roots[0], u, 1e-12 * (1 + std::fabs(u))) << run;
+    }
+    EXPECT_EQ(quadraticRoots(0, 0, 1, roots), 0);
+    EXPECT_EQ(quadraticRoots(1e-6, 1e-6, 1, roots), 0);
+}
+
+// The line from a point outside a circle leaves it tangent: the centre lies one radius from the line,
+// the tangent point sees the point at a right angle, and the circle runs on along the line.
+TEST(LinkMove, TangentFromPointTouchesTheCircleRunningOn) {
+    rngResetState();
+    for (int run = 0; run < 200; ++run) {
+        const double r = 0.5 + 3 * rngUniform(), a = 2 * kPi * rngUniform(),
+                     dist = r * (0.5 + 2 * rngUniform());
+        const int32_t dir = rngBelow(2) ? 1 : -1;
+        const Vec2 c{5 * rngUniform(), 5 * rngUniform()}, n{std::cos(a), std::sin(a)};
+        const Vec2 p{c.x + dist * n.x, c.y + dist * n.y};
+        const Vec2 on{c.x - r * n.x, c.y - r * n.y}, normal{n.x, n.y};
+        const ContourElement circle = circleThroughPoint(&on, &normal, r, dir);
+        EXPECT_NEAR(std::hypot(circle.g[kAcx] - c.x, circle.g[kAcy] - c.y), 0, 1e-12);
+        Vec2 d;
+        const int got = tangentFromPoint(&p, &circle, &d);
+        ASSERT_EQ(got, dist > r ? 1 : -1) << run;
+        if (got < 0) continue;
+        EXPECT_NEAR(std::hypot(d.x, d.y), 1, 1e-12);
+        const double len = std::sqrt(dist * dist - r * r);
+        const Vec2 t{p.x + len * d.x, p.y + len * d.y};
+        EXPECT_NEAR(std::hypot(t.x - c.x, t.y - c.y), r, 1e-9) << run;
+        EXPECT_NEAR(std::fabs((c.x - p.x) * d.y - (c.y - p.y) * d.x), r, 1e-9) << run;
+        // The circle's own direction at t, (-dy, dx) of the radius for counter-clockwise.
+        const double run_on = dir * (-(t.y - c.y) * d.x + (t.x - c.x) * d.y);
+        EXPECT_NEAR(run_on, r, 1e-9) << run;
+    }
+}
+
 }  // namespace
