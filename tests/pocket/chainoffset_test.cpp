@@ -89,15 +89,39 @@ std::vector<ContourElement> grownPolygon(const std::vector<Vec2>& k, double rho)
     return c;
 }
 
-// Offsets of seeded convex polygons, sharp or rounded, either way round: every point of the result
-// lies at the distance from the input, the chain is closed, and the area follows the grown core:
-// A + P r + pi r^2 for a core grown by r, A - P d + d^2 sum tan(phi / 2) inside a sharp polygon.
+// The convex polygon with some edges bowed out into arcs of sweep 2 beta[i] (0 keeps the line).
+std::vector<ContourElement> bowedPolygon(const std::vector<Vec2>& k, const std::vector<double>& beta) {
+    std::vector<ContourElement> c;
+    for (size_t i = 0; i < k.size(); ++i) {
+        const Vec2 a = k[i], b = k[(i + 1) % k.size()];
+        if (beta[i] == 0) {
+            c.push_back(lineElem(a.x, a.y, b.x, b.y));
+            continue;
+        }
+        const double half = 0.5 * std::hypot(b.x - a.x, b.y - a.y), back = half / std::tan(beta[i]);
+        const Vec2 centre{0.5 * (a.x + b.x) - back * (b.y - a.y) / (2 * half),
+                          0.5 * (a.y + b.y) + back * (b.x - a.x) / (2 * half)};
+        const double a0 = std::atan2(a.y - centre.y, a.x - centre.x);
+        ContourElement e = arcElem(centre.x, centre.y, half / std::sin(beta[i]), a0, a0 + 2 * beta[i], 1);
+        e.g[kAsx] = a.x;
+        e.g[kAsy] = a.y;
+        e.g[kAex] = b.x;
+        e.g[kAey] = b.y;
+        c.push_back(e);
+    }
+    return c;
+}
+
+// Offsets of seeded convex shapes (polygons sharp, rounded, or with edges bowed into arcs), either way
+// round: every point of the result lies at the distance from the input, the chain is closed, and the
+// area follows the grown core: A + P r + pi r^2 for a core grown by r (Steiner), A - P d + d^2
+// sum tan(phi / 2) inside a sharp polygon.
 TEST(ChainOffset, ConvexOffsetsKeepTheDistanceAndTheGrownArea) {
     PocketErrors errors;
     rngResetState();
     std::vector<ContourElement> out(kClistMaxElements);
     int tested = 0;
-    for (int run = 0; run < 60; ++run) {
+    for (int run = 0; run < 90; ++run) {
         const int n = 3 + static_cast<int>(rngBelow(6));
         std::vector<double> ang;
         for (int i = 0; i < n; ++i) ang.push_back(2 * kPi * rngUniform());
@@ -121,7 +145,8 @@ TEST(ChainOffset, ConvexOffsetsKeepTheDistanceAndTheGrownArea) {
             }
         }
         double area = 0, perim = 0, tans = 0;
-        bool convex = true;
+        bool convex = true, blunt = true;
+        std::vector<double> turn;
         for (size_t i = 0; i < k.size(); ++i) {
             const Vec2 a = k[i], b = k[(i + 1) % k.size()], c = k[(i + 2) % k.size()];
             area += 0.5 * (a.x * b.y - b.x * a.y);
@@ -129,12 +154,15 @@ TEST(ChainOffset, ConvexOffsetsKeepTheDistanceAndTheGrownArea) {
             const double phi = std::atan2((b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x),
                                           (b.x - a.x) * (c.x - b.x) + (b.y - a.y) * (c.y - b.y));
             convex = convex && phi > 0.05;
+            blunt = blunt && phi > 0.3 && phi < 2.5;
+            turn.push_back(phi);  // at k[i + 1]
             tans += std::tan(phi / 2);
         }
         if (!convex) continue;
         ++tested;
         const double rho = run % 3 == 0 ? 0 : 0.5 + 2 * rngUniform();
         const bool inward = run % 2 == 1;
+        const bool bowed = rho == 0 && (run / 3) % 2 == 1 && blunt;
         double d = 0.2 + 2 * rngUniform();
         if (inward && rho > 0) d = std::min(d, 0.9 * rho);
         if (inward && rho == 0) {
@@ -144,9 +172,18 @@ TEST(ChainOffset, ConvexOffsetsKeepTheDistanceAndTheGrownArea) {
                 const Vec2 a = k[i], b = k[(i + 1) % k.size()];
                 room = std::min(room, std::hypot(b.x - a.x, b.y - a.y));
             }
-            d = std::min(d, 0.3 * room / std::max(1.0, tans));
+            d = std::min(d, (bowed ? 0.05 : 0.3 / std::max(1.0, tans)) * room);
         }
-        std::vector<ContourElement> in = grownPolygon(k, rho);
+        std::vector<double> beta(k.size(), 0.0);
+        for (size_t i = 0; bowed && i < k.size(); ++i)
+            if (rngBelow(3))
+                beta[i] = 0.4 * std::min({1.0, turn[i], turn[(i + k.size() - 1) % k.size()]}) *
+                          (0.2 + rngUniform());
+        std::vector<ContourElement> in = bowed ? bowedPolygon(k, beta) : grownPolygon(k, rho);
+        if (bowed) {
+            area = std::fabs(signedArea(in));
+            perim = perimeter(in);
+        }
         const bool ccw = run % 4 < 2;
         if (!ccw) {
             std::reverse(in.begin(), in.end());
@@ -167,7 +204,9 @@ TEST(ChainOffset, ConvexOffsetsKeepTheDistanceAndTheGrownArea) {
         const double grown = rho + (inward ? -d : d);
         const double want =
             rho == 0 && inward ? area - perim * d + d * d * tans : area + perim * grown + kPi * grown * grown;
-        EXPECT_NEAR(std::fabs(signedArea(ring)), want, 1e-7 * want) << run;
+        if (!(bowed && inward)) {
+            EXPECT_NEAR(std::fabs(signedArea(ring)), want, 1e-7 * want) << run;
+        }
         EXPECT_EQ(signedArea(ring) > 0, ccw) << run;
         EXPECT_EQ(m, static_cast<int32_t>(rho == 0 && inward ? k.size() : 2 * k.size())) << run;
         for (const Vec2& p : samples(ring, 0.05)) EXPECT_NEAR(distanceTo(p, in), d, 1e-7) << run;
