@@ -59,6 +59,36 @@ TEST(ElemAccess, CornerClasses) {
         ASSERT_EQ(elemCornerType(&c.a, &c.b, &type), 1);
         EXPECT_EQ(type, c.type) << c.b.g[2] << " " << c.b.g[3];
     }
+    // A kink of 0.03 is smooth where the threshold is widened: a line into an arc while a retry shrinks
+    // (9 x 0.005), an arc into a line of 100 or more (10 x 0.005).
+    const double kink = 0.03, c = std::cos(kink), s = std::sin(kink);
+    const struct {
+        ContourElement a, b;
+        int growMode, type;
+    } widened[] = {
+        {lineElem(-1, 0, 1, 0), arcElem(1 - 2 * s, 2 * c, 2, kink - kPi / 2, kink, 1), 0, kCornerSmooth},
+        {lineElem(-1, 0, 1, 0), arcElem(1 - 2 * s, 2 * c, 2, kink - kPi / 2, kink, 1), 1, kCornerLeft},
+        {lineElem(-1, 0, 1, 0), arcElem(1 + 2 * s, -2 * c, 2, kPi / 2 - kink, -kink, -1), 0, kCornerSmooth},
+        {arcElem(0, 1, 1, -kPi / 2 - 0.5, -kPi / 2, 1), lineElem(0, 0, 100 * c, 100 * s), 1, kCornerSmooth},
+        {arcElem(0, 1, 1, -kPi / 2 - 0.5, -kPi / 2, 1), lineElem(0, 0, 99 * c, 99 * s), 0, kCornerLeft},
+        {arcElem(0, 1, 1, -kPi / 2 - 0.5, -kPi / 2, 1), lineElem(0, 0, 99 * c, -99 * s), 0, kCornerRight},
+    };
+    for (const auto& w : widened) {
+        pocketOffsetState().cornerFactor = 1;
+        pocketOffsetState().growMode = w.growMode;
+        int type = 99;
+        ASSERT_EQ(elemCornerType(&w.a, &w.b, &type), 1);
+        EXPECT_EQ(type, w.type) << &w - widened;
+    }
+    pocketOffsetState().growMode = 0;
+    {
+        // Backwards onto an arc shrunk to its centre: no bend to read, the reversal stands.
+        const ContourElement a = lineElem(0, 0, 1, 0), b = arcElem(1, 0, 0, 0, 1, 1);
+        const Vec2 ta{1, 0}, tb{-1, 0};
+        int type = 99;
+        EXPECT_EQ(elemCornerTypeOf(&a, &ta, &b, &tb, &type), 1);
+        EXPECT_EQ(type, kCornerReversal);
+    }
     pocketOffsetState().cornerFactor = 10.0;  // the threshold grows with the factor
     int type = 0;
     const ContourElement a = lineElem(0, 0, 1, 0), b = lineElem(1, 0, 2, 0.02);

@@ -50,6 +50,11 @@ TEST(ElemPrim, SegmentPairs) {
         {{0, 0, 2, 0}, {3, 0, 5, 0}, 0, 0, 0},   // same line, apart
         {{0, 0, 2, 2}, {0, 2, 2, 0}, 1, 1, 1},   // crossing
         {{0, 0, 1, 0}, {2, -1, 2, 1}, 0, 0, 0},  // the lines cross outside the first
+        // Ends within the point tolerance, apart or overlapping along the line: the first one's own end.
+        {{0, 0, 2, 0}, {2.00006, 0, 5, 0}, 1, 2, 0},
+        {{0, 0, 2, 0}, {1.99994, 0, 5, 0}, 1, 2, 0},
+        {{2, 0, 5, 0}, {0, 0, 2.00006, 0}, 1, 2, 0},
+        {{0, 0, 0, 2}, {0, 2.00006, 0, 5}, 1, 0, 2},
     };
     for (const auto& c : cases) {
         Vec2 p{};
