@@ -55,6 +55,9 @@ TEST(ElemPrim, SegmentPairs) {
         {{0, 0, 2, 0}, {1.99994, 0, 5, 0}, 1, 2, 0},
         {{2, 0, 5, 0}, {0, 0, 2.00006, 0}, 1, 2, 0},
         {{0, 0, 0, 2}, {0, 2.00006, 0, 5}, 1, 0, 2},
+        // Overlapping by exactly the tolerance is an overlap; apart by exactly it, apart.
+        {{-1, 0, 1e-4, 0}, {0, 0, 5, 0}, -1, 0, 0},
+        {{-1, 0, 0, 0}, {1e-4, 0, 5, 0}, 0, 0, 0},
     };
     for (const auto& c : cases) {
         Vec2 p{};
