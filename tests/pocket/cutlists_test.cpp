@@ -104,10 +104,14 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
         std::vector<ContourElement> cut;
         double stepFactor;
         bool attached;
+        double radius = 0;
     } cases[] = {{box(10, 10, 30, 30), 0.4, true},   // 80 long, 10 from the island
                  {box(10, 10, 39, 30), 0.4, false},  // 1 from the island: below R = 2
                  {box(10, 10, 35, 35), 0.4, false},  // 100 long: above 25 R = 50 with f < 0.5
-                 {box(10, 10, 35, 35), 0.5, true}};
+                 {box(10, 10, 35, 35), 0.5, true},
+                 // 0.05 from the island: a tool of radius up to 0.1 needs only 0.8 R f, a larger one R.
+                 {box(10, 45, 39.95, 55), 0.5, true, 0.1},
+                 {box(10, 45, 39.95, 55), 0.5, false, 0.11}};
     for (const Case& k : cases) {
         Cuts fx;
         pocketWithIsland();
@@ -116,13 +120,14 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
             // Long enough for one case and short enough for the other: 25 R between 80 and 100.
             pocketKernel().toolRadius = 3.6;
         }
+        if (k.radius > 0) pocketKernel().toolRadius = k.radius;
         pocketKernel().stepFactor = k.stepFactor;
         ASSERT_EQ(cutListsCreate(1), 0);
         std::vector<ContourElement> cut = k.cut;
         for (ContourElement& e : cut) e.sourceTag = 0;
         put("CUT_SPAN", cut, true, true, 0);
         EXPECT_EQ(cutListsMerge(), 1);
-        ASSERT_EQ(regionNodeCount(), k.attached ? 2 : 1);
+        ASSERT_EQ(regionNodeCount(), k.attached ? 2 : 1) << &k - cases;
         EXPECT_EQ(clistCount("CUT_SPAN"), 0);
         if (!k.attached) continue;
         const RegionNode* n = regionNode(1);
