@@ -111,8 +111,8 @@ TEST(InputCheck, ContoursCrossingThemselvesOrFlatAreRefused) {
     }
 }
 
-// The outermost contours must all run one way; a contour inside another (not merely inside its box)
-// may run either way.
+// The outermost contours must all run one way and none may cross another; a contour inside another (not
+// merely inside its box) may run either way.
 TEST(InputCheck, OutermostContoursRunOneWay) {
     const std::vector<ContourElement> pocket = polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}});
     const std::vector<ContourElement> ell =
@@ -134,6 +134,8 @@ TEST(InputCheck, OutermostContoursRunOneWay) {
         {{ell, reversed(inner)}, 0},
         {{reversed(inner), ell}, 0},
         {{ell, inner}, 1},
+        // Both one way round, but through each other's wall.
+        {{pocket, polygon({{90, 20}, {120, 20}, {120, 40}, {90, 40}})}, 0},
     };
     for (const auto& c : cases) {
         PocketErrors errors;

@@ -232,6 +232,9 @@ TEST(LinkMove, QuadraticRootsOfKnownFactors) {
         ASSERT_EQ(quadraticRoots(0, a, -a * u, roots), 1) << run;
         EXPECT_NEAR(roots[0], u, 1e-12 * (1 + std::fabs(u))) << run;
     }
+    // A discriminant just below zero (-8e-6, within the root tolerance) is a double root.
+    ASSERT_EQ(quadraticRoots(1, 2, 1 + 2e-6, roots), 1);
+    EXPECT_NEAR(roots[0], -1, 1e-9);
     EXPECT_EQ(quadraticRoots(0, 0, 1, roots), 0);
     EXPECT_EQ(quadraticRoots(1e-6, 1e-6, 1, roots), 0);
 }
