@@ -44,6 +44,32 @@ TEST(LevelTable, PlanesAndSelection) {
     EXPECT_EQ(levelRowContains(&bounded, 4.99), 0);
     EXPECT_EQ(levelRowContains(&open, -100), 1);
     EXPECT_EQ(levelTableSet(nullptr, 0, 1, 0, 0, 0), -1);
+    // The range spans row 0 (even when it is open) and the bounded rows; the next boundary below z
+    // lies more than 1e-5 under it; a row set past the capacity is refused.
+    LevelTable* t = levelTableCreate(3);
+    ASSERT_NE(t, nullptr);
+    double top = 0, bottom = 0, next = 0;
+    EXPECT_EQ(levelTableRange(t, &top, &bottom), -1);
+    EXPECT_EQ(levelTableSet(t, 3, 1, 0, 0, 0), -1);
+    EXPECT_EQ(levelTableSet(t, -1, 1, 0, 0, 0), -1);
+    ASSERT_EQ(levelTableSet(t, 0, 6, 4, 1, 0), 1);
+    ASSERT_EQ(levelTableSet(t, 2, 9, 5, 0, 2), 1);
+    EXPECT_EQ(t->used, 3);
+    EXPECT_EQ(t->rows[1].ref, -1);
+    EXPECT_EQ(levelTableRange(t, &top, &bottom), 1);
+    EXPECT_EQ(top, 9);
+    EXPECT_EQ(bottom, 0);  // row 1, never set, is a bounded row at 0
+    const struct {
+        double z;
+        int32_t row;
+        double below;
+    } steps[] = {{10, 2, 9}, {9, 2, 5}, {5.00002, 2, 5}, {5.000005, 1, 0}, {0, -1, 0}};
+    for (const auto& c : steps) {
+        next = -99;
+        EXPECT_EQ(levelNextBelow(t, c.z, &next), c.row) << c.z;
+        EXPECT_EQ(next, c.row < 0 ? -99 : c.below) << c.z;
+    }
+    levelTableFree(t);
 }
 
 // Independent answer: every bounded top and bottom, and equal steps down from each (also
