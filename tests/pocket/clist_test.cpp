@@ -63,6 +63,21 @@ TEST(Clist, NamesAndTheirNumbers) {
     for (int i = 0; i < kClistCount; ++i) EXPECT_EQ(clistIndex(clistName(i)), i);
 }
 
+// Three distinct work buffers, each holding the element cap; none on either side of them.
+TEST(Clist, ScratchBuffersZeroToTwoOnly) {
+    EXPECT_EQ(clistScratch(-1), nullptr);
+    EXPECT_EQ(clistScratch(kClistScratchBuffers), nullptr);
+    ContourElement* seen[kClistScratchBuffers];
+    for (int i = 0; i < kClistScratchBuffers; ++i) {
+        seen[i] = clistScratch(i);
+        ASSERT_NE(seen[i], nullptr);
+        for (int j = 0; j < i; ++j)
+            EXPECT_TRUE(seen[i] + kClistMaxElements <= seen[j] || seen[j] + kClistMaxElements <= seen[i]);
+        seen[i][kClistMaxElements - 1] = lineElem(i, 0, i, 1);  // the last slot is usable
+    }
+    for (int i = 0; i < kClistScratchBuffers; ++i) EXPECT_EQ(seen[i][kClistMaxElements - 1].g[kLx1], i);
+}
+
 TEST(Clist, InsertPositionsAndRefusals) {
     PocketErrors errors;
     ContourElement e = lineElem(0, 0, 1, 0);

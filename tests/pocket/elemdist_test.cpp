@@ -47,6 +47,11 @@ TEST(ElemDist, TolerantMinimumKeepsTheEarlierOfNearTies) {
     EXPECT_EQ(arcOrder(&line, &q, &p), 1);  // behind by less than the tie tolerance
     EXPECT_EQ(arcOrder(&line, &r, &p), -1);
     EXPECT_EQ(arcOrder(&line, &p, &r), 1);
+    // Behind an arc's start by less than rounding is at the start, not a full turn on.
+    const ContourElement arc = arcElem(0, 0, 1, 0, 2, 1);
+    const Vec2 start{1, 0}, hair{1, -1e-300};
+    EXPECT_EQ(arcOrder(&arc, &start, &hair), 0);
+    EXPECT_EQ(arcOrder(&arc, &hair, &start), 0);
 }
 
 TEST(ElemDist, PointDistancesMatchTheClosedForm) {
