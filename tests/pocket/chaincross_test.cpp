@@ -286,6 +286,19 @@ TEST(ChainCross, ContainmentAndSplicing) {
     EXPECT_EQ(elemJoinCollinear(&a, &b), 1);
     EXPECT_EQ(a.g[kLx2], 5.0005);
     EXPECT_EQ(elemJoinCollinear(&a, &c), -1);
+
+    // A gap after the first piece copied: bridged when the two run on in one line, refused at a turn.
+    const std::vector<ContourElement> turn = {lineElem(0, 0, 10, 0), lineElem(10, 0.5, 10, 10),
+                                              lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0)};
+    EXPECT_EQ(chainCopyBetween(turn.data(), 4, 1, rec, 2, 0, out, &n), -1);
+    const std::vector<ContourElement> run = {lineElem(0, 0, 7, 0), lineElem(7.002, 0, 10, 0),
+                                             lineElem(10, 0, 10, 10), lineElem(10, 10, 0, 10),
+                                             lineElem(0, 10, 0, 0)};
+    const PocketIsect along[2] = {{5, 0, 0.7, 1, 1, 1}, {5, 10, 0.5, 4, 1, 1}};
+    ASSERT_EQ(chainCopyBetween(run.data(), 5, 1, along, 2, 0, out, &n), 1);
+    ASSERT_EQ(n, 4);
+    EXPECT_EQ(out[0].g[kLx1], 5);
+    EXPECT_EQ(out[0].g[kLx2], 7.002);
 }
 
 }  // namespace
