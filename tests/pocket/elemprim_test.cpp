@@ -212,6 +212,7 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
         double x0, x1;  // the points' x, in either order
     } lines[] = {{{-5, 4, -4, 4}, 2, 1 - std::sqrt(3.0), 1 + std::sqrt(3.0)},
                  {{-5, 5.00005, -4, 5.00005}, 1, 0, 0},
+                 {{-5, 4.99995, -4, 4.99995}, 1, 0, 0},  // cutting by less than the tolerance: a touch
                  {{-5, 5.001, -4, 5.001}, 0, 0, 0}};
     for (const auto& c : lines) {
         ASSERT_EQ(isectLineCircle(c.line, &quarter, p), c.code) << c.line[1];
@@ -222,6 +223,10 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
         EXPECT_NEAR(std::min(p[0].x, p[1].x), c.x0, 1e-9);
         EXPECT_NEAR(std::max(p[0].x, p[1].x), c.x1, 1e-9);
     }
+    // An arc too small to have a span holds no point, not even its own start.
+    const ContourElement speck = arcElem(0, 0, 0.0005, 0, kPi / 2, 1);
+    const Vec2 speckStart{0.0005, 0};
+    EXPECT_EQ(pointInArcSpan(&speckStart, &speck, arcSpanOf(&speck)), 0);
     const struct {
         ContourElement circle;
         int code;
