@@ -169,3 +169,25 @@ TEST(CutLists, FailedMergeStops) {
     EXPECT_EQ(clistCount("CUT_SPAN"), 0);
     EXPECT_TRUE(PocketErrors::sent("1522"));
 }
+
+// Span cuts offset inward by the width: a contour too small for it leaves no ring and the others go on;
+// a ring keeps the closed-form inner box and its contour's tag.
+TEST(CutLists, SpanOffsetSkipsVanishingContours) {
+    Cuts fx;
+    pocketWithIsland();
+    pocketKernel().widthFactor = 1;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    ASSERT_EQ(cutListsActive(), 1);
+    ASSERT_TRUE(clistCreate("SEC"));
+    put("SEC", box(5, 5, 7, 7), true, true, 3);
+    put("SEC", box(10, 10, 30, 30), true, true, 4);
+    EXPECT_EQ(cutSpanOffset("SEC", "CUT_GKT", 2), 1);
+    ASSERT_EQ(clistCount("CUT_GKT"), 1);
+    std::vector<ContourElement> ring(kClistMaxElements);
+    ContourHeader h{};
+    ASSERT_EQ(clistGet("CUT_GKT", ring.data(), &h, 0), 0);
+    ring.resize(h.elementCount);
+    EXPECT_NEAR(offsettest::signedArea(ring), 16 * 16, 1e-9);
+    EXPECT_EQ(h.tag, 4);
+    for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
+}
