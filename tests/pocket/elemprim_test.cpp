@@ -134,18 +134,23 @@ TEST(ElemPrim, CirclePairsTouchWithinTheTolerance) {
     const struct {
         double r1, d, r2;
         int code;
-        double x;  // the touching point's x (the centres lie on the x axis)
+        double x;  // the touching point's distance from the first centre along the line of the centres
     } cases[] = {
         {3, 5, 2, 1, 3},         {3, 5 + 5e-5, 2, 1, 3}, {3, 5 - 5e-5, 2, 1, 3},  // outside
         {3, 5 + 3e-4, 2, 0, 0},  {3, 1, 2, 1, 3},        {3, 1 + 5e-5, 2, 1, 3},  // inside
         {2, 1 - 5e-5, 3, 1, -2}, {3, 1 - 3e-4, 2, 0, 0}, {3, 0, 3, 0, 0},         // concentric
         {3, 4, 2, 2, 0},
     };
-    for (const auto& c : cases) {
-        const ContourElement a = arcElem(0, 0, c.r1, 0, kPi, 1), b = arcElem(c.d, 0, c.r2, 0, kPi, 1);
-        Vec2 p[2];
-        ASSERT_EQ(isectCircleCircle(&a, &b, p), c.code) << c.r1 << " " << c.d << " " << c.r2;
-        if (c.code == 1) EXPECT_XY(EXPECT_NEAR, p[0], c.x, 0, 1e-9);
+    // The centres along the x axis and along (0.6, 0.8).
+    for (const Vec2 u : {Vec2{1, 0}, Vec2{0.6, 0.8}}) {
+        for (const auto& c : cases) {
+            const ContourElement a = arcElem(0, 0, c.r1, 0, kPi, 1),
+                                 b = arcElem(c.d * u.x, c.d * u.y, c.r2, 0, kPi, 1);
+            Vec2 p[2];
+            ASSERT_EQ(isectCircleCircle(&a, &b, p), c.code)
+                << c.r1 << " " << c.d << " " << c.r2 << " " << u.y;
+            if (c.code == 1) EXPECT_XY(EXPECT_NEAR, p[0], c.x * u.x, c.x * u.y, 1e-9);
+        }
     }
     // Seeded pairs that cross well apart from touching: both points on both circles, mirrored in
     // the centre line.
