@@ -191,3 +191,18 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     EXPECT_EQ(h.tag, 4);
     for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
 }
+
+// In merge mode 2 the boundaries of CUT_GKT join the span cuts and are attached; in mode 1 they stay.
+TEST(CutLists, ModeTwoMovesTheGktBoundariesIn) {
+    for (const int32_t mode : {1, 2}) {
+        Cuts fx;
+        pocketWithIsland();
+        pocketKernel().stepFactor = 0.5;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        cutModeSet(mode);
+        put("CUT_GKT", box(10, 10, 30, 30), true, true, 0);
+        EXPECT_EQ(cutListsMerge(), 1);
+        EXPECT_EQ(regionNodeCount(), mode == 2 ? 2 : 1) << mode;
+        EXPECT_EQ(clistCount("CUT_GKT"), mode == 2 ? 0 : 1) << mode;
+    }
+}
