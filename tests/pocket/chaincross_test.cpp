@@ -260,9 +260,9 @@ TEST(ChainCross, ContainmentAndSplicing) {
     EXPECT_NE(contourContainsChain(inner.data(), 4, outer.data(), 4), 0);
     EXPECT_EQ(contourContainsChain(far.data(), 4, outer.data(), 4), 0);
     EXPECT_EQ(contourContainsChain(outer.data(), 4, inner.data(), 4), 0);
-    // A speck 0.04 wide, 0.05 inside the wall: a tool of radius 1 or more judges it by a tenth of its
-    // length (0.016), a smaller one by a fifth of the probe distances; either way its middles are clear.
-    const std::vector<ContourElement> speck = box(5, 0.05, 5.04, 0.09);
+    // A speck 0.004 wide, 0.005 inside the wall: a tool of radius 1 or more judges it by a tenth of its
+    // length (0.0016), a smaller one by a fifth of the probe distances; either way a middle is clear.
+    const std::vector<ContourElement> speck = box(5, 0.005, 5.004, 0.009);
     for (const double radius : {2.0, 1.0, 0.5}) {
         pocketKernel().toolRadius = radius;
         EXPECT_EQ(contourContainsChain(speck.data(), 4, outer.data(), 4), 1) << radius;
