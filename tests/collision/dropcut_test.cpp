@@ -437,3 +437,70 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
     }
     projResetState();
 }
+
+// Facets that are true quads (the cells of a grid, each with its own corner heights, folded along p0-p2):
+// engine A drops the tool onto both halves, so its height is the brute-force drop over the two triangles of
+// every facet.
+TEST(DropCut, QuadFacetsDropOnBothHalves) {
+    projResetState();
+    std::mt19937 gen(811);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const int n = 16;
+    struct Quad {
+        Vec3 p[4];  // the facet record is packed: its corners are copied out of it
+        Vec3 lo, hi;
+    };
+    std::vector<Quad> quads;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            Quad q{};
+            const int di[4] = {0, 1, 1, 0}, dj[4] = {0, 0, 1, 1};
+            for (int k = 0; k < 4; ++k) {
+                const int a = i + di[k], b = j + dj[k];
+                q.p[k] = {double(a), double(b), 3 * u(gen)};  // folds far beyond rounding
+            }
+            q.lo = q.hi = q.p[0];
+            for (const Vec3& p : q.p)
+                q.lo = {std::min(q.lo.x, p.x), std::min(q.lo.y, p.y), std::min(q.lo.z, p.z)},
+                q.hi = {std::max(q.hi.x, p.x), std::max(q.hi.y, p.y), std::max(q.hi.z, p.z)};
+            quads.push_back(q);
+        }
+    std::stable_sort(quads.begin(), quads.end(),
+                     [](const Quad& a, const Quad& b) { return a.hi.z > b.hi.z; });
+    std::vector<Facet98> facets;
+    std::vector<Vec3> lo, hi;
+    for (const Quad& q : quads) {
+        Facet98 f{};
+        for (int k = 0; k < 4; ++k) f.p[k] = q.p[k];
+        facets.push_back(f), lo.push_back(q.lo), hi.push_back(q.hi);
+    }
+    const struct {
+        uint16_t type;
+        double R, r;
+    } tools[] = {{kBallMill, 1.5, 0}, {kEndMill, 1.2, 0}, {kRadiusMill, 1.6, 0.5}};
+    int secondHalf = 0;
+    for (const auto& tl : tools) {
+        ToolGeom tool{};
+        tool.toolType = tl.type, tool.radius = tl.R, tool.cornerRadius = tl.r;
+        projA_set_params(facets.data(), int32_t(facets.size()), lo.data(), hi.data(), nullptr, -1e4, 1e4, 0);
+        for (int it = 0; it < 12; ++it) {
+            const double x = 2 + (n - 4) * u(gen), y = 2 + (n - 4) * u(gen);
+            double want = -std::numeric_limits<double>::infinity(), first = want;
+            for (const Quad& q : quads) {
+                if (q.lo.x > x + tl.R || q.hi.x < x - tl.R || q.lo.y > y + tl.R || q.hi.y < y - tl.R)
+                    continue;
+                const Vec3* p = q.p;
+                first = std::max(first, testmesh::bruteDrop(tl.type, tl.R, tl.r, {{p[0], p[1], p[2]}}, x, y));
+                want = std::max(want, testmesh::bruteDrop(tl.type, tl.R, tl.r, {{p[0], p[2], p[3]}}, x, y));
+            }
+            secondHalf += want > first + 1e-6;
+            want = std::max(want, first);
+            Vec3 pt{x, y, -1000}, c;
+            int32_t cls;
+            EXPECT_GE(projA_place(&pt, 20, &tool, nullptr, 0, &c, &cls), 1);
+            EXPECT_NEAR(pt.z, want, 1e-9) << tl.type << " at " << x << " " << y;
+        }
+    }
+    EXPECT_GT(secondHalf, 6);  // the second halves decide often enough to be tested
+    projResetState();
+}
