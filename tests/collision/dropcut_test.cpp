@@ -416,7 +416,7 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
     for (int taper : {0, 1, 2}) {
         projResetState();
         // 2: loaded for another taper, then a part's placement (its state saved and restored) makes the
-        // engine take the cone of the tool it places next.
+        // engine take the cone of the tool it places next, and only then.
         toolgeo_set(taper == 2 ? &steep : m.m.tool);
         projA_set_toolgeo(taper ? 1 : 0);
         projA_set_params(m.facets.data(), 1, m.lo.data(), m.hi.data(), nullptr, -1e4, 1e4, 0);
@@ -430,6 +430,10 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
         if (taper) {
             EXPECT_GE(res, 1);
             EXPECT_NEAR(p.z, -lift, 1e-9);
+            // Taken once: the next placement, though of the steeper tool, keeps that cone.
+            Vec3 again{0, 0, -100};
+            EXPECT_GE(projA_place(&again, 50, &steep, nullptr, 0, &c, &cls), 1);
+            EXPECT_NEAR(again.z, -lift, 1e-9);
         } else {
             EXPECT_EQ(res, 0);
             EXPECT_EQ(p.z, -100);
