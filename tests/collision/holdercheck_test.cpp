@@ -137,3 +137,37 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     EXPECT_EQ(l->count, 0);
     plistFree(l);
 }
+
+// A vertical axis gives the search no direction to tilt toward: -2 and the axis left as it was, whether
+// the body collides there (a wall beside the holder) or not (the wall far off); an axis a hair off the
+// vertical has one, and over the far wall stays within the search's last step of itself.
+TEST(HolderCheck, AVerticalAxisHasNoTiltDirection) {
+    const ToolDescription tool = toolshape::stackedTool();
+    auto wallAt = [](double x) {
+        return testmesh::Model({Triangle3D{{{x, -300, 60}, {x, 300, 60}, {x, 300, 400}}},
+                                Triangle3D{{{x, -300, 60}, {x, 300, 400}, {x, -300, 400}}}},
+                               kBallMill, 5.0);
+    };
+    const Vec3 p{0, 0, 0}, down{0, 0, -1}, up{0, 0, 1}, off{-std::sin(1e-3), 0, std::cos(1e-3)};
+    const struct {
+        double wallX;
+        int collides;
+    } cases[] = {{9, 1}, {90, 0}};
+    for (const auto& c : cases) {
+        testmesh::Model wall = wallAt(c.wallX);
+        EXPECT_EQ(holderCheck(&wall.m, &tool, &p, &down) != 0, c.collides == 1) << c.wallX;
+        for (int32_t mode : {1, 2}) {
+            holderCheckResetState();
+            Vec3 axis = up;
+            double angle = 7;
+            EXPECT_EQ(holderTiltSearch(&wall.m, &tool, &p, &axis, mode, 1.0, &angle), -2) << c.wallX;
+            EXPECT_TRUE(axis.x == 0 && axis.y == 0 && axis.z == 1) << c.wallX;
+            if (c.collides) continue;
+            holderCheckResetState();
+            axis = off;
+            EXPECT_GE(holderTiltSearch(&wall.m, &tool, &p, &axis, mode, 1.0, &angle), 0);
+            EXPECT_LE(std::acos(std::min(1.0, vecDot3D(&axis, &off))), 1e-3);  // the bisection's last step
+            EXPECT_TRUE(axis.x < 0 && axis.y == 0) << axis.x << " " << axis.y;
+        }
+    }
+}
