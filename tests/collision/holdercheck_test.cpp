@@ -171,3 +171,32 @@ TEST(HolderCheck, AVerticalAxisHasNoTiltDirection) {
         }
     }
 }
+
+// Walls nearer the holder than the first tilt step can clear: the search goes on past its first trials
+// and still stops just past the limit where the holder's lower rim (15 wide at height 80) clears the
+// wall, and the axis it gives is free.
+TEST(HolderCheck, TiltSearchPassesOverCollidingTrials) {
+    const ToolDescription tool = toolshape::stackedTool();
+    const Vec3 p{0, 0, 0};
+    for (const double x : {9.0, 6.0, 4.0, 2.0}) {
+        testmesh::Model wall({Triangle3D{{{x, -300, 60}, {x, 300, 60}, {x, 300, 400}}},
+                              Triangle3D{{{x, -300, 60}, {x, 300, 400}, {x, -300, 400}}}},
+                             kBallMill, 5.0);
+        double lo = 0, hi = 0.5;  // 15 cos t - 80 sin t = x + tolerance
+        while (hi - lo > 1e-9) {
+            const double t = (lo + hi) / 2;
+            (15 * std::cos(t) - 80 * std::sin(t) > x + wall.m.tolerance ? lo : hi) = t;
+        }
+        for (const double tilt : {0.05, 0.01}) {
+            holderCheckResetState();
+            Vec3 axis{-std::sin(tilt), 0, std::cos(tilt)};
+            double angle = 0;
+            ASSERT_GE(holderTiltSearch(&wall.m, &tool, &p, &axis, 1, 1.0, &angle), 0) << x;
+            const double got = std::acos(axis.z);
+            EXPECT_GE(got, lo - 1e-4) << x << " " << tilt;
+            EXPECT_LE(got, lo + 2e-3) << x << " " << tilt;
+            const Vec3 a{-axis.x, -axis.y, -axis.z};
+            EXPECT_EQ(holderCheck(&wall.m, &tool, &p, &a), 0) << x << " " << tilt;
+        }
+    }
+}

@@ -754,3 +754,43 @@ TEST(MeshQuery, LiftedBallJustTouchesPerFcl) {
     }
 }
 #endif
+
+// A triangle-list path lifted over two planes that meet at x = 10 with a bend of 0.03 rad, far
+// flatter than the turn limits: it is refined there only where it climbs (on both planes) steeper than
+// the tool's limit
+// (5 for a ball and a radius mill at least as wide as the step, 3 for a narrower radius mill, 1.5 for a
+// flat end).
+TEST(MeshQuery, SteepBendsAreRefinedPastTheToolsSlopeLimit) {
+    const struct {
+        uint16_t type;
+        double R, r, slope;
+        bool refined;
+    } cases[] = {
+        {kBallMill, 0.5, 0, 4.0, false},     {kBallMill, 0.5, 0, 5.5, true},
+        {kBallMill, 2, 0, 4.0, false},       {kEndMill, 0.5, 0, 1.3, false},
+        {kEndMill, 0.5, 0, 1.7, true},       {kEndMill, 2, 0, 1.7, true},
+        {kRadiusMill, 0.8, 0.2, 2.6, false}, {kRadiusMill, 0.8, 0.2, 3.3, true},
+        {kRadiusMill, 2, 0.5, 4.0, false},   {kRadiusMill, 2, 0.5, 5.5, true},
+    };
+    for (const auto& c : cases) {
+        const double s2 = std::tan(std::atan(c.slope) + 0.03), top = 10 * c.slope;
+        testmesh::Model t({{{{-5, -20, -5 * c.slope}, {10, -20, top}, {10, 20, top}}},
+                           {{{-5, -20, -5 * c.slope}, {10, 20, top}, {-5, 20, -5 * c.slope}}},
+                           {{{10, -20, top}, {30, -20, top + 20 * s2}, {30, 20, top + 20 * s2}}},
+                           {{{10, -20, top}, {30, 20, top + 20 * s2}, {10, 20, top}}}},
+                          c.type, c.R, c.r);
+        Plist* l = line(21, 0);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 21; ++i) l->points[i].z = (i <= 10 ? i * c.slope : top + (i - 10) * s2) - 0.5;
+        CheckParams prm;
+        initChkParams(&prm);
+        EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
+        EXPECT_EQ(l->count > 21, c.refined) << c.type << " " << c.R << " " << c.slope << ": " << l->count;
+        for (int32_t i = 0; i < l->count; ++i) {  // inserted points lie near the bend only
+            if (l->parameters[i] != std::floor(l->parameters[i])) {
+                EXPECT_NEAR(l->parameters[i], 10, 3.0);
+            }
+        }
+        plistFree(l);
+    }
+}
