@@ -120,6 +120,17 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &cFlat, &cls), 1);
     EXPECT_NEAR(cFlat.z - cBall.z, 4.0, 1e-12);
     EXPECT_EQ(cBall.x + cBall.y, 200.0);
+    // The facet engine answers an untouched ring too, at its walk's bound: the ring's height above the
+    // start.
+    Facet98 f{};
+    for (int q = 0; q < 4; ++q) f.p[q] = t.tris->data[0].p[std::min(q, 2)];
+    projA_set_params(&f, 1, t.lo.data(), t.hi.data(), nullptr, -10, 10, 1);
+    for (const double h : {1.0, 2.5}) {
+        ring.height = h;
+        p = {100, 100, -50};
+        EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
+        EXPECT_EQ(c.z, -50 + h);
+    }
     // A tool shape the engine has no kernel for places nothing.
     ToolGeom odd = *t.m.tool;
     odd.toolType = 7;
