@@ -382,3 +382,26 @@ TEST_F(ToolShapeTest, SwingAngleOnAFortyFiveDegreeFlank) {
         }
     }
 }
+
+// The chamfer flag: 1 unless the tip ends more than 1e-5 below the chamfer or its tapered flank is, at
+// the tip's top, more than 1e-5 narrower than the shaft. A ball's flank at height H has the radius
+// R / cos a + H tan a.
+TEST_F(ToolShapeTest, ChamferFlagAtItsTolerances) {
+    const struct {
+        double taper, tipBelow, shaftOver;
+        int32_t want;
+    } cases[] = {{0, 0, 0, 1},        {0, 5e-6, 0, 1}, {0, 2e-5, 0, 0},  {0, 0, 5e-6, 1},
+                 {0, 0, 2e-5, 0},     {10, 0, -1, 1},  {10, 0, 5e-6, 1}, {10, 0, 2e-5, 0},
+                 {10, 3e-6, 8e-6, 1}, {4, 0, 2e-5, 0}, {4, 0, -2e-5, 1}, {4, 1e-3, -1, 0}};
+    for (const auto& c : cases) {
+        ToolDescription t = toolshape::stackedTool();  // ball of radius 5, tip up to 20
+        const double a = c.taper * M_PI / 180;
+        t.taperAngle = c.taper;
+        t.tipTop = t.chamferTop - c.tipBelow;
+        t.shaftDiameter = 2 * (5 / std::cos(a) + t.tipTop * std::tan(a)) + c.shaftOver;
+        ToolAssembly as{};
+        as.tool = t;
+        EXPECT_EQ(toolAssemblyChamferFlag(&as), c.want) << c.taper << " " << c.tipBelow << " " << c.shaftOver;
+        EXPECT_EQ(as.chamferFlag, c.want);
+    }
+}
