@@ -183,6 +183,22 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
     t.toolType = kToolDiameter12, t.shaftDiameter = 8, t.taperAngle = 10;
     toolSegProfileInit(&t, 0, 0.005);
     EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(10 * M_PI / 180)), 1e-12);
+    // The flank leaves the corner circle (a ball's whole radius, whatever its corner field holds; a
+    // radius mill's corner about R - r) at the radius R - r + r cos a.
+    const struct {
+        uint16_t type;
+        double corner, taper, want;
+    } cases[] = {{kBallMill, 5, 10, 5 * std::cos(10 * M_PI / 180)},
+                 {kBallMill, 0, 10, 5 * std::cos(10 * M_PI / 180)},
+                 {kBallMill, 2, 20, 5 * std::cos(20 * M_PI / 180)},
+                 {kRadiusMill, 2, 10, 3 + 2 * std::cos(10 * M_PI / 180)},
+                 {kRadiusMill, 1, 20, 4 + std::cos(20 * M_PI / 180)}};
+    for (const auto& c : cases) {
+        t = stackedTool();
+        t.toolType = c.type, t.cornerRadius = c.corner, t.taperAngle = c.taper;
+        toolSegProfileInit(&t, 0, 0.005);
+        EXPECT_NEAR(toolSegMinRadius(), c.want, 1e-12) << c.type << " " << c.corner;
+    }
 }
 
 TEST_F(ToolShapeTest, AssemblyContours) {
