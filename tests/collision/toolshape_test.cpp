@@ -421,3 +421,19 @@ TEST_F(ToolShapeTest, ChamferFlagAtItsTolerances) {
         EXPECT_EQ(as.chamferFlag, c.want);
     }
 }
+
+// A tip top within 1e-5 of zero means no tip: the taper then runs up to the cutter's top.
+TEST_F(ToolShapeTest, TaperEndsAtTheTipOrWithoutOneAtTheCutterTop) {
+    const struct {
+        double tipTop, want;
+    } cases[] = {{0, 50}, {5e-6, 50}, {-5e-6, 50}, {2e-5, 2e-5}, {-2e-5, -2e-5}, {20, 20}};
+    for (const auto& c : cases) {
+        ToolDescription t = toolshape::stackedTool();  // cutter top 50
+        t.tipTop = c.tipTop;
+        ToolAssembly* a = toolAssemblyBuild(&t, nullptr, 0, 0.01, nullptr);
+        ASSERT_NE(a, nullptr) << c.tipTop;
+        EXPECT_EQ(a->z1, c.want) << c.tipTop;
+        toolAssemblyDestroy(a);
+        std::free(a);
+    }
+}
