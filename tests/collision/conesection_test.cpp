@@ -16,6 +16,11 @@ Triangle3D post(double x, double z) {
     return {{{x - 0.05, -0.05, z}, {x + 0.05, -0.05, z}, {x, 0.05, z}}};
 }
 
+// A speck 2e-3 across at radius x and height z: the flank's height varies little over it.
+Triangle3D speck(double x, double z) {
+    return {{{x - 1e-3, -1e-3, z}, {x + 1e-3, -1e-3, z}, {x, 1e-3, z}}};
+}
+
 }  // namespace
 
 TEST(ConeSection, SectionsAgainstPlanesAndPosts) {
@@ -32,6 +37,12 @@ TEST(ConeSection, SectionsAgainstPlanesAndPosts) {
         {post(2.0, 3.0), 1, 3, 0, 5, 1},  // above the flank's height 2.5 at radius 2
         {post(0.5, 0.5), 1, 3, 0, 5, 1},  // under the lower disc of radius r1
         {post(3.5, 9.0), 1, 3, 0, 5, 0},  // outside the widest radius
+        // Into the flank (height 2.5 at radius 2) by less and by more than the tolerance 0.008 taken
+        // along the axis over the flank's slope 5 / 2: 0.02; the same on a flank twice as steep.
+        {speck(2.0, 2.516), 1, 3, 0, 5, 0},
+        {speck(2.0, 2.526), 1, 3, 0, 5, 1},
+        {speck(2.0, 5.032), 1, 3, 0, 10, 0},
+        {speck(2.0, 5.052), 1, 3, 0, 10, 1},
         {testmesh::slopeTri(-20, 0), 1, 3, 0, 5, 0},
         {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-5, 0},  // upside down beyond the tolerance: empty
         {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-6, 1},  // a disc within it
@@ -77,4 +88,21 @@ TEST(ConeSection, GridCellUpTheAxisDecides) {
     for (const auto& c : cases)
         EXPECT_EQ(coneSectionHitAll(&t.m, &p, &d, 10, c.angle, grid, flags, 3, 3, 2, 10), c.want) << c.angle;
     grid2DFree(grid);
+}
+
+// A missing model, point or direction is no hit, whatever the section, with or without a grid.
+TEST(ConeSection, MissingArgumentsAreNoHit) {
+    testmesh::Model t({testmesh::slopeTri(40, 0)}, kBallMill, 1.0);
+    ASSERT_EQ(coneSectionHit(&t.m, &kOrigin, &kDown, 50, 3, 3, 2, 10), 1);  // the full call does hit
+    const struct {
+        bool model, p, d;
+    } cases[] = {{false, true, true}, {true, false, true}, {true, true, false}, {false, false, false}};
+    for (const auto& c : cases) {
+        const CheckModel* m = c.model ? &t.m : nullptr;
+        const Vec3* p = c.p ? &kOrigin : nullptr;
+        const Vec3* d = c.d ? &kDown : nullptr;
+        EXPECT_EQ(coneSectionHit(m, p, d, 50, 3, 3, 2, 10), 0);
+        EXPECT_EQ(coneSectionHitAll(m, p, d, 50, 0, nullptr, kConeDiscLower, 3, 3, 2, 10), 0);
+    }
+    EXPECT_EQ(coneSectionHitAll(&t.m, &kOrigin, &kDown, 50, 0, nullptr, kConeDiscLower, 3, 3, 2, 10), 1);
 }

@@ -120,6 +120,17 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &cFlat, &cls), 1);
     EXPECT_NEAR(cFlat.z - cBall.z, 4.0, 1e-12);
     EXPECT_EQ(cBall.x + cBall.y, 200.0);
+    // The facet engine answers an untouched ring too, at its walk's bound: the ring's height above the
+    // start.
+    Facet98 f{};
+    for (int q = 0; q < 4; ++q) f.p[q] = t.tris->data[0].p[std::min(q, 2)];
+    projA_set_params(&f, 1, t.lo.data(), t.hi.data(), nullptr, -10, 10, 1);
+    for (const double h : {1.0, 2.5}) {
+        ring.height = h;
+        p = {100, 100, -50};
+        EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
+        EXPECT_EQ(c.z, -50 + h);
+    }
     // A tool shape the engine has no kernel for places nothing.
     ToolGeom odd = *t.m.tool;
     odd.toolType = 7;
@@ -416,7 +427,7 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
     for (int taper : {0, 1, 2}) {
         projResetState();
         // 2: loaded for another taper, then a part's placement (its state saved and restored) makes the
-        // engine take the cone of the tool it places next.
+        // engine take the cone of the tool it places next, and only then.
         toolgeo_set(taper == 2 ? &steep : m.m.tool);
         projA_set_toolgeo(taper ? 1 : 0);
         projA_set_params(m.facets.data(), 1, m.lo.data(), m.hi.data(), nullptr, -1e4, 1e4, 0);
@@ -430,10 +441,81 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
         if (taper) {
             EXPECT_GE(res, 1);
             EXPECT_NEAR(p.z, -lift, 1e-9);
+            // Taken once: the next placement, though of the steeper tool, keeps that cone.
+            Vec3 again{0, 0, -100};
+            EXPECT_GE(projA_place(&again, 50, &steep, nullptr, 0, &c, &cls), 1);
+            EXPECT_NEAR(again.z, -lift, 1e-9);
         } else {
             EXPECT_EQ(res, 0);
             EXPECT_EQ(p.z, -100);
         }
     }
+    projResetState();
+}
+
+// Facets that are true quads (the cells of a grid, each with its own corner heights, folded along p0-p2):
+// engine A drops the tool onto both halves, so its height is the brute-force drop over the two triangles of
+// every facet.
+TEST(DropCut, QuadFacetsDropOnBothHalves) {
+    projResetState();
+    std::mt19937 gen(811);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const int n = 16;
+    struct Quad {
+        Vec3 p[4];  // the facet record is packed: its corners are copied out of it
+        Vec3 lo, hi;
+    };
+    std::vector<Quad> quads;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            Quad q{};
+            const int di[4] = {0, 1, 1, 0}, dj[4] = {0, 0, 1, 1};
+            for (int k = 0; k < 4; ++k) {
+                const int a = i + di[k], b = j + dj[k];
+                q.p[k] = {double(a), double(b), 3 * u(gen)};  // folds far beyond rounding
+            }
+            q.lo = q.hi = q.p[0];
+            for (const Vec3& p : q.p)
+                q.lo = {std::min(q.lo.x, p.x), std::min(q.lo.y, p.y), std::min(q.lo.z, p.z)},
+                q.hi = {std::max(q.hi.x, p.x), std::max(q.hi.y, p.y), std::max(q.hi.z, p.z)};
+            quads.push_back(q);
+        }
+    std::stable_sort(quads.begin(), quads.end(),
+                     [](const Quad& a, const Quad& b) { return a.hi.z > b.hi.z; });
+    std::vector<Facet98> facets;
+    std::vector<Vec3> lo, hi;
+    for (const Quad& q : quads) {
+        Facet98 f{};
+        for (int k = 0; k < 4; ++k) f.p[k] = q.p[k];
+        facets.push_back(f), lo.push_back(q.lo), hi.push_back(q.hi);
+    }
+    const struct {
+        uint16_t type;
+        double R, r;
+    } tools[] = {{kBallMill, 1.5, 0}, {kEndMill, 1.2, 0}, {kRadiusMill, 1.6, 0.5}};
+    int secondHalf = 0;
+    for (const auto& tl : tools) {
+        ToolGeom tool{};
+        tool.toolType = tl.type, tool.radius = tl.R, tool.cornerRadius = tl.r;
+        projA_set_params(facets.data(), int32_t(facets.size()), lo.data(), hi.data(), nullptr, -1e4, 1e4, 0);
+        for (int it = 0; it < 12; ++it) {
+            const double x = 2 + (n - 4) * u(gen), y = 2 + (n - 4) * u(gen);
+            double want = -std::numeric_limits<double>::infinity(), first = want;
+            for (const Quad& q : quads) {
+                if (q.lo.x > x + tl.R || q.hi.x < x - tl.R || q.lo.y > y + tl.R || q.hi.y < y - tl.R)
+                    continue;
+                const Vec3* p = q.p;
+                first = std::max(first, testmesh::bruteDrop(tl.type, tl.R, tl.r, {{p[0], p[1], p[2]}}, x, y));
+                want = std::max(want, testmesh::bruteDrop(tl.type, tl.R, tl.r, {{p[0], p[2], p[3]}}, x, y));
+            }
+            secondHalf += want > first + 1e-6;
+            want = std::max(want, first);
+            Vec3 pt{x, y, -1000}, c;
+            int32_t cls;
+            EXPECT_GE(projA_place(&pt, 20, &tool, nullptr, 0, &c, &cls), 1);
+            EXPECT_NEAR(pt.z, want, 1e-9) << tl.type << " at " << x << " " << y;
+        }
+    }
+    EXPECT_GT(secondHalf, 6);  // the second halves decide often enough to be tested
     projResetState();
 }

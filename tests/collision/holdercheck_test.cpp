@@ -137,3 +137,66 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     EXPECT_EQ(l->count, 0);
     plistFree(l);
 }
+
+// A vertical axis gives the search no direction to tilt toward: -2 and the axis left as it was, whether
+// the body collides there (a wall beside the holder) or not (the wall far off); an axis a hair off the
+// vertical has one, and over the far wall stays within the search's last step of itself.
+TEST(HolderCheck, AVerticalAxisHasNoTiltDirection) {
+    const ToolDescription tool = toolshape::stackedTool();
+    auto wallAt = [](double x) {
+        return testmesh::Model({Triangle3D{{{x, -300, 60}, {x, 300, 60}, {x, 300, 400}}},
+                                Triangle3D{{{x, -300, 60}, {x, 300, 400}, {x, -300, 400}}}},
+                               kBallMill, 5.0);
+    };
+    const Vec3 p{0, 0, 0}, down{0, 0, -1}, up{0, 0, 1}, off{-std::sin(1e-3), 0, std::cos(1e-3)};
+    const struct {
+        double wallX;
+        int collides;
+    } cases[] = {{9, 1}, {90, 0}};
+    for (const auto& c : cases) {
+        testmesh::Model wall = wallAt(c.wallX);
+        EXPECT_EQ(holderCheck(&wall.m, &tool, &p, &down) != 0, c.collides == 1) << c.wallX;
+        for (int32_t mode : {1, 2}) {
+            holderCheckResetState();
+            Vec3 axis = up;
+            double angle = 7;
+            EXPECT_EQ(holderTiltSearch(&wall.m, &tool, &p, &axis, mode, 1.0, &angle), -2) << c.wallX;
+            EXPECT_TRUE(axis.x == 0 && axis.y == 0 && axis.z == 1) << c.wallX;
+            if (c.collides) continue;
+            holderCheckResetState();
+            axis = off;
+            EXPECT_GE(holderTiltSearch(&wall.m, &tool, &p, &axis, mode, 1.0, &angle), 0);
+            EXPECT_LE(std::acos(std::min(1.0, vecDot3D(&axis, &off))), 1e-3);  // the bisection's last step
+            EXPECT_TRUE(axis.x < 0 && axis.y == 0) << axis.x << " " << axis.y;
+        }
+    }
+}
+
+// Walls nearer the holder than the first tilt step can clear: the search goes on past its first trials
+// and still stops just past the limit where the holder's lower rim (15 wide at height 80) clears the
+// wall, and the axis it gives is free.
+TEST(HolderCheck, TiltSearchPassesOverCollidingTrials) {
+    const ToolDescription tool = toolshape::stackedTool();
+    const Vec3 p{0, 0, 0};
+    for (const double x : {9.0, 6.0, 4.0, 2.0}) {
+        testmesh::Model wall({Triangle3D{{{x, -300, 60}, {x, 300, 60}, {x, 300, 400}}},
+                              Triangle3D{{{x, -300, 60}, {x, 300, 400}, {x, -300, 400}}}},
+                             kBallMill, 5.0);
+        double lo = 0, hi = 0.5;  // 15 cos t - 80 sin t = x + tolerance
+        while (hi - lo > 1e-9) {
+            const double t = (lo + hi) / 2;
+            (15 * std::cos(t) - 80 * std::sin(t) > x + wall.m.tolerance ? lo : hi) = t;
+        }
+        for (const double tilt : {0.05, 0.01}) {
+            holderCheckResetState();
+            Vec3 axis{-std::sin(tilt), 0, std::cos(tilt)};
+            double angle = 0;
+            ASSERT_GE(holderTiltSearch(&wall.m, &tool, &p, &axis, 1, 1.0, &angle), 0) << x;
+            const double got = std::acos(axis.z);
+            EXPECT_GE(got, lo - 1e-4) << x << " " << tilt;
+            EXPECT_LE(got, lo + 2e-3) << x << " " << tilt;
+            const Vec3 a{-axis.x, -axis.y, -axis.z};
+            EXPECT_EQ(holderCheck(&wall.m, &tool, &p, &a), 0) << x << " " << tilt;
+        }
+    }
+}

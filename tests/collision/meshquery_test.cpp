@@ -309,11 +309,11 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         prm.pullNewPoints = c.pull;
         EXPECT_EQ(chkModelList(&t.m, l, 1, nullptr, 0, &prm), c.facetForm ? 1 : 0);
         EXPECT_TRUE(!c.wantCount || l->count == c.wantCount) << l->count;
-        double gap = 1e9;
+        double gap[2] = {1e9, 1e9};  // before and after the corner: refined alike on both sides
         int moved = 0;
         for (int32_t i = 0; i < l->count; ++i) {
             const double par = l->parameters[i];
-            if (i) gap = std::min(gap, par - l->parameters[i - 1]);
+            if (i) gap[par > 10] = std::min(gap[par > 10], par - l->parameters[i - 1]);
             const Vec3& v = l->vectors[i];
             EXPECT_NEAR(std::atan2(std::hypot(v.x, v.y), v.z), 0.01 * par, 1e-12) << i;
             EXPECT_NEAR(std::atan2(v.y, v.x), par > 0 ? az : 0.0, 1e-9) << i;
@@ -321,7 +321,7 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
             moved += dist3D(&want, &l->points[i]) > 1e-9;
         }
         EXPECT_TRUE(c.pull == 1 ? moved > 0 : moved == 0) << moved;
-        EXPECT_TRUE(c.pull == 1 || gap == c.wantGap)
+        EXPECT_TRUE(c.pull == 1 || (gap[0] == c.wantGap && gap[1] == c.wantGap))
             << c.markLifted << c.extraTest << c.fineGap << c.splitLong;
         double longest = 0;
         for (int32_t i = 1; c.pull != 1 && i < l->count; ++i) {
@@ -580,12 +580,14 @@ double firstTouch(uint16_t type, double R, double r, const Vec3& S, const Vec3& 
 }
 
 // Seeded triangle soups around a point, each tool shape moving along a tilted direction: the lift is the
-// path length less the least travel to a touch over every triangle (or over the listed ones), found as
-// above; the contact lies on a triangle and on the tool's front there.
+// path length less the least travel to a touch over every triangle (or over the listed ones, or over a
+// model holding half of them and a part the rest), found as above; the contact lies on a triangle and on
+// the tool's front there. With a tolerance of 0, a first contact exists exactly when some triangle is
+// touched at all.
 TEST(MeshQuery, SeededLiftsAlongTiltedDirectionsMatchBruteForce) {
     std::mt19937 gen(2024);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
-    int lifted = 0;
+    int lifted = 0, missed = 0;
     for (int scene = 0; scene < 30; ++scene) {
         const uint16_t type = scene % 3 == 0 ? kBallMill : scene % 3 == 1 ? kEndMill : kRadiusMill;
         const double R = 1.0 + 0.8 * (u(gen) + 1), r = type == kRadiusMill ? 0.2 + 0.3 * (u(gen) + 1) : 0.0;
@@ -605,22 +607,37 @@ TEST(MeshQuery, SeededLiftsAlongTiltedDirectionsMatchBruteForce) {
         std::vector<int32_t> half;
         for (int32_t i = 0; i < m.tris->count; i += 2) half.push_back(i);
         std::vector<double> touch;
-        for (int32_t i = 0; i < m.tris->count; ++i)
+        std::vector<Triangle3D> even, odd;
+        bool touched = false;
+        for (int32_t i = 0; i < m.tris->count; ++i) {
             touch.push_back(firstTouch(type, R, r, S, d, m.tris->data[i]));
-        for (const bool all : {true, false}) {
+            touched = touched || (touch[i] >= 0 && touch[i] <= L);
+            (i % 2 ? odd : even).push_back(m.tris->data[i]);
+        }
+        // The same triangles split between a model and its part (each in its own order of tops).
+        testmesh::Model own(even, type, R, r), rest(odd, type, R, r);
+        CheckModelPart part{};
+        part.kind = kMeshTriangles;
+        part.triangles = rest.m.triangles;
+        part.boxMin = rest.m.boxMin, part.boxMax = rest.m.boxMax;
+        part.tool = *rest.m.tool;
+        own.m.parts = &part;
+        for (const int how : {0, 1, 2}) {  // every triangle, the listed half, model and part
+            const bool all = how != 1;
             double want = -std::numeric_limits<double>::infinity();
             for (int32_t i = 0; i < m.tris->count; ++i)
                 if ((all || i % 2 == 0) && touch[i] >= 0 && touch[i] <= L)
                     want = std::max(want, L - touch[i]);
             double lift = -1;
             Vec3 c{};
-            const int got = all ? chkModelPath(&m.m, nullptr, 0, &p, &d, L, &lift, &c)
-                                : chkModelPath(&m.m, half.data(), static_cast<int32_t>(half.size()), &p, &d,
-                                               L, &lift, &c);
-            ASSERT_EQ(got, want >= 1e-5 ? 1 : 0) << scene << " " << all << " " << want;
+            const int got = how == 0   ? chkModelPath(&m.m, nullptr, 0, &p, &d, L, &lift, &c)
+                            : how == 1 ? chkModelPath(&m.m, half.data(), static_cast<int32_t>(half.size()),
+                                                      &p, &d, L, &lift, &c)
+                                       : meshDropToolAlt(&own.m, nullptr, 0, &p, &d, L, &lift, &c);
+            ASSERT_EQ(got, want >= 1e-5 ? 1 : 0) << scene << " " << how << " " << want;
             if (got != 1) continue;
             ++lifted;
-            EXPECT_NEAR(lift, want, 1e-6) << scene << " " << all;
+            EXPECT_NEAR(lift, want, 1e-6) << scene << " " << how;
             // The contact is on the tool's front when the reference stands at P lifted back by the lift.
             const Vec3 q{p.x - lift * d.x, p.y - lift * d.y, p.z - lift * d.z};
             const Vec3 w{c.x - q.x, c.y - q.y, c.z - q.z};
@@ -630,8 +647,19 @@ TEST(MeshQuery, SeededLiftsAlongTiltedDirectionsMatchBruteForce) {
             EXPECT_LE(rho, R + 1e-6);
             EXPECT_NEAR(ahead, testmesh::front(type, R, r, std::min(rho, R)), 1e-5) << scene;
         }
+        own.m.parts = nullptr;  // the part record is this scene's own
+        m.m.tolerance = 0;
+        Vec3 c{};
+        EXPECT_EQ(meshContactAlongDir(&m.m, nullptr, 0, &p, &d, L, &c), touched ? 1 : 0) << scene;
+        for (int32_t i = 0; i < m.tris->count; ++i) {
+            if (std::fabs(touch[i] - L) < 1e-6) continue;  // a graze at the very end: either answer
+            const bool hit = touch[i] <= L;
+            EXPECT_EQ(meshContactAlongDir(&m.m, &i, 1, &p, &d, L, &c), hit ? 1 : 0) << scene << " " << i;
+            missed += !hit;
+        }
     }
-    EXPECT_GT(lifted, 50);
+    EXPECT_GT(lifted, 75);
+    EXPECT_GT(missed, 300);
 }
 
 // A sweep that rises by less than 1e-5 per unit is no downward move: the early stop by box tops does not
@@ -726,3 +754,43 @@ TEST(MeshQuery, LiftedBallJustTouchesPerFcl) {
     }
 }
 #endif
+
+// A triangle-list path lifted over two planes that meet at x = 10 with a bend of 0.03 rad, far
+// flatter than the turn limits: it is refined there only where it climbs (on both planes) steeper than
+// the tool's limit
+// (5 for a ball and a radius mill at least as wide as the step, 3 for a narrower radius mill, 1.5 for a
+// flat end).
+TEST(MeshQuery, SteepBendsAreRefinedPastTheToolsSlopeLimit) {
+    const struct {
+        uint16_t type;
+        double R, r, slope;
+        bool refined;
+    } cases[] = {
+        {kBallMill, 0.5, 0, 4.0, false},     {kBallMill, 0.5, 0, 5.5, true},
+        {kBallMill, 2, 0, 4.0, false},       {kEndMill, 0.5, 0, 1.3, false},
+        {kEndMill, 0.5, 0, 1.7, true},       {kEndMill, 2, 0, 1.7, true},
+        {kRadiusMill, 0.8, 0.2, 2.6, false}, {kRadiusMill, 0.8, 0.2, 3.3, true},
+        {kRadiusMill, 2, 0.5, 4.0, false},   {kRadiusMill, 2, 0.5, 5.5, true},
+    };
+    for (const auto& c : cases) {
+        const double s2 = std::tan(std::atan(c.slope) + 0.03), top = 10 * c.slope;
+        testmesh::Model t({{{{-5, -20, -5 * c.slope}, {10, -20, top}, {10, 20, top}}},
+                           {{{-5, -20, -5 * c.slope}, {10, 20, top}, {-5, 20, -5 * c.slope}}},
+                           {{{10, -20, top}, {30, -20, top + 20 * s2}, {30, 20, top + 20 * s2}}},
+                           {{{10, -20, top}, {30, 20, top + 20 * s2}, {10, 20, top}}}},
+                          c.type, c.R, c.r);
+        Plist* l = line(21, 0);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 21; ++i) l->points[i].z = (i <= 10 ? i * c.slope : top + (i - 10) * s2) - 0.5;
+        CheckParams prm;
+        initChkParams(&prm);
+        EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
+        EXPECT_EQ(l->count > 21, c.refined) << c.type << " " << c.R << " " << c.slope << ": " << l->count;
+        for (int32_t i = 0; i < l->count; ++i) {  // inserted points lie near the bend only
+            if (l->parameters[i] != std::floor(l->parameters[i])) {
+                EXPECT_NEAR(l->parameters[i], 10, 3.0);
+            }
+        }
+        plistFree(l);
+    }
+}

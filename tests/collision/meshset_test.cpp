@@ -835,3 +835,24 @@ TEST_F(MeshSetTest, GivenSamplesAreKeptAndTestedInsteadOfTheEdge) {
     }
     EXPECT_GT(hits, 20);
 }
+
+// Capacities: none at all is still a mesh (and so is its turned copy, empty too); below none, none.
+TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
+    const struct {
+        int32_t n;
+        bool made;
+    } cases[] = {{-1, false}, {0, true}, {1, true}, {5, true}};
+    for (const auto& c : cases) {
+        CollMesh* m = collMeshCreate(c.n);
+        EXPECT_EQ(m != nullptr, c.made) << c.n;
+        if (!m) continue;
+        EXPECT_EQ(m->vertexCount, 0);
+        EXPECT_EQ(m->edgeCount, 0);
+        CollMesh* turned = collMeshRotateCopy(m, 0.5);
+        ASSERT_NE(turned, nullptr) << c.n;
+        EXPECT_EQ(turned->vertexCount, 0);
+        EXPECT_EQ(turned->edgeCount, 0);
+        collMeshFree(turned);
+        collMeshFree(m);
+    }
+}

@@ -282,6 +282,22 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &on, &on, 10, prof), 0);  // not on its axis point
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
+    // A contact within 1e-5 of the placed point on every axis counts as the axis point (the disc must fit,
+    // the ball's is refused); farther off on any one axis only the contact itself must lie inside.
+    const double in = 0.9e-5, out = 1.1e-5;
+    const struct {
+        double dx, dy, dz;
+        int want;
+    } offs[] = {{in, 0, 0, 0},  {-in, in, -in, 0}, {0, 0, in, 0},    {0, 0, -in, 0},
+                {out, 0, 0, 1}, {-out, 0, 0, 1},   {0, out, 0, 1},   {0, -out, 0, 1},
+                {0, 0, out, 1}, {0, 0, -out, 1},   {in, in, out, 1}, {out, in, in, 1}};
+    for (const auto& o : offs) {
+        const Vec3 c{edge.x + o.dx, edge.y + o.dy, edge.z + o.dz};
+        EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &c, &edge, 14.5, prof), o.want)
+            << o.dx << " " << o.dy << " " << o.dz;
+        EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &c, &edge, 14.5, prof), o.want)
+            << o.dx << " " << o.dy << " " << o.dz;
+    }
     profileFreeList(prof);
     // A band 0.7 either side of the diagonal, a profile along it: the disc's points ahead and behind lie
     // in the band, those across the profile (1 from it) outside; a disc of radius 0.5 stays inside.

@@ -305,10 +305,15 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
                   kvxText("o Polyhedron[a]()\n{\no Pset[1]()\n{\no P[1](x[0] y[0] z[0])\n"
                           "o P[2](x[10] y[0] z[1])\no P[3](x[10] y[10] z[2])\no P[4](x[0] y[10] z[3])\n}\n"
                           "o Face(vx[1/1] vx[1/2] vx[1/3])\no Face(vx[1/1] vx[1/3] vx[1/4])\n}\n"));
+    TriList* none = triListCreate(1);  // a well-formed file of no facet
+    ASSERT_NE(none, nullptr);
+    ASSERT_EQ(polymeshWrite3df(kMeshTriangles, none, nullptr, 0, dir.file("nothing.3df").c_str()), 0);
+    triListFree(none);
     const struct {
         std::string name;
         int code, count;
     } cases[] = {{"", kPolymeshNoFile, 0},
+                 {dir.file("nothing.3df"), kPolymeshNotFacets, 0},
                  {dir.file("missing.3df"), kPolymeshNoFile, 0},
                  {dir.file("junk.3df"), kPolymeshNotFacets, 0},
                  {dir.file("empty.stl"), kPolymeshNoFile, 0},

@@ -199,6 +199,10 @@ TEST_F(SurfCurvesTest, TemporaryPathsFitTheirRoomOrAreRefused) {
         EXPECT_EQ(meshSetTmpPath("tmp.3df", out, c.size), c.want) << c.folder << " " << c.size;
         EXPECT_STREQ(out, c.path);
     }
+    // No room at all: nothing is written, not even the empty text.
+    char none[4] = {'x', 'x', 'x', '\0'};
+    EXPECT_EQ(meshSetTmpPath("tmp.3df", none, 0), 0);
+    EXPECT_STREQ(none, "xxx");
     const std::string path = planeFile("long.kvx", 1);
     meshSetSetFolders((dir.path + "/" + std::string(1100, 'd')).c_str(), KV_BIN_DIR);
     EXPECT_EQ(meshLoadViaTmp3df(path.c_str(), 0.01), nullptr);

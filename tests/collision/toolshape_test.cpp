@@ -183,6 +183,22 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
     t.toolType = kToolDiameter12, t.shaftDiameter = 8, t.taperAngle = 10;
     toolSegProfileInit(&t, 0, 0.005);
     EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(10 * M_PI / 180)), 1e-12);
+    // The flank leaves the corner circle (a ball's whole radius, whatever its corner field holds; a
+    // radius mill's corner about R - r) at the radius R - r + r cos a.
+    const struct {
+        uint16_t type;
+        double corner, taper, want;
+    } cases[] = {{kBallMill, 5, 10, 5 * std::cos(10 * M_PI / 180)},
+                 {kBallMill, 0, 10, 5 * std::cos(10 * M_PI / 180)},
+                 {kBallMill, 2, 20, 5 * std::cos(20 * M_PI / 180)},
+                 {kRadiusMill, 2, 10, 3 + 2 * std::cos(10 * M_PI / 180)},
+                 {kRadiusMill, 1, 20, 4 + std::cos(20 * M_PI / 180)}};
+    for (const auto& c : cases) {
+        t = stackedTool();
+        t.toolType = c.type, t.cornerRadius = c.corner, t.taperAngle = c.taper;
+        toolSegProfileInit(&t, 0, 0.005);
+        EXPECT_NEAR(toolSegMinRadius(), c.want, 1e-12) << c.type << " " << c.corner;
+    }
 }
 
 TEST_F(ToolShapeTest, AssemblyContours) {
@@ -380,5 +396,44 @@ TEST_F(ToolShapeTest, SwingAngleOnAFortyFiveDegreeFlank) {
             ASSERT_EQ(query(assembly, Vec3{25 * std::sin(phi), 0, 25 * std::cos(phi)}, f, &angle), 2) << phi;
             EXPECT_NEAR(angle, phi - std::atan2(r, h), 1e-12) << phi;
         }
+    }
+}
+
+// The chamfer flag: 1 unless the tip ends more than 1e-5 below the chamfer or its tapered flank is, at
+// the tip's top, more than 1e-5 narrower than the shaft. A ball's flank at height H has the radius
+// R / cos a + H tan a.
+TEST_F(ToolShapeTest, ChamferFlagAtItsTolerances) {
+    const struct {
+        double taper, tipBelow, shaftOver;
+        int32_t want;
+    } cases[] = {{0, 0, 0, 1},        {0, 5e-6, 0, 1}, {0, 2e-5, 0, 0},  {0, 0, 5e-6, 1},
+                 {0, 0, 2e-5, 0},     {10, 0, -1, 1},  {10, 0, 5e-6, 1}, {10, 0, 2e-5, 0},
+                 {10, 3e-6, 8e-6, 1}, {4, 0, 2e-5, 0}, {4, 0, -2e-5, 1}, {4, 1e-3, -1, 0}};
+    for (const auto& c : cases) {
+        ToolDescription t = toolshape::stackedTool();  // ball of radius 5, tip up to 20
+        const double a = c.taper * M_PI / 180;
+        t.taperAngle = c.taper;
+        t.tipTop = t.chamferTop - c.tipBelow;
+        t.shaftDiameter = 2 * (5 / std::cos(a) + t.tipTop * std::tan(a)) + c.shaftOver;
+        ToolAssembly as{};
+        as.tool = t;
+        EXPECT_EQ(toolAssemblyChamferFlag(&as), c.want) << c.taper << " " << c.tipBelow << " " << c.shaftOver;
+        EXPECT_EQ(as.chamferFlag, c.want);
+    }
+}
+
+// A tip top within 1e-5 of zero means no tip: the taper then runs up to the cutter's top.
+TEST_F(ToolShapeTest, TaperEndsAtTheTipOrWithoutOneAtTheCutterTop) {
+    const struct {
+        double tipTop, want;
+    } cases[] = {{0, 50}, {5e-6, 50}, {-5e-6, 50}, {2e-5, 2e-5}, {-2e-5, -2e-5}, {20, 20}};
+    for (const auto& c : cases) {
+        ToolDescription t = toolshape::stackedTool();  // cutter top 50
+        t.tipTop = c.tipTop;
+        ToolAssembly* a = toolAssemblyBuild(&t, nullptr, 0, 0.01, nullptr);
+        ASSERT_NE(a, nullptr) << c.tipTop;
+        EXPECT_EQ(a->z1, c.want) << c.tipTop;
+        toolAssemblyDestroy(a);
+        std::free(a);
     }
 }
