@@ -260,3 +260,39 @@ TEST(RestMat, RestAreasAndReachCoverThePocket) {
     }
 }
 #endif
+
+// An area starts only at a free touch on the far side of its corner; one whose boundary cannot be read
+// is given up: the start stays used, the touches it took are free again, and the call still asks to be
+// called again (1) until no start is left (0).
+TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
+    PocketErrors errors;
+    restMatResetState();
+    const struct {
+        std::vector<std::pair<int32_t, int32_t>> touches;  // state, side
+        int first;
+        std::vector<int32_t> states;  // after the first call
+        int more;                     // calls that still find a start
+    } cases[] = {
+        {{{0, 1}, {2, -1}, {0, -1}}, 1, {0, 0, 1}, 1},
+        {{{1, -1}, {0, 1}, {2, 1}}, 0, {1, 0, 2}, 0},
+        {{{0, -1}, {0, -1}, {0, -1}}, 1, {1, 0, 0}, 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<RestTouch> t;
+        for (const auto& [state, side] : c.touches) t.push_back(RestTouch{state, side, 7, 0, 1, 1, {}});
+        const int32_t n = static_cast<int32_t>(t.size());
+        EXPECT_EQ(restAreasCompute(5, t.data(), n), c.first);
+        std::vector<int32_t> states;
+        for (const RestTouch& r : t) states.push_back(r.state);
+        EXPECT_EQ(states, c.states);
+        int calls = 0;
+        while (calls < 5 && restAreasCompute(5, t.data(), n) == 1) ++calls;
+        const auto freeStarts = std::count_if(
+            t.begin(), t.end(), [](const RestTouch& r) { return r.state == 0 && r.side == -1; });
+        EXPECT_EQ(calls, c.more);
+        EXPECT_EQ(freeStarts, 0);
+    }
+    std::vector<RestTouch> none(1);
+    EXPECT_EQ(restAreasCompute(5, nullptr, 1), -1);
+    EXPECT_EQ(restAreasCompute(5, none.data(), 0), 0);
+}
