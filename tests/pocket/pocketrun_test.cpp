@@ -873,3 +873,50 @@ TEST(PocketRun, InputChecksPassValidPockets) {
         EXPECT_EQ(surfaces, want) << invert;
     }
 }
+
+namespace {
+
+std::vector<std::pair<int32_t, uint32_t>>& blockEnds() {
+    static std::vector<std::pair<int32_t, uint32_t>> ends;
+    return ends;
+}
+
+int keepBlock(CycleRecord*, NcRecord* r) {
+    blockEnds().push_back({ncRecGetI32(r, KVNC_TYPE), ncRecGetU32(r, KVNC_BLOCK_NUMBER)});
+    return 1;
+}
+
+}  // namespace
+
+// The cycle end closes the job's block when the job number is a positive 32-bit one, sends the cycle's
+// end with its title, and turns the status word to failed only after a pocket error.
+TEST(PocketRun, CycleEndClosesTheJobBlock) {
+    const struct {
+        const char* jobId;
+        bool closed;
+        int32_t error;
+    } cases[] = {{"", false, 0},
+                 {"0", false, 0},
+                 {"1", true, 0},
+                 {"-3", false, 0},
+                 {"2147483647", true, 3029},
+                 {"2147483648", false, 0},
+                 {"42", true, 3123}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        blockEnds().clear();
+        ASSERT_EQ(ncRegisterHandler(&kvCCP, 12, keepBlock, keepBlock, 1), 1);
+        kvCCP.vars = kvListSet(kvCCP.vars, "ppJobID", c.jobId, 21);
+        kvCCP.status = 0;
+        if (c.error) pocketError(c.error);
+        EXPECT_EQ(ccpCycleEnd(&kvCCP), 1);
+        const std::vector<std::pair<int32_t, uint32_t>> want =
+            c.closed ? std::vector<std::pair<int32_t, uint32_t>>{{5002, std::stoul(c.jobId)}}
+                     : std::vector<std::pair<int32_t, uint32_t>>{};
+        EXPECT_EQ(blockEnds(), want) << c.jobId;
+        EXPECT_EQ(PocketErrors::texts().back(), std::string("104 ") + kvCCP.title) << c.jobId;
+        EXPECT_EQ(kvCCP.status, c.error ? kStatusFailed : 0) << c.jobId;
+    }
+    kvCCP.vars = kvListSet(kvCCP.vars, "ppJobID", "", 21);
+    kvCCP.status = 0;
+}

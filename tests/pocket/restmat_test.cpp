@@ -58,6 +58,13 @@ struct RestRun : NcPlane {
 
 TEST(RestMat, PositionsAlongAContour) {
     const std::vector<ContourElement> sq = polygon(box(0, 0, 10, 10));  // perimeter 40
+    // The point that far along the square's sides from its first corner.
+    const auto aroundSquare = [&](double s) {
+        s = std::fmod(s, 40.0);
+        const ContourElement& e = sq[static_cast<size_t>(s / 10)];
+        const double t = std::fmod(s, 10.0) / 10;
+        return Vec2{e.g[kLx1] + t * (e.g[kLx2] - e.g[kLx1]), e.g[kLy1] + t * (e.g[kLy2] - e.g[kLy1])};
+    };
     struct Case {
         ContourPos from, to;
         double length;
@@ -76,8 +83,18 @@ TEST(RestMat, PositionsAlongAContour) {
         EXPECT_NEAR(offsettest::endPoint(piece.back()).y, c.to.y, 1e-9);
         Vec2 mid{};
         ASSERT_EQ(restMidpoint(sq.data(), 4, &c.from, &c.to, &mid), 1);
-        EXPECT_NEAR(offsettest::distanceTo(mid, sq), 0, 1e-9);
+        const Vec2 want =
+            aroundSquare(10.0 * c.from.element + std::fabs(c.from.x - sq[c.from.element].g[kLx1]) +
+                         std::fabs(c.from.y - sq[c.from.element].g[kLy1]) + 0.5 * c.length);
+        EXPECT_NEAR(mid.x, want.x, 1e-9) << c.length;
+        EXPECT_NEAR(mid.y, want.y, 1e-9) << c.length;
     }
+    // No way to go: the middle is the position itself.
+    const ContourPos on{2, 0, 10, 3};
+    Vec2 still{};
+    EXPECT_EQ(restMidpoint(sq.data(), 4, &on, &on, &still), 1);
+    EXPECT_EQ(still.x, 10);
+    EXPECT_EQ(still.y, 3);
     const ContourPos a{0, 0, 5, 0}, b{1, 0, 10, 5};  // an open chain has no way back
     EXPECT_NEAR(contourLengthBetween(sq.data(), 2, &a, &b), 10, 1e-9);
     EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);
@@ -295,4 +312,23 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
     std::vector<RestTouch> none(1);
     EXPECT_EQ(restAreasCompute(5, nullptr, 1), -1);
     EXPECT_EQ(restAreasCompute(5, none.data(), 0), 0);
+}
+
+// An area is machined plane by plane only when some contour has the wanted orientation: the pocket's own
+// orientation goes through its planes; the other one sends 207 and writes nothing.
+TEST(RestMat, AreaPlanesNeedALeadingContour) {
+    for (const int wanted : {1, -1}) {
+        RestRun run(kRectangle, 0);
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.planeTop = 0;
+        k.planeDepth = 4;
+        kvCCPParams.infeedDepth = 2;
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        insert("INPUT", kRectangle, 1);  // an area's boundary, as the rest run stores it
+        const int own = offsettest::signedArea(kRectangle) > 0 ? 1 : -1;
+        EXPECT_EQ(ccpMachinePlanes(own * wanted), wanted > 0 ? 1 : 0);
+        EXPECT_EQ(PocketErrors::sent("101 207"), wanted < 0);
+        EXPECT_EQ(records(31).empty(), wanted < 0);
+    }
 }
