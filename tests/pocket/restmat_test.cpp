@@ -332,3 +332,40 @@ TEST(RestMat, AreaPlanesNeedALeadingContour) {
         EXPECT_EQ(records(31).empty(), wanted < 0);
     }
 }
+
+// While rest evaluation is on, the offset keeps a contour that comes into the rest circle by more than the
+// tolerance or starts at least its radius from the centre, and drops one that starts in the band between;
+// with evaluation off, or nothing to judge, everything is kept.
+TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
+    PocketErrors errors;
+    restMatResetState();
+    pocketKernel().tolerance = 0.1;
+    const ContourElement upperHalf = arcElem(0, 0, 5, 0, kPi, 1);
+    ASSERT_EQ(restSetParams(&upperHalf), 1);
+    EXPECT_EQ(restCircle()->radius, 5);
+    const struct {
+        std::vector<Vec2> contour;  // starting nearest the centre
+        int kept;
+    } cases[] = {
+        {{{10, 10}, {12, 10}, {12, 12}, {10, 12}}, 1},      // far away
+        {{{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, 1},          // inside
+        {{{0, -4.85}, {0, -6}, {-1, -6}, {-1, -4.85}}, 1},  // into the circle past the tolerance
+        {{{0, -4.95}, {0, -6}, {-1, -6}, {-1, -4.95}}, 0},  // within the tolerance, starting inside
+        {{{0, -5}, {0, -6}, {-1, -6}, {-1, -5}}, 1},        // starting on the circle
+        {{{-10, -10}, {10, -10}, {10, 10}, {-10, 10}}, 1},  // round it
+    };
+    RifBlock& b = *rifBlock();
+    const int32_t evalRif = b.evalRif;
+    for (const int32_t on : {1, 0}) {
+        b.evalRif = on;
+        for (const auto& c : cases) {
+            const std::vector<ContourElement> e = polygon(c.contour);
+            EXPECT_EQ(restElementOutside(e.data(), 4), on ? c.kept : 1) << c.contour[0].x << " " << on;
+        }
+        EXPECT_EQ(restElementOutside(nullptr, 4), 1);
+        const std::vector<ContourElement> e = polygon(cases[3].contour);
+        EXPECT_EQ(restElementOutside(e.data(), 0), 1);
+    }
+    b.evalRif = evalRif;
+    restMatResetState();
+}
