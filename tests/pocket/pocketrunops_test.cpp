@@ -247,3 +247,29 @@ TEST(PocketRunOps, IslandsOfDeeperLevelsJoinThePlane) {
     }
     EXPECT_EQ(ccpAddIslands("NOLIST", "MAIN", 1, 0), 0);
 }
+
+// Clamps join MAIN when they lie in its outer boundary or cross it; those beside it or round it stay out.
+TEST(PocketRunOps, ClampsInOrAcrossTheBoundaryJoin) {
+    PocketErrors errs;
+    EXPECT_EQ(ccpAddClamps("CLAMPS", "MAIN"), -1);
+    ASSERT_TRUE(putContour("MAIN", polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}})));
+    const struct {
+        double x0, y0, x1, y1;
+        bool joins;
+    } clamps[] = {{10, 10, 20, 20, true},     {90, 20, 110, 30, true},  {200, 0, 210, 10, false},
+                  {-10, -10, 110, 70, false}, {-5, -5, 0.5, 0.5, true}, {100, 60, 104, 64, false}};
+    std::vector<double> want;
+    for (const auto& c : clamps) {
+        ASSERT_TRUE(putContour("CLAMPS", polygon({{c.x0, c.y0}, {c.x1, c.y0}, {c.x1, c.y1}, {c.x0, c.y1}})));
+        if (c.joins) want.push_back(c.x0);
+    }
+    EXPECT_EQ(ccpAddClamps("CLAMPS", "MAIN"), 1);
+    std::vector<double> got;
+    for (int32_t i = 1; i < clistCount("MAIN"); ++i) {
+        ContourHeader h{};
+        std::vector<ContourElement> e(4);
+        ASSERT_GE(clistGet("MAIN", e.data(), &h, i), 0);
+        got.push_back(e[0].g[kLx1]);
+    }
+    EXPECT_EQ(got, want);
+}
