@@ -920,3 +920,20 @@ TEST(PocketRun, CycleEndClosesTheJobBlock) {
     kvCCP.vars = kvListSet(kvCCP.vars, "ppJobID", "", 21);
     kvCCP.status = 0;
 }
+
+// Outside-in without a start point enters the tool's outermost ring at the middle of its longest line: on a
+// 100 x 60 box with a tool of 10 and an allowance of 0.2, at x 50 on the bottom or top run of its ring.
+TEST(PocketRun, OutsideInEntersAtTheMiddleOfTheLongestRun) {
+    Job job;
+    writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60)}}));
+    std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
+    for (const char* line :
+         {"strategy := outsideIn", "infeedFactor := 0.5", "infeedDepth := 10", "plungeType := straight"})
+        text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+    EXPECT_EQ(job.run(text), 0);
+    const std::vector<Out> moves = job.channel(31);
+    auto entry = std::find_if(moves.begin(), moves.end(), [](const Out& o) { return o.type == 3101; });
+    ASSERT_NE(entry, moves.end());
+    EXPECT_NEAR(entry->x, 50, 1e-6);
+    EXPECT_NEAR(std::fabs(entry->y - 30), 30 - 5 - 0.2, 1e-6);  // the tool radius and the allowance in
+}
