@@ -927,8 +927,8 @@ TEST(PocketRun, OutsideInEntersAtTheMiddleOfTheLongestRun) {
     Job job;
     writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60)}}));
     std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
-    for (const char* line :
-         {"strategy := outsideIn", "infeedFactor := 0.5", "infeedDepth := 10", "plungeType := straight"})
+    for (const char* line : {"strategy := outsideIn", "infeedFactor := 0.5", "infeedDepth := 10",
+                             "plungeType := straight", "planeAllowance := 0.2", "toolDiameter := 10"})
         text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
     EXPECT_EQ(job.run(text), 0);
     const std::vector<Out> moves = job.channel(31);
