@@ -567,3 +567,34 @@ TEST(PocketNc, RampNeverRunsAlongARefusedCut) {
         planeCheckResetState();
     }
 }
+
+// With planes left and no retract between them, a pass ends where the next plane plunges: at its last
+// position when asked to (the start of the next plane, no lift), else lifted by the clearance distance.
+TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
+    for (const int32_t atLast : {1, 0}) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        PocketKernel& k = pocketKernel();
+        p.retractEachPlane = 0;
+        p.plungeAtLastPosition = atLast;
+        k.planesLeft = 1;
+        k.startGiven = 0;
+        pocketNcHeader();
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 20);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        EXPECT_EQ(pocketEmitElement(&b), 1);
+        const size_t before = records(31).size();
+        pocketContourEnd();
+        int lifts = 0;
+        const std::vector<Rec> after = records(31);
+        for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
+        EXPECT_EQ(lifts, atLast ? 0 : 1);
+        EXPECT_EQ(k.startGiven, atLast);
+        if (atLast) {
+            EXPECT_EQ(k.startX, 30);
+            EXPECT_EQ(k.startY, 20);
+        }
+        k.planesLeft = 0;
+        k.startGiven = 0;
+    }
+}
