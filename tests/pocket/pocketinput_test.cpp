@@ -400,3 +400,39 @@ TEST(PocketInput, ListsMirroredIntoTheWorld) {
         framePairResetState();
     }
 }
+
+// Open sides read from a contour file (clip, bnd) mark their elements only when the run can use them
+// (stock, the direct and open strategies, rest evaluation): -1 open, -2 the element after bnd(true); an
+// open side outside a stock contour moves the stock. Otherwise every element is a wall.
+TEST(PocketInput, ClippedElementsMarkedOnlyWhereTheRunUsesThem) {
+    TempFolder tmp;
+    const std::string file = tmp.file("clip.kvx");
+    writeText(file, kvx("v surface(10)\no Contour[1]()\n{\n v depth(4)\n v clip(true)\n o L(x[0/10] y[0/0])\n"
+                        " v bnd(true)\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
+    const struct {
+        int32_t strategy;
+        std::vector<int32_t> tags;  // -1, -2 and 0 counted
+        int32_t stockMovement;
+    } cases[] = {{kCcpContourParallel, {0, 0, 4}, 0},
+                 {kCcpOutsideIn, {0, 0, 4}, 0},
+                 {kCcpOutsideInDirect, {3, 1, 0}, 1},
+                 {kCcpOpenPocket, {3, 1, 0}, 1}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        setVars({{"toolReference", "center"}});
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.toolType = 2;
+        kvCCPParams.toolDiameter = 10;
+        kvCCPParams.strategy = c.strategy;
+        kvCCPParams.stockMovement = 0;
+        ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1) << c.strategy;
+        ContourHeader h{};
+        ASSERT_GE(clistGetHeader("INPUT", &h, 0), 0);
+        std::vector<ContourElement> e(h.elementCount);
+        ASSERT_GE(clistGet("INPUT", e.data(), &h, 0), 0);
+        std::vector<int32_t> counts(3, 0);
+        for (const ContourElement& x : e) ++counts[x.sourceTag == -1 ? 0 : x.sourceTag == -2 ? 1 : 2];
+        EXPECT_EQ(counts, c.tags) << c.strategy;
+        EXPECT_EQ(kvCCPParams.stockMovement, c.stockMovement) << c.strategy;
+    }
+}
