@@ -197,12 +197,17 @@ TEST(Passes, RectangleIsOneConnectedZigZag) {
     EXPECT_EQ(pieces, 10);  // floor((31 - 3 - 2) / 3) + 2
 }
 
-// A boundary without extent or without any element has no width to lay passes across.
+// A boundary without extent or without any element has no width to lay passes across; no step, no passes.
 TEST(Passes, BoundaryWithoutWidthIsRefused) {
     Tree tree;
     EXPECT_EQ(pocketBuildMainTransitions(2, 3), -1);
     insert("MAIN", {lineElem(5, 5, 5, 5)});
     EXPECT_EQ(pocketBuildMainTransitions(2, 3), -1);
+    EXPECT_EQ(regionNodeCount(), 0);
+    // A boundary with width but a step that lays no pass.
+    ASSERT_EQ(clistCreate("MAIN"), 1);
+    insert("MAIN", polygon(box(0, 0, 60, 31)));
+    for (const double step : {0.0, -3.0}) EXPECT_EQ(pocketBuildMainTransitions(2, step), -1) << step;
     EXPECT_EQ(regionNodeCount(), 0);
 }
 

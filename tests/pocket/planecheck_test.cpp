@@ -369,7 +369,15 @@ TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
     EXPECT_EQ(toolRoomOn(&apart, 0, -6), 1);
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
+    const double tolerance = pocketKernel().tolerance;
     pocketKernel().tolerance = 0.2;
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
     EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
+    // The same walls moved half a unit away, all else kept: the moves are measured against them anew.
+    pocketKernel().tolerance = tolerance;
+    const std::vector<ContourElement> moved = box(0, -0.5, 100, 59.5);
+    ASSERT_EQ(clistReplace("INPUT", moved.data(), &h, 0), 1);
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
+    const ContourElement nearMoved = lineElem(10, 2.9, 90, 2.9);
+    EXPECT_EQ(toolRoomOn(&nearMoved, 0, -1), 0);
 }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "geometry/frames.h"
 #include "kernel/kvx/kvxfile.h"
 #include "pocket/inputcheck.h"
 #include "pocket/pocketkeys.h"
@@ -325,5 +327,112 @@ TEST(PocketInput, NestingCheckTellsTouchingFromCrossing) {
         ASSERT_TRUE(putContour("TEMP", polygon(c.island)));
         EXPECT_EQ(inputCheckNesting("TEMP"), c.result) << c.island[0].x << " " << c.island[0].y;
         EXPECT_EQ(PocketErrors::texts().empty(), c.result == 1);
+    }
+}
+
+// Contours pass through the mirror pair point by point; an odd count of mirrors turns a contour's sense,
+// which the list restores by reversing it. The top follows the frame, the depth is kept. Each
+// element is checked against its source mirrored in closed form, arcs by their middle point.
+TEST(PocketInput, ListsMirroredIntoTheWorld) {
+    const auto middle = [](const ContourElement& e) {
+        if (e.type != kElemArc) return Vec2{0.5 * (e.g[kLx1] + e.g[kLx2]), 0.5 * (e.g[kLy1] + e.g[kLy2])};
+        const double a0 = std::atan2(e.g[kAsy] - e.g[kAcy], e.g[kAsx] - e.g[kAcx]);
+        double sweep = std::atan2(e.g[kAey] - e.g[kAcy], e.g[kAex] - e.g[kAcx]) - a0;
+        if (e.direction > 0 && sweep <= 0) sweep += 2 * M_PI;
+        if (e.direction < 0 && sweep >= 0) sweep -= 2 * M_PI;
+        return Vec2{e.g[kAcx] + e.g[kAr] * std::cos(a0 + 0.5 * sweep),
+                    e.g[kAcy] + e.g[kAr] * std::sin(a0 + 0.5 * sweep)};
+    };
+    // A square with a half circle bulging out of its right side (counter-clockwise), top 3, depth 5.
+    std::vector<ContourElement> source = {lineElem(0, 0, 4, 0), arcElem(4, 2, 2, -M_PI / 2, M_PI / 2, 1),
+                                          lineElem(4, 4, 0, 4), lineElem(0, 4, 0, 0)};
+    const struct {
+        Vec3 p1, a1, p2, a2, local;  // the mirror planes, the origin of the contours' frame
+        double sx, ox, sy, oy, top;  // world x = sx * x + ox, y likewise
+        bool reversed;
+    } cases[] = {
+        {{5, 0, 0}, {1, 0, 0}, {}, {}, {0, 0, 7}, -1, 10, 1, 0, 10, true},
+        {{0, -2, 0}, {0, 1, 0}, {}, {}, {1, 0, 0}, 1, 1, -1, -4, 3, true},
+        {{5, 0, 0}, {1, 0, 0}, {0, -2, 0}, {0, 1, 0}, {0, 1, -1}, -1, 10, -1, -5, 2, false},
+    };
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        framesResetState();
+        ASSERT_EQ(framePairCreate(&c.p1, &c.a1, &c.p2, &c.a2), 1);
+        const Vec3 x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
+        ASSERT_EQ(framePairSetLocal(&c.local, &x, &y, &z), 1);
+        ASSERT_TRUE(clistCreate("TEMP"));
+        ContourHeader h{};
+        h.top = 3;
+        h.bottom = -2;
+        for (int copy = 0; copy < 2; ++copy) {
+            h.allowance = copy;
+            ASSERT_TRUE(putContour("TEMP", source, h));
+        }
+        EXPECT_EQ(clistToWorld("TEMP"), 1);
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourHeader got{};
+            ASSERT_GE(clistGetHeader("TEMP", &got, i), 0);
+            ASSERT_EQ(got.elementCount, source.size());
+            EXPECT_DOUBLE_EQ(got.top, c.top) << c.p1.x;
+            EXPECT_DOUBLE_EQ(got.top - got.bottom, 5) << c.p1.x;
+            std::vector<ContourElement> out(got.elementCount);
+            ASSERT_GE(clistGet("TEMP", out.data(), &got, i), 0);
+            for (size_t j = 0; j < source.size(); ++j) {
+                const ContourElement& from = source[c.reversed ? source.size() - 1 - j : j];
+                const ContourElement& to = out[j];
+                ASSERT_EQ(to.type, from.type);
+                const Vec2 m = middle(from), want{c.sx * m.x + c.ox, c.sy * m.y + c.oy}, got2 = middle(to);
+                EXPECT_NEAR(got2.x, want.x, 1e-9) << c.p1.x << " " << j;
+                EXPECT_NEAR(got2.y, want.y, 1e-9) << c.p1.x << " " << j;
+                // Elements still join end to start in their new order.
+                const ContourElement& next = out[(j + 1) % out.size()];
+                const int ex = to.type == kElemArc ? kAex : kLx2, ey = to.type == kElemArc ? kAey : kLy2;
+                const int sx = next.type == kElemArc ? kAsx : kLx1, sy = next.type == kElemArc ? kAsy : kLy1;
+                EXPECT_NEAR(to.g[ex], next.g[sx], 1e-9);
+                EXPECT_NEAR(to.g[ey], next.g[sy], 1e-9);
+                if (to.type == kElemArc) {
+                    EXPECT_NEAR(to.g[kAr], 2, 1e-9);
+                }
+            }
+        }
+        clistFree("TEMP");
+        framePairResetState();
+    }
+}
+
+// Open sides read from a contour file (clip, bnd) mark their elements only when the run can use them
+// (stock, the direct and open strategies, rest evaluation): -1 open, -2 the element after bnd(true); an
+// open side outside a stock contour moves the stock. Otherwise every element is a wall.
+TEST(PocketInput, ClippedElementsMarkedOnlyWhereTheRunUsesThem) {
+    TempFolder tmp;
+    const std::string file = tmp.file("clip.kvx");
+    writeText(file, kvx("v surface(10)\no Contour[1]()\n{\n v depth(4)\n v clip(true)\n o L(x[0/10] y[0/0])\n"
+                        " v bnd(true)\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
+    const struct {
+        int32_t strategy;
+        std::vector<int32_t> tags;  // -1, -2 and 0 counted
+        int32_t stockMovement;
+    } cases[] = {{kCcpContourParallel, {0, 0, 4}, 0},
+                 {kCcpOutsideIn, {0, 0, 4}, 0},
+                 {kCcpOutsideInDirect, {3, 1, 0}, 1},
+                 {kCcpOpenPocket, {3, 1, 0}, 1}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        setVars({{"toolReference", "center"}});
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.toolType = 2;
+        kvCCPParams.toolDiameter = 10;
+        kvCCPParams.strategy = c.strategy;
+        kvCCPParams.stockMovement = 0;
+        ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1) << c.strategy;
+        ContourHeader h{};
+        ASSERT_GE(clistGetHeader("INPUT", &h, 0), 0);
+        std::vector<ContourElement> e(h.elementCount);
+        ASSERT_GE(clistGet("INPUT", e.data(), &h, 0), 0);
+        std::vector<int32_t> counts(3, 0);
+        for (const ContourElement& x : e) ++counts[x.sourceTag == -1 ? 0 : x.sourceTag == -2 ? 1 : 2];
+        EXPECT_EQ(counts, c.tags) << c.strategy;
+        EXPECT_EQ(kvCCPParams.stockMovement, c.stockMovement) << c.strategy;
     }
 }

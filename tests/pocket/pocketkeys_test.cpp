@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -130,4 +131,49 @@ TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
         {"useReferenceDiameter", "true", [&] { return p.useReferenceDiameter; }, 1},
     };
     for (const Row& r : rows) EXPECT_NEAR(readAfter(r), r.want, 1e-12) << r.key << " " << r.value;
+}
+
+// A value the cycle cannot cut with fails the read and is named (message 2): a step width that is not
+// positive, a negative infeed depth, a number that is not finite; the smallest good values pass. A
+// missing required key is named with message 1.
+TEST(PocketKeys, BadValuesAreRefusedByName) {
+    const struct {
+        std::vector<std::pair<const char*, const char*>> keys;
+        const char* sent;  // null: read
+    } cases[] = {
+        {{{"infeedLength", "0"}}, "102 2,(infeedLength)"},
+        {{{"infeedLength", "-1"}}, "102 2,(infeedLength)"},
+        {{{"infeedLength", "0.001"}}, nullptr},
+        {{{"infeedFactor", "0"}}, "102 2,(infeedFactor)"},
+        {{{"infeedFactor", "0.01"}}, nullptr},
+        {{{"infeedDepth", "-0.5"}}, "102 2,(infeedDepth)"},
+        {{{"infeedDepth", "0"}}, nullptr},
+        {{{"clearancePlane", "nan"}}, "102 2,(clearancePlane)"},
+        {{{"zFeedrate", "inf"}}, "102 2,(zFeedrate)"},
+        {{{"infeedDepth", "-1"}, {"clearancePlane", "nan"}}, "102 2,(clearancePlane)"},
+        {{{"geoSource", nullptr}}, "102 1,(geoSource)"},
+        {{{"toolDiameter", nullptr}}, "102 1,(toolDiameter)"},
+    };
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        kvCCPParams.geoSource[0] = '\0';
+        std::vector<std::pair<const char*, const char*>> keys = {{"geoSource", "part.kvx"},
+                                                                 {"toolDiameter", "10"}};
+        for (const auto& k : c.keys) {
+            auto same = std::find_if(keys.begin(), keys.end(),
+                                     [&](const auto& have) { return std::string(have.first) == k.first; });
+            if (same != keys.end())
+                same->second = k.second;
+            else
+                keys.push_back(k);
+        }
+        for (const auto& [name, value] : keys)
+            if (value) kvCCP.vars = kvListSet(kvCCP.vars, name, value, 21);
+        EXPECT_EQ(pocketReadKeys(&kvCCP), c.sent ? 0 : 1) << c.keys[0].first << " " << c.keys[0].second;
+        EXPECT_EQ(PocketErrors::texts(),
+                  c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{})
+            << c.keys[0].first;
+        kvListFree(kvCCP.vars);
+        kvCCP.vars = nullptr;
+    }
 }

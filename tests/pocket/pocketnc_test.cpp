@@ -528,3 +528,73 @@ TEST(PocketNc, LeavingMovesToEitherSide) {
         EXPECT_EQ(leaveMoveBuild(2, 2.0, &e, side, &out), 0);
     }
 }
+
+// A ramp runs only along the cuts the guard lets through: with the first cut against a wall there is no
+// ramp (the cut is refused and reported), with it clear of the walls the ramp runs along it.
+TEST(PocketNc, RampNeverRunsAlongARefusedCut) {
+    const struct {
+        double y;
+        bool ramped;
+    } cases[] = {{2, false}, {30, true}, {5.5, true}, {4.5, false}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        ASSERT_EQ(clistCreate("CLAMPS"), 1);
+        planeCheckResetState();
+        pocketKernel().geometryScale = 1;
+        CcpParams& p = kvCCPParams;
+        p.toolDiameter = 10;
+        p.plungeType = 3;
+        p.helixPlungeAngle = 10 * M_PI / 180;
+        p.helixAngleResolution = 0.1;
+        p.infeedDepth = 2;
+        ContourHeader h{};
+        h.bottom = -5;
+        ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
+        pocketNcHeader();
+        Vec2 start{20, c.y};
+        rampTransition(&start);
+        ContourElement a = lineElem(20, c.y, 80, c.y), b = lineElem(80, c.y, 80, 50);
+        pocketEmitElement(&a);
+        pocketEmitElement(&b);
+        pocketContourEnd();
+        int zig = 0;
+        for (const Rec& r : log()) zig += r.type == 3113;
+        EXPECT_EQ(zig > 0, c.ramped) << c.y;
+        EXPECT_EQ(PocketErrors::sent("101 1103"), !c.ramped) << c.y;
+        clistFree("INPUT");
+        clistFree("CLAMPS");
+        planeCheckResetState();
+    }
+}
+
+// With planes left and no retract between them, a pass ends where the next plane plunges: at its last
+// position when asked to (the start of the next plane, no lift), else lifted by the clearance distance.
+TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
+    for (const int32_t atLast : {1, 0}) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        PocketKernel& k = pocketKernel();
+        p.retractEachPlane = 0;
+        p.plungeAtLastPosition = atLast;
+        k.planesLeft = 1;
+        k.startGiven = 0;
+        pocketNcHeader();
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 20);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        EXPECT_EQ(pocketEmitElement(&b), 1);
+        const size_t before = records(31).size();
+        pocketContourEnd();
+        int lifts = 0;
+        const std::vector<Rec> after = records(31);
+        for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
+        EXPECT_EQ(lifts, atLast ? 0 : 1);
+        EXPECT_EQ(k.startGiven, atLast);
+        if (atLast) {
+            EXPECT_EQ(k.startX, 30);
+            EXPECT_EQ(k.startY, 20);
+        }
+        k.planesLeft = 0;
+        k.startGiven = 0;
+    }
+}

@@ -873,3 +873,67 @@ TEST(PocketRun, InputChecksPassValidPockets) {
         EXPECT_EQ(surfaces, want) << invert;
     }
 }
+
+namespace {
+
+std::vector<std::pair<int32_t, uint32_t>>& blockEnds() {
+    static std::vector<std::pair<int32_t, uint32_t>> ends;
+    return ends;
+}
+
+int keepBlock(CycleRecord*, NcRecord* r) {
+    blockEnds().push_back({ncRecGetI32(r, KVNC_TYPE), ncRecGetU32(r, KVNC_BLOCK_NUMBER)});
+    return 1;
+}
+
+}  // namespace
+
+// The cycle end closes the job's block when the job number is a positive 32-bit one, sends the cycle's
+// end with its title, and turns the status word to failed only after a pocket error.
+TEST(PocketRun, CycleEndClosesTheJobBlock) {
+    const struct {
+        const char* jobId;
+        bool closed;
+        int32_t error;
+    } cases[] = {{"", false, 0},
+                 {"0", false, 0},
+                 {"1", true, 0},
+                 {"-3", false, 0},
+                 {"2147483647", true, 3029},
+                 {"2147483648", false, 0},
+                 {"42", true, 3123}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        blockEnds().clear();
+        ASSERT_EQ(ncRegisterHandler(&kvCCP, 12, keepBlock, keepBlock, 1), 1);
+        kvCCP.vars = kvListSet(kvCCP.vars, "ppJobID", c.jobId, 21);
+        kvCCP.status = 0;
+        if (c.error) pocketError(c.error);
+        EXPECT_EQ(ccpCycleEnd(&kvCCP), 1);
+        const std::vector<std::pair<int32_t, uint32_t>> want =
+            c.closed ? std::vector<std::pair<int32_t, uint32_t>>{{5002, std::stoul(c.jobId)}}
+                     : std::vector<std::pair<int32_t, uint32_t>>{};
+        EXPECT_EQ(blockEnds(), want) << c.jobId;
+        EXPECT_EQ(PocketErrors::texts().back(), std::string("104 ") + kvCCP.title) << c.jobId;
+        EXPECT_EQ(kvCCP.status, c.error ? kStatusFailed : 0) << c.jobId;
+    }
+    kvCCP.vars = kvListSet(kvCCP.vars, "ppJobID", "", 21);
+    kvCCP.status = 0;
+}
+
+// Outside-in without a start point enters the tool's outermost ring at the middle of its longest line: on a
+// 100 x 60 box with a tool of 10 and an allowance of 0.2, at x 50 on the bottom or top run of its ring.
+TEST(PocketRun, OutsideInEntersAtTheMiddleOfTheLongestRun) {
+    Job job;
+    writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60)}}));
+    std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
+    for (const char* line : {"strategy := outsideIn", "infeedFactor := 0.5", "infeedDepth := 10",
+                             "plungeType := straight", "planeAllowance := 0.2", "toolDiameter := 10"})
+        text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+    EXPECT_EQ(job.run(text), 0);
+    const std::vector<Out> moves = job.channel(31);
+    auto entry = std::find_if(moves.begin(), moves.end(), [](const Out& o) { return o.type == 3101; });
+    ASSERT_NE(entry, moves.end());
+    EXPECT_NEAR(entry->x, 50, 1e-6);
+    EXPECT_NEAR(std::fabs(entry->y - 30), 30 - 5 - 0.2, 1e-6);  // the tool radius and the allowance in
+}

@@ -192,3 +192,84 @@ TEST(PocketRunOps, ThinOuterContourDropped) {
         clistFree("TEMP");
     }
 }
+
+// Islands kept out of a level's plane: those of deeper levels reached through their parents from a
+// contour of the level, standing at least the tolerance above the plane; the level's own islands, pocket
+// boundaries, foreign chains and broken parent links stay out. Contour i is the box at x = 10 i.
+TEST(PocketRunOps, IslandsOfDeeperLevelsJoinThePlane) {
+    PocketErrors errs;
+    pocketKernel().tolerance = 0.01;
+    const struct {
+        int16_t tag, parent;
+        bool island;
+        double top;
+    } source[] = {{1, -1, false, 0}, {1, 0, true, 0}, {2, 0, false, -4}, {2, 2, true, 0},
+                  {2, 2, true, -3},  {3, 6, true, 0}, {5, -1, false, 0}, {3, 3, true, 0},
+                  {2, 20, true, 0},  {4, 9, true, 0}, {2, 0, true, 0}};
+    const struct {
+        int32_t level;
+        double z;
+        std::vector<double> added;  // x of each contour appended, in order
+    } cases[] = {{1, -2, {30, 70, 100}},
+                 {1, -3, {30, 70, 100}},
+                 {1, -3.02, {30, 40, 70, 100}},
+                 {2, -2, {70}},
+                 {5, -2, {50}},
+                 {1, 0, {}},
+                 {1, -0.005, {}},
+                 {1, -0.02, {30, 70, 100}},
+                 {4, -2, {}}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(clistCreate("TEMP"));
+        ASSERT_TRUE(clistCreate("MAIN"));
+        for (size_t i = 0; i < std::size(source); ++i) {
+            const double x = 10.0 * static_cast<double>(i);
+            std::vector<ContourElement> box = polygon({{x, 0}, {x + 4, 0}, {x + 4, 4}, {x, 4}});
+            ContourHeader h{};
+            h.tag = source[i].tag;
+            h.parent = source[i].parent;
+            h.ccw = 1;
+            h.leftSide = source[i].island ? 0 : 1;
+            h.top = source[i].top;
+            h.bottom = -6;
+            ASSERT_TRUE(putContour("TEMP", box, h));
+        }
+        EXPECT_EQ(ccpAddIslands("TEMP", "MAIN", c.level, c.z), static_cast<int32_t>(c.added.size()))
+            << c.level << " " << c.z;
+        std::vector<double> xs;
+        for (int32_t i = 0; i < clistCount("MAIN"); ++i) {
+            ContourHeader h{};
+            std::vector<ContourElement> e(4);
+            ASSERT_GE(clistGet("MAIN", e.data(), &h, i), 0);
+            xs.push_back(e[0].g[kLx1]);
+        }
+        EXPECT_EQ(xs, c.added) << c.level << " " << c.z;
+    }
+    EXPECT_EQ(ccpAddIslands("NOLIST", "MAIN", 1, 0), 0);
+}
+
+// Clamps join MAIN when they lie in its outer boundary or cross it; those beside it or round it stay out.
+TEST(PocketRunOps, ClampsInOrAcrossTheBoundaryJoin) {
+    PocketErrors errs;
+    EXPECT_EQ(ccpAddClamps("CLAMPS", "MAIN"), -1);
+    ASSERT_TRUE(putContour("MAIN", polygon({{0, 0}, {100, 0}, {100, 60}, {0, 60}})));
+    const struct {
+        double x0, y0, x1, y1;
+        bool joins;
+    } clamps[] = {{10, 10, 20, 20, true},     {90, 20, 110, 30, true},  {200, 0, 210, 10, false},
+                  {-10, -10, 110, 70, false}, {-5, -5, 0.5, 0.5, true}, {100, 60, 104, 64, false}};
+    std::vector<double> want;
+    for (const auto& c : clamps) {
+        ASSERT_TRUE(putContour("CLAMPS", polygon({{c.x0, c.y0}, {c.x1, c.y0}, {c.x1, c.y1}, {c.x0, c.y1}})));
+        if (c.joins) want.push_back(c.x0);
+    }
+    EXPECT_EQ(ccpAddClamps("CLAMPS", "MAIN"), 1);
+    std::vector<double> got;
+    for (int32_t i = 1; i < clistCount("MAIN"); ++i) {
+        ContourHeader h{};
+        std::vector<ContourElement> e(4);
+        ASSERT_GE(clistGet("MAIN", e.data(), &h, i), 0);
+        got.push_back(e[0].g[kLx1]);
+    }
+    EXPECT_EQ(got, want);
+}

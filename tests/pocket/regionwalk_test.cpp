@@ -179,3 +179,18 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     regionWalkResetState();
     EXPECT_EQ(regionStackAllDone(open), 0);
 }
+
+// A start that names no node is refused (3023) before anything is written, for every walk.
+TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
+    for (const int32_t start : {-1, 0, 1}) {
+        Walk w;
+        for (int32_t i = 0; i < start; ++i) ASSERT_GE(attachBox(0, 0, 10 + i, 10, 0), 0);
+        const int32_t bad = start < 0 ? -1 : regionNodeCount();
+        log().clear();
+        EXPECT_EQ(pocketRegionPath(bad, 1, 0), -1) << start;
+        EXPECT_EQ(pocketLastError(), 3023);
+        EXPECT_EQ(pocketRegionPathDirect(bad, 1, 0), -1) << start;
+        EXPECT_EQ(pocketRegionPathDirect(bad, 1, 1), -1) << start;
+        EXPECT_TRUE(records(31).empty());
+    }
+}

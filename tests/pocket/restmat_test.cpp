@@ -58,6 +58,13 @@ struct RestRun : NcPlane {
 
 TEST(RestMat, PositionsAlongAContour) {
     const std::vector<ContourElement> sq = polygon(box(0, 0, 10, 10));  // perimeter 40
+    // The point that far along the square's sides from its first corner.
+    const auto aroundSquare = [&](double s) {
+        s = std::fmod(s, 40.0);
+        const ContourElement& e = sq[static_cast<size_t>(s / 10)];
+        const double t = std::fmod(s, 10.0) / 10;
+        return Vec2{e.g[kLx1] + t * (e.g[kLx2] - e.g[kLx1]), e.g[kLy1] + t * (e.g[kLy2] - e.g[kLy1])};
+    };
     struct Case {
         ContourPos from, to;
         double length;
@@ -76,8 +83,18 @@ TEST(RestMat, PositionsAlongAContour) {
         EXPECT_NEAR(offsettest::endPoint(piece.back()).y, c.to.y, 1e-9);
         Vec2 mid{};
         ASSERT_EQ(restMidpoint(sq.data(), 4, &c.from, &c.to, &mid), 1);
-        EXPECT_NEAR(offsettest::distanceTo(mid, sq), 0, 1e-9);
+        const Vec2 want =
+            aroundSquare(10.0 * c.from.element + std::fabs(c.from.x - sq[c.from.element].g[kLx1]) +
+                         std::fabs(c.from.y - sq[c.from.element].g[kLy1]) + 0.5 * c.length);
+        EXPECT_NEAR(mid.x, want.x, 1e-9) << c.length;
+        EXPECT_NEAR(mid.y, want.y, 1e-9) << c.length;
     }
+    // No way to go: the middle is the position itself.
+    const ContourPos on{2, 0, 10, 3};
+    Vec2 still{};
+    EXPECT_EQ(restMidpoint(sq.data(), 4, &on, &on, &still), 1);
+    EXPECT_EQ(still.x, 10);
+    EXPECT_EQ(still.y, 3);
     const ContourPos a{0, 0, 5, 0}, b{1, 0, 10, 5};  // an open chain has no way back
     EXPECT_NEAR(contourLengthBetween(sq.data(), 2, &a, &b), 10, 1e-9);
     EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);
@@ -260,3 +277,95 @@ TEST(RestMat, RestAreasAndReachCoverThePocket) {
     }
 }
 #endif
+
+// An area starts only at a free touch on the far side of its corner; one whose boundary cannot be read
+// is given up: the start stays used, the touches it took are free again, and the call still asks to be
+// called again (1) until no start is left (0).
+TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
+    PocketErrors errors;
+    restMatResetState();
+    const struct {
+        std::vector<std::pair<int32_t, int32_t>> touches;  // state, side
+        int first;
+        std::vector<int32_t> states;  // after the first call
+        int more;                     // calls that still find a start
+    } cases[] = {
+        {{{0, 1}, {2, -1}, {0, -1}}, 1, {0, 0, 1}, 1},
+        {{{1, -1}, {0, 1}, {2, 1}}, 0, {1, 0, 2}, 0},
+        {{{0, -1}, {0, -1}, {0, -1}}, 1, {1, 0, 0}, 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<RestTouch> t;
+        for (const auto& [state, side] : c.touches) t.push_back(RestTouch{state, side, 7, 0, 1, 1, {}});
+        const int32_t n = static_cast<int32_t>(t.size());
+        EXPECT_EQ(restAreasCompute(5, t.data(), n), c.first);
+        std::vector<int32_t> states;
+        for (const RestTouch& r : t) states.push_back(r.state);
+        EXPECT_EQ(states, c.states);
+        int calls = 0;
+        while (calls < 5 && restAreasCompute(5, t.data(), n) == 1) ++calls;
+        const auto freeStarts = std::count_if(
+            t.begin(), t.end(), [](const RestTouch& r) { return r.state == 0 && r.side == -1; });
+        EXPECT_EQ(calls, c.more);
+        EXPECT_EQ(freeStarts, 0);
+    }
+    std::vector<RestTouch> none(1);
+    EXPECT_EQ(restAreasCompute(5, nullptr, 1), -1);
+    EXPECT_EQ(restAreasCompute(5, none.data(), 0), 0);
+}
+
+// An area is machined plane by plane only when some contour has the wanted orientation: the pocket's own
+// orientation goes through its planes; the other one sends 207 and writes nothing.
+TEST(RestMat, AreaPlanesNeedALeadingContour) {
+    for (const int wanted : {1, -1}) {
+        RestRun run(kRectangle, 0);
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.planeTop = 0;
+        k.planeDepth = 4;
+        kvCCPParams.infeedDepth = 2;
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        insert("INPUT", kRectangle, 1);  // an area's boundary, as the rest run stores it
+        const int own = offsettest::signedArea(kRectangle) > 0 ? 1 : -1;
+        EXPECT_EQ(ccpMachinePlanes(own * wanted), wanted > 0 ? 1 : 0);
+        EXPECT_EQ(PocketErrors::sent("101 207"), wanted < 0);
+        EXPECT_EQ(records(31).empty(), wanted < 0);
+    }
+}
+
+// While rest evaluation is on, the offset keeps a contour that comes into the rest circle by more than the
+// tolerance or starts at least its radius from the centre, and drops one that starts in the band between;
+// with evaluation off, or nothing to judge, everything is kept.
+TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
+    PocketErrors errors;
+    restMatResetState();
+    pocketKernel().tolerance = 0.1;
+    const ContourElement upperHalf = arcElem(0, 0, 5, 0, kPi, 1);
+    ASSERT_EQ(restSetParams(&upperHalf), 1);
+    EXPECT_EQ(restCircle()->radius, 5);
+    const struct {
+        std::vector<Vec2> contour;  // starting nearest the centre
+        int kept;
+    } cases[] = {
+        {{{10, 10}, {12, 10}, {12, 12}, {10, 12}}, 1},      // far away
+        {{{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, 1},          // inside
+        {{{0, -4.85}, {0, -6}, {-1, -6}, {-1, -4.85}}, 1},  // into the circle past the tolerance
+        {{{0, -4.95}, {0, -6}, {-1, -6}, {-1, -4.95}}, 0},  // within the tolerance, starting inside
+        {{{0, -5}, {0, -6}, {-1, -6}, {-1, -5}}, 1},        // starting on the circle
+        {{{-10, -10}, {10, -10}, {10, 10}, {-10, 10}}, 1},  // round it
+    };
+    RifBlock& b = *rifBlock();
+    const int32_t evalRif = b.evalRif;
+    for (const int32_t on : {1, 0}) {
+        b.evalRif = on;
+        for (const auto& c : cases) {
+            const std::vector<ContourElement> e = polygon(c.contour);
+            EXPECT_EQ(restElementOutside(e.data(), 4), on ? c.kept : 1) << c.contour[0].x << " " << on;
+        }
+        EXPECT_EQ(restElementOutside(nullptr, 4), 1);
+        const std::vector<ContourElement> e = polygon(cases[3].contour);
+        EXPECT_EQ(restElementOutside(e.data(), 0), 1);
+    }
+    b.evalRif = evalRif;
+    restMatResetState();
+}

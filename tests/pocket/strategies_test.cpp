@@ -412,3 +412,27 @@ TEST(Strategies, SeededPocketsDoNotGouge) {
     }
 }
 #endif
+
+// A closed pocket narrower than the tool leaves axis-parallel no room: it fails with its message and writes
+// no move; one the tool fits in is cut.
+TEST(Strategies, AxisParallelWithoutRoomFails) {
+    const struct {
+        double side;
+        int result;
+        int32_t error;
+    } cases[] = {{8, -1, kPocketErrNoRegion}, {30, 1, 0}};
+    for (const auto& c : cases) {
+        Strategy s;
+        pocketKernel().toolRadius = 5;
+        pocketKernel().stepFactor = 0.4;
+        insert("MAIN", polygon(box(0, 0, c.side, c.side)));
+        EXPECT_EQ(axisParallel(), c.result) << c.side;
+        const std::vector<std::string> sent =
+            c.error ? std::vector<std::string>{std::string("101 ") + pocketErrorNumber(c.error)}
+                    : std::vector<std::string>{};
+        EXPECT_EQ(PocketErrors::texts(), sent) << c.side;
+        int cuts = 0;
+        for (const Rec& r : records(31)) cuts += r.type == 3111 || r.type == 3121;
+        EXPECT_EQ(cuts > 0, c.result == 1) << c.side;
+    }
+}
