@@ -452,3 +452,76 @@ TEST(AxisIntervals, BoxTreeNodesBoundTheirTriangles) {
     triListFree(tl);
     axisModelFree(m);
 }
+
+// One triangle's intervals against the tool swung through every angle: at seeded tilts away from the
+// interval ends, a tilt lies inside an interval exactly when the swung tool meets the triangle. The
+// triangles lie where the swing passes, some across the tool point's end disc and some by the top disc.
+TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
+    rngSeed(61);
+    const Tool tools[3] = {{{0.0, 5.0, 20.0, 30.0}, {3.0, 3.0, 1.5, 6.0}},
+                           {{0.0, 2.0, 12.0}, {0.0, 2.5, 4.0}},
+                           {{0.5, 8.0, 14.0}, {2.0, 2.0, 4.5}}};
+    int blockedSeen = 0, freeSeen = 0, nearPoint = 0;
+    for (int scene = 0; scene < 9; ++scene) {
+        const Tool& tool = tools[scene % 3];
+        const Swing s = seededSwing();
+        const double top = tool.z.back(), rMax = tool.r.back();
+        std::vector<Triangle3D> tris;
+        TriList* tl = triListCreate(4);
+        ASSERT_NE(tl, nullptr);
+        for (int k = 0; k < 4; ++k) {
+            // Around the tool point, up its length, or by its top ring, on either side across the swing.
+            const double rho = k == 0 ? O::uni(0.3, 2.5) : k == 3 ? O::uni(top - 1, top + 1) : O::uni(1, top);
+            const double th = O::uni(-kPi, kPi), across = O::uni(-rMax, rMax);
+            const Vec3 c =
+                O::add(O::add(s.f.P, O::mul(across, s.f.U)),
+                       O::mul(rho, O::add(O::mul(std::cos(th), s.f.A), O::mul(std::sin(th), s.f.W))));
+            const double size = k == 0 ? 1.0 : 3.0;
+            Triangle3D t;
+            for (Vec3& p : t.p)
+                p = O::add(c, Vec3{O::uni(-size, size), O::uni(-size, size), O::uni(-size, size)});
+            tris.push_back(t);
+            triListAdd(tl, &t);
+        }
+        AxisObstacleModel* m =
+            axisModelCreate(tl, static_cast<int32_t>(tool.z.size()), tool.z.data(), tool.r.data());
+        triListFree(tl);
+        ASSERT_NE(m, nullptr);
+        for (int k = 0; k < 4; ++k) {
+            double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
+            AngleIntervals out{0, kAxisTriangleIntervals, st, en};
+            ASSERT_EQ(axisIntervalsTriangle(k, &s.f, m, kPi, &out), 1);
+            const std::vector<Triangle3D> one = {tris[k]};
+            // Tilts anywhere, and as many again inside the intervals found.
+            double width = 0;
+            for (int j = 0; j < out.count; ++j) width += en[j] - st[j];
+            for (int q = 0; q < 16; ++q) {
+                double t = O::uni(-kPi, kPi);
+                if (q % 2 && width > 0) {
+                    double w = O::uni(0, width);
+                    for (int j = 0; j < out.count; ++j) {
+                        if (w <= en[j] - st[j]) {
+                            t = st[j] + w;
+                            break;
+                        }
+                        w -= en[j] - st[j];
+                    }
+                }
+                bool inside = false, edge = false;
+                for (int j = 0; j < out.count; ++j) {
+                    inside = inside || (t >= st[j] && t <= en[j]);
+                    edge = edge || std::fabs(t - st[j]) < 4e-3 || std::fabs(t - en[j]) < 4e-3;
+                }
+                if (edge) continue;
+                const bool hit = blocked(tool, s.f.P, s.f.A, s.f.W, s.f.U, t, one);
+                EXPECT_EQ(inside, hit) << scene << " " << k << " " << t;
+                (hit ? blockedSeen : freeSeen)++;
+                nearPoint += hit && k == 0;
+            }
+        }
+        axisModelFree(m);
+    }
+    EXPECT_GT(blockedSeen, 150);
+    EXPECT_GT(freeSeen, 200);
+    EXPECT_GT(nearPoint, 12);
+}

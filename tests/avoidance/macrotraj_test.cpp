@@ -163,6 +163,33 @@ TEST(MacroTraj, RampCases) {
     plistFree(g);
 }
 
+// A point marked for removal is no part of the way: each ramp variant runs along the guide without it,
+// the same as on a guide that never held it.
+TEST(MacroTraj, RampsStepOverMarkedPoints) {
+    macroResetState();
+    const std::vector<Vec3> kept = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}};
+    std::vector<Vec3> withMarked = kept;
+    withMarked.insert(withMarked.begin() + 2, Vec3{1.5, 3, 0});
+    Plist* g = makeGuide(withMarked, {0, 0, kPointMarked, 0, 0, 0}, true);
+    Plist* plain = makeGuide(kept, {}, true);
+    ASSERT_TRUE(g && plain);
+    for (double piece : {0.0, 0.7})
+        for (int32_t axes : {0, 1}) {
+            macroSetRampPieceLength(piece);
+            MacroPath* m = macroGenRamp(g, 0, 45 * kDeg, 3, axes);
+            MacroPath* want = macroGenRamp(plain, 0, 45 * kDeg, 3, axes);
+            ASSERT_TRUE(m && want) << piece << " " << axes;
+            ASSERT_EQ(m->count, want->count) << piece << " " << axes;
+            for (int32_t i = 0; i < m->count; ++i) {
+                EXPECT_VEC_NEAR(m->points[i], want->points[i], 1e-12);
+                EXPECT_LT(offPolyline(m->points[i], plain), 1e-12) << i;
+            }
+            macroPathFree(m), macroPathFree(want);
+        }
+    plistFree(g), plistFree(plain);
+    macroResetState();
+}
+
 // A closed square at z 2 from the origin, counter-clockwise, n points per side.
 std::vector<Vec3> square(double side, int n) {
     std::vector<Vec3> pts;
