@@ -792,3 +792,53 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
 }
 
 }  // namespace
+
+namespace {
+
+// Between frames that differ, a clearance-plane link leaves and comes down lifted: the tool, grown to a
+// radius of at least 1, climbs in steps of that radius until it stands clear of the part, at the last
+// point before the retract and at the next cut before the approach.
+TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
+    const Triangle3D slope = testmesh::slopeTri(5, 0.5);
+    testmesh::Model part({slope}, kBallMill, 0.5);
+    part.m.zLow = -100, part.m.zHigh = 1000;  // the placement's height range
+    const Vec3 o{0, 0, 0}, ob{10, 0, 0}, ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
+    // The least whole lift at which a ball of radius 1 over (x, y) clears the slope.
+    const auto lifted = [&](double x, double y, double z) {
+        const double rest = testmesh::bruteDrop(kBallMill, 1.0, 0.0, slope, x, y);
+        return rest > z + 1e-6 ? z + std::ceil(rest - z - 1e-6) : z;
+    };
+    struct Case {
+        Vec3 last, T;
+    } cases[] = {
+        {{0, 0, 5.56}, {6, 2, 8.4}},
+        {{-8, 3, 1.3}, {-2, -1, 4.2}},
+        {{4, 1, 20}, {2, 0, 7.0}},  // clear of the slope: no leave
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        frameSetA(&o, &ex, &ey, &ez);
+        frameSetB(&ob, &ex, &ey, &ez);
+        ASSERT_EQ(framesInit(), 1);
+        ctx.jumpFlag = 0;
+        startAt(c.last);
+        ASSERT_EQ(idx5CollisionFreeMacro(&c.T, &c.T, 0, &ctx, &part.m), 0);
+        std::vector<Vec3> want;
+        const double up = lifted(c.last.x, c.last.y, c.last.z), down = lifted(c.T.x, c.T.y, c.T.z);
+        if (up > c.last.z) want.push_back({c.last.x, c.last.y, up});
+        want.push_back({c.last.x, c.last.y, 100});
+        want.push_back({c.T.x, c.T.y, 100});
+        want.push_back({c.T.x, c.T.y, down + 5});
+        want.push_back({c.T.x, c.T.y, down});
+        if (down > c.T.z) want.push_back(c.T);
+        ASSERT_EQ(gOut.size(), want.size()) << c.last.x;
+        for (size_t i = 0; i < want.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{want[i].x - 10, want[i].y, want[i].z}), 1e-9);
+        }
+        EXPECT_DOUBLE_EQ(part.m.tool->radius, 0.5);
+    }
+    framesResetState();
+}
+
+}  // namespace

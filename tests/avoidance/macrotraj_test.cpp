@@ -173,7 +173,7 @@ TEST(MacroTraj, RampsStepOverMarkedPoints) {
     Plist* g = makeGuide(withMarked, {0, 0, kPointMarked, 0, 0, 0}, true);
     Plist* plain = makeGuide(kept, {}, true);
     ASSERT_TRUE(g && plain);
-    for (double piece : {0.0, 0.7})
+    for (double piece : {0.0, 2.5})
         for (int32_t axes : {0, 1}) {
             macroSetRampPieceLength(piece);
             MacroPath* m = macroGenRamp(g, 0, 45 * kDeg, 3, axes);
