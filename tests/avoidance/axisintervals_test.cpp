@@ -525,3 +525,24 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
     EXPECT_GT(freeSeen, 200);
     EXPECT_GT(nearPoint, 12);
 }
+
+// A plane whose normal is the swing's line U holds no touching tilt: every ring circle reaches R either
+// side of its centre along U whatever the tilt, so it crosses the plane always (|h| < R) or never.
+TEST(AxisIntervals, RingNeverTouchesAPlaneAcrossTheSwingLine) {
+    rngSeed(62);
+    for (int k = 0; k < 20; ++k) {
+        Swing s = seededSwing();
+        if (k % 4 < 2) {  // a swing line along y: the plane's normal is square to the swing exactly
+            const double tilt = O::uni(0.2, 1.4);
+            s.f.A = {std::sin(tilt), 0, std::cos(tilt)}, s.f.U = {0, 1, 0}, s.f.W = O::cross(s.f.U, s.f.A);
+        }
+        const double h = O::uni(-6, 6), Z = O::uni(0, 10), R = O::uni(0.5, 5);
+        const Vec3 n = k % 2 ? s.f.U : O::mul(-1, s.f.U);
+        const Vec3 foot = O::add(s.f.P, O::mul(-h, n));  // the plane's point nearest the tool point
+        const Vec3 tri[3] = {O::add(foot, O::mul(3, s.f.A)), O::add(foot, O::mul(-2, s.f.W)),
+                             O::add(foot, O::mul(4, s.f.W))};
+        double t[4], phi[4], a[4], b[4];
+        int inside[4];
+        EXPECT_EQ(ringPlaneAngles(&s.f, Z, R, tri, &n, h, t, inside, phi, a, b), 0) << k;
+    }
+}

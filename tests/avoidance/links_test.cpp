@@ -842,3 +842,55 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
 }
 
 }  // namespace
+
+namespace {
+
+// Path mode 2 keeps a link and a placed macro on their own curve, however the part lies: each point back
+// at the curve's height where the placement put it. Without a path mode they rest on the part (a ball of
+// radius 2 over the plane z = 6 at 8), and path mode 1 checks the curve's points against the part again.
+TEST_F(Links, PathModeTwoKeepsLinksAndMacrosOnTheirCurve) {
+    testmesh::Model plate({testmesh::slopeTri(6, 0.0)}, kBallMill, 2.0);
+    plate.m.tolerance = 0.05;
+    struct Case {
+        uint16_t pathMode;
+        double z;
+    } cases[] = {{0, 8.0}, {1, 8.0}, {2, 5.0}};
+    for (const Case& c : cases) {
+        SetUp();
+        ctx.jumpFlag = 0;
+        ctx.stepMax = 1e9;
+        ctx.stepMin = 0.01;
+        ctx.stepAngleCos = std::cos(0.2);
+        ctx.pathMode = c.pathMode;
+        startAt({0, 0, 5});
+        const Vec3 from = {0, 0, 5}, to = {10, 0, 5};
+        ProfileCurve* line = profileLine(&from, &to);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(linkCheckedMove(line, &ctx, &plate.m), 1);
+        profileFreeList(line);
+        ASSERT_FALSE(gOut.empty());
+        for (const Out& o : gOut) {
+            EXPECT_NEAR(o.p.z, c.z, 1e-4) << c.pathMode << " " << o.p.x;
+            EXPECT_NEAR(o.p.y, 0.0, 1e-9);
+        }
+        EXPECT_NEAR(gOut.back().p.x, 10.0, 1e-4);
+        // A leave macro of two segments along y at the height 5.
+        MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0});
+        plate.m.stepLength = 0.5;
+        Plist* l = macroPlacePoints(p, &ctx, &plate.m);
+        plate.m.stepLength = 1.0;
+        ASSERT_NE(l, nullptr);
+        ASSERT_GE(l->count, 2);
+        for (int32_t i = 0; i < l->count; ++i) {
+            EXPECT_NEAR(l->points[i].z, c.z, 1e-4) << c.pathMode << " " << i;
+            EXPECT_NEAR(l->points[i].x, 0.0, 1e-9);
+        }
+        EXPECT_NEAR(l->points[l->count - 1].y, 2.0, 1e-4);
+        plistFree(l);
+        macroPathFree(p);
+    }
+}
+
+}  // namespace
