@@ -330,3 +330,43 @@ TEST(Macro, MissingArgumentsBuildNothing) {
     EXPECT_EQ(macroGenType13(nullptr, 0.5, 5), nullptr);
     macroPathFree(full);
 }
+
+// An approach lifted along the tool axis rises with the square of the share of its length walked: the
+// attachment point not at all, the far end by the whole lift height, whatever the macro's shape.
+TEST(Macro, ApproachLiftGrowsWithTheSquareOfTheLengthWalked) {
+    const Vec3 p0{2, 1, 4}, p1{1, 0.5, 4};
+    const Vec3 tilted{0.3 / std::sqrt(1.09), 0, 1 / std::sqrt(1.09)}, z{0, 0, 1};
+    struct Case {
+        uint16_t type;
+        const Vec3* axis;
+        double lift;
+    } cases[] = {{23, &z, 5.0}, {26, &tilted, 3.0}, {22, &tilted, 2.0}, {23, &z, -1.5}};
+    for (const Case& c : cases) {
+        MacroParams m = params(c.type, 2.0, 0.4);
+        macroResetState();
+        MacroPath* flat = macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, c.axis);
+        macroSetLiftHeight(c.lift);
+        MacroPath* path = macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, c.axis);
+        ASSERT_TRUE(flat && path) << c.type;
+        ASSERT_EQ(path->count, flat->count) << c.type;
+        ASSERT_GE(path->count, 2) << c.type;
+        std::vector<double> walked(1, 0.0);
+        for (int32_t i = 1; i < flat->count; ++i)
+            walked.push_back(walked.back() + dist3D(&flat->points[i - 1], &flat->points[i]));
+        for (int32_t i = 0; i < path->count; ++i) {
+            const double f = walked[i] / walked.back(), h = c.lift * f * f;
+            const Vec3& q = flat->points[i];
+            EXPECT_VEC_NEAR(path->points[i],
+                            (Vec3{q.x + h * c.axis->x, q.y + h * c.axis->y, q.z + h * c.axis->z}), 1e-9);
+        }
+        // A leave macro of the same kind stays where it was built.
+        MacroPath* leave = macroBuild(kMacroLeave, &p0, &p1, &m, -1, nullptr, 0, c.axis);
+        macroSetLiftHeight(0.0);
+        MacroPath* leaveFlat = macroBuild(kMacroLeave, &p0, &p1, &m, -1, nullptr, 0, c.axis);
+        ASSERT_TRUE(leave && leaveFlat);
+        ASSERT_EQ(leave->count, leaveFlat->count);
+        for (int32_t i = 0; i < leave->count; ++i) EXPECT_VEC_NEAR(leave->points[i], leaveFlat->points[i], 0);
+        macroPathFree(flat), macroPathFree(path), macroPathFree(leave), macroPathFree(leaveFlat);
+    }
+    macroResetState();
+}
