@@ -894,3 +894,34 @@ TEST_F(Links, PathModeTwoKeepsLinksAndMacrosOnTheirCurve) {
 }
 
 }  // namespace
+
+namespace {
+
+// The final retract of a jump path first lifts along the tool axis, in steps of the model's check step,
+// until the tool grown by 1 rises clear of the part, then goes straight up to the clearance plane.
+TEST_F(Links, FinalRetractLiftsUntilTheGrownToolIsClear) {
+    const Triangle3D slope = testmesh::slopeTri(5, 0.5);
+    testmesh::Model part({slope}, kBallMill, 2.0);
+    ctx.totalToolLength = 60.0;
+    struct Case {
+        double x, y, above, step;  // the last point: above the ball's rest over (x, y)
+    } cases[] = {{0, 0, 0, 0.25}, {-6, 3, 0.3, 0.25}, {4, -2, 0, 0.4}, {2, 1, 1.5, 0.25}};
+    for (const Case& c : cases) {
+        SetUp();
+        ctx.totalToolLength = 60.0;
+        part.m.stepLength = c.step;
+        const double rest = testmesh::bruteDrop(kBallMill, 2.0, 0, slope, c.x, c.y) + c.above;
+        const double clear = testmesh::bruteDrop(kBallMill, 3.0, 0, slope, c.x, c.y);
+        const double lift = std::ceil((clear - rest - 1e-5) / c.step) * c.step;
+        startAt({c.x, c.y, rest});
+        ASSERT_EQ(linkEndPath(&ctx, &part.m), 0);
+        std::vector<Vec3> want;
+        if (lift > 0) want.push_back({c.x, c.y, rest + lift});
+        want.push_back({c.x, c.y, 100});
+        ASSERT_EQ(gOut.size(), want.size()) << c.x;
+        for (size_t i = 0; i < want.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, want[i], 1e-9);
+        EXPECT_DOUBLE_EQ(part.m.tool->radius, 2.0);
+    }
+}
+
+}  // namespace
