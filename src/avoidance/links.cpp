@@ -342,10 +342,7 @@ int linkLiftHeight(const Vec3* p, const LinkContext* ctx, CheckModel* model, dou
     const double R = model->tool->radius;
     if (!(R > 0)) return -4;  // no step to climb by
     for (double z = p->z; z + R < model->bounds[5]; z += R) {
-        // A vertical line has no length in the plan, so its placement would be judged at the line's top,
-        // the clearance plane: the point alone is judged at its own height, and the drop from above
-        // still meets whatever stands over it.
-        const Vec3 a = {p->x, p->y, z};
+        const Vec3 a = {p->x, p->y, z};  // the point alone: a vertical line is judged at its top
         ProfileCurve* prof = profileLine(&a, &a);
         if (!prof) return -4;
         const int r = placeAlong(model, prof, nullptr);
