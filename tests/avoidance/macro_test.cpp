@@ -370,3 +370,23 @@ TEST(Macro, ApproachLiftGrowsWithTheSquareOfTheLengthWalked) {
     }
     macroResetState();
 }
+
+// Every built macro but one read from a file sets the offset of the macro being built: its own value,
+// a leave's as an approach's; a file macro keeps what was set before it.
+TEST(Macro, LeaveMacrosSetTheirOffsetButFilesKeepTheEarlierOne) {
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    struct Case {
+        uint16_t type;
+        double offset;  // taken after an approach that left 2.5
+    } cases[] = {{0, 7.0}, {2, 7.0}, {4, 7.0}, {12, 7.0}, {kMacroTypeFile, 2.5}};
+    for (const Case& c : cases) {
+        macroResetState();
+        MacroParams first = params(0, 1), then = params(c.type, 1);
+        first.approachValue = 2.5, then.leaveValue = 7.0, then.approachValue = -3.0;
+        macroPathFree(macroBuild(kMacroApproach, &p0, &p1, &first, 1, nullptr, 0, nullptr));
+        macroPathFree(macroBuild(kMacroLeave, &p0, &p1, &then, 1, nullptr, 0, nullptr));
+        EXPECT_EQ(macroTakeOffset(), c.offset) << c.type;
+        EXPECT_EQ(macroTakeOffset(), 0.0) << c.type;  // taken once
+    }
+    macroResetState();
+}
