@@ -925,3 +925,48 @@ TEST_F(Links, FinalRetractLiftsUntilTheGrownToolIsClear) {
 }
 
 }  // namespace
+
+namespace {
+
+// Which macros are placed on the part before they go out: none without the macro switch or of type 0,
+// not a type-20 move straight along the axis, and the ramps (8, 28) only from an infeed threshold of
+// 0.01 on. Placed over the plane z = 6, a ball of radius 2 keeps its centre at 8; unplaced, the macro's
+// own points go out.
+TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
+    testmesh::Model plate({testmesh::slopeTri(6, 0.0)}, kBallMill, 2.0);
+    plate.m.tolerance = 0.05;
+    plate.m.stepLength = 0.5;
+    struct Case {
+        int32_t type;
+        bool vertical;
+        double threshold;
+        uint16_t macroSwitch;
+        bool placed;
+    } cases[] = {
+        {2, false, 0, 1, true},    {2, false, 0, 0, false},      {0, false, 0, 1, false},
+        {20, true, 0, 1, false},   {20, false, 0, 1, true},      {8, false, 0.0099, 1, false},
+        {8, false, 0.01, 1, true}, {28, false, 0.005, 1, false}, {28, false, 0.5, 1, true},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        ctx.stepMax = 1e9;
+        ctx.stepMin = 0.01;
+        ctx.infeedThreshold = c.threshold;
+        ctx.linkMacroSwitch = c.macroSwitch;
+        MacroPath* p = macroPathCreate(kMacroLeave, c.type, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, c.vertical ? 0.0 : double(i), 5.0 + i});
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
+        ASSERT_FALSE(gOut.empty());
+        SCOPED_TRACE(c.type);
+        if (c.placed) {
+            for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-3) << c.threshold;
+        } else {
+            ASSERT_EQ(gOut.size(), 2u);
+            for (int i = 0; i < 2; ++i) EXPECT_VEC_NEAR(gOut[i].p, p->points[i + 1], 0);
+        }
+        macroPathFree(p);
+    }
+}
+
+}  // namespace
