@@ -390,3 +390,30 @@ TEST(Macro, LeaveMacrosSetTheirOffsetButFilesKeepTheEarlierOne) {
     }
     macroResetState();
 }
+
+// Turned moves in the plan from a move in any direction: type 4 by its angle, 5 by a right angle, 14 by its
+// swing and raised by d sin(angle); the side sets the sense of the turn, reversed for approaches.
+TEST(Macro, TurnedMovesTurnTheMoveDirectionInThePlan) {
+    macroResetState();
+    rngSeed(117);
+    for (int k = 0; k < 24; ++k) {
+        const uint16_t type = k % 3 == 0 ? 4 : k % 3 == 1 ? 5 : 14;
+        const int32_t kind = k % 4 < 2 ? kMacroLeave : kMacroApproach, side = k % 2 ? 1 : -1;
+        const double dir = rngUniform() * 2 * kPi, d = 0.5 + 3 * rngUniform(), angle = rngUniform() - 0.5;
+        MacroParams m = params(type, d, angle);
+        m.approachSwing = m.leaveSwing = rngUniform() * 2 - 1;
+        const Vec3 p0{rngUniform() * 10, rngUniform() * 10, rngUniform() * 10};
+        const Vec3 p1{p0.x - std::cos(dir), p0.y - std::sin(dir), p0.z - rngUniform()};
+        MacroPath* path = macroBuild(kind, &p0, &p1, &m, side, nullptr, 0, nullptr);
+        ASSERT_NE(path, nullptr) << k;
+        ASSERT_EQ(path->count, 2) << k;
+        const double turn = type == 4 ? angle : type == 5 ? kPi / 2 : m.leaveSwing;
+        const double a = dir + (kind == kMacroApproach ? -side : side) * turn;
+        // The move's own slope shortens the plan part of the distance.
+        const double plan = d / std::hypot(1.0, p0.z - p1.z);
+        const double lift = type == 14 ? d * std::sin(angle) : 0.0;
+        EXPECT_VEC_NEAR(path->points[1],
+                        (Vec3{p0.x + plan * std::cos(a), p0.y + plan * std::sin(a), p0.z + lift}), 1e-9);
+        macroPathFree(path);
+    }
+}

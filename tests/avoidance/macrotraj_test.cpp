@@ -64,7 +64,12 @@ TEST(MacroTraj, HelixRisesByItsChordSlope) {
         EXPECT_NEAR(xy(h->points[i], p0), 5.0, 1e-12) << i;
     }
     EXPECT_VEC_NEAR(h->points[8], (Vec3{1, 2, 8}), 1e-12);
-    EXPECT_GT(h->points[2].y, 2.0);  // turning sense 1 turns counter-clockwise
+    EXPECT_GT(h->points[2].y, 2.0);    // turning sense 1 turns counter-clockwise
+    for (int32_t i = 1; i < 8; ++i) {  // from +x about p0 by one step per point
+        const double a = (i - 1) * 10 * kDeg;
+        EXPECT_NEAR(h->points[i].x, 1 + 5 * std::cos(a), 1e-12) << i;
+        EXPECT_NEAR(h->points[i].y, 2 + 5 * std::sin(a), 1e-12) << i;
+    }
     // The helix as an arc: from its last point on the circle back to its first, about p0.
     EXPECT_EQ(h->macroType, 6);
     EXPECT_EQ(h->arcFlag, 2);
@@ -179,6 +184,9 @@ TEST(MacroTraj, RampsStepOverMarkedPoints) {
             MacroPath* m = macroGenRamp(g, 0, 45 * kDeg, 3, axes);
             MacroPath* want = macroGenRamp(plain, 0, 45 * kDeg, 3, axes);
             ASSERT_TRUE(m && want) << piece << " " << axes;
+            EXPECT_EQ(m->macroType, axes ? 28 : 8);
+            EXPECT_EQ(m->axes != nullptr, axes == 1);
+            if (!axes) expectRamp(m, plain, 45 * kDeg, 3);
             ASSERT_EQ(m->count, want->count) << piece << " " << axes;
             for (int32_t i = 0; i < m->count; ++i) {
                 EXPECT_VEC_NEAR(m->points[i], want->points[i], 1e-12);
