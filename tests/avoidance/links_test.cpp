@@ -372,7 +372,9 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
         ASSERT_NE(m, nullptr);
         linkThinPoints(m, 1e9, 0.01);
         r.assign(m->flags, m->flags + m->count);
-        EXPECT_GT(kept(m), 2);  // one in ten of the passing points stays
+        // One in ten of the 198 passing points stays: about 20 besides the ends, far from none or most.
+        EXPECT_GT(kept(m), 2 + 8);
+        EXPECT_LT(kept(m), 2 + 40);
         plistFree(m);
     }
     EXPECT_EQ(runs[0], runs[1]);
