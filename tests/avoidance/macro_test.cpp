@@ -417,3 +417,33 @@ TEST(Macro, TurnedMovesTurnTheMoveDirectionInThePlan) {
         macroPathFree(path);
     }
 }
+
+// The trajectory approaches come from their generators: a helix of the trajectory radius rising by the
+// trajectory height about p0 (6), ramps along the guide (8, 28) and down a closed contour (13).
+TEST(Macro, TrajectoryApproachesComeFromTheirGenerators) {
+    macroResetState();
+    Plist* guide = plistCreate(8, 1);
+    ASSERT_NE(guide, nullptr);
+    const Vec3 up{0, 0, 1};
+    for (int i = 0; i <= 4; ++i) {  // a closed square of side 3
+        const Vec3 q{i == 1 || i == 2 ? 3.0 : 0.0, i == 2 || i == 3 ? 3.0 : 0.0, 1.0};
+        plistAppend(guide, 3.0 * i, &q, 0, &up, 0);
+    }
+    const Vec3 p0 = guide->points[0], p1{-1, 0, 1};
+    for (uint16_t type : {6, 8, 28, 13}) {
+        MacroParams m = params(type, 2.0, 30 * kDeg);
+        m.trajectoryRadius = 1.5, m.trajectoryDir = 1, m.trajectoryHeight = 2.0;
+        MacroPath* got = macroBuild(kMacroApproach, &p0, &p1, &m, 1, guide, 0, nullptr);
+        MacroPath* want = type == 6    ? macroGenType6(&p0, 1.5, m.arcStepAngle, 30 * kDeg, 1, 2.0)
+                          : type == 13 ? macroGenType13(guide, 30 * kDeg, 2.0)
+                                       : macroGenRamp(guide, 0, 30 * kDeg, 2.0, type == 28);
+        ASSERT_TRUE(got && want) << type;
+        EXPECT_EQ(got->macroType, type == 13 ? 8 : type) << type;
+        ASSERT_EQ(got->count, want->count) << type;
+        ASSERT_GT(got->count, 2) << type;
+        for (int32_t i = 0; i < got->count; ++i) EXPECT_VEC_NEAR(got->points[i], want->points[i], 0);
+        macroPathFree(got), macroPathFree(want);
+    }
+    plistFree(guide);
+    macroResetState();
+}
