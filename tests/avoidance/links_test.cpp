@@ -972,3 +972,33 @@ TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
 }
 
 }  // namespace
+
+namespace {
+
+// After a leave macro the link goes on along the profile to the next cut's point; the climb mode 2 keeps
+// it at the height the leave ended at.
+TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
+    struct Case {
+        uint16_t climb;
+        Vec3 next, last;  // the next point and where the output must end
+    } cases[] = {{0, {6, 2, 3}, {6, 2, 3}}, {2, {6, 2, 3}, {6, 2, 7}}, {0, {6, 2, 9}, {6, 2, 9}}};
+    for (const Case& c : cases) {
+        SetUp();
+        ctx.jumpFlag = 0;
+        ctx.stepMax = 1e9;
+        ctx.stepMin = 0.01;
+        ctx.stepAngleCos = std::cos(0.2);
+        ctx.climbMode = c.climb;
+        MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &model, -1, &c.next), 0);
+        ASSERT_GE(gOut.size(), 3u);
+        EXPECT_VEC_NEAR(gOut[1].p, p->points[2], 0);  // the leave first
+        SCOPED_TRACE(c.climb);
+        EXPECT_VEC_NEAR(gOut.back().p, c.last, 1e-4);
+        macroPathFree(p);
+    }
+}
+
+}  // namespace
