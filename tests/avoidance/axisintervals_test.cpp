@@ -209,6 +209,7 @@ TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
         {{1, 2}, {4, 1}, false},            // the band from (1, 4) to (2, 1) comes closer to the tool point
         {{1, 2, 100}, {5, 0.5, 6}, false},  // the first band comes closer, however far the next ring
         {{2, 3, 10}, {3, 1, 5}, false},     // d/du (u^2 + r^2) = 4 + 2 * 3 * -2 < 0 at the first ring
+        {{0, 1, 10}, {1, 2, 8}, true},      // widening bands always move away
         {{1, 2}, {4, 4}, true},
         {{0, 2}, {0, 4}, true},
     };
