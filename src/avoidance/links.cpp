@@ -342,8 +342,8 @@ int linkLiftHeight(const Vec3* p, const LinkContext* ctx, CheckModel* model, dou
     const double R = model->tool->radius;
     if (!(R > 0)) return -4;  // no step to climb by
     for (double z = p->z; z + R < model->bounds[5]; z += R) {
-        const Vec3 a = {p->x, p->y, z}, b = {p->x, p->y, ctx->clearancePlane};
-        ProfileCurve* prof = profileLine(&a, &b);
+        const Vec3 a = {p->x, p->y, z};  // the point alone: a vertical line is judged at its top
+        ProfileCurve* prof = profileLine(&a, &a);
         if (!prof) return -4;
         const int r = placeAlong(model, prof, nullptr);
         profileFreeList(prof);

@@ -208,6 +208,8 @@ TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
         {{0, inf}, {2, 2}, false},
         {{1, 2}, {4, 1}, false},            // the band from (1, 4) to (2, 1) comes closer to the tool point
         {{1, 2, 100}, {5, 0.5, 6}, false},  // the first band comes closer, however far the next ring
+        {{2, 3, 10}, {3, 1, 5}, false},     // d/du (u^2 + r^2) = 4 + 2 * 3 * -2 < 0 at the first ring
+        {{0, 1, 10}, {1, 2, 8}, true},      // widening bands always move away
         {{1, 2}, {4, 4}, true},
         {{0, 2}, {0, 4}, true},
     };
@@ -451,4 +453,98 @@ TEST(AxisIntervals, BoxTreeNodesBoundTheirTriangles) {
     for (int v : seen) EXPECT_EQ(v, 1);
     triListFree(tl);
     axisModelFree(m);
+}
+
+// One triangle's intervals against the tool swung through every angle: at seeded tilts away from the
+// interval ends, a tilt lies inside an interval exactly when the swung tool meets the triangle. The
+// triangles lie where the swing passes, some across the tool point's end disc and some by the top disc.
+TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
+    rngSeed(61);
+    const Tool tools[3] = {{{0.0, 5.0, 20.0, 30.0}, {3.0, 3.0, 1.5, 6.0}},
+                           {{0.0, 2.0, 12.0}, {0.0, 2.5, 4.0}},
+                           {{0.5, 8.0, 14.0}, {2.0, 2.0, 4.5}}};
+    int blockedSeen = 0, freeSeen = 0, nearPoint = 0;
+    for (int scene = 0; scene < 9; ++scene) {
+        const Tool& tool = tools[scene % 3];
+        const Swing s = seededSwing();
+        const double top = tool.z.back(), rMax = tool.r.back();
+        std::vector<Triangle3D> tris;
+        TriList* tl = triListCreate(4);
+        ASSERT_NE(tl, nullptr);
+        for (int k = 0; k < 4; ++k) {
+            // Around the tool point, up its length, or by its top ring, on either side across the swing.
+            const double rho = k == 0 ? O::uni(0.3, 2.5) : k == 3 ? O::uni(top - 1, top + 1) : O::uni(1, top);
+            const double th = O::uni(-kPi, kPi), across = O::uni(-rMax, rMax);
+            const Vec3 c =
+                O::add(O::add(s.f.P, O::mul(across, s.f.U)),
+                       O::mul(rho, O::add(O::mul(std::cos(th), s.f.A), O::mul(std::sin(th), s.f.W))));
+            const double size = k == 0 ? 1.0 : 3.0;
+            Triangle3D t;
+            for (Vec3& p : t.p)
+                p = O::add(c, Vec3{O::uni(-size, size), O::uni(-size, size), O::uni(-size, size)});
+            tris.push_back(t);
+            triListAdd(tl, &t);
+        }
+        AxisObstacleModel* m =
+            axisModelCreate(tl, static_cast<int32_t>(tool.z.size()), tool.z.data(), tool.r.data());
+        triListFree(tl);
+        ASSERT_NE(m, nullptr);
+        for (int k = 0; k < 4; ++k) {
+            double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
+            AngleIntervals out{0, kAxisTriangleIntervals, st, en};
+            ASSERT_EQ(axisIntervalsTriangle(k, &s.f, m, kPi, &out), 1);
+            const std::vector<Triangle3D> one = {tris[k]};
+            // Tilts anywhere, and as many again inside the intervals found.
+            double width = 0;
+            for (int j = 0; j < out.count; ++j) width += en[j] - st[j];
+            for (int q = 0; q < 16; ++q) {
+                double t = O::uni(-kPi, kPi);
+                if (q % 2 && width > 0) {
+                    double w = O::uni(0, width);
+                    for (int j = 0; j < out.count; ++j) {
+                        if (w <= en[j] - st[j]) {
+                            t = st[j] + w;
+                            break;
+                        }
+                        w -= en[j] - st[j];
+                    }
+                }
+                bool inside = false, edge = false;
+                for (int j = 0; j < out.count; ++j) {
+                    inside = inside || (t >= st[j] && t <= en[j]);
+                    edge = edge || std::fabs(t - st[j]) < 4e-3 || std::fabs(t - en[j]) < 4e-3;
+                }
+                if (edge) continue;
+                const bool hit = blocked(tool, s.f.P, s.f.A, s.f.W, s.f.U, t, one);
+                EXPECT_EQ(inside, hit) << scene << " " << k << " " << t;
+                (hit ? blockedSeen : freeSeen)++;
+                nearPoint += hit && k == 0;
+            }
+        }
+        axisModelFree(m);
+    }
+    EXPECT_GT(blockedSeen, 150);
+    EXPECT_GT(freeSeen, 200);
+    EXPECT_GT(nearPoint, 12);
+}
+
+// A plane whose normal is the swing's line U holds no touching tilt: every ring circle reaches R either
+// side of its centre along U whatever the tilt, so it crosses the plane always (|h| < R) or never.
+TEST(AxisIntervals, RingNeverTouchesAPlaneAcrossTheSwingLine) {
+    rngSeed(62);
+    for (int k = 0; k < 20; ++k) {
+        Swing s = seededSwing();
+        if (k % 4 < 2) {  // a swing line along y: the plane's normal is square to the swing exactly
+            const double tilt = O::uni(0.2, 1.4);
+            s.f.A = {std::sin(tilt), 0, std::cos(tilt)}, s.f.U = {0, 1, 0}, s.f.W = O::cross(s.f.U, s.f.A);
+        }
+        const double h = O::uni(-6, 6), Z = O::uni(0, 10), R = O::uni(0.5, 5);
+        const Vec3 n = k % 2 ? s.f.U : O::mul(-1, s.f.U);
+        const Vec3 foot = O::add(s.f.P, O::mul(-h, n));  // the plane's point nearest the tool point
+        const Vec3 tri[3] = {O::add(foot, O::mul(3, s.f.A)), O::add(foot, O::mul(-2, s.f.W)),
+                             O::add(foot, O::mul(4, s.f.W))};
+        double t[4], phi[4], a[4], b[4];
+        int inside[4];
+        EXPECT_EQ(ringPlaneAngles(&s.f, Z, R, tri, &n, h, t, inside, phi, a, b), 0) << k;
+    }
 }

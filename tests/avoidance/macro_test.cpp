@@ -330,3 +330,120 @@ TEST(Macro, MissingArgumentsBuildNothing) {
     EXPECT_EQ(macroGenType13(nullptr, 0.5, 5), nullptr);
     macroPathFree(full);
 }
+
+// An approach lifted along the tool axis rises with the square of the share of its length walked: the
+// attachment point not at all, the far end by the whole lift height, whatever the macro's shape.
+TEST(Macro, ApproachLiftGrowsWithTheSquareOfTheLengthWalked) {
+    const Vec3 p0{2, 1, 4}, p1{1, 0.5, 4};
+    const Vec3 tilted{0.3 / std::sqrt(1.09), 0, 1 / std::sqrt(1.09)}, z{0, 0, 1};
+    struct Case {
+        uint16_t type;
+        const Vec3* axis;
+        double lift;
+    } cases[] = {{23, &z, 5.0}, {26, &tilted, 3.0}, {22, &tilted, 2.0}, {23, &z, -1.5}};
+    for (const Case& c : cases) {
+        MacroParams m = params(c.type, 2.0, 0.4);
+        macroResetState();
+        MacroPath* flat = macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, c.axis);
+        macroSetLiftHeight(c.lift);
+        MacroPath* path = macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, c.axis);
+        ASSERT_TRUE(flat && path) << c.type;
+        ASSERT_EQ(path->count, flat->count) << c.type;
+        ASSERT_GE(path->count, 2) << c.type;
+        std::vector<double> walked(1, 0.0);
+        for (int32_t i = 1; i < flat->count; ++i)
+            walked.push_back(walked.back() + dist3D(&flat->points[i - 1], &flat->points[i]));
+        for (int32_t i = 0; i < path->count; ++i) {
+            const double f = walked[i] / walked.back(), h = c.lift * f * f;
+            const Vec3& q = flat->points[i];
+            EXPECT_VEC_NEAR(path->points[i],
+                            (Vec3{q.x + h * c.axis->x, q.y + h * c.axis->y, q.z + h * c.axis->z}), 1e-9);
+        }
+        // A leave macro of the same kind stays where it was built.
+        MacroPath* leave = macroBuild(kMacroLeave, &p0, &p1, &m, -1, nullptr, 0, c.axis);
+        macroSetLiftHeight(0.0);
+        MacroPath* leaveFlat = macroBuild(kMacroLeave, &p0, &p1, &m, -1, nullptr, 0, c.axis);
+        ASSERT_TRUE(leave && leaveFlat);
+        ASSERT_EQ(leave->count, leaveFlat->count);
+        for (int32_t i = 0; i < leave->count; ++i) EXPECT_VEC_NEAR(leave->points[i], leaveFlat->points[i], 0);
+        macroPathFree(flat), macroPathFree(path), macroPathFree(leave), macroPathFree(leaveFlat);
+    }
+    macroResetState();
+}
+
+// Every built macro but one read from a file sets the offset of the macro being built: its own value,
+// a leave's as an approach's; a file macro keeps what was set before it.
+TEST(Macro, LeaveMacrosSetTheirOffsetButFilesKeepTheEarlierOne) {
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    struct Case {
+        uint16_t type;
+        double offset;  // taken after an approach that left 2.5
+    } cases[] = {{0, 7.0}, {2, 7.0}, {4, 7.0}, {12, 7.0}, {kMacroTypeFile, 2.5}};
+    for (const Case& c : cases) {
+        macroResetState();
+        MacroParams first = params(0, 1), then = params(c.type, 1);
+        first.approachValue = 2.5, then.leaveValue = 7.0, then.approachValue = -3.0;
+        macroPathFree(macroBuild(kMacroApproach, &p0, &p1, &first, 1, nullptr, 0, nullptr));
+        macroPathFree(macroBuild(kMacroLeave, &p0, &p1, &then, 1, nullptr, 0, nullptr));
+        EXPECT_EQ(macroTakeOffset(), c.offset) << c.type;
+        EXPECT_EQ(macroTakeOffset(), 0.0) << c.type;  // taken once
+    }
+    macroResetState();
+}
+
+// Turned moves in the plan from a move in any direction: type 4 by its angle, 5 by a right angle, 14 by its
+// swing and raised by d sin(angle); the side sets the sense of the turn, reversed for approaches.
+TEST(Macro, TurnedMovesTurnTheMoveDirectionInThePlan) {
+    macroResetState();
+    rngSeed(117);
+    for (int k = 0; k < 24; ++k) {
+        const uint16_t type = k % 3 == 0 ? 4 : k % 3 == 1 ? 5 : 14;
+        const int32_t kind = k % 4 < 2 ? kMacroLeave : kMacroApproach, side = k % 2 ? 1 : -1;
+        const double dir = rngUniform() * 2 * kPi, d = 0.5 + 3 * rngUniform(), angle = rngUniform() - 0.5;
+        MacroParams m = params(type, d, angle);
+        m.approachSwing = m.leaveSwing = rngUniform() * 2 - 1;
+        const Vec3 p0{rngUniform() * 10, rngUniform() * 10, rngUniform() * 10};
+        const Vec3 p1{p0.x - std::cos(dir), p0.y - std::sin(dir), p0.z - rngUniform()};
+        MacroPath* path = macroBuild(kind, &p0, &p1, &m, side, nullptr, 0, nullptr);
+        ASSERT_NE(path, nullptr) << k;
+        ASSERT_EQ(path->count, 2) << k;
+        const double turn = type == 4 ? angle : type == 5 ? kPi / 2 : m.leaveSwing;
+        const double a = dir + (kind == kMacroApproach ? -side : side) * turn;
+        // The move's own slope shortens the plan part of the distance.
+        const double plan = d / std::hypot(1.0, p0.z - p1.z);
+        const double lift = type == 14 ? d * std::sin(angle) : 0.0;
+        EXPECT_VEC_NEAR(path->points[1],
+                        (Vec3{p0.x + plan * std::cos(a), p0.y + plan * std::sin(a), p0.z + lift}), 1e-9);
+        macroPathFree(path);
+    }
+}
+
+// The trajectory approaches come from their generators: a helix of the trajectory radius rising by the
+// trajectory height about p0 (6), ramps along the guide (8, 28) and down a closed contour (13).
+TEST(Macro, TrajectoryApproachesComeFromTheirGenerators) {
+    macroResetState();
+    Plist* guide = plistCreate(8, 1);
+    ASSERT_NE(guide, nullptr);
+    const Vec3 up{0, 0, 1};
+    for (int i = 0; i <= 4; ++i) {  // a closed square of side 3
+        const Vec3 q{i == 1 || i == 2 ? 3.0 : 0.0, i == 2 || i == 3 ? 3.0 : 0.0, 1.0};
+        plistAppend(guide, 3.0 * i, &q, 0, &up, 0);
+    }
+    const Vec3 p0 = guide->points[0], p1{-1, 0, 1};
+    for (uint16_t type : {6, 8, 28, 13}) {
+        MacroParams m = params(type, 2.0, 30 * kDeg);
+        m.trajectoryRadius = 1.5, m.trajectoryDir = 1, m.trajectoryHeight = 2.0;
+        MacroPath* got = macroBuild(kMacroApproach, &p0, &p1, &m, 1, guide, 0, nullptr);
+        MacroPath* want = type == 6    ? macroGenType6(&p0, 1.5, m.arcStepAngle, 30 * kDeg, 1, 2.0)
+                          : type == 13 ? macroGenType13(guide, 30 * kDeg, 2.0)
+                                       : macroGenRamp(guide, 0, 30 * kDeg, 2.0, type == 28);
+        ASSERT_TRUE(got && want) << type;
+        EXPECT_EQ(got->macroType, type == 13 ? 8 : type) << type;
+        ASSERT_EQ(got->count, want->count) << type;
+        ASSERT_GT(got->count, 2) << type;
+        for (int32_t i = 0; i < got->count; ++i) EXPECT_VEC_NEAR(got->points[i], want->points[i], 0);
+        macroPathFree(got), macroPathFree(want);
+    }
+    plistFree(guide);
+    macroResetState();
+}

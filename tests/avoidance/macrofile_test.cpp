@@ -121,6 +121,17 @@ TEST_F(MacroFile, MacroBuildReadsTheNamedFile) {
     EXPECT_VEC_NEAR(m->points[m->count - 1], (Vec3{3, 0, 0}), 0);
     macroPathFree(m);
     EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &p, 1, nullptr, 0, nullptr), nullptr);  // no name
+    // Either name may be missing or empty: that kind reads nothing, the other its file.
+    for (const char* none : {static_cast<const char*>(nullptr), ""}) {
+        ASSERT_EQ(macroSetFileNames(write("LINE(2)\n").c_str(), none), 1);
+        EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &p, 1, nullptr, 0, nullptr), nullptr);
+        m = macroBuild(kMacroApproach, &p0, &p1, &p, 1, nullptr, 0, nullptr);
+        ASSERT_NE(m, nullptr);
+        EXPECT_VEC_NEAR(m->points[m->count - 1], (Vec3{2, 0, 0}), 0);
+        macroPathFree(m);
+        ASSERT_EQ(macroSetFileNames(none, none), 1);
+        EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &p, 1, nullptr, 0, nullptr), nullptr);
+    }
     macroResetState();
 }
 

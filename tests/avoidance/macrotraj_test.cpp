@@ -64,7 +64,12 @@ TEST(MacroTraj, HelixRisesByItsChordSlope) {
         EXPECT_NEAR(xy(h->points[i], p0), 5.0, 1e-12) << i;
     }
     EXPECT_VEC_NEAR(h->points[8], (Vec3{1, 2, 8}), 1e-12);
-    EXPECT_GT(h->points[2].y, 2.0);  // turning sense 1 turns counter-clockwise
+    EXPECT_GT(h->points[2].y, 2.0);    // turning sense 1 turns counter-clockwise
+    for (int32_t i = 1; i < 8; ++i) {  // from +x about p0 by one step per point
+        const double a = (i - 1) * 10 * kDeg;
+        EXPECT_NEAR(h->points[i].x, 1 + 5 * std::cos(a), 1e-12) << i;
+        EXPECT_NEAR(h->points[i].y, 2 + 5 * std::sin(a), 1e-12) << i;
+    }
     // The helix as an arc: from its last point on the circle back to its first, about p0.
     EXPECT_EQ(h->macroType, 6);
     EXPECT_EQ(h->arcFlag, 2);
@@ -161,6 +166,36 @@ TEST(MacroTraj, RampCases) {
     for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
     macroPathFree(m);
     plistFree(g);
+}
+
+// A point marked for removal is no part of the way: each ramp variant runs along the guide without it,
+// the same as on a guide that never held it.
+TEST(MacroTraj, RampsStepOverMarkedPoints) {
+    macroResetState();
+    const std::vector<Vec3> kept = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}};
+    std::vector<Vec3> withMarked = kept;
+    withMarked.insert(withMarked.begin() + 2, Vec3{1.5, 3, 0});
+    Plist* g = makeGuide(withMarked, {0, 0, kPointMarked, 0, 0, 0}, true);
+    Plist* plain = makeGuide(kept, {}, true);
+    ASSERT_TRUE(g && plain);
+    for (double piece : {0.0, 2.5})
+        for (int32_t axes : {0, 1}) {
+            macroSetRampPieceLength(piece);
+            MacroPath* m = macroGenRamp(g, 0, 45 * kDeg, 3, axes);
+            MacroPath* want = macroGenRamp(plain, 0, 45 * kDeg, 3, axes);
+            ASSERT_TRUE(m && want) << piece << " " << axes;
+            EXPECT_EQ(m->macroType, axes ? 28 : 8);
+            EXPECT_EQ(m->axes != nullptr, axes == 1);
+            if (!axes) expectRamp(m, plain, 45 * kDeg, 3);
+            ASSERT_EQ(m->count, want->count) << piece << " " << axes;
+            for (int32_t i = 0; i < m->count; ++i) {
+                EXPECT_VEC_NEAR(m->points[i], want->points[i], 1e-12);
+                EXPECT_LT(offPolyline(m->points[i], plain), 1e-12) << i;
+            }
+            macroPathFree(m), macroPathFree(want);
+        }
+    plistFree(g), plistFree(plain);
+    macroResetState();
 }
 
 // A closed square at z 2 from the origin, counter-clockwise, n points per side.
