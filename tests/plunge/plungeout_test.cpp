@@ -574,3 +574,36 @@ TEST_F(PlungeOut, LinkContextTakesTheCycleSettings) {
     }
     *cycleParams() = saved;
 }
+
+// With *BLADE_STEPS, a later row's end records carry the stretch of their side path back to the previous
+// row: on the radial path (polar angle -+kSide, radius 10 + parameter) from the previous row's parameter
+// to the row's own, every side point between included, parameters the arc length from its start.
+TEST_F(PlungeOut, EdgePathsRunAlongTheSidesFromTheRowBefore) {
+    begin({{"*BLADE_STEPS", "2"}});
+    int checked = 0;
+    for (int32_t index = 1; index < rows->count; ++index) {
+        ASSERT_EQ(prepareRow(rows, index, sides, kR, 1.0), 1);
+        const CutRecordList* row = rows->lists[index];
+        ASSERT_GE(row->count, 2);
+        const double t0 = rows->values[index - 1], t1 = rows->values[index];
+        for (const Plist* path : {row->records[0].list1, row->records[row->count - 1].list2}) {
+            ASSERT_NE(path, nullptr) << index;
+            const double side = polar(path->points[0]);
+            EXPECT_NEAR(std::fabs(side), kSide, 1e-9);
+            int between = 0;
+            for (double r = std::ceil(10 + std::min(t0, t1) + 1e-5); r < 10 + std::max(t0, t1) - 1e-5; ++r)
+                ++between;
+            ASSERT_EQ(path->count, between + 2) << index;
+            for (int32_t k = 0; k < path->count; ++k) {
+                const double r = std::hypot(path->points[k].x, path->points[k].y);
+                EXPECT_NEAR(polar(path->points[k]), side, 1e-9) << index << " " << k;
+                EXPECT_NEAR(path->parameters[k], std::fabs(r - (10 + t0)), 1e-9) << index << " " << k;
+                if (k == 0 || k == path->count - 1) {
+                    EXPECT_NEAR(r, 10 + (k ? t1 : t0), 1e-9) << index;
+                }
+            }
+            checked += path->count > 2;
+        }
+    }
+    EXPECT_GT(checked, 0);
+}

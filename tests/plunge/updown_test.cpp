@@ -158,11 +158,19 @@ struct PlateChannel : ::testing::Test {
 
 TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) {
     cycleParams()->collCheck5ax = 0;
+    // Plunging up (*ENTRY_POS 1) leans by the second table, every other entry by the first.
     struct Case {
-        double lead, limit, expected;  // degrees
-    } cases[] = {{10, 120, 10}, {35, 20, 20 - 0.017453 * 180 / M_PI}, {-8, 120, -8}};
+        double lead, lead2, limit, expected;  // degrees
+        int16_t entry;
+    } cases[] = {{10, 4, 120, 10, 0},
+                 {35, 4, 20, 20 - 0.017453 * 180 / M_PI, 0},
+                 {-8, 4, 120, -8, 0},
+                 {10, 4, 120, 4, 1},
+                 {10, -6, 120, 10, 2}};
     for (const Case& c : cases) {
         profile->table1.angle = c.lead * M_PI / 180;
+        profile->table2.angle = c.lead2 * M_PI / 180;
+        cycleParams()->entryPos = c.entry;
         cycleParams()->tiltMax = c.limit;
         Plist* l = middleList(8, true);
         ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &a.tool, set, nullptr), 1);
@@ -172,6 +180,8 @@ TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) 
         }
         plistFree(l);
     }
+    cycleParams()->entryPos = 0;
+    profile->table2.angle = 0;
     // A four-axis machine's axes lie flat, along the path where the lead turns them.
     cycleParams()->use4x = 1;
     cycleParams()->tiltMax = 120;
