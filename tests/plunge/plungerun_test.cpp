@@ -191,6 +191,10 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {{"*AUFMASS_HUB", 0.75}, {"*HUB_OFFSET", 0}}},
         {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "2.99"}}, 0, {}, {}, {{"*PLUNGE_STEP", 2.99}}},
+        // An extra mesh counts from its facet file; a count without a selection to convert drops to 0.
+        {{{"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 1}}},
+        {{{"*EXTRA_COUNT", "1"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
+        {{{"*EXTRA_COUNT", "2"}, {"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
          {},
