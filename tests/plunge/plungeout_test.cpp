@@ -607,3 +607,36 @@ TEST_F(PlungeOut, EdgePathsRunAlongTheSidesFromTheRowBefore) {
     }
     EXPECT_GT(checked, 0);
 }
+
+// A row under one already emitted at its parameter: without *CENTER_CUT its plunges stop where the
+// neighbour's bottoms (5 higher) lie; with it they go down to their own bottoms.
+TEST_F(PlungeOut, PlungesUnderAnEmittedNeighbourStopAtItsBottoms) {
+    for (const char* centerCut : {"0", "1"}) {
+        begin({{"*CENTER_CUT", centerCut}});
+        const CutRecordList* src = rows->lists[1];
+        CutRecordList *above = idx5CutListCreate(src->count), *below = idx5CutListCreate(src->count);
+        double lowest = INFINITY;
+        for (int32_t k = 0; k < src->count; ++k) {
+            const CutRecord& r = src->records[k];
+            const Vec3 raised{r.bottom.x, r.bottom.y, r.bottom.z + 5};
+            idx5CutListAdd(above, &r.top, &raised, r.kind);
+            idx5CutListAdd(below, &r.top, &r.bottom, r.kind);
+            lowest = std::min(lowest, r.bottom.z);
+        }
+        CutListSet* set = cutListSetCreate(2);
+        cutListSetAdd(set, above, 0, rows->values[1]);
+        cutListSetAdd(set, below, 0, rows->values[1]);
+        idx5CutListFree(above);
+        idx5CutListFree(below);
+        testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+        ASSERT_EQ(output(&blades.m, nullptr, set), 1);
+        double deepest = INFINITY;
+        for (const nctrace::Move& m : trace.moves) deepest = std::min(deepest, m.p.z);
+        if (centerCut[0] == '0') {
+            EXPECT_GT(deepest, lowest + 5 - 0.5);
+        } else {
+            EXPECT_LT(deepest, lowest + 0.5);
+        }
+        cutListSetFree(set);
+    }
+}

@@ -13,6 +13,7 @@
 #include "collision/toolenv.h"
 #include "collision/toolseg.h"
 #include "geometry/plist.h"
+#include "geometry/rng.h"
 #include "plunge/angleprof.h"
 #include "plunge/bladecurves.h"
 #include "plunge/contourpair.h"
@@ -420,4 +421,32 @@ TEST(ExampleImpeller, TiltedAssemblyClearsEveryBladeByBruteForce) {
     freeHubShroud(level);
     meshSetResetState();
     cycleParamsResetState();
+}
+
+// The initial axis runs from the hub's nearest point to the shroud's point of the same parameter, that
+// one turned about the part axis by the level's extra angle (unless the levels step down from the
+// shroud): on a flat channel, from (r, phi, 0) to (r, phi + extra, 40), across the angle's wrap too.
+TEST(InitialAxis, RunsToTheShroudTurnedByTheExtraAngle) {
+    cycleParamsResetState();
+    HubShroud* level = flatChannel(40.0, 5.0);
+    rngResetState();
+    for (int trial = 0; trial < 24; ++trial) {
+        const double extra = 0.6 * rngUniform() - 0.3, r = 10 + 40 * rngUniform(), z = 1 + 30 * rngUniform();
+        const double phi = trial < 4 ? (trial % 2 ? -1 : 1) * (M_PI - 0.05) : 2 * M_PI * rngUniform() - M_PI;
+        const int16_t strategy = trial % 3 == 2 ? 1 : 0;
+        cycleParams()->stepStrategy = strategy;
+        for (int32_t i = 0; i < level->hub->count; ++i) level->extra[i] = extra;
+        const Vec3 p{r * std::cos(phi), r * std::sin(phi), z};
+        Vec3 axis;
+        ASSERT_EQ(segmentInitialAxis(level, &p, &axis), 1);
+        const double turn = strategy == 1 ? 0.0 : extra;
+        const Vec3 d{r * (std::cos(phi + turn) - std::cos(phi)), r * (std::sin(phi + turn) - std::sin(phi)),
+                     40};
+        const double len = std::sqrt(vecDot3D(&d, &d));
+        EXPECT_NEAR(axis.x, d.x / len, 1e-9) << trial;
+        EXPECT_NEAR(axis.y, d.y / len, 1e-9) << trial;
+        EXPECT_NEAR(axis.z, d.z / len, 1e-9) << trial;
+    }
+    cycleParamsResetState();
+    freeHubShroud(level);
 }
