@@ -301,6 +301,26 @@ TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
         none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
     }
+    // A window running backward (*ISO_START past *ISO_END) by the row step g = 2, to within 1e-5, holds no
+    // row and needs none; one short of that by more still gets its rows.
+    const struct {
+        double back;
+        bool rows;
+    } windows[] = {{2 - 5e-6, false}, {2.0, false}, {3.0, false}, {2 - 5e-5, true}};
+    for (const auto& w : windows) {
+        cycleParamsResetState();
+        cycleParams()->isoStart = 0.5;
+        cycleParams()->isoEnd = 0.5 - w.back / 18;  // window 2 .. 20
+        Owned o;
+        o.start = line(5, 0.001);
+        o.sides = channel(false);
+        o.set = buildPlungeRows(o.sides, o.sides, o.start, 2);
+        ASSERT_TRUE(o.set);
+        EXPECT_EQ(o.set->count > 0, w.rows) << w.back;
+        if (!w.rows) {
+            EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), 1) << w.back;
+        }
+    }
     cycleParamsResetState();
 }
 
