@@ -269,7 +269,10 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
         }
         cycleParams()->tCutwidth = 0.5;
         EXPECT_EQ(toolMeetsStock(&stock.m, row), 0);
-        EXPECT_EQ(stock.m.tool->radius, kR);                           // the test's own tool is given back
+        EXPECT_EQ(stock.m.tool->radius, kR);  // the test's own tool is given back
+        // Without a stock each plunge enters where it starts.
+        ASSERT_EQ(setReturnPoints(row, nullptr), 1);
+        for (int32_t i = 0; i < 2; ++i) EXPECT_EQ(dist3D(&row->records[i].top3, &row->records[i].top), 0.0);
         for (int32_t i = 0; i < 2; ++i) row->records[i].bottom.z = 5;  // above the stock: nothing to meet
         setReturnPoints(row, &stock.m);
         EXPECT_EQ(toolMeetsStock(&stock.m, row), 1);
@@ -606,6 +609,13 @@ TEST_F(PlungeOut, EdgePathsRunAlongTheSidesFromTheRowBefore) {
         }
     }
     EXPECT_GT(checked, 0);
+    // A row whose earlier rows all share its parameter has no stretch back to take.
+    CutListSet* same = cutListSetCreate(2);
+    for (int k = 0; k < 2; ++k) cutListSetAdd(same, rows->lists[1], 0, rows->values[1]);
+    ASSERT_EQ(prepareRow(same, 1, sides, kR, 1.0), 1);
+    EXPECT_EQ(same->lists[1]->records[0].list1, nullptr);
+    EXPECT_EQ(same->lists[1]->records[same->lists[1]->count - 1].list2, nullptr);
+    cutListSetFree(same);
 }
 
 // A row under one already emitted at its parameter: without *CENTER_CUT its plunges stop where the
