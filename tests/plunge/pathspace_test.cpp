@@ -128,6 +128,15 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
                     << at;
         plistArrayFree(lists);
     }
+    // Without an outer list or the first inner one there is nothing to repair against.
+    for (int missing : {0, 1, 3}) {
+        std::vector<Plist*> four{outer(-0.2, 1), inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2, 1)};
+        plistFree(four[missing]);
+        four[missing] = none();
+        PlistArray* lacking = arrayOf(four);
+        EXPECT_EQ(repairPathDistance(nullptr, lacking), -1) << missing;
+        plistArrayFree(lacking);
+    }
     PlistArray* apart = arrayOf({ray(-0.2), ray(0.05), ray(0.15), ray(0.2)});
     EXPECT_EQ(repairPathDistance(nullptr, apart), -1);
     plistArrayFree(apart);

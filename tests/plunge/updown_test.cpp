@@ -306,6 +306,8 @@ TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
         reaching += a.depth(plates, r.bottom, r.axis) > 0;
     }
     ASSERT_GT(reaching, 0);
+    EXPECT_EQ(tiltStationsBegin(&a.tool, nullptr), kUpDownNoAxis);
+    EXPECT_EQ(tiltStationsBegin(&a.tool, set), 1);
     cycleParams()->collCheck5ax = 0;  // without the search nothing is measured
     EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &a.tool, set), 0);
     cycleParams()->collCheck5ax = 1;
