@@ -477,6 +477,21 @@ TEST(RevMeshModel, JoinOfFacetAndTriangleMeshesIsTheHeapSortedList) {
                 ASSERT_TRUE(joined->boxMin[i].z <= p.z && p.z <= joined->boxMax[i].z &&
                             joined->boxMin[i].x <= p.x && p.x <= joined->boxMax[i].x);
         }
+        // The model's and the list's bounds are those of every corner, each coordinate on its own.
+        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+        for (const Triangle3D& t : plain)
+            for (const Vec3& p : t.p) {
+                const double c[3] = {p.x, p.y, p.z};
+                for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
+            }
+        const TriList* list = joined->triangles;
+        const double listBounds[6] = {list->xmin, list->ymin, list->zmin, list->xmax, list->ymax, list->zmax};
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_EQ(joined->bounds[a], lo[a]) << k << " " << a;
+            EXPECT_EQ(joined->bounds[3 + a], hi[a]) << k << " " << a;
+            EXPECT_EQ(listBounds[a], lo[a]) << k << " " << a;
+            EXPECT_EQ(listBounds[3 + a], hi[a]) << k << " " << a;
+        }
         revMeshFree(joined);
         // No models to join: an empty join; models promised but missing: none.
         CheckModel* none = revMeshJoin(&tris, nullptr, 0);
