@@ -650,3 +650,25 @@ TEST_F(PlungeOut, PlungesUnderAnEmittedNeighbourStopAtItsBottoms) {
         cutListSetFree(set);
     }
 }
+
+// A row runs so that its first plunge's axis leans no more than a right angle from the way to the
+// next bottom: one leaning back against it is turned round, an upright or forward one kept.
+TEST_F(PlungeOut, RowsTurnRoundWhenTheirFirstAxisLeansBack) {
+    for (const double lean : {-0.3, -0.01, 0.0, 0.3}) {
+        CutListSet* set = cutListSetCreate(1);
+        cutListSetAdd(set, rows->lists[0], 0, rows->values[0]);
+        CutRecordList* row = set->lists[0];
+        ASSERT_GE(row->count, 3);
+        CutRecord& r0 = row->records[0];
+        const Vec3 b0 = r0.bottom, bn = row->records[row->count - 1].bottom;
+        Vec3 along;
+        const Vec3 d{row->records[1].bottom.x - b0.x, row->records[1].bottom.y - b0.y, 0};
+        vecNormalize3D(&d, &along);
+        const double h = r0.top.z - b0.z;
+        r0.top = {b0.x + lean * h * along.x, b0.y + lean * h * along.y, r0.top.z};
+        ASSERT_EQ(prepareRow(set, 0, sides, kR, 1.0), 1);
+        const Vec3& first = set->lists[0]->records[0].bottom;
+        EXPECT_EQ(dist3D(&first, lean < 0 ? &bn : &b0), 0.0) << lean;
+        cutListSetFree(set);
+    }
+}
