@@ -158,6 +158,27 @@ TEST(PlungeRows, RecordsAtStationsRunAgainstTheRow) {
         plistFree(row);
     }
 }
+// Stations go at most a step apart along the longer of the row and the polyline of its tops: a first
+// axis leaning far forward spreads the tops over 5 (4 then 1) above a row of length 2.
+TEST(PlungeRows, StationsFollowTheTopsWhereTheySpreadWider) {
+    Owned o;
+    o.start = line(5, 0.001);
+    for (const double step : {0.9, 1.3, 2.4}) {
+        Plist* row = plistCreate(8, 1);
+        const Vec3 lean{0, std::sqrt(0.5), std::sqrt(0.5)}, up{0, 0, 1};
+        for (int i = 0; i < 3; ++i) {
+            const Vec3 p{20, double(i), 0};
+            plistAppend(row, i, &p, 0, i == 0 ? &lean : &up, 1);
+        }
+        CutRecordList* cuts = rowCuts(o.start, row, step, 0);
+        ASSERT_NE(cuts, nullptr);
+        // Tops where each point's axis meets z = 5: (20, 5), (20, 1), (20, 2).
+        const double tops = 4 + 1;
+        EXPECT_EQ(cuts->count, int(std::floor(std::max(tops, 2.0) / step)) + 2) << step;
+        idx5CutListFree(cuts);
+        plistFree(row);
+    }
+}
 
 TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     struct Case {
