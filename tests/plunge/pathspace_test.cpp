@@ -128,9 +128,30 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
                     << at;
         plistArrayFree(lists);
     }
+    // Without an outer list or the first inner one there is nothing to repair against.
+    for (int missing : {0, 1, 3}) {
+        std::vector<Plist*> four{outer(-0.2, 1), inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2, 1)};
+        plistFree(four[missing]);
+        four[missing] = none();
+        PlistArray* lacking = arrayOf(four);
+        EXPECT_EQ(repairPathDistance(nullptr, lacking), -1) << missing;
+        plistArrayFree(lacking);
+    }
     PlistArray* apart = arrayOf({ray(-0.2), ray(0.05), ray(0.15), ray(0.2)});
     EXPECT_EQ(repairPathDistance(nullptr, apart), -1);
     plistArrayFree(apart);
+    // Inner lists that share only their first point and one a parameter gap after it: a shared stretch
+    // longer than 1e-5 is repaired, a shorter one counts as separating at once.
+    for (const double gap : {5e-5, 2e-5, 5e-6}) {
+        auto split = [gap](double end) {
+            std::vector<Polar> pts{{0, 10, 0.1, 0, 0}, {gap, 10 + gap, 0.1, 0, 0}};
+            for (int i = 1; i <= 10; ++i) pts.push_back({double(i), 10.0 + i, end, 0, 0});
+            return polarPath(pts);
+        };
+        PlistArray* early = arrayOf({ray(-0.2), split(0.05), split(0.15), ray(0.2)});
+        EXPECT_EQ(repairPathDistance(nullptr, early), gap > 1e-5 ? 1 : -1) << gap;
+        plistArrayFree(early);
+    }
     // Lead-ins (3 points) starting outside list 0 fade onto the bisector; the first cut point stays.
     // Either inner list starting outside its outer neighbour is outside.
     for (const double lead : {0.1, 0.3}) {

@@ -183,6 +183,7 @@ TEST(Plist3D, BuildingAndCopying) {
     EXPECT_EQ(reparamPlist3D(empty), 1);
     freePlist3D(empty);
     EXPECT_EQ(plist3DFromPoints(nullptr, 2), nullptr);
+    EXPECT_EQ(plist3DFromPoints(p, -1), nullptr);
     EXPECT_EQ(copyPlist3D(nullptr), nullptr);
     EXPECT_EQ(reparamPlist3D(nullptr), -1);
     EXPECT_EQ(reversePlist3D(nullptr), -1);

@@ -269,7 +269,10 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
         }
         cycleParams()->tCutwidth = 0.5;
         EXPECT_EQ(toolMeetsStock(&stock.m, row), 0);
-        EXPECT_EQ(stock.m.tool->radius, kR);                           // the test's own tool is given back
+        EXPECT_EQ(stock.m.tool->radius, kR);  // the test's own tool is given back
+        // Without a stock each plunge enters where it starts.
+        ASSERT_EQ(setReturnPoints(row, nullptr), 1);
+        for (int32_t i = 0; i < 2; ++i) EXPECT_EQ(dist3D(&row->records[i].top3, &row->records[i].top), 0.0);
         for (int32_t i = 0; i < 2; ++i) row->records[i].bottom.z = 5;  // above the stock: nothing to meet
         setReturnPoints(row, &stock.m);
         EXPECT_EQ(toolMeetsStock(&stock.m, row), 1);
@@ -573,4 +576,99 @@ TEST_F(PlungeOut, LinkContextTakesTheCycleSettings) {
         EXPECT_EQ(l.stepAngleCos, 0.9);
     }
     *cycleParams() = saved;
+}
+
+// With *BLADE_STEPS, a later row's end records carry the stretch of their side path back to the previous
+// row: on the radial path (polar angle -+kSide, radius 10 + parameter) from the previous row's parameter
+// to the row's own, every side point between included, parameters the arc length from its start.
+TEST_F(PlungeOut, EdgePathsRunAlongTheSidesFromTheRowBefore) {
+    begin({{"*BLADE_STEPS", "2"}});
+    int checked = 0;
+    for (int32_t index = 1; index < rows->count; ++index) {
+        ASSERT_EQ(prepareRow(rows, index, sides, kR, 1.0), 1);
+        const CutRecordList* row = rows->lists[index];
+        ASSERT_GE(row->count, 2);
+        const double t0 = rows->values[index - 1], t1 = rows->values[index];
+        for (const Plist* path : {row->records[0].list1, row->records[row->count - 1].list2}) {
+            ASSERT_NE(path, nullptr) << index;
+            const double side = polar(path->points[0]);
+            EXPECT_NEAR(std::fabs(side), kSide, 1e-9);
+            int between = 0;
+            for (double r = std::ceil(10 + std::min(t0, t1) + 1e-5); r < 10 + std::max(t0, t1) - 1e-5; ++r)
+                ++between;
+            ASSERT_EQ(path->count, between + 2) << index;
+            for (int32_t k = 0; k < path->count; ++k) {
+                const double r = std::hypot(path->points[k].x, path->points[k].y);
+                EXPECT_NEAR(polar(path->points[k]), side, 1e-9) << index << " " << k;
+                EXPECT_NEAR(path->parameters[k], std::fabs(r - (10 + t0)), 1e-9) << index << " " << k;
+                if (k == 0 || k == path->count - 1) {
+                    EXPECT_NEAR(r, 10 + (k ? t1 : t0), 1e-9) << index;
+                }
+            }
+            checked += path->count > 2;
+        }
+    }
+    EXPECT_GT(checked, 0);
+    // A row whose earlier rows all share its parameter has no stretch back to take.
+    CutListSet* same = cutListSetCreate(2);
+    for (int k = 0; k < 2; ++k) cutListSetAdd(same, rows->lists[1], 0, rows->values[1]);
+    ASSERT_EQ(prepareRow(same, 1, sides, kR, 1.0), 1);
+    EXPECT_EQ(same->lists[1]->records[0].list1, nullptr);
+    EXPECT_EQ(same->lists[1]->records[same->lists[1]->count - 1].list2, nullptr);
+    cutListSetFree(same);
+}
+
+// A row under one already emitted at its parameter: without *CENTER_CUT its plunges stop where the
+// neighbour's bottoms (5 higher) lie; with it they go down to their own bottoms.
+TEST_F(PlungeOut, PlungesUnderAnEmittedNeighbourStopAtItsBottoms) {
+    for (const char* centerCut : {"0", "1"}) {
+        begin({{"*CENTER_CUT", centerCut}});
+        const CutRecordList* src = rows->lists[1];
+        CutRecordList *above = idx5CutListCreate(src->count), *below = idx5CutListCreate(src->count);
+        double lowest = INFINITY;
+        for (int32_t k = 0; k < src->count; ++k) {
+            const CutRecord& r = src->records[k];
+            const Vec3 raised{r.bottom.x, r.bottom.y, r.bottom.z + 5};
+            idx5CutListAdd(above, &r.top, &raised, r.kind);
+            idx5CutListAdd(below, &r.top, &r.bottom, r.kind);
+            lowest = std::min(lowest, r.bottom.z);
+        }
+        CutListSet* set = cutListSetCreate(2);
+        cutListSetAdd(set, above, 0, rows->values[1]);
+        cutListSetAdd(set, below, 0, rows->values[1]);
+        idx5CutListFree(above);
+        idx5CutListFree(below);
+        testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+        ASSERT_EQ(output(&blades.m, nullptr, set), 1);
+        double deepest = INFINITY;
+        for (const nctrace::Move& m : trace.moves) deepest = std::min(deepest, m.p.z);
+        if (centerCut[0] == '0') {
+            EXPECT_GT(deepest, lowest + 5 - 0.5);
+        } else {
+            EXPECT_LT(deepest, lowest + 0.5);
+        }
+        cutListSetFree(set);
+    }
+}
+
+// A row runs so that its first plunge's axis leans no more than a right angle from the way to the
+// next bottom: one leaning back against it is turned round, an upright or forward one kept.
+TEST_F(PlungeOut, RowsTurnRoundWhenTheirFirstAxisLeansBack) {
+    for (const double lean : {-0.3, -0.01, 0.0, 0.3}) {
+        CutListSet* set = cutListSetCreate(1);
+        cutListSetAdd(set, rows->lists[0], 0, rows->values[0]);
+        CutRecordList* row = set->lists[0];
+        ASSERT_GE(row->count, 3);
+        CutRecord& r0 = row->records[0];
+        const Vec3 b0 = r0.bottom, bn = row->records[row->count - 1].bottom;
+        Vec3 along;
+        const Vec3 d{row->records[1].bottom.x - b0.x, row->records[1].bottom.y - b0.y, 0};
+        vecNormalize3D(&d, &along);
+        const double h = r0.top.z - b0.z;
+        r0.top = {b0.x + lean * h * along.x, b0.y + lean * h * along.y, r0.top.z};
+        ASSERT_EQ(prepareRow(set, 0, sides, kR, 1.0), 1);
+        const Vec3& first = set->lists[0]->records[0].bottom;
+        EXPECT_EQ(dist3D(&first, lean < 0 ? &bn : &b0), 0.0) << lean;
+        cutListSetFree(set);
+    }
 }

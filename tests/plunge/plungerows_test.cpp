@@ -158,6 +158,27 @@ TEST(PlungeRows, RecordsAtStationsRunAgainstTheRow) {
         plistFree(row);
     }
 }
+// Stations go at most a step apart along the longer of the row and the polyline of its tops: a first
+// axis leaning far forward spreads the tops over 5 (4 then 1) above a row of length 2.
+TEST(PlungeRows, StationsFollowTheTopsWhereTheySpreadWider) {
+    Owned o;
+    o.start = line(5, 0.001);
+    for (const double step : {0.9, 1.3, 2.4}) {
+        Plist* row = plistCreate(8, 1);
+        const Vec3 lean{0, std::sqrt(0.5), std::sqrt(0.5)}, up{0, 0, 1};
+        for (int i = 0; i < 3; ++i) {
+            const Vec3 p{20, double(i), 0};
+            plistAppend(row, i, &p, 0, i == 0 ? &lean : &up, 1);
+        }
+        CutRecordList* cuts = rowCuts(o.start, row, step, 0);
+        ASSERT_NE(cuts, nullptr);
+        // Tops where each point's axis meets z = 5: (20, 5), (20, 1), (20, 2).
+        const double tops = 4 + 1;
+        EXPECT_EQ(cuts->count, int(std::floor(std::max(tops, 2.0) / step)) + 2) << step;
+        idx5CutListFree(cuts);
+        plistFree(row);
+    }
+}
 
 TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     struct Case {
@@ -300,6 +321,26 @@ TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
         Owned none;
         none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
+    }
+    // A window running backward (*ISO_START past *ISO_END) by the row step g = 2, to within 1e-5, holds no
+    // row and needs none; one short of that by more still gets its rows.
+    const struct {
+        double back;
+        bool rows;
+    } windows[] = {{2 - 5e-6, false}, {2.0, false}, {3.0, false}, {2 - 5e-5, true}};
+    for (const auto& w : windows) {
+        cycleParamsResetState();
+        cycleParams()->isoStart = 0.5;
+        cycleParams()->isoEnd = 0.5 - w.back / 18;  // window 2 .. 20
+        Owned o;
+        o.start = line(5, 0.001);
+        o.sides = channel(false);
+        o.set = buildPlungeRows(o.sides, o.sides, o.start, 2);
+        ASSERT_TRUE(o.set);
+        EXPECT_EQ(o.set->count > 0, w.rows) << w.back;
+        if (!w.rows) {
+            EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), 1) << w.back;
+        }
     }
     cycleParamsResetState();
 }

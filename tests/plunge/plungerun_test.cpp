@@ -50,6 +50,11 @@ double valueOf(const std::string& name) {
     if (name == "nc.links")
         return nc->checkPlane * 1000 + nc->checkZlift * 100 + nc->rapidLogic * 10 + nc->clearMovement;
     if (name == "report") return collrep_current() != nullptr;
+    if (name == "start.z") return numberOf(cycleParams(), "*STARTPT", 2);
+    if (name == "nc.maxPlaneAngle") return nc->maxPlaneAngle;
+    if (name == "nc.maxDistAngle") return nc->maxDistAngle;
+    if (name == "nc.clearFeedrate") return nc->clearFeedrate;
+    if (name == "nc.maxClearDist") return nc->maxClearDist;
     if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
         Vec3 q{1, 2, 3};
         name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
@@ -191,6 +196,37 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {{"*AUFMASS_HUB", 0.75}, {"*HUB_OFFSET", 0}}},
         {{{"*FRRADIUS", "2"}, {"*PLUNGE_STEP", "2.99"}}, 0, {}, {}, {{"*PLUNGE_STEP", 2.99}}},
+        // Link limits below 0 (to within 1e-5) are not set: the context keeps its -1; 0 is a value.
+        {{{"*MAX_PLANE_ANGLE", "-0.00001"},
+          {"*MAX_DIST_ANGLE", "0"},
+          {"*CLEAR_FEEDRATE", "-0.00001"},
+          {"*MAX_CLEAR_DIST", "0"}},
+         0,
+         {},
+         {},
+         {{"nc.maxPlaneAngle", -1},
+          {"nc.maxDistAngle", 0},
+          {"nc.clearFeedrate", -1},
+          {"nc.maxClearDist", 0}}},
+        {{{"*MAX_PLANE_ANGLE", "0"},
+          {"*MAX_DIST_ANGLE", "-0.00001"},
+          {"*CLEAR_FEEDRATE", "0"},
+          {"*MAX_CLEAR_DIST", "-0.00001"}},
+         0,
+         {},
+         {},
+         {{"nc.maxPlaneAngle", 0},
+          {"nc.maxDistAngle", -1},
+          {"nc.clearFeedrate", 0},
+          {"nc.maxClearDist", -1}}},
+        // A start point without its height (below -99999.99999) starts on the clearance plane.
+        {{{"*SICHEBENE", "35"}, {"*STARTPT", "1 2 -100000"}}, 0, {}, {}, {{"start.z", 35}}},
+        {{{"*SICHEBENE", "35"}, {"*STARTPT", "1 2 -99999.9"}}, 0, {}, {}, {{"start.z", -99999.9}}},
+        {{{"*SICHEBENE", "35"}, {"*STARTPT", "1 2 7"}}, 0, {}, {}, {{"start.z", 7}}},
+        // An extra mesh counts from its facet file; a count without a selection to convert drops to 0.
+        {{{"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 1}}},
+        {{{"*EXTRA_COUNT", "1"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
+        {{{"*EXTRA_COUNT", "2"}, {"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
          {},

@@ -112,18 +112,26 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
     PlistArray* lists = arrayOf({ray(0, 10, 2), none(), none(), ray(0.4, 10, 2)});
     EXPECT_EQ(resetSplitterKinds(lists), 0);
     plistArrayFree(lists);
-    // Inner paths uncut up to 6; the outer ones cut from 2.5, where the inner paths get a vertex.
-    lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, 6), ray(0.2, 10, 6), ray(0.4, 10, 2)});
-    lists->lists[0]->parameters[1] = 1.5;
-    lists->lists[0]->parameters[2] = 2.5;
-    ASSERT_EQ(resetSplitterKinds(lists), 1);
-    const Plist* inner = lists->lists[1];
-    ASSERT_EQ(inner->count, 11);
-    for (int32_t i = 0; i < inner->count; ++i) {
-        EXPECT_EQ(inner->flags[i] >> 8, inner->parameters[i] < 2.5 - 1e-9 ? 2 : 0) << i;
-        EXPECT_EQ(inner->bytes[i], inner->parameters[i] < 6 - 1e-9 ? 0 : 1) << i;  // the splitter's own cut
+    // Inner paths uncut up to 6; the outer ones cut from c, where the inner paths get a vertex unless
+    // one lies within a thousandth of it already.
+    for (const double c : {2.5, 3.0, 3.0005, 3.004, 2.9985}) {
+        lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, 6), ray(0.2, 10, 6), ray(0.4, 10, 2)});
+        lists->lists[0]->parameters[1] = c - 1;
+        lists->lists[0]->parameters[2] = c;
+        ASSERT_EQ(resetSplitterKinds(lists), 1);
+        const bool onVertex = std::fabs(c - std::round(c)) <= 1e-3;
+        const Plist* inner = lists->lists[1];
+        ASSERT_EQ(inner->count, onVertex ? 10 : 11) << c;
+        for (int32_t i = 0; i < inner->count; ++i) {
+            EXPECT_EQ(inner->flags[i] >> 8, inner->parameters[i] < c - 1e-3 ? 2 : 0) << c << " " << i;
+            EXPECT_EQ(inner->bytes[i], inner->parameters[i] < 6 - 1e-9 ? 0 : 1)
+                << i;  // the splitter's own cut
+            if (!onVertex && inner->parameters[i] > c - 1e-3 && inner->parameters[i] < c + 1e-3) {
+                EXPECT_EQ(inner->parameters[i], c);
+            }
+        }
+        plistArrayFree(lists);
     }
-    plistArrayFree(lists);
     // Across the blade the fourth path is linked where it lies a pitch further round.
     const double pitch = 0.785;
     Plist *first = ray(0, 8, 2), *fourth = ray(0.1 + pitch, 8, 2), *a = ray(0, 8, 2), *b = ray(0.1, 8, 2);

@@ -335,6 +335,43 @@ TEST(RevMeshModel, MarkedCellsAreThoseNearTheLineWithinTheRectangle) {
     }
 }
 
+// Cells cover the rectangle with whole cells of the size asked (coarser only past 1024 a side), none
+// marked; a size or grain that is zero, negative or not finite, or a rectangle that is not, gives none.
+TEST(RevMeshModel, CellsCoverTheRectangleOrAreNone) {
+    const struct {
+        double plan[4], size, grain;
+        bool cells;
+    } cases[] = {
+        {{0, 10, 0, 4}, 1, 1, true},         {{0, 10, 0, 4}, 0.75, 0.1, true}, {{-3, 2, 5, 5}, 0.5, 2, true},
+        {{0, 2048, 0, 1}, 0.5, 1, true},     {{0, 10, 0, 4}, 0, 1, false},     {{0, 10, 0, 4}, -1, 1, false},
+        {{0, 10, 0, 4}, INFINITY, 1, false}, {{0, 10, 0, 4}, NAN, 1, false},   {{0, 10, 0, 4}, 1, 0, false},
+        {{0, 10, 0, 4}, 1, INFINITY, false}, {{0, 10, 0, 4}, 1, NAN, false},   {{0, NAN, 0, 4}, 1, 1, false},
+        {{0, 10, 4, 0}, 1, 1, false},        {{5, 0, 0, 4}, 1, 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.plan[1] << " " << c.size << " " << c.grain);
+        LiftCells cells;
+        cells.nx = 7;
+        ASSERT_TRUE(liftCellsInit(&cells, c.plan, c.size, c.grain));
+        if (!c.cells) {
+            EXPECT_EQ(cells.nx, 0);
+            EXPECT_TRUE(cells.marked.empty());
+            continue;
+        }
+        const double w = c.plan[1] - c.plan[0], h = c.plan[3] - c.plan[2];
+        EXPECT_EQ(cells.x0, c.plan[0]);
+        EXPECT_EQ(cells.y0, c.plan[2]);
+        EXPECT_EQ(cells.size, std::max(c.size, w / 1024));
+        EXPECT_EQ(cells.grain, c.grain);
+        EXPECT_LE(cells.nx, 1025);
+        // Whole cells reach past the far edge, one cell fewer would not.
+        EXPECT_GT(cells.nx * cells.size, w);
+        EXPECT_LE((cells.nx - 1) * cells.size, w);
+        EXPECT_GT(cells.ny * cells.size, h);
+        EXPECT_LE((cells.ny - 1) * cells.size, h);
+        EXPECT_EQ(cells.marked, std::vector<uint8_t>(size_t(cells.nx) * cells.ny, 0));
+    }
+}
+
 // grains: the same lift of every sweep of a ball, whether the cells covered it or were widened first.
 TEST(RevMeshModel, LiftModelOverCellsAnswersAsTheSortedModel) {
     rngResetState();
@@ -439,6 +476,21 @@ TEST(RevMeshModel, JoinOfFacetAndTriangleMeshesIsTheHeapSortedList) {
             for (const Vec3& p : plain[i].p)
                 ASSERT_TRUE(joined->boxMin[i].z <= p.z && p.z <= joined->boxMax[i].z &&
                             joined->boxMin[i].x <= p.x && p.x <= joined->boxMax[i].x);
+        }
+        // The model's and the list's bounds are those of every corner, each coordinate on its own.
+        double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+        for (const Triangle3D& t : plain)
+            for (const Vec3& p : t.p) {
+                const double c[3] = {p.x, p.y, p.z};
+                for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
+            }
+        const TriList* list = joined->triangles;
+        const double listBounds[6] = {list->xmin, list->ymin, list->zmin, list->xmax, list->ymax, list->zmax};
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_EQ(joined->bounds[a], lo[a]) << k << " " << a;
+            EXPECT_EQ(joined->bounds[3 + a], hi[a]) << k << " " << a;
+            EXPECT_EQ(listBounds[a], lo[a]) << k << " " << a;
+            EXPECT_EQ(listBounds[3 + a], hi[a]) << k << " " << a;
         }
         revMeshFree(joined);
         // No models to join: an empty join; models promised but missing: none.

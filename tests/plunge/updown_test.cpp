@@ -13,6 +13,7 @@
 #include "collision/toolenv.h"
 #include "collision/toolseg.h"
 #include "geometry/plist.h"
+#include "geometry/rng.h"
 #include "plunge/angleprof.h"
 #include "plunge/bladecurves.h"
 #include "plunge/contourpair.h"
@@ -158,11 +159,19 @@ struct PlateChannel : ::testing::Test {
 
 TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) {
     cycleParams()->collCheck5ax = 0;
+    // Plunging up (*ENTRY_POS 1) leans by the second table, every other entry by the first.
     struct Case {
-        double lead, limit, expected;  // degrees
-    } cases[] = {{10, 120, 10}, {35, 20, 20 - 0.017453 * 180 / M_PI}, {-8, 120, -8}};
+        double lead, lead2, limit, expected;  // degrees
+        int16_t entry;
+    } cases[] = {{10, 4, 120, 10, 0},
+                 {35, 4, 20, 20 - 0.017453 * 180 / M_PI, 0},
+                 {-8, 4, 120, -8, 0},
+                 {10, 4, 120, 4, 1},
+                 {10, -6, 120, 10, 2}};
     for (const Case& c : cases) {
         profile->table1.angle = c.lead * M_PI / 180;
+        profile->table2.angle = c.lead2 * M_PI / 180;
+        cycleParams()->entryPos = c.entry;
         cycleParams()->tiltMax = c.limit;
         Plist* l = middleList(8, true);
         ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &a.tool, set, nullptr), 1);
@@ -172,6 +181,8 @@ TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) 
         }
         plistFree(l);
     }
+    cycleParams()->entryPos = 0;
+    profile->table2.angle = 0;
     // A four-axis machine's axes lie flat, along the path where the lead turns them.
     cycleParams()->use4x = 1;
     cycleParams()->tiltMax = 120;
@@ -295,6 +306,8 @@ TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
         reaching += a.depth(plates, r.bottom, r.axis) > 0;
     }
     ASSERT_GT(reaching, 0);
+    EXPECT_EQ(tiltStationsBegin(&a.tool, nullptr), kUpDownNoAxis);
+    EXPECT_EQ(tiltStationsBegin(&a.tool, set), 1);
     cycleParams()->collCheck5ax = 0;  // without the search nothing is measured
     EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &a.tool, set), 0);
     cycleParams()->collCheck5ax = 1;
@@ -410,4 +423,32 @@ TEST(ExampleImpeller, TiltedAssemblyClearsEveryBladeByBruteForce) {
     freeHubShroud(level);
     meshSetResetState();
     cycleParamsResetState();
+}
+
+// The initial axis runs from the hub's nearest point to the shroud's point of the same parameter, that
+// one turned about the part axis by the level's extra angle (unless the levels step down from the
+// shroud): on a flat channel, from (r, phi, 0) to (r, phi + extra, 40), across the angle's wrap too.
+TEST(InitialAxis, RunsToTheShroudTurnedByTheExtraAngle) {
+    cycleParamsResetState();
+    HubShroud* level = flatChannel(40.0, 5.0);
+    rngResetState();
+    for (int trial = 0; trial < 24; ++trial) {
+        const double extra = 0.6 * rngUniform() - 0.3, r = 10 + 40 * rngUniform(), z = 1 + 30 * rngUniform();
+        const double phi = trial < 4 ? (trial % 2 ? -1 : 1) * (M_PI - 0.05) : 2 * M_PI * rngUniform() - M_PI;
+        const int16_t strategy = trial % 3 == 2 ? 1 : 0;
+        cycleParams()->stepStrategy = strategy;
+        for (int32_t i = 0; i < level->hub->count; ++i) level->extra[i] = extra;
+        const Vec3 p{r * std::cos(phi), r * std::sin(phi), z};
+        Vec3 axis;
+        ASSERT_EQ(segmentInitialAxis(level, &p, &axis), 1);
+        const double turn = strategy == 1 ? 0.0 : extra;
+        const Vec3 d{r * (std::cos(phi + turn) - std::cos(phi)), r * (std::sin(phi + turn) - std::sin(phi)),
+                     40};
+        const double len = std::sqrt(vecDot3D(&d, &d));
+        EXPECT_NEAR(axis.x, d.x / len, 1e-9) << trial;
+        EXPECT_NEAR(axis.y, d.y / len, 1e-9) << trial;
+        EXPECT_NEAR(axis.z, d.z / len, 1e-9) << trial;
+    }
+    cycleParamsResetState();
+    freeHubShroud(level);
 }
