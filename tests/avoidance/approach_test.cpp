@@ -42,7 +42,10 @@ TEST(Approach, LoopRunsOnItsCircle) {
         const Vec3 p0{O::uni(-9, 9), O::uni(-9, 9), 0}, p1{O::uni(-9, 9), O::uni(-9, 9), 1};
         const Vec3 a0 = unitOf(Vec3{O::uni(-.5, .5), O::uni(-.5, .5), 1}),
                    a1 = unitOf(Vec3{O::uni(-.5, .5), 0, 1});
-        const double R = O::uni(1, 5), lift = k % 2 ? 3.0 : 0.0, step = O::uni(0.1, 0.5);
+        // Lifts on both sides of the 1e-5 threshold; steps so coarse that a quarter mark falls on 0.
+        const double lifts[] = {0.0, 3.0, 1e-5, 0.99e-5};
+        const double R = O::uni(1, 5), lift = lifts[k % 4],
+                     step = k % 5 == 4 ? O::uni(1.6, 3.1) : O::uni(0.1, 0.5);
         // Every third loop is bent towards a following point: its plane takes the mean of both moves.
         const Vec3 p2{O::uni(-9, 9), O::uni(-9, 9), 2};
         const bool bent = k % 3 == 0;
@@ -64,10 +67,11 @@ TEST(Approach, LoopRunsOnItsCircle) {
             Vec3 axis;
         };
         std::vector<Want> want;
+        const bool lifted = lift >= 1e-5;
         for (int32_t j = 0; j <= n; j++) {
-            if (lift > 0 && j == q1) want.push_back({j - 0.5, lift / 2, a0});
-            want.push_back({double(j), j >= q1 && j <= q3 ? lift : 0.0, j < q1 ? a0 : a1});
-            if (lift > 0 && j == q3) want.push_back({j + 0.5, lift / 2, a1});
+            if (lifted && j == q1 && j > 0) want.push_back({j - 0.5, lift / 2, a0});
+            want.push_back({double(j), lifted && j >= q1 && j <= q3 ? lift : 0.0, j < q1 ? a0 : a1});
+            if (lifted && j == q3) want.push_back({j + 0.5, lift / 2, a1});
         }
         ASSERT_EQ(L->count, static_cast<int32_t>(want.size())) << k;
         for (int32_t i = 1; i + 1 < L->count; i++) {
@@ -77,8 +81,45 @@ TEST(Approach, LoopRunsOnItsCircle) {
             EXPECT_VEC_NEAR(L->vectors[i], want[i].axis, 0);
             EXPECT_GT(L->parameters[i], L->parameters[i - 1]);
         }
+        // Parameters are the chord lengths summed from 0.
+        double t = 0;
+        for (int32_t i = 0; i < L->count; i++) {
+            if (i > 0)
+                t += std::sqrt(O::dot(axpy(-1, L->points[i - 1], L->points[i]),
+                                      axpy(-1, L->points[i - 1], L->points[i])));
+            EXPECT_NEAR(L->parameters[i], t, 1e-9);
+        }
         plistFree(L);
     }
+}
+
+// Loops that cannot be drawn are refused: a missing point or axis, a step that is not positive, an
+// infinite radius, no direction of motion, a bend straight back, opposite axes, a mean axis along the
+// motion. A fine step is capped so the loop still fits a list.
+TEST(Approach, DegenerateLoopsAreRefused) {
+    const Vec3 p0{0, 0, 0}, p1{1, 0, 0}, p2{1, 1, 0}, back{0, 0, 0}, z{0, 0, 1}, mz{0, 0, -1}, x{1, 0, 0};
+    struct Case {
+        const Vec3 *p0, *p1, *p2, *a0, *a1;
+        double R, step;
+        bool made;
+    } cases[] = {
+        {&p0, &p1, &p2, &z, &z, 2, 0.3, true},           {nullptr, &p1, nullptr, &z, &z, 2, 0.3, false},
+        {&p0, nullptr, nullptr, &z, &z, 2, 0.3, false},  {&p0, &p1, nullptr, nullptr, &z, 2, 0.3, false},
+        {&p0, &p1, nullptr, &z, nullptr, 2, 0.3, false}, {&p0, &p1, nullptr, &z, &z, 2, 0.0, false},
+        {&p0, &p1, nullptr, &z, &z, 2, -0.3, false},     {&p0, &p1, nullptr, &z, &z, INFINITY, 0.3, false},
+        {&p0, &p1, nullptr, &z, &z, NAN, 0.3, false},    {&p0, &p0, nullptr, &z, &z, 2, 0.3, false},
+        {&p0, &p1, &p1, &z, &z, 2, 0.3, false},          {&p0, &p1, &back, &z, &z, 2, 0.3, false},
+        {&p0, &p1, nullptr, &z, &mz, 2, 0.3, false},     {&p0, &p1, nullptr, &x, &x, 2, 0.3, false},
+    };
+    for (const Case& c : cases) {
+        Plist* L = approachSearchPoints(c.p0, c.p1, c.p2, c.a0, c.a1, c.R, 0.0, c.step);
+        EXPECT_EQ(L != nullptr, c.made) << (&c - cases);
+        plistFree(L);
+    }
+    Plist* L = approachSearchPoints(&p0, &p1, nullptr, &z, &z, 2, 0.0, 1e-4);
+    ASSERT_NE(L, nullptr);
+    EXPECT_EQ(L->count, kPlistMaxPoints - 6);  // n = 1 + (40000 - 8) steps, n + 1 points
+    plistFree(L);
 }
 
 TEST(Approach, ReplaceRangeEitherDirection) {
