@@ -5,7 +5,10 @@
 #include <cmath>
 #include <vector>
 
+#include "avoidance/avoidgrid.h"
+#include "avoidance/avoidtilt.h"
 #include "avoidance/near.h"
+#include "collision/meshutil.h"
 #include "geometry/rng.h"
 #include "toolsolid.h"
 
@@ -159,4 +162,77 @@ TEST(Approach, ReplaceRangeEitherDirection) {
     EXPECT_EQ(L->count, kPlistMaxPoints);
     plistFree(L);
     plistFree(S);
+}
+
+namespace {
+
+// A fake obstacle check: every position above gTop collides.
+double gTop = 0;
+int32_t fullAbove(const Vec3* p, const Vec3*, int32_t*) {
+    return p->z > gTop ? -3 : 1;
+}
+
+}  // namespace
+
+// The loop over a plate, tried with a ball a little thinner than the model's: rejected when the ball
+// placed over a checked point (all but the two at either end) rests more than three tolerances above
+// it. Then the obstacle check: the loop is refused when it is cut or when no check can be made.
+TEST(Approach, MacroSearchRejectsLoopsThatDigOrCollide) {
+    const Vec3 p0{-5, 0, 0}, p1{0, 0, 0}, z{0, 0, 1};
+    AvoidContext ctx{};
+    ctx.arcStepAngle = 0.3, ctx.collCheck = 1;
+    Plist* bare = approachSearchPoints(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, 0.3);
+    ASSERT_NE(bare, nullptr);
+    const double z1 = bare->points[1].z, z2 = bare->points[2].z, dig = 3 * 0.008;
+    ASSERT_NEAR(bare->points[bare->count - 2].z, z1, 1e-12);  // the loop is symmetric
+    ASSERT_NEAR(bare->points[bare->count - 3].z, z2, 1e-12);
+    ASSERT_GT(z2 - z1, 0.3);
+    // Ball of radius 2 (1.976 placed) resting over the plate z0 at z0 + 1.976.
+    const struct {
+        double rest;  // where the thinner ball rests
+        int16_t collCheck;
+        bool made;
+    } cases[] = {
+        {-20, 1, true},
+        {0.5 * (z1 + z2) + dig, 1, true},  // above the unchecked end points only
+        {z2 + dig + 0.05, 1, false},
+        {z2 + dig + 0.05, 0, true},
+    };
+    for (const auto& c : cases) {
+        testmesh::Model plate({testmesh::slopeTri(c.rest - 2.0 + dig, 0.0)}, kBallMill, 2.0);
+        ctx.collCheck = c.collCheck;
+        Plist* L = approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, &plate.m, &ctx);
+        ASSERT_EQ(L != nullptr, c.made) << c.rest;
+        if (L) {
+            ASSERT_EQ(L->count, bare->count);
+            for (int32_t i = 0; i < L->count; i++) EXPECT_VEC_NEAR(L->points[i], bare->points[i], 0);
+        }
+        plistFree(L);
+    }
+    ctx.collCheck = 1;
+    EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx), nullptr);
+    EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, nullptr), nullptr);
+    ctx.arcStepAngle = 0;
+    EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx), nullptr);
+
+    avoidTiltResetState();
+    avoidSetModelFlag(1);
+    HeightGrid grid{};
+    ToolDescription tool{};
+    ctx = AvoidContext{};
+    ctx.obstacle = &grid, ctx.tool = &tool, ctx.arcStepAngle = 0.3;
+    for (const bool haveCheck : {true, false}) {
+        const AvoidCollisionOps ops{nullptr, nullptr, haveCheck ? fullAbove : nullptr, nullptr, nullptr,
+                                    nullptr, nullptr};
+        avoidSetCollisionOps(&ops);
+        for (const double top : {6.5, 5.5}) {  // the loop reaches 6
+            gTop = top;
+            Plist* L = approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx);
+            EXPECT_EQ(L != nullptr, haveCheck && top > 6) << top;
+            EXPECT_TRUE(!L || L->count == bare->count);
+            plistFree(L);
+        }
+    }
+    avoidTiltResetState();
+    plistFree(bare);
 }
