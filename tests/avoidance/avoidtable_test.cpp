@@ -176,6 +176,10 @@ TEST(AvoidTable, MissingArgumentsGiveNothing) {
     plistAppend(noVectors, 0, &p, 0, nullptr, 0);
     EXPECT_EQ(avoidTableCreate(nullptr, 0, 1), nullptr);
     EXPECT_EQ(avoidTableCreate(noVectors, 0, 1), nullptr);
+    Plist* empty = plistCreate(2, 1);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(avoidTableCreate(empty, 0, 1), nullptr);  // no points, no table
+    plistFree(empty);
     EXPECT_EQ(avoidUnwrapColumn(nullptr, kAvoidColumnC), nullptr);
     EXPECT_EQ(avoidTableInsert(nullptr, 0.5, nullptr), -1);
     Plist* l = axisList({tilted(0.2, 0.0), tilted(0.4, 1.0)});
