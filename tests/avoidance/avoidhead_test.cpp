@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "avoidance/avoidfit.h"
 #include "avoidance/avoidsearch.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
@@ -112,6 +113,7 @@ TEST(AvoidHead, ReturnedAxesAreFreeOfTheHead) {
         cut += r < 0;
         for (int32_t i = 0; i < l->count; ++i) {
             EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << scene << " " << i;
+            EXPECT_EQ(l->flags[i], 0) << scene << " " << i;  // no point became a link
             if (hp.axisMode % 2) {
                 EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), kPi / 2, 1e-9);  // C kept
             }
@@ -446,4 +448,51 @@ TEST(AvoidHead, MissingArgumentsAreRefused) {
     EXPECT_EQ(selectAvoidanceMode(nullptr, nullptr, &hp), 1);
     plistFree(bare);
     plistFree(l);
+}
+
+// A C profile turning faster than 0.0651 per unit of parameter between two free axes is tested once
+// more at the midpoint of the two points with the mean axis: -2 when that axis meets the wall.
+TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -20, 20);
+    ASSERT_EQ(s.build(tris), 1);
+    const struct {
+        Vec3 p0, p1;
+        double gap;  // the parameters' distance
+        int result;
+    } cases[] = {
+        {{0, 0, 0}, {0.5, 0, 0}, 40, -2},
+        {{0, -30, 0}, {0.5, -30, 0}, 40, 1},  // the midpoint decides
+        {{0, 0, 0}, {0.5, 0, 0}, 60, 1},
+        {{0, 0, 0}, {0.5, 0, 0}, -40, -2},  // a slow turn is not tested
+        {{-80, 0, 0}, {80, 0, 0}, 40, -2},
+        {{0, -60, 0}, {0, 60, 0}, 40, -2},  // ends far from the wall
+        {{0, 0, -200}, {0, 0, 200}, 40, -2},
+        {{-80, 0, 0}, {-79.5, 0, 0}, 40, 1},
+        {{0, 0, -200}, {0, 0, -199.5}, 40, 1},
+    };
+    const double c0 = -0.3, c1 = 2.8, b = 0.6;  // the mean C, 1.25, leans the head into the wall
+    for (const auto& c : cases) {
+        Plist* l = plistCreate(2, 1);
+        ASSERT_NE(l, nullptr);
+        Vec3 a0, a1;
+        dirFromAngles(&a0, c0, b), dirFromAngles(&a1, c1, b);
+        plistAppend(l, 0, &c.p0, 0, &a0, 0);
+        plistAppend(l, c.gap, &c.p1, 0, &a1, 0);
+        AvoidTable* t = avoidTableCreate(l, b, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 2; ++i) {
+            AvoidEntry& e = t->entries[i];
+            e.b = b, e.cLow = e.c - 0.01, e.cHigh = e.c + 0.01;
+        }
+        EXPECT_EQ(avoidFitBandC(t, l), c.result) << c.p0.x << " " << c.p0.y << " " << c.p0.z << " " << c.gap;
+        // Whatever the answer, the fitted C stays in its band and the axes carry it.
+        for (int i = 0; i < 2; ++i) {
+            const AvoidEntry& e = t->entries[i];
+            EXPECT_NEAR(e.c, i ? c1 : c0, 0.01 + 1e-9);
+            EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), e.c, 1e-9);
+        }
+        avoidTableFree(t);
+        plistFree(l);
+    }
 }
