@@ -138,7 +138,7 @@ TEST(AvoidHead, SelectivePassSamplesFromTheMiddleOut) {
     ASSERT_NE(t, nullptr);
     EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
     for (int i = 0; i < 25; ++i)
-        EXPECT_EQ(t->entries[i].flag != 0, i == 2 || i == 12 || i == 22 || i == 24) << i;
+        EXPECT_EQ(t->entries[i].flag, i == 2 || i == 12 || i == 22 || i == 24 ? 1 : 0) << i;  // found
     avoidTableFree(t);
     plistFree(l);
 }
@@ -256,6 +256,14 @@ TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
         const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
         EXPECT_FALSE(toolHits(kHead, p, a, tris)) << w[0];
     }
+    // An axis already free is handed back as it is.
+    AvoidEntry e{};
+    e.b = 0.6, e.c = -kPi / 2, e.bMin = 0.4, e.bMax = 0.8;
+    const Vec3 p = {0, 0, 0};
+    double c = NAN, b = NAN;
+    EXPECT_EQ(avoidFindCAndB(&e, &p, 0.5, 0.5, &c, &b), 1);
+    EXPECT_EQ(c, e.c);
+    EXPECT_EQ(b, e.b);
 }
 
 // A plate through the x axis and the axis at tilt bo towards +y blocks the B (or C) angles near bo
