@@ -504,3 +504,45 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
         plistFree(l);
     }
 }
+
+// Under a roof that only a steep axis clears, points leaning towards a wall have no free B at their C;
+// leaning along the path they have. The global B pass of mode 3 turns C over the failed run and hands
+// back free axes.
+TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
+    HeadScene s;
+    std::vector<Triangle3D> tris = wall(40, -100, 250);
+    tris.push_back(Triangle3D{{{55, -60, 70}, {65, -60, 70}, {65, 30, 70}}});
+    tris.push_back(Triangle3D{{{55, -60, 70}, {65, 30, 70}, {55, 30, 70}}});
+    ASSERT_EQ(s.build(tris), 1);
+    const auto axis = [](double c, double b) {
+        return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+    };
+    const int n = 7;
+    const auto leansToWall = [](int i) { return i >= 2 && i <= 4; };  // within the head's reach of the roof
+    Plist* l = plistCreate(n, 1);
+    ASSERT_NE(l, nullptr);
+    for (int i = 0; i < n; ++i) {
+        const Vec3 p = {20.0 * i, 0, 0}, a = axis(leansToWall(i) ? kPi / 2 : 0.0, 0.6);
+        plistAppend(l, 20.0 * i, &p, 0, &a, 0);
+    }
+    for (int i : {1, 2, 4, 5}) {  // the scene as drawn: no B free towards the wall, some along the path
+        bool towards = false, along = false;
+        for (double b = 0; b <= 1.0; b += 0.1) {
+            towards = towards || !toolHits(kHead, l->points[i], axis(kPi / 2, b), tris);
+            along = along || !toolHits(kHead, l->points[i], axis(0, b), tris);
+        }
+        ASSERT_TRUE(along && towards != leansToWall(i)) << i;
+    }
+    const HeadAvoidParams hp = params(3, 0);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(headAvoidGlobalB(&hp, l, t), 0);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        EXPECT_EQ(t->entries[i].state, 0u) << i;
+        EXPECT_LT(std::fabs(std::atan2(l->vectors[i].y, l->vectors[i].x)), kPi / 4)
+            << i;  // away from the wall
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
