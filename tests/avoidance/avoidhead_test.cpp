@@ -113,7 +113,7 @@ TEST(AvoidHead, ReturnedAxesAreFreeOfTheHead) {
         cut += r < 0;
         for (int32_t i = 0; i < l->count; ++i) {
             EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << scene << " " << i;
-            EXPECT_EQ(l->flags[i], 0) << scene << " " << i;  // no point became a link
+            EXPECT_EQ(l->flags[i] >> 8, 0) << scene << " " << i;  // no point became a link
             if (hp.axisMode % 2) {
                 EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), kPi / 2, 1e-9);  // C kept
             }
@@ -544,5 +544,35 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
             << i;  // away from the wall
     }
     avoidTableFree(t);
+    plistFree(l);
+}
+
+// The C widths of the cycle are a band about each point's C, each width on its own side: with room only
+// below C, the selective C pass turns the axes down, free of the wall, within the band, on its own.
+TEST(AvoidHead, SelectiveCKeepsToTheCyclesWidths) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const double c0 = 0.75, b = 0.6;
+    Plist* l = plistCreate(12, 1);
+    ASSERT_NE(l, nullptr);
+    for (int i = 0; i < 12; ++i) {
+        const Vec3 p = {2.0 * i, 0, 0},
+                   a = {std::sin(b) * std::cos(c0), std::sin(b) * std::sin(c0), std::cos(b)};
+        plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+        ASSERT_TRUE(toolHits(kHead, p, a, tris));
+    }
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, 5.0, 25.0);
+    MessageCapture capture(9);
+    EXPECT_EQ(avoidToolHeadCollision(l, &hp), 1);
+    ASSERT_EQ(l->count, 12);
+    for (int32_t i = 0; i < l->count; ++i) {
+        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        const double c = std::atan2(l->vectors[i].y, l->vectors[i].x);
+        EXPECT_GE(c, c0 - 25.0 * kPi / 180 - 1e-9) << i;
+        EXPECT_LT(c, c0) << i;
+    }
+    EXPECT_EQ(capture.countOf("7155,0"), 0);  // the band holds a free C everywhere: no global retry
     plistFree(l);
 }
