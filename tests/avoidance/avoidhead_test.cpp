@@ -576,3 +576,50 @@ TEST(AvoidHead, SelectiveCKeepsToTheCyclesWidths) {
     EXPECT_EQ(capture.countOf("7155,0"), 0);  // the band holds a free C everywhere: no global retry
     plistFree(l);
 }
+
+// The per-point C search asks for the band at the cycle's widths, then at twice them, then a quarter turn
+// either way: the first that holds a free C gives the band. Without a tilt no C is free.
+TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const Vec3 p = {0, 0, 0};
+    const double b = 0.3;  // a small tilt: the wall blocks a narrow C range, quickly searched
+    const auto hits = [&](double c) {
+        return toolHits(kHead, p, {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)}, tris);
+    };
+    double lo = 0.0, hi = kPi / 2;  // the wall blocks C within w of +y
+    while (hi - lo > 1e-4) (hits(kPi / 2 + 0.5 * (lo + hi)) ? lo : hi) = 0.5 * (lo + hi);
+    const double w = hi;
+    ASSERT_TRUE(w > 0.3 && w < 1.4) << w;  // a quarter turn clears it
+    const struct {
+        double c, b, width;
+        int result;
+        double high;  // the band's high end (with the wall inside, the band lies above it)
+    } cases[] = {
+        {-kPi / 2, b, 0.4, 1, -kPi / 2 + 0.4},        // free at the widths
+        {kPi / 2, b, 0.7 * w, 1, kPi / 2 + 1.4 * w},  // blocked at them, free at twice
+        {kPi / 2, b, 0.1 * w, 1, kPi},                // blocked at twice, free a quarter turn away
+        {kPi / 2, 0.0, 0.4, 0, NAN},                  // upright: no C names a tilt
+    };
+    for (const auto& c : cases) {
+        Plist* l = pathAlongX(1, c.b);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+        if (!t) {  // an upright axis makes no table: one by hand
+            l->vectors[0] = {1e-3, 0, 1};
+            t = avoidTableCreate(l, 0.1, 1.0);
+        }
+        ASSERT_NE(t, nullptr);
+        AvoidEntry& e = t->entries[0];
+        e.b = c.b, e.c = c.c;
+        EXPECT_EQ(avoidComputeC(t, l, c.width, c.width, 0), c.result) << c.width;
+        EXPECT_EQ(e.flag, c.result ? 1 : -1) << c.width;
+        if (c.result) {
+            EXPECT_NEAR(e.cHigh, c.high, 1e-12) << c.width;
+            EXPECT_FALSE(hits(e.cLow) || hits(e.cHigh)) << c.width;
+        }
+        avoidTableFree(t);
+        plistFree(l);
+    }
+}
