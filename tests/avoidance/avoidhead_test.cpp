@@ -505,26 +505,45 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
     }
 }
 
+namespace {
+
+// A wall beside the path and a roof over part of it that only a steep axis clears: the points within the
+// head's reach of the roof (2 to 4 of 7, 20 apart along x) lean towards the wall, the rest along x.
+std::vector<Triangle3D> roofAndWall() {
+    std::vector<Triangle3D> tris = wall(40, -100, 250);
+    tris.push_back(Triangle3D{{{55, -60, 70}, {65, -60, 70}, {65, 30, 70}}});
+    tris.push_back(Triangle3D{{{55, -60, 70}, {65, 30, 70}, {55, 30, 70}}});
+    return tris;
+}
+bool leansToWall(int i) {
+    return i >= 2 && i <= 4;
+}
+Plist* roofPath() {
+    Plist* l = plistCreate(7, 1);
+    for (int i = 0; l && i < 7; ++i) {
+        const double c = leansToWall(i) ? kPi / 2 : 0.0;
+        const Vec3 p = {20.0 * i, 0, 0},
+                   a = {std::sin(0.6) * std::cos(c), std::sin(0.6) * std::sin(c), std::cos(0.6)};
+        plistAppend(l, 20.0 * i, &p, 0, &a, 0);
+    }
+    return l;
+}
+
+}  // namespace
+
 // Under a roof that only a steep axis clears, points leaning towards a wall have no free B at their C;
 // leaning along the path they have. The global B pass of mode 3 turns C over the failed run and hands
 // back free axes.
 TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
     HeadScene s;
-    std::vector<Triangle3D> tris = wall(40, -100, 250);
-    tris.push_back(Triangle3D{{{55, -60, 70}, {65, -60, 70}, {65, 30, 70}}});
-    tris.push_back(Triangle3D{{{55, -60, 70}, {65, 30, 70}, {55, 30, 70}}});
+    const std::vector<Triangle3D> tris = roofAndWall();
     ASSERT_EQ(s.build(tris), 1);
     const auto axis = [](double c, double b) {
         return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
     };
-    const int n = 7;
-    const auto leansToWall = [](int i) { return i >= 2 && i <= 4; };  // within the head's reach of the roof
-    Plist* l = plistCreate(n, 1);
+    Plist* l = roofPath();
     ASSERT_NE(l, nullptr);
-    for (int i = 0; i < n; ++i) {
-        const Vec3 p = {20.0 * i, 0, 0}, a = axis(leansToWall(i) ? kPi / 2 : 0.0, 0.6);
-        plistAppend(l, 20.0 * i, &p, 0, &a, 0);
-    }
+    const int n = l->count;
     for (int i : {1, 2, 4, 5}) {  // the scene as drawn: no B free towards the wall, some along the path
         bool towards = false, along = false;
         for (double b = 0; b <= 1.0; b += 0.1) {
@@ -543,6 +562,29 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
         EXPECT_LT(std::fabs(std::atan2(l->vectors[i].y, l->vectors[i].x)), kPi / 4)
             << i;  // away from the wall
     }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// The selective B pass of mode 1 in the same scene: the sample it takes in the colliding run has no free
+// B and is marked failed; without a C retry there is no solution.
+TEST(AvoidHead, SelectiveBMarksTheSampleWithoutAFreeB) {
+    HeadScene s;
+    ASSERT_EQ(s.build(roofAndWall()), 1);
+    Plist* l = roofPath();
+    ASSERT_NE(l, nullptr);
+    const HeadAvoidParams hp = params(1, 2);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(headAvoidSelectiveB(t, l, &hp), kHeadAvoidNoSolution);
+    int failed = 0;
+    for (int32_t i = 0; i < t->count; ++i) {
+        const int32_t f = t->entries[i].flag;
+        EXPECT_TRUE(f == 0 || f == 1 || (f == -1 && leansToWall(i))) << i << " " << f;
+        failed += f == -1;
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(t->entries[t->count - 1].flag, 1);  // the last point is searched first, and is free
     avoidTableFree(t);
     plistFree(l);
 }
