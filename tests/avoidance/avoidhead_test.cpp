@@ -256,6 +256,23 @@ TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
         const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
         EXPECT_FALSE(toolHits(kHead, p, a, tris)) << w[0];
     }
+    // Just inside the wall's C range the first whole step down is free, and the half step past it.
+    double edge = 0.0, blocked = kPi / 2;
+    const auto freeAt = [](double c, double b) {
+        const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)}, o = {0, 0, 0};
+        return coll_check_full(&o, &a, nullptr) == 1;
+    };
+    while (blocked - edge > 1e-3)
+        (freeAt(0.5 * (edge + blocked), 0.6) ? edge : blocked) = 0.5 * (edge + blocked);
+    {
+        AvoidEntry e{};
+        e.b = 0.6, e.c = blocked + 0.01, e.bMin = 0.4, e.bMax = 0.8;
+        const Vec3 p = {0, 0, 0};
+        double c = NAN, b = NAN;
+        ASSERT_EQ(avoidFindCAndB(&e, &p, 0.05, 0.5, &c, &b), 1);
+        EXPECT_NEAR(e.c - c, 0.087 + 0.0436, 1e-9);
+        EXPECT_TRUE(freeAt(c, b));
+    }
     // An axis already free is handed back as it is.
     AvoidEntry e{};
     e.b = 0.6, e.c = -kPi / 2, e.bMin = 0.4, e.bMax = 0.8;
