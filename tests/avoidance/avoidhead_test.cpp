@@ -525,23 +525,23 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
 namespace {
 
 // A wall beside the path and a roof over part of it that only a steep axis clears: the points within the
-// head's reach of the roof (2 to 4 of 7, 20 apart along x) lean towards the wall, the rest along x.
+// head's reach of the roof (2 and 3 of 7, 25 apart along x) lean towards the wall, the rest along x.
 std::vector<Triangle3D> roofAndWall() {
     std::vector<Triangle3D> tris = wall(40, -100, 250);
-    tris.push_back(Triangle3D{{{55, -60, 70}, {65, -60, 70}, {65, 30, 70}}});
-    tris.push_back(Triangle3D{{{55, -60, 70}, {65, 30, 70}, {55, 30, 70}}});
+    tris.push_back(Triangle3D{{{57.5, -60, 70}, {62.5, -60, 70}, {62.5, 30, 70}}});
+    tris.push_back(Triangle3D{{{57.5, -60, 70}, {62.5, 30, 70}, {57.5, 30, 70}}});
     return tris;
 }
 bool leansToWall(int i) {
-    return i >= 2 && i <= 4;
+    return i == 2 || i == 3;
 }
 Plist* roofPath() {
     Plist* l = plistCreate(7, 1);
     for (int i = 0; l && i < 7; ++i) {
         const double c = leansToWall(i) ? kPi / 2 : 0.0;
-        const Vec3 p = {20.0 * i, 0, 0},
+        const Vec3 p = {25.0 * i, 0, 0},
                    a = {std::sin(0.6) * std::cos(c), std::sin(0.6) * std::sin(c), std::cos(0.6)};
-        plistAppend(l, 20.0 * i, &p, 0, &a, 0);
+        plistAppend(l, 25.0 * i, &p, 0, &a, 0);
     }
     return l;
 }
@@ -561,7 +561,7 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
     Plist* l = roofPath();
     ASSERT_NE(l, nullptr);
     const int n = l->count;
-    for (int i : {1, 2, 4, 5}) {  // the scene as drawn: no B free towards the wall, some along the path
+    for (int i : {1, 2, 3, 4}) {  // the scene as drawn: no B free towards the wall, some along the path
         bool towards = false, along = false;
         for (double b = 0; b <= 1.0; b += 0.1) {
             towards = towards || !toolHits(kHead, l->points[i], axis(kPi / 2, b), tris);
