@@ -355,6 +355,7 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
         EXPECT_EQ(avoidBisectC(&p, c + 1.2, c, 0.0, &out) * 10 + avoidFindFreeC(&p, 0.0, 1.0, 0.0, &out), -1);
         // From a sine of B of 1e-5 on, C names an axis (the upright one is free here).
         EXPECT_EQ(avoidFindFreeC(&p, 0.0, 1.0, std::asin(1e-5), &out), 1);
+        EXPECT_EQ(avoidFindFreeC(&p, 0.0, 1.0, 5e-6, &out), -1);  // below it every C names the upright axis
         EXPECT_EQ(avoidCInterval(&v, &p, 0.5, 0.5) * 10 + v.flag, -1);
         EXPECT_EQ(avoidWidenC(&v, &p, 0.5, 0.5), 0);
     }
