@@ -69,6 +69,12 @@ TEST(AvoidGrid, CellRangeClampsEveryBox) {
     }
     int32_t cells[4];
     EXPECT_EQ(gridCellRange(nullptr, &lo, &hi, cells), -1);
+    // A grid without heights has nothing to tilt against.
+    HeightGrid bare = f.g;
+    bare.heights = nullptr;
+    const ToolDescription t{};
+    Vec3 a{0, 0, 1};
+    EXPECT_EQ(avoidCollisionTilt(&lo, &bare, &t, &a, 1, 0), -1);
 }
 
 TEST(AvoidGrid, TiltClearsTheGridOrGivesUp) {
