@@ -160,8 +160,9 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         {"x.............................x", "x.............................x"},
     };
     for (const auto& [in, want] : cases) {
-        // Guards before the first entry and past the last: neither is touched.
+        // Guards before the first entry and past the last, marked failed: neither is read nor touched.
         std::vector<AvoidEntry> e(in.size() + 2, AvoidEntry{});
+        e.front().flag = e.back().flag = -1;
         for (size_t i = 0; i < in.size(); ++i) e[i + 1].flag = in[i] == 'x' ? -1 : 1;
         const int32_t n = static_cast<int32_t>(in.size());
         AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data() + 1};
@@ -169,6 +170,6 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         std::string got;
         for (int32_t i = 1; i <= n; ++i) got += e[i].flag == -1 ? 'x' : e[i].flag == 1 ? '.' : '?';
         EXPECT_EQ(got, want) << in;
-        EXPECT_EQ(e.front().flag * 10 + e.back().flag, 0) << in;
+        EXPECT_EQ(e.front().flag * 10 + e.back().flag, -11) << in;
     }
 }

@@ -358,4 +358,15 @@ TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
         EXPECT_EQ(L->count, count) << re1 << re2;
         plistFree(L);
     }
+    // A list without axes is checked upright.
+    SetUp();
+    Plist* L = plistCreate(3, 0);
+    ASSERT_NE(L, nullptr);
+    for (int i = 0; i < 3; i++) {
+        const Vec3 p{double(i), 0, 0};
+        plistAppend(L, i, &p, 0, nullptr, 0);
+    }
+    EXPECT_EQ(avoidCheckPath(L, &tool), 1);
+    EXPECT_EQ(gTrials, std::vector<double>(3, 0.0));
+    plistFree(L);
 }
