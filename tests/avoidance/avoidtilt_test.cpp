@@ -191,6 +191,11 @@ int32_t fakeRecord(const Vec3*, const Vec3*, int32_t part, int32_t result) {
     return result == -3 ? 1 : result;  // the report may pass a hit
 }
 
+int32_t recordTilt(const Vec3* p, const Vec3* a, int32_t part, int32_t result) {
+    gTrials.push_back(std::acos(a->z));
+    return fakeRecord(p, a, part, result);
+}
+
 TEST_F(TiltTest, ReportedResultsTakeThePlaceOfTheChecks) {
     const AvoidCollisionOps ops{fakeCheck, fakeWhere,  fakeFull,  fakeVertical,
                                 nullptr,   fakeRecord, firstTrial};
@@ -292,6 +297,24 @@ TEST_F(TiltTest, HeadModeRunsTheHeadAvoidanceOrIsRefused) {
         EXPECT_EQ(gRecorded.size(), mode == 4 ? 0u : 5u) << mode;
         plistFree(L);
     }
+    // A path without axes is refused by the head avoidance, and reported with upright axes.
+    const AvoidCollisionOps upright{fakeCheck, fakeWhere,  fakeFull,  fakeVertical,
+                                    nullptr,   recordTilt, firstTrial};
+    avoidSetCollisionOps(&upright);
+    AvoidSwitches s{};
+    avoidSetSwitches(&s);
+    gRecorded.clear(), gTrials.clear();
+    Plist* L = plistCreate(2, 0);
+    ASSERT_NE(L, nullptr);
+    for (int i = 0; i < 2; i++) {
+        const Vec3 p{double(i), 0, 0};
+        plistAppend(L, i, &p, 0, nullptr, 0);
+    }
+    const AvoidContext ctx{&grid, &tool, 0.5, 1, 0, 1, 0.1, &head};
+    EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), kAvoidUnresolved);
+    EXPECT_EQ(gRecorded, (std::vector<std::array<int32_t, 2>>{{0, -1}, {0, -1}}));
+    EXPECT_EQ(gTrials, std::vector<double>(2, 0.0));
+    plistFree(L);
 }
 
 TEST(PlaceRunBoth, RestingAboveThePointIsReported) {
