@@ -5,7 +5,10 @@
 #include <cmath>
 #include <vector>
 
+#include "avoidance/avoidgrid.h"
+#include "avoidance/avoidtilt.h"
 #include "avoidance/near.h"
+#include "collision/meshutil.h"
 #include "geometry/rng.h"
 #include "toolsolid.h"
 
@@ -42,7 +45,10 @@ TEST(Approach, LoopRunsOnItsCircle) {
         const Vec3 p0{O::uni(-9, 9), O::uni(-9, 9), 0}, p1{O::uni(-9, 9), O::uni(-9, 9), 1};
         const Vec3 a0 = unitOf(Vec3{O::uni(-.5, .5), O::uni(-.5, .5), 1}),
                    a1 = unitOf(Vec3{O::uni(-.5, .5), 0, 1});
-        const double R = O::uni(1, 5), lift = k % 2 ? 3.0 : 0.0, step = O::uni(0.1, 0.5);
+        // Lifts on both sides of the 1e-5 threshold; steps so coarse that a quarter mark falls on 0.
+        const double lifts[] = {0.0, 3.0, 1e-5, 0.99e-5};
+        const double R = O::uni(1, 5), lift = lifts[k % 4],
+                     step = k % 5 == 4 ? O::uni(1.6, 3.1) : O::uni(0.1, 0.5);
         // Every third loop is bent towards a following point: its plane takes the mean of both moves.
         const Vec3 p2{O::uni(-9, 9), O::uni(-9, 9), 2};
         const bool bent = k % 3 == 0;
@@ -64,10 +70,11 @@ TEST(Approach, LoopRunsOnItsCircle) {
             Vec3 axis;
         };
         std::vector<Want> want;
+        const bool lifted = lift >= 1e-5;
         for (int32_t j = 0; j <= n; j++) {
-            if (lift > 0 && j == q1) want.push_back({j - 0.5, lift / 2, a0});
-            want.push_back({double(j), j >= q1 && j <= q3 ? lift : 0.0, j < q1 ? a0 : a1});
-            if (lift > 0 && j == q3) want.push_back({j + 0.5, lift / 2, a1});
+            if (lifted && j == q1 && j > 0) want.push_back({j - 0.5, lift / 2, a0});
+            want.push_back({double(j), lifted && j >= q1 && j <= q3 ? lift : 0.0, j < q1 ? a0 : a1});
+            if (lifted && j == q3) want.push_back({j + 0.5, lift / 2, a1});
         }
         ASSERT_EQ(L->count, static_cast<int32_t>(want.size())) << k;
         for (int32_t i = 1; i + 1 < L->count; i++) {
@@ -77,8 +84,45 @@ TEST(Approach, LoopRunsOnItsCircle) {
             EXPECT_VEC_NEAR(L->vectors[i], want[i].axis, 0);
             EXPECT_GT(L->parameters[i], L->parameters[i - 1]);
         }
+        // Parameters are the chord lengths summed from 0.
+        double t = 0;
+        for (int32_t i = 0; i < L->count; i++) {
+            if (i > 0)
+                t += std::sqrt(O::dot(axpy(-1, L->points[i - 1], L->points[i]),
+                                      axpy(-1, L->points[i - 1], L->points[i])));
+            EXPECT_NEAR(L->parameters[i], t, 1e-9);
+        }
         plistFree(L);
     }
+}
+
+// Loops that cannot be drawn are refused: a missing point or axis, a step that is not positive, an
+// infinite radius, no direction of motion, a bend straight back, opposite axes, a mean axis along the
+// motion. A fine step is capped so the loop still fits a list.
+TEST(Approach, DegenerateLoopsAreRefused) {
+    const Vec3 p0{0, 0, 0}, p1{1, 0, 0}, p2{1, 1, 0}, back{0, 0, 0}, z{0, 0, 1}, mz{0, 0, -1}, x{1, 0, 0};
+    struct Case {
+        const Vec3 *p0, *p1, *p2, *a0, *a1;
+        double R, step;
+        bool made;
+    } cases[] = {
+        {&p0, &p1, &p2, &z, &z, 2, 0.3, true},           {nullptr, &p1, nullptr, &z, &z, 2, 0.3, false},
+        {&p0, nullptr, nullptr, &z, &z, 2, 0.3, false},  {&p0, &p1, nullptr, nullptr, &z, 2, 0.3, false},
+        {&p0, &p1, nullptr, &z, nullptr, 2, 0.3, false}, {&p0, &p1, nullptr, &z, &z, 2, 0.0, false},
+        {&p0, &p1, nullptr, &z, &z, 2, -0.3, false},     {&p0, &p1, nullptr, &z, &z, INFINITY, 0.3, false},
+        {&p0, &p1, nullptr, &z, &z, NAN, 0.3, false},    {&p0, &p0, nullptr, &z, &z, 2, 0.3, false},
+        {&p0, &p1, &p1, &z, &z, 2, 0.3, false},          {&p0, &p1, &back, &z, &z, 2, 0.3, false},
+        {&p0, &p1, nullptr, &z, &mz, 2, 0.3, false},     {&p0, &p1, nullptr, &x, &x, 2, 0.3, false},
+    };
+    for (const Case& c : cases) {
+        Plist* L = approachSearchPoints(c.p0, c.p1, c.p2, c.a0, c.a1, c.R, 0.0, c.step);
+        EXPECT_EQ(L != nullptr, c.made) << (&c - cases);
+        plistFree(L);
+    }
+    Plist* L = approachSearchPoints(&p0, &p1, nullptr, &z, &z, 2, 0.0, 1e-4);
+    ASSERT_NE(L, nullptr);
+    EXPECT_EQ(L->count, kPlistMaxPoints - 6);  // n = 1 + (40000 - 8) steps, n + 1 points
+    plistFree(L);
 }
 
 TEST(Approach, ReplaceRangeEitherDirection) {
@@ -118,4 +162,77 @@ TEST(Approach, ReplaceRangeEitherDirection) {
     EXPECT_EQ(L->count, kPlistMaxPoints);
     plistFree(L);
     plistFree(S);
+}
+
+namespace {
+
+// A fake obstacle check: every position above gTop collides.
+double gTop = 0;
+int32_t fullAbove(const Vec3* p, const Vec3*, int32_t*) {
+    return p->z > gTop ? -3 : 1;
+}
+
+}  // namespace
+
+// The loop over a plate, tried with a ball a little thinner than the model's: rejected when the ball
+// placed over a checked point (all but the two at either end) rests more than three tolerances above
+// it. Then the obstacle check: the loop is refused when it is cut or when no check can be made.
+TEST(Approach, MacroSearchRejectsLoopsThatDigOrCollide) {
+    const Vec3 p0{-5, 0, 0}, p1{0, 0, 0}, z{0, 0, 1};
+    AvoidContext ctx{};
+    ctx.arcStepAngle = 0.3, ctx.collCheck = 1;
+    Plist* bare = approachSearchPoints(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, 0.3);
+    ASSERT_NE(bare, nullptr);
+    const double z1 = bare->points[1].z, z2 = bare->points[2].z, dig = 3 * 0.008;
+    ASSERT_NEAR(bare->points[bare->count - 2].z, z1, 1e-12);  // the loop is symmetric
+    ASSERT_NEAR(bare->points[bare->count - 3].z, z2, 1e-12);
+    ASSERT_GT(z2 - z1, 0.3);
+    // Ball of radius 2 (1.976 placed) resting over the plate z0 at z0 + 1.976.
+    const struct {
+        double rest;  // where the thinner ball rests
+        int16_t collCheck;
+        bool made;
+    } cases[] = {
+        {-20, 1, true},
+        {0.5 * (z1 + z2) + dig, 1, true},  // above the unchecked end points only
+        {z2 + dig + 0.05, 1, false},
+        {z2 + dig + 0.05, 0, true},
+    };
+    for (const auto& c : cases) {
+        testmesh::Model plate({testmesh::slopeTri(c.rest - 2.0 + dig, 0.0)}, kBallMill, 2.0);
+        ctx.collCheck = c.collCheck;
+        Plist* L = approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, &plate.m, &ctx);
+        ASSERT_EQ(L != nullptr, c.made) << c.rest;
+        if (L) {
+            ASSERT_EQ(L->count, bare->count);
+            for (int32_t i = 0; i < L->count; i++) EXPECT_VEC_NEAR(L->points[i], bare->points[i], 0);
+        }
+        plistFree(L);
+    }
+    ctx.collCheck = 1;
+    EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx), nullptr);
+    EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, nullptr), nullptr);
+    ctx.arcStepAngle = 0;
+    EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx), nullptr);
+
+    avoidTiltResetState();
+    avoidSetModelFlag(1);
+    HeightGrid grid{};
+    ToolDescription tool{};
+    ctx = AvoidContext{};
+    ctx.obstacle = &grid, ctx.tool = &tool, ctx.arcStepAngle = 0.3;
+    for (const bool haveCheck : {true, false}) {
+        const AvoidCollisionOps ops{nullptr, nullptr, haveCheck ? fullAbove : nullptr, nullptr, nullptr,
+                                    nullptr, nullptr};
+        avoidSetCollisionOps(&ops);
+        for (const double top : {6.5, 5.5}) {  // the loop reaches 6
+            gTop = top;
+            Plist* L = approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx);
+            EXPECT_EQ(L != nullptr, haveCheck && top > 6) << top;
+            EXPECT_TRUE(!L || L->count == bare->count);
+            plistFree(L);
+        }
+    }
+    avoidTiltResetState();
+    plistFree(bare);
 }

@@ -1,5 +1,6 @@
 #include "avoidance/avoidfit.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "allocfail.h"
 #include "avoidance/avoidhead.h"
 #include "collision/collassembly.h"
 #include "geometry/rng.h"
@@ -163,4 +165,26 @@ TEST(AvoidFit, MissingArgumentsAreRefused) {
     }
     avoidTableFree(t);
     plistFree(l);
+}
+
+// Short of memory at any allocation of a fit, the answer is -1; an answer of 1 means a real fit: every
+// B inside its band though each started outside it.
+TEST(AvoidFit, WithoutMemoryNoFitIsClaimed) {
+    for (long n = 1;; ++n) {
+        ASSERT_LT(n, 1000);
+        Plist* l = fitList(4, 1.0, {0.3, 0.3, 0.3, 0.3}, 0.5);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.3, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 4; ++i) t->entries[i].b = 0.5, t->entries[i].bMin = 0.2, t->entries[i].bMax = 0.4;
+        allocfail::arm(n);
+        const int r = avoidFitBandB(t, l);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(r == 1 || (fired && r == -1)) << n << " " << r;
+        for (int i = 0; r == 1 && i < 4; ++i) EXPECT_LE(t->entries[i].b, 0.4 + 1e-9) << n;
+        avoidTableFree(t);
+        plistFree(l);
+        if (!fired) break;
+    }
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "avoidance/avoidtilt.h"
@@ -47,6 +49,32 @@ TEST(AvoidGrid, CellRangeClampsEveryBox) {
         ASSERT_EQ(gridCellRange(&f.g, &c.lo, &c.hi, cells), c.result) << c.lo.x;
         for (int k = 0; k < 4 && c.result > 0; k++) EXPECT_EQ(cells[k], c.cells[k]) << c.lo.x << " " << k;
     }
+    // A grid without rows, columns or a positive cell has no cells; one row or column has one.
+    const Vec3 lo{-3.5, -1.2, 0}, hi{2.5, 4.9, 0};
+    const struct {
+        int32_t rows, columns;
+        double cell;
+        int result;
+    } grids[] = {{0, 41, 1, -1},   {41, 0, 1, -1},    {41, 41, 0, -1},
+                 {41, 41, -1, -1}, {41, 41, NAN, -1}, {1, 1, 1, 1}};
+    for (const auto& g : grids) {
+        HeightGrid h = f.g;
+        h.rows = g.rows, h.columns = g.columns, h.cell = g.cell;
+        int32_t cells[4] = {7, 7, 7, 7};
+        EXPECT_EQ(gridCellRange(&h, &lo, &hi, cells), g.result)
+            << g.rows << " " << g.columns << " " << g.cell;
+        if (g.result > 0) {
+            EXPECT_EQ(cells[0] + cells[1] + cells[2] + cells[3], 0);
+        }
+    }
+    int32_t cells[4];
+    EXPECT_EQ(gridCellRange(nullptr, &lo, &hi, cells), -1);
+    // A grid without heights has nothing to tilt against.
+    HeightGrid bare = f.g;
+    bare.heights = nullptr;
+    const ToolDescription t{};
+    Vec3 a{0, 0, 1};
+    EXPECT_EQ(avoidCollisionTilt(&lo, &bare, &t, &a, 1, 0), -1);
 }
 
 TEST(AvoidGrid, TiltClearsTheGridOrGivesUp) {
@@ -128,35 +156,43 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
         {20, 20, 15, 0, 1, 0, -2},           // above it the post is tested, and a vertical axis cannot tilt
         {28, 20, 60, 0.5, 1, 0, -2, 0, 0, 1},
     };
-    for (const Case& c : cases) {
-        avoidTiltResetState();
-        setTiltLimit(1.2);
-        AvoidSwitches sw{};
-        sw.verticalMode = c.vertical;
-        avoidSetSwitches(&sw);
-        const Vec3 p{c.px, c.py, 0};
-        FlatGrid f(-100);
-        f.z[c.j][c.i] = c.z;
-        const Vec3 q{f.g.x0 + c.i, f.g.y0 + c.j, c.z}, before{std::sin(c.t0), 0, std::cos(c.t0)};
-        Vec3 a = before, ref{};
-        const int r = avoidCollisionTilt(&p, &f.g, &t, &a, c.tilt, c.mode);
-        ASSERT_EQ(r, c.result) << c.i << " " << c.j << " " << c.mode;
-        if (r < 0) {
-            ASSERT_EQ(avoidReference(&ref), 1);
-            EXPECT_VEC_NEAR(ref, q, 0);
+    // Each case also turned by quarter turns about the z axis: the answer turns with them.
+    const auto turn = [](double x, double y, int k) {
+        for (int n = 0; n < k; n++) std::swap(x, y), x = -x;
+        return std::array<double, 2>{x, y};
+    };
+    for (int k = 0; k < 4; k++)
+        for (const Case& c : cases) {
+            avoidTiltResetState();
+            setTiltLimit(1.2);
+            AvoidSwitches sw{};
+            sw.verticalMode = c.vertical;
+            avoidSetSwitches(&sw);
+            const auto pt = turn(c.px, c.py, k), post = turn(c.i - 20, c.j - 20, k), h = turn(1, 0, k);
+            const Vec3 p{pt[0], pt[1], 0};
+            FlatGrid f(-100);
+            f.z[static_cast<int>(post[1]) + 20][static_cast<int>(post[0]) + 20] = c.z;
+            const Vec3 q{post[0], post[1], c.z},
+                before{std::sin(c.t0) * h[0], std::sin(c.t0) * h[1], std::cos(c.t0)};
+            Vec3 a = before, ref{};
+            const int r = avoidCollisionTilt(&p, &f.g, &t, &a, c.tilt, c.mode);
+            ASSERT_EQ(r, c.result) << c.i << " " << c.j << " " << c.mode << " " << k;
+            if (r < 0) {
+                ASSERT_EQ(avoidReference(&ref), 1);
+                EXPECT_VEC_NEAR(ref, q, 0);
+            }
+            if (r <= 0) {
+                EXPECT_VEC_NEAR(a, before, 0);
+                continue;
+            }
+            // Tilted in its plane to the first free angle, within the bisection's 0.001.
+            const double s = std::atan2(a.x * h[0] + a.y * h[1], a.z), back = r == 2 ? -0.002 : 0.002;
+            const Vec3 nearer{std::sin(s + back) * h[0], std::sin(s + back) * h[1], std::cos(s + back)};
+            EXPECT_NEAR(a.y * h[0] - a.x * h[1], 0.0, 1e-12);
+            EXPECT_TRUE(r == 2 ? s > c.t0 : s < c.t0) << s;
+            EXPECT_EQ(toolLineHit(&p, &a, &t, &q), 0) << s;
+            EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
         }
-        if (r <= 0) {
-            EXPECT_VEC_NEAR(a, before, 0);
-            continue;
-        }
-        // Tilted in its plane to the first free angle, within the bisection's 0.001.
-        const double s = std::atan2(a.x, a.z), back = r == 2 ? -0.002 : 0.002;
-        const Vec3 nearer{std::sin(s + back), 0, std::cos(s + back)};
-        EXPECT_NEAR(a.y, 0.0, 1e-12);
-        EXPECT_TRUE(r == 2 ? s > c.t0 : s < c.t0) << s;
-        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), 0) << s;
-        EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
-    }
     avoidTiltResetState();
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "avoidance/avoidfit.h"
 #include "avoidance/avoidsearch.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
@@ -112,6 +113,7 @@ TEST(AvoidHead, ReturnedAxesAreFreeOfTheHead) {
         cut += r < 0;
         for (int32_t i = 0; i < l->count; ++i) {
             EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << scene << " " << i;
+            EXPECT_EQ(l->flags[i] >> 8, 0) << scene << " " << i;  // no point became a link
             if (hp.axisMode % 2) {
                 EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), kPi / 2, 1e-9);  // C kept
             }
@@ -136,7 +138,7 @@ TEST(AvoidHead, SelectivePassSamplesFromTheMiddleOut) {
     ASSERT_NE(t, nullptr);
     EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
     for (int i = 0; i < 25; ++i)
-        EXPECT_EQ(t->entries[i].flag != 0, i == 2 || i == 12 || i == 22 || i == 24) << i;
+        EXPECT_EQ(t->entries[i].flag, i == 2 || i == 12 || i == 22 || i == 24 ? 1 : 0) << i;  // found
     avoidTableFree(t);
     plistFree(l);
 }
@@ -254,6 +256,31 @@ TEST(AvoidHead, FindCAndBHandsBackAFreePair) {
         const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
         EXPECT_FALSE(toolHits(kHead, p, a, tris)) << w[0];
     }
+    // Just inside the wall's C range the first whole step down is free, and the half step past it.
+    double edge = 0.0, blocked = kPi / 2;
+    const auto freeAt = [](double c, double b) {
+        const Vec3 a = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)}, o = {0, 0, 0};
+        return coll_check_full(&o, &a, nullptr) == 1;
+    };
+    while (blocked - edge > 1e-3)
+        (freeAt(0.5 * (edge + blocked), 0.6) ? edge : blocked) = 0.5 * (edge + blocked);
+    {
+        AvoidEntry e{};
+        e.b = 0.6, e.c = blocked + 0.01, e.bMin = 0.4, e.bMax = 0.8;
+        const Vec3 p = {0, 0, 0};
+        double c = NAN, b = NAN;
+        ASSERT_EQ(avoidFindCAndB(&e, &p, 0.05, 0.5, &c, &b), 1);
+        EXPECT_NEAR(e.c - c, 0.087 + 0.0436, 1e-9);
+        EXPECT_TRUE(freeAt(c, b));
+    }
+    // An axis already free is handed back as it is.
+    AvoidEntry e{};
+    e.b = 0.6, e.c = -kPi / 2, e.bMin = 0.4, e.bMax = 0.8;
+    const Vec3 p = {0, 0, 0};
+    double c = NAN, b = NAN;
+    EXPECT_EQ(avoidFindCAndB(&e, &p, 0.5, 0.5, &c, &b), 1);
+    EXPECT_EQ(c, e.c);
+    EXPECT_EQ(b, e.b);
 }
 
 // A plate through the x axis and the axis at tilt bo towards +y blocks the B (or C) angles near bo
@@ -328,6 +355,7 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
         EXPECT_EQ(avoidBisectC(&p, c + 1.2, c, 0.0, &out) * 10 + avoidFindFreeC(&p, 0.0, 1.0, 0.0, &out), -1);
         // From a sine of B of 1e-5 on, C names an axis (the upright one is free here).
         EXPECT_EQ(avoidFindFreeC(&p, 0.0, 1.0, std::asin(1e-5), &out), 1);
+        EXPECT_EQ(avoidFindFreeC(&p, 0.0, 1.0, 5e-6, &out), -1);  // below it every C names the upright axis
         EXPECT_EQ(avoidCInterval(&v, &p, 0.5, 0.5) * 10 + v.flag, -1);
         EXPECT_EQ(avoidWidenC(&v, &p, 0.5, 0.5), 0);
     }
@@ -446,4 +474,215 @@ TEST(AvoidHead, MissingArgumentsAreRefused) {
     EXPECT_EQ(selectAvoidanceMode(nullptr, nullptr, &hp), 1);
     plistFree(bare);
     plistFree(l);
+}
+
+// A C profile turning faster than 0.0651 per unit of parameter between two free axes is tested once
+// more at the midpoint of the two points with the mean axis: -2 when that axis meets the wall.
+TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -20, 20);
+    ASSERT_EQ(s.build(tris), 1);
+    const struct {
+        Vec3 p0, p1;
+        double gap;  // the parameters' distance
+        int result;
+    } cases[] = {
+        {{0, 0, 0}, {0.5, 0, 0}, 40, -2},
+        {{0, -30, 0}, {0.5, -30, 0}, 40, 1},  // the midpoint decides
+        {{0, 0, 0}, {0.5, 0, 0}, 60, 1},
+        {{0, 0, 0}, {0.5, 0, 0}, -40, -2},  // a slow turn is not tested
+        {{-80, 0, 0}, {80, 0, 0}, 40, -2},
+        {{0, -60, 0}, {0, 60, 0}, 40, -2},  // ends far from the wall
+        {{0, 0, -200}, {0, 0, 200}, 40, -2},
+        {{-80, 0, 0}, {-79.5, 0, 0}, 40, 1},
+        {{0, 0, -200}, {0, 0, -199.5}, 40, 1},
+    };
+    const double c0 = -0.3, c1 = 2.8, b = 0.6;  // the mean C, 1.25, leans the head into the wall
+    for (const auto& c : cases) {
+        Plist* l = plistCreate(2, 1);
+        ASSERT_NE(l, nullptr);
+        Vec3 a0, a1;
+        dirFromAngles(&a0, c0, b), dirFromAngles(&a1, c1, b);
+        plistAppend(l, 0, &c.p0, 0, &a0, 0);
+        plistAppend(l, c.gap, &c.p1, 0, &a1, 0);
+        AvoidTable* t = avoidTableCreate(l, b, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 2; ++i) {
+            AvoidEntry& e = t->entries[i];
+            e.b = b, e.cLow = e.c - 0.01, e.cHigh = e.c + 0.01;
+        }
+        EXPECT_EQ(avoidFitBandC(t, l), c.result) << c.p0.x << " " << c.p0.y << " " << c.p0.z << " " << c.gap;
+        // Whatever the answer, the fitted C stays in its band and the axes carry it.
+        for (int i = 0; i < 2; ++i) {
+            const AvoidEntry& e = t->entries[i];
+            EXPECT_NEAR(e.c, i ? c1 : c0, 0.01 + 1e-9);
+            EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), e.c, 1e-9);
+        }
+        avoidTableFree(t);
+        plistFree(l);
+    }
+}
+
+namespace {
+
+// A wall beside the path and a roof over part of it that only a steep axis clears: the points within the
+// head's reach of the roof (2 and 3 of 7, 25 apart along x) lean towards the wall, the rest along x.
+std::vector<Triangle3D> roofAndWall() {
+    std::vector<Triangle3D> tris = wall(40, -100, 250);
+    tris.push_back(Triangle3D{{{57.5, -60, 70}, {62.5, -60, 70}, {62.5, 30, 70}}});
+    tris.push_back(Triangle3D{{{57.5, -60, 70}, {62.5, 30, 70}, {57.5, 30, 70}}});
+    return tris;
+}
+bool leansToWall(int i) {
+    return i == 2 || i == 3;
+}
+Plist* roofPath() {
+    Plist* l = plistCreate(7, 1);
+    for (int i = 0; l && i < 7; ++i) {
+        const double c = leansToWall(i) ? kPi / 2 : 0.0;
+        const Vec3 p = {25.0 * i, 0, 0},
+                   a = {std::sin(0.6) * std::cos(c), std::sin(0.6) * std::sin(c), std::cos(0.6)};
+        plistAppend(l, 25.0 * i, &p, 0, &a, 0);
+    }
+    return l;
+}
+
+}  // namespace
+
+// Under a roof that only a steep axis clears, points leaning towards a wall have no free B at their C;
+// leaning along the path they have. The global B pass of mode 3 turns C over the failed run and hands
+// back free axes.
+TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = roofAndWall();
+    ASSERT_EQ(s.build(tris), 1);
+    const auto axis = [](double c, double b) {
+        return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+    };
+    Plist* l = roofPath();
+    ASSERT_NE(l, nullptr);
+    const int n = l->count;
+    for (int i : {1, 2, 3, 4}) {  // the scene as drawn: no B free towards the wall, some along the path
+        bool towards = false, along = false;
+        for (double b = 0; b <= 1.0; b += 0.1) {
+            towards = towards || !toolHits(kHead, l->points[i], axis(kPi / 2, b), tris);
+            along = along || !toolHits(kHead, l->points[i], axis(0, b), tris);
+        }
+        ASSERT_TRUE(along && towards != leansToWall(i)) << i;
+    }
+    const HeadAvoidParams hp = params(3, 0);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(headAvoidGlobalB(&hp, l, t), 0);
+    for (int i = 0; i < n; ++i) {
+        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        EXPECT_EQ(t->entries[i].state, 0u) << i;
+        EXPECT_LT(std::fabs(std::atan2(l->vectors[i].y, l->vectors[i].x)), kPi / 4)
+            << i;  // away from the wall
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// The selective B pass of mode 1 in the same scene: the sample it takes in the colliding run has no free
+// B and is marked failed; without a C retry there is no solution.
+TEST(AvoidHead, SelectiveBMarksTheSampleWithoutAFreeB) {
+    HeadScene s;
+    ASSERT_EQ(s.build(roofAndWall()), 1);
+    Plist* l = roofPath();
+    ASSERT_NE(l, nullptr);
+    const HeadAvoidParams hp = params(1, 2);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(headAvoidSelectiveB(t, l, &hp), kHeadAvoidNoSolution);
+    int failed = 0;
+    for (int32_t i = 0; i < t->count; ++i) {
+        const int32_t f = t->entries[i].flag;
+        EXPECT_TRUE(f == 0 || f == 1 || (f == -1 && leansToWall(i))) << i << " " << f;
+        failed += f == -1;
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(t->entries[t->count - 1].flag, 1);  // the last point is searched first, and is free
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// The C widths of the cycle are a band about each point's C, each width on its own side: with room only
+// below C, the selective C pass turns the axes of both ranges down, free of the wall, within the band, on
+// its own.
+TEST(AvoidHead, SelectiveCKeepsToTheCyclesWidths) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const double c0 = 0.75, b = 0.6;
+    Plist* l = plistCreate(12, 1);
+    ASSERT_NE(l, nullptr);
+    for (int i = 0; i < 12; ++i) {
+        const Vec3 p = {2.0 * i, 0, 0},
+                   a = {std::sin(b) * std::cos(c0), std::sin(b) * std::sin(c0), std::cos(b)};
+        plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+        ASSERT_TRUE(toolHits(kHead, p, a, tris));
+    }
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, 5.0, 25.0);
+    l->flags[6] = kPointLink << 8;  // two ranges, each treated whole
+    MessageCapture capture(9);
+    EXPECT_EQ(avoidToolHeadCollision(l, &hp), 1);
+    ASSERT_EQ(l->count, 12);
+    for (int32_t i = 0; i < l->count; ++i) {
+        if (i == 6) continue;
+        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        const double c = std::atan2(l->vectors[i].y, l->vectors[i].x);
+        EXPECT_GE(c, c0 - 25.0 * kPi / 180 - 1e-9) << i;
+        EXPECT_LT(c, c0) << i;
+    }
+    EXPECT_EQ(capture.countOf("7155,0"), 0);  // the band holds a free C everywhere: no global retry
+    plistFree(l);
+}
+
+// The per-point C search asks for the band at the cycle's widths, then at twice them, then a quarter turn
+// either way: the first that holds a free C gives the band. Without a tilt no C is free.
+TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const Vec3 p = {0, 0, 0};
+    const double b = 0.3;  // a small tilt: the wall blocks a narrow C range, quickly searched
+    const auto hits = [&](double c) {
+        return toolHits(kHead, p, {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)}, tris);
+    };
+    double lo = 0.0, hi = kPi / 2;  // the wall blocks C within w of +y
+    while (hi - lo > 1e-4) (hits(kPi / 2 + 0.5 * (lo + hi)) ? lo : hi) = 0.5 * (lo + hi);
+    const double w = hi;
+    ASSERT_TRUE(w > 0.3 && w < 1.4) << w;  // a quarter turn clears it
+    const struct {
+        double c, b, width;
+        int result;
+        double high;  // the band's high end (with the wall inside, the band lies above it)
+    } cases[] = {
+        {-kPi / 2, b, 0.4, 1, -kPi / 2 + 0.4},        // free at the widths
+        {kPi / 2, b, 0.7 * w, 1, kPi / 2 + 1.4 * w},  // blocked at them, free at twice
+        {kPi / 2, b, 0.1 * w, 1, kPi},                // blocked at twice, free a quarter turn away
+        {kPi / 2, 0.0, 0.4, 0, NAN},                  // upright: no C names a tilt
+    };
+    for (const auto& c : cases) {
+        Plist* l = pathAlongX(1, c.b);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+        if (!t) {  // an upright axis makes no table: one by hand
+            l->vectors[0] = {1e-3, 0, 1};
+            t = avoidTableCreate(l, 0.1, 1.0);
+        }
+        ASSERT_NE(t, nullptr);
+        AvoidEntry& e = t->entries[0];
+        e.b = c.b, e.c = c.c;
+        EXPECT_EQ(avoidComputeC(t, l, c.width, c.width, 0), c.result) << c.width;
+        EXPECT_EQ(e.flag, c.result ? 1 : -1) << c.width;
+        if (c.result) {
+            EXPECT_NEAR(e.cHigh, c.high, 1e-12) << c.width;
+            EXPECT_FALSE(hits(e.cLow) || hits(e.cHigh)) << c.width;
+        }
+        avoidTableFree(t);
+        plistFree(l);
+    }
 }

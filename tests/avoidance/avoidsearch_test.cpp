@@ -1,5 +1,6 @@
 #include "avoidance/avoidsearch.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "allocfail.h"
 #include "avoidance/avoidhead.h"
 #include "collision/collassembly.h"
 #include "geometry/rng.h"
@@ -46,6 +48,25 @@ TEST(AvoidSearch, ChainsMarkEntriesThatMissANeighbour) {
         EXPECT_EQ(avoidCheckCBandChain(&t2), c.result);
         for (int32_t i = 0; i <= n; ++i)
             EXPECT_EQ(e[i].flag * 10 + e2[i].flag, (i < n ? c.flags[i] : -2) * 11) << i;
+    }
+}
+
+// Short of memory for their scratch, both chains answer -1 and leave every flag as it was.
+TEST(AvoidSearch, ChainsWithoutMemoryAnswerMinusOne) {
+    for (auto chain : {avoidCheckIntervalChain, avoidCheckCBandChain}) {
+        for (long n = 1; n <= 2; ++n) {
+            std::vector<AvoidEntry> e(3, AvoidEntry{});
+            e[0].bMax = e[0].cHigh = 0.1, e[1].bMin = e[1].cLow = 0.5;  // disjoint: flags would change
+            e[1].bMax = e[1].cHigh = e[2].bMax = e[2].cHigh = 1.0;
+            AvoidTable t{3, 3, 0.0, 1.0, 0, e.data()};
+            allocfail::arm(n);
+            const int r = chain(&t);
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            ASSERT_TRUE(fired) << n;
+            EXPECT_EQ(r, -1) << n;
+            for (const AvoidEntry& x : e) EXPECT_EQ(x.flag, 0) << n;
+        }
     }
 }
 
@@ -139,8 +160,9 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         {"x.............................x", "x.............................x"},
     };
     for (const auto& [in, want] : cases) {
-        // Guards before the first entry and past the last: neither is touched.
+        // Guards before the first entry and past the last, marked failed: neither is read nor touched.
         std::vector<AvoidEntry> e(in.size() + 2, AvoidEntry{});
+        e.front().flag = e.back().flag = -1;
         for (size_t i = 0; i < in.size(); ++i) e[i + 1].flag = in[i] == 'x' ? -1 : 1;
         const int32_t n = static_cast<int32_t>(in.size());
         AvoidTable t{n + 1, n, 0.0, 1.0, 0, e.data() + 1};
@@ -148,6 +170,6 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         std::string got;
         for (int32_t i = 1; i <= n; ++i) got += e[i].flag == -1 ? 'x' : e[i].flag == 1 ? '.' : '?';
         EXPECT_EQ(got, want) << in;
-        EXPECT_EQ(e.front().flag * 10 + e.back().flag, 0) << in;
+        EXPECT_EQ(e.front().flag * 10 + e.back().flag, -11) << in;
     }
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <iterator>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -174,6 +176,10 @@ TEST(AvoidTable, MissingArgumentsGiveNothing) {
     plistAppend(noVectors, 0, &p, 0, nullptr, 0);
     EXPECT_EQ(avoidTableCreate(nullptr, 0, 1), nullptr);
     EXPECT_EQ(avoidTableCreate(noVectors, 0, 1), nullptr);
+    Plist* empty = plistCreate(2, 1);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(avoidTableCreate(empty, 0, 1), nullptr);  // no points, no table
+    plistFree(empty);
     EXPECT_EQ(avoidUnwrapColumn(nullptr, kAvoidColumnC), nullptr);
     EXPECT_EQ(avoidTableInsert(nullptr, 0.5, nullptr), -1);
     Plist* l = axisList({tilted(0.2, 0.0), tilted(0.4, 1.0)});
@@ -186,4 +192,139 @@ TEST(AvoidTable, MissingArgumentsGiveNothing) {
     avoidTableFree(nullptr);
     plistFree(l);
     plistFree(noVectors);
+}
+
+// A B band about each entry's B: the band's ends are B -+ w, and the limits move inside it only where
+// they lay outside.
+TEST(AvoidTable, ShiftLimitsNarrowIntoTheBand) {
+    const struct {
+        double b, bMin, bMax, w, wantMin, wantMax;
+    } cases[] = {
+        {0.5, 0.1, 1.0, 0.2, 0.3, 0.7},   {0.5, 0.4, 0.6, 0.2, 0.4, 0.6},    // outside, inside
+        {0.5, 0.3, 0.7, 0.2, 0.3, 0.7},   {0.5, 0.0, 0.55, 0.2, 0.3, 0.55},  // on the ends, one side
+        {0.5, 0.45, 1.2, 0.2, 0.45, 0.7},
+    };
+    std::vector<Vec3> axes;
+    for (size_t i = 0; i < std::size(cases); ++i) axes.push_back(tilted(0.3, 0.1 * i));
+    Plist* l = axisList(axes);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.0, 1.0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->bBandSet, 0);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        t->entries[i].b = cases[i].b, t->entries[i].bMin = cases[i].bMin, t->entries[i].bMax = cases[i].bMax;
+    avoidShiftLimits(t, 0.2);
+    EXPECT_EQ(t->bBandSet, 1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const AvoidEntry& e = t->entries[i];
+        EXPECT_NEAR(e.bBandLow, cases[i].b - 0.2, 1e-15) << i;
+        EXPECT_NEAR(e.bBandHigh, cases[i].b + 0.2, 1e-15) << i;
+        EXPECT_NEAR(e.bMin, cases[i].wantMin, 1e-15) << i;
+        EXPECT_NEAR(e.bMax, cases[i].wantMax, 1e-15) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// A new table: one entry per point at its parameter, B at the lead angle, B max at the tilt limit, room
+// for 2n + 2 entries; C filled only over the points the table has.
+TEST(AvoidTable, CreateAndFillTakeTheListsPoints) {
+    const Vec3 z{0, 0, 1};
+    Plist* l = axisList({tilted(0.3, 0.4), z, tilted(0.2, -1.0), z}, -0.5);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.25, 1.1);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->count, 4);
+    EXPECT_EQ(t->capacity, 10);
+    EXPECT_EQ(t->leadAngle, 0.25);
+    EXPECT_EQ(t->maxTilt, 1.1);
+    for (int32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(t->entries[i].parameter, -0.5 * i);
+        EXPECT_EQ(t->entries[i].bMax, 1.1);
+        EXPECT_LT(t->entries[i].bMin, 0.01);
+    }
+    EXPECT_NEAR(t->entries[1].c, 0.4, 1e-12);
+    EXPECT_NEAR(t->entries[3].c, -1.0, 1e-12);
+    // Three entries over four points: the last point is left without an azimuth.
+    l->bytes[1] = l->bytes[3] = 0;
+    t->entries[1].c = t->entries[3].c = 9.0;
+    t->count = 3;
+    EXPECT_EQ(avoidFillAzimuth(l, t), 1);
+    EXPECT_NEAR(t->entries[1].c, 0.4, 1e-12);
+    EXPECT_EQ(t->entries[3].c, 9.0);
+    EXPECT_EQ(l->bytes[3], 0);
+    l->count = 2;  // and two points under three entries: only the list's points are read
+    l->bytes[1] = 0;
+    t->entries[1].c = 9.0;
+    EXPECT_EQ(avoidFillAzimuth(l, t), 1);
+    EXPECT_NEAR(t->entries[1].c, 0.4, 1e-12);
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// Every limit of a new entry is interpolated at its parameter's share of the gap; a given axis sets B
+// and C; an entry a hair off an existing parameter goes before it.
+TEST(AvoidTable, InsertInterpolatesEveryLimit) {
+    for (double step : {2.0, -2.0}) {
+        Plist* l = axisList({tilted(0.2, 0.0), tilted(0.4, 1.0), tilted(0.4, 1.0)}, step);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.0, 1.0);
+        ASSERT_NE(t, nullptr);
+        const double lo[8] = {0.1, 0.5, 0.2, 0.3, -0.4, -0.1, 0.05, 0.6},
+                     hi[8] = {0.3, 0.9, 0.4, 0.7, 0.0, 0.5, 0.15, 0.8};
+        for (int32_t i = 0; i < 2; ++i) {
+            const double* v = i == 0 ? lo : hi;
+            AvoidEntry& e = t->entries[i];
+            e.bMin = v[0], e.bMax = v[1], e.b = v[2], e.bBandLow = v[3], e.cLow = v[4], e.cHigh = v[5];
+            e.bBandHigh = v[6], e.c = v[7];
+        }
+        const int32_t at = avoidTableInsert(t, 0.25 * step, nullptr);
+        ASSERT_EQ(at, 1);
+        const AvoidEntry& e = t->entries[1];
+        const double got[8] = {e.bMin, e.bMax, e.b, e.bBandLow, e.cLow, e.cHigh, e.bBandHigh, e.c};
+        for (int k = 0; k < 8; ++k) EXPECT_NEAR(got[k], 0.75 * lo[k] + 0.25 * hi[k], 1e-12) << k;
+        EXPECT_EQ(e.parameter, 0.25 * step);
+        EXPECT_EQ(t->entries[2].bMin, hi[0]);  // the old second entry, moved up
+        const Vec3 axis = tilted(0.6, -2.0);
+        ASSERT_EQ(avoidTableInsert(t, step * (1 + 4e-6), &axis), 2);
+        EXPECT_NEAR(t->entries[2].b, 0.6, 1e-12);
+        EXPECT_NEAR(t->entries[2].c, -2.0, 1e-12);
+        EXPECT_EQ(t->entries[3].parameter, step);
+        ASSERT_EQ(avoidTableInsert(t, step * (1 - 4e-6), nullptr), 2);
+        EXPECT_EQ(t->count, 6);
+        avoidTableFree(t);
+        plistFree(l);
+    }
+}
+
+// Columns by name: the unwrapped C low, C high and C of each entry; no column outside the three.
+TEST(AvoidTable, ColumnsByName) {
+    Plist* l = axisList({tilted(0.2, 0.0), tilted(0.4, 1.0)});
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.0, 1.0);
+    ASSERT_NE(t, nullptr);
+    t->entries[0].cLow = 1, t->entries[0].cHigh = 2, t->entries[0].c = 3;
+    t->entries[1].cLow = 1.5, t->entries[1].cHigh = 2.5 - 2 * kPi, t->entries[1].c = 3.5 + 2 * kPi;
+    const double want[3][2] = {{1, 1.5}, {2, 2.5}, {3, 3.5}};
+    for (int32_t which = kAvoidColumnCLow - 1; which <= kAvoidColumnC + 1; ++which) {
+        double* v = avoidUnwrapColumn(t, which);
+        EXPECT_EQ(v != nullptr, which >= kAvoidColumnCLow && which <= kAvoidColumnC) << which;
+        for (int i = 0; v && i < 2; ++i) EXPECT_NEAR(v[i], want[which - kAvoidColumnCLow][i], 1e-12);
+        std::free(v);
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// Values any number of turns away, however many, come back within pi of the last one kept.
+TEST(AvoidTable, UnwrapBringsFarTurnsBack) {
+    rngResetState();
+    for (int k = 0; k < 50; ++k) {
+        const double turns = std::round(std::pow(10.0, 1 + 11 * rngUniform())) * (k % 2 ? 1 : -1);
+        const double r = 6 * rngUniform() - 3, d = 6 * rngUniform() - 3;
+        std::vector<double> v = {r, r + d + 2 * kPi * turns};
+        avoidUnwrapValues(v.data(), nullptr, 2);
+        const double want = d > kPi ? r + d - 2 * kPi : d < -kPi ? r + d + 2 * kPi : r + d;
+        EXPECT_NEAR(v[1], want, 1e-3) << turns << " " << d;
+    }
 }

@@ -191,6 +191,11 @@ int32_t fakeRecord(const Vec3*, const Vec3*, int32_t part, int32_t result) {
     return result == -3 ? 1 : result;  // the report may pass a hit
 }
 
+int32_t recordTilt(const Vec3* p, const Vec3* a, int32_t part, int32_t result) {
+    gTrials.push_back(std::acos(a->z));
+    return fakeRecord(p, a, part, result);
+}
+
 TEST_F(TiltTest, ReportedResultsTakeThePlaceOfTheChecks) {
     const AvoidCollisionOps ops{fakeCheck, fakeWhere,  fakeFull,  fakeVertical,
                                 nullptr,   fakeRecord, firstTrial};
@@ -292,6 +297,24 @@ TEST_F(TiltTest, HeadModeRunsTheHeadAvoidanceOrIsRefused) {
         EXPECT_EQ(gRecorded.size(), mode == 4 ? 0u : 5u) << mode;
         plistFree(L);
     }
+    // A path without axes is refused by the head avoidance, and reported with upright axes.
+    const AvoidCollisionOps upright{fakeCheck, fakeWhere,  fakeFull,  fakeVertical,
+                                    nullptr,   recordTilt, firstTrial};
+    avoidSetCollisionOps(&upright);
+    AvoidSwitches s{};
+    avoidSetSwitches(&s);
+    gRecorded.clear(), gTrials.clear();
+    Plist* L = plistCreate(2, 0);
+    ASSERT_NE(L, nullptr);
+    for (int i = 0; i < 2; i++) {
+        const Vec3 p{double(i), 0, 0};
+        plistAppend(L, i, &p, 0, nullptr, 0);
+    }
+    const AvoidContext ctx{&grid, &tool, 0.5, 1, 0, 1, 0.1, &head};
+    EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), kAvoidUnresolved);
+    EXPECT_EQ(gRecorded, (std::vector<std::array<int32_t, 2>>{{0, -1}, {0, -1}}));
+    EXPECT_EQ(gTrials, std::vector<double>(2, 0.0));
+    plistFree(L);
 }
 
 TEST(PlaceRunBoth, RestingAboveThePointIsReported) {
@@ -331,5 +354,42 @@ TEST_F(TiltTest, MissingArgumentsAreRefused) {
     avoidSetReference(nullptr);
     Vec3 ref{};
     EXPECT_EQ(avoidReference(&ref), 0);
+    plistFree(L);
+}
+
+int32_t freeCheck(const Vec3*, const Vec3*, int32_t*, int32_t) {
+    return 1;
+}
+
+// With both re-check switches a path that passed is checked whole once more with the full check, and
+// cut before its first hit; without them, or with one, it is not.
+TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
+    const AvoidCollisionOps ops{freeCheck, nullptr, fakeFull, nullptr, nullptr, nullptr, firstTrial};
+    gLimit = 1.0, gBlockedX = 3.0;  // the full check hits the point at x = 3 only
+    for (const auto& [re1, re2, result, count] :
+         {std::array<int, 4>{1, 1, -3, 3}, {1, 0, 1, 5}, {0, 1, 1, 5}, {0, 0, 1, 5}}) {
+        SetUp();
+        avoidSetCollisionOps(&ops);
+        gLimit = 1.0, gBlockedX = 3.0;
+        AvoidSwitches s{};
+        s.recheck1 = re1, s.recheck2 = re2;
+        avoidSetSwitches(&s);
+        Plist* L = fivePoints();
+        ASSERT_NE(L, nullptr);
+        const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, 1, 0.1, nullptr};
+        EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), result) << re1 << re2;
+        EXPECT_EQ(L->count, count) << re1 << re2;
+        plistFree(L);
+    }
+    // A list without axes is checked upright.
+    SetUp();
+    Plist* L = plistCreate(3, 0);
+    ASSERT_NE(L, nullptr);
+    for (int i = 0; i < 3; i++) {
+        const Vec3 p{double(i), 0, 0};
+        plistAppend(L, i, &p, 0, nullptr, 0);
+    }
+    EXPECT_EQ(avoidCheckPath(L, &tool), 1);
+    EXPECT_EQ(gTrials, std::vector<double>(3, 0.0));
     plistFree(L);
 }
