@@ -175,6 +175,17 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         {"\r\n**BND 1\r\nX1 Y1 Z1 A0 B0 C1 U0 V0\r\n\r\nX2 Y1 Z1 A0 B0 C1 U1 V0\r\n**END\r\n", true,
          2},                                               // CRLF
         {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},  // no X
+        // Two points closer than 0.001 in every coordinate are one place; a line of three never is.
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1.0009 Y1 Z1 A0 B0 C1 U0 V0\n**END\n", true, 0},
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1 Y0.9991 Z1 A0 B0 C1 U0 V0\n**END\n", true, 0},
+        {"\n**BND 1\nX0 Y1 Z1 A0 B0 C1 U0 V0\nX0.001 Y1 Z1 A0 B0 C1 U0 V0\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y0 Z1 A0 B0 C1 U0 V0\nX1 Y0.001 Z1 A0 B0 C1 U0 V0\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1 Y1 Z1.005 A0 B0 C1 U0 V0\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1 Y1 Z1 A0 B0 C1\nX1 Y1 Z1 A0 B1 C0\n**END\n", true, 3},
+        // A normal shorter than 1e-5 drops its point; the normal and parameters default to 0, not X, Y, Z.
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C0.00001\nX2 Y1 Z1 A0 B0 C0.0000099\nX3 Y1 Z1 C-1\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y1 A0 B0 C1 U0 V0\n**END\n", false, 0},  // no Z
+        {"\n**BND 1\nX1 Z1 A0 B0 C1 U0 V0\n**END\n", false, 0},  // no Y
         {"nothing\n", false, 0},
     };
     for (const Case& c : cases) {
@@ -868,5 +879,49 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         EXPECT_EQ(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 2;
         kvxFreeTrimSurface(&rec);
+    }
+}
+
+// Read back, points go into frame A with its scale while normals stay unit vectors; with the point
+// files' mirror option they are first mirrored, here in the plane z = 5.
+TEST_F(SurfIso, ReadPointsTakeFrameAAndItsScaleNormalsStayUnit) {
+    const std::string path = dir.file("f.bnd");
+    writeTextFile(path, "\n**BND 1\nX11 Y22 Z33 A0 B0.6 C0.8 U0.5 V0.25\nX12 Y20 Z0 A2 B0 C0 U1 V0\n**END\n");
+    const Vec3 o{10, 20, 30}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1};
+    const struct {
+        double scale;
+        bool mirror;
+    } cases[] = {{1.0, false}, {25.4, false}, {0.5, true}, {1.0, true}};
+    const double pts[2][3] = {{11, 22, 33}, {12, 20, 0}}, nrm[2][3] = {{0, 0.6, 0.8}, {1, 0, 0}};
+    for (const auto& c : cases) {
+        reset();
+        frameSetA(&o, &x, &y, &z);
+        ASSERT_EQ(framesInit(), 1);
+        framesScale(c.scale);
+        if (c.mirror) {
+            const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+            ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+            framePairSetFlag(kFramePairPointFiles, 1);
+        }
+        IsoCurve* got = readIsoCurveGroups(path.c_str(), 0, 0);
+        ASSERT_NE(got, nullptr);
+        ASSERT_EQ(got->count, 2);
+        for (int i = 0; i < 2; ++i) {
+            // World (mirrored) into the frame by the dot products with its axes, then scaled.
+            const Vec3 p{pts[i][0], pts[i][1], c.mirror ? 10 - pts[i][2] : pts[i][2]};
+            const Vec3 n{nrm[i][0], nrm[i][1], c.mirror ? -nrm[i][2] : nrm[i][2]};
+            const Vec3 d{p.x - o.x, p.y - o.y, p.z - o.z};
+            const Vec3 wantP{c.scale * (d.x * x.x + d.y * x.y + d.z * x.z),
+                             c.scale * (d.x * y.x + d.y * y.y + d.z * y.z),
+                             c.scale * (d.x * z.x + d.y * z.y + d.z * z.z)};
+            const Vec3 wantN{n.x * x.x + n.y * x.y + n.z * x.z, n.x * y.x + n.y * y.y + n.z * y.z,
+                             n.x * z.x + n.y * z.y + n.z * z.z};
+            EXPECT_LT(maxDiff(got->points[i], wantP), 1e-9) << c.scale << c.mirror << i;
+            EXPECT_LT(maxDiff(got->normals[i], wantN), 1e-12) << c.scale << c.mirror << i;
+        }
+        EXPECT_EQ(got->uv[0].x, 0.5);
+        EXPECT_EQ(got->uv[0].y, 0.25);
+        EXPECT_EQ(got->uv[1].x, 1.0);
+        freeIsoCurves(got);
     }
 }
