@@ -455,22 +455,27 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     EXPECT_GE(n, 4);
     freeIsoCurves(curves);
-    // The same with the second patch's u running over 0..3: the lines run on over its whole width.
-    Patches wide;
-    wide.add(a00, a10, a11, a01);
-    wide.add({100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
-    TrimSurface& stretched = wide.list->entries[1];
-    stretched.surface.uKnots[2] = stretched.surface.uKnots[3] = 3;
-    for (int32_t i = 0; i < stretched.loops[0].count; ++i) stretched.loops[0].points[i].x *= 3;
-    curves = linesOf(dir, wide.write(dir, "wide.kvx"), kIsoAlongU, 20.0, 0.001, &result);
-    ASSERT_EQ(result, 1);
-    n = 0;
-    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
-        ASSERT_GE(k->count, 2);
-        EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
+    // The same with the second patch's u running over 0..3 and its v over 0..1, 5..6 or -5..-4: the lines
+    // run on over its whole width, whatever the range across them.
+    for (const double vShift : {0.0, 5.0, -5.0}) {
+        Patches wide;
+        wide.add(a00, a10, a11, a01);
+        wide.add({100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
+        TrimSurface& stretched = wide.list->entries[1];
+        stretched.surface.uKnots[2] = stretched.surface.uKnots[3] = 3;
+        for (int k = 0; k < 4; ++k) stretched.surface.vKnots[k] += vShift;
+        for (int32_t i = 0; i < stretched.loops[0].count; ++i)
+            stretched.loops[0].points[i].x *= 3, stretched.loops[0].points[i].y += vShift;
+        curves = linesOf(dir, wide.write(dir, "wide.kvx"), kIsoAlongU, 20.0, 0.001, &result);
+        ASSERT_EQ(result, 1) << vShift;
+        n = 0;
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+            ASSERT_GE(k->count, 2);
+            EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3) << vShift;
+        }
+        EXPECT_GE(n, 4) << vShift;
+        freeIsoCurves(curves);
     }
-    EXPECT_GE(n, 4);
-    freeIsoCurves(curves);
     // Joined along y, the first patch at its vmin: its lines along v run toward the joint and on.
     Patches below;
     below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
