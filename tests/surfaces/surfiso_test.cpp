@@ -19,6 +19,9 @@
 #include "surfaces/geofiletest.h"
 #include "surfaces/kvxsurf.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 struct SurfIso : ::testing::Test {
@@ -928,5 +931,35 @@ TEST_F(SurfIso, ReadPointsTakeFrameAAndItsScaleNormalsStayUnit) {
         EXPECT_EQ(got->uv[0].y, 0.25);
         EXPECT_EQ(got->uv[1].x, 1.0);
         freeIsoCurves(got);
+    }
+}
+
+// Short of memory at any allocation, the parameter lines fail with -1 (never the -2 of too many lines)
+// and hand back nothing, or, where the allocation had a way round, come out as they do with memory.
+TEST_F(SurfIso, ParameterLinesShortOfMemoryFailWithMinusOne) {
+    Patches up;
+    up.add({0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
+    for (const int32_t d : {kIsoAlongU, kIsoAlongV}) {
+        Seg2D* full = nullptr;
+        const int lines = isoParamsTwoSided(&up.list->entries[0], d, 12.0, &full);
+        ASSERT_GT(lines, 2);
+        for (long n = 1;; ++n) {
+            Seg2D* params = reinterpret_cast<Seg2D*>(&n);
+            allocfail::arm(n);
+            int got = 0;
+            EXPECT_NO_THROW(got = isoParamsTwoSided(&up.list->entries[0], d, 12.0, &params)) << n;
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (got == -1) {
+                EXPECT_TRUE(fired) << n;
+                EXPECT_EQ(params, nullptr) << n;
+            } else {
+                ASSERT_EQ(got, lines) << d << " " << n;
+                EXPECT_EQ(std::memcmp(params, full, sizeof(Seg2D) * lines), 0) << n;
+                std::free(params);
+            }
+            if (!fired) break;
+        }
+        std::free(full);
     }
 }
