@@ -271,3 +271,25 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         EXPECT_EQ(file.substr(file.size() - 4), f.ext) << f.kind << " " << f.which;
     }
 }
+
+// An empty start slot takes the previous element's end; each block starts from the origin, whatever the
+// block before ended on.
+TEST_F(BndFile, EmptyStartSlotsFollowTheLastEndWithinABlockOnly) {
+    const std::string geo = dir.file("geo.kvx");
+    writeTextFile(geo, kvxText("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
+                               "o L(x[/10] y[/0] z[/2])\no L(x[/10] y[/5] z[/3])\n}\n}\n"
+                               "o Geometry[h]()\n{\nv 3Dtype(boundary)\no Contour[d]()\n{\n"
+                               "o L(x[/3] y[/4] z[/1])\n}\n}\n"));
+    double surface = 0, depth = 0;
+    ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), &surface, &depth), 1);
+    const std::string text = getText(fileOf(kBndBoundary));
+    EXPECT_NE(text.find("**BND 2"), std::string::npos) << text;
+    const std::vector<Vec3> got = pointsOf(text);
+    const double want[][3] = {{0, 0, 0}, {10, 0, 2}, {10, 5, 3}, {0, 0, 0}, {3, 4, 1}};
+    ASSERT_EQ(got.size(), std::size(want)) << text;
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].x, want[i][0]) << i;
+        EXPECT_EQ(got[i].y, want[i][1]) << i;
+        EXPECT_EQ(got[i].z, want[i][2]) << i;
+    }
+}
