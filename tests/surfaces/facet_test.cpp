@@ -254,6 +254,27 @@ TEST(Facet, PrincipalCurvaturesAreTheRootsOfTheFormPencil) {
         EXPECT_NEAR(lo, std::min(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
         EXPECT_NEAR(hi, std::max(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
     }
+    // Seeded umbilics (second form k times the first): both roots are k, also where rounding leaves the
+    // discriminant a little below zero.
+    Rng rng{1234};
+    const auto unit = [&rng] { return rngStep(&rng) / (kRngMax + 1.0); };
+    for (int i = 0; i < 200; ++i) {
+        const double E = 0.1 + 10 * unit(), G = 0.1 + 10 * unit(),
+                     F = (2 * unit() - 1) * 0.9 * std::sqrt(E * G);
+        const double k = (i % 2 ? -1 : 1) * std::pow(10.0, 2 + 3 * unit());
+        double k1 = 7, k2 = 7;
+        ASSERT_EQ(curvatureFromDerivs(E, F, G, k * E, k * F, k * G, &k1, &k2), 1) << i;
+        EXPECT_NEAR(k1, k, 1e-6 * std::fabs(k)) << i;
+        EXPECT_NEAR(k2, k, 1e-6 * std::fabs(k)) << i;
+    }
+    // A first form of determinant up to 1e-9 gives nothing and leaves both as they were.
+    for (const double E : {1e-9, 0.5e-9, 1.0000001e-9, 1e-8}) {
+        double k1 = 7, k2 = 7;
+        const int rc = curvatureFromDerivs(E, 0, 1, E, 0, 1, &k1, &k2);
+        EXPECT_EQ(rc, E > 1e-9 ? 1 : 0) << E;
+        EXPECT_EQ(k1, E > 1e-9 ? 1.0 : 7.0) << E;
+        EXPECT_EQ(k2, E > 1e-9 ? 1.0 : 7.0) << E;
+    }
 }
 
 namespace {
