@@ -293,3 +293,16 @@ TEST_F(BndFile, EmptyStartSlotsFollowTheLastEndWithinABlockOnly) {
         EXPECT_EQ(got[i].z, want[i][2]) << i;
     }
 }
+
+// A block ends with the scope of its geometry: a side or plunge point given after it reaches no block.
+TEST_F(BndFile, ABlockEndsWithItsGeometrysScope) {
+    writeBoundarySetSideOutput(1);
+    writeBoundarySetPlungeOutput(1);
+    const std::string geo = dir.file("geo.kvx");
+    writeTextFile(geo, kvxText("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
+                               "o L(x[0/10] y[0/0] z[0/0])\n}\n}\nv sideOfCompensation(leftOfContour)\n"
+                               "v plungePoint(1,2)\n"));
+    ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(getText(fileOf(kBndBoundary)),
+              "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n");
+}
