@@ -152,7 +152,14 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
     writeBoundaryPlunge(&plunge);
     writeBoundaryPoint(0, 0, 0, 1, 1, 1);
     writeBoundaryEnd();
-    writeBoundaryPoint(5, 5, 5, 6, 6, 6);  // after the end: nothing
+    writeBoundaryPoint(5, 5, 5, 6, 6, 6);  // after the end: nothing, from any writer
+    writeBoundarySetSideOutput(1);
+    writeBoundaryPointDir(5, 5, 5, 0, 0, 1);
+    writeBoundarySide(1);
+    writeBoundaryPlunge(&plunge);
+    const Vec2 arcStart{1, 0}, arcEnd{0, 1}, arcCentre{0, 0};
+    writeBoundaryArc(1, &arcStart, &arcEnd, 0.0, &arcCentre);
+    writeBoundaryEnd();
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);  // a header ends the block still open
     writeBoundaryEnd();
