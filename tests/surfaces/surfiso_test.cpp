@@ -963,3 +963,24 @@ TEST_F(SurfIso, ParameterLinesShortOfMemoryFailWithMinusOne) {
         std::free(full);
     }
 }
+
+// A corner is picked among the loop points on the box's sides: a point of a cut corner off both sides,
+// though nearer the box corner, is passed over. Here the first patch's corner at (umax, vmin) is (0.9, 0),
+// x = 90, where the patch below has its own corner.
+TEST_F(SurfIso, CornersArePickedOnTheBoxSidesOnly) {
+    MessageLog log;
+    TrimSurface a, b;
+    makeFlatPatch(&a, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
+    makeFlatPatch(&b, {0, -50, 0}, {90, -50, 0}, {90, 0, 0}, {0, 0, 0});
+    const std::vector<Vec2> la = {{0, 0}, {0.5, 0}, {0.9, 0}, {0.97, 0.03}, {1, 0.12}, {1, 1}, {0, 1}},
+                            lb = {{0, 0}, {1, 0}, {1, 1}, {5.0 / 9, 1}, {0, 1}};
+    for (const auto& [rec, loop] : {std::pair{&a, &la}, {&b, &lb}}) {
+        std::free(rec->loops[0].points);
+        rec->loopCount = 0;
+        ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
+    }
+    EXPECT_EQ(surfJoinCode(&a, &b, 0.01), 13);
+    EXPECT_EQ(log.count(897), 0);
+    kvxFreeTrimSurface(&a);
+    kvxFreeTrimSurface(&b);
+}
