@@ -88,6 +88,10 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"first trim line short of a coordinate", &SurfText::trim,
          "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] y[0])\n"
          "    oL(x[1] y[1])\n   }\n  }\n}\n"},
+        {"one point more than the count", &SurfText::trim,
+         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
+         "y[0/0])\n"
+         "    oL(x[1] y[1])\n    oL(x[0/0] y[1/1])\n   }\n  }\n}\n"},
         {"trim point not finite", &SurfText::trim,
          "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
          "y[0/0])\n"
