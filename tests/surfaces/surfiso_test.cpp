@@ -581,6 +581,8 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
         EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
         for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], k->normals[0]), 1e-9) << i;
+        // Facing neither up nor down, the first wall keeps its own normal, Su x Sv = -y.
+        EXPECT_LT(maxDiff(k->normals[0], {0, -1, 0}), 1e-9);
     }
     freeIsoCurves(curves);
 
@@ -983,4 +985,29 @@ TEST_F(SurfIso, CornersArePickedOnTheBoxSidesOnly) {
     EXPECT_EQ(log.count(897), 0);
     kvxFreeTrimSurface(&a);
     kvxFreeTrimSurface(&b);
+}
+
+// A loop of no points is passed over with a warning; one of negative size stops the patch.
+TEST_F(SurfIso, EmptyLoopsWarnNegativeOnesStop) {
+    TrimSurface rec;
+    makeFlatPatch(&rec, {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0});
+    auto* loops = static_cast<TrimLoop*>(std::realloc(rec.loops, sizeof(TrimLoop) * 2));
+    ASSERT_NE(loops, nullptr);
+    rec.loops = loops;
+    rec.loops[rec.loopCount++] = TrimLoop{nullptr, 0};
+    std::vector<Vec2> buffer(64);
+    {
+        MessageLog log;
+        EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), 2);
+        EXPECT_GT(isoLoopCounts()[0], 3);
+        EXPECT_EQ(isoLoopCounts()[1], 0);
+        EXPECT_EQ(log.count(657), 1);
+        EXPECT_EQ(log.count(656), 0);
+    }
+    rec.loops[1].count = -1;
+    MessageLog log;
+    EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), kIsoAbort);
+    EXPECT_EQ(log.count(656), 1);
+    rec.loops[1].count = 0;
+    kvxFreeTrimSurface(&rec);
 }
