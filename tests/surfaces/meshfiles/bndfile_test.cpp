@@ -313,3 +313,30 @@ TEST_F(BndFile, ABlockEndsWithItsGeometrysScope) {
     EXPECT_EQ(getText(fileOf(kBndBoundary)),
               "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n");
 }
+
+// Arcs of a geometry file turn about their centre (the third of each slot), counter-clockwise unless
+// marked "-", at the start's height; a quarter of radius 10 about (3, -2) in steps of 5 degrees.
+TEST_F(BndFile, GeometryArcsTurnAboutTheirCentre) {
+    writeBoundarySetArcStep(5.0);
+    for (const bool clockwise : {false, true}) {
+        const std::string geo = dir.file("arc.kvx");
+        writeTextFile(geo,
+                      kvxText(std::string("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n") +
+                              "o A(x[13/3/3] y[-2/8/-2] z[4/4]" + (clockwise ? " o[-])" : ")") + "\n}\n}\n"));
+        ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
+        const std::vector<Vec3> p = pointsOf(getText(fileOf(kBndBoundary)));
+        ASSERT_EQ(p.size(), clockwise ? 55u : 19u);
+        for (const Vec3& q : p) {
+            EXPECT_NEAR(std::hypot(q.x - 3, q.y + 2), 10.0, 1e-5) << clockwise;
+            EXPECT_EQ(q.z, 4.0);
+        }
+        EXPECT_NEAR(p.back().x, 3.0, 1e-6);
+        EXPECT_NEAR(p.back().y, 8.0, 1e-6);
+        // The second point lies a step on from the start, up (counter-clockwise) or down.
+        EXPECT_EQ(p[1].y > -2, !clockwise);
+        writeBoundaryResetState();
+        writeBoundarySetFolder(dir.path.c_str());
+        writeBoundarySetArcStep(5.0);
+        std::remove(fileOf(kBndBoundary).c_str());
+    }
+}
