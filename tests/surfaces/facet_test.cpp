@@ -129,13 +129,21 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
 
 // A measure taken after others (the cell lists kept between calls) equals the same measure taken alone.
 TEST(Facet, MeasuresInARowEqualEachMeasureAlone) {
-    RecGuard cyl, disc;
+    RecGuard cyl, disc, bowl;
     makeCylinder(&cyl.rec, 50, 30);
     makePlane(&disc.rec, 10, 10, 3);
+    // Without weights: z = 0.1 (x^2 + y^2) over [-50, 50]^2 as one biquadratic patch. Cells flat within
+    // tol are below 2 sqrt(tol / 0.1) wide, so at 5e-4 it needs some 500000: beyond the bound as well.
+    kvxInitTrimSurface(&bowl.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&bowl.rec.surface, 3, 3, 3, 3, 0), 1);
+    for (int k = 0; k < 6; ++k) bowl.rec.surface.uKnots[k] = bowl.rec.surface.vKnots[k] = k < 3 ? 0 : 1;
+    const double bx[3] = {-50, 0, 50}, bz[3] = {250, -250, 250};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) bowl.rec.surface.rows[i][j] = {bx[i], bx[j], bz[i] + bz[j]};
     const std::vector<Vec2> loop{{0.1, 0.2}, {0.9, 0.1}, {0.8, 0.9}, {0.5, 0.6}, {0.2, 0.8}};
     ASSERT_EQ(trimSurfaceAddLoop(&disc.rec, loop.data(), static_cast<int32_t>(loop.size())), 1);
     const std::pair<TrimSurface*, double> row[] = {
-        {&cyl.rec, 0.05}, {&disc.rec, 0.01}, {&cyl.rec, 0.2}, {&disc.rec, 0.05}, {&cyl.rec, 0.05}};
+        {&cyl.rec, 0.05}, {&disc.rec, 0.01}, {&bowl.rec, 5e-4}, {&disc.rec, 0.05}, {&cyl.rec, 0.05}};
     double kept[std::size(row)][2], alone[2];
     for (size_t k = 0; k < std::size(row); ++k)
         ASSERT_EQ(facetSurface(row[k].first, row[k].second, &kept[k][0], &kept[k][1]), 1);
@@ -143,9 +151,9 @@ TEST(Facet, MeasuresInARowEqualEachMeasureAlone) {
         facetReleaseScratch();
         ASSERT_EQ(facetSurface(row[k].first, row[k].second, &alone[0], &alone[1]), 1);
         EXPECT_TRUE(alone[0] == kept[k][0] && alone[1] == kept[k][1]) << k;
-        // The cylinder meets the cell bound, which the refinement then keeps to.
+        // The cylinder and the bowl meet the cell bound, which the refinement then keeps to.
         const FacetStats* st = facetLastStats();
-        EXPECT_EQ(st->capped, row[k].first == &cyl.rec) << k;
+        EXPECT_EQ(st->capped, row[k].first != &disc.rec) << k;
         EXPECT_LE(st->cells, kFacetMaxRefined) << k;
     }
 }
@@ -245,6 +253,27 @@ TEST(Facet, PrincipalCurvaturesAreTheRootsOfTheFormPencil) {
         const double lo = std::min(k1, k2), hi = std::max(k1, k2);
         EXPECT_NEAR(lo, std::min(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
         EXPECT_NEAR(hi, std::max(c.k1, c.k2), 1e-12) << c.L << " " << c.M << " " << c.N;
+    }
+    // Seeded umbilics (second form k times the first): both roots are k, also where rounding leaves the
+    // discriminant a little below zero.
+    Rng rng{1234};
+    const auto unit = [&rng] { return rngStep(&rng) / (kRngMax + 1.0); };
+    for (int i = 0; i < 200; ++i) {
+        const double E = 0.1 + 10 * unit(), G = 0.1 + 10 * unit(),
+                     F = (2 * unit() - 1) * 0.9 * std::sqrt(E * G);
+        const double k = (i % 2 ? -1 : 1) * std::pow(10.0, 2 + 3 * unit());
+        double k1 = 7, k2 = 7;
+        ASSERT_EQ(curvatureFromDerivs(E, F, G, k * E, k * F, k * G, &k1, &k2), 1) << i;
+        EXPECT_NEAR(k1, k, 1e-6 * std::fabs(k)) << i;
+        EXPECT_NEAR(k2, k, 1e-6 * std::fabs(k)) << i;
+    }
+    // A first form of determinant up to 1e-9 gives nothing and leaves both as they were.
+    for (const double E : {1e-9, 0.5e-9, 1.0000001e-9, 1e-8}) {
+        double k1 = 7, k2 = 7;
+        const int rc = curvatureFromDerivs(E, 0, 1, E, 0, 1, &k1, &k2);
+        EXPECT_EQ(rc, E > 1e-9 ? 1 : 0) << E;
+        EXPECT_EQ(k1, E > 1e-9 ? 1.0 : 7.0) << E;
+        EXPECT_EQ(k2, E > 1e-9 ? 1.0 : 7.0) << E;
     }
 }
 

@@ -149,3 +149,24 @@ TEST_F(KvxContourTest, MalformedFilesFailWholly) {
     EXPECT_EQ(parseXyzTriple("1, 2 ,3", &v), 1);
     EXPECT_EQ(v.z, 3.0);
 }
+
+// An empty start slot takes the previous element's end; a contour's first element has none before it and
+// starts from the frame origin, whatever the contour before ended on.
+TEST_F(KvxContourTest, EmptyStartSlotsFollowTheLastEndWithinAContourOnly) {
+    ProfileCurve* p = read(
+        "o Contour[a]()\n{\no L(x[/3] y[/4] z[/2])\no L(x[/5] y[/-1] z[/7])\n}\n"
+        "o Contour[b]()\n{\no L(x[/6] y[/8] z[/9])\n}\n");
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->count, 3);
+    const double a[3][3] = {{0, 0, 0}, {3, 4, 2}, {5, -1, 7}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_XY(EXPECT_EQ, p->points[i], a[i][0], a[i][1]);
+        EXPECT_EQ(p->z[i], a[i][2]) << i;
+    }
+    ASSERT_NE(p->next, nullptr);
+    ASSERT_EQ(p->next->count, 2);
+    EXPECT_XY(EXPECT_EQ, p->next->points[0], 0, 0);
+    EXPECT_EQ(p->next->z[0], 0.0);
+    EXPECT_XY(EXPECT_EQ, p->next->points[1], 6, 8);
+    profileFreeList(p);
+}

@@ -88,6 +88,10 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"first trim line short of a coordinate", &SurfText::trim,
          "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] y[0])\n"
          "    oL(x[1] y[1])\n   }\n  }\n}\n"},
+        {"one point more than the count", &SurfText::trim,
+         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
+         "y[0/0])\n"
+         "    oL(x[1] y[1])\n    oL(x[0/0] y[1/1])\n   }\n  }\n}\n"},
         {"trim point not finite", &SurfText::trim,
          "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
          "y[0/0])\n"
@@ -272,6 +276,7 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
         TrimSurface rec;
         makeRandomSurface(&rec, rng, 2 + k % 3, 2 + (k / 2) % 3, 5 + k, 4 + k % 4, k % 2 == 1);
         rec.surface.periodicV = k == 5;
+        if (k == 3) rec.surface.rational = 0;  // weights flagged by the second flag alone still count
         rec.hasOffset = k % 3 == 0, rec.offset = rec.hasOffset ? -1.0 / 3.0 - k : 0.0;
         for (int l = 0; l < k % 3; ++l) {
             std::vector<Vec2> pts(3 + l);
@@ -391,5 +396,111 @@ TEST(KvxSurf, ReadLineSkipsToTheNextDataLine) {
         EXPECT_STREQ(buf, c.line) << c.in;
         EXPECT_EQ(kvxReadLine(f, buf), -1) << c.in;  // held already, or the end
         std::fclose(f);
+    }
+}
+
+// An attribute left out reads as its default; an offset counts only above 1e-4 in size.
+TEST(KvxSurf, MissingAttributesAndTheOffsetThreshold) {
+    const struct {
+        const char* drop;    // attribute line taken out
+        const char* offset;  // offset attribute added, or ""
+        int trimmed, hasOffset;
+        double offsetRead;
+    } cases[] = {
+        {"  trimmed[false]\n", "", 0, 0, 0.0},
+        {"  rational[false]\n", "", 0, 0, 0.0},
+        {"", "1e-4", 0, 0, 0.0},
+        {"", "-1e-4", 0, 0, 0.0},
+        {"", "1.0000001e-4", 0, 1, 1.0000001e-4},
+        {"", "-2e-4", 0, 1, -2e-4},
+        {"", "9e-4", 0, 1, 9e-4},
+        {"  trimmed[false]\n", "0.5", 0, 1, 0.5},
+    };
+    for (const auto& c : cases) {
+        SurfText t;
+        if (c.offset[0] != '\0') t.extra = std::string("  offset[") + c.offset + "]\n";
+        std::string in = text(t);
+        if (c.drop[0] != '\0') {
+            const size_t at = in.find(c.drop);
+            ASSERT_NE(at, std::string::npos);
+            in.erase(at, std::strlen(c.drop));
+        }
+        FILE* f = fmemopen(in.data(), in.size(), "r");
+        ASSERT_NE(f, nullptr);
+        BsplSurface s{};
+        int32_t trimmed = 7;
+        double offset = 7.0;
+        EXPECT_EQ(kvxReadBsplSurface(f, &s, &trimmed, &offset), 0) << c.offset << c.drop;
+        EXPECT_EQ(trimmed, c.trimmed) << c.offset << c.drop;
+        EXPECT_EQ(offset, c.offset[0] != '\0' ? std::strtod(c.offset, nullptr) : 0.0) << c.offset;
+        EXPECT_EQ(s.rational, 0);
+        EXPECT_EQ(s.weights, nullptr);
+        bsplSurfaceFree(&s);
+        std::fclose(f);
+        ListGuard g;
+        ASSERT_EQ(readSurfObjectsBuffer(in.data(), in.size(), g.list), 1) << c.offset << c.drop;
+        ASSERT_EQ(g.list->count, 1);
+        EXPECT_EQ(g.list->entries[0].hasOffset, c.hasOffset) << c.offset;
+        EXPECT_EQ(g.list->entries[0].offset, c.offsetRead) << c.offset;
+    }
+}
+
+// Each field the reader would refuse makes the writer refuse the record before writing a byte; the
+// untouched record and the allowed edges are written.
+TEST(KvxSurf, WriterRefusesEachUnreadableFieldBeforeWriting) {
+    using Spoil = void (*)(TrimSurface*);
+    const struct {
+        const char* what;
+        Spoil spoil;
+        int rc;
+    } cases[] = {
+        {"as made", [](TrimSurface*) {}, 0},
+        {"u order 1", [](TrimSurface* r) { r->surface.uOrder = 1; }, -1},
+        {"v order 1", [](TrimSurface* r) { r->surface.vOrder = 1; }, -1},
+        {"u points below the order", [](TrimSurface* r) { r->surface.uOrder = r->surface.uNum + 1; }, -1},
+        {"v points below the order", [](TrimSurface* r) { r->surface.vOrder = r->surface.vNum + 1; }, -1},
+        // Checked before any array is read: 3 x 133334 points are beyond the bound, their knots are not.
+        {"points beyond the bound", [](TrimSurface* r) { r->surface.uNum = kSurfMaxPoints / 3 + 1; }, -1},
+        {"no u knots", [](TrimSurface* r) { r->surface.uKnots = nullptr; }, -1},
+        {"no v knots", [](TrimSurface* r) { r->surface.vKnots = nullptr; }, -1},
+        {"no rows", [](TrimSurface* r) { r->surface.rows = nullptr; }, -1},
+        {"weights flagged, none there",
+         [](TrimSurface* r) { r->surface.rational = 1, r->surface.rational2 = 0; }, -1},
+        {"second flag alone, none there",
+         [](TrimSurface* r) { r->surface.rational = 0, r->surface.rational2 = 1; }, -1},
+        {"offset not finite", [](TrimSurface* r) { r->offset = INFINITY; }, -1},
+        {"last u knot below the one before", [](TrimSurface* r) { r->surface.uKnots[5] = 0.9; }, -1},
+        {"last v knot below the one before", [](TrimSurface* r) { r->surface.vKnots[5] = 0.9; }, -1},
+        {"last v knot not a number", [](TrimSurface* r) { r->surface.vKnots[5] = NAN; }, -1},
+        {"last control point", [](TrimSurface* r) { r->surface.rows[2][2].z = INFINITY; }, -1},
+        {"loop count below 0", [](TrimSurface* r) { r->loopCount = -1; }, -1},
+        {"loop of one point", [](TrimSurface* r) { r->loops[1].count = 1; }, -1},
+        {"loop of negative size", [](TrimSurface* r) { r->loops[1].count = -3; }, -1},
+        {"loop beyond the bound", [](TrimSurface* r) { r->loops[1].count = kSurfMaxLoopPoints + 1; }, -1},
+        {"last loop point not a number", [](TrimSurface* r) { r->loops[1].points[2].y = NAN; }, -1},
+        {"loops missing", [](TrimSurface* r) { r->loopCount = 0; }, 0},
+        {"empty second loop", [](TrimSurface* r) { r->loops[1].count = 0; }, 0},
+        {"equal neighbouring knots", [](TrimSurface* r) { r->surface.uKnots[3] = r->surface.uKnots[2]; }, 0},
+    };
+    const std::string path = (tempDir() / "w.kvx").string();
+    for (const auto& c : cases) {
+        RecGuard g;
+        std::mt19937 rng(5);
+        makeRandomSurface(&g.rec, rng, 3, 3, 3, 3, false);
+        const Vec2 a[] = {{0.1, 0.1}, {0.9, 0.1}, {0.5, 0.9}}, b[] = {{0.4, 0.3}, {0.5, 0.4}, {0.6, 0.3}};
+        ASSERT_EQ(trimSurfaceAddLoop(&g.rec, a, 3), 1);
+        ASSERT_EQ(trimSurfaceAddLoop(&g.rec, b, 3), 1);
+        const TrimSurface keep = g.rec;
+        const int32_t loops1 = g.rec.loops[1].count;
+        c.spoil(&g.rec);
+        FILE* f = std::fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(kvxWriteTrimSurface(f, &g.rec, 1), c.rc) << c.what;
+        const long written = std::ftell(f);
+        std::fclose(f);
+        EXPECT_EQ(written > 0, c.rc == 0) << c.what;
+        // Back to what the guard frees.
+        g.rec = keep;
+        g.rec.loops[1].count = loops1;
     }
 }

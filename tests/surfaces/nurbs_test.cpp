@@ -339,3 +339,21 @@ TEST(Nurbs, FirstFormNormalFadesAndFailsWithTheCrossProduct) {
         EXPECT_EQ(F, 0.0);
     }
 }
+
+// Where Su x Sv vanishes (here Sv everywhere: each row's points coincide) the offset point is the plain
+// point S, with -1.
+TEST(Nurbs, OffsetPointAtAVanishingNormalIsThePlainPoint) {
+    RecGuard g;
+    makePlane(&g.rec, 4, 2, 1);
+    BsplSurface& s = g.rec.surface;
+    s.rows[0][1] = s.rows[0][0], s.rows[1][1] = s.rows[1][0];
+    for (const double u : {0.0, 0.3, 1.0}) {
+        Vec3 plain{}, p{7, 7, 7};
+        double len = 5;
+        ASSERT_EQ(nurbsSurfEval(&s, u, 0.5, &plain), 1);
+        EXPECT_EQ(nurbsSurfOffsetPoint(&s, u, 0.5, 2.0, &p, &len, nullptr), -1) << u;
+        EXPECT_EQ(p.x, plain.x) << u;
+        EXPECT_EQ(p.y, plain.y) << u;
+        EXPECT_EQ(p.z, plain.z) << u;
+    }
+}

@@ -19,6 +19,9 @@
 #include "surfaces/geofiletest.h"
 #include "surfaces/kvxsurf.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 struct SurfIso : ::testing::Test {
@@ -175,6 +178,17 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         {"\r\n**BND 1\r\nX1 Y1 Z1 A0 B0 C1 U0 V0\r\n\r\nX2 Y1 Z1 A0 B0 C1 U1 V0\r\n**END\r\n", true,
          2},                                               // CRLF
         {"\n**BND 1\nY1 Z1 A0 B0 C1\n**END\n", false, 0},  // no X
+        // Two points closer than 0.001 in every coordinate are one place; a line of three never is.
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1.0009 Y1 Z1 A0 B0 C1 U0 V0\n**END\n", true, 0},
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1 Y0.9991 Z1 A0 B0 C1 U0 V0\n**END\n", true, 0},
+        {"\n**BND 1\nX0 Y1 Z1 A0 B0 C1 U0 V0\nX0.001 Y1 Z1 A0 B0 C1 U0 V0\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y0 Z1 A0 B0 C1 U0 V0\nX1 Y0.001 Z1 A0 B0 C1 U0 V0\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1 Y1 Z1.005 A0 B0 C1 U0 V0\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\nX1 Y1 Z1 A0 B0 C1\nX1 Y1 Z1 A0 B1 C0\n**END\n", true, 3},
+        // A normal shorter than 1e-5 drops its point; the normal and parameters default to 0, not X, Y, Z.
+        {"\n**BND 1\nX1 Y1 Z1 A0 B0 C0.00001\nX2 Y1 Z1 A0 B0 C0.0000099\nX3 Y1 Z1 C-1\n**END\n", true, 2},
+        {"\n**BND 1\nX1 Y1 A0 B0 C1 U0 V0\n**END\n", false, 0},  // no Z
+        {"\n**BND 1\nX1 Z1 A0 B0 C1 U0 V0\n**END\n", false, 0},  // no Y
         {"nothing\n", false, 0},
     };
     for (const Case& c : cases) {
@@ -444,22 +458,27 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     EXPECT_GE(n, 4);
     freeIsoCurves(curves);
-    // The same with the second patch's u running over 0..3: the lines run on over its whole width.
-    Patches wide;
-    wide.add(a00, a10, a11, a01);
-    wide.add({100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
-    TrimSurface& stretched = wide.list->entries[1];
-    stretched.surface.uKnots[2] = stretched.surface.uKnots[3] = 3;
-    for (int32_t i = 0; i < stretched.loops[0].count; ++i) stretched.loops[0].points[i].x *= 3;
-    curves = linesOf(dir, wide.write(dir, "wide.kvx"), kIsoAlongU, 20.0, 0.001, &result);
-    ASSERT_EQ(result, 1);
-    n = 0;
-    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
-        ASSERT_GE(k->count, 2);
-        EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
+    // The same with the second patch's u running over 0..3 and its v over 0..1, 5..6 or -5..-4: the lines
+    // run on over its whole width, whatever the range across them.
+    for (const double vShift : {0.0, 5.0, -5.0}) {
+        Patches wide;
+        wide.add(a00, a10, a11, a01);
+        wide.add({100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0});
+        TrimSurface& stretched = wide.list->entries[1];
+        stretched.surface.uKnots[2] = stretched.surface.uKnots[3] = 3;
+        for (int k = 0; k < 4; ++k) stretched.surface.vKnots[k] += vShift;
+        for (int32_t i = 0; i < stretched.loops[0].count; ++i)
+            stretched.loops[0].points[i].x *= 3, stretched.loops[0].points[i].y += vShift;
+        curves = linesOf(dir, wide.write(dir, "wide.kvx"), kIsoAlongU, 20.0, 0.001, &result);
+        ASSERT_EQ(result, 1) << vShift;
+        n = 0;
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+            ASSERT_GE(k->count, 2);
+            EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3) << vShift;
+        }
+        EXPECT_GE(n, 4) << vShift;
+        freeIsoCurves(curves);
     }
-    EXPECT_GE(n, 4);
-    freeIsoCurves(curves);
     // Joined along y, the first patch at its vmin: its lines along v run toward the joint and on.
     Patches below;
     below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
@@ -562,6 +581,8 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
         EXPECT_NEAR(std::fabs(k->points[0].x - k->points[k->count - 1].x), 200.0, 1e-3);
         for (int32_t i = 0; i < k->count; ++i) EXPECT_LT(maxDiff(k->normals[i], k->normals[0]), 1e-9) << i;
+        // Facing neither up nor down, the first wall keeps its own normal, Su x Sv = -y.
+        EXPECT_LT(maxDiff(k->normals[0], {0, -1, 0}), 1e-9);
     }
     freeIsoCurves(curves);
 
@@ -869,4 +890,124 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         rec.surface.uOrder = 2;
         kvxFreeTrimSurface(&rec);
     }
+}
+
+// Read back, points go into frame A with its scale while normals stay unit vectors; with the point
+// files' mirror option they are first mirrored, here in the plane z = 5.
+TEST_F(SurfIso, ReadPointsTakeFrameAAndItsScaleNormalsStayUnit) {
+    const std::string path = dir.file("f.bnd");
+    writeTextFile(path, "\n**BND 1\nX11 Y22 Z33 A0 B0.6 C0.8 U0.5 V0.25\nX12 Y20 Z0 A2 B0 C0 U1 V0\n**END\n");
+    const Vec3 o{10, 20, 30}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1};
+    const struct {
+        double scale;
+        bool mirror;
+    } cases[] = {{1.0, false}, {25.4, false}, {0.5, true}, {1.0, true}};
+    const double pts[2][3] = {{11, 22, 33}, {12, 20, 0}}, nrm[2][3] = {{0, 0.6, 0.8}, {1, 0, 0}};
+    for (const auto& c : cases) {
+        reset();
+        frameSetA(&o, &x, &y, &z);
+        ASSERT_EQ(framesInit(), 1);
+        framesScale(c.scale);
+        if (c.mirror) {
+            const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+            ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+            framePairSetFlag(kFramePairPointFiles, 1);
+        }
+        IsoCurve* got = readIsoCurveGroups(path.c_str(), 0, 0);
+        ASSERT_NE(got, nullptr);
+        ASSERT_EQ(got->count, 2);
+        for (int i = 0; i < 2; ++i) {
+            // World (mirrored) into the frame by the dot products with its axes, then scaled.
+            const Vec3 p{pts[i][0], pts[i][1], c.mirror ? 10 - pts[i][2] : pts[i][2]};
+            const Vec3 n{nrm[i][0], nrm[i][1], c.mirror ? -nrm[i][2] : nrm[i][2]};
+            const Vec3 d{p.x - o.x, p.y - o.y, p.z - o.z};
+            const Vec3 wantP{c.scale * (d.x * x.x + d.y * x.y + d.z * x.z),
+                             c.scale * (d.x * y.x + d.y * y.y + d.z * y.z),
+                             c.scale * (d.x * z.x + d.y * z.y + d.z * z.z)};
+            const Vec3 wantN{n.x * x.x + n.y * x.y + n.z * x.z, n.x * y.x + n.y * y.y + n.z * y.z,
+                             n.x * z.x + n.y * z.y + n.z * z.z};
+            EXPECT_LT(maxDiff(got->points[i], wantP), 1e-9) << c.scale << c.mirror << i;
+            EXPECT_LT(maxDiff(got->normals[i], wantN), 1e-12) << c.scale << c.mirror << i;
+        }
+        EXPECT_EQ(got->uv[0].x, 0.5);
+        EXPECT_EQ(got->uv[0].y, 0.25);
+        EXPECT_EQ(got->uv[1].x, 1.0);
+        freeIsoCurves(got);
+    }
+}
+
+// Short of memory at any allocation, the parameter lines fail with -1 (never the -2 of too many lines)
+// and hand back nothing, or, where the allocation had a way round, come out as they do with memory.
+TEST_F(SurfIso, ParameterLinesShortOfMemoryFailWithMinusOne) {
+    Patches up;
+    up.add({0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
+    for (const int32_t d : {kIsoAlongU, kIsoAlongV}) {
+        Seg2D* full = nullptr;
+        const int lines = isoParamsTwoSided(&up.list->entries[0], d, 12.0, &full);
+        ASSERT_GT(lines, 2);
+        for (long n = 1;; ++n) {
+            Seg2D* params = reinterpret_cast<Seg2D*>(&n);
+            allocfail::arm(n);
+            int got = 0;
+            EXPECT_NO_THROW(got = isoParamsTwoSided(&up.list->entries[0], d, 12.0, &params)) << n;
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (got == -1) {
+                EXPECT_TRUE(fired) << n;
+                EXPECT_EQ(params, nullptr) << n;
+            } else {
+                ASSERT_EQ(got, lines) << d << " " << n;
+                EXPECT_EQ(std::memcmp(params, full, sizeof(Seg2D) * lines), 0) << n;
+                std::free(params);
+            }
+            if (!fired) break;
+        }
+        std::free(full);
+    }
+}
+
+// A corner is picked among the loop points on the box's sides: a point of a cut corner off both sides,
+// though nearer the box corner, is passed over. Here the first patch's corner at (umax, vmin) is (0.9, 0),
+// x = 90, where the patch below has its own corner.
+TEST_F(SurfIso, CornersArePickedOnTheBoxSidesOnly) {
+    MessageLog log;
+    TrimSurface a, b;
+    makeFlatPatch(&a, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
+    makeFlatPatch(&b, {0, -50, 0}, {90, -50, 0}, {90, 0, 0}, {0, 0, 0});
+    const std::vector<Vec2> la = {{0, 0}, {0.5, 0}, {0.9, 0}, {0.97, 0.03}, {1, 0.12}, {1, 1}, {0, 1}},
+                            lb = {{0, 0}, {1, 0}, {1, 1}, {5.0 / 9, 1}, {0, 1}};
+    for (const auto& [rec, loop] : {std::pair{&a, &la}, {&b, &lb}}) {
+        std::free(rec->loops[0].points);
+        rec->loopCount = 0;
+        ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
+    }
+    EXPECT_EQ(surfJoinCode(&a, &b, 0.01), 13);
+    EXPECT_EQ(log.count(897), 0);
+    kvxFreeTrimSurface(&a);
+    kvxFreeTrimSurface(&b);
+}
+
+// A loop of no points is passed over with a warning; one of negative size stops the patch.
+TEST_F(SurfIso, EmptyLoopsWarnNegativeOnesStop) {
+    TrimSurface rec;
+    makeFlatPatch(&rec, {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0});
+    auto* loops = static_cast<TrimLoop*>(std::realloc(rec.loops, sizeof(TrimLoop) * 2));
+    ASSERT_NE(loops, nullptr);
+    rec.loops = loops;
+    rec.loops[rec.loopCount++] = TrimLoop{nullptr, 0};
+    std::vector<Vec2> buffer(64);
+    {
+        MessageLog log;
+        EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), 2);
+        EXPECT_GT(isoLoopCounts()[0], 3);
+        EXPECT_EQ(isoLoopCounts()[1], 0);
+        EXPECT_EQ(log.count(657), 1);
+        EXPECT_EQ(log.count(656), 0);
+    }
+    rec.loops[1].count = -1;
+    MessageLog log;
+    EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), kIsoAbort);
+    EXPECT_EQ(log.count(656), 1);
+    rec.loops[1].count = 0;
+    kvxFreeTrimSurface(&rec);
 }

@@ -1,6 +1,7 @@
 // Iso lines: surface points, how neighbouring patches meet, and the spacing of parameter lines.
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "KVWOG5/wogerr.h"
@@ -237,9 +238,9 @@ double isoLineDistance(const TrimSurface* patch, int32_t dir, double t0, double 
     return best;
 }
 
-int isoParamsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg2D** out) {
-    if (out == nullptr) return -1;
-    *out = nullptr;
+namespace {
+
+int paramsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg2D** out) {
     double lo, hi, clo, chi;
     if (patch == nullptr || (dir != kIsoAlongU && dir != kIsoAlongV) || !(spacing > 0.0) ||
         !isoParamRange(patch, dir, &lo, &hi, &clo, &chi))
@@ -278,4 +279,19 @@ int isoParamsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg
     std::copy(lines.begin(), lines.end(), copy);
     *out = copy;
     return static_cast<int>(lines.size());
+}
+
+}  // namespace
+
+int isoParamsTwoSided(const TrimSurface* patch, int32_t dir, double spacing, Seg2D** out) {
+    if (out == nullptr) return -1;
+    *out = nullptr;
+    // The lines are gathered in a vector: short of memory for it, the patch fails like any other
+    // allocation here, rather than throwing through the caller.
+    try {
+        return paramsTwoSided(patch, dir, spacing, out);
+    } catch (const std::bad_alloc&) {
+        wogError(-1, "SURF_ISO", __LINE__);
+        return -1;
+    }
 }

@@ -152,7 +152,14 @@ TEST_F(BndFile, SidesPlungesBlocksAndFileModes) {
     writeBoundaryPlunge(&plunge);
     writeBoundaryPoint(0, 0, 0, 1, 1, 1);
     writeBoundaryEnd();
-    writeBoundaryPoint(5, 5, 5, 6, 6, 6);  // after the end: nothing
+    writeBoundaryPoint(5, 5, 5, 6, 6, 6);  // after the end: nothing, from any writer
+    writeBoundarySetSideOutput(1);
+    writeBoundaryPointDir(5, 5, 5, 0, 0, 1);
+    writeBoundarySide(1);
+    writeBoundaryPlunge(&plunge);
+    const Vec2 arcStart{1, 0}, arcEnd{0, 1}, arcCentre{0, 0};
+    writeBoundaryArc(1, &arcStart, &arcEnd, 0.0, &arcCentre);
+    writeBoundaryEnd();
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);  // a header ends the block still open
     writeBoundaryEnd();
@@ -220,6 +227,9 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         {"\n**GROUP 1\n\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 7},
         {"", 2, 0, {{0, 0}, {0, 0}}, 0},
         {"X\n**END\n**BND 1\nX\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 5},  // an end outside a block ends none
+        // Each "**CLN" block has its own slot, and they too can fill the table before any "**BND".
+        {"**CLN 1\nX\n**END\n**CLN 2\nX\nX\n**END\n**BND 1\nX\n**END\n", 3, 1, {{1, 1}, {0, 2}}, 10},
+        {"**CLN 1\nX\n**END\n**BND 1\nX\n**END\n", 1, 0, {{0, 1}}, 6},
     };
     for (const Case& c : cases) {
         const std::string path = dir.file("c.bnd");
@@ -266,5 +276,67 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         const std::string file = fileOf(f.kind, f.which);
         ASSERT_GT(file.size(), 4u);
         EXPECT_EQ(file.substr(file.size() - 4), f.ext) << f.kind << " " << f.which;
+    }
+}
+
+// An empty start slot takes the previous element's end; each block starts from the origin, whatever the
+// block before ended on.
+TEST_F(BndFile, EmptyStartSlotsFollowTheLastEndWithinABlockOnly) {
+    const std::string geo = dir.file("geo.kvx");
+    writeTextFile(geo, kvxText("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
+                               "o L(x[/10] y[/0] z[/2])\no L(x[/10] y[/5] z[/3])\n}\n}\n"
+                               "o Geometry[h]()\n{\nv 3Dtype(boundary)\no Contour[d]()\n{\n"
+                               "o L(x[/3] y[/4] z[/1])\n}\n}\n"));
+    double surface = 0, depth = 0;
+    ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), &surface, &depth), 1);
+    const std::string text = getText(fileOf(kBndBoundary));
+    EXPECT_NE(text.find("**BND 2"), std::string::npos) << text;
+    const std::vector<Vec3> got = pointsOf(text);
+    const double want[][3] = {{0, 0, 0}, {10, 0, 2}, {10, 5, 3}, {0, 0, 0}, {3, 4, 1}};
+    ASSERT_EQ(got.size(), std::size(want)) << text;
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].x, want[i][0]) << i;
+        EXPECT_EQ(got[i].y, want[i][1]) << i;
+        EXPECT_EQ(got[i].z, want[i][2]) << i;
+    }
+}
+
+// A block ends with the scope of its geometry: a side or plunge point given after it reaches no block.
+TEST_F(BndFile, ABlockEndsWithItsGeometrysScope) {
+    writeBoundarySetSideOutput(1);
+    writeBoundarySetPlungeOutput(1);
+    const std::string geo = dir.file("geo.kvx");
+    writeTextFile(geo, kvxText("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
+                               "o L(x[0/10] y[0/0] z[0/0])\n}\n}\nv sideOfCompensation(leftOfContour)\n"
+                               "v plungePoint(1,2)\n"));
+    ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(getText(fileOf(kBndBoundary)),
+              "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n");
+}
+
+// Arcs of a geometry file turn about their centre (the third of each slot), counter-clockwise unless
+// marked "-", at the start's height; a quarter of radius 10 about (3, -2) in steps of 5 degrees.
+TEST_F(BndFile, GeometryArcsTurnAboutTheirCentre) {
+    writeBoundarySetArcStep(5.0);
+    for (const bool clockwise : {false, true}) {
+        const std::string geo = dir.file("arc.kvx");
+        writeTextFile(geo,
+                      kvxText(std::string("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n") +
+                              "o A(x[13/3/3] y[-2/8/-2] z[4/4]" + (clockwise ? " o[-])" : ")") + "\n}\n}\n"));
+        ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
+        const std::vector<Vec3> p = pointsOf(getText(fileOf(kBndBoundary)));
+        ASSERT_EQ(p.size(), clockwise ? 55u : 19u);
+        for (const Vec3& q : p) {
+            EXPECT_NEAR(std::hypot(q.x - 3, q.y + 2), 10.0, 1e-5) << clockwise;
+            EXPECT_EQ(q.z, 4.0);
+        }
+        EXPECT_NEAR(p.back().x, 3.0, 1e-6);
+        EXPECT_NEAR(p.back().y, 8.0, 1e-6);
+        // The second point lies a step on from the start, up (counter-clockwise) or down.
+        EXPECT_EQ(p[1].y > -2, !clockwise);
+        writeBoundaryResetState();
+        writeBoundarySetFolder(dir.path.c_str());
+        writeBoundarySetArcStep(5.0);
+        std::remove(fileOf(kBndBoundary).c_str());
     }
 }

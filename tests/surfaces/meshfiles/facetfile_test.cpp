@@ -343,3 +343,44 @@ TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
     EXPECT_EQ(facetFile2ReadHeader(1, header2), kFacetOk);
     EXPECT_EQ(facetFile2Close(1), 3);
 }
+
+// With the meshes' option of the frame pair, triangles and facets in frame A are written mirrored (here
+// in the plane z = 5), points already in world as they are; without the option nothing is mirrored.
+TEST_F(FacetFileTest, MeshOptionMirrorsOnlyFrameAPoints) {
+    const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+    ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+    Rng rng{99u};
+    TriList* tris = triListCreate(3);
+    ASSERT_NE(tris, nullptr);
+    std::vector<Facet98> facets(3);
+    for (int i = 0; i < 3; ++i) {
+        Triangle3D t;
+        for (Vec3& p : t.p) p = Vec3{seededIn(&rng, -9, 9), seededIn(&rng, -9, 9), seededIn(&rng, -9, 9)};
+        triListAdd(tris, &t);
+        facets[i].flag = 3;
+        for (int k = 0; k < 4; ++k) facets[i].p[k] = t.p[std::min(k, 2)];
+    }
+    const struct {
+        int kind, flag;
+        bool mirrored;
+    } cases[] = {{kFacetMeshTriangles, 0, false},      {kFacetMeshTriangles, 1, true},
+                 {kFacetMeshWorldTriangles, 1, false}, {kFacetMeshWorldTriangles, 0, false},
+                 {kFacetMeshFacets, 1, true},          {kFacetMeshFacets, 0, false}};
+    for (const auto& c : cases) {
+        framePairSetFlag(kFramePairMeshes, c.flag);
+        const std::string name = dir.file("m.3df");
+        ASSERT_EQ(polymeshWrite3df(c.kind, tris, facets.data(), 3, name.c_str()), 3);
+        const std::vector<uint8_t> b = readBytes(name);
+        ASSERT_EQ(b.size(), 256u + 98u * 3);
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 4; ++k) {
+                const Vec3& p = tris->data[i].p[std::min(k, 2)];
+                const size_t at = 256u + 98u * i + 2 + 24 * k;
+                EXPECT_EQ(rawAt<double>(b, at), p.x) << c.kind << c.flag;
+                EXPECT_EQ(rawAt<double>(b, at + 8), p.y) << c.kind << c.flag;
+                EXPECT_EQ(rawAt<double>(b, at + 16), c.mirrored ? 10 - p.z : p.z)
+                    << c.kind << c.flag << i << k;
+            }
+    }
+    triListFree(tris);
+}

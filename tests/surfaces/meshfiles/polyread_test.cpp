@@ -1,6 +1,7 @@
 #include "surfaces/meshfiles/polyread.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cmath>
 #include <string>
@@ -112,6 +113,8 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         pre + "o Pset[2]()\no P[-3](x[1])\n}\n",
         pre + "o Pset[2]()\no P[9999999](x[1])\n}\n",
         pre + "o Pset[2]()\no P[1](x[1..2])\n}\n",
+        pre + "o Pset[2]()\no P[abc](x[1])\n}\n",
+        pre + "o Pset[2]()\no P[2x](x[1])\n}\n",
         pre + "v chrTab(01\\200)\nm P[2](+1+1+1)\n}\n",
         pre + "v chrTab(" + std::string(130, 'a') + ")\nm V(1/1/1/2/1/3)\n}\n",
         pre + "m P[2](+1,5+1+1)\n}\n",
@@ -171,4 +174,27 @@ TEST_F(PolyReadTest, SeededGridsPlainAndCodedAgree) {
             }
         }
     }
+}
+
+// Without a place for the nodes the reader still reads, answers as with one, and frees what it made.
+TEST_F(PolyReadTest, NodesNobodyTakesAreFreed) {
+    const std::string good = write(
+        "o Polyhedron[n]()\n{\nm P[1](+0+0+0+1+0+0+0+1+0)\nm V(1/1/1/2/1/3)\n}\n"
+        "o Polyhedron[m]()\n{\no Pset[ 4 ]()\n{\no P[ 1 ](x[0])\no P[2](x[1])\no P[3](y[1])\n}\n"
+        "o Face(vx[4/1] vx[4/2] vx[4/3])\n}\n");
+    const auto round = [&good] {
+        EXPECT_EQ(readPolyhedronA(good.c_str(), nullptr), 0);
+        EXPECT_EQ(readPolyhedronB(good.c_str(), nullptr), 0);
+    };
+    round();  // first uses of the library's own buffers are not the reader's to give back
+    const size_t before = mallinfo2().uordblks;
+    round();
+    EXPECT_EQ(mallinfo2().uordblks, before);
+    Nodes a;
+    ASSERT_EQ(readPolyhedronA(good.c_str(), &a.list), 0);
+    ASSERT_NE(a.list, nullptr);
+    ASSERT_NE(a.list->next, nullptr);  // newest first
+    EXPECT_STREQ(a.list->name, "m");
+    EXPECT_EQ(a.list->used, 1);
+    EXPECT_EQ(a.list->next->used, 1);
 }
