@@ -64,11 +64,13 @@ TEST(CutList, LineDistanceAgainstTheCrossProduct) {
         EXPECT_NEAR(d, vecLen3D(&c) / vecLen3D(&se), 1e-9);
         EXPECT_NEAR(dist3D(&x, &foot), d, 1e-9);
     }
-    // A cut without length measures to its top point.
-    const Vec3 x{3, 4, 0}, s{0, 0, 0}, e{0, 0, 5e-6};
-    Vec3 foot;
+    // A cut without length measures to its top point, which is then the foot; the foot may be left out.
+    const Vec3 x{4, 6, 3}, s{1, 2, 3}, e{1, 2, 3 + 5e-6}, far{1, 2, 13};
+    Vec3 foot{9, 9, 9};
     EXPECT_DOUBLE_EQ(cutLineDistance(&x, &s, &e, &foot), 5.0);
-    EXPECT_EQ(foot.z, 0.0);
+    EXPECT_TRUE(foot.x == 1 && foot.y == 2 && foot.z == 3);
+    EXPECT_DOUBLE_EQ(cutLineDistance(&x, &s, &e, nullptr), 5.0);
+    EXPECT_DOUBLE_EQ(cutLineDistance(&x, &s, &far, nullptr), 5.0);
 }
 
 TEST(CutList, CopiesOwnTheirPointListsAndSetsGrow) {

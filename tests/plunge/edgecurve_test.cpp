@@ -96,6 +96,7 @@ TEST(EdgeCurve, LeadingLinksSettle) {
         {{5, 3, 3, 4}, {0, 2, 0, 0}, 0, {5, 3, 3, 4}, {2, 2, 0, 0}},  // the first point stays where it is
         {{0, 1, 2, 3, 4}, {0, 0, 0, 2, 0}, 1, {0, 1, 2, 3, 4}, {0, 0, 0, 2, 2}},
         {{0, 1, 2}, {2, 2, 0}, 0, {0, 1, 2}, {2, 2, 0}},
+        {{0, 5, 2}, {2, 0, 2}, 0, {0, 1, 2}, {2, 2, 2}},  // the lone cut point just before the end
         {{0, 1}, {2, 2}, -1, {0, 1}, {2, 2}},
     };
     for (const auto& r : rows) {
