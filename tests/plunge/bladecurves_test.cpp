@@ -56,7 +56,17 @@ TEST(BladeCurves, StripReverseSwapAndRangeTakeEveryArray) {
         EXPECT_EQ(r->middle[i].x, x) << i;
         EXPECT_EQ(r->t[i], 0.25 * x) << i;
     }
-    EXPECT_EQ(isoStripCopyRange(s, 3, 5), nullptr);
+    // A range must lie within the strip and hold a sample at least.
+    const struct {
+        int32_t first, last, count;
+    } ranges[] = {{3, 5, 0}, {-1, 2, 0}, {3, 2, 0}, {4, 4, 1}, {0, 4, 5}, {0, 0, 1}};
+    for (const auto& g : ranges) {
+        IsoStrip* c = isoStripCopyRange(s, g.first, g.last);
+        EXPECT_EQ(c != nullptr ? c->count : 0, g.count) << g.first << " " << g.last;
+        for (int32_t i = 0; c != nullptr && i < c->count; ++i) EXPECT_EQ(c->t[i], s->t[g.first + i]);
+        isoStripFree(c);
+    }
+    for (const int32_t n : {0, -3, 1000001}) EXPECT_EQ(isoStripCreate(n), nullptr) << n;
     isoStripFree(r);
     isoStripFree(s);
     isoStripReverse(nullptr);

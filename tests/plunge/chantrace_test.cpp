@@ -317,5 +317,6 @@ TEST(ChannelTrace, BallClearOfItsWallWithinTheAllowance) {
     EXPECT_GT(passedContact, 10);
     EXPECT_EQ(channelBallClear(nullptr, grid, 1, &axis, 0.2), -1);
     EXPECT_EQ(channelBallClear(&model.m, grid, 0, &axis, 0.2), -1);
+    for (const int32_t dir : {1, -1}) EXPECT_EQ(channelBallClear(&model.m, nullptr, dir, &axis, 0.2), -1);
     triGridFree(grid);
 }
