@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -199,4 +200,87 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
     freePlist3DChain(chain);
     freeSurfList(sides);
     freeHubShroud(pair);
+}
+
+namespace {
+
+// The bilinear patch through four corners (u, v) = (0, 0), (1, 0), (0, 1), (1, 1), trimmed by its square.
+void quadPatch(SurfList* list, Vec3 p00, Vec3 p10, Vec3 p01, Vec3 p11) {
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0), 1);
+    for (int i = 0; i < 4; ++i) rec.surface.uKnots[i] = rec.surface.vKnots[i] = i / 2;
+    rec.surface.rows[0][0] = p00, rec.surface.rows[1][0] = p10;
+    rec.surface.rows[0][1] = p01, rec.surface.rows[1][1] = p11;
+    const Vec2 loop[5] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 5), 1);
+    ASSERT_EQ(surfListAppend(list, &rec), 1);
+}
+
+}  // namespace
+
+// Over the flat hub z = 0 a point's hub distance is its height, and a patch's edges are straight: an
+// edge's spread is the difference of its ends' heights. The iso lines run along u when the u edges
+// spread at least as much as the v edges, whichever edge of a pair spreads more.
+TEST(BladeCurves, EdgeSpreadsDecideTheIsoDirection) {
+    HubShroud* channel = flatChannel(40);
+    ASSERT_NE(channel, nullptr);
+    const struct {
+        double z00, z10, z01, z11;
+    } rows[] = {{0, 0, 10, -10}, {0, 0, 10, 30}, {5, -5, 0, 0}, {0, 12, 0, 12}, {4, 0, 1, -9}, {0, 7, 9, 1}};
+    for (const auto& r : rows) {
+        SurfList* list = newSurfList(1);
+        ASSERT_NE(list, nullptr);
+        quadPatch(list, {20, 1, r.z00}, {40, 1, r.z10}, {20, 3, r.z01}, {40, 3, r.z11});
+        const TrimSurface* s = &list->entries[0];
+        // The edge u = 0 runs from (0, 0) to (0, 1); the edge v = 0 from (0, 0) to (1, 0).
+        const double u0 = std::fabs(r.z01 - r.z00), u1 = std::fabs(r.z11 - r.z10);
+        const double v0 = std::fabs(r.z10 - r.z00), v1 = std::fabs(r.z11 - r.z01);
+        // The evaluator keeps a hair inside the parameter range: spreads fall short by a few 1e-8.
+        EXPECT_NEAR(isoEdgeSpread(s, 0.0, kIsoFixU, channel->hub), u0, 1e-6) << r.z11;
+        EXPECT_NEAR(isoEdgeSpread(s, 1.0, kIsoFixU, channel->hub), u1, 1e-6) << r.z11;
+        EXPECT_NEAR(isoEdgeSpread(s, 0.0, kIsoFixV, channel->hub), v0, 1e-6) << r.z11;
+        EXPECT_NEAR(isoEdgeSpread(s, 1.0, kIsoFixV, channel->hub), v1, 1e-6) << r.z11;
+        EXPECT_EQ(chooseIsoDirection(s, channel->hub), std::max(u0, u1) >= std::max(v0, v1) ? 1 : 0) << r.z11;
+        freeSurfList(list);
+    }
+    EXPECT_EQ(isoEdgeSpread(nullptr, 0.0, kIsoFixU, channel->hub), -1.0);
+    freeHubShroud(channel);
+}
+
+// A radial wall standing across the flat hub from z = -7 to 13: every sample's cross line meets the hub
+// 0.35 of the way, found to 0.001 of the cross parameter (0.02 in height) and kept as its edge1 point. A
+// wall above the hub, or a sample outside the strip, gives nothing and changes nothing.
+TEST(BladeCurves, HubCrossingOfEachSampleByBisection) {
+    HubShroud* channel = flatChannel(40);
+    ASSERT_NE(channel, nullptr);
+    for (const int32_t direction : {0, 1}) {
+        for (const double lift : {0.0, 10.0}) {
+            SurfList* list = newSurfList(1);
+            ASSERT_NE(list, nullptr);
+            // The cross direction is u for strips along v (direction 0), and v for strips along u.
+            const Vec3 o{30, 0, -7 + lift}, up{0, 0, 20}, out{10, 0, 0};
+            addPatch(list, o, direction == 0 ? up : out, direction == 0 ? out : up);
+            IsoStrip* s = idx5SurfaceIsoCurve(&list->entries[0], direction, 2.0);
+            ASSERT_NE(s, nullptr);
+            ASSERT_GE(s->count, 3);
+            for (int32_t i = 0; i < s->count; ++i) {
+                const Vec3 before = s->edge1[i];
+                const int rc = hubCrossingOnStrip(s, i, direction, channel->hub);
+                EXPECT_EQ(rc, lift == 0 ? 1 : 0) << direction << " " << i;
+                const Vec3& e = s->edge1[i];
+                if (lift == 0) {
+                    EXPECT_NEAR(e.x, 30 + 10 * s->t[i], 1e-6) << direction << " " << i;
+                    EXPECT_LE(std::fabs(e.z), 0.02) << direction << " " << i;
+                } else {
+                    EXPECT_EQ(std::memcmp(&before, &e, sizeof e), 0) << direction << " " << i;
+                }
+            }
+            EXPECT_EQ(hubCrossingOnStrip(s, s->count, direction, channel->hub), 0);
+            EXPECT_EQ(hubCrossingOnStrip(s, -1, direction, channel->hub), 0);
+            isoStripFree(s);
+            freeSurfList(list);
+        }
+    }
+    freeHubShroud(channel);
 }
