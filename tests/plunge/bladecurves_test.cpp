@@ -172,6 +172,9 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
     };
     // The tip edges of the whole selection: one on each side, past the shroud.
     Plist3DNode* chain = newPlist3DNode(10);
+    // The contours need a chain of two lists: without the second nothing is read.
+    EXPECT_EQ(idx5BladeEdgeContours(example("blade.kvx").c_str(), pair->hub, 0.5, chain), -1);
+    EXPECT_EQ(idx5BladeEdgeContours(example("blade.kvx").c_str(), pair->hub, 0.5, nullptr), -1);
     chain->next = newPlist3DNode(10);
     ASSERT_EQ(idx5BladeEdgeContours(example("blade.kvx").c_str(), pair->hub, 0.5, chain), 1);
     for (int k = 0; k < 2; ++k) {

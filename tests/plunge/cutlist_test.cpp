@@ -340,14 +340,28 @@ TEST(CutList, CoverageOfALongSegmentSamplesEveryUnitOfLength) {
 }
 
 // A vertical cut at the origin among seeded sets of lists, their values on a half-unit grid so that
-// distances and heights land exactly on the limits: the bottom rises to the lowest bottom of an active cut
+// distances and heights land exactly on the limits; every other scene turned as a whole into a slanted
+// frame (its cases on a limit left out there): the bottom rises to the lowest bottom of an active cut
 // within r of its line in the lists whose values lie within 3 r of list j's, when that is more than m.
 TEST(CutList, RaiseBottomAgainstTheNeighbourScan) {
     std::mt19937 rng(5150);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const double r = 0.5, len = 10.0;
+    // A turn by 0.7 about (1, 2, 3) / sqrt(14), the same for every point of a slanted scene.
+    const Vec3 k{1 / std::sqrt(14.0), 2 / std::sqrt(14.0), 3 / std::sqrt(14.0)};
+    const double c = std::cos(0.7), sn = std::sin(0.7);
+    auto turn = [&](const Vec3& v, bool slanted) {
+        if (!slanted) return v;
+        Vec3 kxv;
+        cross3D(&k, &v, &kxv);
+        const double kv = vecDot3D(&k, &v) * (1 - c);
+        return Vec3{v.x * c + kxv.x * sn + k.x * kv, v.y * c + kxv.y * sn + k.y * kv,
+                    v.z * c + kxv.z * sn + k.z * kv};
+    };
     int raised = 0, past = 0, kept = 0;
     for (int round = 0; round < 300; ++round) {
+        const bool slanted = round % 2 == 1;
+        bool onLimit = false;
         const int lists = 1 + pick(6);
         CutListSet* set = cutListSetCreate(1);
         ASSERT_NE(set, nullptr);
@@ -358,16 +372,20 @@ TEST(CutList, RaiseBottomAgainstTheNeighbourScan) {
             CutRecordList* l = idx5CutListCreate(1);
             ASSERT_NE(l, nullptr);
             const int n = pick(4);
+            Vec3 bottomOf[4];
             for (int i = 0; i < n; ++i) {
                 // Bottoms on a quarter-unit grid off the line, from 2 under the bottom to 4 over the top.
                 const Vec3 bottom{0.25 * (pick(7) - 3), 0.25 * (pick(5) - 2), 0.5 * (pick(33) - 4)};
-                const Vec3 top{bottom.x, bottom.y, bottom.z + 5};
-                ASSERT_EQ(idx5CutListAdd(l, &top, &bottom, 0), 1);
+                const Vec3 top = turn({bottom.x, bottom.y, bottom.z + 5}, slanted),
+                           low = turn(bottom, slanted);
+                bottomOf[i] = bottom;
+                ASSERT_EQ(idx5CutListAdd(l, &top, &low, 0), 1);
                 l->records[i].active = pick(4) != 0;
             }
             ASSERT_EQ(cutListSetAdd(set, l, k, value), 1);
             values.push_back(value);
             cuts.emplace_back(l->records, l->records + l->count);
+            for (int i = 0; i < n; ++i) cuts.back()[static_cast<size_t>(i)].bottom = bottomOf[i];
             idx5CutListFree(l);
             value += 0.5 * (1 + pick(4));
         }
@@ -376,21 +394,27 @@ TEST(CutList, RaiseBottomAgainstTheNeighbourScan) {
         for (int k = 0; k < lists; ++k) {
             if (std::fabs(values[k] - values[j]) > 3 * r) continue;
             for (const CutRecord& o : cuts[k])
-                if (o.active && std::hypot(o.bottom.x, o.bottom.y) <= r)
-                    lowest = std::min(lowest, o.bottom.z);
+                if (o.active) {
+                    onLimit = onLimit || std::fabs(std::hypot(o.bottom.x, o.bottom.y) - r) < 1e-6;
+                    if (std::hypot(o.bottom.x, o.bottom.y) <= r) lowest = std::min(lowest, o.bottom.z);
+                }
         }
         const double h = std::isfinite(lowest) ? lowest : 0.0;
         // The minimum lift is at times the very lift found.
         const double m = round % 3 == 0 ? std::max(h, 0.0) : 0.5 * pick(8);
         const int want = h < m + 1e-5 ? 0 : h > len + 1e-5 ? -2 : 1;
+        onLimit = slanted && (onLimit || std::fabs(h - m) < 1e-6 || std::fabs(h - len) < 1e-6);
         CutRecordList* mine = idx5CutListCreate(1);
-        const Vec3 top{0, 0, len}, bottom{0, 0, 0};
+        const Vec3 top = turn({0, 0, len}, slanted), bottom{0, 0, 0};
         ASSERT_EQ(idx5CutListAdd(mine, &top, &bottom, 0), 1);
-        EXPECT_EQ(cutRaiseBottom(mine, 0, set, j, r, m), want) << round;
-        const double z = want == 0 ? 0.0 : h;
-        for (const Vec3& p : {mine->records[0].bottom, mine->records[0].bottom2})
-            EXPECT_TRUE(p.x == 0 && p.y == 0 && p.z == z) << round << " " << p.z << " " << z;
-        EXPECT_EQ(mine->records[0].top.z, len);
+        const int rc = cutRaiseBottom(mine, 0, set, j, r, m);
+        const Vec3 at = turn({0, 0, want == 0 ? 0.0 : h}, slanted);
+        if (!onLimit) {
+            EXPECT_EQ(rc, want) << round;
+            for (const Vec3& p : {mine->records[0].bottom, mine->records[0].bottom2})
+                EXPECT_LE(dist3D(&p, &at), slanted ? 1e-9 : 0.0) << round << " " << p.z << " " << at.z;
+        }
+        EXPECT_EQ(dist3D(&mine->records[0].top, &top), 0.0);
         raised += want == 1, past += want == -2, kept += want == 0;
         idx5CutListFree(mine);
         cutListSetFree(set);

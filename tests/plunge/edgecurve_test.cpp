@@ -99,6 +99,13 @@ TEST(EdgeCurve, LeadingLinksSettle) {
         {{0, 5, 2}, {2, 0, 2}, 0, {0, 1, 2}, {2, 2, 2}},  // the lone cut point just before the end
         {{0, 1}, {2, 2}, -1, {0, 1}, {2, 2}},
     };
+    // A point left behind the count (a link here) is no neighbour of the last one.
+    Plist* cut = tracedList({0, 1, 2, 3}, {2, 2, 0, 2});
+    cut->count = 3;
+    EXPECT_EQ(settleLeadingKind2(cut), 0);
+    EXPECT_EQ(cut->points[2].x, 2.0);
+    EXPECT_EQ(cut->flags[2] >> 8, 0);
+    plistFree(cut);
     for (const auto& r : rows) {
         Plist* l = tracedList(r.x, r.kinds);
         EXPECT_EQ(settleLeadingKind2(l), r.result) << r.x.size();
