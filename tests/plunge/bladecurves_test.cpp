@@ -186,6 +186,9 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
     ASSERT_EQ(writeSurfObjects("sides.kvx", sides), 1);
     sides->count = 4;
     ProfileCurve* c[2] = {};
+    // Both curves are handed out or none.
+    EXPECT_EQ(idx5CreateBladeCurves("sides.kvx", pair->hub, 0.5, nullptr, &c[1]), -1);
+    EXPECT_EQ(idx5CreateBladeCurves("sides.kvx", pair->hub, 0.5, &c[0], nullptr), -1);
     ASSERT_EQ(idx5CreateBladeCurves("sides.kvx", pair->hub, 0.5, &c[0], &c[1]), 1);
     for (int m = 0; m < 2; ++m)
         for (int32_t i = 0; i < c[m]->count; i += 5) {
