@@ -314,7 +314,7 @@ TEST(CutList, CopiedPointListsMatchFieldByField) {
     idx5CutListFree(list);
 }
 
-// Vertical cut lines at the samples of a P-Q 30.5 long (31 pieces: one per whole unit of length and one)
+// Vertical cut lines at the samples of a P-Q 30.5 long (31 steps: one per whole unit of length and one)
 // cover it within a hair; without one, or with all of them exactly r away, they do not.
 TEST(CutList, CoverageOfALongSegmentSamplesEveryUnitOfLength) {
     const double length = 30.5;

@@ -325,7 +325,7 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     freeContourPair(nullptr);
 }
 
-// A meridian of four or five falling pieces, each the edge of its own patch,
+// A meridian of four or five falling edges, each the edge of its own patch,
 // the patches listed in a seeded order and each turned either way: the joined curve is the whole meridian
 // in one direction or the other, its lengths the running 3D lengths.
 TEST(HubShroud, TrimLoopEdgesJoinInAnyOrderAndSense) {
@@ -333,11 +333,11 @@ TEST(HubShroud, TrimLoopEdgesJoinInAnyOrderAndSense) {
     const std::vector<Vec2> meridian = {{10, 40}, {12, 30}, {13, 22}, {16, 15}, {20, 12}, {27, 11.5}};
     std::mt19937 rng(1312);
     for (int round = 0; round < 12; ++round) {
-        const size_t pieces = round % 2 ? meridian.size() - 1 : meridian.size() - 2;
-        std::vector<size_t> order(pieces);
-        for (size_t i = 0; i < pieces; ++i) order[i] = i;
+        const size_t edges = round % 2 ? meridian.size() - 1 : meridian.size() - 2;
+        std::vector<size_t> order(edges);
+        for (size_t i = 0; i < edges; ++i) order[i] = i;
         std::shuffle(order.begin(), order.end(), rng);
-        SurfList* list = newSurfList(static_cast<int32_t>(pieces));
+        SurfList* list = newSurfList(static_cast<int32_t>(edges));
         ASSERT_NE(list, nullptr);
         for (const size_t i : order) {
             Vec2 a = meridian[i], b = meridian[i + 1];
@@ -346,17 +346,17 @@ TEST(HubShroud, TrimLoopEdgesJoinInAnyOrderAndSense) {
         }
         ProfileCurve* curve = surfacesMeridianCurve(list);
         ASSERT_NE(curve, nullptr) << round;
-        ASSERT_EQ(curve->count, static_cast<int32_t>(pieces + 1)) << round;
+        ASSERT_EQ(curve->count, static_cast<int32_t>(edges + 1)) << round;
         ASSERT_NE(curve->z, nullptr);
         const bool down = curve->z[0] > curve->z[curve->count - 1];
         double length = 0;
         for (int32_t i = 0; i < curve->count; ++i) {
-            const Vec2& want = meridian[down ? static_cast<size_t>(i) : pieces - static_cast<size_t>(i)];
+            const Vec2& want = meridian[down ? static_cast<size_t>(i) : edges - static_cast<size_t>(i)];
             EXPECT_NEAR(curve->points[i].y, want.x, 1e-6) << round << " " << i;
             EXPECT_NEAR(curve->z[i], want.y, 1e-6) << round << " " << i;
             if (i > 0) {
                 const Vec2& prev =
-                    meridian[down ? static_cast<size_t>(i - 1) : pieces - static_cast<size_t>(i - 1)];
+                    meridian[down ? static_cast<size_t>(i - 1) : edges - static_cast<size_t>(i - 1)];
                 length += std::hypot(want.x - prev.x, want.y - prev.y);
             }
             EXPECT_NEAR(curve->lengths[i], length, 1e-5) << round << " " << i;
