@@ -365,3 +365,32 @@ TEST(HubShroud, TrimLoopEdgesJoinInAnyOrderAndSense) {
         freeSurfList(list);
     }
 }
+
+// A trim loop stepping down 1, then 9 (the meridional edge), then twice 5 on its way back: of the runs
+// of changing height the largest is taken, whatever single flat point lies before it.
+TEST(HubShroud, TrimLoopKeepsItsLargestRunOfHeight) {
+    cycleParamsResetState();
+    SurfList* list = newSurfList(1);
+    ASSERT_NE(list, nullptr);
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0), 1);
+    for (int i = 0; i < 4; ++i) rec.surface.uKnots[i] = rec.surface.vKnots[i] = i / 2;
+    // z = 30 - 10 u, r = 10 + 2 u; v moves 0.1 sideways at a constant height.
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) rec.surface.rows[i][j] = {10.0 + 2 * i, 0.1 * j, 30.0 - 10 * i};
+    const Vec2 loop[9] = {{0, 0},     {0.1, 0},   {0.1, 1}, {1, 1}, {1, 0.5},
+                          {0.5, 0.5}, {0.5, 0.2}, {0, 0.2}, {0, 0}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 9), 1);
+    ASSERT_EQ(surfListAppend(list, &rec), 1);
+    ProfileCurve* curve = surfacesMeridianCurve(list);
+    ASSERT_NE(curve, nullptr);
+    ASSERT_EQ(curve->count, 2);
+    ASSERT_NE(curve->z, nullptr);
+    EXPECT_NEAR(curve->z[0], 29, 1e-6);
+    EXPECT_NEAR(curve->z[1], 20, 1e-6);
+    EXPECT_NEAR(curve->points[0].y, std::hypot(10.2, 0.1), 1e-6);
+    EXPECT_NEAR(curve->points[1].y, std::hypot(12.0, 0.1), 1e-6);
+    profileFreeList(curve);
+    freeSurfList(list);
+}
