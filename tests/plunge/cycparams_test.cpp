@@ -430,3 +430,25 @@ TEST_F(CycParams, DllDirIsTheKeywordOrThisLibrarysFolder) {
     scaleLengthParams(1.0);
     EXPECT_STREQ(dllDirParam(), "/opt/conv");
 }
+
+// A text written into its field leaves every byte of the record outside that field as it was.
+TEST_F(CycParams, TextValueTouchesNoOtherField) {
+    for (int i = 0; CycleKeywordTable[i].keyword; ++i) {
+        const CycleKeywordRow& row = CycleKeywordTable[i];
+        applyPairs({{row.keyword, row.storeType == kStoreText     ? "text"
+                                  : row.storeType == kStoreTriple ? "3 3 3"
+                                                                  : "3"}});
+    }
+    std::vector<unsigned char> before(sizeof(CycleParams));
+    for (int i = 0; CycleKeywordTable[i].keyword; ++i) {
+        const CycleKeywordRow& row = CycleKeywordTable[i];
+        if (row.storeType != kStoreText) continue;
+        memcpy(before.data(), cycleParamsApplied(), sizeof(CycleParams));
+        applyPairs({{row.keyword, std::string(300, 'o').c_str()}});
+        const auto* after = reinterpret_cast<const unsigned char*>(cycleParamsApplied());
+        for (size_t b = 0; b < sizeof(CycleParams); ++b) {
+            if (b >= row.field && b <= row.field + kCycleTextMax) continue;
+            ASSERT_EQ(after[b], before[b]) << row.keyword << " " << b;
+        }
+    }
+}
