@@ -141,6 +141,23 @@ TEST(HubCrossing, ZigzagHubCrossingIsTheProfilesOwnBisection) {
     freeProfile2D(level.hub);
 }
 
+// A hub whose last segment falls from (20, 30) to (60, 0): an edge that crosses only that segment meets it
+// where the profile's own bisection does.
+TEST(HubCrossing, CrossingOnTheHubsLastSegment) {
+    HubShroud level{profileOf({{10, 30}, {20, 30}, {60, 0}}), nullptr, nullptr};
+    ASSERT_NE(level.hub, nullptr);
+    for (const double r : {30.0, 45.0, 58.0}) {
+        const double z = 30 - 0.75 * (r - 20);  // on the hub
+        const Vec3 a = polar(r - 1, 0.2, z - 3), b = polar(r + 1, 0.2, z + 3), c = polar(r + 1, 0.2, z - 3);
+        Meshes m(std::vector<Triangle3D>{{{a, b, c}}});
+        Vec3 x, want;
+        ASSERT_EQ(crossSegmentProfileExact(level.hub, &a, &b, &want), 1) << r;
+        ASSERT_EQ(meshHubCrossing(&m.tri, &level, &x), 1) << r;
+        EXPECT_LE(dist3D(&x, &want), 1e-9) << r;
+    }
+    freeProfile2D(level.hub);
+}
+
 TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     HubShroud* level = flatChannel(20, 5);
     const Vec3 low[2] = {{10, 0, -1}, {40, 0, -1}}, high[2] = {{10, 0, 1}, {40, 0, 1}};
