@@ -160,3 +160,54 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
     }
     cycleParamsResetState();
 }
+
+// Each edge's own angle replaces the general one at its station only, in the table of its flag (the
+// way up negated); the array must hold the four side lists.
+TEST(AngleProfile, OwnAnglesReplaceTheGeneralOneAtTheirStationOnly) {
+    const int range[4][2] = {{2, 10}, {5, 12}, {4, 9}, {3, 11}};  // stations at 2, 4 and 10
+    for (int table = 0; table < 2; ++table)
+        for (int edge = 0; edge < 3; ++edge) {
+            cycleParamsResetState();
+            CycleParams* p = cycleParams();
+            p->leadAngle = 10;
+            p->leadupAngle = 5;
+            int16_t* on[2][3] = {
+                {&p->leadAngleLeadmainOk, &p->leadAngleLeadsplitterOk, &p->leadAngleTrailOk},
+                {&p->leadupAngleLeadmainOk, &p->leadupAngleLeadsplitterOk, &p->leadupAngleTrailOk}};
+            double* own[2][3] = {
+                {&p->leadAngleLeadmain, &p->leadAngleLeadsplitter, &p->leadAngleTrail},
+                {&p->leadupAngleLeadmain, &p->leadupAngleLeadsplitter, &p->leadupAngleTrail}};
+            // Every own angle is set; only one flag is on.
+            for (int t = 0; t < 2; ++t)
+                for (int e = 0; e < 3; ++e) *own[t][e] = 20 + 10 * e + 3 * t;
+            *on[table][edge] = 1;
+            PlistArray* four = sideLists(range);
+            AngleProfile* prof = angleProfCreate();
+            ASSERT_EQ(angleProfInit(prof, four), 1);
+            for (int t = 0; t < 2; ++t) {
+                const AngleTable& tab = t ? prof->table2 : prof->table1;
+                ASSERT_EQ(tab.count, 3);
+                const double general = t ? -5 * kD : 10 * kD;
+                EXPECT_NEAR(tab.angle, general, 1e-12);
+                for (int k = 0; k < 3; ++k) {
+                    const AngleStation& s = tab.stations[k];
+                    const bool mine = t == table && k == edge;
+                    EXPECT_EQ(s.edge, k + 1);
+                    EXPECT_EQ(s.general, mine ? 0 : 1) << table << edge << t << k;
+                    EXPECT_NEAR(s.angle, mine ? (t ? -1 : 1) * (20 + 10 * k + 3 * t) * kD : general, 1e-12)
+                        << table << edge << t << k;
+                }
+            }
+            angleProfFree(prof);
+            plistArrayFree(four);
+        }
+    PlistArray* three = plistArrayCreate(3);
+    Plist* l = plistCreate(2, 1);
+    for (int k = 0; k < 3; ++k) plistArrayAdd(three, l);
+    AngleProfile* prof = angleProfCreate();
+    EXPECT_EQ(angleProfInit(prof, three), -1);
+    angleProfFree(prof);
+    plistFree(l);
+    plistArrayFree(three);
+    cycleParamsResetState();
+}

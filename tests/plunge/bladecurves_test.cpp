@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -56,7 +57,17 @@ TEST(BladeCurves, StripReverseSwapAndRangeTakeEveryArray) {
         EXPECT_EQ(r->middle[i].x, x) << i;
         EXPECT_EQ(r->t[i], 0.25 * x) << i;
     }
-    EXPECT_EQ(isoStripCopyRange(s, 3, 5), nullptr);
+    // A range must lie within the strip and hold a sample at least.
+    const struct {
+        int32_t first, last, count;
+    } ranges[] = {{3, 5, 0}, {-1, 2, 0}, {3, 2, 0}, {4, 4, 1}, {0, 4, 5}, {0, 0, 1}};
+    for (const auto& g : ranges) {
+        IsoStrip* c = isoStripCopyRange(s, g.first, g.last);
+        EXPECT_EQ(c != nullptr ? c->count : 0, g.count) << g.first << " " << g.last;
+        for (int32_t i = 0; c != nullptr && i < c->count; ++i) EXPECT_EQ(c->t[i], s->t[g.first + i]);
+        isoStripFree(c);
+    }
+    for (const int32_t n : {0, -3, 1000001}) EXPECT_EQ(isoStripCreate(n), nullptr) << n;
     isoStripFree(r);
     isoStripFree(s);
     isoStripReverse(nullptr);
@@ -157,6 +168,9 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
     };
     // The tip edges of the whole selection: one on each side, past the shroud.
     Plist3DNode* chain = newPlist3DNode(10);
+    // The contours need a chain of two lists: without the second nothing is read.
+    EXPECT_EQ(idx5BladeEdgeContours(example("blade.kvx").c_str(), pair->hub, 0.5, chain), -1);
+    EXPECT_EQ(idx5BladeEdgeContours(example("blade.kvx").c_str(), pair->hub, 0.5, nullptr), -1);
     chain->next = newPlist3DNode(10);
     ASSERT_EQ(idx5BladeEdgeContours(example("blade.kvx").c_str(), pair->hub, 0.5, chain), 1);
     for (int k = 0; k < 2; ++k) {
@@ -172,6 +186,9 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
     ASSERT_EQ(writeSurfObjects("sides.kvx", sides), 1);
     sides->count = 4;
     ProfileCurve* c[2] = {};
+    // Both curves are handed out or none.
+    EXPECT_EQ(idx5CreateBladeCurves("sides.kvx", pair->hub, 0.5, nullptr, &c[1]), -1);
+    EXPECT_EQ(idx5CreateBladeCurves("sides.kvx", pair->hub, 0.5, &c[0], nullptr), -1);
     ASSERT_EQ(idx5CreateBladeCurves("sides.kvx", pair->hub, 0.5, &c[0], &c[1]), 1);
     for (int m = 0; m < 2; ++m)
         for (int32_t i = 0; i < c[m]->count; i += 5) {
@@ -185,4 +202,114 @@ TEST(BladeCurves, ExampleContoursLieOnTheBladeSides) {
     freePlist3DChain(chain);
     freeSurfList(sides);
     freeHubShroud(pair);
+}
+
+namespace {
+
+// The bilinear patch through four corners (u, v) = (0, 0), (1, 0), (0, 1), (1, 1), trimmed by its square.
+void quadPatch(SurfList* list, Vec3 p00, Vec3 p10, Vec3 p01, Vec3 p11) {
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0), 1);
+    for (int i = 0; i < 4; ++i) rec.surface.uKnots[i] = rec.surface.vKnots[i] = i / 2;
+    rec.surface.rows[0][0] = p00, rec.surface.rows[1][0] = p10;
+    rec.surface.rows[0][1] = p01, rec.surface.rows[1][1] = p11;
+    const Vec2 loop[5] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 5), 1);
+    ASSERT_EQ(surfListAppend(list, &rec), 1);
+}
+
+}  // namespace
+
+// Over the flat hub z = 0 a point's hub distance is its height, and a patch's edges are straight: an
+// edge's spread is the difference of its ends' heights. The iso lines run along u when the u edges
+// spread at least as much as the v edges, whichever edge of a pair spreads more.
+TEST(BladeCurves, EdgeSpreadsDecideTheIsoDirection) {
+    HubShroud* channel = flatChannel(40);
+    ASSERT_NE(channel, nullptr);
+    const struct {
+        double z00, z10, z01, z11;
+    } rows[] = {{0, 0, 10, -10}, {0, 0, 10, 30}, {5, -5, 0, 0}, {0, 12, 0, 12}, {4, 0, 1, -9}, {0, 7, 9, 1}};
+    for (const auto& r : rows) {
+        SurfList* list = newSurfList(1);
+        ASSERT_NE(list, nullptr);
+        quadPatch(list, {20, 1, r.z00}, {40, 1, r.z10}, {20, 3, r.z01}, {40, 3, r.z11});
+        const TrimSurface* s = &list->entries[0];
+        // The edge u = 0 runs from (0, 0) to (0, 1); the edge v = 0 from (0, 0) to (1, 0).
+        const double u0 = std::fabs(r.z01 - r.z00), u1 = std::fabs(r.z11 - r.z10);
+        const double v0 = std::fabs(r.z10 - r.z00), v1 = std::fabs(r.z11 - r.z01);
+        // The evaluator keeps a hair inside the parameter range: spreads fall short by a few 1e-8.
+        EXPECT_NEAR(isoEdgeSpread(s, 0.0, kIsoFixU, channel->hub), u0, 1e-6) << r.z11;
+        EXPECT_NEAR(isoEdgeSpread(s, 1.0, kIsoFixU, channel->hub), u1, 1e-6) << r.z11;
+        EXPECT_NEAR(isoEdgeSpread(s, 0.0, kIsoFixV, channel->hub), v0, 1e-6) << r.z11;
+        EXPECT_NEAR(isoEdgeSpread(s, 1.0, kIsoFixV, channel->hub), v1, 1e-6) << r.z11;
+        EXPECT_EQ(chooseIsoDirection(s, channel->hub), std::max(u0, u1) >= std::max(v0, v1) ? 1 : 0) << r.z11;
+        freeSurfList(list);
+    }
+    EXPECT_EQ(isoEdgeSpread(nullptr, 0.0, kIsoFixU, channel->hub), -1.0);
+    freeHubShroud(channel);
+}
+
+// A radial wall standing across the flat hub from z = -7 to 13: every sample's cross line meets the hub
+// 0.35 of the way, found to 0.001 of the cross parameter (0.02 in height) and kept as its edge1 point. A
+// wall above the hub, or a sample outside the strip, gives nothing and changes nothing.
+TEST(BladeCurves, HubCrossingOfEachSampleByBisection) {
+    HubShroud* channel = flatChannel(40);
+    ASSERT_NE(channel, nullptr);
+    for (const int32_t direction : {0, 1}) {
+        for (const double lift : {0.0, 10.0}) {
+            SurfList* list = newSurfList(1);
+            ASSERT_NE(list, nullptr);
+            // The cross direction is u for strips along v (direction 0), and v for strips along u.
+            const Vec3 o{30, 0, -7 + lift}, up{0, 0, 20}, out{10, 0, 0};
+            addPatch(list, o, direction == 0 ? up : out, direction == 0 ? out : up);
+            IsoStrip* s = idx5SurfaceIsoCurve(&list->entries[0], direction, 2.0);
+            ASSERT_NE(s, nullptr);
+            ASSERT_GE(s->count, 3);
+            for (int32_t i = 0; i < s->count; ++i) {
+                const Vec3 before = s->edge1[i];
+                const int rc = hubCrossingOnStrip(s, i, direction, channel->hub);
+                EXPECT_EQ(rc, lift == 0 ? 1 : 0) << direction << " " << i;
+                const Vec3& e = s->edge1[i];
+                if (lift == 0) {
+                    EXPECT_NEAR(e.x, 30 + 10 * s->t[i], 1e-6) << direction << " " << i;
+                    EXPECT_LE(std::fabs(e.z), 0.02) << direction << " " << i;
+                } else {
+                    EXPECT_EQ(std::memcmp(&before, &e, sizeof e), 0) << direction << " " << i;
+                }
+            }
+            EXPECT_EQ(hubCrossingOnStrip(s, s->count, direction, channel->hub), 0);
+            EXPECT_EQ(hubCrossingOnStrip(s, -1, direction, channel->hub), 0);
+            isoStripFree(s);
+            freeSurfList(list);
+        }
+    }
+    freeHubShroud(channel);
+}
+
+// A flat patch offset by 1.5 along its normal (the y axis): in either direction every sample of the
+// strip lies 1.5 off the plane, over the patch point of its parameters.
+TEST(BladeCurves, OffsetIsoLinesLieOffTheirSurface) {
+    SurfList* list = newSurfList(1);
+    ASSERT_NE(list, nullptr);
+    addPatch(list, {30, 0, 0}, {4, 0, 0}, {0, 0, 10});
+    TrimSurface* rec = &list->entries[0];
+    rec->hasOffset = 1;
+    rec->offset = 1.5;
+    for (const int32_t dir : {0, 1}) {
+        IsoStrip* s = idx5SurfaceIsoCurve(rec, dir, 1.0);
+        ASSERT_NE(s, nullptr);
+        ASSERT_EQ(s->count, dir == 0 ? 12 : 6);  // lengths 10 along v and 4 along u
+        for (int32_t i = 0; i < s->count; ++i) {
+            const Vec3* rows[3] = {&s->edge0[i], &s->middle[i], &s->edge1[i]};
+            for (int k = 0; k < 3; ++k) {
+                const double u = dir == 0 ? 0.5 * k : s->t[i], v = dir == 0 ? s->t[i] : 0.5 * k;
+                EXPECT_NEAR(rows[k]->x, 30 + 4 * u, 1e-6) << dir << " " << i << " " << k;
+                EXPECT_NEAR(std::fabs(rows[k]->y), 1.5, 1e-9) << dir << " " << i << " " << k;
+                EXPECT_NEAR(rows[k]->z, 10 * v, 1e-6) << dir << " " << i << " " << k;
+            }
+        }
+        isoStripFree(s);
+    }
+    freeSurfList(list);
 }

@@ -229,4 +229,11 @@ TEST(ContourPair, CurvedLeadGoesInFrontOfTheFirstPoint) {
     for (int32_t i = 1; i < l->count; ++i)
         EXPECT_NEAR(l->param[i] - l->param[i - 1], dist3D(&l->points[i], &l->points[i - 1]), 1e-12) << i;
     freePlist3D(l);
+    // No first segment, no lead: a single point (or no list) is left as it is.
+    Plist3D* one = listOf({{10, 0, 0}});
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(addCurvedLead(one, d1, d2), -1);
+    EXPECT_EQ(one->count, 1);
+    EXPECT_EQ(addCurvedLead(nullptr, d1, d2), -1);
+    freePlist3D(one);
 }

@@ -266,3 +266,31 @@ TEST(CornerRound, DistancesAlongUnevenSegmentsAndKindsOfSplitVertices) {
     EXPECT_LT(maxTurn(round), 60);  // the 90 degree turn is spread over the fillet
     plistFree(round);
 }
+
+// The rounded points take the kind of the split points at the fillet's ends: a link when either leg
+// is one, else an ordinary point, whatever other kind the legs had.
+TEST(CornerRound, FilletPointsTakeTheKindOfItsEnds) {
+    const int kinds[] = {0, 1, 2};
+    for (const int in : kinds)
+        for (const int out : kinds) {
+            Plist* p = bentPath(90, 4, 4, 0.5);
+            ASSERT_NE(p, nullptr);
+            for (int32_t i = 0; i < p->count; ++i)
+                p->flags[i] = static_cast<uint16_t>((p->points[i].y > 1e-9 ? out : in) << 8);
+            int32_t before = 0, after = 0;
+            const int32_t c = refineAroundCorner(p, 8, 0.6, 0.015, &before, &after);
+            ASSERT_GE(c, 0);
+            ASSERT_EQ(filletCorner(c, p, 0.3), 1) << in << " " << out;
+            const int want = in == 2 || out == 2 ? 2 : 0;
+            int moved = 0;
+            for (int32_t i = 0; i < p->count; ++i) {
+                const Vec3& q = p->points[i];
+                // Off both legs (x < 0 on the first, y > 0 on the second): a rounded point.
+                if (std::fabs(q.y) < 1e-9 || std::fabs(q.x) < 1e-9) continue;
+                ++moved;
+                EXPECT_EQ(p->flags[i] >> 8, want) << in << " " << out << " " << i;
+            }
+            EXPECT_GT(moved, 5) << in << " " << out;
+            plistFree(p);
+        }
+}

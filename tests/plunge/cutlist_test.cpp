@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "plunge/profile2d.h"
 #include "workfolder.h"
@@ -61,11 +64,13 @@ TEST(CutList, LineDistanceAgainstTheCrossProduct) {
         EXPECT_NEAR(d, vecLen3D(&c) / vecLen3D(&se), 1e-9);
         EXPECT_NEAR(dist3D(&x, &foot), d, 1e-9);
     }
-    // A cut without length measures to its top point.
-    const Vec3 x{3, 4, 0}, s{0, 0, 0}, e{0, 0, 5e-6};
-    Vec3 foot;
+    // A cut without length measures to its top point, which is then the foot; the foot may be left out.
+    const Vec3 x{4, 6, 3}, s{1, 2, 3}, e{1, 2, 3 + 5e-6}, far{1, 2, 13};
+    Vec3 foot{9, 9, 9};
     EXPECT_DOUBLE_EQ(cutLineDistance(&x, &s, &e, &foot), 5.0);
-    EXPECT_EQ(foot.z, 0.0);
+    EXPECT_TRUE(foot.x == 1 && foot.y == 2 && foot.z == 3);
+    EXPECT_DOUBLE_EQ(cutLineDistance(&x, &s, &e, nullptr), 5.0);
+    EXPECT_DOUBLE_EQ(cutLineDistance(&x, &s, &far, nullptr), 5.0);
 }
 
 TEST(CutList, CopiesOwnTheirPointListsAndSetsGrow) {
@@ -226,4 +231,195 @@ TEST(CutList, MissingArgumentsAreRefused) {
     idx5CutListFree(l);
     cutListSetFree(nullptr);
     idx5CutListFree(nullptr);
+}
+
+// Seeded inserts at random places against a plain vector of the same records: order, ends, the unit axis
+// from bottom to top (none for a cut without length) and the fields a new record starts with.
+TEST(CutList, InsertsKeepOrderEndsAndUnitAxis) {
+    std::mt19937 rng(4711);
+    std::uniform_real_distribution<double> u(-20, 20);
+    CutRecordList* list = idx5CutListCreate(1);
+    ASSERT_NE(list, nullptr);
+    std::vector<std::pair<Vec3, Vec3>> model;
+    for (int k = 0; k < 40; ++k) {
+        const Vec3 top{u(rng), u(rng), u(rng)};
+        const Vec3 bottom = k % 7 == 3 ? top : Vec3{u(rng), u(rng), u(rng)};
+        const int32_t at = static_cast<int32_t>(rng() % static_cast<unsigned>(list->count + 1));
+        ASSERT_EQ(idx5CutListInsert(list, at, &top, &bottom, k), 1);
+        model.insert(model.begin() + at, {top, bottom});
+        EXPECT_GE(list->capacity, list->count);
+    }
+    ASSERT_EQ(list->count, 40);
+    EXPECT_EQ(list->capacity, 64);
+    for (int32_t i = 0; i < list->count; ++i) {
+        const CutRecord& r = list->records[i];
+        const auto& [top, bottom] = model[static_cast<size_t>(i)];
+        EXPECT_EQ(std::memcmp(&r.top, &top, sizeof top), 0) << i;
+        EXPECT_EQ(std::memcmp(&r.top2, &top, sizeof top), 0) << i;
+        EXPECT_EQ(std::memcmp(&r.top3, &top, sizeof top), 0) << i;
+        EXPECT_EQ(std::memcmp(&r.bottom, &bottom, sizeof bottom), 0) << i;
+        EXPECT_EQ(std::memcmp(&r.bottom2, &bottom, sizeof bottom), 0) << i;
+        const double len = dist3D(&top, &bottom);
+        const Vec3 want =
+            len > 0 ? Vec3{(top.x - bottom.x) / len, (top.y - bottom.y) / len, (top.z - bottom.z) / len}
+                    : Vec3{0, 0, 0};
+        EXPECT_NEAR(dist3D(&r.axis, &want), 0.0, 1e-12) << i;
+        EXPECT_TRUE(r.vector2.x == 0 && r.vector2.y == 0 && r.vector2.z == 1) << i;
+        EXPECT_TRUE(r.list1 == nullptr && r.list2 == nullptr && r.active == 0 && r.mark == 0 && r.value == 0)
+            << i;
+    }
+    idx5CutListFree(list);
+}
+
+// A copy's point lists hold every field of the original's (and no vectors where it has none), and a copy
+// of an empty list keeps the capacity.
+TEST(CutList, CopiedPointListsMatchFieldByField) {
+    CutRecordList* list = idx5CutListCreate(5);
+    ASSERT_NE(list, nullptr);
+    const Vec3 t{0, 0, 10}, b{0, 0, 0};
+    ASSERT_EQ(idx5CutListAdd(list, &t, &b, 0), 1);
+    Plist* with = plistCreate(9, 1);
+    Plist* without = plistCreate(6, 0);
+    ASSERT_TRUE(with && without);
+    for (int i = 0; i < 5; ++i) {
+        const Vec3 p{1.0 * i, -2.0 * i, 0.25 * i}, v{0.5, -0.5, 1.0 * i};
+        plistAppend(with, 0.5 * i, &p, static_cast<uint16_t>(i << 8 | i), &v, static_cast<uint8_t>(7 + i));
+        plistAppend(without, 2.0 * i, &p, static_cast<uint16_t>(i), nullptr, 0);
+    }
+    with->direction = -1, with->reserved = 17;
+    without->direction = 3, without->reserved = -4;
+    list->records[0].list1 = with;
+    list->records[0].list2 = without;
+    CutRecordList* copy = idx5CutListCopy(list);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->capacity, 5);
+    for (const auto& [src, dst] :
+         {std::pair{with, copy->records[0].list1}, {without, copy->records[0].list2}}) {
+        ASSERT_NE(dst, nullptr);
+        EXPECT_NE(dst, src);
+        ASSERT_EQ(dst->count, src->count);
+        const size_t n = static_cast<size_t>(src->count);
+        EXPECT_EQ(dst->direction, src->direction);
+        EXPECT_EQ(dst->reserved, src->reserved);
+        EXPECT_EQ(std::memcmp(dst->points, src->points, n * sizeof(Vec3)), 0);
+        EXPECT_EQ(std::memcmp(dst->parameters, src->parameters, n * sizeof(double)), 0);
+        EXPECT_EQ(std::memcmp(dst->flags, src->flags, n * sizeof(uint16_t)), 0);
+        ASSERT_EQ(dst->vectors != nullptr, src->vectors != nullptr);
+        if (src->vectors != nullptr) {
+            EXPECT_EQ(std::memcmp(dst->vectors, src->vectors, n * sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(dst->bytes, src->bytes, n), 0);
+        }
+    }
+    idx5CutListFree(copy);
+    idx5CutListFree(list);
+}
+
+// Vertical cut lines at the samples of a P-Q 30.5 long (31 steps: one per whole unit of length and one)
+// cover it within a hair; without one, or with all of them exactly r away, they do not.
+TEST(CutList, CoverageOfALongSegmentSamplesEveryUnitOfLength) {
+    const double length = 30.5;
+    const Vec3 p{0, 0, 0}, q{length, 0, 0};
+    struct Case {
+        int skip;
+        double off, r;
+        int expected;
+    } cases[] = {{-1, 0, 1e-9, 1}, {17, 0, 1e-9, 0},  {0, 0, 1e-9, 0},
+                 {31, 0, 1e-9, 0}, {-1, 0.5, 0.5, 0}, {-1, 0.5, 0.5 + 1e-9, 1}};
+    for (const Case& c : cases) {
+        CutRecordList* list = idx5CutListCreate(4);
+        ASSERT_NE(list, nullptr);
+        for (int k = 0; k <= 31; ++k) {
+            if (k == c.skip) continue;
+            const double x = length * k / 31;
+            const Vec3 top{x, c.off, 5}, bottom{x, c.off, -5};
+            ASSERT_EQ(idx5CutListAdd(list, &top, &bottom, 0), 1);
+        }
+        EXPECT_EQ(cutListCovers(list, &p, &q, c.r), c.expected) << c.skip << " " << c.off;
+        idx5CutListFree(list);
+    }
+}
+
+// A vertical cut at the origin among seeded sets of lists, their values on a half-unit grid so that
+// distances and heights land exactly on the limits; every other scene turned as a whole into a slanted
+// frame (its cases on a limit left out there): the bottom rises to the lowest bottom of an active cut
+// within r of its line in the lists whose values lie within 3 r of list j's, when that is more than m.
+TEST(CutList, RaiseBottomAgainstTheNeighbourScan) {
+    std::mt19937 rng(5150);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const double r = 0.5, len = 10.0;
+    // A turn by 0.7 about (1, 2, 3) / sqrt(14), the same for every point of a slanted scene.
+    const Vec3 k{1 / std::sqrt(14.0), 2 / std::sqrt(14.0), 3 / std::sqrt(14.0)};
+    const double c = std::cos(0.7), sn = std::sin(0.7);
+    auto turn = [&](const Vec3& v, bool slanted) {
+        if (!slanted) return v;
+        Vec3 kxv;
+        cross3D(&k, &v, &kxv);
+        const double kv = vecDot3D(&k, &v) * (1 - c);
+        return Vec3{v.x * c + kxv.x * sn + k.x * kv, v.y * c + kxv.y * sn + k.y * kv,
+                    v.z * c + kxv.z * sn + k.z * kv};
+    };
+    int raised = 0, past = 0, kept = 0;
+    for (int round = 0; round < 300; ++round) {
+        const bool slanted = round % 2 == 1;
+        bool onLimit = false;
+        const int lists = 1 + pick(6);
+        CutListSet* set = cutListSetCreate(1);
+        ASSERT_NE(set, nullptr);
+        double value = 0.5 * pick(4);
+        std::vector<double> values;
+        std::vector<std::vector<CutRecord>> cuts;
+        for (int k = 0; k < lists; ++k) {
+            CutRecordList* l = idx5CutListCreate(1);
+            ASSERT_NE(l, nullptr);
+            const int n = pick(4);
+            Vec3 bottomOf[4];
+            for (int i = 0; i < n; ++i) {
+                // Bottoms on a quarter-unit grid off the line, from 2 under the bottom to 4 over the top.
+                const Vec3 bottom{0.25 * (pick(7) - 3), 0.25 * (pick(5) - 2), 0.5 * (pick(33) - 4)};
+                const Vec3 top = turn({bottom.x, bottom.y, bottom.z + 5}, slanted),
+                           low = turn(bottom, slanted);
+                bottomOf[i] = bottom;
+                ASSERT_EQ(idx5CutListAdd(l, &top, &low, 0), 1);
+                l->records[i].active = pick(4) != 0;
+            }
+            ASSERT_EQ(cutListSetAdd(set, l, k, value), 1);
+            values.push_back(value);
+            cuts.emplace_back(l->records, l->records + l->count);
+            for (int i = 0; i < n; ++i) cuts.back()[static_cast<size_t>(i)].bottom = bottomOf[i];
+            idx5CutListFree(l);
+            value += 0.5 * (1 + pick(4));
+        }
+        const int j = pick(lists);
+        double lowest = INFINITY;
+        for (int k = 0; k < lists; ++k) {
+            if (std::fabs(values[k] - values[j]) > 3 * r) continue;
+            for (const CutRecord& o : cuts[k])
+                if (o.active) {
+                    onLimit = onLimit || std::fabs(std::hypot(o.bottom.x, o.bottom.y) - r) < 1e-6;
+                    if (std::hypot(o.bottom.x, o.bottom.y) <= r) lowest = std::min(lowest, o.bottom.z);
+                }
+        }
+        const double h = std::isfinite(lowest) ? lowest : 0.0;
+        // The minimum lift is at times the very lift found.
+        const double m = round % 3 == 0 ? std::max(h, 0.0) : 0.5 * pick(8);
+        const int want = h < m + 1e-5 ? 0 : h > len + 1e-5 ? -2 : 1;
+        onLimit = slanted && (onLimit || std::fabs(h - m) < 1e-6 || std::fabs(h - len) < 1e-6);
+        CutRecordList* mine = idx5CutListCreate(1);
+        const Vec3 top = turn({0, 0, len}, slanted), bottom{0, 0, 0};
+        ASSERT_EQ(idx5CutListAdd(mine, &top, &bottom, 0), 1);
+        const int rc = cutRaiseBottom(mine, 0, set, j, r, m);
+        const Vec3 at = turn({0, 0, want == 0 ? 0.0 : h}, slanted);
+        if (!onLimit) {
+            EXPECT_EQ(rc, want) << round;
+            for (const Vec3& p : {mine->records[0].bottom, mine->records[0].bottom2})
+                EXPECT_LE(dist3D(&p, &at), slanted ? 1e-9 : 0.0) << round << " " << p.z << " " << at.z;
+        }
+        EXPECT_EQ(dist3D(&mine->records[0].top, &top), 0.0);
+        raised += want == 1, past += want == -2, kept += want == 0;
+        idx5CutListFree(mine);
+        cutListSetFree(set);
+    }
+    EXPECT_GT(raised, 40);
+    EXPECT_GT(past, 15);
+    EXPECT_GT(kept, 40);
 }

@@ -207,6 +207,11 @@ TEST_F(CycParams, PairsSetNumbersTriplesAndTexts) {
                  {"*FRTYP", "70000", "32767"},
                  {"*FRTYP", "-1e9", "-32768"},
                  {"*FRTYP", "nan", "0"},
+                 {"*FRTYP", "\n\r\v\f 6", "6"},
+                 {"*FRTYP", "++3", "0"},
+                 {"*FRTYP", "+-3", "0"},
+                 {"*FRTYP", "-+3", "0"},
+                 {"*FRTYP", "+", "0"},
                  {"*WKZNUMMER", "12.99", "12"},
                  {"*WKZNUMMER", "3e9", "2147483647"},
                  {"*WKZNUMMER", "-3e9", "-2147483648"},
@@ -220,6 +225,8 @@ TEST_F(CycParams, PairsSetNumbersTriplesAndTexts) {
                  {"*STARTPT", "10 20", "10 20 0"},
                  {"*STARTPT", "", "0 0 0"},
                  {"*STARTPT", "7,8,9", "7 0 0"},
+                 {"*STARTPT", "1e999 2 3", "0 2 3"},
+                 {"*STARTPT", "+4 +.5\n-6", "4 0.5 -6"},
                  {"*RGB_G0", "0 1 0", "0 1 0"},
                  {"*G0_COLOR_RGB", "0.5 0.25 1", "0.5 0.25 1", "*RGB_G0"},
                  {"*RGB_G0", "0.25 0.75 0.5", "0.25 0.75 0.5", "*G0_COLOR_RGB"},
@@ -422,4 +429,26 @@ TEST_F(CycParams, DllDirIsTheKeywordOrThisLibrarysFolder) {
     applyPairs({{"*DLL_DIR", "/opt/conv"}});
     scaleLengthParams(1.0);
     EXPECT_STREQ(dllDirParam(), "/opt/conv");
+}
+
+// A text written into its field leaves every byte of the record outside that field as it was.
+TEST_F(CycParams, TextValueTouchesNoOtherField) {
+    for (int i = 0; CycleKeywordTable[i].keyword; ++i) {
+        const CycleKeywordRow& row = CycleKeywordTable[i];
+        applyPairs({{row.keyword, row.storeType == kStoreText     ? "text"
+                                  : row.storeType == kStoreTriple ? "3 3 3"
+                                                                  : "3"}});
+    }
+    std::vector<unsigned char> before(sizeof(CycleParams));
+    for (int i = 0; CycleKeywordTable[i].keyword; ++i) {
+        const CycleKeywordRow& row = CycleKeywordTable[i];
+        if (row.storeType != kStoreText) continue;
+        memcpy(before.data(), cycleParamsApplied(), sizeof(CycleParams));
+        applyPairs({{row.keyword, std::string(300, 'o').c_str()}});
+        const auto* after = reinterpret_cast<const unsigned char*>(cycleParamsApplied());
+        for (size_t b = 0; b < sizeof(CycleParams); ++b) {
+            if (b >= row.field && b <= row.field + kCycleTextMax) continue;
+            ASSERT_EQ(after[b], before[b]) << row.keyword << " " << b;
+        }
+    }
 }

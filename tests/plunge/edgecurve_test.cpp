@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace {
@@ -95,8 +96,16 @@ TEST(EdgeCurve, LeadingLinksSettle) {
         {{5, 3, 3, 4}, {0, 2, 0, 0}, 0, {5, 3, 3, 4}, {2, 2, 0, 0}},  // the first point stays where it is
         {{0, 1, 2, 3, 4}, {0, 0, 0, 2, 0}, 1, {0, 1, 2, 3, 4}, {0, 0, 0, 2, 2}},
         {{0, 1, 2}, {2, 2, 0}, 0, {0, 1, 2}, {2, 2, 0}},
+        {{0, 5, 2}, {2, 0, 2}, 0, {0, 1, 2}, {2, 2, 2}},  // the lone cut point just before the end
         {{0, 1}, {2, 2}, -1, {0, 1}, {2, 2}},
     };
+    // A point left behind the count (a link here) is no neighbour of the last one.
+    Plist* cut = tracedList({0, 1, 2, 3}, {2, 2, 0, 2});
+    cut->count = 3;
+    EXPECT_EQ(settleLeadingKind2(cut), 0);
+    EXPECT_EQ(cut->points[2].x, 2.0);
+    EXPECT_EQ(cut->flags[2] >> 8, 0);
+    plistFree(cut);
     for (const auto& r : rows) {
         Plist* l = tracedList(r.x, r.kinds);
         EXPECT_EQ(settleLeadingKind2(l), r.result) << r.x.size();
@@ -106,4 +115,52 @@ TEST(EdgeCurve, LeadingLinksSettle) {
         }
         plistFree(l);
     }
+}
+
+// A list turns back at a point when the way on is within about 18 degrees of the way back (directions
+// toward the neighbours with a dot of less than -0.95); a segment under 1e-5 says nothing; the ends and
+// the points outside have no turn.
+TEST(EdgeCurve, ReversalIsATurnOfMoreThanAboutOneHundredSixtyTwoDegrees) {
+    const double limit = std::acos(-0.95) * 180 / M_PI;  // 161.8 degrees
+    const struct {
+        double turnDeg, leg;
+        int expected;
+    } rows[] = {{180, 1, 1},    {limit + 0.01, 1, 1}, {limit - 0.01, 1, 0}, {90, 1, 0},   {0, 1, 0},
+                {180, 2e-5, 1}, {180, 5e-6, 0},       {limit + 1, 3, 1},    {170, 1e3, 1}};
+    for (const auto& r : rows) {
+        const double a = r.turnDeg * M_PI / 180;
+        Plist* l = plistCreate(4, 1);
+        // In along +x, out turned by the angle.
+        const Vec3 pts[3] = {{-1, 0, 0}, {0, 0, 0}, {r.leg * std::cos(a), 0, r.leg * std::sin(a)}};
+        for (int i = 0; i < 3; ++i) plistAppend(l, i, &pts[i], 0, nullptr, 0);
+        EXPECT_EQ(isReversalAt(l, 1), r.expected) << r.turnDeg << " " << r.leg;
+        EXPECT_EQ(isReversalAt(l, 0) + isReversalAt(l, 2) + isReversalAt(l, -1), 0);
+        plistFree(l);
+    }
+    EXPECT_EQ(isReversalAt(nullptr, 1), 0);
+}
+
+// The first and last points not of kind 2, for kinds drawn at random, against a plain scan.
+TEST(EdgeCurve, FirstAndLastCutIndexOfSeededKinds) {
+    std::mt19937 rng(808);
+    for (int round = 0; round < 200; ++round) {
+        const int n = static_cast<int>(rng() % 9);
+        std::vector<int> kinds(static_cast<size_t>(n));
+        for (int& k : kinds) k = rng() % 3 ? 2 : static_cast<int>(rng() % 4);
+        Plist* l = tracedList(std::vector<double>(kinds.size(), 0.0), kinds);
+        int32_t first = -7, last = -7;
+        int wantFirst = -1, wantLast = -1;
+        for (int i = 0; i < n; ++i)
+            if (kinds[static_cast<size_t>(i)] != 2) wantLast = i, wantFirst = wantFirst < 0 ? i : wantFirst;
+        EXPECT_EQ(firstLastCutIndex(l, &first, &last), wantFirst < 0 ? -1 : 1) << round;
+        if (wantFirst >= 0) {
+            EXPECT_EQ(first, wantFirst) << round;
+            EXPECT_EQ(last, wantLast) << round;
+        } else {
+            EXPECT_EQ(first + last, -14) << round;  // untouched
+        }
+        plistFree(l);
+    }
+    int32_t f = 0;
+    EXPECT_EQ(firstLastCutIndex(nullptr, &f, &f), -1);
 }

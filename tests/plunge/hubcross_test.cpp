@@ -141,6 +141,23 @@ TEST(HubCrossing, ZigzagHubCrossingIsTheProfilesOwnBisection) {
     freeProfile2D(level.hub);
 }
 
+// A hub whose last segment falls from (20, 30) to (60, 0): an edge that crosses only that segment meets it
+// where the profile's own bisection does.
+TEST(HubCrossing, CrossingOnTheHubsLastSegment) {
+    HubShroud level{profileOf({{10, 30}, {20, 30}, {60, 0}}), nullptr, nullptr};
+    ASSERT_NE(level.hub, nullptr);
+    for (const double r : {30.0, 45.0, 58.0}) {
+        const double z = 30 - 0.75 * (r - 20);  // on the hub
+        const Vec3 a = polar(r - 1, 0.2, z - 3), b = polar(r + 1, 0.2, z + 3), c = polar(r + 1, 0.2, z - 3);
+        Meshes m(std::vector<Triangle3D>{{{a, b, c}}});
+        Vec3 x, want;
+        ASSERT_EQ(crossSegmentProfileExact(level.hub, &a, &b, &want), 1) << r;
+        ASSERT_EQ(meshHubCrossing(&m.tri, &level, &x), 1) << r;
+        EXPECT_LE(dist3D(&x, &want), 1e-9) << r;
+    }
+    freeProfile2D(level.hub);
+}
+
 TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     HubShroud* level = flatChannel(20, 5);
     const Vec3 low[2] = {{10, 0, -1}, {40, 0, -1}}, high[2] = {{10, 0, 1}, {40, 0, 1}};
@@ -157,10 +174,19 @@ TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     ASSERT_EQ(contourPairProfileTrace(&blade, level->hub, 7.0, out), 1);
     ASSERT_EQ(out->count, 5);  // 0, 7, .. 28 along the 30 of the blade, each on the hub
     EXPECT_NEAR(out->param[4] + out->points[4].x + std::fabs(out->points[4].z), 28 + 38, 1e-6);
+    // Stations stop short of the blade's end: 0 .. 22.5 for a step of 7.5; a step must be positive.
+    ASSERT_EQ(contourPairProfileTrace(&blade, level->hub, 7.5, out), 1);
+    ASSERT_EQ(out->count, 4);
+    for (int32_t k = 0; k < 4; ++k) EXPECT_NEAR(out->points[k].x, 10 + 7.5 * k, 1e-9) << k;
+    for (const double step : {0.0, -1.0})
+        EXPECT_EQ(contourPairProfileTrace(&blade, level->hub, step, out), -1);
     // The tilt frame at (3, 4): T = (-0.8, 0.6, 0), B = unit(z x T); none on the axis.
     const Vec3 p{3, 4, 7}, up{0, 0, 2}, onAxis{0, 0, 5};
     Vec3 T, B;
     ASSERT_EQ(radialTiltFrame(&p, &up, &T, &B) + radialTiltFrame(&onAxis, &up, &T, &B), 0);
+    const Vec3 alongT{-1.6, 1.2, 0};
+    Vec3 t2, b2;
+    EXPECT_EQ(radialTiltFrame(&p, &alongT, &t2, &b2), -1);  // no binormal for an axis along T
     EXPECT_NEAR(std::fabs(T.x + 0.8) + std::fabs(T.y - 0.6) + std::fabs(B.x + 0.6) + std::fabs(B.y + 0.8), 0,
                 1e-12);
     freePlist3D(out);

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "channeltest.h"
 #include "geometry/profile.h"
@@ -320,4 +323,74 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     EXPECT_EQ(addCurvedLead(l, 1, 1), -1);
     freePlist3D(l);
     freeContourPair(nullptr);
+}
+
+// A meridian of four or five falling edges, each the edge of its own patch,
+// the patches listed in a seeded order and each turned either way: the joined curve is the whole meridian
+// in one direction or the other, its lengths the running 3D lengths.
+TEST(HubShroud, TrimLoopEdgesJoinInAnyOrderAndSense) {
+    cycleParamsResetState();
+    const std::vector<Vec2> meridian = {{10, 40}, {12, 30}, {13, 22}, {16, 15}, {20, 12}, {27, 11.5}};
+    std::mt19937 rng(1312);
+    for (int round = 0; round < 12; ++round) {
+        const size_t edges = round % 2 ? meridian.size() - 1 : meridian.size() - 2;
+        std::vector<size_t> order(edges);
+        for (size_t i = 0; i < edges; ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), rng);
+        SurfList* list = newSurfList(static_cast<int32_t>(edges));
+        ASSERT_NE(list, nullptr);
+        for (const size_t i : order) {
+            Vec2 a = meridian[i], b = meridian[i + 1];
+            if (rng() % 2) std::swap(a, b);
+            addPatch(list, {a.x, 0, a.y}, {b.x - a.x, 0, b.y - a.y}, {0, 0.1, 0});
+        }
+        ProfileCurve* curve = surfacesMeridianCurve(list);
+        ASSERT_NE(curve, nullptr) << round;
+        ASSERT_EQ(curve->count, static_cast<int32_t>(edges + 1)) << round;
+        ASSERT_NE(curve->z, nullptr);
+        const bool down = curve->z[0] > curve->z[curve->count - 1];
+        double length = 0;
+        for (int32_t i = 0; i < curve->count; ++i) {
+            const Vec2& want = meridian[down ? static_cast<size_t>(i) : edges - static_cast<size_t>(i)];
+            EXPECT_NEAR(curve->points[i].y, want.x, 1e-6) << round << " " << i;
+            EXPECT_NEAR(curve->z[i], want.y, 1e-6) << round << " " << i;
+            if (i > 0) {
+                const Vec2& prev =
+                    meridian[down ? static_cast<size_t>(i - 1) : edges - static_cast<size_t>(i - 1)];
+                length += std::hypot(want.x - prev.x, want.y - prev.y);
+            }
+            EXPECT_NEAR(curve->lengths[i], length, 1e-5) << round << " " << i;
+        }
+        profileFreeList(curve);
+        freeSurfList(list);
+    }
+}
+
+// A trim loop stepping down 1, then 9 (the meridional edge), then twice 5 on its way back: of the runs
+// of changing height the largest is taken, whatever single flat point lies before it.
+TEST(HubShroud, TrimLoopKeepsItsLargestRunOfHeight) {
+    cycleParamsResetState();
+    SurfList* list = newSurfList(1);
+    ASSERT_NE(list, nullptr);
+    TrimSurface rec;
+    kvxInitTrimSurface(&rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0), 1);
+    for (int i = 0; i < 4; ++i) rec.surface.uKnots[i] = rec.surface.vKnots[i] = i / 2;
+    // z = 30 - 10 u, r = 10 + 2 u; v moves 0.1 sideways at a constant height.
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) rec.surface.rows[i][j] = {10.0 + 2 * i, 0.1 * j, 30.0 - 10 * i};
+    const Vec2 loop[9] = {{0, 0},     {0.1, 0},   {0.1, 1}, {1, 1}, {1, 0.5},
+                          {0.5, 0.5}, {0.5, 0.2}, {0, 0.2}, {0, 0}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 9), 1);
+    ASSERT_EQ(surfListAppend(list, &rec), 1);
+    ProfileCurve* curve = surfacesMeridianCurve(list);
+    ASSERT_NE(curve, nullptr);
+    ASSERT_EQ(curve->count, 2);
+    ASSERT_NE(curve->z, nullptr);
+    EXPECT_NEAR(curve->z[0], 29, 1e-6);
+    EXPECT_NEAR(curve->z[1], 20, 1e-6);
+    EXPECT_NEAR(curve->points[0].y, std::hypot(10.2, 0.1), 1e-6);
+    EXPECT_NEAR(curve->points[1].y, std::hypot(12.0, 0.1), 1e-6);
+    profileFreeList(curve);
+    freeSurfList(list);
 }

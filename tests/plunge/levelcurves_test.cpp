@@ -1,20 +1,22 @@
-// Depth levels: closed-form floors of flat channels per strategy; the example's levels in its channel.
+// Depth levels: floors of flat channels against the step rule of each strategy, of a sloped channel and of
+// profiles in closed form; the example's levels in its channel.
 #include "plunge/levelcurves.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include "channeltest.h"
+#include "geometry/rng.h"
 #include "plunge/cycparams.h"
 
 TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChannel) {
     // strategy, channel height, step, depth, start and end factors; then each level's floor and what is
     // left above it.
     const std::vector<double> rows[][3] = {
-        {{0, 25, 10, 0, 1, 0}, {0, 10, 20}, {25, 15, 5}},
         {{0, 20.05, 10, 0, 1, 0}, {0, 10}, {20.05, 10.05}},  // a last step leaving 0.05 is not taken
-        {{0, 25, 10, 12, 1, 0}, {0, 10}, {12, 2}},
-        {{1, 40, 10, 25, 1, 0}, {15, 20, 30}, {25, 20, 10}},
-        {{2, 40, 10, 25, 1, 0}, {15, 25, 35}, {25, 15, 5}},
         {{3, 30, 10, 0, 1, 0}, {0, 7.5, 15, 22.5}, {30, 30, 30, 30}},
         {{3, 10, 10, 0, 1, 0}, {0}, {10}},              // a step equal to the height is enlarged: one level
         {{3, 30, 10, 0, 0.8, 0.2}, {6, 15}, {30, 30}},  // two steps of 0.3 from 0.2
@@ -84,5 +86,154 @@ TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChanne
     // A step that cannot be made (a shroud of one point cannot be lowered) hands out no partial set.
     pair = flatChannel(20, 60);
     EXPECT_EQ(buildLevelCurves(pair, 5.0, 1, 10.0), nullptr);
+    freeHubShroud(pair);
+}
+
+namespace {
+
+// A channel of two polylines (r, z), owned by the caller.
+HubShroud* polyChannel(const std::vector<Vec2>& hub, const std::vector<Vec2>& shroud) {
+    Profile2D *h = profileOf(hub), *s = profileOf(shroud);
+    std::vector<double> extra(hub.size(), 0.0);
+    HubShroud tmp{h, s, extra.data()};
+    HubShroud* pair = h != nullptr && s != nullptr ? copyHubShroud(&tmp) : nullptr;
+    freeProfile2D(h);
+    freeProfile2D(s);
+    return pair;
+}
+
+double polylineLength(const Plist3D* l) {
+    double len = 0;
+    for (int32_t i = 1; i < l->count; ++i) len += dist3D(&l->points[i - 1], &l->points[i]);
+    return len;
+}
+
+}  // namespace
+
+// Seeded flat channels against the plain rule of each strategy: from the hub floors at k v up to the
+// top (the channel or the depth) while more than 1e-5 is left and a level keeps a tenth; from the shroud
+// depths k v and then the depth itself, deepest first; under the band floors at k v above the depth
+// below the shroud while more than 1e-5 is left.
+TEST(LevelCurves, FlatChannelLevelsFollowTheStepRule) {
+    rngResetState();
+    int multi = 0;
+    for (int round = 0; round < 90; ++round) {
+        const int32_t strategy = round % 3;
+        const double H = 5 + 45 * rngUniform(), v = 0.8 + 12 * rngUniform();
+        const double depth = strategy == 0 && round % 2 ? 0.0 : (0.1 + 0.85 * rngUniform()) * H;
+        // Exact multiples every fourth round: the count must not take one step more.
+        const double step = round % 4 == 3 ? H / std::ceil(H / v) : v;
+        std::vector<double> floors, heights;
+        if (strategy == 0) {
+            const double top = depth > 1e-5 && H > depth ? depth : H;
+            for (int k = 0; k * step <= top - 1e-5 && (k == 0 || top - k * step >= 0.1); ++k)
+                floors.push_back(k * step), heights.push_back(top - k * step);
+        } else if (strategy == 1) {
+            for (int k = 1;; ++k) {
+                const double a = std::min(k * step, depth);
+                floors.insert(floors.begin(), H - a), heights.insert(heights.begin(), a);
+                if (k * step > depth - 1e-5) break;
+            }
+        } else {
+            for (int k = 0; k * step <= depth - 1e-5; ++k)
+                floors.push_back(H - depth + k * step), heights.push_back(depth - k * step);
+        }
+        HubShroud* pair = flatChannel(H);
+        ASSERT_NE(pair, nullptr);
+        LevelCurves* set = buildLevelCurves(pair, step, strategy, depth);
+        ASSERT_NE(set, nullptr);
+        ASSERT_EQ(set->count, static_cast<int32_t>(floors.size()))
+            << round << " H " << H << " v " << step << " depth " << depth;
+        multi += set->count > 2;
+        for (int32_t k = 0; k < set->count; ++k) {
+            const Profile2D* floor = set->curves[k]->hub;
+            ASSERT_GE(floor->count, 2);
+            for (int32_t i = 0; i < floor->count; ++i)
+                EXPECT_NEAR(floor->points[i].y, floors[k], 1e-9) << round;
+            EXPECT_NEAR(floor->points[0].x, 10.0, 1e-9) << round;
+            EXPECT_NEAR(floor->points[floor->count - 1].x, 60.0, 1e-9) << round;
+            EXPECT_NEAR(channelHeight(set->curves[k]), heights[k], 1e-9) << round << " level " << k;
+            EXPECT_TRUE(strategy == kLevelFromShroud || set->params[k] == -1.0) << round;
+        }
+        freeLevelCurves(set);
+        freeHubShroud(pair);
+    }
+    EXPECT_GT(multi, 30);
+}
+
+// Under a flat shroud 55 high a hub rising at 45 degrees from (10, 0) to (60, 50): each level from the
+// shroud runs at 55 - a until it meets the hub and then along it, and takes the length along its floor
+// to where it rises through the floor of the level above (none for the first level).
+TEST(LevelCurves, FromTheShroudFloorsFollowTheHubAndKeepWhereTheLevelAboveCrosses) {
+    HubShroud* pair = polyChannel({{10, 0}, {60, 50}}, {{10, 55}, {60, 55}});
+    ASSERT_NE(pair, nullptr);
+    LevelCurves* set = buildLevelCurves(pair, 10.0, kLevelFromShroud, 30.0);
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(set->count, 3);
+    const double depths[3] = {30, 20, 10};
+    for (int32_t k = 0; k < 3; ++k) {
+        const double a = depths[k], z = 55 - a;
+        const Profile2D* floor = set->curves[k]->hub;
+        for (int32_t i = 0; i < floor->count; ++i) {
+            const Vec2& p = floor->points[i];
+            EXPECT_NEAR(p.y, std::max(z, p.x - 10), 1e-9) << a << " " << i;
+        }
+        EXPECT_NEAR(floor->points[0].x, 10, 1e-9);
+        EXPECT_NEAR(floor->points[floor->count - 1].x, 60, 1e-9) << a;
+        // Flat from r = 10 to the hub at r = z + 10, then up the hub to where it reaches z + 10.
+        const double crossing = k == 2 ? -1.0 : z + std::sqrt(2.0) * 10;
+        EXPECT_NEAR(set->params[k], crossing, 1e-6) << a;
+    }
+    freeLevelCurves(set);
+    freeHubShroud(pair);
+}
+
+// One profile of a channel with a hub bent toward the channel: the hub (or the shroud) offset and its
+// parameters the offset's own arc length times L(offset) / L(hub); or the hub moved toward the shroud point
+// at the same share of length, with the hub's parameters.
+TEST(LevelCurves, ProfileFromThePairByMode) {
+    // The hub runs flat and then climbs at 45 degrees; the shroud, 30 long, lies 20 above its start.
+    HubShroud* pair = polyChannel({{10, 0}, {35, 0}, {60, 25}}, {{20, 20}, {50, 20}});
+    ASSERT_NE(pair, nullptr);
+    const double lHub = 25 + 25 * std::sqrt(2.0);
+    Plist3D* l = newPlist3D(4);
+    ASSERT_NE(l, nullptr);
+    const struct {
+        int32_t mode;
+        double h, t, offset;  // signed offset to the left of the profile's direction
+    } rows[] = {{0, 20, 0.25, 5}, {0, 8, 1.0, 8}, {0, 6, 0.5, 3}, {1, 20, 0.75, 5}, {1, 12, 0.5, 6}};
+    for (const auto& r : rows) {
+        ASSERT_EQ(levelCurveFromPair(pair, r.h, r.mode, r.t, l), 1) << r.mode << " " << r.t;
+        ASSERT_GE(l->count, 2);
+        const Profile2D* base = r.mode == 0 ? pair->hub : pair->shroud;
+        const double lNew = polylineLength(l);
+        double arc = 0;
+        for (int32_t i = 0; i < l->count; ++i) {
+            if (i > 0) arc += dist3D(&l->points[i - 1], &l->points[i]);
+            const Vec3& p = l->points[i];
+            EXPECT_EQ(p.y, 0.0);
+            EXPECT_NEAR(closestPointProfile2D(base, &p, nullptr, nullptr), r.offset, 1e-9)
+                << r.mode << " " << i;
+            EXPECT_NEAR(l->param[i], arc * lNew / lHub, 1e-9) << r.mode << " " << i;
+        }
+    }
+    // Mode 2: the shroud is 30 long against the hub's lHub, so hub length s meets shroud r = 20 + 30 s /
+    // lHub.
+    for (const double t : {0.0, 0.3, 1.0}) {
+        ASSERT_EQ(levelCurveFromPair(pair, 99, 2, t, l), 1);
+        ASSERT_EQ(l->count, 3);
+        for (int32_t i = 0; i < 3; ++i) {
+            const Vec2& h = pair->hub->points[i];
+            const double s = pair->hub->param[i], sr = 20 + 30 * s / lHub;
+            EXPECT_NEAR(l->points[i].x, (1 - t) * h.x + t * sr, 1e-9) << t << " " << i;
+            EXPECT_NEAR(l->points[i].z, (1 - t) * h.y + t * 20, 1e-9) << t << " " << i;
+            EXPECT_EQ(l->param[i], s);
+        }
+    }
+    for (const int32_t mode : {-1, 3}) {
+        EXPECT_EQ(levelCurveFromPair(pair, 10, mode, 0.5, l), -1) << mode;
+        EXPECT_EQ(l->count, 0);
+    }
+    freePlist3D(l);
     freeHubShroud(pair);
 }
