@@ -7,6 +7,18 @@
 #include "pocketnc_util.h"
 #include "ringtest_util.h"
 
+namespace {
+
+// The ramp entry the ramp tests share: 10 degrees down, at 0.1 resolution, 2 deep.
+void rampEntry(CcpParams& p) {
+    p.plungeType = 3;
+    p.helixPlungeAngle = 10 * M_PI / 180;
+    p.helixAngleResolution = 0.1;
+    p.infeedDepth = 2;
+}
+
+}  // namespace
+
 // The first pass on channel 31 in order; on channel 10 the header once however
 // often it is asked for, and the feed words around the plunge.
 TEST(PocketNc, FirstPassRecordsInOrderFeedWordsAndHeaderOnce) {
@@ -219,11 +231,8 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     for (int k = 0; k < 2; ++k) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
-        p.plungeType = 3;
+        rampEntry(p);
         p.retractEachPlane = 0;
-        p.helixPlungeAngle = 10 * M_PI / 180;
-        p.helixAngleResolution = 0.1;
-        p.infeedDepth = 2;
         pocketNcHeader();
         const double x = shift[k].x, y = shift[k].y;
         Vec2 from{x, y};
@@ -266,11 +275,8 @@ TEST(PocketNc, RampHeightsFollowTheToolReference) {
     for (int k = 0; k < 2; ++k) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
-        p.plungeType = 3;
+        rampEntry(p);
         p.retractEachPlane = 1;
-        p.helixPlungeAngle = 10 * M_PI / 180;
-        p.helixAngleResolution = 0.1;
-        p.infeedDepth = 2;
         p.toolType = 1;
         p.toolDiameter = 10;
         kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", k ? "center" : "tip", 21);
@@ -302,11 +308,8 @@ TEST(PocketNc, RampTransitionWithinAPass) {
     for (const auto& [gap, ramped] : {std::pair{3.9, false}, {2.5, false}, {4.01, true}}) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
-        p.plungeType = 3;
+        rampEntry(p);
         p.retractEachPlane = 0;
-        p.helixPlungeAngle = 10 * M_PI / 180;
-        p.helixAngleResolution = 0.1;
-        p.infeedDepth = 2;
         pocketNcHeader();
         Vec2 start{0, 0};
         rampTransition(&start);
@@ -544,10 +547,7 @@ TEST(PocketNc, RampNeverRunsAlongARefusedCut) {
         pocketKernel().geometryScale = 1;
         CcpParams& p = kvCCPParams;
         p.toolDiameter = 10;
-        p.plungeType = 3;
-        p.helixPlungeAngle = 10 * M_PI / 180;
-        p.helixAngleResolution = 0.1;
-        p.infeedDepth = 2;
+        rampEntry(p);
         ContourHeader h{};
         h.bottom = -5;
         ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
