@@ -73,6 +73,11 @@ TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
         {{{1, 7}, {8, 12}, {8, 12}, {1, 7}}, {1, 6, 8}, {{0.5, 20}, {3.5, 15}, {7, 10}}},
         // No splitter: lists 1 and 2 hold no cut point and give no station.
         {{{2, 10}, {0, 0}, {0, 0}, {3, 11}}, {2, 10}, {{0, 20}, {2, 20}, {6, 15}, {11, 10}}},
+        // A cut from the list's first point starts the main blade at 0.
+        {{{0, 10}, {4, 12}, {4, 9}, {3, 11}}, {0, 4, 10}, {{0, 20}, {2, 15}, {4, 10}}},
+        // A splitter starting with the main blade: the main blade's own angle up to both, the general
+        // one after them.
+        {{{2, 10}, {2, 12}, {3, 9}, {3, 11}}, {2, 2, 10}, {{0, 20}, {2, 20}, {3, 10}}},
     };
     for (const Case& c : cases) {
         cycleParamsResetState();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "channeltest.h"
 #include "geometry/rng.h"
@@ -33,6 +34,38 @@ TEST(BladeCurves, IsoLineSamplesAndTheSplitAroundTheMiddle) {
         isoStripFree(s);
     }
     freeSurfList(list);
+}
+
+// The cut falls after the last sample at t <= 0.5 (to 1e-5); each side keeps the samples beyond the gap
+// of middle line (samples 10 apart) from the cut.
+TEST(BladeCurves, SplitCutsAfterTheLastSampleOfTheFirstHalf) {
+    const struct {
+        std::vector<double> t;
+        double gap;
+        int rc, a, b;
+    } rows[] = {{{0, 0.25, 0.5, 0.75, 1}, 5, 1, 2, 2},   {{0, 0.25, 0.5, 0.75, 1}, 10, 1, 1, 1},
+                {{0, 0.25, 0.5, 0.75, 1}, 20, -1, 0, 0}, {{0, 0.75, 1}, 5, -1, 0, 0},
+                {{0, 0.5 + 9e-6, 1}, 5, 1, 1, 1},        {{0, 0.5 + 2e-5, 1}, 5, -1, 0, 0},
+                {{0, 0.5, 1}, 9.999, 1, 1, 1},           {{0, 1}, 0.1, -1, 0, 0}};
+    for (const auto& r : rows) {
+        const int32_t n = static_cast<int32_t>(r.t.size());
+        IsoStrip* s = isoStripCreate(n);
+        ASSERT_NE(s, nullptr);
+        for (int32_t i = 0; i < n; ++i)
+            s->t[i] = r.t[i], s->middle[i] = s->edge0[i] = s->edge1[i] = {10.0 * i, 0, 0};
+        IsoStrip *a = s, *b = s;
+        ASSERT_EQ(splitIsoStrip(s, &a, &b, r.gap), r.rc) << n << " " << r.gap;
+        EXPECT_EQ(a != nullptr ? a->count : 0, r.a) << n << " " << r.gap;
+        EXPECT_EQ(b != nullptr ? b->count : 0, r.b) << n << " " << r.gap;
+        // a from the first sample on, b up to the last.
+        EXPECT_TRUE(a == nullptr || a->middle[0].x == 0.0);
+        EXPECT_TRUE(b == nullptr || b->middle[b->count - 1].x == 10.0 * (n - 1));
+        isoStripFree(a);
+        isoStripFree(b);
+        EXPECT_EQ(splitIsoStrip(s, nullptr, &b, r.gap), -1);
+        EXPECT_EQ(splitIsoStrip(s, &a, nullptr, r.gap), -1);
+        isoStripFree(s);
+    }
 }
 
 // Reversing a strip reverses every array alike, swapping exchanges the edges only, and a copied range
@@ -136,6 +169,14 @@ TEST(BladeCurves, SurfaceChoiceByArea) {
         int32_t index[2] = {0, 0}, direction[2];
         EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), picks[c][0]);
         EXPECT_EQ(index[0] * 10 + index[1], picks[c][1] * 10 + picks[c][2]) << c;
+        // Without a hub, or a place for the answers, nothing is chosen.
+        EXPECT_EQ(chooseBladeSurfaces(list, nullptr, index, direction), -1);
+        EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, nullptr, direction), -1);
+        EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, nullptr), -1);
+        const int32_t n = list->count;
+        list->count = 0;
+        EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), -1);
+        list->count = n;
         freeSurfList(list);
     }
     // The patch of area 100 measured above, trimmed to half its parameter square, is measured anew:

@@ -98,6 +98,15 @@ TEST(ContourPair, OrientationByRadiusThenHeight) {
         profileFreeList(a);
         profileFreeList(b);
     }
+    // Curves of no point or one give lists of as many, with nothing to orient.
+    for (const size_t n : {0, 1}) {
+        ProfileCurve* a = curveOf(std::vector<Vec3>(n, Vec3{20, 0, 10}));
+        ContourPair* pair = buildBladeContourPair(a, a);
+        ASSERT_NE(pair, nullptr) << n;
+        EXPECT_EQ(pair->first->count + pair->second->count, static_cast<int32_t>(2 * n));
+        freeContourPair(pair);
+        profileFreeList(a);
+    }
     cycleParamsResetState();
 }
 

@@ -255,14 +255,22 @@ TEST(CornerRound, DistancesAlongUnevenSegmentsAndKindsOfSplitVertices) {
     EXPECT_EQ(filletCorner(1, sharp, 0.4), -1);
     EXPECT_NEAR(maxTurn(sharp), 90, 1e-9);
     plistFree(sharp);
-    // With a longer incoming leg the corner is rounded, and the answer says so.
+    // With a longer incoming leg the corner is rounded, and the answer says so. The fillet leaves along
+    // its legs, whatever the path does beyond them: symmetric, its middle (the corner moved) lies on
+    // the bisector.
     Plist* round = plistCreate(8, 0);
     t = 0;
-    for (const Vec3& q : {Vec3{-2, 0, 0}, Vec3{0, 0, 0}, Vec3{0, 2, 0}, Vec3{0, 4, 0}}) {
+    for (const Vec3& q : {Vec3{-2, 0, 0}, Vec3{0, 0, 0}, Vec3{0, 2, 0}, Vec3{3, 4, 0}}) {
         if (round->count > 0) t += dist3D(&round->points[round->count - 1], &q);
         plistAppend(round, t, &q, 0, nullptr, 0);
     }
     EXPECT_EQ(filletCorner(1, round, 0.4), 1);
+    ASSERT_EQ(round->count, 6);
+    EXPECT_NEAR(round->points[1].x, -0.6, 1e-9);
+    EXPECT_NEAR(round->points[3].y, 0.6, 1e-9);
+    EXPECT_NEAR(round->points[2].x + round->points[2].y, 0.0, 1e-6);
+    EXPECT_LT(round->points[2].x, -0.05);
+    round->count = 5;               // the bend beyond the fillet aside
     EXPECT_LT(maxTurn(round), 60);  // the 90 degree turn is spread over the fillet
     plistFree(round);
 }

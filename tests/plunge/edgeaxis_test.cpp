@@ -132,5 +132,10 @@ TEST_F(EdgeAxis, EitherSideLeansItsOwnWayAndClearsTheBlades) {
         EXPECT_GE(lean * axis.x, -1e-9) << r.p.x;
         EXPECT_GT(lean * turned.x, lean * axis.x + 0.09) << r.p.x;
         EXPECT_NEAR(std::acos(turned.z) - std::acos(axis.z), 0.1, 1e-9) << r.p.x;
+        // The span direction is +z and the side axis -x or +x: the axis is z turned by the passing angle.
+        const Vec3 up{0, 0, 1}, toward{lean, 0, 0};
+        double angle = -1;
+        ASSERT_EQ(edgeAxisAngle(1, &r.p, &up, &toward, set, &angle), 1) << r.p.x;
+        EXPECT_NEAR(angle, std::acos(axis.z), 1e-9) << r.p.x;
     }
 }

@@ -145,7 +145,7 @@ void expectPlain(const HubSolid* solid, Vec2 q, double phi, int32_t label, int k
 TEST(HubSolid, DistanceIsThePlainScans) {
     Rng rng{2024u};
     auto unit = [&] { return double(rngStep(&rng)) / kRngMax; };
-    for (int32_t count : {2, 3, 17, 32, 33, 200, 1000, 5000}) {
+    for (int32_t count : {2, 3, 12, 13, 17, 32, 33, 200, 1000, 5000}) {
         std::vector<Vec2> hub(count);
         const double wave = 0.5 + 3 * unit(), turns = 1 + 20 * unit();
         for (int32_t i = 0; i < count; ++i) {
@@ -155,6 +155,11 @@ TEST(HubSolid, DistanceIsThePlainScans) {
         }
         HubSolid* solid = solidOf(hub);
         ASSERT_NE(solid, nullptr) << count;
+        // The runs cover the sides, the last one holding one at least; the leaves the least power of two.
+        const int32_t sides = solid->count - 1;
+        EXPECT_TRUE(solid->runs * kHubSolidRun >= sides && (solid->runs - 1) * kHubSolidRun < sides) << count;
+        EXPECT_TRUE(solid->leaves >= solid->runs && 2 * solid->runs > solid->leaves) << count;
+        EXPECT_EQ(solid->leaves & (solid->leaves - 1), 0) << count;
         // The plain scan costs the outline's length per query: long outlines take fewer queries.
         const int queries = count >= 1000 ? 400 : 4000;
         for (int k = 0; k < queries; ++k) {
