@@ -109,7 +109,9 @@ TEST(HubCrossing, ZigzagHubCrossingIsTheProfilesOwnBisection) {
             const double r0 = 11 + 20 * unit();
             for (Vec3& v : x.p) {
                 const double r = r0 + 4 * unit();
-                v = polar(r, 0.2 * unit(), 30 - 1.2 * (r - 10) + 2 * (unit() - 0.5));
+                const double z = 30 - 1.2 * (r - 10) + 2 * (unit() - 0.5);
+                // Every third round in one meridian plane at a few heights: corners share y and z.
+                v = round % 3 ? polar(r, 0.2 * unit(), z) : polar(r, 0, std::round(z));
             }
             for (int k = 0; k < 3; ++k) {
                 Vec3 c;
@@ -189,6 +191,46 @@ TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     EXPECT_EQ(radialTiltFrame(&p, &alongT, &t2, &b2), -1);  // no binormal for an axis along T
     EXPECT_NEAR(std::fabs(T.x + 0.8) + std::fabs(T.y - 0.6) + std::fabs(B.x + 0.6) + std::fabs(B.y + 0.8), 0,
                 1e-12);
+    freePlist3D(out);
+    freePlist3D(blade.first);
+    freePlist3D(blade.second);
+    freeHubShroud(level);
+}
+
+// Every missing argument is refused, and the answers are left as they were.
+TEST(HubCrossing, MissingArgumentsAreRefused) {
+    HubShroud* level = flatChannel(20, 5);
+    ASSERT_NE(level, nullptr);
+    const Vec3 low[2] = {{10, 0, -1}, {40, 0, -1}}, high[2] = {{10, 0, 1}, {40, 0, 1}};
+    ContourPair blade{plist3DFromPoints(low, 2), plist3DFromPoints(high, 2)};
+    Meshes m(std::vector<Triangle3D>{{{polar(20, 0.1, -1), polar(20, 0.1, 2), polar(30, 0.1, 1)}}});
+    const Vec3 p{3, 4, 7}, up{0, 0, 1};
+    Vec3 T{9, 9, 9}, B{9, 9, 9}, x{9, 9, 9};
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(radialTiltFrame(k == 0 ? nullptr : &p, k == 1 ? nullptr : &up, k == 2 ? nullptr : &T,
+                                  k == 3 ? nullptr : &B),
+                  -1)
+            << k;
+    EXPECT_EQ(T.x + B.x, 18.0);
+    HubShroud noHub{nullptr, level->shroud, nullptr};
+    EXPECT_EQ(meshHubCrossing(nullptr, level, &x), -1);
+    EXPECT_EQ(meshHubCrossing(&m.tri, nullptr, &x), -1);
+    EXPECT_EQ(meshHubCrossing(&m.tri, &noHub, &x), -1);
+    EXPECT_EQ(meshHubCrossing(&m.tri, level, nullptr), -1);
+    EXPECT_EQ(x.x, 9.0);
+    double angle = 0.5;
+    EXPECT_EQ(splitterHubAngle(&m.tri, level, nullptr, 0, &angle), -1);
+    EXPECT_EQ(splitterHubAngle(&m.tri, level, &blade, 0, nullptr), -1);
+    EXPECT_EQ(splitterHubAngle(nullptr, level, &blade, 0, &angle), -1);
+    EXPECT_EQ(angle, 0.5);
+    Plist3D* out = newPlist3D(1);
+    ContourPair half{blade.first, nullptr}, otherHalf{nullptr, blade.second};
+    EXPECT_EQ(contourPairProfileTrace(nullptr, level->hub, 1, out), -1);
+    EXPECT_EQ(contourPairProfileTrace(&half, level->hub, 1, out), -1);
+    EXPECT_EQ(contourPairProfileTrace(&otherHalf, level->hub, 1, out), -1);
+    EXPECT_EQ(contourPairProfileTrace(&blade, nullptr, 1, out), -1);
+    EXPECT_EQ(contourPairProfileTrace(&blade, level->hub, 1, nullptr), -1);
+    EXPECT_EQ(contourPairProfileTrace(&blade, level->hub, NAN, out), -1);
     freePlist3D(out);
     freePlist3D(blade.first);
     freePlist3D(blade.second);
