@@ -693,7 +693,9 @@ Profile2D* joinProfiles2D(const Profile2D* a, const Profile2D* b, double* s, int
         const Seg2D sb = segOf(b, i - 1);
         const int n = contour_pair_isect2D(&sb, 1, chainA.data(), a->count - 1, table.data(),
                                            static_cast<int32_t>(table.size()));
-        if (n <= 0) continue;
+        // A search that failed (memory short) has not shown that b misses a.
+        if (n < 0) return nullptr;
+        if (n == 0) continue;
         // The crossing nearest to the segment's start is where b first meets a.
         int best = 0;
         for (int k = 1; k < n; ++k) {

@@ -10,6 +10,7 @@
 #include "channeltest.h"
 #include "geometry/rng.h"
 #include "plunge/plist3d.h"
+#include "profile2d_alloc.h"
 #include "workfolder.h"
 
 namespace {
@@ -387,4 +388,52 @@ TEST(Profile2D, MissingArgumentsAreRefused) {
     recomputeProfile2DParams(nullptr);
     freeProfile2D(one);
     freeProfile2D(nullptr);
+}
+
+namespace {
+
+void put(std::vector<double>& v, const Profile2D* p) {
+    v.push_back(p->count);
+    for (int32_t i = 0; i < p->count; ++i) v.insert(v.end(), {p->param[i], p->points[i].x, p->points[i].y});
+}
+
+// Copies, edits, offsets, joins, a section and crossings of one bent profile; null or -1 where memory
+// is short.
+AllocMade profileOperations() {
+    std::vector<double> v;
+    v.reserve(4096);
+    ProfileGuard a(profileOf({{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}})),
+        b(profileOf({{8, 40}, {8, 25}, {9, 0}}));
+    if (!a.p || !b.p) return std::nullopt;
+    ProfileGuard c(copyProfile2D(a.p)), off(profile2DOffset(a.p, 3.0)), d(copyProfile2D(a.p));
+    bool ok = c.p && off.p && d.p && extendProfile2D(c.p, 2.0) == 1 && appendProfile2DPoint(c.p, 1.5) == 1 &&
+              appendProfile2DPoint(c.p, 1.0) == 1 && fitProfile2DToSpan(a.p, d.p) == 1;
+    double s = 0;
+    int32_t flag = 0;
+    ProfileGuard j(ok ? joinProfiles2D(a.p, b.p, &s, &flag) : nullptr);
+    const Vec3 ref{1, 0, 0}, p{20, 3, 30}, q{1, 0, 0};
+    ChannelSection* cs = channelSectionCreate(&ref, a.p, 10);
+    const Vec3 pts[3] = {{0, 3, 1}, {6, 0, 4}, {0, -8, 2}};
+    Plist3D* l = plist3DFromPoints(pts, 3);
+    ProfileGuard m(l ? profile2DFromPlist3D(l) : nullptr);
+    Vec3 x1{}, x2{};
+    ok = ok && j.p && cs && m.p && crossSegmentProfileExact(a.p, &p, &q, &x1) == 1 &&
+         crossLineProfile(a.p, &p, &q, &x2, 10) == 1;
+    if (ok) {
+        // An offset falls back to other constructions where memory is short: the same ends.
+        for (const Profile2D* r : {off.p, cs->profile})
+            v.insert(v.end(),
+                     {r->points[0].x, r->points[0].y, r->points[r->count - 1].x, r->points[r->count - 1].y});
+        for (const Profile2D* r : {c.p, d.p, j.p, m.p}) put(v, r);
+        v.insert(v.end(), {s, double(flag), x1.x, x1.y, x1.z, x2.x, x2.y, x2.z});
+    }
+    channelSectionFree(cs);
+    freePlist3D(l);
+    return ok ? AllocMade(v) : std::nullopt;
+}
+
+}  // namespace
+
+TEST(Profile2D, EveryFailedAllocationIsRefusedOrChangesNothing) {
+    failEachAllocation("profile operations", profileOperations);
 }
