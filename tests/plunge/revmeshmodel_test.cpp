@@ -1,0 +1,139 @@
+// Revolved check models: what each operation refuses, the grain of a lift model over its cells against
+// the sorted model's triangles, and memory that cannot be had.
+#include "plunge/revmeshmodel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "channeltest.h"
+#include "profile2d_alloc.h"
+
+namespace {
+
+struct ModelGuard {
+    CheckModel* m;
+    explicit ModelGuard(CheckModel* p) : m(p) {}
+    ~ModelGuard() { revMeshFree(m); }
+};
+
+CheckModel templateModel(double tol) {
+    CheckModel t;
+    chkModelInit(&t, kMeshTriangles);
+    t.tolerance = tol;
+    return t;
+}
+
+}  // namespace
+
+TEST(RevMeshModel, MissingArgumentsAreRefused) {
+    CheckModel templ = templateModel(0.1);
+    Profile2D* profile = profileOf({{10, 5}, {12, 0}});
+    ASSERT_NE(profile, nullptr);
+    double plan[4] = {0, 1, 0, 1};
+    const Vec3 p{11, 0, 2}, d{0, 0, 1};
+    EXPECT_EQ(revMeshBuild(nullptr, profile, 0), nullptr);
+    EXPECT_EQ(revMeshBuild(&templ, nullptr, 0), nullptr);
+    EXPECT_EQ(revMeshLiftModel(nullptr, profile, plan), nullptr);
+    EXPECT_EQ(revMeshLiftModel(&templ, nullptr, plan), nullptr);
+    EXPECT_EQ(revMeshLiftRefill(nullptr, profile, plan), -1);
+    ModelGuard band(revMeshBuild(&templ, profile, 0));
+    ASSERT_NE(band.m, nullptr);
+    EXPECT_EQ(revMeshLiftRefill(band.m, nullptr, plan), -1);
+    EXPECT_EQ(revMeshLiftCover(nullptr, profile, plan, &p, &d, 1, 1), -1);
+    EXPECT_EQ(revMeshLiftCover(band.m, profile, plan, &p, &d, 1, 1), -1);  // a model without a tool
+    EXPECT_EQ(revMeshMerge(nullptr, band.m), nullptr);
+    EXPECT_EQ(revMeshMerge(band.m, nullptr), nullptr);
+    EXPECT_EQ(revMeshJoin(nullptr, nullptr, 0), nullptr);
+    EXPECT_EQ(revMeshJoin(band.m, nullptr, 2), nullptr);
+    EXPECT_EQ(revMeshWrite(nullptr, 0.1, "x.3df"), -1);
+    // Cells only over a finite, ordered rectangle with a positive size and grain.
+    const struct {
+        double plan[4], size, grain;
+        int32_t nx, ny;
+    } rows[] = {{{0, 10, 0, 4}, 1, 1, 11, 5},       {{0, 10, 0, 4}, 0, 1, 0, 0},
+                {{0, 10, 0, 4}, 1, 0, 0, 0},        {{0, 10, 0, 4}, NAN, 1, 0, 0},
+                {{0, 10, 0, 4}, 1, INFINITY, 0, 0}, {{0, NAN, 0, 4}, 1, 1, 0, 0},
+                {{5, 4, 0, 4}, 1, 1, 0, 0},         {{0, 10, 4, 0}, 1, 1, 0, 0},
+                {{0, 0, 0, 0}, 1, 1, 1, 1},         {{0, 4096, 0, 1}, 1, 1, 1025, 1}};
+    for (const auto& r : rows) {
+        LiftCells cells;
+        cells.nx = 7;
+        ASSERT_TRUE(liftCellsInit(&cells, r.plan, r.size, r.grain));
+        EXPECT_EQ(cells.nx, r.nx) << r.plan[1] << " " << r.size << " " << r.grain;
+        EXPECT_EQ(cells.ny, r.ny) << r.plan[1] << " " << r.size << " " << r.grain;
+        EXPECT_EQ(cells.marked.size(), static_cast<size_t>(r.nx) * r.ny);
+        EXPECT_EQ(std::count(cells.marked.begin(), cells.marked.end(), 0), r.nx * r.ny);
+    }
+    EXPECT_FALSE(liftCellsInit(nullptr, plan, 1, 1));
+    freeProfile2D(profile);
+}
+
+// Over cells none of which is marked, a lift model holds exactly the sorted model's triangles whose plan
+// boxes meet the open rectangle and are wider and higher together than the grain.
+TEST(RevMeshModel, UnmarkedCellsKeepOnlyTrianglesCoarserThanTheGrain) {
+    CheckModel templ = templateModel(0.05);
+    Profile2D* profile = profileOf({{30, 8}, {31, 4}, {34, 2}, {40, 1.5}});
+    ASSERT_NE(profile, nullptr);
+    ModelGuard sorted(revMeshBuild(&templ, profile, 0.0));
+    ASSERT_NE(sorted.m, nullptr);
+    const double plan[4] = {-45, 45, 5, 45};
+    for (const double grain : {0.3, 1.0, 2.5, 6.0}) {
+        LiftCells cells;
+        ASSERT_TRUE(liftCellsInit(&cells, plan, 2.0, grain));
+        ModelGuard lifts(revMeshLiftModel(&templ, profile, plan, &cells));
+        ASSERT_NE(lifts.m, nullptr);
+        int32_t want = 0;
+        for (int32_t i = 0; i < sorted.m->triangles->count; ++i) {
+            const Triangle3D& t = sorted.m->triangles->data[i];
+            double lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+            for (const Vec3& q : t.p) {
+                lo[0] = std::fmin(lo[0], q.x), hi[0] = std::fmax(hi[0], q.x);
+                lo[1] = std::fmin(lo[1], q.y), hi[1] = std::fmax(hi[1], q.y);
+            }
+            want += hi[0] > plan[0] && lo[0] < plan[1] && hi[1] > plan[2] && lo[1] < plan[3] &&
+                    (hi[0] - lo[0]) + (hi[1] - lo[1]) > grain;
+        }
+        EXPECT_EQ(lifts.m->triangles->count, want) << grain;
+        EXPECT_GT(want, 0) << grain;
+    }
+    freeProfile2D(profile);
+}
+
+namespace {
+
+void putModel(std::vector<double>& v, const CheckModel* m) {
+    const TriList* t = m->triangles;
+    v.push_back(t->count);
+    v.insert(v.end(), m->bounds, m->bounds + 6);
+    for (int32_t i = 0; i < t->count; i += 7)
+        for (const Vec3& q : t->data[i].p) v.insert(v.end(), {q.x, q.y, q.z});
+}
+
+AllocMade revolvedModels() {
+    std::vector<double> v;
+    v.reserve(8192);
+    CheckModel templ = templateModel(0.4);
+    Profile2D* profile = profileOf({{10, 5}, {12, 2}, {20, 1}});
+    if (profile == nullptr) return std::nullopt;
+    const double plan[4] = {-5, 20, -3, 20}, rect[4] = {0, 8, 0, 8}, line[4] = {0, 0, 1, 1};
+    LiftCells cells;
+    bool ok = liftCellsInit(&cells, plan, 1.0, 0.5);
+    if (ok) liftCellsMark(&cells, rect, line, 2.0);
+    ModelGuard band(ok ? revMeshBuild(&templ, profile, 1.0) : nullptr),
+        lifts(band.m ? revMeshLiftModel(&templ, profile, plan, &cells) : nullptr),
+        merged(lifts.m ? revMeshMerge(band.m, lifts.m) : nullptr);
+    ok = merged.m != nullptr;
+    if (ok)
+        for (const CheckModel* m : {band.m, lifts.m, merged.m}) putModel(v, m);
+    freeProfile2D(profile);
+    return ok ? AllocMade(v) : std::nullopt;
+}
+
+}  // namespace
+
+TEST(RevMeshModel, EveryFailedAllocationIsRefusedOrChangesNothing) {
+    failEachAllocation("revolved models", revolvedModels);
+}
