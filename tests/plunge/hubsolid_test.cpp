@@ -117,6 +117,22 @@ TEST(HubSolid, SignedDistanceMatchesTheClosedForm) {
         }
         hubSolidFree(solid);
     }
+    // A conical outlet falling (3, -1) outward: the rim's face runs from (60, -10) into the solid along
+    // the outlet's inward normal, so beyond the rim along the outlet, or beside the face, lies 1 off it.
+    PairGuard cone{static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)))};
+    cone.p->hub = profileOf({{15, 40}, {15, 5}, {60, -10}});
+    cone.p->shroud = profileOf({{33, 40}, {33, 23}, {70, 15}});
+    HubSolid* solid = hubSolidCreate(cone.p);
+    ASSERT_NE(solid, nullptr);
+    const double c = 3 / std::sqrt(10.0), s = 1 / std::sqrt(10.0);  // along the outlet (c, -s)
+    const struct {
+        double along, in, d;  // from the rim along the outlet and along the inward normal (-s, -c)
+    } rim[] = {{1, 0, 1}, {1, 0.5, 1}, {1, 3, 1}, {-0.5, 0.2, -0.2}, {-2, 1, -1}, {2, -1, std::sqrt(5.0)}};
+    for (const auto& f : rim) {
+        const Vec3 p{60 + f.along * c - f.in * s, 0, -10 - f.along * s - f.in * c};
+        EXPECT_NEAR(hubSolidDistance(solid, &p), f.d, 1e-9) << f.along << " " << f.in;
+    }
+    hubSolidFree(solid);
     EXPECT_EQ(hubSolidCreate(nullptr), nullptr);
     hubSolidFree(nullptr);
 }
