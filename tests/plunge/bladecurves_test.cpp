@@ -12,6 +12,7 @@
 #include "channeltest.h"
 #include "geometry/rng.h"
 #include "plunge/cycparams.h"
+#include "profile2d_alloc.h"
 #include "surfaces/deboor.h"
 #include "workfolder.h"
 
@@ -353,4 +354,35 @@ TEST(BladeCurves, OffsetIsoLinesLieOffTheirSurface) {
         isoStripFree(s);
     }
     freeSurfList(list);
+}
+
+namespace {
+
+// Strips of a flat patch along either direction, copied in part and split: their samples.
+AllocMade stripsOfAPatch() {
+    static SurfList* list = nullptr;
+    if (list == nullptr) {
+        list = newSurfList(1);
+        addPatch(list, {30, 0, 0}, {4, 0, 0}, {0, 0, 10});
+    }
+    std::vector<double> v;
+    v.reserve(4096);
+    bool ok = true;
+    for (int32_t dir = 0; ok && dir < 2; ++dir) {
+        IsoStrip* s = idx5SurfaceIsoCurve(&list->entries[0], dir, 0.5);
+        IsoStrip* part = s ? isoStripCopyRange(s, 2, 6) : nullptr;
+        IsoStrip *a = nullptr, *b = nullptr;
+        ok = part && splitIsoStrip(s, &a, &b, 1.0) == 1;
+        for (const IsoStrip* x : {s, part, a, b})
+            for (int32_t i = 0; ok && i < x->count; ++i)
+                v.insert(v.end(), {x->t[i], x->edge0[i].z, x->middle[i].x, x->edge1[i].x});
+        for (IsoStrip* x : {s, part, a, b}) isoStripFree(x);
+    }
+    return ok ? AllocMade(v) : std::nullopt;
+}
+
+}  // namespace
+
+TEST(BladeCurves, StripsRefuseEachFailedAllocation) {
+    failEachAllocation("strips", stripsOfAPatch);
 }

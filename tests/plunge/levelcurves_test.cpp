@@ -11,6 +11,7 @@
 #include "channeltest.h"
 #include "geometry/rng.h"
 #include "plunge/cycparams.h"
+#include "profile2d_alloc.h"
 
 TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChannel) {
     // strategy, channel height, step, depth, start and end factors; then each level's floor and what is
@@ -235,5 +236,45 @@ TEST(LevelCurves, ProfileFromThePairByMode) {
         EXPECT_EQ(l->count, 0);
     }
     freePlist3D(l);
+    freeHubShroud(pair);
+}
+
+namespace {
+
+// A set grown from one slot by five copies of a channel, then reversed: its parameters and hub points.
+AllocMade grownSet() {
+    std::vector<double> v;
+    v.reserve(1024);
+    HubShroud* pair = flatChannel(20);
+    LevelCurves* set = pair ? newLevelCurves(0) : nullptr;
+    bool ok = set != nullptr;
+    for (int k = 0; ok && k < 5; ++k) ok = addLevelCurve(set, pair, 0.5 * k) == 1;
+    if (ok) {
+        reverseLevelCurves(set);
+        for (int32_t k = 0; k < set->count; ++k) {
+            v.push_back(set->params[k]);
+            const Profile2D* h = set->curves[k]->hub;
+            v.insert(v.end(), {double(h->count), h->points[0].x, h->points[h->count - 1].y});
+        }
+        v.push_back(set->capacity >= set->count);
+    }
+    freeLevelCurves(set);
+    freeHubShroud(pair);
+    return ok ? AllocMade(v) : std::nullopt;
+}
+
+}  // namespace
+
+TEST(LevelCurves, GrowingSetRefusesEachFailedAllocation) {
+    failEachAllocation("grown level set", grownSet);
+    HubShroud* pair = flatChannel(20);
+    EXPECT_EQ(addLevelCurve(nullptr, pair, 1), -1);
+    LevelCurves* set = newLevelCurves(-3);
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(set->capacity, 1);
+    EXPECT_EQ(addLevelCurve(set, nullptr, 1), -1);
+    EXPECT_EQ(set->count, 0);
+    reverseLevelCurves(nullptr);
+    freeLevelCurves(set);
     freeHubShroud(pair);
 }
