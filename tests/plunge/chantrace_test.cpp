@@ -118,6 +118,29 @@ TEST(ChannelTrace, ContactsStandTheBallRadiusInFrontOfTheFarBladeAndNoReachGives
     }
 }
 
+// A missing model, face, level, hub or result, or a first face without points: -1, the result untouched.
+TEST(ChannelTrace, MissingArgumentsAreRefused) {
+    Trace t(2.5, 10.0, 50.0);
+    const Vec3 kept{1, 2, 3};
+    plistAppend(t.out, 7.0, &kept, 0, nullptr, 0);
+    Plist3D* none = newPlist3D(1);
+    ASSERT_NE(none, nullptr);
+    ContourPair empty{none, t.a.second}, noList{nullptr, t.a.second};
+    HubShroud noHub{nullptr, t.level->shroud, nullptr};
+    const int rc[] = {traceChannelCurve(nullptr, &t.a, &t.b, t.level, 1, t.out, nullptr),
+                      traceChannelCurve(&t.model.m, nullptr, &t.b, t.level, 1, t.out, nullptr),
+                      traceChannelCurve(&t.model.m, &t.a, nullptr, t.level, 1, t.out, nullptr),
+                      traceChannelCurve(&t.model.m, &empty, &t.b, t.level, 1, t.out, nullptr),
+                      traceChannelCurve(&t.model.m, &noList, &t.b, t.level, 1, t.out, nullptr),
+                      traceChannelCurve(&t.model.m, &t.a, &t.b, nullptr, 1, t.out, nullptr),
+                      traceChannelCurve(&t.model.m, &t.a, &t.b, &noHub, 1, t.out, nullptr),
+                      traceChannelCurve(&t.model.m, &t.a, &t.b, t.level, 1, nullptr, nullptr)};
+    for (size_t k = 0; k < std::size(rc); ++k) EXPECT_EQ(rc[k], -1) << k;
+    ASSERT_EQ(t.out->count, 1);
+    EXPECT_EQ(t.out->parameters[0], 7.0);
+    freePlist3D(none);
+}
+
 TEST(ChannelTrace, KindChangeIsRefinedToTheToleranceAndCancelStopsWith821) {
     // The blades end at r = 36 while the faces run on to 52: the change to no contact is refined.
     Trace t(30.0, 10.0, 16.0);
