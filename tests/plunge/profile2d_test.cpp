@@ -437,3 +437,85 @@ AllocMade profileOperations() {
 TEST(Profile2D, EveryFailedAllocationIsRefusedOrChangesNothing) {
     failEachAllocation("profile operations", profileOperations);
 }
+
+// The small helpers against their closed forms, at the lengths where they give up.
+TEST(Profile2D, HelpersInClosedForm) {
+    Rng rng{515};
+    auto unit = [&] { return 2.0 * rngStep(&rng) / kRngMax - 1; };
+    for (int k = 0; k < 200; ++k) {
+        const Vec2 a{unit(), unit()}, b{unit(), unit()};
+        const double want = std::atan2(a.x * b.y - a.y * b.x, a.x * b.x + a.y * b.y);
+        EXPECT_NEAR(signedAngle2D(&a, &b), want, 1e-7) << k;
+        EXPECT_NEAR(polarAngle2D(&b), std::atan2(b.y, b.x), 1e-7) << k;
+        Vec3 w;
+        ASSERT_EQ(meridianToWorld(&a, want, &w), 1);
+        EXPECT_NEAR(std::hypot(w.x - a.x * std::cos(want), w.y - a.x * std::sin(want)) + std::fabs(w.z - a.y),
+                    0, 1e-15);
+    }
+    const Vec2 x{1, 0}, y{0, 1}, shortY{0, 0.99e-5}, justY{0, 1e-5};
+    EXPECT_EQ(signedAngle2D(&x, &shortY), 0.0);
+    EXPECT_EQ(signedAngle2D(&shortY, &x), 0.0);
+    EXPECT_NEAR(signedAngle2D(&x, &justY), M_PI / 2, 1e-12);
+    EXPECT_NEAR(signedAngle2D(&y, &x), -M_PI / 2, 1e-12);
+    // Points closer than d to the last one kept are dropped; one exactly d away is kept.
+    Vec2 row[5] = {{0, 0}, {0.5, 0}, {1, 0}, {1.2, 0}, {2.2, 0}};
+    ASSERT_EQ(dropCloseProfilePoints(row, 5, 1.0), 3);
+    EXPECT_EQ(row[1].x + 10 * row[2].x, 1.0 + 22.0);
+    EXPECT_EQ(dropCloseProfilePoints(row, 1, 1.0), 1);
+    EXPECT_EQ(dropCloseProfilePoints(row, 0, 1.0), 0);
+    // Parameters at points of a segment, of a segment shorter than 1e-5 and of the last point.
+    ProfileGuard g(profileOf({{0, 0}, {3, 4}, {3, 4 + 0.5e-5}, {6, 8 + 0.5e-5}}));
+    ASSERT_NE(g.p, nullptr);
+    const Vec2 mid{1.5, 2}, onShort{3, 4 + 0.4e-5}, end{6, 8 + 0.5e-5};
+    EXPECT_NEAR(profileParamAtPoint(g.p, 0, &mid), 2.5, 1e-12);
+    EXPECT_EQ(profileParamAtPoint(g.p, 1, &onShort), g.p->param[1]);
+    EXPECT_EQ(profileParamAtPoint(g.p, 3, &end), g.p->param[3]);
+    EXPECT_NEAR(g.p->param[3], 10 + 0.5e-5, 1e-12);
+    // Appending continues the last segment; reversing restarts the lengths from the new first point.
+    ASSERT_EQ(appendProfile2DPoint(g.p, 5.0), 1);
+    ASSERT_EQ(g.p->count, 5);
+    EXPECT_NEAR(g.p->points[4].x, 9.0, 1e-9);
+    EXPECT_NEAR(g.p->points[4].y, 12.0 + 0.5e-5, 1e-9);
+    ASSERT_EQ(reverseProfile2D(g.p), 1);
+    EXPECT_EQ(g.p->param[0], 0.0);
+    EXPECT_NEAR(g.p->param[1], 5.0, 1e-12);
+    EXPECT_NEAR(g.p->param[4], 15 + 0.5e-5, 1e-12);
+    EXPECT_EQ(reverseProfile2D(nullptr), -1);
+    // a lies to the right of b's start (1) or to its left or on it (2).
+    ProfileGuard a(profileOf({{0, 10}, {20, 10}}));
+    const struct {
+        std::vector<Vec2> b;
+        int side;
+    } sides[] = {{{{0, 15}, {20, 15}}, 1}, {{{0, 5}, {20, 5}}, 2}, {{{20, 15}, {0, 15}}, 2},
+                 {{{5, 10}, {15, 10}}, 2}, {{{5, 12}}, 2},         {{{5, 12}, {5, 20}}, 2}};
+    for (const auto& r : sides) {
+        ProfileGuard b(profileOf(r.b));
+        EXPECT_EQ(profileSideOf(a.p, b.p), r.side) << r.b[0].x << " " << r.b[0].y;
+    }
+}
+
+// The channel coordinates of a point: its angle from the reference times its radius, and its height
+// over the level profile (here the plane z = 5, extended at both ends).
+TEST(Profile2D, ChannelSectionCoordinatesInClosedForm) {
+    ProfileGuard level(profileOf({{10, 5}, {30, 5}, {50, 5}}));
+    const Vec3 ref{2, 0, 0};
+    ChannelSection* s = channelSectionCreate(&ref, level.p, 7.0);
+    ASSERT_NE(s, nullptr);
+    ASSERT_GE(s->profile->count, 2);
+    EXPECT_NEAR(s->profile->points[0].x, 3.0, 1e-9);
+    EXPECT_NEAR(s->profile->points[s->profile->count - 1].x, 57.0, 1e-9);
+    Rng rng{99};
+    for (int k = 0; k < 50; ++k) {
+        const double r = 5 + 50.0 * rngStep(&rng) / kRngMax, phi = 3.0 * rngStep(&rng) / kRngMax - 1.5;
+        const double z = 20.0 * rngStep(&rng) / kRngMax - 5;
+        const Vec3 p{r * std::cos(phi), r * std::sin(phi), z};
+        Vec2 c{};
+        ASSERT_EQ(channelSectionCoords(s, &c, &p), 1);
+        EXPECT_NEAR(c.x, -phi * r, 1e-6) << k;
+        EXPECT_NEAR(c.y, 5 - z, 1e-9) << k;
+    }
+    channelSectionFree(s);
+    EXPECT_EQ(channelSectionCreate(nullptr, level.p, 1), nullptr);
+    EXPECT_EQ(channelSectionCreate(&ref, nullptr, 1), nullptr);
+    channelSectionFree(nullptr);
+}
