@@ -519,3 +519,72 @@ TEST(Profile2D, ChannelSectionCoordinatesInClosedForm) {
     EXPECT_EQ(channelSectionCreate(&ref, nullptr, 1), nullptr);
     channelSectionFree(nullptr);
 }
+
+// Crossings with the plane z = 5 (r 10 to 50) and the cylinder r = 20 (z 40 to 0) in closed form: the
+// exact search, the meridian search over the segment lengthened by f (and the profile by 50 at both
+// ends), twice lengthened, and the line crossing with its lengthened retry.
+TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
+    ProfileGuard plane(profileOf({{10, 5}, {30, 5}, {50, 5}})), wall(profileOf({{20, 40}, {20, 0}}));
+    enum { kExact, kBoxed, kSegment, kAlt, kTwice, kLine };
+    const struct {
+        int method;
+        bool onWall;
+        Vec3 p, q;
+        double f;
+        int rc;
+        Vec3 at;
+    } rows[] = {
+        {kExact, false, {20, 0, 10}, {20, 0, 0}, 0, 1, {20, 0, 5}},
+        {kBoxed, false, {0, 20, 10}, {0, 20, 0}, 0, 1, {0, 20, 5}},
+        {kExact, false, {20, 0, 5 + 0.5e-5}, {20, 0, 0}, 0, 1, {20, 0, 5 + 0.5e-5}},
+        {kExact, false, {20, 0, 9}, {20, 0, 5 - 0.5e-5}, 0, 1, {20, 0, 5 - 0.5e-5}},
+        {kExact, false, {20, 0, 10}, {20, 0, 6}, 0, 0, {}},
+        {kSegment, false, {20, 0, 10}, {20, 0, 0}, 0, 1, {20, 0, 5}},
+        {kSegment, false, {55, 0, 10}, {55, 0, 0}, 0, 1, {55, 0, 5}},  // past the end: the meridian
+        {kSegment, false, {20, 0, 10}, {20, 0, 7}, 0.5, 0, {}},
+        {kAlt, false, {20, 0, 10}, {20, 0, 7}, 2, 1, {20, 0, 5}},
+        {kAlt, false, {20, 0, 10}, {20, 0, 7}, 0.5, 0, {}},
+        {kTwice, false, {20, 0, 10}, {20, 0, 7}, 0, 1, {20, 0, 5}},
+        {kTwice, false, {20, 0, 10}, {20, 0, 9}, 0, 1, {20, 0, 5}},
+        {kLine, false, {20, 0, 10}, {20, 0, 0}, 10, 1, {20, 0, 5}},
+        {kLine, false, {20, 0, 10}, {20, 0, 7}, 10, 1, {20, 0, 5}},
+        {kSegment, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
+        {kSegment, true, {0, 10, 20}, {0, 30, 20}, 0.5, 1, {0, 20, 20}},
+        {kAlt, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
+        {kLine, true, {10, 0, 20}, {30, 0, 21}, 10, 1, {20, 0, 20.5}},
+    };
+    for (const auto& r : rows) {
+        const Profile2D* g = r.onWall ? wall.p : plane.p;
+        Vec3 x{-7, -7, -7};
+        int rc = -9;
+        switch (r.method) {
+            case kExact:
+                rc = crossSegmentProfileExact(g, &r.p, &r.q, &x);
+                break;
+            case kBoxed:
+                rc = crossSegmentProfileExactBoxed(g, nullptr, &r.p, &r.q, &x);
+                break;
+            case kSegment:
+                rc = crossSegmentProfile(g, &r.p, &r.q, &x, r.f);
+                break;
+            case kAlt:
+                rc = crossSegmentProfileAlt(g, &r.p, &r.q, &x, r.f);
+                break;
+            case kTwice:
+                rc = crossSegmentProfileTwice(g, &r.p, &r.q, &x);
+                break;
+            default:
+                rc = crossLineProfile(g, &r.p, &r.q, &x, r.f);
+                break;
+        }
+        ASSERT_EQ(rc, r.rc) << r.method << " " << r.p.x << " " << r.q.z;
+        if (rc == 1) {
+            EXPECT_LT(dist3D(&x, &r.at), 2e-4) << r.method << " " << r.p.x << " " << r.q.z;
+        }
+    }
+    const Vec3 p{1, 0, 1};
+    Vec3 x;
+    EXPECT_EQ(crossSegmentProfileExactBoxed(plane.p, nullptr, &p, nullptr, &x), -1);
+    EXPECT_EQ(crossSegmentProfileAlt(nullptr, &p, &p, &x, 1), -1);
+    EXPECT_EQ(crossLineProfilePrepared(nullptr, &p, &p, &x, 1), -1);
+}
