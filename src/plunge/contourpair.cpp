@@ -168,7 +168,10 @@ int prepareBladeContours(ContourPair* pair, double e) {
         if (contourStartSlope(lists[k]) >= 40.0) {
             extendPlist3DSteps(lists[k], e, 10, 3);
         } else {
-            addCurvedLead(lists[k], e * 0.5, leadDrop[k]);
+            // A lead that could not be added (memory short) must not pass for a list without one.
+            if (lists[k] != nullptr && lists[k]->count >= 2 &&
+                addCurvedLead(lists[k], e * 0.5, leadDrop[k]) < 0)
+                return -1;
             extendPlist3DSteps(lists[k], e, 10, 2);
         }
     }

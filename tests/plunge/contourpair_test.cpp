@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "channeltest.h"
 #include "geometry/profile.h"
 #include "plunge/cycparams.h"
+#include "profile2d_alloc.h"
 #include "workfolder.h"
 
 namespace {
@@ -24,8 +27,13 @@ ProfileCurve* curveOf(const std::vector<Vec3>& pts) {
     const size_t n = pts.size();
     auto* xy = static_cast<Vec2*>(std::malloc(n * sizeof(Vec2)));
     auto* z = static_cast<double*>(std::malloc(n * sizeof(double)));
+    ProfileCurve* c = xy && z ? profileCreate(xy, static_cast<int32_t>(n), kProfilePoints) : nullptr;
+    if (c == nullptr) {  // memory short
+        std::free(xy);
+        std::free(z);
+        return nullptr;
+    }
     for (size_t i = 0; i < n; ++i) xy[i] = {pts[i].x, pts[i].y}, z[i] = pts[i].z;
-    ProfileCurve* c = profileCreate(xy, static_cast<int32_t>(n), kProfilePoints);
     c->ownsPoints = 1;
     c->z = z;
     return c;
@@ -245,4 +253,85 @@ TEST(ContourPair, CurvedLeadGoesInFrontOfTheFirstPoint) {
     EXPECT_EQ(one->count, 1);
     EXPECT_EQ(addCurvedLead(nullptr, d1, d2), -1);
     freePlist3D(one);
+}
+
+// What the pair operations refuse, and their answers where a list is too short to tell.
+TEST(ContourPair, MissingOrShortListsAreRefused) {
+    ContourPair* pair = pairOf({{10, 0, 0}, {20, 0, 0}}, {{10, 0, 5}});
+    ASSERT_NE(pair, nullptr);
+    ContourPair half{pair->first, nullptr};
+    Vec3 a, b;
+    double s0 = -1, s1 = -1;
+    EXPECT_EQ(twistContourPair(nullptr, 0, 0), nullptr);
+    EXPECT_EQ(copyContourPair(nullptr), nullptr);
+    EXPECT_EQ(normContourPairParams(nullptr), -1);
+    EXPECT_EQ(normContourPairParams(&half), -1);
+    EXPECT_EQ(evalContourPair(nullptr, 0, &a, &b), -1);
+    EXPECT_EQ(evalContourPair(pair, 20, &a, &b), -1);  // past the second list's end
+    EXPECT_EQ(contourPairEndAngles(pair, &s0, &s1), -1);
+    EXPECT_EQ(s0 + s1, -2.0);
+    EXPECT_EQ(trimContourPairFolds(nullptr), 0);
+    EXPECT_EQ(prepareBladeContours(nullptr, 1), -1);
+    EXPECT_EQ(addCurvedLead(nullptr, 1, 1), -1);
+    EXPECT_EQ(addCurvedLead(pair->second, 1, 1), -1);
+    EXPECT_EQ(pair->second->count, 1);
+    // The start slope of a list without a first segment of 1e-5 or more is 90 degrees.
+    const struct {
+        std::vector<Vec3> pts;
+        double deg;
+    } slopes[] = {{{{0, 0, 1}}, 90},
+                  {{{0, 0, 1}, {0, 0, 1 - 0.9e-5}}, 90},
+                  {{{0, 0, 1}, {1, 0, 0}}, 45},
+                  {{{0, 0, 0}, {1, 0, 1}}, -45},
+                  {{{0, 0, 0}, {0, 0, -2e-5}}, 90}};
+    for (const auto& r : slopes) {
+        Plist3D* l = listOf(r.pts);
+        EXPECT_NEAR(contourStartSlope(l), r.deg, 1e-6) << r.pts.size() << " " << r.deg;
+        freePlist3D(l);
+    }
+    EXPECT_EQ(contourStartSlope(nullptr), 90.0);
+    freeContourPair(pair);
+}
+
+namespace {
+
+// A pair built from curves, twisted, copied, normalised and lengthened: each list from the curved lead's
+// eight points to its old last point (the extensions beyond say nothing of a failure where memory is
+// short).
+AllocMade preparedPair() {
+    std::vector<double> v;
+    v.reserve(4096);
+    ProfileCurve* a = curveOf({{20, 0, 0}, {30, 1, -1}, {40, 0, -4}});
+    ProfileCurve* b = curveOf({{20, 0, 10}, {31, 0, 10}, {42, 1, 9}});
+    ContourPair* pair = a && b ? buildBladeContourPair(a, b) : nullptr;
+    ContourPair* twisted = pair ? twistContourPair(pair, 0.1, 0.2) : nullptr;
+    ContourPair* copy = twisted ? copyContourPair(twisted) : nullptr;
+    bool ok = copy && normContourPairParams(copy) == 1;
+    Vec3 ends[2][2] = {};
+    for (int k = 0; ok && k < 2; ++k) {
+        const Plist3D* l = k ? copy->second : copy->first;
+        ends[k][0] = l->points[0], ends[k][1] = l->points[l->count - 1];
+    }
+    ok = ok && prepareBladeContours(copy, 3.0) == 1;
+    for (int k = 0; ok && k < 2; ++k) {
+        const Plist3D* l = k ? copy->second : copy->first;
+        int32_t first = -1, last = -1;
+        for (int32_t i = 0; i < l->count; ++i) {
+            if (std::memcmp(&l->points[i], &ends[k][0], sizeof(Vec3)) == 0) first = i;
+            if (std::memcmp(&l->points[i], &ends[k][1], sizeof(Vec3)) == 0) last = i;
+        }
+        v.insert(v.end(), {double(first >= 8), double(last - first)});
+        for (int32_t i = std::max(first - 8, 0); i <= last; ++i)
+            v.insert(v.end(), {l->points[i].x, l->points[i].y, l->points[i].z});
+    }
+    for (ContourPair* c : {pair, twisted, copy}) freeContourPair(c);
+    profileFreeList(a);
+    profileFreeList(b);
+    return ok ? AllocMade(v) : std::nullopt;
+}
+
+}  // namespace
+
+TEST(ContourPair, EveryFailedAllocationIsRefusedOrChangesNothing) {
+    failEachAllocation("prepared pair", preparedPair);
 }
