@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plunge/profile2d.h"
+#include "profile2d_alloc.h"
 #include "workfolder.h"
 
 namespace {
@@ -422,4 +423,45 @@ TEST(CutList, RaiseBottomAgainstTheNeighbourScan) {
     EXPECT_GT(raised, 40);
     EXPECT_GT(past, 15);
     EXPECT_GT(kept, 40);
+}
+
+namespace {
+
+// Lists grown from one slot by adds and inserts, a record with a point list, a copy and a set grown from
+// one slot. A failure must answer exactly -1 (or null); any other answer is recorded, to differ from the
+// whole run's.
+AllocMade grownCutLists() {
+    std::vector<double> v;
+    v.reserve(4096);
+    CutRecordList* list = idx5CutListCreate(0);
+    if (list == nullptr) return std::nullopt;
+    int rc = 1;
+    for (int k = 0; rc == 1 && k < 6; ++k) {
+        const Vec3 top{double(k), 1, 10}, bottom{double(k), 1, 0};
+        rc = k % 2 ? idx5CutListInsert(list, 0, &top, &bottom, k) : idx5CutListAdd(list, &top, &bottom, k);
+    }
+    if (rc == 1) list->records[2].list1 = pointsList(5);
+    CutRecordList* copy = rc == 1 && list->records[2].list1 ? idx5CutListCopy(list) : nullptr;
+    CutListSet* set = copy ? cutListSetCreate(0) : nullptr;
+    for (int k = 0; set != nullptr && rc == 1 && k < 3; ++k)
+        rc = cutListSetAdd(set, k % 2 ? copy : list, k, 0.5 * k);
+    if (rc != 1 && rc != -1) v.push_back(1000 + rc);
+    const bool ok = set != nullptr && rc == 1;
+    for (int32_t j = 0; ok && j < set->count; ++j) {
+        const CutRecordList* l = set->lists[j];
+        v.insert(v.end(), {double(set->keys[j]), set->values[j], double(l->count)});
+        for (int32_t i = 0; i < l->count; ++i)
+            v.insert(v.end(), {l->records[i].top.x, double(l->records[i].kind),
+                               l->records[i].list1 ? l->records[i].list1->points[4].y : -1.0});
+    }
+    cutListSetFree(set);
+    idx5CutListFree(copy);
+    idx5CutListFree(list);
+    return ok || (rc != 1 && rc != -1) ? AllocMade(v) : std::nullopt;
+}
+
+}  // namespace
+
+TEST(CutList, EveryFailedAllocationAnswersMinusOneOrChangesNothing) {
+    failEachAllocation("grown cut lists", grownCutLists);
 }

@@ -247,8 +247,10 @@ AllocMade grownSet() {
     v.reserve(1024);
     HubShroud* pair = flatChannel(20);
     LevelCurves* set = pair ? newLevelCurves(0) : nullptr;
-    bool ok = set != nullptr;
-    for (int k = 0; ok && k < 5; ++k) ok = addLevelCurve(set, pair, 0.5 * k) == 1;
+    int rc = set != nullptr ? 1 : -1;
+    for (int k = 0; rc == 1 && k < 5; ++k) rc = addLevelCurve(set, pair, 0.5 * k);
+    if (rc != 1 && rc != -1) v.push_back(1000 + rc);  // a failure answers exactly -1
+    const bool ok = rc == 1;
     if (ok) {
         reverseLevelCurves(set);
         for (int32_t k = 0; k < set->count; ++k) {
@@ -260,7 +262,7 @@ AllocMade grownSet() {
     }
     freeLevelCurves(set);
     freeHubShroud(pair);
-    return ok ? AllocMade(v) : std::nullopt;
+    return ok || rc != -1 ? AllocMade(v) : std::nullopt;
 }
 
 }  // namespace
