@@ -385,4 +385,31 @@ AllocMade stripsOfAPatch() {
 
 TEST(BladeCurves, StripsRefuseEachFailedAllocation) {
     failEachAllocation("strips", stripsOfAPatch);
+    // No strip of no surface, of a tolerance that is not positive, or of more than a million samples.
+    SurfList* list = newSurfList(1);
+    ASSERT_NE(list, nullptr);
+    addPatch(list, {30, 0, 0}, {4, 0, 0}, {0, 0, 10});
+    for (const double tol : {0.0, -1.0, double(NAN), 9e-6})
+        EXPECT_EQ(idx5SurfaceIsoCurve(&list->entries[0], 0, tol), nullptr);
+    EXPECT_EQ(idx5SurfaceIsoCurve(nullptr, 0, 1.0), nullptr);
+    Vec3 p{};
+    EXPECT_EQ(isoSurfacePoint(nullptr, 0, 0, &p), -1);
+    EXPECT_EQ(isoSurfacePoint(&list->entries[0], 0, 0, nullptr), -1);
+    EXPECT_EQ(isoStripCopyRange(nullptr, 0, 0), nullptr);
+    EXPECT_NEAR(isoLineLength(&list->entries[0], 0), 10.0, 1e-6);
+    EXPECT_NEAR(isoLineLength(&list->entries[0], 1), 4.0, 1e-6);
+    // Orientation and hub crossings need both strips, a hub and a sample of the strip.
+    IsoStrip* s = idx5SurfaceIsoCurve(&list->entries[0], 0, 1.0);
+    ASSERT_NE(s, nullptr);
+    HubShroud* channel = flatChannel(20);
+    EXPECT_EQ(orientBladeStrips(nullptr, s, channel->hub, 0), -1);
+    EXPECT_EQ(orientBladeStrips(s, nullptr, channel->hub, 0), -1);
+    EXPECT_EQ(orientBladeStrips(s, s, nullptr, 0), -1);
+    EXPECT_EQ(hubCrossingOnStrip(nullptr, 0, 0, channel->hub), 0);
+    EXPECT_EQ(hubCrossingOnStrip(s, 0, 0, nullptr), 0);
+    EXPECT_EQ(isoEdgeSpread(&list->entries[0], 0, kIsoFixU, nullptr), -1.0);
+    EXPECT_EQ(idx5CreateBladeCurves(nullptr, channel->hub, 0.5, nullptr, nullptr), -1);
+    isoStripFree(s);
+    freeHubShroud(channel);
+    freeSurfList(list);
 }
