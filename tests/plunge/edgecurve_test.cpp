@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "plunge/cycparams.h"
+
 namespace {
 
 // Points (x[i], 0, 0) with parameter i and kind kinds[i].
@@ -163,4 +165,39 @@ TEST(EdgeCurve, FirstAndLastCutIndexOfSeededKinds) {
     }
     int32_t f = 0;
     EXPECT_EQ(firstLastCutIndex(nullptr, &f, &f), -1);
+}
+
+// The walls of each side case: the first side's walls keep 0.1 rad inside a right angle (the second
+// wall, nearer than that, goes 0.1 past it); the others follow the pitch and splitter angle.
+TEST(EdgeCurve, WallsOfEachSideCase) {
+    const double near = M_PI / 2 - 0.1, past = M_PI / 2 + 0.1, edge = 2 * (near - 0.35);
+    cycleParamsResetState();
+    const struct {
+        int32_t sideCase;
+        double pitch, splitter;
+        int32_t hasSplitter, blades;
+        EdgeWalls want;
+    } rows[] = {{0, 1, 0, 0, 5, {near, -past, -1, 0}},
+                {0, 3, 0, 0, 5, {3, -1.85, -1, 0}},
+                {0, 4, 0, 1, 5, {2, -2.35, -1, 0}},
+                {0, edge, 0, 0, 5, {edge, -near, -1, 0}},
+                {0, edge - 1e-9, 0, 0, 5, {edge - 1e-9, -past, -1, 0}},
+                {1, 2, 0.5, 1, 5, {0, 0.85, 1, 1}},
+                {2, 2, 0.5, 1, 5, {2, 0.15, -1, 1}},
+                {2, 2, 0.5, 1, 2, {2, 0.25, -1, 1}},
+                {3, 1, 0, 0, 5, {1 - past, near + 1, 1, 2}},
+                {3, 2, 0, 0, 5, {0, near + 2, 1, 2}}};
+    for (const auto& r : rows) {
+        cycleParams()->bladeCount = static_cast<int16_t>(r.blades);
+        EdgeWalls w{-9, -9, -9, -9};
+        ASSERT_EQ(edgeCurveWalls(r.sideCase, r.pitch, r.splitter, r.hasSplitter, &w), 1) << r.sideCase;
+        EXPECT_NEAR(w.first, r.want.first, 1e-12) << r.sideCase << " " << r.pitch;
+        EXPECT_NEAR(w.second, r.want.second, 1e-12) << r.sideCase << " " << r.pitch;
+        EXPECT_EQ(w.direction, r.want.direction) << r.sideCase << " " << r.pitch;
+        EXPECT_EQ(w.slot, r.want.slot) << r.sideCase << " " << r.pitch;
+    }
+    EdgeWalls w{};
+    for (const int32_t sideCase : {-1, 4}) EXPECT_EQ(edgeCurveWalls(sideCase, 1, 0, 0, &w), -1);
+    EXPECT_EQ(edgeCurveWalls(0, 1, 0, 0, nullptr), -1);
+    cycleParamsResetState();
 }
