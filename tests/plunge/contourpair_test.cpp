@@ -200,6 +200,27 @@ TEST(ContourPair, BladeBandAgainstAFlatProfile) {
     freeContourPair(pair);
 }
 
+// A band at angle 0.3 that starts flat above the plane z = 5 (no crossing there) and crosses it from a
+// tenth of its length on: the point of the band at a profile parameter of the outer half still lies on
+// the plane at that parameter's radius, in the band's meridian.
+TEST(ContourPair, BandStartingWithoutACrossing) {
+    const double c = std::cos(0.3), s = std::sin(0.3);
+    auto at = [&](double r, double z) { return Vec3{r * c, r * s, z}; };
+    ContourPair* pair = pairOf({at(10, 8), at(12.4, 8), at(12.4, 0), at(50, 0)},
+                               {at(12, 8), at(14.4, 8), at(14.4, 16), at(50, 16)});
+    Profile2D* profile = profileOf({{10, 5}, {30, 5}, {50, 5}});
+    ASSERT_NE(profile, nullptr);
+    for (const double t : {20.5, 23.0, 30.0}) {
+        Vec3 x;
+        ASSERT_EQ(bladePointAtProfile(pair, profile, t, &x), 1) << t;
+        EXPECT_NEAR(std::hypot(x.x, x.y), 10 + t, 1e-3) << t;
+        EXPECT_NEAR(x.z, 5.0, 1e-3) << t;
+        EXPECT_NEAR(std::atan2(x.y, x.x), 0.3, 1e-9) << t;
+    }
+    freeProfile2D(profile);
+    freeContourPair(pair);
+}
+
 // A twist turns each point about z by (1 - s/L) a2 + a1: the whole a1 + a2 at the start, a1 at the end;
 // radius and height stay, the pair twisted from is left as it was.
 TEST(ContourPair, TwistTurnsByTheShareOfLengthLeft) {
