@@ -115,8 +115,8 @@ void putModel(std::vector<double>& v, const CheckModel* m) {
 AllocMade revolvedModels() {
     std::vector<double> v;
     v.reserve(8192);
-    CheckModel templ = templateModel(0.4);
-    Profile2D* profile = profileOf({{10, 5}, {12, 2}, {20, 1}});
+    CheckModel templ = templateModel(1.0);
+    Profile2D* profile = profileOf({{10, 5}, {12, 2}, {16, 1}});
     if (profile == nullptr) return std::nullopt;
     const double plan[4] = {-5, 20, -3, 20}, rect[4] = {0, 8, 0, 8}, line[4] = {0, 0, 1, 1};
     LiftCells cells;
