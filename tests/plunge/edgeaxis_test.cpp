@@ -139,3 +139,16 @@ TEST_F(EdgeAxis, EitherSideLeansItsOwnWayAndClearsTheBlades) {
         EXPECT_NEAR(angle, std::acos(axis.z), 1e-9) << r.p.x;
     }
 }
+
+// The splitter's mode asks only the splitter's slot, empty here: nothing bars the span direction (+z),
+// which the offset alone turns toward the side axis.
+TEST_F(EdgeAxis, SplitterModeWithoutASplitterKeepsTheSpanDirection) {
+    for (const double offset : {0.0, 0.2}) {
+        const Vec3 p{11, 0, 8};
+        Vec3 axis{};
+        ASSERT_EQ(bladeEdgeToolAxis(&tool, &p, set, level, &pair, 0.0, offset, 0, 1, &axis), 1) << offset;
+        EXPECT_NEAR(axis.x, -std::sin(offset), 1e-9) << offset;
+        EXPECT_NEAR(axis.y, 0.0, 1e-9) << offset;
+        EXPECT_NEAR(axis.z, std::cos(offset), 1e-9) << offset;
+    }
+}
