@@ -168,10 +168,12 @@ int prepareBladeContours(ContourPair* pair, double e) {
         if (contourStartSlope(lists[k]) >= 40.0) {
             extendPlist3DSteps(lists[k], e, 10, 3);
         } else {
-            // A lead that could not be added (memory short) must not pass for a list without one.
-            if (lists[k] != nullptr && lists[k]->count >= 2 &&
-                addCurvedLead(lists[k], e * 0.5, leadDrop[k]) < 0)
-                return -1;
+            // A lead that could not be added (memory short) must not pass for a list without one; a list
+            // without a first segment, or starting on the axis, takes none.
+            const Plist3D* l = lists[k];
+            const bool leads = l != nullptr && l->count >= 2 &&
+                               dist3D(&l->points[0], &l->points[1]) >= 1e-5 && rOf(l->points[0]) >= 1e-5;
+            if (leads && addCurvedLead(lists[k], e * 0.5, leadDrop[k]) < 0) return -1;
             extendPlist3DSteps(lists[k], e, 10, 2);
         }
     }

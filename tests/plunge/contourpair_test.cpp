@@ -312,6 +312,11 @@ TEST(ContourPair, MissingOrShortListsAreRefused) {
     }
     EXPECT_EQ(contourStartSlope(nullptr), 90.0);
     freeContourPair(pair);
+    // Lists starting on the axis take no curved lead, and the preparation goes on without one.
+    ContourPair* axial = pairOf({{0, 0, 10}, {20, 0, 9}, {40, 0, 8}}, {{0, 0, 20}, {20, 0, 19}, {40, 0, 18}});
+    ASSERT_NE(axial, nullptr);
+    EXPECT_EQ(prepareBladeContours(axial, 2.0), 1);
+    freeContourPair(axial);
 }
 
 namespace {
