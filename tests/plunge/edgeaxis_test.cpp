@@ -151,4 +151,9 @@ TEST_F(EdgeAxis, SplitterModeWithoutASplitterKeepsTheSpanDirection) {
         EXPECT_NEAR(axis.y, 0.0, 1e-9) << offset;
         EXPECT_NEAR(axis.z, std::cos(offset), 1e-9) << offset;
     }
+    // So also a quarter unit under the plate's top edge.
+    const Vec3 top = onPlate(-kHalf, 0.1, 0.995);
+    Vec3 axis{};
+    ASSERT_EQ(bladeEdgeToolAxis(&tool, &top, set, level, &pair, 0.0, 0.0, 0, 1, &axis), 1);
+    EXPECT_NEAR(axis.z, 1.0, 1e-9);
 }
