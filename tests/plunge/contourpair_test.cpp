@@ -312,6 +312,22 @@ TEST(ContourPair, MissingOrShortListsAreRefused) {
     }
     EXPECT_EQ(contourStartSlope(nullptr), 90.0);
     freeContourPair(pair);
+    // End angles between the lists' end tangents, from two points on.
+    const struct {
+        std::vector<Vec3> a, b;
+        int rc;
+        double start, end;
+    } angles[] = {{{{10, 0, 0}, {20, 0, 0}}, {{10, 0, 5}, {10, 10, 5}}, 1, M_PI / 2, M_PI / 2},
+                  {{{10, 0, 0}, {20, 0, 0}, {20, 10, 0}}, {{10, 0, 5}, {20, 0, 5}}, 1, 0, M_PI / 2},
+                  {{{10, 0, 0}}, {{10, 0, 5}, {10, 10, 5}}, -1, -1, -1}};
+    for (const auto& r : angles) {
+        ContourPair* two = pairOf(r.a, r.b);
+        double a0 = -1, a1 = -1;
+        EXPECT_EQ(contourPairEndAngles(two, &a0, &a1), r.rc) << r.a.size();
+        EXPECT_NEAR(a0, r.start, 1e-9) << r.a.size();
+        EXPECT_NEAR(a1, r.end, 1e-9) << r.a.size();
+        freeContourPair(two);
+    }
     // Lists starting on the axis take no curved lead, and the preparation goes on without one.
     ContourPair* axial = pairOf({{0, 0, 10}, {20, 0, 9}, {40, 0, 8}}, {{0, 0, 20}, {20, 0, 19}, {40, 0, 18}});
     ASSERT_NE(axial, nullptr);
