@@ -225,6 +225,12 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 0, 3), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3), 1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count - 1, o.sides, 0.5), 1);
+    // An index past the rows is refused even where the unused slot holds a valid parameter.
+    ASSERT_LT(o.set->count, o.set->capacity);
+    o.set->values[o.set->count] = 3;
+    EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count, o.sides, 0.5), -1);
+    EXPECT_EQ(rebuildLastRow(o.start, o.set, -1, o.sides, 0.5), -1);
+    EXPECT_EQ(o.set->lists[o.set->count], nullptr);
 }
 
 // A row step so fine that the channel (parameters 2 to 20) needs more rows than a set holds: the rows

@@ -21,6 +21,7 @@
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
 #include "kernel/idx5.h"
+#include "kernel/ncout.h"
 #include "nctrace.h"
 #include "paramtest.h"
 #include "plunge/paramsense.h"
@@ -251,6 +252,12 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     start({{"*PRECISION", "0.0001"}});
     loadCycleConfig(nullptr);
     EXPECT_GE(capture->countOf("514,0.000100"), 1);  // 0.0001 in mm
+    // The cycle's feed mode: unforced feed changes wait, a feed set keeps the one before to return to.
+    EXPECT_EQ(ncWriteFeedChange(0), 0);
+    ncFeedStackReset();
+    ASSERT_EQ(ncSetFeed(5, 0), 1);
+    EXPECT_EQ(ncSetFeedFromKernel(), 1);
+    EXPECT_EQ(ncSetFeedFromKernel(), -1);
 }
 
 // "CORNER=r" in the comment sets a torus of corner r (in the run's unit) and says so; anything else

@@ -32,10 +32,22 @@ TEST(TiltSeq, CommonTiltByOverlap) {
         ASSERT_NE(s, nullptr);
         ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideLower), 1) << c.overlap;
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.expected, 1e-12) << c.overlap;
+        // The fit takes the common tilt as it is: code 0, solved.
+        for (int i = 0; i < 3; ++i) s->tilt[i] = 9;
+        ASSERT_EQ(tiltSeqFit(s, kTiltSideLower), 0);
+        EXPECT_EQ(s->solved, 1);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.expected, 1e-12) << c.overlap;
         freeTiltSeq(s);
     }
-    TiltSeq* apart = windows({{0.0, 0.1}, {0.2, 0.3}});
-    EXPECT_EQ(tiltSeqCommonTilt(apart, 0, 1, kTiltSideLower), 0);
+    TiltSeq* apart = windows({{0.0, 0.1}, {0.2, 0.3}, {0.1, 0.2}});
+    EXPECT_EQ(tiltSeqCommonTilt(apart, 0, 2, kTiltSideLower), 0);
+    // Without one the band fit takes over: its positive code, every tilt inside its window.
+    EXPECT_GT(tiltSeqFit(apart, kTiltSideLower), 0);
+    EXPECT_EQ(apart->solved, 1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(apart->tilt[i], apart->lower[i] - 1e-9) << i;
+        EXPECT_LE(apart->tilt[i], apart->upper[i] + 1e-9) << i;
+    }
     freeTiltSeq(apart);
 }
 
@@ -219,6 +231,18 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
     const double upper[] = {1.2, 1.2, 1.5, 1.5, 1.6, 1.0};
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(s->upper[i], upper[i], 1e-15) << i;
     freeTiltSeq(s);
+    // A window edge exactly the slack away leaves the carried value as it is, to the last bit
+    // ((v - slack) + slack is not v here).
+    const double v = -0.009, slack = 0.17453292519943295;
+    for (const int32_t side : {kTiltSideLower, kTiltSideUpper}) {
+        const bool up = side == kTiltSideUpper;
+        s = up ? windows({{v - slack, 2.0}, {-2.0, v}, {-2.0, v}})
+               : windows({{-2.0, v + slack}, {v, 2.0}, {v, 2.0}});
+        ASSERT_NE(s, nullptr);
+        tiltSeqPropagateLimit(s, side, 1, 2, slack);
+        EXPECT_EQ(up ? s->upper[0] : s->lower[0], v) << side;
+        freeTiltSeq(s);
+    }
 
     s = windows({{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}, {0.5, 1.0}});
     ASSERT_NE(s, nullptr);

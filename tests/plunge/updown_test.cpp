@@ -449,6 +449,21 @@ TEST(InitialAxis, RunsToTheShroudTurnedByTheExtraAngle) {
         EXPECT_NEAR(axis.y, d.y / len, 1e-9) << trial;
         EXPECT_NEAR(axis.z, d.z / len, 1e-9) << trial;
     }
-    cycleParamsResetState();
+    const Vec3 p{20, 0, 0};
+    Vec3 axis{};
+    EXPECT_EQ(segmentInitialAxis(nullptr, &p, &axis), -1);
+    EXPECT_EQ(segmentInitialAxis(level, nullptr, &axis), -1);
+    EXPECT_EQ(segmentInitialAxis(level, &p, nullptr), -1);
     freeHubShroud(level);
+    // Hub and shroud closer than 1e-5 give no direction.
+    cycleParams()->stepStrategy = 1;
+    for (const double height : {0.0, 4e-6, 3e-5}) {
+        level = flatChannel(height, 5.0);
+        ASSERT_TRUE(level);
+        axis = {};
+        EXPECT_EQ(segmentInitialAxis(level, &p, &axis), height > 1e-5 ? 1 : -1) << height;
+        EXPECT_EQ(axis.z, height > 1e-5 ? 1.0 : 0.0);
+        freeHubShroud(level);
+    }
+    cycleParamsResetState();
 }
