@@ -26,6 +26,10 @@ TEST(TriGrid, CreateRefusesEmptySizes) {
     EXPECT_EQ(triGridCell(nullptr, nullptr), nullptr);
     GridGuard g{triGridCreate(3, 2, 10)};
     ASSERT_NE(g.g, nullptr);
+    const Vec3 origin{0, 0, 0};
+    EXPECT_EQ(triGridFill(nullptr, &origin, nullptr), -1);
+    EXPECT_EQ(triGridFill(g.g, nullptr, nullptr), -1);
+    EXPECT_EQ(triGridCell(g.g, nullptr), nullptr);
     EXPECT_EQ(g.g->cells[1][2].capacity, 10);
 }
 
@@ -159,7 +163,10 @@ TEST(TriGrid, CellsAskedForInAnyOrderHoldEachTrianglesOwnCells) {
             EXPECT_EQ(std::vector<int32_t>(cell->items, cell->items + cell->count), expect)
                 << round << " " << k;
         }
-        EXPECT_TRUE(triGridCellAt(all.g, n, 0) == nullptr && triGridCellAt(all.g, 0, -1) == nullptr);
+        for (const auto& [row, column] :
+             {std::pair{n, 0}, std::pair{0, -1}, std::pair{-1, 0}, std::pair{0, n}})
+            EXPECT_EQ(triGridCellAt(all.g, row, column), nullptr) << row << " " << column;
+        EXPECT_NE(triGridCellAt(all.g, n - 1, n - 1), nullptr);
     }
     triListFree(list);
     triListFree(alone);
