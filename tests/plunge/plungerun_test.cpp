@@ -56,6 +56,11 @@ double valueOf(const std::string& name) {
     if (name == "nc.maxDistAngle") return nc->maxDistAngle;
     if (name == "nc.clearFeedrate") return nc->clearFeedrate;
     if (name == "nc.maxClearDist") return nc->maxClearDist;
+    if (name == "nc.tilt") return nc->tiltStrategy * 10 + nc->avoidColl;
+    if (name == "nc.cosStepWin") return nc->cosStepWin;
+    if (name == "nc.compAxval") return nc->compAxval;
+    if (name == "nc.boundarySwitch") return nc->boundarySwitch;
+    if (name == "nc.clearance") return nc->clearanceDistance * 1000 + nc->clearancePlane;
     if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
         Vec3 q{1, 2, 3};
         name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
@@ -228,6 +233,37 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         {{{"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 1}}},
         {{{"*EXTRA_COUNT", "1"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
         {{{"*EXTRA_COUNT", "2"}, {"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
+        // One-way runs take no path step; the cut direction and a fixed tilt set their codes.
+        {{{"*LAUF", "2"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 0}}},
+        {{{"*LAUF", "1"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 3}}},
+        {{{"*CUT_DIRECTION", "1"}}, 0, {}, {}, {{"*BEARBEITRICHT", 3}}},
+        {{{"*CUT_DIRECTION", "0"}}, 0, {}, {}, {{"*BEARBEITRICHT", 5}}},
+        {{{"*TILT_STRATEGY", "2"}, {"*AVOID_COLL", "1"}, {"*TILT_FIXED", "1"}},
+         0,
+         {},
+         {},
+         {{"*TILT_STRATEGY", 6}, {"*AVOID_COLL", 0}, {"nc.tilt", 60}}},
+        {{{"*TILT_STRATEGY", "2"}, {"*AVOID_COLL", "1"}, {"*TILT_FIXED", "0"}}, 0, {}, {}, {{"nc.tilt", 21}}},
+        {{{"*STEP_WIN", "60"}, {"*SICHDIST", "2"}, {"*SICHEBENE", "35"}},
+         0,
+         {},
+         {},
+         {{"nc.cosStepWin", 0.5}, {"nc.clearance", 2035}}},
+        {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "1"}}, 0, {}, {}, {{"nc.compAxval", 0.1}}},
+        {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "0"}}, 0, {}, {}, {{"nc.compAxval", 0.3}}},
+        {{{"*BEARBEITRAND", "1"}}, 0, {}, {}, {{"nc.boundarySwitch", 0}}},
+        {{{"*BEARBEITRAND", "2"}}, 0, {}, {}, {{"nc.boundarySwitch", 1}}},
+        // Entering from the trailing side takes the lead angles for the up angles too.
+        {{{"*LEAD_ANGLE_TRAIL", "7"}, {"*LEADUP_ANGLE_TRAIL", "4"}, {"*ENTRY_POS", "1"}},
+         0,
+         {},
+         {},
+         {{"*LEADUP_ANGLE_TRAIL", 7}}},
+        {{{"*LEAD_ANGLE_TRAIL", "7"}, {"*LEADUP_ANGLE_TRAIL", "4"}, {"*ENTRY_POS", "0"}},
+         0,
+         {},
+         {},
+         {{"*LEADUP_ANGLE_TRAIL", 4}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
          {},
