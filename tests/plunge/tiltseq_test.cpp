@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -187,6 +188,18 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
         EXPECT_EQ(tiltSeqHitRange(s, c.side, c.hit, c.length, &first, &last), c.result) << c.length;
         EXPECT_EQ(first, c.first) << c.side << " " << c.length;
         EXPECT_EQ(last, c.last) << c.side << " " << c.length;
+    }
+    // A lone hit beside a point of the same parameter: that end moves onto it (0 away), at either end.
+    for (const int32_t at : {1, 3}) {
+        TiltSeq* twin = windows({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}});
+        ASSERT_NE(twin, nullptr);
+        for (int i = 0; i < 5; ++i) twin->param[i] = at == 1 ? std::max(i - 1, 0) : std::min(i, 3);
+        twin->hitLower[at] = 4;
+        int32_t first = -5, last = -5;
+        EXPECT_EQ(tiltSeqHitRange(twin, kTiltSideLower, 4, 1.0, &first, &last), 1);
+        EXPECT_EQ(first, at == 1 ? 1 : 4);
+        EXPECT_EQ(last, at == 1 ? 0 : 3);
+        freeTiltSeq(twin);
     }
     s->lower[3] = 0.2, s->upper[6] = 0.7;
     const struct {
