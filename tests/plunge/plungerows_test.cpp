@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <vector>
 
 #include "../geometry/msg_capture.h"
 #include "channeltest.h"
@@ -392,4 +394,32 @@ TEST(PlungeRows, ExampleImpellerRowsStayInTheSectorAndWithinTheStepover) {
     }
     freeHubShroud(pair);
     cycleParamsResetState();
+}
+
+// The last row of a set that is whole (key 0) or of the key asked for, against a scan from the end.
+TEST(PlungeRows, LastRowOfAKeyOrWhole) {
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 30; ++trial) {
+        CutListSet* set = cutListSetCreate(2);
+        ASSERT_NE(set, nullptr);
+        std::vector<int32_t> keys(rng() % 6);
+        for (int32_t& k : keys) {
+            k = int32_t(rng() % 3);
+            CutRecordList* row = idx5CutListCreate(1);
+            ASSERT_EQ(cutListSetAdd(set, row, k, 0.0), 1);
+            idx5CutListFree(row);
+        }
+        for (int32_t key : {1, 2}) {
+            int32_t expected = -1;
+            for (int32_t i = 0; i < int32_t(keys.size()); ++i)
+                if (keys[size_t(i)] == 0 || keys[size_t(i)] == key) expected = i;
+            int32_t index = -7;
+            const CutRecordList* got = lastRowOfSet(set, key, &index);
+            EXPECT_EQ(got, expected < 0 ? nullptr : set->lists[expected]) << trial;
+            EXPECT_EQ(index, expected < 0 ? -7 : expected) << trial;
+            EXPECT_EQ(lastRowOfSet(set, key, nullptr), got);
+        }
+        cutListSetFree(set);
+    }
+    EXPECT_EQ(lastRowOfSet(nullptr, 1, nullptr), nullptr);
 }
