@@ -56,6 +56,26 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     EXPECT_EQ(trimPathAtShroud(path, pair, 1, 0.0), 1);
     EXPECT_EQ(path->flags[0] >> 8, 3);
     plistFree(path);
+    // Marked from the end back to the last point under the hub or shroud by 0.01 or more (the point after
+    // it onwards); reversed paths are marked from their start.
+    const struct {
+        int which, reverse;
+        double z0, dz, tail;  // point i at z0 + i dz; tail: the last point's z instead
+        int from, to;         // marked indices, none when from > to
+    } curves[] = {{2, 0, 0, 1, 20, 11, 20},      {2, 1, 20, -1, 0, 0, 9},      {1, 0, -5, 1, 15, 6, 20},
+                  {1, 0, -0.0101, 0, 5, 21, 20}, {1, 0, -0.0099, 0, 5, 1, 20}, {2, 0, 0, 0.4, 8, 21, 20}};
+    for (const auto& c : curves) {
+        std::vector<Polar> pts;
+        for (int i = 0; i <= 20; ++i)
+            pts.push_back({double(i), 30, 0, i == 20 ? c.tail : c.z0 + i * c.dz, 0});
+        Plist* l = polarPath(pts);
+        EXPECT_EQ(trimPathAtCurve(l, pair, c.which, c.reverse), c.from <= c.to ? 1 : 0) << c.z0;
+        for (int i = 0; i <= 20; ++i)
+            EXPECT_EQ(l->flags[i] >> 8, i >= c.from && i <= c.to ? 3 : 0) << c.z0 << " " << i;
+        EXPECT_EQ(l->points[0].z, pts[0].z);
+        EXPECT_EQ(trimPathAtCurve(l, nullptr, c.which, 0), 0);
+        plistFree(l);
+    }
     path = ray(0, 10, 0, 0, 15);  // wholly beyond: emptied
     EXPECT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 0);
     EXPECT_EQ(path->count, 0);
