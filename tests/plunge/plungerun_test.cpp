@@ -143,6 +143,10 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
           {"tool.size2", 7}}},
         {{{"*COMMENT", "D10 CORNER = 2"}}, 0, {}, {}, {{"*FRBOGEN", 2}, {"*FRTYP", 3}, {"cutter.kind", 3}}},
         {{{"*INCH", "1"}, {"*COMMENT", "CORNER=0.1"}}, 0, {}, {}, {{"*FRBOGEN", 2.5}}},
+        // The APT output point of a ball or torus is a note of class 2, which the host at 9 hears.
+        {{{"*TOOL_TIP", "1"}}, 0, {504}, {505}, {}},
+        {{{"*TOOL_TIP", "2"}, {"*FRTYP", "3"}}, 0, {505}, {504}, {}},
+        {{{"*TOOL_TIP", "2"}, {"*FRTYP", "2"}}, 0, {}, {504, 505}, {}},
         {{{"*TOOL_COLL_CHECK", "0"}}, 0, {6209}, {}, {{"nc.coll", 0}, {"*HOLDCHECK", 0}}},
         {{{"*TOOL_COLL_CHECK", "1"}}, 0, {}, {6209}, {{"nc.coll", 1}, {"*HOLDCHECK", 1}, {"report", 1}}},
         {{{"*COLL_CHECK", "1"}}, 0, {}, {6209}, {{"*TOOL_COLL_CHECK", 0}, {"report", 0}}},

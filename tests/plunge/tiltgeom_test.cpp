@@ -7,6 +7,7 @@
 
 #include "geometry/frames.h"
 #include "geometry/rng.h"
+#include "plunge/angleprof.h"
 #include "plunge/cycparams.h"
 
 namespace {
@@ -117,5 +118,50 @@ TEST(TiltGeom, FrameCConeHoldsTheAxisAtTheLimit) {
             EXPECT_NEAR(axis.x, std::sin(lean) * std::cos(azimuth), 1e-9) << c.lean;
             EXPECT_NEAR(axis.y, std::sin(lean) * std::sin(azimuth), 1e-9) << c.lean;
         }
+    cycleParamsResetState();
+}
+
+// The leading edge's stations take the smaller edge angle at the nearer of the two positions when it
+// lies less than a right angle below the lead angle (down) or the up limit (up), and only stations that
+// hold the general angle at the main blade's leading edge.
+TEST(TiltGeom, LeadStationsTakeTheSmallerEdgeAngle) {
+    const double lead = 10 * M_PI / 180, up = 0.2, e = 1e-9;
+    const struct {
+        double pos[2], ang[2];
+        bool down, upper;
+    } cases[] = {
+        {{2.0, 1.5}, {0.1, 0.15}, true, true},
+        {{1.5, 2.0}, {0.15, 0.1}, true, true},
+        {{1.5, 2.0}, {0.19, 0.3}, false, true},
+        {{1.5, 2.0}, {lead - e, 1}, true, true},
+        {{4, 1}, {lead + e, 1}, false, true},
+        {{4, 1}, {up + e, 1}, false, false},
+        {{4, 1}, {lead - M_PI / 2 + e, 1}, true, false},
+        {{4, 1}, {lead - M_PI / 2 - e, 1}, false, false},
+        {{4, 1}, {up - M_PI / 2 + e, 1}, true, true},
+        {{4, 1}, {up - M_PI / 2 - e, 1}, true, false},
+    };
+    cycleParamsResetState();
+    cycleParams()->leadAngle = 10;
+    for (const auto& c : cases)
+        for (const int edge : {int(kAngleEdgeLeadMain), int(kAngleEdgeLeadMain) + 1}) {
+            AngleProfile* prof = angleProfCreate();
+            ASSERT_NE(prof, nullptr);
+            for (AngleTable* t : {&prof->table1, &prof->table2}) {
+                t->count = 1;
+                t->stations[0] = {3.0, 0.0, edge, 1};
+            }
+            correctLeadStations(prof, c.pos, c.ang, up);
+            const bool main = edge == kAngleEdgeLeadMain;
+            for (const auto& [t, hit] :
+                 {std::pair{&prof->table1, c.down && main}, std::pair{&prof->table2, c.upper && main}}) {
+                const AngleStation& s = t->stations[0];
+                EXPECT_EQ(s.position, hit ? std::min(c.pos[0], c.pos[1]) : 3.0) << c.ang[0];
+                EXPECT_EQ(s.angle, hit ? std::min(c.ang[0], c.ang[1]) : 0.0) << c.ang[0];
+                EXPECT_EQ(s.general, hit ? 0 : 1) << c.ang[0];
+            }
+            angleProfFree(prof);
+        }
+    correctLeadStations(nullptr, cases[0].pos, cases[0].ang, up);
     cycleParamsResetState();
 }

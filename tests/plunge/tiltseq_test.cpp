@@ -40,6 +40,15 @@ TEST(TiltSeq, CommonTiltByOverlap) {
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.expected, 1e-12) << c.overlap;
         freeTiltSeq(s);
     }
+    // The tightest window decides wherever it lies, the first and the last too.
+    for (int tight = 0; tight < 3; ++tight) {
+        std::vector<std::pair<double, double>> w(3, {-0.3, 0.5});
+        w[size_t(tight)] = {0.1, 0.2};
+        TiltSeq* s = windows(w);
+        ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideLower), 1);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.11, 1e-12) << tight;
+        freeTiltSeq(s);
+    }
     TiltSeq* apart = windows({{0.0, 0.1}, {0.2, 0.3}, {0.1, 0.2}});
     EXPECT_EQ(tiltSeqCommonTilt(apart, 0, 2, kTiltSideLower), 0);
     // Without one the band fit takes over: its positive code, every tilt inside its window.
