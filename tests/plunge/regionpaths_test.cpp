@@ -279,15 +279,21 @@ TEST(RegionPaths, SteppedLevelsEndAtTheNextLevelAndTheLastAtTheShroud) {
     CheckModel* models[3] = {&blade, nullptr, &blade};
     const TriGrid* grids[3] = {};
     const RegionPathInputs in{levels, pair, models, grids, &contours, 0, climbingTrace};
-    // region, extended corner -> the height the side paths end at (the climb itself ends at 10)
+    // region, extended corner, strategy -> the height the side paths end at (the climb itself ends at
+    // 10) and whether they were trimmed at the shroud (7). Levels from the hub trim every region at the
+    // shroud but the first with an extended corner.
     const struct {
-        int32_t region, extend;
+        int32_t region, extend, strategy;
         double top;
-    } rows[] = {{0, 0, 4}, {1, 0, 7}, {0, 1, 4}, {1, 1, 10}};
+        int trimmed;
+    } rows[] = {{0, 0, 1, 4, 0}, {1, 0, 1, 7, 0}, {0, 1, 1, 4, 0},  {1, 1, 1, 10, 0},
+                {0, 0, 0, 7, 1}, {1, 0, 0, 7, 1}, {0, 1, 0, 10, 0}, {1, 1, 0, 7, 1}};
     for (const auto& r : rows) {
         cycleParams()->extendCorner = r.extend;
+        cycleParams()->stepStrategy = r.strategy;
         PlistArray* lists = plistArrayCreate(4);
-        ASSERT_GE(buildRegionPaths(lists, r.region, &in, 0.5, 0, 0.01), 0);
+        EXPECT_EQ(buildRegionPaths(lists, r.region, &in, 0.5, 0, 0.01), r.trimmed)
+            << r.region << " " << r.extend;
         ASSERT_EQ(lists->count, 4);
         for (int side = 0; side < 4; ++side) {
             const Plist* l = lists->lists[side];
