@@ -225,6 +225,9 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     for (double t : {2.0, 3.5}) ASSERT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, &t), 1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 12), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 0, 3), -1);
+    // A whole row too far from the last ones for its first station to be covered adds nothing.
+    EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 7), -1);
+    EXPECT_EQ(o.set->count, 2);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3), 1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count - 1, o.sides, 0.5), 1);
     // An index past the rows is refused even where the unused slot holds a valid parameter.
