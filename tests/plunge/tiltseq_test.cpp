@@ -115,6 +115,16 @@ TEST(TiltSeq, SmoothingLevelsTheEndsOfARampInWideWindows) {
     EXPECT_GT(middle, 0.04);
     EXPECT_LT(t->tilt[1] - t->tilt[0], 0.25 * middle);
     EXPECT_LT(t->tilt[n - 1] - t->tilt[n - 2], 0.25 * middle);
+    // Skipped points take no part: the same ramp between two skipped at either end smooths alike.
+    TiltSeq* padded = windows(std::vector<std::pair<double, double>>(n + 4, {-1.0, 1.0}));
+    ASSERT_NE(padded, nullptr);
+    for (int i = 0; i < n + 4; ++i) {
+        padded->tilt[i] = i < 2 || i >= n + 2 ? 5.0 : -0.5 + double(i - 2) / (n - 1);
+        padded->skip[i] = i < 2 || i >= n + 2;
+    }
+    ASSERT_EQ(tiltSeqSmooth(padded), 1);
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(padded->tilt[i + 2], t->tilt[i], 1e-9) << i;
+    freeTiltSeq(padded);
     freeTiltSeq(t);
 }
 
@@ -285,31 +295,38 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
 // point of the circles of that radius about the lower polyline (side 1), sampled here densely.
 TEST(TiltSeq, RoundBandClipsToTheOffsetLowerEdge) {
     const std::vector<double> lower = {0, 0, 4, 12, 3, 0, -2, -2, 6, 0};
-    const double a = 10.0;
-    std::vector<std::pair<double, double>> w;
-    for (double l : lower) w.push_back({l, 30.0});
-    w[4].second = 8.0;  // a window already narrower than the offset stays as it is
-    TiltSeq* s = windows(w);
-    ASSERT_NE(s, nullptr);
-    for (int i = 0; i < 10; ++i) s->param[i] = 3.0 * i;
-    ASSERT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), 1);
-    for (int i = 0; i < 10; ++i) {
-        const double x = s->param[i];
-        double top = -1e300;
-        for (int k = 0; k + 1 < 10; ++k)
-            for (int j = 0; j <= 400; ++j) {
-                const double px = 3.0 * (k + j / 400.0),
-                             py = lower[k] + (lower[k + 1] - lower[k]) * j / 400.0;
-                if (std::fabs(x - px) <= a) top = std::max(top, py + std::sqrt(a * a - (x - px) * (x - px)));
-            }
-        EXPECT_NEAR(s->upper[i], std::min(w[i].second, top), 0.05) << i;
-        EXPECT_EQ(s->lower[i], lower[i]);
+    // A small angle as well: the band's closing edges below the lower one must stay out of its way.
+    for (const double a : {1.5, 10.0}) {
+        std::vector<std::pair<double, double>> w;
+        for (double l : lower) w.push_back({l, 30.0});
+        w[4].second = 8.0;  // a window already narrower than the offset stays as it is
+        TiltSeq* s = windows(w);
+        ASSERT_NE(s, nullptr);
+        for (int i = 0; i < 10; ++i) s->param[i] = 3.0 * i;
+        ASSERT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), 1);
+        for (int i = 0; i < 10; ++i) {
+            const double x = s->param[i];
+            double top = -1e300;
+            for (int k = 0; k + 1 < 10; ++k)
+                for (int j = 0; j <= 400; ++j) {
+                    const double px = 3.0 * (k + j / 400.0),
+                                 py = lower[k] + (lower[k + 1] - lower[k]) * j / 400.0;
+                    if (std::fabs(x - px) <= a)
+                        top = std::max(top, py + std::sqrt(a * a - (x - px) * (x - px)));
+                }
+            EXPECT_NEAR(s->upper[i], std::min(w[i].second, top), 0.05) << a << " " << i;
+            EXPECT_EQ(s->lower[i], lower[i]);
+        }
+        if (a < 10) {
+            freeTiltSeq(s);
+            continue;
+        }
+        // The middle side has no band to round: nothing changes.
+        const std::vector<double> upper(s->upper, s->upper + 10);
+        EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideMiddle), 1);
+        for (int i = 0; i < 10; ++i) EXPECT_EQ(s->upper[i], upper[i]) << i;
+        for (int i = 0; i < 10; ++i) s->skip[i] = 1;
+        EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), -1);
+        freeTiltSeq(s);
     }
-    // The middle side has no band to round: nothing changes.
-    const std::vector<double> upper(s->upper, s->upper + 10);
-    EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideMiddle), 1);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(s->upper[i], upper[i]) << i;
-    for (int i = 0; i < 10; ++i) s->skip[i] = 1;
-    EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), -1);
-    freeTiltSeq(s);
 }
