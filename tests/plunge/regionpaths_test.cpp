@@ -163,6 +163,22 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
                     1e-9);
     }
     for (Plist* l : {first, fourth, a, b}) plistFree(l);
+    // Turning a path about the axis turns its points and axes, and nothing past its count.
+    Plist* turned = ray(0.1, 8);
+    for (int i = 0; i < 8; ++i) turned->vectors[i] = {1, 0, 0.5};
+    turned->points[8] = {1, 2, 3};
+    rotatePathAboutAxis(turned, 0.5);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_NEAR(polar(turned->points[i]), 0.6, 1e-12);
+        EXPECT_NEAR(std::hypot(turned->points[i].x, turned->points[i].y), 10 + i, 1e-12);
+        EXPECT_NEAR(turned->vectors[i].x, std::cos(0.5), 1e-12);
+        EXPECT_NEAR(turned->vectors[i].y, std::sin(0.5), 1e-12);
+        EXPECT_EQ(turned->vectors[i].z, 0.5);
+    }
+    EXPECT_EQ(turned->points[8].x, 1.0);
+    EXPECT_EQ(turned->points[8].y, 2.0);
+    plistFree(turned);
+    rotatePathAboutAxis(nullptr, 0.5);
 }
 
 TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {

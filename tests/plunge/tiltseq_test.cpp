@@ -174,6 +174,7 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(c->upper[1], s->upper[1]);
     for (int i = 0; i < 4; ++i) s->skip[i] = 1;
     EXPECT_EQ(tiltSeqMinWindow(s), 10000.0);
+    EXPECT_EQ(tiltSeqMinWindow(nullptr), 10000.0);
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), -1);
     freeTiltSeq(c);
     freeTiltSeq(s);
