@@ -332,6 +332,12 @@ TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
         Owned none;
         none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
+        // Only the counted side lists make the window: a short one left past the count is not read.
+        Owned stale;
+        stale.sides = arrayOf({ray(-0.2, 21), ray(0.2, 21), ray(0, 2)});
+        --stale.sides->count;
+        EXPECT_EQ(plungeRowsReachEnd(nullptr, stale.sides, 2), 0);
+        ++stale.sides->count;
     }
     // A window running backward (*ISO_START past *ISO_END) by the row step g = 2, to within 1e-5, holds no
     // row and needs none; one short of that by more still gets its rows.
