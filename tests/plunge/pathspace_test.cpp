@@ -33,6 +33,12 @@ TEST(PathSpacing, PairDistanceOrderAndStartValue) {
     for (const Case& c : cases) {
         Plist *a = ray(0, 11, c.leadA), *b = ray(c.angleB);
         if (c.swapAt >= 0) pathRotateZ(&a->points[c.swapAt], 0.11);
+        // Unused slots past the count hold swapped cut points: only the counted points may be read.
+        for (const auto& [l, angle] : {std::pair{a, 0.5}, std::pair{b, -0.5}}) {
+            l->parameters[l->count] = 3;
+            l->flags[l->count] = 0;
+            l->points[l->count] = {13 * std::cos(angle), 13 * std::sin(angle), 0};
+        }
         double d = c.start;
         EXPECT_EQ(pathPairDistance(a, b, &d), c.result);
         if (c.result == 1) {
@@ -115,17 +121,21 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
         pathRotateZ(&l->points[at], -angle / 4);
         return l;
     };
-    for (const int at : {1, 2}) {
-        PlistArray* lists = arrayOf({outer(-0.2, at), inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2, at)});
+    // A lead-in on list 0 moves the half way mark to the middle of its first cut and the split.
+    for (const auto& [at, lead] : {std::pair{1, 0}, std::pair{2, 0}, std::pair{4, 1}, std::pair{4, 2}}) {
+        Plist* first = outer(-0.2, at);
+        for (int i = 0; i < lead; ++i) first->flags[i] = kPointLink << 8;
+        PlistArray* lists = arrayOf({first, inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2, at)});
         ASSERT_EQ(repairPathDistance(nullptr, lists), 1);
+        const double mid = std::min<double>(at, (lead + 5) / 2.0);
         for (int k = 1; k <= 2; ++k)
             for (int i = 0; i <= 10; ++i)
                 EXPECT_NEAR(polar(lists->lists[k]->points[i]),
-                            i < at   ? 0
-                            : i <= 5 ? 0.1 - 0.1 * (5 - i) / (5.0 - at)
+                            i < mid  ? 0
+                            : i <= 5 ? 0.1 - 0.1 * (5 - i) / (5.0 - mid)
                                      : 0.1 * k - 0.05,
                             1e-9)
-                    << at;
+                    << at << " " << lead << " " << k << " " << i;
         plistArrayFree(lists);
     }
     // Without an outer list or the first inner one there is nothing to repair against.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "geometry/profile.h"
@@ -217,6 +218,18 @@ TEST(Plist3D, FromAProfileCurve) {
         freePlist3D(l);
     }
     EXPECT_EQ(plist3DFromProfileCurve(nullptr), nullptr);
+    // No points yet is an empty list; missing points or a negative count is no list.
+    for (const auto& [points, count, built] :
+         {std::tuple{xy, 0, true}, std::tuple{xy, -1, false}, std::tuple{(Vec2*)nullptr, 0, false}}) {
+        c.points = points;
+        c.count = count;
+        Plist3D* l = plist3DFromProfileCurve(&c);
+        EXPECT_EQ(l != nullptr, built) << count;
+        if (l) {
+            EXPECT_EQ(l->count, 0);
+        }
+        freePlist3D(l);
+    }
 }
 
 // Nearest point, parameter by the share of its segment, and the distance.

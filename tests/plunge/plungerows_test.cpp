@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <vector>
 
 #include "../geometry/msg_capture.h"
 #include "channeltest.h"
@@ -223,8 +225,17 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     for (double t : {2.0, 3.5}) ASSERT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, &t), 1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 12), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 0, 3), -1);
+    // A whole row too far from the last ones for its first station to be covered adds nothing.
+    EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 7), -1);
+    EXPECT_EQ(o.set->count, 2);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3), 1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count - 1, o.sides, 0.5), 1);
+    // An index past the rows is refused even where the unused slot holds a valid parameter.
+    ASSERT_LT(o.set->count, o.set->capacity);
+    o.set->values[o.set->count] = 3;
+    EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count, o.sides, 0.5), -1);
+    EXPECT_EQ(rebuildLastRow(o.start, o.set, -1, o.sides, 0.5), -1);
+    EXPECT_EQ(o.set->lists[o.set->count], nullptr);
 }
 
 // A row step so fine that the channel (parameters 2 to 20) needs more rows than a set holds: the rows
@@ -321,6 +332,12 @@ TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
         Owned none;
         none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
+        // Only the counted side lists make the window: a short one left past the count is not read.
+        Owned stale;
+        stale.sides = arrayOf({ray(-0.2, 21), ray(0.2, 21), ray(0, 2)});
+        --stale.sides->count;
+        EXPECT_EQ(plungeRowsReachEnd(nullptr, stale.sides, 2), 0);
+        ++stale.sides->count;
     }
     // A window running backward (*ISO_START past *ISO_END) by the row step g = 2, to within 1e-5, holds no
     // row and needs none; one short of that by more still gets its rows.
@@ -386,4 +403,32 @@ TEST(PlungeRows, ExampleImpellerRowsStayInTheSectorAndWithinTheStepover) {
     }
     freeHubShroud(pair);
     cycleParamsResetState();
+}
+
+// The last row of a set that is whole (key 0) or of the key asked for, against a scan from the end.
+TEST(PlungeRows, LastRowOfAKeyOrWhole) {
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 30; ++trial) {
+        CutListSet* set = cutListSetCreate(2);
+        ASSERT_NE(set, nullptr);
+        std::vector<int32_t> keys(rng() % 6);
+        for (int32_t& k : keys) {
+            k = int32_t(rng() % 3);
+            CutRecordList* row = idx5CutListCreate(1);
+            ASSERT_EQ(cutListSetAdd(set, row, k, 0.0), 1);
+            idx5CutListFree(row);
+        }
+        for (int32_t key : {1, 2}) {
+            int32_t expected = -1;
+            for (int32_t i = 0; i < int32_t(keys.size()); ++i)
+                if (keys[size_t(i)] == 0 || keys[size_t(i)] == key) expected = i;
+            int32_t index = -7;
+            const CutRecordList* got = lastRowOfSet(set, key, &index);
+            EXPECT_EQ(got, expected < 0 ? nullptr : set->lists[expected]) << trial;
+            EXPECT_EQ(index, expected < 0 ? -7 : expected) << trial;
+            EXPECT_EQ(lastRowOfSet(set, key, nullptr), got);
+        }
+        cutListSetFree(set);
+    }
+    EXPECT_EQ(lastRowOfSet(nullptr, 1, nullptr), nullptr);
 }

@@ -21,6 +21,7 @@
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
 #include "kernel/idx5.h"
+#include "kernel/ncout.h"
 #include "nctrace.h"
 #include "paramtest.h"
 #include "plunge/paramsense.h"
@@ -55,6 +56,11 @@ double valueOf(const std::string& name) {
     if (name == "nc.maxDistAngle") return nc->maxDistAngle;
     if (name == "nc.clearFeedrate") return nc->clearFeedrate;
     if (name == "nc.maxClearDist") return nc->maxClearDist;
+    if (name == "nc.tilt") return nc->tiltStrategy * 10 + nc->avoidColl;
+    if (name == "nc.cosStepWin") return nc->cosStepWin;
+    if (name == "nc.compAxval") return nc->compAxval;
+    if (name == "nc.boundarySwitch") return nc->boundarySwitch;
+    if (name == "nc.clearance") return nc->clearanceDistance * 1000 + nc->clearancePlane;
     if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
         Vec3 q{1, 2, 3};
         name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
@@ -137,6 +143,10 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
           {"tool.size2", 7}}},
         {{{"*COMMENT", "D10 CORNER = 2"}}, 0, {}, {}, {{"*FRBOGEN", 2}, {"*FRTYP", 3}, {"cutter.kind", 3}}},
         {{{"*INCH", "1"}, {"*COMMENT", "CORNER=0.1"}}, 0, {}, {}, {{"*FRBOGEN", 2.5}}},
+        // The APT output point of a ball or torus is a note of class 2, which the host at 9 hears.
+        {{{"*TOOL_TIP", "1"}}, 0, {504}, {505}, {}},
+        {{{"*TOOL_TIP", "2"}, {"*FRTYP", "3"}}, 0, {505}, {504}, {}},
+        {{{"*TOOL_TIP", "2"}, {"*FRTYP", "2"}}, 0, {}, {504, 505}, {}},
         {{{"*TOOL_COLL_CHECK", "0"}}, 0, {6209}, {}, {{"nc.coll", 0}, {"*HOLDCHECK", 0}}},
         {{{"*TOOL_COLL_CHECK", "1"}}, 0, {}, {6209}, {{"nc.coll", 1}, {"*HOLDCHECK", 1}, {"report", 1}}},
         {{{"*COLL_CHECK", "1"}}, 0, {}, {6209}, {{"*TOOL_COLL_CHECK", 0}, {"report", 0}}},
@@ -227,6 +237,37 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         {{{"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 1}}},
         {{{"*EXTRA_COUNT", "1"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
         {{{"*EXTRA_COUNT", "2"}, {"*EXTRA_3DF", "x.3df"}}, 0, {}, {}, {{"*EXTRA_COUNT", 0}}},
+        // One-way runs take no path step; the cut direction and a fixed tilt set their codes.
+        {{{"*LAUF", "2"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 0}}},
+        {{{"*LAUF", "1"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 3}}},
+        {{{"*CUT_DIRECTION", "1"}}, 0, {}, {}, {{"*BEARBEITRICHT", 3}}},
+        {{{"*CUT_DIRECTION", "0"}}, 0, {}, {}, {{"*BEARBEITRICHT", 5}}},
+        {{{"*TILT_STRATEGY", "2"}, {"*AVOID_COLL", "1"}, {"*TILT_FIXED", "1"}},
+         0,
+         {},
+         {},
+         {{"*TILT_STRATEGY", 6}, {"*AVOID_COLL", 0}, {"nc.tilt", 60}}},
+        {{{"*TILT_STRATEGY", "2"}, {"*AVOID_COLL", "1"}, {"*TILT_FIXED", "0"}}, 0, {}, {}, {{"nc.tilt", 21}}},
+        {{{"*STEP_WIN", "60"}, {"*SICHDIST", "2"}, {"*SICHEBENE", "35"}},
+         0,
+         {},
+         {},
+         {{"nc.cosStepWin", 0.5}, {"nc.clearance", 2035}}},
+        {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "1"}}, 0, {}, {}, {{"nc.compAxval", 0.1}}},
+        {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "0"}}, 0, {}, {}, {{"nc.compAxval", 0.3}}},
+        {{{"*BEARBEITRAND", "1"}}, 0, {}, {}, {{"nc.boundarySwitch", 0}}},
+        {{{"*BEARBEITRAND", "2"}}, 0, {}, {}, {{"nc.boundarySwitch", 1}}},
+        // Entering from the trailing side takes the lead angles for the up angles too.
+        {{{"*LEAD_ANGLE_TRAIL", "7"}, {"*LEADUP_ANGLE_TRAIL", "4"}, {"*ENTRY_POS", "1"}},
+         0,
+         {},
+         {},
+         {{"*LEADUP_ANGLE_TRAIL", 7}}},
+        {{{"*LEAD_ANGLE_TRAIL", "7"}, {"*LEADUP_ANGLE_TRAIL", "4"}, {"*ENTRY_POS", "0"}},
+         0,
+         {},
+         {},
+         {{"*LEADUP_ANGLE_TRAIL", 4}}},
         {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
          0,
          {},
@@ -251,6 +292,12 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     start({{"*PRECISION", "0.0001"}});
     loadCycleConfig(nullptr);
     EXPECT_GE(capture->countOf("514,0.000100"), 1);  // 0.0001 in mm
+    // The cycle's feed mode: unforced feed changes wait, a feed set keeps the one before to return to.
+    EXPECT_EQ(ncWriteFeedChange(0), 0);
+    ncFeedStackReset();
+    ASSERT_EQ(ncSetFeed(5, 0), 1);
+    EXPECT_EQ(ncSetFeedFromKernel(), 1);
+    EXPECT_EQ(ncSetFeedFromKernel(), -1);
 }
 
 // "CORNER=r" in the comment sets a torus of corner r (in the run's unit) and says so; anything else

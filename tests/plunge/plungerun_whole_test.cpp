@@ -67,6 +67,7 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
             run("lead.cfg", std::string("*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n") + lines,
                 kStopAtTiltSearch);
         EXPECT_EQ(r.status, KV_STATUS_CANCELLED) << lines;
+        EXPECT_EQ(r.trace.message(6202), "1,1") << lines;  // the channel's one region
         EXPECT_EQ(r.trace.sent(6502), corrected) << lines;
         EXPECT_FALSE(r.trace.sent(6501)) << lines;
         if (!corrected) continue;

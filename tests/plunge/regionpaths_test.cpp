@@ -56,6 +56,26 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     EXPECT_EQ(trimPathAtShroud(path, pair, 1, 0.0), 1);
     EXPECT_EQ(path->flags[0] >> 8, 3);
     plistFree(path);
+    // Marked from the end back to the last point under the hub or shroud by 0.01 or more (the point after
+    // it onwards); reversed paths are marked from their start.
+    const struct {
+        int which, reverse;
+        double z0, dz, tail;  // point i at z0 + i dz; tail: the last point's z instead
+        int from, to;         // marked indices, none when from > to
+    } curves[] = {{2, 0, 0, 1, 20, 11, 20},      {2, 1, 20, -1, 0, 0, 9},      {1, 0, -5, 1, 15, 6, 20},
+                  {1, 0, -0.0101, 0, 5, 21, 20}, {1, 0, -0.0099, 0, 5, 1, 20}, {2, 0, 0, 0.4, 8, 21, 20}};
+    for (const auto& c : curves) {
+        std::vector<Polar> pts;
+        for (int i = 0; i <= 20; ++i)
+            pts.push_back({double(i), 30, 0, i == 20 ? c.tail : c.z0 + i * c.dz, 0});
+        Plist* l = polarPath(pts);
+        EXPECT_EQ(trimPathAtCurve(l, pair, c.which, c.reverse), c.from <= c.to ? 1 : 0) << c.z0;
+        for (int i = 0; i <= 20; ++i)
+            EXPECT_EQ(l->flags[i] >> 8, i >= c.from && i <= c.to ? 3 : 0) << c.z0 << " " << i;
+        EXPECT_EQ(l->points[0].z, pts[0].z);
+        EXPECT_EQ(trimPathAtCurve(l, nullptr, c.which, 0), 0);
+        plistFree(l);
+    }
     path = ray(0, 10, 0, 0, 15);  // wholly beyond: emptied
     EXPECT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 0);
     EXPECT_EQ(path->count, 0);
@@ -143,6 +163,22 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
                     1e-9);
     }
     for (Plist* l : {first, fourth, a, b}) plistFree(l);
+    // Turning a path about the axis turns its points and axes, and nothing past its count.
+    Plist* turned = ray(0.1, 8);
+    for (int i = 0; i < 8; ++i) turned->vectors[i] = {1, 0, 0.5};
+    turned->points[8] = {1, 2, 3};
+    rotatePathAboutAxis(turned, 0.5);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_NEAR(polar(turned->points[i]), 0.6, 1e-12);
+        EXPECT_NEAR(std::hypot(turned->points[i].x, turned->points[i].y), 10 + i, 1e-12);
+        EXPECT_NEAR(turned->vectors[i].x, std::cos(0.5), 1e-12);
+        EXPECT_NEAR(turned->vectors[i].y, std::sin(0.5), 1e-12);
+        EXPECT_EQ(turned->vectors[i].z, 0.5);
+    }
+    EXPECT_EQ(turned->points[8].x, 1.0);
+    EXPECT_EQ(turned->points[8].y, 2.0);
+    plistFree(turned);
+    rotatePathAboutAxis(nullptr, 0.5);
 }
 
 TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
@@ -259,15 +295,21 @@ TEST(RegionPaths, SteppedLevelsEndAtTheNextLevelAndTheLastAtTheShroud) {
     CheckModel* models[3] = {&blade, nullptr, &blade};
     const TriGrid* grids[3] = {};
     const RegionPathInputs in{levels, pair, models, grids, &contours, 0, climbingTrace};
-    // region, extended corner -> the height the side paths end at (the climb itself ends at 10)
+    // region, extended corner, strategy -> the height the side paths end at (the climb itself ends at
+    // 10) and whether they were trimmed at the shroud (7). Levels from the hub trim every region at the
+    // shroud but the first with an extended corner.
     const struct {
-        int32_t region, extend;
+        int32_t region, extend, strategy;
         double top;
-    } rows[] = {{0, 0, 4}, {1, 0, 7}, {0, 1, 4}, {1, 1, 10}};
+        int trimmed;
+    } rows[] = {{0, 0, 1, 4, 0}, {1, 0, 1, 7, 0}, {0, 1, 1, 4, 0},  {1, 1, 1, 10, 0},
+                {0, 0, 0, 7, 1}, {1, 0, 0, 7, 1}, {0, 1, 0, 10, 0}, {1, 1, 0, 7, 1}};
     for (const auto& r : rows) {
         cycleParams()->extendCorner = r.extend;
+        cycleParams()->stepStrategy = r.strategy;
         PlistArray* lists = plistArrayCreate(4);
-        ASSERT_GE(buildRegionPaths(lists, r.region, &in, 0.5, 0, 0.01), 0);
+        EXPECT_EQ(buildRegionPaths(lists, r.region, &in, 0.5, 0, 0.01), r.trimmed)
+            << r.region << " " << r.extend;
         ASSERT_EQ(lists->count, 4);
         for (int side = 0; side < 4; ++side) {
             const Plist* l = lists->lists[side];

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "channeltest.h"
 #include "collision/polymesh.h"
 #include "geometry/rng.h"
@@ -186,6 +188,7 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
         {[&](CycleParams* p) { setText(p->splitKvx, none); }, set, 6505},
         {[](CycleParams*) { polymeshSetGroupHook([](const PolymeshGroup*) { return -1; }); }, set, 6023},
         {[](CycleParams* p) { setText(p->tmpDir, std::string(250, 'd')); }, set, 5191},
+        {[](CycleParams*) { allocfail::arm(1); }, set, kMsgOutOfMemory},  // the set's own record
     };
     // Every one is an error-class note: below the highest class (9) none reaches the host.
     for (int level : {9, 8})
@@ -194,6 +197,7 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
             setMessageLevel(nullptr, level);
             c.change(exampleParams(tmp.path, true));
             EXPECT_FALSE(c.load());
+            allocfail::disarm();
             polymeshResetState();
             const size_t sent = level == 9 ? 1u : 0u;
             EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), sent) << c.message << " " << level;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -32,10 +33,31 @@ TEST(TiltSeq, CommonTiltByOverlap) {
         ASSERT_NE(s, nullptr);
         ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideLower), 1) << c.overlap;
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.expected, 1e-12) << c.overlap;
+        // The fit takes the common tilt as it is: code 0, solved.
+        for (int i = 0; i < 3; ++i) s->tilt[i] = 9;
+        ASSERT_EQ(tiltSeqFit(s, kTiltSideLower), 0);
+        EXPECT_EQ(s->solved, 1);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.expected, 1e-12) << c.overlap;
         freeTiltSeq(s);
     }
-    TiltSeq* apart = windows({{0.0, 0.1}, {0.2, 0.3}});
-    EXPECT_EQ(tiltSeqCommonTilt(apart, 0, 1, kTiltSideLower), 0);
+    // The tightest window decides wherever it lies, the first and the last too.
+    for (int tight = 0; tight < 3; ++tight) {
+        std::vector<std::pair<double, double>> w(3, {-0.3, 0.5});
+        w[size_t(tight)] = {0.1, 0.2};
+        TiltSeq* s = windows(w);
+        ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideLower), 1);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.11, 1e-12) << tight;
+        freeTiltSeq(s);
+    }
+    TiltSeq* apart = windows({{0.0, 0.1}, {0.2, 0.3}, {0.1, 0.2}});
+    EXPECT_EQ(tiltSeqCommonTilt(apart, 0, 2, kTiltSideLower), 0);
+    // Without one the band fit takes over: its positive code, every tilt inside its window.
+    EXPECT_GT(tiltSeqFit(apart, kTiltSideLower), 0);
+    EXPECT_EQ(apart->solved, 1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(apart->tilt[i], apart->lower[i] - 1e-9) << i;
+        EXPECT_LE(apart->tilt[i], apart->upper[i] + 1e-9) << i;
+    }
     freeTiltSeq(apart);
 }
 
@@ -66,6 +88,7 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
             double half = (0.05 + 0.15 * rngUniform());
             w.push_back({centre - half, centre + half});
         }
+        if (trial % 4 == 0) w[7] = {w[7].first, w[7].first};  // a window of no width is not inverted
         TiltSeq* t = windows(w);
         for (int i = 0; i < 30; ++i) t->tilt[i] = 0.5 * (w[i].first + w[i].second);
         ASSERT_EQ(tiltSeqSmooth(t), 1);
@@ -92,6 +115,16 @@ TEST(TiltSeq, SmoothingLevelsTheEndsOfARampInWideWindows) {
     EXPECT_GT(middle, 0.04);
     EXPECT_LT(t->tilt[1] - t->tilt[0], 0.25 * middle);
     EXPECT_LT(t->tilt[n - 1] - t->tilt[n - 2], 0.25 * middle);
+    // Skipped points take no part: the same ramp between two skipped at either end smooths alike.
+    TiltSeq* padded = windows(std::vector<std::pair<double, double>>(n + 4, {-1.0, 1.0}));
+    ASSERT_NE(padded, nullptr);
+    for (int i = 0; i < n + 4; ++i) {
+        padded->tilt[i] = i < 2 || i >= n + 2 ? 5.0 : -0.5 + double(i - 2) / (n - 1);
+        padded->skip[i] = i < 2 || i >= n + 2;
+    }
+    ASSERT_EQ(tiltSeqSmooth(padded), 1);
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(padded->tilt[i + 2], t->tilt[i], 1e-9) << i;
+    freeTiltSeq(padded);
     freeTiltSeq(t);
 }
 
@@ -141,6 +174,7 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(c->upper[1], s->upper[1]);
     for (int i = 0; i < 4; ++i) s->skip[i] = 1;
     EXPECT_EQ(tiltSeqMinWindow(s), 10000.0);
+    EXPECT_EQ(tiltSeqMinWindow(nullptr), 10000.0);
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), -1);
     freeTiltSeq(c);
     freeTiltSeq(s);
@@ -174,6 +208,18 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
         EXPECT_EQ(tiltSeqHitRange(s, c.side, c.hit, c.length, &first, &last), c.result) << c.length;
         EXPECT_EQ(first, c.first) << c.side << " " << c.length;
         EXPECT_EQ(last, c.last) << c.side << " " << c.length;
+    }
+    // A lone hit beside a point of the same parameter: that end moves onto it (0 away), at either end.
+    for (const int32_t at : {1, 3}) {
+        TiltSeq* twin = windows({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}});
+        ASSERT_NE(twin, nullptr);
+        for (int i = 0; i < 5; ++i) twin->param[i] = at == 1 ? std::max(i - 1, 0) : std::min(i, 3);
+        twin->hitLower[at] = 4;
+        int32_t first = -5, last = -5;
+        EXPECT_EQ(tiltSeqHitRange(twin, kTiltSideLower, 4, 1.0, &first, &last), 1);
+        EXPECT_EQ(first, at == 1 ? 1 : 4);
+        EXPECT_EQ(last, at == 1 ? 0 : 3);
+        freeTiltSeq(twin);
     }
     s->lower[3] = 0.2, s->upper[6] = 0.7;
     const struct {
@@ -219,6 +265,18 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
     const double upper[] = {1.2, 1.2, 1.5, 1.5, 1.6, 1.0};
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(s->upper[i], upper[i], 1e-15) << i;
     freeTiltSeq(s);
+    // A window edge exactly the slack away leaves the carried value as it is, to the last bit
+    // ((v - slack) + slack is not v here).
+    const double v = -0.009, slack = 0.17453292519943295;
+    for (const int32_t side : {kTiltSideLower, kTiltSideUpper}) {
+        const bool up = side == kTiltSideUpper;
+        s = up ? windows({{v - slack, 2.0}, {-2.0, v}, {-2.0, v}})
+               : windows({{-2.0, v + slack}, {v, 2.0}, {v, 2.0}});
+        ASSERT_NE(s, nullptr);
+        tiltSeqPropagateLimit(s, side, 1, 2, slack);
+        EXPECT_EQ(up ? s->upper[0] : s->lower[0], v) << side;
+        freeTiltSeq(s);
+    }
 
     s = windows({{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}, {0.5, 1.0}});
     ASSERT_NE(s, nullptr);
@@ -238,31 +296,38 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
 // point of the circles of that radius about the lower polyline (side 1), sampled here densely.
 TEST(TiltSeq, RoundBandClipsToTheOffsetLowerEdge) {
     const std::vector<double> lower = {0, 0, 4, 12, 3, 0, -2, -2, 6, 0};
-    const double a = 10.0;
-    std::vector<std::pair<double, double>> w;
-    for (double l : lower) w.push_back({l, 30.0});
-    w[4].second = 8.0;  // a window already narrower than the offset stays as it is
-    TiltSeq* s = windows(w);
-    ASSERT_NE(s, nullptr);
-    for (int i = 0; i < 10; ++i) s->param[i] = 3.0 * i;
-    ASSERT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), 1);
-    for (int i = 0; i < 10; ++i) {
-        const double x = s->param[i];
-        double top = -1e300;
-        for (int k = 0; k + 1 < 10; ++k)
-            for (int j = 0; j <= 400; ++j) {
-                const double px = 3.0 * (k + j / 400.0),
-                             py = lower[k] + (lower[k + 1] - lower[k]) * j / 400.0;
-                if (std::fabs(x - px) <= a) top = std::max(top, py + std::sqrt(a * a - (x - px) * (x - px)));
-            }
-        EXPECT_NEAR(s->upper[i], std::min(w[i].second, top), 0.05) << i;
-        EXPECT_EQ(s->lower[i], lower[i]);
+    // A small angle as well: the band's closing edges below the lower one must stay out of its way.
+    for (const double a : {1.5, 10.0}) {
+        std::vector<std::pair<double, double>> w;
+        for (double l : lower) w.push_back({l, 30.0});
+        w[4].second = 8.0;  // a window already narrower than the offset stays as it is
+        TiltSeq* s = windows(w);
+        ASSERT_NE(s, nullptr);
+        for (int i = 0; i < 10; ++i) s->param[i] = 3.0 * i;
+        ASSERT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), 1);
+        for (int i = 0; i < 10; ++i) {
+            const double x = s->param[i];
+            double top = -1e300;
+            for (int k = 0; k + 1 < 10; ++k)
+                for (int j = 0; j <= 400; ++j) {
+                    const double px = 3.0 * (k + j / 400.0),
+                                 py = lower[k] + (lower[k + 1] - lower[k]) * j / 400.0;
+                    if (std::fabs(x - px) <= a)
+                        top = std::max(top, py + std::sqrt(a * a - (x - px) * (x - px)));
+                }
+            EXPECT_NEAR(s->upper[i], std::min(w[i].second, top), 0.05) << a << " " << i;
+            EXPECT_EQ(s->lower[i], lower[i]);
+        }
+        if (a < 10) {
+            freeTiltSeq(s);
+            continue;
+        }
+        // The middle side has no band to round: nothing changes.
+        const std::vector<double> upper(s->upper, s->upper + 10);
+        EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideMiddle), 1);
+        for (int i = 0; i < 10; ++i) EXPECT_EQ(s->upper[i], upper[i]) << i;
+        for (int i = 0; i < 10; ++i) s->skip[i] = 1;
+        EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), -1);
+        freeTiltSeq(s);
     }
-    // The middle side has no band to round: nothing changes.
-    const std::vector<double> upper(s->upper, s->upper + 10);
-    EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideMiddle), 1);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(s->upper[i], upper[i]) << i;
-    for (int i = 0; i < 10; ++i) s->skip[i] = 1;
-    EXPECT_EQ(tiltSeqRoundBand(s, a, kTiltSideLower), -1);
-    freeTiltSeq(s);
 }

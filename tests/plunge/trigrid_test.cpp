@@ -26,6 +26,10 @@ TEST(TriGrid, CreateRefusesEmptySizes) {
     EXPECT_EQ(triGridCell(nullptr, nullptr), nullptr);
     GridGuard g{triGridCreate(3, 2, 10)};
     ASSERT_NE(g.g, nullptr);
+    const Vec3 origin{0, 0, 0};
+    EXPECT_EQ(triGridFill(nullptr, &origin, nullptr), -1);
+    EXPECT_EQ(triGridFill(g.g, nullptr, nullptr), -1);
+    EXPECT_EQ(triGridCell(g.g, nullptr), nullptr);
     EXPECT_EQ(g.g->cells[1][2].capacity, 10);
 }
 

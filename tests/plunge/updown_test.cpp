@@ -23,6 +23,7 @@
 #include "plunge/plist3d.h"
 #include "plunge/plungerows.h"
 #include "plunge/profile2d.h"
+#include "sidetest.h"
 #include "surfaces/deboor.h"
 #include "surfaces/kvxsurf.h"
 #include "surfaces/meshfiles/meshtest.h"
@@ -334,6 +335,50 @@ TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
     freeProfile2D(start);
 }
 
+// A whole row reaching a splitter's inner list (anywhere along it, its first segment too) measures each
+// station against the splitter on the side the list lies: stations between the blade and a splitter
+// midway, leaning into the splitter, come out clear of both by brute force.
+TEST_F(PlateChannel, RowStationsBesideASplitterKeepClearOfIt) {
+    const auto splitter = [](int, double u, double v, Vec3* p) {
+        *p = {40 + 31 * u, 0, -5 + 50 * v};
+        return true;
+    };
+    MeshSet* both = meshSetCreate(kMeshSetSlots, 0);
+    both->meshes[0] = wires(plate, 1, 28, 25);
+    both->meshes[1] = wires(splitter, 1, 28, 25);
+    both = meshSetFinish(both, 2 * kHalfGap);
+    ASSERT_NE(both, nullptr);
+    std::vector<Vec3> walls = samples(splitter, 1, 120, 100, {0}, 0);
+    for (const Vec3& q : samples(plate, 1, 140, 125, {0, 2}, kHalfGap)) walls.push_back(q);
+    Profile2D* start = profileOf({{5, 40}, {200, 40.001}});
+    PlistArray* sides = arrayOf({ray(-kHalfGap), ray(0), ray(0), ray(kHalfGap)});
+    for (const double t : {0.5, 5.5}) {
+        CutListSet* rows = cutListSetCreate(2);
+        CutRecordList* row = idx5CutListCreate(4);
+        for (const double phi : {-7.5 * M_PI / 180, 7.5 * M_PI / 180}) {
+            const double lean = phi < 0 ? 0.3 : -0.3;  // toward the splitter
+            const Vec3 b{60 * std::cos(phi), 60 * std::sin(phi), 8};
+            const Vec3 axis{-std::sin(lean) * std::sin(phi), std::sin(lean) * std::cos(phi), std::cos(lean)};
+            const double h = (40 - 8) / axis.z;
+            const Vec3 top{b.x + h * axis.x, b.y + h * axis.y, 40};
+            idx5CutListAdd(row, &top, &b, 0);
+            ASSERT_GT(a.depth(walls, b, axis), 0);
+        }
+        cutListSetAdd(rows, row, 0, t);
+        idx5CutListFree(row);
+        ASSERT_EQ(tiltStationsBegin(&a.tool, both), 1);
+        EXPECT_EQ(plungeRowsClearAxes(rows, sides, start, &a.tool, both), 2) << t;
+        for (int32_t k = 0; k < rows->lists[0]->count; ++k) {
+            const CutRecord& r = rows->lists[0]->records[k];
+            EXPECT_LT(a.depth(walls, r.bottom, r.axis), 0.15) << t << " " << k;
+        }
+        cutListSetFree(rows);
+    }
+    plistArrayFree(sides);
+    freeProfile2D(start);
+    meshSetFree(both);
+}
+
 TEST_F(PlateChannel, BladeEdgeAxisClearsBothBladesByBruteForce) {
     const std::vector<Vec3> plates = samples(plate, 1, 140, 125, {0, 2}, kHalfGap);
     ContourPair pair{newPlist3D(2), newPlist3D(2)};
@@ -449,6 +494,21 @@ TEST(InitialAxis, RunsToTheShroudTurnedByTheExtraAngle) {
         EXPECT_NEAR(axis.y, d.y / len, 1e-9) << trial;
         EXPECT_NEAR(axis.z, d.z / len, 1e-9) << trial;
     }
-    cycleParamsResetState();
+    const Vec3 p{20, 0, 0};
+    Vec3 axis{};
+    EXPECT_EQ(segmentInitialAxis(nullptr, &p, &axis), -1);
+    EXPECT_EQ(segmentInitialAxis(level, nullptr, &axis), -1);
+    EXPECT_EQ(segmentInitialAxis(level, &p, nullptr), -1);
     freeHubShroud(level);
+    // Hub and shroud closer than 1e-5 give no direction.
+    cycleParams()->stepStrategy = 1;
+    for (const double height : {0.0, 4e-6, 3e-5}) {
+        level = flatChannel(height, 5.0);
+        ASSERT_TRUE(level);
+        axis = {};
+        EXPECT_EQ(segmentInitialAxis(level, &p, &axis), height > 1e-5 ? 1 : -1) << height;
+        EXPECT_EQ(axis.z, height > 1e-5 ? 1.0 : 0.0);
+        freeHubShroud(level);
+    }
+    cycleParamsResetState();
 }
