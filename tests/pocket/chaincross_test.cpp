@@ -267,7 +267,21 @@ TEST(ChainCross, ContainmentAndSplicing) {
         pocketKernel().toolRadius = radius;
         EXPECT_EQ(contourContainsChain(speck.data(), 4, outer.data(), 4), 1) << radius;
     }
+    // A contour following the wall at an inset is contained once the nearer probe clears it: 0.02 for a
+    // tool of radius 1 or more, a fifth of 0.02 for a smaller one.
+    for (const double radius : {2.0, 0.5})
+        for (const double inset : {0.001, 0.0039, 0.0041, 0.019, 0.021, 0.1}) {
+            pocketKernel().toolRadius = radius;
+            const std::vector<ContourElement> a = box(inset, inset, 10 - inset, 10 - inset);
+            EXPECT_EQ(contourContainsChain(a.data(), 4, outer.data(), 4),
+                      inset >= (radius >= 1 ? 0.02 : 0.004))
+                << radius << " " << inset;
+        }
     pocketKernel().toolRadius = 2;
+    for (int bad = 0; bad < 4; ++bad)
+        EXPECT_EQ(contourContainsChain(bad == 0 ? nullptr : inner.data(), bad == 1 ? 0 : 4,
+                                       bad == 2 ? nullptr : outer.data(), bad == 3 ? 0 : 4),
+                  0);
 
     // A vertical cut through the square at x = 5 crosses elements 1 and 3; splicing from the
     // first crossing to the second copies the right half of the square's boundary.
@@ -398,6 +412,7 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
     const struct {
         ContourElement a, b;
         std::vector<Vec2> at;
+        int n = 0;  // -1 for an overlap
     } cases[] = {
         {lineElem(0, 0, 4, 4), lineElem(0, 4, 4, 0), {{2, 2}}},
         {lineElem(-5, 0.6, 5, 0.6), arcElem(0, 0, 1, 0, kPi, 1), {{-0.8, 0.6}, {0.8, 0.6}}},
@@ -410,10 +425,14 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 5, 0, kPi, 1),
          arcElem(6, 0, 5, 0, kPi, 1),
          {{3, 4}}},  // the lower point off both arcs
+        // One circle: arcs meeting at one end, at both ends, and sharing a piece (-1, no points).
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), arcElem(0, 0, 1, kPi / 2, kPi, 1), {{0, 1}}},
+        {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi, 2 * kPi, 1), {{1, 0}, {-1, 0}}},
+        {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi / 2, 1.5 * kPi, 1), {}, -1},
     };
     for (const auto& c : cases) {
         Vec2 p[2];
-        ASSERT_EQ(elemIntersect(&c.a, &c.b, p), static_cast<int>(c.at.size()));
+        ASSERT_EQ(elemIntersect(&c.a, &c.b, p), c.n < 0 ? c.n : static_cast<int>(c.at.size()));
         for (size_t k = 0; k < c.at.size(); ++k) {
             EXPECT_NEAR(p[k].x, c.at[k].x, 1e-9);
             EXPECT_NEAR(p[k].y, c.at[k].y, 1e-9);

@@ -149,6 +149,28 @@ TEST(Nesting, RandomNestsAgreeWithBoxContainment) {
         for (size_t i = boxes.size(); i > 1; --i)
             std::swap(boxes[i - 1], boxes[static_cast<size_t>(rngBelow(static_cast<int32_t>(i)))]);
         for (const Box& b : boxes) put(box(b.x0, b.y0, b.x1, b.y1, rngBelow(2) != 1));
+        // The matrix and the parents against box containment, the diagonal and bad indices included.
+        {
+            const int32_t n = static_cast<int32_t>(boxes.size());
+            auto within = [](const Box& a, const Box& b) {
+                return a.x0 > b.x0 && a.x1 < b.x1 && a.y0 > b.y0 && a.y1 < b.y1;
+            };
+            NestMatrix* m = containmentMatrix("INPUT");
+            ASSERT_NE(m, nullptr);
+            ASSERT_EQ(m->n, n);
+            for (int32_t i = 0; i < n; ++i) {
+                int32_t parent = -1;
+                for (int32_t j = 0; j < n; ++j) {
+                    const Box &a = boxes[static_cast<size_t>(i)], &b = boxes[static_cast<size_t>(j)];
+                    EXPECT_EQ(m->cells[i * n + j], within(a, b) ? 1 : within(b, a) ? -1 : 0) << i << " " << j;
+                    if (within(a, b) && b.depth == a.depth - 1) parent = j;
+                }
+                EXPECT_EQ(immediateParent(m, i), parent);
+            }
+            for (int32_t bad : {-1, n}) EXPECT_EQ(immediateParent(m, bad), -1);
+            EXPECT_EQ(immediateParent(nullptr, 0), -1);
+            nestMatrixFree(m);
+        }
         const int wanted = rngBelow(2) ? 1 : -1;
         // Depth 2 sits inside an island and reaches as high: a pocket in the island's top.
         int32_t reversed = 7;
