@@ -373,3 +373,33 @@ TEST(Islands, IslandRingsOpenRunsAwayFromTheRing) {
     EXPECT_EQ(pocketIslandRings(regionNodeCount(), 1, 10), -1);
     regionTreeFree();
 }
+
+// A contour encloses a region and a list when none of them meets it and each lies inside; elements past
+// the counts lie far off and must not count.
+TEST(Islands, EnclosingTheRegionAndTheList) {
+    auto padded = [](std::vector<ContourElement> c) {
+        c.push_back(lineElem(500, 500, 600, 600));
+        return c;
+    };
+    const std::vector<ContourElement> e = padded(box(0, 0, 50, 50)), inner = box(10, 10, 40, 40);
+    const struct {
+        std::vector<ContourElement> region;
+        std::vector<std::vector<ContourElement>> list;
+        int expected;
+    } cases[] = {
+        {inner, {}, 1},
+        {inner, {box(20, 20, 30, 30), box(1, 1, 5, 5)}, 1},
+        {inner, {box(20, 20, 30, 30), box(45, 20, 60, 30)}, 0},  // the second crosses
+        {inner, {box(60, 60, 70, 70)}, 0},                       // outside
+        {box(-5, 10, 40, 40), {}, 0},
+        {box(0, 10, 40, 40), {}, 0},  // along the edge
+        {box(60, 60, 70, 70), {}, 0},
+    };
+    for (const auto& c : cases) {
+        Islands fx;
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        for (const auto& l : c.list) put("INPUT", l, true, true);
+        const std::vector<ContourElement> region = padded(c.region);
+        EXPECT_EQ(contourEnclosesList(e.data(), 4, region.data(), 4, "INPUT"), c.expected) << c.list.size();
+    }
+}
