@@ -206,3 +206,43 @@ TEST(CutLists, ModeTwoMovesTheGktBoundariesIn) {
         EXPECT_EQ(clistCount("CUT_GKT"), mode == 2 ? 0 : 1) << mode;
     }
 }
+
+// A piece offset by the width: inward it is the closed-form inner box with the contour's tag, outward
+// (a back cut) the box grown by rounded corners, reversed and open; the count is what was appended. A
+// piece is useful only when the circle of the distance less 0.05 about the contour's start (half the
+// distance below 0.05) stays out of it.
+TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
+    Cuts fx;
+    pocketWithIsland();
+    pocketKernel().widthFactor = 1;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    const std::vector<ContourElement> c = box(10, 10, 30, 30);
+    ContourHeader h = header(c, true, true, 6);
+    const double pi = offsettest::kPi;
+    for (const int sign : {1, -1}) {
+        ASSERT_TRUE(clistCreate("SEC"));
+        EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, sign, "SEC"), 1) << sign;
+        ASSERT_EQ(clistCount("SEC"), 1);
+        std::vector<ContourElement> ring(kClistMaxElements);
+        ContourHeader got{};
+        ASSERT_EQ(clistGet("SEC", ring.data(), &got, 0), 0);
+        ring.resize(got.elementCount);
+        EXPECT_NEAR(offsettest::signedArea(ring), sign > 0 ? 16 * 16 : -(400 + 4 * 20 * 2 + pi * 4), 1e-9);
+        EXPECT_EQ(got.ccw, sign > 0 ? 1 : 0);
+        for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, sign > 0 ? 6 : -1);
+    }
+    h.elementCount = 0;
+    EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, 1, "SEC"), 0);
+    const std::vector<ContourElement> at0 = box(0, 0, 10, 10);
+    const struct {
+        std::vector<ContourElement> piece;
+        double d;
+        int useful;
+    } cases[] = {
+        {box(1, 1, 3, 3), 2, 0}, {box(1.36, 1.36, 3, 3), 2, 0},    {box(1.4, 1.4, 3, 3), 2, 1},
+        {box(2, 2, 4, 4), 2, 1}, {box(0.01, 0.01, 1, 1), 0.04, 0}, {box(0.015, 0.015, 1, 1), 0.04, 1},
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(cutPieceUseful(at0.data(), 4, k.piece.data(), 4, k.d), k.useful)
+            << k.piece[0].g[0] << " " << k.d;
+}
