@@ -262,3 +262,28 @@ TEST(LinearArcFit, RunsMergedAndReadByHand) {
     EXPECT_EQ(end.x, 4);
     EXPECT_EQ(nextTaggedRun(p.data(), 6, 5, &kind, &end, &centre), -1);
 }
+
+// The fitted radius is the mean of the nearest and farthest point seen from the fitted centre: brute
+// force over the points, at a plain scale and at one whose squared distances overflow.
+TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
+    Rng rng{4471};
+    auto uniform = [&] { return (rngStep(&rng) * 32768.0 + rngStep(&rng)) / 1073741824.0; };
+    for (int run = 0; run < 40; ++run) {
+        const double scale = run % 2 ? 1e160 : 1, cx = (uniform() - 0.5) * 20, cy = 5 + uniform() * 10,
+                     r = 2 + 20 * uniform(), a0 = 6 * uniform();
+        std::vector<TaggedPoint> p(12);
+        for (size_t i = 0; i < p.size(); ++i) {
+            const double a = a0 + 0.15 * static_cast<double>(i), rr = r * (1 + 0.01 * (uniform() - 0.5));
+            p[i] = {scale * (cx + rr * std::cos(a)), scale * (cy + rr * std::sin(a)), 0, kTagKept, 0, 0};
+        }
+        Vec2 c{};
+        double radius = 0;
+        fitCircle(p.data(), 0, 11, 1e300, 1e-6, 1e300, &c, &radius);
+        double lo = HUGE_VAL, hi = 0;
+        for (const TaggedPoint& q : p) {
+            lo = std::min(lo, std::hypot(q.x - c.x, q.y - c.y));
+            hi = std::max(hi, std::hypot(q.x - c.x, q.y - c.y));
+        }
+        EXPECT_NEAR(radius, 0.5 * (lo + hi), 1e-12 * hi) << run;
+    }
+}
