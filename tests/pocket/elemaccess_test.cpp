@@ -185,6 +185,12 @@ TEST(ElemAccess, TangentsAndNormalsByHand) {
         EXPECT_XY(EXPECT_NEAR, t, c.tangent.x, c.tangent.y, 1e-12);
         EXPECT_XY(EXPECT_NEAR, n, c.normal.x, c.normal.y, 1e-12);
     }
+    // An arc's normal runs to its centre: none from an end nearer than 1e-7 to it.
+    for (const double r : {0.99e-7, 1e-7}) {
+        const ContourElement a = arcElem(0, 0, r, 0, offsettest::kPi / 2, 1);
+        Vec2 n;
+        EXPECT_EQ(elemOffsetNormal(&a, &n, kElemStart, 1), r >= 1e-7 ? 1 : 0) << r;
+    }
     // Moving an end: a line takes the point, an arc takes it with the radius to it.
     ContourElement line = lineElem(0, 0, 1, 0), arc = ccw;
     const Vec2 to{5, 6};
