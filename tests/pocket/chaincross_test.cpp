@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -137,22 +138,37 @@ TEST(ChainCross, RandomPolygonsMatchBruteForce) {
     for (int round = 0; round < 30; ++round) {
         const std::vector<ContourElement> a = randomPolygon(3 + rngBelow(12), 0, 0);
         const std::vector<ContourElement> b = randomPolygon(3 + rngBelow(12), 30, 20);
-        int32_t expected = 0;
-        for (const ContourElement& e : a)
-            for (const ContourElement& f : b) expected += segmentsCross(e, f);
-        const int32_t n = intersectContours(a.data(), static_cast<int32_t>(a.size()), b.data(),
-                                            static_cast<int32_t>(b.size()), rec.data(), kIsectTableSize);
-        EXPECT_EQ(n, expected) << round;
-        int32_t self = 0;
-        for (size_t i = 0; i < a.size(); ++i)
-            for (size_t j = i + 1; j < a.size(); ++j) self += segmentsCross(a[i], a[j]);
-        EXPECT_EQ(contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), self) << round;
-        for (int32_t i = 0; i < self; ++i) {
-            // Each record lies on both of its elements.
-            const Vec2 p{rec[i].x, rec[i].y};
-            EXPECT_TRUE(pointOnElem(&p, &a[rec[i].elemA - 1]));
-            EXPECT_TRUE(pointOnElem(&p, &a[rec[i].elemB - 1]));
-        }
+        // Every record: the crossing pairs of the brute force, a point on both elements, the fraction
+        // along its element of a, state 1, in order along a.
+        auto check = [&](const std::vector<ContourElement>& other, int32_t n, bool self) {
+            std::multiset<std::pair<int32_t, int32_t>> want, got;
+            for (size_t i = 0; i < a.size(); ++i)
+                for (size_t j = self ? i + 1 : 0; j < other.size(); ++j)
+                    if (segmentsCross(a[i], other[j])) want.insert({i + 1, j + 1});
+            ASSERT_EQ(n, static_cast<int32_t>(want.size())) << round;
+            for (int32_t i = 0; i < n; ++i) {
+                const PocketIsect& r = rec[static_cast<size_t>(i)];
+                got.insert(self ? std::make_pair(std::min(r.elemA, r.elemB), std::max(r.elemA, r.elemB))
+                                : std::make_pair(r.elemA, r.elemB));
+                const Vec2 p{r.x, r.y};
+                const ContourElement& e = a[static_cast<size_t>(r.elemA - 1)];
+                EXPECT_TRUE(pointOnElem(&p, &e));
+                EXPECT_TRUE(pointOnElem(&p, &other[static_cast<size_t>(r.elemB - 1)]));
+                const double dx = e.g[2] - e.g[0], dy = e.g[3] - e.g[1];
+                EXPECT_NEAR(r.param, ((r.x - e.g[0]) * dx + (r.y - e.g[1]) * dy) / (dx * dx + dy * dy), 1e-9);
+                EXPECT_EQ(r.state, 1);
+                if (i > 0) {
+                    const PocketIsect& q = rec[static_cast<size_t>(i - 1)];
+                    EXPECT_TRUE(q.elemA < r.elemA || (q.elemA == r.elemA && q.param <= r.param)) << round;
+                }
+            }
+            EXPECT_EQ(got, want) << round;
+        };
+        check(b,
+              intersectContours(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                static_cast<int32_t>(b.size()), rec.data(), kIsectTableSize),
+              false);
+        check(a, contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), true);
     }
 }
 
