@@ -246,3 +246,56 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
         EXPECT_EQ(cutPieceUseful(at0.data(), 4, k.piece.data(), 4, k.d), k.useful)
             << k.piece[0].g[0] << " " << k.d;
 }
+
+// Two contours without crossings, as their roles (boundary when ccw equals leftSide) and containment say:
+// the appended contours by area, in order.
+TEST(CutLists, PairSplitByRolesAndContainment) {
+    const std::vector<ContourElement> big = box(0, 0, 100, 100), small = box(20, 20, 40, 40),
+                                      far = box(200, 0, 220, 20);
+    const struct {
+        const std::vector<ContourElement>&a, &b;
+        bool boundaryA, boundaryB;
+        std::vector<double> areas;
+    } cases[] = {
+        {small, big, true, true, {400}},
+        {big, small, true, true, {400}},
+        {small, far, true, true, {}},
+        {small, big, false, true, {10000, 400}},
+        {big, small, false, true, {}},
+        {small, far, false, true, {400}},
+        {big, small, true, false, {10000, 400}},
+        {small, big, true, false, {}},
+        {small, far, true, false, {400}},
+        {small, big, false, false, {10000}},
+        {big, small, false, false, {10000}},
+        {small, far, false, false, {400, 400}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.a[0].g[0] << " " << c.b[0].g[0] << " " << c.boundaryA << c.boundaryB);
+        Cuts fx;
+        ASSERT_TRUE(clistCreate("SEC"));
+        const ContourHeader ha = header(c.a, true, c.boundaryA), hb = header(c.b, true, c.boundaryB);
+        ASSERT_EQ(cutPairSplit(c.a.data(), &ha, c.b.data(), &hb, "SEC"),
+                  static_cast<int32_t>(c.areas.size()));
+        ASSERT_EQ(clistCount("SEC"), static_cast<int32_t>(c.areas.size()));
+        for (int32_t i = 0; i < clistCount("SEC"); ++i) {
+            std::vector<ContourElement> got;
+            ASSERT_TRUE(clistLoad("SEC", i, got));
+            EXPECT_NEAR(std::fabs(offsettest::signedArea(got)), c.areas[static_cast<size_t>(i)], 1e-9);
+        }
+    }
+    Cuts fx;
+    ASSERT_TRUE(clistCreate("SEC"));
+    const std::vector<ContourElement> a = box(0, 0, 10, 10), b = box(5, 5, 15, 15);
+    const ContourHeader ha = header(a, true, true), hb = header(b, true, true);
+    // Crossing boundaries keep their common part, as the inner one of nested boundaries.
+    EXPECT_EQ(cutPairSplit(a.data(), &ha, b.data(), &hb, "SEC"), 1);
+    double total = 0;
+    for (int32_t i = 0; i < clistCount("SEC"); ++i) {
+        std::vector<ContourElement> got;
+        ASSERT_TRUE(clistLoad("SEC", i, got));
+        total += std::fabs(offsettest::signedArea(got));
+    }
+    EXPECT_NEAR(total, 25, 1e-9);
+}
