@@ -424,6 +424,35 @@ TEST(ChainCross, PointsOnElements) {
 }
 
 // The points two elements share, against closed forms: crossings, and a tangent contact as its one point.
+// Fractions along lines and arcs by hand: beyond the ends, round the angle 0, a full circle, and a point
+// a little before an arc's start counted before it; a trimmed arc keeps its radius.
+TEST(ChainCross, FractionsAlongElementsAndTrims) {
+    const struct {
+        ContourElement e;
+        Vec2 p;
+        double fraction;
+    } cases[] = {
+        {lineElem(0, 0, 10, 0), {2.5, 1}, 0.25},
+        {lineElem(0, 0, 10, 0), {12, 0}, 1.2},
+        {lineElem(3, 3, 3, 3), {5, 5}, 0},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(kPi / 4), std::sin(kPi / 4)}, 0.5},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(-0.1), std::sin(-0.1)}, -0.1 / (kPi / 2)},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {-1, 0}, 2},
+        {arcElem(0, 0, 1, 0, -kPi / 2, -1), {std::cos(kPi / 8), -std::sin(kPi / 8)}, 0.25},
+        {arcElem(0, 0, 1, 1.5 * kPi, 2.5 * kPi, 1), {1, 0}, 0.5},
+        {arcElem(0, 0, 1, 0, 2 * kPi, 1), {-1, 0}, 0.5},
+    };
+    for (const auto& c : cases)
+        EXPECT_NEAR(elemFraction(&c.e, &c.p), c.fraction, 1e-12) << c.e.type << " " << c.p.x << " " << c.p.y;
+    ContourElement arc = arcElem(0, 0, 2, 0, kPi, 1), line = lineElem(0, 0, 10, 0);
+    const Vec2 p{0, 2}, q{-2, 0}, a{2, 0}, b{7, 0};
+    elemTrim(&arc, &p, &q);
+    elemTrim(&line, &a, &b);
+    EXPECT_TRUE(arc.g[kAsx] == 0 && arc.g[kAsy] == 2 && arc.g[kAex] == -2 && arc.g[kAey] == 0 &&
+                arc.g[kAr] == 2);
+    EXPECT_TRUE(line.g[kLx1] == 2 && line.g[kLx2] == 7 && line.g[kLy1] == 0 && line.g[kLy2] == 0);
+}
+
 TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
     const struct {
         ContourElement a, b;
