@@ -287,3 +287,39 @@ TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
         EXPECT_NEAR(radius, 0.5 * (lo + hi), 1e-12 * hi) << run;
     }
 }
+
+// The next run of more than two unmarked points against a scan of random marks: its first index from
+// the start asked for on (the run cut there) and its last.
+TEST(LinearArcFit, RunFindMatchesAScan) {
+    Rng rng{913};
+    for (int run = 0; run < 300; ++run) {
+        const int32_t n = static_cast<int32_t>(rngStep(&rng) % 12);
+        std::vector<TaggedPoint> p(static_cast<size_t>(n) + 1,
+                                   TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
+        std::vector<bool> free(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) {
+            const uint32_t r = rngStep(&rng) % 8;
+            if (r == 0) p[i].kind = kTagDropped;
+            if (r == 1) p[i].startMark = kTagJoint;
+            if (r == 2) p[i].endMark = kTagJoint;
+            free[static_cast<size_t>(i)] = r > 2;
+        }
+        const int32_t from = static_cast<int32_t>(rngStep(&rng) % 5) - 1;
+        int32_t first = -1, last = -7;
+        for (int32_t i = std::max(from, 0); i < n && first < 0;) {
+            int32_t j = i;
+            while (j < n && free[static_cast<size_t>(j)]) ++j;
+            if (j - i > 2) first = i, last = j - 1;
+            i = j + 1;
+        }
+        int32_t got = -7;
+        EXPECT_EQ(taggedRunFind(p.data(), n, from, &got), first) << run;
+        if (first >= 0) {
+            EXPECT_EQ(got, last) << run;
+        }
+    }
+    EXPECT_EQ(firstTaggedPoint(nullptr, 3), -1);
+    TaggedPoint one{};
+    EXPECT_EQ(firstTaggedPoint(&one, 0), -1);
+    EXPECT_EQ(firstTaggedPoint(&one, 1), 0);
+}
