@@ -3,6 +3,10 @@
 // that reaches the attach step, and a failed merge that stops.
 #include "pocket/cutlists.h"
 
+#include <functional>
+
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "offset_util.h"
 #include "ringtest_util.h"
 
@@ -298,4 +302,44 @@ TEST(CutLists, PairSplitByRolesAndContainment) {
         total += std::fabs(offsettest::signedArea(got));
     }
     EXPECT_NEAR(total, 25, 1e-9);
+}
+
+// Each step of the merge with every allocation in turn failing: the documented -1, or the result of a
+// run with memory to spare.
+TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
+    Cuts fx;
+    pocketWithIsland();
+    ASSERT_EQ(cutListsCreate(1), 0);
+    const auto lists = [] {
+        for (const char* l : {"CUT_SPAN", "CUT_BACK", "CUT_GKT"}) ASSERT_TRUE(clistCreate(l));
+        put("CUT_SPAN", box(10, 10, 30, 30), true, true);
+        put("CUT_SPAN", box(20, 5, 25, 35), true, true);
+        put("CUT_BACK", box(25, 25, 35, 35), true, true);
+        put("CUT_BACK", box(70, 70, 80, 80), false, true);
+    };
+    const std::function<int32_t()> steps[] = {
+        [] { return cutListCombine("CUT_SPAN", "CUT_BACK", 1); },
+        [] { return cutListSelfSplit("CUT_SPAN"); },
+        [] { return cutListsOverlap("CUT_SPAN", "CUT_BACK"); },
+        [] { return cutListsUnion("CUT_SPAN", "CUT_BACK", 1); },
+        [] { return cutListPrune("CUT_SPAN", "CUT_BACK"); },
+        [] { return cutListsMerge(); },
+    };
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        lists();
+        const int32_t want = steps[k]();
+        long failed = 0;
+        // The merge makes hundreds of allocations: every 25th fails.
+        for (long n = 1;; n += k == 5 ? 25 : 1) {
+            lists();
+            allocfail::arm(n);
+            const int32_t got = steps[k]();  // threw std::bad_alloc before
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == want) << k << " " << n << " " << got;
+        }
+        EXPECT_GT(failed, 0) << k;
+    }
 }
