@@ -343,3 +343,39 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         EXPECT_GT(failed, 0) << k;
     }
 }
+
+// The union of A with the islands of B, contour by contour as the pair split decides; with the move
+// switch B's boundaries go over to A. A's count comes back.
+TEST(CutLists, UnionTakesTheIslandsAndMovesBoundaries) {
+    const std::vector<ContourElement> big = box(0, 0, 100, 100), hole = box(40, 40, 60, 60),
+                                      far = box(200, 0, 220, 20), away = box(300, 0, 320, 20);
+    const struct {
+        std::vector<std::pair<const std::vector<ContourElement>*, bool>> b;  // contour, runs as boundary
+        int move;
+        int32_t countA, countB;
+        double areaA;  // all of A's contours together
+    } cases[] = {
+        {{{&hole, false}}, 0, 2, 1, 10400},
+        {{{&far, true}}, 1, 2, 0, 10400},
+        {{{&far, true}}, 0, 1, 1, 10000},
+        {{{&away, false}}, 0, 1, 1, 10000},
+        {{{&far, true}, {&hole, false}}, 1, 3, 1, 10800},  // the island stays in B
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.b.size() << " " << c.move << " " << c.countA);
+        Cuts fx;
+        for (const char* l : {"CUT_SPAN", "CUT_BACK"}) ASSERT_TRUE(clistCreate(l));
+        put("CUT_SPAN", big, true, true);
+        for (const auto& [contour, boundary] : c.b) put("CUT_BACK", *contour, true, boundary);
+        EXPECT_EQ(cutListsUnion("CUT_SPAN", "CUT_BACK", c.move), c.countA);
+        EXPECT_EQ(clistCount("CUT_SPAN"), c.countA);
+        EXPECT_EQ(clistCount("CUT_BACK"), c.countB);
+        double area = 0;
+        for (int32_t i = 0; i < clistCount("CUT_SPAN"); ++i) {
+            std::vector<ContourElement> got;
+            ASSERT_TRUE(clistLoad("CUT_SPAN", i, got));
+            area += std::fabs(offsettest::signedArea(got));
+        }
+        EXPECT_NEAR(area, c.areaA, 1e-9);
+    }
+}
