@@ -68,6 +68,13 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(c[1]), d <= 0.01 ? x : 10.002, d <= 0.01 ? 0 : 0.002,
                   1e-12);
     }
+    // A jog that is a short arc (a quarter of radius 0.0025) goes as a line would; its neighbours meet
+    // where they cross.
+    std::vector<ContourElement> jog = {lineElem(0, 0, 5, 0), arcElem(5.0025, 0, 0.0025, kPi, kPi / 2, -1),
+                                       lineElem(5.0025, 0.0025, 10, -4.995)};
+    ASSERT_EQ(chainRemoveZigzags(jog.data(), 3, 0.01), 2);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(jog[0]), 5.005, 0, 1e-9);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(jog[1]), 5.005, 0, 1e-9);
 }
 
 // Arcs whose centre or radius disagrees with their ends: a radius within 0.001 of the mean end
