@@ -2,6 +2,11 @@
 // the group order of the list, undecided pairs, full circles, the far-first sort.
 #include "pocket/nesting.h"
 
+#include <functional>
+#include <optional>
+
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/contourorient.h"
@@ -244,5 +249,44 @@ TEST(Nesting, SortByKeyPutsFarContoursFirst) {
             last = gap;
         }
         EXPECT_DOUBLE_EQ(get(clistCount("INPUT") - 1).e[0].g[kLx1], x1);
+    }
+}
+
+// Nesting, the sort and the matrix with each allocation in turn failing: -1 (null for the matrix) or the
+// result of a run with memory to spare.
+TEST(Nesting, ShortOfMemoryFailsCleanly) {
+    std::optional<PocketErrors> errs;
+    const auto list = [&] {
+        errs.reset();
+        errs.emplace();
+        put(box(0, 0, 50, 50));
+        put(box(10, 10, 20, 20));
+        put(box(30, 30, 40, 40));
+    };
+    const std::function<int32_t()> steps[] = {
+        [] { return clistNestContours("INPUT", 1, 0, nullptr); },
+        [] { return clistSortByKey("INPUT"); },
+        [] {
+            NestMatrix* m = containmentMatrix("INPUT");
+            const int32_t n = m ? m->n : -1;
+            nestMatrixFree(m);
+            return n;
+        },
+    };
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        list();
+        const int32_t want = steps[k]();
+        long failed = 0;
+        for (long n = 1;; ++n) {
+            list();
+            allocfail::arm(n);
+            const int32_t got = steps[k]();
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == want) << k << " " << n << " " << got;
+        }
+        EXPECT_GT(failed, 0) << k;
     }
 }
