@@ -53,6 +53,9 @@ TEST(ElemAccess, CornerClasses) {
         // Leaving backwards along an arc: the arc's bend decides.
         {lineElem(-1, 1, 0, 1), arcElem(0, 0, 1, kPi / 2, kPi, 1), kCornerRight},
         {lineElem(-1, -1, 0, -1), arcElem(0, 0, 1, -kPi / 2, -kPi, -1), kCornerLeft},
+        // ... by its start, though three quarters round it heads the other way.
+        {lineElem(-1, 1, 0, 1), arcElem(0, 0, 1, kPi / 2, 2 * kPi, 1), kCornerRight},
+        {lineElem(-1, -1, 0, -1), arcElem(0, 0, 1, -kPi / 2, -2 * kPi, -1), kCornerLeft},
     };
     for (const auto& c : cases) {
         int type = 99;
