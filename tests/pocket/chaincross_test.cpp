@@ -6,6 +6,8 @@
 #include <set>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "ringtest_util.h"
@@ -483,4 +485,28 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
             EXPECT_NEAR(p[k].y, c.at[k].y, 1e-9);
         }
     }
+}
+
+// Crossings of two chains with each allocation in turn failing: -1, or the records of a run with memory
+// to spare.
+TEST(ChainCross, ShortOfMemoryGivesMinusOne) {
+    PocketErrors errors;
+    const std::vector<ContourElement> a = polygon({{0, 0}, {10, 0}, {10, 10}, {4, -2}}),
+                                      b = box(5, -5, 8, 20);
+    std::vector<PocketIsect> want(kIsectTableSize), got(kIsectTableSize);
+    const int32_t n = intersectContours(a.data(), 4, b.data(), 4, want.data(), kIsectTableSize);
+    ASSERT_GT(n, 0);
+    long failed = 0;
+    for (long k = 1;; ++k) {
+        allocfail::arm(k);
+        const int32_t m = intersectContours(a.data(), 4, b.data(), 4, got.data(), kIsectTableSize);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) break;
+        failed += m == -1;
+        if (m == -1) continue;
+        ASSERT_EQ(m, n) << k;
+        for (int32_t i = 0; i < n; ++i) EXPECT_TRUE(got[i].x == want[i].x && got[i].elemB == want[i].elemB);
+    }
+    EXPECT_GT(failed, 0);
 }
