@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
@@ -42,4 +43,16 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         EXPECT_EQ(h.elementCount, 2u);
         EXPECT_EQ(PocketErrors::texts().size(), c.warned ? 1u : 0u);
     }
+}
+
+// A file that cannot be made: -1 with 3250, nothing written.
+TEST(GcodeFile, StartFailsWithoutAFolder) {
+    PocketErrors errors;
+    RifBlock& b = *rifBlock();
+    strcpy(b.rifName, "/nonexistent/out.rif");
+    b.genRif = 1;
+    EXPECT_EQ(gcodeFileStart(1), -1);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1510"});  // the message of 3250
+    b.genRif = 0;
+    EXPECT_EQ(gcodeFileStart(1), 0);
 }
