@@ -304,6 +304,14 @@ TEST(Islands, OpenEdgeMarkingsByHand) {
     EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 0);
     ring[0].sourceTag = 0;
     EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 1);
+    // Each element alone: a crossing of the open right edge only, after a material one, does not count.
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    put("GKT", box(8, 8, 12, 12), true, true);
+    put("GKT", box(8, 4, 12, 6, false), false, true);
+    ring[1].sourceTag = -1;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 0);
+    ring[1].sourceTag = 0;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 1);
 
     const struct {
         int openMode, stock;
