@@ -329,8 +329,8 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         lists();
         const int32_t want = steps[k]();
         long failed = 0;
-        // The merge makes hundreds of allocations: every 25th fails.
-        for (long n = 1;; n += k == 5 ? 25 : 1) {
+        // The merge makes hundreds of allocations: every 60th fails.
+        for (long n = 1;; n += k == 5 ? 60 : 1) {
             lists();
             allocfail::arm(n);
             const int32_t got = steps[k]();  // threw std::bad_alloc before
