@@ -75,6 +75,12 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
     ASSERT_EQ(chainRemoveZigzags(jog.data(), 3, 0.01), 2);
     EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(jog[0]), 5.005, 0, 1e-9);
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(jog[1]), 5.005, 0, 1e-9);
+    // A spike after an arc: the arc keeps its end, the line after it starts there.
+    std::vector<ContourElement> spike = {arcElem(0, 1, 1, -kPi, -kPi / 2, 1), lineElem(0, 0, -0.005, 0),
+                                         lineElem(-0.005, 0, 5, 0)};
+    ASSERT_EQ(chainRemoveSpikes(spike.data(), 3, 0.01), 2);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(spike[0]), 0, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(spike[1]), 0, 0, 1e-12);
 }
 
 // Arcs whose centre or radius disagrees with their ends: a radius within 0.001 of the mean end
