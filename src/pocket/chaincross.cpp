@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "pocket/contourclean.h"
@@ -476,8 +477,12 @@ int32_t intersectContours(const ContourElement* a, int32_t countA, const Contour
     };
     std::vector<PocketIsect> out;
     std::vector<double> along;
-    if (!keepCrossings(a, countA, b, countB, hits, flagged, false, capacity, out, along)) return -1;
-    sortAlong(out, along, records);
+    try {
+        if (!keepCrossings(a, countA, b, countB, hits, flagged, false, capacity, out, along)) return -1;
+        sortAlong(out, along, records);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
     return static_cast<int32_t>(out.size());
 }
 

@@ -1,6 +1,7 @@
 #include "pocket/cutlists.h"
 
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "geometry/vec.h"
@@ -301,7 +302,7 @@ int32_t cutPairSplit(const ContourElement* ea, const ContourHeader* ha, const Co
     return static_cast<int32_t>(out.size());
 }
 
-int32_t cutListCombine(const char* la, const char* lb, int callMode) {
+static int32_t listCombine(const char* la, const char* lb, int callMode) {
     CutState& s = state();
     if (!s.active) return 0;
     for (const char* l : {la, lb})
@@ -353,7 +354,7 @@ int32_t cutListCombine(const char* la, const char* lb, int callMode) {
     return clistCount(la);
 }
 
-int32_t cutListSelfSplit(const char* la) {
+static int32_t listSelfSplit(const char* la) {
     std::vector<PocketIsect> records;
     // Every restart consumes a crossing pair; the bound stops a pair that splits into itself.
     int restarts = 0;
@@ -381,7 +382,7 @@ int32_t cutListSelfSplit(const char* la) {
     return clistCount(la);
 }
 
-int cutListsOverlap(const char* la, const char* lb) {
+static int listsOverlap(const char* la, const char* lb) {
     if (!state().active) return 0;
     std::vector<PocketIsect> records;
     for (int32_t i = 0; i < clistCount(la); ++i)
@@ -401,7 +402,7 @@ int cutListsOverlap(const char* la, const char* lb) {
     return 0;
 }
 
-int32_t cutListsUnion(const char* la, const char* lb, int move) {
+static int32_t listsUnion(const char* la, const char* lb, int move) {
     if (!clistCreate(kSec)) return -1;
     struct SecGuard {
         ~SecGuard() { clistFree(kSec); }
@@ -453,7 +454,7 @@ int32_t cutListsUnion(const char* la, const char* lb, int move) {
     return clistCount(la);
 }
 
-int cutListPrune(const char* la, const char* lb) {
+static int listPrune(const char* la, const char* lb) {
     std::vector<PocketIsect> records;
     int any = 0;
     for (int32_t ia = 0; ia < clistCount(la);) {
@@ -496,7 +497,48 @@ int cutPieceFits(const ContourElement* e, int32_t n, const char* list, double c)
     return 1;
 }
 
-int cutListsMerge() {
+// The steps work in vectors: memory that cannot be had fails the step as documented.
+int32_t cutListCombine(const char* la, const char* lb, int callMode) {
+    try {
+        return listCombine(la, lb, callMode);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+int32_t cutListSelfSplit(const char* la) {
+    try {
+        return listSelfSplit(la);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+int cutListsOverlap(const char* la, const char* lb) {
+    try {
+        return listsOverlap(la, lb);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+int32_t cutListsUnion(const char* la, const char* lb, int move) {
+    try {
+        return listsUnion(la, lb, move);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+int cutListPrune(const char* la, const char* lb) {
+    try {
+        return listPrune(la, lb);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
+
+static int listsMerge() {
     CutState& s = state();
     if (!s.active) return 0;
     const PocketKernel& k = pocketKernel();
@@ -557,6 +599,17 @@ int cutListsMerge() {
         if (!clistCreate(kCutSpan)) return -1;
     }
     return 1;
+}
+
+int cutListsMerge() {
+    try {
+        return listsMerge();
+    } catch (const std::bad_alloc&) {
+        // As a failed step: nothing half-merged stays.
+        pocketError(kPocketErrStep);
+        for (const char* l : {kCutGkt, kCutSpan, kCutBack}) clistClear(l);
+        return -1;
+    }
 }
 
 void cutListsResetState() {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "ringtest_util.h"
@@ -137,22 +140,37 @@ TEST(ChainCross, RandomPolygonsMatchBruteForce) {
     for (int round = 0; round < 30; ++round) {
         const std::vector<ContourElement> a = randomPolygon(3 + rngBelow(12), 0, 0);
         const std::vector<ContourElement> b = randomPolygon(3 + rngBelow(12), 30, 20);
-        int32_t expected = 0;
-        for (const ContourElement& e : a)
-            for (const ContourElement& f : b) expected += segmentsCross(e, f);
-        const int32_t n = intersectContours(a.data(), static_cast<int32_t>(a.size()), b.data(),
-                                            static_cast<int32_t>(b.size()), rec.data(), kIsectTableSize);
-        EXPECT_EQ(n, expected) << round;
-        int32_t self = 0;
-        for (size_t i = 0; i < a.size(); ++i)
-            for (size_t j = i + 1; j < a.size(); ++j) self += segmentsCross(a[i], a[j]);
-        EXPECT_EQ(contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), self) << round;
-        for (int32_t i = 0; i < self; ++i) {
-            // Each record lies on both of its elements.
-            const Vec2 p{rec[i].x, rec[i].y};
-            EXPECT_TRUE(pointOnElem(&p, &a[rec[i].elemA - 1]));
-            EXPECT_TRUE(pointOnElem(&p, &a[rec[i].elemB - 1]));
-        }
+        // Every record: the crossing pairs of the brute force, a point on both elements, the fraction
+        // along its element of a, state 1, in order along a.
+        auto check = [&](const std::vector<ContourElement>& other, int32_t n, bool self) {
+            std::multiset<std::pair<int32_t, int32_t>> want, got;
+            for (size_t i = 0; i < a.size(); ++i)
+                for (size_t j = self ? i + 1 : 0; j < other.size(); ++j)
+                    if (segmentsCross(a[i], other[j])) want.insert({i + 1, j + 1});
+            ASSERT_EQ(n, static_cast<int32_t>(want.size())) << round;
+            for (int32_t i = 0; i < n; ++i) {
+                const PocketIsect& r = rec[static_cast<size_t>(i)];
+                got.insert(self ? std::make_pair(std::min(r.elemA, r.elemB), std::max(r.elemA, r.elemB))
+                                : std::make_pair(r.elemA, r.elemB));
+                const Vec2 p{r.x, r.y};
+                const ContourElement& e = a[static_cast<size_t>(r.elemA - 1)];
+                EXPECT_TRUE(pointOnElem(&p, &e));
+                EXPECT_TRUE(pointOnElem(&p, &other[static_cast<size_t>(r.elemB - 1)]));
+                const double dx = e.g[2] - e.g[0], dy = e.g[3] - e.g[1];
+                EXPECT_NEAR(r.param, ((r.x - e.g[0]) * dx + (r.y - e.g[1]) * dy) / (dx * dx + dy * dy), 1e-9);
+                EXPECT_EQ(r.state, 1);
+                if (i > 0) {
+                    const PocketIsect& q = rec[static_cast<size_t>(i - 1)];
+                    EXPECT_TRUE(q.elemA < r.elemA || (q.elemA == r.elemA && q.param <= r.param)) << round;
+                }
+            }
+            EXPECT_EQ(got, want) << round;
+        };
+        check(b,
+              intersectContours(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                static_cast<int32_t>(b.size()), rec.data(), kIsectTableSize),
+              false);
+        check(a, contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), true);
     }
 }
 
@@ -267,7 +285,21 @@ TEST(ChainCross, ContainmentAndSplicing) {
         pocketKernel().toolRadius = radius;
         EXPECT_EQ(contourContainsChain(speck.data(), 4, outer.data(), 4), 1) << radius;
     }
+    // A contour following the wall at an inset is contained once the nearer probe clears it: 0.02 for a
+    // tool of radius 1 or more, a fifth of 0.02 for a smaller one.
+    for (const double radius : {2.0, 0.5})
+        for (const double inset : {0.001, 0.0039, 0.0041, 0.019, 0.021, 0.1}) {
+            pocketKernel().toolRadius = radius;
+            const std::vector<ContourElement> a = box(inset, inset, 10 - inset, 10 - inset);
+            EXPECT_EQ(contourContainsChain(a.data(), 4, outer.data(), 4),
+                      inset >= (radius >= 1 ? 0.02 : 0.004))
+                << radius << " " << inset;
+        }
     pocketKernel().toolRadius = 2;
+    for (int bad = 0; bad < 4; ++bad)
+        EXPECT_EQ(contourContainsChain(bad == 0 ? nullptr : inner.data(), bad == 1 ? 0 : 4,
+                                       bad == 2 ? nullptr : outer.data(), bad == 3 ? 0 : 4),
+                  0);
 
     // A vertical cut through the square at x = 5 crosses elements 1 and 3; splicing from the
     // first crossing to the second copies the right half of the square's boundary.
@@ -394,10 +426,40 @@ TEST(ChainCross, PointsOnElements) {
 }
 
 // The points two elements share, against closed forms: crossings, and a tangent contact as its one point.
+// Fractions along lines and arcs by hand: beyond the ends, round the angle 0, a full circle, and a point
+// a little before an arc's start counted before it; a trimmed arc keeps its radius.
+TEST(ChainCross, FractionsAlongElementsAndTrims) {
+    const struct {
+        ContourElement e;
+        Vec2 p;
+        double fraction;
+    } cases[] = {
+        {lineElem(0, 0, 10, 0), {2.5, 1}, 0.25},
+        {lineElem(0, 0, 10, 0), {12, 0}, 1.2},
+        {lineElem(3, 3, 3, 3), {5, 5}, 0},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(kPi / 4), std::sin(kPi / 4)}, 0.5},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(-0.1), std::sin(-0.1)}, -0.1 / (kPi / 2)},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {-1, 0}, 2},
+        {arcElem(0, 0, 1, 0, -kPi / 2, -1), {std::cos(kPi / 8), -std::sin(kPi / 8)}, 0.25},
+        {arcElem(0, 0, 1, 1.5 * kPi, 2.5 * kPi, 1), {1, 0}, 0.5},
+        {arcElem(0, 0, 1, 0, 2 * kPi, 1), {-1, 0}, 0.5},
+    };
+    for (const auto& c : cases)
+        EXPECT_NEAR(elemFraction(&c.e, &c.p), c.fraction, 1e-12) << c.e.type << " " << c.p.x << " " << c.p.y;
+    ContourElement arc = arcElem(0, 0, 2, 0, kPi, 1), line = lineElem(0, 0, 10, 0);
+    const Vec2 p{0, 2}, q{-2, 0}, a{2, 0}, b{7, 0};
+    elemTrim(&arc, &p, &q);
+    elemTrim(&line, &a, &b);
+    EXPECT_TRUE(arc.g[kAsx] == 0 && arc.g[kAsy] == 2 && arc.g[kAex] == -2 && arc.g[kAey] == 0 &&
+                arc.g[kAr] == 2);
+    EXPECT_TRUE(line.g[kLx1] == 2 && line.g[kLx2] == 7 && line.g[kLy1] == 0 && line.g[kLy2] == 0);
+}
+
 TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
     const struct {
         ContourElement a, b;
         std::vector<Vec2> at;
+        int n = 0;  // -1 for an overlap
     } cases[] = {
         {lineElem(0, 0, 4, 4), lineElem(0, 4, 4, 0), {{2, 2}}},
         {lineElem(-5, 0.6, 5, 0.6), arcElem(0, 0, 1, 0, kPi, 1), {{-0.8, 0.6}, {0.8, 0.6}}},
@@ -410,13 +472,41 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 5, 0, kPi, 1),
          arcElem(6, 0, 5, 0, kPi, 1),
          {{3, 4}}},  // the lower point off both arcs
+        // One circle: arcs meeting at one end, at both ends, and sharing a piece (-1, no points).
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), arcElem(0, 0, 1, kPi / 2, kPi, 1), {{0, 1}}},
+        {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi, 2 * kPi, 1), {{1, 0}, {-1, 0}}},
+        {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi / 2, 1.5 * kPi, 1), {}, -1},
     };
     for (const auto& c : cases) {
         Vec2 p[2];
-        ASSERT_EQ(elemIntersect(&c.a, &c.b, p), static_cast<int>(c.at.size()));
+        ASSERT_EQ(elemIntersect(&c.a, &c.b, p), c.n < 0 ? c.n : static_cast<int>(c.at.size()));
         for (size_t k = 0; k < c.at.size(); ++k) {
             EXPECT_NEAR(p[k].x, c.at[k].x, 1e-9);
             EXPECT_NEAR(p[k].y, c.at[k].y, 1e-9);
         }
     }
+}
+
+// Crossings of two chains with each allocation in turn failing: -1, or the records of a run with memory
+// to spare.
+TEST(ChainCross, ShortOfMemoryGivesMinusOne) {
+    PocketErrors errors;
+    const std::vector<ContourElement> a = polygon({{0, 0}, {10, 0}, {10, 10}, {4, -2}}),
+                                      b = box(5, -5, 8, 20);
+    std::vector<PocketIsect> want(kIsectTableSize), got(kIsectTableSize);
+    const int32_t n = intersectContours(a.data(), 4, b.data(), 4, want.data(), kIsectTableSize);
+    ASSERT_GT(n, 0);
+    long failed = 0;
+    for (long k = 1;; ++k) {
+        allocfail::arm(k);
+        const int32_t m = intersectContours(a.data(), 4, b.data(), 4, got.data(), kIsectTableSize);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) break;
+        failed += m == -1;
+        if (m == -1) continue;
+        ASSERT_EQ(m, n) << k;
+        for (int32_t i = 0; i < n; ++i) EXPECT_TRUE(got[i].x == want[i].x && got[i].elemB == want[i].elemB);
+    }
+    EXPECT_GT(failed, 0);
 }

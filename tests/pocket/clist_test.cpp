@@ -17,6 +17,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include "pocket/contouroffset.h"
 #include "pocket/contourorient.h"
 #include "pocket/contourreduce.h"
+#include "pocket/cutlists.h"
 #include "pocket/elemaccess.h"
 #include "pocket/elemdist.h"
 #include "pocket/elemprim.h"
@@ -248,6 +249,54 @@ TEST(Clist, MissingArgumentsAreRefused) {
     EXPECT_EQ(pocketReadKeys(nullptr), 0);
     EXPECT_EQ(pocketWritePcf(nullptr), 0);
     EXPECT_EQ(ccpWriteToolReference(nullptr), 0);
+    // Each missing pointer or short count alone, the others good.
+    for (int bad = 0; bad < 5; ++bad) {
+        SCOPED_TRACE(bad);
+        const ContourElement* a = bad == 0 ? nullptr : square.data();
+        const ContourElement* b = bad == 2 ? nullptr : square.data();
+        const int32_t na = bad == 1 ? 0 : 4, nb = bad == 3 ? 0 : 4;
+        if (bad < 4) {
+            EXPECT_EQ(intersectContours(a, na, b, nb, rec, 8), 0);
+            EXPECT_EQ(contourContainsChain(a, na, b, nb), 0);
+            EXPECT_EQ(contourEnclosesList(a, na, b, nb, "INPUT"), 0);
+            EXPECT_EQ(cutPieceUseful(a, na, b, nb, 0.1), 0);
+        }
+        std::vector<ContourElement> out(kClistMaxElements);
+        EXPECT_EQ(cutContourByIsland(a, na, b, nb, bad == 4 ? nullptr : out.data()), -2);
+        const Vec2* q[5] = {&p, &t, &p, &t, &p};
+        q[bad] = nullptr;
+        EXPECT_EQ(linkBuildArcs(q[0], q[1], q[2], q[3], 1, bad == 4 ? nullptr : e), -1);
+        EXPECT_EQ(linkMoveBuild(q[0], q[1], q[2], q[3], 1, bad == 4 ? nullptr : e), -1);
+        int32_t end = 0, starts[4], counts[4];
+        EXPECT_EQ(offsetContour(a, na, 1, 1, bad == 2 ? nullptr : out.data(), bad == 3 ? nullptr : &end,
+                                bad == 4 ? nullptr : starts, counts),
+                  0);
+        // All good: five corners, cut to the capacity of four.
+        EXPECT_EQ(elementsToPoints(bad == 0 ? nullptr : pts, bad == 1 ? 0 : 4, b, nb, 0.1), bad == 4 ? 4 : 0);
+        EXPECT_EQ(circleToPolygon(a, bad == 1 ? -1 : 4, 0.1, bad == 2 ? nullptr : e, 4), bad < 3 ? -1 : 4);
+    }
+    EXPECT_EQ(contourIsThin(square.data(), 1, 0.1), 0);
+    EXPECT_EQ(contourIsThin(square.data(), 4, -0.1), 0);
+    n = 39;
+    EXPECT_EQ(contourReduceShort(square.data(), nullptr, 1), 0);
+    EXPECT_EQ(contourReduceShort(square.data(), &n, 1), 0);
+    EXPECT_EQ(n, 39);
+    const double values[2] = {1, 2};
+    EXPECT_EQ(minWithTolerance(values, 0), -1);
+    EXPECT_EQ(polylineTrim(pts, 1, 0.5), 1);
+    EXPECT_EQ(pts[0].x, 0);
+    MoveChain* chain = moveChainCreate(2);
+    ASSERT_NE(chain, nullptr);
+    EXPECT_EQ(moveChainAppend(chain, nullptr, 0), -1);
+    EXPECT_EQ(moveChainHasPoint(chain, nullptr), 0);
+    moveChainFree(chain);
+    EXPECT_EQ(moveChainCreate(0), nullptr);
+    LevelTable* levels = levelTableCreate(2);
+    ASSERT_NE(levels, nullptr);
+    for (int32_t index : {-1, 2}) EXPECT_EQ(levelTableSet(levels, index, 1, 0, 0, 0), -1);
+    EXPECT_EQ(levelTableRange(levels, &top, &bottom), -1);  // no row used yet
+    EXPECT_EQ(levelNextBelow(levels, 0, &top), -1);
+    levelTableFree(levels);
     levelTableFree(nullptr);
     passTableFree(nullptr);
     moveChainFree(nullptr);

@@ -56,6 +56,31 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
     ASSERT_EQ(chainRemoveZigzags(arcs.data(), 3, 0.01), 2);
     EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(arcs[0]), 0, 0.0025, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(arcs[1]), 0, 0.0025, 1e-12);
+    // Neighbour lines meet where they cross when that lies within the limit of the jog's middle
+    // (10.002, 0.002), else at the middle.
+    for (double dy : {-9.996, -4.998}) {
+        std::vector<ContourElement> c = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10.004, 0.004),
+                                         lineElem(10.004, 0.004, 20, 0.004 + dy)};
+        ASSERT_EQ(chainRemoveZigzags(c.data(), 3, 0.01), 2);
+        const double x = 10.004 - 0.004 * 9.996 / dy, d = std::hypot(x - 10.002, 0.002);
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(c[0]), d <= 0.01 ? x : 10.002, d <= 0.01 ? 0 : 0.002,
+                  1e-12);
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(c[1]), d <= 0.01 ? x : 10.002, d <= 0.01 ? 0 : 0.002,
+                  1e-12);
+    }
+    // A jog that is a short arc (a quarter of radius 0.0025) goes as a line would; its neighbours meet
+    // where they cross.
+    std::vector<ContourElement> jog = {lineElem(0, 0, 5, 0), arcElem(5.0025, 0, 0.0025, kPi, kPi / 2, -1),
+                                       lineElem(5.0025, 0.0025, 10, -4.995)};
+    ASSERT_EQ(chainRemoveZigzags(jog.data(), 3, 0.01), 2);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(jog[0]), 5.005, 0, 1e-9);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(jog[1]), 5.005, 0, 1e-9);
+    // A spike after an arc: the arc keeps its end, the line after it starts there.
+    std::vector<ContourElement> spike = {arcElem(0, 1, 1, -kPi, -kPi / 2, 1), lineElem(0, 0, -0.005, 0),
+                                         lineElem(-0.005, 0, 5, 0)};
+    ASSERT_EQ(chainRemoveSpikes(spike.data(), 3, 0.01), 2);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(spike[0]), 0, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(spike[1]), 0, 0, 1e-12);
 }
 
 // Arcs whose centre or radius disagrees with their ends: a radius within 0.001 of the mean end

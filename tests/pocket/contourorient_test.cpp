@@ -9,6 +9,7 @@
 
 #include "geometry/rng.h"
 #include "offset_util.h"
+#include "pocket_util.h"
 
 using namespace offsettest;
 
@@ -92,6 +93,32 @@ TEST(ContourOrient, DirectionAngles) {
     }
     EXPECT_EQ(vecAngle2D(0, 0), 0);
     EXPECT_EQ(vecAngle2D(-1e-13, 1e-13), 0);  // below the fine tolerance: no direction
+    // Turns at (1, 0) coming from the origin, against atan2 of the two directions.
+    const double to[][2] = {{2, 1}, {1, 1}, {1, -1}, {0, 1}, {0, -0.001}, {2, 0}, {0, 0}, {3, 0.5}, {-5, -1}};
+    for (const auto& q : to) {
+        const double a = std::atan2(q[1], q[0] - 1), straightOrBack = std::fabs(q[1]) < 1e-12;
+        EXPECT_NEAR(turnAngle(0, 0, 1, 0, q[0], q[1]), straightOrBack ? 0 : a, 1e-12) << q[0] << " " << q[1];
+    }
+    // Points along arcs either way round, also across the angle 0, and a tenth of the way between two.
+    const struct {
+        ContourElement arc;
+        double t, angle;
+    } along[] = {{arcElem(1, 2, 3, 0, kPi / 2, 1), 0.5, kPi / 4},
+                 {arcElem(1, 2, 3, 1.5 * kPi, 2.5 * kPi, 1), 0.25, 1.75 * kPi},
+                 {arcElem(1, 2, 3, kPi / 2, -kPi / 2, -1), 0.75, -kPi / 4},
+                 {arcElem(1, 2, 3, 0.25, -0.25, -1), 0.5, 0}};
+    for (const auto& c : along) {
+        Vec2 p;
+        arcPointAt(&c.arc, c.t, &p);
+        EXPECT_NEAR(p.x, 1 + 3 * std::cos(c.angle), 1e-12);
+        EXPECT_NEAR(p.y, 2 + 3 * std::sin(c.angle), 1e-12);
+    }
+    const ContourElement arc = arcElem(0, 0, 2, 0, kPi, 1);
+    const Vec2 p1{0, 2}, p2{-2, 0};
+    Vec2 p;
+    arcPointBetween(&arc, &p1, &p2, &p);
+    EXPECT_NEAR(p.x, 2 * std::cos(0.55 * kPi), 1e-12);
+    EXPECT_NEAR(p.y, 2 * std::sin(0.55 * kPi), 1e-12);
 }
 
 TEST(ContourOrient, UndecidedShapes) {

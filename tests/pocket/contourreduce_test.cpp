@@ -137,6 +137,17 @@ TEST(ContourReduce, SixtyFiveLinesAreReducedSixtyFourOnlyWhenForced) {
         work.resize(n);
         // The reduced contour stays within the tolerance of every original vertex.
         for (const Vec2& q : p) EXPECT_LT(distanceTo(q, work), 0.1) << c.n;
+        // Without room for the reduced count the reduction fails and leaves the contour as it was.
+        if (!c.reduced) continue;
+        std::vector<ContourElement> tight = in;
+        EXPECT_EQ(contourReduceOne(tight.data(), c.n, 0.1, c.force, n - 1), 0) << c.n;
+        EXPECT_EQ(std::memcmp(tight.data(), in.data(), in.size() * sizeof(ContourElement)), 0);
+        EXPECT_EQ(contourReduceOne(tight.data(), c.n, 0.1, c.force, n), n) << c.n;
+        // The same call again (answered from what the first one kept) gives the same contour.
+        std::vector<ContourElement> again = in;
+        again.resize(2 * in.size());
+        ASSERT_EQ(contourReduceOne(again.data(), c.n, 0.1, c.force, static_cast<int32_t>(again.size())), n);
+        EXPECT_EQ(std::memcmp(again.data(), work.data(), static_cast<size_t>(n) * sizeof(ContourElement)), 0);
     }
     pocketKernel().suppressReduction = 1;
     std::vector<ContourElement> in = polygon(arcPoints(0, 0, 50, 0, 2 * kPi * 99 / 100, 99));

@@ -3,6 +3,10 @@
 // that reaches the attach step, and a failed merge that stops.
 #include "pocket/cutlists.h"
 
+#include <functional>
+
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "offset_util.h"
 #include "ringtest_util.h"
 
@@ -204,5 +208,174 @@ TEST(CutLists, ModeTwoMovesTheGktBoundariesIn) {
         EXPECT_EQ(cutListsMerge(), 1);
         EXPECT_EQ(regionNodeCount(), mode == 2 ? 2 : 1) << mode;
         EXPECT_EQ(clistCount("CUT_GKT"), mode == 2 ? 0 : 1) << mode;
+    }
+}
+
+// A piece offset by the width: inward it is the closed-form inner box with the contour's tag, outward
+// (a back cut) the box grown by rounded corners, reversed and open; the count is what was appended. A
+// piece is useful only when the circle of the distance less 0.05 about the contour's start (half the
+// distance below 0.05) stays out of it.
+TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
+    Cuts fx;
+    pocketWithIsland();
+    pocketKernel().widthFactor = 1;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    const std::vector<ContourElement> c = box(10, 10, 30, 30);
+    ContourHeader h = header(c, true, true, 6);
+    const double pi = offsettest::kPi;
+    for (const int sign : {1, -1}) {
+        ASSERT_TRUE(clistCreate("SEC"));
+        EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, sign, "SEC"), 1) << sign;
+        ASSERT_EQ(clistCount("SEC"), 1);
+        std::vector<ContourElement> ring(kClistMaxElements);
+        ContourHeader got{};
+        ASSERT_EQ(clistGet("SEC", ring.data(), &got, 0), 0);
+        ring.resize(got.elementCount);
+        EXPECT_NEAR(offsettest::signedArea(ring), sign > 0 ? 16 * 16 : -(400 + 4 * 20 * 2 + pi * 4), 1e-9);
+        EXPECT_EQ(got.ccw, sign > 0 ? 1 : 0);
+        for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, sign > 0 ? 6 : -1);
+    }
+    h.elementCount = 0;
+    EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, 1, "SEC"), 0);
+    const std::vector<ContourElement> at0 = box(0, 0, 10, 10);
+    const struct {
+        std::vector<ContourElement> piece;
+        double d;
+        int useful;
+    } cases[] = {
+        {box(1, 1, 3, 3), 2, 0}, {box(1.36, 1.36, 3, 3), 2, 0},    {box(1.4, 1.4, 3, 3), 2, 1},
+        {box(2, 2, 4, 4), 2, 1}, {box(0.01, 0.01, 1, 1), 0.04, 0}, {box(0.015, 0.015, 1, 1), 0.04, 1},
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(cutPieceUseful(at0.data(), 4, k.piece.data(), 4, k.d), k.useful)
+            << k.piece[0].g[0] << " " << k.d;
+}
+
+// Two contours without crossings, as their roles (boundary when ccw equals leftSide) and containment say:
+// the appended contours by area, in order.
+TEST(CutLists, PairSplitByRolesAndContainment) {
+    const std::vector<ContourElement> big = box(0, 0, 100, 100), small = box(20, 20, 40, 40),
+                                      far = box(200, 0, 220, 20);
+    const struct {
+        const std::vector<ContourElement>&a, &b;
+        bool boundaryA, boundaryB;
+        std::vector<double> areas;
+    } cases[] = {
+        {small, big, true, true, {400}},
+        {big, small, true, true, {400}},
+        {small, far, true, true, {}},
+        {small, big, false, true, {10000, 400}},
+        {big, small, false, true, {}},
+        {small, far, false, true, {400}},
+        {big, small, true, false, {10000, 400}},
+        {small, big, true, false, {}},
+        {small, far, true, false, {400}},
+        {small, big, false, false, {10000}},
+        {big, small, false, false, {10000}},
+        {small, far, false, false, {400, 400}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.a[0].g[0] << " " << c.b[0].g[0] << " " << c.boundaryA << c.boundaryB);
+        Cuts fx;
+        ASSERT_TRUE(clistCreate("SEC"));
+        const ContourHeader ha = header(c.a, true, c.boundaryA), hb = header(c.b, true, c.boundaryB);
+        ASSERT_EQ(cutPairSplit(c.a.data(), &ha, c.b.data(), &hb, "SEC"),
+                  static_cast<int32_t>(c.areas.size()));
+        ASSERT_EQ(clistCount("SEC"), static_cast<int32_t>(c.areas.size()));
+        for (int32_t i = 0; i < clistCount("SEC"); ++i) {
+            std::vector<ContourElement> got;
+            ASSERT_TRUE(clistLoad("SEC", i, got));
+            EXPECT_NEAR(std::fabs(offsettest::signedArea(got)), c.areas[static_cast<size_t>(i)], 1e-9);
+        }
+    }
+    Cuts fx;
+    ASSERT_TRUE(clistCreate("SEC"));
+    const std::vector<ContourElement> a = box(0, 0, 10, 10), b = box(5, 5, 15, 15);
+    const ContourHeader ha = header(a, true, true), hb = header(b, true, true);
+    // Crossing boundaries keep their common part, as the inner one of nested boundaries.
+    EXPECT_EQ(cutPairSplit(a.data(), &ha, b.data(), &hb, "SEC"), 1);
+    double total = 0;
+    for (int32_t i = 0; i < clistCount("SEC"); ++i) {
+        std::vector<ContourElement> got;
+        ASSERT_TRUE(clistLoad("SEC", i, got));
+        total += std::fabs(offsettest::signedArea(got));
+    }
+    EXPECT_NEAR(total, 25, 1e-9);
+}
+
+// Each step of the merge with every allocation in turn failing: the documented -1, or the result of a
+// run with memory to spare.
+TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
+    Cuts fx;
+    pocketWithIsland();
+    ASSERT_EQ(cutListsCreate(1), 0);
+    const auto lists = [] {
+        for (const char* l : {"CUT_SPAN", "CUT_BACK", "CUT_GKT"}) ASSERT_TRUE(clistCreate(l));
+        put("CUT_SPAN", box(10, 10, 30, 30), true, true);
+        put("CUT_SPAN", box(20, 5, 25, 35), true, true);
+        put("CUT_BACK", box(25, 25, 35, 35), true, true);
+        put("CUT_BACK", box(70, 70, 80, 80), false, true);
+    };
+    const std::function<int32_t()> steps[] = {
+        [] { return cutListCombine("CUT_SPAN", "CUT_BACK", 1); },
+        [] { return cutListSelfSplit("CUT_SPAN"); },
+        [] { return cutListsOverlap("CUT_SPAN", "CUT_BACK"); },
+        [] { return cutListsUnion("CUT_SPAN", "CUT_BACK", 1); },
+        [] { return cutListPrune("CUT_SPAN", "CUT_BACK"); },
+        [] { return cutListsMerge(); },
+    };
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        lists();
+        const int32_t want = steps[k]();
+        long failed = 0;
+        // The merge makes hundreds of allocations: every 60th fails.
+        for (long n = 1;; n += k == 5 ? 60 : 1) {
+            lists();
+            allocfail::arm(n);
+            const int32_t got = steps[k]();  // threw std::bad_alloc before
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == want) << k << " " << n << " " << got;
+        }
+        EXPECT_GT(failed, 0) << k;
+    }
+}
+
+// The union of A with the islands of B, contour by contour as the pair split decides; with the move
+// switch B's boundaries go over to A. A's count comes back.
+TEST(CutLists, UnionTakesTheIslandsAndMovesBoundaries) {
+    const std::vector<ContourElement> big = box(0, 0, 100, 100), hole = box(40, 40, 60, 60),
+                                      far = box(200, 0, 220, 20), away = box(300, 0, 320, 20);
+    const struct {
+        std::vector<std::pair<const std::vector<ContourElement>*, bool>> b;  // contour, runs as boundary
+        int move;
+        int32_t countA, countB;
+        double areaA;  // all of A's contours together
+    } cases[] = {
+        {{{&hole, false}}, 0, 2, 1, 10400},
+        {{{&far, true}}, 1, 2, 0, 10400},
+        {{{&far, true}}, 0, 1, 1, 10000},
+        {{{&away, false}}, 0, 1, 1, 10000},
+        {{{&far, true}, {&hole, false}}, 1, 3, 1, 10800},  // the island stays in B
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.b.size() << " " << c.move << " " << c.countA);
+        Cuts fx;
+        for (const char* l : {"CUT_SPAN", "CUT_BACK"}) ASSERT_TRUE(clistCreate(l));
+        put("CUT_SPAN", big, true, true);
+        for (const auto& [contour, boundary] : c.b) put("CUT_BACK", *contour, true, boundary);
+        EXPECT_EQ(cutListsUnion("CUT_SPAN", "CUT_BACK", c.move), c.countA);
+        EXPECT_EQ(clistCount("CUT_SPAN"), c.countA);
+        EXPECT_EQ(clistCount("CUT_BACK"), c.countB);
+        double area = 0;
+        for (int32_t i = 0; i < clistCount("CUT_SPAN"); ++i) {
+            std::vector<ContourElement> got;
+            ASSERT_TRUE(clistLoad("CUT_SPAN", i, got));
+            area += std::fabs(offsettest::signedArea(got));
+        }
+        EXPECT_NEAR(area, c.areaA, 1e-9);
     }
 }

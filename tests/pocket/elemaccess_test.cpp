@@ -53,6 +53,9 @@ TEST(ElemAccess, CornerClasses) {
         // Leaving backwards along an arc: the arc's bend decides.
         {lineElem(-1, 1, 0, 1), arcElem(0, 0, 1, kPi / 2, kPi, 1), kCornerRight},
         {lineElem(-1, -1, 0, -1), arcElem(0, 0, 1, -kPi / 2, -kPi, -1), kCornerLeft},
+        // ... by its start, though three quarters round it heads the other way.
+        {lineElem(-1, 1, 0, 1), arcElem(0, 0, 1, kPi / 2, 2 * kPi, 1), kCornerRight},
+        {lineElem(-1, -1, 0, -1), arcElem(0, 0, 1, -kPi / 2, -2 * kPi, -1), kCornerLeft},
     };
     for (const auto& c : cases) {
         int type = 99;
@@ -184,6 +187,12 @@ TEST(ElemAccess, TangentsAndNormalsByHand) {
         if (!c.ok) continue;
         EXPECT_XY(EXPECT_NEAR, t, c.tangent.x, c.tangent.y, 1e-12);
         EXPECT_XY(EXPECT_NEAR, n, c.normal.x, c.normal.y, 1e-12);
+    }
+    // An arc's normal runs to its centre: none from an end nearer than 1e-7 to it.
+    for (const double r : {0.99e-7, 1e-7}) {
+        const ContourElement a = arcElem(0, 0, r, 0, offsettest::kPi / 2, 1);
+        Vec2 n;
+        EXPECT_EQ(elemOffsetNormal(&a, &n, kElemStart, 1), r >= 1e-7 ? 1 : 0) << r;
     }
     // Moving an end: a line takes the point, an arc takes it with the radius to it.
     ContourElement line = lineElem(0, 0, 1, 0), arc = ccw;

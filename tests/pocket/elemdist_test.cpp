@@ -151,4 +151,9 @@ TEST(ElemDist, ContourMeasuresAgainstTheLeastOverElements) {
     EXPECT_EQ(contourDistance(&p, nullptr, 0), -1);
     EXPECT_EQ(contourDistanceBelow(&p, nullptr, 0, -0.5), 1);
     EXPECT_EQ(contourDistanceBelow(&p, nullptr, 0, -1), 0);
+    // A first element that gives no number keeps the distance so, and nothing then counts as below.
+    const double nan = std::nan("");
+    const std::vector<ContourElement> odd = {lineElem(nan, 0, nan, 2), lineElem(1, 1.5, 2, 1.5)};
+    EXPECT_TRUE(std::isnan(contourDistance(&p, odd.data(), 2)));
+    EXPECT_EQ(contourDistanceBelow(&p, odd.data(), 2, 10), 0);
 }

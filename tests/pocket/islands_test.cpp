@@ -304,6 +304,14 @@ TEST(Islands, OpenEdgeMarkingsByHand) {
     EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 0);
     ring[0].sourceTag = 0;
     EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 1);
+    // Each element alone: a crossing of the open right edge only, after a material one, does not count.
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    put("GKT", box(8, 8, 12, 12), true, true);
+    put("GKT", box(8, 4, 12, 6, false), false, true);
+    ring[1].sourceTag = -1;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 0);
+    ring[1].sourceTag = 0;
+    EXPECT_EQ(contourCrossesList(ring.data(), 4, "GKT"), 1);
 
     const struct {
         int openMode, stock;
@@ -372,4 +380,34 @@ TEST(Islands, IslandRingsOpenRunsAwayFromTheRing) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(c[i].sourceTag, tags[i]) << i;
     EXPECT_EQ(pocketIslandRings(regionNodeCount(), 1, 10), -1);
     regionTreeFree();
+}
+
+// A contour encloses a region and a list when none of them meets it and each lies inside; elements past
+// the region's count lie far off and must not count.
+TEST(Islands, EnclosingTheRegionAndTheList) {
+    auto padded = [](std::vector<ContourElement> c) {
+        c.push_back(lineElem(500, 500, 600, 600));
+        return c;
+    };
+    const std::vector<ContourElement> e = box(0, 0, 50, 50), inner = box(10, 10, 40, 40);
+    const struct {
+        std::vector<ContourElement> region;
+        std::vector<std::vector<ContourElement>> list;
+        int expected;
+    } cases[] = {
+        {inner, {}, 1},
+        {inner, {box(20, 20, 30, 30), box(1, 1, 5, 5)}, 1},
+        {inner, {box(20, 20, 30, 30), box(45, 20, 60, 30)}, 0},  // the second crosses
+        {inner, {box(60, 60, 70, 70)}, 0},                       // outside
+        {box(-5, 10, 40, 40), {}, 0},
+        {box(0, 10, 40, 40), {}, 0},  // along the edge
+        {box(60, 60, 70, 70), {}, 0},
+    };
+    for (const auto& c : cases) {
+        Islands fx;
+        ASSERT_EQ(clistCreate("INPUT"), 1);
+        for (const auto& l : c.list) put("INPUT", l, true, true);
+        const std::vector<ContourElement> region = padded(c.region);
+        EXPECT_EQ(contourEnclosesList(e.data(), 4, region.data(), 4, "INPUT"), c.expected) << c.list.size();
+    }
 }

@@ -262,3 +262,64 @@ TEST(LinearArcFit, RunsMergedAndReadByHand) {
     EXPECT_EQ(end.x, 4);
     EXPECT_EQ(nextTaggedRun(p.data(), 6, 5, &kind, &end, &centre), -1);
 }
+
+// The fitted radius is the mean of the nearest and farthest point seen from the fitted centre: brute
+// force over the points, at a plain scale and at one whose squared distances overflow.
+TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
+    Rng rng{4471};
+    auto uniform = [&] { return (rngStep(&rng) * 32768.0 + rngStep(&rng)) / 1073741824.0; };
+    for (int run = 0; run < 40; ++run) {
+        const double scale = run % 2 ? 1e160 : 1, cx = (uniform() - 0.5) * 20, cy = 5 + uniform() * 10,
+                     r = 2 + 20 * uniform(), a0 = 6 * uniform();
+        std::vector<TaggedPoint> p(12);
+        for (size_t i = 0; i < p.size(); ++i) {
+            const double a = a0 + 0.15 * static_cast<double>(i), rr = r * (1 + 0.01 * (uniform() - 0.5));
+            p[i] = {scale * (cx + rr * std::cos(a)), scale * (cy + rr * std::sin(a)), 0, kTagKept, 0, 0};
+        }
+        Vec2 c{};
+        double radius = 0;
+        fitCircle(p.data(), 0, 11, 1e300, 1e-6, 1e300, &c, &radius);
+        double lo = HUGE_VAL, hi = 0;
+        for (const TaggedPoint& q : p) {
+            lo = std::min(lo, std::hypot(q.x - c.x, q.y - c.y));
+            hi = std::max(hi, std::hypot(q.x - c.x, q.y - c.y));
+        }
+        EXPECT_NEAR(radius, 0.5 * (lo + hi), 1e-12 * hi) << run;
+    }
+}
+
+// The next run of more than two unmarked points against a scan of random marks: its first index from
+// the start asked for on (the run cut there) and its last.
+TEST(LinearArcFit, RunFindMatchesAScan) {
+    Rng rng{913};
+    for (int run = 0; run < 300; ++run) {
+        const int32_t n = static_cast<int32_t>(rngStep(&rng) % 12);
+        std::vector<TaggedPoint> p(static_cast<size_t>(n) + 1,
+                                   TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
+        std::vector<bool> free(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) {
+            const uint32_t r = rngStep(&rng) % 8;
+            if (r == 0) p[i].kind = kTagDropped;
+            if (r == 1) p[i].startMark = kTagJoint;
+            if (r == 2) p[i].endMark = kTagJoint;
+            free[static_cast<size_t>(i)] = r > 2;
+        }
+        const int32_t from = static_cast<int32_t>(rngStep(&rng) % 5) - 1;
+        int32_t first = -1, last = -7;
+        for (int32_t i = std::max(from, 0); i < n && first < 0;) {
+            int32_t j = i;
+            while (j < n && free[static_cast<size_t>(j)]) ++j;
+            if (j - i > 2) first = i, last = j - 1;
+            i = j + 1;
+        }
+        int32_t got = -7;
+        EXPECT_EQ(taggedRunFind(p.data(), n, from, &got), first) << run;
+        if (first >= 0) {
+            EXPECT_EQ(got, last) << run;
+        }
+    }
+    EXPECT_EQ(firstTaggedPoint(nullptr, 3), -1);
+    TaggedPoint one{};
+    EXPECT_EQ(firstTaggedPoint(&one, 0), -1);
+    EXPECT_EQ(firstTaggedPoint(&one, 1), 0);
+}

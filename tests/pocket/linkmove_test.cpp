@@ -64,6 +64,9 @@ TEST(LinkMove, WidthStraightLineAndTrochoid) {
         EXPECT_EQ(linkMoveBuild(&a, &east, &b, &west, 3, out) == 1 && out[0].sourceTag == -5, steps == 3);
     }
     EXPECT_EQ(gTrochoidCalls, 2);
+    // Below the least width of 0.01 the move is straight without asking the search.
+    for (const double w : {0.0099, 0.01})
+        EXPECT_EQ(linkMoveBuild(&a, &east, &b, &west, w, out) == 1 && out[0].sourceTag == -5, w >= 0.01) << w;
     linkMoveResetState();
 }
 

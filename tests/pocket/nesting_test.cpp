@@ -2,6 +2,11 @@
 // the group order of the list, undecided pairs, full circles, the far-first sort.
 #include "pocket/nesting.h"
 
+#include <functional>
+#include <optional>
+
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/contourorient.h"
@@ -149,6 +154,28 @@ TEST(Nesting, RandomNestsAgreeWithBoxContainment) {
         for (size_t i = boxes.size(); i > 1; --i)
             std::swap(boxes[i - 1], boxes[static_cast<size_t>(rngBelow(static_cast<int32_t>(i)))]);
         for (const Box& b : boxes) put(box(b.x0, b.y0, b.x1, b.y1, rngBelow(2) != 1));
+        // The matrix and the parents against box containment, the diagonal and bad indices included.
+        {
+            const int32_t n = static_cast<int32_t>(boxes.size());
+            auto within = [](const Box& a, const Box& b) {
+                return a.x0 > b.x0 && a.x1 < b.x1 && a.y0 > b.y0 && a.y1 < b.y1;
+            };
+            NestMatrix* m = containmentMatrix("INPUT");
+            ASSERT_NE(m, nullptr);
+            ASSERT_EQ(m->n, n);
+            for (int32_t i = 0; i < n; ++i) {
+                int32_t parent = -1;
+                for (int32_t j = 0; j < n; ++j) {
+                    const Box &a = boxes[static_cast<size_t>(i)], &b = boxes[static_cast<size_t>(j)];
+                    EXPECT_EQ(m->cells[i * n + j], within(a, b) ? 1 : within(b, a) ? -1 : 0) << i << " " << j;
+                    if (within(a, b) && b.depth == a.depth - 1) parent = j;
+                }
+                EXPECT_EQ(immediateParent(m, i), parent);
+            }
+            for (int32_t bad : {-1, n}) EXPECT_EQ(immediateParent(m, bad), -1);
+            EXPECT_EQ(immediateParent(nullptr, 0), -1);
+            nestMatrixFree(m);
+        }
         const int wanted = rngBelow(2) ? 1 : -1;
         // Depth 2 sits inside an island and reaches as high: a pocket in the island's top.
         int32_t reversed = 7;
@@ -222,5 +249,44 @@ TEST(Nesting, SortByKeyPutsFarContoursFirst) {
             last = gap;
         }
         EXPECT_DOUBLE_EQ(get(clistCount("INPUT") - 1).e[0].g[kLx1], x1);
+    }
+}
+
+// Nesting, the sort and the matrix with each allocation in turn failing: -1 (null for the matrix) or the
+// result of a run with memory to spare.
+TEST(Nesting, ShortOfMemoryFailsCleanly) {
+    std::optional<PocketErrors> errs;
+    const auto list = [&] {
+        errs.reset();
+        errs.emplace();
+        put(box(0, 0, 50, 50));
+        put(box(10, 10, 20, 20));
+        put(box(30, 30, 40, 40));
+    };
+    const std::function<int32_t()> steps[] = {
+        [] { return clistNestContours("INPUT", 1, 0, nullptr); },
+        [] { return clistSortByKey("INPUT"); },
+        [] {
+            NestMatrix* m = containmentMatrix("INPUT");
+            const int32_t n = m ? m->n : -1;
+            nestMatrixFree(m);
+            return n;
+        },
+    };
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        list();
+        const int32_t want = steps[k]();
+        long failed = 0;
+        for (long n = 1;; ++n) {
+            list();
+            allocfail::arm(n);
+            const int32_t got = steps[k]();
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == want) << k << " " << n << " " << got;
+        }
+        EXPECT_GT(failed, 0) << k;
     }
 }

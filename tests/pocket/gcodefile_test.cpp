@@ -1,0 +1,58 @@
+// Reading the G-code contour file at the line length limit: a line of up to 127 characters before its
+// end is read whole with the next line intact; beyond that the rest is dropped, and named in a warning
+// only when more than a line end's CR went.
+#include "pocket/gcodefile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kernel/msg.h"
+#include "kernel/ncout.h"
+#include "pocket/rifblock.h"
+#include "pocket_util.h"
+
+TEST(GcodeFile, LinesAtTheLengthLimit) {
+    const struct {
+        size_t length;  // characters of the long line before its end
+        const char* end;
+        bool warned;
+    } cases[] = {{125, "\n", false},   {126, "\n", false},   {127, "\n", false},  {128, "\n", true},
+                 {126, "\r\n", false}, {127, "\r\n", false}, {128, "\r\n", true}, {200, "\n", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.length << " " << std::strlen(c.end));
+        PocketErrors errors;
+        TempFolder tmp;
+        RifBlock& b = *rifBlock();
+        strcpy(b.rifName, tmp.file("in.rif").c_str());
+        b.evalRif = 1;
+        std::string line = "G1 X1 Y0 ;";
+        line.resize(c.length, 'x');
+        writeText(b.rifName, "G41 X0 Y0\n" + line + c.end + "G1 X2 Y1\nG40\n");
+        clistCreate("TEMP");
+        double radius = 0;
+        ncSetWriter(&kvCCP);
+        setMessageLevel(nullptr, 9);
+        EXPECT_EQ(gcodeFileRead("TEMP", &radius), 0);
+        ncSetWriter(nullptr);
+        msgResetState();
+        ContourHeader h{};
+        ASSERT_EQ(clistGetHeader("TEMP", &h, 0), 0);
+        EXPECT_EQ(h.elementCount, 2u);
+        EXPECT_EQ(PocketErrors::texts().size(), c.warned ? 1u : 0u);
+    }
+}
+
+// A file that cannot be made: -1 with 3250, nothing written.
+TEST(GcodeFile, StartFailsWithoutAFolder) {
+    PocketErrors errors;
+    RifBlock& b = *rifBlock();
+    strcpy(b.rifName, "/nonexistent/out.rif");
+    b.genRif = 1;
+    EXPECT_EQ(gcodeFileStart(1), -1);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1510"});  // the message of 3250
+    b.genRif = 0;
+    EXPECT_EQ(gcodeFileStart(1), 0);
+}
