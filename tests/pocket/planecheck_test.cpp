@@ -80,17 +80,28 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
 
 TEST(PlaneCheck, CircleCentreAndValidity) {
     PocketErrors errors;
+    // Only the first is one circle: each other differs from it in one property of one element.
     const std::vector<ContourElement> cases[] = {
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, 1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 6, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, -1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4.1, 5, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3.1, 4, 5, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), lineElem(-2, 4, 8, 4)},
         box(0, 0, 1, 1)};
     for (const std::vector<ContourElement>& c : cases) {
         clistCreate("MAIN");
         insert("MAIN", c);
         Vec2 centre{0, 0};
-        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c == &cases[0]);
+        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c == &cases[0]) << &c - cases;
         EXPECT_EQ(centre.x, &c == &cases[0] ? 3 : 0);
+        EXPECT_EQ(centre.y, &c == &cases[0] ? 4 : 0);
     }
+    clistCreate("MAIN");
+    insert("MAIN", cases[0]);
+    EXPECT_EQ(mainCircleCentre("MAIN", nullptr), 1);
+    insert("MAIN", cases[0]);  // two circles are no circular pocket
+    EXPECT_EQ(mainCircleCentre("MAIN", nullptr), 0);
     struct Valid {
         double gap, arcShift;
         int expected;

@@ -13,6 +13,7 @@
 #include "pocket/pocketrun.h"
 #include "pocketnc_util.h"
 #include "strategy_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -308,6 +309,27 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
             t.begin(), t.end(), [](const RestTouch& r) { return r.state == 0 && r.side == -1; });
         EXPECT_EQ(calls, c.more);
         EXPECT_EQ(freeStarts, 0);
+    }
+    // On the rectangle's boundary: a corner at (5, 5) touching both walls closes an area with the touch
+    // met first along the wall, whose states all turn 1; a partner at another corner with no touch to go
+    // on from is freed again. A far touch is never taken.
+    for (const bool closes : {true, false}) {
+        RestRun run(kRectangle, 0);
+        const RestTouch start{0, -1, 0, 0, 5, 5, {3, 0, 0, 5}}, far{0, 1, 0, 0, 55, 5, {0, 0, 55, 0}};
+        std::vector<RestTouch> t = {start, far};
+        if (closes) t.push_back({0, 1, 0, 0, 5, 5, {0, 0, 5, 0}});
+        EXPECT_EQ(restAreasCompute(5, t.data(), static_cast<int32_t>(t.size())), 1);
+        std::vector<int32_t> states;
+        for (const RestTouch& r : t) states.push_back(r.state);
+        EXPECT_EQ(states, (closes ? std::vector<int32_t>{1, 0, 1} : std::vector<int32_t>{1, 0}));
+        ASSERT_EQ(clistCount("REST"), closes ? 1 : 0);
+        if (!closes) continue;
+        const std::vector<ContourElement> area = get("REST", 0);
+        ASSERT_GE(area.size(), 2u);
+        EXPECT_EQ(area[0].type, kElemArc);
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(area[0]), 5, 0, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(area.back()), 5, 0, 1e-9);
+        EXPECT_NEAR(offsettest::perimeter(area) - offsettest::sweepOf(area[0]) * 5, 10, 1e-9);
     }
     std::vector<RestTouch> none(1);
     EXPECT_EQ(restAreasCompute(5, nullptr, 1), -1);

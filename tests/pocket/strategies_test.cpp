@@ -44,14 +44,37 @@ TEST(Strategies, OpenRunSearch) {
                                            {{0, 0, -1, 0, 0, -1}, 1, 0, 1},
                                            {{0, -1, 0, 0, 0, 0}, 1, 2, 0},
                                            {{0, 0, 0, 0, 0, 0}, 1, 0, 5},
+                                           {{-1, 0, 0, 0, 0, 0}, 1, 1, 5},
+                                           {{0, 0, 0, 0, 0, -1}, 1, 0, 4},
+                                           {{-1, -1, -1, -1, -1, 0}, 1, 5, 5},
+                                           {{0, -1, -1, -1, -1, -1}, 1, 0, 0},
                                            {{-1, -1, -1, -1, -1, -1}, -1, 0, 0}}) {
         const std::vector<ContourElement> k = tagged(hexagon, c.tags);
         int32_t first = 0, last = 0;
         EXPECT_EQ(openRunFind(k.data(), 6, &first, &last), c.result);
-        if (c.result == 1) {
-            EXPECT_EQ(std::pair(first, last), std::pair(c.first, c.last));
-        }
+        if (c.result != 1) continue;
+        EXPECT_EQ(std::pair(first, last), std::pair(c.first, c.last));
+        // The copy walks the run forward, wrapping past the end.
+        std::vector<ContourElement> run(6);
+        const int32_t count = openRunCopy(k.data(), 6, first, last, run.data());
+        ASSERT_EQ(count, (last - first + 6) % 6 + 1);
+        for (int32_t i = 0; i < count; ++i)
+            EXPECT_EQ(std::pair(run[i].g[0], run[i].g[1]),
+                      std::pair(k[(first + i) % 6].g[0], k[(first + i) % 6].g[1]));
     }
+    // Nothing to search or nowhere to put the run.
+    const std::vector<ContourElement> walls = tagged(hexagon, {0, 0, 0, 0, 0, 0});
+    int32_t first = 7, last = 7;
+    EXPECT_EQ(openRunFind(walls.data(), 0, &first, &last), -1);
+    EXPECT_EQ(openRunFind(nullptr, 6, &first, &last), -1);
+    EXPECT_EQ(openRunFind(walls.data(), 6, nullptr, &last), -1);
+    EXPECT_EQ(openRunFind(walls.data(), 6, &first, nullptr), -1);
+    EXPECT_EQ(std::pair(first, last), std::pair(7, 7));
+    std::vector<ContourElement> run(6);
+    for (const auto& [f, l] : std::vector<std::pair<int32_t, int32_t>>{{-1, 2}, {6, 2}, {0, -1}, {0, 6}})
+        EXPECT_EQ(openRunCopy(walls.data(), 6, f, l, run.data()), 0) << f << " " << l;
+    EXPECT_EQ(openRunCopy(walls.data(), 6, 2, 1, run.data()), 6);
+    EXPECT_EQ(openRunCopy(walls.data(), 0, 0, 0, run.data()), 0);
 }
 
 // A closed contour gets exactly one ring, at the full width, and moves by half of it.

@@ -128,6 +128,22 @@ TEST(Trochoid, LinkPassesEveryDivisionPoint) {
     }
     // No room for the elements: refused, nothing past the buffer.
     EXPECT_EQ(trochoidLinkBuild(&a, &b, &d, 2, 7, 0.01, out.data(), 10), -1);
+    // A loop is its two half loops, out to M and back onto the line: it fits in exactly their counts
+    // and no fewer, whichever half runs out of room.
+    const Vec2 back{-d.x, -d.y}, m{a.x - 2 * d.y, a.y + 2 * d.x}, q{3, 4};
+    const int32_t h1 = trochoidHalfLoop(&a, &m, &d, &back, 0.01, out.data(), kTrochoidMaxElements);
+    const int32_t h2 = trochoidHalfLoop(&m, &q, &back, &d, 0.01, out.data(), kTrochoidMaxElements);
+    ASSERT_GT(h1, 1);
+    ASSERT_GT(h2, 1);
+    EXPECT_EQ(trochoidHalfLoop(&a, &m, &d, &back, 0.01, out.data(), h1 - 1), -1);
+    const struct {
+        int32_t capacity, expected;
+    } room[] = {{h1 + h2, h1 + h2}, {h1 + h2 - 1, -1}, {h1, -1}, {h1 - 1, -1}};
+    for (const auto& r : room) {
+        EXPECT_EQ(trochoidLoop(&d, &a, &q, 2, 0.01, out.data(), r.capacity), r.expected) << r.capacity;
+        EXPECT_EQ(trochoidLinkBuild(&a, &q, &d, 2, 1, 0.01, out.data(), r.capacity), r.expected);
+    }
+    expectJoined(out, h1 + h2, a, q);
 }
 
 // A wall of INPUT at a distance to the left: the width halves from 4 until the
@@ -138,13 +154,21 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
     struct Case {
         double wallY;
         double width;  // the expected width, -1 for none
-    } cases[] = {{10, 4}, {3, 2}, {0.7, 0.5}, {0.3, 0.25}, {-1, -1}};
+        double from = 4;
+    } cases[] = {{10, 4},
+                 {3, 2},
+                 {0.7, 0.5},
+                 {0.3, 0.25},
+                 {-1, -1},
+                 // Halved down to 0.01 exactly: that width is no longer tried.
+                 {0.025, 0.02, 4 * 0.01},
+                 {0.015, -1, 4 * 0.01}};
     for (const Case& c : cases) {
         PocketErrors errs;
         std::vector<ContourElement> wall = polygon({{-5, c.wallY}, {25, c.wallY}, {25, 50}, {-5, 50}});
         if (c.wallY < 0) wall = polygon({{9, -5}, {11, -5}, {11, 5}, {9, 5}});
         ASSERT_TRUE(putContour("INPUT", wall));
-        const int32_t n = trochoidLinkSearch(&a, &b, &d, 4, 2, 0.01, out.data(), kTrochoidMaxElements);
+        const int32_t n = trochoidLinkSearch(&a, &b, &d, c.from, 2, 0.01, out.data(), kTrochoidMaxElements);
         if (c.width < 0) {
             EXPECT_EQ(n, -1);
             continue;
