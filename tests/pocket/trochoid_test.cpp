@@ -105,6 +105,28 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         polyCurveFree(c);
     }
     EXPECT_EQ(bezierUTurn(&p0, &p3, &ux, &p0, 2), nullptr);  // no arriving direction
+    // In seeded frames of space, arriving against or along the leaving direction (given at any length):
+    // the middle point, the farthest ahead, lies h ahead of the chord's middle, in the plane of the chord
+    // and the direction.
+    for (int i = 0; i < 20; ++i) {
+        const double t = 6.28 * rngUniform(), f = 3.14 * rngUniform(), g = 6.28 * rngUniform();
+        const Vec3 e1{std::sin(f) * std::cos(t), std::sin(f) * std::sin(t), std::cos(f)};
+        const Vec3 n{-std::sin(t), std::cos(t), 0},
+            m{e1.y * n.z - e1.z * n.y, e1.z * n.x - e1.x * n.z, e1.x * n.y - e1.y * n.x};
+        const Vec3 e2{std::cos(g) * n.x + std::sin(g) * m.x, std::cos(g) * n.y + std::sin(g) * m.y,
+                      std::cos(g) * n.z + std::sin(g) * m.z};
+        const double h = 0.5 + 3 * rngUniform(), lu = 0.1 + rngUniform(), la = (i % 2 ? 1 : -1) * lu * 3;
+        const Vec3 q0{rngUniform(), rngUniform(), rngUniform()},
+            q3{q0.x + 2 * h * e2.x, q0.y + 2 * h * e2.y, q0.z + 2 * h * e2.z};
+        const Vec3 u{lu * e1.x, lu * e1.y, lu * e1.z}, a{la * e1.x, la * e1.y, la * e1.z};
+        PolyCurve* c = bezierUTurn(&q0, &q3, &u, &a, h);
+        ASSERT_NE(c, nullptr);
+        Vec3 mid{};
+        polyEvalHorner3D(&c->segs[0], 0.5, &mid);
+        const Vec3 r{mid.x - 0.5 * (q0.x + q3.x), mid.y - 0.5 * (q0.y + q3.y), mid.z - 0.5 * (q0.z + q3.z)};
+        EXPECT_XYZ(EXPECT_NEAR, r, h * e1.x, h * e1.y, h * e1.z, 1e-9);
+        polyCurveFree(c);
+    }
 }
 
 // n loops (1 when asked for 0) from A to B: joined, through every division
