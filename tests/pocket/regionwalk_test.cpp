@@ -3,10 +3,13 @@
 #include "pocket/regionwalk.h"
 
 #include "nogouge_util.h"
+#include "offset_util.h"
+#include "pocket/pocketerr.h"
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
 #include "pocketnc_util.h"
 #include "ringtest_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -193,4 +196,81 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
         EXPECT_EQ(pocketRegionPathDirect(bad, 1, 1), -1) << start;
         EXPECT_TRUE(records(31).empty());
     }
+}
+
+// The searches from a point on the square ring (0,0)-(10,10) to a quadrilateral inside it whose vertices
+// lie 1.4 above the bottom wall (6, 1.4), `right` short of the right wall (10 - right, 5), 2 below the
+// top (6, 8) and 3 off the left (3, 5). The forward search takes the first piece along the ring within
+// d + 0.049, or the piece it starts on at once, and moves on to a later one only when it is nearer by a
+// tenth; the inward search goes on while each piece is nearer than the last by more than 0.049 and
+// refuses a walk longer than the budget; the reversed search walks the other way.
+TEST(RegionWalk, ConnectionSearchesAlongASquare) {
+    PocketErrors errors;
+    const std::vector<ContourElement> c = box(0, 0, 10, 10);
+    struct Case {
+        char mode;  // f forward, i inward, r reversed
+        double right, d, budget;
+        RingPosition from;
+        int result;
+        RingPosition onC;  // element and point on the square
+        Vec2 onT;
+    } cases[] = {
+        {'f', 1, 2, 0, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1.3, 2, 0, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1.3, 1.36, 0, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1.3, 1.35, 0, {4, 0, 5}, 1, {2, 10, 5}, {8.7, 5}},
+        {'f', 1, 0.952, 0, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1, 0.95, 0, {4, 0, 5}, 0, {}, {}},
+        {'f', 1, 2, 0, {2, 10, 7}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1, 1.2, 0, {2, 10, 7}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1, 1.5, 0, {2, 10, 2}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1, 1.5, 0, {0, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1, 1.5, 0, {-1, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        {'i', 1.3, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {8.7, 5}},
+        {'i', 1.36, 2, 1e5, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
+        {'i', 1, 2, 35, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'i', 1, 2, 34.99, {4, 0, 5}, -1, {}, {}},
+        {'i', 1, 0.9, 1e5, {4, 0, 5}, 0, {}, {}},
+        {'r', 1, 1.9, 0, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'r', 1, 2, 0, {2, 10, 7}, 1, {2, 10, 5}, {9, 5}},
+        {'r', 1, 1.5, 0, {1, 8, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        {'r', 1, 1.5, 0, {0, 0, 0}, 1, {2, 10, 5}, {9, 5}},
+    };
+    for (const Case& k : cases) {
+        const std::vector<ContourElement> t = polygon({{6, 1.4}, {10 - k.right, 5}, {6, 8}, {3, 5}});
+        const RingPosition target{0, 0, 0};
+        RingPosition onC{-5, 0, 0}, onT{-5, 0, 0};
+        const int r =
+            k.mode == 'f' ? connectForward(c.data(), 4, t.data(), 4, &k.from, &target, k.d, &onC, &onT)
+            : k.mode == 'i'
+                ? connectInward(c.data(), 4, t.data(), 4, &k.from, &target, k.d, k.budget, &onC, &onT)
+                : connectReversed(c.data(), 4, t.data(), 4, &k.from, &target, k.d, &onC, &onT);
+        const int line = static_cast<int>(&k - cases);
+        ASSERT_EQ(r, k.result) << line;
+        if (r != 1) continue;
+        EXPECT_EQ(onC.element, k.onC.element) << line;
+        EXPECT_XY(EXPECT_NEAR, onC, k.onC.x, k.onC.y, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, onT, k.onT.x, k.onT.y, 1e-9);
+        Vec2 p{};
+        int32_t e = 0;
+        ASSERT_EQ(positionPoint(&onT, t.data(), 4, &e, &p), 1);
+        EXPECT_LE(offsettest::distanceTo(p, t[e - 1]), 1e-9) << line;
+    }
+    // The candidate met first walking on from a point; one marked -2 is no candidate.
+    const RingPosition candidates[] = {{2, 10, 5}, {1, 6, 0}, {-2, 9, 0}, {3, 6, 10}};
+    const struct {
+        RingPosition from;
+        int32_t count, first;
+    } along[] = {{{1, 8, 0}, 4, 0},   {{4, 0, 5}, 4, 1}, {{2, 10, 6}, 4, 3}, {{2, 10, 6}, 3, 1},
+                 {{1, 8.5, 0}, 4, 0}, {{1, 5, 0}, 1, 0}, {{1, 5, 0}, 0, -1}};
+    for (const auto& a : along)
+        EXPECT_EQ(firstAlongRing(c.data(), 4, &a.from, candidates, a.count), a.first) << a.from.x << a.count;
+    // A target that is not the ring's start is refused with a silent code.
+    const std::vector<ContourElement> t = polygon({{6, 1.4}, {9, 5}, {6, 8}, {3, 5}});
+    const RingPosition from{4, 0, 5}, target{2, 9, 5};
+    RingPosition onC{}, onT{};
+    const int64_t calls = pocketErrorCalls();
+    EXPECT_EQ(connectForward(c.data(), 4, t.data(), 4, &from, &target, 2, &onC, &onT), 0);
+    EXPECT_EQ(connectInward(c.data(), 4, t.data(), 4, &from, &target, 2, 1e5, &onC, &onT), 0);
+    EXPECT_EQ(pocketErrorCalls(), calls + 2);
 }
