@@ -242,6 +242,55 @@ TEST(Strategies, EntryFromAnOpenElement) {
     }
 }
 
+// The open-side queries on tags -1 (open), -2 (open, handled) and walls; the start is on an open side
+// closer than 0.1 to it.
+TEST(Strategies, OpenSideQueries) {
+    Strategy s;
+    const std::vector<ContourElement> square = polygon(box(0, 0, 10, 10));
+    const struct {
+        std::vector<int32_t> tags;
+        int allOpen, hasOpen;
+    } chains[] = {{{-1, -1, -1, -1}, 1, 1}, {{-1, -1, 0, -1}, 0, 1}, {{-2, -1, -1, -1}, 0, 1},
+                  {{-2, -2, -2, -2}, 0, 0}, {{0, 0, 0, 0}, 0, 0},    {{0, 3, 0, -1}, 0, 1}};
+    for (const auto& c : chains) {
+        const std::vector<ContourElement> t = tagged(square, c.tags);
+        EXPECT_EQ(chainAllOpen(t.data(), 4), c.allOpen);
+        clistCreate("MAIN");
+        insert("MAIN", square);
+        insert("MAIN", t);
+        EXPECT_EQ(mainHasOpenSide(), c.hasOpen);
+        ASSERT_EQ(regionTreeInit(1), 1);
+        for (int i = 0; i < 3; ++i) attachRing(i == 1 ? t : square);
+        EXPECT_EQ(openNodeNext(), std::count(c.tags.begin(), c.tags.end(), -1) ? 1 : -1);
+        regionSetDone(1, kRegionStacked);
+        EXPECT_EQ(openNodeNext(), -1);
+    }
+    EXPECT_EQ(chainAllOpen(square.data(), 0), 1);
+    EXPECT_EQ(chainAllOpen(nullptr, 4), 1);
+    insert("INPUT", square);
+    insert("INPUT", tagged(polygon(box(20, 0, 30, 10)), {-1, -2, 0, 0}));
+    const struct {
+        Vec2 p;
+        int on;
+    } starts[] = {{{25, -0.0999}, 1}, {{25, 0.0999}, 1},  {{25, -0.1}, 0},    {{30.05, 5}, 0},
+                  {{5, 0}, 0},        {{30.1, -0.05}, 0}, {{19.95, -0.05}, 1}};
+    for (const auto& c : starts) EXPECT_EQ(startOnOpenSide(&c.p), c.on) << c.p.x << " " << c.p.y;
+    EXPECT_EQ(startOnOpenSide(nullptr), 0);
+    // A ring starts again only at an element it has, for a point given.
+    const int32_t node = attachRing(square);
+    const Vec2 at{5, 0};
+    for (const int32_t index : {-1, 4}) EXPECT_EQ(ringStartAt(node, &at, index), -1);
+    EXPECT_EQ(ringStartAt(node, nullptr, 0), -1);
+    EXPECT_EQ(ringStartAt(node + 1, &at, 0), -1);
+    EXPECT_EQ(nodeRing(node).size(), 4u);
+    ASSERT_EQ(ringStartAt(node, &at, 0), 1);
+    const std::vector<ContourElement> ring = nodeRing(node);
+    ASSERT_EQ(ring.size(), 5u);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[0]), 5, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(ring[4]), 5, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[4]), 0, 0, 1e-12);
+}
+
 // An open piece carried on along its end tangents and clipped at its two crossings with a box: inside
 // it runs from wall to wall through every element of the piece; asked for the outside, or short of
 // the walls, or crossing more than twice, it gives -1.
