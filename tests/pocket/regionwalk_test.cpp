@@ -195,6 +195,18 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
         EXPECT_EQ(pocketRegionPathDirect(bad, 1, 0), -1) << start;
         EXPECT_EQ(pocketRegionPathDirect(bad, 1, 1), -1) << start;
         EXPECT_TRUE(records(31).empty());
+        // Nor does a step from a node outside the tree or one without elements.
+        ContourHeader none{};
+        const int32_t empty = regionAttachContour(nullptr, &none, 0, 0);
+        ASSERT_GE(empty, 0);
+        for (const int32_t node : {bad, empty}) {
+            const WalkEntry e{node, {0, 0, 0}, {-1, 0, 0}};
+            RingPosition conn{}, next{};
+            int32_t to = -1;
+            EXPECT_EQ(regionRingSequence(&e, 1, &conn, &next, &to), kWalkFailed) << node;
+            EXPECT_EQ(regionRingSequenceOut(&e, 1, &conn, &next, &to), kWalkFailed) << node;
+            EXPECT_EQ(regionRingSequenceOpen(&e, 1, &conn, &next, &to), kWalkFailed) << node;
+        }
     }
 }
 

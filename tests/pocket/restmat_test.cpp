@@ -364,7 +364,11 @@ TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
     pocketKernel().tolerance = 0.1;
     const ContourElement upperHalf = arcElem(0, 0, 5, 0, kPi, 1);
     ASSERT_EQ(restSetParams(&upperHalf), 1);
-    EXPECT_EQ(restCircle()->radius, 5);
+    const RestCircle& rc = *restCircle();
+    EXPECT_EQ(std::vector<double>({rc.cx, rc.cy, rc.sx, rc.ex, rc.radius, 1.0 * rc.direction}),
+              std::vector<double>({0, 0, 5, -5, 5, 1}));
+    EXPECT_NEAR(rc.sy, 0, 1e-12);
+    EXPECT_NEAR(rc.ey, 0, 1e-12);
     const struct {
         std::vector<Vec2> contour;  // starting nearest the centre
         int kept;
@@ -389,5 +393,12 @@ TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
         EXPECT_EQ(restElementOutside(e.data(), 0), 1);
     }
     b.evalRif = evalRif;
+    // A line gives its ends and no circle; nothing given changes nothing.
+    const ContourElement line = lineElem(1, 2, 3, 4);
+    ASSERT_EQ(restSetParams(&line), 1);
+    EXPECT_EQ(std::vector<double>({rc.cx, rc.cy, rc.sx, rc.sy, rc.ex, rc.ey, rc.radius, 1.0 * rc.direction}),
+              std::vector<double>({0, 0, 1, 2, 3, 4, 0, 0}));
+    EXPECT_EQ(restSetParams(nullptr), 0);
+    EXPECT_EQ(rc.ey, 4);
     restMatResetState();
 }
