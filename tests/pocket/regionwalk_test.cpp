@@ -40,6 +40,13 @@ TEST(RegionWalk, MergedIslandsComeBackThroughTheStack) {
     ASSERT_GT(regionAddLink(m, b), 0);
     ASSERT_EQ(regionFirstKind1Parent(m), a);
     WalkEntry e{m, {0, 0, 0}, {-1, 0, 0}};
+    // The outside-in walks, too, leave the kind-1 parent for last.
+    for (auto* sequence : {regionRingSequenceOut, regionRingSequenceOpen}) {
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        EXPECT_EQ(sequence(&e, 12, &conn, &start, &next), kWalkUp);
+        EXPECT_EQ(next, b);
+    }
     ASSERT_EQ(regionStackPush(&e), 1);
     std::vector<std::pair<int, int32_t>> steps;
     while (regionStackPop(&e) && steps.size() < 10) {
