@@ -256,6 +256,31 @@ TEST(PlaneCheck, RoomAlongMovesAgainstSampledDistance) {
     EXPECT_GT(decided, 500);
 }
 
+// A wall stands at a height from its bottom (less the tolerance) up to its top (less 1e-5): right at each
+// end it stands, one step of a double past it it does not; for a point and for a line.
+TEST(PlaneCheck, WallsStandBetweenTheirBottomAndTop) {
+    PocketErrors errors;
+    wallListsForTool6();
+    const double h = -2, t = pocketKernel().tolerance, up = h + 1e-5, down = h + t;
+    const struct {
+        double top, bottom;
+        int room;
+    } cases[] = {{up, -5, 0},  {std::nextafter(up, -1e9), -5, 1},
+                 {0, down, 0}, {0, std::nextafter(down, 1e9), 1},
+                 {0, -5, 0},   {-2.5, -5, 1},
+                 {0, -1.5, 1}};
+    for (const auto& c : cases) {
+        clistCreate("INPUT");
+        ContourHeader hd{};
+        hd.top = c.top;
+        hd.bottom = c.bottom;
+        ASSERT_TRUE(putContour("INPUT", box(0, 0, 10, 10), hd));
+        const Vec2 a{2, 5}, b{2, 6};
+        EXPECT_EQ(toolRoomAt(&a, 0, h), c.room) << c.top << " " << c.bottom;
+        EXPECT_EQ(toolRoomAlong(&a, &b, 0, h), c.room) << c.top << " " << c.bottom;
+    }
+}
+
 // The room checks pass over the walls far from a move (a grid of the walls, cells far from every wall, a
 // bound per wall); whatever they pass over, the answer is that of measuring the move against every wall
 // that stands at the height. Seeded lines, arcs and points along a wavy wall of 600 lines, an island of
