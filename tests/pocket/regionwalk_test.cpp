@@ -103,6 +103,40 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
     }
 }
 
+// A square ring with one child 8 inside it: inside-out the step down is searched forward from where the
+// ring starts (found on its first side, y = 0), outside-in back from where it ends (its last side, x = 0),
+// and the walks take the step there: the inside-out path reaches the child before the corner (100, 0), the
+// outside-in one after it.
+TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
+    for (int direct = 0; direct < 2; ++direct) {
+        Walk walk;
+        pocketKernel().outsideInDirect = direct;
+        const int32_t outer = attachBox(0, 0, 100, 100, 0), inner = attachBox(8, 8, 92, 92, 1);
+        ASSERT_GT(regionAddLink(inner, outer), 0);
+        const WalkEntry e{outer, {0, 0, 0}, {-1, 0, 0}};
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        EXPECT_EQ((direct ? regionRingSequenceOut : regionRingSequence)(&e, 8, &conn, &start, &next),
+                  kWalkDown);
+        EXPECT_EQ(next, inner);
+        EXPECT_EQ(conn.element, direct ? 4 : 1);
+        EXPECT_EQ(direct ? conn.x : conn.y, 0);
+        EXPECT_NEAR(std::hypot(conn.x - start.x, conn.y - start.y), 8, 1e-9);
+        ASSERT_EQ(direct ? pocketRegionPathDirect(outer, 8, 0) : pocketRegionPath(outer, 8, 0), 1);
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty());
+        size_t corner = 0, child = 0;
+        for (size_t i = paths[0].size(); i-- > 0;) {
+            const Vec2 p = paths[0][i];
+            if (std::hypot(p.x - 100, p.y) < 1e-9) corner = i;
+            if (std::min({p.x, p.y, 100 - p.x, 100 - p.y}) > 8 - 1e-9) child = i;
+        }
+        EXPECT_GT(corner, 0u);
+        EXPECT_GT(child, 0u);
+        EXPECT_EQ(child < corner, !direct);
+    }
+}
+
 // A ring (open right side) 8 inside a parent (open top): going up in a rapid
 // open pocket the connection leaves the ring where its material run ends and
 // reaches the parent where its material run starts; the open-pocket variant
