@@ -173,6 +173,58 @@ TEST(Passes, IslandSplitsThePassesItCrosses) {
     passTableFree(t);
 }
 
+// The table against a vector model under seeded inserts (some at indices outside it, refused), then its
+// copy, its lines reversed (line := highest - line + lowest) and a piece's ends swapped.
+TEST(Passes, TableFollowsAVectorModel) {
+    rngResetState();
+    PassTable* t = passTableCreate(3);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(std::vector<int32_t>({t->capacity, t->count, t->lowestLine, t->highestLine}),
+              std::vector<int32_t>({1000, 0, 10000, -10000}));
+    std::vector<int32_t> model;
+    for (int step = 0; step < 1200; ++step) {
+        const int32_t at = rngBelow(static_cast<int32_t>(model.size()) + 3) - 1, line = rngBelow(500) - 100;
+        const bool fits = at >= 0 && at <= static_cast<int32_t>(model.size());
+        const PassPiece p = piece(line, step, 0, line);
+        ASSERT_EQ(step % 2 ? passTableAppend(t, &p) : passTableInsert(t, at, &p), step % 2 || fits ? 1 : 0);
+        if (step % 2) {
+            model.push_back(line);
+        } else if (fits) {
+            model.insert(model.begin() + at, line);
+        }
+    }
+    ASSERT_EQ(t->count, static_cast<int32_t>(model.size()));
+    EXPECT_GE(t->capacity, t->count);
+    const int32_t lo = *std::min_element(model.begin(), model.end()),
+                  hi = *std::max_element(model.begin(), model.end());
+    EXPECT_EQ(std::pair(t->lowestLine, t->highestLine), std::pair(lo, hi));
+    PassTable* c = passTableCopy(t);
+    ASSERT_NE(c, nullptr);
+    passTableReverseLines(c);
+    EXPECT_EQ(std::pair(c->lowestLine, c->highestLine), std::pair(lo, hi));
+    for (int32_t i = 0; i < t->count; ++i) {
+        EXPECT_EQ(t->pieces[i].line, model[i]);
+        EXPECT_EQ(t->pieces[i].sx, model[i]);
+        EXPECT_EQ(c->pieces[i].line, hi - model[i] + lo);
+        EXPECT_EQ(c->pieces[i].ex, t->pieces[i].ex);
+    }
+    PassPiece p = piece(1, 2, 3, 4);
+    p.ey = 5, p.contourStart = 6, p.hitStart.x = 7, p.hitEnd.y = 8;
+    passPieceSwapEnds(&p);
+    EXPECT_EQ(std::vector<double>({p.sx, p.sy, p.ex, p.ey, 1.0 * p.contourStart, 1.0 * p.contourEnd,
+                                   p.hitEnd.x, p.hitStart.y}),
+              std::vector<double>({2, 5, 1, 3, -1, 6, 7, 8}));
+    // Nothing to work on: refused or left alone.
+    EXPECT_EQ(passTableAppend(nullptr, &p), 0);
+    EXPECT_EQ(passTableInsert(t, 0, nullptr), 0);
+    EXPECT_EQ(passTableCopy(nullptr), nullptr);
+    passTableReverseLines(nullptr);
+    passPieceSwapEnds(nullptr);
+    passTableFree(nullptr);
+    passTableFree(c);
+    passTableFree(t);
+}
+
 // A rectangle is one connected zig-zag of alternating passes joined along the boundary.
 TEST(Passes, RectangleIsOneConnectedZigZag) {
     Tree tree;
