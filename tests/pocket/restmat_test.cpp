@@ -101,6 +101,50 @@ TEST(RestMat, PositionsAlongAContour) {
     EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);
     Vec2 mid{};
     EXPECT_EQ(restMidpoint(sq.data(), 2, &b, &a, &mid), 0);
+    // Positions off the contour measure nothing.
+    for (const ContourPos& off : {ContourPos{-1, 0, 0, 0}, ContourPos{4, 0, 0, 0}}) {
+        EXPECT_EQ(contourLengthBetween(sq.data(), 4, &off, &a), -1);
+        EXPECT_EQ(contourLengthBetween(sq.data(), 4, &a, &off), -1);
+        std::vector<ContourElement> piece(5);
+        EXPECT_EQ(restContourPiece(piece.data(), sq.data(), 4, &off, &a), 0);
+        EXPECT_EQ(restContourPiece(piece.data(), sq.data(), 4, &a, &off), 0);
+    }
+    EXPECT_EQ(contourLengthBetween(nullptr, 4, &a, &b), -1);
+    EXPECT_EQ(restMidpoint(sq.data(), 4, &a, &b, nullptr), 0);
+    // The point at a fraction of the length: on the element it falls in (an element's end counts as its
+    // own), clamped to the ends, past an element without length; on a half disc, round the arc.
+    const std::vector<ContourElement> halfDisc = {arcElem(0, 0, 5, 0, kPi, 1), lineElem(-5, 0, 5, 0)};
+    const double arcShare = 5 * kPi / (5 * kPi + 10);
+    const std::vector<ContourElement> dotFirst = {lineElem(0, 0, 0, 0), lineElem(0, 0, 10, 0)};
+    const struct {
+        const std::vector<ContourElement>* chain;
+        double fraction;
+        int32_t element;
+        Vec2 at;
+    } fractions[] = {{&sq, 0, 0, {0, 0}},
+                     {&sq, 0.25, 0, {10, 0}},
+                     {&sq, 0.3, 1, {10, 2}},
+                     {&sq, 1, 3, {0, 0}},
+                     {&sq, -0.5, 0, {0, 0}},
+                     {&sq, 1.5, 3, {0, 0}},
+                     {&sq, 0.875, 3, {0, 5}},
+                     {&halfDisc, arcShare / 2, 0, {0, 5}},
+                     {&halfDisc, arcShare / 3, 0, {5 * std::cos(kPi / 3), 5 * std::sin(kPi / 3)}},
+                     {&halfDisc, (arcShare + 1) / 2, 1, {0, 0}},
+                     {&dotFirst, 0, 1, {0, 0}},
+                     {&dotFirst, 0.5, 1, {5, 0}}};
+    for (const auto& f : fractions) {
+        Vec2 at{-99, -99};
+        EXPECT_EQ(
+            contourPointAtFraction(f.chain->data(), static_cast<int32_t>(f.chain->size()), f.fraction, &at),
+            f.element)
+            << f.fraction;
+        EXPECT_XY(EXPECT_NEAR, at, f.at.x, f.at.y, 1e-9);
+    }
+    Vec2 at{};
+    EXPECT_EQ(contourPointAtFraction(nullptr, 4, 0.5, &at), -1);
+    EXPECT_EQ(contourPointAtFraction(sq.data(), 0, 0.5, &at), -1);
+    EXPECT_EQ(contourPointAtFraction(sq.data(), 4, 0.5, nullptr), -1);
 }
 
 TEST(RestMat, CornerClasses) {
