@@ -384,7 +384,11 @@ TEST(Strategies, OpenPocketStockBoundary) {
         double area;
         long open;
     };
+    const double corner = 25 - 25 * offsettest::kPi / 4;  // a 5 x 5 corner less its quarter disc
     for (const Case& c : std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
+                                           {box(0, 0, 100, 50), {0, -1, 0, 0}, 105 * 50, 1},
+                                           {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
+                                           {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
                                            {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
                                            {ell, {0, 0, -1, 0, 0, 0}, 7500, 1}}) {  // an inner corner: stays
         Strategy s;
@@ -395,6 +399,8 @@ TEST(Strategies, OpenPocketStockBoundary) {
         EXPECT_EQ(std::count_if(b.begin(), b.end(), [](const ContourElement& e) { return e.sourceTag < 0; }),
                   c.open);
     }
+    Strategy s;
+    EXPECT_EQ(openPocketPrepare(5), -1);  // no boundary
 }
 
 #ifdef KV_HAVE_GEOS
