@@ -215,6 +215,36 @@ TEST(Strategies, SingleCutOfANarrowOpenPlane) {
     }
 }
 
+// stockOutin on one all-open plane of width 8 (r 2): with single cuts allowed it is one cut along the
+// middle; without them, or with a second contour, the tool also runs off the middle.
+TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
+    for (const auto& [single, islands] : std::vector<std::pair<int, int>>{{1, 0}, {0, 0}, {1, 1}}) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.stepFactor = 0.4;
+        k.singleCut = single;
+        k.singleCutOverlap = 0.9;
+        k.openMode = 1;
+        const std::vector<ContourElement> plane = tagged(polygon(box(0, 0, 100, 8)), {-1, -1, -1, -1});
+        for (const char* l : {"MAIN", "INPUT"}) insert(l, plane);
+        if (islands) {
+            std::vector<Vec2> island = box(40, 3, 42, 5);
+            std::reverse(island.begin(), island.end());
+            for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(island));
+        }
+        EXPECT_EQ(stockOutin(), 1);
+        int cuts = 0, offMiddle = 0;
+        for (const Rec& r : records(31)) {
+            if (r.type != 3111 && r.type != 3121) continue;
+            ++cuts;
+            offMiddle += std::fabs(r.y - 4) > 1e-9;
+        }
+        EXPECT_GT(cuts, 0);
+        EXPECT_EQ(offMiddle == 0, single && !islands) << single << " " << islands;
+    }
+}
+
 // The middle of an open element reaches the ring at exactly D + 0.03, not beyond;
 // elements already handled (-2) are entries only on the second pass.
 TEST(Strategies, EntryFromAnOpenElement) {
