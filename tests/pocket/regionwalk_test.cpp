@@ -108,8 +108,10 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
 // and the walks take the step there: the inside-out path reaches the child before the corner (100, 0), the
 // outside-in one after it.
 TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
-    for (int direct = 0; direct < 2; ++direct) {
+    for (int variant = 0; variant < 3; ++variant) {
+        const int direct = variant == 1;
         Walk walk;
+        kvCCPParams.infeedRadius = variant == 2 ? 2 : 0;
         pocketKernel().outsideInDirect = direct;
         const int32_t outer = attachBox(0, 0, 100, 100, 0), inner = attachBox(8, 8, 92, 92, 1);
         ASSERT_GT(regionAddLink(inner, outer), 0);
@@ -134,6 +136,11 @@ TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
         EXPECT_GT(corner, 0u);
         EXPECT_GT(child, 0u);
         EXPECT_EQ(child < corner, !direct);
+        // Boxes and straight links cut no arc; an infeed radius rounds the link into the child.
+        int arcs = 0;
+        for (const Rec& r : records(31)) arcs += r.type == 3121;
+        EXPECT_EQ(arcs > 0, variant == 2);
+        kvCCPParams.infeedRadius = 0;
     }
 }
 
@@ -244,6 +251,11 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
             const WalkEntry e{node, {0, 0, 0}, {-1, 0, 0}};
             RingPosition conn{}, next{};
             int32_t to = -1;
+            EXPECT_EQ(regionPathEmit(&e, kWalkFinish, &conn, &next, 0, 1), -1) << node;
+            if (start > 0) {
+                const WalkEntry first{0, {0, 0, 0}, {-1, 0, 0}};
+                EXPECT_EQ(regionPathEmit(&first, kWalkDown, &conn, &next, node, 1), -1) << node;
+            }
             EXPECT_EQ(regionRingSequence(&e, 1, &conn, &next, &to), kWalkFailed) << node;
             EXPECT_EQ(regionRingSequenceOut(&e, 1, &conn, &next, &to), kWalkFailed) << node;
             EXPECT_EQ(regionRingSequenceOpen(&e, 1, &conn, &next, &to), kWalkFailed) << node;
