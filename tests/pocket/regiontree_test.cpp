@@ -269,8 +269,21 @@ TEST(RegionTree, WalkStackGrowsAndMarks) {
     }
     EXPECT_EQ(regionStackDepth(), static_cast<int32_t>(model.size()));
     EXPECT_GT(model.size(), 1000u);
+    // Without a place to copy to, a peek leaves the top and a pop drops it; nothing is no entry.
+    const int32_t depth = regionStackDepth();
+    EXPECT_EQ(regionStackPush(nullptr), -1);
+    EXPECT_EQ(regionStackPeek(nullptr), 1);
+    EXPECT_EQ(regionStackDepth(), depth);
+    EXPECT_EQ(regionStackPop(nullptr), 1);
+    EXPECT_EQ(regionStackDepth(), depth - 1);
+    ASSERT_EQ(regionStackPeek(&got), 1);
+    EXPECT_EQ(got.to.element, model[model.size() - 2].to.element);
     EXPECT_EQ(regionIsDone(0), kRegionStacked);
     EXPECT_EQ(regionIsDone(2), kRegionFinished);
+    regionStackClear();
+    EXPECT_EQ(regionStackDepth(), 0);
+    EXPECT_EQ(regionStackPeek(&got), 0);
+    EXPECT_EQ(regionStackPop(&got), 0);
     regionStackResetState();
     EXPECT_EQ(regionStackPop(&got), 0);
     regionTreeResetState();
