@@ -61,6 +61,10 @@ TEST(RifBlock, EveryRowStoresItsKindAtItsOffset) {
         }
     }
     EXPECT_EQ(RifKeywordTable[kRifKeywordCount].keyword, nullptr);
+    // A text longer than its field is cut to it.
+    const std::string longName(kRifTextMax + 10, 'n');
+    ASSERT_EQ(rifStoreValue(rifKeywordLookup("*RIF_NAME"), longName.c_str()), 1);
+    EXPECT_EQ(std::string(rifBlock()->rifName), longName.substr(0, kRifTextMax));
     for (const int row : {-1, kRifKeywordCount}) EXPECT_EQ(rifStoreValue(row, "1"), 0) << row;
     rifResetState();
 }

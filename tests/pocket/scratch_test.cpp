@@ -41,6 +41,13 @@ TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     EXPECT_EQ(again.data(), outer);  // the first buffer, kept with its size and contents
     EXPECT_EQ(again[99], 7);
     EXPECT_FALSE(huge.ok());
+    // Zeroed pages: none for no bytes, a zeroed one for a single byte.
+    EXPECT_EQ(scratchZeroedAlloc(0), nullptr);
+    auto* one = static_cast<unsigned char*>(scratchZeroedAlloc(1));
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one[0], 0);
+    scratchZeroedFree(one, 1);
+    scratchZeroedFree(nullptr, 1);
 }
 
 namespace {

@@ -466,6 +466,7 @@ TEST(Strategies, OpenPocketStockBoundary) {
     const double corner = 25 - 25 * offsettest::kPi / 4;  // a 5 x 5 corner less its quarter disc
     for (const Case& c : std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
                                            {box(0, 0, 100, 50), {0, -1, 0, 0}, 105 * 50, 1},
+                                           {box(0, 0, 100, 50), {0, 0, -1, 0}, 100 * 55, 1},
                                            {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
                                            {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
                                            {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
@@ -477,6 +478,11 @@ TEST(Strategies, OpenPocketStockBoundary) {
         EXPECT_NEAR(offsettest::signedArea(b), c.area, 1e-9);
         EXPECT_EQ(std::count_if(b.begin(), b.end(), [](const ContourElement& e) { return e.sourceTag < 0; }),
                   c.open);
+        // The boundary still starts with its first wall element.
+        const auto wall = std::find(c.tags.begin(), c.tags.end(), 0);
+        if (wall == c.tags.end() || b.empty()) continue;
+        const Vec2 from = c.shape[static_cast<size_t>(wall - c.tags.begin())];
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(b[0]), from.x, from.y, 1e-9);
     }
     Strategy s;
     EXPECT_EQ(openPocketPrepare(5), -1);  // no boundary
