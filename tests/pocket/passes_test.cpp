@@ -278,6 +278,30 @@ TEST(Passes, FarPieceStartsANewZigZag) {
     passTableFree(t);
 }
 
+// A single pass from a free end to the open left side of the boundary, 0.5 above its lower corner (the
+// open side runs on 0.5 one way, 9.5 the other): cut from the end with the shorter open side behind it,
+// the free end (none); the same pass hitting a wall instead is kept as it is given.
+TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
+    for (const int wall : {0, 1}) {
+        for (const bool reversed : {false, true}) {
+            Tree tree;
+            insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, 0, 0, wall ? 0 : -1}));
+            PassPiece p = piece(0, 60, 0.5, 1);
+            p.contourStart = 0;
+            p.hitStart = PocketIsect{0, 0.5, 0, 1, 4, 0};
+            if (reversed) passPieceSwapEnds(&p);
+            PassTable* t = passTableCreate(1);
+            ASSERT_NE(t, nullptr);
+            ASSERT_EQ(passTableAppend(t, &p), 1);
+            ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+            const auto n = allNodes();
+            ASSERT_EQ(n.size(), 1u);
+            EXPECT_EQ(n[0][0].g[kLx1], wall ? p.sx : 60) << wall << reversed;
+            passTableFree(t);
+        }
+    }
+}
+
 // Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):
 // however the zig-zags are formed, every piece is cut exactly once, in one direction or the other.
 TEST(Passes, EveryPieceIsCutOnce) {
