@@ -112,6 +112,7 @@ TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
         const int direct = variant == 1;
         Walk walk;
         kvCCPParams.infeedRadius = variant == 2 ? 2 : 0;
+        pocketKernel().triggerInfeed = 1;
         pocketKernel().outsideInDirect = direct;
         const int32_t outer = attachBox(0, 0, 100, 100, 0), inner = attachBox(8, 8, 92, 92, 1);
         ASSERT_GT(regionAddLink(inner, outer), 0);
@@ -141,6 +142,13 @@ TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
         for (const Rec& r : records(31)) arcs += r.type == 3121;
         EXPECT_EQ(arcs > 0, variant == 2);
         kvCCPParams.infeedRadius = 0;
+        // With infeed marks asked for, each link (down to the child, back up to the rest of the ring) is
+        // marked from its start to its end.
+        std::vector<std::string> marks;
+        for (const Rec& r : log())
+            if (r.name == "infeed") marks.push_back(r.value);
+        EXPECT_EQ(marks, (std::vector<std::string>{"start", "end", "start", "end"})) << variant;
+        pocketKernel().triggerInfeed = 0;
     }
 }
 
