@@ -331,6 +331,19 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
         ASSERT_EQ(positionPoint(&onT, t.data(), 4, &e, &p), 1);
         EXPECT_LE(offsettest::distanceTo(p, t[e - 1]), 1e-9) << line;
     }
+    // The forward search looks at most 20 pieces past the first it found: along a bottom wall of 30 unit
+    // elements the right wall (1 from the target) comes too late to replace the bottom (1.4 from it).
+    std::vector<Vec2> comb;
+    for (int i = 0; i <= 30; ++i) comb.push_back({1.0 * i, 0});
+    comb.push_back({30, 10});
+    comb.push_back({0, 10});
+    const std::vector<ContourElement> bottom = polygon(comb),
+                                      quad = polygon({{2, 1.4}, {29, 5}, {2, 8}, {1.5, 5}});
+    const RingPosition start{0, 0, 0}, ringStart{0, 0, 0};
+    RingPosition at{}, on{};
+    ASSERT_EQ(connectForward(bottom.data(), 33, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
+    EXPECT_EQ(at.element, 2);
+    EXPECT_XY(EXPECT_NEAR, at, 2, 0, 1e-9);
     // The candidate met first walking on from a point; one marked -2 is no candidate.
     const RingPosition candidates[] = {{2, 10, 5}, {1, 6, 0}, {-2, 9, 0}, {3, 6, 10}};
     const struct {
