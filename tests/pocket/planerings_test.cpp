@@ -89,6 +89,8 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
         const std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
         put("MAIN", outer, true, true, 0);
         pocketAllowanceSet(0, c.allowance);
+        const bool outsideIn = &c == &cases[1];
+        pocketKernel().outsideInDirect = outsideIn;
         ASSERT_EQ(plane.run(false), 1);
         const double s = 2 * c.r * 0.4, first = c.r + c.allowance;
         ASSERT_EQ(regionNodeCount(), static_cast<int32_t>((c.h / 2 - first) / s) + 1) << c.w;
@@ -103,7 +105,9 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
                 EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), outer), first + i * s, 1e-3)
                     << i;
         }
-        EXPECT_EQ(clistCount("SPAN"), 0);  // freed at the end
+        EXPECT_EQ(clistCount("SPAN"), 0);                  // freed at the end
+        EXPECT_EQ(clistCount("MAIN"), outsideIn ? 1 : 0);  // kept for the outside-in walk only
+        pocketKernel().outsideInDirect = 0;
     }
 }
 
