@@ -122,6 +122,18 @@ TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
             }
         }
     }
+    // A chord closed by an arc of radius 100 too short to be divided (within 0.01 of its chord, sweep
+    // 0.05) or divided in a few steps (sweep 0.2): the hull reaches the arc's middle, the width is its
+    // height over the chord.
+    for (const double sweep : {0.05, 0.2}) {
+        const ContourElement arc = arcElem(0, 0, 100, kPi / 2 - sweep / 2, kPi / 2 + sweep / 2, 1);
+        const std::vector<ContourElement> d = {arc,
+                                               lineElem(arc.g[kAex], arc.g[kAey], arc.g[kAsx], arc.g[kAsy])};
+        Vec2 base[2];
+        double w = 0;
+        ASSERT_EQ(hullWidthDirection(d.data(), 2, base, &w), 1) << sweep;
+        EXPECT_NEAR(w, 100 * (1 - std::cos(sweep / 2)), 1e-9) << sweep;
+    }
 }
 
 TEST(Passes, PassCountAtTheToolRadius) {
