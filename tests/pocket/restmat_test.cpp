@@ -170,6 +170,12 @@ TEST(RestMat, CornerClasses) {
     EXPECT_EQ(out, kCornerRight);
     const ContourElement point = lineElem(1, 1, 1, 1);
     EXPECT_EQ(cornerClassify(&in, &point, &out), 0);
+    // A line straight back is a reversal wherever it lies.
+    for (const ContourElement& first : {lineElem(3, 4, 7, 4), lineElem(-2, 6, -2, 1), lineElem(5, 5, 2, 8)}) {
+        const ContourElement back = lineElem(first.g[kLx2], first.g[kLy2], first.g[kLx1], first.g[kLy1]);
+        ASSERT_EQ(cornerClassify(&first, &back, &out), 1);
+        EXPECT_EQ(out, kCornerReversal) << first.g[kLx1];
+    }
 }
 
 TEST(RestMat, RestRunMessagesAndTolerances) {
