@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <vector>
 
 #include "pocket/linkmove.h"
 #include "pocket/pocketstate.h"
@@ -101,10 +100,12 @@ int32_t curve3DPointList(const PolyCurve* curve, double eps, Vec3** points, int3
     };
     for (int32_t s = 0; s < curve->count; ++s) {
         const PolySeg* seg = &curve->segs[s];
-        std::vector<Interval> stack{{0.0, 1.0, 0}};
-        while (!stack.empty()) {
-            const Interval iv = stack.back();
-            stack.pop_back();
+        // Depth first, so at most one pending interval per depth: a fixed stack that cannot run short of
+        // memory (a growing one could throw past the point list and leak it).
+        Interval stack[kTrochoidMaxDepth + 2] = {{0.0, 1.0, 0}};
+        int32_t top = 1;
+        while (top > 0) {
+            const Interval iv = stack[--top];
             Vec3 a, m, e;
             polyEvalHorner3D(seg, iv.u0, &a);
             polyEvalHorner3D(seg, 0.5 * (iv.u0 + iv.u1), &m);
@@ -117,8 +118,8 @@ int32_t curve3DPointList(const PolyCurve* curve, double eps, Vec3** points, int3
                 continue;
             }
             const double um = 0.5 * (iv.u0 + iv.u1);
-            stack.push_back({um, iv.u1, iv.depth + 1});
-            stack.push_back({iv.u0, um, iv.depth + 1});
+            stack[top++] = {um, iv.u1, iv.depth + 1};
+            stack[top++] = {iv.u0, um, iv.depth + 1};
         }
     }
     *points = list.p;

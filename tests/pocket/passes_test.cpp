@@ -122,6 +122,18 @@ TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
             }
         }
     }
+    // A chord closed by an arc of radius 100 too short to be divided (within 0.01 of its chord, sweep
+    // 0.05) or divided in a few steps (sweep 0.2): the hull reaches the arc's middle, the width is its
+    // height over the chord.
+    for (const double sweep : {0.05, 0.2}) {
+        const ContourElement arc = arcElem(0, 0, 100, kPi / 2 - sweep / 2, kPi / 2 + sweep / 2, 1);
+        const std::vector<ContourElement> d = {arc,
+                                               lineElem(arc.g[kAex], arc.g[kAey], arc.g[kAsx], arc.g[kAsy])};
+        Vec2 base[2];
+        double w = 0;
+        ASSERT_EQ(hullWidthDirection(d.data(), 2, base, &w), 1) << sweep;
+        EXPECT_NEAR(w, 100 * (1 - std::cos(sweep / 2)), 1e-9) << sweep;
+    }
 }
 
 TEST(Passes, PassCountAtTheToolRadius) {
@@ -170,6 +182,58 @@ TEST(Passes, IslandSplitsThePassesItCrosses) {
     }
     for (int32_t i = 0; i < 1000; ++i) ASSERT_EQ(passTableInsert(t, 0, &t->pieces[t->count - 1]), 1);
     EXPECT_EQ(t->capacity, 1500);
+    passTableFree(t);
+}
+
+// The table against a vector model under seeded inserts (some at indices outside it, refused), then its
+// copy, its lines reversed (line := highest - line + lowest) and a piece's ends swapped.
+TEST(Passes, TableFollowsAVectorModel) {
+    rngResetState();
+    PassTable* t = passTableCreate(3);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(std::vector<int32_t>({t->capacity, t->count, t->lowestLine, t->highestLine}),
+              std::vector<int32_t>({1000, 0, 10000, -10000}));
+    std::vector<int32_t> model;
+    for (int step = 0; step < 1200; ++step) {
+        const int32_t at = rngBelow(static_cast<int32_t>(model.size()) + 3) - 1, line = rngBelow(500) - 100;
+        const bool fits = at >= 0 && at <= static_cast<int32_t>(model.size());
+        const PassPiece p = piece(line, step, 0, line);
+        ASSERT_EQ(step % 2 ? passTableAppend(t, &p) : passTableInsert(t, at, &p), step % 2 || fits ? 1 : 0);
+        if (step % 2) {
+            model.push_back(line);
+        } else if (fits) {
+            model.insert(model.begin() + at, line);
+        }
+    }
+    ASSERT_EQ(t->count, static_cast<int32_t>(model.size()));
+    EXPECT_GE(t->capacity, t->count);
+    const int32_t lo = *std::min_element(model.begin(), model.end()),
+                  hi = *std::max_element(model.begin(), model.end());
+    EXPECT_EQ(std::pair(t->lowestLine, t->highestLine), std::pair(lo, hi));
+    PassTable* c = passTableCopy(t);
+    ASSERT_NE(c, nullptr);
+    passTableReverseLines(c);
+    EXPECT_EQ(std::pair(c->lowestLine, c->highestLine), std::pair(lo, hi));
+    for (int32_t i = 0; i < t->count; ++i) {
+        EXPECT_EQ(t->pieces[i].line, model[i]);
+        EXPECT_EQ(t->pieces[i].sx, model[i]);
+        EXPECT_EQ(c->pieces[i].line, hi - model[i] + lo);
+        EXPECT_EQ(c->pieces[i].ex, t->pieces[i].ex);
+    }
+    PassPiece p = piece(1, 2, 3, 4);
+    p.ey = 5, p.contourStart = 6, p.hitStart.x = 7, p.hitEnd.y = 8;
+    passPieceSwapEnds(&p);
+    EXPECT_EQ(std::vector<double>({p.sx, p.sy, p.ex, p.ey, 1.0 * p.contourStart, 1.0 * p.contourEnd,
+                                   p.hitEnd.x, p.hitStart.y}),
+              std::vector<double>({2, 5, 1, 3, -1, 6, 7, 8}));
+    // Nothing to work on: refused or left alone.
+    EXPECT_EQ(passTableAppend(nullptr, &p), 0);
+    EXPECT_EQ(passTableInsert(t, 0, nullptr), 0);
+    EXPECT_EQ(passTableCopy(nullptr), nullptr);
+    passTableReverseLines(nullptr);
+    passPieceSwapEnds(nullptr);
+    passTableFree(nullptr);
+    passTableFree(c);
     passTableFree(t);
 }
 
@@ -224,6 +288,30 @@ TEST(Passes, FarPieceStartsANewZigZag) {
     const double firstX[3] = {0, 30, 110};
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(n[i][0].g[kLx1], firstX[i], 1e-9) << i;
     passTableFree(t);
+}
+
+// A single pass from a free end to the open left side of the boundary, 0.5 above its lower corner (the
+// open side runs on 0.5 one way, 9.5 the other): cut from the end with the shorter open side behind it,
+// the free end (none); the same pass hitting a wall instead is kept as it is given.
+TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
+    for (const int wall : {0, 1}) {
+        for (const bool reversed : {false, true}) {
+            Tree tree;
+            insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, 0, 0, wall ? 0 : -1}));
+            PassPiece p = piece(0, 60, 0.5, 1);
+            p.contourStart = 0;
+            p.hitStart = PocketIsect{0, 0.5, 0, 1, 4, 0};
+            if (reversed) passPieceSwapEnds(&p);
+            PassTable* t = passTableCreate(1);
+            ASSERT_NE(t, nullptr);
+            ASSERT_EQ(passTableAppend(t, &p), 1);
+            ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+            const auto n = allNodes();
+            ASSERT_EQ(n.size(), 1u);
+            EXPECT_EQ(n[0][0].g[kLx1], wall ? p.sx : 60) << wall << reversed;
+            passTableFree(t);
+        }
+    }
 }
 
 // Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):

@@ -80,17 +80,28 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
 
 TEST(PlaneCheck, CircleCentreAndValidity) {
     PocketErrors errors;
+    // Only the first is one circle: each other differs from it in one property of one element.
     const std::vector<ContourElement> cases[] = {
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, 1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 6, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, -1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4.1, 5, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3.1, 4, 5, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, kPi, 1), lineElem(-2, 4, 8, 4)},
         box(0, 0, 1, 1)};
     for (const std::vector<ContourElement>& c : cases) {
         clistCreate("MAIN");
         insert("MAIN", c);
         Vec2 centre{0, 0};
-        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c == &cases[0]);
+        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c == &cases[0]) << &c - cases;
         EXPECT_EQ(centre.x, &c == &cases[0] ? 3 : 0);
+        EXPECT_EQ(centre.y, &c == &cases[0] ? 4 : 0);
     }
+    clistCreate("MAIN");
+    insert("MAIN", cases[0]);
+    EXPECT_EQ(mainCircleCentre("MAIN", nullptr), 1);
+    insert("MAIN", cases[0]);  // two circles are no circular pocket
+    EXPECT_EQ(mainCircleCentre("MAIN", nullptr), 0);
     struct Valid {
         double gap, arcShift;
         int expected;
@@ -243,6 +254,31 @@ TEST(PlaneCheck, RoomAlongMovesAgainstSampledDistance) {
         EXPECT_EQ(toolRoomOn(&move, 0, -5), least > reach ? 1 : 0) << run << " " << least;
     }
     EXPECT_GT(decided, 500);
+}
+
+// A wall stands at a height from its bottom (less the tolerance) up to its top (less 1e-5): right at each
+// end it stands, one step of a double past it it does not; for a point and for a line.
+TEST(PlaneCheck, WallsStandBetweenTheirBottomAndTop) {
+    PocketErrors errors;
+    wallListsForTool6();
+    const double h = -2, t = pocketKernel().tolerance, up = h + 1e-5, down = h + t;
+    const struct {
+        double top, bottom;
+        int room;
+    } cases[] = {{up, -5, 0},  {std::nextafter(up, -1e9), -5, 1},
+                 {0, down, 0}, {0, std::nextafter(down, 1e9), 1},
+                 {0, -5, 0},   {-2.5, -5, 1},
+                 {0, -1.5, 1}};
+    for (const auto& c : cases) {
+        clistCreate("INPUT");
+        ContourHeader hd{};
+        hd.top = c.top;
+        hd.bottom = c.bottom;
+        ASSERT_TRUE(putContour("INPUT", box(0, 0, 10, 10), hd));
+        const Vec2 a{2, 5}, b{2, 6};
+        EXPECT_EQ(toolRoomAt(&a, 0, h), c.room) << c.top << " " << c.bottom;
+        EXPECT_EQ(toolRoomAlong(&a, &b, 0, h), c.room) << c.top << " " << c.bottom;
+    }
 }
 
 // The room checks pass over the walls far from a move (a grid of the walls, cells far from every wall, a

@@ -89,6 +89,8 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
         const std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
         put("MAIN", outer, true, true, 0);
         pocketAllowanceSet(0, c.allowance);
+        const bool outsideIn = &c == &cases[1];
+        pocketKernel().outsideInDirect = outsideIn;
         ASSERT_EQ(plane.run(false), 1);
         const double s = 2 * c.r * 0.4, first = c.r + c.allowance;
         ASSERT_EQ(regionNodeCount(), static_cast<int32_t>((c.h / 2 - first) / s) + 1) << c.w;
@@ -103,7 +105,9 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
                 EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), outer), first + i * s, 1e-3)
                     << i;
         }
-        EXPECT_EQ(clistCount("SPAN"), 0);  // freed at the end
+        EXPECT_EQ(clistCount("SPAN"), 0);                  // freed at the end
+        EXPECT_EQ(clistCount("MAIN"), outsideIn ? 1 : 0);  // kept for the outside-in walk only
+        pocketKernel().outsideInDirect = 0;
     }
 }
 
@@ -277,13 +281,59 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
     // The ring around the island runs with its material on the right.
     const int32_t node = attachBox(36, 36, 64, 64, 0, false, {}, 0);
     ASSERT_EQ(node, 0);
+    // A ring tagged as dropped goes; one whose orientation is not its side's waits in GKT.
+    put("GKT", box(30, 30, 70, 70, false, node), false, false, -3);
+    put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
     put("GKT", box(30, 30, 70, 70, false, node), false, false, static_cast<int16_t>(node));
     ASSERT_EQ(pocketIslandRestart(1.6), 0);
-    EXPECT_EQ(clistCount("GKT"), 0);
+    ASSERT_EQ(clistCount("GKT"), 1);
+    ContourHeader waiting{};
+    ASSERT_GE(clistGetHeader("GKT", &waiting, 0), 0);
+    EXPECT_EQ(waiting.leftSide, 1);
     ASSERT_EQ(clistCount("SPAN"), 1);
     ASSERT_EQ(regionNodeCount(), 2);
     EXPECT_EQ(regionNode(1)->level, 1);
     EXPECT_EQ(regionIsParent(1, node), 1);
+}
+
+// A frozen merge nudges the GKT ring off by 0.0006 (0.01 for pocket contours): every corner of the new
+// ring lies that far from the old square, its area changes by about the perimeter times it, its header
+// stays; nothing frozen, nothing nudged; no ring at the index, -1.
+TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
+    auto get = [](const char* list, int32_t i, ContourHeader* h = nullptr) {
+        ContourHeader own{};
+        ContourHeader& hd = h ? *h : own;
+        std::vector<ContourElement> c;
+        if (clistGetHeader(list, &hd, i) < 0) return c;
+        c.resize(hd.elementCount);
+        clistGet(list, c.data(), &hd, i);
+        return c;
+    };
+    for (const int contour : {0, 1}) {
+        Plane plane(2, 0.4);
+        ASSERT_EQ(clistCreate("GKT"), 1);
+        put("GKT", box(0, 0, 10, 10, false), false, true, 7);  // an island's ring
+        PocketOffsetState& off = pocketOffsetState();
+        pocketKernel().pocketContour = contour;
+        off.distanceFrozen = 0;
+        EXPECT_EQ(islandRingNudge(0, 7, 1, 0, 0), 0);
+        EXPECT_NEAR(offsettest::signedArea(get("GKT", 0)), -100, 1e-12);
+        off.distanceFrozen = 1;
+        off.growMode = 1;
+        EXPECT_EQ(islandRingNudge(1, 7, 1, 0, 0), -1);
+        ASSERT_EQ(islandRingNudge(0, 7, 1, 0, 0), 1);
+        EXPECT_EQ(off.growMode, 0);
+        ContourHeader h{};
+        const std::vector<ContourElement> ring = get("GKT", 0, &h);
+        EXPECT_EQ(h.tag, 7);
+        EXPECT_EQ(h.leftSide, 1);
+        const double by = contour ? 0.01 : 0.0006;
+        const std::vector<ContourElement> square = box(0, 0, 10, 10, false);
+        for (const ContourElement& e : ring)
+            EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), square), by, 1e-9) << contour;
+        EXPECT_NEAR(std::fabs(std::fabs(offsettest::signedArea(ring)) - 100), 40 * by, 4 * by * by)
+            << contour;
+    }
 }
 
 // A ring and an island ring crossing more than 5000 times stop the step with 3030.

@@ -154,6 +154,97 @@ TEST(RegionTree, LinksFillThePoolAsItsCellsCount) {
     regionTreeResetState();
 }
 
+// Seeded link graphs (a child always ranks above its parents: no cycles) against a list model: links in
+// order, refusals, the first kind-1 parent, the root as the smallest parentless ancestor found by brute
+// force, the pick order by level, and parents removed one at a time.
+TEST(RegionTree, SeededLinksAgainstAModel) {
+    PocketErrors errors;
+    pocketKernel().openMode = 0;
+    rngResetState();
+    for (int round = 0; round < 30; ++round) {
+        ASSERT_EQ(regionTreeInit(1), 1);
+        const int32_t n = 2 + rngBelow(10);
+        std::vector<int32_t> rank(n), level(n);
+        std::vector<bool> kind1(n), done(n);
+        for (int32_t i = 0; i < n; ++i) {
+            rank[i] = i;
+            std::swap(rank[i], rank[rngBelow(i + 1)]);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            kind1[i] = rngBelow(2) == 1;
+            level[i] = rngBelow(4);
+            ASSERT_EQ(attachBox(0, 0, 1, 1, level[i], kind1[i]), i);
+            EXPECT_EQ(regionNode(i)->kind, kind1[i] ? 1 : 2);
+        }
+        std::vector<std::vector<int32_t>> parents(n), children(n);
+        auto has = [](const std::vector<int32_t>& v, int32_t x) {
+            return std::count(v.begin(), v.end(), x) > 0;
+        };
+        for (int32_t k = 0; k < 3 * n; ++k) {
+            const int32_t a = rngBelow(n), b = rngBelow(n);
+            if (a == b || has(parents[b], a)) {
+                EXPECT_EQ(regionAddLink(a, b), 0);
+            } else if (rank[a] > rank[b]) {
+                parents[a].push_back(b);
+                children[b].push_back(a);
+                EXPECT_EQ(regionAddLink(a, b), static_cast<int32_t>(parents[a].size()));
+            }
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            EXPECT_EQ(parentsOf(i), parents[i]);
+            const int32_t nc = static_cast<int32_t>(children[i].size());
+            for (int32_t c = 0; c <= nc + 1; ++c)
+                EXPECT_EQ(regionChild(i, c), c >= 1 && c <= nc ? children[i][c - 1] : -1);
+            for (int32_t j = 0; j < n; ++j) {
+                EXPECT_EQ(regionIsParent(i, j), has(parents[i], j) ? 1 : 0);
+                EXPECT_EQ(regionIsChild(i, j), has(children[i], j) ? 1 : 0);
+            }
+            int32_t k1 = -1;
+            for (int32_t p : parents[i])
+                if (k1 < 0 && kind1[p]) k1 = p;
+            EXPECT_EQ(regionFirstKind1Parent(i), k1);
+            std::vector<int32_t> todo = parents[i];
+            std::vector<bool> seen(n);
+            int32_t root = -1;
+            while (!todo.empty()) {
+                const int32_t a = todo.back();
+                todo.pop_back();
+                if (seen[a]) continue;
+                seen[a] = true;
+                if (parents[a].empty() && (root < 0 || a < root)) root = a;
+                todo.insert(todo.end(), parents[a].begin(), parents[a].end());
+            }
+            EXPECT_EQ(regionRootOf(i), root) << round << " " << i;
+        }
+        // Finishing nodes in a seeded order: the picks are the first deepest and first shallowest open node.
+        for (int32_t step = 0; step <= n; ++step) {
+            int32_t deep = -1, shallow = -1;
+            for (int32_t i = 0; i < n; ++i) {
+                if (done[i]) continue;
+                if (deep < 0 || level[i] > level[deep]) deep = i;
+                if (shallow < 0 || level[i] < level[shallow]) shallow = i;
+            }
+            EXPECT_EQ(regionPickDeepest(), deep);
+            EXPECT_EQ(regionPickShallowest(), shallow);
+            const int32_t f = rngBelow(n);
+            regionSetDone(f, rngBelow(2) ? kRegionFinished : kRegionStacked);
+            done[f] = true;
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t asked = rngBelow(n);
+            std::vector<int32_t>& p = parents[i];
+            if (p.size() <= 1) {
+                p.clear();
+            } else if (has(p, asked)) {
+                p.erase(std::find(p.begin(), p.end(), asked));
+            }
+            EXPECT_EQ(regionRemoveParent(i, asked), static_cast<int32_t>(p.size()));
+            EXPECT_EQ(parentsOf(i), p);
+        }
+    }
+    regionTreeResetState();
+}
+
 // The walk stack against a vector model, well past its first thousand entries.
 TEST(RegionTree, WalkStackGrowsAndMarks) {
     PocketErrors errors;
@@ -178,8 +269,21 @@ TEST(RegionTree, WalkStackGrowsAndMarks) {
     }
     EXPECT_EQ(regionStackDepth(), static_cast<int32_t>(model.size()));
     EXPECT_GT(model.size(), 1000u);
+    // Without a place to copy to, a peek leaves the top and a pop drops it; nothing is no entry.
+    const int32_t depth = regionStackDepth();
+    EXPECT_EQ(regionStackPush(nullptr), -1);
+    EXPECT_EQ(regionStackPeek(nullptr), 1);
+    EXPECT_EQ(regionStackDepth(), depth);
+    EXPECT_EQ(regionStackPop(nullptr), 1);
+    EXPECT_EQ(regionStackDepth(), depth - 1);
+    ASSERT_EQ(regionStackPeek(&got), 1);
+    EXPECT_EQ(got.to.element, model[model.size() - 2].to.element);
     EXPECT_EQ(regionIsDone(0), kRegionStacked);
     EXPECT_EQ(regionIsDone(2), kRegionFinished);
+    regionStackClear();
+    EXPECT_EQ(regionStackDepth(), 0);
+    EXPECT_EQ(regionStackPeek(&got), 0);
+    EXPECT_EQ(regionStackPop(&got), 0);
     regionStackResetState();
     EXPECT_EQ(regionStackPop(&got), 0);
     regionTreeResetState();

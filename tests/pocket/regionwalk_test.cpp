@@ -3,10 +3,13 @@
 #include "pocket/regionwalk.h"
 
 #include "nogouge_util.h"
+#include "offset_util.h"
+#include "pocket/pocketerr.h"
 #include "pocket/regiontree.h"
 #include "pocket/ringemit.h"
 #include "pocketnc_util.h"
 #include "ringtest_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -37,6 +40,13 @@ TEST(RegionWalk, MergedIslandsComeBackThroughTheStack) {
     ASSERT_GT(regionAddLink(m, b), 0);
     ASSERT_EQ(regionFirstKind1Parent(m), a);
     WalkEntry e{m, {0, 0, 0}, {-1, 0, 0}};
+    // The outside-in walks, too, leave the kind-1 parent for last.
+    for (auto* sequence : {regionRingSequenceOut, regionRingSequenceOpen}) {
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        EXPECT_EQ(sequence(&e, 12, &conn, &start, &next), kWalkUp);
+        EXPECT_EQ(next, b);
+    }
     ASSERT_EQ(regionStackPush(&e), 1);
     std::vector<std::pair<int, int32_t>> steps;
     while (regionStackPop(&e) && steps.size() < 10) {
@@ -90,6 +100,55 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
         // One unit less room is caught.
         EXPECT_GT(sweptOutside(paths, 5, "POLYGON((1 1,100 1,100 100,1 100,1 1))"), 50);
 #endif
+    }
+}
+
+// A square ring with one child 8 inside it: inside-out the step down is searched forward from where the
+// ring starts (found on its first side, y = 0), outside-in back from where it ends (its last side, x = 0),
+// and the walks take the step there: the inside-out path reaches the child before the corner (100, 0), the
+// outside-in one after it.
+TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
+    for (int variant = 0; variant < 3; ++variant) {
+        const int direct = variant == 1;
+        Walk walk;
+        kvCCPParams.infeedRadius = variant == 2 ? 2 : 0;
+        pocketKernel().triggerInfeed = 1;
+        pocketKernel().outsideInDirect = direct;
+        const int32_t outer = attachBox(0, 0, 100, 100, 0), inner = attachBox(8, 8, 92, 92, 1);
+        ASSERT_GT(regionAddLink(inner, outer), 0);
+        const WalkEntry e{outer, {0, 0, 0}, {-1, 0, 0}};
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        EXPECT_EQ((direct ? regionRingSequenceOut : regionRingSequence)(&e, 8, &conn, &start, &next),
+                  kWalkDown);
+        EXPECT_EQ(next, inner);
+        EXPECT_EQ(conn.element, direct ? 4 : 1);
+        EXPECT_EQ(direct ? conn.x : conn.y, 0);
+        EXPECT_NEAR(std::hypot(conn.x - start.x, conn.y - start.y), 8, 1e-9);
+        ASSERT_EQ(direct ? pocketRegionPathDirect(outer, 8, 0) : pocketRegionPath(outer, 8, 0), 1);
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_FALSE(paths.empty());
+        size_t corner = 0, child = 0;
+        for (size_t i = paths[0].size(); i-- > 0;) {
+            const Vec2 p = paths[0][i];
+            if (std::hypot(p.x - 100, p.y) < 1e-9) corner = i;
+            if (std::min({p.x, p.y, 100 - p.x, 100 - p.y}) > 8 - 1e-9) child = i;
+        }
+        EXPECT_GT(corner, 0u);
+        EXPECT_GT(child, 0u);
+        EXPECT_EQ(child < corner, !direct);
+        // Boxes and straight links cut no arc; an infeed radius rounds the link into the child.
+        int arcs = 0;
+        for (const Rec& r : records(31)) arcs += r.type == 3121;
+        EXPECT_EQ(arcs > 0, variant == 2);
+        kvCCPParams.infeedRadius = 0;
+        // With infeed marks asked for, each link (down to the child, back up to the rest of the ring) is
+        // marked from its start to its end.
+        std::vector<std::string> marks;
+        for (const Rec& r : log())
+            if (r.name == "infeed") marks.push_back(r.value);
+        EXPECT_EQ(marks, (std::vector<std::string>{"start", "end", "start", "end"})) << variant;
+        pocketKernel().triggerInfeed = 0;
     }
 }
 
@@ -192,5 +251,133 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
         EXPECT_EQ(pocketRegionPathDirect(bad, 1, 0), -1) << start;
         EXPECT_EQ(pocketRegionPathDirect(bad, 1, 1), -1) << start;
         EXPECT_TRUE(records(31).empty());
+        // Nor does a step from a node outside the tree or one without elements.
+        ContourHeader none{};
+        const int32_t empty = regionAttachContour(nullptr, &none, 0, 0);
+        ASSERT_GE(empty, 0);
+        for (const int32_t node : {bad, empty}) {
+            const WalkEntry e{node, {0, 0, 0}, {-1, 0, 0}};
+            RingPosition conn{}, next{};
+            int32_t to = -1;
+            EXPECT_EQ(regionPathEmit(&e, kWalkFinish, &conn, &next, 0, 1), -1) << node;
+            if (start > 0) {
+                const WalkEntry first{0, {0, 0, 0}, {-1, 0, 0}};
+                EXPECT_EQ(regionPathEmit(&first, kWalkDown, &conn, &next, node, 1), -1) << node;
+            }
+            EXPECT_EQ(regionRingSequence(&e, 1, &conn, &next, &to), kWalkFailed) << node;
+            EXPECT_EQ(regionRingSequenceOut(&e, 1, &conn, &next, &to), kWalkFailed) << node;
+            EXPECT_EQ(regionRingSequenceOpen(&e, 1, &conn, &next, &to), kWalkFailed) << node;
+        }
     }
+}
+
+// Isolated rings are linked to a ring with children that lies nearer than dmax (3), when the middle of
+// the gap keeps clear of INPUT by dr: a ring 2 away is; one 3 away, one 40 away, one whose gap holds a
+// wall, and the childless ring beside it are not.
+TEST(RegionWalk, PrepassLinksNearIsolatedRings) {
+    Walk walk;
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    ASSERT_TRUE(putContour("INPUT", box(-1.2, -1, -0.8, 11)));
+    const int32_t parent = attachBox(0, 0, 10, 10, 0), child = attachBox(2, 2, 8, 8, 1);
+    ASSERT_GT(regionAddLink(child, parent), 0);
+    const int32_t near = attachBox(12, 0, 14, 10, 0), atLimit = attachBox(0, 13, 10, 15, 0),
+                  far = attachBox(50, 0, 52, 10, 0), walled = attachBox(-4, 0, -2, 10, 0),
+                  beside = attachBox(12, 20, 14, 30, 0);
+    EXPECT_EQ(regionTreePrepass(0.5, 3), 1);
+    for (const int32_t n : {near, atLimit, far, walled, beside})
+        EXPECT_EQ(regionIsParent(n, parent), n == near ? 1 : 0) << n;
+    EXPECT_EQ(regionIsParent(beside, near), 0);
+    EXPECT_EQ(regionNode(child)->parentCount, 1);
+}
+
+// The searches from a point on the square ring (0,0)-(10,10) to a quadrilateral inside it whose vertices
+// lie 1.4 above the bottom wall (6, 1.4), `right` short of the right wall (10 - right, 5), 2 below the
+// top (6, 8) and 3 off the left (3, 5). The forward search takes the first piece along the ring within
+// d + 0.049, or the piece it starts on at once, and moves on to a later one only when it is nearer by a
+// tenth; the inward search goes on while each piece is nearer than the last by more than 0.049 and
+// refuses a walk longer than the budget; the reversed search walks the other way.
+TEST(RegionWalk, ConnectionSearchesAlongASquare) {
+    PocketErrors errors;
+    const std::vector<ContourElement> c = box(0, 0, 10, 10);
+    struct Case {
+        char mode;  // f forward, i inward, r reversed
+        double right, d, budget;
+        RingPosition from;
+        int result;
+        RingPosition onC;  // element and point on the square
+        Vec2 onT;
+    } cases[] = {
+        {'f', 1, 2, 0, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1.3, 2, 0, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1.3, 1.36, 0, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1.3, 1.35, 0, {4, 0, 5}, 1, {2, 10, 5}, {8.7, 5}},
+        {'f', 1, 0.952, 0, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1, 0.95, 0, {4, 0, 5}, 0, {}, {}},
+        {'f', 1, 2, 0, {2, 10, 7}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1, 1.2, 0, {2, 10, 7}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1, 1.5, 0, {2, 10, 2}, 1, {2, 10, 5}, {9, 5}},
+        {'f', 1, 1.5, 0, {0, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        {'f', 1, 1.5, 0, {-1, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        {'i', 1.3, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {8.7, 5}},
+        {'i', 1.36, 2, 1e5, {4, 0, 5}, 1, {1, 6, 0}, {6, 1.4}},
+        {'i', 0.5, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {9.5, 5}},
+        {'f', 0.5, 2, 0, {4, 0, 5}, 1, {2, 10, 5}, {9.5, 5}},
+        {'i', 1, 2, 35, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'i', 1, 2, 34.99, {4, 0, 5}, -1, {}, {}},
+        {'i', 1, 0.9, 1e5, {4, 0, 5}, 0, {}, {}},
+        {'r', 1, 1.9, 0, {4, 0, 5}, 1, {2, 10, 5}, {9, 5}},
+        {'r', 1, 2, 0, {2, 10, 7}, 1, {2, 10, 5}, {9, 5}},
+        {'r', 1, 1.5, 0, {1, 8, 0}, 1, {1, 6, 0}, {6, 1.4}},
+        {'r', 1, 1.5, 0, {0, 0, 0}, 1, {2, 10, 5}, {9, 5}},
+    };
+    for (const Case& k : cases) {
+        const std::vector<ContourElement> t = polygon({{6, 1.4}, {10 - k.right, 5}, {6, 8}, {3, 5}});
+        const RingPosition target{0, 0, 0};
+        RingPosition onC{-5, 0, 0}, onT{-5, 0, 0};
+        const int r =
+            k.mode == 'f' ? connectForward(c.data(), 4, t.data(), 4, &k.from, &target, k.d, &onC, &onT)
+            : k.mode == 'i'
+                ? connectInward(c.data(), 4, t.data(), 4, &k.from, &target, k.d, k.budget, &onC, &onT)
+                : connectReversed(c.data(), 4, t.data(), 4, &k.from, &target, k.d, &onC, &onT);
+        const int line = static_cast<int>(&k - cases);
+        ASSERT_EQ(r, k.result) << line;
+        if (r != 1) continue;
+        EXPECT_EQ(onC.element, k.onC.element) << line;
+        EXPECT_XY(EXPECT_NEAR, onC, k.onC.x, k.onC.y, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, onT, k.onT.x, k.onT.y, 1e-9);
+        Vec2 p{};
+        int32_t e = 0;
+        ASSERT_EQ(positionPoint(&onT, t.data(), 4, &e, &p), 1);
+        EXPECT_LE(offsettest::distanceTo(p, t[e - 1]), 1e-9) << line;
+    }
+    // The forward search looks at most 20 pieces past the first it found: along a bottom wall of 30 unit
+    // elements the right wall (1 from the target) comes too late to replace the bottom (1.4 from it).
+    std::vector<Vec2> comb;
+    for (int i = 0; i <= 30; ++i) comb.push_back({1.0 * i, 0});
+    comb.push_back({30, 10});
+    comb.push_back({0, 10});
+    const std::vector<ContourElement> bottom = polygon(comb),
+                                      quad = polygon({{2, 1.4}, {29, 5}, {2, 8}, {1.5, 5}});
+    const RingPosition start{0, 0, 0}, ringStart{0, 0, 0};
+    RingPosition at{}, on{};
+    ASSERT_EQ(connectForward(bottom.data(), 33, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
+    EXPECT_EQ(at.element, 2);
+    EXPECT_XY(EXPECT_NEAR, at, 2, 0, 1e-9);
+    // The candidate met first walking on from a point; one marked -2 is no candidate.
+    const RingPosition candidates[] = {{2, 10, 5}, {1, 6, 0}, {-2, 9, 0}, {3, 6, 10}};
+    const struct {
+        RingPosition from;
+        int32_t count, first;
+    } along[] = {{{1, 8, 0}, 4, 0},   {{4, 0, 5}, 4, 1}, {{2, 10, 6}, 4, 3}, {{2, 10, 6}, 3, 1},
+                 {{1, 8.5, 0}, 4, 0}, {{1, 5, 0}, 1, 0}, {{1, 5, 0}, 0, -1}};
+    for (const auto& a : along)
+        EXPECT_EQ(firstAlongRing(c.data(), 4, &a.from, candidates, a.count), a.first) << a.from.x << a.count;
+    // A target that is not the ring's start is refused with a silent code.
+    const std::vector<ContourElement> t = polygon({{6, 1.4}, {9, 5}, {6, 8}, {3, 5}});
+    const RingPosition from{4, 0, 5}, target{2, 9, 5};
+    RingPosition onC{}, onT{};
+    const int64_t calls = pocketErrorCalls();
+    EXPECT_EQ(connectForward(c.data(), 4, t.data(), 4, &from, &target, 2, &onC, &onT), 0);
+    EXPECT_EQ(connectInward(c.data(), 4, t.data(), 4, &from, &target, 2, 1e5, &onC, &onT), 0);
+    EXPECT_EQ(pocketErrorCalls(), calls + 2);
 }

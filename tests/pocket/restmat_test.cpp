@@ -13,6 +13,7 @@
 #include "pocket/pocketrun.h"
 #include "pocketnc_util.h"
 #include "strategy_util.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -100,6 +101,50 @@ TEST(RestMat, PositionsAlongAContour) {
     EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);
     Vec2 mid{};
     EXPECT_EQ(restMidpoint(sq.data(), 2, &b, &a, &mid), 0);
+    // Positions off the contour measure nothing.
+    for (const ContourPos& off : {ContourPos{-1, 0, 0, 0}, ContourPos{4, 0, 0, 0}}) {
+        EXPECT_EQ(contourLengthBetween(sq.data(), 4, &off, &a), -1);
+        EXPECT_EQ(contourLengthBetween(sq.data(), 4, &a, &off), -1);
+        std::vector<ContourElement> piece(5);
+        EXPECT_EQ(restContourPiece(piece.data(), sq.data(), 4, &off, &a), 0);
+        EXPECT_EQ(restContourPiece(piece.data(), sq.data(), 4, &a, &off), 0);
+    }
+    EXPECT_EQ(contourLengthBetween(nullptr, 4, &a, &b), -1);
+    EXPECT_EQ(restMidpoint(sq.data(), 4, &a, &b, nullptr), 0);
+    // The point at a fraction of the length: on the element it falls in (an element's end counts as its
+    // own), clamped to the ends, past an element without length; on a half disc, round the arc.
+    const std::vector<ContourElement> halfDisc = {arcElem(0, 0, 5, 0, kPi, 1), lineElem(-5, 0, 5, 0)};
+    const double arcShare = 5 * kPi / (5 * kPi + 10);
+    const std::vector<ContourElement> dotFirst = {lineElem(0, 0, 0, 0), lineElem(0, 0, 10, 0)};
+    const struct {
+        const std::vector<ContourElement>* chain;
+        double fraction;
+        int32_t element;
+        Vec2 at;
+    } fractions[] = {{&sq, 0, 0, {0, 0}},
+                     {&sq, 0.25, 0, {10, 0}},
+                     {&sq, 0.3, 1, {10, 2}},
+                     {&sq, 1, 3, {0, 0}},
+                     {&sq, -0.5, 0, {0, 0}},
+                     {&sq, 1.5, 3, {0, 0}},
+                     {&sq, 0.875, 3, {0, 5}},
+                     {&halfDisc, arcShare / 2, 0, {0, 5}},
+                     {&halfDisc, arcShare / 3, 0, {5 * std::cos(kPi / 3), 5 * std::sin(kPi / 3)}},
+                     {&halfDisc, (arcShare + 1) / 2, 1, {0, 0}},
+                     {&dotFirst, 0, 1, {0, 0}},
+                     {&dotFirst, 0.5, 1, {5, 0}}};
+    for (const auto& f : fractions) {
+        Vec2 at{-99, -99};
+        EXPECT_EQ(
+            contourPointAtFraction(f.chain->data(), static_cast<int32_t>(f.chain->size()), f.fraction, &at),
+            f.element)
+            << f.fraction;
+        EXPECT_XY(EXPECT_NEAR, at, f.at.x, f.at.y, 1e-9);
+    }
+    Vec2 at{};
+    EXPECT_EQ(contourPointAtFraction(nullptr, 4, 0.5, &at), -1);
+    EXPECT_EQ(contourPointAtFraction(sq.data(), 0, 0.5, &at), -1);
+    EXPECT_EQ(contourPointAtFraction(sq.data(), 4, 0.5, nullptr), -1);
 }
 
 TEST(RestMat, CornerClasses) {
@@ -125,6 +170,12 @@ TEST(RestMat, CornerClasses) {
     EXPECT_EQ(out, kCornerRight);
     const ContourElement point = lineElem(1, 1, 1, 1);
     EXPECT_EQ(cornerClassify(&in, &point, &out), 0);
+    // A line straight back is a reversal wherever it lies.
+    for (const ContourElement& first : {lineElem(3, 4, 7, 4), lineElem(-2, 6, -2, 1), lineElem(5, 5, 2, 8)}) {
+        const ContourElement back = lineElem(first.g[kLx2], first.g[kLy2], first.g[kLx1], first.g[kLy1]);
+        ASSERT_EQ(cornerClassify(&first, &back, &out), 1);
+        EXPECT_EQ(out, kCornerReversal) << first.g[kLx1];
+    }
 }
 
 TEST(RestMat, RestRunMessagesAndTolerances) {
@@ -309,6 +360,27 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
         EXPECT_EQ(calls, c.more);
         EXPECT_EQ(freeStarts, 0);
     }
+    // On the rectangle's boundary: a corner at (5, 5) touching both walls closes an area with the touch
+    // met first along the wall, whose states all turn 1; a partner at another corner with no touch to go
+    // on from is freed again. A far touch is never taken.
+    for (const bool closes : {true, false}) {
+        RestRun run(kRectangle, 0);
+        const RestTouch start{0, -1, 0, 0, 5, 5, {3, 0, 0, 5}}, far{0, 1, 0, 0, 55, 5, {0, 0, 55, 0}};
+        std::vector<RestTouch> t = {start, far};
+        if (closes) t.push_back({0, 1, 0, 0, 5, 5, {0, 0, 5, 0}});
+        EXPECT_EQ(restAreasCompute(5, t.data(), static_cast<int32_t>(t.size())), 1);
+        std::vector<int32_t> states;
+        for (const RestTouch& r : t) states.push_back(r.state);
+        EXPECT_EQ(states, (closes ? std::vector<int32_t>{1, 0, 1} : std::vector<int32_t>{1, 0}));
+        ASSERT_EQ(clistCount("REST"), closes ? 1 : 0);
+        if (!closes) continue;
+        const std::vector<ContourElement> area = get("REST", 0);
+        ASSERT_GE(area.size(), 2u);
+        EXPECT_EQ(area[0].type, kElemArc);
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(area[0]), 5, 0, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(area.back()), 5, 0, 1e-9);
+        EXPECT_NEAR(offsettest::perimeter(area) - offsettest::sweepOf(area[0]) * 5, 10, 1e-9);
+    }
     std::vector<RestTouch> none(1);
     EXPECT_EQ(restAreasCompute(5, nullptr, 1), -1);
     EXPECT_EQ(restAreasCompute(5, none.data(), 0), 0);
@@ -342,7 +414,11 @@ TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
     pocketKernel().tolerance = 0.1;
     const ContourElement upperHalf = arcElem(0, 0, 5, 0, kPi, 1);
     ASSERT_EQ(restSetParams(&upperHalf), 1);
-    EXPECT_EQ(restCircle()->radius, 5);
+    const RestCircle& rc = *restCircle();
+    EXPECT_EQ(std::vector<double>({rc.cx, rc.cy, rc.sx, rc.ex, rc.radius, 1.0 * rc.direction}),
+              std::vector<double>({0, 0, 5, -5, 5, 1}));
+    EXPECT_NEAR(rc.sy, 0, 1e-12);
+    EXPECT_NEAR(rc.ey, 0, 1e-12);
     const struct {
         std::vector<Vec2> contour;  // starting nearest the centre
         int kept;
@@ -367,5 +443,12 @@ TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
         EXPECT_EQ(restElementOutside(e.data(), 0), 1);
     }
     b.evalRif = evalRif;
+    // A line gives its ends and no circle; nothing given changes nothing.
+    const ContourElement line = lineElem(1, 2, 3, 4);
+    ASSERT_EQ(restSetParams(&line), 1);
+    EXPECT_EQ(std::vector<double>({rc.cx, rc.cy, rc.sx, rc.sy, rc.ex, rc.ey, rc.radius, 1.0 * rc.direction}),
+              std::vector<double>({0, 0, 1, 2, 3, 4, 0, 0}));
+    EXPECT_EQ(restSetParams(nullptr), 0);
+    EXPECT_EQ(rc.ey, 4);
     restMatResetState();
 }

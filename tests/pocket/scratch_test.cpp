@@ -23,6 +23,8 @@
 #include "pocket/regionstack.h"
 #include "pocket/regiontree.h"
 #include "pocket/savedblock.h"
+#include "pocket/stepmemo.h"
+#include "pocket/trochoid.h"
 #include "ringtest_util.h"
 
 TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
@@ -39,6 +41,13 @@ TEST(Scratch, NestedTakersOwnBuffersReleasedOnesComeBackImpossibleSizesFail) {
     EXPECT_EQ(again.data(), outer);  // the first buffer, kept with its size and contents
     EXPECT_EQ(again[99], 7);
     EXPECT_FALSE(huge.ok());
+    // Zeroed pages: none for no bytes, a zeroed one for a single byte.
+    EXPECT_EQ(scratchZeroedAlloc(0), nullptr);
+    auto* one = static_cast<unsigned char*>(scratchZeroedAlloc(1));
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one[0], 0);
+    scratchZeroedFree(one, 1);
+    scratchZeroedFree(nullptr, 1);
 }
 
 namespace {
@@ -145,7 +154,7 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
                                  }),
               1);
     // No entry, or no block for a size: nothing copied; an empty copy is one.
-    EXPECT_EQ(copyToHandle(nullptr, "abc", 4), 0);
+    EXPECT_EQ(copyToHandle(static_cast<SavedBlock*>(nullptr), "abc", 4), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 1), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 0), 1);
     savedBlocksFree();
@@ -290,4 +299,101 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
         EXPECT_LT(hit, 1) << k;
     }
     EXPECT_TRUE(PocketErrors::sent("1103"));
+}
+
+// Steps of the ring and link families with each allocation failing in turn: the step gives its own
+// failure result (or std::bad_alloc reaches its caller) and leaves what it held as it was; with memory
+// to spare it succeeds.
+TEST(Scratch, RingAndLinkStepsFailCleanlyWithoutMemory) {
+    PocketErrors errors;
+    auto eachFailure = [](const char* what, auto op, auto failed) {
+        for (long n = 1; n < 400; ++n) {
+            allocfail::arm(n);
+            bool threw = false;
+            int64_t r = 0;
+            try {
+                r = op();
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) {
+                EXPECT_FALSE(threw || failed(r)) << what << " " << r;
+                return;
+            }
+            EXPECT_TRUE(threw || failed(r)) << what << " " << n << " " << r;
+        }
+        ADD_FAILURE() << what;
+    };
+    auto negative = [](int64_t r) { return r < 0; };
+    std::vector<ContourElement> out(kTrochoidMaxElements);
+    const Vec2 a{0, 0}, b{20, 0}, d{1, 0};
+    eachFailure(
+        "trochoidLinkBuild", [&] { return trochoidLinkBuild(&a, &b, &d, 2, 3, 0.01, out.data(), 2000); },
+        [](int64_t r) { return r == -1; });
+    eachFailure(
+        "curve3DPointList",
+        [] {
+            const Vec3 p0{0, 0, 0}, p3{0, 4, 0}, u{1, 0, 0}, back{-1, 0, 0};
+            PolyCurve* c = bezierUTurn(&p0, &p3, &u, &back, 2);
+            if (!c) return int64_t{-7};
+            Vec3* pts = nullptr;
+            int32_t count = 0;
+            const int32_t r = curve3DPointList(c, 1e-4, &pts, &count);
+            polyCurveFree(c);
+            free(pts);
+            return int64_t{r};
+        },
+        [](int64_t r) { return r == -1 || r == -7; });
+    StepMemo memo;
+    const int32_t word = 5;
+    StepKey key;
+    key.add(&word, sizeof word);
+    eachFailure(
+        "stepMemoAdd",
+        [&] {
+            const size_t before = memo.bytes;
+            const int r = stepMemoAdd(&memo, key, {1, 2, 3});
+            EXPECT_EQ(stepMemoFind(memo, key) != nullptr, r == 1);
+            EXPECT_EQ(memo.bytes, r == 1 ? before + sizeof word + 3 : before);
+            return int64_t{r};
+        },
+        [](int64_t r) { return r == 0; });
+    stepMemoClear(&memo);
+    ASSERT_EQ(regionTreeInit(1), 1);
+    const std::vector<ContourElement> square = box(0, 0, 10, 10);
+    const ContourHeader h = header(square, true, true);
+    eachFailure(
+        "regionAttachContour",
+        [&] {
+            const int32_t count = regionNodeCount();
+            const int32_t r = regionAttachContour(square.data(), &h, 0, 0);
+            EXPECT_EQ(regionNodeCount(), r < 0 ? count : count + 1);
+            return int64_t{r};
+        },
+        negative);
+    regionTreeResetState();
+    // A full pass table grows; without memory for it the insert is refused and the table kept.
+    PassTable* t = passTableCreate(1);
+    ASSERT_NE(t, nullptr);
+    PassPiece piece{};
+    for (int32_t i = 0; i < t->capacity; ++i) {
+        piece.line = i;
+        ASSERT_EQ(passTableAppend(t, &piece), 1);
+    }
+    eachFailure(
+        "passTableInsert",
+        [&] {
+            const int32_t count = t->count, capacity = t->capacity;
+            piece.line = -5;
+            const int r = passTableInsert(t, 0, &piece);
+            EXPECT_EQ(t->count, count + r);
+            EXPECT_EQ(t->pieces[0].line, r ? -5 : 0);
+            EXPECT_EQ(t->lowestLine, r ? -5 : 0);
+            EXPECT_EQ(t->capacity > capacity, r == 1);
+            return int64_t{r};
+        },
+        [](int64_t r) { return r == 0; });
+    passTableFree(t);
 }

@@ -74,9 +74,25 @@ TEST(StepMemo, FoundExactlyForEqualMeaningfulBytes) {
     stepMemoClear(&memo);
     StepKey empty;
     EXPECT_EQ(stepMemoFind(memo, empty), nullptr);
-    // More parts than a key holds: never recorded.
-    for (int i = 0; i <= kStepKeyParts; ++i) empty.add(&i, sizeof i);
+    // A key of as many parts as it holds is recorded and found; one part more, or records that use more
+    // bytes than they hold, make a key that is never recorded.
+    const int32_t parts[kStepKeyParts + 1] = {};
+    for (int i = 0; i < kStepKeyParts; ++i) empty.add(&parts[i], sizeof parts[i]);
+    EXPECT_TRUE(empty.ok);
+    EXPECT_EQ(stepMemoAdd(&memo, empty, {1}), 1);
+    EXPECT_NE(stepMemoFind(memo, empty), nullptr);
+    empty.add(&parts[kStepKeyParts], sizeof parts[0]);
+    EXPECT_FALSE(empty.ok);
     EXPECT_EQ(stepMemoAdd(&memo, empty, {1}), 0);
+    EXPECT_EQ(stepMemoFind(memo, empty), nullptr);
+    StepKey wide;
+    wide.addStrided(parts, 2, 4, 8);
+    EXPECT_FALSE(wide.ok);
+    EXPECT_EQ(stepMemoAdd(&memo, wide, {1}), 0);
+    StepKey exact;
+    exact.addStrided(parts, 2, 8, 8);
+    EXPECT_TRUE(exact.ok);
+    stepMemoClear(&memo);
 }
 
 // An offset and a reduction taken from the memo give the rings, counts and offset state that working

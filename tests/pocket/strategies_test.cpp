@@ -44,14 +44,37 @@ TEST(Strategies, OpenRunSearch) {
                                            {{0, 0, -1, 0, 0, -1}, 1, 0, 1},
                                            {{0, -1, 0, 0, 0, 0}, 1, 2, 0},
                                            {{0, 0, 0, 0, 0, 0}, 1, 0, 5},
+                                           {{-1, 0, 0, 0, 0, 0}, 1, 1, 5},
+                                           {{0, 0, 0, 0, 0, -1}, 1, 0, 4},
+                                           {{-1, -1, -1, -1, -1, 0}, 1, 5, 5},
+                                           {{0, -1, -1, -1, -1, -1}, 1, 0, 0},
                                            {{-1, -1, -1, -1, -1, -1}, -1, 0, 0}}) {
         const std::vector<ContourElement> k = tagged(hexagon, c.tags);
         int32_t first = 0, last = 0;
         EXPECT_EQ(openRunFind(k.data(), 6, &first, &last), c.result);
-        if (c.result == 1) {
-            EXPECT_EQ(std::pair(first, last), std::pair(c.first, c.last));
-        }
+        if (c.result != 1) continue;
+        EXPECT_EQ(std::pair(first, last), std::pair(c.first, c.last));
+        // The copy walks the run forward, wrapping past the end.
+        std::vector<ContourElement> run(6);
+        const int32_t count = openRunCopy(k.data(), 6, first, last, run.data());
+        ASSERT_EQ(count, (last - first + 6) % 6 + 1);
+        for (int32_t i = 0; i < count; ++i)
+            EXPECT_EQ(std::pair(run[i].g[0], run[i].g[1]),
+                      std::pair(k[(first + i) % 6].g[0], k[(first + i) % 6].g[1]));
     }
+    // Nothing to search or nowhere to put the run.
+    const std::vector<ContourElement> walls = tagged(hexagon, {0, 0, 0, 0, 0, 0});
+    int32_t first = 7, last = 7;
+    EXPECT_EQ(openRunFind(walls.data(), 0, &first, &last), -1);
+    EXPECT_EQ(openRunFind(nullptr, 6, &first, &last), -1);
+    EXPECT_EQ(openRunFind(walls.data(), 6, nullptr, &last), -1);
+    EXPECT_EQ(openRunFind(walls.data(), 6, &first, nullptr), -1);
+    EXPECT_EQ(std::pair(first, last), std::pair(7, 7));
+    std::vector<ContourElement> run(6);
+    for (const auto& [f, l] : std::vector<std::pair<int32_t, int32_t>>{{-1, 2}, {6, 2}, {0, -1}, {0, 6}})
+        EXPECT_EQ(openRunCopy(walls.data(), 6, f, l, run.data()), 0) << f << " " << l;
+    EXPECT_EQ(openRunCopy(walls.data(), 6, 2, 1, run.data()), 6);
+    EXPECT_EQ(openRunCopy(walls.data(), 0, 0, 0, run.data()), 0);
 }
 
 // A closed contour gets exactly one ring, at the full width, and moves by half of it.
@@ -89,6 +112,24 @@ TEST(Strategies, RunReplacedWithJoinsToTheArcAfterIt) {
             }
         }
     }
+}
+
+// The nodes' rings go out in index order, every element of them; a node without elements is passed over.
+TEST(Strategies, AxisParallelEmitsTheNodesInOrder) {
+    Strategy s;
+    ASSERT_EQ(regionTreeInit(1), 1);
+    pocketNcHeader();
+    attachRing(polygon(box(0, 0, 10, 10)));
+    ContourHeader none{};
+    ASSERT_GE(regionAttachContour(nullptr, &none, 0, 0), 0);
+    attachRing(polygon(box(0, 0, 5, 5)));
+    EXPECT_EQ(axisParallelEmit(), 1);
+    std::vector<Vec2> ends;
+    for (const Rec& r : records(31))
+        if (r.type == 3111) ends.push_back({r.x, r.y});
+    const std::vector<Vec2> want = {{10, 0}, {10, 10}, {0, 10}, {0, 0}, {5, 0}, {5, 5}, {0, 5}, {0, 0}};
+    ASSERT_EQ(ends.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_XY(EXPECT_NEAR, ends[i], want[i].x, want[i].y, 1e-9);
 }
 
 TEST(Strategies, AxisParallelRingPerWall) {
@@ -192,6 +233,67 @@ TEST(Strategies, SingleCutOfANarrowOpenPlane) {
     }
 }
 
+// stockOutin on one all-open plane of width 8 (r 2): with single cuts allowed it is one cut along the
+// middle; without them, or with a second contour, the tool also runs off the middle.
+TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
+    for (const auto& [single, islands] : std::vector<std::pair<int, int>>{{1, 0}, {0, 0}, {1, 1}}) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.stepFactor = 0.4;
+        k.singleCut = single;
+        k.singleCutOverlap = 0.9;
+        k.openMode = 1;
+        const std::vector<ContourElement> plane = tagged(polygon(box(0, 0, 100, 8)), {-1, -1, -1, -1});
+        for (const char* l : {"MAIN", "INPUT"}) insert(l, plane);
+        if (islands) {
+            std::vector<Vec2> island = box(40, 3, 42, 5);
+            std::reverse(island.begin(), island.end());
+            for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(island));
+        }
+        EXPECT_EQ(stockOutin(), 1);
+        int cuts = 0, offMiddle = 0;
+        for (const Rec& r : records(31)) {
+            if (r.type != 3111 && r.type != 3121) continue;
+            ++cuts;
+            offMiddle += std::fabs(r.y - 4) > 1e-9;
+        }
+        EXPECT_GT(cuts, 0);
+        EXPECT_EQ(offMiddle == 0, single && !islands) << single << " " << islands;
+    }
+}
+
+// A slot ring 3 wide (r 2, overlap 0.9: up to 3.6) inside a parent open along its bottom: one cut along
+// the slot's middle (y 3.5, a unit past its ends), entered from the open side when an end of it lies
+// within reach of it (3.5 away); not when the reach is short, the slot too wide, or there is no parent.
+TEST(Strategies, SingleCutRingFromTheOpenSide) {
+    const struct {
+        double top, reach;
+        int nodes, result;
+    } cases[] = {{5, 4, 2, 1}, {5, 3.5, 2, 0}, {5.7, 4.5, 2, 0}, {5, 4, 1, 0}, {5, 4, 3, 0}};
+    for (const auto& c : cases) {
+        Strategy s;
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.singleCutOverlap = 0.9;
+        ASSERT_EQ(regionTreeInit(1), 1);
+        const int32_t parent = attachRing(tagged(polygon(box(0, 0, 120, 20)), {-1, 0, 0, 0}));
+        int32_t child = parent;
+        if (c.nodes > 1) child = attachRing(polygon(box(10, 2, 110, c.top)));
+        if (c.nodes > 2) attachRing(polygon(box(200, 0, 210, 10)));
+        EXPECT_EQ(singleCutRing(child, parent, c.reach), c.result) << c.top << " " << c.reach;
+        EXPECT_EQ(regionIsDone(child), c.result ? kRegionFinished : kRegionOpen);
+        std::vector<Rec> moves;
+        for (const Rec& r : records(31))
+            if (r.type == 3111) moves.push_back(r);
+        ASSERT_EQ(moves.size(), c.result ? 2u : 0u);
+        if (!c.result) continue;
+        EXPECT_NEAR(moves[0].y, 3.5, 1e-9);
+        EXPECT_NEAR(moves[1].y, 3.5, 1e-9);
+        EXPECT_NEAR(std::fabs(moves[1].x - moves[0].x), 102, 1e-9);
+    }
+}
+
 // The middle of an open element reaches the ring at exactly D + 0.03, not beyond;
 // elements already handled (-2) are entries only on the second pass.
 TEST(Strategies, EntryFromAnOpenElement) {
@@ -217,6 +319,55 @@ TEST(Strategies, EntryFromAnOpenElement) {
         EXPECT_EQ(openEntryFind(regionNodeCount(), source, 2, 0, &p, &q), -1);
         EXPECT_EQ(openEntryFind(target, -1, 2, 0, &p, &q), -1);
     }
+}
+
+// The open-side queries on tags -1 (open), -2 (open, handled) and walls; the start is on an open side
+// closer than 0.1 to it.
+TEST(Strategies, OpenSideQueries) {
+    Strategy s;
+    const std::vector<ContourElement> square = polygon(box(0, 0, 10, 10));
+    const struct {
+        std::vector<int32_t> tags;
+        int allOpen, hasOpen;
+    } chains[] = {{{-1, -1, -1, -1}, 1, 1}, {{-1, -1, 0, -1}, 0, 1}, {{-2, -1, -1, -1}, 0, 1},
+                  {{-2, -2, -2, -2}, 0, 0}, {{0, 0, 0, 0}, 0, 0},    {{0, 3, 0, -1}, 0, 1}};
+    for (const auto& c : chains) {
+        const std::vector<ContourElement> t = tagged(square, c.tags);
+        EXPECT_EQ(chainAllOpen(t.data(), 4), c.allOpen);
+        clistCreate("MAIN");
+        insert("MAIN", square);
+        insert("MAIN", t);
+        EXPECT_EQ(mainHasOpenSide(), c.hasOpen);
+        ASSERT_EQ(regionTreeInit(1), 1);
+        for (int i = 0; i < 3; ++i) attachRing(i == 1 ? t : square);
+        EXPECT_EQ(openNodeNext(), std::count(c.tags.begin(), c.tags.end(), -1) ? 1 : -1);
+        regionSetDone(1, kRegionStacked);
+        EXPECT_EQ(openNodeNext(), -1);
+    }
+    EXPECT_EQ(chainAllOpen(square.data(), 0), 1);
+    EXPECT_EQ(chainAllOpen(nullptr, 4), 1);
+    insert("INPUT", square);
+    insert("INPUT", tagged(polygon(box(20, 0, 30, 10)), {-1, -2, 0, 0}));
+    const struct {
+        Vec2 p;
+        int on;
+    } starts[] = {{{25, -0.0999}, 1}, {{25, 0.0999}, 1},  {{25, -0.1}, 0},    {{30.05, 5}, 0},
+                  {{5, 0}, 0},        {{30.1, -0.05}, 0}, {{19.95, -0.05}, 1}};
+    for (const auto& c : starts) EXPECT_EQ(startOnOpenSide(&c.p), c.on) << c.p.x << " " << c.p.y;
+    EXPECT_EQ(startOnOpenSide(nullptr), 0);
+    // A ring starts again only at an element it has, for a point given.
+    const int32_t node = attachRing(square);
+    const Vec2 at{5, 0};
+    for (const int32_t index : {-1, 4}) EXPECT_EQ(ringStartAt(node, &at, index), -1);
+    EXPECT_EQ(ringStartAt(node, nullptr, 0), -1);
+    EXPECT_EQ(ringStartAt(node + 1, &at, 0), -1);
+    EXPECT_EQ(nodeRing(node).size(), 4u);
+    ASSERT_EQ(ringStartAt(node, &at, 0), 1);
+    const std::vector<ContourElement> ring = nodeRing(node);
+    ASSERT_EQ(ring.size(), 5u);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[0]), 5, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(ring[4]), 5, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[4]), 0, 0, 1e-12);
 }
 
 // An open piece carried on along its end tangents and clipped at its two crossings with a box: inside
@@ -312,7 +463,12 @@ TEST(Strategies, OpenPocketStockBoundary) {
         double area;
         long open;
     };
+    const double corner = 25 - 25 * offsettest::kPi / 4;  // a 5 x 5 corner less its quarter disc
     for (const Case& c : std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
+                                           {box(0, 0, 100, 50), {0, -1, 0, 0}, 105 * 50, 1},
+                                           {box(0, 0, 100, 50), {0, 0, -1, 0}, 100 * 55, 1},
+                                           {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
+                                           {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
                                            {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
                                            {ell, {0, 0, -1, 0, 0, 0}, 7500, 1}}) {  // an inner corner: stays
         Strategy s;
@@ -322,7 +478,14 @@ TEST(Strategies, OpenPocketStockBoundary) {
         EXPECT_NEAR(offsettest::signedArea(b), c.area, 1e-9);
         EXPECT_EQ(std::count_if(b.begin(), b.end(), [](const ContourElement& e) { return e.sourceTag < 0; }),
                   c.open);
+        // The boundary still starts with its first wall element.
+        const auto wall = std::find(c.tags.begin(), c.tags.end(), 0);
+        if (wall == c.tags.end() || b.empty()) continue;
+        const Vec2 from = c.shape[static_cast<size_t>(wall - c.tags.begin())];
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(b[0]), from.x, from.y, 1e-9);
     }
+    Strategy s;
+    EXPECT_EQ(openPocketPrepare(5), -1);  // no boundary
 }
 
 #ifdef KV_HAVE_GEOS

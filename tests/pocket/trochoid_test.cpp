@@ -105,6 +105,28 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         polyCurveFree(c);
     }
     EXPECT_EQ(bezierUTurn(&p0, &p3, &ux, &p0, 2), nullptr);  // no arriving direction
+    // In seeded frames of space, arriving against or along the leaving direction (given at any length):
+    // the middle point, the farthest ahead, lies h ahead of the chord's middle, in the plane of the chord
+    // and the direction.
+    for (int i = 0; i < 20; ++i) {
+        const double t = 6.28 * rngUniform(), f = 3.14 * rngUniform(), g = 6.28 * rngUniform();
+        const Vec3 e1{std::sin(f) * std::cos(t), std::sin(f) * std::sin(t), std::cos(f)};
+        const Vec3 n{-std::sin(t), std::cos(t), 0},
+            m{e1.y * n.z - e1.z * n.y, e1.z * n.x - e1.x * n.z, e1.x * n.y - e1.y * n.x};
+        const Vec3 e2{std::cos(g) * n.x + std::sin(g) * m.x, std::cos(g) * n.y + std::sin(g) * m.y,
+                      std::cos(g) * n.z + std::sin(g) * m.z};
+        const double h = 0.5 + 3 * rngUniform(), lu = 0.1 + rngUniform(), la = (i % 2 ? 1 : -1) * lu * 3;
+        const Vec3 q0{rngUniform(), rngUniform(), rngUniform()},
+            q3{q0.x + 2 * h * e2.x, q0.y + 2 * h * e2.y, q0.z + 2 * h * e2.z};
+        const Vec3 u{lu * e1.x, lu * e1.y, lu * e1.z}, a{la * e1.x, la * e1.y, la * e1.z};
+        PolyCurve* c = bezierUTurn(&q0, &q3, &u, &a, h);
+        ASSERT_NE(c, nullptr);
+        Vec3 mid{};
+        polyEvalHorner3D(&c->segs[0], 0.5, &mid);
+        const Vec3 r{mid.x - 0.5 * (q0.x + q3.x), mid.y - 0.5 * (q0.y + q3.y), mid.z - 0.5 * (q0.z + q3.z)};
+        EXPECT_XYZ(EXPECT_NEAR, r, h * e1.x, h * e1.y, h * e1.z, 1e-9);
+        polyCurveFree(c);
+    }
 }
 
 // n loops (1 when asked for 0) from A to B: joined, through every division
@@ -128,6 +150,22 @@ TEST(Trochoid, LinkPassesEveryDivisionPoint) {
     }
     // No room for the elements: refused, nothing past the buffer.
     EXPECT_EQ(trochoidLinkBuild(&a, &b, &d, 2, 7, 0.01, out.data(), 10), -1);
+    // A loop is its two half loops, out to M and back onto the line: it fits in exactly their counts
+    // and no fewer, whichever half runs out of room.
+    const Vec2 back{-d.x, -d.y}, m{a.x - 2 * d.y, a.y + 2 * d.x}, q{3, 4};
+    const int32_t h1 = trochoidHalfLoop(&a, &m, &d, &back, 0.01, out.data(), kTrochoidMaxElements);
+    const int32_t h2 = trochoidHalfLoop(&m, &q, &back, &d, 0.01, out.data(), kTrochoidMaxElements);
+    ASSERT_GT(h1, 1);
+    ASSERT_GT(h2, 1);
+    EXPECT_EQ(trochoidHalfLoop(&a, &m, &d, &back, 0.01, out.data(), h1 - 1), -1);
+    const struct {
+        int32_t capacity, expected;
+    } room[] = {{h1 + h2, h1 + h2}, {h1 + h2 - 1, -1}, {h1, -1}, {h1 - 1, -1}};
+    for (const auto& r : room) {
+        EXPECT_EQ(trochoidLoop(&d, &a, &q, 2, 0.01, out.data(), r.capacity), r.expected) << r.capacity;
+        EXPECT_EQ(trochoidLinkBuild(&a, &q, &d, 2, 1, 0.01, out.data(), r.capacity), r.expected);
+    }
+    expectJoined(out, h1 + h2, a, q);
 }
 
 // A wall of INPUT at a distance to the left: the width halves from 4 until the
@@ -138,13 +176,21 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
     struct Case {
         double wallY;
         double width;  // the expected width, -1 for none
-    } cases[] = {{10, 4}, {3, 2}, {0.7, 0.5}, {0.3, 0.25}, {-1, -1}};
+        double from = 4;
+    } cases[] = {{10, 4},
+                 {3, 2},
+                 {0.7, 0.5},
+                 {0.3, 0.25},
+                 {-1, -1},
+                 // Halved down to 0.01 exactly: that width is no longer tried.
+                 {0.025, 0.02, 4 * 0.01},
+                 {0.015, -1, 4 * 0.01}};
     for (const Case& c : cases) {
         PocketErrors errs;
         std::vector<ContourElement> wall = polygon({{-5, c.wallY}, {25, c.wallY}, {25, 50}, {-5, 50}});
         if (c.wallY < 0) wall = polygon({{9, -5}, {11, -5}, {11, 5}, {9, 5}});
         ASSERT_TRUE(putContour("INPUT", wall));
-        const int32_t n = trochoidLinkSearch(&a, &b, &d, 4, 2, 0.01, out.data(), kTrochoidMaxElements);
+        const int32_t n = trochoidLinkSearch(&a, &b, &d, c.from, 2, 0.01, out.data(), kTrochoidMaxElements);
         if (c.width < 0) {
             EXPECT_EQ(n, -1);
             continue;
