@@ -292,4 +292,40 @@ TEST(RingAssembly, ClosingOpenChains) {
     EXPECT_EQ(chainJoinSingleGap(wide.data(), 4), 0);
 }
 
+// Arc centres recomputed from the ends and radius on the side the stale centre lies (the chord's
+// middle when the centre lies within the tolerance of the chord); chords up to the tolerance and radii
+// shorter than half the chord stay. The tolerance of 0.25 makes every distance below exact.
+TEST(RingAssembly, ArcCentresRepairedFromTheirEnds) {
+    PocketErrors errors;
+    pocketKernel().tolerance = 0.25;
+    const auto arc = [](double ex, double cx, double cy, double r) {
+        ContourElement e = lineElem(0, 0, 0, 0);
+        e.type = kElemArc;
+        e.g[kAex] = ex;
+        e.g[kAcx] = cx;
+        e.g[kAcy] = cy;
+        e.g[kAr] = r;
+        return e;
+    };
+    const struct {
+        double ex, cx, cy, r;  // an arc from (0, 0) to (ex, 0)
+        Vec2 want;
+    } cases[] = {
+        {8, 4.3, 3.2, 5, {4, 3}}, {8, 3.1, -2.5, 5, {4, -3}}, {8, 2, 0.2, 5, {4, 0}},
+        {8, 2, 0.25, 5, {4, 3}},  {8, 2, -0.3, 5, {4, -3}},   {8, 4, 1, 4, {4, 0}},
+        {8, 5, 1, 3.9, {5, 1}},   {0.25, 7, 7, 1, {7, 7}},    {0.5, 0.25, 2, 1.25, {0.25, 1.224744871391589}},
+    };
+    for (const int at : {0, 1}) {
+        for (const auto& c : cases) {
+            // Read as an arc, the line would have its centre on its chord.
+            ContourElement ring[2] = {lineElem(0.5, 0.5, 2, 2), lineElem(0.5, 0.5, 2, 2)};
+            ring[at] = arc(c.ex, c.cx, c.cy, c.r);
+            arcCentreRepair(ring, 2);
+            EXPECT_NEAR(ring[at].g[kAcx], c.want.x, 1e-12) << at << " " << c.cx << " " << c.cy;
+            EXPECT_NEAR(ring[at].g[kAcy], c.want.y, 1e-12) << at << " " << c.cx << " " << c.cy;
+            EXPECT_EQ(ring[1 - at].g[kLx1], 0.5);
+        }
+    }
+}
+
 }  // namespace
