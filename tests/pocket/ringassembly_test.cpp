@@ -140,6 +140,44 @@ TEST(RingAssembly, RingChecks) {
     isectMarkNearInvalid(rec, 4);
     const int32_t states[4] = {kIsectInvalid, kIsectInvalid, kIsectValid, kIsectValid};
     for (int i = 0; i < 4; ++i) EXPECT_EQ(rec[i].state, states[i]) << i;
+    // Records past the count are neither marked nor read, whichever lies near an invalid one.
+    PocketIsect past[2][3] = {
+        {{0, 0, 0, 1, 1, kIsectInvalid}, {5, 5, 0, 2, 2, kIsectValid}, {0, 0, 0, 3, 3, kIsectValid}},
+        {{0, 0, 0, 1, 1, kIsectValid}, {5, 5, 0, 2, 2, kIsectValid}, {5, 5, 0, 3, 3, kIsectInvalid}}};
+    for (auto& r : past) {
+        const int32_t last = r[2].state;
+        isectMarkNearInvalid(r, 2);
+        EXPECT_EQ(r[1].state, kIsectValid);
+        EXPECT_EQ(r[2].state, last);
+    }
+
+    // Bulging arcs: radius 5000 or more on a chord of at most 1 whose middle lies farther than twice the
+    // distance from the source (here 5 from the x axis); lines never count.
+    {
+        const ContourElement source[1] = {lineElem(-10, 0, 10, 0)};
+        const double cy = 5 - std::sqrt(5000.0 * 5000.0 - 0.25);
+        const auto bow = [&](double r, double chord) {
+            ContourElement e = arcElem(0.5, cy, r, 0, 1, 1);
+            e.g[kAsx] = 0.5 + chord / 2;
+            e.g[kAsy] = 5;
+            e.g[kAex] = 0.5 - chord / 2;
+            e.g[kAey] = 5;
+            return e;
+        };
+        const struct {
+            ContourElement e;
+            double d;
+            int bulges;
+        } bows[] = {{bow(5000, 1), 2.49, 1},
+                    {bow(5000, 1), 2.51, 0},
+                    {bow(4999.99, 1), 2.49, 0},
+                    {bow(5000, 1.001), 2.49, 0},
+                    {lineElem(1, 5, 0, 5), 2.49, 0}};
+        for (const auto& b : bows) {
+            const ContourElement ring[2] = {lineElem(0, 5, 1, 5), b.e};
+            EXPECT_EQ(offsetArcBulges(ring, 2, source, 1, b.d), b.bulges) << b.e.g[kAr] << " " << b.d;
+        }
+    }
 
     // One ring of several around the input is enough.
     std::vector<ContourElement> rings = polygon({{50, 50}, {60, 50}, {60, 60}, {50, 60}});
