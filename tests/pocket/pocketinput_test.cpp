@@ -247,6 +247,60 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     }
 }
 
+// A contour's own variables reach its header and allowance: stock and pocket only when "true", reverse
+// unless "false", the depth less the depth offset and never below 0, the surface raised by the surface
+// offset; nothing carries over to the next contour.
+TEST(PocketInput, ContourVariablesReachTheHeader) {
+    const std::string square =
+        " o L(x[0/20] y[0/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n";
+    const struct {
+        const char* vars;
+        int stock, group;
+        double allowance, top, bottom;
+        bool reversed;
+    } cases[] = {
+        {"", 0, 0, 0.25, 3.5, -1.5, false},
+        {" v stock(true)\n v pocket(true)\n", 1, 1, 0.25, 3.5, -1.5, false},
+        {" v stock(yes)\n v pocket(1)\n", 0, 0, 0.25, 3.5, -1.5, false},
+        {" v planeAllowance(0.75)\n v surface(10)\n v depth(4)\n", 0, 0, 0.75, 10.5, 7.5, false},
+        {" v depth(0.5)\n", 0, 0, 0.25, 3.5, 3.5, false},
+        {" v reverse(true)\n", 0, 0, 0.25, 3.5, -1.5, true},
+        {" v reverse(yes)\n", 0, 0, 0.25, 3.5, -1.5, true},
+        {" v reverse(false)\n", 0, 0, 0.25, 3.5, -1.5, false},
+    };
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        TempFolder tmp;
+        const std::string file = tmp.file("p.kvx");
+        writeText(file, kvx("o Contour[1]()\n{\n" + std::string(c.vars) + square + "}\no Contour[2]()\n{\n" +
+                            square + "}\n"));
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.planeAllowance = 0.25;
+        kvCCPParams.surface = 3;
+        kvCCPParams.surfaceOffset = 0.5;
+        kvCCPParams.depth = 6;
+        kvCCPParams.depthOffset = 1;
+        ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1) << c.vars;
+        ASSERT_EQ(clistCount("INPUT"), 2);
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourElement e[4];
+            ContourHeader h;
+            ASSERT_EQ(clistGet("INPUT", e, &h, i), i);
+            const bool own = i == 0;
+            EXPECT_EQ(h.stock, own ? c.stock : 0) << c.vars;
+            EXPECT_EQ(h.group, own ? c.group : 0) << c.vars;
+            EXPECT_DOUBLE_EQ(pocketAllowanceGet(i), own ? c.allowance : 0.25) << c.vars;
+            EXPECT_DOUBLE_EQ(h.top, own ? c.top : 3.5) << c.vars;
+            EXPECT_DOUBLE_EQ(h.bottom, own ? c.bottom : -1.5) << c.vars;
+            // Reversed, the first element runs up the left side from the origin.
+            const bool rev = own && c.reversed;
+            EXPECT_EQ(e[0].g[kLx2], rev ? 0 : 20) << c.vars;
+            EXPECT_EQ(e[0].g[kLy2], rev ? 10 : 0) << c.vars;
+        }
+        EXPECT_EQ(pocketKernel().inputAllowances, 2);
+    }
+}
+
 // Every strategy sets its own flags and clears the others and the stock correction,
 // whatever an earlier run or plane left behind.
 TEST(PocketInput, StrategyFlagsResetPerRunAndPlane) {
