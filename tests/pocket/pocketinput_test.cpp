@@ -301,6 +301,34 @@ TEST(PocketInput, ContourVariablesReachTheHeader) {
     }
 }
 
+// Inch contours are cleaned at the scale the kernel machines them in: a jog of 0.001 is a zig-zag to
+// clean away at scale 1 (the bottom then one line), half a unit (kept) at the scale of 500 a tool radius
+// of 0 gives.
+TEST(PocketInput, InchContoursCleanedAtTheMachiningScale) {
+    for (const int inch : {0, 1}) {
+        PocketErrors errors;
+        TempFolder tmp;
+        const std::string file = tmp.file("p.kvx");
+        writeText(
+            file,
+            kvx("o Contour[1]()\n{\n o L(x[0/10] y[0/0])\n o L(x[/10] y[/0.001])\n o L(x[/20] y[/0.001])\n"
+                " o L(x[/20] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.inch = inch;
+        ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1);
+        ContourElement e[8];
+        ContourHeader h;
+        ASSERT_EQ(clistGet("INPUT", e, &h, 0), 0);
+        int jogs = 0;
+        for (uint32_t i = 0; i < h.elementCount; ++i)
+            jogs += e[i].g[kLx1] == 10 && e[i].g[kLx2] == 10 && e[i].g[kLy2] == 0.001;
+        EXPECT_EQ(jogs, inch);
+        // Cleaned, the jog leaves the bottom one straight line.
+        EXPECT_EQ(h.elementCount, inch ? 6u : 4u);
+        EXPECT_EQ(pocketKernel().geometryScale, 1);
+    }
+}
+
 // Every strategy sets its own flags and clears the others and the stock correction,
 // whatever an earlier run or plane left behind.
 TEST(PocketInput, StrategyFlagsResetPerRunAndPlane) {
