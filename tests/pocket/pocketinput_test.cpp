@@ -40,6 +40,9 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
         {"TI0.0 R2.5", 0, nullptr, 0.495, 0},
         {"TI0.0 R2.5 ZM1.5", 0, "101 1502", 0.495, 0},
         {"TI0.0 R2.5 ZM-0.1", 0, "101 1502", 0.495, 0},
+        {"TI0.0 R2.5 ZM0", 0, nullptr, 0, 0},  // the step factor's range is [0, 1)
+        {"TI0.0 R2.5 ZM1", 0, "101 1502", 0.495, 0},
+        {"TI0.0 R2.5 ZM0.99", 0, nullptr, 0.99 * 0.99, 0},
         {"TI0.0 R5e-5 ZM0.5", -1, "101 1511", 0, 0},
         {"TI0.0 R0.0001 ZM0.5", 0, nullptr, 0.495, 0},  // the smallest radius taken
         {"TI0.0 R2.0000 ZM0.400000 XA1.0 YA-2.0", 0, nullptr, 0.396, 2.01 * 0.4 * 2},

@@ -361,6 +361,12 @@ TEST(PocketNc, ToolLeftDownGoesUpBeforeAFarEntry) {
             ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(40, 20, 50, 20);
             EXPECT_EQ(pocketEmitElement(&a), 1);
             pocketContourEnd();
+            // The first entry: up to the retract plane, down to the clearance above the top (a ramp
+            // starts a tenth of the infeed depth of 2 higher).
+            std::vector<double> entry;
+            for (size_t i = 0; i < log().size() && log()[i].type / 10 != 311; ++i)
+                if (log()[i].type == 3102) entry.push_back(log()[i].z);
+            EXPECT_EQ(entry, (std::vector<double>{50.0 + 5 * k, (ramp ? 2.2 : 2) + 5 * k})) << ramp << k;
             const size_t end = log().size();
             EXPECT_EQ(log()[end - 1].type, 3102);
             EXPECT_NEAR(log()[end - 1].z, -3 + 5 * k, 1e-9) << ramp << k;
