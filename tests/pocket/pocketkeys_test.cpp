@@ -66,6 +66,12 @@ TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
         {"suppressReduction", "true", [&] { return k.suppressReduction; }, 1},
         {"triggerInfeed", "true", [&] { return k.triggerInfeed; }, 1},
         {"arcCorrection", "false", [&] { return k.arcCorrection; }, 0},
+        // Keys that are on for any word but "false" read so both ways.
+        {"arcCorrection", "yes", [&] { return k.arcCorrection; }, 1},
+        {"optimizeSingleCut", "yes", [&] { return k.optimizeSingleCut; }, 1},
+        {"suppressReduction", "false", [&] { return k.suppressReduction; }, 0},
+        {"triggerInfeed", "false", [&] { return k.triggerInfeed; }, 0},
+        {"plungeAtLastPosition", "yes", [&] { return p.plungeAtLastPosition; }, 1},
         {"generateRif", "true", [&] { return p.generateRif + 10 * b.genRif; }, 11},
         {"evaluateRif", "true", [&] { return p.evaluateRif + 10 * b.evalRif; }, 11},
         {"startExplicit", "true", [&] { return p.startExplicit + 10 * b.zustellOk; }, 11},
