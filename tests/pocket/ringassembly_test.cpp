@@ -366,4 +366,39 @@ TEST(RingAssembly, ArcCentresRepairedFromTheirEnds) {
     }
 }
 
+// A chain of two loops through one crossing at the origin: a loop is a ring when the point halfway along
+// it (by the lengths of its lines and arc) keeps the distance 3 from the input, here two short segments
+// 2.5 from where a wrong length would put that point. The second loop comes within 2.5 of the third.
+TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
+    PocketErrors errors;
+    const double q = kPi / 2;
+    std::vector<ContourElement> chain = {lineElem(0, 0, 0, 10),     arcElem(0, 0, 10, q, 0, -1),
+                                         lineElem(10, 0, 10, -20),  lineElem(10, -20, 0, -20),
+                                         lineElem(0, -20, 0, 0),    lineElem(0, 0, -10, 0),
+                                         lineElem(-10, 0, -10, 10), lineElem(-10, 10, 0, 0)};
+    chain[1].g[kAex] = 10;  // the arc's ends exactly on the lines
+    chain[1].g[kAey] = 0;
+    chain[1].g[kAsx] = 0;
+    // The loop's middle lies at (10, -12.15) on the third element, 37.85 along it; measured with a
+    // quarter arc three times as long it would be on the arc near (9.93, 1.18), with the bottom line
+    // four times as long at (8.11, -20).
+    const ContourElement input[3] = {lineElem(12, 1, 12.5, 1), lineElem(8, -22.5, 8.2, -22.5),
+                                     lineElem(-12.5, 7, -12.5, 7.2)};
+    for (const bool near : {false, true}) {
+        PocketIsect rec[1] = {{0, 0, 0, 1, 6, kIsectValid}};
+        std::vector<ContourElement> out(16);
+        // Moved next to the middle, the first input segment makes the first loop fail too.
+        ContourElement in[3] = {input[0], input[1], input[2]};
+        if (near) in[0] = lineElem(12, -12, 12.5, -12);
+        const int32_t n = offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, 3, 3, 0);
+        ASSERT_EQ(n, near ? 0 : 5) << near;
+        if (near) continue;
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_NEAR(offsettest::startPoint(out[i]).x, offsettest::startPoint(chain[i]).x, 1e-9) << i;
+            EXPECT_NEAR(offsettest::startPoint(out[i]).y, offsettest::startPoint(chain[i]).y, 1e-9) << i;
+        }
+        EXPECT_EQ(pocketOffsetState().problem, 0);
+    }
+}
+
 }  // namespace
