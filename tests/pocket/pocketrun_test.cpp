@@ -304,6 +304,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{}, &p.infeedLength, 5},
         {{{"clearancePlane", "30"}, {"retractPlane", "40"}}, &p.retractPlane, 30},
         {{{"clearancePlane", "30"}}, &p.retractPlane, 30},
+        {{{"clearancePlane", "30"}, {"retractPlane", "20"}}, &p.retractPlane, 20},
         {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
         {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
         {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
@@ -380,6 +381,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
         EXPECT_EQ(h.ccw, 0);
         EXPECT_EQ(h.leftSide, 1);
+    }
+    // An open pocket contour stops the set-up too.
+    {
+        Phases ph;
+        EXPECT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v depth(8)", false}}), 0);
+        EXPECT_TRUE(PocketErrors::sent("1102"));
     }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;
