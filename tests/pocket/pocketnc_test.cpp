@@ -633,3 +633,30 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         k.startGiven = 0;
     }
 }
+
+// The pass that ends the last plane of the last level switches a given frame off when asked to, once:
+// the frame is then dropped; any earlier pass leaves it.
+TEST(PocketNc, LastPassSwitchesTheFrameOff) {
+    const struct {
+        int32_t levels, planes, frameOff;
+        bool frame, off;
+    } cases[] = {{0, 0, 1, true, true},
+                 {1, 0, 1, true, false},
+                 {0, 1, 1, true, false},
+                 {0, 0, 0, true, false},
+                 {0, 0, 1, false, false}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        strcpy(p.frame, c.frame ? "0/0/0/1/0/0" : "");
+        p.frameOff = c.frameOff;
+        pocketKernel().levelsLeft = c.levels;
+        pocketKernel().planesLeft = c.planes;
+        pocketNcHeader();
+        const ContourElement a = lineElem(0, 0, 10, 0);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        pocketContourEnd();
+        EXPECT_EQ(indexOf("tr", "frameOff") >= 0, c.off) << c.levels << c.planes << c.frameOff << c.frame;
+        EXPECT_EQ(p.frame[0] != 0, c.frame && (c.levels || c.planes)) << c.levels << c.planes << c.frameOff;
+    }
+}
