@@ -338,6 +338,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
         EXPECT_EQ(p.orientation, -1);
     }
+    // A stock pocket retracts on every plane, whatever the keys say.
+    for (const auto& [stock, retract] : {std::pair{"false", 0}, {"force", 1}, {"true", 1}}) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"retractEachPlane", "false"}, {"stock", stock}}), 1);
+        EXPECT_EQ(p.retractEachPlane + 10 * p.retractEachPlaneRun, 11 * retract) << stock;
+    }
     // A tool below 1.4 in diameter switches the output to inch.
     for (const auto& [diameter, inch] : {std::pair{"1.39", 1}, {"1.4", 0}, {"10", 0}}) {
         Phases ph;
