@@ -270,6 +270,7 @@ TEST(PocketInput, ContourVariablesReachTheHeader) {
         {" v reverse(true)\n", 0, 0, 0.25, 3.5, -1.5, true},
         {" v reverse(yes)\n", 0, 0, 0.25, 3.5, -1.5, true},
         {" v reverse(false)\n", 0, 0, 0.25, 3.5, -1.5, false},
+        {" v abc(7)\n v Cs_(1)\n v Cs_q(1,2,3)\n", 0, 0, 0.25, 3.5, -1.5, false},  // no words of the reader
     };
     for (const auto& c : cases) {
         PocketErrors errors;
