@@ -512,7 +512,7 @@ int rampEntry() {
     if (nr >= 2) forwardBack(pts.data(), nr);
     setVar("aliasUse", "FX");
     setVar("tr", "FX");
-    gOut.currentZ = bottom;
+    gOut.currentZ = bottom + off;  // a written height, as every entry keeps it
     p.firstMovePending = 0;
     gOut.retractDone = 0;
     // The tool now stands at the path's start: the elements continue from there, not from
@@ -674,7 +674,7 @@ void pocketContourEnd() {
             p.startExplicit = 1;
         } else {
             gOut.currentZ += p.clearanceDistance;
-            ncMove3102(rec(), gOut.currentZ + off);
+            ncMove3102(rec(), gOut.currentZ);
             k.startGiven = p.startExplicit;
         }
     } else {

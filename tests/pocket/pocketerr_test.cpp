@@ -67,8 +67,9 @@ TEST(PocketState, FixedTablesRefuseWhatDoesNotFit) {
     EXPECT_EQ(pocketAllowanceSet(-1, 1.0), 0);
     EXPECT_EQ(pocketRingRow(kPocketRingRows), nullptr);
     EXPECT_EQ(pocketRingRow(-1), nullptr);
-    EXPECT_EQ(PocketErrors::texts(),
-              (std::vector<std::string>{"101 1103", "101 1103", "101 1103", "101 1103"}));
+    EXPECT_EQ(pocketRingRowAppend(kPocketRingRows, 1), 0);
+    EXPECT_EQ(pocketRingRowAppend(-1, 1), 0);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>(6, "101 1103"));
     PocketErrors::texts().clear();
 
     uint32_t* row = pocketRingRow(kPocketRingRows - 1);

@@ -40,6 +40,9 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
         {"TI0.0 R2.5", 0, nullptr, 0.495, 0},
         {"TI0.0 R2.5 ZM1.5", 0, "101 1502", 0.495, 0},
         {"TI0.0 R2.5 ZM-0.1", 0, "101 1502", 0.495, 0},
+        {"TI0.0 R2.5 ZM0", 0, nullptr, 0, 0},  // the step factor's range is [0, 1)
+        {"TI0.0 R2.5 ZM1", 0, "101 1502", 0.495, 0},
+        {"TI0.0 R2.5 ZM0.99", 0, nullptr, 0.99 * 0.99, 0},
         {"TI0.0 R5e-5 ZM0.5", -1, "101 1511", 0, 0},
         {"TI0.0 R0.0001 ZM0.5", 0, nullptr, 0.495, 0},  // the smallest radius taken
         {"TI0.0 R2.0000 ZM0.400000 XA1.0 YA-2.0", 0, nullptr, 0.396, 2.01 * 0.4 * 2},
@@ -244,6 +247,89 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
         strcpy(kvCCPParams.geoSource, f.name);
         EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
         EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{f.sent});
+    }
+}
+
+// A contour's own variables reach its header and allowance: stock and pocket only when "true", reverse
+// unless "false", the depth less the depth offset and never below 0, the surface raised by the surface
+// offset; nothing carries over to the next contour.
+TEST(PocketInput, ContourVariablesReachTheHeader) {
+    const std::string square =
+        " o L(x[0/20] y[0/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n";
+    const struct {
+        const char* vars;
+        int stock, group;
+        double allowance, top, bottom;
+        bool reversed;
+    } cases[] = {
+        {"", 0, 0, 0.25, 3.5, -1.5, false},
+        {" v stock(true)\n v pocket(true)\n", 1, 1, 0.25, 3.5, -1.5, false},
+        {" v stock(yes)\n v pocket(1)\n", 0, 0, 0.25, 3.5, -1.5, false},
+        {" v planeAllowance(0.75)\n v surface(10)\n v depth(4)\n", 0, 0, 0.75, 10.5, 7.5, false},
+        {" v depth(0.5)\n", 0, 0, 0.25, 3.5, 3.5, false},
+        {" v reverse(true)\n", 0, 0, 0.25, 3.5, -1.5, true},
+        {" v reverse(yes)\n", 0, 0, 0.25, 3.5, -1.5, true},
+        {" v reverse(false)\n", 0, 0, 0.25, 3.5, -1.5, false},
+        {" v abc(7)\n v Cs_(1)\n v Cs_q(1,2,3)\n", 0, 0, 0.25, 3.5, -1.5, false},  // no words of the reader
+    };
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        TempFolder tmp;
+        const std::string file = tmp.file("p.kvx");
+        writeText(file, kvx("o Contour[1]()\n{\n" + std::string(c.vars) + square + "}\no Contour[2]()\n{\n" +
+                            square + "}\n"));
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.planeAllowance = 0.25;
+        kvCCPParams.surface = 3;
+        kvCCPParams.surfaceOffset = 0.5;
+        kvCCPParams.depth = 6;
+        kvCCPParams.depthOffset = 1;
+        ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1) << c.vars;
+        ASSERT_EQ(clistCount("INPUT"), 2);
+        for (int32_t i = 0; i < 2; ++i) {
+            ContourElement e[4];
+            ContourHeader h;
+            ASSERT_EQ(clistGet("INPUT", e, &h, i), i);
+            const bool own = i == 0;
+            EXPECT_EQ(h.stock, own ? c.stock : 0) << c.vars;
+            EXPECT_EQ(h.group, own ? c.group : 0) << c.vars;
+            EXPECT_DOUBLE_EQ(pocketAllowanceGet(i), own ? c.allowance : 0.25) << c.vars;
+            EXPECT_DOUBLE_EQ(h.top, own ? c.top : 3.5) << c.vars;
+            EXPECT_DOUBLE_EQ(h.bottom, own ? c.bottom : -1.5) << c.vars;
+            // Reversed, the first element runs up the left side from the origin.
+            const bool rev = own && c.reversed;
+            EXPECT_EQ(e[0].g[kLx2], rev ? 0 : 20) << c.vars;
+            EXPECT_EQ(e[0].g[kLy2], rev ? 10 : 0) << c.vars;
+        }
+        EXPECT_EQ(pocketKernel().inputAllowances, 2);
+    }
+}
+
+// Inch contours are cleaned at the scale the kernel machines them in: a jog of 0.001 is a zig-zag to
+// clean away at scale 1 (the bottom then one line), half a unit (kept) at the scale of 500 a tool radius
+// of 0 gives.
+TEST(PocketInput, InchContoursCleanedAtTheMachiningScale) {
+    for (const int inch : {0, 1}) {
+        PocketErrors errors;
+        TempFolder tmp;
+        const std::string file = tmp.file("p.kvx");
+        writeText(
+            file,
+            kvx("o Contour[1]()\n{\n o L(x[0/10] y[0/0])\n o L(x[/10] y[/0.001])\n o L(x[/20] y[/0.001])\n"
+                " o L(x[/20] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.inch = inch;
+        ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1);
+        ContourElement e[8];
+        ContourHeader h;
+        ASSERT_EQ(clistGet("INPUT", e, &h, 0), 0);
+        int jogs = 0;
+        for (uint32_t i = 0; i < h.elementCount; ++i)
+            jogs += e[i].g[kLx1] == 10 && e[i].g[kLx2] == 10 && e[i].g[kLy2] == 0.001;
+        EXPECT_EQ(jogs, inch);
+        // Cleaned, the jog leaves the bottom one straight line.
+        EXPECT_EQ(h.elementCount, inch ? 6u : 4u);
+        EXPECT_EQ(pocketKernel().geometryScale, 1);
     }
 }
 

@@ -66,6 +66,12 @@ TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
         {"suppressReduction", "true", [&] { return k.suppressReduction; }, 1},
         {"triggerInfeed", "true", [&] { return k.triggerInfeed; }, 1},
         {"arcCorrection", "false", [&] { return k.arcCorrection; }, 0},
+        // Keys that are on for any word but "false" read so both ways.
+        {"arcCorrection", "yes", [&] { return k.arcCorrection; }, 1},
+        {"optimizeSingleCut", "yes", [&] { return k.optimizeSingleCut; }, 1},
+        {"suppressReduction", "false", [&] { return k.suppressReduction; }, 0},
+        {"triggerInfeed", "false", [&] { return k.triggerInfeed; }, 0},
+        {"plungeAtLastPosition", "yes", [&] { return p.plungeAtLastPosition; }, 1},
         {"generateRif", "true", [&] { return p.generateRif + 10 * b.genRif; }, 11},
         {"evaluateRif", "true", [&] { return p.evaluateRif + 10 * b.evalRif; }, 11},
         {"startExplicit", "true", [&] { return p.startExplicit + 10 * b.zustellOk; }, 11},
@@ -129,13 +135,32 @@ TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
         {"rifMinLength", "0.5", [&] { return p.rifMinLength + b.minLength; }, 1},
         {"referenceToolDiameter", "6", [&] { return p.useReferenceDiameter + 10 * p.referenceRadius; }, 31},
         {"useReferenceDiameter", "true", [&] { return p.useReferenceDiameter; }, 1},
+        {"useReferenceToolDiameter", "true", [&] { return p.useReferenceDiameter; }, 1},
+        {"referenceDiameter", "4", [&] { return p.useReferenceDiameter + 10 * p.referenceRadius; }, 21},
+        {"edgeMovement", "true", [&] { return p.edgeMovement + 10 * b.edgeMovement; }, 11},
+        {"edgeMovement", "false", [&] { return p.edgeMovement + 10 * b.edgeMovement; }, 0},
+        {"stock", "true", [&] { return p.stock; }, 1},
+        {"stock", "force", [&] { return p.stock; }, 2},
+        {"stock", "yes", [&] { return p.stock; }, 0},
+        {"strategy", "outsideIn", [&] { return p.strategy + 100 * k.outsideIn; }, kCcpOutsideIn + 100},
+        {"strategy", "axisParallel", [&] { return p.strategy + 100 * k.axisParallel; },
+         kCcpAxisParallel + 100},
+        {"oriAutomatic", "none", [&] { return p.oriAutomatic; }, 0},
+        {"orientation", "counterClockwise", [&] { return p.orientation; }, 1},
+        {"helixPlungeAngle", "5", [&] { return p.helixPlungeAngle / kDeg + b.macroTswin; }, 10},
+        {"infeedFactor", "0.4", [&] { return p.infeedLength; }, 4},
+        {"frame", "1,2,3,4,5,6", [&] { return std::string(p.frame) == "1/2/3/4/5/6"; }, 1},
+        {"frame", "1,2,3,4,5", [&] { return p.frame[0] != 0; }, 0},
+        {"frameOn", "true", [&] { return p.frameOn + p.frameOff; }, 0},  // without a frame
+        {"rifSource", "rings.g", [&] { return std::string(p.rifSource) + b.rifName == "rings.grings.g"; }, 1},
+        {"clamps", "c.kvx", [&] { return std::string(p.clamps) == "c.kvx"; }, 1},
     };
     for (const Row& r : rows) EXPECT_NEAR(readAfter(r), r.want, 1e-12) << r.key << " " << r.value;
 }
 
 // A value the cycle cannot cut with fails the read and is named (message 2): a step width that is not
 // positive, a negative infeed depth, a number that is not finite; the smallest good values pass. A
-// missing required key is named with message 1.
+// missing required key is named with message 1, a tool radius under 1e-4 fails with 3040 (host 1511).
 TEST(PocketKeys, BadValuesAreRefusedByName) {
     const struct {
         std::vector<std::pair<const char*, const char*>> keys;
@@ -153,6 +178,16 @@ TEST(PocketKeys, BadValuesAreRefusedByName) {
         {{{"infeedDepth", "-1"}, {"clearancePlane", "nan"}}, "102 2,(clearancePlane)"},
         {{{"geoSource", nullptr}}, "102 1,(geoSource)"},
         {{{"toolDiameter", nullptr}}, "102 1,(toolDiameter)"},
+        {{{"toolDiameter", "2e-4"}}, nullptr},  // the smallest tool radius, 1e-4
+        {{{"toolDiameter", "1.99e-4"}}, "101 1511"},
+        {{{"toolDiameter", "-10"}}, "101 1511"},
+        {{{"toolDiameter", "nan"}}, "101 1511"},
+        // Words outside a key's list warn on the trace channel and read as the first word.
+        {{{"leavingType", "sideways"}}, "4:101 4712,(sideways)"},
+        {{{"approachType", "around"}}, "4:101 4712,(around)"},
+        {{{"stockMovement", "jump"}}, "4:101 4712,(jump)"},
+        // The frame switches are read only with a frame.
+        {{{"frame", "0,0,0,1,0,0"}, {"frameOn", "true"}, {"frameOff", "true"}}, nullptr},
     };
     for (const auto& c : cases) {
         PocketErrors errors;
@@ -169,7 +204,12 @@ TEST(PocketKeys, BadValuesAreRefusedByName) {
         }
         for (const auto& [name, value] : keys)
             if (value) kvCCP.vars = kvListSet(kvCCP.vars, name, value, 21);
-        EXPECT_EQ(pocketReadKeys(&kvCCP), c.sent ? 0 : 1) << c.keys[0].first << " " << c.keys[0].second;
+        const bool warning = c.sent && c.sent[0] == '4';
+        EXPECT_EQ(pocketReadKeys(&kvCCP), c.sent && !warning ? 0 : 1) << c.keys[0].first;
+        if (warning) {
+            EXPECT_EQ(kvCCPParams.leavingType + kvCCPParams.approachType + kvCCPParams.stockMovement, 0);
+        }
+        EXPECT_EQ(kvCCPParams.frameOn + kvCCPParams.frameOff, c.keys.size() == 3 ? 2 : 0);
         EXPECT_EQ(PocketErrors::texts(),
                   c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{})
             << c.keys[0].first;

@@ -303,9 +303,15 @@ TEST(PocketNc, RampHeightsFollowTheToolReference) {
 }
 
 // A ramp transition while the tool cuts: a point nearer than 2 r sf + tol (r 5, sf 0.4) is reached by a
-// feed line and the cut goes on without an entry; one farther off starts a new ramp entry.
+// feed line and the cut goes on without an entry; one farther off starts a new ramp entry; one within the
+// tolerance (1e-4) is where the tool stands already.
 TEST(PocketNc, RampTransitionWithinAPass) {
-    for (const auto& [gap, ramped] : {std::pair{3.9, false}, {2.5, false}, {4.01, true}}) {
+    const struct {
+        double gap;
+        bool ramped;
+        int feeds;
+    } cases[] = {{3.9, false, 1}, {2.5, false, 1}, {4.01, true, 0}, {1e-4, false, 0}, {1.5e-4, false, 1}};
+    for (const auto& [gap, ramped, feeds] : cases) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
         rampEntry(p);
@@ -327,32 +333,61 @@ TEST(PocketNc, RampTransitionWithinAPass) {
         }
         EXPECT_EQ(entries, ramped ? 2 : 1) << gap;
         EXPECT_EQ(zig > 0, ramped) << gap;
-        EXPECT_EQ(feedToNext, ramped ? 0 : 1) << gap;
+        EXPECT_EQ(feedToNext, feeds) << gap;
     }
 }
 
 // A pass ended by the clearance lift only (more planes follow, no retract each plane) leaves the tool
-// below the retract plane: before it moves on to a start far off it goes up to the retract plane.
+// the clearance (2) above the bottom (-5), below the retract plane: before it moves on to a start far
+// off it goes up to the retract plane. After a straight plunge as after a ramp; a tool referenced at its
+// centre (ball of radius 5) does all of it 5 higher.
 TEST(PocketNc, ToolLeftDownGoesUpBeforeAFarEntry) {
-    NcPlane plane;
-    CcpParams& p = kvCCPParams;
-    p.retractEachPlane = 0;
-    p.plungeAtLastPosition = 0;
-    p.completePocket = 0;
-    pocketKernel().planesLeft = 1;
-    pocketNcHeader();
-    ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(40, 20, 50, 20);
-    EXPECT_EQ(pocketEmitElement(&a), 1);
-    pocketContourEnd();
-    const size_t end = log().size();
-    EXPECT_EQ(pocketEmitElement(&b), 1);
-    std::vector<double> lifts;
-    size_t i = end;
-    for (; i < log().size() && !(log()[i].type / 10 == 310 && log()[i].x == 40 && log()[i].y == 20); ++i)
-        if (log()[i].type == 3102) lifts.push_back(log()[i].z);
-    ASSERT_LT(i, log().size());
-    EXPECT_EQ(lifts, std::vector<double>{50});
-    EXPECT_LT(log()[end - 1].z, 50);  // the pass end lifted by the clearance only
+    for (const bool ramp : {false, true}) {
+        std::vector<Rec> at[2];
+        for (int k = 0; k < 2; ++k) {
+            NcPlane plane;
+            CcpParams& p = kvCCPParams;
+            p.retractEachPlane = 0;
+            p.plungeAtLastPosition = 0;
+            p.completePocket = 0;
+            p.toolType = 1;
+            p.toolDiameter = 10;
+            if (ramp) rampEntry(p);
+            kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", k ? "center" : "tip", 21);
+            pocketKernel().planesLeft = 1;
+            pocketNcHeader();
+            const Vec2 start{0, 0};
+            rampTransition(&start);
+            ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(40, 20, 50, 20);
+            EXPECT_EQ(pocketEmitElement(&a), 1);
+            pocketContourEnd();
+            // The first entry: up to the retract plane, down to the clearance above the top (a ramp
+            // starts a tenth of the infeed depth of 2 higher).
+            std::vector<double> entry;
+            for (size_t i = 0; i < log().size() && log()[i].type / 10 != 311; ++i)
+                if (log()[i].type == 3102) entry.push_back(log()[i].z);
+            EXPECT_EQ(entry, (std::vector<double>{50.0 + 5 * k, (ramp ? 2.2 : 2) + 5 * k})) << ramp << k;
+            const size_t end = log().size();
+            EXPECT_EQ(log()[end - 1].type, 3102);
+            EXPECT_NEAR(log()[end - 1].z, -3 + 5 * k, 1e-9) << ramp << k;
+            EXPECT_EQ(pocketEmitElement(&b), 1);
+            std::vector<double> lifts;
+            size_t i = end;
+            for (; i < log().size() && !(log()[i].type / 10 == 310 && log()[i].x == 40 && log()[i].y == 20);
+                 ++i)
+                if (log()[i].type == 3102) lifts.push_back(log()[i].z);
+            ASSERT_LT(i, log().size());
+            EXPECT_EQ(lifts, std::vector<double>{50.0 + 5 * k}) << ramp;
+            at[k] = log();
+        }
+        ASSERT_EQ(at[0].size(), at[1].size());
+        for (size_t i = 0; i < at[0].size(); ++i) {
+            const int t = at[0][i].type;
+            const bool height = t == 3102 || t == 3112 || t == 3113;
+            EXPECT_NEAR(at[1][i].z, at[0][i].z + (height ? 5 : 0), 1e-9) << ramp << " " << i << " " << t;
+        }
+    }
+    kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "tip", 21);
 }
 
 // Block numbering runs only with a retract on every plane and no wall angle: then each pass opens its
@@ -596,5 +631,32 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         }
         k.planesLeft = 0;
         k.startGiven = 0;
+    }
+}
+
+// The pass that ends the last plane of the last level switches a given frame off when asked to, once:
+// the frame is then dropped; any earlier pass leaves it.
+TEST(PocketNc, LastPassSwitchesTheFrameOff) {
+    const struct {
+        int32_t levels, planes, frameOff;
+        bool frame, off;
+    } cases[] = {{0, 0, 1, true, true},
+                 {1, 0, 1, true, false},
+                 {0, 1, 1, true, false},
+                 {0, 0, 0, true, false},
+                 {0, 0, 1, false, false}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        strcpy(p.frame, c.frame ? "0/0/0/1/0/0" : "");
+        p.frameOff = c.frameOff;
+        pocketKernel().levelsLeft = c.levels;
+        pocketKernel().planesLeft = c.planes;
+        pocketNcHeader();
+        const ContourElement a = lineElem(0, 0, 10, 0);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        pocketContourEnd();
+        EXPECT_EQ(indexOf("tr", "frameOff") >= 0, c.off) << c.levels << c.planes << c.frameOff << c.frame;
+        EXPECT_EQ(p.frame[0] != 0, c.frame && (c.levels || c.planes)) << c.levels << c.planes << c.frameOff;
     }
 }

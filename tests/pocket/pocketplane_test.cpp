@@ -52,6 +52,77 @@ TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
     }
 }
 
+// The plane's start: a given one is kept only inside the pocket (inside the outer boundary, outside its
+// islands) or anywhere on an open plane; a circular pocket without one starts at its centre unless it
+// is cut outside-in directly. The plane keeps the tool's step, takes its top from MAIN's first contour
+// and collects its moves only outside-in, a move list for outside-in and stock outside-in alike.
+TEST(PocketPlane, PrepareKeepsAStartOnlyWithRoom) {
+    const struct {
+        Vec2 start;
+        int32_t given, open, kept;
+    } starts[] = {{{20, 20}, 1, 0, 1},
+                  {{50, 50}, 1, 0, 0},
+                  {{150, 50}, 1, 0, 0},
+                  {{50, 50}, 1, 1, 1},
+                  {{20, 20}, 0, 0, 0}};
+    for (const auto& c : starts) {
+        PocketErrors errors;
+        ASSERT_TRUE(clistCreate("MAIN"));
+        ContourHeader h{};
+        h.top = 12;
+        ASSERT_TRUE(putContour("MAIN", polygon({{0, 0}, {100, 0}, {100, 100}, {0, 100}}), h));
+        ASSERT_TRUE(putContour("MAIN", polygon({{40, 40}, {40, 60}, {60, 60}, {60, 40}}), h));
+        PocketKernel& k = pocketKernel();
+        k.startX = c.start.x;
+        k.startY = c.start.y;
+        k.startGiven = c.given;
+        k.openMode = c.open;
+        k.stepFactor = 0.37;
+        kvCCPParams.toolDiameter = 10;
+        pocketPlanePrepare();
+        EXPECT_EQ(k.startGiven, c.kept) << c.start.x << " " << c.open;
+        EXPECT_EQ(k.stepFactor, 0.37);
+        EXPECT_EQ(pocketOutputState().levelTop, 12);
+        pocketPlaneFinish();
+    }
+    const struct { int32_t direct, given, centred; } circles[] = {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}};
+    for (const auto& c : circles) {
+        PocketErrors errors;
+        ASSERT_TRUE(clistCreate("MAIN"));
+        ASSERT_TRUE(
+            putContour("MAIN", {arcElem(7, 8, 30, 0, M_PI, 1), arcElem(7, 8, 30, M_PI, 2 * M_PI, 1)}));
+        PocketKernel& k = pocketKernel();
+        k.outsideInDirect = c.direct;
+        k.startGiven = c.given;
+        k.startX = k.startY = 9;
+        kvCCPParams.toolDiameter = 10;
+        pocketPlanePrepare();
+        EXPECT_EQ(k.startX, c.centred ? 7 : 9) << c.direct << c.given;
+        EXPECT_EQ(k.startY, c.centred ? 8 : 9);
+        EXPECT_EQ(k.startGiven, c.centred || c.given);
+        pocketPlaneFinish();
+    }
+    const struct { int32_t outsideIn, stockOutin; } collect[] = {{0, 0}, {1, 0}, {0, 1}};
+    for (const auto& c : collect) {
+        PocketErrors errors;
+        ASSERT_TRUE(clistCreate("MAIN"));
+        pocketKernel().outsideIn = c.outsideIn;
+        pocketKernel().stockOutin = c.stockOutin;
+        pocketPlanePrepare();
+        EXPECT_EQ(pocketOutputState().moveList != nullptr, c.outsideIn || c.stockOutin);
+        EXPECT_EQ(pocketOutputState().collectMode, c.outsideIn);
+        EXPECT_EQ(pocketOutputState().levelTop, -1e300);
+        pocketPlaneFinish();
+        EXPECT_EQ(pocketOutputState().moveList, nullptr);
+        EXPECT_EQ(pocketOutputState().collectMode, 0);
+    }
+    PocketErrors errors;
+    kvCCPParams.toolDiameter = 0;  // no tool: no step ratio to judge
+    kvCCPParams.infeedLength = 4;
+    kvCCPParams.completePocket = 1;
+    EXPECT_EQ(pocketPlaneWantsCutLists(), 0);
+}
+
 // Two passes along the x axis (the second starts at the first's end), with
 // the entry kind each one is written with.
 TEST(PocketNc, EntryKinds) {

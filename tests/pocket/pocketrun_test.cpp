@@ -304,6 +304,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{}, &p.infeedLength, 5},
         {{{"clearancePlane", "30"}, {"retractPlane", "40"}}, &p.retractPlane, 30},
         {{{"clearancePlane", "30"}}, &p.retractPlane, 30},
+        {{{"clearancePlane", "30"}, {"retractPlane", "20"}}, &p.retractPlane, 20},
         {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
         {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
         {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
@@ -336,6 +337,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
         Phases ph;
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
         EXPECT_EQ(p.orientation, -1);
+    }
+    // A stock pocket retracts on every plane, whatever the keys say.
+    for (const auto& [stock, retract] : {std::pair{"false", 0}, {"force", 1}, {"true", 1}}) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"retractEachPlane", "false"}, {"stock", stock}}), 1);
+        EXPECT_EQ(p.retractEachPlane + 10 * p.retractEachPlaneRun, 11 * retract) << stock;
     }
     // A tool below 1.4 in diameter switches the output to inch.
     for (const auto& [diameter, inch] : {std::pair{"1.39", 1}, {"1.4", 0}, {"10", 0}}) {
@@ -380,6 +387,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
         EXPECT_EQ(h.ccw, 0);
         EXPECT_EQ(h.leftSide, 1);
+    }
+    // An open pocket contour stops the set-up too.
+    {
+        Phases ph;
+        EXPECT_EQ(ph.setUp({}, {{boxPoints(20, 10, 40, 30), "v depth(8)", false}}), 0);
+        EXPECT_TRUE(PocketErrors::sent("1102"));
     }
     // A box in the floor of another is a deeper pocket: a nesting group of its own.
     Phases ph;

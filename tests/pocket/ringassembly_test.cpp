@@ -140,6 +140,44 @@ TEST(RingAssembly, RingChecks) {
     isectMarkNearInvalid(rec, 4);
     const int32_t states[4] = {kIsectInvalid, kIsectInvalid, kIsectValid, kIsectValid};
     for (int i = 0; i < 4; ++i) EXPECT_EQ(rec[i].state, states[i]) << i;
+    // Records past the count are neither marked nor read, whichever lies near an invalid one.
+    PocketIsect past[2][3] = {
+        {{0, 0, 0, 1, 1, kIsectInvalid}, {5, 5, 0, 2, 2, kIsectValid}, {0, 0, 0, 3, 3, kIsectValid}},
+        {{0, 0, 0, 1, 1, kIsectValid}, {5, 5, 0, 2, 2, kIsectValid}, {5, 5, 0, 3, 3, kIsectInvalid}}};
+    for (auto& r : past) {
+        const int32_t last = r[2].state;
+        isectMarkNearInvalid(r, 2);
+        EXPECT_EQ(r[1].state, kIsectValid);
+        EXPECT_EQ(r[2].state, last);
+    }
+
+    // Bulging arcs: radius 5000 or more on a chord of at most 1 whose middle lies farther than twice the
+    // distance from the source (here 5 from the x axis); lines never count.
+    {
+        const ContourElement source[1] = {lineElem(-10, 0, 10, 0)};
+        const double cy = 5 - std::sqrt(5000.0 * 5000.0 - 0.25);
+        const auto bow = [&](double r, double chord) {
+            ContourElement e = arcElem(0.5, cy, r, 0, 1, 1);
+            e.g[kAsx] = 0.5 + chord / 2;
+            e.g[kAsy] = 5;
+            e.g[kAex] = 0.5 - chord / 2;
+            e.g[kAey] = 5;
+            return e;
+        };
+        const struct {
+            ContourElement e;
+            double d;
+            int bulges;
+        } bows[] = {{bow(5000, 1), 2.49, 1},
+                    {bow(5000, 1), 2.51, 0},
+                    {bow(4999.99, 1), 2.49, 0},
+                    {bow(5000, 1.001), 2.49, 0},
+                    {lineElem(1, 5, 0, 5), 2.49, 0}};
+        for (const auto& b : bows) {
+            const ContourElement ring[2] = {lineElem(0, 5, 1, 5), b.e};
+            EXPECT_EQ(offsetArcBulges(ring, 2, source, 1, b.d), b.bulges) << b.e.g[kAr] << " " << b.d;
+        }
+    }
 
     // One ring of several around the input is enough.
     std::vector<ContourElement> rings = polygon({{50, 50}, {60, 50}, {60, 60}, {50, 60}});
@@ -290,6 +328,77 @@ TEST(RingAssembly, ClosingOpenChains) {
     std::vector<ContourElement> wide = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
     wide[0].g[kLy1] = 0.9;  // more than 0.02 x the scale of 25
     EXPECT_EQ(chainJoinSingleGap(wide.data(), 4), 0);
+}
+
+// Arc centres recomputed from the ends and radius on the side the stale centre lies (the chord's
+// middle when the centre lies within the tolerance of the chord); chords up to the tolerance and radii
+// shorter than half the chord stay. The tolerance of 0.25 makes every distance below exact.
+TEST(RingAssembly, ArcCentresRepairedFromTheirEnds) {
+    PocketErrors errors;
+    pocketKernel().tolerance = 0.25;
+    const auto arc = [](double ex, double cx, double cy, double r) {
+        ContourElement e = lineElem(0, 0, 0, 0);
+        e.type = kElemArc;
+        e.g[kAex] = ex;
+        e.g[kAcx] = cx;
+        e.g[kAcy] = cy;
+        e.g[kAr] = r;
+        return e;
+    };
+    const struct {
+        double ex, cx, cy, r;  // an arc from (0, 0) to (ex, 0)
+        Vec2 want;
+    } cases[] = {
+        {8, 4.3, 3.2, 5, {4, 3}}, {8, 3.1, -2.5, 5, {4, -3}}, {8, 2, 0.2, 5, {4, 0}},
+        {8, 2, 0.25, 5, {4, 3}},  {8, 2, -0.3, 5, {4, -3}},   {8, 4, 1, 4, {4, 0}},
+        {8, 5, 1, 3.9, {5, 1}},   {0.25, 7, 7, 1, {7, 7}},    {0.5, 0.25, 2, 1.25, {0.25, 1.224744871391589}},
+    };
+    for (const int at : {0, 1}) {
+        for (const auto& c : cases) {
+            // Read as an arc, the line would have its centre on its chord.
+            ContourElement ring[2] = {lineElem(0.5, 0.5, 2, 2), lineElem(0.5, 0.5, 2, 2)};
+            ring[at] = arc(c.ex, c.cx, c.cy, c.r);
+            arcCentreRepair(ring, 2);
+            EXPECT_NEAR(ring[at].g[kAcx], c.want.x, 1e-12) << at << " " << c.cx << " " << c.cy;
+            EXPECT_NEAR(ring[at].g[kAcy], c.want.y, 1e-12) << at << " " << c.cx << " " << c.cy;
+            EXPECT_EQ(ring[1 - at].g[kLx1], 0.5);
+        }
+    }
+}
+
+// A chain of two loops through one crossing at the origin: a loop is a ring when the point halfway along
+// it (by the lengths of its lines and arc) keeps the distance 3 from the input, here two short segments
+// 2.5 from where a wrong length would put that point. The second loop comes within 2.5 of the third.
+TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
+    PocketErrors errors;
+    const double q = kPi / 2;
+    std::vector<ContourElement> chain = {lineElem(0, 0, 0, 10),     arcElem(0, 0, 10, q, 0, -1),
+                                         lineElem(10, 0, 10, -20),  lineElem(10, -20, 0, -20),
+                                         lineElem(0, -20, 0, 0),    lineElem(0, 0, -10, 0),
+                                         lineElem(-10, 0, -10, 10), lineElem(-10, 10, 0, 0)};
+    chain[1].g[kAex] = 10;  // the arc's ends exactly on the lines
+    chain[1].g[kAey] = 0;
+    chain[1].g[kAsx] = 0;
+    // The loop's middle lies at (10, -12.15) on the third element, 37.85 along it; measured with a
+    // quarter arc three times as long it would be on the arc near (9.93, 1.18), with the bottom line
+    // four times as long at (8.11, -20).
+    const ContourElement input[3] = {lineElem(12, 1, 12.5, 1), lineElem(8, -22.5, 8.2, -22.5),
+                                     lineElem(-12.5, 7, -12.5, 7.2)};
+    for (const bool near : {false, true}) {
+        PocketIsect rec[1] = {{0, 0, 0, 1, 6, kIsectValid}};
+        std::vector<ContourElement> out(16);
+        // Moved next to the middle, the first input segment makes the first loop fail too.
+        ContourElement in[3] = {input[0], input[1], input[2]};
+        if (near) in[0] = lineElem(12, -12, 12.5, -12);
+        const int32_t n = offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, 3, 3, 0);
+        ASSERT_EQ(n, near ? 0 : 5) << near;
+        if (near) continue;
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_NEAR(offsettest::startPoint(out[i]).x, offsettest::startPoint(chain[i]).x, 1e-9) << i;
+            EXPECT_NEAR(offsettest::startPoint(out[i]).y, offsettest::startPoint(chain[i]).y, 1e-9) << i;
+        }
+        EXPECT_EQ(pocketOffsetState().problem, 0);
+    }
 }
 
 }  // namespace

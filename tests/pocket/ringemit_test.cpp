@@ -191,6 +191,80 @@ TEST(RingEmit, StraightLinks) {
         EXPECT_EQ(linkStraight(&c.from, &c.to, c.step), 0) << c.to.x;
         EXPECT_EQ(log().size(), written);
     }
+    // A smooth link keeps to the same reach of twice the step (plus 1e-4).
+    for (const auto& [x, cut] : {std::pair{17.9999, 1}, {18.0002, 0}}) {
+        NcPlane plane;
+        pocketNcHeader();
+        const ContourElement first = lineElem(4, 50, 10, 50);
+        pocketEmitElement(&first);
+        const Vec2 from{10, 50}, to{x, 50}, t{1, 0};
+        EXPECT_EQ(linkSmooth(&from, &t, &to, &t, 1, 4), cut) << x;
+        EXPECT_EQ(pocketPlungePending(), 1 - cut) << x;
+        pocketSetPlungePending(1);
+        EXPECT_EQ(linkSmooth(&from, &t, &to, &t, 1, 4), 0);
+    }
+}
+
+// Positions on an open chain of three lines: 0 the start, past either end the end; what lies within a
+// radius of a list's contour (the radius included) is not clear of it; a segment is tested against a
+// ring without its first and last tenth; the nearest points of two rings.
+TEST(RingEmit, PositionsClearancesAndRingDistances) {
+    const std::vector<ContourElement> chain = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 10),
+                                               lineElem(10, 10, 0, 10)};
+    const struct {
+        RingPosition pos;
+        int32_t element;
+        Vec2 point;
+    } positions[] = {{{0, 7, 7}, 1, {0, 0}},
+                     {{-1, 7, 7}, 3, {0, 10}},
+                     {{4, 7, 7}, 3, {0, 10}},
+                     {{3, 7, 7}, 3, {7, 7}},
+                     {{1, 5, 0}, 1, {5, 0}}};
+    for (const auto& c : positions) {
+        int32_t element = -9;
+        Vec2 point{-9, -9};
+        ASSERT_EQ(positionPoint(&c.pos, chain.data(), 3, &element, &point), 1) << c.pos.element;
+        EXPECT_EQ(element, c.element) << c.pos.element;
+        EXPECT_EQ(point.x, c.point.x) << c.pos.element;
+        EXPECT_EQ(point.y, c.point.y) << c.pos.element;
+    }
+    int32_t element;
+    Vec2 point;
+    EXPECT_EQ(positionPoint(&positions[0].pos, chain.data(), 0, &element, &point), 0);
+    EXPECT_EQ(positionPoint(&positions[0].pos, nullptr, 3, &element, &point), 0);
+    EXPECT_EQ(positionPoint(nullptr, chain.data(), 3, &element, &point), 0);
+
+    PocketErrors errors;
+    ASSERT_TRUE(clistCreate("TEMP"));
+    const Vec2 above{5, 12}, within{5, 5};
+    EXPECT_EQ(pointClearOfInput(&above, 2, "TEMP"), 1);  // an empty list
+    ASSERT_TRUE(putContour("TEMP", square()));
+    const struct {
+        const Vec2* p;
+        double radius;
+        int clear;
+    } clearances[] = {{&above, 2, 0}, {&above, 1.999, 1}, {&within, 5, 0}, {&within, 4.999, 1}};
+    for (const auto& c : clearances)
+        EXPECT_EQ(pointClearOfInput(c.p, c.radius, "TEMP"), c.clear) << c.p->y << " " << c.radius;
+
+    const struct {
+        Vec2 a, b;
+        int clear;
+    } segments[] = {{{-1, 5}, {4, 5}, 0},
+                    {{-0.4, 5}, {4, 5}, 1},
+                    {{6, 5}, {10.4, 5}, 1},
+                    {{6, 5}, {11, 5}, 0},
+                    {{2, 2}, {8, 8}, 1}};
+    for (const auto& c : segments)
+        EXPECT_EQ(segmentClearOfRing(&c.a, &c.b, square().data(), 4), c.clear) << c.a.x << " " << c.b.x;
+
+    const std::vector<ContourElement> far = polygon({{13, 2}, {20, 2}, {20, 8}, {13, 8}});
+    Vec2 onA, onB;
+    EXPECT_NEAR(ringDistancePoints(square().data(), 4, far.data(), 4, &onA, &onB), 3, 1e-12);
+    EXPECT_NEAR(onA.x, 10, 1e-12);
+    EXPECT_NEAR(onB.x, 13, 1e-12);
+    EXPECT_NEAR(onA.y, onB.y, 1e-12);
+    EXPECT_NEAR(ringDistance(far.data(), 4, square().data(), 4), 3, 1e-12);
 }
 
 // Seeded lines against an island of INPUT, each asked twice (the second time in turn backwards, when

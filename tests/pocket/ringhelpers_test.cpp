@@ -216,6 +216,12 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
     }
     EXPECT_EQ(PocketErrors::texts().back(), "101 1500");
     ringHelpersResetState();
+    // A ring whose first element ends nearer the source's start than the distance less 0.006 is dropped.
+    for (const auto& [x, kept] : {std::pair{4.9, 0}, {4.99, 1}, {5.1, 1}}) {
+        std::vector<ContourElement> tri = polygon({{20, 0.6}, {x, 0.6}, {20, 20}});
+        int32_t s[1] = {0}, n[1] = {3};
+        EXPECT_EQ(ringsFilter(source.data(), 4, tri.data(), s, n, 1, 5, 1, 0, nullptr), kept) << x;
+    }
 }
 
 }  // namespace
@@ -246,4 +252,138 @@ TEST(RingHelpers, RowCopyKeepsWithinARow) {
     ringIndexRowCopy(4, kPocketRingRows);
     EXPECT_EQ(pocketRingRow(4)[1], 99u);
     pocketKernelResetState();
+}
+
+// The side B turns to against A at their crossing, by the tangents there (mode 1: left is 1), across
+// the angle's wrap and for arcs by their direction; no side for a bad record or an arc's centre.
+TEST(RingHelpers, TurnSideByTheTangents) {
+    const ContourElement ccw = arcElem(0, 0, 5, -1, 1, 1), cw = arcElem(0, 0, 5, 1, -1, -1);
+    const struct {
+        ContourElement a, b;
+        Vec2 at;
+        int mode1;  // the side in mode 1; mode 0 gives the other one
+    } cases[] = {
+        {lineElem(0, 0, 10, 0), lineElem(5, -5, 5, 5), {5, 0}, 1},
+        {lineElem(0, 0, 10, 0), lineElem(5, 5, 5, -5), {5, 0}, 2},
+        {lineElem(10, 0, 0, 0), lineElem(5, 5, 5, -5), {5, 0}, 1},  // pi to -pi/2
+        {lineElem(5, 5, 5, -5), lineElem(10, 0, 0, 0), {5, 0}, 2},  // -pi/2 to pi
+        {lineElem(10, 0, 0, 0), lineElem(0, 0, 10, 0), {5, 0}, 1},  // a half turn either way: left
+        {lineElem(0, 0, 10, 0), lineElem(10, 0, 0, 0), {5, 0}, 1},
+        {lineElem(0, 0, 10, 0), ccw, {5, 0}, 1},
+        {lineElem(0, 0, 10, 0), cw, {5, 0}, 2},
+    };
+    for (const auto& c : cases) {
+        const PocketIsect rec{c.at.x, c.at.y, 0, 1, 1, 1};
+        EXPECT_EQ(isectTurnSide(&c.a, &c.b, &rec, 1), c.mode1) << c.a.g[kLx1] << " " << c.b.g[kLx1];
+        EXPECT_EQ(isectTurnSide(&c.a, &c.b, &rec, 0), 3 - c.mode1);
+    }
+    const ContourElement a = lineElem(0, 0, 10, 0);
+    const PocketIsect centre{0, 0, 0, 1, 1, 1}, noA{5, 0, 0, 0, 1, 1}, noB{5, 0, 0, 1, 0, 1};
+    EXPECT_EQ(isectTurnSide(&a, &ccw, &centre, 1), 0);
+    EXPECT_EQ(isectTurnSide(&a, &ccw, &noA, 1), 0);
+    EXPECT_EQ(isectTurnSide(&a, &ccw, &noB, 1), 0);
+    EXPECT_EQ(isectTurnSide(&a, &ccw, nullptr, 1), 0);
+    EXPECT_EQ(isectTurnSide(nullptr, &ccw, &noB, 1), 0);
+}
+
+// List helpers: tags of material edges replaced, open sides kept; a list needs an offset when an
+// allowance and the distance do not cancel within 1e-4, a contour is stock or the pocket open; MAIN's
+// bounding circle holds half its box's diagonal, 4 R, the first allowance and 0.1; rows renumbered and
+// their ring rows emptied; rings rotated to start where a material run follows inserted elements.
+TEST(RingHelpers, ListHelpers) {
+    PocketErrors errors;
+    ContourElement tagged[4] = {lineElem(0, 0, 1, 0, -1), lineElem(1, 0, 1, 1, 0), lineElem(1, 1, 0, 1, 5),
+                                lineElem(0, 1, 0, 0, -2)};
+    chainSetSourceTag(tagged, 4, 9);
+    const int32_t tags[4] = {-1, 9, 9, -2};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(tagged[i].sourceTag, tags[i]) << i;
+
+    const struct {
+        double allowance, distance;
+        int stock, open, needs;
+    } offsets[] = {{0.5, -0.5, 0, 0, 0},    {0.5, -0.49995, 0, 0, 0}, {0.5, -0.4998, 0, 0, 1},
+                   {0.5, -0.5002, 0, 0, 1}, {0.5, -0.5, 1, 0, 1},     {0.5, -0.5, 0, 1, 1}};
+    for (const auto& o : offsets) {
+        ASSERT_TRUE(clistCreate("TEMP"));
+        ContourHeader h = header(4, 1, 1);
+        h.allowance = o.allowance;
+        h.stock = static_cast<uint16_t>(o.stock);
+        ASSERT_TRUE(putContour("TEMP", rect({0, 0, 10, 10}), h));
+        pocketKernel().openPocket = o.open;
+        EXPECT_EQ(listNeedsOffset("TEMP", o.distance), o.needs) << o.distance << " " << o.stock << o.open;
+    }
+    pocketKernel().openPocket = 0;
+
+    ASSERT_TRUE(clistCreate("MAIN"));
+    EXPECT_EQ(mainBoundingCircle(), -1);
+    ASSERT_TRUE(putContour("MAIN", rect({0, 0, 30, 40}), header(4, 1, 1)));
+    pocketKernel().toolRadius = 2;
+    ASSERT_EQ(pocketAllowanceSet(0, 0.5), 1);
+    ASSERT_EQ(mainBoundingCircle(), 1);
+    Vec2 centre;
+    double radius;
+    mainBoundingCircleGet(&centre, &radius);
+    EXPECT_NEAR(radius, 25 + 8 + 0.5 + 0.1, 1e-12);
+    EXPECT_NEAR(centre.x, 15, 1e-12);
+    EXPECT_NEAR(centre.y, 20, 1e-12);
+
+    ASSERT_TRUE(clistCreate("TEMP"));
+    for (int i = 0; i < 3; ++i) {
+        ContourHeader h = header(4, 1, 1);
+        h.row = 77;
+        ASSERT_TRUE(putContour("TEMP", rect({0, 0, 1, 1}), h));
+        ASSERT_EQ(pocketRingRowAppend(i, 5), 1);
+    }
+    ASSERT_EQ(pocketRingRowAppend(3, 5), 1);
+    EXPECT_EQ(listResetTags("TEMP"), 3);
+    for (int32_t i = 0; i < 3; ++i) {
+        ContourHeader h{};
+        ASSERT_GE(clistGetHeader("TEMP", &h, i), 0);
+        EXPECT_EQ(h.row, i);
+        EXPECT_EQ(pocketRingRow(i)[0], 0u);
+    }
+    EXPECT_EQ(pocketRingRow(3)[0], 1u);
+
+    // The tag pattern of each MAIN contour and the element it starts with afterwards.
+    const struct {
+        std::vector<int32_t> tags;
+        int16_t group;
+        int first;
+    } rotations[] = {{{-1, -1, 3, 4}, 1, 2}, {{3, -1, -1, 4}, 1, 3}, {{3, 4, -1, -1}, 1, 0},
+                     {{-1, -1, 3, 4}, 0, 0}, {{3, 4, 5, 6}, 1, 0},   {{-1, 3}, 1, 1}};
+    for (const int mode : {0, 1}) {
+        ASSERT_TRUE(clistCreate("MAIN"));
+        for (const auto& r : rotations) {
+            std::vector<ContourElement> c = rect({0, 0, 10, 10});
+            c.resize(r.tags.size());
+            for (size_t i = 0; i < c.size(); ++i) c[i].sourceTag = r.tags[i], c[i].g[kLx1] = i;
+            ContourHeader h = header(c.size(), 1, 1);
+            h.group = r.group;
+            ASSERT_TRUE(putContour("MAIN", c, h));
+        }
+        EXPECT_EQ(mainRotateToContour(mode), 1);
+        for (int32_t i = 0; i < clistCount("MAIN"); ++i) {
+            ContourElement back[4];
+            ContourHeader h{};
+            ASSERT_EQ(clistGet("MAIN", back, &h, i), i);
+            const int first = mode == 1 && i > 0 ? 0 : rotations[i].first;  // mode 1: MAIN's first alone
+            for (uint32_t k = 0; k < h.elementCount; ++k)
+                EXPECT_EQ(back[k].g[kLx1], (first + k) % h.elementCount) << mode << " " << i << " " << k;
+        }
+    }
+
+    // Open pockets and direct outside-in start a ring only inside an INPUT contour.
+    ASSERT_TRUE(clistCreate("MAIN"));
+    ASSERT_TRUE(clistCreate("INPUT"));
+    ASSERT_TRUE(putContour("INPUT", rect({0, 0, 10, 10}), header(4, 1, 1)));
+    ASSERT_EQ(pocketAllowanceSet(0, 0), 1);
+    for (const int open : {0, 1, 2})
+        for (const double x : {5.0, 15.0}) {
+            pocketKernel().openPocket = open == 1;
+            pocketKernel().outsideInDirect = open == 2;
+            const ContourElement chain[1] = {lineElem(x, 5, x + 1, 5)};
+            EXPECT_EQ(ringStartClear(chain, 1, 0.005), open == 0 || x < 10 ? 1 : 0) << open << " " << x;
+        }
+    EXPECT_EQ(ringStartClear(nullptr, 1, 1), 0);
+    ringHelpersResetState();
 }

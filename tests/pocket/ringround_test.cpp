@@ -200,3 +200,103 @@ TEST(RingRound, SeededFilletsAreTangent) {
         EXPECT_EQ(arc.direction, side);
     }
 }
+
+// Offsets of single elements in closed form: a line moved along its left (+1) or right normal, an arc's
+// radius shrunk or grown by the distance as the side faces its centre; a radius under 1e-4 fails.
+TEST(RingRound, ElementOffsetsInClosedForm) {
+    Round round;
+    const struct {
+        ContourElement e;
+        double d;
+        int side, result;
+        Vec2 s, t;  // the offset's ends
+        double r;   // its radius (arcs)
+    } cases[] = {
+        {lineElem(0, 0, 10, 0), 2, 1, 1, {0, 2}, {10, 2}, 0},
+        {lineElem(0, 0, 10, 0), 2, -1, 1, {0, -2}, {10, -2}, 0},
+        {lineElem(0, 0, 0, 4), 1, 1, 1, {-1, 0}, {-1, 4}, 0},
+        {arcElem(0, 0, 5, 0, offsettest::kPi / 2, 1), 2, 1, 1, {3, 0}, {0, 3}, 3},
+        {arcElem(0, 0, 5, 0, offsettest::kPi / 2, 1), 2, -1, 1, {7, 0}, {0, 7}, 7},
+        {arcElem(0, 0, 5, 0, offsettest::kPi / 2, -1), 2, 1, 1, {7, 0}, {0, 7}, 7},
+        {arcElem(0, 0, 2, 0, offsettest::kPi / 2, 1), 1.9998, 1, 1, {2e-4, 0}, {0, 2e-4}, 2e-4},
+        {arcElem(0, 0, 2, 0, offsettest::kPi / 2, 1), 1.99995, 1, -1, {}, {}, 0},
+        {arcElem(0, 0, 2, 0, offsettest::kPi / 2, 1), 2, 1, -1, {}, {}, 0},
+    };
+    for (const auto& c : cases) {
+        ContourElement out{};
+        ASSERT_EQ(elementOffset(&c.e, &out, c.d, c.side), c.result) << c.d << " " << c.side;
+        if (c.result < 0) continue;
+        const Vec2 s = offsettest::startPoint(out), t = offsettest::endPoint(out);
+        EXPECT_NEAR(s.x, c.s.x, 1e-9);
+        EXPECT_NEAR(s.y, c.s.y, 1e-9);
+        EXPECT_NEAR(t.x, c.t.x, 1e-9);
+        EXPECT_NEAR(t.y, c.t.y, 1e-9);
+        EXPECT_NEAR(out.g[kAr], c.r, 1e-9);
+    }
+    // Of two crossings the one nearer the first element's end; none for elements apart.
+    const ContourElement arc = arcElem(0, 0, 5, -0.5, offsettest::kPi + 0.5, 1);
+    const struct {
+        ContourElement line;
+        int result;
+        double x;
+    } crossings[] = {
+        {lineElem(-10, 0, 10, 0), 1, 5}, {lineElem(10, 0, -10, 0), 1, -5}, {lineElem(-10, 9, 10, 9), 0, 0}};
+    for (const auto& c : crossings) {
+        Vec2 p{99, 99};
+        ASSERT_EQ(elementIntersect(&c.line, &arc, &p), c.result) << c.line.g[kLx1];
+        EXPECT_NEAR(p.x, c.result ? c.x : 99, 1e-9);
+    }
+    // The corners of a square lie sqrt 2 from the square one inside it.
+    const std::vector<ContourElement> outer = box(0, 0, 10, 10), inner = box(1, 1, 9, 9);
+    EXPECT_EQ(contourStaysNear(outer.data(), 4, inner.data(), 4, 1.5), 4);
+    EXPECT_EQ(contourStaysNear(outer.data(), 4, inner.data(), 4, 1.4), -1);
+}
+
+// Fillets of a right-angled corner between short lines: halved until one fits, at most five times, and
+// none below 0.01. In a square every corner gets one of radius r, tagged by the first material edge.
+TEST(RingRound, FilletsHalveAndTakeTheFirstEdgesTag) {
+    Round round;
+    const struct {
+        double len, radius;
+        int result;
+        double used;
+    } cases[] = {{1.5, 1, 1, 1},   {1.5, 2, 0, 1},       {0.05, 1, 0, 0.03125},
+                 {0.05, 2, -1, 0}, {0.01, 0.015, -1, 0}, {0.02, 0.015, 1, 0.015}};
+    for (const auto& c : cases) {
+        ContourElement a = lineElem(-c.len, 0, 0, 0), b = lineElem(0, 0, 0, c.len), arc{};
+        ASSERT_EQ(elementFillet(&a, &b, &arc, c.radius, 1), c.result) << c.len << " " << c.radius;
+        if (c.result < 0) continue;
+        EXPECT_NEAR(arc.g[kAr], c.used, 1e-12);
+        EXPECT_NEAR(arc.g[kAcx], -c.used, 1e-9);
+        EXPECT_NEAR(arc.g[kAcy], c.used, 1e-9);
+        EXPECT_NEAR(offsettest::endPoint(a).x, -c.used, 1e-9);
+        EXPECT_NEAR(offsettest::startPoint(b).y, c.used, 1e-9);
+    }
+    std::vector<ContourElement> sq = box(0, 0, 10, 10);
+    const int32_t tags[4] = {-1, 7, 3, 3};
+    for (int i = 0; i < 4; ++i) sq[i].sourceTag = tags[i];
+    std::vector<ContourElement> out(16);
+    ASSERT_EQ(contourFilletCorners(sq.data(), 4, 1, out.data()), 8);
+    const Vec2 centres[4] = {{9, 1}, {9, 9}, {1, 9}, {1, 1}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(out[2 * i].sourceTag, tags[i]);
+        ASSERT_EQ(out[2 * i + 1].type, kElemArc) << i;
+        EXPECT_EQ(out[2 * i + 1].sourceTag, 7);
+        EXPECT_NEAR(out[2 * i + 1].g[kAcx], centres[i].x, 1e-9) << i;
+        EXPECT_NEAR(out[2 * i + 1].g[kAcy], centres[i].y, 1e-9) << i;
+    }
+    // Empty or absent input: nothing to round, or a failure where a count is owed.
+    EXPECT_EQ(contourFilletCorners(nullptr, 4, 1, out.data()), 0);
+    EXPECT_EQ(contourFilletCorners(sq.data(), 0, 1, out.data()), 0);
+    EXPECT_EQ(cornerNeedsFillet(nullptr, 4, 5, 1, 4), 0);
+    using Fn = int32_t (*)(const ContourElement*, int32_t, double, ContourElement*, int);
+    for (const Fn f : {Fn{contourRoundCorners}, Fn{contourInsertOpeningArcs}}) {
+        EXPECT_EQ(f(nullptr, 4, 1, out.data(), 0), -1);
+        EXPECT_EQ(f(sq.data(), 0, 1, out.data(), 0), -1);
+        EXPECT_EQ(f(sq.data(), 4, 1, nullptr, 0), -1);
+        // Below 0.01 the ring is copied as it is.
+        EXPECT_EQ(f(sq.data(), 4, 0.009, out.data(), 0), 4);
+        EXPECT_EQ(out[1].sourceTag, 7);
+        EXPECT_EQ(out[3].g[kLy1], 10);
+    }
+}
