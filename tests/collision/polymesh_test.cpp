@@ -179,9 +179,11 @@ TEST_F(Polymesh, MeshLoadedIntoACloneLeavesTheTemplatesIndexAlone) {
     ASSERT_EQ(polymeshLoad(&model, part.c_str()), kPolymeshOk);
     model.index = meshIndexBuild(40, model.boxMin, model.boxMax);
     ASSERT_NE(model.index, nullptr);
+    polymeshSetFreeShared(1);  // a run's loads own their buffers: the shared switch is turned off
     CheckModel* clone = polymeshLoadWithGrid(stock.c_str(), &model, 0.0);
     ASSERT_NE(clone, nullptr);
     EXPECT_EQ(clone->index, nullptr);
+    EXPECT_EQ(polymeshFreeShared(), 0);
     polymeshDelete(clone);
     EXPECT_EQ(meshIndexCount(model.index), 40);
 }

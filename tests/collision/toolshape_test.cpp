@@ -258,6 +258,27 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_TRUE(a->z[7] == 80 && a->r[7] == 12.5);
     toolAssemblyDestroy(a);
     std::free(a);
+    // A quarter arc (radius 4, centre at r 8, 4 above the cutter) is cut into chords at half the
+    // assembly's tolerance: every point on the circle, no chord's sagitta beyond tol / 2, the full ones at
+    // it.
+    const std::string arc = dir.file("arc.kvx");
+    writeTextFile(arc, kvxText("o Contour[Extension]()\n{\no A(o[1] x[8/12/8] y[0/4/4] z[0/0/0])\n}\n"));
+    for (double tol : {0.01, 0.2}) {
+        a = toolAssemblyBuild(&t, arc.c_str(), 0, tol, nullptr);
+        ASSERT_NE(a, nullptr);
+        const int chords = static_cast<int>(std::ceil((M_PI / 2 - 1e-4) / (2 * std::acos(1 - tol / 8))));
+        ASSERT_EQ(a->count, 4 + chords + 1) << tol;
+        double most = 0;
+        for (int i = 4; i < a->count; i++) {
+            EXPECT_NEAR(std::hypot(a->r[i] - 8, a->z[i] - 54), 4, 1e-12) << i;
+            if (i > 4)
+                most = std::max(
+                    most, 4 - std::hypot((a->r[i] + a->r[i - 1]) / 2 - 8, (a->z[i] + a->z[i - 1]) / 2 - 54));
+        }
+        EXPECT_NEAR(most, tol / 2, 1e-9) << tol;
+        toolAssemblyDestroy(a);
+        std::free(a);
+    }
 }
 
 // With an assembly active the swing test measures its contour (the queries' bounds and tables are built

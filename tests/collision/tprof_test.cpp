@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "kernel/ncout.h"
+#include "meshutil.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
@@ -150,5 +153,38 @@ TEST(Tprof, RevolveRefusesMeshesBeyondTheLimit) {
         }
         ftriListFree(mesh);
         tprof_free(p);
+    }
+}
+
+// An obstacle file comes back in bucket-grid order, rows (y) before columns (x): small triangles on a
+// lattice 40 apart (some five cells of the grid), at seeded heights and in a shuffled file order, leave
+// sorted by their lattice row, then column, each with its own corners; d never changes the list.
+TEST(Tprof, ObstacleComesInBucketGridOrder) {
+    TempDir dir;
+    std::mt19937 gen(4242);
+    std::vector<int> cells(25);
+    for (int k = 0; k < 25; k++) cells[k] = k;
+    std::shuffle(cells.begin(), cells.end(), gen);
+    std::vector<Triangle3D> tris;
+    std::vector<float> heights(25);
+    for (int k : cells) {
+        const double x = 40.0 * (k % 5), y = 40.0 * (k / 5), z = std::uniform_real_distribution<>(-9, 9)(gen);
+        heights[k] = static_cast<float>(z);
+        tris.push_back({{{x, y, z}, {x + 2, y, z}, {x, y + 2, z}}});
+    }
+    const std::string path = dir.file("lattice.stl");
+    writeTextFile(path, testmesh::stlText(tris));
+    for (double d : {0.0, 1.0}) {
+        FTriList* out = coll_obstacle_from_file(path.c_str(), d, 2.0);
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(out->count, 25);
+        for (int k = 0; k < 25; k++) {
+            const float* v = out->data[k].v;
+            const float x = std::min({v[0], v[3], v[6]}), y = std::min({v[1], v[4], v[7]});
+            EXPECT_TRUE(x == 40.0f * (k % 5) && y == 40.0f * (k / 5)) << k << " " << x << " " << y;
+            EXPECT_TRUE(v[2] == heights[k] && v[5] == heights[k] && v[8] == heights[k]) << k;
+            EXPECT_EQ(std::max({v[0], v[3], v[6]}) - x + std::max({v[1], v[4], v[7]}) - y, 4.0f) << k;
+        }
+        ftriListFree(out);
     }
 }
