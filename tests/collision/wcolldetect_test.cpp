@@ -118,7 +118,8 @@ TEST(CollTree, TriangleContactTable) {
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1e-3, 1, 0, 1e-3, 0, 1, 1e-3}, 0},  // parallel above
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, 0, 0.2, 0.2, 0, 0.2, 0.2, 0}, 0},  // a point
         {{0, 0, 0, 1, 0, 0, 1, 0, 0}, {0.5, 0, -1, 0.5, 0, -1, 0.5, 0, 1}, 0},      // two segments
-        {{0, 0, 0, 4, 0, 0, 0, 4, 0}, {1, 1, 0, 2, 1, 0, 1, 2, 0}, 1},              // coplanar, inside
+        {{0, 0, 0, 1, 0, 0, 0, 0, 0}, {0.5, 0, -1, 0.5, 0, 1, 0.5, 0, -1}, 0},  // last corner repeats first
+        {{0, 0, 0, 4, 0, 0, 0, 4, 0}, {1, 1, 0, 2, 1, 0, 1, 2, 0}, 1},          // coplanar, inside
         // Coplanar, parted only across the edge on y = 0 (first, second, third edge in turn); raised
         // 0.2 the apex crosses it.
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.5, -0.1, 0, -10, -10, 0, 10, -30, 0}, 0},
