@@ -128,6 +128,8 @@ TEST_F(ToolShapeTest, PointTestsTable) {
         {9, 0, 70, 0, 0, 1, 0},  // holder stages only with the flag
         {9, 0, 70, 1, 0, 1, 1},
         {10.01, 0, 70, 1, 0, 1, 0},
+        {14, 0, 95, 1, 0, 1, 1},  // the top stage
+        {15.01, 0, 95, 1, 0, 1, 0},
         {5.0, 0, 10, 1, 0, 1, 0},  // on the cutter's flank: the holder stages' step does not reach below
     };
     for (const auto& c : cases) {
@@ -204,6 +206,7 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
 TEST_F(ToolShapeTest, AssemblyContours) {
     // Trimming leaves a missing or empty profile as it is.
     toolAssemblyTrimProfile(nullptr);
+    toolAssemblyDestroy(nullptr);
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);
@@ -277,6 +280,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         }
         EXPECT_NEAR(most, tol / 2, 1e-9) << tol;
         toolAssemblyDestroy(a);
+        EXPECT_TRUE(a->count == 0 && !a->z && !a->r && !a->q && !a->m);
         std::free(a);
     }
 }

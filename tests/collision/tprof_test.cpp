@@ -32,7 +32,7 @@ TEST(Tprof, RevolveStepsAndChords) {
     } cases[] = {{10, 10, 0.05, 32},  {10, 10, 0.5, 10},    {1, 10, 2, 2},
                  {50, 10, 0.01, 158}, {5, 0.5e-5, 0.05, 0}, {5, 1e-5, 0.05, 23}};
     for (const auto& c : cases) {
-        PartProfile* p = chain({{c.r, 0, c.r, c.dz}});
+        PartProfile* p = chain({{c.dz > 0 ? c.r : 0, 0, c.r, c.dz}});
         FTriList* mesh = coll_model_from_tprof(p, c.tol);
         ASSERT_NE(mesh, nullptr);
         EXPECT_EQ(mesh->count, 2 * c.steps) << c.r << " " << c.tol;
@@ -140,16 +140,18 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
 // A radius far beyond the chord tolerance would need more triangles than any memory holds: refused
 // at once, while a large but feasible radius is still revolved.
 TEST(Tprof, RevolveRefusesMeshesBeyondTheLimit) {
+    // A flat profile is counted as revolved but gives nothing: about an eighth of the limit passes.
     const struct {
-        double r, tol;
+        double r, tol, dz;
         bool built;
-    } cases[] = {{1e13, 0.01, false}, {1e9, 1e-6, false}, {1e4, 0.01, true}, {1e13, 1e12, true}};
+    } cases[] = {{1e13, 0.01, 10, false}, {1e9, 1e-6, 10, false}, {1e4, 0.01, 10, true},
+                 {1e13, 1e12, 10, true},  {1e4, 5e-8, 0, true},   {1e4, 5e-10, 0, false}};
     for (const auto& c : cases) {
-        PartProfile* p = chain({{c.r, 0, c.r, 10}});
+        PartProfile* p = chain({{c.dz > 0 ? c.r : 0, 0, c.r, c.dz}});
         FTriList* mesh = coll_model_from_tprof(p, c.tol);
         EXPECT_EQ(mesh != nullptr, c.built) << c.r << " " << c.tol;
         if (mesh) {
-            EXPECT_LE(mesh->count, kTprofMaxTriangles);
+            EXPECT_LE(mesh->count, c.dz > 0 ? kTprofMaxTriangles : 0);
         }
         ftriListFree(mesh);
         tprof_free(p);
