@@ -212,6 +212,15 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     toolAssemblyTrimProfile(none);
     EXPECT_EQ(none->count, 0);
     tprof_free(none);
+    // A trimmed horizontal end no longer counts in the largest angle from the tip.
+    PartProfile* brim = tprof_create(2);
+    ASSERT_NE(brim, nullptr);
+    const PartSeg rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
+    tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 1);
+    toolAssemblyTrimProfile(brim);
+    EXPECT_EQ(brim->count, 1);
+    EXPECT_NEAR(tprof_max_angle(brim), std::atan2(5.0, 10.0), 1e-15);
+    tprof_free(brim);
     TempDir dir;
     const std::string path = dir.file("tool.kvx");
     // Extension: a horizontal foot, then a straight rise; the holder sits on the extension's top.
