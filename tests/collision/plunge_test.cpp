@@ -143,11 +143,12 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     EXPECT_TRUE(has(2.25));
     EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
     s.mesh.m.intervalTest = 1;
-    for (double at : {1.0, 2.3, 5.6}) {
+    // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
+    for (double at : {1.0, 2.1 - 2e-5, 2.1 - 5e-6, 2.3, 2.4 + 5e-6, 2.7, 3.0, 5.5 + 5e-6, 5.5 + 2e-5, 5.6}) {
         PlungePoint p{};
         p.profilePoint = {at, 0};
         p.s = at;
-        const bool in = at > 2 && at < 5.6;
+        const bool in = (at >= 2.1 - 1e-5 && at < 2.4 + 1e-5) || (at >= 3.0 - 1e-5 && at < 5.5 + 1e-5);
         EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), in ? 1 : 0) << at;
         EXPECT_EQ(p.placeState, in ? kPlaceCharged : kPlaceRefused);
         EXPECT_EQ(p.isPlaced, in ? 1 : 0);
