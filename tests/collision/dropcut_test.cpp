@@ -36,7 +36,9 @@ TEST(DropCut, KernelCasesOfOneTriangle) {
     EXPECT_EQ(toolPartLift3(&s), 2);  // the face answers alone
     EXPECT_DOUBLE_EQ(s.best, 2.0);
     EXPECT_EQ(s.classWord, 1);
+    s.classWord = 7, s.contact = {9, 9, 9};
     EXPECT_EQ(toolPartLift3(&s), 0);  // a ball contact at the state's height is no improvement
+    EXPECT_TRUE(s.best == 2.0 && s.classWord == 7 && s.contact.x == 9 && s.contact.z == 9);  // left as it was
     DropState f = stateOver(flat, 0, 0, 2, 0, 0.0);
     f.contact = {9, 9, 9};
     EXPECT_EQ(toolPartLift2(&f), 2);  // a flat end accepts the tie and replaces the contact
