@@ -148,7 +148,9 @@ TEST(CollTree, TriangleContactTable) {
         {{0, 0, 0, 2, 0, 0, 0, 2, 0}, {0.5, 0.5, -1, 0.5, 0.5, 1, 3, 3, 0}, 1},  // piercing
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1e-3, 1, 0, 1e-3, 0, 1, 1e-3}, 0},  // parallel above
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, 0, 0.2, 0.2, 0, 0.2, 0.2, 0}, 0},  // a point
-        {{0, 0, 0, 1, 0, 0, 1, 0, 0}, {0.5, 0, -1, 0.5, 0, -1, 0.5, 0, 1}, 0},      // two segments
+        // Two pairs within 1e-5 though the outer two are not: a point too.
+        {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, -1e-6, 0.2 + 8e-6, 0.2, 0, 0.2 + 1.6e-5, 0.2, 1e-6}, 0},
+        {{0, 0, 0, 1, 0, 0, 1, 0, 0}, {0.5, 0, -1, 0.5, 0, -1, 0.5, 0, 1}, 0},  // two segments
         {{0, 0, 0, 1, 0, 0, 0, 0, 0}, {0.5, 0, -1, 0.5, 0, 1, 0.5, 0, -1}, 0},  // last corner repeats first
         {{0, 0, 0, 4, 0, 0, 0, 4, 0}, {1, 1, 0, 2, 1, 0, 1, 2, 0}, 1},          // coplanar, inside
         // Coplanar, parted only across the edge on y = 0 (first, second, third edge in turn); raised
