@@ -62,6 +62,27 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
     EXPECT_GT(p->count, 40 + 15);
     for (int32_t i = 0; i < p->count; i++) EXPECT_GT(p->segs[i].r0, 5.0);  // outward, away from the axis
     tprof_free(p);
+    // A foot and a wall turning by 90 or 63 degrees keep a sharp corner outward: the two offset lines
+    // meet at their intersection, no arc between them.
+    const double k = 1 / std::sqrt(5.0);
+    const struct {
+        double r1;
+        PartSeg foot, wall;
+    } corners[] = {{5, {0, -1, 6, -1}, {6, -1, 6, 10}},
+                   {10, {0, -1, 4.5 + 2.5 * k, -1}, {4.5 + 2.5 * k, -1, 10 + 2 * k, 10 - k}}};
+    for (const auto& c : corners) {
+        PartProfile* l = chain({{0, 0, 5, 0}, {5, 0, c.r1, 10}});
+        ASSERT_EQ(tprof_offset(l, 1.0), 1);
+        ASSERT_EQ(l->count, 2) << c.r1;
+        for (int i = 0; i < 2; i++) {
+            const PartSeg &got = l->segs[i], &want = i ? c.wall : c.foot;
+            EXPECT_NEAR(got.r0, want.r0, 1e-9) << c.r1 << " " << i;
+            EXPECT_NEAR(got.z0, want.z0, 1e-9) << c.r1 << " " << i;
+            EXPECT_NEAR(got.r1, want.r1, 1e-9) << c.r1 << " " << i;
+            EXPECT_NEAR(got.z1, want.z1, 1e-9) << c.r1 << " " << i;
+        }
+        tprof_free(l);
+    }
     PartProfile* cyl = chain({{4, 0, 4, 10}}, kTprofShank);
     ASSERT_EQ(tprof_offset(cyl, -1.0), 1);
     EXPECT_NEAR(cyl->segs[0].r0, 3.0, 1e-9);
