@@ -555,7 +555,8 @@ TEST_F(MeshSetTest, HalfAngleBoundHoldsOffTheSwingPlane) {
 }
 
 // Ranges that meet the swing plane (sMin = 0, every bin's slot 0) against the largest bound over the
-// table's own cells bin by bin: the same value, also for ranges past either end of the table.
+// table's own cells bin by bin: the same value, also for ranges past either end of the table and for
+// a single distance.
 TEST_F(MeshSetTest, TakeoffOverThePlaneIsTheLargestCellBound) {
     for (int n = 0; n < 300; n++) {
         const ToolDescription t = randomTool();
@@ -564,8 +565,10 @@ TEST_F(MeshSetTest, TakeoffOverThePlaneIsTheLargestCellBound) {
         ASSERT_TRUE(table);
         for (int k = 0; k < 300; k++) {
             const double top = t.stage4Top * 1.2, d2lo = std::pow(top * rngUniform(), 2);
-            const double d2hi =
-                k % 4 ? d2lo * (1 + rngUniform() * rngUniform()) : std::max(d2lo, top * top * rngUniform());
+            // Every fifth range a single distance.
+            const double d2hi = k % 5 == 0 ? d2lo
+                                : k % 4    ? d2lo * (1 + rngUniform() * rngUniform())
+                                           : std::max(d2lo, top * top * rngUniform());
             const auto binOf = [&](double d2) {
                 const int64_t key = std::bit_cast<uint32_t>(static_cast<float>(d2)) >> ToolSegTakeoff::kShift;
                 return std::clamp<int64_t>(key - table->base, -1, table->bins);
