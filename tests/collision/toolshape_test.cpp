@@ -385,7 +385,7 @@ TEST_F(ToolShapeTest, OffsetTaperTable) {
         bool changes;
     } cases[] = {{1, 5, 0, 0, 20, 1, true},     {3, 6, 2, 5, 15, 0.5, true}, {3, 6, 2, 5, 15, 3, true},
                  {1, 4, 0, 10, 12, -0.3, true}, {1, 1, 0, 0, 5, -10, false}, {1, 0, 0, 0, 0, 0.5, false},
-                 {12, 3, 0, 2, 8, 0.2, true}};
+                 {12, 3, 0, 2, 8, 0.2, true},   {3, 5, 0, 0, 10, -0.5, true}};  // the last with one root
     for (const auto& c : cases) {
         ToolDescription t{};
         t.toolType = c.type, t.radius = c.R, t.cornerRadius = c.corner, t.taperAngle = c.taper;
