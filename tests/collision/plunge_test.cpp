@@ -283,6 +283,13 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &on, &on, 10, prof), 0);  // not on its axis point
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
+    // A radius mill's flat disc is R - r wide: 1 fits at the centre, not at 4.5; a full corner has none.
+    ToolGeom torus{};
+    torus.toolType = kRadiusMill, torus.radius = 1.5, torus.cornerRadius = 0.5;
+    EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &on, &on, 10, prof), 1);
+    EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &edge, &edge, 14.5, prof), 0);
+    torus.cornerRadius = 1.5;
+    EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &on, &on, 10, prof), 0);
     // A contact within 1e-5 of the placed point on every axis counts as the axis point (the disc must fit,
     // the ball's is refused); farther off on any one axis only the contact itself must lie inside.
     const double in = 0.9e-5, out = 1.1e-5;
