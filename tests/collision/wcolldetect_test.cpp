@@ -148,6 +148,8 @@ TEST(CollTree, TriangleContactTable) {
         {{0, 0, 0, 2, 0, 0, 0, 2, 0}, {0.5, 0.5, -1, 0.5, 0.5, 1, 3, 3, 0}, 1},  // piercing
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1e-3, 1, 0, 1e-3, 0, 1, 1e-3}, 0},  // parallel above
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, 0, 0.2, 0.2, 0, 0.2, 0.2, 0}, 0},  // a point
+        // Corners exactly 1e-5 apart are two: a sliver that a segment pierces.
+        {{0, 0, 0, 0, 1e-5, 0, 2, 0, 0}, {0.5, 1e-6, -1, 0.5, 1e-6, -1, 0.5, 1e-6, 1}, 1},
         // Two pairs within 1e-5 though the outer two are not: a point too.
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, -1e-6, 0.2 + 8e-6, 0.2, 0, 0.2 + 1.6e-5, 0.2, 1e-6}, 0},
         {{0, 0, 0, 1, 0, 0, 1, 0, 0}, {0.5, 0, -1, 0.5, 0, -1, 0.5, 0, 1}, 0},  // two segments
