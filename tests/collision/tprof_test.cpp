@@ -161,7 +161,7 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
 // A radius far beyond the chord tolerance would need more triangles than any memory holds: refused
 // at once, while a large but feasible radius is still revolved.
 TEST(Tprof, RevolveRefusesMeshesBeyondTheLimit) {
-    // A flat profile is counted as revolved but gives nothing: about an eighth of the limit passes.
+    // A flat profile is counted as revolved but gives nothing: a sixteenth of the limit passes.
     const struct {
         double r, tol, dz;
         bool built;
