@@ -292,7 +292,8 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         ASSERT_NE(l, nullptr);
         auto onPath = [&](double par) {
             const double s = c.spacing * (par - 10);
-            return par <= 10 ? Vec3{s, 0, 0} : Vec3{s * std::cos(turn), 0, s * std::sin(turn)};
+            // Off the x axis by 2: the turn test reads differences only.
+            return par <= 10 ? Vec3{s, 2, 0} : Vec3{s * std::cos(turn), 2, s * std::sin(turn)};
         };
         for (int i = 0; i < 21; ++i) {
             l->points[i] = onPath(i);
