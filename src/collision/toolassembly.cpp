@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "collision/chkmodel.h"
@@ -83,17 +84,22 @@ void toolAssemblyTrimProfile(PartProfile* p) {
 
 int toolAssemblyDefaultContour(ToolAssembly* a, const ToolDescription* t) {
     if (!a || !t) return 0;
-    const std::vector<Vec2> zr = {{a->z0, a->r0},
-                                  {a->z1, a->r1},
-                                  {t->chamferTop, t->shaftDiameter / 2},
-                                  {t->cutterTop, t->shaftDiameter / 2},
-                                  {t->cutterTop, t->stage2Diameter / 2},
-                                  {t->stage2Top, t->stage1Diameter / 2},
-                                  {t->stage1Top, t->stage1Diameter / 2},
-                                  {t->stage1Top, t->stage3Diameter / 2},
-                                  {t->stage3Top, t->stage4Diameter / 2},
-                                  {t->stage4Top, t->stage4Diameter / 2}};
-    return setPoints(a, zr) ? 1 : 0;
+    // A list that cannot be had is a contour that cannot be built: the caller frees its assembly.
+    try {
+        const std::vector<Vec2> zr = {{a->z0, a->r0},
+                                      {a->z1, a->r1},
+                                      {t->chamferTop, t->shaftDiameter / 2},
+                                      {t->cutterTop, t->shaftDiameter / 2},
+                                      {t->cutterTop, t->stage2Diameter / 2},
+                                      {t->stage2Top, t->stage1Diameter / 2},
+                                      {t->stage1Top, t->stage1Diameter / 2},
+                                      {t->stage1Top, t->stage3Diameter / 2},
+                                      {t->stage3Top, t->stage4Diameter / 2},
+                                      {t->stage4Top, t->stage4Diameter / 2}};
+        return setPoints(a, zr) ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
 }
 
 int toolAssemblyContour(ToolAssembly* a, const ToolDescription* t, const char* file, double tol,
@@ -113,19 +119,25 @@ int toolAssemblyContour(ToolAssembly* a, const ToolDescription* t, const char* f
     }
     double e = allowances[3];
     if (a->chamferFlag) e = std::min(e, a->r1 - t->shaftDiameter / 2);
-    std::vector<Vec2> zr = {{a->z0, a->r0},
-                            {a->z1, a->r1},
-                            {t->chamferTop, t->shaftDiameter / 2 + e},
-                            {t->cutterTop, t->shaftDiameter / 2 + e}};
-    for (int k = 0; k < 3; k++) {
-        const PartProfile* p = parts[k];
-        if (!p || p->count <= 0) continue;
-        for (int32_t i = 0; i < p->count; i++)
-            zr.push_back({p->segs[i].z0, p->segs[i].r0 + partAllowance[k]});
-        zr.push_back({p->segs[p->count - 1].z1, p->segs[p->count - 1].r1 + partAllowance[k]});
+    int ok = 0;
+    try {
+        std::vector<Vec2> zr = {{a->z0, a->r0},
+                                {a->z1, a->r1},
+                                {t->chamferTop, t->shaftDiameter / 2 + e},
+                                {t->cutterTop, t->shaftDiameter / 2 + e}};
+        for (int k = 0; k < 3; k++) {
+            const PartProfile* p = parts[k];
+            if (!p || p->count <= 0) continue;
+            for (int32_t i = 0; i < p->count; i++)
+                zr.push_back({p->segs[i].z0, p->segs[i].r0 + partAllowance[k]});
+            zr.push_back({p->segs[p->count - 1].z1, p->segs[p->count - 1].r1 + partAllowance[k]});
+        }
+        ok = setPoints(a, zr) ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        ok = 0;  // the parts are freed below all the same
     }
     for (PartProfile* p : parts) tprof_free(p);
-    return setPoints(a, zr) ? 1 : 0;
+    return ok;
 }
 
 ToolAssembly* toolAssemblyBuild(const ToolDescription* tool, const char* contourFile, double extraAngle,

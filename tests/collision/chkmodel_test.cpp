@@ -142,6 +142,13 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(meshIndexBuild(0, plate.lo.data(), plate.hi.data()), nullptr);
     EXPECT_EQ(meshIndexBuild(1, nullptr, plate.hi.data()), nullptr);
     EXPECT_EQ(meshIndexTurnedFinish(nullptr), nullptr);
+    const Vec3 corners[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, lo{0, 0, 0}, hi{1, 1, 1};
+    EXPECT_FALSE(meshIndexTurnedAdd(nullptr, corners, lo, hi));
+    MeshTurnedBuilder* turned = meshIndexTurnedStart(4, 1);
+    ASSERT_NE(turned, nullptr);
+    EXPECT_FALSE(meshIndexTurnedAdd(turned, nullptr, lo, hi));
+    EXPECT_EQ(meshIndexTurnedFinish(turned), nullptr);  // nothing was added
+    meshIndexTurnedAbandon(nullptr);
     EXPECT_EQ(polymeshLoad(nullptr, "x.3df"), kPolymeshNoMemory);
     CheckModel m{};
     chkModelInit(&m, kMeshTriangles);

@@ -138,10 +138,27 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
                 std::fmax(rmax, std::hypot(shank->mesh->data[i].v[3 * k], shank->mesh->data[i].v[3 * k + 1]));
     EXPECT_NEAR(rmax, 3 + 0.008 + 1.2 * 0.008, 1e-5);  // the shank offset by 0.0176
     const Vec3 p{0, 0, 500}, up{0, 0, 1}, zero{0, 0, 0};
-    EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
-    const double rows[3][3] = {{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) EXPECT_NEAR(shank->rot.m[i][j], rows[i][j], 1e-12);
+    // The rows are x = y cross axis, y = the unit of axis cross z while that cross is 1e-5 long, else of
+    // axis cross north (also for an axis shorter than 1e-5 to z); the axis itself, as given, last.
+    const struct {
+        Vec3 axis;
+        double y[3];
+    } frames[] = {{{0, 0, 1}, {-1, 0, 0}},
+                  {{2e-5, 0, 1}, {0, -1, 0}},
+                  {{5e-6, 0, 1}, {-1, 0, 5e-6}},
+                  {{0, 0, 5e-5}, {-1, 0, 0}}};
+    for (const auto& f : frames) {
+        EXPECT_EQ(coll_check_full(&p, &f.axis, nullptr), 1);
+        const double* a = &f.axis.x;
+        const double x[3] = {f.y[1] * a[2] - f.y[2] * a[1], f.y[2] * a[0] - f.y[0] * a[2],
+                             f.y[0] * a[1] - f.y[1] * a[0]};
+        const double n = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+        for (int j = 0; j < 3; ++j) {
+            EXPECT_NEAR(shank->rot.m[0][j], x[j] / n, 1e-9) << f.axis.x << " " << f.axis.z;
+            EXPECT_NEAR(shank->rot.m[1][j], f.y[j], 1e-9) << f.axis.x << " " << f.axis.z;
+            EXPECT_EQ(shank->rot.m[2][j], a[j]);
+        }
+    }
     EXPECT_EQ(coll_check_full(&p, &zero, nullptr), kCollBadAxis);
     EXPECT_EQ(setup.holderClearance, 0.5);
     EXPECT_EQ(setup.headClearance, 0.5);
@@ -165,9 +182,13 @@ TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     int32_t code = -1;
     EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollAny);
     EXPECT_EQ(code, kPartExtension);  // the plate at 50 lies in the extension band
-    double h = 0;
-    ASSERT_EQ(coll_free_height(&p, &h), 1);
-    EXPECT_NEAR(h, 50 - zLow, 0.011);
+    // Halved down to 0.01 from each start: the free height lies as near from every one.
+    for (const double z : {-50.0, -47.3, -44.1}) {
+        const Vec3 from{5, 5, z};
+        double h = 0;
+        ASSERT_EQ(coll_free_height(&from, &h), 1);
+        EXPECT_NEAR(h, -zLow - z, 0.011) << z;
+    }
     double h2 = 80;
     EXPECT_EQ(coll_free_height(&p, &h2), 1);
     EXPECT_EQ(h2, 80);

@@ -48,6 +48,7 @@ TEST(CollReport, InitTable) {
     EXPECT_EQ(collrep_record(nullptr, nullptr, 0, -6), -6);  // no report: the result comes back
     EXPECT_EQ(collrep_create(nullptr, 1, 0, 0.1, 50), 1);    // without a tool: done, and no report
     EXPECT_EQ(collrep_current(), nullptr);
+    EXPECT_EQ(collrep_check(0), 0);  // nothing to warn of
 }
 
 // A part code is charged as given; without one a negative result names the part, others are free.

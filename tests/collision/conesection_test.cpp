@@ -44,6 +44,12 @@ TEST(ConeSection, SectionsAgainstPlanesAndPosts) {
         {speck(2.0, 5.032), 1, 3, 0, 10, 0},
         {speck(2.0, 5.052), 1, 3, 0, 10, 1},
         {testmesh::slopeTri(-20, 0), 1, 3, 0, 5, 0},
+        // Only the middle of one edge, at radius 2.5 (flank height 3.75), dips into the flank: as the
+        // first, second or third edge; 0.01 lower it stays under.
+        {{{{2.5, -1, 3.8}, {2.5, 1, 3.8}, {6, 0, 3.8}}}, 1, 3, 0, 5, 1},
+        {{{{6, 0, 3.8}, {2.5, -1, 3.8}, {2.5, 1, 3.8}}}, 1, 3, 0, 5, 1},
+        {{{{2.5, 1, 3.8}, {6, 0, 3.8}, {2.5, -1, 3.8}}}, 1, 3, 0, 5, 1},
+        {{{{2.5, -1, 3.74}, {2.5, 1, 3.74}, {6, 0, 3.74}}}, 1, 3, 0, 5, 0},
         {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-5, 0},  // upside down beyond the tolerance: empty
         {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-6, 1},  // a disc within it
     };

@@ -36,7 +36,9 @@ TEST(DropCut, KernelCasesOfOneTriangle) {
     EXPECT_EQ(toolPartLift3(&s), 2);  // the face answers alone
     EXPECT_DOUBLE_EQ(s.best, 2.0);
     EXPECT_EQ(s.classWord, 1);
+    s.classWord = 7, s.contact = {9, 9, 9};
     EXPECT_EQ(toolPartLift3(&s), 0);  // a ball contact at the state's height is no improvement
+    EXPECT_TRUE(s.best == 2.0 && s.classWord == 7 && s.contact.x == 9 && s.contact.z == 9);  // left as it was
     DropState f = stateOver(flat, 0, 0, 2, 0, 0.0);
     f.contact = {9, 9, 9};
     EXPECT_EQ(toolPartLift2(&f), 2);  // a flat end accepts the tie and replaces the contact
@@ -281,7 +283,9 @@ TEST(DropCut, BoxTableKeysAndOrder) {
             EXPECT_EQ(t->entries[k].element, want[k].second) << type << " " << k;
             EXPECT_NEAR(t->entries[k].key, want[k].first, 1e-12) << type << " " << k;
         }
-        const int32_t odd[] = {1, 3, 5, 7};  // 7 is no element
+        // 7 is no element; the even one past the count is not taken.
+        int32_t odd[] = {1, 3, 5, 7, 0};
+        for (const auto& w : want) odd[4] = w.second % 2 ? odd[4] : w.second;
         ASSERT_EQ(
             toolLiftOverBoxes(t, lo.data(), hi.data(), 6, odd, 4, &tool, &p, nullptr, nullptr),
             static_cast<int>(std::count_if(want.begin(), want.end(), [](auto w) { return w.second % 2; })));
@@ -439,11 +443,11 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
         int32_t cls = 0;
         const int res = projA_place(&p, 50, m.m.tool, nullptr, 0, &c, &cls);
         if (taper) {
-            EXPECT_GE(res, 1);
+            EXPECT_EQ(res, kProjContact);  // a ring contact is never charged to a face
             EXPECT_NEAR(p.z, -lift, 1e-9);
             // Taken once: the next placement, though of the steeper tool, keeps that cone.
             Vec3 again{0, 0, -100};
-            EXPECT_GE(projA_place(&again, 50, &steep, nullptr, 0, &c, &cls), 1);
+            EXPECT_EQ(projA_place(&again, 50, &steep, nullptr, 0, &c, &cls), kProjContact);
             EXPECT_NEAR(again.z, -lift, 1e-9);
         } else {
             EXPECT_EQ(res, 0);

@@ -33,6 +33,9 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
     chamfered.chamferTop = 30, chamfered.shaftDiameter = 16;  // the shank cone from 5 at 20 to 8 at 30
     ToolDescription bare = toolshape::stackedTool();
     bare.stage2Diameter = bare.stage1Diameter = bare.stage3Diameter = bare.stage4Diameter = 0;
+    // A top at the shank's foot (20) leaves no cylinder to sweep; 2e-5 above it, one.
+    ToolDescription footTop = toolshape::stackedTool(), overFoot = toolshape::stackedTool();
+    footTop.stage4Top = 20, overFoot.stage4Top = 20 + 2e-5;
     const struct {
         ToolDescription tool;
         double d, z0, z1;
@@ -46,6 +49,8 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {toolshape::stackedTool(), 20, 0, 200, 0},
                  {toolshape::stackedTool(), 4, 10, 12, 0},  // the cutter is not the holder check's
                  {bare, 7, 55, 58, 0},
+                 {footTop, 4, 30, 35, 0},
+                 {overFoot, 4, 30, 35, 3},
                  {bare, 4, 55, 58, 3},
                  {plainExtensionTool(), 4, 45, 50, 1},
                  {tapered, 5.5, 12, 14, 8},

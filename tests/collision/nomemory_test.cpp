@@ -17,6 +17,7 @@
 #include "collision/polymesh.h"
 #include "collision/ringcontact.h"
 #include "collision/surfcurves.h"
+#include "collision/toolassembly.h"
 #include "collision/tprof.h"
 #include "meshutil.h"
 #include "surfaces/meshfiles/facetfile.h"
@@ -197,6 +198,16 @@ TEST(NoMemory, BuildersAnswerNull) {
     ToolDescription tool{};
     tool.toolType = kBallMill, tool.radius = 5, tool.cornerRadius = 5, tool.shaftDiameter = 12;
     tool.tipTop = 10, tool.chamferTop = 2, tool.cutterTop = 60;
+    // An assembly from the description: null at any failure (its scratch list's too), nothing left
+    // behind, else all ten points.
+    EXPECT_GE(eachAllocationFails([&](auto failed) {
+                  ToolAssembly* a = toolAssemblyBuild(&tool, nullptr, 0, 0.01, nullptr);
+                  EXPECT_EQ(a == nullptr, failed());
+                  EXPECT_TRUE(!a || a->count == 10);
+                  if (a) toolAssemblyDestroy(a);
+                  std::free(a);
+              }),
+              3);
     // A profile grown segment by segment: -1 where it cannot grow, the segments before kept.
     EXPECT_GE(eachAllocationFails([&](auto failed) {
                   PartProfile* p = tprof_create(1);

@@ -143,11 +143,12 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     EXPECT_TRUE(has(2.25));
     EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
     s.mesh.m.intervalTest = 1;
-    for (double at : {1.0, 2.3, 5.6}) {
+    // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
+    for (double at : {1.0, 2.1 - 2e-5, 2.1 - 5e-6, 2.3, 2.4 + 5e-6, 2.7, 3.0, 5.5 + 5e-6, 5.5 + 2e-5, 5.6}) {
         PlungePoint p{};
         p.profilePoint = {at, 0};
         p.s = at;
-        const bool in = at > 2 && at < 5.6;
+        const bool in = (at >= 2.1 - 1e-5 && at < 2.4 + 1e-5) || (at >= 3.0 - 1e-5 && at < 5.5 + 1e-5);
         EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), in ? 1 : 0) << at;
         EXPECT_EQ(p.placeState, in ? kPlaceCharged : kPlaceRefused);
         EXPECT_EQ(p.isPlaced, in ? 1 : 0);
@@ -282,6 +283,13 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &on, &on, 10, prof), 0);  // not on its axis point
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
+    // A radius mill's flat disc is R - r wide: 1 fits at the centre, not at 4.5; a full corner has none.
+    ToolGeom torus{};
+    torus.toolType = kRadiusMill, torus.radius = 1.5, torus.cornerRadius = 0.5;
+    EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &on, &on, 10, prof), 1);
+    EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &edge, &edge, 14.5, prof), 0);
+    torus.cornerRadius = 1.5;
+    EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &on, &on, 10, prof), 0);
     // A contact within 1e-5 of the placed point on every axis counts as the axis point (the disc must fit,
     // the ball's is refused); farther off on any one axis only the contact itself must lie inside.
     const double in = 0.9e-5, out = 1.1e-5;

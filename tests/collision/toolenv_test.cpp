@@ -33,11 +33,18 @@ TEST(ToolEnv, FillTable) {
         toolenv_offset(&d, c[5], 0.0);
         EXPECT_TRUE(d.cutterTop == c[6] && d.tipTop == c[7] && d.cornerRadius == c[8]) << c[0];
     }
-    // A cutting length below 1e-5 sees the stages from the tip at no angle.
-    ToolDescription d = raw(1, 5, 0, 5 + 5e-6, 0);
-    d.stage2Diameter = 30;
-    toolenv_fill(&d, 1);
-    EXPECT_EQ(d.maxSideAngle, 0.0);
+    // A flat end mill's cutting length, and the next stage's height above the tip, from 1e-5 up see
+    // their stages (diameter 30, then the given one) from the tip; below it at no angle.
+    const double lengths[][4] = {{1e-5, 0, 10, std::atan2(10, 1e-5)},
+                                 {0.5e-5, 0, 10, 0},
+                                 {0, 1e-5, 40, std::atan2(15, 1e-5)},
+                                 {0, 0.5e-5, 40, 0}};
+    for (const auto& l : lengths) {
+        ToolDescription d = raw(2, 5, 0, l[0], 0);
+        d.stage2Top = l[1], d.stage2Diameter = 30, d.stage1Diameter = l[2];
+        toolenv_fill(&d, 1);
+        EXPECT_EQ(d.maxSideAngle, l[3]) << l[0] << " " << l[1];
+    }
 }
 
 // The stacked heights and grown diameters against their closed forms, on seeded raw values.
@@ -98,12 +105,28 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
         const double shank = c[8] == 10 ? 0.0 : std::atan2(c[8] / 2 - 5, c[6] + c[7]);
         EXPECT_DOUBLE_EQ(d.maxSideAngle, std::max(base, shank));
     }
-    // Head stages never narrower than the stage below: 20 gives way to the 40 beneath it.
-    ToolDescription d{};
-    d.stage1Diameter = 40;
-    set_toolenv_mode(1);
-    toolenv_add_holder(&d, 0, 20, 15, 60, 25);
-    EXPECT_TRUE(d.stage3Diameter == 40 && d.stage4Diameter == 60 && d.stage4Top == 40);
+    // Head stages never narrower than the stage below (less than 1e-5 wider gives way to it); each one
+    // standing from a height of 1e-5 raises the side angle of the radius 5 tool, unless both gave way.
+    // Stage 1 top, diameter 3, length 3, diameter 4 -> diameters 3, 4, angle.
+    const double a = 1e-5, w = 40 + 1e-5;
+    const double holders[][7] = {
+        {50, 60, 10, 80, 60, 80, std::atan2(35, 60)},
+        {50, 20, 10, 60, 40, 60, std::atan2(25, 60)},
+        {50, w, 10, 60, w, 60, std::atan2(25, 60)},
+        {50, 20, 10, 30, 40, 40, 0},
+        {a, 60, 0, 80, 60, 80, std::atan2(35, a)},
+        {a / 2, 60, a / 2, 80, 60, 80, std::atan2(35, a)},
+        {a / 2, 60, 0, 80, 60, 80, 0},
+    };
+    for (const auto& h : holders) {
+        ToolDescription d{};
+        d.radius = 5, d.stage1Diameter = 40, d.stage1Top = h[0];
+        set_toolenv_mode(1);
+        toolenv_add_holder(&d, 0, h[1], h[2], h[3], 25);
+        EXPECT_TRUE(d.stage3Diameter == h[4] && d.stage4Diameter == h[5]) << h[0] << " " << h[1];
+        EXPECT_EQ(d.stage4Top, h[0] + h[2] + 25);
+        EXPECT_DOUBLE_EQ(d.maxSideAngle, h[6]) << h[0] << " " << h[1];
+    }
     toolenvResetState();
 }
 

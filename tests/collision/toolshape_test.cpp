@@ -128,6 +128,8 @@ TEST_F(ToolShapeTest, PointTestsTable) {
         {9, 0, 70, 0, 0, 1, 0},  // holder stages only with the flag
         {9, 0, 70, 1, 0, 1, 1},
         {10.01, 0, 70, 1, 0, 1, 0},
+        {14, 0, 95, 1, 0, 1, 1},  // the top stage
+        {15.01, 0, 95, 1, 0, 1, 0},
         {5.0, 0, 10, 1, 0, 1, 0},  // on the cutter's flank: the holder stages' step does not reach below
     };
     for (const auto& c : cases) {
@@ -204,11 +206,21 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
 TEST_F(ToolShapeTest, AssemblyContours) {
     // Trimming leaves a missing or empty profile as it is.
     toolAssemblyTrimProfile(nullptr);
+    toolAssemblyDestroy(nullptr);
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);
     EXPECT_EQ(none->count, 0);
     tprof_free(none);
+    // A trimmed horizontal end no longer counts in the largest angle from the tip.
+    PartProfile* brim = tprof_create(2);
+    ASSERT_NE(brim, nullptr);
+    const PartSeg rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
+    tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 1);
+    toolAssemblyTrimProfile(brim);
+    EXPECT_EQ(brim->count, 1);
+    EXPECT_NEAR(tprof_max_angle(brim), std::atan2(5.0, 10.0), 1e-15);
+    tprof_free(brim);
     TempDir dir;
     const std::string path = dir.file("tool.kvx");
     // Extension: a horizontal foot, then a straight rise; the holder sits on the extension's top.
@@ -258,6 +270,28 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_TRUE(a->z[7] == 80 && a->r[7] == 12.5);
     toolAssemblyDestroy(a);
     std::free(a);
+    // A quarter arc (radius 4, centre at r 8, 4 above the cutter) is cut into chords at half the
+    // assembly's tolerance: every point on the circle, no chord's sagitta beyond tol / 2, the full ones at
+    // it.
+    const std::string arc = dir.file("arc.kvx");
+    writeTextFile(arc, kvxText("o Contour[Extension]()\n{\no A(o[1] x[8/12/8] y[0/4/4] z[0/0/0])\n}\n"));
+    for (double tol : {0.01, 0.2}) {
+        a = toolAssemblyBuild(&t, arc.c_str(), 0, tol, nullptr);
+        ASSERT_NE(a, nullptr);
+        const int chords = static_cast<int>(std::ceil((M_PI / 2 - 1e-4) / (2 * std::acos(1 - tol / 8))));
+        ASSERT_EQ(a->count, 4 + chords + 1) << tol;
+        double most = 0;
+        for (int i = 4; i < a->count; i++) {
+            EXPECT_NEAR(std::hypot(a->r[i] - 8, a->z[i] - 54), 4, 1e-12) << i;
+            if (i > 4)
+                most = std::max(
+                    most, 4 - std::hypot((a->r[i] + a->r[i - 1]) / 2 - 8, (a->z[i] + a->z[i - 1]) / 2 - 54));
+        }
+        EXPECT_NEAR(most, tol / 2, 1e-9) << tol;
+        toolAssemblyDestroy(a);
+        EXPECT_TRUE(a->count == 0 && !a->z && !a->r && !a->q && !a->m);
+        std::free(a);
+    }
 }
 
 // With an assembly active the swing test measures its contour (the queries' bounds and tables are built
@@ -351,7 +385,7 @@ TEST_F(ToolShapeTest, OffsetTaperTable) {
         bool changes;
     } cases[] = {{1, 5, 0, 0, 20, 1, true},     {3, 6, 2, 5, 15, 0.5, true}, {3, 6, 2, 5, 15, 3, true},
                  {1, 4, 0, 10, 12, -0.3, true}, {1, 1, 0, 0, 5, -10, false}, {1, 0, 0, 0, 0, 0.5, false},
-                 {12, 3, 0, 2, 8, 0.2, true}};
+                 {12, 3, 0, 2, 8, 0.2, true},   {3, 5, 0, 0, 10, -0.5, true}};  // the last with one root
     for (const auto& c : cases) {
         ToolDescription t{};
         t.toolType = c.type, t.radius = c.R, t.cornerRadius = c.corner, t.taperAngle = c.taper;

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "kernel/ncout.h"
+#include "meshutil.h"
 #include "surfaces/meshfiles/meshtest.h"
 
 namespace {
@@ -29,7 +32,7 @@ TEST(Tprof, RevolveStepsAndChords) {
     } cases[] = {{10, 10, 0.05, 32},  {10, 10, 0.5, 10},    {1, 10, 2, 2},
                  {50, 10, 0.01, 158}, {5, 0.5e-5, 0.05, 0}, {5, 1e-5, 0.05, 23}};
     for (const auto& c : cases) {
-        PartProfile* p = chain({{c.r, 0, c.r, c.dz}});
+        PartProfile* p = chain({{c.dz > 0 ? c.r : 0, 0, c.r, c.dz}});
         FTriList* mesh = coll_model_from_tprof(p, c.tol);
         ASSERT_NE(mesh, nullptr);
         EXPECT_EQ(mesh->count, 2 * c.steps) << c.r << " " << c.tol;
@@ -59,6 +62,27 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
     EXPECT_GT(p->count, 40 + 15);
     for (int32_t i = 0; i < p->count; i++) EXPECT_GT(p->segs[i].r0, 5.0);  // outward, away from the axis
     tprof_free(p);
+    // A foot and a wall turning by 90 or 63 degrees keep a sharp corner outward: the two offset lines
+    // meet at their intersection, no arc between them.
+    const double k = 1 / std::sqrt(5.0);
+    const struct {
+        double r1;
+        PartSeg foot, wall;
+    } corners[] = {{5, {0, -1, 6, -1}, {6, -1, 6, 10}},
+                   {10, {0, -1, 4.5 + 2.5 * k, -1}, {4.5 + 2.5 * k, -1, 10 + 2 * k, 10 - k}}};
+    for (const auto& c : corners) {
+        PartProfile* l = chain({{0, 0, 5, 0}, {5, 0, c.r1, 10}});
+        ASSERT_EQ(tprof_offset(l, 1.0), 1);
+        ASSERT_EQ(l->count, 2) << c.r1;
+        for (int i = 0; i < 2; i++) {
+            const PartSeg &got = l->segs[i], &want = i ? c.wall : c.foot;
+            EXPECT_NEAR(got.r0, want.r0, 1e-9) << c.r1 << " " << i;
+            EXPECT_NEAR(got.z0, want.z0, 1e-9) << c.r1 << " " << i;
+            EXPECT_NEAR(got.r1, want.r1, 1e-9) << c.r1 << " " << i;
+            EXPECT_NEAR(got.z1, want.z1, 1e-9) << c.r1 << " " << i;
+        }
+        tprof_free(l);
+    }
     PartProfile* cyl = chain({{4, 0, 4, 10}}, kTprofShank);
     ASSERT_EQ(tprof_offset(cyl, -1.0), 1);
     EXPECT_NEAR(cyl->segs[0].r0, 3.0, 1e-9);
@@ -137,18 +161,53 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
 // A radius far beyond the chord tolerance would need more triangles than any memory holds: refused
 // at once, while a large but feasible radius is still revolved.
 TEST(Tprof, RevolveRefusesMeshesBeyondTheLimit) {
+    // A flat profile is counted as revolved but gives nothing: a sixteenth of the limit passes.
     const struct {
-        double r, tol;
+        double r, tol, dz;
         bool built;
-    } cases[] = {{1e13, 0.01, false}, {1e9, 1e-6, false}, {1e4, 0.01, true}, {1e13, 1e12, true}};
+    } cases[] = {{1e13, 0.01, 10, false}, {1e9, 1e-6, 10, false}, {1e4, 0.01, 10, true},
+                 {1e13, 1e12, 10, true},  {1e4, 5e-8, 0, true},   {1e4, 5e-10, 0, false}};
     for (const auto& c : cases) {
-        PartProfile* p = chain({{c.r, 0, c.r, 10}});
+        PartProfile* p = chain({{c.dz > 0 ? c.r : 0, 0, c.r, c.dz}});
         FTriList* mesh = coll_model_from_tprof(p, c.tol);
         EXPECT_EQ(mesh != nullptr, c.built) << c.r << " " << c.tol;
         if (mesh) {
-            EXPECT_LE(mesh->count, kTprofMaxTriangles);
+            EXPECT_LE(mesh->count, c.dz > 0 ? kTprofMaxTriangles : 0);
         }
         ftriListFree(mesh);
         tprof_free(p);
+    }
+}
+
+// An obstacle file comes back in bucket-grid order, rows (y) before columns (x): small triangles on a
+// lattice 40 apart (some five cells of the grid), at seeded heights and in a shuffled file order, leave
+// sorted by their lattice row, then column, each with its own corners; d never changes the list.
+TEST(Tprof, ObstacleComesInBucketGridOrder) {
+    TempDir dir;
+    std::mt19937 gen(4242);
+    std::vector<int> cells(25);
+    for (int k = 0; k < 25; k++) cells[k] = k;
+    std::shuffle(cells.begin(), cells.end(), gen);
+    std::vector<Triangle3D> tris;
+    std::vector<float> heights(25);
+    for (int k : cells) {
+        const double x = 40.0 * (k % 5), y = 40.0 * (k / 5), z = std::uniform_real_distribution<>(-9, 9)(gen);
+        heights[k] = static_cast<float>(z);
+        tris.push_back({{{x, y, z}, {x + 2, y, z}, {x, y + 2, z}}});
+    }
+    const std::string path = dir.file("lattice.stl");
+    writeTextFile(path, testmesh::stlText(tris));
+    for (double d : {0.0, 1.0}) {
+        FTriList* out = coll_obstacle_from_file(path.c_str(), d, 2.0);
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(out->count, 25);
+        for (int k = 0; k < 25; k++) {
+            const float* v = out->data[k].v;
+            const float x = std::min({v[0], v[3], v[6]}), y = std::min({v[1], v[4], v[7]});
+            EXPECT_TRUE(x == 40.0f * (k % 5) && y == 40.0f * (k / 5)) << k << " " << x << " " << y;
+            EXPECT_TRUE(v[2] == heights[k] && v[5] == heights[k] && v[8] == heights[k]) << k;
+            EXPECT_EQ(std::max({v[0], v[3], v[6]}) - x + std::max({v[1], v[4], v[7]}) - y, 4.0f) << k;
+        }
+        ftriListFree(out);
     }
 }

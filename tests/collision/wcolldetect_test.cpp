@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <utility>
@@ -79,6 +80,36 @@ void placed(const float* v, const Mat4& r, const float* pos, double* out) {
                              r.m[3][c] + pos[c];
 }
 
+// Every node under the root bounds the turned corners (position not added) of the triangles below it,
+// wider only by the float widening: relative 2.4e-7 and a float's rounding.
+void expectTightBoxes(const CollModel* m, int run) {
+    std::vector<const CollNode*> nodes{m->root};
+    for (size_t i = 0; i < nodes.size(); ++i)
+        for (const CollNode* c : {nodes[i]->child0, nodes[i]->child1})
+            if (c) nodes.push_back(c);
+    for (const CollNode* node : nodes) {
+        double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300}, t[9];
+        std::vector<const CollNode*> below{node};
+        while (!below.empty()) {
+            const CollNode* n = below.back();
+            below.pop_back();
+            for (const CollNode* c : {n->child0, n->child1})
+                if (c) below.push_back(c);
+            if (n->child0 || n->child1) continue;
+            const float zero[3] = {0, 0, 0};
+            placed(m->mesh->data[n->tri].v, m->rot, zero, t);
+            for (int k = 0; k < 9; ++k)
+                lo[k % 3] = std::min(lo[k % 3], t[k]), hi[k % 3] = std::max(hi[k % 3], t[k]);
+        }
+        const float* b = node->box;
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_TRUE(b[k] <= lo[k] && b[k] >= lo[k] - std::fabs(lo[k]) * 4e-7 - 1e-30) << run << " " << k;
+            EXPECT_TRUE(b[k + 3] >= hi[k] && b[k + 3] <= hi[k] + std::fabs(hi[k]) * 4e-7 + 1e-30)
+                << run << " " << k;
+        }
+    }
+}
+
 }  // namespace
 
 TEST(CollTree, NodesPairNeighboursInMeshOrder) {
@@ -117,8 +148,13 @@ TEST(CollTree, TriangleContactTable) {
         {{0, 0, 0, 2, 0, 0, 0, 2, 0}, {0.5, 0.5, -1, 0.5, 0.5, 1, 3, 3, 0}, 1},  // piercing
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1e-3, 1, 0, 1e-3, 0, 1, 1e-3}, 0},  // parallel above
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, 0, 0.2, 0.2, 0, 0.2, 0.2, 0}, 0},  // a point
-        {{0, 0, 0, 1, 0, 0, 1, 0, 0}, {0.5, 0, -1, 0.5, 0, -1, 0.5, 0, 1}, 0},      // two segments
-        {{0, 0, 0, 4, 0, 0, 0, 4, 0}, {1, 1, 0, 2, 1, 0, 1, 2, 0}, 1},              // coplanar, inside
+        // Corners exactly 1e-5 apart are two: a sliver that a segment pierces.
+        {{0, 0, 0, 0, 1e-5, 0, 2, 0, 0}, {0.5, 1e-6, -1, 0.5, 1e-6, -1, 0.5, 1e-6, 1}, 1},
+        // Two pairs within 1e-5 though the outer two are not: a point too.
+        {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.2, 0.2, -1e-6, 0.2 + 8e-6, 0.2, 0, 0.2 + 1.6e-5, 0.2, 1e-6}, 0},
+        {{0, 0, 0, 1, 0, 0, 1, 0, 0}, {0.5, 0, -1, 0.5, 0, -1, 0.5, 0, 1}, 0},  // two segments
+        {{0, 0, 0, 1, 0, 0, 0, 0, 0}, {0.5, 0, -1, 0.5, 0, 1, 0.5, 0, -1}, 0},  // last corner repeats first
+        {{0, 0, 0, 4, 0, 0, 0, 4, 0}, {1, 1, 0, 2, 1, 0, 1, 2, 0}, 1},          // coplanar, inside
         // Coplanar, parted only across the edge on y = 0 (first, second, third edge in turn); raised
         // 0.2 the apex crosses it.
         {{0, 0, 0, 1, 0, 0, 0, 1, 0}, {0.5, -0.1, 0, -10, -10, 0, 10, -30, 0}, 0},
@@ -155,6 +191,8 @@ TEST(CollTree, ContactsEqualAllPairsSeeded) {
         collmodel_set_rot(b, &rb);
         if (run % 3) collmodel_update(a);  // otherwise the boxes are the identity's, widened by corners
         collmodel_update(b);
+        if (run % 3) expectTightBoxes(a, run);
+        expectTightBoxes(b, run);
         collmodel_set_pos(a, pa[0], pa[1], pa[2]);
         collmodel_set_pos(b, pb[0], pb[1], pb[2]);
         std::vector<std::vector<double>> pA(ma->count, std::vector<double>(9)),
