@@ -222,6 +222,12 @@ TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
             EXPECT_NEAR(out.x, 0.0, 1e-9);  // the middle of the stretch inside
         }
     }
+    // A chord starting just below the tip and rising by exactly 1e-12 is not level: its part above the
+    // tip's height counts; rising by less it is level, and wholly below.
+    for (const double top : {9e-13, 4e-13}) {
+        const Vec3 A{5, 1, top}, B{-5, 1, -1e-13};
+        EXPECT_EQ(avoidLineCone(&o, &up, &t, &A, &B, nullptr), top > 5e-13 ? 1 : 0) << top;
+    }
 }
 
 TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
