@@ -116,6 +116,17 @@ TEST(AvoidFit, FastTurnsAreFilledWithInterpolatedAxes) {
         avoidTableFree(t);
         plistFree(l);
     }
+    // Neighbours 1.5e-5 apart have no room for a point between them: the turn is left as it is.
+    l = fitList(2, 1.5e-5, {0.2, 0.9}, 0.5);
+    ASSERT_NE(l, nullptr);
+    t = avoidTableCreate(l, 0.1, 1.2);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 2; ++i)
+        t->entries[i].b = i ? 0.9 : 0.2, t->entries[i].cLow = 0.2, t->entries[i].cHigh = 0.8;
+    EXPECT_EQ(avoidSearchAngles(t, l, 0.1), 1);
+    EXPECT_EQ(l->count, 2);
+    avoidTableFree(t);
+    plistFree(l);
 }
 
 // C bands of exactly a full turn are fitted; a wider one is refused before fitting.
@@ -145,16 +156,17 @@ TEST(AvoidFit, CBandOfAFullTurnAtMost) {
 TEST(AvoidFit, NeighboursApartByTheToleranceAreFitted) {
     collAssemblyResetState();  // no assembly: every axis is free
     const struct {
-        double dp, dx;
+        double p0, dp, dx;
         int result;
-    } cases[] = {{1e-5, 1.0, 1}, {0.99e-5, 1.0, -1}, {1.0, 1e-5, 1}, {1.0, 0.99e-5, -1}, {-1e-5, 1.0, 1}};
+    } cases[] = {{0, 1e-5, 1.0, 1},     {0, 0.99e-5, 1.0, -1}, {0, 1.0, 1e-5, 1},
+                 {0, 1.0, 0.99e-5, -1}, {0, -1e-5, 1.0, 1},    {-0.5, 1.0, 1.0, 1}};
     for (const auto& c : cases)
         for (auto fit : {avoidFitBandB, avoidFitBandC}) {
             Plist* l = plistCreate(2, 1);
             ASSERT_NE(l, nullptr);
             const Vec3 p0{0, 0, 0}, p1{c.dx, 0, 0}, a{std::sin(0.3), 0, std::cos(0.3)};
-            plistAppend(l, 0.0, &p0, 0, &a, 0);
-            plistAppend(l, c.dp, &p1, 0, &a, 0);
+            plistAppend(l, c.p0, &p0, 0, &a, 0);
+            plistAppend(l, c.p0 + c.dp, &p1, 0, &a, 0);
             AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
             ASSERT_NE(t, nullptr);
             for (int i = 0; i < 2; ++i) {

@@ -68,9 +68,10 @@ Vec3 bandPoint(const AxisFrame& f, double t, double u, double r, double phi) {
 
 }  // namespace
 
-// The first (side 0) or last (side 1) contact of a band with an edge window whose ends lie off the band:
-// the extreme tilt over a dense sampling of the window's points on the band, and the contact point lies
-// on the window. A window whose ends lie on one side of the swing plane and off the band has none.
+// The first (side 0) or last (side 1) contact of a band with an edge window: the extreme tilt over a
+// dense sampling of the window's points on the band where that extreme lies inside the window, whether
+// the window's ends lie on the band or off it; the contact point lies on the window. A window whose ends
+// lie off the band on one side of the swing plane, or past the band's reach, has none.
 TEST(AxisIntervalsBand, EdgeContactIsTheExtremeTiltOverTheWindow) {
     rngSeed(71);
     const std::vector<double> z = {0.0, 4.0, 20.0, 35.0}, r = {1.5, 3.0, 3.0, 7.0};
@@ -81,8 +82,28 @@ TEST(AxisIntervalsBand, EdgeContactIsTheExtremeTiltOverTheWindow) {
     AxisObstacleModel* m = axisModelCreate(tl, 4, z.data(), r.data());
     triListFree(tl);
     ASSERT_NE(m, nullptr);
-    int found = 0, none = 0;
-    for (int k = 0; k < 60; ++k) {
+    constexpr int kSamples = 2000;
+    // The extreme sampled tilt over the band's own stretch of u, its sample, and the on-band run.
+    struct Sampled {
+        double best;
+        int at = -1, first = -1, last = -1;
+    };
+    const auto sample = [&](const AxisFrame& f, int i, int side, Vec3 lo, Vec3 hi) {
+        Sampled out{side ? -1e9 : 1e9};
+        double t1, t2, p1, p2, us, s;
+        for (int q = 0; q <= kSamples; ++q) {
+            const Vec3 X = O::add(lo, O::mul(double(q) / kSamples, O::sub(hi, lo)));
+            if (!bandAtPoint(&f, m, i, &X, &t1, &t2, &p1, &p2, &us, &s) || us < z[i] || us > z[i + 1])
+                continue;
+            const double tt = angleWrapNear(side ? t2 : t1, 0.0);
+            if (side ? tt > out.best : tt < out.best) out.best = tt, out.at = q;
+            out.last = q;
+            if (out.first < 0) out.first = q;
+        }
+        return out;
+    };
+    int found = 0, none = 0, endsOn[2] = {0, 0};
+    for (int k = 0; k < 40; ++k) {
         const AxisFrame f = swingFrame();
         const int i = k % 3, side = (k / 3) % 2;
         // A window across the swing plane, through the band's reach at a moderate tilt.
@@ -95,39 +116,43 @@ TEST(AxisIntervalsBand, EdgeContactIsTheExtremeTiltOverTheWindow) {
         const Vec3 across = O::mul(O::uni(1.1, 1.6) * ru, f.U), off = O::mul(w, O::sub(c, f.P));
         const Vec3 lo = O::add(O::add(c, off), O::mul(k % 10 == 9 ? 0.3 : -1.0, across)),
                    hi = O::add(O::add(c, off), across);
-        double t = NAN, phi = NAN, uu = NAN;
-        const int got = bandEdgeContact(&f, m, i, &lo, &hi, side, &t, &phi, &uu);
-        // The sampled extreme over the band's own stretch of u, where the window's ends are off the band.
-        double best = side ? -1e9 : 1e9, t1, t2, p1, p2, us, s;
-        bool ends = false, seen = false;
-        const int samples = 4000;
-        for (int q = 0; q <= samples; ++q) {
-            const Vec3 X = O::add(lo, O::mul(double(q) / samples, O::sub(hi, lo)));
-            if (!bandAtPoint(&f, m, i, &X, &t1, &t2, &p1, &p2, &us, &s) || us < z[i] || us > z[i + 1])
+        const Sampled whole = sample(f, i, side, lo, hi);
+        if (whole.first == 0 || whole.last == kSamples) continue;
+        // The window itself, and cut to end just inside its on-band run at either end or both.
+        const auto at = [&](int q) { return O::add(lo, O::mul(double(q) / kSamples, O::sub(hi, lo))); };
+        const int a = whole.first + 3, b = whole.last - 3;
+        const bool run = whole.at >= 0 && b - a > 20;
+        const std::pair<Vec3, Vec3> windows[] = {{lo, hi}, {at(a), hi}, {lo, at(b)}, {at(a), at(b)}};
+        for (int wi = 0; wi < (run ? 4 : 1); ++wi) {
+            const Vec3 wlo = windows[wi].first, whi = windows[wi].second;
+            const Sampled sm = wi ? sample(f, i, side, wlo, whi) : whole;
+            double t = NAN, phi = NAN, uu = NAN;
+            const int got = bandEdgeContact(&f, m, i, &wlo, &whi, side, &t, &phi, &uu);
+            if (sm.at < 0) {
+                EXPECT_EQ(got, 0) << k;
+                ++none;
                 continue;
-            ends = ends || q == 0 || q == samples;
-            const double tt = angleWrapNear(side ? t2 : t1, 0.0);
-            best = side ? std::fmax(best, tt) : std::fmin(best, tt);
-            seen = true;
+            }
+            const bool inner = sm.at > 10 && sm.at < kSamples - 10;  // the extreme lies inside the window
+            if (!inner) continue;
+            EXPECT_EQ(got, 1) << k << " " << wi;
+            if (got != 1) continue;
+            ++found;
+            endsOn[0] += (wi & 1) != 0, endsOn[1] += wi > 1;
+            EXPECT_NEAR(angleWrapNear(t, sm.best), sm.best, 1e-6) << k << " " << wi;
+            // The contact point lies on the window, on the band's surface at u.
+            const double rr = r[i] + (r[i + 1] - r[i]) * (uu - z[i]) / (z[i + 1] - z[i]);
+            const Vec3 X = bandPoint(f, t, uu, rr, phi), d = O::sub(whi, wlo), v = O::sub(X, wlo);
+            const double e = O::dot(v, d) / O::dot(d, d);
+            const Vec3 gap = O::sub(v, O::mul(e, d));
+            EXPECT_LT(std::sqrt(O::dot(gap, gap)), 1e-7) << k;
+            EXPECT_TRUE(e > 0 && e < 1) << k << " " << e;
+            EXPECT_TRUE(uu >= z[i] && uu <= z[i + 1]) << k;
         }
-        if (ends) continue;
-        EXPECT_EQ(got, seen ? 1 : 0) << k;
-        if (!seen || got != 1) {
-            none += !seen;
-            continue;
-        }
-        ++found;
-        EXPECT_NEAR(angleWrapNear(t, best), best, 1e-6) << k;
-        // The contact point lies on the window, on the band's surface at u.
-        const double rr = r[i] + (r[i + 1] - r[i]) * (uu - z[i]) / (z[i + 1] - z[i]);
-        const Vec3 X = bandPoint(f, t, uu, rr, phi), d = O::sub(hi, lo), v = O::sub(X, lo);
-        const double e = O::dot(v, d) / O::dot(d, d);
-        const Vec3 gap = O::sub(v, O::mul(e, d));
-        EXPECT_LT(std::sqrt(O::dot(gap, gap)), 1e-7) << k;
-        EXPECT_TRUE(e > 0 && e < 1) << k << " " << e;
-        EXPECT_TRUE(uu >= z[i] && uu <= z[i + 1]) << k;
     }
-    EXPECT_GT(found, 30);
+    EXPECT_GT(found, 60);
     EXPECT_GT(none, 3);
+    EXPECT_GT(endsOn[0], 15);
+    EXPECT_GT(endsOn[1], 15);
     axisModelFree(m);
 }
