@@ -795,3 +795,58 @@ TEST(AvoidHead, SelectiveCSamplesFromTheMiddleOut) {
     avoidTableFree(t);
     plistFree(l);
 }
+
+// Neighbours whose B intervals do not overlap are joined before the fit, from the first pair on: the
+// later interval shrinks to the middle of the one before it (with nothing in the way every B is free);
+// overlapping neighbours are left as they are.
+TEST(AvoidHead, SelectiveBJoinsDisjointNeighbours) {
+    collAssemblyResetState();
+    Plist* l = pathAlongX(3, 0.3);
+    ASSERT_NE(l, nullptr);
+    const HeadAvoidParams hp = params(1, 2);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    const double bands[3][2] = {{0.2, 0.4}, {0.6, 0.8}, {0.25, 0.8}};
+    for (int i = 0; i < 3; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.bMin = bands[i][0], e.bMax = bands[i][1], e.b = 0.5 * (e.bMin + e.bMax), e.state = 0;
+    }
+    EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
+    const double want[3][2] = {{0.2, 0.4}, {0.3, 0.3}, {0.25, 0.8}};
+    for (int i = 0; i < 3; ++i) {
+        const AvoidEntry& e = t->entries[i];
+        EXPECT_NEAR(e.bMin, want[i][0], 1e-12) << i;
+        EXPECT_NEAR(e.bMax, want[i][1], 1e-12) << i;
+        EXPECT_TRUE(e.b >= e.bMin - 1e-9 && e.b <= e.bMax + 1e-9) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// A global C pass whose neighbouring bands do not meet fails and tries again on every band narrowed by a
+// twentieth of its width at each side, the first point's too (nothing in the way: each band is the
+// cycle's widths about its C).
+TEST(AvoidHead, GlobalCNarrowsEveryBandAfterAFailure) {
+    collAssemblyResetState();
+    Plist* l = plistCreate(3, 1);
+    ASSERT_NE(l, nullptr);
+    const double cs[] = {0.0, 2.0, 2.1};
+    for (int i = 0; i < 3; ++i) {
+        const Vec3 p = {2.0 * i, 0, 0},
+                   a = {std::sin(0.5) * std::cos(cs[i]), std::sin(0.5) * std::sin(cs[i]), std::cos(0.5)};
+        plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+    }
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, 2, 0, 0.1, 1.0, 2.0, 5.0, 10.0);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    headAvoidGlobalC(&hp, l, t);
+    const double w = hp.cPlus + hp.cMinus;
+    for (const int i : {0, 2}) {  // the ends (the fill may add points between)
+        const AvoidEntry& e = t->entries[i ? t->count - 1 : 0];
+        EXPECT_NEAR(e.cLow, cs[i] - hp.cMinus + 0.05 * w, 1e-9) << i;
+        EXPECT_NEAR(e.cHigh, cs[i] + hp.cPlus - 0.05 * w, 1e-9) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
