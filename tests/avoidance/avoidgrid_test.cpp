@@ -226,18 +226,21 @@ TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
 TEST(AvoidGrid, PointTiltAnswersItsDirection) {
     avoidTiltResetState();
     setTiltLimit(1.2);
-    const ToolDescription t = gridTool();
+    ToolDescription t = gridTool();
     const Vec3 p{0, 0, 0}, h{1, 0, 0};
     struct Case {
         Vec3 q;
         double t0;
         int32_t dir;
         int result;
+        double side = 0;  // the tool's largest side angle: tried first when the tilt lies past it
     } cases[] = {
-        {{8, 0, 60}, 0.5, 0, 2},    {{8, 0, 60}, 0.5, 2, 2},    {{8, 0, 60}, 0.5, 1, -2},
-        {{16, 9, 52.5}, 0.3, 0, 1}, {{16, 9, 52.5}, 0.3, 1, 1}, {{16, 9, 52.5}, 0.3, 2, 2},
+        {{8, 0, 60}, 0.5, 0, 2},         {{8, 0, 60}, 0.5, 2, 2},         {{8, 0, 60}, 0.5, 1, -2},
+        {{16, 9, 52.5}, 0.3, 0, 1},      {{16, 9, 52.5}, 0.3, 1, 1},      {{16, 9, 52.5}, 0.3, 2, 2},
+        {{16, 9, 52.5}, 0.3, 1, 1, 0.5}, {{16, 9, 52.5}, 0.3, 0, 1, 0.5}, {{16, 9, 52.5}, 0.3, 1, 1, 0.29},
     };
     for (const Case& c : cases) {
+        t.maxSideAngle = c.side;
         double tilt = c.t0;
         const int r = gridPointTilt(&p, &tilt, 1, c.dir, &c.q, &t, &h);
         EXPECT_EQ(r, c.result) << c.q.x << " " << c.dir;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "avoidance/avoidtilt.h"
+#include "avoidance/machinecheck.h"
 #include "collision/toolseg.h"
 #include "geometry/rng.h"
 #include "toolsolid.h"
@@ -269,8 +270,17 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
     t.stage2Diameter = 6, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
     const double ends[][3] = {{35, 3.9, 1},  {35, 4.1, 0},  {45, 4.9, 1},  {45, 5.1, 0},
                               {55, 12.4, 1}, {55, 12.6, 0}, {65, 14.9, 1}, {65, 15.1, 0}};
-    for (const auto& e : ends) {
-        const Vec3 q{(e[0] + e[1]) * h, 0, (e[0] - e[1]) * h};
-        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), e[2]) << e[0] << " " << e[1];
+    // With the machine check on, a position the host accepts (this one reaches every axis) is decided
+    // by the geometry alone.
+    machineCheckResetState();
+    for (const int32_t check : {0, 1}) {
+        AvoidSwitches sw{};
+        sw.machineCheck = check;
+        avoidSetSwitches(&sw);
+        for (const auto& e : ends) {
+            const Vec3 q{(e[0] + e[1]) * h, 0, (e[0] - e[1]) * h};
+            EXPECT_EQ(toolLineHit(&p, &a, &t, &q), e[2]) << e[0] << " " << e[1] << " " << check;
+        }
     }
+    avoidTiltResetState();
 }
