@@ -701,10 +701,11 @@ TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
     }
 }
 
-// A roof at 70 over the path's first point: upright, C names no axis there and the head meets the roof;
+// A roof at 70 over one point of a path: upright, C names no axis there and the head meets the roof;
 // leaning 0.9 it clears it. The points beyond the roof are free. The B fallback of the C pass raises B
-// at the first point to a free C in its band, the next points' B less and less, the last point's not
-// at all, and answers 2; without the fallback the answer is 0.
+// at that point to a free C in its band, whole steps of 0.05 up, and answers 2; without the fallback the
+// answer is 0. With the roofed point first, the next points' B rise less and less, the last's not at
+// all; with it in the middle, the run reaches both ends (a failure near an end takes the rest along).
 TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     HeadScene s;
     const std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
@@ -713,38 +714,46 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     const auto axis = [](double c, double b) {
         return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
     };
-    const double xs[] = {0, 130, 150, 175};
-    for (const int fallback : {1, 0}) {
-        Plist* l = plistCreate(4, 1);
-        ASSERT_NE(l, nullptr);
-        for (const double x : xs) {
-            const Vec3 p{x, 0, 0}, a = axis(0.0, x > 0 ? 0.7 : 0.0);
-            plistAppend(l, x, &p, 0, &a, 0);
+    const struct {
+        std::vector<double> xs;
+        int32_t roofed;
+    } layouts[] = {{{0, 130, 150, 175}, 0}, {{-300, 0, 200}, 1}};
+    for (const auto& lay : layouts)
+        for (const int fallback : {1, 0}) {
+            const int32_t n = static_cast<int32_t>(lay.xs.size()), u = lay.roofed;
+            Plist* l = plistCreate(n, 1);
+            ASSERT_NE(l, nullptr);
+            for (int32_t i = 0; i < n; ++i) {
+                const Vec3 p{lay.xs[i], 0, 0}, a = axis(0.0, i == u ? 0.0 : 0.7);
+                plistAppend(l, lay.xs[i], &p, 0, &a, 0);
+            }
+            const HeadAvoidParams hp = params(4, 0);
+            AvoidTable* t = preparedTable(l, hp);
+            ASSERT_NE(t, nullptr);
+            for (int32_t i = 0; i < n; ++i) {
+                AvoidEntry& e = t->entries[i];
+                e.b = i == u ? 0.0 : 0.7, e.bMin = 0.0, e.bMax = 1.0, e.c = 0.0, e.cLow = -0.01,
+                e.cHigh = 0.01;
+            }
+            ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, 0), roof));
+            EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback ? 2 : 0) << u;
+            if (!fallback) continue;
+            const double bu = t->entries[u].b;
+            EXPECT_TRUE(bu <= 1.0 && std::fabs(bu / 0.05 - std::round(bu / 0.05)) < 1e-9) << bu;
+            for (int32_t i = 0; i < n; ++i) {
+                const AvoidEntry& e = t->entries[i];
+                EXPECT_EQ(e.flag, 0) << i;
+                if (u == 0) {
+                    EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
+                } else if (i != u) {
+                    EXPECT_EQ(e.b, std::fmin(1.0, 0.7 + bu)) << i;
+                }
+                EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cLow, e.b), roof)) << i;
+                EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cHigh, e.b), roof)) << i;
+            }
+            avoidTableFree(t);
+            plistFree(l);
         }
-        const HeadAvoidParams hp = params(4, 0);
-        AvoidTable* t = preparedTable(l, hp);
-        ASSERT_NE(t, nullptr);
-        for (int32_t i = 0; i < t->count; ++i) {
-            AvoidEntry& e = t->entries[i];
-            e.b = i ? 0.7 : 0.0, e.bMin = 0.0, e.bMax = 1.0, e.c = 0.0, e.cLow = -0.01, e.cHigh = 0.01;
-        }
-        ASSERT_TRUE(toolHits(kHead, l->points[0], axis(0, 0), roof));
-        EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback ? 2 : 0);
-        const double b0 = t->entries[0].b;  // whole steps of 0.05 up from upright
-        EXPECT_TRUE(!fallback || (b0 <= 1.0 && std::fabs(b0 / 0.05 - std::round(b0 / 0.05)) < 1e-9)) << b0;
-        for (int32_t i = 0; fallback && i < t->count; ++i) {
-            const AvoidEntry& e = t->entries[i];
-            EXPECT_EQ(e.flag, 0) << i;
-            EXPECT_TRUE(i == 0   ? e.b > t->entries[1].b
-                        : i == 3 ? e.b == 0.7
-                                 : e.b > t->entries[i + 1].b)
-                << i;
-            EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cLow, e.b), roof)) << i;
-            EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cHigh, e.b), roof)) << i;
-        }
-        avoidTableFree(t);
-        plistFree(l);
-    }
 }
 
 // Selective C over one colliding run of 25 points: the middle point, then every tenth out from it, 2 and
