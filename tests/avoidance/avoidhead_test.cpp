@@ -173,37 +173,42 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
     plistFree(l);
 }
 
-// 12 points, 3 of them still colliding after the first selective pass (3 > 12 / 6): the pass gives
-// up with -3 and the temporary global pass, announced by 7155 every time, frees the range.
+// 12 points, 3 of them still colliding after the first selective B pass (3 > 12 / 6; all 12 after the
+// C pass): the pass gives up with -3 and the temporary global pass, announced by 7155 every time, frees
+// the range.
 TEST(AvoidHead, SelectiveGivesWayToTheGlobalPass) {
     HeadScene s;
     std::vector<Triangle3D> tris = wall(40, -10, 150), near = wall(24, -5, 12);
     tris.insert(tris.end(), near.begin(), near.end());
     ASSERT_EQ(s.build(tris), 1);
-    const HeadAvoidParams hp = params(1, 2);
-    Plist* l = pathAlongX(12, 0.6, 10.0);
-    ASSERT_NE(l, nullptr);
-    AvoidTable* t = preparedTable(l, hp);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(headAvoidSelectiveB(t, l, &hp), kHeadAvoidNoConverge);
-    int32_t points = 0;
-    headAvoidCountHits(t, &points);
-    EXPECT_EQ(points, 3);
-    avoidTableFree(t);
-    plistFree(l);
-    for (const int32_t level : {9, 8}) {  // a host at level 8 hears none of it
-        MessageCapture capture(level);
-        l = pathAlongX(12, 0.6, 10.0);
+    for (const uint16_t mode : {1, 2}) {
+        const HeadAvoidParams hp = params(mode, 2);
+        Plist* l = pathAlongX(12, 0.6, 10.0);
         ASSERT_NE(l, nullptr);
-        t = preparedTable(l, hp);
+        AvoidTable* t = preparedTable(l, hp);
         ASSERT_NE(t, nullptr);
-        EXPECT_GE(selectAvoidanceMode(t, l, &hp), 0);
-        for (int32_t i = 0; i < l->count; ++i)
-            EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        EXPECT_EQ(mode == 1 ? headAvoidSelectiveB(t, l, &hp) : headAvoidSelectiveC(t, l, &hp),
+                  kHeadAvoidNoConverge);
+        int32_t points = 0;
+        headAvoidCountHits(t, &points);
+        EXPECT_EQ(points, mode == 1 ? 3 : 12);  // more than 12 / 6 either way
         avoidTableFree(t);
         plistFree(l);
-        EXPECT_EQ(capture.countOf("7155,0"), level == 9 ? 1 : 0);
-        EXPECT_EQ(capture.countOf("7151,0") + capture.countOf("6011,0"), level == 9 ? 2 : 0);
+        for (const int32_t level : {9, 8}) {
+            if (mode != 1) break;  // the global C pass is slow: B only  // a host at level 8 hears none of it
+            MessageCapture capture(level);
+            l = pathAlongX(12, 0.6, 10.0);
+            ASSERT_NE(l, nullptr);
+            t = preparedTable(l, hp);
+            ASSERT_NE(t, nullptr);
+            EXPECT_GE(selectAvoidanceMode(t, l, &hp), 0);
+            for (int32_t i = 0; i < l->count; ++i)
+                EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+            avoidTableFree(t);
+            plistFree(l);
+            EXPECT_EQ(capture.countOf("7155,0"), level == 9 ? 1 : 0);
+            EXPECT_EQ(capture.countOf("7151,0") + capture.countOf("6011,0"), level == 9 ? 2 : 0);
+        }
     }
 }
 
@@ -703,22 +708,28 @@ TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
 
 // A roof at 70 over one point of a path: upright, C names no axis there and the head meets the roof;
 // leaning 0.9 it clears it. The points beyond the roof are free. The B fallback of the C pass raises B
-// at that point to a free C in its band, whole steps of 0.05 up, and answers 2; without the fallback the
-// answer is 0. With the roofed point first, the next points' B rise less and less, the last's not at
-// all; with it in the middle, the run reaches both ends (a failure near an end takes the rest along).
+// there to the first whole step of 0.05 with a free C in its band and answers 2; without the fallback
+// the answer is 0. With the roofed point first, the next points' B rise less and less, the last's not
+// at all; with it in the middle the run reaches both ends (a failure near an end takes the rest along),
+// and fails where the raised B meets a wall at an end.
 TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
-    HeadScene s;
-    const std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
-                                          Triangle3D{{{-200, -200, 70}, {100, 200, 70}, {-200, 200, 70}}}};
-    ASSERT_EQ(s.build(roof), 1);
     const auto axis = [](double c, double b) {
         return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
     };
     const struct {
         std::vector<double> xs;
         int32_t roofed;
-    } layouts[] = {{{0, 130, 150, 175}, 0}, {{-300, 0, 200}, 1}};
-    for (const auto& lay : layouts)
+        bool wall;  // across x = -228: the first point's head meets it leaning 1.0, not 0.7
+    } layouts[] = {{{0, 130, 150, 175}, 0, false}, {{-300, 0, 200}, 1, false}, {{-300, 0, 200}, 1, true}};
+    for (const auto& lay : layouts) {
+        HeadScene s;
+        std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
+                                        Triangle3D{{{-200, -200, 70}, {100, 200, 70}, {-200, 200, 70}}}};
+        for (Triangle3D t : lay.wall ? wall(0, -200, 200) : std::vector<Triangle3D>{}) {
+            for (Vec3& p : t.p) p = {-228, p.x, p.z};
+            roof.push_back(t);
+        }
+        ASSERT_EQ(s.build(roof), 1);
         for (const int fallback : {1, 0}) {
             const int32_t n = static_cast<int32_t>(lay.xs.size()), u = lay.roofed;
             Plist* l = plistCreate(n, 1);
@@ -736,10 +747,16 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 e.cHigh = 0.01;
             }
             ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, 0), roof));
-            EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback ? 2 : 0) << u;
-            if (!fallback) continue;
+            EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback && !lay.wall ? 2 : 0) << u;
+            if (!fallback || lay.wall) {
+                avoidTableFree(t);
+                plistFree(l);
+                continue;
+            }
             const double bu = t->entries[u].b;
             EXPECT_TRUE(bu <= 1.0 && std::fabs(bu / 0.05 - std::round(bu / 0.05)) < 1e-9) << bu;
+            const Vec3 below = axis(0.0, bu - 0.05);  // the first free step: the one before it is not
+            EXPECT_NE(coll_check_full(&l->points[u], &below, nullptr), 1) << bu;
             for (int32_t i = 0; i < n; ++i) {
                 const AvoidEntry& e = t->entries[i];
                 EXPECT_EQ(e.flag, 0) << i;
@@ -754,6 +771,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             avoidTableFree(t);
             plistFree(l);
         }
+    }
 }
 
 // Selective C over one colliding run of 25 points: the middle point, then every tenth out from it, 2 and
