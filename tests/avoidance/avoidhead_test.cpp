@@ -231,8 +231,9 @@ TEST(AvoidHead, UnsolvableRangeCutsThePath) {
         EXPECT_EQ(l->vectors[i].y, axis0.y);
     }
     plistFree(l);
-    // Upright axes have no B or C to turn: the path ends at its first colliding point, the first too.
-    for (const double x0 : {-100.0, 41.0}) {
+    // Upright axes have no B or C to turn: the path ends at its first colliding point, the first or the
+    // last too.
+    for (const double x0 : {-100.0, 41.0, 57.0}) {
         HeadScene r;
         const std::vector<Triangle3D> roof = {Triangle3D{{{x0, -200, 55}, {300, -200, 55}, {300, 200, 55}}},
                                               Triangle3D{{{x0, -200, 55}, {300, 200, 55}, {x0, 200, 55}}}};
@@ -240,7 +241,8 @@ TEST(AvoidHead, UnsolvableRangeCutsThePath) {
         l = pathAlongX(20, 0.0);
         ASSERT_NE(l, nullptr);
         int32_t first = 0;
-        while (!toolHits(kHead, l->points[first], l->vectors[first], roof)) ++first;
+        while (first < 20 && !toolHits(kHead, l->points[first], l->vectors[first], roof)) ++first;
+        ASSERT_LT(first, 20);
         EXPECT_EQ(avoidToolHeadCollision(l, &hp), kCollHead) << x0;
         EXPECT_EQ(l->count, first) << x0;
         plistFree(l);
