@@ -249,5 +249,19 @@ TEST(AvoidGrid, PointTiltAnswersItsDirection) {
         EXPECT_EQ(toolLineHit(&p, &a, &t, &c.q), 0) << c.q.x << " " << c.dir;
         EXPECT_TRUE(r == 1 ? tilt < c.t0 : tilt > c.t0) << tilt;
     }
+    // In lift mode a blocked upright tool is not tilted: the lift measure takes how far the post lies
+    // above the first cone's foot (20), and a post inside the cutter's radius (2) answers -2.
+    AvoidSwitches sw{};
+    sw.unresolvedMode = 4;
+    avoidSetSwitches(&sw);
+    t.maxSideAngle = 0;
+    for (const auto& [x, want] : {std::pair{3.0, 0}, {1.0, -2}}) {
+        toolLiftReset();
+        const Vec3 q{x, 0, 25};
+        double tilt = 0.0;
+        EXPECT_EQ(gridPointTilt(&p, &tilt, 1, 0, &q, &t, &h), want) << x;
+        EXPECT_EQ(tilt, 0.0);
+        EXPECT_NEAR(toolLiftMax(), want ? 0.0 : 5.0, 1e-12) << x;
+    }
     avoidTiltResetState();
 }
