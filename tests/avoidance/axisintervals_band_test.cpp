@@ -44,6 +44,20 @@ TEST(AxisIntervalsBand, RingPlaneAnglesCountAtTheEdgeOfReach) {
             EXPECT_NEAR((c.h + c.Z * y) * (c.h + c.Z * y), c.R * c.R * (1 - y * y), 1e-9) << c.h << " " << q;
         }
     }
+    // The point ring (R = 0) at height -2 touches the plane n . x = -1.6 at (0, 0, -2) exactly, upright.
+    // On an edge of the triangle it counts as inside, past a corner not.
+    const Vec3 n{0, 0.6, 0.8}, e1{1, 0, 0}, e2{0, 0.8, -0.6};
+    const struct {
+        Vec3 v0, u, w;
+        int inside;
+    } tris[] = {{{-0.5, 0, -2}, e1, e2, 1}, {{-0.5, 0, -2}, e2, e1, 1}, {{0.5, 0, -2}, e1, e2, 0}};
+    for (const auto& c : tris) {
+        const Vec3 tri[3] = {c.v0, O::add(c.v0, c.u), O::add(c.v0, c.w)};
+        double t[4], phi[4], a[4], b[4];
+        int inside[4];
+        ASSERT_EQ(ringPlaneAngles(&kFrame, -2, 0, tri, &n, 1.6, t, inside, phi, a, b), 2);
+        for (int q = 0; q < 4; ++q) EXPECT_EQ(inside[q], c.inside) << c.v0.x << " " << q;
+    }
 }
 
 namespace {
