@@ -830,6 +830,9 @@ TEST(AvoidHead, SelectiveCSamplesFromTheMiddleOut) {
         for (int i = 0; i < 25; ++i)
             EXPECT_EQ(t->entries[i].state, toolHits(kHead, l->points[i], l->vectors[i], tris) ? 1u : 0u) << i;
     }
+    for (int i = 0; i < 24; ++i) l->vectors[i] = {0, -std::sin(b), std::cos(b)};
+    t->count = 24;  // a colliding point past the table's end (24 leans to the wall) is not its concern
+    EXPECT_EQ(headAvoidRecheck(l, t), 1);
     avoidTableFree(t);
     plistFree(l);
 }
