@@ -507,6 +507,7 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
         Vec3 p0, p1;
         double gap;  // the parameters' distance
         int result;
+        double c0 = -0.3, c1 = 2.8;  // their mean, 1.25, leans the head into the wall
     } cases[] = {
         {{0, 0, 0}, {0.5, 0, 0}, 40, -2},
         {{0, -30, 0}, {0.5, -30, 0}, 40, 1},  // the midpoint decides
@@ -517,9 +518,11 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
         {{0, 0, -200}, {0, 0, 200}, 40, -2},
         {{-80, 0, 0}, {-79.5, 0, 0}, 40, 1},
         {{0, 0, -200}, {0, 0, -199.5}, 40, 1},
+        {{0, 0, 0}, {0.5, 0, 0}, 10, -2, 2.4, 0.8},  // the mean of both Cs, not of one, leans in
     };
-    const double c0 = -0.3, c1 = 2.8, b = 0.6;  // the mean C, 1.25, leans the head into the wall
+    const double b = 0.6;
     for (const auto& c : cases) {
+        const double c0 = c.c0, c1 = c.c1;
         Plist* l = plistCreate(2, 1);
         ASSERT_NE(l, nullptr);
         Vec3 a0, a1;

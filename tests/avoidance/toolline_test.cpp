@@ -201,6 +201,12 @@ TEST(ToolLine, LiftMeasureRunsUpTheCones) {
     const Vec3 q{p.x + 5, p.y, p.z + 0.5};
     EXPECT_EQ(toolLiftInside(&p, &up, &t, &q), 0);
     EXPECT_NEAR(toolLiftMax(), 0.5 - 0.5e-5, 1e-9);
+    // A first cone of no height has no slope to run up: a point between its two radii is not lifted.
+    t.cutterTop = t.stage2Top = 30;
+    toolLiftReset();
+    const Vec3 r{p.x + 5, p.y, p.z + 35};
+    EXPECT_EQ(toolLiftInside(&p, &up, &t, &r), 0);
+    EXPECT_EQ(toolLiftMax(), 0.0);
 }
 
 TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
