@@ -214,6 +214,10 @@ TEST(AvoidFit, MissingArgumentsAreRefused) {
         t->count = 0;
         EXPECT_EQ(fit(t, l), -1);
         t->count = 3;
+        Vec3* axes = l->vectors;  // a list without axes has nothing to write the fit into
+        l->vectors = nullptr;
+        EXPECT_EQ(fit(t, l), -1);
+        l->vectors = axes;
     }
     avoidTableFree(t);
     plistFree(l);
