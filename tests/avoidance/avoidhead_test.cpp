@@ -748,8 +748,10 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             ASSERT_NE(t, nullptr);
             for (int32_t i = 0; i < n; ++i) {
                 AvoidEntry& e = t->entries[i];
-                e.b = i == u ? 0.0 : 0.7, e.bMin = 0.0, e.bMax = 1.0, e.c = 0.0, e.cLow = -0.01,
-                e.cHigh = 0.01;
+                // C starts outside its band [0, 0.02] but at the roofed point: the fallback starts from the
+                // middle.
+                e.b = i == u ? 0.0 : 0.7, e.bMin = 0.0, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05, e.cLow = 0.0,
+                e.cHigh = 0.02;
             }
             ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, 0), roof));
             EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback && !lay.wall ? 2 : 0) << u;
@@ -765,6 +767,10 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             for (int32_t i = 0; i < n; ++i) {
                 const AvoidEntry& e = t->entries[i];
                 EXPECT_EQ(e.flag, 0) << i;
+                if (i > u) {  // not reached by the C pass before the roofed point failed
+                    EXPECT_NEAR(e.cLow, 0.0, 1e-12) << i;
+                    EXPECT_NEAR(e.cHigh, 0.02, 1e-12) << i;
+                }
                 if (u == 0) {
                     EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
                 } else if (i != u) {
