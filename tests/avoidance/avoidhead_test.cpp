@@ -632,36 +632,38 @@ TEST(AvoidHead, SelectiveBMarksTheSampleWithoutAFreeB) {
 }
 
 // The C widths of the cycle are a band about each point's C, each width on its own side: with room only
-// below C, the selective C pass turns the axes of both ranges down, free of the wall, within the band, on
-// its own.
+// below C (mirrored: above it), the selective C pass turns the axes of both ranges that way, free of the
+// wall, within the band, on its own.
 TEST(AvoidHead, SelectiveCKeepsToTheCyclesWidths) {
-    HeadScene s;
-    const std::vector<Triangle3D> tris = wall(40, -100, 100);
-    ASSERT_EQ(s.build(tris), 1);
-    const double c0 = 0.75, b = 0.6;
-    Plist* l = plistCreate(12, 1);
-    ASSERT_NE(l, nullptr);
-    for (int i = 0; i < 12; ++i) {
-        const Vec3 p = {2.0 * i, 0, 0},
-                   a = {std::sin(b) * std::cos(c0), std::sin(b) * std::sin(c0), std::cos(b)};
-        plistAppend(l, 2.0 * i, &p, 0, &a, 0);
-        ASSERT_TRUE(toolHits(kHead, p, a, tris));
+    for (const double side : {1.0, -1.0}) {  // mirrored: the wall at -40, the room above C
+        HeadScene s;
+        const std::vector<Triangle3D> tris = wall(40 * side, -100, 100);
+        ASSERT_EQ(s.build(tris), 1);
+        const double c0 = 0.75 * side, b = 0.6;
+        Plist* l = plistCreate(12, 1);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 12; ++i) {
+            const Vec3 p = {2.0 * i, 0, 0},
+                       a = {std::sin(b) * std::cos(c0), std::sin(b) * std::sin(c0), std::cos(b)};
+            plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+            ASSERT_TRUE(toolHits(kHead, p, a, tris));
+        }
+        HeadAvoidParams hp;
+        headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, side > 0 ? 5.0 : 25.0, side > 0 ? 25.0 : 5.0);
+        l->flags[6] = kPointLink << 8;  // two ranges, each treated whole
+        MessageCapture capture(9);
+        EXPECT_EQ(avoidToolHeadCollision(l, &hp), 1);
+        ASSERT_EQ(l->count, 12);
+        for (int32_t i = 0; i < l->count; ++i) {
+            if (i == 6) continue;
+            EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+            const double c = side * std::atan2(l->vectors[i].y, l->vectors[i].x);
+            EXPECT_GE(c, std::fabs(c0) - 25.0 * kPi / 180 - 1e-9) << i;
+            EXPECT_LT(c, std::fabs(c0)) << i;
+        }
+        EXPECT_EQ(capture.countOf("7155,0"), 0);  // the band holds a free C everywhere: no global retry
+        plistFree(l);
     }
-    HeadAvoidParams hp;
-    headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, 5.0, 25.0);
-    l->flags[6] = kPointLink << 8;  // two ranges, each treated whole
-    MessageCapture capture(9);
-    EXPECT_EQ(avoidToolHeadCollision(l, &hp), 1);
-    ASSERT_EQ(l->count, 12);
-    for (int32_t i = 0; i < l->count; ++i) {
-        if (i == 6) continue;
-        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
-        const double c = std::atan2(l->vectors[i].y, l->vectors[i].x);
-        EXPECT_GE(c, c0 - 25.0 * kPi / 180 - 1e-9) << i;
-        EXPECT_LT(c, c0) << i;
-    }
-    EXPECT_EQ(capture.countOf("7155,0"), 0);  // the band holds a free C everywhere: no global retry
-    plistFree(l);
 }
 
 // The per-point C search asks for the band at the cycle's widths, then at twice them, then a quarter turn
