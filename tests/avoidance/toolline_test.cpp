@@ -152,11 +152,12 @@ TEST(ToolLine, PointInsideTheAssembly) {
         {10, 10, 2.9, 10, 1},
         {10, 10, 14.9, 90, 1},
         {10, 10, 4.9, 45, 1},
-        {10, 10, 5.1, 45, 0},  // the first cylinder only up to its radius
-        {10, 40, 14, 45, 1},   // wider than the head: the whole head's reach belongs to it
-        {10, 40, 16, 45, 0},   // but nothing beyond the head's radius
-        {10, 10, 14, 60, 1},   // the top cylinder from its foot on
-        {10, 10, 1, 0.02, 0},  // the cutter holds points above 0.02 only
+        {10, 10, 5.1, 45, 0},               // the first cylinder only up to its radius
+        {10, 40, 14, 45, 1},                // wider than the head: the whole head's reach belongs to it
+        {10, 40, 16, 45, 0},                // but nothing beyond the head's radius
+        {10, 30 - 1e-5, 14.999998, 45, 0},  // 1e-5 narrower than the head: its own radius only
+        {10, 10, 14, 60, 1},                // the top cylinder from its foot on
+        {10, 10, 1, 0.02, 0},               // the cutter holds points above 0.02 only
         {10, 10, 1, 0.021, 1},
     };
     for (const Case& c : cases) {
