@@ -511,6 +511,7 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
     } cases[] = {
         {{0, 0, 0}, {0.5, 0, 0}, 40, -2},
         {{0, -30, 0}, {0.5, -30, 0}, 40, 1},  // the midpoint decides
+        {{0, -5, 0}, {0.5, -5, 0}, 40, -2},
         {{0, 0, 0}, {0.5, 0, 0}, 60, 1},
         {{0, 0, 0}, {0.5, 0, 0}, -40, -2},  // a slow turn is not tested
         {{-80, 0, 0}, {80, 0, 0}, 40, -2},
