@@ -102,6 +102,31 @@ TEST(AvoidFit, FastTurnsAreFilledWithInterpolatedAxes) {
     }
     avoidTableFree(t);
     plistFree(l);
+    // Across a link (either neighbour marked) the axis may turn at once: nothing is filled.
+    for (int32_t link : {1, 2, 3}) {
+        l = fitList(6, 1.0, b, 0.5);
+        ASSERT_NE(l, nullptr);
+        l->flags[link] = kPointLink << 8;
+        t = avoidTableCreate(l, 0.3, 1.2);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 6; ++i)
+            t->entries[i].b = b[i], t->entries[i].cLow = 0.2, t->entries[i].cHigh = 0.8;
+        ASSERT_EQ(avoidSearchAngles(t, l, 0.1), 1);
+        EXPECT_EQ(l->count, link == 1 ? 6 + 6 : 6) << link;
+        avoidTableFree(t);
+        plistFree(l);
+    }
+    // Neighbours 1.5e-5 apart have no room for a point between them: the turn is left as it is.
+    l = fitList(2, 1.5e-5, {0.2, 0.9}, 0.5);
+    ASSERT_NE(l, nullptr);
+    t = avoidTableCreate(l, 0.1, 1.2);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 2; ++i)
+        t->entries[i].b = i ? 0.9 : 0.2, t->entries[i].cLow = 0.2, t->entries[i].cHigh = 0.8;
+    EXPECT_EQ(avoidSearchAngles(t, l, 0.1), 1);
+    EXPECT_EQ(l->count, 2);
+    avoidTableFree(t);
+    plistFree(l);
 }
 
 // C bands of exactly a full turn are fitted; a wider one is refused before fitting.
@@ -125,6 +150,33 @@ TEST(AvoidFit, CBandOfAFullTurnAtMost) {
         avoidTableFree(t);
         plistFree(l);
     }
+}
+
+// Neighbours must lie at least 1e-5 apart in parameter and in space: exactly 1e-5 is enough.
+TEST(AvoidFit, NeighboursApartByTheToleranceAreFitted) {
+    collAssemblyResetState();  // no assembly: every axis is free
+    const struct {
+        double p0, dp, dx;
+        int result;
+    } cases[] = {{0, 1e-5, 1.0, 1},     {0, 0.99e-5, 1.0, -1}, {0, 1.0, 1e-5, 1},
+                 {0, 1.0, 0.99e-5, -1}, {0, -1e-5, 1.0, 1},    {-0.5, 1.0, 1.0, 1}};
+    for (const auto& c : cases)
+        for (auto fit : {avoidFitBandB, avoidFitBandC}) {
+            Plist* l = plistCreate(2, 1);
+            ASSERT_NE(l, nullptr);
+            const Vec3 p0{0, 0, 0}, p1{c.dx, 0, 0}, a{std::sin(0.3), 0, std::cos(0.3)};
+            plistAppend(l, c.p0, &p0, 0, &a, 0);
+            plistAppend(l, c.p0 + c.dp, &p1, 0, &a, 0);
+            AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+            ASSERT_NE(t, nullptr);
+            for (int i = 0; i < 2; ++i) {
+                AvoidEntry& e = t->entries[i];
+                e.b = 0.3, e.bMin = 0.2, e.bMax = 0.4, e.cLow = e.c - 0.1, e.cHigh = e.c + 0.1;
+            }
+            EXPECT_EQ(fit(t, l), c.result) << c.dp << " " << c.dx;
+            avoidTableFree(t);
+            plistFree(l);
+        }
 }
 
 // The argument record holds four times the points asked for, for those the fit adds.
@@ -162,6 +214,10 @@ TEST(AvoidFit, MissingArgumentsAreRefused) {
         t->count = 0;
         EXPECT_EQ(fit(t, l), -1);
         t->count = 3;
+        Vec3* axes = l->vectors;  // a list without axes has nothing to write the fit into
+        l->vectors = nullptr;
+        EXPECT_EQ(fit(t, l), -1);
+        l->vectors = axes;
     }
     avoidTableFree(t);
     plistFree(l);

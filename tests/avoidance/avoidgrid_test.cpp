@@ -226,18 +226,21 @@ TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
 TEST(AvoidGrid, PointTiltAnswersItsDirection) {
     avoidTiltResetState();
     setTiltLimit(1.2);
-    const ToolDescription t = gridTool();
+    ToolDescription t = gridTool();
     const Vec3 p{0, 0, 0}, h{1, 0, 0};
     struct Case {
         Vec3 q;
         double t0;
         int32_t dir;
         int result;
+        double side = 0;  // the tool's largest side angle: tried first when the tilt lies past it
     } cases[] = {
-        {{8, 0, 60}, 0.5, 0, 2},    {{8, 0, 60}, 0.5, 2, 2},    {{8, 0, 60}, 0.5, 1, -2},
-        {{16, 9, 52.5}, 0.3, 0, 1}, {{16, 9, 52.5}, 0.3, 1, 1}, {{16, 9, 52.5}, 0.3, 2, 2},
+        {{8, 0, 60}, 0.5, 0, 2},         {{8, 0, 60}, 0.5, 2, 2},         {{8, 0, 60}, 0.5, 1, -2},
+        {{16, 9, 52.5}, 0.3, 0, 1},      {{16, 9, 52.5}, 0.3, 1, 1},      {{16, 9, 52.5}, 0.3, 2, 2},
+        {{16, 9, 52.5}, 0.3, 1, 1, 0.5}, {{16, 9, 52.5}, 0.3, 0, 1, 0.5}, {{16, 9, 52.5}, 0.3, 1, 1, 0.29},
     };
     for (const Case& c : cases) {
+        t.maxSideAngle = c.side;
         double tilt = c.t0;
         const int r = gridPointTilt(&p, &tilt, 1, c.dir, &c.q, &t, &h);
         EXPECT_EQ(r, c.result) << c.q.x << " " << c.dir;
@@ -245,6 +248,20 @@ TEST(AvoidGrid, PointTiltAnswersItsDirection) {
         const Vec3 a{std::sin(tilt), 0, std::cos(tilt)};
         EXPECT_EQ(toolLineHit(&p, &a, &t, &c.q), 0) << c.q.x << " " << c.dir;
         EXPECT_TRUE(r == 1 ? tilt < c.t0 : tilt > c.t0) << tilt;
+    }
+    // In lift mode a blocked upright tool is not tilted: the lift measure takes how far the post lies
+    // above the first cone's foot (20), and a post inside the cutter's radius (2) answers -2.
+    AvoidSwitches sw{};
+    sw.unresolvedMode = 4;
+    avoidSetSwitches(&sw);
+    t.maxSideAngle = 0;
+    for (const auto& [x, want] : {std::pair{3.0, 0}, {1.0, -2}}) {
+        toolLiftReset();
+        const Vec3 q{x, 0, 25};
+        double tilt = 0.0;
+        EXPECT_EQ(gridPointTilt(&p, &tilt, 1, 0, &q, &t, &h), want) << x;
+        EXPECT_EQ(tilt, 0.0);
+        EXPECT_NEAR(toolLiftMax(), want ? 0.0 : 5.0, 1e-12) << x;
     }
     avoidTiltResetState();
 }

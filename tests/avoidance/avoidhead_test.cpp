@@ -173,38 +173,43 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
     plistFree(l);
 }
 
-// 12 points, 3 of them still colliding after the first selective pass (3 > 12 / 6): the pass gives
-// up with -3 and the temporary global pass, announced by 7155 every time, frees the range.
+// 12 points, 3 of them still colliding after the first selective B pass (3 > 12 / 6; all 12 after the
+// C pass): the pass gives up with -3 and the temporary global pass, announced by 7155 every time, frees
+// the range.
 TEST(AvoidHead, SelectiveGivesWayToTheGlobalPass) {
     HeadScene s;
     std::vector<Triangle3D> tris = wall(40, -10, 150), near = wall(24, -5, 12);
     tris.insert(tris.end(), near.begin(), near.end());
     ASSERT_EQ(s.build(tris), 1);
-    const HeadAvoidParams hp = params(1, 2);
-    Plist* l = pathAlongX(12, 0.6, 10.0);
-    ASSERT_NE(l, nullptr);
-    AvoidTable* t = preparedTable(l, hp);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(headAvoidSelectiveB(t, l, &hp), kHeadAvoidNoConverge);
-    int32_t points = 0;
-    headAvoidCountHits(t, &points);
-    EXPECT_EQ(points, 3);
-    avoidTableFree(t);
-    plistFree(l);
-    MessageCapture capture(9);
-    for (int k = 0; k < 2; ++k) {
-        l = pathAlongX(12, 0.6, 10.0);
+    for (const uint16_t mode : {1, 2}) {
+        const HeadAvoidParams hp = params(mode, 2);
+        Plist* l = pathAlongX(12, 0.6, 10.0);
         ASSERT_NE(l, nullptr);
-        t = preparedTable(l, hp);
+        AvoidTable* t = preparedTable(l, hp);
         ASSERT_NE(t, nullptr);
-        EXPECT_GE(selectAvoidanceMode(t, l, &hp), 0);
-        for (int32_t i = 0; i < l->count; ++i)
-            EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+        EXPECT_EQ(mode == 1 ? headAvoidSelectiveB(t, l, &hp) : headAvoidSelectiveC(t, l, &hp),
+                  kHeadAvoidNoConverge);
+        int32_t points = 0;
+        headAvoidCountHits(t, &points);
+        EXPECT_EQ(points, mode == 1 ? 3 : 12);  // more than 12 / 6 either way
         avoidTableFree(t);
         plistFree(l);
+        for (const int32_t level : {9, 8}) {
+            if (mode != 1) break;  // the global C pass is slow: B only  // a host at level 8 hears none of it
+            MessageCapture capture(level);
+            l = pathAlongX(12, 0.6, 10.0);
+            ASSERT_NE(l, nullptr);
+            t = preparedTable(l, hp);
+            ASSERT_NE(t, nullptr);
+            EXPECT_GE(selectAvoidanceMode(t, l, &hp), 0);
+            for (int32_t i = 0; i < l->count; ++i)
+                EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+            avoidTableFree(t);
+            plistFree(l);
+            EXPECT_EQ(capture.countOf("7155,0"), level == 9 ? 1 : 0);
+            EXPECT_EQ(capture.countOf("7151,0") + capture.countOf("6011,0"), level == 9 ? 2 : 0);
+        }
     }
-    EXPECT_EQ(capture.countOf("7155,0"), 2);
-    EXPECT_EQ(capture.countOf("7151,0") + capture.countOf("6011,0"), 2);
 }
 
 // A roof that the head meets at every B from point 10 on: the range is restored and the path ends
@@ -226,6 +231,22 @@ TEST(AvoidHead, UnsolvableRangeCutsThePath) {
         EXPECT_EQ(l->vectors[i].y, axis0.y);
     }
     plistFree(l);
+    // Upright axes have no B or C to turn: the path ends at its first colliding point, the first or the
+    // last too.
+    for (const double x0 : {-100.0, 41.0, 57.0}) {
+        HeadScene r;
+        const std::vector<Triangle3D> roof = {Triangle3D{{{x0, -200, 55}, {300, -200, 55}, {300, 200, 55}}},
+                                              Triangle3D{{{x0, -200, 55}, {300, 200, 55}, {x0, 200, 55}}}};
+        ASSERT_EQ(r.build(roof), 1);
+        l = pathAlongX(20, 0.0);
+        ASSERT_NE(l, nullptr);
+        int32_t first = 0;
+        while (first < 20 && !toolHits(kHead, l->points[first], l->vectors[first], roof)) ++first;
+        ASSERT_LT(first, 20);
+        EXPECT_EQ(avoidToolHeadCollision(l, &hp), kCollHead) << x0;
+        EXPECT_EQ(l->count, first) << x0;
+        plistFree(l);
+    }
 }
 
 // The turn of C away from the obstacle finds a free (C, B) pair and hands both back, turning no
@@ -486,9 +507,11 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
         Vec3 p0, p1;
         double gap;  // the parameters' distance
         int result;
+        double c0 = -0.3, c1 = 2.8;  // their mean, 1.25, leans the head into the wall
     } cases[] = {
         {{0, 0, 0}, {0.5, 0, 0}, 40, -2},
         {{0, -30, 0}, {0.5, -30, 0}, 40, 1},  // the midpoint decides
+        {{0, -5, 0}, {0.5, -5, 0}, 40, -2},
         {{0, 0, 0}, {0.5, 0, 0}, 60, 1},
         {{0, 0, 0}, {0.5, 0, 0}, -40, -2},  // a slow turn is not tested
         {{-80, 0, 0}, {80, 0, 0}, 40, -2},
@@ -496,9 +519,11 @@ TEST(AvoidHead, FastCTurnIsCheckedAtTheMidpoint) {
         {{0, 0, -200}, {0, 0, 200}, 40, -2},
         {{-80, 0, 0}, {-79.5, 0, 0}, 40, 1},
         {{0, 0, -200}, {0, 0, -199.5}, 40, 1},
+        {{0, 0, 0}, {0.5, 0, 0}, 10, -2, 2.4, 0.8},  // the mean of both Cs, not of one, leans in
     };
-    const double c0 = -0.3, c1 = 2.8, b = 0.6;  // the mean C, 1.25, leans the head into the wall
+    const double b = 0.6;
     for (const auto& c : cases) {
+        const double c0 = c.c0, c1 = c.c1;
         Plist* l = plistCreate(2, 1);
         ASSERT_NE(l, nullptr);
         Vec3 a0, a1;
@@ -608,36 +633,38 @@ TEST(AvoidHead, SelectiveBMarksTheSampleWithoutAFreeB) {
 }
 
 // The C widths of the cycle are a band about each point's C, each width on its own side: with room only
-// below C, the selective C pass turns the axes of both ranges down, free of the wall, within the band, on
-// its own.
+// below C (mirrored: above it), the selective C pass turns the axes of both ranges that way, free of the
+// wall, within the band, on its own.
 TEST(AvoidHead, SelectiveCKeepsToTheCyclesWidths) {
-    HeadScene s;
-    const std::vector<Triangle3D> tris = wall(40, -100, 100);
-    ASSERT_EQ(s.build(tris), 1);
-    const double c0 = 0.75, b = 0.6;
-    Plist* l = plistCreate(12, 1);
-    ASSERT_NE(l, nullptr);
-    for (int i = 0; i < 12; ++i) {
-        const Vec3 p = {2.0 * i, 0, 0},
-                   a = {std::sin(b) * std::cos(c0), std::sin(b) * std::sin(c0), std::cos(b)};
-        plistAppend(l, 2.0 * i, &p, 0, &a, 0);
-        ASSERT_TRUE(toolHits(kHead, p, a, tris));
+    for (const double side : {1.0, -1.0}) {  // mirrored: the wall at -40, the room above C
+        HeadScene s;
+        const std::vector<Triangle3D> tris = wall(40 * side, -100, 100);
+        ASSERT_EQ(s.build(tris), 1);
+        const double c0 = 0.75 * side, b = 0.6;
+        Plist* l = plistCreate(12, 1);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 12; ++i) {
+            const Vec3 p = {2.0 * i, 0, 0},
+                       a = {std::sin(b) * std::cos(c0), std::sin(b) * std::sin(c0), std::cos(b)};
+            plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+            ASSERT_TRUE(toolHits(kHead, p, a, tris));
+        }
+        HeadAvoidParams hp;
+        headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, side > 0 ? 5.0 : 25.0, side > 0 ? 25.0 : 5.0);
+        l->flags[6] = kPointLink << 8;  // two ranges, each treated whole
+        MessageCapture capture(9);
+        EXPECT_EQ(avoidToolHeadCollision(l, &hp), 1);
+        ASSERT_EQ(l->count, 12);
+        for (int32_t i = 0; i < l->count; ++i) {
+            if (i == 6) continue;
+            EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+            const double c = side * std::atan2(l->vectors[i].y, l->vectors[i].x);
+            EXPECT_GE(c, std::fabs(c0) - 25.0 * kPi / 180 - 1e-9) << i;
+            EXPECT_LT(c, std::fabs(c0)) << i;
+        }
+        EXPECT_EQ(capture.countOf("7155,0"), 0);  // the band holds a free C everywhere: no global retry
+        plistFree(l);
     }
-    HeadAvoidParams hp;
-    headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, 5.0, 25.0);
-    l->flags[6] = kPointLink << 8;  // two ranges, each treated whole
-    MessageCapture capture(9);
-    EXPECT_EQ(avoidToolHeadCollision(l, &hp), 1);
-    ASSERT_EQ(l->count, 12);
-    for (int32_t i = 0; i < l->count; ++i) {
-        if (i == 6) continue;
-        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
-        const double c = std::atan2(l->vectors[i].y, l->vectors[i].x);
-        EXPECT_GE(c, c0 - 25.0 * kPi / 180 - 1e-9) << i;
-        EXPECT_LT(c, c0) << i;
-    }
-    EXPECT_EQ(capture.countOf("7155,0"), 0);  // the band holds a free C everywhere: no global retry
-    plistFree(l);
 }
 
 // The per-point C search asks for the band at the cycle's widths, then at twice them, then a quarter turn
@@ -685,4 +712,194 @@ TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
         avoidTableFree(t);
         plistFree(l);
     }
+}
+
+// A roof at 70 over one point of a path: upright, C names no axis there and the head meets the roof;
+// leaning 0.9 it clears it. The points beyond the roof are free. The B fallback of the C pass raises B
+// there to the first whole step of 0.05 with a free C in its band and answers 2; without the fallback
+// the answer is 0. With the roofed point first, the next points' B rise less and less, the last's not
+// at all; with it in the middle the run reaches both ends (a failure near an end takes the rest along),
+// and fails where the raised B meets a wall at an end.
+TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
+    const auto axis = [](double c, double b) {
+        return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+    };
+    const struct {
+        std::vector<double> xs;
+        int32_t roofed;
+        bool wall;  // across x = -228: the first point's head meets it leaning 1.0, not 0.7
+    } layouts[] = {{{0, 130, 150, 175}, 0, false}, {{-300, 0, 200}, 1, false}, {{-300, 0, 200}, 1, true}};
+    for (const auto& lay : layouts) {
+        HeadScene s;
+        std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
+                                        Triangle3D{{{-200, -200, 70}, {100, 200, 70}, {-200, 200, 70}}}};
+        for (Triangle3D t : lay.wall ? wall(0, -200, 200) : std::vector<Triangle3D>{}) {
+            for (Vec3& p : t.p) p = {-228, p.x, p.z};
+            roof.push_back(t);
+        }
+        ASSERT_EQ(s.build(roof), 1);
+        for (const int fallback : {1, 0}) {
+            const int32_t n = static_cast<int32_t>(lay.xs.size()), u = lay.roofed;
+            Plist* l = plistCreate(n, 1);
+            ASSERT_NE(l, nullptr);
+            for (int32_t i = 0; i < n; ++i) {
+                const Vec3 p{lay.xs[i], 0, 0}, a = axis(0.0, i == u ? 0.0 : 0.7);
+                plistAppend(l, lay.xs[i], &p, 0, &a, 0);
+            }
+            const HeadAvoidParams hp = params(4, 0);
+            AvoidTable* t = preparedTable(l, hp);
+            ASSERT_NE(t, nullptr);
+            for (int32_t i = 0; i < n; ++i) {
+                AvoidEntry& e = t->entries[i];
+                // C starts outside its band [0, 0.02] but at the roofed point: the fallback starts from the
+                // middle.
+                e.b = i == u ? 0.0 : 0.7, e.bMin = 0.0, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05, e.cLow = 0.0,
+                e.cHigh = 0.02;
+            }
+            ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, 0), roof));
+            EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback && !lay.wall ? 2 : 0) << u;
+            if (!fallback || lay.wall) {
+                avoidTableFree(t);
+                plistFree(l);
+                continue;
+            }
+            const double bu = t->entries[u].b;
+            EXPECT_TRUE(bu <= 1.0 && std::fabs(bu / 0.05 - std::round(bu / 0.05)) < 1e-9) << bu;
+            const Vec3 below = axis(0.0, bu - 0.05);  // the first free step: the one before it is not
+            EXPECT_NE(coll_check_full(&l->points[u], &below, nullptr), 1) << bu;
+            for (int32_t i = 0; i < n; ++i) {
+                const AvoidEntry& e = t->entries[i];
+                EXPECT_EQ(e.flag, 0) << i;
+                if (i > u) {  // not reached by the C pass before the roofed point failed
+                    EXPECT_NEAR(e.cLow, 0.0, 1e-12) << i;
+                    EXPECT_NEAR(e.cHigh, 0.02, 1e-12) << i;
+                }
+                if (u == 0) {
+                    EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
+                } else if (i != u) {
+                    EXPECT_EQ(e.b, std::fmin(1.0, 0.7 + bu)) << i;
+                }
+                EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cLow, e.b), roof)) << i;
+                EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cHigh, e.b), roof)) << i;
+            }
+            avoidTableFree(t);
+            plistFree(l);
+        }
+    }
+}
+
+// Selective C over one colliding run of 25 points: the middle point, then every tenth out from it, 2 and
+// 22, are searched, and only their bands are cut back to the wall. Where the cycle's widths hold no free
+// C (12 degrees each side), the search widens them: twice from the middle down, one and a half times up,
+// and gives up when most points still collide after the pass.
+TEST(AvoidHead, SelectiveCSamplesFromTheMiddleOut) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -10, 100);
+    ASSERT_EQ(s.build(tris), 1);
+    const double c0 = 0.75, b = 0.6;
+    const auto hits = [&](const Vec3& p, double c) {
+        return toolHits(kHead, p, {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)}, tris);
+    };
+    Plist* l = nullptr;
+    AvoidTable* t = nullptr;
+    for (const double below : {25.0, 12.0}) {
+        avoidTableFree(t), plistFree(l);
+        l = plistCreate(25, 1);
+        ASSERT_NE(l, nullptr);
+        for (int i = 0; i < 25; ++i) {
+            const Vec3 p = {2.0 * i, 0, 0},
+                       a = {std::sin(b) * std::cos(c0), std::sin(b) * std::sin(c0), std::cos(b)};
+            plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+        }
+        HeadAvoidParams hp;
+        headAvoidParamsFromCycle(&hp, 2, 2, 0.1, 1.0, 2.0, below == 25.0 ? 5.0 : 12.0, below);
+        t = preparedTable(l, hp);
+        ASSERT_NE(t, nullptr);
+        // At 12 degrees the unsearched points keep no free C: after one pass most still collide.
+        const int r = headAvoidSelectiveC(t, l, &hp);
+        EXPECT_TRUE(below == 25.0 ? r >= 0 : r == kHeadAvoidNoConverge) << r;
+        for (int i = 0; i < 25; ++i) {
+            const AvoidEntry& e = t->entries[i];
+            const double widen = i % 10 != 2 || below == 25.0 ? 1.0 : i <= 12 ? 2.0 : 1.5;
+            EXPECT_NEAR(e.cLow, c0 - widen * hp.cMinus, 1e-12) << i << " " << below;
+            if (i % 10 != 2) {
+                EXPECT_NEAR(e.cHigh, c0 + hp.cPlus, 1e-12) << i;
+                continue;
+            }
+            EXPECT_LT(e.cHigh, c0) << i;
+            EXPECT_FALSE(hits(l->points[i], e.cHigh)) << i;
+            EXPECT_TRUE(hits(l->points[i], e.cHigh + 0.1)) << i;
+        }
+    }
+    // The recheck marks exactly the points whose axes meet the wall, and answers whether none does.
+    for (const int lean : {0, 1}) {
+        for (int i = 0; i < 25; ++i) {
+            const double c = lean && i % 3 == 0 ? kPi / 2 : -kPi / 2;
+            l->vectors[i] = {std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+            t->entries[i].state = 0;
+        }
+        EXPECT_EQ(headAvoidRecheck(l, t), lean ? 0 : 1);
+        for (int i = 0; i < 25; ++i)
+            EXPECT_EQ(t->entries[i].state, toolHits(kHead, l->points[i], l->vectors[i], tris) ? 1u : 0u) << i;
+    }
+    for (int i = 0; i < 24; ++i) l->vectors[i] = {0, -std::sin(b), std::cos(b)};
+    t->count = 24;  // a colliding point past the table's end (24 leans to the wall) is not its concern
+    EXPECT_EQ(headAvoidRecheck(l, t), 1);
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// Neighbours whose B intervals do not overlap are joined before the fit, from the first pair on: the
+// later interval shrinks to the middle of the one before it (with nothing in the way every B is free);
+// overlapping neighbours are left as they are.
+TEST(AvoidHead, SelectiveBJoinsDisjointNeighbours) {
+    collAssemblyResetState();
+    Plist* l = pathAlongX(3, 0.3);
+    ASSERT_NE(l, nullptr);
+    const HeadAvoidParams hp = params(1, 2);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    const double bands[3][2] = {{0.2, 0.4}, {0.6, 0.8}, {0.25, 0.8}};
+    for (int i = 0; i < 3; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.bMin = bands[i][0], e.bMax = bands[i][1], e.b = 0.5 * (e.bMin + e.bMax), e.state = 0;
+    }
+    EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
+    const double want[3][2] = {{0.2, 0.4}, {0.3, 0.3}, {0.25, 0.8}};
+    for (int i = 0; i < 3; ++i) {
+        const AvoidEntry& e = t->entries[i];
+        EXPECT_NEAR(e.bMin, want[i][0], 1e-12) << i;
+        EXPECT_NEAR(e.bMax, want[i][1], 1e-12) << i;
+        EXPECT_TRUE(e.b >= e.bMin - 1e-9 && e.b <= e.bMax + 1e-9) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// A global C pass whose neighbouring bands do not meet fails and tries again on every band narrowed by a
+// twentieth of its width at each side, the first point's too (nothing in the way: each band is the
+// cycle's widths about its C).
+TEST(AvoidHead, GlobalCNarrowsEveryBandAfterAFailure) {
+    collAssemblyResetState();
+    Plist* l = plistCreate(3, 1);
+    ASSERT_NE(l, nullptr);
+    const double cs[] = {0.0, 2.0, 2.1};
+    for (int i = 0; i < 3; ++i) {
+        const Vec3 p = {2.0 * i, 0, 0},
+                   a = {std::sin(0.5) * std::cos(cs[i]), std::sin(0.5) * std::sin(cs[i]), std::cos(0.5)};
+        plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+    }
+    HeadAvoidParams hp;
+    headAvoidParamsFromCycle(&hp, 2, 0, 0.1, 1.0, 2.0, 5.0, 10.0);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    headAvoidGlobalC(&hp, l, t);
+    const double w = hp.cPlus + hp.cMinus;
+    for (const int i : {0, 2}) {  // the ends (the fill may add points between)
+        const AvoidEntry& e = t->entries[i ? t->count - 1 : 0];
+        EXPECT_NEAR(e.cLow, cs[i] - hp.cMinus + 0.05 * w, 1e-9) << i;
+        EXPECT_NEAR(e.cHigh, cs[i] + hp.cPlus - 0.05 * w, 1e-9) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
 }

@@ -11,8 +11,10 @@
 
 #include "allocfail.h"
 #include "avoidance/avoidhead.h"
+#include "avoidance/axisintervals.h"
 #include "collision/collassembly.h"
 #include "geometry/rng.h"
+#include "toolsolid.h"
 
 namespace {
 
@@ -172,4 +174,41 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         EXPECT_EQ(got, want) << in;
         EXPECT_EQ(e.front().flag * 10 + e.back().flag, -11) << in;
     }
+}
+
+// In the analytic mode the B interval pass keeps the free gap over the obstacle meshes that holds the
+// lower end: every B in it is free of a plate lying across the tilts near 0.8, and the tilt just past
+// its upper end meets the plate. The sampling mode asks the (empty) assembly and keeps the whole range.
+TEST(AvoidSearch, AnalyticIntervalPassKeepsTheFreeGapOverTheMesh) {
+    collAssemblyResetState();
+    const Tool tool{{0.0, 10.0, 30.0}, {2.0, 2.0, 8.0}};
+    const Vec3 p{1, 2, 3}, at{p.x + 25 * std::sin(0.8), p.y, p.z + 25 * std::cos(0.8)};
+    const std::vector<Triangle3D> plate = {
+        Triangle3D{{{at.x - 1, at.y - 3, at.z}, {at.x + 1, at.y - 3, at.z}, {at.x, at.y + 3, at.z + 0.5}}}};
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &plate[0]);
+    AxisObstacleModel* m = axisModelCreate(tl, 3, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    axisIntervalsResetState();
+    axisIntervalsSetModel(0, m);
+    const auto axis = [](double b) { return Vec3{std::sin(b), 0, std::cos(b)}; };
+    for (const int analytic : {1, 0}) {
+        avoidSetAnalytic(analytic);
+        AvoidEntry e{};
+        e.b = 0.4, e.bMin = 0.0, e.bMax = 1.2, e.c = 0.0;
+        ASSERT_TRUE(avoidIntervalPass(&e, &p, 0.0)) << analytic;
+        EXPECT_EQ(e.bMin, 0.0);
+        if (!analytic) {
+            EXPECT_EQ(e.bMax, 1.2);
+            continue;
+        }
+        ASSERT_TRUE(e.bMax > 0.4 && e.bMax < 0.8) << e.bMax;
+        for (double b = 0.0; b <= e.bMax; b += 0.01) EXPECT_FALSE(toolHits(tool, p, axis(b), plate)) << b;
+        EXPECT_TRUE(toolHits(tool, p, axis(e.bMax + 0.005), plate)) << e.bMax;
+    }
+    avoidSearchResetState();
+    axisIntervalsResetState();
+    axisModelFree(m);
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "avoidance/avoidtilt.h"
+#include "avoidance/machinecheck.h"
 #include "collision/toolseg.h"
 #include "geometry/rng.h"
 #include "toolsolid.h"
@@ -151,11 +152,12 @@ TEST(ToolLine, PointInsideTheAssembly) {
         {10, 10, 2.9, 10, 1},
         {10, 10, 14.9, 90, 1},
         {10, 10, 4.9, 45, 1},
-        {10, 10, 5.1, 45, 0},  // the first cylinder only up to its radius
-        {10, 40, 14, 45, 1},   // wider than the head: the whole head's reach belongs to it
-        {10, 40, 16, 45, 0},   // but nothing beyond the head's radius
-        {10, 10, 14, 60, 1},   // the top cylinder from its foot on
-        {10, 10, 1, 0.02, 0},  // the cutter holds points above 0.02 only
+        {10, 10, 5.1, 45, 0},               // the first cylinder only up to its radius
+        {10, 40, 14, 45, 1},                // wider than the head: the whole head's reach belongs to it
+        {10, 40, 16, 45, 0},                // but nothing beyond the head's radius
+        {10, 30 - 1e-5, 14.999998, 45, 0},  // 1e-5 narrower than the head: its own radius only
+        {10, 10, 14, 60, 1},                // the top cylinder from its foot on
+        {10, 10, 1, 0.02, 0},               // the cutter holds points above 0.02 only
         {10, 10, 1, 0.021, 1},
     };
     for (const Case& c : cases) {
@@ -200,6 +202,12 @@ TEST(ToolLine, LiftMeasureRunsUpTheCones) {
     const Vec3 q{p.x + 5, p.y, p.z + 0.5};
     EXPECT_EQ(toolLiftInside(&p, &up, &t, &q), 0);
     EXPECT_NEAR(toolLiftMax(), 0.5 - 0.5e-5, 1e-9);
+    // A first cone of no height has no slope to run up: a point between its two radii is not lifted.
+    t.cutterTop = t.stage2Top = 30;
+    toolLiftReset();
+    const Vec3 r{p.x + 5, p.y, p.z + 35};
+    EXPECT_EQ(toolLiftInside(&p, &up, &t, &r), 0);
+    EXPECT_EQ(toolLiftMax(), 0.0);
 }
 
 TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
@@ -221,6 +229,12 @@ TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
         if (c.hit) {
             EXPECT_NEAR(out.x, 0.0, 1e-9);  // the middle of the stretch inside
         }
+    }
+    // A chord starting just below the tip and rising by exactly 1e-12 is not level: its part above the
+    // tip's height counts; rising by less it is level, and wholly below.
+    for (const double top : {9e-13, 4e-13}) {
+        const Vec3 A{5, 1, top}, B{-5, 1, -1e-13};
+        EXPECT_EQ(avoidLineCone(&o, &up, &t, &A, &B, nullptr), top > 5e-13 ? 1 : 0) << top;
     }
 }
 
@@ -263,8 +277,17 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
     t.stage2Diameter = 6, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
     const double ends[][3] = {{35, 3.9, 1},  {35, 4.1, 0},  {45, 4.9, 1},  {45, 5.1, 0},
                               {55, 12.4, 1}, {55, 12.6, 0}, {65, 14.9, 1}, {65, 15.1, 0}};
-    for (const auto& e : ends) {
-        const Vec3 q{(e[0] + e[1]) * h, 0, (e[0] - e[1]) * h};
-        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), e[2]) << e[0] << " " << e[1];
+    // With the machine check on, a position the host accepts (this one reaches every axis) is decided
+    // by the geometry alone.
+    machineCheckResetState();
+    for (const int32_t check : {0, 1}) {
+        AvoidSwitches sw{};
+        sw.machineCheck = check;
+        avoidSetSwitches(&sw);
+        for (const auto& e : ends) {
+            const Vec3 q{(e[0] + e[1]) * h, 0, (e[0] - e[1]) * h};
+            EXPECT_EQ(toolLineHit(&p, &a, &t, &q), e[2]) << e[0] << " " << e[1] << " " << check;
+        }
     }
+    avoidTiltResetState();
 }
