@@ -421,6 +421,47 @@ Vec3 slerp(const Vec3& a, const Vec3& b, double f) {
     return {wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z};
 }
 
+// A macro's own last axis goes to the end of the placed list where the macro leaves the cut (the last
+// point of a leave, the first of an approach); the other end stays, the points between turn evenly.
+TEST(LinkMacro, JoinAxisPutsTheMacrosLastAxisAtItsFarEnd) {
+    const Vec3 up{0, 0, 1}, axes[3] = {{1, 0, 0}, {0, 1, 0}, {std::sin(0.4), 0, std::cos(0.4)}};
+    for (int32_t kind : {kMacroLeave, kMacroApproach})
+        for (int32_t count = 1; count <= 3; ++count)
+            for (int32_t placed = 1; placed <= 3; ++placed) {
+                MacroPath* m = macroPathCreate(kind, 2, 3, 1);
+                Plist* l = plistCreate(3, 1);
+                ASSERT_TRUE(m && l);
+                for (int32_t i = 0; i < count; ++i)
+                    macroPathAppend(m, {0, 0, double(i)}), m->axes[i] = axes[i];
+                for (int32_t i = 0; i < placed; ++i) {
+                    const Vec3 q{double(i), 0, 0};
+                    plistAppend(l, i, &q, 0, &up, 0);
+                }
+                ASSERT_EQ(macroJoinAxis(m, l), 1);
+                const Vec3 own = axes[count - 1];
+                const int32_t far = kind == kMacroLeave ? placed - 1 : 0;
+                SCOPED_TRACE(kind * 100 + count * 10 + placed);
+                EXPECT_VEC_NEAR(l->vectors[far], own, 0);
+                if (placed > 1) EXPECT_VEC_NEAR(l->vectors[placed - 1 - far], up, 0);
+                if (placed == 3)
+                    EXPECT_VEC_NEAR(l->vectors[1], slerp(l->vectors[0], l->vectors[2], 0.5), 1e-12);
+                macroPathFree(m), plistFree(l);
+            }
+    MacroPath* bare = macroPathCreate(kMacroLeave, 2, 3, 0);  // no axes of its own: nothing to join
+    Plist* l = plistCreate(3, 1);
+    ASSERT_TRUE(bare && l);
+    macroPathAppend(bare, up);
+    plistAppend(l, 0, &up, 0, &up, 0);
+    EXPECT_EQ(macroJoinAxis(bare, l), -1);
+    MacroPath* empty = macroPathCreate(kMacroLeave, 2, 3, 1);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(macroJoinAxis(empty, l), -1);
+    l->count = 0;
+    macroPathAppend(empty, up);
+    EXPECT_EQ(macroJoinAxis(empty, l), -1);
+    macroPathFree(bare), macroPathFree(empty), plistFree(l);
+}
+
 // Both axes tilted, so that every lift along an axis shows in x and y as well as in z; an empty model
 // leaves the lift at the safety distance.
 TEST_F(Links, JumpLinkAlongTiltedAxes) {
@@ -513,7 +554,8 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
         int marked;               // index of the one point of kind 3
         std::vector<int> wanted;  // indices emitted
     } cases[] = {
-        {0.0, 1, {2, 3}}, {0.5, 1, {1, 2, 3}}, {1e-6, 1, {2, 3}}, {0.5, 2, {1, 3}}, {0.0, 2, {1, 3}},
+        {0.0, 1, {2, 3}}, {0.5, 1, {1, 2, 3}},  {1e-6, 1, {2, 3}},     {0.5, 2, {1, 3}},
+        {0.0, 2, {1, 3}}, {1e-5, 1, {1, 2, 3}}, {-1e-5, 1, {1, 2, 3}}, {0.99e-5, 1, {2, 3}},
     };
     for (const Case& k : cases) {
         SetUp();
@@ -652,6 +694,24 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, nullptr, &h), -4);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &model, nullptr), -4);
     EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &model, nullptr), -4);
+    h = 7;  // a lift asked for is set to 0 even when the other arguments are missing
+    EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, nullptr, &h) * 10 + h, -40);
+    h = 7;
+    EXPECT_EQ(linkTravelLiftPlane(nullptr, &p, &ctx, &model, &h) * 10 + h, -40);
+    CheckModel noTool = model;
+    noTool.tool = nullptr;
+    noTool.tolerance = 0.05;
+    h = 7;
+    EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &noTool, &h) * 10 + h, -40);
+    EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &noTool, &h), -4);
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noTool, &h) * 10 + h, -40);
+    ProfileCurve* curve = profileLine(&p, &up);
+    ASSERT_NE(curve, nullptr);
+    EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);
+    profileFreeList(curve);
+    EXPECT_EQ(macroPlacePoints(macro, &ctx, &noTool), nullptr);
+    EXPECT_EQ(linkInfeedCollisionTest(macro, &ctx, &noTool, -1, nullptr), -1);
+    EXPECT_EQ(idx5CollisionFreeMacro(&p, &p, 0, &ctx, &noTool), -1);
     EXPECT_EQ(linkCheckedMove(nullptr, &ctx, &model), -1);
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &model, nullptr), -4);
     EXPECT_EQ(linkInfeedCollisionTest(nullptr, &ctx, &model, -1, nullptr), -1);

@@ -50,6 +50,7 @@ TEST_F(MacroFile, StatementsMoveInTheFrame) {
         {"ROTX(90)\nROTY(-90)\nLINE(2)\n", {1, 0, 3}, 2, 3},
         {" L I NE ( 4 ) trailing # note\nCC(1)\nPP()\nLINE(1,2,3)\nLINE()\n", {6, 2, 3}, 4, 5},
         {"ARC(5, 90, 0)\n", {6, 7, 3}, 20, 1},
+        {"LINE(4,)\nLINE(,1)\n", {5, 2, 3}, 3, 2},                     // an empty field is 0
         {"ARC(5, -90, 2)\nLINE(1)\n", {6, -4, 5}, 21, 2},              // the frame turned with the arc
         {many + std::string(600, ' ') + "\n", {376, 2, 3}, 251, 250},  // growth; a long blank line
     };
@@ -83,8 +84,9 @@ TEST_F(MacroFile, ArcChordsLieOnTheArc) {
 }
 
 TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
-    for (const char* text : {"line(10)\n", "LINE 10\n", "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n",
-                             "LINE(1O)\r\n", "LINE(1,2,3,4)\n", "ARC(5, 1e300, 0)\n", "LINE(nan)\n"}) {
+    for (const char* text :
+         {"line(10)\n", "LINE 10\n", "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n", "LINE(1O)\r\n",
+          "LINE(1,2,3,4)\n", "LINE(1,2,3,)\n", "ARC(5, 1e300, 0)\n", "LINE(nan)\n"}) {
         const std::string name = write(text);
         for (int32_t level : {8, 9}) {  // a message of level 9
             MessageCapture cap(level);

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "avoidance/macro.h"
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
@@ -166,6 +169,36 @@ TEST(MacroTraj, RampCases) {
     for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
     macroPathFree(m);
     plistFree(g);
+}
+
+// Each allocation of a ramp in pieces failed in turn: no path, or the whole one, never a half-built one.
+TEST(MacroTraj, RampInPiecesShortOfMemoryGivesNoPathOrTheWholeOne) {
+    macroResetState();
+    macroSetRampPieceLength(0.5);
+    Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0.5, 0}, {3, 0, 0}}, {}, true);
+    ASSERT_NE(g, nullptr);
+    for (int32_t axes : {0, 1}) {
+        MacroPath* ref = macroGenRamp(g, 0, 30 * kDeg, 2, axes);
+        ASSERT_NE(ref, nullptr);
+        for (long n = 1; n < 100; ++n) {
+            allocfail::arm(n);
+            MacroPath* m = macroGenRamp(g, 0, 30 * kDeg, 2, axes);
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            EXPECT_TRUE(m || fired) << n;
+            if (m) {
+                EXPECT_EQ(m->axes != nullptr, axes == 1);
+                EXPECT_EQ(m->count, ref->count) << n;
+                for (int32_t i = 0; i < std::min(m->count, ref->count); ++i)
+                    EXPECT_VEC_NEAR(m->points[i], ref->points[i], 0);
+            }
+            macroPathFree(m);
+            if (!fired) break;
+        }
+        macroPathFree(ref);
+    }
+    plistFree(g);
+    macroResetState();
 }
 
 // A point marked for removal is no part of the way: each ramp variant runs along the guide without it,
