@@ -59,6 +59,7 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         {kMacroLeave, 7, 2.0, 0, nullptr, 1, {p0}},
         {kMacroApproach, 7, 2.0, 0, nullptr, 1, {p0, {0, 0, 5}}},  // raised by the trajectory height
         {kMacroLeave, 19, 2.0, 0, nullptr, 1, {p0}},
+        {kMacroLeave, 12, 2.0, 0, nullptr, 1, {p0, {0, 0, 2}}},  // without a target: raised as type 0
         {kMacroLeave, 6, 2.0, 0, nullptr, 1, {p0}},
     };
     for (const Case& c : cases) {

@@ -50,7 +50,8 @@ TEST_F(MacroFile, StatementsMoveInTheFrame) {
         {"ROTX(90)\nROTY(-90)\nLINE(2)\n", {1, 0, 3}, 2, 3},
         {" L I NE ( 4 ) trailing # note\nCC(1)\nPP()\nLINE(1,2,3)\nLINE()\n", {6, 2, 3}, 4, 5},
         {"ARC(5, 90, 0)\n", {6, 7, 3}, 20, 1},
-        {"LINE(4,)\nLINE(,1)\n", {5, 2, 3}, 3, 2},                     // an empty field is 0
+        {"LINE(4,)\nLINE(,1)\n", {5, 2, 3}, 3, 2},  // an empty field is 0
+        {"LINE(2\n", {3, 2, 3}, 2, 1},              // unclosed: the arguments run to the end of the line
         {"ARC(5, -90, 2)\nLINE(1)\n", {6, -4, 5}, 21, 2},              // the frame turned with the arc
         {many + std::string(600, ' ') + "\n", {376, 2, 3}, 251, 250},  // growth; a long blank line
     };

@@ -131,9 +131,30 @@ TEST(MacroTraj, RampCases) {
     macroPathFree(m);
     EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
     Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
-    ASSERT_NE(linked, nullptr);
-    EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr);
-    plistFree(linked);
+    Plist* stub = makeGuide({{0, 0, 0}, {0.5e-5, 0, 0}});  // a way shorter than the tolerance
+    ASSERT_TRUE(linked && stub);
+    for (double piece : {0.0, 0.5}) {
+        macroSetRampPieceLength(piece);
+        EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr) << piece;
+        EXPECT_EQ(macroGenRamp(stub, 0, 45 * kDeg, 1e-4, 0), nullptr) << piece;
+    }
+    macroSetRampPieceLength(0.0);
+    plistFree(linked), plistFree(stub);
+    // A ramp longer than twice its way turns at both ends, stepping from one guide point to the next.
+    Plist* ell = makeGuide({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    ASSERT_NE(ell, nullptr);
+    for (double piece : {0.0, 1.5}) {
+        macroSetRampPieceLength(piece);
+        m = macroGenRamp(ell, 0, 45 * kDeg, piece > 0 ? 8 : 16, 0);  // 8 long either way, there and back
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m->count, piece > 0 ? 9 : 17) << piece;
+        expectRamp(m, ell, 45 * kDeg, piece > 0 ? 8 : 16);
+        for (int32_t i = 1; i < m->count; ++i)
+            EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
+        macroPathFree(m);
+    }
+    macroSetRampPieceLength(0.0);
+    plistFree(ell);
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     for (double piece : {0.0, 0.5}) {                         // a half turn has no slope
         macroSetRampPieceLength(piece);
