@@ -131,6 +131,8 @@ TEST(Macro, TolerancesDecideAtTheirEdges) {
     const double r = std::sqrt(2.0), t = 1e-5, below = 0.99e-5;
     const Vec3 o{0, 0, 0}, tiny{t, 0, 0}, tinier{below, 0, 0}, back{-1, 0, 0}, sloped{-1, 0, -1},
         down{0, 0, -1};
+    const double y = 0.99999999995;  // with x = 1e-5 a length of exactly 1
+    const Vec3 edge{t, y, 0}, edgeBelow{below, y, 0};
     struct Case {
         uint16_t type;
         Vec3 p0, p1;
@@ -147,6 +149,8 @@ TEST(Macro, TolerancesDecideAtTheirEdges) {
         {4, o, sloped, t, 1, {{r * std::cos(t), r * std::sin(t), 0}}},
         {4, o, sloped, t, -1, {{r * std::cos(t), -r * std::sin(t), 0}}},
         {11, o, down, 0, -1, {{0, 2, 0}}},
+        {11, edge, o, 0, -1, {{t, y - 2, 0}}},  // the move's unit x is exactly 1e-5
+        {11, edgeBelow, o, 0, -1, {{below, y + 2, 0}}},
     };
     for (const Case& c : cases) {
         MacroParams m = params(c.type, 2.0, c.angle);
@@ -156,8 +160,9 @@ TEST(Macro, TolerancesDecideAtTheirEdges) {
         EXPECT_VEC_NEAR(path->points[0], c.p0, 0);
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i + 1], c.want[i], 1e-12);
         // The move's direction is known from a length of 1e-5 on.
-        const double l = std::hypot(c.p0.x - c.p1.x, c.p0.z - c.p1.z);
-        const Vec3 dir = l >= t ? Vec3{(c.p0.x - c.p1.x) / l, 0, (c.p0.z - c.p1.z) / l} : o;
+        const Vec3 w{c.p0.x - c.p1.x, c.p0.y - c.p1.y, c.p0.z - c.p1.z};
+        const double l = std::sqrt(w.x * w.x + w.y * w.y + w.z * w.z);
+        const Vec3 dir = l >= t ? Vec3{w.x / l, w.y / l, w.z / l} : o;
         EXPECT_VEC_NEAR(path->moveDir, dir, 1e-15);
         macroPathFree(path);
     }
