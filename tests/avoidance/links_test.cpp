@@ -142,10 +142,34 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
     EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
     EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);
-    const Vec3 E = {0, 0, 0}, F = {10, 0, 0};  // too short for the step, or no step: no points
-    for (double step : {11.0, 0.0, 1e-6}) EXPECT_EQ(linkAxisBlendMove(&up, &up, step, &E, &F), 0);
     ncSetFeedMode(0);
     idx5ResetState();
+}
+
+// A blended move of length 10 is cut into the fewest equal parts shorter than the step, the axis turned
+// by the share walked; a step longer than the move or below 1e-5 in size gives no points.
+TEST_F(Links, AxisBlendCutsTheMoveIntoPartsShorterThanTheStep) {
+    linkSetAxisCallback(recAxis);
+    const Vec3 E = {2, 0, 0}, F = {2, 6, 8}, to = {std::sin(0.6), 0, std::cos(0.6)};
+    const struct {
+        double step;
+        int result, parts;
+    } cases[] = {{11, 0, 0}, {10.5, 0, 0}, {10, 1, 2},      {5, 1, 3},        {4, 1, 3},     {3.2, 1, 4},
+                 {0, 0, 0},  {1e-6, 0, 0}, {0.99e-5, 0, 0}, {-0.99e-5, 0, 0}, {-1e-5, 1, 0}, {-3, 1, 0}};
+    for (const auto& c : cases) {
+        gOut.clear();
+        EXPECT_EQ(linkAxisBlendMove(&up, &to, c.step, &E, &F), c.result) << c.step;
+        ASSERT_EQ(gOut.size(), static_cast<size_t>(c.parts > 0 ? c.parts - 1 : 0)) << c.step;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            const double f = double(i + 1) / c.parts;
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{2, 6 * f, 8 * f}), 1e-12);
+            EXPECT_VEC_NEAR(gOut[i].axis, (Vec3{std::sin(0.6 * f), 0, std::cos(0.6 * f)}), 1e-12);
+            EXPECT_EQ(gOut[i].cls, kLinkClassFeed);
+        }
+    }
+    EXPECT_EQ(linkAxisBlendMove(nullptr, &to, 1, &E, &F) + linkAxisBlendMove(&up, &to, 1, nullptr, &F), 0);
+    gFail = true;
+    EXPECT_EQ(linkAxisBlendMove(&up, &to, 4, &E, &F), kLinkOutputFailed);
 }
 
 TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
