@@ -1086,3 +1086,43 @@ TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
 }
 
 }  // namespace
+namespace {
+
+// Over nothing a checked link is placed at every profile step (0.5) and turns the axis evenly from the
+// cut's to the next cut's; thinning drops the points of the straight line whose axis stays within the
+// step angle of the last kept one, on either side.
+TEST_F(Links, CheckedLinkTurnsItsAxesEvenlyAndThinsWithinTheStepAngle) {
+    testmesh::Model none({}, kBallMill, 2.0);
+    none.m.tolerance = none.m.stepLength = 0.5;
+    const Vec3 cur = {std::sin(0.3), 0, std::cos(0.3)}, next = {0, std::sin(0.4), std::cos(0.4)};
+    // The two axes lie 0.495 apart: 0.124 per step on a link 2 long.
+    const struct {
+        double length, maxChord, stepAngle;
+        std::vector<int> kept;  // steps of 0.5 that go out, the start left out
+    } cases[] = {{1, 0, 1, {1, 2}},
+                 {2, 0, 1, {1, 2, 3, 4}},
+                 {2, 1e9, 0.3, {3, 4}},  // 0.37 from the start, 0.12 from the end
+                 {2, 1e9, 0.1, {1, 2, 3, 4}},
+                 {2, 1e9, 0.6, {4}}};
+    for (const auto& c : cases) {
+        SetUp();
+        linkSetAxisCallback(recAxis);
+        ctx.stepMax = c.maxChord, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(c.stepAngle);
+        startAt({0, 0, 5});
+        linkSetToolAxis(&cur), linkSetNextToolAxis(&next);
+        const Vec3 a{0, 0, 5}, b{c.length, 0, 5};
+        ProfileCurve* line = profileLine(&a, &b);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(linkCheckedMove(line, &ctx, &none.m), 1);
+        profileFreeList(line);
+        ASSERT_EQ(gOut.size(), c.kept.size()) << c.length << " " << c.stepAngle;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            const double x = 0.5 * c.kept[i];
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{x, 0, 5}), 1e-9);
+            EXPECT_VEC_NEAR(gOut[i].axis, slerp(cur, next, x / c.length), 1e-9);
+            EXPECT_EQ(gOut[i].cls, kLinkClassFeed);
+        }
+    }
+}
+
+}  // namespace
