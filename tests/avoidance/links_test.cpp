@@ -23,7 +23,8 @@ struct Out {
     Vec3 p;
     int32_t cls;
     double feed;
-    Vec3 axis;  // the last axis sent before the point
+    Vec3 axis;       // the last axis sent before the point
+    int32_t forced;  // the NC output's infeed class was forced
 };
 std::vector<Out> gOut;
 Vec3 gAxis{};
@@ -32,7 +33,7 @@ bool gFail = false;
 
 int recPoint(const Vec3* p, int32_t cls) {
     if (gFail) return -1;
-    gOut.push_back({*p, cls, ncCurrentFeed(), gAxis});
+    gOut.push_back({*p, cls, ncCurrentFeed(), gAxis, ncIsInfeedFeedForced()});
     return 0;
 }
 int recAxis(const Vec3* a, int32_t) {
@@ -127,7 +128,11 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     ctx.clearancePlane = 40.0;  // the descent from the travel height to A = T + 10 z is 20 - 10 = 10
     ctx.retractFeed = 300.0;
     const Vec3 T = {50, 0, 20};
+    ncForceInfeedFeed(1);  // not within the link, and again after it
     ASSERT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), 0);
+    EXPECT_EQ(ncIsInfeedFeedForced(), 1);
+    ncForceInfeedFeed(0);
+    for (const Out& o : gOut) EXPECT_EQ(o.forced, 0);
     EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
     // R, 25 blended on the 50-long travel, its end, 5 evenly spaced on the descent of 10 to A, A, T.
     ASSERT_EQ(gOut.size(), 34u);

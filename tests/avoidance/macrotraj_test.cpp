@@ -368,6 +368,7 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         {false, kMacroApproach, {{0.5, 0, 3}, {0, 12, 4}, {45, 0, 5}}, {{0, 0.5, 3}, {2, 10, 4}, {0, 5, 5}}},
         {true, kMacroLeave, {{-3, 0, 2}, {-6, 0, 4}}, {{3, 0, 2}, {6, 0, 4}}},
         {true, kMacroApproach, {{-3, 0, 2}, {-6, 0, 4}}, {{0, 3, 2}, {0, 6, 4}}},
+        {true, kMacroLeave, {{-3, 2, 0}, {-6, 0, 4}}, {{3, 0, 0}, {6, 0, 4}}},  // lifted towards its end
         {true,
          kMacroLeave,
          {{-0.5, 0, 1}, {-83, 0, 4}},
