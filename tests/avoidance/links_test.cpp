@@ -699,6 +699,14 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
     for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
     for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
+    // A failed output stops either kind, placed or not, with the output's code.
+    for (CheckModel* on : {&model, &plate.m})
+        for (int32_t kind : {kMacroApproach, kMacroLeave}) {
+            SetUp();
+            p->kind = kind;
+            gFail = true;
+            EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, on, -1, nullptr), kLinkOutputFailed) << kind;
+        }
     macroPathFree(p);
     ncSetSpecialFeeds(0.0, 0.0, 0.0);
     idx5ResetState();
