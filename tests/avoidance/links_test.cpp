@@ -388,6 +388,15 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
     linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
     EXPECT_EQ(kept(l), 10);
     plistFree(l);
+    // Thinning stops at the first point without a kept neighbour on either side.
+    for (int removed : {0, 9}) {
+        l = line(10, {1, 0, 0}, 0.0, 5);
+        ASSERT_NE(l, nullptr);
+        l->flags[removed] = static_cast<uint16_t>(kPointRemoved << 8);
+        linkThinPoints(l, 1e9, 0.01);
+        for (int i = 1; i < 9; ++i) EXPECT_EQ(l->flags[i] >> 8 == kPointMarked, removed == 9 && i < 8) << i;
+        plistFree(l);
+    }
     l = line(10, {1, 0, 0}, 0.0, 4);  // equal axes lie within a step angle of 0 too
     ASSERT_NE(l, nullptr);
     linkThinKeepAxes(l, 1e9, 0.01, 1.0);
@@ -1135,6 +1144,25 @@ TEST_F(Links, CheckedLinkTurnsItsAxesEvenlyAndThinsWithinTheStepAngle) {
             EXPECT_VEC_NEAR(gOut[i].axis, slerp(cur, next, x / c.length), 1e-9);
             EXPECT_EQ(gOut[i].cls, kLinkClassFeed);
         }
+    }
+}
+
+// A connecting curve of smooth mode 3 dips by half the link's length at its middle, one of mode 2 not.
+TEST_F(Links, SmoothModeThreeDipsTheConnectingCurve) {
+    testmesh::Model none({}, kBallMill, 2.0);
+    none.m.tolerance = none.m.stepLength = 0.5;
+    for (uint16_t smooth : {2, 3}) {
+        SetUp();
+        ctx.jumpFlag = 0, ctx.smoothMode = smooth, ctx.stepMax = 0;
+        startAt({-1, -1, 5});  // a bend: a curve of more than one chord
+        startAt({0, 0, 5});
+        const Vec3 T{10, 0, 5}, P2{11, -1, 5};
+        ASSERT_EQ(idx5CollisionFreeMacro(&T, &P2, 1, &ctx, &none.m), 0);
+        ASSERT_GT(gOut.size(), 5u);
+        double low = 1e9;
+        for (const Out& o : gOut) low = std::min(low, o.p.z);
+        EXPECT_NEAR(low, smooth == 3 ? 0.0 : 5.0, smooth == 3 ? 0.5 : 1e-9) << smooth;
+        EXPECT_LT(dist3D(&gOut.back().p, &T), 0.5);  // within a profile step of the next cut
     }
 }
 
