@@ -166,6 +166,19 @@ TEST(Macro, TolerancesDecideAtTheirEdges) {
         EXPECT_VEC_NEAR(path->moveDir, dir, 1e-15);
         macroPathFree(path);
     }
+    // Arcs are built from a chord of 1e-5 on; this radius makes the chord of 10 degrees exactly that.
+    const double edgeRadius = 5.7368566228349205e-05;
+    ASSERT_EQ(arcChordLength(edgeRadius, 10 * kDeg), t);
+    const Vec3 ay{0, 1, 0};
+    for (uint16_t type : {1, 3, 21})
+        for (double d : {edgeRadius, 5.7e-5}) {
+            MacroParams m = params(type, d);
+            MacroPath* path =
+                macroBuild(kMacroLeave, &o, &back, &m, 1, nullptr, 0, type == 21 ? &ay : nullptr);
+            ASSERT_NE(path, nullptr) << type;
+            EXPECT_EQ(path->count > 1, d == edgeRadius) << type << " " << d;
+            macroPathFree(path);
+        }
 }
 
 // From a sloped move the raised leave turns the move's own direction up by its angle (type 2); type 9
