@@ -85,9 +85,10 @@ TEST_F(MacroFile, ArcChordsLieOnTheArc) {
 }
 
 TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
-    for (const char* text :
-         {"line(10)\n", "LINE 10\n", "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n", "LINE(1O)\r\n",
-          "LINE(1,2,3,4)\n", "LINE(1,2,3,)\n", "ARC(5, 1e300, 0)\n", "LINE(nan)\n"}) {
+    // The last: 40001 steps of 5 degrees, one more than a list holds.
+    for (const char* text : {"line(10)\n", "LINE 10\n", "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n",
+                             "LINE(1O)\r\n", "LINE(1,2,3,4)\n", "LINE(1,2,3,)\n", "ARC(5, 1e300, 0)\n",
+                             "LINE(nan)\n", "ARC(1, 200002.5, 0)\n"}) {
         const std::string name = write(text);
         for (int32_t level : {8, 9}) {  // a message of level 9
             MessageCapture cap(level);
