@@ -156,7 +156,19 @@ TEST(MacroTraj, RampCases) {
     macroSetRampPieceLength(0.0);
     plistFree(ell);
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
-    for (double piece : {0.0, 0.5}) {                         // a half turn has no slope
+    EXPECT_EQ(macroGenRamp(g, -1, 45 * kDeg, 4, 0), nullptr);
+    EXPECT_EQ(macroGenRamp(g, g->count, 45 * kDeg, 4, 0), nullptr);
+    // Heights count from 1e-5 on, for the ramps and the helix alike.
+    const Vec3 o{0, 0, 0};
+    for (double h : {1e-5, 0.99e-5}) {
+        MacroPath* r = macroGenRamp(g, 0, 10 * kDeg, h, 0);
+        MacroPath* helix = macroGenType6(&o, 2, 10 * kDeg, 45 * kDeg, 1, h);
+        EXPECT_EQ(r != nullptr, h == 1e-5);
+        ASSERT_EQ(helix != nullptr, h == 1e-5);
+        EXPECT_EQ(helix ? helix->count : 3, 3);  // out to the circle and back: no step is needed
+        macroPathFree(r), macroPathFree(helix);
+    }
+    for (double piece : {0.0, 0.5}) {  // a half turn has no slope
         macroSetRampPieceLength(piece);
         EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << piece;
     }
