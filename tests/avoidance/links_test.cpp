@@ -211,6 +211,16 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     double lift = 0.0;
     EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &plate.m, &lift), 1);
     EXPECT_NEAR(lift, 2.0, 1e-3);
+    // Below z = 0 alike: the lift is how far the resting ball stands above that plane, never below 0.
+    testmesh::Model deep({testmesh::slopeTri(-20, 0.0)}, kBallMill, 2.0);
+    deep.m.tool->size2 = 4.0;
+    deep.m.zLow = -100.0;                                                   // the floor of the placement
+    const double deepCases[][3] = {{-10, 0, 0}, {-18, 1, 1}, {-16, 0, 0}};  // clearance, lift, result
+    for (const auto& c : deepCases) {
+        ctx.clearancePlane = c[0];  // less the safety distance of 1; the ball rests at -18
+        EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &deep.m, &lift), c[2]) << c[0];
+        EXPECT_NEAR(lift, c[1], 1e-3) << c[0];
+    }
     plate.m.tool->size2 = 4.0;
     ctx.clearancePlane = 100.0;
 
