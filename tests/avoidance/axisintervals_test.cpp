@@ -212,6 +212,9 @@ TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
         {{0, 1, 10}, {1, 2, 8}, true},      // widening bands always move away
         {{1, 2}, {4, 4}, true},
         {{0, 2}, {0, 4}, true},
+        {{5, 10}, {-1, 2}, false},  // the first ring alone is wrong: its bands would pass
+        {{5, 10}, {3, 2}, false},
+        {{5, 10}, {NAN, 2}, false},
     };
     for (const Case& c : cases) {
         AxisObstacleModel* m = axisModelCreate(tl, static_cast<int32_t>(c.z.size()), c.z.data(), c.r.data());

@@ -407,6 +407,16 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
         for (int i = 1; i < 9; ++i) EXPECT_EQ(l->flags[i] >> 8 == kPointMarked, removed == 9 && i < 8) << i;
         plistFree(l);
     }
+    // A turn of the axis at either end keeps the point beside it, whichever side the turn is on.
+    for (int turned : {0, 4}) {
+        l = line(5, {1, 0, 0}, 0.0, 6);
+        ASSERT_NE(l, nullptr);
+        l->vectors[turned] = {std::sin(0.3), 0, std::cos(0.3)};
+        linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(l->flags[i] >> 8 != kPointMarked, i == 0 || i == 4 || i == (turned ? 3 : 1)) << i;
+        plistFree(l);
+    }
     l = line(10, {1, 0, 0}, 0.0, 4);  // equal axes lie within a step angle of 0 too
     ASSERT_NE(l, nullptr);
     linkThinKeepAxes(l, 1e9, 0.01, 1.0);
