@@ -1050,6 +1050,23 @@ TEST_F(Links, FinalRetractLiftsUntilTheGrownToolIsClear) {
         for (size_t i = 0; i < want.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, want[i], 1e-9);
         EXPECT_DOUBLE_EQ(part.m.tool->radius, 2.0);
     }
+    // Without the jump the last point is only checked: a tool sunk more than 0.01 into the part is a
+    // collision (message 5501, no retract); in path mode 0 nothing is checked.
+    MessageCapture cap(9);
+    const double rest = testmesh::bruteDrop(kBallMill, 2.0, 0, slope, 1, 1);
+    const struct {
+        double below;
+        uint16_t pathMode;
+        int result;
+    } checks[] = {{0.005, 1, 0}, {0.02, 1, -2}, {0.5, 1, -2}, {0.5, 0, 0}, {-1, 1, 0}};
+    for (const auto& c : checks) {
+        SetUp();
+        ctx.jumpFlag = 0, ctx.pathMode = c.pathMode;
+        startAt({1, 1, rest - c.below});
+        EXPECT_EQ(linkEndPath(&ctx, &part.m), c.result) << c.below;
+        EXPECT_EQ(gOut.size(), c.result == 0 ? 1u : 0u) << c.below;
+    }
+    EXPECT_EQ(cap.countOf("5501,0"), 2);
 }
 
 }  // namespace
