@@ -430,6 +430,15 @@ TEST(AxisIntervals, BoxTreeNodesBoundTheirTriangles) {
     AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->lastItem, 56);
+    for (int k = 0; k < 57; ++k) {  // each triangle's centroid and unit normal
+        const Vec3* p = tl->data[k].p;
+        const AxisTriangleInfo& info = m->triangleInfo[k];
+        const Vec3 off = O::sub(info.centre, O::mul(1.0 / 3, O::add(p[0], O::add(p[1], p[2]))));
+        EXPECT_LT(O::dot(off, off), 1e-24) << k;
+        EXPECT_NEAR(O::dot(info.normal, info.normal), 1.0, 1e-12);
+        EXPECT_NEAR(O::dot(info.normal, O::sub(p[1], p[0])), 0.0, 1e-9);
+        EXPECT_NEAR(O::dot(info.normal, O::sub(p[2], p[0])), 0.0, 1e-9);
+    }
     std::vector<int> seen(57, 0);
     std::vector<const AxisBoxNode*> stack{m->root};
     while (!stack.empty()) {

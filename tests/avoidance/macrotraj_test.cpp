@@ -297,6 +297,10 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
+    g = makeGuide(square(4, 1));  // a ramp shorter than the tolerance in the plan: nothing to wind
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(macroGenType13(g, 60 * kDeg, 1e-5), nullptr);
+    plistFree(g);
     // The shifting variant lands 1 along the second side (S = 5) and starts the guide there, whether
     // the sides hold inner points or not; the landing takes the axis interpolated along its side, from
     // the corner's +x towards the next point's +z.
