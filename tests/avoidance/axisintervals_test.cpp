@@ -131,16 +131,29 @@ TEST(AxisIntervals, SortedPairsMergeWhereTheyOverlap) {
 
 TEST(AxisIntervals, GapsNarrowerThanTwoHundredthsClose) {
     struct Case {
-        double gap;
-        int count;  // intervals left of three
-    } cases[] = {{0.01, 2}, {0.019, 2}, {0.03, 3}, {0.5, 3}};
+        double g0, g1;             // [-pi, 0], [g0, 0.4], [0.4 + g1, pi]
+        std::vector<double> want;  // start, end pairs
+    } cases[] = {
+        {0.2, 0.01, {-kPi, 0, 0.2, kPi}},
+        {0.2, 0.019, {-kPi, 0, 0.2, kPi}},
+        {0.2, 0.03, {-kPi, 0, 0.2, 0.4, 0.43, kPi}},
+        {0.01, 0.5, {-kPi, 0.4, 0.9, kPi}},
+        {0.01, 0.01, {-kPi, kPi}},
+    };
     for (const Case& c : cases) {
-        double s[] = {-kPi, 0.2, 0.4 + c.gap}, e[] = {0.0, 0.4, kPi};
+        double s[] = {-kPi, c.g0, 0.4 + c.g1}, e[] = {0.0, 0.4, kPi};
         AngleIntervals list{3, 3, s, e};
         closeAngleGaps(&list);
-        EXPECT_EQ(list.count, c.count) << c.gap;
-        EXPECT_EQ(e[0], 0.0);
+        ASSERT_EQ(2 * list.count, static_cast<int>(c.want.size())) << c.g0 << " " << c.g1;
+        for (int k = 0; k < list.count; ++k) {
+            EXPECT_DOUBLE_EQ(s[k], c.want[2 * k]) << k;
+            EXPECT_DOUBLE_EQ(e[k], c.want[2 * k + 1]) << k;
+        }
     }
+    double s[] = {-kPi, 0.01}, e[] = {0.0, kPi};  // two intervals keep even a narrow gap
+    AngleIntervals two{2, 2, s, e};
+    closeAngleGaps(&two);
+    EXPECT_TRUE(two.count == 2 && e[0] == 0.0 && s[1] == 0.01);
 }
 
 TEST(AxisIntervals, NoModelOrVerticalAxis) {
