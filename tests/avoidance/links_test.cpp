@@ -1,11 +1,13 @@
 #include "avoidance/links.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <vector>
 
+#include "allocfail.h"
 #include "avoidance/linkout.h"
 #include "collision/chkmodel.h"
 #include "collision/meshutil.h"
@@ -417,6 +419,20 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
             EXPECT_EQ(l->flags[i] >> 8 != kPointMarked, i == 0 || i == 4 || i == (turned ? 3 : 1)) << i;
         plistFree(l);
     }
+    // Both limits hold at equality: a chord of exactly the longest and a point exactly the deviation off.
+    const struct {
+        double y, chord, dev;
+        bool thinned;
+    } limits[] = {{0, 2, 0.01, true}, {0, 1.999, 0.01, false}, {0.5, 2, 0.5, true}, {0.5, 2, 0.499, false}};
+    for (const auto& c : limits) {
+        l = plistCreate(3, 0);
+        ASSERT_NE(l, nullptr);
+        for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{1, c.y, 0}, Vec3{2, 0, 0}})
+            plistAppend(l, q.x, &q, 0, nullptr, 0);
+        linkThinPoints(l, c.chord, c.dev);
+        EXPECT_EQ(l->flags[1] >> 8 == kPointMarked, c.thinned) << c.chord << " " << c.dev;
+        plistFree(l);
+    }
     l = line(10, {1, 0, 0}, 0.0, 4);  // equal axes lie within a step angle of 0 too
     ASSERT_NE(l, nullptr);
     linkThinKeepAxes(l, 1e9, 0.01, 1.0);
@@ -641,6 +657,31 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     linkThinPoints(l, 1e9, 0.01);
     EXPECT_EQ(kept(l), 2);
     plistFree(l);
+}
+
+// Each allocation of the travel searches failed in turn: -4, or the answer found with memory enough.
+TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
+    testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
+    plate.m.tool->size2 = 4.0;
+    ctx.safetyDistance = 1.0, ctx.clearancePlane = 8.0;
+    const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
+    for (int lifted : {0, 1}) {
+        double want = 0, got = 0;
+        const auto run = [&](double* out) {
+            return lifted ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
+                          : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
+        };
+        const int full = run(&want);
+        ASSERT_GE(full, 0);
+        for (long n = 1; n < 200; ++n) {
+            allocfail::arm(n);
+            const int r = run(&got);
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            EXPECT_TRUE(r == -4 || (r == full && got == want)) << lifted << " " << n;
+            if (!fired) break;
+        }
+    }
 }
 
 // Without geometry the travel line stays at the higher end, raised by the tool's offset and the safety
