@@ -267,6 +267,10 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     EXPECT_EQ(out.count, 0);
     EXPECT_EQ(axisIntervalsTriangle(1, &f, m, kPi, &out), 1);  // the real one crosses the swing
     EXPECT_GT(out.count, 0);
+    s[0] = -kPi, e[0] = -1, s[1] = 1, e[1] = kPi;  // the descent reaches the root, a leaf, and answers 1
+    AngleIntervals list{2, 8, s, e};
+    EXPECT_EQ(axisIntervalsBoxTree(&f, m, m->root, &list), 1);
+    EXPECT_GT(list.count, 0);
     axisModelFree(m);
 }
 
