@@ -275,6 +275,27 @@ std::vector<Vec3> square(double side, int n) {
     return pts;
 }
 
+// The shifting contour ramp short of memory: no path and the guide as it was, or the path and the guide
+// started where the ramp lands.
+TEST(MacroTraj, ShiftedContourRampShortOfMemoryLeavesTheGuideAlone) {
+    macroResetState();
+    macroSetContourRampShift(1);
+    for (long n = 1; n < 100; ++n) {
+        Plist* g = makeGuide(square(4, 1), {}, true);
+        ASSERT_NE(g, nullptr);
+        allocfail::arm(n);
+        MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_EQ(g->count, m ? 6 : 5) << n;
+        EXPECT_VEC_NEAR(g->points[0], (m ? Vec3{4, 1, 2} : Vec3{0, 0, 2}), 1e-9);
+        macroPathFree(m);
+        plistFree(g);
+        if (!fired) break;
+    }
+    macroResetState();
+}
+
 TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     macroResetState();
     const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}};
