@@ -747,11 +747,18 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     SetUp();
     ctx.stepMax = 1e9;
     ctx.stepMin = 0.01;
+    linkSetAxisCallback(recAxis);
+    const Vec3 cutAxis = {std::sin(0.2), 0, std::cos(0.2)};
+    linkSetToolAxis(&cutAxis);  // a leave keeps the cut's axis, and it becomes the next one
     MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
     ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
     ASSERT_FALSE(gOut.empty());
+    Vec3 nextAxis{};
+    linkNextToolAxis(&nextAxis);
+    EXPECT_VEC_NEAR(nextAxis, cutAxis, 0);
+    for (const Out& o : gOut) EXPECT_VEC_NEAR(o.axis, cutAxis, 0);
     for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
     macroPathFree(p);

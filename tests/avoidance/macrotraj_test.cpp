@@ -200,6 +200,14 @@ TEST(MacroTraj, RampCases) {
     const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {2 * tilt.x, 0, 2 * tilt.z}};
     ASSERT_EQ(m->count, 3);
     for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
+    for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
+    macroPathFree(m);
+    m = macroGenRamp(g, 0, kPi / 2, 4, 1);  // straight down the axis, which both points keep
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->count, 2);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{4 * tilt.x, 0, 4 * tilt.z}), 1e-12);
+    EXPECT_VEC_NEAR(m->axes[0], tilt, 0);
+    EXPECT_VEC_NEAR(m->axes[1], tilt, 0);
     macroPathFree(m);
     plistFree(g);
 }
