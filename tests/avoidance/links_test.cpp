@@ -223,6 +223,13 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
         EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &deep.m, &lift), c[2]) << c[0];
         EXPECT_NEAR(lift, c[1], 1e-3) << c[0];
     }
+    // Over a slope the highest rest counts, here at the line's first point.
+    const Triangle3D falling = testmesh::slopeTri(-20, -0.5);
+    testmesh::Model slope({falling}, kBallMill, 2.0);
+    slope.m.tool->size2 = 4.0, slope.m.zLow = -100.0;
+    ctx.clearancePlane = -12.0;
+    EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &slope.m, &lift), 1);
+    EXPECT_NEAR(lift, testmesh::bruteDrop(kBallMill, 2.0, 0, falling, A.x, A.y) + 13.0, 1e-6);
     plate.m.tool->size2 = 4.0;
     ctx.clearancePlane = 100.0;
 
@@ -776,6 +783,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
     for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
     for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
+    EXPECT_EQ(ncCurrentFeed(), 0.0);                     // and the base feed after it
     // A failed output stops either kind, placed or not, with the output's code.
     for (CheckModel* on : {&model, &plate.m})
         for (int32_t kind : {kMacroApproach, kMacroLeave}) {

@@ -458,6 +458,16 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);
+    // A guide closed within 0.1 counts as closed: a point 0 along the move lands on its start, not its end.
+    g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {0, 0.05, 0}});
+    m = macroPathCreate(kMacroLeave, 10, 4, 0);
+    ASSERT_TRUE(g && m);
+    macroPathAppend(m, p0);
+    macroPathAppend(m, {0, 0, 3});
+    ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g), 1);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{0, 0, 3}), 1e-12);
+    macroPathFree(m);
+    plistFree(g);
     g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built
     ASSERT_NE(g, nullptr);
     for (bool wrap : {false, true}) {
