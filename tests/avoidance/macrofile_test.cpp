@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "avoidance/macro.h"
 #include "geometry/msg_capture.h"
 #include "near.h"
@@ -135,6 +137,33 @@ TEST_F(MacroFile, MacroBuildReadsTheNamedFile) {
         macroPathFree(m);
         ASSERT_EQ(macroSetFileNames(none, none), 1);
         EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &p, 1, nullptr, 0, nullptr), nullptr);
+    }
+    macroResetState();
+}
+
+// Renaming the macro files short of memory: -1 with the old names kept, or 1 with both new ones.
+TEST_F(MacroFile, RenamingShortOfMemoryKeepsBothOldNamesOrTakesBothNew) {
+    macroResetState();
+    const std::string a1 = write("LINE(1)\n"), l1 = write("LINE(2)\n"), a2 = write("LINE(3)\n"),
+                      l2 = write("LINE(4)\n");
+    MacroParams p = params_;
+    p.leaveType = p.approachType = kMacroTypeFile;
+    p.approachDistance = 1;
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    for (long n = 1; n < 20; ++n) {
+        ASSERT_EQ(macroSetFileNames(a1.c_str(), l1.c_str()), 1);
+        allocfail::arm(n);
+        const int r = macroSetFileNames(a2.c_str(), l2.c_str());
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        ASSERT_TRUE(r == 1 || r == -1) << n;
+        for (int32_t kind : {kMacroApproach, kMacroLeave}) {
+            MacroPath* m = macroBuild(kind, &p0, &p1, &p, 1, nullptr, 0, nullptr);
+            ASSERT_NE(m, nullptr) << n << " " << kind;
+            EXPECT_EQ(m->points[m->count - 1].x, (kind == kMacroApproach ? 1 : 2) + (r == 1 ? 2 : 0)) << n;
+            macroPathFree(m);
+        }
+        if (!fired) break;
     }
     macroResetState();
 }
