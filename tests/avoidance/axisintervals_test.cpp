@@ -558,6 +558,35 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
     EXPECT_GT(nearPoint, 12);
 }
 
+// A triangle square to the axis just behind the top ring's reach when turned right round: only tilts near
+// a half turn are blocked, and the lowest reach that lets it be skipped is the ring's full distance.
+TEST(AxisIntervals, TriangleBehindTheToolIsBlockedNearAHalfTurn) {
+    const Tool tool{{0.0, 5.0, 20.0, 30.0}, {3.0, 3.0, 1.5, 6.0}};
+    const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
+    const Vec3 c = O::mul(-29.9, f.A);
+    const Triangle3D t{{O::add(c, O::mul(4, f.U)), O::add(c, O::add(O::mul(-2, f.U), O::mul(3, f.W))),
+                        O::add(c, O::add(O::mul(-2, f.U), O::mul(-3, f.W)))}};
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &t);
+    AxisObstacleModel* m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
+    AngleIntervals out{0, kAxisTriangleIntervals, st, en};
+    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, kPi, &out), 1);
+    int blockedSeen = 0;
+    for (double a : {kPi - 0.02, -kPi + 0.02, kPi - 0.5, 0.0, 1.0, -1.5}) {
+        bool inside = false;
+        for (int j = 0; j < out.count; ++j) inside = inside || (a >= st[j] && a <= en[j]);
+        const bool hit = blocked(tool, f.P, f.A, f.W, f.U, a, {t});
+        EXPECT_EQ(inside, hit) << a;
+        blockedSeen += hit;
+    }
+    EXPECT_EQ(blockedSeen, 2);
+    axisModelFree(m);
+}
+
 // A plane whose normal is the swing's line U holds no touching tilt: every ring circle reaches R either
 // side of its centre along U whatever the tilt, so it crosses the plane always (|h| < R) or never.
 TEST(AxisIntervals, RingNeverTouchesAPlaneAcrossTheSwingLine) {
