@@ -558,9 +558,9 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
     EXPECT_GT(nearPoint, 12);
 }
 
-// A triangle square to the axis just behind the top ring's reach when turned right round: only tilts near
-// a half turn are blocked, and the lowest reach that lets it be skipped is the ring's full distance.
-TEST(AxisIntervals, TriangleBehindTheToolIsBlockedNearAHalfTurn) {
+// Triangles just above the lowest reach of the tilt limit are not skipped: one square to the axis behind
+// the top ring's full distance, met only near a half turn, and one beside the cutter.
+TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
     const Tool tool{{0.0, 5.0, 20.0, 30.0}, {3.0, 3.0, 1.5, 6.0}};
     const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
     const Vec3 c = O::mul(-29.9, f.A);
@@ -584,6 +584,25 @@ TEST(AxisIntervals, TriangleBehindTheToolIsBlockedNearAHalfTurn) {
         blockedSeen += hit;
     }
     EXPECT_EQ(blockedSeen, 2);
+    axisModelFree(m);
+    // Within a tilt of 1 the lowest reach is the cutter's rim at -3 sin 1: a triangle beside the tool
+    // and above that height (square to W at 3.5 out, 0.5 to 1.8 up the axis) is met past a tilt of 0.33.
+    const Triangle3D side{{O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(-1.5, f.U))),
+                           O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(1.5, f.U))),
+                           O::add(O::mul(1.8, f.A), O::mul(3.5, f.W))}};
+    tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &side);
+    m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, 1.0, &out), 1);
+    for (double a : {0.6, 0.9, 0.0, -0.5, 0.2}) {
+        bool inside = false;
+        for (int j = 0; j < out.count; ++j) inside = inside || (a >= st[j] && a <= en[j]);
+        EXPECT_EQ(inside, a > 0.5) << a;
+        EXPECT_EQ(blocked(tool, f.P, f.A, f.W, f.U, a, {side}), a > 0.5) << a;
+    }
     axisModelFree(m);
 }
 
