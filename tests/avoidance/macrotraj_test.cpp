@@ -308,10 +308,12 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     macroResetState();
     const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}};
     for (const auto& c : cases) {
-        Plist* g = makeGuide(square(c[0], 3));
+        Plist* g = makeGuide(square(c[0], 3), {}, true);
         ASSERT_NE(g, nullptr);
+        g->vectors[0] = {0.6, 0, 0.8};  // the macro's direction: the start's axis
         MacroPath* m = macroGenType13(g, c[1] * kDeg, c[2]);
         ASSERT_NE(m, nullptr);
+        EXPECT_VEC_NEAR(m->direction, (Vec3{0.6, 0, 0.8}), 0);
         EXPECT_VEC_NEAR(m->points[0], (Vec3{0, 0, 2}), 1e-9);
         // Its top lies S - n C back from the contour's end (S = height / tan, n whole turns of length C).
         const double S = c[2] / std::tan(c[1] * kDeg), C = 4 * c[0], from = C - (S - std::trunc(S / C) * C),
@@ -342,6 +344,7 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(g->count, 4 * perSide + 2);
         EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
+        EXPECT_EQ(g->flags[0], 0);  // the landing is a plain point
         const double f = perSide / 4.0, l = std::hypot(1 - f, f);
         EXPECT_VEC_NEAR(g->vectors[0], (Vec3{(1 - f) / l, 0, f / l}), 1e-9);
         EXPECT_VEC_NEAR(g->points[1], (Vec3{4, perSide == 1 ? 4.0 : 2.0, 2}), 1e-9);
@@ -354,8 +357,10 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     g = makeGuide(square(4, 1), {}, true);
     ASSERT_NE(g, nullptr);
     g->points[0].z = g->points[4].z = 1.0;  // the start lowest: the ramp lands at its height
+    g->vectors[0] = {0.6, 0, 0.8};          // and the macro's direction is the start's axis
     MacroPath* low = macroGenType13(g, 45 * kDeg, 5);
     ASSERT_NE(low, nullptr);
+    EXPECT_VEC_NEAR(low->direction, (Vec3{0.6, 0, 0.8}), 0);
     EXPECT_EQ(low->points[0].z, 1.0);
     EXPECT_NEAR(low->points[low->count - 1].z, 6.0, 1e-9);
     macroPathFree(low);
