@@ -133,22 +133,22 @@ TEST(MacroTraj, RampCases) {
     Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
     Plist* stub = makeGuide({{0, 0, 0}, {0.5e-5, 0, 0}});  // a way shorter than the tolerance
     ASSERT_TRUE(linked && stub);
-    for (double piece : {0.0, 0.5}) {
-        macroSetRampPieceLength(piece);
-        EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr) << piece;
-        EXPECT_EQ(macroGenRamp(stub, 0, 45 * kDeg, 1e-4, 0), nullptr) << piece;
+    for (double stretch : {0.0, 0.5}) {
+        macroSetRampPieceLength(stretch);
+        EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr) << stretch;
+        EXPECT_EQ(macroGenRamp(stub, 0, 45 * kDeg, 1e-4, 0), nullptr) << stretch;
     }
     macroSetRampPieceLength(0.0);
     plistFree(linked), plistFree(stub);
     // A ramp longer than twice its way turns at both ends, stepping from one guide point to the next.
     Plist* ell = makeGuide({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
     ASSERT_NE(ell, nullptr);
-    for (double piece : {0.0, 1.5}) {
-        macroSetRampPieceLength(piece);
-        m = macroGenRamp(ell, 0, 45 * kDeg, piece > 0 ? 8 : 16, 0);  // 8 long either way, there and back
+    for (double stretch : {0.0, 1.5}) {
+        macroSetRampPieceLength(stretch);
+        m = macroGenRamp(ell, 0, 45 * kDeg, stretch > 0 ? 8 : 16, 0);  // 8 long either way, there and back
         ASSERT_NE(m, nullptr);
-        ASSERT_EQ(m->count, piece > 0 ? 9 : 17) << piece;
-        expectRamp(m, ell, 45 * kDeg, piece > 0 ? 8 : 16);
+        ASSERT_EQ(m->count, stretch > 0 ? 9 : 17) << stretch;
+        expectRamp(m, ell, 45 * kDeg, stretch > 0 ? 8 : 16);
         for (int32_t i = 1; i < m->count; ++i)
             EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
         macroPathFree(m);
@@ -168,9 +168,9 @@ TEST(MacroTraj, RampCases) {
         EXPECT_EQ(helix ? helix->count : 3, 3);  // out to the circle and back: no step is needed
         macroPathFree(r), macroPathFree(helix);
     }
-    for (double piece : {0.0, 0.5}) {  // a half turn has no slope
-        macroSetRampPieceLength(piece);
-        EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << piece;
+    for (double stretch : {0.0, 0.5}) {  // a half turn has no slope
+        macroSetRampPieceLength(stretch);
+        EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << stretch;
     }
     macroSetRampPieceLength(0.0);
     m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);  // L = 2 on a run 1 long: back and forth
@@ -212,8 +212,9 @@ TEST(MacroTraj, RampCases) {
     plistFree(g);
 }
 
-// Each allocation of a ramp in pieces failed in turn: no path, or the whole one, never a half-built one.
-TEST(MacroTraj, RampInPiecesShortOfMemoryGivesNoPathOrTheWholeOne) {
+// Each allocation of a ramp turning after a set length failed in turn: no path, or the whole one, never a
+// half-built one.
+TEST(MacroTraj, RampTurningAfterASetLengthShortOfMemoryGivesNoPathOrTheWholeOne) {
     macroResetState();
     macroSetRampPieceLength(0.5);
     Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0.5, 0}, {3, 0, 0}}, {}, true);
@@ -252,16 +253,16 @@ TEST(MacroTraj, RampsStepOverMarkedPoints) {
     Plist* g = makeGuide(withMarked, {0, 0, kPointMarked, 0, 0, 0}, true);
     Plist* plain = makeGuide(kept, {}, true);
     ASSERT_TRUE(g && plain);
-    for (double piece : {0.0, 2.5})
+    for (double stretch : {0.0, 2.5})
         for (int32_t axes : {0, 1}) {
-            macroSetRampPieceLength(piece);
+            macroSetRampPieceLength(stretch);
             MacroPath* m = macroGenRamp(g, 0, 45 * kDeg, 3, axes);
             MacroPath* want = macroGenRamp(plain, 0, 45 * kDeg, 3, axes);
-            ASSERT_TRUE(m && want) << piece << " " << axes;
+            ASSERT_TRUE(m && want) << stretch << " " << axes;
             EXPECT_EQ(m->macroType, axes ? 28 : 8);
             EXPECT_EQ(m->axes != nullptr, axes == 1);
             if (!axes) expectRamp(m, plain, 45 * kDeg, 3);
-            ASSERT_EQ(m->count, want->count) << piece << " " << axes;
+            ASSERT_EQ(m->count, want->count) << stretch << " " << axes;
             for (int32_t i = 0; i < m->count; ++i) {
                 EXPECT_VEC_NEAR(m->points[i], want->points[i], 1e-12);
                 EXPECT_LT(offPolyline(m->points[i], plain), 1e-12) << i;
