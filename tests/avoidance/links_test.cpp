@@ -266,6 +266,9 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
     EXPECT_TRUE(gOut.empty());
     EXPECT_EQ(cap.countOf("6103,0"), 1);
+    MessageCapture quiet(8);  // a message of level 9: a host at level 8 does not see it
+    EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
+    EXPECT_TRUE(quiet.messages().empty());
 }
 
 TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
@@ -766,7 +769,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     linkNextToolAxis(&nextAxis);
     EXPECT_VEC_NEAR(nextAxis, cutAxis, 0);
     for (const Out& o : gOut) EXPECT_VEC_NEAR(o.axis, cutAxis, 0);
-    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
     macroPathFree(p);
     // An approach comes in from its far end, placed, to where it attaches.
@@ -778,12 +781,21 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
     ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
     ASSERT_GE(gOut.size(), 2u);
-    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
     EXPECT_NEAR(gOut.front().p.y, 2.0, 1e-4);
     EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
     for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
     for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
     EXPECT_EQ(ncCurrentFeed(), 0.0);                     // and the base feed after it
+    SetUp();  // an untested approach of its attachment point alone goes there at the approach feed
+    MacroPath* one = macroPathCreate(kMacroApproach, 2, 1, 0);
+    ASSERT_NE(one, nullptr);
+    macroPathAppend(one, {0, 4, 5});
+    ASSERT_EQ(linkInfeedCollisionTest(one, &ctx, &model, -1, nullptr), 0);
+    ASSERT_EQ(gOut.size(), 1u);
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{0, 4, 5}), 0);
+    EXPECT_EQ(gOut[0].feed, 111.0);
+    macroPathFree(one);
     // A failed output stops either kind, placed or not, with the output's code.
     for (CheckModel* on : {&model, &plate.m})
         for (int32_t kind : {kMacroApproach, kMacroLeave}) {

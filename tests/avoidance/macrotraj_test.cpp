@@ -458,9 +458,10 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     macroPathAppend(m, p0);
     macroPathAppend(m, {3 * v.x + 2 * b.x, 3 * v.y + 2 * b.y, 3 * v.z + 2 * b.z});
     macroPathAppend(m, {6 * v.x + 4 * b.x, 6 * v.y + 4 * b.y, 6 * v.z + 4 * b.z});
+    m->direction = {0, 0.6, 0.8};  // lifted along the macro's own direction
     ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &skew, g), 1);
-    EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 0, 2}), 1e-9);
-    EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 0, 4}), 1e-9);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 1.2, 1.6}), 1e-9);
+    EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 2.4, 3.2}), 1e-9);
     macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);
