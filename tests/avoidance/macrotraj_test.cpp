@@ -329,6 +329,14 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
+    g = makeGuide(square(4, 1));  // a top 0.1 along the first side, before its corner (4, 0)
+    ASSERT_NE(g, nullptr);
+    MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 15.9);
+    ASSERT_NE(nearStart, nullptr);
+    expectRamp(nearStart, g, 45 * kDeg, 15.9);
+    EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 17.9}), 1e-9);
+    macroPathFree(nearStart);
+    plistFree(g);
     g = makeGuide(square(4, 1));  // a ramp shorter than the tolerance in the plan: nothing to wind
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 60 * kDeg, 1e-5), nullptr);
