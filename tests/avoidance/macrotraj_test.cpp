@@ -329,12 +329,13 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
-    g = makeGuide(square(4, 1));  // a top 0.1 along the first side, before its corner (4, 0)
+    g = makeGuide(square(4, 1));  // a top 0.1 along the first side and a whole turn: every corner kept
     ASSERT_NE(g, nullptr);
-    MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 15.9);
+    MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 31.9);
     ASSERT_NE(nearStart, nullptr);
-    expectRamp(nearStart, g, 45 * kDeg, 15.9);
-    EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 17.9}), 1e-9);
+    expectRamp(nearStart, g, 45 * kDeg, 31.9);
+    EXPECT_EQ(nearStart->count, 9);
+    EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 33.9}), 1e-9);
     macroPathFree(nearStart);
     plistFree(g);
     g = makeGuide(square(4, 1));  // a ramp shorter than the tolerance in the plan: nothing to wind
