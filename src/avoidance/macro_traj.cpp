@@ -249,11 +249,9 @@ MacroPath* rampPieces(const Plist* guide, int32_t start, int32_t last, double ra
     return path;
 }
 
-MacroPath* reversedPath(const WorkList& w, const Vec3& dir, double zMin, double height, double tn,
-                        bool clampToMin) {
+void fillReversed(MacroPath* path, const WorkList& w, const Vec3& dir, double zMin, double height, double tn,
+                  bool clampToMin) {
     const int32_t n = w.count();
-    MacroPath* path = macroPathCreate(kMacroApproach, 8, n + 10, 0);
-    if (!path) return nullptr;
     path->direction = dir;
     for (int32_t i = n - 1; i >= 0; --i) {
         Vec3 q = w.point(i);
@@ -261,6 +259,12 @@ MacroPath* reversedPath(const WorkList& w, const Vec3& dir, double zMin, double 
         macroPathAppend(path, q);
     }
     path->offset = macroTakeOffset();
+}
+
+MacroPath* reversedPath(const WorkList& w, const Vec3& dir, double zMin, double height, double tn,
+                        bool clampToMin) {
+    MacroPath* path = macroPathCreate(kMacroApproach, 8, w.count() + 10, 0);
+    if (path) fillReversed(path, w, dir, zMin, height, tn, clampToMin);
     return path;
 }
 
@@ -296,11 +300,22 @@ MacroPath* contourRampShifted(Plist* guide, double rampAngle, double height) {
         const double l = std::sqrt(m.x * m.x + m.y * m.y + m.z * m.z);
         axis = l > kTol ? Vec3{m.x / l, m.y / l, m.z / l} : b;
     }
+    // The path's memory first: a ramp that cannot be built must leave the guide as it was.
+    MacroPath* path = macroPathCreate(kMacroApproach, 8, w.count() + 10, 0);
+    if (!path) return nullptr;
     const double at = guide->parameters[lastWalked] - guide->parameters[0];
     const int32_t i = plistInsert(guide, at, &land, 0, &axis, 0);
-    if (i < 0) return nullptr;
-    plistShiftStart(guide, i);
-    return reversedPath(w, dir, zMin, height, tn, true);
+    if (i < 0) {
+        macroPathFree(path);
+        return nullptr;
+    }
+    if (plistShiftStart(guide, i) != 1 && i >= 1 && i < guide->count) {  // no memory to turn the start
+        plistDeleteRange(guide, i, i);
+        macroPathFree(path);
+        return nullptr;
+    }
+    fillReversed(path, w, dir, zMin, height, tn, true);
+    return path;
 }
 
 }  // namespace

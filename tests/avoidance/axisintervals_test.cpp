@@ -131,16 +131,29 @@ TEST(AxisIntervals, SortedPairsMergeWhereTheyOverlap) {
 
 TEST(AxisIntervals, GapsNarrowerThanTwoHundredthsClose) {
     struct Case {
-        double gap;
-        int count;  // intervals left of three
-    } cases[] = {{0.01, 2}, {0.019, 2}, {0.03, 3}, {0.5, 3}};
+        double g0, g1;             // [-pi, 0], [g0, 0.4], [0.4 + g1, pi]
+        std::vector<double> want;  // start, end pairs
+    } cases[] = {
+        {0.2, 0.01, {-kPi, 0, 0.2, kPi}},
+        {0.2, 0.019, {-kPi, 0, 0.2, kPi}},
+        {0.2, 0.03, {-kPi, 0, 0.2, 0.4, 0.43, kPi}},
+        {0.01, 0.5, {-kPi, 0.4, 0.9, kPi}},
+        {0.01, 0.01, {-kPi, kPi}},
+    };
     for (const Case& c : cases) {
-        double s[] = {-kPi, 0.2, 0.4 + c.gap}, e[] = {0.0, 0.4, kPi};
+        double s[] = {-kPi, c.g0, 0.4 + c.g1}, e[] = {0.0, 0.4, kPi};
         AngleIntervals list{3, 3, s, e};
         closeAngleGaps(&list);
-        EXPECT_EQ(list.count, c.count) << c.gap;
-        EXPECT_EQ(e[0], 0.0);
+        ASSERT_EQ(2 * list.count, static_cast<int>(c.want.size())) << c.g0 << " " << c.g1;
+        for (int k = 0; k < list.count; ++k) {
+            EXPECT_DOUBLE_EQ(s[k], c.want[2 * k]) << k;
+            EXPECT_DOUBLE_EQ(e[k], c.want[2 * k + 1]) << k;
+        }
     }
+    double s[] = {-kPi, 0.01}, e[] = {0.0, kPi};  // two intervals keep even a narrow gap
+    AngleIntervals two{2, 2, s, e};
+    closeAngleGaps(&two);
+    EXPECT_TRUE(two.count == 2 && e[0] == 0.0 && s[1] == 0.01);
 }
 
 TEST(AxisIntervals, NoModelOrVerticalAxis) {
@@ -212,6 +225,9 @@ TEST(AxisIntervals, ProfilesThatTheModelRefuses) {
         {{0, 1, 10}, {1, 2, 8}, true},      // widening bands always move away
         {{1, 2}, {4, 4}, true},
         {{0, 2}, {0, 4}, true},
+        {{5, 10}, {-1, 2}, false},  // the first ring alone is wrong: its bands would pass
+        {{5, 10}, {3, 2}, false},
+        {{5, 10}, {NAN, 2}, false},
     };
     for (const Case& c : cases) {
         AxisObstacleModel* m = axisModelCreate(tl, static_cast<int32_t>(c.z.size()), c.z.data(), c.r.data());
@@ -251,6 +267,11 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     EXPECT_EQ(out.count, 0);
     EXPECT_EQ(axisIntervalsTriangle(1, &f, m, kPi, &out), 1);  // the real one crosses the swing
     EXPECT_GT(out.count, 0);
+    s[0] = -kPi, e[0] = -1, s[1] = 1, e[1] = kPi;  // the descent reaches the root, a leaf, and answers 1
+    AngleIntervals list{2, 8, s, e};
+    EXPECT_EQ(axisIntervalsBoxTree(&f, m, m->root, &list) * 10 + axisIntervalsBoxTree(&f, m, nullptr, &list),
+              11);
+    EXPECT_GT(list.count, 0);
     axisModelFree(m);
 }
 
@@ -427,6 +448,15 @@ TEST(AxisIntervals, BoxTreeNodesBoundTheirTriangles) {
     AxisObstacleModel* m = axisModelCreate(tl, 2, z, r);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->lastItem, 56);
+    for (int k = 0; k < 57; ++k) {  // each triangle's centroid and unit normal
+        const Vec3* p = tl->data[k].p;
+        const AxisTriangleInfo& info = m->triangleInfo[k];
+        const Vec3 off = O::sub(info.centre, O::mul(1.0 / 3, O::add(p[0], O::add(p[1], p[2]))));
+        EXPECT_LT(O::dot(off, off), 1e-24) << k;
+        EXPECT_NEAR(O::dot(info.normal, info.normal), 1.0, 1e-12);
+        EXPECT_NEAR(O::dot(info.normal, O::sub(p[1], p[0])), 0.0, 1e-9);
+        EXPECT_NEAR(O::dot(info.normal, O::sub(p[2], p[0])), 0.0, 1e-9);
+    }
     std::vector<int> seen(57, 0);
     std::vector<const AxisBoxNode*> stack{m->root};
     while (!stack.empty()) {
@@ -526,6 +556,54 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
     EXPECT_GT(blockedSeen, 150);
     EXPECT_GT(freeSeen, 200);
     EXPECT_GT(nearPoint, 12);
+}
+
+// Triangles just above the lowest reach of the tilt limit are not skipped: one square to the axis behind
+// the top ring's full distance, met only near a half turn, and one beside the cutter.
+TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
+    const Tool tool{{0.0, 5.0, 20.0, 30.0}, {3.0, 3.0, 1.5, 6.0}};
+    const AxisFrame f{{0, 0, 0}, {0.6, 0, 0.8}, {0, 1, 0}, {0.8, 0, -0.6}};
+    const Vec3 c = O::mul(-29.9, f.A);
+    const Triangle3D t{{O::add(c, O::mul(4, f.U)), O::add(c, O::add(O::mul(-2, f.U), O::mul(3, f.W))),
+                        O::add(c, O::add(O::mul(-2, f.U), O::mul(-3, f.W)))}};
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &t);
+    AxisObstacleModel* m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
+    AngleIntervals out{0, kAxisTriangleIntervals, st, en};
+    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, kPi, &out), 1);
+    int blockedSeen = 0;
+    for (double a : {kPi - 0.02, -kPi + 0.02, kPi - 0.5, 0.0, 1.0, -1.5}) {
+        bool inside = false;
+        for (int j = 0; j < out.count; ++j) inside = inside || (a >= st[j] && a <= en[j]);
+        const bool hit = blocked(tool, f.P, f.A, f.W, f.U, a, {t});
+        EXPECT_EQ(inside, hit) << a;
+        blockedSeen += hit;
+    }
+    EXPECT_EQ(blockedSeen, 2);
+    axisModelFree(m);
+    // Within a tilt of 1 the lowest reach is the cutter's rim at -3 sin 1: a triangle beside the tool
+    // and above that height (square to W at 3.5 out, 0.5 to 1.8 up the axis) is met past a tilt of 0.33.
+    const Triangle3D side{{O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(-1.5, f.U))),
+                           O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(1.5, f.U))),
+                           O::add(O::mul(1.8, f.A), O::mul(3.5, f.W))}};
+    tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &side);
+    m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, 1.0, &out), 1);
+    for (double a : {0.6, 0.9, 0.0, -0.5, 0.2}) {
+        bool inside = false;
+        for (int j = 0; j < out.count; ++j) inside = inside || (a >= st[j] && a <= en[j]);
+        EXPECT_EQ(inside, a > 0.5) << a;
+        EXPECT_EQ(blocked(tool, f.P, f.A, f.W, f.U, a, {side}), a > 0.5) << a;
+    }
+    axisModelFree(m);
 }
 
 // A plane whose normal is the swing's line U holds no touching tilt: every ring circle reaches R either

@@ -50,14 +50,24 @@ class LinkOut : public ::testing::Test {
 };
 
 TEST_F(LinkOut, DuplicatePointsAreFilteredButAxesAlwaysGoOut) {
-    const Vec3 z{0, 0, 1}, x{1, 0, 0}, p{1, 2, 3};
+    // Within 1e-5 in every coordinate of the point and of the axis is the same.
+    const Vec3 z{0, 0, 1}, x{1, 0, 0}, p{0, 0, 0};
     struct Case {
         Vec3 q, axis2;
         int32_t cls1, cls2;
         size_t points;
     } cases[] = {
-        {p, z, 0, 0, 1}, {{1, 2, 3 + 5e-6}, z, 1, 1, 1}, {p, z, -1, -1, 2}, {p, z, -1, 0, 2},
-        {p, x, 0, 0, 2}, {{1, 2, 3.001}, z, 0, 0, 2},
+        {p, z, 0, 0, 1},
+        {{0, 0, 5e-6}, z, 1, 1, 1},
+        {p, z, -1, -1, 2},
+        {p, z, -1, 0, 2},
+        {p, z, 0, -1, 2},
+        {p, x, 0, 0, 2},
+        {{0, 0, 0.001}, z, 0, 0, 2},
+        {{1e-5, 0, -1e-5}, z, 0, 1, 1},
+        {{0, 1.5e-5, 0}, z, 0, 0, 2},
+        {p, {1e-5, 0, 1}, 0, 0, 1},
+        {p, {0, -1.5e-5, 1}, 0, 0, 2},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -157,7 +167,10 @@ TEST(LinkKeptIndex, SkipsLinksAndRemovedPointsAndTakesAxes) {
     Vec3 a{}, pivot;
     EXPECT_EQ(linkTakeFirstAxis(l, 3, &a), 0);
     linkSetAxisCallback(idx5SetPivotCallback);
-    EXPECT_EQ(linkTakeFirstAxis(l, 3, &a) - linkTakeFirstAxis(l, 8, &a), 1);
+    const auto take = [&](int32_t i) { return linkTakeFirstAxis(l, i, &a); };
+    EXPECT_EQ(take(7) * 1000 + take(0) * 100 + take(8) * 10 + take(-1), 1100);  // indices 0 to 7 only
+    EXPECT_EQ(linkTakeFirstAxis(l, 3, nullptr), 0);
+    EXPECT_EQ(linkTakeFirstAxis(l, 3, &a), 1);
     linkSetToolAxis(&a), linkEmitPosition(&a, 0), idx5GetPivot(&pivot);
     EXPECT_VEC_NEAR(pivot, (Vec3{0, 3, 1}), 0);
     idx5PivotResetState(), linkOutResetState(), plistFree(l);

@@ -1,11 +1,13 @@
 #include "avoidance/links.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <vector>
 
+#include "allocfail.h"
 #include "avoidance/linkout.h"
 #include "collision/chkmodel.h"
 #include "collision/meshutil.h"
@@ -23,7 +25,8 @@ struct Out {
     Vec3 p;
     int32_t cls;
     double feed;
-    Vec3 axis;  // the last axis sent before the point
+    Vec3 axis;       // the last axis sent before the point
+    int32_t forced;  // the NC output's infeed class was forced
 };
 std::vector<Out> gOut;
 Vec3 gAxis{};
@@ -32,7 +35,7 @@ bool gFail = false;
 
 int recPoint(const Vec3* p, int32_t cls) {
     if (gFail) return -1;
-    gOut.push_back({*p, cls, ncCurrentFeed(), gAxis});
+    gOut.push_back({*p, cls, ncCurrentFeed(), gAxis, ncIsInfeedFeedForced()});
     return 0;
 }
 int recAxis(const Vec3* a, int32_t) {
@@ -127,7 +130,11 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     ctx.clearancePlane = 40.0;  // the descent from the travel height to A = T + 10 z is 20 - 10 = 10
     ctx.retractFeed = 300.0;
     const Vec3 T = {50, 0, 20};
+    ncForceInfeedFeed(1);  // not within the link, and again after it
     ASSERT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), 0);
+    EXPECT_EQ(ncIsInfeedFeedForced(), 1);
+    ncForceInfeedFeed(0);
+    for (const Out& o : gOut) EXPECT_EQ(o.forced, 0);
     EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
     // R, 25 blended on the 50-long travel, its end, 5 evenly spaced on the descent of 10 to A, A, T.
     ASSERT_EQ(gOut.size(), 34u);
@@ -142,10 +149,34 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
     EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
     EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);
-    const Vec3 E = {0, 0, 0}, F = {10, 0, 0};  // too short for the step, or no step: no points
-    for (double step : {11.0, 0.0, 1e-6}) EXPECT_EQ(linkAxisBlendMove(&up, &up, step, &E, &F), 0);
     ncSetFeedMode(0);
     idx5ResetState();
+}
+
+// A blended move of length 10 is cut into the fewest equal parts shorter than the step, the axis turned
+// by the share walked; a step longer than the move or below 1e-5 in size gives no points.
+TEST_F(Links, AxisBlendCutsTheMoveIntoPartsShorterThanTheStep) {
+    linkSetAxisCallback(recAxis);
+    const Vec3 E = {2, 0, 0}, F = {2, 6, 8}, to = {std::sin(0.6), 0, std::cos(0.6)};
+    const struct {
+        double step;
+        int result, parts;
+    } cases[] = {{11, 0, 0}, {10.5, 0, 0}, {10, 1, 2},      {5, 1, 3},        {4, 1, 3},     {3.2, 1, 4},
+                 {0, 0, 0},  {1e-6, 0, 0}, {0.99e-5, 0, 0}, {-0.99e-5, 0, 0}, {-1e-5, 1, 0}, {-3, 1, 0}};
+    for (const auto& c : cases) {
+        gOut.clear();
+        EXPECT_EQ(linkAxisBlendMove(&up, &to, c.step, &E, &F), c.result) << c.step;
+        ASSERT_EQ(gOut.size(), static_cast<size_t>(c.parts > 0 ? c.parts - 1 : 0)) << c.step;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            const double f = double(i + 1) / c.parts;
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{2, 6 * f, 8 * f}), 1e-12);
+            EXPECT_VEC_NEAR(gOut[i].axis, (Vec3{std::sin(0.6 * f), 0, std::cos(0.6 * f)}), 1e-12);
+            EXPECT_EQ(gOut[i].cls, kLinkClassFeed);
+        }
+    }
+    EXPECT_EQ(linkAxisBlendMove(nullptr, &to, 1, &E, &F) + linkAxisBlendMove(&up, &to, 1, nullptr, &F), 0);
+    gFail = true;
+    EXPECT_EQ(linkAxisBlendMove(&up, &to, 4, &E, &F), kLinkOutputFailed);
 }
 
 TEST_F(Links, EndPathRetractsInSection128AndClosesItOnFailure) {
@@ -182,6 +213,23 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     double lift = 0.0;
     EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &plate.m, &lift), 1);
     EXPECT_NEAR(lift, 2.0, 1e-3);
+    // Below z = 0 alike: the lift is how far the resting ball stands above that plane, never below 0.
+    testmesh::Model deep({testmesh::slopeTri(-20, 0.0)}, kBallMill, 2.0);
+    deep.m.tool->size2 = 4.0;
+    deep.m.zLow = -100.0;                                                   // the floor of the placement
+    const double deepCases[][3] = {{-10, 0, 0}, {-18, 1, 1}, {-16, 0, 0}};  // clearance, lift, result
+    for (const auto& c : deepCases) {
+        ctx.clearancePlane = c[0];  // less the safety distance of 1; the ball rests at -18
+        EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &deep.m, &lift), c[2]) << c[0];
+        EXPECT_NEAR(lift, c[1], 1e-3) << c[0];
+    }
+    // Over a slope the highest rest counts, here at the line's first point.
+    const Triangle3D falling = testmesh::slopeTri(-20, -0.5);
+    testmesh::Model slope({falling}, kBallMill, 2.0);
+    slope.m.tool->size2 = 4.0, slope.m.zLow = -100.0;
+    ctx.clearancePlane = -12.0;
+    EXPECT_EQ(linkTravelLiftPlane(&A, &B, &ctx, &slope.m, &lift), 1);
+    EXPECT_NEAR(lift, testmesh::bruteDrop(kBallMill, 2.0, 0, falling, A.x, A.y) + 13.0, 1e-6);
     plate.m.tool->size2 = 4.0;
     ctx.clearancePlane = 100.0;
 
@@ -218,6 +266,9 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
     EXPECT_TRUE(gOut.empty());
     EXPECT_EQ(cap.countOf("6103,0"), 1);
+    MessageCapture quiet(8);  // a message of level 9: a host at level 8 does not see it
+    EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
+    EXPECT_TRUE(quiet.messages().empty());
 }
 
 TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
@@ -359,6 +410,39 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
     linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
     EXPECT_EQ(kept(l), 10);
     plistFree(l);
+    // Thinning stops at the first point without a kept neighbour on either side.
+    for (int removed : {0, 9}) {
+        l = line(10, {1, 0, 0}, 0.0, 5);
+        ASSERT_NE(l, nullptr);
+        l->flags[removed] = static_cast<uint16_t>(kPointRemoved << 8);
+        linkThinPoints(l, 1e9, 0.01);
+        for (int i = 1; i < 9; ++i) EXPECT_EQ(l->flags[i] >> 8 == kPointMarked, removed == 9 && i < 8) << i;
+        plistFree(l);
+    }
+    // A turn of the axis at either end keeps the point beside it, whichever side the turn is on.
+    for (int turned : {0, 4}) {
+        l = line(5, {1, 0, 0}, 0.0, 6);
+        ASSERT_NE(l, nullptr);
+        l->vectors[turned] = {std::sin(0.3), 0, std::cos(0.3)};
+        linkThinKeepAxes(l, 1e9, 0.01, std::cos(0.2));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(l->flags[i] >> 8 != kPointMarked, i == 0 || i == 4 || i == (turned ? 3 : 1)) << i;
+        plistFree(l);
+    }
+    // Both limits hold at equality: a chord of exactly the longest and a point exactly the deviation off.
+    const struct {
+        double y, chord, dev;
+        bool thinned;
+    } limits[] = {{0, 2, 0.01, true}, {0, 1.999, 0.01, false}, {0.5, 2, 0.5, true}, {0.5, 2, 0.499, false}};
+    for (const auto& c : limits) {
+        l = plistCreate(3, 0);
+        ASSERT_NE(l, nullptr);
+        for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{1, c.y, 0}, Vec3{2, 0, 0}})
+            plistAppend(l, q.x, &q, 0, nullptr, 0);
+        linkThinPoints(l, c.chord, c.dev);
+        EXPECT_EQ(l->flags[1] >> 8 == kPointMarked, c.thinned) << c.chord << " " << c.dev;
+        plistFree(l);
+    }
     l = line(10, {1, 0, 0}, 0.0, 4);  // equal axes lie within a step angle of 0 too
     ASSERT_NE(l, nullptr);
     linkThinKeepAxes(l, 1e9, 0.01, 1.0);
@@ -419,6 +503,47 @@ Vec3 slerp(const Vec3& a, const Vec3& b, double f) {
     const double th = std::acos(a.x * b.x + a.y * b.y + a.z * b.z), s = std::sin(th);
     const double wa = std::sin((1 - f) * th) / s, wb = std::sin(f * th) / s;
     return {wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z};
+}
+
+// A macro's own last axis goes to the end of the placed list where the macro leaves the cut (the last
+// point of a leave, the first of an approach); the other end stays, the points between turn evenly.
+TEST(LinkMacro, JoinAxisPutsTheMacrosLastAxisAtItsFarEnd) {
+    const Vec3 up{0, 0, 1}, axes[3] = {{1, 0, 0}, {0, 1, 0}, {std::sin(0.4), 0, std::cos(0.4)}};
+    for (int32_t kind : {kMacroLeave, kMacroApproach})
+        for (int32_t count = 1; count <= 3; ++count)
+            for (int32_t placed = 1; placed <= 3; ++placed) {
+                MacroPath* m = macroPathCreate(kind, 2, 3, 1);
+                Plist* l = plistCreate(3, 1);
+                ASSERT_TRUE(m && l);
+                for (int32_t i = 0; i < count; ++i)
+                    macroPathAppend(m, {0, 0, double(i)}), m->axes[i] = axes[i];
+                for (int32_t i = 0; i < placed; ++i) {
+                    const Vec3 q{double(i), 0, 0};
+                    plistAppend(l, i, &q, 0, &up, 0);
+                }
+                ASSERT_EQ(macroJoinAxis(m, l), 1);
+                const Vec3 own = axes[count - 1];
+                const int32_t far = kind == kMacroLeave ? placed - 1 : 0;
+                SCOPED_TRACE(kind * 100 + count * 10 + placed);
+                EXPECT_VEC_NEAR(l->vectors[far], own, 0);
+                if (placed > 1) EXPECT_VEC_NEAR(l->vectors[placed - 1 - far], up, 0);
+                if (placed == 3)
+                    EXPECT_VEC_NEAR(l->vectors[1], slerp(l->vectors[0], l->vectors[2], 0.5), 1e-12);
+                macroPathFree(m), plistFree(l);
+            }
+    MacroPath* bare = macroPathCreate(kMacroLeave, 2, 3, 0);  // no axes of its own: nothing to join
+    Plist* l = plistCreate(3, 1);
+    ASSERT_TRUE(bare && l);
+    macroPathAppend(bare, up);
+    plistAppend(l, 0, &up, 0, &up, 0);
+    EXPECT_EQ(macroJoinAxis(bare, l), -1);
+    MacroPath* empty = macroPathCreate(kMacroLeave, 2, 3, 1);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(macroJoinAxis(empty, l), -1);
+    l->count = 0;
+    macroPathAppend(empty, up);
+    EXPECT_EQ(macroJoinAxis(empty, l), -1);
+    macroPathFree(bare), macroPathFree(empty), plistFree(l);
 }
 
 // Both axes tilted, so that every lift along an axis shows in x and y as well as in z; an empty model
@@ -513,7 +638,8 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
         int marked;               // index of the one point of kind 3
         std::vector<int> wanted;  // indices emitted
     } cases[] = {
-        {0.0, 1, {2, 3}}, {0.5, 1, {1, 2, 3}}, {1e-6, 1, {2, 3}}, {0.5, 2, {1, 3}}, {0.0, 2, {1, 3}},
+        {0.0, 1, {2, 3}}, {0.5, 1, {1, 2, 3}},  {1e-6, 1, {2, 3}},     {0.5, 2, {1, 3}},
+        {0.0, 2, {1, 3}}, {1e-5, 1, {1, 2, 3}}, {-1e-5, 1, {1, 2, 3}}, {0.99e-5, 1, {2, 3}},
     };
     for (const Case& k : cases) {
         SetUp();
@@ -541,6 +667,31 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     linkThinPoints(l, 1e9, 0.01);
     EXPECT_EQ(kept(l), 2);
     plistFree(l);
+}
+
+// Each allocation of the travel searches failed in turn: -4, or the answer found with memory enough.
+TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
+    testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
+    plate.m.tool->size2 = 4.0;
+    ctx.safetyDistance = 1.0, ctx.clearancePlane = 8.0;
+    const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
+    for (int lifted : {0, 1}) {
+        double want = 0, got = 0;
+        const auto run = [&](double* out) {
+            return lifted ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
+                          : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
+        };
+        const int full = run(&want);
+        ASSERT_GE(full, 0);
+        for (long n = 1; n < 200; ++n) {
+            allocfail::arm(n);
+            const int r = run(&got);
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            EXPECT_TRUE(r == -4 || (r == full && got == want)) << lifted << " " << n;
+            if (!fired) break;
+        }
+    }
 }
 
 // Without geometry the travel line stays at the higher end, raised by the tool's offset and the safety
@@ -606,12 +757,19 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     SetUp();
     ctx.stepMax = 1e9;
     ctx.stepMin = 0.01;
+    linkSetAxisCallback(recAxis);
+    const Vec3 cutAxis = {std::sin(0.2), 0, std::cos(0.2)};
+    linkSetToolAxis(&cutAxis);  // a leave keeps the cut's axis, and it becomes the next one
     MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
     ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
     ASSERT_FALSE(gOut.empty());
-    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    Vec3 nextAxis{};
+    linkNextToolAxis(&nextAxis);
+    EXPECT_VEC_NEAR(nextAxis, cutAxis, 0);
+    for (const Out& o : gOut) EXPECT_VEC_NEAR(o.axis, cutAxis, 0);
+    for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
     macroPathFree(p);
     // An approach comes in from its far end, placed, to where it attaches.
@@ -623,11 +781,29 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
     ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
     ASSERT_GE(gOut.size(), 2u);
-    for (const Out& o : gOut) EXPECT_GE(o.p.z, 8.0 - 1e-3) << o.p.y;
+    for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
     EXPECT_NEAR(gOut.front().p.y, 2.0, 1e-4);
     EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
     for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
     for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
+    EXPECT_EQ(ncCurrentFeed(), 0.0);                     // and the base feed after it
+    SetUp();  // an untested approach of its attachment point alone goes there at the approach feed
+    MacroPath* one = macroPathCreate(kMacroApproach, 2, 1, 0);
+    ASSERT_NE(one, nullptr);
+    macroPathAppend(one, {0, 4, 5});
+    ASSERT_EQ(linkInfeedCollisionTest(one, &ctx, &model, -1, nullptr), 0);
+    ASSERT_EQ(gOut.size(), 1u);
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{0, 4, 5}), 0);
+    EXPECT_EQ(gOut[0].feed, 111.0);
+    macroPathFree(one);
+    // A failed output stops either kind, placed or not, with the output's code.
+    for (CheckModel* on : {&model, &plate.m})
+        for (int32_t kind : {kMacroApproach, kMacroLeave}) {
+            SetUp();
+            p->kind = kind;
+            gFail = true;
+            EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, on, -1, nullptr), kLinkOutputFailed) << kind;
+        }
     macroPathFree(p);
     ncSetSpecialFeeds(0.0, 0.0, 0.0);
     idx5ResetState();
@@ -652,6 +828,24 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, nullptr, &h), -4);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &model, nullptr), -4);
     EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &model, nullptr), -4);
+    h = 7;  // a lift asked for is set to 0 even when the other arguments are missing
+    EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, nullptr, &h) * 10 + h, -40);
+    h = 7;
+    EXPECT_EQ(linkTravelLiftPlane(nullptr, &p, &ctx, &model, &h) * 10 + h, -40);
+    CheckModel noTool = model;
+    noTool.tool = nullptr;
+    noTool.tolerance = 0.05;
+    h = 7;
+    EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &noTool, &h) * 10 + h, -40);
+    EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &noTool, &h), -4);
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noTool, &h) * 10 + h, -40);
+    ProfileCurve* curve = profileLine(&p, &up);
+    ASSERT_NE(curve, nullptr);
+    EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);
+    profileFreeList(curve);
+    EXPECT_EQ(macroPlacePoints(macro, &ctx, &noTool), nullptr);
+    EXPECT_EQ(linkInfeedCollisionTest(macro, &ctx, &noTool, -1, nullptr), -1);
+    EXPECT_EQ(idx5CollisionFreeMacro(&p, &p, 0, &ctx, &noTool), -1);
     EXPECT_EQ(linkCheckedMove(nullptr, &ctx, &model), -1);
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &model, nullptr), -4);
     EXPECT_EQ(linkInfeedCollisionTest(nullptr, &ctx, &model, -1, nullptr), -1);
@@ -924,6 +1118,23 @@ TEST_F(Links, FinalRetractLiftsUntilTheGrownToolIsClear) {
         for (size_t i = 0; i < want.size(); ++i) EXPECT_VEC_NEAR(gOut[i].p, want[i], 1e-9);
         EXPECT_DOUBLE_EQ(part.m.tool->radius, 2.0);
     }
+    // Without the jump the last point is only checked: a tool sunk more than 0.01 into the part is a
+    // collision (message 5501, no retract); in path mode 0 nothing is checked.
+    MessageCapture cap(9);
+    const double rest = testmesh::bruteDrop(kBallMill, 2.0, 0, slope, 1, 1);
+    const struct {
+        double below;
+        uint16_t pathMode;
+        int result;
+    } checks[] = {{0.005, 1, 0}, {0.02, 1, -2}, {0.5, 1, -2}, {0.5, 0, 0}, {-1, 1, 0}};
+    for (const auto& c : checks) {
+        SetUp();
+        ctx.jumpFlag = 0, ctx.pathMode = c.pathMode;
+        startAt({1, 1, rest - c.below});
+        EXPECT_EQ(linkEndPath(&ctx, &part.m), c.result) << c.below;
+        EXPECT_EQ(gOut.size(), c.result == 0 ? 1u : 0u) << c.below;
+    }
+    EXPECT_EQ(cap.countOf("5501,0"), 2);
 }
 
 }  // namespace
@@ -998,6 +1209,65 @@ TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
         SCOPED_TRACE(c.climb);
         EXPECT_VEC_NEAR(gOut.back().p, c.last, 1e-4);
         macroPathFree(p);
+    }
+}
+
+}  // namespace
+namespace {
+
+// Over nothing a checked link is placed at every profile step (0.5) and turns the axis evenly from the
+// cut's to the next cut's; thinning drops the points of the straight line whose axis stays within the
+// step angle of the last kept one, on either side.
+TEST_F(Links, CheckedLinkTurnsItsAxesEvenlyAndThinsWithinTheStepAngle) {
+    testmesh::Model none({}, kBallMill, 2.0);
+    none.m.tolerance = none.m.stepLength = 0.5;
+    const Vec3 cur = {std::sin(0.3), 0, std::cos(0.3)}, next = {0, std::sin(0.4), std::cos(0.4)};
+    // The two axes lie 0.495 apart: 0.124 per step on a link 2 long.
+    const struct {
+        double length, maxChord, stepAngle;
+        std::vector<int> kept;  // steps of 0.5 that go out, the start left out
+    } cases[] = {{1, 0, 1, {1, 2}},
+                 {2, 0, 1, {1, 2, 3, 4}},
+                 {2, 1e9, 0.3, {3, 4}},  // 0.37 from the start, 0.12 from the end
+                 {2, 1e9, 0.1, {1, 2, 3, 4}},
+                 {2, 1e9, 0.6, {4}}};
+    for (const auto& c : cases) {
+        SetUp();
+        linkSetAxisCallback(recAxis);
+        ctx.stepMax = c.maxChord, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(c.stepAngle);
+        startAt({0, 0, 5});
+        linkSetToolAxis(&cur), linkSetNextToolAxis(&next);
+        const Vec3 a{0, 0, 5}, b{c.length, 0, 5};
+        ProfileCurve* line = profileLine(&a, &b);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(linkCheckedMove(line, &ctx, &none.m), 1);
+        profileFreeList(line);
+        ASSERT_EQ(gOut.size(), c.kept.size()) << c.length << " " << c.stepAngle;
+        for (size_t i = 0; i < gOut.size(); ++i) {
+            const double x = 0.5 * c.kept[i];
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{x, 0, 5}), 1e-9);
+            EXPECT_VEC_NEAR(gOut[i].axis, slerp(cur, next, x / c.length), 1e-9);
+            EXPECT_EQ(gOut[i].cls, kLinkClassFeed);
+        }
+    }
+}
+
+// A connecting curve of smooth mode 3 dips by half the link's length at its middle, one of mode 2 not.
+TEST_F(Links, SmoothModeThreeDipsTheConnectingCurve) {
+    testmesh::Model none({}, kBallMill, 2.0);
+    none.m.tolerance = none.m.stepLength = 0.5;
+    for (uint16_t smooth : {2, 3}) {
+        SetUp();
+        ctx.jumpFlag = 0, ctx.smoothMode = smooth, ctx.stepMax = 0;
+        startAt({-1, -1, 5});  // a bend: a curve of more than one chord
+        startAt({0, 0, 5});
+        const Vec3 T{10, 0, 5}, P2{11, -1, 5};
+        ASSERT_EQ(idx5CollisionFreeMacro(&T, &P2, 1, &ctx, &none.m), 0);
+        ASSERT_GT(gOut.size(), 5u);
+        double low = 1e9;
+        for (const Out& o : gOut) low = std::min(low, o.p.z);
+        EXPECT_NEAR(low, smooth == 3 ? 0.0 : 5.0, smooth == 3 ? 0.5 : 1e-9) << smooth;
+        EXPECT_LT(dist3D(&gOut.back().p, &T), 0.5);  // within a profile step of the next cut
     }
 }
 

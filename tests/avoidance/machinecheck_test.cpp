@@ -40,6 +40,12 @@ TEST(MachineCheck, HostSeesTheShiftedPointAndTheUnitAxis) {
     gHostSaw[6] = 0.0;
     EXPECT_EQ(checkMachinePosition(&p, &tiny, 120.0), kMachineBadAxis);
     EXPECT_EQ(gHostSaw[6], 0.0);
+    machineSetPositionOffset(nullptr);
+    const Vec3 o{0, 0, 0}, edge{0, 1e-5, 0}, below{0, 0.99e-5, 0};  // an axis has a direction from 1e-5 on
+    EXPECT_EQ(checkMachinePosition(&o, &edge, 50.0), kMachineAccepted);
+    const double unitY[7] = {0, 0, 0, 0, 1, 0, 50};
+    for (int k = 0; k < 7; ++k) EXPECT_EQ(gHostSaw[k], unitY[k]) << k;
+    EXPECT_EQ(checkMachinePosition(&o, &below, 50.0), kMachineBadAxis);
     void* other = moduleLoad("libm.so.6");
     ASSERT_NE(other, nullptr);
     machineSetHostModule(other);
@@ -73,6 +79,12 @@ TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {
     }
     const Vec3 p{1, 2, 3};
     EXPECT_EQ(checkMachinePositions(&p, nullptr, 120.0), kMachineNoHost);
+    Vec3 downward{0, 0, -1};  // refused, and with no horizontal part no plane to tilt back in
+    gHostMaxTilt = 0.3;
+    machineCheckResetState();
+    EXPECT_EQ(checkMachinePositions(&p, &downward, 120.0), kMachineRefused);
+    EXPECT_EQ(downward.z, -1.0);
+    gHostMaxTilt = 10.0;
     machineCheckResetState();
 }
 

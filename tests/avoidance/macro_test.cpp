@@ -59,6 +59,7 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         {kMacroLeave, 7, 2.0, 0, nullptr, 1, {p0}},
         {kMacroApproach, 7, 2.0, 0, nullptr, 1, {p0, {0, 0, 5}}},  // raised by the trajectory height
         {kMacroLeave, 19, 2.0, 0, nullptr, 1, {p0}},
+        {kMacroLeave, 12, 2.0, 0, nullptr, 1, {p0, {0, 0, 2}}},  // without a target: raised as type 0
         {kMacroLeave, 6, 2.0, 0, nullptr, 1, {p0}},
     };
     for (const Case& c : cases) {
@@ -121,6 +122,63 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
     ASSERT_EQ(path->count, 2);
     EXPECT_VEC_NEAR(path->points[1], (Vec3{10, 18, 35}), 1e-9);
     macroPathFree(path);
+}
+
+// Each tolerance of 1e-5 decides at its edge: a move of exactly 1e-5 has a direction, a turn or a raise
+// of exactly 1e-5 is made, one just below is not; a side step after a vertical move goes to +y.
+TEST(Macro, TolerancesDecideAtTheirEdges) {
+    macroResetState();
+    const double r = std::sqrt(2.0), t = 1e-5, below = 0.99e-5;
+    const Vec3 o{0, 0, 0}, tiny{t, 0, 0}, tinier{below, 0, 0}, back{-1, 0, 0}, sloped{-1, 0, -1},
+        down{0, 0, -1};
+    const double y = 0.99999999995;  // with x = 1e-5 a length of exactly 1
+    const Vec3 edge{t, y, 0}, edgeBelow{below, y, 0};
+    struct Case {
+        uint16_t type;
+        Vec3 p0, p1;
+        double angle;
+        int32_t side;
+        std::vector<Vec3> want;  // after p0
+    } cases[] = {
+        {2, tiny, o, 0, 1, {{2 + t, 0, 0}}},
+        {2, tinier, o, 0, 1, {}},
+        {2, o, back, t, 1, {{2 * std::cos(t), 0, 2 * std::sin(t)}}},
+        {2, o, back, below, 1, {{2, 0, 0}}},
+        {4, o, sloped, 0, 1, {{r, 0, r}}},
+        {4, o, sloped, below, -1, {{r, 0, r}}},
+        {4, o, sloped, t, 1, {{r * std::cos(t), r * std::sin(t), 0}}},
+        {4, o, sloped, t, -1, {{r * std::cos(t), -r * std::sin(t), 0}}},
+        {11, o, down, 0, -1, {{0, 2, 0}}},
+        {11, edge, o, 0, -1, {{t, y - 2, 0}}},  // the move's unit x is exactly 1e-5
+        {11, edgeBelow, o, 0, -1, {{below, y + 2, 0}}},
+    };
+    for (const Case& c : cases) {
+        MacroParams m = params(c.type, 2.0, c.angle);
+        MacroPath* path = macroBuild(kMacroLeave, &c.p0, &c.p1, &m, c.side, nullptr, 0, nullptr);
+        ASSERT_NE(path, nullptr) << c.type;
+        ASSERT_EQ(path->count, static_cast<int32_t>(c.want.size()) + 1) << c.type << " " << c.angle;
+        EXPECT_VEC_NEAR(path->points[0], c.p0, 0);
+        for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i + 1], c.want[i], 1e-12);
+        // The move's direction is known from a length of 1e-5 on.
+        const Vec3 w{c.p0.x - c.p1.x, c.p0.y - c.p1.y, c.p0.z - c.p1.z};
+        const double l = std::sqrt(w.x * w.x + w.y * w.y + w.z * w.z);
+        const Vec3 dir = l >= t ? Vec3{w.x / l, w.y / l, w.z / l} : o;
+        EXPECT_VEC_NEAR(path->moveDir, dir, 1e-15);
+        macroPathFree(path);
+    }
+    // Arcs are built from a chord of 1e-5 on; this radius makes the chord of 10 degrees exactly that.
+    const double edgeRadius = 5.7368566228349205e-05;
+    ASSERT_EQ(arcChordLength(edgeRadius, 10 * kDeg), t);
+    const Vec3 ay{0, 1, 0};
+    for (uint16_t type : {1, 3, 21})
+        for (double d : {edgeRadius, 5.7e-5}) {
+            MacroParams m = params(type, d);
+            MacroPath* path =
+                macroBuild(kMacroLeave, &o, &back, &m, 1, nullptr, 0, type == 21 ? &ay : nullptr);
+            ASSERT_NE(path, nullptr) << type;
+            EXPECT_EQ(path->count > 1, d == edgeRadius) << type << " " << d;
+            macroPathFree(path);
+        }
 }
 
 // From a sloped move the raised leave turns the move's own direction up by its angle (type 2); type 9
@@ -254,6 +312,16 @@ TEST(Macro, OffsetsAndSetUp) {
     MacroPath* app = macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, nullptr);
     ASSERT_TRUE(leave && app);
     EXPECT_EQ(leave->offset, 0.0);  // a negative value is no offset
+    EXPECT_EQ(app->offset, 2.5);
+    // A value not below zero is taken as given, -0 too (its sign reaches the offset points); below, +0.
+    for (double v : {-0.0, -1e-300}) {
+        m.leaveValue = v;
+        MacroPath* z = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, nullptr);
+        ASSERT_NE(z, nullptr);
+        EXPECT_EQ(z->offset, 0.0);
+        EXPECT_EQ(std::signbit(z->offset), v == 0.0) << v;
+        macroPathFree(z);
+    }
     Vec3 q{1, 1, 1};
     macroPathOffsetPoint(app, &q);
     EXPECT_EQ(q.z, 3.5);
@@ -340,7 +408,7 @@ TEST(Macro, ApproachLiftGrowsWithTheSquareOfTheLengthWalked) {
         uint16_t type;
         const Vec3* axis;
         double lift;
-    } cases[] = {{23, &z, 5.0}, {26, &tilted, 3.0}, {22, &tilted, 2.0}, {23, &z, -1.5}};
+    } cases[] = {{23, &z, 5.0}, {26, &tilted, 3.0}, {22, &tilted, 2.0}, {23, &z, -1.5}, {22, &z, 1e-5}};
     for (const Case& c : cases) {
         MacroParams m = params(c.type, 2.0, 0.4);
         macroResetState();

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "avoidance/macro.h"
 #include "geometry/msg_capture.h"
 #include "near.h"
@@ -50,6 +52,8 @@ TEST_F(MacroFile, StatementsMoveInTheFrame) {
         {"ROTX(90)\nROTY(-90)\nLINE(2)\n", {1, 0, 3}, 2, 3},
         {" L I NE ( 4 ) trailing # note\nCC(1)\nPP()\nLINE(1,2,3)\nLINE()\n", {6, 2, 3}, 4, 5},
         {"ARC(5, 90, 0)\n", {6, 7, 3}, 20, 1},
+        {"LINE(4,)\nLINE(,1)\n", {5, 2, 3}, 3, 2},  // an empty field is 0
+        {"LINE(2\n", {3, 2, 3}, 2, 1},              // unclosed: the arguments run to the end of the line
         {"ARC(5, -90, 2)\nLINE(1)\n", {6, -4, 5}, 21, 2},              // the frame turned with the arc
         {many + std::string(600, ' ') + "\n", {376, 2, 3}, 251, 250},  // growth; a long blank line
     };
@@ -83,8 +87,10 @@ TEST_F(MacroFile, ArcChordsLieOnTheArc) {
 }
 
 TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
+    // The last: 40001 steps of 5 degrees, one more than a list holds.
     for (const char* text : {"line(10)\n", "LINE 10\n", "LINE(1)\nFOO(2)\nLINE(3)\n", "LINE(abc)\n",
-                             "LINE(1O)\r\n", "LINE(1,2,3,4)\n", "ARC(5, 1e300, 0)\n", "LINE(nan)\n"}) {
+                             "LINE(1O)\r\n", "LINE(1,2,3,4)\n", "LINE(1,2,3,)\n", "ARC(5, 1e300, 0)\n",
+                             "LINE(nan)\n", "ARC(1, 200002.5, 0)\n"}) {
         const std::string name = write(text);
         for (int32_t level : {8, 9}) {  // a message of level 9
             MessageCapture cap(level);
@@ -131,6 +137,33 @@ TEST_F(MacroFile, MacroBuildReadsTheNamedFile) {
         macroPathFree(m);
         ASSERT_EQ(macroSetFileNames(none, none), 1);
         EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &p, 1, nullptr, 0, nullptr), nullptr);
+    }
+    macroResetState();
+}
+
+// Renaming the macro files short of memory: -1 with the old names kept, or 1 with both new ones.
+TEST_F(MacroFile, RenamingShortOfMemoryKeepsBothOldNamesOrTakesBothNew) {
+    macroResetState();
+    const std::string a1 = write("LINE(1)\n"), l1 = write("LINE(2)\n"), a2 = write("LINE(3)\n"),
+                      l2 = write("LINE(4)\n");
+    MacroParams p = params_;
+    p.leaveType = p.approachType = kMacroTypeFile;
+    p.approachDistance = 1;
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    for (long n = 1; n < 20; ++n) {
+        ASSERT_EQ(macroSetFileNames(a1.c_str(), l1.c_str()), 1);
+        allocfail::arm(n);
+        const int r = macroSetFileNames(a2.c_str(), l2.c_str());
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        ASSERT_TRUE(r == 1 || r == -1) << n;
+        for (int32_t kind : {kMacroApproach, kMacroLeave}) {
+            MacroPath* m = macroBuild(kind, &p0, &p1, &p, 1, nullptr, 0, nullptr);
+            ASSERT_NE(m, nullptr) << n << " " << kind;
+            EXPECT_EQ(m->points[m->count - 1].x, (kind == kMacroApproach ? 1 : 2) + (r == 1 ? 2 : 0)) << n;
+            macroPathFree(m);
+        }
+        if (!fired) break;
     }
     macroResetState();
 }

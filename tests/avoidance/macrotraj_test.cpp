@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "avoidance/macro.h"
 #include "geometry/msg_capture.h"
 #include "geometry/rng.h"
@@ -128,13 +131,46 @@ TEST(MacroTraj, RampCases) {
     macroPathFree(m);
     EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
     Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
-    ASSERT_NE(linked, nullptr);
-    EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr);
-    plistFree(linked);
+    Plist* stub = makeGuide({{0, 0, 0}, {0.5e-5, 0, 0}});  // a way shorter than the tolerance
+    ASSERT_TRUE(linked && stub);
+    for (double stretch : {0.0, 0.5}) {
+        macroSetRampPieceLength(stretch);
+        EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr) << stretch;
+        EXPECT_EQ(macroGenRamp(stub, 0, 45 * kDeg, 1e-4, 0), nullptr) << stretch;
+    }
+    macroSetRampPieceLength(0.0);
+    plistFree(linked), plistFree(stub);
+    // A ramp longer than twice its way turns at both ends, stepping from one guide point to the next.
+    Plist* ell = makeGuide({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    ASSERT_NE(ell, nullptr);
+    for (double stretch : {0.0, 1.5}) {
+        macroSetRampPieceLength(stretch);
+        m = macroGenRamp(ell, 0, 45 * kDeg, stretch > 0 ? 8 : 16, 0);  // 8 long either way, there and back
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m->count, stretch > 0 ? 9 : 17) << stretch;
+        expectRamp(m, ell, 45 * kDeg, stretch > 0 ? 8 : 16);
+        for (int32_t i = 1; i < m->count; ++i)
+            EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
+        macroPathFree(m);
+    }
+    macroSetRampPieceLength(0.0);
+    plistFree(ell);
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
-    for (double piece : {0.0, 0.5}) {                         // a half turn has no slope
-        macroSetRampPieceLength(piece);
-        EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << piece;
+    EXPECT_EQ(macroGenRamp(g, -1, 45 * kDeg, 4, 0), nullptr);
+    EXPECT_EQ(macroGenRamp(g, g->count, 45 * kDeg, 4, 0), nullptr);
+    // Heights count from 1e-5 on, for the ramps and the helix alike.
+    const Vec3 o{0, 0, 0};
+    for (double h : {1e-5, 0.99e-5}) {
+        MacroPath* r = macroGenRamp(g, 0, 10 * kDeg, h, 0);
+        MacroPath* helix = macroGenType6(&o, 2, 10 * kDeg, 45 * kDeg, 1, h);
+        EXPECT_EQ(r != nullptr, h == 1e-5);
+        ASSERT_EQ(helix != nullptr, h == 1e-5);
+        EXPECT_EQ(helix ? helix->count : 3, 3);  // out to the circle and back: no step is needed
+        macroPathFree(r), macroPathFree(helix);
+    }
+    for (double stretch : {0.0, 0.5}) {  // a half turn has no slope
+        macroSetRampPieceLength(stretch);
+        EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << stretch;
     }
     macroSetRampPieceLength(0.0);
     m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);  // L = 2 on a run 1 long: back and forth
@@ -164,8 +200,47 @@ TEST(MacroTraj, RampCases) {
     const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {2 * tilt.x, 0, 2 * tilt.z}};
     ASSERT_EQ(m->count, 3);
     for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
+    for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
+    macroPathFree(m);
+    m = macroGenRamp(g, 0, kPi / 2, 4, 1);  // straight down the axis, which both points keep
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->count, 2);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{4 * tilt.x, 0, 4 * tilt.z}), 1e-12);
+    EXPECT_VEC_NEAR(m->axes[0], tilt, 0);
+    EXPECT_VEC_NEAR(m->axes[1], tilt, 0);
     macroPathFree(m);
     plistFree(g);
+}
+
+// Each allocation of a ramp turning after a set length failed in turn: no path, or the whole one, never a
+// half-built one.
+TEST(MacroTraj, RampTurningAfterASetLengthShortOfMemoryGivesNoPathOrTheWholeOne) {
+    macroResetState();
+    macroSetRampPieceLength(0.5);
+    Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0.5, 0}, {3, 0, 0}}, {}, true);
+    ASSERT_NE(g, nullptr);
+    for (int32_t axes : {0, 1}) {
+        MacroPath* ref = macroGenRamp(g, 0, 30 * kDeg, 2, axes);
+        ASSERT_NE(ref, nullptr);
+        for (long n = 1; n < 100; ++n) {
+            allocfail::arm(n);
+            MacroPath* m = macroGenRamp(g, 0, 30 * kDeg, 2, axes);
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            EXPECT_TRUE(m || fired) << n;
+            if (m) {
+                EXPECT_EQ(m->axes != nullptr, axes == 1);
+                EXPECT_EQ(m->count, ref->count) << n;
+                for (int32_t i = 0; i < std::min(m->count, ref->count); ++i)
+                    EXPECT_VEC_NEAR(m->points[i], ref->points[i], 0);
+            }
+            macroPathFree(m);
+            if (!fired) break;
+        }
+        macroPathFree(ref);
+    }
+    plistFree(g);
+    macroResetState();
 }
 
 // A point marked for removal is no part of the way: each ramp variant runs along the guide without it,
@@ -178,16 +253,16 @@ TEST(MacroTraj, RampsStepOverMarkedPoints) {
     Plist* g = makeGuide(withMarked, {0, 0, kPointMarked, 0, 0, 0}, true);
     Plist* plain = makeGuide(kept, {}, true);
     ASSERT_TRUE(g && plain);
-    for (double piece : {0.0, 2.5})
+    for (double stretch : {0.0, 2.5})
         for (int32_t axes : {0, 1}) {
-            macroSetRampPieceLength(piece);
+            macroSetRampPieceLength(stretch);
             MacroPath* m = macroGenRamp(g, 0, 45 * kDeg, 3, axes);
             MacroPath* want = macroGenRamp(plain, 0, 45 * kDeg, 3, axes);
-            ASSERT_TRUE(m && want) << piece << " " << axes;
+            ASSERT_TRUE(m && want) << stretch << " " << axes;
             EXPECT_EQ(m->macroType, axes ? 28 : 8);
             EXPECT_EQ(m->axes != nullptr, axes == 1);
             if (!axes) expectRamp(m, plain, 45 * kDeg, 3);
-            ASSERT_EQ(m->count, want->count) << piece << " " << axes;
+            ASSERT_EQ(m->count, want->count) << stretch << " " << axes;
             for (int32_t i = 0; i < m->count; ++i) {
                 EXPECT_VEC_NEAR(m->points[i], want->points[i], 1e-12);
                 EXPECT_LT(offPolyline(m->points[i], plain), 1e-12) << i;
@@ -209,14 +284,37 @@ std::vector<Vec3> square(double side, int n) {
     return pts;
 }
 
+// The shifting contour ramp short of memory: no path and the guide as it was, or the path and the guide
+// started where the ramp lands.
+TEST(MacroTraj, ShiftedContourRampShortOfMemoryLeavesTheGuideAlone) {
+    macroResetState();
+    macroSetContourRampShift(1);
+    for (long n = 1; n < 100; ++n) {
+        Plist* g = makeGuide(square(4, 1), {}, true);
+        ASSERT_NE(g, nullptr);
+        allocfail::arm(n);
+        MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_EQ(g->count, m ? 6 : 5) << n;
+        EXPECT_VEC_NEAR(g->points[0], (m ? Vec3{4, 1, 2} : Vec3{0, 0, 2}), 1e-9);
+        macroPathFree(m);
+        plistFree(g);
+        if (!fired) break;
+    }
+    macroResetState();
+}
+
 TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     macroResetState();
     const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}};
     for (const auto& c : cases) {
-        Plist* g = makeGuide(square(c[0], 3));
+        Plist* g = makeGuide(square(c[0], 3), {}, true);
         ASSERT_NE(g, nullptr);
+        g->vectors[0] = {0.6, 0, 0.8};  // the macro's direction: the start's axis
         MacroPath* m = macroGenType13(g, c[1] * kDeg, c[2]);
         ASSERT_NE(m, nullptr);
+        EXPECT_VEC_NEAR(m->direction, (Vec3{0.6, 0, 0.8}), 0);
         EXPECT_VEC_NEAR(m->points[0], (Vec3{0, 0, 2}), 1e-9);
         // Its top lies S - n C back from the contour's end (S = height / tan, n whole turns of length C).
         const double S = c[2] / std::tan(c[1] * kDeg), C = 4 * c[0], from = C - (S - std::trunc(S / C) * C),
@@ -231,6 +329,19 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
+    g = makeGuide(square(4, 1));  // a top 0.1 along the first side and a whole turn: every corner kept
+    ASSERT_NE(g, nullptr);
+    MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 31.9);
+    ASSERT_NE(nearStart, nullptr);
+    expectRamp(nearStart, g, 45 * kDeg, 31.9);
+    EXPECT_EQ(nearStart->count, 9);
+    EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 33.9}), 1e-9);
+    macroPathFree(nearStart);
+    plistFree(g);
+    g = makeGuide(square(4, 1));  // a ramp shorter than the tolerance in the plan: nothing to wind
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(macroGenType13(g, 60 * kDeg, 1e-5), nullptr);
+    plistFree(g);
     // The shifting variant lands 1 along the second side (S = 5) and starts the guide there, whether
     // the sides hold inner points or not; the landing takes the axis interpolated along its side, from
     // the corner's +x towards the next point's +z.
@@ -243,6 +354,7 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(g->count, 4 * perSide + 2);
         EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
+        EXPECT_EQ(g->flags[0], 0);  // the landing is a plain point
         const double f = perSide / 4.0, l = std::hypot(1 - f, f);
         EXPECT_VEC_NEAR(g->vectors[0], (Vec3{(1 - f) / l, 0, f / l}), 1e-9);
         EXPECT_VEC_NEAR(g->points[1], (Vec3{4, perSide == 1 ? 4.0 : 2.0, 2}), 1e-9);
@@ -255,8 +367,10 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     g = makeGuide(square(4, 1), {}, true);
     ASSERT_NE(g, nullptr);
     g->points[0].z = g->points[4].z = 1.0;  // the start lowest: the ramp lands at its height
+    g->vectors[0] = {0.6, 0, 0.8};          // and the macro's direction is the start's axis
     MacroPath* low = macroGenType13(g, 45 * kDeg, 5);
     ASSERT_NE(low, nullptr);
+    EXPECT_VEC_NEAR(low->direction, (Vec3{0.6, 0, 0.8}), 0);
     EXPECT_EQ(low->points[0].z, 1.0);
     EXPECT_NEAR(low->points[low->count - 1].z, 6.0, 1e-9);
     macroPathFree(low);
@@ -314,6 +428,7 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         {false, kMacroApproach, {{0.5, 0, 3}, {0, 12, 4}, {45, 0, 5}}, {{0, 0.5, 3}, {2, 10, 4}, {0, 5, 5}}},
         {true, kMacroLeave, {{-3, 0, 2}, {-6, 0, 4}}, {{3, 0, 2}, {6, 0, 4}}},
         {true, kMacroApproach, {{-3, 0, 2}, {-6, 0, 4}}, {{0, 3, 2}, {0, 6, 4}}},
+        {true, kMacroLeave, {{-3, 2, 0}, {-6, 0, 4}}, {{3, 0, 0}, {6, 0, 4}}},  // lifted towards its end
         {true,
          kMacroLeave,
          {{-0.5, 0, 1}, {-83, 0, 4}},
@@ -352,11 +467,22 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     macroPathAppend(m, p0);
     macroPathAppend(m, {3 * v.x + 2 * b.x, 3 * v.y + 2 * b.y, 3 * v.z + 2 * b.z});
     macroPathAppend(m, {6 * v.x + 4 * b.x, 6 * v.y + 4 * b.y, 6 * v.z + 4 * b.z});
+    m->direction = {0, 0.6, 0.8};  // lifted along the macro's own direction
     ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &skew, g), 1);
-    EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 0, 2}), 1e-9);
-    EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 0, 4}), 1e-9);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 1.2, 1.6}), 1e-9);
+    EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 2.4, 3.2}), 1e-9);
     macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
+    plistFree(g);
+    // A guide closed within 0.1 counts as closed: a point 0 along the move lands on its start, not its end.
+    g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {0, 0.05, 0}});
+    m = macroPathCreate(kMacroLeave, 10, 4, 0);
+    ASSERT_TRUE(g && m);
+    macroPathAppend(m, p0);
+    macroPathAppend(m, {0, 0, 3});
+    ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g), 1);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{0, 0, 3}), 1e-12);
+    macroPathFree(m);
     plistFree(g);
     g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built
     ASSERT_NE(g, nullptr);
