@@ -11,8 +11,8 @@
 
 #include "channeltest.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 #include "plunge/cycparams.h"
-#include "profile2d_alloc.h"
 #include "surfaces/deboor.h"
 #include "workfolder.h"
 

@@ -11,8 +11,8 @@
 
 #include "channeltest.h"
 #include "geometry/profile.h"
+#include "memshort.h"
 #include "plunge/cycparams.h"
-#include "profile2d_alloc.h"
 #include "workfolder.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "memshort.h"
 #include "plunge/profile2d.h"
-#include "profile2d_alloc.h"
 #include "workfolder.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "channeltest.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 #include "plunge/cycparams.h"
-#include "profile2d_alloc.h"
 
 TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChannel) {
     // strategy, channel height, step, depth, start and end factors; then each level's floor and what is

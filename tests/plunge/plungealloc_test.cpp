@@ -10,11 +10,9 @@
 #include <optional>
 #include <vector>
 
-#include "allocfail.h"
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
+#include "allocfail.h"  // the binary's allocation hooks live in this file
 #include "channeltest.h"
+#include "memshort.h"
 #include "plunge/cutlist.h"
 #include "plunge/levelcurves.h"
 #include "plunge/plist3d.h"
@@ -23,53 +21,13 @@
 
 namespace {
 
-// What an operation made, to compare with the run that had all its memory; nullopt: it failed.
-using Made = std::optional<std::vector<double>>;
+using Made = AllocMade;
 
 struct Case {
     const char* name;
     std::function<Made()> run;
     double tol = 0.0;  // offsets fall back to other constructions: the same ends, within tol
 };
-
-bool same(const std::vector<double>& a, const std::vector<double>& b, double tol) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!(std::fabs(a[i] - b[i]) <= tol)) return false;
-    return true;
-}
-
-void failEachAllocation(const Case& c) {
-    const Made whole = c.run();
-    ASSERT_TRUE(whole.has_value()) << c.name;
-    for (long n = 1;; ++n) {
-        Made got;
-        {
-#if defined(__SANITIZE_ADDRESS__)
-            // Containers throw where memory is short, and the run's boundary catches that; what the
-            // run held then is not looked for.
-            __lsan::ScopedDisabler unchecked;
-#endif
-            allocfail::arm(n);
-            try {
-                got = c.run();
-            } catch (const std::bad_alloc&) {
-                got.reset();
-            }
-        }
-        const bool fired = allocfail::fired();
-        allocfail::disarm();
-        if (!fired) {
-            ASSERT_TRUE(got.has_value()) << c.name;
-            EXPECT_TRUE(same(*got, *whole, c.tol)) << c.name << ": the run without a failure";
-            break;
-        }
-        if (got.has_value()) {
-            EXPECT_TRUE(same(*got, *whole, c.tol)) << c.name << ": allocation " << n << " failed unnoticed";
-        }
-        ASSERT_LT(n, 2000) << c.name;
-    }
-}
 
 // The record's room taken before anything else: the test's own code allocates nothing later.
 std::vector<double> room() {
@@ -302,5 +260,5 @@ TEST(PlungeMemoryShort, EveryFailedAllocationIsReportedOrChangesNothing) {
         {"levels under a band", [] { return levels(kLevelUnderBand); }},
         {"interpolated levels", [] { return levels(kLevelInterpolated); }},
     };
-    for (const Case& c : cases) failEachAllocation(c);
+    for (const Case& c : cases) failEachAllocation(c.name, c.run, c.tol);
 }

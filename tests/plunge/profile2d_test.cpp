@@ -9,8 +9,8 @@
 
 #include "channeltest.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 #include "plunge/plist3d.h"
-#include "profile2d_alloc.h"
 #include "workfolder.h"
 
 namespace {

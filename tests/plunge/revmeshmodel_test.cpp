@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "channeltest.h"
-#include "profile2d_alloc.h"
+#include "memshort.h"
 
 namespace {
 
