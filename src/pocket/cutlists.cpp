@@ -498,44 +498,33 @@ int cutPieceFits(const ContourElement* e, int32_t n, const char* list, double c)
 }
 
 // The steps work in vectors: memory that cannot be had fails the step as documented.
-int32_t cutListCombine(const char* la, const char* lb, int callMode) {
+template <class Step>
+static int32_t minusOneShortOfMemory(Step step) {
     try {
-        return listCombine(la, lb, callMode);
+        return step();
     } catch (const std::bad_alloc&) {
         return -1;
     }
+}
+
+int32_t cutListCombine(const char* la, const char* lb, int callMode) {
+    return minusOneShortOfMemory([&] { return listCombine(la, lb, callMode); });
 }
 
 int32_t cutListSelfSplit(const char* la) {
-    try {
-        return listSelfSplit(la);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
+    return minusOneShortOfMemory([&] { return listSelfSplit(la); });
 }
 
 int cutListsOverlap(const char* la, const char* lb) {
-    try {
-        return listsOverlap(la, lb);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
+    return minusOneShortOfMemory([&] { return listsOverlap(la, lb); });
 }
 
 int32_t cutListsUnion(const char* la, const char* lb, int move) {
-    try {
-        return listsUnion(la, lb, move);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
+    return minusOneShortOfMemory([&] { return listsUnion(la, lb, move); });
 }
 
 int cutListPrune(const char* la, const char* lb) {
-    try {
-        return listPrune(la, lb);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
+    return minusOneShortOfMemory([&] { return listPrune(la, lb); });
 }
 
 static int listsMerge() {
