@@ -701,6 +701,27 @@ TEST(MeshQuery, NearlyLevelSweepsAndTiesKeepTheFullAnswer) {
     m.m.parts = nullptr;  // the part record is this test's own
 }
 
+// A ball started 1e6 back along y meets a sliver at its rim (1e-3 ahead there) and one on its axis
+// that lifts it 5e-4 less: the far start must not push the rim's bound below the axis sliver's lift.
+TEST(MeshQuery, LongMotionKeepsTheRimContactOfABall) {
+    const double rho = std::sqrt(1 - 1e-6);
+    auto sliver = [](double x, double y) {
+        return Triangle3D{{{x, y, 0}, {x + 0.01, y, 5e-3}, {x + 0.01, y, -5e-3}}};
+    };
+    for (const double dir : {1.0, -1.0}) {
+        testmesh::Model t({sliver(rho, -0.5 * dir), sliver(0, (0.5 - 5e-4) * dir)}, kBallMill, 1.0);
+        const Vec3 p{0, 0, 0}, d{0, dir, 0};
+        t.m.index = meshIndexBuild(2, t.m.boxMin, t.m.boxMax);
+        double lift = 0;
+        Vec3 c;
+        ASSERT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &d, 1e6, &lift, &c), 1);
+        EXPECT_NEAR(lift, 0.5 + 1e-3, 1e-8);  // the rim's ahead, sqrt(1 - rho^2)
+        EXPECT_NEAR(c.x, rho, 1e-9);
+        meshIndexFree(t.m.index);
+        t.m.index = nullptr;
+    }
+}
+
 #ifdef KV_HAVE_FCL
 #include <fcl/fcl.h>
 

@@ -221,6 +221,7 @@ TEST_F(Polymesh, MeshesLoadSortedWithBoxesThatFollowAZShift) {
             EXPECT_DOUBLE_EQ(model.boxMin[i].x, std::min({e[0].x, e[1].x, e[2].x}));
             if (kind == kMeshFacets) {  // plan boxes turned by 45 degrees: (x - y, x + y) / sqrt 2
                 ASSERT_TRUE(up45 != nullptr && lo45 != nullptr);
+                EXPECT_EQ(model.facets[i].flag, 0);  // an STL file carries no facet flags
                 const double u[3] = {e[0].x - e[0].y, e[1].x - e[1].y, e[2].x - e[2].y},
                              v[3] = {e[0].x + e[0].y, e[1].x + e[1].y, e[2].x + e[2].y};
                 EXPECT_DOUBLE_EQ(up45[i].x, std::max({u[0], u[1], u[2]}) * 0.70710678);
