@@ -207,9 +207,11 @@ TEST(MeshIndex, QueryKeepsEveryNearBox) {
     meshIndexFree(index);
 }
 
-// Any visitor, with or without turned bounds: the highest top among the elements a query keeps (a
-// bound that holds in every frame, as z does not turn). A turned walk may hand over more elements (the
-// visit tests them against the plain query's answer), never fewer.
+// Any visitor, with or without turned bounds: the highest top (rounded up, so that bounds tie) among
+// the elements a query keeps (a bound that holds in every frame, as z does not turn). A turned walk may
+// hand over more elements (the visit tests them against the plain query's answer), never fewer; every
+// kept element whose bound equals the answer still reaches the floor and is handed over, and the walk
+// leaves the visitor in the elements' own frame.
 TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     rngResetState();
     testmesh::Model model(ringSoup(800), kBallMill, 2.0);
@@ -225,15 +227,20 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         double best;
         double zLimit;  // no element whose top lies below it is handed over
         int under;
+        std::vector<bool> seen;
+        double c, s;  // the last turn
     };
-    auto bound = [](void*, const Vec3&, const Vec3& hi) { return hi.z; };
+    auto bound = [](void*, const Vec3&, const Vec3& hi) { return std::ceil(hi.z); };
     auto visit = [](void* ctx, int32_t j) {
         Top& t = *static_cast<Top*>(ctx);
-        if ((*t.kept)[j]) t.best = std::max(t.best, t.hi[j].z);
+        if ((*t.kept)[j]) t.best = std::max(t.best, std::ceil(t.hi[j].z));
         t.under += t.hi[j].z < t.zLimit;
+        t.seen[j] = true;
         return t.best;
     };
-    auto still = [](void*, double, double) {};
+    auto still = [](void* ctx, double c, double s) {
+        static_cast<Top*>(ctx)->c = c, static_cast<Top*>(ctx)->s = s;
+    };
     for (int q = 0; q < 100; ++q) {
         const Vec3 s{uni(-26, 26), uni(-26, 26), uni(-16, 16)}, d = randomDir();
         const double x0 = uni(-30, 10), y0 = uni(-30, 10);
@@ -245,14 +252,18 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         double want = -1e9;
         for (int32_t j : list) {
             kept[j] = true;
-            want = std::max(want, model.m.boxMax[j].z);
+            want = std::max(want, std::ceil(model.m.boxMax[j].z));
         }
         for (int k = 0; k < 3; ++k) {
-            Top t{model.m.boxMax, &kept, -1e9, query.useZLimit ? query.zLimit : -1e9, 0};
+            Top t{model.m.boxMax,       &kept, -1e9, query.useZLimit ? query.zLimit : -1e9, 0,
+                  std::vector<bool>(n), 1,     0};
             const MeshBoundVisitor v{&t, bound, visit, nullptr, k == 2 ? +still : nullptr};
             meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
             EXPECT_EQ(t.best, want) << q << " " << k;
             EXPECT_EQ(t.under, 0) << q << " " << k;
+            EXPECT_TRUE(t.c == 1 && t.s == 0) << q << " " << k;
+            for (int32_t j : list)
+                EXPECT_TRUE(t.seen[j] || std::ceil(model.m.boxMax[j].z) < want) << q << " " << j;
         }
     }
     meshIndexFree(plain);

@@ -844,6 +844,7 @@ TEST_F(MeshSetTest, GivenSamplesAreKeptAndTestedInsteadOfTheEdge) {
 }
 
 // Capacities: none at all is still a mesh (and so is its turned copy, empty too); below none, none.
+// The copy's samples, as many as the capacity, are the originals turned about z.
 TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     const struct {
         int32_t n;
@@ -855,10 +856,20 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
         if (!m) continue;
         EXPECT_EQ(m->vertexCount, 0);
         EXPECT_EQ(m->edgeCount, 0);
+        m->samples = static_cast<Vec3*>(std::calloc(std::max(c.n, 1), sizeof(Vec3)));
+        for (int32_t i = 0; i < c.n; i++) m->samples[i] = {3.0 + i, 4.0 - i, 1.0 * i};
+        m->sampleCount = c.n;
         CollMesh* turned = collMeshRotateCopy(m, 0.5);
         ASSERT_NE(turned, nullptr) << c.n;
         EXPECT_EQ(turned->vertexCount, 0);
         EXPECT_EQ(turned->edgeCount, 0);
+        ASSERT_EQ(turned->sampleCount, c.n);
+        for (int32_t i = 0; i < c.n; i++) {
+            const Vec3 p = m->samples[i], q = turned->samples[i];
+            EXPECT_NEAR(q.x, p.x * std::cos(0.5) - p.y * std::sin(0.5), 1e-12);
+            EXPECT_NEAR(q.y, p.x * std::sin(0.5) + p.y * std::cos(0.5), 1e-12);
+            EXPECT_EQ(q.z, p.z);
+        }
         collMeshFree(turned);
         collMeshFree(m);
     }
