@@ -708,25 +708,34 @@ TEST(MeshQuery, NearlyLevelSweepsAndTiesKeepTheFullAnswer) {
     m.m.parts = nullptr;  // the part record is this test's own
 }
 
-// A ball started 1e6 back along y meets a sliver at its rim (1e-3 ahead there) and one on its axis
-// that lifts it 5e-4 less: the far start must not push the rim's bound below the axis sliver's lift.
-TEST(MeshQuery, LongMotionKeepsTheRimContactOfABall) {
-    const double rho = std::sqrt(1 - 1e-6);
-    auto sliver = [](double x, double y) {
-        return Triangle3D{{{x, y, 0}, {x + 0.01, y, 5e-3}, {x + 0.01, y, -5e-3}}};
-    };
-    for (const double dir : {1.0, -1.0}) {
-        testmesh::Model t({sliver(rho, -0.5 * dir), sliver(0, (0.5 - 5e-4) * dir)}, kBallMill, 1.0);
-        const Vec3 p{0, 0, 0}, d{0, dir, 0};
-        t.m.index = meshIndexBuild(2, t.m.boxMin, t.m.boxMax);
-        double lift = 0;
-        Vec3 c;
-        ASSERT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &d, 1e6, &lift, &c), 1);
-        EXPECT_NEAR(lift, 0.5 + 1e-3, 1e-8);  // the rim's ahead, sqrt(1 - rho^2)
-        EXPECT_NEAR(c.x, rho, 1e-9);
-        meshIndexFree(t.m.index);
-        t.m.index = nullptr;
-    }
+// A ball or a radius mill started 1e6 back along y or z meets a sliver at its rim (1e-3 ahead there)
+// and one on its axis that lifts it 1e-4 less: the far start must not push the rim's bound below the
+// axis sliver's lift.
+TEST(MeshQuery, LongMotionKeepsTheRimContactOfTheTool) {
+    for (const double r : {0.0, 0.25})
+        for (const int axis : {1, 2})
+            for (const double dir : {1.0, -1.0}) {
+                const uint16_t type = r > 0 ? kRadiusMill : kBallMill;
+                const double tube = r > 0 ? r : 1.0, rho = 1 - tube + std::sqrt(tube * tube - 1e-6);
+                auto at = [axis](double x, double w, double along) {  // w: the third axis
+                    return axis == 1 ? Vec3{x, along, w} : Vec3{x, w, along};
+                };
+                auto sliver = [&](double x, double along) {
+                    return Triangle3D{
+                        {at(x, 0, along), at(x + 0.01, 5e-3, along), at(x + 0.01, -5e-3, along)}};
+                };
+                const double axisAlong = testmesh::front(type, 1, r, 0) - (0.5 + 9e-4);
+                testmesh::Model t({sliver(rho, -0.5 * dir), sliver(0, axisAlong * dir)}, type, 1.0, r);
+                const Vec3 p{0, 0, 0}, d = at(0, 0, dir);
+                t.m.index = meshIndexBuild(2, t.m.boxMin, t.m.boxMax);
+                double lift = 0;
+                Vec3 c;
+                ASSERT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &d, 1e6, &lift, &c), 1);
+                EXPECT_NEAR(lift, 0.5 + testmesh::front(type, 1, r, rho), 1e-8) << r << axis << dir;
+                EXPECT_NEAR(c.x, rho, 1e-9);
+                meshIndexFree(t.m.index);
+                t.m.index = nullptr;
+            }
 }
 
 #ifdef KV_HAVE_FCL
