@@ -873,4 +873,8 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
         collMeshFree(turned);
         collMeshFree(m);
     }
+    // Nothing to build from: no set, and a null second name is never read.
+    EXPECT_EQ(meshSetFromFile("/nonexistent/a.stl", nullptr, 0.5, 1e-3), nullptr);
+    EXPECT_EQ(meshSetFromSurfaces("/nonexistent/a.kvx", nullptr, 0.5, 1e-3, 1.0), nullptr);
+    EXPECT_EQ(collMeshFromPolylines(nullptr, 1e-3), nullptr);
 }

@@ -92,6 +92,7 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
         {{a, b, c, c}, {{{a, b, c}}}},          {{a, b, c, d}, {{{a, b, c}}, {{a, c, d}}}},
         {{a, a, c, d}, {{{d, a, c}}}},           // point 1 = point 0: points 3, 1, 2
         {{a, b, b, d}, {{{a, b, d}}}},           // point 2 = point 1: points 2 and 3 exchanged
+        {{a, b, a, d}, {{{a, b, d}}}},           // point 2 = point 0: the same
         {{low, high, d}, {{{lifted, top, d}}}},  // heights within 0.0001 take the larger, the earlier leads
     };
     for (const Case& c : cases) {
