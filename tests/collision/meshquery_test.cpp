@@ -283,8 +283,10 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         {true, 0, -1, -1, 1, -1, 0, 1.5, 0, 1.0 / 128},
         {true, 0, -1, -1, 1, -1, 0, 0.6, 0, 1.0 / 128},  // nothing longer than the step
         {true, 0, -1, -1, -1, 1, 0, 1, 0, 0},
+        {true, 0, -1, -1, 1, 1, 0, 1.5, 0, 0},  // the first segment split: its new point pulled to point 0
         {true, -1, 0, -1, -1, -1, kPointLink, 1, 21, 1},
         {true, 0, -1, -1, -1, -1, kPointLink, 1, 0, 1.0 / 128},
+        {true, 0, -1, -1, -1, -1, 0, 0.008, 23, 0.5},  // the corner's pairs, the tolerance apart, halved once
     };
     for (const Case& c : cases) {
         testmesh::Model t({testmesh::slopeTri(-100, 0)}, kBallMill, 1.0, 0, c.facetForm);
@@ -322,8 +324,11 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
             moved += dist3D(&want, &l->points[i]) > 1e-9;
             rising += par > 10 && dist3D(&want, &l->points[i]) > 1e-9;
         }
-        // Pulled down to the lower neighbour: on the rising side too, where the neighbours differ in z.
-        EXPECT_TRUE(c.pull == 1 ? rising > 0 : moved == 0) << moved;
+        // Pulled down to the lower neighbour: on the rising side too, where the neighbours differ in z, and
+        // to the first point (below along the tilted axes) from the point after it.
+        const Vec3 second = onPath(l->parameters[1]);
+        const bool firstPulled = c.splitLong != 1 || dist3D(&second, &l->points[1]) > 1e-9;
+        EXPECT_TRUE(c.pull == 1 ? rising > 0 && firstPulled : moved == 0) << moved;
         EXPECT_TRUE(c.pull == 1 || (gap[0] == c.wantGap && gap[1] == c.wantGap))
             << c.markLifted << c.extraTest << c.fineGap << c.splitLong;
         double longest = 0;
