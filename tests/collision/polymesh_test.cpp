@@ -105,6 +105,12 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
         for (const Triangle3D& e : c.expected)
             EXPECT_TRUE(std::any_of(model.triangles->data, model.triangles->data + model.triangles->count,
                                     [&](const Triangle3D& t) { return sameTriangle(t, topFirst(e), 0.0); }));
+        // A shift moves the list's and the model's heights too, for one triangle as for more.
+        const double lo[2] = {model.triangles->zmin, model.bounds[2]},
+                     hi[2] = {model.triangles->zmax, model.bounds[5]};
+        polymeshOffsetZ(&model, 2.5);
+        EXPECT_TRUE(model.triangles->zmin == lo[0] + 2.5 && model.triangles->zmax == hi[0] + 2.5);
+        EXPECT_TRUE(model.bounds[2] == lo[1] + 2.5 && model.bounds[5] == hi[1] + 2.5);
     }
     const std::string path = write3df(dir, "a.3df", {facetOf({a, b, c})});
     const Vec3 origin{1, 2, 3}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
