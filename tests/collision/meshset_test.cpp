@@ -703,6 +703,12 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
         lines.add({{-200, yz.x, yz.y}, {200, yz.x, yz.y}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_TRUE(set && leaves(set->meshes[0]->tree) > 1);
+        const CollMesh* m = set->meshes[0];
+        for (int32_t e = 0; e < m->edgeCount; e++) {  // a far edge: out of reach, ends and middle alike
+            double far = 1.5;
+            const int r = collMeshEdgeTest(m, e, &pivot, &dir, &ref, &axis, &far, 1.5);
+            EXPECT_TRUE(r == 0 || m->vertices[m->edges[e].a].point.z != 0) << e;
+        }
         double angle = 0, best = 1.5, depth = -1;
         ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), 1);
         EXPECT_EQ(meshSetHitIndex(), 0);
