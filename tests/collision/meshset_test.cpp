@@ -252,6 +252,20 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         collMeshFree(bulk);
         collMeshFree(single);
     }
+    // Capacities that run out at an edge's second end, a new point after a known one.
+    const Vec3 chain[] = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 0, 0}, {3, 0, 0}};
+    for (const int32_t cap : {1, 3}) {
+        CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
+        ASSERT_TRUE(bulk && single);
+        int r = 1;
+        for (int32_t i = 0; i < 3 && r > 0; i++)
+            r = collMeshAddEdge(single, &chain[2 * i], &chain[2 * i + 1]);
+        EXPECT_EQ(r, -1);
+        EXPECT_EQ(collMeshAddEdges(bulk, chain, 3), -1) << cap;
+        EXPECT_TRUE(bulk->vertexCount == single->vertexCount && bulk->edgeCount == single->edgeCount) << cap;
+        collMeshFree(bulk);
+        collMeshFree(single);
+    }
 }
 
 namespace meshtreetest {
