@@ -103,6 +103,16 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     EXPECT_EQ(lift, 0.0);
     EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);  // the same with parts
     EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
+    // A flat end's lift onto a level plane is exact: one of just 1e-5 counts, with or without an index.
+    testmesh::Model flat({testmesh::slopeTri(0, 0)}, kEndMill, 1.0);
+    for (const bool indexed : {false, true}) {
+        flat.m.index = indexed ? meshIndexBuild(1, flat.m.boxMin, flat.m.boxMax) : nullptr;
+        const Vec3 q{0, 0, -1e-5};  // 2e-5 - 1e-5 is exact
+        EXPECT_EQ(chkModelPath(&flat.m, nullptr, 0, &q, &kDown, 2e-5, &lift, &c), 1) << indexed;
+        EXPECT_EQ(lift, 1e-5);
+        meshIndexFree(flat.m.index);
+    }
+    flat.m.index = nullptr;
     // Rising into the plate from below, where no early stop by box tops applies: the same bound.
     const Vec3 up{0, 0, 1}, atUp{0, 0, -1 + 1e-5}, belowUp{0, 0, -1 + 0.99e-5};
     for (const bool parts : {false, true}) {
