@@ -20,8 +20,9 @@ void hook(const Vec3* p) {
     gHookPoint = *p;
 }
 
+// Filled to its capacity: a step one past the last point meets the sanitizer.
 Plist* line(int n, double z) {
-    Plist* l = plistCreate(n + 1, 1);
+    Plist* l = plistCreate(n, 1);
     for (int i = 0; i < n; ++i) {
         const Vec3 p{double(i), 0, z}, v{0, 0, 1};
         plistAppend(l, double(i), &p, 0, &v, 0);
