@@ -325,25 +325,23 @@ TEST(DropCut, BoxTableKeysAndOrder) {
 TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
     projResetState();
     const double r = std::sqrt(0.5), s20 = std::sin(20 * M_PI / 180), c20 = std::cos(20 * M_PI / 180);
-    const double up = 30 * M_PI / 180;
+    const double up = 30 * M_PI / 180, t99 = std::acos(0.99);
+    // A segment of length len rising at angle a in the xz plane.
+    auto ray = [](double len, double a) { return Vec3{len * std::cos(a), 0, len * std::sin(a)}; };
     const struct {
         Vec3 j, k;  // from (0, 0, 0)
         double ratio;
         int a, b;
     } cases[] = {
-        {{std::cos(up), 0, std::sin(up)},
-         {std::cos(up + 0.35), 0, std::sin(up + 0.35)},
-         100,
-         1,
-         0},  // steeper
-        {{std::cos(up), 0, std::sin(up)}, {std::cos(up + 0.35), 0, std::sin(up + 0.35)}, 0.5, 1, 1},
-        {{std::cos(up), 0, std::sin(up)},
-         {std::cos(up - 0.35), 0, std::sin(up - 0.35)},
-         100,
-         1,
-         1},  // flatter
-        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up - 0.35), 0, -std::sin(up - 0.35)}, 100, 1, 1},
-        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up + 0.35), 0, -std::sin(up + 0.35)}, 100, 1, 0},
+        {ray(1, up), ray(1, up + 0.35), 100, 1, 0},  // steeper
+        {ray(1, up), ray(1, up + 0.35), 0.5, 1, 1},
+        {ray(1, up), ray(1, up - 0.35), 100, 1, 1},  // flatter
+        {ray(1, -up), ray(1, -up + 0.35), 100, 1, 1},
+        {ray(1, -up), ray(1, -up - 0.35), 100, 1, 0},
+        // A turn of cosine 0.99 bends only a first segment within 1e-5 of the length (second threshold).
+        {ray(5 - 5e-6, up), ray(1, up - t99), 100, 1, 1},
+        {ray(5 - 5e-5, up), ray(1, up - t99), 100, 0, 0},
+        {ray(5 - 5e-6, up), ray(1, up - 0.07), 100, 0, 0},
         {{r, 0, r}, {0, r, r}, 100, 1, 0},      // turned sideways at the same slope
         {{1, 0, 0}, {c20, s20, 0}, 100, 0, 0},  // level
         {{1, 0, 0}, {c20, 0, s20}, 0.3, 1, 1},  // level, then steeper than the ratio

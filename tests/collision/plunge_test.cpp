@@ -328,7 +328,8 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
     set_prof_mode(0);
     projResetState();
     EXPECT_EQ(get_prof_mode(), 1);  // the vertex pass is on from the start
-    Vec2 pts[4] = {{0, 0}, {2.3, 0}, {4.5, 0}, {4.5, 2.5}};
+    // Off the origin: the corner test takes differences of the points, not the points.
+    Vec2 pts[4] = {{1, 1}, {2.3, 1}, {4.5, 1}, {4.5, 3.5}};
     for (const int mode : {1, 0}) {
         PlungeRun s(1.0, 0.008);
         profileFreeList(s.prof);
@@ -340,8 +341,8 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
         set_prof_mode(1);
         double nearCorner = 1e9, nearStraight = 1e9;
         for (int32_t i = 0; i < s.path->count; ++i) {
-            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - 4.5));
-            nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 2.3));
+            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - 3.5));
+            nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 1.3));
             EXPECT_NEAR(s.path->points[i].z, 1.0, 1e-12);  // the ball rests on the plate
         }
         EXPECT_EQ(nearCorner == 0.0, mode == 1) << nearCorner;

@@ -112,7 +112,11 @@ TEST(Tprof, ShankFromToolTable) {
         t.thickShaft = static_cast<int32_t>(c[3]);
         PartProfile* p = tprof_from_tool(&t, 3);
         EXPECT_EQ(p ? p->count : 0, c[5]) << c[0] << " " << c[1];
-        EXPECT_TRUE(!p || p->segs[p->count - 1].z1 == 60.0);
+        // The chamfer runs from the cutter at the tip's top to the shaft, the shank on from there.
+        const bool two = p && p->count == 2;
+        EXPECT_TRUE(!p || (p->segs[0].r0 == (two ? 5.0 : c[1] / 2) && p->segs[0].z0 == (two ? 10.0 : 12.0) &&
+                           p->segs[p->count - 1].r1 == c[1] / 2 && p->segs[p->count - 1].z0 == 12.0 &&
+                           p->segs[p->count - 1].z1 == 60.0));
         tprof_free(p);
     }
 }
