@@ -270,6 +270,10 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
         EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), c.file == wall ? kCollHead : 1) << c.file;
         coll_free_models();
     }
+    // No part contours to read: the cutting part alone, no failure.
+    setup = CollSetup{nullptr, 1, nullptr, nullptr, nullptr, nullptr, 0.5, 0.5, 0.5, 0.002};
+    EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), 1);
 }
 
 // The taper cone of the cutter test is the flank of the tool as given, tangent to the corner circle that
