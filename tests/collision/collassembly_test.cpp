@@ -274,6 +274,15 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
     setup = CollSetup{nullptr, 1, nullptr, nullptr, nullptr, nullptr, 0.5, 0.5, 0.5, 0.002};
     EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
     EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), 1);
+    // Missing arguments: nothing to check, or the set-up's failure.
+    double h = 0;
+    EXPECT_EQ(coll_check_full(nullptr, &up, nullptr), kCollFree);
+    EXPECT_EQ(coll_check_full(&tip, nullptr, nullptr), kCollFree);
+    EXPECT_EQ(coll_check_vertical(nullptr, 1, nullptr), kCollFree);
+    EXPECT_EQ(coll_free_height(nullptr, &h), -1);
+    EXPECT_EQ(coll_free_height(&tip, nullptr), -1);
+    EXPECT_EQ(coll_setup_assembly(&part.m, nullptr, 0, &setup), -1);
+    EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, nullptr), -1);
 }
 
 // The taper cone of the cutter test is the flank of the tool as given, tangent to the corner circle that

@@ -90,6 +90,10 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
         low{{{9, 0, -2.5}, {9, 1, -3}, {11, 0, -3}}};
     Vec3 c, t;
     for (const Triangle3D& tri : {hole, high, low}) EXPECT_EQ(ringTriContact(&tri, &s, kr, 0, &c, &t), 0);
+    RingSweep moved = s;
+    EXPECT_EQ(ringTriContact(nullptr, &s, kr, 0, &c, &t), 0);
+    EXPECT_EQ(ringTriContact(&hole, nullptr, kr, 0, &c, &t), 0);
+    EXPECT_EQ(ringMeshContact(nullptr, &moved, 0, nullptr, 0, &c), 0);
     // A horizontal triangle reaching only with its edge into the ball's path from below.
     const Triangle3D edge{{{9, 3, -1}, {9, -3, -1}, {30, 0, -10}}};
     ASSERT_EQ(ringTriContact(&edge, &s, kr, 0, &c, &t), 1);

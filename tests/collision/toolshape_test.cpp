@@ -219,6 +219,11 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     // Trimming leaves a missing or empty profile as it is.
     toolAssemblyTrimProfile(nullptr);
     toolAssemblyDestroy(nullptr);
+    const ToolDescription stacked = stackedTool();
+    EXPECT_EQ(toolAssemblyBuild(nullptr, nullptr, 0, 0.01, nullptr), nullptr);
+    EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
+    EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
+    EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);

@@ -160,6 +160,22 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
     EXPECT_EQ(coll_file_readable(""), 0);
     EXPECT_EQ(coll_file_readable(path.c_str()), 1);
     EXPECT_EQ(tprof_from_contour(dir.file("none.kvx").c_str(), "Holder", 0.01, 0, 1), nullptr);
+    // Missing arguments: the documented empty answers, nothing touched.
+    EXPECT_EQ(tprof_from_contour(nullptr, "Holder", 0.01, 0, 1), nullptr);
+    EXPECT_EQ(tprof_from_contour(path.c_str(), nullptr, 0.01, 0, 1), nullptr);
+    const PartSeg seg{1, 0, 2, 1};
+    PartProfile* empty = tprof_create(2);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(tprof_add_seg(nullptr, &seg, kTprofShank), -1);
+    EXPECT_EQ(tprof_add_seg(empty, nullptr, kTprofShank), -1);
+    EXPECT_EQ(tprof_offset(nullptr, 1), 0);
+    EXPECT_EQ(tprof_offset(empty, 1), 0);
+    tprof_shift(nullptr, 1);
+    EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
+    EXPECT_EQ(tprof_from_tool(nullptr, kTprofShank), nullptr);
+    EXPECT_EQ(coll_model_from_tprof(nullptr, 0.01), nullptr);
+    tprof_free(nullptr);
+    tprof_free(empty);
 }
 
 // A radius far beyond the chord tolerance would need more triangles than any memory holds: refused
