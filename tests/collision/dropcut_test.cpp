@@ -346,9 +346,8 @@ TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
         {{1, 0, 0}, {c20, s20, 0}, 100, 0, 0},  // level
         {{1, 0, 0}, {c20, 0, s20}, 0.3, 1, 1},  // level, then steeper than the ratio
         {{1, 0, 0}, {c20, 0, s20}, 0.4, 0, 0},
-        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},  // straight on
-        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0},  // a first segment of no length
-    };
+        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},   // straight on
+        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0}};  // a first segment of no length
     Plist* l = plistCreate(4, 0);
     ASSERT_NE(l, nullptr);
     for (const auto& c : cases) {
