@@ -352,8 +352,11 @@ TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
     ASSERT_NE(l, nullptr);
     for (const auto& c : cases) {
         l->count = 0;
-        const Vec3 k{c.j.x + c.k.x, c.j.y + c.k.y, c.j.z + c.k.z}, o{0, 0, 0};
-        for (const Vec3* p : {&o, &c.j, &k}) plistAppend(l, l->count, p, 0, nullptr, 0);
+        // Turned about z and moved off the origin: only the segments' directions and slopes count.
+        for (const Vec3& p : {Vec3{0, 0, 0}, c.j, Vec3{c.j.x + c.k.x, c.j.y + c.k.y, c.j.z + c.k.z}}) {
+            const Vec3 q{3 + 0.8 * p.x - 0.6 * p.y, -2 + 0.6 * p.x + 0.8 * p.y, 1 + p.z};
+            plistAppend(l, l->count, &q, 0, nullptr, 0);
+        }
         EXPECT_EQ(projA_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.a) << c.j.z << " " << c.k.y << " " << c.ratio;
         EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.b) << c.j.z << " " << c.k.y << " " << c.ratio;
     }

@@ -299,14 +299,15 @@ TEST(Plunge, BoundaryTest) {
     torus.cornerRadius = 1.5;
     EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &on, &on, 10, prof), 0);
     // A contact within 1e-5 of the placed point on every axis counts as the axis point (the disc must fit,
-    // the ball's is refused); farther off on any one axis only the contact itself must lie inside.
+    // the ball's is refused); farther off on any one axis only the contact itself must lie inside (not 1
+    // off).
     const double in = 0.9e-5, out = 1.1e-5;
     const struct {
         double dx, dy, dz;
         int want;
-    } offs[] = {{in, 0, 0, 0},  {-in, in, -in, 0}, {0, 0, in, 0},    {0, 0, -in, 0},
-                {out, 0, 0, 1}, {-out, 0, 0, 1},   {0, out, 0, 1},   {0, -out, 0, 1},
-                {0, 0, out, 1}, {0, 0, -out, 1},   {in, in, out, 1}, {out, in, in, 1}};
+    } offs[] = {{in, 0, 0, 0},    {-in, in, -in, 0}, {0, 0, in, 0},   {0, 0, -in, 0}, {out, 0, 0, 1},
+                {-out, 0, 0, 1},  {0, out, 0, 1},    {0, -out, 0, 1}, {0, 0, out, 1}, {0, 0, -out, 1},
+                {in, in, out, 1}, {out, in, in, 1},  {1, 0, 0, 0}};
     for (const auto& o : offs) {
         const Vec3 c{edge.x + o.dx, edge.y + o.dy, edge.z + o.dz};
         EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &c, &edge, 14.5, prof), o.want)
