@@ -316,22 +316,28 @@ TEST_F(Assembly, TaperConeIsTheToolsFlank) {
     }
 }
 
-// An allowance widens every part by itself on top of its clearance (0.5 + 1.2 x 0.25): the extension
-// (5), the holder (10) and the head (20), each revolved with its widest radius on the circle.
+// An allowance widens every part by itself on top of its clearance c = 0.5 + 1.2 x 0.25: the extension
+// (5), the holder (10) and the head (20), each revolved with its widest radius on the circle. Each part's
+// lowest point is its base less c, raised by the allowance: the extension from 40 (its own widening
+// lowered it first), the holder from the extension's top after its allowance (60 + a, less a as it is
+// widened too), the head from the holder's top as read (80 + a, less a taken with its clearance).
 TEST_F(Assembly, AllowanceWidensEveryPart) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
-    const double radius[] = {5, 10, 20};
-    for (const double allowance : {0.3, 1e-5}) {  // 1e-5: the least that counts
-        ASSERT_EQ(coll_setup_assembly(&part.m, &tool, allowance, &setup), 1);
+    const double radius[] = {5, 10, 20}, c = 0.5 + 1.2 * 0.25;
+    for (const double a : {0.3, 1e-5}) {  // 1e-5: the least that counts
+        ASSERT_EQ(coll_setup_assembly(&part.m, &tool, a, &setup), 1);
+        const double low[] = {40 - c, 60 - c + a, 80 - c + a};
         for (int i = kAsmExtension; i <= kAsmHead; ++i) {
             const CollModel* m = coll_assembly()->slots[0].parts[i];
             ASSERT_NE(m, nullptr) << i;
-            double rmax = 0;
+            double rmax = 0, zmin = 1e9;
             for (int t = 0; t < m->mesh->count; ++t)
-                for (int k = 0; k < 3; ++k)
-                    rmax =
-                        std::fmax(rmax, std::hypot(m->mesh->data[t].v[3 * k], m->mesh->data[t].v[3 * k + 1]));
-            EXPECT_NEAR(rmax, radius[i - kAsmExtension] + 0.5 + 1.2 * 0.25 + allowance, 3e-6) << i;
+                for (int k = 0; k < 3; ++k) {
+                    const float* v = &m->mesh->data[t].v[3 * k];
+                    rmax = std::fmax(rmax, std::hypot(v[0], v[1])), zmin = std::fmin(zmin, v[2]);
+                }
+            EXPECT_NEAR(rmax, radius[i - kAsmExtension] + c + a, 3e-6) << i;
+            EXPECT_NEAR(zmin, low[i - kAsmExtension], 1e-5) << i;
         }
     }
 }
