@@ -44,6 +44,13 @@ TEST(Tprof, RevolveStepsAndChords) {
         ftriListFree(mesh);
         tprof_free(p);
     }
+    // Three segments filling every slot of the profile: each revolved as a whole one is.
+    PartProfile* full = chain({{10, 0, 10, 10}, {10, 10, 10, 20}, {10, 20, 10, 30}});
+    ASSERT_TRUE(full && full->count == full->capacity);
+    FTriList* mesh = coll_model_from_tprof(full, 0.05);
+    EXPECT_EQ(mesh ? mesh->count : 0, 3 * 2 * 32);
+    ftriListFree(mesh);
+    tprof_free(full);
 }
 
 // A zigzag whose offset needs about twice its count of elements, more than count + 15.
