@@ -301,7 +301,7 @@ TEST_F(Assembly, TaperConeIsTheToolsFlank) {
             return Vec3{d * n.x + s * w.x + h * axis.x, d * n.y + s * w.y + h * axis.y,
                         d * n.z + s * w.z + h * axis.z};
         };
-        for (const double d : {flank - 0.3 * t, flank + 0.3 * t}) {
+        for (const double d : {flank - 0.05 * t, flank + 0.05 * t}) {
             testmesh::Model model(quad(at(d, -300, 0.5), at(d, 300, 0.5), at(d, 300, 500), at(d, -300, 500)),
                                   kBallMill, R);
             model.m.tolerance = t;

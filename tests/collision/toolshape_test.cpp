@@ -212,6 +212,7 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         toolSegProfileInit(&t, 0, 0.005);
         const double want = h == hZero ? M_PI : M_PI / 2;
         EXPECT_NEAR(toolSegHalfAngleBound(4, 5, 0), want, 1e-5) << h;
+        EXPECT_NEAR(toolSegHalfAngleBound(4.5, 4.5, 0), want, 1e-5) << h;  // a single distance
     }
 }
 
