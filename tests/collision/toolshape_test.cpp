@@ -211,8 +211,10 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         t.stage2Diameter = t.stage1Diameter = t.stage3Diameter = t.stage4Diameter = 6;
         toolSegProfileInit(&t, 0, 0.005);
         const double want = h == hZero ? M_PI : M_PI / 2;
-        EXPECT_NEAR(toolSegHalfAngleBound(4, 5, 0), want, 1e-5) << h;
-        EXPECT_NEAR(toolSegHalfAngleBound(4.5, 4.5, 0), want, 1e-5) << h;  // a single distance
+        for (const double b : {toolSegHalfAngleBound(4, 5, 0), toolSegHalfAngleBound(4.5, 4.5, 0)}) {
+            EXPECT_NEAR(b, want, 1e-5) << h;
+            EXPECT_GE(b, std::atan2(3.0, h)) << h;  // never below the take-off of the step's rim
+        }
     }
 }
 

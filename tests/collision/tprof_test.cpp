@@ -36,11 +36,14 @@ TEST(Tprof, RevolveStepsAndChords) {
         FTriList* mesh = coll_model_from_tprof(p, c.tol);
         ASSERT_NE(mesh, nullptr);
         EXPECT_EQ(mesh->count, 2 * c.steps) << c.r << " " << c.tol;
+        double xMin = c.r;  // the chords go round: some vertex within the tolerance of (-r, 0)
         for (int32_t i = 0; i < mesh->count; i++) {
             const float* v = mesh->data[i].v;
             for (int k = 0; k < 3; k++) EXPECT_NEAR(std::hypot(v[3 * k], v[3 * k + 1]), c.r, 1e-4);
+            for (int k = 0; k < 3; k++) xMin = std::min(xMin, double(v[3 * k]));
             EXPECT_LE(c.r - std::hypot((v[0] + v[6]) / 2.0, (v[1] + v[7]) / 2.0), c.tol + 1e-4);
         }
+        EXPECT_LE(xMin, c.steps ? c.tol - c.r + 1e-4 : c.r) << c.r << " " << c.tol;
         ftriListFree(mesh);
         tprof_free(p);
     }
