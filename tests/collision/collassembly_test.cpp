@@ -270,6 +270,19 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
         EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), c.file == wall ? kCollHead : 1) << c.file;
         coll_free_models();
     }
+    // No part contours to read: the cutting part alone, no failure.
+    setup = CollSetup{nullptr, 1, nullptr, nullptr, nullptr, nullptr, 0.5, 0.5, 0.5, 0.002};
+    EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), 1);
+    // Missing arguments: nothing to check, or the set-up's failure.
+    double h = 0;
+    EXPECT_EQ(coll_check_full(nullptr, &up, nullptr), kCollFree);
+    EXPECT_EQ(coll_check_full(&tip, nullptr, nullptr), kCollFree);
+    EXPECT_EQ(coll_check_vertical(nullptr, 1, nullptr), kCollFree);
+    EXPECT_EQ(coll_free_height(nullptr, &h), -1);
+    EXPECT_EQ(coll_free_height(&tip, nullptr), -1);
+    EXPECT_EQ(coll_setup_assembly(&part.m, nullptr, 0, &setup), -1);
+    EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, nullptr), -1);
 }
 
 // The taper cone of the cutter test is the flank of the tool as given, tangent to the corner circle that
@@ -288,7 +301,7 @@ TEST_F(Assembly, TaperConeIsTheToolsFlank) {
             return Vec3{d * n.x + s * w.x + h * axis.x, d * n.y + s * w.y + h * axis.y,
                         d * n.z + s * w.z + h * axis.z};
         };
-        for (const double d : {flank - 0.3 * t, flank + 0.3 * t}) {
+        for (const double d : {flank - 0.05 * t, flank + 0.05 * t}) {
             testmesh::Model model(quad(at(d, -300, 0.5), at(d, 300, 0.5), at(d, 300, 500), at(d, -300, 500)),
                                   kBallMill, R);
             model.m.tolerance = t;
@@ -303,19 +316,28 @@ TEST_F(Assembly, TaperConeIsTheToolsFlank) {
     }
 }
 
-// An allowance widens every part by itself on top of its clearance (0.5 + 1.2 x 0.25): the extension
-// (5), the holder (10) and the head (20), each revolved with its widest radius on the circle.
+// An allowance widens every part by itself on top of its clearance c = 0.5 + 1.2 x 0.25: the extension
+// (5), the holder (10) and the head (20), each revolved with its widest radius on the circle. Each part's
+// lowest point is its base less c, raised by the allowance: the extension from 40 (its own widening
+// lowered it first), the holder from the extension's top after its allowance (60 + a, less a as it is
+// widened too), the head from the holder's top as read (80 + a, less a taken with its clearance).
 TEST_F(Assembly, AllowanceWidensEveryPart) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
-    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0.3, &setup), 1);
-    const double radius[] = {5, 10, 20};
-    for (int i = kAsmExtension; i <= kAsmHead; ++i) {
-        const CollModel* m = coll_assembly()->slots[0].parts[i];
-        ASSERT_NE(m, nullptr) << i;
-        double rmax = 0;
-        for (int t = 0; t < m->mesh->count; ++t)
-            for (int k = 0; k < 3; ++k)
-                rmax = std::fmax(rmax, std::hypot(m->mesh->data[t].v[3 * k], m->mesh->data[t].v[3 * k + 1]));
-        EXPECT_NEAR(rmax, radius[i - kAsmExtension] + 0.5 + 1.2 * 0.25 + 0.3, 1e-5) << i;
+    const double radius[] = {5, 10, 20}, c = 0.5 + 1.2 * 0.25;
+    for (const double a : {0.3, 1e-5}) {  // 1e-5: the least that counts
+        ASSERT_EQ(coll_setup_assembly(&part.m, &tool, a, &setup), 1);
+        const double low[] = {40 - c, 60 - c + a, 80 - c + a};
+        for (int i = kAsmExtension; i <= kAsmHead; ++i) {
+            const CollModel* m = coll_assembly()->slots[0].parts[i];
+            ASSERT_NE(m, nullptr) << i;
+            double rmax = 0, zmin = 1e9;
+            for (int t = 0; t < m->mesh->count; ++t)
+                for (int k = 0; k < 3; ++k) {
+                    const float* v = &m->mesh->data[t].v[3 * k];
+                    rmax = std::fmax(rmax, std::hypot(v[0], v[1])), zmin = std::fmin(zmin, v[2]);
+                }
+            EXPECT_NEAR(rmax, radius[i - kAsmExtension] + c + a, 3e-6) << i;
+            EXPECT_NEAR(zmin, low[i - kAsmExtension], 1e-5) << i;
+        }
     }
 }

@@ -325,38 +325,38 @@ TEST(DropCut, BoxTableKeysAndOrder) {
 TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
     projResetState();
     const double r = std::sqrt(0.5), s20 = std::sin(20 * M_PI / 180), c20 = std::cos(20 * M_PI / 180);
-    const double up = 30 * M_PI / 180;
+    const double up = 30 * M_PI / 180, t99 = std::acos(0.99);
+    // A segment of length len rising at angle a in the xz plane.
+    auto ray = [](double len, double a) { return Vec3{len * std::cos(a), 0, len * std::sin(a)}; };
     const struct {
         Vec3 j, k;  // from (0, 0, 0)
         double ratio;
         int a, b;
     } cases[] = {
-        {{std::cos(up), 0, std::sin(up)},
-         {std::cos(up + 0.35), 0, std::sin(up + 0.35)},
-         100,
-         1,
-         0},  // steeper
-        {{std::cos(up), 0, std::sin(up)}, {std::cos(up + 0.35), 0, std::sin(up + 0.35)}, 0.5, 1, 1},
-        {{std::cos(up), 0, std::sin(up)},
-         {std::cos(up - 0.35), 0, std::sin(up - 0.35)},
-         100,
-         1,
-         1},  // flatter
-        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up - 0.35), 0, -std::sin(up - 0.35)}, 100, 1, 1},
-        {{std::cos(up), 0, -std::sin(up)}, {std::cos(up + 0.35), 0, -std::sin(up + 0.35)}, 100, 1, 0},
+        {ray(1, up), ray(1, up + 0.35), 100, 1, 0},  // steeper
+        {ray(1, up), ray(1, up + 0.35), 0.5, 1, 1},
+        {ray(1, up), ray(1, up - 0.35), 100, 1, 1},  // flatter
+        {ray(1, -up), ray(1, -up + 0.35), 100, 1, 1},
+        {ray(1, -up), ray(1, -up - 0.35), 100, 1, 0},
+        // A turn of cosine 0.99 bends only a first segment within 1e-5 of the length (second threshold).
+        {ray(5 - 5e-6, up), ray(1, up - t99), 100, 1, 1},
+        {ray(5 - 5e-5, up), ray(1, up - t99), 100, 0, 0},
+        {ray(5 - 5e-6, up), ray(1, up - 0.07), 100, 0, 0},
         {{r, 0, r}, {0, r, r}, 100, 1, 0},      // turned sideways at the same slope
         {{1, 0, 0}, {c20, s20, 0}, 100, 0, 0},  // level
         {{1, 0, 0}, {c20, 0, s20}, 0.3, 1, 1},  // level, then steeper than the ratio
         {{1, 0, 0}, {c20, 0, s20}, 0.4, 0, 0},
-        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},  // straight on
-        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0},  // a first segment of no length
-    };
+        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},   // straight on
+        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0}};  // a first segment of no length
     Plist* l = plistCreate(4, 0);
     ASSERT_NE(l, nullptr);
     for (const auto& c : cases) {
         l->count = 0;
-        const Vec3 k{c.j.x + c.k.x, c.j.y + c.k.y, c.j.z + c.k.z}, o{0, 0, 0};
-        for (const Vec3* p : {&o, &c.j, &k}) plistAppend(l, l->count, p, 0, nullptr, 0);
+        // Turned about z and moved off the origin: only the segments' directions and slopes count.
+        for (const Vec3& p : {Vec3{0, 0, 0}, c.j, Vec3{c.j.x + c.k.x, c.j.y + c.k.y, c.j.z + c.k.z}}) {
+            const Vec3 q{3 + 0.8 * p.x - 0.6 * p.y, -2 + 0.6 * p.x + 0.8 * p.y, 1 + p.z};
+            plistAppend(l, l->count, &q, 0, nullptr, 0);
+        }
         EXPECT_EQ(projA_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.a) << c.j.z << " " << c.k.y << " " << c.ratio;
         EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.b) << c.j.z << " " << c.k.y << " " << c.ratio;
     }

@@ -106,6 +106,8 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
         list->vectors[0] = v;
         setAbortHook([] { return 1; });
         EXPECT_EQ(holderMeshCollision(list, &wall.m, &params), -2);
+        Vec3 axis = v, origin{0, 0, 0};
+        EXPECT_EQ(holderTiltSearch(&wall.m, &tool, &origin, &axis, 2, 1.0, nullptr), -2);
         setAbortHook(nullptr);
         EXPECT_EQ(list->count, 0);
         plistFree(list);

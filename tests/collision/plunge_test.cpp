@@ -80,6 +80,7 @@ TEST(Plunge, MarchSteps) {
         s.mesh.m.randomStep = 1;
         set_prof_mode(0);
         rngResetState();
+        rngNext();  // a draw whose last four digits exceed 999: a step scaled past 1 would show
         ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         set_prof_mode(1);
         ASSERT_GE(s.path->count, 5);
@@ -207,6 +208,10 @@ TEST(Plunge, ProfileHeightsFloorThePoint) {
 // the profile height is placed again with the shrunk ball when that lands below the profile (and is
 // then floored there, refused); a point within 1e-5 of it, or without an offset, is not.
 TEST(Plunge, OffsetReplacementBelowTheProfile) {
+    for (const double off : {0.99e-5, 1e-5, -1e-5}) {  // active from a magnitude of 1e-5
+        projB_set_offset(off);
+        EXPECT_EQ(projB_get_offset(), off < 1e-5 && off > -1e-5 ? 0.0 : off);
+    }
     const double c = std::cos(70 * M_PI / 180), h = 1 / c, lower = 0.9 / c;
     const struct {
         double offset, zp, wantZ;
@@ -282,6 +287,10 @@ TEST(Plunge, BoundaryTest) {
     EXPECT_EQ(plungeBoundaryTest(nullptr, &ball, &on, &on, 10, prof), 1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &ball, &on, &on, 10, prof), 0);  // not on its axis point
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &on, &on, 10, prof), 1);
+    for (const bool noTool : {true, false})  // missing arguments: refused
+        EXPECT_EQ(plungeBoundaryTest(&iv, noTool ? nullptr : &flat, noTool ? &on : nullptr, &on, 10, prof),
+                  0);
+    EXPECT_EQ(plunge_along_profile(nullptr, nullptr), -1);
     EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &edge, &edge, 14.5, prof), 0);  // its disc reaches outside
     // A radius mill's flat disc is R - r wide: 1 fits at the centre, not at 4.5; a full corner has none.
     ToolGeom torus{};
@@ -291,14 +300,15 @@ TEST(Plunge, BoundaryTest) {
     torus.cornerRadius = 1.5;
     EXPECT_EQ(plungeBoundaryTest(&iv, &torus, &on, &on, 10, prof), 0);
     // A contact within 1e-5 of the placed point on every axis counts as the axis point (the disc must fit,
-    // the ball's is refused); farther off on any one axis only the contact itself must lie inside.
+    // the ball's is refused); farther off on any one axis only the contact itself must lie inside (not 1
+    // off).
     const double in = 0.9e-5, out = 1.1e-5;
     const struct {
         double dx, dy, dz;
         int want;
-    } offs[] = {{in, 0, 0, 0},  {-in, in, -in, 0}, {0, 0, in, 0},    {0, 0, -in, 0},
-                {out, 0, 0, 1}, {-out, 0, 0, 1},   {0, out, 0, 1},   {0, -out, 0, 1},
-                {0, 0, out, 1}, {0, 0, -out, 1},   {in, in, out, 1}, {out, in, in, 1}};
+    } offs[] = {{in, 0, 0, 0},    {-in, in, -in, 0}, {0, 0, in, 0},   {0, 0, -in, 0}, {out, 0, 0, 1},
+                {-out, 0, 0, 1},  {0, out, 0, 1},    {0, -out, 0, 1}, {0, 0, out, 1}, {0, 0, -out, 1},
+                {in, in, out, 1}, {out, in, in, 1},  {1, 0, 0, 0}};
     for (const auto& o : offs) {
         const Vec3 c{edge.x + o.dx, edge.y + o.dy, edge.z + o.dz};
         EXPECT_EQ(plungeBoundaryTest(&iv, &flat, &c, &edge, 14.5, prof), o.want)
@@ -328,11 +338,14 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
     set_prof_mode(0);
     projResetState();
     EXPECT_EQ(get_prof_mode(), 1);  // the vertex pass is on from the start
-    Vec2 pts[4] = {{0, 0}, {2.3, 0}, {4.5, 0}, {4.5, 2.5}};
+    // Off the origin: the corner test takes differences of the points, not the points; the turns at either
+    // end of a step of 5e-6 (under 1e-5) are no corners.
+    const double up = 5e-6, corner = 3.5 + up;
+    Vec2 pts[5] = {{1, 1}, {2.3, 1}, {2.3, 1 + up}, {4.5, 1 + up}, {4.5, 3.5}};
     for (const int mode : {1, 0}) {
         PlungeRun s(1.0, 0.008);
         profileFreeList(s.prof);
-        s.prof = profileCreate(pts, 4, 0);
+        s.prof = profileCreate(pts, 5, 0);
         ASSERT_NE(s.prof, nullptr);
         s.mesh.m.plungeProfile = s.prof;
         set_prof_mode(mode);
@@ -340,11 +353,11 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
         set_prof_mode(1);
         double nearCorner = 1e9, nearStraight = 1e9;
         for (int32_t i = 0; i < s.path->count; ++i) {
-            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - 4.5));
-            nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 2.3));
+            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - corner));
+            nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 1.3));
             EXPECT_NEAR(s.path->points[i].z, 1.0, 1e-12);  // the ball rests on the plate
         }
-        EXPECT_EQ(nearCorner == 0.0, mode == 1) << nearCorner;
+        EXPECT_EQ(nearCorner < 1e-12, mode == 1) << nearCorner;
         EXPECT_GT(nearStraight, 0.1);
     }
 }

@@ -90,6 +90,10 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
         low{{{9, 0, -2.5}, {9, 1, -3}, {11, 0, -3}}};
     Vec3 c, t;
     for (const Triangle3D& tri : {hole, high, low}) EXPECT_EQ(ringTriContact(&tri, &s, kr, 0, &c, &t), 0);
+    RingSweep moved = s;
+    EXPECT_EQ(ringTriContact(nullptr, &s, kr, 0, &c, &t), 0);
+    EXPECT_EQ(ringTriContact(&hole, nullptr, kr, 0, &c, &t), 0);
+    EXPECT_EQ(ringMeshContact(nullptr, &moved, 0, nullptr, 0, &c), 0);
     // A horizontal triangle reaching only with its edge into the ball's path from below.
     const Triangle3D edge{{{9, 3, -1}, {9, -3, -1}, {30, 0, -10}}};
     ASSERT_EQ(ringTriContact(&edge, &s, kr, 0, &c, &t), 1);
@@ -97,6 +101,16 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
     EXPECT_EQ(contactCurrent()->faceContacts, 0);
     EXPECT_NEAR(t.x, 9, 1e-12);
     EXPECT_NEAR(std::hypot(c.x - t.x, c.y - t.y), std::sqrt(kr * kr - 1), 1e-9);
+    // A lone vertex right at a bound of the quick rejections is still met, the ball's centre above it.
+    for (const Vec3& v : {Vec3{12, 0, 0}, Vec3{-12, 0, 0}, Vec3{0, 12, 0}, Vec3{0, -12, 0}, Vec3{0, -10, 2},
+                          Vec3{0, -10, -2}}) {
+        const double ux = v.x / std::hypot(v.x, v.y), uy = v.y / std::hypot(v.x, v.y);
+        const Triangle3D tip{
+            {v, {v.x + 8 * ux - uy, v.y + 8 * uy + ux, v.z}, {v.x + 8 * ux + uy, v.y + 8 * uy - ux, v.z}}};
+        ASSERT_EQ(ringTriContact(&tip, &s, kr, 0, &c, &t), 1) << v.x << " " << v.y << " " << v.z;
+        EXPECT_XYZ(EXPECT_NEAR, t, v.x, v.y, v.z, 1e-12);
+        EXPECT_XYZ(EXPECT_NEAR, c, kR * ux, kR * uy, 0, 1e-12);
+    }
 }
 
 TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {

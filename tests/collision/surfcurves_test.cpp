@@ -136,6 +136,14 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
     ASSERT_EQ(curve->count, kPlistMaxPoints);
     for (int32_t i = 1; i < curve->count; i++) ASSERT_GT(curve->parameters[i], curve->parameters[i - 1]);
     plistFree(curve);
+    // An empty curve, a missing surface or curve: nothing inserted, nothing changed.
+    Plist* empty = plistCreate(4, 1);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(curveRefineOnSurface(1, &rec, empty) + curveRefineOnSurface(1, nullptr, empty) +
+                  curveRefineOnSurface(1, &rec, nullptr),
+              0);
+    EXPECT_EQ(empty->count, 0);
+    plistFree(empty);
     kvxFreeTrimSurface(&rec);
 }
 

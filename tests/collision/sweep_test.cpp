@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 
 #include "meshutil.h"
 
@@ -64,11 +65,13 @@ TEST(Sweep, PlaneTravelWithoutAPlane) {
     sweepSetDirection(&down);
     const struct {
         uint16_t type;
-        double cosine;  // of the plane's normal with the motion; 0 for three collinear corners
+        double cosine;  // of the plane's normal with the motion; 0 for three collinear corners, -1 for a
+                        // sliver whose doubled area 6e-6 stays under 1e-5
         double want;
     } cases[] = {{1, 5e-4, -inf},
                  {2, 9e-4, -inf},
                  {3, 0.0, -inf},
+                 {2, -1, -inf},
                  {1, 2e-3, 100 - 5 / 2e-3},
                  {3, 2e-3, 100 - 4 * std::sqrt(1 / 4e-6 - 1) - 1 / 2e-3},
                  {0, 1.0, -inf},
@@ -76,7 +79,7 @@ TEST(Sweep, PlaneTravelWithoutAPlane) {
     for (const auto& c : cases) {
         const double k = c.cosine > 0 ? std::sqrt(1 - c.cosine * c.cosine) / c.cosine : 0.0;
         const Vec3 plane[3] = {{-40, -40, -40 * k}, {40, -40, 40 * k}, {0, 40, 0}};
-        const Vec3 line[3] = {{-3, 0, 0}, {0, 0, 0}, {3, 0, 0}};
+        const Vec3 line[3] = {{-3, 0, 0}, {0, c.cosine < 0 ? 1e-6 : 0, 0}, {3, 0, 0}};
         const KernelBlock b =
             blockOf(c.type, 5, c.type == 3 ? 1 : 0, c.cosine > 0 ? plane : line, {0, 0, 100});
         const double got = sweepPlaneTravel(c.type, &b);
@@ -98,10 +101,18 @@ TEST(Sweep, FeatureContactsAndBounds) {
     EXPECT_NEAR(liftAtOrigin(1, 5, 0, in), std::sqrt(25 - 4.999 * 4.999), 1e-9);
     // A flat end on it: no face contact, its horizontal top edge across the footprint.
     EXPECT_NEAR(liftAtOrigin(2, 5, 0, wall), 1.0, 1e-12);
-    // A degenerate triangle (collinear corners) touches by its edges only.
+    // A degenerate triangle (collinear corners, or a sliver whose doubled area 6e-6 is under 1e-5) touches
+    // by its edges only.
+    for (const double w : {0.0, 1e-6}) {
+        const Vec3 sliver[3] = {{-3, 0, 0}, {0, w, 0}, {3, 0, 0}};
+        for (const auto& [type, r, lift] : {std::tuple{1, 0.0, 5.0}, {2, 0.0, 0.0}, {3, 1.0, 1.0}}) {
+            KernelBlock b = blockOf(type, 5, r, sliver, {0, 0, 100});
+            b.best = -100;
+            EXPECT_EQ(sweepKernel(type, &b), kSweepEdge) << type << " " << w;
+            EXPECT_NEAR(100 + b.best, lift, 1e-9) << type << " " << w;
+        }
+    }
     const Vec3 line[3] = {{-3, 0, 0}, {0, 0, 0}, {3, 0, 0}};
-    EXPECT_NEAR(liftAtOrigin(1, 5, 0, line), 5.0, 1e-9);
-    EXPECT_NEAR(liftAtOrigin(3, 5, 1, line), 1.0, 1e-9);
     // Tool types without a kernel.
     for (uint16_t type : {0, 10, 12}) EXPECT_EQ(liftAtOrigin(type, 5, 0, line), -1.0);
     // Contact classes: the wall's top edge across a flat bottom is 2; a ball's contacts, a rim or a

@@ -201,12 +201,32 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         toolSegProfileInit(&t, 0, 0.005);
         EXPECT_NEAR(toolSegMinRadius(), c.want, 1e-12) << c.type << " " << c.corner;
     }
+    // A flat step from radius 1 to 3 at height h, queried at distances 2 to sqrt(5): pi bounds it where
+    // the heights' slack (1e-9 (1 + h)) leaves nothing of h, its own take-off (about pi / 2) above.
+    const double hZero = std::nextafter(1e-9 / (1 - 1e-9), 1.0);
+    for (const double h : {hZero, 2e-9}) {
+        t = ToolDescription{};
+        t.toolType = kEndMill, t.radius = 1, t.shaftDiameter = 2, t.cutterTop = h;
+        t.stage2Top = t.stage1Top = t.stage3Top = t.stage4Top = h;
+        t.stage2Diameter = t.stage1Diameter = t.stage3Diameter = t.stage4Diameter = 6;
+        toolSegProfileInit(&t, 0, 0.005);
+        const double want = h == hZero ? M_PI : M_PI / 2;
+        for (const double b : {toolSegHalfAngleBound(4, 5, 0), toolSegHalfAngleBound(4.5, 4.5, 0)}) {
+            EXPECT_NEAR(b, want, 1e-5) << h;
+            EXPECT_GE(b, std::atan2(3.0, h)) << h;  // never below the take-off of the step's rim
+        }
+    }
 }
 
 TEST_F(ToolShapeTest, AssemblyContours) {
     // Trimming leaves a missing or empty profile as it is.
     toolAssemblyTrimProfile(nullptr);
     toolAssemblyDestroy(nullptr);
+    const ToolDescription stacked = stackedTool();
+    EXPECT_EQ(toolAssemblyBuild(nullptr, nullptr, 0, 0.01, nullptr), nullptr);
+    EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
+    EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
+    EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);

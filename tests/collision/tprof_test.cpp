@@ -36,14 +36,24 @@ TEST(Tprof, RevolveStepsAndChords) {
         FTriList* mesh = coll_model_from_tprof(p, c.tol);
         ASSERT_NE(mesh, nullptr);
         EXPECT_EQ(mesh->count, 2 * c.steps) << c.r << " " << c.tol;
+        double xMin = c.r;  // the chords go round: some vertex within the tolerance of (-r, 0)
         for (int32_t i = 0; i < mesh->count; i++) {
             const float* v = mesh->data[i].v;
             for (int k = 0; k < 3; k++) EXPECT_NEAR(std::hypot(v[3 * k], v[3 * k + 1]), c.r, 1e-4);
+            for (int k = 0; k < 3; k++) xMin = std::min(xMin, double(v[3 * k]));
             EXPECT_LE(c.r - std::hypot((v[0] + v[6]) / 2.0, (v[1] + v[7]) / 2.0), c.tol + 1e-4);
         }
+        EXPECT_LE(xMin, c.steps ? c.tol - c.r + 1e-4 : c.r) << c.r << " " << c.tol;
         ftriListFree(mesh);
         tprof_free(p);
     }
+    // Three segments filling every slot of the profile: each revolved as a whole one is.
+    PartProfile* full = chain({{10, 0, 10, 10}, {10, 10, 10, 20}, {10, 20, 10, 30}});
+    ASSERT_TRUE(full && full->count == full->capacity);
+    FTriList* mesh = coll_model_from_tprof(full, 0.05);
+    EXPECT_EQ(mesh ? mesh->count : 0, 3 * 2 * 32);
+    ftriListFree(mesh);
+    tprof_free(full);
 }
 
 // A zigzag whose offset needs about twice its count of elements, more than count + 15.
@@ -112,7 +122,11 @@ TEST(Tprof, ShankFromToolTable) {
         t.thickShaft = static_cast<int32_t>(c[3]);
         PartProfile* p = tprof_from_tool(&t, 3);
         EXPECT_EQ(p ? p->count : 0, c[5]) << c[0] << " " << c[1];
-        EXPECT_TRUE(!p || p->segs[p->count - 1].z1 == 60.0);
+        // The chamfer runs from the cutter at the tip's top to the shaft, the shank on from there.
+        const bool two = p && p->count == 2;
+        EXPECT_TRUE(!p || (p->segs[0].r0 == (two ? 5.0 : c[1] / 2) && p->segs[0].z0 == (two ? 10.0 : 12.0) &&
+                           p->segs[p->count - 1].r1 == c[1] / 2 && p->segs[p->count - 1].z0 == 12.0 &&
+                           p->segs[p->count - 1].z1 == 60.0));
         tprof_free(p);
     }
 }
@@ -156,6 +170,22 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
     EXPECT_EQ(coll_file_readable(""), 0);
     EXPECT_EQ(coll_file_readable(path.c_str()), 1);
     EXPECT_EQ(tprof_from_contour(dir.file("none.kvx").c_str(), "Holder", 0.01, 0, 1), nullptr);
+    // Missing arguments: the documented empty answers, nothing touched.
+    EXPECT_EQ(tprof_from_contour(nullptr, "Holder", 0.01, 0, 1), nullptr);
+    EXPECT_EQ(tprof_from_contour(path.c_str(), nullptr, 0.01, 0, 1), nullptr);
+    const PartSeg seg{1, 0, 2, 1};
+    PartProfile* empty = tprof_create(2);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(tprof_add_seg(nullptr, &seg, kTprofShank), -1);
+    EXPECT_EQ(tprof_add_seg(empty, nullptr, kTprofShank), -1);
+    EXPECT_EQ(tprof_offset(nullptr, 1), 0);
+    EXPECT_EQ(tprof_offset(empty, 1), 0);
+    tprof_shift(nullptr, 1);
+    EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
+    EXPECT_EQ(tprof_from_tool(nullptr, kTprofShank), nullptr);
+    EXPECT_EQ(coll_model_from_tprof(nullptr, 0.01), nullptr);
+    tprof_free(nullptr);
+    tprof_free(empty);
 }
 
 // A radius far beyond the chord tolerance would need more triangles than any memory holds: refused
