@@ -223,8 +223,9 @@ TEST(PocketNc, RampEntry) {
     }
 }
 
-// Ramp entries after a pass, 0.05 (no retract), 3 (retract, not wide) and 6 (wide) from its end: moved
-// by any offset in the plane, the records are the same, moved by that offset.
+// Ramp entries after a pass ended by the clearance lift, 0.05 (no retract), 0.5 and 3 (retract, not
+// wide) and 6 (wide) from its end: moved by any offset in the plane, the records are the same, moved by
+// that offset; the retract plane is reached at the first entry and at the three beyond 0.1.
 TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     std::vector<Rec> at[2];
     const Vec2 shift[2] = {{0, 0}, {7, 10}};
@@ -233,10 +234,11 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
         CcpParams& p = kvCCPParams;
         rampEntry(p);
         p.retractEachPlane = 0;
+        pocketKernel().planesLeft = 1;
         pocketNcHeader();
         const double x = shift[k].x, y = shift[k].y;
         Vec2 from{x, y};
-        for (const double gap : {0.0, 0.05, 3.0, 6.0}) {
+        for (const double gap : {0.0, 0.05, 0.5, 3.0, 6.0}) {
             const Vec2 start{from.x, from.y + gap}, end{start.x + (gap == 3 ? -20 : 20), start.y};
             rampTransition(&start);
             ContourElement e = lineElem(start.x, start.y, end.x, end.y);
@@ -265,7 +267,7 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
         EXPECT_EQ(at[1][i].type, moved.type) << i;
         EXPECT_EQ(at[1][i].value, moved.value) << i;
     }
-    EXPECT_GE(retracts, 2);
+    EXPECT_EQ(retracts, 4);
 }
 
 // With the tool measured at its centre (a ball mill of diameter 10: 5 above its tip) every height of a

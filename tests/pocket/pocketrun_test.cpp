@@ -164,6 +164,29 @@ TEST(PocketRun, JobFramesChannelZero) {
     EXPECT_TRUE(job.channel(31).empty());
 }
 
+// Each trace level from 1 on adds one trace channel (4, 5, 6); NC output adds 3 and 32.
+TEST(PocketRun, ChannelsFollowTheTraceLevel) {
+    const struct {
+        uint16_t level;
+        const char* ncOut;
+        std::vector<uint16_t> extra;
+    } cases[] = {{0, "false", {}}, {1, "false", {4}}, {2, "false", {4, 5}}, {3, "true", {3, 4, 5, 6, 32}}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        kvCCP.vars = kvListSet(kvCCP.vars, "NCOutp", c.ncOut, 21);
+        kvCCP.traceLevel = c.level;
+        ASSERT_EQ(ccpInitFromParams(&kvCCP), 1);
+        std::vector<uint16_t> codes, want = {0, 1, 2, 10, 11, 12, 31};
+        for (NcChannel* ch = kvCCP.channels; ch; ch = ch->next) codes.push_back(ch->code);
+        want.insert(want.end(), c.extra.begin(), c.extra.end());
+        std::sort(codes.begin(), codes.end());
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(codes, want) << c.level;
+    }
+    kvCCP.traceLevel = 0;
+    kvCCP.vars = kvListSet(kvCCP.vars, "NCOutp", "false", 21);
+}
+
 // The status word, not the host's signal word, carries a pocket failure (an
 // open contour); a nesting failure with a stock contour still ends well, and
 // fails without one. Nothing leaks on any of these exits.

@@ -91,6 +91,10 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> zero = sq;
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
+    // What lies past the count is not read: here an element ending where the first does.
+    std::vector<ContourElement> beyond = sq;
+    beyond.push_back(sq[0]);
+    EXPECT_EQ(ringHasZeroElement(beyond.data(), 4), 0);
     // Ends within 1e-5 in x and in y count as one place.
     for (const auto& [dx, dy, same] : {std::tuple{5e-6, 5e-6, 1}, {2e-5, 0.0, 0}, {0.0, 2e-5, 0}}) {
         std::vector<ContourElement> near = sq;
@@ -290,19 +294,22 @@ TEST(RingAssembly, ClosingOpenChains) {
         int32_t count;
     };
     const Case cases[] = {{0.03, 1, 3}, {0.03, 0, 4}, {0.2, 1, 4}, {0.005, 0, 3}};
+    // Away from the origin, so that a gap measured with a sign turned is far off.
     for (const Case& c : cases) {
-        std::vector<ContourElement> chain = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 10),
-                                             lineElem(10, 10, 0, c.gap)};
+        std::vector<ContourElement> chain = {lineElem(5, 3, 15, 3), lineElem(15, 3, 15, 13),
+                                             lineElem(15, 13, 5, 3 + c.gap)};
         chain.resize(4);
         const int32_t n = chainCloseEnd(chain.data(), 3, c.snap);
         EXPECT_EQ(n, c.count) << c.gap << " " << c.snap;
         chain.resize(n);
         EXPECT_EQ(ringsAlreadyClosed(chain.data(), n), c.gap > 0.01 ? 1 : 0);
     }
-    // A lone arc short of a whole turn is closed by a line from its end to its start.
-    std::vector<ContourElement> arc = {arcElem(0, 0, 5, 0.04, 2 * kPi, 1), {}};
+    // A lone arc short of a whole turn is closed by a line from its end to its start, of the arc's tag.
+    std::vector<ContourElement> arc = {arcElem(0, 0, 5, 0.04, 2 * kPi, 1), {}, {}};
+    arc[0].sourceTag = 3;
     ASSERT_EQ(chainCloseEnd(arc.data(), 1, 1), 2);
     EXPECT_EQ(arc[1].type, kElemLine);
+    EXPECT_EQ(arc[1].sourceTag, 3);
     EXPECT_NEAR(arc[1].g[kLx1], 5, 1e-12);
     EXPECT_NEAR(arc[1].g[kLx2], 5 * std::cos(0.04), 1e-12);
     EXPECT_NEAR(arc[1].g[kLy2], 5 * std::sin(0.04), 1e-12);
@@ -384,12 +391,22 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
     // four times as long at (8.11, -20).
     const ContourElement input[3] = {lineElem(12, 1, 12.5, 1), lineElem(8, -22.5, 8.2, -22.5),
                                      lineElem(-12.5, 7, -12.5, 7.2)};
+    // All of it moved off the origin, where a centre's sign would not show.
+    const auto move = [](ContourElement& e) {
+        const int xs[3] = {kAsx, kAex, kAcx}, ys[3] = {kAsy, kAey, kAcy};
+        for (int k = 0; k < (e.type == kElemArc ? 3 : 2); ++k) {
+            e.g[e.type == kElemArc ? xs[k] : 2 * k] += 3;
+            e.g[e.type == kElemArc ? ys[k] : 2 * k + 1] += 7;
+        }
+    };
+    for (ContourElement& e : chain) move(e);
     for (const bool near : {false, true}) {
-        PocketIsect rec[1] = {{0, 0, 0, 1, 6, kIsectValid}};
+        PocketIsect rec[1] = {{3, 7, 0, 1, 6, kIsectValid}};
         std::vector<ContourElement> out(16);
         // Moved next to the middle, the first input segment makes the first loop fail too.
         ContourElement in[3] = {input[0], input[1], input[2]};
         if (near) in[0] = lineElem(12, -12, 12.5, -12);
+        for (ContourElement& e : in) move(e);
         const int32_t n = offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, 3, 3, 0);
         ASSERT_EQ(n, near ? 0 : 5) << near;
         if (near) continue;
