@@ -218,7 +218,8 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
                   " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
                   "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
                   "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
-                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"));
+                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"
+                  "o Contour[4]()\n{\n o P(x[3] y[-4])\n}\n"));
     ASSERT_TRUE(std::filesystem::exists(file));
     setVars({{"toolReference", "center"}});
     strcpy(kvCCPParams.geoSource, file.c_str());
@@ -239,6 +240,10 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     EXPECT_EQ(e[1].type, kElemArc);
     EXPECT_EQ(e[1].direction, -1);
     EXPECT_EQ(pocketKernel().allowanceCount, 3);
+    // The point record is the start point, no contour.
+    EXPECT_EQ(kvCCPParams.startExplicit, 1);
+    EXPECT_EQ(kvCCPParams.startX, 3);
+    EXPECT_EQ(kvCCPParams.startY, -4);
 
     const struct {
         const char* name;

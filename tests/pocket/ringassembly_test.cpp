@@ -391,21 +391,22 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
     // four times as long at (8.11, -20).
     const ContourElement input[3] = {lineElem(12, 1, 12.5, 1), lineElem(8, -22.5, 8.2, -22.5),
                                      lineElem(-12.5, 7, -12.5, 7.2)};
-    // All of it moved off the origin, where a centre's sign would not show.
-    const auto move = [](ContourElement& e) {
-        const int xs[3] = {kAsx, kAex, kAcx}, ys[3] = {kAsy, kAey, kAcy};
-        for (int k = 0; k < (e.type == kElemArc ? 3 : 2); ++k) {
-            e.g[e.type == kElemArc ? xs[k] : 2 * k] += 3;
-            e.g[e.type == kElemArc ? ys[k] : 2 * k + 1] += 7;
+    // All of it turned and moved off the origin, where a centre's sign or an axis would not show.
+    const double c = std::cos(0.5), s = std::sin(0.5);
+    const auto move = [&](ContourElement& e) {
+        for (int k = 0; k < (e.type == kElemArc ? 6 : 4); k += 2) {
+            const double x = e.g[k], y = e.g[k + 1];
+            e.g[k] = c * x - s * y + 3, e.g[k + 1] = s * x + c * y + 7;
         }
     };
     for (ContourElement& e : chain) move(e);
     for (const bool near : {false, true}) {
         PocketIsect rec[1] = {{3, 7, 0, 1, 6, kIsectValid}};
         std::vector<ContourElement> out(16);
-        // Moved next to the middle, the first input segment makes the first loop fail too.
+        // Moved 2.94 from the middle (3.6 from where a sweep 0.19 too wide puts it), the first input segment
+        // makes the first loop fail too.
         ContourElement in[3] = {input[0], input[1], input[2]};
-        if (near) in[0] = lineElem(12, -12, 12.5, -12);
+        if (near) in[0] = lineElem(12, -14.3, 12.5, -14.3);
         for (ContourElement& e : in) move(e);
         const int32_t n = offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, 3, 3, 0);
         ASSERT_EQ(n, near ? 0 : 5) << near;

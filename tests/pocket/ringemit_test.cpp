@@ -427,6 +427,21 @@ TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
         EXPECT_EQ(onR.element, wantR.element) << t;
         EXPECT_TRUE(onE.x == wantE.x && onE.y == wantE.y && onR.x == wantR.x && onR.y == wantR.y) << t;
     }
+    // A line 1 below the element's end and an arc 1.048 above its start, within the tie of the line:
+    // the box of either, a little short of the tie, must not rule the arc out. Also turned (x, y swapped).
+    for (const bool turned : {false, true}) {
+        ContourElement e = lineElem(0, 0, 10, 0),
+                       ring[2] = {lineElem(10, -1, 8, -1), arcElem(1, 6.048, 5, -2.1, -1.0, 1)};
+        for (ContourElement* x : {&e, &ring[0], &ring[1]}) {
+            for (int k = 0; turned && k < 6; k += 2) std::swap(x->g[k], x->g[k + 1]);
+            if (turned && x->type == kElemArc) x->direction = -x->direction;
+        }
+        Vec2 onE, wantE;
+        RingPosition onR, wantR;
+        const double d = elemRingDistance(&e, ring, 2, &onE, &onR);
+        EXPECT_EQ(d, fullScan(&e, {ring[0], ring[1]}, &wantE, &wantR)) << turned;
+        EXPECT_EQ(onR.element, wantR.element) << turned;
+    }
 }
 
 // A fine ring keeps nearly every element as a candidate: past the cap of 4000 the rest are left out, the
