@@ -604,23 +604,26 @@ TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
     EXPECT_LT(feed, 1.4 * plain);
 }
 
-// With stock on, a plane whose first contour is a stock boundary is cut as an open pocket: its entries
-// come in from the side (left or right by the orientation), not drilled; without the mark, drilled.
+// With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open
+// pocket: its entries come in from the side (left or right by the orientation), not drilled; without the
+// mark, drilled.
 TEST(PocketRun, StockBoundaryOpensThePlane) {
     Job job;
-    for (const bool marked : {true, false}) {
+    for (const int marked : {1, 0, 3, 2}) {
         writeText(
             "stock.kvx",
-            kvxText({{boxPoints(0, 0, 100, 60), marked ? "v stock(true)\n v depth(6)" : "v depth(6)"}}));
+            kvxText({{boxPoints(0, 0, 100, 60), marked % 2 ? "v stock(true)\n v depth(6)" : "v depth(6)"}}));
         std::string text = job.with("geoSource", "geoSource := \"stock.kvx\"");
-        for (const char* line : {"stock := true", "infeedDepth := 10", "plungeType := straight"})
+        for (const char* line :
+             {marked < 2 ? "stock := true" : "stock := multi", "infeedDepth := 10", "plungeType := straight"})
             text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
         job.run(text);
         std::vector<std::string> kinds;
         for (const Out& o : job.channel(31))
             if (o.type == 3131 && o.name == "start") kinds.push_back(o.value);
         ASSERT_FALSE(kinds.empty()) << marked;
-        for (const std::string& kind : kinds) EXPECT_EQ(kind == "left" || kind == "right", marked) << kind;
+        for (const std::string& kind : kinds)
+            EXPECT_EQ(kind == "left" || kind == "right", marked % 2) << kind;
     }
 }
 
