@@ -123,6 +123,7 @@ TEST(PocketNc, GapRules) {
     } cases[] = {{0.00005, 1, 0}, {1.0, 1, 1}, {2.9, 1, 1}, {3.5, 1, 0}, {4.0001, 1, 0}, {4.01, 2, 0}};
     for (const Case& c : cases) {
         NcPlane plane;
+        kvCCPParams.completePocket = 0;  // only the height keeps the second entry from lifting again
         pocketNcHeader();
         // the third element follows the second without a gap: no entry of its own
         ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(10 + c.gap, 0, 20, 0),
@@ -197,7 +198,10 @@ TEST(PocketNc, RampEntry) {
         ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 30);
         EXPECT_EQ(pocketEmitElement(&a), 1);
         EXPECT_EQ(pocketEmitElement(&b), 1);
+        // Both elements held are entered: by the ramp, or refused and plunged straight; then none is left.
+        EXPECT_EQ(pocketRampEntry(), c.ramped ? 1 : -1);
         pocketContourEnd();
+        EXPECT_EQ(pocketRampEntry(), 0);
         std::vector<Rec> zig;
         int lines = 0;
         for (const Rec& r : log()) {
@@ -235,6 +239,7 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
         rampEntry(p);
         p.retractEachPlane = 0;
         pocketKernel().planesLeft = 1;
+        pocketKernel().geometryScale = k;  // an unset scale (0) is 1
         pocketNcHeader();
         const double x = shift[k].x, y = shift[k].y;
         Vec2 from{x, y};

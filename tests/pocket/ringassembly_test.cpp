@@ -133,6 +133,11 @@ TEST(RingAssembly, RingChecks) {
 
     // A ring of one element has no ends after its first to test.
     EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);
+    // The input as its own ring fails both checks down to a distance of 0.00011; below it both pass.
+    for (const auto& [d, keeps] : {std::pair{0.0005, 0}, {0.00012, 0}, {0.0001, 1}}) {
+        EXPECT_EQ(ringKeepsDistance(sq.data(), 4, sq.data(), 4, d), keeps) << d;
+        EXPECT_EQ(ringKeepsOffset(sq.data(), 4, sq.data(), 4, d), keeps) << d;
+    }
 
     // Crossings within the tolerance of an invalid one become invalid; valid neighbours of a valid
     // one stay as they are.
