@@ -113,9 +113,10 @@ TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
 
 TEST(RingHelpers, NearRecordsCollapse) {
     for (double dx : {0.0005, 0.001, 0.0011}) {
-        PocketIsect rec[2] = {{1, 1, 0, 1, 1, 1}, {1 + dx, 1, 0, 1, 2, 1}};
+        // The third record lies past the count: never read nor marked.
+        PocketIsect rec[3] = {{1, 1, 0, 1, 1, 1}, {1 + dx, 1, 0, 1, 2, 1}, {1, 1, 0, 1, 3, 1}};
         isectCollapseNear(rec, 2);
-        EXPECT_EQ(rec[0].state * 10 + rec[1].state, dx <= 0.001 ? 12 : 11) << dx;
+        EXPECT_EQ(rec[0].state * 100 + rec[1].state * 10 + rec[2].state, dx <= 0.001 ? 121 : 111) << dx;
     }
 }
 
