@@ -317,7 +317,7 @@ TEST(RingHelpers, ListHelpers) {
 
     ASSERT_TRUE(clistCreate("MAIN"));
     EXPECT_EQ(mainBoundingCircle(), -1);
-    ASSERT_TRUE(putContour("MAIN", rect({0, 0, 30, 40}), header(4, 1, 1)));
+    ASSERT_TRUE(putContour("MAIN", rect({6, 8, 36, 48}), header(4, 1, 1)));
     pocketKernel().toolRadius = 2;
     ASSERT_EQ(pocketAllowanceSet(0, 0.5), 1);
     ASSERT_EQ(mainBoundingCircle(), 1);
@@ -325,8 +325,8 @@ TEST(RingHelpers, ListHelpers) {
     double radius;
     mainBoundingCircleGet(&centre, &radius);
     EXPECT_NEAR(radius, 25 + 8 + 0.5 + 0.1, 1e-12);
-    EXPECT_NEAR(centre.x, 15, 1e-12);
-    EXPECT_NEAR(centre.y, 20, 1e-12);
+    EXPECT_NEAR(centre.x, 21, 1e-12);
+    EXPECT_NEAR(centre.y, 28, 1e-12);
 
     ASSERT_TRUE(clistCreate("TEMP"));
     for (int i = 0; i < 3; ++i) {
