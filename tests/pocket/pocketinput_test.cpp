@@ -65,6 +65,21 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
     }
 }
 
+// Heights measured at the tool's centre stand above its tip by half the diameter of a ball, the corner
+// radius of a radius mill, nothing for an end mill; at the tip, never.
+TEST(PocketInput, CentreReferenceOffsetByToolType) {
+    PocketErrors errors;
+    kvCCPParams.toolDiameter = 10;
+    kvCCPParams.cornerRadius = 2;
+    for (const auto& [type, centre] : {std::pair{1, 5.0}, {2, 0.0}, {3, 2.0}, {4, 0.0}})
+        for (const char* at : {"tip", "center"}) {
+            kvCCPParams.toolType = type;
+            setVars({{"toolReference", at}});
+            EXPECT_EQ(toolReferenceOffset(&kvCCP), at[0] == 'c' ? centre : 0) << type << at;
+        }
+    EXPECT_EQ(toolReferenceOffset(nullptr), 0);
+}
+
 TEST(PocketInput, ScaleFollowsTheToolRadius) {
     PocketErrors state;
     const struct {

@@ -85,6 +85,8 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> dup = sq;
     dup.push_back(sq[1]);
     EXPECT_EQ(ringHasDuplicate(dup.data(), 5), 1);
+    dup.insert(dup.begin() + 3, sq[2]);  // a copy next to its element is not a duplicate
+    EXPECT_EQ(ringHasDuplicate(dup.data() + 1, 4), 0);
     std::vector<ContourElement> leftmost = polygon({{-5, 0}, {10, 0}, {10, 10}, {0, 10}});
     leftmost.push_back(leftmost[0]);  // the copy of the element starting farthest left
     EXPECT_EQ(ringHasDuplicate(leftmost.data(), 5), 1);
@@ -110,6 +112,13 @@ TEST(RingAssembly, RingChecks) {
                              in[2] = {lineElem(11.99, 16, 20, 16), lineElem(20, 16, 11.99, 16)};
         EXPECT_EQ(ringKeepsDistance(out, 2, input.data(), 2, 10), 1);
         EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10), 0);
+        // An index made for another input of as many elements is neither used nor filled.
+        const ContourElement far[2] = {lineElem(90, 0, 99, 0), lineElem(99, 0, 90, 0)},
+                             farCopy[2] = {far[0], far[1]};
+        RingInputIndex* other = ringInputIndexCreate(far, 2);
+        EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10, other), 0);
+        EXPECT_EQ(ringKeepsDistance(in, 2, farCopy, 2, 10, other), 1);
+        ringInputIndexFree(other);
     }
 
     // An arc of most of a turn on a short chord: its ends keep far off, its middle dips to 1 from the

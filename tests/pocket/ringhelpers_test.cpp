@@ -231,7 +231,7 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
 // a missing row or a copy onto itself changes nothing.
 TEST(RingHelpers, RowCopyKeepsWithinARow) {
     PocketErrors errors;
-    const uint32_t counts[] = {0, 3, kPocketRingColumns - 1, 50000000};
+    const uint32_t counts[] = {0, 3, kPocketRingColumns - 1, kPocketRingColumns, 50000000};
     for (const uint32_t count : counts) {
         uint32_t* from = pocketRingRow(4);
         uint32_t* to = pocketRingRow(5);
