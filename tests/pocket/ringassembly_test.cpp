@@ -148,16 +148,17 @@ TEST(RingAssembly, RingChecks) {
         EXPECT_EQ(ringKeepsOffset(sq.data(), 4, sq.data(), 4, d), keeps) << d;
     }
 
-    // Crossings within the tolerance of an invalid one become invalid; valid neighbours of a valid
-    // one stay as they are.
+    // Crossings within the tolerance of an invalid one become invalid (one exactly the tolerance off does
+    // not); valid neighbours of a valid one stay as they are.
     pocketKernel().tolerance = 1e-4;
-    PocketIsect rec[4] = {{0, 0, 0, 1, 1, kIsectInvalid},
+    PocketIsect rec[5] = {{0, 0, 0, 1, 1, kIsectInvalid},
                           {5e-5, -5e-5, 0, 2, 2, kIsectValid},
                           {1, 0, 0, 3, 3, kIsectValid},
-                          {1 + 5e-5, 0, 0, 4, 4, kIsectValid}};
-    isectMarkNearInvalid(rec, 4);
-    const int32_t states[4] = {kIsectInvalid, kIsectInvalid, kIsectValid, kIsectValid};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(rec[i].state, states[i]) << i;
+                          {1 + 5e-5, 0, 0, 4, 4, kIsectValid},
+                          {-1e-4, 0, 0, 5, 5, kIsectValid}};
+    isectMarkNearInvalid(rec, 5);
+    const int32_t states[5] = {kIsectInvalid, kIsectInvalid, kIsectValid, kIsectValid, kIsectValid};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(rec[i].state, states[i]) << i;
     // Records past the count are neither marked nor read, whichever lies near an invalid one.
     PocketIsect past[2][3] = {
         {{0, 0, 0, 1, 1, kIsectInvalid}, {5, 5, 0, 2, 2, kIsectValid}, {0, 0, 0, 3, 3, kIsectValid}},
