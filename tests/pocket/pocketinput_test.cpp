@@ -50,7 +50,9 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
     };
     for (const auto& c : cases) {
         PocketErrors errors;
+        pocketKernel().startRegion = 7;  // a start region of the run before: none is chosen yet
         EXPECT_EQ(pocketStateReset(c.line), c.result) << c.line;
+        EXPECT_EQ(pocketKernel().startRegion, -1);
         EXPECT_EQ(PocketErrors::texts(),
                   c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{});
         if (c.result < 0) {
@@ -61,6 +63,21 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
         EXPECT_NEAR(pocketKernel().startRadius, c.startRadius, 1e-15);
         EXPECT_EQ(pocketKernel().startGiven, c.startRadius > 0 ? 1 : 0);
     }
+}
+
+// Heights measured at the tool's centre stand above its tip by half the diameter of a ball, the corner
+// radius of a radius mill, nothing for an end mill; at the tip, never.
+TEST(PocketInput, CentreReferenceOffsetByToolType) {
+    PocketErrors errors;
+    kvCCPParams.toolDiameter = 10;
+    kvCCPParams.cornerRadius = 2;
+    for (const auto& [type, centre] : {std::pair{1, 5.0}, {2, 0.0}, {3, 2.0}, {4, 0.0}})
+        for (const char* at : {"tip", "center"}) {
+            kvCCPParams.toolType = type;
+            setVars({{"toolReference", at}});
+            EXPECT_EQ(toolReferenceOffset(&kvCCP), at[0] == 'c' ? centre : 0) << type << at;
+        }
+    EXPECT_EQ(toolReferenceOffset(nullptr), 0);
 }
 
 TEST(PocketInput, ScaleFollowsTheToolRadius) {
@@ -216,7 +233,8 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
                   " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
                   "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
                   "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
-                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"));
+                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"
+                  "o Contour[4]()\n{\n o P(x[3] y[-4])\n}\n"));
     ASSERT_TRUE(std::filesystem::exists(file));
     setVars({{"toolReference", "center"}});
     strcpy(kvCCPParams.geoSource, file.c_str());
@@ -237,6 +255,10 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     EXPECT_EQ(e[1].type, kElemArc);
     EXPECT_EQ(e[1].direction, -1);
     EXPECT_EQ(pocketKernel().allowanceCount, 3);
+    // The point record is the start point, no contour.
+    EXPECT_EQ(kvCCPParams.startExplicit, 1);
+    EXPECT_EQ(kvCCPParams.startX, 3);
+    EXPECT_EQ(kvCCPParams.startY, -4);
 
     const struct {
         const char* name;
@@ -493,18 +515,22 @@ TEST(PocketInput, ListsMirroredIntoTheWorld) {
 TEST(PocketInput, ClippedElementsMarkedOnlyWhereTheRunUsesThem) {
     TempFolder tmp;
     const std::string file = tmp.file("clip.kvx");
-    writeText(file, kvx("v surface(10)\no Contour[1]()\n{\n v depth(4)\n v clip(true)\n o L(x[0/10] y[0/0])\n"
-                        " v bnd(true)\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
     const struct {
         int32_t strategy;
+        bool clip = true;           // else clip(false): walls but for the element after bnd(true)
         std::vector<int32_t> tags;  // -1, -2 and 0 counted
         int32_t stockMovement;
-    } cases[] = {{kCcpContourParallel, {0, 0, 4}, 0},
-                 {kCcpOutsideIn, {0, 0, 4}, 0},
-                 {kCcpOutsideInDirect, {3, 1, 0}, 1},
-                 {kCcpOpenPocket, {3, 1, 0}, 1}};
+    } cases[] = {{kCcpContourParallel, true, {0, 0, 4}, 0},
+                 {kCcpOutsideIn, true, {0, 0, 4}, 0},
+                 {kCcpOutsideInDirect, true, {3, 1, 0}, 1},
+                 {kCcpOpenPocket, true, {3, 1, 0}, 1},
+                 {kCcpOutsideInDirect, false, {0, 0, 4}, 0}};
     for (const auto& c : cases) {
         PocketErrors errors;
+        writeText(file, kvx(std::string("v surface(10)\no Contour[1]()\n{\n v depth(4)\n v clip(") +
+                            (c.clip ? "true" : "false") +
+                            ")\n o L(x[0/10] y[0/0])\n v bnd(true)\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n"
+                            " o L(x[/0] y[/0])\n}\n"));
         setVars({{"toolReference", "center"}});
         strcpy(kvCCPParams.geoSource, file.c_str());
         kvCCPParams.toolType = 2;

@@ -123,6 +123,7 @@ TEST(PocketNc, GapRules) {
     } cases[] = {{0.00005, 1, 0}, {1.0, 1, 1}, {2.9, 1, 1}, {3.5, 1, 0}, {4.0001, 1, 0}, {4.01, 2, 0}};
     for (const Case& c : cases) {
         NcPlane plane;
+        kvCCPParams.completePocket = 0;  // only the height keeps the second entry from lifting again
         pocketNcHeader();
         // the third element follows the second without a gap: no entry of its own
         ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(10 + c.gap, 0, 20, 0),
@@ -197,7 +198,10 @@ TEST(PocketNc, RampEntry) {
         ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 30);
         EXPECT_EQ(pocketEmitElement(&a), 1);
         EXPECT_EQ(pocketEmitElement(&b), 1);
+        // Both elements held are entered: by the ramp, or refused and plunged straight; then none is left.
+        EXPECT_EQ(pocketRampEntry(), c.ramped ? 1 : -1);
         pocketContourEnd();
+        EXPECT_EQ(pocketRampEntry(), 0);
         std::vector<Rec> zig;
         int lines = 0;
         for (const Rec& r : log()) {
@@ -223,8 +227,9 @@ TEST(PocketNc, RampEntry) {
     }
 }
 
-// Ramp entries after a pass, 0.05 (no retract), 3 (retract, not wide) and 6 (wide) from its end: moved
-// by any offset in the plane, the records are the same, moved by that offset.
+// Ramp entries after a pass ended by the clearance lift, 0.05 (no retract), 0.5 and 3 (retract, not
+// wide) and 6 (wide) from its end: moved by any offset in the plane, the records are the same, moved by
+// that offset; the retract plane is reached at the first entry and at the three beyond 0.1.
 TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     std::vector<Rec> at[2];
     const Vec2 shift[2] = {{0, 0}, {7, 10}};
@@ -233,10 +238,12 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
         CcpParams& p = kvCCPParams;
         rampEntry(p);
         p.retractEachPlane = 0;
+        pocketKernel().planesLeft = 1;
+        pocketKernel().geometryScale = k;  // an unset scale (0) is 1
         pocketNcHeader();
         const double x = shift[k].x, y = shift[k].y;
         Vec2 from{x, y};
-        for (const double gap : {0.0, 0.05, 3.0, 6.0}) {
+        for (const double gap : {0.0, 0.05, 0.5, 3.0, 6.0}) {
             const Vec2 start{from.x, from.y + gap}, end{start.x + (gap == 3 ? -20 : 20), start.y};
             rampTransition(&start);
             ContourElement e = lineElem(start.x, start.y, end.x, end.y);
@@ -265,7 +272,7 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
         EXPECT_EQ(at[1][i].type, moved.type) << i;
         EXPECT_EQ(at[1][i].value, moved.value) << i;
     }
-    EXPECT_GE(retracts, 2);
+    EXPECT_EQ(retracts, 4);
 }
 
 // With the tool measured at its centre (a ball mill of diameter 10: 5 above its tip) every height of a

@@ -164,6 +164,29 @@ TEST(PocketRun, JobFramesChannelZero) {
     EXPECT_TRUE(job.channel(31).empty());
 }
 
+// Each trace level from 1 on adds one trace channel (4, 5, 6); NC output adds 3 and 32.
+TEST(PocketRun, ChannelsFollowTheTraceLevel) {
+    const struct {
+        uint16_t level;
+        const char* ncOut;
+        std::vector<uint16_t> extra;
+    } cases[] = {{0, "false", {}}, {1, "false", {4}}, {2, "false", {4, 5}}, {3, "true", {3, 4, 5, 6, 32}}};
+    for (const auto& c : cases) {
+        PocketErrors errors;
+        kvCCP.vars = kvListSet(kvCCP.vars, "NCOutp", c.ncOut, 21);
+        kvCCP.traceLevel = c.level;
+        ASSERT_EQ(ccpInitFromParams(&kvCCP), 1);
+        std::vector<uint16_t> codes, want = {0, 1, 2, 10, 11, 12, 31};
+        for (NcChannel* ch = kvCCP.channels; ch; ch = ch->next) codes.push_back(ch->code);
+        want.insert(want.end(), c.extra.begin(), c.extra.end());
+        std::sort(codes.begin(), codes.end());
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(codes, want) << c.level;
+    }
+    kvCCP.traceLevel = 0;
+    kvCCP.vars = kvListSet(kvCCP.vars, "NCOutp", "false", 21);
+}
+
 // The status word, not the host's signal word, carries a pocket failure (an
 // open contour); a nesting failure with a stock contour still ends well, and
 // fails without one. Nothing leaks on any of these exits.
@@ -581,23 +604,26 @@ TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
     EXPECT_LT(feed, 1.4 * plain);
 }
 
-// With stock on, a plane whose first contour is a stock boundary is cut as an open pocket: its entries
-// come in from the side (left or right by the orientation), not drilled; without the mark, drilled.
+// With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open
+// pocket: its entries come in from the side (left or right by the orientation), not drilled; without the
+// mark, drilled.
 TEST(PocketRun, StockBoundaryOpensThePlane) {
     Job job;
-    for (const bool marked : {true, false}) {
+    for (const int marked : {1, 0, 3, 2}) {
         writeText(
             "stock.kvx",
-            kvxText({{boxPoints(0, 0, 100, 60), marked ? "v stock(true)\n v depth(6)" : "v depth(6)"}}));
+            kvxText({{boxPoints(0, 0, 100, 60), marked % 2 ? "v stock(true)\n v depth(6)" : "v depth(6)"}}));
         std::string text = job.with("geoSource", "geoSource := \"stock.kvx\"");
-        for (const char* line : {"stock := true", "infeedDepth := 10", "plungeType := straight"})
+        for (const char* line :
+             {marked < 2 ? "stock := true" : "stock := multi", "infeedDepth := 10", "plungeType := straight"})
             text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
         job.run(text);
         std::vector<std::string> kinds;
         for (const Out& o : job.channel(31))
             if (o.type == 3131 && o.name == "start") kinds.push_back(o.value);
         ASSERT_FALSE(kinds.empty()) << marked;
-        for (const std::string& kind : kinds) EXPECT_EQ(kind == "left" || kind == "right", marked) << kind;
+        for (const std::string& kind : kinds)
+            EXPECT_EQ(kind == "left" || kind == "right", marked % 2) << kind;
     }
 }
 

@@ -150,25 +150,31 @@ TEST(PocketRunOps, LevelRowsFromAList) {
 }
 
 // An outer contour (no parent) that is only a sliver goes, when another contour of its level is not
-// thin; a contour with a parent, or one without a solid partner of its level, stays.
+// thin; a contour with a parent, or one without a solid partner of its level, stays. A band 1 wide is
+// solid at the tolerance of 0.2, thin at ten times it.
 TEST(PocketRunOps, ThinOuterContourDropped) {
     const std::vector<ContourElement> sliver = polygon({{0, 0}, {20, 0}, {20, 0.1}, {0, 0.1}}),
-                                      solid = polygon({{0, 5}, {10, 5}, {10, 15}, {0, 15}});
+                                      solid = polygon({{0, 5}, {10, 5}, {10, 15}, {0, 15}}),
+                                      band = polygon({{0, 5}, {20, 5}, {20, 6}, {0, 6}});
     ASSERT_EQ(contourIsThin(sliver.data(), 4, 0.2), 1);
     ASSERT_EQ(contourIsThin(solid.data(), 4, 0.2), 0);
+    ASSERT_EQ(contourIsThin(band.data(), 4, 0.2), 0);
+    ASSERT_EQ(contourIsThin(band.data(), 4, 2), 1);
     struct Entry {
         bool thin;
         int16_t parent, tag;
+        bool band = false;
     };
     const struct {
         std::vector<Entry> list;
         int result;
         int32_t left;
     } cases[] = {
-        {{{true, -1, 1}, {false, -1, 1}}, 1, 1},  {{{false, -1, 1}, {true, -1, 1}}, 1, 1},
-        {{{true, 0, 1}, {false, -1, 1}}, 0, 2},   {{{true, 1, 1}, {false, -1, 1}}, 0, 2},
-        {{{true, -1, 1}, {false, -1, 2}}, 0, 2},  {{{true, -1, 1}, {true, -1, 1}}, 0, 2},
-        {{{false, -1, 1}, {false, -1, 1}}, 0, 2},
+        {{{true, -1, 1}, {false, -1, 1}}, 1, 1},       {{{false, -1, 1}, {true, -1, 1}}, 1, 1},
+        {{{true, 0, 1}, {false, -1, 1}}, 0, 2},        {{{true, 1, 1}, {false, -1, 1}}, 0, 2},
+        {{{true, -1, 1}, {false, -1, 2}}, 0, 2},       {{{true, -1, 1}, {true, -1, 1}}, 0, 2},
+        {{{false, -1, 1}, {false, -1, 1}}, 0, 2},      {{{false, -1, 1, true}, {false, -1, 1}}, 0, 2},
+        {{{true, -1, 1}, {false, -1, 1, true}}, 1, 1},
     };
     for (const auto& c : cases) {
         PocketErrors errs;
@@ -177,7 +183,7 @@ TEST(PocketRunOps, ThinOuterContourDropped) {
             ContourHeader h{};
             h.parent = e.parent;
             h.tag = e.tag;
-            ASSERT_TRUE(putContour("TEMP", e.thin ? sliver : solid, h));
+            ASSERT_TRUE(putContour("TEMP", e.band ? band : e.thin ? sliver : solid, h));
         }
         EXPECT_EQ(ccpDropThinOuter("TEMP"), c.result) << c.list[0].thin << c.list[0].parent << c.list[1].tag;
         EXPECT_EQ(clistCount("TEMP"), c.left);

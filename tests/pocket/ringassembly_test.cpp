@@ -85,12 +85,18 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> dup = sq;
     dup.push_back(sq[1]);
     EXPECT_EQ(ringHasDuplicate(dup.data(), 5), 1);
+    dup.insert(dup.begin() + 3, sq[2]);  // a copy next to its element is not a duplicate
+    EXPECT_EQ(ringHasDuplicate(dup.data() + 1, 4), 0);
     std::vector<ContourElement> leftmost = polygon({{-5, 0}, {10, 0}, {10, 10}, {0, 10}});
     leftmost.push_back(leftmost[0]);  // the copy of the element starting farthest left
     EXPECT_EQ(ringHasDuplicate(leftmost.data(), 5), 1);
     std::vector<ContourElement> zero = sq;
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);
+    // What lies past the count is not read: here an element ending where the first does.
+    std::vector<ContourElement> beyond = sq;
+    beyond.push_back(sq[0]);
+    EXPECT_EQ(ringHasZeroElement(beyond.data(), 4), 0);
     // Ends within 1e-5 in x and in y count as one place.
     for (const auto& [dx, dy, same] : {std::tuple{5e-6, 5e-6, 1}, {2e-5, 0.0, 0}, {0.0, 2e-5, 0}}) {
         std::vector<ContourElement> near = sq;
@@ -106,6 +112,13 @@ TEST(RingAssembly, RingChecks) {
                              in[2] = {lineElem(11.99, 16, 20, 16), lineElem(20, 16, 11.99, 16)};
         EXPECT_EQ(ringKeepsDistance(out, 2, input.data(), 2, 10), 1);
         EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10), 0);
+        // An index made for another input of as many elements is neither used nor filled.
+        const ContourElement far[2] = {lineElem(90, 0, 99, 0), lineElem(99, 0, 90, 0)},
+                             farCopy[2] = {far[0], far[1]};
+        RingInputIndex* other = ringInputIndexCreate(far, 2);
+        EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10, other), 0);
+        EXPECT_EQ(ringKeepsDistance(in, 2, farCopy, 2, 10, other), 1);
+        ringInputIndexFree(other);
     }
 
     // An arc of most of a turn on a short chord: its ends keep far off, its middle dips to 1 from the
@@ -129,17 +142,23 @@ TEST(RingAssembly, RingChecks) {
 
     // A ring of one element has no ends after its first to test.
     EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);
+    // The input as its own ring fails both checks down to a distance of 0.00011; below it both pass.
+    for (const auto& [d, keeps] : {std::pair{0.0005, 0}, {0.00012, 0}, {0.0001, 1}}) {
+        EXPECT_EQ(ringKeepsDistance(sq.data(), 4, sq.data(), 4, d), keeps) << d;
+        EXPECT_EQ(ringKeepsOffset(sq.data(), 4, sq.data(), 4, d), keeps) << d;
+    }
 
-    // Crossings within the tolerance of an invalid one become invalid; valid neighbours of a valid
-    // one stay as they are.
+    // Crossings within the tolerance of an invalid one become invalid (one exactly the tolerance off does
+    // not); valid neighbours of a valid one stay as they are.
     pocketKernel().tolerance = 1e-4;
-    PocketIsect rec[4] = {{0, 0, 0, 1, 1, kIsectInvalid},
+    PocketIsect rec[5] = {{0, 0, 0, 1, 1, kIsectInvalid},
                           {5e-5, -5e-5, 0, 2, 2, kIsectValid},
                           {1, 0, 0, 3, 3, kIsectValid},
-                          {1 + 5e-5, 0, 0, 4, 4, kIsectValid}};
-    isectMarkNearInvalid(rec, 4);
-    const int32_t states[4] = {kIsectInvalid, kIsectInvalid, kIsectValid, kIsectValid};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(rec[i].state, states[i]) << i;
+                          {1 + 5e-5, 0, 0, 4, 4, kIsectValid},
+                          {-1e-4, 0, 0, 5, 5, kIsectValid}};
+    isectMarkNearInvalid(rec, 5);
+    const int32_t states[5] = {kIsectInvalid, kIsectInvalid, kIsectValid, kIsectValid, kIsectValid};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(rec[i].state, states[i]) << i;
     // Records past the count are neither marked nor read, whichever lies near an invalid one.
     PocketIsect past[2][3] = {
         {{0, 0, 0, 1, 1, kIsectInvalid}, {5, 5, 0, 2, 2, kIsectValid}, {0, 0, 0, 3, 3, kIsectValid}},
@@ -290,19 +309,22 @@ TEST(RingAssembly, ClosingOpenChains) {
         int32_t count;
     };
     const Case cases[] = {{0.03, 1, 3}, {0.03, 0, 4}, {0.2, 1, 4}, {0.005, 0, 3}};
+    // Away from the origin, so that a gap measured with a sign turned is far off.
     for (const Case& c : cases) {
-        std::vector<ContourElement> chain = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 10),
-                                             lineElem(10, 10, 0, c.gap)};
+        std::vector<ContourElement> chain = {lineElem(5, 3, 15, 3), lineElem(15, 3, 15, 13),
+                                             lineElem(15, 13, 5, 3 + c.gap)};
         chain.resize(4);
         const int32_t n = chainCloseEnd(chain.data(), 3, c.snap);
         EXPECT_EQ(n, c.count) << c.gap << " " << c.snap;
         chain.resize(n);
         EXPECT_EQ(ringsAlreadyClosed(chain.data(), n), c.gap > 0.01 ? 1 : 0);
     }
-    // A lone arc short of a whole turn is closed by a line from its end to its start.
-    std::vector<ContourElement> arc = {arcElem(0, 0, 5, 0.04, 2 * kPi, 1), {}};
+    // A lone arc short of a whole turn is closed by a line from its end to its start, of the arc's tag.
+    std::vector<ContourElement> arc = {arcElem(0, 0, 5, 0.04, 2 * kPi, 1), {}, {}};
+    arc[0].sourceTag = 3;
     ASSERT_EQ(chainCloseEnd(arc.data(), 1, 1), 2);
     EXPECT_EQ(arc[1].type, kElemLine);
+    EXPECT_EQ(arc[1].sourceTag, 3);
     EXPECT_NEAR(arc[1].g[kLx1], 5, 1e-12);
     EXPECT_NEAR(arc[1].g[kLx2], 5 * std::cos(0.04), 1e-12);
     EXPECT_NEAR(arc[1].g[kLy2], 5 * std::sin(0.04), 1e-12);
@@ -384,12 +406,23 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
     // four times as long at (8.11, -20).
     const ContourElement input[3] = {lineElem(12, 1, 12.5, 1), lineElem(8, -22.5, 8.2, -22.5),
                                      lineElem(-12.5, 7, -12.5, 7.2)};
+    // All of it turned and moved off the origin, where a centre's sign or an axis would not show.
+    const double c = std::cos(0.5), s = std::sin(0.5);
+    const auto move = [&](ContourElement& e) {
+        for (int k = 0; k < (e.type == kElemArc ? 6 : 4); k += 2) {
+            const double x = e.g[k], y = e.g[k + 1];
+            e.g[k] = c * x - s * y + 3, e.g[k + 1] = s * x + c * y + 7;
+        }
+    };
+    for (ContourElement& e : chain) move(e);
     for (const bool near : {false, true}) {
-        PocketIsect rec[1] = {{0, 0, 0, 1, 6, kIsectValid}};
+        PocketIsect rec[1] = {{3, 7, 0, 1, 6, kIsectValid}};
         std::vector<ContourElement> out(16);
-        // Moved next to the middle, the first input segment makes the first loop fail too.
+        // Moved 2.94 from the middle (3.6 from where a sweep 0.19 too wide puts it), the first input segment
+        // makes the first loop fail too.
         ContourElement in[3] = {input[0], input[1], input[2]};
-        if (near) in[0] = lineElem(12, -12, 12.5, -12);
+        if (near) in[0] = lineElem(12, -14.3, 12.5, -14.3);
+        for (ContourElement& e : in) move(e);
         const int32_t n = offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, 3, 3, 0);
         ASSERT_EQ(n, near ? 0 : 5) << near;
         if (near) continue;

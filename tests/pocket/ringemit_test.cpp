@@ -173,9 +173,10 @@ TEST(RingEmit, StraightLinks) {
         Vec2 from, to;
         double step;
         int cut;
-    } cases[] = {{{10, 50}, {10.00005, 50}, 4, 1}, {{10, 50}, {18.0002, 50}, 4, 0},
-                 {{10, 50}, {17.9999, 50}, 4, 1},  {{10, 50}, {10, 44}, 4, 1},
-                 {{36, 50}, {64, 50}, 20, 0},      {{36, 50}, {37, 50}, 20, 1}};
+    } cases[] = {{{10, 50}, {10.00005, 50}, 4, 1},     {{10, 50}, {18.0002, 50}, 4, 0},
+                 {{10, 50}, {17.9999, 50}, 4, 1},      {{10, 50}, {10, 44}, 4, 1},
+                 {{36, 50}, {64, 50}, 20, 0},          {{36, 50}, {37, 50}, 20, 1},
+                 {{0, 50}, {2 * 4.0 + 1e-4, 50}, 4, 1}};
     for (const Case& c : cases) {
         NcPlane plane;
         clistCreate("INPUT");
@@ -192,12 +193,12 @@ TEST(RingEmit, StraightLinks) {
         EXPECT_EQ(log().size(), written);
     }
     // A smooth link keeps to the same reach of twice the step (plus 1e-4).
-    for (const auto& [x, cut] : {std::pair{17.9999, 1}, {18.0002, 0}}) {
+    for (const auto& [x, cut] : {std::pair{7.9999, 1}, {8.0002, 0}, {2 * 4.0 + 1e-4, 1}}) {
         NcPlane plane;
         pocketNcHeader();
-        const ContourElement first = lineElem(4, 50, 10, 50);
+        const ContourElement first = lineElem(-6, 50, 0, 50);
         pocketEmitElement(&first);
-        const Vec2 from{10, 50}, to{x, 50}, t{1, 0};
+        const Vec2 from{0, 50}, to{x, 50}, t{1, 0};
         EXPECT_EQ(linkSmooth(&from, &t, &to, &t, 1, 4), cut) << x;
         EXPECT_EQ(pocketPlungePending(), 1 - cut) << x;
         pocketSetPlungePending(1);
@@ -425,6 +426,21 @@ TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
         ASSERT_EQ(d, want) << t;
         EXPECT_EQ(onR.element, wantR.element) << t;
         EXPECT_TRUE(onE.x == wantE.x && onE.y == wantE.y && onR.x == wantR.x && onR.y == wantR.y) << t;
+    }
+    // A line 1 below the element's end and an arc 1.048 above its start, within the tie of the line:
+    // the box of either, a little short of the tie, must not rule the arc out. Also turned (x, y swapped).
+    for (const bool turned : {false, true}) {
+        ContourElement e = lineElem(0, 0, 10, 0),
+                       ring[2] = {lineElem(10, -1, 8, -1), arcElem(1, 6.048, 5, -2.1, -1.0, 1)};
+        for (ContourElement* x : {&e, &ring[0], &ring[1]}) {
+            for (int k = 0; turned && k < 6; k += 2) std::swap(x->g[k], x->g[k + 1]);
+            if (turned && x->type == kElemArc) x->direction = -x->direction;
+        }
+        Vec2 onE, wantE;
+        RingPosition onR, wantR;
+        const double d = elemRingDistance(&e, ring, 2, &onE, &onR);
+        EXPECT_EQ(d, fullScan(&e, {ring[0], ring[1]}, &wantE, &wantR)) << turned;
+        EXPECT_EQ(onR.element, wantR.element) << turned;
     }
 }
 
