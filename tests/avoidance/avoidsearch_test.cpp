@@ -154,6 +154,7 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         {".....x..................x.....", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
         {"..........x...................x.........", ".xxxxxxxxxx...................x........."},
         {"x.........", "x........."},
+        {"x.....x....................", "xxxxxxx...................."},  // a gap after a run at 0 closes
         {"..........", ".........."},
         {"..x.........", "xxx........."},
         {"...x........", "xxxxxxxxxxxx"},

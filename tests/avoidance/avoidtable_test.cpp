@@ -106,6 +106,8 @@ TEST(AvoidTable, AnglesAndDirectionsRoundTrip) {
     }
     Vec3 w;
     EXPECT_EQ(dirFromAngles(&w, 1.0, 5e-6), 0);
+    ASSERT_EQ(std::sin(std::asin(1e-5)), 1e-5);
+    EXPECT_EQ(dirFromAngles(&w, 1.0, std::asin(1e-5)), 1);  // a sine of exactly 1e-5 is tilted
     EXPECT_EQ(dirFromAngles(&w, 1.0, 2e-5), 1);
     EXPECT_NEAR(w.x, 2e-5 * std::cos(1.0), 1e-15);
 }

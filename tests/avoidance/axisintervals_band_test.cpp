@@ -58,6 +58,14 @@ TEST(AxisIntervalsBand, RingPlaneAnglesCountAtTheEdgeOfReach) {
         ASSERT_EQ(ringPlaneAngles(&kFrame, -2, 0, tri, &n, 1.6, t, inside, phi, a, b), 2);
         for (int q = 0; q < 4; ++q) EXPECT_EQ(inside[q], c.inside) << c.v0.x << " " << q;
     }
+    // A ring (Z -2, R 1) touches the plane z = -1.8 at x = +-sqrt(1.76), y = 0, from above at two tilts
+    // and from below at two. Tilted towards -x it touches at x > 0: on the edge y = 0 of the triangle
+    // beyond x = 0 (inside), else past its side x = 0.
+    const Vec3 up{0, 0, 1}, flat[3] = {{0, 0, -1.8}, {10, 0, -1.8}, {0, 10, -1.8}};
+    double t[4], phi[4], a[4], b[4];
+    int inside[4];
+    ASSERT_EQ(ringPlaneAngles(&kFrame, -2, 1, flat, &up, 1.8, t, inside, phi, a, b), 2);
+    for (int q = 0; q < 4; ++q) EXPECT_EQ(inside[q], t[q] < 0) << q << " " << t[q];
 }
 
 namespace {
