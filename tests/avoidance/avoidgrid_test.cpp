@@ -109,6 +109,12 @@ TEST(AvoidGrid, TiltClearsTheGridOrGivesUp) {
         ASSERT_EQ(avoidReference(&ref), 1);
         EXPECT_EQ(ref.z, 100.0);
     }
+    // An upright axis whose z overshoots 1 by rounding comes back with z = 1.
+    const Vec3 p{0, 0, 0};
+    Vec3 over{0, 0, 1 + 1e-15};
+    FlatGrid none(-100);
+    EXPECT_EQ(avoidCollisionTilt(&p, &none.g, &t, &over, 0, 0), 0);
+    EXPECT_EQ(over.z, 1.0);
 }
 
 namespace {

@@ -903,3 +903,27 @@ TEST(AvoidHead, GlobalCNarrowsEveryBandAfterAFailure) {
     avoidTableFree(t);
     plistFree(l);
 }
+
+// The B pass's C fallback over a run leaning into a wall, between anchors leaning along the path and
+// back: C interpolated from 0 to pi passes the wall's side, where no B is free. Success (2) means
+// every entry found its B interval; anything else is no success.
+TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -100, 200);
+    ASSERT_EQ(s.build(tris), 1);
+    const int n = 21;
+    Plist* l = pathAlongX(n, 0.8);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.65, 1.0);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < n; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.c = i < 10 ? 0.0 : i == 10 ? kPi / 2 : kPi, e.b = 0.65, e.bMin = 0.6, e.bMax = 0.7;
+        e.state = i == 10;
+    }
+    const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
+    for (int i = 0; r == 2 && i < n; ++i) EXPECT_EQ(t->entries[i].flag, 1) << i;
+    EXPECT_NE(r, 1);  // the anchors' own C failed: no plain success
+    avoidTableFree(t);
+    plistFree(l);
+}
