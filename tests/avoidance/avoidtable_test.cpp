@@ -243,7 +243,9 @@ TEST(AvoidTable, CreateAndFillTakeTheListsPoints) {
     for (int32_t i = 0; i < 4; ++i) {
         EXPECT_EQ(t->entries[i].parameter, -0.5 * i);
         EXPECT_EQ(t->entries[i].bMax, 1.1);
-        EXPECT_LT(t->entries[i].bMin, 0.01);
+        EXPECT_EQ(t->entries[i].b, 0.25);  // every B starts at the lead angle
+        // B min near upright, yet tilted enough for C to be defined there.
+        EXPECT_TRUE(std::sin(t->entries[i].bMin) >= 1e-5 && t->entries[i].bMin < 0.01) << i;
     }
     EXPECT_NEAR(t->entries[1].c, 0.4, 1e-12);
     EXPECT_NEAR(t->entries[3].c, -1.0, 1e-12);
