@@ -930,26 +930,32 @@ TEST(AvoidHead, BPassNeedsBMaxOfAtLeast1e5) {
     }
 }
 
-// The B pass's C fallback over a run leaning into a wall, between anchors leaning along the path and
-// back: C interpolated from 0 to pi passes the wall's side, where no B is free. Success (2) means
-// every entry found its B interval; anything else is no success.
+// The B pass's C fallback over a run leaning into a wall, after entries leaning along the path: C
+// interpolated towards the anchor after the widened run. Towards C = pi it passes the wall's side where
+// no B is free: no success. A run reaching the end has its last C turned free first (the C widths allow
+// no step, the retry a quarter turn): success, every entry with its B interval.
 TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
     HeadScene s;
-    const std::vector<Triangle3D> tris = wall(40, -100, 200);
-    ASSERT_EQ(s.build(tris), 1);
-    const int n = 21;
-    Plist* l = pathAlongX(n, 0.8);
-    ASSERT_NE(l, nullptr);
-    AvoidTable* t = avoidTableCreate(l, 0.65, 1.0);
-    ASSERT_NE(t, nullptr);
-    for (int i = 0; i < n; ++i) {
-        AvoidEntry& e = t->entries[i];
-        e.c = i < 10 ? 0.0 : i == 10 ? kPi / 2 : kPi, e.b = 0.65, e.bMin = 0.6, e.bMax = 0.7;
-        e.state = i == 10;
+    ASSERT_EQ(s.build(wall(40, -100, 200)), 1);
+    const struct {
+        int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at pi
+        double c;
+        bool success;
+    } cases[] = {{15, 4, 5, kPi / 2, false}, {12, 9, 12, 1.0, true}};
+    for (const auto& c : cases) {
+        Plist* l = pathAlongX(c.n, 0.8);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.65, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < c.n; ++i) {
+            AvoidEntry& e = t->entries[i];
+            e.c = i < c.from ? 0.0 : i < c.to ? c.c : kPi, e.b = 0.62, e.bMin = 0.6, e.bMax = 0.65;
+            e.state = i >= c.from && i < c.to;
+        }
+        const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
+        EXPECT_EQ(r == 2, c.success) << c.n << " " << r;
+        for (int i = 0; r == 2 && i < c.n; ++i) EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
+        avoidTableFree(t);
+        plistFree(l);
     }
-    const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
-    for (int i = 0; r == 2 && i < n; ++i) EXPECT_EQ(t->entries[i].flag, 1) << i;
-    EXPECT_NE(r, 1);  // the anchors' own C failed: no plain success
-    avoidTableFree(t);
-    plistFree(l);
 }
