@@ -33,7 +33,8 @@ TEST(AvoidSearch, ChainsMarkEntriesThatMissANeighbour) {
          0,
          {-1, -1, 0}},  // the last is checked only by its predecessor
         {{{0.1, 0.5}, {0.4, 0.9}, {0.95, 1.0}}, 0, {0, -1, 0}},
-        {{{0.1, 0.5}, {0.5, 0.9}}, 1, {0, 0}},  // touching intervals meet
+        {{{0.5, 0.6}, {0.1, 0.2}, {0.1, 0.2}}, 0, {-1, -1, 0}},  // missing the one before, from below
+        {{{0.1, 0.5}, {0.5, 0.9}}, 1, {0, 0}},                   // touching intervals meet
     };
     for (const Case& c : cases) {
         std::vector<AvoidEntry> e(c.iv.size() + 1, AvoidEntry{});  // spare room past the last entry
