@@ -195,6 +195,7 @@ TEST(Approach, MacroSearchRejectsLoopsThatDigOrCollide) {
     } cases[] = {
         {-20, 1, true},
         {0.5 * (z1 + z2) + dig, 1, true},  // above the unchecked end points only
+        {z2 + 0.5 * dig, 1, true},         // above a checked point, by less than three tolerances
         {z2 + dig + 0.05, 1, false},
         {z2 + dig + 0.05, 0, true},
     };
