@@ -24,12 +24,13 @@ TEST(AxisIntervalsBand, RingPlaneAnglesCountAtTheEdgeOfReach) {
         double Z, R, h, nA;  // n = (nA along A, 0 along W, the rest along U)
         int pairs;
     } cases[] = {
-        {-2, 0, 1, 0.5, 2},                                             // y / rho = 1 exactly
-        {-2, 0, -1, 0.5, 2},                                            // -1 exactly
-        {-2, 0, 1.01, 0.5, 0},                                          // just past
-        {-2, 0, 0.99, 0.5, 2}, {2, 0, -1, 0.5, 2}, {-4, 0, 1, 0.5, 2},  // well inside
-        {0, 0, 1, 0.5, 0},                                              // no ring at all
-        {3, 4, 6, 0.6, 0},  // the ring's reach below the plane's distance
+        {-2, 0, 1, 0.5, 2},                                              // y / rho = 1 exactly
+        {-2, 0, -1, 0.5, 2},                                             // -1 exactly
+        {-2, 0, 1.01, 0.5, 0},                                           // just past
+        {-2, 0, 0.99, 0.5, 2}, {2, 0, -1, 0.5, 2},  {-4, 0, 1, 0.5, 2},  // well inside
+        {0, 0, 1, 0.5, 0},                                               // no ring at all
+        {3, 4, 6, 0.6, 0},                           // the ring's reach below the plane's distance
+        {-2, 1, 1, 0.5, 1},    {-2, 1, -1, 0.5, 1},  // one root in reach (y = 0), the other past it
     };
     for (const auto& c : cases) {
         const Vec3 n{0, std::sqrt(1 - c.nA * c.nA), c.nA};
