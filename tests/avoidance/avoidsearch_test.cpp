@@ -98,15 +98,18 @@ TEST(AvoidSearch, CInBandModuloFullTurns) {
 }
 
 TEST(AvoidHead, RangesAndCollisionRuns) {
-    const uint8_t kinds[] = {2, 0, 0, 10, 1, 2, 2, 0};  // ranges: runs of kinds other than 2 and 10
-    Plist* l = plistCreate(8, 1);
+    const uint8_t kinds[] = {2, 0, 0, 10, 1, 2, 2, 0, 10};  // ranges: runs of kinds other than 2 and 10
+    Plist* l = plistCreate(9, 1);
     ASSERT_NE(l, nullptr);
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         const Vec3 p = {static_cast<double>(i), 0, 0};
         plistAppend(l, i, &p, static_cast<uint16_t>(kinds[i] << 8), nullptr, 0);
     }
-    const int want[][4] = {
-        {0, 1, 1, 2}, {3, 1, 4, 4}, {5, 1, 7, 7}, {8, 0, -1, -1}};  // from, result, start, end
+    const int want[][4] = {{0, 1, 1, 2},
+                           {3, 1, 4, 4},
+                           {5, 1, 7, 7},
+                           {8, 0, -1, -1},
+                           {9, 0, -1, -1}};  // from, result, start, end
     for (const auto& w : want) {
         int32_t s = 0, e = 0;
         EXPECT_EQ(headAvoidNextRange(w[0], l, &s, &e), w[1]);

@@ -359,6 +359,10 @@ TEST_F(TiltTest, MissingArgumentsAreRefused) {
     EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidNoCheck);
     EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidNoCheck);
     EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 0), kAvoidNoCheck);
+    AvoidSwitches upright{};  // nor without the upright check in the vertical mode
+    upright.verticalMode = 1;
+    avoidSetSwitches(&upright);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidNoCheck);
     EXPECT_EQ(avoidCheckPath(L, &tool), kAvoidNoCheck);
     EXPECT_EQ(L->count, 5);
     avoidSetReference(nullptr);
