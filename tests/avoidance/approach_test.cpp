@@ -34,6 +34,9 @@ TEST(Approach, ProjectionsAgainstClosedForms) {
     EXPECT_VEC_NEAR(d, unitOf(Vec3{-2, -4, 5}), 1e-12);
     EXPECT_EQ(projectPointOnAxis(&z, 4.0, &onAxis, &out, &foot), 1);
     EXPECT_VEC_NEAR(out, (Vec3{-4, 0, 7}), 1e-12);
+    const Vec3 x{1, 0, 0}, onX{5, 0, 0};  // about an x axis -y is taken
+    EXPECT_EQ(projectPointOnAxis(&x, 4.0, &onX, &out, &foot), 1);
+    EXPECT_VEC_NEAR(out, (Vec3{5, -4, 0}), 1e-12);
     EXPECT_EQ(projectPointOnAxis(&z, 10.0, &p, &out, &foot), 0);
     EXPECT_VEC_NEAR(out, (Vec3{6, 8, 5}), 1e-12);
     EXPECT_NEAR(pointDistDiff3D(&p, &out, &foot), 5.0, 1e-12);
@@ -195,6 +198,7 @@ TEST(Approach, MacroSearchRejectsLoopsThatDigOrCollide) {
     } cases[] = {
         {-20, 1, true},
         {0.5 * (z1 + z2) + dig, 1, true},  // above the unchecked end points only
+        {z2 + 0.5 * dig, 1, true},         // above a checked point, by less than three tolerances
         {z2 + dig + 0.05, 1, false},
         {z2 + dig + 0.05, 0, true},
     };

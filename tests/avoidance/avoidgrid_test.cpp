@@ -42,6 +42,9 @@ TEST(AvoidGrid, CellRangeClampsEveryBox) {
         {{-1e300, -1e300, 0}, {1e300, 1e300, 0}, 1, {0, 0, 40, 40}},
         {{-inf, -5, 0}, {inf, 5, 0}, 1, {0, 15, 40, 26}},
         {{nan, 0, 0}, {1, 1, 0}, -1, {}},
+        {{0, nan, 0}, {1, 1, 0}, -1, {}},
+        {{0, 0, 0}, {nan, 1, 0}, -1, {}},
+        {{0, 0, 0}, {1, nan, 0}, -1, {}},
         {{5, 5, 0}, {-5, -5, 0}, -1, {}},
     };
     for (const Case& c : cases) {
@@ -109,6 +112,12 @@ TEST(AvoidGrid, TiltClearsTheGridOrGivesUp) {
         ASSERT_EQ(avoidReference(&ref), 1);
         EXPECT_EQ(ref.z, 100.0);
     }
+    // An upright axis whose z overshoots 1 by rounding comes back with z = 1.
+    const Vec3 p{0, 0, 0};
+    Vec3 over{0, 0, 1 + 1e-15};
+    FlatGrid none(-100);
+    EXPECT_EQ(avoidCollisionTilt(&p, &none.g, &t, &over, 0, 0), 0);
+    EXPECT_EQ(over.z, 1.0);
 }
 
 namespace {

@@ -629,6 +629,14 @@ TEST(AvoidHead, SelectiveBMarksTheSampleWithoutAFreeB) {
     EXPECT_EQ(failed, 1);
     EXPECT_EQ(t->entries[t->count - 1].flag, 1);  // the last point is searched first, and is free
     avoidTableFree(t);
+    // Ending at a point without a free B the pass fails at once, though mode 3 could turn C.
+    l->count = 4;
+    const HeadAvoidParams hp3 = params(3, 2);
+    t = preparedTable(l, hp3);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(headAvoidSelectiveB(t, l, &hp3), kHeadAvoidNoSolution);
+    for (int32_t i = 0; i < 4; ++i) EXPECT_EQ(t->entries[i].flag, i == 3 ? -1 : 0) << i;
+    avoidTableFree(t);
     plistFree(l);
 }
 
@@ -877,29 +885,77 @@ TEST(AvoidHead, SelectiveBJoinsDisjointNeighbours) {
 }
 
 // A global C pass whose neighbouring bands do not meet fails and tries again on every band narrowed by a
-// twentieth of its width at each side, the first point's too (nothing in the way: each band is the
-// cycle's widths about its C).
+// twentieth of its width at each side, the first point's too; bands that meet are kept whole (nothing in
+// the way: each band is the cycle's widths about its C).
 TEST(AvoidHead, GlobalCNarrowsEveryBandAfterAFailure) {
     collAssemblyResetState();
-    Plist* l = plistCreate(3, 1);
-    ASSERT_NE(l, nullptr);
-    const double cs[] = {0.0, 2.0, 2.1};
-    for (int i = 0; i < 3; ++i) {
-        const Vec3 p = {2.0 * i, 0, 0},
-                   a = {std::sin(0.5) * std::cos(cs[i]), std::sin(0.5) * std::sin(cs[i]), std::cos(0.5)};
-        plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+    for (const double c1 : {2.0, 0.1}) {
+        Plist* l = plistCreate(3, 1);
+        ASSERT_NE(l, nullptr);
+        const double cs[] = {0.0, c1, c1 + 0.1};
+        for (int i = 0; i < 3; ++i) {
+            const Vec3 p = {2.0 * i, 0, 0},
+                       a = {std::sin(0.5) * std::cos(cs[i]), std::sin(0.5) * std::sin(cs[i]), std::cos(0.5)};
+            plistAppend(l, 2.0 * i, &p, 0, &a, 0);
+        }
+        HeadAvoidParams hp;
+        headAvoidParamsFromCycle(&hp, 2, 0, 0.1, 1.0, 2.0, 5.0, 10.0);
+        AvoidTable* t = preparedTable(l, hp);
+        ASSERT_NE(t, nullptr);
+        headAvoidGlobalC(&hp, l, t);
+        const double cut = c1 > 1.0 ? 0.05 * (hp.cPlus + hp.cMinus) : 0.0;
+        for (const int i : {0, 2}) {  // the ends (the fill may add points between)
+            const AvoidEntry& e = t->entries[i ? t->count - 1 : 0];
+            EXPECT_NEAR(e.cLow, cs[i] - hp.cMinus + cut, 1e-9) << i << " " << c1;
+            EXPECT_NEAR(e.cHigh, cs[i] + hp.cPlus - cut, 1e-9) << i << " " << c1;
+        }
+        avoidTableFree(t);
+        plistFree(l);
     }
-    HeadAvoidParams hp;
-    headAvoidParamsFromCycle(&hp, 2, 0, 0.1, 1.0, 2.0, 5.0, 10.0);
-    AvoidTable* t = preparedTable(l, hp);
-    ASSERT_NE(t, nullptr);
-    headAvoidGlobalC(&hp, l, t);
-    const double w = hp.cPlus + hp.cMinus;
-    for (const int i : {0, 2}) {  // the ends (the fill may add points between)
-        const AvoidEntry& e = t->entries[i ? t->count - 1 : 0];
-        EXPECT_NEAR(e.cLow, cs[i] - hp.cMinus + 0.05 * w, 1e-9) << i;
-        EXPECT_NEAR(e.cHigh, cs[i] + hp.cPlus - 0.05 * w, 1e-9) << i;
+}
+
+// The B pass keeps an entry whose B interval reaches 1e-5 above upright, not one that stays below.
+TEST(AvoidHead, BPassNeedsBMaxOfAtLeast1e5) {
+    collAssemblyResetState();  // nothing in the way
+    for (const double top : {1e-5, 0.99e-5}) {
+        Plist* l = pathAlongX(2, 0.3);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.3, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 2; ++i) t->entries[i].bMin = 0.0, t->entries[i].bMax = i ? top : 0.5;
+        EXPECT_EQ(avoidComputeB(t, l, 0.1, 0.1, 0), top >= 1e-5 ? 1 : 0) << top;
+        EXPECT_EQ(t->entries[1].flag, top >= 1e-5 ? 1 : -1) << top;
+        avoidTableFree(t);
+        plistFree(l);
     }
-    avoidTableFree(t);
-    plistFree(l);
+}
+
+// The B pass's C fallback over a run leaning into a wall, after entries leaning along the path: C
+// interpolated towards the anchor after the widened run. Towards C = pi it passes the wall's side where
+// no B is free: no success. A run reaching the end has its last C turned free first (the C widths allow
+// no step, the retry a quarter turn): success, every entry with its B interval.
+TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
+    HeadScene s;
+    ASSERT_EQ(s.build(wall(40, -100, 200)), 1);
+    const struct {
+        int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at pi
+        double c;
+        bool success;
+    } cases[] = {{15, 4, 5, kPi / 2, false}, {12, 9, 12, 1.0, true}};
+    for (const auto& c : cases) {
+        Plist* l = pathAlongX(c.n, 0.8);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.65, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < c.n; ++i) {
+            AvoidEntry& e = t->entries[i];
+            e.c = i < c.from ? 0.0 : i < c.to ? c.c : kPi, e.b = 0.62, e.bMin = 0.6, e.bMax = 0.65;
+            e.state = i >= c.from && i < c.to;
+        }
+        const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
+        EXPECT_EQ(r == 2, c.success) << c.n << " " << r;
+        for (int i = 0; r == 2 && i < c.n; ++i) EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
+        avoidTableFree(t);
+        plistFree(l);
+    }
 }

@@ -33,7 +33,8 @@ TEST(AvoidSearch, ChainsMarkEntriesThatMissANeighbour) {
          0,
          {-1, -1, 0}},  // the last is checked only by its predecessor
         {{{0.1, 0.5}, {0.4, 0.9}, {0.95, 1.0}}, 0, {0, -1, 0}},
-        {{{0.1, 0.5}, {0.5, 0.9}}, 1, {0, 0}},  // touching intervals meet
+        {{{0.5, 0.6}, {0.1, 0.2}, {0.1, 0.2}}, 0, {-1, -1, 0}},  // missing the one before, from below
+        {{{0.1, 0.5}, {0.5, 0.9}}, 1, {0, 0}},                   // touching intervals meet
     };
     for (const Case& c : cases) {
         std::vector<AvoidEntry> e(c.iv.size() + 1, AvoidEntry{});  // spare room past the last entry
@@ -97,15 +98,18 @@ TEST(AvoidSearch, CInBandModuloFullTurns) {
 }
 
 TEST(AvoidHead, RangesAndCollisionRuns) {
-    const uint8_t kinds[] = {2, 0, 0, 10, 1, 2, 2, 0};  // ranges: runs of kinds other than 2 and 10
-    Plist* l = plistCreate(8, 1);
+    const uint8_t kinds[] = {2, 0, 0, 10, 1, 2, 2, 0, 10};  // ranges: runs of kinds other than 2 and 10
+    Plist* l = plistCreate(9, 1);
     ASSERT_NE(l, nullptr);
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         const Vec3 p = {static_cast<double>(i), 0, 0};
         plistAppend(l, i, &p, static_cast<uint16_t>(kinds[i] << 8), nullptr, 0);
     }
-    const int want[][4] = {
-        {0, 1, 1, 2}, {3, 1, 4, 4}, {5, 1, 7, 7}, {8, 0, -1, -1}};  // from, result, start, end
+    const int want[][4] = {{0, 1, 1, 2},
+                           {3, 1, 4, 4},
+                           {5, 1, 7, 7},
+                           {8, 0, -1, -1},
+                           {9, 0, -1, -1}};  // from, result, start, end
     for (const auto& w : want) {
         int32_t s = 0, e = 0;
         EXPECT_EQ(headAvoidNextRange(w[0], l, &s, &e), w[1]);
@@ -154,6 +158,7 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         {".....x..................x.....", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
         {"..........x...................x.........", ".xxxxxxxxxx...................x........."},
         {"x.........", "x........."},
+        {"x.....x....................", "xxxxxxx...................."},  // a gap after a run at 0 closes
         {"..........", ".........."},
         {"..x.........", "xxx........."},
         {"...x........", "xxxxxxxxxxxx"},
@@ -195,7 +200,7 @@ TEST(AvoidSearch, AnalyticIntervalPassKeepsTheFreeGapOverTheMesh) {
     axisIntervalsSetModel(0, m);
     const auto axis = [](double b) { return Vec3{std::sin(b), 0, std::cos(b)}; };
     for (const int analytic : {1, 0}) {
-        avoidSetAnalytic(analytic);
+        analytic ? avoidSetAnalytic(1) : avoidSearchResetState();  // the reset leaves sampling on
         AvoidEntry e{};
         e.b = 0.4, e.bMin = 0.0, e.bMax = 1.2, e.c = 0.0;
         ASSERT_TRUE(avoidIntervalPass(&e, &p, 0.0)) << analytic;

@@ -106,6 +106,8 @@ TEST(AvoidTable, AnglesAndDirectionsRoundTrip) {
     }
     Vec3 w;
     EXPECT_EQ(dirFromAngles(&w, 1.0, 5e-6), 0);
+    ASSERT_EQ(std::sin(std::asin(1e-5)), 1e-5);
+    EXPECT_EQ(dirFromAngles(&w, 1.0, std::asin(1e-5)), 1);  // a sine of exactly 1e-5 is tilted
     EXPECT_EQ(dirFromAngles(&w, 1.0, 2e-5), 1);
     EXPECT_NEAR(w.x, 2e-5 * std::cos(1.0), 1e-15);
 }
@@ -241,7 +243,9 @@ TEST(AvoidTable, CreateAndFillTakeTheListsPoints) {
     for (int32_t i = 0; i < 4; ++i) {
         EXPECT_EQ(t->entries[i].parameter, -0.5 * i);
         EXPECT_EQ(t->entries[i].bMax, 1.1);
-        EXPECT_LT(t->entries[i].bMin, 0.01);
+        EXPECT_EQ(t->entries[i].b, 0.25);  // every B starts at the lead angle
+        // B min near upright, yet tilted enough for C to be defined there.
+        EXPECT_TRUE(std::sin(t->entries[i].bMin) >= 1e-5 && t->entries[i].bMin < 0.01) << i;
     }
     EXPECT_NEAR(t->entries[1].c, 0.4, 1e-12);
     EXPECT_NEAR(t->entries[3].c, -1.0, 1e-12);

@@ -19,9 +19,11 @@ namespace {
 double gLimit = 0.35, gBlockedX = -1.0;
 int gCode = -3;
 std::vector<double> gTrials;
+Vec3 gLastAxis{};
 
 int32_t fakeFull(const Vec3* p, const Vec3* a, int32_t*) {
     gTrials.push_back(std::acos(a->z));
+    gLastAxis = *a;
     return p->x == gBlockedX || std::acos(a->z) > gLimit ? gCode : 1;
 }
 int32_t fakeCheck(const Vec3* p, const Vec3* a, int32_t* hit, int32_t) {
@@ -134,6 +136,14 @@ TEST_F(TiltTest, DownwardStepsStopShortOfTheVertical) {
     EXPECT_EQ(avoidTryTilt(&p, &a, 1, 2), kAvoidUnresolved);
     ASSERT_EQ(gSigned.size(), 31u);
     for (size_t k = 1; k < gSigned.size(); ++k) EXPECT_NEAR(gSigned[k], 0.305 - 0.01 * k, 1e-12) << k;
+    // An axis lying flat is already at the upper end: no upward trials, 157 steps down.
+    AvoidSwitches sw{};
+    sw.upperTilt = std::acos(0.0);
+    avoidSetSwitches(&sw);
+    gSigned.clear();
+    a = Vec3{1, 0, 0};
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 2), kAvoidUnresolved);
+    EXPECT_EQ(gSigned.size(), 158u);
 }
 
 TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {
@@ -349,6 +359,10 @@ TEST_F(TiltTest, MissingArgumentsAreRefused) {
     EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidNoCheck);
     EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidNoCheck);
     EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 0), kAvoidNoCheck);
+    AvoidSwitches upright{};  // nor without the upright check in the vertical mode
+    upright.verticalMode = 1;
+    avoidSetSwitches(&upright);
+    EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 1), kAvoidNoCheck);
     EXPECT_EQ(avoidCheckPath(L, &tool), kAvoidNoCheck);
     EXPECT_EQ(L->count, 5);
     avoidSetReference(nullptr);
@@ -381,8 +395,9 @@ TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
         EXPECT_EQ(L->count, count) << re1 << re2;
         plistFree(L);
     }
-    // A list without axes is checked upright.
+    // A list without axes is checked upright; a full check's 0 is free like any result not negative.
     SetUp();
+    gBlockedX = 1.0, gCode = 0;
     Plist* L = plistCreate(3, 0);
     ASSERT_NE(L, nullptr);
     for (int i = 0; i < 3; i++) {
@@ -391,5 +406,6 @@ TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
     }
     EXPECT_EQ(avoidCheckPath(L, &tool), 1);
     EXPECT_EQ(gTrials, std::vector<double>(3, 0.0));
+    EXPECT_TRUE(gLastAxis.x == 0 && gLastAxis.y == 0 && gLastAxis.z == 1);
     plistFree(L);
 }

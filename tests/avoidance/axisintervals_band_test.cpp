@@ -24,12 +24,13 @@ TEST(AxisIntervalsBand, RingPlaneAnglesCountAtTheEdgeOfReach) {
         double Z, R, h, nA;  // n = (nA along A, 0 along W, the rest along U)
         int pairs;
     } cases[] = {
-        {-2, 0, 1, 0.5, 2},                                             // y / rho = 1 exactly
-        {-2, 0, -1, 0.5, 2},                                            // -1 exactly
-        {-2, 0, 1.01, 0.5, 0},                                          // just past
-        {-2, 0, 0.99, 0.5, 2}, {2, 0, -1, 0.5, 2}, {-4, 0, 1, 0.5, 2},  // well inside
-        {0, 0, 1, 0.5, 0},                                              // no ring at all
-        {3, 4, 6, 0.6, 0},  // the ring's reach below the plane's distance
+        {-2, 0, 1, 0.5, 2},                                              // y / rho = 1 exactly
+        {-2, 0, -1, 0.5, 2},                                             // -1 exactly
+        {-2, 0, 1.01, 0.5, 0},                                           // just past
+        {-2, 0, 0.99, 0.5, 2}, {2, 0, -1, 0.5, 2},  {-4, 0, 1, 0.5, 2},  // well inside
+        {0, 0, 1, 0.5, 0},                                               // no ring at all
+        {3, 4, 6, 0.6, 0},                           // the ring's reach below the plane's distance
+        {-2, 1, 1, 0.5, 1},    {-2, 1, -1, 0.5, 1},  // one root in reach (y = 0), the other past it
     };
     for (const auto& c : cases) {
         const Vec3 n{0, std::sqrt(1 - c.nA * c.nA), c.nA};
@@ -58,6 +59,14 @@ TEST(AxisIntervalsBand, RingPlaneAnglesCountAtTheEdgeOfReach) {
         ASSERT_EQ(ringPlaneAngles(&kFrame, -2, 0, tri, &n, 1.6, t, inside, phi, a, b), 2);
         for (int q = 0; q < 4; ++q) EXPECT_EQ(inside[q], c.inside) << c.v0.x << " " << q;
     }
+    // A ring (Z -2, R 1) touches the plane z = -1.8 at x = +-sqrt(1.76), y = 0, from above at two tilts
+    // and from below at two. Tilted towards -x it touches at x > 0: on the edge y = 0 of the triangle
+    // beyond x = 0 (inside), else past its side x = 0.
+    const Vec3 up{0, 0, 1}, flat[3] = {{0, 0, -1.8}, {10, 0, -1.8}, {0, 10, -1.8}};
+    double t[4], phi[4], a[4], b[4];
+    int inside[4];
+    ASSERT_EQ(ringPlaneAngles(&kFrame, -2, 1, flat, &up, 1.8, t, inside, phi, a, b), 2);
+    for (int q = 0; q < 4; ++q) EXPECT_EQ(inside[q], t[q] < 0) << q << " " << t[q];
 }
 
 namespace {

@@ -208,6 +208,11 @@ TEST(ToolLine, LiftMeasureRunsUpTheCones) {
     const Vec3 r{p.x + 5, p.y, p.z + 35};
     EXPECT_EQ(toolLiftInside(&p, &up, &t, &r), 0);
     EXPECT_EQ(toolLiftMax(), 0.0);
+    // Beyond the head's radius nothing lifts, not even inside a second cone wider than the head.
+    t.stage3Diameter = 40;
+    const Vec3 far{p.x + 16, p.y, p.z + 55};
+    EXPECT_EQ(toolLiftInside(&p, &up, &t, &far), 0);
+    EXPECT_EQ(toolLiftMax(), 0.0);
 }
 
 TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
@@ -289,5 +294,11 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
             EXPECT_EQ(toolLineHit(&p, &a, &t, &q), e[2]) << e[0] << " " << e[1] << " " << check;
         }
     }
+    // A first cone exactly 1e-5 high is a section: the line crosses it 1.41 from the axis, inside its 2.
+    t = ToolDescription{};
+    t.radius = 1, t.stage2Top = t.stage1Top = t.stage3Top = t.stage4Top = 1e-5, t.stage2Diameter = 4;
+    t.stage1Diameter = t.stage3Diameter = t.stage4Diameter = 4;
+    const Vec3 q{-1, 0, 2};
+    EXPECT_EQ(toolLineHit(&p, &a, &t, &q), 1);
     avoidTiltResetState();
 }
