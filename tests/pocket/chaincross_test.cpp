@@ -82,6 +82,16 @@ TEST(ChainCross, TwoContoursTable) {
         const std::vector<ContourElement> across = box(5, -2, 15, 2);
         EXPECT_EQ(intersectContours(a.data(), 2, across.data(), 4, rec, 16), 2);
     }
+    // An open chain meets a box's edge once, at its last end or at its joint (counted once).
+    {
+        const std::vector<ContourElement> open = {lineElem(-10, 5, -5, 5), lineElem(-5, 5, 0, 5)};
+        for (double x0 : {0.0, -5.0}) {
+            const std::vector<ContourElement> b = box(x0, 0, 10, 10);
+            ASSERT_EQ(intersectContours(open.data(), 2, b.data(), 4, rec, 16), 1) << x0;
+            EXPECT_EQ(rec[0].x, x0);
+            EXPECT_EQ(intersectContours(b.data(), 4, open.data(), 2, rec, 16), 1) << x0;
+        }
+    }
     // A full table is refused.
     EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, box(4, -5, 6, 20).data(), 4, rec, 3), -1);
     // At the joint of a circle's two arcs: a box edge tangent there only touches, one across it crosses

@@ -73,6 +73,8 @@ TEST(Islands, OpenEdgeSearchesWrap) {
     for (const Case& k : cases) EXPECT_EQ(k.f(c.data(), 6, k.from), k.expected) << k.from;
     std::vector<ContourElement> solid = box(0, 0, 5, 5);
     EXPECT_EQ(nextOpenElement(solid.data(), 4, 2), -1);
+    for (auto f : {nextOpenElement, nextMaterialElement, prevOpenElement, prevMaterialElement})
+        EXPECT_EQ(f(c.data(), 0, 3), -1);  // an empty chain: no modulo by zero
 
     const RingPosition atFifth{5, 10, 10};  // start of element 5: material after an open one
     EXPECT_EQ(positionAtMaterialStart(c.data(), 6, &atFifth), 1);
@@ -153,6 +155,16 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     const int32_t n = cutContourByIsland(a.data(), 4, corner.data(), 3, out.data());
     ASSERT_GT(n, 0);
     EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
+    // Joining by hand: a piece whose hits are not in the table is refused before any is read.
+    const std::vector<PocketIsect> one = {{20, 10, 0, 1, 1, kHitCreated}};
+    const struct {
+        int32_t from, to, expected;
+    } joins[] = {{0, 0, 4}, {0, 1, -2}, {0, -1, -2}, {1, 0, -2}, {-1, 0, -2}};
+    for (const auto& k : joins)
+        EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, one.data(), 1, a, {{0, 4, k.from, k.to}},
+                                   out.data()),
+                  k.expected)
+            << k.from << k.to;
 }
 
 // A region touching a corner of the ring gives no crossing at all (a touch is no
@@ -266,6 +278,33 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         for (size_t k = 0; k < span.size(); ++k) EXPECT_EQ(span[k].sourceTag, tags[k]) << contact << k;
         islandsSetBoundaryContact(0);
     }
+}
+
+// A seven-lobed convex boundary of 200 chords: its offset ring is one long run of lines, refitted to a
+// hundredth of the tool radius (0.05) at its points, so INSEL keeps the 0.3 lobes: bowing between the
+// points aside, every point of it stays within 0.1 of the distance 5 from the boundary.
+TEST(Islands, SpansRefitTheRingWithinAHundredthOfTheRadius) {
+    Islands fx;
+    ASSERT_EQ(pocketAllowanceSet(0, 0), 1);
+    ASSERT_EQ(clistCreate("MAIN"), 1);
+    std::vector<Vec2> p;
+    for (int i = 0; i < 200; ++i) {
+        const double t = 2 * offsettest::kPi * i / 200, r = 50 + 0.3 * std::cos(7 * t);
+        p.push_back({r * std::cos(t), r * std::sin(t)});
+    }
+    const std::vector<ContourElement> outer = polygon(p);
+    put("MAIN", outer, true, true);
+    ASSERT_EQ(pocketIslandsSpans(5, pocketAllowances(), -1), 1);
+    ContourHeader h;
+    ASSERT_EQ(clistCount("INSEL"), 1);
+    const std::vector<ContourElement> ring = get("INSEL", 0, &h);
+    EXPECT_LT(ring.size(), 100u);
+    double worst = 0;
+    for (const ContourElement& e : ring)
+        for (double t : {0.0, 0.25, 0.5, 0.75})
+            worst =
+                std::max(worst, std::fabs(offsettest::distanceTo(offsettest::pointAlong(e, t), outer) - 5));
+    EXPECT_LT(worst, 0.1);
 }
 
 // The position helpers on an empty ring: no position, no answer.
