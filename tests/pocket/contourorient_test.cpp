@@ -93,6 +93,10 @@ TEST(ContourOrient, DirectionAngles) {
     }
     EXPECT_EQ(vecAngle2D(0, 0), 0);
     EXPECT_EQ(vecAngle2D(-1e-13, 1e-13), 0);  // below the fine tolerance: no direction
+    // At the fine tolerance a part counts; below it on x the vector lies on the y axis.
+    const double edge[][3] = {{1e-12, 0, kPi / 2},     {-1e-12, 0, 1.5 * kPi},      {1e-12, 1e-12, kPi / 4},
+                              {1e-12, 9e-13, kPi / 2}, {-1e-12, -9e-13, 1.5 * kPi}, {0, -1e-12, kPi}};
+    for (const auto& v : edge) EXPECT_NEAR(vecAngle2D(v[0], v[1]), v[2], 1e-12) << v[0] << " " << v[1];
     // Turns at (1, 0) coming from the origin, against atan2 of the two directions.
     const double to[][2] = {{2, 1}, {1, 1}, {1, -1}, {0, 1}, {0, -0.001}, {2, 0}, {0, 0}, {3, 0.5}, {-5, -1}};
     for (const auto& q : to) {
