@@ -324,6 +324,7 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         [] { return cutListsUnion("CUT_SPAN", "CUT_BACK", 1); },
         [] { return cutListPrune("CUT_SPAN", "CUT_BACK"); },
         [] { return cutListsMerge(); },
+        [] { return cutListReset("CUT_SPAN"); },
     };
     for (size_t k = 0; k < std::size(steps); ++k) {
         lists();
