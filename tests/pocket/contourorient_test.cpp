@@ -135,6 +135,10 @@ TEST(ContourOrient, UndecidedShapes) {
     EXPECT_EQ(contourIsFlatTriangle(collinear.data(), 3), 1);
     EXPECT_EQ(contourOrientation(close.data(), 2), 0);
     EXPECT_EQ(contourOrientation(lone.data(), 1), 0);
+    // A bow-tie turns by nothing in all and encloses no signed area, either way round.
+    const std::vector<ContourElement> bowTie = polygon({{0, 0}, {10, 10}, {10, 0}, {0, 10}});
+    EXPECT_EQ(contourOrientation(bowTie.data(), 4), 0);
+    EXPECT_EQ(contourOrientation(reversed(bowTie).data(), 4), 0);
 }
 
 // Seeded contours have the sense they were built in, either way round: stars with
