@@ -139,6 +139,21 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
         EXPECT_EQ(n->level, 1);
         EXPECT_EQ(regionIsParent(1, 0), 1);
     }
+    // A fillet radius of 10 rounds the attached cut's corners by a tenth of it: 400 less (4 - pi) 1^2.
+    Cuts fx;
+    pocketWithIsland();
+    pocketKernel().toolRadius = 3.6;
+    pocketKernel().stepFactor = 0.4;
+    kvCCPParams.filletRadius = 10;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    put("CUT_SPAN", box(10, 10, 30, 30), true, true, 0);
+    EXPECT_EQ(cutListsMerge(), 1);
+    kvCCPParams.filletRadius = 0;
+    const RegionNode* n = regionNode(1);
+    ASSERT_NE(n, nullptr);
+    std::vector<ContourElement> c(n->elementCount);
+    ASSERT_EQ(regionLoadElements(c.data(), static_cast<int32_t>(c.size()), n->elements), 1);
+    EXPECT_NEAR(offsettest::signedArea(c), 400 - (4 - offsettest::kPi), 1e-6);
 }
 
 // An open plane with merge mode 1, an empty CUT_GKT and a span cut crossed by a
