@@ -98,6 +98,18 @@ TEST(CutLists, CombinationByContainment) {
             EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
         }
     }
+    // Pruning: boundaries of A that hold or cross an island of B go, one clear of it stays.
+    Cuts fx;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    for (const auto& a : {box(0, 0, 10, 10), box(4, 4, 6, 20), box(20, 0, 30, 10)})
+        put("CUT_SPAN", a, true, true);
+    put("CUT_BACK", box(3, 3, 7, 7, false), false, true);
+    EXPECT_EQ(cutListPrune("CUT_SPAN", "CUT_BACK"), 1);
+    ContourHeader h{};
+    std::vector<ContourElement> e(4);
+    ASSERT_EQ(clistCount("CUT_SPAN"), 1);
+    ASSERT_EQ(clistGet("CUT_SPAN", e.data(), &h, 0), 0);
+    EXPECT_EQ(e[0].g[kLx1], 20);
 }
 
 // The merge of a closed plane attaches a span cut below its parent node when it
