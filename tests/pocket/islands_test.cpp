@@ -95,6 +95,11 @@ TEST(Islands, OpenEdgeSearchesWrap) {
         EXPECT_EQ(out.element, k.element);
     }
     EXPECT_EQ(materialRunStart(solid.data(), 4, &midFirst, &out), -1);
+    // On an empty ring there is no position, so no answer.
+    out = {7, 7, 7};
+    EXPECT_EQ(positionAtMaterialStart(c.data(), 0, &midFirst), 0);
+    for (const auto& k : positions) EXPECT_EQ(k.f(c.data(), 0, &midFirst, &out), -1);
+    EXPECT_EQ(out.element, 7);
 }
 
 TEST(Islands, ReverseAllKeepsOpenTagsAndRenumbers) {
@@ -305,18 +310,6 @@ TEST(Islands, SpansRefitTheRingWithinAHundredthOfTheRadius) {
             worst =
                 std::max(worst, std::fabs(offsettest::distanceTo(offsettest::pointAlong(e, t), outer) - 5));
     EXPECT_LT(worst, 0.1);
-}
-
-// The position helpers on an empty ring: no position, no answer.
-TEST(Islands, PositionHelpersOnAnEmptyRingFail) {
-    const std::vector<ContourElement> c = box(0, 0, 10, 10);
-    const RingPosition at{1, 5, 0};
-    RingPosition out{7, 7, 7};
-    EXPECT_EQ(positionAtMaterialStart(c.data(), 0, &at), 0);
-    EXPECT_EQ(materialEndBefore(c.data(), 0, &at, &out), -1);
-    EXPECT_EQ(openStartAfter(c.data(), 0, &at, &out), -1);
-    EXPECT_EQ(materialRunStart(c.data(), 0, &at, &out), -1);
-    EXPECT_EQ(out.element, 7);
 }
 
 // The open-edge markings by hand: a short material arc between open elements opens, a long one or one
