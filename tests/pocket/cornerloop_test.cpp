@@ -64,15 +64,17 @@ TEST(CornerLoop, ClippedAtTheNearerOfTwoCrossings) {
     const int32_t node = regionAttachContour(&src, &h, 0, 0);
     kvCCPParams.edgeMovement = 1;
     ASSERT_EQ(cornerLoopSetup(5, 12, 1), 1);
-    std::vector<ContourElement> ring = polygon({{0, 0}, {40, 0}, {40, 40}, {0, 40}});
-    ring.resize(12);
-    ASSERT_EQ(cornerLoopInsert(node, ring.data(), 4, 12), 12);
-    for (int k = 0; k < 4; ++k) {
-        const double reach =
-            k == 2 ? 2.5 - std::sqrt(0.5) : (12 * std::sqrt(2.0) - 10 + 1e-4) / std::sqrt(2.0);
-        const ContourElement& a = ring[3 * k];
-        EXPECT_NEAR(std::fabs(a.g[kLx2] - a.g[kLx1]), reach, 1e-9) << k;
-        EXPECT_NEAR(std::fabs(a.g[kLy2] - a.g[kLy1]), reach, 1e-9) << k;
+    for (const int32_t at : {node, node + 5}) {  // a node not in the tree has no ring to clip at
+        std::vector<ContourElement> ring = polygon({{0, 0}, {40, 0}, {40, 40}, {0, 40}});
+        ring.resize(12);
+        ASSERT_EQ(cornerLoopInsert(at, ring.data(), 4, 12), 12);
+        for (int k = 0; k < 4; ++k) {
+            const double reach = k == 2 && at == node ? 2.5 - std::sqrt(0.5)
+                                                      : (12 * std::sqrt(2.0) - 10 + 1e-4) / std::sqrt(2.0);
+            const ContourElement& a = ring[3 * k];
+            EXPECT_NEAR(std::fabs(a.g[kLx2] - a.g[kLx1]), reach, 1e-9) << k << at;
+            EXPECT_NEAR(std::fabs(a.g[kLy2] - a.g[kLy1]), reach, 1e-9) << k << at;
+        }
     }
     regionTreeFree();
 }
