@@ -88,6 +88,8 @@ TEST(Nesting, UndecidedPairFailsOutsideTheDirectMode) {
     NestMatrix* m = containmentMatrix("INPUT");
     EXPECT_EQ(m, nullptr);
     nestMatrixFree(m);
+    pocketKernel().outsideInDirect = 1;  // 1 apart is clear at its limit 0.2: an island in one group
+    EXPECT_EQ(clistNestContours("INPUT", 1, 0, nullptr), 1);
 }
 
 // A full circle of two arcs inside a box: tested as a polygon, kept as two arcs.
