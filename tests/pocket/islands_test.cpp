@@ -285,9 +285,8 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
     }
 }
 
-// A seven-lobed convex boundary of 200 chords: its offset ring is one long run of lines, refitted to a
-// hundredth of the tool radius (0.05) at its points, so INSEL keeps the 0.3 lobes: bowing between the
-// points aside, every point of it stays within 0.1 of the distance 5 from the boundary.
+// A seven-lobed boundary of 200 chords offsets into one run of lines, refitted to R / 100 = 0.05 at its
+// points: INSEL keeps the 0.3 lobes, all of it within 0.1 (bowing between points) of 5 from the boundary.
 TEST(Islands, SpansRefitTheRingWithinAHundredthOfTheRadius) {
     Islands fx;
     ASSERT_EQ(pocketAllowanceSet(0, 0), 1);
