@@ -162,14 +162,12 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
     // Joining by hand: a piece whose hits are not in the table is refused before any is read.
     const std::vector<PocketIsect> one = {{20, 10, 0, 1, 1, kHitCreated}};
-    const struct {
-        int32_t from, to, expected;
-    } joins[] = {{0, 0, 4}, {0, 1, -2}, {0, -1, -2}, {1, 0, -2}, {-1, 0, -2}};
+    const int32_t joins[][3] = {
+        {0, 0, 4}, {0, 1, -2}, {0, -1, -2}, {1, 0, -2}, {-1, 0, -2}};  // from, to, count
     for (const auto& k : joins)
-        EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, one.data(), 1, a, {{0, 4, k.from, k.to}},
+        EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, one.data(), 1, a, {{0, 4, k[0], k[1]}},
                                    out.data()),
-                  k.expected)
-            << k.from << k.to;
+                  k[2]);
 }
 
 // A region touching a corner of the ring gives no crossing at all (a touch is no

@@ -209,6 +209,9 @@ TEST(LinkMove, ArcGougeByTheGrownCircle) {
         const Vec2 p1 = along(arc, 0), p2 = along(arc, 1);
         EXPECT_EQ(linkArcHitsInput(&arc, &p1, &p2), hit) << allowance << " " << r;
     }
+    const ContourElement clear = arcElem(50, 50, 5, 0, 0.1, 1);  // far from the walls, but behind p1
+    const Vec2 from{60, 50}, to{70, 50};
+    EXPECT_EQ(linkArcHitsInput(&clear, &from, &to), 1);
     pocketAllowanceSet(0, 0);
 }
 
