@@ -105,6 +105,7 @@ TEST(CutLists, CombinationByContainment) {
         put("CUT_SPAN", a, true, true);
     put("CUT_BACK", box(3, 3, 7, 7, false), false, true);
     EXPECT_EQ(cutListPrune("CUT_SPAN", "CUT_BACK"), 1);
+    EXPECT_EQ(cutListPrune("CUT_SPAN", "CUT_BACK"), 0);  // nothing more goes
     ContourHeader h{};
     std::vector<ContourElement> e(4);
     ASSERT_EQ(clistCount("CUT_SPAN"), 1);
