@@ -82,6 +82,13 @@ TEST(ChainCross, TwoContoursTable) {
         const std::vector<ContourElement> across = box(5, -2, 15, 2);
         EXPECT_EQ(intersectContours(a.data(), 2, across.data(), 4, rec, 16), 2);
     }
+    // An open chain meets a box's edge once, at its last end or at its joint (counted once).
+    const std::vector<ContourElement> open = {lineElem(-10, 5, -5, 5), lineElem(-5, 5, 0, 5)};
+    for (double x0 : {0.0, -5.0}) {
+        ASSERT_EQ(intersectContours(open.data(), 2, box(x0, 0, 10, 10).data(), 4, rec, 16), 1) << x0;
+        EXPECT_EQ(rec[0].x, x0);
+        EXPECT_EQ(intersectContours(box(x0, 0, 10, 10).data(), 4, open.data(), 2, rec, 16), 1) << x0;
+    }
     // A full table is refused.
     EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, box(4, -5, 6, 20).data(), 4, rec, 3), -1);
     // At the joint of a circle's two arcs: a box edge tangent there only touches, one across it crosses
@@ -313,6 +320,10 @@ TEST(ChainCross, ContainmentAndSplicing) {
     // From the second crossing on, the next one lies behind the chain's end: found by wrapping.
     EXPECT_EQ(isectNextState1(outer.data(), 4, 1, rec, 2, 1, &next), -1);
     EXPECT_EQ(next, 0);
+    // Wrapping on to a crossing at the corner (0, 0): the first element's piece is a point and stays out.
+    const PocketIsect corner[2] = {{0, 0, 0, 1, 1, 1}, {5, 10, 0.5, 3, 1, 1}};
+    EXPECT_EQ(chainCopyBetween(outer.data(), 4, 1, corner, 2, 1, out, &n), 0);
+    EXPECT_TRUE(n == 2 && out[1].g[kLx2] == 0 && out[1].g[kLy2] == 0) << n;
 
     ContourElement a = lineElem(0, 0, 5, 0), b = lineElem(5.0005, 0, 9, 0), c = lineElem(5, 1, 5, 9);
     EXPECT_EQ(elemJoinCollinear(&a, &b), 1);

@@ -170,6 +170,8 @@ TEST(Clist, RandomOperationsMatchAVectorModel) {
         ContourHeader h;
         ASSERT_EQ(clistGet("TEMP", buffer.data(), &h, static_cast<int32_t>(i)), static_cast<int32_t>(i));
         ASSERT_EQ(h.elementCount, model[i].size());
+        ASSERT_EQ(clistGet("TEMP", nullptr, &h, static_cast<int32_t>(i)),
+                  static_cast<int32_t>(i));  // header only
         for (size_t k = 0; k < model[i].size(); ++k) EXPECT_EQ(buffer[k].g[2], model[i][k].g[2]);
     }
     EXPECT_EQ(clistClear("TEMP"), 1);

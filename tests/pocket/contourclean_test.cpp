@@ -45,17 +45,17 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(c[0]), 5, h / 2, 1e-12);
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(c[1]), 5, h / 2, 1e-12);
     }
-    // Between two small arcs (chords under 1) a jog goes the same way; their ends moving by half the jog
-    // do not turn them over.
-    std::vector<ContourElement> arcs = {arcElem(0, -0.5, 0.5, kPi, kPi / 2, -1), lineElem(0, 0, 0, 0.005),
-                                        arcElem(0, -0.495, 0.5, kPi / 2, 0, -1)};
-    arcs[0].g[kAex] = 0;
+    // Between two small arcs (chords under 1, away from the origin) a jog goes the same way; their ends
+    // moving by half the jog do not turn them over.
+    std::vector<ContourElement> arcs = {arcElem(-3, -0.5, 0.5, kPi, kPi / 2, -1), lineElem(-3, 0, -3, 0.005),
+                                        arcElem(-3, -0.495, 0.5, kPi / 2, 0, -1)};
+    arcs[0].g[kAex] = -3;
     arcs[0].g[kAey] = 0;
-    arcs[2].g[kAsx] = 0;
+    arcs[2].g[kAsx] = -3;
     arcs[2].g[kAsy] = 0.005;
     ASSERT_EQ(chainRemoveZigzags(arcs.data(), 3, 0.01), 2);
-    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(arcs[0]), 0, 0.0025, 1e-12);
-    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(arcs[1]), 0, 0.0025, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(arcs[0]), -3, 0.0025, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(arcs[1]), -3, 0.0025, 1e-12);
     // Neighbour lines meet where they cross when that lies within the limit of the jog's middle
     // (10.002, 0.002), else at the middle.
     for (double dy : {-9.996, -4.998}) {

@@ -93,6 +93,10 @@ TEST(ContourOrient, DirectionAngles) {
     }
     EXPECT_EQ(vecAngle2D(0, 0), 0);
     EXPECT_EQ(vecAngle2D(-1e-13, 1e-13), 0);  // below the fine tolerance: no direction
+    // At the fine tolerance a part counts; below it on x the vector lies on the y axis.
+    const double edge[][3] = {{1e-12, 0, kPi / 2},     {-1e-12, 0, 1.5 * kPi},      {1e-12, 1e-12, kPi / 4},
+                              {1e-12, 9e-13, kPi / 2}, {-1e-12, -9e-13, 1.5 * kPi}, {0, -1e-12, kPi}};
+    for (const auto& v : edge) EXPECT_NEAR(vecAngle2D(v[0], v[1]), v[2], 1e-12) << v[0] << " " << v[1];
     // Turns at (1, 0) coming from the origin, against atan2 of the two directions.
     const double to[][2] = {{2, 1}, {1, 1}, {1, -1}, {0, 1}, {0, -0.001}, {2, 0}, {0, 0}, {3, 0.5}, {-5, -1}};
     for (const auto& q : to) {
@@ -131,6 +135,10 @@ TEST(ContourOrient, UndecidedShapes) {
     EXPECT_EQ(contourIsFlatTriangle(collinear.data(), 3), 1);
     EXPECT_EQ(contourOrientation(close.data(), 2), 0);
     EXPECT_EQ(contourOrientation(lone.data(), 1), 0);
+    // A bow-tie turns by nothing in all and encloses no signed area, either way round.
+    const std::vector<ContourElement> bowTie = polygon({{0, 0}, {10, 10}, {10, 0}, {0, 10}});
+    EXPECT_EQ(contourOrientation(bowTie.data(), 4), 0);
+    EXPECT_EQ(contourOrientation(reversed(bowTie).data(), 4), 0);
 }
 
 // Seeded contours have the sense they were built in, either way round: stars with

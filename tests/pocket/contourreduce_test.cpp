@@ -47,12 +47,13 @@ TEST(ContourReduce, LineRunsByLength) {
     for (const Case& c : cases) {
         std::vector<Vec2> p;
         for (int i = 0; i <= c.lines; ++i) p.push_back({1.5 * i, 0.5 * i});
-        const std::vector<ContourElement> in = run(p);
+        std::vector<ContourElement> in = run(p);
+        in.insert(in.begin(), lineElem(-1, 0, 0, 0, 4));  // a run of its own, copied
         std::vector<ContourElement> out(in.size());
-        const int32_t n = reduceLineRuns(in.data(), c.lines, 0.01, out.data());
-        ASSERT_EQ(n, c.out) << c.lines;
+        const int32_t n = reduceLineRuns(in.data(), c.lines + 1, 0.01, out.data());
+        ASSERT_EQ(n, c.out + 1) << c.lines;
         EXPECT_EQ(out[n - 1].g[kLx2], p.back().x);
-        EXPECT_EQ(out[0].sourceTag, 3);
+        EXPECT_EQ(out[0].g[kLx1] + out[0].sourceTag + out[1].sourceTag, -1 + 4 + 3);
     }
 }
 

@@ -51,3 +51,30 @@ TEST(CornerLoop, SquareCornersAgainstClosedForm) {
         regionTreeFree();
     }
 }
+
+// A source circle across the loop at (40, 40) is met twice: the loop stops at the nearer point, 1 short
+// of the circle's centre (42.5, 42.5) on the bisector; the other loops reach their full 6.97.
+TEST(CornerLoop, ClippedAtTheNearerOfTwoCrossings) {
+    PocketErrors errors;
+    regionTreeResetState();
+    ASSERT_EQ(regionTreeInit(1), 1);
+    ContourElement src = arcElem(42.5, 42.5, 1, 0, 2 * M_PI, 1);
+    ContourHeader h{};
+    h.elementCount = 1;
+    const int32_t node = regionAttachContour(&src, &h, 0, 0);
+    kvCCPParams.edgeMovement = 1;
+    ASSERT_EQ(cornerLoopSetup(5, 12, 1), 1);
+    for (const int32_t at : {node, node + 5}) {  // a node not in the tree has no ring to clip at
+        std::vector<ContourElement> ring = polygon({{0, 0}, {40, 0}, {40, 40}, {0, 40}});
+        ring.resize(12);
+        ASSERT_EQ(cornerLoopInsert(at, ring.data(), 4, 12), 12);
+        for (int k = 0; k < 4; ++k) {
+            const double reach = k == 2 && at == node ? 2.5 - std::sqrt(0.5)
+                                                      : (12 * std::sqrt(2.0) - 10 + 1e-4) / std::sqrt(2.0);
+            const ContourElement& a = ring[3 * k];
+            EXPECT_NEAR(std::fabs(a.g[kLx2] - a.g[kLx1]), reach, 1e-9) << k << at;
+            EXPECT_NEAR(std::fabs(a.g[kLy2] - a.g[kLy1]), reach, 1e-9) << k << at;
+        }
+    }
+    regionTreeFree();
+}

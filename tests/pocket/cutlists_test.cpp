@@ -98,6 +98,19 @@ TEST(CutLists, CombinationByContainment) {
             EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
         }
     }
+    // Pruning: boundaries of A that hold or cross an island of B go, one clear of it stays.
+    Cuts fx;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    for (const auto& a : {box(0, 0, 10, 10), box(4, 4, 6, 20), box(20, 0, 30, 10)})
+        put("CUT_SPAN", a, true, true);
+    put("CUT_BACK", box(3, 3, 7, 7, false), false, true);
+    EXPECT_EQ(cutListPrune("CUT_SPAN", "CUT_BACK"), 1);
+    EXPECT_EQ(cutListPrune("CUT_SPAN", "CUT_BACK"), 0);  // nothing more goes
+    ContourHeader h{};
+    std::vector<ContourElement> e(4);
+    ASSERT_EQ(clistCount("CUT_SPAN"), 1);
+    ASSERT_EQ(clistGet("CUT_SPAN", e.data(), &h, 0), 0);
+    EXPECT_EQ(e[0].g[kLx1], 20);
 }
 
 // The merge of a closed plane attaches a span cut below its parent node when it
@@ -139,6 +152,21 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
         EXPECT_EQ(n->level, 1);
         EXPECT_EQ(regionIsParent(1, 0), 1);
     }
+    // A fillet radius of 10 rounds the attached cut's corners by a tenth of it: 400 less (4 - pi) 1^2.
+    Cuts fx;
+    pocketWithIsland();
+    pocketKernel().toolRadius = 3.6;
+    pocketKernel().stepFactor = 0.4;
+    kvCCPParams.filletRadius = 10;
+    ASSERT_EQ(cutListsCreate(1), 0);
+    put("CUT_SPAN", box(10, 10, 30, 30), true, true, 0);
+    EXPECT_EQ(cutListsMerge(), 1);
+    kvCCPParams.filletRadius = 0;
+    const RegionNode* n = regionNode(1);
+    ASSERT_NE(n, nullptr);
+    std::vector<ContourElement> c(n->elementCount);
+    ASSERT_EQ(regionLoadElements(c.data(), static_cast<int32_t>(c.size()), n->elements), 1);
+    EXPECT_NEAR(offsettest::signedArea(c), 400 - (4 - offsettest::kPi), 1e-6);
 }
 
 // An open plane with merge mode 1, an empty CUT_GKT and a span cut crossed by a
@@ -324,6 +352,7 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         [] { return cutListsUnion("CUT_SPAN", "CUT_BACK", 1); },
         [] { return cutListPrune("CUT_SPAN", "CUT_BACK"); },
         [] { return cutListsMerge(); },
+        [] { return cutListReset("CUT_SPAN"); },
     };
     for (size_t k = 0; k < std::size(steps); ++k) {
         lists();

@@ -87,13 +87,14 @@ TEST(ElemGap, BoundNeverAboveTheMeasure) {
     EXPECT_GT(passed, far * 0.8);
 }
 
-// A pair that crosses within the kernel's tolerance is never passed over, whatever the reach.
+// A pair that crosses within the kernel's tolerance is never passed over, whatever the reach; nor is a
+// parallel line 0.03 off, within 0.002 of the size 11 above that tolerance's floor of 0.02.
 TEST(ElemGap, NearCrossingsAreMeasured) {
     PocketErrors errors;
     const ContourElement line = lineElem(0, 0, 10, 0);
-    const ContourElement cases[] = {lineElem(5, -3, 5, 3), lineElem(10.00005, -1, 10.00005, 1),
-                                    lineElem(0, 1e-5, 10, 1e-5), arcElem(5, 2, 2, 0, 2 * kPi, 1),
-                                    arcElem(5, 3, 3.00001, -kPi, 0, 1)};
+    const ContourElement cases[] = {lineElem(5, -3, 5, 3),           lineElem(10.00005, -1, 10.00005, 1),
+                                    lineElem(0, 1e-5, 10, 1e-5),     lineElem(0, 0.03, 10, 0.03),
+                                    arcElem(5, 2, 2, 0, 2 * kPi, 1), arcElem(5, 3, 3.00001, -kPi, 0, 1)};
     ElemGapShape sl, sc;
     elemGapShapeOf(&line, &sl);
     for (const ContourElement& c : cases) {
@@ -103,7 +104,7 @@ TEST(ElemGap, NearCrossingsAreMeasured) {
     }
 }
 
-// Pairs of a known gap in closed form: passed over at nine tenths of it, never at a tenth above it;
+// Pairs of a known gap in closed form: passed over at nine tenths of it, never at it or above it;
 // the measure itself agrees, whichever element comes first.
 TEST(ElemGap, ClosedFormPairsAreDecided) {
     PocketErrors errors;
@@ -128,6 +129,7 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
             EXPECT_NEAR(elemGap(&m, &e), c.gap, 1e-9) << c.gap;
             EXPECT_EQ(elemGapBeyond(&sm, &se, 0.9 * c.gap), 1) << c.gap << " " << swap;
             EXPECT_EQ(elemGapBeyond(&sm, &se, 1.1 * c.gap), 0) << c.gap << " " << swap;
+            EXPECT_EQ(elemGapBeyond(&sm, &se, c.gap), 0) << c.gap;  // a measure rounding low is not passed
         }
     }
 }

@@ -228,10 +228,12 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
         EXPECT_NEAR(std::min(p[0].x, p[1].x), c.x0, 1e-9);
         EXPECT_NEAR(std::max(p[0].x, p[1].x), c.x1, 1e-9);
     }
-    // An arc too small to have a span holds no point, not even its own start.
-    const ContourElement speck = arcElem(0, 0, 0.0005, 0, kPi / 2, 1);
-    const Vec2 speckStart{0.0005, 0};
-    EXPECT_EQ(pointInArcSpan(&speckStart, &speck, arcSpanOf(&speck)), 0);
+    // An arc below 0.001 has no span and holds no point, not even its own start; one of 0.001 holds it.
+    for (const double r : {0.0005, 0.001}) {
+        const ContourElement speck = arcElem(0, 0, r, 0, kPi / 2, 1);
+        const Vec2 start{r, 0};
+        EXPECT_EQ(pointInArcSpan(&start, &speck, arcSpanOf(&speck)), r >= 0.001 ? 1 : 0) << r;
+    }
     const struct {
         ContourElement circle;
         int code;

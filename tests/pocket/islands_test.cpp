@@ -73,6 +73,8 @@ TEST(Islands, OpenEdgeSearchesWrap) {
     for (const Case& k : cases) EXPECT_EQ(k.f(c.data(), 6, k.from), k.expected) << k.from;
     std::vector<ContourElement> solid = box(0, 0, 5, 5);
     EXPECT_EQ(nextOpenElement(solid.data(), 4, 2), -1);
+    for (auto f : {nextOpenElement, nextMaterialElement, prevOpenElement, prevMaterialElement})
+        EXPECT_EQ(f(c.data(), 0, 3), -1);  // an empty chain: no modulo by zero
 
     const RingPosition atFifth{5, 10, 10};  // start of element 5: material after an open one
     EXPECT_EQ(positionAtMaterialStart(c.data(), 6, &atFifth), 1);
@@ -93,6 +95,11 @@ TEST(Islands, OpenEdgeSearchesWrap) {
         EXPECT_EQ(out.element, k.element);
     }
     EXPECT_EQ(materialRunStart(solid.data(), 4, &midFirst, &out), -1);
+    // On an empty ring there is no position, so no answer.
+    out = {7, 7, 7};
+    EXPECT_EQ(positionAtMaterialStart(c.data(), 0, &midFirst), 0);
+    for (const auto& k : positions) EXPECT_EQ(k.f(c.data(), 0, &midFirst, &out), -1);
+    EXPECT_EQ(out.element, 7);
 }
 
 TEST(Islands, ReverseAllKeepsOpenTagsAndRenumbers) {
@@ -153,6 +160,14 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     const int32_t n = cutContourByIsland(a.data(), 4, corner.data(), 3, out.data());
     ASSERT_GT(n, 0);
     EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
+    // Joining by hand: a piece whose hits are not in the table is refused before any is read.
+    const std::vector<PocketIsect> one = {{20, 10, 0, 1, 1, kHitCreated}};
+    const int32_t joins[][3] = {
+        {0, 0, 4}, {0, 1, -2}, {0, -1, -2}, {1, 0, -2}, {-1, 0, -2}};  // from, to, count
+    for (const auto& k : joins)
+        EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, one.data(), 1, a, {{0, 4, k[0], k[1]}},
+                                   out.data()),
+                  k[2]);
 }
 
 // A region touching a corner of the ring gives no crossing at all (a touch is no
@@ -268,16 +283,27 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
     }
 }
 
-// The position helpers on an empty ring: no position, no answer.
-TEST(Islands, PositionHelpersOnAnEmptyRingFail) {
-    const std::vector<ContourElement> c = box(0, 0, 10, 10);
-    const RingPosition at{1, 5, 0};
-    RingPosition out{7, 7, 7};
-    EXPECT_EQ(positionAtMaterialStart(c.data(), 0, &at), 0);
-    EXPECT_EQ(materialEndBefore(c.data(), 0, &at, &out), -1);
-    EXPECT_EQ(openStartAfter(c.data(), 0, &at, &out), -1);
-    EXPECT_EQ(materialRunStart(c.data(), 0, &at, &out), -1);
-    EXPECT_EQ(out.element, 7);
+// A seven-lobed boundary of 200 chords offsets into one run of lines, refitted to R / 100 = 0.05 at its
+// points: INSEL keeps the 0.3 lobes, all of it within 0.1 (bowing between points) of 5 from the boundary.
+TEST(Islands, SpansRefitTheRingWithinAHundredthOfTheRadius) {
+    Islands fx;
+    ASSERT_EQ(pocketAllowanceSet(0, 0), 1);
+    ASSERT_EQ(clistCreate("MAIN"), 1);
+    std::vector<Vec2> p;
+    for (int i = 0; i < 200; ++i) {
+        const double t = 2 * offsettest::kPi * i / 200, r = 50 + 0.3 * std::cos(7 * t);
+        p.push_back({r * std::cos(t), r * std::sin(t)});
+    }
+    const std::vector<ContourElement> outer = polygon(p);
+    put("MAIN", outer, true, true);
+    ASSERT_EQ(pocketIslandsSpans(5, pocketAllowances(), -1), 1);
+    ContourHeader h;
+    ASSERT_EQ(clistCount("INSEL"), 1);
+    const std::vector<ContourElement> ring = get("INSEL", 0, &h);
+    EXPECT_LT(ring.size(), 100u);
+    for (const ContourElement& e : ring)
+        for (double t : {0.0, 0.25, 0.5, 0.75})
+            EXPECT_NEAR(offsettest::distanceTo(offsettest::pointAlong(e, t), outer), 5, 0.1);
 }
 
 // The open-edge markings by hand: a short material arc between open elements opens, a long one or one

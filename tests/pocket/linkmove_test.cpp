@@ -209,6 +209,11 @@ TEST(LinkMove, ArcGougeByTheGrownCircle) {
         const Vec2 p1 = along(arc, 0), p2 = along(arc, 1);
         EXPECT_EQ(linkArcHitsInput(&arc, &p1, &p2), hit) << allowance << " " << r;
     }
+    const ContourElement clear = arcElem(50, 50, 5, -0.1, 0.1, 1);  // far from the walls, middle (55, 50)
+    for (const auto& [from, hit] : {std::pair{Vec2{60, 50}, 1}, {Vec2{55, 40}, 0}}) {  // behind p1, abeam
+        const Vec2 to{from.x + 10, from.y};
+        EXPECT_EQ(linkArcHitsInput(&clear, &from, &to), hit) << from.x;
+    }
     pocketAllowanceSet(0, 0);
 }
 

@@ -88,6 +88,10 @@ TEST(Nesting, UndecidedPairFailsOutsideTheDirectMode) {
     NestMatrix* m = containmentMatrix("INPUT");
     EXPECT_EQ(m, nullptr);
     nestMatrixFree(m);
+    // 1 apart is clear at the direct mode's limit 0.2: one group; the sense 0 wanted is counter-clockwise.
+    pocketKernel().outsideInDirect = 1;
+    EXPECT_EQ(clistNestContours("INPUT", 0, 0, nullptr), 1);
+    EXPECT_GT(signedArea(get(0).e), 0);
 }
 
 // A full circle of two arcs inside a box: tested as a polygon, kept as two arcs.
