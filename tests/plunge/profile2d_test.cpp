@@ -145,6 +145,15 @@ TEST(Profile2D, OffsetsKeepTheirDistanceOnTheRequestedSide) {
         ASSERT_NE(off.p, nullptr);
         ASSERT_GE(off.p->count, 2);
         EXPECT_DOUBLE_EQ(off.p->param[0], 0.0);
+        if (c.pts.size() == 2) {  // one segment moves by d along its unit normal, to the last bit
+            const Vec2 *a = base.p->points, *b = a + 1;
+            const double dx = b->x - a->x, dy = b->y - a->y, len = std::sqrt(dx * dx + dy * dy);
+            ASSERT_EQ(off.p->count, 2);
+            for (int e = 0; e < 2; ++e) {
+                EXPECT_EQ(off.p->points[e].x, a[e].x + c.d * -(dy / len));
+                EXPECT_EQ(off.p->points[e].y, a[e].y + c.d * (dx / len));
+            }
+        }
         // Vertices on the requested side, at the distance or (corner joins) a little beyond it; the
         // base stays clear of the offset by the distance.
         for (int32_t i = 0; i < off.p->count; ++i) {
