@@ -386,6 +386,9 @@ TEST(Profile2D, MissingArgumentsAreRefused) {
     EXPECT_EQ(evalProfile2D(one, 0, &out), -1);  // no point yet
     one->points[0] = {3, 4}, one->param[0] = 0, one->count = 1;
     EXPECT_EQ(profile2DOffset(one, 1), nullptr);  // one point has no side
+    s = 5, flag = 5;
+    EXPECT_DOUBLE_EQ(closestPointProfile2D(one, &q, &s, &flag), std::sqrt(5.0));  // (2, 2) from (3, 4)
+    EXPECT_EQ(s + flag, 0.0);
     EXPECT_EQ(joinProfiles2D(one, one, &s, &flag), nullptr);
     EXPECT_EQ(fitProfile2DToSpan(one, one), -1);
     EXPECT_EQ(profileLineCrossCreate(one), nullptr);
