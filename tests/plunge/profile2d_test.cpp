@@ -569,6 +569,9 @@ TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
         {kLine, false, {20, 0, 10}, {20, 0, 7}, 10, 1, {20, 0, 5}},
         {kSegment, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
         {kSegment, true, {0, 10, 20}, {0, 30, 20}, 0.5, 1, {0, 20, 20}},
+        {kSegment, true, {10, 0, 95}, {30, 0, 96}, 0.5, 0, {}},  // beyond the 50 added at either end
+        {kSegment, true, {10, 0, -55}, {30, 0, -56}, 0.5, 0, {}},
+        {kSegment, true, {10, 0, 85}, {30, 0, 86}, 0.5, 1, {20, 0, 85.5}},
         {kAlt, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
         {kLine, true, {10, 0, 20}, {30, 0, 21}, 10, 1, {20, 0, 20.5}},
     };
