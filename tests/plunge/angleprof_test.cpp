@@ -157,6 +157,11 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
         const double x = i + (c[3] - t[i]) / (t[i + 1] - t[i]) + (c[1] ? -1 : 1);
         const int32_t j = int32_t(std::floor(x));
         const double want = t[j] + (x - j) * (t[j + 1] - t[j]);
+        for (PlistArray* a : {sides, second}) {  // a faster list left past the counts is not read
+            ASSERT_GE(plistArrayAdd(a, second->lists[0]), 0);
+            for (int32_t k = 0; k < 12; ++k) a->lists[4]->points[k].x *= 3;
+            --a->count;
+        }
         // A side list of a single point still lets its second list decide; an empty one does not.
         for (const int32_t points : {12, 1, 0}) {
             for (int32_t k = 0; k < 4; ++k) sides->lists[k]->count = points;
@@ -165,6 +170,7 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
             EXPECT_NEAR(param, points ? want : c[3] + (c[1] ? -1 : 1), 1e-12)
                 << c[0] << " " << c[1] << " " << c[2] << " " << points;
         }
+        ++sides->count, ++second->count;
         plistArrayFree(sides);
         plistArrayFree(second);
     }
