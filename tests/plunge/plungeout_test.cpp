@@ -178,6 +178,13 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
+    // Up beside a splitter, rows of halves only: each still plunges once.
+    trace = nctrace::Trace{};
+    cycleParams()->entryPos = 1;
+    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = 1 + i % 2;
+    EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
+              1);
+    EXPECT_EQ(trace.blocks, n);
     // Both counts are error-class notes: below the highest class they stay with the cycle.
     trace = nctrace::Trace{};
     setMessageLevel(nullptr, 8);
