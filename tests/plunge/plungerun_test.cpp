@@ -120,6 +120,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     const Case cases[] = {
         {{{"*PRECISION", "0.0001"}}, 0, {514}, {515}, {{"nc.stepMin", 0.0001}, {"nc.stepMax", 0.2}}},
         {{{"*PRECISION", "0.005"}}, 0, {}, {514}, {{"*AUFLMAX", 0.5}}},
+        {{{"*PRECISION", "1.25"}},
+         0,
+         {},
+         {515},
+         {{"nc.stepMin", 1.0}, {"nc.stepMax", 1.0}}},  // equal: no note
         {{{"*PRECISION", "0.01"}, {"*VERTZUSTEL", "3"}, {"*FAN_FACTOR", "2"}},
          0,
          {},
