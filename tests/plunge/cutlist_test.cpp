@@ -148,6 +148,20 @@ TEST(CutList, RaiseBottomAndGap) {
         idx5CutListFree(other);
         cutListSetFree(set);
     }
+    // The side test right at its 2, on a profile along r at z 0 (a point's parameter is its radius):
+    // side 0 takes a neighbour line at most 2 beyond the cut at r 10, side 1 one at most 2 before it.
+    Profile2D* flat = newProfile2D(2);
+    ASSERT_NE(flat, nullptr);
+    flat->points[0] = {0, 0}, flat->points[1] = {64, 0}, flat->count = 2;
+    recomputeProfile2DParams(flat);
+    const double sides[][3] = {{12, 0, 2}, {12.5, 0, 0}, {8, 1, 2}, {7.5, 1, 0}};  // r, side, gap
+    for (const auto& c : sides) {
+        CutRecordList *mine = single(10, 5, -5, 0), *other = single(c[0], 5, -5, 1);
+        EXPECT_NEAR(cutListGap(mine, other, int32_t(c[1]), flat), c[2], 1e-9) << c[0];
+        idx5CutListFree(mine);
+        idx5CutListFree(other);
+    }
+    freeProfile2D(flat);
 }
 
 // The gap equals the plain scan over every sample and line (the first nearest line gives the foot):

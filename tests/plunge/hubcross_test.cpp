@@ -217,6 +217,9 @@ TEST(HubCrossing, MissingArgumentsAreRefused) {
     EXPECT_EQ(meshHubCrossing(&m.tri, nullptr, &x), -1);
     EXPECT_EQ(meshHubCrossing(&m.tri, &noHub, &x), -1);
     EXPECT_EQ(meshHubCrossing(&m.tri, level, nullptr), -1);
+    CheckModel bare = m.tri;
+    bare.triangles = nullptr;  // a model without its triangles crosses nowhere
+    EXPECT_EQ(meshHubCrossing(&bare, level, &x), -1);
     EXPECT_EQ(x.x, 9.0);
     double angle = 0.5;
     EXPECT_EQ(splitterHubAngle(&m.tri, level, nullptr, 0, &angle), -1);

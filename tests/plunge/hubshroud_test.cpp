@@ -287,6 +287,14 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     Vec2 h{}, s{};
     double v = 0;
     EXPECT_EQ(copyHubShroud(nullptr), nullptr);
+    HubShroud* flat = flatChannel(10);  // a copy keeps each hub point's extra value
+    ASSERT_NE(flat, nullptr);
+    for (int32_t i = 0; i < flat->hub->count; ++i) flat->extra[i] = 1 + 0.5 * i;
+    HubShroud* copy = copyHubShroud(flat);
+    ASSERT_NE(copy, nullptr);
+    for (int32_t i = 0; i < flat->hub->count; ++i) EXPECT_EQ(copy->extra[i], 1 + 0.5 * i) << i;
+    freeHubShroud(copy);
+    freeHubShroud(flat);
     EXPECT_EQ(evalHubShroud(nullptr, 0, &h, &s), -1);
     EXPECT_EQ(evalHubShroudExtra(nullptr, 0, &v), -1);
     // A hub without points has no length to scale by: the shroud is taken at its start.

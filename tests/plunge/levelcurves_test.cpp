@@ -164,28 +164,38 @@ TEST(LevelCurves, FlatChannelLevelsFollowTheStepRule) {
 
 // Under a flat shroud 55 high a hub rising at 45 degrees from (10, 0) to (60, 50): each level from the
 // shroud runs at 55 - a until it meets the hub and then along it, and takes the length along its floor
-// to where it rises through the floor of the level above (none for the first level).
+// to where it rises through the floor of the level above (none for the first level). The channel is
+// 55 / sqrt 2 high: a step of that height is enlarged by 1e-5.
 TEST(LevelCurves, FromTheShroudFloorsFollowTheHubAndKeepWhereTheLevelAboveCrosses) {
     HubShroud* pair = polyChannel({{10, 0}, {60, 50}}, {{10, 55}, {60, 55}});
     ASSERT_NE(pair, nullptr);
-    LevelCurves* set = buildLevelCurves(pair, 10.0, kLevelFromShroud, 30.0);
-    ASSERT_NE(set, nullptr);
-    ASSERT_EQ(set->count, 3);
-    const double depths[3] = {30, 20, 10};
-    for (int32_t k = 0; k < 3; ++k) {
-        const double a = depths[k], z = 55 - a;
-        const Profile2D* floor = set->curves[k]->hub;
-        for (int32_t i = 0; i < floor->count; ++i) {
-            const Vec2& p = floor->points[i];
-            EXPECT_NEAR(p.y, std::max(z, p.x - 10), 1e-9) << a << " " << i;
+    const double H = 55 / std::sqrt(2.0);
+    ASSERT_NEAR(channelHeight(pair), H, 1e-12);
+    const double rows[][4] = {{10, 30, 10, 30}, {H, 50, H + 1e-5, 50}};  // step, depth, step taken, depth
+    for (const auto& r : rows) {
+        LevelCurves* set = buildLevelCurves(pair, r[0], kLevelFromShroud, r[1]);
+        ASSERT_NE(set, nullptr);
+        std::vector<double> depths;
+        for (double a = r[2];; a += r[2]) {
+            depths.insert(depths.begin(), std::min(a, r[3]));
+            if (a > r[3] - 1e-5) break;
         }
-        EXPECT_NEAR(floor->points[0].x, 10, 1e-9);
-        EXPECT_NEAR(floor->points[floor->count - 1].x, 60, 1e-9) << a;
-        // Flat from r = 10 to the hub at r = z + 10, then up the hub to where it reaches z + 10.
-        const double crossing = k == 2 ? -1.0 : z + std::sqrt(2.0) * 10;
-        EXPECT_NEAR(set->params[k], crossing, 1e-6) << a;
+        ASSERT_EQ(set->count, static_cast<int32_t>(depths.size())) << r[0];
+        for (int32_t k = 0; k < set->count; ++k) {
+            const double a = depths[k], z = 55 - a;
+            const Profile2D* floor = set->curves[k]->hub;
+            for (int32_t i = 0; i < floor->count; ++i) {
+                const Vec2& p = floor->points[i];
+                EXPECT_NEAR(p.y, std::max(z, p.x - 10), 1e-9) << a << " " << i;
+            }
+            EXPECT_NEAR(floor->points[0].x, 10, 1e-9);
+            EXPECT_NEAR(floor->points[floor->count - 1].x, 60, 1e-9) << a;
+            // Flat from r = 10 to the hub at r = z + 10, then up the hub to where it reaches z + step.
+            const double crossing = k == set->count - 1 ? -1.0 : z + std::sqrt(2.0) * r[2];
+            EXPECT_NEAR(set->params[k], crossing, 1e-6) << a;
+        }
+        freeLevelCurves(set);
     }
-    freeLevelCurves(set);
     freeHubShroud(pair);
 }
 

@@ -178,6 +178,13 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
+    // Up beside a splitter, rows of halves only: each still plunges once.
+    trace = nctrace::Trace{};
+    cycleParams()->entryPos = 1;
+    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = 1 + i % 2;
+    EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
+              1);
+    EXPECT_EQ(trace.blocks, n);
     // Both counts are error-class notes: below the highest class they stay with the cycle.
     trace = nctrace::Trace{};
     setMessageLevel(nullptr, 8);
@@ -430,6 +437,16 @@ TEST_F(PlungeOut, DeparturesDoNotPassThroughThePartOnTheirWay) {
         return std::hypot(std::max(std::fabs(std::hypot(p.x, p.y) - 20) - 0.1, 0.0), p.z - 1.25);
     };
     const auto plain = run(200), kept = run(20);  // the first ring lies beyond every plunge
+    // A departure is shortened a tenth of its full length at a time.
+    const double tenth = cycleNcCtx()->macro.leaveValue / 10;
+    int told = 0;
+    for (const std::string& m : trace.messages)
+        if (m.rfind("6232,", 0) == 0) {
+            const double tenths = std::stod(m.substr(5)) / tenth;
+            EXPECT_NEAR(tenths, std::round(tenths), 1e-5) << m;
+            ++told;
+        }
+    EXPECT_GT(told, 0);
     int checked = 0, crossing = 0, shortened = 0;
     for (const auto& [bottom, departure] : kept) {
         if (clearance(bottom) < kR + 0.1) continue;  // the bottom itself is no departure's concern

@@ -289,9 +289,10 @@ TEST(PlungeRows, RowsCrossWhereTheInnerListsBeginWithLeaningAxes) {
         const double first = o.set->values[0], last = o.set->values[o.set->count - 1];
         EXPECT_NEAR(c.entry ? first : last, 20, 1e-9) << c.lean;  // the end of the common cut range
         EXPECT_NEAR(c.entry ? last : first, 2, 1e-9) << c.lean;
-        int whole = 0, halves = 0;
+        int whole = 0, halves = 0, nearChange = 0;
         for (int32_t i = 0; i < o.set->count; ++i) {
             (o.set->keys[i] == 0 ? whole : halves) += 1;
+            nearChange += o.set->keys[i] == 0 && std::fabs(o.set->values[i] - 8) < 0.1;
             // Past the inner lists' start (within the lists' parameter tolerance) every row is split; rows
             // never crowd closer than the lists tell parameters apart.
             EXPECT_EQ(o.set->keys[i] != 0, o.set->values[i] > 8 + 2e-5) << c.lean << " " << o.set->values[i];
@@ -301,6 +302,7 @@ TEST(PlungeRows, RowsCrossWhereTheInnerListsBeginWithLeaningAxes) {
         }
         EXPECT_GT(whole, 2);
         EXPECT_GT(halves, 8);
+        EXPECT_LE(nearChange, 1) << c.lean;  // a whole row at the change, none crowding up to it
         EXPECT_LT(o.set->count, 60) << c.lean;
     }
     cycleParamsResetState();

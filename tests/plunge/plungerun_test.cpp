@@ -120,6 +120,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
     const Case cases[] = {
         {{{"*PRECISION", "0.0001"}}, 0, {514}, {515}, {{"nc.stepMin", 0.0001}, {"nc.stepMax", 0.2}}},
         {{{"*PRECISION", "0.005"}}, 0, {}, {514}, {{"*AUFLMAX", 0.5}}},
+        {{{"*PRECISION", "1.25"}},
+         0,
+         {},
+         {515},
+         {{"nc.stepMin", 1.0}, {"nc.stepMax", 1.0}}},  // equal: no note
         {{{"*PRECISION", "0.01"}, {"*VERTZUSTEL", "3"}, {"*FAN_FACTOR", "2"}},
          0,
          {},
@@ -282,6 +287,9 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         for (int run = 0; run < 2; ++run) {
             capturedMessages().clear();
             ASSERT_EQ(loadCycleConfig(nullptr), c.config);
+            if (c.config < 0) {
+                EXPECT_EQ(initNcToolSystem(), -1);  // the set-up step's own answer
+            }
             for (int m : c.messages) EXPECT_TRUE(sent(m)) << m;
             for (int m : c.silent) EXPECT_FALSE(sent(m)) << m;
             for (const auto& [name, v] : c.values) EXPECT_NEAR(valueOf(name), v, 1e-12) << name;

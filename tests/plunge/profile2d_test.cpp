@@ -145,6 +145,15 @@ TEST(Profile2D, OffsetsKeepTheirDistanceOnTheRequestedSide) {
         ASSERT_NE(off.p, nullptr);
         ASSERT_GE(off.p->count, 2);
         EXPECT_DOUBLE_EQ(off.p->param[0], 0.0);
+        if (c.pts.size() == 2) {  // one segment moves by d along its unit normal, to the last bit
+            const Vec2 *a = base.p->points, *b = a + 1;
+            const double dx = b->x - a->x, dy = b->y - a->y, len = std::sqrt(dx * dx + dy * dy);
+            ASSERT_EQ(off.p->count, 2);
+            for (int e = 0; e < 2; ++e) {
+                EXPECT_EQ(off.p->points[e].x, a[e].x + c.d * -(dy / len));
+                EXPECT_EQ(off.p->points[e].y, a[e].y + c.d * (dx / len));
+            }
+        }
         // Vertices on the requested side, at the distance or (corner joins) a little beyond it; the
         // base stays clear of the offset by the distance.
         for (int32_t i = 0; i < off.p->count; ++i) {
@@ -377,6 +386,9 @@ TEST(Profile2D, MissingArgumentsAreRefused) {
     EXPECT_EQ(evalProfile2D(one, 0, &out), -1);  // no point yet
     one->points[0] = {3, 4}, one->param[0] = 0, one->count = 1;
     EXPECT_EQ(profile2DOffset(one, 1), nullptr);  // one point has no side
+    s = 5, flag = 5;
+    EXPECT_DOUBLE_EQ(closestPointProfile2D(one, &q, &s, &flag), std::sqrt(5.0));  // (2, 2) from (3, 4)
+    EXPECT_EQ(s + flag, 0.0);
     EXPECT_EQ(joinProfiles2D(one, one, &s, &flag), nullptr);
     EXPECT_EQ(fitProfile2DToSpan(one, one), -1);
     EXPECT_EQ(profileLineCrossCreate(one), nullptr);
@@ -557,6 +569,9 @@ TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
         {kLine, false, {20, 0, 10}, {20, 0, 7}, 10, 1, {20, 0, 5}},
         {kSegment, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
         {kSegment, true, {0, 10, 20}, {0, 30, 20}, 0.5, 1, {0, 20, 20}},
+        {kSegment, true, {10, 0, 95}, {30, 0, 96}, 0.5, 0, {}},  // beyond the 50 added at either end
+        {kSegment, true, {10, 0, -55}, {30, 0, -56}, 0.5, 0, {}},
+        {kSegment, true, {10, 0, 85}, {30, 0, 86}, 0.5, 1, {20, 0, 85.5}},
         {kAlt, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
         {kLine, true, {10, 0, 20}, {30, 0, 21}, 10, 1, {20, 0, 20.5}},
     };

@@ -58,6 +58,10 @@ TEST(RegionLoop, SharpCases) {
     Plist* none = kindList({3, 2, 3});
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(writeCutRangePolyline(none, 1), 0);  // nothing to cut writes nothing
+    Plist* one = kindList({3, 0, 2});
+    ASSERT_NE(one, nullptr);
+    EXPECT_GE(writeCutRangePolyline(one, 1), 0);  // a range of one cut point is no error
+    plistFree(one);
     plistFree(three);
     plistFree(none);
     plistArrayFree(a);

@@ -72,6 +72,9 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
         {0, 0.1}, {0.5, 0.6}, {0.05, 0.1}, {0.7, 0.8}, {0.1, 0.2}};
     TiltSeq *once = windows(w), *retried = windows(w);
     ASSERT_TRUE(once && retried);
+    retried->count = -1;  // cannot be copied for the retries: refused, its windows untouched
+    EXPECT_EQ(tiltSeqFitRetry(retried, kTiltSideLower, 0), -2);
+    retried->count = 5;
     EXPECT_EQ(tiltSeqFitRetry(retried, kTiltSideMiddle, 0), tiltSeqFit(once, kTiltSideMiddle));
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(retried->tilt[i], once->tilt[i]) << i;
