@@ -134,6 +134,16 @@ TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
         ASSERT_EQ(hullWidthDirection(d.data(), 2, base, &w), 1) << sweep;
         EXPECT_NEAR(w, 100 * (1 - std::cos(sweep / 2)), 1e-9) << sweep;
     }
+    // A half circle whose stored end lies 0.01 inside its radius: the hull takes the stored end, not the
+    // circle's point in its direction, so the base runs one unit past x = -9.99 and 10.
+    std::vector<ContourElement> half = {arcElem(0, 0, 10, 0, kPi, 1), lineElem(-9.99, 0, 10, 0)};
+    half[0].g[kAex] = -9.99, half[0].g[kAey] = 0;
+    Vec2 base[2];
+    double w = 0;
+    ASSERT_EQ(hullWidthDirection(half.data(), 2, base, &w), 1);
+    EXPECT_NEAR(w, 10, 1e-9);
+    EXPECT_NEAR(std::min(base[0].x, base[1].x), -10.99, 1e-9);
+    EXPECT_NEAR(std::max(base[0].x, base[1].x), 11, 1e-9);
 }
 
 TEST(Passes, PassCountAtTheToolRadius) {

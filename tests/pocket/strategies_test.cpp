@@ -457,6 +457,7 @@ TEST(Strategies, PlanesWithoutOpenSides) {
 // extensions; nothing open, nothing moves.
 TEST(Strategies, OpenPocketStockBoundary) {
     const std::vector<Vec2> ell = {{0, 0}, {100, 0}, {100, 50}, {50, 50}, {50, 100}, {0, 100}};
+    const std::vector<Vec2> spike = {{0, 0}, {0, 50}, {60, 50}, {60, 80}, {60, 20}, {60, 0}};
     struct Case {
         std::vector<Vec2> shape;
         std::vector<int32_t> tags;
@@ -470,7 +471,9 @@ TEST(Strategies, OpenPocketStockBoundary) {
                                            {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
                                            {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
                                            {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
-                                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1}}) {  // an inner corner: stays
+                                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1},  // an inner corner: stays
+                                           // Clockwise, entered by a reversal, left smoothly: stays.
+                                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {
         Strategy s;
         insert("MAIN", tagged(polygon(c.shape), c.tags));
         EXPECT_EQ(openPocketPrepare(5), 0);

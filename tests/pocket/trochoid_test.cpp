@@ -105,6 +105,14 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         polyCurveFree(c);
     }
     EXPECT_EQ(bezierUTurn(&p0, &p3, &ux, &p0, 2), nullptr);  // no arriving direction
+    // A U-turn far too wide for eps is halved kTrochoidMaxDepth times everywhere and no further.
+    const Vec3 far3{0, 1e4, 0};
+    PolyCurve* wide = bezierUTurn(&p0, &far3, &ux, &back3, 5e3);
+    ASSERT_NE(wide, nullptr);
+    Vec3* pts = nullptr;
+    EXPECT_EQ(curve3DPointList(wide, 1e-6, &pts, nullptr), 1 + (1 << kTrochoidMaxDepth) * wide->count);
+    free(pts);
+    polyCurveFree(wide);
     // In seeded frames of space, arriving against or along the leaving direction (given at any length):
     // the middle point, the farthest ahead, lies h ahead of the chord's middle, in the plane of the chord
     // and the direction.
