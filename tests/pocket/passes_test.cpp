@@ -322,6 +322,30 @@ TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
             passTableFree(t);
         }
     }
+    // Two lines, the sides x = 0 and x = 100 open (min(y, 10 - y) behind a hit), free ends at x = 60:
+    // the cut starts at the end of the first or last line with the least open side behind it.
+    struct Case {
+        double y1, x1, y2, x2, startX, startY;  // x = 100: the line ends on the right side
+    } cases[] = {
+        {1, 100, 5, 60, 60, 5}, {5, 100, 1, 60, 60, 1}, {1, 60, 5, 100, 60, 1}, {5, 60, 1, 100, 60, 5}};
+    for (const Case& c : cases) {
+        Tree tree;
+        insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, -1, 0, -1}));
+        PassTable* t = passTableCreate(2);
+        ASSERT_NE(t, nullptr);
+        for (const auto& [y, x, line] : {std::tuple{c.y1, c.x1, 1}, std::tuple{c.y2, c.x2, 2}}) {
+            PassPiece p = piece(0, x, y, line);
+            p.contourStart = 0, p.hitStart = PocketIsect{0, y, 0, 1, 4, 0};
+            if (x == 100) p.contourEnd = 0, p.hitEnd = PocketIsect{100, y, 0, 1, 2, 0};
+            ASSERT_EQ(passTableAppend(t, &p), 1);
+        }
+        ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+        passTableFree(t);
+        const auto n = allNodes();
+        ASSERT_FALSE(n.empty());
+        const Vec2 at = offsettest::startPoint(n[0][0]);
+        EXPECT_EQ(std::pair(at.x, at.y), std::pair(c.startX, c.startY)) << c.y1 << " " << c.x1;
+    }
 }
 
 // Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):
