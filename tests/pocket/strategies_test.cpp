@@ -547,13 +547,15 @@ TEST(Strategies, SeededPocketsDoNotGouge) {
         if (round % 2 && kind <= kAxisOpen) contourReverse(c.data(), static_cast<int32_t>(c.size()));
         for (const char* l : {"MAIN", "INPUT"}) insert(l, c);
         std::vector<std::vector<Vec2>> islands;
-        for (int i = 0; i < (kind == kAxis       ? round % 3
-                             : kind == kAxisOpen ? round % 3 == 1
-                                                 : round % 2);
-             ++i) {
-            const double cx = kind == kAxis ? -25 + 50 * i + 10 * u(rng) : w / 2,
+        // Two open-side islands lie r apart: their tool-centre rings cross.
+        for (int i = 0; i < (kind <= kAxisOpen ? round % 3 : round % 2); ++i) {
+            const double cx = kind == kAxis ? -25 + 50 * i + 10 * u(rng)
+                              : i           ? islands[0][2].x + r + 8
+                                            : w / 2,
                          cy = kind == kAxis ? -5 + 10 * u(rng) : h / 2,
-                         e = kind == kAxis ? 6 + 6 * u(rng) : 5 + 3 * u(rng);
+                         e = kind == kAxis ? 6 + 6 * u(rng)
+                             : i           ? 8
+                                           : 5 + 3 * u(rng);
             islands.push_back({{cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}});
             for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(islands.back()));
         }
