@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "../geometry/msg_capture.h"
 #include "plunge/cycparams.h"
 
 namespace {
@@ -61,10 +62,14 @@ TEST(RifBlock, EveryRowStoresItsKindAtItsOffset) {
         }
     }
     EXPECT_EQ(RifKeywordTable[kRifKeywordCount].keyword, nullptr);
-    // A text longer than its field is cut to it.
-    const std::string longName(kRifTextMax + 10, 'n');
-    ASSERT_EQ(rifStoreValue(rifKeywordLookup("*RIF_NAME"), longName.c_str()), 1);
-    EXPECT_EQ(std::string(rifBlock()->rifName), longName.substr(0, kRifTextMax));
+    // A text longer than its field is cut to it, and the host is told; one that just fits is not.
+    MessageCapture capture(9);
+    for (const size_t length : {kRifTextMax + 1, kRifTextMax}) {
+        const std::string name(length, 'n');
+        ASSERT_EQ(rifStoreValue(rifKeywordLookup("*RIF_NAME"), name.c_str()), 1);
+        EXPECT_EQ(std::string(rifBlock()->rifName), name.substr(0, kRifTextMax));
+    }
+    EXPECT_EQ(capture.messages(), std::vector<std::string>{"5190,*RIF_NAME"});
     for (const int row : {-1, kRifKeywordCount}) EXPECT_EQ(rifStoreValue(row, "1"), 0) << row;
     rifResetState();
 }
