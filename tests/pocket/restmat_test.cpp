@@ -204,14 +204,22 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
     }
 }
 
-// INPUT is the job's again after an area was machined, also when a plane fails.
+// INPUT is the job's again after an area was machined, also when a plane fails. The area's start lies on its
+// corner's bisector a tenth of the reference arc's height beyond the arc's centre (6 from both walls): 6.3;
+// below a step factor of 0.5 the rest circle shrinks by (1 - 2 f) r.
 TEST(RestMat, InputIsKeptOnEveryExit) {
-    for (int fail = 0; fail < 2; ++fail) {
+    for (int fail = 0; fail < 3; ++fail) {
         RestRun run(kRectangle, 6);
-        pocketKernel().toolRadius = 2;
-        if (fail) kvCCPParams.infeedDepth = -1;  // no infeed planes: the area cannot be machined
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.stepFactor = fail == 2 ? 0.6 : 0.4;
+        if (fail == 1) kvCCPParams.infeedDepth = -1;  // no infeed planes: the area cannot be machined
         pocketRestMaterial("TEMP", 6);
         EXPECT_TRUE(run.inputKept()) << fail;
+        EXPECT_EQ(k.startGiven, 1);
+        EXPECT_NEAR(std::min(k.startX, 60 - k.startX), 6.3, 1e-9);
+        EXPECT_NEAR(std::min(k.startY, 40 - k.startY), 6.3, 1e-9);
+        EXPECT_NEAR(restCircle()->radius, fail == 2 ? 6 : 6 - 0.2 * 2, 1e-9);
     }
 }
 
