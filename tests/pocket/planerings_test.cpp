@@ -350,31 +350,45 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
 
 // An open pocket (stock boundary) with a chain of three close islands: the span
 // rings keep R from every island (the second ring's merge with the chain's end
-// waits for the first merge) and stay within the stock boundary grown by R.
+// waits for the first merge) and stay within the stock boundary grown by R; with
+// a fillet radius the left turns of the rings beyond level 0 are all rounded.
 TEST(PlaneRings, OpenPocketSpanRings) {
-    Plane plane(2, 0.4);
-    pocketKernel().openMode = 1;
-    const std::vector<ContourElement> stock = box(0, 0, 80, 60, true);
-    const std::vector<std::vector<ContourElement>> islands = {box(39, 38.3, 51, 50.2, false),
-                                                              box(11.75, 33.9, 19.5, 41.7, false),
-                                                              box(27, 20.3, 40.9, 34.2, false)};
-    put("MAIN", stock, true, true, 0);
-    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
-    ASSERT_EQ(cutListsCreate(0), 0);
-    ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
-    ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
-    ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
-    int32_t deepest = 0;
-    for (int32_t i = 0; i < regionNodeCount(); ++i) {
-        deepest = std::max(deepest, regionNode(i)->level);
-        for (const ContourElement& e : nodeRing(i)) {
-            const Vec2 p = offsettest::startPoint(e);
-            for (const auto& island : islands) EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
-            const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
-            EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
+    for (const double fillet : {0.0, 1.0}) {
+        Plane plane(2, 0.4);
+        pocketKernel().openMode = 1;
+        kvCCPParams.filletRadius = fillet;
+        const std::vector<ContourElement> stock = box(0, 0, 80, 60, true);
+        const std::vector<std::vector<ContourElement>> islands = {box(39, 38.3, 51, 50.2, false),
+                                                                  box(11.75, 33.9, 19.5, 41.7, false),
+                                                                  box(27, 20.3, 40.9, 34.2, false)};
+        put("MAIN", stock, true, true, 0);
+        for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
+        ASSERT_EQ(cutListsCreate(0), 0);
+        ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
+        ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
+        ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
+        int32_t deepest = 0, sharp = 0;
+        for (int32_t i = 0; i < regionNodeCount(); ++i) {
+            deepest = std::max(deepest, regionNode(i)->level);
+            const std::vector<ContourElement> ring = nodeRing(i);
+            for (size_t j = 0; j < ring.size(); ++j) {
+                const ContourElement &e = ring[j], &f = ring[(j + 1) % ring.size()];
+                const Vec2 p = offsettest::startPoint(e), q = offsettest::endPoint(e);
+                for (const auto& island : islands)
+                    EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
+                const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
+                EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
+                const Vec2 a = offsettest::pointAlong(e, 1 - 1e-6), b = offsettest::pointAlong(f, 1e-6);
+                const Vec2 u{q.x - a.x, q.y - a.y}, v{b.x - q.x, b.y - q.y};
+                if (regionNode(i)->level > 0 &&
+                    u.x * v.y - u.y * v.x > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y))
+                    ++sharp;
+            }
         }
+        EXPECT_EQ(sharp == 0, fillet > 0);
+        EXPECT_GT(deepest, 1);
     }
-    EXPECT_GT(deepest, 1);
+    kvCCPParams.filletRadius = 0;
 }
 
 // A moved stock keeps rings outside its room whole: an island's rings that have grown round
