@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../geometry/msg_capture.h"
+#include "geometry/frames.h"
 #include "plunge/cycparams.h"
 
 namespace {
@@ -96,5 +97,36 @@ TEST(RifBlock, TemporaryPathFitsItsBufferOrIsEmpty) {
     EXPECT_EQ(rifTmpPath(out, 0, "a"), 0);
     EXPECT_EQ(out[0], '\0');  // untouched from the last case
     EXPECT_EQ(rifTmpPath(nullptr, 8, "a"), 0);
+    rifResetState();
+}
+
+// Each mirror plane (position, normal) reflects a point in closed form; two planes reflect it twice.
+TEST(RifBlock, MirrorPlanesReflectPoints) {
+    const struct {
+        double mirrorOri[3], jlOri[3];
+        int32_t mode;
+        Vec3 image;  // of (5, 6, 7), the planes through (2, 0, 0) and (1, 2, 3)
+    } cases[] = {{{4, 0, 0}, {0, 0, 0}, -1, {-1, 6, 7}},
+                 {{0, 0, 0}, {0, 0, 2}, -1, {5, 6, -1}},
+                 {{0, 0, 0}, {0, 1, 0}, -1, {5, -2, 7}},
+                 {{1, 0, 0}, {0, 0, 1}, 1, {-1, 6, -1}}};
+    for (const auto& c : cases) {
+        rifResetState();
+        RifBlock& b = *rifBlock();
+        b.mirrorPos[0] = 2;
+        for (int i = 0; i < 3; ++i) {
+            b.jlMirrorPos[i] = i + 1;
+            b.mirrorOri[i] = c.mirrorOri[i];
+            b.jlMirrorOri[i] = c.jlOri[i];
+        }
+        ASSERT_EQ(rifSetupMirror(), 1);
+        EXPECT_EQ(framePairGetMode(), c.mode);
+        Vec3 p{5, 6, 7};
+        framePairToM1(&p);
+        EXPECT_NEAR(p.x, c.image.x, 1e-12);
+        EXPECT_NEAR(p.y, c.image.y, 1e-12);
+        EXPECT_NEAR(p.z, c.image.z, 1e-12);
+        framePairResetState();
+    }
     rifResetState();
 }
