@@ -106,7 +106,7 @@ TEST(RifBlock, MirrorPlanesReflectPoints) {
         double mirrorOri[3], jlOri[3];
         int32_t mode;
         Vec3 image;  // of (5, 6, 7), the planes through (2, 0, 0) and (1, 2, 3)
-    } cases[] = {{{4, 0, 0}, {0, 0, 0}, -1, {-1, 6, 7}},
+    } cases[] = {{{0, 3, 0}, {0, 0, 0}, -1, {5, -6, 7}},
                  {{0, 0, 0}, {0, 0, 2}, -1, {5, 6, -1}},
                  {{0, 0, 0}, {0, 1, 0}, -1, {5, -2, 7}},
                  {{1, 0, 0}, {0, 0, 1}, 1, {-1, 6, -1}}};

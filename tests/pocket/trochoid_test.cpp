@@ -174,6 +174,10 @@ TEST(Trochoid, LinkPassesEveryDivisionPoint) {
         EXPECT_EQ(trochoidLinkBuild(&a, &q, &d, 2, 1, 0.01, out.data(), r.capacity), r.expected);
     }
     expectJoined(out, h1 + h2, a, q);
+    // Two loops one element short of room: the second loop is refused, nothing written past the buffer.
+    const int32_t two = trochoidLinkBuild(&a, &q, &d, 2, 2, 0.01, out.data(), kTrochoidMaxElements);
+    std::vector<ContourElement> tight(static_cast<size_t>(two - 1));
+    EXPECT_EQ(trochoidLinkBuild(&a, &q, &d, 2, 2, 0.01, tight.data(), two - 1), -1);
 }
 
 // A wall of INPUT at a distance to the left: the width halves from 4 until the
