@@ -87,15 +87,13 @@ TEST(RestMat, PositionsAlongAContour) {
         const Vec2 want =
             aroundSquare(10.0 * c.from.element + std::fabs(c.from.x - sq[c.from.element].g[kLx1]) +
                          std::fabs(c.from.y - sq[c.from.element].g[kLy1]) + 0.5 * c.length);
-        EXPECT_NEAR(mid.x, want.x, 1e-9) << c.length;
-        EXPECT_NEAR(mid.y, want.y, 1e-9) << c.length;
+        EXPECT_XY(EXPECT_NEAR, mid, want.x, want.y, 1e-9);
     }
     // No way to go: the middle is the position itself.
     const ContourPos on{2, 0, 10, 3};
     Vec2 still{};
     EXPECT_EQ(restMidpoint(sq.data(), 4, &on, &on, &still), 1);
-    EXPECT_EQ(still.x, 10);
-    EXPECT_EQ(still.y, 3);
+    EXPECT_XY(EXPECT_EQ, still, 10, 3);
     const ContourPos a{0, 0, 5, 0}, b{1, 0, 10, 5};  // an open chain has no way back
     EXPECT_NEAR(contourLengthBetween(sq.data(), 2, &a, &b), 10, 1e-9);
     EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);

@@ -68,16 +68,14 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
     // Directions shorter than 1e-5 build nothing.
     const Vec2 p{0, 0}, m{0, 1}, tiny{1e-6, 0}, d{1, 0};
     EXPECT_EQ(trochoidHalfLoop(&p, &m, &tiny, &d, 0.01, out.data(), 2000), -1);
-    // Nor does a missing point, direction or output.
-    EXPECT_EQ(trochoidHalfLoop(nullptr, &m, &d, &d, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, nullptr, &d, &d, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, &m, nullptr, &d, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, nullptr, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, &d, 0.01, nullptr, 2000), -1);
-    EXPECT_EQ(trochoidLoop(nullptr, &p, &m, 1, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidLoop(&d, nullptr, &m, 1, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidLoop(&d, &p, nullptr, 1, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidLoop(&d, &p, &m, 1, 0.01, nullptr, 2000), -1);
+    // Nor does a missing point, direction or output, each left out in turn.
+    for (int k = 0; k < 5; ++k) {
+        const Vec2* v[4] = {&p, &m, &d, &d};
+        if (k < 4) v[k] = nullptr;
+        ContourElement* o = k < 4 ? out.data() : nullptr;
+        EXPECT_EQ(trochoidHalfLoop(v[0], v[1], v[2], v[3], 0.01, o, 2000), -1) << k;
+        EXPECT_EQ(trochoidLoop(v[2] && v[3] ? v[2] : nullptr, v[0], v[1], 1, 0.01, o, 2000), -1) << k;
+    }
     // No arriving direction, no cubic. A U-turn far too wide for eps is halved kTrochoidMaxDepth times
     // everywhere and no further: from P0 to P3 through the middle, which lies h ahead.
     const Vec3 p0{0, 0, 0}, p3{0, 1e4, 0}, ux{1, 0, 0}, back3{-1, 0, 0};
