@@ -377,6 +377,13 @@ TEST(Strategies, OpenSideQueries) {
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[0]), 5, 0, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(ring[4]), 5, 0, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[4]), 0, 0, 1e-12);
+    // An attached run lies one level below the node attached last (none: level 0); bad arguments attach none.
+    ASSERT_EQ(regionTreeInit(1), 1);
+    ContourHeader h{};
+    for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(regionNode(openRunAttach(square.data(), 4, &h))->level, i);
+    EXPECT_EQ(std::vector<int32_t>({openRunAttach(nullptr, 4, &h), openRunAttach(square.data(), 0, &h),
+                                    openRunAttach(square.data(), 4, nullptr)}),
+              std::vector<int32_t>(3, -1));
 }
 
 // An open piece carried on along its end tangents and clipped at its two crossings with a box: inside
