@@ -300,51 +300,37 @@ TEST(Passes, FarPieceStartsANewZigZag) {
     passTableFree(t);
 }
 
-// A single pass from a free end to the open left side of the boundary, 0.5 above its lower corner (the
-// open side runs on 0.5 one way, 9.5 the other): cut from the end with the shorter open side behind it,
-// the free end (none); the same pass hitting a wall instead is kept as it is given.
+// Passes from the open left side of the boundary (min(y, 10 - y) of it behind a hit) to a free end at
+// x = 60 or to the open right side: the cut starts at the end of the first or last line with the least
+// open side behind it. A single pass hitting a wall instead is kept as it is given.
 TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
-    for (const int wall : {0, 1}) {
-        for (const bool reversed : {false, true}) {
-            Tree tree;
-            insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, 0, 0, wall ? 0 : -1}));
-            PassPiece p = piece(0, 60, 0.5, 1);
-            p.contourStart = 0;
-            p.hitStart = PocketIsect{0, 0.5, 0, 1, 4, 0};
-            if (reversed) passPieceSwapEnds(&p);
-            PassTable* t = passTableCreate(1);
-            ASSERT_NE(t, nullptr);
-            ASSERT_EQ(passTableAppend(t, &p), 1);
-            ASSERT_EQ(passesOrderAndLink(t, 20), 1);
-            const auto n = allNodes();
-            ASSERT_EQ(n.size(), 1u);
-            EXPECT_EQ(n[0][0].g[kLx1], wall ? p.sx : 60) << wall << reversed;
-            passTableFree(t);
-        }
-    }
-    // Two lines, the sides x = 0 and x = 100 open (min(y, 10 - y) behind a hit), free ends at x = 60:
-    // the cut starts at the end of the first or last line with the least open side behind it.
-    struct Case {
-        double y1, x1, y2, x2, startX, startY;  // x = 100: the line ends on the right side
-    } cases[] = {
-        {1, 100, 5, 60, 60, 5}, {5, 100, 1, 60, 60, 1}, {1, 60, 5, 100, 60, 1}, {5, 60, 1, 100, 60, 5}};
-    for (const Case& c : cases) {
+    const struct {
+        std::vector<std::pair<double, double>> lines;  // y, far end x
+        bool leftWall, reversed;
+        Vec2 start;
+    } cases[] = {{{{0.5, 60}}, false, false, {60, 0.5}},       {{{0.5, 60}}, false, true, {60, 0.5}},
+                 {{{0.5, 60}}, true, false, {0, 0.5}},         {{{0.5, 60}}, true, true, {60, 0.5}},
+                 {{{1, 100}, {5, 60}}, false, false, {60, 5}}, {{{5, 100}, {1, 60}}, false, false, {60, 1}},
+                 {{{1, 60}, {5, 100}}, false, false, {60, 1}}, {{{5, 60}, {1, 100}}, false, false, {60, 5}}};
+    for (const auto& c : cases) {
         Tree tree;
-        insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, -1, 0, -1}));
+        insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, -1, 0, c.leftWall ? 0 : -1}));
         PassTable* t = passTableCreate(2);
         ASSERT_NE(t, nullptr);
-        for (const auto& [y, x, line] : {std::tuple{c.y1, c.x1, 1}, std::tuple{c.y2, c.x2, 2}}) {
-            PassPiece p = piece(0, x, y, line);
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            const auto [y, x] = c.lines[i];
+            PassPiece p = piece(0, x, y, static_cast<int32_t>(i + 1));
             p.contourStart = 0, p.hitStart = PocketIsect{0, y, 0, 1, 4, 0};
             if (x == 100) p.contourEnd = 0, p.hitEnd = PocketIsect{100, y, 0, 1, 2, 0};
+            if (c.reversed) passPieceSwapEnds(&p);
             ASSERT_EQ(passTableAppend(t, &p), 1);
         }
         ASSERT_EQ(passesOrderAndLink(t, 20), 1);
         passTableFree(t);
         const auto n = allNodes();
-        ASSERT_FALSE(n.empty());
+        ASSERT_EQ(n.size() == 1, c.lines.size() == 1);
         const Vec2 at = offsettest::startPoint(n[0][0]);
-        EXPECT_EQ(std::pair(at.x, at.y), std::pair(c.startX, c.startY)) << c.y1 << " " << c.x1;
+        EXPECT_EQ(std::pair(at.x, at.y), std::pair(c.start.x, c.start.y)) << c.lines[0].first << c.leftWall;
     }
 }
 

@@ -298,9 +298,9 @@ TEST(RegionTree, NearestElementAndNegativeTag) {
     rngResetState();
     for (int i = 0; i < 200; ++i) {
         const Vec2 p{-5 + 20 * rngUniform(), -5 + 20 * rngUniform()};
-        const auto clamp = [](double v) { return std::min(10.0, std::max(0.0, v)); };
-        const double side[4] = {std::hypot(p.x - clamp(p.x), p.y), std::hypot(p.x - 10, p.y - clamp(p.y)),
-                                std::hypot(p.x - clamp(p.x), p.y - 10), std::hypot(p.x, p.y - clamp(p.y))};
+        const double cx = std::clamp(p.x, 0.0, 10.0), cy = std::clamp(p.y, 0.0, 10.0);
+        const double side[4] = {std::hypot(p.x - cx, p.y), std::hypot(p.x - 10, p.y - cy),
+                                std::hypot(p.x - cx, p.y - 10), std::hypot(p.x, p.y - cy)};
         const int32_t want = static_cast<int32_t>(std::min_element(side, side + 4) - side);
         Vec2 at{};
         int32_t index = -1;
