@@ -125,12 +125,12 @@ TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
     // A chord closed by an arc of radius 100 too short to be divided (within 0.01 of its chord, sweep
     // 0.05) or divided in a few steps (sweep 0.2): the hull reaches the arc's middle, the width is its
     // height over the chord.
+    Vec2 base[2];
+    double w = 0;
     for (const double sweep : {0.05, 0.2}) {
         const ContourElement arc = arcElem(0, 0, 100, kPi / 2 - sweep / 2, kPi / 2 + sweep / 2, 1);
         const std::vector<ContourElement> d = {arc,
                                                lineElem(arc.g[kAex], arc.g[kAey], arc.g[kAsx], arc.g[kAsy])};
-        Vec2 base[2];
-        double w = 0;
         ASSERT_EQ(hullWidthDirection(d.data(), 2, base, &w), 1) << sweep;
         EXPECT_NEAR(w, 100 * (1 - std::cos(sweep / 2)), 1e-9) << sweep;
     }
@@ -138,8 +138,6 @@ TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
     // circle's point in its direction, so the base runs one unit past x = -9.99 and 10.
     std::vector<ContourElement> half = {arcElem(0, 0, 10, 0, kPi, 1), lineElem(-9.99, 0, 10, 0)};
     half[0].g[kAex] = -9.99, half[0].g[kAey] = 0;
-    Vec2 base[2];
-    double w = 0;
     ASSERT_EQ(hullWidthDirection(half.data(), 2, base, &w), 1);
     EXPECT_NEAR(w, 10, 1e-9);
     EXPECT_NEAR(std::min(base[0].x, base[1].x), -10.99, 1e-9);

@@ -81,12 +81,18 @@ void expectRingsClear(const std::vector<ContourElement>& outer,
 // Without islands: the first ring is the boundary offset by R + allowance, every
 // later ring one step further in, one level deeper, its parent the ring before;
 // the innermost ring is the last one a step can make. A ring of fewer than 5
-// elements shorter than the step makes no further ring (a 0.6 square, 2.4 long, step 0.8).
+// elements shorter than the step makes no further ring (a 0.6 square, 2.4 long, step 0.8). From the
+// stock inwards every element of a later ring, an open one too, carries its parent's index.
 TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
-    const struct { double w, h, r, allowance; } cases[] = {{40, 30, 2, 0.5}, {2.6, 2.6, 1, 0}};
+    const struct {
+        double w, h, r, allowance;
+    } cases[] = {{40, 30, 2, 0.5}, {2.6, 2.6, 1, 0}, {40, 30, 2, 0.5}};
     for (const auto& c : cases) {
         Plane plane(c.r, 0.4);
-        const std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
+        const bool stock = &c == &cases[2];
+        pocketKernel().stockOutin = stock;
+        std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
+        outer[0].sourceTag = stock ? -1 : 0;
         put("MAIN", outer, true, true, 0);
         pocketAllowanceSet(0, c.allowance);
         const bool outsideIn = &c == &cases[1];
@@ -101,13 +107,15 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
             if (i > 0) {
                 EXPECT_EQ(regionIsParent(i, i - 1), 1) << i;
             }
-            for (const ContourElement& e : nodeRing(i))
+            for (const ContourElement& e : nodeRing(i)) {
                 EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), outer), first + i * s, 1e-3)
                     << i;
+                EXPECT_TRUE(!stock || i == 0 || e.sourceTag == i - 1) << i;  // open ones too
+            }
         }
         EXPECT_EQ(clistCount("SPAN"), 0);                  // freed at the end
         EXPECT_EQ(clistCount("MAIN"), outsideIn ? 1 : 0);  // kept for the outside-in walk only
-        pocketKernel().outsideInDirect = 0;
+        pocketKernel().outsideInDirect = pocketKernel().stockOutin = 0;
     }
 }
 

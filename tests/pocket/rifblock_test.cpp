@@ -66,9 +66,8 @@ TEST(RifBlock, EveryRowStoresItsKindAtItsOffset) {
     // A text longer than its field is cut to it, and the host is told; one that just fits is not.
     MessageCapture capture(9);
     for (const size_t length : {kRifTextMax + 1, kRifTextMax}) {
-        const std::string name(length, 'n');
-        ASSERT_EQ(rifStoreValue(rifKeywordLookup("*RIF_NAME"), name.c_str()), 1);
-        EXPECT_EQ(std::string(rifBlock()->rifName), name.substr(0, kRifTextMax));
+        ASSERT_EQ(rifStoreValue(rifKeywordLookup("*RIF_NAME"), std::string(length, 'n').c_str()), 1);
+        EXPECT_EQ(std::string(rifBlock()->rifName), std::string(kRifTextMax, 'n'));
     }
     EXPECT_EQ(capture.messages(), std::vector<std::string>{"5190,*RIF_NAME"});
     for (const int row : {-1, kRifKeywordCount}) EXPECT_EQ(rifStoreValue(row, "1"), 0) << row;
