@@ -134,8 +134,7 @@ TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
         ASSERT_EQ(hullWidthDirection(d.data(), 2, base, &w), 1) << sweep;
         EXPECT_NEAR(w, 100 * (1 - std::cos(sweep / 2)), 1e-9) << sweep;
     }
-    // A half circle whose stored end lies 0.01 inside its radius: the hull takes the stored end, not the
-    // circle's point in its direction, so the base runs one unit past x = -9.99 and 10.
+    // A half circle whose stored end lies 0.01 inside its radius: the hull takes the end as stored.
     std::vector<ContourElement> half = {arcElem(0, 0, 10, 0, kPi, 1), lineElem(-9.99, 0, 10, 0)};
     half[0].g[kAex] = -9.99, half[0].g[kAey] = 0;
     ASSERT_EQ(hullWidthDirection(half.data(), 2, base, &w), 1);

@@ -233,9 +233,8 @@ TEST(Strategies, SingleCutOfANarrowOpenPlane) {
         ASSERT_EQ(moves.empty(), c.result == 0);
         if (c.result == 0) continue;
         const Rec& end = moves.back();
-        // Along y, past one end or the other.
         EXPECT_NEAR(c.upright ? end.x : end.y, c.width / 2, 1e-9);
-        EXPECT_NEAR(c.upright ? 50 + std::fabs(end.y - 50) : end.x, c.endX, 1e-9);
+        EXPECT_NEAR(c.upright ? 50 + std::fabs(end.y - 50) : end.x, c.endX, 1e-9);  // upright: either end
     }
 }
 
@@ -420,13 +419,15 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
     EXPECT_NEAR(offsettest::perimeter(ring), 40, 1e-9);
     EXPECT_NEAR(offsettest::signedArea(ring), 100, 1e-9);
     insert("INPUT", tagged(polygon(box(0, 0, 50, 50)), {0, 0, -1, 0}));
+    insert("INPUT", offsettest::circle(40, 40, 3, 2, 1));
     struct Case {
         Vec2 p, q;
         int clear;
     };
     for (const Case& c : std::vector<Case>{{{10, 10}, {10, 0}, 1},      // ends on the wall
                                            {{10, 10}, {10, -5}, 0},     // through the wall
-                                           {{-5, 10}, {55, 10}, 0},     // through two walls
+                                           {{10, 10}, {10, -5e-4}, 0},  // just through it
+                                           {{30, 41}, {48, 41}, 0},     // through an arc twice
                                            {{10, 10}, {10, 60}, 1}}) {  // out over the open side
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.q.x << "," << c.q.y;
     }
