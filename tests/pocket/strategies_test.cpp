@@ -405,6 +405,8 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
                                              lineElem(50, 80, 70, 80), lineElem(70, 80, 70, 40),
                                              lineElem(70, 40, 90, 40)};  // out over the top and back
     EXPECT_EQ(openRunClip(zig.data(), 5, walls.data(), 4, 1, 20, out.data()), -1);
+    const ContourElement dot = lineElem(60, 40, 60, 40);  // no tangent at its ends
+    EXPECT_EQ(openRunClip(&dot, 1, walls.data(), 4, 1, 20, out.data()), -1);
 }
 
 TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
@@ -486,8 +488,7 @@ TEST(Strategies, OpenPocketStockBoundary) {
                                            {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
                                            {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
                                            {ell, {0, 0, -1, 0, 0, 0}, 7500, 1},  // an inner corner: stays
-                                           // Clockwise, entered by a reversal, left smoothly: stays.
-                                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {
+                                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {  // in by a reversal
         Strategy s;
         insert("MAIN", tagged(polygon(c.shape), c.tags));
         EXPECT_EQ(openPocketPrepare(5), 0);
