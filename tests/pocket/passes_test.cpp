@@ -54,6 +54,7 @@ TEST(Passes, PseudoAngleOrdersDirectionsLikeTheTrueAngle) {
                      o.y + 2 * std::round(std::sin(k * kPi / 4))};
         EXPECT_NEAR(pseudoAngle(&a, &o), 45.0 * k, 1e-9) << k;
     }
+    EXPECT_EQ(pseudoAngle(&o, &o), 0);  // no direction
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-10, 10);
     auto angle = [&](const Vec2& p) {
@@ -148,7 +149,7 @@ TEST(Passes, PassCountAtTheToolRadius) {
         double width;
         int32_t passes;  // radius 5, step 4
     };
-    for (const Case& c : std::vector<Case>{{4.9, 0}, {5, 1}, {8.9, 1}, {9, 2}, {100, 24}}) {
+    for (const Case& c : std::vector<Case>{{4.9, 0}, {5, 1}, {8.9, 1}, {9, 2}, {17 - 2e-9, 4}, {100, 24}}) {
         const std::vector<ContourElement> poly = polygon(box(0, 0, 200, c.width));
         Vec2 base[2];
         double w = 0;

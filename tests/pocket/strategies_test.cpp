@@ -394,10 +394,8 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
     ASSERT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 20, out.data()), 5);
     const std::vector<Vec2> corners = {{0, 10}, {10, 10}, {50, 10}, {50, 40}, {90, 40}, {100, 40}};
     for (int k = 0; k < 5; ++k) {
-        EXPECT_NEAR(offsettest::startPoint(out[k]).x, corners[k].x, 1e-9) << k;
-        EXPECT_NEAR(offsettest::startPoint(out[k]).y, corners[k].y, 1e-9) << k;
-        EXPECT_NEAR(offsettest::endPoint(out[k]).x, corners[k + 1].x, 1e-9) << k;
-        EXPECT_NEAR(offsettest::endPoint(out[k]).y, corners[k + 1].y, 1e-9) << k;
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(out[k]), corners[k].x, corners[k].y, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     }
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, -1, 20, out.data()), -1);
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 5, out.data()), -1);  // reaches no wall

@@ -84,8 +84,7 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
     ASSERT_NE(wide, nullptr);
     Vec3* pts = nullptr;
     int32_t count = 0;
-    EXPECT_EQ(curve3DPointList(wide, 1e-6, &pts, &count), 1 + (1 << kTrochoidMaxDepth) * wide->count);
-    ASSERT_EQ(count, 1025);
+    ASSERT_EQ(curve3DPointList(wide, 1e-6, &pts, &count), 1025);  // 1 + 2^10 for its one segment
     EXPECT_XYZ(EXPECT_NEAR, pts[0], 0, 0, 0, 1e-9);
     EXPECT_XYZ(EXPECT_NEAR, pts[512], 5e3, 5e3, 0, 1e-9);
     EXPECT_XYZ(EXPECT_NEAR, pts[1024], 0, 1e4, 0, 1e-9);
