@@ -388,9 +388,8 @@ TEST(PlaneRings, OpenPocketSpanRings) {
                 EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
                 const Vec2 a = offsettest::pointAlong(e, 1 - 1e-6), b = offsettest::pointAlong(f, 1e-6);
                 const Vec2 u{q.x - a.x, q.y - a.y}, v{b.x - q.x, b.y - q.y};
-                if (regionNode(i)->level > 0 &&
-                    u.x * v.y - u.y * v.x > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y))
-                    ++sharp;
+                sharp += regionNode(i)->level > 0 &&
+                         u.x * v.y - u.y * v.x > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y);
             }
         }
         EXPECT_EQ(sharp == 0, fillet > 0);

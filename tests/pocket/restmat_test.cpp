@@ -202,9 +202,8 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
     }
 }
 
-// INPUT is the job's again after an area was machined, also when a plane fails. The area's start lies on its
-// corner's bisector a tenth of the reference arc's height beyond the arc's centre (6 from both walls): 6.3;
-// below a step factor of 0.5 the rest circle shrinks by (1 - 2 f) r.
+// INPUT is the job's again after an area was machined, also when a plane fails. The area starts a tenth of
+// the arc's height past its centre (6.3 off both walls); below f = 0.5 its circle shrinks by (1 - 2 f) r.
 TEST(RestMat, InputIsKeptOnEveryExit) {
     for (int fail = 0; fail < 3; ++fail) {
         RestRun run(kRectangle, 6);
