@@ -54,6 +54,7 @@ TEST(Passes, PseudoAngleOrdersDirectionsLikeTheTrueAngle) {
                      o.y + 2 * std::round(std::sin(k * kPi / 4))};
         EXPECT_NEAR(pseudoAngle(&a, &o), 45.0 * k, 1e-9) << k;
     }
+    EXPECT_EQ(pseudoAngle(&o, &o), 0);  // no direction
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> u(-10, 10);
     auto angle = [&](const Vec2& p) {
@@ -125,15 +126,22 @@ TEST(Passes, WidthDirectionIsTheNarrowestOfTheHull) {
     // A chord closed by an arc of radius 100 too short to be divided (within 0.01 of its chord, sweep
     // 0.05) or divided in a few steps (sweep 0.2): the hull reaches the arc's middle, the width is its
     // height over the chord.
+    Vec2 base[2];
+    double w = 0;
     for (const double sweep : {0.05, 0.2}) {
         const ContourElement arc = arcElem(0, 0, 100, kPi / 2 - sweep / 2, kPi / 2 + sweep / 2, 1);
         const std::vector<ContourElement> d = {arc,
                                                lineElem(arc.g[kAex], arc.g[kAey], arc.g[kAsx], arc.g[kAsy])};
-        Vec2 base[2];
-        double w = 0;
         ASSERT_EQ(hullWidthDirection(d.data(), 2, base, &w), 1) << sweep;
         EXPECT_NEAR(w, 100 * (1 - std::cos(sweep / 2)), 1e-9) << sweep;
     }
+    // A half circle whose stored end lies 0.01 inside its radius: the hull takes the end as stored.
+    std::vector<ContourElement> half = {arcElem(0, 0, 10, 0, kPi, 1), lineElem(-9.99, 0, 10, 0)};
+    half[0].g[kAex] = -9.99, half[0].g[kAey] = 0;
+    ASSERT_EQ(hullWidthDirection(half.data(), 2, base, &w), 1);
+    EXPECT_NEAR(w, 10, 1e-9);
+    EXPECT_NEAR(std::min(base[0].x, base[1].x), -10.99, 1e-9);
+    EXPECT_NEAR(std::max(base[0].x, base[1].x), 11, 1e-9);
 }
 
 TEST(Passes, PassCountAtTheToolRadius) {
@@ -141,7 +149,7 @@ TEST(Passes, PassCountAtTheToolRadius) {
         double width;
         int32_t passes;  // radius 5, step 4
     };
-    for (const Case& c : std::vector<Case>{{4.9, 0}, {5, 1}, {8.9, 1}, {9, 2}, {100, 24}}) {
+    for (const Case& c : std::vector<Case>{{4.9, 0}, {5, 1}, {8.9, 1}, {9, 2}, {17 - 2e-9, 4}, {100, 24}}) {
         const std::vector<ContourElement> poly = polygon(box(0, 0, 200, c.width));
         Vec2 base[2];
         double w = 0;
@@ -290,27 +298,37 @@ TEST(Passes, FarPieceStartsANewZigZag) {
     passTableFree(t);
 }
 
-// A single pass from a free end to the open left side of the boundary, 0.5 above its lower corner (the
-// open side runs on 0.5 one way, 9.5 the other): cut from the end with the shorter open side behind it,
-// the free end (none); the same pass hitting a wall instead is kept as it is given.
+// Passes from the open left side of the boundary (min(y, 10 - y) of it behind a hit) to a free end at
+// x = 60 or to the open right side: the cut starts at the end of the first or last line with the least
+// open side behind it. A single pass hitting a wall instead is kept as it is given.
 TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
-    for (const int wall : {0, 1}) {
-        for (const bool reversed : {false, true}) {
-            Tree tree;
-            insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, 0, 0, wall ? 0 : -1}));
-            PassPiece p = piece(0, 60, 0.5, 1);
-            p.contourStart = 0;
-            p.hitStart = PocketIsect{0, 0.5, 0, 1, 4, 0};
-            if (reversed) passPieceSwapEnds(&p);
-            PassTable* t = passTableCreate(1);
-            ASSERT_NE(t, nullptr);
+    const struct {
+        std::vector<std::pair<double, double>> lines;  // y, far end x
+        bool leftWall, reversed;
+        Vec2 start;
+    } cases[] = {{{{0.5, 60}}, false, false, {60, 0.5}},       {{{0.5, 60}}, false, true, {60, 0.5}},
+                 {{{0.5, 60}}, true, false, {0, 0.5}},         {{{0.5, 60}}, true, true, {60, 0.5}},
+                 {{{1, 100}, {5, 60}}, false, false, {60, 5}}, {{{5, 100}, {1, 60}}, false, false, {60, 1}},
+                 {{{1, 60}, {5, 100}}, false, false, {60, 1}}, {{{5, 60}, {1, 100}}, false, false, {60, 5}}};
+    for (const auto& c : cases) {
+        Tree tree;
+        insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, -1, 0, c.leftWall ? 0 : -1}));
+        PassTable* t = passTableCreate(2);
+        ASSERT_NE(t, nullptr);
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            const auto [y, x] = c.lines[i];
+            PassPiece p = piece(0, x, y, static_cast<int32_t>(i + 1));
+            p.contourStart = 0, p.hitStart = PocketIsect{0, y, 0, 1, 4, 0};
+            if (x == 100) p.contourEnd = 0, p.hitEnd = PocketIsect{100, y, 0, 1, 2, 0};
+            if (c.reversed) passPieceSwapEnds(&p);
             ASSERT_EQ(passTableAppend(t, &p), 1);
-            ASSERT_EQ(passesOrderAndLink(t, 20), 1);
-            const auto n = allNodes();
-            ASSERT_EQ(n.size(), 1u);
-            EXPECT_EQ(n[0][0].g[kLx1], wall ? p.sx : 60) << wall << reversed;
-            passTableFree(t);
         }
+        ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+        passTableFree(t);
+        const auto n = allNodes();
+        ASSERT_EQ(n.size() == 1, c.lines.size() == 1);
+        const Vec2 at = offsettest::startPoint(n[0][0]);
+        EXPECT_EQ(std::pair(at.x, at.y), std::pair(c.start.x, c.start.y)) << c.lines[0].first << c.leftWall;
     }
 }
 

@@ -67,13 +67,15 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
     ContourHeader h{};
     // Islands whose bottom edge runs at a height above the outer boundary's, and one reaching outside.
     const double heights[] = {0.07, 0.0701, 5};
+    clistCreate("MAIN");
+    insert("MAIN", box(0, 0, 100, 100));
     for (double y : heights) insert("MAIN", box(20, y, 30, y + 10));
     insert("MAIN", box(96, 40, 106, 50));
     EXPECT_EQ(markOpenSides("MAIN"), 1);
     const int32_t expected[4][4] = {{-1, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {-1, -1, -1, 0}};
     for (int i = 0; i < 4; ++i) {
         std::vector<ContourElement> c(4);
-        clistGet("MAIN", c.data(), &h, i + 3);
+        clistGet("MAIN", c.data(), &h, i + 1);
         for (int j = 0; j < 4; ++j) EXPECT_EQ(c[j].sourceTag, expected[i][j]) << i << " " << j;
     }
 }

@@ -81,12 +81,18 @@ void expectRingsClear(const std::vector<ContourElement>& outer,
 // Without islands: the first ring is the boundary offset by R + allowance, every
 // later ring one step further in, one level deeper, its parent the ring before;
 // the innermost ring is the last one a step can make. A ring of fewer than 5
-// elements shorter than the step makes no further ring (a 0.6 square, 2.4 long, step 0.8).
+// elements shorter than the step makes no further ring (a 0.6 square, 2.4 long, step 0.8). From the
+// stock inwards every element of a later ring, an open one too, carries its parent's index.
 TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
-    const struct { double w, h, r, allowance; } cases[] = {{40, 30, 2, 0.5}, {2.6, 2.6, 1, 0}};
+    const struct {
+        double w, h, r, allowance;
+    } cases[] = {{40, 30, 2, 0.5}, {2.6, 2.6, 1, 0}, {40, 30, 2, 0.5}};
     for (const auto& c : cases) {
         Plane plane(c.r, 0.4);
-        const std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
+        const bool stock = &c == &cases[2];
+        pocketKernel().stockOutin = stock;
+        std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
+        outer[0].sourceTag = stock ? -1 : 0;
         put("MAIN", outer, true, true, 0);
         pocketAllowanceSet(0, c.allowance);
         const bool outsideIn = &c == &cases[1];
@@ -98,16 +104,16 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
             const RegionNode* n = regionNode(i);
             ASSERT_NE(n, nullptr);
             EXPECT_EQ(n->level, i);
-            if (i > 0) {
-                EXPECT_EQ(regionIsParent(i, i - 1), 1) << i;
-            }
-            for (const ContourElement& e : nodeRing(i))
+            EXPECT_EQ(std::pair(n->parentCount, regionParent(i, 1)), std::pair(i > 0 ? 1 : 0, i - 1)) << i;
+            for (const ContourElement& e : nodeRing(i)) {
                 EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), outer), first + i * s, 1e-3)
                     << i;
+                EXPECT_TRUE(!stock || i == 0 || e.sourceTag == i - 1) << i;  // open ones too
+            }
         }
         EXPECT_EQ(clistCount("SPAN"), 0);                  // freed at the end
         EXPECT_EQ(clistCount("MAIN"), outsideIn ? 1 : 0);  // kept for the outside-in walk only
-        pocketKernel().outsideInDirect = 0;
+        pocketKernel().outsideInDirect = pocketKernel().stockOutin = 0;
     }
 }
 
@@ -269,31 +275,33 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
     }
 }
 
-// An island ring left in GKT when SPAN runs empty is restarted: it moves to
-// SPAN and its rings are attached at level 1 below the island's node.
+// An island ring left in GKT when SPAN runs empty is restarted: it moves to SPAN and its rings are
+// attached at level 1 below the island's node, unless they lie inside an INPUT island.
 TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
-    Plane plane(2, 0.4);
-    put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
-    put("MAIN", box(40, 40, 60, 60, false), false, true, 1);
-    ASSERT_EQ(cutListsCreate(1), 0);
-    ASSERT_EQ(clistCreate("SPAN"), 1);
-    ASSERT_EQ(clistCreate("GKT"), 1);
-    // The ring around the island runs with its material on the right.
-    const int32_t node = attachBox(36, 36, 64, 64, 0, false, {}, 0);
-    ASSERT_EQ(node, 0);
-    // A ring tagged as dropped goes; one whose orientation is not its side's waits in GKT.
-    put("GKT", box(30, 30, 70, 70, false, node), false, false, -3);
-    put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
-    put("GKT", box(30, 30, 70, 70, false, node), false, false, static_cast<int16_t>(node));
-    ASSERT_EQ(pocketIslandRestart(1.6), 0);
-    ASSERT_EQ(clistCount("GKT"), 1);
-    ContourHeader waiting{};
-    ASSERT_GE(clistGetHeader("GKT", &waiting, 0), 0);
-    EXPECT_EQ(waiting.leftSide, 1);
-    ASSERT_EQ(clistCount("SPAN"), 1);
-    ASSERT_EQ(regionNodeCount(), 2);
-    EXPECT_EQ(regionNode(1)->level, 1);
-    EXPECT_EQ(regionIsParent(1, node), 1);
+    for (const bool inside : {false, true}) {
+        Plane plane(2, 0.4);
+        put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
+        put("MAIN", box(40, 40, 60, 60, false), false, true, 1);
+        ASSERT_EQ(cutListsCreate(1), 0);
+        for (const char* l : {"SPAN", "GKT", "INPUT"}) ASSERT_EQ(clistCreate(l), 1);
+        if (inside) put("INPUT", box(10, 10, 90, 90, false), false, true, 1);
+        // The ring around the island runs with its material on the right.
+        const int32_t node = attachBox(36, 36, 64, 64, 0, false, {}, 0);
+        // A ring tagged as dropped goes; one whose orientation is not its side's waits in GKT.
+        put("GKT", box(30, 30, 70, 70, false, node), false, false, -3);
+        put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
+        put("GKT", box(30, 30, 70, 70, false, node), false, false, static_cast<int16_t>(node));
+        ASSERT_EQ(pocketIslandRestart(1.6), 0);
+        ASSERT_EQ(clistCount("GKT"), 1);
+        ContourHeader waiting{};
+        ASSERT_GE(clistGetHeader("GKT", &waiting, 0), 0);
+        EXPECT_EQ(waiting.leftSide, 1);
+        ASSERT_EQ(clistCount("SPAN"), 1);
+        ASSERT_EQ(regionNodeCount(), inside ? 1 : 2);
+        if (inside) continue;
+        EXPECT_EQ(regionNode(1)->level, 1);
+        EXPECT_EQ(regionIsParent(1, node), 1);
+    }
 }
 
 // A frozen merge nudges the GKT ring off by 0.0006 (0.01 for pocket contours): every corner of the new
@@ -350,31 +358,44 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
 
 // An open pocket (stock boundary) with a chain of three close islands: the span
 // rings keep R from every island (the second ring's merge with the chain's end
-// waits for the first merge) and stay within the stock boundary grown by R.
+// waits for the first merge) and stay within the stock boundary grown by R; with
+// a fillet radius the left turns of the rings beyond level 0 are all rounded.
 TEST(PlaneRings, OpenPocketSpanRings) {
-    Plane plane(2, 0.4);
-    pocketKernel().openMode = 1;
-    const std::vector<ContourElement> stock = box(0, 0, 80, 60, true);
-    const std::vector<std::vector<ContourElement>> islands = {box(39, 38.3, 51, 50.2, false),
-                                                              box(11.75, 33.9, 19.5, 41.7, false),
-                                                              box(27, 20.3, 40.9, 34.2, false)};
-    put("MAIN", stock, true, true, 0);
-    for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
-    ASSERT_EQ(cutListsCreate(0), 0);
-    ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
-    ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
-    ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
-    int32_t deepest = 0;
-    for (int32_t i = 0; i < regionNodeCount(); ++i) {
-        deepest = std::max(deepest, regionNode(i)->level);
-        for (const ContourElement& e : nodeRing(i)) {
-            const Vec2 p = offsettest::startPoint(e);
-            for (const auto& island : islands) EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
-            const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
-            EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
+    for (const double fillet : {0.0, 1.0}) {
+        Plane plane(2, 0.4);
+        pocketKernel().openMode = 1;
+        kvCCPParams.filletRadius = fillet;
+        const std::vector<ContourElement> stock = box(0, 0, 80, 60, true);
+        const std::vector<std::vector<ContourElement>> islands = {box(39, 38.3, 51, 50.2, false),
+                                                                  box(11.75, 33.9, 19.5, 41.7, false),
+                                                                  box(27, 20.3, 40.9, 34.2, false)};
+        put("MAIN", stock, true, true, 0);
+        for (int16_t i = 0; i < 3; ++i) put("MAIN", islands[i], false, true, static_cast<int16_t>(i + 1));
+        ASSERT_EQ(cutListsCreate(0), 0);
+        ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), 1), 1);
+        ASSERT_EQ(pocketOpenFirstRings(2, 1), 1);
+        ASSERT_EQ(pocketOpenRingLoop(3.6, 1), 1);
+        int32_t deepest = 0, sharp = 0;
+        for (int32_t i = 0; i < regionNodeCount(); ++i) {
+            deepest = std::max(deepest, regionNode(i)->level);
+            const std::vector<ContourElement> ring = nodeRing(i);
+            for (size_t j = 0; j < ring.size(); ++j) {
+                const ContourElement &e = ring[j], &f = ring[(j + 1) % ring.size()];
+                const Vec2 p = offsettest::startPoint(e), q = offsettest::endPoint(e);
+                for (const auto& island : islands)
+                    EXPECT_GE(offsettest::distanceTo(p, island), 2 - 1e-3) << i;
+                const bool inStock = pointInContour(stock.data(), 4, &p) != 0;
+                EXPECT_TRUE(inStock || offsettest::distanceTo(p, stock) <= 2 + 1e-3) << i;
+                const Vec2 a = offsettest::pointAlong(e, 1 - 1e-6), b = offsettest::pointAlong(f, 1e-6);
+                const Vec2 u{q.x - a.x, q.y - a.y}, v{b.x - q.x, b.y - q.y};
+                sharp += regionNode(i)->level > 0 &&
+                         u.x * v.y - u.y * v.x > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y);
+            }
         }
+        EXPECT_EQ(sharp == 0, fillet > 0);
+        EXPECT_GT(deepest, 1);
     }
-    EXPECT_GT(deepest, 1);
+    kvCCPParams.filletRadius = 0;
 }
 
 // A moved stock keeps rings outside its room whole: an island's rings that have grown round

@@ -290,3 +290,30 @@ TEST(RegionTree, WalkStackGrowsAndMarks) {
 }
 
 }  // namespace
+
+// The nearest element of a square to seeded points against the distance to each side in closed form (the
+// first side on ties); a negative tag found wherever it stands, and nothing read past the chain.
+TEST(RegionTree, NearestElementAndNegativeTag) {
+    std::vector<ContourElement> sq = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    rngResetState();
+    Vec2 at{};
+    int32_t index = -1;
+    for (int i = 0; i < 200; ++i) {
+        const Vec2 p{-5 + 20 * rngUniform(), -5 + 20 * rngUniform()};
+        const double cx = std::clamp(p.x, 0.0, 10.0), cy = std::clamp(p.y, 0.0, 10.0);
+        const double side[4] = {std::hypot(p.x - cx, p.y), std::hypot(p.x - 10, p.y - cy),
+                                std::hypot(p.x - cx, p.y - 10), std::hypot(p.x, p.y - cy)};
+        const int32_t want = static_cast<int32_t>(std::min_element(side, side + 4) - side);
+        EXPECT_NEAR(contourNearestToPoint(sq.data(), 4, &p, &at, &index), side[want], 1e-12);
+        EXPECT_EQ(index, want);
+        EXPECT_NEAR(std::hypot(at.x - p.x, at.y - p.y), side[want], 1e-12);
+    }
+    EXPECT_EQ(contourNearestToPoint(sq.data(), 0, &at, nullptr, nullptr), 0.0);
+    EXPECT_EQ(contourNearestToPoint(nullptr, 4, &at, nullptr, nullptr), 0.0);
+    for (int32_t k = -1; k < 4; ++k) {
+        std::vector<ContourElement> tagged = sq;
+        if (k >= 0) tagged[static_cast<size_t>(k)].sourceTag = -1;
+        EXPECT_EQ(contourHasNegativeTag(k < 0 ? nullptr : tagged.data(), 4), k >= 0 ? 1 : 0) << k;
+        EXPECT_EQ(contourHasNegativeTag(tagged.data(), k >= 0 ? k : 0), 0) << k;
+    }
+}

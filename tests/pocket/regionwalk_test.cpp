@@ -125,6 +125,10 @@ TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
         EXPECT_EQ(conn.element, direct ? 4 : 1);
         EXPECT_EQ(direct ? conn.x : conn.y, 0);
         EXPECT_NEAR(std::hypot(conn.x - start.x, conn.y - start.y), 8, 1e-9);
+        // A step short of the gap finds the child on the retry within the rings' distance.
+        EXPECT_EQ((direct ? regionRingSequenceOut : regionRingSequence)(&e, 6, &conn, &start, &next),
+                  kWalkDown);
+        EXPECT_NEAR(std::hypot(conn.x - start.x, conn.y - start.y), 8, 1e-9);
         ASSERT_EQ(direct ? pocketRegionPathDirect(outer, 8, 0) : pocketRegionPath(outer, 8, 0), 1);
         const std::vector<std::vector<Vec2>> paths = passes();
         ASSERT_FALSE(paths.empty());

@@ -87,15 +87,13 @@ TEST(RestMat, PositionsAlongAContour) {
         const Vec2 want =
             aroundSquare(10.0 * c.from.element + std::fabs(c.from.x - sq[c.from.element].g[kLx1]) +
                          std::fabs(c.from.y - sq[c.from.element].g[kLy1]) + 0.5 * c.length);
-        EXPECT_NEAR(mid.x, want.x, 1e-9) << c.length;
-        EXPECT_NEAR(mid.y, want.y, 1e-9) << c.length;
+        EXPECT_XY(EXPECT_NEAR, mid, want.x, want.y, 1e-9);
     }
     // No way to go: the middle is the position itself.
     const ContourPos on{2, 0, 10, 3};
     Vec2 still{};
     EXPECT_EQ(restMidpoint(sq.data(), 4, &on, &on, &still), 1);
-    EXPECT_EQ(still.x, 10);
-    EXPECT_EQ(still.y, 3);
+    EXPECT_XY(EXPECT_EQ, still, 10, 3);
     const ContourPos a{0, 0, 5, 0}, b{1, 0, 10, 5};  // an open chain has no way back
     EXPECT_NEAR(contourLengthBetween(sq.data(), 2, &a, &b), 10, 1e-9);
     EXPECT_EQ(contourLengthBetween(sq.data(), 2, &b, &a), -1);
@@ -204,14 +202,21 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
     }
 }
 
-// INPUT is the job's again after an area was machined, also when a plane fails.
+// INPUT is the job's again after an area was machined, also when a plane fails. The area starts a tenth of
+// the arc's height past its centre (6.3 off both walls); below f = 0.5 its circle shrinks by (1 - 2 f) r.
 TEST(RestMat, InputIsKeptOnEveryExit) {
-    for (int fail = 0; fail < 2; ++fail) {
+    for (int fail = 0; fail < 3; ++fail) {
         RestRun run(kRectangle, 6);
-        pocketKernel().toolRadius = 2;
-        if (fail) kvCCPParams.infeedDepth = -1;  // no infeed planes: the area cannot be machined
+        PocketKernel& k = pocketKernel();
+        k.toolRadius = 2;
+        k.stepFactor = fail == 2 ? 0.6 : 0.4;
+        if (fail == 1) kvCCPParams.infeedDepth = -1;  // no infeed planes: the area cannot be machined
         pocketRestMaterial("TEMP", 6);
         EXPECT_TRUE(run.inputKept()) << fail;
+        EXPECT_EQ(k.startGiven, 1);
+        EXPECT_NEAR(std::min(k.startX, 60 - k.startX), 6.3, 1e-9);
+        EXPECT_NEAR(std::min(k.startY, 40 - k.startY), 6.3, 1e-9);
+        EXPECT_NEAR(restCircle()->radius, fail == 2 ? 6 : 6 - 0.2 * 2, 1e-9);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "../geometry/msg_capture.h"
+#include "geometry/frames.h"
 #include "plunge/cycparams.h"
 
 namespace {
@@ -61,10 +63,13 @@ TEST(RifBlock, EveryRowStoresItsKindAtItsOffset) {
         }
     }
     EXPECT_EQ(RifKeywordTable[kRifKeywordCount].keyword, nullptr);
-    // A text longer than its field is cut to it.
-    const std::string longName(kRifTextMax + 10, 'n');
-    ASSERT_EQ(rifStoreValue(rifKeywordLookup("*RIF_NAME"), longName.c_str()), 1);
-    EXPECT_EQ(std::string(rifBlock()->rifName), longName.substr(0, kRifTextMax));
+    // A text longer than its field is cut to it, and the host is told; one that just fits is not.
+    MessageCapture capture(9);
+    for (const size_t length : {kRifTextMax + 1, kRifTextMax}) {
+        ASSERT_EQ(rifStoreValue(rifKeywordLookup("*RIF_NAME"), std::string(length, 'n').c_str()), 1);
+        EXPECT_EQ(std::string(rifBlock()->rifName), std::string(kRifTextMax, 'n'));
+    }
+    EXPECT_EQ(capture.messages(), std::vector<std::string>{"5190,*RIF_NAME"});
     for (const int row : {-1, kRifKeywordCount}) EXPECT_EQ(rifStoreValue(row, "1"), 0) << row;
     rifResetState();
 }
@@ -91,5 +96,34 @@ TEST(RifBlock, TemporaryPathFitsItsBufferOrIsEmpty) {
     EXPECT_EQ(rifTmpPath(out, 0, "a"), 0);
     EXPECT_EQ(out[0], '\0');  // untouched from the last case
     EXPECT_EQ(rifTmpPath(nullptr, 8, "a"), 0);
+    rifResetState();
+}
+
+// Each mirror plane (position, normal) reflects a point in closed form; two planes reflect it twice.
+TEST(RifBlock, MirrorPlanesReflectPoints) {
+    const struct {
+        double mirrorOri[3], jlOri[3];
+        int32_t mode;
+        Vec3 image;  // of (5, 6, 7), the planes through (2, 0, 0) and (1, 2, 3)
+    } cases[] = {{{0, 3, 0}, {0, 0, 0}, -1, {5, -6, 7}},
+                 {{0, 0, 0}, {0, 0, 2}, -1, {5, 6, -1}},
+                 {{0, 0, 0}, {0, 1, 0}, -1, {5, -2, 7}},
+                 {{1, 0, 0}, {0, 0, 1}, 1, {-1, 6, -1}}};
+    for (const auto& c : cases) {
+        rifResetState();
+        RifBlock& b = *rifBlock();
+        b.mirrorPos[0] = 2;
+        for (int i = 0; i < 3; ++i) {
+            b.jlMirrorPos[i] = i + 1;
+            b.mirrorOri[i] = c.mirrorOri[i];
+            b.jlMirrorOri[i] = c.jlOri[i];
+        }
+        ASSERT_EQ(rifSetupMirror(), 1);
+        EXPECT_EQ(framePairGetMode(), c.mode);
+        Vec3 p{5, 6, 7};
+        framePairToM1(&p);
+        EXPECT_NEAR(std::hypot(p.x - c.image.x, p.y - c.image.y, p.z - c.image.z), 0, 1e-12);
+        framePairResetState();
+    }
     rifResetState();
 }

@@ -212,24 +212,29 @@ TEST(Strategies, SingleCutOfANarrowOpenPlane) {
         int optimize, result;
         double endX;
         int32_t wallTag;
+        bool upright = false;  // the plane along y
     };
     for (const Case& c : std::vector<Case>{{8, 0, 1, 101, -1},
                                            {8, 1, 1, 96, -1},
                                            {19, 0, 1, 101, -1},
                                            {19.5, 0, 0, 0, -1},
-                                           {8, 0, 0, 0, 0}}) {
+                                           {8, 0, 0, 0, 0},
+                                           {8, 0, 1, 101, -1, true}}) {
         Strategy s;
         PocketKernel& k = pocketKernel();
         k.singleCutOverlap = 0.9;
         k.optimizeSingleCut = c.optimize;
-        insert("MAIN", tagged(polygon(box(0, 0, 100, c.width)), {-1, c.wallTag, -1, -1}));
+        insert("MAIN", tagged(polygon(c.upright ? box(0, 0, c.width, 100) : box(0, 0, 100, c.width)),
+                              {-1, c.wallTag, -1, -1}));
         EXPECT_EQ(singleCutAttempt(), c.result) << c.width;
         std::vector<Rec> moves;
         for (const Rec& r : records(31))
             if (r.type == 3111) moves.push_back(r);
         ASSERT_EQ(moves.empty(), c.result == 0);
         if (c.result == 0) continue;
-        EXPECT_XY(EXPECT_NEAR, moves.back(), c.endX, c.width / 2, 1e-9);
+        const Rec& end = moves.back();
+        EXPECT_NEAR(c.upright ? end.x : end.y, c.width / 2, 1e-9);
+        EXPECT_NEAR(c.upright ? 50 + std::fabs(end.y - 50) : end.x, c.endX, 1e-9);  // upright: either end
     }
 }
 
@@ -368,6 +373,13 @@ TEST(Strategies, OpenSideQueries) {
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[0]), 5, 0, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(ring[4]), 5, 0, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(ring[4]), 0, 0, 1e-12);
+    // An attached run lies one level below the node attached last (none: level 0); bad arguments attach none.
+    ASSERT_EQ(regionTreeInit(1), 1);
+    ContourHeader h{};
+    for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(regionNode(openRunAttach(square.data(), 4, &h))->level, i);
+    EXPECT_EQ(std::vector<int32_t>({openRunAttach(nullptr, 4, &h), openRunAttach(square.data(), 0, &h),
+                                    openRunAttach(square.data(), 4, nullptr)}),
+              std::vector<int32_t>(3, -1));
 }
 
 // An open piece carried on along its end tangents and clipped at its two crossings with a box: inside
@@ -382,10 +394,8 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
     ASSERT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 20, out.data()), 5);
     const std::vector<Vec2> corners = {{0, 10}, {10, 10}, {50, 10}, {50, 40}, {90, 40}, {100, 40}};
     for (int k = 0; k < 5; ++k) {
-        EXPECT_NEAR(offsettest::startPoint(out[k]).x, corners[k].x, 1e-9) << k;
-        EXPECT_NEAR(offsettest::startPoint(out[k]).y, corners[k].y, 1e-9) << k;
-        EXPECT_NEAR(offsettest::endPoint(out[k]).x, corners[k + 1].x, 1e-9) << k;
-        EXPECT_NEAR(offsettest::endPoint(out[k]).y, corners[k + 1].y, 1e-9) << k;
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(out[k]), corners[k].x, corners[k].y, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     }
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, -1, 20, out.data()), -1);
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 5, out.data()), -1);  // reaches no wall
@@ -393,6 +403,8 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
                                              lineElem(50, 80, 70, 80), lineElem(70, 80, 70, 40),
                                              lineElem(70, 40, 90, 40)};  // out over the top and back
     EXPECT_EQ(openRunClip(zig.data(), 5, walls.data(), 4, 1, 20, out.data()), -1);
+    const ContourElement dot = lineElem(60, 40, 60, 40);  // no tangent at its ends
+    EXPECT_EQ(openRunClip(&dot, 1, walls.data(), 4, 1, 20, out.data()), -1);
 }
 
 TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
@@ -407,13 +419,15 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
     EXPECT_NEAR(offsettest::perimeter(ring), 40, 1e-9);
     EXPECT_NEAR(offsettest::signedArea(ring), 100, 1e-9);
     insert("INPUT", tagged(polygon(box(0, 0, 50, 50)), {0, 0, -1, 0}));
+    insert("INPUT", offsettest::circle(40, 40, 3, 2, 1));
     struct Case {
         Vec2 p, q;
         int clear;
     };
     for (const Case& c : std::vector<Case>{{{10, 10}, {10, 0}, 1},      // ends on the wall
                                            {{10, 10}, {10, -5}, 0},     // through the wall
-                                           {{-5, 10}, {55, 10}, 0},     // through two walls
+                                           {{10, 10}, {10, -5e-4}, 0},  // just through it
+                                           {{30, 41}, {48, 41}, 0},     // through an arc twice
                                            {{10, 10}, {10, 60}, 1}}) {  // out over the open side
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.q.x << "," << c.q.y;
     }
@@ -457,6 +471,7 @@ TEST(Strategies, PlanesWithoutOpenSides) {
 // extensions; nothing open, nothing moves.
 TEST(Strategies, OpenPocketStockBoundary) {
     const std::vector<Vec2> ell = {{0, 0}, {100, 0}, {100, 50}, {50, 50}, {50, 100}, {0, 100}};
+    const std::vector<Vec2> spike = {{0, 0}, {0, 50}, {60, 50}, {60, 80}, {60, 20}, {60, 0}};
     struct Case {
         std::vector<Vec2> shape;
         std::vector<int32_t> tags;
@@ -470,7 +485,8 @@ TEST(Strategies, OpenPocketStockBoundary) {
                                            {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
                                            {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
                                            {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
-                                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1}}) {  // an inner corner: stays
+                                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1},  // an inner corner: stays
+                                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {  // in by a reversal
         Strategy s;
         insert("MAIN", tagged(polygon(c.shape), c.tags));
         EXPECT_EQ(openPocketPrepare(5), 0);
@@ -489,7 +505,7 @@ TEST(Strategies, OpenPocketStockBoundary) {
 }
 
 #ifdef KV_HAVE_GEOS
-// Seeded pockets of both orientations, some with islands, by axisParallel
+// Seeded pockets of both orientations, some with islands (on one open plane two r apart), by axisParallel
 // (closed, then with open sides), by stockOutin and by openPocket (open along
 // the lower side; openInsideOut on one; closed ones by the contour-parallel
 // fallback): the tool swept along the written path stays inside the pocket or
@@ -545,12 +561,16 @@ TEST(Strategies, SeededPocketsDoNotGouge) {
         for (const char* l : {"MAIN", "INPUT"}) insert(l, c);
         std::vector<std::vector<Vec2>> islands;
         for (int i = 0; i < (kind == kAxis       ? round % 3
-                             : kind == kAxisOpen ? round % 3 == 1
+                             : kind == kAxisOpen ? (round % 3 == 1) + (round == 13)
                                                  : round % 2);
              ++i) {
-            const double cx = kind == kAxis ? -25 + 50 * i + 10 * u(rng) : w / 2,
+            const double cx = kind == kAxis ? -25 + 50 * i + 10 * u(rng)
+                              : i           ? islands[0][2].x + r + 8
+                                            : w / 2,
                          cy = kind == kAxis ? -5 + 10 * u(rng) : h / 2,
-                         e = kind == kAxis ? 6 + 6 * u(rng) : 5 + 3 * u(rng);
+                         e = kind == kAxis ? 6 + 6 * u(rng)
+                             : i           ? 8
+                                           : 5 + 3 * u(rng);
             islands.push_back({{cx - e, cy - e}, {cx - e, cy + e}, {cx + e, cy + e}, {cx + e, cy - e}});
             for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(islands.back()));
         }

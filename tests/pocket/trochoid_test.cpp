@@ -68,43 +68,28 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
     // Directions shorter than 1e-5 build nothing.
     const Vec2 p{0, 0}, m{0, 1}, tiny{1e-6, 0}, d{1, 0};
     EXPECT_EQ(trochoidHalfLoop(&p, &m, &tiny, &d, 0.01, out.data(), 2000), -1);
-    // Nor does a missing point, direction or output.
-    EXPECT_EQ(trochoidHalfLoop(nullptr, &m, &d, &d, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, nullptr, &d, &d, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, &m, nullptr, &d, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, nullptr, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidHalfLoop(&p, &m, &d, &d, 0.01, nullptr, 2000), -1);
-    EXPECT_EQ(trochoidLoop(nullptr, &p, &m, 1, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidLoop(&d, nullptr, &m, 1, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidLoop(&d, &p, nullptr, 1, 0.01, out.data(), 2000), -1);
-    EXPECT_EQ(trochoidLoop(&d, &p, &m, 1, 0.01, nullptr, 2000), -1);
-    // The U-turn cubic: leaving along x and arriving back against it, 4 apart, it bulges out h = 2
-    // (0.75 k with k = 8 h / 6); arriving along the leaving direction its arms turn round, and it still
-    // runs from P0 to P3 through finite points.
-    const Vec3 p0{0, 0, 0}, p3{0, 4, 0}, ux{1, 0, 0}, back3{-1, 0, 0};
-    for (const Vec3* a : {&back3, &ux}) {
-        PolyCurve* c = bezierUTurn(&p0, &p3, &ux, a, 2);
-        ASSERT_NE(c, nullptr);
-        Vec3* pts = nullptr;
-        int32_t count = 0;
-        ASSERT_GE(curve3DPointList(c, 1e-4, &pts, &count), 0);
-        ASSERT_GE(count, 2);
-        double bulge = 0;
-        bool finite = true;
-        for (int32_t i = 0; i < count; ++i) {
-            finite &= std::isfinite(pts[i].x) && std::isfinite(pts[i].y);
-            bulge = std::max(bulge, pts[i].x);
-        }
-        EXPECT_TRUE(finite);
-        EXPECT_NEAR(pts[0].y, 0, 1e-9);
-        EXPECT_NEAR(pts[count - 1].y, 4, 1e-9);
-        if (a == &back3) {
-            EXPECT_NEAR(bulge, 2, 1e-3);
-        }
-        free(pts);
-        polyCurveFree(c);
+    // Nor does a missing point, direction or output, each left out in turn.
+    for (int k = 0; k < 5; ++k) {
+        const Vec2* v[4] = {&p, &m, &d, &d};
+        if (k < 4) v[k] = nullptr;
+        ContourElement* o = k < 4 ? out.data() : nullptr;
+        EXPECT_EQ(trochoidHalfLoop(v[0], v[1], v[2], v[3], 0.01, o, 2000), -1) << k;
+        EXPECT_EQ(trochoidLoop(v[2] && v[3] ? v[2] : nullptr, v[0], v[1], 1, 0.01, o, 2000), -1) << k;
     }
-    EXPECT_EQ(bezierUTurn(&p0, &p3, &ux, &p0, 2), nullptr);  // no arriving direction
+    // No arriving direction, no cubic. A U-turn far too wide for eps is halved kTrochoidMaxDepth times
+    // everywhere and no further: from P0 to P3 through the middle, which lies h ahead.
+    const Vec3 p0{0, 0, 0}, p3{0, 1e4, 0}, ux{1, 0, 0}, back3{-1, 0, 0};
+    EXPECT_EQ(bezierUTurn(&p0, &p3, &ux, &p0, 2), nullptr);
+    PolyCurve* wide = bezierUTurn(&p0, &p3, &ux, &back3, 5e3);
+    ASSERT_NE(wide, nullptr);
+    Vec3* pts = nullptr;
+    int32_t count = 0;
+    ASSERT_EQ(curve3DPointList(wide, 1e-6, &pts, &count), 1025);  // 1 + 2^10 for its one segment
+    EXPECT_XYZ(EXPECT_NEAR, pts[0], 0, 0, 0, 1e-9);
+    EXPECT_XYZ(EXPECT_NEAR, pts[512], 5e3, 5e3, 0, 1e-9);
+    EXPECT_XYZ(EXPECT_NEAR, pts[1024], 0, 1e4, 0, 1e-9);
+    free(pts);
+    polyCurveFree(wide);
     // In seeded frames of space, arriving against or along the leaving direction (given at any length):
     // the middle point, the farthest ahead, lies h ahead of the chord's middle, in the plane of the chord
     // and the direction.
@@ -166,6 +151,10 @@ TEST(Trochoid, LinkPassesEveryDivisionPoint) {
         EXPECT_EQ(trochoidLinkBuild(&a, &q, &d, 2, 1, 0.01, out.data(), r.capacity), r.expected);
     }
     expectJoined(out, h1 + h2, a, q);
+    // Two loops one element short of room: the second loop is refused, nothing written past the buffer.
+    const int32_t two = trochoidLinkBuild(&a, &q, &d, 2, 2, 0.01, out.data(), kTrochoidMaxElements);
+    std::vector<ContourElement> tight(static_cast<size_t>(two - 1));
+    EXPECT_EQ(trochoidLinkBuild(&a, &q, &d, 2, 2, 0.01, tight.data(), two - 1), -1);
 }
 
 // A wall of INPUT at a distance to the left: the width halves from 4 until the
