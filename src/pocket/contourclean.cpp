@@ -85,7 +85,7 @@ int32_t contourClean(ContourElement* chain, int32_t count) {
         ContourElement& e = chain[i];
         Vec2 s, t;
         const bool known = elemPoint(&e, &s, kElemStart) && elemPoint(&e, &t, kElemEnd);
-        const bool fullCircle = known && e.type == kElemArc && e.g[kAr] > 0.005;
+        const bool fullCircle = known && e.type == kElemArc && e.g[kAr] > kPocketFlatRadius;
         if (!known || (std::fabs(s.x - t.x) < 0.0002 && std::fabs(s.y - t.y) < 0.0002 && !fullCircle)) {
             removeAt(chain, count, i);
             --count;
@@ -93,7 +93,7 @@ int32_t contourClean(ContourElement* chain, int32_t count) {
             if (i < count && chain[i].type == kElemLine && known) elemSetPoint(&chain[i], &s, kElemStart);
             continue;
         }
-        if (e.type == kElemArc && std::fabs(e.g[kAr]) < 0.005) makeLine(&e);
+        if (e.type == kElemArc && std::fabs(e.g[kAr]) < kPocketFlatRadius) makeLine(&e);
         ++i;
     }
     count = chainRemoveZigzags(chain, count, 0.01);

@@ -8,6 +8,7 @@
 #include "pocket/clist.h"
 
 constexpr double kPocketHugeRadius = 9999.9;  // arcs beyond this are as good as lines
+constexpr double kPocketFlatRadius = 0.005;   // cleaning turns arcs below this into their chords
 
 // Each returns the new count of the chain, edited in place.
 int32_t contourClean(ContourElement* chain, int32_t count);

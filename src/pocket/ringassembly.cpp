@@ -736,7 +736,15 @@ int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElem
                          by = e.y - el.g[kAcy];
             longOne = el.direction * (ax * by - ay * bx) <= 0;
         }
-        if (longOne && elemPoint(&el, &e, kElemMiddle) && index.closer(e, r)) return 0;
+        // Below the flat radius a corner arc of the offset is cleaned into its chord, whose middle lies
+        // sqrt(d^2 - L^2/4) from the corner: held to the arc's own distance, the ring would be lost.
+        double rMiddle = r;
+        if (el.type == kElemLine && distance < kPocketFlatRadius) {
+            const double half2 = 0.25 * ((e.x - s0.x) * (e.x - s0.x) + (e.y - s0.y) * (e.y - s0.y));
+            if (half2 < distance * distance)
+                rMiddle = std::min(r, std::sqrt(distance * distance - half2) - pocketKernel().tolerance);
+        }
+        if (longOne && elemPoint(&el, &e, kElemMiddle) && index.closer(e, rMiddle)) return 0;
     }
     return 1;
 }

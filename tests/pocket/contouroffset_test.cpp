@@ -65,6 +65,9 @@ TEST_F(OffsetTest, SimpleShapesByClosedForm) {
         {circle(0, 0, 5, 2, 1), 1, 6, 0, 0, 0, 0, 0},
         {circle(0, 0, 5, 4, -1), -1, 5.5, 0, 0, 0, 0, 0},
     };
+    // Below the flat radius the corner arcs are cleaned into chords: the ring is still there.
+    for (double e : {0.0005, 0.001, 0.003, 0.004, 0.0049})
+        cases.push_back({sq, -1, e, 1, 8, 0, 0, 100 + 40 * e + 2 * e * e});
     for (int n : {1, 2, 4})
         for (double e : {-3.0, 3.0})
             cases.push_back({circle(0, 0, 5, n, 1), 1, e, 1, -1, 0, 5 - e, kPi * (5 - e) * (5 - e)});
