@@ -32,9 +32,10 @@ std::vector<Out> gOut;
 Vec3 gAxis{};
 std::vector<int> gSections;  // +code opened, -code closed
 bool gFail = false;
+size_t gFailAt = SIZE_MAX;  // the callback fails from this point on
 
 int recPoint(const Vec3* p, int32_t cls) {
-    if (gFail) return -1;
+    if (gFail || gOut.size() >= gFailAt) return -1;
     gOut.push_back({*p, cls, ncCurrentFeed(), gAxis, ncIsInfeedFeedForced()});
     return 0;
 }
@@ -75,6 +76,7 @@ class Links : public ::testing::Test {
         gOut.clear();
         gSections.clear();
         gFail = false;
+        gFailAt = SIZE_MAX;
     }
     void TearDown() override {
         linkSetSectionHooks(nullptr, nullptr);
@@ -143,12 +145,17 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     EXPECT_EQ(gOut.back().cls, 1);
     EXPECT_DOUBLE_EQ(gOut.back().feed, 300.0);  // the last move onto the cut at the retract feed
     EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);  // then the cutting feed again
-    startAt({0, 0, 0});
-    gSections.clear();
-    gFail = true;  // a failed output still closes the link and restores the feed
-    EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
-    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
-    EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);
+    for (double infeed : {0.0, 333.0}) {        // a failed output still closes the link and restores the feed
+        startAt({0, 0, 0});
+        gSections.clear();
+        ncSetSpecialFeeds(0.0, 0.0, infeed);
+        gFail = true;
+        EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
+        gFail = false;
+        EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+        EXPECT_DOUBLE_EQ(ncCurrentFeed(), infeed > 0 ? 0.0 : 1000.0);  // an infeed feed ends at the base feed
+    }
+    ncSetSpecialFeeds(0.0, 0.0, 0.0);
     ncSetFeedMode(0);
     idx5ResetState();
 }
@@ -669,26 +676,43 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     plistFree(l);
 }
 
-// Each allocation of the travel searches failed in turn: -4, or the answer found with memory enough.
+// Each allocation of the travel searches, a checked link and a placed macro failed in turn: -4 (-1 or
+// none for the link and the macro), or the answer found with memory enough.
 TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
     testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
     plate.m.tool->size2 = 4.0;
+    plate.m.tolerance = 0.05;
     ctx.safetyDistance = 1.0, ctx.clearancePlane = 8.0;
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
-    for (int lifted : {0, 1}) {
+    for (int kind : {0, 1, 2, 3}) {
         double want = 0, got = 0;
         const auto run = [&](double* out) {
-            return lifted ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
-                          : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
+            if (kind < 2)
+                return kind ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
+                            : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
+            int r = -1;
+            Plist* l = nullptr;  // the link's emitted points or the macro's placed ones, seen by the last
+            MacroPath* m = macroPathCreate(kMacroLeave, 2, 2, 0);
+            ProfileCurve* c = profileLine(&B, &A);
+            if (m && c) {
+                macroPathAppend(m, B), macroPathAppend(m, A), startAt(B);
+                if (kind == 2) r = linkCheckedMove(c, &ctx, &plate.m);
+                if (kind == 3) r = (l = macroPlacePoints(m, &ctx, &plate.m)) ? 1 : -1;
+            }
+            const Vec3 last = l ? l->points[l->count - 1] : gOut.empty() ? Vec3{} : gOut.back().p;
+            *out = last.z + 100.0 * double(l ? l->count : gOut.size());
+            plistFree(l), macroPathFree(m), profileFreeList(c);
+            return r == -1 ? -4 : r;
         };
         const int full = run(&want);
         ASSERT_GE(full, 0);
+        EXPECT_GT(kind > 1 ? want : 1e9, 100 * 2 + 7 - 1e-9);  // on the plate at A: more than two points
         for (long n = 1; n < 200; ++n) {
             allocfail::arm(n);
             const int r = run(&got);
             const bool fired = allocfail::fired();
             allocfail::disarm();
-            EXPECT_TRUE(r == -4 || (r == full && got == want)) << lifted << " " << n;
+            EXPECT_TRUE(r == -4 || (r == full && got == want)) << kind << " " << n;
             if (!fired) break;
         }
     }
@@ -861,6 +885,8 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(macroJoinAxis(macro, nullptr), -1);
     linkThinPoints(nullptr, 1, 1);
     linkThinKeepAxes(nullptr, 1, 1, 1);
+    macro->kind = kMacroApproach;  // an empty approach has no first point to come down to
+    EXPECT_EQ(linkInfeedCollisionTest(macro, &ctx, &model, -1, nullptr), 0);
     EXPECT_TRUE(gOut.empty());
     ctx.radialMode = 1;  // the radial links are not part of this library
     EXPECT_EQ(linkRetractApproach(&ctx, &model, &p, 10, 0), -1);
@@ -1033,6 +1059,12 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
             EXPECT_VEC_NEAR(gOut[i].p, (Vec3{want[i].x - 10, want[i].y, want[i].z}), 1e-9);
         }
         EXPECT_DOUBLE_EQ(part.m.tool->radius, 0.5);
+        for (size_t k = 0; k < want.size(); ++k) {  // a failure at any point of the link is reported
+            linkSetPointCallbacks(recPoint, nullptr, nullptr), startAt(c.last);
+            gFailAt = k;
+            EXPECT_EQ(idx5CollisionFreeMacro(&c.T, &c.T, 0, &ctx, &part.m), kLinkOutputFailed) << k;
+            gFailAt = SIZE_MAX;
+        }
     }
     framesResetState();
 }
