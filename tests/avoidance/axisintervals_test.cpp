@@ -272,6 +272,9 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     EXPECT_EQ(axisIntervalsBoxTree(&f, m, m->root, &list) * 10 + axisIntervalsBoxTree(&f, m, nullptr, &list),
               11);
     EXPECT_GT(list.count, 0);
+    const AxisFrame far{{0, -100, 0}, f.A, f.U, f.W};  // 100 beside the swing plane: the root is cut off
+    AngleIntervals none{0, 8, s, e};
+    EXPECT_EQ(axisIntervalsBoxTree(&far, m, m->root, &none) * 10 + none.count, 10);
     axisModelFree(m);
 }
 

@@ -44,6 +44,7 @@ double offPolyline(const Vec3& p, const Plist* l) {
 
 // Every step of a ramp climbs by tan(ramp) times its length in the plan, on the guide.
 void expectRamp(const MacroPath* m, const Plist* g, double ramp, double height) {
+    EXPECT_NEAR(std::hypot(m->direction.x, m->direction.y, m->direction.z), 1.0, 1e-12);  // +z without axes
     EXPECT_NEAR(m->points[m->count - 1].z - m->points[0].z, height, 1e-6);
     for (int32_t i = 1; i < m->count; ++i) {
         const Vec3 &a = m->points[i - 1], &b = m->points[i];
