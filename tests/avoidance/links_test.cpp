@@ -885,8 +885,8 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(macroJoinAxis(macro, nullptr), -1);
     linkThinPoints(nullptr, 1, 1);
     linkThinKeepAxes(nullptr, 1, 1, 1);
-    macro->kind = kMacroApproach;  // an empty approach has no first point to come down to
-    EXPECT_EQ(linkInfeedCollisionTest(macro, &ctx, &model, -1, nullptr), 0);
+    macro->kind = kMacroApproach;  // an empty approach has no first point to link to or come down to
+    EXPECT_EQ(linkInfeedCollisionTest(macro, &ctx, &model, 0, nullptr), 0);
     EXPECT_TRUE(gOut.empty());
     ctx.radialMode = 1;  // the radial links are not part of this library
     EXPECT_EQ(linkRetractApproach(&ctx, &model, &p, 10, 0), -1);
