@@ -795,22 +795,29 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (const Out& o : gOut) EXPECT_VEC_NEAR(o.axis, cutAxis, 0);
     for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
-    macroPathFree(p);
-    // An approach comes in from its far end, placed, to where it attaches.
-    SetUp();
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
-    p = macroPathCreate(kMacroApproach, 2, 4, 0);
-    ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
-    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
-    ASSERT_GE(gOut.size(), 2u);
-    for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
-    EXPECT_NEAR(gOut.front().p.y, 2.0, 1e-4);
-    EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
-    for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
-    for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
-    EXPECT_EQ(ncCurrentFeed(), 0.0);                     // and the base feed after it
+    macroPathFree(p), p = nullptr;
+    // An approach comes in from its far end, placed, to where it attaches at the approach feed; a link
+    // first jumps to that end over the clearance plane, as an untested one does.
+    for (int32_t link : {-1, 0}) {
+        SetUp();
+        ctx.stepMax = 1e9;
+        ctx.stepMin = 0.01;
+        p = macroPathCreate(kMacroApproach, 2, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, link, nullptr), 0);
+        const size_t j = link < 0 ? 0 : 2;
+        ASSERT_GE(gOut.size(), j + 2);
+        for (size_t i = 0; i < j; ++i) EXPECT_VEC_NEAR(gOut[i].p, (Vec3{0, 2, i ? 13.0 : 100.0}), 1e-4);
+        for (size_t i = j; i < gOut.size(); ++i)
+            EXPECT_NEAR(gOut[i].p.z, 8.0, 1e-6) << i;  // type 2: no offset
+        EXPECT_NEAR(gOut[j].p.y, 2.0, 1e-4);
+        EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
+        for (size_t i = j + 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
+        for (size_t i = j + 1; i < gOut.size(); ++i) EXPECT_EQ(gOut[i].feed, 111.0) << i;
+        EXPECT_EQ(ncCurrentFeed(), 0.0);  // the base feed after it
+        if (link < 0) macroPathFree(p);
+    }
     SetUp();  // an untested approach of its attachment point alone goes there at the approach feed
     MacroPath* one = macroPathCreate(kMacroApproach, 2, 1, 0);
     ASSERT_NE(one, nullptr);

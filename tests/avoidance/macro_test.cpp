@@ -103,6 +103,19 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-12);
         macroPathFree(path);
     }
+    // Type 16 heads for its target unless the link mode raises it: a leave from mode 1, an approach in
+    // mode 2.
+    for (int32_t mode : {0, 1, 2})
+        for (int32_t kind : {kMacroLeave, kMacroApproach}) {
+            macroSetLinkMode(mode);
+            MacroParams tm = params(16, 2.0);
+            MacroPath* path = macroBuild(kind, &p0, &p0, &tm, 1, nullptr, 0, &target);
+            ASSERT_NE(path, nullptr);
+            const bool raised = kind == kMacroLeave ? mode != 0 : mode == 2;
+            EXPECT_VEC_NEAR(path->points[path->count - 1], (raised ? Vec3{0, 0, 2} : target), 1e-12);
+            macroPathFree(path);
+        }
+    macroSetLinkMode(0);
     // A vertical arc after a vertical move has no plane to turn in: one move straight on.
     const Vec3 below{0, 0, -1};
     MacroParams vm = params(1, 2.0);
