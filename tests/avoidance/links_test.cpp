@@ -797,11 +797,15 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
     macroPathFree(p), p = nullptr;
     // An approach comes in from its far end, placed, to where it attaches at the approach feed; a link
-    // first jumps to that end over the clearance plane, as an untested one does.
-    for (int32_t link : {-1, 0}) {
+    // first jumps to that end over the clearance plane, as an untested one does; a retract feed takes the
+    // move onto that end alone.
+    for (int32_t v : {0, 1, 2}) {
         SetUp();
+        const int32_t link = v == 1 ? 0 : -1;
         ctx.stepMax = 1e9;
         ctx.stepMin = 0.01;
+        ctx.retractFeed = v == 2 ? 444.0 : 0.0;
+        ncSetFeedMode(v == 2 ? 2 : 0);
         p = macroPathCreate(kMacroApproach, 2, 4, 0);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
@@ -815,9 +819,12 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
         for (size_t i = j + 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
         for (size_t i = j + 1; i < gOut.size(); ++i) EXPECT_EQ(gOut[i].feed, 111.0) << i;
+        EXPECT_EQ(gOut[0].feed, v == 2 ? 444.0 : v == 1 ? 0.0 : 111.0);
         EXPECT_EQ(ncCurrentFeed(), 0.0);  // the base feed after it
-        if (link < 0) macroPathFree(p);
+        if (v < 2) macroPathFree(p);
     }
+    ctx.retractFeed = 0.0;
+    ncSetFeedMode(0);
     SetUp();  // an untested approach of its attachment point alone goes there at the approach feed
     MacroPath* one = macroPathCreate(kMacroApproach, 2, 1, 0);
     ASSERT_NE(one, nullptr);
