@@ -159,6 +159,11 @@ TEST(MacroTraj, RampCases) {
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     EXPECT_EQ(macroGenRamp(g, -1, 45 * kDeg, 4, 0), nullptr);
     EXPECT_EQ(macroGenRamp(g, g->count, 45 * kDeg, 4, 0), nullptr);
+    Plist* full = plistCreate(2, 0);  // no room past its last point to read a kind from
+    ASSERT_NE(full, nullptr);
+    for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{1, 0, 0}}) plistAppend(full, q.x, &q, 0, nullptr, 0);
+    EXPECT_EQ(macroGenRamp(full, 2, 45 * kDeg, 4, 0), nullptr);
+    plistFree(full);
     // Heights count from 1e-5 on, for the ramps and the helix alike.
     const Vec3 o{0, 0, 0};
     for (double h : {1e-5, 0.99e-5}) {
