@@ -152,6 +152,7 @@ TEST(MacroTraj, RampCases) {
         expectRamp(m, ell, 45 * kDeg, stretch > 0 ? 8 : 16);
         for (int32_t i = 1; i < m->count; ++i)
             EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
+        EXPECT_LT(xy(m->points[2], {1, 1, 0}), 1e-12);  // out to the far end before it turns
         macroPathFree(m);
     }
     macroSetRampPieceLength(0.0);
@@ -367,6 +368,7 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         EXPECT_VEC_NEAR(g->points[g->count - 1], g->points[0], 1e-9);
         expectRamp(m, g, 45 * kDeg, 5);
         EXPECT_VEC_NEAR(m->points[0], g->points[0], 1e-9);
+        EXPECT_EQ(m->axes, nullptr);  // the tool keeps its axes along a contour ramp
         macroPathFree(m);
         plistFree(g);
     }
