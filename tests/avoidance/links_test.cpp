@@ -716,6 +716,14 @@ TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
             if (!fired) break;
         }
     }
+    // The plate, the ball's centre above it, the tool's offset, the safety distance; the ball grows to
+    // half the holder once that is wider by more than 1e-5.
+    for (const auto& c : {std::array<double, 2>{4.00002, 10}, {4.2, 10.1}, {4.00002000000001, 10.00001}}) {
+        plate.m.tool->size2 = c[0];
+        double h = 0;
+        EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
+        EXPECT_NEAR(h, c[1], 1e-7) << c[0];
+    }
 }
 
 // Without geometry the travel line stays at the higher end, raised by the tool's offset and the safety
