@@ -805,8 +805,8 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
     macroPathFree(p), p = nullptr;
     // An approach comes in from its far end, placed, to where it attaches at the approach feed; a link
-    // first jumps to that end over the clearance plane, as an untested one does; a retract feed takes the
-    // move onto that end alone.
+    // first jumps to that end, raised by the macro's offset, over the clearance plane as an untested one
+    // does; a retract feed takes the move onto that end alone.
     for (int32_t v : {0, 1, 2}) {
         SetUp();
         const int32_t link = v == 1 ? 0 : -1;
@@ -817,10 +817,12 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         p = macroPathCreate(kMacroApproach, 2, 4, 0);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        p->direction = {0, 0, 1}, p->offset = 1.0;
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, link, nullptr), 0);
-        const size_t j = link < 0 ? 0 : 2;
+        const size_t j = link < 0 ? 0 : 3;
         ASSERT_GE(gOut.size(), j + 2);
-        for (size_t i = 0; i < j; ++i) EXPECT_VEC_NEAR(gOut[i].p, (Vec3{0, 2, i ? 13.0 : 100.0}), 1e-4);
+        for (size_t i = 0; i < j; ++i)
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{0, 2, std::array{100.0, 14.0, 9.0}[i]}), 1e-4);
         for (size_t i = j; i < gOut.size(); ++i)
             EXPECT_NEAR(gOut[i].p.z, 8.0, 1e-6) << i;  // type 2: no offset
         EXPECT_NEAR(gOut[j].p.y, 2.0, 1e-4);
