@@ -247,15 +247,16 @@ TEST(Macro, ZeroArcStepIsRefusedWithAMessage) {
     for (int32_t level : {9, 8}) {  // a message of level 9: a host at level 8 does not see it
         MessageCapture cap(level);
         const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, z{0, 0, 1};
-        for (uint16_t t : {1, 3, 21, 23, 26, 10, 27, 16, 6}) {
-            MacroParams m = params(t, 2);
-            m.arcStepAngle = 0.0;
-            EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
-            if (t != 6) {
-                EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+        for (double step : {0.0, 1e-5})  // a step must be larger than 1e-5
+            for (uint16_t t : {1, 3, 21, 23, 26, 10, 27, 16, 6}) {
+                MacroParams m = params(t, 2);
+                m.arcStepAngle = step;
+                EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+                if (t != 6) {
+                    EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+                }
             }
-        }
-        EXPECT_EQ(cap.countOf("9999,*MACRO_IWIN"), level == 9 ? 17 : 0);
+        EXPECT_EQ(cap.countOf("9999,*MACRO_IWIN"), level == 9 ? 34 : 0);
     }
 }
 

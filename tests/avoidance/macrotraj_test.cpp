@@ -470,7 +470,7 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     // direction b (across v) lands 3 along the guide, lifted by 2.
     const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);
     const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{v.x, v.y, v.z};
-    MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
+    MacroPath* m = macroPathCreate(kMacroLeave, 10, 3, 0);  // full: nothing past its last point is read
     ASSERT_NE(m, nullptr);
     macroPathAppend(m, p0);
     macroPathAppend(m, {3 * v.x + 2 * b.x, 3 * v.y + 2 * b.y, 3 * v.z + 2 * b.z});
