@@ -874,6 +874,7 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkRetractApproach(nullptr, &model, &p, 10, 0), -1);
     EXPECT_EQ(linkRetractApproach(&ctx, &model, nullptr, 10, 0), -1);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, nullptr, &h), -4);
+    EXPECT_EQ(linkTravelHeightLine(&p, nullptr, &ctx, &model, &h), -4);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &model, nullptr), -4);
     EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &model, nullptr), -4);
     h = 7;  // a lift asked for is set to 0 even when the other arguments are missing
@@ -971,10 +972,10 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         {{-20, 0, 6}, {-10, 0, 6}, 0},  // passes over the square, too low
         {{-10, 0, 6}, {-20, 0, 6}, 0},  // either way
         {{-20, 0, 7.01}, {-10, 0, 7.01}, 1},
-        {{-20, 3.5, 6}, {-10, 3.5, 6}, 1},  // beside it, beyond the ball's reach
-        {{-20, 0, 6}, {-18.5, 0, 6}, 1},    // ends before it
-        {{-15, 0, 6}, {-15, 0, 6}, 1},      // shorter than the tolerance: nothing to sample
-        {{-15, 0, 20}, {-15, 0, 6}, 0},     // a column down onto it
+        {{-20, 3.5, 6}, {-10, 3.5, 6}, 1},     // beside it, beyond the ball's reach
+        {{-20, 0, 6}, {-18.5, 0, 6}, 1},       // ends before it
+        {{-15, 0, 6}, {-15, 0, 6.000009}, 1},  // shorter than the tolerance: nothing to sample
+        {{-15, 0, 20}, {-15, 0, 6}, 0},        // a column down onto it
     };
     for (const Case& c : cases)
         EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &c.E, &c.F), c.free) << c.E.x << " " << c.E.z;

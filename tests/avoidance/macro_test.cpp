@@ -77,6 +77,7 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         ASSERT_EQ(path->count, static_cast<int32_t>(c.want.size())) << c.type;
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-9);
         EXPECT_VEC_NEAR(path->moveDir, (Vec3{1, 0, 0}), 0);
+        EXPECT_EQ(path->axes, nullptr);  // the tool keeps its own axes along these
         // Approach type 7 leaves type 0 and the height for the rest of the run.
         EXPECT_TRUE(c.type != 7 || c.kind != kMacroApproach || m.approachType + m.approachDistance == 5.0);
         macroPathFree(path);
