@@ -32,10 +32,10 @@ std::vector<Out> gOut;
 Vec3 gAxis{};
 std::vector<int> gSections;  // +code opened, -code closed
 bool gFail = false;
-size_t gFailAt = SIZE_MAX;  // the callback fails from this point on
+size_t gFailAt = SIZE_MAX;  // the callback fails at this call alone
 
 int recPoint(const Vec3* p, int32_t cls) {
-    if (gFail || gOut.size() >= gFailAt) return -1;
+    if (gFail || gFailAt-- == 0) return -1;
     gOut.push_back({*p, cls, ncCurrentFeed(), gAxis, ncIsInfeedFeedForced()});
     return 0;
 }
@@ -1088,6 +1088,7 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
             linkSetPointCallbacks(recPoint, nullptr, nullptr), startAt(c.last);
             gFailAt = k;
             EXPECT_EQ(idx5CollisionFreeMacro(&c.T, &c.T, 0, &ctx, &part.m), kLinkOutputFailed) << k;
+            EXPECT_EQ(gOut.size(), k);  // and nothing after it
             gFailAt = SIZE_MAX;
         }
     }
