@@ -99,8 +99,14 @@ void evalOnProfile(Plist* list, const ProfileCurve* profile) {
 
 Plist* listFor(const ProfileCurve* profile, double step, int withVectors) {
     const double n = std::fabs(profileLength3D(profile)) / step;
-    if (!(n < double(kPlistMaxPoints))) return plistCreate(kPlistMaxPoints, withVectors);
-    return plistCreate(static_cast<int32_t>(n) + 10, withVectors);
+    Plist* list = plistCreate(n < double(kPlistMaxPoints) ? static_cast<int32_t>(n) + 10 : kPlistMaxPoints,
+                              withVectors);
+    // Short of memory a list may come without the vectors asked for; the links write every point's axis.
+    if (list && withVectors && !list->vectors) {
+        plistFree(list);
+        return nullptr;
+    }
+    return list;
 }
 
 // A clone of the model whose tool is at least as wide as half its diameter.
@@ -314,7 +320,11 @@ int linkCheckedMove(ProfileCurve* curve, const LinkContext* ctx, CheckModel* mod
     if (ctx->pathMode == 1 && hasTriangles(&work)) {
         CheckParams params;
         initChkParams(&params);
-        chkModelList(&work, list, ctx->totalToolLength, nullptr, 0, &params);
+        // Unchecked points are no link: the caller retracts instead.
+        if (chkModelList(&work, list, ctx->totalToolLength, nullptr, 0, &params) == kMeshNoMemory) {
+            plistFree(list);
+            return -1;
+        }
     }
     if (n > 0 && ctx->avoid && ctx->avoid->obstacle && ctx->pathMode != 2) {
         const Vec3 end = list->points[n - 1];  // before the avoidance may cut the list
@@ -397,7 +407,10 @@ Plist* macroPlacePoints(const MacroPath* path, const LinkContext* ctx, CheckMode
     if (ctx->pathMode == 1 && hasTriangles(&work)) {
         CheckParams params;
         initChkParams(&params);
-        chkModelList(&work, list, ctx->totalToolLength, nullptr, 0, &params);
+        if (chkModelList(&work, list, ctx->totalToolLength, nullptr, 0, &params) == kMeshNoMemory) {
+            plistFree(list);
+            return nullptr;
+        }
     }
     linkSetRandomThinning(work.randomStep != 0);
     linkThinPoints(list, ctx->stepMax, ctx->stepMin);

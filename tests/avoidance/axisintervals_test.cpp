@@ -164,6 +164,9 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     EXPECT_DOUBLE_EQ(lo, -0.4);
     EXPECT_DOUBLE_EQ(hi, 0.7);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &Z, -0.4, 0.7, &lo, &hi), kAxisVertical);
+    const Vec3 steep = {0.99e-5, 0, 1}, off = {1.01e-5, 0, 1};  // vertical within 1e-5
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &steep, -0.4, 0.7, &lo, &hi), kAxisVertical);
+    EXPECT_EQ(axisIntervalsOverMesh(&P, &off, -0.4, 0.7, &lo, &hi), kAxisFree);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.7, -0.4, &lo, &hi), kAxisBadArgs);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.3, 0.3, &lo, &hi), kAxisFree);  // one tilt is a range
     EXPECT_TRUE(lo == 0.3 && hi == 0.3);
@@ -272,6 +275,9 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     EXPECT_EQ(axisIntervalsBoxTree(&f, m, m->root, &list) * 10 + axisIntervalsBoxTree(&f, m, nullptr, &list),
               11);
     EXPECT_GT(list.count, 0);
+    const AxisFrame far{{0, -100, 0}, f.A, f.U, f.W};  // 100 beside the swing plane: the root is cut off
+    AngleIntervals none{0, 8, s, e};
+    EXPECT_EQ(axisIntervalsBoxTree(&far, m, m->root, &none) * 10 + none.count, 10);
     axisModelFree(m);
 }
 

@@ -32,9 +32,10 @@ std::vector<Out> gOut;
 Vec3 gAxis{};
 std::vector<int> gSections;  // +code opened, -code closed
 bool gFail = false;
+size_t gFailAt = SIZE_MAX;  // the callback fails at this call alone
 
 int recPoint(const Vec3* p, int32_t cls) {
-    if (gFail) return -1;
+    if (gFail || gFailAt-- == 0) return -1;
     gOut.push_back({*p, cls, ncCurrentFeed(), gAxis, ncIsInfeedFeedForced()});
     return 0;
 }
@@ -75,6 +76,7 @@ class Links : public ::testing::Test {
         gOut.clear();
         gSections.clear();
         gFail = false;
+        gFailAt = SIZE_MAX;
     }
     void TearDown() override {
         linkSetSectionHooks(nullptr, nullptr);
@@ -143,12 +145,17 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     EXPECT_EQ(gOut.back().cls, 1);
     EXPECT_DOUBLE_EQ(gOut.back().feed, 300.0);  // the last move onto the cut at the retract feed
     EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);  // then the cutting feed again
-    startAt({0, 0, 0});
-    gSections.clear();
-    gFail = true;  // a failed output still closes the link and restores the feed
-    EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
-    EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
-    EXPECT_DOUBLE_EQ(ncCurrentFeed(), 1000.0);
+    for (double infeed : {0.0, 333.0}) {        // a failed output still closes the link and restores the feed
+        startAt({0, 0, 0});
+        gSections.clear();
+        ncSetSpecialFeeds(0.0, 0.0, infeed);
+        gFail = true;
+        EXPECT_EQ(linkRetractApproach(&ctx, &model, &T, 40.0, 0.0), kLinkOutputFailed);
+        gFail = false;
+        EXPECT_EQ(gSections, (std::vector<int>{64, -64}));
+        EXPECT_DOUBLE_EQ(ncCurrentFeed(), infeed > 0 ? 0.0 : 1000.0);  // an infeed feed ends at the base feed
+    }
+    ncSetSpecialFeeds(0.0, 0.0, 0.0);
     ncSetFeedMode(0);
     idx5ResetState();
 }
@@ -669,28 +676,53 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     plistFree(l);
 }
 
-// Each allocation of the travel searches failed in turn: -4, or the answer found with memory enough.
+// Each allocation of the travel searches, a checked link and a placed macro failed in turn: -4 (-1 or
+// none for the link and the macro), or the answer found with memory enough.
 TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
     testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
     plate.m.tool->size2 = 4.0;
+    plate.m.tolerance = 0.05;
     ctx.safetyDistance = 1.0, ctx.clearancePlane = 8.0;
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
-    for (int lifted : {0, 1}) {
+    for (int kind : {0, 1, 2, 3}) {
         double want = 0, got = 0;
         const auto run = [&](double* out) {
-            return lifted ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
-                          : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
+            if (kind < 2)
+                return kind ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
+                            : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
+            int r = -1;
+            Plist* l = nullptr;  // the link's emitted points or the macro's placed ones, seen by the last
+            MacroPath* m = macroPathCreate(kMacroLeave, 2, 2, 0);
+            ProfileCurve* c = profileLine(&B, &A);
+            if (m && c) {
+                macroPathAppend(m, B), macroPathAppend(m, A), startAt(B);
+                if (kind == 2) r = linkCheckedMove(c, &ctx, &plate.m);
+                if (kind == 3) r = (l = macroPlacePoints(m, &ctx, &plate.m)) ? 1 : -1;
+            }
+            const Vec3 last = l ? l->points[l->count - 1] : gOut.empty() ? Vec3{} : gOut.back().p;
+            *out = last.z + 100.0 * double(l ? l->count : gOut.size());
+            plistFree(l), macroPathFree(m), profileFreeList(c);
+            return r == -1 ? -4 : r;
         };
         const int full = run(&want);
         ASSERT_GE(full, 0);
+        EXPECT_GT(kind > 1 ? want : 1e9, 100 * 2 + 7 - 1e-9);  // on the plate at A: more than two points
         for (long n = 1; n < 200; ++n) {
             allocfail::arm(n);
             const int r = run(&got);
             const bool fired = allocfail::fired();
             allocfail::disarm();
-            EXPECT_TRUE(r == -4 || (r == full && got == want)) << lifted << " " << n;
+            EXPECT_TRUE(r == -4 || (r == full && got == want)) << kind << " " << n;
             if (!fired) break;
         }
+    }
+    // The plate, the ball's centre above it, the tool's offset, the safety distance; the ball grows to
+    // half the holder once that is wider by more than 1e-5.
+    for (const auto& c : {std::array<double, 2>{4.00002, 10}, {4.2, 10.1}, {4.00002000000001, 10.00001}}) {
+        plate.m.tool->size2 = c[0];
+        double h = 0;
+        EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
+        EXPECT_NEAR(h, c[1], 1e-7) << c[0];
     }
 }
 
@@ -771,22 +803,38 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (const Out& o : gOut) EXPECT_VEC_NEAR(o.axis, cutAxis, 0);
     for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
-    macroPathFree(p);
-    // An approach comes in from its far end, placed, to where it attaches.
-    SetUp();
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
-    p = macroPathCreate(kMacroApproach, 2, 4, 0);
-    ASSERT_NE(p, nullptr);
-    for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
-    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
-    ASSERT_GE(gOut.size(), 2u);
-    for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
-    EXPECT_NEAR(gOut.front().p.y, 2.0, 1e-4);
-    EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
-    for (size_t i = 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
-    for (const Out& o : gOut) EXPECT_EQ(o.feed, 111.0);  // at the approach feed
-    EXPECT_EQ(ncCurrentFeed(), 0.0);                     // and the base feed after it
+    macroPathFree(p), p = nullptr;
+    // An approach comes in from its far end, placed, to where it attaches at the approach feed; a link
+    // first jumps to that end, raised by the macro's offset, over the clearance plane as an untested one
+    // does; a retract feed takes the move onto that end alone.
+    for (int32_t v : {0, 1, 2}) {
+        SetUp();
+        const int32_t link = v == 1 ? 0 : -1;
+        ctx.stepMax = 1e9;
+        ctx.stepMin = 0.01;
+        ctx.retractFeed = v == 2 ? 444.0 : 0.0;
+        ncSetFeedMode(v == 2 ? 2 : 0);
+        p = macroPathCreate(kMacroApproach, 2, 4, 0);
+        ASSERT_NE(p, nullptr);
+        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        p->direction = {0, 0, 1}, p->offset = 1.0;
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, link, nullptr), 0);
+        const size_t j = link < 0 ? 0 : 3;
+        ASSERT_GE(gOut.size(), j + 2);
+        for (size_t i = 0; i < j; ++i)
+            EXPECT_VEC_NEAR(gOut[i].p, (Vec3{0, 2, std::array{100.0, 14.0, 9.0}[i]}), 1e-4);
+        for (size_t i = j; i < gOut.size(); ++i)
+            EXPECT_NEAR(gOut[i].p.z, 8.0, 1e-6) << i;  // type 2: no offset
+        EXPECT_NEAR(gOut[j].p.y, 2.0, 1e-4);
+        EXPECT_NEAR(gOut.back().p.y, 0.0, 1e-4);
+        for (size_t i = j + 1; i < gOut.size(); ++i) EXPECT_LT(gOut[i].p.y, gOut[i - 1].p.y) << i;
+        for (size_t i = j + 1; i < gOut.size(); ++i) EXPECT_EQ(gOut[i].feed, 111.0) << i;
+        EXPECT_EQ(gOut[0].feed, v == 2 ? 444.0 : v == 1 ? 0.0 : 111.0);
+        EXPECT_EQ(ncCurrentFeed(), 0.0);  // the base feed after it
+        if (v < 2) macroPathFree(p);
+    }
+    ctx.retractFeed = 0.0;
+    ncSetFeedMode(0);
     SetUp();  // an untested approach of its attachment point alone goes there at the approach feed
     MacroPath* one = macroPathCreate(kMacroApproach, 2, 1, 0);
     ASSERT_NE(one, nullptr);
@@ -826,6 +874,7 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkRetractApproach(nullptr, &model, &p, 10, 0), -1);
     EXPECT_EQ(linkRetractApproach(&ctx, &model, nullptr, 10, 0), -1);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, nullptr, &h), -4);
+    EXPECT_EQ(linkTravelHeightLine(&p, nullptr, &ctx, &model, &h), -4);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &model, nullptr), -4);
     EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &model, nullptr), -4);
     h = 7;  // a lift asked for is set to 0 even when the other arguments are missing
@@ -861,6 +910,8 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(macroJoinAxis(macro, nullptr), -1);
     linkThinPoints(nullptr, 1, 1);
     linkThinKeepAxes(nullptr, 1, 1, 1);
+    macro->kind = kMacroApproach;  // an empty approach has no first point to link to or come down to
+    EXPECT_EQ(linkInfeedCollisionTest(macro, &ctx, &model, 0, nullptr), 0);
     EXPECT_TRUE(gOut.empty());
     ctx.radialMode = 1;  // the radial links are not part of this library
     EXPECT_EQ(linkRetractApproach(&ctx, &model, &p, 10, 0), -1);
@@ -921,10 +972,10 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         {{-20, 0, 6}, {-10, 0, 6}, 0},  // passes over the square, too low
         {{-10, 0, 6}, {-20, 0, 6}, 0},  // either way
         {{-20, 0, 7.01}, {-10, 0, 7.01}, 1},
-        {{-20, 3.5, 6}, {-10, 3.5, 6}, 1},  // beside it, beyond the ball's reach
-        {{-20, 0, 6}, {-18.5, 0, 6}, 1},    // ends before it
-        {{-15, 0, 6}, {-15, 0, 6}, 1},      // shorter than the tolerance: nothing to sample
-        {{-15, 0, 20}, {-15, 0, 6}, 0},     // a column down onto it
+        {{-20, 3.5, 6}, {-10, 3.5, 6}, 1},     // beside it, beyond the ball's reach
+        {{-20, 0, 6}, {-18.5, 0, 6}, 1},       // ends before it
+        {{-15, 0, 6}, {-15, 0, 6.000009}, 1},  // shorter than the tolerance: nothing to sample
+        {{-15, 0, 20}, {-15, 0, 6}, 0},        // a column down onto it
     };
     for (const Case& c : cases)
         EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &c.E, &c.F), c.free) << c.E.x << " " << c.E.z;
@@ -1033,6 +1084,13 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
             EXPECT_VEC_NEAR(gOut[i].p, (Vec3{want[i].x - 10, want[i].y, want[i].z}), 1e-9);
         }
         EXPECT_DOUBLE_EQ(part.m.tool->radius, 0.5);
+        for (size_t k = 0; k < want.size(); ++k) {  // a failure at any point of the link is reported
+            linkSetPointCallbacks(recPoint, nullptr, nullptr), startAt(c.last);
+            gFailAt = k;
+            EXPECT_EQ(idx5CollisionFreeMacro(&c.T, &c.T, 0, &ctx, &part.m), kLinkOutputFailed) << k;
+            EXPECT_EQ(gOut.size(), k);  // and nothing after it
+            gFailAt = SIZE_MAX;
+        }
     }
     framesResetState();
 }

@@ -77,6 +77,7 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         ASSERT_EQ(path->count, static_cast<int32_t>(c.want.size())) << c.type;
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-9);
         EXPECT_VEC_NEAR(path->moveDir, (Vec3{1, 0, 0}), 0);
+        EXPECT_EQ(path->axes, nullptr);  // the tool keeps its own axes along these
         // Approach type 7 leaves type 0 and the height for the rest of the run.
         EXPECT_TRUE(c.type != 7 || c.kind != kMacroApproach || m.approachType + m.approachDistance == 5.0);
         macroPathFree(path);
@@ -103,6 +104,19 @@ TEST(Macro, BuildCasesGiveTheirPoints) {
         for (size_t i = 0; i < c.want.size(); ++i) EXPECT_VEC_NEAR(path->points[i], c.want[i], 1e-12);
         macroPathFree(path);
     }
+    // Type 16 heads for its target unless the link mode raises it: a leave from mode 1, an approach in
+    // mode 2.
+    for (int32_t mode : {0, 1, 2})
+        for (int32_t kind : {kMacroLeave, kMacroApproach}) {
+            macroSetLinkMode(mode);
+            MacroParams tm = params(16, 2.0);
+            MacroPath* path = macroBuild(kind, &p0, &p0, &tm, 1, nullptr, 0, &target);
+            ASSERT_NE(path, nullptr);
+            const bool raised = kind == kMacroLeave ? mode != 0 : mode == 2;
+            EXPECT_VEC_NEAR(path->points[path->count - 1], (raised ? Vec3{0, 0, 2} : target), 1e-12);
+            macroPathFree(path);
+        }
+    macroSetLinkMode(0);
     // A vertical arc after a vertical move has no plane to turn in: one move straight on.
     const Vec3 below{0, 0, -1};
     MacroParams vm = params(1, 2.0);
@@ -234,15 +248,16 @@ TEST(Macro, ZeroArcStepIsRefusedWithAMessage) {
     for (int32_t level : {9, 8}) {  // a message of level 9: a host at level 8 does not see it
         MessageCapture cap(level);
         const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, z{0, 0, 1};
-        for (uint16_t t : {1, 3, 21, 23, 26, 10, 27, 16, 6}) {
-            MacroParams m = params(t, 2);
-            m.arcStepAngle = 0.0;
-            EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
-            if (t != 6) {
-                EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+        for (double step : {0.0, 1e-5})  // a step must be larger than 1e-5
+            for (uint16_t t : {1, 3, 21, 23, 26, 10, 27, 16, 6}) {
+                MacroParams m = params(t, 2);
+                m.arcStepAngle = step;
+                EXPECT_EQ(macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+                if (t != 6) {
+                    EXPECT_EQ(macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z), nullptr) << t;
+                }
             }
-        }
-        EXPECT_EQ(cap.countOf("9999,*MACRO_IWIN"), level == 9 ? 17 : 0);
+        EXPECT_EQ(cap.countOf("9999,*MACRO_IWIN"), level == 9 ? 34 : 0);
     }
 }
 

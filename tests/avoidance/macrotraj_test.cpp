@@ -44,6 +44,7 @@ double offPolyline(const Vec3& p, const Plist* l) {
 
 // Every step of a ramp climbs by tan(ramp) times its length in the plan, on the guide.
 void expectRamp(const MacroPath* m, const Plist* g, double ramp, double height) {
+    EXPECT_NEAR(std::hypot(m->direction.x, m->direction.y, m->direction.z), 1.0, 1e-12);  // +z without axes
     EXPECT_NEAR(m->points[m->count - 1].z - m->points[0].z, height, 1e-6);
     for (int32_t i = 1; i < m->count; ++i) {
         const Vec3 &a = m->points[i - 1], &b = m->points[i];
@@ -151,6 +152,7 @@ TEST(MacroTraj, RampCases) {
         expectRamp(m, ell, 45 * kDeg, stretch > 0 ? 8 : 16);
         for (int32_t i = 1; i < m->count; ++i)
             EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
+        EXPECT_LT(xy(m->points[2], {1, 1, 0}), 1e-12);  // out to the far end before it turns
         macroPathFree(m);
     }
     macroSetRampPieceLength(0.0);
@@ -158,6 +160,11 @@ TEST(MacroTraj, RampCases) {
     EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     EXPECT_EQ(macroGenRamp(g, -1, 45 * kDeg, 4, 0), nullptr);
     EXPECT_EQ(macroGenRamp(g, g->count, 45 * kDeg, 4, 0), nullptr);
+    Plist* full = plistCreate(2, 0);  // no room past its last point to read a kind from
+    ASSERT_NE(full, nullptr);
+    for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{1, 0, 0}}) plistAppend(full, q.x, &q, 0, nullptr, 0);
+    EXPECT_EQ(macroGenRamp(full, 2, 45 * kDeg, 4, 0), nullptr);
+    plistFree(full);
     // Heights count from 1e-5 on, for the ramps and the helix alike.
     const Vec3 o{0, 0, 0};
     for (double h : {1e-5, 0.99e-5}) {
@@ -361,6 +368,7 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         EXPECT_VEC_NEAR(g->points[g->count - 1], g->points[0], 1e-9);
         expectRamp(m, g, 45 * kDeg, 5);
         EXPECT_VEC_NEAR(m->points[0], g->points[0], 1e-9);
+        EXPECT_EQ(m->axes, nullptr);  // the tool keeps its axes along a contour ramp
         macroPathFree(m);
         plistFree(g);
     }
@@ -462,7 +470,7 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     // direction b (across v) lands 3 along the guide, lifted by 2.
     const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);
     const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{v.x, v.y, v.z};
-    MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
+    MacroPath* m = macroPathCreate(kMacroLeave, 10, 3, 0);  // full: nothing past its last point is read
     ASSERT_NE(m, nullptr);
     macroPathAppend(m, p0);
     macroPathAppend(m, {3 * v.x + 2 * b.x, 3 * v.y + 2 * b.y, 3 * v.z + 2 * b.z});
