@@ -730,7 +730,8 @@ int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElem
         // A long element could dip in between its ends: a chord longer than the distance,
         // or an arc of more than half a turn.
         const Vec2 s0 = startOf(&el);
-        bool longOne = (e.x - s0.x) * (e.x - s0.x) + (e.y - s0.y) * (e.y - s0.y) > distance * distance;
+        const double len2 = (e.x - s0.x) * (e.x - s0.x) + (e.y - s0.y) * (e.y - s0.y);
+        bool longOne = len2 > distance * distance;
         if (el.type == kElemArc && !longOne) {
             const double ax = s0.x - el.g[kAcx], ay = s0.y - el.g[kAcy], bx = e.x - el.g[kAcx],
                          by = e.y - el.g[kAcy];
@@ -739,11 +740,8 @@ int ringKeepsOffset(const ContourElement* ring, int32_t count, const ContourElem
         // Below the flat radius a corner arc of the offset is cleaned into its chord, whose middle lies
         // sqrt(d^2 - L^2/4) from the corner: held to the arc's own distance, the ring would be lost.
         double rMiddle = r;
-        if (el.type == kElemLine && distance < kPocketFlatRadius) {
-            const double half2 = 0.25 * ((e.x - s0.x) * (e.x - s0.x) + (e.y - s0.y) * (e.y - s0.y));
-            if (half2 < distance * distance)
-                rMiddle = std::min(r, std::sqrt(distance * distance - half2) - pocketKernel().tolerance);
-        }
+        if (el.type == kElemLine && distance < kPocketFlatRadius && 0.25 * len2 < distance * distance)
+            rMiddle = std::min(r, std::sqrt(distance * distance - 0.25 * len2) - pocketKernel().tolerance);
         if (longOne && elemPoint(&el, &e, kElemMiddle) && index.closer(e, rMiddle)) return 0;
     }
     return 1;
