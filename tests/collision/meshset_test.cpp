@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -15,6 +16,10 @@
 #include "collision/toolseg.h"
 #include "collision/toolshape.h"
 #include "geometry/rng.h"
+
+// The allocation controls alone: the hook itself is the no-memory tests'.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 
 namespace {
 
@@ -201,6 +206,11 @@ TEST_F(MeshSetTest, FindVertexMergesBelowTheToleranceInKeyOrder) {
 // within and beyond the merge tolerance and at their very coordinates, up to an exhausted capacity.
 TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
     const double tolerances[] = {0.003, 0.003, 0.003, 0.0};
+    std::vector<Vec3> ring;  // whole points at plan distances 5, 10, 13 and 25: many equal keys
+    for (int x = -25; x <= 25; x++)
+        for (int y = -25; y <= 25; y++)
+            for (const int r : {5, 10, 13, 25})
+                if (x * x + y * y == r * r) ring.push_back({1.0 * x, 1.0 * y, 1.0 * rngBelow(2)});
     for (int n = 0; n < 60; n++) {
         std::vector<Vec3> ends, base;
         for (int i = 0; i < 30; i++) base.push_back(randomPoint(5));
@@ -213,9 +223,16 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         if (n % 6 == 4)
             for (Vec3& e : ends) e = {e.x * 1e12, e.y * 1e12, e.z * 1e12};
         if (n % 6 == 5) ends[7].y = NAN;
+        // Each point within reach of several, on either side of their keys and of the cells' borders.
+        if (n % 6 == 3)
+            for (Vec3& e : ends) {
+                const Vec3 q = ring[rngBelow(static_cast<int32_t>(ring.size()))];
+                const double f = rngBelow(2) ? 1.0 : 1.0 + 0.1 * rngUniform();
+                e = {q.x * f, q.y * f, q.z};
+            }
         const int32_t cap = n % 5 ? 400 : 100;
         CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
-        bulk->tolerance = single->tolerance = tolerances[n % 4];
+        bulk->tolerance = single->tolerance = n % 6 == 3 ? 2.5 : tolerances[n % 4];
         int r = 1;
         for (int32_t i = 0; i < 200 && r > 0; i++)
             r = collMeshAddEdge(single, &ends[2 * i], &ends[2 * i + 1]);
@@ -252,19 +269,49 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         collMeshFree(bulk);
         collMeshFree(single);
     }
-    // Capacities that run out at an edge's second end, a new point after a known one.
-    const Vec3 chain[] = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 0, 0}, {3, 0, 0}};
-    for (const int32_t cap : {1, 3}) {
-        CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
+    // Capacities that run out at an edge's second end, a new point after a known one; tolerances whose
+    // extents of 1e12 tolerances (or squares) leave the one-pass build's range.
+    const std::vector<Vec3> chain = {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 0, 0}, {3, 0, 0}};
+    const Vec3 o{0, 0, 0}, x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};  // every pair: more edges than points
+    const std::vector<Vec3> pairs = {o, x, o, y, o, z, x, y, x, z, y, z};
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    const struct {
+        int32_t cap;
+        double tol;
+        std::vector<Vec3> ends;
+        int r;
+    } rows[] = {{1, 0, chain, -1},       {3, 0, chain, -1},
+                {4, 0, pairs, -1},       {4, tiny, {{1e12 * tiny, 0, 0}, {4e-312, 0, 0}}, 1},
+                {4, INFINITY, chain, 1}, {4, NAN, chain, -1}};
+    for (const auto& c : rows) {
+        CollMesh *bulk = collMeshCreate(c.cap), *single = collMeshCreate(c.cap);
         ASSERT_TRUE(bulk && single);
+        bulk->tolerance = single->tolerance = c.tol;
+        const int32_t n = static_cast<int32_t>(c.ends.size() / 2);
         int r = 1;
-        for (int32_t i = 0; i < 3 && r > 0; i++)
-            r = collMeshAddEdge(single, &chain[2 * i], &chain[2 * i + 1]);
-        EXPECT_EQ(r, -1);
-        EXPECT_EQ(collMeshAddEdges(bulk, chain, 3), -1) << cap;
-        EXPECT_TRUE(bulk->vertexCount == single->vertexCount && bulk->edgeCount == single->edgeCount) << cap;
+        for (int32_t i = 0; i < n && r > 0; i++)
+            r = collMeshAddEdge(single, &c.ends[2 * i], &c.ends[2 * i + 1]);
+        EXPECT_EQ(r, c.r);
+        EXPECT_EQ(collMeshAddEdges(bulk, c.ends.data(), n), c.r) << c.cap << " " << c.tol;
+        ASSERT_TRUE(bulk->vertexCount == single->vertexCount && bulk->edgeCount == single->edgeCount)
+            << c.tol;
+        EXPECT_EQ(std::memcmp(bulk->edges, single->edges, sizeof(CollEdge) * bulk->edgeCount), 0);
         collMeshFree(bulk);
         collMeshFree(single);
+    }
+    // Memory short for the one-pass build: -1 with nothing written; ends out of its range never need it.
+    for (const bool finite : {true, false}) {
+        CollMesh* bulk = collMeshCreate(6);
+        ASSERT_NE(bulk, nullptr);
+        bulk->tolerance = 1e-3;
+        std::vector<Vec3> ends = chain;
+        ends[0].x = finite ? 0.0 : NAN;
+        allocfail::arm(1);
+        const int r = collMeshAddEdges(bulk, ends.data(), 3);
+        allocfail::disarm();
+        EXPECT_EQ(r, finite ? -1 : 1);
+        EXPECT_TRUE(bulk->vertexCount == (finite ? 0 : 4) && bulk->edgeCount == (finite ? 0 : 3)) << finite;
+        collMeshFree(bulk);
     }
 }
 
@@ -738,6 +785,30 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
     }
 }
 
+// An edge in reach that would take more than 1e7 samples, or any edge before a profile gives the
+// sampling width, fails the query: with the tree and its given samples (the edge first, in the left
+// leaf), with the bounded search, and without a tree.
+TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
+    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
+    for (int k = 0; k < 4; k++) {
+        const ToolDescription t = stackedTool();
+        if (k < 3) toolSegProfileInit(&t, 0, 0.005);  // a width of about 0.22
+        Lines lines;
+        const double y = k < 3 ? 2 : 0, z = k < 3 ? 30 : 0;  // through the pivot without a profile
+        lines.add({{-2e6, y, z}, {2e6, y, z}});
+        for (int e = 0; e < 150; e++) lines.add({{150.0 + e, 150.0 + e, 0}, {151.0 + e, 151.0 + e, 0}});
+        MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
+        ASSERT_TRUE(set && leaves(set->meshes[0]->tree) == 2);
+        if (k == 0) set->meshes[0]->samples = static_cast<Vec3*>(std::calloc(1, sizeof(Vec3)));
+        if (k == 2)
+            for (CollMesh* m : set->meshes)
+                if (m) collMeshTreeFree(std::exchange(m->tree, nullptr));
+        double angle = 0;
+        EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), -1) << k;
+        meshSetFree(set);
+    }
+}
+
 namespace {
 int crossesAxisPlane(const Vec3*, const Vec3*, const ToolDescription*, const Vec3* a, const Vec3* b,
                      Vec3* out) {
@@ -877,7 +948,7 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
         EXPECT_EQ(m->vertexCount, 0);
         EXPECT_EQ(m->edgeCount, 0);
         m->samples = static_cast<Vec3*>(std::calloc(std::max(c.n, 1), sizeof(Vec3)));
-        for (int32_t i = 0; i < c.n; i++) m->samples[i] = {3.0 + i, 4.0 - i, 1.0 * i};
+        for (int32_t i = 0; i < c.n; i++) m->samples[i] = {3.0 + i, 4.0 - i, 0.1 * i};
         m->sampleCount = c.n;
         CollMesh* turned = collMeshRotateCopy(m, 0.5);
         ASSERT_NE(turned, nullptr) << c.n;

@@ -186,12 +186,25 @@ TEST_F(Polymesh, MeshLoadedIntoACloneLeavesTheTemplatesIndexAlone) {
     ASSERT_EQ(polymeshLoad(&model, part.c_str()), kPolymeshOk);
     model.index = meshIndexBuild(40, model.boxMin, model.boxMax);
     ASSERT_NE(model.index, nullptr);
-    polymeshSetFreeShared(1);  // a run's loads own their buffers: the shared switch is turned off
-    CheckModel* clone = polymeshLoadWithGrid(stock.c_str(), &model, 0.0);
-    ASSERT_NE(clone, nullptr);
-    EXPECT_EQ(clone->index, nullptr);
-    EXPECT_EQ(polymeshFreeShared(), 0);
-    polymeshDelete(clone);
+    ToolGeom tool{};
+    tool.radius = 2;
+    model.tool = &tool;
+    // The clone's own tool grows by the distance, unless it is below 1e-5; the template's stays.
+    for (const double dist : {0.0, 9.9e-6, 1e-5, -1e-5, 5e-5, 1.0}) {
+        polymeshSetFreeShared(1);  // a run's loads own their buffers: the shared switch is turned off
+        CheckModel* clone = polymeshLoadWithGrid(stock.c_str(), &model, dist);
+        ASSERT_NE(clone, nullptr);
+        EXPECT_EQ(clone->index, nullptr);
+        EXPECT_NE(clone->grid, nullptr);
+        EXPECT_EQ(polymeshFreeShared(), 0);
+        ASSERT_TRUE(clone->tool && clone->tool != &tool);
+        EXPECT_EQ(clone->tool->radius, 2 + (std::fabs(dist) < 1e-5 ? 0.0 : dist)) << dist;
+        polymeshDelete(clone);
+    }
+    EXPECT_EQ(tool.radius, 2.0);
+    EXPECT_EQ(polymeshLoadWithGrid(stock.c_str(), nullptr, 0.0), nullptr);
+    EXPECT_EQ(polymeshLoadWithGrid(dir.file("none.stl").c_str(), &model, 0.0), nullptr);
+    model.tool = nullptr;
     EXPECT_EQ(meshIndexCount(model.index), 40);
 }
 
@@ -330,11 +343,14 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
                  {dir.file("none.stl"), kPolymeshOk, 0},
                  {dir.file("missing.KVX"), kPolymeshNoFile, 0},
                  {dir.file("p.Kvx"), kPolymeshOk, 2}};
+    ToolGeom tool{};  // the loaders write the bounds beside it: it must stay
     for (const auto& c : cases)
         for (int32_t kind : {kMeshTriangles, kMeshFacets}) {
             polymeshFree(&model);
             chkModelInit(&model, kind);
+            model.tool = &tool;
             EXPECT_EQ(polymeshLoad(&model, c.name.c_str()), c.code) << c.name;
+            EXPECT_EQ(model.tool, &tool);
             EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), c.count);
             EXPECT_EQ(model.boxMin != nullptr, c.code == kPolymeshOk);
             if (c.count > 0) {
