@@ -967,5 +967,12 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     // Nothing to build from: no set, and a null second name is never read.
     EXPECT_EQ(meshSetFromFile("/nonexistent/a.stl", nullptr, 0.5, 1e-3), nullptr);
     EXPECT_EQ(meshSetFromSurfaces("/nonexistent/a.kvx", nullptr, 0.5, 1e-3, 1.0), nullptr);
-    EXPECT_EQ(collMeshFromPolylines(nullptr, 1e-3), nullptr);
+    // A list array made by hand without room to spare past its one list: that list's edges alone.
+    Lines one;
+    one.add({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    Plist* only[1] = {one.array->lists[0]};
+    PlistArray exact{1, 1, only, nullptr, nullptr, nullptr, nullptr};
+    CollMesh* m = collMeshFromPolylines(&exact, 1e-3);
+    EXPECT_TRUE(m && m->vertexCount == 3 && m->edgeCount == 2);
+    collMeshFree(m);
 }
