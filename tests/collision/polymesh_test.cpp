@@ -310,13 +310,17 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
         EXPECT_EQ(shifted, shared ? 0 : 15);
         polymeshSetSecondOffsetZ(0.0);
 
-        const std::string missing = dir.file("none.3df");
+        // A second file without elements adds none, and its empty box widens nothing (x within 0 to 50).
+        const std::string missing = dir.file("none.3df"), empty = dir.file("empty.stl");
+        writeTextFile(empty, std::string(84, '\0'));
         for (const auto& [a, b, code, count] :
-             {std::tuple{stl, missing, kPolymeshOk, 25}, std::tuple{missing, stl, kPolymeshNoFile, 0}}) {
+             {std::tuple{stl, missing, kPolymeshOk, 25}, std::tuple{missing, stl, kPolymeshNoFile, 0},
+              std::tuple{stl, empty, kPolymeshOk, 25}}) {
             polymeshFree(&model);
             chkModelInit(&model, kind);
             EXPECT_EQ(polymeshLoadMerged(&model, a.c_str(), b.c_str()), code);
             EXPECT_EQ(chkMeshCount(kind, model.facets, model.facetCount, model.triangles), count);
+            EXPECT_TRUE(count == 0 || (model.bounds[0] >= 0 && model.bounds[3] <= 50));
         }
         EXPECT_EQ(log.count(5200), 1);
     }
