@@ -85,15 +85,19 @@ double topZ(const Triangle3D& t) {
 TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
     const Vec3 a{0, 0, 3}, b{4, 0, 2}, c{4, 4, 1}, d{0, 4, 0};
     const Vec3 low{0, 0, 10.0}, high{5, 0, 10.00005}, top{5, 0, 10.00005}, lifted{0, 0, 10.00005};
+    const Vec3 aside{1e-5, 4, 0}, apart{0, 4, 1e-4};  // just not the same point, just not one height
     struct Case {
         std::vector<Vec3> facet;
         std::vector<Triangle3D> expected;
     } cases[] = {
-        {{a, b, c, c}, {{{a, b, c}}}},          {{a, b, c, d}, {{{a, b, c}}, {{a, c, d}}}},
+        {{a, b, c, c}, {{{a, b, c}}}},
+        {{a, b, c, d}, {{{a, b, c}}, {{a, c, d}}}},
         {{a, a, c, d}, {{{d, a, c}}}},           // point 1 = point 0: points 3, 1, 2
         {{a, b, b, d}, {{{a, b, d}}}},           // point 2 = point 1: points 2 and 3 exchanged
         {{a, b, a, d}, {{{a, b, d}}}},           // point 2 = point 0: the same
         {{low, high, d}, {{{lifted, top, d}}}},  // heights within 0.0001 take the larger, the earlier leads
+        {{a, b, d, aside}, {{{a, b, d}}, {{a, d, aside}}}},
+        {{d, b, apart}, {{{d, b, apart}}}},
     };
     for (const Case& c : cases) {
         const std::string path = write3df(dir, "f.3df", {facetOf(c.facet)});
@@ -379,6 +383,10 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
     model.tool = &tool;
     EXPECT_EQ(polymeshBuildGrid(&model), 1);  // empty: no grid, no square root of a negative aspect
     EXPECT_EQ(model.grid, nullptr);
+    testmesh::Model wall({{{{0, 0, 0}, {0, 25, 0}, {0, 25, 10}}}}, kBallMill, 1.0);  // no width: a grid still
+    EXPECT_EQ(polymeshBuildGrid(&wall.m), 1);
+    EXPECT_TRUE(wall.m.grid && wall.m.grid->rows * wall.m.grid->cols >= 400);
+    grid2DFree(wall.m.grid);
     ASSERT_EQ(polymeshLoad(&model, box.c_str()), kPolymeshOk);
     ASSERT_EQ(polymeshBuildGrid(&model), 1);
     ASSERT_NE(model.grid, nullptr);
