@@ -271,7 +271,15 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
     } rows[] = {{1, 0, chain, -1},
                 {3, 0, chain, -1},
                 {4, 0, pairs, -1},
-                {4, tiny, {{1e12 * tiny, 0, 0}, {4e-312, 0, 0}}, 1},
+                {4,
+                 tiny,
+                 {{1e12 * tiny, 0, 0},
+                  {4e-312, 0, 0},
+                  {1e12 * tiny, 0, 0},
+                  {1e-313, 0, 0},
+                  {1e12 * tiny, 0, 0},
+                  {2e-320, 0, 0}},
+                 1},
                 {4, INFINITY, chain, 1},
                 {4, NAN, chain, -1},
                 // A point within the tolerance of two, the one met first in the cells not the one to take:
@@ -791,17 +799,16 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
     }
 }
 
-// An edge in reach that would take more than 1e7 samples, or any edge before a profile gives the
-// sampling width, fails the query: with the tree and its given samples (the edge first, in the left
-// leaf), with the bounded search, and without a tree.
+// An edge in reach that would take more than 1e7 samples fails the query: with the tree and its given
+// samples (the edge first, in the left leaf), with the bounded search, and without a tree. So does one
+// of no length (kept at tolerance 0) at the pivot before a profile gives the sampling width.
 TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
-    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
-    for (int k = 0; k < 4; k++) {
+    const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, at[2] = {};
+    for (int k = 0; k < 3; k++) {
         const ToolDescription t = stackedTool();
-        if (k < 3) toolSegProfileInit(&t, 0, 0.005);  // a width of about 0.22
+        toolSegProfileInit(&t, 0, 0.005);  // a width of about 0.22
         Lines lines;
-        const double y = k < 3 ? 2 : 0, z = k < 3 ? 30 : 0;  // through the pivot without a profile
-        lines.add({{-2e6, y, z}, {2e6, y, z}});
+        lines.add({{-2e6, 2, 30}, {2e6, 2, 30}});
         for (int e = 0; e < 150; e++) lines.add({{150.0 + e, 150.0 + e, 0}, {151.0 + e, 151.0 + e, 0}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_TRUE(set && leaves(set->meshes[0]->tree) == 2);
@@ -813,6 +820,12 @@ TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
         EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), -1) << k;
         meshSetFree(set);
     }
+    toolSegResetState();
+    MeshSet* bare = meshSetCreate(1, 2);
+    ASSERT_TRUE(bare && collMeshAddEdges(bare->meshes[0], at, 1) == 1 && bare->meshes[0]->edgeCount == 1);
+    double angle = 0;
+    EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, bare, 1, &angle, 1.5), -1);
+    meshSetFree(bare);
 }
 
 namespace {

@@ -366,7 +366,9 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
             if (c.count > 0) {
                 EXPECT_EQ(model.bounds[5], 3.0);
             } else if (c.code == kPolymeshOk) {  // no element: the empty box, which no shift moves
+                const double listTop = model.triangles ? model.triangles->zmax : 0.0;
                 polymeshOffsetZ(&model, 2.5);
+                EXPECT_TRUE(!model.triangles || model.triangles->zmax == listTop);
                 for (int k = 0; k < 3; ++k)
                     EXPECT_TRUE(model.bounds[k] == 1e10 && model.bounds[3 + k] == -1e10);
             }
