@@ -191,17 +191,13 @@ TEST_F(Polymesh, MeshLoadedIntoACloneLeavesTheTemplatesIndexAlone) {
     model.index = meshIndexBuild(40, model.boxMin, model.boxMax);
     ASSERT_NE(model.index, nullptr);
     ToolGeom tool{};
-    tool.radius = 2;
-    model.tool = &tool;
+    tool.radius = 2, model.tool = &tool;
     // The clone's own tool grows by the distance, unless it is below 1e-5; the template's stays.
     for (const double dist : {0.0, 9.9e-6, 1e-5, -1e-5, 5e-5, 1.0}) {
         polymeshSetFreeShared(1);  // a run's loads own their buffers: the shared switch is turned off
         CheckModel* clone = polymeshLoadWithGrid(stock.c_str(), &model, dist);
-        ASSERT_NE(clone, nullptr);
-        EXPECT_EQ(clone->index, nullptr);
-        EXPECT_NE(clone->grid, nullptr);
-        EXPECT_EQ(polymeshFreeShared(), 0);
-        ASSERT_TRUE(clone->tool && clone->tool != &tool);
+        ASSERT_TRUE(clone && clone->tool && clone->tool != &tool);
+        EXPECT_TRUE(!clone->index && clone->grid && polymeshFreeShared() == 0);
         EXPECT_EQ(clone->tool->radius, 2 + (std::fabs(dist) < 1e-5 ? 0.0 : dist)) << dist;
         polymeshDelete(clone);
     }
