@@ -278,8 +278,8 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
                 {3, 0, chain, -1, false},
                 {4, 0, pairs, -1, false},
                 {4, tiny, tinyEnds, 1, false},
-                {4, INFINITY, chain, 1, false},
                 {4, NAN, chain, -1, false},
+                {2, 0, {{1, 0, 0}, {std::nextafter(1.0, 2.0), 0, 0}}, 1, false},  // keys a last bit apart
                 {4, 1, {{15.8, 0, 0}, {16.4, 0.85, 0}, {15.75, 0.45, 0}, {100, 0, 0}}, 1, false},
                 {4, 1, {{10, 7.5, 0}, {9.2, 8.2, 0}, {10, 8.3, 0}, {100, 0, 0}}, 1, false},
                 {4, 1, {{7, 8, 0}, {8, 7, 0}, {7.6, 7.6, 0}, {100, 0, 0}}, 1, false},
@@ -303,6 +303,8 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         ASSERT_EQ(bulk->vertexCount, none ? 0 : single->vertexCount) << c.tol;
         ASSERT_EQ(bulk->edgeCount, none ? 0 : single->edgeCount) << c.tol;
         EXPECT_EQ(std::memcmp(bulk->edges, single->edges, sizeof(CollEdge) * bulk->edgeCount), 0);
+        for (int32_t i = 0; i < bulk->vertexCount; i++)
+            EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
         collMeshFree(bulk);
         collMeshFree(single);
     }

@@ -124,6 +124,10 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
     ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
     const Vec3 moved{a.x - 1, a.y - 2, a.z - 3};
     EXPECT_EQ(dist3D(&model.triangles->data[0].p[0], &moved), 0.0);  // world into frame A
+    polymeshFree(&model);
+    chkModelInit(&model, kMeshFacets);  // a facet model read for its elements alone: its facets
+    ASSERT_EQ(polymeshLoadTriangles(&model, path.c_str()), kPolymeshOk);
+    EXPECT_TRUE(model.facetCount == 1 && model.facets && !model.triangles && !model.boxMin);
 }
 
 TEST_F(Polymesh, FacetGroupHookSeesTheStagesAndCanRefuse) {
