@@ -47,9 +47,9 @@ struct Assembly : ::testing::Test {
         ncSetUnitFactor(1);
         writeTextFile(contours, kvxText(partContour("Extension", 5, 20) + partContour("Holder", 10, 20) +
                                         partContour("Head", 20, 40)));
-        // The plane x = 0 from z = 0.5 up, through the axis of a vertical tool at the origin, and the plane z
-        // = 0.
-        writeTextFile(wall, testmesh::stlText(kWall));
+        // The plane x = 0 from z = 0.5 up through the axis of a vertical tool at the origin (as one
+        // triangle: a single triangle is an obstacle, its index 0 a hit), and the plane z = 0.
+        writeTextFile(wall, testmesh::stlText({kWall[0]}));
         writeTextFile(plate, testmesh::stlText(kPlate));
     }
     void TearDown() override { collAssemblyResetState(); }
@@ -321,6 +321,7 @@ TEST_F(Assembly, TaperConeIsTheToolsFlank) {
 // lowest point is its base less c, raised by the allowance: the extension from 40 (its own widening
 // lowered it first), the holder from the extension's top after its allowance (60 + a, less a as it is
 // widened too), the head from the holder's top as read (80 + a, less a taken with its clearance).
+// Every outline is revolved in pieces at most 8 long, the head's 20 across and 40 high too.
 TEST_F(Assembly, AllowanceWidensEveryPart) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     const double radius[] = {5, 10, 20}, c = 0.5 + 1.2 * 0.25;
@@ -330,14 +331,20 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
         for (int i = kAsmExtension; i <= kAsmHead; ++i) {
             const CollModel* m = coll_assembly()->slots[0].parts[i];
             ASSERT_NE(m, nullptr) << i;
-            double rmax = 0, zmin = 1e9;
-            for (int t = 0; t < m->mesh->count; ++t)
+            double rmax = 0, zmin = 1e9, piece = 0;  // piece: the longest reach of a triangle in r or z
+            for (int t = 0; t < m->mesh->count; ++t) {
+                double r[3], z[3];
                 for (int k = 0; k < 3; ++k) {
                     const float* v = &m->mesh->data[t].v[3 * k];
-                    rmax = std::fmax(rmax, std::hypot(v[0], v[1])), zmin = std::fmin(zmin, v[2]);
+                    r[k] = std::hypot(v[0], v[1]), z[k] = v[2];
+                    rmax = std::fmax(rmax, r[k]), zmin = std::fmin(zmin, v[2]);
                 }
+                for (const double* x : {r, z})
+                    piece = std::max(piece, *std::max_element(x, x + 3) - *std::min_element(x, x + 3));
+            }
             EXPECT_NEAR(rmax, radius[i - kAsmExtension] + c + a, 3e-6) << i;
             EXPECT_NEAR(zmin, low[i - kAsmExtension], 1e-5) << i;
+            EXPECT_LE(piece, 8 + 1e-4) << i;
         }
     }
 }

@@ -361,6 +361,17 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         EXPECT_TRUE(c.pull == 1 || std::fabs(longest - keep) < 1e-9) << longest;
         plistFree(l);
     }
+    // A pair alone is refined as well: a segment 1.5 long halved.
+    testmesh::Model t({testmesh::slopeTri(-100, 0)}, kBallMill, 1.0, 0, true);
+    Plist* two = line(2, 0);
+    ASSERT_NE(two, nullptr);
+    two->points[1].x = 1.5;
+    CheckParams prm;
+    initChkParams(&prm);
+    prm.extraTest = 0, prm.splitLong = 1;
+    EXPECT_EQ(chkModelList(&t.m, two, 1, nullptr, 0, &prm), 1);
+    EXPECT_EQ(two->count, 3);
+    plistFree(two);
 }
 
 TEST(MeshQuery, ListLiftLimitMarksInsteadOfMoving) {
