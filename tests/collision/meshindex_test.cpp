@@ -83,7 +83,6 @@ TEST(MeshIndex, SweepsMatchTheFullScan) {
     };
     const Tool tools[] = {{kBallMill, 2.5, 0}, {kEndMill, 3, 0}, {kRadiusMill, 4, 1}};
     int hits = 0;
-    int ties = 0;
     for (int soup = 0; soup < 9; ++soup) {
         const Tool& tool = tools[soup % 3];
         testmesh::Model model(soup < 3   ? randomSoup(600)
@@ -126,19 +125,11 @@ TEST(MeshIndex, SweepsMatchTheFullScan) {
                 EXPECT_TRUE(!first[0] || firstAt[0].z == firstAt[k].z) << soup << " " << q << " " << k;
             }
             hits += found[0];
-            int equal = 0;  // elements that alone give the same lift
-            for (int32_t j = 0; found[0] && soup >= 3 && j < model.m.triangles->count; ++j) {
-                double one = 0;
-                Vec3 at;
-                equal += meshDropTool(&model.m, &j, 1, &p, &d, length, &one, &at) && one == lift[0];
-            }
-            ties += equal > 1;
         }
         meshIndexFree(index[0]);
         meshIndexFree(index[1]);
     }
     EXPECT_GT(hits, 300);  // the queries do reach the mesh
-    EXPECT_GT(ties, 20);   // and meet contacts off the axis on flat levels
 }
 
 // The query against brute force over the boxes: ascending, no element twice, every element whose box
@@ -306,29 +297,20 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
     testmesh::Model model(tris, kBallMill, 1.0);
     const int32_t n = model.m.triangles->count;
     using Box = std::array<double, 6>;
-    struct Event {
-        int32_t id;  // -1 a bound's box, else an element told of
-        Box box;
-        double c, s;  // the frame
-    };
     struct Walk {
-        double c = 1, s = 0;
-        std::vector<Event> ev;
+        double frame = 0;                         // the angle of the last turn
+        std::vector<std::pair<int32_t, Box>> ev;  // a bound's box (-1), or an element told of in its frame
     } w;
-    const MeshBoundVisitor v{&w,
-                             [](void* ctx, const Vec3& a, const Vec3& b) {
-                                 Walk& t = *static_cast<Walk*>(ctx);
-                                 t.ev.push_back({-1, {a.x, a.y, a.z, b.x, b.y, b.z}, t.c, t.s});
-                                 return 0.0;
-                             },
-                             [](void*, int32_t) { return -1.0; },
-                             [](void* ctx, int32_t j) {
-                                 Walk& t = *static_cast<Walk*>(ctx);
-                                 t.ev.push_back({j, {}, t.c, t.s});
-                             },
-                             [](void* ctx, double c, double s) {
-                                 static_cast<Walk*>(ctx)->c = c, static_cast<Walk*>(ctx)->s = s;
-                             }};
+    const MeshBoundVisitor v{
+        &w,
+        [](void* ctx, const Vec3& a, const Vec3& b) {
+            return static_cast<Walk*>(ctx)->ev.push_back({-1, {a.x, a.y, a.z, b.x, b.y, b.z}}), 0.0;
+        },
+        [](void*, int32_t) { return -1.0; },
+        [](void* ctx, int32_t j) {
+            static_cast<Walk*>(ctx)->ev.push_back({j, {static_cast<Walk*>(ctx)->frame}});
+        },
+        [](void* ctx, double c, double s) { static_cast<Walk*>(ctx)->frame = std::atan2(s, c); }};
     const MeshLineQuery every{-1e9, 1e9, -1e9, 1e9, {0, 0, 0}, {0, 0, 1}, 1e9, -1, false, 0};
     auto grow = [](Box& b, const Box& e) {
         for (int k = 0; k < 3; ++k) b[k] = std::min(b[k], e[k]), b[k + 3] = std::max(b[k + 3], e[k + 3]);
@@ -347,16 +329,16 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
         std::set<std::vector<int32_t>> leaves, runs;
         for (size_t i = 0, e = 0; i < w.ev.size(); i = std::max(i + 1, e)) {
             std::vector<int32_t> ids;  // a leaf's element boxes were bound just before, in this order
-            for (e = i; e < w.ev.size() && w.ev[e].id >= 0; ++e) ids.push_back(w.ev[e].id);
+            for (e = i; e < w.ev.size() && w.ev[e].first >= 0; ++e) ids.push_back(w.ev[e].first);
             for (size_t k = 0; k < ids.size(); ++k) {
-                Event& b = w.ev[i - ids.size() + k];
-                elem.at(ids[k]) = b.box, b.id = -2, frame[ids[k]] = std::atan2(b.s, b.c);
+                auto& b = w.ev[i - ids.size() + k];
+                elem.at(ids[k]) = b.second, b.first = -2, frame[ids[k]] = w.ev[i + k].second[0];
                 parts[frame[ids[k]]].push_back(ids[k]);
             }
             if (e > i) leaves.insert(ids);
         }
-        for (const Event& e : w.ev)
-            if (e.id == -1) nodes.push_back(e.box);
+        for (const auto& [id, b] : w.ev)
+            if (id == -1) nodes.push_back(b);
         for (auto& [angle, ids] : parts) {
             Box all = elem[ids[0]];
             for (const int32_t j : ids) grow(all, elem[j]);

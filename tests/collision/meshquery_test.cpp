@@ -235,12 +235,17 @@ TEST(MeshQuery, ListFormsMarkKindsAndSkipAsTheirSwitchesSay) {
         int want;
         double wantZ[5];
         uint8_t kinds[5];
+        int32_t limitLift = -1;
+        double maxLift = 0;
     } cases[] = {
         {true, -1, 1, -1, 1, {1, 1, 3, 3, 1}, {0, 0, 3, 3, 0}},
         {true, 0, 1, -1, 1, {1, 1, 3, 3, 1}, {3, 3, 3, 3, 3}},
         {true, -1, 1, 1, 1, {1, 1, 3, 3, 0.5}, {0, 0, 3, 3, 3}},
         {true, -1, 0, -1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}},
         {false, -1, 1, 1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}},
+        // A lift beyond the limit leaves the point where it is, kind 2; one just at it is made.
+        {false, -1, 1, 1, 1, {0.5, 0.5, 3, 3, 0.5}, {2, 2, 0, 0, 2}, 1, 0.4999},
+        {false, -1, 1, 1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}, 1, 0.5},
     };
     for (const Case& c : cases) {
         for (const bool allHigh : {false, true}) {
@@ -254,6 +259,7 @@ TEST(MeshQuery, ListFormsMarkKindsAndSkipAsTheirSwitchesSay) {
             prm.markLifted = c.markLifted;
             prm.markRest = c.markRest;
             prm.skipLast = c.skipLast;
+            prm.limitLift = c.limitLift, prm.maxLift = c.maxLift;
             EXPECT_EQ(chkModelList(&t.m, l, 1, nullptr, 0, &prm), allHigh && !c.facetForm ? 0 : c.want);
             ASSERT_EQ(l->count, 5);
             for (int i = 0; i < 5 && !allHigh; ++i) {
@@ -372,28 +378,6 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
     EXPECT_EQ(chkModelList(&t.m, two, 1, nullptr, 0, &prm), 1);
     EXPECT_EQ(two->count, 3);
     plistFree(two);
-}
-
-TEST(MeshQuery, ListLiftLimitMarksInsteadOfMoving) {
-    struct Case {
-        int32_t limitLift;
-        double maxLift, wantZ;
-        uint8_t wantKind;
-    } cases[] = {{1, 2.0, 2.0, 2}, {0, 2.0, 5.0, 0}, {1, 3.5, 5.0, 0}};
-    for (const Case& c : cases) {
-        testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 5.0);
-        Plist* l = line(3, 2.0);
-        ASSERT_NE(l, nullptr);
-        CheckParams prm;
-        initChkParams(&prm);
-        prm.limitLift = c.limitLift;
-        prm.maxLift = c.maxLift;
-        EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
-        EXPECT_EQ(l->count, 3);
-        EXPECT_NEAR(l->points[1].z, c.wantZ, 1e-12);
-        EXPECT_EQ(l->flags[1] >> 8, c.wantKind);
-        plistFree(l);
-    }
 }
 
 // A ball 5 in radius whose centre sits 2 above a plate rises along the point's vector until it is 5
