@@ -74,7 +74,7 @@ Vec3 randomDir() {
 
 // The index is only a filter: every sweep over an indexed model, plain or turned by sectors, gives the
 // full scan's lift and contact exactly, for each tool shape, down (with the top-z stop) and in any
-// direction.
+// direction; every other model is a facet array (its triangle list not at hand).
 TEST(MeshIndex, SweepsMatchTheFullScan) {
     rngResetState();
     struct Tool {
@@ -88,12 +88,11 @@ TEST(MeshIndex, SweepsMatchTheFullScan) {
         testmesh::Model model(soup < 3   ? randomSoup(600)
                               : soup < 6 ? levelSoup(900)
                                          : ringSoup(1500),
-                              tool.type, tool.R, tool.r);
-        const int32_t n = model.m.triangles->count;
-        MeshIndex* index[2] = {
-            meshIndexBuild(n, model.m.boxMin, model.m.boxMax),
-            meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.m.triangles->data[0].p,
-                                 soup % 4 == 0 ? 1 : 5 + 20 * (soup % 3))};
+                              tool.type, tool.R, tool.r, soup % 2 == 1);
+        const int32_t n = model.tris->count;
+        MeshIndex* index[2] = {meshIndexBuild(n, model.m.boxMin, model.m.boxMax),
+                               meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.tris->data[0].p,
+                                                    soup % 4 == 0 ? 1 : 5 + 20 * (soup % 3))};
         ASSERT_NE(index[0], nullptr);
         ASSERT_NE(index[1], nullptr);
         ASSERT_TRUE(meshIndexTopsDescend(index[0]));
