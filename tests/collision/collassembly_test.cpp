@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -347,4 +348,38 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
             EXPECT_LE(piece, 8 + 1e-4) << i;
         }
     }
+}
+
+// An obstacle's triangles are reordered for its tree: every run the tree pairs into one node, [j 2^L,
+// (j + 1) 2^L), is split at its middle across the longest extent of its centroids, no centroid of the
+// first half beyond one of the second. Seeded small triangles in file order.
+TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
+    rngResetState();
+    std::vector<Triangle3D> tris;
+    for (int i = 0; i < 29; ++i) {
+        const Vec3 c{200 * rngUniform() - 100, 100 * rngUniform() - 50, 100 + 30 * rngUniform()};
+        tris.push_back({{c, {c.x + 1, c.y, c.z}, {c.x, c.y + 1, c.z + 1}}});
+    }
+    writeTextFile(wall, testmesh::stlText(tris));
+    ASSERT_EQ(build(&part.m, wall, "0010"), 1);
+    const FTriList* m = coll_obstacle_mesh(kAsmHolder);
+    ASSERT_TRUE(m && m->count == 29);
+    auto at = [m](int32_t i, int k) {
+        return (m->data[i].v[k] + m->data[i].v[3 + k] + m->data[i].v[6 + k]) / 3;
+    };
+    std::function<void(int32_t, int32_t, int32_t)> halves = [&](int32_t s, int32_t e, int32_t span) {
+        const int32_t mid = s + span / 2;
+        if (e - s < 2 || span < 2) return;
+        if (mid >= e) return halves(s, e, span / 2);
+        float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f}, below = -1e30f, above = 1e30f;
+        for (int32_t i = s; i < e; ++i)
+            for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], at(i, k)), hi[k] = std::max(hi[k], at(i, k));
+        const int axis = hi[1] - lo[1] > hi[0] - lo[0] ? (hi[2] - lo[2] > hi[1] - lo[1] ? 2 : 1)
+                                                       : (hi[2] - lo[2] > hi[0] - lo[0] ? 2 : 0);
+        for (int32_t i = s; i < e; ++i)
+            (i < mid ? below : above) = i < mid ? std::max(below, at(i, axis)) : std::min(above, at(i, axis));
+        EXPECT_LE(below, above) << s << " " << e;
+        halves(s, mid, span / 2), halves(mid, e, span / 2);
+    };
+    halves(0, 29, 32);
 }

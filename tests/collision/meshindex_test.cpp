@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <map>
 #include <set>
 #include <utility>
 #include <vector>
@@ -265,24 +264,21 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     meshIndexFree(turned);
     // Nothing to index, or no boxes or corners: no index.
     const Vec3* corners = model.m.triangles->data[0].p;
-    EXPECT_EQ(meshIndexBuild(0, model.m.boxMin, model.m.boxMax), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(0, model.m.boxMin, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
 }
 
-// Each tree against its rule, rebuilt here: its elements sorted by the Morton code of their box centres
+// Both trees against their rule, rebuilt here: the elements sorted by the Morton code of their box centres
 // (21 bits an axis over the boxes' extent, x lowest) and then by element, eight to a leaf, eight boxes to
 // a node up to at most eight at the top (one in a turned sector). A walk that keeps everything bounds each
-// node box once, and a leaf's element boxes just before it tells of them: in the plain tree the elements'
-// own, in a turned one those of its triangle turned into the frame of the sector that holds the angle of
-// its box centre (rounded out to float; the angle within 0.005, 0 on the axis, pi on the negative x axis).
-// Clusters fill runs of equal top bits; a triangle repeated with its corners turned has the same key.
+// node box once and a leaf's element boxes just before it tells of them: the elements' own, or (a single
+// sector, whose frame is theirs) those of their triangles rounded out to float. Clusters fill runs of
+// equal top bits; a triangle repeated with its corners turned has the same key.
 TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
     rngResetState();
-    std::vector<Triangle3D> tris{{{{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}}},
-                                 {{{-10, -1, 0}, {-9, 1, 0}, {-10, 1, 0}}}};
+    std::vector<Triangle3D> tris;
     for (int c = 0; c < 60; ++c) {  // a third spread wide, few to a run; the rest crowd the middle
         const Vec3 at = randomPoint(c < 20 ? 2000 : 20);
         for (int k = 0, n = 1 + rngBelow(12); k < n; ++k) {
@@ -294,101 +290,81 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
         }
     }
     testmesh::Model model(tris, kBallMill, 1.0);
-    const int32_t n = model.m.triangles->count;
+    const int32_t n = model.tris->count;
     using Box = std::array<double, 6>;
-    struct Walk {
-        double frame = 0;                         // the angle of the last turn
-        std::vector<std::pair<int32_t, Box>> ev;  // a bound's box (-1), or an element told of in its frame
-    } w;
-    const MeshBoundVisitor v{
-        &w,
-        [](void* ctx, const Vec3& a, const Vec3& b) {
-            return static_cast<Walk*>(ctx)->ev.push_back({-1, {a.x, a.y, a.z, b.x, b.y, b.z}}), 0.0;
-        },
-        [](void*, int32_t) { return -1.0; },
-        [](void* ctx, int32_t j) {
-            static_cast<Walk*>(ctx)->ev.push_back({j, {static_cast<Walk*>(ctx)->frame}});
-        },
-        [](void* ctx, double c, double s) { static_cast<Walk*>(ctx)->frame = std::atan2(s, c); }};
+    using Events = std::vector<std::pair<int32_t, Box>>;  // a bound's box (-1), or an element told of
+    Events ev;
+    const MeshBoundVisitor v{&ev,
+                             [](void* ctx, const Vec3& a, const Vec3& b) {
+                                 static_cast<Events*>(ctx)->push_back({-1, {a.x, a.y, a.z, b.x, b.y, b.z}});
+                                 return 0.0;
+                             },
+                             [](void*, int32_t) { return -1.0; },
+                             [](void* ctx, int32_t j) {
+                                 static_cast<Events*>(ctx)->push_back({j, {}});
+                             },
+                             [](void*, double, double) {}};
     const MeshLineQuery every{-1e9, 1e9, -1e9, 1e9, {0, 0, 0}, {0, 0, 1}, 1e9, -1, false, 0};
     auto grow = [](Box& b, const Box& e) {
         for (int k = 0; k < 3; ++k) b[k] = std::min(b[k], e[k]), b[k + 3] = std::max(b[k + 3], e[k + 3]);
     };
-    for (const int sectors : {0, 1, 360}) {  // 0: plain
-        MeshIndex* index = sectors ? meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax,
-                                                          model.m.triangles->data[0].p, sectors)
-                                   : meshIndexBuild(n, model.m.boxMin, model.m.boxMax);
+    for (const bool turned : {false, true}) {
+        MeshIndex* index =
+            turned ? meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.tris->data[0].p, 1)
+                   : meshIndexBuild(n, model.m.boxMin, model.m.boxMax);
         ASSERT_NE(index, nullptr);
-        w.ev.clear();
+        ev.clear();
         meshIndexBestFirst(index, model.m.boxMin, model.m.boxMax, &every, &v, -1);
         meshIndexFree(index);
-        std::vector<Box> elem(n), nodes, want;
-        std::vector<double> frame(n, 99);
-        std::map<double, std::vector<int32_t>> parts;  // the elements of each frame
+        std::vector<Box> elem(n), nodes, level, want;
         std::set<std::vector<int32_t>> leaves, runs;
-        for (size_t i = 0, e = 0; i < w.ev.size(); i = std::max(i + 1, e)) {
+        for (size_t i = 0, e = 0; i < ev.size(); i = std::max(i + 1, e)) {
             std::vector<int32_t> ids;  // a leaf's element boxes were bound just before, in this order
-            for (e = i; e < w.ev.size() && w.ev[e].first >= 0; ++e) ids.push_back(w.ev[e].first);
-            for (size_t k = 0; k < ids.size(); ++k) {
-                auto& b = w.ev[i - ids.size() + k];
-                elem.at(ids[k]) = b.second, b.first = -2, frame[ids[k]] = w.ev[i + k].second[0];
-                parts[frame[ids[k]]].push_back(ids[k]);
-            }
+            for (e = i; e < ev.size() && ev[e].first >= 0; ++e) ids.push_back(ev[e].first);
+            for (size_t k = 0; k < ids.size(); ++k)
+                elem.at(ids[k]) = ev[i - ids.size() + k].second, ev[i - ids.size() + k].first = -2;
             if (e > i) leaves.insert(ids);
         }
-        for (const auto& [id, b] : w.ev)
+        for (const auto& [id, b] : ev)
             if (id == -1) nodes.push_back(b);
-        for (auto& [angle, ids] : parts) {
-            Box all = elem[ids[0]];
-            for (const int32_t j : ids) grow(all, elem[j]);
-            std::vector<std::pair<uint64_t, int32_t>> keyed;
-            for (const int32_t j : ids) {
-                uint64_t key = 0;
-                for (int k = 0; k < 3; ++k) {
-                    const double t = (0.5 * (elem[j][k] + elem[j][k + 3]) - all[k]) / (all[k + 3] - all[k]);
-                    const uint64_t cell = static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
-                    for (int i = 0; i < 21; ++i) key |= (cell >> i & 1) << (3 * i + k);
-                }
-                keyed.push_back({key, j});
+        Box all = elem[0];
+        std::vector<std::pair<uint64_t, int32_t>> keyed;
+        for (const Box& b : elem) grow(all, b);
+        for (int32_t j = 0; j < n; ++j) {
+            uint64_t key = 0;
+            for (int k = 0; k < 3; ++k) {
+                const double t = (0.5 * (elem[j][k] + elem[j][k + 3]) - all[k]) / (all[k + 3] - all[k]);
+                const uint64_t cell = static_cast<uint64_t>(std::clamp(t, 0.0, 1.0) * 2097151.0);
+                for (int i = 0; i < 21; ++i) key |= (cell >> i & 1) << (3 * i + k);
             }
-            std::sort(keyed.begin(), keyed.end());
-            std::vector<Box> level;  // the element boxes in order, then each level of nodes above them
-            for (size_t i = 0; i < keyed.size(); i += 8) {
-                std::vector<int32_t> run;
-                for (size_t k = i; k < std::min(i + 8, keyed.size()); ++k) run.push_back(keyed[k].second);
-                runs.insert(run);
-            }
-            for (const auto& [key, j] : keyed) level.push_back(elem[j]);
-            do {
-                std::vector<Box> up;
-                for (size_t i = 0; i < level.size(); ++i) {
-                    if (i % 8 == 0) up.push_back(level[i]);
-                    grow(up.back(), level[i]);
-                }
-                want.insert(want.end(), up.begin(), up.end());
-                level = up;
-            } while (level.size() > (sectors ? 1u : 8u));
+            keyed.push_back({key, j});
         }
-        EXPECT_EQ(leaves, runs) << sectors;
+        std::sort(keyed.begin(), keyed.end());
+        for (size_t i = 0; i < keyed.size(); i += 8) {
+            std::vector<int32_t> run;
+            for (size_t k = i; k < std::min(i + 8, keyed.size()); ++k) run.push_back(keyed[k].second);
+            runs.insert(run);
+        }
+        for (const auto& [key, j] : keyed) level.push_back(elem[j]);  // then each level of nodes above
+        do {
+            std::vector<Box> up;
+            for (size_t i = 0; i < level.size(); ++i) {
+                if (i % 8 == 0) up.push_back(level[i]);
+                grow(up.back(), level[i]);
+            }
+            want.insert(want.end(), up.begin(), up.end());
+            level = up;
+        } while (level.size() > (turned ? 1u : 8u));
+        EXPECT_EQ(leaves, runs) << turned;
         std::sort(nodes.begin(), nodes.end());
         std::sort(want.begin(), want.end());
-        EXPECT_EQ(nodes, want) << sectors;
-        const double width = 2 * M_PI / std::max(sectors, 1);
+        EXPECT_EQ(nodes, want) << turned;
         for (int32_t j = 0; j < n; ++j) {
             const Vec3 &a = model.m.boxMin[j], &b = model.m.boxMax[j];
-            const double angle = std::atan2(a.y + b.y, a.x + b.x), k = (frame[j] + M_PI) / width - 0.5;
-            EXPECT_TRUE(!sectors ||
-                        (std::fabs(k - std::round(k)) < 1e-9 &&
-                         std::fabs(std::remainder(angle - frame[j], 2 * M_PI)) <= width / 2 + 0.005))
-                << sectors << " " << j;
-            Box own{1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
-            const double c = std::cos(frame[j]), s = std::sin(frame[j]);
-            for (const Vec3& p : model.m.triangles->data[j].p)
-                grow(own,
-                     {c * p.x + s * p.y, c * p.y - s * p.x, p.z, c * p.x + s * p.y, c * p.y - s * p.x, p.z});
+            const double own[6] = {a.x, a.y, a.z, b.x, b.y, b.z};
             for (int k = 0; k < 6; ++k) {
                 const double out = k < 3 ? own[k] - elem[j][k] : elem[j][k] - own[k];
-                EXPECT_TRUE(sectors ? out > 0 && out < 3e-7 * std::fabs(own[k]) + 1e-8 : out == 0)
+                EXPECT_TRUE(turned ? out > 0 && out < 3e-7 * std::fabs(own[k]) + 1e-8 : out == 0)
                     << j << " " << k;
             }
         }

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <memory>
 #include <random>
 #include <vector>
 
@@ -748,63 +747,6 @@ TEST(MeshQuery, LongMotionKeepsTheRimContactOfTheTool) {
                 t.m.index = nullptr;
             }
 }
-
-#ifdef KV_HAVE_FCL
-#include <fcl/fcl.h>
-
-// A ball lifted by the sweep touches the mesh: FCL finds it colliding a little below the lifted
-// position and clear, by at most the extra lift, a little above it.
-TEST(MeshQuery, LiftedBallJustTouchesPerFcl) {
-    std::mt19937 gen(11);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    std::vector<fcl::Vector3d> v;
-    std::vector<fcl::Triangle> f;
-    std::vector<Triangle3D> tris;
-    auto h = [&](double x, double y) {
-        return 2 * std::sin(0.7 * x) * std::cos(0.5 * y) + 0.3 * std::sin(3 * x * y);
-    };
-    for (int i = 0; i < 12; ++i)
-        for (int j = 0; j < 12; ++j)
-            for (int half = 0; half < 2; ++half) {
-                const double xs[3] = {double(i), i + 1.0, half ? double(i) : i + 1.0};
-                const double ys[3] = {double(j), j + 1.0, half ? j + 1.0 : double(j)};
-                Triangle3D t;
-                for (int k = 0; k < 3; ++k) {
-                    t.p[k] = {xs[k], ys[k], h(xs[k], ys[k])};
-                    v.emplace_back(t.p[k].x, t.p[k].y, t.p[k].z);
-                }
-                f.emplace_back(v.size() - 3, v.size() - 2, v.size() - 1);
-                tris.push_back(t);
-            }
-    auto bvh = std::make_shared<fcl::BVHModel<fcl::OBBRSSd>>();
-    bvh->beginModel();
-    bvh->addSubModel(v, f);
-    bvh->endModel();
-    fcl::CollisionObjectd mesh(bvh, fcl::Transform3d::Identity());
-    testmesh::Model t(tris, kBallMill, 1.5);
-    auto sphereAt = [&](double x, double y, double z) {
-        fcl::Transform3d tf = fcl::Transform3d::Identity();
-        tf.translation() = fcl::Vector3d(x, y, z);
-        return fcl::CollisionObjectd(std::make_shared<fcl::Sphered>(1.5), tf);
-    };
-    for (int it = 0; it < 60; ++it) {
-        const Vec3 p{2 + 8 * u(gen), 2 + 8 * u(gen), -5};
-        double lift;
-        Vec3 c;
-        ASSERT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 20, &lift, &c), 1);
-        const double z = p.z + lift;
-        fcl::CollisionObjectd above = sphereAt(p.x, p.y, z + 1e-4), below = sphereAt(p.x, p.y, z - 1e-4);
-        fcl::DistanceRequestd dreq;
-        fcl::DistanceResultd dres;
-        fcl::distance(&above, &mesh, dreq, dres);
-        EXPECT_GT(dres.min_distance, 0.0) << it;
-        EXPECT_LE(dres.min_distance, 1e-4 + 1e-9) << it;
-        fcl::CollisionRequestd creq;
-        fcl::CollisionResultd cres;
-        EXPECT_TRUE(fcl::collide(&below, &mesh, creq, cres) > 0) << it;
-    }
-}
-#endif
 
 // A triangle-list path lifted over two planes that meet at x = 10 with a bend of 0.03 rad, far
 // flatter than the turn limits: it is refined there only where it climbs (on both planes) steeper than
