@@ -127,7 +127,7 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
         EXPECT_EQ(cls, 0);
         EXPECT_EQ(place(&q, 0, nullptr, nullptr, 0, &c, &cls), 0);
     }
-    EXPECT_EQ(meshDropTool(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
+    EXPECT_EQ(chkModelPath(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
     EXPECT_EQ(meshDropToolAbove(nullptr, &p, &down, 2, -1), 0);
     EXPECT_EQ(meshDropToolAbove(&plate.m, nullptr, &down, 2, -1), 0);
     EXPECT_EQ(meshDropToolAbove(&plate.m, &p, nullptr, 2, -1), 0);

@@ -204,8 +204,8 @@ TEST(MeshIndex, QueryKeepsEveryNearBox) {
 // Any visitor, with or without turned bounds: the highest top (rounded up, so that bounds tie) among
 // the elements a query keeps (a bound that holds in every frame, as z does not turn). A turned walk may
 // hand over more elements (the visit tests them against the plain query's answer), never fewer; every
-// kept element whose bound equals the answer still reaches the floor and is handed over, and the walk
-// leaves the visitor in the elements' own frame.
+// kept element whose bound equals the answer still reaches the floor and is handed over, in the frame of
+// the sector that holds its box centre, and the walk leaves the visitor in the elements' own frame.
 TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     rngResetState();
     testmesh::Model model(ringSoup(800), kBallMill, 2.0);
@@ -216,13 +216,14 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     ASSERT_NE(plain, nullptr);
     ASSERT_NE(turned, nullptr);
     struct Top {
-        const Vec3* hi;
+        const Vec3 *hi, *lo;
         const std::vector<bool>* kept;
         double best;
         double zLimit;  // no element whose top lies below it is handed over
         int under;
         std::vector<bool> seen;
-        double c, s;  // the last turn
+        double c, s;     // the last turn
+        double off = 0;  // the farthest angle of a box centre from the frame it was visited in
     };
     auto bound = [](void*, const Vec3&, const Vec3& hi) { return std::ceil(hi.z); };
     auto visit = [](void* ctx, int32_t j) {
@@ -230,6 +231,11 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         if ((*t.kept)[j]) t.best = std::max(t.best, std::ceil(t.hi[j].z));
         t.under += t.hi[j].z < t.zLimit;
         t.seen[j] = true;
+        if (t.c != 1 || t.s != 0)  // turned: visited in the frame of the sector that holds its centre
+            t.off = std::max(
+                t.off, std::fabs(std::remainder(
+                           std::atan2(t.lo[j].y + t.hi[j].y, t.lo[j].x + t.hi[j].x) - std::atan2(t.s, t.c),
+                           2 * M_PI)));
         return t.best;
     };
     auto still = [](void* ctx, double c, double s) {
@@ -249,13 +255,21 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
             want = std::max(want, std::ceil(model.m.boxMax[j].z));
         }
         for (int k = 0; k < 3; ++k) {
-            Top t{model.m.boxMax,       &kept, -1e9, query.useZLimit ? query.zLimit : -1e9, 0,
-                  std::vector<bool>(n), 1,     0};
+            Top t{model.m.boxMax,
+                  model.m.boxMin,
+                  &kept,
+                  -1e9,
+                  query.useZLimit ? query.zLimit : -1e9,
+                  0,
+                  std::vector<bool>(n),
+                  1,
+                  0};
             const MeshBoundVisitor v{&t, bound, visit, nullptr, k == 2 ? +still : nullptr};
             meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
             EXPECT_EQ(t.best, want) << q << " " << k;
             EXPECT_EQ(t.under, 0) << q << " " << k;
             EXPECT_TRUE(t.c == 1 && t.s == 0) << q << " " << k;
+            EXPECT_LE(t.off, M_PI / 12 + 0.005) << q << " " << k;  // a sector's half and the angle's error
             for (int32_t j : list)
                 EXPECT_TRUE(t.seen[j] || std::ceil(model.m.boxMax[j].z) < want) << q << " " << j;
         }
