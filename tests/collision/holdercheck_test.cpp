@@ -61,15 +61,15 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
         model.m.radiusReduction = c.reduction;
         EXPECT_EQ(holderCheck(&model.m, &c.tool, &tip, &down), c.code) << c.d << " " << c.z0;
     }
-    // A section counts from a diameter of 1e-5 up: alone on the tool, 2e-5 wide it meets a post on the
-    // axis near the top, 0.5e-5 wide it is none.
+    // A section counts from a diameter above 1e-5: alone on the tool, 2e-5 wide it meets a post on the
+    // axis near the top, 1e-5 wide it is none.
     double ToolDescription::*const alone[] = {
         &ToolDescription::shaftDiameter, &ToolDescription::stage2Diameter, &ToolDescription::stage1Diameter,
         &ToolDescription::stage3Diameter, &ToolDescription::stage4Diameter};
     const int codes[] = {3, 4, 1, 6, 1};
     testmesh::Model axisPost({post(0, 92, 95)}, kBallMill, 5.0);
     for (int k = 0; k < 5; ++k)
-        for (const double dia : {0.5e-5, 2e-5}) {
+        for (const double dia : {1e-5, 2e-5}) {
             ToolDescription t = bare;
             t.shaftDiameter = 0, t.*alone[k] = dia;
             EXPECT_EQ(holderCheck(&axisPost.m, &t, &tip, &down), dia > 1e-5 ? codes[k] : 0)
