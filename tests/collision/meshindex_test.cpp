@@ -292,7 +292,9 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
 // equal top bits; a triangle repeated with its corners turned has the same key.
 TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
     rngResetState();
-    std::vector<Triangle3D> tris;
+    // The first two elements (the highest tops) reach farthest up and to -x: each bounds the extent.
+    std::vector<Triangle3D> tris{{{{0, 0, 1e4}, {1, 0, 1e4}, {0, 1, 1e4}}},
+                                 {{{-9e3, 0, 9e3}, {-9e3, 1, 9e3}, {-9e3, 0, 0}}}};
     for (int c = 0; c < 60; ++c) {  // a third spread wide, few to a run; the rest crowd the middle
         const Vec3 at = randomPoint(c < 20 ? 2000 : 20);
         for (int k = 0, n = 1 + rngBelow(12); k < n; ++k) {
