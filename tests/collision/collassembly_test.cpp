@@ -166,8 +166,9 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     // A full check that gets past the orientation marks the slot oriented; the vertical check clears it.
     EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
     EXPECT_EQ(coll_assembly()->slots[0].oriented, 1);
-    int32_t code = 0;
-    coll_check_vertical(&p, 1, &code);
+    int32_t code = -1;
+    EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollFree);
+    EXPECT_EQ(code, kPartNone);
     EXPECT_EQ(coll_assembly()->slots[0].oriented, 0);
     setup.extensionClearance = 0.001;
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
@@ -329,6 +330,7 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
     for (const double a : {0.3, 1e-5}) {  // 1e-5: the least that counts
         ASSERT_EQ(coll_setup_assembly(&part.m, &tool, a, &setup), 1);
         const double low[] = {40 - c, 60 - c + a, 80 - c + a};
+        double widest = 0;  // seen from the tip: the extension's and the holder's widest angle
         for (int i = kAsmExtension; i <= kAsmHead; ++i) {
             const CollModel* m = coll_assembly()->slots[0].parts[i];
             ASSERT_NE(m, nullptr) << i;
@@ -339,6 +341,7 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
                     const float* v = &m->mesh->data[t].v[3 * k];
                     r[k] = std::hypot(v[0], v[1]), z[k] = v[2];
                     rmax = std::fmax(rmax, r[k]), zmin = std::fmin(zmin, v[2]);
+                    if (i != kAsmHead) widest = std::max(widest, std::atan2(r[k], std::fabs(z[k])));
                 }
                 for (const double* x : {r, z})
                     piece = std::max(piece, *std::max_element(x, x + 3) - *std::min_element(x, x + 3));
@@ -347,6 +350,7 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
             EXPECT_NEAR(zmin, low[i - kAsmExtension], 1e-5) << i;
             EXPECT_LE(piece, 8 + 1e-4) << i;
         }
+        EXPECT_NEAR(coll_max_side_angle(), widest, 1e-6);
     }
 }
 

@@ -139,7 +139,7 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
     plistFree(one);
 }
 
-// Disabled, or without a list, model or description, the check passes the list untouched.
+// Disabled, or without a list, model, description or point axes, the check passes the list untouched.
 TEST(HolderCheck, NothingToCheckPassesTheList) {
     const ToolDescription tool = toolshape::stackedTool();
     testmesh::Model wall({post(4, 30, 35)}, kBallMill, 5.0);
@@ -153,6 +153,11 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
     EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, nullptr), 0);
+    Plist* noAxes = plistCreate(2, 0);
+    ASSERT_NE(noAxes, nullptr);
+    plistAppend(noAxes, 0, &p, 0, nullptr, 0);
+    EXPECT_EQ(holderMeshCollision(noAxes, &wall.m, &on), 0);
+    plistFree(noAxes);
     EXPECT_EQ(l->count, 1);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), -2);  // the shank meets the post: cut
     EXPECT_EQ(l->count, 0);
