@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "geometry/msg_capture.h"
 #include "kernel/cycle.h"
@@ -153,11 +154,9 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
     EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, nullptr), 0);
-    Plist* noAxes = plistCreate(2, 0);
-    ASSERT_NE(noAxes, nullptr);
-    plistAppend(noAxes, 0, &p, 0, nullptr, 0);
-    EXPECT_EQ(holderMeshCollision(noAxes, &wall.m, &on), 0);
-    plistFree(noAxes);
+    Vec3* axes = std::exchange(l->vectors, nullptr);
+    EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), 0);
+    l->vectors = axes;
     EXPECT_EQ(l->count, 1);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), -2);  // the shank meets the post: cut
     EXPECT_EQ(l->count, 0);

@@ -285,10 +285,10 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
 // Both trees against their rule, rebuilt here: the elements sorted by the Morton code of their box centres
 // (21 bits an axis over the boxes' extent, x lowest) and then by element, eight to a leaf, eight boxes to
 // a node up to at most eight at the top (one in a turned sector). A walk that keeps everything (its z
-// limit the lowest top) bounds each
-// node box once and a leaf's element boxes just before it tells of them: the elements' own, or (a single
-// sector, whose frame is theirs) those of their triangles rounded out to float. Clusters fill runs of
-// equal top bits; a triangle repeated with its corners turned has the same key.
+// limit the lowest top, of the elements' own boxes or of the turned ones) bounds each node box once and a
+// leaf's element boxes just before it tells of them: the elements' own, or (a single sector, whose frame
+// is theirs) those of their triangles rounded out to float. Clusters fill runs of equal top bits; a
+// triangle repeated with its corners turned has the same key.
 TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
     rngResetState();
     // The first two elements (the highest tops) reach farthest up and to -x: each bounds the extent.
@@ -315,16 +315,18 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
                                  return 0.0;
                              },
                              [](void*, int32_t) { return -1.0; },
-                             [](void* ctx, int32_t j) {
-                                 static_cast<Events*>(ctx)->push_back({j, {}});
+                             [](void* c, int32_t j) {
+                                 static_cast<Events*>(c)->push_back({j, {}});
                              },
                              [](void*, double, double) {}};
-    const MeshLineQuery every{-1e9,      1e9, -1e9, 1e9,  {0, 0, 0},
-                              {0, 0, 1}, 1e9, -1,   true, model.m.boxMax[n - 1].z};
+    MeshLineQuery every{-1e9, 1e9, -1e9, 1e9, {0, 0, 0}, {0, 0, 1}, 1e9, -1, true, model.m.boxMax[n - 1].z};
+    double turnedTop = 1e300;  // the lowest top of a turned box
     auto grow = [](Box& b, const Box& e) {
         for (int k = 0; k < 3; ++k) b[k] = std::min(b[k], e[k]), b[k + 3] = std::max(b[k + 3], e[k + 3]);
     };
-    for (const bool turned : {false, true}) {
+    for (const int pass : {0, 1, 2}) {
+        const bool turned = pass > 0;
+        if (pass == 2) every.zLimit = turnedTop;
         MeshIndex* index =
             turned ? meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.tris->data[0].p, 1)
                    : meshIndexBuild(n, model.m.boxMin, model.m.boxMax);
@@ -371,6 +373,7 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
             want.insert(want.end(), up.begin(), up.end());
             level = up;
         } while (level.size() > (turned ? 1u : 8u));
+        for (const Box& b : elem) turnedTop = turned ? std::min(turnedTop, b[5]) : turnedTop;
         EXPECT_EQ(leaves, runs) << turned;
         std::sort(nodes.begin(), nodes.end());
         std::sort(want.begin(), want.end());
