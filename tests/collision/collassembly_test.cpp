@@ -323,7 +323,6 @@ TEST_F(Assembly, TaperConeIsTheToolsFlank) {
 // lowest point is its base less c, raised by the allowance: the extension from 40 (its own widening
 // lowered it first), the holder from the extension's top after its allowance (60 + a, less a as it is
 // widened too), the head from the holder's top as read (80 + a, less a taken with its clearance).
-// Every outline is revolved in pieces at most 8 long, the head's 20 across and 40 high too.
 TEST_F(Assembly, AllowanceWidensEveryPart) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     const double radius[] = {5, 10, 20}, c = 0.5 + 1.2 * 0.25;

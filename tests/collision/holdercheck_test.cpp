@@ -49,10 +49,8 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {toolshape::stackedTool(), 12, 85, 88, 6},
                  {toolshape::stackedTool(), 20, 0, 200, 0},
                  {toolshape::stackedTool(), 4, 10, 12, 0},  // the cutter is not the holder check's
-                 {bare, 7, 55, 58, 0},
                  {footTop, 4, 30, 35, 0},
                  {overFoot, 4, 30, 35, 3},
-                 {bare, 4, 55, 58, 3},
                  {plainExtensionTool(), 4, 45, 50, 1},
                  {tapered, 5.5, 12, 14, 8},
                  {chamfered, 6.2, 24, 26, 2}};  // the upper extension cylinder is still tested
@@ -62,8 +60,7 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
         model.m.radiusReduction = c.reduction;
         EXPECT_EQ(holderCheck(&model.m, &c.tool, &tip, &down), c.code) << c.d << " " << c.z0;
     }
-    // A section counts from a diameter above 1e-5: alone on the tool, 2e-5 wide it meets a post on the
-    // axis near the top, 1e-5 wide it is none.
+    // A section counts above 1e-5 across: alone on the tool, 2e-5 wide it meets a post on the axis up top.
     double ToolDescription::*const alone[] = {
         &ToolDescription::shaftDiameter, &ToolDescription::stage2Diameter, &ToolDescription::stage1Diameter,
         &ToolDescription::stage3Diameter, &ToolDescription::stage4Diameter};

@@ -13,6 +13,10 @@
 #include "geometry/rng.h"
 #include "meshutil.h"
 
+// The allocation controls only: the hook itself is another test file's.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 double uni(double a, double b) {
@@ -280,15 +284,20 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
+    for (long k = 1; k == 1 || allocfail::fired(); ++k) {  // memory short at each allocation in turn
+        allocfail::arm(k);
+        MeshIndex* index = meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, corners, 12);
+        allocfail::disarm();
+        EXPECT_EQ(index == nullptr, allocfail::fired()) << k;
+        meshIndexFree(index);
+    }
 }
 
-// Both trees against their rule, rebuilt here: the elements sorted by the Morton code of their box centres
-// (21 bits an axis over the boxes' extent, x lowest) and then by element, eight to a leaf, eight boxes to
-// a node up to at most eight at the top (one in a turned sector). A walk that keeps everything (its z
-// limit the lowest top, of the elements' own boxes or of the turned ones) bounds each node box once and a
-// leaf's element boxes just before it tells of them: the elements' own, or (a single sector, whose frame
-// is theirs) those of their triangles rounded out to float. Clusters fill runs of equal top bits; a
-// triangle repeated with its corners turned has the same key.
+// Both trees against their rule, rebuilt: the elements sorted by the Morton code of their box centres (21
+// bits an axis over the boxes' extent, x lowest), then by element, eight to a leaf, eight boxes to a node
+// up to at most eight at the top (one in a turned sector). A walk keeping everything (its z limit the
+// lowest top) bounds each node box once and a leaf's element boxes just before it tells of them: their
+// own, or (one sector, whose frame is theirs) their triangles' rounded out to float. Clusters fill runs.
 TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
     rngResetState();
     // The first two elements (the highest tops) reach farthest up and to -x: each bounds the extent.
@@ -299,7 +308,7 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
         for (int k = 0, n = 1 + rngBelow(12); k < n; ++k) {
             Triangle3D t{{at, at, at}};
             for (int i = 0; i < 3; ++i)
-                t.p[i] = k % 5 == 4 ? tris.back().p[(i + 1) % 3]
+                t.p[i] = k % 5 == 4 ? tris.back().p[(i + 1) % 3]  // corners turned: the same key
                                     : Vec3{at.x + uni(0, 2), at.y + uni(0, 2), at.z + uni(0, 2)};
             tris.push_back(t);
         }
