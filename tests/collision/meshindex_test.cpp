@@ -286,7 +286,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
     for (long k = 1; k == 1 || allocfail::fired(); ++k) {  // memory short at each allocation in turn
         allocfail::arm(k);
-        MeshIndex* index = meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, corners, 12);
+        MeshIndex* index = meshIndexBuildTurned(60, model.m.boxMin, model.m.boxMax, corners, 3);
         allocfail::disarm();
         EXPECT_EQ(index == nullptr, allocfail::fired()) << k;
         meshIndexFree(index);
