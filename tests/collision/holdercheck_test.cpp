@@ -152,6 +152,8 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
     EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, nullptr), 0);
+    Vec3 tilted{0.1, 0, 1};
+    EXPECT_EQ(holderTiltSearch(nullptr, &tool, &p, &tilted, 2, 1.0, nullptr), -2);
     Vec3* axes = std::exchange(l->vectors, nullptr);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), 0);
     l->vectors = axes;

@@ -210,7 +210,9 @@ TEST(MeshIndex, QueryKeepsEveryNearBox) {
 // the sector that holds its box centre, and the walk leaves the visitor in the elements' own frame.
 TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     rngResetState();
-    testmesh::Model model(ringSoup(800), kBallMill, 2.0);
+    std::vector<Triangle3D> ring = ringSoup(800);
+    ring.push_back({{{-1, -1, 20}, {1, -1, 20}, {0, 1, 20}}});  // the highest, its box centred on the axis
+    testmesh::Model model(ring, kBallMill, 2.0);
     const int32_t n = model.m.triangles->count;
     MeshIndex* plain = meshIndexBuild(n, model.m.boxMin, model.m.boxMax);
     MeshIndex* turned =
@@ -233,11 +235,8 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         if ((*t.kept)[j]) t.best = std::max(t.best, std::ceil(t.hi[j].z));
         t.under += t.hi[j].z < t.zLimit;
         t.seen[j] = true;
-        if (t.c != 1 || t.s != 0)  // turned: visited in the frame of the sector that holds its centre
-            t.off = std::max(
-                t.off, std::fabs(std::remainder(
-                           std::atan2(t.lo[j].y + t.hi[j].y, t.lo[j].x + t.hi[j].x) - std::atan2(t.s, t.c),
-                           2 * M_PI)));
+        const double a = std::atan2(t.lo[j].y + t.hi[j].y, t.lo[j].x + t.hi[j].x) - std::atan2(t.s, t.c);
+        if (t.c != 1 || t.s != 0) t.off = std::max(t.off, std::fabs(std::remainder(a, 2 * M_PI)));  // turned
         return t.best;
     };
     auto still = [](void* ctx, double c, double s) {

@@ -226,7 +226,7 @@ TEST(MeshQuery, ContactPointsCutTheListAtTheFirstCollision) {
 // A plate at z = 0 under a ball of radius 1; points at 0.5 are lifted by 0.5, points at 3 are out of
 // reach. The facet form marks lifted points kind 5 while it runs and 0 at the end, with markRest every
 // other point 3, and with skipLast leaves the last point; the triangle form does neither and answers
-// whether any point touched.
+// whether any point touched. A lift beyond a limit leaves its point where it is, kind 2.
 TEST(MeshQuery, ListFormsMarkKindsAndSkipAsTheirSwitchesSay) {
     struct Case {
         bool facetForm;
@@ -242,7 +242,6 @@ TEST(MeshQuery, ListFormsMarkKindsAndSkipAsTheirSwitchesSay) {
         {true, -1, 1, 1, 1, {1, 1, 3, 3, 0.5}, {0, 0, 3, 3, 3}},
         {true, -1, 0, -1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}},
         {false, -1, 1, 1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}},
-        // A lift beyond the limit leaves the point where it is, kind 2; one just at it is made.
         {false, -1, 1, 1, 1, {0.5, 0.5, 3, 3, 0.5}, {2, 2, 0, 0, 2}, 1, 0.4999},
         {false, -1, 1, 1, 1, {1, 1, 3, 3, 1}, {0, 0, 0, 0, 0}, 1, 0.5},
     };
