@@ -224,7 +224,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         const std::vector<bool>* kept;
         double best;
         double zLimit;  // no element whose top lies below it is handed over
-        int under;
+        int under;      // elements handed over below the z limit, or told of below the floor
         std::vector<bool> seen;
         double c, s;     // the last turn
         double off = 0;  // the farthest angle of a box centre from the frame it was visited in
@@ -238,6 +238,10 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         const double a = std::atan2(t.lo[j].y + t.hi[j].y, t.lo[j].x + t.hi[j].x) - std::atan2(t.s, t.c);
         if (t.c != 1 || t.s != 0) t.off = std::max(t.off, std::fabs(std::remainder(a, 2 * M_PI)));  // turned
         return t.best;
+    };
+    auto told = [](void* ctx, int32_t j) {  // an element told of lies at or above the floor
+        Top& t = *static_cast<Top*>(ctx);
+        t.under += std::ceil(t.hi[j].z) < t.best;
     };
     auto still = [](void* ctx, double c, double s) {
         static_cast<Top*>(ctx)->c = c, static_cast<Top*>(ctx)->s = s;
@@ -265,7 +269,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
                   std::vector<bool>(n),
                   1,
                   0};
-            const MeshBoundVisitor v{&t, bound, visit, nullptr, k == 2 ? +still : nullptr};
+            const MeshBoundVisitor v{&t, bound, visit, told, k == 2 ? +still : nullptr};
             meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
             EXPECT_EQ(t.best, want) << q << " " << k;
             EXPECT_EQ(t.under, 0) << q << " " << k;
