@@ -99,6 +99,7 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     Vec3 c;
     const Vec3 at{0, 0, 1 - 1e-5}, below{0, 0, 1 - 0.99e-5};
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);
+    EXPECT_EQ(meshDropToolAbove(&t.m, &at, &kDown, 2, 0), 1);  // the least lift that counts is above 0
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &below, &kDown, 2, &lift, &c), 0);
     EXPECT_EQ(lift, 0.0);
     EXPECT_EQ(meshDropToolAlt(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 1);  // the same with parts
