@@ -127,7 +127,7 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
         EXPECT_EQ(cls, 0);
         EXPECT_EQ(place(&q, 0, nullptr, nullptr, 0, &c, &cls), 0);
     }
-    EXPECT_EQ(meshDropTool(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
+    EXPECT_EQ(chkModelPath(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
     EXPECT_EQ(meshDropToolAbove(nullptr, &p, &down, 2, -1), 0);
     EXPECT_EQ(meshDropToolAbove(&plate.m, nullptr, &down, 2, -1), 0);
     EXPECT_EQ(meshDropToolAbove(&plate.m, &p, nullptr, 2, -1), 0);
@@ -216,7 +216,6 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(tprof_add_seg(nullptr, nullptr, 0), -1);
     EXPECT_EQ(tprof_offset(nullptr, 1), 0);
     EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
-    EXPECT_EQ(tprof_max_angle(nullptr), 0.0);
     EXPECT_EQ(tprof_from_tool(nullptr, 0), nullptr);
     EXPECT_EQ(tprof_from_contour(nullptr, "x", 0.1, 0, 0), nullptr);
     EXPECT_EQ(coll_model_from_tprof(nullptr, 0.1), nullptr);
@@ -233,12 +232,12 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(coll_setup_assembly(&plate.m, nullptr, 0, nullptr), -1);
 }
 
-// Placing the tool over a plate (y from -40 to 40) charges the contact to its element only when the
-// placed height lies within the model's z range, here the plate's own height: the flat end at the
-// plate's height is, the ball's centre a radius above it is not.
+// Placing the tool over a plate (y from -40 to 40, its height on either side of 0) charges the contact to
+// its element only when the placed height lies within the model's z range, here the plate's own height:
+// the flat end at the plate's height is, the ball's centre a radius above it is not.
 TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
     for (const bool facets : {false, true}) {
-        for (const double z : {0.0, 50.0}) {
+        for (const double z : {0.0, 50.0, -50.0}) {
             for (const uint16_t type : {kEndMill, kBallMill}) {
                 testmesh::Model plate({testmesh::slopeTri(z, 0)}, type, 1.0, 0, facets);
                 Vec3 p{0, 0, -100}, c{};

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,9 @@ struct Assembly : ::testing::Test {
         ncSetUnitFactor(1);
         writeTextFile(contours, kvxText(partContour("Extension", 5, 20) + partContour("Holder", 10, 20) +
                                         partContour("Head", 20, 40)));
-        // The plane x = 0 from z = 0.5 up, through the axis of a vertical tool at the origin, and the plane z
-        // = 0.
-        writeTextFile(wall, testmesh::stlText(kWall));
+        // The plane x = 0 from z = 0.5 up through the axis of a vertical tool at the origin (as one
+        // triangle: a single triangle is an obstacle, its index 0 a hit), and the plane z = 0.
+        writeTextFile(wall, testmesh::stlText({kWall[0]}));
         writeTextFile(plate, testmesh::stlText(kPlate));
     }
     void TearDown() override { collAssemblyResetState(); }
@@ -165,8 +166,9 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     // A full check that gets past the orientation marks the slot oriented; the vertical check clears it.
     EXPECT_EQ(coll_check_full(&p, &up, nullptr), 1);
     EXPECT_EQ(coll_assembly()->slots[0].oriented, 1);
-    int32_t code = 0;
-    coll_check_vertical(&p, 1, &code);
+    int32_t code = -1;
+    EXPECT_EQ(coll_check_vertical(&p, 1, &code), kCollFree);
+    EXPECT_EQ(code, kPartNone);
     EXPECT_EQ(coll_assembly()->slots[0].oriented, 0);
     setup.extensionClearance = 0.001;
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
@@ -327,17 +329,59 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
     for (const double a : {0.3, 1e-5}) {  // 1e-5: the least that counts
         ASSERT_EQ(coll_setup_assembly(&part.m, &tool, a, &setup), 1);
         const double low[] = {40 - c, 60 - c + a, 80 - c + a};
+        double widest = 0;  // seen from the tip: the extension's and the holder's widest angle
         for (int i = kAsmExtension; i <= kAsmHead; ++i) {
             const CollModel* m = coll_assembly()->slots[0].parts[i];
             ASSERT_NE(m, nullptr) << i;
-            double rmax = 0, zmin = 1e9;
-            for (int t = 0; t < m->mesh->count; ++t)
+            double rmax = 0, zmin = 1e9, piece = 0;  // piece: the longest reach of a triangle in r or z
+            for (int t = 0; t < m->mesh->count; ++t) {
+                double r[3], z[3];
                 for (int k = 0; k < 3; ++k) {
                     const float* v = &m->mesh->data[t].v[3 * k];
-                    rmax = std::fmax(rmax, std::hypot(v[0], v[1])), zmin = std::fmin(zmin, v[2]);
+                    r[k] = std::hypot(v[0], v[1]), z[k] = v[2];
+                    rmax = std::fmax(rmax, r[k]), zmin = std::fmin(zmin, v[2]);
+                    if (i != kAsmHead) widest = std::max(widest, std::atan2(r[k], std::fabs(z[k])));
                 }
+                for (const double* x : {r, z})
+                    piece = std::max(piece, *std::max_element(x, x + 3) - *std::min_element(x, x + 3));
+            }
             EXPECT_NEAR(rmax, radius[i - kAsmExtension] + c + a, 3e-6) << i;
             EXPECT_NEAR(zmin, low[i - kAsmExtension], 1e-5) << i;
+            EXPECT_LE(piece, 8 + 1e-4) << i;
         }
+        EXPECT_NEAR(coll_max_side_angle(), widest, 1e-6);
     }
+}
+
+// An obstacle's triangles are reordered for its tree: every run the tree pairs into one node, [j 2^L,
+// (j + 1) 2^L), is split at its middle across the longest extent of its centroids, no centroid of the
+// first half beyond one of the second. Seeded small triangles in file order.
+TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
+    rngResetState();
+    std::vector<Triangle3D> tris;
+    for (int i = 0; i < 29; ++i) {
+        const Vec3 c{200 * rngUniform() - 100, 100 * rngUniform() - 50, 100 + 30 * rngUniform()};
+        tris.push_back({{c, {c.x + 1, c.y, c.z}, {c.x, c.y + 1, c.z + 1}}});
+    }
+    writeTextFile(wall, testmesh::stlText(tris));
+    const FTriList* m = build(&part.m, wall, "0010") == 1 ? coll_obstacle_mesh(kAsmHolder) : nullptr;
+    ASSERT_TRUE(m && m->count == 29);
+    auto at = [m](int32_t i, int k) {
+        return (m->data[i].v[k] + m->data[i].v[3 + k] + m->data[i].v[6 + k]) / 3;
+    };
+    std::function<void(int32_t, int32_t, int32_t)> halves = [&](int32_t s, int32_t e, int32_t span) {
+        const int32_t mid = s + span / 2;
+        if (e - s < 2 || span < 2) return;
+        if (mid >= e) return halves(s, e, span / 2);
+        float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f}, below = -1e30f, above = 1e30f;
+        for (int32_t i = s; i < e; ++i)
+            for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], at(i, k)), hi[k] = std::max(hi[k], at(i, k));
+        const int axis = hi[1] - lo[1] > hi[0] - lo[0] ? (hi[2] - lo[2] > hi[1] - lo[1] ? 2 : 1)
+                                                       : (hi[2] - lo[2] > hi[0] - lo[0] ? 2 : 0);
+        for (int32_t i = s; i < e; ++i)
+            (i < mid ? below : above) = i < mid ? std::max(below, at(i, axis)) : std::min(above, at(i, axis));
+        EXPECT_LE(below, above) << s << " " << e;
+        halves(s, mid, span / 2), halves(mid, e, span / 2);
+    };
+    halves(0, 29, 32);
 }

@@ -152,35 +152,28 @@ TEST(CollReport, SummaryLinesFollowModesAndHits) {
         {0, 0, 0, 1, 0, 1, 0, -6, {"5542,0", "5506,0"}},
         {0, 0, 0, 1, 1, 1, 0, -6, {"5506,0"}},
     };
+    for (const int level : {9, 8}) {  // the summary is all at level 9: below it nothing is printed
+        MessageCapture capture(level);
+        for (const auto& c : cases) {
+            CollReport r{};
+            r.step = 0.5, r.refLength = 80;
+            r.toolHit = c.tool, r.headHit = c.head, r.holderHit = c.holder, r.extensionHit = c.extension;
+            r.extendMode = c.extend, r.reduceMode = c.reduce, r.extendSteps = c.extendSteps,
+            r.reduceSteps = c.reduceSteps;
+            const size_t before = capture.messages().size();
+            collrep_print_values(&r);
+            EXPECT_EQ(messagesAfter(capture, before), level == 9 ? c.want : std::vector<std::string>{});
+            // Mode 1 marks the parts it would warn, without a message.
+            EXPECT_EQ(collrep_warn(&r, 1), 0);
+            const int parts = c.extend ? 0 : 1;  // extend mode silences all but the tool
+            EXPECT_EQ(r.toolWarned, c.tool);
+            EXPECT_EQ(r.headWarned, c.head * parts);
+            EXPECT_EQ(r.holderWarned, c.holder * parts);
+            EXPECT_EQ(r.extensionWarned, c.extension * parts);
+        }
+    }
     MessageCapture capture(9);
-    for (const auto& c : cases) {
-        CollReport r{};
-        r.step = 0.5, r.refLength = 80;
-        r.toolHit = c.tool, r.headHit = c.head, r.holderHit = c.holder, r.extensionHit = c.extension;
-        r.extendMode = c.extend, r.reduceMode = c.reduce, r.extendSteps = c.extendSteps,
-        r.reduceSteps = c.reduceSteps;
-        const size_t before = capture.messages().size();
-        collrep_print_values(&r);
-        EXPECT_EQ(messagesAfter(capture, before), c.want);
-        // Mode 1 marks the parts it would warn, without a message.
-        EXPECT_EQ(collrep_warn(&r, 1), 0);
-        const int parts = c.extend ? 0 : 1;  // extend mode silences all but the tool
-        EXPECT_EQ(r.toolWarned, c.tool);
-        EXPECT_EQ(r.headWarned, c.head * parts);
-        EXPECT_EQ(r.holderWarned, c.holder * parts);
-        EXPECT_EQ(r.extensionWarned, c.extension * parts);
-    }
     EXPECT_EQ(collrep_warn(nullptr, 0), 0);
-    const size_t before = capture.messages().size();
     collrep_print_values(nullptr);  // no report: no summary
-    EXPECT_EQ(capture.messages().size(), before);
-    // The summary is all at level 9: below it nothing is printed.
-    MessageCapture quiet(8);
-    for (const auto& c : cases) {
-        CollReport r{};
-        r.toolHit = c.tool, r.headHit = c.head, r.holderHit = c.holder, r.extensionHit = c.extension;
-        r.extendMode = c.extend, r.reduceMode = c.reduce, r.reduceSteps = c.reduceSteps;
-        collrep_print_values(&r);
-    }
-    EXPECT_TRUE(quiet.messages().empty());
+    EXPECT_TRUE(capture.messages().empty());
 }

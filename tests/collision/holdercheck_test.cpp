@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "geometry/msg_capture.h"
 #include "kernel/cycle.h"
@@ -48,12 +49,11 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {toolshape::stackedTool(), 12, 85, 88, 6},
                  {toolshape::stackedTool(), 20, 0, 200, 0},
                  {toolshape::stackedTool(), 4, 10, 12, 0},  // the cutter is not the holder check's
-                 {bare, 7, 55, 58, 0},
                  {footTop, 4, 30, 35, 0},
                  {overFoot, 4, 30, 35, 3},
-                 {bare, 4, 55, 58, 3},
                  {plainExtensionTool(), 4, 45, 50, 1},
                  {tapered, 5.5, 12, 14, 8},
+                 {tapered, 4.5, 0, 1, 8},  // the taper's foot: 5 cos 5 degrees out, 5 sin 5 below the tip
                  {chamfered, 6.2, 24, 26, 2}};  // the upper extension cylinder is still tested
     const Vec3 tip{0, 0, 0}, down{0, 0, -1};
     for (const auto& c : cases) {
@@ -61,6 +61,19 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
         model.m.radiusReduction = c.reduction;
         EXPECT_EQ(holderCheck(&model.m, &c.tool, &tip, &down), c.code) << c.d << " " << c.z0;
     }
+    // A section counts above 1e-5 across: alone on the tool, 2e-5 wide it meets a post on the axis up top.
+    double ToolDescription::*const alone[] = {
+        &ToolDescription::shaftDiameter, &ToolDescription::stage2Diameter, &ToolDescription::stage1Diameter,
+        &ToolDescription::stage3Diameter, &ToolDescription::stage4Diameter};
+    const int codes[] = {3, 4, 1, 6, 1};
+    testmesh::Model axisPost({post(0, 92, 95)}, kBallMill, 5.0);
+    for (int k = 0; k < 5; ++k)
+        for (const double dia : {1e-5, 2e-5}) {
+            ToolDescription t = bare;
+            t.shaftDiameter = 0, t.*alone[k] = dia;
+            EXPECT_EQ(holderCheck(&axisPost.m, &t, &tip, &down), dia > 1e-5 ? codes[k] : 0)
+                << k << " " << dia;
+        }
 }
 
 // A wall beside the holder: a colliding point is tilted away just past the limit where the holder's
@@ -125,7 +138,7 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
     plistFree(one);
 }
 
-// Disabled, or without a list, model or description, the check passes the list untouched.
+// Disabled, or without a list, model, description or point axes, the check passes the list untouched.
 TEST(HolderCheck, NothingToCheckPassesTheList) {
     const ToolDescription tool = toolshape::stackedTool();
     testmesh::Model wall({post(4, 30, 35)}, kBallMill, 5.0);
@@ -139,6 +152,11 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
     EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, nullptr), 0);
+    Vec3 tilted{0.1, 0, 1};
+    EXPECT_EQ(holderTiltSearch(nullptr, &tool, &p, &tilted, 2, 1.0, nullptr), -2);
+    Vec3* axes = std::exchange(l->vectors, nullptr);
+    EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), 0);
+    l->vectors = axes;
     EXPECT_EQ(l->count, 1);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), -2);  // the shank meets the post: cut
     EXPECT_EQ(l->count, 0);

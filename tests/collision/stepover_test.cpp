@@ -48,7 +48,7 @@ TEST(Stepover, ClosedFormsAndCaps) {
 // at the half-width must be the cusp height (to the bisection's 1e-5).
 TEST(Stepover, TorusWidthMeetsTheCuspHeight) {
     for (double angle : {0.2, 0.5, 1.0}) {
-        for (double h : {0.001, 0.01, 0.1}) {
+        for (double h : {0.001, 0.01, 0.1, 10.0}) {  // 10: beyond the cap of 0.9 (b + r)
             const double R = 5, r = 1, a = R - r, b = a * std::sin(angle);
             const ToolGeom t = tool(3, R, r);
             const double half = 0.5 * stepover_for_tool(&t, h, angle);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "geometry/rng.h"
 
@@ -113,6 +114,7 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
         {50, 60, 10, 80, 60, 80, std::atan2(35, 60)},
         {50, 20, 10, 60, 40, 60, std::atan2(25, 60)},
         {50, w, 10, 60, w, 60, std::atan2(25, 60)},
+        {50, 40 + 5e-6, 10, 60, 40, 60, std::atan2(25, 60)},
         {50, 20, 10, 30, 40, 40, 0},
         {a, 60, 0, 80, 60, 80, std::atan2(35, a)},
         {a / 2, 60, a / 2, 80, 60, 80, std::atan2(35, a)},
@@ -142,4 +144,11 @@ TEST(ToolEnv, MissingDescriptionIsPassedOver) {
     ToolDescription d = raw(1, 5, 0, 80, 30);
     toolenv_offset_b(&d, 0.5);
     EXPECT_TRUE(d.cutterTop == 79.5 && d.tipTop == 29.5 && d.shaftDiameter == 11);
+    // A shank less than 1e-5 wider than the cutter (radius, shank) adds no side angle.
+    for (const auto& [R, shank] : {std::pair{5.0, 10 + 5e-6}, {5.0, 10 + 2e-5}, {0.0, 1e-5}, {0.0, 0.9e-5}}) {
+        ToolDescription s = raw(1, R, 0, 80, 30);
+        toolenv_add_shank(&s, 20, shank, 0, 0);
+        EXPECT_NEAR(s.maxSideAngle, shank - 2 * R < 1e-5 ? 0.0 : std::atan2(shank / 2 - R, 20), 1e-15)
+            << shank;
+    }
 }
