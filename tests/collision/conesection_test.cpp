@@ -76,6 +76,11 @@ TEST(ConeSection, TiltedAxisStillSeesLowElements) {
     EXPECT_EQ(coneSectionHit(&t.m, &kOrigin, &d, 50, 1, 1, 10, 20), 1);
     testmesh::Model low({testmesh::slopeTri(3.0, 0, 200)}, kBallMill, 1.0);
     EXPECT_EQ(coneSectionHit(&low.m, &kOrigin, &d, 50, 1, 1, 10, 20), 0);
+    // A wide section from 1 up dips below the reference, to 0.5 - 5 sin 60 = -3.83.
+    for (const double z : {-3.7, -3.95}) {
+        testmesh::Model under({testmesh::slopeTri(z, 0, 200)}, kBallMill, 1.0);
+        EXPECT_EQ(coneSectionHit(&under.m, &kOrigin, &d, 50, 5, 5, 1, 11), z > -3.83 ? 1 : 0) << z;
+    }
 }
 
 // With a grid only the cell under P moved half the length back along the motion (times the sine of the

@@ -87,6 +87,12 @@ TEST(DropCut, ConeRingBounds) {
         EXPECT_EQ(dropcut_triangle(&s, r[0], r[1], r[2], r[3]), 0) << r[0];
         EXPECT_EQ(s.best, -100) << r[0];
     }
+    // A first corner 5e-6 inside the outer radius (past the ring's own 1e-5) and highest: the rim alone
+    // reaches it, while the start lies below that corner.
+    const Vec3 rim[3] = {{3, 0, 0}, {30, 1, -50}, {30, -1, -50}};
+    DropState s = stateOver(rim, 0, 0, 1, 0, -10);
+    EXPECT_EQ(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2), 1);
+    EXPECT_EQ(s.best, -2.0);
 }
 
 TEST(DropCut, EngineResultsAndContactPointFlag) {
@@ -122,6 +128,10 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &cFlat, &cls), 1);
     EXPECT_NEAR(cFlat.z - cBall.z, 4.0, 1e-12);
     EXPECT_EQ(cBall.x + cBall.y, 200.0);
+    // A flat end started level with the plate still touches it (the walk stops only below its bound).
+    p = {0, 0, 0};
+    EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &c, &cls), 2);
+    EXPECT_EQ(p.z, 0.0);
     // The facet engine answers an untouched ring too, at its walk's bound: the ring's height above the
     // start.
     Facet98 f{};

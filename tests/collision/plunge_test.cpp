@@ -331,33 +331,67 @@ TEST(Plunge, BoundaryTest) {
     profileFreeList(along);
 }
 
+// Far out (2^37, whose spacing 2^-15 rounds the list's reach, a radius 1 + 4e-6 plus 1e-5, down to 1) an
+// element whose box lies 1 beyond the profile's box on any side is kept for the walk: the end mill's rim
+// still meets its edge at the first point.
+TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
+    const double X = std::ldexp(1.0, 37), Y = X;
+    const struct {
+        double from, to;  // the profile's x ends
+        Vec3 p, q, r;     // the plate at z 5
+    } cases[] = {{X, X + 4, {X - 1, Y + 1, 5}, {X + 1, Y + 1, 5}, {X, Y + 3, 5}},
+                 {X, X + 4, {X - 1, Y - 1, 5}, {X + 1, Y - 1, 5}, {X, Y - 3, 5}},
+                 {X, X + 4, {X - 1, Y - 1, 5}, {X - 1, Y + 1, 5}, {X - 3, Y, 5}},
+                 {X + 4, X, {X + 5, Y - 1, 5}, {X + 5, Y + 1, 5}, {X + 7, Y, 5}}};
+    for (const auto& c : cases) {
+        testmesh::Model mesh({Triangle3D{{c.p, c.q, c.r}}}, kEndMill, 1 + 4e-6);
+        const Vec3 a{c.from, Y, NAN}, b{c.to, Y, NAN};
+        ProfileCurve* prof = profileLine(&a, &b);
+        ASSERT_NE(prof, nullptr);
+        std::free(prof->z);
+        prof->z = nullptr;
+        mesh.m.plungeProfile = prof;
+        mesh.m.tolerance = 0.008, mesh.m.stepLength = 1.0;
+        mesh.m.zLow = -100, mesh.m.zHigh = 100;
+        projResetState();
+        Plist* path = plistCreate(200, 0);
+        EXPECT_EQ(plunge_along_profile(&mesh.m, path), 1);
+        EXPECT_EQ(path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
+        plistFree(path);
+        profileFreeList(prof);
+    }
+    projResetState();
+}
+
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
-// where the march missed them: a right-angle turn at arc length 4.5 gets its point, the straight
-// vertex at 2.3 none; without the pass the turn is found only by halving toward it.
+// where the march missed them: each right-angle turn (3.5 and 5.7 along, the first placed does not end
+// the pass) gets its point, the straight vertex at 2.3 none; without the pass a turn is found only by
+// halving toward it.
 TEST(Plunge, VertexPassPlacesCornersOnly) {
     set_prof_mode(0);
     projResetState();
     EXPECT_EQ(get_prof_mode(), 1);  // the vertex pass is on from the start
     // Off the origin: the corner test takes differences of the points, not the points; the turns at either
     // end of a step of 5e-6 (under 1e-5) are no corners.
-    const double up = 5e-6, corner = 3.5 + up;
-    Vec2 pts[5] = {{1, 1}, {2.3, 1}, {2.3, 1 + up}, {4.5, 1 + up}, {4.5, 3.5}};
+    const double up = 5e-6, corners[2] = {3.5 + up, 5.7};
+    Vec2 pts[6] = {{1, 1}, {2.3, 1}, {2.3, 1 + up}, {4.5, 1 + up}, {4.5, 3.2}, {6.5, 3.2}};
     for (const int mode : {1, 0}) {
         PlungeRun s(1.0, 0.008);
         profileFreeList(s.prof);
-        s.prof = profileCreate(pts, 5, 0);
+        s.prof = profileCreate(pts, 6, 0);
         ASSERT_NE(s.prof, nullptr);
         s.mesh.m.plungeProfile = s.prof;
         set_prof_mode(mode);
         ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         set_prof_mode(1);
-        double nearCorner = 1e9, nearStraight = 1e9;
+        double nearCorner[2] = {1e9, 1e9}, nearStraight = 1e9;
         for (int32_t i = 0; i < s.path->count; ++i) {
-            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - corner));
+            for (int k = 0; k < 2; ++k)
+                nearCorner[k] = std::min(nearCorner[k], std::fabs(s.path->parameters[i] - corners[k]));
             nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 1.3));
             EXPECT_NEAR(s.path->points[i].z, 1.0, 1e-12);  // the ball rests on the plate
         }
-        EXPECT_EQ(nearCorner < 1e-12, mode == 1) << nearCorner;
+        for (const double d : nearCorner) EXPECT_EQ(d < 1e-12, mode == 1) << d;
         EXPECT_GT(nearStraight, 0.1);
     }
 }

@@ -142,6 +142,25 @@ TEST(Sweep, FeatureContactsAndBounds) {
         EXPECT_NE(sweepKernelClass(c.type, &b, &cls), 0);
         EXPECT_EQ(cls, c.cls) << c.type;
     }
+    // A ball 2c from a plane whose normal makes the cosine c with the motion meets it after a travel of 2,
+    // where the face takes it from c = 1e-7 on; below that the motion counts as along the plane.
+    for (const double c : {2e-7, 0.5e-7}) {
+        const double sn = std::sqrt(1 - c * c);
+        const Vec3 wall[3] = {{-10 * c, -10, -10}, {-10 * c, 10, -10}, {10 * c, 0, 10}};
+        KernelBlock b = blockOf(1, 1, 0, wall, {-(1 + 2 * c) / sn, 0, 0});
+        b.best = -5;
+        EXPECT_EQ(sweepKernel(1, &b), c >= 1e-7 ? kSweepFace : kSweepNone) << c;
+        EXPECT_NEAR(b.best, c >= 1e-7 ? -2 : -5, 1e-6) << c;
+    }
+    // The kernels look no farther than 1e6 along the motion: a face 2e6 ahead is no face contact, and
+    // that reach becomes the best.
+    const Vec3 far[3] = {{-40, -40, -2e6}, {40, -40, -2e6}, {0, 40, -2e6}};
+    for (const auto& [type, r] : {std::pair{1, 0.0}, {2, 0.0}, {3, 1.0}}) {
+        KernelBlock b = blockOf(type, 5, r, far, {0, 0, 0});
+        b.best = -1e9;
+        EXPECT_EQ(sweepKernel(type, &b), kSweepEdge) << type;
+        EXPECT_EQ(b.best, -1e6) << type;
+    }
 }
 
 TEST(Sweep, KernelsMatchBruteForceContact) {

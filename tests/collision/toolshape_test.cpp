@@ -109,11 +109,11 @@ TEST_F(ToolShapeTest, SwingAngleLandsOnTheOutline) {
 }
 
 // Swing test (kind 0: mode, near-tip check) and inside test (kind 1: collision flag) of the stacked tool
-// with its tip at the origin, axis +z, reference +x.
+// with its tip at o (off the origin on every axis), axis +z, reference +x; points given from o.
 TEST_F(ToolShapeTest, PointTestsTable) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
-    const Vec3 o{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
+    const Vec3 o{3, -7, 11}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
     const double cases[][7] = {
         {0, -1, std::sqrt(2549.0), 0, 0, 0, 2},  // on the step at height 50: the circle-radius window holds
         {0, -11, 0, 0, 0, 0, 0},                 // beside the tip beyond the swing-axis offset
@@ -133,7 +133,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
         {5.0, 0, 10, 1, 0, 1, 0},  // on the cutter's flank: the holder stages' step does not reach below
     };
     for (const auto& c : cases) {
-        const Vec3 p{c[0], c[1], c[2]};
+        const Vec3 p{o.x + c[0], o.y + c[1], o.z + c[2]};
         double angle = 1.5;
         toolSegProfileSetMode(static_cast<int32_t>(c[3]));
         meshSetCollFlag(static_cast<int32_t>(c[3]));
@@ -152,7 +152,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
     outline(tapered, z, r);
     for (double h : {2.0, 10.0, 19.0}) {
         const double flank = r[0] + (h - z[0]) * (r[1] - r[0]) / (z[1] - z[0]);
-        const Vec3 in{flank - 0.006, 0, h}, out{flank - 0.004, 0, h};
+        const Vec3 in{o.x + flank - 0.006, o.y, o.z + h}, out{o.x + flank - 0.004, o.y, o.z + h};
         EXPECT_EQ(toolSegPointInside(&in, &o, &dir), 1) << h;
         EXPECT_EQ(toolSegPointInside(&out, &o, &dir), 0) << h;
     }
