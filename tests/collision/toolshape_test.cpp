@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
@@ -392,6 +394,28 @@ TEST_F(ToolShapeTest, TopCornerDistanceEndsTheReach) {
         // Exactly as far as the shaft's top corner (5, 50): 26^2 + 43^2 = 50^2 + 5^2, that corner.
         ASSERT_EQ(query(assembly, Vec3{43, 0, 26}, f, &angle), 2);
         EXPECT_NEAR(angle, std::atan2(43.0, 26.0) - std::atan2(5.0, 50.0), 1e-12);
+    }
+}
+
+// The take-off table follows the tool: after a tool whose heights alone, or radii alone, differ from the
+// last one's it is the table built for that tool from scratch.
+TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
+    const ToolDescription first = stackedTool();
+    ToolDescription taller = first, wider = first;
+    taller.stage2Top += 4, wider.stage2Diameter += 4;
+    for (const ToolDescription* next : {&taller, &wider}) {
+        std::vector<uint32_t> tables[2];
+        for (int warm : {0, 1}) {
+            toolSegResetState();
+            if (warm) toolSegProfileInit(&first, 0, 0.005);
+            toolSegProfileInit(next, 0, 0.005);
+            const ToolSegTakeoff* t = toolSegTakeoff();
+            ASSERT_NE(t, nullptr);
+            tables[warm] = {t->base, t->bins};
+            for (uint32_t i = 0; i < t->bins * ToolSegTakeoff::kSlots; i++)
+                tables[warm].push_back(std::bit_cast<uint32_t>(t->bound[i]));  // NaN cells compare too
+        }
+        EXPECT_EQ(tables[0], tables[1]) << next->stage2Top;
     }
 }
 
