@@ -56,6 +56,11 @@ TEST(RingContact, PlaneAndSweepSpan) {
         {8, M_PI / 2, 1.2, -1, 0},        // the arc ends before the contact
         {8, -M_PI / 2, -M_PI / 2, 1, 1},  // counter-clockwise from below
         {13, M_PI / 2, M_PI / 2, -1, 0},  // the plane lies beyond R + r
+        // An end within 1e-5 of the start on both axes (5e-6 off on one) makes a whole turn; 5e-5 off on
+        // one, a short arc.
+        {8, M_PI, M_PI + 5e-7, 1, 1},
+        {8, M_PI / 2, M_PI / 2 + 5e-7, 1, 1},
+        {8, M_PI / 2, M_PI / 2 - 5e-6, -1, 0},
     };
     for (const Case& c : cases) {
         const Triangle3D t = wall(c.c);
@@ -68,7 +73,7 @@ TEST(RingContact, PlaneAndSweepSpan) {
                   c.dir == -1 ? kR * std::sin(th) : -kR * std::sin(th), 1e-9);
         EXPECT_XY(EXPECT_NEAR, touch, c.c, centre.y, 1e-9);
     }
-    EXPECT_EQ(contactCurrent()->faceContacts, 2);
+    EXPECT_EQ(contactCurrent()->faceContacts, 4);
     EXPECT_EQ(contactCurrent()->edgeContacts, 0);
     // A whole clockwise turn starting a hair past the contact at th: within 1e-5 it is met at the start,
     // beyond that the turn goes on to a later one.
@@ -111,6 +116,15 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
         EXPECT_XYZ(EXPECT_NEAR, t, v.x, v.y, v.z, 1e-12);
         EXPECT_XYZ(EXPECT_NEAR, c, kR * ux, kR * uy, 0, 1e-12);
     }
+    // A ring of radius 0.5 and a ball of 0.3 meet a vertex 0.79 out first above the x axis (clockwise
+    // from the top).
+    const RingSweep small{{0, 0.5}, {0, 0.5}, {0, 0}, 0.5, -1};
+    const Triangle3D speck{{{0.79, 0, 0}, {8, 1, 0}, {8, -1, 0}}};
+    ASSERT_EQ(ringTriContact(&speck, &small, 0.3, 0, &c, &t), 1);
+    EXPECT_XYZ(EXPECT_NEAR, t, 0.79, 0, 0, 1e-12);
+    EXPECT_NEAR(std::hypot(c.x - 0.79, c.y), 0.3, 1e-12);
+    EXPECT_NEAR(std::hypot(c.x, c.y), 0.5, 1e-12);
+    EXPECT_GT(c.y, 0);
 }
 
 TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
