@@ -75,14 +75,14 @@ TEST(RingContact, PlaneAndSweepSpan) {
     }
     EXPECT_EQ(contactCurrent()->faceContacts, 4);
     EXPECT_EQ(contactCurrent()->edgeContacts, 0);
-    // A whole clockwise turn starting a hair past the contact at th: within 1e-5 it is met at the start,
-    // beyond that the turn goes on to a later one.
+    // A whole clockwise turn, or one of 1, starting a hair past the contact at th: within 1e-5 it is met
+    // at the start, beyond that the turn goes on to a later one.
     const double th = std::acos(0.6);
-    for (const double behind : {5e-6, 5e-5}) {
-        const RingSweep s = sweepFrom(th - behind, -1, th - behind);
+    for (const auto& [behind, span] : {std::pair{5e-6, 0.0}, {5e-6, 1.0}, {5e-5, 0.0}}) {
+        const RingSweep s = sweepFrom(th - behind, -1, th - behind - span);
         Vec3 centre, touch;
         const Triangle3D t = wall(8);
-        ASSERT_EQ(ringTriContact(&t, &s, kr, 0, &centre, &touch), 1);
+        ASSERT_EQ(ringTriContact(&t, &s, kr, 0, &centre, &touch), 1) << behind << " " << span;
         const double at = std::atan2(centre.y, centre.x);
         EXPECT_TRUE(behind < 1e-5 ? std::fabs(at - th) < 1e-9 : at < th - 0.5) << behind << " " << at;
     }
