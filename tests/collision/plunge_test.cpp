@@ -132,8 +132,8 @@ TEST(Plunge, MidpointsCloseInOnTheFirstPairsChange) {
 }
 
 TEST(Plunge, IntervalsAndTheirMidpoints) {
-    double pairs[] = {2.1, 2.4, 3.0, 5.5};
-    PlungeIntervals iv{2, pairs, 0, nullptr};
+    double pairs[] = {2.1, 2.4, 3.0, 5.5, 5.7, 5.9};
+    PlungeIntervals iv{3, pairs, 0, nullptr};
     PlungeRun s(6.0, 0.008);
     s.mesh.m.plungeIntervals = &iv;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
@@ -143,6 +143,7 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     };
     EXPECT_TRUE(has(2.25));
     EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
+    EXPECT_TRUE(has(5.8));    // the pass goes on after the first
     s.mesh.m.intervalTest = 1;
     // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
     for (double at : {1.0, 2.1 - 2e-5, 2.1 - 5e-6, 2.3, 2.4 + 5e-6, 2.7, 3.0, 5.5 + 5e-6, 5.5 + 2e-5, 5.6}) {
