@@ -417,6 +417,9 @@ TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
         }
         EXPECT_EQ(tables[0], tables[1]) << next->stage2Top;
     }
+    // Its first bin is the one of the tip's squared distance 25, which starts a bin.
+    toolSegProfileInit(&first, 0, 0.005);
+    EXPECT_EQ(toolSegTakeoff()->base, std::bit_cast<uint32_t>(25.0f) >> ToolSegTakeoff::kShift);
 }
 
 // The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for
