@@ -332,11 +332,11 @@ TEST(Plunge, BoundaryTest) {
     profileFreeList(along);
 }
 
-// Far out (2^37, whose spacing 2^-15 rounds the list's reach, a radius 1 + 4e-6 plus 1e-5, down to 1) an
-// element whose box lies 1 beyond the profile's box on any side is kept for the walk: the end mill's rim
-// still meets its edge at the first point.
+// Far out (at 1.5 2^37, spaced 2^-15 either side, the list's reach, a radius 1 + 4e-6 plus 1e-5, rounds
+// to 1) an element whose box lies 1 beyond the profile's box on any side is kept for the walk: the end
+// mill's rim still meets its edge at the first point.
 TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
-    const double X = std::ldexp(1.0, 37), Y = X;
+    const double X = std::ldexp(3.0, 36), Y = X;
     const struct {
         double from, to;  // the profile's x ends
         Vec3 p, q, r;     // the plate at z 5

@@ -229,6 +229,9 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
     EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
     EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
+    const Vec3 o{0, 0, 0}, x{1, 0, 0};
+    double best = 1;
+    EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &o, &x, &x, &x, &x, &best, 0, 1), 0);
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);
