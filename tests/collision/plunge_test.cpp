@@ -345,23 +345,15 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
                  {X, X + 4, {X - 1, Y - 1, 5}, {X - 1, Y + 1, 5}, {X - 3, Y, 5}},
                  {X + 4, X, {X + 5, Y - 1, 5}, {X + 5, Y + 1, 5}, {X + 7, Y, 5}}};
     for (const auto& c : cases) {
-        testmesh::Model mesh({Triangle3D{{c.p, c.q, c.r}}}, kEndMill, 1 + 4e-6);
-        const Vec3 a{c.from, Y, NAN}, b{c.to, Y, NAN};
-        ProfileCurve* prof = profileLine(&a, &b);
-        ASSERT_NE(prof, nullptr);
-        std::free(prof->z);
-        prof->z = nullptr;
-        mesh.m.plungeProfile = prof;
-        mesh.m.tolerance = 0.008, mesh.m.stepLength = 1.0;
-        mesh.m.zLow = -100, mesh.m.zHigh = 100;
-        projResetState();
-        Plist* path = plistCreate(200, 0);
-        EXPECT_EQ(plunge_along_profile(&mesh.m, path), 1);
-        EXPECT_EQ(path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
-        plistFree(path);
-        profileFreeList(prof);
+        PlungeRun s(4.0, 0.008, 0.0, NAN, {Triangle3D{{c.p, c.q, c.r}}});
+        *s.mesh.m.tool = ToolGeom{kEndMill, 1 + 4e-6, 0, 0, 0, 2 + 8e-6, 0, 0, 0};
+        const Vec3 a{c.from, Y, 0}, b{c.to, Y, 0};
+        profileFreeList(s.prof);
+        s.mesh.m.plungeProfile = s.prof = profileLine(&a, &b);
+        ASSERT_NE(s.prof, nullptr);
+        EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        EXPECT_EQ(s.path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
     }
-    projResetState();
 }
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
