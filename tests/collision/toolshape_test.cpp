@@ -73,9 +73,12 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
             ASSERT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 2) << c[0];
             EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(5.0 / c[0]), 1e-12) << c[0];
         }
-        // Farther from the swing plane (6) than the shaft's radius: out of reach.
+        // Farther from the swing plane than the radius met at the point's distance: out of reach (6 beside
+        // the shaft; 7 where the step at 50 is met at radius 6); so is a point without a distance.
         double angle = 1.5;
         EXPECT_EQ(query(assembly, Vec3{1, 6, 30}, f, &angle), 0);
+        EXPECT_EQ(query(assembly, Vec3{NAN, 0, 30}, f, &angle), 0);
+        EXPECT_EQ(query(assembly, Vec3{0, -7, std::sqrt(2487.0)}, f, &angle), 0);
         EXPECT_EQ(angle, 1.5);
     }
 }
