@@ -12,6 +12,7 @@
 #include "allocfail.h"
 #include "collision/proj.h"
 #include "meshutil.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -93,6 +94,12 @@ TEST(DropCut, ConeRingBounds) {
     DropState s = stateOver(rim, 0, 0, 1, 0, -10);
     EXPECT_EQ(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2), 1);
     EXPECT_EQ(s.best, -2.0);
+    // A level edge 3 from the axis under a ring from 2 to 6 rising by 1 / 2: met first at its nearest point.
+    const Vec3 bar[3] = {{3, -5, 0}, {3, 5, 0}, {30, 0, -50}};
+    DropState e = stateOver(bar, 0, 0, 1, 0, -100);
+    EXPECT_EQ(dropcut_triangle(&e, 2, 6, 1, 3), 1);
+    EXPECT_XYZ(EXPECT_NEAR, e.contact, 3, 0, 0, 1e-12);
+    EXPECT_NEAR(e.best, -1.5, 1e-12);
 }
 
 TEST(DropCut, EngineResultsAndContactPointFlag) {

@@ -232,6 +232,17 @@ TEST(Plunge, OffsetReplacementBelowTheProfile) {
         EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), k.result) << k.offset << " " << k.zp;
         EXPECT_NEAR(p.placed.z, k.wantZ, 1e-9) << k.offset << " " << k.zp;
         EXPECT_EQ(p.placeState, k.result ? kPlaceCharged : kPlaceRefused);
+        // The re-placement alone: 1 and the shrunk ball's height where that lies low enough, else 0 and the
+        // height kept; with memory short, the same or nothing re-placed.
+        const bool lowered = k.offset > 0 && lower <= k.zp - 1e-5;
+        for (long n = 0; n < (lowered ? 6 : 1); ++n) {
+            Vec3 q{0, 0, h};
+            allocfail::arm(n);
+            const int got = plungeOffsetPlace(&q, &s.mesh.m, k.zp, -100, 100, nullptr, 0);
+            allocfail::disarm();
+            EXPECT_TRUE(got == (lowered ? 1 : 0) || (n > 0 && got == 0)) << n;
+            EXPECT_NEAR(q.z, got ? lower : h, 1e-9) << k.zp << " " << n;
+        }
     }
 }
 
@@ -393,31 +404,20 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
 // normal): every contact lies at the same place on the ball, so the smallest contact slope is that
 // one, and the run leaves 0.9 times it as the slope limit; in mode 2 a slope below the limit stops it.
 TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
-    testmesh::Model mesh({testmesh::slopeTri(0, std::tan(M_PI / 6), 60)}, kBallMill, 1.0);
-    const Vec3 a{0, 0, NAN}, b{0, 4, NAN};
-    ProfileCurve* prof = profileLine(&a, &b);
-    ASSERT_NE(prof, nullptr);
-    std::free(prof->z);
-    prof->z = nullptr;
-    mesh.m.plungeProfile = prof;
-    mesh.m.stepLength = 1.0;
-    mesh.m.zLow = -100, mesh.m.zHigh = 100;
-    mesh.m.slopeMode = 1;
-    projResetState();
-    Plist* path = plistCreate(200, 0);
-    ASSERT_EQ(plunge_along_profile(&mesh.m, path), 1);
-    ASSERT_GT(path->count, 3);
+    const double k = std::tan(M_PI / 6);  // the plane rises across the path, along y
+    PlungeRun s(4.0, 0.008, 0.0, NAN,
+                {Triangle3D{{{-60, -60, -60 * k}, {60, -60, -60 * k}, {0, 60, 60 * k}}}});
+    s.mesh.m.slopeMode = 1;
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    ASSERT_GT(s.path->count, 3);
     // The tip (a radius below the centre) to the contact (a radius from the centre along the normal).
     const double dn = std::sin(M_PI / 6), dz = 1 - std::cos(M_PI / 6);
     const double slope = dz / std::hypot(dn, dz);  // sin 15 degrees
-    EXPECT_NEAR(mesh.m.slopeLimit, 0.9 * slope, 1e-9);
+    EXPECT_NEAR(s.mesh.m.slopeLimit, 0.9 * slope, 1e-9);
     // Mode 2 stops once the smallest slope falls below the limit less 1e-5.
-    mesh.m.slopeMode = 2;
+    s.mesh.m.slopeMode = 2;
     for (const double limit : {slope + 2e-5, slope + 0.5e-5}) {
-        mesh.m.slopeLimit = limit;
-        EXPECT_EQ(plunge_along_profile(&mesh.m, path), limit > slope + 1e-5 ? 0 : 1) << limit;
+        s.mesh.m.slopeLimit = limit;
+        EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), limit > slope + 1e-5 ? 0 : 1) << limit;
     }
-    plistFree(path);
-    profileFreeList(prof);
-    projResetState();
 }

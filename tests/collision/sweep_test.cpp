@@ -11,7 +11,7 @@
 
 namespace {
 
-KernelBlock blockOf(uint16_t type, double R, double r, const Vec3 (&t)[3], const Vec3& start) {
+KernelBlock blockOf(uint16_t type, double R, double r, const Vec3* t, const Vec3& start) {
     KernelBlock b{};
     for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
     b.start = start;
@@ -132,12 +132,8 @@ TEST(Sweep, FeatureContactsAndBounds) {
     const Vec3 down{0, 0, -1};
     sweepSetDirection(&down);
     for (const auto& c : classes) {
-        KernelBlock b{};
-        for (int i = 0; i < 3; ++i) b.tri[i] = c.tri[i];
-        b.start = {0, 0, 100};
+        KernelBlock b = blockOf(c.type, c.R, c.r, c.tri, {0, 0, 100});
         b.best = -100;
-        b.radius = b.radius2 = c.R - c.r;
-        b.cornerRadius = c.r;
         int32_t cls = -1;
         EXPECT_NE(sweepKernelClass(c.type, &b, &cls), 0);
         EXPECT_EQ(cls, c.cls) << c.type;
@@ -237,11 +233,7 @@ TEST(Sweep, PlaneAndReachTravelsBoundEveryContact) {
             t[0] = {start.x + e * d.x + k * a.x, start.y + e * d.y + k * a.y, start.z + e * d.z + k * a.z};
         }
         sweepSetDirection(&d);
-        KernelBlock b{};
-        for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
-        b.start = start;
-        b.radius = b.radius2 = type == 3 ? R - r : R;
-        b.cornerRadius = r;
+        const KernelBlock b = blockOf(type, R, r, t, start);
         const double plane = sweepPlaneTravel(type, &b), reach = sweepReachTravel(type, &b);
         finite += std::isfinite(plane);
         const double lift = sweepTravel(type, R, r, t, start, d, 200);
