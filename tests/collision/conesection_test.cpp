@@ -105,13 +105,10 @@ TEST(ConeSection, GridCellUpTheAxisDecides) {
 TEST(ConeSection, MissingArgumentsAreNoHit) {
     testmesh::Model t({testmesh::slopeTri(40, 0)}, kBallMill, 1.0);
     ASSERT_EQ(coneSectionHit(&t.m, &kOrigin, &kDown, 50, 3, 3, 2, 10), 1);  // the full call does hit
-    const struct {
-        bool model, p, d;
-    } cases[] = {{false, true, true}, {true, false, true}, {true, true, false}, {false, false, false}};
-    for (const auto& c : cases) {
-        const CheckModel* m = c.model ? &t.m : nullptr;
-        const Vec3* p = c.p ? &kOrigin : nullptr;
-        const Vec3* d = c.d ? &kDown : nullptr;
+    for (const int given : {3, 5, 6, 0}) {                                  // bits: model, point, direction
+        const CheckModel* m = given & 4 ? &t.m : nullptr;
+        const Vec3* p = given & 2 ? &kOrigin : nullptr;
+        const Vec3* d = given & 1 ? &kDown : nullptr;
         EXPECT_EQ(coneSectionHit(m, p, d, 50, 3, 3, 2, 10), 0);
         EXPECT_EQ(coneSectionHitAll(m, p, d, 50, 0, nullptr, kConeDiscLower, 3, 3, 2, 10), 0);
     }

@@ -361,7 +361,8 @@ TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
     } cases[] = {
         {ray(1, up), ray(1, up + 0.35), 100, 1, 0},  // steeper
         {ray(1, up), ray(1, up + 0.35), 0.5, 1, 1},
-        {ray(1, up), ray(1, up - 0.35), 100, 1, 1},  // flatter
+        {ray(1, up), ray(1, up - 0.35), 100, 1, 1},     // flatter
+        {ray(5e-5, up), ray(1, up - 0.35), 100, 1, 1},  // after a first segment just over 1e-5
         {ray(1, -up), ray(1, -up + 0.35), 100, 1, 1},
         {ray(1, -up), ray(1, -up - 0.35), 100, 1, 0},
         // A turn of cosine 0.99 bends only a first segment within 1e-5 of the length (second threshold).

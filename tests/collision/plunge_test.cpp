@@ -232,8 +232,7 @@ TEST(Plunge, OffsetReplacementBelowTheProfile) {
         EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), k.result) << k.offset << " " << k.zp;
         EXPECT_NEAR(p.placed.z, k.wantZ, 1e-9) << k.offset << " " << k.zp;
         EXPECT_EQ(p.placeState, k.result ? kPlaceCharged : kPlaceRefused);
-        // The re-placement alone: 1 and the shrunk ball's height where that lies low enough, else 0 and the
-        // height kept; with memory short, the same or nothing re-placed.
+        // The re-placement alone: 1 and the shrunk ball's height if low enough, else 0; memory short: or 0.
         const bool lowered = k.offset > 0 && lower <= k.zp - 1e-5;
         for (long n = 0; n < (lowered ? 6 : 1); ++n) {
             Vec3 q{0, 0, h};

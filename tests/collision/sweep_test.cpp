@@ -114,7 +114,11 @@ TEST(Sweep, FeatureContactsAndBounds) {
     }
     const Vec3 line[3] = {{-3, 0, 0}, {0, 0, 0}, {3, 0, 0}};
     // Tool types without a kernel.
-    for (uint16_t type : {0, 10, 12}) EXPECT_EQ(liftAtOrigin(type, 5, 0, line), -1.0);
+    for (uint16_t type : {0, 10, 12}) {
+        KernelBlock b = blockOf(type, 5, 0, line, {0, 0, 100});
+        int32_t cls = -1;
+        EXPECT_TRUE(sweepKernelClass(type, &b, &cls) == kSweepNone && cls == 0) << type;
+    }
     // Contact classes: the wall's top edge across a flat bottom is 2; a ball's contacts, a rim or a
     // tube on a slope are 1.
     const double k = std::tan(M_PI / 6);

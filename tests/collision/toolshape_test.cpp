@@ -276,6 +276,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         double best = 1.5;
         EXPECT_EQ(toolAssemblyAngleQuery(a, &o, &d, &ref, &ax, &outer, &best, 0, 1.5), 0);
         toolAssemblyDestroy(a);
+        EXPECT_TRUE(a->count == 0 && !a->z && !a->q);
         std::free(a);
     }
     // Without the chamfer flag (a chamfer above the tip) the shaft takes its whole allowance; a head that
