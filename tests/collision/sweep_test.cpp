@@ -149,20 +149,20 @@ TEST(Sweep, FeatureContactsAndBounds) {
         const Vec3 wall[3] = {{-10 * c, -10, -10}, {-10 * c, 10, -10}, {10 * c, 0, 10}};
         KernelBlock b = blockOf(1, 1, 0, wall, {-(1 + 2 * c) / sn, 0, 0});
         b.best = -5;
-        EXPECT_EQ(sweepKernel(1, &b), c >= 1e-7 ? kSweepFace : kSweepNone) << c;
+        EXPECT_TRUE(sweepKernel(1, &b) == (c >= 1e-7 ? kSweepFace : kSweepNone)) << c;
         EXPECT_NEAR(b.best, c >= 1e-7 ? -2 : -5, 1e-6) << c;
     }
     // The kernels look no farther than 1e6 along the motion: a face 2e6 ahead is no face contact, and
-    // that reach becomes the best; a triangle beside the tool changes nothing.
+    // that reach becomes the best; a triangle beside the tool (beyond its reach) changes nothing, its
+    // reach travel that of its nearest corner along the motion.
     const Vec3 far[3] = {{-40, -40, -2e6}, {40, -40, -2e6}, {0, 40, -2e6}};
     const Vec3 aside[3] = {{10, -4, -5}, {14, 4, -5}, {10, 4, -9}};
     for (const auto& [type, r] : {std::pair{1, 0.0}, {2, 0.0}, {3, 1.0}}) {
         KernelBlock b = blockOf(type, 5, r, far, {0, 0, 0}), m = blockOf(type, 5, r, aside, {0, 0, 0});
         b.best = m.best = -1e9;
-        EXPECT_EQ(sweepKernel(type, &b), kSweepEdge) << type;
-        EXPECT_EQ(b.best, -1e6) << type;
-        EXPECT_EQ(sweepKernel(type, &m), kSweepNone) << type;
-        EXPECT_EQ(m.best, -1e9) << type;
+        EXPECT_TRUE(sweepKernel(type, &b) == kSweepEdge && b.best == -1e6) << type;
+        EXPECT_TRUE(sweepKernel(type, &m) == kSweepNone && m.best == -1e9) << type;
+        EXPECT_NEAR(sweepReachTravel(type, &m), 5, 1e-6) << type;
     }
 }
 
