@@ -33,7 +33,7 @@ struct PlungeRun {
         mesh.m.stepLength = 1.0;
         mesh.m.zLow = -100;
         mesh.m.zHigh = 100;
-        path = plistCreate(2000, 0);
+        path = plistCreate(2, 0);  // grown as the walk needs (9 points fill it exactly)
         projResetState();
     }
     ~PlungeRun() {
