@@ -240,13 +240,14 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     toolAssemblyTrimProfile(none);
     EXPECT_EQ(none->count, 0);
     tprof_free(none);
-    // A trimmed horizontal end no longer counts in the largest angle from the tip.
+    // Trimmed horizontal ends (a foot, a brim) take their flags along and no longer count in the largest
+    // angle from the tip.
     PartProfile* brim = tprof_create(2);
     ASSERT_NE(brim, nullptr);
-    const PartSeg rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
-    tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 1);
+    const PartSeg foot{0, 0, 5, 0}, rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
+    tprof_add_seg(brim, &foot, 3), tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 3);
     toolAssemblyTrimProfile(brim);
-    EXPECT_EQ(brim->count, 1);
+    EXPECT_TRUE(brim->count == 1 && brim->flags[0] == 1 && brim->segs[0].z1 == 10);
     EXPECT_NEAR(tprof_max_angle(brim), std::atan2(5.0, 10.0), 1e-15);
     tprof_free(brim);
     TempDir dir;
