@@ -100,6 +100,7 @@ TEST(DropCut, ConeRingBounds) {
     EXPECT_EQ(dropcut_triangle(&e, 2, 6, 1, 3), 1);
     EXPECT_XYZ(EXPECT_NEAR, e.contact, 3, 0, 0, 1e-12);
     EXPECT_NEAR(e.best, -1.5, 1e-12);
+    EXPECT_EQ(e.classWord, 1);
 }
 
 TEST(DropCut, EngineResultsAndContactPointFlag) {

@@ -72,6 +72,7 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
             double angle = 1.5;
             ASSERT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 2) << c[0];
             EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(5.0 / c[0]), 1e-12) << c[0];
+            EXPECT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 1);  // the same angle is no new smallest
         }
         // Farther from the swing plane than the radius met at the point's distance: out of reach (6 beside
         // the shaft; 7 where the step at 50 is met at radius 6); so is a point without a distance.
