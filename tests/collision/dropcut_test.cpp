@@ -88,18 +88,18 @@ TEST(DropCut, ConeRingBounds) {
         EXPECT_EQ(dropcut_triangle(&s, r[0], r[1], r[2], r[3]), 0) << r[0];
         EXPECT_EQ(s.best, -100) << r[0];
     }
-    // A first corner 5e-6 inside the outer radius (past the ring's own 1e-5) and highest: the rim alone
-    // reaches it, while the start lies below that corner.
+    // A highest first corner 5e-6 inside the outer radius (past the ring's 1e-5): the rim alone reaches it.
     const Vec3 rim[3] = {{3, 0, 0}, {30, 1, -50}, {30, -1, -50}};
     DropState s = stateOver(rim, 0, 0, 1, 0, -10);
     EXPECT_EQ(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2), 1);
     EXPECT_EQ(s.best, -2.0);
-    // A level edge 3 from the axis under a ring from 2 to 6 rising by 1 / 2: met first at its nearest point.
-    const Vec3 bar[3] = {{3, -5, 0}, {3, 5, 0}, {30, 0, -50}};
+    // An edge at x = 3 rising 1 in 5 along y, a ring 2 to 6 rising 1 in 2: lifted most at y / rho = 2 / 5.
+    const Vec3 bar[3] = {{3, -5, -1}, {3, 5, 1}, {30, 0, -50}};
+    const double y = std::sqrt(1.44 / 0.84), rho = std::hypot(3.0, y);
     DropState e = stateOver(bar, 0, 0, 1, 0, -100);
     EXPECT_EQ(dropcut_triangle(&e, 2, 6, 1, 3), 1);
-    EXPECT_XYZ(EXPECT_NEAR, e.contact, 3, 0, 0, 1e-12);
-    EXPECT_NEAR(e.best, -1.5, 1e-12);
+    EXPECT_XYZ(EXPECT_NEAR, e.contact, 3, y, y / 5, 1e-12);
+    EXPECT_NEAR(e.best, y / 5 - (1 + (rho - 2) / 2), 1e-12);
     EXPECT_EQ(e.classWord, 1);
 }
 
