@@ -150,8 +150,7 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
         EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
         EXPECT_EQ(c.z, -50 + h);
     }
-    // A radius mill on a plate keeps the plate's contact under its axis: a speck level with the plate
-    // under its flat bottom beside the axis cannot raise it and is passed over.
+    // A radius mill on a plate keeps its contact: a speck level with it beside the axis is passed over.
     const Triangle3D speck{{{1, -0.2, 0}, {1.3, 0.2, 0}, {1.3, -0.2, 0}}};
     testmesh::Model two({testmesh::slopeTri(0, 0), speck}, kRadiusMill, 2.0, 0.5);
     projB_set_params(two.tris, two.lo.data(), two.hi.data(), nullptr, -10, 10, 0);

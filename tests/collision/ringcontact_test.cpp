@@ -56,8 +56,7 @@ TEST(RingContact, PlaneAndSweepSpan) {
         {8, M_PI / 2, 1.2, -1, 0},        // the arc ends before the contact
         {8, -M_PI / 2, -M_PI / 2, 1, 1},  // counter-clockwise from below
         {13, M_PI / 2, M_PI / 2, -1, 0},  // the plane lies beyond R + r
-        // An end within 1e-5 of the start on both axes (5e-6 off on one) makes a whole turn; 5e-5 off on
-        // one, a short arc.
+        // Ends within 1e-5 of the start on both axes (5e-6 off) make a whole turn, 5e-5 off a short arc.
         {8, M_PI, M_PI + 5e-7, 1, 1},
         {8, M_PI / 2, M_PI / 2 + 5e-7, 1, 1},
         {8, M_PI / 2, M_PI / 2 - 5e-6, -1, 0},
@@ -99,6 +98,9 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
     EXPECT_EQ(ringTriContact(nullptr, &s, kr, 0, &c, &t), 0);
     EXPECT_EQ(ringTriContact(&hole, nullptr, kr, 0, &c, &t), 0);
     EXPECT_EQ(ringMeshContact(nullptr, &moved, 0, nullptr, 0, &c), 0);
+    testmesh::Model bare({hole}, kBallMill, kr);
+    bare.m.triangles = nullptr;  // a model without its triangles
+    EXPECT_EQ(ringMeshContact(&bare.m, &moved, 0, nullptr, 0, &c), 0);
     // A horizontal triangle reaching only with its edge into the ball's path from below.
     const Triangle3D edge{{{9, 3, -1}, {9, -3, -1}, {30, 0, -10}}};
     ASSERT_EQ(ringTriContact(&edge, &s, kr, 0, &c, &t), 1);

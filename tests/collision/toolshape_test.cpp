@@ -241,8 +241,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     toolAssemblyTrimProfile(none);
     EXPECT_EQ(none->count, 0);
     tprof_free(none);
-    // Trimmed horizontal ends (a foot, a brim) take their flags along and no longer count in the largest
-    // angle from the tip.
+    // Trimmed flat ends (a foot, a brim) take their flags along and leave the largest angle from the tip.
     PartProfile* brim = tprof_create(2);
     ASSERT_NE(brim, nullptr);
     const PartSeg foot{0, 0, 5, 0}, rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
