@@ -91,8 +91,7 @@ TEST(DropCut, ConeRingBounds) {
     // A highest first corner 5e-6 inside the outer radius (past the ring's 1e-5): the rim alone reaches it.
     const Vec3 rim[3] = {{3, 0, 0}, {30, 1, -50}, {30, -1, -50}};
     DropState s = stateOver(rim, 0, 0, 1, 0, -10);
-    EXPECT_EQ(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2), 1);
-    EXPECT_EQ(s.best, -2.0);
+    EXPECT_TRUE(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2) == 1 && s.best == -2.0);
     // An edge at x = 3 rising 1 in 5 along y, a ring 2 to 6 rising 1 in 2: lifted most at y / rho = 2 / 5.
     const Vec3 bar[3] = {{3, -5, -1}, {3, 5, 1}, {30, 0, -50}};
     const double y = std::sqrt(1.44 / 0.84), rho = std::hypot(3.0, y);
@@ -150,14 +149,15 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
         EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
         EXPECT_EQ(c.z, -50 + h);
     }
-    // A radius mill on a plate keeps its contact: a speck level with it beside the axis is passed over.
+    // A radius or flat end on a plate keeps its contact: a level speck beside the axis is passed over.
     const Triangle3D speck{{{1, -0.2, 0}, {1.3, 0.2, 0}, {1.3, -0.2, 0}}};
-    testmesh::Model two({testmesh::slopeTri(0, 0), speck}, kRadiusMill, 2.0, 0.5);
-    projB_set_params(two.tris, two.lo.data(), two.hi.data(), nullptr, -10, 10, 0);
-    p = {0, 0, -50};
-    EXPECT_EQ(projB_place(&p, 10, two.m.tool, nullptr, 0, &c, &cls), 2);
-    EXPECT_EQ(p.z, 0.5);
-    EXPECT_TRUE(c.x == 0 && c.y == 0 && c.z == 0) << c.x << " " << c.y;
+    for (const auto& [type, r] : {std::pair{kRadiusMill, 0.5}, {kEndMill, 0.0}}) {
+        testmesh::Model two({testmesh::slopeTri(0, 0), speck}, type, 2.0, r);
+        projB_set_params(two.tris, two.lo.data(), two.hi.data(), nullptr, -10, 10, 0);
+        p = {0, 0, -50};
+        EXPECT_TRUE(projB_place(&p, 10, two.m.tool, nullptr, 0, &c, &cls) == 2 && p.z == r) << r;
+        EXPECT_TRUE(c.x == 0 && c.y == 0 && c.z == 0) << c.x << " " << c.y;
+    }
     // A tool shape the engine has no kernel for places nothing.
     ToolGeom odd = *t.m.tool;
     odd.toolType = 7;
