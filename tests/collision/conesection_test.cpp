@@ -76,6 +76,11 @@ TEST(ConeSection, TiltedAxisStillSeesLowElements) {
     EXPECT_EQ(coneSectionHit(&t.m, &kOrigin, &d, 50, 1, 1, 10, 20), 1);
     testmesh::Model low({testmesh::slopeTri(3.0, 0, 200)}, kBallMill, 1.0);
     EXPECT_EQ(coneSectionHit(&low.m, &kOrigin, &d, 50, 1, 1, 10, 20), 0);
+    // A wide section from 1 up dips below the reference, to 0.5 - 5 sin 60 = -3.83.
+    for (const double z : {-3.7, -3.95}) {
+        testmesh::Model under({testmesh::slopeTri(z, 0, 200)}, kBallMill, 1.0);
+        EXPECT_EQ(coneSectionHit(&under.m, &kOrigin, &d, 50, 5, 5, 1, 11), z > -3.83 ? 1 : 0) << z;
+    }
 }
 
 // With a grid only the cell under P moved half the length back along the motion (times the sine of the
@@ -100,13 +105,10 @@ TEST(ConeSection, GridCellUpTheAxisDecides) {
 TEST(ConeSection, MissingArgumentsAreNoHit) {
     testmesh::Model t({testmesh::slopeTri(40, 0)}, kBallMill, 1.0);
     ASSERT_EQ(coneSectionHit(&t.m, &kOrigin, &kDown, 50, 3, 3, 2, 10), 1);  // the full call does hit
-    const struct {
-        bool model, p, d;
-    } cases[] = {{false, true, true}, {true, false, true}, {true, true, false}, {false, false, false}};
-    for (const auto& c : cases) {
-        const CheckModel* m = c.model ? &t.m : nullptr;
-        const Vec3* p = c.p ? &kOrigin : nullptr;
-        const Vec3* d = c.d ? &kDown : nullptr;
+    for (const int given : {3, 5, 6, 0}) {                                  // bits: model, point, direction
+        const CheckModel* m = given & 4 ? &t.m : nullptr;
+        const Vec3* p = given & 2 ? &kOrigin : nullptr;
+        const Vec3* d = given & 1 ? &kDown : nullptr;
         EXPECT_EQ(coneSectionHit(m, p, d, 50, 3, 3, 2, 10), 0);
         EXPECT_EQ(coneSectionHitAll(m, p, d, 50, 0, nullptr, kConeDiscLower, 3, 3, 2, 10), 0);
     }

@@ -12,6 +12,7 @@
 #include "allocfail.h"
 #include "collision/proj.h"
 #include "meshutil.h"
+#include "vecnear.h"
 
 namespace {
 
@@ -87,6 +88,18 @@ TEST(DropCut, ConeRingBounds) {
         EXPECT_EQ(dropcut_triangle(&s, r[0], r[1], r[2], r[3]), 0) << r[0];
         EXPECT_EQ(s.best, -100) << r[0];
     }
+    // A highest first corner 5e-6 inside the outer radius (past the ring's 1e-5): the rim alone reaches it.
+    const Vec3 rim[3] = {{3, 0, 0}, {30, 1, -50}, {30, -1, -50}};
+    DropState s = stateOver(rim, 0, 0, 1, 0, -10);
+    EXPECT_TRUE(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2) == 1 && s.best == -2.0);
+    // An edge at x = 3 rising 1 in 5 along y, a ring 2 to 6 rising 1 in 2: lifted most at y / rho = 2 / 5.
+    const Vec3 bar[3] = {{3, -5, -1}, {3, 5, 1}, {30, 0, -50}};
+    const double y = std::sqrt(1.44 / 0.84), rho = std::hypot(3.0, y);
+    DropState e = stateOver(bar, 0, 0, 1, 0, -100);
+    EXPECT_EQ(dropcut_triangle(&e, 2, 6, 1, 3), 1);
+    EXPECT_XYZ(EXPECT_NEAR, e.contact, 3, y, y / 5, 1e-12);
+    EXPECT_NEAR(e.best, y / 5 - (1 + (rho - 2) / 2), 1e-12);
+    EXPECT_EQ(e.classWord, 1);
 }
 
 TEST(DropCut, EngineResultsAndContactPointFlag) {
@@ -122,6 +135,9 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &cFlat, &cls), 1);
     EXPECT_NEAR(cFlat.z - cBall.z, 4.0, 1e-12);
     EXPECT_EQ(cBall.x + cBall.y, 200.0);
+    // A flat end started level with the plate still touches it (the walk stops only below its bound).
+    p = {0, 0, 0};
+    EXPECT_EQ(projB_place(&p, 10, &flat, nullptr, 0, &c, &cls), 2);
     // The facet engine answers an untouched ring too, at its walk's bound: the ring's height above the
     // start.
     Facet98 f{};
@@ -132,6 +148,15 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
         p = {100, 100, -50};
         EXPECT_EQ(projA_place(&p, 10, &ring, nullptr, 0, &c, &cls), 1);
         EXPECT_EQ(c.z, -50 + h);
+    }
+    // A radius or flat end on a plate keeps its contact: a level speck beside the axis is passed over.
+    const Triangle3D speck{{{1, -0.2, 0}, {1.3, 0.2, 0}, {1.3, -0.2, 0}}};
+    for (const auto& [type, r] : {std::pair{kRadiusMill, 0.5}, {kEndMill, 0.0}}) {
+        testmesh::Model two({testmesh::slopeTri(0, 0), speck}, type, 2.0, r);
+        projB_set_params(two.tris, two.lo.data(), two.hi.data(), nullptr, -10, 10, 0);
+        p = {0, 0, -50};
+        EXPECT_TRUE(projB_place(&p, 10, two.m.tool, nullptr, 0, &c, &cls) == 2 && p.z == r) << r;
+        EXPECT_TRUE(c.x == 0 && c.y == 0 && c.z == 0) << c.x << " " << c.y;
     }
     // A tool shape the engine has no kernel for places nothing.
     ToolGeom odd = *t.m.tool;
@@ -335,7 +360,8 @@ TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
     } cases[] = {
         {ray(1, up), ray(1, up + 0.35), 100, 1, 0},  // steeper
         {ray(1, up), ray(1, up + 0.35), 0.5, 1, 1},
-        {ray(1, up), ray(1, up - 0.35), 100, 1, 1},  // flatter
+        {ray(1, up), ray(1, up - 0.35), 100, 1, 1},     // flatter
+        {ray(5e-5, up), ray(1, up - 0.35), 100, 1, 1},  // after a first segment just over 1e-5
         {ray(1, -up), ray(1, -up + 0.35), 100, 1, 1},
         {ray(1, -up), ray(1, -up - 0.35), 100, 1, 0},
         // A turn of cosine 0.99 bends only a first segment within 1e-5 of the length (second threshold).

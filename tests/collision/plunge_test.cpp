@@ -33,7 +33,7 @@ struct PlungeRun {
         mesh.m.stepLength = 1.0;
         mesh.m.zLow = -100;
         mesh.m.zHigh = 100;
-        path = plistCreate(2000, 0);
+        path = plistCreate(2, 0);  // grown as the walk needs (9 points fill it exactly)
         projResetState();
     }
     ~PlungeRun() {
@@ -132,8 +132,8 @@ TEST(Plunge, MidpointsCloseInOnTheFirstPairsChange) {
 }
 
 TEST(Plunge, IntervalsAndTheirMidpoints) {
-    double pairs[] = {2.1, 2.4, 3.0, 5.5};
-    PlungeIntervals iv{2, pairs, 0, nullptr};
+    double pairs[] = {2.1, 2.4, 3.0, 5.5, 5.7, 5.9};
+    PlungeIntervals iv{3, pairs, 0, nullptr};
     PlungeRun s(6.0, 0.008);
     s.mesh.m.plungeIntervals = &iv;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
@@ -143,6 +143,7 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     };
     EXPECT_TRUE(has(2.25));
     EXPECT_FALSE(has(4.25));  // 2.5 is longer than twice the step
+    EXPECT_TRUE(has(5.8));    // the pass goes on after the first
     s.mesh.m.intervalTest = 1;
     // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
     for (double at : {1.0, 2.1 - 2e-5, 2.1 - 5e-6, 2.3, 2.4 + 5e-6, 2.7, 3.0, 5.5 + 5e-6, 5.5 + 2e-5, 5.6}) {
@@ -231,6 +232,16 @@ TEST(Plunge, OffsetReplacementBelowTheProfile) {
         EXPECT_EQ(plungePlacePoint(&p, &s.mesh.m), k.result) << k.offset << " " << k.zp;
         EXPECT_NEAR(p.placed.z, k.wantZ, 1e-9) << k.offset << " " << k.zp;
         EXPECT_EQ(p.placeState, k.result ? kPlaceCharged : kPlaceRefused);
+        // The re-placement alone: 1 and the shrunk ball's height if low enough, else 0; memory short: or 0.
+        const bool lowered = k.offset > 0 && lower <= k.zp - 1e-5;
+        for (long n = 0; n < (lowered ? 6 : 1); ++n) {
+            Vec3 q{0, 0, h};
+            allocfail::arm(n);
+            const int got = plungeOffsetPlace(&q, &s.mesh.m, k.zp, -100, 100, nullptr, 0);
+            allocfail::disarm();
+            EXPECT_TRUE(got == (lowered ? 1 : 0) || (n > 0 && got == 0)) << n;
+            EXPECT_NEAR(q.z, got ? lower : h, 1e-9) << k.zp << " " << n;
+        }
     }
 }
 
@@ -331,33 +342,59 @@ TEST(Plunge, BoundaryTest) {
     profileFreeList(along);
 }
 
+// Far out (at 1.5 2^37, spaced 2^-15 either side, the list's reach, a radius 1 + 4e-6 plus 1e-5, rounds
+// to 1) an element whose box lies 1 beyond the profile's box on any side is kept for the walk: the end
+// mill's rim still meets its edge at the first point.
+TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
+    const double X = std::ldexp(3.0, 36), Y = X;
+    const struct {
+        double from, to;  // the profile's x ends
+        Vec3 p, q, r;     // the plate at z 5
+    } cases[] = {{X, X + 4, {X - 1, Y + 1, 5}, {X + 1, Y + 1, 5}, {X, Y + 3, 5}},
+                 {X, X + 4, {X - 1, Y - 1, 5}, {X + 1, Y - 1, 5}, {X, Y - 3, 5}},
+                 {X, X + 4, {X - 1, Y - 1, 5}, {X - 1, Y + 1, 5}, {X - 3, Y, 5}},
+                 {X + 4, X, {X + 5, Y - 1, 5}, {X + 5, Y + 1, 5}, {X + 7, Y, 5}}};
+    for (const auto& c : cases) {
+        PlungeRun s(4.0, 0.008, 0.0, NAN, {Triangle3D{{c.p, c.q, c.r}}});
+        *s.mesh.m.tool = ToolGeom{kEndMill, 1 + 4e-6, 0, 0, 0, 2 + 8e-6, 0, 0, 0};
+        const Vec3 a{c.from, Y, 0}, b{c.to, Y, 0};
+        profileFreeList(s.prof);
+        s.mesh.m.plungeProfile = s.prof = profileLine(&a, &b);
+        ASSERT_NE(s.prof, nullptr);
+        EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        EXPECT_EQ(s.path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
+    }
+}
+
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
-// where the march missed them: a right-angle turn at arc length 4.5 gets its point, the straight
-// vertex at 2.3 none; without the pass the turn is found only by halving toward it.
+// where the march missed them: each right-angle turn (3.5 and 5.7 along, the first placed does not end
+// the pass) gets its point, the straight vertex at 2.3 none; without the pass a turn is found only by
+// halving toward it.
 TEST(Plunge, VertexPassPlacesCornersOnly) {
     set_prof_mode(0);
     projResetState();
     EXPECT_EQ(get_prof_mode(), 1);  // the vertex pass is on from the start
     // Off the origin: the corner test takes differences of the points, not the points; the turns at either
     // end of a step of 5e-6 (under 1e-5) are no corners.
-    const double up = 5e-6, corner = 3.5 + up;
-    Vec2 pts[5] = {{1, 1}, {2.3, 1}, {2.3, 1 + up}, {4.5, 1 + up}, {4.5, 3.5}};
+    const double up = 5e-6, corners[2] = {3.5 + up, 5.7};
+    Vec2 pts[6] = {{1, 1}, {2.3, 1}, {2.3, 1 + up}, {4.5, 1 + up}, {4.5, 3.2}, {6.5, 3.2}};
     for (const int mode : {1, 0}) {
         PlungeRun s(1.0, 0.008);
         profileFreeList(s.prof);
-        s.prof = profileCreate(pts, 5, 0);
+        s.prof = profileCreate(pts, 6, 0);
         ASSERT_NE(s.prof, nullptr);
         s.mesh.m.plungeProfile = s.prof;
         set_prof_mode(mode);
         ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         set_prof_mode(1);
-        double nearCorner = 1e9, nearStraight = 1e9;
+        double nearCorner[2] = {1e9, 1e9}, nearStraight = 1e9;
         for (int32_t i = 0; i < s.path->count; ++i) {
-            nearCorner = std::min(nearCorner, std::fabs(s.path->parameters[i] - corner));
+            for (int k = 0; k < 2; ++k)
+                nearCorner[k] = std::min(nearCorner[k], std::fabs(s.path->parameters[i] - corners[k]));
             nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 1.3));
             EXPECT_NEAR(s.path->points[i].z, 1.0, 1e-12);  // the ball rests on the plate
         }
-        EXPECT_EQ(nearCorner < 1e-12, mode == 1) << nearCorner;
+        for (const double d : nearCorner) EXPECT_EQ(d < 1e-12, mode == 1) << d;
         EXPECT_GT(nearStraight, 0.1);
     }
 }
@@ -366,31 +403,20 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
 // normal): every contact lies at the same place on the ball, so the smallest contact slope is that
 // one, and the run leaves 0.9 times it as the slope limit; in mode 2 a slope below the limit stops it.
 TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
-    testmesh::Model mesh({testmesh::slopeTri(0, std::tan(M_PI / 6), 60)}, kBallMill, 1.0);
-    const Vec3 a{0, 0, NAN}, b{0, 4, NAN};
-    ProfileCurve* prof = profileLine(&a, &b);
-    ASSERT_NE(prof, nullptr);
-    std::free(prof->z);
-    prof->z = nullptr;
-    mesh.m.plungeProfile = prof;
-    mesh.m.stepLength = 1.0;
-    mesh.m.zLow = -100, mesh.m.zHigh = 100;
-    mesh.m.slopeMode = 1;
-    projResetState();
-    Plist* path = plistCreate(200, 0);
-    ASSERT_EQ(plunge_along_profile(&mesh.m, path), 1);
-    ASSERT_GT(path->count, 3);
+    const double k = std::tan(M_PI / 6);  // the plane rises across the path, along y
+    PlungeRun s(4.0, 0.008, 0.0, NAN,
+                {Triangle3D{{{-60, -60, -60 * k}, {60, -60, -60 * k}, {0, 60, 60 * k}}}});
+    s.mesh.m.slopeMode = 1;
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    ASSERT_GT(s.path->count, 3);
     // The tip (a radius below the centre) to the contact (a radius from the centre along the normal).
     const double dn = std::sin(M_PI / 6), dz = 1 - std::cos(M_PI / 6);
     const double slope = dz / std::hypot(dn, dz);  // sin 15 degrees
-    EXPECT_NEAR(mesh.m.slopeLimit, 0.9 * slope, 1e-9);
+    EXPECT_NEAR(s.mesh.m.slopeLimit, 0.9 * slope, 1e-9);
     // Mode 2 stops once the smallest slope falls below the limit less 1e-5.
-    mesh.m.slopeMode = 2;
+    s.mesh.m.slopeMode = 2;
     for (const double limit : {slope + 2e-5, slope + 0.5e-5}) {
-        mesh.m.slopeLimit = limit;
-        EXPECT_EQ(plunge_along_profile(&mesh.m, path), limit > slope + 1e-5 ? 0 : 1) << limit;
+        s.mesh.m.slopeLimit = limit;
+        EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), limit > slope + 1e-5 ? 0 : 1) << limit;
     }
-    plistFree(path);
-    profileFreeList(prof);
-    projResetState();
 }

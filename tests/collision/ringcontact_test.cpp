@@ -56,6 +56,10 @@ TEST(RingContact, PlaneAndSweepSpan) {
         {8, M_PI / 2, 1.2, -1, 0},        // the arc ends before the contact
         {8, -M_PI / 2, -M_PI / 2, 1, 1},  // counter-clockwise from below
         {13, M_PI / 2, M_PI / 2, -1, 0},  // the plane lies beyond R + r
+        // Ends within 1e-5 of the start on both axes (5e-6 off) make a whole turn, 5e-5 off a short arc.
+        {8, M_PI, M_PI + 5e-7, 1, 1},
+        {8, M_PI / 2, M_PI / 2 + 5e-7, 1, 1},
+        {8, M_PI / 2, M_PI / 2 - 5e-6, -1, 0},
     };
     for (const Case& c : cases) {
         const Triangle3D t = wall(c.c);
@@ -68,16 +72,16 @@ TEST(RingContact, PlaneAndSweepSpan) {
                   c.dir == -1 ? kR * std::sin(th) : -kR * std::sin(th), 1e-9);
         EXPECT_XY(EXPECT_NEAR, touch, c.c, centre.y, 1e-9);
     }
-    EXPECT_EQ(contactCurrent()->faceContacts, 2);
+    EXPECT_EQ(contactCurrent()->faceContacts, 4);
     EXPECT_EQ(contactCurrent()->edgeContacts, 0);
-    // A whole clockwise turn starting a hair past the contact at th: within 1e-5 it is met at the start,
-    // beyond that the turn goes on to a later one.
+    // A whole clockwise turn, or one of 1, starting a hair past the contact at th: within 1e-5 it is met
+    // at the start, beyond that the turn goes on to a later one.
     const double th = std::acos(0.6);
-    for (const double behind : {5e-6, 5e-5}) {
-        const RingSweep s = sweepFrom(th - behind, -1, th - behind);
+    for (const auto& [behind, span] : {std::pair{5e-6, 0.0}, {5e-6, 1.0}, {5e-5, 0.0}}) {
+        const RingSweep s = sweepFrom(th - behind, -1, th - behind - span);
         Vec3 centre, touch;
         const Triangle3D t = wall(8);
-        ASSERT_EQ(ringTriContact(&t, &s, kr, 0, &centre, &touch), 1);
+        ASSERT_EQ(ringTriContact(&t, &s, kr, 0, &centre, &touch), 1) << behind << " " << span;
         const double at = std::atan2(centre.y, centre.x);
         EXPECT_TRUE(behind < 1e-5 ? std::fabs(at - th) < 1e-9 : at < th - 0.5) << behind << " " << at;
     }
@@ -94,6 +98,9 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
     EXPECT_EQ(ringTriContact(nullptr, &s, kr, 0, &c, &t), 0);
     EXPECT_EQ(ringTriContact(&hole, nullptr, kr, 0, &c, &t), 0);
     EXPECT_EQ(ringMeshContact(nullptr, &moved, 0, nullptr, 0, &c), 0);
+    testmesh::Model bare({hole}, kBallMill, kr);
+    bare.m.triangles = nullptr;  // a model without its triangles
+    EXPECT_EQ(ringMeshContact(&bare.m, &moved, 0, nullptr, 0, &c), 0);
     // A horizontal triangle reaching only with its edge into the ball's path from below.
     const Triangle3D edge{{{9, 3, -1}, {9, -3, -1}, {30, 0, -10}}};
     ASSERT_EQ(ringTriContact(&edge, &s, kr, 0, &c, &t), 1);
@@ -111,6 +118,14 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
         EXPECT_XYZ(EXPECT_NEAR, t, v.x, v.y, v.z, 1e-12);
         EXPECT_XYZ(EXPECT_NEAR, c, kR * ux, kR * uy, 0, 1e-12);
     }
+    // A ring of radius 0.5 and a ball of 0.3 meet a vertex 0.79 out first above the x axis (clockwise
+    // from the top).
+    const RingSweep small{{0, 0.5}, {0, 0.5}, {0, 0}, 0.5, -1};
+    const Triangle3D speck{{{0.79, 0, 0}, {8, 1, 0}, {8, -1, 0}}};
+    ASSERT_EQ(ringTriContact(&speck, &small, 0.3, 0, &c, &t), 1);
+    EXPECT_XYZ(EXPECT_NEAR, t, 0.79, 0, 0, 1e-12);
+    const double cs = (0.25 + 0.79 * 0.79 - 0.09) / 0.79;  // by the cosine law in the triangle of R, r, 0.79
+    EXPECT_XYZ(EXPECT_NEAR, c, 0.5 * cs, 0.5 * std::sqrt(1 - cs * cs), 0, 1e-12);
 }
 
 TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {

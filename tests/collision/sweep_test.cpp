@@ -11,7 +11,7 @@
 
 namespace {
 
-KernelBlock blockOf(uint16_t type, double R, double r, const Vec3 (&t)[3], const Vec3& start) {
+KernelBlock blockOf(uint16_t type, double R, double r, const Vec3* t, const Vec3& start) {
     KernelBlock b{};
     for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
     b.start = start;
@@ -114,7 +114,11 @@ TEST(Sweep, FeatureContactsAndBounds) {
     }
     const Vec3 line[3] = {{-3, 0, 0}, {0, 0, 0}, {3, 0, 0}};
     // Tool types without a kernel.
-    for (uint16_t type : {0, 10, 12}) EXPECT_EQ(liftAtOrigin(type, 5, 0, line), -1.0);
+    for (uint16_t type : {0, 10, 12}) {
+        KernelBlock b = blockOf(type, 5, 0, line, {0, 0, 100});
+        int32_t cls = -1;
+        EXPECT_TRUE(sweepKernelClass(type, &b, &cls) == kSweepNone && cls == 0) << type;
+    }
     // Contact classes: the wall's top edge across a flat bottom is 2; a ball's contacts, a rim or a
     // tube on a slope are 1.
     const double k = std::tan(M_PI / 6);
@@ -132,15 +136,33 @@ TEST(Sweep, FeatureContactsAndBounds) {
     const Vec3 down{0, 0, -1};
     sweepSetDirection(&down);
     for (const auto& c : classes) {
-        KernelBlock b{};
-        for (int i = 0; i < 3; ++i) b.tri[i] = c.tri[i];
-        b.start = {0, 0, 100};
+        KernelBlock b = blockOf(c.type, c.R, c.r, c.tri, {0, 0, 100});
         b.best = -100;
-        b.radius = b.radius2 = c.R - c.r;
-        b.cornerRadius = c.r;
         int32_t cls = -1;
         EXPECT_NE(sweepKernelClass(c.type, &b, &cls), 0);
         EXPECT_EQ(cls, c.cls) << c.type;
+    }
+    // A ball 2c from a plane whose normal makes the cosine c with the motion meets it after a travel of 2,
+    // where the face takes it from c = 1e-7 on; below that the motion counts as along the plane.
+    for (const double c : {2e-7, 0.5e-7}) {
+        const double sn = std::sqrt(1 - c * c);
+        const Vec3 wall[3] = {{-10 * c, -10, -10}, {-10 * c, 10, -10}, {10 * c, 0, 10}};
+        KernelBlock b = blockOf(1, 1, 0, wall, {-(1 + 2 * c) / sn, 0, 0});
+        b.best = -5;
+        EXPECT_TRUE(sweepKernel(1, &b) == (c >= 1e-7 ? kSweepFace : kSweepNone)) << c;
+        EXPECT_NEAR(b.best, c >= 1e-7 ? -2 : -5, 1e-6) << c;
+    }
+    // The kernels look no farther than 1e6 along the motion: a face 2e6 ahead is no face contact, and
+    // that reach becomes the best; a triangle beside the tool (beyond its reach) changes nothing, its
+    // reach travel that of its nearest corner along the motion.
+    const Vec3 far[3] = {{-40, -40, -2e6}, {40, -40, -2e6}, {0, 40, -2e6}};
+    const Vec3 aside[3] = {{10, -4, -5}, {14, 4, -5}, {10, 4, -9}};
+    for (const auto& [type, r] : {std::pair{1, 0.0}, {2, 0.0}, {3, 1.0}}) {
+        KernelBlock b = blockOf(type, 5, r, far, {0, 0, 0}), m = blockOf(type, 5, r, aside, {0, 0, 0});
+        b.best = m.best = -1e9;
+        EXPECT_TRUE(sweepKernel(type, &b) == kSweepEdge && b.best == -1e6) << type;
+        EXPECT_TRUE(sweepKernel(type, &m) == kSweepNone && m.best == -1e9) << type;
+        EXPECT_NEAR(sweepReachTravel(type, &m), 5, 1e-6) << type;
     }
 }
 
@@ -215,11 +237,7 @@ TEST(Sweep, PlaneAndReachTravelsBoundEveryContact) {
             t[0] = {start.x + e * d.x + k * a.x, start.y + e * d.y + k * a.y, start.z + e * d.z + k * a.z};
         }
         sweepSetDirection(&d);
-        KernelBlock b{};
-        for (int i = 0; i < 3; ++i) b.tri[i] = t[i];
-        b.start = start;
-        b.radius = b.radius2 = type == 3 ? R - r : R;
-        b.cornerRadius = r;
+        const KernelBlock b = blockOf(type, R, r, t, start);
         const double plane = sweepPlaneTravel(type, &b), reach = sweepReachTravel(type, &b);
         finite += std::isfinite(plane);
         const double lift = sweepTravel(type, R, r, t, start, d, 200);

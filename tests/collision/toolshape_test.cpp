@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
@@ -70,10 +72,14 @@ TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
             double angle = 1.5;
             ASSERT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 2) << c[0];
             EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(5.0 / c[0]), 1e-12) << c[0];
+            EXPECT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 1);  // the same angle is no new smallest
         }
-        // Farther from the swing plane (6) than the shaft's radius: out of reach.
+        // Farther from the swing plane than the radius met at the point's distance: out of reach (6 beside
+        // the shaft; 7 where the step at 50 is met at radius 6); so is a point without a distance.
         double angle = 1.5;
         EXPECT_EQ(query(assembly, Vec3{1, 6, 30}, f, &angle), 0);
+        EXPECT_EQ(query(assembly, Vec3{NAN, 0, 30}, f, &angle), 0);
+        EXPECT_EQ(query(assembly, Vec3{0, -7, std::sqrt(2487.0)}, f, &angle), 0);
         EXPECT_EQ(angle, 1.5);
     }
 }
@@ -109,11 +115,11 @@ TEST_F(ToolShapeTest, SwingAngleLandsOnTheOutline) {
 }
 
 // Swing test (kind 0: mode, near-tip check) and inside test (kind 1: collision flag) of the stacked tool
-// with its tip at the origin, axis +z, reference +x.
+// with its tip at o (off the origin on every axis), axis +z, reference +x; points given from o.
 TEST_F(ToolShapeTest, PointTestsTable) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
-    const Vec3 o{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
+    const Vec3 o{3, -7, 11}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0};
     const double cases[][7] = {
         {0, -1, std::sqrt(2549.0), 0, 0, 0, 2},  // on the step at height 50: the circle-radius window holds
         {0, -11, 0, 0, 0, 0, 0},                 // beside the tip beyond the swing-axis offset
@@ -133,7 +139,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
         {5.0, 0, 10, 1, 0, 1, 0},  // on the cutter's flank: the holder stages' step does not reach below
     };
     for (const auto& c : cases) {
-        const Vec3 p{c[0], c[1], c[2]};
+        const Vec3 p{o.x + c[0], o.y + c[1], o.z + c[2]};
         double angle = 1.5;
         toolSegProfileSetMode(static_cast<int32_t>(c[3]));
         meshSetCollFlag(static_cast<int32_t>(c[3]));
@@ -152,7 +158,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
     outline(tapered, z, r);
     for (double h : {2.0, 10.0, 19.0}) {
         const double flank = r[0] + (h - z[0]) * (r[1] - r[0]) / (z[1] - z[0]);
-        const Vec3 in{flank - 0.006, 0, h}, out{flank - 0.004, 0, h};
+        const Vec3 in{o.x + flank - 0.006, o.y, o.z + h}, out{o.x + flank - 0.004, o.y, o.z + h};
         EXPECT_EQ(toolSegPointInside(&in, &o, &dir), 1) << h;
         EXPECT_EQ(toolSegPointInside(&out, &o, &dir), 0) << h;
     }
@@ -227,18 +233,21 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
     EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
     EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
+    const Vec3 o{0, 0, 0}, x{1, 0, 0};
+    double best = 1;
+    EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &o, &x, &x, &x, &x, &best, 0, 1), 0);
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);
     EXPECT_EQ(none->count, 0);
     tprof_free(none);
-    // A trimmed horizontal end no longer counts in the largest angle from the tip.
+    // Trimmed flat ends (a foot, a brim) take their flags along and leave the largest angle from the tip.
     PartProfile* brim = tprof_create(2);
     ASSERT_NE(brim, nullptr);
-    const PartSeg rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
-    tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 1);
+    const PartSeg foot{0, 0, 5, 0}, rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
+    tprof_add_seg(brim, &foot, 3), tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 3);
     toolAssemblyTrimProfile(brim);
-    EXPECT_EQ(brim->count, 1);
+    EXPECT_TRUE(brim->count == 1 && brim->flags[0] == 1 && brim->segs[0].z1 == 10);
     EXPECT_NEAR(tprof_max_angle(brim), std::atan2(5.0, 10.0), 1e-15);
     tprof_free(brim);
     TempDir dir;
@@ -268,6 +277,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         double best = 1.5;
         EXPECT_EQ(toolAssemblyAngleQuery(a, &o, &d, &ref, &ax, &outer, &best, 0, 1.5), 0);
         toolAssemblyDestroy(a);
+        EXPECT_TRUE(a->count == 0 && !a->z && !a->q);
         std::free(a);
     }
     // Without the chamfer flag (a chamfer above the tip) the shaft takes its whole allowance; a head that
@@ -393,6 +403,31 @@ TEST_F(ToolShapeTest, TopCornerDistanceEndsTheReach) {
         ASSERT_EQ(query(assembly, Vec3{43, 0, 26}, f, &angle), 2);
         EXPECT_NEAR(angle, std::atan2(43.0, 26.0) - std::atan2(5.0, 50.0), 1e-12);
     }
+}
+
+// The take-off table follows the tool: after a tool whose heights alone, or radii alone, differ from the
+// last one's it is the table built for that tool from scratch.
+TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
+    const ToolDescription first = stackedTool();
+    ToolDescription taller = first, wider = first;
+    taller.stage2Top += 4, wider.stage2Diameter += 4;
+    for (const ToolDescription* next : {&taller, &wider}) {
+        std::vector<uint32_t> tables[2];
+        for (int warm : {0, 1}) {
+            toolSegResetState();
+            if (warm) toolSegProfileInit(&first, 0, 0.005);
+            toolSegProfileInit(next, 0, 0.005);
+            const ToolSegTakeoff* t = toolSegTakeoff();
+            ASSERT_NE(t, nullptr);
+            tables[warm] = {t->base, t->bins};
+            for (uint32_t i = 0; i < t->bins * ToolSegTakeoff::kSlots; i++)
+                tables[warm].push_back(std::bit_cast<uint32_t>(t->bound[i]));  // NaN cells compare too
+        }
+        EXPECT_EQ(tables[0], tables[1]) << next->stage2Top;
+    }
+    // Its first bin is the one of the tip's squared distance 25, which starts a bin.
+    toolSegProfileInit(&first, 0, 0.005);
+    EXPECT_EQ(toolSegTakeoff()->base, std::bit_cast<uint32_t>(25.0f) >> ToolSegTakeoff::kShift);
 }
 
 // The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for
