@@ -40,6 +40,11 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
     int32_t start[4], count[4], end = 0;
     const std::vector<ContourElement> split = polygon({{0, 0}, {5, 0}, {10, 0}, {10, 10}, {0, 10}}),
                                       rounded = roundedRect(20, 10, 2);
+    // A lens of two arcs of radius 10 about (-8, 10) and (8, 10): inward its circles cross twice near
+    // each corner, one crossing 10 away from the other.
+    const double a = std::atan2(6.0, 8.0), lensArea = 2 * (90.25 * std::acos(8 / 9.5) - 8 * std::sqrt(26.25));
+    const std::vector<ContourElement> lens = {arcElem(-8, 10, 10, -a, a, 1),
+                                              arcElem(8, 10, 10, kPi - a, kPi + a, 1)};
     const struct {
         const std::vector<ContourElement>& in;
         int side;
@@ -53,6 +58,7 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
         {rounded, 1, 1.0, 4, 4, 18 * 8 - (4 - kPi) * 1},
         {rounded, -1, 1.0, 4, 4, 22 * 12 - (4 - kPi) * 9},
         {rounded, 1, 4.0, -1, -1, 12 * 2},
+        {lens, 1, 0.5, 0, 2, lensArea},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.in.size() << " " << c.side << " " << c.d);

@@ -170,21 +170,29 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
 }
 
 // An open plane with merge mode 1, an empty CUT_GKT and a span cut crossed by a
-// back cut: the combinations go through and the pieces reach the tree.
+// back cut: the combinations go through and the pieces reach the tree; a back
+// boundary clear of the span cuts joins them in the first combination only, and
+// is attached as one more node.
 TEST(CutLists, OpenMergeReachesTheAttach) {
-    Cuts fx;
-    put("MAIN", box(0, 0, 100, 100), true, true);
-    const std::vector<ContourElement> ring = box(2, 2, 98, 98);
-    const ContourHeader h = header(ring, true, true);
-    ASSERT_EQ(regionAttachContour(ring.data(), &h, -1, 0), 0);
-    pocketKernel().openMode = 1;
-    pocketKernel().stepFactor = 0.5;
-    ASSERT_EQ(cutListsCreate(1), 0);
-    cutModeSet(1);
-    put("CUT_SPAN", box(10, 10, 30, 30), true, true);
-    put("CUT_BACK", box(20, 20, 40, 40), true, true);
-    EXPECT_EQ(cutListsMerge(), 1);
-    EXPECT_GT(regionNodeCount(), 1);
+    int32_t nodes[2] = {};
+    for (int extra = 0; extra < 2; ++extra) {
+        Cuts fx;
+        put("MAIN", box(0, 0, 100, 100), true, true);
+        const std::vector<ContourElement> ring = box(2, 2, 98, 98);
+        const ContourHeader h = header(ring, true, true);
+        ASSERT_EQ(regionAttachContour(ring.data(), &h, -1, 0), 0);
+        pocketKernel().openMode = 1;
+        pocketKernel().stepFactor = 0.5;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        cutModeSet(1);
+        put("CUT_SPAN", box(10, 10, 30, 30), true, true);
+        put("CUT_BACK", box(20, 20, 40, 40), true, true);
+        if (extra) put("CUT_BACK", box(60, 60, 80, 80), true, true);
+        EXPECT_EQ(cutListsMerge(), 1);
+        nodes[extra] = regionNodeCount();
+    }
+    EXPECT_GT(nodes[0], 1);
+    EXPECT_EQ(nodes[1], nodes[0] + 1);
 }
 
 // More than 4999 crossings between a span cut and a back cut: the merge stops
@@ -222,6 +230,8 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     EXPECT_NEAR(offsettest::signedArea(ring), 16 * 16, 1e-9);
     EXPECT_EQ(h.tag, 4);
     for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
+    cutListsFree();
+    EXPECT_EQ(cutListsActive(), 0);
 }
 
 // In merge mode 2 the boundaries of CUT_GKT join the span cuts and are attached; in mode 1 they stay.
