@@ -98,6 +98,22 @@ TEST(CutLists, CombinationByContainment) {
             EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
         }
     }
+    // A strip cut in two by an island: its pieces (two boxes of 400) take its place, before the box after it.
+    {
+        Cuts fx;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        put("CUT_SPAN", box(0, 50, 100, 60), true, true);
+        put("CUT_SPAN", box(200, 0, 210, 10), true, true);
+        put("CUT_BACK", box(40, 40, 60, 70, false), false, true);
+        ASSERT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), 3);
+        for (int32_t i = 0; i < 3; ++i) {
+            ContourHeader h{};
+            std::vector<ContourElement> e(8);
+            ASSERT_EQ(clistGet("CUT_SPAN", e.data(), &h, i), i);
+            e.resize(h.elementCount);
+            EXPECT_NEAR(offsettest::signedArea(e), i < 2 ? 400 : 100, 1e-9) << i;
+        }
+    }
     // Pruning: boundaries of A that hold or cross an island of B go, one clear of it stays.
     Cuts fx;
     ASSERT_EQ(cutListsCreate(1), 0);
