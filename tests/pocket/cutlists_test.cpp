@@ -98,11 +98,15 @@ TEST(CutLists, CombinationByContainment) {
             EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
         }
     }
-    // A strip cut in two by an island: its pieces (two boxes of 400) take its place, before the box after it.
+    // A strip cut in two by an island: its pieces (two boxes of 400) take its place, before the box after it;
+    // a mark the strip carried in is cleared first.
     {
         Cuts fx;
         ASSERT_EQ(cutListsCreate(1), 0);
-        put("CUT_SPAN", box(0, 50, 100, 60), true, true);
+        const std::vector<ContourElement> strip = box(0, 50, 100, 60);
+        ContourHeader marked = header(strip, true, true);
+        marked.row = -1;
+        ASSERT_EQ(clistInsert("CUT_SPAN", strip.data(), &marked, -1), 1);
         put("CUT_SPAN", box(200, 0, 210, 10), true, true);
         put("CUT_BACK", box(40, 40, 60, 70, false), false, true);
         ASSERT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), 3);
