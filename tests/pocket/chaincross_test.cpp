@@ -445,8 +445,8 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
         Vec2 p;
         double fraction;
     } cases[] = {
-        {lineElem(0, 0, 10, 0), {2.5, 1}, 0.25},
-        {lineElem(0, 0, 10, 0), {12, 0}, 1.2},
+        {lineElem(4, 2, 14, 2), {6.5, 3}, 0.25},
+        {lineElem(4, -2, 4, 8), {4, 10}, 1.2},
         {lineElem(3, 3, 3, 3), {5, 5}, 0},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(kPi / 4), std::sin(kPi / 4)}, 0.5},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(-0.1), std::sin(-0.1)}, -0.1 / (kPi / 2)},
