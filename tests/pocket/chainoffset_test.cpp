@@ -72,6 +72,22 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
         EXPECT_EQ(countType(out.data(), n, kElemArc), c.arcs);
         EXPECT_EQ(ringsAlreadyClosed(out.data(), n), 1);
     }
+    // A first arc whose radius is 1e-6 off its ends' distance, either way round: every arc comes out with
+    // its ends on its circle.
+    std::vector<ContourElement> skew(rounded.begin() + 1, rounded.end());
+    skew.push_back(rounded[0]);
+    skew[0].g[kAr] += 1e-6;
+    for (int side : {-1, 1}) {
+        int32_t n = 0;
+        ASSERT_GT(offsetElementChain(1.0, skew.data(), 8, out.data(), &n, side), kChainFailed);
+        for (int32_t i = 0; i < n; ++i) {
+            const ContourElement& e = out[static_cast<size_t>(i)];
+            for (int k = 0; e.type == kElemArc && k < 2; ++k)
+                EXPECT_NEAR(std::hypot(e.g[kAsx + 2 * k] - e.g[kAcx], e.g[kAsy + 2 * k] - e.g[kAcy]),
+                            e.g[kAr], 1e-9)
+                    << side << " " << i;
+        }
+    }
 }
 
 }  // namespace
