@@ -42,6 +42,7 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
                                       rounded = roundedRect(20, 10, 2);
     // A lens of two arcs of radius 10 about (-8, 10) and (8, 10): inward its circles cross twice near
     // each corner, one crossing 10 away from the other.
+    const std::vector<ContourElement> needle = polygon({{0, 0}, {10, 0}});
     const double a = std::atan2(6.0, 8.0), lensArea = 2 * (90.25 * std::acos(8 / 9.5) - 8 * std::sqrt(26.25));
     const std::vector<ContourElement> lens = {arcElem(-8, 10, 10, -a, a, 1),
                                               arcElem(8, 10, 10, kPi - a, kPi + a, 1)};
@@ -72,6 +73,11 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
         EXPECT_EQ(countType(out.data(), n, kElemArc), c.arcs);
         EXPECT_EQ(ringsAlreadyClosed(out.data(), n), 1);
     }
+    // A needle reverses at both its corners: the chain is the stadium about it.
+    int32_t m = 0;
+    ASSERT_EQ(offsetElementChain(1.0, needle.data(), 2, out.data(), &m, -1), kChainBuilt);
+    EXPECT_EQ(countType(out.data(), m, kElemLine) * 10 + countType(out.data(), m, kElemArc), 22);
+    EXPECT_NEAR(signedArea({out.begin(), out.begin() + m}), 20 + kPi, 1e-9);
     // A first arc whose radius is 1e-6 off its ends' distance, either way round: every arc comes out with
     // its ends on its circle.
     std::vector<ContourElement> skew(rounded.begin() + 1, rounded.end());
