@@ -301,11 +301,17 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
         double d;
         int useful;
     } cases[] = {
-        {box(1, 1, 3, 3), 2, 0}, {box(1.36, 1.36, 3, 3), 2, 0},    {box(1.4, 1.4, 3, 3), 2, 1},
-        {box(2, 2, 4, 4), 2, 1}, {box(0.01, 0.01, 1, 1), 0.04, 0}, {box(0.015, 0.015, 1, 1), 0.04, 1},
+        {box(1, 1, 3, 3), 2, 0},
+        {box(1.36, 1.36, 3, 3), 2, 0},
+        {box(1.4, 1.4, 3, 3), 2, 1},
+        {box(2, 2, 4, 4), 2, 1},
+        {box(0.01, 0.01, 1, 1), 0.04, 0},
+        {box(0.015, 0.015, 1, 1), 0.04, 1},
+        {offsettest::circle(5, 5, 1, 1, 1), 2, 1},  // a piece of one element
     };
     for (const auto& k : cases)
-        EXPECT_EQ(cutPieceUseful(at0.data(), 4, k.piece.data(), 4, k.d), k.useful)
+        EXPECT_EQ(cutPieceUseful(at0.data(), 4, k.piece.data(), static_cast<int32_t>(k.piece.size()), k.d),
+                  k.useful)
             << k.piece[0].g[0] << " " << k.d;
 }
 
