@@ -80,7 +80,10 @@ TEST(ChainCross, TwoContoursTable) {
             b.push_back(arcElem(0, 0, 10, 0.5 + 2 * kPi * k / 3, 0.5 + 2 * kPi * (k + 1) / 3, 1));
         EXPECT_EQ(intersectContours(a.data(), 2, b.data(), 3, rec, 16), 0);
         const std::vector<ContourElement> across = box(5, -2, 15, 2);
-        EXPECT_EQ(intersectContours(a.data(), 2, across.data(), 4, rec, 16), 2);
+        ASSERT_EQ(intersectContours(a.data(), 2, across.data(), 4, rec, 16), 2);
+        // A record on an arc holds the angle of its point about the centre, from 0 to 2 pi.
+        for (int i = 0; i < 2; ++i)
+            EXPECT_NEAR(rec[i].param, std::fmod(std::atan2(rec[i].y, rec[i].x) + 2 * kPi, 2 * kPi), 1e-12);
     }
     // An open chain meets a box's edge once, at its last end or at its joint (counted once).
     const std::vector<ContourElement> open = {lineElem(-10, 5, -5, 5), lineElem(-5, 5, 0, 5)};
@@ -445,8 +448,8 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
         Vec2 p;
         double fraction;
     } cases[] = {
-        {lineElem(0, 0, 10, 0), {2.5, 1}, 0.25},
-        {lineElem(0, 0, 10, 0), {12, 0}, 1.2},
+        {lineElem(4, 2, 14, 2), {6.5, 3}, 0.25},
+        {lineElem(4, -2, 4, 8), {4, 10}, 1.2},
         {lineElem(3, 3, 3, 3), {5, 5}, 0},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(kPi / 4), std::sin(kPi / 4)}, 0.5},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(-0.1), std::sin(-0.1)}, -0.1 / (kPi / 2)},

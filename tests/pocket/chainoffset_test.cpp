@@ -40,6 +40,17 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
     int32_t start[4], count[4], end = 0;
     const std::vector<ContourElement> split = polygon({{0, 0}, {5, 0}, {10, 0}, {10, 10}, {0, 10}}),
                                       rounded = roundedRect(20, 10, 2);
+    // A lens of two arcs of radius 10 about (-8, 10) and (8, 10): inward its circles cross twice near
+    // each corner, one crossing 10 away from the other.
+    const std::vector<ContourElement> needle = polygon({{0, 0}, {10, 0}});
+    // A square with corners cut by 1, starting with a cut, inward just as far as its cuts vanish.
+    const std::vector<ContourElement> chamfered =
+        polygon({{0, 1}, {1, 0}, {9, 0}, {10, 1}, {10, 9}, {9, 10}, {1, 10}, {0, 9}});
+    std::vector<ContourElement> turned(rounded.begin() + 1, rounded.end());  // starting with a corner arc
+    turned.push_back(rounded[0]);
+    const double a = std::atan2(6.0, 8.0), lensArea = 2 * (90.25 * std::acos(8 / 9.5) - 8 * std::sqrt(26.25));
+    const std::vector<ContourElement> lens = {arcElem(-8, 10, 10, -a, a, 1),
+                                              arcElem(8, 10, 10, kPi - a, kPi + a, 1)};
     const struct {
         const std::vector<ContourElement>& in;
         int side;
@@ -50,9 +61,11 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
         {split, -1, 1.0, 5, 4, 140 + kPi},
         {split, 1, 1.0, 5, 0, 64},
         {rounded, 1, 2.0, 4, 0, 16 * 6},
+        {chamfered, 1, 1 + std::sqrt(0.5), 4, 0, (8 - std::sqrt(2.0)) * (8 - std::sqrt(2.0))},
         {rounded, 1, 1.0, 4, 4, 18 * 8 - (4 - kPi) * 1},
         {rounded, -1, 1.0, 4, 4, 22 * 12 - (4 - kPi) * 9},
         {rounded, 1, 4.0, -1, -1, 12 * 2},
+        {lens, 1, 0.5, 0, 2, lensArea},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.in.size() << " " << c.side << " " << c.d);
@@ -65,6 +78,26 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
         EXPECT_EQ(countType(out.data(), n, kElemLine), c.lines);
         EXPECT_EQ(countType(out.data(), n, kElemArc), c.arcs);
         EXPECT_EQ(ringsAlreadyClosed(out.data(), n), 1);
+    }
+    // A needle reverses at both its corners: the chain is the stadium about it.
+    int32_t m = 0;
+    ASSERT_EQ(offsetElementChain(1.0, needle.data(), 2, out.data(), &m, -1), kChainBuilt);
+    EXPECT_EQ(countType(out.data(), m, kElemLine) * 10 + countType(out.data(), m, kElemArc), 22);
+    EXPECT_NEAR(signedArea({out.begin(), out.begin() + m}), 20 + kPi, 1e-9);
+    // A first arc whose radius is 1e-6 off its ends' distance, either way round: every arc comes out with
+    // its ends on its circle.
+    std::vector<ContourElement> skew = turned;
+    skew[0].g[kAr] += 1e-6;
+    for (int side : {-1, 1}) {
+        int32_t n = 0;
+        ASSERT_GT(offsetElementChain(1.0, skew.data(), 8, out.data(), &n, side), kChainFailed);
+        for (int32_t i = 0; i < n; ++i) {
+            const ContourElement& e = out[static_cast<size_t>(i)];
+            for (int k = 0; e.type == kElemArc && k < 2; ++k)
+                EXPECT_NEAR(std::hypot(e.g[kAsx + 2 * k] - e.g[kAcx], e.g[kAsy + 2 * k] - e.g[kAcy]),
+                            e.g[kAr], 1e-9)
+                    << side << " " << i;
+        }
     }
 }
 

@@ -199,6 +199,8 @@ TEST(Clist, MissingArgumentsAreRefused) {
     EXPECT_EQ(clistGet("MAIN", e, nullptr, 0), -1);
     EXPECT_EQ(clistInsert("MAIN", square.data(), nullptr, 0), 0);
     EXPECT_EQ(clistReplace("MAIN", square.data(), &h, 0), 0);  // no contour 0 yet
+    h.elementCount = 4;
+    EXPECT_EQ(clistInsert("MAIN", nullptr, &h, 0), 0);  // elements missing for the count
     EXPECT_EQ(clistSetTag("MAIN", 1, 0), -1);
     EXPECT_EQ(clistSetHeader("MAIN", &h, 0), -1);
     EXPECT_EQ(clistCount("MAIN"), 0);

@@ -161,7 +161,7 @@ TEST(ContourClean, WhatStaysAndWhatGoes) {
     std::vector<ContourElement> spike = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 5.005),
                                          lineElem(10, 5.005, 10, 5), lineElem(10, 5, 10, 10),
                                          lineElem(10, 10, 0, 0)};
-    ASSERT_EQ(chainRemoveSpikes(spike.data(), 5, 0.01), 4);
+    ASSERT_EQ(chainRemoveSpikes(spike.data(), 5, 5.005 - 5), 4);  // a step back exactly the limit long
     EXPECT_NEAR(spike[1].g[kLy2], 5.0025, 1e-12);
     EXPECT_NEAR(spike[2].g[kLy1], 5.0025, 1e-12);
     // A short step back whose next element leaves it at 120 degrees, not straight back: no spike.

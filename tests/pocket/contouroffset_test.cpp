@@ -48,6 +48,13 @@ class OffsetTest : public ::testing::Test {
 TEST_F(OffsetTest, SimpleShapesByClosedForm) {
     const double d = 2.5;
     const std::vector<ContourElement> sq = box(0, 0, 10, 10);
+    // Corner arcs of 0.003, which cleaning would turn into chords, are offset as arcs.
+    const double q = 0.003;
+    const std::vector<ContourElement> tiny = {
+        lineElem(q, 0, 10 - q, 0),   arcElem(10 - q, q, q, -kPi / 2, 0, 1),
+        lineElem(10, q, 10, 10 - q), arcElem(10 - q, 10 - q, q, 0, kPi / 2, 1),
+        lineElem(10 - q, 10, q, 10), arcElem(q, 10 - q, q, kPi / 2, kPi, 1),
+        lineElem(0, 10 - q, 0, q),   arcElem(q, q, q, kPi, 1.5 * kPi, 1)};
     struct Case {
         std::vector<ContourElement> in;
         int side;  // +1 left of a counter-clockwise contour: inside
@@ -61,6 +68,7 @@ TEST_F(OffsetTest, SimpleShapesByClosedForm) {
         {sq, 1, d, 1, 4, 0, 0, (10 - 2 * d) * (10 - 2 * d)},
         {sq, -1, -d, 1, 4, 0, 0, (10 - 2 * d) * (10 - 2 * d)},
         {sq, 1, 5.2, 0, 0, 0, 0, 0},
+        {tiny, -1, 1, 1, 4, 4, 1 + q, 144 - (4 - kPi) * (1 + q) * (1 + q)},
         {circle(0, 0, 5, 1, 1), 1, 6, 0, 0, 0, 0, 0},
         {circle(0, 0, 5, 2, 1), 1, 6, 0, 0, 0, 0, 0},
         {circle(0, 0, 5, 4, -1), -1, 5.5, 0, 0, 0, 0, 0},

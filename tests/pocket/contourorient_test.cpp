@@ -133,6 +133,14 @@ TEST(ContourOrient, UndecidedShapes) {
     const std::vector<ContourElement> lone = {lineElem(0, 0, 1, 0)};
     EXPECT_EQ(contourOrientation(collinear.data(), 3), 0);
     EXPECT_EQ(contourIsFlatTriangle(collinear.data(), 3), 1);
+    // A closing arc counts as straight while 50 times its length stays within its radius.
+    for (const auto& [sweep, flat] : {std::pair{0.01, 1}, std::pair{0.03, 0}}) {
+        const double r = 10 / std::sin(sweep / 2), h = std::sqrt(r * r - 100);
+        const std::vector<ContourElement> bow = {
+            lineElem(0, 0, 10, 0), lineElem(10, 0, 20, 0),
+            arcElem(10, -h, r, std::atan2(h, 10), std::atan2(h, -10), 1)};
+        EXPECT_EQ(contourIsFlatTriangle(bow.data(), 3), flat) << sweep;
+    }
     EXPECT_EQ(contourOrientation(close.data(), 2), 0);
     EXPECT_EQ(contourOrientation(lone.data(), 1), 0);
     // A bow-tie turns by nothing in all and encloses no signed area, either way round.

@@ -98,6 +98,26 @@ TEST(CutLists, CombinationByContainment) {
             EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
         }
     }
+    // A strip cut in two by an island: its pieces (two boxes of 400) take its place, before the box after it;
+    // a mark the strip carried in is cleared first.
+    {
+        Cuts fx;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        const std::vector<ContourElement> strip = box(0, 50, 100, 60);
+        ContourHeader marked = header(strip, true, true);
+        marked.row = -1;
+        ASSERT_EQ(clistInsert("CUT_SPAN", strip.data(), &marked, -1), 1);
+        put("CUT_SPAN", box(200, 0, 210, 10), true, true);
+        put("CUT_BACK", box(40, 40, 60, 70, false), false, true);
+        ASSERT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), 3);
+        for (int32_t i = 0; i < 3; ++i) {
+            ContourHeader h{};
+            std::vector<ContourElement> e(8);
+            ASSERT_EQ(clistGet("CUT_SPAN", e.data(), &h, i), i);
+            e.resize(h.elementCount);
+            EXPECT_NEAR(offsettest::signedArea(e), i < 2 ? 400 : 100, 1e-9) << i;
+        }
+    }
     // Pruning: boundaries of A that hold or cross an island of B go, one clear of it stays.
     Cuts fx;
     ASSERT_EQ(cutListsCreate(1), 0);
@@ -170,21 +190,29 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
 }
 
 // An open plane with merge mode 1, an empty CUT_GKT and a span cut crossed by a
-// back cut: the combinations go through and the pieces reach the tree.
+// back cut: the combinations go through and the pieces reach the tree; a back
+// boundary clear of the span cuts joins them in the first combination only, and
+// is attached as one more node.
 TEST(CutLists, OpenMergeReachesTheAttach) {
-    Cuts fx;
-    put("MAIN", box(0, 0, 100, 100), true, true);
-    const std::vector<ContourElement> ring = box(2, 2, 98, 98);
-    const ContourHeader h = header(ring, true, true);
-    ASSERT_EQ(regionAttachContour(ring.data(), &h, -1, 0), 0);
-    pocketKernel().openMode = 1;
-    pocketKernel().stepFactor = 0.5;
-    ASSERT_EQ(cutListsCreate(1), 0);
-    cutModeSet(1);
-    put("CUT_SPAN", box(10, 10, 30, 30), true, true);
-    put("CUT_BACK", box(20, 20, 40, 40), true, true);
-    EXPECT_EQ(cutListsMerge(), 1);
-    EXPECT_GT(regionNodeCount(), 1);
+    int32_t nodes[2] = {};
+    for (int extra = 0; extra < 2; ++extra) {
+        Cuts fx;
+        put("MAIN", box(0, 0, 100, 100), true, true);
+        const std::vector<ContourElement> ring = box(2, 2, 98, 98);
+        const ContourHeader h = header(ring, true, true);
+        ASSERT_EQ(regionAttachContour(ring.data(), &h, -1, 0), 0);
+        pocketKernel().openMode = 1;
+        pocketKernel().stepFactor = 0.5;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        cutModeSet(1);
+        put("CUT_SPAN", box(10, 10, 30, 30), true, true);
+        put("CUT_BACK", box(20, 20, 40, 40), true, true);
+        if (extra) put("CUT_BACK", box(60, 60, 80, 80), true, true);
+        EXPECT_EQ(cutListsMerge(), 1);
+        nodes[extra] = regionNodeCount();
+    }
+    EXPECT_GT(nodes[0], 1);
+    EXPECT_EQ(nodes[1], nodes[0] + 1);
 }
 
 // More than 4999 crossings between a span cut and a back cut: the merge stops
@@ -222,6 +250,8 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     EXPECT_NEAR(offsettest::signedArea(ring), 16 * 16, 1e-9);
     EXPECT_EQ(h.tag, 4);
     for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
+    cutListsFree();
+    EXPECT_EQ(cutListsActive(), 0);
 }
 
 // In merge mode 2 the boundaries of CUT_GKT join the span cuts and are attached; in mode 1 they stay.
@@ -271,11 +301,17 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
         double d;
         int useful;
     } cases[] = {
-        {box(1, 1, 3, 3), 2, 0}, {box(1.36, 1.36, 3, 3), 2, 0},    {box(1.4, 1.4, 3, 3), 2, 1},
-        {box(2, 2, 4, 4), 2, 1}, {box(0.01, 0.01, 1, 1), 0.04, 0}, {box(0.015, 0.015, 1, 1), 0.04, 1},
+        {box(1, 1, 3, 3), 2, 0},
+        {box(1.36, 1.36, 3, 3), 2, 0},
+        {box(1.4, 1.4, 3, 3), 2, 1},
+        {box(2, 2, 4, 4), 2, 1},
+        {box(0.01, 0.01, 1, 1), 0.04, 0},
+        {box(0.015, 0.015, 1, 1), 0.04, 1},
+        {offsettest::circle(5, 5, 1, 1, 1), 2, 1},  // a piece of one element
     };
     for (const auto& k : cases)
-        EXPECT_EQ(cutPieceUseful(at0.data(), 4, k.piece.data(), 4, k.d), k.useful)
+        EXPECT_EQ(cutPieceUseful(at0.data(), 4, k.piece.data(), static_cast<int32_t>(k.piece.size()), k.d),
+                  k.useful)
             << k.piece[0].g[0] << " " << k.d;
 }
 

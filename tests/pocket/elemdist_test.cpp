@@ -151,6 +151,9 @@ TEST(ElemDist, ContourMeasuresAgainstTheLeastOverElements) {
     }
     const Vec2 p{1, 1};
     EXPECT_EQ(contourDistance(&p, nullptr, 0), -1);
+    int32_t none = 7;
+    Vec2 unset{};
+    EXPECT_TRUE(contourNearestElement(&p, nullptr, 0, &none, &unset) == -1 && none == -1);
     EXPECT_EQ(contourDistanceBelow(&p, nullptr, 0, -0.5), 1);
     EXPECT_EQ(contourDistanceBelow(&p, nullptr, 0, -1), 0);
     // A first element that gives no number keeps the distance so, and nothing then counts as below.

@@ -117,6 +117,8 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
         {arcElem(0, 0, 5, 0, kPi, 1), arcElem(0, 0, 8, 0, kPi, 1), 3},
         {arcElem(0, 0, 5, 0, 2 * kPi, 1), arcElem(0, 0, 8, kPi, 0, -1), 3},
         {lineElem(-5, 10, 5, 10), arcElem(0, 0, 4, 0, kPi, 1), 6},
+        {lineElem(-10, -10, -10, 10), arcElem(0, 0, 5, 0, kPi / 2, 1),
+         10},  // the circle's near side is off the arc
         {arcElem(0, 0, 3, 0, 2 * kPi, 1), arcElem(20, 0, 3, 0, 2 * kPi, 1), 14},
         {arcElem(0, 0, 3, -kPi / 2, kPi / 2, 1), arcElem(10, 0, 3, kPi / 2, 1.5 * kPi, 1), 4},
     };

@@ -179,8 +179,8 @@ TEST(ElemPrim, ComparisonsAtTheirThresholds) {
         int want;
     } cases[] = {{isEqualCoarse, 1, 1.0049, 1},  {isEqualCoarse, 1.0051, 1, 0},
                  {isLessTol, 0, 0.00011, 1},     {isLessTol, 0, 0.00009, 0},
-                 {isLessTol, 1, 0, 0},           {isLessCoarse, 0, 0.0011, 1},
-                 {isLessCoarse, 0, 0.0009, 0},   {isNotAboveTol, 0.00009, 0, 1},
+                 {isLessTol, 1, 0, 0},           {isLessCoarse, 5, 5.0011, 1},
+                 {isLessCoarse, 5, 5.0009, 0},   {isNotAboveTol, 0.00009, 0, 1},
                  {isNotAboveTol, 0.00011, 0, 0}, {isNotAboveTol, 0, 1, 1}};
     for (const auto& c : cases) EXPECT_EQ(c.f(c.a, c.b), c.want) << c.a << " " << c.b;
     const Vec2 o{1, 1};
@@ -249,9 +249,11 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
         Vec2 at;
         double a0, a1;
         int in;
-    } angles[] = {{{2, 2}, 0.5, 1.0, 1},         {{2, 2}, 0.8, 1.0, 0},    {{1, 0}, 4.0, 5.0, 1},
-                  {{2, 0.99}, 6.0, 6.5, 1},      {{2, 1.01}, 6.0, 6.2, 0}, {{2, 2}, kPi / 4 + 5e-5, 1, 1},
-                  {{2, 2}, kPi / 4 + 2e-4, 1, 0}};
+    } angles[] = {{{2, 2}, 0.5, 1.0, 1},           {{2, 2}, 0.8, 1.0, 0},
+                  {{1, 0}, 4.0, 5.0, 1},           {{2, 0.99}, 6.0, 6.5, 1},
+                  {{2, 1.01}, 6.0, 6.2, 0},        {{2, 2}, kPi / 4 + 5e-5, 1, 1},
+                  {{2, 2}, kPi / 4 + 2e-4, 1, 0},  {{2, 2}, 0.5, kPi / 4 - 5e-5, 1},
+                  {{2, 2}, 0.5, kPi / 4 - 2e-4, 0}};
     for (const auto& a : angles)
         EXPECT_EQ(angleInRange(&a.at, &centre, a.a0, a.a1), a.in) << a.at.x << a.at.y << a.a0;
 

@@ -30,7 +30,7 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         b.evalRif = 1;
         std::string line = "G1 X1 Y0 ;";
         line.resize(c.length, 'x');
-        writeText(b.rifName, "G41 X0 Y0\n" + line + c.end + "G1 X2 Y1\nG40\n");
+        writeText(b.rifName, line + c.end + "G1 X2 Y1\nG40\n");  // without a G41 the first move starts at 0
         clistCreate("TEMP");
         double radius = 0;
         ncSetWriter(&kvCCP);
@@ -41,6 +41,9 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         ContourHeader h{};
         ASSERT_EQ(clistGetHeader("TEMP", &h, 0), 0);
         EXPECT_EQ(h.elementCount, 2u);
+        ContourElement e[2];
+        ASSERT_EQ(clistGet("TEMP", e, &h, 0), 0);
+        EXPECT_TRUE(e[0].g[kLx1] == 0 && e[0].g[kLy1] == 0);
         EXPECT_EQ(PocketErrors::texts().size(), c.warned ? 1u : 0u);
     }
 }

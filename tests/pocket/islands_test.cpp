@@ -176,6 +176,11 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
 TEST(Islands, TouchingRegionLeavesTheRing) {
     Islands fx;
     const std::vector<ContourElement> a = box(0, 0, 20, 20);
+    ContourElement unknown{}, cut[8];
+    unknown.type = 99;  // a region that gives no point fails the cut as documented
+    for (const int32_t r : {cutContourByIsland(a.data(), 4, &unknown, 1, cut),
+                            cutContourByIsland(a.data(), 4, &unknown, 0, cut)})
+        EXPECT_TRUE(r == -1 || r == -2) << r;
     for (double over : {0.0, 0.1}) {
         std::vector<ContourElement> region(kClistMaxElements);
         const std::vector<ContourElement> diamond =

@@ -45,6 +45,7 @@ TEST(LevelTable, PlanesAndSelection) {
     EXPECT_EQ(levelRowContains(&bounded, 4.99), 0);
     EXPECT_EQ(levelRowContains(&open, -100), 1);
     EXPECT_EQ(levelTableSet(nullptr, 0, 1, 0, 0, 0), -1);
+    EXPECT_EQ(levelTableCreate(-1), nullptr);
     // The range spans row 0 (even when it is open) and the bounded rows; the next boundary below z
     // lies more than 1e-5 under it; a row set past the capacity is refused.
     LevelTable* t = levelTableCreate(3);

@@ -175,7 +175,7 @@ TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
     std::vector<std::vector<TaggedPoint>> chains;
     for (int t = 0; t < 10; ++t) chains.push_back(seededChain(128 + rngBelow(300)));
     chains.push_back(polygon(400, 96, 1.0));
-    chains.push_back(polygon(400, 4000, 0.05));
+    chains.push_back(polygon(160, 4000, 0.02));
     chains.push_back(polygon(300, 0.5, 0.9));
     int arcs = 0;
     for (size_t t = 0; t < chains.size(); ++t) {

@@ -7,6 +7,8 @@
 #include <tuple>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 
@@ -213,6 +215,15 @@ TEST(LinkMove, ArcGougeByTheGrownCircle) {
     for (const auto& [from, hit] : {std::pair{Vec2{60, 50}, 1}, {Vec2{55, 40}, 0}}) {  // behind p1, abeam
         const Vec2 to{from.x + 10, from.y};
         EXPECT_EQ(linkArcHitsInput(&clear, &from, &to), hit) << from.x;
+    }
+    // Without its work buffer either gouge test gives -1.
+    const ContourElement cut = lineElem(10, 50, 90, 50);
+    const Vec2 from{45, 50}, to{65, 50};
+    for (int arc = 0; arc < 2; ++arc) {
+        allocfail::arm(1);
+        EXPECT_EQ(arc ? linkArcHitsInput(&clear, &from, &to) : linkLineHitsInput(&cut), -1) << arc;
+        EXPECT_TRUE(allocfail::fired());
+        allocfail::disarm();
     }
     pocketAllowanceSet(0, 0);
 }
