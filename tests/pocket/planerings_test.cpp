@@ -344,14 +344,17 @@ TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
     }
 }
 
-// A ring and an island ring crossing more than 5000 times stop the step with 3030.
+// A ring and an island ring crossing more than 5000 times stop the step with 3030; an empty or missing
+// list, or one of fewer rings than asked, has nothing to step.
 TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     Plane plane(2, 0.4);
     put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
     ASSERT_EQ(clistCreate("SPAN"), 1);
     ASSERT_EQ(clistCreate("GKT"), 1);
+    for (const char* list : {"SPAN", "NONE"}) EXPECT_EQ(pocketLevelStep(list, 1.6, 0, 1, 0, 1), 0);
     put("SPAN", comb(5, 95, 6, 15, 1300), true, true);
     put("GKT", box(2, 9, 98, 11, false), false, true, 1);
+    EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 2, 1, 0, 1), 0);
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), -1);
     EXPECT_TRUE(PocketErrors::sent("1522"));
 }
