@@ -126,6 +126,8 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
     }
     std::vector<ContourElement> open = box(0, 0, 1, 1);
     EXPECT_EQ(contourValidate(open.data(), 3), 0);
+    open[1].g[kLx1] += 0.02;  // a gap after the first element
+    EXPECT_EQ(contourValidate(open.data(), 4), 0);
 }
 
 // Refusal against the distances from the centre to the walls that stand at the plane bottom, each

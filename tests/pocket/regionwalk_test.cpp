@@ -241,6 +241,7 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     ASSERT_EQ(regionStackPush(&e), 1);
     regionWalkResetState();
     EXPECT_EQ(regionStackAllDone(open), 0);
+    EXPECT_EQ(regionStackAllDone(a), 1);  // the open node on top stands for the next, a
 }
 
 // A start that names no node is refused (3023) before anything is written, for every walk.
