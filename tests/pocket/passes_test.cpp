@@ -255,6 +255,7 @@ TEST(Passes, RectangleIsOneConnectedZigZag) {
     double lastDir = 0;
     for (size_t i = 0; i < n.size(); ++i) {
         ASSERT_FALSE(n[i].empty());
+        EXPECT_EQ(std::pair(regionNode(i)->level, regionNode(i)->parentHead), std::pair(0, 0)) << i;
         if (i) {
             const Vec2 end = offsettest::endPoint(n[i - 1].back()), start = offsettest::startPoint(n[i][0]);
             EXPECT_NEAR(std::hypot(end.x - start.x, end.y - start.y), 0, 1e-6) << i;

@@ -2,6 +2,8 @@
 // machined as one pass, and a no-gouge check of the written centre path.
 #include "pocket/regionwalk.h"
 
+#include <tuple>
+
 #include "nogouge_util.h"
 #include "offset_util.h"
 #include "pocket/pocketerr.h"
@@ -229,6 +231,10 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     const int32_t a = attachBox(0, 0, 100, 100, 0), b = attachBox(10, 10, 20, 20, 1),
                   open = attachBox(200, 0, 210, 10, 0);
     ASSERT_EQ(regionAddLink(b, a), 1);
+    // An open child counts unless it is the one excepted (without an explicit start ring); nodes outside
+    // the tree and leaves have none.
+    for (const auto& [node, except, none] : {std::tuple{a, -1, 0}, {a, b, 1}, {b, -1, 1}, {99, -1, 1}})
+        EXPECT_EQ(regionNoOpenChild(node, except), none) << node << " " << except;
     regionSetDone(a, kRegionFinished);
     WalkEntry e{a, {}, {}};
     ASSERT_EQ(regionStackPush(&e), 1);
