@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "allocfail.h"
@@ -157,6 +159,15 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
     EXPECT_EQ(copyToHandle(static_cast<SavedBlock*>(nullptr), "abc", 4), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 1), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 0), 1);
+    // A copy takes the bytes asked, never more than the block holds.
+    for (const size_t size : {0u, 1u, 3u, 8u, 12u}) {
+        const SavedBlock* held = savedBlockPush("abcdefg", 8);
+        ASSERT_NE(held, nullptr);
+        std::string out(12, '-');
+        EXPECT_EQ(savedBlockCopy(held, out.data(), size), 0);
+        const size_t n = std::min<size_t>(size, 8);
+        EXPECT_EQ(out, std::string("abcdefg", n) + std::string(12 - n, '-')) << size;
+    }
     savedBlocksFree();
     char out[4];
     EXPECT_EQ(savedBlockCopy(nullptr, out, 4), -1);
