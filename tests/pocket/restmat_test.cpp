@@ -446,6 +446,8 @@ TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
         EXPECT_EQ(restElementOutside(nullptr, 4), 1);
         const std::vector<ContourElement> e = polygon(cases[3].contour);
         EXPECT_EQ(restElementOutside(e.data(), 0), 1);
+        EXPECT_EQ(restElementOutside(e.data(), 1),
+                  on ? 0 : 1);  // its first side alone starts in the band too
     }
     b.evalRif = evalRif;
     // A line gives its ends and no circle; nothing given changes nothing.
