@@ -90,6 +90,10 @@ TEST(Passes, HullIsConvexHoldsEveryPointAndStartsLowest) {
             }
         }
     }
+    // A point off an edge by rounding alone (1e-15, nearer than the edge's end) is no corner of a square.
+    const std::vector<Vec2> square = {{0, 0}, {2, 0}, {1, -1e-15}, {2, 2}, {0, 2}};
+    std::vector<Vec2> h(6);
+    EXPECT_EQ(convexHull(square.data(), 5, h.data()), 4);
 }
 
 // Widths known in closed form, at random rotations; the base line of a long

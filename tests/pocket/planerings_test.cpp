@@ -97,7 +97,9 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
         pocketAllowanceSet(0, c.allowance);
         const bool outsideIn = &c == &cases[1];
         pocketKernel().outsideInDirect = outsideIn;
+        const int64_t calls = pocketErrorCalls();
         ASSERT_EQ(plane.run(false), 1);
+        EXPECT_EQ(pocketErrorCalls(), calls);  // no island, no merge: not even a silent code
         const double s = 2 * c.r * 0.4, first = c.r + c.allowance;
         ASSERT_EQ(regionNodeCount(), static_cast<int32_t>((c.h / 2 - first) / s) + 1) << c.w;
         for (int32_t i = 0; i < regionNodeCount(); ++i) {
