@@ -361,6 +361,20 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     EXPECT_TRUE(PocketErrors::sent("1522"));
 }
 
+// Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of
+// it (at exactly the step too), and stays when farther.
+TEST(PlaneRings, OpenModeDropsARingWithinTheStepOfTheIslandRingAroundIt) {
+    for (const auto& [d, kept] : {std::pair{9.5, 1}, {10.0, 0}, {10.5, 0}}) {
+        Plane plane(2, 0.4);
+        pocketKernel().openMode = 1;
+        for (const char* l : {"SPAN", "GKT"}) ASSERT_EQ(clistCreate(l), 1);
+        put("SPAN", box(10, 10, 20, 20), true, true);
+        put("GKT", box(0, 0, 30, 30, false), false, true, 1);
+        EXPECT_EQ(pocketLevelStep("SPAN", d, 1, 1, 0, 0), kept) << d;
+        EXPECT_EQ(std::pair(clistCount("SPAN"), clistCount("GKT")), std::pair(kept, 1)) << d;
+    }
+}
+
 // An open pocket (stock boundary) with a chain of three close islands: the span
 // rings keep R from every island (the second ring's merge with the chain's end
 // waits for the first merge) and stay within the stock boundary grown by R; with

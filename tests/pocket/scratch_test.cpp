@@ -159,6 +159,10 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
     EXPECT_EQ(copyToHandle(static_cast<SavedBlock*>(nullptr), "abc", 4), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 1), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 0), 1);
+    ASSERT_EQ(copyToHandle(block, "z", 1), 1);  // a one-byte block
+    char one = 0;
+    EXPECT_EQ(savedBlockCopy(block, &one, 4), 0);
+    EXPECT_EQ(one, 'z');
     // A copy takes the bytes asked, never more than the block holds.
     for (const size_t size : {0u, 1u, 3u, 8u, 12u}) {
         const SavedBlock* held = savedBlockPush("abcdefg", 8);

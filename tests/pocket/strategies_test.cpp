@@ -388,12 +388,14 @@ TEST(Strategies, OpenSideQueries) {
 TEST(Strategies, OpenRunClippedAtItsCrossings) {
     PocketErrors errors;
     const std::vector<ContourElement> walls = polygon(box(0, 0, 100, 60));
-    const std::vector<ContourElement> piece = {lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 40),
-                                               lineElem(50, 40, 90, 40)};
+    const std::vector<ContourElement> piece =
+        tagged({lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 40), lineElem(50, 40, 90, 40)}, {3, 4, 5});
     std::vector<ContourElement> out(8);
     ASSERT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 20, out.data()), 5);
     const std::vector<Vec2> corners = {{0, 10}, {10, 10}, {50, 10}, {50, 40}, {90, 40}, {100, 40}};
+    const int32_t tags[] = {3, 3, 4, 5, 5};  // the ends carried on keep their elements' tags
     for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(out[k].sourceTag, tags[k]) << k;
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(out[k]), corners[k].x, corners[k].y, 1e-9);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     }
