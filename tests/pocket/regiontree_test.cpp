@@ -111,6 +111,12 @@ TEST(RegionTree, PickOrderKindAndStartRing) {
     EXPECT_EQ(regionRemoveParent(0, 2), 1);
     EXPECT_EQ(regionRemoveParent(0, 1), 0);
     EXPECT_EQ(parentsOf(0), std::vector<int32_t>{});
+    // Up a cycle of links 1 -> 2 -> 3 -> 1 the walk stops once it has gone more steps than the tree has
+    // nodes (5 of 4), at 3; another mode of init keeps the tree.
+    for (const auto& [a, b] : {std::pair{1, 2}, {2, 3}, {3, 1}}) ASSERT_EQ(regionAddLink(a, b), 1);
+    EXPECT_EQ(regionRootOf(1), 3);
+    EXPECT_EQ(regionTreeInit(0), 1);
+    EXPECT_EQ(regionNodeCount(), 4);
 
     regionTreeResetState();
 }
