@@ -279,6 +279,16 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
             EXPECT_EQ(regionRingSequenceOut(&e, 1, &conn, &next, &to), kWalkFailed) << node;
             EXPECT_EQ(regionRingSequenceOpen(&e, 1, &conn, &next, &to), kWalkFailed) << node;
         }
+        // A ring of one element, a full circle, is a ring: with nothing stacked and no other ring linked, its
+        // step finishes it.
+        regionStackClear();
+        const ContourElement circle = arcElem(50, 50, 5, 0, 2 * offsettest::kPi, 1);
+        ContourHeader h{};
+        h.elementCount = h.leftSide = 1;
+        const WalkEntry one{regionAttachContour(&circle, &h, 0, 0), {0, 0, 0}, {-1, 0, 0}};
+        RingPosition conn{}, next{};
+        int32_t to = -1;
+        EXPECT_EQ(regionRingSequence(&one, 1, &conn, &next, &to), kWalkFinish);
     }
 }
 
