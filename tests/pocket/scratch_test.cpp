@@ -376,6 +376,7 @@ TEST(Scratch, RingAndLinkStepsFailCleanlyWithoutMemory) {
         },
         [](int64_t r) { return r == 0; });
     stepMemoClear(&memo);
+    EXPECT_EQ(memo.bytes, 0u);
     ASSERT_EQ(regionTreeInit(1), 1);
     const std::vector<ContourElement> square = box(0, 0, 10, 10);
     const ContourHeader h = header(square, true, true);
