@@ -94,6 +94,11 @@ TEST(Passes, HullIsConvexHoldsEveryPointAndStartsLowest) {
     const std::vector<Vec2> square = {{0, 0}, {2, 0}, {1, -1e-15}, {2, 2}, {0, 2}};
     std::vector<Vec2> h(6);
     EXPECT_EQ(convexHull(square.data(), 5, h.data()), 4);
+    // Points 1e-12 apart are two corners, nearer ones one.
+    for (const double gap : {1e-12, 0.9e-12}) {
+        const std::vector<Vec2> close = {{-1, 0}, {0, 0}, {0, gap}, {-0.5, 1}};
+        EXPECT_EQ(convexHull(close.data(), 4, h.data()), gap < 1e-12 ? 3 : 4) << gap;
+    }
 }
 
 // Widths known in closed form, at random rotations; the base line of a long
