@@ -218,7 +218,7 @@ TEST(RegionWalk, OpenBranchOfTheCandidateParents) {
         const int32_t candidates[] = {island, p};
         EXPECT_EQ(regionHasOpenBranch(candidates, 2, c), k.expected) << k.qState << k.qIsland;
         EXPECT_EQ(regionHasOpenBranch(candidates, 1, c), 0);  // only the island parent
-        const int32_t alone[] = {island, lone};
+        const int32_t alone[] = {lone, island};
         EXPECT_EQ(regionHasOpenBranch(alone, 2, c), 1);
     }
 }
@@ -288,6 +288,8 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
         const WalkEntry one{regionAttachContour(&circle, &h, 0, 0), {0, 0, 0}, {-1, 0, 0}};
         RingPosition conn{}, next{};
         int32_t to = -1;
+        EXPECT_EQ(regionRingSequence(&one, 1, &conn, &next, &to), kWalkFinish);
+        ASSERT_EQ(regionSetElementCount(one.node, 3), 1);  // more than its block holds: only that is read
         EXPECT_EQ(regionRingSequence(&one, 1, &conn, &next, &to), kWalkFinish);
     }
 }
