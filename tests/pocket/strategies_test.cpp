@@ -257,6 +257,7 @@ TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
             for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(island));
         }
         EXPECT_EQ(stockOutin(), 1);
+        EXPECT_EQ(k.outsideInDirect, 0);  // off for the finish from the inside out, and left off
         int cuts = 0, offMiddle = 0;
         for (const Rec& r : records(31)) {
             if (r.type != 3111 && r.type != 3121) continue;
