@@ -147,11 +147,14 @@ TEST(RestMat, PositionsAlongAContour) {
 
 TEST(RestMat, CornerClasses) {
     const ContourElement in = lineElem(0, 0, 1, 0);
+    const double lean = std::asin(0.047);
+    const ContourElement arc = arcElem(1 - 0.047, std::cos(lean), 1, lean - kPi / 2, 0, 1);
     const std::vector<std::pair<ContourElement, int>> cases = {
         {lineElem(1, 0, 1, 1), kCornerLeft},
         {lineElem(1, 0, 1, -1), kCornerRight},
-        {lineElem(1, 0, 2, 0.04), kCornerSmooth},  // cross 0.0400 below 0.05
-        {lineElem(1, 0, 2, 0.06), kCornerLeft},    // cross 0.0599
+        {lineElem(1, 0, 2, 0.047), kCornerSmooth},  // cross 0.0469 below 0.05
+        {arc, kCornerLeft},                         // cross 0.047: after a line, 0.045 is the bound
+        {lineElem(1, 0, 2, 0.06), kCornerLeft},     // cross 0.0599
         {lineElem(1, 0, 0, 0), kCornerReversal},
         {arcElem(1, -0.5, 0.5, kPi / 2, kPi, 1), kCornerRight},  // backwards, then bending right
         {arcElem(1, 1, 1, -kPi / 2, 0, 1), kCornerSmooth},
