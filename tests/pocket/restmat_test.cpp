@@ -233,6 +233,7 @@ TEST(RestMat, InnerIslandsOfAnArea) {
     insert("ORIG", polygon({{6, 6}, {6, 8}, {8, 8}, {8, 6}}));  // inside, clockwise
     insert("ORIG", polygon(box(12, 2, 14, 4)));                 // outside
     insert("ORIG", polygon({{0, 5}, {3, 5}, {3, 7}, {0, 7}}));  // starting on the boundary
+    insert("ORIG", {});                                         // no start at all
     EXPECT_EQ(restAddInnerIslands(area.data(), 4, 1), 2);
     ASSERT_EQ(clistCount("INPUT"), 2);
     for (int32_t i = 0; i < 2; ++i) {
@@ -240,6 +241,8 @@ TEST(RestMat, InnerIslandsOfAnArea) {
         EXPECT_LT(offsettest::signedArea(get("INPUT", i, &h)), 0) << i;
         EXPECT_EQ(h.tag, 1);
     }
+    // About the origin only (2, 2) starts inside; the contour without elements has no start there.
+    EXPECT_EQ(restAddInnerIslands(polygon(box(-5, -5, 5, 5)).data(), 4, 1), 1);
 }
 
 // The reference tool's rings reach REST; the tool radius and the ring output are
