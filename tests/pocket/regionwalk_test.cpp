@@ -395,12 +395,12 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
                  {{1, 8.5, 0}, 4, 0}, {{1, 5, 0}, 1, 0}, {{1, 5, 0}, 0, -1}};
     for (const auto& a : along)
         EXPECT_EQ(firstAlongRing(c.data(), 4, &a.from, candidates, a.count), a.first) << a.from.x << a.count;
-    // A target that is not the ring's start is refused with a silent code.
+    // A target that is not the ring's start is refused with 3021 (message 1104).
     const std::vector<ContourElement> t = polygon({{6, 1.4}, {9, 5}, {6, 8}, {3, 5}});
     const RingPosition from{4, 0, 5}, target{2, 9, 5};
     RingPosition onC{}, onT{};
-    const int64_t calls = pocketErrorCalls();
+    PocketErrors::texts().clear();
     EXPECT_EQ(connectForward(c.data(), 4, t.data(), 4, &from, &target, 2, &onC, &onT), 0);
     EXPECT_EQ(connectInward(c.data(), 4, t.data(), 4, &from, &target, 2, 1e5, &onC, &onT), 0);
-    EXPECT_EQ(pocketErrorCalls(), calls + 2);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>(2, "101 1104"));
 }
