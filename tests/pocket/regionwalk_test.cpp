@@ -228,12 +228,14 @@ TEST(RegionWalk, OpenBranchOfTheCandidateParents) {
 TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     Walk walk;
     EXPECT_EQ(regionStackAllDone(0), 0);  // nothing stacked
+    pocketKernel().startGiven = 1;  // a start ring is found, then the start dropped: no explicit start ring
     const int32_t a = attachBox(0, 0, 100, 100, 0), b = attachBox(10, 10, 20, 20, 1),
                   open = attachBox(200, 0, 210, 10, 0);
+    pocketKernel().startGiven = 0;
     ASSERT_EQ(regionAddLink(b, a), 1);
-    // An open child counts unless it is the one excepted (without an explicit start ring); nodes outside
+    // An open child counts, none while some node is excepted without an explicit start ring; nodes outside
     // the tree and leaves have none.
-    for (const auto& [node, except, none] : {std::tuple{a, -1, 0}, {a, b, 1}, {b, -1, 1}, {99, -1, 1}})
+    for (const auto& [node, except, none] : {std::tuple{a, -1, 0}, {a, open, 1}, {b, -1, 1}, {99, -1, 1}})
         EXPECT_EQ(regionNoOpenChild(node, except), none) << node << " " << except;
     regionSetDone(a, kRegionFinished);
     WalkEntry e{a, {}, {}};
