@@ -421,4 +421,7 @@ TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
     const ContourElement nearMoved = lineElem(10, 2.9, 90, 2.9);
     EXPECT_EQ(toolRoomOn(&nearMoved, 0, -1), 0);
+    const std::vector<ContourElement> slit = {lineElem(50, 0, 50, 60), lineElem(50, 60, 50, 0)};  // no width
+    ASSERT_TRUE(putContour("CLAMPS", slit, h));
+    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
 }
