@@ -90,6 +90,15 @@ TEST(Passes, HullIsConvexHoldsEveryPointAndStartsLowest) {
             }
         }
     }
+    // A point off an edge by rounding alone (1e-15, nearer than the edge's end) is no corner of a square.
+    const std::vector<Vec2> square = {{0, 0}, {2, 0}, {1, -1e-15}, {2, 2}, {0, 2}};
+    std::vector<Vec2> h(6);
+    EXPECT_EQ(convexHull(square.data(), 5, h.data()), 4);
+    // Points 1e-12 apart are two corners, nearer ones one.
+    for (const double gap : {1e-12, 0.9e-12}) {
+        const std::vector<Vec2> close = {{-1, 0}, {0, 0}, {0, gap}, {-0.5, 1}};
+        EXPECT_EQ(convexHull(close.data(), 4, h.data()), gap < 1e-12 ? 3 : 4) << gap;
+    }
 }
 
 // Widths known in closed form, at random rotations; the base line of a long
@@ -255,6 +264,7 @@ TEST(Passes, RectangleIsOneConnectedZigZag) {
     double lastDir = 0;
     for (size_t i = 0; i < n.size(); ++i) {
         ASSERT_FALSE(n[i].empty());
+        EXPECT_EQ(std::pair(regionNode(i)->level, regionNode(i)->parentHead), std::pair(0, 0)) << i;
         if (i) {
             const Vec2 end = offsettest::endPoint(n[i - 1].back()), start = offsettest::startPoint(n[i][0]);
             EXPECT_NEAR(std::hypot(end.x - start.x, end.y - start.y), 0, 1e-6) << i;

@@ -97,7 +97,9 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
         pocketAllowanceSet(0, c.allowance);
         const bool outsideIn = &c == &cases[1];
         pocketKernel().outsideInDirect = outsideIn;
+        const int64_t calls = pocketErrorCalls();
         ASSERT_EQ(plane.run(false), 1);
+        EXPECT_EQ(pocketErrorCalls(), calls);  // no island, no merge: not even a silent code
         const double s = 2 * c.r * 0.4, first = c.r + c.allowance;
         ASSERT_EQ(regionNodeCount(), static_cast<int32_t>((c.h / 2 - first) / s) + 1) << c.w;
         for (int32_t i = 0; i < regionNodeCount(); ++i) {
@@ -276,29 +278,33 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
 }
 
 // An island ring left in GKT when SPAN runs empty is restarted: it moves to SPAN and its rings are
-// attached at level 1 below the island's node, unless they lie inside an INPUT island.
+// attached at level 1 below the island's node, unless they lie inside an INPUT island; one across INPUT goes
+// in too.
 TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
-    for (const bool inside : {false, true}) {
+    for (const int inside : {0, 1, 2}) {
         Plane plane(2, 0.4);
         put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
         put("MAIN", box(40, 40, 60, 60, false), false, true, 1);
         ASSERT_EQ(cutListsCreate(1), 0);
         for (const char* l : {"SPAN", "GKT", "INPUT"}) ASSERT_EQ(clistCreate(l), 1);
-        if (inside) put("INPUT", box(10, 10, 90, 90, false), false, true, 1);
+        if (inside == 1) put("INPUT", box(10, 10, 90, 90, false), false, true, 1);
+        if (inside == 2) put("INPUT", box(0, 49, 100, 51, false), false, true, 1);
         // The ring around the island runs with its material on the right.
         const int32_t node = attachBox(36, 36, 64, 64, 0, false, {}, 0);
         // A ring tagged as dropped goes; one whose orientation is not its side's waits in GKT.
         put("GKT", box(30, 30, 70, 70, false, node), false, false, -3);
         put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
         put("GKT", box(30, 30, 70, 70, false, node), false, false, static_cast<int16_t>(node));
+        const int64_t calls = pocketErrorCalls();
         ASSERT_EQ(pocketIslandRestart(1.6), 0);
+        EXPECT_EQ(pocketErrorCalls() - calls, inside == 2 ? 1 : 0);  // a ring across INPUT: the silent 3119
         ASSERT_EQ(clistCount("GKT"), 1);
         ContourHeader waiting{};
         ASSERT_GE(clistGetHeader("GKT", &waiting, 0), 0);
         EXPECT_EQ(waiting.leftSide, 1);
         ASSERT_EQ(clistCount("SPAN"), 1);
-        ASSERT_EQ(regionNodeCount(), inside ? 1 : 2);
-        if (inside) continue;
+        ASSERT_EQ(regionNodeCount(), inside == 1 ? 1 : 2);
+        if (inside == 1) continue;
         EXPECT_EQ(regionNode(1)->level, 1);
         EXPECT_EQ(regionIsParent(1, node), 1);
     }
@@ -344,16 +350,33 @@ TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
     }
 }
 
-// A ring and an island ring crossing more than 5000 times stop the step with 3030.
+// A ring and an island ring crossing more than 5000 times stop the step with 3030; an empty or missing
+// list, or one of fewer rings than asked, has nothing to step.
 TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     Plane plane(2, 0.4);
     put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
     ASSERT_EQ(clistCreate("SPAN"), 1);
     ASSERT_EQ(clistCreate("GKT"), 1);
+    for (const char* list : {"SPAN", "NONE"}) EXPECT_EQ(pocketLevelStep(list, 1.6, 0, 1, 0, 1), 0);
     put("SPAN", comb(5, 95, 6, 15, 1300), true, true);
     put("GKT", box(2, 9, 98, 11, false), false, true, 1);
+    EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 2, 1, 0, 1), 0);
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), -1);
     EXPECT_TRUE(PocketErrors::sent("1522"));
+}
+
+// Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of
+// it (at exactly the step too), and stays when farther.
+TEST(PlaneRings, OpenModeDropsARingWithinTheStepOfTheIslandRingAroundIt) {
+    for (const auto& [d, kept] : {std::pair{9.5, 1}, {10.0, 0}, {10.5, 0}}) {
+        Plane plane(2, 0.4);
+        pocketKernel().openMode = 1;
+        for (const char* l : {"SPAN", "GKT"}) ASSERT_EQ(clistCreate(l), 1);
+        put("SPAN", box(10, 10, 20, 20), true, true);
+        put("GKT", box(0, 0, 30, 30, false), false, true, 1);
+        EXPECT_EQ(pocketLevelStep("SPAN", d, 1, 1, 0, 0), kept) << d;
+        EXPECT_EQ(std::pair(clistCount("SPAN"), clistCount("GKT")), std::pair(kept, 1)) << d;
+    }
 }
 
 // An open pocket (stock boundary) with a chain of three close islands: the span

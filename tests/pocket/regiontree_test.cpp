@@ -111,46 +111,54 @@ TEST(RegionTree, PickOrderKindAndStartRing) {
     EXPECT_EQ(regionRemoveParent(0, 2), 1);
     EXPECT_EQ(regionRemoveParent(0, 1), 0);
     EXPECT_EQ(parentsOf(0), std::vector<int32_t>{});
+    // Up a cycle of links 1 -> 2 -> 3 -> 1 the walk stops once it has gone more steps than the tree has
+    // nodes (5 of 4), at 3; another mode of init keeps the tree.
+    for (const auto& [a, b] : {std::pair{1, 2}, {2, 3}, {3, 1}}) ASSERT_EQ(regionAddLink(a, b), 1);
+    EXPECT_EQ(regionRootOf(1), 3);
+    EXPECT_EQ(regionTreeInit(0), 1);
+    EXPECT_EQ(regionNodeCount(), 4);
 
     regionTreeResetState();
 }
 
 // Links against a count of the pool's two-word cells: a list's first entry is held in the node, its
-// second moves both into cells, each later one takes a cell; a link whose two appends do not both fit
-// changes neither list.
-TEST(RegionTree, LinksFillThePoolAsItsCellsCount) {
+// second moves both into cells, each later one takes a cell. For a with 0, 1 or 2 parents and b with 0, 1
+// or 2 children the link fits with exactly its cells left, and with one cell fewer changes neither list.
+TEST(RegionTree, LinksAtTheEdgeOfThePool) {
     PocketErrors errors;
-    ASSERT_EQ(regionTreeInit(1), 1);
-    const int32_t n = 80;
-    for (int32_t i = 0; i < n; ++i) ASSERT_EQ(attach({0, 0, 1, 1}, 0), i);
-    // Nodes below 70 linked in a seeded order (a above b only: no cycles) fill the pool; then pairs of
-    // nodes without links still link, their entries held in the nodes.
-    std::vector<std::pair<int32_t, int32_t>> pairs;
-    for (int32_t a = 1; a < 70; ++a)
-        for (int32_t b = 0; b < a; ++b) pairs.push_back({a, b});
-    rngResetState();
-    for (size_t i = pairs.size() - 1; i > 0; --i)
-        std::swap(pairs[i], pairs[rngBelow(static_cast<int32_t>(i + 1))]);
-    for (int32_t a = 71; a < n; a += 2) pairs.push_back({a, a - 1});
-    std::vector<int32_t> parents(n), children(n);
-    std::vector<std::vector<int32_t>> parentLists(n);
     auto cellsFor = [](int32_t count) { return count == 0 ? 0 : count == 1 ? 2 : 1; };
-    int32_t used = 0, refused = 0;
-    for (const auto& [a, b] : pairs) {
-        const int32_t cells = cellsFor(parents[a]) + cellsFor(children[b]);
-        const bool fits = 2 * (used + cells) <= kRegionPoolWords;
-        ASSERT_EQ(regionAddLink(a, b), fits ? parents[a] + 1 : -1) << a << " " << b << " " << used;
-        if (!fits) {
-            ++refused;
-            continue;
-        }
-        used += cells;
-        ++parents[a];
-        ++children[b];
-        parentLists[a].push_back(b);
-    }
-    EXPECT_GT(refused, 100);
-    for (int32_t i = 0; i < n; ++i) EXPECT_EQ(parentsOf(i), parentLists[i]) << i;
+    const int32_t m = 60;  // a = 0, b = 1, a's parents 2, 3, b's children 4, 5, the rest fill the pool
+    for (int32_t pa = 0; pa < 3; ++pa)
+        for (int32_t cb = 0; cb < 3; ++cb)
+            for (int32_t shortBy = 0; shortBy < 2; ++shortBy) {
+                const int32_t cells = cellsFor(pa) + cellsFor(cb);
+                if (cells == 0 && shortBy) continue;
+                ASSERT_EQ(regionTreeInit(1), 1);
+                for (int32_t i = 0; i < m; ++i) ASSERT_EQ(attach({0, 0, 1, 1}, 0), i);
+                std::vector<int32_t> parents(m), children(m);
+                int32_t used = 0;
+                auto cost = [&](int32_t a, int32_t b) {
+                    return cellsFor(parents[a]) + cellsFor(children[b]);
+                };
+                auto link = [&](int32_t a, int32_t b) {
+                    used += cost(a, b);
+                    ASSERT_EQ(regionAddLink(a, b), ++parents[a]) << a << " " << b;
+                    ++children[b];
+                };
+                for (int32_t k = 0; k < pa; ++k) link(0, 2 + k);
+                for (int32_t k = 0; k < cb; ++k) link(4 + k, 1);
+                const int32_t target = kRegionPoolWords / 2 - cells + shortBy;
+                for (int32_t a = 7; a < m - 3; ++a)
+                    for (int32_t b = 6; b < a; ++b)
+                        if (used + cost(a, b) <= target) link(a, b);
+                // The last cells one at a time: a node of many parents linked to childless ones.
+                for (int32_t f = m - 3; used < target && f < m; ++f) link(m - 4, f);
+                ASSERT_EQ(used, target) << pa << cb;
+                EXPECT_EQ(regionAddLink(0, 1), shortBy ? -1 : pa + 1) << pa << " " << cb;
+                EXPECT_EQ(parentsOf(0).size(), static_cast<size_t>(pa + 1 - shortBy)) << pa << " " << cb;
+                EXPECT_EQ(regionChild(1, cb + 1), shortBy ? -1 : 0) << pa << " " << cb;
+                EXPECT_EQ(regionChild(1, cb), cb ? 4 + cb - 1 : -1);
+            }
     regionTreeResetState();
 }
 

@@ -2,6 +2,8 @@
 // machined as one pass, and a no-gouge check of the written centre path.
 #include "pocket/regionwalk.h"
 
+#include <tuple>
+
 #include "nogouge_util.h"
 #include "offset_util.h"
 #include "pocket/pocketerr.h"
@@ -216,7 +218,7 @@ TEST(RegionWalk, OpenBranchOfTheCandidateParents) {
         const int32_t candidates[] = {island, p};
         EXPECT_EQ(regionHasOpenBranch(candidates, 2, c), k.expected) << k.qState << k.qIsland;
         EXPECT_EQ(regionHasOpenBranch(candidates, 1, c), 0);  // only the island parent
-        const int32_t alone[] = {island, lone};
+        const int32_t alone[] = {lone, island};
         EXPECT_EQ(regionHasOpenBranch(alone, 2, c), 1);
     }
 }
@@ -226,9 +228,15 @@ TEST(RegionWalk, OpenBranchOfTheCandidateParents) {
 TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     Walk walk;
     EXPECT_EQ(regionStackAllDone(0), 0);  // nothing stacked
+    pocketKernel().startGiven = 1;  // a start ring is found, then the start dropped: no explicit start ring
     const int32_t a = attachBox(0, 0, 100, 100, 0), b = attachBox(10, 10, 20, 20, 1),
                   open = attachBox(200, 0, 210, 10, 0);
+    pocketKernel().startGiven = 0;
     ASSERT_EQ(regionAddLink(b, a), 1);
+    // An open child counts, none while some node is excepted without an explicit start ring; nodes outside
+    // the tree and leaves have none.
+    for (const auto& [node, except, none] : {std::tuple{a, -1, 0}, {a, open, 1}, {b, -1, 1}, {99, -1, 1}})
+        EXPECT_EQ(regionNoOpenChild(node, except), none) << node << " " << except;
     regionSetDone(a, kRegionFinished);
     WalkEntry e{a, {}, {}};
     ASSERT_EQ(regionStackPush(&e), 1);
@@ -241,6 +249,7 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     ASSERT_EQ(regionStackPush(&e), 1);
     regionWalkResetState();
     EXPECT_EQ(regionStackAllDone(open), 0);
+    EXPECT_EQ(regionStackAllDone(a), 1);  // the open node on top stands for the next, a
 }
 
 // A start that names no node is refused (3023) before anything is written, for every walk.
@@ -272,6 +281,18 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
             EXPECT_EQ(regionRingSequenceOut(&e, 1, &conn, &next, &to), kWalkFailed) << node;
             EXPECT_EQ(regionRingSequenceOpen(&e, 1, &conn, &next, &to), kWalkFailed) << node;
         }
+        // A ring of one element, a full circle, is a ring: with nothing stacked and no other ring linked, its
+        // step finishes it.
+        regionStackClear();
+        const ContourElement circle = arcElem(50, 50, 5, 0, 2 * offsettest::kPi, 1);
+        ContourHeader h{};
+        h.elementCount = h.leftSide = 1;
+        const WalkEntry one{regionAttachContour(&circle, &h, 0, 0), {0, 0, 0}, {-1, 0, 0}};
+        RingPosition conn{}, next{};
+        int32_t to = -1;
+        EXPECT_EQ(regionRingSequence(&one, 1, &conn, &next, &to), kWalkFinish);
+        ASSERT_EQ(regionSetElementCount(one.node, 3), 1);  // more than its block holds: only that is read
+        EXPECT_EQ(regionRingSequence(&one, 1, &conn, &next, &to), kWalkFinish);
     }
 }
 
@@ -376,12 +397,12 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
                  {{1, 8.5, 0}, 4, 0}, {{1, 5, 0}, 1, 0}, {{1, 5, 0}, 0, -1}};
     for (const auto& a : along)
         EXPECT_EQ(firstAlongRing(c.data(), 4, &a.from, candidates, a.count), a.first) << a.from.x << a.count;
-    // A target that is not the ring's start is refused with a silent code.
+    // A target that is not the ring's start is refused with 3021 (message 1104).
     const std::vector<ContourElement> t = polygon({{6, 1.4}, {9, 5}, {6, 8}, {3, 5}});
     const RingPosition from{4, 0, 5}, target{2, 9, 5};
     RingPosition onC{}, onT{};
-    const int64_t calls = pocketErrorCalls();
+    PocketErrors::texts().clear();
     EXPECT_EQ(connectForward(c.data(), 4, t.data(), 4, &from, &target, 2, &onC, &onT), 0);
     EXPECT_EQ(connectInward(c.data(), 4, t.data(), 4, &from, &target, 2, 1e5, &onC, &onT), 0);
-    EXPECT_EQ(pocketErrorCalls(), calls + 2);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>(2, "101 1104"));
 }

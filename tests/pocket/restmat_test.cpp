@@ -147,11 +147,14 @@ TEST(RestMat, PositionsAlongAContour) {
 
 TEST(RestMat, CornerClasses) {
     const ContourElement in = lineElem(0, 0, 1, 0);
+    const double lean = std::asin(0.047);
+    const ContourElement arc = arcElem(1 - 0.047, std::cos(lean), 1, lean - kPi / 2, 0, 1);
     const std::vector<std::pair<ContourElement, int>> cases = {
         {lineElem(1, 0, 1, 1), kCornerLeft},
         {lineElem(1, 0, 1, -1), kCornerRight},
-        {lineElem(1, 0, 2, 0.04), kCornerSmooth},  // cross 0.0400 below 0.05
-        {lineElem(1, 0, 2, 0.06), kCornerLeft},    // cross 0.0599
+        {lineElem(1, 0, 2, 0.047), kCornerSmooth},  // cross 0.0469 below 0.05
+        {arc, kCornerLeft},                         // cross 0.047: after a line, 0.045 is the bound
+        {lineElem(1, 0, 2, 0.06), kCornerLeft},     // cross 0.0599
         {lineElem(1, 0, 0, 0), kCornerReversal},
         {arcElem(1, -0.5, 0.5, kPi / 2, kPi, 1), kCornerRight},  // backwards, then bending right
         {arcElem(1, 1, 1, -kPi / 2, 0, 1), kCornerSmooth},
@@ -230,6 +233,7 @@ TEST(RestMat, InnerIslandsOfAnArea) {
     insert("ORIG", polygon({{6, 6}, {6, 8}, {8, 8}, {8, 6}}));  // inside, clockwise
     insert("ORIG", polygon(box(12, 2, 14, 4)));                 // outside
     insert("ORIG", polygon({{0, 5}, {3, 5}, {3, 7}, {0, 7}}));  // starting on the boundary
+    insert("ORIG", {});                                         // no start at all
     EXPECT_EQ(restAddInnerIslands(area.data(), 4, 1), 2);
     ASSERT_EQ(clistCount("INPUT"), 2);
     for (int32_t i = 0; i < 2; ++i) {
@@ -237,6 +241,8 @@ TEST(RestMat, InnerIslandsOfAnArea) {
         EXPECT_LT(offsettest::signedArea(get("INPUT", i, &h)), 0) << i;
         EXPECT_EQ(h.tag, 1);
     }
+    // About the origin only (2, 2) starts inside; the contour without elements has no start there.
+    EXPECT_EQ(restAddInnerIslands(polygon(box(-5, -5, 5, 5)).data(), 4, 1), 1);
 }
 
 // The reference tool's rings reach REST; the tool radius and the ring output are
@@ -446,6 +452,8 @@ TEST(RestMat, OffsetKeepsContoursOutsideTheRestCircle) {
         EXPECT_EQ(restElementOutside(nullptr, 4), 1);
         const std::vector<ContourElement> e = polygon(cases[3].contour);
         EXPECT_EQ(restElementOutside(e.data(), 0), 1);
+        EXPECT_EQ(restElementOutside(e.data(), 1),
+                  on ? 0 : 1);  // its first side alone starts in the band too
     }
     b.evalRif = evalRif;
     // A line gives its ends and no circle; nothing given changes nothing.

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "allocfail.h"
@@ -157,6 +159,19 @@ TEST(Scratch, EveryStoreReportsMemoryRunningOut) {
     EXPECT_EQ(copyToHandle(static_cast<SavedBlock*>(nullptr), "abc", 4), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 1), 0);
     EXPECT_EQ(copyToHandle(block, nullptr, 0), 1);
+    ASSERT_EQ(copyToHandle(block, "z", 1), 1);  // a one-byte block
+    char one = 0;
+    EXPECT_EQ(savedBlockCopy(block, &one, 4), 0);
+    EXPECT_EQ(one, 'z');
+    // A copy takes the bytes asked, never more than the block holds.
+    for (const size_t size : {0u, 1u, 3u, 8u, 12u}) {
+        const SavedBlock* held = savedBlockPush("abcdefg", 8);
+        ASSERT_NE(held, nullptr);
+        std::string out(12, '-');
+        EXPECT_EQ(savedBlockCopy(held, out.data(), size), 0);
+        const size_t n = std::min<size_t>(size, 8);
+        EXPECT_EQ(out, std::string("abcdefg", n) + std::string(12 - n, '-')) << size;
+    }
     savedBlocksFree();
     char out[4];
     EXPECT_EQ(savedBlockCopy(nullptr, out, 4), -1);
@@ -361,6 +376,7 @@ TEST(Scratch, RingAndLinkStepsFailCleanlyWithoutMemory) {
         },
         [](int64_t r) { return r == 0; });
     stepMemoClear(&memo);
+    EXPECT_EQ(memo.bytes, 0u);
     ASSERT_EQ(regionTreeInit(1), 1);
     const std::vector<ContourElement> square = box(0, 0, 10, 10);
     const ContourHeader h = header(square, true, true);

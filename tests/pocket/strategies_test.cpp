@@ -257,6 +257,7 @@ TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
             for (const char* l : {"MAIN", "INPUT"}) insert(l, polygon(island));
         }
         EXPECT_EQ(stockOutin(), 1);
+        EXPECT_EQ(k.outsideInDirect, 0);  // off for the finish from the inside out, and left off
         int cuts = 0, offMiddle = 0;
         for (const Rec& r : records(31)) {
             if (r.type != 3111 && r.type != 3121) continue;
@@ -388,12 +389,14 @@ TEST(Strategies, OpenSideQueries) {
 TEST(Strategies, OpenRunClippedAtItsCrossings) {
     PocketErrors errors;
     const std::vector<ContourElement> walls = polygon(box(0, 0, 100, 60));
-    const std::vector<ContourElement> piece = {lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 40),
-                                               lineElem(50, 40, 90, 40)};
+    const std::vector<ContourElement> piece =
+        tagged({lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 40), lineElem(50, 40, 90, 40)}, {3, 4, 5});
     std::vector<ContourElement> out(8);
     ASSERT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 20, out.data()), 5);
     const std::vector<Vec2> corners = {{0, 10}, {10, 10}, {50, 10}, {50, 40}, {90, 40}, {100, 40}};
+    const int32_t tags[] = {3, 3, 4, 5, 5};  // the ends carried on keep their elements' tags
     for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(out[k].sourceTag, tags[k]) << k;
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(out[k]), corners[k].x, corners[k].y, 1e-9);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     }
@@ -618,4 +621,22 @@ TEST(Strategies, AxisParallelWithoutRoomFails) {
         for (const Rec& r : records(31)) cuts += r.type == 3111 || r.type == 3121;
         EXPECT_EQ(cuts > 0, c.result == 1) << c.side;
     }
+}
+
+// With an open side a pass stops at the island's full-width ring, r + w off it, and goes once round it:
+// the pass, four sides and five arc pieces (the corner it stops at split in two) end on that ring.
+TEST(Strategies, AxisParallelGoesOnceRoundTheIslandsFullRing) {
+    Strategy s;
+    pocketKernel().toolRadius = 1;
+    pocketKernel().stepFactor = 0.4;
+    pocketKernel().openMode = 1;
+    insert("MAIN", tagged(polygon(box(0, 0, 50, 30)), {-1, 0, 0, 0}));
+    insert("MAIN", polygon({{20, 10}, {20, 20}, {30, 20}, {30, 10}}));
+    ASSERT_EQ(axisParallel(), 1);
+    int onRing = 0;
+    for (const Rec& r : records(31)) {
+        const double dx = std::max({20 - r.x, 0.0, r.x - 30}), dy = std::max({10 - r.y, 0.0, r.y - 20});
+        onRing += (r.type == 3111 || r.type == 3121) && std::fabs(std::hypot(dx, dy) - 1.8) < 1e-6;
+    }
+    EXPECT_EQ(onRing, 10);
 }

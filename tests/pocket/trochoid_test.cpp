@@ -76,10 +76,16 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         EXPECT_EQ(trochoidHalfLoop(v[0], v[1], v[2], v[3], 0.01, o, 2000), -1) << k;
         EXPECT_EQ(trochoidLoop(v[2] && v[3] ? v[2] : nullptr, v[0], v[1], 1, 0.01, o, 2000), -1) << k;
     }
-    // No arriving direction, no cubic. A U-turn far too wide for eps is halved kTrochoidMaxDepth times
-    // everywhere and no further: from P0 to P3 through the middle, which lies h ahead.
+    // No arriving direction or no argument at all, no cubic. A U-turn far too wide for eps is halved
+    // kTrochoidMaxDepth times everywhere and no further: from P0 to P3 through the middle, which lies h
+    // ahead.
     const Vec3 p0{0, 0, 0}, p3{0, 1e4, 0}, ux{1, 0, 0}, back3{-1, 0, 0};
     EXPECT_EQ(bezierUTurn(&p0, &p3, &ux, &p0, 2), nullptr);
+    for (int k = 0; k < 4; ++k) {
+        const Vec3* v[4] = {&p0, &p3, &ux, &back3};
+        v[k] = nullptr;
+        EXPECT_EQ(bezierUTurn(v[0], v[1], v[2], v[3], 2), nullptr) << k;
+    }
     PolyCurve* wide = bezierUTurn(&p0, &p3, &ux, &back3, 5e3);
     ASSERT_NE(wide, nullptr);
     Vec3* pts = nullptr;
@@ -179,6 +185,7 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
         std::vector<ContourElement> wall = polygon({{-5, c.wallY}, {25, c.wallY}, {25, 50}, {-5, 50}});
         if (c.wallY < 0) wall = polygon({{9, -5}, {11, -5}, {11, 5}, {9, 5}});
         ASSERT_TRUE(putContour("INPUT", wall));
+        std::fill(out.begin(), out.end(), lineElem(-10, -10, 30, 60));  // stale elements cross the walls
         const int32_t n = trochoidLinkSearch(&a, &b, &d, c.from, 2, 0.01, out.data(), kTrochoidMaxElements);
         if (c.width < 0) {
             EXPECT_EQ(n, -1);
