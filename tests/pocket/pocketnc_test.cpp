@@ -115,7 +115,8 @@ TEST(PocketNc, ShortArcChords) {
 }
 
 // Gaps against the limits 2 r sf + tol (new entry beyond) and 1.5 r sf + tol
-// (bridged by a feed line below), r 5 and sf 0.4.
+// (bridged by a feed line below), r 5 and sf 0.4. The tool is a ball measured at its centre: every
+// retract goes 5 above the plane.
 TEST(PocketNc, GapRules) {
     struct Case {
         double gap;
@@ -124,6 +125,9 @@ TEST(PocketNc, GapRules) {
     for (const Case& c : cases) {
         NcPlane plane;
         kvCCPParams.completePocket = 0;  // only the height keeps the second entry from lifting again
+        kvCCPParams.toolType = 1;
+        kvCCPParams.toolDiameter = 10;
+        kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "center", 21);
         pocketNcHeader();
         // the third element follows the second without a gap: no entry of its own
         ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(10 + c.gap, 0, 20, 0),
@@ -136,7 +140,7 @@ TEST(PocketNc, GapRules) {
             entries += r.name == "start";
             lines += r.type == 3111;
             closed += r.type == 3002;
-            retracts += r.type == 3102 && r.z == 50;
+            retracts += r.type == 3102 && r.z == 55;
         }
         EXPECT_EQ(entries, c.entries) << c.gap;
         EXPECT_EQ(lines, 3 + c.bridges) << c.gap;
@@ -144,6 +148,7 @@ TEST(PocketNc, GapRules) {
         EXPECT_EQ(closed, c.entries - 1) << c.gap;
         EXPECT_EQ(retracts, c.entries) << c.gap;
     }
+    kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "tip", 21);
 }
 
 // Moves collected around a region write nothing until replayed, then go out backwards: the newest
@@ -225,6 +230,17 @@ TEST(PocketNc, RampEntry) {
         EXPECT_NEAR(zig.back().z, -5, 1e-9);
         EXPECT_NEAR(zig.back().x, 0, 1e-9);
     }
+    // Refused while holding only an arc too short to cut: no entry was made, one is still pending.
+    NcPlane plane;
+    kvCCPParams.plungeType = 3;
+    kvCCPParams.helixPlungeAngle = 0;
+    pocketNcHeader();
+    Vec2 start{1, 0};
+    rampTransition(&start);
+    ContourElement tiny = arcElem(0, 0, 1, 0, 0.001, 1);
+    EXPECT_EQ(pocketEmitElement(&tiny), 1);
+    EXPECT_EQ(pocketRampEntry(), -1);
+    EXPECT_EQ(pocketPlungePending(), 1);
 }
 
 // Ramp entries after a pass ended by the clearance lift, 0.05 (no retract), 0.5 and 3 (retract, not
@@ -538,6 +554,11 @@ TEST(PocketNc, MoveLimitRefusesElementsPastIt) {
 // The header names the frame and switches it on once.
 TEST(PocketNc, HeaderFrame) {
     NcPlane plane;
+    // A reset state stands retracted, its header and first retract to come, unnumbered, below no top.
+    const PocketOutputState& o = pocketOutputState();
+    EXPECT_EQ(std::vector<double>({1.0 * o.retractDone, 1.0 * o.retractFirst, 1.0 * o.headerPending,
+                                   1.0 * o.blockCounter, o.levelTop}),
+              std::vector<double>({1, 1, 1, -1, -1e300}));
     std::snprintf(kvCCPParams.frame, sizeof kvCCPParams.frame, "%s", "F7");
     kvCCPParams.frameOn = 1;
     pocketNcHeader();

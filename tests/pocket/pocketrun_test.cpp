@@ -314,7 +314,7 @@ struct Phases : PocketErrors {
 
 }  // namespace
 
-// The Part's edge cases of the two phases, each against the value it must leave.
+// Edge cases of the two phases, each against the value it must leave.
 TEST(PocketRun, InputAndSetUpSettle) {
     const CcpParams& p = kvCCPParams;
     const PocketKernel& k = pocketKernel();
@@ -330,6 +330,10 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"clearancePlane", "30"}, {"retractPlane", "20"}}, &p.retractPlane, 20},
         {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
         {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
+        // Inch or a radius below 1.001 alone scales the geometry.
+        {{{"toolDiameter", "2"}}, &k.geometryScale, 25},
+        {{{"toolDiameter", "2.002"}}, &k.geometryScale, 1},
+        {{{"lengthOfUnit", "inch"}}, &k.geometryScale, 25},
         {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
         // A radius mill cuts with the diameter less its two corners, never below 0.1; an end mill whole.
         {{{"considerToolType", "true"}, {"toolType", "radiusMill"}, {"cornerRadius", "2"}},
@@ -544,7 +548,8 @@ TEST(PocketRun, TheExampleInEveryMode) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         // Every run starts from the defaults: the input modes build on each other by naming the
         // earlier keys again, the rest modes and strategies each start from the example's own.
-        std::string text = job.pcf, name;
+        // A frame switched off at the end: only the last plane of the last level does it, once.
+        std::string text = job.with("frame", "frame := 1,2,3,4,5,6") + "frameOff := true\n", name;
         for (const std::string& line : cases[i].lines) {
             text = Job::edit(text, line.substr(0, line.find(' ')), line);
             name += line + "; ";
@@ -552,6 +557,10 @@ TEST(PocketRun, TheExampleInEveryMode) {
         pocketnctest::log().clear();
         EXPECT_EQ(job.run(text), cases[i].status) << name;
         EXPECT_EQ(job.sent(101, "1522"), cases[i].status == 1) << name;
+        EXPECT_EQ(
+            std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.value == "frameOff"; }),
+            1)
+            << name;
         const auto p = passes();
         EXPECT_FALSE(p.empty()) << name;
         // Numbered blocks: every pass opens one (5001) that a pass end closes (5002) before the next opens.

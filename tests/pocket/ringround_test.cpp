@@ -163,7 +163,7 @@ TEST(RingRound, OpeningShortOfMemoryFailsCleanly) {
 // opening by offset), and no opening arcs are put in; nor are fillets.
 TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
     Round round;
-    // A square whose bottom side runs in pieces of a thousandth.
+    // A square whose bottom side runs in steps of a thousandth.
     const int n = kClistMaxElements + 1;
     std::vector<Vec2> p;
     for (int i = 0; i < n - 2; ++i) p.push_back({0.001 * i, 0});
