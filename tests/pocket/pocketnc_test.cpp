@@ -141,6 +141,7 @@ TEST(PocketNc, GapRules) {
             lines += r.type == 3111;
             closed += r.type == 3002;
             retracts += r.type == 3102 && r.z == 55;
+            EXPECT_FALSE(r.type == 3102 && r.z > 10 && r.z != 55) << c.gap << " " << r.z;  // no other lift
         }
         EXPECT_EQ(entries, c.entries) << c.gap;
         EXPECT_EQ(lines, 3 + c.bridges) << c.gap;
