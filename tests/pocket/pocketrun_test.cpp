@@ -613,24 +613,6 @@ TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
     EXPECT_LT(feed, 1.4 * plain);
 }
 
-// Rest of a larger tool level by level: a plane takes only the contours as deep as it, so the example's
-// pocket (8 deep) beside a box 12 deep is cut down to its bottom and no lower.
-TEST(PocketRun, RestByLevelsCutsEachPocketToItsOwnDepth) {
-    Job job;
-    const std::string deep = kvxText({{boxPoints(140, 0, 200, 40), "v depth(12)"}});
-    writeText("pocket.kvx", readText("pocket.kvx") + deep.substr(deep.find("o Contour")));
-    std::string text = job.pcf;
-    for (const char* line : {"referenceDiameter := 30", "evaluateRif := true", "infeedDepth := 5"})
-        text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
-    job.run(text);
-    double z = 0, low = 0;
-    for (const Out& o : job.channel(31)) {
-        if (o.type == 3102 || o.type == 3112 || o.type == 3113) z = o.z;
-        if ((o.type == 3111 || o.type == 3121) && o.x < 130) low = std::fmin(low, z);
-    }
-    EXPECT_NEAR(low, -8, 1e-9);
-}
-
 // With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open
 // pocket: its entries come in from the side (left or right by the orientation), not drilled; without the
 // mark, drilled.
