@@ -636,12 +636,12 @@ TEST(PocketRun, StockBoundaryOpensThePlane) {
     }
 }
 
-// 50 seeded pockets with islands, climb and conventional: the tool stays in the pocket.
+// 20 seeded pockets with islands, climb and conventional: the tool stays in the pocket.
 TEST(PocketRun, NoGougeOnSeededPockets) {
 #ifdef KV_HAVE_GEOS
     Job job;
     rngResetState();
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 20; ++i) {
         const Shape s = seededShape();
         writeText("seeded.kvx", kvxOf(s));
         for (const char* ori : {"orientation := clockwise", "orientation := counterClockwise"}) {
