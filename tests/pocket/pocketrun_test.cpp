@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "geometry/rng.h"
@@ -611,6 +612,35 @@ TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
     const double plain = 90.0 * 50 / 5;
     EXPECT_GT(feed, 0.8 * plain);
     EXPECT_LT(feed, 1.4 * plain);
+}
+
+// A plane takes only the contours as deep as it: of two pockets side by side, 6 and 12 deep (clockwise, as
+// the contours' own sense is kept without nesting), each is cut down to its own bottom and no lower, by
+// nesting levels as with all contours at once.
+TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
+    Job job;
+    writeText("two.kvx", kvxText({{{{0, 40}, {30, 40}, {30, 0}, {0, 0}}, "v depth(6)"},
+                                  {{{50, 40}, {80, 40}, {80, 0}, {50, 0}}, "v depth(12)"}}));
+    for (const char* mode : {"oriAutomatic := none", "oriAutomatic := full"}) {
+        std::string text = job.with("geoSource", "geoSource := \"two.kvx\"");
+        for (const char* line : {mode, "infeedDepth := 5", "plungeType := straight"})
+            text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+        job.run(text);
+        double z = 0, low[2] = {0, 0};
+        for (const Out& o : job.channel(31)) {
+            if (o.type == 3102 || o.type == 3112 || o.type == 3113) z = o.z;
+            if (o.type == 3111 || o.type == 3121) low[o.x > 40] = std::fmin(low[o.x > 40], z);
+        }
+        EXPECT_EQ(low[0], -6) << mode;
+        EXPECT_EQ(low[1], -12) << mode;
+    }
+    // An infeed deeper than the pocket (from 4 down 6) cuts it in one plane, at its bottom.
+    writeText("two.kvx", kvxText({{boxPoints(0, 0, 30, 40), "v surface(4)\n v depth(6)"}}));
+    job.run(Job::edit(job.with("geoSource", "geoSource := \"two.kvx\""), "infeedDepth", "infeedDepth := 10"));
+    std::set<double> planes;
+    for (const Out& o : job.channel(31))
+        if (o.type == 3131 && o.name == "surface") planes.insert(std::stod(o.value));
+    EXPECT_EQ(planes, std::set<double>{4});
 }
 
 // With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open

@@ -266,6 +266,7 @@ TEST(RingEmit, PositionsClearancesAndRingDistances) {
     EXPECT_NEAR(onB.x, 13, 1e-12);
     EXPECT_NEAR(onA.y, onB.y, 1e-12);
     EXPECT_NEAR(ringDistance(far.data(), 4, square().data(), 4), 3, 1e-12);
+    EXPECT_EQ(ringDistancePoints(square().data(), 0, far.data(), 4, &onA, &onB), -1);  // no element: none
 }
 
 // Seeded lines against an island of INPUT, each asked twice (the second time in turn backwards, when
