@@ -467,6 +467,15 @@ TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
     for (const Rec& r : log()) written += r.type == 3111 && r.x == 80;
     EXPECT_EQ(written, 2);
     EXPECT_EQ(PocketErrors::texts(), (std::vector<std::string>{"101 1103", "101 1103"}));
+    // A gap of 2 along the wall, 5.5 off it, is bridged by a feed line: the tool keeps clear along it.
+    log().clear();
+    pocketNcHeader();
+    for (const double x : {20.0, 52.0}) {
+        ContourElement e = lineElem(x, 5.5, x + 30, 5.5);
+        pocketEmitElement(&e);
+    }
+    EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.name == "start"; }), 1);
+    EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.type == 3111; }), 3);
     clistFree("INPUT");
     clistFree("CLAMPS");
     planeCheckResetState();
