@@ -242,7 +242,12 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     strcpy(kvCCPParams.geoSource, file.c_str());
     kvCCPParams.toolType = 1;
     kvCCPParams.toolDiameter = 10;
+    const auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto open = openFiles();
     ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1);
+    EXPECT_EQ(openFiles(), open);       // the file read is closed again
     ASSERT_EQ(clistCount("INPUT"), 2);  // the line there and back is dropped
     ContourElement e[8];
     ContourHeader h;
