@@ -16,6 +16,7 @@
 #include "kernel/ncrecord.h"
 #include "nogouge_util.h"
 #include "platform/module.h"
+#include "pocket/contourorient.h"
 #include "pocket/pocket_util.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -399,11 +400,15 @@ TEST(PocketRun, InputAndSetUpSettle) {
             EXPECT_EQ(twiceArea > 0, sense > 0) << orientation << i;
         }
     }
-    // Clamps run against the wanted orientation with their flags set so; an open one stops the set-up.
-    for (const bool closed : {true, false}) {
+    // Clamps run against the wanted orientation, whichever way they were drawn, with their flags set so;
+    // an open one stops the set-up.
+    for (const int drawn : {1, -1, 0}) {
+        const bool closed = drawn != 0;
         Phases ph;
         const std::string clamps = ph.tmp.file("c.kvx");
-        writeText(clamps, kvxText({{boxPoints(70, 0, 80, 10), "v depth(8)", closed}}));
+        std::vector<Vec2> box = boxPoints(70, 0, 80, 10);
+        if (drawn < 0) std::reverse(box.begin(), box.end());
+        writeText(clamps, kvxText({{box, "v depth(8)", closed}}));
         EXPECT_EQ(ph.setUp({{"clamps", clamps.c_str()}}), closed ? 1 : 0);
         if (!closed) {
             EXPECT_TRUE(PocketErrors::sent("1102"));
@@ -415,6 +420,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
         EXPECT_EQ(h.ccw, 0);
         EXPECT_EQ(h.leftSide, 1);
+        EXPECT_EQ(contourOrientation(e.data(), static_cast<int32_t>(h.elementCount)), -1) << drawn;
     }
     // An open pocket contour stops the set-up too.
     {
