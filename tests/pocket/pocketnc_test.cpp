@@ -578,30 +578,26 @@ TEST(PocketNc, HeaderFrame) {
     kvCCPParams.frame[0] = 0;
 }
 
-// Leaving moves off the end of a line along x: straight out to the chosen side, or a quarter circle
-// that starts along the line and ends the length out to that side.
+// Leaving moves off the end of a line along x or along y: straight out to the chosen side (+1 left), or a
+// quarter circle that starts along the line and ends the length out to that side.
 TEST(PocketNc, LeavingMovesToEitherSide) {
-    const ContourElement e = lineElem(0, 0, 10, 0, 7);
-    for (const int32_t side : {1, -1}) {
-        ContourElement out{};
-        ASSERT_EQ(leaveMoveBuild(1, 2.0, &e, side, &out), 1);
-        EXPECT_EQ(out.type, kElemLine);
-        EXPECT_EQ(out.sourceTag, 7);
-        EXPECT_NEAR(out.g[kLx1], 10, 1e-12);
-        EXPECT_NEAR(out.g[kLy1], 0, 1e-12);
-        EXPECT_NEAR(out.g[kLx2], 10, 1e-12);
-        EXPECT_NEAR(out.g[kLy2], 2.0 * side, 1e-12);
-        ASSERT_EQ(leaveMoveBuild(3, 2.0, &e, side, &out), 1);
-        EXPECT_EQ(out.type, kElemArc);
-        EXPECT_NEAR(out.g[kAcx], 10, 1e-12);
-        EXPECT_NEAR(out.g[kAcy], 2.0 * side, 1e-12);
-        EXPECT_NEAR(out.g[kAr], 2.0, 1e-12);
-        EXPECT_NEAR(out.g[kAsx], 10, 1e-12);
-        EXPECT_NEAR(out.g[kAsy], 0, 1e-12);
-        EXPECT_NEAR(out.g[kAex], 12, 1e-12);
-        EXPECT_NEAR(out.g[kAey], 2.0 * side, 1e-12);
-        EXPECT_EQ(out.direction, side);
-        EXPECT_EQ(leaveMoveBuild(2, 2.0, &e, side, &out), 0);
+    for (const Vec2 d : {Vec2{1, 0}, Vec2{0, 1}}) {
+        const ContourElement e = lineElem(0, 0, 10 * d.x, 10 * d.y, 7);
+        for (const int32_t side : {1, -1}) {
+            const Vec2 out2{10 * d.x - 2.0 * side * d.y, 10 * d.y + 2.0 * side * d.x};  // the length out
+            ContourElement out{};
+            ASSERT_EQ(leaveMoveBuild(1, 2.0, &e, side, &out), 1);
+            EXPECT_EQ(out.type, kElemLine);
+            EXPECT_EQ(out.sourceTag, 7);
+            const double line[4] = {10 * d.x, 10 * d.y, out2.x, out2.y};
+            for (int i = 0; i < 4; ++i) EXPECT_NEAR(out.g[i], line[i], 1e-12) << i << " " << d.x;
+            ASSERT_EQ(leaveMoveBuild(3, 2.0, &e, side, &out), 1);
+            EXPECT_EQ(out.type, kElemArc);
+            const double arc[7] = {out2.x, out2.y, 10 * d.x, 10 * d.y, out2.x + 2 * d.x, out2.y + 2 * d.y, 2};
+            for (int i = 0; i < 7; ++i) EXPECT_NEAR(out.g[i], arc[i], 1e-12) << i << " " << d.x;
+            EXPECT_EQ(out.direction, side);
+            EXPECT_EQ(leaveMoveBuild(2, 2.0, &e, side, &out), 0);
+        }
     }
 }
 
