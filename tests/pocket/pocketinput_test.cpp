@@ -51,8 +51,10 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
     for (const auto& c : cases) {
         PocketErrors errors;
         pocketKernel().startRegion = 7;  // a start region of the run before: none is chosen yet
+        pocketKernel().tolerance = pocketKernel().tolerance2 = 0.5;
         EXPECT_EQ(pocketStateReset(c.line), c.result) << c.line;
         EXPECT_EQ(pocketKernel().startRegion, -1);
+        EXPECT_EQ(pocketKernel().tolerance + pocketKernel().tolerance2, 2e-4);  // both back at 1e-4
         EXPECT_EQ(PocketErrors::texts(),
                   c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{});
         if (c.result < 0) {
@@ -240,7 +242,12 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     strcpy(kvCCPParams.geoSource, file.c_str());
     kvCCPParams.toolType = 1;
     kvCCPParams.toolDiameter = 10;
+    const auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto open = openFiles();
     ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1);
+    EXPECT_EQ(openFiles(), open);       // the file read is closed again
     ASSERT_EQ(clistCount("INPUT"), 2);  // the line there and back is dropped
     ContourElement e[8];
     ContourHeader h;

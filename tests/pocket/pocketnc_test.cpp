@@ -115,7 +115,8 @@ TEST(PocketNc, ShortArcChords) {
 }
 
 // Gaps against the limits 2 r sf + tol (new entry beyond) and 1.5 r sf + tol
-// (bridged by a feed line below), r 5 and sf 0.4.
+// (bridged by a feed line below), r 5 and sf 0.4. The tool is a ball measured at its centre: every
+// retract goes 5 above the plane.
 TEST(PocketNc, GapRules) {
     struct Case {
         double gap;
@@ -124,6 +125,9 @@ TEST(PocketNc, GapRules) {
     for (const Case& c : cases) {
         NcPlane plane;
         kvCCPParams.completePocket = 0;  // only the height keeps the second entry from lifting again
+        kvCCPParams.toolType = 1;
+        kvCCPParams.toolDiameter = 10;
+        kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "center", 21);
         pocketNcHeader();
         // the third element follows the second without a gap: no entry of its own
         ContourElement a = lineElem(0, 0, 10, 0), b = lineElem(10 + c.gap, 0, 20, 0),
@@ -136,7 +140,8 @@ TEST(PocketNc, GapRules) {
             entries += r.name == "start";
             lines += r.type == 3111;
             closed += r.type == 3002;
-            retracts += r.type == 3102 && r.z == 50;
+            retracts += r.type == 3102 && r.z == 55;
+            EXPECT_FALSE(r.type == 3102 && r.z > 10 && r.z != 55) << c.gap << " " << r.z;  // no other lift
         }
         EXPECT_EQ(entries, c.entries) << c.gap;
         EXPECT_EQ(lines, 3 + c.bridges) << c.gap;
@@ -144,6 +149,7 @@ TEST(PocketNc, GapRules) {
         EXPECT_EQ(closed, c.entries - 1) << c.gap;
         EXPECT_EQ(retracts, c.entries) << c.gap;
     }
+    kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "tip", 21);
 }
 
 // Moves collected around a region write nothing until replayed, then go out backwards: the newest
@@ -225,6 +231,17 @@ TEST(PocketNc, RampEntry) {
         EXPECT_NEAR(zig.back().z, -5, 1e-9);
         EXPECT_NEAR(zig.back().x, 0, 1e-9);
     }
+    // Refused while holding only an arc too short to cut: no entry was made, one is still pending.
+    NcPlane plane;
+    kvCCPParams.plungeType = 3;
+    kvCCPParams.helixPlungeAngle = 0;
+    pocketNcHeader();
+    Vec2 start{1, 0};
+    rampTransition(&start);
+    ContourElement tiny = arcElem(0, 0, 1, 0, 0.001, 1);
+    EXPECT_EQ(pocketEmitElement(&tiny), 1);
+    EXPECT_EQ(pocketRampEntry(), -1);
+    EXPECT_EQ(pocketPlungePending(), 1);
 }
 
 // Ramp entries after a pass ended by the clearance lift, 0.05 (no retract), 0.5 and 3 (retract, not
@@ -450,6 +467,15 @@ TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
     for (const Rec& r : log()) written += r.type == 3111 && r.x == 80;
     EXPECT_EQ(written, 2);
     EXPECT_EQ(PocketErrors::texts(), (std::vector<std::string>{"101 1103", "101 1103"}));
+    // A gap of 2 along the wall, 5.5 off it, is bridged by a feed line: the tool keeps clear along it.
+    log().clear();
+    pocketNcHeader();
+    for (const double x : {20.0, 52.0}) {
+        ContourElement e = lineElem(x, 5.5, x + 30, 5.5);
+        pocketEmitElement(&e);
+    }
+    EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.name == "start"; }), 1);
+    EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.type == 3111; }), 3);
     clistFree("INPUT");
     clistFree("CLAMPS");
     planeCheckResetState();
@@ -538,6 +564,11 @@ TEST(PocketNc, MoveLimitRefusesElementsPastIt) {
 // The header names the frame and switches it on once.
 TEST(PocketNc, HeaderFrame) {
     NcPlane plane;
+    // A reset state stands retracted, its header and first retract to come, unnumbered, below no top.
+    const PocketOutputState& o = pocketOutputState();
+    EXPECT_EQ(std::vector<double>({1.0 * o.retractDone, 1.0 * o.retractFirst, 1.0 * o.headerPending,
+                                   1.0 * o.blockCounter, o.levelTop}),
+              std::vector<double>({1, 1, 1, -1, -1e300}));
     std::snprintf(kvCCPParams.frame, sizeof kvCCPParams.frame, "%s", "F7");
     kvCCPParams.frameOn = 1;
     pocketNcHeader();
@@ -547,30 +578,26 @@ TEST(PocketNc, HeaderFrame) {
     kvCCPParams.frame[0] = 0;
 }
 
-// Leaving moves off the end of a line along x: straight out to the chosen side, or a quarter circle
-// that starts along the line and ends the length out to that side.
+// Leaving moves off the end of a line along x or along y: straight out to the chosen side (+1 left), or a
+// quarter circle that starts along the line and ends the length out to that side.
 TEST(PocketNc, LeavingMovesToEitherSide) {
-    const ContourElement e = lineElem(0, 0, 10, 0, 7);
-    for (const int32_t side : {1, -1}) {
-        ContourElement out{};
-        ASSERT_EQ(leaveMoveBuild(1, 2.0, &e, side, &out), 1);
-        EXPECT_EQ(out.type, kElemLine);
-        EXPECT_EQ(out.sourceTag, 7);
-        EXPECT_NEAR(out.g[kLx1], 10, 1e-12);
-        EXPECT_NEAR(out.g[kLy1], 0, 1e-12);
-        EXPECT_NEAR(out.g[kLx2], 10, 1e-12);
-        EXPECT_NEAR(out.g[kLy2], 2.0 * side, 1e-12);
-        ASSERT_EQ(leaveMoveBuild(3, 2.0, &e, side, &out), 1);
-        EXPECT_EQ(out.type, kElemArc);
-        EXPECT_NEAR(out.g[kAcx], 10, 1e-12);
-        EXPECT_NEAR(out.g[kAcy], 2.0 * side, 1e-12);
-        EXPECT_NEAR(out.g[kAr], 2.0, 1e-12);
-        EXPECT_NEAR(out.g[kAsx], 10, 1e-12);
-        EXPECT_NEAR(out.g[kAsy], 0, 1e-12);
-        EXPECT_NEAR(out.g[kAex], 12, 1e-12);
-        EXPECT_NEAR(out.g[kAey], 2.0 * side, 1e-12);
-        EXPECT_EQ(out.direction, side);
-        EXPECT_EQ(leaveMoveBuild(2, 2.0, &e, side, &out), 0);
+    for (const Vec2 d : {Vec2{1, 0}, Vec2{0, 1}}) {
+        const ContourElement e = lineElem(0, 0, 10 * d.x, 10 * d.y, 7);
+        for (const int32_t side : {1, -1}) {
+            const Vec2 out2{10 * d.x - 2.0 * side * d.y, 10 * d.y + 2.0 * side * d.x};  // the length out
+            ContourElement out{};
+            ASSERT_EQ(leaveMoveBuild(1, 2.0, &e, side, &out), 1);
+            EXPECT_EQ(out.type, kElemLine);
+            EXPECT_EQ(out.sourceTag, 7);
+            const double line[4] = {10 * d.x, 10 * d.y, out2.x, out2.y};
+            for (int i = 0; i < 4; ++i) EXPECT_NEAR(out.g[i], line[i], 1e-12) << i << " " << d.x;
+            ASSERT_EQ(leaveMoveBuild(3, 2.0, &e, side, &out), 1);
+            EXPECT_EQ(out.type, kElemArc);
+            const double arc[7] = {out2.x, out2.y, 10 * d.x, 10 * d.y, out2.x + 2 * d.x, out2.y + 2 * d.y, 2};
+            for (int i = 0; i < 7; ++i) EXPECT_NEAR(out.g[i], arc[i], 1e-12) << i << " " << d.x;
+            EXPECT_EQ(out.direction, side);
+            EXPECT_EQ(leaveMoveBuild(2, 2.0, &e, side, &out), 0);
+        }
     }
 }
 

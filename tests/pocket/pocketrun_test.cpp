@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "geometry/rng.h"
@@ -15,6 +16,7 @@
 #include "kernel/ncrecord.h"
 #include "nogouge_util.h"
 #include "platform/module.h"
+#include "pocket/contourorient.h"
 #include "pocket/pocket_util.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -314,7 +316,7 @@ struct Phases : PocketErrors {
 
 }  // namespace
 
-// The Part's edge cases of the two phases, each against the value it must leave.
+// Edge cases of the two phases, each against the value it must leave.
 TEST(PocketRun, InputAndSetUpSettle) {
     const CcpParams& p = kvCCPParams;
     const PocketKernel& k = pocketKernel();
@@ -330,6 +332,10 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"clearancePlane", "30"}, {"retractPlane", "20"}}, &p.retractPlane, 20},
         {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
         {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
+        // Inch or a radius below 1.001 alone scales the geometry.
+        {{{"toolDiameter", "2"}}, &k.geometryScale, 25},
+        {{{"toolDiameter", "2.002"}}, &k.geometryScale, 1},
+        {{{"lengthOfUnit", "inch"}}, &k.geometryScale, 25},
         {{{"considerToolType", "true"}, {"toolType", "ballMill"}}, &k.effDiameterRatio, 0.01},
         // A radius mill cuts with the diameter less its two corners, never below 0.1; an end mill whole.
         {{{"considerToolType", "true"}, {"toolType", "radiusMill"}, {"cornerRadius", "2"}},
@@ -394,11 +400,15 @@ TEST(PocketRun, InputAndSetUpSettle) {
             EXPECT_EQ(twiceArea > 0, sense > 0) << orientation << i;
         }
     }
-    // Clamps run against the wanted orientation with their flags set so; an open one stops the set-up.
-    for (const bool closed : {true, false}) {
+    // Clamps run against the wanted orientation, whichever way they were drawn, with their flags set so;
+    // an open one stops the set-up.
+    for (const int drawn : {1, -1, 0}) {
+        const bool closed = drawn != 0;
         Phases ph;
         const std::string clamps = ph.tmp.file("c.kvx");
-        writeText(clamps, kvxText({{boxPoints(70, 0, 80, 10), "v depth(8)", closed}}));
+        std::vector<Vec2> box = boxPoints(70, 0, 80, 10);
+        if (drawn < 0) std::reverse(box.begin(), box.end());
+        writeText(clamps, kvxText({{box, "v depth(8)", closed}}));
         EXPECT_EQ(ph.setUp({{"clamps", clamps.c_str()}}), closed ? 1 : 0);
         if (!closed) {
             EXPECT_TRUE(PocketErrors::sent("1102"));
@@ -410,6 +420,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
         EXPECT_EQ(h.ccw, 0);
         EXPECT_EQ(h.leftSide, 1);
+        EXPECT_EQ(contourOrientation(e.data(), static_cast<int32_t>(h.elementCount)), -1) << drawn;
     }
     // An open pocket contour stops the set-up too.
     {
@@ -544,7 +555,8 @@ TEST(PocketRun, TheExampleInEveryMode) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         // Every run starts from the defaults: the input modes build on each other by naming the
         // earlier keys again, the rest modes and strategies each start from the example's own.
-        std::string text = job.pcf, name;
+        // A frame switched off at the end: only the last plane of the last level does it, once.
+        std::string text = job.with("frame", "frame := 1,2,3,4,5,6") + "frameOff := true\n", name;
         for (const std::string& line : cases[i].lines) {
             text = Job::edit(text, line.substr(0, line.find(' ')), line);
             name += line + "; ";
@@ -552,6 +564,10 @@ TEST(PocketRun, TheExampleInEveryMode) {
         pocketnctest::log().clear();
         EXPECT_EQ(job.run(text), cases[i].status) << name;
         EXPECT_EQ(job.sent(101, "1522"), cases[i].status == 1) << name;
+        EXPECT_EQ(
+            std::count_if(job.out.begin(), job.out.end(), [](const Out& o) { return o.value == "frameOff"; }),
+            1)
+            << name;
         const auto p = passes();
         EXPECT_FALSE(p.empty()) << name;
         // Numbered blocks: every pass opens one (5001) that a pass end closes (5002) before the next opens.
@@ -604,6 +620,35 @@ TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
     EXPECT_LT(feed, 1.4 * plain);
 }
 
+// A plane takes only the contours as deep as it: of two pockets side by side, 6 and 12 deep (clockwise, as
+// the contours' own sense is kept without nesting), each is cut down to its own bottom and no lower, by
+// nesting levels as with all contours at once.
+TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
+    Job job;
+    writeText("two.kvx", kvxText({{{{0, 40}, {30, 40}, {30, 0}, {0, 0}}, "v depth(6)"},
+                                  {{{50, 40}, {80, 40}, {80, 0}, {50, 0}}, "v depth(12)"}}));
+    for (const char* mode : {"oriAutomatic := none", "oriAutomatic := full"}) {
+        std::string text = job.with("geoSource", "geoSource := \"two.kvx\"");
+        for (const char* line : {mode, "infeedDepth := 5", "plungeType := straight"})
+            text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+        job.run(text);
+        double z = 0, low[2] = {0, 0};
+        for (const Out& o : job.channel(31)) {
+            if (o.type == 3102 || o.type == 3112 || o.type == 3113) z = o.z;
+            if (o.type == 3111 || o.type == 3121) low[o.x > 40] = std::fmin(low[o.x > 40], z);
+        }
+        EXPECT_EQ(low[0], -6) << mode;
+        EXPECT_EQ(low[1], -12) << mode;
+    }
+    // An infeed deeper than the pocket (from 4 down 6) cuts it in one plane, at its bottom.
+    writeText("two.kvx", kvxText({{boxPoints(0, 0, 30, 40), "v surface(4)\n v depth(6)"}}));
+    job.run(Job::edit(job.with("geoSource", "geoSource := \"two.kvx\""), "infeedDepth", "infeedDepth := 10"));
+    std::set<double> planes;
+    for (const Out& o : job.channel(31))
+        if (o.type == 3131 && o.name == "surface") planes.insert(std::stod(o.value));
+    EXPECT_EQ(planes, std::set<double>{4});
+}
+
 // With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open
 // pocket: its entries come in from the side (left or right by the orientation), not drilled; without the
 // mark, drilled.
@@ -627,12 +672,12 @@ TEST(PocketRun, StockBoundaryOpensThePlane) {
     }
 }
 
-// 50 seeded pockets with islands, climb and conventional: the tool stays in the pocket.
+// 20 seeded pockets with islands, climb and conventional: the tool stays in the pocket.
 TEST(PocketRun, NoGougeOnSeededPockets) {
 #ifdef KV_HAVE_GEOS
     Job job;
     rngResetState();
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 20; ++i) {
         const Shape s = seededShape();
         writeText("seeded.kvx", kvxOf(s));
         for (const char* ori : {"orientation := clockwise", "orientation := counterClockwise"}) {

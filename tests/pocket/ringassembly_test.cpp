@@ -90,6 +90,11 @@ TEST(RingAssembly, RingChecks) {
     std::vector<ContourElement> leftmost = polygon({{-5, 0}, {10, 0}, {10, 10}, {0, 10}});
     leftmost.push_back(leftmost[0]);  // the copy of the element starting farthest left
     EXPECT_EQ(ringHasDuplicate(leftmost.data(), 5), 1);
+    // Starts 1e-4 or more apart in x are different elements, whatever else they share.
+    for (const auto& [dx, same] : {std::pair{1.0, 0}, {1e-4, 0}, {5e-5, 1}}) {
+        const ContourElement fan[3] = {lineElem(0, 0, 5, 5), lineElem(5, 5, 9, 9), lineElem(dx, 0, 5, 5)};
+        EXPECT_EQ(ringHasDuplicate(fan, 3), same) << dx;
+    }
     std::vector<ContourElement> zero = sq;
     zero.push_back(lineElem(10, 0, 10, 0));
     EXPECT_EQ(ringHasZeroElement(zero.data(), 5), 1);

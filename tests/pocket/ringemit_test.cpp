@@ -266,6 +266,7 @@ TEST(RingEmit, PositionsClearancesAndRingDistances) {
     EXPECT_NEAR(onB.x, 13, 1e-12);
     EXPECT_NEAR(onA.y, onB.y, 1e-12);
     EXPECT_NEAR(ringDistance(far.data(), 4, square().data(), 4), 3, 1e-12);
+    EXPECT_EQ(ringDistancePoints(square().data(), 0, far.data(), 4, &onA, &onB), -1);  // no element: none
 }
 
 // Seeded lines against an island of INPUT, each asked twice (the second time in turn backwards, when
@@ -391,7 +392,7 @@ double fullScan(const ContourElement* e, const std::vector<ContourElement>& ring
 }
 
 // An element about (cx, cy) at radius r from angle a0 to a1: an arc, or a chord off the circle.
-ContourElement piece(double cx, double cy, double r, double a0, double a1, bool arc) {
+ContourElement ringPart(double cx, double cy, double r, double a0, double a1, bool arc) {
     if (arc) return arcElem(cx, cy, r, a0, a1, rngBelow(2) ? 1 : -1);
     const double r0 = r * (1 + 0.1 * std::sin(5 * a0)), r1 = r * (1 + 0.1 * std::sin(5 * a1));
     return lineElem(cx + r0 * std::cos(a0), cy + r0 * std::sin(a0), cx + r1 * std::cos(a1),
@@ -411,14 +412,14 @@ TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
         const double r = 2 + 60 * rngUniform();
         std::vector<ContourElement> ring;
         for (int i = 0; i < n; ++i)
-            ring.push_back(piece(0, 0, r, 2 * M_PI * i / n, 2 * M_PI * (i + 1) / n + 0.3 * rngUniform(),
-                                 rngBelow(3) == 0));
+            ring.push_back(ringPart(0, 0, r, 2 * M_PI * i / n, 2 * M_PI * (i + 1) / n + 0.3 * rngUniform(),
+                                    rngBelow(3) == 0));
         const double a = 2 * M_PI * rngUniform(), rr = r * 1.6 * rngUniform();
         // Every other element is concentric with the ring's arcs, so that many distances nearly tie.
         const ContourElement e =
             t % 2 ? arcElem(0, 0, r * (0.5 + 0.45 * rngUniform()), a, a + 3 * rngUniform(), 1)
-                  : piece(rr * std::cos(a), rr * std::sin(a), 0.5 + 10 * rngUniform(), a,
-                          a + 2 * rngUniform(), rngBelow(2));
+                  : ringPart(rr * std::cos(a), rr * std::sin(a), 0.5 + 10 * rngUniform(), a,
+                             a + 2 * rngUniform(), rngBelow(2));
         Vec2 onE, wantE;
         RingPosition onR, wantR;
         const double d = elemRingDistance(&e, ring.data(), n, &onE, &onR);
@@ -456,7 +457,7 @@ TEST(RingEmit, CandidatesPastTheCapAreReportedOnce) {
         const double r = 20 + 40 * rngUniform();
         std::vector<ContourElement> ring;
         for (int i = 0; i < n; ++i)
-            ring.push_back(piece(0, 0, r, 2 * M_PI * i / n, 2 * M_PI * (i + 1) / n, false));
+            ring.push_back(ringPart(0, 0, r, 2 * M_PI * i / n, 2 * M_PI * (i + 1) / n, false));
         // From about the centre every element is within the tie of the last; from off it some are not.
         const double a = 2 * M_PI * rngUniform(), l = t % 2 ? 0.01 : 0.3 * r;
         const ContourElement e = lineElem(0, 0, l * std::cos(a), l * std::sin(a));

@@ -163,7 +163,7 @@ TEST(RingRound, OpeningShortOfMemoryFailsCleanly) {
 // opening by offset), and no opening arcs are put in; nor are fillets.
 TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
     Round round;
-    // A square whose bottom side runs in pieces of a thousandth.
+    // A square whose bottom side runs in steps of a thousandth.
     const int n = kClistMaxElements + 1;
     std::vector<Vec2> p;
     for (int i = 0; i < n - 2; ++i) p.push_back({0.001 * i, 0});
@@ -250,6 +250,9 @@ TEST(RingRound, ElementOffsetsInClosedForm) {
     const std::vector<ContourElement> outer = box(0, 0, 10, 10), inner = box(1, 1, 9, 9);
     EXPECT_EQ(contourStaysNear(outer.data(), 4, inner.data(), 4, 1.5), 4);
     EXPECT_EQ(contourStaysNear(outer.data(), 4, inner.data(), 4, 1.4), -1);
+    std::vector<ContourElement> farFirst = outer;
+    farFirst[0].g[kLx1] = -5;  // only the first start lies far off
+    EXPECT_EQ(contourStaysNear(farFirst.data(), 4, inner.data(), 4, 1.5), -1);
 }
 
 // Fillets of a right-angled corner between short lines: halved until one fits, at most five times, and
