@@ -87,6 +87,23 @@ TEST(AvoidSearch, CInBandModuloFullTurns) {
                 want || std::fabs(c + 2 * kPi * turn - 0.5 * (e.cLow + e.cHigh)) <= 0.5 * (e.cHigh - e.cLow);
         EXPECT_EQ(avoidCInBand(&e, c), want ? 1 : 0) << e.cLow << " " << e.cHigh << " " << c;
     }
+    // Exactly at the band's ends and its width limits.
+    const struct {
+        double lo, hi, c;
+        int in;
+    } edges[] = {{0.5, 1, 0.5, 1},
+                 {0.5, 1, 1, 1},
+                 {0.5, 1, 0.49, 0},
+                 {0.5, 1, 1.01, 0},
+                 {0, 2 * kPi, 1, 1},
+                 {1, 1 + 0x1p-17, 1 + 9e-6, 1},
+                 {1, 1 + 0x1p-15, 1 + 1.5e-5, 1},
+                 {0, 1e-5, -5e-6, 0}};
+    for (const auto& c : edges) {
+        AvoidEntry e{};
+        e.cLow = c.lo, e.cHigh = c.hi;
+        EXPECT_EQ(avoidCInBand(&e, c.c), c.in) << c.lo << " " << c.hi << " " << c.c;
+    }
     AvoidEntry z{};
     z.cLow = z.cHigh = 1.0;
     EXPECT_EQ(avoidCInBand(&z, 1.0 + 2 * kPi + 5e-6) * 2 + avoidCInBand(&z, 1.0 + 2e-5), 2);

@@ -46,6 +46,7 @@ double offPolyline(const Vec3& p, const Plist* l) {
 void expectRamp(const MacroPath* m, const Plist* g, double ramp, double height) {
     EXPECT_NEAR(std::hypot(m->direction.x, m->direction.y, m->direction.z), 1.0, 1e-12);  // +z without axes
     EXPECT_NEAR(m->points[m->count - 1].z - m->points[0].z, height, 1e-6);
+    EXPECT_EQ(m->capacity, m->count + 10);  // every ramp is made with ten spare places
     for (int32_t i = 1; i < m->count; ++i) {
         const Vec3 &a = m->points[i - 1], &b = m->points[i];
         EXPECT_NEAR(b.z - a.z, std::tan(ramp) * xy(a, b), 1e-6) << i;
@@ -336,15 +337,20 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
-    g = makeGuide(square(4, 1));  // a top 0.1 along the first side and a whole turn: every corner kept
-    ASSERT_NE(g, nullptr);
-    MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 31.9);
-    ASSERT_NE(nearStart, nullptr);
-    expectRamp(nearStart, g, 45 * kDeg, 31.9);
-    EXPECT_EQ(nearStart->count, 9);
-    EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 33.9}), 1e-9);
-    macroPathFree(nearStart);
-    plistFree(g);
+    // A top 0.1 along the first side and a whole turn: every corner kept once, a repeated one too.
+    for (const bool repeat : {false, true}) {
+        std::vector<Vec3> pts = square(4, 1);
+        if (repeat) pts.insert(pts.begin() + 2, pts[2]);
+        g = makeGuide(pts);
+        ASSERT_NE(g, nullptr);
+        MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 31.9);
+        ASSERT_NE(nearStart, nullptr);
+        expectRamp(nearStart, g, 45 * kDeg, 31.9);
+        EXPECT_EQ(nearStart->count, 9);
+        EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 33.9}), 1e-9);
+        macroPathFree(nearStart);
+        plistFree(g);
+    }
     g = makeGuide(square(4, 1));  // a ramp shorter than the tolerance in the plan: nothing to wind
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 60 * kDeg, 1e-5), nullptr);
