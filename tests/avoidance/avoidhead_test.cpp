@@ -210,25 +210,27 @@ TEST(AvoidHead, SelectiveGivesWayToTheGlobalPass) {
     }
 }
 
-// A roof that the head meets at every B from point 10 on: the range is restored and the path ends
-// before its first collision, with the code of that hit; a B-only mode gets no retry.
+// A roof that the head meets at every B from point 10 on (or from the first): the range is restored and
+// the path ends before its first collision, with the code of that hit; a B-only mode gets no retry.
 TEST(AvoidHead, UnsolvableRangeCutsThePath) {
-    HeadScene s;
-    const std::vector<Triangle3D> tris = {Triangle3D{{{40, -200, 55}, {300, -200, 55}, {300, 200, 55}}},
-                                          Triangle3D{{{40, -200, 55}, {300, 200, 55}, {40, 200, 55}}}};
-    ASSERT_EQ(s.build(tris), 1);
-    Plist* l = pathAlongX(20, 0.3);
-    ASSERT_NE(l, nullptr);
-    l->flags[15] = 2 << 8;  // a link: the points after it are a range of their own, cut off as well
-    const Vec3 axis0 = l->vectors[0];
     const HeadAvoidParams hp = params(1, 0);
-    EXPECT_EQ(avoidToolHeadCollision(l, &hp), kCollHead);
-    EXPECT_EQ(l->count, 10);
-    for (int32_t i = 0; i < l->count; ++i) {
-        EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
-        EXPECT_EQ(l->vectors[i].y, axis0.y);
+    for (const double x0 : {40.0, -100.0}) {
+        HeadScene s;
+        const std::vector<Triangle3D> tris = {Triangle3D{{{x0, -200, 55}, {300, -200, 55}, {300, 200, 55}}},
+                                              Triangle3D{{{x0, -200, 55}, {300, 200, 55}, {x0, 200, 55}}}};
+        ASSERT_EQ(s.build(tris), 1);
+        Plist* l = pathAlongX(x0 > 0 ? 20 : 2, 0.3);
+        ASSERT_NE(l, nullptr);
+        if (x0 > 0) l->flags[15] = 2 << 8;  // a link: the points after it are a range of their own, cut too
+        const Vec3 axis0 = l->vectors[0];
+        EXPECT_EQ(avoidToolHeadCollision(l, &hp), kCollHead);
+        EXPECT_EQ(l->count, x0 > 0 ? 10 : 0);
+        for (int32_t i = 0; i < l->count; ++i) {
+            EXPECT_FALSE(toolHits(kHead, l->points[i], l->vectors[i], tris)) << i;
+            EXPECT_EQ(l->vectors[i].y, axis0.y);
+        }
+        plistFree(l);
     }
-    plistFree(l);
     // Upright axes have no B or C to turn: the path ends at its first colliding point, the first or the
     // last too.
     for (const double x0 : {-100.0, 41.0, 57.0}) {
@@ -236,7 +238,7 @@ TEST(AvoidHead, UnsolvableRangeCutsThePath) {
         const std::vector<Triangle3D> roof = {Triangle3D{{{x0, -200, 55}, {300, -200, 55}, {300, 200, 55}}},
                                               Triangle3D{{{x0, -200, 55}, {300, 200, 55}, {x0, 200, 55}}}};
         ASSERT_EQ(r.build(roof), 1);
-        l = pathAlongX(20, 0.0);
+        Plist* l = pathAlongX(20, 0.0);
         ASSERT_NE(l, nullptr);
         int32_t first = 0;
         while (first < 20 && !toolHits(kHead, l->points[first], l->vectors[first], roof)) ++first;
