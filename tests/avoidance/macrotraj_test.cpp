@@ -511,6 +511,16 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         macroPathFree(m);
     }
     plistFree(g);
+    for (const double half : {5e-6, 4e-6}) {  // a closed guide 1e-5 long is long enough, a shorter one not
+        g = makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}});
+        m = macroPathCreate(kMacroLeave, 10, 4, 0);
+        ASSERT_TRUE(g && m);
+        macroPathAppend(m, p0);
+        macroPathAppend(m, {-3, 0, 2});
+        EXPECT_EQ(macroFollowGuide(m, kMacroLeave, g), half > 4.5e-6 ? 1 : 0) << half;
+        macroPathFree(m);
+        plistFree(g);
+    }
     macroResetState();
 }
 
