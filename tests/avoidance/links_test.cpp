@@ -492,9 +492,14 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
         MacroPath* p = macroPathCreate(k.kind, k.type, 4, 0);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
-        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, k.mesh ? &plate.m : &model, -1, nullptr), 0);
+        // Then on to the next point with a new axis: along the profile, no loop turns the axis.
+        const Vec3 tilted{0.6, 0, 0.8}, next{0, 5, 5};
+        linkSetNextToolAxis(&tilted);
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, k.mesh ? &plate.m : &model, -1, &next), 0);
         std::vector<double> ys;
         for (const auto& o : gOut) ys.push_back(o.p.y);
+        EXPECT_NEAR(ys.back(), 5.0, 1e-4);
+        ys.resize(k.emitted.size());
         EXPECT_EQ(ys, k.emitted) << k.kind;
         EXPECT_EQ(ctx.polygonSwitch, 1);
         p->points[1] = {0, 0.01, 5};
