@@ -819,9 +819,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     const AvoidCollisionOps hitAll{nullptr, nullptr, [](const Vec3*, const Vec3*, int32_t*) { return -3; },
                                    nullptr, nullptr, nullptr,
                                    nullptr};
-    avoidSetModelFlag(1);
-    avoidSetCollisionOps(&hitAll);
-    ctx.avoid = &avoid;
+    avoidSetModelFlag(1), avoidSetCollisionOps(&hitAll), ctx.avoid = &avoid;
     EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), -2);
     EXPECT_TRUE(gOut.empty());
     avoidTiltResetState();

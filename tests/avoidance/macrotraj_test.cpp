@@ -124,13 +124,16 @@ TEST(MacroTraj, RampAlongThePathKeepsItsSlope) {
 
 TEST(MacroTraj, RampCases) {
     macroResetState();
-    Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 0, 10});
+    Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 0, 10}, true);
     ASSERT_NE(g, nullptr);
-    MacroPath* m = macroGenRamp(g, 0, kPi / 2, 4, 0);  // straight down
-    ASSERT_NE(m, nullptr);
-    ASSERT_EQ(m->count, 2);
-    EXPECT_EQ(m->points[1].z - m->points[0].z, 4.0);
-    macroPathFree(m);
+    g->vectors[0] = {0, 0.6, 0.8};
+    MacroPath* m = nullptr;
+    for (const int along : {0, 1}) {  // straight down, or along the start's axis
+        m = macroGenRamp(g, 0, kPi / 2, 4, along);
+        ASSERT_TRUE(m && m->count == 2);
+        EXPECT_VEC_NEAR(m->points[1], (along ? Vec3{0, 2.4, 3.2} : Vec3{0, 0, 4}), 1e-12);
+        macroPathFree(m);
+    }
     EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
     Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
     Plist* stub = makeGuide({{0, 0, 0}, {0.5e-5, 0, 0}});  // a way shorter than the tolerance
@@ -158,13 +161,13 @@ TEST(MacroTraj, RampCases) {
     }
     macroSetRampPieceLength(0.0);
     plistFree(ell);
-    EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     EXPECT_EQ(macroGenRamp(g, -1, 45 * kDeg, 4, 0), nullptr);
     EXPECT_EQ(macroGenRamp(g, g->count, 45 * kDeg, 4, 0), nullptr);
     Plist* full = plistCreate(2, 0);  // no room past its last point to read a kind from
     ASSERT_NE(full, nullptr);
     for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{1, 0, 0}}) plistAppend(full, q.x, &q, 0, nullptr, 0);
     EXPECT_EQ(macroGenRamp(full, 2, 45 * kDeg, 4, 0), nullptr);
+    EXPECT_EQ(macroGenRamp(full, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     plistFree(full);
     // Heights count from 1e-5 on, for the ramps and the helix alike.
     const Vec3 o{0, 0, 0};
