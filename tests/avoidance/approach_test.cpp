@@ -149,6 +149,24 @@ TEST(Approach, ReplaceRangeEitherDirection) {
         plistFree(L);
         plistFree(S);
     }
+    // Inserted parameters spread in proportion, or evenly once their span is 1e-12 or less.
+    const struct {
+        std::vector<double> s, want;
+    } spans[] = {{{0, 2e-13, 5e-13}, {2, 3, 4}},
+                 {{0, 2e-13, 1e-12}, {2, 3, 4}},
+                 {{0, 2e-12, 5e-12}, {2, 2.8, 4}},
+                 {{7}, {3}}};
+    for (const auto& c : spans) {
+        Plist *L = plistCreate(8, 0), *S = plistCreate(4, 0);
+        ASSERT_TRUE(L && S);
+        const Vec3 p{0, 0, 0};
+        for (int k = 0; k < 5; k++) plistAppend(L, k, &p, 0, nullptr, 0);
+        for (const double t : c.s) plistAppend(S, t, &p, 0, nullptr, 0);
+        ASSERT_EQ(plistReplaceRange(L, 2, 4, S), 1);
+        for (size_t k = 0; k < c.want.size(); k++) EXPECT_NEAR(L->parameters[2 + k], c.want[k], 1e-12);
+        plistFree(L);
+        plistFree(S);
+    }
     // A list may grow to the cap of 40000 points and no further.
     Plist *L = plistCreate(kPlistMaxPoints, 0), *S = plistCreate(5, 0);
     ASSERT_TRUE(L && S);

@@ -87,14 +87,26 @@ TEST(AvoidSearch, CInBandModuloFullTurns) {
                 want || std::fabs(c + 2 * kPi * turn - 0.5 * (e.cLow + e.cHigh)) <= 0.5 * (e.cHigh - e.cLow);
         EXPECT_EQ(avoidCInBand(&e, c), want ? 1 : 0) << e.cLow << " " << e.cHigh << " " << c;
     }
-    AvoidEntry z{};
-    z.cLow = z.cHigh = 1.0;
-    EXPECT_EQ(avoidCInBand(&z, 1.0 + 2 * kPi + 5e-6) * 2 + avoidCInBand(&z, 1.0 + 2e-5), 2);
-    z.cHigh = 10.0;  // a full turn holds every C, but none that is not a number
-    EXPECT_EQ(avoidCInBand(&z, 123.0), 1);
-    EXPECT_EQ(avoidCInBand(&z, NAN) + avoidCInBand(&z, INFINITY), 0);
-    z.cHigh = INFINITY;
-    EXPECT_EQ(avoidCInBand(&z, 1.0), 0);
+    // Low, high, C and whether it is in.
+    const double edges[][4] = {{0.5, 1, 0.5, 1},
+                               {0.5, 1, 1, 1},
+                               {0.5, 1, 0.49, 0},
+                               {0.5, 1, 1.01, 0},  // at the ends, just past
+                               {0, 2 * kPi, 1, 1},
+                               {1, 1 + 0x1p-17, 1 + 9e-6, 1},
+                               {1, 1 + 0x1p-15, 1 + 1.5e-5, 1},  // width limits
+                               {0, 1e-5, -5e-6, 0},
+                               {1, 1, 1 + 2 * kPi + 5e-6, 1},
+                               {1, 1, 1 + 2e-5, 0},  // no width: its low end
+                               {1, 10, 123, 1},
+                               {1, 10, NAN, 0},
+                               {1, 10, INFINITY, 0},
+                               {1, INFINITY, 1, 0}};  // a full turn: every C
+    for (const auto& c : edges) {
+        AvoidEntry e{};
+        e.cLow = c[0], e.cHigh = c[1];
+        EXPECT_EQ(avoidCInBand(&e, c[2]), c[3]) << c[0] << " " << c[1] << " " << c[2];
+    }
 }
 
 TEST(AvoidHead, RangesAndCollisionRuns) {

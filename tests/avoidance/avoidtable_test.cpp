@@ -142,8 +142,9 @@ TEST(AvoidTable, InsertKeepsOrderAndInterpolates) {
         // Beyond either end there is nothing to interpolate towards: the end entry's limits.
         ASSERT_EQ(avoidTableInsert(t, -step, nullptr), 0);
         EXPECT_EQ(t->entries[0].cLow, -1.0);
+        t->entries[11].cLow = 0.5;
         ASSERT_EQ(avoidTableInsert(t, 2 * step, nullptr), 12);
-        EXPECT_EQ(t->entries[12].cLow, 0.0);
+        EXPECT_EQ(t->entries[12].cLow, 0.5);
         avoidTableFree(t);
         plistFree(l);
     }

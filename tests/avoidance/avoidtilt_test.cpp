@@ -353,6 +353,16 @@ TEST_F(TiltTest, MissingArgumentsAreRefused) {
     EXPECT_EQ(avoidCollisionRun(nullptr, L, 1), kAvoidNoCheck);
     EXPECT_EQ(avoidCheckPath(nullptr, &tool), kAvoidNoCheck);
     EXPECT_EQ(placeRunBoth(nullptr, &p, nullptr), kAvoidNoCheck);
+    // A report without its writer tests nothing, unless unresolved points are lifted (then none goes out).
+    avoidSetReportFlag(1);
+    gLimit = 1.0;
+    for (const int32_t mode : {0, 4}) {
+        AvoidSwitches s{};
+        s.unresolvedMode = mode;
+        avoidSetSwitches(&s);
+        EXPECT_EQ(avoidCollisionPath(L, &grid, &tool, 0), mode ? 1 : kAvoidNoCheck) << mode;
+    }
+    avoidSetReportFlag(0);
     // Without the check that the mode needs nothing can be tested.
     const AvoidCollisionOps none{nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     avoidSetCollisionOps(&none);

@@ -179,3 +179,33 @@ TEST(AxisIntervalsBand, EdgeContactIsTheExtremeTiltOverTheWindow) {
     EXPECT_GT(endsOn[1], 15);
     axisModelFree(m);
 }
+// A window where Newton from the coarse scan over the whole window fails: the rescan around the best
+// coarse point still finds the greatest tilt of the window's points on band 2.
+TEST(AxisIntervalsBand, ContactSearchRescansAroundTheBestCoarsePoint) {
+    const double z[] = {0.0, 4.0, 20.0, 35.0}, r[] = {1.5, 3.0, 3.0, 7.0};
+    TriList* tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    const Triangle3D one{{{30, 0, 0}, {31, 0, 0}, {30, 1, 0}}};
+    triListAdd(tl, &one);
+    AxisObstacleModel* m = axisModelCreate(tl, 4, z, r);
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    const AxisFrame f{{4.5299936179071665, -0.57701265439391136, -1.9017163477838039},
+                      {-0.27521378914405581, -0.40010596792577913, 0.87416965441220074},
+                      {0.82390641391882979, -0.56672587827221532, 0},
+                      {-0.49541456515567339, -0.72023398512341907, -0.48562064958654028}};
+    const Vec3 lo{-2.6621909386903715, -15.652913672486411, 19.650197857714886},
+        hi{-5.7695258505136442, -10.930561197558509, 10.393184656001324};
+    double best = -1e9, t1, t2, p1, p2, us, s;
+    for (int q = 0; q <= 4000; ++q) {
+        const Vec3 X = O::add(lo, O::mul(q / 4000.0, O::sub(hi, lo)));
+        if (bandAtPoint(&f, m, 2, &X, &t1, &t2, &p1, &p2, &us, &s) && us >= z[2] && us <= z[3])
+            best = std::fmax(best, angleWrapNear(t2, 0.0));
+    }
+    const double start[4] = {0, 0, 0, 0};
+    double t = NAN, phi = NAN, u = NAN, e = NAN;
+    ASSERT_EQ(bandContactSearch(&f, m, 2, &lo, &hi, 1, 1, start, &t, &phi, &u, &e), 1);
+    EXPECT_NEAR(angleWrapNear(t, best), best, 1e-5);
+    EXPECT_TRUE(u >= z[2] && u <= z[3] && e > 0 && e < 1) << u << " " << e;
+    axisModelFree(m);
+}

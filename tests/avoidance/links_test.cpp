@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "allocfail.h"
+#include "avoidance/avoidgrid.h"
+#include "avoidance/avoidtilt.h"
 #include "avoidance/linkout.h"
 #include "collision/chkmodel.h"
 #include "collision/meshutil.h"
@@ -490,9 +492,14 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
         MacroPath* p = macroPathCreate(k.kind, k.type, 4, 0);
         ASSERT_NE(p, nullptr);
         for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
-        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, k.mesh ? &plate.m : &model, -1, nullptr), 0);
+        // Then on to the next point with a new axis: along the profile, no loop turns the axis.
+        const Vec3 tilted{0.6, 0, 0.8}, next{0, 5, 5};
+        linkSetNextToolAxis(&tilted);
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, k.mesh ? &plate.m : &model, -1, &next), 0);
         std::vector<double> ys;
         for (const auto& o : gOut) ys.push_back(o.p.y);
+        EXPECT_NEAR(ys.back(), 5.0, 1e-4);
+        ys.resize(k.emitted.size());
         EXPECT_EQ(ys, k.emitted) << k.kind;
         EXPECT_EQ(ctx.polygonSwitch, 1);
         p->points[1] = {0, 0.01, 5};
@@ -803,6 +810,20 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (const Out& o : gOut) EXPECT_VEC_NEAR(o.axis, cutAxis, 0);
     for (const Out& o : gOut) EXPECT_NEAR(o.p.z, 8.0, 1e-6) << o.p.y;  // no extra offset: type 2
     EXPECT_NEAR(gOut.back().p.y, 2.0, 1e-4);
+    // An avoidance that cuts the placed macro back to nothing leaves nothing to go out.
+    SetUp();
+    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
+    const HeightGrid grid{};
+    const ToolDescription avoidTool{};
+    const AvoidContext avoid{&grid, &avoidTool, 0.5, 0, 0, 0, 0.1, nullptr};
+    const AvoidCollisionOps hitAll{nullptr, nullptr, [](const Vec3*, const Vec3*, int32_t*) { return -3; },
+                                   nullptr, nullptr, nullptr,
+                                   nullptr};
+    avoidSetModelFlag(1), avoidSetCollisionOps(&hitAll), ctx.avoid = &avoid;
+    EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), -2);
+    EXPECT_TRUE(gOut.empty());
+    avoidTiltResetState();
+    ctx.avoid = nullptr;
     macroPathFree(p), p = nullptr;
     // An approach comes in from its far end, placed, to where it attaches at the approach feed; a link
     // first jumps to that end, raised by the macro's offset, over the clearance plane as an untested one

@@ -110,7 +110,11 @@ TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 0}), nullptr);
     EXPECT_EQ(read(dir_ + "/missing.mac"), nullptr);
     EXPECT_EQ(read(""), nullptr);
-    EXPECT_EQ(macroFileRead(kMacroLeave, nullptr, nullptr, &params_, arc.c_str()), nullptr);
+    const Vec3 p0{1, 2, 3}, p1{0, 2, 3};
+    EXPECT_EQ(macroFileRead(kMacroLeave, &p0, nullptr, &params_, arc.c_str()), nullptr);
+    EXPECT_EQ(macroFileRead(kMacroLeave, nullptr, &p1, &params_, arc.c_str()), nullptr);
+    EXPECT_EQ(macroFileRead(kMacroLeave, &p0, &p1, nullptr, arc.c_str()), nullptr);
+    EXPECT_EQ(macroFileRead(kMacroLeave, &p0, &p1, &params_, nullptr), nullptr);
     EXPECT_EQ(cap.messages().size(), 2u);
     macroPathFree(nullptr);
 }

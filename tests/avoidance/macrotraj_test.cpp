@@ -46,6 +46,7 @@ double offPolyline(const Vec3& p, const Plist* l) {
 void expectRamp(const MacroPath* m, const Plist* g, double ramp, double height) {
     EXPECT_NEAR(std::hypot(m->direction.x, m->direction.y, m->direction.z), 1.0, 1e-12);  // +z without axes
     EXPECT_NEAR(m->points[m->count - 1].z - m->points[0].z, height, 1e-6);
+    EXPECT_EQ(m->capacity, m->count + 10);  // every ramp is made with ten spare places
     for (int32_t i = 1; i < m->count; ++i) {
         const Vec3 &a = m->points[i - 1], &b = m->points[i];
         EXPECT_NEAR(b.z - a.z, std::tan(ramp) * xy(a, b), 1e-6) << i;
@@ -123,13 +124,16 @@ TEST(MacroTraj, RampAlongThePathKeepsItsSlope) {
 
 TEST(MacroTraj, RampCases) {
     macroResetState();
-    Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 0, 10});
+    Plist* g = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 0, 10}, true);
     ASSERT_NE(g, nullptr);
-    MacroPath* m = macroGenRamp(g, 0, kPi / 2, 4, 0);  // straight down
-    ASSERT_NE(m, nullptr);
-    ASSERT_EQ(m->count, 2);
-    EXPECT_EQ(m->points[1].z - m->points[0].z, 4.0);
-    macroPathFree(m);
+    g->vectors[0] = {0, 0.6, 0.8};
+    MacroPath* m = nullptr;
+    for (const int along : {0, 1}) {  // straight down, or along the start's axis
+        m = macroGenRamp(g, 0, kPi / 2, 4, along);
+        ASSERT_TRUE(m && m->count == 2);
+        EXPECT_VEC_NEAR(m->points[1], (along ? Vec3{0, 2.4, 3.2} : Vec3{0, 0, 4}), 1e-12);
+        macroPathFree(m);
+    }
     EXPECT_EQ(macroGenRamp(g, 1, 45 * kDeg, 4, 0), nullptr);  // the run ends before the kind-10 point
     Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
     Plist* stub = makeGuide({{0, 0, 0}, {0.5e-5, 0, 0}});  // a way shorter than the tolerance
@@ -157,13 +161,13 @@ TEST(MacroTraj, RampCases) {
     }
     macroSetRampPieceLength(0.0);
     plistFree(ell);
-    EXPECT_EQ(macroGenRamp(g, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     EXPECT_EQ(macroGenRamp(g, -1, 45 * kDeg, 4, 0), nullptr);
     EXPECT_EQ(macroGenRamp(g, g->count, 45 * kDeg, 4, 0), nullptr);
     Plist* full = plistCreate(2, 0);  // no room past its last point to read a kind from
     ASSERT_NE(full, nullptr);
     for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{1, 0, 0}}) plistAppend(full, q.x, &q, 0, nullptr, 0);
     EXPECT_EQ(macroGenRamp(full, 2, 45 * kDeg, 4, 0), nullptr);
+    EXPECT_EQ(macroGenRamp(full, 0, 45 * kDeg, 4, 1), nullptr);  // along the axes needs axes
     plistFree(full);
     // Heights count from 1e-5 on, for the ramps and the helix alike.
     const Vec3 o{0, 0, 0};
@@ -336,15 +340,20 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
-    g = makeGuide(square(4, 1));  // a top 0.1 along the first side and a whole turn: every corner kept
-    ASSERT_NE(g, nullptr);
-    MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 31.9);
-    ASSERT_NE(nearStart, nullptr);
-    expectRamp(nearStart, g, 45 * kDeg, 31.9);
-    EXPECT_EQ(nearStart->count, 9);
-    EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 33.9}), 1e-9);
-    macroPathFree(nearStart);
-    plistFree(g);
+    // A top 0.1 along the first side and a whole turn: every corner kept once, a repeated one too.
+    for (const bool repeat : {false, true}) {
+        std::vector<Vec3> pts = square(4, 1);
+        if (repeat) pts.insert(pts.begin() + 2, pts[2]);
+        g = makeGuide(pts);
+        ASSERT_NE(g, nullptr);
+        MacroPath* nearStart = macroGenType13(g, 45 * kDeg, 31.9);
+        ASSERT_NE(nearStart, nullptr);
+        expectRamp(nearStart, g, 45 * kDeg, 31.9);
+        EXPECT_EQ(nearStart->count, 9);
+        EXPECT_VEC_NEAR(nearStart->points[nearStart->count - 1], (Vec3{0.1, 0, 33.9}), 1e-9);
+        macroPathFree(nearStart);
+        plistFree(g);
+    }
     g = makeGuide(square(4, 1));  // a ramp shorter than the tolerance in the plan: nothing to wind
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 60 * kDeg, 1e-5), nullptr);
@@ -505,6 +514,16 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         macroPathFree(m);
     }
     plistFree(g);
+    for (const double half : {5e-6, 4e-6}) {  // a closed guide 1e-5 long is long enough, a shorter one not
+        g = makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}});
+        m = macroPathCreate(kMacroLeave, 10, 4, 0);
+        ASSERT_TRUE(g && m);
+        macroPathAppend(m, p0);
+        macroPathAppend(m, {-3, 0, 2});
+        EXPECT_EQ(macroFollowGuide(m, kMacroLeave, g), half > 4.5e-6 ? 1 : 0) << half;
+        macroPathFree(m);
+        plistFree(g);
+    }
     macroResetState();
 }
 

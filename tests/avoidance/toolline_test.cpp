@@ -109,7 +109,9 @@ TEST(ToolLine, VerticalLineAgainstHolderMatchesSampling) {
         t.radius = 2, t.cutterTop = O::uni(20, 40);
         double top = t.cutterTop, sec[4][4];  // per section: bottom, top, radii at both ends
         const double r[5] = {O::uni(3, 10), O::uni(3, 10), O::uni(3, 10), O::uni(10, 20), O::uni(10, 20)};
-        for (int i = 0; i < 4; i++) sec[i][0] = top, top = sec[i][1] = top + O::uni(5, 15);
+        // Every third holder has one section of no length, which holds nothing.
+        for (int i = 0; i < 4; i++)
+            sec[i][0] = top, top = sec[i][1] = top + (k % 12 == 3 * i ? 0 : O::uni(5, 15));
         sec[0][2] = r[0], sec[0][3] = sec[1][2] = sec[1][3] = r[1], sec[2][2] = r[3],
         sec[2][3] = sec[3][2] = sec[3][3] = r[4];
         t.stage2Top = sec[0][1], t.stage1Top = sec[1][1], t.stage3Top = sec[2][1], t.stage4Top = sec[3][1];
