@@ -152,7 +152,10 @@ class PlungeOut : public ::testing::Test {
 // position of the ball and its shank comes nearer a blade than the radius. No rows: "6509,0".
 TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+    CycleParams* p = cycleParams();
+    p->linkFeed = 700, p->openFeed = 600, p->retractFeedrate = 800;
     ASSERT_EQ(output(&blades.m), 1);
+    EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());
     EXPECT_EQ(trace.blocks, n);

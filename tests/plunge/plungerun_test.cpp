@@ -61,6 +61,7 @@ double valueOf(const std::string& name) {
     if (name == "nc.compAxval") return nc->compAxval;
     if (name == "nc.boundarySwitch") return nc->boundarySwitch;
     if (name == "nc.clearance") return nc->clearanceDistance * 1000 + nc->clearancePlane;
+    if (name == "mirror") return framePairGetMode();                       // -1: one plane mirrors
     if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
         Vec3 q{1, 2, 3};
         name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
@@ -191,6 +192,8 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
           {"frameB.x", 1},
           {"frameB.y", 2},
           {"frameB.z", -2}}},
+        {{{"*MIRROR_ORI", "0 0 1"}}, 0, {}, {}, {{"mirror", -1}}},
+        {{{"*JL_MIRROR_ORI", "0.1 0 0"}}, 0, {}, {}, {{"mirror", -1}}},
         // The open technology's spindle and feed replace the retract's only where it is switched on.
         {{{"*R_SPINDLE", "900"}, {"*RVORSCHUB", "40"}, {"*OPEN_SPINDLE", "1200"}, {"*OPEN_FEED", "80"}},
          0,

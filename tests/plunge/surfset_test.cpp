@@ -20,6 +20,7 @@
 #include "geometry/rng.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
+#include "surfaces/Implib/meshlib.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/trisort.h"
@@ -170,9 +171,15 @@ TEST(SurfaceSet, TurnedMeshesTurnEveryPointAndTheirPlanBounds) {
 TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
     CheckModel ctx = toolContext();
     TempDir tmp;
+    meshLibKeepConversions(1);  // each selection converted once for all cases, no grids built
+    surfSetPlanGrids(0);
     const std::string none = tmp.file("none.kvx");
     const auto set = [&] { return idx5CreateSurfaceSet(&ctx, 0.5) != nullptr; };
     const auto hub = [] { return loadHubShroud(0.5) != nullptr; };
+    const auto block = [&](const char* name, const char* free) {
+        for (const char* f : {free, name}) std::filesystem::remove(tmp.file(f));
+        std::filesystem::create_directory(tmp.file(name));
+    };
     const struct {
         std::function<void(CycleParams*)> change;
         std::function<bool()> load;
@@ -186,6 +193,9 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
          6503},
         {[&](CycleParams* p) { setText(p->bladeKvx, none); }, set, 6504},
         {[&](CycleParams* p) { setText(p->splitKvx, none); }, set, 6505},
+        // A folder in the way of a second conversion: neither a copy nor a conversion can write it.
+        {[&](CycleParams*) { block("bld1.3df", "spl1.3df"); }, set, 6504},
+        {[&](CycleParams*) { block("spl1.3df", "bld1.3df"); }, set, 6505},
         {[](CycleParams*) { polymeshSetGroupHook([](const PolymeshGroup*) { return -1; }); }, set, 6023},
         {[](CycleParams* p) { setText(p->tmpDir, std::string(250, 'd')); }, set, 5191},
         {[](CycleParams*) { allocfail::arm(1); }, set, kMsgOutOfMemory},  // the set's own record
@@ -203,6 +213,8 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
             EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), sent) << c.message << " " << level;
             EXPECT_EQ(log.count(c.message), int(sent)) << c.message << " " << level;
         }
+    meshLibKeepConversions(0);
+    surfSetPlanGrids(1);
     exampleParams(tmp.path, true);
     EXPECT_EQ(idx5LoadBladeSurfaces(nullptr, &ctx, 0.5), -1);  // files to load, but no set to load into
 }
