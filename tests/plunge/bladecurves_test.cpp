@@ -420,3 +420,32 @@ TEST(BladeCurves, StripsRefuseEachFailedAllocation) {
     freeHubShroud(channel);
     freeSurfList(list);
 }
+
+// Sides in the planes y = 0 and y = 5 with edges at the heights given at r 10, 20, 30 over the hub
+// z = 0: edge1 ends as the edge nearer the hub at the end where the edges lie farther apart (the other
+// end's edges cross), whichever edge came first.
+TEST(BladeCurves, OrientedStripsEndWithTheHubEdgeSecond) {
+    cycleParamsResetState();
+    HubShroud* channel = flatChannel(20);
+    const struct {
+        double e0[3], e1[3];
+    } sides[] = {{{5, 5, 5}, {0, 9, 4.9}},
+                 {{0, 9, 4.9}, {5, 5, 5}},
+                 {{5, 5, 5.05}, {4.9, 9, 0}},
+                 {{4.9, 9, 0}, {5, 5, 5.05}}};
+    for (const auto& c : sides) {
+        IsoStrip* st[2] = {isoStripCreate(3), isoStripCreate(3)};
+        for (int k = 0; k < 2; ++k)
+            for (int i = 0; i < 3; ++i) {
+                const double r = 10 + 10 * i, y = 5.0 * k;
+                st[k]->edge0[i] = {r, y, c.e0[i]}, st[k]->edge1[i] = {r, y, c.e1[i]};
+                st[k]->middle[i] = {r, y, 0.5 * (c.e0[i] + c.e1[i])}, st[k]->t[i] = 0.5 * i;
+            }
+        EXPECT_GE(orientBladeStrips(st[0], st[1], channel->hub, 0), 0);
+        for (IsoStrip* x : st) {
+            EXPECT_NEAR(x->edge1[0].z + x->edge1[1].z + x->edge1[2].z, 13.9, 1e-12) << c.e0[0];
+            isoStripFree(x);
+        }
+    }
+    freeHubShroud(channel);
+}
