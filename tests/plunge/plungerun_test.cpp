@@ -48,6 +48,7 @@ double valueOf(const std::string& name) {
     if (name == "nc.lead") return nc->leadAngle;
     if (name == "nc.tiltMax") return nc->tiltMax;
     if (name == "nc.plungeWidth") return nc->plungeWidth;
+    if (name == "nc.toolType") return nc->tool.toolType;
     if (name == "nc.links")
         return nc->checkPlane * 1000 + nc->checkZlift * 100 + nc->rapidLogic * 10 + nc->clearMovement;
     if (name == "report") return collrep_current() != nullptr;
@@ -168,6 +169,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {{"nc.plungeWidth", 3.0}}},
         {{{"*COMMENT", "D10 CORNER = x"}}, 0, {}, {}, {{"*FRTYP", 1}}},  // no number: the tool as given
+        {{{"*FRTYP", "6"}},
+         0,
+         {},
+         {},
+         {{"nc.toolType", 1}, {"cutter.kind", kBallMill}}},  // a ball by another name
         {{{"*COMMENT", "D10 CORNER 2"}}, 0, {}, {}, {{"*FRTYP", 1}}},
         {{{"*PRECISION", "0.005"}}, 0, {}, {}, {{"nc.links", 100}}},  // the links' defaults
         {{{"*CHECK_PLANE", "2"}, {"*RAPID_LOGIC", "3"}, {"*CLEAR_MOVEMENT", "4"}, {"*CHECK_ZLIFT", "0"}},

@@ -575,6 +575,7 @@ TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
         {kSegment, true, {10, 0, 95}, {30, 0, 96}, 0.5, 0, {}},  // beyond the 50 added at either end
         {kSegment, true, {10, 0, -55}, {30, 0, -56}, 0.5, 0, {}},
         {kSegment, true, {10, 0, 85}, {30, 0, 86}, 0.5, 1, {20, 0, 85.5}},
+        {kSegment, true, {10, 0, 60}, {17, 0, 60}, 1, 1, {20, 0, 60}},  // level: lengthened in r only
         {kAlt, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
         {kLine, true, {10, 0, 20}, {30, 0, 21}, 10, 1, {20, 0, 20.5}},
     };
