@@ -166,6 +166,15 @@ TEST(SurfaceSet, TurnedMeshesTurnEveryPointAndTheirPlanBounds) {
             triListFree(m.triangles);
         }
     }
+    // A mesh left without triangles has the plan bounds of a new list.
+    CheckModel none;
+    chkModelInit(&none, kMeshTriangles);
+    TriList *t = triListCreate(1), *fresh = triListCreate(1);
+    t->xmin = t->ymin = t->xmax = t->ymax = 0, none.triangles = t;
+    rotateMeshAboutAxis(&none, angle);
+    EXPECT_EQ(std::vector<double>({t->xmin, t->ymin, t->xmax, t->ymax}),
+              std::vector<double>({fresh->xmin, fresh->ymin, fresh->xmax, fresh->ymax}));
+    triListFree(t), triListFree(fresh);
 }
 
 TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
