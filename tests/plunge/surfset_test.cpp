@@ -193,6 +193,7 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
         std::function<void(CycleParams*)> change;
         std::function<bool()> load;
         int message;
+        bool once = false;  // loads whole meshes: at the highest class only
     } cases[] = {
         {[&](CycleParams* p) { setText(p->hubKvx, none); }, hub, 6204},
         {[&](CycleParams* p) { setText(p->shroudKvx, none); }, hub, 6205},
@@ -203,8 +204,8 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
         {[&](CycleParams* p) { setText(p->bladeKvx, none); }, set, 6504},
         {[&](CycleParams* p) { setText(p->splitKvx, none); }, set, 6505},
         // A folder in the way of a second conversion: neither a copy nor a conversion can write it.
-        {[&](CycleParams*) { block("bld1.3df", "spl1.3df"); }, set, 6504},
-        {[&](CycleParams*) { block("spl1.3df", "bld1.3df"); }, set, 6505},
+        {[&](CycleParams*) { block("bld1.3df", "spl1.3df"); }, set, 6504, true},
+        {[&](CycleParams*) { block("spl1.3df", "bld1.3df"); }, set, 6505, true},
         {[](CycleParams*) { polymeshSetGroupHook([](const PolymeshGroup*) { return -1; }); }, set, 6023},
         {[](CycleParams* p) { setText(p->tmpDir, std::string(250, 'd')); }, set, 5191},
         {[](CycleParams*) { allocfail::arm(1); }, set, kMsgOutOfMemory},  // the set's own record
@@ -212,6 +213,7 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
     // Every one is an error-class note: below the highest class (9) none reaches the host.
     for (int level : {9, 8})
         for (const auto& c : cases) {
+            if (level < 9 && c.once) continue;
             MessageLog log;
             setMessageLevel(nullptr, level);
             c.change(exampleParams(tmp.path, true));
