@@ -1,7 +1,7 @@
 // The hub as a solid of revolution: its meridional profile closed by its end faces (a disc from the
-// higher end to the axis, and at the lower end a face along the end's inward normal, the outlet's rim),
-// so that a tool passing beyond the profile's ends still meets the hub's edges. Clearances are taken in
-// the meridian half plane, where the solid of revolution keeps them.
+// higher end to the axis, and at the lower end a face along the end's inward normal, the outlet's rim,
+// 1e4 deep or to the axis), so that a tool passing beyond the profile's ends still meets the hub's edges.
+// Clearances are taken in the meridian half plane, where the solid of revolution keeps them.
 #pragma once
 
 #include <cstdint>

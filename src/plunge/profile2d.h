@@ -50,6 +50,7 @@ int channelSectionCoords(const ChannelSection* section, Vec2* out, const Vec3* p
 int32_t evalProfile2D(const Profile2D* profile, double s, Vec2* out);  // segment start index, or -1
 double profileParamAtPoint(const Profile2D* profile, int32_t i, const Vec2* point);
 // Signed distance of p (negative right of the profile's direction); param and segment of the foot.
+// 1e300 (either sign) when there is nothing to measure: no profile, or p too far for a squared distance.
 double closestPointProfile2D(const Profile2D* profile, const Vec3* p, double* param, int32_t* segment);
 // The same for many points of a profile whose points stay as they are: its search boxes, of
 // profile2DBoxSize doubles (0 below two points), taken once by profile2DBoxes.

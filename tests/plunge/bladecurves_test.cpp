@@ -48,7 +48,8 @@ TEST(BladeCurves, SplitCutsAfterTheLastSampleOfTheFirstHalf) {
     } rows[] = {{{0, 0.25, 0.5, 0.75, 1}, 5, 1, 2, 2},   {{0, 0.25, 0.5, 0.75, 1}, 10, 1, 1, 1},
                 {{0, 0.25, 0.5, 0.75, 1}, 20, -1, 0, 0}, {{0, 0.75, 1}, 5, -1, 0, 0},
                 {{0, 0.5 + 9e-6, 1}, 5, 1, 1, 1},        {{0, 0.5 + 2e-5, 1}, 5, -1, 0, 0},
-                {{0, 0.5, 1}, 9.999, 1, 1, 1},           {{0, 1}, 0.1, -1, 0, 0}};
+                {{0, 0.5, 1}, 9.999, 1, 1, 1},           {{0, 1}, 0.1, -1, 0, 0},
+                {{0, 0.5 + 1e-5, 1}, 5, 1, 1, 1}};
     for (const auto& r : rows) {
         const int32_t n = static_cast<int32_t>(r.t.size());
         IsoStrip* s = isoStripCreate(n);
@@ -419,4 +420,37 @@ TEST(BladeCurves, StripsRefuseEachFailedAllocation) {
     isoStripFree(s);
     freeHubShroud(channel);
     freeSurfList(list);
+}
+
+// Sides in the planes y = 0 and y = 5 with edges at the heights given at r 10, 20, 30 over the hub
+// z = 0: edge1 ends as the edge nearer the hub at the end where the edges lie farther apart (the other
+// end's edges cross), whichever edge came first. The second side lies ahead of the first about the axis:
+// flag 1 exchanges them. Both then run inward, and the second (flag 0) or the first is turned back.
+TEST(BladeCurves, OrientedStripsEndWithTheHubEdgeSecond) {
+    cycleParamsResetState();
+    HubShroud* channel = flatChannel(20);
+    const struct {
+        double e0[3], e1[3];
+    } sides[] = {{{5, 5, 5}, {0, 9, 4.9}},
+                 {{0, 9, 4.9}, {5, 5, 5}},
+                 {{5, 5, 5.05}, {4.9, 9, 0}},
+                 {{4.9, 9, 0}, {5, 5, 5.05}}};
+    for (const auto& c : sides)
+        for (const int32_t flag : {0, 1}) {
+            IsoStrip* st[2] = {isoStripCreate(3), isoStripCreate(3)};
+            for (int k = 0; k < 2; ++k)
+                for (int i = 0; i < 3; ++i) {
+                    const double r = 10 + 10 * i, y = 5.0 * k;
+                    st[k]->edge0[i] = {r, y, c.e0[i]}, st[k]->edge1[i] = {r, y, c.e1[i]};
+                    st[k]->middle[i] = {r, y, 0.5 * (c.e0[i] + c.e1[i])}, st[k]->t[i] = 0.5 * i;
+                }
+            EXPECT_EQ(orientBladeStrips(st[0], st[1], channel->hub, flag), flag);
+            EXPECT_EQ(st[0]->edge0[0].y, 5.0 * flag);
+            EXPECT_EQ(st[1 - flag]->edge0[0].x + 0.1 * st[flag]->edge0[0].x, 13.0);
+            for (IsoStrip* x : st) {
+                EXPECT_NEAR(x->edge1[0].z + x->edge1[1].z + x->edge1[2].z, 13.9, 1e-12) << c.e0[0];
+                isoStripFree(x);
+            }
+        }
+    freeHubShroud(channel);
 }

@@ -196,6 +196,17 @@ TEST(ContourPair, BladeBandAgainstAFlatProfile) {
         EXPECT_NEAR(std::hypot(x.x, x.y), 10 + t, 1e-3);
         EXPECT_NEAR(std::atan2(x.y, x.x), phi, 1e-9);
     }
+    // A band turning from 0.3 to 0.5 along its chord: the point lies where the chord reaches the radius.
+    const Vec3 a{10 * c, 10 * s, 0}, b{50 * std::cos(0.5), 50 * std::sin(0.5), 0};
+    ContourPair* turned = pairOf({a, b}, {{a.x, a.y, 10}, {b.x, b.y, 10}});
+    for (const double t : {21.0, 30.0, 38.5}) {
+        const double ex = b.x - a.x, ey = b.y - a.y, A = ex * ex + ey * ey, B = a.x * ex + a.y * ey;
+        const double u = (-B + std::sqrt(B * B - A * (100 - (10 + t) * (10 + t)))) / A;
+        Vec3 x;
+        ASSERT_EQ(bladePointAtProfile(turned, profile, t, &x), 1);
+        EXPECT_NEAR(std::atan2(x.y, x.x), std::atan2(a.y + u * ey, a.x + u * ex), 1e-4) << t;
+    }
+    freeContourPair(turned);
     freeProfile2D(profile);
     freeContourPair(pair);
 }

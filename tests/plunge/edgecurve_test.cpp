@@ -71,6 +71,9 @@ TEST(EdgeCurve, TracerWalksBetweenTurnedWallsAndTheTraceIsCleaned) {
     EXPECT_EQ(idx5BuildEdgeCurve(out, &level, 1, 0.5, 0, models, grids, &pair, fakeTrace),
               -1);  // no splitter
     EXPECT_EQ(idx5BuildEdgeCurve(out, &level, 0, 0.5, 0, models, grids, &pair, nullptr), -1);
+    const ChannelTraceFn failed = [](CheckModel*, const ContourPair*, const ContourPair*, const HubShroud*,
+                                     int32_t, Plist*, const TriGrid*) { return -1; };
+    EXPECT_EQ(idx5BuildEdgeCurve(out, &level, 0, 0.5, 0, models, grids, &pair, failed), -1);
     plistFree(out);
     freePlist3D(pair.first);
     freePlist3D(pair.second);

@@ -133,6 +133,16 @@ TEST(HubSolid, SignedDistanceMatchesTheClosedForm) {
         EXPECT_NEAR(hubSolidDistance(solid, &p), f.d, 1e-9) << f.along << " " << f.in;
     }
     hubSolidFree(solid);
+    // The channel under the hub: the solid lies left of the way down, its rim's face rises 1e4 from (60, 5).
+    freeProfile2D(cone.p->hub), freeProfile2D(cone.p->shroud);
+    cone.p->hub = profileOf({{15, 40}, {15, 5}, {60, 5}});
+    cone.p->shroud = profileOf({{33, -10}, {60, -10}});
+    solid = hubSolidCreate(cone.p);
+    ASSERT_NE(solid, nullptr);
+    const Vec3 past{61, 0, 2e4}, under{30, 0, 0};
+    EXPECT_NEAR(hubSolidDistance(solid, &past), std::hypot(1.0, 2e4 - 1e4 - 5), 1e-9);
+    EXPECT_NEAR(hubSolidDistance(solid, &under), 5.0, 1e-9);
+    hubSolidFree(solid);
     // No solid without a hub of two points and a shroud, or with a shroud through the hub's middle.
     const struct {
         std::vector<Vec2> hub, shroud;

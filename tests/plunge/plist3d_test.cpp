@@ -253,8 +253,11 @@ TEST(Plist3D, ProjectionOntoTheList) {
         EXPECT_NEAR(s, c.s, 1e-12);
         expectPoint(foot, c.foot, 1e-12);
     }
-    l->count = 1;
     double s = -1;
+    l->count = 2;  // one segment: still the nearest point on it
+    EXPECT_NEAR(projectOnPlist3D(l, &cases[1].p, &s, nullptr), 10.0, 1e-12);
+    EXPECT_NEAR(s, 2.5, 1e-12);
+    l->count = 1;
     const Vec3 far{3, 0, 0};
     EXPECT_NEAR(projectOnPlist3D(l, &far, &s, nullptr), 3.0, 1e-15);
     EXPECT_EQ(s, 0.0);

@@ -152,7 +152,10 @@ class PlungeOut : public ::testing::Test {
 // position of the ball and its shank comes nearer a blade than the radius. No rows: "6509,0".
 TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+    CycleParams* p = cycleParams();
+    p->linkFeed = 700, p->openFeed = 600, p->retractFeedrate = 800;
     ASSERT_EQ(output(&blades.m), 1);
+    EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());
     EXPECT_EQ(trace.blocks, n);
@@ -362,11 +365,11 @@ TEST_F(PlungeOut, RefusedLinkEndsTheOutputBeforeTheApproach) {
     }
 }
 
-// The hub as a solid: its inlet face at z = -0.5 for r <= 7.5, a step down to its floor at z = -2.5
-// (the ball's radius under the bottoms), out to r = 60. The departures leave the bottoms toward the axis;
-// where the floor's level ends (r 20) none lifts them. Those of the first rows would take the ball over
-// the face's edge: they are shortened, and no departure comes nearer the solid than the ball's radius
-// (closed form); beyond the face's reach they are those of a run without the hub.
+// The hub as a solid: a nose of radius 7 up to z = 8, a step down to its floor at z = -2.5 (the ball's
+// radius under the bottoms), out to r = 60. The departures leave the bottoms up and toward the axis;
+// where the floor's level ends (r 20) none lifts them. Those that would take the ball into the nose are
+// shortened, and no departure's way comes nearer the solid than the ball's radius (closed form, less
+// what points a quarter apart may miss); a departure whose way keeps clear is that of a run without the hub.
 TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
     auto run = [&](bool withHub) {
         begin({});
@@ -376,7 +379,7 @@ TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
         addLevelCurve(levels, level, -1.0);
         freeHubShroud(level);
         auto* hub = static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)));
-        hub->hub = profileOf({{7.5, -0.5}, {7.5, -2.5}, {60, -2.5}});
+        hub->hub = profileOf({{7, 8}, {7, -2.5}, {60, -2.5}});
         hub->shroud = profileOf({{20, kTop}, {60, kTop}});
         testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
         EXPECT_EQ(output(&blades.m, nullptr, nullptr, withHub ? hub : nullptr), 1);
@@ -390,28 +393,32 @@ TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
             const double f = std::clamp(((r - r0) * dr + (z - z0) * dz) / (dr * dr + dz * dz), 0.0, 1.0);
             return std::hypot(r - r0 - f * dr, z - z0 - f * dz);
         };
-        return std::min({seg(0, -0.5, 7.5, -0.5), seg(7.5, -0.5, 7.5, -2.5), seg(7.5, -2.5, 60, -2.5)});
+        return std::min({seg(0, 8, 7, 8), seg(7, 8, 7, -2.5), seg(7, -2.5, 60, -2.5)});
+    };
+    auto way = [&](const Vec3& b, const Vec3& d) {
+        double c = INFINITY;
+        for (double f = 0; f <= 1; f += 0.05)
+            c = std::min(c, solid({b.x + f * (d.x - b.x), b.y + f * (d.y - b.y), b.z + f * (d.z - b.z)}));
+        return c;
     };
     const auto plain = run(false), kept = run(true);
     ASSERT_FALSE(kept.empty());
-    int shortened = 0, near = 0;
+    int shortened = 0, clear = 0;
     for (const auto& [bottom, departure] : kept) {
-        EXPECT_GE(solid(departure), kR - 1e-3);
-        // Beyond the face's reach (the ball and a departure of 1 away from its edge): as without the hub.
-        const bool reach = std::hypot(bottom.x, bottom.y) < 7.5 + kR + 1.5;
-        near += reach;
+        EXPECT_GE(way(bottom, departure), kR - 5e-3);
         for (const auto& [b, d] : plain)
             if (dist3D(&b, &bottom) < 1e-9) {
-                if (!reach) {
+                if (way(b, d) >= kR) {
                     EXPECT_LT(dist3D(&d, &departure), 1e-9);
+                    ++clear;
                 }
-                shortened += reach && dist3D(&d, &departure) > 1e-3;
+                shortened += dist3D(&d, &departure) > 1e-3;
             }
     }
     int plainNear = 0;
-    for (const auto& [b, d] : plain) plainNear += solid(d) < kR - 1e-3;
-    EXPECT_GT(plainNear, 0);  // without the hub the face's edge is cut
-    EXPECT_GT(near, 0);
+    for (const auto& [b, d] : plain) plainNear += way(b, d) < kR - 1e-3;
+    EXPECT_GT(plainNear, 0);  // without the hub the nose is cut
+    EXPECT_GT(clear, 0);
     EXPECT_GT(shortened, 0);
 }
 

@@ -219,6 +219,12 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     Owned o;  // rowBetween: needs two rows, a whole row and a positive step
     o.start = line(5, 0.001);
     o.sides = channel(true);
+    for (const double g : {0.0, -1.0, double(NAN)}) {  // no step: no rows
+        CutListSet* none = buildPlungeRows(o.sides, o.sides, o.start, g);
+        ASSERT_NE(none, nullptr);
+        EXPECT_EQ(none->count, 0) << g;
+        cutListSetFree(none);
+    }
     o.set = cutListSetCreate(8);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 4), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, 0, o.sides, 0.5), -1);

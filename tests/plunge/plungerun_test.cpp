@@ -48,6 +48,7 @@ double valueOf(const std::string& name) {
     if (name == "nc.lead") return nc->leadAngle;
     if (name == "nc.tiltMax") return nc->tiltMax;
     if (name == "nc.plungeWidth") return nc->plungeWidth;
+    if (name == "nc.toolType") return nc->tool.toolType;
     if (name == "nc.links")
         return nc->checkPlane * 1000 + nc->checkZlift * 100 + nc->rapidLogic * 10 + nc->clearMovement;
     if (name == "report") return collrep_current() != nullptr;
@@ -61,6 +62,7 @@ double valueOf(const std::string& name) {
     if (name == "nc.compAxval") return nc->compAxval;
     if (name == "nc.boundarySwitch") return nc->boundarySwitch;
     if (name == "nc.clearance") return nc->clearanceDistance * 1000 + nc->clearancePlane;
+    if (name == "mirror") return framePairGetMode();                       // -1: one plane mirrors
     if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
         Vec3 q{1, 2, 3};
         name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
@@ -167,6 +169,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {{"nc.plungeWidth", 3.0}}},
         {{{"*COMMENT", "D10 CORNER = x"}}, 0, {}, {}, {{"*FRTYP", 1}}},  // no number: the tool as given
+        {{{"*FRTYP", "6"}},
+         0,
+         {},
+         {},
+         {{"nc.toolType", 1}, {"cutter.kind", kBallMill}}},  // a ball by another name
         {{{"*COMMENT", "D10 CORNER 2"}}, 0, {}, {}, {{"*FRTYP", 1}}},
         {{{"*PRECISION", "0.005"}}, 0, {}, {}, {{"nc.links", 100}}},  // the links' defaults
         {{{"*CHECK_PLANE", "2"}, {"*RAPID_LOGIC", "3"}, {"*CLEAR_MOVEMENT", "4"}, {"*CHECK_ZLIFT", "0"}},
@@ -191,6 +198,8 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
           {"frameB.x", 1},
           {"frameB.y", 2},
           {"frameB.z", -2}}},
+        {{{"*MIRROR_ORI", "0 0 1"}}, 0, {}, {}, {{"mirror", -1}}},
+        {{{"*JL_MIRROR_ORI", "0.1 0 0"}}, 0, {}, {}, {{"mirror", -1}}},
         // The open technology's spindle and feed replace the retract's only where it is switched on.
         {{{"*R_SPINDLE", "900"}, {"*RVORSCHUB", "40"}, {"*OPEN_SPINDLE", "1200"}, {"*OPEN_FEED", "80"}},
          0,

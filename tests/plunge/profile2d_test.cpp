@@ -79,6 +79,9 @@ TEST(Profile2D, ClosestPointSignsAndMatchesBruteForce) {
     EXPECT_NEAR(closestPointProfile2D(g.p, &vertex, &s, &seg), 0.0, 1e-12);
     EXPECT_EQ(seg, 0);  // a shared vertex reports the first segment
     EXPECT_DOUBLE_EQ(s, 10.0);
+    const Vec3 far{0, 0, 5e300};  // its distance squared is no number
+    EXPECT_EQ(std::fabs(closestPointProfile2D(g.p, &far, &s, &seg)), 1e300);
+    EXPECT_EQ(closestPointProfile2D(nullptr, &far, &s, &seg), 1e300);
 }
 
 // Long seeded profiles (many blocks of segments; steps from microns to millimetres, segments run back
@@ -572,6 +575,7 @@ TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
         {kSegment, true, {10, 0, 95}, {30, 0, 96}, 0.5, 0, {}},  // beyond the 50 added at either end
         {kSegment, true, {10, 0, -55}, {30, 0, -56}, 0.5, 0, {}},
         {kSegment, true, {10, 0, 85}, {30, 0, 86}, 0.5, 1, {20, 0, 85.5}},
+        {kSegment, true, {10, 0, 60}, {17, 0, 60}, 1, 1, {20, 0, 60}},  // level: lengthened in r only
         {kAlt, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
         {kLine, true, {10, 0, 20}, {30, 0, 21}, 10, 1, {20, 0, 20.5}},
     };

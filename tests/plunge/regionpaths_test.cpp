@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "channeltest.h"
 #include "geometry/spline.h"
 #include "plunge/angleprof.h"
@@ -79,6 +81,13 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     path = ray(0, 10, 0, 0, 15);  // wholly beyond: emptied
     EXPECT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 0);
     EXPECT_EQ(path->count, 0);
+    plistFree(path);
+    path = ray(0, 10, 0, 0, 15);
+    const int32_t points = path->count;
+    Profile2D* shroud = std::exchange(pair->shroud, nullptr);  // no shroud trims nothing
+    EXPECT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 0);
+    EXPECT_EQ(path->count, points);
+    pair->shroud = shroud;
     plistFree(path);
 
     PlistArray* lists = arrayOf({ray(0, 20, 2, 0, 10), none(), none(), ray(0.4, 20, 0, 0, 4)});

@@ -20,6 +20,7 @@
 #include "geometry/rng.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
+#include "surfaces/Implib/meshlib.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
 #include "surfaces/meshfiles/trisort.h"
@@ -165,18 +166,34 @@ TEST(SurfaceSet, TurnedMeshesTurnEveryPointAndTheirPlanBounds) {
             triListFree(m.triangles);
         }
     }
+    // A mesh left without triangles has the plan bounds of a new list.
+    CheckModel none;
+    chkModelInit(&none, kMeshTriangles);
+    TriList *t = triListCreate(1), *fresh = triListCreate(1);
+    t->xmin = t->ymin = t->xmax = t->ymax = 0, none.triangles = t;
+    rotateMeshAboutAxis(&none, angle);
+    EXPECT_EQ(std::vector<double>({t->xmin, t->ymin, t->xmax, t->ymax}),
+              std::vector<double>({fresh->xmin, fresh->ymin, fresh->xmax, fresh->ymax}));
+    triListFree(t), triListFree(fresh);
 }
 
 TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
     CheckModel ctx = toolContext();
     TempDir tmp;
+    meshLibKeepConversions(1);  // each selection converted once for all cases, no grids built
+    surfSetPlanGrids(0);
     const std::string none = tmp.file("none.kvx");
     const auto set = [&] { return idx5CreateSurfaceSet(&ctx, 0.5) != nullptr; };
     const auto hub = [] { return loadHubShroud(0.5) != nullptr; };
+    const auto block = [&](const char* name, const char* free) {
+        for (const char* f : {free, name}) std::filesystem::remove(tmp.file(f));
+        std::filesystem::create_directory(tmp.file(name));
+    };
     const struct {
         std::function<void(CycleParams*)> change;
         std::function<bool()> load;
         int message;
+        bool once = false;  // loads whole meshes: at the highest class only
     } cases[] = {
         {[&](CycleParams* p) { setText(p->hubKvx, none); }, hub, 6204},
         {[&](CycleParams* p) { setText(p->shroudKvx, none); }, hub, 6205},
@@ -186,6 +203,9 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
          6503},
         {[&](CycleParams* p) { setText(p->bladeKvx, none); }, set, 6504},
         {[&](CycleParams* p) { setText(p->splitKvx, none); }, set, 6505},
+        // A folder in the way of a second conversion: neither a copy nor a conversion can write it.
+        {[&](CycleParams*) { block("bld1.3df", "spl1.3df"); }, set, 6504, true},
+        {[&](CycleParams*) { block("spl1.3df", "bld1.3df"); }, set, 6505, true},
         {[](CycleParams*) { polymeshSetGroupHook([](const PolymeshGroup*) { return -1; }); }, set, 6023},
         {[](CycleParams* p) { setText(p->tmpDir, std::string(250, 'd')); }, set, 5191},
         {[](CycleParams*) { allocfail::arm(1); }, set, kMsgOutOfMemory},  // the set's own record
@@ -193,6 +213,7 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
     // Every one is an error-class note: below the highest class (9) none reaches the host.
     for (int level : {9, 8})
         for (const auto& c : cases) {
+            if (level < 9 && c.once) continue;
             MessageLog log;
             setMessageLevel(nullptr, level);
             c.change(exampleParams(tmp.path, true));
@@ -203,6 +224,8 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
             EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), sent) << c.message << " " << level;
             EXPECT_EQ(log.count(c.message), int(sent)) << c.message << " " << level;
         }
+    meshLibKeepConversions(0);
+    surfSetPlanGrids(1);
     exampleParams(tmp.path, true);
     EXPECT_EQ(idx5LoadBladeSurfaces(nullptr, &ctx, 0.5), -1);  // files to load, but no set to load into
 }

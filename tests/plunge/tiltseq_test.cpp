@@ -171,6 +171,7 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(c->param[2], 5.0);
     c->lower[1] = 7, c->upper[1] = 8;
     tiltSeqRestoreLimit(c, s, 0);
+    tiltSeqRestoreLimit(c, nullptr, 1);  // no backup: nothing to restore
     EXPECT_EQ(c->lower[1], s->lower[1]);
     EXPECT_EQ(c->upper[1], 8.0);
     tiltSeqRestoreLimit(c, s, 1);
