@@ -333,7 +333,7 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
         for (int i = kAsmExtension; i <= kAsmHead; ++i) {
             const CollModel* m = coll_assembly()->slots[0].parts[i];
             ASSERT_NE(m, nullptr) << i;
-            double rmax = 0, zmin = 1e9, piece = 0;  // piece: the longest reach of a triangle in r or z
+            double rmax = 0, zmin = 1e9, span = 0;  // span: the longest reach of a triangle in r or z
             for (int t = 0; t < m->mesh->count; ++t) {
                 double r[3], z[3];
                 for (int k = 0; k < 3; ++k) {
@@ -343,11 +343,11 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
                     if (i != kAsmHead) widest = std::max(widest, std::atan2(r[k], std::fabs(z[k])));
                 }
                 for (const double* x : {r, z})
-                    piece = std::max(piece, *std::max_element(x, x + 3) - *std::min_element(x, x + 3));
+                    span = std::max(span, *std::max_element(x, x + 3) - *std::min_element(x, x + 3));
             }
             EXPECT_NEAR(rmax, radius[i - kAsmExtension] + c + a, 3e-6) << i;
             EXPECT_NEAR(zmin, low[i - kAsmExtension], 1e-5) << i;
-            EXPECT_LE(piece, 8 + 1e-4) << i;
+            EXPECT_LE(span, 8 + 1e-4) << i;
         }
         EXPECT_NEAR(coll_max_side_angle(), widest, 1e-6);
     }

@@ -98,7 +98,7 @@ TEST(CutLists, CombinationByContainment) {
             EXPECT_EQ(got, want) << list << " " << c.a.size() << " " << c.b.size() << " " << c.mode;
         }
     }
-    // A strip cut in two by an island: its pieces (two boxes of 400) take its place, before the box after it;
+    // A strip cut in two by an island: its two halves (boxes of 400) take its place, before the box after it;
     // a mark the strip carried in is cleared first.
     {
         Cuts fx;
@@ -190,7 +190,7 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
 }
 
 // An open plane with merge mode 1, an empty CUT_GKT and a span cut crossed by a
-// back cut: the combinations go through and the pieces reach the tree; a back
+// back cut: the combinations go through and the cut strips reach the tree; a back
 // boundary clear of the span cuts joins them in the first combination only, and
 // is attached as one more node.
 TEST(CutLists, OpenMergeReachesTheAttach) {
