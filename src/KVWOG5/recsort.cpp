@@ -8,6 +8,7 @@ namespace {
 // Below this count Shell sort wins; above it heapsort's n log n bound does.
 const int32_t kHeapsortFrom = 10000;
 const size_t kSegmentSize = 32;
+const size_t kInlineSize = 64;
 
 // kFixed: the record size when known at compile time (a fixed-size copy is a few moves, not a
 // library call), else 0.
@@ -15,10 +16,17 @@ template <size_t kFixed>
 struct Records {
     unsigned char* base;
     size_t size;
-    unsigned char* comp;  // null without companion
-    size_t compSize;
+    unsigned char* comp = nullptr;  // null without companion
+    size_t compSize = 0;
     RecCompare compare;
-    std::vector<unsigned char> tmp, tmpComp;
+    // Records the library sorts (segments, pointers, index pairs) fit the inline slots, so their
+    // sorts cannot fail for want of memory: several callers have no way to report it.
+    alignas(16) unsigned char inlineTmp[kInlineSize], inlineComp[kInlineSize];
+    std::vector<unsigned char> heapTmp, heapComp;
+    unsigned char *tmpP = inlineTmp, *compP = inlineComp;
+
+    Records(unsigned char* b, size_t s, RecCompare c) : base(b), size(s), compare(c) {}
+    Records(const Records&) = delete;  // tmpP may point into the object itself
 
     unsigned char* at(int32_t i) { return base + static_cast<size_t>(i) * size; }
     unsigned char* compAt(int32_t i) { return comp + static_cast<size_t>(i) * compSize; }
@@ -29,18 +37,18 @@ struct Records {
             std::memcpy(to, from, n);
     }
     void toTmp(int32_t i) {
-        copy(tmp.data(), at(i), size);
-        if (comp) std::memcpy(tmpComp.data(), compAt(i), compSize);
+        copy(tmpP, at(i), size);
+        if (comp) std::memcpy(compP, compAt(i), compSize);
     }
     void fromTmp(int32_t i) {
-        copy(at(i), tmp.data(), size);
-        if (comp) std::memcpy(compAt(i), tmpComp.data(), compSize);
+        copy(at(i), tmpP, size);
+        if (comp) std::memcpy(compAt(i), compP, compSize);
     }
     void move(int32_t to, int32_t from) {
         copy(at(to), at(from), size);
         if (comp) std::memcpy(compAt(to), compAt(from), compSize);
     }
-    bool tmpBefore(int32_t i) { return compare(tmp.data(), at(i)) < 0; }
+    bool tmpBefore(int32_t i) { return compare(tmpP, at(i)) < 0; }
 };
 
 template <typename R>
@@ -100,8 +108,8 @@ int sortWithPermutation(void* base, int32_t n, int32_t recordSize, RecCompare co
             r.compSize = static_cast<size_t>(companionSize);
         }
         try {
-            r.tmp.resize(r.size);
-            r.tmpComp.resize(r.compSize);
+            if (r.size > kInlineSize) r.heapTmp.resize(r.size), r.tmpP = r.heapTmp.data();
+            if (r.compSize > kInlineSize) r.heapComp.resize(r.compSize), r.compP = r.heapComp.data();
         } catch (...) {
             return -1;
         }
@@ -113,11 +121,10 @@ int sortWithPermutation(void* base, int32_t n, int32_t recordSize, RecCompare co
     };
     // Segment records are the ones sorted most.
     if (static_cast<size_t>(recordSize) == kSegmentSize) {
-        Records<kSegmentSize> r{static_cast<unsigned char*>(base), kSegmentSize, nullptr, 0, compare, {}, {}};
+        Records<kSegmentSize> r(static_cast<unsigned char*>(base), kSegmentSize, compare);
         return run(r);
     }
-    Records<0> r{
-        static_cast<unsigned char*>(base), static_cast<size_t>(recordSize), nullptr, 0, compare, {}, {}};
+    Records<0> r(static_cast<unsigned char*>(base), static_cast<size_t>(recordSize), compare);
     return run(r);
 }
 

@@ -8,6 +8,9 @@
 #include <random>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 struct Rec {
@@ -106,6 +109,33 @@ TEST(RecSort, TrivialAndBadInput) {
     // Without a usable companion the plain sort runs.
     EXPECT_EQ(sortWithPermutation(two, 2, sizeof(Rec), compareRec, nullptr, 4), 1);
     EXPECT_EQ(two[0].key, 1);
+}
+
+// With no memory to be had, records and companions of up to 64 bytes still sort (callers cannot
+// report a failure); larger ones fail with the data untouched.
+TEST(RecSort, MemoryShortSortsSmallRecordsAndRefusesLargeOnes) {
+    struct Big {
+        int32_t key;
+        int32_t pad[16];
+    };
+    for (const int32_t n : {9, 10000}) {
+        std::vector<Rec> v = shuffled(n, 11);
+        std::vector<int64_t> perm(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; i++) perm[static_cast<size_t>(i)] = v[static_cast<size_t>(i)].payload[0];
+        allocfail::arm(1);
+        const int r = sortWithPermutation(v.data(), n, sizeof(Rec), compareRec, perm.data(), sizeof(int64_t));
+        allocfail::disarm();
+        EXPECT_EQ(r, 1) << n;
+        expectAscendingWithPayload(v);
+        for (int32_t i = 0; i < n; i++) EXPECT_EQ(perm[static_cast<size_t>(i)], i);
+    }
+    std::vector<Big> big(3);
+    for (int32_t i = 0; i < 3; i++) big[static_cast<size_t>(i)].key = 2 - i;
+    allocfail::arm(1);
+    const int r = sortRecords(big.data(), 3, sizeof(Big), compareRec);
+    allocfail::disarm();
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(big[0].key, 2);
 }
 
 }  // namespace
