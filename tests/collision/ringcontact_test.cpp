@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 
 #include "geometry/seg3d.h"
@@ -153,6 +154,11 @@ TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
     testmesh::Model alone({wall(8)}, kBallMill, kr);  // the same contact as the model's first element
     RingSweep one = sweepFrom(M_PI / 2, -1, M_PI / 2);
     ASSERT_EQ(ringMeshContact(&alone.m, &one, 0, nullptr, 0, &centre), 1);
+    EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
+    // Listed alone, the wall gives that contact too; the list is read to its count and no further.
+    const std::unique_ptr<int32_t[]> wallOnly(new int32_t[1]{1});
+    RingSweep listed = sweepFrom(M_PI / 2, -1, M_PI / 2);
+    ASSERT_EQ(ringMeshContact(&m.m, &listed, 0, wallOnly.get(), 1, &centre), 1);
     EXPECT_NEAR(centre.x, kR * 0.6, 1e-9);
     struct Case {
         double tol, r, step;

@@ -105,6 +105,8 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
         const double base = std::max(std::atan2(10 + e, c[5]), std::atan2(c[4] / 2 + e - 5, c[5] + 10));
         const double shank = c[8] == 10 ? 0.0 : std::atan2(c[8] / 2 - 5, c[6] + c[7]);
         EXPECT_DOUBLE_EQ(d.maxSideAngle, std::max(base, shank));
+        toolenv_add_holder(&d, 0, 100, 10, 120, 25);  // the clearance grows the head stages too
+        EXPECT_TRUE(d.stage3Diameter == 100 + 2 * e && d.stage4Diameter == 120 + 2 * e) << c[4];
     }
     // Head stages never narrower than the stage below (less than 1e-5 wider gives way to it); each one
     // standing from a height of 1e-5 raises the side angle of the radius 5 tool, unless both gave way.

@@ -142,6 +142,7 @@ TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
         ContourElement out[3];
         const double radius = 0.5 + 2 * u();
         const int32_t n = linkBuildArcs(&p1, &t1, &p2, &t2, radius, out);
+        EXPECT_GT(n, 0) << run;  // ends apart always have a link
         // Arcs of at most the radius with both ends on their circle, each element continuing the last.
         for (int32_t i = 0; i < n; ++i) {
             Vec2 s0, s1, e0, e1;

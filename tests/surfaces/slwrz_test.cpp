@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -16,6 +17,17 @@ struct Hits {
     PointList3D* list = pointList3DCreate(4);
     ~Hits() { pointList3DFree(list); }
 };
+
+// The hits of a segment on every profile edge in turn: the answer the whole-profile searches must give.
+void edgeByEdge(const std::vector<Vec2>& prof, const double* seg, PointList3D* hits) {
+    for (size_t i = 0; i + 1 < prof.size(); ++i) {
+        const double edge[4] = {prof[i].x, prof[i].y, prof[i + 1].x, prof[i + 1].y};
+        const int rc = std::fabs(edge[3] - edge[1]) < 1e-6   ? slwrzPlane(seg, edge, hits)
+                       : std::fabs(edge[2] - edge[0]) < 1e-6 ? slwrzCylinder(seg, edge, hits)
+                                                             : slwrzCone(seg, edge, hits);
+        ASSERT_GE(rc, 0);
+    }
+}
 
 }  // namespace
 
@@ -166,18 +178,29 @@ TEST(Slwrz, LongProfilesGiveTheEdgeByEdgeHits) {
         Hits got, want, blocked;
         ASSERT_TRUE(got.list != nullptr && want.list != nullptr && blocked.list != nullptr);
         const int n = slwrz(prof.data(), static_cast<int32_t>(prof.size()), seg, got.list);
-        for (size_t i = 0; i + 1 < prof.size(); ++i) {
-            const double edge[4] = {prof[i].x, prof[i].y, prof[i + 1].x, prof[i + 1].y};
-            const int rc = std::fabs(edge[3] - edge[1]) < 1e-6   ? slwrzPlane(seg, edge, want.list)
-                           : std::fabs(edge[2] - edge[0]) < 1e-6 ? slwrzCylinder(seg, edge, want.list)
-                                                                 : slwrzCone(seg, edge, want.list);
-            ASSERT_GE(rc, 0);
-        }
+        edgeByEdge(prof, seg, want.list);
         ASSERT_EQ(n, want.list->count) << round;
         EXPECT_EQ(std::memcmp(got.list->data, want.list->data, sizeof(Vec3) * size_t(n)), 0) << round;
         std::vector<double> blocks(size_t(slwrzBlockSize(200)));
         slwrzBlocks(prof.data(), 200, blocks.data());
         ASSERT_EQ(slwrzBlocked(prof.data(), 200, blocks.data(), seg, blocked.list), n) << round;
         EXPECT_EQ(std::memcmp(blocked.list->data, want.list->data, sizeof(Vec3) * size_t(n)), 0) << round;
+    }
+}
+
+// Edge counts that fill their last block exactly, or leave it one edge: the table is exactly as long as
+// asked for (a block too many would write past it) and the blocked search still gives every hit.
+TEST(Slwrz, BlockTablesOfEveryLengthHoldTheirBlocks) {
+    for (const int32_t n : {1, 2, 32, 33, 34, 65}) {
+        std::vector<Vec2> prof;
+        for (int32_t i = 0; i < n; ++i) prof.push_back({10.0 + i % 3, 50.0 - i});
+        std::unique_ptr<double[]> blocks(new double[size_t(slwrzBlockSize(n))]);
+        slwrzBlocks(prof.data(), n, blocks.get());
+        const double zc = 50.25 - (n - 1) / 2.0;  // level, between two profile points
+        const double seg[6] = {-40, 1.5, zc, 40, 1.5, zc};
+        Hits want, blocked;
+        edgeByEdge(prof, seg, want.list);
+        EXPECT_EQ(want.list->count, n >= 2 ? 2 : 0) << n;
+        EXPECT_EQ(slwrzBlocked(prof.data(), n, blocks.get(), seg, blocked.list), want.list->count) << n;
     }
 }
