@@ -53,6 +53,8 @@ TEST(ChkModel, OffsetToolRules) {
         EXPECT_DOUBLE_EQ(t.m.parts->tool.radius, c.partRadius);
         EXPECT_DOUBLE_EQ(t.m.parts->tool.size2, c.partSize2);
     }
+    testmesh::Model edge({}, kBallMill, 1e-5);  // exactly 1e-5 is not above it
+    EXPECT_EQ(chkModelOffsetTool(&edge.m, 0.0), 0);
 }
 
 TEST(ChkModel, CloneOwnsToolAndPartsButSharesMesh) {

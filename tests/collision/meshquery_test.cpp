@@ -418,8 +418,10 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
 TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     // Two planes meeting at x = 10, the second rising at 10 degrees; the path rides on both.
     const double k = std::tan(10 * M_PI / 180);
-    for (int variant : {0, 1, 2}) {
+    // Variant 3: tolerance 0 and parameters 5e-5 apart, halved while the gap is 1e-5 or more.
+    for (int variant : {0, 1, 2, 3}) {
         const bool bent = variant > 0, turning = variant == 2;
+        const double unit = variant == 3 ? 5e-5 : 1;
         const double h = bent ? 20 * k : 0;
         testmesh::Model t({{{{-5, -20, 0}, {10, -20, 0}, {10, 20, 0}}},
                            {{{-5, -20, 0}, {10, 20, 0}, {-5, 20, 0}}},
@@ -429,6 +431,8 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
         Plist* l = line(21, -0.5);
         ASSERT_NE(l, nullptr);
         for (int i = 0; turning && i < 21; ++i) l->vectors[i] = {std::sin(0.01 * i), 0, std::cos(0.01 * i)};
+        for (int i = 0; i < 21; ++i) l->parameters[i] = i * unit;
+        if (variant == 3) t.m.tolerance = 0.0;
         CheckParams prm;
         initChkParams(&prm);
         EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
@@ -443,8 +447,8 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
                 std::min(l->parameters[i] - l->parameters[i - 1], l->parameters[i + 1] - l->parameters[i]);
             const double flatter = vecLen3D(&u) >= t.m.stepLength - 1e-5 ? 0.996 : 0.985;
             EXPECT_TRUE(cs > flatter || gap < 2 * (t.m.tolerance + 1e-5)) << i << " " << cs << " " << gap;
-            const double par = l->parameters[i];  // an inserted point lies near the corner
-            EXPECT_TRUE(par == std::floor(par) || std::fabs(par - 10) <= 2.0) << i;
+            const double par = l->parameters[i] / unit;  // an inserted point lies near the corner
+            EXPECT_TRUE(std::fabs(par - std::round(par)) < 1e-9 || std::fabs(par - 10) <= 2.0) << i;
         }
         plistFree(l);
     }

@@ -376,6 +376,8 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
             if (n % 7 == 3 && rngBelow(500) == 0) c[rngBelow(3)] = std::nan("");
             if (n % 9 == 5)  // far out, yet below the boxes' starting extremes of 1e35
                 for (double& x : c) x = 3e34 + 1e34 * x;
+            if (n % 9 == 7)  // beyond them (x above, y below), on z = 0 of either sign: the extremes stay
+                c[0] = 3e35 + 1e35 * c[0], c[1] = -3e35 - 1e35 * c[1], c[2] = values[rngBelow(2)];
             mesh->vertices[v].point = {c[0], c[1], c[2]};
         }
         for (int32_t e = 0; e < edges; e++) {
@@ -976,12 +978,14 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     // Nothing to build from: no set, and a null second name is never read.
     EXPECT_EQ(meshSetFromFile("/nonexistent/a.stl", nullptr, 0.5, 1e-3), nullptr);
     EXPECT_EQ(meshSetFromSurfaces("/nonexistent/a.kvx", nullptr, 0.5, 1e-3, 1.0), nullptr);
-    // A list array made by hand without room to spare past its one list: that list's edges alone.
+    // A list array made by hand without room to spare past its one list: that list's edges alone, in
+    // room for as many vertices and edges as it has points.
     Lines one;
     one.add({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
     Plist* only[1] = {one.array->lists[0]};
     PlistArray exact{1, 1, only, nullptr, nullptr, nullptr, nullptr};
     CollMesh* m = collMeshFromPolylines(&exact, 1e-3);
-    EXPECT_TRUE(m && m->vertexCount == 3 && m->edgeCount == 2);
+    EXPECT_TRUE(m && m->vertexCount == 3 && m->edgeCount == 2 && m->vertexCapacity == 3 &&
+                m->edgeCapacity == 3);
     collMeshFree(m);
 }
