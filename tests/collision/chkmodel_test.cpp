@@ -139,6 +139,11 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(meshContactPoint(nullptr, &p, &up, 2, nullptr, 0), kMeshFree);
     EXPECT_EQ(meshContactPoints(&plate.m, nullptr, 2, nullptr, 0), kMeshFree);
     EXPECT_EQ(meshCollisionPlist(&plate.m, nullptr, 2, nullptr, 0, nullptr), kMeshNoMemory);
+    Plist* bad = plistCreate(1, 1);  // a count below none: no working copy can be made
+    ASSERT_NE(bad, nullptr);
+    bad->count = -2;
+    EXPECT_EQ(meshCollisionPlist(&plate.m, bad, 2, nullptr, 0, nullptr), kMeshNoMemory);
+    plistFree(bad);
     initChkParams(nullptr);
     EXPECT_EQ(coneSectionHit(nullptr, &p, &down, 2, 1, 2, 0, 1), 0);
     EXPECT_EQ(meshIndexBuild(0, plate.lo.data(), plate.hi.data()), nullptr);
@@ -188,6 +193,9 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(collMeshAddEdges(wire, nullptr, 1), -1);
     EXPECT_EQ(collMeshAddTriangleEdges(wire, nullptr, 1), -1);
     EXPECT_EQ(collMeshAddTriangleEdges(wire, &tri, -1), -1);
+    EXPECT_EQ(collMeshAddEdges(nullptr, &p, 1) + collMeshAddTriangleEdges(nullptr, &tri, 1), -2);
+    EXPECT_EQ(collMeshAddEdges(wire, nullptr, 0) + collMeshAddTriangleEdges(wire, nullptr, 0),
+              2);                            // none to add
     EXPECT_EQ(collMeshLeafAt(wire, 0), -1);  // no tree
     double angle = 0;
     EXPECT_EQ(collMeshEdgeTest(nullptr, 0, &p, &up, &down, &up, &angle, 1.5), -1);

@@ -989,3 +989,24 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
                 m->edgeCapacity == 3);
     collMeshFree(m);
 }
+
+// Far from the origin a box's offset from the swing plane rounds: this edge's box computes to exactly
+// the slab about the plane while its end a, 4.3e-11 inside the tool's largest radius, is reached.
+TEST_F(MeshSetTest, BoxRoundedOntoTheSlabStillHoldsItsReachedEnd) {
+    const ToolDescription t = stackedTool();
+    toolSegProfileInit(&t, 0, 0.005);
+    const Vec3 a{999957.40179126256, 999917.73858779389, 999984.12404684396},
+        b{999958.34329740936, 999916.79708164709, 999985.06555299077}, pivot{1e6 + 0.3, 1e6 - 0.7, 1e6 + 0.1},
+        axis{0.30058671670519588, -0.50097786117533427, 0.81158413510404148},
+        dir{-0.85749292571254421, -0.51449575542752646, 0},
+        ref{0.41755659268334949, -0.69592765447224925, -0.58423556177917224};
+    Lines lines;
+    lines.add({a, b});
+    MeshSet* set = meshSetFromList(lines.array, 0, 0.5, 1e-3);
+    ASSERT_NE(set, nullptr);
+    double want = 1.5, got = 0;
+    ASSERT_EQ(toolPointTest(&pivot, &dir, &ref, &axis, &a, &want, 1.5), kToolSegNewMin);
+    ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &got, 1.5), 1);
+    EXPECT_EQ(got, want);
+    meshSetFree(set);
+}
