@@ -201,6 +201,11 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     EXPECT_EQ(collMeshEdgeTest(nullptr, 0, &p, &up, &down, &up, &angle, 1.5), -1);
     EXPECT_EQ(collMeshEdgeTest(wire, 0, &p, &up, &down, &up, &angle, 1.5), -1);  // no such edge
     EXPECT_EQ(meshSetCollide(&p, &up, &down, &up, nullptr, 1, &angle, 1.5), -1);
+    const Vec3 aside{1, 0, 0};
+    EXPECT_EQ(
+        meshSetCollideAll(&p, &up, &aside, nullptr, 1, &h) + meshSetCollideAll(&p, &up, &up, nullptr, 1, &h),
+        -2);
+    EXPECT_EQ(h, 7.0);  // no depth without an answer
     EXPECT_EQ(wire->edgeCount, 0);
     collMeshFree(wire);
     {  // more elements together than a count holds: refused before anything is read

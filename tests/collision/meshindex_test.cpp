@@ -287,6 +287,9 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
+    MeshIndex* one = meshIndexBuildTurned(1, model.m.boxMin, model.m.boxMax, corners, 12);  // one is enough
+    EXPECT_TRUE(meshIndexTurned(one) && meshIndexCount(one) == 1);
+    meshIndexFree(one);
     for (long k = 1; k == 1 || allocfail::fired(); ++k) {  // memory short at each allocation in turn
         allocfail::arm(k);
         MeshIndex* index = meshIndexBuildTurned(60, model.m.boxMin, model.m.boxMax, corners, 3);

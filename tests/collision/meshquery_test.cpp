@@ -123,6 +123,8 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     }
     const Vec3 high{0, 0, 50};
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &high, &kDown, 2, &lift, &c), 0);
+    t.m.boxMin[0].x += 1000, t.m.boxMax[0].x += 1000;  // the sweep reads a model's own corners: moved aside
+    EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 0);
     testmesh::Model empty({}, kBallMill, 1.0);
     empty.m.triangles = nullptr;
     lift = 7;
@@ -439,6 +441,8 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
         for (int32_t i = 0; turning && i < l->count; ++i)
             EXPECT_NEAR(std::atan2(l->vectors[i].x, l->vectors[i].z), 0.01 * l->parameters[i], 1e-12) << i;
         EXPECT_TRUE(bent ? l->count > 21 : l->count == 21) << l->count;
+        for (int32_t i = 1; i < l->count; ++i)
+            EXPECT_GT(l->parameters[i], l->parameters[i - 1]) << variant << " " << i;
         for (int32_t i = 1; bent && i + 1 < l->count; ++i) {
             const Vec3 u{l->points[i].x - l->points[i - 1].x, 0, l->points[i].z - l->points[i - 1].z};
             const Vec3 w{l->points[i + 1].x - l->points[i].x, 0, l->points[i + 1].z - l->points[i].z};
@@ -450,6 +454,28 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
             const double par = l->parameters[i] / unit;  // an inserted point lies near the corner
             EXPECT_TRUE(std::fabs(par - std::round(par)) < 1e-9 || std::fabs(par - 10) <= 2.0) << i;
         }
+        plistFree(l);
+    }
+}
+
+// A turn whose cosine is exactly the limit (0.996 between full steps, 0.985 between shorter ones) is
+// refined, one just flatter is not: lifted alike onto a level plate, the points keep their plan turn.
+TEST(MeshQuery, TurnsRightAtTheCosineLimitAreRefined) {
+    const struct {
+        double leg, cosine;
+        bool refined;
+    } cases[] = {{1, 0.996, true}, {1, 0.9961, false}, {0.5, 0.985, true}, {0.5, 0.9851, false}};
+    for (const auto& c : cases) {
+        testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
+        Plist* l = line(3, -0.5);
+        ASSERT_NE(l, nullptr);
+        const double y = std::sqrt(1 - c.cosine * c.cosine);
+        l->points[0] = {-c.leg, 0, -0.5}, l->points[1] = {0, 0, -0.5};
+        l->points[2] = {c.leg * c.cosine, c.leg * y, -0.5};
+        CheckParams prm;
+        initChkParams(&prm);
+        EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
+        EXPECT_EQ(l->count > 3, c.refined) << c.leg << " " << c.cosine << " " << l->count;
         plistFree(l);
     }
 }

@@ -201,7 +201,7 @@ TEST_F(Polymesh, MeshLoadedIntoACloneLeavesTheTemplatesIndexAlone) {
         polymeshSetFreeShared(1);  // a run's loads own their buffers: the shared switch is turned off
         CheckModel* clone = polymeshLoadWithGrid(stock.c_str(), &model, dist);
         ASSERT_TRUE(clone && clone->tool && clone->tool != &tool);
-        EXPECT_TRUE(!clone->index && clone->grid && polymeshFreeShared() == 0);
+        EXPECT_TRUE(!clone->index && clone->grid && polymeshFreeShared() == 0 && clone->facetCount == 0);
         EXPECT_EQ(clone->tool->radius, 2 + (std::fabs(dist) < 1e-5 ? 0.0 : dist)) << dist;
         polymeshDelete(clone);
     }
