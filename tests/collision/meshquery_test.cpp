@@ -458,24 +458,27 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     }
 }
 
-// A turn whose cosine is exactly the limit (0.996 between full steps, 0.985 between shorter ones) is
-// refined, one just flatter is not: lifted alike onto a level plate, the points keep their plan turn.
+// A turn whose cosine is exactly the limit (0.996 after a full step, 0.985 after a shorter one, the step
+// before the turn or after it) is refined, one just flatter is not: lifted alike onto a level plate, the
+// points keep their plan turn.
 TEST(MeshQuery, TurnsRightAtTheCosineLimitAreRefined) {
     const struct {
-        double leg, cosine;
+        double before, after, cosine;
         bool refined;
-    } cases[] = {{1, 0.996, true}, {1, 0.9961, false}, {0.5, 0.985, true}, {0.5, 0.9851, false}};
+    } cases[] = {{1, 1, 0.996, true},       {1, 1, 0.9961, false}, {0.5, 0.5, 0.985, true},
+                 {0.5, 0.5, 0.9851, false}, {0.5, 1, 0.99, true},  {1, 0.5, 0.99, true}};
     for (const auto& c : cases) {
         testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
         Plist* l = line(3, -0.5);
         ASSERT_NE(l, nullptr);
         const double y = std::sqrt(1 - c.cosine * c.cosine);
-        l->points[0] = {-c.leg, 0, -0.5}, l->points[1] = {0, 0, -0.5};
-        l->points[2] = {c.leg * c.cosine, c.leg * y, -0.5};
+        l->points[0] = {-c.before, 0, -0.5}, l->points[1] = {0, 0, -0.5};
+        l->points[2] = {c.after * c.cosine, c.after * y, -0.5};
         CheckParams prm;
         initChkParams(&prm);
         EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
-        EXPECT_EQ(l->count > 3, c.refined) << c.leg << " " << c.cosine << " " << l->count;
+        EXPECT_EQ(l->count > 3, c.refined)
+            << c.before << " " << c.after << " " << c.cosine << " " << l->count;
         plistFree(l);
     }
 }
