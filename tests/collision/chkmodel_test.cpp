@@ -130,6 +130,11 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
         EXPECT_EQ(place(&q, 0, nullptr, nullptr, 0, &c, &cls), 0);
     }
     EXPECT_EQ(chkModelPath(nullptr, nullptr, 0, &p, &down, 2, &lift, &c), 0);
+    for (auto drop : {meshDropTool, meshDropToolAlt})
+        EXPECT_EQ(drop(nullptr, nullptr, 0, &p, &down, 2, &lift, &c) +
+                      drop(&plate.m, nullptr, 0, nullptr, &down, 2, &lift, &c) +
+                      drop(&plate.m, nullptr, 0, &p, nullptr, 2, &lift, &c),
+                  0);
     EXPECT_EQ(meshDropToolAbove(nullptr, &p, &down, 2, -1), 0);
     EXPECT_EQ(meshDropToolAbove(&plate.m, nullptr, &down, 2, -1), 0);
     EXPECT_EQ(meshDropToolAbove(&plate.m, &p, nullptr, 2, -1), 0);

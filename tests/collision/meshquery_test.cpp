@@ -477,8 +477,18 @@ TEST(MeshQuery, TurnsRightAtTheCosineLimitAreRefined) {
         CheckParams prm;
         initChkParams(&prm);
         EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, &prm), 1);
-        EXPECT_EQ(l->count > 3, c.refined)
-            << c.before << " " << c.after << " " << c.cosine << " " << l->count;
+        EXPECT_EQ(l->count > 3, c.refined) << c.before << c.after << " " << c.cosine << " " << l->count;
+        plistFree(l);
+    }
+    // Straight up from a contact, then a turn that stays steep: refined below a cosine of 0.99999 only.
+    for (const double cosine : {0.99999, 0.99998}) {
+        testmesh::Model t({testmesh::slopeTri(-100, 0)}, kBallMill, 1.0);
+        Plist* l = line(4, 0);
+        ASSERT_NE(l, nullptr);
+        l->points[0] = {0, 0, -100.5}, l->points[1] = {0, 0, -1};
+        l->points[2] = {0, 0, 0}, l->points[3] = {std::sqrt(1 - cosine * cosine), 0, cosine};
+        EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, nullptr), 1);
+        EXPECT_EQ(l->count > 4, cosine < 0.99999) << l->count;
         plistFree(l);
     }
 }

@@ -106,6 +106,7 @@ TEST_F(Polymesh, FacetFileFacetsBecomeOneOrTwoTriangles) {
         ASSERT_EQ(polymeshLoad(&model, path.c_str()), kPolymeshOk);
         ASSERT_NE(model.triangles, nullptr);
         ASSERT_EQ(model.triangles->count, static_cast<int32_t>(c.expected.size()));
+        EXPECT_EQ(model.triangles->capacity, 2);  // room for two triangles a facet, taken at once
         for (const Triangle3D& e : c.expected)
             EXPECT_TRUE(std::any_of(model.triangles->data, model.triangles->data + model.triangles->count,
                                     [&](const Triangle3D& t) { return sameTriangle(t, topFirst(e), 0.0); }));
