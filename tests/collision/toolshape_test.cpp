@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
 #include "collision/toolseg.h"
@@ -276,8 +278,24 @@ TEST_F(ToolShapeTest, AssemblyContours) {
             outer{0, 0, std::sqrt(a->q[a->count - 1])};
         double best = 1.5;
         EXPECT_EQ(toolAssemblyAngleQuery(a, &o, &d, &ref, &ax, &outer, &best, 0, 1.5), 0);
+        // On the shaft straight across the swing plane: the contour's own angle, a new smallest.
+        const Vec3 side{0, -5, 30};
+        EXPECT_EQ(toolAssemblyAngleQuery(a, &o, &d, &ref, &ax, &side, &best, 0, 1.5), 2);
+        EXPECT_NEAR(best, 0, 1e-12);
         toolAssemblyDestroy(a);
         EXPECT_TRUE(a->count == 0 && !a->z && !a->q);
+        std::free(a);
+    }
+    // Short of memory at each allocation of a build from the file in turn: no throw and nothing left
+    // behind; null, or the cutter and shank points at least (a part the file's reader could not hold is
+    // left out), all of them where the memory was never missed.
+    for (long n = 1, fired = 1; fired; n++) {
+        allocfail::arm(n);
+        ToolAssembly* a = toolAssemblyBuild(&t, path.c_str(), 0, 0.01, allowances);
+        fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(a ? a->count >= 4 && (fired || a->count == 8) : fired) << n;
+        if (a) toolAssemblyDestroy(a);
         std::free(a);
     }
     // Without the chamfer flag (a chamfer above the tip) the shaft takes its whole allowance; a head that
