@@ -107,6 +107,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
         EXPECT_EQ(coll_check_parts(&tip, &axis, &hit), c.parts) << c.mask;
         EXPECT_EQ(coll_check_full(&tip, &axis, &hit), c.full) << c.mask;
         EXPECT_EQ(coll_assembly()->slots[0].collPart, c.part) << c.mask;
+        EXPECT_EQ(coll_assembly()->slots[0].hits->count, 0) << c.mask;  // read, then emptied for the next
         Vec3 where{-9, -9, -9};
         gReference = Vec3{7, 7, 7};
         EXPECT_EQ(coll_check_where(&tip, &axis, &where), c.full);
