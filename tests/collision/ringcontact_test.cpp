@@ -73,7 +73,16 @@ TEST(RingContact, PlaneAndSweepSpan) {
                   c.dir == -1 ? kR * std::sin(th) : -kR * std::sin(th), 1e-9);
         EXPECT_XY(EXPECT_NEAR, touch, c.c, centre.y, 1e-9);
     }
-    EXPECT_EQ(contactCurrent()->faceContacts, 4);
+    // A face tilted 45 degrees across the path, the circle 3.5 above z = 0: met where the centre lies r
+    // from its plane, x = 2 sqrt 2 - 1, the touch r below it along the normal (1, 0, 1) / sqrt 2.
+    const Triangle3D tilted{{{1.5, 8.5, 1}, {1.5, 11.5, 1}, {-1, 10, 3.5}}};
+    const RingSweep ccw = sweepFrom(0, 1, 0);
+    Vec3 at, touched;
+    ASSERT_EQ(ringTriContact(&tilted, &ccw, kr, 3.5, &at, &touched), 1);
+    const double x = 2 * M_SQRT2 - 1, y = std::sqrt(kR * kR - x * x);
+    EXPECT_XYZ(EXPECT_NEAR, at, x, y, 3.5, 1e-9);
+    EXPECT_XYZ(EXPECT_NEAR, touched, x - M_SQRT2, y, 3.5 - M_SQRT2, 1e-9);
+    EXPECT_EQ(contactCurrent()->faceContacts, 5);
     EXPECT_EQ(contactCurrent()->edgeContacts, 0);
     // A whole clockwise turn, or one of 1, starting a hair past the contact at th: within 1e-5 it is met
     // at the start, beyond that the turn goes on to a later one.
