@@ -446,6 +446,20 @@ TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
     // Its first bin is the one of the tip's squared distance 25, which starts a bin.
     toolSegProfileInit(&first, 0, 0.005);
     EXPECT_EQ(toolSegTakeoff()->base, std::bit_cast<uint32_t>(25.0f) >> ToolSegTakeoff::kShift);
+    // A stage too wide for a float's inverse square leaves the bins it reaches without a bound (NaN): a
+    // range over the plane from the tip into them has none either, as the bin walk of a copy finds.
+    ToolDescription wide = first;
+    wide.stage3Diameter = 4e25;
+    toolSegProfileInit(&wide, 0, 0.005);
+    const ToolSegTakeoff copy = *toolSegTakeoff();
+    int bounded = 0, unbounded = 0;
+    for (double d2 = 26; d2 < 1.1e4; d2 *= 1.2) {
+        const double fast = toolSegTakeoffOver(toolSegTakeoff(), 26, d2, 0),
+                     walk = toolSegTakeoffOver(&copy, 26, d2, 0);
+        EXPECT_TRUE(std::isnan(fast) ? std::isnan(walk) : fast == walk) << d2;
+        bounded += !std::isnan(walk), unbounded += std::isnan(walk);
+    }
+    EXPECT_TRUE(bounded > 10 && unbounded > 0);
 }
 
 // The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for
