@@ -20,9 +20,9 @@ struct PlungeRun {
     ProfileCurve* prof;
     Plist* path;
     PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN,
-              std::vector<Triangle3D> tris = {})
+              std::vector<Triangle3D> tris = {}, double y = 0.0)
         : mesh(tris.empty() ? std::vector<Triangle3D>{testmesh::slopeTri(z0, 0, 60)} : tris, kBallMill, 1.0) {
-        const Vec3 a{0, 0, zProfile}, b{length, 0, zProfile};
+        const Vec3 a{0, y, zProfile}, b{length, y, zProfile};
         prof = profileLine(&a, &b);
         if (std::isnan(zProfile)) {
             std::free(prof->z);
@@ -402,10 +402,11 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
 // A ball riding a path along y over a plane rising 30 degrees across it (along x, the profile's
 // normal): every contact lies at the same place on the ball, so the smallest contact slope is that
 // one, and the run leaves 0.9 times it as the slope limit; in mode 2 a slope below the limit stops it.
+// Positions past the plane's edge (x > 3 at y = 1000) touch nothing and add no slope.
 TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
     const double k = std::tan(M_PI / 6);  // the plane rises across the path, along y
     PlungeRun s(4.0, 0.008, 0.0, NAN,
-                {Triangle3D{{{-60, -60, -60 * k}, {60, -60, -60 * k}, {0, 60, 60 * k}}}});
+                {Triangle3D{{{-60, 940, -60 * k}, {2, 940, -60 * k}, {2, 1060, 60 * k}}}}, 1000);
     s.mesh.m.slopeMode = 1;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
     ASSERT_GT(s.path->count, 3);
