@@ -164,6 +164,16 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     free.s = 5.6;
     EXPECT_EQ(plungePlacePoint(&free, &s.mesh.m), 1);
     EXPECT_EQ(free.placed.z, 1.0);
+    // A part model with its own plate at 3 lifts the point onto it, and its contact is the point's.
+    testmesh::Model plate({testmesh::slopeTri(3, 0, 60)}, kBallMill, 1.0);
+    CheckModelPart part{kMeshTriangles, nullptr, 0, plate.tris, plate.m.boxMax, plate.m.boxMin, {},
+                        *plate.m.tool,  nullptr, 0, nullptr};
+    std::copy(plate.m.bounds, plate.m.bounds + 6, part.bounds);
+    s.mesh.m.parts = &part;
+    PlungePoint lifted = free;
+    EXPECT_TRUE(plungePlacePoint(&lifted, &s.mesh.m) == 1 && lifted.isPlaced == 1 && lifted.touched == 1);
+    EXPECT_TRUE(lifted.placed.z == 4.0 && lifted.contact.x == 5.6 && lifted.contact.z == 3.0);
+    s.mesh.m.parts = nullptr;
     // A midpoint beyond the profile's end cannot be evaluated: message 327 with its parameter, and no
     // point beyond the end enters the path.
     double beyond[] = {7.0, 7.2};

@@ -286,17 +286,17 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         EXPECT_TRUE(a->count == 0 && !a->z && !a->q);
         std::free(a);
     }
-    // Short of memory at each allocation of a build from the file in turn: no throw and nothing left
-    // behind; null, or the cutter and shank points at least (a part the file's reader could not hold is
-    // left out), all of them where the memory was never missed.
+    // Short of memory at each allocation of a contour read from the file in turn: no throw and nothing left
+    // behind; 0 with no points, or the cutter and shank points at least (a part the file's reader could
+    // not hold is left out), all of them where the memory was never missed.
     for (long n = 1, fired = 1; fired; n++) {
+        ToolAssembly rec{};
         allocfail::arm(n);
-        ToolAssembly* a = toolAssemblyBuild(&t, path.c_str(), 0, 0.01, allowances);
+        const int ok = toolAssemblyContour(&rec, &t, path.c_str(), 0.01, allowances);
         fired = allocfail::fired();
         allocfail::disarm();
-        EXPECT_TRUE(a ? a->count >= 4 && (fired || a->count == 8) : fired) << n;
-        if (a) toolAssemblyDestroy(a);
-        std::free(a);
+        EXPECT_TRUE(ok ? rec.count >= 4 && (fired || rec.count == 8) : fired && rec.count == 0) << n;
+        toolAssemblyDestroy(&rec);
     }
     // Without the chamfer flag (a chamfer above the tip) the shaft takes its whole allowance; a head that
     // trimming leaves empty adds no point.
