@@ -187,9 +187,15 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20.01), -1.0) << stage;
         EXPECT_GE(toolSegHalfAngleBound(0, out2, 19.9), 0.0) << stage;
     }
+    // A ball wider than every stage under a narrowing taper: its tip radius R cos a is the widest.
+    ToolDescription t = stackedTool();
+    t.radius = t.cornerRadius = 20, t.taperAngle = -10;
+    toolSegProfileInit(&t, 0, 0.005);
+    toolSegReach(&in2, &out2, &radius);
+    EXPECT_NEAR(radius, 20 * std::cos(10 * M_PI / 180), 1e-12);
     // A tool given by its diameter (type 12) starts from half its shaft: the tapered tip's lowest
     // radius is that less R (1 - cos a).
-    ToolDescription t = stackedTool();
+    t = stackedTool();
     t.toolType = kToolDiameter12, t.shaftDiameter = 8, t.taperAngle = 10;
     toolSegProfileInit(&t, 0, 0.005);
     EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(10 * M_PI / 180)), 1e-12);
