@@ -420,6 +420,10 @@ TEST(DropCut, BoxLiftsClosedForms) {
         EXPECT_NEAR(p.z, c.z, 1e-12) << c.x << " " << c.type;
         EXPECT_TRUE(p.x == c.x && p.y == 1);
     }
+    // A torus with R = r over a box exactly 1e-5 beside it: the rim of its tube meets the top there.
+    const Vec3 beside{1e-5, 0, 0};
+    Vec3 q{0, 1, -10};
+    EXPECT_TRUE(torusLiftOverBox(&beside, &hi, 1e-5, 1e-5, &q) == 1 && q.z == 1);
 }
 
 // With the taper loaded, the facet engine drops the tool's tapered flank too: a ball of radius 1 under a 10
