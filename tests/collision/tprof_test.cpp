@@ -74,6 +74,7 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
     EXPECT_GT(p->count, 40 + 15);
     EXPECT_EQ(p->capacity, 2 * 40 + 1);  // room for the offset's bound of 2n + 1 elements
     for (int32_t i = 0; i < p->count; i++) EXPECT_GT(p->segs[i].r0, 5.0);  // outward, away from the axis
+    EXPECT_GT(p->minR, 5.0);  // the bounds are the offset chain's own
     tprof_free(p);
     // A foot and a wall turning by 90 or 63 degrees keep a sharp corner outward: the two offset lines
     // meet at their intersection, no arc between them.
