@@ -111,11 +111,17 @@ int toolAssemblyContour(ToolAssembly* a, const ToolDescription* t, const char* f
     const double partAllowance[3] = {allowances[2], allowances[1], allowances[0]};
     PartProfile* parts[3] = {nullptr, nullptr, nullptr};
     double base = t->cutterTop;
-    for (int k = 0; k < 3; k++) {
-        parts[k] = tprof_from_contour(file, kNames[k], tol / 2, base, kTprofContour);
-        if (!parts[k]) continue;
-        toolAssemblyTrimProfile(parts[k]);
-        if (parts[k]->count > 0) base = parts[k]->segs[parts[k]->count - 1].z1;
+    // The file's reader throws when memory is short: no contour then, and the parts read are freed.
+    try {
+        for (int k = 0; k < 3; k++) {
+            parts[k] = tprof_from_contour(file, kNames[k], tol / 2, base, kTprofContour);
+            if (!parts[k]) continue;
+            toolAssemblyTrimProfile(parts[k]);
+            if (parts[k]->count > 0) base = parts[k]->segs[parts[k]->count - 1].z1;
+        }
+    } catch (const std::bad_alloc&) {
+        for (PartProfile* p : parts) tprof_free(p);
+        return 0;
     }
     double e = allowances[3];
     if (a->chamferFlag) e = std::min(e, a->r1 - t->shaftDiameter / 2);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "collision/chkmodel.h"
@@ -207,7 +208,13 @@ PartProfile* tprof_from_contour(const char* file, const char* name, double chord
         return nullptr;
     }
     const double unit = ncUnitFactor();
-    std::vector<Vec2> pts(static_cast<size_t>(c->count));
+    std::vector<Vec2> pts;
+    try {
+        pts.resize(static_cast<size_t>(c->count));
+    } catch (const std::bad_alloc&) {
+        profileFreeList(contours);  // the caller hears of the shortage, without the contours lost
+        throw;
+    }
     // Radii are mirrored before the outline is made monotone: a contour drawn on the negative side
     // would otherwise be clamped to its first radius.
     for (int32_t i = 0; i < c->count; i++) pts[i] = {std::fabs(c->points[i].x * unit), c->points[i].y * unit};

@@ -107,6 +107,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
         EXPECT_EQ(coll_check_parts(&tip, &axis, &hit), c.parts) << c.mask;
         EXPECT_EQ(coll_check_full(&tip, &axis, &hit), c.full) << c.mask;
         EXPECT_EQ(coll_assembly()->slots[0].collPart, c.part) << c.mask;
+        EXPECT_EQ(coll_assembly()->slots[0].hits->count, 0) << c.mask;  // read, then emptied for the next
         Vec3 where{-9, -9, -9};
         gReference = Vec3{7, 7, 7};
         EXPECT_EQ(coll_check_where(&tip, &axis, &where), c.full);
@@ -201,6 +202,22 @@ TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     double h3 = 0;
     EXPECT_EQ(coll_free_height(&p, &h3), -1);
     EXPECT_EQ(h3, 0.0);
+}
+
+// A shifted check follows an axis tilted 2e-5 (the tip moved 10 across by d = 5e5) and takes one within
+// 1e-5 of vertical on x and y as upright: the head (radius 20.8) 23 from a wall in x = 0 or y = 0 then
+// clears it, moved 10 towards it meets it.
+TEST_F(Assembly, ShiftedCheckTakesANearlyVerticalAxisUpright) {
+    for (int k = 0; k < 2; ++k) {
+        writeTextFile(wall, testmesh::stlText(
+                                {k ? Triangle3D{{{-300, 0, 0.5}, {300, 0, 0.5}, {0, 0, 500}}} : kWall[0]}));
+        ASSERT_EQ(build(&part.m, wall, "0001"), 1);
+        const Vec3 p{k ? 0.0 : 23.0, k ? 23.0 : 0.0, 100 - 5e5};
+        for (const auto& [tilt, free] : {std::pair{0.9e-5, true}, {2e-5, false}}) {
+            const Vec3 axis{k ? 0 : -tilt, k ? -tilt : 0, 1};
+            EXPECT_EQ(coll_check_shifted(&p, &axis, 5e5), free) << k << " " << tilt;
+        }
+    }
 }
 
 TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {

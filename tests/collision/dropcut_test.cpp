@@ -272,9 +272,10 @@ TEST(DropCut, PlacementMatchesBruteForceDrop) {
 // over the point first meets the box's top (the ball over its plan distance d: top + sqrt(R^2 - d^2);
 // the flat tool: the top; the torus: top + r, or its tube over d - (R - r)), highest first; a listed
 // subset; a table too small for the boxes reports -1; boxes out of the turned bounds are passed over.
+// Boxes 1 and 2 mirror each other about the point's diagonal: equal keys stay in element order.
 TEST(DropCut, BoxTableKeysAndOrder) {
     const std::vector<Vec3> lo = {{0, 0, 0}, {3, 0, 0}, {0, 3, 0}, {-2, -2, -5}, {9, 9, 0}, {1.5, -4, 2}};
-    const std::vector<Vec3> hi = {{1, 1, 4}, {4, 1, 6}, {1, 5, 1}, {-1, -1, 7}, {10, 10, 9}, {2.5, -2.5, 3}};
+    const std::vector<Vec3> hi = {{1, 1, 4}, {4, 1, 6}, {1, 4, 6}, {-1, -1, 7}, {10, 10, 9}, {2.5, -2.5, 3}};
     const Vec3 p{0.5, 0.5, -100};
     const double R = 3.0, r = 1.0;
     auto plan = [&](size_t j) {
@@ -296,7 +297,7 @@ TEST(DropCut, BoxTableKeysAndOrder) {
                                                   : hi[j].z + std::sqrt(r * r - h * h);
             want.push_back({key, static_cast<int32_t>(j)});
         }
-        std::sort(want.begin(), want.end(), [](auto a, auto b) { return a.first > b.first; });
+        std::stable_sort(want.begin(), want.end(), [](auto a, auto b) { return a.first > b.first; });
         LiftBoxTable* t = liftBoxTableCreate(static_cast<int32_t>(lo.size()));
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(t->capacity, static_cast<int32_t>(lo.size()));
@@ -315,10 +316,12 @@ TEST(DropCut, BoxTableKeysAndOrder) {
             toolLiftOverBoxes(t, lo.data(), hi.data(), 6, odd, 4, &tool, &p, nullptr, nullptr),
             static_cast<int>(std::count_if(want.begin(), want.end(), [](auto w) { return w.second % 2; })));
         EXPECT_EQ(t->lastListPos, 4);
-        // Turned bounds far away from the point pass every box over.
+        // Turned bounds far away from the point pass every box over, and so does a box without a height.
         std::vector<Vec2> rlo(6, Vec2{100, 100}), rhi(6, Vec2{101, 101});
         EXPECT_EQ(
             toolLiftOverBoxes(t, lo.data(), hi.data(), 6, nullptr, 0, &tool, &p, rlo.data(), rhi.data()), 0);
+        const Vec3 nan{1, 1, std::numeric_limits<double>::quiet_NaN()};
+        EXPECT_EQ(toolLiftOverBoxes(t, lo.data(), &nan, 1, nullptr, 0, &tool, &p, nullptr, nullptr), 0);
         liftBoxTableFree(t);
         t = liftBoxTableCreate(1);
         ASSERT_NE(t, nullptr);
@@ -417,6 +420,10 @@ TEST(DropCut, BoxLiftsClosedForms) {
         EXPECT_NEAR(p.z, c.z, 1e-12) << c.x << " " << c.type;
         EXPECT_TRUE(p.x == c.x && p.y == 1);
     }
+    // A torus with R = r over a box exactly 1e-5 beside it: the rim of its tube meets the top there.
+    const Vec3 beside{1e-5, 0, 0};
+    Vec3 q{0, 1, -10};
+    EXPECT_TRUE(torusLiftOverBox(&beside, &hi, 1e-5, 1e-5, &q) == 1 && q.z == 1);
 }
 
 // With the taper loaded, the facet engine drops the tool's tapered flank too: a ball of radius 1 under a 10

@@ -20,9 +20,9 @@ struct PlungeRun {
     ProfileCurve* prof;
     Plist* path;
     PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN,
-              std::vector<Triangle3D> tris = {})
+              std::vector<Triangle3D> tris = {}, double y = 0.0)
         : mesh(tris.empty() ? std::vector<Triangle3D>{testmesh::slopeTri(z0, 0, 60)} : tris, kBallMill, 1.0) {
-        const Vec3 a{0, 0, zProfile}, b{length, 0, zProfile};
+        const Vec3 a{0, y, zProfile}, b{length, y, zProfile};
         prof = profileLine(&a, &b);
         if (std::isnan(zProfile)) {
             std::free(prof->z);
@@ -164,6 +164,16 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     free.s = 5.6;
     EXPECT_EQ(plungePlacePoint(&free, &s.mesh.m), 1);
     EXPECT_EQ(free.placed.z, 1.0);
+    // A part model with its own plate at 3 lifts the point onto it, and its contact is the point's.
+    testmesh::Model plate({testmesh::slopeTri(3, 0, 60)}, kBallMill, 1.0);
+    CheckModelPart part{kMeshTriangles, nullptr, 0, plate.tris, plate.m.boxMax, plate.m.boxMin, {},
+                        *plate.m.tool,  nullptr, 0, nullptr};
+    std::copy(plate.m.bounds, plate.m.bounds + 6, part.bounds);
+    s.mesh.m.parts = &part;
+    PlungePoint lifted = free;
+    EXPECT_TRUE(plungePlacePoint(&lifted, &s.mesh.m) == 1 && lifted.isPlaced == 1 && lifted.touched == 1);
+    EXPECT_TRUE(lifted.placed.z == 4.0 && lifted.contact.x == 5.6 && lifted.contact.z == 3.0);
+    s.mesh.m.parts = nullptr;
     // A midpoint beyond the profile's end cannot be evaluated: message 327 with its parameter, and no
     // point beyond the end enters the path.
     double beyond[] = {7.0, 7.2};
@@ -402,13 +412,15 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
 // A ball riding a path along y over a plane rising 30 degrees across it (along x, the profile's
 // normal): every contact lies at the same place on the ball, so the smallest contact slope is that
 // one, and the run leaves 0.9 times it as the slope limit; in mode 2 a slope below the limit stops it.
+// Positions past the plane's edge (x > 3 at y = 1000) touch nothing and add no slope.
 TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
     const double k = std::tan(M_PI / 6);  // the plane rises across the path, along y
     PlungeRun s(4.0, 0.008, 0.0, NAN,
-                {Triangle3D{{{-60, -60, -60 * k}, {60, -60, -60 * k}, {0, 60, 60 * k}}}});
+                {Triangle3D{{{-60, 940, -60 * k}, {2, 940, -60 * k}, {2, 1060, 60 * k}}}}, 1000);
     s.mesh.m.slopeMode = 1;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
-    ASSERT_GT(s.path->count, 3);
+    const int32_t count = s.path->count;
+    ASSERT_GT(count, 3);
     // The tip (a radius below the centre) to the contact (a radius from the centre along the normal).
     const double dn = std::sin(M_PI / 6), dz = 1 - std::cos(M_PI / 6);
     const double slope = dz / std::hypot(dn, dz);  // sin 15 degrees
@@ -419,4 +431,5 @@ TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
         s.mesh.m.slopeLimit = limit;
         EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), limit > slope + 1e-5 ? 0 : 1) << limit;
     }
+    EXPECT_EQ(s.path->count, count);  // each run starts its path afresh
 }

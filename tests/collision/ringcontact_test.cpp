@@ -73,7 +73,16 @@ TEST(RingContact, PlaneAndSweepSpan) {
                   c.dir == -1 ? kR * std::sin(th) : -kR * std::sin(th), 1e-9);
         EXPECT_XY(EXPECT_NEAR, touch, c.c, centre.y, 1e-9);
     }
-    EXPECT_EQ(contactCurrent()->faceContacts, 4);
+    // A face tilted 45 degrees across the path, the circle 3.5 above z = 0: met where the centre lies r
+    // from its plane, x = 2 sqrt 2 - 1, the touch r below it along the normal (1, 0, 1) / sqrt 2.
+    const Triangle3D tilted{{{1.5, 8.5, 1}, {1.5, 11.5, 1}, {-1, 10, 3.5}}};
+    const RingSweep ccw = sweepFrom(0, 1, 0);
+    Vec3 at, touched;
+    ASSERT_EQ(ringTriContact(&tilted, &ccw, kr, 3.5, &at, &touched), 1);
+    const double x = 2 * M_SQRT2 - 1, y = std::sqrt(kR * kR - x * x);
+    EXPECT_XYZ(EXPECT_NEAR, at, x, y, 3.5, 1e-9);
+    EXPECT_XYZ(EXPECT_NEAR, touched, x - M_SQRT2, y, 3.5 - M_SQRT2, 1e-9);
+    EXPECT_EQ(contactCurrent()->faceContacts, 5);
     EXPECT_EQ(contactCurrent()->edgeContacts, 0);
     // A whole clockwise turn, or one of 1, starting a hair past the contact at th: within 1e-5 it is met
     // at the start, beyond that the turn goes on to a later one.
@@ -127,6 +136,15 @@ TEST(RingContact, RejectedTrianglesAndEdgeContacts) {
     EXPECT_XYZ(EXPECT_NEAR, t, 0.79, 0, 0, 1e-12);
     const double cs = (0.25 + 0.79 * 0.79 - 0.09) / 0.79;  // by the cosine law in the triangle of R, r, 0.79
     EXPECT_XYZ(EXPECT_NEAR, c, 0.5 * cs, 0.5 * std::sqrt(1 - cs * cs), 0, 1e-12);
+    // A wall x = 11.5 above y = 2.5, swept counter-clockwise from (10, 0): its lower edge comes first (a
+    // sample at z = 0), while the ball leaves the wall's plane at angle acos(0.95) over its face.
+    const RingSweep ccw = sweepFrom(0, 1, 0);
+    const Triangle3D beside{{{11.5, 2.5, -2.25}, {11.5, 2.5, 2.25}, {11.5, 30, 0}}};
+    ASSERT_EQ(ringTriContact(&beside, &ccw, kr, 0, &c, &t), 1);
+    const double p = std::hypot(11.5, 2.5),
+                 at = std::atan2(2.5, 11.5) - std::acos((kR * kR + p * p - 4) / (2 * kR * p));
+    EXPECT_XYZ(EXPECT_NEAR, c, kR * std::cos(at), kR * std::sin(at), 0, 1e-9);
+    EXPECT_XYZ(EXPECT_NEAR, t, 11.5, 2.5, 0, 1e-12);
 }
 
 TEST(RingContact, MeshTakesTheFirstOnTheArcAndSetsTheStep) {
@@ -242,17 +260,18 @@ TEST(RingContact, SpanFollowsEachSweepsOwnCentre) {
 }
 
 // Whole turns against the ball's distance from the triangle along the circle: seeded small triangles
-// near it, both directions. The first travel at which the distance falls to r (sampled every 4e-3, then
-// bisected) is where the mesh query must stop, within the chord of its edge samples (tolerance 1e-6):
-// never beyond it, and never at a centre closer to the triangle than r.
+// near it, the circle 3.5 above z = 0, both directions. The first travel at which the distance falls to r
+// (sampled every 4e-3, then bisected) is where the mesh query must stop, within the chord of its edge samples
+// (tolerance 1e-6): never beyond it, and never at a centre closer to the triangle than r.
 TEST(RingContact, WholeTurnsStopWhereTheBallFirstTouches) {
     ringContactResetState();
     std::mt19937 gen(61);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     int touched = 0;
+    const double zc = 3.5;
     for (int q = 0; q < 120; ++q) {
         const double psi = 2 * M_PI * u(gen), rho = kR + (2 * u(gen) - 1) * 1.2 * kr, s = 0.05 + 2 * u(gen);
-        const Vec3 c{rho * std::cos(psi), rho * std::sin(psi), (2 * u(gen) - 1) * kr};
+        const Vec3 c{rho * std::cos(psi), rho * std::sin(psi), zc + (2 * u(gen) - 1) * kr};
         const Triangle3D t{{c,
                             {c.x + s * (u(gen) - 0.5), c.y + s * (u(gen) - 0.5), c.z + s * (u(gen) - 0.5)},
                             {c.x + s * (u(gen) - 0.5), c.y + s * (u(gen) - 0.5), c.z + s * (u(gen) - 0.5)}}};
@@ -264,7 +283,7 @@ TEST(RingContact, WholeTurnsStopWhereTheBallFirstTouches) {
         for (const Vec3& p : t.p) spread = std::max(spread, std::hypot(p.x - g.x, p.y - g.y, p.z - g.z));
         auto gap = [&](double T) {
             const double th = a0 + dir * T;
-            const Vec3 at{kR * std::cos(th), kR * std::sin(th), 0};
+            const Vec3 at{kR * std::cos(th), kR * std::sin(th), zc};
             const double far = std::hypot(at.x - g.x, at.y - g.y, at.z - g.z) - spread - kr;
             return far > 0 ? far : distToTriangle(t, at) - kr;
         };
@@ -281,7 +300,7 @@ TEST(RingContact, WholeTurnsStopWhereTheBallFirstTouches) {
         m.m.tolerance = 1e-6;
         RingSweep sw = sweepFrom(a0, dir, a0);
         Vec3 centre;
-        const int found = ringMeshContact(&m.m, &sw, 0, nullptr, 0, &centre);
+        const int found = ringMeshContact(&m.m, &sw, zc, nullptr, 0, &centre);
         if (first < 0 && !found) continue;
         ASSERT_EQ(found, 1) << q;
         double d = std::atan2(centre.y, centre.x) - a0;

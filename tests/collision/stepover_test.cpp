@@ -29,6 +29,7 @@ TEST(Stepover, ClosedFormsAndCaps) {
         {2, 5, 0, 0.3, 0, 9.0},       // untilted flat end
         {2, 5, 0, 2, 10 * deg, 9.0},  // h above R sin(angle)
         {2, 5, 0, 0.01, 30 * deg, (10 / 2.5) * std::sqrt(2 * 2.5 * 0.01 - 0.0001)},
+        {2, 1e-5, 0, 0.5e-5, 90 * deg, 2 * std::sqrt(0.75e-10)},  // R sin(angle) of exactly 1e-5 is evaluated
         {10, 5, 0, 0.01, 30 * deg, (10 / 2.5) * std::sqrt(2 * 2.5 * 0.01 - 0.0001)},
         {3, 5, 1, 0.1, 0, 9.0},    // untilted torus
         {3, 5, 5, 0.1, 0.5, 9.0},  // r = R

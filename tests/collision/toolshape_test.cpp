@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "collision/chkmodel.h"
 #include "collision/toolassembly.h"
 #include "collision/toolseg.h"
@@ -185,9 +187,15 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20.01), -1.0) << stage;
         EXPECT_GE(toolSegHalfAngleBound(0, out2, 19.9), 0.0) << stage;
     }
+    // A ball wider than every stage under a narrowing taper: its tip radius R cos a is the widest.
+    ToolDescription t = stackedTool();
+    t.radius = t.cornerRadius = 20, t.taperAngle = -10;
+    toolSegProfileInit(&t, 0, 0.005);
+    toolSegReach(&in2, &out2, &radius);
+    EXPECT_NEAR(radius, 20 * std::cos(10 * M_PI / 180), 1e-12);
     // A tool given by its diameter (type 12) starts from half its shaft: the tapered tip's lowest
     // radius is that less R (1 - cos a).
-    ToolDescription t = stackedTool();
+    t = stackedTool();
     t.toolType = kToolDiameter12, t.shaftDiameter = 8, t.taperAngle = 10;
     toolSegProfileInit(&t, 0, 0.005);
     EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(10 * M_PI / 180)), 1e-12);
@@ -276,9 +284,25 @@ TEST_F(ToolShapeTest, AssemblyContours) {
             outer{0, 0, std::sqrt(a->q[a->count - 1])};
         double best = 1.5;
         EXPECT_EQ(toolAssemblyAngleQuery(a, &o, &d, &ref, &ax, &outer, &best, 0, 1.5), 0);
+        // On the shaft straight across the swing plane: the contour's own angle, a new smallest.
+        const Vec3 side{0, -5, 30};
+        EXPECT_EQ(toolAssemblyAngleQuery(a, &o, &d, &ref, &ax, &side, &best, 0, 1.5), 2);
+        EXPECT_NEAR(best, 0, 1e-12);
         toolAssemblyDestroy(a);
         EXPECT_TRUE(a->count == 0 && !a->z && !a->q);
         std::free(a);
+    }
+    // Short of memory at each allocation of a contour read from the file in turn: no throw and nothing left
+    // behind; 0 with no points, or the cutter and shank points at least (a part the file's reader could
+    // not hold is left out), all of them where the memory was never missed.
+    for (long n = 1, fired = 1; fired; n++) {
+        ToolAssembly rec{};
+        allocfail::arm(n);
+        const int ok = toolAssemblyContour(&rec, &t, path.c_str(), 0.01, allowances);
+        fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(ok ? rec.count >= 4 && (fired || rec.count == 8) : fired && rec.count == 0) << n;
+        toolAssemblyDestroy(&rec);
     }
     // Without the chamfer flag (a chamfer above the tip) the shaft takes its whole allowance; a head that
     // trimming leaves empty adds no point.
@@ -428,6 +452,20 @@ TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
     // Its first bin is the one of the tip's squared distance 25, which starts a bin.
     toolSegProfileInit(&first, 0, 0.005);
     EXPECT_EQ(toolSegTakeoff()->base, std::bit_cast<uint32_t>(25.0f) >> ToolSegTakeoff::kShift);
+    // A stage too wide for a float's inverse square leaves the bins it reaches without a bound (NaN): a
+    // range over the plane from the tip into them has none either, as the bin walk of a copy finds.
+    ToolDescription wide = first;
+    wide.stage3Diameter = 4e25;
+    toolSegProfileInit(&wide, 0, 0.005);
+    const ToolSegTakeoff copy = *toolSegTakeoff();
+    int bounded = 0, unbounded = 0;
+    for (double d2 = 26; d2 < 1.1e4; d2 *= 1.2) {
+        const double fast = toolSegTakeoffOver(toolSegTakeoff(), 26, d2, 0),
+                     walk = toolSegTakeoffOver(&copy, 26, d2, 0);
+        EXPECT_TRUE(std::isnan(fast) ? std::isnan(walk) : fast == walk) << d2;
+        bounded += !std::isnan(walk), unbounded += std::isnan(walk);
+    }
+    EXPECT_TRUE(bounded > 10 && unbounded > 0);
 }
 
 // The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for

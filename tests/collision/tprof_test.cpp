@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/frames.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
 #include "surfaces/meshfiles/meshtest.h"
@@ -47,11 +48,12 @@ TEST(Tprof, RevolveStepsAndChords) {
         ftriListFree(mesh);
         tprof_free(p);
     }
-    // Three segments filling every slot of the profile: each revolved as a whole one is.
+    // Three segments filling every slot of the profile: each revolved as a whole one is, into a list
+    // sized for exactly those triangles.
     PartProfile* full = chain({{10, 0, 10, 10}, {10, 10, 10, 20}, {10, 20, 10, 30}});
     ASSERT_TRUE(full && full->count == full->capacity);
     FTriList* mesh = coll_model_from_tprof(full, 0.05);
-    EXPECT_EQ(mesh ? mesh->count : 0, 3 * 2 * 32);
+    EXPECT_TRUE(mesh && mesh->count == 3 * 2 * 32 && mesh->capacity == mesh->count);
     ftriListFree(mesh);
     tprof_free(full);
 }
@@ -70,7 +72,9 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
     EXPECT_EQ(p->count, 40);
     ASSERT_EQ(tprof_offset(p, 0.5), 1);
     EXPECT_GT(p->count, 40 + 15);
+    EXPECT_EQ(p->capacity, 2 * 40 + 1);  // room for the offset's bound of 2n + 1 elements
     for (int32_t i = 0; i < p->count; i++) EXPECT_GT(p->segs[i].r0, 5.0);  // outward, away from the axis
+    EXPECT_GT(p->minR, 5.0);  // the bounds are the offset chain's own
     tprof_free(p);
     // A foot and a wall turning by 90 or 63 degrees keep a sharp corner outward: the two offset lines
     // meet at their intersection, no arc between them.
@@ -96,7 +100,7 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
     PartProfile* cyl = chain({{4, 0, 4, 10}}, kTprofShank);
     ASSERT_EQ(tprof_offset(cyl, -1.0), 1);
     EXPECT_NEAR(cyl->segs[0].r0, 3.0, 1e-9);
-    EXPECT_EQ(cyl->flags[0], kTprofShank);
+    EXPECT_TRUE(cyl->flags[0] == kTprofShank && cyl->capacity == 1 + 15);  // a short chain keeps n + 15
     tprof_free(cyl);
 }
 
@@ -166,6 +170,16 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
         }
         tprof_free(p);
     }
+    // The parts are the tool's own: a mirror set for contour files changes none (and stays set).
+    const Vec3 o{0, 0, 0}, y{0, 1, 0};
+    ASSERT_EQ(framePairCreate(&o, &y, &o, &o), 1);
+    framePairSetFlag(kFramePairContours, 1);
+    ncSetUnitFactor(1);
+    PartProfile* mirrored = tprof_from_contour(path.c_str(), "Holder", 0.01, 100, 1);
+    EXPECT_TRUE(mirrored && mirrored->count == 4 && mirrored->segs[1].z1 == 109 && mirrored->segs[2].r1 == 8);
+    EXPECT_EQ(framePairGetFlag(kFramePairContours), 1);
+    tprof_free(mirrored);
+    framePairResetState();
     ncOutResetState();
     EXPECT_EQ(coll_file_readable(""), 0);
     EXPECT_EQ(coll_file_readable(path.c_str()), 1);
@@ -189,7 +203,7 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
 // A radius far beyond the chord tolerance would need more triangles than any memory holds: refused
 // at once, while a large but feasible radius is still revolved.
 TEST(Tprof, RevolveRefusesMeshesBeyondTheLimit) {
-    // A flat profile is counted as revolved but gives nothing: a sixteenth of the limit passes.
+    // A flat profile is counted as revolved but gives nothing: an eighth of the limit passes.
     const struct {
         double r, tol, dz;
         bool built;
@@ -238,4 +252,9 @@ TEST(Tprof, ObstacleComesInBucketGridOrder) {
         }
         ftriListFree(out);
     }
+    // A hundred and one copies of one triangle fill every cell past its first room: each comes once.
+    writeTextFile(path, testmesh::stlText(std::vector<Triangle3D>(101, tris[0])));
+    FTriList* out = coll_obstacle_from_file(path.c_str(), 0, 2.0);
+    EXPECT_TRUE(out && out->count == 101 && out->data[100].v[2] == heights[cells[0]]);
+    ftriListFree(out);
 }
