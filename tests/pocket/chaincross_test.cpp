@@ -323,6 +323,8 @@ TEST(ChainCross, ContainmentAndSplicing) {
     // From the second crossing on, the next one lies behind the chain's end: found by wrapping.
     EXPECT_EQ(isectNextState1(outer.data(), 4, 1, rec, 2, 1, &next), -1);
     EXPECT_EQ(next, 0);
+    EXPECT_EQ(isectNextState1(outer.data(), 4, 1, rec, 2, 0, &next), 1);
+    EXPECT_EQ(next, 1);
     // Wrapping on to a crossing at the corner (0, 0): the first element's piece is a point and stays out.
     const PocketIsect corner[2] = {{0, 0, 0, 1, 1, 1}, {5, 10, 0.5, 3, 1, 1}};
     EXPECT_EQ(chainCopyBetween(outer.data(), 4, 1, corner, 2, 1, out, &n), 0);

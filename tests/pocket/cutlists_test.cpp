@@ -307,6 +307,7 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
         {box(2, 2, 4, 4), 2, 1},
         {box(0.01, 0.01, 1, 1), 0.04, 0},
         {box(0.015, 0.015, 1, 1), 0.04, 1},
+        {box(0.01, 0.01, 1, 1), 0.05, 1},           // the circle shrinks to no radius
         {offsettest::circle(5, 5, 1, 1, 1), 2, 1},  // a piece of one element
     };
     for (const auto& k : cases)

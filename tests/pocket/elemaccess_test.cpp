@@ -119,6 +119,14 @@ TEST(ElemAccess, WindingTestAgreesWithCrossingNumberOnRandomPolygons) {
             EXPECT_EQ(pointInContour(chain.data(), n, &p), expected) << k << " " << i;
         }
     }
+    // An open chain about the origin counts as inside once it winds more than a radian round it.
+    const Vec2 o{0, 0};
+    for (const double w : {-1.5, -1.1, -0.9, 0.9, 1.1, 1.5}) {
+        const std::vector<ContourElement> open = {
+            lineElem(3, 0, 3 * std::cos(w / 2), 3 * std::sin(w / 2)),
+            lineElem(3 * std::cos(w / 2), 3 * std::sin(w / 2), 3 * std::cos(w), 3 * std::sin(w))};
+        EXPECT_EQ(pointInContour(open.data(), 2, &o), w > 1 ? 1 : w < -1 ? -1 : 0) << w;
+    }
 }
 
 // Circular segments (an arc of either sense closed by its chord) against the crossing number of the

@@ -441,4 +441,11 @@ TEST(Islands, EnclosingTheRegionAndTheList) {
         const std::vector<ContourElement> region = padded(c.region);
         EXPECT_EQ(contourEnclosesList(e.data(), 4, region.data(), 4, "INPUT"), c.expected) << c.list.size();
     }
+    // An L: a region in its notch lies within its box and meets nothing, yet outside.
+    Islands fx;
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    const std::vector<ContourElement> ell = polygon({{0, 0}, {50, 0}, {50, 20}, {20, 20}, {20, 50}, {0, 50}});
+    for (const auto& [region, expected] :
+         {std::pair{box(30, 30, 40, 40), 0}, std::pair{box(2, 2, 10, 10), 1}})
+        EXPECT_EQ(contourEnclosesList(ell.data(), 6, region.data(), 4, "INPUT"), expected);
 }
