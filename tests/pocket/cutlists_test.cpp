@@ -252,6 +252,7 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
     cutListsFree();
     EXPECT_EQ(cutListsActive(), 0);
+    EXPECT_EQ(clistCount("CUT_GKT"), 0);
 }
 
 // In merge mode 2 the boundaries of CUT_GKT join the span cuts and are attached; in mode 1 they stay.
