@@ -68,10 +68,7 @@ TEST(GcodeFile, ContourWrittenOnlyWhenThereIsOne) {
     RifBlock& b = *rifBlock();
     strcpy(b.rifName, tmp.file("out.rif").c_str());
     b.genRif = 1;
-    ContourElement e{};
-    e.type = kElemLine;
-    e.g[kLx2] = 2;
-    e.g[kLy2] = 1;
+    const ContourElement e = lineElem(0, 0, 2, 1);
     ContourHeader h{};
     EXPECT_EQ(gcodeFileWriteContour(&e, nullptr), 0);
     EXPECT_EQ(gcodeFileWriteContour(&e, &h), 0);
