@@ -153,7 +153,9 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     const std::vector<ContourElement> a = box(0, 0, 20, 20), inner = box(5, 5, 8, 8),
                                       outer = box(-5, -5, 30, 30);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, inner.data(), 4, out.data()), 0);
+    out[4] = lineElem(7, 7, 7, 7);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, outer.data(), 4, out.data()), 4);
+    EXPECT_EQ(out[4].g[kLx1], 7);  // the copy stops at the ring's count
     // A region crossing the ring through its corner (20, 20), met there by two of the ring's elements, and
     // again at (20, 10): the triangle between keeps its area.
     const std::vector<ContourElement> corner = polygon({{10, 10}, {30, 30}, {30, 10}});

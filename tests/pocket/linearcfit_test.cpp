@@ -261,6 +261,8 @@ TEST(LinearArcFit, RunsMergedAndReadByHand) {
     EXPECT_EQ(kind, kRunLine);
     EXPECT_EQ(end.x, 4);
     EXPECT_EQ(nextTaggedRun(p.data(), 6, 5, &kind, &end, &centre), -1);
+    p[5].kind = kTagDropped;  // a line run that never meets a point that stays
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), -1);
 }
 
 // The fitted radius is the mean of the nearest and farthest point seen from the fitted centre: brute
