@@ -409,6 +409,14 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         }
         EXPECT_GT(failed, 0) << k;
     }
+    // A crossing contour whose start cannot be read cannot be split either: -1.
+    lists();
+    std::vector<ContourElement> spoilt = box(20, 5, 25, 35);
+    spoilt[0].type = 9;
+    ASSERT_TRUE(clistCreate("CUT_SPAN"));
+    put("CUT_SPAN", box(10, 10, 30, 30), true, true);
+    put("CUT_SPAN", spoilt, true, true);
+    EXPECT_EQ(cutListSelfSplit("CUT_SPAN"), -1);
 }
 
 // The union of A with the islands of B, contour by contour as the pair split decides; with the move
