@@ -97,6 +97,10 @@ TEST(ElemAccess, CornerClasses) {
     const ContourElement a = lineElem(0, 0, 1, 0), b = lineElem(1, 0, 2, 0.02);
     ASSERT_EQ(elemCornerType(&a, &b, &type), 1);
     EXPECT_EQ(type, kCornerSmooth);
+    pocketKernel().openPocket = 1;  // an open pocket keeps an exact reversal onto an arc
+    ASSERT_EQ(elemCornerType(&cases[5].a, &cases[5].b, &type), 1);
+    EXPECT_EQ(type, kCornerReversal);
+    pocketKernel().openPocket = 0;
 }
 
 TEST(ElemAccess, WindingTestAgreesWithCrossingNumberOnRandomPolygons) {
