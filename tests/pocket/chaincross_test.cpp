@@ -115,6 +115,11 @@ TEST(ChainCross, TwoContoursTable) {
         EXPECT_EQ(intersectContours(a.data(), 4, b.data(), 5, rec, 16), 0);
         EXPECT_EQ(intersectContours(b.data(), 5, a.data(), 4, rec, 16), 0);
         EXPECT_EQ(intersectContours(&b.back(), 1, a.data(), 4, rec, 16), 0);
+        std::vector<ContourElement> own = polygon({{0, 0}, {10, 0}, {0, 10}, {10, 10}});  // crossing once
+        own.push_back(b.back());
+        own.push_back(lineElem(0, 0, 10, 10, 0));
+        own.back().type = 9;
+        EXPECT_EQ(contourReduce(own.data(), 6, rec, 0), 1);
     }
 }
 

@@ -256,6 +256,7 @@ TEST(LinearArcFit, RunsMergedAndReadByHand) {
     ASSERT_EQ(nextTaggedRun(p.data(), 6, 0, &kind, &end, &centre), 3);
     EXPECT_EQ(kind, kRunArcCcw);
     EXPECT_TRUE(end.x == 2 && end.y == 0 && centre.x == 5 && centre.y == 5);
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), 4);
     p[4].kind = kTagDropped;
     ASSERT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), 5);
     EXPECT_EQ(kind, kRunLine);
