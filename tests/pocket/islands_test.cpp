@@ -259,6 +259,7 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         island[0].sourceTag = island[2].sourceTag = -1;                         // top, bottom
         put("MAIN", island, false, true, 3);
         ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), -1), 1);
+        EXPECT_EQ(islandCutDegenerate(), 0);
         EXPECT_EQ(islandsPlaneStart(), 1);
         islandsSetPlaneStart(0);
         EXPECT_EQ(islandsPlaneStart(), 0);
