@@ -115,6 +115,11 @@ TEST(ChainCross, TwoContoursTable) {
         EXPECT_EQ(intersectContours(a.data(), 4, b.data(), 5, rec, 16), 0);
         EXPECT_EQ(intersectContours(b.data(), 5, a.data(), 4, rec, 16), 0);
         EXPECT_EQ(intersectContours(&b.back(), 1, a.data(), 4, rec, 16), 0);
+        std::vector<ContourElement> own = polygon({{0, 0}, {10, 0}, {0, 10}, {10, 10}});  // crossing once
+        own.push_back(b.back());
+        own.push_back(lineElem(0, 0, 10, 10, 0));
+        own.back().type = 9;
+        EXPECT_EQ(contourReduce(own.data(), 6, rec, 0), 1);
     }
 }
 
@@ -323,6 +328,8 @@ TEST(ChainCross, ContainmentAndSplicing) {
     // From the second crossing on, the next one lies behind the chain's end: found by wrapping.
     EXPECT_EQ(isectNextState1(outer.data(), 4, 1, rec, 2, 1, &next), -1);
     EXPECT_EQ(next, 0);
+    EXPECT_EQ(isectNextState1(outer.data(), 4, 1, rec, 2, 0, &next), 1);
+    EXPECT_EQ(next, 1);
     // Wrapping on to a crossing at the corner (0, 0): the first element's piece is a point and stays out.
     const PocketIsect corner[2] = {{0, 0, 0, 1, 1, 1}, {5, 10, 0.5, 3, 1, 1}};
     EXPECT_EQ(chainCopyBetween(outer.data(), 4, 1, corner, 2, 1, out, &n), 0);

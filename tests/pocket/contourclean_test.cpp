@@ -225,6 +225,8 @@ TEST(ContourClean, ShortReductionStartsAtFortyAndStraightensHugeArcs) {
         c[3].g[kAey] = y2;
         c[3].g[kAr] = a.radius;
         c[3].direction = 1;
+        std::vector<ContourElement> d = c;
+        EXPECT_EQ(arcsToLines(d.data(), 40), a.type == kElemLine ? 1 : 0) << a.radius;
         int32_t count = 40;
         contourReduceShort(c.data(), &count, 0.01);
         EXPECT_EQ(c[3].type, a.type) << a.radius;

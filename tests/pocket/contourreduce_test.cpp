@@ -89,6 +89,10 @@ TEST(ContourReduce, ArcsFromPoints) {
             EXPECT_EQ(n, c.arcs) << c.r;
         }
     }
+    // A zigzag that neither merges nor bends into an arc is no fit.
+    const std::vector<ContourElement> zig = run({{0, 0}, {1, 1}, {2, 0}, {3, 1}, {4, 0}});
+    std::vector<ContourElement> out(4);
+    EXPECT_EQ(refitLineRun(4, zig.data(), out.data(), 0.01), -1);
 }
 
 // A refit with each of its allocations failing in turn: it reports -1, gives the whole fit, or (its

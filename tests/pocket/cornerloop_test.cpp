@@ -76,5 +76,10 @@ TEST(CornerLoop, ClippedAtTheNearerOfTwoCrossings) {
             EXPECT_NEAR(std::fabs(a.g[kLy2] - a.g[kLy1]), reach, 1e-9) << k << at;
         }
     }
+    // A ring out and back turns to the side at both ends, yet a reversal has no bisector: no loop.
+    ASSERT_EQ(cornerLoopSetup(5, 12, -1), 1);
+    std::vector<ContourElement> back = {lineElem(0, 0, 10, 0), lineElem(10, 0, 0, 0)};
+    back.resize(8);
+    EXPECT_EQ(cornerLoopInsert(node, back.data(), 2, 8), 2);
     regionTreeFree();
 }

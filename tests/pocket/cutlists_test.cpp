@@ -252,6 +252,7 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
     cutListsFree();
     EXPECT_EQ(cutListsActive(), 0);
+    EXPECT_EQ(clistCount("CUT_GKT"), 0);
 }
 
 // In merge mode 2 the boundaries of CUT_GKT join the span cuts and are attached; in mode 1 they stay.
@@ -307,6 +308,7 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
         {box(2, 2, 4, 4), 2, 1},
         {box(0.01, 0.01, 1, 1), 0.04, 0},
         {box(0.015, 0.015, 1, 1), 0.04, 1},
+        {box(0.01, 0.01, 1, 1), 0.05, 1},           // the circle shrinks to no radius
         {offsettest::circle(5, 5, 1, 1, 1), 2, 1},  // a piece of one element
     };
     for (const auto& k : cases)
@@ -407,6 +409,14 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         }
         EXPECT_GT(failed, 0) << k;
     }
+    // A crossing contour whose start cannot be read cannot be split either: -1.
+    lists();
+    std::vector<ContourElement> spoilt = box(20, 5, 25, 35);
+    spoilt[0].type = 9;
+    ASSERT_TRUE(clistCreate("CUT_SPAN"));
+    put("CUT_SPAN", box(10, 10, 30, 30), true, true);
+    put("CUT_SPAN", spoilt, true, true);
+    EXPECT_EQ(cutListSelfSplit("CUT_SPAN"), -1);
 }
 
 // The union of A with the islands of B, contour by contour as the pair split decides; with the move

@@ -97,6 +97,10 @@ TEST(ElemAccess, CornerClasses) {
     const ContourElement a = lineElem(0, 0, 1, 0), b = lineElem(1, 0, 2, 0.02);
     ASSERT_EQ(elemCornerType(&a, &b, &type), 1);
     EXPECT_EQ(type, kCornerSmooth);
+    pocketKernel().openPocket = 1;  // an open pocket keeps an exact reversal onto an arc
+    ASSERT_EQ(elemCornerType(&cases[5].a, &cases[5].b, &type), 1);
+    EXPECT_EQ(type, kCornerReversal);
+    pocketKernel().openPocket = 0;
 }
 
 TEST(ElemAccess, WindingTestAgreesWithCrossingNumberOnRandomPolygons) {
@@ -118,6 +122,14 @@ TEST(ElemAccess, WindingTestAgreesWithCrossingNumberOnRandomPolygons) {
             const int expected = insidePolygon(poly, p) ? (reversed ? -1 : 1) : 0;
             EXPECT_EQ(pointInContour(chain.data(), n, &p), expected) << k << " " << i;
         }
+    }
+    // An open chain about the origin counts as inside once it winds more than a radian round it.
+    const Vec2 o{0, 0};
+    for (const double w : {-1.5, -1.1, -0.9, 0.9, 1.1, 1.5}) {
+        const std::vector<ContourElement> open = {
+            lineElem(3, 0, 3 * std::cos(w / 2), 3 * std::sin(w / 2)),
+            lineElem(3 * std::cos(w / 2), 3 * std::sin(w / 2), 3 * std::cos(w), 3 * std::sin(w))};
+        EXPECT_EQ(pointInContour(open.data(), 2, &o), w > 1 ? 1 : w < -1 ? -1 : 0) << w;
     }
 }
 

@@ -25,7 +25,8 @@ TEST(ElemDist, ClosedFormsAndDegenerateElements) {
         {lineElem(0, 0, 4, 0), lineElem(1, 3, 3, 3), 3},
         {lineElem(-5, 6, 5, 6), arcElem(0, 0, 2, 0, kPi, 1), 4},  // the foot of the centre
         {arcElem(1, 2, 1, -kPi / 2, kPi / 2, 1), arcElem(6, 2, 1, kPi / 2, 1.5 * kPi, 1),
-         3},  // on the centre line
+         3},                                                                     // on the centre line
+        {arcElem(1, 1, 1, -0.07, 1.93, 1), arcElem(4, 5, 1, 3.07, 5.07, 1), 3},  // the centre line tilted
         {arcElem(0, 0, 1, 0, kPi / 2, 1), lineElem(3, 3, 3, 3),
          std::hypot(3 - std::sqrt(0.5), 3 - std::sqrt(0.5))},
     };

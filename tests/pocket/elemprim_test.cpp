@@ -139,7 +139,7 @@ TEST(ElemPrim, CirclePairsTouchWithinTheTolerance) {
         {3, 5, 2, 1, 3},         {3, 5 + 5e-5, 2, 1, 3}, {3, 5 - 5e-5, 2, 1, 3},  // outside
         {3, 5 + 3e-4, 2, 0, 0},  {3, 1, 2, 1, 3},        {3, 1 + 5e-5, 2, 1, 3},  // inside
         {2, 1 - 5e-5, 3, 1, -2}, {3, 1 - 3e-4, 2, 0, 0}, {3, 0, 3, 0, 0},         // concentric
-        {3, 4, 2, 2, 0},
+        {3, 4, 2, 2, 0},         {1, 0.01, 1.005, 0, 0}, {1, 0.02, 1.005, 2, 0},  // d^2 at the tolerance 1e-4
     };
     // The centres along the x axis and along (0.6, 0.8).
     for (const Vec2 u : {Vec2{1, 0}, Vec2{0.6, 0.8}}) {

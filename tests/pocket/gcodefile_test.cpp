@@ -59,3 +59,28 @@ TEST(GcodeFile, StartFailsWithoutAFolder) {
     b.genRif = 0;
     EXPECT_EQ(gcodeFileStart(1), 0);
 }
+
+// A contour goes to the file only when there is one and the file is on: 0 without a header, elements or
+// file, -1 when the file cannot be opened; else its start, its moves and G40 are appended.
+TEST(GcodeFile, ContourWrittenOnlyWhenThereIsOne) {
+    PocketErrors errors;
+    TempFolder tmp;
+    RifBlock& b = *rifBlock();
+    strcpy(b.rifName, tmp.file("out.rif").c_str());
+    b.genRif = 1;
+    const ContourElement e = lineElem(0, 0, 2, 1);
+    ContourHeader h{};
+    EXPECT_EQ(gcodeFileWriteContour(&e, nullptr), 0);
+    EXPECT_EQ(gcodeFileWriteContour(&e, &h), 0);
+    h.elementCount = 1;
+    EXPECT_EQ(gcodeFileWriteContour(nullptr, &h), 0);
+    EXPECT_EQ(readText(b.rifName), "");
+    EXPECT_EQ(gcodeFileWriteContour(&e, &h), 1);
+    EXPECT_EQ(readText(b.rifName), "G41 X0.0000 Y0.0000\nG1 X2.0000 Y1.0000\nG40\n");
+    b.genRif = 0;
+    EXPECT_EQ(gcodeFileWriteContour(&e, &h), 0);
+    b.genRif = 1;
+    strcpy(b.rifName, "/nonexistent/out.rif");
+    EXPECT_EQ(gcodeFileWriteContour(&e, &h), -1);
+    b.genRif = 0;
+}

@@ -73,6 +73,13 @@ TEST(InputCheck, AreaMatchesSampledShoelace) {
         const ContourElement full = arcElem(1, 2, 3, 0.5, 0.5, dir);
         EXPECT_NEAR(contourArea(&full, 1), dir * kPi * 9, 1e-9);
     }
+    // An arc of radius 1e4 across 0.5 turns too little to count: the square it closes keeps its area.
+    const ContourElement flat = arcElem(0.25, 1e4, 1e4, -kPi / 2 - 2.5e-5, -kPi / 2 + 2.5e-5, 1);
+    const double y0 = flat.g[kAsy];
+    const std::vector<ContourElement> square = {flat, lineElem(flat.g[kAex], flat.g[kAey], 0.5, 0.5),
+                                                lineElem(0.5, 0.5, 0, 0.5),
+                                                lineElem(0, 0.5, flat.g[kAsx], y0)};
+    EXPECT_NEAR(contourArea(square.data(), 4), 0.5 * (0.5 - y0), 1e-6);
     EXPECT_EQ(contourArea(nullptr, 3), 0);
 }
 

@@ -153,7 +153,9 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     const std::vector<ContourElement> a = box(0, 0, 20, 20), inner = box(5, 5, 8, 8),
                                       outer = box(-5, -5, 30, 30);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, inner.data(), 4, out.data()), 0);
+    out[4] = lineElem(7, 7, 7, 7);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, outer.data(), 4, out.data()), 4);
+    EXPECT_EQ(out[4].g[kLx1], 7);  // the copy stops at the ring's count
     // A region crossing the ring through its corner (20, 20), met there by two of the ring's elements, and
     // again at (20, 10): the triangle between keeps its area.
     const std::vector<ContourElement> corner = polygon({{10, 10}, {30, 30}, {30, 10}});
@@ -257,6 +259,7 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         island[0].sourceTag = island[2].sourceTag = -1;                         // top, bottom
         put("MAIN", island, false, true, 3);
         ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), -1), 1);
+        EXPECT_EQ(islandCutDegenerate(), 0);
         EXPECT_EQ(islandsPlaneStart(), 1);
         islandsSetPlaneStart(0);
         EXPECT_EQ(islandsPlaneStart(), 0);
@@ -441,4 +444,11 @@ TEST(Islands, EnclosingTheRegionAndTheList) {
         const std::vector<ContourElement> region = padded(c.region);
         EXPECT_EQ(contourEnclosesList(e.data(), 4, region.data(), 4, "INPUT"), c.expected) << c.list.size();
     }
+    // An L: a region in its notch lies within its box and meets nothing, yet outside.
+    Islands fx;
+    ASSERT_EQ(clistCreate("INPUT"), 1);
+    const std::vector<ContourElement> ell = polygon({{0, 0}, {50, 0}, {50, 20}, {20, 20}, {20, 50}, {0, 50}});
+    for (const auto& [region, expected] :
+         {std::pair{box(30, 30, 40, 40), 0}, std::pair{box(2, 2, 10, 10), 1}})
+        EXPECT_EQ(contourEnclosesList(ell.data(), 6, region.data(), 4, "INPUT"), expected);
 }

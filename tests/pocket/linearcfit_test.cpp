@@ -256,11 +256,14 @@ TEST(LinearArcFit, RunsMergedAndReadByHand) {
     ASSERT_EQ(nextTaggedRun(p.data(), 6, 0, &kind, &end, &centre), 3);
     EXPECT_EQ(kind, kRunArcCcw);
     EXPECT_TRUE(end.x == 2 && end.y == 0 && centre.x == 5 && centre.y == 5);
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), 4);
     p[4].kind = kTagDropped;
     ASSERT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), 5);
     EXPECT_EQ(kind, kRunLine);
     EXPECT_EQ(end.x, 4);
     EXPECT_EQ(nextTaggedRun(p.data(), 6, 5, &kind, &end, &centre), -1);
+    p[5].kind = kTagDropped;  // a line run that never meets a point that stays
+    EXPECT_EQ(nextTaggedRun(p.data(), 6, 3, &kind, &end, &centre), -1);
 }
 
 // The fitted radius is the mean of the nearest and farthest point seen from the fitted centre: brute
@@ -285,6 +288,25 @@ TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
             hi = std::max(hi, std::hypot(q.x - c.x, q.y - c.y));
         }
         EXPECT_NEAR(radius, 0.5 * (lo + hi), 1e-12 * hi) << run;
+    }
+}
+
+// Points on a circle of radius 100, chords of 0.1 rad but for two of 0.01: their turn of 0.01 is below
+// the sine of a fifth of the mean turn less atan(2 tol / shortest chord), 0.012, so the shape is uneven,
+// wherever the window starts in the array.
+TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
+    for (const int32_t s : {0, 10}) {
+        std::vector<TaggedPoint> p(s + 8, TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
+        double a = 0;
+        for (int32_t i = s; i <= s + 6; ++i) {
+            p[i].x = 100 * std::cos(a), p[i].y = 100 * std::sin(a);
+            a += i - s == 2 || i - s == 3 ? 0.01 : 0.1;
+        }
+        Vec2 c{};
+        double r = 0;
+        fitSetLastFailure(kFitOk);
+        EXPECT_EQ(fitCircle(p.data(), s, s + 6, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
+        EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
     }
 }
 
