@@ -388,6 +388,7 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
         const std::vector<ContourElement> area = get("REST", 0);
         ASSERT_GE(area.size(), 2u);
         EXPECT_EQ(area[0].type, kElemArc);
+        for (const ContourElement& e : area) EXPECT_EQ(e.sourceTag, e.type == kElemArc);  // corner arcs 1
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(area[0]), 5, 0, 1e-9);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(area.back()), 5, 0, 1e-9);
         EXPECT_NEAR(offsettest::perimeter(area) - offsettest::sweepOf(area[0]) * 5, 10, 1e-9);
