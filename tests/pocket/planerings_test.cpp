@@ -42,6 +42,17 @@ std::vector<ContourElement> nodeRing(int32_t node) {
     return c;
 }
 
+// A list's contour (empty when missing), its header into *h.
+std::vector<ContourElement> get(const char* list, int32_t i, ContourHeader* h = nullptr) {
+    ContourHeader own{};
+    ContourHeader& hd = h ? *h : own;
+    std::vector<ContourElement> c;
+    if (clistGetHeader(list, &hd, i) < 0) return c;
+    c.resize(hd.elementCount);
+    clistGet(list, c.data(), &hd, i);
+    return c;
+}
+
 // A random star-shaped pocket about the origin and up to three small islands well inside it.
 void seededPocket(std::vector<std::vector<ContourElement>>* islands, std::vector<ContourElement>* outer) {
     std::vector<Vec2> p;
@@ -234,10 +245,7 @@ TEST(PlaneRings, ZeroFirstOffset) {
         ASSERT_EQ(regionNodeCount(), 1);
         const double polygonArea = sides * 200 * std::sin(2 * offsettest::kPi / sides);
         EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), polygonArea, 1e-6);
-        ContourHeader h{};
-        ASSERT_GE(clistGetHeader("SPAN", &h, 0), 0);
-        std::vector<ContourElement> c(h.elementCount);
-        clistGet("SPAN", c.data(), &h, 0);
+        const std::vector<ContourElement> c = get("SPAN", 0);
         const bool arcs = sides > 32;
         EXPECT_EQ(c.size(), arcs ? 4u : 32u);
         for (const ContourElement& e : c) EXPECT_EQ(e.type, arcs ? kElemArc : kElemLine);
@@ -331,15 +339,6 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
 // ring lies that far from the old square, its area changes by about the perimeter times it, its header
 // stays; nothing frozen, nothing nudged; no ring at the index, -1.
 TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
-    auto get = [](const char* list, int32_t i, ContourHeader* h = nullptr) {
-        ContourHeader own{};
-        ContourHeader& hd = h ? *h : own;
-        std::vector<ContourElement> c;
-        if (clistGetHeader(list, &hd, i) < 0) return c;
-        c.resize(hd.elementCount);
-        clistGet(list, c.data(), &hd, i);
-        return c;
-    };
     for (const int contour : {0, 1}) {
         Plane plane(2, 0.4);
         ASSERT_EQ(clistCreate("GKT"), 1);
@@ -489,9 +488,7 @@ TEST(PlaneRings, WrittenRingsKeepTheirDirectionAndStart) {
         ASSERT_EQ(plane.run(false), 1);
         ASSERT_EQ(clistCount("REST"), 2);
         for (int32_t i = 0; i < 2; ++i) {
-            ASSERT_GE(clistGetHeader("REST", &h, i), 0);
-            std::vector<ContourElement> c(h.elementCount);
-            clistGet("REST", c.data(), &h, i);
+            const std::vector<ContourElement> c = get("REST", i);
             EXPECT_NEAR(offsettest::signedArea(c), i ? -island : 56 * 36, 1e-3) << force;
             const Vec2 p = offsettest::startPoint(c[0]), want = force ? Vec2{58, 2} : Vec2{2, 2};
             EXPECT_TRUE(i || std::hypot(p.x - want.x, p.y - want.y) < 1e-9) << force << " " << p.x;

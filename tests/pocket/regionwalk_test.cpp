@@ -406,3 +406,21 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
     EXPECT_EQ(connectInward(c.data(), 4, t.data(), 4, &from, &target, 2, 1e5, &onC, &onT), 0);
     EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>(2, "101 1104"));
 }
+
+// Up to the only parent: a ring finished leaves from where its entry began (its cut went all round), one
+// not finished from where its cut ends, straight across the gap of 8.
+TEST(RegionWalk, TheStepUpLeavesFromWhereTheRingWasLeft) {
+    for (const int finished : {0, 1}) {
+        Walk walk;
+        const int32_t outer = attachBox(0, 0, 100, 100, 0), inner = attachBox(8, 8, 92, 92, 1);
+        ASSERT_GT(regionAddLink(inner, outer), 0);
+        if (finished) regionSetDone(inner, kRegionFinished);
+        const WalkEntry e{inner, {1, 92, 8}, {3, 8, 92}};
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        EXPECT_EQ(regionRingSequence(&e, 8, &conn, &start, &next), kWalkUp);
+        EXPECT_EQ(next, outer);
+        EXPECT_XY(EXPECT_NEAR, conn, finished ? 92 : 8, finished ? 8 : 92, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, start, finished ? 92 : 8, finished ? 0 : 100, 1e-9);
+    }
+}
