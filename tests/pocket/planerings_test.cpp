@@ -228,10 +228,10 @@ TEST(PlaneRings, CrossedIslandsAreMerged) {
 }
 
 // All first offsets 0 (allowance -R): one ring at level 0, the boundary itself, no island merge. The SPAN
-// ring is then reduced within R / 100: a 32-gon of radius 20 (sagitta 0.096) stays, a 96-gon (0.011)
+// ring is then reduced within R / 100: a 64-gon of radius 20 (sagitta 0.024) stays, a 72-gon (0.019)
 // becomes four quarter arcs of the circle.
 TEST(PlaneRings, ZeroFirstOffset) {
-    for (const int sides : {32, 96}) {
+    for (const int sides : {64, 72}) {
         Plane plane(2, 0.4);
         std::vector<Vec2> p;
         for (int i = 0; i < sides; ++i)
@@ -246,8 +246,8 @@ TEST(PlaneRings, ZeroFirstOffset) {
         const double polygonArea = sides * 200 * std::sin(2 * offsettest::kPi / sides);
         EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), polygonArea, 1e-6);
         const std::vector<ContourElement> c = get("SPAN", 0);
-        const bool arcs = sides > 32;
-        EXPECT_EQ(c.size(), arcs ? 4u : 32u);
+        const bool arcs = sides > 64;
+        EXPECT_EQ(c.size(), arcs ? 4u : 64u);
         for (const ContourElement& e : c) EXPECT_EQ(e.type, arcs ? kElemArc : kElemLine);
         EXPECT_NEAR(offsettest::signedArea(c), arcs ? 400 * offsettest::kPi : polygonArea, 1e-6);
     }
