@@ -82,9 +82,11 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
 
 TEST(PlaneCheck, CircleCentreAndValidity) {
     PocketErrors errors;
-    // Only the first is one circle: each other differs from it in one property of one element.
+    // Only the first two (one arc all round) are one circle: each other differs from the first in one
+    // property of one element.
     const std::vector<ContourElement> cases[] = {
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, 2 * kPi, 1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 6, kPi, 2 * kPi, 1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, -1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4.1, 5, kPi, 2 * kPi, 1)},
@@ -95,9 +97,9 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
         clistCreate("MAIN");
         insert("MAIN", c);
         Vec2 centre{0, 0};
-        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c == &cases[0]) << &c - cases;
-        EXPECT_EQ(centre.x, &c == &cases[0] ? 3 : 0);
-        EXPECT_EQ(centre.y, &c == &cases[0] ? 4 : 0);
+        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c - cases < 2) << &c - cases;
+        EXPECT_EQ(centre.x, &c - cases < 2 ? 3 : 0);
+        EXPECT_EQ(centre.y, &c - cases < 2 ? 4 : 0);
     }
     clistCreate("MAIN");
     insert("MAIN", cases[0]);

@@ -422,5 +422,17 @@ TEST(RegionWalk, TheStepUpLeavesFromWhereTheRingWasLeft) {
         EXPECT_EQ(next, outer);
         EXPECT_XY(EXPECT_NEAR, conn, finished ? 92 : 8, finished ? 8 : 92, 1e-9);
         EXPECT_XY(EXPECT_NEAR, start, finished ? 92 : 8, finished ? 0 : 100, 1e-9);
+        // Left halfway along its segment, a ring not finished is cut all round from there first, so that
+        // none of it waits on the stack, and is finished.
+        const RingPosition mid{2, 92, 50}, across{1, 100, 50};
+        ASSERT_EQ(regionPathEmit(&e, kWalkUp, &mid, &across, next, 8), 1);
+        std::vector<Vec2> want = {{92, 8}, {92, 50}, {92, 92}, {8, 92}, {8, 8}, {92, 8}, {92, 50}, {100, 50}};
+        if (finished) want.erase(want.begin() + 2, want.begin() + 7);
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_EQ(paths.size(), 1u);
+        ASSERT_EQ(paths[0].size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i)
+            EXPECT_XY(EXPECT_NEAR, paths[0][i], want[i].x, want[i].y, 1e-9);
+        EXPECT_EQ(regionIsDone(inner), kRegionFinished);
     }
 }
