@@ -144,9 +144,13 @@ TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
         EXPECT_GT(child, 0u);
         EXPECT_EQ(child < corner, !direct);
         // Boxes and straight links cut no arc; an infeed radius rounds the link into the child.
-        int arcs = 0;
-        for (const Rec& r : records(31)) arcs += r.type == 3121;
-        EXPECT_EQ(arcs > 0, variant == 2);
+        int arcs = 0, along = 0;  // along: arcs arriving at the child's start along its first side (+x)
+        for (const Rec& r : records(31)) {
+            arcs += r.type == 3121;
+            along += r.type == 3121 && std::hypot(r.x - 8, r.y - 8) < 1e-9 &&
+                     (r.clockwise ? 1 : -1) * (r.y - r.cy) > 0;
+        }
+        EXPECT_EQ(std::pair(arcs > 0, along), std::pair(variant == 2, variant == 2 ? 1 : 0));
         kvCCPParams.infeedRadius = 0;
         // With infeed marks asked for, each link (down to the child, back up to the rest of the ring) is
         // marked from its start to its end.
