@@ -404,6 +404,7 @@ TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
     const ContourElement near = lineElem(10, 3.3, 90, 3.3), apart = lineElem(10, 3.6, 90, 3.6);
     EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
+    EXPECT_EQ(toolRoomOn(nullptr, 0, -1), 0);  // no move, no room
     h.allowance = 0.7;
     h.elementCount = static_cast<uint32_t>(walls.size());
     ASSERT_EQ(clistReplace("INPUT", walls.data(), &h, 0), 1);
