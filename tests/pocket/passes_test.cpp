@@ -293,19 +293,27 @@ TEST(Passes, BoundaryWithoutWidthIsRefused) {
     EXPECT_EQ(regionNodeCount(), 0);
 }
 
-// On the next line only a far piece: a nearer piece left on this line starts a new zig-zag first.
+// On the next line only a far piece: a nearer piece left on this line starts a new zig-zag first. The next
+// line's piece is taken while it is no more than 1/1.2 times as far as what is left on this one (at 10 and
+// 12 exactly, it is).
 TEST(Passes, FarPieceStartsANewZigZag) {
-    Tree tree;
-    PassTable* t = passTableCreate(3);
-    ASSERT_NE(t, nullptr);
-    for (const PassPiece& p : {piece(0, 10, 0, 1), piece(30, 40, 0, 1), piece(100, 110, 3, 2)})
-        ASSERT_EQ(passTableAppend(t, &p), 1);
-    ASSERT_EQ(passesOrderAndLink(t, 20), 1);
-    const auto n = allNodes();
-    ASSERT_EQ(n.size(), 3u);
-    const double firstX[3] = {0, 30, 110};
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(n[i][0].g[kLx1], firstX[i], 1e-9) << i;
-    passTableFree(t);
+    const struct {
+        PassPiece next, left;
+        std::vector<double> firstX;
+    } cases[] = {{piece(100, 110, 3, 2), piece(30, 40, 0, 1), {0, 30, 110}},
+                 {piece(0, 10, 10, 2), piece(22, 32, 0, 1), {0, 10, 22}}};
+    for (const auto& c : cases) {
+        Tree tree;
+        PassTable* t = passTableCreate(3);
+        ASSERT_NE(t, nullptr);
+        for (const PassPiece& p : {piece(0, 10, 0, 1), c.left, c.next}) ASSERT_EQ(passTableAppend(t, &p), 1);
+        ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+        const auto n = allNodes();
+        std::vector<double> firstX;
+        for (const auto& node : n) firstX.push_back(node[0].g[kLx1]);
+        EXPECT_EQ(firstX, c.firstX);
+        passTableFree(t);
+    }
 }
 
 // Passes from the open left side of the boundary (min(y, 10 - y) of it behind a hit) to a free end at

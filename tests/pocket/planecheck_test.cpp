@@ -82,9 +82,11 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
 
 TEST(PlaneCheck, CircleCentreAndValidity) {
     PocketErrors errors;
-    // Only the first is one circle: each other differs from it in one property of one element.
+    // Only the first two (one arc all round) are one circle: each other differs from the first in one
+    // property of one element.
     const std::vector<ContourElement> cases[] = {
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, 1)},
+        {arcElem(3, 4, 5, 0, 2 * kPi, 1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 6, kPi, 2 * kPi, 1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4, 5, kPi, 2 * kPi, -1)},
         {arcElem(3, 4, 5, 0, kPi, 1), arcElem(3, 4.1, 5, kPi, 2 * kPi, 1)},
@@ -95,9 +97,9 @@ TEST(PlaneCheck, CircleCentreAndValidity) {
         clistCreate("MAIN");
         insert("MAIN", c);
         Vec2 centre{0, 0};
-        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c == &cases[0]) << &c - cases;
-        EXPECT_EQ(centre.x, &c == &cases[0] ? 3 : 0);
-        EXPECT_EQ(centre.y, &c == &cases[0] ? 4 : 0);
+        EXPECT_EQ(mainCircleCentre("MAIN", &centre), &c - cases < 2) << &c - cases;
+        EXPECT_EQ(centre.x, &c - cases < 2 ? 3 : 0);
+        EXPECT_EQ(centre.y, &c - cases < 2 ? 4 : 0);
     }
     clistCreate("MAIN");
     insert("MAIN", cases[0]);
@@ -402,6 +404,7 @@ TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
     const ContourElement near = lineElem(10, 3.3, 90, 3.3), apart = lineElem(10, 3.6, 90, 3.6);
     EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
+    EXPECT_EQ(toolRoomOn(nullptr, 0, -1), 0);  // no move, no room
     h.allowance = 0.7;
     h.elementCount = static_cast<uint32_t>(walls.size());
     ASSERT_EQ(clistReplace("INPUT", walls.data(), &h, 0), 1);

@@ -8,6 +8,7 @@
 
 #include "geometry/rng.h"
 #include "offset_util.h"
+#include "pocket/rifblock.h"
 #include "ringtest_util.h"
 
 namespace {
@@ -38,6 +39,17 @@ std::vector<ContourElement> nodeRing(int32_t node) {
     if (n) {
         EXPECT_EQ(regionLoadElements(c.data(), static_cast<int32_t>(c.size()), n->elements), 1);
     }
+    return c;
+}
+
+// A list's contour (empty when missing), its header into *h.
+std::vector<ContourElement> get(const char* list, int32_t i, ContourHeader* h = nullptr) {
+    ContourHeader own{};
+    ContourHeader& hd = h ? *h : own;
+    std::vector<ContourElement> c;
+    if (clistGetHeader(list, &hd, i) < 0) return c;
+    c.resize(hd.elementCount);
+    clistGet(list, c.data(), &hd, i);
     return c;
 }
 
@@ -215,17 +227,30 @@ TEST(PlaneRings, CrossedIslandsAreMerged) {
     }
 }
 
-// All first offsets 0 (allowance -R): one SPAN ring at level 0, no island merge.
+// All first offsets 0 (allowance -R): one ring at level 0, the boundary itself, no island merge. The SPAN
+// ring is then reduced within R / 100: a 64-gon of radius 20 (sagitta 0.024) stays, a 72-gon (0.019)
+// becomes four quarter arcs of the circle.
 TEST(PlaneRings, ZeroFirstOffset) {
-    Plane plane(2, 0.4);
-    put("MAIN", box(0, 0, 40, 30, true), true, true, 0);
-    pocketAllowanceSet(0, -2);
-    pocketKernel().toolRadius = 2;
-    EXPECT_EQ(cutListsCreate(0), 0);
-    ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1);
-    ASSERT_EQ(pocketLevelLoop(2, -2, 0.4, 1), 1);
-    ASSERT_EQ(regionNodeCount(), 1);
-    EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), 1200, 1e-6);
+    for (const int sides : {64, 72}) {
+        Plane plane(2, 0.4);
+        std::vector<Vec2> p;
+        for (int i = 0; i < sides; ++i)
+            p.push_back({20 * std::cos(2 * offsettest::kPi * i / sides),
+                         20 * std::sin(2 * offsettest::kPi * i / sides)});
+        put("MAIN", polygon(p), true, true, 0);
+        pocketAllowanceSet(0, -2);
+        EXPECT_EQ(cutListsCreate(0), 0);
+        ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1);
+        ASSERT_EQ(pocketLevelLoop(2, -2, 0.4, 1), 1);
+        ASSERT_EQ(regionNodeCount(), 1);
+        const double polygonArea = sides * 200 * std::sin(2 * offsettest::kPi / sides);
+        EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), polygonArea, 1e-6);
+        const std::vector<ContourElement> c = get("SPAN", 0);
+        const bool arcs = sides > 64;
+        EXPECT_EQ(c.size(), arcs ? 4u : 64u);
+        for (const ContourElement& e : c) EXPECT_EQ(e.type, arcs ? kElemArc : kElemLine);
+        EXPECT_NEAR(offsettest::signedArea(c), arcs ? 400 * offsettest::kPi : polygonArea, 1e-6);
+    }
 }
 
 // Seeded pockets with islands (some through the split path): every ring keeps
@@ -314,15 +339,6 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
 // ring lies that far from the old square, its area changes by about the perimeter times it, its header
 // stays; nothing frozen, nothing nudged; no ring at the index, -1.
 TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
-    auto get = [](const char* list, int32_t i, ContourHeader* h = nullptr) {
-        ContourHeader own{};
-        ContourHeader& hd = h ? *h : own;
-        std::vector<ContourElement> c;
-        if (clistGetHeader(list, &hd, i) < 0) return c;
-        c.resize(hd.elementCount);
-        clistGet(list, c.data(), &hd, i);
-        return c;
-    };
     for (const int contour : {0, 1}) {
         Plane plane(2, 0.4);
         ASSERT_EQ(clistCreate("GKT"), 1);
@@ -401,6 +417,8 @@ TEST(PlaneRings, OpenPocketSpanRings) {
         int32_t deepest = 0, sharp = 0;
         for (int32_t i = 0; i < regionNodeCount(); ++i) {
             deepest = std::max(deepest, regionNode(i)->level);
+            const RegionNode* up = regionNode(regionParent(i, 1));  // a later ring's: the one it grew from
+            EXPECT_TRUE(regionNode(i)->level == 0 || (up && up->level == regionNode(i)->level - 1)) << i;
             const std::vector<ContourElement> ring = nodeRing(i);
             for (size_t j = 0; j < ring.size(); ++j) {
                 const ContourElement &e = ring[j], &f = ring[(j + 1) % ring.size()];
@@ -417,6 +435,11 @@ TEST(PlaneRings, OpenPocketSpanRings) {
         }
         EXPECT_EQ(sharp == 0, fillet > 0);
         EXPECT_GT(deepest, 1);
+        // Without a room to clip them to, later rings go.
+        ASSERT_EQ(clistCreate("INSEL"), 1);
+        put("SPAN", box(0, 0, 10, 10), true, true);
+        EXPECT_EQ(pocketSpanOffsets(3.6, 0, 1), 1);
+        EXPECT_EQ(clistCount("SPAN"), 0);
     }
     kvCCPParams.filletRadius = 0;
 }
@@ -442,5 +465,36 @@ TEST(PlaneRings, MovedStockDropsRingsRoundEverything) {
             for (const ContourElement& e : c)
                 all = all && offsettest::insidePolygon(ring, offsettest::startPoint(e));
         EXPECT_FALSE(all) << i;
+    }
+}
+
+// The rings written to the list named as the G-code file: the island's ring (a 10 square grown by 2 with
+// round corners) keeps the island's direction though the tree cuts it reversed (forceInside); and a grouped
+// boundary starting on an inserted element starts its rings on its first own element for a pocket contour.
+TEST(PlaneRings, WrittenRingsKeepTheirDirectionAndStart) {
+    const double island = 14 * 14 - (4 - offsettest::kPi) * 4;
+    for (const int force : {0, 1}) {
+        Plane plane(2, 0.4);
+        pocketKernel().forceInside = pocketKernel().pocketContour = force;
+        strcpy(rifBlock()->rifName, "REST");
+        rifBlock()->genRif = 1;
+        ASSERT_EQ(clistCreate("REST"), 1);
+        std::vector<ContourElement> outer = box(0, 0, 60, 40);
+        outer[0].sourceTag = -1;
+        ContourHeader h = header(outer, true, true, 0);
+        h.group = 1;
+        ASSERT_EQ(clistInsert("MAIN", outer.data(), &h, -1), 1);
+        put("MAIN", box(25, 15, 35, 25, false), false, true, 1);
+        ASSERT_EQ(plane.run(false), 1);
+        ASSERT_EQ(clistCount("REST"), 2);
+        for (int32_t i = 0; i < 2; ++i) {
+            const std::vector<ContourElement> c = get("REST", i);
+            EXPECT_NEAR(offsettest::signedArea(c), i ? -island : 56 * 36, 1e-3) << force;
+            const Vec2 p = offsettest::startPoint(c[0]), want = force ? Vec2{58, 2} : Vec2{2, 2};
+            EXPECT_TRUE(i || std::hypot(p.x - want.x, p.y - want.y) < 1e-9) << force << " " << p.x;
+        }
+        EXPECT_NEAR(offsettest::signedArea(nodeRing(1)), force ? island : -island, 1e-3);
+        rifResetState();
+        pocketKernel().forceInside = pocketKernel().pocketContour = 0;
     }
 }

@@ -144,9 +144,13 @@ TEST(RegionWalk, TheStepDownIsSearchedFromEachWalksEnd) {
         EXPECT_GT(child, 0u);
         EXPECT_EQ(child < corner, !direct);
         // Boxes and straight links cut no arc; an infeed radius rounds the link into the child.
-        int arcs = 0;
-        for (const Rec& r : records(31)) arcs += r.type == 3121;
-        EXPECT_EQ(arcs > 0, variant == 2);
+        int arcs = 0, along = 0;  // along: arcs arriving at the child's start along its first side (+x)
+        for (const Rec& r : records(31)) {
+            arcs += r.type == 3121;
+            along += r.type == 3121 && std::hypot(r.x - 8, r.y - 8) < 1e-9 &&
+                     (r.clockwise ? 1 : -1) * (r.y - r.cy) > 0;
+        }
+        EXPECT_EQ(std::pair(arcs > 0, along), std::pair(variant == 2, variant == 2 ? 1 : 0));
         kvCCPParams.infeedRadius = 0;
         // With infeed marks asked for, each link (down to the child, back up to the rest of the ring) is
         // marked from its start to its end.
@@ -405,4 +409,34 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
     EXPECT_EQ(connectForward(c.data(), 4, t.data(), 4, &from, &target, 2, &onC, &onT), 0);
     EXPECT_EQ(connectInward(c.data(), 4, t.data(), 4, &from, &target, 2, 1e5, &onC, &onT), 0);
     EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>(2, "101 1104"));
+}
+
+// Up to the only parent: a ring finished leaves from where its entry began (its cut went all round), one
+// not finished from where its cut ends, straight across the gap of 8.
+TEST(RegionWalk, TheStepUpLeavesFromWhereTheRingWasLeft) {
+    for (const int finished : {0, 1}) {
+        Walk walk;
+        const int32_t outer = attachBox(0, 0, 100, 100, 0), inner = attachBox(8, 8, 92, 92, 1);
+        ASSERT_GT(regionAddLink(inner, outer), 0);
+        if (finished) regionSetDone(inner, kRegionFinished);
+        const WalkEntry e{inner, {1, 92, 8}, {3, 8, 92}};
+        RingPosition conn{}, start{};
+        int32_t next = -1;
+        EXPECT_EQ(regionRingSequence(&e, 8, &conn, &start, &next), kWalkUp);
+        EXPECT_EQ(next, outer);
+        EXPECT_XY(EXPECT_NEAR, conn, finished ? 92 : 8, finished ? 8 : 92, 1e-9);
+        EXPECT_XY(EXPECT_NEAR, start, finished ? 92 : 8, finished ? 0 : 100, 1e-9);
+        // Left halfway along its segment, a ring not finished is cut all round from there first, so that
+        // none of it waits on the stack, and is finished.
+        const RingPosition mid{2, 92, 50}, across{1, 100, 50};
+        ASSERT_EQ(regionPathEmit(&e, kWalkUp, &mid, &across, next, 8), 1);
+        std::vector<Vec2> want = {{92, 8}, {92, 50}, {92, 92}, {8, 92}, {8, 8}, {92, 8}, {92, 50}, {100, 50}};
+        if (finished) want.erase(want.begin() + 2, want.begin() + 7);
+        const std::vector<std::vector<Vec2>> paths = passes();
+        ASSERT_EQ(paths.size(), 1u);
+        ASSERT_EQ(paths[0].size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i)
+            EXPECT_XY(EXPECT_NEAR, paths[0][i], want[i].x, want[i].y, 1e-9);
+        EXPECT_EQ(regionIsDone(inner), kRegionFinished);
+    }
 }

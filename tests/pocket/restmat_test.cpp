@@ -385,9 +385,13 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
         EXPECT_EQ(states, (closes ? std::vector<int32_t>{1, 0, 1} : std::vector<int32_t>{1, 0}));
         ASSERT_EQ(clistCount("REST"), closes ? 1 : 0);
         if (!closes) continue;
-        const std::vector<ContourElement> area = get("REST", 0);
+        ContourHeader h{};
+        const std::vector<ContourElement> area = get("REST", 0, &h);
         ASSERT_GE(area.size(), 2u);
+        EXPECT_EQ(std::vector<int>({h.tag, h.ccw, h.leftSide}),
+                  std::vector<int>({1, offsettest::signedArea(area) > 0, 1}));
         EXPECT_EQ(area[0].type, kElemArc);
+        for (const ContourElement& e : area) EXPECT_EQ(e.sourceTag, e.type == kElemArc);  // corner arcs 1
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(area[0]), 5, 0, 1e-9);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(area.back()), 5, 0, 1e-9);
         EXPECT_NEAR(offsettest::perimeter(area) - offsettest::sweepOf(area[0]) * 5, 10, 1e-9);

@@ -104,15 +104,16 @@ TEST(RifBlock, MirrorPlanesReflectPoints) {
     const struct {
         double mirrorOri[3], jlOri[3];
         int32_t mode;
-        Vec3 image;  // of (5, 6, 7), the planes through (2, 0, 0) and (1, 2, 3)
+        Vec3 image;  // of (5, 6, 7), the planes through (2, 0, 4) and (1, 2, 3)
     } cases[] = {{{0, 3, 0}, {0, 0, 0}, -1, {5, -6, 7}},
+                 {{0, 0, 1}, {0, 0, 0}, -1, {5, 6, 1}},
                  {{0, 0, 0}, {0, 0, 2}, -1, {5, 6, -1}},
                  {{0, 0, 0}, {0, 1, 0}, -1, {5, -2, 7}},
                  {{1, 0, 0}, {0, 0, 1}, 1, {-1, 6, -1}}};
     for (const auto& c : cases) {
         rifResetState();
         RifBlock& b = *rifBlock();
-        b.mirrorPos[0] = 2;
+        b.mirrorPos[0] = 2, b.mirrorPos[2] = 4;
         for (int i = 0; i < 3; ++i) {
             b.jlMirrorPos[i] = i + 1;
             b.mirrorOri[i] = c.mirrorOri[i];

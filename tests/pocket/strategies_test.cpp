@@ -99,6 +99,8 @@ TEST(Strategies, RunReplacedWithJoinsToTheArcAfterIt) {
         std::vector<ContourElement> out(12);
         const int32_t n = openRunReplace(c.elements.data(), 4, 0, 0, chain.data(), 2, out.data(), 12);
         ASSERT_EQ(n, static_cast<int32_t>(c.tags.size()));
+        // Room for the rest, the chain and two joins is enough.
+        EXPECT_EQ(openRunReplace(c.elements.data(), 4, 0, 0, chain.data(), 2, out.data(), 3 + 2 + 2), n);
         out.resize(n);
         for (int32_t i = 0; i < n; ++i) {
             const Vec2 e = offsettest::endPoint(out[i]), s = offsettest::startPoint(out[(i + 1) % n]);
