@@ -125,7 +125,10 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
         std::vector<ContourElement> ring;
         double d, area;
         int arcs;
-    } cases[] = {{box(0, 0, 20, 20), 2, 400, 4}, {box(0, 0, 20, 20), 0.1, 400, 4}, {dumbbell, 2, 200.5, 8}};
+    } cases[] = {{box(0, 0, 20, 20), 2, 400, 4},
+                 {box(0, 0, 20, 20), 0.1, 400, 4},
+                 {box(0, 0, 20, 20), 0.5, 400, 4},
+                 {dumbbell, 2, 200.5, 8}};
     for (const auto& c : cases) {
         const std::vector<ContourElement> out = run(contourInsertOpeningArcs, c.ring, c.d, 0);
         EXPECT_EQ(arcsOf(out, c.d), c.arcs) << c.d;
