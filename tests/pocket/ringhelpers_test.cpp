@@ -272,6 +272,8 @@ TEST(RingHelpers, TurnSideByTheTangents) {
         {lineElem(0, 0, 10, 0), lineElem(10, 0, 0, 0), {5, 0}, 1},
         {lineElem(0, 0, 10, 0), ccw, {5, 0}, 1},
         {lineElem(0, 0, 10, 0), cw, {5, 0}, 2},
+        // An arc about (0, -3) runs straight up at (5, -3), left of a line rising at 60 degrees.
+        {lineElem(4, -3 - std::sqrt(3), 6, -3 + std::sqrt(3)), arcElem(0, -3, 5, -1, 1, 1), {5, -3}, 1},
     };
     for (const auto& c : cases) {
         const PocketIsect rec{c.at.x, c.at.y, 0, 1, 1, 1};
