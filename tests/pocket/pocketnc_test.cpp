@@ -444,7 +444,8 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
 }
 
 // The last guard: a cut that would take the tool into a wall is not written, and the failed step is
-// reported once a plane however often it happens there; a cut clear of the walls goes out.
+// reported once a plane however often it happens there; a cut clear of the walls goes out. Every pass
+// leaves by 2 at its end; only a stock-only plane also leaves the cut before a refused one.
 TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
     NcPlane plane;
     ASSERT_EQ(clistCreate("INPUT"), 1);
@@ -452,20 +453,24 @@ TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
     planeCheckResetState();
     pocketKernel().geometryScale = 1;
     kvCCPParams.toolDiameter = 10;
+    kvCCPParams.leavingType = 1;
+    kvCCPParams.leavingLength = 2;
     ContourHeader h{};
     h.bottom = -5;
     ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
-    int written = 0;
     for (int plane = 0; plane < 2; ++plane) {
+        kvCCPParams.stock = plane ? 0 : kCcpStockOnly;
         pocketNcHeader();
-        for (const double y : {2.0, 30.0, 3.0}) {
+        for (const double y : {2.0, 30.0, 3.0, 40.0}) {
             ContourElement e = lineElem(20, y, 80, y);
             pocketEmitElement(&e);
         }
         pocketContourEnd();
     }
-    for (const Rec& r : log()) written += r.type == 3111 && r.x == 80;
-    EXPECT_EQ(written, 2);
+    std::vector<double> ends;
+    for (const Rec& r : log())
+        if (r.type == 3111 && r.x == 80) ends.push_back(r.y);
+    EXPECT_EQ(ends, (std::vector<double>{30, 32, 40, 42, 30, 40, 42}));
     EXPECT_EQ(PocketErrors::texts(), (std::vector<std::string>{"101 1103", "101 1103"}));
     // A gap of 2 along the wall, 5.5 off it, is bridged by a feed line: the tool keeps clear along it.
     log().clear();

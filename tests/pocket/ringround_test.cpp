@@ -88,19 +88,26 @@ TEST(RingRound, OpeningRetriedAtHalfTheRadius) {
     EXPECT_NEAR(offsettest::signedArea(rounded), 60 - 4 * (1 - offsettest::kPi / 4), 1e-3);
 }
 
-// A spike of width 1 and length 10 vanishes in an opening by 1, which moves its
-// tip far more than 3 r: the fillets are used instead and the tip stays.
+// A spike of width 1 and length 10 vanishes in an opening by 1, which moves its tip far more than 3 r:
+// the fillets are used instead and the tip stays; so too when the opening of a strip too narrow for r
+// is retried at r / 2 and loses a spike then.
 TEST(RingRound, OpeningThatLosesTheSpikeFallsBackToFillets) {
     Round round;
-    const std::vector<ContourElement> spike =
-        polygon({{0, 0}, {20, 0}, {20, 20}, {11, 20}, {11, 30}, {10, 30}, {10, 20}, {0, 20}});
-    std::vector<ContourElement> out(kClistMaxElements);
-    ASSERT_EQ(contourOpenByOffset(spike.data(), 8, 1, out.data(), 0) > 0, true);
-    const std::vector<ContourElement> rounded = run(contourRoundCorners, spike, 1, 0);
-    ASSERT_GT(rounded.size(), spike.size());
-    EXPECT_LT(offsettest::distanceTo({10.5, 30}, rounded), 0.01);
-    for (const ContourElement& e : spike)
-        EXPECT_LT(offsettest::distanceTo(offsettest::startPoint(e), rounded), 1.0);
+    const struct {
+        std::vector<Vec2> ring;
+        double r;
+        Vec2 tip;
+    } cases[] = {
+        {{{0, 0}, {20, 0}, {20, 20}, {11, 20}, {11, 30}, {10, 30}, {10, 20}, {0, 20}}, 1, {10.5, 30}},
+        {{{0, 0}, {20, 0}, {20, 3}, {11, 3}, {11, 13}, {10, 13}, {10, 3}, {0, 3}}, 2, {10.5, 13}}};
+    for (const auto& c : cases) {
+        const std::vector<ContourElement> spike = polygon(c.ring);
+        const std::vector<ContourElement> rounded = run(contourRoundCorners, spike, c.r, 0);
+        ASSERT_GT(rounded.size(), spike.size());
+        EXPECT_LT(offsettest::distanceTo(c.tip, rounded), 0.01) << c.r;
+        for (const ContourElement& e : spike)
+            EXPECT_LT(offsettest::distanceTo(offsettest::startPoint(e), rounded), c.r) << c.r;
+    }
 }
 
 // The opening arcs put into an unchanged ring at each convex corner, d^2 (1 - pi/4) of area lost at each;
