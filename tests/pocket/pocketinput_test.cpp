@@ -320,6 +320,7 @@ TEST(PocketInput, ContourVariablesReachTheHeader) {
             ContourHeader h;
             ASSERT_EQ(clistGet("INPUT", e, &h, i), i);
             const bool own = i == 0;
+            EXPECT_EQ(h.tag, 1);  // a contour of the pocket input, unlike a clamp
             EXPECT_EQ(h.stock, own ? c.stock : 0) << c.vars;
             EXPECT_EQ(h.group, own ? c.group : 0) << c.vars;
             EXPECT_DOUBLE_EQ(pocketAllowanceGet(i), own ? c.allowance : 0.25) << c.vars;
