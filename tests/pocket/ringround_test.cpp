@@ -156,10 +156,12 @@ TEST(RingRound, SharpCornerNeedsAFilletAlsoAtTheStart) {
         EXPECT_EQ(cornerNeedsFillet(c.data(), 3, 5, 2, 6), 1);
         EXPECT_EQ(cornerNeedsFillet(c.data(), 3, 5, 1, 6), 0);
     }
-    // The tip of a narrow notch into a counter-clockwise square turns against it: no fillet.
+    // The tip of a narrow notch into a counter-clockwise square turns against it: no fillet there.
     const std::vector<ContourElement> notch =
         polygon({{0, 0}, {4.5, 0}, {5, 6}, {5.5, 0}, {10, 0}, {10, 10}, {0, 10}});
     EXPECT_EQ(cornerNeedsFillet(notch.data(), 7, 5, 2, 6), 0);
+    std::vector<ContourElement> out(16);
+    EXPECT_EQ(contourFilletCorners(notch.data(), 7, 1, out.data()), 13);  // an arc in each of the other six
 }
 
 // Opening a square from empty working buffers with each of its first allocations failing in turn (the
