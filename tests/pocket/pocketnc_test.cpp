@@ -434,7 +434,7 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         for (const double y : {0.0, 20.0, 40.0}) {
             ContourElement e = lineElem(0, y, 10, y);
             EXPECT_EQ(pocketEmitElement(&e), 1);
-            pocketContourEnd();
+            if (y > 0) pocketContourEnd();  // the first pass ends at the far entry of the second
         }
         blockValuesEmit();
         const std::vector<int> want =
