@@ -60,9 +60,7 @@ TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
         // A word key not given is not set by the "true" of the key read before it.
         {"noPlunge", "true", [&] { return k.noPlunge + 10 * k.spiral + 100 * k.forceInside; }, 1},
         {"spiral", "true", [&] { return k.spiral; }, 1},
-        {"spiral", "yes", [&] { return k.spiral; }, 0},
         {"forceInside", "true", [&] { return k.forceInside; }, 1},
-        {"forceInside", "yes", [&] { return k.forceInside; }, 0},
         {"allowSingleCut", "true", [&] { return p.allowSingleCut; }, 1},
         {"reduceContours", "false", [&] { return p.reduceContours; }, 0},
         {"reduceContours", "yes", [&] { return p.reduceContours; }, 1},
