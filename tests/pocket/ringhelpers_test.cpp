@@ -352,7 +352,7 @@ TEST(RingHelpers, ListHelpers) {
         std::vector<int32_t> tags;
         int16_t group;
         int first;
-    } rotations[] = {{{-1, -1, 3, 4}, 1, 2}, {{3, -1, -1, 4}, 1, 3}, {{3, 4, -1, -1}, 1, 0},
+    } rotations[] = {{{-1, -1, 0, 4}, 1, 2}, {{3, -1, -1, 4}, 1, 3}, {{3, 4, -1, -1}, 1, 0},
                      {{-1, -1, 3, 4}, 0, 0}, {{3, 4, 5, 6}, 1, 0},   {{-1, 3}, 1, 1}};
     for (const int mode : {0, 1}) {
         ASSERT_TRUE(clistCreate("MAIN"));
