@@ -55,6 +55,8 @@ TEST(RingHelpers, SpliceAreasOfRectangles) {
         const int32_t w =
             contourSplice(a.data(), &ha, b.data(), &hb, rec, n, out.data(), 4000, starts, counts, 64);
         ASSERT_EQ(w > 0, n > 0) << run;  // disjoint contours: no records, nothing written
+        ASSERT_EQ(contourSplice(a.data(), &ha, b.data(), &hb, rec, -n, out.data(), 4000, starts, counts, 64),
+                  0);  // nor for a negative count
         spliced += n > 0;
         double total = 0;
         for (int32_t k = 0; k < w; ++k)
