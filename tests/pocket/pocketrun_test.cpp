@@ -1046,5 +1046,6 @@ TEST(PocketRun, KernelKeepsStockMovesAndNesting) {
         EXPECT_EQ(pocketKernel().stockMovement, c.movement) << c.contours.size() << c.stock;
         EXPECT_EQ(pocketKernel().stockMoved, c.moved) << c.contours.size() << c.stock;
         EXPECT_EQ(pocketKernel().nestingReordered, 0);
+        EXPECT_EQ(kvCCP.toolContourFlag, 0);  // only a configuration run draws the tool's contour
     }
 }
