@@ -651,6 +651,7 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         PocketKernel& k = pocketKernel();
         p.retractEachPlane = 0;
         p.plungeAtLastPosition = atLast;
+        p.cutterCompensation = atLast;  // switched off (CC0X) at the pass end only where it was on
         k.planesLeft = 1;
         k.startGiven = 0;
         pocketNcHeader();
@@ -664,6 +665,7 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
         EXPECT_EQ(lifts, atLast ? 0 : 1);
         EXPECT_EQ(k.startGiven, atLast);
+        EXPECT_EQ(indexOf("tr", "CC0X") >= 0, atLast == 1);
         if (atLast) {
             EXPECT_EQ(k.startX, 30);
             EXPECT_EQ(k.startY, 20);
