@@ -320,6 +320,7 @@ TEST(PocketInput, ContourVariablesReachTheHeader) {
             ContourHeader h;
             ASSERT_EQ(clistGet("INPUT", e, &h, i), i);
             const bool own = i == 0;
+            EXPECT_EQ(h.tag, 1);  // a contour of the pocket input, unlike a clamp
             EXPECT_EQ(h.stock, own ? c.stock : 0) << c.vars;
             EXPECT_EQ(h.group, own ? c.group : 0) << c.vars;
             EXPECT_DOUBLE_EQ(pocketAllowanceGet(i), own ? c.allowance : 0.25) << c.vars;
@@ -512,6 +513,34 @@ TEST(PocketInput, ListsMirroredIntoTheWorld) {
             }
         }
         clistFree("TEMP");
+        framePairResetState();
+    }
+}
+
+// The frame a contour file names (Cs_o, Cs_x, Cs_y, Cs_z) carries its contours into the world when the
+// frame pair takes contours; the square's corner (20, 0) at top 3.5 lands at o + 20 x + 3.5 z.
+TEST(PocketInput, FileFrameCarriesContoursWhenThePairTakesThem) {
+    for (int flag : {0, 1}) {
+        PocketErrors errors;
+        TempFolder tmp;
+        const std::string file = tmp.file("f.kvx");
+        writeText(file, kvx("v Cs_o(100,50,2)\nv Cs_x(0,1,0)\nv Cs_y(-1,0,0)\nv Cs_z(0,0,1)\no Contour[1]()\n"
+                            "{\n o L(x[0/20] y[0/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/10])\n"
+                            " o L(x[/0] y[/0])\n}\n"));
+        framesResetState();
+        const Vec3 none{0, 0, 0};
+        ASSERT_EQ(framePairCreate(&none, &none, &none, &none), 1);
+        framePairSetFlag(kFramePairContours, flag);
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.surface = 3;
+        kvCCPParams.surfaceOffset = 0.5;
+        ASSERT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 1);
+        ContourElement e[4];
+        ContourHeader h;
+        ASSERT_EQ(clistGet("INPUT", e, &h, 0), 0);
+        EXPECT_DOUBLE_EQ(e[0].g[kLx2], flag ? 100 : 20);
+        EXPECT_DOUBLE_EQ(e[0].g[kLy2], flag ? 70 : 0);
+        EXPECT_DOUBLE_EQ(h.top, flag ? 5.5 : 3.5);
         framePairResetState();
     }
 }

@@ -434,7 +434,7 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         for (const double y : {0.0, 20.0, 40.0}) {
             ContourElement e = lineElem(0, y, 10, y);
             EXPECT_EQ(pocketEmitElement(&e), 1);
-            pocketContourEnd();
+            if (y > 0) pocketContourEnd();  // the first pass ends at the far entry of the second
         }
         blockValuesEmit();
         const std::vector<int> want =
@@ -444,7 +444,8 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
 }
 
 // The last guard: a cut that would take the tool into a wall is not written, and the failed step is
-// reported once a plane however often it happens there; a cut clear of the walls goes out.
+// reported once a plane however often it happens there; a cut clear of the walls goes out. Every pass
+// leaves by 2 at its end; only a stock-only plane also leaves the cut before a refused one.
 TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
     NcPlane plane;
     ASSERT_EQ(clistCreate("INPUT"), 1);
@@ -452,20 +453,24 @@ TEST(PocketNc, GougingCutsAreRefusedAndReportedOncePerPlane) {
     planeCheckResetState();
     pocketKernel().geometryScale = 1;
     kvCCPParams.toolDiameter = 10;
+    kvCCPParams.leavingType = 1;
+    kvCCPParams.leavingLength = 2;
     ContourHeader h{};
     h.bottom = -5;
     ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
-    int written = 0;
     for (int plane = 0; plane < 2; ++plane) {
+        kvCCPParams.stock = plane ? 0 : kCcpStockOnly;
         pocketNcHeader();
-        for (const double y : {2.0, 30.0, 3.0}) {
+        for (const double y : {2.0, 30.0, 3.0, 40.0}) {
             ContourElement e = lineElem(20, y, 80, y);
             pocketEmitElement(&e);
         }
         pocketContourEnd();
     }
-    for (const Rec& r : log()) written += r.type == 3111 && r.x == 80;
-    EXPECT_EQ(written, 2);
+    std::vector<double> ends;
+    for (const Rec& r : log())
+        if (r.type == 3111 && r.x == 80) ends.push_back(r.y);
+    EXPECT_EQ(ends, (std::vector<double>{30, 32, 40, 42, 30, 40, 42}));
     EXPECT_EQ(PocketErrors::texts(), (std::vector<std::string>{"101 1103", "101 1103"}));
     // A gap of 2 along the wall, 5.5 off it, is bridged by a feed line: the tool keeps clear along it.
     log().clear();
@@ -646,6 +651,7 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         PocketKernel& k = pocketKernel();
         p.retractEachPlane = 0;
         p.plungeAtLastPosition = atLast;
+        p.cutterCompensation = atLast;  // switched off (CC0X) at the pass end only where it was on
         k.planesLeft = 1;
         k.startGiven = 0;
         pocketNcHeader();
@@ -659,6 +665,7 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
         EXPECT_EQ(lifts, atLast ? 0 : 1);
         EXPECT_EQ(k.startGiven, atLast);
+        EXPECT_EQ(indexOf("tr", "CC0X") >= 0, atLast == 1);
         if (atLast) {
             EXPECT_EQ(k.startX, 30);
             EXPECT_EQ(k.startY, 20);

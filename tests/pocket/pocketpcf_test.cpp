@@ -134,7 +134,9 @@ TEST(PocketPcf, EachFieldGivesItsKeyOrNone) {
         ASSERT_EQ(pocketWritePcf(&kvCCP), 1);
         EXPECT_EQ(pocketKernel().stockPocket, stock ? 1 : 0);
         for (const Key& k : c.keys) {
-            char* v = kvListGet(kvCCP.vars, k.key, nullptr);
+            uint16_t type = 99;  // every key the writer sets, trochoidSteps too, has the same plain origin 0
+            char* v = kvListGet(kvCCP.vars, k.key, &type);
+            EXPECT_EQ(type, v ? 0 : 99) << k.key;
             if (!k.word) {
                 EXPECT_EQ(v, nullptr) << k.key << " " << (v ? v : "");
             } else if (!v) {

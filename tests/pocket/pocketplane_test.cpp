@@ -53,25 +53,24 @@ TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
 }
 
 // The plane's start: a given one is kept only inside the pocket (inside the outer boundary, outside its
-// islands) or anywhere on an open plane; a circular pocket without one starts at its centre unless it
-// is cut outside-in directly. The plane keeps the tool's step, takes its top from MAIN's first contour
-// and collects its moves only outside-in, a move list for outside-in and stock outside-in alike.
+// islands, or in a pocket within an island) or anywhere on an open plane; a circular pocket without one
+// starts at its centre unless it is cut outside-in directly. The plane keeps the tool's step, takes its top
+// from MAIN's first contour and collects its moves only outside-in, a move list for outside-in and stock
+// outside-in alike.
 TEST(PocketPlane, PrepareKeepsAStartOnlyWithRoom) {
     const struct {
         Vec2 start;
         int32_t given, open, kept;
-    } starts[] = {{{20, 20}, 1, 0, 1},
-                  {{50, 50}, 1, 0, 0},
-                  {{150, 50}, 1, 0, 0},
-                  {{50, 50}, 1, 1, 1},
-                  {{20, 20}, 0, 0, 0}};
+    } starts[] = {{{20, 20}, 1, 0, 1},  {{36, 50}, 1, 0, 0}, {{50, 50}, 1, 0, 1},
+                  {{150, 50}, 1, 0, 0}, {{50, 50}, 1, 1, 1}, {{20, 20}, 0, 0, 0}};
     for (const auto& c : starts) {
         PocketErrors errors;
         ASSERT_TRUE(clistCreate("MAIN"));
         ContourHeader h{};
         h.top = 12;
         ASSERT_TRUE(putContour("MAIN", polygon({{0, 0}, {100, 0}, {100, 100}, {0, 100}}), h));
-        ASSERT_TRUE(putContour("MAIN", polygon({{40, 40}, {40, 60}, {60, 60}, {60, 40}}), h));
+        ASSERT_TRUE(putContour("MAIN", polygon({{30, 30}, {30, 70}, {70, 70}, {70, 30}}), h));
+        ASSERT_TRUE(putContour("MAIN", polygon({{44, 44}, {56, 44}, {56, 56}, {44, 56}}), h));
         PocketKernel& k = pocketKernel();
         k.startX = c.start.x;
         k.startY = c.start.y;

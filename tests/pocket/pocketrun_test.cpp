@@ -1021,3 +1021,31 @@ TEST(PocketRun, OutsideInEntersAtTheMiddleOfTheLongestRun) {
     EXPECT_NEAR(entry->x, 50, 1e-6);
     EXPECT_NEAR(std::fabs(entry->y - 30), 30 - 5 - 0.2, 1e-6);  // the tool radius and the allowance in
 }
+// The kernel a run leaves: stock moves between contours only where a plane has several (rapid asked for);
+// a stock contour of several stocks is moved to the front only when it is not there; nesting reverses
+// group signs only outside-in direct, so contour-parallel runs never note it.
+TEST(PocketRun, KernelKeepsStockMovesAndNesting) {
+    Job job;
+    const std::vector<Vec2> outer = boxPoints(0, 0, 100, 60), island = boxPoints(40, 20, 60, 40);
+    const std::string stock = "v stock(true)\n v depth(6)";
+    const struct {
+        std::vector<KvxContour> contours;
+        const char* stock;
+        int32_t movement, moved;
+    } cases[] = {{{{outer}}, "stock := false", 0, 0},
+                 {{{outer}, {island}}, "stock := false", 1, 0},
+                 {{{outer, stock}, {island}}, "stock := multi", 1, 0},
+                 {{{island}, {outer, stock}}, "stock := multi", 1, 1}};
+    for (const auto& c : cases) {
+        writeText("p.kvx", kvxText(c.contours));
+        std::string text = job.with("geoSource", "geoSource := \"p.kvx\"");
+        for (const char* line :
+             {"stockMovement := rapid", "infeedDepth := 10", "plungeType := straight", c.stock})
+            text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+        EXPECT_EQ(job.run(text), 0);
+        EXPECT_EQ(pocketKernel().stockMovement, c.movement) << c.contours.size() << c.stock;
+        EXPECT_EQ(pocketKernel().stockMoved, c.moved) << c.contours.size() << c.stock;
+        EXPECT_EQ(pocketKernel().nestingReordered, 0);
+        EXPECT_EQ(kvCCP.toolContourFlag, 0);  // only a configuration run draws the tool's contour
+    }
+}

@@ -13,7 +13,7 @@ void put(const char* list, double x, double y, int16_t group, uint16_t stock = 0
     std::vector<ContourElement> c = polygon({{x, y}, {x + 4, y}, {x + 4, y + 4}, {x, y + 4}});
     ContourHeader h{};
     h.elementCount = 4;
-    h.group = group;
+    h.group = h.tag = group;
     h.stock = stock;
     ASSERT_EQ(clistInsert(list, c.data(), &h, -1), 1);
 }
@@ -47,6 +47,11 @@ TEST(PocketRunOps, GroupsWithTheSameStartComeTogether) {
     EXPECT_EQ(ccpReorderPocketGroups("POCKET"), 1);
     const std::vector<std::pair<int16_t, double>> want = {{1, 0}, {3, 0}, {3, 20}, {2, 10}, {4, 10}};
     EXPECT_EQ(groupsAndStarts("POCKET"), want);
+    // The tag of the contour nearest a point, the first of equally near ones; 0 without a list or point.
+    const Vec2 points[] = {{23, 5}, {2, 5}};
+    EXPECT_EQ(ccpLevelNearestStart("POCKET", &points[0]), 3);
+    EXPECT_EQ(ccpLevelNearestStart("POCKET", &points[1]), 1);
+    EXPECT_EQ(ccpLevelNearestStart("POCKET", nullptr) + ccpLevelNearestStart("NONE", &points[0]), 0);
 }
 
 // The first stock contour after index 0 is reversed and put first, later ones

@@ -64,10 +64,13 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
         int order;
     } ends[] = {{{1, 10, 0}, {2, 10, 0}, 5, 0}, {{1, 10, 0}, at(15), 2, 1},    {{4, 0, 0}, at(5), 35, 1},
                 {at(5), {4, 0, 0}, 35, -1},     {{2, 10, 10}, at(25), 22, -1}, {{4, 0, 0}, {1, 0, 0}, 12, 0}};
-    for (const auto& e : ends) {
-        const RingPosition from = at(e.c);
-        EXPECT_EQ(ringOrder(2, &e.a, &e.b, sq.data(), 4, &from), e.order) << e.a.element << " " << e.c;
-    }
+    // A closed ring wraps so also in stock outside-in.
+    for (const int32_t stockOutin : {1, 0})
+        for (const auto& e : ends) {
+            pocketKernel().stockOutin = stockOutin;
+            const RingPosition from = at(e.c);
+            EXPECT_EQ(ringOrder(2, &e.a, &e.b, sq.data(), 4, &from), e.order) << e.a.element << " " << e.c;
+        }
 }
 
 // Line ends written for a segment: every corner passed, then the to-point.

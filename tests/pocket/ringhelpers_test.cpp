@@ -55,6 +55,8 @@ TEST(RingHelpers, SpliceAreasOfRectangles) {
         const int32_t w =
             contourSplice(a.data(), &ha, b.data(), &hb, rec, n, out.data(), 4000, starts, counts, 64);
         ASSERT_EQ(w > 0, n > 0) << run;  // disjoint contours: no records, nothing written
+        ASSERT_EQ(contourSplice(a.data(), &ha, b.data(), &hb, rec, -n, out.data(), 4000, starts, counts, 64),
+                  0);  // nor for a negative count
         spliced += n > 0;
         double total = 0;
         for (int32_t k = 0; k < w; ++k)
@@ -272,6 +274,8 @@ TEST(RingHelpers, TurnSideByTheTangents) {
         {lineElem(0, 0, 10, 0), lineElem(10, 0, 0, 0), {5, 0}, 1},
         {lineElem(0, 0, 10, 0), ccw, {5, 0}, 1},
         {lineElem(0, 0, 10, 0), cw, {5, 0}, 2},
+        // An arc about (0, -3) runs straight up at (5, -3), left of a line rising at 60 degrees.
+        {lineElem(4, -3 - std::sqrt(3), 6, -3 + std::sqrt(3)), arcElem(0, -3, 5, -1, 1, 1), {5, -3}, 1},
     };
     for (const auto& c : cases) {
         const PocketIsect rec{c.at.x, c.at.y, 0, 1, 1, 1};
@@ -350,7 +354,7 @@ TEST(RingHelpers, ListHelpers) {
         std::vector<int32_t> tags;
         int16_t group;
         int first;
-    } rotations[] = {{{-1, -1, 3, 4}, 1, 2}, {{3, -1, -1, 4}, 1, 3}, {{3, 4, -1, -1}, 1, 0},
+    } rotations[] = {{{-1, -1, 0, 4}, 1, 2}, {{3, -1, -1, 4}, 1, 3}, {{3, 4, -1, -1}, 1, 0},
                      {{-1, -1, 3, 4}, 0, 0}, {{3, 4, 5, 6}, 1, 0},   {{-1, 3}, 1, 1}};
     for (const int mode : {0, 1}) {
         ASSERT_TRUE(clistCreate("MAIN"));
