@@ -961,3 +961,32 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         plistFree(l);
     }
 }
+
+// A wall at y = -19 blocks the upright head; tilting towards +y (C = pi / 2) soon frees it, towards
+// C = asin(0.25) only past B = 0.1. The interval grown about the middle of the predecessor's steps down
+// while B stays above 0 (the upright axis is never tried) and ends at the sampled edge where a step
+// meets the wall; nothing blocks above, so B max stays put.
+TEST(AvoidHead, GrownIntervalStepsDownToTheWallButNotToUpright) {
+    const Vec3 p = {0, 0, 0};
+    HeadScene s;
+    ASSERT_EQ(s.build(wall(-19, -100, 100)), 1);
+    for (const double c : {kPi / 2, std::asin(0.25)}) {
+        const bool steep = c > 1;
+        const auto freeAt = [&](double b) {
+            Vec3 a;
+            dirFromAngles(&a, c, b);
+            return coll_check_full(&p, &a, nullptr) == 1;
+        };
+        double edge = 0.3;  // the last free sample from 0.3 down, every 0.002
+        while (freeAt(edge - 0.002)) edge -= 0.002;
+        ASSERT_TRUE(!freeAt(0.0) && freeAt(0.05) == steep && !freeAt(0.1) != steep) << c;
+        AvoidEntry prev{}, e{};
+        prev.bMin = steep ? 0.0 : 0.25, prev.bMax = steep ? 0.1 : 0.35, e.c = c;
+        ASSERT_EQ(avoidGrowIntervalB(&prev, &e, &p, 1.2), 1);
+        EXPECT_EQ(e.bMax, steep ? 0.05 : 0.3);
+        if (steep)
+            EXPECT_EQ(e.bMin, 0.05);
+        else
+            EXPECT_NEAR(e.bMin, edge, 0.007);
+    }
+}
