@@ -155,7 +155,7 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
             int result;
             bool reset;  // a new process
         } calls[] = {{1, 0, 1, false},  {2, 2, 1, false}, {1, 5, -2, false}, {1, 2, 1, false},
-                     {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false}};
+                     {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false},  {2, 0, 1, true}};
         for (const auto& c : calls) {
             if (c.reset) headAvoidResetState();
             const HeadAvoidParams hp = params(c.mode, c.selection);
@@ -165,7 +165,8 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
             EXPECT_EQ(r >= 0 ? 1 : r, c.result);
             avoidTableFree(t);
         }
-        const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0", "6011,0", "7153,0"};
+        const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0",
+                                               "6011,0", "7153,0", "6011,0", "7152,0"};
         EXPECT_EQ(capture.messages(), level == 9 ? want : std::vector<std::string>{});
     }
     plistFree(l);
