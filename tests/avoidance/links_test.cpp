@@ -947,6 +947,7 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkEmitMacro(nullptr, 1), 0);
     EXPECT_EQ(macroPathFirstStep(nullptr), 1.0);
     EXPECT_EQ(macroPlacePoints(nullptr, &ctx, &model), nullptr);
+    EXPECT_EQ(macroPlacePoints(macro, &ctx, &model), nullptr);  // no point: nothing to place
     EXPECT_EQ(macroJoinAxis(macro, nullptr), -1);
     linkThinPoints(nullptr, 1, 1);
     linkThinKeepAxes(nullptr, 1, 1, 1);
