@@ -738,8 +738,12 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     const struct {
         std::vector<double> xs;
         int32_t roofed;
-        bool wall;  // across x = -228: the first point's head meets it leaning 1.0, not 0.7
-    } layouts[] = {{{0, 130, 150, 175}, 0, false}, {{-300, 0, 200}, 1, false}, {{-300, 0, 200}, 1, true}};
+        bool wall;                 // across x = -228: the first point's head meets it leaning 1.0, not 0.7
+        double tilt = 0, low = 0;  // the roofed point's B (a hair's lean still names a side), every B min
+    } layouts[] = {{{0, 130, 150, 175}, 0, false},
+                   {{-300, 0, 200}, 1, false},
+                   {{-300, 0, 200}, 1, true},
+                   {{-300, 0, 200}, 1, false, 5e-6, -1.5}};
     for (const auto& lay : layouts) {
         HeadScene s;
         std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
@@ -754,7 +758,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             Plist* l = plistCreate(n, 1);
             ASSERT_NE(l, nullptr);
             for (int32_t i = 0; i < n; ++i) {
-                const Vec3 p{lay.xs[i], 0, 0}, a = axis(0.0, i == u ? 0.0 : 0.7);
+                const Vec3 p{lay.xs[i], 0, 0}, a = axis(0.0, i == u ? lay.tilt : 0.7);
                 plistAppend(l, lay.xs[i], &p, 0, &a, 0);
             }
             const HeadAvoidParams hp = params(4, 0);
@@ -764,10 +768,10 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 AvoidEntry& e = t->entries[i];
                 // C starts outside its band [0, 0.02] but at the roofed point: the fallback starts from the
                 // middle.
-                e.b = i == u ? 0.0 : 0.7, e.bMin = 0.0, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05, e.cLow = 0.0,
-                e.cHigh = 0.02;
+                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05,
+                e.cLow = 0.0, e.cHigh = 0.02;
             }
-            ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, 0), roof));
+            ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, lay.tilt), roof));
             EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback && !lay.wall ? 2 : 0) << u;
             if (!fallback || lay.wall) {
                 avoidTableFree(t);
@@ -775,8 +779,10 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 continue;
             }
             const double bu = t->entries[u].b;
-            EXPECT_TRUE(bu <= 1.0 && std::fabs(bu / 0.05 - std::round(bu / 0.05)) < 1e-9) << bu;
-            const Vec3 below = axis(0.0, bu - 0.05);  // the first free step: the one before it is not
+            const double steps = (bu - lay.tilt) / 0.05;
+            EXPECT_GT(steps, 0.5) << bu;  // up first: the lean's side (or no side, upright) meets the roof
+            EXPECT_TRUE(bu <= 1.0 && std::fabs(steps - std::round(steps)) < 1e-9) << bu;
+            const Vec3 below = axis(0.0, bu - std::copysign(0.05, steps));  // the first free step only
             EXPECT_NE(coll_check_full(&l->points[u], &below, nullptr), 1) << bu;
             for (int32_t i = 0; i < n; ++i) {
                 const AvoidEntry& e = t->entries[i];
@@ -788,7 +794,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 if (u == 0) {
                     EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
                 } else if (i != u) {
-                    EXPECT_EQ(e.b, std::fmin(1.0, 0.7 + bu)) << i;
+                    EXPECT_NEAR(e.b, std::fmin(1.0, 0.7 + bu - lay.tilt), 1e-12) << i;
                 }
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cLow, e.b), roof)) << i;
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cHigh, e.b), roof)) << i;
