@@ -232,7 +232,13 @@ TEST(Approach, MacroSearchRejectsLoopsThatDigOrCollide) {
         plistFree(L);
     }
     ctx.collCheck = 1;
-    EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx), nullptr);
+    for (const double step :
+         {0.3, 1.8, 2.5}) {  // from 5 points on a loop is checked: without a model, refused
+        ctx.arcStepAngle = step;
+        Plist* L = approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx);
+        EXPECT_EQ(L ? L->count : 0, step > 2 ? 4 : 0) << step;
+        plistFree(L);
+    }
     EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, nullptr), nullptr);
     ctx.arcStepAngle = 0;
     EXPECT_EQ(approachMacroSearch(&p0, &p1, nullptr, &z, &z, 3.0, 0.0, nullptr, &ctx), nullptr);

@@ -155,7 +155,7 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
             int result;
             bool reset;  // a new process
         } calls[] = {{1, 0, 1, false},  {2, 2, 1, false}, {1, 5, -2, false}, {1, 2, 1, false},
-                     {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false}};
+                     {4, 5, -2, false}, {4, 2, 1, true},  {2, 0, 1, false},  {2, 0, 1, true}};
         for (const auto& c : calls) {
             if (c.reset) headAvoidResetState();
             const HeadAvoidParams hp = params(c.mode, c.selection);
@@ -165,7 +165,8 @@ TEST(AvoidHead, MessagesOnceOrEveryTime) {
             EXPECT_EQ(r >= 0 ? 1 : r, c.result);
             avoidTableFree(t);
         }
-        const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0", "6011,0", "7153,0"};
+        const std::vector<std::string> want = {"6011,0", "7150,0", "7154,0", "7154,0",
+                                               "6011,0", "7153,0", "6011,0", "7152,0"};
         EXPECT_EQ(capture.messages(), level == 9 ? want : std::vector<std::string>{});
     }
     plistFree(l);
@@ -737,8 +738,12 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     const struct {
         std::vector<double> xs;
         int32_t roofed;
-        bool wall;  // across x = -228: the first point's head meets it leaning 1.0, not 0.7
-    } layouts[] = {{{0, 130, 150, 175}, 0, false}, {{-300, 0, 200}, 1, false}, {{-300, 0, 200}, 1, true}};
+        bool wall;                 // across x = -228: the first point's head meets it leaning 1.0, not 0.7
+        double tilt = 0, low = 0;  // the roofed point's B (a hair's lean still names a side), every B min
+    } layouts[] = {{{0, 130, 150, 175}, 0, false},
+                   {{-300, 0, 200}, 1, false},
+                   {{-300, 0, 200}, 1, true},
+                   {{-300, 0, 200}, 1, false, 5e-6, -1.5}};
     for (const auto& lay : layouts) {
         HeadScene s;
         std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
@@ -753,7 +758,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             Plist* l = plistCreate(n, 1);
             ASSERT_NE(l, nullptr);
             for (int32_t i = 0; i < n; ++i) {
-                const Vec3 p{lay.xs[i], 0, 0}, a = axis(0.0, i == u ? 0.0 : 0.7);
+                const Vec3 p{lay.xs[i], 0, 0}, a = axis(0.0, i == u ? lay.tilt : 0.7);
                 plistAppend(l, lay.xs[i], &p, 0, &a, 0);
             }
             const HeadAvoidParams hp = params(4, 0);
@@ -763,10 +768,11 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 AvoidEntry& e = t->entries[i];
                 // C starts outside its band [0, 0.02] but at the roofed point: the fallback starts from the
                 // middle.
-                e.b = i == u ? 0.0 : 0.7, e.bMin = 0.0, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05, e.cLow = 0.0,
-                e.cHigh = 0.02;
+                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05,
+                e.cLow = 0.0, e.cHigh = 0.02;
             }
-            ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, 0), roof));
+            t->entries[n].flag = -1;  // spare room past the last entry: never read as a failed run
+            ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, lay.tilt), roof));
             EXPECT_EQ(avoidComputeC(t, l, 0.01, 0.01, fallback), fallback && !lay.wall ? 2 : 0) << u;
             if (!fallback || lay.wall) {
                 avoidTableFree(t);
@@ -774,8 +780,10 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 continue;
             }
             const double bu = t->entries[u].b;
-            EXPECT_TRUE(bu <= 1.0 && std::fabs(bu / 0.05 - std::round(bu / 0.05)) < 1e-9) << bu;
-            const Vec3 below = axis(0.0, bu - 0.05);  // the first free step: the one before it is not
+            const double steps = (bu - lay.tilt) / 0.05;
+            EXPECT_GT(steps, 0.5) << bu;  // up first: the lean's side (or no side, upright) meets the roof
+            EXPECT_TRUE(bu <= 1.0 && std::fabs(steps - std::round(steps)) < 1e-9) << bu;
+            const Vec3 below = axis(0.0, bu - std::copysign(0.05, steps));  // the first free step only
             EXPECT_NE(coll_check_full(&l->points[u], &below, nullptr), 1) << bu;
             for (int32_t i = 0; i < n; ++i) {
                 const AvoidEntry& e = t->entries[i];
@@ -787,7 +795,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 if (u == 0) {
                     EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
                 } else if (i != u) {
-                    EXPECT_EQ(e.b, std::fmin(1.0, 0.7 + bu)) << i;
+                    EXPECT_NEAR(e.b, std::fmin(1.0, 0.7 + bu - lay.tilt), 1e-12) << i;
                 }
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cLow, e.b), roof)) << i;
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cHigh, e.b), roof)) << i;
@@ -959,5 +967,34 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         for (int i = 0; r == 2 && i < c.n; ++i) EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
         avoidTableFree(t);
         plistFree(l);
+    }
+}
+
+// A wall at y = -19 blocks the upright head; tilting towards +y (C = pi / 2) soon frees it, towards
+// C = asin(0.25) only past B = 0.1. The interval grown about the middle of the predecessor's steps down
+// while B stays above 0 (the upright axis is never tried) and ends at the sampled edge where a step
+// meets the wall; nothing blocks above, so B max stays put.
+TEST(AvoidHead, GrownIntervalStepsDownToTheWallButNotToUpright) {
+    const Vec3 p = {0, 0, 0};
+    HeadScene s;
+    ASSERT_EQ(s.build(wall(-19, -100, 100)), 1);
+    for (const double c : {kPi / 2, std::asin(0.25)}) {
+        const bool steep = c > 1;
+        const auto freeAt = [&](double b) {
+            Vec3 a;
+            dirFromAngles(&a, c, b);
+            return coll_check_full(&p, &a, nullptr) == 1;
+        };
+        double edge = 0.3;  // the last free sample from 0.3 down, every 0.002
+        while (freeAt(edge - 0.002)) edge -= 0.002;
+        ASSERT_TRUE(!freeAt(0.0) && freeAt(0.05) == steep && !freeAt(0.1) != steep) << c;
+        AvoidEntry prev{}, e{};
+        prev.bMin = steep ? 0.0 : 0.25, prev.bMax = steep ? 0.1 : 0.35, e.c = c;
+        ASSERT_EQ(avoidGrowIntervalB(&prev, &e, &p, 1.2), 1);
+        EXPECT_EQ(e.bMax, steep ? 0.05 : 0.3);
+        if (steep)
+            EXPECT_EQ(e.bMin, 0.05);
+        else
+            EXPECT_NEAR(e.bMin, edge, 0.007);
     }
 }

@@ -40,9 +40,9 @@ int fakeFreeHeight(const Vec3* p, double* height) {  // lifting frees every poin
     *height = p->z + 1.0;
     return p->x == gBlockedX + 1.0 ? -2 : 1;
 }
-int32_t fakeVertical(const Vec3* p, int32_t, int32_t* part) {
+int32_t fakeVertical(const Vec3* p, int32_t full, int32_t* part) {
     *part = -3;
-    return p->x == gBlockedX ? -2 : 1;
+    return p->x == gBlockedX || full != 1 ? -2 : 1;  // an upright tool is checked whole
 }
 
 Vec3 leaning(double t, double azimuth) {

@@ -167,11 +167,18 @@ TEST(AxisIntervals, NoModelOrVerticalAxis) {
     const Vec3 steep = {0.99e-5, 0, 1}, off = {1.01e-5, 0, 1};  // vertical within 1e-5
     EXPECT_EQ(axisIntervalsOverMesh(&P, &steep, -0.4, 0.7, &lo, &hi), kAxisVertical);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &off, -0.4, 0.7, &lo, &hi), kAxisFree);
-    EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.7, -0.4, &lo, &hi), kAxisBadArgs);
     EXPECT_EQ(axisIntervalsOverMesh(&P, &A, 0.3, 0.3, &lo, &hi), kAxisFree);  // one tilt is a range
     EXPECT_TRUE(lo == 0.3 && hi == 0.3);
-    const Vec3 none = {0, 0, 0};
-    EXPECT_EQ(axisIntervalsOverMesh(&P, &none, -0.4, 0.7, &lo, &hi), kAxisBadArgs);
+    for (int k = 0; k < 11; ++k) {  // each argument in turn missing, not finite, zero or out of order
+        const Vec3 nanP = {1, NAN, 3}, infA = {0.6, 0, INFINITY}, none = {0, 0, 0};
+        const Vec3 *p = k == 0 ? nullptr : k == 1 ? &nanP : &P, *a = k == 2 ? nullptr : k == 3 ? &infA : &A;
+        const double l = k == 5 ? NAN : k == 6 ? 0.8 : -0.4, h = k == 7 ? INFINITY : k == 10 ? NAN : 0.7;
+        double* out = k == 8 ? nullptr : &lo;
+        EXPECT_EQ(axisIntervalsOverMesh(p, k == 4 ? &none : a, l, h, out, k == 9 ? nullptr : &hi),
+                  kAxisBadArgs)
+            << k;
+        EXPECT_TRUE(lo == 0.3 && hi == 0.3) << k;
+    }
     // A model without triangles is a model; it blocks nothing. Only its slots 0 to 2 exist.
     TriList* tl = triListCreate(1);
     ASSERT_NE(tl, nullptr);

@@ -3,6 +3,7 @@
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -439,14 +440,21 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
         plistFree(l);
     }
     // Both limits hold at equality: a chord of exactly the longest and a point exactly the deviation off.
+    // Only the points between are measured: the far end lies off its own chord by rounding.
     const struct {
         double y, chord, dev;
         bool thinned;
-    } limits[] = {{0, 2, 0.01, true}, {0, 1.999, 0.01, false}, {0.5, 2, 0.5, true}, {0.5, 2, 0.499, false}};
+        double x = 1;
+        Vec3 end = {2, 0, 0};
+    } limits[] = {{0, 2, 0.01, true},
+                  {0, 1.999, 0.01, false},
+                  {0.5, 2, 0.5, true},
+                  {0.5, 2, 0.499, false},
+                  {0, 1e9, 0, true, 0, {3, 7, 0.1}}};
     for (const auto& c : limits) {
         l = plistCreate(3, 0);
         ASSERT_NE(l, nullptr);
-        for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{1, c.y, 0}, Vec3{2, 0, 0}})
+        for (const Vec3& q : {Vec3{0, 0, 0}, Vec3{c.x, c.y, 0}, c.end})
             plistAppend(l, q.x, &q, 0, nullptr, 0);
         linkThinPoints(l, c.chord, c.dev);
         EXPECT_EQ(l->flags[1] >> 8 == kPointMarked, c.thinned) << c.chord << " " << c.dev;
@@ -854,6 +862,17 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         EXPECT_EQ(ncCurrentFeed(), 0.0);  // the base feed after it
         if (v < 2) macroPathFree(p);
     }
+    // A point already out within 0.01 of the placed macro's far end stands for it: no move (and no
+    // retract feed) onto that end; 0.05 away the move is made.
+    for (const double gap : {0.005, 0.05}) {
+        SetUp();
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.retractFeed = 444.0;
+        const Vec3 before = {0, 2, 8 + gap};
+        linkEmitPosition(&before, kLinkClassFeed);
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
+        EXPECT_EQ(std::count_if(gOut.begin(), gOut.end(), [](const Out& o) { return o.feed == 444.0; }),
+                  gap > 0.01 ? 1 : 0);
+    }
     ctx.retractFeed = 0.0;
     ncSetFeedMode(0);
     SetUp();  // an untested approach of its attachment point alone goes there at the approach feed
@@ -928,6 +947,7 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkEmitMacro(nullptr, 1), 0);
     EXPECT_EQ(macroPathFirstStep(nullptr), 1.0);
     EXPECT_EQ(macroPlacePoints(nullptr, &ctx, &model), nullptr);
+    EXPECT_EQ(macroPlacePoints(macro, &ctx, &model), nullptr);  // no point: nothing to place
     EXPECT_EQ(macroJoinAxis(macro, nullptr), -1);
     linkThinPoints(nullptr, 1, 1);
     linkThinKeepAxes(nullptr, 1, 1, 1);

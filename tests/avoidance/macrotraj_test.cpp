@@ -370,7 +370,7 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(g->count, 4 * perSide + 2);
         EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
-        EXPECT_EQ(g->flags[0], 0);  // the landing is a plain point
+        EXPECT_EQ(g->flags[0] + g->bytes[0], 0);  // the landing is a plain point, flag and byte
         const double f = perSide / 4.0, l = std::hypot(1 - f, f);
         EXPECT_VEC_NEAR(g->vectors[0], (Vec3{(1 - f) / l, 0, f / l}), 1e-9);
         EXPECT_VEC_NEAR(g->points[1], (Vec3{4, perSide == 1 ? 4.0 : 2.0, 2}), 1e-9);
