@@ -269,12 +269,16 @@ TEST(Profile2D, JoinFollowsBThenAOrReportsNoMeeting) {
 }
 
 TEST(Profile2D, EditingKeepsParametersConsistent) {
-    ProfileGuard a(profileOf({{0, 10}, {0, 0}, {10, 0}}));
-    ProfileGuard b(profileOf({{-1, 11}, {-1, 1}, {1, -1}, {12, -1}}));
-    ASSERT_EQ(fitProfile2DToSpan(a.p, b.p), 1);
-    EXPECT_NEAR(b.p->param[b.p->count - 1], a.p->param[a.p->count - 1], 1e-9);
-    EXPECT_NEAR(b.p->points[0].y, 10.0, 1e-9);               // trimmed at the foot of A's first point
-    EXPECT_NEAR(b.p->points[b.p->count - 1].x, 10.0, 1e-9);  // cut at the foot of A's last point
+    // B (length 23.8) is trimmed at the foot of A's first point and cut at that of its last, feet that
+    // may lie past B's ends by up to a tenth of its length (2.38).
+    for (const double end : {10.0, 13.2}) {
+        ProfileGuard a(profileOf({{0, end}, {0, 0}, {end, 0}}));
+        ProfileGuard b(profileOf({{-1, 11}, {-1, 1}, {1, -1}, {12, -1}}));
+        ASSERT_EQ(fitProfile2DToSpan(a.p, b.p), 1);
+        EXPECT_NEAR(b.p->param[b.p->count - 1], a.p->param[a.p->count - 1], 1e-9);
+        EXPECT_NEAR(b.p->points[0].y, end, 1e-9);
+        EXPECT_NEAR(b.p->points[b.p->count - 1].x, end, 1e-9);
+    }
     ProfileGuard c(profileOf({{0, 10}, {0, 0}, {10, 0}}));
     ASSERT_EQ(trimProfile2DStart(c.p, 4.0), 1);
     EXPECT_DOUBLE_EQ(c.p->param[0], 0.0);
