@@ -121,7 +121,16 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
     o.sides = channel(true);
     EXPECT_EQ(rowAtParam(ra, rb, o.sides, 4), 1);  // the inner lists do not cut there yet
     EXPECT_NEAR(polar(ra->points[ra->count - 1]), 0.3, 1e-9);
-    EXPECT_EQ(rowAtParam(ra, rb, o.sides, 20), 2);  // to their last point
+    // Inner lists of one cut point each (a list with room for no more) split the row at their parameter.
+    auto single = [](double angle) {
+        Plist* l = plistCreate(1, 1);
+        const Vec3 q{20 * std::cos(angle), 20 * std::sin(angle), 0}, up{0, 0, 1};
+        plistAppend(l, 10, &q, 0, &up, 1);
+        return l;
+    };
+    Owned lone;
+    lone.sides = arrayOf({ray(-0.3, 21), single(-0.05), single(0.05), ray(0.3, 21)});
+    EXPECT_EQ(rowAtParam(ra, rb, lone.sides, 10), 2);
     ASSERT_EQ(rowAtParam(ra, rb, o.sides, 12), 2);
     EXPECT_NEAR(polar(ra->points[ra->count - 1]) - polar(rb->points[0]), -0.1, 1e-9);
     EXPECT_EQ(rowAtParam(ra, rb, o.sides, 25), -1);
