@@ -244,6 +244,8 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
         cutListSetFree(none);
     }
     o.set = cutListSetCreate(8);
+    double t0 = 2;  // a gap of 0 not below a target of 0, and no last row to blend toward
+    EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 0, &t0), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 4), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, 0, o.sides, 0.5), -1);
     for (double t : {2.0, 3.5}) ASSERT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, &t), 1);
