@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "../geometry/msg_capture.h"
@@ -371,6 +372,9 @@ TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
         Owned none;
         none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
+        Plist* kept = std::exchange(none.sides->lists[1], nullptr);  // a missing list is no list
+        EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
+        none.sides->lists[1] = kept;
         // Only the counted side lists make the window: a short one left past the count is not read.
         Owned stale;
         stale.sides = arrayOf({ray(-0.2, 21), ray(0.2, 21), ray(0, 2)});

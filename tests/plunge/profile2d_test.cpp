@@ -338,6 +338,10 @@ TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
     EXPECT_NEAR(out.x, 0.0, 1e-9);
     EXPECT_NEAR(out.y, 5.0, 1e-9);
     EXPECT_DOUBLE_EQ(out.z, 3.0);
+    // A first end within 1 of the radius: the segment's point at the height, wherever its radius.
+    const Vec3 c{4.5, 0, 0}, d{4.5, 0, 6}, at{4.5, 0, 3};
+    ASSERT_EQ(segmentPointAtRadius(&target, &c, &d, &out), 1);
+    EXPECT_NEAR(dist3D(&out, &at), 0, 1e-12);
     // The point of a segment at a height, on the line through its ends; none on a level segment.
     const struct {
         Vec3 a, b;
