@@ -368,19 +368,23 @@ TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
             ASSERT_EQ(cutListSetAdd(o.set, row, 0, e.at), 1);
             EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), e.reached) << entry << " " << e.at;
         }
-        idx5CutListFree(row);
         Owned none;
         none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
         Plist* kept = std::exchange(none.sides->lists[1], nullptr);  // a missing list is no list
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
         none.sides->lists[1] = kept;
-        // Only the counted side lists make the window: a short one left past the count is not read.
+        // Only the counted side lists make the window (0 .. 20): one left past the count (0 .. 1) is not
+        // read, so a last row at 1 is short of the end running up and reaches it running down.
         Owned stale;
         stale.sides = arrayOf({ray(-0.2, 21), ray(0.2, 21), ray(0, 2)});
+        stale.set = cutListSetCreate(1);
+        ASSERT_EQ(cutListSetAdd(stale.set, row, 0, 1.0), 1);
         --stale.sides->count;
         EXPECT_EQ(plungeRowsReachEnd(nullptr, stale.sides, 2), 0);
+        EXPECT_EQ(plungeRowsReachEnd(stale.set, stale.sides, 2), entry);
         ++stale.sides->count;
+        idx5CutListFree(row);
     }
     // A window running backward (*ISO_START past *ISO_END) by the row step g = 2, to within 1e-5, holds no
     // row and needs none; one short of that by more still gets its rows.
