@@ -404,6 +404,7 @@ TEST_F(PlungeRun, PitchFromTheBladeCount) {
         EXPECT_EQ(cyclePitch(cycleParams(), &pitch), expected > 0 ? 1 : -1);
         EXPECT_EQ(sent(6207), expected == 0.0);
         EXPECT_NEAR(pitch, expected, 1e-14);
+        EXPECT_EQ(cyclePitch(nullptr, &pitch) + cyclePitch(cycleParams(), nullptr), -2);
     }
 }
 

@@ -43,8 +43,9 @@ TEST(Profile2D, EvaluationClampsAndInterpolates) {
         int32_t index;
         Vec2 point;
     };
-    const Case cases[] = {{-3, 0, {0, 10}},   {0, 0, {0, 10}},        {3, 0, {0, 7}},  {6, 0, {0, 4}},
-                          {8.5, 1, {1.5, 2}}, {17 + 5e-6, 2, {9, 0}}, {500, 2, {9, 0}}};
+    const Case cases[] = {{-3, 0, {0, 10}},       {0, 0, {0, 10}},    {3, 0, {0, 7}},
+                          {6, 0, {0, 4}},         {8.5, 1, {1.5, 2}}, {17 + 5e-6, 2, {9, 0}},
+                          {17 + 5e-5, 2, {9, 0}}, {500, 2, {9, 0}}};
     for (const Case& c : cases) {
         Vec2 p;
         EXPECT_EQ(evalProfile2D(g.p, c.s, &p), c.index) << c.s;
