@@ -7,11 +7,12 @@
 // Every part of the assembly is checked against the one check model, with its own clearance; empty
 // names are no files.
 TEST(PartLoad, AssemblyPartsShareTheCheckModel) {
-    for (const bool named : {true, false}) {
+    for (const char* name : {"tool.cnt", "t", ""}) {  // a name of one letter is a name
+        const bool named = name[0] != 0;
         cycleParamsResetState();
         CycleParams* p = cycleParams();
-        std::strcpy(p->toolContour, named ? "tool.cnt" : "");
-        std::strcpy(p->pofcheckModel, named ? "check.3df" : "");
+        std::strcpy(p->toolContour, name);
+        std::strcpy(p->pofcheckModel, name);
         p->checkHead = named ? 1 : 0;
         p->headClearance = 1.5, p->holderClearance = 2.5, p->extensionClearance = 3.5,
         p->shankClearance = 4.5;

@@ -169,12 +169,15 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
         EXPECT_EQ(innerPathsInside(one), lead > 0.2 ? 0 : 1) << lead;
         plistArrayFree(one);
     }
-    PlistArray* lists = arrayOf({ray(-0.2), inner(0.05, -0.3, 3), inner(0.15, 0.1, 3), ray(0.2)});
+    // The side lists' own lead-ins stay where they are.
+    PlistArray* lists =
+        arrayOf({ray(-0.2, 11, 3), inner(0.05, -0.3, 3), inner(0.15, 0.1, 3), ray(0.2, 11, 3)});
     EXPECT_EQ(innerPathsInside(lists), 0);
     ASSERT_EQ(repairInnerPathStarts(lists), 1);
-    for (int k = 1; k <= 2; ++k)
+    for (int k = 0; k <= 3; ++k)
         for (int i = 0; i <= 3; ++i)
-            EXPECT_NEAR(polar(lists->lists[k]->points[i]), (i == 3 || k == 2 ? 0.1 : -0.3) * i / 3.0, 1e-9);
+            EXPECT_NEAR(polar(lists->lists[k]->points[i]),
+                        k % 3 == 0 ? k * 0.4 / 3 - 0.2 : (i == 3 || k == 2 ? 0.1 : -0.3) * i / 3.0, 1e-9);
     EXPECT_EQ(repairInnerPathStarts(lists), 0);
     plistArrayFree(lists);
 }

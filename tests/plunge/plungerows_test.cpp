@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "../geometry/msg_capture.h"
@@ -121,6 +122,16 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
     o.sides = channel(true);
     EXPECT_EQ(rowAtParam(ra, rb, o.sides, 4), 1);  // the inner lists do not cut there yet
     EXPECT_NEAR(polar(ra->points[ra->count - 1]), 0.3, 1e-9);
+    // Inner lists of one cut point each (a list with room for no more) split the row at their parameter.
+    auto single = [](double angle) {
+        Plist* l = plistCreate(1, 1);
+        const Vec3 q{20 * std::cos(angle), 20 * std::sin(angle), 0}, up{0, 0, 1};
+        plistAppend(l, 10, &q, 0, &up, 1);
+        return l;
+    };
+    Owned lone;
+    lone.sides = arrayOf({ray(-0.3, 21), single(-0.05), single(0.05), ray(0.3, 21)});
+    EXPECT_EQ(rowAtParam(ra, rb, lone.sides, 10), 2);
     ASSERT_EQ(rowAtParam(ra, rb, o.sides, 12), 2);
     EXPECT_NEAR(polar(ra->points[ra->count - 1]) - polar(rb->points[0]), -0.1, 1e-9);
     EXPECT_EQ(rowAtParam(ra, rb, o.sides, 25), -1);
@@ -131,7 +142,8 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
 TEST(PlungeRows, RecordsAtStationsRunAgainstTheRow) {
     Owned o;
     o.start = line(5, 0.001);
-    const Vec3 up{0, 0, 1}, back{0, -0.8, 0.6}, from{20, 0, 0}, to{20 * std::cos(0.4), 20 * std::sin(0.4), 0};
+    const Vec3 up{0, 0, 1}, back{0, -0.8, 0.6}, from{20 * std::cos(0.2), -20 * std::sin(0.2), 0},
+        to{20 * std::cos(0.2), 20 * std::sin(0.2), 0};
     for (int uniform : {0, 1}) {
         Plist* row = plistCreate(4000, 1);
         ASSERT_EQ(rowArc(&from, &up, &to, &up, row), 1);
@@ -178,6 +190,13 @@ TEST(PlungeRows, StationsFollowTheTopsWhereTheySpreadWider) {
         const double tops = 4 + 1;
         EXPECT_EQ(cuts->count, int(std::floor(std::max(tops, 2.0) / step)) + 2) << step;
         idx5CutListFree(cuts);
+        // A list holds fewer than 4000 stations: a step of 5 / 3999.5 still makes a list, 5 / 4000.5 none.
+        if (step < 1) {
+            cuts = rowCuts(o.start, row, tops / 3999.5, 0);
+            EXPECT_EQ(cuts ? cuts->count : 0, 4001);
+            idx5CutListFree(cuts);
+            EXPECT_EQ(rowCuts(o.start, row, tops / 4000.5, 0), nullptr);
+        }
         plistFree(row);
     }
 }
@@ -226,6 +245,8 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
         cutListSetFree(none);
     }
     o.set = cutListSetCreate(8);
+    double t0 = 2;  // a gap of 0 not below a target of 0, and no last row to blend toward
+    EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 0, &t0), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 4), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, 0, o.sides, 0.5), -1);
     for (double t : {2.0, 3.5}) ASSERT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, &t), 1);
@@ -242,6 +263,17 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count, o.sides, 0.5), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, -1, o.sides, 0.5), -1);
     EXPECT_EQ(o.set->lists[o.set->count], nullptr);
+    // Entering from the end, only the first row is taken whatever its gap: a row past the widest gap
+    // (2 step widths) is not.
+    cycleParams()->entryPos = 1;
+    Owned e;
+    e.start = line(5, 0.001), e.sides = channel(false), e.set = cutListSetCreate(4);
+    for (const auto& [from, added] : {std::pair{18.0, 1}, {8.0, 0}}) {
+        double t = from;
+        EXPECT_EQ(nextPlungeRow(e.set, e.sides, e.start, 1, 2, &t), added) << from;
+    }
+    EXPECT_EQ(e.set->count, 1);
+    cycleParamsResetState();
 }
 
 // A row step so fine that the channel (parameters 2 to 20) needs more rows than a set holds: the rows
@@ -336,16 +368,23 @@ TEST(PlungeRows, RowsShortOfTheWindowEndAreToldApart) {
             ASSERT_EQ(cutListSetAdd(o.set, row, 0, e.at), 1);
             EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), e.reached) << entry << " " << e.at;
         }
-        idx5CutListFree(row);
         Owned none;
         none.sides = arrayOf({sidetest::none(), sidetest::none(), sidetest::none(), sidetest::none()});
         EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
-        // Only the counted side lists make the window: a short one left past the count is not read.
+        Plist* kept = std::exchange(none.sides->lists[1], nullptr);  // a missing list is no list
+        EXPECT_EQ(plungeRowsReachEnd(nullptr, none.sides, 2), 1);
+        none.sides->lists[1] = kept;
+        // Only the counted side lists make the window (0 .. 20): one left past the count (0 .. 1) is not
+        // read, so a last row at 1 is short of the end running up and reaches it running down.
         Owned stale;
         stale.sides = arrayOf({ray(-0.2, 21), ray(0.2, 21), ray(0, 2)});
+        stale.set = cutListSetCreate(1);
+        ASSERT_EQ(cutListSetAdd(stale.set, row, 0, 1.0), 1);
         --stale.sides->count;
         EXPECT_EQ(plungeRowsReachEnd(nullptr, stale.sides, 2), 0);
+        EXPECT_EQ(plungeRowsReachEnd(stale.set, stale.sides, 2), entry);
         ++stale.sides->count;
+        idx5CutListFree(row);
     }
     // A window running backward (*ISO_START past *ISO_END) by the row step g = 2, to within 1e-5, holds no
     // row and needs none; one short of that by more still gets its rows.
@@ -411,6 +450,26 @@ TEST(PlungeRows, ExampleImpellerRowsStayInTheSectorAndWithinTheStepover) {
     }
     freeHubShroud(pair);
     cycleParamsResetState();
+}
+
+// Halves of a row at parameter 10 (radius 20) from side list 0 to inner list 1 and inner list 2 to side
+// list 3: a half with too many stations for a list (4000, at 5 mm of arc per 1000) makes no row, and
+// neither half is added alone.
+TEST(PlungeRows, NoRowWhereAHalfHasTooManyStations) {
+    cycleParamsResetState();
+    const struct {
+        double side0, side3, step;
+        int added;
+    } rows[] = {{-0.3, 2.5, 0.05, 1}, {-0.3, 2.5, 0.005, -1}, {-2.5, 0.3, 0.005, -1}, {-0.3, 0.3, 0.005, 1}};
+    for (const auto& r : rows) {
+        Owned o;
+        o.start = line(5, 0.001);
+        o.sides = arrayOf({ray(r.side0, 21), ray(-0.05, 21, 8), ray(0.05, 21, 8), ray(r.side3, 21)});
+        o.set = cutListSetCreate(4);
+        double t = 10;
+        EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, r.step, 2, &t), r.added) << r.side0 << " " << r.step;
+        EXPECT_EQ(o.set->count, r.added == 1 ? 2 : 0);
+    }
 }
 
 // The last row of a set that is whole (key 0) or of the key asked for, against a scan from the end.

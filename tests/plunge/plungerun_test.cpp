@@ -404,6 +404,7 @@ TEST_F(PlungeRun, PitchFromTheBladeCount) {
         EXPECT_EQ(cyclePitch(cycleParams(), &pitch), expected > 0 ? 1 : -1);
         EXPECT_EQ(sent(6207), expected == 0.0);
         EXPECT_NEAR(pitch, expected, 1e-14);
+        EXPECT_EQ(cyclePitch(nullptr, &pitch) + cyclePitch(cycleParams(), nullptr), -2);
     }
 }
 
@@ -422,6 +423,11 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
                            {"*SPLIT_KVX_OK", "1"},
                            {"*BLADE_COUNT", "8"},
                            {"*PRECISION", "0.2"}};
+    // The cancelled run has set up its output: the host is told of the tool's own tip (*TOOL_TIP 1), a
+    // ball of radius 3 whatever the allowance grows the cutter by.
+    Pairs tipped = example;
+    tipped.insert(tipped.end(),
+                  {{"*TOOL_TIP", "1"}, {"*FRTYP", "1"}, {"*FRRADIUS", "3"}, {"*AUFMASS_HORI", "0.5"}});
     struct Row {
         Pairs pairs;
         const char* cfg;
@@ -438,7 +444,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
          kStatusFailed},
         {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-1"}}, nullptr, false, -1, 6304, kStatusFailed},
         {{}, "no-such-file.cfg", false, -1, 6200, kStatusFailed},
-        {example, nullptr, true, -2, 821, kStatusCancelled},
+        {tipped, nullptr, true, -2, 821, kStatusCancelled},
     };
     for (const Row& r : rows) {
         start(r.pairs);
@@ -454,6 +460,17 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         cyc3dSetStatus(&record, result);
         EXPECT_EQ(record.status, r.status);
     }
+    static double z = 0;
+    ASSERT_EQ(
+        ncRegisterHandler(
+            ncGetWriter(), 31, [](CycleRecord*, NcRecord* r) { return z = ncRecGetF64(r, KVNC_MOVE5_Z), 1; },
+            acceptRecord, 1),
+        1);
+    const Vec3 up{0, 0, 1}, first{0, 0, 10}, centre{1, 2, 20};
+    ncSetToolAxis(&up);
+    ASSERT_EQ(ncWriteMove5x(&first, 0), 0);
+    ASSERT_EQ(ncWriteMove5x(&centre, 0), 0);
+    EXPECT_NEAR(z, 20 - 3, 1e-9);
     // Without the run's contexts there is nothing to generate into.
     EXPECT_EQ(generatePlungePaths(nullptr, cycleToolCtx()), -1);
     EXPECT_EQ(generatePlungePaths(cycleNcCtx(), nullptr), -1);

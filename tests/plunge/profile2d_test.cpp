@@ -43,8 +43,9 @@ TEST(Profile2D, EvaluationClampsAndInterpolates) {
         int32_t index;
         Vec2 point;
     };
-    const Case cases[] = {{-3, 0, {0, 10}},   {0, 0, {0, 10}},        {3, 0, {0, 7}},  {6, 0, {0, 4}},
-                          {8.5, 1, {1.5, 2}}, {17 + 5e-6, 2, {9, 0}}, {500, 2, {9, 0}}};
+    const Case cases[] = {{-3, 0, {0, 10}},       {0, 0, {0, 10}},    {3, 0, {0, 7}},
+                          {6, 0, {0, 4}},         {8.5, 1, {1.5, 2}}, {17 + 5e-6, 2, {9, 0}},
+                          {17 + 5e-5, 2, {9, 0}}, {500, 2, {9, 0}}};
     for (const Case& c : cases) {
         Vec2 p;
         EXPECT_EQ(evalProfile2D(g.p, c.s, &p), c.index) << c.s;
@@ -269,12 +270,16 @@ TEST(Profile2D, JoinFollowsBThenAOrReportsNoMeeting) {
 }
 
 TEST(Profile2D, EditingKeepsParametersConsistent) {
-    ProfileGuard a(profileOf({{0, 10}, {0, 0}, {10, 0}}));
-    ProfileGuard b(profileOf({{-1, 11}, {-1, 1}, {1, -1}, {12, -1}}));
-    ASSERT_EQ(fitProfile2DToSpan(a.p, b.p), 1);
-    EXPECT_NEAR(b.p->param[b.p->count - 1], a.p->param[a.p->count - 1], 1e-9);
-    EXPECT_NEAR(b.p->points[0].y, 10.0, 1e-9);               // trimmed at the foot of A's first point
-    EXPECT_NEAR(b.p->points[b.p->count - 1].x, 10.0, 1e-9);  // cut at the foot of A's last point
+    // B (length 23.8) is trimmed at the foot of A's first point and cut at that of its last, feet that
+    // may lie past B's ends by up to a tenth of its length (2.38).
+    for (const double end : {10.0, 13.2}) {
+        ProfileGuard a(profileOf({{0, end}, {0, 0}, {end, 0}}));
+        ProfileGuard b(profileOf({{-1, 11}, {-1, 1}, {1, -1}, {12, -1}}));
+        ASSERT_EQ(fitProfile2DToSpan(a.p, b.p), 1);
+        EXPECT_NEAR(b.p->param[b.p->count - 1], a.p->param[a.p->count - 1], 1e-9);
+        EXPECT_NEAR(b.p->points[0].y, end, 1e-9);
+        EXPECT_NEAR(b.p->points[b.p->count - 1].x, end, 1e-9);
+    }
     ProfileGuard c(profileOf({{0, 10}, {0, 0}, {10, 0}}));
     ASSERT_EQ(trimProfile2DStart(c.p, 4.0), 1);
     EXPECT_DOUBLE_EQ(c.p->param[0], 0.0);
@@ -334,6 +339,10 @@ TEST(Profile2D, SegmentCrossingsLieOnTheRevolvedProfile) {
     EXPECT_NEAR(out.x, 0.0, 1e-9);
     EXPECT_NEAR(out.y, 5.0, 1e-9);
     EXPECT_DOUBLE_EQ(out.z, 3.0);
+    // A first end within 1 of the radius: the segment's point at the height, wherever its radius.
+    const Vec3 c{4.5, 0, 0}, d{4.5, 0, 6}, at{4.5, 0, 3};
+    ASSERT_EQ(segmentPointAtRadius(&target, &c, &d, &out), 1);
+    EXPECT_NEAR(dist3D(&out, &at), 0, 1e-12);
     // The point of a segment at a height, on the line through its ends; none on a level segment.
     const struct {
         Vec3 a, b;
