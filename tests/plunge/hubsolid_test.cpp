@@ -149,7 +149,8 @@ TEST(HubSolid, SignedDistanceMatchesTheClosedForm) {
     } none[] = {{{{15, 40}}, {{33, 40}, {60, 23}}},
                 {{{15, 40}, {15, 5}}, {}},
                 {{{15, 40}, {15, 0}}, {{15, 20}, {40, 20}}},
-                {{{15, 40}, {15, 0}}, {{15, 20}}}};
+                {{{15, 40}, {15, 0}}, {{15, 20}}},
+                {{{15, 40}, {15, 40}}, {{33, 45}}}};  // a hub of no length runs no way
     for (const auto& r : none) {
         PairGuard pair{static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)))};
         pair.p->hub = profileOf(r.hub);
