@@ -58,6 +58,10 @@ TEST(RevMeshModel, MissingArgumentsAreRefused) {
     ModelGuard band(revMeshBuild(&templ, profile, 0));
     ASSERT_NE(band.m, nullptr);
     EXPECT_EQ(revMeshLiftRefill(band.m, nullptr, plan), -1);
+    ModelGuard longer(revMeshBuild(&templ, profile, 1.0));  // its one segment extended at both ends
+    ASSERT_NE(longer.m, nullptr);
+    EXPECT_NEAR(longer.m->bounds[2], -5 / std::sqrt(29.0), 1e-12);
+    EXPECT_NEAR(longer.m->bounds[5], 5 + 5 / std::sqrt(29.0), 1e-12);
     EXPECT_EQ(revMeshLiftCover(nullptr, profile, plan, &p, &d, 1, 1), -1);
     EXPECT_EQ(revMeshLiftCover(band.m, profile, plan, &p, &d, 1, 1), -1);  // a model without a tool
     EXPECT_EQ(revMeshMerge(nullptr, band.m), nullptr);
