@@ -134,8 +134,26 @@ TEST(TiltGeometry, EdgeCorrectionIsAppliedAndReportedByOnewayAndEntry) {
         correctLeadStations(prof, pos, ang, 0.2);
         EXPECT_EQ(prof->table1.stations[0].position, 1.5);  // corrected all the same
         EXPECT_TRUE(capture.messages().empty()) << c.oneway << c.entry;
-        EXPECT_EQ(prof->table1.stations[0].position, 1.5);
         EXPECT_EQ(prof->table2.stations[0].angle, -5 * kD);
+        angleProfFree(prof);
+    }
+    // Only an angle strictly within the quarter turn below a limit corrects (lead angle 0, the way up 0.2).
+    cycleParamsResetState();
+    cycleParams()->leadAngle = 0;
+    const double q = M_PI / 2;
+    const struct {
+        double a;
+        int down, up;
+    } limits[] = {{0, 0, 1}, {-q, 0, 0}, {0.2, 0, 0}, {0.2 - q, 1, 0}, {-0.1, 1, 1}};
+    for (const auto& l : limits) {
+        AngleProfile* prof = angleProfCreate();
+        for (AngleTable* t : {&prof->table1, &prof->table2})
+            t->count = 1, t->stations[0] = {3, 0, kAngleEdgeLeadMain, 1};
+        const double pos[2] = {2.0, 1.5}, ang[2] = {l.a, l.a};
+        correctLeadStations(prof, pos, ang, 0.2);
+        EXPECT_EQ(prof->table1.stations[0].general * 10 + prof->table2.stations[0].general,
+                  (1 - l.down) * 10 + 1 - l.up)
+            << l.a;
         angleProfFree(prof);
     }
     cycleParamsResetState();
