@@ -314,8 +314,12 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
 // by more (closed form). Both directions, over the whole list and through the bucket grid.
 TEST(ChannelTrace, BallClearOfItsWallWithinTheAllowance) {
     const std::vector<Triangle3D> both = plates(40.0);
-    testmesh::Model model(std::vector<Triangle3D>(both.begin() + both.size() / 2, both.end()), kBallMill,
-                          kBall);
+    std::vector<Triangle3D> walls(both.begin() + both.size() / 2, both.end());
+    for (size_t i = 0, n = walls.size(); i < n; ++i) {  // the wall again half a turn away: never swept
+        walls.push_back(walls[i]);
+        for (Vec3& p : walls.back().p) p = {-p.x, -p.y, p.z};
+    }
+    testmesh::Model model(walls, kBallMill, kBall);
     model.m.stepLength = 1.0;
     model.m.tolerance = 0.008;
     TriGrid* grid = triGridCreate(20, 20, 8);
