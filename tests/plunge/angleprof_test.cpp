@@ -151,6 +151,7 @@ TEST(TiltGeometry, EdgeCorrectionIsAppliedAndReportedByOnewayAndEntry) {
             t->count = 1, t->stations[0] = {3, 0, kAngleEdgeLeadMain, 1};
         const double pos[2] = {2.0, 1.5}, ang[2] = {l.a, l.a};
         correctLeadStations(prof, pos, ang, 0.2);
+        correctLeadStations(nullptr, pos, ang, 0.2);  // no profile: nothing to correct
         EXPECT_EQ(prof->table1.stations[0].general * 10 + prof->table2.stations[0].general,
                   (1 - l.down) * 10 + 1 - l.up)
             << l.a;
