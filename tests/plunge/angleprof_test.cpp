@@ -134,19 +134,40 @@ TEST(TiltGeometry, EdgeCorrectionIsAppliedAndReportedByOnewayAndEntry) {
         correctLeadStations(prof, pos, ang, 0.2);
         EXPECT_EQ(prof->table1.stations[0].position, 1.5);  // corrected all the same
         EXPECT_TRUE(capture.messages().empty()) << c.oneway << c.entry;
-        EXPECT_EQ(prof->table1.stations[0].position, 1.5);
         EXPECT_EQ(prof->table2.stations[0].angle, -5 * kD);
+        angleProfFree(prof);
+    }
+    // Only an angle strictly within the quarter turn below a limit corrects (lead angle 0, the way up 0.2).
+    cycleParamsResetState();
+    cycleParams()->leadAngle = 0;
+    const double q = M_PI / 2;
+    const struct {
+        double a;
+        int down, up;
+    } limits[] = {{0, 0, 1}, {-q, 0, 0}, {0.2, 0, 0}, {0.2 - q, 1, 0}, {-0.1, 1, 1}};
+    for (const auto& l : limits) {
+        AngleProfile* prof = angleProfCreate();
+        for (AngleTable* t : {&prof->table1, &prof->table2})
+            t->count = 1, t->stations[0] = {3, 0, kAngleEdgeLeadMain, 1};
+        const double pos[2] = {2.0, 1.5}, ang[2] = {l.a, l.a};
+        correctLeadStations(prof, pos, ang, 0.2);
+        correctLeadStations(nullptr, pos, ang, 0.2);  // no profile: nothing to correct
+        EXPECT_EQ(prof->table1.stations[0].general * 10 + prof->table2.stations[0].general,
+                  (1 - l.down) * 10 + 1 - l.up)
+            << l.a;
         angleProfFree(prof);
     }
     cycleParamsResetState();
 }
 
 TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
-    // Second list 0: points 1 apart along x at parameters i / stretch + bend i^2; a step of 1 lands
-    // where the point lies 1 away, its parameter read off the segment it falls in (stretch, entry, bend,
-    // from).
-    const double cases[][4] = {{1, 0, 0, 2},      {1, 1, 0, 2},      {2, 0, 0, 2},       {2, 1, 0, 2},
-                               {2, 0, 0.02, 3.3}, {2, 1, 0.02, 3.3}, {1, 1, -0.03, 4.4}, {1, 0, -0.03, 2.7}};
+    // Second list 0: points 1 apart along x at parameters i / stretch + bend i^2; a step lands where the
+    // point lies the step away, its parameter read off the segment it falls in, the one holding the
+    // start too (stretch, entry, bend, from, step).
+    const double cases[][5] = {{1, 0, 0, 2, 1},       {1, 1, 0, 2, 1},       {2, 0, 0, 2, 1},
+                               {2, 1, 0, 2, 1},       {2, 0, 0.02, 3.3, 1},  {2, 1, 0.02, 3.3, 1},
+                               {1, 1, -0.03, 4.4, 1}, {1, 0, -0.03, 2.7, 1}, {2, 1, 0, 2.3, 0.25},
+                               {2, 0, 0, 2.3, 0.25}};
     const int range[4][2] = {{0, 12}, {0, 12}, {0, 12}, {0, 12}};
     for (const auto& c : cases) {
         cycleParams()->entryPos = static_cast<int16_t>(c[1]);
@@ -154,7 +175,7 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
         std::vector<double> t(12);
         for (int32_t i = 0; i < 12; ++i) second->lists[0]->parameters[i] = t[i] = i / c[0] + c[2] * i * i;
         const int32_t i = int32_t(std::upper_bound(t.begin(), t.end(), c[3]) - t.begin()) - 1;
-        const double x = i + (c[3] - t[i]) / (t[i + 1] - t[i]) + (c[1] ? -1 : 1);
+        const double x = i + (c[3] - t[i]) / (t[i + 1] - t[i]) + (c[1] ? -c[4] : c[4]);
         const int32_t j = int32_t(std::floor(x));
         const double want = t[j] + (x - j) * (t[j + 1] - t[j]);
         for (PlistArray* a : {sides, second}) {  // a faster list left past the counts is not read
@@ -166,8 +187,8 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
         for (const int32_t points : {12, 1, 0}) {
             for (int32_t k = 0; k < 4; ++k) sides->lists[k]->count = points;
             double param = c[3];
-            ASSERT_EQ(nextPlungeParam(sides, second, &param, 1.0), 1);
-            EXPECT_NEAR(param, points ? want : c[3] + (c[1] ? -1 : 1), 1e-12)
+            ASSERT_EQ(nextPlungeParam(sides, second, &param, c[4]), 1);
+            EXPECT_NEAR(param, points ? want : c[3] + (c[1] ? -c[4] : c[4]), 1e-12)
                 << c[0] << " " << c[1] << " " << c[2] << " " << points;
         }
         ++sides->count, ++second->count;

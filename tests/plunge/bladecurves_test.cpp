@@ -330,6 +330,8 @@ TEST(BladeCurves, HubCrossingOfEachSampleByBisection) {
             }
             EXPECT_EQ(hubCrossingOnStrip(s, s->count, direction, channel->hub), 0);
             EXPECT_EQ(hubCrossingOnStrip(s, -1, direction, channel->hub), 0);
+            s->t[0] = NAN;  // a sample the surface cannot be evaluated at
+            EXPECT_EQ(hubCrossingOnStrip(s, 0, direction, channel->hub), 0);
             isoStripFree(s);
             freeSurfList(list);
         }

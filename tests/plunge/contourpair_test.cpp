@@ -260,20 +260,21 @@ TEST(ContourPair, TwistTurnsByTheShareOfLengthLeft) {
 // A curved lead of eight points goes in front of the list: at k/8 of the way, d1 (k/8) back along the
 // first segment, d2 (k/8)^4 toward the axis and d1 (k/8)^4 up; the list is then parametrised anew.
 TEST(ContourPair, CurvedLeadGoesInFrontOfTheFirstPoint) {
-    Plist3D* l = listOf({{10, 0, 0}, {14, 0, 3}, {18, 0, 6}});
+    // In the half plane turned by (0.6, 0.8) about the axis, r from 10 outward.
+    Plist3D* l = listOf({{6, 8, 0}, {8.4, 11.2, 3}, {10.8, 14.4, 6}});
     ASSERT_NE(l, nullptr);
     const double d1 = 2.0, d2 = 0.5;
     ASSERT_EQ(addCurvedLead(l, d1, d2), 1);
     ASSERT_EQ(l->count, 11);
-    const Vec3 u{-0.8, 0, -0.6};  // from the second point to the first
+    const double ur = -0.8, uz = -0.6;  // from the second point to the first
     for (int k = 1; k <= 8; ++k) {
-        const double t = k / 8.0, t4 = t * t * t * t;
+        const double t = k / 8.0, t4 = t * t * t * t, r = 10 + t * d1 * ur - d2 * t4;
         const Vec3& p = l->points[8 - k];
-        EXPECT_NEAR(p.x, 10 + t * d1 * u.x - d2 * t4, 1e-12) << k;
-        EXPECT_NEAR(p.y, 0.0, 1e-12) << k;
-        EXPECT_NEAR(p.z, t * d1 * u.z + d1 * t4, 1e-12) << k;
+        EXPECT_NEAR(p.x, 0.6 * r, 1e-12) << k;
+        EXPECT_NEAR(p.y, 0.8 * r, 1e-12) << k;
+        EXPECT_NEAR(p.z, t * d1 * uz + d1 * t4, 1e-12) << k;
     }
-    EXPECT_EQ(l->points[8].x, 10.0);
+    EXPECT_EQ(l->points[8].x, 6.0);
     EXPECT_EQ(l->param[0], 0.0);
     for (int32_t i = 1; i < l->count; ++i)
         EXPECT_NEAR(l->param[i] - l->param[i - 1], dist3D(&l->points[i], &l->points[i - 1]), 1e-12) << i;

@@ -138,6 +138,10 @@ TEST_F(EdgeAxis, EitherSideLeansItsOwnWayAndClearsTheBlades) {
         ASSERT_EQ(edgeAxisAngle(1, &r.p, &up, &toward, set, &angle), 1) << r.p.x;
         EXPECT_NEAR(angle, std::acos(axis.z), 1e-9) << r.p.x;
     }
+    // Midway between the plates the shank meets a plate whichever way the axis swings: no angle passes.
+    const Vec3 mid{40, 0, 8}, up{0, 0, 1}, out{1, 0, 0};
+    double angle = -1;
+    EXPECT_EQ(edgeAxisAngle(1, &mid, &up, &out, set, &angle), -1);
 }
 
 // The splitter's mode asks only the splitter's slot, empty here: nothing bars the span direction (+z),

@@ -311,6 +311,11 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     EXPECT_EQ(hubShroudFromPlist3D(nullptr, nullptr), nullptr);
     EXPECT_EQ(shroudBandCut(nullptr, nullptr, 1), nullptr);
     EXPECT_EQ(idx5CreateHubShroudCurve(nullptr, 0.1), nullptr);
+    SurfList* none = newSurfList(1);  // no surface: no edge to start the chain from
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(surfacesMeridianCurve(none), nullptr);
+    EXPECT_EQ(surfacesMeridianCurve(nullptr), nullptr);
+    freeSurfList(none);
     freeHubShroud(nullptr);
     EXPECT_EQ(addLevelCurve(nullptr, nullptr, 0), -1);
     LevelCurves* set = newLevelCurves(0);

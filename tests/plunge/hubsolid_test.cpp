@@ -149,7 +149,8 @@ TEST(HubSolid, SignedDistanceMatchesTheClosedForm) {
     } none[] = {{{{15, 40}}, {{33, 40}, {60, 23}}},
                 {{{15, 40}, {15, 5}}, {}},
                 {{{15, 40}, {15, 0}}, {{15, 20}, {40, 20}}},
-                {{{15, 40}, {15, 0}}, {{15, 20}}}};
+                {{{15, 40}, {15, 0}}, {{15, 20}}},
+                {{{15, 40}, {15, 40}}, {{33, 45}}}};  // a hub of no length runs no way
     for (const auto& r : none) {
         PairGuard pair{static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)))};
         pair.p->hub = profileOf(r.hub);
@@ -200,7 +201,7 @@ TEST(HubSolid, RunsCoverTheSides) {
 TEST(HubSolid, DistanceIsThePlainScans) {
     Rng rng{2024u};
     auto unit = [&] { return double(rngStep(&rng)) / kRngMax; };
-    for (int32_t count : {2, 3, 17, 32, 33, 200, 1000, 5000}) {
+    for (int32_t count : {2, 3, 15, 17, 32, 33, 200, 1000, 5000}) {  // 15: a last run of closing sides only
         std::vector<Vec2> hub(count);
         const double wave = 0.5 + 3 * unit(), turns = 1 + 20 * unit();
         for (int32_t i = 0; i < count; ++i) {

@@ -310,6 +310,11 @@ TEST(Plist3D, ExtendAndTrim) {
     l->count = 1;
     EXPECT_EQ(extendPlist3DEnds(l, 1.0, 3), -1);
     freePlist3D(l);
+    const Vec3 close[] = {{1, 1, 1}, {1 + 2e-5, 1, 1}};  // a start segment of 2e-5 still points the way
+    l = plist3DFromPoints(close, 2);
+    EXPECT_EQ(extendPlist3DEnds(l, 1.0, 1), 1);
+    expectPoint(l->points[0], {0, 1, 1}, 1e-9);
+    freePlist3D(l);
 
     const struct {
         double s;

@@ -48,9 +48,11 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     HubShroud* pair = flatChannel(10);
     ASSERT_NE(pair, nullptr);
     // A path climbing through the shroud: the points beyond half a unit past it are marked.
-    std::vector<Polar> climb;
-    for (int i = 0; i <= 20; ++i) climb.push_back({double(i), 30, 0, double(i), 0});
-    Plist* path = polarPath(climb);
+    Plist* path = plistCreate(21, 1);  // full to its room: the marks stay within its points
+    for (int i = 0; i <= 20; ++i) {
+        const Vec3 q{30, 0, double(i)};
+        plistAppend(path, i, &q, 0, nullptr, 0);
+    }
     ASSERT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 1);
     for (int i = 0; i <= 20; ++i) EXPECT_EQ(path->flags[i] >> 8, i > 10 ? 3 : 0) << i;
     plistReverse(path);

@@ -26,6 +26,22 @@ CheckModel templateModel(double tol) {
     return t;
 }
 
+// The sorted model's triangles whose plan boxes meet the open rectangle and are wider and higher
+// together than the grain.
+int32_t meeting(const CheckModel* sorted, const double plan[4], double grain) {
+    int32_t n = 0;
+    for (int32_t i = 0; i < sorted->triangles->count; ++i) {
+        double lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+        for (const Vec3& q : sorted->triangles->data[i].p) {
+            lo[0] = std::fmin(lo[0], q.x), hi[0] = std::fmax(hi[0], q.x);
+            lo[1] = std::fmin(lo[1], q.y), hi[1] = std::fmax(hi[1], q.y);
+        }
+        n += hi[0] > plan[0] && lo[0] < plan[1] && hi[1] > plan[2] && lo[1] < plan[3] &&
+             (hi[0] - lo[0]) + (hi[1] - lo[1]) > grain;
+    }
+    return n;
+}
+
 }  // namespace
 
 TEST(RevMeshModel, MissingArgumentsAreRefused) {
@@ -42,6 +58,10 @@ TEST(RevMeshModel, MissingArgumentsAreRefused) {
     ModelGuard band(revMeshBuild(&templ, profile, 0));
     ASSERT_NE(band.m, nullptr);
     EXPECT_EQ(revMeshLiftRefill(band.m, nullptr, plan), -1);
+    ModelGuard longer(revMeshBuild(&templ, profile, 1.0));  // its one segment extended at both ends
+    ASSERT_NE(longer.m, nullptr);
+    EXPECT_NEAR(longer.m->bounds[2], -5 / std::sqrt(29.0), 1e-12);
+    EXPECT_NEAR(longer.m->bounds[5], 5 + 5 / std::sqrt(29.0), 1e-12);
     EXPECT_EQ(revMeshLiftCover(nullptr, profile, plan, &p, &d, 1, 1), -1);
     EXPECT_EQ(revMeshLiftCover(band.m, profile, plan, &p, &d, 1, 1), -1);  // a model without a tool
     EXPECT_EQ(revMeshMerge(nullptr, band.m), nullptr);
@@ -85,19 +105,59 @@ TEST(RevMeshModel, UnmarkedCellsKeepOnlyTrianglesCoarserThanTheGrain) {
         ASSERT_TRUE(liftCellsInit(&cells, plan, 2.0, grain));
         ModelGuard lifts(revMeshLiftModel(&templ, profile, plan, &cells));
         ASSERT_NE(lifts.m, nullptr);
-        int32_t want = 0;
-        for (int32_t i = 0; i < sorted.m->triangles->count; ++i) {
-            const Triangle3D& t = sorted.m->triangles->data[i];
-            double lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
-            for (const Vec3& q : t.p) {
-                lo[0] = std::fmin(lo[0], q.x), hi[0] = std::fmax(hi[0], q.x);
-                lo[1] = std::fmin(lo[1], q.y), hi[1] = std::fmax(hi[1], q.y);
-            }
-            want += hi[0] > plan[0] && lo[0] < plan[1] && hi[1] > plan[2] && lo[1] < plan[3] &&
-                    (hi[0] - lo[0]) + (hi[1] - lo[1]) > grain;
-        }
+        const int32_t want = meeting(sorted.m, plan, grain);
         EXPECT_EQ(lifts.m->triangles->count, want) << grain;
         EXPECT_GT(want, 0) << grain;
+    }
+    freeProfile2D(profile);
+}
+
+// A sweep whose rectangle (the tool's radius around it) lies within the plan by more than 1e-6 leaves
+// the model as it was; otherwise the plan grows by the margin around both and the model holds what meets
+// it; a margin that is not finite covers everything. With cells, the cells a cover marked make the same
+// sweep covered.
+TEST(RevMeshModel, LiftCoverGrowsThePlanAroundTheSweep) {
+    CheckModel templ = templateModel(0.05);
+    ToolGeom tool{};
+    tool.radius = 2;
+    templ.tool = &tool;
+    Profile2D* profile = profileOf({{30, 8}, {31, 4}, {34, 2}, {40, 1.5}});
+    ASSERT_NE(profile, nullptr);
+    ModelGuard sorted(revMeshBuild(&templ, profile, 0.0));
+    ASSERT_NE(sorted.m, nullptr);
+    const double e = 1e-6, all[4] = {-HUGE_VAL, HUGE_VAL, -HUGE_VAL, HUGE_VAL};
+    const struct {
+        Vec3 p, d;
+        double length, margin, want[4];
+    } rows[] = {{{35, 5, 0}, {1, 0, 0}, 1, 1, {30, 40, 0, 10}},
+                {{38 - 2 * e, 8 - 2 * e, 0}, {0, 0, 1}, 1, 1, {30, 40, 0, 10}},
+                {{32 + 2 * e, 2 + 2 * e, 0}, {0, 0, 1}, 1, 1, {30, 40, 0, 10}},
+                {{38 - e / 2, 5, 0}, {0, 0, 1}, 1, 1, {29, 41, -1, 11}},
+                {{35, 2 + e / 2, 0}, {0, 0, 1}, 1, 1, {29, 41, -1, 11}},
+                {{42, 5, 3}, {1, 0, 0}, 4, 1, {29, 45, -1, 11}},
+                {{27, -4, 0}, {0, -1, 0.5}, 2, 0.5, {24.5, 40.5, -6.5, 10.5}},
+                {{35, 5, 0}, {1, 0, 0}, 20, NAN, {all[0], all[1], all[2], all[3]}}};
+    for (const auto& r : rows) {
+        double plan[4] = {30, 40, 0, 10};
+        ModelGuard lifts(revMeshLiftModel(&templ, profile, plan));
+        ASSERT_NE(lifts.m, nullptr);
+        lifts.m->triangles->xmin = 1234;  // a refill sets the whole sweep's bounds again
+        ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &r.p, &r.d, r.length, r.margin), 1);
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(plan[k], r.want[k]) << r.p.x << " " << k;
+        const bool kept = r.want[1] == 40;
+        EXPECT_EQ(lifts.m->triangles->xmin == 1234, kept) << r.p.x;
+        EXPECT_EQ(lifts.m->triangles->count, meeting(sorted.m, plan, -1)) << r.p.x;
+    }
+    double plan[4] = {30, 40, 0, 10};
+    LiftCells cells;
+    ASSERT_TRUE(liftCellsInit(&cells, plan, 0.5, 0.3));
+    ModelGuard lifts(revMeshLiftModel(&templ, profile, plan, &cells));
+    ASSERT_NE(lifts.m, nullptr);
+    const Vec3 p{36, 6, 0}, d{0.6, 0.8, 0};
+    for (int pass = 0; pass < 2; ++pass) {
+        lifts.m->triangles->xmin = 1234;
+        ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &p, &d, 3, 0.5, &cells), 1);
+        EXPECT_EQ(lifts.m->triangles->xmin == 1234, pass == 1);
     }
     freeProfile2D(profile);
 }

@@ -67,6 +67,12 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
     EXPECT_EQ(tiltSeqFit(none, kTiltSideLower), -1);
     EXPECT_EQ(tiltSeqFitRetry(none, kTiltSideLower, 0), -1);
     freeTiltSeq(none);
+    // One valid point is no curve to smooth: its tilt is only clamped a degree inside its window.
+    TiltSeq* lone = windows({{0, 1}, {0, 1}});
+    lone->skip[0] = 1, lone->tilt[1] = 2;
+    EXPECT_EQ(tiltSeqSmooth(lone), 1);
+    EXPECT_NEAR(lone->tilt[1], 1 - 0.01745, 1e-15);
+    freeTiltSeq(lone);
     // The middle side is fitted once as it is, with no widened retries.
     const std::vector<std::pair<double, double>> w = {
         {0, 0.1}, {0.5, 0.6}, {0.05, 0.1}, {0.7, 0.8}, {0.1, 0.2}};
