@@ -493,6 +493,23 @@ TEST(MeshQuery, TurnsRightAtTheCosineLimitAreRefined) {
     }
 }
 
+// At tolerance 0 a turning pair only 1.5e-5 apart in parameter has no midpoint the list can hold
+// apart from its ends: it stays whole, the list in order, instead of filling up. Only the long pair is
+// halved towards the turn, at most until its gap falls below 2.2e-5 (17 halvings of 1).
+TEST(MeshQuery, PairsTooCloseToSplitStayWhole) {
+    testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
+    t.m.tolerance = 0.0;
+    Plist* l = line(3, -0.5);
+    ASSERT_NE(l, nullptr);
+    l->points[2] = {1, 1, -0.5};
+    l->parameters[1] = 1.5e-5;
+    EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, nullptr), 1);
+    EXPECT_LE(l->count, 3 + 17);
+    EXPECT_DOUBLE_EQ(l->parameters[1], 1.5e-5);
+    for (int32_t i = 1; i < l->count; ++i) EXPECT_GT(l->parameters[i], l->parameters[i - 1]) << i;
+    plistFree(l);
+}
+
 // An index over fewer elements than the mesh holds (the mesh grew since) is passed over: a drop onto the
 // element it does not know still lifts the tool.
 TEST(MeshQuery, AnIndexOfAnotherCountIsNotUsed) {
