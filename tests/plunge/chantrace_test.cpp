@@ -278,6 +278,9 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
             for (Vec3& p : t.p) p = onPlate(phi + s * (u(rng) - 0.5) / r, r + s * u(rng), z - s * u(rng), 0);
             tris.push_back(t);
         }
+        if (scene == 4)  // blade B as one triangle, the first of every list
+            tris = {
+                {{onPlate(kPlate, 20, -50, 0), onPlate(kPlate, 200, -50, 0), onPlate(kPlate, 20, 150, 0)}}};
         Trace t(25.0, levelZ, 40.0);
         testmesh::Model model(tris, kBallMill, kBall);
         model.m.stepLength = 1.0;
