@@ -141,7 +141,7 @@ TEST(BladeCurves, IsoLinesEqualTheirPointsMeasuredAlone) {
             for (int32_t i = 0; i < 3 * n && !fails; ++i) {
                 const double t = static_cast<double>(i / 3) / (n - 1), c = 0.5 * (i % 3);
                 Vec3 p;
-                fails = isoSurfacePoint(&rec, dir == 0 ? c : t, dir == 0 ? t : c, &p) != 1;
+                fails = isoSurfacePoint(&rec, dir == 0 ? c : t, dir == 0 ? t : c, &p) == -1;
                 const Vec3* got = s == nullptr ? nullptr
                                                : (i % 3 == 0   ? s->edge0
                                                   : i % 3 == 1 ? s->middle
