@@ -306,6 +306,9 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     s = {-1, -1};
     EXPECT_EQ(evalHubShroud(&bare, 5, &h, &s), 1);
     EXPECT_TRUE(s.x == 0 && s.y == 0) << s.x << " " << s.y;
+    HubShroud thin{bare.hub, bare.hub, nullptr};  // nothing to offset
+    EXPECT_EQ(offsetProfile2D(&thin, 1), -1);
+    EXPECT_EQ(offsetShroudProfile2D(&thin, 1), -1);
     freeProfile2D(bare.hub);
     freeProfile2D(bare.shroud);
     EXPECT_EQ(offsetProfile2D(nullptr, 1), -1);
