@@ -415,6 +415,10 @@ TEST(BladeCurves, StripsRefuseEachFailedAllocation) {
     EXPECT_EQ(orientBladeStrips(nullptr, s, channel->hub, 0), -1);
     EXPECT_EQ(orientBladeStrips(s, nullptr, channel->hub, 0), -1);
     EXPECT_EQ(orientBladeStrips(s, s, nullptr, 0), -1);
+    IsoStrip* one = isoStripCopyRange(s, 0, 0);  // one sample is enough: no turn, no exchange
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(orientBladeStrips(one, one, channel->hub, 0), 0);
+    isoStripFree(one);
     EXPECT_EQ(hubCrossingOnStrip(nullptr, 0, 0, channel->hub), 0);
     EXPECT_EQ(hubCrossingOnStrip(s, 0, 0, nullptr), 0);
     EXPECT_EQ(isoEdgeSpread(&list->entries[0], 0, kIsoFixU, nullptr), -1.0);
