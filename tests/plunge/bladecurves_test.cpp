@@ -104,6 +104,9 @@ TEST(BladeCurves, StripReverseSwapAndRangeTakeEveryArray) {
         isoStripFree(c);
     }
     for (const int32_t n : {0, -3, 1000001}) EXPECT_EQ(isoStripCreate(n), nullptr) << n;
+    IsoStrip* most = isoStripCreate(1000000);  // a million samples still fit
+    EXPECT_EQ(most != nullptr ? most->count : 0, 1000000);
+    isoStripFree(most);
     isoStripFree(r);
     isoStripFree(s);
     isoStripReverse(nullptr);
