@@ -104,6 +104,9 @@ TEST(BladeCurves, StripReverseSwapAndRangeTakeEveryArray) {
         isoStripFree(c);
     }
     for (const int32_t n : {0, -3, 1000001}) EXPECT_EQ(isoStripCreate(n), nullptr) << n;
+    IsoStrip* most = isoStripCreate(1000000);  // a million samples still fit
+    EXPECT_EQ(most != nullptr ? most->count : 0, 1000000);
+    isoStripFree(most);
     isoStripFree(r);
     isoStripFree(s);
     isoStripReverse(nullptr);
@@ -141,7 +144,7 @@ TEST(BladeCurves, IsoLinesEqualTheirPointsMeasuredAlone) {
             for (int32_t i = 0; i < 3 * n && !fails; ++i) {
                 const double t = static_cast<double>(i / 3) / (n - 1), c = 0.5 * (i % 3);
                 Vec3 p;
-                fails = isoSurfacePoint(&rec, dir == 0 ? c : t, dir == 0 ? t : c, &p) != 1;
+                fails = isoSurfacePoint(&rec, dir == 0 ? c : t, dir == 0 ? t : c, &p) == -1;
                 const Vec3* got = s == nullptr ? nullptr
                                                : (i % 3 == 0   ? s->edge0
                                                   : i % 3 == 1 ? s->middle
@@ -415,6 +418,10 @@ TEST(BladeCurves, StripsRefuseEachFailedAllocation) {
     EXPECT_EQ(orientBladeStrips(nullptr, s, channel->hub, 0), -1);
     EXPECT_EQ(orientBladeStrips(s, nullptr, channel->hub, 0), -1);
     EXPECT_EQ(orientBladeStrips(s, s, nullptr, 0), -1);
+    IsoStrip* one = isoStripCopyRange(s, 0, 0);  // one sample is enough: no turn, no exchange
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(orientBladeStrips(one, one, channel->hub, 0), 0);
+    isoStripFree(one);
     EXPECT_EQ(hubCrossingOnStrip(nullptr, 0, 0, channel->hub), 0);
     EXPECT_EQ(hubCrossingOnStrip(s, 0, 0, nullptr), 0);
     EXPECT_EQ(isoEdgeSpread(&list->entries[0], 0, kIsoFixU, nullptr), -1.0);

@@ -143,9 +143,11 @@ TEST(ChannelTrace, MissingArgumentsAreRefused) {
 
 TEST(ChannelTrace, KindChangeIsRefinedToTheToleranceAndCancelStopsWith821) {
     // The blades end at r = 36 while the faces run on to 52: the change to no contact is refined.
-    // Halvings of the step 1 stop at the first under the tolerance + 1e-5: 1/128 for both.
+    // Halvings of the step 1 stop at the first under the tolerance + 1e-5: 1/128 for both; under 1e-5 at
+    // the first of 2e-5 or less, whose midpoint still stands apart from its ends.
     Trace t(30.0, 10.0, 16.0);
-    for (const double tol : {0.008, 1.0 / 128}) {
+    for (const auto& [tol, gap] :
+         {std::pair{0.008, 1.0 / 128}, {1.0 / 128, 1.0 / 128}, {1e-6, 1.0 / 65536}}) {
         t.model.m.tolerance = tol;
         ASSERT_EQ(t.run(), 1);
         int32_t changes = 0;
@@ -155,7 +157,7 @@ TEST(ChannelTrace, KindChangeIsRefinedToTheToleranceAndCancelStopsWith821) {
             EXPECT_GT(t.out->parameters[i], t.out->parameters[i - 1]);
             if ((t.out->flags[i] >> 8) == (t.out->flags[i - 1] >> 8)) continue;
             ++changes;
-            EXPECT_EQ(t.out->parameters[i] - t.out->parameters[i - 1], 1.0 / 128) << tol;
+            EXPECT_EQ(t.out->parameters[i] - t.out->parameters[i - 1], gap) << tol;
         }
         EXPECT_EQ(changes, 1);
     }
@@ -278,6 +280,9 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
             for (Vec3& p : t.p) p = onPlate(phi + s * (u(rng) - 0.5) / r, r + s * u(rng), z - s * u(rng), 0);
             tris.push_back(t);
         }
+        if (scene == 4)  // blade B as one triangle, the first of every list
+            tris = {
+                {{onPlate(kPlate, 20, -50, 0), onPlate(kPlate, 200, -50, 0), onPlate(kPlate, 20, 150, 0)}}};
         Trace t(25.0, levelZ, 40.0);
         testmesh::Model model(tris, kBallMill, kBall);
         model.m.stepLength = 1.0;

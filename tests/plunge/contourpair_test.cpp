@@ -323,6 +323,12 @@ TEST(ContourPair, MissingOrShortListsAreRefused) {
         freePlist3D(l);
     }
     EXPECT_EQ(contourStartSlope(nullptr), 90.0);
+    // A list without length takes the whole share of the twist.
+    ContourPair* twisted = twistContourPair(pair, 0.1, 0.2);
+    ASSERT_NE(twisted, nullptr);
+    EXPECT_NEAR(twisted->second->points[0].x, 10 * std::cos(0.3), 1e-12);
+    EXPECT_NEAR(twisted->second->points[0].y, 10 * std::sin(0.3), 1e-12);
+    freeContourPair(twisted);
     freeContourPair(pair);
     // End angles between the lists' end tangents, from two points on.
     const struct {

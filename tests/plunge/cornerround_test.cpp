@@ -193,6 +193,16 @@ TEST(CornerRound, RefinementCoversTheRangeOnBothSides) {
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(refineAroundCorner(p, 1, 1, 0.0, &before, &after), -1);
     EXPECT_EQ(refineAroundCorner(p, p->count, 1, 0.5, &before, &after), -1);
+    // A leg 3e-5 long in parameter cannot take ten points between its ends, on either side.
+    for (const double t0 : {1 - 3e-5, 0.0}) {
+        Plist* q = plistCreate(40, 0);
+        const Vec3 pts[3] = {{-1, 0, 0}, {0, 0, 0}, {0, 1, 0}};
+        for (int i = 0; i < 3; ++i)
+            plistAppend(q, i == 0 ? t0 : i == 1 ? 1 : t0 + 1 + 3e-5, &pts[i], 0, nullptr, 0);
+        ASSERT_EQ(q->count, 3);
+        EXPECT_EQ(refineAroundCorner(q, 1, 2, 0.1, &before, &after), -1) << t0;
+        plistFree(q);
+    }
     // A fillet needs a corner with a point on either side and a tolerance of 1e-5 or more.
     for (const int32_t at : {0, 4}) EXPECT_EQ(filletCorner(at, p, 0.5), -1) << at;
     EXPECT_EQ(filletCorner(2, p, 5e-6), -1);

@@ -36,14 +36,18 @@ int fakeTrace(CheckModel*, const ContourPair* a, const ContourPair* b, const Hub
 }  // namespace
 
 TEST(EdgeCurve, ReversalCutsKeepTheLongerSide) {
-    // x -> kept x: a spike late or early, a zig-zag (two turns), a turn on a step below 1e-5.
+    // x -> kept x: a spike late or early, a zig-zag (two turns), a turn on a step below 1e-5; links
+    // (x < 0) before the cut range take no part in the halves.
     const std::vector<double> rows[][2] = {
         {{0, 1, 2, 3, 4, 5, 6, 7, 6.5, 6, 5.5}, {0, 1, 2, 3, 4, 5, 6, 7}},
+        {{-2, -1, 0, 1, 2, 3, 4, 5, 4.5, 4, 3.5, 3}, {-2, -1, 0, 1, 2, 3, 4, 5}},
         {{0, 1, 2, 3, 2.5, 2, 1.5, 1, 0.5, 0}, {3, 2.5, 2, 1.5, 1, 0.5, 0}},
         {{0, 1, 2, 3, 2.5, 2, 2.5, 3, 4}, {3, 2.5, 2}},
         {{0, 1, 2, 2.000005, 1.5, 1}, {0, 1, 2, 2.000005, 1.5, 1}}};
     for (const auto& r : rows) {
-        Plist* l = tracedList(r[0], std::vector<int>(r[0].size(), 0));
+        std::vector<int> kinds;
+        for (const double x : r[0]) kinds.push_back(x < 0 ? 2 : 0);
+        Plist* l = tracedList(r[0], kinds);
         EXPECT_EQ(cutAtReversals(l), r[0].size() == r[1].size() ? 0 : 1);
         EXPECT_EQ(std::vector<double>(l->count), std::vector<double>(r[1].size()));
         for (int32_t i = 0; i < l->count && i < int32_t(r[1].size()); ++i) EXPECT_EQ(l->points[i].x, r[1][i]);

@@ -137,10 +137,13 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
         double s, value;
     };
     for (const Case c :
-         {Case{-5, 1.0}, Case{0, 1.0}, Case{5, 2.0}, Case{10, 3.0}, Case{15, 5.0}, Case{20 + 2e-5, 7.0}}) {
+         {Case{-5, 1.0}, Case{0, 1.0}, Case{5, 2.0}, Case{10, 3.0}, Case{15, 5.0}, Case{20 + 2e-5, 7.0},
+          // A segment runs on up to 1e-5 past its end; the first point's value holds 1e-5 past it.
+          Case{8e-6, 1.0}, Case{10 - 8e-6, 3 - 1.6e-6}, Case{10 + 8e-6, 3 + 1.6e-6},
+          Case{10 + 1.2e-5, 3 + 4.8e-6}, Case{20 - 8e-6, 7 - 3.2e-6}, Case{20 + 8e-6, 7 + 3.2e-6}}) {
         double v = 0;
         ASSERT_EQ(evalHubShroudExtra(&pair, c.s, &v), 1);
-        EXPECT_DOUBLE_EQ(v, c.value) << c.s;
+        EXPECT_NEAR(v, c.value, 1e-12) << c.s;
     }
     Vec2 onHub{}, onShroud{};
     ASSERT_EQ(evalHubShroud(&pair, 5.0, &onHub, &onShroud), 1);  // the same share of both lengths
@@ -303,6 +306,9 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     s = {-1, -1};
     EXPECT_EQ(evalHubShroud(&bare, 5, &h, &s), 1);
     EXPECT_TRUE(s.x == 0 && s.y == 0) << s.x << " " << s.y;
+    HubShroud thin{bare.hub, bare.hub, nullptr};  // nothing to offset
+    EXPECT_EQ(offsetProfile2D(&thin, 1), -1);
+    EXPECT_EQ(offsetShroudProfile2D(&thin, 1), -1);
     freeProfile2D(bare.hub);
     freeProfile2D(bare.shroud);
     EXPECT_EQ(offsetProfile2D(nullptr, 1), -1);

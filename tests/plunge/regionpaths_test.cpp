@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "channeltest.h"
@@ -34,10 +35,19 @@ TEST(RegionPaths, ExtensionGrowsTheCutRangeByTheLengths) {
     const double cases[][4] = {{0, 0, 3, 15}, {1.5, 0, 1.5, 15}, {0, 2.25, 3, 17.25}, {10, 10, 0, 19}};
     for (const auto& c : cases) {
         PlistArray* lists = arrayOf({ray(0, 20, 3, 4), none(), none(), ray(0.4, 20, 3, 4)});
+        for (int k : {0, 3}) {
+            ASSERT_NE(lists->lists[k]->bytes, nullptr);
+            std::fill_n(lists->lists[k]->bytes, 20, uint8_t(7));  // cleared on extended points only
+        }
         EXPECT_EQ(extendSidePaths(lists, c[0], c[1]), 1);
         for (int k : {0, 3}) {
-            EXPECT_NEAR(cutParam(lists->lists[k], false), c[2], 1e-9);
-            EXPECT_NEAR(cutParam(lists->lists[k], true), c[3], 1e-9);
+            const Plist* l = lists->lists[k];
+            EXPECT_NEAR(cutParam(l, false), c[2], 1e-9);
+            EXPECT_NEAR(cutParam(l, true), c[3], 1e-9);
+            int32_t f = 0, e = 0;
+            firstLastCutIndex(l, &f, &e);
+            EXPECT_EQ(l->bytes[f], c[0] > 0 ? 0 : 7);
+            EXPECT_EQ(l->bytes[e], c[1] > 0 ? 0 : 7);
             EXPECT_EQ(lists->lists[k]->count, 20 + (c[0] != 0 && c[0] < 3) + (c[1] != 0 && c[1] < 4));
         }
         plistArrayFree(lists);

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../geometry/msg_capture.h"
 #include "geometry/frames.h"
+#include "geometry/plist.h"
 #include "geometry/rng.h"
 #include "plunge/angleprof.h"
 #include "plunge/cycparams.h"
+#include "plunge/tiltseq.h"
 
 namespace {
 
@@ -164,4 +167,28 @@ TEST(TiltGeom, LeadStationsTakeTheSmallerEdgeAngle) {
         }
     correctLeadStations(nullptr, cases[0].pos, cases[0].ang, up);
     cycleParamsResetState();
+}
+
+// The collision named is that of the narrowest window among the points that take part: a skipped one,
+// however narrow and hit, names none.
+TEST(TiltGeom, SplitterEdgeCheckPassesOverSkippedPoints) {
+    for (const int skip : {0, 1}) {
+        MessageCapture capture(9);
+        TiltSeq* seq = newTiltSeq(2, nullptr);
+        Plist* path = plistCreate(2, 0);
+        ASSERT_TRUE(seq && path);
+        for (int i = 0; i < 2; ++i) {
+            seq->lower[i] = -0.1 - 0.4 * i;
+            seq->upper[i] = 0.1 + 0.4 * i;
+            seq->hitLower[i] = i == 0 ? 0 : -1;  // only the narrow one was hit
+            seq->hitUpper[i] = -1;
+            seq->skip[i] = i == 0 ? skip : 0;
+            const Vec3 p{10.0 + i, 0, 0};
+            plistAppend(path, i, &p, 0, nullptr, 0);
+        }
+        EXPECT_EQ(splitterEdgeCheck(seq, nullptr, path), 1);
+        EXPECT_EQ(capture.countOf("6211,0"), 1 - skip) << skip;
+        freeTiltSeq(seq);
+        plistFree(path);
+    }
 }

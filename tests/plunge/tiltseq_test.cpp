@@ -73,6 +73,9 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
     EXPECT_EQ(tiltSeqSmooth(lone), 1);
     EXPECT_NEAR(lone->tilt[1], 1 - 0.01745, 1e-15);
     freeTiltSeq(lone);
+    TiltSeq* inverted = windows({{0, 1}, {0.6, 0.4}, {0, 1}});  // a window inside out: nothing fits
+    EXPECT_EQ(tiltSeqSmooth(inverted), -1);
+    freeTiltSeq(inverted);
     // The middle side is fitted once as it is, with no widened retries.
     const std::vector<std::pair<double, double>> w = {
         {0, 0.1}, {0.5, 0.6}, {0.05, 0.1}, {0.7, 0.8}, {0.1, 0.2}};
