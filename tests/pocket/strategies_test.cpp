@@ -402,6 +402,16 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(out[k]), corners[k].x, corners[k].y, 1e-9);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     }
+    // The same box in 40 lines, many more than the piece has: the same clip.
+    std::vector<Vec2> fine;
+    const Vec2 bc[] = {{0, 0}, {100, 0}, {100, 60}, {0, 60}};
+    for (int c = 0; c < 40; ++c) {
+        const Vec2 a = bc[c / 10], b = bc[(c / 10 + 1) % 4];
+        fine.push_back({a.x + (b.x - a.x) * (c % 10) / 10, a.y + (b.y - a.y) * (c % 10) / 10});
+    }
+    ASSERT_EQ(openRunClip(piece.data(), 3, polygon(fine).data(), 40, 1, 20, out.data()), 5);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, -1, 20, out.data()), -1);
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 5, out.data()), -1);  // reaches no wall
     const std::vector<ContourElement> zig = {lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 80),
