@@ -494,14 +494,17 @@ TEST(Strategies, OpenPocketStockBoundary) {
         long open;
     };
     const double corner = 25 - 25 * offsettest::kPi / 4;  // a 5 x 5 corner less its quarter disc
-    for (const Case& c : std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
-                                           {box(0, 0, 100, 50), {0, -1, 0, 0}, 105 * 50, 1},
-                                           {box(0, 0, 100, 50), {0, 0, -1, 0}, 100 * 55, 1},
-                                           {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
-                                           {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
-                                           {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
-                                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1},  // an inner corner: stays
-                                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {  // in by a reversal
+    for (const Case& c :
+         std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
+                           {box(0, 0, 100, 50), {0, -1, 0, 0}, 105 * 50, 1},
+                           {box(0, 0, 100, 50), {0, 0, -1, 0}, 100 * 55, 1},
+                           {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
+                           {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
+                           {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
+                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1},  // an inner corner: stays
+                           // entered straight on from its wall: moves like any other
+                           {{{0, 0}, {60, 0}, {100, 0}, {100, 50}, {0, 50}}, {0, -1, 0, 0, 0}, 5200, 1},
+                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {  // in by a reversal
         Strategy s;
         insert("MAIN", tagged(polygon(c.shape), c.tags));
         EXPECT_EQ(openPocketPrepare(5), 0);
