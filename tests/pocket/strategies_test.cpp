@@ -303,19 +303,20 @@ TEST(Strategies, SingleCutRingFromTheOpenSide) {
 }
 
 // The middle of an open element reaches the ring at exactly D + 0.03, not beyond;
-// elements already handled (-2) are entries only on the second pass.
+// elements already handled (-2) are entries only on the second pass, after every unhandled one.
 TEST(Strategies, EntryFromAnOpenElement) {
     struct Case {
         double gap;
         int32_t tag;
         bool found;
+        int32_t side = 0;  // the tag of the element down the right
     };
-    for (const Case& c :
-         std::vector<Case>{{2.03, -1, true}, {2.0301, -1, false}, {1.5, -2, true}, {1.5, 0, false}}) {
+    for (const Case& c : std::vector<Case>{
+             {2.03, -1, true}, {2.0301, -1, false}, {1.5, -2, true}, {1.5, 0, false}, {1.5, -1, true, -2}}) {
         Strategy s;
         ASSERT_EQ(regionTreeInit(1), 1);
         const int32_t source =
-            attachRing(tagged(polygon({{0, 0}, {10, 0}, {10, -10}, {0, -10}}), {c.tag, 0, 0, 0}));
+            attachRing(tagged(polygon({{0, 0}, {10, 0}, {10, -10}, {0, -10}}), {c.tag, c.side, 0, 0}));
         const int32_t target = attachRing(polygon(box(-5, c.gap, 15, 20)));
         Vec2 p{}, q{};
         const int32_t index = openEntryFind(target, source, 2, 0, &p, &q);
