@@ -642,17 +642,21 @@ TEST(Strategies, AxisParallelWithoutRoomFails) {
 // With an open side a pass stops at the island's full-width ring, r + w off it, and goes once round it:
 // the pass, four sides and five arc pieces (the corner it stops at split in two) end on that ring.
 TEST(Strategies, AxisParallelGoesOnceRoundTheIslandsFullRing) {
-    Strategy s;
-    pocketKernel().toolRadius = 1;
-    pocketKernel().stepFactor = 0.4;
-    pocketKernel().openMode = 1;
-    insert("MAIN", tagged(polygon(box(0, 0, 50, 30)), {-1, 0, 0, 0}));
-    insert("MAIN", polygon({{20, 10}, {20, 20}, {30, 20}, {30, 10}}));
-    ASSERT_EQ(axisParallel(), 1);
-    int onRing = 0;
-    for (const Rec& r : records(31)) {
-        const double dx = std::max({20 - r.x, 0.0, r.x - 30}), dy = std::max({10 - r.y, 0.0, r.y - 20});
-        onRing += (r.type == 3111 || r.type == 3121) && std::fabs(std::hypot(dx, dy) - 1.8) < 1e-6;
+    for (const int islands : {1, 2}) {
+        Strategy s;
+        pocketKernel().toolRadius = 1;
+        pocketKernel().stepFactor = 0.4;
+        pocketKernel().openMode = 1;
+        insert("MAIN", tagged(polygon(box(0, 0, 50, 30)), {-1, 0, 0, 0}));
+        insert("MAIN", polygon({{20, 10}, {20, 20}, {30, 20}, {30, 10}}));
+        // A second island whose ring keeps clear of the first's: it changes nothing round the first.
+        if (islands == 2) insert("MAIN", polygon({{36, 10}, {36, 20}, {44, 20}, {44, 10}}));
+        ASSERT_EQ(axisParallel(), 1);
+        int onRing = 0;
+        for (const Rec& r : records(31)) {
+            const double dx = std::max({20 - r.x, 0.0, r.x - 30}), dy = std::max({10 - r.y, 0.0, r.y - 20});
+            onRing += (r.type == 3111 || r.type == 3121) && std::fabs(std::hypot(dx, dy) - 1.8) < 1e-6;
+        }
+        EXPECT_EQ(onRing, 10) << islands;
     }
-    EXPECT_EQ(onRing, 10);
 }
