@@ -30,11 +30,11 @@ void insert(const char* list, std::vector<ContourElement> c, double bottom = 0) 
 TEST(PlaneCheck, WallAllowanceAndOpenSides) {
     PocketErrors errors;
     // A ball of diameter 12, a radius mill's corner of 4 and a flat end: the corner radius in output
-    // units at scale 2.
+    // units at scale 2; a scale not set (zero or below) counts as 1.
     const struct {
         int32_t toolType;
-        double rc;
-    } tools[] = {{1, 3}, {3, 2}, {0, 0}};
+        double scale, rc;
+    } tools[] = {{1, 2, 3}, {3, 2, 2}, {0, 2, 0}, {1, 0, 6}, {3, -1, 4}};
     for (const auto& t : tools) {
         clistCreate("MAIN");
         insert("MAIN", box(0, 0, 100, 100), 6);
@@ -45,20 +45,20 @@ TEST(PlaneCheck, WallAllowanceAndOpenSides) {
         kvCCPParams.toolDiameter = 12;
         kvCCPParams.cornerRadius = 4;
         kvCCPParams.toolType = t.toolType;
-        pocketKernel().geometryScale = 2;
+        pocketKernel().geometryScale = t.scale;
         kvCCPParams.wallAngle = 1e-5;
         EXPECT_EQ(wallAngleAllowance("MAIN"), 0);
         kvCCPParams.wallAngle = 10;
         EXPECT_EQ(wallAngleAllowance("MAIN"), 1);
-        const double a = 10 * kPi / 180, rc = t.rc;
-        const double off = 2 * (std::tan(a) * (4 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
+        const double a = 10 * kPi / 180, rc = t.rc, sc = t.scale > 0 ? t.scale : 1;
+        const double off = sc * (std::tan(a) * (4 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
         ContourHeader h{};
         clistGetHeader("MAIN", &h, 0);
         EXPECT_NEAR(h.allowance, 1 + off, 1e-12) << t.toolType;
         EXPECT_NEAR(pocketAllowanceGet(0), 1 + off, 1e-12);
         clistGetHeader("MAIN", &h, 1);
         EXPECT_EQ(h.allowance, 1);
-        const double atBottom = 2 * (std::tan(a) * (0 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
+        const double atBottom = sc * (std::tan(a) * (0 - (1 - std::sin(a)) * rc) - (1 - std::cos(a)) * rc);
         clistGetHeader("MAIN", &h, 2);
         EXPECT_NEAR(h.allowance, 1 + atBottom, 1e-12) << t.toolType;
         EXPECT_NEAR(pocketAllowanceGet(2), 1 + atBottom, 1e-12);

@@ -363,6 +363,11 @@ TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
             EXPECT_NEAR(offsettest::distanceTo(offsettest::startPoint(e), square), by, 1e-9) << contour;
         EXPECT_NEAR(std::fabs(std::fabs(offsettest::signedArea(ring)) - 100), 40 * by, 4 * by * by)
             << contour;
+        if (contour) continue;
+        // A ring the nudge leaves no ring of stays as it was.
+        put("GKT", box(0, 0, 0.001, 0.001, false), false, true, 7);
+        EXPECT_EQ(islandRingNudge(1, 7, 1, 0, 0), 0);
+        EXPECT_NEAR(offsettest::signedArea(get("GKT", 1)), -1e-6, 1e-15);
     }
 }
 

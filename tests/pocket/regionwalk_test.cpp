@@ -440,3 +440,23 @@ TEST(RegionWalk, TheStepUpLeavesFromWhereTheRingWasLeft) {
         EXPECT_EQ(regionIsDone(inner), kRegionFinished);
     }
 }
+
+// A ring whose parents are all of the other kind keeps the rest of its round on the stack below the
+// ring the walk goes up to; stepping back, neither (the ring it came back to finishes the round).
+TEST(RegionWalk, TheRestWaitsOnTheStackUnlessTheWalkStepsBack) {
+    for (const int code : {kWalkUp, kWalkBack}) {
+        Walk walk;
+        const int32_t outer = attachBox(0, 0, 100, 100, 0, false), inner = attachBox(8, 8, 92, 92, 1);
+        ASSERT_GT(regionAddLink(inner, outer), 0);
+        ASSERT_EQ(regionFirstKind1Parent(inner), -1);
+        regionSetDone(inner, kRegionFinished);
+        const WalkEntry e{inner, {1, 92, 8}, {3, 8, 92}};
+        const RingPosition mid{2, 92, 50}, across{1, 100, 50};
+        ASSERT_EQ(regionPathEmit(&e, code, &mid, &across, outer, 8), 1);
+        std::vector<std::tuple<int32_t, double, double, double, double>> stack;
+        for (WalkEntry w{}; regionStackPop(&w);)
+            stack.push_back({w.node, w.from.x, w.from.y, w.to.x, w.to.y});
+        const decltype(stack) up = {{outer, 100, 50, 100, 50}, {inner, 92, 50, 8, 92}};
+        EXPECT_EQ(stack, code == kWalkBack ? decltype(stack){} : up) << code;
+    }
+}

@@ -303,19 +303,20 @@ TEST(Strategies, SingleCutRingFromTheOpenSide) {
 }
 
 // The middle of an open element reaches the ring at exactly D + 0.03, not beyond;
-// elements already handled (-2) are entries only on the second pass.
+// elements already handled (-2) are entries only on the second pass, after every unhandled one.
 TEST(Strategies, EntryFromAnOpenElement) {
     struct Case {
         double gap;
         int32_t tag;
         bool found;
+        int32_t side = 0;  // the tag of the element down the right
     };
-    for (const Case& c :
-         std::vector<Case>{{2.03, -1, true}, {2.0301, -1, false}, {1.5, -2, true}, {1.5, 0, false}}) {
+    for (const Case& c : std::vector<Case>{
+             {2.03, -1, true}, {2.0301, -1, false}, {1.5, -2, true}, {1.5, 0, false}, {1.5, -1, true, -2}}) {
         Strategy s;
         ASSERT_EQ(regionTreeInit(1), 1);
         const int32_t source =
-            attachRing(tagged(polygon({{0, 0}, {10, 0}, {10, -10}, {0, -10}}), {c.tag, 0, 0, 0}));
+            attachRing(tagged(polygon({{0, 0}, {10, 0}, {10, -10}, {0, -10}}), {c.tag, c.side, 0, 0}));
         const int32_t target = attachRing(polygon(box(-5, c.gap, 15, 20)));
         Vec2 p{}, q{};
         const int32_t index = openEntryFind(target, source, 2, 0, &p, &q);
@@ -402,6 +403,16 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(out[k]), corners[k].x, corners[k].y, 1e-9);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     }
+    // The same box in 40 lines, many more than the piece has: the same clip.
+    std::vector<Vec2> fine;
+    const Vec2 bc[] = {{0, 0}, {100, 0}, {100, 60}, {0, 60}};
+    for (int c = 0; c < 40; ++c) {
+        const Vec2 a = bc[c / 10], b = bc[(c / 10 + 1) % 4];
+        fine.push_back({a.x + (b.x - a.x) * (c % 10) / 10, a.y + (b.y - a.y) * (c % 10) / 10});
+    }
+    ASSERT_EQ(openRunClip(piece.data(), 3, polygon(fine).data(), 40, 1, 20, out.data()), 5);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, -1, 20, out.data()), -1);
     EXPECT_EQ(openRunClip(piece.data(), 3, walls.data(), 4, 1, 5, out.data()), -1);  // reaches no wall
     const std::vector<ContourElement> zig = {lineElem(10, 10, 50, 10), lineElem(50, 10, 50, 80),
@@ -484,14 +495,17 @@ TEST(Strategies, OpenPocketStockBoundary) {
         long open;
     };
     const double corner = 25 - 25 * offsettest::kPi / 4;  // a 5 x 5 corner less its quarter disc
-    for (const Case& c : std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
-                                           {box(0, 0, 100, 50), {0, -1, 0, 0}, 105 * 50, 1},
-                                           {box(0, 0, 100, 50), {0, 0, -1, 0}, 100 * 55, 1},
-                                           {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
-                                           {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
-                                           {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
-                                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1},  // an inner corner: stays
-                                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {  // in by a reversal
+    for (const Case& c :
+         std::vector<Case>{{box(0, 0, 100, 50), {-1, 0, 0, 0}, 100 * 55, 1},
+                           {box(0, 0, 100, 50), {0, -1, 0, 0}, 105 * 50, 1},
+                           {box(0, 0, 100, 50), {0, 0, -1, 0}, 100 * 55, 1},
+                           {box(0, 0, 100, 50), {-1, 0, 0, -1}, 105 * 55 - corner, 3},
+                           {box(0, 0, 100, 50), {-1, -1, -1, -1}, 100 * 50, 4},
+                           {box(0, 0, 100, 50), {0, 0, 0, 0}, 100 * 50, 0},
+                           {ell, {0, 0, -1, 0, 0, 0}, 7500, 1},  // an inner corner: stays
+                           // entered straight on from its wall: moves like any other
+                           {{{0, 0}, {60, 0}, {100, 0}, {100, 50}, {0, 50}}, {0, -1, 0, 0, 0}, 5200, 1},
+                           {spike, {0, 0, 0, -1, 0, 0}, -3000, 1}}) {  // in by a reversal
         Strategy s;
         insert("MAIN", tagged(polygon(c.shape), c.tags));
         EXPECT_EQ(openPocketPrepare(5), 0);
@@ -628,17 +642,21 @@ TEST(Strategies, AxisParallelWithoutRoomFails) {
 // With an open side a pass stops at the island's full-width ring, r + w off it, and goes once round it:
 // the pass, four sides and five arc pieces (the corner it stops at split in two) end on that ring.
 TEST(Strategies, AxisParallelGoesOnceRoundTheIslandsFullRing) {
-    Strategy s;
-    pocketKernel().toolRadius = 1;
-    pocketKernel().stepFactor = 0.4;
-    pocketKernel().openMode = 1;
-    insert("MAIN", tagged(polygon(box(0, 0, 50, 30)), {-1, 0, 0, 0}));
-    insert("MAIN", polygon({{20, 10}, {20, 20}, {30, 20}, {30, 10}}));
-    ASSERT_EQ(axisParallel(), 1);
-    int onRing = 0;
-    for (const Rec& r : records(31)) {
-        const double dx = std::max({20 - r.x, 0.0, r.x - 30}), dy = std::max({10 - r.y, 0.0, r.y - 20});
-        onRing += (r.type == 3111 || r.type == 3121) && std::fabs(std::hypot(dx, dy) - 1.8) < 1e-6;
+    for (const int islands : {1, 2}) {
+        Strategy s;
+        pocketKernel().toolRadius = 1;
+        pocketKernel().stepFactor = 0.4;
+        pocketKernel().openMode = 1;
+        insert("MAIN", tagged(polygon(box(0, 0, 50, 30)), {-1, 0, 0, 0}));
+        insert("MAIN", polygon({{20, 10}, {20, 20}, {30, 20}, {30, 10}}));
+        // A second island whose ring keeps clear of the first's: it changes nothing round the first.
+        if (islands == 2) insert("MAIN", polygon({{36, 10}, {36, 20}, {44, 20}, {44, 10}}));
+        ASSERT_EQ(axisParallel(), 1);
+        int onRing = 0;
+        for (const Rec& r : records(31)) {
+            const double dx = std::max({20 - r.x, 0.0, r.x - 30}), dy = std::max({10 - r.y, 0.0, r.y - 20});
+            onRing += (r.type == 3111 || r.type == 3121) && std::fabs(std::hypot(dx, dy) - 1.8) < 1e-6;
+        }
+        EXPECT_EQ(onRing, 10) << islands;
     }
-    EXPECT_EQ(onRing, 10);
 }

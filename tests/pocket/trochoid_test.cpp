@@ -194,4 +194,12 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
         expectJoined(out, n, a, b);
         EXPECT_NEAR(extentOf(out, n, a, d).left, c.width, 1e-9) << c.wallY;
     }
+    // A, B, the direction or the output missing, each in turn: refused before anything is read.
+    for (int k = 0; k < 4; ++k) {
+        const Vec2* v[3] = {&a, &b, &d};
+        if (k < 3) v[k] = nullptr;
+        ContourElement* o = k < 3 ? out.data() : nullptr;
+        EXPECT_EQ(trochoidLinkSearch(v[0], v[1], v[2], 4, 2, 0.01, o, kTrochoidMaxElements), -1) << k;
+        EXPECT_EQ(trochoidLinkBuild(v[0], v[1], v[2], 4, 2, 0.01, o, kTrochoidMaxElements), -1) << k;
+    }
 }
