@@ -74,6 +74,10 @@ TEST(ContourReduce, ArcsFromPoints) {
         const std::vector<ContourElement> in = run(p);
         std::vector<ContourElement> out(in.size());
         const int32_t n = refitLineRun(static_cast<int32_t>(in.size()), in.data(), out.data(), 0.01);
+        // Met again (from the run's record, also for a single arc), the run gives the same fit.
+        std::vector<ContourElement> again(in.size());
+        ASSERT_EQ(refitLineRun(static_cast<int32_t>(in.size()), in.data(), again.data(), 0.01), n);
+        EXPECT_EQ(std::memcmp(again.data(), out.data(), std::max(n, 0) * sizeof(ContourElement)), 0);
         int arcs = 0;
         for (int32_t i = 0; i < n; ++i) {
             if (out[i].type != kElemArc) continue;

@@ -102,6 +102,15 @@ TEST(ElemGap, NearCrossingsAreMeasured) {
         EXPECT_EQ(elemGapBeyond(&sl, &sc, -1), 0);
         EXPECT_EQ(elemGapBeyond(&sc, &sl, 1e-9), 0);
     }
+    // The sure distance is the most a pair of the size needs: a parallel line just inside it is measured,
+    // one just outside passed over, below the floor's band and above it.
+    for (const double reach : {0.0, 0.05})
+        for (const double off : {-1e-6, 1e-6}) {
+            const double at = elemGapSure(reach, sl.size) + off;
+            const ContourElement p = lineElem(0, at, 10, at);
+            elemGapShapeOf(&p, &sc);
+            EXPECT_EQ(elemGapBeyond(&sl, &sc, reach), off > 0 ? 1 : 0) << reach << " " << off;
+        }
 }
 
 // Pairs of a known gap in closed form: passed over at nine tenths of it, never at it or above it;
