@@ -461,6 +461,7 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(kPi / 4), std::sin(kPi / 4)}, 0.5},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(-0.1), std::sin(-0.1)}, -0.1 / (kPi / 2)},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {-1, 0}, 2},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {-1, -1}, 2.5},  // the middle of the gap still past the end
         {arcElem(0, 0, 1, 0, -kPi / 2, -1), {std::cos(kPi / 8), -std::sin(kPi / 8)}, 0.25},
         {arcElem(0, 0, 1, 1.5 * kPi, 2.5 * kPi, 1), {1, 0}, 0.5},
         {arcElem(0, 0, 1, 0, 2 * kPi, 1), {-1, 0}, 0.5},

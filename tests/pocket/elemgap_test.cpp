@@ -35,7 +35,7 @@ ContourElement element(Draw& d, Vec2 at, double size) {
     const int dir = d.chance(0.5) ? 1 : -1;
     ContourElement e = arcElem(at.x, at.y, r, a0, a0 + dir * sweep, dir);
     if (d.chance(0.3)) {  // the ends a little off the circle, as the kernel's arcs may be
-        e.g[kAsx] += d.range(-1e-4, 1e-4);
+        e.g[kAsx] += d.range(-2e-3, 2e-3);
         e.g[kAey] += d.range(-1e-4, 1e-4);
     }
     return e;
