@@ -465,6 +465,7 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
         {arcElem(0, 0, 1, 0, -kPi / 2, -1), {std::cos(kPi / 8), -std::sin(kPi / 8)}, 0.25},
         {arcElem(0, 0, 1, 1.5 * kPi, 2.5 * kPi, 1), {1, 0}, 0.5},
         {arcElem(0, 0, 1, 0, 2 * kPi, 1), {-1, 0}, 0.5},
+        {arcElem(0, 0, 1e6, 0, 5e-9, 1), {1e6, 2.5e-3}, 0.5},  // a sweep of 5e-9 is no full circle
     };
     for (const auto& c : cases)
         EXPECT_NEAR(elemFraction(&c.e, &c.p), c.fraction, 1e-12) << c.e.type << " " << c.p.x << " " << c.p.y;

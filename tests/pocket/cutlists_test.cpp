@@ -410,6 +410,10 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         }
         EXPECT_GT(failed, 0) << k;
     }
+    // Span cuts clear of every back cut do not overlap.
+    lists();
+    ASSERT_TRUE(clistDelete("CUT_BACK", 1));
+    EXPECT_EQ(cutListsOverlap("CUT_SPAN", "CUT_BACK"), 0);
     // A crossing contour whose start cannot be read cannot be split either: -1.
     lists();
     std::vector<ContourElement> spoilt = box(20, 5, 25, 35);

@@ -130,6 +130,7 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
          10},  // the circle's near side is off the arc
         {arcElem(0, 0, 3, 0, 2 * kPi, 1), arcElem(20, 0, 3, 0, 2 * kPi, 1), 14},
         {arcElem(0, 0, 3, -kPi / 2, kPi / 2, 1), arcElem(10, 0, 3, kPi / 2, 1.5 * kPi, 1), 4},
+        {arcElem(0, 0, 5, -kPi / 2, kPi / 2, 1), arcElem(1, 0, 2, kPi / 2, 1.5 * kPi, 1), 5 - std::sqrt(5.0)},
     };
     for (const auto& c : cases) {
         for (int swap = 0; swap < 2; ++swap) {
