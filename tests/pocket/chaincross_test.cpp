@@ -84,6 +84,9 @@ TEST(ChainCross, TwoContoursTable) {
         // A record on an arc holds the angle of its point about the centre, from 0 to 2 pi.
         for (int i = 0; i < 2; ++i)
             EXPECT_NEAR(rec[i].param, std::fmod(std::atan2(rec[i].y, rec[i].x) + 2 * kPi, 2 * kPi), 1e-12);
+        // A circle reaching 5e-5 past a box's edge crosses it twice.
+        const std::vector<ContourElement> bulge = offsettest::circle(10.99995, 5, 1, 5, 1);
+        EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, bulge.data(), 5, rec, 16), 2);
     }
     // An open chain meets a box's edge once, at its last end or at its joint (counted once).
     const std::vector<ContourElement> open = {lineElem(-10, 5, -5, 5), lineElem(-5, 5, 0, 5)};
