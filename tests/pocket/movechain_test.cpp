@@ -31,6 +31,7 @@ TEST(MoveChain, ChunksAndQueries) {
         ContourElement e;
         int covers;
     } cases[] = {{lineElem(3.2, 0, 3.9, 0), 1},
+                 {lineElem(1000.2, 0, 1000.7, 0), 1},  // the first chunk's only element
                  {lineElem(3.2, 1e-5, 3.9, -1e-5), 1},
                  {lineElem(3.2, 0, 3.9, 1.1e-5), 0},
                  {lineElem(3.2, 1.1e-5, 3.9, 0), 0}};
