@@ -84,6 +84,9 @@ TEST(ChainCross, TwoContoursTable) {
         // A record on an arc holds the angle of its point about the centre, from 0 to 2 pi.
         for (int i = 0; i < 2; ++i)
             EXPECT_NEAR(rec[i].param, std::fmod(std::atan2(rec[i].y, rec[i].x) + 2 * kPi, 2 * kPi), 1e-12);
+        // A circle reaching 5e-5 past a box's edge crosses it twice.
+        const std::vector<ContourElement> bulge = offsettest::circle(10.99995, 5, 1, 5, 1);
+        EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, bulge.data(), 5, rec, 16), 2);
     }
     // An open chain meets a box's edge once, at its last end or at its joint (counted once).
     const std::vector<ContourElement> open = {lineElem(-10, 5, -5, 5), lineElem(-5, 5, 0, 5)};
@@ -461,9 +464,11 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(kPi / 4), std::sin(kPi / 4)}, 0.5},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {std::cos(-0.1), std::sin(-0.1)}, -0.1 / (kPi / 2)},
         {arcElem(0, 0, 1, 0, kPi / 2, 1), {-1, 0}, 2},
+        {arcElem(0, 0, 1, 0, kPi / 2, 1), {-1, -1}, 2.5},  // the middle of the gap still past the end
         {arcElem(0, 0, 1, 0, -kPi / 2, -1), {std::cos(kPi / 8), -std::sin(kPi / 8)}, 0.25},
         {arcElem(0, 0, 1, 1.5 * kPi, 2.5 * kPi, 1), {1, 0}, 0.5},
         {arcElem(0, 0, 1, 0, 2 * kPi, 1), {-1, 0}, 0.5},
+        {arcElem(0, 0, 1e6, 0, 5e-9, 1), {1e6, 2.5e-3}, 0.5},  // a sweep of 5e-9 is no full circle
     };
     for (const auto& c : cases)
         EXPECT_NEAR(elemFraction(&c.e, &c.p), c.fraction, 1e-12) << c.e.type << " " << c.p.x << " " << c.p.y;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "geometry/rng.h"
@@ -78,6 +79,13 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
         EXPECT_EQ(countType(out.data(), n, kElemLine), c.lines);
         EXPECT_EQ(countType(out.data(), n, kElemArc), c.arcs);
         EXPECT_EQ(ringsAlreadyClosed(out.data(), n), 1);
+        // A closed chain closes also with the open-chain switch on.
+        int32_t again = 0;
+        pocketOffsetState().openChain = 1;
+        EXPECT_EQ(offsetElementChain(c.d, c.in.data(), size, out.data() + n, &again, c.side), kChainBuilt);
+        pocketOffsetState().openChain = 0;
+        ASSERT_EQ(again, n);
+        EXPECT_EQ(std::memcmp(out.data(), out.data() + n, n * sizeof(ContourElement)), 0);
     }
     // A needle reverses at both its corners: the chain is the stadium about it.
     int32_t m = 0;

@@ -191,6 +191,8 @@ TEST(Clist, MissingArgumentsAreRefused) {
     EXPECT_EQ(clistSetHeader("NO_LIST", &h, 0), -1);
     EXPECT_EQ(clistSetTag("NO_LIST", 1, 0), -1);
     EXPECT_EQ(clistMaxTag("NO_LIST"), -1);
+    EXPECT_EQ(clistCount("NO_LIST"), 0);
+    EXPECT_EQ(clistGeneration("NO_LIST"), 0u);
     EXPECT_EQ(clistInsert("NO_LIST", e, &h, 0), 0);
     EXPECT_EQ(clistReplace("NO_LIST", e, &h, 0), 0);
     EXPECT_EQ(clistDelete("NO_LIST", 0), 0);

@@ -147,6 +147,13 @@ TEST(ContourClean, WhatStaysAndWhatGoes) {
         {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10.0001, 0.0001), lineElem(10, 0, 10, 10),
           lineElem(10, 10, 0, 0)},
          3},
+        // One 0.0002 across in x or in y is no point: kept.
+        {{lineElem(-10, 0, 0, 0), lineElem(0, 0, 2e-4, 1e-4), lineElem(2e-4, 1e-4, 0, 10),
+          lineElem(0, 10, -10, 0)},
+         4},
+        {{lineElem(-10, 0, 0, 0), lineElem(0, 0, 1e-4, 2e-4), lineElem(1e-4, 2e-4, 0, 10),
+          lineElem(0, 10, -10, 0)},
+         4},
         // A short step back and forth.
         {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 5.005), lineElem(10, 5.005, 10, 5),
           lineElem(10, 5, 10, 10), lineElem(10, 10, 0, 0)},

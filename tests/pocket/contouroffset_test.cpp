@@ -79,6 +79,10 @@ TEST_F(OffsetTest, SimpleShapesByClosedForm) {
     for (int n : {1, 2, 4})
         for (double e : {-3.0, 3.0})
             cases.push_back({circle(0, 0, 5, n, 1), 1, e, 1, -1, 0, 5 - e, kPi * (5 - e) * (5 - e)});
+    // A whole circle with a point element at its start is offset as the circle alone.
+    std::vector<ContourElement> dotted = circle(0, 0, 5, 1, 1);
+    dotted.push_back(lineElem(5, 0, 5, 0));
+    cases.push_back({dotted, 1, 3, 1, -1, 0, 2, kPi * 4});
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.in.size() << " " << c.side << " " << c.d);
         const Rings r = offsetOf(c.in, c.side, c.d);
@@ -155,25 +159,29 @@ TEST_F(OffsetTest, ResetSwitchesOffCloseSnap) {
 
 // An offset asked again gives the same rings, ring table and end as the first time, for one ring or
 // several, and so does one worked out anew into a buffer with other elements before it (the end of the
-// last ring's first element, so that reading before the buffer would drop that ring as traced twice);
-// every call starts classifying at the tolerance 0.005.
+// last ring's first element, so that reading before the buffer would drop that ring as traced twice), and
+// so does one with the thin test on, the input being thick; every call starts classifying at 0.005.
 TEST_F(OffsetTest, RepeatedOffsetGivesTheSameAnswer) {
     const std::vector<ContourElement> lobes = polygon(
         {{0, 0},   {20, 0},  {20, 9},  {30, 9},  {30, 0},  {50, 0},  {50, 9},  {60, 9},  {60, 0},  {80, 0},
          {80, 20}, {60, 20}, {60, 11}, {50, 11}, {50, 20}, {30, 20}, {30, 11}, {20, 11}, {20, 20}, {0, 20}});
+    // A square whose middle opens by a slot 1 wide: offset outward by 1, the slot closes round a hole.
+    const std::vector<Vec2> slot = {{0, 0},   {30, 0},  {30, 30}, {15.5, 30}, {15.5, 20}, {20, 20},
+                                    {20, 10}, {10, 10}, {10, 20}, {14.5, 20}, {14.5, 30}, {0, 30}};
     const struct {
         std::vector<ContourElement> in;
         double d;
         int32_t rings;
-    } cases[] = {{lobes, 2.5, 3}, {lobes, -1, 1}, {box(0, 0, 10, 10), 1, 1}};
+    } cases[] = {{lobes, 2.5, 3}, {lobes, -1, 1}, {box(0, 0, 10, 10), 1, 1}, {polygon(slot), -1, 2}};
     std::vector<ContourElement> big(kClistMaxElements + 1024);
     for (const auto& c : cases) {
-        std::vector<ContourElement> out[3];
-        std::vector<int32_t> start[3], count[3];
-        int32_t end[3], result[3];
-        for (int k = 0; k < 3; ++k) {
+        std::vector<ContourElement> out[4];
+        std::vector<int32_t> start[4], count[4];
+        int32_t end[4], result[4];
+        for (int k = 0; k < 4; ++k) {
             ContourElement* o = big.data() + 1024;
-            if (k < 2) {
+            offsetSetThinTest(k == 3);
+            if (k != 2) {
                 out[k].assign(kClistMaxElements, ContourElement{});
                 o = out[k].data();
             } else {
@@ -190,7 +198,7 @@ TEST_F(OffsetTest, RepeatedOffsetGivesTheSameAnswer) {
             ASSERT_EQ(result[k], c.rings) << c.d << " " << k;
         }
         EXPECT_EQ(end[0], start[0][c.rings - 1] + count[0][c.rings - 1]);
-        for (int k = 1; k < 3; ++k) {
+        for (int k = 1; k < 4; ++k) {
             EXPECT_EQ(end[k], end[0]) << k;
             EXPECT_EQ(start[k], start[0]) << k;
             EXPECT_EQ(count[k], count[0]) << k;

@@ -15,6 +15,7 @@
 #include "pocket/offset_util.h"
 #include "pocket/pocket_util.h"
 #include "pocket/ringhelpers.h"
+#include "pocket/scratch.h"
 
 namespace {
 
@@ -74,6 +75,10 @@ TEST(ContourReduce, ArcsFromPoints) {
         const std::vector<ContourElement> in = run(p);
         std::vector<ContourElement> out(in.size());
         const int32_t n = refitLineRun(static_cast<int32_t>(in.size()), in.data(), out.data(), 0.01);
+        // Met again (from the run's record, also for a single arc), the run gives the same fit.
+        std::vector<ContourElement> again(in.size());
+        ASSERT_EQ(refitLineRun(static_cast<int32_t>(in.size()), in.data(), again.data(), 0.01), n);
+        EXPECT_EQ(std::memcmp(again.data(), out.data(), std::max(n, 0) * sizeof(ContourElement)), 0);
         int arcs = 0;
         for (int32_t i = 0; i < n; ++i) {
             if (out[i].type != kElemArc) continue;
@@ -95,31 +100,48 @@ TEST(ContourReduce, ArcsFromPoints) {
     EXPECT_EQ(refitLineRun(4, zig.data(), out.data(), 0.01), -1);
 }
 
-// A refit with each of its allocations failing in turn: it reports -1, gives the whole fit, or (its
-// scratch vectors) throws std::bad_alloc for the cycle runner to report.
-TEST(ContourReduce, RefitShortOfMemoryFailsCleanly) {
+// A refit of a run and a reduction of a ring (its working buffers made anew) with each of their
+// allocations failing in turn: they report failure (-1; 0 or no reduction, the ring as it was), give the
+// whole fit, or (their scratch vectors) throw std::bad_alloc for the cycle runner to report.
+TEST(ContourReduce, ShortOfMemoryFailsCleanly) {
     PocketErrors errors;
-    const std::vector<ContourElement> in = run(arcPoints(1, 2, 5, 0.3, 0.3 + kPi, 40));
-    const int32_t count = static_cast<int32_t>(in.size());
-    std::vector<ContourElement> want(in.size()), out(in.size());
-    contourReduceResetState();
-    const int32_t fit = refitLineRun(count, in.data(), want.data(), 0.01);
-    ASSERT_EQ(fit, 1);
-    long n = 1, failed = 0;
-    for (;; ++n) {
-        contourReduceResetState();
-        std::fill(out.begin(), out.end(), ContourElement{});
-        allocfail::arm(n);
-        const int32_t got = refitLineRun(count, in.data(), out.data(), 0.01);
-        const bool fired = allocfail::fired();
-        allocfail::disarm();
-        if (!fired) break;
-        failed += got == -1;
-        EXPECT_TRUE(got == -1 ||
-                    (got == fit && std::memcmp(out.data(), want.data(), sizeof(ContourElement)) == 0))
-            << n << " " << got;
+    std::vector<Vec2> p = arcPoints(0, 0, 50, 0, 2 * kPi, 65);
+    p.pop_back();
+    for (const bool ring : {false, true}) {
+        const std::vector<ContourElement> in =
+            ring ? polygon(p) : run(arcPoints(1, 2, 5, 0.3, 0.3 + kPi, 40));
+        const int32_t count = static_cast<int32_t>(in.size()), failure = ring ? 0 : -1;
+        const auto call = [&](std::vector<ContourElement>* out) {
+            contourReduceResetState();
+            scratchResetState();
+            out->assign(in.begin(), in.end());
+            return ring ? contourReduceOne(out->data(), count, 0.1, 0, count)
+                        : refitLineRun(count, in.data(), out->data(), 0.01);
+        };
+        std::vector<ContourElement> want, out;
+        const int32_t fit = call(&want);
+        ASSERT_EQ(fit, ring ? 4 : 1);  // the circle in quarters, the half circle whole
+        long n = 1, failed = 0;
+        for (;; ++n) {
+            int32_t got = failure - 1;
+            allocfail::arm(n);
+            try {
+                got = call(&out);
+            } catch (const std::bad_alloc&) {
+            }
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == failure;
+            const bool same = got == fit &&
+                              std::memcmp(out.data(), want.data(), fit * sizeof(ContourElement)) == 0,
+                       kept =
+                           (got == failure || (ring && got == count)) &&
+                           (!ring || std::memcmp(out.data(), in.data(), count * sizeof(ContourElement)) == 0);
+            EXPECT_TRUE(same || kept || got == failure - 1) << ring << " " << n << " " << got;
+        }
+        EXPECT_GT(failed, 0) << ring;
     }
-    EXPECT_GT(failed, 0);
     contourReduceResetState();
 }
 

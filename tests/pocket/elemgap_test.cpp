@@ -35,7 +35,7 @@ ContourElement element(Draw& d, Vec2 at, double size) {
     const int dir = d.chance(0.5) ? 1 : -1;
     ContourElement e = arcElem(at.x, at.y, r, a0, a0 + dir * sweep, dir);
     if (d.chance(0.3)) {  // the ends a little off the circle, as the kernel's arcs may be
-        e.g[kAsx] += d.range(-1e-4, 1e-4);
+        e.g[kAsx] += d.range(-2e-3, 2e-3);
         e.g[kAey] += d.range(-1e-4, 1e-4);
     }
     return e;
@@ -102,6 +102,15 @@ TEST(ElemGap, NearCrossingsAreMeasured) {
         EXPECT_EQ(elemGapBeyond(&sl, &sc, -1), 0);
         EXPECT_EQ(elemGapBeyond(&sc, &sl, 1e-9), 0);
     }
+    // The sure distance is the most a pair of the size needs: a parallel line just inside it is measured,
+    // one just outside passed over, below the floor's band and above it.
+    for (const double reach : {0.0, 0.05})
+        for (const double off : {-1e-6, 1e-6}) {
+            const double at = elemGapSure(reach, sl.size) + off;
+            const ContourElement p = lineElem(0, at, 10, at);
+            elemGapShapeOf(&p, &sc);
+            EXPECT_EQ(elemGapBeyond(&sl, &sc, reach), off > 0 ? 1 : 0) << reach << " " << off;
+        }
 }
 
 // Pairs of a known gap in closed form: passed over at nine tenths of it, never at it or above it;
@@ -121,6 +130,7 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
          10},  // the circle's near side is off the arc
         {arcElem(0, 0, 3, 0, 2 * kPi, 1), arcElem(20, 0, 3, 0, 2 * kPi, 1), 14},
         {arcElem(0, 0, 3, -kPi / 2, kPi / 2, 1), arcElem(10, 0, 3, kPi / 2, 1.5 * kPi, 1), 4},
+        {arcElem(0, 0, 5, -kPi / 2, kPi / 2, 1), arcElem(1, 0, 2, kPi / 2, 1.5 * kPi, 1), 5 - std::sqrt(5.0)},
     };
     for (const auto& c : cases) {
         for (int swap = 0; swap < 2; ++swap) {

@@ -209,6 +209,11 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
     EXPECT_XY(EXPECT_NEAR, p[0], 4, 0, 1e-12);
     EXPECT_EQ(isectLinesInfinite(x, parallel, &p[0]), 0);
     EXPECT_EQ(isectLinesInfinite(x, same, &p[0]), -1);
+    // Lines apart whose directions' sine is exactly the tolerance 1e-4 are parallel; at 2e-4 they cross.
+    const double low[4] = {0, -3, 1, -3}, tilted[4] = {0, 0, 0.999999995, 1e-4}, more[4] = {0, 0, 1, 2e-4};
+    EXPECT_EQ(isectLinesInfinite(low, tilted, &p[0]), 0);
+    EXPECT_EQ(isectLinesInfinite(low, more, &p[0]), 1);
+    EXPECT_XY(EXPECT_NEAR, p[0], -15000, -3, 1e-6);
 
     const ContourElement quarter = arcElem(1, 3, 2, 0, kPi / 2, 1);  // from (3, 3) to (1, 5)
     const struct {

@@ -30,12 +30,16 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         b.evalRif = 1;
         std::string line = "G1 X1 Y0 ;";
         line.resize(c.length, 'x');
-        writeText(b.rifName, line + c.end + "G1 X2 Y1\nG40\n");  // without a G41 the first move starts at 0
+        // The first move starts at G42's point; lengths read are scaled, the tool radius of G191 too.
+        writeText(b.rifName, "G42 X0.5 Y0\n" + line + c.end + "G1 X2 Y1\nG40\nG191 R1.5\n");
+        pocketKernel().geometryScale = 2;
         clistCreate("TEMP");
         double radius = 0;
         ncSetWriter(&kvCCP);
         setMessageLevel(nullptr, 9);
-        EXPECT_EQ(gcodeFileRead("TEMP", &radius), 0);
+        EXPECT_EQ(gcodeFileRead("TEMP", &radius), 1);
+        pocketKernel().geometryScale = 1;
+        EXPECT_EQ(radius, 3);
         ncSetWriter(nullptr);
         msgResetState();
         ContourHeader h{};
@@ -43,7 +47,7 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         EXPECT_EQ(h.elementCount, 2u);
         ContourElement e[2];
         ASSERT_EQ(clistGet("TEMP", e, &h, 0), 0);
-        EXPECT_TRUE(e[0].g[kLx1] == 0 && e[0].g[kLy1] == 0);
+        EXPECT_TRUE(e[0].g[kLx1] == 1 && e[0].g[kLy1] == 0 && e[1].g[kLx2] == 4 && e[1].g[kLy2] == 2);
         EXPECT_EQ(PocketErrors::texts().size(), c.warned ? 1u : 0u);
     }
 }

@@ -181,6 +181,10 @@ TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
         EXPECT_EQ(out[1].type, kElemLine);
         endOf(out[1], 1, &q, &t);
         EXPECT_NEAR(std::hypot(q.x - 10, q.y - 2), 0, 1e-9);
+        // Ends 1.5e-9 apart leave no room for a circle: no move.
+        const Vec2 close{1.5e-9, 0};
+        EXPECT_EQ(linkBuildArcs(&p1, &north, &close, &east, 2, out), -1);
+        EXPECT_EQ(linkBuildArcs(&p1, &east, &close, &east, 2, out), -1);
     }
     setInput();
     // A start tangent aimed almost at the end: the first arc turns through a few microradians.

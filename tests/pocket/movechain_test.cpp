@@ -26,9 +26,17 @@ TEST(MoveChain, ChunksAndQueries) {
     const Vec2 joint{500, 0}, between{500.5, 0};
     EXPECT_EQ(moveChainHasPoint(chain, &joint), 1);
     EXPECT_EQ(moveChainHasPoint(chain, &between), 0);
-    const ContourElement inside = lineElem(3.2, 0, 3.9, 0), across = lineElem(3.2, 0, 3.9, 1e-4);
-    EXPECT_EQ(moveChainCovers(chain->head, &inside), 1);
-    EXPECT_EQ(moveChainCovers(chain->head, &across), 0);
+    // Covered: both ends within 1e-5 of one element, at that distance included.
+    const struct {
+        ContourElement e;
+        int covers;
+    } cases[] = {{lineElem(3.2, 0, 3.9, 0), 1},
+                 {lineElem(1000.2, 0, 1000.7, 0), 1},  // the first chunk's only element
+                 {lineElem(3.2, 1e-5, 3.9, -1e-5), 1},
+                 {lineElem(3.2, 0, 3.9, 1.1e-5), 0},
+                 {lineElem(3.2, 1.1e-5, 3.9, 0), 0}};
+    for (const auto& c : cases) EXPECT_EQ(moveChainCovers(chain->head, &c.e), c.covers) << c.e.g[kLy2];
+    EXPECT_EQ(moveChainCovers(chain->head, nullptr), 0);
     moveChainReverseEach(chain);
     EXPECT_EQ(chain->head->next->elements[0].g[kLx1], 1000);
     moveChainFree(chain);
