@@ -783,6 +783,30 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
         }
         rec144ListFree(out);
     }
+    // The boundary lines lie 1e-6 of the loops' box inside it across the lines, as far beyond it along.
+    const double du = 0.65e-6, dv = 0.8e-6;
+    for (const auto& [d, spacing] : {std::pair{kIsoAlongU, 5.0}, {kIsoAlongV, 20.0}}) {
+        Seg2D* lines = nullptr;
+        const int n = isoParamsTwoSided(&g.rec, d, spacing, &lines);
+        ASSERT_GE(n, 2) << d;
+        const Seg2D first = d == kIsoAlongU ? Seg2D{0.05 - du, 0.1 + dv, 0.7 + du, 0.1 + dv}
+                                            : Seg2D{0.05 + du, 0.1 - dv, 0.05 + du, 0.9 + dv};
+        const Seg2D last = d == kIsoAlongU ? Seg2D{0.05 - du, 0.9 - dv, 0.7 + du, 0.9 - dv}
+                                           : Seg2D{0.7 - du, 0.1 - dv, 0.7 - du, 0.9 + dv};
+        for (const auto& [got, want] : {std::pair{lines[0], first}, {lines[n - 1], last}})
+            EXPECT_LT(std::fabs(got.x1 - want.x1) + std::fabs(got.y1 - want.y1) +
+                          std::fabs(got.x2 - want.x2) + std::fabs(got.y2 - want.y2),
+                      1e-12)
+                << d;
+        std::free(lines);
+    }
+    // A loop of one point off the lines takes room in the loop buffer and cuts nothing.
+    const Vec2 dot{0.3, 0.4};
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, &dot, 1), 1);
+    Rec144List* dotted = rec144ListCreate(4);
+    ASSERT_NE(dotted, nullptr);
+    EXPECT_EQ(isoPatchLines(&g.rec, params, 2, kIsoAlongU, 0, tol, dotted), 2);
+    rec144ListFree(dotted);
     // Without a loop nothing of the patch is inside: no line.
     RecGuard bare;
     makeCylinder(&bare.rec, R, 30);

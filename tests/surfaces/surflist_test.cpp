@@ -216,6 +216,8 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
             if (!armedFired()) {
                 ASSERT_EQ(rc, 1);
                 EXPECT_EQ(s.weights != nullptr, rational == 1);
+                for (int i = 0; rational && i < 4; ++i)
+                    for (int j = 0; j < 3; ++j) EXPECT_EQ(s.weights[i][j], 1.0) << i << " " << j;
                 bsplSurfaceFree(&s);
                 break;
             }
