@@ -109,6 +109,8 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     kvxInitTrimSurface(nullptr);
     kvxFreeTrimSurface(nullptr);
     bsplSurfaceFree(nullptr);
+    freeMeshPatchList(nullptr);
+    freeMeshNodeList(nullptr);
     trimSurfaceUpdateBox(nullptr);
     normSurfListKnots(nullptr);
     scalePointAxes(nullptr);
