@@ -586,34 +586,40 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     freeIsoCurves(curves);
 
-    // Two half cylinders stacked, both facing out, written line by line along the joint circle: the
-    // upper one keeps its normals, judged at the joint line's end beside the last line's start (the
-    // other end faces the opposite way).
-    Patches stacked;
-    const Vec2 lower[] = {{0, 0}, {0.5, 0}, {0.5, 1}, {0.25, 1}, {0, 1}},
-               upper[] = {{0, 0}, {0.25, 0}, {0.5, 0}, {0.5, 1}, {0, 1}};
-    for (const Vec2* loop : {lower, upper}) {
-        TrimSurface rec;
-        makeCylinder(&rec, 20, 30);
-        for (int i = 0; loop == upper && i < 9; ++i)
-            rec.surface.rows[i][0].z += 30, rec.surface.rows[i][1].z += 30;
-        ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 5), 1);
-        ASSERT_EQ(surfListAppend(stacked.list, &rec), 1);
-    }
-    curves = linesOf(dir, stacked.write(dir, "stacked.kvx"), kIsoAlongU, 10.0, 0.001, &result);
-    ASSERT_EQ(result, 1);
-    ASSERT_NE(curves, nullptr);
-    int facing[2][2] = {};  // below / above the joint, facing in / out
-    for (const IsoCurve* k = curves; k != nullptr; k = k->next)
-        for (int32_t i = 0; i < k->count; ++i) {
-            const Vec3 &q = k->points[i], &n = k->normals[i];
-            if (std::fabs(q.z - 30) > 1) ++facing[q.z > 30][n.x * q.x + n.y * q.y > 0];
+    // Two half cylinders stacked, written line by line along the joint circle: the upper one keeps its
+    // normals when both face out, and has every one of them turned when it faces in; judged at the joint
+    // line's end beside the last line's start (the other end faces the opposite way).
+    for (const bool turned : {false, true}) {
+        Patches stacked;
+        const Vec2 lower[] = {{0, 0}, {0.5, 0}, {0.5, 1}, {0.25, 1}, {0, 1}},
+                   upper[] = {{0, 0}, {0.25, 0}, {0.5, 0}, {0.5, 1}, {0, 1}},
+                   upperTurned[] = {{0, 1}, {0.25, 1}, {0.5, 1}, {0.5, 0}, {0, 0}};
+        for (const Vec2* loop : {lower, upper}) {
+            TrimSurface rec;
+            makeCylinder(&rec, 20, 30);
+            for (int i = 0; loop == upper && i < 9; ++i) {
+                rec.surface.rows[i][0].z += 30, rec.surface.rows[i][1].z += 30;
+                if (turned) std::swap(rec.surface.rows[i][0], rec.surface.rows[i][1]);
+            }
+            ASSERT_EQ(trimSurfaceAddLoop(&rec, loop == upper && turned ? upperTurned : loop, 5), 1);
+            ASSERT_EQ(surfListAppend(stacked.list, &rec), 1);
         }
-    EXPECT_GT(facing[0][0] + facing[0][1], 0);
-    EXPECT_GT(facing[1][0] + facing[1][1], 0);
-    EXPECT_TRUE(facing[0][0] + facing[1][0] == 0 || facing[0][1] + facing[1][1] == 0)  // all one way
-        << facing[0][0] << " " << facing[0][1] << " " << facing[1][0] << " " << facing[1][1];
-    freeIsoCurves(curves);
+        curves = linesOf(dir, stacked.write(dir, "stacked.kvx"), kIsoAlongU, 10.0, 0.001, &result);
+        ASSERT_EQ(result, 1);
+        ASSERT_NE(curves, nullptr);
+        int facing[2][2] = {};  // below / above the joint, facing in / out
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next)
+            for (int32_t i = 0; i < k->count; ++i) {
+                const Vec3 &q = k->points[i], &n = k->normals[i];
+                if (std::fabs(q.z - 30) > 1) ++facing[q.z > 30][n.x * q.x + n.y * q.y > 0];
+            }
+        EXPECT_GT(facing[0][0] + facing[0][1], 0);
+        EXPECT_GT(facing[1][0] + facing[1][1], 0);
+        EXPECT_TRUE(facing[0][0] + facing[1][0] == 0 || facing[0][1] + facing[1][1] == 0)  // all one way
+            << turned << " " << facing[0][0] << " " << facing[0][1] << " " << facing[1][0] << " "
+            << facing[1][1];
+        freeIsoCurves(curves);
+    }
 }
 
 TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
