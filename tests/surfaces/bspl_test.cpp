@@ -106,6 +106,13 @@ TEST(BsplBasis, SureSpansNeverFail) {
             k += gap == 0 ? 0 : gap == 1 ? 1e-8 * (0.5 + u(rng)) : gap == 2 ? 1e-8 + 1e-12 : u(rng);
             x = k;
         }
+        // The span of t, by scan: the last of order - 1 .. num - 1 whose knot is at or below t.
+        for (const double t :
+             {knots[0] - 1, knots[order], knots[(order + num) / 2], knots[num], knots[num] + 1}) {
+            int32_t want = order - 1;
+            for (int32_t s = order; s < num; ++s) want = knots[s] <= t ? s : want;
+            EXPECT_EQ(knotSpan(knots.data(), num, order, t), want) << round << " " << t;
+        }
         for (int32_t span = order - 1; span < num; ++span) {
             if (!(knots[span + 1] > knots[span])) continue;
             for (int draw = 0; draw < 20; ++draw) {

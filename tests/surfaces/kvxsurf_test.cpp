@@ -199,6 +199,41 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
     }
 }
 
+// A polyline of n points after its opening line: 0 with the points appended, or -1 with the loop as it was.
+TEST(KvxSurf, ParCurveTakesExactlyItsPointsOrNothing) {
+    const std::string first = "{\noL(start[] x[0/1] y[0/0])\n";
+    const struct {
+        int32_t n;
+        std::string text;
+        int rc;
+    } cases[] = {
+        {3, first + "oL(x[1] y[1])\n}\n", 0},
+        {3, first + "oL(x[0/1] y[2/1])\n}\n", 0},
+        {1, first + "}\n", -1},
+        {3, "{\noP(start[] x[0/1] y[0/0])\n", -1},
+        {3, "{\noL(start[] x[0/1] y[0])\n", -1},
+        {3, first + "oP(x[1] y[1])\n}\n", -1},
+        {3, first + "oL(x[1])\n}\n", -1},
+        {3, first + "oL(x[1] y[nan])\n}\n", -1},
+        {3, first + "oL(x[1] y[1])\noL(x[2] y[2])\n", -1},
+        {3, first, -1},
+    };
+    for (const auto& c : cases) {
+        std::string in = c.text;
+        FILE* f = fmemopen(in.data(), in.size(), "r");
+        ASSERT_NE(f, nullptr);
+        TrimLoop loop{nullptr, 0};
+        const Vec2 before{5, 5};
+        ASSERT_EQ(trimLoopAppend(&loop, &before, 1), 1);
+        EXPECT_EQ(kvxReadParCurve(f, c.n, &loop), c.rc) << c.text;
+        EXPECT_EQ(loop.count, c.rc == 0 ? 4 : 1) << c.text;
+        const Vec2 last = loop.points[loop.count - 1];
+        EXPECT_TRUE(last.x == (c.rc == 0 ? 1 : 5) && last.y == last.x) << c.text;
+        std::free(loop.points);
+        std::fclose(f);
+    }
+}
+
 // An object read leaves the file at the line after its own: two lines after the rows of an untrimmed
 // surface, two data lines after the loops of a trimmed one, nothing after a surface3D header.
 TEST(KvxSurf, ObjectReadStopsAfterItsLastLine) {

@@ -122,7 +122,7 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
     }
     // The smallest radius drawn: 1e-4 exactly.
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
-    const Vec2 o{0, 0}, s{1e-4, 0}, e{0, 1e-4};
+    const Vec2 o{0, 0}, s{0, 1e-4}, e{-1e-4, 0};
     writeBoundaryArc(1, &s, &e, 0.0, &o);
     writeBoundaryEnd();
     EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 19u);
