@@ -202,33 +202,30 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
 // A polyline of n points after its opening line: 0 with the points appended, or -1 with the loop as it was.
 TEST(KvxSurf, ParCurveTakesExactlyItsPointsOrNothing) {
     const std::string first = "{\noL(start[] x[0/1] y[0/0])\n";
-    const struct {
-        int32_t n;
-        std::string text;
-        int rc;
-    } cases[] = {
-        {3, first + "oL(x[1] y[1])\n}\n", 0},
-        {3, first + "oL(x[0/1] y[2/1])\n}\n", 0},
-        {1, first + "}\n", -1},
-        {3, "{\noP(start[] x[0/1] y[0/0])\n", -1},
-        {3, "{\noL(start[] x[0/1] y[0])\n", -1},
-        {3, first + "oP(x[1] y[1])\n}\n", -1},
-        {3, first + "oL(x[1])\n}\n", -1},
-        {3, first + "oL(x[1] y[nan])\n}\n", -1},
-        {3, first + "oL(x[1] y[1])\noL(x[2] y[2])\n", -1},
-        {3, first, -1},
-    };
-    for (const auto& c : cases) {
-        std::string in = c.text;
+    // Taken: a point line, a segment line (its end point). Refused: one point announced, a first line not oL
+    // or short of a coordinate, a later line not oL, short or not finite, a point more, the file's end.
+    const char* tails[] = {"oL(x[1] y[1])\n}\n",
+                           "oL(x[0/1] y[2/1])\n}\n",
+                           "}\n",
+                           "oP(start[] x[0/1] y[0/0])\n",
+                           "oL(start[] x[0/1] y[0])\n",
+                           "oP(x[1] y[1])\n}\n",
+                           "oL(x[1])\n}\n",
+                           "oL(x[1] y[nan])\n}\n",
+                           "oL(x[1] y[1])\noL(x[2] y[2])\n",
+                           ""};
+    for (size_t k = 0; k < std::size(tails); ++k) {
+        const int rc = k < 2 ? 0 : -1;
+        std::string in = (k == 3 || k == 4 ? std::string("{\n") : first) + tails[k];
         FILE* f = fmemopen(in.data(), in.size(), "r");
         ASSERT_NE(f, nullptr);
         TrimLoop loop{nullptr, 0};
         const Vec2 before{5, 5};
         ASSERT_EQ(trimLoopAppend(&loop, &before, 1), 1);
-        EXPECT_EQ(kvxReadParCurve(f, c.n, &loop), c.rc) << c.text;
-        EXPECT_EQ(loop.count, c.rc == 0 ? 4 : 1) << c.text;
+        EXPECT_EQ(kvxReadParCurve(f, k == 2 ? 1 : 3, &loop), rc) << k;
+        EXPECT_EQ(loop.count, rc == 0 ? 4 : 1) << k;
         const Vec2 last = loop.points[loop.count - 1];
-        EXPECT_TRUE(last.x == (c.rc == 0 ? 1 : 5) && last.y == last.x) << c.text;
+        EXPECT_TRUE(last.x == (rc == 0 ? 1 : 5) && last.y == last.x) << k;
         std::free(loop.points);
         std::fclose(f);
     }
