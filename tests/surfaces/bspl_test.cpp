@@ -89,8 +89,7 @@ TEST(BsplBasis, RejectsBadSpansAndFlagsDegenerateKnots) {
     EXPECT_EQ(N[0], 1.0);
     EXPECT_EQ(N[1], 7);
     // Rows above the degree are zero: the slope of an order-1 piece among them.
-    double flat[3][kBsplMaxOrder];
-    std::fill(&flat[0][0], &flat[0][0] + 3 * kBsplMaxOrder, NAN);
+    double flat[3][kBsplMaxOrder] = {{NAN}, {NAN}, {NAN}};
     ASSERT_EQ(bsplBasisDerivs(3, knots, 5, 1, 2, 0.5, flat), 0);
     EXPECT_TRUE(flat[0][0] == 1 && flat[1][0] == 0 && flat[2][0] == 0);
 }
