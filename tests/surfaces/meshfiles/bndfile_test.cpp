@@ -68,6 +68,12 @@ TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
     std::remove(fileOf(kBndBoundary).c_str());
     ASSERT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
     EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
+    // Once a block is ended by a kind of none, elements are passed over, unreadable ones too.
+    writeTextFile(
+        nested,
+        kvxText(
+            "o Geometry[g]()\n{\nv 3Dtype(boundary)\nv 3Dtype(none)\no Contour[c]()\n{\no L(x[a])\n}\n}\n"));
+    EXPECT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
 
     // The cycle's own geometry file, folder and heights.
     Cyc3dParams* params = cyc3dParams(&kvCyc3d);
