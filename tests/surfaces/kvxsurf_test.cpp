@@ -196,7 +196,7 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
 TEST(KvxSurf, ParCurveTakesExactlyItsPointsOrNothing) {
     const std::string first = "{\noL(start[] x[0/1] y[0/0])\n";
     // Taken: a point line, a segment line (its end point). Refused: one point announced, a first line not oL
-    // or short of a coordinate, a later line not oL, short or not finite, a point more, the file's end.
+    // or short of a coordinate, a later line not oL, short or not finite, a point more, an early end (two).
     const char* tails[] = {"oL(x[1] y[1])\n}\n",
                            "oL(x[0/1] y[2/1])\n}\n",
                            "}\n",
@@ -206,6 +206,7 @@ TEST(KvxSurf, ParCurveTakesExactlyItsPointsOrNothing) {
                            "oL(x[1])\n}\n",
                            "oL(x[1] y[nan])\n}\n",
                            "oL(x[1] y[1])\noL(x[2] y[2])\n",
+                           "oL(x[1] y[1])\n",
                            ""};
     for (size_t k = 0; k < std::size(tails); ++k) {
         const int rc = k < 2 ? 0 : -1;
