@@ -88,6 +88,10 @@ TEST(BsplBasis, RejectsBadSpansAndFlagsDegenerateKnots) {
     EXPECT_EQ(bsplBasis(knots, 5, 1, 3, 0.5, N), 0);
     EXPECT_EQ(N[0], 1.0);
     EXPECT_EQ(N[1], 7);
+    // Rows above the degree are zero: the slope of an order-1 piece among them.
+    double flat[3][kBsplMaxOrder] = {{NAN}, {NAN}, {NAN}};
+    ASSERT_EQ(bsplBasisDerivs(3, knots, 5, 1, 2, 0.5, flat), 0);
+    EXPECT_TRUE(flat[0][0] == 1 && flat[1][0] == 0 && flat[2][0] == 0);
 }
 
 // Seeded knot vectors with repeated and nearly repeated knots (1e-8 apart, just around the limit),
@@ -105,6 +109,13 @@ TEST(BsplBasis, SureSpansNeverFail) {
             const int gap = static_cast<int>(rng() % 6);
             k += gap == 0 ? 0 : gap == 1 ? 1e-8 * (0.5 + u(rng)) : gap == 2 ? 1e-8 + 1e-12 : u(rng);
             x = k;
+        }
+        // The span of t, by scan: the last of order - 1 .. num - 1 whose knot is at or below t.
+        for (const double t :
+             {knots[0] - 1, knots[order], knots[(order + num) / 2], knots[num], knots[num] + 1}) {
+            int32_t want = order - 1;
+            for (int32_t s = order; s < num; ++s) want = knots[s] <= t ? s : want;
+            EXPECT_EQ(knotSpan(knots.data(), num, order, t), want) << round << " " << t;
         }
         for (int32_t span = order - 1; span < num; ++span) {
             if (!(knots[span + 1] > knots[span])) continue;

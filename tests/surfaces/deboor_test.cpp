@@ -176,6 +176,8 @@ TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {
     // A plane patch's 4 x 4 samples, its edges included: a point above each sample finds that sample.
     RecGuard plane;
     makePlane(&plane.rec, 30, 12, 2);
+    for (double* k : {plane.rec.surface.uKnots, plane.rec.surface.vKnots})
+        k[0] = -1, k[3] = 2;  // range 0..1 still
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) {
             const Vec3 above{10.0 * i + 0.4, 4.0 * j - 0.3, 7};

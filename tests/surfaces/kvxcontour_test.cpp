@@ -45,6 +45,7 @@ TEST_F(KvxContourTest, LinesOfTwoContoursInFileOrder) {
     EXPECT_EQ(p->kind, 'p');
     EXPECT_EQ(p->fitStart, 12.0);
     EXPECT_EQ(p->fitEnd, 7.0);
+    EXPECT_EQ(p->ownsPoints, 1);
     ASSERT_NE(p->next, nullptr);
     EXPECT_STREQ(p->next->name, "Head");
     EXPECT_EQ(p->next->count, 2);

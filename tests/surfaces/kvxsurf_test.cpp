@@ -19,7 +19,7 @@ namespace {
 struct SurfText {
     std::string order = "2/2", rational = "false", trimmed = "false", nco = "2";
     std::string vHeader = "oKnots[v](num[4])";
-    std::string uKnot2 = "vk(1)";
+    std::string uKnot2 = "vk(1)", vKnot2 = "vk(1)";
     std::string z00 = "0";  // z of the first control point
     std::string trim;       // lines after the rows when trimmed
     std::string extra;      // more attribute lines
@@ -29,7 +29,7 @@ std::string text(const SurfText& t) {
     std::string s = "oBsplSrf[1]\n(\n  order[" + t.order + "]\n  rational[" + t.rational + "]\n  trimmed[" +
                     t.trimmed + "]\n  nco[" + t.nco + "]\n" + t.extra + ")\n{\n";
     s += "  oKnots[u](num[4])\n  {\n  ;\n   vk(0)\n   vk(0)\n   " + t.uKnot2 + "\n   vk(1)\n  }\n  ;\n";
-    s += "  " + t.vHeader + "\n  {\n  ;\n   vk(0)\n   vk(0)\n   vk(1)\n   vk(1)\n  }\n";
+    s += "  " + t.vHeader + "\n  {\n  ;\n   vk(0)\n   vk(0)\n   " + t.vKnot2 + "\n   vk(1)\n  }\n";
     for (int i = 0; i < 2; ++i) {
         s += "  oRow[" + std::to_string(i) + "](num[2])\n  {\n";
         for (int j = 0; j < 2; ++j)
@@ -75,6 +75,7 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"v order 1", &SurfText::order, "2/1"},
         {"v num 1", &SurfText::vHeader, "oKnots[v](num[3])"},
         {"u order 3 over 2 points", &SurfText::order, "3/2"},  // with its 5 knots below
+        {"v order 3 over 2 points", &SurfText::order, "2/3"},
         {"knot text", &SurfText::uKnot2, "vk(abc)"},
         {"descending knot", &SurfText::uKnot2, "vk(-1)"},
         {"descending knot above zero", &SurfText::uKnot2, "vk(2)"},
@@ -85,13 +86,6 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         {"no oTrim", &SurfText::trim, "  oTrum[1](a[] b[1])\n}\n"},
         {"offset not finite", &SurfText::extra, "  offset[inf]\n"},
         {"offset not a number", &SurfText::extra, "  offset[nan]\n"},
-        {"first trim line short of a coordinate", &SurfText::trim,
-         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] y[0])\n"
-         "    oL(x[1] y[1])\n   }\n  }\n}\n"},
-        {"one point more than the count", &SurfText::trim,
-         "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
-         "y[0/0])\n"
-         "    oL(x[1] y[1])\n    oL(x[0/0] y[1/1])\n   }\n  }\n}\n"},
         {"trim point not finite", &SurfText::trim,
          "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[3])\n   {\n    oL(start[] x[0/1] "
          "y[0/0])\n"
@@ -102,6 +96,7 @@ TEST(KvxSurf, FailingObjectsKeepWhatWasReadBefore) {
         bad.trimmed = "true", bad.trim = kSquareTrim;
         bad.*c.field = c.value;
         if (bad.order == "3/2") bad.uKnot2 = "vk(0)\n   vk(1)";
+        if (bad.order == "2/3") bad.vKnot2 = "vk(0)\n   vk(1)", bad.vHeader = "oKnots[v](num[5])";
         ListGuard g;
         ASSERT_NE(g.list, nullptr);
         EXPECT_EQ(readText(text({}) + text(bad) + text({}), g.list), -1) << c.what;
@@ -160,6 +155,9 @@ TEST(KvxSurf, EveryTruncationEndsCleanly) {
         EXPECT_EQ(rc, complete || n < 8 ? 1 : -1) << n;
         EXPECT_EQ(g.list->count, complete ? 1 : 0) << n;
     }
+    ListGuard g;
+    EXPECT_TRUE(readSurfObjectsBuffer(nullptr, 1, g.list) == 0 &&
+                readSurfObjectsBuffer(nullptr, 0, g.list) == 1);
 }
 
 TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
@@ -190,6 +188,38 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
         EXPECT_EQ(kvxReadCurveSet(f, &loop), rc) << header;
         EXPECT_EQ(loop.count, 0);
         EXPECT_EQ(loop.points, nullptr);
+        std::fclose(f);
+    }
+}
+
+// A polyline of n points after its opening line: 0 with the points appended, or -1 with the loop as it was.
+TEST(KvxSurf, ParCurveTakesExactlyItsPointsOrNothing) {
+    const std::string first = "{\noL(start[] x[0/1] y[0/0])\n";
+    // Taken: a point line, a segment line (its end point). Refused: one point announced, a first line not oL
+    // or short of a coordinate, a later line not oL, short or not finite, a point more, an early end (two).
+    const char* tails[] = {"oL(x[1] y[1])\n}\n",
+                           "oL(x[0/1] y[2/1])\n}\n",
+                           "}\n",
+                           "oP(start[] x[0/1] y[0/0])\n",
+                           "oL(start[] x[0/1] y[0])\n",
+                           "oP(x[1] y[1])\n}\n",
+                           "oL(x[1])\n}\n",
+                           "oL(x[1] y[nan])\n}\n",
+                           "oL(x[1] y[1])\noL(x[2] y[2])\n",
+                           "oL(x[1] y[1])\n",
+                           ""};
+    for (size_t k = 0; k < std::size(tails); ++k) {
+        const int rc = k < 2 ? 0 : -1;
+        std::string in = (k == 3 || k == 4 ? std::string("{\n") : first) + tails[k];
+        FILE* f = fmemopen(in.data(), in.size(), "r");
+        ASSERT_NE(f, nullptr);
+        TrimLoop loop{nullptr, 0};
+        const Vec2 before{5, 5};
+        ASSERT_EQ(trimLoopAppend(&loop, &before, 1), 1);
+        EXPECT_EQ(kvxReadParCurve(f, k == 2 ? 1 : 3, &loop), rc) << k;
+        const Vec2 last = loop.points[loop.count - 1];
+        EXPECT_TRUE(loop.count == (rc == 0 ? 4 : 1) && last.x == (rc == 0 ? 1 : 5) && last.y == last.x) << k;
+        std::free(loop.points);
         std::fclose(f);
     }
 }
@@ -330,6 +360,7 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     if (std::filesystem::exists("/dev/full")) {
         EXPECT_EQ(writeSurfObjects("/dev/full", in.list), -1);
     }
+    EXPECT_EQ(writeSurfObjects((tempDir() / "absent" / "x.kvx").c_str(), in.list), -1);
 }
 
 TEST(KvxSurf, FramePairFlagMapsOnlyTheNewSurfaces) {
@@ -473,6 +504,7 @@ TEST(KvxSurf, WriterRefusesEachUnreadableFieldBeforeWriting) {
         {"last v knot below the one before", [](TrimSurface* r) { r->surface.vKnots[5] = 0.9; }, -1},
         {"last v knot not a number", [](TrimSurface* r) { r->surface.vKnots[5] = NAN; }, -1},
         {"last control point", [](TrimSurface* r) { r->surface.rows[2][2].z = INFINITY; }, -1},
+        {"first control point", [](TrimSurface* r) { r->surface.rows[0][0].x = NAN; }, -1},
         {"loop count below 0", [](TrimSurface* r) { r->loopCount = -1; }, -1},
         {"loop of one point", [](TrimSurface* r) { r->loops[1].count = 1; }, -1},
         {"loop of negative size", [](TrimSurface* r) { r->loops[1].count = -3; }, -1},

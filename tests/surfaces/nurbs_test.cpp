@@ -323,9 +323,9 @@ TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
 TEST(Nurbs, FirstFormNormalFadesAndFailsWithTheCrossProduct) {
     const struct {
         double side;
-        int rc;
+        int rc, curvature;  // curvatures work at a tenth of the scale: EG - F^2 and Su x Sv far smaller
         double nz;
-    } cases[] = {{2e-3, 1, 1}, {2e-4, 1, 0}, {7e-5, -1, 0}};
+    } cases[] = {{0.03, 1, 0, 1}, {2e-3, 1, 0, 1}, {2e-4, 1, -1, 0}, {7e-5, -1, -1, 0}};
     for (const auto& c : cases) {
         RecGuard g;
         makePlane(&g.rec, c.side, c.side, 0);
@@ -337,6 +337,9 @@ TEST(Nurbs, FirstFormNormalFadesAndFailsWithTheCrossProduct) {
         EXPECT_NEAR(N.z, c.nz, 1e-12) << c.side;
         EXPECT_NEAR(E, c.side * c.side, 1e-20);
         EXPECT_EQ(F, 0.0);
+        double k1 = 7, k2 = 7;
+        EXPECT_EQ(nurbsSurfCurvature(&g.rec.surface, 0.3, 0.6, &k1, &k2), c.curvature) << c.side;
+        EXPECT_TRUE(k1 == 0 && k2 == 0) << c.side;
     }
 }
 

@@ -71,6 +71,17 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
     const double ring[4] = {10, 5, 20, 5}, inPlane[6] = {0, 0, 5, 30, 0, 5}, above[6] = {0, 0, 6, 30, 0, 6};
     EXPECT_EQ(slwrzPlane(inPlane, ring, h.list), 1);
     EXPECT_EQ(slwrzPlane(above, ring, h.list), 0);
+    // Rising, it is crossed only within the segment and between the ring's circles.
+    const double below[6] = {15, 0, 0, 15, 0, 4}, inside[6] = {5, 0, 0, 5, 0, 10};
+    EXPECT_EQ(slwrzPlane(below, ring, h.list), 0);
+    EXPECT_EQ(slwrzPlane(inside, ring, h.list), 0);
+    // A hit 5e-8 below the top of a wall, on a segment rising 1e-6 over its length: its block is searched.
+    const Vec2 tall[2] = {{10, 0}, {10, 10}};
+    std::vector<double> block(size_t(slwrzBlockSize(2)));
+    slwrzBlocks(tall, 2, block.data());
+    const double skim[6] = {0, 0, 10 - 5.5e-7, 20, 0, 10 + 4.5e-7};
+    Hits wallHits;
+    EXPECT_EQ(slwrzBlocked(tall, 2, block.data(), skim, wallHits.list), 1);
     EXPECT_EQ(h.list->count, 2);
     h.list->count = 0;
     const Vec2 one{1, 1};

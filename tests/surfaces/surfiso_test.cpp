@@ -586,34 +586,40 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
     freeIsoCurves(curves);
 
-    // Two half cylinders stacked, both facing out, written line by line along the joint circle: the
-    // upper one keeps its normals, judged at the joint line's end beside the last line's start (the
-    // other end faces the opposite way).
-    Patches stacked;
-    const Vec2 lower[] = {{0, 0}, {0.5, 0}, {0.5, 1}, {0.25, 1}, {0, 1}},
-               upper[] = {{0, 0}, {0.25, 0}, {0.5, 0}, {0.5, 1}, {0, 1}};
-    for (const Vec2* loop : {lower, upper}) {
-        TrimSurface rec;
-        makeCylinder(&rec, 20, 30);
-        for (int i = 0; loop == upper && i < 9; ++i)
-            rec.surface.rows[i][0].z += 30, rec.surface.rows[i][1].z += 30;
-        ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 5), 1);
-        ASSERT_EQ(surfListAppend(stacked.list, &rec), 1);
-    }
-    curves = linesOf(dir, stacked.write(dir, "stacked.kvx"), kIsoAlongU, 10.0, 0.001, &result);
-    ASSERT_EQ(result, 1);
-    ASSERT_NE(curves, nullptr);
-    int facing[2][2] = {};  // below / above the joint, facing in / out
-    for (const IsoCurve* k = curves; k != nullptr; k = k->next)
-        for (int32_t i = 0; i < k->count; ++i) {
-            const Vec3 &q = k->points[i], &n = k->normals[i];
-            if (std::fabs(q.z - 30) > 1) ++facing[q.z > 30][n.x * q.x + n.y * q.y > 0];
+    // Two half cylinders stacked, written line by line along the joint circle: the upper one keeps its
+    // normals when both face out, and has every one of them turned when it faces in; judged at the joint
+    // line's end beside the last line's start (the other end faces the opposite way).
+    for (const bool turned : {false, true}) {
+        Patches stacked;
+        const Vec2 lower[] = {{0, 0}, {0.5, 0}, {0.5, 1}, {0.25, 1}, {0, 1}},
+                   upper[] = {{0, 0}, {0.25, 0}, {0.5, 0}, {0.5, 1}, {0, 1}},
+                   upperTurned[] = {{0, 1}, {0.25, 1}, {0.5, 1}, {0.5, 0}, {0, 0}};
+        for (const Vec2* loop : {lower, upper}) {
+            TrimSurface rec;
+            makeCylinder(&rec, 20, 30);
+            for (int i = 0; loop == upper && i < 9; ++i) {
+                rec.surface.rows[i][0].z += 30, rec.surface.rows[i][1].z += 30;
+                if (turned) std::swap(rec.surface.rows[i][0], rec.surface.rows[i][1]);
+            }
+            ASSERT_EQ(trimSurfaceAddLoop(&rec, loop == upper && turned ? upperTurned : loop, 5), 1);
+            ASSERT_EQ(surfListAppend(stacked.list, &rec), 1);
         }
-    EXPECT_GT(facing[0][0] + facing[0][1], 0);
-    EXPECT_GT(facing[1][0] + facing[1][1], 0);
-    EXPECT_TRUE(facing[0][0] + facing[1][0] == 0 || facing[0][1] + facing[1][1] == 0)  // all one way
-        << facing[0][0] << " " << facing[0][1] << " " << facing[1][0] << " " << facing[1][1];
-    freeIsoCurves(curves);
+        curves = linesOf(dir, stacked.write(dir, "stacked.kvx"), kIsoAlongU, 10.0, 0.001, &result);
+        ASSERT_EQ(result, 1);
+        ASSERT_NE(curves, nullptr);
+        int facing[2][2] = {};  // below / above the joint, facing in / out
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next)
+            for (int32_t i = 0; i < k->count; ++i) {
+                const Vec3 &q = k->points[i], &n = k->normals[i];
+                if (std::fabs(q.z - 30) > 1) ++facing[q.z > 30][n.x * q.x + n.y * q.y > 0];
+            }
+        EXPECT_GT(facing[0][0] + facing[0][1], 0);
+        EXPECT_GT(facing[1][0] + facing[1][1], 0);
+        EXPECT_TRUE(facing[0][0] + facing[1][0] == 0 || facing[0][1] + facing[1][1] == 0)  // all one way
+            << turned << " " << facing[0][0] << " " << facing[0][1] << " " << facing[1][0] << " "
+            << facing[1][1];
+        freeIsoCurves(curves);
+    }
 }
 
 TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
@@ -743,8 +749,9 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     RecGuard g;
     const double R = 20, tol = 0.05;
     makeCylinder(&g.rec, R, 30);
-    const Vec2 loop[] = {{0.05, 0.1}, {0.7, 0.1}, {0.7, 0.9}, {0.05, 0.9}};
+    const Vec2 loop[] = {{0.05, 0.1}, {0.7, 0.1}, {0.7, 0.9}, {0.05, 0.9}}, dot{0.3, 0.4};
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, loop, 4), 1);
+    ASSERT_EQ(trimSurfaceAddLoop(&g.rec, &dot, 1), 1);  // a loop of one point, off the lines: no cut
     const Seg2D params[] = {{0, 0.25, 1, 0.25}, {0, 0.5, 1, 0.5}};
     for (const int reversed : {0, 1}) {
         Rec144List* out = rec144ListCreate(4);
@@ -782,6 +789,22 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
             EXPECT_LE(static_cast<double>(p.size() - 1), 3 * turn / step);
         }
         rec144ListFree(out);
+    }
+    // The boundary lines lie 1e-6 of the loops' box inside it across the lines, as far beyond it along.
+    const double du = 0.65e-6, dv = 0.8e-6;
+    for (const auto& [d, spacing] : {std::pair{kIsoAlongU, 5.0}, {kIsoAlongV, 20.0}}) {
+        Seg2D* lines = nullptr;
+        const int n = isoParamsTwoSided(&g.rec, d, spacing, &lines);
+        ASSERT_GE(n, 2) << d;
+        const bool u = d == kIsoAlongU;
+        const Seg2D want[2] = {u ? Seg2D{0.05 - du, 0.1 + dv, 0.7 + du, 0.1 + dv}
+                                 : Seg2D{0.05 + du, 0.1 - dv, 0.05 + du, 0.9 + dv},
+                               u ? Seg2D{0.05 - du, 0.9 - dv, 0.7 + du, 0.9 - dv}
+                                 : Seg2D{0.7 - du, 0.1 - dv, 0.7 - du, 0.9 + dv}};
+        for (int k = 0; k < 8; ++k)
+            EXPECT_NEAR((&lines[k < 4 ? 0 : n - 1].x1)[k % 4], (&want[k / 4].x1)[k % 4], 1e-12)
+                << d << " " << k;
+        std::free(lines);
     }
     // Without a loop nothing of the patch is inside: no line.
     RecGuard bare;

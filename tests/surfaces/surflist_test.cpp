@@ -109,6 +109,8 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     kvxInitTrimSurface(nullptr);
     kvxFreeTrimSurface(nullptr);
     bsplSurfaceFree(nullptr);
+    freeMeshPatchList(nullptr);
+    freeMeshNodeList(nullptr);
     trimSurfaceUpdateBox(nullptr);
     normSurfListKnots(nullptr);
     scalePointAxes(nullptr);
@@ -216,6 +218,7 @@ TEST(SurfList, EachFailedAllocationLeavesTheRecordsAsTheyWere) {
             if (!armedFired()) {
                 ASSERT_EQ(rc, 1);
                 EXPECT_EQ(s.weights != nullptr, rational == 1);
+                for (int k = 0; rational && k < 12; ++k) EXPECT_EQ(s.weights[k / 3][k % 3], 1.0) << k;
                 bsplSurfaceFree(&s);
                 break;
             }

@@ -68,6 +68,12 @@ TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
     std::remove(fileOf(kBndBoundary).c_str());
     ASSERT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
     EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
+    // Once a block is ended by a kind of none, elements are passed over, unreadable ones too.
+    writeTextFile(
+        nested,
+        kvxText(
+            "o Geometry[g]()\n{\nv 3Dtype(boundary)\nv 3Dtype(none)\no Contour[c]()\n{\no L(x[a])\n}\n}\n"));
+    EXPECT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
 
     // The cycle's own geometry file, folder and heights.
     Cyc3dParams* params = cyc3dParams(&kvCyc3d);
@@ -122,7 +128,7 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
     }
     // The smallest radius drawn: 1e-4 exactly.
     ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
-    const Vec2 o{0, 0}, s{1e-4, 0}, e{0, 1e-4};
+    const Vec2 o{0, 0}, s{0, 1e-4}, e{-1e-4, 0};
     writeBoundaryArc(1, &s, &e, 0.0, &o);
     writeBoundaryEnd();
     EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 19u);

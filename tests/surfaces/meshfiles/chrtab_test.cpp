@@ -35,6 +35,9 @@ TEST(ChrTab, CodedNumbersTable) {
     EXPECT_STREQ(t.table, "0ab");
     EXPECT_EQ(t.length, 3);
     EXPECT_EQ(t.base, 3);  // a base above the table's length is the length
+    for (const auto& [b, want] :
+         {std::pair{"1", 1}, {"0", 3}, {"3", 3}, {"4", 3}})  // 1 up to the length kept
+        EXPECT_TRUE(chrTabSetParams(&t, "0ab", b, nullptr) == 1 && t.base == want) << b;
     EXPECT_EQ(chrTabSetParams(&t, "01\x80", nullptr, nullptr), 0);
     EXPECT_EQ(chrTabSetParams(&t, "01\x7f", nullptr, nullptr), 1);  // the last character of 7 bits
     EXPECT_EQ(chrTabSetParams(&t, "", nullptr, nullptr), 0);

@@ -1,8 +1,10 @@
 #include "surfaces/meshfiles/facetfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 
 #include "geometry/frames.h"
 #include "surfaces/meshfiles/meshtest.h"
@@ -80,6 +82,17 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
             EXPECT_EQ(std::memcmp(&back->data[i].p[2], &back->data[i].p[3], 24), 0);
         }
         facetListFree(back);
+        if (n == 17) {
+            // A write refused part way (beyond the file size limit) fails the file, not retried forever.
+            rlimit old{};
+            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+            const rlimit small{300, old.rlim_max};
+            const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+            EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, name.c_str()), kFacetIoError);
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, handler);
+        }
         triListFree(tris);
     }
     // No triangles: a header alone, counting none.

@@ -180,4 +180,11 @@ TEST(Stl, AsciiFilesTable) {
                            c.text.find("normal") != std::string::npos;
         EXPECT_EQ(stl_is_binary(dir.file("a.stl").c_str()), ascii ? 0 : 1) << c.text;
     }
+    // Seven lines a facet: a plain file is read into a list of just its facets' room.
+    std::string many = "solid s\n";
+    for (int i = 0; i < 20; ++i) many += fa;
+    writeTextFile(dir.file("m.stl"), many + "endsolid s\n");
+    TriList* list = stl_read_ascii(dir.file("m.stl").c_str());
+    EXPECT_TRUE(list != nullptr && list->count == 20 && list->capacity == 20);
+    triListFree(list);
 }

@@ -111,7 +111,10 @@ TEST(TriSort, KeptOrdersAreThoseOfTheirOwnTops) {
         std::vector<Triangle3D> changedFirst = first;
         changedFirst[0] = triWithTop(2.5, -1);
         const std::vector<Triangle3D> shorter(first.begin(), first.end() - 1);
-        const std::vector<Triangle3D>* inputs[] = {&first, &again, &changed, &changedFirst, &shorter};
+        std::vector<Triangle3D> flipped(n);  // every top another, the order reversed
+        for (int i = 0; i < n; ++i) flipped[i] = triWithTop(20 - triMaxZ(&first[i]), double(i));
+        const std::vector<Triangle3D>* inputs[] = {&first,        &again,   &changed,
+                                                   &changedFirst, &shorter, &flipped};
         for (const std::vector<Triangle3D>* in : inputs) {
             const int m = static_cast<int>(in->size());
             std::vector<Triangle3D> plain = *in;
