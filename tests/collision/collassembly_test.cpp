@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// Controls only: nomemory_test.cpp defines the hooks.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/msg_capture.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
@@ -302,6 +305,25 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
     EXPECT_EQ(coll_free_height(&tip, nullptr), -1);
     EXPECT_EQ(coll_setup_assembly(&part.m, nullptr, 0, &setup), -1);
     EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, nullptr), -1);
+}
+
+// Memory short at each of the set-up's last allocations (the part models come last): the set-up fails,
+// or every part of the full set-up is there.
+TEST_F(Assembly, PartModelsWithoutMemoryFailTheSetUp) {
+    allocfail::arm(0);
+    ASSERT_EQ(build(&part.m, wall, "1111"), 1);
+    const long total = allocfail::count();
+    bool had[kAsmParts];
+    for (int i = 0; i < kAsmParts; ++i) had[i] = coll_assembly()->slots[0].parts[i] != nullptr;
+    ASSERT_TRUE(had[kAsmCutting] && had[kAsmHead]);
+    for (long n = total; n > total - 16; --n) {
+        allocfail::arm(n);
+        const int result = build(&part.m, wall, "1111");
+        allocfail::disarm();
+        for (int i = 0; result == 1 && i < kAsmParts; ++i)
+            EXPECT_EQ(coll_assembly()->slots[0].parts[i] != nullptr, had[i]) << n << " " << i;
+        EXPECT_TRUE(result == 1 || result == -1) << n;
+    }
 }
 
 // The taper cone of the cutter test is the flank of the tool as given, tangent to the corner circle that
