@@ -113,6 +113,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
         EXPECT_EQ(coll_assembly()->slots[0].hits->count, 0) << c.mask;  // read, then emptied for the next
         Vec3 where{-9, -9, -9};
         gReference = Vec3{7, 7, 7};
+        EXPECT_EQ(coll_check_where(&tip, &axis, nullptr), c.full);  // nowhere to write
         EXPECT_EQ(coll_check_where(&tip, &axis, &where), c.full);
         if (c.full == kCollHead || c.full == kCollHolder) {
             EXPECT_TRUE(where.x == 0 && std::fabs(where.y) == 300 && (where.z == 0.5 || where.z == 500))

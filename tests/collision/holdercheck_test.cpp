@@ -148,6 +148,10 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     plistAppend(l, 0, &p, 0, &up, 0);
     const HolderParams on{1, 0, 0.5, &tool}, off{0, 0, 0.5, &tool}, noDesc{1, 0, 0.5, nullptr};
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &off), 0);
+    for (int k = 0; k < 4; ++k)  // a missing argument: nothing checked
+        EXPECT_EQ(holderCheck(k ? &wall.m : nullptr, k != 1 ? &tool : nullptr, k != 2 ? &p : nullptr,
+                              k != 3 ? &up : nullptr),
+                  0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &noDesc), 0);
     EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
     EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);

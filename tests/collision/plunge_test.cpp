@@ -163,6 +163,7 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     free.profilePoint = {5.6, 0};
     free.s = 5.6;
     EXPECT_EQ(plungePlacePoint(&free, &s.mesh.m), 1);
+    EXPECT_EQ(plungePlacePoint(nullptr, &s.mesh.m) + plungePlacePoint(&free, nullptr), 0);
     EXPECT_EQ(free.placed.z, 1.0);
     // A part model with its own plate lifts the point onto it, and its contact is the point's; a part
     // that refuses raises refuses the point it lifts by more than the tolerance (0.008).

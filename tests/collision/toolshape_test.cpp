@@ -171,6 +171,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
 // profile both are 0.
 TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
     double in2, out2, radius;
+    toolSegProfileInit(nullptr, 0, 0.005);  // no tool, no profile
     toolSegReach(&in2, &out2, &radius);
     EXPECT_EQ(radius, 0.0);
     EXPECT_EQ(toolSegMinRadius(), 0.0);
