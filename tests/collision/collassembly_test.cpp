@@ -135,14 +135,17 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     EXPECT_EQ(setup.cuttingClearance, 0.008);
     EXPECT_EQ(setup.extensionClearance, 0.5);
+    auto shankRadius = [] {
+        const CollModel* shank = coll_assembly()->slots[0].parts[kAsmCutting];
+        double rmax = 0;
+        for (int i = 0; shank && i < shank->mesh->count * 3; ++i)
+            rmax = std::fmax(rmax, std::hypot(shank->mesh->data[i / 3].v[i % 3 * 3],
+                                              shank->mesh->data[i / 3].v[i % 3 * 3 + 1]));
+        return rmax;
+    };
+    EXPECT_NEAR(shankRadius(), 3 + 0.008 + 1.2 * 0.008, 1e-5);  // raised to the tolerance: offset by 0.0176
     const CollModel* shank = coll_assembly()->slots[0].parts[kAsmCutting];
     ASSERT_NE(shank, nullptr);
-    double rmax = 0;
-    for (int i = 0; i < shank->mesh->count; ++i)
-        for (int k = 0; k < 3; ++k)
-            rmax =
-                std::fmax(rmax, std::hypot(shank->mesh->data[i].v[3 * k], shank->mesh->data[i].v[3 * k + 1]));
-    EXPECT_NEAR(rmax, 3 + 0.008 + 1.2 * 0.008, 1e-5);  // the shank offset by 0.0176
     const Vec3 p{0, 0, 500}, up{0, 0, 1}, zero{0, 0, 0};
     // The rows are x = y cross axis, y = the unit of axis cross z while that cross is 1e-5 long, else of
     // axis cross north (also for an axis shorter than 1e-5 to z); the axis itself, as given, last.
@@ -177,7 +180,8 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     EXPECT_EQ(coll_assembly()->slots[0].oriented, 0);
     setup.extensionClearance = 0.001;
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
-    EXPECT_EQ(setup.extensionClearance, 0.008);  // the cutting part's
+    EXPECT_EQ(setup.extensionClearance, 0.008);                 // the cutting part's
+    EXPECT_NEAR(shankRadius(), 3 + 0.008 + 1.2 * 0.004, 1e-5);  // a clearance at the tolerance keeps its half
 }
 
 // The free height is where the lowest part bottom clears the plate; a free start returns at once, and
