@@ -102,15 +102,17 @@ TEST_F(ToolShapeTest, SwingAngleLandsOnTheOutline) {
         const double a = ab * std::cos(alpha), b = ab * std::sin(alpha);
         const Vec3 p{a * f.dir.x + b * f.ref.x + s * f.axis.x, a * f.dir.y + b * f.ref.y + s * f.axis.y,
                      a * f.dir.z + b * f.ref.z + s * f.axis.z};
+        int code[2];
         for (int k = 0; k < 2; k++) {
             double phi = 10.0;
-            if (query(k, p, f, &phi) != 2) continue;
+            if ((code[k] = query(k, p, f, &phi)) != 2) continue;
             hits[k]++;
             const double a2 = a * std::cos(phi) + b * std::sin(phi),
                          b2 = -a * std::sin(phi) + b * std::cos(phi);
             EXPECT_GE(b2, -1e-9);
             EXPECT_LT(distToOutline(z, r, a2, std::hypot(b2, s)), 1e-7) << n << " " << k;
         }
+        EXPECT_EQ(code[0], code[1]) << n;  // the profile's test and the assembly's agree, misses too
     }
     EXPECT_GT(hits[0], 100);
     EXPECT_EQ(hits[0], hits[1]);
