@@ -321,7 +321,7 @@ TEST_F(Assembly, PartModelsWithoutMemoryFailTheSetUp) {
     bool had[kAsmParts];
     for (int i = 0; i < kAsmParts; ++i) had[i] = coll_assembly()->slots[0].parts[i] != nullptr;
     ASSERT_TRUE(had[kAsmCutting] && had[kAsmHead]);
-    for (long n = total; n > total - 16; --n) {
+    for (long n = total; n > total - 13; --n) {
         allocfail::arm(n);
         const int result = build(&part.m, wall, "1111");
         allocfail::disarm();
