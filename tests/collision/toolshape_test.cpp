@@ -258,6 +258,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     ASSERT_NE(brim, nullptr);
     const PartSeg foot{0, 0, 5, 0}, rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
     tprof_add_seg(brim, &foot, 3), tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 3);
+    EXPECT_EQ(tprof_max_angle(brim), M_PI / 2);  // the foot's end level with the tip, its list full
     toolAssemblyTrimProfile(brim);
     EXPECT_TRUE(brim->count == 1 && brim->flags[0] == 1 && brim->segs[0].z1 == 10);
     EXPECT_NEAR(tprof_max_angle(brim), std::atan2(5.0, 10.0), 1e-15);
