@@ -32,6 +32,8 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
     ToolDescription tapered = toolshape::stackedTool(), chamfered = toolshape::stackedTool();
     tapered.taperAngle = 5, tapered.shaftDiameter = 14;       // the tapered tip widens from 4.98 to 7
     chamfered.chamferTop = 30, chamfered.shaftDiameter = 16;  // the shank cone from 5 at 20 to 8 at 30
+    ToolDescription straight = tapered;
+    straight.taperAngle = 1e-6;  // no taper: the tip is the cutter's, not the holder check's
     ToolDescription bare = toolshape::stackedTool();
     bare.stage2Diameter = bare.stage1Diameter = bare.stage3Diameter = bare.stage4Diameter = 0;
     // A top at the shank's foot (20) leaves no cylinder to sweep; 2e-5 above it, one.
@@ -54,6 +56,7 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {plainExtensionTool(), 4, 45, 50, 1},
                  {tapered, 5.5, 12, 14, 8},
                  {tapered, 4.5, 0, 1, 8},  // the taper's foot: 5 cos 5 degrees out, 5 sin 5 below the tip
+                 {straight, 5.5, 12, 14, 0},
                  {chamfered, 6.2, 24, 26, 2}};  // the upper extension cylinder is still tested
     const Vec3 tip{0, 0, 0}, down{0, 0, -1};
     for (const auto& c : cases) {

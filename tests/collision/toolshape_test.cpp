@@ -471,6 +471,14 @@ TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
         bounded += !std::isnan(walk), unbounded += std::isnan(walk);
     }
     EXPECT_TRUE(bounded > 10 && unbounded > 0);
+    // At most 2048 bins, a ratio of 2^64 in squared distance: with the stages' 1e4 a ball of radius 1e-9
+    // has no table, one of 1e-7 has.
+    for (const double R : {1e-9, 1e-7}) {
+        ToolDescription tiny = first;
+        tiny.radius = tiny.cornerRadius = R;
+        toolSegProfileInit(&tiny, 0, 0.005);
+        EXPECT_EQ(toolSegTakeoff() != nullptr, R > 1e-8) << R;
+    }
 }
 
 // The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for
