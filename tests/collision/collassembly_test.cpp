@@ -101,7 +101,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
     for (const auto& c : cases) {
         gModelFlag = -1;
         ASSERT_EQ(build(&wallModel.m, wall, c.mask, c.head), 1) << c.mask;
-        EXPECT_EQ(gModelFlag, 1) << c.mask;
+        EXPECT_TRUE(gModelFlag == 1 && coll_assembly()->count == 1) << c.mask;  // one slot, always
         EXPECT_EQ(coll_assembly()->slots[0].parts[kAsmHead] != nullptr, c.head == 1)
             << c.mask;  // built when checked
         int32_t hit = 77;
