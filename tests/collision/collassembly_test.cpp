@@ -297,6 +297,9 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
         EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), c.file == wall ? kCollHead : 1) << c.file;
         coll_free_models();
     }
+    MessageCapture quiet(8);  // the failure is an error of level 9: dropped below it
+    EXPECT_EQ(build(&part.m, dir.file("nomesh.kvx"), "0100"), -1);
+    EXPECT_TRUE(quiet.messages().empty());
     // No part contours to read: the cutting part alone, no failure.
     setup = CollSetup{nullptr, 1, nullptr, nullptr, nullptr, nullptr, 0.5, 0.5, 0.5, 0.002};
     EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
