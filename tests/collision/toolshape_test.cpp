@@ -60,20 +60,22 @@ int query(int assembly, const Vec3& p, const Frame& f, double* angle) {
 
 }  // namespace
 
-// A point level with the swing plane at distance d, beside the straight shaft of radius 5: the swing
-// angle is atan2(b, a) - asin(5 / d), for the profile and the assembly alike.
+// A point level with the swing plane at distance d, beside a straight part of radius r: the swing
+// angle is atan2(b, a) - asin(r / d), for the profile and the assembly alike.
 TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
     ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
     const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
-    const double cases[][2] = {{30, 0.3}, {45, -0.2}, {25, 1.0}, {40, 0.0}, {12, 0.3}};  // 12: beside the tip
+    // 12: beside the tip; 95: beside the top stage, of radius 15
+    const double cases[][3] = {{30, 0.3, 5}, {45, -0.2, 5}, {25, 1.0, 5},
+                               {40, 0.0, 5}, {12, 0.3, 5},  {95, 0.4, 15}};
     for (int assembly : {0, 1}) {
         for (const auto& c : cases) {
             const double a = c[0] * std::cos(c[1]), b = c[0] * std::sin(c[1]);
             double angle = 1.5;
             ASSERT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 2) << c[0];
-            EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(5.0 / c[0]), 1e-12) << c[0];
+            EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(c[2] / c[0]), 1e-12) << c[0];
             EXPECT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 1);  // the same angle is no new smallest
         }
         // Farther from the swing plane than the radius met at the point's distance: out of reach (6 beside
