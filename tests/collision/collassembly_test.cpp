@@ -287,6 +287,7 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
                  {dir.file("flat.kvx"), "0001", -1},
                  {contours, "1000", -1},
                  {wall, "1111", 1},
+                 {dir.file("missing.stl"), "0110", 1},  // a file that does not open names no obstacle
                  {"", "1111", 1}};
     const Vec3 tip{0, 0, 0}, up{0, 0, 1};
     for (const auto& c : cases) {
