@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// Controls only: nomemory_test.cpp defines the hooks.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/msg_capture.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
@@ -98,7 +101,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
     for (const auto& c : cases) {
         gModelFlag = -1;
         ASSERT_EQ(build(&wallModel.m, wall, c.mask, c.head), 1) << c.mask;
-        EXPECT_EQ(gModelFlag, 1) << c.mask;
+        EXPECT_TRUE(gModelFlag == 1 && coll_assembly()->count == 1) << c.mask;  // one slot, always
         EXPECT_EQ(coll_assembly()->slots[0].parts[kAsmHead] != nullptr, c.head == 1)
             << c.mask;  // built when checked
         int32_t hit = 77;
@@ -110,6 +113,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
         EXPECT_EQ(coll_assembly()->slots[0].hits->count, 0) << c.mask;  // read, then emptied for the next
         Vec3 where{-9, -9, -9};
         gReference = Vec3{7, 7, 7};
+        EXPECT_EQ(coll_check_where(&tip, &axis, nullptr), c.full);  // nowhere to write
         EXPECT_EQ(coll_check_where(&tip, &axis, &where), c.full);
         if (c.full == kCollHead || c.full == kCollHolder) {
             EXPECT_TRUE(where.x == 0 && std::fabs(where.y) == 300 && (where.z == 0.5 || where.z == 500))
@@ -131,14 +135,17 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
     EXPECT_EQ(setup.cuttingClearance, 0.008);
     EXPECT_EQ(setup.extensionClearance, 0.5);
+    auto shankRadius = [] {
+        const CollModel* shank = coll_assembly()->slots[0].parts[kAsmCutting];
+        double rmax = 0;
+        for (int i = 0; shank && i < shank->mesh->count * 3; ++i)
+            rmax = std::fmax(rmax, std::hypot(shank->mesh->data[i / 3].v[i % 3 * 3],
+                                              shank->mesh->data[i / 3].v[i % 3 * 3 + 1]));
+        return rmax;
+    };
+    EXPECT_NEAR(shankRadius(), 3 + 0.008 + 1.2 * 0.008, 1e-5);  // raised to the tolerance: offset by 0.0176
     const CollModel* shank = coll_assembly()->slots[0].parts[kAsmCutting];
     ASSERT_NE(shank, nullptr);
-    double rmax = 0;
-    for (int i = 0; i < shank->mesh->count; ++i)
-        for (int k = 0; k < 3; ++k)
-            rmax =
-                std::fmax(rmax, std::hypot(shank->mesh->data[i].v[3 * k], shank->mesh->data[i].v[3 * k + 1]));
-    EXPECT_NEAR(rmax, 3 + 0.008 + 1.2 * 0.008, 1e-5);  // the shank offset by 0.0176
     const Vec3 p{0, 0, 500}, up{0, 0, 1}, zero{0, 0, 0};
     // The rows are x = y cross axis, y = the unit of axis cross z while that cross is 1e-5 long, else of
     // axis cross north (also for an axis shorter than 1e-5 to z); the axis itself, as given, last.
@@ -173,7 +180,8 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
     EXPECT_EQ(coll_assembly()->slots[0].oriented, 0);
     setup.extensionClearance = 0.001;
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
-    EXPECT_EQ(setup.extensionClearance, 0.008);  // the cutting part's
+    EXPECT_EQ(setup.extensionClearance, 0.008);                 // the cutting part's
+    EXPECT_NEAR(shankRadius(), 3 + 0.008 + 1.2 * 0.004, 1e-5);  // a clearance at the tolerance keeps its half
 }
 
 // The free height is where the lowest part bottom clears the plate; a free start returns at once, and
@@ -279,6 +287,7 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
                  {dir.file("flat.kvx"), "0001", -1},
                  {contours, "1000", -1},
                  {wall, "1111", 1},
+                 {dir.file("missing.stl"), "0110", 1},  // a file that does not open names no obstacle
                  {"", "1111", 1}};
     const Vec3 tip{0, 0, 0}, up{0, 0, 1};
     for (const auto& c : cases) {
@@ -289,6 +298,9 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
         EXPECT_EQ(coll_check_parts(&tip, &up, nullptr), c.file == wall ? kCollHead : 1) << c.file;
         coll_free_models();
     }
+    MessageCapture quiet(8);  // the failure is an error of level 9: dropped below it
+    EXPECT_EQ(build(&part.m, dir.file("nomesh.kvx"), "0100"), -1);
+    EXPECT_TRUE(quiet.messages().empty());
     // No part contours to read: the cutting part alone, no failure.
     setup = CollSetup{nullptr, 1, nullptr, nullptr, nullptr, nullptr, 0.5, 0.5, 0.5, 0.002};
     EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
@@ -302,6 +314,25 @@ TEST_F(Assembly, NamedObstacleWithoutATriangleFailsTheSetUp) {
     EXPECT_EQ(coll_free_height(&tip, nullptr), -1);
     EXPECT_EQ(coll_setup_assembly(&part.m, nullptr, 0, &setup), -1);
     EXPECT_EQ(coll_setup_assembly(&part.m, &tool, 0, nullptr), -1);
+}
+
+// Memory short at each of the set-up's last allocations (the part models come last): the set-up fails,
+// or every part of the full set-up is there.
+TEST_F(Assembly, PartModelsWithoutMemoryFailTheSetUp) {
+    allocfail::arm(0);
+    ASSERT_EQ(build(&part.m, wall, "1111"), 1);
+    const long total = allocfail::count();
+    bool had[kAsmParts];
+    for (int i = 0; i < kAsmParts; ++i) had[i] = coll_assembly()->slots[0].parts[i] != nullptr;
+    ASSERT_TRUE(had[kAsmCutting] && had[kAsmHead]);
+    for (long n = total; n > total - 13; --n) {
+        allocfail::arm(n);
+        const int result = build(&part.m, wall, "1111");
+        allocfail::disarm();
+        for (int i = 0; result == 1 && i < kAsmParts; ++i)
+            EXPECT_EQ(coll_assembly()->slots[0].parts[i] != nullptr, had[i]) << n << " " << i;
+        EXPECT_TRUE(result == 1 || result == -1) << n;
+    }
 }
 
 // The taper cone of the cutter test is the flank of the tool as given, tangent to the corner circle that

@@ -72,6 +72,7 @@ TEST(DropCut, ConeRingBounds) {
         {3, 3 + 0.9e-5, 0, 0, 0},  // outer radius not 1e-5 beyond the inner one
         {3 - 0.5e-5, 6, 0, 0, 0},  // the vertex lies less than 1e-5 outside the inner radius
         {2, 6, 0, 1, -(1 + 0.5)},  // vertex at radius 3: z_in + (3 - 2) * 0.5 = 1.5 above the tip
+        {1, 6, 1, 1, -(1 + 0.5)},  // the tool at x = 1: the vertex at radius 2
     };
     for (const Case& c : cases) {
         const double zOut = 1.0 + 0.5 * (c.rOut - c.rIn);

@@ -32,6 +32,8 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
     ToolDescription tapered = toolshape::stackedTool(), chamfered = toolshape::stackedTool();
     tapered.taperAngle = 5, tapered.shaftDiameter = 14;       // the tapered tip widens from 4.98 to 7
     chamfered.chamferTop = 30, chamfered.shaftDiameter = 16;  // the shank cone from 5 at 20 to 8 at 30
+    ToolDescription straight = tapered;
+    straight.taperAngle = 1e-6;  // no taper: the tip is the cutter's, not the holder check's
     ToolDescription bare = toolshape::stackedTool();
     bare.stage2Diameter = bare.stage1Diameter = bare.stage3Diameter = bare.stage4Diameter = 0;
     // A top at the shank's foot (20) leaves no cylinder to sweep; 2e-5 above it, one.
@@ -54,13 +56,20 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {plainExtensionTool(), 4, 45, 50, 1},
                  {tapered, 5.5, 12, 14, 8},
                  {tapered, 4.5, 0, 1, 8},  // the taper's foot: 5 cos 5 degrees out, 5 sin 5 below the tip
+                 {straight, 5.5, 12, 14, 0},
                  {chamfered, 6.2, 24, 26, 2}};  // the upper extension cylinder is still tested
     const Vec3 tip{0, 0, 0}, down{0, 0, -1};
-    for (const auto& c : cases) {
-        testmesh::Model model({post(c.d, c.z0, c.z1)}, kBallMill, 5.0);
-        model.m.radiusReduction = c.reduction;
-        EXPECT_EQ(holderCheck(&model.m, &c.tool, &tip, &down), c.code) << c.d << " " << c.z0;
-    }
+    for (const auto& c : cases)
+        for (const double th : {0.0, 0.6}) {                // the scene turned about x gives the same answer
+            if (th > 0 && c.tool.stage4Top < 21) continue;  // a sweep 2e-5 long: the turned frame's rounding
+            Triangle3D t = post(c.d, c.z0, c.z1);
+            for (Vec3& v : t.p)
+                v = {v.x, v.y * std::cos(th) - v.z * std::sin(th), v.y * std::sin(th) + v.z * std::cos(th)};
+            testmesh::Model model({t}, kBallMill, 5.0);
+            model.m.radiusReduction = c.reduction;
+            const Vec3 axis{0, std::sin(th), -std::cos(th)};
+            EXPECT_EQ(holderCheck(&model.m, &c.tool, &tip, &axis), c.code) << c.d << " " << c.z0 << " " << th;
+        }
     // A section counts above 1e-5 across: alone on the tool, 2e-5 wide it meets a post on the axis up top.
     double ToolDescription::*const alone[] = {
         &ToolDescription::shaftDiameter, &ToolDescription::stage2Diameter, &ToolDescription::stage1Diameter,
@@ -148,6 +157,10 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
     plistAppend(l, 0, &p, 0, &up, 0);
     const HolderParams on{1, 0, 0.5, &tool}, off{0, 0, 0.5, &tool}, noDesc{1, 0, 0.5, nullptr};
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &off), 0);
+    for (int k = 0; k < 4; ++k)  // a missing argument: nothing checked
+        EXPECT_EQ(holderCheck(k ? &wall.m : nullptr, k != 1 ? &tool : nullptr, k != 2 ? &p : nullptr,
+                              k != 3 ? &up : nullptr),
+                  0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &noDesc), 0);
     EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
     EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);

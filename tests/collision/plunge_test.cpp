@@ -163,16 +163,22 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     free.profilePoint = {5.6, 0};
     free.s = 5.6;
     EXPECT_EQ(plungePlacePoint(&free, &s.mesh.m), 1);
+    EXPECT_EQ(plungePlacePoint(nullptr, &s.mesh.m) + plungePlacePoint(&free, nullptr), 0);
     EXPECT_EQ(free.placed.z, 1.0);
-    // A part model with its own plate at 3 lifts the point onto it, and its contact is the point's.
-    testmesh::Model plate({testmesh::slopeTri(3, 0, 60)}, kBallMill, 1.0);
-    CheckModelPart part{kMeshTriangles, nullptr, 0, plate.tris, plate.m.boxMax, plate.m.boxMin, {},
-                        *plate.m.tool,  nullptr, 0, nullptr};
-    std::copy(plate.m.bounds, plate.m.bounds + 6, part.bounds);
-    s.mesh.m.parts = &part;
-    PlungePoint lifted = free;
-    EXPECT_TRUE(plungePlacePoint(&lifted, &s.mesh.m) == 1 && lifted.isPlaced == 1 && lifted.touched == 1);
-    EXPECT_TRUE(lifted.placed.z == 4.0 && lifted.contact.x == 5.6 && lifted.contact.z == 3.0);
+    // A part model with its own plate lifts the point onto it, and its contact is the point's; a part
+    // that refuses raises refuses the point it lifts by more than the tolerance (0.008).
+    for (const auto& [plateZ, refuse] : {std::pair{3.0, 0}, {3.0, 1}, {0.007, 1}, {0.009, 1}}) {
+        testmesh::Model plate({testmesh::slopeTri(plateZ, 0, 60)}, kBallMill, 1.0);
+        CheckModelPart part{kMeshTriangles, nullptr, 0,      plate.tris, plate.m.boxMax, plate.m.boxMin, {},
+                            *plate.m.tool,  nullptr, refuse, nullptr};
+        std::copy(plate.m.bounds, plate.m.bounds + 6, part.bounds);
+        s.mesh.m.parts = &part;
+        PlungePoint lifted = free;
+        EXPECT_TRUE(plungePlacePoint(&lifted, &s.mesh.m) == 1 && lifted.isPlaced == 1 && lifted.touched == 1);
+        EXPECT_NEAR(lifted.placed.z, 1 + plateZ, 1e-12);
+        EXPECT_TRUE(lifted.contact.x == 5.6 && std::fabs(lifted.contact.z - plateZ) < 1e-12) << plateZ;
+        EXPECT_EQ(lifted.placeState, refuse && plateZ > 0.008 ? +kPlaceRefused : free.placeState) << plateZ;
+    }
     s.mesh.m.parts = nullptr;
     // A midpoint beyond the profile's end cannot be evaluated: message 327 with its parameter, and no
     // point beyond the end enters the path.

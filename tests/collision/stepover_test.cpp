@@ -41,6 +41,10 @@ TEST(Stepover, ClosedFormsAndCaps) {
         const ToolGeom t = tool(c.type, c.R, c.r);
         EXPECT_NEAR(stepover_for_tool(&t, c.h, c.angle), c.want, 1e-9) << c.type << " " << c.h;
     }
+    // A corner ellipse of exactly 1e-5 across (R - r at 90 degrees) is evaluated: narrower than the cap.
+    const ToolGeom thin = tool(3, 1e-5);
+    EXPECT_TRUE(stepover_for_tool(&thin, 0.5e-5, M_PI / 2) < 1.7e-5 &&
+                stepover_for_tool(&thin, 0.5e-5, M_PI / 2) > 0);
     EXPECT_NEAR(stepover_ball(5, 0.01), 0.632139, 1e-6);
     EXPECT_EQ(stepover_for_tool(nullptr, 0.1, 0), -1.0);
 }

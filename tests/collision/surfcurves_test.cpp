@@ -10,6 +10,9 @@
 #include <utility>
 #include <vector>
 
+// Controls only: nomemory_test.cpp defines the hooks.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "collision/tprof.h"
 #include "geometry/frames.h"
 #include "geometry/msg_capture.h"
@@ -81,6 +84,15 @@ TEST_F(SurfCurvesTest, OneSurfaceGivesItsLoopAndIsoLines) {
         plistArrayFree(curves);
     }
     EXPECT_EQ(meshFromSurfaceFile(dir.file("none.kvx").c_str(), 1.0), nullptr);
+    const std::string plane = dir.file("plane1.kvx");
+    for (long n : {1, 2}) {  // no memory for the surface list itself
+        allocfail::arm(n);
+        PlistArray* curves = meshFromSurfaceFile(plane.c_str(), 3.0);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(fired && curves == nullptr) << n;
+        plistArrayFree(curves);
+    }
 }
 
 // Refinement keeps the list in parameter order, also where neighbouring parameters lie closer than the
@@ -158,6 +170,8 @@ TEST_F(SurfCurvesTest, EdgesWithBothEndsInReachAreTakenExactly) {
         ASSERT_TRUE(mesh && model && curves);
         if (reach > 0) {
             ASSERT_EQ(surfIsoCurves(path.c_str(), curves, reach), 1);
+            EXPECT_EQ(surfIsoCurves(nullptr, curves, reach) + surfIsoCurves(path.c_str(), nullptr, reach),
+                      -2);
         }
         auto near = [&](const Vec3& p) {
             for (int32_t k = 0; k < curves->count; k++)

@@ -296,7 +296,10 @@ TEST(Sweep, SegmentContactIsTheLeastTravelOverTheSegment) {
             return Vec3{s.x + 1.5 * reach * (2 * u(gen) - 1), s.y + 1.5 * reach * (2 * u(gen) - 1),
                         s.z + 1.5 * reach * (2 * u(gen) - 1)};
         };
-        const Vec3 a = near(), b = near();
+        // Now and then a segment along the motion (or a point): all of it at one distance from the axis.
+        const double along = q % 18 == 4 ? 0.0 : 3 * u(gen) - 1.5;
+        const Vec3 a = near(),
+                   b = q % 9 == 4 ? Vec3{a.x + along * d.x, a.y + along * d.y, a.z + along * d.z} : near();
         // The part of the segment within reach of the axis: |p0 + t pe|^2 <= reach^2 across the motion.
         const Vec3 w0{a.x - s.x, a.y - s.y, a.z - s.z}, ev{b.x - a.x, b.y - a.y, b.z - a.z};
         const double e0 = vecDot3D(&w0, &d), ed = vecDot3D(&ev, &d);
@@ -311,7 +314,9 @@ TEST(Sweep, SegmentContactIsTheLeastTravelOverTheSegment) {
             return e0 + t * ed + lag(std::min(std::sqrt(vecDot3D(&p, &p)), reach));
         };
         double best = std::numeric_limits<double>::infinity();
-        if (disc > 0 && t0 <= t1) {
+        if (q % 9 == 4) {
+            if (C <= reach * reach) best = e0 + std::min(0.0, ed) + lag(std::sqrt(C));
+        } else if (disc > 0 && t0 <= t1) {
             double bestT = t0;
             for (int i = 0; i <= 2000; ++i) {
                 const double t = t0 + (t1 - t0) * i / 2000.0;

@@ -60,20 +60,22 @@ int query(int assembly, const Vec3& p, const Frame& f, double* angle) {
 
 }  // namespace
 
-// A point level with the swing plane at distance d, beside the straight shaft of radius 5: the swing
-// angle is atan2(b, a) - asin(5 / d), for the profile and the assembly alike.
+// A point level with the swing plane at distance d, beside a straight part of radius r: the swing
+// angle is atan2(b, a) - asin(r / d), for the profile and the assembly alike.
 TEST_F(ToolShapeTest, SwingAngleBesideTheShaft) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
     ASSERT_NE(toolAssemblyCreate(&t, "", 0, 0.01, 0), nullptr);
     const Frame f{{0, 0, 1}, {1, 0, 0}, {0, -1, 0}};
-    const double cases[][2] = {{30, 0.3}, {45, -0.2}, {25, 1.0}, {40, 0.0}, {12, 0.3}};  // 12: beside the tip
+    // 12: beside the tip; 95: beside the top stage, of radius 15
+    const double cases[][3] = {{30, 0.3, 5}, {45, -0.2, 5}, {25, 1.0, 5},
+                               {40, 0.0, 5}, {12, 0.3, 5},  {95, 0.4, 15}};
     for (int assembly : {0, 1}) {
         for (const auto& c : cases) {
             const double a = c[0] * std::cos(c[1]), b = c[0] * std::sin(c[1]);
             double angle = 1.5;
             ASSERT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 2) << c[0];
-            EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(5.0 / c[0]), 1e-12) << c[0];
+            EXPECT_NEAR(angle, std::atan2(b, a) - std::asin(c[2] / c[0]), 1e-12) << c[0];
             EXPECT_EQ(query(assembly, Vec3{b, 0, a}, f, &angle), 1);  // the same angle is no new smallest
         }
         // Farther from the swing plane than the radius met at the point's distance: out of reach (6 beside
@@ -102,15 +104,17 @@ TEST_F(ToolShapeTest, SwingAngleLandsOnTheOutline) {
         const double a = ab * std::cos(alpha), b = ab * std::sin(alpha);
         const Vec3 p{a * f.dir.x + b * f.ref.x + s * f.axis.x, a * f.dir.y + b * f.ref.y + s * f.axis.y,
                      a * f.dir.z + b * f.ref.z + s * f.axis.z};
+        int code[2];
         for (int k = 0; k < 2; k++) {
             double phi = 10.0;
-            if (query(k, p, f, &phi) != 2) continue;
+            if ((code[k] = query(k, p, f, &phi)) != 2) continue;
             hits[k]++;
             const double a2 = a * std::cos(phi) + b * std::sin(phi),
                          b2 = -a * std::sin(phi) + b * std::cos(phi);
             EXPECT_GE(b2, -1e-9);
             EXPECT_LT(distToOutline(z, r, a2, std::hypot(b2, s)), 1e-7) << n << " " << k;
         }
+        EXPECT_EQ(code[0], code[1]) << n;  // the profile's test and the assembly's agree, misses too
     }
     EXPECT_GT(hits[0], 100);
     EXPECT_EQ(hits[0], hits[1]);
@@ -171,6 +175,7 @@ TEST_F(ToolShapeTest, PointTestsTable) {
 // profile both are 0.
 TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
     double in2, out2, radius;
+    toolSegProfileInit(nullptr, 0, 0.005);  // no tool, no profile
     toolSegReach(&in2, &out2, &radius);
     EXPECT_EQ(radius, 0.0);
     EXPECT_EQ(toolSegMinRadius(), 0.0);
@@ -183,8 +188,9 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
         EXPECT_EQ(radius, 20.0) << stage;
         EXPECT_EQ(toolSegMinRadius(), 5.0) << stage;
         EXPECT_NEAR(out2, 100 * 100 + (stage == 3 ? 20 * 20 : 15 * 15), 1e-9) << stage;
-        // Farther off the swing plane than the widest radius nothing is reached: no angle taken off.
-        EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20.01), -1.0) << stage;
+        // Farther off the swing plane than the widest radius (past the bound's slack, 1e-7 relative)
+        // nothing is reached: no angle taken off.
+        EXPECT_EQ(toolSegHalfAngleBound(0, out2, 20 + 2.1e-6), -1.0) << stage;
         EXPECT_GE(toolSegHalfAngleBound(0, out2, 19.9), 0.0) << stage;
     }
     // A ball wider than every stage under a narrowing taper: its tip radius R cos a is the widest.
@@ -254,6 +260,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     ASSERT_NE(brim, nullptr);
     const PartSeg foot{0, 0, 5, 0}, rise{5, 0, 5, 10}, flat{5, 10, 20, 10};
     tprof_add_seg(brim, &foot, 3), tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &flat, 3);
+    EXPECT_EQ(tprof_max_angle(brim), M_PI / 2);  // the foot's end level with the tip, its list full
     toolAssemblyTrimProfile(brim);
     EXPECT_TRUE(brim->count == 1 && brim->flags[0] == 1 && brim->segs[0].z1 == 10);
     EXPECT_NEAR(tprof_max_angle(brim), std::atan2(5.0, 10.0), 1e-15);
@@ -466,6 +473,14 @@ TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
         bounded += !std::isnan(walk), unbounded += std::isnan(walk);
     }
     EXPECT_TRUE(bounded > 10 && unbounded > 0);
+    // At most 2048 bins, a ratio of 2^64 in squared distance: with the stages' 1e4 a ball of radius 1e-9
+    // has no table, one of 1e-7 has.
+    for (const double R : {1e-9, 1e-7}) {
+        ToolDescription tiny = first;
+        tiny.radius = tiny.cornerRadius = R;
+        toolSegProfileInit(&tiny, 0, 0.005);
+        EXPECT_EQ(toolSegTakeoff() != nullptr, R > 1e-8) << R;
+    }
 }
 
 // The offset tool's flank: the new taper a' solves q cos a' - h sin a' = r - o for

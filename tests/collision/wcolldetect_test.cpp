@@ -134,6 +134,7 @@ TEST(CollTree, NodesPairNeighboursInMeshOrder) {
     EXPECT_EQ(collmodel_collide(nullptr, a, 0, nullptr), 0);
     collmodel_free(a);
     collmodel_free(b);
+    collmodel_free(nullptr);
     ftriListFree(one);
     ftriListFree(three);
 }
