@@ -267,13 +267,18 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     EXPECT_EQ(kvCCPParams.startX, 3);
     EXPECT_EQ(kvCCPParams.startY, -4);
 
+    // A file broken off inside the start point's scope, or one around it, is damaged like any other.
+    const std::string cut = tmp.file("cut.kvx"), fail = "101 6,(" + cut + ")";
     const struct {
-        const char* name;
-        const char* sent;
-    } failures[] = {{"", "101 5"}, {"/nonexistent/x.kvx", "101 6,(/nonexistent/x.kvx)"}};
+        std::string name, text, sent;
+    } failures[] = {{"", "", "101 5"},
+                    {"/nonexistent/x.kvx", "", "101 6,(/nonexistent/x.kvx)"},
+                    {cut, "o Contour[4]()\n{\n o P(x[3] y[-4])\n", fail},
+                    {cut, "{\no Contour[4]()\n{\n o P(x[3] y[-4])\n}\n", fail}};
     for (const auto& f : failures) {
         PocketErrors::texts().clear();
-        strcpy(kvCCPParams.geoSource, f.name);
+        if (!f.text.empty()) writeText(f.name, kvx(f.text));
+        strcpy(kvCCPParams.geoSource, f.name.c_str());
         EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
         EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{f.sent});
     }

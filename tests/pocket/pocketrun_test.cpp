@@ -380,11 +380,20 @@ TEST(PocketRun, InputAndSetUpSettle) {
         EXPECT_EQ(p.inch, inch) << diameter;
     }
     // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
-    // wanted orientation the other way round, and its elements turn the other way.
-    for (const auto& [orientation, wanted] : {std::pair{"counterClockwise", 1}, {"clockwise", -1}}) {
+    // wanted orientation the other way round, and its elements turn the other way. Unoriented, a contour
+    // drawn against the first on the right side is a further outer one, turned to the first's sense.
+    const struct {
+        const char *mode, *orientation;
+        bool islandCw;
+        int wanted, island;
+    } orients[] = {{"single", "counterClockwise", false, 1, -1},
+                   {"single", "clockwise", false, -1, 1},
+                   {"none", "clockwise", true, 1, 1}};
+    for (const auto& [mode, orientation, islandCw, wanted, island] : orients) {
         Phases ph;
-        ASSERT_EQ(ph.setUp({{"oriAutomatic", "single"}, {"orientation", orientation}},
-                           {{boxPoints(20, 10, 40, 30), "v depth(8)"}}),
+        std::vector<Vec2> inner = boxPoints(20, 10, 40, 30);
+        if (islandCw) std::reverse(inner.begin(), inner.end());
+        ASSERT_EQ(ph.setUp({{"oriAutomatic", mode}, {"orientation", orientation}}, {{inner, "v depth(8)"}}),
                   1);
         ASSERT_EQ(clistCount("INPUT"), 2);
         for (int32_t i = 0; i < 2; ++i) {
@@ -392,7 +401,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
             std::vector<ContourElement> e(8);
             ASSERT_EQ(clistGet("INPUT", e.data(), &h, i), i);
             e.resize(h.elementCount);
-            const int sense = i == 0 ? wanted : -wanted;
+            const int sense = i == 0 ? wanted : island;
             EXPECT_EQ(h.ccw, sense > 0 ? 1 : 0) << orientation << i;
             EXPECT_EQ(h.leftSide, wanted > 0 ? 1 : 0) << orientation << i;
             double twiceArea = 0;  // the boxes come back as lines
