@@ -316,6 +316,13 @@ TEST(RingEmit, LinesClearOfInputAgainstTheirCrossings) {
 TEST(RingEmit, DistanceAgainstSampling) {
     rngResetState();
     const auto& sq = square();
+    // The measuring boxes are the sides' boxes grown by the margin.
+    RingMeasure measure;
+    ringMeasureBuild(sq.data(), 4, &measure);
+    const double m = measure.margin;
+    ASSERT_TRUE(measure.usable);
+    EXPECT_EQ(measure.boxes, (std::vector<double>{-m, -m, 10 + m, m, 10 - m, -m, 10 + m, 10 + m,  //
+                                                  -m, 10 - m, 10 + m, 10 + m, -m, -m, m, 10 + m}));
     for (int i = 0; i < 100; ++i) {
         Vec2 a{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())},
             b{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())};
@@ -327,7 +334,7 @@ TEST(RingEmit, DistanceAgainstSampling) {
         if (brute < 0.05) continue;  // crossing rings are never asked for
         Vec2 onE;
         RingPosition onR;
-        double d = elemRingDistance(&e, sq.data(), 4, &onE, &onR);
+        double d = elemRingDistance(&e, sq.data(), 4, &onE, &onR, i % 2 ? &measure : nullptr);
         EXPECT_NEAR(d, brute, 0.049 + 0.01) << i;
         EXPECT_NEAR(std::hypot(onE.x - onR.x, onE.y - onR.y), d, 1e-9) << i;
     }

@@ -203,9 +203,12 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
                  {1, 1, nullptr, {}, {0, 6}},
                  {1, 0, nullptr, {}, {0, 3, 4, 6}},
                  {-1, 0, narrow, {}, {6}},
-                 {-1, 0, nullptr, {200, 200, 210, 210}, {}}};
+                 {-1, 0, nullptr, {200, 200, 210, 210}, {}},
+                 // only the last ring's start point (40, 40) lies within the circle
+                 {-1, 0, nullptr, {30, 30, 40, 40}, {6}}};
     for (const Case& c : cases) {
         if (c.main.x1 > 0) {
+            clistCreate("MAIN");
             ASSERT_TRUE(putContour("MAIN", rect(c.main), header(4, 1, 1)));
             ASSERT_EQ(mainBoundingCircle(), 1);
         }
