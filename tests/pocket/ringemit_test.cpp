@@ -62,8 +62,17 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
         RingPosition a, b;
         double c;
         int order;
-    } ends[] = {{{1, 10, 0}, {2, 10, 0}, 5, 0}, {{1, 10, 0}, at(15), 2, 1},    {{4, 0, 0}, at(5), 35, 1},
-                {at(5), {4, 0, 0}, 35, -1},     {{2, 10, 10}, at(25), 22, -1}, {{4, 0, 0}, {1, 0, 0}, 12, 0}};
+    } ends[] = {{{1, 10, 0}, {2, 10, 0}, 5, 0},
+                {{1, 10, 0}, at(15), 2, 1},
+                {{4, 0, 0}, at(5), 35, 1},
+                {at(5), {4, 0, 0}, 35, -1},
+                {{2, 10, 10}, at(25), 22, -1},
+                {{4, 0, 0}, {1, 0, 0}, 12, 0},
+                // points closer than 1e-4 are one
+                {{1, 10 - 5e-5, 0}, {2, 10, 0}, 5, 0},
+                {{1, 10 - 2e-4, 0}, {2, 10, 0}, 5, 1},
+                {at(5), {1, 5 + 5e-5, 0}, 2, 0},
+                {at(5), {1, 5 + 2e-4, 0}, 2, 1}};
     // A closed ring wraps so also in stock outside-in.
     for (const int32_t stockOutin : {1, 0})
         for (const auto& e : ends) {
