@@ -217,6 +217,11 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     }
     job.run(job.with("toolDiameter", ""));
     expectNoLeaks();
+    // A failure noted in a run reads back as 1 until the run's reset.
+    ccpNoteFailure();
+    EXPECT_EQ(ccpRunFailed(), 1);
+    pocketRunResetState();
+    EXPECT_EQ(ccpRunFailed(), 0);
 }
 
 // An explicit start point: the first plane is entered there, and the path moves on from it.
