@@ -561,17 +561,16 @@ TEST(PocketInput, ClippedElementsMarkedOnlyWhereTheRunUsesThem) {
         bool clip = true;           // else clip(false): walls but for the element after bnd(true)
         std::vector<int32_t> tags;  // -1, -2 and 0 counted
         int32_t stockMovement;
-    } cases[] = {{kCcpContourParallel, true, {0, 0, 4}, 0},
-                 {kCcpOutsideIn, true, {0, 0, 4}, 0},
-                 {kCcpOutsideInDirect, true, {3, 1, 0}, 1},
-                 {kCcpOpenPocket, true, {3, 1, 0}, 1},
-                 {kCcpOutsideInDirect, false, {0, 0, 4}, 0}};
+        const char* bnd = "true";  // bnd(false) leaves the mark at -1
+    } cases[] = {
+        {kCcpContourParallel, true, {0, 0, 4}, 0},  {kCcpOutsideIn, true, {0, 0, 4}, 0},
+        {kCcpOutsideInDirect, true, {3, 1, 0}, 1},  {kCcpOpenPocket, true, {3, 1, 0}, 1},
+        {kCcpOutsideInDirect, false, {0, 0, 4}, 0}, {kCcpOutsideInDirect, true, {4, 0, 0}, 1, "false"}};
     for (const auto& c : cases) {
         PocketErrors errors;
         writeText(file, kvx(std::string("v surface(10)\no Contour[1]()\n{\n v depth(4)\n v clip(") +
-                            (c.clip ? "true" : "false") +
-                            ")\n o L(x[0/10] y[0/0])\n v bnd(true)\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n"
-                            " o L(x[/0] y[/0])\n}\n"));
+                            (c.clip ? "true" : "false") + ")\n o L(x[0/10] y[0/0])\n v bnd(" + c.bnd +
+                            ")\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
         setVars({{"toolReference", "center"}});
         strcpy(kvCCPParams.geoSource, file.c_str());
         kvCCPParams.toolType = 2;

@@ -384,6 +384,12 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp({{"toolDiameter", diameter}}), 1);
         EXPECT_EQ(p.inch, inch) << diameter;
     }
+    // Only the key makes the start point explicit, in the parameters and in the rif block.
+    for (const auto& [value, flag] : {std::pair{"", 0}, {"false", 0}, {"true", 1}}) {
+        Phases ph;
+        ASSERT_EQ(ph.setUp({{"startExplicit", value}}), 1) << value;
+        EXPECT_EQ(p.startExplicit + 10 * rifBlock()->zustellOk, 11 * flag) << value;
+    }
     // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
     // wanted orientation the other way round, and its elements turn the other way. Unoriented, a contour
     // drawn against the first on the right side is a further outer one, turned to the first's sense.
