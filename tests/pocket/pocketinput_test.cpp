@@ -1,5 +1,7 @@
 #include "pocket/pocketinput.h"
 
+// The allocation controls only: another file of the binary holds the hooks.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "allocfail.h"
 #include "geometry/frames.h"
 #include "kernel/kvx/kvxfile.h"
 #include "pocket/inputcheck.h"
@@ -587,4 +590,38 @@ TEST(PocketInput, ClippedElementsMarkedOnlyWhereTheRunUsesThem) {
         EXPECT_EQ(counts, c.tags) << c.strategy;
         EXPECT_EQ(kvCCPParams.stockMovement, c.stockMovement) << c.strategy;
     }
+}
+
+// Short of memory anywhere in the read, the reader fails with a message or reads the contour whole.
+TEST(PocketInput, ReadShortOfMemoryFailsOrReadsAll) {
+    TempFolder tmp;
+    const std::string file = tmp.file("m.kvx");
+    writeText(file, kvx("o Contour[1]()\n{\n v depth(4)\n o L(x[0/20] y[0/0])\n o L(x[/20] y[/10])\n"
+                        " o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
+    long n = 1, failed = 0;
+    for (; n < 3000; ++n) {
+        PocketErrors errors;
+        setVars({{"toolReference", "center"}});
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.toolType = 2;
+        kvCCPParams.toolDiameter = 10;
+        allocfail::arm(n);
+        int got = -1;  // a throw is the caller's to catch
+        try {
+            got = pocketReadInput(&kvCCP, kPocketReadInput);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) break;
+        failed += got == 0;
+        ContourHeader h{};
+        if (got < 0) continue;
+        EXPECT_TRUE(got == 0 ? !PocketErrors::texts().empty()
+                             : clistCount("INPUT") == 1 && clistGetHeader("INPUT", &h, 0) == 0 &&
+                                   h.elementCount == 4)
+            << n << " " << got;
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_LT(n, 3000);
 }
