@@ -669,6 +669,29 @@ TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
     EXPECT_EQ(planes, std::set<double>{4});
 }
 
+// A neck the tool cannot pass parts the plane into two regions: with no start point given, both are cut.
+TEST(PocketRun, BothSidesOfANeckAreCut) {
+    Job job;
+    writeText("neck.kvx", kvxText({{{{0, 0},
+                                     {30, 0},
+                                     {30, 13},
+                                     {50, 13},
+                                     {50, 0},
+                                     {80, 0},
+                                     {80, 30},
+                                     {50, 30},
+                                     {50, 17},
+                                     {30, 17},
+                                     {30, 30},
+                                     {0, 30}},
+                                    "v depth(4)"}}));
+    ASSERT_EQ(job.run(job.with("geoSource", "geoSource := \"neck.kvx\"")), 0);
+    int cuts[2] = {0, 0};
+    for (const Out& o : job.channel(31)) cuts[o.x > 40] += o.type == 3111 || o.type == 3121;
+    EXPECT_GT(cuts[0], 3);
+    EXPECT_GT(cuts[1], 3);
+}
+
 // With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open
 // pocket: its entries come in from the side (left or right by the orientation), not drilled; without the
 // mark, drilled.
