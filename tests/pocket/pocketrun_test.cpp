@@ -672,19 +672,9 @@ TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
 // A neck the tool cannot pass parts the plane into two regions: with no start point given, both are cut.
 TEST(PocketRun, BothSidesOfANeckAreCut) {
     Job job;
-    writeText("neck.kvx", kvxText({{{{0, 0},
-                                     {30, 0},
-                                     {30, 13},
-                                     {50, 13},
-                                     {50, 0},
-                                     {80, 0},
-                                     {80, 30},
-                                     {50, 30},
-                                     {50, 17},
-                                     {30, 17},
-                                     {30, 30},
-                                     {0, 30}},
-                                    "v depth(4)"}}));
+    const std::vector<Vec2> neck = {{0, 0},   {30, 0},  {30, 13}, {50, 13}, {50, 0},  {80, 0},  //
+                                    {80, 30}, {50, 30}, {50, 17}, {30, 17}, {30, 30}, {0, 30}};
+    writeText("neck.kvx", kvxText({{neck, "v depth(4)"}}));
     ASSERT_EQ(job.run(job.with("geoSource", "geoSource := \"neck.kvx\"")), 0);
     int cuts[2] = {0, 0};
     for (const Out& o : job.channel(31)) cuts[o.x > 40] += o.type == 3111 || o.type == 3121;
