@@ -384,11 +384,17 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp({{"toolDiameter", diameter}}), 1);
         EXPECT_EQ(p.inch, inch) << diameter;
     }
-    // Only the key makes the start point explicit, in the parameters and in the rif block.
+    // Only the key makes the start point explicit, in the parameters and in the rif block; fully nested, the
+    // run then keeps to the level nearest the start (the outer pocket's 1, not also the floor pocket's 2).
     for (const auto& [value, flag] : {std::pair{"", 0}, {"false", 0}, {"true", 1}}) {
         Phases ph;
-        ASSERT_EQ(ph.setUp({{"startExplicit", value}}), 1) << value;
+        ASSERT_EQ(
+            ph.setUp({{"startExplicit", value}, {"oriAutomatic", "full"}, {"startX", "1"}, {"startY", "1"}},
+                     {{boxPoints(20, 10, 40, 30), "v depth(8)"}, {boxPoints(24, 14, 36, 26), "v depth(12)"}}),
+            1)
+            << value;
         EXPECT_EQ(p.startExplicit + 10 * rifBlock()->zustellOk, 11 * flag) << value;
+        EXPECT_EQ(10 * p.firstLevel + p.deepestLevel, 12 - flag) << value;
     }
     // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
     // wanted orientation the other way round, and its elements turn the other way. Unoriented, a contour
