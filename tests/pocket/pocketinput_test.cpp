@@ -623,5 +623,4 @@ TEST(PocketInput, ReadShortOfMemoryFailsOrReadsAll) {
             << n << " " << got;
     }
     EXPECT_GT(failed, 0);
-    EXPECT_LT(n, 3000);
 }

@@ -217,8 +217,7 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     }
     job.run(job.with("toolDiameter", ""));
     expectNoLeaks();
-    // A failure noted in a run reads back as 1 until the run's reset.
-    ccpNoteFailure();
+    ccpNoteFailure();  // reads back as 1 until the run's reset
     EXPECT_EQ(ccpRunFailed(), 1);
     pocketRunResetState();
     EXPECT_EQ(ccpRunFailed(), 0);
@@ -386,30 +385,33 @@ TEST(PocketRun, InputAndSetUpSettle) {
     }
     // Only the key makes the start point explicit, in the parameters and in the rif block; fully nested, the
     // run then keeps to the level nearest the start (the outer pocket's 1, not also the floor pocket's 2).
-    for (const auto& [value, flag] : {std::pair{"", 0}, {"false", 0}, {"true", 1}}) {
+    // The direct strategies run against the orientation.
+    const struct {
+        const char *value, *strategy;
+        int flag, orientation;
+    } starts[] = {
+        {"", "contourParallel", 0, 1}, {"false", "openPocket", 0, -1}, {"true", "stockOutin", 1, -1}};
+    for (const auto& [value, strategy, flag, orientation] : starts) {
         Phases ph;
+        const std::vector<KvxContour> more = {{boxPoints(20, 10, 40, 30), "v depth(8)"},  //
+                                              {boxPoints(24, 14, 36, 26), "v depth(12)"}};
         ASSERT_EQ(
-            ph.setUp({{"startExplicit", value}, {"oriAutomatic", "full"}, {"startX", "1"}, {"startY", "1"}},
-                     {{boxPoints(20, 10, 40, 30), "v depth(8)"}, {boxPoints(24, 14, 36, 26), "v depth(12)"}}),
-            1)
-            << value;
+            ph.setUp({{"startExplicit", value}, {"oriAutomatic", "full"}, {"strategy", strategy}}, more), 1);
         EXPECT_EQ(p.startExplicit + 10 * rifBlock()->zustellOk, 11 * flag) << value;
         EXPECT_EQ(10 * p.firstLevel + p.deepestLevel, 12 - flag) << value;
+        EXPECT_EQ(p.orientation, orientation) << strategy;
     }
     // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
     // wanted orientation the other way round, and its elements turn the other way. Unoriented, a contour
     // drawn against the first on the right side is a further outer one, turned to the first's sense.
     const struct {
         const char *mode, *orientation;
-        bool islandCw;
         int wanted, island;
-    } orients[] = {{"single", "counterClockwise", false, 1, -1},
-                   {"single", "clockwise", false, -1, 1},
-                   {"none", "clockwise", true, 1, 1}};
-    for (const auto& [mode, orientation, islandCw, wanted, island] : orients) {
+    } orients[] = {{"single", "counterClockwise", 1, -1}, {"single", "clockwise", -1, 1}, {"none", "", 1, 1}};
+    for (const auto& [mode, orientation, wanted, island] : orients) {
         Phases ph;
         std::vector<Vec2> inner = boxPoints(20, 10, 40, 30);
-        if (islandCw) std::reverse(inner.begin(), inner.end());
+        if (wanted == island) std::reverse(inner.begin(), inner.end());  // drawn against the first
         ASSERT_EQ(ph.setUp({{"oriAutomatic", mode}, {"orientation", orientation}}, {{inner, "v depth(8)"}}),
                   1);
         ASSERT_EQ(clistCount("INPUT"), 2);
@@ -684,8 +686,7 @@ TEST(PocketRun, BothSidesOfANeckAreCut) {
     ASSERT_EQ(job.run(job.with("geoSource", "geoSource := \"neck.kvx\"")), 0);
     int cuts[2] = {0, 0};
     for (const Out& o : job.channel(31)) cuts[o.x > 40] += o.type == 3111 || o.type == 3121;
-    EXPECT_GT(cuts[0], 3);
-    EXPECT_GT(cuts[1], 3);
+    EXPECT_TRUE(cuts[0] > 3 && cuts[1] > 3) << cuts[0] << " " << cuts[1];
 }
 
 // With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open
