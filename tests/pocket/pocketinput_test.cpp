@@ -285,6 +285,7 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
         EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
         EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{f.sent});
     }
+    EXPECT_EQ(pocketReadInput(nullptr, kPocketReadInput) + pocketReadInput(&kvCCP, 7), 0);
 }
 
 // A contour's own variables reach its header and allowance: stock and pocket only when "true", reverse
