@@ -165,8 +165,8 @@ bool InputReader::onElement() {
             p.startX = x[0];
             p.startY = y[0];
         }
-        // The contour that carries the start point is not a contour to machine.
-        level_ = 0;
+        // The contour that carries the start point is not a contour to machine. Its scope still counts:
+        // a file broken off inside it is damaged.
         contourLevel_ = -1;
         return true;
     }

@@ -81,4 +81,6 @@ TEST(PocketState, FixedTablesRefuseWhatDoesNotFit) {
     EXPECT_EQ(row[kPocketRingColumns - 1], static_cast<uint32_t>(kPocketRingColumns - 1));
     EXPECT_EQ(pocketRingRow(kPocketRingRows - 1), row);  // kept and reused
     EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{"101 1103"});
+    pocketKernelResetState();
+    EXPECT_EQ(pocketAllowanceGet(kPocketMaxAllowances - 1), 0.0);  // cleared, not merely small
 }

@@ -1,5 +1,7 @@
 #include "pocket/pocketinput.h"
 
+// The allocation controls only: another file of the binary holds the hooks.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "allocfail.h"
 #include "geometry/frames.h"
 #include "kernel/kvx/kvxfile.h"
 #include "pocket/inputcheck.h"
@@ -267,16 +270,22 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     EXPECT_EQ(kvCCPParams.startX, 3);
     EXPECT_EQ(kvCCPParams.startY, -4);
 
+    // A file broken off inside the start point's scope, or one around it, is damaged like any other.
+    const std::string cut = tmp.file("cut.kvx"), fail = "101 6,(" + cut + ")";
     const struct {
-        const char* name;
-        const char* sent;
-    } failures[] = {{"", "101 5"}, {"/nonexistent/x.kvx", "101 6,(/nonexistent/x.kvx)"}};
+        std::string name, text, sent;
+    } failures[] = {{"", "", "101 5"},
+                    {"/nonexistent/x.kvx", "", "101 6,(/nonexistent/x.kvx)"},
+                    {cut, "o Contour[4]()\n{\n o P(x[3] y[-4])\n", fail},
+                    {cut, "{\no Contour[4]()\n{\n o P(x[3] y[-4])\n}\n", fail}};
     for (const auto& f : failures) {
         PocketErrors::texts().clear();
-        strcpy(kvCCPParams.geoSource, f.name);
+        if (!f.text.empty()) writeText(f.name, kvx(f.text));
+        strcpy(kvCCPParams.geoSource, f.name.c_str());
         EXPECT_EQ(pocketReadInput(&kvCCP, kPocketReadInput), 0);
         EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>{f.sent});
     }
+    EXPECT_EQ(pocketReadInput(nullptr, kPocketReadInput) + pocketReadInput(&kvCCP, 7), 0);
 }
 
 // A contour's own variables reach its header and allowance: stock and pocket only when "true", reverse
@@ -556,17 +565,16 @@ TEST(PocketInput, ClippedElementsMarkedOnlyWhereTheRunUsesThem) {
         bool clip = true;           // else clip(false): walls but for the element after bnd(true)
         std::vector<int32_t> tags;  // -1, -2 and 0 counted
         int32_t stockMovement;
-    } cases[] = {{kCcpContourParallel, true, {0, 0, 4}, 0},
-                 {kCcpOutsideIn, true, {0, 0, 4}, 0},
-                 {kCcpOutsideInDirect, true, {3, 1, 0}, 1},
-                 {kCcpOpenPocket, true, {3, 1, 0}, 1},
-                 {kCcpOutsideInDirect, false, {0, 0, 4}, 0}};
+        const char* bnd = "true";  // bnd(false) leaves the mark at -1
+    } cases[] = {
+        {kCcpContourParallel, true, {0, 0, 4}, 0},  {kCcpOutsideIn, true, {0, 0, 4}, 0},
+        {kCcpOutsideInDirect, true, {3, 1, 0}, 1},  {kCcpOpenPocket, true, {3, 1, 0}, 1},
+        {kCcpOutsideInDirect, false, {0, 0, 4}, 0}, {kCcpOutsideInDirect, true, {4, 0, 0}, 1, "false"}};
     for (const auto& c : cases) {
         PocketErrors errors;
         writeText(file, kvx(std::string("v surface(10)\no Contour[1]()\n{\n v depth(4)\n v clip(") +
-                            (c.clip ? "true" : "false") +
-                            ")\n o L(x[0/10] y[0/0])\n v bnd(true)\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n"
-                            " o L(x[/0] y[/0])\n}\n"));
+                            (c.clip ? "true" : "false") + ")\n o L(x[0/10] y[0/0])\n v bnd(" + c.bnd +
+                            ")\n o L(x[/10] y[/10])\n o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
         setVars({{"toolReference", "center"}});
         strcpy(kvCCPParams.geoSource, file.c_str());
         kvCCPParams.toolType = 2;
@@ -583,4 +591,37 @@ TEST(PocketInput, ClippedElementsMarkedOnlyWhereTheRunUsesThem) {
         EXPECT_EQ(counts, c.tags) << c.strategy;
         EXPECT_EQ(kvCCPParams.stockMovement, c.stockMovement) << c.strategy;
     }
+}
+
+// Short of memory anywhere in the read, the reader fails with a message or reads the contour whole.
+TEST(PocketInput, ReadShortOfMemoryFailsOrReadsAll) {
+    TempFolder tmp;
+    const std::string file = tmp.file("m.kvx");
+    writeText(file, kvx("o Contour[1]()\n{\n v depth(4)\n o L(x[0/20] y[0/0])\n o L(x[/20] y[/10])\n"
+                        " o L(x[/0] y[/10])\n o L(x[/0] y[/0])\n}\n"));
+    long n = 1, failed = 0;
+    for (; n < 3000; ++n) {
+        PocketErrors errors;
+        setVars({{"toolReference", "center"}});
+        strcpy(kvCCPParams.geoSource, file.c_str());
+        kvCCPParams.toolType = 2;
+        kvCCPParams.toolDiameter = 10;
+        allocfail::arm(n);
+        int got = -1;  // a throw is the caller's to catch
+        try {
+            got = pocketReadInput(&kvCCP, kPocketReadInput);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) break;
+        failed += got == 0;
+        ContourHeader h{};
+        if (got < 0) continue;
+        EXPECT_TRUE(got == 0 ? !PocketErrors::texts().empty()
+                             : clistCount("INPUT") == 1 && clistGetHeader("INPUT", &h, 0) == 0 &&
+                                   h.elementCount == 4)
+            << n << " " << got;
+    }
+    EXPECT_GT(failed, 0);
 }

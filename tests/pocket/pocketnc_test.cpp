@@ -349,6 +349,8 @@ TEST(PocketNc, RampTransitionWithinAPass) {
         rampTransition(&next);
         EXPECT_EQ(pocketEmitElement(&b), 1);
         pocketContourEnd();
+        EXPECT_EQ(pocketPlungePending() + 10 * pocketOutputState().retractDone,
+                  11);  // the tool stands retracted
         int entries = 0, zig = 0, feedToNext = 0;
         for (const Rec& r : log()) {
             entries += r.name == "start";

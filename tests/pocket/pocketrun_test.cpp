@@ -217,6 +217,10 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     }
     job.run(job.with("toolDiameter", ""));
     expectNoLeaks();
+    ccpNoteFailure();  // reads back as 1 until the run's reset
+    EXPECT_EQ(ccpRunFailed(), 1);
+    pocketRunResetState();
+    EXPECT_EQ(ccpRunFailed(), 0);
 }
 
 // An explicit start point: the first plane is entered there, and the path moves on from it.
@@ -379,12 +383,36 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp({{"toolDiameter", diameter}}), 1);
         EXPECT_EQ(p.inch, inch) << diameter;
     }
-    // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
-    // wanted orientation the other way round, and its elements turn the other way.
-    for (const auto& [orientation, wanted] : {std::pair{"counterClockwise", 1}, {"clockwise", -1}}) {
+    // Only the key makes the start point explicit, in the parameters and in the rif block; fully nested, the
+    // run then keeps to the level nearest the start (the outer pocket's 1, not also the floor pocket's 2).
+    // The direct strategies run against the orientation.
+    const struct {
+        const char *value, *strategy;
+        int flag, orientation;
+    } starts[] = {
+        {"", "contourParallel", 0, 1}, {"false", "openPocket", 0, -1}, {"true", "stockOutin", 1, -1}};
+    for (const auto& [value, strategy, flag, orientation] : starts) {
         Phases ph;
-        ASSERT_EQ(ph.setUp({{"oriAutomatic", "single"}, {"orientation", orientation}},
-                           {{boxPoints(20, 10, 40, 30), "v depth(8)"}}),
+        const std::vector<KvxContour> more = {{boxPoints(20, 10, 40, 30), "v depth(8)"},  //
+                                              {boxPoints(24, 14, 36, 26), "v depth(12)"}};
+        ASSERT_EQ(
+            ph.setUp({{"startExplicit", value}, {"oriAutomatic", "full"}, {"strategy", strategy}}, more), 1);
+        EXPECT_EQ(p.startExplicit + 10 * rifBlock()->zustellOk, 11 * flag) << value;
+        EXPECT_EQ(10 * p.firstLevel + p.deepestLevel, 12 - flag) << value;
+        EXPECT_EQ(p.orientation, orientation) << strategy;
+    }
+    // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
+    // wanted orientation the other way round, and its elements turn the other way. Unoriented, a contour
+    // drawn against the first on the right side is a further outer one, turned to the first's sense.
+    const struct {
+        const char *mode, *orientation;
+        int wanted, island;
+    } orients[] = {{"single", "counterClockwise", 1, -1}, {"single", "clockwise", -1, 1}, {"none", "", 1, 1}};
+    for (const auto& [mode, orientation, wanted, island] : orients) {
+        Phases ph;
+        std::vector<Vec2> inner = boxPoints(20, 10, 40, 30);
+        if (wanted == island) std::reverse(inner.begin(), inner.end());  // drawn against the first
+        ASSERT_EQ(ph.setUp({{"oriAutomatic", mode}, {"orientation", orientation}}, {{inner, "v depth(8)"}}),
                   1);
         ASSERT_EQ(clistCount("INPUT"), 2);
         for (int32_t i = 0; i < 2; ++i) {
@@ -392,7 +420,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
             std::vector<ContourElement> e(8);
             ASSERT_EQ(clistGet("INPUT", e.data(), &h, i), i);
             e.resize(h.elementCount);
-            const int sense = i == 0 ? wanted : -wanted;
+            const int sense = i == 0 ? wanted : island;
             EXPECT_EQ(h.ccw, sense > 0 ? 1 : 0) << orientation << i;
             EXPECT_EQ(h.leftSide, wanted > 0 ? 1 : 0) << orientation << i;
             double twiceArea = 0;  // the boxes come back as lines
@@ -647,6 +675,18 @@ TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
     for (const Out& o : job.channel(31))
         if (o.type == 3131 && o.name == "surface") planes.insert(std::stod(o.value));
     EXPECT_EQ(planes, std::set<double>{4});
+}
+
+// A neck the tool cannot pass parts the plane into two regions: with no start point given, both are cut.
+TEST(PocketRun, BothSidesOfANeckAreCut) {
+    Job job;
+    const std::vector<Vec2> neck = {{0, 0},   {30, 0},  {30, 13}, {50, 13}, {50, 0},  {80, 0},  //
+                                    {80, 30}, {50, 30}, {50, 17}, {30, 17}, {30, 30}, {0, 30}};
+    writeText("neck.kvx", kvxText({{neck, "v depth(4)"}}));
+    ASSERT_EQ(job.run(job.with("geoSource", "geoSource := \"neck.kvx\"")), 0);
+    int cuts[2] = {0, 0};
+    for (const Out& o : job.channel(31)) cuts[o.x > 40] += o.type == 3111 || o.type == 3121;
+    EXPECT_TRUE(cuts[0] > 3 && cuts[1] > 3) << cuts[0] << " " << cuts[1];
 }
 
 // With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open

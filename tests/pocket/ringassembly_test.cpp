@@ -304,6 +304,13 @@ TEST(RingAssembly, DistanceChecksAgreeWithClosedFormDistances) {
         }
     }
     EXPECT_GT(decided, 400);
+    // An arc bulging out of its neighbours' boxes, second in its run of elements, still counts.
+    const std::vector<ContourElement> bulge = {lineElem(0, 0, 10, 0), arcElem(10, 5, 5, -kPi / 2, kPi / 2, 1),
+                                               lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0)};
+    for (const auto& [x, keeps] : {std::pair{15.5, 0}, {15.95, 1}}) {
+        const ContourElement two[2] = {lineElem(x, 5, x + 1e-3, 5), lineElem(x + 1e-3, 5, x, 5)};
+        EXPECT_EQ(ringKeepsDistance(two, 2, bulge.data(), 4, 1), keeps) << x;
+    }
 }
 
 TEST(RingAssembly, ClosingOpenChains) {

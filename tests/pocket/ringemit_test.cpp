@@ -62,8 +62,17 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
         RingPosition a, b;
         double c;
         int order;
-    } ends[] = {{{1, 10, 0}, {2, 10, 0}, 5, 0}, {{1, 10, 0}, at(15), 2, 1},    {{4, 0, 0}, at(5), 35, 1},
-                {at(5), {4, 0, 0}, 35, -1},     {{2, 10, 10}, at(25), 22, -1}, {{4, 0, 0}, {1, 0, 0}, 12, 0}};
+    } ends[] = {{{1, 10, 0}, {2, 10, 0}, 5, 0},
+                {{1, 10, 0}, at(15), 2, 1},
+                {{4, 0, 0}, at(5), 35, 1},
+                {at(5), {4, 0, 0}, 35, -1},
+                {{2, 10, 10}, at(25), 22, -1},
+                {{4, 0, 0}, {1, 0, 0}, 12, 0},
+                // points closer than 1e-4 are one
+                {{1, 10 - 5e-5, 0}, {2, 10, 0}, 5, 0},
+                {{1, 10 - 2e-4, 0}, {2, 10, 0}, 5, 1},
+                {at(5), {1, 5 + 5e-5, 0}, 2, 0},
+                {at(5), {1, 5 + 2e-4, 0}, 2, 1}};
     // A closed ring wraps so also in stock outside-in.
     for (const int32_t stockOutin : {1, 0})
         for (const auto& e : ends) {
@@ -316,6 +325,12 @@ TEST(RingEmit, LinesClearOfInputAgainstTheirCrossings) {
 TEST(RingEmit, DistanceAgainstSampling) {
     rngResetState();
     const auto& sq = square();
+    // The measuring boxes are the sides' boxes grown by the margin.
+    RingMeasure measure;
+    ringMeasureBuild(sq.data(), 4, &measure);
+    const double m = measure.margin;
+    EXPECT_EQ(measure.boxes, (std::vector<double>{-m, -m, 10 + m, m, 10 - m, -m, 10 + m, 10 + m,  //
+                                                  -m, 10 - m, 10 + m, 10 + m, -m, -m, m, 10 + m}));
     for (int i = 0; i < 100; ++i) {
         Vec2 a{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())},
             b{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())};
@@ -327,7 +342,7 @@ TEST(RingEmit, DistanceAgainstSampling) {
         if (brute < 0.05) continue;  // crossing rings are never asked for
         Vec2 onE;
         RingPosition onR;
-        double d = elemRingDistance(&e, sq.data(), 4, &onE, &onR);
+        double d = elemRingDistance(&e, sq.data(), 4, &onE, &onR, i % 2 ? &measure : nullptr);
         EXPECT_NEAR(d, brute, 0.049 + 0.01) << i;
         EXPECT_NEAR(std::hypot(onE.x - onR.x, onE.y - onR.y), d, 1e-9) << i;
     }

@@ -203,9 +203,12 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
                  {1, 1, nullptr, {}, {0, 6}},
                  {1, 0, nullptr, {}, {0, 3, 4, 6}},
                  {-1, 0, narrow, {}, {6}},
-                 {-1, 0, nullptr, {200, 200, 210, 210}, {}}};
+                 {-1, 0, nullptr, {200, 200, 210, 210}, {}},
+                 // only the last ring's start point (40, 40) lies within the circle
+                 {-1, 0, nullptr, {30, 30, 40, 40}, {6}}};
     for (const Case& c : cases) {
         if (c.main.x1 > 0) {
+            clistCreate("MAIN");
             ASSERT_TRUE(putContour("MAIN", rect(c.main), header(4, 1, 1)));
             ASSERT_EQ(mainBoundingCircle(), 1);
         }
@@ -219,11 +222,21 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
     }
     EXPECT_EQ(PocketErrors::texts().back(), "101 1500");
     ringHelpersResetState();
-    // A ring whose first element ends nearer the source's start than the distance less 0.006 is dropped.
-    for (const auto& [x, kept] : {std::pair{4.9, 0}, {4.99, 1}, {5.1, 1}}) {
-        std::vector<ContourElement> tri = polygon({{20, 0.6}, {x, 0.6}, {20, 20}});
+    // A ring whose first element ends nearer the source's start than the distance less 0.006 is dropped,
+    // and one coming anywhere nearer than the distance less 0.1.
+    const struct {
+        Vec2 b, c;
+        int kept;
+    } tris[] = {{{4.9, 0.6}, {20, 20}, 0},
+                {{4.99, 0.6}, {20, 20}, 1},
+                {{5.1, 0.6}, {20, 20}, 1},
+                {{6, 0.6}, {3, 3}, 0},
+                {{6, 0.6}, {3.5, 3.5}, 1}};
+    for (const auto& [b, c, kept] : tris) {
+        std::vector<ContourElement> tri = polygon({{20, 0.6}, b, c});
         int32_t s[1] = {0}, n[1] = {3};
-        EXPECT_EQ(ringsFilter(source.data(), 4, tri.data(), s, n, 1, 5, 1, 0, nullptr), kept) << x;
+        EXPECT_EQ(ringsFilter(source.data(), 4, tri.data(), s, n, 1, 5, 1, 0, nullptr), kept)
+            << b.x << " " << c.x;
     }
 }
 
