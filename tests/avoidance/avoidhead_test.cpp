@@ -872,19 +872,20 @@ TEST(AvoidHead, SelectiveCSamplesFromTheMiddleOut) {
 // overlapping neighbours are left as they are.
 TEST(AvoidHead, SelectiveBJoinsDisjointNeighbours) {
     collAssemblyResetState();
-    Plist* l = pathAlongX(3, 0.3);
+    Plist* l = pathAlongX(5, 0.3);
     ASSERT_NE(l, nullptr);
     const HeadAvoidParams hp = params(1, 2);
     AvoidTable* t = preparedTable(l, hp);
     ASSERT_NE(t, nullptr);
-    const double bands[3][2] = {{0.2, 0.4}, {0.6, 0.8}, {0.25, 0.8}};
-    for (int i = 0; i < 3; ++i) {
+    // The last two touch their predecessor exactly, from above and from below: they meet.
+    const double bands[5][2] = {{0.2, 0.4}, {0.6, 0.8}, {0.25, 0.8}, {0.8, 0.9}, {0.5, 0.8}};
+    for (int i = 0; i < 5; ++i) {
         AvoidEntry& e = t->entries[i];
         e.bMin = bands[i][0], e.bMax = bands[i][1], e.b = 0.5 * (e.bMin + e.bMax), e.state = 0;
     }
     EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
-    const double want[3][2] = {{0.2, 0.4}, {0.3, 0.3}, {0.25, 0.8}};
-    for (int i = 0; i < 3; ++i) {
+    const double want[5][2] = {{0.2, 0.4}, {0.3, 0.3}, {0.25, 0.8}, {0.8, 0.9}, {0.5, 0.8}};
+    for (int i = 0; i < 5; ++i) {
         const AvoidEntry& e = t->entries[i];
         EXPECT_NEAR(e.bMin, want[i][0], 1e-12) << i;
         EXPECT_NEAR(e.bMax, want[i][1], 1e-12) << i;
