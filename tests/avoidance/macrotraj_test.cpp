@@ -179,9 +179,9 @@ TEST(MacroTraj, RampCases) {
         EXPECT_EQ(helix ? helix->count : 3, 3);  // out to the circle and back: no step is needed
         macroPathFree(r), macroPathFree(helix);
     }
-    for (double stretch : {0.0, 0.5}) {  // a half turn has no slope
+    for (double stretch : {0.0, 0.5}) {  // a half turn has no slope, nor has one past it by a slope of 5e-6
         macroSetRampPieceLength(stretch);
-        EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << stretch;
+        for (double a : {kPi, kPi + 5e-6}) EXPECT_EQ(macroGenRamp(g, 0, a, 1e-4, 0), nullptr) << stretch;
     }
     macroSetRampPieceLength(0.0);
     m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);  // L = 2 on a run 1 long: back and forth
