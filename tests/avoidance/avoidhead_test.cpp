@@ -357,13 +357,14 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
         EXPECT_NEAR(out, bLow, 0.016) << bo;
         ASSERT_EQ(avoidBisectB(&p, 1.4, bo, c, &out), 1);
         EXPECT_NEAR(out, bHigh, 0.016) << bo;
-        // Both ends free, the middle blocked: the interval shrinks to the side of the point's own B.
-        for (const double b : {0.05, 1.35}) {
+        // Both ends free, the middle blocked: the interval shrinks to the side of the point's own B; on
+        // the first blocked sample itself, to the side above.
+        for (const double b : {0.05, 1.35, first}) {
             AvoidEntry e{};
             e.b = b, e.c = c, e.bMin = 0.0, e.bMax = 1.4;
             ASSERT_TRUE(avoidIntervalPass(&e, &p, c)) << bo << " " << b;
-            EXPECT_TRUE(e.bMin <= b && b <= e.bMax) << bo << " " << b;
-            EXPECT_NEAR(b < bo ? e.bMax : e.bMin, b < bo ? bLow : bHigh, 0.016) << bo << " " << b;
+            EXPECT_TRUE((e.bMin <= b && b <= e.bMax) || b == first) << bo << " " << b;
+            EXPECT_NEAR(b < first ? e.bMax : e.bMin, b < first ? bLow : bHigh, 0.016) << bo << " " << b;
             for (double t = e.bMin; t <= e.bMax; t += 0.01) EXPECT_TRUE(freeAt(c, t)) << bo << " " << t;
         }
         // The plate also blocks C near +y at tilt bo; the C bisection meets the sampled edge.
