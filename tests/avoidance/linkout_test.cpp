@@ -81,8 +81,11 @@ TEST_F(LinkOut, DuplicatePointsAreFilteredButAxesAlwaysGoOut) {
 
 TEST_F(LinkOut, PreviousPointMovesOnlyOnARealStep) {
     struct Case {
-        Vec3 third, previous;
-    } cases[] = {{{0.0005, 0, 0}, {5, 0, 0}}, {{0, 0.001, 0}, {0, 0, 0}}, {{0, 0, -0.0009}, {5, 0, 0}}};
+        Vec3 second, third, previous;
+    } cases[] = {{{0, 0, 0}, {0.0005, 0, 0}, {5, 0, 0}},
+                 {{0, 0, 0}, {0, 0.001, 0}, {0, 0, 0}},
+                 {{0, 0, 0}, {0, 0, -0.0009}, {5, 0, 0}},
+                 {{1, 2, 3}, {1.0005, 1.9995, 3.0005}, {5, 0, 0}}};  // steps count by difference
     for (const Case& c : cases) {
         SetUp();
         const Vec3 a{5, 0, 0};
@@ -90,8 +93,7 @@ TEST_F(LinkOut, PreviousPointMovesOnlyOnARealStep) {
         Vec3 last, prev;
         linkPreviousPoint(&prev);
         EXPECT_VEC_NEAR(prev, a, 0);  // the first position is both last and previous
-        const Vec3 b{0, 0, 0};
-        linkEmitPosition(&b, 0);
+        linkEmitPosition(&c.second, 0);
         linkEmitPosition(&c.third, 0);
         linkLastPoint(&last), linkPreviousPoint(&prev);
         EXPECT_VEC_NEAR(last, c.third, 0);
