@@ -349,6 +349,9 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
         while (freeAt(c, k * 0.05)) ++k;
         const double first = k * 0.05;
         EXPECT_EQ(avoidSpanFreeB(&p, 0.0, bLow - 0.05, c, &hit), 1) << bo;
+        // It stops a step short of its end, give or take 1e-5.
+        for (const double under : {5e-5, 0.5e-5})
+            EXPECT_EQ(avoidSpanFreeB(&p, 0.0, first + 0.05 - under, c, &hit), under > 1e-5) << bo;
         ASSERT_EQ(avoidSpanFreeB(&p, 0.0, 1.4, c, &hit), 0) << bo;
         EXPECT_EQ(hit, first) << bo;
         ASSERT_EQ(avoidSpanFreeB(&p, bo, 1.4, c, &hit), 0) << bo;
