@@ -137,7 +137,7 @@ TEST_F(LinkOut, FailuresAndANewRun) {
     linkClearPointCallbacks();
     EXPECT_EQ(linkCallPoint(&x, 0) + linkCallListEnd(), 0);
     EXPECT_EQ(linkCallAxis(&x), 0);  // an axis that went out
-    EXPECT_EQ(linkCallPoint(nullptr, 0) + linkCallAxis(nullptr), 0);
+    EXPECT_EQ(linkCallPoint(nullptr, 0) + linkCallAxis(nullptr) + linkEmitPosition(nullptr, 0), 0);
     linkSetAxisCallback(nullptr);
     EXPECT_EQ(linkAxisCallbackPresent(), 1);  // set by any registration, never cleared
     // Section ends pass only for codes sharing a bit with the mask, as (code, 0, 0).
