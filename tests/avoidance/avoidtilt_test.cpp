@@ -202,7 +202,7 @@ int32_t fakeRecord(const Vec3*, const Vec3*, int32_t part, int32_t result) {
 }
 
 int32_t recordTilt(const Vec3* p, const Vec3* a, int32_t part, int32_t result) {
-    gTrials.push_back(std::acos(a->z));
+    gTrials.push_back(std::atan2(std::hypot(a->x, a->y), a->z));  // the whole axis, not its z alone
     return fakeRecord(p, a, part, result);
 }
 
