@@ -956,7 +956,7 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at pi
         double c;
         bool success;
-    } cases[] = {{15, 4, 5, kPi / 2, false}, {12, 9, 12, 1.0, true}};
+    } cases[] = {{15, 4, 5, kPi / 2, false}, {24, 21, 24, 1.0, true}};
     for (const auto& c : cases) {
         Plist* l = pathAlongX(c.n, 0.8);
         ASSERT_NE(l, nullptr);
@@ -969,7 +969,10 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         }
         const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
         EXPECT_EQ(r == 2, c.success) << c.n << " " << r;
-        for (int i = 0; r == 2 && i < c.n; ++i) EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
+        for (int i = 0; r == 2 && i < c.n; ++i) {  // C kept before the window, 10 before the widened run
+            EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
+            EXPECT_TRUE(i >= c.from - 19 || t->entries[i].c == 0.0) << i;
+        }
         avoidTableFree(t);
         plistFree(l);
     }
