@@ -501,6 +501,22 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     EXPECT_VEC_NEAR(m->points[1], (Vec3{0, 0, 3}), 1e-12);
     macroPathFree(m);
     plistFree(g);
+    // A length that ends among segments each under 1e-12 long finds none to lie on: the wrap fails.
+    g = makeGuide({{0, 0, 0},
+                   {10, 0, 0},
+                   {10, 10, 0},
+                   {0, 10, 0},
+                   {0, 0, 0},
+                   {4e-13, 0, 0},
+                   {8e-13, 0, 0},
+                   {1.2e-12, 0, 0},
+                   {1.6e-12, 0, 0}});
+    m = macroPathCreate(kMacroLeave, 10, 3, 0);
+    ASSERT_TRUE(g && m);
+    for (const Vec3& q : {p0, Vec3{-40 - 1.2e-12, 0, 0}, Vec3{0, 0, 3}}) macroPathAppend(m, q);
+    EXPECT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g), 0);
+    macroPathFree(m);
+    plistFree(g);
     g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built
     ASSERT_NE(g, nullptr);
     for (bool wrap : {false, true}) {
