@@ -956,7 +956,7 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at pi
         double c;
         bool success;
-    } cases[] = {{15, 4, 5, kPi / 2, false}, {24, 21, 24, 1.0, true}};
+    } cases[] = {{15, 4, 5, kPi / 2, false}, {23, 21, 23, 1.0, true}};
     for (const auto& c : cases) {
         Plist* l = pathAlongX(c.n, 0.8);
         ASSERT_NE(l, nullptr);
