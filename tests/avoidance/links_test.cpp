@@ -937,6 +937,9 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &noTool, &h) * 10 + h, -40);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &noTool, &h), -4);
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noTool, &h) * 10 + h, -40);
+    CheckModel noStep = model;  // the placement refuses a model without a tolerance
+    noStep.tolerance = 0.0, noStep.bounds[5] = 100.0;
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
     ProfileCurve* curve = profileLine(&p, &up);
     ASSERT_NE(curve, nullptr);
     EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);
