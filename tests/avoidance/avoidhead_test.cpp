@@ -500,6 +500,9 @@ TEST(AvoidHead, MissingArgumentsAreRefused) {
     bare->count = 0;
     EXPECT_EQ(avoidToolHeadCollision(bare, &hp), 1);  // nothing to do
     EXPECT_EQ(selectAvoidanceMode(nullptr, nullptr, &hp), 1);
+    const HeadAvoidParams unknown = params(1, 1);
+    bare->count = 1;  // a selection not implemented fails, for a range of one point too
+    EXPECT_EQ(selectAvoidanceMode(nullptr, bare, &unknown), kHeadAvoidNoSolution);
     plistFree(bare);
     plistFree(l);
 }
