@@ -205,6 +205,17 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
             EXPECT_EQ(toolLineHit(&p, &a, &t, &q), 0) << s;
             EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
         }
+    // A post reached only once the axis has turned flatter for another one: the scan starts over after
+    // each tilt, from its first column and row.
+    const Vec3 p{0, 0, 0};
+    avoidTiltResetState();
+    setTiltLimit(1.2);
+    FlatGrid two(-100);
+    two.z[11][0] = 58, two.z[28][7] = 48.7;
+    Vec3 flat{-std::sin(0.24), 0, std::cos(0.24)};
+    EXPECT_EQ(avoidCollisionTilt(&p, &two.g, &t, &flat, 1, 2), 2);
+    for (const Vec3& q : {Vec3{-20, -9, 58}, Vec3{-13, 8, 48.7}})
+        EXPECT_EQ(toolLineHit(&p, &flat, &t, &q), 0);
     avoidTiltResetState();
 }
 

@@ -349,6 +349,9 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
         while (freeAt(c, k * 0.05)) ++k;
         const double first = k * 0.05;
         EXPECT_EQ(avoidSpanFreeB(&p, 0.0, bLow - 0.05, c, &hit), 1) << bo;
+        // It stops a step short of its end, give or take 1e-5.
+        for (const double under : {5e-5, 0.5e-5})
+            EXPECT_EQ(avoidSpanFreeB(&p, 0.0, first + 0.05 - under, c, &hit), under > 1e-5) << bo;
         ASSERT_EQ(avoidSpanFreeB(&p, 0.0, 1.4, c, &hit), 0) << bo;
         EXPECT_EQ(hit, first) << bo;
         ASSERT_EQ(avoidSpanFreeB(&p, bo, 1.4, c, &hit), 0) << bo;
@@ -357,13 +360,14 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
         EXPECT_NEAR(out, bLow, 0.016) << bo;
         ASSERT_EQ(avoidBisectB(&p, 1.4, bo, c, &out), 1);
         EXPECT_NEAR(out, bHigh, 0.016) << bo;
-        // Both ends free, the middle blocked: the interval shrinks to the side of the point's own B.
-        for (const double b : {0.05, 1.35}) {
+        // Both ends free, the middle blocked: the interval shrinks to the side of the point's own B; on
+        // the first blocked sample itself, to the side above.
+        for (const double b : {0.05, 1.35, first}) {
             AvoidEntry e{};
             e.b = b, e.c = c, e.bMin = 0.0, e.bMax = 1.4;
             ASSERT_TRUE(avoidIntervalPass(&e, &p, c)) << bo << " " << b;
-            EXPECT_TRUE(e.bMin <= b && b <= e.bMax) << bo << " " << b;
-            EXPECT_NEAR(b < bo ? e.bMax : e.bMin, b < bo ? bLow : bHigh, 0.016) << bo << " " << b;
+            EXPECT_TRUE((e.bMin <= b && b <= e.bMax) || b == first) << bo << " " << b;
+            EXPECT_NEAR(b < first ? e.bMax : e.bMin, b < first ? bLow : bHigh, 0.016) << bo << " " << b;
             for (double t = e.bMin; t <= e.bMax; t += 0.01) EXPECT_TRUE(freeAt(c, t)) << bo << " " << t;
         }
         // The plate also blocks C near +y at tilt bo; the C bisection meets the sampled edge.
@@ -496,6 +500,9 @@ TEST(AvoidHead, MissingArgumentsAreRefused) {
     bare->count = 0;
     EXPECT_EQ(avoidToolHeadCollision(bare, &hp), 1);  // nothing to do
     EXPECT_EQ(selectAvoidanceMode(nullptr, nullptr, &hp), 1);
+    const HeadAvoidParams unknown = params(1, 1);
+    bare->count = 1;  // a selection not implemented fails, for a range of one point too
+    EXPECT_EQ(selectAvoidanceMode(nullptr, bare, &unknown), kHeadAvoidNoSolution);
     plistFree(bare);
     plistFree(l);
 }
@@ -872,19 +879,20 @@ TEST(AvoidHead, SelectiveCSamplesFromTheMiddleOut) {
 // overlapping neighbours are left as they are.
 TEST(AvoidHead, SelectiveBJoinsDisjointNeighbours) {
     collAssemblyResetState();
-    Plist* l = pathAlongX(3, 0.3);
+    Plist* l = pathAlongX(5, 0.3);
     ASSERT_NE(l, nullptr);
     const HeadAvoidParams hp = params(1, 2);
     AvoidTable* t = preparedTable(l, hp);
     ASSERT_NE(t, nullptr);
-    const double bands[3][2] = {{0.2, 0.4}, {0.6, 0.8}, {0.25, 0.8}};
-    for (int i = 0; i < 3; ++i) {
+    // The last two touch their predecessor exactly, from above and from below: they meet.
+    const double bands[5][2] = {{0.2, 0.4}, {0.6, 0.8}, {0.25, 0.8}, {0.8, 0.9}, {0.5, 0.8}};
+    for (int i = 0; i < 5; ++i) {
         AvoidEntry& e = t->entries[i];
         e.bMin = bands[i][0], e.bMax = bands[i][1], e.b = 0.5 * (e.bMin + e.bMax), e.state = 0;
     }
     EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
-    const double want[3][2] = {{0.2, 0.4}, {0.3, 0.3}, {0.25, 0.8}};
-    for (int i = 0; i < 3; ++i) {
+    const double want[5][2] = {{0.2, 0.4}, {0.3, 0.3}, {0.25, 0.8}, {0.8, 0.9}, {0.5, 0.8}};
+    for (int i = 0; i < 5; ++i) {
         const AvoidEntry& e = t->entries[i];
         EXPECT_NEAR(e.bMin, want[i][0], 1e-12) << i;
         EXPECT_NEAR(e.bMax, want[i][1], 1e-12) << i;
@@ -951,7 +959,7 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at pi
         double c;
         bool success;
-    } cases[] = {{15, 4, 5, kPi / 2, false}, {12, 9, 12, 1.0, true}};
+    } cases[] = {{15, 4, 5, kPi / 2, false}, {23, 21, 23, 1.0, true}};
     for (const auto& c : cases) {
         Plist* l = pathAlongX(c.n, 0.8);
         ASSERT_NE(l, nullptr);
@@ -964,7 +972,10 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         }
         const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
         EXPECT_EQ(r == 2, c.success) << c.n << " " << r;
-        for (int i = 0; r == 2 && i < c.n; ++i) EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
+        for (int i = 0; r == 2 && i < c.n; ++i) {  // C kept before the window, 10 before the widened run
+            EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
+            EXPECT_TRUE(i >= c.from - 19 || t->entries[i].c == 0.0) << i;
+        }
         avoidTableFree(t);
         plistFree(l);
     }

@@ -93,12 +93,12 @@ TEST(AvoidTable, AnglesAndDirectionsRoundTrip) {
         EXPECT_EQ(dirFromAngles(&w, c, 0.0), 0);
         EXPECT_VEC_NEAR(w, (Vec3{0, 0, 1}), 0.0);
     }
-    // An axis counts as vertical (no azimuth) while both horizontal parts stay below 1e-5; so does a
-    // tilt whose sine is below 1e-5.
+    // An axis counts as vertical (no azimuth) while both horizontal parts stay below 1e-5 (one at 1e-5 is
+    // tilted); so does a tilt whose sine is below 1e-5.
     const struct {
         Vec3 v;
         int azimuth;
-    } axes[] = {{{5e-6, -5e-6, 1}, 0}, {{2e-5, 0, 1}, 1}, {{0, -2e-5, 1}, 1}, {{9.9e-6, 9.9e-6, -1}, 0}};
+    } axes[] = {{{5e-6, -5e-6, 1}, 0}, {{1e-5, 0, 1}, 1}, {{0, -1e-5, 1}, 1}, {{9.9e-6, 9.9e-6, -1}, 0}};
     for (const auto& a : axes) {
         double c = 7;
         EXPECT_EQ(vecAzimuth(&a.v, &c), a.azimuth) << a.v.x;

@@ -26,8 +26,8 @@ int32_t fakeFull(const Vec3* p, const Vec3* a, int32_t*) {
     gLastAxis = *a;
     return p->x == gBlockedX || std::acos(a->z) > gLimit ? gCode : 1;
 }
-int32_t fakeCheck(const Vec3* p, const Vec3* a, int32_t* hit, int32_t) {
-    return fakeFull(p, a, hit);
+int32_t fakeCheck(const Vec3* p, const Vec3* a, int32_t* hit, int32_t full) {
+    return full == 1 ? fakeFull(p, a, hit) : 1;  // the tilt asks for the full check only
 }
 int32_t fakeWhere(const Vec3* p, const Vec3* a, Vec3* vertex) {
     *vertex = Vec3{7, 8, 9};
@@ -89,6 +89,11 @@ TEST_F(TiltTest, TrialOrderThenBisection) {
     gTrials.clear();
     ASSERT_EQ(avoidTryTilt(&p, &a, 1, 2), 2);  // after a 2 the search starts just below b
     EXPECT_NEAR(gTrials[1], 0.79, 1e-12);
+    // Without the check that names a vertex the first trial is the full check as well.
+    const AvoidCollisionOps noWhere{fakeCheck, nullptr, fakeFull, fakeVertical, nullptr, nullptr, firstTrial};
+    avoidSetCollisionOps(&noWhere);
+    a = leaning(0.8, 2.0);
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
 }
 
 TEST_F(TiltTest, AnswersWithoutTrials) {
@@ -202,7 +207,7 @@ int32_t fakeRecord(const Vec3*, const Vec3*, int32_t part, int32_t result) {
 }
 
 int32_t recordTilt(const Vec3* p, const Vec3* a, int32_t part, int32_t result) {
-    gTrials.push_back(std::acos(a->z));
+    gTrials.push_back(std::atan2(std::hypot(a->x, a->y), a->z));  // the whole axis, not its z alone
     return fakeRecord(p, a, part, result);
 }
 

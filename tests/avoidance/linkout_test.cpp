@@ -81,8 +81,11 @@ TEST_F(LinkOut, DuplicatePointsAreFilteredButAxesAlwaysGoOut) {
 
 TEST_F(LinkOut, PreviousPointMovesOnlyOnARealStep) {
     struct Case {
-        Vec3 third, previous;
-    } cases[] = {{{0.0005, 0, 0}, {5, 0, 0}}, {{0, 0.001, 0}, {0, 0, 0}}, {{0, 0, -0.0009}, {5, 0, 0}}};
+        Vec3 second, third, previous;
+    } cases[] = {{{0, 0, 0}, {0.0005, 0, 0}, {5, 0, 0}},
+                 {{0, 0, 0}, {0, 0.001, 0}, {0, 0, 0}},
+                 {{0, 0, 0}, {0, 0, -0.0009}, {5, 0, 0}},
+                 {{1, 2, 3}, {1.0005, 1.9995, 3.0005}, {5, 0, 0}}};  // steps count by difference
     for (const Case& c : cases) {
         SetUp();
         const Vec3 a{5, 0, 0};
@@ -90,8 +93,7 @@ TEST_F(LinkOut, PreviousPointMovesOnlyOnARealStep) {
         Vec3 last, prev;
         linkPreviousPoint(&prev);
         EXPECT_VEC_NEAR(prev, a, 0);  // the first position is both last and previous
-        const Vec3 b{0, 0, 0};
-        linkEmitPosition(&b, 0);
+        linkEmitPosition(&c.second, 0);
         linkEmitPosition(&c.third, 0);
         linkLastPoint(&last), linkPreviousPoint(&prev);
         EXPECT_VEC_NEAR(last, c.third, 0);
@@ -135,7 +137,7 @@ TEST_F(LinkOut, FailuresAndANewRun) {
     linkClearPointCallbacks();
     EXPECT_EQ(linkCallPoint(&x, 0) + linkCallListEnd(), 0);
     EXPECT_EQ(linkCallAxis(&x), 0);  // an axis that went out
-    EXPECT_EQ(linkCallPoint(nullptr, 0) + linkCallAxis(nullptr), 0);
+    EXPECT_EQ(linkCallPoint(nullptr, 0) + linkCallAxis(nullptr) + linkEmitPosition(nullptr, 0), 0);
     linkSetAxisCallback(nullptr);
     EXPECT_EQ(linkAxisCallbackPresent(), 1);  // set by any registration, never cleared
     // Section ends pass only for codes sharing a bit with the mask, as (code, 0, 0).

@@ -265,6 +265,15 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 10}), 1e-3);
     EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
+    // Type 2 travels at a clearance plane of 5 lifted by the rest 7 less 5 - 1: at 8.
+    SetUp();
+    ctx.jumpFlag = 0, ctx.linkType = 2, ctx.safetyDistance = 1.0, ctx.clearancePlane = 5.0;
+    startAt({-10, 0, 3});
+    ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &plate.m), 0);
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 8}), 1e-3);
+    EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
+    ctx.clearancePlane = 100.0;
 
     // A plate just below the clearance plane, where the jump must cross: no lift is free.
     testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
@@ -928,6 +937,9 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkTravelLiftPlane(&p, &p, &ctx, &noTool, &h) * 10 + h, -40);
     EXPECT_EQ(linkTravelHeightLine(&p, &p, &ctx, &noTool, &h), -4);
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noTool, &h) * 10 + h, -40);
+    CheckModel noStep = model;  // the placement refuses a model without a tolerance
+    noStep.tolerance = 0.0, noStep.bounds[5] = 100.0;
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
     ProfileCurve* curve = profileLine(&p, &up);
     ASSERT_NE(curve, nullptr);
     EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);

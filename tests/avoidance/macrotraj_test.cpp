@@ -179,9 +179,9 @@ TEST(MacroTraj, RampCases) {
         EXPECT_EQ(helix ? helix->count : 3, 3);  // out to the circle and back: no step is needed
         macroPathFree(r), macroPathFree(helix);
     }
-    for (double stretch : {0.0, 0.5}) {  // a half turn has no slope
+    for (double stretch : {0.0, 0.5}) {  // a half turn has no slope, nor has one past it by a slope of 5e-6
         macroSetRampPieceLength(stretch);
-        EXPECT_EQ(macroGenRamp(g, 0, kPi, 4, 0), nullptr) << stretch;
+        for (double a : {kPi, kPi + 5e-6}) EXPECT_EQ(macroGenRamp(g, 0, a, 1e-4, 0), nullptr) << stretch;
     }
     macroSetRampPieceLength(0.0);
     m = macroGenRamp(g, 0, 45 * kDeg, 4, 0);  // L = 2 on a run 1 long: back and forth
@@ -499,6 +499,22 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     macroPathAppend(m, {0, 0, 3});
     ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g), 1);
     EXPECT_VEC_NEAR(m->points[1], (Vec3{0, 0, 3}), 1e-12);
+    macroPathFree(m);
+    plistFree(g);
+    // A length that ends among segments each under 1e-12 long finds none to lie on: the wrap fails.
+    g = makeGuide({{0, 0, 0},
+                   {10, 0, 0},
+                   {10, 10, 0},
+                   {0, 10, 0},
+                   {0, 0, 0},
+                   {4e-13, 0, 0},
+                   {8e-13, 0, 0},
+                   {1.2e-12, 0, 0},
+                   {1.6e-12, 0, 0}});
+    m = macroPathCreate(kMacroLeave, 10, 3, 0);
+    ASSERT_TRUE(g && m);
+    for (const Vec3& q : {p0, Vec3{-40 - 1.2e-12, 0, 0}, Vec3{0, 0, 3}}) macroPathAppend(m, q);
+    EXPECT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g), 0);
     macroPathFree(m);
     plistFree(g);
     g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built

@@ -154,7 +154,7 @@ TEST(ToolLine, PointInsideTheAssembly) {
         {10, 10, 2.9, 10, 1},
         {10, 10, 14.9, 90, 1},
         {10, 10, 4.9, 45, 1},
-        {10, 10, 5.1, 45, 0},               // the first cylinder only up to its radius
+        {10, 10, 5, 45, 0},                 // the first cylinder only inside its radius
         {10, 40, 14, 45, 1},                // wider than the head: the whole head's reach belongs to it
         {10, 40, 16, 45, 0},                // but nothing beyond the head's radius
         {10, 30 - 1e-5, 14.999998, 45, 0},  // 1e-5 narrower than the head: its own radius only
