@@ -1,7 +1,6 @@
 // Tilt-angle intervals over the obstacle meshes: the models and their box trees, the per-triangle
 // rejection tests and contact events, and the interval algebra.
 #include "avoidance/axisintervals.h"
-#include "avoidance/axisintervals_math.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "avoidance/axisintervals_math.h"
 #include "geometry/solve.h"
 
 namespace {
@@ -20,7 +20,6 @@ constexpr int32_t kLeafItems = 4;
 
 const AxisObstacleModel* gSlots[kAxisModelSlots] = {};
 int32_t gBoxTree = 1;
-
 
 // Splits items[first..last] at the median centre along the box's longest side.
 AxisBoxNode* buildNode(AxisObstacleModel* m, int32_t first, int32_t last) {
@@ -433,6 +432,8 @@ int axisIntervalsTriangle(int32_t item, const AxisFrame* f, const AxisObstacleMo
             }
         }
         for (int v = 0; v < 3; ++v) bandEdgeEvents(f, m, i, &n, V[v], V[(v + 1) % 3], V[(v + 2) % 3], &ev);
+        // No contact begins or ends at any tilt: the band meets the triangle at every tilt or at none.
+        if (ev.n == 0 && bandHitsTriangle(f, m, i, V, &n, 0.0)) appendAngleInterval(out, -kPi, kPi);
         pairEvents(&ev, out);
         if (out->count > 0) sortAnglePairs(out);
     }

@@ -116,6 +116,9 @@ Vec3 bandNormal(const AxisFrame* f, const AxisObstacleModel* m, int32_t i, doubl
 // flag, phi and the barycentric a, b of the touching point. h = n . (P - V0).
 int ringPlaneAngles(const AxisFrame* f, double Z, double R, const Vec3 tri[3], const Vec3* n, double h,
                     double t[4], int inside[4], double phi[4], double a[4], double b[4]);
+// Whether the solid of band i, tilted by t, meets the triangle (n its unit normal).
+bool bandHitsTriangle(const AxisFrame* f, const AxisObstacleModel* m, int32_t i, const Vec3 tri[3],
+                      const Vec3* n, double t);
 // Tilt angles at which X lies on the ring circle (Z, R) or on band i; s = (X - P) . U in either case.
 int pointRingAngles(const AxisFrame* f, const Vec3* X, double Z, double R, double* t1, double* t2,
                     double* phi1, double* phi2, double* s);

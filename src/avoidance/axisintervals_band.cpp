@@ -1,6 +1,7 @@
 // Contact kernels of the tilt-angle intervals: ring against face, point on ring or band, and the
 // band against an edge window, found by a scan and Newton steps.
 #include <cmath>
+#include <initializer_list>
 
 #include "avoidance/axisintervals.h"
 #include "avoidance/axisintervals_math.h"
@@ -11,7 +12,6 @@ namespace {
 using namespace axisvec;
 
 constexpr double kPi = 3.14159265358979323846;
-
 
 // u on band i at squared distance q from the tool point; false where the quadratic has no root.
 bool bandParamAt(const AxisObstacleModel* m, int32_t i, double q, double* u) {
@@ -55,6 +55,61 @@ void bandPointEval(const AxisFrame* f, const AxisObstacleModel* m, int32_t i, do
 Vec3 bandNormal(const AxisFrame* f, const AxisObstacleModel* m, int32_t i, double t, double phi) {
     const Vec3 n = acrossAt(f, t);
     return sub(add(mul(std::cos(phi), n), mul(std::sin(phi), f->U)), mul(m->bandSlope[i], axisAt(f, t)));
+}
+
+bool bandHitsTriangle(const AxisFrame* f, const AxisObstacleModel* m, int32_t i, const Vec3 tri[3],
+                      const Vec3* n, double t) {
+    const Vec3 a = axisAt(f, t), across = acrossAt(f, t);
+    const double z0 = m->ringZ[i], z1 = m->ringZ[i + 1], s = m->bandSlope[i], b = m->bandBase[i];
+    const Vec3 e1 = sub(tri[1], tri[0]), e2 = sub(tri[2], tri[0]);
+    auto onFace = [&](Vec3 X) {
+        const Vec3 r = sub(X, tri[0]);
+        double x1, x2, x3;
+        return solveLinear3(e1.x, e2.x, n->x, e1.y, e2.y, n->y, e1.z, e2.z, n->z, r.x, r.y, r.z, &x1, &x2,
+                            &x3) &&
+               x1 >= 0.0 && x2 >= 0.0 && x1 + x2 <= 1.0;
+    };
+    // An edge (a vertex is an edge's end) inside the solid: along the edge, squared distance from the axis
+    // less the squared radius is a quadratic; its least value over the part between the end discs.
+    for (int k = 0; k < 3; ++k) {
+        const Vec3 p = sub(tri[k], f->P), e = sub(tri[(k + 1) % 3], tri[k]);
+        const double pu = dot(p, a), eu = dot(e, a), rp = s * pu + b;
+        const double qa = dot(e, e) - eu * eu - s * s * eu * eu;
+        const double qb = 2.0 * (dot(p, e) - pu * eu - s * eu * rp);
+        const double qc = dot(p, p) - pu * pu - rp * rp;
+        double w0 = 0.0, w1 = 1.0;
+        if (std::fabs(eu) > 0.0) {
+            const double wa = (z0 - pu) / eu, wb = (z1 - pu) / eu;
+            w0 = std::max(w0, std::min(wa, wb));
+            w1 = std::min(w1, std::max(wa, wb));
+        } else if (pu < z0 || pu > z1) {
+            continue;
+        }
+        if (w0 > w1) continue;
+        double least = std::min(qc + w0 * (qb + w0 * qa), qc + w1 * (qb + w1 * qa));
+        const double wv = qa > 0.0 ? -qb / (2.0 * qa) : -1.0;
+        if (wv > w0 && wv < w1) least = std::min(least, qc + wv * (qb + wv * qa));
+        if (least <= 0.0) return true;
+    }
+    // The face across the solid, its edges outside: it holds the axis where the axis crosses it
+    // between the discs, or else where an end disc's circle crosses it.
+    const double na = dot(*n, a);
+    if (std::fabs(na) > 1e-12) {
+        const double u = dot(*n, sub(tri[0], f->P)) / na;
+        if (u >= z0 && u <= z1 && onFace(add(f->P, mul(u, a)))) return true;
+    }
+    const double al = dot(*n, across), be = dot(*n, f->U), rho = std::hypot(al, be);
+    for (int j = i; j <= i + 1 && rho > 0.0; ++j) {
+        const double R = m->ringR[j];
+        const Vec3 c = add(f->P, mul(m->ringZ[j], a));
+        if (!(R > 0.0)) continue;
+        const double g = -dot(*n, sub(c, tri[0])) / (R * rho);
+        if (std::fabs(g) > 1.0) continue;
+        const double phi0 = std::atan2(be, al), dphi = std::acos(g);
+        for (double ph : {phi0 - dphi, phi0 + dphi})
+            if (onFace(add(c, mul(R, add(mul(std::cos(ph), across), mul(std::sin(ph), f->U)))))) return true;
+    }
+    return false;
 }
 
 int ringPlaneAngles(const AxisFrame* f, double Z, double R, const Vec3 tri[3], const Vec3* n, double h,

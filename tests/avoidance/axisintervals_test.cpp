@@ -500,14 +500,15 @@ TEST(AxisIntervals, BoxTreeNodesBoundTheirTriangles) {
 
 // One triangle's intervals against the tool swung through every angle: at seeded tilts away from the
 // interval ends, a tilt lies inside an interval exactly when the swung tool meets the triangle. The
-// triangles lie where the swing passes, some across the tool point's end disc and some by the top disc.
+// triangles lie where the swing passes, some across the tool point's end disc and some by the top disc;
+// one (scene 23) lies across the swing line and meets the tool at every tilt.
 TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
     rngSeed(61);
     const Tool tools[3] = {{{0.0, 5.0, 20.0, 30.0}, {3.0, 3.0, 1.5, 6.0}},
                            {{0.0, 2.0, 12.0}, {0.0, 2.5, 4.0}},
                            {{0.5, 8.0, 14.0}, {2.0, 2.0, 4.5}}};
     int blockedSeen = 0, freeSeen = 0, nearPoint = 0;
-    for (int scene = 0; scene < 9; ++scene) {
+    for (int scene = 0; scene < 24; ++scene) {
         const Tool& tool = tools[scene % 3];
         const Swing s = seededSwing();
         const double top = tool.z.back(), rMax = tool.r.back();
