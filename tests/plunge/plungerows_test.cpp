@@ -263,16 +263,19 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count, o.sides, 0.5), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, -1, o.sides, 0.5), -1);
     EXPECT_EQ(o.set->lists[o.set->count], nullptr);
-    // Entering from the end, only the first row is taken whatever its gap: a row past the widest gap
-    // (2 step widths) is not.
+    // Entering from the end, only the first row is taken whatever its gap: a later row past the widest
+    // gap (here the parameter step; 4 step widths with *CENTER_CUT, else 2) is not.
     cycleParams()->entryPos = 1;
-    Owned e;
-    e.start = line(5, 0.001), e.sides = channel(false), e.set = cutListSetCreate(4);
-    for (const auto& [from, added] : {std::pair{18.0, 1}, {8.0, 0}}) {
-        double t = from;
-        EXPECT_EQ(nextPlungeRow(e.set, e.sides, e.start, 1, 2, &t), added) << from;
+    for (const auto& [cc, from] : {std::pair{1, 8.0}, {1, 13.4}, {1, 14.4}, {0, 15.4}}) {
+        cycleParams()->centerCut = static_cast<int16_t>(cc);
+        Owned e;
+        e.start = line(5, 0.001), e.sides = channel(false), e.set = cutListSetCreate(4);
+        double t = 18;
+        EXPECT_EQ(nextPlungeRow(e.set, e.sides, e.start, 1, 2, &t), 1);
+        t = from;
+        EXPECT_EQ(nextPlungeRow(e.set, e.sides, e.start, 1, 2, &t) == 0, 18 - from > (cc ? 4 : 2)) << from;
+        EXPECT_EQ(e.set->count, 1);
     }
-    EXPECT_EQ(e.set->count, 1);
     cycleParamsResetState();
 }
 
