@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -154,7 +156,15 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
     CycleParams* p = cycleParams();
     p->linkFeed = 700, p->openFeed = 600, p->retractFeedrate = 800;
+    static int polls = 0;
+    // The host is asked before every row: before the first row's records change at all.
+    static CutRecord seen, *first;
+    first = &rows->lists[0]->records[0];
+    const CutRecord before = *first;
+    setAbortHook([] { return polls++ ? 0 : (seen = *first, 0); });
     ASSERT_EQ(output(&blades.m), 1);
+    setAbortHook(nullptr);
+    EXPECT_EQ(std::memcmp(&seen, &before, offsetof(CutRecord, mark) + sizeof before.mark), 0);  // no padding
     EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());

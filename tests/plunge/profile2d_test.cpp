@@ -102,9 +102,10 @@ TEST(Profile2D, ClosestPointEqualsThePlainScan) {
         if (round % 5 == 4) pts.push_back({pts.back().x + 40, pts.back().y - 5});  // one long last segment
         ProfileGuard g(profileOf(pts));
         ASSERT_NE(g.p, nullptr);
-        // The boxes taken once serve every query of the round.
-        std::vector<double> boxes(static_cast<size_t>(profile2DBoxSize(g.p)));
+        // The boxes taken once serve every query of the round, and fill the size asked for exactly.
+        std::vector<double> boxes(static_cast<size_t>(profile2DBoxSize(g.p)), NAN);
         profile2DBoxes(g.p, boxes.data());
+        EXPECT_TRUE(std::none_of(boxes.begin(), boxes.end(), [](double b) { return std::isnan(b); }));
         for (int k = 0; k < 50; ++k) {
             const Vec2& c = k % 5 == 0 ? pts.back() : pts[rng() % pts.size()];
             const Vec2 q{std::fabs(c.x + 50 * step * u(rng)), c.y + 50 * step * u(rng)};
