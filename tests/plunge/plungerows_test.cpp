@@ -9,6 +9,7 @@
 
 #include "../geometry/msg_capture.h"
 #include "channeltest.h"
+#include "memshort.h"
 #include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
 #include "plunge/pathspace.h"
@@ -133,6 +134,17 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
     lone.sides = arrayOf({ray(-0.3, 21), single(-0.05), single(0.05), ray(0.3, 21)});
     EXPECT_EQ(rowAtParam(ra, rb, lone.sides, 10), 2);
     ASSERT_EQ(rowAtParam(ra, rb, o.sides, 12), 2);
+    // Memory short for either half's points: no row (-1), never a code of its own.
+    for (long n = 1; n < 100; ++n) {
+        Plist *sa = plistCreate(1, 1), *sb = plistCreate(1, 1);
+        allocfail::arm(n);
+        const int rc = rowAtParam(sa, sb, o.sides, 12);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        plistFree(sa), plistFree(sb);
+        ASSERT_EQ(rc, fired ? -1 : 2) << n;
+        if (!fired) break;
+    }
     EXPECT_NEAR(polar(ra->points[ra->count - 1]) - polar(rb->points[0]), -0.1, 1e-9);
     EXPECT_EQ(rowAtParam(ra, rb, o.sides, 25), -1);
     plistFree(ra);
