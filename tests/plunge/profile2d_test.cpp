@@ -80,6 +80,9 @@ TEST(Profile2D, ClosestPointSignsAndMatchesBruteForce) {
     EXPECT_NEAR(closestPointProfile2D(g.p, &vertex, &s, &seg), 0.0, 1e-12);
     EXPECT_EQ(seg, 0);  // a shared vertex reports the first segment
     EXPECT_DOUBLE_EQ(s, 10.0);
+    const Vec3 ahead{50, 0, 5}, behind{0, 5, 35};  // straight ahead of an end: on neither side
+    EXPECT_EQ(closestPointProfile2D(g.p, &ahead, nullptr, nullptr), 5.0);
+    EXPECT_EQ(closestPointProfile2D(g.p, &behind, nullptr, nullptr), 5.0);
     const Vec3 far{0, 0, 5e300};  // its distance squared is no number
     EXPECT_EQ(std::fabs(closestPointProfile2D(g.p, &far, &s, &seg)), 1e300);
     EXPECT_EQ(closestPointProfile2D(nullptr, &far, &s, &seg), 1e300);
