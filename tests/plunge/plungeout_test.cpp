@@ -229,7 +229,10 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
         }
     EXPECT_GT(first, 0);
     EXPECT_EQ(flagged, first);
+    setMessageLevel(nullptr, 0);  // a trace-class note: told at every level
+    trace = nctrace::Trace{};
     ASSERT_EQ(output(&blades.m), 1);
+    EXPECT_NE(std::find(trace.messages.begin(), trace.messages.end(), "6232,0"), trace.messages.end());
     EXPECT_GT(plungeOutNoMacroCount(), first);
     tool->model = own;              // the borrowed mesh is not the run's to free
     cycleParams()->bladeCount = 1;  // the run ends at once, after its per-run resets
