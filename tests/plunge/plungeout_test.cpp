@@ -191,13 +191,15 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
-    // Up beside a splitter, rows of halves only: each still plunges once.
+    // Up beside a splitter, rows of halves: each still plunges once; the whole row that leads them
+    // (key 0) goes out with none.
     trace = nctrace::Trace{};
     cycleParams()->entryPos = 1;
-    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = 1 + i % 2;
+    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i ? 1 + i % 2 : 0;
+    const int lead = rows->lists[0]->count;
     EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
               1);
-    EXPECT_EQ(trace.blocks, n);
+    EXPECT_EQ(trace.blocks, n - lead);
     // Both counts are error-class notes: below the highest class they stay with the cycle.
     trace = nctrace::Trace{};
     setMessageLevel(nullptr, 8);
