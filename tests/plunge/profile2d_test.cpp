@@ -625,5 +625,8 @@ TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
     Vec3 x;
     EXPECT_EQ(crossSegmentProfileExactBoxed(plane.p, nullptr, &p, nullptr, &x), -1);
     EXPECT_EQ(crossSegmentProfileAlt(nullptr, &p, &p, &x, 1), -1);
+    EXPECT_EQ(
+        crossSegmentProfile(plane.p, &p, nullptr, &x, 1) + crossSegmentProfile(plane.p, &p, &p, nullptr, 1),
+        -2);
     EXPECT_EQ(crossLineProfilePrepared(nullptr, &p, &p, &x, 1), -1);
 }
