@@ -623,7 +623,9 @@ TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
     }
     const Vec3 p{1, 0, 1};
     Vec3 x;
-    EXPECT_EQ(crossSegmentProfileExactBoxed(plane.p, nullptr, &p, nullptr, &x), -1);
+    EXPECT_EQ(crossSegmentProfileExactBoxed(plane.p, nullptr, &p, nullptr, &x) +
+                  crossSegmentProfileExactBoxed(plane.p, nullptr, &p, &p, nullptr),
+              -2);
     EXPECT_EQ(crossSegmentProfileAlt(nullptr, &p, &p, &x, 1), -1);
     EXPECT_EQ(
         crossSegmentProfile(plane.p, &p, nullptr, &x, 1) + crossSegmentProfile(plane.p, &p, &p, nullptr, 1),
