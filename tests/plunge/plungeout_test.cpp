@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -154,7 +156,20 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
     CycleParams* p = cycleParams();
     p->linkFeed = 700, p->openFeed = 600, p->retractFeedrate = 800;
+    CutListSet* full = cutListSetCreate(rows->count);  // filled to capacity: no row past it is read
+    for (int32_t i = 0; i < rows->count; ++i)
+        cutListSetAdd(full, rows->lists[i], rows->keys[i], rows->values[i]);
+    ASSERT_EQ(full->count, full->capacity);
+    cutListSetFree(rows), rows = full;
+    static int polls = 0;
+    // The host is asked before every row: before the first row's records change at all.
+    static CutRecord seen, *first;
+    first = &rows->lists[0]->records[0];
+    const CutRecord before = *first;
+    setAbortHook([] { return polls++ ? 0 : (seen = *first, 0); });
     ASSERT_EQ(output(&blades.m), 1);
+    setAbortHook(nullptr);
+    EXPECT_EQ(std::memcmp(&seen, &before, offsetof(CutRecord, mark) + sizeof before.mark), 0);  // no padding
     EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());
@@ -181,13 +196,15 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
-    // Up beside a splitter, rows of halves only: each still plunges once.
+    // Up beside a splitter, rows of halves: each still plunges once; the whole row that leads them
+    // (key 0) goes out with none.
     trace = nctrace::Trace{};
     cycleParams()->entryPos = 1;
-    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = 1 + i % 2;
+    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i ? 1 + i % 2 : 0;
+    const int lead = rows->lists[0]->count;
     EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
               1);
-    EXPECT_EQ(trace.blocks, n);
+    EXPECT_EQ(trace.blocks, n - lead);
     // Both counts are error-class notes: below the highest class they stay with the cycle.
     trace = nctrace::Trace{};
     setMessageLevel(nullptr, 8);
@@ -219,7 +236,10 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
         }
     EXPECT_GT(first, 0);
     EXPECT_EQ(flagged, first);
+    setMessageLevel(nullptr, 0);  // a trace-class note: told at every level
+    trace = nctrace::Trace{};
     ASSERT_EQ(output(&blades.m), 1);
+    EXPECT_NE(std::find(trace.messages.begin(), trace.messages.end(), "6232,0"), trace.messages.end());
     EXPECT_GT(plungeOutNoMacroCount(), first);
     tool->model = own;              // the borrowed mesh is not the run's to free
     cycleParams()->bladeCount = 1;  // the run ends at once, after its per-run resets

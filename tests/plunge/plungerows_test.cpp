@@ -9,6 +9,7 @@
 
 #include "../geometry/msg_capture.h"
 #include "channeltest.h"
+#include "memshort.h"
 #include "plunge/cutlist.h"
 #include "plunge/cycparams.h"
 #include "plunge/pathspace.h"
@@ -133,6 +134,17 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
     lone.sides = arrayOf({ray(-0.3, 21), single(-0.05), single(0.05), ray(0.3, 21)});
     EXPECT_EQ(rowAtParam(ra, rb, lone.sides, 10), 2);
     ASSERT_EQ(rowAtParam(ra, rb, o.sides, 12), 2);
+    // Memory short for either half's points: no row (-1), never a code of its own.
+    for (long n = 1; n < 100; ++n) {
+        Plist *sa = plistCreate(1, 1), *sb = plistCreate(1, 1);
+        allocfail::arm(n);
+        const int rc = rowAtParam(sa, sb, o.sides, 12);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        plistFree(sa), plistFree(sb);
+        ASSERT_EQ(rc, fired ? -1 : 2) << n;
+        if (!fired) break;
+    }
     EXPECT_NEAR(polar(ra->points[ra->count - 1]) - polar(rb->points[0]), -0.1, 1e-9);
     EXPECT_EQ(rowAtParam(ra, rb, o.sides, 25), -1);
     plistFree(ra);
@@ -263,16 +275,21 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count, o.sides, 0.5), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, -1, o.sides, 0.5), -1);
     EXPECT_EQ(o.set->lists[o.set->count], nullptr);
-    // Entering from the end, only the first row is taken whatever its gap: a row past the widest gap
-    // (2 step widths) is not.
+    // Entering from the end, only the first row is taken whatever its gap: a later row past the widest
+    // gap (here the parameter step; 4 step widths with *CENTER_CUT, else 2) is not.
     cycleParams()->entryPos = 1;
-    Owned e;
-    e.start = line(5, 0.001), e.sides = channel(false), e.set = cutListSetCreate(4);
-    for (const auto& [from, added] : {std::pair{18.0, 1}, {8.0, 0}}) {
-        double t = from;
-        EXPECT_EQ(nextPlungeRow(e.set, e.sides, e.start, 1, 2, &t), added) << from;
+    for (const auto& [cc, from] : {std::pair{1, 8.0}, {1, 13.4}, {1, 14.4}, {0, 15.4}}) {
+        cycleParams()->centerCut = static_cast<int16_t>(cc);
+        Owned e;
+        e.start = line(5, 0.001), e.sides = channel(false), e.set = cutListSetCreate(4);
+        double t = 18;
+        EXPECT_EQ(nextPlungeRow(e.set, e.sides, e.start, 1, 2, &t), 1);
+        t = from;
+        // Within it the rows blend toward a gap below *T_CUTWIDTH (0 here): none is acceptable.
+        EXPECT_EQ(nextPlungeRow(e.set, e.sides, e.start, 1, 2, &t), 18 - from > (cc ? 4 : 2) ? 0 : -1)
+            << from;
+        EXPECT_EQ(e.set->count, 1);
     }
-    EXPECT_EQ(e.set->count, 1);
     cycleParamsResetState();
 }
 

@@ -26,6 +26,7 @@
 #include "paramtest.h"
 #include "plunge/paramsense.h"
 #include "plunge/runsetup.h"
+#include "surfaces/meshfiles/meshtest.h"
 
 namespace {
 
@@ -433,6 +434,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         const char* cfg;
         bool cancel;
         int result, message, status;
+        int level = 9;  // below 9 a cancel is not told (the run did not fail)
     };
     const Row rows[] = {
         {{{"*BLADE_COUNT", "1"}}, nullptr, false, -1, 6207, kStatusFailed},
@@ -445,16 +447,18 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-1"}}, nullptr, false, -1, 6304, kStatusFailed},
         {{}, "no-such-file.cfg", false, -1, 6200, kStatusFailed},
         {tipped, nullptr, true, -2, 821, kStatusCancelled},
+        {tipped, nullptr, true, -2, 821, kStatusCancelled, 8},
     };
     for (const Row& r : rows) {
         start(r.pairs);
         setAbortHook(r.cancel ? +[] { return 1; } : nullptr);
+        setMessageLevel(nullptr, r.level);
         testing::internal::CaptureStdout();
         const int result = runPlungeCycle(r.cfg);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the library prints nothing
         setAbortHook(nullptr);
         EXPECT_EQ(result, r.result);
-        EXPECT_TRUE(r.message == 0 || sent(r.message)) << r.message;
+        EXPECT_TRUE(r.message == 0 || sent(r.message) == (r.level == 9)) << r.message;
         EXPECT_EQ(collrep_current(), nullptr);
         CycleRecord record;
         cyc3dSetStatus(&record, result);
@@ -503,9 +507,12 @@ TEST_F(PlungeRun, TempFilesRemovedOutputKept) {
 }  // namespace
 
 // The Polyhedron frame places the meshes a run imports: a parameter-file run sets its own (polyCs_*),
-// a configuration run none; neither keeps the frame an earlier run of the process left behind.
+// a configuration run none; neither keeps the frame an earlier run of the process left behind. A
+// parameter-file run also writes its geometry's boundary, whose depth comes over to the record.
 TEST_F(PlungeRun, PolyFrameIsTheRunsOwn) {
     const Vec3 earlier{1, 2, 3}, ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
+    TempDir dir;
+    writeTextFile(dir.file("g.kvx"), kvxText("o Geometry[g]()\n{\nv depth(3)\n}\n"));
     // Configuration mode, the origin, and where (5, 5, 5) imports to: less the run's own origin.
     const std::tuple<int16_t, Vec3, Vec3> rows[] = {
         {1, {0, 0, 0}, {5, 5, 5}}, {0, {10, -2, 0.5}, {-5, 7, 4.5}}, {1, {10, -2, 0.5}, {5, 5, 5}}};
@@ -518,7 +525,9 @@ TEST_F(PlungeRun, PolyFrameIsTheRunsOwn) {
         ASSERT_NE(c, nullptr);
         for (int i = 0; i < 3; ++i)
             c->polyCsO[i] = (&o.x)[i], c->polyCsX[i] = i == 0, c->polyCsY[i] = i == 1, c->polyCsZ[i] = i == 2;
+        c->geoSource = strdup(dir.file("g.kvx").c_str()), c->tempDirectory = strdup(dir.path.c_str());
         EXPECT_EQ(idx5Run(&record), 1);
+        EXPECT_EQ(c->depth, cfgMode == 1 ? 0.0 : 3.0);
         Vec3 p{5, 5, 5};
         cyc3dSetFrameVector(&p);
         EXPECT_LT(dist3D(&p, &expect), 1e-12) << cfgMode << " " << o.x;

@@ -80,6 +80,9 @@ TEST(Profile2D, ClosestPointSignsAndMatchesBruteForce) {
     EXPECT_NEAR(closestPointProfile2D(g.p, &vertex, &s, &seg), 0.0, 1e-12);
     EXPECT_EQ(seg, 0);  // a shared vertex reports the first segment
     EXPECT_DOUBLE_EQ(s, 10.0);
+    const Vec3 ahead{50, 0, 5}, behind{0, 5, 35};  // straight ahead of an end: on neither side
+    EXPECT_EQ(closestPointProfile2D(g.p, &ahead, nullptr, nullptr), 5.0);
+    EXPECT_EQ(closestPointProfile2D(g.p, &behind, nullptr, nullptr), 5.0);
     const Vec3 far{0, 0, 5e300};  // its distance squared is no number
     EXPECT_EQ(std::fabs(closestPointProfile2D(g.p, &far, &s, &seg)), 1e300);
     EXPECT_EQ(closestPointProfile2D(nullptr, &far, &s, &seg), 1e300);
@@ -102,9 +105,10 @@ TEST(Profile2D, ClosestPointEqualsThePlainScan) {
         if (round % 5 == 4) pts.push_back({pts.back().x + 40, pts.back().y - 5});  // one long last segment
         ProfileGuard g(profileOf(pts));
         ASSERT_NE(g.p, nullptr);
-        // The boxes taken once serve every query of the round.
-        std::vector<double> boxes(static_cast<size_t>(profile2DBoxSize(g.p)));
+        // The boxes taken once serve every query of the round, and fill the size asked for exactly.
+        std::vector<double> boxes(static_cast<size_t>(profile2DBoxSize(g.p)), NAN);
         profile2DBoxes(g.p, boxes.data());
+        EXPECT_TRUE(std::none_of(boxes.begin(), boxes.end(), [](double b) { return std::isnan(b); }));
         for (int k = 0; k < 50; ++k) {
             const Vec2& c = k % 5 == 0 ? pts.back() : pts[rng() % pts.size()];
             const Vec2 q{std::fabs(c.x + 50 * step * u(rng)), c.y + 50 * step * u(rng)};
@@ -619,7 +623,12 @@ TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
     }
     const Vec3 p{1, 0, 1};
     Vec3 x;
-    EXPECT_EQ(crossSegmentProfileExactBoxed(plane.p, nullptr, &p, nullptr, &x), -1);
+    EXPECT_EQ(crossSegmentProfileExactBoxed(plane.p, nullptr, &p, nullptr, &x) +
+                  crossSegmentProfileExactBoxed(plane.p, nullptr, &p, &p, nullptr),
+              -2);
     EXPECT_EQ(crossSegmentProfileAlt(nullptr, &p, &p, &x, 1), -1);
+    EXPECT_EQ(
+        crossSegmentProfile(plane.p, &p, nullptr, &x, 1) + crossSegmentProfile(plane.p, &p, &p, nullptr, 1),
+        -2);
     EXPECT_EQ(crossLineProfilePrepared(nullptr, &p, &p, &x, 1), -1);
 }

@@ -512,3 +512,21 @@ TEST(InitialAxis, RunsToTheShroudTurnedByTheExtraAngle) {
     }
     cycleParamsResetState();
 }
+
+// With a second set the tilt leans each list toward that set's wall on its own side (even lists the
+// lower, -15 degrees here) until near it: the first point within 1 of the wall (upright it is 1.2 off),
+// and every axis still clear of both blades by brute force.
+TEST_F(PlateChannel, SecondSetLeansTowardItsWallAndStaysClear) {
+    const std::vector<Vec3> plates = samples(plate, 1, 140, 125, {0, 2}, kHalfGap);
+    cycleParams()->tiltMax = 120;
+    for (int side : {0, 1, 2, 3}) {
+        Plist* l = middleList(8, true);
+        ASSERT_EQ(segmentTiltSearch(l, side, profile, level, &a.tool, set, set), 1);
+        EXPECT_GT(a.depth(plates, l->points[1], l->vectors[1]), -1.0) << side;
+        for (int32_t i = 1; i + 1 < l->count; ++i) {
+            EXPECT_GT((side % 2 ? 1 : -1) * l->vectors[i].y, 0.01) << side << " " << i;
+            EXPECT_LT(a.depth(plates, l->points[i], l->vectors[i]), 0.15) << side << " " << i;
+        }
+        plistFree(l);
+    }
+}
