@@ -287,6 +287,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
+    EXPECT_TRUE(meshIndexCount(nullptr) == 0 && !meshIndexTurned(nullptr) && !meshIndexTopsDescend(nullptr));
     MeshIndex* one = meshIndexBuildTurned(1, model.m.boxMin, model.m.boxMax, corners, 12);  // one is enough
     EXPECT_TRUE(meshIndexTurned(one) && meshIndexCount(one) == 1);
     meshIndexFree(one);

@@ -420,6 +420,7 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
 TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     // Two planes meeting at x = 10, the second rising at 10 degrees; the path rides on both.
     const double k = std::tan(10 * M_PI / 180);
+    meshSetNoRefine(1);  // the call's own switch (0 from initChkParams) overrides the form's
     // Variant 3: tolerance 0 and parameters 5e-5 apart, halved while the gap is 1e-5 or more.
     for (int variant : {0, 1, 2, 3}) {
         const bool bent = variant > 0, turning = variant == 2;
@@ -456,6 +457,7 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
         }
         plistFree(l);
     }
+    meshSetNoRefine(0);
 }
 
 // A turn whose cosine is exactly the limit (0.996 after a full step, 0.985 after a shorter one, the step

@@ -714,11 +714,13 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
 // answer is still the one edge-by-edge tests give, one edge at a time against the running angle; the
 // first query after the reset gives the point-by-point answer.
 TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
-    {  // The first query after the reset: an edge shorter than the sampling width, only its ends count.
+    // The first query after the reset: an edge shorter than the sampling width (about 0.22), only its ends
+    // count; then one longer, whose middle sample is the first met.
+    for (const double half : {0.05, 0.15}) {
         const ToolDescription t = stackedTool();
         toolSegProfileInit(&t, 0, 0.005);
         Lines lines;
-        lines.add({{6, 0.05, 30}, {6, -0.05, 30}});
+        lines.add({{6, half, 30}, {6, -half, 30}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_NE(set, nullptr);
         const Vec3 pivot{0, 0, 0};
@@ -726,6 +728,8 @@ TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
         double swing = 0;
         ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &swing, 1.5), 1);
         EXPECT_LT(swing, 1.5);
+        Vec3 hit{};
+        EXPECT_TRUE(meshSetHitPoint(&hit) >= 0 && std::fabs(hit.y) == (half < 0.1 ? half : 0.0)) << hit.y;
         EXPECT_EQ(swing, pointByPoint(set, 1, pivot, f, 1.5));
         meshSetFree(set);
     }
