@@ -219,6 +219,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.m.triangles->data[0].p, 12);
     ASSERT_NE(plain, nullptr);
     ASSERT_NE(turned, nullptr);
+    const std::vector<Vec3> lo(model.m.boxMin, model.m.boxMin + n), hi(model.m.boxMax, model.m.boxMax + n);
     struct Top {
         const Vec3 *hi, *lo;
         const std::vector<bool>* kept;
@@ -253,6 +254,9 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
                                   d,  uni(-10, 30),    uni(0.5, 4), q % 2 == 0,      uni(-16, 16)};
         std::vector<int32_t> list;
         meshIndexQuery(plain, model.m.boxMin, model.m.boxMax, &query, &list);
+        std::vector<int32_t> flat;  // a turned index tests every box itself (of exactly n): the same answer
+        meshIndexQuery(turned, lo.data(), hi.data(), &query, &flat);
+        EXPECT_EQ(flat, list) << q;
         std::vector<bool> kept(n, false);
         double want = -1e9;
         for (int32_t j : list) {
