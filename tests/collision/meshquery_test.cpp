@@ -86,10 +86,12 @@ TEST(MeshQuery, FacetsAreTheirTwoTriangles) {
     t.m.facets = &f, t.m.facetCount = 1, t.m.boxMin = &lo, t.m.boxMax = &hi;
     for (const Vec3 p : {Vec3{8, 2, -1}, Vec3{2, 8, -1}, Vec3{12, 5, -1}}) {
         double lift = 0;
-        Vec3 c;
+        Vec3 c{7, 7, 7};  // a miss leaves it
         const bool on = p.x < 10;
+        const Vec3 want = on ? Vec3{p.x, p.y, 0} : c;
         EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 5, &lift, &c), on ? 1 : 0) << p.x;
         EXPECT_NEAR(lift, on ? 2.0 : 0.0, 1e-12) << p.x;
+        EXPECT_LT(dist3D(&c, &want), 1e-9) << p.x;
     }
 }
 
