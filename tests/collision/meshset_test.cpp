@@ -716,11 +716,12 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
 TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
     // The first query after the reset: an edge shorter than the sampling width (about 0.22), only its ends
     // count; then one longer, whose middle sample is the first met.
-    for (const double half : {0.05, 0.15}) {
+    // Inside the shaft the middle's angle lies below zero: with the limit right at it, it no longer counts.
+    for (const auto& [half, x] : {std::pair{0.05, 6.0}, {0.15, 6.0}, {0.15, 4.9}, {0.05, 4.9}}) {
         const ToolDescription t = stackedTool();
         toolSegProfileInit(&t, 0, 0.005);
         Lines lines;
-        lines.add({{6, half, 30}, {6, -half, 30}});
+        lines.add({{x, half, 30}, {x, -half, 30}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_NE(set, nullptr);
         const Vec3 pivot{0, 0, 0};
@@ -731,6 +732,10 @@ TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
         Vec3 hit{};
         EXPECT_TRUE(meshSetHitPoint(&hit) >= 0 && std::fabs(hit.y) == (half < 0.1 ? half : 0.0)) << hit.y;
         EXPECT_EQ(swing, pointByPoint(set, 1, pivot, f, 1.5));
+        double at = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &at, -swing), 1);
+        EXPECT_TRUE(x > 5 || (at > swing && at == pointByPoint(set, 1, pivot, f, -swing)))
+            << swing << " " << at;
         meshSetFree(set);
     }
     int hits = 0;
