@@ -158,6 +158,12 @@ TEST(MeshQuery, SegmentContactAboveReferenceCollides) {
     ASSERT_EQ(meshLastContact(kMeshTriangles, &last), 1);
     EXPECT_NEAR(last.z, 10.5, 1e-12);
     EXPECT_EQ(meshLastContact(kMeshFacets, &last), 0);
+    // Along a slanted axis from a point off the origin the ball's centre rises to 1.875 up the axis.
+    testmesh::Model s({testmesh::slopeTri(10.5, 0)}, kBallMill, 1.0);
+    const Vec3 off{0, -10, 10}, slant{0, 0.6, 0.8};
+    EXPECT_EQ(chkModelSegment(&s.m, &off, &slant, 2, nullptr, 0), -2);
+    ASSERT_EQ(meshLastContact(kMeshTriangles, &last), 1);
+    EXPECT_TRUE(std::fabs(last.y + 8.875) < 1e-9 && std::fabs(last.z - 10.5) < 1e-9) << last.y;
     // Each form keeps its own last contact, until the reset.
     testmesh::Model f({testmesh::slopeTri(0.5, 0)}, kBallMill, 1.0, 0, true);
     const Vec3 p{0, 0, 0}, axis{0, 0, 1};
