@@ -444,8 +444,9 @@ TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
                          angle = i < 3 ? 0.0 : rngStep(&rng) / 10000.0;
             Grid2D* grid = polymeshBuildToolGrid(&model, length, angle);
             ASSERT_NE(grid, nullptr);
-            EXPECT_LE(grid->rows, 30);
-            EXPECT_LE(grid->cols, 30);
+            EXPECT_TRUE(grid->rows <= 30 && grid->cols <= 30);
+            const double* b = model.bounds;  // over the model's plan box
+            EXPECT_TRUE(grid->x0 == b[0] && grid->y0 == b[1] && grid->x1 == b[3] && grid->y1 == b[4]);
             // A section no wider than the tool, swept within the grid's angle of straight down: the
             // elements of the grid's cell answer as every element does.
             for (int q = 0; q < 40; ++q) {
