@@ -200,6 +200,19 @@ TEST_F(MeshSetTest, FindVertexMergesBelowTheToleranceInKeyOrder) {
     for (int i = 0; i < 4; i++) EXPECT_EQ(m->vertices[i].point.x, xs[i]);
     EXPECT_TRUE(m->edgeCount == 1 && m->edges[0].a == 2 && m->edges[0].b == 3);  // still 1 to 1.5
     collMeshFree(m);
+    // One put first while the edges fill their room: every edge's ends move up by one.
+    CollMesh* full = collMeshCreate(4);
+    ASSERT_NE(full, nullptr);
+    full->tolerance = 0.5;
+    const Vec3 at[3] = {{1, 0, 0}, {2, 0, 0}, {0, 0, 0}};
+    ASSERT_TRUE(collMeshFindVertex(full, &at[0], nullptr) == 0 &&
+                collMeshFindVertex(full, &at[1], nullptr) == 1);
+    for (int32_t e = 0; e < 4; e++) full->edges[e] = CollEdge{e % 2, 1 - e % 2, 0, 0};
+    full->edgeCount = 4;
+    ASSERT_EQ(collMeshFindVertex(full, &at[2], nullptr), 0);
+    for (int32_t e = 0; e < 4; e++)
+        EXPECT_TRUE(full->edges[e].a == 1 + e % 2 && full->edges[e].b == 2 - e % 2) << e;
+    collMeshFree(full);
 }
 
 // The one-pass build of a wire model against edge-by-edge insertion, on seeded points that repeat
