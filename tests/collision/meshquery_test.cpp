@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "collision/meshindex.h"
+#include "kernel/cycle.h"
 #include "meshutil.h"
 
 namespace {
@@ -125,6 +126,10 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     }
     const Vec3 high{0, 0, 50};
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &high, &kDown, 2, &lift, &c), 0);
+    Vec3* boxes = t.m.boxMin;  // one of the two box arrays alone: no boxes, nothing to scan
+    t.m.boxMin = nullptr;
+    EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 0);
+    t.m.boxMin = boxes;
     t.m.boxMin[0].x += 1000, t.m.boxMax[0].x += 1000;  // the sweep reads a model's own corners: moved aside
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 0);
     testmesh::Model empty({}, kBallMill, 1.0);
@@ -409,6 +414,7 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
             const Vec3 p{double(i), 0, 2};
             plistAppend(l, double(i), &p, 0, c.vectors ? &u : nullptr, 0);
         }
+        l->flags[1] = uint16_t(kPointLink << 8);  // a link point is passed over
         CheckParams prm;
         initChkParams(&prm);
         prm.fixedDir = c.fixedDir;
@@ -417,11 +423,19 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
         ASSERT_EQ(l->count, 3);
         const double h = c.alongU ? 3 / u.z : 3;
         for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(l->points[i].x, i + (c.alongU ? h * u.x : 0), 1e-9) << c.vectors << c.fixedDir << i;
-            EXPECT_NEAR(l->points[i].z, 5, 1e-9) << c.vectors << c.fixedDir << i;
+            EXPECT_NEAR(l->points[i].x, i + (c.alongU && i != 1 ? h * u.x : 0), 1e-9) << c.vectors << i;
+            EXPECT_NEAR(l->points[i].z, i == 1 ? 2 : 5, 1e-9) << c.vectors << c.fixedDir << i;
         }
         plistFree(l);
     }
+    testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 5.0);
+    Plist* l = line(3, 2);
+    ASSERT_NE(l, nullptr);
+    setAbortHook([] { return 1; });  // aborted: the list stays as it was
+    EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, nullptr), kMeshCollision);
+    setAbortHook(nullptr);
+    EXPECT_TRUE(l->count == 3 && l->points[0].z == 2);
+    plistFree(l);
 }
 
 // With axes turning about y in step with the parameter (0.01 t), an inserted point's axis (the two
