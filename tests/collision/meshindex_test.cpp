@@ -300,6 +300,12 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
     EXPECT_TRUE(meshIndexCount(nullptr) == 0 && !meshIndexTurned(nullptr) && !meshIndexTopsDescend(nullptr));
+    for (const double second : {0.5, 1.0, 2.0}) {  // tops descend unless the second rises above the first
+        const Vec3 lo2[2] = {{0, 0, 0}, {0, 0, 0}}, hi2[2] = {{1, 1, 1}, {1, 1, second}};
+        MeshIndex* two = meshIndexBuild(2, lo2, hi2);
+        EXPECT_TRUE(two && meshIndexTopsDescend(two) == (second <= 1)) << second;
+        meshIndexFree(two);
+    }
     MeshIndex* one = meshIndexBuildTurned(1, model.m.boxMin, model.m.boxMax, corners, 12);  // one is enough
     EXPECT_TRUE(meshIndexTurned(one) && meshIndexCount(one) == 1);
     meshIndexFree(one);
