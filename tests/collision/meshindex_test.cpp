@@ -219,6 +219,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, model.m.triangles->data[0].p, 12);
     ASSERT_NE(plain, nullptr);
     ASSERT_NE(turned, nullptr);
+    const std::vector<Vec3> lo(model.m.boxMin, model.m.boxMin + n), hi(model.m.boxMax, model.m.boxMax + n);
     struct Top {
         const Vec3 *hi, *lo;
         const std::vector<bool>* kept;
@@ -228,8 +229,15 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         std::vector<bool> seen;
         double c, s;     // the last turn
         double off = 0;  // the farthest angle of a box centre from the frame it was visited in
+        const MeshLineQuery* plan = nullptr;  // the plain walk asks no bound of a box off its rectangle
+        int off2d = 0;
     };
-    auto bound = [](void*, const Vec3&, const Vec3& hi) { return std::ceil(hi.z); };
+    auto bound = [](void* ctx, const Vec3& lo, const Vec3& hi) {
+        Top& t = *static_cast<Top*>(ctx);
+        const MeshLineQuery* q = t.plan;
+        t.off2d += q && (hi.x < q->x0 || lo.x > q->x1 || hi.y < q->y0 || lo.y > q->y1);
+        return std::ceil(hi.z);
+    };
     auto visit = [](void* ctx, int32_t j) {
         Top& t = *static_cast<Top*>(ctx);
         if ((*t.kept)[j]) t.best = std::max(t.best, std::ceil(t.hi[j].z));
@@ -253,6 +261,9 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
                                   d,  uni(-10, 30),    uni(0.5, 4), q % 2 == 0,      uni(-16, 16)};
         std::vector<int32_t> list;
         meshIndexQuery(plain, model.m.boxMin, model.m.boxMax, &query, &list);
+        std::vector<int32_t> flat;  // a turned index tests every box itself (of exactly n): the same answer
+        meshIndexQuery(turned, lo.data(), hi.data(), &query, &flat);
+        EXPECT_EQ(flat, list) << q;
         std::vector<bool> kept(n, false);
         double want = -1e9;
         for (int32_t j : list) {
@@ -269,10 +280,11 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
                   std::vector<bool>(n),
                   1,
                   0};
+            t.plan = k == 0 ? &query : nullptr;
             const MeshBoundVisitor v{&t, bound, visit, told, k == 2 ? +still : nullptr};
             meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
             EXPECT_EQ(t.best, want) << q << " " << k;
-            EXPECT_EQ(t.under, 0) << q << " " << k;
+            EXPECT_TRUE(t.under == 0 && t.off2d == 0) << q << " " << k;
             EXPECT_TRUE(t.c == 1 && t.s == 0) << q << " " << k;
             EXPECT_LE(t.off, M_PI / 12 + 0.005) << q << " " << k;  // a sector's half and the angle's error
             for (int32_t j : list)
@@ -287,6 +299,13 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     EXPECT_EQ(meshIndexBuildTurned(n, nullptr, model.m.boxMax, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, nullptr, corners, 12), nullptr);
     EXPECT_EQ(meshIndexBuildTurned(n, model.m.boxMin, model.m.boxMax, nullptr, 12), nullptr);
+    EXPECT_TRUE(meshIndexCount(nullptr) == 0 && !meshIndexTurned(nullptr) && !meshIndexTopsDescend(nullptr));
+    for (const double second : {0.5, 1.0, 2.0}) {  // tops descend unless the second rises above the first
+        const Vec3 lo2[2] = {{0, 0, 0}, {0, 0, 0}}, hi2[2] = {{1, 1, 1}, {1, 1, second}};
+        MeshIndex* two = meshIndexBuild(2, lo2, hi2);
+        EXPECT_TRUE(two && meshIndexTopsDescend(two) == (second <= 1)) << second;
+        meshIndexFree(two);
+    }
     MeshIndex* one = meshIndexBuildTurned(1, model.m.boxMin, model.m.boxMax, corners, 12);  // one is enough
     EXPECT_TRUE(meshIndexTurned(one) && meshIndexCount(one) == 1);
     meshIndexFree(one);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "collision/meshindex.h"
+#include "kernel/cycle.h"
 #include "meshutil.h"
 
 namespace {
@@ -86,10 +87,12 @@ TEST(MeshQuery, FacetsAreTheirTwoTriangles) {
     t.m.facets = &f, t.m.facetCount = 1, t.m.boxMin = &lo, t.m.boxMax = &hi;
     for (const Vec3 p : {Vec3{8, 2, -1}, Vec3{2, 8, -1}, Vec3{12, 5, -1}}) {
         double lift = 0;
-        Vec3 c;
+        Vec3 c{7, 7, 7};  // a miss leaves it
         const bool on = p.x < 10;
+        const Vec3 want = on ? Vec3{p.x, p.y, 0} : c;
         EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 5, &lift, &c), on ? 1 : 0) << p.x;
         EXPECT_NEAR(lift, on ? 2.0 : 0.0, 1e-12) << p.x;
+        EXPECT_LT(dist3D(&c, &want), 1e-9) << p.x;
     }
 }
 
@@ -123,6 +126,10 @@ TEST(MeshQuery, LiftThresholdAndEmptyModels) {
     }
     const Vec3 high{0, 0, 50};
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &high, &kDown, 2, &lift, &c), 0);
+    Vec3* boxes = t.m.boxMin;  // one of the two box arrays alone: no boxes, nothing to scan
+    t.m.boxMin = nullptr;
+    EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 0);
+    t.m.boxMin = boxes;
     t.m.boxMin[0].x += 1000, t.m.boxMax[0].x += 1000;  // the sweep reads a model's own corners: moved aside
     EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &at, &kDown, 2, &lift, &c), 0);
     testmesh::Model empty({}, kBallMill, 1.0);
@@ -156,6 +163,12 @@ TEST(MeshQuery, SegmentContactAboveReferenceCollides) {
     ASSERT_EQ(meshLastContact(kMeshTriangles, &last), 1);
     EXPECT_NEAR(last.z, 10.5, 1e-12);
     EXPECT_EQ(meshLastContact(kMeshFacets, &last), 0);
+    // Along a slanted axis from a point off the origin the ball's centre rises to 1.875 up the axis.
+    testmesh::Model s({testmesh::slopeTri(10.5, 0)}, kBallMill, 1.0);
+    const Vec3 off{0, -10, 10}, slant{0, 0.6, 0.8};
+    EXPECT_EQ(chkModelSegment(&s.m, &off, &slant, 2, nullptr, 0), -2);
+    ASSERT_EQ(meshLastContact(kMeshTriangles, &last), 1);
+    EXPECT_TRUE(std::fabs(last.y + 8.875) < 1e-9 && std::fabs(last.z - 10.5) < 1e-9) << last.y;
     // Each form keeps its own last contact, until the reset.
     testmesh::Model f({testmesh::slopeTri(0.5, 0)}, kBallMill, 1.0, 0, true);
     const Vec3 p{0, 0, 0}, axis{0, 0, 1};
@@ -299,7 +312,8 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
         {true, 0, -1, 1, -1, -1, 0, 10, 0, 1.0 / 2048},
         {false, -1, 0, -1, -1, -1, 0, 1, 21, 1},
         {true, 0, -1, -1, 1, -1, 0, 1.5, 0, 1.0 / 128},
-        {true, 0, -1, -1, 1, -1, 0, 0.6, 0, 1.0 / 128},  // nothing longer than the step
+        {true, 0, -1, -1, 1, -1, 0, 0.6, 0, 1.0 / 128},       // nothing longer than the step
+        {true, 0, -1, -1, 1, -1, 0, 1 + 5e-6, 0, 1.0 / 128},  // nor longer by 1e-5
         {true, 0, -1, -1, -1, 1, 0, 1, 0, 0},
         {true, 0, -1, -1, 1, 1, 0, 1.5, 0, 0},  // the first segment split: its new point pulled to point 0
         {true, -1, 0, -1, -1, -1, kPointLink, 1, 21, 1},
@@ -364,7 +378,7 @@ TEST(MeshQuery, ListRefinementInTheAirFollowsTheSwitches) {
                 << i;
         }
         // Segments away from the corner keep their length unless longer than the step.
-        const double keep = c.splitLong == 1 && c.spacing > 1 ? c.spacing / 2 : c.spacing;
+        const double keep = c.splitLong == 1 && c.spacing > 1 + 1e-5 ? c.spacing / 2 : c.spacing;
         EXPECT_TRUE(c.pull == 1 || std::fabs(longest - keep) < 1e-9) << longest;
         plistFree(l);
     }
@@ -400,6 +414,7 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
             const Vec3 p{double(i), 0, 2};
             plistAppend(l, double(i), &p, 0, c.vectors ? &u : nullptr, 0);
         }
+        l->flags[1] = uint16_t(kPointLink << 8);  // a link point is passed over
         CheckParams prm;
         initChkParams(&prm);
         prm.fixedDir = c.fixedDir;
@@ -408,11 +423,19 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
         ASSERT_EQ(l->count, 3);
         const double h = c.alongU ? 3 / u.z : 3;
         for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(l->points[i].x, i + (c.alongU ? h * u.x : 0), 1e-9) << c.vectors << c.fixedDir << i;
-            EXPECT_NEAR(l->points[i].z, 5, 1e-9) << c.vectors << c.fixedDir << i;
+            EXPECT_NEAR(l->points[i].x, i + (c.alongU && i != 1 ? h * u.x : 0), 1e-9) << c.vectors << i;
+            EXPECT_NEAR(l->points[i].z, i == 1 ? 2 : 5, 1e-9) << c.vectors << c.fixedDir << i;
         }
         plistFree(l);
     }
+    testmesh::Model t({testmesh::slopeTri(0, 0)}, kBallMill, 5.0);
+    Plist* l = line(3, 2);
+    ASSERT_NE(l, nullptr);
+    setAbortHook([] { return 1; });  // aborted: the list stays as it was
+    EXPECT_EQ(chkModelList(&t.m, l, 10, nullptr, 0, nullptr), kMeshCollision);
+    setAbortHook(nullptr);
+    EXPECT_TRUE(l->count == 3 && l->points[0].z == 2);
+    plistFree(l);
 }
 
 // With axes turning about y in step with the parameter (0.01 t), an inserted point's axis (the two
@@ -420,6 +443,7 @@ TEST(MeshQuery, ListLiftFollowsThePointVector) {
 TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
     // Two planes meeting at x = 10, the second rising at 10 degrees; the path rides on both.
     const double k = std::tan(10 * M_PI / 180);
+    meshSetNoRefine(1);  // the call's own switch (0 from initChkParams) overrides the form's
     // Variant 3: tolerance 0 and parameters 5e-5 apart, halved while the gap is 1e-5 or more.
     for (int variant : {0, 1, 2, 3}) {
         const bool bent = variant > 0, turning = variant == 2;
@@ -456,6 +480,7 @@ TEST(MeshQuery, RefinementInsertsOnlyAroundACorner) {
         }
         plistFree(l);
     }
+    meshSetNoRefine(0);
 }
 
 // A turn whose cosine is exactly the limit (0.996 after a full step, 0.985 after a shorter one, the step

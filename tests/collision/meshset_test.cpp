@@ -200,6 +200,19 @@ TEST_F(MeshSetTest, FindVertexMergesBelowTheToleranceInKeyOrder) {
     for (int i = 0; i < 4; i++) EXPECT_EQ(m->vertices[i].point.x, xs[i]);
     EXPECT_TRUE(m->edgeCount == 1 && m->edges[0].a == 2 && m->edges[0].b == 3);  // still 1 to 1.5
     collMeshFree(m);
+    // One put first while the edges fill their room: every edge's ends move up by one.
+    CollMesh* full = collMeshCreate(4);
+    ASSERT_NE(full, nullptr);
+    full->tolerance = 0.5;
+    const Vec3 at[3] = {{1, 0, 0}, {2, 0, 0}, {0, 0, 0}};
+    ASSERT_TRUE(collMeshFindVertex(full, &at[0], nullptr) == 0 &&
+                collMeshFindVertex(full, &at[1], nullptr) == 1);
+    for (int32_t e = 0; e < 4; e++) full->edges[e] = CollEdge{e % 2, 1 - e % 2, 0, 0};
+    full->edgeCount = 4;
+    ASSERT_EQ(collMeshFindVertex(full, &at[2], nullptr), 0);
+    for (int32_t e = 0; e < 4; e++)
+        EXPECT_TRUE(full->edges[e].a == 1 + e % 2 && full->edges[e].b == 2 - e % 2) << e;
+    collMeshFree(full);
 }
 
 // The one-pass build of a wire model against edge-by-edge insertion, on seeded points that repeat
@@ -714,11 +727,14 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
 // answer is still the one edge-by-edge tests give, one edge at a time against the running angle; the
 // first query after the reset gives the point-by-point answer.
 TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
-    {  // The first query after the reset: an edge shorter than the sampling width, only its ends count.
+    // The first query after the reset: an edge shorter than the sampling width (about 0.22), only its ends
+    // count; then one longer, whose middle sample is the first met.
+    // Inside the shaft the middle's angle lies below zero: with the limit right at it, it no longer counts.
+    for (const auto& [half, x] : {std::pair{0.05, 6.0}, {0.15, 6.0}, {0.15, 4.9}, {0.05, 4.9}}) {
         const ToolDescription t = stackedTool();
         toolSegProfileInit(&t, 0, 0.005);
         Lines lines;
-        lines.add({{6, 0.05, 30}, {6, -0.05, 30}});
+        lines.add({{x, half, 30}, {x, -half, 30}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_NE(set, nullptr);
         const Vec3 pivot{0, 0, 0};
@@ -726,7 +742,13 @@ TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
         double swing = 0;
         ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &swing, 1.5), 1);
         EXPECT_LT(swing, 1.5);
+        Vec3 hit{};
+        EXPECT_TRUE(meshSetHitPoint(&hit) >= 0 && std::fabs(hit.y) == (half < 0.1 ? half : 0.0)) << hit.y;
         EXPECT_EQ(swing, pointByPoint(set, 1, pivot, f, 1.5));
+        double at = 0;
+        ASSERT_EQ(meshSetCollide(&pivot, &f.dir, &f.ref, &f.axis, set, 1, &at, -swing), 1);
+        EXPECT_TRUE(x > 5 || (at > swing && at == pointByPoint(set, 1, pivot, f, -swing)))
+            << swing << " " << at;
         meshSetFree(set);
     }
     int hits = 0;
@@ -845,7 +867,8 @@ TEST_F(MeshSetTest, SelectorsAndPointChecks) {
         double angle = 0;
         ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, c[0], &angle, 1.5), 1);
         EXPECT_EQ(meshSetHitIndex(), c[1]) << c[0];
-        EXPECT_TRUE(c[1] >= 0 || angle == 1.5);
+        Vec3 hit{7, 7, 7};  // a miss clears the last hit's point to the origin
+        EXPECT_TRUE(c[1] >= 0 || (angle == 1.5 && meshSetHitPoint(&hit) == -1 && vecLen3D(&hit) == 0));
     }
     // Of two copies within reach, the one with the smaller angle names the hit.
     double first, second, both;
