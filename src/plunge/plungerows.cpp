@@ -161,14 +161,21 @@ CutRecordList* lastRowOfSet(const CutListSet* set, int32_t key, int32_t* index) 
 
 namespace {
 
-int stationCrossing(const RowStart& start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
+// 1 with the station's bottom and top, 0 where the row or its axis finds none, -1 without memory.
+int stationTop(const RowStart& start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
     Vec3 v;
-    if (plistPointAndVectorAtParam(row, s, bottom, &v) < 0) return -1;
-    return topOf(start, *bottom, v, top) ? 1 : -1;
+    if (plistPointAndVectorAtParam(row, s, bottom, &v) < 0) return 0;
+    const Vec3 q{bottom->x + 1000 * v.x, bottom->y + 1000 * v.y, bottom->z + 1000 * v.z};
+    const int rc = crossLineProfilePrepared(start.cross, bottom, &q, top, 10.0);
+    return rc == 1 ? 1 : rc < 0 ? -1 : 0;
+}
+
+int stationCrossing(const RowStart& start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
+    return stationTop(start, row, s, bottom, top) == 1 ? 1 : -1;
 }
 
 CutRecordList* cutsOf(const RowStart& start, Plist* row, double stationStep, int uniform) {
-    if (!row || !row->vectors || row->count < 2 || !(stationStep > 0)) return nullptr;
+    if (!start.cross || !row || !row->vectors || row->count < 2 || !(stationStep > 0)) return nullptr;
     if (dist3D(&row->points[0], &row->points[1]) < 1e-5) return nullptr;
     plistSetArcLengthParams(row);
     const double length = rowLength(row);
@@ -192,7 +199,9 @@ CutRecordList* cutsOf(const RowStart& start, Plist* row, double stationStep, int
     for (int32_t k = 0; k <= n; ++k) {
         const double f = std::min(1.0, uniform ? double(k) / n : k * stationStep / L);
         Vec3 bottom, top;
-        if (stationCrossing(start, row, f * length, &bottom, &top) < 0) break;
+        const int found = stationTop(start, row, f * length, &bottom, &top);
+        if (found < 0) return nullptr;
+        if (found == 0) break;
         const int32_t kind = (k == 0 || k == n) ? 1 : 0;
         const int rc = along ? idx5CutListAdd(list.get(), &top, &bottom, kind)
                              : idx5CutListInsert(list.get(), 0, &top, &bottom, kind);
@@ -324,7 +333,7 @@ int rebuildRow(const RowStart& start, CutListSet* set, int32_t index, const Plis
 
 int walkRowBetween(CutListSet* set, const PlistArray* sides, const RowStart& start, double, double g,
                    double t) {
-    if (!set || set->count < 2 || !(g > 0)) return -1;
+    if (!start.cross || !set || set->count < 2 || !(g > 0)) return -1;
     PlistPtr row(newRow()), other(newRow());
     if (!row || !other || rowAtParam(row.get(), other.get(), sides, t) != 1 || row->count < 2) return -1;
     if (!axisAlongRow(row.get())) plistReverse(row.get());
@@ -338,7 +347,9 @@ int walkRowBetween(CutListSet* set, const PlistArray* sides, const RowStart& sta
     bool atEnd = false;
     while (s < lr + 1e-5) {
         Vec3 bottom, top;
-        if (stationCrossing(start, row.get(), s, &bottom, &top) < 0) break;
+        const int found = stationTop(start, row.get(), s, &bottom, &top);
+        if (found < 0) return -1;
+        if (found == 0) break;
         const bool covered = cutListCovers(last, &bottom, &top, g) == 1 ||
                              cutListCovers(before, &bottom, &top, g) == 1 ||
                              (accepted->count > 0 && cutListCovers(accepted.get(), &bottom, &top, g) == 1);
@@ -457,6 +468,10 @@ CutListSet* buildPlungeRows(const PlistArray* sides, const PlistArray* second, c
     if (beyond(from)) return set;
     const double horizustel = cp->horizustel;
     const RowStart st(start);
+    if (!st.cross) {
+        cutListSetFree(set);
+        return nullptr;
+    }
     double t = from, previous = NAN;
     while (set->count < kRowSetCapacity) {
         const double candidate = t;
@@ -501,6 +516,7 @@ int plungeRowsClearAxes(CutListSet* set, const PlistArray* sides, const Profile2
     if (!set || !start || !tool || !blades || cycleParams()->collCheck5ax == 0) return 0;
     if (tiltStationsBegin(tool, blades) < 0) return -1;
     const RowStart st(start);
+    if (!st.cross) return -1;
     const Plist* inner = sides && sides->count >= 4 && usable(sides->lists[1]) ? sides->lists[1] : nullptr;
     int turned = 0;
     for (int32_t i = 0; i < set->count; ++i) {

@@ -269,6 +269,17 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(o.set->count, 2);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3), 1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count - 1, o.sides, 0.5), 1);
+    // Memory short at any step of a rebuild: -1 with the row as it was, or the row whole again.
+    const int32_t stations = o.set->lists[o.set->count - 1]->count;
+    for (long n = 1; n < 300; ++n) {
+        allocfail::arm(n);
+        const int rc = rebuildLastRow(o.start, o.set, o.set->count - 1, o.sides, 0.5);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(rc == 1 || (fired && rc == -1)) << n;
+        EXPECT_EQ(o.set->lists[o.set->count - 1]->count, stations) << n;
+        if (!fired) break;
+    }
     // An index past the rows is refused even where the unused slot holds a valid parameter.
     ASSERT_LT(o.set->count, o.set->capacity);
     o.set->values[o.set->count] = 3;
