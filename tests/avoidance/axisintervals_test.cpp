@@ -640,3 +640,35 @@ TEST(AxisIntervals, RingNeverTouchesAPlaneAcrossTheSwingLine) {
         EXPECT_EQ(ringPlaneAngles(&s.f, Z, R, tri, &n, h, t, inside, phi, a, b), 0) << k;
     }
 }
+
+// A wall across the swing line, nearer the tool point than the widest ring, its edges far outside the
+// tool: the rings cross it at every tilt, so it blocks the whole turn; beyond the widest ring, none.
+TEST(AxisIntervals, WallAcrossTheSwingLineBlocksEveryTiltOrNone) {
+    rngSeed(63);
+    const std::vector<double> z = {0.0, 5.0, 12.0}, r = {2.0, 2.0, 4.0};
+    for (int k = 0; k < 8; ++k) {
+        const Swing s = seededSwing();
+        const double off = (k % 2 ? 1.0 : 4.5) * (k % 4 < 2 ? 1 : -1);
+        const Vec3 foot = O::add(s.f.P, O::mul(off, s.f.U)), a = O::mul(100, s.f.A), w = O::mul(100, s.f.W);
+        Triangle3D t;
+        t.p[0] = O::add(foot, a);
+        t.p[1] = O::sub(O::sub(foot, a), w);
+        t.p[2] = O::add(O::sub(foot, a), w);
+        TriList* tl = triListCreate(1);
+        ASSERT_NE(tl, nullptr);
+        triListAdd(tl, &t);
+        AxisObstacleModel* m = axisModelCreate(tl, 3, z.data(), r.data());
+        triListFree(tl);
+        ASSERT_NE(m, nullptr);
+        double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
+        AngleIntervals out{0, kAxisTriangleIntervals, st, en};
+        ASSERT_EQ(axisIntervalsTriangle(0, &s.f, m, kPi, &out), 1);
+        const bool near = std::fabs(off) < 4;
+        ASSERT_EQ(out.count, near ? 1 : 0) << k;
+        if (near) {
+            EXPECT_EQ(st[0], -kPi);
+            EXPECT_EQ(en[0], kPi);
+        }
+        axisModelFree(m);
+    }
+}
