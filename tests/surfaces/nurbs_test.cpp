@@ -262,6 +262,7 @@ TEST(Nurbs, UnusableInputIsRefusedByEveryEvaluation) {
         EXPECT_EQ(w, 0.0);
         EXPECT_EQ(f(&cyl.rec.surface, NAN, 0.5, &w), -1);
         EXPECT_EQ(f(&cyl.rec.surface, 0.125, 0.5, &w), 1);
+        EXPECT_EQ(f(&cyl.rec.surface, 0.125, 0.5, nullptr), -1);
     }
     // A point inside a knot span shorter than 1e-8 fails, as its basis does.
     RecGuard nearly;

@@ -30,6 +30,11 @@ TEST(ChrTab, CodedNumbersTable) {
     }
     // A table takes 7-bit characters only; it is kept with its end, whatever the record held before.
     ChrTab t;
+    for (const size_t n : {size_t(kChrTabMaxLength), size_t(kChrTabMaxLength) + 1}) {
+        const std::string longest(n, 'z');  // the longest a record holds, and one more
+        EXPECT_EQ(chrTabSetParams(&t, longest.c_str(), nullptr, nullptr), n == kChrTabMaxLength ? 1 : 0) << n;
+    }
+    EXPECT_EQ(t.length, kChrTabMaxLength);
     std::memset(&t, 'x', sizeof t);
     ASSERT_EQ(chrTabSetParams(&t, "0ab", nullptr, nullptr), 1);
     EXPECT_STREQ(t.table, "0ab");
