@@ -1,6 +1,8 @@
 // NC output of one plane: entry sequence, header, short arcs and gap rules.
 #include "pocket/pocketnc.h"
 
+#include <random>
+
 #include "kernel/kvx/kvlist.h"
 #include "pocket/planecheck.h"
 #include "pocket/pocketstate.h"
@@ -701,5 +703,22 @@ TEST(PocketNc, LastPassSwitchesTheFrameOff) {
         pocketContourEnd();
         EXPECT_EQ(indexOf("tr", "frameOff") >= 0, c.off) << c.levels << c.planes << c.frameOff << c.frame;
         EXPECT_EQ(p.frame[0] != 0, c.frame && (c.levels || c.planes)) << c.levels << c.planes << c.frameOff;
+    }
+}
+
+// Seeded arcs, short and long, either way round, their centres pushed a little off: the centre comes back
+// to where it was, on the chord's bisector at the radius, on the side it was pushed from.
+TEST(PocketNc, ArcRecentredOnItsOwnSideOfTheChord) {
+    std::mt19937 rng(551);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (int k = 0; k < 40; ++k) {
+        const double cx = 50 * u(rng), cy = 50 * u(rng), r = 1 + 10 * u(rng), a0 = 2 * M_PI * u(rng);
+        const double sweep = (k % 2 ? 0.3 + 2.5 * u(rng) : 3.4 + 2.5 * u(rng)) * (k % 4 < 2 ? 1 : -1);
+        ContourElement arc = arcElem(cx, cy, r, a0, a0 + sweep, sweep > 0 ? 1 : -1);
+        arc.g[kAcx] += 1e-3 * (u(rng) - 0.5);
+        arc.g[kAcy] += 1e-3 * (u(rng) - 0.5);
+        arcRecentre(&arc);
+        EXPECT_NEAR(arc.g[kAcx], cx, 1e-9) << k;
+        EXPECT_NEAR(arc.g[kAcy], cy, 1e-9) << k;
     }
 }
