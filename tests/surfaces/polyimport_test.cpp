@@ -208,13 +208,15 @@ TEST(PolyImport, FacetOrientationFollowsTheFirstClearTurn) {
         {"all on one line", {0, 0, 1, 0, 2, 0, 3, 0}, false},
         {"all in one point", {2, 3, 2, 3, 2, 3, 2, 3}, false},
     };
-    for (const auto& c : cases) {
-        Facet98 f{};
-        for (int k = 0; k < 4; ++k) f.p[k] = {c.xy[2 * k], c.xy[2 * k + 1], 0.5 * k};
-        const Facet98 before = f;
-        facetFixOrientation(&f);
-        const int at1 = c.swaps ? 3 : 1, at3 = c.swaps ? 1 : 3;
-        EXPECT_TRUE(f.p[0].z == before.p[0].z && f.p[2].z == before.p[2].z) << c.what;
-        EXPECT_TRUE(f.p[1].z == before.p[at1].z && f.p[3].z == before.p[at3].z) << c.what;
-    }
+    for (const auto& c : cases)
+        for (const double shift : {0.0, -5.0}) {  // the turn does not depend on where the facet lies
+            Facet98 f{};
+            for (int k = 0; k < 4; ++k)
+                f.p[k] = {c.xy[2 * k] + shift, c.xy[2 * k + 1] - 0.5 * shift, 0.5 * k};
+            const Facet98 before = f;
+            facetFixOrientation(&f);
+            const int at1 = c.swaps ? 3 : 1, at3 = c.swaps ? 1 : 3;
+            EXPECT_TRUE(f.p[0].z == before.p[0].z && f.p[2].z == before.p[2].z) << c.what << shift;
+            EXPECT_TRUE(f.p[1].z == before.p[at1].z && f.p[3].z == before.p[at3].z) << c.what << shift;
+        }
 }
