@@ -102,6 +102,7 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         pre + "o Face(vx[1/1] vx[1/2] vx[1/x])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/3x])\n}\n",
         pre + "o Face(vx[1/] vx[1/2] vx[1/3])\n}\n",  // a first empty part repeats no point
+        pre + "o Face(vx[/1] vx[1/2] vx[1/3])\n}\n",  // nor any set
         pre + "m V(1//1/2/1/3)\n}\n",
         pre +
             "o Pset[2]()\n{\no P[1](x[1])\n}\no P[2](x[2])\no Face(vx[2/1] vx[2/2] vx[1/1])\n}\n",  // P after
