@@ -225,7 +225,25 @@ TEST(AvoidSearch, AnalyticIntervalPassKeepsTheFreeGapOverTheMesh) {
         for (double b = 0.0; b <= e.bMax; b += 0.01) EXPECT_FALSE(toolHits(tool, p, axis(b), plate)) << b;
         EXPECT_TRUE(toolHits(tool, p, axis(e.bMax + 0.005), plate)) << e.bMax;
     }
+    // A wall across the swing line, nearer than the cutter's radius, blocks every B: no gap, and the
+    // range closes on its lower end.
+    const Triangle3D wall{
+        {{p.x + 100, p.y + 1, p.z}, {p.x - 100, p.y + 1, p.z - 100}, {p.x - 100, p.y + 1, p.z + 100}}};
+    tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &wall);
+    AxisObstacleModel* walled = axisModelCreate(tl, 3, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(walled, nullptr);
+    axisIntervalsSetModel(0, walled);
+    avoidSetAnalytic(1);
+    AvoidEntry e{};
+    e.b = 0.4, e.bMin = 0.0, e.bMax = 1.2;
+    EXPECT_FALSE(avoidIntervalPass(&e, &p, 0.0));
+    EXPECT_EQ(e.bMin, 0.0);
+    EXPECT_EQ(e.bMax, 0.0);
     avoidSearchResetState();
     axisIntervalsResetState();
+    axisModelFree(walled);
     axisModelFree(m);
 }
