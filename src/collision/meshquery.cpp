@@ -587,10 +587,9 @@ int meshCollisionPlist(CheckModel* model, Plist* list, double length, const int3
                         continue;
                     }
                     if (sw.splitLong && dist > model->stepLength + 1e-5) request = 1;
-                    // The list keeps parameters within 1e-5 as one: a midpoint that close to an end
-                    // would be stored out of order and the pair split for ever.
-                    if (gap < std::max(gapLimit + 1e-5, 2.2e-5)) request = -1;
-                } else if (gap < std::max(tol + 1e-5, 2.2e-5)) {
+                    // A midpoint the list takes for an end would be stored out of order and split for ever.
+                    if (gap < gapLimit + 1e-5 || !plistGapSplits(gap)) request = -1;
+                } else if (gap < tol + 1e-5 || !plistGapSplits(gap)) {
                     ++i;
                     continue;
                 }

@@ -47,7 +47,12 @@ struct PlistArray {
 };
 
 // Creation and release.
-Plist* plistAlloc(int32_t n, int withVectors);   // exactly n slots
+Plist* plistAlloc(int32_t n, int withVectors);  // exactly n slots
+// Whether a pair of parameters gap apart can take a midpoint that the list keeps apart from both ends:
+// it holds parameters within 1e-5 of each other as one (with room for rounding).
+inline bool plistGapSplits(double gap) {
+    return gap >= 2.2e-5;
+}
 Plist* plistCreate(int32_t n, int withVectors);  // n clamped to kPlistMaxPoints, one smaller retry
 void plistFree(Plist* list);
 

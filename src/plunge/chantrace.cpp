@@ -250,8 +250,8 @@ int traceChannelCurve(const CheckModel* model, const ContourPair* firstFace, con
             }
             const double* t = result->parameters;
             int flag = 0;
-            // A midpoint within the list's resolution (1e-5) of an end would be stored before that end.
-            if (t[i] - t[i - 1] < tol + 1e-5 || t[i] - t[i - 1] <= 2e-5 ||
+            // A midpoint the list takes for an end would be stored before that end.
+            if (t[i] - t[i - 1] < tol + 1e-5 || !plistGapSplits(t[i] - t[i - 1]) ||
                 dist3D(&result->points[i], &result->points[i - 1]) < tol)
                 flag = -1;
             else if (plistKindChanges(result, i - 1, i))

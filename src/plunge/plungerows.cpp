@@ -76,9 +76,15 @@ struct RowStart {
     RowStart& operator=(const RowStart&) = delete;
 };
 
-bool topOf(const RowStart& start, const Vec3& p, const Vec3& v, Vec3* top) {
+// Where the axis v from p crosses the start profile: 1 found, 0 none, -1 without memory.
+int topFind(const RowStart& start, const Vec3& p, const Vec3& v, Vec3* top) {
     const Vec3 q{p.x + 1000 * v.x, p.y + 1000 * v.y, p.z + 1000 * v.z};
-    return crossLineProfilePrepared(start.cross, &p, &q, top, 10.0) == 1;
+    const int rc = crossLineProfilePrepared(start.cross, &p, &q, top, 10.0);
+    return rc == 1 ? 1 : rc < 0 ? -1 : 0;
+}
+
+bool topOf(const RowStart& start, const Vec3& p, const Vec3& v, Vec3* top) {
+    return topFind(start, p, v, top) == 1;
 }
 
 double rowLength(const Plist* row) {
@@ -165,9 +171,7 @@ namespace {
 int stationTop(const RowStart& start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
     Vec3 v;
     if (plistPointAndVectorAtParam(row, s, bottom, &v) < 0) return 0;
-    const Vec3 q{bottom->x + 1000 * v.x, bottom->y + 1000 * v.y, bottom->z + 1000 * v.z};
-    const int rc = crossLineProfilePrepared(start.cross, bottom, &q, top, 10.0);
-    return rc == 1 ? 1 : rc < 0 ? -1 : 0;
+    return topFind(start, *bottom, v, top);
 }
 
 int stationCrossing(const RowStart& start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
@@ -175,7 +179,7 @@ int stationCrossing(const RowStart& start, const Plist* row, double s, Vec3* bot
 }
 
 CutRecordList* cutsOf(const RowStart& start, Plist* row, double stationStep, int uniform) {
-    if (!start.cross || !row || !row->vectors || row->count < 2 || !(stationStep > 0)) return nullptr;
+    if (!row || !row->vectors || row->count < 2 || !(stationStep > 0)) return nullptr;
     if (dist3D(&row->points[0], &row->points[1]) < 1e-5) return nullptr;
     plistSetArcLengthParams(row);
     const double length = rowLength(row);
@@ -333,7 +337,7 @@ int rebuildRow(const RowStart& start, CutListSet* set, int32_t index, const Plis
 
 int walkRowBetween(CutListSet* set, const PlistArray* sides, const RowStart& start, double, double g,
                    double t) {
-    if (!start.cross || !set || set->count < 2 || !(g > 0)) return -1;
+    if (!set || set->count < 2 || !(g > 0)) return -1;
     PlistPtr row(newRow()), other(newRow());
     if (!row || !other || rowAtParam(row.get(), other.get(), sides, t) != 1 || row->count < 2) return -1;
     if (!axisAlongRow(row.get())) plistReverse(row.get());
