@@ -180,9 +180,11 @@ int avoidSearchAngles(AvoidTable* table, Plist* list, double step) {
             if (split == 0) continue;
             at = plistSplitIndex();
             Vec3 axis = axisOf((1 - f) * a.c + f * cb, (1 - f) * a.b + f * b.b);
-            if (avoidTryTilt(&list->points[at], &axis, 1, 0) < 0) return -1;
+            // The table takes the point even when no tilt frees it: a retry pairs entries with points
+            // by index.
+            const int tried = avoidTryTilt(&list->points[at], &axis, 1, 0);
             list->vectors[at] = axis;
-            if (avoidTableInsert(table, t, &axis) < 0) return -1;
+            if (avoidTableInsert(table, t, &axis) < 0 || tried < 0) return -1;
         }
         i = at;  // on after the inserted points
     }

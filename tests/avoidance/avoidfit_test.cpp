@@ -10,6 +10,7 @@
 
 #include "allocfail.h"
 #include "avoidance/avoidhead.h"
+#include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
 #include "geometry/rng.h"
 
@@ -125,6 +126,20 @@ TEST(AvoidFit, FastTurnsAreFilledWithInterpolatedAxes) {
         t->entries[i].b = i ? 0.9 : 0.2, t->entries[i].cLow = 0.2, t->entries[i].cHigh = 0.8;
     EXPECT_EQ(avoidSearchAngles(t, l, 0.1), 1);
     EXPECT_EQ(l->count, 2);
+    avoidTableFree(t);
+    plistFree(l);
+    // With no check to ask, the first filled point fails the search, yet the table keeps one entry per
+    // point for a retry.
+    const AvoidCollisionOps none{};
+    avoidSetCollisionOps(&none);
+    l = fitList(6, 1.0, b, 0.5);
+    t = avoidTableCreate(l, 0.3, 1.2);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 6; ++i) t->entries[i].b = b[i], t->entries[i].cLow = 0.2, t->entries[i].cHigh = 0.8;
+    EXPECT_EQ(avoidSearchAngles(t, l, 0.1), -1);
+    EXPECT_EQ(l->count, 7);
+    EXPECT_EQ(t->count, l->count);
+    avoidSetCollisionOps(nullptr);
     avoidTableFree(t);
     plistFree(l);
 }

@@ -72,6 +72,13 @@ TEST(AvoidGrid, CellRangeClampsEveryBox) {
     }
     int32_t cells[4];
     EXPECT_EQ(gridCellRange(nullptr, &lo, &hi, cells), -1);
+    // Far past the end of a grid as wide as an int32 allows, the last cell still stands.
+    HeightGrid wide = f.g;
+    wide.rows = wide.columns = INT32_MAX - 2;
+    const Vec3 far{1e300, 1e300, 0};
+    ASSERT_EQ(gridCellRange(&wide, &lo, &far, cells), 1);
+    EXPECT_EQ(cells[2], INT32_MAX - 3);
+    EXPECT_EQ(cells[3], INT32_MAX - 3);
     // A grid without heights has nothing to tilt against.
     HeightGrid bare = f.g;
     bare.heights = nullptr;
