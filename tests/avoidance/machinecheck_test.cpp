@@ -35,6 +35,8 @@ TEST(MachineCheck, HostSeesTheShiftedPointAndTheUnitAxis) {
     machineSetPositionOffset(&offset);
     std::fill(gHostSaw, gHostSaw + 7, 0.0);
     ASSERT_EQ(checkMachinePosition(&p, &axis, 120.0), kMachineAccepted);
+    EXPECT_EQ(checkMachinePosition(&p, nullptr, 120.0), kMachineNoHost);
+    EXPECT_EQ(checkMachinePosition(nullptr, &axis, 120.0), kMachineNoHost);
     const double expect[7] = {11, -18, 33, -0.6, 0.0, 0.8, 120.0};
     for (int k = 0; k < 7; ++k) EXPECT_NEAR(gHostSaw[k], expect[k], 1e-12) << k;
     gHostSaw[6] = 0.0;

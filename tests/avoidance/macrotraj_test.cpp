@@ -131,6 +131,7 @@ TEST(MacroTraj, RampCases) {
     for (const int along : {0, 1}) {  // straight down, or along the start's axis
         m = macroGenRamp(g, 0, kPi / 2, 4, along);
         ASSERT_TRUE(m && m->count == 2);
+        EXPECT_EQ(m->macroType, along ? 28 : 8);
         EXPECT_VEC_NEAR(m->points[1], (along ? Vec3{0, 2.4, 3.2} : Vec3{0, 0, 4}), 1e-12);
         macroPathFree(m);
     }
@@ -497,8 +498,9 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     ASSERT_TRUE(g && m);
     macroPathAppend(m, p0);
     macroPathAppend(m, {0, 0, 3});
+    m->direction = {0, 0.6, 0.8};  // two points are enough to wrap: the lift follows the direction
     ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g), 1);
-    EXPECT_VEC_NEAR(m->points[1], (Vec3{0, 0, 3}), 1e-12);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{0, 1.8, 2.4}), 1e-12);
     macroPathFree(m);
     plistFree(g);
     // A length that ends among segments each under 1e-12 long finds none to lie on: the wrap fails.

@@ -226,8 +226,8 @@ TEST(ToolLine, ConeToleranceIsWiderNearTheTip) {
         double h, y;  // a chord at height h and distance y from the axis
         int hit;
     } cases[] = {
-        {0.1, 1.85, 1}, {0.1, 1.95, 0}, {0.2, 1.95, 1}, {0.19, 1.95, 0},
-        {5, 1.99, 1},   {5, 1.997, 0},  {10.5, 1.0, 0}, {-0.5, 1.0, 0},
+        {0.1, 1.85, 1}, {0.1, 1.95, 0}, {0.2, 1.95, 1}, {0.19, 1.95, 0}, {5, 1.99, 1},
+        {5, 1.997, 0},  {10.5, 1.0, 0}, {-0.5, 1.0, 0}, {10, 1.0, 1},    {0, 1.0, 1},
     };
     for (const Case& c : cases) {
         const Vec3 A{5, c.y, c.h}, B{-5, c.y, c.h};
