@@ -956,10 +956,11 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
     HeadScene s;
     ASSERT_EQ(s.build(wall(40, -100, 200)), 1);
     const struct {
-        int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at pi
-        double c;
+        int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at after
+        double c, after;
         bool success;
-    } cases[] = {{15, 4, 5, kPi / 2, false}, {23, 21, 23, 1.0, true}};
+    } cases[] = {
+        {15, 4, 5, kPi / 2, kPi, false}, {23, 21, 23, 1.0, kPi, true}, {34, 21, 22, kPi / 2, -0.5, true}};
     for (const auto& c : cases) {
         Plist* l = pathAlongX(c.n, 0.8);
         ASSERT_NE(l, nullptr);
@@ -967,7 +968,7 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         ASSERT_NE(t, nullptr);
         for (int i = 0; i < c.n; ++i) {
             AvoidEntry& e = t->entries[i];
-            e.c = i < c.from ? 0.0 : i < c.to ? c.c : kPi, e.b = 0.62, e.bMin = 0.6, e.bMax = 0.65;
+            e.c = i < c.from ? 0.0 : i < c.to ? c.c : c.after, e.b = 0.62, e.bMin = 0.6, e.bMax = 0.65;
             e.state = i >= c.from && i < c.to;
         }
         const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
@@ -976,6 +977,10 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
             EXPECT_EQ(t->entries[i].flag, 1) << c.n << " " << i;
             EXPECT_TRUE(i >= c.from - 19 || t->entries[i].c == 0.0) << i;
         }
+        // A window kept at both ends runs C straight from one end's C to the other's.
+        const int w0 = c.from - 19, w1 = c.to + 9;
+        for (int i = w0; r == 2 && w0 > 0 && w1 < c.n - 1 && i <= w1; ++i)
+            EXPECT_NEAR(t->entries[i].c, c.after * (i - w0) / (w1 - w0), 1e-9) << i;
         avoidTableFree(t);
         plistFree(l);
     }
