@@ -177,6 +177,8 @@ TEST(AvoidHead, FailedRunsWidenBeforeBetweenAndAfter) {
         {"........x.....................", "xxxxxxxxx....................."},
         {".........x....................", "xxxxxxxxxx...................."},
         {"x.............................x", "x.............................x"},
+        {"..........x...................x.x.......",
+         ".xxxxxxxxxx...................xxxxxxxxxx"},  // a gap of 20 stays open
     };
     for (const auto& [in, want] : cases) {
         // Guards before the first entry and past the last, marked failed: neither is read nor touched.
