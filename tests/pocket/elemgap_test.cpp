@@ -102,6 +102,20 @@ TEST(ElemGap, NearCrossingsAreMeasured) {
         EXPECT_EQ(elemGapBeyond(&sl, &sc, -1), 0);
         EXPECT_EQ(elemGapBeyond(&sc, &sl, 1e-9), 0);
     }
+    // Arcs of about one circle (centres and radii within a thousandth) are left to the measures however far
+    // apart their sweeps lie; a little further off that circle, they are decided.
+    const struct {
+        double d, dr;
+        int beyond;
+    } near[] = {{9e-4, 0, 0}, {1.1e-3, 0, 1}, {5e-4, 9e-4, 0}, {5e-4, 1.1e-3, 1}};
+    for (const auto& c : near) {
+        const ContourElement a = arcElem(0, 0, 5, 0, kPi / 2, 1),
+                             b = arcElem(c.d, 0, 5 + c.dr, kPi, 1.5 * kPi, 1);
+        ElemGapShape sa, sb;
+        elemGapShapeOf(&a, &sa);
+        elemGapShapeOf(&b, &sb);
+        EXPECT_EQ(elemGapBeyond(&sa, &sb, 1), c.beyond) << c.d << " " << c.dr;
+    }
     // The sure distance is the most a pair of the size needs: a parallel line just inside it is measured,
     // one just outside passed over, below the floor's band and above it.
     for (const double reach : {0.0, 0.05})

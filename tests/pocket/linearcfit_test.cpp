@@ -293,7 +293,7 @@ TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
 
 // Points on a circle of radius 100, chords of 0.1 rad but for two of 0.01: their turn of 0.01 is below
 // the sine of a fifth of the mean turn less atan(2 tol / shortest chord), 0.012, so the shape is uneven,
-// wherever the window starts in the array.
+// wherever the window starts in the array; so is a window of one chord.
 TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
     for (const int32_t s : {0, 10}) {
         std::vector<TaggedPoint> p(s + 8, TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
@@ -306,6 +306,9 @@ TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
         double r = 0;
         fitSetLastFailure(kFitOk);
         EXPECT_EQ(fitCircle(p.data(), s, s + 6, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
+        EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
+        fitSetLastFailure(kFitOk);  // a single chord shows no turn at all
+        EXPECT_EQ(fitCircle(p.data(), s, s + 1, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
         EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
     }
 }
