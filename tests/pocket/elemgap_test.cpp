@@ -92,12 +92,17 @@ TEST(ElemGap, BoundNeverAboveTheMeasure) {
 TEST(ElemGap, NearCrossingsAreMeasured) {
     PocketErrors errors;
     const ContourElement line = lineElem(0, 0, 10, 0);
-    const ContourElement cases[] = {lineElem(5, -3, 5, 3),           lineElem(10.00005, -1, 10.00005, 1),
-                                    lineElem(0, 1e-5, 10, 1e-5),     lineElem(0, 0.03, 10, 0.03),
-                                    arcElem(5, 2, 2, 0, 2 * kPi, 1), arcElem(5, 3, 3.00001, -kPi, 0, 1)};
+    const std::pair<ContourElement, double> cases[] = {
+        {lineElem(5, -3, 5, 3), 0},
+        {lineElem(10.00005, -1, 10.00005, 1), 0},
+        {lineElem(0, 1e-5, 10, 1e-5), 0},
+        {lineElem(0, 0.03, 10, 0.03), 0.03},
+        {arcElem(5, 2, 2, 0, 2 * kPi, 1), 0},
+        {arcElem(5, 3, 3.00001, -kPi, 0, 1), 0}};  // their gaps: 0 within 1e-4
     ElemGapShape sl, sc;
     elemGapShapeOf(&line, &sl);
-    for (const ContourElement& c : cases) {
+    for (const auto& [c, gap] : cases) {
+        EXPECT_NEAR(elemGap(&line, &c), gap, 1e-9);
         elemGapShapeOf(&c, &sc);
         EXPECT_EQ(elemGapBeyond(&sl, &sc, -1), 0);
         EXPECT_EQ(elemGapBeyond(&sc, &sl, 1e-9), 0);

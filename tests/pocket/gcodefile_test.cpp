@@ -32,8 +32,9 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         b.evalRif = 1;
         std::string line = "G1 X1 Y0 ;";
         line.resize(c.length, 'x');
-        // The first move starts at G42's point; lengths read are scaled, the tool radius of G191 too.
-        writeText(b.rifName, "G42 X0.5 Y0\n" + line + c.end + "G1 X2 Y1\nG40\nG191 R1.5\n");
+        // The first move starts at G42's point; lengths read are scaled, the tool radius of G191 too; a
+        // line's words come in any order.
+        writeText(b.rifName, "G42 X0.5 Y0\n" + line + c.end + "X2 Y1 G1\nG40\nR1.5 G191\n");
         pocketKernel().geometryScale = 2;
         clistCreate("TEMP");
         double radius = 0;
