@@ -174,6 +174,22 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
         EXPECT_EQ(n->level, 1);
         EXPECT_EQ(regionIsParent(1, 0), 1);
     }
+    // The wall an element runs along, other than the parent, becomes a parent too: here the first element's.
+    {
+        Cuts fx;
+        pocketWithIsland();
+        const std::vector<ContourElement> far = box(70, 70, 90, 90);
+        const ContourHeader hf = header(far, true, true);
+        ASSERT_EQ(regionAttachContour(far.data(), &hf, -1, 0), 1);
+        pocketKernel().toolRadius = 2;
+        pocketKernel().stepFactor = 0.5;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        std::vector<ContourElement> cut = box(10, 10, 30, 30);
+        for (ContourElement& e : cut) e.sourceTag = &e == &cut[0] ? 1 : 0;
+        put("CUT_SPAN", cut, true, true, 0);
+        EXPECT_EQ(cutListsMerge(), 1);
+        EXPECT_EQ(regionIsParent(2, 0) + regionIsParent(2, 1), 2);
+    }
     // A fillet radius of 10 rounds the attached cut's corners by a tenth of it: 400 less (4 - pi) 1^2.
     Cuts fx;
     pocketWithIsland();
