@@ -515,6 +515,11 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 1, 0, kPi / 2, 1), arcElem(0, 0, 1, kPi / 2, kPi, 1), {{0, 1}}},
         {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi, 2 * kPi, 1), {{1, 0}, {-1, 0}}},
         {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi / 2, 1.5 * kPi, 1), {}, -1},
+        // Centres the tolerance (1e-4) apart: two circles; half of it: one.
+        {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1),
+         arcElem(0, 1e-4, 1, -kPi / 2, kPi / 2, 1),
+         {{1 - 1.25e-9, 5e-5}}},
+        {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1), arcElem(0, 5e-5, 1, -kPi / 2, kPi / 2, 1), {}, -1},
     };
     for (const auto& c : cases) {
         Vec2 p[2];

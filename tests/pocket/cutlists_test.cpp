@@ -178,9 +178,7 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
     {
         Cuts fx;
         pocketWithIsland();
-        const std::vector<ContourElement> far = box(70, 70, 90, 90);
-        const ContourHeader hf = header(far, true, true);
-        ASSERT_EQ(regionAttachContour(far.data(), &hf, -1, 0), 1);
+        ASSERT_EQ(attachBox(70, 70, 90, 90, 0), 1);
         pocketKernel().toolRadius = 2;
         pocketKernel().stepFactor = 0.5;
         ASSERT_EQ(cutListsCreate(1), 0);
