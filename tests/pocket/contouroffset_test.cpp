@@ -131,19 +131,15 @@ TEST_F(OffsetTest, TinyDistanceGivesTheCleanedInput) {
         }
 }
 
-// Also for a nudge below 0.0005, copied rather than offset: there the cap itself still fits.
 TEST_F(OffsetTest, OverTheElementCapFailsWithMessage1500) {
-    for (const auto& [n, d] :
-         {std::pair{int{kClistMaxElements} + 1, 1.0}, std::pair{int{kClistMaxElements}, 1e-4}}) {
-        std::vector<Vec2> p;
-        for (int i = 0; i < n; ++i)
-            p.push_back({100 * std::cos(2 * kPi * i / n), 100 * std::sin(2 * kPi * i / n)});
-        PocketErrors::texts().clear();
-        const Rings r = offsetOf(polygon(p), 1, d);
-        EXPECT_EQ(r.result, n > kClistMaxElements ? -1 : 1);
-        ASSERT_EQ(PocketErrors::texts().size(), n > kClistMaxElements ? 1u : 0u);
-        EXPECT_TRUE(n == kClistMaxElements || PocketErrors::texts()[0].find("1500") != std::string::npos);
-    }
+    std::vector<Vec2> p;
+    const int n = kClistMaxElements + 1;
+    for (int i = 0; i < n; ++i)
+        p.push_back({100 * std::cos(2 * kPi * i / n), 100 * std::sin(2 * kPi * i / n)});
+    const Rings r = offsetOf(polygon(p), 1, 1.0);
+    EXPECT_EQ(r.result, -1);
+    ASSERT_EQ(PocketErrors::texts().size(), 1u);
+    EXPECT_NE(PocketErrors::texts()[0].find("1500"), std::string::npos) << PocketErrors::texts()[0];
 }
 
 TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAlone) {
