@@ -237,24 +237,26 @@ TEST(ChainCross, BoxPairsMatchTheDoubleLoop) {
 }
 
 // Three elements through one point: two records share a place on the first of them, and
-// every record still comes once, in the order along the chain.
+// every record still comes once, in the order along the chain; so too when a last element of
+// NaN coordinates (which meets nothing) leaves the chain open and unsorted by its boxes.
 TEST(ChainCross, ThreeStrandsThroughOnePoint) {
     PocketErrors errors;
-    const std::vector<ContourElement> a =
-        polygon({{-12, 0}, {10, 0}, {10, 10}, {-10, -10}, {-10, 10}, {10, -10}});
+    std::vector<ContourElement> a = polygon({{-12, 0}, {10, 0}, {10, 10}, {-10, -10}, {-10, 10}, {10, -10}});
     int32_t self = 0;
     for (size_t i = 0; i < a.size(); ++i)
         for (size_t j = i + 1; j < a.size(); ++j) self += segmentsCross(a[i], a[j]);
     std::vector<PocketIsect> rec(kIsectTableSize);
-    ASSERT_EQ(contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), self);
-    int32_t atOrigin = 0;
-    for (int32_t i = 0; i < self; ++i) {
-        atOrigin += std::hypot(rec[i].x, rec[i].y) < 1e-12;
-        if (i > 0) {
-            EXPECT_LE(rec[i - 1].elemA, rec[i].elemA);
+    for (int nan = 0; nan < 2; ++nan) {
+        if (nan) a.push_back(lineElem(std::nan(""), 0, std::nan(""), 1));
+        ASSERT_EQ(contourReduce(a.data(), static_cast<int32_t>(a.size()), rec.data(), 0), self);
+        int32_t atOrigin = 0;
+        for (int32_t i = 0; i < self; ++i) {
+            atOrigin += std::hypot(rec[i].x, rec[i].y) < 1e-12;
+            EXPECT_TRUE(i == 0 || rec[i - 1].elemA < rec[i].elemA ||
+                        (rec[i - 1].elemA == rec[i].elemA && rec[i - 1].param <= rec[i].param));
         }
+        EXPECT_EQ(atOrigin, 3);
     }
-    EXPECT_EQ(atOrigin, 3);
 }
 
 TEST(ChainCross, CircleAndSegmentAgainstAChain) {
@@ -286,6 +288,13 @@ TEST(ChainCross, CircleAndSegmentAgainstAChain) {
         const double line[4] = {s.x1, s.y1, s.x2, s.y2};
         EXPECT_EQ(segmentCrossesChain(line, sq.data(), 4), s.crosses) << s.x2 << " " << s.y2;
     }
+    // Against a circle of two arcs: touching it (a meeting), ending on it, through it once and twice, clear.
+    const std::vector<ContourElement> disc = offsettest::circle(5, 5, 3, 2, 1);
+    for (const Seg& s : {Seg{0, 8, 10, 8, 1}, Seg{5, 10, 5, 8, 0}, Seg{5, 10, 5, 5, 1},
+                         Seg{0, 5.5, 10, 5.5, 1}, Seg{0, 9, 10, 9, 0}}) {
+        const double line[4] = {s.x1, s.y1, s.x2, s.y2};
+        EXPECT_EQ(segmentCrossesChain(line, disc.data(), 2), s.crosses) << s.x1 << " " << s.y1 << " " << s.y2;
+    }
 }
 
 TEST(ChainCross, ContainmentAndSplicing) {
@@ -296,6 +305,10 @@ TEST(ChainCross, ContainmentAndSplicing) {
     EXPECT_NE(contourContainsChain(inner.data(), 4, outer.data(), 4), 0);
     EXPECT_EQ(contourContainsChain(far.data(), 4, outer.data(), 4), 0);
     EXPECT_EQ(contourContainsChain(outer.data(), 4, inner.data(), 4), 0);
+    // Through the wall: the probe is the first middle from the middle element on that lies 0.2 or more
+    // off the wall (here 1 inside it; the next lies outside).
+    const std::vector<ContourElement> through = polygon({{30, 1}, {30, 9}, {9, 9}, {9, 1}});
+    EXPECT_EQ(contourContainsChain(through.data(), 4, outer.data(), 4), 1);
     // A speck 0.004 wide, 0.005 inside the wall: a tool of radius 1 or more judges it by a tenth of its
     // length (0.0016), a smaller one by a fifth of the probe distances; either way a middle is clear.
     const std::vector<ContourElement> speck = box(5, 0.005, 5.004, 0.009);
@@ -502,6 +515,11 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 1, 0, kPi / 2, 1), arcElem(0, 0, 1, kPi / 2, kPi, 1), {{0, 1}}},
         {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi, 2 * kPi, 1), {{1, 0}, {-1, 0}}},
         {arcElem(0, 0, 1, 0, kPi, 1), arcElem(0, 0, 1, kPi / 2, 1.5 * kPi, 1), {}, -1},
+        // Centres the tolerance (1e-4) apart: two circles; half of it: one.
+        {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1),
+         arcElem(0, 1e-4, 1, -kPi / 2, kPi / 2, 1),
+         {{1 - 1.25e-9, 5e-5}}},
+        {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1), arcElem(0, 5e-5, 1, -kPi / 2, kPi / 2, 1), {}, -1},
     };
     for (const auto& c : cases) {
         Vec2 p[2];

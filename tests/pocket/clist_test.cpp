@@ -62,6 +62,7 @@ TEST(Clist, NamesAndTheirNumbers) {
     EXPECT_EQ(clistIndex("sec"), -1);
     EXPECT_EQ(clistIndex(nullptr), -1);
     for (int i = 0; i < kClistCount; ++i) EXPECT_EQ(clistIndex(clistName(i)), i);
+    EXPECT_TRUE(clistName(-1) == nullptr && clistName(kClistCount) == nullptr);
 }
 
 // Three distinct work buffers, each holding the element cap; none on either side of them.

@@ -69,12 +69,14 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
                   1e-12);
     }
     // A jog that is a short arc (a quarter of radius 0.0025) goes as a line would; its neighbours meet
-    // where they cross.
-    std::vector<ContourElement> jog = {lineElem(0, 0, 5, 0), arcElem(5.0025, 0, 0.0025, kPi, kPi / 2, -1),
-                                       lineElem(5.0025, 0.0025, 10, -4.995)};
-    ASSERT_EQ(chainRemoveZigzags(jog.data(), 3, 0.01), 2);
-    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(jog[0]), 5.005, 0, 1e-9);
-    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(jog[1]), 5.005, 0, 1e-9);
+    // where they cross. Against a limit of 1 a quarter of radius 0.68 stays: its length is above it, its
+    // chord not.
+    for (const auto& [r, limit] : {std::pair{0.0025, 0.01}, std::pair{0.68, 1.0}}) {
+        std::vector<ContourElement> jog = {lineElem(0, 0, 5, 0), arcElem(5 + r, 0, r, kPi, kPi / 2, -1),
+                                           lineElem(5 + r, r, 10, 2 * r - 5)};
+        ASSERT_EQ(chainRemoveZigzags(jog.data(), 3, limit), r < 0.1 ? 2 : 3);
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(jog[0]), r < 0.1 ? 5 + 2 * r : 5, 0, 1e-9);
+    }
     // A spike after an arc: the arc keeps its end, the line after it starts there.
     std::vector<ContourElement> spike = {arcElem(0, 1, 1, -kPi, -kPi / 2, 1), lineElem(0, 0, -0.005, 0),
                                          lineElem(-0.005, 0, 5, 0)};

@@ -143,6 +143,10 @@ TEST(ContourOrient, UndecidedShapes) {
     }
     EXPECT_EQ(contourOrientation(close.data(), 2), 0);
     EXPECT_EQ(contourOrientation(lone.data(), 1), 0);
+    // No chain, or none of it: no sense, whatever the count says.
+    for (const int32_t n : {0, 4, 9})
+        EXPECT_EQ(contourOrientation(nullptr, n) + contourSignedArea(nullptr, n), 0);
+    EXPECT_EQ(contourOrientation(collinear.data(), 0) + contourSignedArea(collinear.data(), 1), 0);
     // A bow-tie turns by nothing in all and encloses no signed area, either way round.
     const std::vector<ContourElement> bowTie = polygon({{0, 0}, {10, 10}, {10, 0}, {0, 10}});
     EXPECT_EQ(contourOrientation(bowTie.data(), 4), 0);

@@ -176,6 +176,12 @@ TEST(ContourReduce, SixtyFiveLinesAreReducedSixtyFourOnlyWhenForced) {
         ASSERT_EQ(contourReduceOne(again.data(), c.n, 0.1, c.force, static_cast<int32_t>(again.size())), n);
         EXPECT_EQ(std::memcmp(again.data(), work.data(), static_cast<size_t>(n) * sizeof(ContourElement)), 0);
     }
+    // A figure of eight crosses itself once, and so does any reduction of it: the reduction fails.
+    std::vector<Vec2> eight;
+    for (int i = 0; i < 200; ++i)
+        eight.push_back({50 * std::sin(kPi * (i + 0.5) / 100), 30 * std::sin(kPi * (i + 0.5) / 50)});
+    std::vector<ContourElement> e8 = polygon(eight);
+    EXPECT_EQ(contourReduceOne(e8.data(), 200, 0.1, 1, 200), 0);
     pocketKernel().suppressReduction = 1;
     std::vector<ContourElement> in = polygon(arcPoints(0, 0, 50, 0, 2 * kPi * 99 / 100, 99));
     EXPECT_EQ(contourReduceOne(in.data(), 100, 0.1, 1, 100), 100);

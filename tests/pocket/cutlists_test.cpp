@@ -99,8 +99,8 @@ TEST(CutLists, CombinationByContainment) {
         }
     }
     // A strip cut in two by an island: its two halves (boxes of 400) take its place, before the box after it;
-    // a mark the strip carried in is cleared first.
-    {
+    // a mark the strip carried in is cleared first. An island across one edge (two crossings) leaves it 900.
+    for (const double top : {70.0, 55.0}) {
         Cuts fx;
         ASSERT_EQ(cutListsCreate(1), 0);
         const std::vector<ContourElement> strip = box(0, 50, 100, 60);
@@ -108,14 +108,16 @@ TEST(CutLists, CombinationByContainment) {
         marked.row = -1;
         ASSERT_EQ(clistInsert("CUT_SPAN", strip.data(), &marked, -1), 1);
         put("CUT_SPAN", box(200, 0, 210, 10), true, true);
-        put("CUT_BACK", box(40, 40, 60, 70, false), false, true);
-        ASSERT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), 3);
-        for (int32_t i = 0; i < 3; ++i) {
+        put("CUT_BACK", box(40, 40, 60, top, false), false, true);
+        const std::vector<double> areas =
+            top > 60 ? std::vector<double>{400, 400, 100} : std::vector<double>{900, 100};
+        ASSERT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), static_cast<int32_t>(areas.size()));
+        for (int32_t i = 0; i < static_cast<int32_t>(areas.size()); ++i) {
             ContourHeader h{};
             std::vector<ContourElement> e(8);
             ASSERT_EQ(clistGet("CUT_SPAN", e.data(), &h, i), i);
             e.resize(h.elementCount);
-            EXPECT_NEAR(offsettest::signedArea(e), i < 2 ? 400 : 100, 1e-9) << i;
+            EXPECT_NEAR(offsettest::signedArea(e), areas[static_cast<size_t>(i)], 1e-9) << i;
         }
     }
     // Pruning: boundaries of A that hold or cross an island of B go, one clear of it stays.
@@ -171,6 +173,20 @@ TEST(CutLists, MergeAttachesOnlyWhatFits) {
         ASSERT_NE(n, nullptr);
         EXPECT_EQ(n->level, 1);
         EXPECT_EQ(regionIsParent(1, 0), 1);
+    }
+    // The wall an element runs along, other than the parent, becomes a parent too: here the first element's.
+    {
+        Cuts fx;
+        pocketWithIsland();
+        ASSERT_EQ(attachBox(70, 70, 90, 90, 0), 1);
+        pocketKernel().toolRadius = 2;
+        pocketKernel().stepFactor = 0.5;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        std::vector<ContourElement> cut = box(10, 10, 30, 30);
+        for (ContourElement& e : cut) e.sourceTag = &e == &cut[0] ? 1 : 0;
+        put("CUT_SPAN", cut, true, true, 0);
+        EXPECT_EQ(cutListsMerge(), 1);
+        EXPECT_EQ(regionIsParent(2, 0) + regionIsParent(2, 1), 2);
     }
     // A fillet radius of 10 rounds the attached cut's corners by a tenth of it: 400 less (4 - pi) 1^2.
     Cuts fx;

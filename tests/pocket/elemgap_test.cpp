@@ -92,15 +92,34 @@ TEST(ElemGap, BoundNeverAboveTheMeasure) {
 TEST(ElemGap, NearCrossingsAreMeasured) {
     PocketErrors errors;
     const ContourElement line = lineElem(0, 0, 10, 0);
-    const ContourElement cases[] = {lineElem(5, -3, 5, 3),           lineElem(10.00005, -1, 10.00005, 1),
-                                    lineElem(0, 1e-5, 10, 1e-5),     lineElem(0, 0.03, 10, 0.03),
-                                    arcElem(5, 2, 2, 0, 2 * kPi, 1), arcElem(5, 3, 3.00001, -kPi, 0, 1)};
+    const std::pair<ContourElement, double> cases[] = {
+        {lineElem(5, -3, 5, 3), 0},
+        {lineElem(10.00005, -1, 10.00005, 1), 0},
+        {lineElem(0, 1e-5, 10, 1e-5), 0},
+        {lineElem(0, 0.03, 10, 0.03), 0.03},
+        {arcElem(5, 2, 2, 0, 2 * kPi, 1), 0},
+        {arcElem(5, 3, 3.00001, -kPi, 0, 1), 0}};  // their gaps: 0 within 1e-4
     ElemGapShape sl, sc;
     elemGapShapeOf(&line, &sl);
-    for (const ContourElement& c : cases) {
+    for (const auto& [c, gap] : cases) {
+        EXPECT_NEAR(elemGap(&line, &c), gap, 1e-9);
         elemGapShapeOf(&c, &sc);
         EXPECT_EQ(elemGapBeyond(&sl, &sc, -1), 0);
         EXPECT_EQ(elemGapBeyond(&sc, &sl, 1e-9), 0);
+    }
+    // Arcs of about one circle (centres and radii within a thousandth) are left to the measures however far
+    // apart their sweeps lie; a little further off that circle, they are decided.
+    const struct {
+        double d, dr;
+        int beyond;
+    } near[] = {{9e-4, 0, 0}, {1.1e-3, 0, 1}, {5e-4, 9e-4, 0}, {5e-4, 1.1e-3, 1}};
+    for (const auto& c : near) {
+        const ContourElement a = arcElem(0, 0, 5, 0, kPi / 2, 1),
+                             b = arcElem(c.d, 0, 5 + c.dr, kPi, 1.5 * kPi, 1);
+        ElemGapShape sa, sb;
+        elemGapShapeOf(&a, &sa);
+        elemGapShapeOf(&b, &sb);
+        EXPECT_EQ(elemGapBeyond(&sa, &sb, 1), c.beyond) << c.d << " " << c.dr;
     }
     // The sure distance is the most a pair of the size needs: a parallel line just inside it is measured,
     // one just outside passed over, below the floor's band and above it.

@@ -171,17 +171,19 @@ TEST(ElemPrim, CirclePairsTouchWithinTheTolerance) {
     }
 }
 
-// The tolerant comparisons on each side of their thresholds, and the end test of a chain.
+// The tolerant comparisons on each side of their thresholds and right at them (not beyond), and the end
+// test of a chain.
 TEST(ElemPrim, ComparisonsAtTheirThresholds) {
     const struct {
         int (*f)(double, double);
         double a, b;
         int want;
-    } cases[] = {{isEqualCoarse, 1, 1.0049, 1},  {isEqualCoarse, 1.0051, 1, 0},
-                 {isLessTol, 0, 0.00011, 1},     {isLessTol, 0, 0.00009, 0},
-                 {isLessTol, 1, 0, 0},           {isLessCoarse, 5, 5.0011, 1},
-                 {isLessCoarse, 5, 5.0009, 0},   {isNotAboveTol, 0.00009, 0, 1},
-                 {isNotAboveTol, 0.00011, 0, 0}, {isNotAboveTol, 0, 1, 1}};
+    } cases[] = {
+        {isEqualCoarse, 1, 1.0049, 1}, {isEqualCoarse, 1.0051, 1, 0},  {isLessTol, 0, 0.00011, 1},
+        {isLessTol, 0, 0.00009, 0},    {isLessTol, 1, 0, 0},           {isLessCoarse, 5, 5.0011, 1},
+        {isLessCoarse, 5, 5.0009, 0},  {isNotAboveTol, 0.00009, 0, 1}, {isNotAboveTol, 0.00011, 0, 0},
+        {isNotAboveTol, 0, 1, 1},      {isEqualCoarse, 0, 0.005, 0},   {isLessTol, 0, 1e-4, 0},
+        {isLessCoarse, 0, 0.001, 0},   {isNotAboveTol, 1e-4, 0, 0}};
     for (const auto& c : cases) EXPECT_EQ(c.f(c.a, c.b), c.want) << c.a << " " << c.b;
     const Vec2 o{1, 1};
     for (const auto& [q, equal] : {std::pair{Vec2{1.00019, 0.99981}, 1}, std::pair{Vec2{1.00021, 1}, 0},

@@ -6,8 +6,11 @@
 #include <cmath>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
+#include "pocket/scratch.h"
 
 namespace {
 
@@ -115,6 +118,16 @@ TEST(InputCheck, ContoursCrossingThemselvesOrFlatAreRefused) {
         ASSERT_TRUE(putContour("TEMP", c.c));
         EXPECT_EQ(inputCheckContours("TEMP"), c.result) << &c - cases;
         EXPECT_EQ(pocketLastError(), c.result ? 0 : 3011) << &c - cases;
+    }
+    // Without memory for the crossing table either check refuses a good list, with 3020.
+    for (int (*check)(const char*) : {inputCheckContours, inputCheckNesting}) {
+        PocketErrors errors;
+        ASSERT_TRUE(clistCreate("TEMP") && putContour("TEMP", rect(50, 50)));
+        scratchResetState();  // the table's buffer is taken anew
+        allocfail::arm(1);
+        EXPECT_EQ(check("TEMP"), 0);
+        allocfail::disarm();
+        EXPECT_EQ(pocketLastError(), 3020);
     }
 }
 

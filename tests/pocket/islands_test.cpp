@@ -162,12 +162,13 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     const int32_t n = cutContourByIsland(a.data(), 4, corner.data(), 3, out.data());
     ASSERT_GT(n, 0);
     EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
-    // Joining by hand: a piece whose hits are not in the table is refused before any is read.
-    const std::vector<PocketIsect> one = {{20, 10, 0, 1, 1, kHitCreated}};
-    const int32_t joins[][3] = {
-        {0, 0, 4}, {0, 1, -2}, {0, -1, -2}, {1, 0, -2}, {-1, 0, -2}};  // from, to, count
+    // Joining by hand: a piece whose hits are not in the table is refused before any is read, and so is
+    // one whose way along the region cannot be found (a hit on no element of it).
+    const std::vector<PocketIsect> two = {{20, 10, 0, 1, 1, kHitCreated}, {20, 20, 0, 1, 9, kHitCreated}};
+    const int32_t joins[][3] = {{0, 0, 4},   {0, 1, -2}, {0, 2, -2},
+                                {0, -1, -2}, {2, 0, -2}, {-1, 0, -2}};  // from, to, count
     for (const auto& k : joins)
-        EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, one.data(), 1, a, {{0, 4, k[0], k[1]}},
+        EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, two.data(), 2, a, {{0, 4, k[0], k[1]}},
                                    out.data()),
                   k[2]);
 }
@@ -430,7 +431,7 @@ TEST(Islands, EnclosingTheRegionAndTheList) {
         int expected;
     } cases[] = {
         {inner, {}, 1},
-        {inner, {box(20, 20, 30, 30), box(1, 1, 5, 5)}, 1},
+        {inner, {box(20, 20, 30, 30), {arcElem(3, 3, 2, 0, 2 * offsettest::kPi, 1)}}, 1},  // a one-arc circle
         {inner, {box(20, 20, 30, 30), box(45, 20, 60, 30)}, 0},  // the second crosses
         {inner, {box(60, 60, 70, 70)}, 0},                       // outside
         {box(-5, 10, 40, 40), {}, 0},

@@ -186,16 +186,19 @@ TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
         const auto n = static_cast<int32_t>(want.size());
         plain.lines(9999.9);
         fitSetLastFailure(kFitOk);
-        fitLinesArcs(got.data(), n, tol, 0.1, 9999.9, 9999.9);
+        const int found = fitLinesArcs(got.data(), n, tol, 0.1, 9999.9, 9999.9);
         EXPECT_EQ(fitLastFailure(), plain.lastFailure) << t;
         size_t same = 0;
+        bool changed = false;  // 1 back when an arc or a merge changed a point
         for (int32_t i = 0; i < n; ++i) {
             const TaggedPoint &a = got[i], &b = want[i];
             same += a.x == b.x && a.y == b.y && a.kind == b.kind && a.startMark == b.startMark &&
                     a.endMark == b.endMark;
             arcs += b.startMark == kTagJoint;
+            changed = changed || b.kind != chains[t][i].kind;
         }
         EXPECT_EQ(same, want.size()) << t;
+        EXPECT_EQ(found, changed ? 1 : 0) << t;
     }
     EXPECT_GT(arcs, 40);
 }
@@ -293,7 +296,7 @@ TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
 
 // Points on a circle of radius 100, chords of 0.1 rad but for two of 0.01: their turn of 0.01 is below
 // the sine of a fifth of the mean turn less atan(2 tol / shortest chord), 0.012, so the shape is uneven,
-// wherever the window starts in the array.
+// wherever the window starts in the array; so is a window of one chord.
 TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
     for (const int32_t s : {0, 10}) {
         std::vector<TaggedPoint> p(s + 8, TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
@@ -306,6 +309,9 @@ TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
         double r = 0;
         fitSetLastFailure(kFitOk);
         EXPECT_EQ(fitCircle(p.data(), s, s + 6, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
+        EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
+        fitSetLastFailure(kFitOk);  // a single chord shows no turn at all
+        EXPECT_EQ(fitCircle(p.data(), s, s + 1, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
         EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
     }
 }

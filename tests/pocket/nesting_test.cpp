@@ -127,6 +127,8 @@ TEST(Nesting, CircleToPolygonChordsStayWithinTolerance) {
             EXPECT_LE(r - mid, tol + 1e-12);
         }
         EXPECT_NEAR(out[static_cast<size_t>(n - 1)].g[kLx2], a.g[kAex], 1e-12);
+        EXPECT_EQ(circleToPolygon(&a, 1, tol, out.data(), n) + circleToPolygon(&a, 1, tol, out.data(), n - 1),
+                  n - 1);  // room for just the chords suffices, one less is refused (-1)
     }
 }
 
