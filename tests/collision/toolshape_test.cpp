@@ -247,9 +247,33 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
     EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
     EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
-    const Vec3 o{0, 0, 0}, x{1, 0, 0};
+    const Vec3 o{0, 0, 0}, x{1, 0, 0}, y{0, 1, 0}, up{0, 0, 1};
     double best = 1;
     EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &o, &x, &x, &x, &x, &best, 0, 1), 0);
+    // A contour by hand: a foot at z 2 out from the axis to r 4, a wall r = 4 up to z 6; near-tip height
+    // 3. Frame along z, swing plane x z. Reach ends, r 0 on the foot, the wall in and across the plane.
+    double hz[3] = {2, 2, 6}, hr[3] = {0, 4, 4}, hq[3] = {4, 20, 52}, m[2] = {}, b[2] = {0, 4},
+           one[2] = {1, 1}, b2[2] = {0, 16};
+    ToolAssembly hand{};
+    hand.count = 3, hand.z = hz, hand.r = hr, hand.q = hq, hand.m = m, hand.b = b, hand.onePlusM2 = one;
+    hand.mb = hand.mb2 = m, hand.b2 = b2, hand.tolerance = 3;
+    const struct {
+        Vec3 p;
+        int mode, nearTip;
+        double best, limit;
+        int want;
+        double bestOut;
+    } rows[] = {
+        {{0, 0, 2}, 1, 1, 1, 1, -2, 1}, {{0, 0, 2}, 0, 1, 1, 1, 0, 1},  {{0, 0, 1.9}, 1, 1, 1, 1, 0, 1},
+        {{4, 0, 6}, 0, 0, 1, 1, 0, 1},  {{1, 0, 2}, 1, 0, 1, 1, 2, 0},  {{4, 0, 2}, 0, 0, 1, 1, 2, 0},
+        {{4, 0, 4}, 1, 1, 1, 1, 2, 0},  {{4, 0, 4}, 0, 0, 0, 1, 1, 0},  {{4, 0, 4}, 0, 0, 1, 0, 1, 1},
+        {{0, 4, 4}, 0, 0, 1, 1, 2, 0},  {{0, 4.5, 4}, 0, 0, 1, 1, 0, 1}};
+    for (const auto& c : rows) {
+        hand.queryMode = c.mode, best = c.best;
+        EXPECT_EQ(toolAssemblyAngleQuery(&hand, &o, &up, &x, &y, &c.p, &best, c.nearTip, c.limit), c.want)
+            << c.p.x << " " << c.p.y << " " << c.p.z;
+        EXPECT_NEAR(best, c.bestOut, 1e-12);
+    }
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);
