@@ -35,13 +35,10 @@ ToolDescription assemblyTool() {
     return t;
 }
 
-// A foot out to r, then a rise by len; the extension's rise alone (a part of one segment).
 std::string partContour(const char* name, int r, int len) {
-    const std::string R = std::to_string(r), L = std::to_string(len);
-    if (name[0] == 'E')
-        return "o Contour[Extension]()\n{\no L(x[" + R + "/" + R + "] y[0/" + L + "] z[0/0])\n}\n";
+    const std::string R = std::to_string(r);
     return std::string("o Contour[") + name + "]()\n{\no L(x[0/" + R + "] y[0/0] z[0/0])\no L(x[/" + R +
-           "] y[/" + L + "] z[/0])\n}\n";
+           "] y[/" + std::to_string(len) + "] z[/0])\n}\n";
 }
 
 struct Assembly : ::testing::Test {
@@ -402,22 +399,26 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
         }
         EXPECT_NEAR(coll_max_side_angle(), widest, 1e-6);
     }
+    // An extension drawn on the axis is a profile of one segment, a part still: the holder sits on its top.
+    writeTextFile(contours, kvxText("o Contour[Extension]()\n{\no L(x[0/0] y[0/20] z[0/0])\n}\n" +
+                                    partContour("Holder", 10, 20)));
+    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    EXPECT_NEAR(partBottom(kAsmHolder), 60 - c, 1e-5);
 }
 
 // An obstacle's triangles are reordered for its tree: every run the tree pairs into one node, [j 2^L,
 // (j + 1) 2^L), is split at its middle across the longest extent of its centroids, no centroid of the
-// first half beyond one of the second. Seeded small triangles in file order, too few (23) to fill the
-// upper half of the span.
+// first half beyond one of the second. Seeded small triangles in file order.
 TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
     rngResetState();
     std::vector<Triangle3D> tris;
-    for (int i = 0; i < 23; ++i) {
+    for (int i = 0; i < 29; ++i) {
         const Vec3 c{200 * rngUniform() - 100, 100 * rngUniform() - 50, 100 + 30 * rngUniform()};
         tris.push_back({{c, {c.x + 1, c.y, c.z}, {c.x, c.y + 1, c.z + 1}}});
     }
     writeTextFile(wall, testmesh::stlText(tris));
     const FTriList* m = build(&part.m, wall, "0010") == 1 ? coll_obstacle_mesh(kAsmHolder) : nullptr;
-    ASSERT_TRUE(m && m->count == 23);
+    ASSERT_TRUE(m && m->count == 29);
     auto at = [m](int32_t i, int k) {
         return (m->data[i].v[k] + m->data[i].v[3 + k] + m->data[i].v[6 + k]) / 3;
     };
@@ -435,7 +436,7 @@ TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
         EXPECT_LE(below, above) << s << " " << e;
         halves(s, mid, span / 2), halves(mid, e, span / 2);
     };
-    halves(0, 23, 32);
+    halves(0, 29, 32);
 }
 
 // The cutter test reads the grid cell under the tip, not one up the tilted axis: a triangle across the
