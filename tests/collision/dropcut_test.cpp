@@ -115,6 +115,9 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     p = {0, 0, -50};
     EXPECT_EQ(projB_place(&p, 10, t.m.tool, nullptr, 0, &c, &cls), 2);
     EXPECT_EQ(cls, 1);
+    const int32_t listed[3] = {-1, 1, 0};  // indices off the mesh are passed over
+    Vec3 q{0, 0, -50};
+    EXPECT_TRUE(projB_place(&q, 10, t.m.tool, listed, 3, &c, &cls) == 2 && q.z == p.z);
     // A ring tool touching nothing: with the contact-point flag, engine B still answers 0.
     ToolGeom ring = *t.m.tool;
     ring.toolType = kToolNoBoxLift;
