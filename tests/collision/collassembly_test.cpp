@@ -255,11 +255,15 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
                   std::max(0, static_cast<int32_t>(std::floor((-z - zLow) / 0.1)) + 1))
             << z;
     }
-    tool.chamferTop = 0, tool.tipTop = 0;  // reducible 40
-    collrep_create(&tool, 1, 0, 0.1, 100);
-    const Vec3 p{3, 4, -30.03};
-    EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
-    EXPECT_EQ(collrep_current()->reduceSteps, 1 - static_cast<int32_t>(std::ceil((zLow - 30.03) / 0.1)));
+    tool.chamferTop = 0, tool.tipTop = 0;  // reducible 40; none where the parts hit already as they stand
+    for (const double z : {-30.03, -50.03}) {
+        collrep_create(&tool, 1, 0, 0.1, 100);
+        const Vec3 p{3, 4, z};
+        EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
+        EXPECT_EQ(collrep_current()->reduceSteps,
+                  std::min(0, 1 - static_cast<int32_t>(std::ceil((zLow + z) / 0.1))))
+            << z;
+    }
     collrep_free();
 }
 

@@ -254,6 +254,8 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
     EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
     EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
+    ToolAssembly unnamed{};
+    EXPECT_EQ(toolAssemblyContour(&unnamed, &stacked, nullptr, 0.01, nullptr), 0);
     const Vec3 o{0, 0, 0}, x{1, 0, 0}, y{0, 1, 0}, up{0, 0, 1};
     double best = 1;
     EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &o, &x, &x, &x, &x, &best, 0, 1), 0);
