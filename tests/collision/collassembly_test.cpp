@@ -226,6 +226,12 @@ TEST_F(Assembly, ShiftedCheckTakesANearlyVerticalAxisUpright) {
             EXPECT_EQ(coll_check_shifted(&p, &axis, 5e5), free) << k << " " << tilt;
         }
     }
+    // A parts check turns the parts with the axis: the holder (radius 10.8, 60 to 80 up) 15 from the wall y =
+    // 0 clears it upright; leaning towards it by 0.2 (its axis crossing the wall 75 up) it meets it.
+    ASSERT_EQ(build(&part.m, wall, "0110", 0), 1);
+    const Vec3 p{0, -15, 0}, up{0, 0, 1}, lean{0, 0.2, std::sqrt(0.96)};
+    EXPECT_EQ(coll_check_parts(&p, &up, nullptr), kCollFree);
+    EXPECT_EQ(coll_check_parts(&p, &lean, nullptr), kCollHolder);
 }
 
 TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {
