@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "contour/offsetcontour.h"
 #include "geometry/frames.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
@@ -102,6 +103,9 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
     EXPECT_NEAR(cyl->segs[0].r0, 3.0, 1e-9);
     EXPECT_TRUE(cyl->flags[0] == kTprofShank && cyl->capacity == 1 + 15);  // a short chain keeps n + 15
     tprof_free(cyl);
+    // Its mitred corners are its own: the contour offset then cuts a right-angle corner again.
+    Seg2D a{0, 0, 1, 0}, b{1, 0, 1, 1}, bridge;
+    EXPECT_EQ(contour_corner_offset(&a, &b, 0.5, &bridge, 1), 1);
 }
 
 TEST(Tprof, ShankFromToolTable) {
