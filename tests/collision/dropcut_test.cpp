@@ -173,7 +173,9 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     p = {0, 0, -50};
     EXPECT_EQ(projB_place(&p, 10, &odd, nullptr, 0, &c, &cls), 0);
     EXPECT_EQ(p.z, -50.0);
+    set_plunge_flag(1);
     projResetState();
+    EXPECT_EQ(get_plunge_flag(), 0);  // the reset clears it
 }
 
 // The placed height equals the largest independent drop over every triangle, for the three tools,
