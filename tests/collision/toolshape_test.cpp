@@ -254,8 +254,6 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
     EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
     EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
-    ToolAssembly unnamed{};
-    EXPECT_EQ(toolAssemblyContour(&unnamed, &stacked, nullptr, 0.01, nullptr), 0);
     const Vec3 o{0, 0, 0}, x{1, 0, 0}, y{0, 1, 0}, up{0, 0, 1};
     double best = 1;
     EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &o, &x, &x, &x, &x, &best, 0, 1), 0);
@@ -265,6 +263,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     double hz[4] = {2, 2, 6, 6}, hr[4] = {0, 4, 4, 6}, hq[4] = {4, 20, 52, 72}, m[3] = {}, b[3] = {0, 4},
            one[3] = {1, 1}, b2[3] = {0, 16};
     ToolAssembly hand{};
+    EXPECT_EQ(toolAssemblyContour(&hand, &stacked, nullptr, 0.01, nullptr), 0);  // no file named
     hand.count = 4, hand.z = hz, hand.r = hr, hand.q = hq, hand.m = m, hand.b = b, hand.onePlusM2 = one;
     hand.mb = hand.mb2 = m, hand.b2 = b2, hand.tolerance = 3;
     const struct {
