@@ -133,6 +133,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
 
 TEST_F(Assembly, PlacementRowsAndClearances) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
+    EXPECT_EQ(coll_obstacle_mesh(kAsmHead), coll_obstacle_mesh(kAsmCutting));  // one file, loaded once
     EXPECT_EQ(setup.cuttingClearance, 0.008);
     EXPECT_EQ(setup.extensionClearance, 0.5);
     auto shankRadius = [] {

@@ -207,6 +207,7 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
     EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(10 * M_PI / 180)), 1e-12);
     // Its cone test sees that half shaft as the radius and the taper raised by the extra angle.
     toolSegProfileInit(&t, 2, 0.005);
+    EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(12 * M_PI / 180)), 1e-12);
     toolSegSetLineConeTest([](const Vec3*, const Vec3*, const ToolDescription* tool, const Vec3*, const Vec3*,
                               Vec3*) { return tool->radius == 4 && tool->taperAngle == 12 ? 1 : 0; });
     const Vec3 o{0, 0, 0};
