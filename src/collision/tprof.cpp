@@ -117,13 +117,18 @@ int tprof_add_seg(PartProfile* profile, const PartSeg* seg, uint16_t flag) {
 int tprof_offset(PartProfile* profile, double d) {
     if (!profile || profile->count <= 0) return 0;
     const int32_t n = profile->count;
-    std::vector<Seg2D> in(static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; i++)
-        in[i] = {profile->segs[i].r0, profile->segs[i].z0, profile->segs[i].r1, profile->segs[i].z1};
     // The offset writes up to 2n + 1 elements, more than the n + 15 kept as the new capacity for
     // long chains: the room follows the larger of the two.
     const int32_t room = std::max(2 * n + 1, n + 15);
-    std::vector<Seg2D> out(static_cast<size_t>(room));
+    std::vector<Seg2D> in, out;
+    try {
+        in.resize(static_cast<size_t>(n));
+        out.resize(static_cast<size_t>(room));
+    } catch (const std::bad_alloc&) {
+        return -1;  // a failure like any other: the profile stays as it was
+    }
+    for (int32_t i = 0; i < n; i++)
+        in[i] = {profile->segs[i].r0, profile->segs[i].z0, profile->segs[i].r1, profile->segs[i].z1};
     setContourCornerFactor(1);
     const int32_t m = offsetContour2D(in.data(), n, std::fabs(d), out.data(), d >= 0.0 ? -1 : 1, 0.0);
     setContourCornerFactor(0);

@@ -133,6 +133,7 @@ TEST_F(Assembly, ResultPriorityAndContactVertex) {
 
 TEST_F(Assembly, PlacementRowsAndClearances) {
     ASSERT_EQ(build(&part.m, plate, "1111"), 1);
+    EXPECT_EQ(coll_obstacle_mesh(kAsmHead), coll_obstacle_mesh(kAsmCutting));  // one file, loaded once
     EXPECT_EQ(setup.cuttingClearance, 0.008);
     EXPECT_EQ(setup.extensionClearance, 0.5);
     auto shankRadius = [] {
@@ -226,6 +227,12 @@ TEST_F(Assembly, ShiftedCheckTakesANearlyVerticalAxisUpright) {
             EXPECT_EQ(coll_check_shifted(&p, &axis, 5e5), free) << k << " " << tilt;
         }
     }
+    // A parts check turns the parts with the axis: the holder (radius 10.8, 60 to 80 up) 15 from the wall y =
+    // 0 clears it upright; leaning towards it by 0.2 (its axis crossing the wall 75 up) it meets it.
+    ASSERT_EQ(build(&part.m, wall, "0110", 0), 1);
+    const Vec3 p{0, -15, 0}, up{0, 0, 1}, lean{0, 0.2, std::sqrt(0.96)};
+    EXPECT_EQ(coll_check_parts(&p, &up, nullptr), kCollFree);
+    EXPECT_EQ(coll_check_parts(&p, &lean, nullptr), kCollHolder);
 }
 
 TEST_F(Assembly, ObstacleThatDoesNotLoadFailsTheSetUp) {
@@ -255,11 +262,15 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
                   std::max(0, static_cast<int32_t>(std::floor((-z - zLow) / 0.1)) + 1))
             << z;
     }
-    tool.chamferTop = 0, tool.tipTop = 0;  // reducible 40
-    collrep_create(&tool, 1, 0, 0.1, 100);
-    const Vec3 p{3, 4, -30.03};
-    EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
-    EXPECT_EQ(collrep_current()->reduceSteps, 1 - static_cast<int32_t>(std::ceil((zLow - 30.03) / 0.1)));
+    tool.chamferTop = 0, tool.tipTop = 0;  // reducible 40; none where the parts hit already as they stand
+    for (const double z : {-30.03, -50.03}) {
+        collrep_create(&tool, 1, 0, 0.1, 100);
+        const Vec3 p{3, 4, z};
+        EXPECT_EQ(collrep_record(&p, &up, 0, 1), 1);
+        EXPECT_EQ(collrep_current()->reduceSteps,
+                  std::min(0, 1 - static_cast<int32_t>(std::ceil((zLow + z) / 0.1))))
+            << z;
+    }
     collrep_free();
 }
 
@@ -399,21 +410,26 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
         }
         EXPECT_NEAR(coll_max_side_angle(), widest, 1e-6);
     }
+    // An extension drawn on the axis is a profile of one segment, a part still: the holder sits on its top.
+    writeTextFile(contours, kvxText("o Contour[Extension]()\n{\no L(x[0/0] y[0/20] z[0/0])\n}\n" +
+                                    partContour("Holder", 10, 20)));
+    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    EXPECT_NEAR(partBottom(kAsmHolder), 60 - c, 1e-5);
 }
 
 // An obstacle's triangles are reordered for its tree: every run the tree pairs into one node, [j 2^L,
 // (j + 1) 2^L), is split at its middle across the longest extent of its centroids, no centroid of the
-// first half beyond one of the second. Seeded small triangles in file order.
+// first half beyond one of the second. Seeded small triangles in file order, 23: short of the span.
 TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
     rngResetState();
     std::vector<Triangle3D> tris;
-    for (int i = 0; i < 29; ++i) {
+    for (int i = 0; i < 23; ++i) {
         const Vec3 c{200 * rngUniform() - 100, 100 * rngUniform() - 50, 100 + 30 * rngUniform()};
         tris.push_back({{c, {c.x + 1, c.y, c.z}, {c.x, c.y + 1, c.z + 1}}});
     }
     writeTextFile(wall, testmesh::stlText(tris));
     const FTriList* m = build(&part.m, wall, "0010") == 1 ? coll_obstacle_mesh(kAsmHolder) : nullptr;
-    ASSERT_TRUE(m && m->count == 29);
+    ASSERT_TRUE(m && m->count == 23);
     auto at = [m](int32_t i, int k) {
         return (m->data[i].v[k] + m->data[i].v[3 + k] + m->data[i].v[6 + k]) / 3;
     };
@@ -431,5 +447,18 @@ TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
         EXPECT_LE(below, above) << s << " " << e;
         halves(s, mid, span / 2), halves(mid, e, span / 2);
     };
-    halves(0, 29, 32);
+    halves(0, 23, 32);
+}
+
+// The cutter test reads the grid cell under the tip, not one up the tilted axis: a triangle across the
+// shank near the tip is hit, the cell half a cutting length (30) up the axis empty (a far triangle widens
+// the grid past it).
+TEST_F(Assembly, CutterTestReadsTheCellUnderTheTip) {
+    tool.tipTop = 30;
+    const Vec3 tip{0, 0, 0}, axis{-0.8, 0, 0.6};
+    testmesh::Model model({{{{-4, -1.5, 1.8}, {-0.8, -1.5, 1.8}, {-2.4, 2, 1.8}}},
+                           {{{-30, 50, 0}, {-29, 50, 0}, {-29, 51, 0}}}},
+                          kBallMill, 2.0);
+    ASSERT_EQ(build(&model.m, "", "0000"), 1);
+    EXPECT_EQ(coll_check_full(&tip, &axis, nullptr), kCollCutter);
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
@@ -90,6 +91,9 @@ TEST(DropCut, ConeRingBounds) {
         EXPECT_EQ(s.best, -100) << r[0];
     }
     // A highest first corner 5e-6 inside the outer radius (past the ring's 1e-5): the rim alone reaches it.
+    DropState tie =
+        stateOver(spike, 0, 0, 1, 0, -1.5);  // a lift only equal to the best so far raises nothing
+    EXPECT_TRUE(dropcut_triangle(&tie, 2, 6, 1, 3) == 0 && tie.classWord == 0);
     const Vec3 rim[3] = {{3, 0, 0}, {30, 1, -50}, {30, -1, -50}};
     DropState s = stateOver(rim, 0, 0, 1, 0, -10);
     EXPECT_TRUE(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2) == 1 && s.best == -2.0);
@@ -115,6 +119,9 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     p = {0, 0, -50};
     EXPECT_EQ(projB_place(&p, 10, t.m.tool, nullptr, 0, &c, &cls), 2);
     EXPECT_EQ(cls, 1);
+    const int32_t listed[3] = {-1, 1, 0};  // indices off the mesh are passed over
+    Vec3 q{0, 0, -50};
+    EXPECT_TRUE(projB_place(&q, 10, t.m.tool, listed, 3, &c, &cls) == 2 && q.z == p.z);
     // A ring tool touching nothing: with the contact-point flag, engine B still answers 0.
     ToolGeom ring = *t.m.tool;
     ring.toolType = kToolNoBoxLift;
@@ -166,7 +173,9 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     p = {0, 0, -50};
     EXPECT_EQ(projB_place(&p, 10, &odd, nullptr, 0, &c, &cls), 0);
     EXPECT_EQ(p.z, -50.0);
+    set_plunge_flag(1);
     projResetState();
+    EXPECT_EQ(get_plunge_flag(), 0);  // the reset clears it
 }
 
 // The placed height equals the largest independent drop over every triangle, for the three tools,
@@ -390,7 +399,10 @@ TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
         EXPECT_EQ(projA_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.a) << c.j.z << " " << c.k.y << " " << c.ratio;
         EXPECT_EQ(projB_seg_accept(l, 0, 1, 2, 5.0, c.ratio), c.b) << c.j.z << " " << c.k.y << " " << c.ratio;
     }
-    EXPECT_EQ(projA_seg_accept(l, 0, 1, 3, 5.0, 0), 0);  // outside the list
+    for (const auto& [i, j, k] :
+         {std::tuple{0, 1, 3}, {3, 1, 2}, {0, 3, 2}, {-1, 1, 2}, {0, -1, 2}, {0, 1, -1}})
+        EXPECT_EQ(projA_seg_accept(l, i, j, k, 5.0, 0) + projB_seg_accept(l, i, j, k, 5.0, 0),
+                  0);  // off the list
     plistFree(l);
 }
 

@@ -116,7 +116,7 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
             Vec3 p;
             ASSERT_EQ(surfEvalPoint(&rec, uv.x, uv.y, &p), 0);
             pointWorldToFrameA(&p);
-            plistAppend(curve, t, &p, 0, &uv, 0);
+            plistAppend(curve, t, &p, 0, &uv, 5);
             given.push_back(p);
         }
         const double tol = 0.5 + 5 * rngUniform();
@@ -125,7 +125,9 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
         size_t found = 0;
         for (int32_t i = 0; i < curve->count; i++) {
             const Vec3& p = curve->points[i];
-            if (found < given.size() && p.x == given[found].x && p.y == given[found].y) found++;
+            const bool old = found < given.size() && p.x == given[found].x && p.y == given[found].y;
+            found += old;
+            EXPECT_EQ(curve->bytes[i], old ? 5 : 0);  // a midpoint carries no byte of its own
             if (i == 0) continue;
             const double gap = curve->parameters[i] - curve->parameters[i - 1];
             EXPECT_GT(gap, 0.0) << "trial " << trial << " point " << i;

@@ -205,6 +205,14 @@ TEST_F(ToolShapeTest, ReachAndSmallestRadiusOfTheProfile) {
     t.toolType = kToolDiameter12, t.shaftDiameter = 8, t.taperAngle = 10;
     toolSegProfileInit(&t, 0, 0.005);
     EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(10 * M_PI / 180)), 1e-12);
+    // Its cone test sees that half shaft as the radius and the taper raised by the extra angle.
+    toolSegProfileInit(&t, 2, 0.005);
+    EXPECT_NEAR(toolSegMinRadius(), 4 - 5 * (1 - std::cos(12 * M_PI / 180)), 1e-12);
+    toolSegSetLineConeTest([](const Vec3*, const Vec3*, const ToolDescription* tool, const Vec3*, const Vec3*,
+                              Vec3*) { return tool->radius == 4 && tool->taperAngle == 12 ? 1 : 0; });
+    const Vec3 o{0, 0, 0};
+    EXPECT_EQ(toolSegEdgeHits(&o, &o, &o, &o), 1);
+    toolSegSetLineConeTest(nullptr);
     // The flank leaves the corner circle (a ball's whole radius, whatever its corner field holds; a
     // radius mill's corner about R - r) at the radius R - r + r cos a.
     const struct {
@@ -247,9 +255,36 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_EQ(toolAssemblyCreate(nullptr, nullptr, 0, 0.01, 0), nullptr);
     EXPECT_EQ(toolAssemblyDefaultContour(nullptr, &stacked), 0);
     EXPECT_EQ(toolAssemblyContour(nullptr, &stacked, "parts.kvx", 0.01, nullptr), 0);
-    const Vec3 o{0, 0, 0}, x{1, 0, 0};
+    const Vec3 o{0, 0, 0}, x{1, 0, 0}, y{0, 1, 0}, up{0, 0, 1};
     double best = 1;
     EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &o, &x, &x, &x, &x, &best, 0, 1), 0);
+    // A contour by hand: a foot at z 2 out from the axis to r 4, a wall r = 4 up to z 6, a brim out to 6;
+    // near-tip height 3. Frame along z, swing plane x z. Reach ends, r 0 on the foot, the wall in and
+    // across the plane, the brim.
+    double hz[4] = {2, 2, 6, 6}, hr[4] = {0, 4, 4, 6}, hq[4] = {4, 20, 52, 72}, m[3] = {}, b[3] = {0, 4},
+           one[3] = {1, 1}, b2[3] = {0, 16};
+    ToolAssembly hand{};
+    EXPECT_EQ(toolAssemblyContour(&hand, &stacked, nullptr, 0.01, nullptr), 0);  // no file named
+    hand.count = 4, hand.z = hz, hand.r = hr, hand.q = hq, hand.m = m, hand.b = b, hand.onePlusM2 = one;
+    hand.mb = hand.mb2 = m, hand.b2 = b2, hand.tolerance = 3;
+    const struct {
+        Vec3 p;
+        int mode, nearTip;
+        double best, limit;
+        int want;
+        double bestOut;
+    } rows[] = {
+        {{0, 0, 2}, 1, 1, 1, 1, -2, 1}, {{0, 0, 2}, 0, 1, 1, 1, 0, 1},   {{0, 0, 1.9}, 1, 1, 1, 1, 0, 1},
+        {{6, 0, 6}, 0, 0, 1, 1, 0, 1},  {{1, 0, 2}, 1, 0, 1, 1, 2, 0},   {{4, 0, 2}, 0, 0, 1, 1, 2, 0},
+        {{4, 0, 4}, 1, 1, 1, 1, 2, 0},  {{4, 0, 4}, 0, 0, 0, 1, 1, 0},   {{4, 0, 4}, 0, 0, 1, 0, 1, 1},
+        {{0, 4, 4}, 0, 0, 1, 1, 2, 0},  {{0, 4.5, 4}, 0, 0, 1, 1, 0, 1}, {{4, 0, 6}, 0, 0, 1, 1, 2, 0},
+        {{5, 0, 6}, 0, 0, 1, 1, 2, 0}};
+    for (const auto& c : rows) {
+        hand.queryMode = c.mode, best = c.best;
+        EXPECT_EQ(toolAssemblyAngleQuery(&hand, &o, &up, &x, &y, &c.p, &best, c.nearTip, c.limit), c.want)
+            << c.p.x << " " << c.p.y << " " << c.p.z;
+        EXPECT_NEAR(best, c.bestOut, 1e-12);
+    }
     PartProfile* none = tprof_create(2);
     ASSERT_NE(none, nullptr);
     toolAssemblyTrimProfile(none);
@@ -264,6 +299,12 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     toolAssemblyTrimProfile(brim);
     EXPECT_TRUE(brim->count == 1 && brim->flags[0] == 1 && brim->segs[0].z1 == 10);
     EXPECT_NEAR(tprof_max_angle(brim), std::atan2(5.0, 10.0), 1e-15);
+    // Ends that rise by exactly 1e-5 are not flat: kept.
+    const PartSeg lowFoot{0, -1e-5, 5, 0}, lowBrim{5, 0, 6, 1e-5};
+    brim->count = 0;
+    tprof_add_seg(brim, &lowFoot, 3), tprof_add_seg(brim, &rise, 1), tprof_add_seg(brim, &lowBrim, 3);
+    toolAssemblyTrimProfile(brim);
+    EXPECT_EQ(brim->count, 3);
     tprof_free(brim);
     TempDir dir;
     const std::string path = dir.file("tool.kvx");

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY  // nomemory_test.cpp defines the hooks
+#include "allocfail.h"
+#include "contour/offsetcontour.h"
 #include "geometry/frames.h"
 #include "kernel/ncout.h"
 #include "meshutil.h"
@@ -102,6 +105,19 @@ TEST(Tprof, OffsetKeepsEveryElementOfALongChain) {
     EXPECT_NEAR(cyl->segs[0].r0, 3.0, 1e-9);
     EXPECT_TRUE(cyl->flags[0] == kTprofShank && cyl->capacity == 1 + 15);  // a short chain keeps n + 15
     tprof_free(cyl);
+    // Its mitred corners are its own: the contour offset then cuts a right-angle corner again.
+    Seg2D a{0, 0, 1, 0}, b{1, 0, 1, 1}, bridge;
+    EXPECT_EQ(contour_corner_offset(&a, &b, 0.5, &bridge, 1), 1);
+    // Short of memory at each allocation in turn: offset, or -1 with the chain as it was.
+    for (long n = 1, fired = 1; fired; n++) {
+        cyl = chain({{4, 0, 4, 10}});
+        allocfail::arm(n);
+        const int r = tprof_offset(cyl, 1.0);
+        fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(r == 1 ? cyl->segs[0].r0 == 5 : fired && r == -1 && cyl->segs[0].r0 == 4) << n;
+        tprof_free(cyl);
+    }
 }
 
 TEST(Tprof, ShankFromToolTable) {
