@@ -113,6 +113,28 @@ TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
     EXPECT_GT(inside, 15);
 }
 
+// An arc whose ends sit far inside its circle (which contourValidate passes when both sit alike) reaches
+// past its ends' box: here nearer the probe (0.5) than B (1.5), though its run's box lies beyond another run.
+TEST(RingHelpers, ProbeFarthestInsideArcOffItsEnds) {
+    PocketErrors errors;
+    ContourElement arc = arcElem(10, 0, 0.1, 145 * offsettest::kPi / 180, 170 * offsettest::kPi / 180, 1);
+    arc.g[kAr] = 9.5;
+    const std::vector<Vec2> corner = {
+        {arc.g[kAex], arc.g[kAey]}, {3.603, 3.42}, {12, 3.42}, {12, arc.g[kAsy]}, {arc.g[kAsx], arc.g[kAsy]}};
+    std::vector<ContourElement>
+        a;  // runs of 16: the three sides near the probe, then the far ones and the arc
+    for (int i = 0; i < 31; ++i) {
+        const int side = std::min(i / 8, 3), n = side < 3 ? 8 : 7, k = i - 8 * side;
+        const Vec2 &s = corner[side], &t = corner[side + 1];
+        a.push_back(lineElem(s.x + (t.x - s.x) * k / n, s.y + (t.y - s.y) * k / n,
+                             s.x + (t.x - s.x) * (k + 1) / n, s.y + (t.y - s.y) * (k + 1) / n));
+    }
+    a.push_back(arc);
+    const std::vector<ContourElement> b = box(-0.4, 4.92, 1.6, 6.42),
+                                      chain = {lineElem(0.5, 3.42, 0.706, 3.42)};
+    EXPECT_EQ(probeFarthestInside(chain.data(), 1, a.data(), 32, b.data(), 4), 1);
+}
+
 TEST(RingHelpers, NearRecordsCollapse) {
     for (double dx : {0.0005, 0.001, 0.0011}) {
         // The third record lies past the count: never read nor marked.
