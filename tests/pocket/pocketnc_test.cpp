@@ -365,6 +365,32 @@ TEST(PocketNc, RampTransitionWithinAPass) {
     }
 }
 
+// The rapid approach stops the clearance (2) above the entry top: on the level's top (the plane's 0, within
+// the tolerance 1e-4) the highest INPUT top (5); below it the plane's top for a complete pocket, else the
+// higher of the two tops.
+TEST(PocketNc, ApproachStopsAboveTheEntryTop) {
+    const struct {
+        double levelTop;
+        int32_t complete;
+        double z;
+    } cases[] = {{0, 1, 7}, {1e-4, 1, 7}, {2e-4, 1, 2}, {2e-4, 0, 2.0002}, {3, 0, 5}, {-3, 0, 2}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        ContourHeader h{};
+        h.top = 5;
+        ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
+        kvCCPParams.completePocket = c.complete;
+        pocketNcHeader();
+        pocketOutputState().levelTop = c.levelTop;
+        ContourElement e = lineElem(20, 20, 40, 20);
+        pocketEmitElement(&e);
+        const std::vector<Rec> moves = records(31);
+        ASSERT_GT(moves.size(), 2u);
+        EXPECT_EQ(moves[1].z * 100 + moves[2].z, 50 * 100 + c.z) << c.levelTop << " " << c.complete;
+        clistFree("INPUT");
+    }
+}
+
 // A pass ended by the clearance lift only (more planes follow, no retract each plane) leaves the tool
 // the clearance (2) above the bottom (-5), below the retract plane: before it moves on to a start far
 // off it goes up to the retract plane. After a straight plunge as after a ramp; a tool referenced at its
@@ -648,6 +674,7 @@ TEST(PocketNc, RampNeverRunsAlongARefusedCut) {
 
 // With planes left and no retract between them, a pass ends where the next plane plunges: at its last
 // position when asked to (the start of the next plane, no lift), else lifted by the clearance distance.
+// The pass leaves by 2 to the left of its last line (x = 60 upwards in the geometry scaled by 2).
 TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
     for (const int32_t atLast : {1, 0}) {
         NcPlane plane;
@@ -655,13 +682,15 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         PocketKernel& k = pocketKernel();
         p.retractEachPlane = 0;
         p.plungeAtLastPosition = atLast;
-        p.cutterCompensation = atLast;  // switched off (CC0X) at the pass end only where it was on
+        p.cutterCompensation = atLast;  // switched off (CC0X) at every pass end only where it was on
+        p.leavingType = 1;
+        p.leavingLength = 2;
+        k.geometryScale = 2;
         k.planesLeft = 1;
         k.startGiven = 0;
         pocketNcHeader();
-        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 20);
-        EXPECT_EQ(pocketEmitElement(&a), 1);
-        EXPECT_EQ(pocketEmitElement(&b), 1);
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 20), c = lineElem(60, 0, 60, 20);
+        EXPECT_EQ(pocketEmitElement(&a) + pocketEmitElement(&b) + pocketEmitElement(&c), 3);
         const size_t before = records(31).size();
         pocketContourEnd();
         int lifts = 0;
@@ -669,9 +698,12 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
         EXPECT_EQ(lifts, atLast ? 0 : 1);
         EXPECT_EQ(k.startGiven, atLast);
-        EXPECT_EQ(indexOf("tr", "CC0X") >= 0, atLast == 1);
+        int off = 0;
+        for (int i = indexOf("tr", "CC0X"); i >= 0; i = indexOf("tr", "CC0X", i + 1)) ++off;
+        EXPECT_EQ(off, 2 * atLast);
+        EXPECT_EQ(after[before].x * 100 + after[before].y, 28 * 100 + 10);  // written unscaled
         if (atLast) {
-            EXPECT_EQ(k.startX, 30);
+            EXPECT_EQ(k.startX, 56);
             EXPECT_EQ(k.startY, 20);
         }
         k.planesLeft = 0;

@@ -52,6 +52,17 @@ TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
     }
 }
 
+// The flush closes an open section of the pocket-contour mode, and only in that mode.
+TEST(PocketPlane, FinishClosesAPocketContourSection) {
+    for (const int32_t contour : {0, 1}) {
+        NcPlane plane;
+        pocketKernel().pocketContour = contour;
+        pocketSectionMark(1);
+        pocketPlaneFinish();
+        EXPECT_EQ(indexOf("pocket", "end") >= 0, contour == 1) << contour;
+    }
+}
+
 // The plane's start: a given one is kept only inside the pocket (inside the outer boundary, outside its
 // islands, or in a pocket within an island) or anywhere on an open plane; a circular pocket without one
 // starts at its centre unless it is cut outside-in directly. The plane keeps the tool's step, takes its top
@@ -164,11 +175,12 @@ TEST(PocketNc, EntryKinds) {
 
 // A pass along y = 5 in a 100 x 40 pocket, tool radius 5: the leaving move
 // (perpendicular or quarter circle) is halved until the tool at its end keeps
-// 5 from every wall; the expected end comes from the rectangle in closed form.
+// 5 from every wall and it crosses none (the top wall, the first element, too);
+// the expected end comes from the rectangle in closed form.
 TEST(LeaveMove, FitHalvesUntilClear) {
     PocketErrors errors;
     ASSERT_EQ(clistCreate("INPUT"), 1);
-    ASSERT_TRUE(putContour("INPUT", polygon({{0, 0}, {100, 0}, {100, 40}, {0, 40}})));
+    ASSERT_TRUE(putContour("INPUT", polygon({{100, 40}, {0, 40}, {0, 0}, {100, 0}})));
     pocketKernel().toolRadius = 5;
     pocketKernel().wantedOrientation = 1;
     const double clear = 5 - 1e-4;

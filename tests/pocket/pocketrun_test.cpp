@@ -366,6 +366,15 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp(c.keys), 1) << c.want;
         EXPECT_NEAR(*c.got, c.want, 1e-12) << c.want;
     }
+    // Without their keys, angles above a full turn are degrees; a full turn itself is radians.
+    for (const double angle : {2 * M_PI, 6.3}) {
+        Phases ph;
+        kvCCPParams.helixPlungeAngle = kvCCPParams.helixAngleResolution = angle;
+        ASSERT_EQ(ph.setUp({}), 1);
+        const double want = angle > 2 * M_PI ? angle * M_PI / 180 : angle;
+        EXPECT_NEAR(rifBlock()->macroTswin, want, 1e-12);
+        EXPECT_NEAR(rifBlock()->macroIwin, want, 1e-12);
+    }
     {
         Phases ph;
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);

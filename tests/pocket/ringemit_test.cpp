@@ -54,8 +54,12 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
         ++checked;
     }
     EXPECT_GT(checked, 200);
-    RingPosition a = at(5), c = at(5);
+    RingPosition a = at(5), c = at(5), b = at(15);
     EXPECT_EQ(ringOrder(2, &a, &a, sq.data(), 4, &c), 0);
+    // A position on c is met last in mode 2 (after the whole ring), first in the other.
+    for (const int mode : {1, 2})
+        EXPECT_EQ(ringOrder(mode, &a, &b, sq.data(), 4, &c) * 10 + ringOrder(mode, &b, &a, sq.data(), 4, &c),
+                  mode == 2 ? -9 : 9);
     // Positions given on the end of their element stand at the start of the next, the last
     // element's end at the first element's start.
     const struct {

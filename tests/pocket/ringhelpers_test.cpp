@@ -259,6 +259,10 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
         int32_t s[1] = {0}, n[1] = {3};
         EXPECT_EQ(ringsFilter(source.data(), 4, tri.data(), s, n, 1, 5, 1, 0, nullptr), kept)
             << b.x << " " << c.x;
+        // Without a buffer or a source nothing is kept.
+        EXPECT_EQ(ringsFilter(source.data(), 4, nullptr, s, n, 1, 5, 1, 0, nullptr) +
+                      ringsFilter(nullptr, 4, tri.data(), s, n, 1, 5, 1, 0, nullptr),
+                  0);
     }
 }
 
