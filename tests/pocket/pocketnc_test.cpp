@@ -459,7 +459,7 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         CcpParams& p = kvCCPParams;
         p.retractEachPlane = c.retractEachPlane;
         p.wallAngle = c.wallAngle;
-        EXPECT_EQ(blockNumberingInit(), c.on);
+        EXPECT_EQ(blockNumberingInit() * 10 + pocketOutputState().blockCounter, c.on ? 10 : -1);
         pocketNcHeader();
         for (const double y : {0.0, 20.0, 40.0}) {
             ContourElement e = lineElem(0, y, 10, y);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "geometry/rng.h"
 #include "offset_util.h"
@@ -452,18 +453,28 @@ TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
     }
     // A line 1 below the element's end and an arc 1.048 above its start, within the tie of the line:
     // the box of either, a little short of the tie, must not rule the arc out. Also turned (x, y swapped).
-    for (const bool turned : {false, true}) {
+    // Then a line 1 off and, after it, one exactly on its tie (1 + 0.049), which the rule passes over:
+    // the search with boxes too, either way along the element.
+    for (const int turned : {0, 1, 2, 3}) {
         ContourElement e = lineElem(0, 0, 10, 0),
                        ring[2] = {lineElem(10, -1, 8, -1), arcElem(1, 6.048, 5, -2.1, -1.0, 1)};
-        for (ContourElement* x : {&e, &ring[0], &ring[1]}) {
-            for (int k = 0; turned && k < 6; k += 2) std::swap(x->g[k], x->g[k + 1]);
-            if (turned && x->type == kElemArc) x->direction = -x->direction;
+        if (turned > 1) {
+            const double x = turned == 2 ? 9 : -1;
+            ring[0] = lineElem(x, 1, x + 2, 1), ring[1] = lineElem(8 - x, 1 + 0.049, 10 - x, 1 + 0.049);
         }
+        for (ContourElement* x : {&e, &ring[0], &ring[1]}) {
+            for (int k = 0; turned == 1 && k < 6; k += 2) std::swap(x->g[k], x->g[k + 1]);
+            if (turned == 1 && x->type == kElemArc) x->direction = -x->direction;
+        }
+        RingMeasure measure;
+        ringMeasureBuild(ring, 2, &measure);
         Vec2 onE, wantE;
         RingPosition onR, wantR;
-        const double d = elemRingDistance(&e, ring, 2, &onE, &onR);
-        EXPECT_EQ(d, fullScan(&e, {ring[0], ring[1]}, &wantE, &wantR)) << turned;
-        EXPECT_EQ(onR.element, wantR.element) << turned;
+        const double want = fullScan(&e, {ring[0], ring[1]}, &wantE, &wantR);
+        for (const RingMeasure* m : {static_cast<const RingMeasure*>(nullptr), &std::as_const(measure)}) {
+            EXPECT_EQ(elemRingDistance(&e, ring, 2, &onE, &onR, m), want) << turned;
+            EXPECT_EQ(onR.element, wantR.element) << turned;
+        }
     }
 }
 
