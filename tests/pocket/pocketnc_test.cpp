@@ -2,6 +2,7 @@
 #include "pocket/pocketnc.h"
 
 #include <random>
+#include <tuple>
 
 #include "kernel/kvx/kvlist.h"
 #include "pocket/planecheck.h"
@@ -369,24 +370,24 @@ TEST(PocketNc, RampTransitionWithinAPass) {
 // the tolerance 1e-4) the highest INPUT top (5); below it the plane's top for a complete pocket, else the
 // higher of the two tops.
 TEST(PocketNc, ApproachStopsAboveTheEntryTop) {
-    const struct {
-        double levelTop;
-        int32_t complete;
-        double z;
-    } cases[] = {{0, 1, 7}, {1e-4, 1, 7}, {2e-4, 1, 2}, {2e-4, 0, 2.0002}, {3, 0, 5}, {-3, 0, 2}};
-    for (const auto& c : cases) {
+    for (const auto& [levelTop, complete, z] : {std::tuple{0.0, 1, 7.0},
+                                                {1e-4, 1, 7.0},
+                                                {2e-4, 1, 2.0},
+                                                {2e-4, 0, 2.0002},
+                                                {3.0, 0, 5.0},
+                                                {-3.0, 0, 2.0}}) {
         NcPlane plane;
         ContourHeader h{};
         h.top = 5;
         ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
-        kvCCPParams.completePocket = c.complete;
+        kvCCPParams.completePocket = complete;
         pocketNcHeader();
-        pocketOutputState().levelTop = c.levelTop;
+        pocketOutputState().levelTop = levelTop;
         ContourElement e = lineElem(20, 20, 40, 20);
         pocketEmitElement(&e);
         const std::vector<Rec> moves = records(31);
         ASSERT_GT(moves.size(), 2u);
-        EXPECT_EQ(moves[1].z * 100 + moves[2].z, 50 * 100 + c.z) << c.levelTop << " " << c.complete;
+        EXPECT_EQ(moves[1].z * 100 + moves[2].z, 50 * 100 + z) << levelTop << " " << complete;
         clistFree("INPUT");
     }
 }
@@ -702,10 +703,7 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (int i = indexOf("tr", "CC0X"); i >= 0; i = indexOf("tr", "CC0X", i + 1)) ++off;
         EXPECT_EQ(off, 2 * atLast);
         EXPECT_EQ(after[before].x * 100 + after[before].y, 28 * 100 + 10);  // written unscaled
-        if (atLast) {
-            EXPECT_EQ(k.startX, 56);
-            EXPECT_EQ(k.startY, 20);
-        }
+        EXPECT_TRUE(!atLast || (k.startX == 56 && k.startY == 20)) << k.startX << " " << k.startY;
         k.planesLeft = 0;
         k.startGiven = 0;
     }

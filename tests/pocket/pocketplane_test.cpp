@@ -33,13 +33,15 @@ TEST(PocketPlane, CutListsChoice) {
 }
 
 // A plane starts growing its offset retries, and an open plane whose open sides are not the stock's
-// boundary drops the approach from outside.
+// boundary drops the approach from outside. The flush closes an open section of the pocket-contour mode
+// (here the open planes), and only in that mode.
 TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
     const struct {
         int32_t open, stock, approach;
     } cases[] = {{0, 0, 1}, {1, 0, 0}, {1, 1, 0}, {1, kCcpStockForce, 1}, {1, kCcpStockOnly, 1}};
     for (const auto& c : cases) {
-        PocketErrors errors;
+        NcPlane plane;
+        pocketKernel().pocketContour = c.open;
         pocketOffsetState().growMode = 0;
         pocketKernel().openMode = c.open;
         kvCCPParams.stock = c.stock;
@@ -48,18 +50,9 @@ TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
         pocketPlanePrepare();
         EXPECT_EQ(pocketOffsetState().growMode, 1);
         EXPECT_EQ(kvCCPParams.approachType, c.approach) << c.open << " " << c.stock;
-        pocketPlaneFinish();
-    }
-}
-
-// The flush closes an open section of the pocket-contour mode, and only in that mode.
-TEST(PocketPlane, FinishClosesAPocketContourSection) {
-    for (const int32_t contour : {0, 1}) {
-        NcPlane plane;
-        pocketKernel().pocketContour = contour;
         pocketSectionMark(1);
         pocketPlaneFinish();
-        EXPECT_EQ(indexOf("pocket", "end") >= 0, contour == 1) << contour;
+        EXPECT_EQ(indexOf("pocket", "end") >= 0, c.open == 1);
     }
 }
 

@@ -364,13 +364,10 @@ TEST(RingAssembly, ClosingOpenChains) {
     EXPECT_EQ(chainJoinSingleGap(atStart.data(), 4), 1);
     EXPECT_NEAR(atStart[3].g[kLy2], 0.005, 1e-12);
     EXPECT_EQ(ringsAlreadyClosed(atStart.data(), 4), 1);
-    std::vector<ContourElement> two = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
-    two[0].g[kLy1] = 0.01;
-    two[2].g[kLx1] = 10.01;
-    EXPECT_EQ(chainJoinSingleGap(two.data(), 4), 0);
-    std::vector<ContourElement> wide = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    std::vector<ContourElement> two = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}}), wide = two;
+    two[0].g[kLy1] = 0.01, two[2].g[kLx1] = 10.01;
     wide[0].g[kLy1] = 0.9;  // more than 0.02 x the scale of 25
-    EXPECT_EQ(chainJoinSingleGap(wide.data(), 4), 0);
+    EXPECT_EQ(chainJoinSingleGap(two.data(), 4) + chainJoinSingleGap(wide.data(), 4), 0);
     // The arcs on either side of the break take their ends' mean distance from the centre as radius.
     std::vector<ContourElement> disc;
     for (int q = 0; q < 4; ++q) disc.push_back(arcElem(0, 0, 5, q * kPi / 2, (q + 1) * kPi / 2, 1));

@@ -111,18 +111,13 @@ TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
             << t;
     }
     EXPECT_GT(inside, 15);
-}
-
-// An arc whose ends sit far inside its circle (which contourValidate passes when both sit alike) reaches
-// past its ends' box: here nearer the probe (0.5) than B (1.5), though its run's box lies beyond another run.
-TEST(RingHelpers, ProbeFarthestInsideArcOffItsEnds) {
-    PocketErrors errors;
+    // An arc with its ends far inside its circle (contourValidate passes ends that sit alike) reaches past
+    // its ends' box: nearer the probe (0.5) than B (1.5), its run's box beyond another run's.
     ContourElement arc = arcElem(10, 0, 0.1, 145 * offsettest::kPi / 180, 170 * offsettest::kPi / 180, 1);
     arc.g[kAr] = 9.5;
-    const std::vector<Vec2> corner = {
+    const Vec2 corner[] = {
         {arc.g[kAex], arc.g[kAey]}, {3.603, 3.42}, {12, 3.42}, {12, arc.g[kAsy]}, {arc.g[kAsx], arc.g[kAsy]}};
-    std::vector<ContourElement>
-        a;  // runs of 16: the three sides near the probe, then the far ones and the arc
+    std::vector<ContourElement> a;  // runs of 16: the sides near the probe, then the far ones and the arc
     for (int i = 0; i < 31; ++i) {
         const int side = std::min(i / 8, 3), n = side < 3 ? 8 : 7, k = i - 8 * side;
         const Vec2 &s = corner[side], &t = corner[side + 1];
