@@ -190,17 +190,21 @@ TEST(PocketNc, CollectedPassesReplayBackwards) {
 // that drop / tan(angle) of travel and ends at the start; a zero angle refuses the ramp but the elements
 // still go out.
 TEST(PocketNc, RampEntry) {
+    // An angle, angle step or drop below 1e-5 has nothing to ramp along.
     struct Case {
-        double angle;
+        double angle, step, depth;
         int ramped;
-    } cases[] = {{10 * M_PI / 180, 1}, {0.0, 0}};
+    } cases[] = {{0.17, 0.1, 5, 1},  {0.0, 0.1, 5, 0},   {9e-6, 0.1, 5, 0},
+                 {0.17, 9e-6, 5, 0}, {0.17, 5e-5, 5, 1}, {0.17, 0.1, 9e-6, 0}};
     for (const Case& c : cases) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
         p.plungeType = 3;
         p.helixPlungeAngle = c.angle;
-        p.helixAngleResolution = 0.1;
+        p.helixAngleResolution = c.step;
+        p.depth = c.depth;
         p.infeedDepth = 2;  // the first ramp starts above the surface and descends that much more
+        if (c.depth < 1) p.infeedDepth = pocketKernel().rampClearance = 0;
         pocketNcHeader();
         Vec2 start{0, 0};
         rampTransition(&start);
@@ -218,10 +222,8 @@ TEST(PocketNc, RampEntry) {
             lines += r.type == 3111;
         }
         EXPECT_EQ(lines, 2);
-        if (!c.ramped) {
-            EXPECT_TRUE(zig.empty());
-            continue;
-        }
+        EXPECT_EQ(zig.empty(), !c.ramped) << c.angle << " " << c.step << " " << c.depth;
+        if (!c.ramped) continue;
         ASSERT_GE(zig.size(), 3u);
         double top = 0.1 * p.infeedDepth + pocketKernel().rampClearance, travel = 0;
         EXPECT_DOUBLE_EQ(zig[0].z, top);
@@ -699,9 +701,8 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
         EXPECT_EQ(lifts, atLast ? 0 : 1);
         EXPECT_EQ(k.startGiven, atLast);
-        int off = 0;
-        for (int i = indexOf("tr", "CC0X"); i >= 0; i = indexOf("tr", "CC0X", i + 1)) ++off;
-        EXPECT_EQ(off, 2 * atLast);
+        EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.value == "CC0X"; }),
+                  2 * atLast);
         EXPECT_EQ(after[before].x * 100 + after[before].y, 28 * 100 + 10);  // written unscaled
         EXPECT_TRUE(!atLast || (k.startX == 56 && k.startY == 20)) << k.startX << " " << k.startY;
         k.planesLeft = 0;
