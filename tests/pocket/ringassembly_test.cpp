@@ -138,12 +138,13 @@ TEST(RingAssembly, RingChecks) {
         EXPECT_EQ(ringKeepsOffset(ring, 2, input.data(), 4, 0.9), 1);
     }
 
-    // Full arcs count only in rings of five or more elements.
+    // Full arcs count only in rings of five or more elements, in mode 1 only as the first element.
     std::vector<ContourElement> five = sq;
     five.push_back(arcElem(0, 0, 1, 0, 1.9 * kPi, 1));
-    EXPECT_EQ(ringHasFullArc(5, five.data(), 0), 1);
-    EXPECT_EQ(ringHasFullArc(5, five.data(), 1), 0);
-    EXPECT_EQ(ringHasFullArc(4, five.data(), 0), 0);
+    for (int first = 0; first < 2; ++first, std::rotate(five.begin(), five.end() - 1, five.end()))
+        EXPECT_EQ(ringHasFullArc(5, five.data(), 0) * 100 + ringHasFullArc(5, five.data(), 1) * 10 +
+                      ringHasFullArc(4, five.data(), 0),
+                  first ? 110 : 100);
 
     // A ring of one element has no ends after its first to test.
     EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);
@@ -236,8 +237,7 @@ TEST(RingAssembly, ClassifyRadiusByDistanceBand) {
     }
     // A record nearer the input than that radius less the kernel tolerance (10 - 0.01 - 0.05) is invalid,
     // and so is one within the tolerance of it in x and y.
-    st.growMode = 1;
-    pocketKernel().tolerance = 0.05;
+    st.growMode = 1, pocketKernel().tolerance = 0.05;
     const std::vector<ContourElement> sq = polygon({{0, 0}, {100, 0}, {100, 100}, {0, 100}});
     PocketIsect rec[4] = {
         {50, 9.93, 0, 1, 1, 0}, {20, 9.95, 0, 1, 1, 0}, {50.03, 9.96, 0, 1, 1, 0}, {50.09, 9.96, 0, 1, 1, 0}};
