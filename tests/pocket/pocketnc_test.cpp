@@ -200,9 +200,7 @@ TEST(PocketNc, RampEntry) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
         p.plungeType = 3;
-        p.helixPlungeAngle = c.angle;
-        p.helixAngleResolution = c.step;
-        p.depth = c.depth;
+        p.helixPlungeAngle = c.angle, p.helixAngleResolution = c.step, p.depth = c.depth;
         p.infeedDepth = 2;  // the first ramp starts above the surface and descends that much more
         if (c.depth < 1) p.infeedDepth = pocketKernel().rampClearance = 0;
         pocketNcHeader();
@@ -469,7 +467,9 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
             EXPECT_EQ(pocketEmitElement(&e), 1);
             if (y > 0) pocketContourEnd();  // the first pass ends at the far entry of the second
         }
+        pocketOutputState().collectMode = 1;  // while a path is collected its values wait
         blockValuesEmit();
+        pocketOutputState().collectMode = 0, blockValuesEmit();
         const std::vector<int> want =
             c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
         EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle;
@@ -686,9 +686,7 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         p.retractEachPlane = 0;
         p.plungeAtLastPosition = atLast;
         p.cutterCompensation = atLast;  // switched off (CC0X) at every pass end only where it was on
-        p.leavingType = 1;
-        p.leavingLength = 2;
-        k.geometryScale = 2;
+        p.leavingType = 1, p.leavingLength = 2, k.geometryScale = 2;
         k.planesLeft = 1;
         k.startGiven = 0;
         pocketNcHeader();
