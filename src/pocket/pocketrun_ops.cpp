@@ -149,13 +149,12 @@ int ccpBuildPocketList(const char* list) {
 
 int32_t ccpNextGroup(int32_t index, const char* list) {
     const int32_t n = clistCount(list);
-    int32_t group = -1;
+    // Before the list the first group starts at 0, whatever its number.
+    if (index < 0) return n > 0 ? 0 : -1;
     ContourHeader h{};
-    if (index >= 0) {
-        if (clistGetHeader(list, &h, index) < 0) return -1;
-        group = h.group;
-    }
-    for (int32_t i = index < 0 ? 0 : index + 1; i < n; ++i) {
+    if (clistGetHeader(list, &h, index) < 0) return -1;
+    const int32_t group = h.group;
+    for (int32_t i = index + 1; i < n; ++i) {
         if (clistGetHeader(list, &h, i) < 0) return -1;
         if (h.group != group) return i;
     }

@@ -34,6 +34,15 @@ class ChainBoxes {
                     elemBoundingBox(&x, &lo, &hi);
                     grow(&b, lo.x - 1e-3, lo.y - 1e-3);
                     grow(&b, hi.x + 1e-3, hi.y + 1e-3);
+                    // Distances measure the circle between the ends' angles: ends farther off it than the
+                    // margin leave its own end points outside the box of the ends.
+                    for (const Vec2& q : {elemStartOf(x), elemEndOf(x)}) {
+                        const double cx = x.g[kAcx], cy = x.g[kAcy], rq = std::hypot(q.x - cx, q.y - cy);
+                        if (rq <= 0) continue;
+                        const double u = x.g[kAr] / rq;
+                        grow(&b, cx + u * (q.x - cx) - 1e-3, cy + u * (q.y - cy) - 1e-3);
+                        grow(&b, cx + u * (q.x - cx) + 1e-3, cy + u * (q.y - cy) + 1e-3);
+                    }
                 } else {
                     grow(&b, x.g[kLx1], x.g[kLy1]);
                     grow(&b, x.g[kLx2], x.g[kLy2]);

@@ -2,6 +2,7 @@
 #include "pocket/pocketnc.h"
 
 #include <random>
+#include <tuple>
 
 #include "kernel/kvx/kvlist.h"
 #include "pocket/planecheck.h"
@@ -189,17 +190,19 @@ TEST(PocketNc, CollectedPassesReplayBackwards) {
 // that drop / tan(angle) of travel and ends at the start; a zero angle refuses the ramp but the elements
 // still go out.
 TEST(PocketNc, RampEntry) {
+    // An angle, angle step or drop below 1e-5 has nothing to ramp along.
     struct Case {
-        double angle;
+        double angle, step, depth;
         int ramped;
-    } cases[] = {{10 * M_PI / 180, 1}, {0.0, 0}};
+    } cases[] = {{0.17, 0.1, 5, 1},  {0.0, 0.1, 5, 0},   {9e-6, 0.1, 5, 0},
+                 {0.17, 9e-6, 5, 0}, {0.17, 5e-5, 5, 1}, {0.17, 0.1, 9e-6, 0}};
     for (const Case& c : cases) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
         p.plungeType = 3;
-        p.helixPlungeAngle = c.angle;
-        p.helixAngleResolution = 0.1;
+        p.helixPlungeAngle = c.angle, p.helixAngleResolution = c.step, p.depth = c.depth;
         p.infeedDepth = 2;  // the first ramp starts above the surface and descends that much more
+        if (c.depth < 1) p.infeedDepth = pocketKernel().rampClearance = 0;
         pocketNcHeader();
         Vec2 start{0, 0};
         rampTransition(&start);
@@ -217,10 +220,8 @@ TEST(PocketNc, RampEntry) {
             lines += r.type == 3111;
         }
         EXPECT_EQ(lines, 2);
-        if (!c.ramped) {
-            EXPECT_TRUE(zig.empty());
-            continue;
-        }
+        EXPECT_EQ(zig.empty(), !c.ramped) << c.angle << " " << c.step << " " << c.depth;
+        if (!c.ramped) continue;
         ASSERT_GE(zig.size(), 3u);
         double top = 0.1 * p.infeedDepth + pocketKernel().rampClearance, travel = 0;
         EXPECT_DOUBLE_EQ(zig[0].z, top);
@@ -365,6 +366,32 @@ TEST(PocketNc, RampTransitionWithinAPass) {
     }
 }
 
+// The rapid approach stops the clearance (2) above the entry top: on the level's top (the plane's 0, within
+// the tolerance 1e-4) the highest INPUT top (5); below it the plane's top for a complete pocket, else the
+// higher of the two tops.
+TEST(PocketNc, ApproachStopsAboveTheEntryTop) {
+    for (const auto& [levelTop, complete, z] : {std::tuple{0.0, 1, 7.0},
+                                                {1e-4, 1, 7.0},
+                                                {2e-4, 1, 2.0},
+                                                {2e-4, 0, 2.0002},
+                                                {3.0, 0, 5.0},
+                                                {-3.0, 0, 2.0}}) {
+        NcPlane plane;
+        ContourHeader h{};
+        h.top = 5;
+        ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
+        kvCCPParams.completePocket = complete;
+        pocketNcHeader();
+        pocketOutputState().levelTop = levelTop;
+        ContourElement e = lineElem(20, 20, 40, 20);
+        pocketEmitElement(&e);
+        const std::vector<Rec> moves = records(31);
+        ASSERT_GT(moves.size(), 2u);
+        EXPECT_EQ(moves[1].z * 100 + moves[2].z, 50 * 100 + z) << levelTop << " " << complete;
+        clistFree("INPUT");
+    }
+}
+
 // A pass ended by the clearance lift only (more planes follow, no retract each plane) leaves the tool
 // the clearance (2) above the bottom (-5), below the retract plane: before it moves on to a start far
 // off it goes up to the retract plane. After a straight plunge as after a ramp; a tool referenced at its
@@ -433,14 +460,16 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         CcpParams& p = kvCCPParams;
         p.retractEachPlane = c.retractEachPlane;
         p.wallAngle = c.wallAngle;
-        EXPECT_EQ(blockNumberingInit(), c.on);
+        EXPECT_EQ(blockNumberingInit() * 10 + pocketOutputState().blockCounter, c.on ? 10 : -1);
         pocketNcHeader();
         for (const double y : {0.0, 20.0, 40.0}) {
             ContourElement e = lineElem(0, y, 10, y);
             EXPECT_EQ(pocketEmitElement(&e), 1);
             if (y > 0) pocketContourEnd();  // the first pass ends at the far entry of the second
         }
+        pocketOutputState().collectMode = 1;  // while a path is collected its values wait
         blockValuesEmit();
+        pocketOutputState().collectMode = 0, blockValuesEmit();
         const std::vector<int> want =
             c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
         EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle;
@@ -648,6 +677,7 @@ TEST(PocketNc, RampNeverRunsAlongARefusedCut) {
 
 // With planes left and no retract between them, a pass ends where the next plane plunges: at its last
 // position when asked to (the start of the next plane, no lift), else lifted by the clearance distance.
+// The pass leaves by 2 to the left of its last line (x = 60 upwards in the geometry scaled by 2).
 TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
     for (const int32_t atLast : {1, 0}) {
         NcPlane plane;
@@ -655,13 +685,13 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         PocketKernel& k = pocketKernel();
         p.retractEachPlane = 0;
         p.plungeAtLastPosition = atLast;
-        p.cutterCompensation = atLast;  // switched off (CC0X) at the pass end only where it was on
+        p.cutterCompensation = atLast;  // switched off (CC0X) at every pass end only where it was on
+        p.leavingType = 1, p.leavingLength = 2, k.geometryScale = 2;
         k.planesLeft = 1;
         k.startGiven = 0;
         pocketNcHeader();
-        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 20);
-        EXPECT_EQ(pocketEmitElement(&a), 1);
-        EXPECT_EQ(pocketEmitElement(&b), 1);
+        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, 0, 30, 20), c = lineElem(60, 0, 60, 20);
+        EXPECT_EQ(pocketEmitElement(&a) + pocketEmitElement(&b) + pocketEmitElement(&c), 3);
         const size_t before = records(31).size();
         pocketContourEnd();
         int lifts = 0;
@@ -669,11 +699,10 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
         EXPECT_EQ(lifts, atLast ? 0 : 1);
         EXPECT_EQ(k.startGiven, atLast);
-        EXPECT_EQ(indexOf("tr", "CC0X") >= 0, atLast == 1);
-        if (atLast) {
-            EXPECT_EQ(k.startX, 30);
-            EXPECT_EQ(k.startY, 20);
-        }
+        EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.value == "CC0X"; }),
+                  2 * atLast);
+        EXPECT_EQ(after[before].x * 100 + after[before].y, 28 * 100 + 10);  // written unscaled
+        EXPECT_TRUE(!atLast || (k.startX == 56 && k.startY == 20)) << k.startX << " " << k.startY;
         k.planesLeft = 0;
         k.startGiven = 0;
     }

@@ -97,6 +97,7 @@ TEST(PocketPcf, EachFieldGivesItsKeyOrNone) {
              b.frtyp = 3, b.frbogen = 1.5, b.rvorschub = -3, b.macroTmode = 1, b.macroEnd = 2, b.spiral = 0;
              b.spiralTol = 0.25, b.openPocket = 1, b.overlap = 9e-6, b.stock = 1, b.macroStart = 1;
              b.completePocket = 1, b.zustellOk = 1, b.startpt[0] = 3, b.startpt[1] = -4;
+             b.nckoX[0] = 1, b.nckoX[1] = 2, b.nckoX[2] = 3;
          },
          {{"toolType", "radiusMill", 0},
           {"cornerRadius", "#", 1.5},
@@ -110,7 +111,8 @@ TEST(PocketPcf, EachFieldGivesItsKeyOrNone) {
           {"completePocket", "false", 0},
           {"startExplicit", "true", 0},
           {"startX", "#", 3},
-          {"startY", "#", -4}}},
+          {"startY", "#", -4},
+          {"frameCs_x", "1.000000,2.000000,3.000000", 0}}},
         {[](RifBlock& b) {
              b.openPocket = 1, b.overlap = -2e-5, b.stock = 1, b.macroStart = 3, b.macroSrad = 4;
          },
@@ -124,8 +126,7 @@ TEST(PocketPcf, EachFieldGivesItsKeyOrNone) {
     TempFolder tmp;
     for (const auto& c : cases) {
         rifResetState();
-        kvListFree(kvCCP.vars);
-        kvCCP.vars = nullptr;
+        kvListFree(kvCCP.vars), kvCCP.vars = nullptr;
         pocketKernel().stockPocket = 0;
         RifBlock& b = *rifBlock();
         strcpy(b.tmpDir, tmp.path().c_str());

@@ -33,13 +33,15 @@ TEST(PocketPlane, CutListsChoice) {
 }
 
 // A plane starts growing its offset retries, and an open plane whose open sides are not the stock's
-// boundary drops the approach from outside.
+// boundary drops the approach from outside. The flush closes an open section of the pocket-contour mode
+// (here the open planes), and only in that mode.
 TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
     const struct {
         int32_t open, stock, approach;
     } cases[] = {{0, 0, 1}, {1, 0, 0}, {1, 1, 0}, {1, kCcpStockForce, 1}, {1, kCcpStockOnly, 1}};
     for (const auto& c : cases) {
-        PocketErrors errors;
+        NcPlane plane;
+        pocketKernel().pocketContour = c.open;
         pocketOffsetState().growMode = 0;
         pocketKernel().openMode = c.open;
         kvCCPParams.stock = c.stock;
@@ -48,7 +50,9 @@ TEST(PocketPlane, PrepareSetsRetryModeAndApproach) {
         pocketPlanePrepare();
         EXPECT_EQ(pocketOffsetState().growMode, 1);
         EXPECT_EQ(kvCCPParams.approachType, c.approach) << c.open << " " << c.stock;
+        pocketSectionMark(1);
         pocketPlaneFinish();
+        EXPECT_EQ(indexOf("pocket", "end") >= 0, c.open == 1);
     }
 }
 
@@ -164,11 +168,12 @@ TEST(PocketNc, EntryKinds) {
 
 // A pass along y = 5 in a 100 x 40 pocket, tool radius 5: the leaving move
 // (perpendicular or quarter circle) is halved until the tool at its end keeps
-// 5 from every wall; the expected end comes from the rectangle in closed form.
+// 5 from every wall and it crosses none (the top wall, the first element, too);
+// the expected end comes from the rectangle in closed form.
 TEST(LeaveMove, FitHalvesUntilClear) {
     PocketErrors errors;
     ASSERT_EQ(clistCreate("INPUT"), 1);
-    ASSERT_TRUE(putContour("INPUT", polygon({{0, 0}, {100, 0}, {100, 40}, {0, 40}})));
+    ASSERT_TRUE(putContour("INPUT", polygon({{100, 40}, {0, 40}, {0, 0}, {100, 0}})));
     pocketKernel().toolRadius = 5;
     pocketKernel().wantedOrientation = 1;
     const double clear = 5 - 1e-4;

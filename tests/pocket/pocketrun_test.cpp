@@ -185,8 +185,7 @@ TEST(PocketRun, ChannelsFollowTheTraceLevel) {
         std::sort(want.begin(), want.end());
         EXPECT_EQ(codes, want) << c.level;
     }
-    kvCCP.traceLevel = 0;
-    kvCCP.vars = kvListSet(kvCCP.vars, "NCOutp", "false", 21);
+    kvCCP.traceLevel = 0, kvCCP.vars = kvListSet(kvCCP.vars, "NCOutp", "false", 21);
 }
 
 // The status word, not the host's signal word, carries a pocket failure (an
@@ -204,8 +203,7 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
         std::string message;
     } cases[] = {{open, "", 1, "1102"}, {undecided, "", 1, "1115"}, {undecided, "stock := true", 0, "1507"}};
     for (const auto& c : cases) {
-        kvCCP.hostSignal = 0;
-        writeText("bad.kvx", c.contours);
+        kvCCP.hostSignal = 0, writeText("bad.kvx", c.contours);
         std::string text = job.with("geoSource", "geoSource := \"bad.kvx\"");
         if (!c.stock.empty()) text += c.stock + "\n";
         EXPECT_EQ(job.run(text), c.status) << c.message;
@@ -365,6 +363,15 @@ TEST(PocketRun, InputAndSetUpSettle) {
         Phases ph;
         ASSERT_EQ(ph.setUp(c.keys), 1) << c.want;
         EXPECT_NEAR(*c.got, c.want, 1e-12) << c.want;
+    }
+    // Without their keys, angles above a full turn are degrees; a full turn itself is radians.
+    for (const double angle : {2 * M_PI, 6.3}) {
+        Phases ph;
+        kvCCPParams.helixPlungeAngle = kvCCPParams.helixAngleResolution = angle;
+        ASSERT_EQ(ph.setUp({}), 1);
+        const double want = angle > 2 * M_PI ? angle * M_PI / 180 : angle;
+        EXPECT_TRUE(std::fabs(rifBlock()->macroTswin - want) + std::fabs(rifBlock()->macroIwin - want) <
+                    1e-12);
     }
     {
         Phases ph;
@@ -836,16 +843,20 @@ TEST(PocketRun, HostCancelStopsBetweenPlanes) {
         {planeEnds[0] - 10, 104, 1, {5003, 3102, 104}},
         {planeEnds[0] + 1, 100, 2, {5003, 3102, 104}},
     };
-    for (const auto& c : cases) {
+    // The run of a text with the host's cancel at record at: its records, the signal word then 100.
+    const auto cancelled = [](const std::string& text, size_t at, int32_t signal) {
         kvCCP.hostSignal = 0;
-        writeText("run.pcf", job.pcf);
-        CancellingHost host{c.at, c.signal, {}};
+        writeText("run.pcf", text);
+        CancellingHost host{at, signal, {}};
         char arg[] = "-Srun";
         char* argv[] = {arg, nullptr};
         HostCallbacks cb{CancellingHost::listen, &host, nullptr, nullptr, nullptr, nullptr};
-        ASSERT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
-        EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), 100) << c.at;
-        const std::vector<Out>& got = host.out;
+        EXPECT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
+        EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), 100) << at;
+        return host.out;
+    };
+    for (const auto& c : cases) {
+        const std::vector<Out> got = cancelled(job.pcf, c.at, c.signal);
         // The records are the whole run's up to the end of the last plane written, then message 821.
         const size_t cancel = c.planes == 0 ? runStart : planeEnds[c.planes - 1] + 1;
         ASSERT_LT(cancel, got.size()) << c.at;
@@ -864,27 +875,26 @@ TEST(PocketRun, HostCancelStopsBetweenPlanes) {
                                                          {"referenceDiameter := 30", "evaluateRif := true"}};
     for (const auto& lines : modes) {
         ccpParamsResetState();
-        kvCCP.hostSignal = 0;
         std::string text = job.pcf, mode;
         for (const std::string& line : lines) {
             text = Job::edit(text, line.substr(0, line.find(' ')), line);
             mode += line + "; ";
         }
-        writeText("run.pcf", text);
-        CancellingHost host{0, 100, {}};
-        char arg[] = "-Srun";
-        char* argv[] = {arg, nullptr};
-        HostCallbacks cb{CancellingHost::listen, &host, nullptr, nullptr, nullptr, nullptr};
-        ASSERT_EQ(kvCSexecCycle(reinterpret_cast<KvCycle*>(&kvCCP), 1, argv, &cb), 1);
-        EXPECT_EQ(kvCSgetSignal(reinterpret_cast<KvCycle*>(&kvCCP)), 100) << mode;
         std::vector<int> close;
-        for (const Out& o : host.out)
+        for (const Out& o : cancelled(text, 0, 100))
             if (o.channel == 31 || o.channel == 10 || o.channel == 12 || !close.empty() || o.value == "821")
                 close.push_back(o.type);
         EXPECT_EQ(close, (std::vector<int>{101, 3102, 104})) << mode;
+        if (mode.rfind("oriAutomatic", 0) != 0) continue;
+        // All contours at once answer a cancel that came within their last plane too.
+        ccpParamsResetState(), kvCCP.hostSignal = 0;
+        ASSERT_EQ(job.run(text), 0);
+        size_t last = 0;
+        for (size_t i = 0; i < job.out.size(); ++i) last = job.out[i].type == 5002 ? i : last;
+        const std::vector<Out> got = cancelled(text, last - 1, 100);
+        EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](const Out& o) { return o.value == "821"; }));
     }
-    ccpParamsResetState();
-    kvCCP.hostSignal = 0;
+    ccpParamsResetState(), kvCCP.hostSignal = 0;
     EXPECT_EQ(job.run(job.pcf), 0);
     EXPECT_TRUE(job.out == full);
     expectNoLeaks();
@@ -1041,8 +1051,7 @@ TEST(PocketRun, CycleEndClosesTheJobBlock) {
         EXPECT_EQ(PocketErrors::texts().back(), std::string("104 ") + kvCCP.title) << c.jobId;
         EXPECT_EQ(kvCCP.status, c.error ? kStatusFailed : 0) << c.jobId;
     }
-    kvCCP.vars = kvListSet(kvCCP.vars, "ppJobID", "", 21);
-    kvCCP.status = 0;
+    kvCCP.vars = kvListSet(kvCCP.vars, "ppJobID", "", 21), kvCCP.status = 0;
 }
 
 // Outside-in without a start point enters the tool's outermost ring at the middle of its longest line: on a

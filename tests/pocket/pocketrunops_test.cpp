@@ -44,6 +44,10 @@ TEST(PocketRunOps, GroupsWithTheSameStartComeTogether) {
     EXPECT_EQ(ccpNextGroup(2, "POCKET"), 4);
     EXPECT_EQ(ccpNextGroup(4, "POCKET"), -1);
     EXPECT_EQ(ccpNextGroup(5, "POCKET"), -1);  // past the list
+    // The first group starts the list whatever its number; an empty list has none.
+    EXPECT_EQ(ccpNextGroup(-1, "MAIN"), -1);
+    for (const int16_t group : {-1, -1, -2}) put("MAIN", 0, 0, group);
+    EXPECT_EQ(ccpNextGroup(-1, "MAIN") * 10 + ccpNextGroup(0, "MAIN"), 2);
     EXPECT_EQ(ccpReorderPocketGroups("POCKET"), 1);
     const std::vector<std::pair<int16_t, double>> want = {{1, 0}, {3, 0}, {3, 20}, {2, 10}, {4, 10}};
     EXPECT_EQ(groupsAndStarts("POCKET"), want);

@@ -138,12 +138,13 @@ TEST(RingAssembly, RingChecks) {
         EXPECT_EQ(ringKeepsOffset(ring, 2, input.data(), 4, 0.9), 1);
     }
 
-    // Full arcs count only in rings of five or more elements.
+    // Full arcs count only in rings of five or more elements, in mode 1 only as the first element.
     std::vector<ContourElement> five = sq;
     five.push_back(arcElem(0, 0, 1, 0, 1.9 * kPi, 1));
-    EXPECT_EQ(ringHasFullArc(5, five.data(), 0), 1);
-    EXPECT_EQ(ringHasFullArc(5, five.data(), 1), 0);
-    EXPECT_EQ(ringHasFullArc(4, five.data(), 0), 0);
+    for (int first = 0; first < 2; ++first, std::rotate(five.begin(), five.end() - 1, five.end()))
+        EXPECT_EQ(ringHasFullArc(5, five.data(), 0) * 100 + ringHasFullArc(5, five.data(), 1) * 10 +
+                      ringHasFullArc(4, five.data(), 0),
+                  first ? 110 : 100);
 
     // A ring of one element has no ends after its first to test.
     EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);
@@ -234,6 +235,14 @@ TEST(RingAssembly, ClassifyRadiusByDistanceBand) {
         st.classifyTol = c.classifyTol;
         EXPECT_NEAR(isectClassifyRadius(c.d), c.want, 1e-12) << c.growMode << " " << c.d;
     }
+    // A record nearer the input than that radius less the kernel tolerance (10 - 0.01 - 0.05) is invalid,
+    // and so is one within the tolerance of it in x and y.
+    st.growMode = 1, pocketKernel().tolerance = 0.05;
+    const std::vector<ContourElement> sq = polygon({{0, 0}, {100, 0}, {100, 100}, {0, 100}});
+    PocketIsect rec[4] = {
+        {50, 9.93, 0, 1, 1, 0}, {20, 9.95, 0, 1, 1, 0}, {50.03, 9.96, 0, 1, 1, 0}, {50.09, 9.96, 0, 1, 1, 0}};
+    isectClassify(rec, 4, nullptr, 0, sq.data(), 4, 10, 1);
+    EXPECT_EQ(rec[0].state * 1000 + rec[1].state * 100 + rec[2].state * 10 + rec[3].state, 2121);
     st = saved;
 }
 
@@ -355,13 +364,19 @@ TEST(RingAssembly, ClosingOpenChains) {
     EXPECT_EQ(chainJoinSingleGap(atStart.data(), 4), 1);
     EXPECT_NEAR(atStart[3].g[kLy2], 0.005, 1e-12);
     EXPECT_EQ(ringsAlreadyClosed(atStart.data(), 4), 1);
-    std::vector<ContourElement> two = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
-    two[0].g[kLy1] = 0.01;
-    two[2].g[kLx1] = 10.01;
-    EXPECT_EQ(chainJoinSingleGap(two.data(), 4), 0);
-    std::vector<ContourElement> wide = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    std::vector<ContourElement> two = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}}), wide = two;
+    two[0].g[kLy1] = 0.01, two[2].g[kLx1] = 10.01;
     wide[0].g[kLy1] = 0.9;  // more than 0.02 x the scale of 25
-    EXPECT_EQ(chainJoinSingleGap(wide.data(), 4), 0);
+    EXPECT_EQ(chainJoinSingleGap(two.data(), 4) + chainJoinSingleGap(wide.data(), 4), 0);
+    // The arcs on either side of the break take their ends' mean distance from the centre as radius.
+    std::vector<ContourElement> disc;
+    for (int q = 0; q < 4; ++q) disc.push_back(arcElem(0, 0, 5, q * kPi / 2, (q + 1) * kPi / 2, 1));
+    disc[1].g[kAsx] = 0.04;
+    ASSERT_EQ(chainJoinSingleGap(disc.data(), 4), 1);
+    for (const ContourElement& e : disc) {
+        const Vec2 s = startPoint(e), t = endPoint(e), c{e.g[kAcx], e.g[kAcy]};
+        EXPECT_NEAR(std::hypot(s.x - c.x, s.y - c.y) + std::hypot(t.x - c.x, t.y - c.y), 2 * e.g[kAr], 1e-12);
+    }
 }
 
 // Arc centres recomputed from the ends and radius on the side the stale centre lies (the chord's

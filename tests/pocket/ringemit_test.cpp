@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "geometry/rng.h"
 #include "offset_util.h"
@@ -54,8 +55,12 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
         ++checked;
     }
     EXPECT_GT(checked, 200);
-    RingPosition a = at(5), c = at(5);
+    RingPosition a = at(5), c = at(5), b = at(15);
     EXPECT_EQ(ringOrder(2, &a, &a, sq.data(), 4, &c), 0);
+    // A position on c is met last in mode 2 (after the whole ring), first in the other.
+    for (const int mode : {1, 2})
+        EXPECT_EQ(ringOrder(mode, &a, &b, sq.data(), 4, &c) * 10 + ringOrder(mode, &b, &a, sq.data(), 4, &c),
+                  mode == 2 ? -9 : 9);
     // Positions given on the end of their element stand at the start of the next, the last
     // element's end at the first element's start.
     const struct {
@@ -212,7 +217,7 @@ TEST(RingEmit, StraightLinks) {
         pocketEmitElement(&first);
         const Vec2 from{0, 50}, to{x, 50}, t{1, 0};
         EXPECT_EQ(linkSmooth(&from, &t, &to, &t, 1, 4), cut) << x;
-        EXPECT_EQ(pocketPlungePending(), 1 - cut) << x;
+        EXPECT_EQ(pocketPlungePending() * 10 + lineEnds().size(), cut ? 2 : 11) << x;  // the link, or none
         pocketSetPlungePending(1);
         EXPECT_EQ(linkSmooth(&from, &t, &to, &t, 1, 4), 0);
     }
@@ -448,18 +453,28 @@ TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
     }
     // A line 1 below the element's end and an arc 1.048 above its start, within the tie of the line:
     // the box of either, a little short of the tie, must not rule the arc out. Also turned (x, y swapped).
-    for (const bool turned : {false, true}) {
+    // Then a line 1 off and, after it, one exactly on its tie (1 + 0.049), which the rule passes over:
+    // the search with boxes too, either way along the element.
+    for (const int turned : {0, 1, 2, 3}) {
         ContourElement e = lineElem(0, 0, 10, 0),
                        ring[2] = {lineElem(10, -1, 8, -1), arcElem(1, 6.048, 5, -2.1, -1.0, 1)};
-        for (ContourElement* x : {&e, &ring[0], &ring[1]}) {
-            for (int k = 0; turned && k < 6; k += 2) std::swap(x->g[k], x->g[k + 1]);
-            if (turned && x->type == kElemArc) x->direction = -x->direction;
+        if (turned > 1) {
+            const double x = turned == 2 ? 9 : -1;
+            ring[0] = lineElem(x, 1, x + 2, 1), ring[1] = lineElem(8 - x, 1 + 0.049, 10 - x, 1 + 0.049);
         }
+        for (ContourElement* x : {&e, &ring[0], &ring[1]}) {
+            for (int k = 0; turned == 1 && k < 6; k += 2) std::swap(x->g[k], x->g[k + 1]);
+            if (turned == 1 && x->type == kElemArc) x->direction = -x->direction;
+        }
+        RingMeasure measure;
+        ringMeasureBuild(ring, 2, &measure);
         Vec2 onE, wantE;
         RingPosition onR, wantR;
-        const double d = elemRingDistance(&e, ring, 2, &onE, &onR);
-        EXPECT_EQ(d, fullScan(&e, {ring[0], ring[1]}, &wantE, &wantR)) << turned;
-        EXPECT_EQ(onR.element, wantR.element) << turned;
+        const double want = fullScan(&e, {ring[0], ring[1]}, &wantE, &wantR);
+        for (const RingMeasure* m : {static_cast<const RingMeasure*>(nullptr), &std::as_const(measure)}) {
+            EXPECT_EQ(elemRingDistance(&e, ring, 2, &onE, &onR, m), want) << turned;
+            EXPECT_EQ(onR.element, wantR.element) << turned;
+        }
     }
 }
 

@@ -111,6 +111,23 @@ TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
             << t;
     }
     EXPECT_GT(inside, 15);
+    // An arc with its ends far inside its circle (contourValidate passes ends that sit alike) reaches past
+    // its ends' box: nearer the probe (0.5) than B (1.5), its run's box beyond another run's.
+    ContourElement arc = arcElem(10, 0, 0.1, 145 * offsettest::kPi / 180, 170 * offsettest::kPi / 180, 1);
+    arc.g[kAr] = 9.5;
+    const Vec2 corner[] = {
+        {arc.g[kAex], arc.g[kAey]}, {3.603, 3.42}, {12, 3.42}, {12, arc.g[kAsy]}, {arc.g[kAsx], arc.g[kAsy]}};
+    std::vector<ContourElement> a;  // runs of 16: the sides near the probe, then the far ones and the arc
+    for (int i = 0; i < 31; ++i) {
+        const int side = std::min(i / 8, 3), n = side < 3 ? 8 : 7, k = i - 8 * side;
+        const Vec2 &s = corner[side], &t = corner[side + 1];
+        a.push_back(lineElem(s.x + (t.x - s.x) * k / n, s.y + (t.y - s.y) * k / n,
+                             s.x + (t.x - s.x) * (k + 1) / n, s.y + (t.y - s.y) * (k + 1) / n));
+    }
+    a.push_back(arc);
+    const std::vector<ContourElement> b = box(-0.4, 4.92, 1.6, 6.42),
+                                      chain = {lineElem(0.5, 3.42, 0.706, 3.42)};
+    EXPECT_EQ(probeFarthestInside(chain.data(), 1, a.data(), 32, b.data(), 4), 1);
 }
 
 TEST(RingHelpers, NearRecordsCollapse) {
@@ -237,6 +254,10 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
         int32_t s[1] = {0}, n[1] = {3};
         EXPECT_EQ(ringsFilter(source.data(), 4, tri.data(), s, n, 1, 5, 1, 0, nullptr), kept)
             << b.x << " " << c.x;
+        // Without a buffer or a source nothing is kept.
+        EXPECT_EQ(ringsFilter(source.data(), 4, nullptr, s, n, 1, 5, 1, 0, nullptr) +
+                      ringsFilter(nullptr, 4, tri.data(), s, n, 1, 5, 1, 0, nullptr),
+                  0);
     }
 }
 
