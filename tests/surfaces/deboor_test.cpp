@@ -127,6 +127,16 @@ TEST(DeBoor, AbortDuringSearchReturnsMinusOne) {
     EXPECT_EQ(d, -1.0);
     EXPECT_EQ(projectPointNurbsSurf(nullptr, &start, &target, &foot, &d), 0);
     EXPECT_EQ(projectPointNurbsSurf(&g.rec, &bad, &target, &foot, &d), -1);
+    // Near the axis each step turns the foot by about r / R of the angle left: 0.05 mm off it, a quarter
+    // turn takes far more than the 1000 steps the search allows, looking at the hook once a step.
+    const Vec3 axis{0.05, 0, 10};
+    const SurfFoot quarter{0.25, 0.2, {0, 50, 6}};
+    gAbortAfter = 1 << 20;
+    setAbortHook(abortCountdown);
+    EXPECT_EQ(projectPointNurbsSurf(&g.rec, &quarter, &axis, &foot, &d), 1);
+    setAbortHook(nullptr);
+    EXPECT_EQ((1 << 20) - gAbortAfter, 1000);
+    EXPECT_NEAR(d, dist3D(&axis, &foot.point), 1e-12);
 }
 
 // On a plane the tangent plane is the surface: one step reaches a target on it whichever way it lies,

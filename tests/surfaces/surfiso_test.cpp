@@ -394,6 +394,7 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     struct Cut {
         Vec3 b00, b10, b11, b01;
         std::vector<Vec2> la, lb;
+        int code = 24;
     } cuts[] = {
         // unevenly: the nearer point lies on the joint side
         {{100, 0, 0},
@@ -409,6 +410,14 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
          {95, 50, 0},
          {{1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}, {0, 0}, {0.5, 0.1}, {0.95, 0}},
          {{0, 0}, {1, 0}, {1, 1}, {0.05, 1}, {0.05, 0.75}, {0.05, 0.5}, {0.05, 0.25}, {0.05, 0.05}}},
+        // the far side collapsed, as the loop's first segment: no join
+        {{100, 0, 0},
+         {200, 25, 0},
+         {200, 25, 0},
+         {100, 50, 0},
+         {{0, 0}, {1, 0}, {1, 0.5}, {1, 1}, {0, 1}},
+         {{1, 0}, {1, 1}, {0.5, 1}, {0, 1}, {0, 0.5}, {0, 0}, {0.5, 0}},
+         0},
     };
     // Confirmed by three loop points of the first patch on the second's loop, not by two (the loop's
     // first point off the joint, and away from the origin).
@@ -437,7 +446,7 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
             rec->loopCount = 0;
             ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
         }
-        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), 24) << c.b00.x;
+        EXPECT_EQ(surfJoinCode(&a, &b, 0.001), c.code) << c.b00.x;
         kvxFreeTrimSurface(&a);
         kvxFreeTrimSurface(&b);
     }
@@ -1031,6 +1040,16 @@ TEST_F(SurfIso, EmptyLoopsWarnNegativeOnesStop) {
     MessageLog log;
     EXPECT_EQ(LESE_KONTUREN(&rec, buffer.data()), kIsoAbort);
     EXPECT_EQ(log.count(656), 1);
+    // Loops without a point, as all of them may be, are not read for lines: none warns or stops.
+    const int32_t outer = rec.loops[0].count;
+    rec.loops[0].count = 0;
+    Rec144List* out = rec144ListCreate(4);
+    ASSERT_NE(out, nullptr);
+    const Seg2D seg{0, 0.5, 1, 0.5};
+    EXPECT_EQ(isoPatchLines(&rec, &seg, 1, kIsoAlongU, 0, 0.01, out), 0);
+    EXPECT_EQ(log.count(656) + log.count(657), 1);
+    rec144ListFree(out);
+    rec.loops[0].count = outer;
     rec.loops[1].count = 0;
     kvxFreeTrimSurface(&rec);
 }
