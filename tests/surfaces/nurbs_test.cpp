@@ -302,6 +302,8 @@ TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
         Vec3 p, d;
         ASSERT_EQ(nurbsSurfEval(&s, 0.5, 0.5, &p), 1);
         EXPECT_NEAR(p.x, c.weight < 1e-10 ? 2.0 * c.weight : 2.0, 1e-9) << c.weight;  // undivided below
+        ASSERT_EQ(nurbsSurfOffsetPoint(&s, 0.5, 0.5, 0.0, &d, nullptr, nullptr), 0);  // the same point
+        EXPECT_LT(maxDiff(d, p), 1e-12) << c.weight;
         Vec3 dd;
         EXPECT_EQ(nurbsSurfDuu(&s, 0.5, 0.5, &dd), c.second) << c.weight;
         EXPECT_EQ(nurbsSurfDu(&s, 0.5, 0.5, &d), c.first) << c.weight;
