@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "kernel/cycle.h"
+#include "kernel/msg.h"
 #include "surf_fixtures.h"
+#include "surfaces/geofiletest.h"
 
 namespace {
 
@@ -20,7 +22,10 @@ int abortCountdown() {
 
 }  // namespace
 
+// Nothing is traced on the way: every span is well formed and every weight sum far from zero.
 TEST(DeBoor, RationalCylinderIsExactWithRadialUnitNormals) {
+    MessageLog log;
+    setMessageLevel(nullptr, 9 | kMsgTraceBit);
     RecGuard g;
     makeCylinder(&g.rec, 50, 30);
     std::mt19937 rng(50);
@@ -37,6 +42,7 @@ TEST(DeBoor, RationalCylinderIsExactWithRadialUnitNormals) {
         EXPECT_NEAR(std::fabs(n.x * p.x + n.y * p.y) / 50.0, 1.0, 1e-9);
         EXPECT_NEAR(n.z, 0.0, 1e-12);
     }
+    EXPECT_EQ(log.count(kMsgPrintfNumber), 0);
 }
 
 TEST(DeBoor, ParametersArePulledWrappedOrRefused) {

@@ -308,16 +308,24 @@ TEST_F(BndFile, EmptyStartSlotsFollowTheLastEndWithinABlockOnly) {
 }
 
 // A block ends with the scope of its geometry: a side or plunge point given after it reaches no block.
+// A stray closing brace before a contour takes none of its elements from the block opened inside it.
 TEST_F(BndFile, ABlockEndsWithItsGeometrysScope) {
-    writeBoundarySetSideOutput(1);
-    writeBoundarySetPlungeOutput(1);
     const std::string geo = dir.file("geo.kvx");
-    writeTextFile(geo, kvxText("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
-                               "o L(x[0/10] y[0/0] z[0/0])\n}\n}\nv sideOfCompensation(leftOfContour)\n"
-                               "v plungePoint(1,2)\n"));
-    ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
-    EXPECT_EQ(getText(fileOf(kBndBoundary)),
-              "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n");
+    for (const char* records :
+         {"o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
+          "o L(x[0/10] y[0/0] z[0/0])\n}\n}\nv sideOfCompensation(leftOfContour)\n"
+          "v plungePoint(1,2)\n",
+          "}\no Contour[c]()\n{\nv 3Dtype(boundary)\no L(x[0/10] y[0/0] z[0/0])\n}\n"}) {
+        writeBoundarySetSideOutput(1);
+        writeBoundarySetPlungeOutput(1);
+        writeTextFile(geo, kvxText(records));
+        ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
+        EXPECT_EQ(getText(fileOf(kBndBoundary)),
+                  "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n");
+        writeBoundaryResetState();
+        writeBoundarySetFolder(dir.path.c_str());
+        std::remove(fileOf(kBndBoundary).c_str());
+    }
 }
 
 // Arcs of a geometry file turn about their centre (the third of each slot), counter-clockwise unless
