@@ -165,11 +165,15 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
             freeIsoCurves(curves);
         }
 
+    // A line longer than a read's 255 characters comes in two pieces: a block has room for one more point.
+    const std::string longLine = "X1 Y1 Z1 C1" + std::string(244, ' ') + "X2 Y1 Z1 C1\n";
     struct Case {
-        const char* text;
+        std::string text;
         bool ok;
         int32_t count;
     } cases[] = {
+        {"\n**BND 1\n" + longLine + "**END\n", true, 2},
+        {"\n**BND 1\n" + longLine + longLine + "**END\n", false, 0},
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C2 U0 V0\nX1 Y1 Z1.0005 A0 B0 C1 U0 V0\n**END\n", true, 0},  // one place
         {"\n**BND 1\nX1 Y1 Z0.001 A0 B0 C1 U0 V0\nX1 Y1 Z0 A0 B0 C1 U0 V0\n**END\n", true, 2},  // 0.001 apart
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                     // no end
