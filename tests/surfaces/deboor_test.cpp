@@ -171,6 +171,15 @@ TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
     ASSERT_EQ(projectPointNurbsSurf(&g.rec, &corner, &near, &foot, &d), 1);
     EXPECT_NEAR(foot.point.x, 1e-6, 1e-9);
     EXPECT_NEAR(d, 4.0, 1e-9);
+    // A plane only 5e-12 wide along one parameter is stepped across along that one too.
+    for (const bool thinU : {false, true}) {
+        RecGuard thin;
+        makePlane(&thin.rec, thinU ? 5e-12 : 10, thinU ? 10 : 5e-12, 0);
+        const SurfFoot mid{0.5, 0.5, {thinU ? 2.5e-12 : 5, thinU ? 5 : 2.5e-12, 0}};
+        const Vec3 to{thinU ? 4e-12 : 8, thinU ? 8 : 4e-12, 0};
+        ASSERT_EQ(projectPointNurbsSurf(&thin.rec, &mid, &to, &foot, &d), 1);
+        EXPECT_LT(std::fabs(foot.u - 0.8) + std::fabs(foot.v - 0.8), 1e-9) << thinU;
+    }
 }
 
 TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {

@@ -44,6 +44,9 @@ TEST(TriSort, OrdersByHighestVertexTable) {
     EXPECT_EQ(triCompareTopZ(&hi, &lo), -1);
     EXPECT_EQ(triCompareTopZ(&lo, &hi), 1);
     EXPECT_EQ(triCompareTopZ(&hi, &same), 0);
+    // Of equal heights the first vertex's is kept, down to the sign of zero.
+    const Triangle3D zeros{{Vec3{0, 0, -0.0}, Vec3{1, 0, 0.0}, Vec3{0, 1, 0.0}}};
+    EXPECT_TRUE(std::signbit(triMaxZ(&zeros)));
 }
 
 TEST(TriSort, SeededListsBecomeDescendingPermutations) {
