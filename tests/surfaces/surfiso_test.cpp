@@ -380,7 +380,9 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 0.001, 0},     // a gap of 5
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 6.0, 24},      // within a wide tolerance
         {{100, 0, 0}, {200, 0, 30}, {200, 50, 30}, {100, 50, 0}, 0.001, 24},  // bent along the edge
-        {{100, 0, 0}, {200, 25, 0}, {200, 25, 0}, {100, 50, 0}, 0.001, 0},    // its far side collapsed
+        // its side along the joint at a cosine of 0.99 to the first's, as rounded: parallel still
+        {{100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {107.1246142023905, 50, 0}, 8.0, 24},
+        {{100, 0, 0}, {200, 25, 0}, {200, 25, 0}, {100, 50, 0}, 0.001, 0},  // its far side collapsed
     };
     for (const Case& c : cases) {
         MessageLog log;
