@@ -382,7 +382,6 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         {{100, 0, 0}, {200, 0, 30}, {200, 50, 30}, {100, 50, 0}, 0.001, 24},  // bent along the edge
         // its side along the joint at a cosine of 0.99 to the first's, as rounded: parallel still
         {{100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {107.1246142023905, 50, 0}, 8.0, 24},
-        {{100, 0, 0}, {200, 25, 0}, {200, 25, 0}, {100, 50, 0}, 0.001, 0},  // its far side collapsed
     };
     for (const Case& c : cases) {
         MessageLog log;
@@ -416,6 +415,16 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
          {95, 50, 0},
          {{1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}, {0, 0}, {0.5, 0.1}, {0.95, 0}},
          {{0, 0}, {1, 0}, {1, 1}, {0.05, 1}, {0.05, 0.75}, {0.05, 0.5}, {0.05, 0.25}, {0.05, 0.05}}},
+        // a corner picked among the loop points on the box's sides: a point of a cut corner off both
+        // sides, though nearer the box corner, is passed over; here (0.9, 0), x = 90, where the patch
+        // below has its own corner
+        {{0, -50, 0},
+         {90, -50, 0},
+         {90, 0, 0},
+         {0, 0, 0},
+         {{0, 0}, {0.5, 0}, {0.9, 0}, {0.97, 0.03}, {1, 0.12}, {1, 1}, {0, 1}},
+         {{0, 0}, {1, 0}, {1, 1}, {5.0 / 9, 1}, {0, 1}},
+         13},
         // the far side collapsed, as the loop's first segment: no join
         {{100, 0, 0},
          {200, 25, 0},
@@ -996,27 +1005,6 @@ TEST_F(SurfIso, ParameterLinesShortOfMemoryFailWithMinusOne) {
         }
         std::free(full);
     }
-}
-
-// A corner is picked among the loop points on the box's sides: a point of a cut corner off both sides,
-// though nearer the box corner, is passed over. Here the first patch's corner at (umax, vmin) is (0.9, 0),
-// x = 90, where the patch below has its own corner.
-TEST_F(SurfIso, CornersArePickedOnTheBoxSidesOnly) {
-    MessageLog log;
-    TrimSurface a, b;
-    makeFlatPatch(&a, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 50, 0});
-    makeFlatPatch(&b, {0, -50, 0}, {90, -50, 0}, {90, 0, 0}, {0, 0, 0});
-    const std::vector<Vec2> la = {{0, 0}, {0.5, 0}, {0.9, 0}, {0.97, 0.03}, {1, 0.12}, {1, 1}, {0, 1}},
-                            lb = {{0, 0}, {1, 0}, {1, 1}, {5.0 / 9, 1}, {0, 1}};
-    for (const auto& [rec, loop] : {std::pair{&a, &la}, {&b, &lb}}) {
-        std::free(rec->loops[0].points);
-        rec->loopCount = 0;
-        ASSERT_EQ(trimSurfaceAddLoop(rec, loop->data(), static_cast<int32_t>(loop->size())), 1);
-    }
-    EXPECT_EQ(surfJoinCode(&a, &b, 0.01), 13);
-    EXPECT_EQ(log.count(897), 0);
-    kvxFreeTrimSurface(&a);
-    kvxFreeTrimSurface(&b);
 }
 
 // A loop of no points is passed over with a warning; one of negative size stops the patch.
