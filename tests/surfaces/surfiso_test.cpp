@@ -574,19 +574,24 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         freeIsoCurves(curves);
     }
 
-    // Apart: two runs, each its own group, both along the direction asked.
+    // Apart: two runs, each its own group, both along the direction asked. Joined within a tolerance of 6,
+    // one run, yet no line runs on across the gap: no line end lies within 0.1 of the second patch.
     Patches apart;
     apart.add(a00, a10, a11, a01);
     apart.add({105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0});
-    MessageLog log;
-    curves = linesOf(dir, apart.write(dir, "apart.kvx"), kIsoAlongU, 20.0, 0.001, &result);
-    ASSERT_EQ(result, 1);
-    EXPECT_EQ(log.count(897), 1);
-    for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
-        EXPECT_NEAR(k->points[0].y, k->points[k->count - 1].y, 1e-6);
-        EXPECT_EQ(k->group, curves->group + (k->points[0].x > 100 ? 1 : 0));
+    const std::string apartPath = apart.write(dir, "apart.kvx");
+    for (const double gap : {0.001, 6.0}) {
+        MessageLog log;
+        curves = linesOf(dir, apartPath, kIsoAlongU, 20.0, gap, &result);
+        ASSERT_EQ(result, 1);
+        EXPECT_EQ(log.count(897), gap < 1 ? 1 : 0);
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next) {
+            EXPECT_NEAR(k->points[0].y, k->points[k->count - 1].y, 1e-6);
+            EXPECT_LE(std::fabs(k->points[0].x - k->points[k->count - 1].x), 100.0 + 1e-6);
+            EXPECT_EQ(k->group, curves->group + (gap < 1 && k->points[0].x > 100 ? 1 : 0));
+        }
+        freeIsoCurves(curves);
     }
-    freeIsoCurves(curves);
 
     // Two walls in the plane y = 0 whose own normals face apart (-y, then +y): a line running on
     // across the joint keeps the normal it started with.

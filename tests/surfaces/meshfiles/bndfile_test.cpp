@@ -286,6 +286,22 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     }
 }
 
+// Points leave frame A for the world, and the mirror image only where point files pass through it.
+TEST_F(BndFile, PointsLeaveTheMirrorOnlyForPointFiles) {
+    const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+    ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+    for (const int mirror : {0, 1}) {
+        framePairSetFlag(kFramePairPointFiles, mirror);
+        ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+        writeBoundaryPoint(1, 2, 3, 4, 5, 6);
+        writeBoundaryEnd();
+    }
+    const std::vector<Vec3> p = pointsOf(getText(fileOf(kBndBoundary)));
+    ASSERT_EQ(p.size(), 4u);
+    const double z[] = {3, 6, 7, 4};  // mirrored in the plane z = 5
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(p[i].z, z[i]) << i;
+}
+
 // An empty start slot takes the previous element's end; each block starts from the origin, whatever the
 // block before ended on.
 TEST_F(BndFile, EmptyStartSlotsFollowTheLastEndWithinABlockOnly) {
