@@ -178,8 +178,10 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
     EXPECT_EQ(r.vmax, 4.0);
     // A loop of a kind not known is read as an empty loop, not as a failure; a header without a count
     // (in either form) is refused whatever its kind.
-    const std::pair<std::string, int> headers[] = {
-        {"   oCircle[1](num[3])\n", 0}, {"   oCircle(num[3])\n", 0}, {"   oCircle[1](a b)\n", -1}};
+    const std::pair<std::string, int> headers[] = {{"   oCircle[1](num[3])\n", 0},
+                                                   {"   oCircle[1](num[1])\n", 0},
+                                                   {"   oCircle(num[3])\n", 0},
+                                                   {"   oCircle[1](a b)\n", -1}};
     for (const auto& [header, rc] : headers) {
         std::string other = header;
         FILE* f = fmemopen(other.data(), other.size(), "r");
