@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "kernel/cycle.h"
+#include "kernel/msg.h"
 #include "surf_fixtures.h"
+#include "surfaces/geofiletest.h"
 
 namespace {
 
@@ -20,7 +22,10 @@ int abortCountdown() {
 
 }  // namespace
 
+// Nothing is traced on the way: every span is well formed and every weight sum far from zero.
 TEST(DeBoor, RationalCylinderIsExactWithRadialUnitNormals) {
+    MessageLog log;
+    setMessageLevel(nullptr, 9 | kMsgTraceBit);
     RecGuard g;
     makeCylinder(&g.rec, 50, 30);
     std::mt19937 rng(50);
@@ -37,6 +42,7 @@ TEST(DeBoor, RationalCylinderIsExactWithRadialUnitNormals) {
         EXPECT_NEAR(std::fabs(n.x * p.x + n.y * p.y) / 50.0, 1.0, 1e-9);
         EXPECT_NEAR(n.z, 0.0, 1e-12);
     }
+    EXPECT_EQ(log.count(kMsgPrintfNumber), 0);
 }
 
 TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
@@ -127,6 +133,16 @@ TEST(DeBoor, AbortDuringSearchReturnsMinusOne) {
     EXPECT_EQ(d, -1.0);
     EXPECT_EQ(projectPointNurbsSurf(nullptr, &start, &target, &foot, &d), 0);
     EXPECT_EQ(projectPointNurbsSurf(&g.rec, &bad, &target, &foot, &d), -1);
+    // Near the axis each step turns the foot by about r / R of the angle left: 0.05 mm off it, a quarter
+    // turn takes far more than the 1000 steps the search allows, looking at the hook once a step.
+    const Vec3 axis{0.05, 0, 10};
+    const SurfFoot quarter{0.25, 0.2, {0, 50, 6}};
+    gAbortAfter = 1 << 20;
+    setAbortHook(abortCountdown);
+    EXPECT_EQ(projectPointNurbsSurf(&g.rec, &quarter, &axis, &foot, &d), 1);
+    setAbortHook(nullptr);
+    EXPECT_EQ((1 << 20) - gAbortAfter, 1000);
+    EXPECT_NEAR(d, dist3D(&axis, &foot.point), 1e-12);
 }
 
 // On a plane the tangent plane is the surface: one step reaches a target on it whichever way it lies,
@@ -155,6 +171,15 @@ TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
     ASSERT_EQ(projectPointNurbsSurf(&g.rec, &corner, &near, &foot, &d), 1);
     EXPECT_NEAR(foot.point.x, 1e-6, 1e-9);
     EXPECT_NEAR(d, 4.0, 1e-9);
+    // A plane only 5e-12 wide along one parameter is stepped across along that one too.
+    for (const bool thinU : {false, true}) {
+        RecGuard thin;
+        makePlane(&thin.rec, thinU ? 5e-12 : 10, thinU ? 10 : 5e-12, 0);
+        const SurfFoot mid{0.5, 0.5, {thinU ? 2.5e-12 : 5, thinU ? 5 : 2.5e-12, 0}};
+        const Vec3 to{thinU ? 4e-12 : 8, thinU ? 8 : 4e-12, 0};
+        ASSERT_EQ(projectPointNurbsSurf(&thin.rec, &mid, &to, &foot, &d), 1);
+        EXPECT_LT(std::fabs(foot.u - 0.8) + std::fabs(foot.v - 0.8), 1e-9) << thinU;
+    }
 }
 
 TEST(DeBoor, GridStartUsesTheFirstLoopOrTheKnotRange) {

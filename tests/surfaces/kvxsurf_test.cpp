@@ -178,8 +178,10 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
     EXPECT_EQ(r.vmax, 4.0);
     // A loop of a kind not known is read as an empty loop, not as a failure; a header without a count
     // (in either form) is refused whatever its kind.
-    const std::pair<std::string, int> headers[] = {
-        {"   oCircle[1](num[3])\n", 0}, {"   oCircle(num[3])\n", 0}, {"   oCircle[1](a b)\n", -1}};
+    const std::pair<std::string, int> headers[] = {{"   oCircle[1](num[3])\n", 0},
+                                                   {"   oCircle[1](num[1])\n", 0},
+                                                   {"   oCircle(num[3])\n", 0},
+                                                   {"   oCircle[1](a b)\n", -1}};
     for (const auto& [header, rc] : headers) {
         std::string other = header;
         FILE* f = fmemopen(other.data(), other.size(), "r");
@@ -305,7 +307,7 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     for (int k = 0; k < 8; ++k) {
         TrimSurface rec;
         makeRandomSurface(&rec, rng, 2 + k % 3, 2 + (k / 2) % 3, 5 + k, 4 + k % 4, k % 2 == 1);
-        rec.surface.periodicV = k == 5;
+        rec.surface.periodicU = k == 6, rec.surface.periodicV = k == 5;
         if (k == 3) rec.surface.rational = 0;  // weights flagged by the second flag alone still count
         rec.hasOffset = k % 3 == 0, rec.offset = rec.hasOffset ? -1.0 / 3.0 - k : 0.0;
         for (int l = 0; l < k % 3; ++l) {
@@ -323,7 +325,8 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     for (int k = 0; k < out.list->count; ++k) {
         const TrimSurface &a = out.list->entries[k], &b = in.list->entries[k];
         EXPECT_EQ(b.offset, a.offset);
-        EXPECT_EQ(b.surface.periodicV, a.surface.periodicV);
+        EXPECT_EQ(b.surface.periodicU * 2 + b.surface.periodicV,
+                  a.surface.periodicU * 2 + a.surface.periodicV);
         ASSERT_EQ(b.loopCount, a.loopCount);
         for (int l = 0; l < a.loopCount; ++l) {
             ASSERT_EQ(b.loops[l].count, a.loops[l].count);

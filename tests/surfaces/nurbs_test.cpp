@@ -302,6 +302,12 @@ TEST(Nurbs, SmallWeightSumsFailOnlyTheDerivativesThatDivideByThem) {
         Vec3 p, d;
         ASSERT_EQ(nurbsSurfEval(&s, 0.5, 0.5, &p), 1);
         EXPECT_NEAR(p.x, c.weight < 1e-10 ? 2.0 * c.weight : 2.0, 1e-9) << c.weight;  // undivided below
+        double len = 0;
+        Vec3 n{};
+        ASSERT_EQ(nurbsSurfOffsetPoint(&s, 0.5, 0.5, 0.0, &d, &len, &n), 0);  // the same point
+        EXPECT_LT(maxDiff(d, p), 1e-12) << c.weight;
+        // Su x Sv of (4u, 2v, uv), where the first derivatives are divided.
+        EXPECT_LT(c.first < 0 ? 0.0 : maxDiff(n, {-1, -2, 8}) + std::fabs(len - std::sqrt(69.0)), 1e-6);
         Vec3 dd;
         EXPECT_EQ(nurbsSurfDuu(&s, 0.5, 0.5, &dd), c.second) << c.weight;
         EXPECT_EQ(nurbsSurfDu(&s, 0.5, 0.5, &d), c.first) << c.weight;

@@ -72,7 +72,9 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
     EXPECT_EQ(slwrzPlane(inPlane, ring, h.list), 1);
     EXPECT_EQ(slwrzPlane(above, ring, h.list), 0);
     // Rising, it is crossed only within the segment and between the ring's circles.
-    const double below[6] = {15, 0, 0, 15, 0, 4}, inside[6] = {5, 0, 0, 5, 0, 10};
+    const double below[6] = {15, 0, 0, 15, 0, 4}, inside[6] = {5, 0, 0, 5, 0, 10},
+                 across[6] = {15, 0, 0, 15, 0, 10};
+    EXPECT_EQ(slwrzPlane(across, ring, h.list), 1);
     EXPECT_EQ(slwrzPlane(below, ring, h.list), 0);
     EXPECT_EQ(slwrzPlane(inside, ring, h.list), 0);
     // A hit 5e-8 below the top of a wall, on a segment rising 1e-6 over its length: its block is searched.
@@ -82,7 +84,7 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
     const double skim[6] = {0, 0, 10 - 5.5e-7, 20, 0, 10 + 4.5e-7};
     Hits wallHits;
     EXPECT_EQ(slwrzBlocked(tall, 2, block.data(), skim, wallHits.list), 1);
-    EXPECT_EQ(h.list->count, 2);
+    EXPECT_EQ(h.list->count, 3);
     h.list->count = 0;
     const Vec2 one{1, 1};
     const double seg[6] = {0, 0, 0, 1, 1, 1};

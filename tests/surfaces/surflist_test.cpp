@@ -339,6 +339,18 @@ TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
     polyNodeFreeList(facets);
     polyNodeFreeList(tris);
 
+    // A polyhedron file read into a mesh short of memory for the mesh's own arrays gives no mesh.
+    const std::string poly = writeText(
+        "p.kvx", kvxText("o Polyhedron[m]()\n{\nm P[1](+0+0+0+1+0+0+0+1+0)\nm V(1/1/1/2/1/3)\n}\n"));
+    allocfail::arm(0);
+    freeMeshNodeList(meshFromPolyFileA(poly.c_str(), "m", 1, 0));
+    const long all = allocfail::count();
+    for (long n = all - 3; n <= all; ++n) {
+        allocfail::arm(n);
+        EXPECT_EQ(meshFromPolyFileA(poly.c_str(), "m", 1, 0), nullptr) << n;
+        EXPECT_TRUE(armedFired());
+    }
+
     PointSets* sets = pointSetsCreate();
     ASSERT_NE(sets, nullptr);
     const Vec3 p{1, 2, 3};

@@ -100,6 +100,7 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
         {10, 1, 90, 19, 5.0},     {2000, 1, 90, 181, 0.5}, {999, 1, 90, 19, 5.0},
         {1000, 1, 90, 181, 0.5},  {10, -1, 90, 55, 5.0},  // clockwise three quarters
         {10, 1, 0, 73, 5.0},                              // start = end: a whole turn
+        {10, 1, 90.03, 20, 5.0},  // a step short of the end by 0.03 degrees is still taken
         {0.00005, 1, 90, 0, 5.0},
     };
     writeBoundarySetArcStep(5.0);
@@ -285,6 +286,22 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     }
 }
 
+// Points leave frame A for the world, and the mirror image only where point files pass through it.
+TEST_F(BndFile, PointsLeaveTheMirrorOnlyForPointFiles) {
+    const Vec3 p1{0, 0, 5}, a1{0, 0, 1}, none{0, 0, 0};
+    ASSERT_EQ(framePairCreate(&p1, &a1, &none, &none), 1);
+    for (const int mirror : {0, 1}) {
+        framePairSetFlag(kFramePairPointFiles, mirror);
+        ASSERT_EQ(writeBoundaryHeader(kBndBoundary), 1);
+        writeBoundaryPoint(1, 2, 3, 4, 5, 6);
+        writeBoundaryEnd();
+    }
+    const std::vector<Vec3> p = pointsOf(getText(fileOf(kBndBoundary)));
+    ASSERT_EQ(p.size(), 4u);
+    const double z[] = {3, 6, 7, 4};  // mirrored in the plane z = 5
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(p[i].z, z[i]) << i;
+}
+
 // An empty start slot takes the previous element's end; each block starts from the origin, whatever the
 // block before ended on.
 TEST_F(BndFile, EmptyStartSlotsFollowTheLastEndWithinABlockOnly) {
@@ -308,16 +325,24 @@ TEST_F(BndFile, EmptyStartSlotsFollowTheLastEndWithinABlockOnly) {
 }
 
 // A block ends with the scope of its geometry: a side or plunge point given after it reaches no block.
+// A stray closing brace before a contour takes none of its elements from the block opened inside it.
 TEST_F(BndFile, ABlockEndsWithItsGeometrysScope) {
-    writeBoundarySetSideOutput(1);
-    writeBoundarySetPlungeOutput(1);
     const std::string geo = dir.file("geo.kvx");
-    writeTextFile(geo, kvxText("o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
-                               "o L(x[0/10] y[0/0] z[0/0])\n}\n}\nv sideOfCompensation(leftOfContour)\n"
-                               "v plungePoint(1,2)\n"));
-    ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
-    EXPECT_EQ(getText(fileOf(kBndBoundary)),
-              "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n");
+    for (const char* records :
+         {"o Geometry[g]()\n{\nv 3Dtype(boundary)\no Contour[c]()\n{\n"
+          "o L(x[0/10] y[0/0] z[0/0])\n}\n}\nv sideOfCompensation(leftOfContour)\n"
+          "v plungePoint(1,2)\n",
+          "}\no Contour[c]()\n{\nv 3Dtype(boundary)\no L(x[0/10] y[0/0] z[0/0])\n}\n"}) {
+        writeBoundarySetSideOutput(1);
+        writeBoundarySetPlungeOutput(1);
+        writeTextFile(geo, kvxText(records));
+        ASSERT_EQ(writeBoundaryFromFile(geo.c_str(), nullptr, nullptr), 1);
+        EXPECT_EQ(getText(fileOf(kBndBoundary)),
+                  "**BND 1\nX0.000000 Y0.000000 Z0.000000\nX10.000000 Y0.000000 Z0.000000\n**END\n");
+        writeBoundaryResetState();
+        writeBoundarySetFolder(dir.path.c_str());
+        std::remove(fileOf(kBndBoundary).c_str());
+    }
 }
 
 // Arcs of a geometry file turn about their centre (the third of each slot), counter-clockwise unless

@@ -44,6 +44,7 @@ TEST_F(PolyReadTest, QuadGivesOneFacetOrTwoTriangles) {
     ASSERT_NE(a.list, nullptr);
     ASSERT_NE(b.list, nullptr);
     EXPECT_STREQ(a.list->name, "mesh1");
+    EXPECT_EQ(a.list->faceCount, 1);  // as announced
     ASSERT_EQ(a.list->used, 2);
     EXPECT_EQ(a.list->facets[0].flag, 0);
     const Facet98 f = a.list->facets[0];
