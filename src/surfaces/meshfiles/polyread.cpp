@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "kernel/kvx/kvxevent.h"
@@ -301,6 +302,17 @@ int onVertexStream(KvxRecord* r, KvxObjData* data, void* user) {
     return storeFace(rd, v, n);
 }
 
+// The text handlers build strings: memory short for one refuses its record instead of throwing
+// through the file parser.
+template <int (*Handler)(KvxRecord*, KvxObjData*, void*)>
+int refusedWhenShort(KvxRecord* r, KvxObjData* data, void* user) {
+    try {
+        return Handler(r, data, user);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
 int readPolyhedron(const char* fileName, PolyNode** nodes, bool facets) {
     if (nodes != nullptr) *nodes = nullptr;
     Reader rd;
@@ -312,9 +324,10 @@ int readPolyhedron(const char* fileName, PolyNode** nodes, bool facets) {
         rd.fileSets != nullptr ? kvxHandlerTableCreate(&rd, onValue, onOpen, onClose) : nullptr;
     int result = kPolyReadNoTable;
     if (table != nullptr && kvxOnObject(table, "P", onPoint) == 1 &&
-        kvxOnObject(table, "Face", onFace) == 1 && kvxOnObject(table, "Pset", onPset) == 1 &&
-        kvxOnObject(table, "Polyhedron", onPolyhedron) == 1 && kvxOnMethod(table, "P", onPointStream) == 1 &&
-        kvxOnMethod(table, "V", onVertexStream) == 1) {
+        kvxOnObject(table, "Face", refusedWhenShort<onFace>) == 1 &&
+        kvxOnObject(table, "Pset", onPset) == 1 && kvxOnObject(table, "Polyhedron", onPolyhedron) == 1 &&
+        kvxOnMethod(table, "P", refusedWhenShort<onPointStream>) == 1 &&
+        kvxOnMethod(table, "V", refusedWhenShort<onVertexStream>) == 1) {
         result = kvxParseWithHandlers(fileName, table, nullptr) == 1 ? kPolyReadOk : kPolyReadFailed;
     }
     closePolyhedron(&rd);
