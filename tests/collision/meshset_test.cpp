@@ -1002,6 +1002,9 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     // Nothing to build from: no set, and a null second name is never read.
     EXPECT_EQ(meshSetFromFile("/nonexistent/a.stl", nullptr, 0.5, 1e-3), nullptr);
     EXPECT_EQ(meshSetFromSurfaces("/nonexistent/a.kvx", nullptr, 0.5, 1e-3, 1.0), nullptr);
+    char tiny[2] = {'x', 'x'};  // room for the terminator alone: the empty text, never a cut path
+    EXPECT_EQ(meshSetTmpPath("t", tiny, 1), 0);
+    EXPECT_EQ(tiny[0], '\0');
     // A list array made by hand without room to spare past its one list: that list's edges alone, in
     // room for as many vertices and edges as it has points.
     Lines one;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -19,6 +20,10 @@
 #include "meshutil.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
+
+// The allocation controls alone: the hook itself is the no-memory tests'.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 
 namespace {
 
@@ -377,6 +382,28 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
                     EXPECT_TRUE(model.bounds[k] == 1e10 && model.bounds[3 + k] == -1e10);
             }
         }
+    // A corner that is not a number merges with nothing, not even itself: the triangle's ends no longer
+    // fit the room of three per triangle, and the file's mesh is refused, not half made.
+    const std::string one = writeStl(dir, "one.stl", {{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}}});
+    writeTextFile(dir.file("nan.stl"), testmesh::stlText({{{{NAN, 0, 0}, {1, 0, 0}, {0, 1, 0}}}}));
+    CollMesh* mesh = collMeshFromMeshFile(one.c_str(), 1e-3);
+    EXPECT_TRUE(mesh && mesh->vertexCount == 3 && mesh->edgeCount == 3);
+    collMeshFree(mesh);
+    EXPECT_EQ(collMeshFromMeshFile(dir.file("nan.stl").c_str(), 1e-3), nullptr);
+    // Memory refused at each allocation of a load in turn: null, or the whole mesh.
+    for (long n = 1;; ++n) {
+        allocfail::arm(n);
+        CheckModel* m = nullptr;
+        try {
+            m = meshLoadViaTmp3df(one.c_str(), 1e-3);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(m ? m->triangles->count == 1 && m->boxMin : fired) << n;
+        polymeshDelete(m);
+        if (!fired) break;
+    }
 }
 
 TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
