@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "collision/collassembly.h"
 #include "collision/conesection.h"
@@ -122,6 +125,11 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     testmesh::Model plate({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     EXPECT_EQ(chkModelIsEmpty(&plate.m), 0);
     EXPECT_EQ(chkModelPlaceTool(&plate.m, nullptr, &c, &cls), 0);
+    plate.m.grid = testmesh::farCellGrid();  // a point beyond the grid lies over no element
+    Vec3 beyond{50, 0, -100};
+    EXPECT_EQ(chkModelPlaceTool(&plate.m, &beyond, &c, &cls), 0);
+    EXPECT_EQ(beyond.z, -100.0);
+    grid2DFree(std::exchange(plate.m.grid, nullptr));
     for (const bool b : {false, true}) {  // the engines themselves: no point or no tool, no contact
         cls = 9;
         auto place = b ? projB_place : projA_place;
@@ -269,6 +277,16 @@ TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
                     << c.z;  // under the tool's axis
                 EXPECT_EQ(got, want == z ? 2 : 1) << facets << " " << z << " " << type;
                 EXPECT_TRUE(type != kBallMill || cls == 1) << cls;  // any ball contact is of class 1
+                // The model in a record followed by values that are no heights: none of them is read.
+                struct {
+                    CheckModel m;
+                    double after[64];
+                } padded;
+                padded.m = plate.m;
+                std::fill(std::begin(padded.after), std::end(padded.after), NAN);
+                Vec3 q{0, 0, -100};
+                EXPECT_EQ(chkModelPlaceTool(&padded.m, &q, &c, &cls), got);
+                EXPECT_EQ(q.z, p.z);
                 Vec3 off{500, 0, -100};  // beyond the plate: nothing placed, no point answered
                 EXPECT_EQ(chkModelPlaceTool(&plate.m, &off, &c, &cls), 0);
                 EXPECT_EQ(off.z, -100.0);

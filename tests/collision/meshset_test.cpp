@@ -135,6 +135,15 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
         const CollMesh* m = set->meshes[0];
         EXPECT_TRUE(std::is_sorted(m->vertices, m->vertices + m->vertexCount,
                                    [](const CollVertex& x, const CollVertex& y) { return x.key < y.key; }));
+        // The copies are the base turned about z: the second by half the angle, then the base by the
+        // angle either way and the second back by it.
+        const double turns[5] = {0, 0.25, 0.5, -0.5, -0.25};
+        for (int k = 1; k < 5; k++)
+            for (int32_t i = 0; i < m->vertexCount; i++) {
+                const Vec3 p = m->vertices[i].point, q = set->meshes[k]->vertices[i].point;
+                EXPECT_NEAR(q.x, p.x * std::cos(turns[k]) - p.y * std::sin(turns[k]), 1e-9) << k;
+                EXPECT_NEAR(q.y, p.x * std::sin(turns[k]) + p.y * std::cos(turns[k]), 1e-9) << k;
+            }
         // Leaves are numbered in edge order; an edge that starts none has no leaf.
         std::vector<int32_t> firsts;
         std::vector<const CollTreeNode*> stack{m->tree};
