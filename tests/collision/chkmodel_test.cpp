@@ -37,11 +37,14 @@ CheckModelPart* newPart(double radius, CheckModelPart* next) {
 }  // namespace
 
 TEST(ChkModel, OffsetToolRules) {
+    const double e = 0x1p-16;  // a radius left between 1e-5 and 1e-4, every sum exact
     struct Case {
         double d;
         int changed;
         double radius, size2, partRadius, partSize2;
     } cases[] = {
+        {-5 + e, 1, e, 2 * e, 3.0, -4 + 2 * e},
+        {-3 + e, 1, 2 + e, 4 + 2 * e, e, 2 * e},
         {-5.0, 0, 5.0, 0.0, 3.0, -4.0},  // R - R is not above 1e-5; size2 still shrinks
         {1.0, 1, 6.0, 10.0, 4.0, 6.0},   // growth leaves every size2
         {-1.0, 1, 4.0, 8.0, 2.0, 4.0},
