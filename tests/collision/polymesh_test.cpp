@@ -390,6 +390,16 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
     EXPECT_TRUE(mesh && mesh->vertexCount == 3 && mesh->edgeCount == 3);
     collMeshFree(mesh);
     EXPECT_EQ(collMeshFromMeshFile(dir.file("nan.stl").c_str(), 1e-3), nullptr);
+    // The loaders refuse a missing model or name before any file is tried.
+    CheckModel bare{};
+    chkModelInit(&bare, kMeshTriangles);
+    for (auto read : {polymeshRead3dfTriangles, polymeshRead3dfFacets, polymeshReadStlTriangles,
+                      polymeshReadStlFacets, polymeshReadKvxTriangles, polymeshReadKvxFacets}) {
+        EXPECT_EQ(read(nullptr, one.c_str()), kPolymeshNoMemory);
+        EXPECT_EQ(read(&bare, nullptr), kPolymeshNoFile);
+        EXPECT_EQ(read(&bare, ""), kPolymeshNoFile);
+        EXPECT_TRUE(!bare.triangles && !bare.facets && !bare.boxMin);
+    }
     // Memory refused at each allocation of a load in turn: null, or the whole mesh.
     for (long n = 1;; ++n) {
         allocfail::arm(n);
