@@ -128,10 +128,12 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     testmesh::Model plate({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     EXPECT_EQ(chkModelIsEmpty(&plate.m), 0);
     EXPECT_EQ(chkModelPlaceTool(&plate.m, nullptr, &c, &cls), 0);
-    plate.m.grid = testmesh::farCellGrid();  // a point beyond the grid lies over no element
-    Vec3 beyond{50, 0, -100};
-    EXPECT_EQ(chkModelPlaceTool(&plate.m, &beyond, &c, &cls), 0);
-    EXPECT_EQ(beyond.z, -100.0);
+    plate.m.grid = testmesh::farCellGrid();  // the placement looks at the point's cell alone
+    for (const double at : {-5.0, 5.0}) {
+        Vec3 q{at, at, -100};
+        EXPECT_EQ(chkModelPlaceTool(&plate.m, &q, &c, &cls) > 0, at > 0);
+        EXPECT_EQ(q.z, at > 0 ? 1.0 : -100.0);
+    }
     grid2DFree(std::exchange(plate.m.grid, nullptr));
     for (const bool b : {false, true}) {  // the engines themselves: no point or no tool, no contact
         cls = 9;
