@@ -301,6 +301,8 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
             clockwise += area < -1e-9;
         }
         EXPECT_EQ(clockwise, 0);
+        EXPECT_EQ(polymeshBox45(nullptr, nullptr),
+                  shared ? n : 0);  // the merged mesh's, not the freed file's
         // A facet model's box is that of all its points, the second file's among them.
         double box[6] = {1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
         for (int32_t i = 0; kind == kMeshFacets && i < n; ++i)
