@@ -398,9 +398,11 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
             if (n % 7 == 3 && rngBelow(500) == 0) c[rngBelow(3)] = std::nan("");
             if (n % 9 == 5)  // far out, yet below the boxes' starting extremes of 1e35
                 for (double& x : c) x = 3e34 + 1e34 * x;
-            if (n % 9 == 7)  // beyond them (x above, y below), now and then on z = 0 of either sign
+            if (n % 9 == 7)  // beyond them (x above, y below), z at times on 0 of either sign or above
                 c[0] = 3e35 + 1e35 * c[0], c[1] = -3e35 - 1e35 * c[1],
-                c[2] = n % 4 == 3 ? values[rngBelow(2)] : c[2];
+                c[2] = n % 4 == 3 || (n % 4 == 1 && rngBelow(2)) ? values[rngBelow(2)]
+                       : n % 4 == 1                              ? std::fabs(c[2])
+                                                                 : c[2];
             mesh->vertices[v].point = {c[0], c[1], c[2]};
         }
         for (int32_t e = 0; e < edges; e++) {
