@@ -206,7 +206,10 @@ TEST_F(MeshSetTest, FindVertexMergesBelowTheToleranceInKeyOrder) {
     }
     ASSERT_EQ(m->vertexCount, 4);
     const double xs[4] = {0, 0.5, 1, 1.5};
-    for (int i = 0; i < 4; i++) EXPECT_EQ(m->vertices[i].point.x, xs[i]);
+    for (int i = 0; i < 4; i++) {  // keyed by plan distance, linked to nothing
+        const CollVertex& v = m->vertices[i];
+        EXPECT_TRUE(v.point.x == xs[i] && v.key == xs[i] && v.link == -1 && !v.spare[0] && !v.spare[1]) << i;
+    }
     EXPECT_TRUE(m->edgeCount == 1 && m->edges[0].a == 2 && m->edges[0].b == 3);  // still 1 to 1.5
     collMeshFree(m);
     // One put first while the edges fill their room: every edge's ends move up by one.
