@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "collision/collassembly.h"
 #include "collision/conesection.h"
@@ -34,11 +37,14 @@ CheckModelPart* newPart(double radius, CheckModelPart* next) {
 }  // namespace
 
 TEST(ChkModel, OffsetToolRules) {
+    const double e = 0x1p-16;  // a radius left between 1e-5 and 1e-4, every sum exact
     struct Case {
         double d;
         int changed;
         double radius, size2, partRadius, partSize2;
     } cases[] = {
+        {-5 + e, 1, e, 2 * e, 3.0, -4 + 2 * e},
+        {-3 + e, 1, 2 + e, 4 + 2 * e, e, 2 * e},
         {-5.0, 0, 5.0, 0.0, 3.0, -4.0},  // R - R is not above 1e-5; size2 still shrinks
         {1.0, 1, 6.0, 10.0, 4.0, 6.0},   // growth leaves every size2
         {-1.0, 1, 4.0, 8.0, 2.0, 4.0},
@@ -122,6 +128,13 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     testmesh::Model plate({testmesh::slopeTri(0, 0)}, kBallMill, 1.0);
     EXPECT_EQ(chkModelIsEmpty(&plate.m), 0);
     EXPECT_EQ(chkModelPlaceTool(&plate.m, nullptr, &c, &cls), 0);
+    plate.m.grid = testmesh::farCellGrid();  // the placement looks at the point's cell alone
+    for (const double at : {-5.0, 5.0}) {
+        Vec3 q{at, at, -100};
+        EXPECT_EQ(chkModelPlaceTool(&plate.m, &q, &c, &cls) > 0, at > 0);
+        EXPECT_EQ(q.z, at > 0 ? 1.0 : -100.0);
+    }
+    grid2DFree(std::exchange(plate.m.grid, nullptr));
     for (const bool b : {false, true}) {  // the engines themselves: no point or no tool, no contact
         cls = 9;
         auto place = b ? projB_place : projA_place;
@@ -269,6 +282,16 @@ TEST(ChkModel, PlacedToolIsChargedWithinTheModelsHeights) {
                     << c.z;  // under the tool's axis
                 EXPECT_EQ(got, want == z ? 2 : 1) << facets << " " << z << " " << type;
                 EXPECT_TRUE(type != kBallMill || cls == 1) << cls;  // any ball contact is of class 1
+                // The model in a record followed by values that are no heights: none of them is read.
+                struct {
+                    CheckModel m;
+                    double after[64];
+                } padded;
+                padded.m = plate.m;
+                std::fill(std::begin(padded.after), std::end(padded.after), NAN);
+                Vec3 q{0, 0, -100};
+                EXPECT_EQ(chkModelPlaceTool(&padded.m, &q, &c, &cls), got);
+                EXPECT_EQ(q.z, p.z);
                 Vec3 off{500, 0, -100};  // beyond the plate: nothing placed, no point answered
                 EXPECT_EQ(chkModelPlaceTool(&plate.m, &off, &c, &cls), 0);
                 EXPECT_EQ(off.z, -100.0);

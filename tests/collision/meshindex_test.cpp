@@ -328,7 +328,7 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
     // The first two elements (the highest tops) reach farthest up and to -x: each bounds the extent.
     std::vector<Triangle3D> tris{{{{0, 0, 1e4}, {1, 0, 1e4}, {0, 1, 1e4}}},
                                  {{{-9e3, 0, 9e3}, {-9e3, 1, 9e3}, {-9e3, 0, 0}}}};
-    for (int c = 0; c < 60; ++c) {  // a third spread wide, few to a run; the rest crowd the middle
+    for (int c = 0; tris.size() < 512; ++c) {  // 20 spread wide, few to a run; the rest crowd the middle
         const Vec3 at = randomPoint(c < 20 ? 2000 : 20);
         for (int k = 0, n = 1 + rngBelow(12); k < n; ++k) {
             Triangle3D t{{at, at, at}};
@@ -338,6 +338,7 @@ TEST(MeshIndex, TreesAreRunsOfEightInMortonOrder) {
             tris.push_back(t);
         }
     }
+    tris.resize(512);  // 64 leaves, a level of 8 nodes full to the last: the top
     testmesh::Model model(tris, kBallMill, 1.0);
     const int32_t n = model.tris->count;
     using Box = std::array<double, 6>;

@@ -135,6 +135,15 @@ TEST_F(MeshSetTest, LeafSizeAndMergedPoints) {
         const CollMesh* m = set->meshes[0];
         EXPECT_TRUE(std::is_sorted(m->vertices, m->vertices + m->vertexCount,
                                    [](const CollVertex& x, const CollVertex& y) { return x.key < y.key; }));
+        // The copies are the base turned about z: the second by half the angle, then the base by the
+        // angle either way and the second back by it.
+        const double turns[5] = {0, 0.25, 0.5, -0.5, -0.25};
+        for (int k = 1; k < 5; k++)
+            for (int32_t i = 0; i < m->vertexCount; i++) {
+                const Vec3 p = m->vertices[i].point, q = set->meshes[k]->vertices[i].point;
+                EXPECT_NEAR(q.x, p.x * std::cos(turns[k]) - p.y * std::sin(turns[k]), 1e-9) << k;
+                EXPECT_NEAR(q.y, p.x * std::sin(turns[k]) + p.y * std::cos(turns[k]), 1e-9) << k;
+            }
         // Leaves are numbered in edge order; an edge that starts none has no leaf.
         std::vector<int32_t> firsts;
         std::vector<const CollTreeNode*> stack{m->tree};
@@ -197,7 +206,10 @@ TEST_F(MeshSetTest, FindVertexMergesBelowTheToleranceInKeyOrder) {
     }
     ASSERT_EQ(m->vertexCount, 4);
     const double xs[4] = {0, 0.5, 1, 1.5};
-    for (int i = 0; i < 4; i++) EXPECT_EQ(m->vertices[i].point.x, xs[i]);
+    for (int i = 0; i < 4; i++) {  // keyed by plan distance, linked to nothing
+        const CollVertex& v = m->vertices[i];
+        EXPECT_TRUE(v.point.x == xs[i] && v.key == xs[i] && v.link == -1 && !v.spare[0] && !v.spare[1]) << i;
+    }
     EXPECT_TRUE(m->edgeCount == 1 && m->edges[0].a == 2 && m->edges[0].b == 3);  // still 1 to 1.5
     collMeshFree(m);
     // One put first while the edges fill their room: every edge's ends move up by one.
@@ -389,9 +401,11 @@ TEST_F(MeshSetTest, TreeBoxesAreTheRunningExtremesOfTheirEnds) {
             if (n % 7 == 3 && rngBelow(500) == 0) c[rngBelow(3)] = std::nan("");
             if (n % 9 == 5)  // far out, yet below the boxes' starting extremes of 1e35
                 for (double& x : c) x = 3e34 + 1e34 * x;
-            if (n % 9 == 7)  // beyond them (x above, y below), now and then on z = 0 of either sign
+            if (n % 9 == 7)  // beyond them (x above, y below), z at times on 0 of either sign or above
                 c[0] = 3e35 + 1e35 * c[0], c[1] = -3e35 - 1e35 * c[1],
-                c[2] = n % 4 == 3 ? values[rngBelow(2)] : c[2];
+                c[2] = n % 4 == 3 || (n % 4 == 1 && rngBelow(2)) ? values[rngBelow(2)]
+                       : n % 4 == 1                              ? std::fabs(c[2])
+                                                                 : c[2];
             mesh->vertices[v].point = {c[0], c[1], c[2]};
         }
         for (int32_t e = 0; e < edges; e++) {
@@ -576,9 +590,10 @@ TEST_F(MeshSetTest, LeafHullsHoldTheirEndsAndKeepTheAnswer) {
                     std::max({std::fabs(node->xmin), std::fabs(node->xmax), std::fabs(node->ymin),
                               std::fabs(node->ymax), std::fabs(node->zmin), std::fabs(node->zmax)});
                 for (int k = 0; k < 6; k++) EXPECT_GE(reach[k], h.half[k % 3] - 2e-9 * size - 1e-11) << n;
-                // The principal axes of a flat patch hold its normal: the box is flat to rounding.
+                // The principal axes of a flat patch hold its normal: across it the box is its growth alone.
                 if (bend == 0) {
-                    EXPECT_LT(std::min({h.half[0], h.half[1], h.half[2]}), 1e-6) << n << " " << leaf;
+                    EXPECT_LT(std::min({h.half[0], h.half[1], h.half[2]}), 2e-9 * size + 1e-11)
+                        << n << " " << leaf;
                 }
             }
         }
@@ -1002,6 +1017,9 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     // Nothing to build from: no set, and a null second name is never read.
     EXPECT_EQ(meshSetFromFile("/nonexistent/a.stl", nullptr, 0.5, 1e-3), nullptr);
     EXPECT_EQ(meshSetFromSurfaces("/nonexistent/a.kvx", nullptr, 0.5, 1e-3, 1.0), nullptr);
+    char tiny[2] = {'x', 'x'};  // room for the terminator alone: the empty text, never a cut path
+    EXPECT_EQ(meshSetTmpPath("t", tiny, 1), 0);
+    EXPECT_EQ(tiny[0], '\0');
     // A list array made by hand without room to spare past its one list: that list's edges alone, in
     // room for as many vertices and edges as it has points.
     Lines one;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -19,6 +20,10 @@
 #include "meshutil.h"
 #include "surfaces/geofiletest.h"
 #include "surfaces/meshfiles/facetfile.h"
+
+// The allocation controls alone: the hook itself is the no-memory tests'.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 
 namespace {
 
@@ -296,6 +301,8 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
             clockwise += area < -1e-9;
         }
         EXPECT_EQ(clockwise, 0);
+        EXPECT_EQ(polymeshBox45(nullptr, nullptr),
+                  shared ? n : 0);  // the merged mesh's, not the freed file's
         // A facet model's box is that of all its points, the second file's among them.
         double box[6] = {1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
         for (int32_t i = 0; kind == kMeshFacets && i < n; ++i)
@@ -377,6 +384,38 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
                     EXPECT_TRUE(model.bounds[k] == 1e10 && model.bounds[3 + k] == -1e10);
             }
         }
+    // A corner that is not a number merges with nothing, not even itself: the triangle's ends no longer
+    // fit the room of three per triangle, and the file's mesh is refused, not half made.
+    const std::string one = writeStl(dir, "one.stl", {{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}}});
+    writeTextFile(dir.file("nan.stl"), testmesh::stlText({{{{NAN, 0, 0}, {1, 0, 0}, {0, 1, 0}}}}));
+    CollMesh* mesh = collMeshFromMeshFile(one.c_str(), 1e-3);
+    EXPECT_TRUE(mesh && mesh->vertexCount == 3 && mesh->edgeCount == 3);
+    collMeshFree(mesh);
+    EXPECT_EQ(collMeshFromMeshFile(dir.file("nan.stl").c_str(), 1e-3), nullptr);
+    // The loaders refuse a missing model or name before any file is tried.
+    CheckModel bare{};
+    chkModelInit(&bare, kMeshTriangles);
+    for (auto read : {polymeshRead3dfTriangles, polymeshRead3dfFacets, polymeshReadStlTriangles,
+                      polymeshReadStlFacets, polymeshReadKvxTriangles, polymeshReadKvxFacets}) {
+        EXPECT_EQ(read(nullptr, one.c_str()), kPolymeshNoMemory);
+        EXPECT_EQ(read(&bare, nullptr), kPolymeshNoFile);
+        EXPECT_EQ(read(&bare, ""), kPolymeshNoFile);
+        EXPECT_TRUE(!bare.triangles && !bare.facets && !bare.boxMin);
+    }
+    // Memory refused at each allocation of a load in turn: null, or the whole mesh.
+    for (long n = 1;; ++n) {
+        allocfail::arm(n);
+        CheckModel* m = nullptr;
+        try {
+            m = meshLoadViaTmp3df(one.c_str(), 1e-3);
+        } catch (const std::bad_alloc&) {
+        }
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(m ? m->triangles->count == 1 && m->boxMin : fired) << n;
+        polymeshDelete(m);
+        if (!fired) break;
+    }
 }
 
 TEST_F(Polymesh, GridsOfTheExampleBoxOfEmptyModelsAndOfToolReaches) {
