@@ -370,6 +370,20 @@ TEST(PlungeRows, RowsCrossWhereTheInnerListsBeginWithLeaningAxes) {
         EXPECT_GT(halves, 8);
         EXPECT_LE(nearChange, 1) << c.lean;  // a whole row at the change, none crowding up to it
         EXPECT_LT(o.set->count, 60) << c.lean;
+        // Asked at once past the change, the row goes back to it, sought from the last row's parameter:
+        // a stale parameter (of a half) in a slot past the rows does not steer the search.
+        if (c.entry == 0 && c.lean > 0) {
+            Owned d;
+            d.start = line(5, 0.001), d.set = cutListSetCreate(4);
+            double t = 6;
+            ASSERT_EQ(nextPlungeRow(d.set, o.sides, d.start, 1, 2, &t), 1);
+            d.set->values[2] = 12;
+            t = 10;
+            EXPECT_EQ(nextPlungeRow(d.set, o.sides, d.start, 1, 2, &t), 1);
+            EXPECT_GT(t, 6);
+            EXPECT_LE(t, 8 + 2e-5);
+            EXPECT_EQ(d.set->keys[d.set->count - 1], 0);
+        }
     }
     cycleParamsResetState();
 }
@@ -526,4 +540,36 @@ TEST(PlungeRows, LastRowOfAKeyOrWhole) {
         cutListSetFree(set);
     }
     EXPECT_EQ(lastRowOfSet(nullptr, 1, nullptr), nullptr);
+}
+
+// Side list 3 widens the channel at parameter 10 by a jump of 3 mm (0.15 rad at radius 20), past the
+// gap the rows accept (2.5) but within the widest (5): the rows crowd up to the jump until no row can
+// follow, and the last row before it is laid again with stations evenly spread at the plunge step.
+TEST(PlungeRows, RowBeforeAJumpIsRebuiltAtThePlungeStep) {
+    cycleParamsResetState();
+    cycleParams()->tCutwidth = 2.5;
+    std::vector<Polar> wide;
+    for (double t = 0; t <= 20; t += 1) wide.push_back({t, 10 + t, t < 10 ? 0.3 : 0.45, 0, 0});
+    wide.insert(wide.begin() + 10, {10 - 1e-4, 20 - 1e-4, 0.3, 0, 0});
+    Owned o;
+    o.start = line(5, 0.001), o.sides = arrayOf({ray(-0.3, 21, 2), none(), none(), polarPath(wide)});
+    PlistArray* even = channel(false);
+    o.set = buildPlungeRows(o.sides, even, o.start, 2);
+    plistArrayFree(even);
+    ASSERT_TRUE(o.set);
+    int rebuilt = 0;
+    for (int32_t i = 0; i < o.set->count; ++i) {
+        const CutRecordList* r = o.set->lists[i];
+        ASSERT_GT(r->count, 2);
+        const double first = dist3D(&r->records[0].bottom, &r->records[1].bottom);
+        if (first < 2) continue;  // stations at the row step, 1
+        ++rebuilt;
+        EXPECT_LE(first, 3 + 1e-9) << i;
+        EXPECT_NEAR(o.set->values[i], 10, 0.1) << i;
+        for (int32_t k = 2; k < r->count; ++k)
+            EXPECT_NEAR(dist3D(&r->records[k - 1].bottom, &r->records[k].bottom), first, 1e-6) << i;
+    }
+    EXPECT_GT(rebuilt, 0);
+    EXPECT_NEAR(o.set->values[o.set->count - 1], 20, 1e-9);
+    cycleParamsResetState();
 }
