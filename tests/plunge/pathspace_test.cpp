@@ -147,6 +147,12 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
         EXPECT_EQ(repairPathDistance(nullptr, lacking), -1) << missing;
         plistArrayFree(lacking);
     }
+    // List 3 begins (at 3) past the half way mark to the split (2.5): no middle there to repair toward.
+    std::vector<Polar> late;
+    for (int i = 3; i <= 10; ++i) late.push_back({double(i), 10.0 + i, i == 4 ? 0.15 : 0.2, 0, 0});
+    PlistArray* short3 = arrayOf({outer(-0.2, 4), inner(0.05, 0, 0), inner(0.15, 0, 0), polarPath(late)});
+    EXPECT_EQ(repairPathDistance(nullptr, short3), -1);
+    plistArrayFree(short3);
     PlistArray* apart = arrayOf({ray(-0.2), ray(0.05), ray(0.15), ray(0.2)});
     EXPECT_EQ(repairPathDistance(nullptr, apart), -1);
     plistArrayFree(apart);

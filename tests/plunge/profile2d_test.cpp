@@ -471,6 +471,16 @@ AllocMade profileOperations() {
 
 TEST(Profile2D, EveryFailedAllocationIsRefusedOrChangesNothing) {
     failEachAllocation("profile operations", profileOperations);
+    // A point appended within the room the profile has takes no memory: it goes in with none left.
+    ProfileGuard room(newProfile2D(3));
+    ASSERT_TRUE(room.p);
+    room.p->points[0] = {0, 0}, room.p->points[1] = {3, 4}, room.p->count = 2;
+    allocfail::arm(1);
+    const int rc = appendProfile2DPoint(room.p, 5);
+    const bool fired = allocfail::fired();
+    allocfail::disarm();
+    EXPECT_TRUE(rc == 1 && !fired && room.p->count == 3);
+    EXPECT_NEAR(room.p->points[2].x + room.p->points[2].y, 6 + 8, 1e-12);
 }
 
 // The small helpers against their closed forms, at the lengths where they give up.
