@@ -179,6 +179,9 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
     PlistArray* lists =
         arrayOf({ray(-0.2, 11, 3), inner(0.05, -0.3, 3), inner(0.15, 0.1, 3), ray(0.2, 11, 3)});
     EXPECT_EQ(innerPathsInside(lists), 0);
+    Plist* kept = std::exchange(lists->lists[0], nullptr);  // a missing list 0 holds nothing inside
+    EXPECT_EQ(innerPathsInside(lists), 1);
+    lists->lists[0] = kept;
     ASSERT_EQ(repairInnerPathStarts(lists), 1);
     for (int k = 0; k <= 3; ++k)
         for (int i = 0; i <= 3; ++i)

@@ -591,8 +591,7 @@ TEST_F(PlungeRun, KeywordValuesWithoutSenseAreRefused) {
                     rowOf(r->keyword).storeType == kStoreTriple);
 }
 
-// The free holder's clearances grow the assembly's shank and holder (radius 40 in its contour file), and
-// only with the assembly check.
+// Free holder clearances grow the assembly's shank and holder (radius 40 in its file), only with its check.
 TEST_F(PlungeRun, FreeHolderClearancesGrowTheAssembly) {
     TempFolder dir("clear");
     const std::string holder = dir / "holder.kvx";
