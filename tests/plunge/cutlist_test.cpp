@@ -305,9 +305,8 @@ TEST(CutList, CopiedPointListsMatchFieldByField) {
 
 // Vertical cut lines at the samples of a P-Q 30.5 long (31 steps: one per whole unit of length and one)
 // cover it within a hair; without one, or with all of them exactly r away, they do not.
-// Vertical cut lines at n equal steps along P-Q (one skipped, all moved off it): a segment is sampled at
-// least at eleven points (length 5: a missing line at 0.5 falls out, where six samples at whole numbers
-// would not see it) and at least every unit of its length.
+// Cut lines at n equal steps along P-Q (one skipped, all moved off it): a segment is sampled every unit of
+// length, and at eleven points at least (a missing line at 0.5 of 5 falls out; six would not see it).
 TEST(CutList, CoverageSamplesEveryUnitOfLengthAndAtLeastElevenPoints) {
     struct Case {
         double length;

@@ -428,8 +428,9 @@ AllocMade profileOperations() {
     Plist3D* l = plist3DFromPoints(pts, 3);
     ProfileGuard m(l ? profile2DFromPlist3D(l) : nullptr);
     Vec3 x1{}, x2{};
-    ok = ok && j.p && cs && m.p && crossSegmentProfileExact(a.p, &p, &q, &x1) == 1 &&
-         crossLineProfile(a.p, &p, &q, &x2, 10) == 1;
+    const int exact = crossSegmentProfileExact(a.p, &p, &q, &x1);
+    if (exact != 1 && exact != -1) return AllocMade(std::vector<double>{2000.0 + exact});
+    ok = ok && j.p && cs && m.p && exact == 1 && crossLineProfile(a.p, &p, &q, &x2, 10) == 1;
     if (ok) {
         // An offset falls back to other constructions where memory is short: the same ends.
         for (const Profile2D* r : {off.p, cs->profile})
