@@ -612,6 +612,5 @@ TEST_F(PlungeRun, FreeHolderClearancesGrowTheAssembly) {
         shank[row++] = a->r[3];  // at the cutter's top
         collrep_free();
     }
-    EXPECT_NEAR(shank[0] - shank[1], 0.7, 1e-12);
-    EXPECT_EQ(shank[1], shank[2]);
+    EXPECT_TRUE(std::fabs(shank[0] - shank[1] - 0.7) < 1e-12 && shank[1] == shank[2]);
 }
