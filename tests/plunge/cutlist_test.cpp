@@ -26,32 +26,6 @@ Plist* pointsList(int n) {
 
 }  // namespace
 
-TEST(CutList, CoverageSamplesAtLeastElevenPoints) {
-    // P-Q of length 5 along x, sampled at 0, 0.5, ..., 5: vertical cut lines at exactly those places
-    // cover it; without the one at 0.5 a sample falls out (six samples at whole numbers would not see it).
-    const Vec3 p{0, 0, 0}, q{5, 0, 0};
-    struct Case {
-        bool withHalf;
-        int expected;
-    };
-    for (const Case c : {Case{true, 1}, Case{false, 0}}) {
-        CutRecordList* list = idx5CutListCreate(0);
-        ASSERT_NE(list, nullptr);
-        for (int k = 0; k <= 10; ++k) {
-            if (k == 1 && !c.withHalf) continue;
-            const Vec3 top{0.5 * k, 0, 10}, bottom{0.5 * k, 0, -10};
-            ASSERT_EQ(idx5CutListAdd(list, &top, &bottom, 0), 1);
-        }
-        EXPECT_EQ(cutListCovers(list, &p, &q, 0.01), c.expected);
-        idx5CutListFree(list);
-    }
-    EXPECT_EQ(cutListCovers(nullptr, &p, &q, 1.0), 1);
-    CutRecordList* empty = idx5CutListCreate(3);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(cutListCovers(empty, &p, &q, 100.0), 0);
-    idx5CutListFree(empty);
-}
-
 TEST(CutList, LineDistanceAgainstTheCrossProduct) {
     std::mt19937 rng(29);
     std::uniform_real_distribution<double> u(-50, 50);
@@ -331,27 +305,37 @@ TEST(CutList, CopiedPointListsMatchFieldByField) {
 
 // Vertical cut lines at the samples of a P-Q 30.5 long (31 steps: one per whole unit of length and one)
 // cover it within a hair; without one, or with all of them exactly r away, they do not.
-TEST(CutList, CoverageOfALongSegmentSamplesEveryUnitOfLength) {
-    const double length = 30.5;
-    const Vec3 p{0, 0, 0}, q{length, 0, 0};
+// Cut lines at n equal steps along P-Q (one skipped, all moved off it): a segment is sampled every unit of
+// length, and at eleven points at least (a missing line at 0.5 of 5 falls out; six would not see it).
+TEST(CutList, CoverageSamplesEveryUnitOfLengthAndAtLeastElevenPoints) {
     struct Case {
-        int skip;
+        double length;
+        int n, skip;
         double off, r;
         int expected;
-    } cases[] = {{-1, 0, 1e-9, 1}, {17, 0, 1e-9, 0},  {0, 0, 1e-9, 0},
-                 {31, 0, 1e-9, 0}, {-1, 0.5, 0.5, 0}, {-1, 0.5, 0.5 + 1e-9, 1}};
+    } cases[] = {{5, 10, -1, 0, 0.01, 1},     {5, 10, 1, 0, 0.01, 0},
+                 {30.5, 31, -1, 0, 1e-9, 1},  {30.5, 31, 17, 0, 1e-9, 0},
+                 {30.5, 31, 0, 0, 1e-9, 0},   {30.5, 31, 31, 0, 1e-9, 0},
+                 {30.5, 31, -1, 0.5, 0.5, 0}, {30.5, 31, -1, 0.5, 0.5 + 1e-9, 1}};
     for (const Case& c : cases) {
+        const Vec3 p{0, 0, 0}, q{c.length, 0, 0};
         CutRecordList* list = idx5CutListCreate(4);
         ASSERT_NE(list, nullptr);
-        for (int k = 0; k <= 31; ++k) {
+        for (int k = 0; k <= c.n; ++k) {
             if (k == c.skip) continue;
-            const double x = length * k / 31;
+            const double x = c.length * k / c.n;
             const Vec3 top{x, c.off, 5}, bottom{x, c.off, -5};
             ASSERT_EQ(idx5CutListAdd(list, &top, &bottom, 0), 1);
         }
-        EXPECT_EQ(cutListCovers(list, &p, &q, c.r), c.expected) << c.skip << " " << c.off;
+        EXPECT_EQ(cutListCovers(list, &p, &q, c.r), c.expected) << c.length << " " << c.skip << " " << c.off;
         idx5CutListFree(list);
     }
+    const Vec3 p{0, 0, 0}, q{5, 0, 0};
+    EXPECT_EQ(cutListCovers(nullptr, &p, &q, 1.0), 1);
+    CutRecordList* empty = idx5CutListCreate(3);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(cutListCovers(empty, &p, &q, 100.0), 0);
+    idx5CutListFree(empty);
 }
 
 // A vertical cut at the origin among seeded sets of lists, their values on a half-unit grid so that

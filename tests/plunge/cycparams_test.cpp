@@ -321,9 +321,13 @@ TEST_F(CycParams, ConfigurationFileLines) {
               "*RGB_G0 0 0 1\r\n"
               "*AUFMASS 0.2\r"
               "*SICHDIST 9\n"
+              "*COMMENT\vD10 R2\n"
+              "*SHROUD_KVX\f\t first  selection\n"
               "*TIEF -3");  // the last line has no line end
     ASSERT_EQ(readCycleCfgFile("cfglines.cfg"), 1);
-    // Raw texts take the value word; behind a lone carriage return the pair is cut with the line.
+    // Raw texts take the value word; behind a lone carriage return the pair is cut with the line. A text
+    // takes the rest of the line behind the keyword and the one character after it, whatever blank that
+    // is, then its leading blanks and tabs.
     const std::pair<const char*, const char*> set[] = {{"*BLADE_COUNT", "5"},
                                                        {"*BLADE_KVX", "first selection  "},
                                                        {"*SPLIT_KVX", "splitter one"},
@@ -336,20 +340,12 @@ TEST_F(CycParams, ConfigurationFileLines) {
                                                        {"*G0_COLOR_RGB", "0 0 1"},
                                                        {"*AUFMASS", "0.2"},
                                                        {"*SICHDIST", "5"},
+                                                       {"*COMMENT", "D10 R2"},
+                                                       {"*SHROUD_KVX", "first  selection"},
                                                        {"*TIEF", "-3"}};
     for (const auto& [keyword, value] : set)
         EXPECT_EQ(valueText(cycleParamsApplied(), keyword), value) << keyword;
     EXPECT_TRUE(messages().empty());
-}
-
-// A text takes the rest of the line behind the keyword and the one character after it, whatever blank
-// that is, then its leading blanks and tabs.
-TEST_F(CycParams, ConfigurationTextStartsOneCharacterBehindTheKeyword) {
-    writeFile("cfgrest.cfg", "*COMMENT\vD10 R2\n*BLADE_KVX\f\t first  selection\n");
-    ASSERT_EQ(readCycleCfgFile("cfgrest.cfg"), 1);
-    const CycleParams* p = cycleParamsApplied();
-    EXPECT_EQ(textOf(p, "*COMMENT"), "D10 R2");
-    EXPECT_EQ(textOf(p, "*BLADE_KVX"), "first  selection");
 }
 
 TEST_F(CycParams, ConfigurationFileLongLinesStayOneLine) {

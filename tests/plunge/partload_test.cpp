@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include "../geometry/msg_capture.h"
 
 // Every part of the assembly is checked against the one check model, with its own clearance; empty
 // names are no files.
@@ -30,4 +34,41 @@ TEST(PartLoad, AssemblyPartsShareTheCheckModel) {
     }
     collPartNames(nullptr);
     cycleParamsResetState();
+}
+
+// A part that cannot be loaded gives nothing and says which, an error-class note unheard below 9.
+TEST(PartLoad, PartsThatCannotBeLoadedAreNamedAtTheErrorClass) {
+    const std::string hub = std::string(KV_SOURCE_DIR) + "/examples/plunge/hub.kvx";
+    const struct {
+        const char *hub, *shroud;
+        int message;
+    } rows[] = {{"", "s.kvx", kMsgNoHub},
+                {"h.kvx", "", kMsgNoShroud},
+                {"none.kvx", hub.c_str(), kMsgNoHub},
+                {hub.c_str(), "none.kvx", kMsgNoShroud},
+                {nullptr, nullptr, kMsgNoBladeContour},
+                {nullptr, "", kMsgNoBladeContour},
+                {"", nullptr, kMsgTmpNameTooLong}};
+    for (const auto& r : rows)
+        for (int level : {8, 9}) {
+            cycleParamsResetState();
+            MessageCapture capture(level);
+            CycleParams* p = cycleParams();
+            std::strcpy(p->hubKvx, r.hub ? r.hub : "");
+            std::strcpy(p->shroudKvx, r.shroud ? r.shroud : "");
+            if (r.hub && r.shroud) {
+                EXPECT_EQ(loadHubShroud(0.5), nullptr);
+            } else if (r.hub) {  // a name longer than the field's room
+                char out[kCycleTextMax + 1];
+                EXPECT_EQ(tmpFilePath(std::string(kCycleTextMax + 1, 'x').c_str(), out), -1);
+            } else {
+                EXPECT_EQ(r.shroud ? static_cast<void*>(idx5BladeContourList(nullptr, 0.5, 0))
+                                   : static_cast<void*>(loadBladeContours(nullptr, 0.5)),
+                          nullptr);
+            }
+            std::vector<int> sent;  // the reader's traces (9999) aside
+            for (const std::string& m : capture.messages())
+                if (std::stoi(m) != kMsgPrintfNumber) sent.push_back(std::stoi(m));
+            EXPECT_EQ(sent, level == 9 ? std::vector<int>{r.message} : std::vector<int>{});
+        }
 }

@@ -138,11 +138,14 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
                     << at << " " << lead << " " << k << " " << i;
         plistArrayFree(lists);
     }
-    // Without an outer list or the first inner one there is nothing to repair against.
-    for (int missing : {0, 1, 3}) {
+    // Without an outer list or the first inner one, or with list 3 beginning (at 3) past the half way mark to
+    // the split (2.5: no middle there), there is nothing to repair against.
+    std::vector<Polar> late;
+    for (int i = 3; i <= 10; ++i) late.push_back({double(i), 10.0 + i, i == 4 ? 0.15 : 0.2, 0, 0});
+    for (int missing : {0, 1, 3, 4}) {
         std::vector<Plist*> four{outer(-0.2, 1), inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2, 1)};
-        plistFree(four[missing]);
-        four[missing] = none();
+        plistFree(four[missing % 4 + missing / 4 * 3]);
+        four[missing % 4 + missing / 4 * 3] = missing == 4 ? polarPath(late) : none();
         PlistArray* lacking = arrayOf(four);
         EXPECT_EQ(repairPathDistance(nullptr, lacking), -1) << missing;
         plistArrayFree(lacking);
@@ -173,6 +176,9 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
     PlistArray* lists =
         arrayOf({ray(-0.2, 11, 3), inner(0.05, -0.3, 3), inner(0.15, 0.1, 3), ray(0.2, 11, 3)});
     EXPECT_EQ(innerPathsInside(lists), 0);
+    Plist* kept = std::exchange(lists->lists[0], nullptr);  // a missing list 0 holds nothing inside
+    EXPECT_EQ(innerPathsInside(lists), 1);
+    lists->lists[0] = kept;
     ASSERT_EQ(repairInnerPathStarts(lists), 1);
     for (int k = 0; k <= 3; ++k)
         for (int i = 0; i <= 3; ++i)

@@ -286,6 +286,12 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(rebuildLastRow(o.start, o.set, o.set->count, o.sides, 0.5), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, -1, o.sides, 0.5), -1);
     EXPECT_EQ(o.set->lists[o.set->count], nullptr);
+    // Axes leaning back against the row's run: the walked row is laid from its far end.
+    for (int k : {0, 3})
+        for (int32_t i = 0; i < o.sides->lists[k]->count; ++i)
+            o.sides->lists[k]->vectors[i] = {0, -0.1, 0.995};
+    ASSERT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3.5), 1);
+    EXPECT_NEAR(polar(o.set->lists[o.set->count - 1]->records[0].bottom), 0.3, 1e-9);
     // Entering from the end, only the first row is taken whatever its gap: a later row past the widest
     // gap (here the parameter step; 4 step widths with *CENTER_CUT, else 2) is not.
     cycleParams()->entryPos = 1;
@@ -370,6 +376,22 @@ TEST(PlungeRows, RowsCrossWhereTheInnerListsBeginWithLeaningAxes) {
         EXPECT_GT(halves, 8);
         EXPECT_LE(nearChange, 1) << c.lean;  // a whole row at the change, none crowding up to it
         EXPECT_LT(o.set->count, 60) << c.lean;
+        // Asked past the change, the row goes back to it from the last row, whatever slots past it hold.
+        if (c.entry == 0 && c.lean > 0) {
+            Owned d;
+            d.start = line(5, 0.001), d.set = cutListSetCreate(4);
+            double t = 6;
+            ASSERT_EQ(nextPlungeRow(d.set, o.sides, d.start, 1, 2, &t), 1);
+            d.set->values[2] = 12, t = 10;
+            EXPECT_EQ(nextPlungeRow(d.set, o.sides, d.start, 1, 2, &t), 1);
+            EXPECT_TRUE(t > 6 && t <= 8 + 2e-5 && d.set->keys[d.set->count - 1] == 0) << t;
+            for (const int key : {0, 2}) {  // then up to the change, and the first halves just past it
+                const double last = t;
+                t = 10;
+                ASSERT_EQ(nextPlungeRow(d.set, o.sides, d.start, 1, 2, &t), 1);
+                EXPECT_TRUE(t > last && t < 8 + 1e-3 && d.set->keys[d.set->count - 1] == key) << t;
+            }
+        }
     }
     cycleParamsResetState();
 }
@@ -526,4 +548,31 @@ TEST(PlungeRows, LastRowOfAKeyOrWhole) {
         cutListSetFree(set);
     }
     EXPECT_EQ(lastRowOfSet(nullptr, 1, nullptr), nullptr);
+}
+
+// Side list 3 widens the channel at 10 by 3 mm, past the gap the rows accept (2.5), within the widest (5):
+// rows crowd up to the jump until none can follow, and the last is laid again at the plunge step.
+TEST(PlungeRows, RowBeforeAJumpIsRebuiltAtThePlungeStep) {
+    cycleParamsResetState();
+    cycleParams()->tCutwidth = 2.5;
+    std::vector<Polar> wide;
+    for (double t = 0; t <= 20; t += 1) wide.push_back({t, 10 + t, t < 10 ? 0.3 : 0.45, 0, 0});
+    wide.insert(wide.begin() + 10, {10 - 1e-4, 20 - 1e-4, 0.3, 0, 0});
+    Owned o, even;
+    o.start = line(5, 0.001), o.sides = arrayOf({ray(-0.3, 21, 2), none(), none(), polarPath(wide)});
+    even.sides = channel(false);  // rows stepped evenly: none lands inside the jump
+    ASSERT_TRUE(o.set = buildPlungeRows(o.sides, even.sides, o.start, 2));
+    int rebuilt = 0;
+    for (int32_t i = 0; i < o.set->count; ++i) {
+        const CutRecordList* r = o.set->lists[i];
+        ASSERT_GT(r->count, 2);
+        const double first = dist3D(&r->records[0].bottom, &r->records[1].bottom);
+        if (first < 2) continue;  // stations at the row step, 1
+        ++rebuilt;
+        EXPECT_TRUE(first <= 3 + 1e-9 && std::fabs(o.set->values[i] - 10) < 0.1) << i;
+        for (int32_t k = 2; k < r->count; ++k)
+            EXPECT_NEAR(dist3D(&r->records[k - 1].bottom, &r->records[k].bottom), first, 1e-6) << i;
+    }
+    EXPECT_GT(rebuilt, 0);
+    cycleParamsResetState();
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -15,8 +16,10 @@
 #include <vector>
 
 #include "../geometry/msg_capture.h"
+#include "../platform/testenv.h"
 #include "collision/chkmodel.h"
 #include "collision/collreport.h"
+#include "collision/toolassembly.h"
 #include "geometry/frames.h"
 #include "kernel/cyc3d.h"
 #include "kernel/cycle.h"
@@ -406,6 +409,10 @@ TEST_F(PlungeRun, PitchFromTheBladeCount) {
         EXPECT_EQ(sent(6207), expected == 0.0);
         EXPECT_NEAR(pitch, expected, 1e-14);
         EXPECT_EQ(cyclePitch(nullptr, &pitch) + cyclePitch(cycleParams(), nullptr), -2);
+        setMessageLevel(nullptr, 8);  // an error-class note: below 9 the host hears none
+        capturedMessages().clear();
+        cyclePitch(cycleParams(), &pitch);
+        EXPECT_TRUE(capture->messages().empty());
     }
 }
 
@@ -459,6 +466,8 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         setAbortHook(nullptr);
         EXPECT_EQ(result, r.result);
         EXPECT_TRUE(r.message == 0 || sent(r.message) == (r.level == 9)) << r.message;
+        // Past its configuration a run without an APT file of its own writes tmp.pof.
+        EXPECT_EQ(std::string(cycleParams()->apt), r.message == 6304 || r.cfg ? "" : "tmp.pof");
         EXPECT_EQ(collrep_current(), nullptr);
         CycleRecord record;
         cyc3dSetStatus(&record, result);
@@ -580,4 +589,28 @@ TEST_F(PlungeRun, KeywordValuesWithoutSenseAreRefused) {
     for (const ParamSenseRow* r = ParamSenseTable; r->keyword; ++r)
         EXPECT_TRUE(rowOf(r->keyword).storeType == kStoreDouble ||
                     rowOf(r->keyword).storeType == kStoreTriple);
+}
+
+// Free holder clearances grow the assembly's shank and holder (radius 40 in its file), only with its check.
+TEST_F(PlungeRun, FreeHolderClearancesGrowTheAssembly) {
+    TempFolder dir("clear");
+    const std::string holder = dir / "holder.kvx";
+    std::ofstream(holder)
+        << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\no Contour[Holder]()\n{\n"
+           "o L(x[0/40] y[0/0] z[0/0])\no L(x[/40] y[/20] z[/0])\n}\n";
+    double shank[3];
+    int row = 0;
+    for (const auto& [check, free] : {std::pair{"1", "1"}, {"1", "0"}, {"0", "1"}}) {
+        start({{"*TOOL_COLL_CHECK", check},
+               {"*USE_FREE_HOLDER", free},
+               {"*SHANK_CLEARANCE", "0.7"},
+               {"*HOLDER_CLEARANCE", "0.4"}});
+        ASSERT_EQ(loadCycleConfig(nullptr), 0);
+        const ToolAssembly* a = toolAssemblyCreate(&cycleNcCtx()->tool, holder.c_str(), 0, 0.01, 0);
+        ASSERT_TRUE(a && a->count > 4);
+        EXPECT_NEAR(a->r[a->count - 1], row == 0 ? 40.4 : 40, 1e-12) << row;
+        shank[row++] = a->r[3];  // at the cutter's top
+        collrep_free();
+    }
+    EXPECT_TRUE(std::fabs(shank[0] - shank[1] - 0.7) < 1e-12 && shank[1] == shank[2]);
 }

@@ -225,6 +225,10 @@ TEST_F(PlateChannel, FailedQueryIsReportedWhereItFailed) {
     PlistArray* four = fourOf(middleList(8, true));
     EXPECT_EQ(segmentsUpDown(four, profile, level, &a.tool, set, nullptr), kUpDownQueryFailed);
     EXPECT_EQ(capture.messages(), (std::vector<std::string>{"6220,1,1", "6225,1,1"}));
+    setMessageLevel(nullptr, 8);  // error-class notes: below 9 the host hears none
+    capturedMessages().clear();
+    EXPECT_EQ(segmentsUpDown(four, profile, level, &a.tool, set, nullptr), kUpDownQueryFailed);
+    EXPECT_TRUE(capture.messages().empty());
     plistArrayFree(four);
 }
 
