@@ -316,10 +316,11 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
         if (inside == 2) put("INPUT", box(0, 49, 100, 51, false), false, true, 1);
         // The ring around the island runs with its material on the right.
         const int32_t node = attachBox(36, 36, 64, 64, 0, false, {}, 0);
-        // A ring tagged as dropped goes; one whose orientation is not its side's waits in GKT.
+        // A ring tagged as dropped goes; the restarted one is then first; one whose orientation is not its
+        // side's waits in GKT.
         put("GKT", box(30, 30, 70, 70, false, node), false, false, -3);
-        put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
         put("GKT", box(30, 30, 70, 70, false, node), false, false, static_cast<int16_t>(node));
+        put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
         const int64_t calls = pocketErrorCalls();
         ASSERT_EQ(pocketIslandRestart(1.6), 0);
         EXPECT_EQ(pocketErrorCalls() - calls, inside == 2 ? 1 : 0);  // a ring across INPUT: the silent 3119
