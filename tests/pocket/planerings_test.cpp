@@ -168,22 +168,25 @@ TEST(PlaneRings, ANeckSplitsTheRingsAndBothRoomsAreCut) {
     EXPECT_GT(reached, 1000);
 }
 
-// With fillets wanted the first ring gets the arcs of an opening by the fillet radius at its corners;
-// without, its corners stay sharp.
+// With fillets wanted the first ring, (w - 5) x (h - 5), gets the arcs of an opening by the fillet radius at
+// its corners (one too narrow for that opening has them rounded, here by half the radius); without, its
+// corners stay sharp.
 TEST(PlaneRings, FirstRingCornersOpenedByTheFilletRadius) {
-    for (const bool fillet : {true, false}) {
+    const struct { double w, h, arc; } cases[] = {{20, 14, 3}, {20, 14, 0}, {12, 9, 1.5}};
+    for (const auto& c : cases) {
         Plane plane(2, 0.4);
-        kvCCPParams.filletCorners = fillet ? 1 : 0;
+        kvCCPParams.filletCorners = c.arc > 0 ? 1 : 0;
         kvCCPParams.filletRadius = 3;
-        put("MAIN", box(0, 0, 20, 14), true, true, 0);
+        put("MAIN", box(0, 0, c.w, c.h), true, true, 0);
         pocketAllowanceSet(0, 0.5);
         ASSERT_EQ(plane.run(false), 1);
         const std::vector<ContourElement> first = nodeRing(0);
         int arcs = 0;
-        for (const ContourElement& e : first) arcs += e.type == kElemArc && std::fabs(e.g[kAr] - 3) < 1e-6;
-        EXPECT_EQ(arcs, fillet ? 4 : 0);
-        const double sharp = 15 * 9, cut = fillet ? 4 * 9 * (1 - offsettest::kPi / 4) : 0;
-        EXPECT_NEAR(offsettest::signedArea(first), sharp - cut, 1e-3) << fillet;
+        for (const ContourElement& e : first)
+            arcs += e.type == kElemArc && std::fabs(e.g[kAr] - c.arc) < 1e-6;
+        EXPECT_EQ(arcs, c.arc > 0 ? 4 : 0) << c.w;
+        const double sharp = (c.w - 5) * (c.h - 5), cut = 4 * c.arc * c.arc * (1 - offsettest::kPi / 4);
+        EXPECT_NEAR(offsettest::signedArea(first), sharp - cut, 1e-3) << c.w;
         kvCCPParams.filletCorners = 0;
         kvCCPParams.filletRadius = 0;
     }
@@ -328,6 +331,9 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
         ContourHeader waiting{};
         ASSERT_GE(clistGetHeader("GKT", &waiting, 0), 0);
         EXPECT_EQ(waiting.leftSide, 1);
+        put("GKT", box(30, 30, 70, 70, false, node), false, true, -4);  // dropped too, though none restarts
+        ASSERT_EQ(pocketIslandRestart(1.6), 0);
+        EXPECT_EQ(clistCount("GKT"), 1);
         ASSERT_EQ(clistCount("SPAN"), 1);
         ASSERT_EQ(regionNodeCount(), inside == 1 ? 1 : 2);
         if (inside == 1) continue;

@@ -197,6 +197,7 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
         restSetAreaLimit(1);
         EXPECT_EQ(pocketRestMaterial("TEMP", c.reference), c.result) << c.reference;
         EXPECT_NEAR(restTolerance(), c.tolerance, 1e-12) << c.reference;
+        EXPECT_EQ(restModeActive(), 1);
         EXPECT_TRUE(PocketErrors::sent(std::string("101 ") + c.message)) << c.reference;
         EXPECT_TRUE(run.inputKept()) << c.reference;
         if (c.result == 0) {
