@@ -392,6 +392,12 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
     ASSERT_EQ(connectForward(bottom.data(), 33, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
     EXPECT_EQ(at.element, 2);
     EXPECT_XY(EXPECT_NEAR, at, 2, 0, 1e-9);
+    // Once found, the inward search does not try the part of the from-element before the from-point, however
+    // near (right wall 2, top 1.5, left 1, bottom 0.5 from the ring).
+    const std::vector<ContourElement> fan = polygon({{5, 0.5}, {8, 4}, {6, 8.5}, {1, 5}});
+    const RingPosition late{1, 9.9, 0};
+    ASSERT_EQ(connectInward(c.data(), 4, fan.data(), 4, &late, &ringStart, 2.5, 1e5, &at, &on), 1);
+    EXPECT_XY(EXPECT_NEAR, at, 0, 5, 1e-9);
     // The candidate met first walking on from a point; one marked -2 is no candidate.
     const RingPosition candidates[] = {{2, 10, 5}, {1, 6, 0}, {-2, 9, 0}, {3, 6, 10}};
     const struct {
