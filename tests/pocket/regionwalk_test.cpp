@@ -256,6 +256,23 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     EXPECT_EQ(regionStackAllDone(a), 1);  // the open node on top stands for the next, a
 }
 
+// A ring whose only way on is its island parent, waiting on the stack, steps back to it, with a start ring
+// given too.
+TEST(RegionWalk, TheIslandParentOnTheStackIsSteppedBackTo) {
+    Walk walk;
+    pocketKernel().startGiven = 1;
+    const int32_t a = attachBox(20, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
+    ASSERT_GT(regionAddLink(m, a), 0);
+    ASSERT_TRUE(regionBestStart()->found);
+    const WalkEntry top{a, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
+    ASSERT_EQ(regionStackPush(&top), 1);
+    RingPosition conn{}, start{};
+    int32_t next = -1;
+    EXPECT_EQ(regionRingSequence(&e, 12, &conn, &start, &next), kWalkBack);
+    EXPECT_EQ(next, a);
+    pocketKernel().startGiven = 0;
+}
+
 // A start that names no node is refused (3023) before anything is written, for every walk.
 TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
     for (const int32_t start : {-1, 0, 1}) {
