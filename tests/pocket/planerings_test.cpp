@@ -256,6 +256,28 @@ TEST(PlaneRings, ZeroFirstOffset) {
     }
 }
 
+// Contours whose own allowances are -R need no merge, though the boundary's first ring lies 0.5 in: an
+// island ring reaching past that ring, short of the wall, is left out (3030); one clear of it is not.
+TEST(PlaneRings, AnIslandRingAcrossTheFirstRingIsLeftOut) {
+    for (const double right : {99.8, 99.3}) {
+        Plane plane(2, 0.4);
+        for (int i = 0; i < 2; ++i) {
+            std::vector<ContourElement> c = i ? box(50, 40, right, 60, false) : box(0, 0, 100, 100);
+            ContourHeader h = header(c, !i, true, static_cast<int16_t>(i));
+            h.allowance = -2;
+            ASSERT_EQ(clistInsert("MAIN", c.data(), &h, -1), 1);
+            pocketAllowanceSet(i, i ? -2 : -1.5);
+        }
+        EXPECT_EQ(cutListsCreate(0), 0);
+        ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1);
+        const int64_t calls = pocketErrorCalls();
+        ASSERT_EQ(pocketLevelLoop(2, -1.5, 0.4, 1), 1);
+        const bool across = right > 99.5;
+        EXPECT_EQ(pocketErrorCalls() - calls, across ? 1 : 0) << right;
+        EXPECT_EQ(regionNodeCount(), across ? 1 : 2) << right;
+    }
+}
+
 // Seeded pockets with islands (some through the split path): every ring keeps
 // R + allowance from the boundary and from each island and lies inside the
 // boundary and outside the islands; with the CUT lists on and a step of almost the tool diameter (where
