@@ -257,14 +257,18 @@ TEST(PlaneRings, ZeroFirstOffset) {
 }
 
 // Contours whose own allowances are -R need no merge, though the boundary's first ring lies 0.5 in: an
-// island ring reaching past that ring, short of the wall, is left out (3030); one clear of it is not.
+// island ring reaching past that ring, short of the wall, is left out (3030); one clear of it is not. For a
+// pocket contour, grouped contours starting on an inserted element are turned to start after it.
 TEST(PlaneRings, AnIslandRingAcrossTheFirstRingIsLeftOut) {
     for (const double right : {99.8, 99.3}) {
         Plane plane(2, 0.4);
+        pocketKernel().pocketContour = 1;
         for (int i = 0; i < 2; ++i) {
             std::vector<ContourElement> c = i ? box(50, 40, right, 60, false) : box(0, 0, 100, 100);
+            c[0].sourceTag = -2;
             ContourHeader h = header(c, !i, true, static_cast<int16_t>(i));
             h.allowance = -2;
+            h.group = 1;
             ASSERT_EQ(clistInsert("MAIN", c.data(), &h, -1), 1);
             pocketAllowanceSet(i, i ? -2 : -1.5);
         }
@@ -275,6 +279,8 @@ TEST(PlaneRings, AnIslandRingAcrossTheFirstRingIsLeftOut) {
         const bool across = right > 99.5;
         EXPECT_EQ(pocketErrorCalls() - calls, across ? 1 : 0) << right;
         EXPECT_EQ(regionNodeCount(), across ? 1 : 2) << right;
+        for (int32_t i = 0; i < 2; ++i) EXPECT_EQ(get("MAIN", i).back().sourceTag, -2) << i;
+        pocketKernel().pocketContour = 0;
     }
 }
 
