@@ -177,6 +177,11 @@ TEST(RestMat, CornerClasses) {
         ASSERT_EQ(cornerClassify(&first, &back, &out), 1);
         EXPECT_EQ(out, kCornerReversal) << first.g[kLx1];
     }
+    // Without reference rings there is no corner to touch a boundary.
+    restMatResetState();
+    RestTouch touch{};
+    int32_t used = 0;
+    EXPECT_EQ(std::pair(restCornerCollect(&in, 1, 0, 1, &touch, &used), used), std::pair(0, 0));
 }
 
 TEST(RestMat, RestRunMessagesAndTolerances) {

@@ -271,20 +271,20 @@ TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
     }
 }
 
-// A slot ring 3 wide (r 2, overlap 0.9: up to 3.6) inside a parent open along its bottom: one cut along
-// the slot's middle (y 3.5, a unit past its ends), entered from the open side when an end of it lies
+// A slot ring 3 wide (r 2, overlap 0.75: up to 3, so just) inside a parent open along its bottom: one cut
+// along the slot's middle (y 3.5, a unit past its ends), entered from the open side when an end of it lies
 // within reach of it (3.5 away); not when the reach is short, the slot too wide, or there is no parent; a
 // ring without elements (top 0) has no middle line (-1).
 TEST(Strategies, SingleCutRingFromTheOpenSide) {
     const struct {
         double top, reach;
         int nodes, result;
-    } cases[] = {{5, 4, 2, 1}, {5, 3.5, 2, 0}, {5.7, 4.5, 2, 0}, {5, 4, 1, 0}, {5, 4, 3, 0}, {0, 4, 2, -1}};
+    } cases[] = {{5, 4, 2, 1}, {5, 3.5, 2, 0}, {5.01, 4.5, 2, 0}, {5, 4, 1, 0}, {5, 4, 3, 0}, {0, 4, 2, -1}};
     for (const auto& c : cases) {
         Strategy s;
         PocketKernel& k = pocketKernel();
         k.toolRadius = 2;
-        k.singleCutOverlap = 0.9;
+        k.singleCutOverlap = 0.75;
         ASSERT_EQ(regionTreeInit(1), 1);
         const int32_t parent = attachRing(tagged(polygon(box(0, 0, 120, 20)), {-1, 0, 0, 0}));
         int32_t child = parent;
