@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/rifblock.h"
@@ -407,7 +409,7 @@ TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
 }
 
 // A ring and an island ring crossing more than 5000 times stop the step with 3030; an empty or missing
-// list, or one of fewer rings than asked, has nothing to step.
+// list, or one of fewer rings than asked, has nothing to step; the split fails without memory.
 TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     Plane plane(2, 0.4);
     put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
@@ -419,6 +421,12 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 2, 1, 0, 1), 0);
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), -1);
     EXPECT_TRUE(PocketErrors::sent("1522"));
+    // Without memory for its first list the split stops at once.
+    clistFree("TEMP");
+    allocfail::arm(1);
+    EXPECT_EQ(pocketSplitRings(1.6), -1);
+    EXPECT_TRUE(allocfail::fired());
+    allocfail::disarm();
 }
 
 // Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of
