@@ -262,8 +262,7 @@ TEST(RegionWalk, TheIslandParentOnTheStackIsSteppedBackTo) {
     Walk walk;
     pocketKernel().startGiven = 1;
     const int32_t a = attachBox(20, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
-    ASSERT_GT(regionAddLink(m, a), 0);
-    ASSERT_TRUE(regionBestStart()->found);
+    ASSERT_TRUE(regionAddLink(m, a) > 0 && regionBestStart()->found);
     const WalkEntry top{a, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
     ASSERT_EQ(regionStackPush(&top), 1);
     RingPosition conn{}, start{};

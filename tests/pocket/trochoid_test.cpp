@@ -86,12 +86,10 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         v[k] = nullptr;
         EXPECT_EQ(bezierUTurn(v[0], v[1], v[2], v[3], 2), nullptr) << k;
     }
-    // Directions of exactly 1e-5 are long enough.
     const Vec3 edge{1e-5, 0, 0}, edgeBack{-1e-5, 0, 0};
-    for (PolyCurve* c : {bezierUTurn(&p0, &p3, &edge, &back3, 2), bezierUTurn(&p0, &p3, &ux, &edgeBack, 2)}) {
-        EXPECT_NE(c, nullptr);
-        polyCurveFree(c);
-    }
+    PolyCurve* edges[] = {bezierUTurn(&p0, &p3, &edge, &back3, 2), bezierUTurn(&p0, &p3, &ux, &edgeBack, 2)};
+    EXPECT_TRUE(edges[0] && edges[1]);  // directions of exactly 1e-5 are long enough
+    for (PolyCurve* c : edges) polyCurveFree(c);
     PolyCurve* wide = bezierUTurn(&p0, &p3, &ux, &back3, 5e3);
     ASSERT_NE(wide, nullptr);
     Vec3* pts = nullptr;
