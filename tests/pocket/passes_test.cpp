@@ -183,6 +183,9 @@ TEST(Passes, IslandSplitsThePassesItCrosses) {
     PassTable* t = passesCreate(base, w, 2, 3);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->capacity, 1000);
+    // A piece ending exactly on a wall leaves no zero-length piece there.
+    const PassPiece wallToWall = piece(-5, 100, 10, 99);
+    ASSERT_EQ(passTableAppend(t, &wallToWall), 1);
     ASSERT_EQ(passesCut(t, outer.data(), 4, 0, 0), 1);
     ASSERT_EQ(passesCut(t, island.data(), 4, 1, 1), 1);
     for (int32_t i = 0; i < t->count; ++i) {

@@ -403,8 +403,8 @@ TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
     ASSERT_TRUE(putContour("INPUT", walls, h));
     const ContourElement near = lineElem(10, 3.3, 90, 3.3), apart = lineElem(10, 3.6, 90, 3.6);
     EXPECT_EQ(toolRoomOn(&near, 0, -1), 0);
-    EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
-    EXPECT_EQ(toolRoomOn(nullptr, 0, -1), 0);  // no move, no room
+    for (int again = 0; again < 2; ++again) EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);  // then kept
+    EXPECT_EQ(toolRoomOn(nullptr, 0, -1), 0);                                         // no move, no room
     h.allowance = 0.7;
     h.elementCount = static_cast<uint32_t>(walls.size());
     ASSERT_EQ(clistReplace("INPUT", walls.data(), &h, 0), 1);
@@ -424,7 +424,7 @@ TEST(PlaneCheck, KeptAnswersFollowTheWalls) {
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 1);
     const ContourElement nearMoved = lineElem(10, 2.9, 90, 2.9);
     EXPECT_EQ(toolRoomOn(&nearMoved, 0, -1), 0);
-    const std::vector<ContourElement> slit = {lineElem(50, 0, 50, 60), lineElem(50, 60, 50, 0)};  // no width
+    const std::vector<ContourElement> slit = {lineElem(50, 0, 50, 60)};  // one element, no width
     ASSERT_TRUE(putContour("CLAMPS", slit, h));
     EXPECT_EQ(toolRoomOn(&apart, 0, -1), 0);
 }

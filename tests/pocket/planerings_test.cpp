@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/rifblock.h"
@@ -168,22 +170,25 @@ TEST(PlaneRings, ANeckSplitsTheRingsAndBothRoomsAreCut) {
     EXPECT_GT(reached, 1000);
 }
 
-// With fillets wanted the first ring gets the arcs of an opening by the fillet radius at its corners;
-// without, its corners stay sharp.
+// With fillets wanted the first ring, (w - 5) x (h - 5), gets the arcs of an opening by the fillet radius at
+// its corners (one too narrow for that opening has them rounded, here by half the radius); without, its
+// corners stay sharp.
 TEST(PlaneRings, FirstRingCornersOpenedByTheFilletRadius) {
-    for (const bool fillet : {true, false}) {
+    const struct { double w, h, arc; } cases[] = {{20, 14, 3}, {20, 14, 0}, {12, 9, 1.5}};
+    for (const auto& c : cases) {
         Plane plane(2, 0.4);
-        kvCCPParams.filletCorners = fillet ? 1 : 0;
+        kvCCPParams.filletCorners = c.arc > 0 ? 1 : 0;
         kvCCPParams.filletRadius = 3;
-        put("MAIN", box(0, 0, 20, 14), true, true, 0);
+        put("MAIN", box(0, 0, c.w, c.h), true, true, 0);
         pocketAllowanceSet(0, 0.5);
         ASSERT_EQ(plane.run(false), 1);
         const std::vector<ContourElement> first = nodeRing(0);
         int arcs = 0;
-        for (const ContourElement& e : first) arcs += e.type == kElemArc && std::fabs(e.g[kAr] - 3) < 1e-6;
-        EXPECT_EQ(arcs, fillet ? 4 : 0);
-        const double sharp = 15 * 9, cut = fillet ? 4 * 9 * (1 - offsettest::kPi / 4) : 0;
-        EXPECT_NEAR(offsettest::signedArea(first), sharp - cut, 1e-3) << fillet;
+        for (const ContourElement& e : first)
+            arcs += e.type == kElemArc && std::fabs(e.g[kAr] - c.arc) < 1e-6;
+        EXPECT_EQ(arcs, c.arc > 0 ? 4 : 0) << c.w;
+        const double sharp = (c.w - 5) * (c.h - 5), cut = 4 * c.arc * c.arc * (1 - offsettest::kPi / 4);
+        EXPECT_NEAR(offsettest::signedArea(first), sharp - cut, 1e-3) << c.w;
         kvCCPParams.filletCorners = 0;
         kvCCPParams.filletRadius = 0;
     }
@@ -227,9 +232,9 @@ TEST(PlaneRings, CrossedIslandsAreMerged) {
     }
 }
 
-// All first offsets 0 (allowance -R): one ring at level 0, the boundary itself, no island merge. The SPAN
-// ring is then reduced within R / 100: a 64-gon of radius 20 (sagitta 0.024) stays, a 72-gon (0.019)
-// becomes four quarter arcs of the circle.
+// All first offsets 0 (allowance -R): one ring at level 0, the boundary itself, no island merge, no growth
+// left to the offsets after it. The SPAN ring is then reduced within R / 100: a 64-gon of radius 20
+// (sagitta 0.024) stays, a 72-gon (0.019) becomes four quarter arcs of the circle.
 TEST(PlaneRings, ZeroFirstOffset) {
     for (const int sides : {64, 72}) {
         Plane plane(2, 0.4);
@@ -242,7 +247,7 @@ TEST(PlaneRings, ZeroFirstOffset) {
         EXPECT_EQ(cutListsCreate(0), 0);
         ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1);
         ASSERT_EQ(pocketLevelLoop(2, -2, 0.4, 1), 1);
-        ASSERT_EQ(regionNodeCount(), 1);
+        ASSERT_EQ(std::pair(regionNodeCount(), pocketOffsetState().growMode), std::pair(1, 0));
         const double polygonArea = sides * 200 * std::sin(2 * offsettest::kPi / sides);
         EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), polygonArea, 1e-6);
         const std::vector<ContourElement> c = get("SPAN", 0);
@@ -250,6 +255,33 @@ TEST(PlaneRings, ZeroFirstOffset) {
         EXPECT_EQ(c.size(), arcs ? 4u : 64u);
         for (const ContourElement& e : c) EXPECT_EQ(e.type, arcs ? kElemArc : kElemLine);
         EXPECT_NEAR(offsettest::signedArea(c), arcs ? 400 * offsettest::kPi : polygonArea, 1e-6);
+    }
+}
+
+// Contours whose own allowances are -R need no merge, though the boundary's first ring lies 0.5 in: an
+// island ring reaching past that ring, short of the wall, is left out (3030); one clear of it is not. For a
+// pocket contour, grouped contours starting on an inserted element are turned to start after it.
+TEST(PlaneRings, AnIslandRingAcrossTheFirstRingIsLeftOut) {
+    for (const double right : {99.8, 99.3}) {
+        Plane plane(2, 0.4);
+        pocketKernel().pocketContour = 1;
+        for (int i = 0; i < 2; ++i) {
+            std::vector<ContourElement> c = i ? box(50, 40, right, 60, false) : box(0, 0, 100, 100);
+            c[0].sourceTag = -2;
+            ContourHeader h = header(c, !i, true, static_cast<int16_t>(i));
+            h.allowance = -2;
+            h.group = 1;
+            ASSERT_EQ(clistInsert("MAIN", c.data(), &h, -1), 1);
+            pocketAllowanceSet(i, i ? -2 : -1.5);
+        }
+        EXPECT_EQ(cutListsCreate(0), 0);
+        ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1);
+        const int64_t calls = pocketErrorCalls();
+        ASSERT_EQ(pocketLevelLoop(2, -1.5, 0.4, 1), 1);
+        EXPECT_EQ(pocketErrorCalls() - calls, right > 99.5 ? 1 : 0) << right;
+        EXPECT_EQ(regionNodeCount(), right > 99.5 ? 1 : 2) << right;
+        for (int32_t i = 0; i < 2; ++i) EXPECT_EQ(get("MAIN", i).back().sourceTag, -2) << i;
+        pocketKernel().pocketContour = 0;
     }
 }
 
@@ -316,17 +348,20 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
         if (inside == 2) put("INPUT", box(0, 49, 100, 51, false), false, true, 1);
         // The ring around the island runs with its material on the right.
         const int32_t node = attachBox(36, 36, 64, 64, 0, false, {}, 0);
-        // A ring tagged as dropped goes; one whose orientation is not its side's waits in GKT.
+        // A ring tagged as dropped goes; the restarted one is then first; one whose orientation is not its
+        // side's waits in GKT.
         put("GKT", box(30, 30, 70, 70, false, node), false, false, -3);
-        put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
         put("GKT", box(30, 30, 70, 70, false, node), false, false, static_cast<int16_t>(node));
+        put("GKT", box(30, 30, 70, 70, false, node), false, true, static_cast<int16_t>(node));
         const int64_t calls = pocketErrorCalls();
         ASSERT_EQ(pocketIslandRestart(1.6), 0);
         EXPECT_EQ(pocketErrorCalls() - calls, inside == 2 ? 1 : 0);  // a ring across INPUT: the silent 3119
         ASSERT_EQ(clistCount("GKT"), 1);
         ContourHeader waiting{};
-        ASSERT_GE(clistGetHeader("GKT", &waiting, 0), 0);
-        EXPECT_EQ(waiting.leftSide, 1);
+        EXPECT_EQ((get("GKT", 0, &waiting), waiting.leftSide), 1);
+        put("GKT", box(30, 30, 70, 70, false, node), false, true, -4);  // dropped too, though none restarts
+        ASSERT_EQ(pocketIslandRestart(1.6), 0);
+        EXPECT_EQ(clistCount("GKT"), 1);
         ASSERT_EQ(clistCount("SPAN"), 1);
         ASSERT_EQ(regionNodeCount(), inside == 1 ? 1 : 2);
         if (inside == 1) continue;
@@ -372,7 +407,7 @@ TEST(PlaneRings, FrozenMergeNudgesTheIslandRing) {
 }
 
 // A ring and an island ring crossing more than 5000 times stop the step with 3030; an empty or missing
-// list, or one of fewer rings than asked, has nothing to step.
+// list, or one of fewer rings than asked, has nothing to step; the split fails at once without memory.
 TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     Plane plane(2, 0.4);
     put("MAIN", box(0, 0, 100, 100, true), true, true, 0);
@@ -384,6 +419,19 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 2, 1, 0, 1), 0);
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), -1);
     EXPECT_TRUE(PocketErrors::sent("1522"));
+    // One island ring across two rings stays in GKT, marked, until both have merged with it (80 left each).
+    for (const char* l : {"SPAN", "GKT"}) ASSERT_EQ(clistCreate(l), 1);
+    put("SPAN", box(0, 0, 10, 10), true, true);
+    put("SPAN", box(20, 0, 30, 10), true, true);
+    put("GKT", box(5, 3, 25, 7, false), false, true, 1);
+    EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 2, 1, 0, 1), 2);
+    for (int32_t i = 0; i < 2; ++i) EXPECT_NEAR(std::fabs(offsettest::signedArea(get("SPAN", i))), 80, 1e-9);
+    EXPECT_EQ(clistCount("GKT"), 0);
+    clistFree("TEMP");
+    allocfail::arm(1);
+    EXPECT_EQ(pocketSplitRings(1.6), -1);
+    EXPECT_TRUE(allocfail::fired());
+    allocfail::disarm();
 }
 
 // Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of
@@ -440,11 +488,11 @@ TEST(PlaneRings, OpenPocketSpanRings) {
         }
         EXPECT_EQ(sharp == 0, fillet > 0);
         EXPECT_GT(deepest, 1);
-        // Without a room to clip them to, later rings go.
+        // Without a room to clip them to, later rings go; the offsets after them do not grow.
         ASSERT_EQ(clistCreate("INSEL"), 1);
         put("SPAN", box(0, 0, 10, 10), true, true);
         EXPECT_EQ(pocketSpanOffsets(3.6, 0, 1), 1);
-        EXPECT_EQ(clistCount("SPAN"), 0);
+        EXPECT_EQ(std::pair(clistCount("SPAN"), pocketOffsetState().growMode), std::pair(0, 0));
     }
     kvCCPParams.filletRadius = 0;
 }

@@ -256,6 +256,22 @@ TEST(RegionWalk, StackAllDoneStandsOnceFound) {
     EXPECT_EQ(regionStackAllDone(a), 1);  // the open node on top stands for the next, a
 }
 
+// A ring whose only way on is its island parent, waiting on the stack, steps back to it, with a start ring
+// given too.
+TEST(RegionWalk, TheIslandParentOnTheStackIsSteppedBackTo) {
+    Walk walk;
+    pocketKernel().startGiven = 1;
+    const int32_t a = attachBox(20, 20, 40, 40, 0), m = attachBox(10, 10, 50, 50, 1);
+    ASSERT_TRUE(regionAddLink(m, a) > 0 && regionBestStart()->found);
+    const WalkEntry top{a, {0, 0, 0}, {-1, 0, 0}}, e{m, {0, 0, 0}, {-1, 0, 0}};
+    ASSERT_EQ(regionStackPush(&top), 1);
+    RingPosition conn{}, start{};
+    int32_t next = -1;
+    EXPECT_EQ(regionRingSequence(&e, 12, &conn, &start, &next), kWalkBack);
+    EXPECT_EQ(next, a);
+    pocketKernel().startGiven = 0;
+}
+
 // A start that names no node is refused (3023) before anything is written, for every walk.
 TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
     for (const int32_t start : {-1, 0, 1}) {
@@ -392,6 +408,12 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
     ASSERT_EQ(connectForward(bottom.data(), 33, quad.data(), 4, &start, &ringStart, 1.5, &at, &on), 1);
     EXPECT_EQ(at.element, 2);
     EXPECT_XY(EXPECT_NEAR, at, 2, 0, 1e-9);
+    // Once found, the inward search does not try the part of the from-element before the from-point, however
+    // near (right wall 2, top 1.5, left 1, bottom 0.5 from the ring).
+    const std::vector<ContourElement> fan = polygon({{5, 0.5}, {8, 4}, {6, 8.5}, {1, 5}});
+    const RingPosition late{1, 9.9, 0};
+    ASSERT_EQ(connectInward(c.data(), 4, fan.data(), 4, &late, &ringStart, 2.5, 1e5, &at, &on), 1);
+    EXPECT_XY(EXPECT_NEAR, at, 0, 5, 1e-9);
     // The candidate met first walking on from a point; one marked -2 is no candidate.
     const RingPosition candidates[] = {{2, 10, 5}, {1, 6, 0}, {-2, 9, 0}, {3, 6, 10}};
     const struct {

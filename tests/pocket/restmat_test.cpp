@@ -177,6 +177,11 @@ TEST(RestMat, CornerClasses) {
         ASSERT_EQ(cornerClassify(&first, &back, &out), 1);
         EXPECT_EQ(out, kCornerReversal) << first.g[kLx1];
     }
+    // Without reference rings there is no corner to touch a boundary.
+    restMatResetState();
+    RestTouch touch{};
+    int32_t used = 0;
+    EXPECT_EQ(std::pair(restCornerCollect(&in, 1, 0, 1, &touch, &used), used), std::pair(0, 0));
 }
 
 TEST(RestMat, RestRunMessagesAndTolerances) {
@@ -197,6 +202,7 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
         restSetAreaLimit(1);
         EXPECT_EQ(pocketRestMaterial("TEMP", c.reference), c.result) << c.reference;
         EXPECT_NEAR(restTolerance(), c.tolerance, 1e-12) << c.reference;
+        EXPECT_EQ(restModeActive(), 1);
         EXPECT_TRUE(PocketErrors::sent(std::string("101 ") + c.message)) << c.reference;
         EXPECT_TRUE(run.inputKept()) << c.reference;
         if (c.result == 0) {

@@ -271,31 +271,33 @@ TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
     }
 }
 
-// A slot ring 3 wide (r 2, overlap 0.9: up to 3.6) inside a parent open along its bottom: one cut along
-// the slot's middle (y 3.5, a unit past its ends), entered from the open side when an end of it lies
-// within reach of it (3.5 away); not when the reach is short, the slot too wide, or there is no parent.
+// A slot ring 3 wide (r 2, overlap 0.75: up to 3, so just) inside a parent open along its bottom: one cut
+// along the slot's middle (y 3.5, a unit past its ends), entered from the open side when an end of it lies
+// within reach of it (3.5 away); not when the reach is short, the slot too wide, or there is no parent; a
+// ring without elements (top 0) has no middle line (-1).
 TEST(Strategies, SingleCutRingFromTheOpenSide) {
     const struct {
         double top, reach;
         int nodes, result;
-    } cases[] = {{5, 4, 2, 1}, {5, 3.5, 2, 0}, {5.7, 4.5, 2, 0}, {5, 4, 1, 0}, {5, 4, 3, 0}};
+    } cases[] = {{5, 4, 2, 1}, {5, 3.5, 2, 0}, {5.01, 4.5, 2, 0}, {5, 4, 1, 0}, {5, 4, 3, 0}, {0, 4, 2, -1}};
     for (const auto& c : cases) {
         Strategy s;
         PocketKernel& k = pocketKernel();
         k.toolRadius = 2;
-        k.singleCutOverlap = 0.9;
+        k.singleCutOverlap = 0.75;
         ASSERT_EQ(regionTreeInit(1), 1);
         const int32_t parent = attachRing(tagged(polygon(box(0, 0, 120, 20)), {-1, 0, 0, 0}));
         int32_t child = parent;
-        if (c.nodes > 1) child = attachRing(polygon(box(10, 2, 110, c.top)));
+        if (c.nodes > 1)
+            child = attachRing(c.top ? polygon(box(10, 2, 110, c.top)) : std::vector<ContourElement>{});
         if (c.nodes > 2) attachRing(polygon(box(200, 0, 210, 10)));
         EXPECT_EQ(singleCutRing(child, parent, c.reach), c.result) << c.top << " " << c.reach;
-        EXPECT_EQ(regionIsDone(child), c.result ? kRegionFinished : kRegionOpen);
+        EXPECT_EQ(regionIsDone(child), c.result == 1 ? kRegionFinished : kRegionOpen);
         std::vector<Rec> moves;
         for (const Rec& r : records(31))
             if (r.type == 3111) moves.push_back(r);
-        ASSERT_EQ(moves.size(), c.result ? 2u : 0u);
-        if (!c.result) continue;
+        ASSERT_EQ(moves.size(), c.result == 1 ? 2u : 0u);
+        if (c.result != 1) continue;
         EXPECT_NEAR(moves[0].y, 3.5, 1e-9);
         EXPECT_NEAR(moves[1].y, 3.5, 1e-9);
         EXPECT_NEAR(std::fabs(moves[1].x - moves[0].x), 102, 1e-9);

@@ -86,6 +86,10 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         v[k] = nullptr;
         EXPECT_EQ(bezierUTurn(v[0], v[1], v[2], v[3], 2), nullptr) << k;
     }
+    const Vec3 edge{1e-5, 0, 0}, edgeBack{-1e-5, 0, 0};
+    PolyCurve* edges[] = {bezierUTurn(&p0, &p3, &edge, &back3, 2), bezierUTurn(&p0, &p3, &ux, &edgeBack, 2)};
+    EXPECT_TRUE(edges[0] && edges[1]);  // directions of exactly 1e-5 are long enough
+    for (PolyCurve* c : edges) polyCurveFree(c);
     PolyCurve* wide = bezierUTurn(&p0, &p3, &ux, &back3, 5e3);
     ASSERT_NE(wide, nullptr);
     Vec3* pts = nullptr;
@@ -117,6 +121,21 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         const Vec3 r{mid.x - 0.5 * (q0.x + q3.x), mid.y - 0.5 * (q0.y + q3.y), mid.z - 0.5 * (q0.z + q3.z)};
         EXPECT_XYZ(EXPECT_NEAR, r, h * e1.x, h * e1.y, h * e1.z, 1e-9);
         polyCurveFree(c);
+    }
+}
+
+// The running length of 3-4-5 and 12 more reaches a limit up to 17, not past it; a single point or none has
+// no length.
+TEST(Trochoid, PolylineLengthReachesItsLimit) {
+    const Vec3 p[] = {{0, 0, 0}, {3, 4, 0}, {3, 4, 12}};
+    for (const auto& [points, count, limit, reached, sum] : {std::tuple{p, 3, 17.0, 1, 17.0},
+                                                             {p, 3, std::nextafter(17.0, 18.0), 0, 17.0},
+                                                             {p, 2, 4.9, 1, 5.0},
+                                                             {p, 1, 0.0, 0, 0.0},
+                                                             {nullptr, 3, 0.0, 0, 0.0}}) {
+        double total = -1;
+        EXPECT_EQ(polylineLengthReaches(points, count, limit, &total), reached) << count << " " << limit;
+        EXPECT_EQ(total, sum) << count;
     }
 }
 
