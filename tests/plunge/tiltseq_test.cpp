@@ -252,6 +252,29 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
     const double want[] = {0.5, 1.5, 1.5, 0.5, -0.5, 0.5, 0.5, 2.0, 2.0, 0.5};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], want[i]) << i;
     freeTiltSeq(s);
+    // The retry spreads the lower edges from the hit stretch trimmed by a twentieth of the whole span
+    // (the last, long step too) or 0.3 of the stretch; a first widening of 10 degrees already fits.
+    const double x[] = {10, 11, 11.25, 11.5, 11.75, 12, 12.25, 12.5, 13, 14, 30};
+    const double edge[] = {0, 0.05, 0.1, 0.15, 0.2, 0.25, 0.2, 0.15, 0.1, 0.05, 0};
+    const struct {
+        int32_t hit;
+        double lower[11];
+    } spreads[] = {{4, {.15, .15, .15, .15, .2, .25, .2, .15, .15, .15, .15}},  // 1-8 to 3-7 by 0.6
+                   {0, {.05, .05, .1, .15, .2, .25, .2, .15, .1, .05, 0}}};     // 0-10 to 1-10 by 1
+    for (const auto& c : spreads) {
+        TiltSeq* r = newTiltSeq(11, x);
+        ASSERT_NE(r, nullptr);
+        for (int i = 0; i < 11; ++i)
+            r->lower[i] = edge[i], r->upper[i] = 2.0, r->hitLower[i] = i && i < 9 ? 4 : 0;
+        EXPECT_GE(tiltSeqFitRetry(r, kTiltSideLower, c.hit), 0) << c.hit;
+        for (int i = 0; i < 11; ++i) EXPECT_NEAR(r->lower[i], c.lower[i], 1e-12) << c.hit << " " << i;
+        freeTiltSeq(r);
+    }
+    for (const int32_t n : {0, 1}) {  // a sequence of one point or none spans nothing
+        TiltSeq* r = windows(std::vector<std::pair<double, double>>(size_t(n), {0.0, 1.0}));
+        EXPECT_EQ(tiltSeqFitRetry(r, kTiltSideUpper, 0), n - 1);
+        freeTiltSeq(r);
+    }
     // No sequence: the whole range of none, [0, -1].
     int32_t first = 5, last = 5;
     EXPECT_EQ(tiltSeqHitRange(nullptr, 1, 0, 1.0, &first, &last), -1);
