@@ -106,6 +106,12 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 0);
     lists->lists[0]->points[19].z = 9;
     EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 1);
+    // The middle sides count only for all sides, a fifth list never.
+    PlistArray* five = arrayOf({none(), ray(0, 20, 0, 0, 10), none(), none(), ray(0, 20, 0, 0, 10)});
+    for (const int all : {0, 1}) EXPECT_EQ(pathsEndClearOfShroud(five, pair, all), 1 - all);
+    five->lists[1]->points[19].z = 9;
+    EXPECT_EQ(pathsEndClearOfShroud(five, pair, 1), 1);
+    plistArrayFree(five);
     EXPECT_EQ(cutPathsAtLevel(lists, pair, 0), 0);
     // Vertical axes meet the flat shroud straight above each point; link kinds carry over.
     PlistArray* second = plistArrayCreate(4);
