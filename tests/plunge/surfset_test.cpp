@@ -13,11 +13,10 @@
 #include <string>
 #include <vector>
 
-#define KV_ALLOCFAIL_CONTROLS_ONLY
-#include "allocfail.h"
 #include "channeltest.h"
 #include "collision/polymesh.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
 #include "surfaces/Implib/meshlib.h"
@@ -224,6 +223,30 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
             EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), sent) << c.message << " " << level;
             EXPECT_EQ(log.count(c.message), int(sent)) << c.message << " " << level;
         }
+    // Short of memory before the first mesh's groups are read (its slot's record among them): no set, and
+    // no more than the one note.
+    static long reading = 0;
+    exampleParams(tmp.path, true);
+    polymeshSetGroupHook(
+        [](const PolymeshGroup*) { return reading = reading ? reading : allocfail::count(), -1; });
+    allocfail::arm(0);
+    EXPECT_FALSE(set());
+    for (long n = 1; n < reading; ++n) {
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan::ScopedDisabler unchecked;  // what a throw left held is not looked for
+#endif
+        MessageLog log;
+        allocfail::arm(n);
+        bool made = false;
+        try {
+            made = set();
+        } catch (const std::bad_alloc&) {
+        }
+        allocfail::disarm();
+        EXPECT_FALSE(made) << n;
+        EXPECT_LE(sentNumbers().size() - log.count(kMsgPrintfNumber), 1u) << n;  // the shortage alone
+    }
+    polymeshResetState();
     meshLibKeepConversions(0);
     surfSetPlanGrids(1);
     exampleParams(tmp.path, true);
