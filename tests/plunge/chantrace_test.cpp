@@ -16,12 +16,14 @@
 #include "collision/ringcontact.h"
 #include "geometry/plist.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 #include "plunge/contourpair.h"
 #include "plunge/cycparams.h"
 #include "plunge/edgecurve.h"
 #include "plunge/hubcross.h"
 #include "plunge/partload.h"
 #include "plunge/plist3d.h"
+#include "plunge/profile2d.h"
 #include "plunge/surfset.h"
 #include "plunge/trigrid.h"
 #include "surfaces/geofiletest.h"
@@ -143,6 +145,19 @@ TEST(ChannelTrace, MissingArgumentsAreRefused) {
                       traceChannelCurve(&t.model.m, &t.a, &t.b, &noHub, 1, t.out, nullptr),
                       traceChannelCurve(&t.model.m, &t.a, &t.b, t.level, 1, nullptr, nullptr)};
     for (size_t k = 0; k < std::size(rc); ++k) EXPECT_EQ(rc[k], -1) << k;
+    // Short of memory for the level's copy or its prepared crossing: -1 too.
+    const bool state = contactStateCreate() == 1;
+    allocfail::arm(0);
+    Profile2D* copy = copyProfile2D(t.level->hub);
+    profileLineCrossFree(profileLineCrossCreate(copy));
+    const long shared = allocfail::count();
+    freeProfile2D(copy);
+    for (long n = 1; n <= shared; ++n) {
+        allocfail::arm(n);
+        EXPECT_EQ(t.run(), -1) << n;
+        allocfail::disarm();
+    }
+    if (state) contactFree();
     ASSERT_EQ(t.out->count, 1);
     EXPECT_EQ(t.out->parameters[0], 7.0);
     freePlist3D(none);

@@ -223,15 +223,15 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
             EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), sent) << c.message << " " << level;
             EXPECT_EQ(log.count(c.message), int(sent)) << c.message << " " << level;
         }
-    // Short of memory before the first mesh's groups are read (its slot's record among them): no set, and
-    // no more than the one note.
+    // Short of memory up to the first slot's record (after the set's own): no set, and no more than the
+    // one note.
     static long reading = 0;
     exampleParams(tmp.path, true);
     polymeshSetGroupHook(
         [](const PolymeshGroup*) { return reading = reading ? reading : allocfail::count(), -1; });
     allocfail::arm(0);
     EXPECT_FALSE(set());
-    for (long n = 1; n < reading; ++n) {
+    for (long n = 2; n < reading; ++n) {
 #if defined(__SANITIZE_ADDRESS__)
         __lsan::ScopedDisabler unchecked;  // what a throw left held is not looked for
 #endif
@@ -245,6 +245,7 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
         allocfail::disarm();
         EXPECT_FALSE(made) << n;
         EXPECT_LE(sentNumbers().size() - log.count(kMsgPrintfNumber), 1u) << n;  // the shortage alone
+        if (log.count(kMsgOutOfMemory)) break;  // the slot's record: what the reader leaves is not checked
     }
     polymeshResetState();
     meshLibKeepConversions(0);
