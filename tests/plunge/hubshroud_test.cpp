@@ -186,21 +186,16 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     Vec3 v{}, w{};
     double s = 0;
     int32_t flag = 0, index[2] = {}, direction[2] = {};
-    EXPECT_EQ(appendProfile2DPoint(nullptr, 1), -1);
-    EXPECT_EQ(appendProfile2DPoint(one, 1), -1);
-    EXPECT_EQ(extendProfile2D(nullptr, 1), -1);
-    EXPECT_EQ(extendProfile2D(one, 1), -1);
-    EXPECT_EQ(fitProfile2DToSpan(nullptr, two), -1);
-    EXPECT_EQ(fitProfile2DToSpan(two, nullptr), -1);
-    EXPECT_EQ(fitProfile2DToSpan(one, two), -1);
-    EXPECT_EQ(fitProfile2DToSpan(two, one), -1);
-    EXPECT_EQ(joinProfiles2D(nullptr, two, &s, &flag), nullptr);
-    EXPECT_EQ(joinProfiles2D(two, nullptr, &s, &flag), nullptr);
-    EXPECT_EQ(joinProfiles2D(one, two, &s, &flag), nullptr);
-    EXPECT_EQ(reverseProfile2D(nullptr), -1);
-    EXPECT_EQ(profile2DSpline(nullptr), -1);
-    EXPECT_EQ(channelSectionCreate(nullptr, two, 1), nullptr);
-    EXPECT_EQ(channelSectionCreate(&v, nullptr, 1), nullptr);
+    const int refused[] = {appendProfile2DPoint(nullptr, 1), appendProfile2DPoint(one, 1),
+                           extendProfile2D(nullptr, 1),      extendProfile2D(one, 1),
+                           fitProfile2DToSpan(nullptr, two), fitProfile2DToSpan(two, nullptr),
+                           fitProfile2DToSpan(one, two),     fitProfile2DToSpan(two, one),
+                           reverseProfile2D(nullptr),        profile2DSpline(nullptr)};
+    for (size_t k = 0; k < std::size(refused); ++k) EXPECT_EQ(refused[k], -1) << k;
+    const void* none[] = {joinProfiles2D(nullptr, two, &s, &flag), joinProfiles2D(two, nullptr, &s, &flag),
+                          joinProfiles2D(one, two, &s, &flag), channelSectionCreate(nullptr, two, 1),
+                          channelSectionCreate(&v, nullptr, 1)};
+    for (size_t k = 0; k < std::size(none); ++k) EXPECT_EQ(none[k], nullptr) << k;
     EXPECT_EQ(one->count * 10 + two->count, 12);  // nothing appended or extended
     Plist3D* single = newPlist3D(1);
     ASSERT_NE(single, nullptr);
@@ -217,11 +212,11 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     EXPECT_EQ(cutListGap(nullptr, row, 0, two), 0.0);
     EXPECT_EQ(cutListGap(row, nullptr, 0, two), 0.0);
     EXPECT_EQ(cutListGap(row, row, 0, two), 0.0);  // no records to measure
-    EXPECT_EQ(idx5CutListInsert(nullptr, 0, &v, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, -1, &v, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, 1, &v, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, 0, nullptr, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, 0, &v, nullptr, 0), -1);
+    const int notInserted[] = {idx5CutListInsert(nullptr, 0, &v, &w, 0),
+                               idx5CutListInsert(row, -1, &v, &w, 0), idx5CutListInsert(row, 1, &v, &w, 0),
+                               idx5CutListInsert(row, 0, nullptr, &w, 0),
+                               idx5CutListInsert(row, 0, &v, nullptr, 0)};
+    for (size_t k = 0; k < std::size(notInserted); ++k) EXPECT_EQ(notInserted[k], -1) << k;
     EXPECT_EQ(row->count, 0);
     idx5CutListReverse(nullptr);
     EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr), 1);
@@ -311,17 +306,15 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     EXPECT_EQ(offsetShroudProfile2D(&thin, 1), -1);
     freeProfile2D(bare.hub);
     freeProfile2D(bare.shroud);
-    EXPECT_EQ(offsetProfile2D(nullptr, 1), -1);
-    EXPECT_EQ(offsetShroudProfile2D(nullptr, 1), -1);
-    EXPECT_EQ(hubShroudOverHub(nullptr, 1), nullptr);
-    EXPECT_EQ(hubShroudFromPlist3D(nullptr, nullptr), nullptr);
-    EXPECT_EQ(shroudBandCut(nullptr, nullptr, 1), nullptr);
-    EXPECT_EQ(idx5CreateHubShroudCurve(nullptr, 0.1), nullptr);
-    SurfList* none = newSurfList(1);  // no surface: no edge to start the chain from
-    ASSERT_NE(none, nullptr);
-    EXPECT_EQ(surfacesMeridianCurve(none), nullptr);
+    EXPECT_EQ(offsetProfile2D(nullptr, 1) * 10 + offsetShroudProfile2D(nullptr, 1), -11);
+    const void* none[] = {hubShroudOverHub(nullptr, 1), hubShroudFromPlist3D(nullptr, nullptr),
+                          shroudBandCut(nullptr, nullptr, 1), idx5CreateHubShroudCurve(nullptr, 0.1)};
+    for (size_t k = 0; k < std::size(none); ++k) EXPECT_EQ(none[k], nullptr) << k;
+    SurfList* empty = newSurfList(1);  // no surface: no edge to start the chain from
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(surfacesMeridianCurve(empty), nullptr);
     EXPECT_EQ(surfacesMeridianCurve(nullptr), nullptr);
-    freeSurfList(none);
+    freeSurfList(empty);
     freeHubShroud(nullptr);
     EXPECT_EQ(addLevelCurve(nullptr, nullptr, 0), -1);
     LevelCurves* set = newLevelCurves(0);
