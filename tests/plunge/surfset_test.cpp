@@ -269,6 +269,21 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
     ASSERT_NE(merged, nullptr);
     EXPECT_EQ(merged->triangles->count, 2 * band->triangles->count);
     const std::string file = tmp.file("check.3df");
+    // Short of memory for the hub's mesh (its first allocation after the curve is read): -1. Short for the
+    // merge: no model, or the whole one; nothing thrown.
+    allocfail::arm(0);
+    freeHubShroud(loadHubShroud(band->stepLength));
+    allocfail::arm(allocfail::count() + 1);
+    EXPECT_EQ(revMeshWrite(band, 0.05, file.c_str()), -1);
+    for (long n = 1;; ++n) {
+        allocfail::arm(n);
+        CheckModel* m = revMeshMerge(band, band);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(m ? m->triangles->count == 2 * band->triangles->count : fired) << n;
+        revMeshFree(m);
+        if (!fired) break;
+    }
     ASSERT_EQ(revMeshWrite(band, 0.05, file.c_str()), 1);
     FacetList* facets = nullptr;
     EXPECT_GT(facetFileLoad(file.c_str(), &facets), band->triangles->count + 100);
