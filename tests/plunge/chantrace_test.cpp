@@ -150,9 +150,8 @@ TEST(ChannelTrace, MissingArgumentsAreRefused) {
     allocfail::arm(0);
     Profile2D* copy = copyProfile2D(t.level->hub);
     profileLineCrossFree(profileLineCrossCreate(copy));
-    const long shared = allocfail::count();
     freeProfile2D(copy);
-    for (long n = 1; n <= shared; ++n) {
+    for (long n = 1, shared = allocfail::count(); n <= shared; ++n) {
         allocfail::arm(n);
         EXPECT_EQ(t.run(), -1) << n;
         allocfail::disarm();

@@ -226,8 +226,7 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     EXPECT_EQ(prepareRow(nullptr, 0, nullptr, 1, 1), -1);
     EXPECT_EQ(prepareRow(rows, 0, nullptr, 1, 1), -1);  // no row 0 in an empty set
     ASSERT_EQ(cutListSetAdd(rows, row, 0, 0), 1);
-    EXPECT_EQ(prepareRow(rows, -1, nullptr, 1, 1), -1);
-    EXPECT_EQ(prepareRow(rows, 1, nullptr, 1, 1), -1);
+    EXPECT_EQ(prepareRow(rows, -1, nullptr, 1, 1) * 10 + prepareRow(rows, 1, nullptr, 1, 1), -11);
     cutListSetFree(rows);
     idx5CutListFree(row);
     Plist *a = plistCreate(4, 1), *b = plistCreate(4, 1);
@@ -317,6 +316,10 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     LevelCurves* set = newLevelCurves(0);
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(addLevelCurve(set, nullptr, 0), -1);
+    const int32_t room = set->capacity;
+    set->capacity = set->count = 1 << 30;  // full, and too large to double
+    EXPECT_EQ(addLevelCurve(set, &thin, 0), -1);
+    set->capacity = room, set->count = 0;
     Plist3D* l = newPlist3D(2);
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(levelCurveFromPair(nullptr, 1, 0, 0.5, l), -1);
