@@ -218,8 +218,7 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     for (size_t k = 0; k < std::size(notInserted); ++k) EXPECT_EQ(notInserted[k], -1) << k;
     EXPECT_EQ(row->count, 0);
     idx5CutListReverse(nullptr);
-    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(setReturnPoints(nullptr, nullptr), 1);
+    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr) * 10 + setReturnPoints(nullptr, nullptr), 11);
     CutListSet* rows = cutListSetCreate(0);
     ASSERT_NE(rows, nullptr);
     EXPECT_EQ(rows->capacity, 1);
@@ -304,13 +303,17 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     freeProfile2D(bare.shroud);
     EXPECT_EQ(offsetProfile2D(nullptr, 1) * 10 + offsetShroudProfile2D(nullptr, 1), -11);
     const void* none[] = {hubShroudOverHub(nullptr, 1), hubShroudFromPlist3D(nullptr, nullptr),
-                          shroudBandCut(nullptr, nullptr, 1), idx5CreateHubShroudCurve(nullptr, 0.1)};
+                          shroudBandCut(nullptr, nullptr, 1), idx5CreateHubShroudCurve(nullptr, 0.1),
+                          surfacesMeridianCurve(nullptr)};
     for (size_t k = 0; k < std::size(none); ++k) EXPECT_EQ(none[k], nullptr) << k;
-    SurfList* empty = newSurfList(1);  // no surface: no edge to start the chain from
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(surfacesMeridianCurve(empty), nullptr);
-    EXPECT_EQ(surfacesMeridianCurve(nullptr), nullptr);
-    freeSurfList(empty);
+    SurfList* list = newSurfList(1);  // no surface: no edge to start the chain from, no iso line
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(!surfacesMeridianCurve(list) && !surfaceMeridianCurve(list, 1));
+    // One surface: its middle iso line that falls the most, here the one along v.
+    addPatch(list, {10, -0.5, 30}, {0, 1, 0}, {0, 0, -10});
+    ProfileCurve* c = surfaceMeridianCurve(list, 0.5);
+    EXPECT_NEAR(c && c->z ? std::fabs(c->z[0] - c->z[c->count - 1]) : 0, 10, 1e-6);
+    profileFreeList(c), freeSurfList(list);
     freeHubShroud(nullptr);
     EXPECT_EQ(addLevelCurve(nullptr, nullptr, 0), -1);
     LevelCurves* set = newLevelCurves(0);

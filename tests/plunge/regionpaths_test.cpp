@@ -168,8 +168,7 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
         for (int k = 1; lead == 10 && k < 3; ++k) {
             Plist* tight = plistAlloc(10, 1);
             ASSERT_EQ(plistCopyPoints(tight, lists->lists[k]), 1);
-            std::swap(tight, lists->lists[k]);
-            plistFree(tight);
+            plistFree(std::exchange(lists->lists[k], tight));
         }
         lists->lists[0]->parameters[1] = c - 1;
         lists->lists[0]->parameters[2] = c;

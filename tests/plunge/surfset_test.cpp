@@ -269,8 +269,7 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
     ASSERT_NE(merged, nullptr);
     EXPECT_EQ(merged->triangles->count, 2 * band->triangles->count);
     const std::string file = tmp.file("check.3df");
-    // Short of memory for the hub's mesh (its first allocation after the curve is read): -1. Short for the
-    // merge: no model, or the whole one; nothing thrown.
+    // Short of memory for the hub's mesh: -1; for the merge: no model or the whole one, nothing thrown.
     allocfail::arm(0);
     freeHubShroud(loadHubShroud(band->stepLength));
     allocfail::arm(allocfail::count() + 1);
