@@ -391,8 +391,9 @@ CheckModel* revMeshJoin(const CheckModel* base, const CheckModel* const* models,
     bool halves = false;
     for (int32_t i = 0; i < count; ++i)
         halves = halves || (models[i] != nullptr && models[i]->kind != kMeshTriangles);
-    std::vector<int32_t> from, order, first(static_cast<size_t>(count) + 1, 0);
+    std::vector<int32_t> from, order, first;
     try {
+        first.assign(static_cast<size_t>(count) + 1, 0);
         std::vector<double> tops;
         tops.reserve(static_cast<size_t>(total));
         if (halves) from.reserve(static_cast<size_t>(total));

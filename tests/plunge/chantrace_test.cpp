@@ -16,12 +16,14 @@
 #include "collision/ringcontact.h"
 #include "geometry/plist.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 #include "plunge/contourpair.h"
 #include "plunge/cycparams.h"
 #include "plunge/edgecurve.h"
 #include "plunge/hubcross.h"
 #include "plunge/partload.h"
 #include "plunge/plist3d.h"
+#include "plunge/profile2d.h"
 #include "plunge/surfset.h"
 #include "plunge/trigrid.h"
 #include "surfaces/geofiletest.h"
@@ -89,21 +91,28 @@ struct Trace {
 
 TEST(ChannelTrace, ContactsStandTheBallRadiusInFrontOfTheFarBladeAndNoReachGivesMovedEndPoints) {
     struct Case {
-        double L, levelZ;
+        double L, levelZ, rise;  // the level climbs by rise per mm beyond r = 25
         int32_t count;
-    } cases[] = {{30.0, 10.0, 31},
-                 {2.5, 10.0, 4},
-                 {2.5, 60.0, 4},        // stations 0, 1, 2 and 2.5
-                 {3.000005, 10.0, 4}};  // an end within 1e-5 of a station adds none
+    } cases[] = {{30.0, 10.0, 0.0, 31},
+                 {2.5, 10.0, 0.0, 4},
+                 {2.5, 60.0, 0.0, 4},       // stations 0, 1, 2 and 2.5
+                 {3.000005, 10.0, 0.0, 4},  // an end within 1e-5 of a station adds none
+                 {6.0, 60.0, 0.3, 7}};      // no-contact points are never refined, not at a bend either
     for (const Case& c : cases) {
         Trace t(c.L, c.levelZ, 50.0);
+        if (c.rise > 0) {
+            freeProfile2D(t.level->hub);
+            // Its low end falls steeply: lengthened, the profile stays off the axis.
+            t.level->hub = profileOf(
+                {{20, c.levelZ - 30}, {20.5, c.levelZ}, {25, c.levelZ}, {60, c.levelZ + 35 * c.rise}});
+        }
         ASSERT_EQ(t.run(), 1);
         ASSERT_EQ(t.out->count, c.count);
         for (int32_t i = 0; i < t.out->count; ++i) {
             const Vec3 p = t.out->points[i];
             const double s = std::fmin(i, c.L), R = std::hypot(p.x, p.y), phi = std::atan2(p.y, p.x);
             EXPECT_NEAR(t.out->parameters[i], s, 1e-12);
-            EXPECT_NEAR(p.z, c.levelZ, 1e-9);
+            EXPECT_NEAR(p.z, c.levelZ + c.rise * std::fmax(0.0, 22 + s - 25), 1e-9);
             if (c.levelZ < 45) {
                 // On the circle through face A's point, where blade B's plane lies the ball radius away.
                 EXPECT_EQ(t.out->flags[i], kChanContact);
@@ -136,6 +145,18 @@ TEST(ChannelTrace, MissingArgumentsAreRefused) {
                       traceChannelCurve(&t.model.m, &t.a, &t.b, &noHub, 1, t.out, nullptr),
                       traceChannelCurve(&t.model.m, &t.a, &t.b, t.level, 1, nullptr, nullptr)};
     for (size_t k = 0; k < std::size(rc); ++k) EXPECT_EQ(rc[k], -1) << k;
+    // Short of memory for the level's copy or its prepared crossing: -1 too.
+    const bool state = contactStateCreate() == 1;
+    allocfail::arm(0);
+    Profile2D* copy = copyProfile2D(t.level->hub);
+    profileLineCrossFree(profileLineCrossCreate(copy));
+    freeProfile2D(copy);
+    for (long n = 1, shared = allocfail::count(); n <= shared; ++n) {
+        allocfail::arm(n);
+        EXPECT_EQ(t.run(), -1) << n;
+        allocfail::disarm();
+    }
+    if (state) contactFree();
     ASSERT_EQ(t.out->count, 1);
     EXPECT_EQ(t.out->parameters[0], 7.0);
     freePlist3D(none);

@@ -135,8 +135,9 @@ TEST(EdgeCurve, ReversalIsATurnOfMoreThanAboutOneHundredSixtyTwoDegrees) {
     const struct {
         double turnDeg, leg;
         int expected;
-    } rows[] = {{180, 1, 1},    {limit + 0.01, 1, 1}, {limit - 0.01, 1, 0}, {90, 1, 0},   {0, 1, 0},
-                {180, 2e-5, 1}, {180, 5e-6, 0},       {limit + 1, 3, 1},    {170, 1e3, 1}};
+    } rows[] = {{180, 1, 1},   {limit + 0.01, 1, 1}, {limit - 0.01, 1, 0}, {90, 1, 0},
+                {0, 1, 0},     {180, 2e-5, 1},       {180, 5e-6, 0},       {limit + 1, 3, 1},
+                {170, 1e3, 1}, {limit, 2, 0}};  // a dot of exactly -0.95 (so computed) is none yet
     for (const auto& r : rows) {
         const double a = r.turnDeg * M_PI / 180;
         Plist* l = plistCreate(4, 1);

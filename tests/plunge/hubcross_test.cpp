@@ -8,6 +8,7 @@
 
 #include "channeltest.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 
 namespace {
 
@@ -182,6 +183,15 @@ TEST(HubCrossing, SplitterAngleTraceAndTiltFrameAlongARadialBlade) {
     for (int32_t k = 0; k < 4; ++k) EXPECT_NEAR(out->points[k].x, 10 + 7.5 * k, 1e-9) << k;
     for (const double step : {0.0, -1.0})
         EXPECT_EQ(contourPairProfileTrace(&blade, level->hub, step, out), -1);
+    // Short of memory for what every station's crossing shares, the trace fails rather than come out empty.
+    allocfail::arm(0);
+    profileLineCrossFree(profileLineCrossCreate(level->hub));
+    for (long n = 1, shared = allocfail::count(); n <= shared; ++n) {
+        allocfail::arm(n);
+        EXPECT_EQ(contourPairProfileTrace(&blade, level->hub, 7.5, out), -1) << n;
+        allocfail::disarm();
+        EXPECT_EQ(out->count, 0) << n;
+    }
     // The tilt frame at (3, 4): T = (-0.8, 0.6, 0), B = unit(z x T); none on the axis.
     const Vec3 p{3, 4, 7}, up{0, 0, 2}, onAxis{0, 0, 5};
     Vec3 T, B;

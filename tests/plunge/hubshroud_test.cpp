@@ -186,54 +186,46 @@ TEST(HubShroud, OperationsRefuseWhatTheyCannotWorkOn) {
     Vec3 v{}, w{};
     double s = 0;
     int32_t flag = 0, index[2] = {}, direction[2] = {};
-    EXPECT_EQ(appendProfile2DPoint(nullptr, 1), -1);
-    EXPECT_EQ(appendProfile2DPoint(one, 1), -1);
-    EXPECT_EQ(extendProfile2D(nullptr, 1), -1);
-    EXPECT_EQ(extendProfile2D(one, 1), -1);
-    EXPECT_EQ(fitProfile2DToSpan(nullptr, two), -1);
-    EXPECT_EQ(fitProfile2DToSpan(two, nullptr), -1);
-    EXPECT_EQ(fitProfile2DToSpan(one, two), -1);
-    EXPECT_EQ(fitProfile2DToSpan(two, one), -1);
-    EXPECT_EQ(joinProfiles2D(nullptr, two, &s, &flag), nullptr);
-    EXPECT_EQ(joinProfiles2D(two, nullptr, &s, &flag), nullptr);
-    EXPECT_EQ(joinProfiles2D(one, two, &s, &flag), nullptr);
-    EXPECT_EQ(reverseProfile2D(nullptr), -1);
-    EXPECT_EQ(profile2DSpline(nullptr), -1);
-    EXPECT_EQ(channelSectionCreate(nullptr, two, 1), nullptr);
-    EXPECT_EQ(channelSectionCreate(&v, nullptr, 1), nullptr);
+    const int refused[] = {appendProfile2DPoint(nullptr, 1), appendProfile2DPoint(one, 1),
+                           extendProfile2D(nullptr, 1),      extendProfile2D(one, 1),
+                           fitProfile2DToSpan(nullptr, two), fitProfile2DToSpan(two, nullptr),
+                           fitProfile2DToSpan(one, two),     fitProfile2DToSpan(two, one),
+                           reverseProfile2D(nullptr),        profile2DSpline(nullptr)};
+    for (size_t k = 0; k < std::size(refused); ++k) EXPECT_EQ(refused[k], -1) << k;
+    const void* none[] = {joinProfiles2D(nullptr, two, &s, &flag), joinProfiles2D(two, nullptr, &s, &flag),
+                          joinProfiles2D(one, two, &s, &flag), channelSectionCreate(nullptr, two, 1),
+                          channelSectionCreate(&v, nullptr, 1)};
+    for (size_t k = 0; k < std::size(none); ++k) EXPECT_EQ(none[k], nullptr) << k;
     EXPECT_EQ(one->count * 10 + two->count, 12);  // nothing appended or extended
     Plist3D* single = newPlist3D(1);
     ASSERT_NE(single, nullptr);
     ASSERT_GE(appendPlist3D(single, &v), 0);
     ASSERT_EQ(single->count, 1);
-    EXPECT_EQ(evalPlist3D(nullptr, 0, &v), -1);
-    EXPECT_EQ(tangentPlist3D(nullptr, 0, &v), -1);
-    EXPECT_EQ(tangentPlist3D(single, 0, &v), -1);
-    EXPECT_EQ(evalContourPair(nullptr, 0, &v, &w), -1);
-    EXPECT_EQ(contourPairProfileTrace(nullptr, two, 1, single), -1);
+    const int unknown[] = {evalPlist3D(nullptr, 0, &v), tangentPlist3D(nullptr, 0, &v),
+                           tangentPlist3D(single, 0, &v), evalContourPair(nullptr, 0, &v, &w),
+                           contourPairProfileTrace(nullptr, two, 1, single)};
+    for (size_t k = 0; k < std::size(unknown); ++k) EXPECT_EQ(unknown[k], -1) << k;
     freePlist3D(single);
     CutRecordList* row = idx5CutListCreate(1);
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(cutListGap(nullptr, row, 0, two), 0.0);
     EXPECT_EQ(cutListGap(row, nullptr, 0, two), 0.0);
     EXPECT_EQ(cutListGap(row, row, 0, two), 0.0);  // no records to measure
-    EXPECT_EQ(idx5CutListInsert(nullptr, 0, &v, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, -1, &v, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, 1, &v, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, 0, nullptr, &w, 0), -1);
-    EXPECT_EQ(idx5CutListInsert(row, 0, &v, nullptr, 0), -1);
+    const int notInserted[] = {idx5CutListInsert(nullptr, 0, &v, &w, 0),
+                               idx5CutListInsert(row, -1, &v, &w, 0), idx5CutListInsert(row, 1, &v, &w, 0),
+                               idx5CutListInsert(row, 0, nullptr, &w, 0),
+                               idx5CutListInsert(row, 0, &v, nullptr, 0)};
+    for (size_t k = 0; k < std::size(notInserted); ++k) EXPECT_EQ(notInserted[k], -1) << k;
     EXPECT_EQ(row->count, 0);
     idx5CutListReverse(nullptr);
-    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(setReturnPoints(nullptr, nullptr), 1);
+    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr) * 10 + setReturnPoints(nullptr, nullptr), 11);
     CutListSet* rows = cutListSetCreate(0);
     ASSERT_NE(rows, nullptr);
     EXPECT_EQ(rows->capacity, 1);
     EXPECT_EQ(prepareRow(nullptr, 0, nullptr, 1, 1), -1);
     EXPECT_EQ(prepareRow(rows, 0, nullptr, 1, 1), -1);  // no row 0 in an empty set
     ASSERT_EQ(cutListSetAdd(rows, row, 0, 0), 1);
-    EXPECT_EQ(prepareRow(rows, -1, nullptr, 1, 1), -1);
-    EXPECT_EQ(prepareRow(rows, 1, nullptr, 1, 1), -1);
+    EXPECT_EQ(prepareRow(rows, -1, nullptr, 1, 1) * 10 + prepareRow(rows, 1, nullptr, 1, 1), -11);
     cutListSetFree(rows);
     idx5CutListFree(row);
     Plist *a = plistCreate(4, 1), *b = plistCreate(4, 1);
@@ -298,8 +290,7 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     for (int32_t i = 0; i < flat->hub->count; ++i) EXPECT_EQ(copy->extra[i], 1 + 0.5 * i) << i;
     freeHubShroud(copy);
     freeHubShroud(flat);
-    EXPECT_EQ(evalHubShroud(nullptr, 0, &h, &s), -1);
-    EXPECT_EQ(evalHubShroudExtra(nullptr, 0, &v), -1);
+    EXPECT_EQ(evalHubShroud(nullptr, 0, &h, &s) * 10 + evalHubShroudExtra(nullptr, 0, &v), -11);
     // A hub without points has no length to scale by: the shroud is taken at its start.
     HubShroud bare{newProfile2D(1), profileOf({{0, 0}, {10, 0}}), nullptr};
     ASSERT_TRUE(bare.hub && bare.shroud);
@@ -307,26 +298,31 @@ TEST(HubShroud, MissingArgumentsAreRefused) {
     EXPECT_EQ(evalHubShroud(&bare, 5, &h, &s), 1);
     EXPECT_TRUE(s.x == 0 && s.y == 0) << s.x << " " << s.y;
     HubShroud thin{bare.hub, bare.hub, nullptr};  // nothing to offset
-    EXPECT_EQ(offsetProfile2D(&thin, 1), -1);
-    EXPECT_EQ(offsetShroudProfile2D(&thin, 1), -1);
+    EXPECT_EQ(offsetProfile2D(&thin, 1) * 10 + offsetShroudProfile2D(&thin, 1), -11);
     freeProfile2D(bare.hub);
     freeProfile2D(bare.shroud);
-    EXPECT_EQ(offsetProfile2D(nullptr, 1), -1);
-    EXPECT_EQ(offsetShroudProfile2D(nullptr, 1), -1);
-    EXPECT_EQ(hubShroudOverHub(nullptr, 1), nullptr);
-    EXPECT_EQ(hubShroudFromPlist3D(nullptr, nullptr), nullptr);
-    EXPECT_EQ(shroudBandCut(nullptr, nullptr, 1), nullptr);
-    EXPECT_EQ(idx5CreateHubShroudCurve(nullptr, 0.1), nullptr);
-    SurfList* none = newSurfList(1);  // no surface: no edge to start the chain from
-    ASSERT_NE(none, nullptr);
-    EXPECT_EQ(surfacesMeridianCurve(none), nullptr);
-    EXPECT_EQ(surfacesMeridianCurve(nullptr), nullptr);
-    freeSurfList(none);
+    EXPECT_EQ(offsetProfile2D(nullptr, 1) * 10 + offsetShroudProfile2D(nullptr, 1), -11);
+    const void* none[] = {hubShroudOverHub(nullptr, 1), hubShroudFromPlist3D(nullptr, nullptr),
+                          shroudBandCut(nullptr, nullptr, 1), idx5CreateHubShroudCurve(nullptr, 0.1),
+                          surfacesMeridianCurve(nullptr)};
+    for (size_t k = 0; k < std::size(none); ++k) EXPECT_EQ(none[k], nullptr) << k;
+    SurfList* list = newSurfList(1);  // no surface: no edge to start the chain from, no iso line
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(!surfacesMeridianCurve(list) && !surfaceMeridianCurve(list, 1));
+    // One surface: its middle iso line that falls the most, here the one along v.
+    addPatch(list, {10, -0.5, 30}, {0, 1, 0}, {0, 0, -10});
+    ProfileCurve* c = surfaceMeridianCurve(list, 0.5);
+    EXPECT_NEAR(c && c->z ? std::fabs(c->z[0] - c->z[c->count - 1]) : 0, 10, 1e-6);
+    profileFreeList(c), freeSurfList(list);
     freeHubShroud(nullptr);
     EXPECT_EQ(addLevelCurve(nullptr, nullptr, 0), -1);
     LevelCurves* set = newLevelCurves(0);
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(addLevelCurve(set, nullptr, 0), -1);
+    const int32_t room = set->capacity;
+    set->capacity = set->count = 1 << 30;  // full, and too large to double
+    EXPECT_EQ(addLevelCurve(set, &thin, 0), -1);
+    set->capacity = room, set->count = 0;
     Plist3D* l = newPlist3D(2);
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(levelCurveFromPair(nullptr, 1, 0, 0.5, l), -1);

@@ -106,6 +106,12 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 0);
     lists->lists[0]->points[19].z = 9;
     EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 1);
+    // The middle sides count only for all sides, a fifth list never.
+    PlistArray* five = arrayOf({none(), ray(0, 20, 0, 0, 10), none(), none(), ray(0, 20, 0, 0, 10)});
+    for (const int all : {0, 1}) EXPECT_EQ(pathsEndClearOfShroud(five, pair, all), 1 - all);
+    five->lists[1]->points[19].z = 9;
+    EXPECT_EQ(pathsEndClearOfShroud(five, pair, 1), 1);
+    plistArrayFree(five);
     EXPECT_EQ(cutPathsAtLevel(lists, pair, 0), 0);
     // Vertical axes meet the flat shroud straight above each point; link kinds carry over.
     PlistArray* second = plistArrayCreate(4);
@@ -154,9 +160,16 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
     EXPECT_EQ(resetSplitterKinds(lists), 0);
     plistArrayFree(lists);
     // Inner paths uncut up to 6; the outer ones cut from c, where the inner paths get a vertex unless
-    // one lies within a thousandth of it already.
-    for (const double c : {2.5, 3.0, 3.0005, 3.004, 2.9985}) {
-        lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, 6), ray(0.2, 10, 6), ray(0.4, 10, 2)});
+    // one lies within a thousandth of it already. Last, inner paths wholly uncut in lists of their length.
+    const double cuts[] = {2.5, 3.0, 3.0005, 3.004, 2.9985, 3.0};
+    for (const double& c : cuts) {
+        const int lead = &c == &cuts[5] ? 10 : 6;
+        lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, lead), ray(0.2, 10, lead), ray(0.4, 10, 2)});
+        for (int k = 1; lead == 10 && k < 3; ++k) {
+            Plist* tight = plistAlloc(10, 1);
+            ASSERT_EQ(plistCopyPoints(tight, lists->lists[k]), 1);
+            plistFree(std::exchange(lists->lists[k], tight));
+        }
         lists->lists[0]->parameters[1] = c - 1;
         lists->lists[0]->parameters[2] = c;
         ASSERT_EQ(resetSplitterKinds(lists), 1);
@@ -165,7 +178,7 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
         ASSERT_EQ(inner->count, onVertex ? 10 : 11) << c;
         for (int32_t i = 0; i < inner->count; ++i) {
             EXPECT_EQ(inner->flags[i] >> 8, inner->parameters[i] < c - 1e-3 ? 2 : 0) << c << " " << i;
-            EXPECT_EQ(inner->bytes[i], inner->parameters[i] < 6 - 1e-9 ? 0 : 1)
+            EXPECT_EQ(inner->bytes[i], inner->parameters[i] < lead - 1e-9 ? 0 : 1)
                 << i;  // the splitter's own cut
             if (!onVertex && inner->parameters[i] > c - 1e-3 && inner->parameters[i] < c + 1e-3) {
                 EXPECT_EQ(inner->parameters[i], c);

@@ -13,11 +13,10 @@
 #include <string>
 #include <vector>
 
-#define KV_ALLOCFAIL_CONTROLS_ONLY
-#include "allocfail.h"
 #include "channeltest.h"
 #include "collision/polymesh.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 #include "plunge/partload.h"
 #include "plunge/revmeshmodel.h"
 #include "surfaces/Implib/meshlib.h"
@@ -50,12 +49,12 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
     for (const bool splitter : {false, true}) {
         TempDir tmp;
         CycleParams* p = exampleParams(tmp.path, splitter);
-        p->meshKvx = 1;
+        p->meshKvx = splitter;  // the exchange copies only when asked for
         SurfaceSet* set = idx5CreateSurfaceSet(&ctx, pitch);
         ASSERT_NE(set, nullptr);
         for (const char* name : {"bld.3df", "bld1.3df", "spl.3df", "spl1.3df", "spl.kvx"})
             EXPECT_EQ(std::filesystem::exists(tmp.file(name)), splitter || name[0] == 'b') << name;
-        EXPECT_EQ(std::string(p->bladeKvx2), tmp.file("bld.kvx"));
+        EXPECT_EQ(std::string(p->bladeKvx2), splitter ? tmp.file("bld.kvx") : "");
         for (int k = 0; k < kSurfSetSlots; ++k)
             ASSERT_EQ(set->slot[k] != nullptr, splitter || (k != 1 && k != 4));
         // Slots 2 and 6 hold slot 0's triangles turned by plus and minus the pitch, corners with them.
@@ -224,6 +223,31 @@ TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
             EXPECT_EQ(sentNumbers().size() - log.count(kMsgPrintfNumber), sent) << c.message << " " << level;
             EXPECT_EQ(log.count(c.message), int(sent)) << c.message << " " << level;
         }
+    // Short of memory up to the first slot's record (after the set's own): no set, and no more than the
+    // one note.
+    static long reading = 0;
+    exampleParams(tmp.path, true);
+    polymeshSetGroupHook(
+        [](const PolymeshGroup*) { return reading = reading ? reading : allocfail::count(), -1; });
+    allocfail::arm(0);
+    EXPECT_FALSE(set());
+    for (long n = 2; n < reading; ++n) {
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan::ScopedDisabler unchecked;  // what a throw left held is not looked for
+#endif
+        MessageLog log;
+        allocfail::arm(n);
+        bool made = false;
+        try {
+            made = set();
+        } catch (const std::bad_alloc&) {
+        }
+        allocfail::disarm();
+        EXPECT_FALSE(made) << n;
+        EXPECT_LE(sentNumbers().size() - log.count(kMsgPrintfNumber), 1u) << n;  // the shortage alone
+        if (log.count(kMsgOutOfMemory)) break;  // the slot's record: what the reader leaves is not checked
+    }
+    polymeshResetState();
     meshLibKeepConversions(0);
     surfSetPlanGrids(1);
     exampleParams(tmp.path, true);
@@ -245,6 +269,20 @@ TEST(RevMeshModel, BuildMergeAndWriteKeepEveryTriangle) {
     ASSERT_NE(merged, nullptr);
     EXPECT_EQ(merged->triangles->count, 2 * band->triangles->count);
     const std::string file = tmp.file("check.3df");
+    // Short of memory for the hub's mesh: -1; for the merge: no model or the whole one, nothing thrown.
+    allocfail::arm(0);
+    freeHubShroud(loadHubShroud(band->stepLength));
+    allocfail::arm(allocfail::count() + 1);
+    EXPECT_EQ(revMeshWrite(band, 0.05, file.c_str()), -1);
+    for (long n = 1;; ++n) {
+        allocfail::arm(n);
+        CheckModel* m = revMeshMerge(band, band);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        EXPECT_TRUE(m ? m->triangles->count == 2 * band->triangles->count : fired) << n;
+        revMeshFree(m);
+        if (!fired) break;
+    }
     ASSERT_EQ(revMeshWrite(band, 0.05, file.c_str()), 1);
     FacetList* facets = nullptr;
     EXPECT_GT(facetFileLoad(file.c_str(), &facets), band->triangles->count + 100);

@@ -155,6 +155,8 @@ TEST(TiltGeom, LeadStationsTakeTheSmallerEdgeAngle) {
                 t->stations[0] = {3.0, 0.0, edge, 1};
             }
             correctLeadStations(prof, c.pos, c.ang, up);
+            correctUpDownAngles(prof, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                up);  // no lists: no change
             const bool main = edge == kAngleEdgeLeadMain;
             for (const auto& [t, hit] :
                  {std::pair{&prof->table1, c.down && main}, std::pair{&prof->table2, c.upper && main}}) {

@@ -252,6 +252,25 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
     const double want[] = {0.5, 1.5, 1.5, 0.5, -0.5, 0.5, 0.5, 2.0, 2.0, 0.5};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], want[i]) << i;
     freeTiltSeq(s);
+    // The retry spreads the lower edges from the hit stretch trimmed by a twentieth of the whole span
+    // (the last, long step too) or 0.3 of the stretch; a first widening of 10 degrees already fits.
+    const double x[] = {10, 11, 11.25, 11.5, 11.75, 12, 12.25, 12.5, 13, 14, 30};
+    const double edge[] = {0, 0.05, 0.1, 0.15, 0.2, 0.25, 0.2, 0.15, 0.1, 0.05, 0};
+    const std::pair<int32_t, std::vector<double>> spreads[] = {
+        {4, {.15, .15, .15, .15, .2, .25, .2, .15, .15, .15, .15}},  // 1-8 to 3-7 by 0.6
+        {0, {.05, .05, .1, .15, .2, .25, .2, .15, .1, .05, 0}}};     // 0-10 to 1-10 by 1
+    for (const auto& c : spreads) {
+        TiltSeq* r = newTiltSeq(11, x);
+        ASSERT_NE(r, nullptr);
+        for (int i = 0; i < 11; ++i)
+            r->lower[i] = edge[i], r->upper[i] = 2.0, r->hitLower[i] = i && i < 9 ? 4 : 0;
+        EXPECT_GE(tiltSeqFitRetry(r, kTiltSideLower, c.first), 0) << c.first;
+        for (int i = 0; i < 11; ++i) EXPECT_NEAR(r->lower[i], c.second[i], 1e-12) << c.first << " " << i;
+        freeTiltSeq(r);
+    }
+    TiltSeq *none = newTiltSeq(0, nullptr), *one = windows({{0.0, 1.0}});  // they span nothing
+    EXPECT_EQ(tiltSeqFitRetry(none, kTiltSideUpper, 0) * 10 + tiltSeqFitRetry(one, kTiltSideUpper, 0), -10);
+    freeTiltSeq(none), freeTiltSeq(one);
     // No sequence: the whole range of none, [0, -1].
     int32_t first = 5, last = 5;
     EXPECT_EQ(tiltSeqHitRange(nullptr, 1, 0, 1.0, &first, &last), -1);
