@@ -215,6 +215,16 @@ TEST_F(MeshLibTest, MissingLibraryEntryOrInputGivesMinusOne) {
     meshLibKeepConversions(0);
 }
 
+// The companions take one mode each: 100 for the facet file, 111 with flag 1 for Polyhedron objects.
+TEST_F(MeshLibTest, EntriesAreCalledWithTheirModes) {
+    const fs::path stub = dir / "stub", lib = fs::path(KV_BIN_DIR) / "libkvmodestub.so";
+    fs::create_directories(stub);
+    fs::copy_file(lib, stub / kKvx3dfDllName);
+    fs::copy_file(lib, stub / kKvx3dfMtName);
+    EXPECT_EQ(loadMeshHelperLib(in.c_str(), file("o.3df").c_str(), stub.c_str(), 0.1), 100);
+    EXPECT_EQ(kvx_to_facets(in.c_str(), file("o.kvx").c_str(), stub.c_str(), 0.1), 1111);  // mode, flag
+}
+
 TEST_F(MeshLibTest, ALoadHeldByTheHostSurvivesTheCall) {
     void* held = moduleLoad(meshLibPath(KV_BIN_DIR, kKvx3dfDllName).c_str());
     ASSERT_NE(held, nullptr);

@@ -99,6 +99,7 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         "o Pset[1]()\n{\no P[1](x[0])\no P[2](x[1])\no P[3](y[1])\n}\no Face(vx[1/1] vx[1/2] vx[1/3])\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/4])\n}\n",                  // missing point
         pre + "o Face(vx[1/1] vx[1/2] vx[1/3] vx[2/1] vx[2/2])\n}\n",  // five vertices
+        pre + "}\no Face(vx[1/1] vx[1/2] vx[1/3])\n",                  // sets end with their Polyhedron
         pre + "o Face(vx[1/1] vx[1/2] vx[1])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/x])\n}\n",
         pre + "o Face(vx[1/1] vx[1/2] vx[1/3x])\n}\n",
