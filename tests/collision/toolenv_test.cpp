@@ -101,6 +101,7 @@ TEST(ToolEnv, ProvisionalEnvelopeTable) {
         EXPECT_TRUE(d.cutterTop == c[5] && d.tipTop == c[6] && d.chamferTop == c[7] &&
                     d.shaftDiameter == c[8])
             << c[1];
+        EXPECT_EQ(d.stage1Top, c[5] + 20);  // lengths 2 and 1 (10 each) stack above the cutter
         const double e = c[0] ? 0.0 : std::max(1.0, 0.025 * c[4]);
         const double base = std::max(std::atan2(10 + e, c[5]), std::atan2(c[4] / 2 + e - 5, c[5] + 10));
         const double shank = c[8] == 10 ? 0.0 : std::atan2(c[8] / 2 - 5, c[6] + c[7]);

@@ -260,7 +260,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
     EXPECT_EQ(toolAssemblyAngleQuery(nullptr, &o, &x, &x, &x, &x, &best, 0, 1), 0);
     // A contour by hand: a foot at z 2 out from the axis to r 4, a wall r = 4 up to z 6, a brim out to 6;
     // near-tip height 3. Frame along z, swing plane x z. Reach ends, r 0 on the foot, the wall in and
-    // across the plane, the brim.
+    // across the plane, the brim; 4.5 off the plane low on the wall no swing meets it, near the tip or not.
     double hz[4] = {2, 2, 6, 6}, hr[4] = {0, 4, 4, 6}, hq[4] = {4, 20, 52, 72}, m[3] = {}, b[3] = {0, 4},
            one[3] = {1, 1}, b2[3] = {0, 16};
     ToolAssembly hand{};
@@ -278,7 +278,7 @@ TEST_F(ToolShapeTest, AssemblyContours) {
         {{6, 0, 6}, 0, 0, 1, 1, 0, 1},  {{1, 0, 2}, 1, 0, 1, 1, 2, 0},   {{4, 0, 2}, 0, 0, 1, 1, 2, 0},
         {{4, 0, 4}, 1, 1, 1, 1, 2, 0},  {{4, 0, 4}, 0, 0, 0, 1, 1, 0},   {{4, 0, 4}, 0, 0, 1, 0, 1, 1},
         {{0, 4, 4}, 0, 0, 1, 1, 2, 0},  {{0, 4.5, 4}, 0, 0, 1, 1, 0, 1}, {{4, 0, 6}, 0, 0, 1, 1, 2, 0},
-        {{5, 0, 6}, 0, 0, 1, 1, 2, 0}};
+        {{5, 0, 6}, 0, 0, 1, 1, 2, 0},  {{0, 4.5, 0}, 1, 1, 1, 1, 0, 1}};
     for (const auto& c : rows) {
         hand.queryMode = c.mode, best = c.best;
         EXPECT_EQ(toolAssemblyAngleQuery(&hand, &o, &up, &x, &y, &c.p, &best, c.nearTip, c.limit), c.want)
