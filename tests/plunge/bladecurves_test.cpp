@@ -185,20 +185,25 @@ TEST(BladeCurves, SurfaceChoiceByArea) {
         list->count = n;
         freeSurfList(list);
     }
-    // The patch of area 100 measured above, trimmed to half its parameter square, is measured anew:
-    // 50, beside patches of 95 and 50, so the 95 is the bigger and the half patch (the first of the
-    // equal two) the second.
-    SurfList* list = newSurfList(4);
-    addPatch(list, {20, 0, 1}, {10, 0, 0}, {0, 10, 0});
-    addPatch(list, {100, 0, 1}, {10, 0, 0}, {0, 9.5, 0});
-    addPatch(list, {140, 0, 1}, {10, 0, 0}, {0, 5, 0});
-    ASSERT_GE(list->entries[0].loopCount, 1);
-    for (int32_t j = 0; j < list->entries[0].loops[0].count; ++j)
-        list->entries[0].loops[0].points[j].x *= 0.5;
-    int32_t index[2] = {0, 0}, direction[2];
-    EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), 2);
-    EXPECT_EQ(index[0] * 10 + index[1], 10);
-    freeSurfList(list);
+    // The patch of area 100 measured above, trimmed to half its parameter square (50) or with only its
+    // first loop point moved to the middle (75), is measured anew: beside patches of 95 and 50, the 95
+    // is the bigger and the trimmed patch (first of the 50s when equal) the second.
+    for (const bool firstOnly : {false, true}) {
+        SurfList* list = newSurfList(4);
+        addPatch(list, {20, 0, 1}, {10, 0, 0}, {0, 10, 0});
+        addPatch(list, {100, 0, 1}, {10, 0, 0}, {0, 9.5, 0});
+        addPatch(list, {140, 0, 1}, {10, 0, 0}, {0, 5, 0});
+        ASSERT_GE(list->entries[0].loopCount, 1);
+        Vec2* loop = list->entries[0].loops[0].points;
+        if (firstOnly)
+            loop[0] = {0.5, 0.5};
+        else
+            for (int32_t j = 0; j < list->entries[0].loops[0].count; ++j) loop[j].x *= 0.5;
+        int32_t index[2] = {0, 0}, direction[2];
+        EXPECT_EQ(chooseBladeSurfaces(list, channel->hub, index, direction), 2);
+        EXPECT_EQ(index[0] * 10 + index[1], 10) << firstOnly;
+        freeSurfList(list);
+    }
     freeHubShroud(channel);
 }
 

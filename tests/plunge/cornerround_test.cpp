@@ -188,6 +188,13 @@ TEST(CornerRound, RefinementCoversTheRangeOnBothSides) {
         plistFree(p);
     }
     int32_t before = 0, after = 0;
+    // A segment after the corner shorter than the step must not hide the long one behind it.
+    Plist* s = plistCreate(40, 0);
+    const Vec3 legs[4] = {{-1, 0, 0}, {0, 0, 0}, {0, 0.1, 0}, {0, 1.1, 0}};
+    for (int i = 0; i < 4; ++i) plistAppend(s, i, &legs[i], 0, nullptr, 0);
+    EXPECT_EQ(refineAroundCorner(s, 1, 2, 0.3, &before, &after), 4);
+    EXPECT_EQ(after, 3);  // the 1.0 leg cut in ceil(1.0 / 0.3) parts
+    plistFree(s);
     EXPECT_EQ(refineAroundCorner(nullptr, 1, 1, 1, &before, &after), -1);
     Plist* p = bentPath(70, 2, 2, 1.0);
     ASSERT_NE(p, nullptr);

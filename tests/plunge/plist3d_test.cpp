@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "geometry/profile.h"
+#include "memshort.h"
 
 // The segment of a parameter is the first i >= 1 whose parameter exceeds it less 1e-5 (the last one
 // when none does), for any list: repeated and slightly falling parameters, and a not-a-number that
@@ -196,6 +197,14 @@ TEST(Plist3D, BuildingAndCopying) {
     EXPECT_EQ(trimPlist3DStart(nullptr, 0), -1);
     EXPECT_EQ(trimPlist3DAtFold(nullptr, 1), 0);
     EXPECT_EQ(appendPlist3DNode(nullptr, nullptr), -1);
+    // A full list that cannot grow: -1, the points kept.
+    Plist3D* full = plist3DFromPoints(p, 1);
+    ASSERT_NE(full, nullptr);
+    allocfail::arm(1);
+    EXPECT_EQ(insertPlist3D(full, 5.0, &q), -1);
+    allocfail::disarm();
+    EXPECT_EQ(full->count, 1);
+    freePlist3D(full);
     freePlist3D(nullptr);
     freePlist3DChain(nullptr);
 }

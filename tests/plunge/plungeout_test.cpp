@@ -560,6 +560,16 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
             EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
         }
     }
+    // A first end moved out of reach of the neighbour row turns no way: every record takes the last's.
+    CutRecordList* row = rows->lists[1];
+    Vec3& b0 = row->records[0].bottom;
+    const Vec3 b1 = row->records[1].bottom;
+    b0 = {b0.x + 20 * (b0.x - b1.x), b0.y + 20 * (b0.y - b1.y), b0.z + 20 * (b0.z - b1.z)};
+    ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
+    EXPECT_EQ(row->records[0].mark, 1);
+    for (int32_t i = 0; i < row->count; ++i)
+        EXPECT_NEAR(vecDot3D(&row->records[i].vector2, &row->records[row->count - 1].vector2), 1.0, 1e-12)
+            << i;
 }
 
 // A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any

@@ -260,6 +260,13 @@ TEST(Profile2D, EditingKeepsParametersConsistent) {
         EXPECT_NEAR(b.p->points[0].y, end, 1e-9);
         EXPECT_NEAR(b.p->points[b.p->count - 1].x, end, 1e-9);
     }
+    // On the slanted y = x + 1 the ends are the feet of (0, 0) and (10, 5): (-0.5, 0.5) and (7, 8).
+    ProfileGuard hub(profileOf({{0, 0}, {10, 5}}));
+    ProfileGuard slant(profileOf({{0, 1}, {20, 21}}));
+    ASSERT_EQ(fitProfile2DToSpan(hub.p, slant.p), 1);
+    EXPECT_NEAR(slant.p->points[0].x, -0.5, 1e-9);
+    EXPECT_NEAR(slant.p->points[slant.p->count - 1].x, 7.0, 1e-9);
+    EXPECT_NEAR(slant.p->points[slant.p->count - 1].y, 8.0, 1e-9);
     ProfileGuard c(profileOf({{0, 10}, {0, 0}, {10, 0}}));
     ASSERT_EQ(trimProfile2DStart(c.p, 4.0), 1);
     EXPECT_DOUBLE_EQ(c.p->param[0], 0.0);
