@@ -37,7 +37,7 @@ Plist* fitList(int n, double step, const std::vector<double>& b, double c) {
 TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
     rngResetState();
     for (int trial = 0; trial < 27; ++trial) {
-        const int n = trial < 22 ? 5 + rngBelow(30) : trial < 24 ? 2 : (trial == 24 ? 1 : 3);
+        const int n = trial < 22 ? 5 + rngBelow(30) : trial < 24 || trial == 25 ? 2 : (trial == 24 ? 1 : 3);
         const double step = trial == 25 ? 0.0 : (trial % 2 ? -0.7 : 0.7), c = 2.0 * rngUniform() - 1.0;
         std::vector<double> b(n), lo(n), hi(n);
         for (int i = 0; i < n; ++i) {
@@ -52,6 +52,8 @@ TEST(AvoidFit, BandFitStaysInsideEveryInterval) {
         ASSERT_NE(t, nullptr);
         for (int i = 0; i < n; ++i)
             t->entries[i].b = b[i], t->entries[i].bMin = lo[i], t->entries[i].bMax = hi[i];
+        // Equal but not zero, unlike the unused entries past the count.
+        if (trial == 25) t->entries[0].parameter = t->entries[1].parameter = 0.7;
         EXPECT_TRUE(trial < 25 || avoidFitBandC(t, l) == -1) << trial;  // nor a C band
         EXPECT_EQ(avoidFitBandB(t, l), trial < 24 ? 1 : -1) << trial;
         for (int i = 0; i < n; ++i) {

@@ -277,11 +277,19 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     EXPECT_EQ(out.count, 0);
     EXPECT_EQ(axisIntervalsTriangle(1, &f, m, kPi, &out), 1);  // the real one crosses the swing
     EXPECT_GT(out.count, 0);
-    s[0] = -kPi, e[0] = -1, s[1] = 1, e[1] = kPi;  // the descent reaches the root, a leaf, and answers 1
-    AngleIntervals list{2, 8, s, e};
-    EXPECT_EQ(axisIntervalsBoxTree(&f, m, m->root, &list) * 10 + axisIntervalsBoxTree(&f, m, nullptr, &list),
-              11);
-    EXPECT_GT(list.count, 0);
+    // A swing plane tilted about x, within reach of the box only about its (ymax, zmin) edge.
+    const AxisFrame tilted{{0, 0, 1.625}, {1, 0, 0}, {0, 0.6, -0.8}, {0, -0.8, -0.6}};
+    for (const AxisFrame* g : {&f, &tilted}) {  // the descent keeps what the real triangle blocks
+        double ts[8], te[8];
+        AngleIntervals own{0, 8, ts, te};
+        ASSERT_EQ(axisIntervalsTriangle(1, g, m, 1.0, &own) * 10 + own.count, 11);
+        s[0] = -kPi, e[0] = -1, s[1] = 1, e[1] = kPi;  // the descent reaches the root, a leaf, and answers 1
+        AngleIntervals list{2, 8, s, e};
+        EXPECT_EQ(
+            axisIntervalsBoxTree(g, m, m->root, &list) * 10 + axisIntervalsBoxTree(g, m, nullptr, &list), 11);
+        ASSERT_EQ(list.count, 3);
+        EXPECT_TRUE(s[1] == ts[0] && e[1] == te[0]);
+    }
     const AxisFrame far{{0, -100, 0}, f.A, f.U, f.W};  // 100 beside the swing plane: the root is cut off
     AngleIntervals none{0, 8, s, e};
     EXPECT_EQ(axisIntervalsBoxTree(&far, m, m->root, &none) * 10 + none.count, 10);

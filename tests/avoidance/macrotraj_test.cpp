@@ -193,11 +193,14 @@ TEST(MacroTraj, RampCases) {
     ASSERT_EQ(m->count, 5);  // 4 long: twice there and back, turning at either end of the run
     for (int32_t i = 1; i < m->count; ++i) EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
     macroPathFree(m);
-    m = macroGenType13(g, 45 * kDeg, 4);  // an open guide, without axes: the ramp of type 8 from its start
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->macroType, 8);
-    expectRamp(m, g, 45 * kDeg, 4);
-    macroPathFree(m);
+    for (const int32_t n : {3, 2}) {  // an open guide, without axes: the ramp of type 8 from its start
+        g->count = n;                 // two points are a guide too
+        m = macroGenType13(g, 45 * kDeg, 4);
+        ASSERT_NE(m, nullptr) << n;
+        EXPECT_EQ(m->macroType, 8);
+        expectRamp(m, g, 45 * kDeg, 4);
+        macroPathFree(m);
+    }
     plistFree(g);
     g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted towards +x
     ASSERT_NE(g, nullptr);
