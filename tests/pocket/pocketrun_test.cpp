@@ -684,6 +684,25 @@ TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
     EXPECT_EQ(planes, std::set<double>{4});
 }
 
+// The rest of a tool of 50 in a box, level by level and pocket by pocket: only the four corners it
+// cannot reach are cut, and the run ends well.
+TEST(PocketRun, ReferenceRestByPocketsCutsTheCorners) {
+    Job job;
+    writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60), "v depth(4)"}}));
+    std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
+    for (const char* line : {"toolDiameter := 4", "plungeType := straight", "referenceDiameter := 50",
+                             "evaluateRif := true", "stepStrategy := pocket"})
+        text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+    EXPECT_EQ(job.run(text), 0);
+    std::set<int> corners;
+    for (const Out& o : job.channel(31)) {
+        if (o.type != 3111 && o.type != 3121) continue;
+        EXPECT_TRUE(std::fmin(o.x, 100 - o.x) < 25 && std::fmin(o.y, 60 - o.y) < 25) << o.x << " " << o.y;
+        corners.insert(2 * (o.x > 50) + (o.y > 30));
+    }
+    EXPECT_EQ(corners.size(), 4u);
+}
+
 // A neck the tool cannot pass parts the plane into two regions: with no start point given, both are cut.
 TEST(PocketRun, BothSidesOfANeckAreCut) {
     Job job;
