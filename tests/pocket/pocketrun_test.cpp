@@ -697,8 +697,7 @@ TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
     EXPECT_EQ(planes, std::set<double>{4});
 }
 
-// The rest of a tool of 50 in a box, level by level and pocket by pocket: only the four corners it
-// cannot reach are cut, and the run ends well.
+// The rest of a tool of 50 in a box, level by level and pocket-wise: its four corners, and nothing else.
 TEST(PocketRun, ReferenceRestByPocketsCutsTheCorners) {
     Job job;
     writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60), "v depth(4)"}}));
