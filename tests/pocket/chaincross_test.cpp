@@ -95,6 +95,12 @@ TEST(ChainCross, TwoContoursTable) {
         EXPECT_EQ(rec[0].x, x0);
         EXPECT_EQ(intersectContours(box(x0, 0, 10, 10).data(), 4, open.data(), 2, rec, 16), 1) << x0;
     }
+    // A chain down through a line at its fourth joint, then back onto the line further on: one
+    // crossing, the later overlap notwithstanding.
+    const std::vector<ContourElement> zig =
+        polygon({{2, 9}, {2, 7}, {2, 5}, {2, 3}, {2, 0}, {4, -3}, {6, 0}, {9, 0}});
+    ASSERT_EQ(intersectContours(zig.data(), 7, std::vector{lineElem(0, 0, 20, 0)}.data(), 1, rec, 16), 1);
+    EXPECT_EQ(rec[0].x, 2);
     // A full table is refused.
     EXPECT_EQ(intersectContours(box(0, 0, 10, 10).data(), 4, box(4, -5, 6, 20).data(), 4, rec, 3), -1);
     // At the joint of a circle's two arcs: a box edge tangent there only touches, one across it crosses

@@ -422,3 +422,16 @@ TEST(Passes, ZigZagGoesRoundTheIslandRings) {
     }
     EXPECT_EQ(rounds, 1);
 }
+
+// An open pocket's rings of its own wall (tag 0): where a pass reaches them, round the ring, then the wall.
+TEST(Passes, ZigZagGoesRoundTheWallRings) {
+    Tree tree;
+    ASSERT_EQ(clistCreate("GKT") + clistCreate("INSEL"), 2);
+    insert("MAIN", polygon(box(0, 0, 100, 40)));
+    insert("GKT", polygon(box(2, 2, 98, 38)), 0);
+    insert("INSEL", polygon(box(0, 0, 100, 40)), 0);
+    ASSERT_EQ(pocketBuildMainTransitions(2, 3), 1);
+    const auto n = allNodes();
+    ASSERT_GE(n.size(), 3u);
+    EXPECT_EQ(std::pair(offsettest::perimeter(n[1]), offsettest::perimeter(n[2])), std::pair(264.0, 282.0));
+}

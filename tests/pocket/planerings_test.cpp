@@ -106,7 +106,7 @@ TEST(PlaneRings, PocketWithoutIslandsStepsInward) {
         const bool stock = &c == &cases[2];
         pocketKernel().stockOutin = stock;
         std::vector<ContourElement> outer = box(0, 0, c.w, c.h);
-        outer[0].sourceTag = stock ? -1 : 0;
+        for (ContourElement& e : outer) e.sourceTag = stock ? -1 : 0;  // all sides open
         put("MAIN", outer, true, true, 0);
         pocketAllowanceSet(0, c.allowance);
         const bool outsideIn = &c == &cases[1];

@@ -57,6 +57,12 @@ inline std::string kvxText(const std::vector<KvxContour>& contours, const std::s
     return t;
 }
 
+// Reversed: an island's way round.
+inline std::vector<Vec2> reversed(std::vector<Vec2> p) {
+    std::reverse(p.begin(), p.end());
+    return p;
+}
+
 inline std::vector<Vec2> boxPoints(double x0, double y0, double x1, double y1) {
     return {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
 }
@@ -197,20 +203,27 @@ TEST(PocketRun, FailuresReachTheStatusWord) {
     // Two squares that neither touch nor stand clear of each other cannot be nested.
     const std::string undecided =
         kvxText({{boxPoints(0, 0, 10, 10), "v depth(8)"}, {boxPoints(1, 1, 9, 9), "v depth(8)"}});
+    // All contours at once, below the pocket's floor a plane of an island alone: nothing to cut there.
+    const std::string deepIsland = kvxText(
+        {{boxPoints(0, 0, 100, 60), "v depth(4)"}, {reversed(boxPoints(30, 20, 70, 40)), "v depth(12)"}});
     const struct {
-        std::string contours, stock;
+        std::string contours, extra;
         int32_t status;
-        std::string message;
-    } cases[] = {{open, "", 1, "1102"}, {undecided, "", 1, "1115"}, {undecided, "stock := true", 0, "1507"}};
+        std::string message;  // the only one
+    } cases[] = {{open, "", 1, "1102"},
+                 {undecided, "", 1, "1115"},
+                 {undecided, "stock := true", 0, "1507"},
+                 {deepIsland, "oriAutomatic := single", 1, "207"}};
     for (const auto& c : cases) {
         kvCCP.hostSignal = 0, writeText("bad.kvx", c.contours);
         std::string text = job.with("geoSource", "geoSource := \"bad.kvx\"");
-        if (!c.stock.empty()) text += c.stock + "\n";
+        if (!c.extra.empty()) text += c.extra + "\n";
         EXPECT_EQ(job.run(text), c.status) << c.message;
         EXPECT_EQ(kvCCP.hostSignal, 0);
-        bool seen = false;
-        for (const Out& o : job.channel(0)) seen |= o.type == 101 && o.value.rfind(c.message, 0) == 0;
-        EXPECT_TRUE(seen) << c.message;
+        std::vector<std::string> said;
+        for (const Out& o : job.channel(0))
+            if (o.type == 101) said.push_back(o.value.substr(0, o.value.find(',')));
+        EXPECT_EQ(said, std::vector<std::string>{c.message});
         expectNoLeaks();
     }
     job.run(job.with("toolDiameter", ""));
@@ -684,6 +697,24 @@ TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
     EXPECT_EQ(planes, std::set<double>{4});
 }
 
+// The rest of a tool of 50 in a box, level by level and pocket-wise: its four corners, and nothing else.
+TEST(PocketRun, ReferenceRestByPocketsCutsTheCorners) {
+    Job job;
+    writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60), "v depth(4)"}}));
+    std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
+    for (const char* line : {"toolDiameter := 4", "plungeType := straight", "referenceDiameter := 50",
+                             "evaluateRif := true", "stepStrategy := pocket"})
+        text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+    EXPECT_EQ(job.run(text), 0);
+    std::set<int> corners;
+    for (const Out& o : job.channel(31)) {
+        if (o.type != 3111 && o.type != 3121) continue;
+        EXPECT_TRUE(std::fmin(o.x, 100 - o.x) < 25 && std::fmin(o.y, 60 - o.y) < 25) << o.x << " " << o.y;
+        corners.insert(2 * (o.x > 50) + (o.y > 30));
+    }
+    EXPECT_EQ(corners.size(), 4u);
+}
+
 // A neck the tool cannot pass parts the plane into two regions: with no start point given, both are cut.
 TEST(PocketRun, BothSidesOfANeckAreCut) {
     Job job;
@@ -899,16 +930,6 @@ TEST(PocketRun, HostCancelStopsBetweenPlanes) {
     EXPECT_TRUE(job.out == full);
     expectNoLeaks();
 }
-
-namespace {
-
-// Reversed: an island's way round.
-std::vector<Vec2> reversed(std::vector<Vec2> p) {
-    std::reverse(p.begin(), p.end());
-    return p;
-}
-
-}  // namespace
 
 // Input that is no pocket to cut, each after a whole job of the example so that nothing of that one
 // carries over: the numbered message (the pocket error's where one fits), status 1 and no path record
