@@ -174,10 +174,6 @@ int stationTop(const RowStart& start, const Plist* row, double s, Vec3* bottom, 
     return topFind(start, *bottom, v, top);
 }
 
-int stationCrossing(const RowStart& start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
-    return stationTop(start, row, s, bottom, top) == 1 ? 1 : -1;
-}
-
 CutRecordList* cutsOf(const RowStart& start, Plist* row, double stationStep, int uniform) {
     if (!row || !row->vectors || row->count < 2 || !(stationStep > 0)) return nullptr;
     if (dist3D(&row->points[0], &row->points[1]) < 1e-5) return nullptr;
@@ -381,7 +377,7 @@ int walkRowBetween(CutListSet* set, const PlistArray* sides, const RowStart& sta
 
 int rowStationCrossing(const Profile2D* start, const Plist* row, double s, Vec3* bottom, Vec3* top) {
     const RowStart st(start);
-    return stationCrossing(st, row, s, bottom, top);
+    return stationTop(st, row, s, bottom, top) == 1 ? 1 : -1;
 }
 
 CutRecordList* rowCuts(const Profile2D* start, Plist* row, double stationStep, int uniform) {
