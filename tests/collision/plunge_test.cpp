@@ -384,8 +384,8 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
 // where the march missed them: each right-angle turn (3.5 and 5.7 along, the first placed does not end
-// the pass) gets its point, the straight vertex at 2.3 none; without the pass a turn is found only by
-// halving toward it.
+// the pass) gets its point, the straight vertices at 1.3 and 6.5 none; without the pass a turn is found only
+// by halving toward it.
 TEST(Plunge, VertexPassPlacesCornersOnly) {
     set_prof_mode(0);
     projResetState();
@@ -393,11 +393,12 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
     // Off the origin: the corner test takes differences of the points, not the points; the turns at either
     // end of a step of 5e-6 (under 1e-5) are no corners.
     const double up = 5e-6, corners[2] = {3.5 + up, 5.7};
-    Vec2 pts[6] = {{1, 1}, {2.3, 1}, {2.3, 1 + up}, {4.5, 1 + up}, {4.5, 3.2}, {6.5, 3.2}};
+    Vec2 pts[7] = {{1, 1}, {2.3, 1}, {2.3, 1 + up}, {4.5, 1 + up}, {4.5, 3.2}, {5.3, 3.2}, {6.5, 3.2}};
+    for (Vec2& p : pts) p = {0.8 * p.x - 0.6 * p.y, 0.6 * p.x + 0.8 * p.y};  // turned: no leg along an axis
     for (const int mode : {1, 0}) {
         PlungeRun s(1.0, 0.008);
         profileFreeList(s.prof);
-        s.prof = profileCreate(pts, 6, 0);
+        s.prof = profileCreate(pts, 7, 0);
         ASSERT_NE(s.prof, nullptr);
         s.mesh.m.plungeProfile = s.prof;
         set_prof_mode(mode);
@@ -407,7 +408,8 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
         for (int32_t i = 0; i < s.path->count; ++i) {
             for (int k = 0; k < 2; ++k)
                 nearCorner[k] = std::min(nearCorner[k], std::fabs(s.path->parameters[i] - corners[k]));
-            nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - 1.3));
+            for (const double straight : {1.3, 6.5})
+                nearStraight = std::min(nearStraight, std::fabs(s.path->parameters[i] - straight));
             EXPECT_NEAR(s.path->points[i].z, 1.0, 1e-12);  // the ball rests on the plate
         }
         for (const double d : nearCorner) EXPECT_EQ(d < 1e-12, mode == 1) << d;
