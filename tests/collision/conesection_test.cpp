@@ -114,3 +114,12 @@ TEST(ConeSection, MissingArgumentsAreNoHit) {
     }
     EXPECT_EQ(coneSectionHitAll(&t.m, &kOrigin, &kDown, 50, 0, nullptr, kConeDiscLower, 3, 3, 2, 10), 1);
 }
+
+// Without end discs only the flank meets what lies above it, out to 1e-5 inside its widest radius 3.
+TEST(ConeSection, FlankAloneReachesToItsRim) {
+    for (const auto& [rho, want] : {std::pair{2.5, 1}, {2.99995, 1}, {2.999995, 0}}) {
+        // Upright in the plane x = rho: every edge's line lies rho from the axis in plan.
+        testmesh::Model t({{{{rho, 0, 10}, {rho, 0, 12}, {rho, 1e-7, 11}}}}, kBallMill, 1.0);
+        EXPECT_EQ(coneSectionHitAll(&t.m, &kOrigin, &kDown, 50, 0, nullptr, 0, 1, 3, 0, 5), want) << rho;
+    }
+}
