@@ -119,6 +119,15 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     p = {0, 0, -50};
     EXPECT_EQ(projB_place(&p, 10, t.m.tool, nullptr, 0, &c, &cls), 2);
     EXPECT_EQ(cls, 1);
+    LiftBoxTable* one = liftBoxTableCreate(1);  // filled by the one box: the walk stops at its end
+    ASSERT_NE(one, nullptr);
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), one, -10, 10, 0);
+    setLiftBoxes(t.lo.data(), t.hi.data());
+    Vec3 b{0, 0, -50};
+    EXPECT_TRUE(projB_place(&b, 10, t.m.tool, nullptr, 0, &c, &cls) == 2 && b.z == p.z && one->count == 1);
+    setLiftBoxes(nullptr, nullptr);
+    liftBoxTableFree(one);
+    projB_set_params(t.tris, t.lo.data(), t.hi.data(), nullptr, -10, 10, 0);
     const int32_t listed[3] = {-1, 1, 0};  // indices off the mesh are passed over
     Vec3 q{0, 0, -50};
     EXPECT_TRUE(projB_place(&q, 10, t.m.tool, listed, 3, &c, &cls) == 2 && q.z == p.z);
