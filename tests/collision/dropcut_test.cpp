@@ -127,6 +127,18 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     EXPECT_TRUE(projB_place(&b, 10, t.m.tool, nullptr, 0, &c, &cls) == 2 && b.z == p.z && one->count == 1);
     setLiftBoxes(nullptr, nullptr);
     liftBoxTableFree(one);
+    // A part's mesh keeps the engine's range of charged heights, after a reset -10000 to 10000.
+    projResetState();
+    for (const auto& [z, want] : {std::pair{-10002.5, 1}, {-10001.5, 2}, {9997.5, 2}, {9998.5, 1}}) {
+        testmesh::Model plate({testmesh::slopeTri(z, 0)}, kBallMill, 2.0);
+        CheckModelPart part{
+            kMeshTriangles, nullptr, 0, plate.tris, plate.m.boxMax, plate.m.boxMin, {}, {}, {}, 0, {}};
+        projB_save_state(&part);
+        Vec3 q{0, 0, z - 50};
+        EXPECT_EQ(projB_place(&q, z + 10, plate.m.tool, nullptr, 0, &c, &cls), want) << z;
+        EXPECT_NEAR(q.z, z + 2, 1e-9);
+        projB_restore_state();
+    }
     projB_set_params(t.tris, t.lo.data(), t.hi.data(), nullptr, -10, 10, 0);
     const int32_t listed[3] = {-1, 1, 0};  // indices off the mesh are passed over
     Vec3 q{0, 0, -50};
