@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -50,6 +52,8 @@ int isoDirection(const char* path, const char* bnd, int32_t dir, double spacing,
     std::remove(bnd);
     if (surfIsolines(path, dir, spacing, 0.0, 0.01, bnd) < 0) return -1;
     IsoCurve* list = readIsoCurveGroups(bnd, 0, 0);
+    if (!list && isoFileCountBnd(bnd) > 0)
+        return -1;  // the reader failed (no memory): not a file without lines
     int result = 1;
     for (const IsoCurve* c = list; c && result > 0; c = c->next)
         if (!addPolyline(curves, c->points, c->count)) result = -1;
@@ -130,7 +134,10 @@ int32_t curveRefineOnSurface(double tol, const TrimSurface* surface, Plist* curv
     for (bool again = true, full = false; again && !full;) {
         again = false;
         Plist* next = plistCreate(curve->count, 1);
-        if (!next) return inserted;
+        if (!next || !next->vectors) {  // a list may come without its vectors when memory is short
+            plistFree(next);
+            return inserted;
+        }
         int32_t room = kPlistMaxPoints - curve->count;
         for (int32_t i = 0; i < curve->count; i++) {
             if (plistAppend(next, curve->parameters[i], &curve->points[i], curve->flags[i],
@@ -178,34 +185,40 @@ int surfIsoCurves(const char* path, PlistArray* curves, double spacing) {
 PlistArray* meshFromSurfaceFile(const char* path, double tol) {
     SurfList* surfaces = newSurfList(10);
     if (!surfaces) return nullptr;
-    if (readSurfObjects(path, surfaces) < 0) {
-        freeSurfList(surfaces);
-        return nullptr;
-    }
-    PlistArray* curves = plistArrayCreate(1000);
-    bool ok = curves != nullptr;
-    for (int32_t k = 0; ok && k < surfaces->count; k++) {
-        const TrimSurface* s = &surfaces->entries[k];
-        for (int32_t j = 0; ok && j < s->loopCount; j++) {
-            const TrimLoop& loop = s->loops[j];
-            Plist* curve = plistCreate(curveCapacity(loop.count), 1);
-            ok = curve != nullptr;
-            double length = 0.0;
-            for (int32_t i = 0; ok && i < loop.count && curve->count < curve->capacity; i++) {
-                Vec3 p;
-                if (!framePoint(s, loop.points[i].x, loop.points[i].y, &p)) continue;
-                if (curve->count > 0) length += dist3D(&curve->points[curve->count - 1], &p);
-                const Vec3 uv{loop.points[i].x, loop.points[i].y, 0.0};
-                ok = plistAppend(curve, length, &p, 0, &uv, 0) >= 0;
+    PlistArray* curves = nullptr;
+    bool ok = false;
+    // The surface reader and the refinement throw when memory is short: the answer is then null too.
+    try {
+        if (readSurfObjects(path, surfaces) >= 0) {
+            curves = plistArrayCreate(1000);
+            ok = curves != nullptr;
+            for (int32_t k = 0; ok && k < surfaces->count; k++) {
+                const TrimSurface* s = &surfaces->entries[k];
+                for (int32_t j = 0; ok && j < s->loopCount; j++) {
+                    const TrimLoop& loop = s->loops[j];
+                    const std::unique_ptr<Plist, void (*)(Plist*)> curve(
+                        plistCreate(curveCapacity(loop.count), 1), plistFree);
+                    ok = curve != nullptr;
+                    double length = 0.0;
+                    for (int32_t i = 0; ok && i < loop.count && curve->count < curve->capacity; i++) {
+                        Vec3 p;
+                        if (!framePoint(s, loop.points[i].x, loop.points[i].y, &p)) continue;
+                        if (curve->count > 0) length += dist3D(&curve->points[curve->count - 1], &p);
+                        const Vec3 uv{loop.points[i].x, loop.points[i].y, 0.0};
+                        ok = plistAppend(curve.get(), length, &p, 0, &uv, 0) >= 0;
+                    }
+                    if (ok) curveRefineOnSurface(tol, s, curve.get());
+                    if (ok) ok = plistArrayAdd(curves, curve.get()) > 0;
+                }
             }
-            if (ok) curveRefineOnSurface(tol, s, curve);
-            if (ok) ok = plistArrayAdd(curves, curve) > 0;
-            plistFree(curve);
+            const int32_t surfaceCount = surfaces->count;
+            freeSurfList(std::exchange(surfaces, nullptr));
+            if (ok && surfaceCount < 2) ok = surfIsoCurves(path, curves, kSurfIsoSpacing) > 0;
         }
+    } catch (const std::bad_alloc&) {
+        ok = false;
     }
-    const int32_t surfaceCount = surfaces->count;
     freeSurfList(surfaces);
-    if (ok && surfaceCount < 2) ok = surfIsoCurves(path, curves, kSurfIsoSpacing) > 0;
     if (!ok) {
         plistArrayFree(curves);
         return nullptr;

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "KVWOG5/geocalc.h"
@@ -145,8 +147,8 @@ int patchLines(const TrimSurface* patch, int32_t dir, int reversed, double spaci
     Seg2D* params = nullptr;
     const int n = isoParamsTwoSided(patch, dir, spacing, &params);
     if (n < 0) return n;
+    const std::unique_ptr<Seg2D, void (*)(void*)> owned(params, std::free);  // freed when memory runs out too
     const int rc = isoPatchLines(patch, params, n, dir, reversed, chordTol, set->lines);
-    std::free(params);
     return rc < 0 ? rc : 1;
 }
 
@@ -404,6 +406,8 @@ int isoPatchLines(const TrimSurface* patch, const Seg2D* params, int32_t count, 
         wogError(-1, "SURF_ISO", __LINE__);
         return -1;
     }
+    const std::unique_ptr<Rec64List, int (*)(Rec64List*)> owned(line,
+                                                                rec64ListFree);  // also when a sample throws
     int result = 0;
     bool aborted = false, haveOrientation = false, flip = false;
     std::vector<Sample> samples;
@@ -446,8 +450,38 @@ int isoPatchLines(const TrimSurface* patch, const Seg2D* params, int32_t count, 
             if (result >= 0) result = appendLine(out, line) < 0 ? -1 : result + 1;
         }
     }
-    rec64ListFree(line);
     if (result >= 0 && aborted) return kIsoAbort;
+    return result;
+}
+
+// The lines of every run of joined surfaces of the file read into list: 1, or a negative code.
+static int isoLinesOfList(const char* path, SurfList* list, int32_t dir, double spacing, double gapTol,
+                          double chordTol, const char* outPath) {
+    if (readSurfObjects(path, list) != 1) return -1;
+    int result = 1;
+    std::vector<int32_t> codes;
+    normSurfListKnots(list);
+    const int32_t n = list->count;
+    codes.assign(static_cast<size_t>(n > 0 ? n : 1), 0);
+    for (int32_t i = 0; i + 1 < n; ++i) {
+        codes[static_cast<size_t>(i)] = surfJoinCode(&list->entries[i], &list->entries[i + 1], gapTol);
+        if (codes[static_cast<size_t>(i)] < 0) {
+            result = -1;
+            break;
+        }
+    }
+    for (int32_t i = 0; result >= 0 && i < n;) {
+        int32_t last = i;
+        while (last + 1 < n && codes[static_cast<size_t>(last)] != 0) ++last;
+        const int side1 = codes[static_cast<size_t>(i)] / 10;
+        const bool across = (dir == kIsoAlongU && (side1 == 2 || side1 == 4)) ||
+                            (dir == kIsoAlongV && (side1 == 1 || side1 == 3));
+        const int rc =
+            across ? isoLinesAcrossRun(list, codes.data(), i, last, dir, spacing, gapTol, chordTol, outPath)
+                   : isoLinesPerPatch(list, codes.data(), i, last, dir, spacing, chordTol, outPath);
+        if (rc < 0) result = rc;
+        i = last + 1;
+    }
     return result;
 }
 
@@ -456,38 +490,19 @@ int surfIsolines(const char* path, int32_t dir, double spacing, double gapTol, d
     const std::clock_t started = std::clock();
     int result = 1;
     SurfList* list = nullptr;
-    std::vector<int32_t> codes;
     if (path == nullptr || outPath == nullptr || (dir != kIsoAlongU && dir != kIsoAlongV) ||
         !(spacing > 0.0) || !std::isfinite(spacing)) {
         result = -1;
     } else if ((list = newSurfList(10)) == nullptr) {
         wogError(-1, "SURF_ISO", __LINE__);
         result = -1;
-    } else if (readSurfObjects(path, list) != 1) {
-        result = -1;
     } else {
-        normSurfListKnots(list);
-        const int32_t n = list->count;
-        codes.assign(static_cast<size_t>(n > 0 ? n : 1), 0);
-        for (int32_t i = 0; i + 1 < n; ++i) {
-            codes[static_cast<size_t>(i)] = surfJoinCode(&list->entries[i], &list->entries[i + 1], gapTol);
-            if (codes[static_cast<size_t>(i)] < 0) {
-                result = -1;
-                break;
-            }
-        }
-        for (int32_t i = 0; result >= 0 && i < n;) {
-            int32_t last = i;
-            while (last + 1 < n && codes[static_cast<size_t>(last)] != 0) ++last;
-            const int side1 = codes[static_cast<size_t>(i)] / 10;
-            const bool across = (dir == kIsoAlongU && (side1 == 2 || side1 == 4)) ||
-                                (dir == kIsoAlongV && (side1 == 1 || side1 == 3));
-            const int rc =
-                across
-                    ? isoLinesAcrossRun(list, codes.data(), i, last, dir, spacing, gapTol, chordTol, outPath)
-                    : isoLinesPerPatch(list, codes.data(), i, last, dir, spacing, chordTol, outPath);
-            if (rc < 0) result = rc;
-            i = last + 1;
+        // Memory short in the reader or the lines' work lists fails the file like any other error.
+        try {
+            result = isoLinesOfList(path, list, dir, spacing, gapTol, chordTol, outPath);
+        } catch (const std::bad_alloc&) {
+            wogError(-1, "SURF_ISO", __LINE__);
+            result = -1;
         }
     }
     freeSurfList(list);
