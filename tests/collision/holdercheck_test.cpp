@@ -162,6 +162,9 @@ TEST(HolderCheck, NothingToCheckPassesTheList) {
                               k != 3 ? &up : nullptr),
                   0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, &noDesc), 0);
+    l->points[0].x = 300;  // checked, and clear of the post
+    EXPECT_EQ(holderMeshCollision(l, &wall.m, &on), 0);
+    l->points[0] = p;
     EXPECT_EQ(holderMeshCollision(l, nullptr, &on), 0);
     EXPECT_EQ(holderMeshCollision(nullptr, &wall.m, &on), 0);
     EXPECT_EQ(holderMeshCollision(l, &wall.m, nullptr), 0);

@@ -105,6 +105,12 @@ TEST(Plunge, MarchSteps) {
             EXPECT_NEAR(s.path->points[i].z, 6.0, 1e-12) << i;
         }
     }
+    {
+        PlungeRun s(3.25, 0.25, 5.0);  // a whole step that ends at the end is taken
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        EXPECT_EQ(std::vector<double>(s.path->parameters, s.path->parameters + s.path->count),
+                  (std::vector<double>{0, 0.25, 1.25, 2.25, 3.25}));
+    }
     PlungeRun bad(5.0, 0.0);
     EXPECT_EQ(plunge_along_profile(&bad.mesh.m, bad.path), -1);
 }

@@ -55,6 +55,7 @@ TEST(Tprof, RevolveStepsAndChords) {
     // sized for exactly those triangles.
     PartProfile* full = chain({{10, 0, 10, 10}, {10, 10, 10, 20}, {10, 20, 10, 30}});
     ASSERT_TRUE(full && full->count == full->capacity);
+    EXPECT_NEAR(tprof_max_angle(full), M_PI / 4, 1e-15);  // the end (10, 10)
     FTriList* mesh = coll_model_from_tprof(full, 0.05);
     EXPECT_TRUE(mesh && mesh->count == 3 * 2 * 32 && mesh->capacity == mesh->count);
     ftriListFree(mesh);
