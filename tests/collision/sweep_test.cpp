@@ -55,6 +55,11 @@ TEST(Sweep, SlopeClosedForms) {
         const KernelBlock b = blockOf(c.type, c.R, c.r, t, {0, 0, 100});
         EXPECT_NEAR(sweepPlaneTravel(c.type, &b), 100 - c.expect(th), 1e-9) << c.type << " " << c.deg;
     }
+    // A tube of radius -1 on a tilted plane: its support lies 1 / cos along the axis the other way.
+    const double k = std::tan(M_PI / 6);
+    const Vec3 t[3] = {{-40, -40, -40 * k}, {40, -40, 40 * k}, {0, 40, 0}};
+    const KernelBlock b = blockOf(3, -1, -1, t, {0, 0, 100});
+    EXPECT_NEAR(sweepPlaneTravel(3, &b), 100 + 1 / std::cos(M_PI / 6), 1e-9);
 }
 
 // No plane travel where the motion runs along the plane (cosine below 1e-3), the triangle has no plane
