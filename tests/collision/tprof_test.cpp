@@ -212,6 +212,12 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
     EXPECT_TRUE(tprof_offset(nullptr, 1) == 0 && tprof_offset(empty, 1) == 0);
     tprof_shift(nullptr, 1);
     EXPECT_TRUE(tprof_max_angle(nullptr) == 0.0 && !tprof_from_tool(nullptr, kTprofShank));
+    for (const auto& [r, want] :
+         {std::pair{1e-5, M_PI / 2}, {0.99e-5, 0.0}}) {  // an end 1e-5 off the tip counts
+        PartProfile* p = chain({{5, 5, r, 0}});
+        EXPECT_EQ(tprof_max_angle(p), want) << r;
+        tprof_free(p);
+    }
     EXPECT_EQ(coll_model_from_tprof(nullptr, 0.01), nullptr);
     tprof_free(nullptr);
     tprof_free(empty);
