@@ -92,24 +92,22 @@ TEST(Plunge, MarchSteps) {
             EXPECT_NEAR(s.path->parameters[i] - s.path->parameters[i - 1], 1.0, 1e-9) << i;
     }
     EXPECT_EQ(second[0], second[1]);  // the run's seeded generator repeats
-    {
-        // Steps of 1 after the first of the tolerance; the step that would pass the end stops the
-        // tolerance + 1e-5 short of it, and one of the tolerance follows. Over a plate at z = 5 the
-        // drop from above the mesh's top places the ball's centre at 6.
-        PlungeRun s(5.5, 0.008, 5.0);
+    // Steps of 1 after the first of the tolerance; the step that would pass the end stops the tolerance
+    // + 1e-5 short of it, and one of the tolerance follows; a whole step that ends at the end is taken.
+    // Over a plate at z = 5 the drop from above the mesh's top places the ball's centre at 6.
+    const struct {
+        double length, tol;
+        std::vector<double> want;
+    } runs[] = {{5.5, 0.008, {0, 0.008, 1.008, 2.008, 3.008, 4.008, 5.008, 5.49199, 5.49999}},
+                {3.25, 0.25, {0, 0.25, 1.25, 2.25, 3.25}}};
+    for (const auto& r : runs) {
+        PlungeRun s(r.length, r.tol, 5.0);
         ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
-        const double want[] = {0, 0.008, 1.008, 2.008, 3.008, 4.008, 5.008, 5.49199, 5.49999};
-        ASSERT_EQ(s.path->count, 9);
-        for (int32_t i = 0; i < 9; ++i) {
-            EXPECT_NEAR(s.path->parameters[i], want[i], 1e-12) << i;
-            EXPECT_NEAR(s.path->points[i].z, 6.0, 1e-12) << i;
-        }
-    }
-    {
-        PlungeRun s(3.25, 0.25, 5.0);  // a whole step that ends at the end is taken
-        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
-        EXPECT_EQ(std::vector<double>(s.path->parameters, s.path->parameters + s.path->count),
-                  (std::vector<double>{0, 0.25, 1.25, 2.25, 3.25}));
+        ASSERT_EQ(s.path->count, static_cast<int32_t>(r.want.size()));
+        for (int32_t i = 0; i < s.path->count; ++i)
+            EXPECT_TRUE(std::fabs(s.path->parameters[i] - r.want[i]) < 1e-12 &&
+                        std::fabs(s.path->points[i].z - 6) < 1e-12)
+                << i;
     }
     PlungeRun bad(5.0, 0.0);
     EXPECT_EQ(plunge_along_profile(&bad.mesh.m, bad.path), -1);
