@@ -52,6 +52,8 @@ TEST(ConeSection, SectionsAgainstPlanesAndPosts) {
         {{{{2.5, -1, 3.74}, {2.5, 1, 3.74}, {6, 0, 3.74}}}, 1, 3, 0, 5, 0},
         {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-5, 0},  // upside down beyond the tolerance: empty
         {testmesh::slopeTri(40, 0), 3, 3, 10, 10 - 5e-6, 1},  // a disc within it
+        {testmesh::slopeTri(40, 0), 1e-7, 1e-7, 2, 10, 0},    // a needle: discs from a radius over 1e-7
+        {testmesh::slopeTri(40, 0), 2e-7, 2e-7, 2, 10, 1},
     };
     // Whatever motion the kernels were last given, the section moves along its own axis, and the
     // caller's direction is given back.
