@@ -212,6 +212,11 @@ TEST_F(Assembly, VerticalCheckAndFreeHeight) {
     double h3 = 0;
     EXPECT_EQ(coll_free_height(&p, &h3), -1);
     EXPECT_EQ(h3, 0.0);
+    // Over the holder's obstacle (the plate) the cutting part meets its wall (up to 250), 100 higher too.
+    setup = CollSetup{contours.c_str(), 1, "", plate.c_str(), "", wall.c_str(), 0.5, 0.5, 0.5, 0.002};
+    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    const Vec3 axis{0, 0, 0};
+    EXPECT_TRUE(coll_free_height(&axis, &h3) == -1 && h3 == 0.0);
 }
 
 // A shifted check follows an axis tilted 2e-5 (the tip moved 10 across by d = 5e5) and takes one within
