@@ -46,6 +46,7 @@ TEST(Stepover, ClosedFormsAndCaps) {
     EXPECT_TRUE(stepover_for_tool(&thin, 0.5e-5, M_PI / 2) < 1.7e-5 &&
                 stepover_for_tool(&thin, 0.5e-5, M_PI / 2) > 0);
     EXPECT_NEAR(stepover_ball(5, 0.01), 0.632139, 1e-6);
+    for (const double bad : {-0.01, double(INFINITY)}) EXPECT_EQ(stepover_ball(5, bad), -1.0) << bad;
     EXPECT_EQ(stepover_for_tool(nullptr, 0.1, 0), -1.0);
 }
 
