@@ -137,12 +137,14 @@ TEST(HolderCheck, TiltRefinedToTheCollisionLimit) {
     // The avoid message is of the normal level 9: below it nothing is shown.
     MessageCapture quiet(8);
     holderCheckResetState();
-    Plist* one = plistCreate(1, 1);
+    Plist* one = plistCreate(2, 1);
     ASSERT_NE(one, nullptr);
     const Vec3 p{0, 0, 0}, v{-std::sin(0.05), 0, std::cos(0.05)};
+    plistAppend(one, 0, &p, kPointLink << 8, &v, 0);  // a link is passed over as it is
     plistAppend(one, 0, &p, 0, &v, 0);
     HolderParams params{1, 1, 1.0, &tool};
     EXPECT_EQ(holderMeshCollision(one, &wall.m, &params), 1);
+    EXPECT_TRUE(one->vectors[0].x == v.x && one->vectors[0].z == v.z && one->vectors[1].x != v.x);
     EXPECT_EQ(quiet.countOf("6011,0"), 0);
     plistFree(one);
 }
