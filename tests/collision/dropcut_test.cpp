@@ -125,10 +125,8 @@ TEST(DropCut, EngineResultsAndContactPointFlag) {
     setLiftBoxes(t.lo.data(), t.hi.data());
     Vec3 b{0, 0, -50};
     EXPECT_TRUE(projB_place(&b, 10, t.m.tool, nullptr, 0, &c, &cls) == 2 && b.z == p.z && one->count == 1);
-    setLiftBoxes(nullptr, nullptr);
     liftBoxTableFree(one);
-    // A part's mesh keeps the engine's range of charged heights, after a reset -10000 to 10000.
-    projResetState();
+    projResetState();  // a part's mesh keeps the engine's range of charged heights, after a reset +-10000
     for (const auto& [z, want] : {std::pair{-10002.5, 1}, {-10001.5, 2}, {9997.5, 2}, {9998.5, 1}}) {
         testmesh::Model plate({testmesh::slopeTri(z, 0)}, kBallMill, 2.0);
         CheckModelPart part{
