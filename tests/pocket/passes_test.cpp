@@ -354,13 +354,15 @@ TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
 }
 
 // Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):
-// however the zig-zags are formed, every piece is cut exactly once, in one direction or the other.
+// however the zig-zags are formed, every piece is cut exactly once, in one direction or the other; also
+// from a table filled to its last slot (a thousand lines).
 TEST(Passes, EveryPieceIsCutOnce) {
     rngResetState();
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round <= 40; ++round) {
         Tree tree;
         std::vector<PassPiece> pieces;
-        for (int32_t line = 1; line <= 4; ++line) {
+        for (int32_t line = 1; round == 40 && line <= 1000; ++line) pieces.push_back(piece(0, 5, line, line));
+        for (int32_t line = 1; round < 40 && line <= 4; ++line) {
             double x = -20 + 20 * rngUniform();
             for (int k = rngBelow(4); k > 0; --k) {
                 const double w = 2 + 20 * rngUniform();
@@ -373,6 +375,7 @@ TEST(Passes, EveryPieceIsCutOnce) {
         ASSERT_NE(t, nullptr);
         for (const PassPiece& p : pieces) ASSERT_EQ(passTableAppend(t, &p), 1);
         ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+        EXPECT_EQ(t->capacity, round == 40 ? t->count : 1000);
         passTableFree(t);
         std::vector<int> cut(pieces.size(), 0);
         for (const auto& node : allNodes())

@@ -379,18 +379,22 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
     }
     // On the rectangle's boundary: a corner at (5, 5) touching both walls closes an area with the touch
     // met first along the wall, whose states all turn 1; a partner at another corner with no touch to go
-    // on from is freed again. A far touch is never taken.
-    for (const bool closes : {true, false}) {
+    // on from is freed again (kind 1); with one there (the first in the table) the area goes on round the
+    // far corner and back to a touch of the first one (kind 2). A far touch is never taken.
+    for (const int kind : {0, 1, 2}) {
         RestRun run(kRectangle, 0);
         const RestTouch start{0, -1, 0, 0, 5, 5, {3, 0, 0, 5}}, far{0, 1, 0, 0, 55, 5, {0, 0, 55, 0}};
         std::vector<RestTouch> t = {start, far};
-        if (closes) t.push_back({0, 1, 0, 0, 5, 5, {0, 0, 5, 0}});
+        if (kind == 0) t.push_back({0, 1, 0, 0, 5, 5, {0, 0, 5, 0}});
+        if (kind == 2)
+            t = {{0, 1, 0, 0, 55, 5, {1, 0, 60, 5}}, start, far, {0, -1, 0, 0, 5, 5, {3, 0, 0, 35}}};
         EXPECT_EQ(restAreasCompute(5, t.data(), static_cast<int32_t>(t.size())), 1);
         std::vector<int32_t> states;
         for (const RestTouch& r : t) states.push_back(r.state);
-        EXPECT_EQ(states, (closes ? std::vector<int32_t>{1, 0, 1} : std::vector<int32_t>{1, 0}));
-        ASSERT_EQ(clistCount("REST"), closes ? 1 : 0);
-        if (!closes) continue;
+        const std::vector<int32_t> want[] = {{1, 0, 1}, {1, 0}, {1, 1, 1, 1}};
+        EXPECT_EQ(states, want[kind]);
+        ASSERT_EQ(clistCount("REST"), kind != 1);
+        if (kind != 0) continue;
         ContourHeader h{};
         const std::vector<ContourElement> area = get("REST", 0, &h);
         ASSERT_GE(area.size(), 2u);
