@@ -90,10 +90,12 @@ TEST(Passes, HullIsConvexHoldsEveryPointAndStartsLowest) {
             }
         }
     }
-    // A point off an edge by rounding alone (1e-15, nearer than the edge's end) is no corner of a square.
-    const std::vector<Vec2> square = {{0, 0}, {2, 0}, {1, -1e-15}, {2, 2}, {0, 2}};
+    // A point off an edge by rounding alone (1e-15, nearer than the edge's end) is no corner of a square,
+    // nor is a point on an edge given before the edge's end.
     std::vector<Vec2> h(6);
-    EXPECT_EQ(convexHull(square.data(), 5, h.data()), 4);
+    for (const auto& square : {std::vector<Vec2>{{0, 0}, {2, 0}, {1, -1e-15}, {2, 2}, {0, 2}},
+                               std::vector<Vec2>{{0, 0}, {1, 0}, {2, 0}, {2, 2}, {0, 2}}})
+        EXPECT_EQ(convexHull(square.data(), 5, h.data()), 4);
     // Points 1e-12 apart are two corners, nearer ones one.
     for (const double gap : {1e-12, 0.9e-12}) {
         const std::vector<Vec2> close = {{-1, 0}, {0, 0}, {0, gap}, {-0.5, 1}};

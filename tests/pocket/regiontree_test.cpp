@@ -318,6 +318,7 @@ TEST(RegionTree, NearestElementAndNegativeTag) {
     }
     EXPECT_EQ(contourNearestToPoint(sq.data(), 0, &at, nullptr, nullptr), 0.0);
     EXPECT_EQ(contourNearestToPoint(nullptr, 4, &at, nullptr, nullptr), 0.0);
+    EXPECT_EQ(contourNearestToPoint(sq.data(), 4, nullptr, nullptr, nullptr), 0.0);
     for (int32_t k = -1; k < 4; ++k) {
         std::vector<ContourElement> tagged = sq;
         if (k >= 0) tagged[static_cast<size_t>(k)].sourceTag = -1;

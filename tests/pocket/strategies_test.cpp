@@ -481,6 +481,15 @@ TEST(Strategies, PlanesWithoutOpenSides) {
         EXPECT_TRUE(PocketErrors::sent("101 1507"));
         EXPECT_TRUE(records(31).empty());
     }
+    // Without the stop, the contour-parallel cycle cuts the plane: from the outside in when forced inside.
+    for (const int inside : {0, 1}) {
+        Strategy s;
+        pocketKernel().forceInside = inside;
+        insert("MAIN", polygon(box(0, 0, 50, 30)));
+        stockOutin();
+        EXPECT_EQ(pocketKernel().outsideInDirect, inside);
+        EXPECT_FALSE(records(31).empty());
+    }
     Strategy s;
     PocketKernel& k = pocketKernel();
     k.openPocket = k.outsideInDirect = 1;
