@@ -356,8 +356,8 @@ TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
 }
 
 // Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):
-// however the zig-zags are formed, every piece is cut exactly once, in one direction or the other; also
-// from a table filled to its last slot (a thousand lines).
+// however the zig-zags are formed, every piece is cut exactly once, in one direction or the other.
+// Also from a table filled to its last slot (a thousand lines).
 TEST(Passes, EveryPieceIsCutOnce) {
     rngResetState();
     for (int round = 0; round <= 40; ++round) {
