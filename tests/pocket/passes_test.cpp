@@ -90,10 +90,12 @@ TEST(Passes, HullIsConvexHoldsEveryPointAndStartsLowest) {
             }
         }
     }
-    // A point off an edge by rounding alone (1e-15, nearer than the edge's end) is no corner of a square.
-    const std::vector<Vec2> square = {{0, 0}, {2, 0}, {1, -1e-15}, {2, 2}, {0, 2}};
+    // A point off an edge by rounding alone (1e-15, nearer than the edge's end) is no corner of a square,
+    // nor is a point on an edge given before the edge's end.
     std::vector<Vec2> h(6);
-    EXPECT_EQ(convexHull(square.data(), 5, h.data()), 4);
+    for (const auto& square : {std::vector<Vec2>{{0, 0}, {2, 0}, {1, -1e-15}, {2, 2}, {0, 2}},
+                               std::vector<Vec2>{{0, 0}, {1, 0}, {2, 0}, {2, 2}, {0, 2}}})
+        EXPECT_EQ(convexHull(square.data(), 5, h.data()), 4);
     // Points 1e-12 apart are two corners, nearer ones one.
     for (const double gap : {1e-12, 0.9e-12}) {
         const std::vector<Vec2> close = {{-1, 0}, {0, 0}, {0, gap}, {-0.5, 1}};
@@ -355,12 +357,14 @@ TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
 
 // Seeded tables of pieces on a few lines (nearer and farther pieces on one line, lines left empty):
 // however the zig-zags are formed, every piece is cut exactly once, in one direction or the other.
+// Also from a table filled to its last slot (a thousand lines).
 TEST(Passes, EveryPieceIsCutOnce) {
     rngResetState();
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round <= 40; ++round) {
         Tree tree;
         std::vector<PassPiece> pieces;
-        for (int32_t line = 1; line <= 4; ++line) {
+        for (int32_t line = 1; round == 40 && line <= 1000; ++line) pieces.push_back(piece(0, 5, line, line));
+        for (int32_t line = 1; round < 40 && line <= 4; ++line) {
             double x = -20 + 20 * rngUniform();
             for (int k = rngBelow(4); k > 0; --k) {
                 const double w = 2 + 20 * rngUniform();
@@ -373,6 +377,7 @@ TEST(Passes, EveryPieceIsCutOnce) {
         ASSERT_NE(t, nullptr);
         for (const PassPiece& p : pieces) ASSERT_EQ(passTableAppend(t, &p), 1);
         ASSERT_EQ(passesOrderAndLink(t, 20), 1);
+        EXPECT_EQ(t->capacity, round == 40 ? t->count : 1000);
         passTableFree(t);
         std::vector<int> cut(pieces.size(), 0);
         for (const auto& node : allNodes())

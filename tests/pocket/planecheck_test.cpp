@@ -284,7 +284,17 @@ TEST(PlaneCheck, WallsStandBetweenTheirBottomAndTop) {
         const Vec2 a{2, 5}, b{2, 6};
         EXPECT_EQ(toolRoomAt(&a, 0, h), c.room) << c.top << " " << c.bottom;
         EXPECT_EQ(toolRoomAlong(&a, &b, 0, h), c.room) << c.top << " " << c.bottom;
+        // Lower down the wall standing right at its bottom no longer stands: the answer is not the one kept.
+        if (c.bottom == down) {
+            EXPECT_EQ(toolRoomAt(&a, 0, h - 1), 1);
+        }
     }
+    // A flat wall (a line and back): 2 off it there is no room for the radius 3, 4 off there is.
+    clistCreate("INPUT");
+    ContourHeader flat{};
+    flat.bottom = -5;
+    ASSERT_TRUE(putContour("INPUT", {lineElem(0, 5, 10, 5), lineElem(10, 5, 0, 5)}, flat));
+    for (const Vec2 p : {Vec2{2, 7}, Vec2{2, 9}}) EXPECT_EQ(toolRoomAt(&p, 0, h), p.y > 8) << p.y;
 }
 
 // The room checks pass over the walls far from a move (a grid of the walls, cells far from every wall, a

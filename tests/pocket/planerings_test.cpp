@@ -551,3 +551,50 @@ TEST(PlaneRings, WrittenRingsKeepTheirDirectionAndStart) {
         pocketKernel().forceInside = pocketKernel().pocketContour = 0;
     }
 }
+
+// The split ring build of a plane with an island, short of memory at the first allocation of each step
+// and at a seeded few: every step gives what it gives with memory to spare, or refuses with -1 (or
+// std::bad_alloc for its caller), and nothing runs after a refusal.
+TEST(PlaneRings, ShortOfMemoryEachStepRefusesWithItsCode) {
+    std::vector<long> starts;  // allocations made before each step
+    auto build = [&starts](long failAt) {
+        Plane plane(1, 0.4);
+        PocketKernel& k = pocketKernel();
+        k.splitPath = 1;
+        put("MAIN", box(0, 0, 16, 12), true, true, 0);
+        put("MAIN", box(6, 4, 10, 8, false), false, true, 1);
+        EXPECT_EQ(cutListsCreate(1), 0);
+        const double* a = pocketAllowances();
+        const double s = 2 * k.toolRadius * k.stepFactor;
+        std::vector<int> codes;
+        allocfail::arm(failAt);
+        try {
+            for (int step = 0; step < 5 && (codes.empty() || codes.back() > 0); ++step) {
+                if (!failAt) starts.push_back(allocfail::count());
+                codes.push_back(step == 0   ? pocketOffsetIslands(k.toolRadius, a, 1)
+                                : step == 1 ? pocketLevelLoop(k.toolRadius, a[0], k.stepFactor, 1)
+                                : step == 3 ? pocketSplitRings(s)
+                                            : pocketSpanBackCuts(s, 1, step == 2));
+            }
+        } catch (const std::bad_alloc&) {
+            codes.push_back(-9);
+        }
+        const long used = allocfail::count();
+        allocfail::disarm();
+        starts.push_back(used);
+        k.splitPath = 0;
+        return codes;
+    };
+    const std::vector<int> whole = build(0);
+    ASSERT_EQ(whole, std::vector<int>(5, 1));
+    std::vector<long> fails(starts.begin(), starts.end() - 1);
+    rngSeed(77);
+    for (int t = 0; t < 3; ++t) fails.push_back(rngBelow(static_cast<int>(starts.back())));
+    for (const long k : fails) {
+        std::vector<int> codes = build(k + 1);
+        const int last = codes.back();
+        codes.pop_back();
+        EXPECT_TRUE(std::equal(codes.begin(), codes.end(), whole.begin())) << k;
+        EXPECT_TRUE(last == -1 || last == -9 || (last == 1 && codes.size() == 4)) << k << " " << last;
+    }
+}

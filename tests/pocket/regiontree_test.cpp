@@ -56,6 +56,11 @@ TEST(RegionTree, NestedSquaresParents) {
     EXPECT_EQ(buf[2].g[kLx1], 50);
     EXPECT_EQ(regionLoadElements(buf.data(), 0, regionNode(3)->elements), 1);  // nothing to copy
     EXPECT_EQ(regionLoadElements(buf.data(), 4, nullptr), 0);
+    SavedBlock* held = regionNode(3)->elements;  // no buffer or a negative count: refused both ways
+    EXPECT_EQ(
+        std::vector<int>({regionLoadElements(nullptr, 4, held), regionLoadElements(buf.data(), -1, held),
+                          regionSaveElements(nullptr, 4, held), regionSaveElements(buf.data(), -1, held)}),
+        std::vector<int>(4, 0));
     // Nodes outside the tree have no children and take no count.
     for (const int32_t outside : {-1, n}) {
         EXPECT_EQ(regionIsChild(outside, 0), 0);
@@ -318,6 +323,7 @@ TEST(RegionTree, NearestElementAndNegativeTag) {
     }
     EXPECT_EQ(contourNearestToPoint(sq.data(), 0, &at, nullptr, nullptr), 0.0);
     EXPECT_EQ(contourNearestToPoint(nullptr, 4, &at, nullptr, nullptr), 0.0);
+    EXPECT_EQ(contourNearestToPoint(sq.data(), 4, nullptr, nullptr, nullptr), 0.0);
     for (int32_t k = -1; k < 4; ++k) {
         std::vector<ContourElement> tagged = sq;
         if (k >= 0) tagged[static_cast<size_t>(k)].sourceTag = -1;

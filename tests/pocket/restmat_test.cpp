@@ -192,6 +192,7 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
         bool round;
     };
     for (const Case& c : std::vector<Case>{{5, 5.03, 0.04, 0, "1517", false},  // not larger by the tolerance
+                                           {5, 5.04, 0.04, 1, "1513", false},  // larger by it exactly
                                            {5, 4, 0.04, 0, "1517", false},
                                            {0.3, 0.8, 0.0016, 1, "1513", false},
                                            {5, 25, 0.08, 1, "1513", false},
@@ -252,13 +253,15 @@ TEST(RestMat, InnerIslandsOfAnArea) {
 }
 
 // The reference tool's rings reach REST; the tool radius and the ring output are
-// the run's own afterwards, also when an island's rings fail (element cap).
+// the run's own afterwards, also when an island's rings fail (element cap). Orientation 0 wants the
+// counter-clockwise pocket, as 1 does: the rings lie inside it.
 TEST(RestMat, ReferenceToolRingsAndTheRunRestored) {
-    for (int fail = 0; fail < 2; ++fail) {
+    for (int round = 0; round < 3; ++round) {
+        const bool fail = round == 1;
         RestRun run(kRectangle, 0);
         PocketKernel& k = pocketKernel();
         k.toolRadius = 2;
-        k.wantedOrientation = 1;
+        k.wantedOrientation = round == 2 ? 0 : 1;
         RifBlock& b = *rifBlock();
         std::snprintf(b.rifName, sizeof b.rifName, "%s", "job.rif");
         b.genRif = b.evalRif = 0;
@@ -281,8 +284,11 @@ TEST(RestMat, ReferenceToolRingsAndTheRunRestored) {
         if (fail) continue;
         ASSERT_GT(clistCount("REST"), 0);
         for (int32_t i = 0; i < clistCount("REST"); ++i)
-            for (const ContourElement& e : get("REST", i))
-                EXPECT_GE(offsettest::distanceTo(offsettest::startPoint(e), kRectangle), 6 - 1e-6);
+            for (const ContourElement& e : get("REST", i)) {
+                const Vec2 p = offsettest::startPoint(e);
+                EXPECT_GE(offsettest::distanceTo(p, kRectangle), 6 - 1e-6);
+                EXPECT_TRUE(p.x > 0 && p.x < 60 && p.y > 0 && p.y < 40) << round;
+            }
     }
 }
 
@@ -379,18 +385,22 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
     }
     // On the rectangle's boundary: a corner at (5, 5) touching both walls closes an area with the touch
     // met first along the wall, whose states all turn 1; a partner at another corner with no touch to go
-    // on from is freed again. A far touch is never taken.
-    for (const bool closes : {true, false}) {
+    // on from is freed again (kind 1); with one there (the first in the table) the area goes on round the
+    // far corner and back to a touch of the first one (kind 2). A far touch is never taken.
+    for (const int kind : {0, 1, 2}) {
         RestRun run(kRectangle, 0);
         const RestTouch start{0, -1, 0, 0, 5, 5, {3, 0, 0, 5}}, far{0, 1, 0, 0, 55, 5, {0, 0, 55, 0}};
         std::vector<RestTouch> t = {start, far};
-        if (closes) t.push_back({0, 1, 0, 0, 5, 5, {0, 0, 5, 0}});
+        if (kind == 0) t.push_back({0, 1, 0, 0, 5, 5, {0, 0, 5, 0}});
+        if (kind == 2)
+            t = {{0, 1, 0, 0, 55, 5, {1, 0, 60, 5}}, start, far, {0, -1, 0, 0, 5, 5, {3, 0, 0, 35}}};
         EXPECT_EQ(restAreasCompute(5, t.data(), static_cast<int32_t>(t.size())), 1);
         std::vector<int32_t> states;
         for (const RestTouch& r : t) states.push_back(r.state);
-        EXPECT_EQ(states, (closes ? std::vector<int32_t>{1, 0, 1} : std::vector<int32_t>{1, 0}));
-        ASSERT_EQ(clistCount("REST"), closes ? 1 : 0);
-        if (!closes) continue;
+        const std::vector<int32_t> want[] = {{1, 0, 1}, {1, 0}, {1, 1, 1, 1}};
+        EXPECT_EQ(states, want[kind]);
+        ASSERT_EQ(clistCount("REST"), kind != 1);
+        if (kind != 0) continue;
         ContourHeader h{};
         const std::vector<ContourElement> area = get("REST", 0, &h);
         ASSERT_GE(area.size(), 2u);

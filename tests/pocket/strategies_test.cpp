@@ -274,12 +274,14 @@ TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
 // A slot ring 3 wide (r 2, overlap 0.75: up to 3, so just) inside a parent open along its bottom: one cut
 // along the slot's middle (y 3.5, a unit past its ends), entered from the open side when an end of it lies
 // within reach of it (3.5 away); not when the reach is short, the slot too wide, or there is no parent; a
-// ring without elements (top 0) has no middle line (-1).
+// ring without elements (top 0) has no middle line (-1). Of three rings (4: the third inside the slot) the
+// third is finished with the cut; one beside the slot leaves the plane to the rings.
 TEST(Strategies, SingleCutRingFromTheOpenSide) {
     const struct {
         double top, reach;
         int nodes, result;
-    } cases[] = {{5, 4, 2, 1}, {5, 3.5, 2, 0}, {5.01, 4.5, 2, 0}, {5, 4, 1, 0}, {5, 4, 3, 0}, {0, 4, 2, -1}};
+    } cases[] = {{5, 4, 2, 1}, {5, 3.5, 2, 0}, {5.01, 4.5, 2, 0}, {5, 4, 1, 0},
+                 {5, 4, 3, 0}, {5, 4, 4, 1},   {0, 4, 2, -1}};
     for (const auto& c : cases) {
         Strategy s;
         PocketKernel& k = pocketKernel();
@@ -290,9 +292,11 @@ TEST(Strategies, SingleCutRingFromTheOpenSide) {
         int32_t child = parent;
         if (c.nodes > 1)
             child = attachRing(c.top ? polygon(box(10, 2, 110, c.top)) : std::vector<ContourElement>{});
-        if (c.nodes > 2) attachRing(polygon(box(200, 0, 210, 10)));
+        if (c.nodes == 3) attachRing(polygon(box(200, 0, 210, 10)));
+        if (c.nodes == 4) regionAddLink(attachRing(polygon(box(50, 3, 51, 4))), child);
         EXPECT_EQ(singleCutRing(child, parent, c.reach), c.result) << c.top << " " << c.reach;
         EXPECT_EQ(regionIsDone(child), c.result == 1 ? kRegionFinished : kRegionOpen);
+        EXPECT_EQ(regionIsDone(2), c.nodes == 4 ? kRegionFinished : kRegionOpen);
         std::vector<Rec> moves;
         for (const Rec& r : records(31))
             if (r.type == 3111) moves.push_back(r);
@@ -402,6 +406,7 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
     const int32_t tags[] = {3, 3, 4, 5, 5};  // the ends carried on keep their elements' tags
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(out[k].sourceTag, tags[k]) << k;
+        EXPECT_TRUE(out[k].type == kElemLine && out[k].direction == 0) << k;
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(out[k]), corners[k].x, corners[k].y, 1e-9);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(out[k]), corners[k + 1].x, corners[k + 1].y, 1e-9);
     }
@@ -476,6 +481,15 @@ TEST(Strategies, PlanesWithoutOpenSides) {
         EXPECT_TRUE(PocketErrors::sent("101 1507"));
         EXPECT_TRUE(records(31).empty());
     }
+    // Without the stop, the contour-parallel cycle cuts the plane: from the outside in when forced inside.
+    for (const int inside : {0, 1}) {
+        Strategy s;
+        pocketKernel().forceInside = inside;
+        insert("MAIN", polygon(box(0, 0, 50, 30)));
+        stockOutin();
+        EXPECT_EQ(pocketKernel().outsideInDirect, inside);
+        EXPECT_FALSE(records(31).empty());
+    }
     Strategy s;
     PocketKernel& k = pocketKernel();
     k.openPocket = k.outsideInDirect = 1;
@@ -523,6 +537,8 @@ TEST(Strategies, OpenPocketStockBoundary) {
     }
     Strategy s;
     EXPECT_EQ(openPocketPrepare(5), -1);  // no boundary
+    insert("MAIN", {});
+    EXPECT_EQ(openPocketPrepare(5), -1);  // nor one without elements
 }
 
 #ifdef KV_HAVE_GEOS
@@ -624,11 +640,12 @@ TEST(Strategies, AxisParallelWithoutRoomFails) {
         double side;
         int result;
         int32_t error;
-    } cases[] = {{8, -1, kPocketErrNoRegion}, {30, 1, 0}};
+        double step = 0.4;  // 0: no passes at all
+    } cases[] = {{8, -1, kPocketErrNoRegion}, {30, 1, 0}, {30, 1, 0, 0}};
     for (const auto& c : cases) {
         Strategy s;
         pocketKernel().toolRadius = 5;
-        pocketKernel().stepFactor = 0.4;
+        pocketKernel().stepFactor = c.step;
         insert("MAIN", polygon(box(0, 0, c.side, c.side)));
         EXPECT_EQ(axisParallel(), c.result) << c.side;
         const std::vector<std::string> sent =
@@ -637,7 +654,7 @@ TEST(Strategies, AxisParallelWithoutRoomFails) {
         EXPECT_EQ(PocketErrors::texts(), sent) << c.side;
         int cuts = 0;
         for (const Rec& r : records(31)) cuts += r.type == 3111 || r.type == 3121;
-        EXPECT_EQ(cuts > 0, c.result == 1) << c.side;
+        EXPECT_EQ(cuts > 0, c.result == 1 && c.step > 0) << c.side;
     }
 }
 

@@ -221,4 +221,5 @@ TEST(Trochoid, SearchHalvesTheWidthUntilClear) {
         EXPECT_EQ(trochoidLinkSearch(v[0], v[1], v[2], 4, 2, 0.01, o, kTrochoidMaxElements), -1) << k;
         EXPECT_EQ(trochoidLinkBuild(v[0], v[1], v[2], 4, 2, 0.01, o, kTrochoidMaxElements), -1) << k;
     }
+    EXPECT_EQ(trochoidLinkSearch(&a, &b, &d, 4, 2, 0.01, out.data(), 1), -1);  // no room for a loop
 }
