@@ -117,6 +117,9 @@ TEST(AvoidHead, ReturnedAxesAreFreeOfTheHead) {
                 EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), kPi / 2, 1e-9);  // C kept
             }
         }
+        int32_t kept = 0;  // the path's own points, in order, between any the turns added
+        for (int32_t i = 0; i < l->count; ++i) kept += kept < n && l->points[i].x == 2.0 * kept;
+        EXPECT_EQ(kept, r == 1 ? n : kept) << scene;
         for (int i = 0; scene == 0 && i < n; ++i) {
             EXPECT_TRUE(l->vectors[i].y == before[i].y && l->vectors[i].z == before[i].z);
         }

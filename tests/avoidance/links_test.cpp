@@ -274,6 +274,16 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 8}), 1e-3);
     EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
     ctx.clearancePlane = 100.0;
+    // A jump onto the plate lifted by more than the safety distance still comes down to that distance
+    // above the cut before it feeds in.
+    SetUp(), ctx.safetyDistance = 1.0;
+    startAt({-10, 0, 7});
+    const Vec3 onPlate = {10, 0, 7};
+    ASSERT_EQ(idx5CollisionFreeMacro(&onPlate, &onPlate, 0, &ctx, &plate.m), 0);
+    ASSERT_GE(gOut.size(), 3u);
+    EXPECT_GT(gOut[gOut.size() - 3].p.z, 8.0 + 1e-3);
+    EXPECT_VEC_NEAR(gOut[gOut.size() - 2].p, (Vec3{10, 0, 8}), 1e-12);
+    EXPECT_EQ(gOut[gOut.size() - 2].cls, 0);
 
     // A plate just below the clearance plane, where the jump must cross: no lift is free.
     testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
@@ -845,6 +855,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     // An approach comes in from its far end, placed, to where it attaches at the approach feed; a link
     // first jumps to that end, raised by the macro's offset, over the clearance plane as an untested one
     // does; a retract feed takes the move onto that end alone.
+    Vec3 second{};  // the placed macro's second point
     for (int32_t v : {0, 1, 2}) {
         SetUp();
         const int32_t link = v == 1 ? 0 : -1;
@@ -870,17 +881,18 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         EXPECT_EQ(gOut[0].feed, v == 2 ? 444.0 : v == 1 ? 0.0 : 111.0);
         EXPECT_EQ(ncCurrentFeed(), 0.0);  // the base feed after it
         if (v < 2) macroPathFree(p);
+        second = gOut[j + 1].p;
     }
     // A point already out within 0.01 of the placed macro's far end stands for it: no move (and no
-    // retract feed) onto that end; 0.05 away the move is made.
-    for (const double gap : {0.005, 0.05}) {
+    // retract feed) onto that end; 0.05 away, or from the second point, the move is made.
+    for (const auto& [before, moves] :
+         {std::pair{Vec3{0, 2, 8.005}, 0}, {Vec3{0, 2, 8.05}, 1}, {second, 1}}) {
         SetUp();
         ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.retractFeed = 444.0;
-        const Vec3 before = {0, 2, 8 + gap};
         linkEmitPosition(&before, kLinkClassFeed);
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
         EXPECT_EQ(std::count_if(gOut.begin(), gOut.end(), [](const Out& o) { return o.feed == 444.0; }),
-                  gap > 0.01 ? 1 : 0);
+                  moves);
     }
     ctx.retractFeed = 0.0;
     ncSetFeedMode(0);
