@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "avoidance/avoidfit.h"
 #include "avoidance/avoidsearch.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
 #include "collision/meshutil.h"
 #include "geometry/msg_capture.h"
+#include "near.h"
 #include "toolsolid.h"
 #include "workfolder.h"
 
@@ -482,6 +485,41 @@ TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
     e.c = kPi / 2;
     EXPECT_EQ(avoidCInterval(&e, &p, 0.1, 0.1), 0);
     EXPECT_EQ(e.flag, -1);
+}
+
+// Short of memory at any one allocation the head pass gives what it gives with memory, or ends the path
+// before its first collision with the code of that hit, the axes kept untouched.
+TEST(AvoidHead, ShortOfMemoryTheResultIsWholeOrCut) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -10, 150);
+    ASSERT_EQ(s.build(tris), 1);
+    const HeadAvoidParams hp = params(1, 0);
+    Plist* ref = pathAlongX(2, 0.6, 10.0);
+    ASSERT_NE(ref, nullptr);
+    const Vec3 axis0 = ref->vectors[0];
+    allocfail::arm(0);
+    ASSERT_EQ(avoidToolHeadCollision(ref, &hp), 1);
+    const long calls = allocfail::count();
+    for (const long k :
+         {1L, 2L, 3L, 4L, 5L, 6L, 7L, 8L, calls / 2, calls}) {  // the lists first, then a spread
+        SCOPED_TRACE(k);
+        Plist* l = pathAlongX(2, 0.6, 10.0);
+        ASSERT_NE(l, nullptr);
+        allocfail::arm(k);
+        const int r = avoidToolHeadCollision(l, &hp);
+        allocfail::disarm();
+        if (r == 1) {
+            ASSERT_EQ(l->count, 2) << k;
+            for (int32_t i = 0; i < 2; ++i) EXPECT_VEC_NEAR(l->vectors[i], ref->vectors[i], 0);
+        } else {
+            EXPECT_EQ(r, kCollHead) << k;
+            ASSERT_LT(l->count, 2) << k;
+            EXPECT_TRUE(toolHits(kHead, l->points[l->count], axis0, tris)) << k;
+            for (int32_t i = 0; i < l->count; ++i) EXPECT_VEC_NEAR(l->vectors[i], axis0, 0);
+        }
+        plistFree(l);
+    }
+    plistFree(ref);
 }
 
 // A path without axes or settings is refused; an empty one has nothing to do.
