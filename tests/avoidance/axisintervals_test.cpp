@@ -413,6 +413,7 @@ TEST(AxisIntervals, KernelAnglesPutThePointOnTheRingBandOrPlane) {
         const int onRing = pointRingAngles(&s.f, &Y, z[j], r[j], &t[0], &t[1], &ph[0], &ph[1], &sOut);
         EXPECT_NEAR(sOut, sy, 1e-12);
         EXPECT_EQ(onRing, std::fabs(sy) <= r[j] ? 1 : 0);
+        EXPECT_TRUE(!onRing || (t[0] >= -kPi && t[0] <= kPi && t[1] >= t[0] && t[1] < t[0] + 2 * kPi)) << k;
         for (int q = 0; onRing && q < 2; ++q, ++rings) {
             const Vec3 d = O::sub(Y, s.on(t[q], z[j], r[j], ph[q]));
             EXPECT_LT(std::sqrt(O::dot(d, d)), 1e-9) << k << " " << q;

@@ -995,7 +995,7 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
     plate.m.tool->size2 = 4.0;
     ctx.clearancePlane = 1e5;  // thousands of samples per column
     ctx.totalToolLength = 60.0;
-    static int polls;
+    static int polls, at;
     struct Case {
         int cancelAt;  // the poll that first sees the cancel
         bool endPath;  // the final retract instead of the jump link
@@ -1003,7 +1003,6 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
     for (const Case& c : cases) {
         SetUp();
         polls = 0;
-        static int at;
         at = c.cancelAt;
         setAbortHook([] { return ++polls >= at ? 1 : 0; });
         startAt({-10, 0, 8});
@@ -1017,6 +1016,15 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
         EXPECT_LE(polls, c.cancelAt + 2) << c.cancelAt;
         EXPECT_DOUBLE_EQ(plate.m.tool->radius, 2.0);  // the retract's grown tool is given back
     }
+    // A retract without the jump over a model without triangles searches nothing: straight up, no poll.
+    SetUp(), ctx.jumpFlag = 0, polls = 0, at = 1;
+    setAbortHook([] { return ++polls >= at ? 1 : 0; });
+    startAt({-10, 0, 8});
+    EXPECT_EQ(linkEndPath(&ctx, &model), 0);
+    setAbortHook(nullptr);
+    EXPECT_EQ(polls, 0);
+    ASSERT_EQ(gOut.size(), 1u);
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{-10, 0, 100}), 0);
     EXPECT_EQ(cap.countOf("6103,0"), 0);
 }
 
