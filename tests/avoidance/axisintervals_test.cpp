@@ -547,6 +547,8 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
             AngleIntervals out{0, kAxisTriangleIntervals, st, en};
             ASSERT_EQ(axisIntervalsTriangle(k, &s.f, m, kPi, &out), 1);
             const std::vector<Triangle3D> one = {tris[k]};
+            const Vec3 e = O::cross(O::sub(tris[k].p[1], tris[k].p[0]), O::sub(tris[k].p[2], tris[k].p[0]));
+            const Vec3 n = O::mul(1.0 / std::sqrt(O::dot(e, e)), e);
             // Tilts anywhere, and as many again inside the intervals found.
             double width = 0;
             for (int j = 0; j < out.count; ++j) width += en[j] - st[j];
@@ -568,7 +570,14 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
                     edge = edge || std::fabs(t - st[j]) < 4e-3 || std::fabs(t - en[j]) < 4e-3;
                 }
                 if (edge) continue;
-                const bool hit = blocked(tool, s.f.P, s.f.A, s.f.W, s.f.U, t, one);
+                bool hit = false;  // the tool meets the triangle where one of its bands does
+                for (int32_t b = 0; b + 1 < int32_t(tool.z.size()); ++b) {
+                    const Tool band{{tool.z[b], tool.z[b + 1]}, {tool.r[b], tool.r[b + 1]}};
+                    const bool bandHit = blocked(band, s.f.P, s.f.A, s.f.W, s.f.U, t, one);
+                    EXPECT_EQ(bandHitsTriangle(&s.f, m, b, tris[k].p, &n, t), bandHit)
+                        << scene << " " << k << " " << b;
+                    hit = hit || bandHit;
+                }
                 EXPECT_EQ(inside, hit) << scene << " " << k << " " << t;
                 (hit ? blockedSeen : freeSeen)++;
                 nearPoint += hit && k == 0;

@@ -52,6 +52,13 @@ TEST(ToolLine, QuadraticIntervals) {
         {-1, 0, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
         {0, -2, 4, 1, {{2, kLineOpenHigh}, {}}},
         {0, 0, 1, 0, {}},
+        // Each coefficient counts from 1e-5 on, the discriminant too.
+        {0, 0, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
+        {0, 0, -0.5e-5, 0, {}},
+        {0, 2, 4, 1, {{kLineOpenLow, -2}, {}}},
+        {0.5e-5, 0.5e-5, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
+        {1, 0, -0.2e-5, 0, {}},
+        {-1, 0, 0.2e-5, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
     };
     for (const Case& c : cases) {
         LineInterval iv[2];
