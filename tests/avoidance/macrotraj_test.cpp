@@ -139,6 +139,16 @@ TEST(MacroTraj, RampCases) {
     Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
     Plist* stub = makeGuide({{0, 0, 0}, {0.5e-5, 0, 0}});  // a way shorter than the tolerance
     ASSERT_TRUE(linked && stub);
+    Plist* later = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {0, 0, 2, 0});
+    ASSERT_NE(later, nullptr);
+    for (double stretch : {0.0, 1.5}) {  // a link one step on: back and forth short of it
+        macroSetRampPieceLength(stretch);
+        m = macroGenRamp(later, 0, 45 * kDeg, 4, 0);
+        ASSERT_NE(m, nullptr);
+        for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, 1.0) << i;
+        macroPathFree(m);
+    }
+    plistFree(later);
     for (double stretch : {0.0, 0.5}) {
         macroSetRampPieceLength(stretch);
         EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr) << stretch;
@@ -345,7 +355,7 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
-    Plist* g = makeGuide({{1, 1, 0}, {1, 1, 0}, {1, 1, 0}});  // no length to wind along
+    Plist* g = makeGuide({{1, 1, 0}, {1 + 0.2e-5, 1, 0}, {1, 1, 0}});  // no length (under 1e-5) to wind along
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);
