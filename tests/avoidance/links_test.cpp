@@ -128,10 +128,7 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     ncSetFeedMode(2);
     ASSERT_EQ(ncSetFeed(1000.0, kFeedAliasFX), 1);
     startAt({0, 0, 0});
-    ctx.jumpFlag = 0;
-    ctx.forceG1 = 1;
-    ctx.forceG1Step = 2.0;
-    ctx.safetyDistance = 10.0;
+    ctx.jumpFlag = 0, ctx.forceG1 = 1, ctx.forceG1Step = 2.0, ctx.safetyDistance = 10.0;
     ctx.clearancePlane = 40.0;  // the descent from the travel height to A = T + 10 z is 20 - 10 = 10
     ctx.retractFeed = 300.0;
     const Vec3 T = {50, 0, 20};
@@ -245,8 +242,7 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
 
     // A link of type 1 whose height search fails (no sampling step) travels at the clearance plane and
     // closes its section.
-    ctx.jumpFlag = 0;
-    ctx.linkType = 1;
+    ctx.jumpFlag = 0, ctx.linkType = 1;
     plate.m.tool->radius = 0.0;
     startAt({-10, 0, 8});
     const Vec3 T = {10, 0, 8};
@@ -287,9 +283,7 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
 
     // A plate just below the clearance plane, where the jump must cross: no lift is free.
     testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
-    ctx.jumpFlag = 1;
-    ctx.linkType = 0;
-    ctx.totalToolLength = 60.0;
+    ctx.jumpFlag = 1, ctx.linkType = 0, ctx.totalToolLength = 60.0;
     gOut.clear();
     const Vec3 T2 = {30, 0, 8};
     EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
@@ -303,10 +297,7 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
 TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
     plate.m.tool->size2 = 4.0;
-    ctx.jumpFlag = 0;
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
-    ctx.stepAngleCos = std::cos(0.2);
+    ctx.jumpFlag = 0, ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2);
     const Vec3 T = {10, 0, 5};
     struct Case {
         double tolerance;  // the model's profile step; 0 makes the placement refuse
@@ -340,10 +331,7 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     slope.m.tolerance = 0.05;
     for (uint16_t climb : {0, 2}) {
         SetUp();
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.stepAngleCos = std::cos(0.2);
-        ctx.climbMode = climb;
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2), ctx.climbMode = climb;
         startAt({0, 0, 0});
         const Vec3 from = {0, 0, 0}, to = {10, 0, 0};
         ProfileCurve* line = profileLine(&from, &to);
@@ -821,8 +809,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     plate.m.tolerance = 0.05;
     plate.m.stepLength = 0.5;
     SetUp();
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
+    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
     linkSetAxisCallback(recAxis);
     const Vec3 cutAxis = {std::sin(0.2), 0, std::cos(0.2)};
     linkSetToolAxis(&cutAxis);  // a leave keeps the cut's axis, and it becomes the next one
@@ -859,9 +846,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     for (int32_t v : {0, 1, 2}) {
         SetUp();
         const int32_t link = v == 1 ? 0 : -1;
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.retractFeed = v == 2 ? 444.0 : 0.0;
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.retractFeed = v == 2 ? 444.0 : 0.0;
         ncSetFeedMode(v == 2 ? 2 : 0);
         p = macroPathCreate(kMacroApproach, 2, 4, 0);
         ASSERT_NE(p, nullptr);
@@ -1081,8 +1066,7 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
     testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
     plate.m.tolerance = 0.05;
     plate.m.stepLength = 0.5;
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
+    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
     const Vec3 own = {std::sin(0.4), 0, std::cos(0.4)};
     MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 1);
     ASSERT_NE(p, nullptr);
@@ -1184,10 +1168,7 @@ TEST_F(Links, PathModeTwoKeepsLinksAndMacrosOnTheirCurve) {
     } cases[] = {{0, 8.0}, {1, 8.0}, {2, 5.0}};
     for (const Case& c : cases) {
         SetUp();
-        ctx.jumpFlag = 0;
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.stepAngleCos = std::cos(0.2);
+        ctx.jumpFlag = 0, ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2);
         ctx.pathMode = c.pathMode;
         startAt({0, 0, 5});
         const Vec3 from = {0, 0, 5}, to = {10, 0, 5};
@@ -1293,9 +1274,7 @@ TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
     };
     for (const Case& c : cases) {
         SetUp();
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.infeedThreshold = c.threshold;
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.infeedThreshold = c.threshold;
         ctx.linkMacroSwitch = c.macroSwitch;
         MacroPath* p = macroPathCreate(kMacroLeave, c.type, 4, 0);
         ASSERT_NE(p, nullptr);
@@ -1326,10 +1305,7 @@ TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
     } cases[] = {{0, {6, 2, 3}, {6, 2, 3}}, {2, {6, 2, 3}, {6, 2, 7}}, {0, {6, 2, 9}, {6, 2, 9}}};
     for (const Case& c : cases) {
         SetUp();
-        ctx.jumpFlag = 0;
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.stepAngleCos = std::cos(0.2);
+        ctx.jumpFlag = 0, ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2);
         ctx.climbMode = c.climb;
         MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
         ASSERT_NE(p, nullptr);
