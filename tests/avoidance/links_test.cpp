@@ -251,16 +251,19 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 100}), 1e-12);
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
-    // With a step the search finds the travel height over the plate, from ends below it: 7 + 2 + 1.
+    // With a step the search finds the travel height over the plate, from ends below it: 7 + 2 + 1;
+    // with the link macros switched off the link goes through the clearance plane.
     plate.m.tool->radius = 2.0;
-    SetUp();
-    ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0;
-    startAt({-10, 0, 3});
     const Vec3 low = {10, 0, 3};
-    ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &plate.m), 0);
-    ASSERT_FALSE(gOut.empty());
-    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 10}), 1e-3);
-    EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
+    for (const uint16_t on : {1, 0}) {
+        SetUp();
+        ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0, ctx.linkMacroSwitch = on;
+        startAt({-10, 0, 3});
+        ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &plate.m), 0);
+        ASSERT_FALSE(gOut.empty());
+        EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, on ? 10.0 : 100.0}), 1e-3);
+        EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
+    }
     // Type 2 travels at a clearance plane of 5 lifted by the rest 7 less 5 - 1: at 8.
     SetUp();
     ctx.jumpFlag = 0, ctx.linkType = 2, ctx.safetyDistance = 1.0, ctx.clearancePlane = 5.0;
