@@ -419,6 +419,8 @@ TEST(AxisIntervals, KernelAnglesPutThePointOnTheRingBandOrPlane) {
             EXPECT_LT(std::sqrt(O::dot(d, d)), 1e-9) << k << " " << q;
         }
         const int i = k % 3;  // the band between rings i and i + 1
+        EXPECT_EQ(bandAtPoint(&s.f, m, i, &s.f.P, &t[0], &t[1], &ph[0], &ph[1], &u, &sOut),
+                  0);  // no band there
         const int onBand = bandAtPoint(&s.f, m, i, &X, &t[0], &t[1], &ph[0], &ph[1], &u, &sOut);
         EXPECT_NEAR(sOut, sx, 1e-12);
         for (int q = 0; onBand == 1 && q < 2; ++q, ++bands) {
