@@ -638,6 +638,24 @@ TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
         EXPECT_EQ(blocked(tool, f.P, f.A, f.W, f.U, a, {side}), a > 0.5) << a;
     }
     axisModelFree(m);
+    // A spike 30.5 out along the axis swung to either side: its tip enters the top disc (radius 6 at 30)
+    // where the tilt's cosine is 30 / 30.5 and leaves through the cone below it.
+    const Vec3 foot = O::mul(33.5, f.A);
+    const Triangle3D spike{
+        {O::mul(30.5, f.A), O::add(foot, f.U), O::add(foot, O::sub(O::mul(0.5, f.W), f.U))}};
+    tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &spike);
+    m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, 1.0, &out), 1);
+    ASSERT_EQ(out.count, 2);
+    EXPECT_NEAR(-en[0], std::acos(30 / 30.5), 1e-9);
+    EXPECT_NEAR(st[1], std::acos(30 / 30.5), 1e-9);
+    for (const double a : {0.5 * (st[0] + en[0]), 0.5 * (st[1] + en[1]), 0.0, -0.3, 0.3})
+        EXPECT_EQ(blocked(tool, f.P, f.A, f.W, f.U, a, {spike}), std::fabs(a) < 0.25 && a != 0.0) << a;
+    axisModelFree(m);
 }
 
 // A plane whose normal is the swing's line U holds no touching tilt: every ring circle reaches R either
