@@ -155,6 +155,7 @@ TEST(ToolLine, PointInsideTheAssembly) {
         int inside;
     } cases[] = {
         {16, 10, 6.4, 35, 1},
+        {16, 10, 6.4, 30, 0},  // it begins above the cutter's top
         {16, 10, 6.6, 35, 0},  // a narrowing first cone (radius 6.5 there) holds points
                                // too
         {4, 10, 3.4, 35, 1},
