@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "avoidance/avoidfit.h"
 #include "avoidance/avoidsearch.h"
 #include "avoidance/avoidtilt.h"
 #include "collision/collassembly.h"
 #include "collision/meshutil.h"
 #include "geometry/msg_capture.h"
+#include "near.h"
 #include "toolsolid.h"
 #include "workfolder.h"
 
@@ -117,6 +120,9 @@ TEST(AvoidHead, ReturnedAxesAreFreeOfTheHead) {
                 EXPECT_NEAR(std::atan2(l->vectors[i].y, l->vectors[i].x), kPi / 2, 1e-9);  // C kept
             }
         }
+        int32_t kept = 0;  // the path's own points, in order, between any the turns added
+        for (int32_t i = 0; i < l->count; ++i) kept += kept < n && l->points[i].x == 2.0 * kept;
+        EXPECT_EQ(kept, r == 1 ? n : kept) << scene;
         for (int i = 0; scene == 0 && i < n; ++i) {
             EXPECT_TRUE(l->vectors[i].y == before[i].y && l->vectors[i].z == before[i].z);
         }
@@ -479,6 +485,37 @@ TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
     e.c = kPi / 2;
     EXPECT_EQ(avoidCInterval(&e, &p, 0.1, 0.1), 0);
     EXPECT_EQ(e.flag, -1);
+}
+
+// Short of memory at any one allocation the head pass gives what it gives with memory, or ends the path
+// before its first collision with the code of that hit, the axes kept untouched.
+TEST(AvoidHead, ShortOfMemoryTheResultIsWholeOrCut) {
+    HeadScene s;
+    const std::vector<Triangle3D> tris = wall(40, -10, 150);
+    ASSERT_EQ(s.build(tris), 1);
+    const HeadAvoidParams hp = params(1, 0);
+    Plist* ref = pathAlongX(2, 0.6, 10.0);
+    ASSERT_NE(ref, nullptr);
+    const Vec3 axis0 = ref->vectors[0];
+    allocfail::arm(0);
+    ASSERT_EQ(avoidToolHeadCollision(ref, &hp), 1);
+    const long calls = allocfail::count();
+    // The lists first, then a spread.
+    for (const long k : {1L, 2L, 3L, 4L, 5L, 6L, 7L, 8L, calls / 2, calls}) {
+        SCOPED_TRACE(k);
+        Plist* l = pathAlongX(2, 0.6, 10.0);
+        ASSERT_NE(l, nullptr);
+        allocfail::arm(k);
+        const int r = avoidToolHeadCollision(l, &hp);
+        allocfail::disarm();
+        const bool whole = r == 1 && l->count == 2;
+        EXPECT_TRUE(whole ||
+                    (r == kCollHead && l->count < 2 && toolHits(kHead, l->points[l->count], axis0, tris)));
+        for (int32_t i = 0; i < l->count; ++i)
+            EXPECT_VEC_NEAR(l->vectors[i], whole ? ref->vectors[i] : axis0, 0);
+        plistFree(l);
+    }
+    plistFree(ref);
 }
 
 // A path without axes or settings is refused; an empty one has nothing to do.

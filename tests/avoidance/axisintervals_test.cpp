@@ -413,11 +413,14 @@ TEST(AxisIntervals, KernelAnglesPutThePointOnTheRingBandOrPlane) {
         const int onRing = pointRingAngles(&s.f, &Y, z[j], r[j], &t[0], &t[1], &ph[0], &ph[1], &sOut);
         EXPECT_NEAR(sOut, sy, 1e-12);
         EXPECT_EQ(onRing, std::fabs(sy) <= r[j] ? 1 : 0);
+        EXPECT_TRUE(!onRing || (t[0] >= -kPi && t[0] <= kPi && t[1] >= t[0] && t[1] < t[0] + 2 * kPi)) << k;
         for (int q = 0; onRing && q < 2; ++q, ++rings) {
             const Vec3 d = O::sub(Y, s.on(t[q], z[j], r[j], ph[q]));
             EXPECT_LT(std::sqrt(O::dot(d, d)), 1e-9) << k << " " << q;
         }
         const int i = k % 3;  // the band between rings i and i + 1
+        EXPECT_EQ(bandAtPoint(&s.f, m, i, &s.f.P, &t[0], &t[1], &ph[0], &ph[1], &u, &sOut),
+                  0);  // no band there
         const int onBand = bandAtPoint(&s.f, m, i, &X, &t[0], &t[1], &ph[0], &ph[1], &u, &sOut);
         EXPECT_NEAR(sOut, sx, 1e-12);
         for (int q = 0; onBand == 1 && q < 2; ++q, ++bands) {
@@ -546,6 +549,8 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
             AngleIntervals out{0, kAxisTriangleIntervals, st, en};
             ASSERT_EQ(axisIntervalsTriangle(k, &s.f, m, kPi, &out), 1);
             const std::vector<Triangle3D> one = {tris[k]};
+            const Vec3 e = O::cross(O::sub(tris[k].p[1], tris[k].p[0]), O::sub(tris[k].p[2], tris[k].p[0]));
+            const Vec3 n = O::mul(1.0 / std::sqrt(O::dot(e, e)), e);
             // Tilts anywhere, and as many again inside the intervals found.
             double width = 0;
             for (int j = 0; j < out.count; ++j) width += en[j] - st[j];
@@ -567,7 +572,14 @@ TEST(AxisIntervals, TriangleIntervalsAreTheBlockedTilts) {
                     edge = edge || std::fabs(t - st[j]) < 4e-3 || std::fabs(t - en[j]) < 4e-3;
                 }
                 if (edge) continue;
-                const bool hit = blocked(tool, s.f.P, s.f.A, s.f.W, s.f.U, t, one);
+                bool hit = false;  // the tool meets the triangle where one of its bands does
+                for (int32_t b = 0; b + 1 < int32_t(tool.z.size()); ++b) {
+                    const Tool band{{tool.z[b], tool.z[b + 1]}, {tool.r[b], tool.r[b + 1]}};
+                    const bool bandHit = blocked(band, s.f.P, s.f.A, s.f.W, s.f.U, t, one);
+                    EXPECT_EQ(bandHitsTriangle(&s.f, m, b, tris[k].p, &n, t), bandHit)
+                        << scene << " " << k << " " << b;
+                    hit = hit || bandHit;
+                }
                 EXPECT_EQ(inside, hit) << scene << " " << k << " " << t;
                 (hit ? blockedSeen : freeSeen)++;
                 nearPoint += hit && k == 0;
@@ -625,6 +637,24 @@ TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
         EXPECT_EQ(inside, a > 0.5) << a;
         EXPECT_EQ(blocked(tool, f.P, f.A, f.W, f.U, a, {side}), a > 0.5) << a;
     }
+    axisModelFree(m);
+    // A spike 30.5 out along the axis swung to either side: its tip enters the top disc (radius 6 at 30)
+    // where the tilt's cosine is 30 / 30.5 and leaves through the cone below it.
+    const Vec3 foot = O::mul(33.5, f.A);
+    const Triangle3D spike{
+        {O::mul(30.5, f.A), O::add(foot, f.U), O::add(foot, O::sub(O::mul(0.5, f.W), f.U))}};
+    tl = triListCreate(1);
+    ASSERT_NE(tl, nullptr);
+    triListAdd(tl, &spike);
+    m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
+    triListFree(tl);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(axisIntervalsTriangle(0, &f, m, 1.0, &out), 1);
+    ASSERT_EQ(out.count, 2);
+    EXPECT_NEAR(-en[0], std::acos(30 / 30.5), 1e-9);
+    EXPECT_NEAR(st[1], std::acos(30 / 30.5), 1e-9);
+    for (const double a : {0.5 * (st[0] + en[0]), 0.5 * (st[1] + en[1]), 0.0, -0.3, 0.3})
+        EXPECT_EQ(blocked(tool, f.P, f.A, f.W, f.U, a, {spike}), std::fabs(a) < 0.25 && a != 0.0) << a;
     axisModelFree(m);
 }
 

@@ -128,10 +128,7 @@ TEST_F(Links, RetractApproachBlendsTheDescentAndRestoresTheCuttingFeed) {
     ncSetFeedMode(2);
     ASSERT_EQ(ncSetFeed(1000.0, kFeedAliasFX), 1);
     startAt({0, 0, 0});
-    ctx.jumpFlag = 0;
-    ctx.forceG1 = 1;
-    ctx.forceG1Step = 2.0;
-    ctx.safetyDistance = 10.0;
+    ctx.jumpFlag = 0, ctx.forceG1 = 1, ctx.forceG1Step = 2.0, ctx.safetyDistance = 10.0;
     ctx.clearancePlane = 40.0;  // the descent from the travel height to A = T + 10 z is 20 - 10 = 10
     ctx.retractFeed = 300.0;
     const Vec3 T = {50, 0, 20};
@@ -245,8 +242,7 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
 
     // A link of type 1 whose height search fails (no sampling step) travels at the clearance plane and
     // closes its section.
-    ctx.jumpFlag = 0;
-    ctx.linkType = 1;
+    ctx.jumpFlag = 0, ctx.linkType = 1;
     plate.m.tool->radius = 0.0;
     startAt({-10, 0, 8});
     const Vec3 T = {10, 0, 8};
@@ -255,16 +251,19 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     ASSERT_FALSE(gOut.empty());
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 100}), 1e-12);
     EXPECT_VEC_NEAR(gOut.back().p, T, 1e-12);
-    // With a step the search finds the travel height over the plate, from ends below it: 7 + 2 + 1.
+    // With a step the search finds the travel height over the plate, from ends below it: 7 + 2 + 1;
+    // with the link macros switched off the link goes through the clearance plane.
     plate.m.tool->radius = 2.0;
-    SetUp();
-    ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0;
-    startAt({-10, 0, 3});
     const Vec3 low = {10, 0, 3};
-    ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &plate.m), 0);
-    ASSERT_FALSE(gOut.empty());
-    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 10}), 1e-3);
-    EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
+    for (const uint16_t on : {1, 0}) {
+        SetUp();
+        ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0, ctx.linkMacroSwitch = on;
+        startAt({-10, 0, 3});
+        ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &plate.m), 0);
+        ASSERT_FALSE(gOut.empty());
+        EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, on ? 10.0 : 100.0}), 1e-3);
+        EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
+    }
     // Type 2 travels at a clearance plane of 5 lifted by the rest 7 less 5 - 1: at 8.
     SetUp();
     ctx.jumpFlag = 0, ctx.linkType = 2, ctx.safetyDistance = 1.0, ctx.clearancePlane = 5.0;
@@ -274,12 +273,20 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 8}), 1e-3);
     EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
     ctx.clearancePlane = 100.0;
+    // A jump onto the plate lifted by more than the safety distance still comes down to that distance
+    // above the cut before it feeds in.
+    SetUp(), ctx.safetyDistance = 1.0;
+    startAt({-10, 0, 7});
+    const Vec3 onPlate = {10, 0, 7};
+    ASSERT_EQ(idx5CollisionFreeMacro(&onPlate, &onPlate, 0, &ctx, &plate.m), 0);
+    ASSERT_GE(gOut.size(), 3u);
+    EXPECT_GT(gOut[gOut.size() - 3].p.z, 8.0 + 1e-3);
+    EXPECT_VEC_NEAR(gOut[gOut.size() - 2].p, (Vec3{10, 0, 8}), 1e-12);
+    EXPECT_EQ(gOut[gOut.size() - 2].cls, 0);
 
     // A plate just below the clearance plane, where the jump must cross: no lift is free.
     testmesh::Model roof({testmesh::slopeTri(99, 0.0, 400.0)}, kBallMill, 2.0);
-    ctx.jumpFlag = 1;
-    ctx.linkType = 0;
-    ctx.totalToolLength = 60.0;
+    ctx.jumpFlag = 1, ctx.linkType = 0, ctx.totalToolLength = 60.0;
     gOut.clear();
     const Vec3 T2 = {30, 0, 8};
     EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
@@ -293,10 +300,7 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
 TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
     plate.m.tool->size2 = 4.0;
-    ctx.jumpFlag = 0;
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
-    ctx.stepAngleCos = std::cos(0.2);
+    ctx.jumpFlag = 0, ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2);
     const Vec3 T = {10, 0, 5};
     struct Case {
         double tolerance;  // the model's profile step; 0 makes the placement refuse
@@ -330,10 +334,7 @@ TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
     slope.m.tolerance = 0.05;
     for (uint16_t climb : {0, 2}) {
         SetUp();
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.stepAngleCos = std::cos(0.2);
-        ctx.climbMode = climb;
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2), ctx.climbMode = climb;
         startAt({0, 0, 0});
         const Vec3 from = {0, 0, 0}, to = {10, 0, 0};
         ProfileCurve* line = profileLine(&from, &to);
@@ -811,8 +812,7 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     plate.m.tolerance = 0.05;
     plate.m.stepLength = 0.5;
     SetUp();
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
+    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
     linkSetAxisCallback(recAxis);
     const Vec3 cutAxis = {std::sin(0.2), 0, std::cos(0.2)};
     linkSetToolAxis(&cutAxis);  // a leave keeps the cut's axis, and it becomes the next one
@@ -845,12 +845,11 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     // An approach comes in from its far end, placed, to where it attaches at the approach feed; a link
     // first jumps to that end, raised by the macro's offset, over the clearance plane as an untested one
     // does; a retract feed takes the move onto that end alone.
+    Vec3 second{};  // the placed macro's second point
     for (int32_t v : {0, 1, 2}) {
         SetUp();
         const int32_t link = v == 1 ? 0 : -1;
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.retractFeed = v == 2 ? 444.0 : 0.0;
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.retractFeed = v == 2 ? 444.0 : 0.0;
         ncSetFeedMode(v == 2 ? 2 : 0);
         p = macroPathCreate(kMacroApproach, 2, 4, 0);
         ASSERT_NE(p, nullptr);
@@ -870,17 +869,18 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         EXPECT_EQ(gOut[0].feed, v == 2 ? 444.0 : v == 1 ? 0.0 : 111.0);
         EXPECT_EQ(ncCurrentFeed(), 0.0);  // the base feed after it
         if (v < 2) macroPathFree(p);
+        second = gOut[j + 1].p;
     }
     // A point already out within 0.01 of the placed macro's far end stands for it: no move (and no
-    // retract feed) onto that end; 0.05 away the move is made.
-    for (const double gap : {0.005, 0.05}) {
+    // retract feed) onto that end; 0.05 away, or from the second point, the move is made.
+    for (const auto& [before, moves] :
+         {std::pair{Vec3{0, 2, 8.005}, 0}, {Vec3{0, 2, 8.05}, 1}, {second, 1}}) {
         SetUp();
         ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.retractFeed = 444.0;
-        const Vec3 before = {0, 2, 8 + gap};
         linkEmitPosition(&before, kLinkClassFeed);
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
         EXPECT_EQ(std::count_if(gOut.begin(), gOut.end(), [](const Out& o) { return o.feed == 444.0; }),
-                  gap > 0.01 ? 1 : 0);
+                  moves);
     }
     ctx.retractFeed = 0.0;
     ncSetFeedMode(0);
@@ -983,7 +983,7 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
     plate.m.tool->size2 = 4.0;
     ctx.clearancePlane = 1e5;  // thousands of samples per column
     ctx.totalToolLength = 60.0;
-    static int polls;
+    static int polls, at;
     struct Case {
         int cancelAt;  // the poll that first sees the cancel
         bool endPath;  // the final retract instead of the jump link
@@ -991,7 +991,6 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
     for (const Case& c : cases) {
         SetUp();
         polls = 0;
-        static int at;
         at = c.cancelAt;
         setAbortHook([] { return ++polls >= at ? 1 : 0; });
         startAt({-10, 0, 8});
@@ -1005,6 +1004,15 @@ TEST_F(Links, CancelStopsTheLiftSearchesWithoutAMove) {
         EXPECT_LE(polls, c.cancelAt + 2) << c.cancelAt;
         EXPECT_DOUBLE_EQ(plate.m.tool->radius, 2.0);  // the retract's grown tool is given back
     }
+    // A retract without the jump over a model without triangles searches nothing: straight up, no poll.
+    SetUp(), ctx.jumpFlag = 0, polls = 0, at = 1;
+    setAbortHook([] { return ++polls >= at ? 1 : 0; });
+    startAt({-10, 0, 8});
+    EXPECT_EQ(linkEndPath(&ctx, &model), 0);
+    setAbortHook(nullptr);
+    EXPECT_EQ(polls, 0);
+    ASSERT_EQ(gOut.size(), 1u);
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{-10, 0, 100}), 0);
     EXPECT_EQ(cap.countOf("6103,0"), 0);
 }
 
@@ -1061,8 +1069,7 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
     testmesh::Model plate({testmesh::slopeTri(0, 0.0)}, kBallMill, 2.0);
     plate.m.tolerance = 0.05;
     plate.m.stepLength = 0.5;
-    ctx.stepMax = 1e9;
-    ctx.stepMin = 0.01;
+    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
     const Vec3 own = {std::sin(0.4), 0, std::cos(0.4)};
     MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 1);
     ASSERT_NE(p, nullptr);
@@ -1164,10 +1171,7 @@ TEST_F(Links, PathModeTwoKeepsLinksAndMacrosOnTheirCurve) {
     } cases[] = {{0, 8.0}, {1, 8.0}, {2, 5.0}};
     for (const Case& c : cases) {
         SetUp();
-        ctx.jumpFlag = 0;
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.stepAngleCos = std::cos(0.2);
+        ctx.jumpFlag = 0, ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2);
         ctx.pathMode = c.pathMode;
         startAt({0, 0, 5});
         const Vec3 from = {0, 0, 5}, to = {10, 0, 5};
@@ -1273,9 +1277,7 @@ TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
     };
     for (const Case& c : cases) {
         SetUp();
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.infeedThreshold = c.threshold;
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.infeedThreshold = c.threshold;
         ctx.linkMacroSwitch = c.macroSwitch;
         MacroPath* p = macroPathCreate(kMacroLeave, c.type, 4, 0);
         ASSERT_NE(p, nullptr);
@@ -1306,10 +1308,7 @@ TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
     } cases[] = {{0, {6, 2, 3}, {6, 2, 3}}, {2, {6, 2, 3}, {6, 2, 7}}, {0, {6, 2, 9}, {6, 2, 9}}};
     for (const Case& c : cases) {
         SetUp();
-        ctx.jumpFlag = 0;
-        ctx.stepMax = 1e9;
-        ctx.stepMin = 0.01;
-        ctx.stepAngleCos = std::cos(0.2);
+        ctx.jumpFlag = 0, ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2);
         ctx.climbMode = c.climb;
         MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
         ASSERT_NE(p, nullptr);

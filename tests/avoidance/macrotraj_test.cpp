@@ -139,6 +139,16 @@ TEST(MacroTraj, RampCases) {
     Plist* linked = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}, {0, 2, 0});  // a link right after the start
     Plist* stub = makeGuide({{0, 0, 0}, {0.5e-5, 0, 0}});  // a way shorter than the tolerance
     ASSERT_TRUE(linked && stub);
+    Plist* later = makeGuide({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {0, 0, 2, 0});
+    ASSERT_NE(later, nullptr);
+    for (double stretch : {0.0, 1.5}) {  // a link one step on: back and forth short of it
+        macroSetRampPieceLength(stretch);
+        m = macroGenRamp(later, 0, 45 * kDeg, 4, 0);
+        ASSERT_NE(m, nullptr);
+        for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, 1.0) << i;
+        macroPathFree(m);
+    }
+    plistFree(later);
     for (double stretch : {0.0, 0.5}) {
         macroSetRampPieceLength(stretch);
         EXPECT_EQ(macroGenRamp(linked, 0, 45 * kDeg, 4, 0), nullptr) << stretch;
@@ -202,21 +212,26 @@ TEST(MacroTraj, RampCases) {
         macroPathFree(m);
     }
     plistFree(g);
-    g = makeGuide({{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted towards +x
-    ASSERT_NE(g, nullptr);
     const Vec3 tilt{std::sin(0.3), 0, std::cos(0.3)};
-    for (int32_t i = 0; i < g->count; ++i) g->vectors[i] = tilt;
-    m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
-    ASSERT_NE(m, nullptr);
-    ASSERT_NE(m->axes, nullptr);
-    EXPECT_EQ(m->macroType, 28);
-    // L = 1: out to the first point past it and back without a cut; each point lifted along its axis
-    // by height - length walked, at least 0, the start (reached last) not at all.
-    const std::vector<Vec3> want = {{0, 0, 0}, {2, 0, 0}, {2 * tilt.x, 0, 2 * tilt.z}};
-    ASSERT_EQ(m->count, 3);
-    for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
-    for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
-    macroPathFree(m);
+    // L = 1: out to the first point past it (or short of it by less than 1e-5) and back without a cut;
+    // each point lifted along its axis by height - length walked, at least 0, the start (reached last,
+    // 2 L less 0.5e-5 walked) not at all.
+    for (const double x : {1 - 0.5e-5, 2.0}) {
+        g = makeGuide({{0, 0, 0}, {x, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted to +x
+        ASSERT_NE(g, nullptr);
+        for (int32_t i = 0; i < g->count; ++i) g->vectors[i] = tilt;
+        m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
+        ASSERT_TRUE(m && m->axes);
+        EXPECT_EQ(m->macroType, 28);
+        const double h = std::fmax(0.0, 2 - x);
+        const std::vector<Vec3> want = {
+            {0, 0, 0}, {x + h * tilt.x, 0, h * tilt.z}, {2 * tilt.x, 0, 2 * tilt.z}};
+        ASSERT_EQ(m->count, 3);
+        for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
+        for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
+        macroPathFree(m);
+        if (x < 2) plistFree(g);
+    }
     m = macroGenRamp(g, 0, kPi / 2, 4, 1);  // straight down the axis, which both points keep
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->count, 2);
@@ -340,7 +355,7 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
-    Plist* g = makeGuide({{1, 1, 0}, {1, 1, 0}, {1, 1, 0}});  // no length to wind along
+    Plist* g = makeGuide({{1, 1, 0}, {1 + 0.2e-5, 1, 0}, {1, 1, 0}});  // no length (under 1e-5) to wind along
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 10 * kDeg, 5), nullptr);
     plistFree(g);

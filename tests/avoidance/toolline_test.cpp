@@ -52,6 +52,13 @@ TEST(ToolLine, QuadraticIntervals) {
         {-1, 0, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
         {0, -2, 4, 1, {{2, kLineOpenHigh}, {}}},
         {0, 0, 1, 0, {}},
+        // Each coefficient counts from 1e-5 on, the discriminant too.
+        {0, 0, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
+        {0, 0, -0.5e-5, 0, {}},
+        {0, 2, 4, 1, {{kLineOpenLow, -2}, {}}},
+        {0.5e-5, 0.5e-5, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
+        {1, 0, -0.2e-5, 0, {}},
+        {-1, 0, 0.2e-5, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
     };
     for (const Case& c : cases) {
         LineInterval iv[2];
@@ -148,6 +155,7 @@ TEST(ToolLine, PointInsideTheAssembly) {
         int inside;
     } cases[] = {
         {16, 10, 6.4, 35, 1},
+        {16, 10, 6.4, 30, 0},  // it begins above the cutter's top
         {16, 10, 6.6, 35, 0},  // a narrowing first cone (radius 6.5 there) holds points
                                // too
         {4, 10, 3.4, 35, 1},
@@ -159,6 +167,7 @@ TEST(ToolLine, PointInsideTheAssembly) {
         {10, 40, 16, 45, 0},                // but nothing beyond the head's radius
         {10, 30 - 1e-5, 14.999998, 45, 0},  // 1e-5 narrower than the head: its own radius only
         {10, 10, 14, 60, 1},                // the top cylinder from its foot on
+        {10, 10, 15, 65, 0},                // but not on its radius
         {10, 10, 1, 0.02, 0},               // the cutter holds points above 0.02 only
         {10, 10, 1, 0.021, 1},
     };
@@ -181,8 +190,10 @@ TEST(ToolLine, LiftMeasureRunsUpTheCones) {
         int result;
         double lift;
     } cases[] = {
-        {4, 35, 0, 5},  {6, 38, 0, 3},  {6, 34, 0, 0},  {6.5, 45, 0, 7.5}, {8, 55, 0, 5},
-        {12, 58, 0, 4}, {12, 52, 0, 0}, {16, 55, 0, 0}, {2, 10, -2, 0},    {2.99, 0.01, 0, 0},
+        {4, 35, 0, 5},         {6, 38, 0, 3},          {6, 34, 0, 0},     {6.5, 45, 0, 7.5},
+        {8, 55, 0, 5},         {12, 58, 0, 4},         {12, 52, 0, 0},    {16, 55, 0, 0},
+        {2, 10, -2, 0},        {2.99, 0.01, 0, 0},     {2, 0.021, -2, 0}, {2, 0.019, 0, 0},
+        {3 - 2e-5, 10, -2, 0}, {3 - 0.5e-5, 10, 0, 0},  // at the edges
     };
     const Vec3 p{1, 2, 3}, up{0, 0, 1};
     for (const Case& c : cases) {
@@ -274,8 +285,8 @@ TEST(ToolLine, TiltedVerticalLineMeetsOneSection) {
         t.radius = 3, t.cutterTop = 30, t.stage2Top = 40, t.stage1Top = 50, t.stage3Top = c.s3,
         t.stage4Top = c.top;
         t.stage2Diameter = 10, t.stage1Diameter = 10, t.stage3Diameter = 20, t.stage4Diameter = 30;
-        const Vec3 q{c.x, 0, c.z};
-        EXPECT_EQ(toolLineHit(&p, &a, &t, &q), c.hit) << c.top << " " << c.x << " " << c.z;
+        const Vec3 tip{0, 0, 5}, q{c.x, 0, 5 + c.z};  // heights count from the tip, wherever it stands
+        EXPECT_EQ(toolLineHit(&tip, &a, &t, &q), c.hit) << c.top << " " << c.x << " " << c.z;
     }
     // Sections widening upwards (cone 3 -> 5, cylinder 5, cone 10 -> 15, cylinder 15): a line ending at
     // axial height s and distance d meets only the section at its top, by that section's radius there.
