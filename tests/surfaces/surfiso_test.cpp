@@ -736,6 +736,8 @@ TEST_F(SurfIso, MoreThan10000LoopsStopThePatch) {
         const Seg2D mid{0, 0.503, 1, 0.503};
         ASSERT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), kIsoMaxLoops, cuts, 8, &shifted), 2);
         EXPECT_LT(maxDiff({cuts[0].x, cuts[0].y, cuts[1].x}, {0, 0.503, 1}), 1e-12);
+        for (int32_t bad : {-1, kIsoMaxLoops + 1})
+            EXPECT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), bad, cuts, 8, &shifted), -1) << bad;
     }
     const Vec2 one[] = {{0.5, 0.5}, {0.501, 0.5}, {0.5, 0.501}};
     ASSERT_EQ(trimSurfaceAddLoop(&rec, one, 3), 1);

@@ -101,6 +101,7 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
         {1000, 1, 90, 181, 0.5},  {10, -1, 90, 55, 5.0},  // clockwise three quarters
         {10, 1, 0, 73, 5.0},                              // start = end: a whole turn
         {10, 1, 90.03, 20, 5.0},  // a step short of the end by 0.03 degrees is still taken
+        {10, 1, 45, 10, 5.0},     // a sweep under one radian still turns counter-clockwise
         {0.00005, 1, 90, 0, 5.0},
     };
     writeBoundarySetArcStep(5.0);
