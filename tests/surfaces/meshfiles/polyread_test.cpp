@@ -61,7 +61,7 @@ TEST_F(PolyReadTest, StreamsTable) {
         std::string records;
         std::vector<double> tri;  // reader B's only triangle, or empty for none
     } cases[] = {
-        {"v scale(1000)\no Polyhedron[s]()\n{\nm P[1](+1500-25+0 +1000+0+0 *+1000*)\nm V(1/1/ /2/ /3)\n}\n",
+        {"v scale(1000)\no Polyhedron[s]()\n{\nm P[1](+1500-25+0 +1000+0+0 *+1000*)\nm V(1/1/\t/2/ /3)\n}\n",
          {1.5, -0.025, 0, 1, 0, 0, 0, 1, 0}},
         {"o Polyhedron[i]()\n{\nv increment(TRUE)\nm P[2](+10+0+0+1+1+1+0+0+1)\nm V(2/1/2/2/2/3)\n}\n",
          {10, 0, 0, 11, 1, 1, 11, 1, 2}},
