@@ -54,6 +54,15 @@ TEST_F(PolyReadTest, QuadGivesOneFacetOrTwoTriangles) {
     expectPoints(b.list->triangles[0].p, {0, 0, 0, 1, 0, 0, 1, 1, 0});
     expectPoints(b.list->triangles[1].p, {1, 1, 0, 0, 1, 2.5, 0, 0, 0});
     expectPoints(b.list->triangles[2].p, {0, 1, 2.5, 0, 0, 0, 1, 1, 0});
+    // A face filter answering 0 drops the face: here the quad, the triangle kept.
+    setPolyFaceFilterA([](int n, const double*, const double*, const double*) { return n == 3 ? 1 : 0; });
+    Nodes c;
+    ASSERT_EQ(readPolyhedronA(name.c_str(), &c.list), 0);
+    ASSERT_NE(c.list, nullptr);
+    ASSERT_EQ(c.list->used, 1);
+    const Facet98 kept = c.list->facets[0];
+    const Vec3 kp[3] = {kept.p[0], kept.p[1], kept.p[2]};
+    expectPoints(kp, {0, 1, 2.5, 0, 0, 0, 1, 1, 0});
 }
 
 TEST_F(PolyReadTest, StreamsTable) {
