@@ -235,6 +235,7 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         {"\n**GROUP 1\n\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 7},
         {"", 2, 0, {{0, 0}, {0, 0}}, 0},
         {"X\n**END\n**BND 1\nX\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 5},  // an end outside a block ends none
+        {"**BND 1\nX\n**END\nX\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 5},  // nor one after a block
         // Each "**CLN" block has its own slot, and they too can fill the table before any "**BND".
         {"**CLN 1\nX\n**END\n**CLN 2\nX\nX\n**END\n**BND 1\nX\n**END\n", 3, 1, {{1, 1}, {0, 2}}, 10},
         {"**CLN 1\nX\n**END\n**BND 1\nX\n**END\n", 1, 0, {{0, 1}}, 6},
