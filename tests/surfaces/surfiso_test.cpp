@@ -164,6 +164,16 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
             EXPECT_EQ(k, 12);
             freeIsoCurves(curves);
         }
+    // Memory that cannot be had gives no curves, nothing thrown.
+    for (long n = 1;; ++n) {
+        allocfail::arm(n);
+        IsoCurve* curves = readIsoCurveGroups(path.c_str(), 0, 0);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        ASSERT_EQ(curves != nullptr, !fired) << n;
+        freeIsoCurves(curves);
+        if (!fired) break;
+    }
 
     // A line longer than a read's 255 characters comes in two pieces: a block has room for one more point.
     const std::string longLine = "X1 Y1 Z1 C1" + std::string(244, ' ') + "X2 Y1 Z1 C1\n";
