@@ -12,6 +12,7 @@
 #include "kernel/cfgfile.h"
 #include "kernel/kvx/kvxfile.h"
 #include "kernel/kvx/kvxobj.h"
+#include "kernel/msg.h"
 
 namespace {
 
@@ -58,9 +59,12 @@ struct Reading {
         open = false;
     }
 
-    void closeContour() {
+    // False when memory for the profile could not be had: the contour is lost, so is the read.
+    bool closeContour() {
+        bool kept = true;
         if (open && points != nullptr) {
             ProfileCurve* profile = kvxContourToFrame(points, surface, depth);
+            kept = profile != nullptr;
             if (profile != nullptr) {
                 if (g_viaFramePair && framePairGetMode() < 0) profileReverse(profile);
                 std::snprintf(profile->name, sizeof profile->name, "%s", id != nullptr ? id : "");
@@ -72,6 +76,7 @@ struct Reading {
             }
         }
         dropContour();
+        return kept;
     }
 };
 
@@ -196,13 +201,18 @@ ProfileCurve* readKvxContour(const char* path, double tolerance) {
     KvxRecord record{};
     record.bodyStart = record.bodyEnd = -1;
     KvxNames names;
+    // The record reader ends as at the file's end when memory fails; it reports a fault then.
+    const uint32_t faults = msgFaultCount();
     while (!failed && kvxReadRecord(file, &record) == 1) {
         const char* name = record.name != nullptr ? record.name : "";
         switch (record.type) {
             case 'o':
                 if (std::strcmp(name, "Contour") == 0) {
                     // A contour without its closing "}" still keeps what it collected.
-                    if (r.open) r.closeContour();
+                    if (r.open && !r.closeContour()) {
+                        failed = true;
+                        break;
+                    }
                     r.open = true;
                     r.lastEnd = Vec3{0, 0, 0};
                     r.id = strdup(record.id != nullptr ? record.id : "");
@@ -238,14 +248,15 @@ ProfileCurve* readKvxContour(const char* path, double tolerance) {
                 break;
             case '}':
                 kvxObjPopLevel(data);
-                r.closeContour();
+                failed = !r.closeContour();
                 break;
             default:
                 break;
         }
     }
     kvxRecordReset(&record);
-    if (!failed && r.open) r.closeContour();
+    failed = failed || msgFaultCount() != faults;
+    if (!failed && r.open) failed = !r.closeContour();
     r.dropContour();
     kvxObjFree(data);
     cfgFileClose(file);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "geometry/frames.h"
@@ -196,7 +197,13 @@ bool readSurfacePart(FILE* file, BsplSurface* s, int32_t* trimmed, double* offse
     const int64_t nu = int64_t{s->uNum} + s->uOrder;
     if (nu > kSurfMaxKnots) return msgPrintfDouble(kFail, "n_knot out of range", 0.0), false;
     // The v count is known only after the u knots; they are read into scratch first.
-    std::vector<double> uKnots(static_cast<size_t>(nu));
+    std::vector<double> uKnots;
+    try {
+        uKnots.resize(static_cast<size_t>(nu));
+    } catch (const std::bad_alloc&) {
+        noMemory(nu * int64_t{sizeof(double)});
+        return false;
+    }
     if (!skipLines(file, 2) || !readKnots(file, uKnots.data(), static_cast<int32_t>(nu))) return false;
 
     if (!skipLines(file, 2) || !readBlanked(file, buf)) return false;
@@ -307,7 +314,12 @@ int kvxReadParCurve(FILE* file, int32_t n, TrimLoop* loop) {
         std::strcmp(w2, "start") == 0 ? "%1023s start x %lf %lf y %lf %lf " : "%1023s x %lf %lf y %lf %lf ";
     if (std::sscanf(buf, form, w1, &x1, &x2, &y1, &y2) < 5) return -1;
     std::vector<Vec2> pts;
-    pts.reserve(static_cast<size_t>(n));
+    try {
+        pts.reserve(static_cast<size_t>(n));  // every push below stays within it
+    } catch (const std::bad_alloc&) {
+        noMemory(int64_t{n} * int64_t{sizeof(Vec2)});
+        return -1;
+    }
     pts.push_back({x1, y1});
     pts.push_back({x2, y2});
     while (static_cast<int32_t>(pts.size()) < n) {

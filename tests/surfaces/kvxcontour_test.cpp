@@ -10,6 +10,9 @@
 #include "surfaces/meshfiles/meshtest.h"
 #include "vecnear.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 struct KvxContourTest : ::testing::Test {
@@ -170,4 +173,32 @@ TEST_F(KvxContourTest, EmptyStartSlotsFollowTheLastEndWithinAContourOnly) {
     EXPECT_EQ(p->next->z[0], 0.0);
     EXPECT_XY(EXPECT_EQ, p->next->points[1], 6, 8);
     profileFreeList(p);
+}
+
+// Memory that cannot be had gives no profile at all and throws nothing; the sanitized build checks
+// that nothing is left allocated.
+TEST_F(KvxContourTest, EachFailedAllocationGivesNoProfile) {
+    const std::string text =
+        "o Contour[a]()\n{\no L(x[0/10] y[0/0] z[0/0])\no A(x[/0/0] y[/10/0] z[/0])\n}\n"
+        "o Contour[b]()\n{\no L(x[0/1] y[0/0] z[0/0])\n}\n";
+    const std::string path = dir.file("c.kvx");
+    writeTextFile(path, kvxText(text));
+    for (long n = 1;; ++n) {
+        reset();
+        allocfail::arm(n);
+        ProfileCurve* p = readKvxContour(path.c_str(), 0.01);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (fired) {
+            EXPECT_EQ(p, nullptr) << n;
+            profileFreeList(p);
+            continue;
+        }
+        ASSERT_NE(p, nullptr);
+        ASSERT_NE(p->next, nullptr);
+        EXPECT_EQ(p->next->count, 2);
+        EXPECT_GT(p->count, 3);
+        profileFreeList(p);
+        break;
+    }
 }

@@ -13,6 +13,9 @@
 #include "surf_fixtures.h"
 #include "surfaces/deboor.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 // A bilinear 2 x 2 surface object, written by hand in the exchange text; pieces can be replaced.
@@ -322,6 +325,23 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
     ListGuard in;
     ASSERT_EQ(readSurfObjects(path.c_str(), in.list), 1);
     ASSERT_EQ(in.list->count, out.list->count);
+    // Memory that cannot be had fails the read, the surfaces before the failing one kept whole.
+    for (long n = 1;; ++n) {
+        ListGuard part;
+        allocfail::arm(n);
+        const int rc = readSurfObjects(path.c_str(), part.list);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        ASSERT_EQ(rc, fired ? -1 : 1) << n;
+        ASSERT_LE(part.list->count, out.list->count - (fired ? 1 : 0)) << n;
+        for (int k = 0; k < part.list->count; ++k) {
+            Vec3 pa, pb;
+            ASSERT_EQ(evalNurbsSurfPoint(&out.list->entries[k].surface, 0.3, 0.7, &pa), 1);
+            ASSERT_EQ(evalNurbsSurfPoint(&part.list->entries[k].surface, 0.3, 0.7, &pb), 1);
+            EXPECT_EQ(0, std::memcmp(&pa, &pb, sizeof pa)) << n << " " << k;
+        }
+        if (!fired) break;
+    }
     for (int k = 0; k < out.list->count; ++k) {
         const TrimSurface &a = out.list->entries[k], &b = in.list->entries[k];
         EXPECT_EQ(b.offset, a.offset);

@@ -164,6 +164,16 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
             EXPECT_EQ(k, 12);
             freeIsoCurves(curves);
         }
+    // Memory that cannot be had gives no curves, nothing thrown.
+    for (long n = 1;; ++n) {
+        allocfail::arm(n);
+        IsoCurve* curves = readIsoCurveGroups(path.c_str(), 0, 0);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        ASSERT_EQ(curves != nullptr, !fired) << n;
+        freeIsoCurves(curves);
+        if (!fired) break;
+    }
 
     // A line longer than a read's 255 characters comes in two pieces: a block has room for one more point.
     const std::string longLine = "X1 Y1 Z1 C1" + std::string(244, ' ') + "X2 Y1 Z1 C1\n";
@@ -736,6 +746,8 @@ TEST_F(SurfIso, MoreThan10000LoopsStopThePatch) {
         const Seg2D mid{0, 0.503, 1, 0.503};
         ASSERT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), kIsoMaxLoops, cuts, 8, &shifted), 2);
         EXPECT_LT(maxDiff({cuts[0].x, cuts[0].y, cuts[1].x}, {0, 0.503, 1}), 1e-12);
+        for (int32_t bad : {-1, kIsoMaxLoops + 1})
+            EXPECT_EQ(isoLineLoopCuts(&mid, kIsoAlongU, buffer.data(), bad, cuts, 8, &shifted), -1) << bad;
     }
     const Vec2 one[] = {{0.5, 0.5}, {0.501, 0.5}, {0.5, 0.501}};
     ASSERT_EQ(trimSurfaceAddLoop(&rec, one, 3), 1);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "geometry/frames.h"
@@ -175,7 +176,13 @@ void freeIsoCurves(IsoCurve* list) {
 IsoCurve* readIsoCurveGroups(const char* path, int reverse, int prepend) {
     const int blocks = isoFileCountBnd(path);
     if (blocks <= 0) return nullptr;
-    std::vector<BndPair> pairs(static_cast<size_t>(blocks));
+    std::vector<BndPair> pairs;
+    try {
+        pairs.resize(static_cast<size_t>(blocks));
+    } catch (const std::bad_alloc&) {
+        msgLong(9, 895, "* Error reading iso curve %d", 0);
+        return nullptr;
+    }
     int32_t lines = 0;
     const int counted = bnd_read(path, pairs.data(), blocks, &lines);
     std::FILE* f = std::fopen(path, "r");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "geometry/frames.h"
@@ -390,6 +391,12 @@ int bnd_read(const char* fileName, BndPair* pairs, int32_t capacity, int32_t* li
     int32_t nBnd = 0, nCln = 0, nLines = 0, points = 0;
     int open = 0;  // 1 "**BND", 2 "**CLN"
     std::string line;
+    try {
+        line.reserve(kBndLineMax);  // the line is cut there, so it never grows past it
+    } catch (const std::bad_alloc&) {
+        std::fclose(f);
+        return -1;
+    }
     bool more = true;
     while (more && nBnd < capacity && nCln < capacity) {
         line.clear();

@@ -60,7 +60,7 @@ struct BndPair {
     int32_t second;  // points of the i-th "**CLN" block
 };
 // The number of "**BND" blocks read (at most capacity of either kind), the file's line count in
-// lines; -1 for an empty name or a file that cannot be opened.
+// lines; -1 for an empty name, a file that cannot be opened or no memory.
 int bnd_read(const char* fileName, BndPair* pairs, int32_t capacity, int32_t* lines);
 
 void writeBoundaryResetState();  // closes an open block, counters 0, settings back

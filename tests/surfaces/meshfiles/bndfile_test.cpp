@@ -101,6 +101,7 @@ TEST_F(BndFile, ArcsStepTenTimesFinerFromRadius1000) {
         {1000, 1, 90, 181, 0.5},  {10, -1, 90, 55, 5.0},  // clockwise three quarters
         {10, 1, 0, 73, 5.0},                              // start = end: a whole turn
         {10, 1, 90.03, 20, 5.0},  // a step short of the end by 0.03 degrees is still taken
+        {10, 1, 45, 10, 5.0},     // a sweep under one radian still turns counter-clockwise
         {0.00005, 1, 90, 0, 5.0},
     };
     writeBoundarySetArcStep(5.0);
@@ -234,6 +235,7 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
         {"\n**GROUP 1\n\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 7},
         {"", 2, 0, {{0, 0}, {0, 0}}, 0},
         {"X\n**END\n**BND 1\nX\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 5},  // an end outside a block ends none
+        {"**BND 1\nX\n**END\nX\n**END\n", 2, 1, {{1, 0}, {0, 0}}, 5},  // nor one after a block
         // Each "**CLN" block has its own slot, and they too can fill the table before any "**BND".
         {"**CLN 1\nX\n**END\n**CLN 2\nX\nX\n**END\n**BND 1\nX\n**END\n", 3, 1, {{1, 1}, {0, 2}}, 10},
         {"**CLN 1\nX\n**END\n**BND 1\nX\n**END\n", 1, 0, {{0, 1}}, 6},

@@ -81,6 +81,14 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
             EXPECT_EQ(std::memcmp(&back->data[i].p[0], &tris->data[i], 72), 0);
             EXPECT_EQ(std::memcmp(&back->data[i].p[2], &back->data[i].p[3], 24), 0);
         }
+        if (n == 17) {  // facets written as facets come back the same
+            const std::string again = dir.file("f.3df");
+            ASSERT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, back->data, n, again.c_str()), n);
+            FacetList* twice = nullptr;
+            ASSERT_EQ(facetFileLoad(again.c_str(), &twice), n);
+            EXPECT_EQ(std::memcmp(twice->data, back->data, sizeof(Facet98) * n), 0);
+            facetListFree(twice);
+        }
         facetListFree(back);
         if (n == 17) {
             // A write refused part way (beyond the file size limit) fails the file, not retried forever.
@@ -190,6 +198,7 @@ TEST_F(FacetFileTest, CentreFromVersionOnePointNine) {
         ASSERT_EQ(facetFileOpen(dir.file("c.3df").c_str(), kFacetCreate), 1);
         uint8_t header[256] = {};
         std::memcpy(header, &version, 4);
+        EXPECT_EQ(facetFileWriteHeader(1, nullptr), kFacetIoError);
         ASSERT_EQ(facetFileWriteHeader(1, header), 0);
         const Facet98 a = facetAt(-7.0), c = facetAt(4.0);
         ASSERT_EQ(facetFileWriteFacet(1, &a), 0);

@@ -22,8 +22,9 @@ TEST(PointSets, Ranges) {
     EXPECT_EQ(out.z, 0.0);
     for (const auto& miss : {std::pair{2, 4}, {2, 0}, {1, 1}, {3, 1}, {-1, 1}})
         EXPECT_EQ(pointSetsGet(s, miss.first, miss.second, &out), 0);
-    for (const auto& [i, count] : {std::pair{5, 6}, {2, 6}, {6, 7}})  // reserved: the count is the last + 1
-        EXPECT_TRUE(pointSetsReserve(s, i) == 1 && s->count == count) << i;
+    for (const auto& [i, count] : {std::pair{5, 6}, {2, 6}, {6, 7}, {kPointSetsMaxSet, kPointSetsMaxSet + 1}})
+        EXPECT_TRUE(pointSetsReserve(s, i) == 1 && s->count == count) << i;  // the count is the last + 1
+    EXPECT_EQ(pointSetsReserve(s, kPointSetsMaxSet + 1), 0);
     pointSetsFree(s);
     for (int32_t j : {1, 17, 64, 65, 257, 2049, 5000}) {
         PointSet set{};

@@ -54,6 +54,15 @@ TEST_F(PolyReadTest, QuadGivesOneFacetOrTwoTriangles) {
     expectPoints(b.list->triangles[0].p, {0, 0, 0, 1, 0, 0, 1, 1, 0});
     expectPoints(b.list->triangles[1].p, {1, 1, 0, 0, 1, 2.5, 0, 0, 0});
     expectPoints(b.list->triangles[2].p, {0, 1, 2.5, 0, 0, 0, 1, 1, 0});
+    // A face filter answering 0 drops the face: here the quad, the triangle kept.
+    setPolyFaceFilterA([](int n, const double*, const double*, const double*) { return n == 3 ? 1 : 0; });
+    Nodes c;
+    ASSERT_EQ(readPolyhedronA(name.c_str(), &c.list), 0);
+    ASSERT_NE(c.list, nullptr);
+    ASSERT_EQ(c.list->used, 1);
+    const Facet98 kept = c.list->facets[0];
+    const Vec3 kp[3] = {kept.p[0], kept.p[1], kept.p[2]};
+    expectPoints(kp, {0, 1, 2.5, 0, 0, 0, 1, 1, 0});
 }
 
 TEST_F(PolyReadTest, StreamsTable) {
@@ -61,7 +70,7 @@ TEST_F(PolyReadTest, StreamsTable) {
         std::string records;
         std::vector<double> tri;  // reader B's only triangle, or empty for none
     } cases[] = {
-        {"v scale(1000)\no Polyhedron[s]()\n{\nm P[1](+1500-25+0 +1000+0+0 *+1000*)\nm V(1/1/ /2/ /3)\n}\n",
+        {"v scale(1000)\no Polyhedron[s]()\n{\nm P[1](+1500-25+0 +1000+0+0 *+1000*)\nm V(1/1/\t/2/ /3)\n}\n",
          {1.5, -0.025, 0, 1, 0, 0, 0, 1, 0}},
         {"o Polyhedron[i]()\n{\nv increment(TRUE)\nm P[2](+10+0+0+1+1+1+0+0+1)\nm V(2/1/2/2/2/3)\n}\n",
          {10, 0, 0, 11, 1, 1, 11, 1, 2}},

@@ -174,5 +174,8 @@ TEST(TriSort, TopOrderOfFallingRunsIsThePlainHeapSortsPermutation) {
     EXPECT_TRUE(meshTopOrder(nullptr, 0, nullptr));
     EXPECT_FALSE(meshTopOrder(nullptr, 2, order));
     EXPECT_FALSE(meshTopOrder(two, 2, nullptr));
+    EXPECT_FALSE(meshTopOrder(nullptr, 1, order));
     EXPECT_EQ(order[0], 7);
+    EXPECT_TRUE(meshTopOrder(two, 1, order));  // one top is ordered too
+    EXPECT_EQ(order[0], 0);
 }
