@@ -336,6 +336,12 @@ TEST(RingEmit, DistanceAgainstSampling) {
     const double m = measure.margin;
     EXPECT_EQ(measure.boxes, (std::vector<double>{-m, -m, 10 + m, m, 10 - m, -m, 10 + m, 10 + m,  //
                                                   -m, 10 - m, 10 + m, 10 + m, -m, -m, m, 10 + m}));
+    // An element of neither kind has no box, and a ring holding one none that can be used.
+    std::vector<ContourElement> odd = sq;
+    odd[2].type = 0;
+    RingMeasure none;
+    ringMeasureBuild(odd.data(), 4, &none);
+    EXPECT_FALSE(none.usable);
     for (int i = 0; i < 100; ++i) {
         Vec2 a{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())},
             b{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())};
