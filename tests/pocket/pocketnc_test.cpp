@@ -295,6 +295,30 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     EXPECT_EQ(retracts, 4);
 }
 
+// A ramp runs at the reduced feed as a share of the plane feed when the reduced feed is above the
+// tolerance (1e-4 here) and the plane feed above 0, however small.
+TEST(PocketNc, RampTakesTheReducedFeedAsAShareOfThePlaneFeed) {
+    const struct {
+        double reduced, plane;
+        const char* tr;  // null: no reduced feed
+    } cases[] = {{400, 800, "FX*0.5"}, {1.5e-4, 1e-4, "FX*1.5"}, {1e-4, 800, nullptr}, {400, 0, nullptr}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        rampEntry(p);
+        p.reducedFeedrate = c.reduced, p.planeFeedrate = c.plane;
+        pocketNcHeader();
+        const Vec2 start{0, 0};
+        rampTransition(&start);
+        const ContourElement e = lineElem(0, 0, 30, 0);
+        EXPECT_EQ(pocketEmitElement(&e), 1);
+        pocketContourEnd();
+        const int use = indexOf("aliasUse", "reducedFeedrate");
+        EXPECT_EQ(use >= 0, c.tr != nullptr) << c.reduced;
+        EXPECT_EQ(c.tr ? indexOf("tr", c.tr, use) : use, c.tr ? use + 1 : -1);
+    }
+}
+
 // With the tool measured at its centre (a ball mill of diameter 10: 5 above its tip) every height of a
 // ramp entry, the zig-zag down and the lifts, is that much higher; nothing else changes.
 TEST(PocketNc, RampHeightsFollowTheToolReference) {
