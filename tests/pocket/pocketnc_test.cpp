@@ -774,4 +774,12 @@ TEST(PocketNc, ArcRecentredOnItsOwnSideOfTheChord) {
         EXPECT_NEAR(arc.g[kAcx], cx, 1e-9) << k;
         EXPECT_NEAR(arc.g[kAcy], cy, 1e-9) << k;
     }
+    // A radius of half the chord or less, or a chord below 1e-6, leaves the centre where it was.
+    for (const auto& [ex, r] : {std::pair{5.0, 2.5}, {5.0, 2.0}, {5e-7, 1.0}}) {
+        ContourElement arc = arcElem(0, 0, r, 0, 1, 1);
+        arc.g[kAsx] = arc.g[kAsy] = arc.g[kAey] = 0, arc.g[kAex] = ex, arc.g[kAcx] = ex / 2,
+        arc.g[kAcy] = 0.3;
+        arcRecentre(&arc);
+        EXPECT_TRUE(arc.g[kAcx] == ex / 2 && arc.g[kAcy] == 0.3) << ex << " " << r;
+    }
 }
