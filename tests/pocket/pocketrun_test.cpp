@@ -774,14 +774,14 @@ TEST(PocketRun, NoGougeOnSeededPockets) {
 }
 
 // The configuration input: the reference tool named by the keyword block is taken
-// (771, tool tip on) when its entry exists and refused (770) when it does not; the
-// parameter file goes to the block's temporary folder and the parameters are read.
+// (771, tool tip on) when its entry exists and refused (770) when it does not, an empty name left alone;
+// the parameter file goes to the block's temporary folder and the parameters are read.
 TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
     const struct {
-        const char* entry;  // *TREF_T7, or none
+        const char *name, *entry;  // *TREF_<name>, or none
         const char* message;
         int16_t toolTip;
-    } cases[] = {{"12.5", "771,T7", 1}, {nullptr, "770,T7", 0}};
+    } cases[] = {{"T7", "12.5", "771,T7", 1}, {"T7", nullptr, "770,T7", 0}, {"", "12.5", "771,", 0}};
     for (const auto& c : cases) {
         Phases ph;
         const std::string file = ph.writeBox();
@@ -790,16 +790,15 @@ TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
                                                               {"*KVX", file},
                                                               {"*FRRADIUS", "5"},
                                                               {"*HORIZUSTEL", "0.5"},
-                                                              {"*TOOL_REFERENCE", "T7"}})
+                                                              {"*TOOL_REFERENCE", c.name}})
             kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
-        if (c.entry) kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, "*TREF_T7", c.entry, 21);
+        if (c.entry)
+            kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, ("*TREF_" + std::string(c.name)).c_str(), c.entry, 21);
         pocketSetRecord(&kvCCP);
         EXPECT_EQ(ccpPrepareTool(&kvCCP), 1) << c.message;
         EXPECT_EQ(rifBlock()->toolTip, c.toolTip) << c.message;
-        if (c.entry) {
-            EXPECT_EQ(ccpToolReferenceValue(), 12.5);
-        }
-        EXPECT_TRUE(PocketErrors::sent(c.message)) << c.message;
+        EXPECT_EQ(c.toolTip ? ccpToolReferenceValue() : 12.5, 12.5);
+        EXPECT_EQ(PocketErrors::sent(c.message), *c.name != 0) << c.message;
         // The parameters come back through the written file.
         EXPECT_NE(readText(ph.tmp.file("tmp.pcf")).find(c.toolTip ? ":=  tip" : ":=  center"),
                   std::string::npos);
