@@ -950,6 +950,7 @@ TEST(PocketRun, BadInputIsRefusedBeforeAnyPath) {
         {kvxText({{boxPoints(0, 0, 100, 60)}, {reversed(boxPoints(80, 20, 130, 40))}}), {}, "1115"},
         {kvxText({{{{0, 0}, {50, 0}, {100, 0}, {50, 0}}}}), {}, "1102"},  // encloses nothing
         {kvxText({}), {}, "1106"},
+        {kvxText({{boxPoints(0, 0, 1e-6, 1e-6)}}), {}, "1106"},              // cleaned away
         {example.substr(0, example.find("o L(x[30/50]") + 10), {}, "1102"},  // breaks off in a contour
         {box + "o Note()\n{\n v text(a", {}, "6,(bad.kvx)"},                 // ... after the contours
         {"", {"toolDiameter := -10"}, "1511"},
