@@ -365,6 +365,10 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"cornerRadius", "2"}},
          &k.effDiameterRatio,
          1},
+        // The kernel's fine tolerance: its tolerance, the epsilon, times 1e-8.
+        {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"epsilon", "0.002"}},
+         &k.fineTolerance,
+         2e-11},
         {{{"helixPlungeAngle", "30"}}, &p.helixPlungeAngle, 30 * M_PI / 180},
         {{}, &p.helixAngleResolution, 10 * M_PI / 180},
         // The infeed and fillet radii are held to a quarter of the infeed length.
