@@ -395,6 +395,15 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
         EXPECT_EQ(p.orientation, -1);
     }
+    // Rings read back from a contour file (G192) are the input: its nesting is not worked out again.
+    {
+        Phases ph;
+        const std::string rif = ph.tmp.file("r.g");
+        writeText(rif, "G192 R2\nG41 X0 Y0\nG03 X1 Y1 I1 J0\nG1 X0 Y-1\nG40\n");
+        ASSERT_EQ(ph.setUp({{"evaluateRif", "true"}, {"rifSource", rif.c_str()}, {"oriAutomatic", "full"}}),
+                  1);
+        EXPECT_EQ(p.oriAutomatic, 0);
+    }
     // A stock pocket retracts on every plane, whatever the keys say.
     for (const auto& [stock, retract] : {std::pair{"false", 0}, {"force", 1}, {"true", 1}}) {
         Phases ph;
