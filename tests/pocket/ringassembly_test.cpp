@@ -124,6 +124,14 @@ TEST(RingAssembly, RingChecks) {
                              in[2] = {lineElem(11.99, 16, 20, 16), lineElem(20, 16, 11.99, 16)};
         EXPECT_EQ(ringKeepsDistance(out, 2, input.data(), 2, 10), 1);
         EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10), 0);
+        // So does one exactly 9 from either end of an arc, beyond its sweep.
+        ContourElement quarter = arcElem(0, 0, 10, kPi / 2, kPi, 1);
+        quarter.g[kAsx] = 0, quarter.g[kAsy] = 10, quarter.g[kAex] = -10, quarter.g[kAey] = 0;
+        for (const Vec2 p : {Vec2{9, 10}, Vec2{-10, -9}}) {
+            const ContourElement two[2] = {lineElem(p.x, p.y, p.x, p.y - 1),
+                                           lineElem(p.x, p.y - 1, p.x, p.y)};
+            EXPECT_EQ(ringKeepsDistance(two, 2, &quarter, 1, 10), 1) << p.x;
+        }
         // An index made for another input of as many elements is neither used nor filled.
         const ContourElement far[2] = {lineElem(90, 0, 99, 0), lineElem(99, 0, 90, 0)},
                              farCopy[2] = {far[0], far[1]};
