@@ -346,6 +346,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"clearancePlane", "30"}}, &p.retractPlane, 30},
         {{{"clearancePlane", "30"}, {"retractPlane", "20"}}, &p.retractPlane, 20},
         {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
+        {{{"infeedDepth", "0.0001"}}, &p.infeedDepth, 0.0001},  // the epsilon itself is a depth
         {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
         // Inch or a radius below 1.001 alone scales the geometry.
         {{{"toolDiameter", "2"}}, &k.geometryScale, 25},
@@ -365,6 +366,10 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"cornerRadius", "2"}},
          &k.effDiameterRatio,
          1},
+        // A start point reaches the tool line: a start radius of 2.01 x ZM x R.
+        {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"startExplicit", "true"}},
+         &k.startRadius,
+         5.025},
         // The kernel's fine tolerance: its tolerance, the epsilon, times 1e-8.
         {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"epsilon", "0.002"}},
          &k.fineTolerance,
