@@ -466,15 +466,18 @@ TEST(PocketRun, InputAndSetUpSettle) {
             EXPECT_EQ(twiceArea > 0, sense > 0) << orientation << i;
         }
     }
-    // Clamps run against the wanted orientation, whichever way they were drawn, with their flags set so;
-    // an open one stops the set-up.
-    for (const int drawn : {1, -1, 0}) {
+    // Clamps run against the wanted orientation, whichever way they were drawn, with their flags set so
+    // (one cut on its left runs with it); an open one stops the set-up.
+    for (const int drawn : {1, -1, 0, 2}) {
         const bool closed = drawn != 0;
         Phases ph;
         const std::string clamps = ph.tmp.file("c.kvx");
         std::vector<Vec2> box = boxPoints(70, 0, 80, 10);
         if (drawn < 0) std::reverse(box.begin(), box.end());
-        writeText(clamps, kvxText({{box, "v depth(8)", closed}}));
+        writeText(
+            clamps,
+            kvxText({{box, drawn > 1 ? "v depth(8)\n v sideOfCompensation(leftOfContour)" : "v depth(8)",
+                      closed}}));
         EXPECT_EQ(ph.setUp({{"clamps", clamps.c_str()}}), closed ? 1 : 0);
         if (!closed) {
             EXPECT_TRUE(PocketErrors::sent("1102"));
@@ -486,7 +489,8 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
         EXPECT_EQ(h.ccw, 0);
         EXPECT_EQ(h.leftSide, 1);
-        EXPECT_EQ(contourOrientation(e.data(), static_cast<int32_t>(h.elementCount)), -1) << drawn;
+        EXPECT_EQ(contourOrientation(e.data(), static_cast<int32_t>(h.elementCount)), drawn > 1 ? 1 : -1)
+            << drawn;
     }
     // An open pocket contour stops the set-up too.
     {
