@@ -1,5 +1,7 @@
 #include "pocket/pocketerr.h"
 
+// The allocation controls only: another file of the binary holds the hooks.
+#define KV_ALLOCFAIL_CONTROLS_ONLY
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "allocfail.h"
 #include "kernel/ccp.h"
 #include "kernel/testrecord.h"
 #include "pocket_util.h"
@@ -69,7 +72,16 @@ TEST(PocketState, FixedTablesRefuseWhatDoesNotFit) {
     EXPECT_EQ(pocketRingRow(-1), nullptr);
     EXPECT_EQ(pocketRingRowAppend(kPocketRingRows, 1), 0);
     EXPECT_EQ(pocketRingRowAppend(-1, 1), 0);
-    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>(6, "101 1103"));
+    EXPECT_EQ(pocketAllowanceGet(kPocketMaxAllowances) + pocketAllowanceGet(-1), 0.0);
+    pocketAllowanceSet(0, 1.5);
+    EXPECT_EQ(pocketAllowanceGet(0), 1.5);
+    // A row that cannot be had is refused like one outside the table, and made on the next call.
+    pocketStateFree();
+    allocfail::arm(1);
+    EXPECT_EQ(pocketRingRow(7), nullptr);
+    allocfail::disarm();
+    EXPECT_NE(pocketRingRow(7), nullptr);
+    EXPECT_EQ(PocketErrors::texts(), std::vector<std::string>(7, "101 1103"));
     PocketErrors::texts().clear();
 
     uint32_t* row = pocketRingRow(kPocketRingRows - 1);

@@ -238,7 +238,7 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
                   " o L(x[0/10] y[0/0])\n o L(x[/20] y[/0])\n o L(x[/20] y[/10])\n o L(x[/0] y[/0])\n}\n"
                   "o Contour[2]()\n{\n o L(x[0/1] y[0/0])\n o L(x[/0] y[/0])\n}\n"
                   "o Contour[3]()\n{\n v sideOfCompensation(leftOfContour)\n"
-                  " o L(x[5/6] y[5/5])\n o A(o[-] x[/5/5.5] y[/5/5])\n}\n"
+                  " o A(o[-] x[6/5/5.5] y[5/5/5])\n o L(x[/6] y[/5])\n}\n"
                   "o Contour[4]()\n{\n o P(x[3] y[-4])\n}\n"));
     ASSERT_TRUE(std::filesystem::exists(file));
     setVars({{"toolReference", "center"}});
@@ -262,8 +262,8 @@ TEST(PocketInput, ContoursFromAnExchangeFile) {
     EXPECT_EQ(h.leftSide, 0);
     ASSERT_EQ(clistGet("INPUT", e, &h, 1), 1);
     EXPECT_EQ(h.leftSide, 1);
-    EXPECT_EQ(e[1].type, kElemArc);
-    EXPECT_EQ(e[1].direction, -1);
+    EXPECT_EQ(e[0].type, kElemArc);  // an arc and a line are no line there and back
+    EXPECT_EQ(e[0].direction, -1);
     EXPECT_EQ(pocketKernel().allowanceCount, 3);
     // The point record is the start point, no contour.
     EXPECT_EQ(kvCCPParams.startExplicit, 1);

@@ -105,6 +105,7 @@ TEST(PocketKeys, WordsAndNumbersReachTheirFields) {
         {"approachLength", "-1.5", [&] { return p.approachLength; }, 1.5},
         {"approachFactor", "0.2", [&] { return p.approachLength; }, 2},
         {"stockMovement", "rapid", [&] { return p.stockMovement; }, 1},
+        {"stockMovement", "contour", [&] { return p.stockMovement; }, 0},
         {"retractEachPlane", "false", [&] { return p.retractEachPlane + p.retractEachPlaneRun; }, 0},
         {"wallAngle", "-4", [&] { return p.wallAngle; }, -4},
         {"cornerRadius", "1.25", [&] { return p.cornerRadius; }, 1.25},

@@ -295,6 +295,30 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     EXPECT_EQ(retracts, 4);
 }
 
+// A ramp runs at the reduced feed as a share of the plane feed when the reduced feed is above the
+// tolerance (1e-4 here) and the plane feed above 0, however small.
+TEST(PocketNc, RampTakesTheReducedFeedAsAShareOfThePlaneFeed) {
+    const struct {
+        double reduced, plane;
+        const char* tr;  // null: no reduced feed
+    } cases[] = {{400, 800, "FX*0.5"}, {1.5e-4, 1e-4, "FX*1.5"}, {1e-4, 800, nullptr}, {400, 0, nullptr}};
+    for (const auto& c : cases) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        rampEntry(p);
+        p.reducedFeedrate = c.reduced, p.planeFeedrate = c.plane;
+        pocketNcHeader();
+        const Vec2 start{0, 0};
+        rampTransition(&start);
+        const ContourElement e = lineElem(0, 0, 30, 0);
+        EXPECT_EQ(pocketEmitElement(&e), 1);
+        pocketContourEnd();
+        const int use = indexOf("aliasUse", "reducedFeedrate");
+        EXPECT_EQ(use >= 0, c.tr != nullptr) << c.reduced;
+        EXPECT_EQ(c.tr ? indexOf("tr", c.tr, use) : use, c.tr ? use + 1 : -1);
+    }
+}
+
 // With the tool measured at its centre (a ball mill of diameter 10: 5 above its tip) every height of a
 // ramp entry, the zig-zag down and the lifts, is that much higher; nothing else changes.
 TEST(PocketNc, RampHeightsFollowTheToolReference) {
@@ -749,5 +773,13 @@ TEST(PocketNc, ArcRecentredOnItsOwnSideOfTheChord) {
         arcRecentre(&arc);
         EXPECT_NEAR(arc.g[kAcx], cx, 1e-9) << k;
         EXPECT_NEAR(arc.g[kAcy], cy, 1e-9) << k;
+    }
+    // A radius of half the chord or less, or a chord below 1e-6, leaves the centre where it was.
+    for (const auto& [ex, r] : {std::pair{5.0, 2.5}, {5.0, 2.0}, {5e-7, 1.0}}) {
+        ContourElement arc = arcElem(0, 0, r, 0, 1, 1);
+        arc.g[kAsx] = arc.g[kAsy] = arc.g[kAey] = 0, arc.g[kAex] = ex, arc.g[kAcx] = ex / 2,
+        arc.g[kAcy] = 0.3;
+        arcRecentre(&arc);
+        EXPECT_TRUE(arc.g[kAcx] == ex / 2 && arc.g[kAcy] == 0.3) << ex << " " << r;
     }
 }

@@ -346,6 +346,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"clearancePlane", "30"}}, &p.retractPlane, 30},
         {{{"clearancePlane", "30"}, {"retractPlane", "20"}}, &p.retractPlane, 20},
         {{{"infeedDepth", "0"}}, &p.infeedDepth, 10000},
+        {{{"infeedDepth", "0.0001"}}, &p.infeedDepth, 0.0001},  // the epsilon itself is a depth
         {{{"toolDiameter", "1"}}, &k.geometryScale, 25},
         // Inch or a radius below 1.001 alone scales the geometry.
         {{{"toolDiameter", "2"}}, &k.geometryScale, 25},
@@ -365,6 +366,14 @@ TEST(PocketRun, InputAndSetUpSettle) {
         {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"cornerRadius", "2"}},
          &k.effDiameterRatio,
          1},
+        // A start point reaches the tool line: a start radius of 2.01 x ZM x R.
+        {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"startExplicit", "true"}},
+         &k.startRadius,
+         5.025},
+        // The kernel's fine tolerance: its tolerance, the epsilon, times 1e-8.
+        {{{"considerToolType", "true"}, {"toolType", "endMill"}, {"epsilon", "0.002"}},
+         &k.fineTolerance,
+         2e-11},
         {{{"helixPlungeAngle", "30"}}, &p.helixPlungeAngle, 30 * M_PI / 180},
         {{}, &p.helixAngleResolution, 10 * M_PI / 180},
         // The infeed and fillet radii are held to a quarter of the infeed length.
@@ -390,6 +399,15 @@ TEST(PocketRun, InputAndSetUpSettle) {
         Phases ph;
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
         EXPECT_EQ(p.orientation, -1);
+    }
+    // Rings read back from a contour file (G192) are the input: its nesting is not worked out again.
+    {
+        Phases ph;
+        const std::string rif = ph.tmp.file("r.g");
+        writeText(rif, "G192 R2\nG41 X0 Y0\nG03 X1 Y1 I1 J0\nG1 X0 Y-1\nG40\n");
+        ASSERT_EQ(ph.setUp({{"evaluateRif", "true"}, {"rifSource", rif.c_str()}, {"oriAutomatic", "full"}}),
+                  1);
+        EXPECT_EQ(p.oriAutomatic, 0);
     }
     // A stock pocket retracts on every plane, whatever the keys say.
     for (const auto& [stock, retract] : {std::pair{"false", 0}, {"force", 1}, {"true", 1}}) {
@@ -448,15 +466,18 @@ TEST(PocketRun, InputAndSetUpSettle) {
             EXPECT_EQ(twiceArea > 0, sense > 0) << orientation << i;
         }
     }
-    // Clamps run against the wanted orientation, whichever way they were drawn, with their flags set so;
-    // an open one stops the set-up.
-    for (const int drawn : {1, -1, 0}) {
+    // Clamps run against the wanted orientation, whichever way they were drawn, with their flags set so
+    // (one cut on its left runs with it); an open one stops the set-up.
+    for (const int drawn : {1, -1, 0, 2}) {
         const bool closed = drawn != 0;
         Phases ph;
         const std::string clamps = ph.tmp.file("c.kvx");
         std::vector<Vec2> box = boxPoints(70, 0, 80, 10);
         if (drawn < 0) std::reverse(box.begin(), box.end());
-        writeText(clamps, kvxText({{box, "v depth(8)", closed}}));
+        writeText(
+            clamps,
+            kvxText({{box, drawn > 1 ? "v depth(8)\n v sideOfCompensation(leftOfContour)" : "v depth(8)",
+                      closed}}));
         EXPECT_EQ(ph.setUp({{"clamps", clamps.c_str()}}), closed ? 1 : 0);
         if (!closed) {
             EXPECT_TRUE(PocketErrors::sent("1102"));
@@ -468,7 +489,8 @@ TEST(PocketRun, InputAndSetUpSettle) {
         ASSERT_EQ(clistGet("CLAMPS", e.data(), &h, 0), 0);
         EXPECT_EQ(h.ccw, 0);
         EXPECT_EQ(h.leftSide, 1);
-        EXPECT_EQ(contourOrientation(e.data(), static_cast<int32_t>(h.elementCount)), -1) << drawn;
+        EXPECT_EQ(contourOrientation(e.data(), static_cast<int32_t>(h.elementCount)), drawn > 1 ? 1 : -1)
+            << drawn;
     }
     // An open pocket contour stops the set-up too.
     {
@@ -774,14 +796,14 @@ TEST(PocketRun, NoGougeOnSeededPockets) {
 }
 
 // The configuration input: the reference tool named by the keyword block is taken
-// (771, tool tip on) when its entry exists and refused (770) when it does not; the
-// parameter file goes to the block's temporary folder and the parameters are read.
+// (771, tool tip on) when its entry exists and refused (770) when it does not, an empty name left alone;
+// the parameter file goes to the block's temporary folder and the parameters are read.
 TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
     const struct {
-        const char* entry;  // *TREF_T7, or none
+        const char *name, *entry;  // *TREF_<name>, or none
         const char* message;
         int16_t toolTip;
-    } cases[] = {{"12.5", "771,T7", 1}, {nullptr, "770,T7", 0}};
+    } cases[] = {{"T7", "12.5", "771,T7", 1}, {"T7", nullptr, "770,T7", 0}, {"", "12.5", "771,", 0}};
     for (const auto& c : cases) {
         Phases ph;
         const std::string file = ph.writeBox();
@@ -790,16 +812,15 @@ TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
                                                               {"*KVX", file},
                                                               {"*FRRADIUS", "5"},
                                                               {"*HORIZUSTEL", "0.5"},
-                                                              {"*TOOL_REFERENCE", "T7"}})
+                                                              {"*TOOL_REFERENCE", c.name}})
             kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, key, value.c_str(), 21);
-        if (c.entry) kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, "*TREF_T7", c.entry, 21);
+        if (c.entry)
+            kvCCP.cfgVars = kvListSet(kvCCP.cfgVars, ("*TREF_" + std::string(c.name)).c_str(), c.entry, 21);
         pocketSetRecord(&kvCCP);
         EXPECT_EQ(ccpPrepareTool(&kvCCP), 1) << c.message;
         EXPECT_EQ(rifBlock()->toolTip, c.toolTip) << c.message;
-        if (c.entry) {
-            EXPECT_EQ(ccpToolReferenceValue(), 12.5);
-        }
-        EXPECT_TRUE(PocketErrors::sent(c.message)) << c.message;
+        EXPECT_EQ(c.toolTip ? ccpToolReferenceValue() : 12.5, 12.5);
+        EXPECT_EQ(PocketErrors::sent(c.message), *c.name != 0) << c.message;
         // The parameters come back through the written file.
         EXPECT_NE(readText(ph.tmp.file("tmp.pcf")).find(c.toolTip ? ":=  tip" : ":=  center"),
                   std::string::npos);
@@ -951,6 +972,7 @@ TEST(PocketRun, BadInputIsRefusedBeforeAnyPath) {
         {kvxText({{boxPoints(0, 0, 100, 60)}, {reversed(boxPoints(80, 20, 130, 40))}}), {}, "1115"},
         {kvxText({{{{0, 0}, {50, 0}, {100, 0}, {50, 0}}}}), {}, "1102"},  // encloses nothing
         {kvxText({}), {}, "1106"},
+        {kvxText({{boxPoints(0, 0, 1e-6, 1e-6)}}), {}, "1106"},              // cleaned away
         {example.substr(0, example.find("o L(x[30/50]") + 10), {}, "1102"},  // breaks off in a contour
         {box + "o Note()\n{\n v text(a", {}, "6,(bad.kvx)"},                 // ... after the contours
         {"", {"toolDiameter := -10"}, "1511"},

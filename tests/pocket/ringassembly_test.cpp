@@ -74,6 +74,13 @@ TEST(RingAssembly, NeckSplitsOrDropsLoops) {
                   c.ringOfSmall >= 0 && c.ringOfBig == c.ringOfSmall);
         EXPECT_EQ(pocketOffsetState().problem, 0);
     }
+    // A slot narrower than twice the distance is dropped; the input's grid is capped at 128 cells across,
+    // the last ending on the right edge, which reaches the top row.
+    const std::vector<ContourElement> slot =
+        polygon({{0, 0}, {10, 0}, {10, -1}, {10.15, -1}, {10.15, 0}, {20, 0}, {20, 10}, {0, 10}});
+    ASSERT_EQ(offsetContour(slot.data(), 8, 1, 0.1, out.data(), &end, start, count), 1);
+    EXPECT_TRUE(inside(out.data(), count[0], {19.85, 9.85}));
+    EXPECT_FALSE(inside(out.data(), count[0], {10.075, -0.5}));
 }
 
 TEST(RingAssembly, RingChecks) {
@@ -117,6 +124,14 @@ TEST(RingAssembly, RingChecks) {
                              in[2] = {lineElem(11.99, 16, 20, 16), lineElem(20, 16, 11.99, 16)};
         EXPECT_EQ(ringKeepsDistance(out, 2, input.data(), 2, 10), 1);
         EXPECT_EQ(ringKeepsDistance(in, 2, input.data(), 2, 10), 0);
+        // So does one exactly 9 from either end of an arc, beyond its sweep.
+        ContourElement quarter = arcElem(0, 0, 10, kPi / 2, kPi, 1);
+        quarter.g[kAsx] = 0, quarter.g[kAsy] = 10, quarter.g[kAex] = -10, quarter.g[kAey] = 0;
+        for (const Vec2 p : {Vec2{9, 10}, Vec2{-10, -9}}) {
+            const ContourElement two[2] = {lineElem(p.x, p.y, p.x, p.y - 1),
+                                           lineElem(p.x, p.y - 1, p.x, p.y)};
+            EXPECT_EQ(ringKeepsDistance(two, 2, &quarter, 1, 10), 1) << p.x;
+        }
         // An index made for another input of as many elements is neither used nor filled.
         const ContourElement far[2] = {lineElem(90, 0, 99, 0), lineElem(99, 0, 90, 0)},
                              farCopy[2] = {far[0], far[1]};
@@ -141,10 +156,10 @@ TEST(RingAssembly, RingChecks) {
     // Full arcs count only in rings of five or more elements, in mode 1 only as the first element.
     std::vector<ContourElement> five = sq;
     five.push_back(arcElem(0, 0, 1, 0, 1.9 * kPi, 1));
-    for (int first = 0; first < 2; ++first, std::rotate(five.begin(), five.end() - 1, five.end()))
+    for (int first = 0; first < 3; ++first, std::rotate(five.begin(), five.end() - 1, five.end()))
         EXPECT_EQ(ringHasFullArc(5, five.data(), 0) * 100 + ringHasFullArc(5, five.data(), 1) * 10 +
                       ringHasFullArc(4, five.data(), 0),
-                  first ? 110 : 100);
+                  first == 1 ? 110 : 100);
 
     // A ring of one element has no ends after its first to test.
     EXPECT_EQ(ringKeepsDistance(sq.data(), 1, sq.data(), 4, 1.5), 1);

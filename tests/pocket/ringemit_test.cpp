@@ -160,6 +160,9 @@ TEST(RingEmit, SingleBranchesThenRoots) {
     const int32_t root = attachBox(0, 0, 100, 100, 0), branch = attachBox(10, 10, 90, 90, 1),
                   deeper = attachBox(20, 20, 80, 80, 2), shared = attachBox(30, 30, 40, 40, 2),
                   done = attachBox(200, 0, 300, 100, 0);
+    const std::vector<ContourElement> disc = {arcElem(500, 50, 10, 0, 2 * M_PI, 1)};  // a ring of one element
+    const ContourHeader discHeader = header(disc, true, 1);
+    const int32_t lone = regionAttachContour(disc.data(), &discHeader, 0, 0);
     ASSERT_GT(regionAddLink(branch, root), 0);
     ASSERT_GT(regionAddLink(deeper, branch), 0);
     ASSERT_GT(regionAddLink(shared, root), 0);
@@ -177,8 +180,8 @@ TEST(RingEmit, SingleBranchesThenRoots) {
     EXPECT_EQ(regionIsDone(branch), kRegionFinished);
     for (const int32_t node : {root, deeper, shared}) EXPECT_NE(regionIsDone(node), kRegionFinished) << node;
     EXPECT_EQ(ringEmitSingleBranches(), 0);
-    EXPECT_EQ(ringEmitRoots(), 1);
-    EXPECT_EQ(regionIsDone(root), kRegionFinished);
+    EXPECT_EQ(ringEmitRoots(), 2);
+    EXPECT_EQ(regionIsDone(root) + regionIsDone(lone), 2 * kRegionFinished);
     EXPECT_EQ(ringEmitRoots(), 0);
     regionTreeFree();
 }
@@ -336,6 +339,12 @@ TEST(RingEmit, DistanceAgainstSampling) {
     const double m = measure.margin;
     EXPECT_EQ(measure.boxes, (std::vector<double>{-m, -m, 10 + m, m, 10 - m, -m, 10 + m, 10 + m,  //
                                                   -m, 10 - m, 10 + m, 10 + m, -m, -m, m, 10 + m}));
+    // An element of neither kind has no box, and a ring holding one none that can be used.
+    std::vector<ContourElement> odd = sq;
+    odd[2].type = 0;
+    RingMeasure none;
+    ringMeasureBuild(odd.data(), 4, &none);
+    EXPECT_FALSE(none.usable);
     for (int i = 0; i < 100; ++i) {
         Vec2 a{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())},
             b{(-10 + (20 - (-10)) * rngUniform()), (-10 + (20 - (-10)) * rngUniform())};

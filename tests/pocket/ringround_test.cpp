@@ -88,7 +88,7 @@ TEST(RingRound, OpeningRetriedAtHalfTheRadius) {
     EXPECT_NEAR(offsettest::signedArea(rounded), 60 - 4 * (1 - offsettest::kPi / 4), 1e-3);
 }
 
-// A spike of width 1 and length 10 vanishes in an opening by 1, which moves its tip far more than 3 r:
+// A spike of width 1 and length 10 vanishes in an opening by 1, which moves its tip more than 3 r:
 // the fillets are used instead and the tip stays; so too when the opening of a strip too narrow for r
 // is retried at r / 2 and loses a spike then.
 TEST(RingRound, OpeningThatLosesTheSpikeFallsBackToFillets) {
@@ -99,7 +99,10 @@ TEST(RingRound, OpeningThatLosesTheSpikeFallsBackToFillets) {
         Vec2 tip;
     } cases[] = {
         {{{0, 0}, {20, 0}, {20, 20}, {11, 20}, {11, 30}, {10, 30}, {10, 20}, {0, 20}}, 1, {10.5, 30}},
-        {{{0, 0}, {20, 0}, {20, 3}, {11, 3}, {11, 13}, {10, 13}, {10, 3}, {0, 3}}, 2, {10.5, 13}}};
+        {{{0, 0}, {20, 0}, {20, 3}, {11, 3}, {11, 13}, {10, 13}, {10, 3}, {0, 3}}, 2, {10.5, 13}},
+        // Tips moved 3.5 r by the opening: still more than 3 r.
+        {{{0, 0}, {20, 0}, {20, 20}, {11, 20}, {11, 23.5}, {10, 23.5}, {10, 20}, {0, 20}}, 1, {10.5, 23.5}},
+        {{{0, 0}, {20, 0}, {20, 3}, {11, 3}, {11, 10}, {10, 10}, {10, 3}, {0, 3}}, 2, {10.5, 10}}};
     for (const auto& c : cases) {
         const std::vector<ContourElement> spike = polygon(c.ring);
         const std::vector<ContourElement> rounded = run(contourRoundCorners, spike, c.r, 0);
