@@ -558,6 +558,12 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
         for (const CutRecord* r : {&row->records[0], &row->records[row->count - 1]}) {
             EXPECT_EQ(r->mark, 0) << index;
             EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
+            // The departure turns within the plane of the side path and the plunge, and rises off the hub.
+            const Vec3& v = r->vector2;
+            const Vec3 radial{std::cos(polar(r->bottom)), std::sin(polar(r->bottom)), 0};
+            EXPECT_NEAR(vecLen3D(&v), 1.0, 1e-12) << index;
+            EXPECT_NEAR(-radial.y * v.x + radial.x * v.y, 0.0, 1e-9) << index;
+            EXPECT_GT(v.z, 0.1) << index;
         }
     }
     // A first end moved out of reach of the neighbour row turns no way: every record takes the last's.
@@ -570,6 +576,51 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
     for (int32_t i = 0; i < row->count; ++i)
         EXPECT_NEAR(vecDot3D(&row->records[i].vector2, &row->records[row->count - 1].vector2), 1.0, 1e-12)
             << i;
+}
+
+// A flat end mill plunging onto a level raised by 1 above the rows' bottoms stops on it.
+TEST_F(PlungeOut, EndMillPlungesStopOnARaisedLevel) {
+    begin({{"*FRTYP", "2"}});
+    freeLevelCurves(levels);
+    HubShroud* pair = flatChannel(kTop, 5);
+    for (int32_t i = 0; i < pair->hub->count; ++i) pair->hub->points[i].y += 1;
+    recomputeProfile2DParams(pair->hub);
+    levels = newLevelCurves(1);
+    addLevelCurve(levels, pair, -1.0);
+    freeHubShroud(pair);
+    testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+    ASSERT_EQ(output(&blades.m), 1);
+    const std::vector<nctrace::Move> bottoms = trace.bottoms();
+    ASSERT_EQ(static_cast<int>(bottoms.size()), stations());
+    for (const nctrace::Move& b : bottoms) EXPECT_NEAR(b.p.z, 1.0, 1e-6);
+}
+
+// Refused arguments answer their documented codes and touch nothing.
+TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
+    CycleNcCtx* nc = cycleNcCtx();
+    CycleToolCtx* tool = cycleToolCtx();
+    const Vec3 lateral{0, 1, 0};
+    Plist* one = ray(0, 1);
+    const Plist* edge = sides->lists[0];
+    int32_t flag = 1;
+    for (const int steps : {0, 2, -2}) {
+        cycleParams()->bladeSteps = static_cast<int16_t>(steps);
+        EXPECT_EQ(bladeStepPlunges(nullptr, nc, tool, nullptr, nullptr, start, &lateral), -1);
+        EXPECT_EQ(bladeStepPlunges(one, nc, tool, nullptr, nullptr, start, &lateral), -1);
+        EXPECT_EQ(bladeStepPlunges(edge, nullptr, tool, nullptr, nullptr, start, &lateral), -1);
+        EXPECT_EQ(bladeStepPlunges(edge, nc, tool, nullptr, nullptr, start, nullptr), -1);
+    }
+    for (const int32_t index : {-1, rows->count}) EXPECT_EQ(prepareRow(rows, index, sides, kR, 1.0), -1);
+    EXPECT_EQ(prepareRow(nullptr, 0, sides, kR, 1.0), -1);
+    EXPECT_EQ(emitPlungeRow(nullptr, rows, 0, 1, nc, tool, nullptr, nullptr, start, &flag), 0);
+    EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nullptr, tool, nullptr, nullptr, start, &flag), 0);
+    EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nc, tool, nullptr, nullptr, start, nullptr), 0);
+    EXPECT_EQ(plungePointsOutput(nullptr, nullptr, rows, start, sides, levels, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr) + setReturnPoints(nullptr, nullptr), 2);
+    EXPECT_EQ(toolMeetsStock(nullptr, rows->lists[0]), 1);
+    EXPECT_TRUE(trace.moves.empty());
+    EXPECT_EQ(rows->lists[0]->records[0].active, 0);
+    plistFree(one);
 }
 
 // A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any
