@@ -196,15 +196,17 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
-    // Up beside a splitter, rows of halves: each still plunges once; the whole row that leads them
-    // (key 0) goes out with none.
-    trace = nctrace::Trace{};
-    cycleParams()->entryPos = 1;
+    // Beside a splitter, rows of halves: each still plunges once; going up, the whole row that leads
+    // them (key 0) goes out with none.
     for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i ? 1 + i % 2 : 0;
     const int lead = rows->lists[0]->count;
-    EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
-              1);
-    EXPECT_EQ(trace.blocks, n - lead);
+    for (const int16_t entry : {0, 1}) {
+        trace = nctrace::Trace{};
+        cycleParams()->entryPos = entry;
+        EXPECT_EQ(
+            plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr), 1);
+        EXPECT_EQ(trace.blocks, entry ? n - lead : n);
+    }
     // Both counts are error-class notes: below the highest class they stay with the cycle.
     trace = nctrace::Trace{};
     setMessageLevel(nullptr, 8);
@@ -621,6 +623,10 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     EXPECT_TRUE(trace.moves.empty());
     EXPECT_EQ(rows->lists[0]->records[0].active, 0);
     plistFree(one);
+    // Without a part model the run's own tool sizes the rows, and nothing checks the links.
+    cycleParams()->bladeSteps = 0;
+    EXPECT_EQ(output(nullptr), 1);
+    EXPECT_EQ(trace.blocks, stations());
 }
 
 // A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any
