@@ -173,6 +173,8 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());
+    for (int32_t i = 0; i < rows->count; ++i)  // each flagged as emitted
+        for (int32_t k = 0; k < rows->lists[i]->count; ++k) EXPECT_EQ(rows->lists[i]->records[k].active, 1);
     EXPECT_EQ(trace.blocks, n);
     EXPECT_EQ(trace.message(kMsgNoMacroPoints), "0");
     const std::vector<nctrace::Move> bottom = trace.bottoms();
