@@ -351,6 +351,15 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
         EXPECT_EQ(paths, steps[0] == '-' ? 0 : 2 * (rows->count - 1));
         EXPECT_EQ(trace.blocks, std::stoi(trace.message(kMsgDrillpoints)) + 2 * paths) << steps;
     }
+    // Going up beside a splitter the whole rows that lead are dropped, with their edge paths.
+    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i < 2 ? 0 : 1 + i % 2;
+    ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
+    ASSERT_TRUE(rows->lists[1]->records[0].list1);
+    cycleParams()->entryPos = 1;
+    testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+    ASSERT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
+              1);
+    EXPECT_EQ(rows->lists[0]->count + rows->lists[1]->count, 0);
 }
 
 // The positions go to the collision report with the assembly check: a holder that reaches the blades
