@@ -634,10 +634,16 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     EXPECT_TRUE(trace.moves.empty());
     EXPECT_EQ(rows->lists[0]->records[0].active, 0);
     plistFree(one);
-    // Without a part model the run's own tool sizes the rows, and nothing checks the links.
+    // Without a part model the run's own tool sizes the rows, and nothing checks the links. A departure
+    // of exactly 1e-5 is still one: the ball, centred on the hub at the bottom, rises off the level by
+    // its radius and 0.1 more.
     cycleParams()->bladeSteps = 0;
+    nc->macro.leaveValue = 1e-5;
     EXPECT_EQ(output(nullptr), 1);
     EXPECT_EQ(trace.blocks, stations());
+    const auto steps = departures();
+    EXPECT_EQ(static_cast<int>(steps.size()), stations());
+    for (const auto& [bottom, departure] : steps) EXPECT_NEAR(dist3D(&bottom, &departure), kR + 0.1, 1e-4);
 }
 
 // A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any

@@ -279,6 +279,12 @@ TEST(Profile2D, EditingKeepsParametersConsistent) {
     EXPECT_DOUBLE_EQ(c.p->param[0], 0.0);
     EXPECT_DOUBLE_EQ(c.p->points[0].y, 6.0);
     EXPECT_DOUBLE_EQ(c.p->param[c.p->count - 1], 16.0);
+    for (const double s : {10.0, 10.0 - 5e-6, 10.0 - 2e-5}) {  // within 1e-5 of a vertex: no point twice
+        ProfileGuard t(profileOf({{0, 10}, {0, 0}, {10, 0}}));
+        ASSERT_EQ(trimProfile2DStart(t.p, s), 1);
+        EXPECT_EQ(t.p->count, 10 - s <= 1e-5 ? 2 : 3) << s;
+        EXPECT_DOUBLE_EQ(t.p->param[t.p->count - 1], 20 - s) << s;
+    }
     ASSERT_EQ(extendProfile2D(c.p, 2.0), 1);
     EXPECT_DOUBLE_EQ(c.p->points[0].y, 8.0);
     EXPECT_DOUBLE_EQ(c.p->points[c.p->count - 1].x, 12.0);
