@@ -249,7 +249,6 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
     cycleParams()->bladeCount = 1;  // the run ends at once, after its per-run resets
     EXPECT_EQ(runPlungeCycle(nullptr), -1);
     EXPECT_EQ(plungeOutNoMacroCount(), 0);
-    EXPECT_EQ(shortenMacro(nullptr, nullptr, 1, tool), 1);  // no row, nothing to shorten
 }
 
 // Nothing in the way: a departure keeps its full length m along the lateral vector and leaves 0.1 above
@@ -335,6 +334,20 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
         EXPECT_EQ(toolMeetsStock(&stock.m, row), edge < 2 ? 0 : 1) << edge;
         idx5CutListFree(row);
     }
+    // A flat end mill plunging onto a level raised by 1 above the rows' bottoms stops on it.
+    begin({{"*FRTYP", "2"}});
+    freeLevelCurves(levels);
+    HubShroud* pair = flatChannel(kTop, 5);
+    for (int32_t i = 0; i < pair->hub->count; ++i) pair->hub->points[i].y += 1;
+    recomputeProfile2DParams(pair->hub);
+    levels = newLevelCurves(1);
+    addLevelCurve(levels, pair, -1.0);
+    freeHubShroud(pair);
+    testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+    ASSERT_EQ(output(&blades.m), 1);
+    const std::vector<nctrace::Move> bottoms = trace.bottoms();
+    ASSERT_EQ(static_cast<int>(bottoms.size()), stations());
+    for (const nctrace::Move& b : bottoms) EXPECT_NEAR(b.p.z, 1.0, 1e-6);
 }
 
 // *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which
@@ -573,9 +586,8 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
             EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
             // The departure turns within the plane of the side path and the plunge, and rises off the hub.
             const Vec3& v = r->vector2;
-            const Vec3 radial{std::cos(polar(r->bottom)), std::sin(polar(r->bottom)), 0};
-            EXPECT_NEAR(vecLen3D(&v), 1.0, 1e-12) << index;
-            EXPECT_NEAR(-radial.y * v.x + radial.x * v.y, 0.0, 1e-9) << index;
+            EXPECT_NEAR(v.y * std::cos(polar(r->bottom)) - v.x * std::sin(polar(r->bottom)), 0.0, 1e-9)
+                << index;
             EXPECT_GT(v.z, 0.1) << index;
         }
     }
@@ -589,23 +601,6 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
     for (int32_t i = 0; i < row->count; ++i)
         EXPECT_NEAR(vecDot3D(&row->records[i].vector2, &row->records[row->count - 1].vector2), 1.0, 1e-12)
             << i;
-}
-
-// A flat end mill plunging onto a level raised by 1 above the rows' bottoms stops on it.
-TEST_F(PlungeOut, EndMillPlungesStopOnARaisedLevel) {
-    begin({{"*FRTYP", "2"}});
-    freeLevelCurves(levels);
-    HubShroud* pair = flatChannel(kTop, 5);
-    for (int32_t i = 0; i < pair->hub->count; ++i) pair->hub->points[i].y += 1;
-    recomputeProfile2DParams(pair->hub);
-    levels = newLevelCurves(1);
-    addLevelCurve(levels, pair, -1.0);
-    freeHubShroud(pair);
-    testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
-    ASSERT_EQ(output(&blades.m), 1);
-    const std::vector<nctrace::Move> bottoms = trace.bottoms();
-    ASSERT_EQ(static_cast<int>(bottoms.size()), stations());
-    for (const nctrace::Move& b : bottoms) EXPECT_NEAR(b.p.z, 1.0, 1e-6);
 }
 
 // Refused arguments answer their documented codes and touch nothing.
@@ -629,7 +624,9 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nullptr, tool, nullptr, nullptr, start, &flag), 0);
     EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nc, tool, nullptr, nullptr, start, nullptr), 0);
     EXPECT_EQ(plungePointsOutput(nullptr, nullptr, rows, start, sides, levels, nullptr, 0, nullptr), -1);
-    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr) + setReturnPoints(nullptr, nullptr), 2);
+    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr) + setReturnPoints(nullptr, nullptr) +
+                  shortenMacro(nullptr, nullptr, 1, tool),
+              3);
     EXPECT_EQ(toolMeetsStock(nullptr, rows->lists[0]), 1);
     EXPECT_TRUE(trace.moves.empty());
     EXPECT_EQ(rows->lists[0]->records[0].active, 0);
