@@ -540,7 +540,6 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
     const CutRecordList* row = rows->lists[0];
     const int32_t n = row->count;
     ASSERT_GE(n, 3);
-    auto polar = [](const Vec3& p) { return std::atan2(p.y, p.x); };
     const double first = polar(row->records[0].bottom) < 0 ? -kSide : kSide;
     const Vec3 a = row->records[0].vector2, b = row->records[n - 1].vector2;
     EXPECT_NEAR(std::fabs(a.x * std::cos(first) + a.y * std::sin(first)), 1.0, 1e-9);
