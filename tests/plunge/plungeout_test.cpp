@@ -351,8 +351,9 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
 }
 
 // *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which
-// two more plunges go out, each in a block of its own.
+// two more plunges go out, each in a block of its own, straight after their row's (no link over the blades).
 TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
+    int rises[2] = {};
     for (const char* steps : {"-1", "2"}) {
         begin({{"*BLADE_STEPS", steps}});
         testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
@@ -363,7 +364,9 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
                 paths += !!rows->lists[i]->records[k].list1 + !!rows->lists[i]->records[k].list2;
         EXPECT_EQ(paths, steps[0] == '-' ? 0 : 2 * (rows->count - 1));
         EXPECT_EQ(trace.blocks, std::stoi(trace.message(kMsgDrillpoints)) + 2 * paths) << steps;
+        for (const nctrace::Move& m : trace.moves) rises[steps[0] == '2'] += m.p.z > 30;
     }
+    EXPECT_EQ(rises[0], rises[1]);
     // Going up beside a splitter the whole rows that lead are dropped, with their edge paths.
     for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i < 2 ? 0 : 1 + i % 2;
     ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
@@ -607,13 +610,12 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     CycleNcCtx* nc = cycleNcCtx();
     CycleToolCtx* tool = cycleToolCtx();
     const Vec3 lateral{0, 1, 0};
-    Plist* one = ray(0, 1);
     const Plist* edge = sides->lists[0];
     int32_t flag = 1;
     for (const int steps : {0, 2, -2}) {
         cycleParams()->bladeSteps = static_cast<int16_t>(steps);
         EXPECT_EQ(bladeStepPlunges(nullptr, nc, tool, nullptr, nullptr, start, &lateral), -1);
-        EXPECT_EQ(bladeStepPlunges(one, nc, tool, nullptr, nullptr, start, &lateral), -1);
+        EXPECT_EQ(bladeStepPlunges(sides->lists[1], nc, tool, nullptr, nullptr, start, &lateral), -1);
         EXPECT_EQ(bladeStepPlunges(edge, nullptr, tool, nullptr, nullptr, start, &lateral), -1);
         EXPECT_EQ(bladeStepPlunges(edge, nc, tool, nullptr, nullptr, start, nullptr), -1);
     }
@@ -629,7 +631,6 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     EXPECT_EQ(toolMeetsStock(nullptr, rows->lists[0]), 1);
     EXPECT_TRUE(trace.moves.empty());
     EXPECT_EQ(rows->lists[0]->records[0].active, 0);
-    plistFree(one);
     // Without a part model the run's own tool sizes the rows, and nothing checks the links. A departure
     // of exactly 1e-5 is still one: the ball, centred on the hub at the bottom, rises off the level by
     // its radius and 0.1 more.
