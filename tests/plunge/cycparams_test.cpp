@@ -220,7 +220,7 @@ TEST_F(CycParams, PairsSetNumbersTriplesAndTexts) {
                  {"*FRRADIUS", "-1.5e2", "-150"},
                  {"*FRRADIUS", "1,5", "1"},
                  {"*FRRADIUS", "", "0"},
-                 {"*STARTPT", "10 20 30", "10 20 30"},
+                 {"*STARTPT", "10 20 30 40", "10 20 30"},
                  {"*STARTPT", " -1.5\t2e1   3 junk", "-1.5 20 3"},
                  {"*STARTPT", "10 20", "10 20 0"},
                  {"*STARTPT", "", "0 0 0"},

@@ -173,6 +173,8 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());
+    for (int32_t i = 0; i < rows->count; ++i)  // each flagged as emitted
+        for (int32_t k = 0; k < rows->lists[i]->count; ++k) EXPECT_EQ(rows->lists[i]->records[k].active, 1);
     EXPECT_EQ(trace.blocks, n);
     EXPECT_EQ(trace.message(kMsgNoMacroPoints), "0");
     const std::vector<nctrace::Move> bottom = trace.bottoms();
@@ -196,15 +198,17 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
         1);
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
-    // Up beside a splitter, rows of halves: each still plunges once; the whole row that leads them
-    // (key 0) goes out with none.
-    trace = nctrace::Trace{};
-    cycleParams()->entryPos = 1;
+    // Beside a splitter, rows of halves: each still plunges once; going up, the whole row that leads
+    // them (key 0) goes out with none.
     for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i ? 1 + i % 2 : 0;
     const int lead = rows->lists[0]->count;
-    EXPECT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
-              1);
-    EXPECT_EQ(trace.blocks, n - lead);
+    for (const int16_t entry : {0, 1}) {
+        trace = nctrace::Trace{};
+        cycleParams()->entryPos = entry;
+        EXPECT_EQ(
+            plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr), 1);
+        EXPECT_EQ(trace.blocks, entry ? n - lead : n);
+    }
     // Both counts are error-class notes: below the highest class they stay with the cycle.
     trace = nctrace::Trace{};
     setMessageLevel(nullptr, 8);
@@ -245,7 +249,6 @@ TEST_F(PlungeOut, BlockedDeparturesRetractStraightAndAreCountedPerRun) {
     cycleParams()->bladeCount = 1;  // the run ends at once, after its per-run resets
     EXPECT_EQ(runPlungeCycle(nullptr), -1);
     EXPECT_EQ(plungeOutNoMacroCount(), 0);
-    EXPECT_EQ(shortenMacro(nullptr, nullptr, 1, tool), 1);  // no row, nothing to shorten
 }
 
 // Nothing in the way: a departure keeps its full length m along the lateral vector and leaves 0.1 above
@@ -331,11 +334,26 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
         EXPECT_EQ(toolMeetsStock(&stock.m, row), edge < 2 ? 0 : 1) << edge;
         idx5CutListFree(row);
     }
+    // A flat end mill plunging onto a level raised by 1 above the rows' bottoms stops on it.
+    begin({{"*FRTYP", "2"}});
+    freeLevelCurves(levels);
+    HubShroud* pair = flatChannel(kTop, 5);
+    for (int32_t i = 0; i < pair->hub->count; ++i) pair->hub->points[i].y += 1;
+    recomputeProfile2DParams(pair->hub);
+    levels = newLevelCurves(1);
+    addLevelCurve(levels, pair, -1.0);
+    freeHubShroud(pair);
+    testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+    ASSERT_EQ(output(&blades.m), 1);
+    const std::vector<nctrace::Move> bottoms = trace.bottoms();
+    ASSERT_EQ(static_cast<int>(bottoms.size()), stations());
+    for (const nctrace::Move& b : bottoms) EXPECT_NEAR(b.p.z, 1.0, 1e-6);
 }
 
 // *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which
-// two more plunges go out, each in a block of its own.
+// two more plunges go out, each in a block of its own, straight after their row's (no link over the blades).
 TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
+    int rises[2] = {};
     for (const char* steps : {"-1", "2"}) {
         begin({{"*BLADE_STEPS", steps}});
         testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
@@ -346,7 +364,18 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
                 paths += !!rows->lists[i]->records[k].list1 + !!rows->lists[i]->records[k].list2;
         EXPECT_EQ(paths, steps[0] == '-' ? 0 : 2 * (rows->count - 1));
         EXPECT_EQ(trace.blocks, std::stoi(trace.message(kMsgDrillpoints)) + 2 * paths) << steps;
+        for (const nctrace::Move& m : trace.moves) rises[steps[0] == '2'] += m.p.z > 30;
     }
+    EXPECT_EQ(rises[0], rises[1]);
+    // Going up beside a splitter the whole rows that lead are dropped, with their edge paths.
+    for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i < 2 ? 0 : 1 + i % 2;
+    ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
+    ASSERT_TRUE(rows->lists[1]->records[0].list1);
+    cycleParams()->entryPos = 1;
+    testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
+    ASSERT_EQ(plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr),
+              1);
+    EXPECT_EQ(rows->lists[0]->count + rows->lists[1]->count, 0);
 }
 
 // The positions go to the collision report with the assembly check: a holder that reaches the blades
@@ -514,7 +543,6 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
     const CutRecordList* row = rows->lists[0];
     const int32_t n = row->count;
     ASSERT_GE(n, 3);
-    auto polar = [](const Vec3& p) { return std::atan2(p.y, p.x); };
     const double first = polar(row->records[0].bottom) < 0 ? -kSide : kSide;
     const Vec3 a = row->records[0].vector2, b = row->records[n - 1].vector2;
     EXPECT_NEAR(std::fabs(a.x * std::cos(first) + a.y * std::sin(first)), 1.0, 1e-9);
@@ -558,6 +586,11 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
         for (const CutRecord* r : {&row->records[0], &row->records[row->count - 1]}) {
             EXPECT_EQ(r->mark, 0) << index;
             EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
+            // The departure turns within the plane of the side path and the plunge, and rises off the hub.
+            const Vec3& v = r->vector2;
+            EXPECT_NEAR(v.y * std::cos(polar(r->bottom)) - v.x * std::sin(polar(r->bottom)), 0.0, 1e-9)
+                << index;
+            EXPECT_GT(v.z, 0.1) << index;
         }
     }
     // A first end moved out of reach of the neighbour row turns no way: every record takes the last's.
@@ -570,6 +603,44 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
     for (int32_t i = 0; i < row->count; ++i)
         EXPECT_NEAR(vecDot3D(&row->records[i].vector2, &row->records[row->count - 1].vector2), 1.0, 1e-12)
             << i;
+}
+
+// Refused arguments answer their documented codes and touch nothing.
+TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
+    CycleNcCtx* nc = cycleNcCtx();
+    CycleToolCtx* tool = cycleToolCtx();
+    const Vec3 lateral{0, 1, 0};
+    const Plist* edge = sides->lists[0];
+    int32_t flag = 1;
+    for (const int steps : {0, 2, -2}) {
+        cycleParams()->bladeSteps = static_cast<int16_t>(steps);
+        EXPECT_EQ(bladeStepPlunges(nullptr, nc, tool, nullptr, nullptr, start, &lateral), -1);
+        EXPECT_EQ(bladeStepPlunges(sides->lists[1], nc, tool, nullptr, nullptr, start, &lateral), -1);
+        EXPECT_EQ(bladeStepPlunges(edge, nullptr, tool, nullptr, nullptr, start, &lateral), -1);
+        EXPECT_EQ(bladeStepPlunges(edge, nc, tool, nullptr, nullptr, start, nullptr), -1);
+    }
+    for (const int32_t index : {-1, rows->count}) EXPECT_EQ(prepareRow(rows, index, sides, kR, 1.0), -1);
+    EXPECT_EQ(prepareRow(nullptr, 0, sides, kR, 1.0), -1);
+    EXPECT_EQ(emitPlungeRow(nullptr, rows, 0, 1, nc, tool, nullptr, nullptr, start, &flag), 0);
+    EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nullptr, tool, nullptr, nullptr, start, &flag), 0);
+    EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nc, tool, nullptr, nullptr, start, nullptr), 0);
+    EXPECT_EQ(plungePointsOutput(nullptr, nullptr, rows, start, sides, levels, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(clipPlunges(nullptr, nullptr, nullptr) + setReturnPoints(nullptr, nullptr) +
+                  shortenMacro(nullptr, nullptr, 1, tool),
+              3);
+    EXPECT_EQ(toolMeetsStock(nullptr, rows->lists[0]), 1);
+    EXPECT_TRUE(trace.moves.empty());
+    EXPECT_EQ(rows->lists[0]->records[0].active, 0);
+    // Without a part model the run's own tool sizes the rows, and nothing checks the links. A departure
+    // of exactly 1e-5 is still one: the ball, centred on the hub at the bottom, rises off the level by
+    // its radius and 0.1 more.
+    cycleParams()->bladeSteps = 0;
+    nc->macro.leaveValue = 1e-5;
+    EXPECT_EQ(output(nullptr), 1);
+    EXPECT_EQ(trace.blocks, stations());
+    const auto steps = departures();
+    EXPECT_EQ(static_cast<int>(steps.size()), stations());
+    for (const auto& [bottom, departure] : steps) EXPECT_NEAR(dist3D(&bottom, &departure), kR + 0.1, 1e-4);
 }
 
 // A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any

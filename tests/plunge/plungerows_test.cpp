@@ -261,6 +261,21 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 0, &t0), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 4), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, 0, o.sides, 0.5), -1);
+    // Memory short at any step of a whole row or of halves: exactly -1 with the set and *t as they were.
+    for (const double from : {2.0, 10.0})
+        for (long n = 1; n < 400; ++n) {
+            CutListSet* set = cutListSetCreate(4);
+            double t = from;
+            allocfail::arm(n);
+            const int rc = nextPlungeRow(set, o.sides, o.start, 1, 2, &t);
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            EXPECT_TRUE(rc == 1 ? set->count == (from > 8 ? 2 : 1)
+                                : fired && rc == -1 && set->count == 0 && t == from)
+                << from << " " << n;
+            cutListSetFree(set);
+            if (!fired) break;
+        }
     for (double t : {2.0, 3.5}) ASSERT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, &t), 1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 12), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 0, 3), -1);

@@ -316,6 +316,10 @@ TEST_F(PlateChannel, RowStationsAreTiltedClearOfTheBlades) {
     cycleParams()->collCheck5ax = 0;  // without the search nothing is measured
     EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &a.tool, set), 0);
     cycleParams()->collCheck5ax = 1;
+    setAbortHook([] { return 1; });  // cancelled before the first row: -2, no axis turned
+    EXPECT_EQ(plungeRowsClearAxes(rows, nullptr, start, &a.tool, set), -2);
+    setAbortHook(nullptr);
+    EXPECT_NEAR(vecDot3D(&rows->lists[0]->records[0].axis, &before[0]), 1.0, 1e-15);
     const int turned = plungeRowsClearAxes(rows, nullptr, start, &a.tool, set);
     EXPECT_GE(turned, reaching);
     int changed = 0;  // the count says how many stations took a new axis
