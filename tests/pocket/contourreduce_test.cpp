@@ -74,10 +74,14 @@ TEST(ContourReduce, ArcsFromPoints) {
         const std::vector<Vec2> p = arcPoints(1, 2, c.r, 0.3, 0.3 + c.sweep, c.points);
         const std::vector<ContourElement> in = run(p);
         std::vector<ContourElement> out(in.size());
+        fitSetLastFailure(kFitOk);
         const int32_t n = refitLineRun(static_cast<int32_t>(in.size()), in.data(), out.data(), 0.01);
-        // Met again (from the run's record, also for a single arc), the run gives the same fit.
+        const int code = fitLastFailure();
+        // Met again (from the run's record, also for a single arc), the run gives the same fit and code.
         std::vector<ContourElement> again(in.size());
+        fitSetLastFailure(kFitOk);
         ASSERT_EQ(refitLineRun(static_cast<int32_t>(in.size()), in.data(), again.data(), 0.01), n);
+        EXPECT_EQ(fitLastFailure(), code) << c.r;
         EXPECT_EQ(std::memcmp(again.data(), out.data(), std::max(n, 0) * sizeof(ContourElement)), 0);
         int arcs = 0;
         for (int32_t i = 0; i < n; ++i) {

@@ -257,7 +257,9 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     ASSERT_TRUE(clistCreate("SEC"));
     put("SEC", box(5, 5, 7, 7), true, true, 3);
     put("SEC", box(10, 10, 30, 30), true, true, 4);
+    pocketOffsetState().growMode = 1;  // span cuts retry by shrinking, whatever the plane left
     EXPECT_EQ(cutSpanOffset("SEC", "CUT_GKT", 2), 1);
+    EXPECT_EQ(pocketOffsetState().growMode, 0);
     ASSERT_EQ(clistCount("CUT_GKT"), 1);
     std::vector<ContourElement> ring(kClistMaxElements);
     ContourHeader h{};
@@ -300,7 +302,9 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
     const double pi = offsettest::kPi;
     for (const int sign : {1, -1}) {
         ASSERT_TRUE(clistCreate("SEC"));
+        pocketOffsetState().growMode = 1;
         EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, sign, "SEC"), 1) << sign;
+        EXPECT_EQ(pocketOffsetState().growMode, 0);
         ASSERT_EQ(clistCount("SEC"), 1);
         std::vector<ContourElement> ring(kClistMaxElements);
         ContourHeader got{};
