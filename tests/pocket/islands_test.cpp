@@ -4,7 +4,10 @@
 #include "pocket/islands.h"
 
 #include <algorithm>
+#include <functional>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/chaincross.h"
@@ -452,4 +455,68 @@ TEST(Islands, EnclosingTheRegionAndTheList) {
     for (const auto& [region, expected] :
          {std::pair{box(30, 30, 40, 40), 0}, std::pair{box(2, 2, 10, 10), 1}})
         EXPECT_EQ(contourEnclosesList(ell.data(), 6, region.data(), 4, "INPUT"), expected);
+}
+
+// The list steps with one allocation in turn failing (a spread of them): each gives -1, throws
+// std::bad_alloc for the cycle runner to report, or gives the result and the lists of a call with memory.
+TEST(Islands, ListStepsShortOfMemoryFailOrMatch) {
+    Islands fx;
+    ASSERT_EQ(pocketAllowanceSet(0, 0.5), 1);
+    islandsSetBoundaryContact(1);
+    const auto setup = [] {
+        for (const char* l : {"MAIN", "SPAN", "INSEL", "GKT"}) clistCreate(l);
+        put("MAIN", box(0, 0, 50, 20), true, true, 5);
+        std::vector<ContourElement> island = box(35, 15, 45, 20.05, false, 1);
+        island[0].sourceTag = island[2].sourceTag = -1;
+        put("MAIN", island, false, true, 3);
+        put("SPAN", box(20, 5, 30, 15, false, 7), false, true);
+        put("SPAN", {lineElem(-10, 10, 60, 10, 5), lineElem(60, 40, 70, 40, 5)}, false, true);
+    };
+    const auto lists = [] {
+        std::vector<double> v;
+        for (const char* l : {"MAIN", "SPAN", "INSEL"})
+            for (int32_t i = 0; i < clistCount(l); ++i) {
+                ContourHeader h;
+                clistGetHeader(l, &h, i);
+                std::vector<ContourElement> c(h.elementCount);
+                clistGet(l, c.data(), &h, i);
+                v.insert(v.end(), {-1.0, 1.0 * h.ccw, 1.0 * h.leftSide, 1.0 * h.tag});
+                for (const ContourElement& e : c) {
+                    v.insert(v.end(), {1.0 * e.type, 1.0 * e.sourceTag, 1.0 * e.direction});
+                    v.insert(v.end(), e.g, e.g + 8);
+                }
+            }
+        return v;
+    };
+    const std::function<int()> steps[] = {
+        [] { return pocketIslandsSpans(2, pocketAllowances(), -1); },
+        [] { return clistReverseAll("MAIN"); },
+        [] { return clistNumberAll("SPAN"); },
+        [] { return spanTagAlongBoundary("SPAN", "MAIN"); },
+    };
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        setup();
+        allocfail::arm(0);
+        const int want = steps[k]();
+        const long stride = 1 + allocfail::count() / 6;
+        const std::vector<double> wantLists = lists();
+        int failed = 0;
+        for (long n = 1;; n += stride) {
+            setup();
+            int got = -2;
+            allocfail::arm(n);
+            try {
+                got = steps[k]();
+            } catch (const std::bad_alloc&) {
+                got = -3;
+            }
+            const bool fired = allocfail::fired();
+            allocfail::disarm();
+            if (!fired) break;
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == -3 || (got == want && lists() == wantLists)) << k << " " << n;
+        }
+        EXPECT_GT(failed, 0) << k;
+    }
+    islandsSetBoundaryContact(0);
 }
