@@ -112,6 +112,7 @@ TEST(FeedHelpers, FeedBufferGapRuleAndCapacity) {
         }
     }
     feedHelpersResetState();
+    EXPECT_EQ(feedBufferCount(), 0);
 }
 
 }  // namespace
