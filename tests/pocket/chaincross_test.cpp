@@ -526,6 +526,8 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
          arcElem(0, 1e-4, 1, -kPi / 2, kPi / 2, 1),
          {{1 - 1.25e-9, 5e-5}}},
         {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1), arcElem(0, 5e-5, 1, -kPi / 2, kPi / 2, 1), {}, -1},
+        {arcElem(0, 0, 1, 0, kPi, 1), arcElem(1e-4, 0, 1, 0, kPi, 1), {{5e-5, 1 - 1.25e-9}}},
+        {arcElem(0, 0, 1e-4, 0, kPi, 1), arcElem(0, 0, 2e-4, 0, kPi, 1), {}},  // radii the tolerance apart
     };
     for (const auto& c : cases) {
         Vec2 p[2];
