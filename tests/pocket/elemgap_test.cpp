@@ -156,9 +156,8 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
     // radius.
     const auto sizeOf = [](const ContourElement& e) {
         const int arc = e.type == kElemArc;
-        double s = std::fabs(e.g[arc ? kAsx : kLx1]);
-        for (int k = arc ? kAsy : kLy1; k <= (arc ? kAey : kLy2); ++k) s = std::max(s, std::fabs(e.g[k]));
-        for (int k = 0; arc && k < 2; ++k) s = std::max(s, std::fabs(e.g[k]) + e.g[kAr]);
+        double s = arc ? std::max(std::fabs(e.g[kAcx]), std::fabs(e.g[kAcy])) + e.g[kAr] : 0;
+        for (int k = arc ? kAsx : kLx1; k <= (arc ? kAey : kLy2); ++k) s = std::max(s, std::fabs(e.g[k]));
         return s;
     };
     for (const auto& c : cases) {
