@@ -269,6 +269,7 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         EXPECT_EQ(islandsPlaneStart(), 0);
         islandsSetPlaneStart(5);
         EXPECT_EQ(islandsPlaneStart(), 1);
+        EXPECT_EQ(islandsBoundaryContact(), contact);
         ASSERT_EQ(clistCount("INSEL"), 2);
         double lobes[2] = {0, 0};
         for (int32_t i = 0; i < 2; ++i) {

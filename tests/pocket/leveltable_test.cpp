@@ -71,6 +71,8 @@ TEST(LevelTable, PlanesAndSelection) {
         EXPECT_EQ(levelNextBelow(t, c.z, &next), c.row) << c.z;
         EXPECT_EQ(next, c.row < 0 ? -99 : c.below) << c.z;
     }
+    ASSERT_EQ(levelTableSet(t, 1, 5, 0, 0, 1), 1);
+    EXPECT_EQ(levelNextBelow(t, 6, &next), 1);  // a level two rows share: the first row's
     levelTableFree(t);
 }
 
