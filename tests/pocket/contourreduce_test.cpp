@@ -76,8 +76,8 @@ TEST(ContourReduce, ArcsFromPoints) {
         std::vector<ContourElement> out(in.size());
         fitSetLastFailure(kFitTooDense);
         const int32_t n = refitLineRun(static_cast<int32_t>(in.size()), in.data(), out.data(), 0.01);
-        // Met again (from the run's record, also for a single arc), the run gives the same fit and leaves
-        // the failure code as a fit afresh does.
+        // Met again (from the run's record, also for a single arc), the run gives the fit and code of one
+        // afresh.
         std::vector<ContourElement> again(in.size());
         fitSetLastFailure(kFitSagitta);
         ASSERT_EQ(refitLineRun(static_cast<int32_t>(in.size()), in.data(), again.data(), 0.01), n);
