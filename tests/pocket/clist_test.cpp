@@ -258,9 +258,8 @@ TEST(Clist, MissingArgumentsAreRefused) {
     EXPECT_EQ(passesOrderAndLink(nullptr, 1), 1);
     EXPECT_EQ(contourValidate(nullptr, 4), 0);
     EXPECT_EQ(contourMergeCollinear(nullptr, 4), 0);
-    EXPECT_EQ(pocketReadKeys(nullptr), 0);
-    EXPECT_EQ(pocketWritePcf(nullptr), 0);
-    EXPECT_EQ(ccpWriteToolReference(nullptr), 0);
+    EXPECT_EQ((std::vector{pocketReadKeys(nullptr), pocketWritePcf(nullptr), ccpWriteToolReference(nullptr)}),
+              (std::vector{0, 0, 0}));
     // Each missing pointer or short count alone, the others good.
     for (int bad = 0; bad < 5; ++bad) {
         SCOPED_TRACE(bad);

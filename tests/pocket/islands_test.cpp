@@ -262,8 +262,7 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         island[0].sourceTag = island[2].sourceTag = -1;                         // top, bottom
         put("MAIN", island, false, true, 3);
         ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), -1), 1);
-        EXPECT_EQ(islandCutDegenerate(), 0);
-        EXPECT_EQ(islandsPlaneStart(), 1);
+        EXPECT_EQ(std::pair(islandCutDegenerate(), islandsPlaneStart()), std::pair(0, 1));
         islandsSetPlaneStart(0);
         EXPECT_EQ(islandsPlaneStart(), 0);
         islandsSetPlaneStart(5);
@@ -274,8 +273,7 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         for (int32_t i = 0; i < 2; ++i) {
             ContourHeader h;
             const std::vector<ContourElement> ring = get("INSEL", i, &h);
-            EXPECT_EQ(h.tag, 0);
-            EXPECT_EQ(h.ccw, 1);
+            EXPECT_EQ(std::pair(int{h.tag}, int{h.ccw}), std::pair(0, 1));
             // Each lobe less 2.5 all round, with a bulge under a quarter towards the neck.
             const double area = offsettest::signedArea(ring);
             EXPECT_TRUE(area > 225 - 1e-6 && area < 225.25) << area;

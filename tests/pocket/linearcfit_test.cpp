@@ -313,8 +313,7 @@ TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
     }
     // A reset forgets the last refused shape and the count of refusals, as at load.
     linearcfitResetState();
-    EXPECT_EQ(fitLastFailure(), kFitOk);
-    EXPECT_EQ(fitFailureWrites(), 0);
+    EXPECT_EQ(std::pair(fitLastFailure(), fitFailureWrites()), std::pair(int{kFitOk}, int64_t{0}));
 }
 
 // The next run of more than two unmarked points against a scan of random marks: its first index from

@@ -7,7 +7,7 @@
 
 #include "geometry/rng.h"
 #include "pocket/feedhelpers.h"
-#include "pocket/pocket_util.h"
+#include "pocketnc_util.h"
 
 namespace {
 
@@ -64,6 +64,15 @@ TEST(FeedHelpers, HelixPointsClosedForm) {
                 std::hypot(h->points[i].x - 3 - r * std::cos(a), h->points[i].y - 4 - r * std::sin(a)), 0,
                 1e-9);
             EXPECT_NEAR(h->points[i].z, std::fmin(height, (i - 1) * dz), 1e-9);
+        }
+        if (run < 2) {  // sent from the top down; with a reduced feed set, its ratio to the plane feed first
+            pocketnctest::NcPlane nc;
+            kvCCPParams.reducedFeedrate = 400.0 * run;
+            ASSERT_EQ(emitReducedFeed(&kvCCP, h), 0);
+            const std::vector<pocketnctest::Rec> moves = pocketnctest::records(31);
+            ASSERT_EQ(moves.size(), static_cast<size_t>(h->count));
+            for (int i = 0; i < h->count; ++i) EXPECT_EQ(moves[i].z, h->points[h->count - 1 - i].z);
+            EXPECT_EQ(pocketnctest::indexOf("tr", "FX*0.5") >= 0, run == 1);
         }
         helixPointsFree(h);
     }
