@@ -492,10 +492,10 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
     for (const auto& c : cases)
         EXPECT_NEAR(elemFraction(&c.e, &c.p), c.fraction, 1e-12) << c.e.type << " " << c.p.x << " " << c.p.y;
     ContourElement arc = arcElem(0, 0, 2, 0, kPi, 1), line = lineElem(0, 0, 10, 0);
-    const Vec2 p{0, 2}, q{-2, 0}, a{2, 0}, b{7, 0};
+    const Vec2 p{0, 2}, q{-2.5, 0}, a{2, 0}, b{7, 0};  // q off the circle: the arc keeps its radius
     elemTrim(&arc, &p, &q);
     elemTrim(&line, &a, &b);
-    EXPECT_TRUE(arc.g[kAsx] == 0 && arc.g[kAsy] == 2 && arc.g[kAex] == -2 && arc.g[kAey] == 0 &&
+    EXPECT_TRUE(arc.g[kAsx] == 0 && arc.g[kAsy] == 2 && arc.g[kAex] == -2.5 && arc.g[kAey] == 0 &&
                 arc.g[kAr] == 2);
     EXPECT_TRUE(line.g[kLx1] == 2 && line.g[kLx2] == 7 && line.g[kLy1] == 0 && line.g[kLy2] == 0);
 }

@@ -72,7 +72,8 @@ TEST(ContourReduce, ArcsFromPoints) {
     };
     for (const Case& c : cases) {
         const std::vector<Vec2> p = arcPoints(1, 2, c.r, 0.3, 0.3 + c.sweep, c.points);
-        const std::vector<ContourElement> in = run(p);
+        std::vector<ContourElement> in = run(p);
+        in[0].sourceTag = 5;  // the run's tag is its first line's
         std::vector<ContourElement> out(in.size());
         fitSetLastFailure(kFitTooDense);
         const int32_t n = refitLineRun(static_cast<int32_t>(in.size()), in.data(), out.data(), 0.01);
@@ -93,7 +94,7 @@ TEST(ContourReduce, ArcsFromPoints) {
             ++arcs;
             EXPECT_NEAR(out[i].g[kAcx], 1, 0.01);
             EXPECT_NEAR(out[i].g[kAr], c.r, 0.01);
-            EXPECT_EQ(out[i].direction, 1);
+            EXPECT_EQ(std::pair(out[i].direction, out[i].sourceTag), std::pair(1, 5));
         }
         if (c.arcs < 0) {
             EXPECT_EQ(arcs, 0) << c.r;
