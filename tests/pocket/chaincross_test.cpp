@@ -288,8 +288,9 @@ TEST(ChainCross, CircleAndSegmentAgainstAChain) {
         double x1, y1, x2, y2;
         int crosses;
     };
-    // Ending on the chain, going through, overlapping an edge, inside.
-    const Seg segs[] = {{5, -5, 5, 0, 0}, {5, -5, 5, 1, 1}, {-5, 0, 15, 0, 1}, {2, 2, 8, 8, 0}};
+    // Ending on the chain, going through, overlapping an edge (past its ends or within it), inside.
+    const Seg segs[] = {
+        {5, -5, 5, 0, 0}, {5, -5, 5, 1, 1}, {-5, 0, 15, 0, 1}, {2, 0, 8, 0, 1}, {2, 2, 8, 8, 0}};
     for (const Seg& s : segs) {
         const double line[4] = {s.x1, s.y1, s.x2, s.y2};
         EXPECT_EQ(segmentCrossesChain(line, sq.data(), 4), s.crosses) << s.x2 << " " << s.y2;
