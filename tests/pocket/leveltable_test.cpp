@@ -37,7 +37,7 @@ TEST(LevelTable, PlanesAndSelection) {
                  {{{10, 0, 0}}, 0, {10, 0}},
                  {{{10, 0, 0}, {12, 8, 1}}, -5, {10, 5, 0}},
                  {{}, 1, {}},
-                 {{{2000, 0, 0}}, 1e-5, {}}};  // 2e8 steps: refused, not allocated
+                 {{{1e8 / 65536, 0, 0}}, 1.0 / 65536, {}}};  // exactly 1e8 steps: refused, not allocated
     for (const Case& c : cases) EXPECT_EQ(planesOf(c.rows, c.infeed), c.planes);
     const LevelRow bounded{10, 5, 0, 0}, open{10, 5, 1, 0};
     EXPECT_EQ(levelRowContains(&bounded, 10), 0);  // its top is not a plane of the row
