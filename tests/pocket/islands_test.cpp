@@ -395,6 +395,8 @@ TEST(Islands, SpanTagsAlongTheBoundaryAndNumbering) {
     }
     ASSERT_EQ(clistCreate("INSEL"), 1);
     EXPECT_EQ(spanTagAlongBoundary("SPAN", "INSEL"), -1);
+    put("INSEL", offsettest::circle(25, 25, 100, 1, 1), true, true);  // a boundary of one element will do
+    EXPECT_EQ(spanTagAlongBoundary("SPAN", "INSEL"), 1);
     EXPECT_EQ(clistNumberAll("SPAN"), 0);
     for (int32_t j = 0; j < 2; ++j)
         for (const ContourElement& e : get("SPAN", j, &h)) EXPECT_EQ(e.sourceTag, j);
