@@ -306,8 +306,7 @@ TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
         EXPECT_EQ(fitCircle(p.data(), s, s + 1, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
         EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
         // A window that closes on itself has no chord to centre on: refused whatever the tolerance.
-        p[s + 6] = p[s];
-        c = {-1, -1};
+        p[s + 6] = p[s], c = Vec2{-1, -1};
         EXPECT_EQ(fitCircle(p.data(), s, s + 6, 1e300, 0, 1e300, &c, &r), 6.6e6) << s;
         EXPECT_EQ(c.x + c.y, -2) << s;
     }
