@@ -288,8 +288,9 @@ TEST(ChainCross, CircleAndSegmentAgainstAChain) {
         double x1, y1, x2, y2;
         int crosses;
     };
-    // Ending on the chain, going through, overlapping an edge, inside.
-    const Seg segs[] = {{5, -5, 5, 0, 0}, {5, -5, 5, 1, 1}, {-5, 0, 15, 0, 1}, {2, 2, 8, 8, 0}};
+    // Ending on the chain, going through, overlapping an edge (past its ends or within it), inside.
+    const Seg segs[] = {
+        {5, -5, 5, 0, 0}, {5, -5, 5, 1, 1}, {-5, 0, 15, 0, 1}, {2, 0, 8, 0, 1}, {2, 2, 8, 8, 0}};
     for (const Seg& s : segs) {
         const double line[4] = {s.x1, s.y1, s.x2, s.y2};
         EXPECT_EQ(segmentCrossesChain(line, sq.data(), 4), s.crosses) << s.x2 << " " << s.y2;
@@ -315,12 +316,19 @@ TEST(ChainCross, ContainmentAndSplicing) {
     // off the wall (here 1 inside it; the next lies outside).
     const std::vector<ContourElement> through = polygon({{30, 1}, {30, 9}, {9, 9}, {9, 1}});
     EXPECT_EQ(contourContainsChain(through.data(), 4, outer.data(), 4), 1);
+    // A square of length 1.6 in a notch: its first middle lies 0.14 off, outside, which a tool of radius 1 or
+    // more passes over (a tenth of the length), its third 0.26 inside; a smaller tool stops at the first.
+    const std::vector<ContourElement>
+        small = box(0, 0, 0.4, 0.4),
+        notched = polygon(
+            {{-10, -10}, {10, -10}, {10, 10}, {0.36, 10}, {0.36, 0.26}, {0.04, 0.26}, {0.04, 10}, {-10, 10}});
     // A speck 0.004 wide, 0.005 inside the wall: a tool of radius 1 or more judges it by a tenth of its
     // length (0.0016), a smaller one by a fifth of the probe distances; either way a middle is clear.
     const std::vector<ContourElement> speck = box(5, 0.005, 5.004, 0.009);
     for (const double radius : {2.0, 1.0, 0.5}) {
         pocketKernel().toolRadius = radius;
         EXPECT_EQ(contourContainsChain(speck.data(), 4, outer.data(), 4), 1) << radius;
+        EXPECT_EQ(contourContainsChain(small.data(), 4, notched.data(), 8), radius >= 1) << radius;
     }
     // A contour following the wall at an inset is contained once the nearer probe clears it: 0.02 for a
     // tool of radius 1 or more, a fifth of 0.02 for a smaller one.
@@ -492,10 +500,10 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
     for (const auto& c : cases)
         EXPECT_NEAR(elemFraction(&c.e, &c.p), c.fraction, 1e-12) << c.e.type << " " << c.p.x << " " << c.p.y;
     ContourElement arc = arcElem(0, 0, 2, 0, kPi, 1), line = lineElem(0, 0, 10, 0);
-    const Vec2 p{0, 2}, q{-2, 0}, a{2, 0}, b{7, 0};
+    const Vec2 p{0, 2}, q{-2.5, 0}, a{2, 0}, b{7, 0};  // q off the circle: the arc keeps its radius
     elemTrim(&arc, &p, &q);
     elemTrim(&line, &a, &b);
-    EXPECT_TRUE(arc.g[kAsx] == 0 && arc.g[kAsy] == 2 && arc.g[kAex] == -2 && arc.g[kAey] == 0 &&
+    EXPECT_TRUE(arc.g[kAsx] == 0 && arc.g[kAsy] == 2 && arc.g[kAex] == -2.5 && arc.g[kAey] == 0 &&
                 arc.g[kAr] == 2);
     EXPECT_TRUE(line.g[kLx1] == 2 && line.g[kLx2] == 7 && line.g[kLy1] == 0 && line.g[kLy2] == 0);
 }
@@ -526,6 +534,8 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
          arcElem(0, 1e-4, 1, -kPi / 2, kPi / 2, 1),
          {{1 - 1.25e-9, 5e-5}}},
         {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1), arcElem(0, 5e-5, 1, -kPi / 2, kPi / 2, 1), {}, -1},
+        {arcElem(0, 0, 1, 0, kPi, 1), arcElem(1e-4, 0, 1, 0, kPi, 1), {{5e-5, 1 - 1.25e-9}}},
+        {arcElem(0, 0, 1e-4, 0, kPi, 1), arcElem(0, 0, 2e-4, 0, kPi, 1), {}},  // radii the tolerance apart
     };
     for (const auto& c : cases) {
         Vec2 p[2];

@@ -68,6 +68,11 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
         EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(c[1]), d <= 0.01 ? x : 10.002, d <= 0.01 ? 0 : 0.002,
                   1e-12);
     }
+    // A crossing exactly the limit from the jog's middle (legs 12 and 5, 13 / 1024 apart) is taken.
+    std::vector<ContourElement> tie = {lineElem(-10, 0, 0, 0), lineElem(0, 0, 0, 10.0 / 1024),
+                                       lineElem(0, 10.0 / 1024, 0.75, -630.0 / 1024)};
+    ASSERT_EQ(chainRemoveZigzags(tie.data(), 3, 13.0 / 1024), 2);
+    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(tie[0]), 12.0 / 1024, 0, 1e-15);
     // A jog that is a short arc (a quarter of radius 0.0025) goes as a line would; its neighbours meet
     // where they cross. Against a limit of 1 a quarter of radius 0.68 stays: its length is above it, its
     // chord not.

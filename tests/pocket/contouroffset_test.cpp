@@ -142,15 +142,12 @@ TEST_F(OffsetTest, OverTheElementCapFailsWithMessage1500) {
     EXPECT_NE(PocketErrors::texts()[0].find("1500"), std::string::npos) << PocketErrors::texts()[0];
 }
 
-TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAlone) {
+// An empty input leaves the buffers alone; a reset leaves the level loop's switches off, as at load.
+TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAloneAndResetSwitchesOff) {
     ContourElement out[1] = {lineElem(1, 2, 3, 4)};
     int32_t end = -5, start[1] = {-6};
     EXPECT_EQ(offsetContour(out, 0, 1, 1.0, out, &end, start, nullptr), 0);
     EXPECT_EQ(out[0].g[kLx2] + end + start[0], 3 - 5 - 6);
-}
-
-// A reset leaves the level loop's switches off, as at load.
-TEST_F(OffsetTest, ResetSwitchesOffCloseSnap) {
     offsetSetCloseSnap(1);
     EXPECT_EQ(offsetCloseSnap(), 1);
     contourOffsetResetState();

@@ -72,20 +72,28 @@ TEST(ContourReduce, ArcsFromPoints) {
     };
     for (const Case& c : cases) {
         const std::vector<Vec2> p = arcPoints(1, 2, c.r, 0.3, 0.3 + c.sweep, c.points);
-        const std::vector<ContourElement> in = run(p);
+        std::vector<ContourElement> in = run(p);
+        in[0].sourceTag = 5;  // the run's tag is its first line's
         std::vector<ContourElement> out(in.size());
+        fitSetLastFailure(kFitTooDense);
         const int32_t n = refitLineRun(static_cast<int32_t>(in.size()), in.data(), out.data(), 0.01);
-        // Met again (from the run's record, also for a single arc), the run gives the same fit.
+        // Met again (from its record, also a single arc), the run gives the fit and code of one afresh.
         std::vector<ContourElement> again(in.size());
+        fitSetLastFailure(kFitSagitta);
         ASSERT_EQ(refitLineRun(static_cast<int32_t>(in.size()), in.data(), again.data(), 0.01), n);
         EXPECT_EQ(std::memcmp(again.data(), out.data(), std::max(n, 0) * sizeof(ContourElement)), 0);
+        const int code = fitLastFailure();
+        contourReduceResetState();
+        fitSetLastFailure(kFitSagitta);
+        refitLineRun(static_cast<int32_t>(in.size()), in.data(), again.data(), 0.01);
+        EXPECT_EQ(fitLastFailure(), code) << c.r;
         int arcs = 0;
         for (int32_t i = 0; i < n; ++i) {
             if (out[i].type != kElemArc) continue;
             ++arcs;
             EXPECT_NEAR(out[i].g[kAcx], 1, 0.01);
             EXPECT_NEAR(out[i].g[kAr], c.r, 0.01);
-            EXPECT_EQ(out[i].direction, 1);
+            EXPECT_EQ(std::pair(out[i].direction, out[i].sourceTag), std::pair(1, 5));
         }
         if (c.arcs < 0) {
             EXPECT_EQ(arcs, 0) << c.r;

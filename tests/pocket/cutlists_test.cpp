@@ -41,8 +41,7 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
     put("CUT_BACK", box(20, 20, 40, 40), true, true);
     EXPECT_EQ(cutListReset("CUT_SPAN"), 0);
     EXPECT_EQ(cutListCombine("CUT_SPAN", "CUT_BACK", 0), 0);
-    EXPECT_EQ(clistCount("CUT_SPAN"), 1);
-    EXPECT_EQ(clistCount("CUT_BACK"), 1);
+    EXPECT_EQ(std::pair(clistCount("CUT_SPAN"), clistCount("CUT_BACK")), std::pair(1, 1));
     clistFree("CUT_SPAN");
     clistFree("CUT_BACK");
     EXPECT_EQ(cutSpanOffset("MAIN", "CUT_GKT", 2), 0);
@@ -54,8 +53,7 @@ TEST(CutLists, DisabledPlaneDoesNothing) {
 
     pocketKernel().stockPocket = 1;
     ASSERT_EQ(cutListsCreate(1), 0);
-    EXPECT_EQ(cutListsActive(), 0);
-    EXPECT_EQ(clistCount("CUT_SPAN"), 0);
+    EXPECT_EQ(std::pair(cutListsActive(), clistCount("CUT_SPAN")), std::pair(0, 0));
 }
 
 // Combinations of two lists without crossings, decided by containment: a inside an island b goes;
@@ -257,8 +255,9 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     ASSERT_TRUE(clistCreate("SEC"));
     put("SEC", box(5, 5, 7, 7), true, true, 3);
     put("SEC", box(10, 10, 30, 30), true, true, 4);
+    pocketOffsetState().growMode = 1;  // span cuts retry by shrinking, whatever the plane left
     EXPECT_EQ(cutSpanOffset("SEC", "CUT_GKT", 2), 1);
-    ASSERT_EQ(clistCount("CUT_GKT"), 1);
+    ASSERT_EQ(std::pair(clistCount("CUT_GKT"), pocketOffsetState().growMode), std::pair(1, 0));
     std::vector<ContourElement> ring(kClistMaxElements);
     ContourHeader h{};
     ASSERT_EQ(clistGet("CUT_GKT", ring.data(), &h, 0), 0);
@@ -267,8 +266,7 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     EXPECT_EQ(h.tag, 4);
     for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
     cutListsFree();
-    EXPECT_EQ(cutListsActive(), 0);
-    EXPECT_EQ(clistCount("CUT_GKT"), 0);
+    EXPECT_EQ(std::pair(cutListsActive(), clistCount("CUT_GKT")), std::pair(0, 0));
 }
 
 // In merge mode 2 the boundaries of CUT_GKT join the span cuts and are attached; in mode 1 they stay.
@@ -281,8 +279,8 @@ TEST(CutLists, ModeTwoMovesTheGktBoundariesIn) {
         cutModeSet(mode);
         put("CUT_GKT", box(10, 10, 30, 30), true, true, 0);
         EXPECT_EQ(cutListsMerge(), 1);
-        EXPECT_EQ(regionNodeCount(), mode == 2 ? 2 : 1) << mode;
-        EXPECT_EQ(clistCount("CUT_GKT"), mode == 2 ? 0 : 1) << mode;
+        EXPECT_EQ(std::pair(regionNodeCount(), clistCount("CUT_GKT")),
+                  mode == 2 ? std::pair(2, 0) : std::pair(1, 1));
     }
 }
 
@@ -300,8 +298,9 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
     const double pi = offsettest::kPi;
     for (const int sign : {1, -1}) {
         ASSERT_TRUE(clistCreate("SEC"));
+        pocketOffsetState().growMode = 1;
         EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, sign, "SEC"), 1) << sign;
-        ASSERT_EQ(clistCount("SEC"), 1);
+        ASSERT_EQ(std::pair(clistCount("SEC"), pocketOffsetState().growMode), std::pair(1, 0));
         std::vector<ContourElement> ring(kClistMaxElements);
         ContourHeader got{};
         ASSERT_EQ(clistGet("SEC", ring.data(), &got, 0), 0);
@@ -412,6 +411,8 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         lists();
         const int32_t want = steps[k]();
         EXPECT_TRUE(k != 2 || want == 1);  // past the far back cut, the span cuts cross the other
+        std::vector<ContourElement> u;     // of crossing span cuts, the later one's part in the other stays
+        EXPECT_TRUE(k != 1 || (want == 1 && clistLoad("CUT_SPAN", 0, u) && offsettest::signedArea(u) == 100));
         long failed = 0;
         // The merge makes hundreds of allocations: every 60th fails.
         for (long n = 1;; n += k == 5 ? 60 : 1) {

@@ -46,15 +46,16 @@ TEST(ElemDist, TolerantMinimumKeepsTheEarlierOfNearTies) {
         EXPECT_EQ(minWithTolerance(c.v.data(), static_cast<int32_t>(c.v.size())), c.index);
     const ContourElement line = lineElem(0, 0, 10, 0);
     const Vec2 p{2, 0}, q{2.03, 0}, r{5, 0};
-    EXPECT_EQ(arcOrder(&line, &p, &p), 0);
     EXPECT_EQ(arcOrder(&line, &q, &p), 1);  // behind by less than the tie tolerance
-    EXPECT_EQ(arcOrder(&line, &r, &p), -1);
-    EXPECT_EQ(arcOrder(&line, &p, &r), 1);
+    EXPECT_EQ((std::vector{arcOrder(&line, &p, &p), arcOrder(&line, &r, &p), arcOrder(&line, &p, &r)}),
+              (std::vector{0, -1, 1}));
     // Behind an arc's start by less than rounding is at the start, not a full turn on.
     const ContourElement arc = arcElem(0, 0, 1, 0, 2, 1);
     const Vec2 start{1, 0}, hair{1, -1e-300};
-    EXPECT_EQ(arcOrder(&arc, &start, &hair), 0);
-    EXPECT_EQ(arcOrder(&arc, &hair, &start), 0);
+    EXPECT_EQ(std::pair(arcOrder(&arc, &start, &hair), arcOrder(&arc, &hair, &start)), std::pair(0, 0));
+    const ContourElement low = arcElem(0, -3, 1, 0, 3, 1);  // angles about its own centre, below the axis
+    const Vec2 a{std::cos(0.2), std::sin(0.2) - 3}, b{std::cos(2.5), std::sin(2.5) - 3};
+    EXPECT_EQ(arcOrder(&low, &a, &b), 1);
 }
 
 TEST(ElemDist, PointDistancesMatchTheClosedForm) {

@@ -150,6 +150,15 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
         {arcElem(0, 0, 3, 0, 2 * kPi, 1), arcElem(20, 0, 3, 0, 2 * kPi, 1), 14},
         {arcElem(0, 0, 3, -kPi / 2, kPi / 2, 1), arcElem(10, 0, 3, kPi / 2, 1.5 * kPi, 1), 4},
         {arcElem(0, 0, 5, -kPi / 2, kPi / 2, 1), arcElem(1, 0, 2, kPi / 2, 1.5 * kPi, 1), 5 - std::sqrt(5.0)},
+        {arcElem(0, 20, 3, -kPi / 4, kPi / 4, 1), lineElem(10, 10, 10, 30), 7},
+    };
+    // The size: the largest magnitude of the ends, and for an arc of its centre's coordinates plus the
+    // radius.
+    const auto sizeOf = [](const ContourElement& e) {
+        const int arc = e.type == kElemArc;
+        double s = arc ? std::max(std::fabs(e.g[kAcx]), std::fabs(e.g[kAcy])) + e.g[kAr] : 0;
+        for (int k = arc ? kAsx : kLx1; k <= (arc ? kAey : kLy2); ++k) s = std::max(s, std::fabs(e.g[k]));
+        return s;
     };
     for (const auto& c : cases) {
         for (int swap = 0; swap < 2; ++swap) {
@@ -158,6 +167,7 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
             elemGapShapeOf(&m, &sm);
             elemGapShapeOf(&e, &se);
             EXPECT_NEAR(elemGap(&m, &e), c.gap, 1e-9) << c.gap;
+            EXPECT_NEAR(sm.size, sizeOf(m), 1e-12) << c.gap;
             EXPECT_EQ(elemGapBeyond(&sm, &se, 0.9 * c.gap), 1) << c.gap << " " << swap;
             EXPECT_EQ(elemGapBeyond(&sm, &se, 1.1 * c.gap), 0) << c.gap << " " << swap;
             EXPECT_EQ(elemGapBeyond(&sm, &se, c.gap), 0) << c.gap;  // a measure rounding low is not passed

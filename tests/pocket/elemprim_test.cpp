@@ -16,6 +16,7 @@ TEST(ElemPrim, PointBeyondASegmentEndDependsOnTheScale) {
         double scale, length;
         double t;  // the point's parameter along the segment
         int on;
+        double rise = 0;  // a slanted segment also keeps its points within the tolerance of its x range
     } cases[] = {{1, 1, 1.00015, 1},
                  {25, 1, 1.00015, 0},
                  {1, 1, 1.00025, 0},
@@ -29,11 +30,12 @@ TEST(ElemPrim, PointBeyondASegmentEndDependsOnTheScale) {
                  {1, 10, 1.00015, 0},
                  {1, 10, 1.00009, 1},
                  {1, 19.5, 1.00009, 1},
-                 {1, 20, 1.00009, 0}};
+                 {1, 20, 1.00009, 0},
+                 {1, 9.5, 1.00015, 0, 1}};
     for (const auto& c : cases) {
         pocketKernel().geometryScale = c.scale;
-        const double line[4] = {0, 0, c.length, 0};
-        const Vec2 p{c.t * c.length, 0};
+        const double line[4] = {0, 0, c.length, c.rise};
+        const Vec2 p{c.t * c.length, c.t * c.rise};
         EXPECT_EQ(pointOnSegmentParam(&p, line), c.on) << c.scale << " " << c.length << " " << c.t;
     }
 }
@@ -258,7 +260,7 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
         int in;
     } angles[] = {{{2, 2}, 0.5, 1.0, 1},           {{2, 2}, 0.8, 1.0, 0},
                   {{1, 0}, 4.0, 5.0, 1},           {{2, 0.99}, 6.0, 6.5, 1},
-                  {{2, 1.01}, 6.0, 6.2, 0},        {{2, 2}, kPi / 4 + 5e-5, 1, 1},
+                  {{2, 1.01}, 6.0, 6.2, 0},        {{2, 1}, 1e-4, 1, 1},
                   {{2, 2}, kPi / 4 + 2e-4, 1, 0},  {{2, 2}, 0.5, kPi / 4 - 5e-5, 1},
                   {{2, 2}, 0.5, kPi / 4 - 2e-4, 0}};
     for (const auto& a : angles)

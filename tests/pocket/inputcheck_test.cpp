@@ -156,6 +156,7 @@ TEST(InputCheck, OutermostContoursRunOneWay) {
         {{ell, inner}, 1},
         // Both one way round, but through each other's wall.
         {{pocket, polygon({{90, 20}, {120, 20}, {120, 40}, {90, 40}})}, 0},
+        {{pocket, apart, polygon({{90, 20}, {120, 20}, {120, 40}, {90, 40}})}, 0},  // first and last
     };
     for (const auto& c : cases) {
         PocketErrors errors;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/chaincross.h"
@@ -215,16 +217,15 @@ TEST(Islands, IslandsMustLieInTheBoundary) {
         const char* message;
     } cases[] = {{box(10, 10, 20, 20, false), 1, nullptr},
                  {box(40, 10, 60, 20, false), 1, nullptr},  // crosses the boundary
-                 {box(70, 70, 80, 80, false), 0, "1115"}};
+                 {box(70, 70, 80, 80, false), 0, "1115"},
+                 {{}, 1, nullptr}};  // an empty contour lies nowhere
     for (const Case& k : cases) {
         Islands fx;
         ASSERT_EQ(clistCreate("INPUT"), 1);
         put("INPUT", box(0, 0, 50, 50), true, true);
         put("INPUT", k.island, false, false);
         EXPECT_EQ(inputIslandsInside("INPUT"), k.expected);
-        if (k.message) {
-            EXPECT_TRUE(PocketErrors::sent(k.message));
-        }
+        EXPECT_TRUE(!k.message || PocketErrors::sent(k.message));
     }
     Islands fx;
     ASSERT_EQ(clistCreate("INPUT"), 1);
@@ -259,20 +260,21 @@ TEST(Islands, SpansOffsetTheBoundaryAndListTheIslands) {
         std::vector<ContourElement> island = box(35, 15, 45, 20.05, false, 1);  // its top on the wall
         island[0].sourceTag = island[2].sourceTag = -1;                         // top, bottom
         put("MAIN", island, false, true, 3);
+        put("GKT", island, false, true);  // a plane's spans start GKT afresh
         ASSERT_EQ(pocketIslandsSpans(2, pocketAllowances(), -1), 1);
-        EXPECT_EQ(islandCutDegenerate(), 0);
-        EXPECT_EQ(islandsPlaneStart(), 1);
+        EXPECT_EQ((std::vector{islandCutDegenerate(), islandsPlaneStart(), clistCount("GKT")}),
+                  (std::vector{0, 1, 0}));
         islandsSetPlaneStart(0);
         EXPECT_EQ(islandsPlaneStart(), 0);
         islandsSetPlaneStart(5);
         EXPECT_EQ(islandsPlaneStart(), 1);
+        EXPECT_EQ(islandsBoundaryContact(), contact);
         ASSERT_EQ(clistCount("INSEL"), 2);
         double lobes[2] = {0, 0};
         for (int32_t i = 0; i < 2; ++i) {
             ContourHeader h;
             const std::vector<ContourElement> ring = get("INSEL", i, &h);
-            EXPECT_EQ(h.tag, 0);
-            EXPECT_EQ(h.ccw, 1);
+            EXPECT_EQ(std::pair(int{h.tag}, int{h.ccw}), std::pair(0, 1));
             // Each lobe less 2.5 all round, with a bulge under a quarter towards the neck.
             const double area = offsettest::signedArea(ring);
             EXPECT_TRUE(area > 225 - 1e-6 && area < 225.25) << area;
@@ -392,6 +394,8 @@ TEST(Islands, SpanTagsAlongTheBoundaryAndNumbering) {
     }
     ASSERT_EQ(clistCreate("INSEL"), 1);
     EXPECT_EQ(spanTagAlongBoundary("SPAN", "INSEL"), -1);
+    put("INSEL", offsettest::circle(25, 25, 100, 1, 1), true, true);  // a boundary of one element will do
+    EXPECT_EQ(spanTagAlongBoundary("SPAN", "INSEL"), 1);
     EXPECT_EQ(clistNumberAll("SPAN"), 0);
     for (int32_t j = 0; j < 2; ++j)
         for (const ContourElement& e : get("SPAN", j, &h)) EXPECT_EQ(e.sourceTag, j);
@@ -452,4 +456,61 @@ TEST(Islands, EnclosingTheRegionAndTheList) {
     for (const auto& [region, expected] :
          {std::pair{box(30, 30, 40, 40), 0}, std::pair{box(2, 2, 10, 10), 1}})
         EXPECT_EQ(contourEnclosesList(ell.data(), 6, region.data(), 4, "INPUT"), expected);
+}
+
+// The list steps with one allocation in turn failing (a spread of them): each gives -1, throws
+// std::bad_alloc for the cycle runner to report, or gives the result and the lists of a call with memory.
+TEST(Islands, ListStepsShortOfMemoryFailOrMatch) {
+    Islands fx;
+    islandsSetBoundaryContact(1);
+    const auto setup = [] {
+        for (const char* l : {"MAIN", "SPAN", "INSEL", "GKT"}) clistCreate(l);
+        put("MAIN", box(0, 0, 50, 20), true, true, 5);
+        std::vector<ContourElement> island = box(35, 15, 45, 20.05, false, 1);
+        island[0].sourceTag = island[2].sourceTag = -1;
+        put("MAIN", island, false, true, 3);
+        put("SPAN", box(20, 5, 30, 15, false, 7), false, true);
+        put("SPAN", {lineElem(-10, 10, 60, 10, 5), lineElem(60, 40, 70, 40, 5)}, false, true);
+    };
+    const auto lists = [] {
+        std::vector<double> v;
+        for (const char* l : {"MAIN", "SPAN", "INSEL"})
+            for (int32_t i = 0; i < clistCount(l); ++i) {
+                std::vector<ContourElement> c;
+                v.push_back(clistLoad(l, i, c) ? -1 : -2);
+                for (const ContourElement& e : c)
+                    v.insert(v.end(),
+                             {1.0 * e.sourceTag, e.g[0], e.g[1], e.g[2], e.g[3], e.g[4], e.g[5], e.g[6]});
+            }
+        return v;
+    };
+    int (*const steps[])() = {
+        [] { return pocketIslandsSpans(2, pocketAllowances(), -1); },
+        [] { return clistReverseAll("MAIN"); },
+        [] { return clistNumberAll("SPAN"); },
+        [] { return spanTagAlongBoundary("SPAN", "MAIN"); },
+    };
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        setup();
+        steps[k]();  // what the step records replays from here on
+        setup();
+        allocfail::arm(0);
+        const int want = steps[k]();
+        const long total = allocfail::count();
+        const std::vector<double> wantLists = lists();
+        int failed = 0;
+        for (long n = 1; n <= total; n += 1 + total / 6) {
+            setup();
+            int got = -3;  // threw std::bad_alloc
+            allocfail::arm(n);
+            try {
+                got = steps[k]();
+            } catch (const std::bad_alloc&) {
+            }
+            allocfail::disarm();
+            failed += got == -1;
+            EXPECT_TRUE(got == -1 || got == -3 || (got == want && lists() == wantLists)) << k << " " << n;
+        }
+        EXPECT_GT(failed, 0) << k;
+    }
 }

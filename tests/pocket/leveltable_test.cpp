@@ -37,7 +37,7 @@ TEST(LevelTable, PlanesAndSelection) {
                  {{{10, 0, 0}}, 0, {10, 0}},
                  {{{10, 0, 0}, {12, 8, 1}}, -5, {10, 5, 0}},
                  {{}, 1, {}},
-                 {{{2000, 0, 0}}, 1e-5, {}}};  // 2e8 steps: refused, not allocated
+                 {{{1e8 / 65536, 0, 0}}, 1.0 / 65536, {}}};  // exactly 1e8 steps: refused, not allocated
     for (const Case& c : cases) EXPECT_EQ(planesOf(c.rows, c.infeed), c.planes);
     const LevelRow bounded{10, 5, 0, 0}, open{10, 5, 1, 0};
     EXPECT_EQ(levelRowContains(&bounded, 10), 0);  // its top is not a plane of the row
@@ -59,8 +59,7 @@ TEST(LevelTable, PlanesAndSelection) {
     EXPECT_EQ(t->used, 3);
     EXPECT_EQ(t->rows[1].ref, -1);
     EXPECT_EQ(levelTableRange(t, &top, &bottom), 1);
-    EXPECT_EQ(top, 9);
-    EXPECT_EQ(bottom, 0);  // row 1, never set, is a bounded row at 0
+    EXPECT_EQ(std::pair(top, bottom), std::pair(9.0, 0.0));  // row 1, never set, is a bounded row at 0
     const struct {
         double z;
         int32_t row;
@@ -71,6 +70,8 @@ TEST(LevelTable, PlanesAndSelection) {
         EXPECT_EQ(levelNextBelow(t, c.z, &next), c.row) << c.z;
         EXPECT_EQ(next, c.row < 0 ? -99 : c.below) << c.z;
     }
+    ASSERT_EQ(levelTableSet(t, 1, 5, 0, 0, 1), 1);
+    EXPECT_EQ(levelNextBelow(t, 6, &next), 1);  // a level two rows share: the first row's
     levelTableFree(t);
 }
 

@@ -203,14 +203,6 @@ TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
     EXPECT_GT(arcs, 40);
 }
 
-// A reset forgets the last refused shape and the count of refusals, as at load.
-TEST(LinearArcFit, ResetForgetsTheRefusals) {
-    fitSetLastFailure(kFitOk + 3);
-    linearcfitResetState();
-    EXPECT_EQ(fitLastFailure(), kFitOk);
-    EXPECT_EQ(fitFailureWrites(), 0);
-}
-
 // Runs by hand: a straight run merges into one line (1), a corner stays, chords over the longest line
 // merge nothing (0); an arc's run ends at its end mark, and without one there is none; a line run ends at
 // the next point that stays.
@@ -313,7 +305,14 @@ TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
         fitSetLastFailure(kFitOk);  // a single chord shows no turn at all
         EXPECT_EQ(fitCircle(p.data(), s, s + 1, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
         EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
+        // A window that closes on itself has no chord to centre on: refused whatever the tolerance.
+        p[s + 6] = p[s], c = Vec2{-1, -1};
+        EXPECT_EQ(fitCircle(p.data(), s, s + 6, 1e300, 0, 1e300, &c, &r), 6.6e6) << s;
+        EXPECT_EQ(c.x + c.y, -2) << s;
     }
+    // A reset forgets the last refused shape and the count of refusals, as at load.
+    linearcfitResetState();
+    EXPECT_EQ(std::pair(fitLastFailure(), fitFailureWrites()), std::pair(int{kFitOk}, int64_t{0}));
 }
 
 // The next run of more than two unmarked points against a scan of random marks: its first index from

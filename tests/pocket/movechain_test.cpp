@@ -7,7 +7,7 @@
 
 #include "geometry/rng.h"
 #include "pocket/feedhelpers.h"
-#include "pocket/pocket_util.h"
+#include "pocketnc_util.h"
 
 namespace {
 
@@ -65,6 +65,15 @@ TEST(FeedHelpers, HelixPointsClosedForm) {
                 1e-9);
             EXPECT_NEAR(h->points[i].z, std::fmin(height, (i - 1) * dz), 1e-9);
         }
+        if (run < 2) {  // sent from the top down; with a reduced feed set, its ratio to the plane feed first
+            pocketnctest::NcPlane nc;
+            kvCCPParams.reducedFeedrate = 400.0 * run;
+            ASSERT_EQ(emitReducedFeed(&kvCCP, h), 0);
+            const std::vector<pocketnctest::Rec> moves = pocketnctest::records(31);
+            ASSERT_EQ(moves.size(), static_cast<size_t>(h->count));
+            for (int i = 0; i < h->count; ++i) EXPECT_EQ(moves[i].z, h->points[h->count - 1 - i].z);
+            EXPECT_EQ(pocketnctest::indexOf("tr", "FX*0.5") >= 0, run == 1);
+        }
         helixPointsFree(h);
     }
 }
@@ -112,6 +121,7 @@ TEST(FeedHelpers, FeedBufferGapRuleAndCapacity) {
         }
     }
     feedHelpersResetState();
+    EXPECT_EQ(feedBufferCount(), 0);
 }
 
 }  // namespace

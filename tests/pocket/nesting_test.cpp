@@ -61,8 +61,7 @@ TEST(Nesting, HeightDecidesIslandOrDeeperPocket) {
         EXPECT_EQ(clistNestContours("INPUT", 1, 0, nullptr), c.groups) << c.innerTop;
         Got outer = get(0), inner = get(1);
         EXPECT_NEAR(signedArea(outer.e), 2500, 1e-9);
-        EXPECT_EQ(inner.h.parent, 0);
-        EXPECT_EQ(outer.h.parent, -1);
+        EXPECT_EQ(std::pair(inner.h.parent, outer.h.parent), std::pair(int16_t{0}, int16_t{-1}));
         if (c.island) {
             EXPECT_NEAR(signedArea(inner.e), -100, 1e-9);
             EXPECT_EQ(inner.h.tag, 1);
