@@ -600,11 +600,18 @@ TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
     const Vec3 c = O::mul(-29.9, f.A);
     const Triangle3D t{{O::add(c, O::mul(4, f.U)), O::add(c, O::add(O::mul(-2, f.U), O::mul(3, f.W))),
                         O::add(c, O::add(O::mul(-2, f.U), O::mul(-3, f.W)))}};
-    TriList* tl = triListCreate(1);
-    ASSERT_NE(tl, nullptr);
-    triListAdd(tl, &t);
-    AxisObstacleModel* m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
-    triListFree(tl);
+    // The tool against a model of one triangle.
+    const auto modelOf = [&tool](const Triangle3D& tri) {
+        TriList* one = triListCreate(1);
+        if (one == nullptr || triListAdd(one, &tri) < 0) {
+            triListFree(one);
+            return static_cast<AxisObstacleModel*>(nullptr);
+        }
+        AxisObstacleModel* model = axisModelCreate(one, 4, tool.z.data(), tool.r.data());
+        triListFree(one);
+        return model;
+    };
+    AxisObstacleModel* m = modelOf(t);
     ASSERT_NE(m, nullptr);
     double st[kAxisTriangleIntervals], en[kAxisTriangleIntervals];
     AngleIntervals out{0, kAxisTriangleIntervals, st, en};
@@ -624,11 +631,7 @@ TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
     const Triangle3D side{{O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(-1.5, f.U))),
                            O::add(O::mul(0.5, f.A), O::add(O::mul(3.5, f.W), O::mul(1.5, f.U))),
                            O::add(O::mul(1.8, f.A), O::mul(3.5, f.W))}};
-    tl = triListCreate(1);
-    ASSERT_NE(tl, nullptr);
-    triListAdd(tl, &side);
-    m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
-    triListFree(tl);
+    m = modelOf(side);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(axisIntervalsTriangle(0, &f, m, 1.0, &out), 1);
     for (double a : {0.6, 0.9, 0.0, -0.5, 0.2}) {
@@ -643,11 +646,7 @@ TEST(AxisIntervals, TrianglesJustAboveTheLowestReachAreNotSkipped) {
     const Vec3 foot = O::mul(33.5, f.A);
     const Triangle3D spike{
         {O::mul(30.5, f.A), O::add(foot, f.U), O::add(foot, O::sub(O::mul(0.5, f.W), f.U))}};
-    tl = triListCreate(1);
-    ASSERT_NE(tl, nullptr);
-    triListAdd(tl, &spike);
-    m = axisModelCreate(tl, 4, tool.z.data(), tool.r.data());
-    triListFree(tl);
+    m = modelOf(spike);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(axisIntervalsTriangle(0, &f, m, 1.0, &out), 1);
     ASSERT_EQ(out.count, 2);
