@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "memshort.h"
 
 namespace {
 
@@ -193,7 +194,14 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), -1);
     freeTiltSeq(c);
     freeTiltSeq(s);
-    EXPECT_EQ(newTiltSeq(-1, nullptr), nullptr);
+    // Counts outside [0, 2^26] are refused before any memory is asked for; 2^26 itself asks (and,
+    // its first allocation failing, gets nothing).
+    for (const auto& [n, asked] : {std::pair{-1, 0L}, {1 << 26, 1L}, {(1 << 26) + 1, 0L}}) {
+        allocfail::arm(1);
+        EXPECT_EQ(newTiltSeq(n, nullptr), nullptr) << n;
+        EXPECT_EQ(allocfail::count(), asked) << n;
+        allocfail::disarm();
+    }
     s = newTiltSeq(2, nullptr);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->param[1], 0.0);
