@@ -320,17 +320,19 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
         freeTiltSeq(s);
     }
 
-    s = windows({{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}, {0.5, 1.0}});
+    // Point 4 stands exactly the slack from the other edge in both passes: left as it is.
+    s = windows({{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}, {0.5, 1.0}, {0.0, 0.625}});
     ASSERT_NE(s, nullptr);
-    const double tilt[] = {0.5, 0.85, 0.1, 0.4};
-    for (int i = 0; i < 4; ++i) s->tilt[i] = tilt[i];
-    tiltSeqRaiseLimits(s, kTiltSideLower, 0.1);
-    const double raised[] = {0.5, 0.85, 0.1, 0.5};  // point 3's tilt lies below its window
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(s->lower[i], raised[i]) << i;
-    for (int i = 0; i < 4; ++i) s->lower[i] = 0.0;
-    tiltSeqRaiseLimits(s, kTiltSideUpper, 0.3);
-    const double lowered[] = {0.5, 0.85, 1.0, 0.4};  // point 2 has less than the slack below its tilt
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(s->upper[i], lowered[i]) << i;
+    const double tilt[] = {0.5, 0.85, 0.1, 0.4, 0.5};
+    for (int i = 0; i < 5; ++i) s->tilt[i] = tilt[i];
+    tiltSeqRaiseLimits(s, kTiltSideLower, 0.125);
+    const double raised[] = {0.5, 0.85, 0.1, 0.5, 0.0};  // point 3's tilt lies below its window
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s->lower[i], raised[i]) << i;
+    for (int i = 0; i < 5; ++i) s->lower[i] = 0.0;
+    s->tilt[4] = 0.25;
+    tiltSeqRaiseLimits(s, kTiltSideUpper, 0.25);
+    const double lowered[] = {0.5, 0.85, 1.0, 0.4, 0.625};  // point 2 has less than the slack below its tilt
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s->upper[i], lowered[i]) << i;
     freeTiltSeq(s);
 }
 
