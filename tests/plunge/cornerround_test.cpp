@@ -52,6 +52,14 @@ TEST(CornerRound, TurnAnglesCornersAndStraightPaths) {
     EXPECT_EQ(plistProcessRuns(p, 45, 0.5), 1);
     EXPECT_NEAR(maxTurn(p), 90, 1e-6);
     plistFree(p);
+    // The fillet of tol 0.1 ends 0.15 from the corner: points 5e-5 beyond are not taken for its ends.
+    p = bentPath(90, 1, 1, 1);
+    const Vec3 beyond[] = {{-0.15005, 0, 0}, {0, 0.15005, 0}};
+    plistInsert(p, 0.84995, &beyond[0], 0, nullptr, 0);
+    plistInsert(p, 1.15005, &beyond[1], 0, nullptr, 0);
+    EXPECT_EQ(filletCorner(2, p, 0.1), 1);
+    EXPECT_EQ(p->count, 7);
+    plistFree(p);
 }
 
 TEST(CornerRound, RandomCornersAreRoundedWithinTheTolerance) {
