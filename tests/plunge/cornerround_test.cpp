@@ -7,6 +7,7 @@
 #include "geometry/plist.h"
 #include "geometry/rng.h"
 #include "geometry/seg3d.h"
+#include "memshort.h"
 
 namespace {
 
@@ -326,4 +327,20 @@ TEST(CornerRound, FilletPointsTakeTheKindOfItsEnds) {
             EXPECT_GT(moved, 5) << in << " " << out;
             plistFree(p);
         }
+}
+
+// Short of memory anywhere in a fillet: the corner left sharp (-1), or rounded as with all of it.
+TEST(CornerRound, EveryFailedAllocationLeavesTheCornerSharpOrRoundsItTheSame) {
+    failEachAllocation("fillet", []() -> AllocMade {
+        Plist* p = bentPath(90, 1, 1, 0.25);
+        AllocMade made;
+        if (p && filletCorner(4, p, 0.1) == 1) {
+            made.emplace();
+            for (int32_t i = 0; i < p->count; ++i)
+                made->insert(made->end(),
+                             {p->points[i].x, p->points[i].y, p->parameters[i], double(p->flags[i])});
+        }
+        plistFree(p);
+        return made;
+    });
 }
