@@ -192,6 +192,18 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(tiltSeqMinWindow(s), 10000.0);
     EXPECT_EQ(tiltSeqMinWindow(nullptr), 10000.0);
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), -1);
+    // Null or out-of-range arguments: the documented answers, nothing touched.
+    EXPECT_EQ(tiltSeqValidRange(nullptr, &first, &last) * 100 + first * 10 + last, -111);
+    EXPECT_EQ(tiltSeqFit(nullptr, 1) * 10 + tiltSeqFitRetry(nullptr, 1, 0), -11);
+    tiltSeqScale(nullptr, 2), tiltSeqExtendEnds(nullptr), tiltSeqRaiseLimits(nullptr, 1, 0.1);
+    tiltSeqRestoreLimit(nullptr, s, 0), tiltSeqPropagateLimit(nullptr, 1, 0, 0, 0.1);
+    for (const auto& [k1, k2] : {std::pair{-1, 2}, {1, 4}, {2, 1}}) {
+        EXPECT_EQ(tiltSeqCommonTilt(s, k1, k2, kTiltSideLower), 0);
+        tiltSeqPropagateLimit(c, kTiltSideLower, k1, k2, 0.0);
+        tiltSeqPropagateLimit(c, kTiltSideUpper, k1, k2, 0.0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(c->lower[i] == s->lower[i] && c->upper[i] == s->upper[i]) << i;
+    }
     freeTiltSeq(c);
     freeTiltSeq(s);
     // Counts outside [0, 2^26] are refused before any memory is asked for; 2^26 itself asks (and,
