@@ -41,6 +41,9 @@ TEST(CornerRound, TurnAnglesCornersAndStraightPaths) {
     EXPECT_EQ(findCorner(p, 0, 60 - 1e-9), 3);
     EXPECT_EQ(findCorner(p, 4, 30), -1);
     plistFree(p);
+    p = bentPath(60, 3, 1, 1);  // the corner at the last inner point
+    EXPECT_EQ(findCorner(p, 0, 60 - 1e-9), 3);
+    plistFree(p);
     p = bentPath(0, 5, 5, 0.5);
     const int32_t n = p->count;
     p->flags[3] = static_cast<uint16_t>(3 << 8);
