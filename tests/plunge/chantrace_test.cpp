@@ -102,10 +102,7 @@ TEST(ChannelTrace, ContactsStandTheBallRadiusInFrontOfTheFarBladeAndNoReachGives
     for (const Case& c : cases) {
         Trace t(c.L, c.levelZ, 50.0);
         for (Plist3D* l : {t.a.first, t.a.second, t.b.first, t.b.second})
-            if (c.rest > 0) {
-                const Vec3 end = l->points[l->count - 1];
-                insertPlist3D(l, c.L + c.rest, &end);
-            }
+            if (const Vec3 end = l->points[l->count - 1]; c.rest > 0) insertPlist3D(l, c.L + c.rest, &end);
         if (c.rise > 0) {
             freeProfile2D(t.level->hub);
             // Its low end falls steeply: lengthened, the profile stays off the axis.
