@@ -76,6 +76,7 @@ TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
         {{{2, 10}, {0, 0}, {0, 0}, {3, 11}}, {2, 10}, {{0, 20}, {2, 20}, {6, 15}, {11, 10}}},
         // A cut from the list's first point starts the main blade at 0.
         {{{0, 10}, {4, 12}, {4, 9}, {3, 11}}, {0, 4, 10}, {{0, 20}, {2, 15}, {4, 10}}},
+        {{{3, 11}, {4, 12}, {4, 9}, {0, 10}}, {0, 4, 10}, {{0, 20}, {2, 15}, {4, 10}}},  // or list 3's
         // A splitter starting with the main blade: the main blade's own angle up to both, the general
         // one after them.
         {{{2, 10}, {2, 12}, {3, 9}, {3, 11}}, {2, 2, 10}, {{0, 20}, {2, 20}, {3, 10}}},

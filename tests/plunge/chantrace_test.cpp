@@ -93,13 +93,16 @@ TEST(ChannelTrace, ContactsStandTheBallRadiusInFrontOfTheFarBladeAndNoReachGives
     struct Case {
         double L, levelZ, rise;  // the level climbs by rise per mm beyond r = 25
         int32_t count;
-    } cases[] = {{30.0, 10.0, 0.0, 31},
-                 {2.5, 10.0, 0.0, 4},
-                 {2.5, 60.0, 0.0, 4},       // stations 0, 1, 2 and 2.5
-                 {3.000005, 10.0, 0.0, 4},  // an end within 1e-5 of a station adds none
-                 {6.0, 60.0, 0.3, 7}};      // no-contact points are never refined, not at a bend either
+        double rest = 0;  // both faces stand still this far past L
+    } cases[] = {{30.0, 10.0, 0.0, 31},    {2.5, 10.0, 0.0, 4},
+                 {2.5, 60.0, 0.0, 4},        // stations 0, 1, 2 and 2.5
+                 {3.000005, 10.0, 0.0, 4},   // an end within 1e-5 of a station adds none
+                 {6.0, 60.0, 0.3, 7},        // no-contact points are never refined, not at a bend either
+                 {2.5, 10.0, 0.0, 4, 2.0}};  // stations 4 and 4.5 repeat station 3's point: dropped
     for (const Case& c : cases) {
         Trace t(c.L, c.levelZ, 50.0);
+        for (Plist3D* l : {t.a.first, t.a.second, t.b.first, t.b.second})
+            if (const Vec3 end = l->points[l->count - 1]; c.rest > 0) insertPlist3D(l, c.L + c.rest, &end);
         if (c.rise > 0) {
             freeProfile2D(t.level->hub);
             // Its low end falls steeply: lengthened, the profile stays off the axis.
@@ -111,7 +114,7 @@ TEST(ChannelTrace, ContactsStandTheBallRadiusInFrontOfTheFarBladeAndNoReachGives
         for (int32_t i = 0; i < t.out->count; ++i) {
             const Vec3 p = t.out->points[i];
             const double s = std::fmin(i, c.L), R = std::hypot(p.x, p.y), phi = std::atan2(p.y, p.x);
-            EXPECT_NEAR(t.out->parameters[i], s, 1e-12);
+            EXPECT_NEAR(t.out->parameters[i], std::fmin(i, c.L + c.rest), 1e-12);
             EXPECT_NEAR(p.z, c.levelZ + c.rise * std::fmax(0.0, 22 + s - 25), 1e-9);
             if (c.levelZ < 45) {
                 // On the circle through face A's point, where blade B's plane lies the ball radius away.

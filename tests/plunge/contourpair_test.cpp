@@ -279,13 +279,15 @@ TEST(ContourPair, CurvedLeadGoesInFrontOfTheFirstPoint) {
     for (int32_t i = 1; i < l->count; ++i)
         EXPECT_NEAR(l->param[i] - l->param[i - 1], dist3D(&l->points[i], &l->points[i - 1]), 1e-12) << i;
     freePlist3D(l);
-    // No first segment, no lead: a single point (or no list) is left as it is.
-    Plist3D* one = listOf({{10, 0, 0}});
-    ASSERT_NE(one, nullptr);
-    EXPECT_EQ(addCurvedLead(one, d1, d2), -1);
-    EXPECT_EQ(one->count, 1);
+    // No first segment (one point, or one under 1e-5) or a start within 1e-5 of the axis: no lead.
+    for (const std::vector<Vec3>& pts :
+         {std::vector<Vec3>{{10, 0, 0}}, {{10, 0, 0}, {10 + 5e-6, 0, 0}}, {{0, 5e-6, 0}, {10, 0, 0}}}) {
+        Plist3D* bad = listOf(pts);
+        ASSERT_NE(bad, nullptr);
+        EXPECT_EQ(addCurvedLead(bad, d1, d2) * 10 + bad->count, -10 + int32_t(pts.size()));
+        freePlist3D(bad);
+    }
     EXPECT_EQ(addCurvedLead(nullptr, d1, d2), -1);
-    freePlist3D(one);
 }
 
 // What the pair operations refuse, and their answers where a list is too short to tell.

@@ -7,6 +7,7 @@
 #include "geometry/plist.h"
 #include "geometry/rng.h"
 #include "geometry/seg3d.h"
+#include "memshort.h"
 
 namespace {
 
@@ -40,6 +41,9 @@ TEST(CornerRound, TurnAnglesCornersAndStraightPaths) {
     EXPECT_EQ(findCorner(p, 0, 60 - 1e-9), 3);
     EXPECT_EQ(findCorner(p, 4, 30), -1);
     plistFree(p);
+    p = bentPath(60, 3, 1, 1);  // the corner at the last inner point
+    EXPECT_EQ(findCorner(p, 0, 60 - 1e-9), 3);
+    plistFree(p);
     p = bentPath(0, 5, 5, 0.5);
     const int32_t n = p->count;
     p->flags[3] = static_cast<uint16_t>(3 << 8);
@@ -51,6 +55,14 @@ TEST(CornerRound, TurnAnglesCornersAndStraightPaths) {
     EXPECT_EQ(filletCorner(1, p, 0.5), -1);
     EXPECT_EQ(plistProcessRuns(p, 45, 0.5), 1);
     EXPECT_NEAR(maxTurn(p), 90, 1e-6);
+    plistFree(p);
+    // The fillet of tol 0.1 ends 0.15 from the corner: points 5e-5 beyond are not taken for its ends.
+    p = bentPath(90, 1, 1, 1);
+    const Vec3 beyond[] = {{-0.15005, 0, 0}, {0, 0.15005, 0}};
+    plistInsert(p, 0.84995, &beyond[0], 0, nullptr, 0);
+    plistInsert(p, 1.15005, &beyond[1], 0, nullptr, 0);
+    EXPECT_EQ(filletCorner(2, p, 0.1), 1);
+    EXPECT_EQ(p->count, 7);
     plistFree(p);
 }
 
@@ -318,4 +330,20 @@ TEST(CornerRound, FilletPointsTakeTheKindOfItsEnds) {
             EXPECT_GT(moved, 5) << in << " " << out;
             plistFree(p);
         }
+}
+
+// Short of memory anywhere in a fillet: the corner left sharp (-1), or rounded as with all of it.
+TEST(CornerRound, EveryFailedAllocationLeavesTheCornerSharpOrRoundsItTheSame) {
+    failEachAllocation("fillet", []() -> AllocMade {
+        Plist* p = bentPath(90, 1, 1, 0.25);
+        AllocMade made;
+        if (p && filletCorner(4, p, 0.1) == 1) {
+            made.emplace();
+            for (int32_t i = 0; i < p->count; ++i)
+                made->insert(made->end(),
+                             {p->points[i].x, p->points[i].y, p->parameters[i], double(p->flags[i])});
+        }
+        plistFree(p);
+        return made;
+    });
 }

@@ -78,6 +78,10 @@ TEST(EdgeCurve, TracerWalksBetweenTurnedWallsAndTheTraceIsCleaned) {
     const ChannelTraceFn failed = [](CheckModel*, const ContourPair*, const ContourPair*, const HubShroud*,
                                      int32_t, Plist*, const TriGrid*) { return -1; };
     EXPECT_EQ(idx5BuildEdgeCurve(out, &level, 0, 0.5, 0, models, grids, &pair, failed), -1);
+    const ChannelTraceFn none = [](CheckModel*, const ContourPair*, const ContourPair*, const HubShroud*,
+                                   int32_t, Plist*,
+                                   const TriGrid*) { return 0; };  // a trace of nothing is no failure
+    EXPECT_EQ(idx5BuildEdgeCurve(out, &level, 0, 0.5, 0, models, grids, &pair, none), 1);
     plistFree(out);
     freePlist3D(pair.first);
     freePlist3D(pair.second);

@@ -9,6 +9,7 @@
 
 #include "channeltest.h"
 #include "geometry/rng.h"
+#include "memshort.h"
 
 namespace {
 
@@ -193,6 +194,19 @@ TEST(HubSolid, RunsCoverTheSides) {
         EXPECT_EQ(solid->leaves & (solid->leaves - 1), 0) << count;
         hubSolidFree(solid);
     }
+}
+
+// Short of memory at any allocation: no solid, or the very solid made with all of it.
+TEST(HubSolid, EveryFailedAllocationGivesNoSolidOrTheSame) {
+    PairGuard pair{cornerHub(false)};
+    failEachAllocation("hub solid", [&]() -> AllocMade {
+        HubSolid* s = hubSolidCreate(pair.p);
+        if (!s) return std::nullopt;
+        std::vector<double> v(s->boxes + 4 * s->leaves, s->boxes + 4 * (s->leaves + s->runs));
+        for (int32_t i = 0; i < s->count; ++i) v.push_back(s->ring[i].x), v.push_back(s->ring[i].y);
+        hubSolidFree(s);
+        return v;
+    });
 }
 
 // Seeded wavy hubs of a few to thousands of points: the walk down the runs' boxes gives the plain scan's

@@ -288,5 +288,16 @@ TEST(LevelCurves, GrowingSetRefusesEachFailedAllocation) {
     EXPECT_EQ(set->count, 0);
     reverseLevelCurves(nullptr);
     freeLevelCurves(set);
+    // A pair short of a profile or of two points in either, or a step that is not positive: no levels.
+    Profile2D one = *pair->hub;
+    one.count = 1;
+    const HubShroud bad[] = {{pair->hub, nullptr, nullptr},
+                             {nullptr, pair->shroud, nullptr},
+                             {&one, pair->shroud, nullptr},
+                             {pair->hub, &one, nullptr}};
+    EXPECT_EQ(buildLevelCurves(nullptr, 1.0, 0, 0.0), nullptr);
+    for (const HubShroud& b : bad) EXPECT_EQ(buildLevelCurves(&b, 1.0, 0, 0.0), nullptr);
+    for (const double v : {0.0, -1.0, double(NAN)})
+        EXPECT_EQ(buildLevelCurves(pair, v, 0, 0.0), nullptr) << v;
     freeHubShroud(pair);
 }

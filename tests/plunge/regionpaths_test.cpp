@@ -32,12 +32,20 @@ double cutParam(const Plist* l, bool end) {
 }  // namespace
 
 TEST(RegionPaths, ExtensionGrowsTheCutRangeByTheLengths) {
-    const double cases[][4] = {{0, 0, 3, 15}, {1.5, 0, 1.5, 15}, {0, 2.25, 3, 17.25}, {10, 10, 0, 19}};
+    // Ends 0.005 from a point are new points: the split keeps only points within 0.001.
+    const double cases[][4] = {{0, 0, 3, 15},
+                               {1.5, 0, 1.5, 15},
+                               {0, 2.25, 3, 17.25},
+                               {10, 10, 0, 19},
+                               {1.995, 3.995, 1.005, 18.995}};
     for (const auto& c : cases) {
         PlistArray* lists = arrayOf({ray(0, 20, 3, 4), none(), none(), ray(0.4, 20, 3, 4)});
         for (int k : {0, 3}) {
             ASSERT_NE(lists->lists[k]->bytes, nullptr);
             std::fill_n(lists->lists[k]->bytes, 20, uint8_t(7));  // cleared on extended points only
+            // Its lead bent up at point 2: the walk back measures the path, not chords across it.
+            Vec3* q = lists->lists[k]->points;
+            q[1] = {q[2].x, q[2].y, 1.0}, q[0] = {q[2].x, q[2].y, 2.0};
         }
         EXPECT_EQ(extendSidePaths(lists, c[0], c[1]), 1);
         for (int k : {0, 3}) {

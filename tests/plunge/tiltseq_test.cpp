@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "memshort.h"
 
 namespace {
 
@@ -191,9 +192,28 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(tiltSeqMinWindow(s), 10000.0);
     EXPECT_EQ(tiltSeqMinWindow(nullptr), 10000.0);
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), -1);
+    // Null or out-of-range arguments: the documented answers, nothing touched.
+    EXPECT_EQ(tiltSeqValidRange(nullptr, &first, &last) * 100 + first * 10 + last, -111);
+    EXPECT_EQ(tiltSeqFit(nullptr, 1) * 10 + tiltSeqFitRetry(nullptr, 1, 0), -11);
+    tiltSeqScale(nullptr, 2), tiltSeqExtendEnds(nullptr), tiltSeqRaiseLimits(nullptr, 1, 0.1);
+    tiltSeqRestoreLimit(nullptr, s, 0), tiltSeqPropagateLimit(nullptr, 1, 0, 0, 0.1);
+    for (const auto& [k1, k2] : {std::pair{-1, 2}, {1, 4}, {2, 1}}) {
+        EXPECT_EQ(tiltSeqCommonTilt(s, k1, k2, kTiltSideLower), 0);
+        tiltSeqPropagateLimit(c, kTiltSideLower, k1, k2, 0.0);
+        tiltSeqPropagateLimit(c, kTiltSideUpper, k1, k2, 0.0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(c->lower[i] == s->lower[i] && c->upper[i] == s->upper[i]) << i;
+    }
     freeTiltSeq(c);
     freeTiltSeq(s);
-    EXPECT_EQ(newTiltSeq(-1, nullptr), nullptr);
+    // Counts outside [0, 2^26] are refused before any memory is asked for; 2^26 itself asks (and,
+    // its first allocation failing, gets nothing).
+    for (const auto& [n, asked] : {std::pair{-1, 0L}, {1 << 26, 1L}, {(1 << 26) + 1, 0L}}) {
+        allocfail::arm(1);
+        EXPECT_EQ(newTiltSeq(n, nullptr), nullptr) << n;
+        EXPECT_EQ(allocfail::count(), asked) << n;
+        allocfail::disarm();
+    }
     s = newTiltSeq(2, nullptr);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->param[1], 0.0);
@@ -312,17 +332,19 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
         freeTiltSeq(s);
     }
 
-    s = windows({{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}, {0.5, 1.0}});
+    // Point 4 stands exactly the slack from the other edge in both passes: left as it is.
+    s = windows({{0.0, 1.0}, {0.0, 1.0}, {0.0, 1.0}, {0.5, 1.0}, {0.0, 0.625}});
     ASSERT_NE(s, nullptr);
-    const double tilt[] = {0.5, 0.85, 0.1, 0.4};
-    for (int i = 0; i < 4; ++i) s->tilt[i] = tilt[i];
-    tiltSeqRaiseLimits(s, kTiltSideLower, 0.1);
-    const double raised[] = {0.5, 0.85, 0.1, 0.5};  // point 3's tilt lies below its window
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(s->lower[i], raised[i]) << i;
-    for (int i = 0; i < 4; ++i) s->lower[i] = 0.0;
-    tiltSeqRaiseLimits(s, kTiltSideUpper, 0.3);
-    const double lowered[] = {0.5, 0.85, 1.0, 0.4};  // point 2 has less than the slack below its tilt
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(s->upper[i], lowered[i]) << i;
+    const double tilt[] = {0.5, 0.85, 0.1, 0.4, 0.5};
+    for (int i = 0; i < 5; ++i) s->tilt[i] = tilt[i];
+    tiltSeqRaiseLimits(s, kTiltSideLower, 0.125);
+    const double raised[] = {0.5, 0.85, 0.1, 0.5, 0.0};  // point 3's tilt lies below its window
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s->lower[i], raised[i]) << i;
+    for (int i = 0; i < 5; ++i) s->lower[i] = 0.0;
+    s->tilt[4] = 0.25;
+    tiltSeqRaiseLimits(s, kTiltSideUpper, 0.25);
+    const double lowered[] = {0.5, 0.85, 1.0, 0.4, 0.625};  // point 2 has less than the slack below its tilt
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(s->upper[i], lowered[i]) << i;
     freeTiltSeq(s);
 }
 
