@@ -309,6 +309,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
                 {4, 1, {{10, 7.5, 0}, {9.2, 8.2, 0}, {10, 8.3, 0}, {100, 0, 0}}, 1, false},
                 {4, 1, {{7, 8, 0}, {8, 7, 0}, {7.6, 7.6, 0}, {100, 0, 0}}, 1, false},
                 {4, 1, {{8, 7, 0}, {7, 8, 0}, {7.3, 7.3, 0}, {100, 0, 0}}, 1, false},
+                {4, 1.5e307, {{-1, 0, 0}, {1, 0, 0}, {1, 0, 0}, {3, 0, 0}}, 1, false},  // reach near overflow
                 {6, 1e-3, chain, 1, true},
                 {6, 1e-3, nanChain, 1, true}};
     for (const auto& c : rows) {
@@ -834,11 +835,15 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
 // of no length (kept at tolerance 0) at the pivot before a profile gives the sampling width.
 TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
     const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, at[2] = {};
-    for (int k = 0; k < 3; k++) {
+    for (int k = 0; k < 4; k++) {
         const ToolDescription t = stackedTool();
         toolSegProfileInit(&t, 0, 0.005);  // a width of about 0.22
+        double in2, out2, radius;
+        toolSegReach(&in2, &out2, &radius);
+        // The last line passes beyond the reach: it is never sampled, so nothing fails.
+        const double z = k == 3 ? 1.5 * std::sqrt(out2) : 30;
         Lines lines;
-        lines.add({{-2e6, 2, 30}, {2e6, 2, 30}});
+        lines.add({{-2e6, 2, z}, {2e6, 2, z}});
         for (int e = 0; e < 150; e++) lines.add({{150.0 + e, 150.0 + e, 0}, {151.0 + e, 151.0 + e, 0}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_TRUE(set && leaves(set->meshes[0]->tree) == 2);
@@ -847,7 +852,7 @@ TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
             for (CollMesh* m : set->meshes)
                 if (m) collMeshTreeFree(std::exchange(m->tree, nullptr));
         double angle = 0;
-        EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), -1) << k;
+        EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), k == 3 ? 1 : -1) << k;
         meshSetFree(set);
     }
     toolSegResetState();
