@@ -1035,6 +1035,12 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     EXPECT_TRUE(m && m->vertexCount == 3 && m->edgeCount == 2 && m->vertexCapacity == 3 &&
                 m->edgeCapacity == 3);
     collMeshFree(m);
+    // Counts summing past the int32 range are refused before a point is read (these lists have none).
+    Plist big{};
+    big.count = INT32_MAX;
+    Plist* huge[3] = {&big, &big, only[0]};
+    PlistArray beyond{3, 3, huge, nullptr, nullptr, nullptr, nullptr};
+    EXPECT_EQ(collMeshFromPolylines(&beyond, 1e-3), nullptr);
 }
 
 // Far from the origin a box's offset from the swing plane rounds: this edge's box computes to exactly
