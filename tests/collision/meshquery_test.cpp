@@ -618,6 +618,28 @@ TEST(MeshQuery, DropAboveAnswersWhetherTheLargestLiftExceeds) {
     EXPECT_GT(notAbove, 2000);
 }
 
+// A lift exactly at the height asked does not answer it: the search goes on to the plate's larger one,
+// which a steep face's looser bound (its box reaching above the plate) put behind it; with or without
+// an index.
+TEST(MeshQuery, DropAboveGoesOnPastALiftAtTheHeight) {
+    const Triangle3D steep{{{-1, -1, 0}, {1, -1, 0}, {0, 1.9, 5}}},
+        plate{{{-1, -1, 4}, {1, -1, 4}, {0, 1, 4}}};
+    const Vec3 p{0, 0, -5}, d{0, 0, -1};
+    testmesh::Model alone({steep}, kBallMill, 2.0), both({steep, plate}, kBallMill, 2.0);
+    double face = 0, most = 0;
+    Vec3 c;
+    ASSERT_EQ(chkModelPath(&alone.m, nullptr, 0, &p, &d, 20, &face, &c), 1);
+    ASSERT_EQ(chkModelPath(&both.m, nullptr, 0, &p, &d, 20, &most, &c), 1);
+    EXPECT_NEAR(most - face, 0.29, 0.01);  // the ball's centre at 6 on the plate, 5.71 on the face
+    for (int indexed = 0; indexed < 2; ++indexed) {
+        both.m.index = indexed ? meshIndexBuild(2, both.m.boxMin, both.m.boxMax) : nullptr;
+        EXPECT_EQ(meshDropToolAbove(&both.m, &p, &d, 20, face), 1) << indexed;
+        EXPECT_EQ(meshDropToolAbove(&both.m, &p, &d, 20, most), 0) << indexed;
+        meshIndexFree(both.m.index);
+        both.m.index = nullptr;
+    }
+}
+
 // Travel of the tool's reference from S along d until it first touches the triangle, found without the
 // sweep: t(X) = (X - S).d - h(rho) is convex over the triangle (h, the tool's front ahead of its
 // reference at radial distance rho, is concave and falls with rho), so nested ternary searches find its
