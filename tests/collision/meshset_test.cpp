@@ -1061,5 +1061,6 @@ TEST_F(MeshSetTest, BoxRoundedOntoTheSlabStillHoldsItsReachedEnd) {
     ASSERT_EQ(toolPointTest(&pivot, &dir, &ref, &axis, &a, &want, 1.5), kToolSegNewMin);
     ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &got, 1.5), 1);
     EXPECT_EQ(got, want);
+    EXPECT_EQ(set->meshes[0]->leafHullState[0], 1);  // the one leaf, let in by its box: its hull taken
     meshSetFree(set);
 }
