@@ -46,11 +46,15 @@ TEST(MeshQuery, PathLiftsOnPlanesAndSlopes) {
     for (const Case& c : cases) {
         testmesh::Model t({testmesh::slopeTri(0, std::tan(c.slopeDeg * deg))}, c.type, c.R, c.r);
         const Vec3 p{0, 0, 2};
-        double lift = -1;
-        Vec3 contact{};
-        EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 10, &lift, &contact), 1);
-        EXPECT_NEAR(lift, c.want, 1e-9) << c.type << " " << c.slopeDeg;
-        EXPECT_TRUE(c.slopeDeg != 0 || vecLen3D(&contact) < 1e-12);  // on the plane: at the origin
+        const int32_t cells[3] = {-1, 1, 0};  // the two out of range are passed over
+        for (int listed = 0; listed < 2; ++listed) {
+            double lift = -1;
+            Vec3 contact{};
+            EXPECT_EQ(
+                chkModelPath(&t.m, listed ? cells : nullptr, 3 * listed, &p, &kDown, 10, &lift, &contact), 1);
+            EXPECT_NEAR(lift, c.want, 1e-9) << c.type << " " << c.slopeDeg;
+            EXPECT_TRUE(c.slopeDeg != 0 || vecLen3D(&contact) < 1e-12);  // on the plane: at the origin
+        }
     }
 }
 

@@ -244,17 +244,29 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
             for (Vec3& e : ends) e = {e.x * 1e12, e.y * 1e12, e.z * 1e12};
         if (n % 6 == 5) ends[7].y = NAN;
         const int32_t cap = n % 5 ? 400 : 100;
-        CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
-        bulk->tolerance = single->tolerance = tolerances[n % 4];
+        CollMesh* single = collMeshCreate(cap);
+        single->tolerance = tolerances[n % 4];
         int r = 1;
         for (int32_t i = 0; i < 200 && r > 0; i++)
             r = collMeshAddEdge(single, &ends[2 * i], &ends[2 * i + 1]);
-        EXPECT_EQ(collMeshAddEdges(bulk, ends.data(), 200), r);
-        ASSERT_EQ(bulk->vertexCount, single->vertexCount);
-        ASSERT_EQ(bulk->edgeCount, single->edgeCount);
-        for (int32_t i = 0; i < bulk->vertexCount; i++)
-            EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
-        EXPECT_EQ(std::memcmp(bulk->edges, single->edges, sizeof(CollEdge) * bulk->edgeCount), 0);
+        // With all the memory asked for, then short at a sampled allocation: -1 and nothing written where
+        // every end fits the one-pass build's range, else the edge-by-edge mesh, which needs none.
+        for (int k = 0; k < 3; k++) {
+            CollMesh* bulk = collMeshCreate(cap);
+            ASSERT_TRUE(bulk);
+            bulk->tolerance = single->tolerance;
+            allocfail::arm(k == 0 ? 0 : 1 + rngBelow(k == 1 ? 4 : 60));
+            const int got = collMeshAddEdges(bulk, ends.data(), 200);
+            const bool none = allocfail::fired() && n % 6 < 4;
+            allocfail::disarm();
+            EXPECT_EQ(got, none ? -1 : r) << n << " " << k;
+            ASSERT_EQ(bulk->vertexCount, none ? 0 : single->vertexCount);
+            ASSERT_EQ(bulk->edgeCount, none ? 0 : single->edgeCount);
+            for (int32_t i = 0; i < bulk->vertexCount; i++)
+                EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(bulk->edges, single->edges, sizeof(CollEdge) * bulk->edgeCount), 0);
+            collMeshFree(bulk);
+        }
         // The same points read as triangles give the mesh of their six ends each.
         std::vector<Triangle3D> tris(ends.size() / 3);
         std::vector<Vec3> sides;
@@ -265,7 +277,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         }
         CollMesh *fromTris = collMeshCreate(cap), *fromSides = collMeshCreate(cap);
         ASSERT_TRUE(fromTris && fromSides);
-        fromTris->tolerance = fromSides->tolerance = bulk->tolerance;
+        fromTris->tolerance = fromSides->tolerance = single->tolerance;
         const int32_t count = static_cast<int32_t>(tris.size());
         EXPECT_EQ(collMeshAddTriangleEdges(fromTris, tris.data(), count),
                   collMeshAddEdges(fromSides, sides.data(), 3 * count));
@@ -279,7 +291,6 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         EXPECT_EQ(std::memcmp(fromTris->edges, fromSides->edges, sizeof(CollEdge) * fromTris->edgeCount), 0);
         collMeshFree(fromTris);
         collMeshFree(fromSides);
-        collMeshFree(bulk);
         collMeshFree(single);
     }
     // Capacities that run out at an edge's second end, a new point after a known one; tolerances whose
