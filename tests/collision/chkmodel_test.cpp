@@ -186,6 +186,7 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     chkModelInit(&f, kMeshFacets);
     EXPECT_EQ(polymeshMerge(&m, &f), -1);  // of another kind
     EXPECT_EQ(polymeshLoadTriangles(nullptr, "x.3df"), kPolymeshNoMemory);
+    EXPECT_EQ(polymeshLoadTriangles(&m, nullptr), kPolymeshNoFile);
     EXPECT_EQ(polymeshLoadMerged(nullptr, "x.3df", "y.3df"), kPolymeshNoMemory);
     EXPECT_EQ(polymeshCopy(&m, nullptr), kPolymeshNoMemory);
     EXPECT_EQ(polymeshCopy(&m, &f), kPolymeshNoMemory);  // no triangles to copy
