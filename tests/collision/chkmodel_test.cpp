@@ -102,8 +102,10 @@ TEST(ChkModel, InitAndEmptinessOfModelAndParts) {
     part.kind = kMeshTriangles;
     part.triangles = list;
     m.parts = &part;
+    EXPECT_EQ(chkPartIsEmpty(&part), 1);
     const Triangle3D tri = testmesh::slopeTri(0, 0);
     triListAdd(list, &tri);
+    EXPECT_EQ(chkPartIsEmpty(&part), 0);
     m.triangles = nullptr;
     EXPECT_EQ(chkModelIsEmpty(&m), 0);  // a part holds geometry
     triListFree(list);

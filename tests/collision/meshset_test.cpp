@@ -814,10 +814,11 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
     const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, toward{1, 0, 0};
-    for (const Vec2 yz : {Vec2{2, 30}, Vec2{-14.9, 95}}) {
+    // (y at either end, z): the last one crosses the swing plane, its ends far off the slab either way.
+    for (const Vec3 yz : {Vec3{2, 2, 30}, Vec3{-14.9, -14.9, 95}, Vec3{100, -100, 30}}) {
         Lines lines;
         for (int k = 0; k < 150; k++) lines.add({{-200.0 + k, 150.0 + k, 0}, {-199.0 + k, 151.0 + k, 0}});
-        lines.add({{-200, yz.x, yz.y}, {200, yz.x, yz.y}});
+        lines.add({{-200, yz.x, yz.z}, {200, yz.y, yz.z}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_TRUE(set && leaves(set->meshes[0]->tree) > 1);
         const CollMesh* m = set->meshes[0];
@@ -830,7 +831,7 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
         ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), 1);
         EXPECT_EQ(meshSetHitIndex(), 0);
         for (int i = 0; i <= 400000; i++) {  // a dense walk along the edge with the point test itself
-            const Vec3 p{-200 + 0.001 * i, yz.x, yz.y};
+            const Vec3 p{-200 + 0.001 * i, yz.x + (yz.y - yz.x) * i / 400000, yz.z};
             toolSegPointTest(&pivot, &dir, &ref, &axis, &p, &best, 1.5, 1);
         }
         EXPECT_LT(best, 0.0);
