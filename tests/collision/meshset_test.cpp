@@ -847,15 +847,17 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
 // of no length (kept at tolerance 0) at the pivot before a profile gives the sampling width.
 TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
     const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, at[2] = {};
-    for (int k = 0; k < 4; k++) {
+    for (int k = 0; k < 5; k++) {
         const ToolDescription t = stackedTool();
         toolSegProfileInit(&t, 0, 0.005);  // a width of about 0.22
         double in2, out2, radius;
         toolSegReach(&in2, &out2, &radius);
-        // The last line passes beyond the reach: it is never sampled, so nothing fails.
-        const double z = k == 3 ? 1.5 * std::sqrt(out2) : 30;
+        // The fourth line passes beyond the reach: it is never sampled, so nothing fails. The last lies
+        // on the slab's boundary (the radius and its hair of slack off the swing plane): still sampled.
+        const double z = k == 3 ? 1.5 * std::sqrt(out2) : 30,
+                     y = k == 4 ? -(radius * (1 + 1e-12) + 1e-12) : 2;
         Lines lines;
-        lines.add({{-2e6, 2, z}, {2e6, 2, z}});
+        lines.add({{-2e6, y, z}, {2e6, y, z}});
         for (int e = 0; e < 150; e++) lines.add({{150.0 + e, 150.0 + e, 0}, {151.0 + e, 151.0 + e, 0}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_TRUE(set && leaves(set->meshes[0]->tree) == 2);
