@@ -102,8 +102,10 @@ TEST(ChkModel, InitAndEmptinessOfModelAndParts) {
     part.kind = kMeshTriangles;
     part.triangles = list;
     m.parts = &part;
+    EXPECT_EQ(chkPartIsEmpty(&part), 1);
     const Triangle3D tri = testmesh::slopeTri(0, 0);
     triListAdd(list, &tri);
+    EXPECT_EQ(chkPartIsEmpty(&part), 0);
     m.triangles = nullptr;
     EXPECT_EQ(chkModelIsEmpty(&m), 0);  // a part holds geometry
     triListFree(list);
@@ -186,18 +188,11 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     chkModelInit(&f, kMeshFacets);
     EXPECT_EQ(polymeshMerge(&m, &f), -1);  // of another kind
     EXPECT_EQ(polymeshLoadTriangles(nullptr, "x.3df"), kPolymeshNoMemory);
+    EXPECT_EQ(polymeshLoadTriangles(&m, nullptr), kPolymeshNoFile);
     EXPECT_EQ(polymeshLoadMerged(nullptr, "x.3df", "y.3df"), kPolymeshNoMemory);
     EXPECT_EQ(polymeshCopy(&m, nullptr), kPolymeshNoMemory);
     EXPECT_EQ(polymeshCopy(&m, &f), kPolymeshNoMemory);  // no triangles to copy
     EXPECT_EQ(polymeshLoadWithGrid("x.stl", nullptr, 0), nullptr);
-    using Reader = int (*)(CheckModel*, const char*);
-    for (const Reader read : {polymeshRead3dfTriangles, polymeshRead3dfFacets, polymeshReadStlTriangles,
-                              polymeshReadStlFacets, polymeshReadKvxTriangles, polymeshReadKvxFacets}) {
-        EXPECT_EQ(read(nullptr, "x"), kPolymeshNoMemory);
-        EXPECT_EQ(read(&m, ""), kPolymeshNoFile);
-        EXPECT_EQ(read(&m, nullptr), kPolymeshNoFile);
-        EXPECT_EQ(m.triangles, nullptr);
-    }
     // The wire meshes and their sets.
     EXPECT_EQ(collMeshCreate(-1), nullptr);
     EXPECT_EQ(collMeshFromPolylines(nullptr, 1e-3), nullptr);
@@ -209,6 +204,7 @@ TEST(ChkModel, MissingArgumentsAreAnsweredPlainly) {
     ASSERT_NE(wire, nullptr);
     const Triangle3D tri = testmesh::slopeTri(0, 0);
     EXPECT_EQ(collMeshAddEdges(wire, nullptr, 1), -1);
+    EXPECT_EQ(collMeshAddEdge(wire, &p, nullptr) + collMeshAddEdge(wire, nullptr, &p), -2);
     EXPECT_EQ(collMeshAddTriangleEdges(wire, nullptr, 1), -1);
     EXPECT_EQ(collMeshAddTriangleEdges(wire, &tri, -1), -1);
     EXPECT_EQ(collMeshAddEdges(nullptr, &p, 1) + collMeshAddTriangleEdges(nullptr, &tri, 1), -2);

@@ -282,7 +282,7 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
                   0};
             t.plan = k == 0 ? &query : nullptr;
             const MeshBoundVisitor v{&t, bound, visit, told, k == 2 ? +still : nullptr};
-            meshIndexBestFirst(k == 0 ? plain : turned, model.m.boxMin, model.m.boxMax, &query, &v, -1e9);
+            meshIndexBestFirst(k == 0 ? plain : turned, lo.data(), hi.data(), &query, &v, -1e9);  // exactly n
             EXPECT_EQ(t.best, want) << q << " " << k;
             EXPECT_TRUE(t.under == 0 && t.off2d == 0) << q << " " << k;
             EXPECT_TRUE(t.c == 1 && t.s == 0) << q << " " << k;

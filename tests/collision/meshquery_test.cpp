@@ -46,11 +46,15 @@ TEST(MeshQuery, PathLiftsOnPlanesAndSlopes) {
     for (const Case& c : cases) {
         testmesh::Model t({testmesh::slopeTri(0, std::tan(c.slopeDeg * deg))}, c.type, c.R, c.r);
         const Vec3 p{0, 0, 2};
-        double lift = -1;
-        Vec3 contact{};
-        EXPECT_EQ(chkModelPath(&t.m, nullptr, 0, &p, &kDown, 10, &lift, &contact), 1);
-        EXPECT_NEAR(lift, c.want, 1e-9) << c.type << " " << c.slopeDeg;
-        EXPECT_TRUE(c.slopeDeg != 0 || vecLen3D(&contact) < 1e-12);  // on the plane: at the origin
+        const int32_t cells[3] = {-1, 1, 0};  // the two out of range are passed over
+        for (int listed = 0; listed < 2; ++listed) {
+            double lift = -1;
+            Vec3 contact{};
+            EXPECT_EQ(
+                chkModelPath(&t.m, listed ? cells : nullptr, 3 * listed, &p, &kDown, 10, &lift, &contact), 1);
+            EXPECT_NEAR(lift, c.want, 1e-9) << c.type << " " << c.slopeDeg;
+            EXPECT_TRUE(c.slopeDeg != 0 || vecLen3D(&contact) < 1e-12);  // on the plane: at the origin
+        }
     }
 }
 
@@ -616,6 +620,28 @@ TEST(MeshQuery, DropAboveAnswersWhetherTheLargestLiftExceeds) {
     }
     EXPECT_GT(above, 2000);  // the sweeps do reach the soups
     EXPECT_GT(notAbove, 2000);
+}
+
+// A lift exactly at the height asked does not answer it: the search goes on to the plate's larger one,
+// which a steep face's looser bound (its box reaching above the plate) put behind it; with or without
+// an index.
+TEST(MeshQuery, DropAboveGoesOnPastALiftAtTheHeight) {
+    const Triangle3D steep{{{-1, -1, 0}, {1, -1, 0}, {0, 1.9, 5}}},
+        plate{{{-1, -1, 4}, {1, -1, 4}, {0, 1, 4}}};
+    const Vec3 p{0, 0, -5}, d{0, 0, -1};
+    testmesh::Model alone({steep}, kBallMill, 2.0), both({steep, plate}, kBallMill, 2.0);
+    double face = 0, most = 0;
+    Vec3 c;
+    ASSERT_EQ(chkModelPath(&alone.m, nullptr, 0, &p, &d, 20, &face, &c), 1);
+    ASSERT_EQ(chkModelPath(&both.m, nullptr, 0, &p, &d, 20, &most, &c), 1);
+    EXPECT_NEAR(most - face, 0.29, 0.01);  // the ball's centre at 6 on the plate, 5.71 on the face
+    for (int indexed = 0; indexed < 2; ++indexed) {
+        both.m.index = indexed ? meshIndexBuild(2, both.m.boxMin, both.m.boxMax) : nullptr;
+        EXPECT_EQ(meshDropToolAbove(&both.m, &p, &d, 20, face), 1) << indexed;
+        EXPECT_EQ(meshDropToolAbove(&both.m, &p, &d, 20, most), 0) << indexed;
+        meshIndexFree(both.m.index);
+        both.m.index = nullptr;
+    }
 }
 
 // Travel of the tool's reference from S along d until it first touches the triangle, found without the

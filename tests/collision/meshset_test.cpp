@@ -244,17 +244,29 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
             for (Vec3& e : ends) e = {e.x * 1e12, e.y * 1e12, e.z * 1e12};
         if (n % 6 == 5) ends[7].y = NAN;
         const int32_t cap = n % 5 ? 400 : 100;
-        CollMesh *bulk = collMeshCreate(cap), *single = collMeshCreate(cap);
-        bulk->tolerance = single->tolerance = tolerances[n % 4];
+        CollMesh* single = collMeshCreate(cap);
+        single->tolerance = tolerances[n % 4];
         int r = 1;
         for (int32_t i = 0; i < 200 && r > 0; i++)
             r = collMeshAddEdge(single, &ends[2 * i], &ends[2 * i + 1]);
-        EXPECT_EQ(collMeshAddEdges(bulk, ends.data(), 200), r);
-        ASSERT_EQ(bulk->vertexCount, single->vertexCount);
-        ASSERT_EQ(bulk->edgeCount, single->edgeCount);
-        for (int32_t i = 0; i < bulk->vertexCount; i++)
-            EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
-        EXPECT_EQ(std::memcmp(bulk->edges, single->edges, sizeof(CollEdge) * bulk->edgeCount), 0);
+        // With all the memory asked for, then short at a sampled allocation: -1 and nothing written where
+        // every end fits the one-pass build's range, else the edge-by-edge mesh, which needs none.
+        for (int k = 0; k < 3; k++) {
+            CollMesh* bulk = collMeshCreate(cap);
+            ASSERT_TRUE(bulk);
+            bulk->tolerance = single->tolerance;
+            allocfail::arm(k == 0 ? 0 : 1 + rngBelow(k == 1 ? 4 : 60));
+            const int got = collMeshAddEdges(bulk, ends.data(), 200);
+            const bool none = allocfail::fired() && n % 6 < 4;
+            allocfail::disarm();
+            EXPECT_EQ(got, none ? -1 : r) << n << " " << k;
+            ASSERT_EQ(bulk->vertexCount, none ? 0 : single->vertexCount);
+            ASSERT_EQ(bulk->edgeCount, none ? 0 : single->edgeCount);
+            for (int32_t i = 0; i < bulk->vertexCount; i++)
+                EXPECT_EQ(std::memcmp(&bulk->vertices[i].point, &single->vertices[i].point, sizeof(Vec3)), 0);
+            EXPECT_EQ(std::memcmp(bulk->edges, single->edges, sizeof(CollEdge) * bulk->edgeCount), 0);
+            collMeshFree(bulk);
+        }
         // The same points read as triangles give the mesh of their six ends each.
         std::vector<Triangle3D> tris(ends.size() / 3);
         std::vector<Vec3> sides;
@@ -265,7 +277,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         }
         CollMesh *fromTris = collMeshCreate(cap), *fromSides = collMeshCreate(cap);
         ASSERT_TRUE(fromTris && fromSides);
-        fromTris->tolerance = fromSides->tolerance = bulk->tolerance;
+        fromTris->tolerance = fromSides->tolerance = single->tolerance;
         const int32_t count = static_cast<int32_t>(tris.size());
         EXPECT_EQ(collMeshAddTriangleEdges(fromTris, tris.data(), count),
                   collMeshAddEdges(fromSides, sides.data(), 3 * count));
@@ -279,7 +291,6 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
         EXPECT_EQ(std::memcmp(fromTris->edges, fromSides->edges, sizeof(CollEdge) * fromTris->edgeCount), 0);
         collMeshFree(fromTris);
         collMeshFree(fromSides);
-        collMeshFree(bulk);
         collMeshFree(single);
     }
     // Capacities that run out at an edge's second end, a new point after a known one; tolerances whose
@@ -309,6 +320,7 @@ TEST_F(MeshSetTest, OnePassBuildEqualsEdgeByEdge) {
                 {4, 1, {{10, 7.5, 0}, {9.2, 8.2, 0}, {10, 8.3, 0}, {100, 0, 0}}, 1, false},
                 {4, 1, {{7, 8, 0}, {8, 7, 0}, {7.6, 7.6, 0}, {100, 0, 0}}, 1, false},
                 {4, 1, {{8, 7, 0}, {7, 8, 0}, {7.3, 7.3, 0}, {100, 0, 0}}, 1, false},
+                {4, 1.5e307, {{-1, 0, 0}, {1, 0, 0}, {1, 0, 0}, {3, 0, 0}}, 1, false},  // reach near overflow
                 {6, 1e-3, chain, 1, true},
                 {6, 1e-3, nanChain, 1, true}};
     for (const auto& c : rows) {
@@ -802,10 +814,11 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
     const ToolDescription t = stackedTool();
     toolSegProfileInit(&t, 0, 0.005);
     const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, toward{1, 0, 0};
-    for (const Vec2 yz : {Vec2{2, 30}, Vec2{-14.9, 95}}) {
+    // (y at either end, z): the last one crosses the swing plane, its ends far off the slab either way.
+    for (const Vec3 yz : {Vec3{2, 2, 30}, Vec3{-14.9, -14.9, 95}, Vec3{100, -100, 30}}) {
         Lines lines;
         for (int k = 0; k < 150; k++) lines.add({{-200.0 + k, 150.0 + k, 0}, {-199.0 + k, 151.0 + k, 0}});
-        lines.add({{-200, yz.x, yz.y}, {200, yz.x, yz.y}});
+        lines.add({{-200, yz.x, yz.z}, {200, yz.y, yz.z}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_TRUE(set && leaves(set->meshes[0]->tree) > 1);
         const CollMesh* m = set->meshes[0];
@@ -818,7 +831,7 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
         ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), 1);
         EXPECT_EQ(meshSetHitIndex(), 0);
         for (int i = 0; i <= 400000; i++) {  // a dense walk along the edge with the point test itself
-            const Vec3 p{-200 + 0.001 * i, yz.x, yz.y};
+            const Vec3 p{-200 + 0.001 * i, yz.x + (yz.y - yz.x) * i / 400000, yz.z};
             toolSegPointTest(&pivot, &dir, &ref, &axis, &p, &best, 1.5, 1);
         }
         EXPECT_LT(best, 0.0);
@@ -834,11 +847,17 @@ TEST_F(MeshSetTest, EdgeCrossingTheToolBetweenFarEnds) {
 // of no length (kept at tolerance 0) at the pivot before a profile gives the sampling width.
 TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
     const Vec3 pivot{0, 0, 0}, dir{0, 0, 1}, ref{1, 0, 0}, axis{0, -1, 0}, at[2] = {};
-    for (int k = 0; k < 3; k++) {
+    for (int k = 0; k < 5; k++) {
         const ToolDescription t = stackedTool();
         toolSegProfileInit(&t, 0, 0.005);  // a width of about 0.22
+        double in2, out2, radius;
+        toolSegReach(&in2, &out2, &radius);
+        // The fourth line passes beyond the reach: it is never sampled, so nothing fails. The last lies
+        // on the slab's boundary (the radius and its hair of slack off the swing plane): still sampled.
+        const double z = k == 3 ? 1.5 * std::sqrt(out2) : 30,
+                     y = k == 4 ? -(radius * (1 + 1e-12) + 1e-12) : 2;
         Lines lines;
-        lines.add({{-2e6, 2, 30}, {2e6, 2, 30}});
+        lines.add({{-2e6, y, z}, {2e6, y, z}});
         for (int e = 0; e < 150; e++) lines.add({{150.0 + e, 150.0 + e, 0}, {151.0 + e, 151.0 + e, 0}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);
         ASSERT_TRUE(set && leaves(set->meshes[0]->tree) == 2);
@@ -847,7 +866,7 @@ TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
             for (CollMesh* m : set->meshes)
                 if (m) collMeshTreeFree(std::exchange(m->tree, nullptr));
         double angle = 0;
-        EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), -1) << k;
+        EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &angle, 1.5), k == 3 ? 1 : -1) << k;
         meshSetFree(set);
     }
     toolSegResetState();
@@ -1030,6 +1049,12 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
     EXPECT_TRUE(m && m->vertexCount == 3 && m->edgeCount == 2 && m->vertexCapacity == 3 &&
                 m->edgeCapacity == 3);
     collMeshFree(m);
+    // Counts summing past the int32 range are refused before a point is read (these lists have none).
+    Plist big{};
+    big.count = INT32_MAX;
+    Plist* huge[3] = {&big, &big, only[0]};
+    PlistArray beyond{3, 3, huge, nullptr, nullptr, nullptr, nullptr};
+    EXPECT_EQ(collMeshFromPolylines(&beyond, 1e-3), nullptr);
 }
 
 // Far from the origin a box's offset from the swing plane rounds: this edge's box computes to exactly
@@ -1050,5 +1075,6 @@ TEST_F(MeshSetTest, BoxRoundedOntoTheSlabStillHoldsItsReachedEnd) {
     ASSERT_EQ(toolPointTest(&pivot, &dir, &ref, &axis, &a, &want, 1.5), kToolSegNewMin);
     ASSERT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, set, 1, &got, 1.5), 1);
     EXPECT_EQ(got, want);
+    EXPECT_EQ(set->meshes[0]->leafHullState[0], 1);  // the one leaf, let in by its box: its hull taken
     meshSetFree(set);
 }

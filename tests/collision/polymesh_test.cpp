@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <tuple>
@@ -339,6 +340,28 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
         }
         EXPECT_EQ(log.count(5200), 1);
     }
+    // Memory refused at sampled allocations: both meshes, the first alone (the second's reading failed),
+    // or nothing attached: -1, or the reader's own code while the first file is read.
+    polymeshFree(&model);
+    allocfail::arm(0);
+    polymeshLoadMerged(&model, stl.c_str(), dir.file("missing.stl").c_str());
+    const long firstRead = allocfail::count();
+    allocfail::disarm();
+    polymeshFree(&model);
+    for (long n = 1;; n += 1 + n / 8) {
+        chkModelInit(&model, kMeshTriangles);
+        allocfail::arm(n);
+        const int rc = polymeshLoadMerged(&model, stl.c_str(), stl.c_str());
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        const int32_t count = model.triangles ? model.triangles->count : 0;
+        EXPECT_TRUE(rc == kPolymeshOk
+                        ? count == 50 || (fired && count == 25)
+                        : (rc == -1 || (n <= firstRead && rc == kPolymeshNoFile)) && !model.triangles)
+            << n << " " << rc;
+        polymeshFree(&model);
+        if (!fired) break;
+    }
 }
 
 TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
@@ -392,16 +415,31 @@ TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
     EXPECT_TRUE(mesh && mesh->vertexCount == 3 && mesh->edgeCount == 3);
     collMeshFree(mesh);
     EXPECT_EQ(collMeshFromMeshFile(dir.file("nan.stl").c_str(), 1e-3), nullptr);
-    // The loaders refuse a missing model or name before any file is tried.
+    // The loaders refuse a missing model or name before any file is tried, yet read a name of one
+    // character (in the folder the test moves to for it).
     CheckModel bare{};
     chkModelInit(&bare, kMeshTriangles);
-    for (auto read : {polymeshRead3dfTriangles, polymeshRead3dfFacets, polymeshReadStlTriangles,
-                      polymeshReadStlFacets, polymeshReadKvxTriangles, polymeshReadKvxFacets}) {
+    write3df(dir, "d", {facetOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}})});
+    std::filesystem::copy_file(one, dir.file("s"));
+    std::filesystem::copy_file(dir.file("p.Kvx"), dir.file("k"));
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path);
+    const std::pair<int (*)(CheckModel*, const char*), const char*> readers[] = {
+        {polymeshRead3dfTriangles, "d"}, {polymeshRead3dfFacets, "d"},    {polymeshReadStlTriangles, "s"},
+        {polymeshReadStlFacets, "s"},    {polymeshReadKvxTriangles, "k"}, {polymeshReadKvxFacets, "k"}};
+    for (const auto& [read, shortName] : readers) {
         EXPECT_EQ(read(nullptr, one.c_str()), kPolymeshNoMemory);
         EXPECT_EQ(read(&bare, nullptr), kPolymeshNoFile);
         EXPECT_EQ(read(&bare, ""), kPolymeshNoFile);
         EXPECT_TRUE(!bare.triangles && !bare.facets && !bare.boxMin);
+        CheckModel m{};
+        chkModelInit(&m, kMeshTriangles);
+        EXPECT_EQ(read(&m, shortName), kPolymeshOk) << shortName;
+        EXPECT_TRUE(m.boxMin && (m.triangles || m.facets)) << shortName;
+        polymeshFree(&m);
+        chkModelFreeParts(&m);
     }
+    std::filesystem::current_path(home);
     // Memory refused at each allocation of a load in turn: null, or the whole mesh.
     for (long n = 1;; ++n) {
         allocfail::arm(n);
