@@ -108,6 +108,7 @@ TEST_F(MacroFile, BadFilesGiveAMessageAndNoMacro) {
     params_.arcStepAngle = 5 * kDeg;
     EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 1}), nullptr);
     EXPECT_EQ(read(arc, {1, 1, 1}, {1, 1, 0}), nullptr);
+    EXPECT_EQ(read(arc, {7e-6, 0, 1}, {0, 0, 0}), nullptr);  // 7e-6 off upright is upright still
     EXPECT_EQ(read(dir_ + "/missing.mac"), nullptr);
     EXPECT_EQ(read(""), nullptr);
     const Vec3 p0{1, 2, 3}, p1{0, 2, 3};

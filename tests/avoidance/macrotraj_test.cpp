@@ -550,8 +550,10 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         macroPathFree(m);
     }
     plistFree(g);
-    for (const double half : {5e-6, 4e-6}) {  // a closed guide 1e-5 long is long enough, a shorter one not
-        g = makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}});
+    // A closed guide 1e-5 long is long enough, a shorter one not, nor two points 4e-6 apart.
+    for (const double half : {5e-6, 4e-6, 0.0}) {
+        g = half > 0 ? makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}})
+                     : makeGuide({{1, 1, 0}, {1 + 4e-6, 1, 0}});
         m = macroPathCreate(kMacroLeave, 10, 4, 0);
         ASSERT_TRUE(g && m);
         macroPathAppend(m, p0);
