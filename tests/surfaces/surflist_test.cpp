@@ -29,11 +29,13 @@ TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
     struct Case {
         double uEnd, vEnd;  // knot ranges 2..2 + uEnd and 1..1 + vEnd
         bool uMoves, vMoves;
+        bool sameU = false;  // both loop points at one u: a box without width still moves
     };
     const Case cases[] = {{10, 10, false, false},
                           {0.25, 10, true, false},
                           {0.25, 0.125, true, true},
-                          {0.5, 1e-9, false, false}};
+                          {0.5, 1e-9, false, false},
+                          {0.25, 10, true, false, true}};
     for (const Case& c : cases) {
         SurfList* list = newSurfList(0);
         ASSERT_NE(list, nullptr);
@@ -46,18 +48,19 @@ TEST(SurfList, ShortKnotRangesAreStretchedToUnit) {
             std::copy(uk, uk + 5, rec.surface.uKnots);
             std::copy(vk, vk + 4, rec.surface.vKnots);
         }
-        const Vec2 loop[] = {{2 + 0.1 * c.uEnd, 1 + 0.5 * c.vEnd}, {2 + 0.6 * c.uEnd, 1 + c.vEnd}};
+        const double u1 = c.sameU ? 0.1 : 0.6;
+        const Vec2 loop[] = {{2 + 0.1 * c.uEnd, 1 + 0.5 * c.vEnd}, {2 + u1 * c.uEnd, 1 + c.vEnd}};
         ASSERT_EQ(trimSurfaceAddLoop(&recs[0], loop, 2), 1);
         ASSERT_EQ(surfListAppend(list, &recs[0]), 1);
         ASSERT_EQ(surfListAppend(list, &recs[1]), 1);
         normSurfListKnots(list);
         const TrimSurface& r = list->entries[0];
         EXPECT_NEAR(r.surface.uKnots[2], c.uMoves ? 0.4 : 2 + 0.4 * c.uEnd, 1e-12);
-        EXPECT_NEAR(r.loops[0].points[1].x, c.uMoves ? 0.6 : 2 + 0.6 * c.uEnd, 1e-12);  // scaled by 4
+        EXPECT_NEAR(r.loops[0].points[1].x, c.uMoves ? u1 : 2 + u1 * c.uEnd, 1e-12);  // scaled by 4
         EXPECT_NEAR(r.loops[0].points[0].x, c.uMoves ? 0.1 : loop[0].x, 1e-12);  // every point, the first too
         EXPECT_NEAR(r.loops[0].points[0].y, c.vMoves ? 0.5 : loop[0].y, 1e-12);
         EXPECT_NEAR(r.umin, c.uMoves ? 0.1 : loop[0].x, 1e-12);
-        EXPECT_NEAR(r.umax, c.uMoves ? 0.6 : loop[1].x, 1e-12);
+        EXPECT_NEAR(r.umax, c.uMoves ? u1 : loop[1].x, 1e-12);
         EXPECT_DOUBLE_EQ(r.surface.vKnots[0], c.vMoves ? 0.0 : 1.0);
         EXPECT_DOUBLE_EQ(r.vmin, c.vMoves ? 0.5 : loop[0].y);
         EXPECT_DOUBLE_EQ(r.vmax, c.vMoves ? 1.0 : loop[1].y);
