@@ -485,6 +485,22 @@ TEST(RingEmit, SkippingFarElementsKeepsTheNearestCandidate) {
             EXPECT_EQ(onR.element, wantR.element) << turned;
         }
     }
+    // An arc whose end lies 2 inside its circle (its radius comes from the start): a line tangent 1 off the
+    // circle near that end is nearest the circle, not the end, so the arc's box must reach the circle there
+    // (a line 1.5 off first).
+    const double g = 250 * M_PI / 180, c = std::cos(g), s = std::sin(g);
+    ContourElement e = lineElem(6 * c + s, 6 * s - c, 6 * c - s, 6 * s + c),
+                   ring[2] = {lineElem(7.5 * c + s, 7.5 * s - c, 7.5 * c - s, 7.5 * s + c),
+                              arcElem(0, 0, 5, 190 * M_PI / 180, 255 * M_PI / 180, 1)};
+    ring[1].g[kAex] *= 0.6, ring[1].g[kAey] *= 0.6;
+    RingMeasure measure;
+    ringMeasureBuild(ring, 2, &measure);
+    for (const RingMeasure* m : {static_cast<const RingMeasure*>(nullptr), &std::as_const(measure)}) {
+        Vec2 onE;
+        RingPosition onR;
+        EXPECT_NEAR(elemRingDistance(&e, ring, 2, &onE, &onR, m), 1, 1e-9);
+        EXPECT_EQ(onR.element, 2);
+    }
 }
 
 // A fine ring keeps nearly every element as a candidate: past the cap of 4000 the rest are left out, the
