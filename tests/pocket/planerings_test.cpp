@@ -434,6 +434,19 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     allocfail::disarm();
 }
 
+// Two clockwise rings of the split crossing each other merge into the square they share (20..30), which the
+// split then steps in by 1.6 on every side: no nudge of either ring.
+TEST(PlaneRings, SplitRingsCrossingMergeIntoTheirCommonSquare) {
+    Plane plane(2, 0.4);
+    put("MAIN", box(0, 0, 100, 100), true, true, 0);
+    ASSERT_EQ(clistCreate("GKT"), 1);
+    put("GKT", box(10, 10, 30, 30, false), false, false);
+    put("GKT", box(20, 20, 40, 40, false), false, false);
+    ASSERT_EQ(pocketSplitRings(1.6), 1);
+    ASSERT_EQ(clistCount("GKT"), 1);
+    EXPECT_NEAR(offsettest::signedArea(get("GKT", 0)), -6.8 * 6.8, 1e-9);
+}
+
 // Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of
 // it (at exactly the step too), and stays when farther.
 TEST(PlaneRings, OpenModeDropsARingWithinTheStepOfTheIslandRingAroundIt) {
