@@ -381,6 +381,13 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
         EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         EXPECT_EQ(s.path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
     }
+    // Parameters 0..1 on a line 100 long: the last point, 5e-6 past the end, stands at x = 100.0005, and
+    // the ball there reaches the plate's edge at 101.0003, 0.9998 off: its centre sits sqrt(1 - 0.9998^2) up.
+    PlungeRun s(100.0, 1.5e-5, 0.0, NAN, {Triangle3D{{{101.0003, -5, 5}, {110, -5, 5}, {101.0003, 5, 5}}}});
+    s.prof->lengths[1] = s.prof->end = 1;
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    ASSERT_NEAR(s.path->parameters[s.path->count - 1], 1.000005, 1e-12);
+    EXPECT_NEAR(s.path->points[s.path->count - 1].z, 5 + std::sqrt(1 - 0.9998 * 0.9998), 1e-9);
 }
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
