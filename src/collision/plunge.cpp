@@ -232,7 +232,17 @@ int plunge_along_profile(CheckModel* model, Plist* path) {
             x0 = std::min(x0, prof->points[i].x), x1 = std::max(x1, prof->points[i].x);
             y0 = std::min(y0, prof->points[i].y), y1 = std::max(y1, prof->points[i].y);
         }
-        const double m = std::max(model->tool->radius, 0.5 * model->tool->size2) + 1e-5;
+        double m = std::max(model->tool->radius, 0.5 * model->tool->size2) + 1e-5;
+        // The walk may stand 1e-5 of parameter past either end, on the end segment's extension: as far
+        // in plan as that segment's length per unit of parameter makes it.
+        double past = 0.0;
+        for (const int32_t i : {1, prof->count - 1}) {
+            if (i < 1 || i >= prof->count) continue;
+            const Vec2 &a = prof->points[i - 1], &b = prof->points[i];
+            const double dl = prof->lengths[i] - prof->lengths[i - 1];
+            if (dl > 0) past = std::max(past, 1e-5 * std::hypot(b.x - a.x, b.y - a.y) / dl);
+        }
+        m += past;
         try {
             for (int32_t j = 0; j < total; ++j)
                 if (model->boxMax[j].x >= x0 - m && model->boxMin[j].x <= x1 + m &&

@@ -80,14 +80,13 @@ TEST(Plunge, MarchSteps) {
         s.mesh.m.randomStep = 1;
         set_prof_mode(0);
         rngResetState();
-        rngNext();  // a draw whose last four digits exceed 999: a step scaled past 1 would show
+        rngNext();  // the walk's draw is the second, 18467: its last three digits scale the rest of the step
         ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         set_prof_mode(1);
         ASSERT_GE(s.path->count, 5);
         EXPECT_NEAR(s.path->parameters[1], 0.008, 1e-12);
         second[run] = s.path->parameters[2] - s.path->parameters[1];
-        EXPECT_GE(second[run], 0.008);
-        EXPECT_LE(second[run], 1.0);
+        EXPECT_NEAR(second[run], 0.008 + 0.992 * 0.467, 1e-12);
         for (int32_t i = 3; i + 2 < s.path->count; ++i)  // the last two steps reach the end
             EXPECT_NEAR(s.path->parameters[i] - s.path->parameters[i - 1], 1.0, 1e-9) << i;
     }
@@ -382,6 +381,13 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
         EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         EXPECT_EQ(s.path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
     }
+    // Parameters 0..1 on a line 100 long: the last point, 5e-6 past the end, stands at x = 100.0005, and
+    // the ball there reaches the plate's edge at 101.0003, 0.9998 off: its centre sits sqrt(1 - 0.9998^2) up.
+    PlungeRun s(100.0, 1.5e-5, 0.0, NAN, {Triangle3D{{{101.0003, -5, 5}, {110, -5, 5}, {101.0003, 5, 5}}}});
+    s.prof->lengths[1] = s.prof->end = 1;
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    ASSERT_NEAR(s.path->parameters[s.path->count - 1], 1.000005, 1e-12);
+    EXPECT_NEAR(s.path->points[s.path->count - 1].z, 5 + std::sqrt(1 - 0.9998 * 0.9998), 1e-9);
 }
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
