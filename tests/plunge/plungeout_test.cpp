@@ -646,6 +646,11 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     // its radius and 0.1 more.
     cycleParams()->bladeSteps = 0;
     nc->macro.leaveValue = 1e-5;
+    // A row filled to its capacity: nothing reads past its last record.
+    CutRecordList* full = rows->lists[0];
+    full->records = static_cast<CutRecord*>(std::realloc(full->records, full->count * sizeof(CutRecord)));
+    ASSERT_NE(full->records, nullptr);
+    full->capacity = full->count;
     EXPECT_EQ(output(nullptr), 1);
     EXPECT_EQ(trace.blocks, stations());
     const auto steps = departures();
