@@ -19,6 +19,7 @@
 #include "kernel/idx5.h"
 #include "kernel/msg.h"
 #include "kernel/ncchan.h"
+#include "kernel/ncout.h"
 #include "nctrace.h"
 #include "paramtest.h"
 #include "platform/testenv.h"
@@ -166,11 +167,13 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     static CutRecord seen, *first;
     first = &rows->lists[0]->records[0];
     const CutRecord before = *first;
+    const double active = ncCurrentFeed();
     setAbortHook([] { return polls++ ? 0 : (seen = *first, 0); });
     ASSERT_EQ(output(&blades.m), 1);
     setAbortHook(nullptr);
     EXPECT_EQ(std::memcmp(&seen, &before, offsetof(CutRecord, mark) + sizeof before.mark), 0);  // no padding
     EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
+    EXPECT_EQ(ncCurrentFeed(), active);
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());
     for (int32_t i = 0; i < rows->count; ++i)  // each flagged as emitted
