@@ -19,6 +19,7 @@
 #include "kernel/idx5.h"
 #include "kernel/msg.h"
 #include "kernel/ncchan.h"
+#include "kernel/ncout.h"
 #include "nctrace.h"
 #include "paramtest.h"
 #include "platform/testenv.h"
@@ -166,11 +167,13 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     static CutRecord seen, *first;
     first = &rows->lists[0]->records[0];
     const CutRecord before = *first;
+    const double active = ncCurrentFeed();
     setAbortHook([] { return polls++ ? 0 : (seen = *first, 0); });
     ASSERT_EQ(output(&blades.m), 1);
     setAbortHook(nullptr);
     EXPECT_EQ(std::memcmp(&seen, &before, offsetof(CutRecord, mark) + sizeof before.mark), 0);  // no padding
     EXPECT_EQ(ncSetFeedFromKernel(), -1);  // every feed set for a move was taken back
+    EXPECT_EQ(ncCurrentFeed(), active);
     const int n = std::stoi(trace.message(kMsgDrillpoints));
     EXPECT_EQ(n, stations());
     for (int32_t i = 0; i < rows->count; ++i)  // each flagged as emitted
@@ -593,16 +596,26 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
             EXPECT_GT(v.z, 0.1) << index;
         }
     }
-    // A first end moved out of reach of the neighbour row turns no way: every record takes the last's.
-    CutRecordList* row = rows->lists[1];
-    Vec3& b0 = row->records[0].bottom;
-    const Vec3 b1 = row->records[1].bottom;
-    b0 = {b0.x + 20 * (b0.x - b1.x), b0.y + 20 * (b0.y - b1.y), b0.z + 20 * (b0.z - b1.z)};
+    // A neighbour row of a single plunge still frames the end within reach of it.
+    const int32_t held = rows->lists[0]->count;
+    rows->lists[0]->count = 1;
     ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
-    EXPECT_EQ(row->records[0].mark, 1);
-    for (int32_t i = 0; i < row->count; ++i)
-        EXPECT_NEAR(vecDot3D(&row->records[i].vector2, &row->records[row->count - 1].vector2), 1.0, 1e-12)
-            << i;
+    EXPECT_EQ(rows->lists[1]->records[0].mark, 0);
+    EXPECT_NEAR(rows->lists[1]->records[0].value, 0.2, 1e-6);
+    rows->lists[0]->count = held;
+    // An end moved out of reach of the neighbour row turns no way: every record takes the other end's.
+    for (const int32_t index : {1, 2}) {
+        CutRecordList* row = rows->lists[index];
+        const int32_t end = index == 1 ? 0 : row->count - 1, next = index == 1 ? 1 : row->count - 2;
+        Vec3& b0 = row->records[end].bottom;
+        const Vec3 b1 = row->records[next].bottom;
+        b0 = {b0.x + 20 * (b0.x - b1.x), b0.y + 20 * (b0.y - b1.y), b0.z + 20 * (b0.z - b1.z)};
+        ASSERT_EQ(prepareRow(rows, index, sides, kR, 1.0), 1);
+        EXPECT_EQ(row->records[end].mark, 1);
+        const Vec3& kept = row->records[row->count - 1 - end].vector2;
+        for (int32_t i = 0; i < row->count; ++i)
+            EXPECT_NEAR(vecDot3D(&row->records[i].vector2, &kept), 1.0, 1e-12) << index << " " << i;
+    }
 }
 
 // Refused arguments answer their documented codes and touch nothing.
@@ -636,6 +649,11 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     // its radius and 0.1 more.
     cycleParams()->bladeSteps = 0;
     nc->macro.leaveValue = 1e-5;
+    // A row filled to its capacity: nothing reads past its last record.
+    CutRecordList* full = rows->lists[0];
+    full->records = static_cast<CutRecord*>(std::realloc(full->records, full->count * sizeof(CutRecord)));
+    ASSERT_NE(full->records, nullptr);
+    full->capacity = full->count;
     EXPECT_EQ(output(nullptr), 1);
     EXPECT_EQ(trace.blocks, stations());
     const auto steps = departures();

@@ -566,7 +566,8 @@ TEST(PlungeRows, LastRowOfAKeyOrWhole) {
 }
 
 // Side list 3 widens the channel at 10 by 3 mm, past the gap the rows accept (2.5), within the widest (5):
-// rows crowd up to the jump until none can follow, and the last is laid again at the plunge step.
+// rows crowd up to the jump until none can follow, and the last is laid again at the plunge step; none
+// goes back behind the row before it.
 TEST(PlungeRows, RowBeforeAJumpIsRebuiltAtThePlungeStep) {
     cycleParamsResetState();
     cycleParams()->tCutwidth = 2.5;
@@ -581,6 +582,9 @@ TEST(PlungeRows, RowBeforeAJumpIsRebuiltAtThePlungeStep) {
     for (int32_t i = 0; i < o.set->count; ++i) {
         const CutRecordList* r = o.set->lists[i];
         ASSERT_GT(r->count, 2);
+        if (i > 0) {
+            EXPECT_GT(o.set->values[i], o.set->values[i - 1]) << i;
+        }
         const double first = dist3D(&r->records[0].bottom, &r->records[1].bottom);
         if (first < 2) continue;  // stations at the row step, 1
         ++rebuilt;

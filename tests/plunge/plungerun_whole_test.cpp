@@ -127,6 +127,7 @@ TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"nosplit.cfg", "*SPLIT_KVX nosuch.kvx\n*SPLIT_KVX_OK 0\n", "6505,nosuch.kvx"},
         {"nosplit1.cfg", "*SPLIT_KVX nosuch.kvx\n", "6505,nosuch.kvx"},
+        {"nosplit2.cfg", "*SPLIT_KVX x\n", "6505,x"},  // a name of one letter is a name
         {"approx.cfg", "*APPROX_OK 1\n*APPROX nosuch.3df\n*PRECISION 0.2\n", "5200,nosuch.3df"},
         {"extra.cfg", "*EXTRA_3DF x.3df\n*PRECISION 0.2\n", "5200,"},
         {"nan.cfg", "*SICHDIST nan\n", "6305,*SICHDIST,nan"},
