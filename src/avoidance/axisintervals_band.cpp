@@ -93,8 +93,10 @@ bool bandHitsTriangle(const AxisFrame* f, const AxisObstacleModel* m, int32_t i,
     }
     // The face across the solid, its edges outside: it holds the axis where the axis crosses it
     // between the discs, or else where an end disc's circle crosses it.
+    // No floor on n . a: a grazing plane puts u far off unless the axis really lies within rounding of
+    // the face, and a band of no width has no end disc to meet it by.
     const double na = dot(*n, a);
-    if (std::fabs(na) > 1e-12) {
+    if (na != 0.0) {
         const double u = dot(*n, sub(tri[0], f->P)) / na;
         if (u >= z0 && u <= z1 && onFace(add(f->P, mul(u, a)))) return true;
     }

@@ -209,3 +209,17 @@ TEST(AxisIntervalsBand, ContactSearchRescansAroundTheBestCoarsePoint) {
     EXPECT_TRUE(u >= z[2] && u <= z[3] && e > 0 && e < 1) << u << " " << e;
     axisModelFree(m);
 }
+
+// A band of no width is the axis segment itself: it meets a large triangle that it pierces, however
+// nearly the triangle's plane holds the axis (here n . A = 5e-13, crossing at u = 0.5, edges far off).
+TEST(AxisIntervalsBand, NeedleBandMeetsAFaceItPiercesAtAGrazingAngle) {
+    const double z[] = {0, 1, 2}, r[] = {0, 0, 1}, na = 5e-13;
+    TriList bare{};
+    AxisObstacleModel* m = axisModelCreate(&bare, 3, z, r);
+    ASSERT_NE(m, nullptr);
+    const Vec3 n = O::mul(1 / std::sqrt(1 + na * na), Vec3{1, 0, na});
+    auto onPlane = [&](double y, double zz) { return Vec3{-na * (zz - 0.5), y, zz}; };
+    const Vec3 tri[3] = {onPlane(-10, -10), onPlane(10, -10), onPlane(0, 10)};
+    EXPECT_TRUE(bandHitsTriangle(&kFrame, m, 0, tri, &n, 0.0));
+    axisModelFree(m);
+}
