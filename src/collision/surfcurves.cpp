@@ -187,7 +187,7 @@ PlistArray* meshFromSurfaceFile(const char* path, double tol) {
     if (!surfaces) return nullptr;
     PlistArray* curves = nullptr;
     bool ok = false;
-    // The surface reader and the refinement throw when memory is short: the answer is then null too.
+    // Whatever below throws when memory is short (a reader, a work list) gives null as well.
     try {
         if (readSurfObjects(path, surfaces) >= 0) {
             curves = plistArrayCreate(1000);

@@ -340,28 +340,6 @@ TEST_F(Polymesh, MergedLoadHoldsBothMeshesAndKeepsTheFirstWhenTheSecondFails) {
         }
         EXPECT_EQ(log.count(5200), 1);
     }
-    // Memory refused at sampled allocations: both meshes, the first alone (the second's reading failed),
-    // or nothing attached: -1, or the reader's own code while the first file is read.
-    polymeshFree(&model);
-    allocfail::arm(0);
-    polymeshLoadMerged(&model, stl.c_str(), dir.file("missing.stl").c_str());
-    const long firstRead = allocfail::count();
-    allocfail::disarm();
-    polymeshFree(&model);
-    for (long n = 1;; n += 1 + n / 8) {
-        chkModelInit(&model, kMeshTriangles);
-        allocfail::arm(n);
-        const int rc = polymeshLoadMerged(&model, stl.c_str(), stl.c_str());
-        const bool fired = allocfail::fired();
-        allocfail::disarm();
-        const int32_t count = model.triangles ? model.triangles->count : 0;
-        EXPECT_TRUE(rc == kPolymeshOk
-                        ? count == 50 || (fired && count == 25)
-                        : (rc == -1 || (n <= firstRead && rc == kPolymeshNoFile)) && !model.triangles)
-            << n << " " << rc;
-        polymeshFree(&model);
-        if (!fired) break;
-    }
 }
 
 TEST_F(Polymesh, FileKindsByNameAndWhatCannotBeRead) {
