@@ -1059,6 +1059,10 @@ TEST(LinkMacro, FirstStepAndEmissionStopOnAFailure) {
     linkSetPointCallbacks([](const Vec3*, int32_t) { return ++calls == 1 ? -7 : 0; }, nullptr, nullptr);
     EXPECT_EQ(linkEmitMacro(p, 1), kLinkOutputFailed);
     EXPECT_EQ(calls, 1);  // nothing after the failed point
+    calls = 0;
+    linkSetPointCallbacks([](const Vec3*, int32_t) { return ++calls, 0; }, nullptr, nullptr);
+    EXPECT_EQ(linkEmitMacro(p, 1), 0);  // every point after the attachment point went out
+    EXPECT_EQ(calls, 2);
     linkOutResetState();
     macroPathFree(p);
 }
@@ -1235,21 +1239,23 @@ TEST_F(Links, FinalRetractLiftsUntilTheGrownToolIsClear) {
     }
     // Without the jump the last point is only checked: a tool sunk more than 0.01 into the part is a
     // collision (message 5501, no retract); in path mode 0 nothing is checked.
-    MessageCapture cap(9);
     const double rest = testmesh::bruteDrop(kBallMill, 2.0, 0, slope, 1, 1);
     const struct {
         double below;
         uint16_t pathMode;
         int result;
     } checks[] = {{0.005, 1, 0}, {0.02, 1, -2}, {0.5, 1, -2}, {0.5, 0, 0}, {-1, 1, 0}};
-    for (const auto& c : checks) {
-        SetUp();
-        ctx.jumpFlag = 0, ctx.pathMode = c.pathMode;
-        startAt({1, 1, rest - c.below});
-        EXPECT_EQ(linkEndPath(&ctx, &part.m), c.result) << c.below;
-        EXPECT_EQ(gOut.size(), c.result == 0 ? 1u : 0u) << c.below;
+    for (int32_t level : {9, 8}) {  // a message of level 9: a host at level 8 does not see it
+        MessageCapture cap(level);
+        for (const auto& c : checks) {
+            SetUp();
+            ctx.jumpFlag = 0, ctx.pathMode = c.pathMode;
+            startAt({1, 1, rest - c.below});
+            EXPECT_EQ(linkEndPath(&ctx, &part.m), c.result) << c.below;
+            EXPECT_EQ(gOut.size(), c.result == 0 ? 1u : 0u) << c.below;
+        }
+        EXPECT_EQ(cap.countOf("5501,0"), level == 9 ? 2 : 0);
     }
-    EXPECT_EQ(cap.countOf("5501,0"), 2);
 }
 
 }  // namespace
@@ -1293,6 +1299,19 @@ TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
         }
         macroPathFree(p);
     }
+    // Along a straight slope the placed macro is thinned to its far end, the ball's centre 2 sqrt(1 + 0.2^2)
+    // above the plane: no point is kept at random, as the model asks for none.
+    testmesh::Model slope({testmesh::slopeTri(6, -0.2)}, kBallMill, 2.0);
+    slope.m.tolerance = 0.05;
+    SetUp();
+    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
+    MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 3; ++i) macroPathAppend(p, {10.0 * i, 0, 0});
+    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &slope.m, -1, nullptr), 0);
+    ASSERT_EQ(gOut.size(), 1u);
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{20, 0, 6 - 0.2 * 20 + 2 * std::sqrt(1.04)}), 1e-3);
+    macroPathFree(p);
 }
 
 }  // namespace

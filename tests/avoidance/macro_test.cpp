@@ -1,6 +1,7 @@
 #include "avoidance/macro.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <vector>
@@ -321,6 +322,35 @@ TEST(Macro, RisingArcStopsShortOfItsStopAngle) {
         EXPECT_EQ(path->count, c.count) << c.step << " " << c.m << " " << c.nudge;
         const Vec3 ctr{-2 * std::sin(c.step / 2), 0, 2 * std::cos(c.step / 2)};
         for (int32_t k = 0; k < path->count; ++k) EXPECT_NEAR(dist3D(&path->points[k], &ctr), 2.0, 1e-9) << k;
+        macroPathFree(path);
+    }
+}
+
+// A step of 180 degrees keeps every chord on the move's line, so no chord ever meets the stop angle:
+// the arc ends when its path is full (2 + 360 / 180 places). A build that stalls fails here fast.
+TEST(Macro, ArcOnTheMoveLineEndsWhenItsPathIsFull) {
+    macroResetState();
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, y{0, 1, 0};
+    const auto build = [&](uint16_t type) {
+        MacroParams m = params(type, 2.0);
+        m.arcStepAngle = kPi;
+        return macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, type == 21 ? &y : nullptr);
+    };
+    ASSERT_EXIT(
+        {
+            alarm(2);
+            for (uint16_t type : {1, 3, 21}) macroPathFree(build(type));
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    for (uint16_t type : {1, 3, 21}) {
+        MacroPath* path = build(type);
+        ASSERT_NE(path, nullptr);
+        EXPECT_EQ(path->count * 10 + path->capacity, 44) << type;
+        for (int32_t k = 1; k < path->count; ++k)  // chords of 2 d back and forth along the line
+            EXPECT_TRUE(std::fabs(path->points[k].x) <= 4 + 1e-9 &&
+                        std::hypot(path->points[k].y, path->points[k].z) < 1e-9)
+                << type << " " << k;
         macroPathFree(path);
     }
 }

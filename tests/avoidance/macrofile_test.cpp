@@ -9,6 +9,7 @@
 #include "allocfail.h"
 #include "avoidance/macro.h"
 #include "geometry/msg_capture.h"
+#include "geometry/rng.h"
 #include "near.h"
 #include "workfolder.h"
 
@@ -66,6 +67,26 @@ TEST_F(MacroFile, StatementsMoveInTheFrame) {
         int32_t lines = 0;
         for (const MacroLine* l = m->lines; l; l = l->next) ++lines;
         EXPECT_EQ(lines, c.lines) << c.text;
+        macroPathFree(m);
+    }
+}
+
+// On any move that is not upright the frame is X along the move, Y level and to its left, Z square to
+// both and rising: LINE(2) ROTZ(90) LINE(3) ROTY(-90) LINE(4) ends at p0 + 2 X + 3 Y + 4 Z.
+TEST_F(MacroFile, FrameLiesAlongTheMoveLevelAndRising) {
+    const std::string name = write("LINE(2)\nROTZ(90)\nLINE(3)\nROTY(-90)\nLINE(4)\n");
+    rngSeed(8040);
+    for (int i = 0; i < 12; ++i) {
+        const double a = rngUniform() * 360 * kDeg, e = (rngUniform() - 0.5) * 170 * kDeg;
+        const double ca = std::cos(a), sa = std::sin(a), ce = std::cos(e), se = std::sin(e);
+        const Vec3 X{ca * ce, sa * ce, se}, Y{-sa, ca, 0}, Z{-ca * se, -sa * se, ce};
+        const Vec3 p0{rngUniform() * 10, rngUniform() * 10, rngUniform() * 10};
+        MacroPath* m = read(name, p0, {p0.x - X.x, p0.y - X.y, p0.z - X.z});
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m->count, 4);
+        const Vec3 end{p0.x + 2 * X.x + 3 * Y.x + 4 * Z.x, p0.y + 2 * X.y + 3 * Y.y + 4 * Z.y,
+                       p0.z + 2 * X.z + 3 * Y.z + 4 * Z.z};
+        EXPECT_VEC_NEAR(m->points[3], end, 1e-9);
         macroPathFree(m);
     }
 }

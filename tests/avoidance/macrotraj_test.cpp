@@ -212,12 +212,12 @@ TEST(MacroTraj, RampCases) {
         macroPathFree(m);
     }
     plistFree(g);
-    const Vec3 tilt{std::sin(0.3), 0, std::cos(0.3)};
+    const Vec3 tilt{0.6 * std::sin(0.3), 0.8 * std::sin(0.3), std::cos(0.3)};
     // L = 1: out to the first point past it (or short of it by less than 1e-5) and back without a cut;
     // each point lifted along its axis by height - length walked, at least 0, the start (reached last,
     // 2 L less 0.5e-5 walked) not at all.
     for (const double x : {1 - 0.5e-5, 2.0}) {
-        g = makeGuide({{0, 0, 0}, {x, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted to +x
+        g = makeGuide({{0, 0, 0}, {x, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted to +x+y
         ASSERT_NE(g, nullptr);
         for (int32_t i = 0; i < g->count; ++i) g->vectors[i] = tilt;
         m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
@@ -225,7 +225,7 @@ TEST(MacroTraj, RampCases) {
         EXPECT_EQ(m->macroType, 28);
         const double h = std::fmax(0.0, 2 - x);
         const std::vector<Vec3> want = {
-            {0, 0, 0}, {x + h * tilt.x, 0, h * tilt.z}, {2 * tilt.x, 0, 2 * tilt.z}};
+            {0, 0, 0}, {x + h * tilt.x, h * tilt.y, h * tilt.z}, {2 * tilt.x, 2 * tilt.y, 2 * tilt.z}};
         ASSERT_EQ(m->count, 3);
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
@@ -235,7 +235,7 @@ TEST(MacroTraj, RampCases) {
     m = macroGenRamp(g, 0, kPi / 2, 4, 1);  // straight down the axis, which both points keep
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->count, 2);
-    EXPECT_VEC_NEAR(m->points[1], (Vec3{4 * tilt.x, 0, 4 * tilt.z}), 1e-12);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{4 * tilt.x, 4 * tilt.y, 4 * tilt.z}), 1e-12);
     EXPECT_VEC_NEAR(m->axes[0], tilt, 0);
     EXPECT_VEC_NEAR(m->axes[1], tilt, 0);
     macroPathFree(m);
@@ -537,19 +537,24 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     EXPECT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g), 0);
     macroPathFree(m);
     plistFree(g);
-    g = makeGuide({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}});  // an open guide leaves the arc as built
-    ASSERT_NE(g, nullptr);
-    for (bool wrap : {false, true}) {
-        MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
-        ASSERT_NE(m, nullptr);
-        macroPathAppend(m, p0);
-        macroPathAppend(m, {-3, 0, 2});
-        EXPECT_EQ(wrap ? macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g) : macroFollowGuide(m, kMacroLeave, g),
-                  1);
-        EXPECT_VEC_NEAR(m->points[1], (Vec3{-3, 0, 2}), 0);
-        macroPathFree(m);
-    }
-    plistFree(g);
+    // An open guide leaves the arc as built; for following, ends 1e-5 apart are open and one point is none.
+    const std::vector<Vec3> open[] = {
+        {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}}, {{0, 0, 0}, {1e-5, 0, 0}}, {{3, 3, 0}}};
+    for (const auto& pts : open)
+        for (bool wrap : {false, true}) {
+            if (wrap && pts.size() < 3) continue;  // wrapping takes ends within 0.1 as closed
+            g = makeGuide(pts);
+            MacroPath* m = macroPathCreate(kMacroLeave, 10, 4, 0);
+            ASSERT_TRUE(g && m);
+            macroPathAppend(m, p0);
+            macroPathAppend(m, {-3, 0, 2});
+            EXPECT_EQ(
+                wrap ? macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g) : macroFollowGuide(m, kMacroLeave, g),
+                1);
+            EXPECT_VEC_NEAR(m->points[1], (Vec3{-3, 0, 2}), 0);
+            macroPathFree(m);
+            plistFree(g);
+        }
     // A closed guide 1e-5 long is long enough, a shorter one not, nor two points 4e-6 apart.
     for (const double half : {5e-6, 4e-6, 0.0}) {
         g = half > 0 ? makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}})
