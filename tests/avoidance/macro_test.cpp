@@ -336,13 +336,10 @@ TEST(Macro, ArcOnTheMoveLineEndsWhenItsPathIsFull) {
         m.arcStepAngle = kPi;
         return macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, type == 21 ? &y : nullptr);
     };
-    ASSERT_EXIT(
-        {
-            alarm(2);
-            for (uint16_t type : {1, 3, 21}) macroPathFree(build(type));
-            _exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
+    const auto buildAll = [&] {
+        for (uint16_t type : {1, 3, 21}) macroPathFree(build(type));
+    };
+    ASSERT_EXIT((alarm(2), buildAll(), _exit(0)), ::testing::ExitedWithCode(0), "");
     for (uint16_t type : {1, 3, 21}) {
         MacroPath* path = build(type);
         ASSERT_NE(path, nullptr);

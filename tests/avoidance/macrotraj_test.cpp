@@ -156,8 +156,9 @@ TEST(MacroTraj, RampCases) {
     }
     macroSetRampPieceLength(0.0);
     plistFree(linked), plistFree(stub);
-    // A ramp longer than twice its way turns at both ends, stepping from one guide point to the next.
-    Plist* ell = makeGuide({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    // A ramp longer than twice its way turns at both ends, stepping from one guide point to the next; one
+    // turning after 1.5 turns at the first guide point past that length, (1, 1), and never reaches (2, 1).
+    Plist* ell = makeGuide({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}});
     ASSERT_NE(ell, nullptr);
     for (double stretch : {0.0, 1.5}) {
         macroSetRampPieceLength(stretch);
@@ -167,7 +168,8 @@ TEST(MacroTraj, RampCases) {
         expectRamp(m, ell, 45 * kDeg, stretch > 0 ? 8 : 16);
         for (int32_t i = 1; i < m->count; ++i)
             EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
-        EXPECT_LT(xy(m->points[2], {1, 1, 0}), 1e-12);  // out to the far end before it turns
+        EXPECT_LT(xy(m->points[2], {1, 1, 0}), 1e-12);  // out along the guide first
+        for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, stretch > 0 ? 1 : 2) << i;
         macroPathFree(m);
     }
     macroSetRampPieceLength(0.0);
