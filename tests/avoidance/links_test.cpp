@@ -498,9 +498,11 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
         int32_t kind, type;
         bool mesh;
         std::vector<double> emitted;  // y of the emitted points; the macro's point i is (0, i, 5 + i)
+        int points = 3;
     };
     const Case cases[] = {
         {kMacroApproach, 2, false, {2, 1, 0}},  // from the far end inwards
+        {kMacroApproach, 2, false, {0}, 1},     // the attachment point alone still goes out
         {kMacroLeave, 2, false, {1, 2}},
         {kMacroLeave, 0, true, {1, 2}},  // type 0 is never placed
     };
@@ -509,7 +511,7 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
         ctx.polygonSwitch = 1;
         MacroPath* p = macroPathCreate(k.kind, k.type, 4, 0);
         ASSERT_NE(p, nullptr);
-        for (int i = 0; i < 3; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
+        for (int i = 0; i < k.points; ++i) macroPathAppend(p, {0, double(i), 5.0 + i});
         // Then on to the next point with a new axis: along the profile, no loop turns the axis.
         const Vec3 tilted{0.6, 0, 0.8}, next{0, 5, 5};
         linkSetNextToolAxis(&tilted);
@@ -521,7 +523,7 @@ TEST_F(Links, UntestedMacrosGoOutInTheirOrder) {
         EXPECT_EQ(ys, k.emitted) << k.kind;
         EXPECT_EQ(ctx.polygonSwitch, 1);
         p->points[1] = {0, 0.01, 5};
-        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), 0.1);  // at least 0.1
+        EXPECT_DOUBLE_EQ(macroPathFirstStep(p), k.points > 1 ? 0.1 : 1.0);  // at least 0.1; no chord: 1
         macroPathFree(p);
     }
 }
