@@ -1058,13 +1058,13 @@ TEST(LinkMacro, FirstStepAndEmissionStopOnAFailure) {
     linkOutResetState();
     static int calls;
     calls = 0;
-    linkSetPointCallbacks([](const Vec3*, int32_t) { return ++calls == 1 ? -7 : 0; }, nullptr, nullptr);
+    const LinkPointFn failFirst = [](const Vec3*, int32_t) { return ++calls == 1 ? -7 : 0; };
+    linkSetPointCallbacks(failFirst, nullptr, nullptr);
     EXPECT_EQ(linkEmitMacro(p, 1), kLinkOutputFailed);
-    EXPECT_EQ(calls, 1);  // nothing after the failed point
-    calls = 0;
-    linkSetPointCallbacks([](const Vec3*, int32_t) { return ++calls, 0; }, nullptr, nullptr);
-    EXPECT_EQ(linkEmitMacro(p, 1), 0);  // every point after the attachment point went out
-    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(calls, 1);                                 // nothing after the failed point
+    linkSetPointCallbacks(failFirst, nullptr, nullptr);  // a new stream: every point after p0 goes out
+    EXPECT_EQ(linkEmitMacro(p, 1), 0);
+    EXPECT_EQ(calls, 3);
     linkOutResetState();
     macroPathFree(p);
 }
@@ -1339,6 +1339,10 @@ TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
         EXPECT_VEC_NEAR(gOut[1].p, p->points[2], 0);  // the leave first
         SCOPED_TRACE(c.climb);
         EXPECT_VEC_NEAR(gOut.back().p, c.last, 1e-4);
+        const size_t sent = gOut.size();
+        SetUp();  // an output failure on the way to the next point is passed up
+        ctx.jumpFlag = 0, gFailAt = sent - 1;
+        EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, &model, -1, &c.next), kLinkOutputFailed);
         macroPathFree(p);
     }
 }
