@@ -301,9 +301,9 @@ TEST(Macro, ArcsLieOnTheirCircle) {
     }
 }
 
-// A rising arc from a level move, and a flat one, keeps the chords turned less than 90 degrees less the
-// stop angle from the move: one turned exactly that far is left out, just short of it taken. Every point
-// on the circle of radius d whose tangent at p0 is the move turned by half a step, up or to the left.
+// A rising arc from a level move (type 1, or 21 without an axis) and a flat one keep their chords turned
+// less than 90 degrees less the stop angle from the move: one turned exactly that far is left out, one just
+// short taken. All lie on the circle of radius d tangent at p0 to the move turned half a step up or left.
 TEST(Macro, ArcStopsShortOfItsStopAngle) {
     const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
     const struct {
@@ -314,7 +314,7 @@ TEST(Macro, ArcStopsShortOfItsStopAngle) {
     } cases[] = {{0.1, 7, 0, 7},    {0.1, 7, -1e-9, 8}, {0.1, 7, 1e-9, 7}, {0.1, 9, 0, 9},
                  {0.05, 18, 0, 18}, {0.15, 6, 0, 6},    {0.2, 4, 0, 4}};
     for (const auto& c : cases)
-        for (uint16_t type : {1, 3}) {
+        for (uint16_t type : {1, 3, 21}) {
             MacroParams m = params(type, 2.0);
             m.arcStepAngle = c.step, m.arcStopAngle = kPi / 2 - c.m * c.step + c.nudge;
             ASSERT_TRUE(c.nudge != 0 || std::cos(c.m * c.step) == std::sin(m.arcStopAngle)) << c.step;
@@ -322,7 +322,7 @@ TEST(Macro, ArcStopsShortOfItsStopAngle) {
             ASSERT_NE(path, nullptr);
             EXPECT_EQ(path->count, c.count) << type << " " << c.step << " " << c.m << " " << c.nudge;
             const double back = -2 * std::sin(c.step / 2), across = 2 * std::cos(c.step / 2);
-            const Vec3 ctr = type == 1 ? Vec3{back, 0, across} : Vec3{back, across, 0};
+            const Vec3 ctr = type == 3 ? Vec3{back, across, 0} : Vec3{back, 0, across};
             for (int32_t k = 0; k < path->count; ++k)
                 EXPECT_NEAR(dist3D(&path->points[k], &ctr), 2.0, 1e-9) << k;
             macroPathFree(path);

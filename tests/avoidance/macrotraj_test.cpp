@@ -381,19 +381,19 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     plistFree(g);
     // The shifting variant lands 1 along the second side (S = 5) and starts the guide there, whether
     // the sides hold inner points or not; the landing takes the axis interpolated along its side, from
-    // the corner's +x towards the next point's +z.
+    // the corner's level axis towards the next point's +z.
     macroSetContourRampShift(1);
     for (int perSide : {1, 2}) {
         g = makeGuide(square(4, perSide), {}, true);
         ASSERT_NE(g, nullptr);
-        g->vectors[perSide] = {1, 0, 0};
+        g->vectors[perSide] = {0.6, 0.8, 0};
         MacroPath* m = macroGenType13(g, 45 * kDeg, 5);
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(g->count, 4 * perSide + 2);
         EXPECT_VEC_NEAR(g->points[0], (Vec3{4, 1, 2}), 1e-9);
         EXPECT_EQ(g->flags[0] + g->bytes[0], 0);  // the landing is a plain point, flag and byte
         const double f = perSide / 4.0, l = std::hypot(1 - f, f);
-        EXPECT_VEC_NEAR(g->vectors[0], (Vec3{(1 - f) / l, 0, f / l}), 1e-9);
+        EXPECT_VEC_NEAR(g->vectors[0], (Vec3{0.6 * (1 - f) / l, 0.8 * (1 - f) / l, f / l}), 1e-9);
         EXPECT_VEC_NEAR(g->points[1], (Vec3{4, perSide == 1 ? 4.0 : 2.0, 2}), 1e-9);
         EXPECT_VEC_NEAR(g->points[g->count - 1], g->points[0], 1e-9);
         expectRamp(m, g, 45 * kDeg, 5);
