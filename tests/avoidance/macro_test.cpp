@@ -346,7 +346,8 @@ TEST(Macro, ArcOnTheMoveLineEndsWhenItsPathIsFull) {
         MacroPath* path = build(type);
         ASSERT_NE(path, nullptr);
         SCOPED_TRACE(type);
-        EXPECT_EQ(path->count * 10 + path->capacity, 44);
+        EXPECT_EQ(path->count, 4);
+        EXPECT_EQ(path->capacity, 4);
         for (int32_t k = 1; k < path->count; ++k)  // chords of 2 d back and forth; the axis arc skips one
             EXPECT_VEC_NEAR(path->points[k], (Vec3{k % 2 * (type == 21 ? 4.0 : -4.0), 0, 0}), 1e-9);
         macroPathFree(path);
