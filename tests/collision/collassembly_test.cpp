@@ -357,6 +357,10 @@ TEST_F(Assembly, PartModelsWithoutMemoryFailTheSetUp) {
         allocfail::disarm();
         EXPECT_TRUE(result == -1 || (result == 1 && (parts() == whole || msgFaultCount() > faults))) << n;
     }
+    // A head clearance of 1e-12 (no model raises it) asks for more chords than any memory holds: the
+    // head is refused before it is built, and the set-up fails as when memory is short.
+    setup = CollSetup{contours.c_str(), 1, "", "", "", "", 1e-12, 0.5, 0.5, 0.002};
+    EXPECT_EQ(coll_setup_assembly(nullptr, &tool, 0, &setup), -1);
 }
 
 // The taper cone of the cutter test is the flank of the tool as given, tangent to the corner circle that

@@ -90,13 +90,20 @@ TEST(DropCut, ConeRingBounds) {
         EXPECT_EQ(dropcut_triangle(&s, r[0], r[1], r[2], r[3]), 0) << r[0];
         EXPECT_EQ(s.best, -100) << r[0];
     }
-    // A highest first corner 5e-6 inside the outer radius (past the ring's 1e-5): the rim alone reaches it.
     DropState tie =
         stateOver(spike, 0, 0, 1, 0, -1.5);  // a lift only equal to the best so far raises nothing
     EXPECT_TRUE(dropcut_triangle(&tie, 2, 6, 1, 3) == 0 && tie.classWord == 0);
-    const Vec3 rim[3] = {{3, 0, 0}, {30, 1, -50}, {30, -1, -50}};
-    DropState s = stateOver(rim, 0, 0, 1, 0, -10);
-    EXPECT_TRUE(dropcut_triangle(&s, 1, 3 + 5e-6, 1, 2) == 1 && s.best == -2.0);
+    // A highest corner 5e-6 inside the outer radius (past the ring's 1e-5): the rim alone reaches it, as
+    // the first, second or third corner (the rim is tried only below the top of all three); the ring
+    // lowered by 3, heights -2 and -1, lifts the tip 3 higher, from a start of 0 as well.
+    const double rows[][3] = {{1, 2, -10}, {-2, -1, 0}};  // zIn, zOut, the start
+    for (int k = 0; k < 6; ++k) {
+        Vec3 rim[3];
+        for (int i = 0; i < 3; ++i) rim[(i + k) % 3] = spike[i];
+        const double* r = rows[k / 3];
+        DropState s = stateOver(rim, 0, 0, 1, 0, r[2]);
+        EXPECT_TRUE(dropcut_triangle(&s, 1, 3 + 5e-6, r[0], r[1]) == 1 && s.best == -r[1]) << k;
+    }
     // An edge at x = 3 rising 1 in 5 along y, a ring 2 to 6 rising 1 in 2: lifted most at y / rho = 2 / 5.
     const Vec3 bar[3] = {{3, -5, -1}, {3, 5, 1}, {30, 0, -50}};
     const double y = std::sqrt(1.44 / 0.84), rho = std::hypot(3.0, y);

@@ -32,6 +32,8 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
     ToolDescription tapered = toolshape::stackedTool(), chamfered = toolshape::stackedTool();
     tapered.taperAngle = 5, tapered.shaftDiameter = 14;       // the tapered tip widens from 4.98 to 7
     chamfered.chamferTop = 30, chamfered.shaftDiameter = 16;  // the shank cone from 5 at 20 to 8 at 30
+    ToolDescription needle = chamfered;
+    needle.shaftDiameter = 2e-5;  // above 1e-5, a shank: its cone narrows from 5 to 1e-5, 3 at 24, 2 at 26
     ToolDescription straight = tapered;
     straight.taperAngle = 1e-6;  // no taper: the tip is the cutter's, not the holder check's
     ToolDescription bare = toolshape::stackedTool();
@@ -57,7 +59,8 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
                  {tapered, 5.5, 12, 14, 8},
                  {tapered, 4.5, 0, 1, 8},  // the taper's foot: 5 cos 5 degrees out, 5 sin 5 below the tip
                  {straight, 5.5, 12, 14, 0},
-                 {chamfered, 6.2, 24, 26, 2}};  // the upper extension cylinder is still tested
+                 {chamfered, 6.2, 24, 26, 2},  // the upper extension cylinder is still tested
+                 {needle, 2.5, 24, 26, 2}};
     const Vec3 tip{0, 0, 0}, down{0, 0, -1};
     for (const auto& c : cases)
         for (const double th : {0.0, 0.6}) {                // the scene turned about x gives the same answer

@@ -309,6 +309,22 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
     MeshIndex* one = meshIndexBuildTurned(1, model.m.boxMin, model.m.boxMax, corners, 12);  // one is enough
     EXPECT_TRUE(meshIndexTurned(one) && meshIndexCount(one) == 1);
     meshIndexFree(one);
+    // Corners beyond the range of a float leave the turned boxes open on their sides, never shut.
+    const Vec3 far[3] = {{-1e39, 0, 0}, {1e39, 0, 0}, {0, 1, 0}}, farLo{-1e39, 0, 0}, farHi{1e39, 1, 0};
+    MeshIndex* wide = meshIndexBuildTurned(1, &farLo, &farHi, far, 1);
+    ASSERT_NE(wide, nullptr);
+    double ends[2] = {0, 0};  // the lowest and highest x of the boxes bounded
+    auto extent = [](void* ctx, const Vec3& lo, const Vec3& hi) {
+        double* e = static_cast<double*>(ctx);
+        e[0] = std::min(e[0], lo.x), e[1] = std::max(e[1], hi.x);
+        return 0.0;
+    };
+    const MeshBoundVisitor open{ends, extent, [](void*, int32_t) { return 0.0; }, nullptr,
+                                [](void*, double, double) {}};
+    const MeshLineQuery all{-1e300, 1e300, -1e300, 1e300, {0, 0, 10}, {0, 0, -1}, 1e300, -1, false, 0};
+    meshIndexBestFirst(wide, &farLo, &farHi, &all, &open, -1e9);
+    EXPECT_TRUE(ends[0] == -HUGE_VAL && ends[1] == HUGE_VAL);
+    meshIndexFree(wide);
     for (long k = 1; k == 1 || allocfail::fired(); ++k) {  // memory short at each allocation in turn
         allocfail::arm(k);
         MeshIndex* index = meshIndexBuildTurned(60, model.m.boxMin, model.m.boxMax, corners, 3);

@@ -559,6 +559,24 @@ TEST(MeshQuery, AnIndexOfAnotherCountIsNotUsed) {
     t.m.index = nullptr;
 }
 
+// A slope whose box stands high is searched first and lifts the ball 5e-8 less than a plate under its
+// axis: the plate's bound, exact there, must stay above the slope's lift for the plate to be reached.
+TEST(MeshQuery, AnAxisElementJustAboveTheFirstLiftIsStillReached) {
+    const double h0 = 1 - 5e-8 - std::sqrt(2.0);  // the plane z = h0 + x carries the centre at 1 - 5e-8
+    testmesh::Model t(
+        {{{{-1, -1, 0}, {2, -1, 0}, {-1, 2, 0}}}, {{{-2, -2, h0 - 2}, {3, -2, h0 + 3}, {-2, 3, h0 - 2}}}},
+        kBallMill, 1.0);
+    t.m.index = meshIndexBuild(2, t.m.boxMin, t.m.boxMax);
+    ASSERT_NE(t.m.index, nullptr);
+    const Vec3 p{0, 0, -5};
+    double lift = 0;
+    Vec3 c;
+    EXPECT_EQ(meshDropTool(&t.m, nullptr, 0, &p, &kDown, 50, &lift, &c), 1);
+    EXPECT_NEAR(lift, 6, 1e-9);  // the centre at 1 on the plate, from 5 below it
+    meshIndexFree(t.m.index);
+    t.m.index = nullptr;
+}
+
 // Whether the largest lift lies above a height, asked of seeded triangle soups (unindexed, indexed,
 // indexed turned, and with a second mesh as a part in the chain) for each tool shape: the answer of the
 // full sweep, at heights around the lift it finds.

@@ -381,13 +381,20 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
         EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
         EXPECT_EQ(s.path->points[0].z, 5.0) << c.p.x - X << " " << c.p.y - Y;
     }
-    // Parameters 0..1 on a line 100 long: the last point, 5e-6 past the end, stands at x = 100.0005, and
-    // the ball there reaches the plate's edge at 101.0003, 0.9998 off: its centre sits sqrt(1 - 0.9998^2) up.
-    PlungeRun s(100.0, 1.5e-5, 0.0, NAN, {Triangle3D{{{101.0003, -5, 5}, {110, -5, 5}, {101.0003, 5, 5}}}});
-    s.prof->lengths[1] = s.prof->end = 1;
+    // Parameters 0, 0.9 and 1 on a line 100 long with a corner at 50: the last point, 5e-6 past the end
+    // at the last segment's 500 per unit of parameter (the first's 56 would not reach), stands at
+    // x = 100.0025, and the ball there meets the plate's edge at 101.002, 0.9995 off: its centre sits
+    // sqrt(1 - 0.9995^2) up.
+    Vec2 line[3] = {{0, 0}, {50, 0}, {100, 0}};
+    PlungeRun s(100.0, 1.5e-5, 0.0, NAN, {Triangle3D{{{101.002, -5, 5}, {110, -5, 5}, {101.002, 5, 5}}}});
+    profileFreeList(s.prof);
+    s.mesh.m.plungeProfile = s.prof = profileCreate(line, 3, 0);
+    ASSERT_NE(s.prof, nullptr);
+    s.prof->lengths[1] = 0.9;
+    s.prof->lengths[2] = s.prof->end = 1;
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
     ASSERT_NEAR(s.path->parameters[s.path->count - 1], 1.000005, 1e-12);
-    EXPECT_NEAR(s.path->points[s.path->count - 1].z, 5 + std::sqrt(1 - 0.9998 * 0.9998), 1e-9);
+    EXPECT_NEAR(s.path->points[s.path->count - 1].z, 5 + std::sqrt(1 - 0.9995 * 0.9995), 1e-9);
 }
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
