@@ -57,7 +57,7 @@ const hostrun::Hook kStopAtTiltSearch = [](KvCycle* c, int32_t channel, const nc
 // correction is asked for, and to the same angle of the part whatever the lead.
 TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
     const std::pair<const char*, bool> rows[] = {{"*LEAD_ANGLE 0\n", true},
-                                                 {"*LEAD_ANGLE 5\n", true},
+                                                 {"*LEAD_ANGLE 5\n*SBS 1\n", true},
                                                  {"*LEAD_ANGLE 0\n*LEAD_CORRECT 0\n", false},
                                                  {"*LEAD_ANGLE 0\n*HUBFIN_STRATEGY 0\n", false},
                                                  {"*LEAD_ANGLE -30\n", false}};
@@ -70,6 +70,13 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
         EXPECT_EQ(r.trace.message(6202), "1,1") << lines;  // the channel's one region
         EXPECT_EQ(r.trace.sent(6502), corrected) << lines;
         EXPECT_FALSE(r.trace.sent(6501)) << lines;
+        // A run that switches the host's block statements on switches them off at its end, cancelled or
+        // not; any other run leaves them alone.
+        std::vector<std::string> sbs;
+        for (const std::string& v : r.trace.ch10)
+            if (v.rfind("proc=SBS_", 0) == 0) sbs.push_back(v);
+        const std::vector<std::string> on{"proc=SBS_activate", "proc=SBS_deactivate"};
+        EXPECT_EQ(sbs, std::string(lines).find("*SBS 1") == std::string::npos ? decltype(on){} : on) << lines;
         if (!corrected) continue;
         const double value = std::atof(r.trace.message(6502).c_str());
         EXPECT_TRUE(value < 0 && value > -30) << lines;
@@ -118,16 +125,17 @@ TEST_F(PlungeRunWhole, TiltSearchKeepsTheContoursExtensionOffTheBlades) {
 }
 
 // Every failing run sends its reason at the default message level (no *REPORT), as the last message:
-// a splitter named but missing (selected or not, its wire meshes are built for the tilt search), a
-// polymesh that cannot be loaded (the approximation mesh when *APPROX_OK is set, the extra mesh alone
-// when only it is named, the reason still naming the unset *APPROX), a keyword value without sense, a
-// job file that is not there, an empty one.
+// a splitter named but missing (selected or not, its wire meshes are built for the tilt search), a blade
+// named but missing (before the splitter), a polymesh that cannot be loaded (the approximation mesh when
+// *APPROX_OK is set, the extra mesh alone when only it is named, the reason still naming the unset
+// *APPROX), a keyword value without sense, a job file that is not there, an empty one.
 TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
     // Job, lines added to the generated job (null: the job is empty, or not there at all), reason.
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"nosplit.cfg", "*SPLIT_KVX nosuch.kvx\n*SPLIT_KVX_OK 0\n", "6505,nosuch.kvx"},
         {"nosplit1.cfg", "*SPLIT_KVX nosuch.kvx\n", "6505,nosuch.kvx"},
         {"nosplit2.cfg", "*SPLIT_KVX x\n", "6505,x"},  // a name of one letter is a name
+        {"noboth.cfg", "*BLADE_KVX nosuch.kvx\n*SPLIT_KVX none.kvx\n", "6504,nosuch.kvx"},
         {"approx.cfg", "*APPROX_OK 1\n*APPROX nosuch.3df\n*PRECISION 0.2\n", "5200,nosuch.3df"},
         {"extra.cfg", "*EXTRA_3DF x.3df\n*PRECISION 0.2\n", "5200,"},
         {"nan.cfg", "*SICHDIST nan\n", "6305,*SICHDIST,nan"},
