@@ -204,6 +204,7 @@ TEST_F(CycParams, PairsSetNumbersTriplesAndTexts) {
                  {"*FRTYP", "abc", "0"},
                  {"*FRTYP", "", "0"},
                  {"*FRTYP", "+3", "3"},
+                 {"*FRTYP", "+3+", "3"},
                  {"*FRTYP", "70000", "32767"},
                  {"*FRTYP", "-1e9", "-32768"},
                  {"*FRTYP", "nan", "0"},
