@@ -54,12 +54,14 @@ const hostrun::Hook kStopAtTiltSearch = [](KvCycle* c, int32_t channel, const nc
 
 // The lead at the main blade's leading edge is corrected to the blade-edge angle where the edge leaves
 // less room than the lead: the down angle only (the up table keeps its unset lead), only where the
-// correction is asked for, and to the same angle of the part whatever the lead.
+// correction is asked for and no rolling pass of its own takes the leading edge (*EDGEROLLING_LEAD 0),
+// and to the same angle of the part whatever the lead.
 TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
     const std::pair<const char*, bool> rows[] = {{"*LEAD_ANGLE 0\n", true},
                                                  {"*LEAD_ANGLE 5\n*SBS 1\n", true},
                                                  {"*LEAD_ANGLE 0\n*LEAD_CORRECT 0\n", false},
                                                  {"*LEAD_ANGLE 0\n*HUBFIN_STRATEGY 0\n", false},
+                                                 {"*LEAD_ANGLE 0\n*EDGEROLLING_LEAD 0\n", false},
                                                  {"*LEAD_ANGLE -30\n", false}};
     std::string edge;
     for (const auto& [lines, corrected] : rows) {
