@@ -258,6 +258,20 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         // One-way runs take no path step; the cut direction and a fixed tilt set their codes.
         {{{"*LAUF", "2"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 0}}},
         {{{"*LAUF", "1"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 3}}},
+        // Finishing and side steps run one way.
+        {{{"*FINISH", "1"}, {"*LAUF", "1"}}, 0, {}, {}, {{"*LAUF", 2}}},
+        {{{"*STEP_SIDE", "1"}, {"*LAUF", "1"}}, 0, {}, {}, {{"*LAUF", 2}}},
+        // From mode 2 on the scallop heights set a ball's stepovers: 2 sqrt(2 R h - h^2).
+        {{{"*ZUSTELL_ART", "2"}, {"*FRRADIUS", "5"}, {"*SCAL_HEIGHT", "0.1"}, {"*SCAL_HEIGHT_MIN", "0.4"}},
+         0,
+         {},
+         {},
+         {{"*HORIZUSTEL", 2 * std::sqrt(0.99)}, {"*HORIZUSTEL_MIN", 2 * std::sqrt(3.84)}}},
+        {{{"*ZUSTELL_ART", "1"}, {"*HORIZUSTEL", "0.7"}, {"*SCAL_HEIGHT", "0.1"}},
+         0,
+         {},
+         {},
+         {{"*HORIZUSTEL", 0.7}}},
         {{{"*CUT_DIRECTION", "1"}}, 0, {}, {}, {{"*BEARBEITRICHT", 3}}},
         {{{"*CUT_DIRECTION", "0"}}, 0, {}, {}, {{"*BEARBEITRICHT", 5}}},
         {{{"*TILT_STRATEGY", "2"}, {"*AVOID_COLL", "1"}, {"*TILT_FIXED", "1"}},
