@@ -448,8 +448,14 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     // The cancelled run has set up its output: the host is told of the tool's own tip (*TOOL_TIP 1), a
     // ball of radius 3 whatever the allowance grows the cutter by.
     Pairs tipped = example;
-    tipped.insert(tipped.end(),
-                  {{"*TOOL_TIP", "1"}, {"*FRTYP", "1"}, {"*FRRADIUS", "3"}, {"*AUFMASS_HORI", "0.5"}});
+    // It also empties the check model file, so that no earlier run's model stands in for its own.
+    const TempFolder tmp("early");
+    const std::string model = tmp.path() + "/check.3df", older = "an earlier run's model";
+    tipped.insert(tipped.end(), {{"*TOOL_TIP", "1"},
+                                 {"*FRTYP", "1"},
+                                 {"*FRRADIUS", "3"},
+                                 {"*AUFMASS_HORI", "0.5"},
+                                 {"*POFCHECK_MODEL", model.c_str()}});
     struct Row {
         Pairs pairs;
         const char* cfg;
@@ -472,6 +478,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     };
     for (const Row& r : rows) {
         start(r.pairs);
+        std::ofstream(model) << older;
         setAbortHook(r.cancel ? +[] { return 1; } : nullptr);
         setMessageLevel(nullptr, r.level);
         testing::internal::CaptureStdout();
@@ -479,6 +486,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the library prints nothing
         setAbortHook(nullptr);
         EXPECT_EQ(result, r.result);
+        EXPECT_EQ(std::filesystem::file_size(model), r.cancel ? 0u : older.size());
         EXPECT_TRUE(r.message == 0 || sent(r.message) == (r.level == 9)) << r.message;
         // Past its configuration a run without an APT file of its own writes tmp.pof.
         EXPECT_EQ(std::string(cycleParams()->apt), r.message == 6304 || r.cfg ? "" : "tmp.pof");
