@@ -127,17 +127,16 @@ TEST_F(PlungeRunWhole, TiltSearchKeepsTheContoursExtensionOffTheBlades) {
 }
 
 // Every failing run sends its reason at the default message level (no *REPORT), as the last message:
-// a splitter named but missing (selected or not, its wire meshes are built for the tilt search), a blade
-// named but missing (before the splitter), a polymesh that cannot be loaded (the approximation mesh when
-// *APPROX_OK is set, the extra mesh alone when only it is named, the reason still naming the unset
-// *APPROX), a keyword value without sense, a job file that is not there, an empty one.
+// a splitter named but missing (selected or not, its wire meshes are built for the tilt search), a
+// polymesh that cannot be loaded (the approximation mesh when *APPROX_OK is set, the extra mesh alone
+// when only it is named, the reason still naming the unset *APPROX), a keyword value without sense, a
+// job file that is not there, an empty one.
 TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
     // Job, lines added to the generated job (null: the job is empty, or not there at all), reason.
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"nosplit.cfg", "*SPLIT_KVX nosuch.kvx\n*SPLIT_KVX_OK 0\n", "6505,nosuch.kvx"},
         {"nosplit1.cfg", "*SPLIT_KVX nosuch.kvx\n", "6505,nosuch.kvx"},
         {"nosplit2.cfg", "*SPLIT_KVX x\n", "6505,x"},  // a name of one letter is a name
-        {"noboth.cfg", "*BLADE_KVX nosuch.kvx\n*SPLIT_KVX none.kvx\n", "6504,nosuch.kvx"},
         {"approx.cfg", "*APPROX_OK 1\n*APPROX nosuch.3df\n*PRECISION 0.2\n", "5200,nosuch.3df"},
         {"extra.cfg", "*EXTRA_3DF x.3df\n*PRECISION 0.2\n", "5200,"},
         {"nan.cfg", "*SICHDIST nan\n", "6305,*SICHDIST,nan"},
