@@ -204,6 +204,7 @@ TEST_F(CycParams, PairsSetNumbersTriplesAndTexts) {
                  {"*FRTYP", "abc", "0"},
                  {"*FRTYP", "", "0"},
                  {"*FRTYP", "+3", "3"},
+                 {"*FRTYP", "+3+", "3"},
                  {"*FRTYP", "70000", "32767"},
                  {"*FRTYP", "-1e9", "-32768"},
                  {"*FRTYP", "nan", "0"},
@@ -278,6 +279,13 @@ TEST_F(CycParams, ConvertKeywordValueRefusesUnknownKindsAndNoOutput) {
     EXPECT_STREQ(v.text, "");
     EXPECT_EQ(v.cut, 0);
     EXPECT_EQ(convertKeywordValue(3, "1", &v), -1);
+    // A text one longer than the field is cut to it and flagged 1; one that fits is kept whole.
+    for (const size_t n : {kCycleTextMax, kCycleTextMax + 1}) {
+        const std::string text(n, 't');
+        ASSERT_EQ(convertKeywordValue(kParseRawText, text.c_str(), &v), 0) << n;
+        EXPECT_EQ(v.cut, n > kCycleTextMax ? 1 : 0) << n;
+        EXPECT_EQ(v.text, text.substr(0, kCycleTextMax)) << n;
+    }
     EXPECT_EQ(convertKeywordValue(kParseNumber, "1", nullptr), -1);
     // A number field without a number, or with one out of range, reads 0.
     for (const char* text : {"x1", "", "1e999"}) {

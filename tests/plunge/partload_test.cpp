@@ -61,6 +61,9 @@ TEST(PartLoad, PartsThatCannotBeLoadedAreNamedAtTheErrorClass) {
             } else if (r.hub) {  // a name longer than the field's room
                 char out[kCycleTextMax + 1];
                 EXPECT_EQ(tmpFilePath(std::string(kCycleTextMax + 1, 'x').c_str(), out), -1);
+                const std::string fits(kCycleTextMax, 'x');  // no folder: the name alone fills the field
+                EXPECT_EQ(tmpFilePath(fits.c_str(), out), 1);
+                EXPECT_EQ(out, fits);
             } else {
                 EXPECT_EQ(r.shroud ? static_cast<void*>(idx5BladeContourList(nullptr, 0.5, 0))
                                    : static_cast<void*>(loadBladeContours(nullptr, 0.5)),

@@ -258,6 +258,20 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         // One-way runs take no path step; the cut direction and a fixed tilt set their codes.
         {{{"*LAUF", "2"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 0}}},
         {{{"*LAUF", "1"}, {"*ZUST_BAHN", "3"}}, 0, {}, {}, {{"*ZUST_BAHN", 3}}},
+        // Finishing and side steps run one way.
+        {{{"*FINISH", "1"}, {"*LAUF", "1"}}, 0, {}, {}, {{"*LAUF", 2}}},
+        {{{"*STEP_SIDE", "1"}, {"*LAUF", "1"}}, 0, {}, {}, {{"*LAUF", 2}}},
+        // From mode 2 on the scallop heights set a ball's stepovers: 2 sqrt(2 R h - h^2).
+        {{{"*ZUSTELL_ART", "2"}, {"*FRRADIUS", "5"}, {"*SCAL_HEIGHT", "0.1"}, {"*SCAL_HEIGHT_MIN", "0.4"}},
+         0,
+         {},
+         {},
+         {{"*HORIZUSTEL", 2 * std::sqrt(0.99)}, {"*HORIZUSTEL_MIN", 2 * std::sqrt(3.84)}}},
+        {{{"*ZUSTELL_ART", "1"}, {"*HORIZUSTEL", "0.7"}, {"*SCAL_HEIGHT", "0.1"}},
+         0,
+         {},
+         {},
+         {{"*HORIZUSTEL", 0.7}}},
         {{{"*CUT_DIRECTION", "1"}}, 0, {}, {}, {{"*BEARBEITRICHT", 3}}},
         {{{"*CUT_DIRECTION", "0"}}, 0, {}, {}, {{"*BEARBEITRICHT", 5}}},
         {{{"*TILT_STRATEGY", "2"}, {"*AVOID_COLL", "1"}, {"*TILT_FIXED", "1"}},
@@ -300,12 +314,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
         for (int run = 0; run < 2; ++run) {
             capturedMessages().clear();
             ASSERT_EQ(loadCycleConfig(nullptr), c.config);
-            if (c.config < 0) {
-                EXPECT_EQ(initNcToolSystem(), -1);  // the set-up step's own answer
-            }
             for (int m : c.messages) EXPECT_TRUE(sent(m)) << m;
             for (int m : c.silent) EXPECT_FALSE(sent(m)) << m;
             for (const auto& [name, v] : c.values) EXPECT_NEAR(valueOf(name), v, 1e-12) << name;
+            // The set-up step's own answer, last: a second set-up converts the run's record again.
+            EXPECT_EQ(initNcToolSystem(), c.config < 0 ? -1 : 1);
             EXPECT_EQ(memcmp(&applied, cycleParamsApplied(), sizeof applied), 0);
             collrep_free();
         }
@@ -434,8 +447,14 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     // The cancelled run has set up its output: the host is told of the tool's own tip (*TOOL_TIP 1), a
     // ball of radius 3 whatever the allowance grows the cutter by.
     Pairs tipped = example;
-    tipped.insert(tipped.end(),
-                  {{"*TOOL_TIP", "1"}, {"*FRTYP", "1"}, {"*FRRADIUS", "3"}, {"*AUFMASS_HORI", "0.5"}});
+    // It also empties the check model file, so that no earlier run's model stands in for its own.
+    const TempFolder tmp("early");
+    const std::string model = tmp.path() + "/check.3df", older = "an earlier run's model";
+    tipped.insert(tipped.end(), {{"*TOOL_TIP", "1"},
+                                 {"*FRTYP", "1"},
+                                 {"*FRRADIUS", "3"},
+                                 {"*AUFMASS_HORI", "0.5"},
+                                 {"*POFCHECK_MODEL", model.c_str()}});
     struct Row {
         Pairs pairs;
         const char* cfg;
@@ -458,6 +477,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     };
     for (const Row& r : rows) {
         start(r.pairs);
+        std::ofstream(model) << older;
         setAbortHook(r.cancel ? +[] { return 1; } : nullptr);
         setMessageLevel(nullptr, r.level);
         testing::internal::CaptureStdout();
@@ -465,6 +485,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // the library prints nothing
         setAbortHook(nullptr);
         EXPECT_EQ(result, r.result);
+        EXPECT_EQ(std::filesystem::file_size(model), r.cancel ? 0u : older.size());
         EXPECT_TRUE(r.message == 0 || sent(r.message) == (r.level == 9)) << r.message;
         // Past its configuration a run without an APT file of its own writes tmp.pof.
         EXPECT_EQ(std::string(cycleParams()->apt), r.message == 6304 || r.cfg ? "" : "tmp.pof");

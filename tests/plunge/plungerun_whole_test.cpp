@@ -54,12 +54,14 @@ const hostrun::Hook kStopAtTiltSearch = [](KvCycle* c, int32_t channel, const nc
 
 // The lead at the main blade's leading edge is corrected to the blade-edge angle where the edge leaves
 // less room than the lead: the down angle only (the up table keeps its unset lead), only where the
-// correction is asked for, and to the same angle of the part whatever the lead.
+// correction is asked for and no rolling pass of its own takes the leading edge (*EDGEROLLING_LEAD 0),
+// and to the same angle of the part whatever the lead.
 TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
     const std::pair<const char*, bool> rows[] = {{"*LEAD_ANGLE 0\n", true},
-                                                 {"*LEAD_ANGLE 5\n", true},
+                                                 {"*LEAD_ANGLE 5\n*SBS 1\n", true},
                                                  {"*LEAD_ANGLE 0\n*LEAD_CORRECT 0\n", false},
                                                  {"*LEAD_ANGLE 0\n*HUBFIN_STRATEGY 0\n", false},
+                                                 {"*LEAD_ANGLE 0\n*EDGEROLLING_LEAD 0\n", false},
                                                  {"*LEAD_ANGLE -30\n", false}};
     std::string edge;
     for (const auto& [lines, corrected] : rows) {
@@ -70,6 +72,13 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
         EXPECT_EQ(r.trace.message(6202), "1,1") << lines;  // the channel's one region
         EXPECT_EQ(r.trace.sent(6502), corrected) << lines;
         EXPECT_FALSE(r.trace.sent(6501)) << lines;
+        // A run that switches the host's block statements on switches them off at its end, cancelled or
+        // not; any other run leaves them alone.
+        std::vector<std::string> sbs;
+        for (const std::string& v : r.trace.ch10)
+            if (v.rfind("proc=SBS_", 0) == 0) sbs.push_back(v);
+        const std::vector<std::string> on{"proc=SBS_activate", "proc=SBS_deactivate"};
+        EXPECT_EQ(sbs, std::string(lines).find("*SBS 1") == std::string::npos ? decltype(on){} : on) << lines;
         if (!corrected) continue;
         const double value = std::atof(r.trace.message(6502).c_str());
         EXPECT_TRUE(value < 0 && value > -30) << lines;
