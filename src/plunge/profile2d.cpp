@@ -191,9 +191,9 @@ Profile2D* offsetChain(const std::vector<Vec2>& points, double d) {
     const double dist = std::fabs(d);
     int k;
     if (n == 1) {
-        // The boundary offset wants two elements; one segment moves by its normal.
+        // The boundary offset wants two elements; one segment moves by its normal (none without length).
         Vec2 nrm;
-        segNormal2D(&segs[0], &nrm, side);
+        if (segNormal2D(&segs[0], &nrm, side) != 1) return nullptr;
         out[0] = {segs[0].x1 + dist * nrm.x, segs[0].y1 + dist * nrm.y, segs[0].x2 + dist * nrm.x,
                   segs[0].y2 + dist * nrm.y};
         k = 1;

@@ -213,22 +213,26 @@ TEST(ContourPair, BladeBandAgainstAFlatProfile) {
 
 // A band at angle 0.3 that starts flat above the plane z = 5 (no crossing there) and crosses it from a
 // tenth of its length on: the point of the band at a profile parameter of the outer half still lies on
-// the plane at that parameter's radius, in the band's meridian.
+// the plane at that parameter's radius, in the band's meridian. On a profile from the axis the point
+// lies just past where the crossings begin: the search must not reach back into the flat start.
 TEST(ContourPair, BandStartingWithoutACrossing) {
     const double c = std::cos(0.3), s = std::sin(0.3);
     auto at = [&](double r, double z) { return Vec3{r * c, r * s, z}; };
     ContourPair* pair = pairOf({at(10, 8), at(12.4, 8), at(12.4, 0), at(50, 0)},
                                {at(12, 8), at(14.4, 8), at(14.4, 16), at(50, 16)});
-    Profile2D* profile = profileOf({{10, 5}, {30, 5}, {50, 5}});
-    ASSERT_NE(profile, nullptr);
-    for (const double t : {20.5, 23.0, 30.0}) {
+    const struct {
+        double r0, t;  // the profile runs from (r0, 5) outward to r = 50 (from the axis: to 20)
+    } rows[] = {{10, 20.5}, {10, 23.0}, {10, 30.0}, {0, 12.25}};
+    for (const auto& r : rows) {
+        Profile2D* profile = r.r0 > 0 ? profileOf({{10, 5}, {30, 5}, {50, 5}}) : profileOf({{0, 5}, {20, 5}});
+        ASSERT_NE(profile, nullptr);
         Vec3 x;
-        ASSERT_EQ(bladePointAtProfile(pair, profile, t, &x), 1) << t;
-        EXPECT_NEAR(std::hypot(x.x, x.y), 10 + t, 1e-3) << t;
-        EXPECT_NEAR(x.z, 5.0, 1e-3) << t;
-        EXPECT_NEAR(std::atan2(x.y, x.x), 0.3, 1e-9) << t;
+        ASSERT_EQ(bladePointAtProfile(pair, profile, r.t, &x), 1) << r.t;
+        EXPECT_NEAR(std::hypot(x.x, x.y), r.r0 + r.t, 1e-3) << r.t;
+        EXPECT_NEAR(x.z, 5.0, 1e-3) << r.t;
+        EXPECT_NEAR(std::atan2(x.y, x.x), 0.3, 1e-9) << r.t;
+        freeProfile2D(profile);
     }
-    freeProfile2D(profile);
     freeContourPair(pair);
 }
 
@@ -318,7 +322,8 @@ TEST(ContourPair, MissingOrShortListsAreRefused) {
                   {{{0, 0, 1}, {0, 0, 1 - 0.9e-5}}, 90},
                   {{{0, 0, 1}, {1, 0, 0}}, 45},
                   {{{0, 0, 0}, {1, 0, 1}}, -45},
-                  {{{0, 0, 0}, {0, 0, -2e-5}}, 90}};
+                  {{{0, 0, 0}, {0, 0, -2e-5}}, 90},
+                  {{{1e-5, 0, 3}, {0, 0, 3}}, 0}};  // a level segment of just 1e-5
     for (const auto& r : slopes) {
         Plist3D* l = listOf(r.pts);
         EXPECT_NEAR(contourStartSlope(l), r.deg, 1e-6) << r.pts.size() << " " << r.deg;

@@ -142,6 +142,8 @@ TEST_F(EdgeAxis, EitherSideLeansItsOwnWayAndClearsTheBlades) {
     const Vec3 mid{40, 0, 8}, up{0, 0, 1}, out{1, 0, 0};
     double angle = -1;
     EXPECT_EQ(edgeAxisAngle(1, &mid, &up, &out, set, &angle), -1);
+    Vec3 axis;
+    EXPECT_EQ(bladeEdgeToolAxis(&tool, &mid, set, level, &pair, 0.0, 0.0, 0, 0, &axis), -1);
     // Far from the plates every axis passes, but v along w gives no plane to turn in.
     const Vec3 far{200, 0, 8};
     EXPECT_EQ(edgeAxisAngle(1, &far, &up, &out, set, &angle), 1);

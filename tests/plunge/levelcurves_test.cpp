@@ -241,6 +241,15 @@ TEST(LevelCurves, ProfileFromThePairByMode) {
             EXPECT_EQ(l->param[i], s);
         }
     }
+    // A hub without length meets the shroud at its start; short of memory, the answer is -1.
+    HubShroud* dot = polyChannel({{10, 0}}, {{20, 20}, {50, 20}});
+    ASSERT_NE(dot, nullptr);
+    ASSERT_EQ(levelCurveFromPair(dot, 99, 2, 0.5, l), 1);
+    EXPECT_TRUE(l->count == 1 && l->points[0].x == 15 && l->points[0].z == 10);
+    allocfail::arm(1);
+    EXPECT_EQ(levelCurveFromPair(dot, 99, 2, 0.5, l), -1);
+    allocfail::disarm();
+    freeHubShroud(dot);
     for (const int32_t mode : {-1, 3}) {
         EXPECT_EQ(levelCurveFromPair(pair, 10, mode, 0.5, l), -1) << mode;
         EXPECT_EQ(l->count, 0);

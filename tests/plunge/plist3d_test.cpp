@@ -316,6 +316,8 @@ TEST(Plist3D, ExtendAndTrim) {
     EXPECT_EQ(extendPlist3DEnds(l, 1.0, 1), -1);  // no direction at the start
     EXPECT_EQ(extendPlist3DEnds(l, 1.0, 2), 1);
     expectPoint(l->points[3], {3, 1, 1}, 1e-15);
+    ASSERT_EQ(reversePlist3D(l), 1);
+    EXPECT_EQ(extendPlist3DEnds(l, 1.0, 2), -1);  // nor at the end, the twins now last
     l->count = 1;
     EXPECT_EQ(extendPlist3DEnds(l, 1.0, 3), -1);
     freePlist3D(l);

@@ -392,6 +392,8 @@ TEST(Profile2D, MissingArgumentsAreRefused) {
     EXPECT_EQ(evalProfile2D(one, 0, &out), -1);  // no point yet
     one->points[0] = {3, 4}, one->param[0] = 0, one->count = 1;
     EXPECT_EQ(profile2DOffset(one, 1), nullptr);  // one point has no side
+    ProfileGuard twin(profileOf({{3, 4}, {3, 4}}));
+    EXPECT_EQ(profile2DOffset(twin.p, 1), nullptr);  // nor has a segment without length
     s = 5, flag = 5;
     EXPECT_DOUBLE_EQ(closestPointProfile2D(one, &q, &s, &flag), std::sqrt(5.0));  // (2, 2) from (3, 4)
     EXPECT_EQ(s + flag, 0.0);
@@ -517,6 +519,18 @@ TEST(Profile2D, HelpersInClosedForm) {
     EXPECT_NEAR(g.p->param[1], 5.0, 1e-12);
     EXPECT_NEAR(g.p->param[4], 15 + 0.5e-5, 1e-12);
     EXPECT_EQ(reverseProfile2D(nullptr), -1);
+    // The nearest foot on a polyline, the earlier segment's among equals; a lone point is its own foot.
+    const Vec2 u[4] = {{0, 0}, {10, 0}, {10, 4}, {0, 4}};
+    const struct {
+        int32_t count;
+        Vec2 q, foot;
+        double d;
+    } feet[] = {{4, {5, 2}, {5, 0}, 2}, {4, {5, 3}, {5, 4}, 1}, {4, {13, 2}, {10, 2}, 3}, {1, {3, 4}, {0, 0}, 5}};
+    for (const auto& f : feet) {
+        Vec2 foot{-1, -1};
+        EXPECT_DOUBLE_EQ(polylineDistance2D(u, f.count, &f.q, &foot), f.d) << f.q.x << " " << f.q.y;
+        EXPECT_TRUE(foot.x == f.foot.x && foot.y == f.foot.y) << f.q.x << " " << f.q.y;
+    }
     // a lies to the right of b's start (1) or to its left or on it (2).
     ProfileGuard a(profileOf({{0, 10}, {20, 10}}));
     const struct {

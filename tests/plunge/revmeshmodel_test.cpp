@@ -60,6 +60,7 @@ TEST(RevMeshModel, MissingArgumentsAreRefused) {
     EXPECT_EQ(revMeshLiftRefill(band.m, nullptr, plan), -1);
     ModelGuard longer(revMeshBuild(&templ, profile, 1.0));  // its one segment extended at both ends
     ASSERT_NE(longer.m, nullptr);
+    EXPECT_TRUE(longer.m->kind == kMeshTriangles && longer.m->facets == nullptr && longer.m->facetCount == 0);
     EXPECT_NEAR(longer.m->bounds[2], -5 / std::sqrt(29.0), 1e-12);
     EXPECT_NEAR(longer.m->bounds[5], 5 + 5 / std::sqrt(29.0), 1e-12);
     EXPECT_EQ(revMeshLiftCover(nullptr, profile, plan, &p, &d, 1, 1), -1);
