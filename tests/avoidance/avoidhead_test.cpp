@@ -656,6 +656,49 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
     plistFree(l);
 }
 
+// After the C fallback of mode 3 a B step of 0.345 or more between neighbours is tested once more at
+// the midpoint of the two points with the mean axis. Entry 1's interval stays upright, so the B pass
+// fails there and the fallback (C unchanged) frees it; entry 2 starts 0.5 higher. A post beside the
+// midpoint, out of the head's reach at every point, decides: -2 and entry 2 failed when the mean axis
+// meets it.
+TEST(AvoidHead, GlobalBChecksALargeBStepAtTheMidpoint) {
+    for (const double postY : {25.0, -25.0}) {
+        HeadScene s;
+        const std::vector<Triangle3D> post = {Triangle3D{{{22, postY, 20}, {38, postY, 20}, {38, postY, 100}}},
+                                              Triangle3D{{{22, postY, 20}, {38, postY, 100}, {22, postY, 100}}}};
+        ASSERT_EQ(s.build(post), 1);
+        Plist* l = plistCreate(4, 1);
+        ASSERT_NE(l, nullptr);
+        const double band[4][2] = {{0.0, 0.55}, {0.0, 0.0}, {0.5, 0.55}, {0.5, 0.55}};
+        for (int i = 0; i < 4; ++i) {
+            Vec3 p = {60.0 * i - 60, 0, 0}, a;
+            dirFromAngles(&a, kPi / 2, band[i][0]);
+            plistAppend(l, p.x, &p, 0, &a, 0);
+            for (const double b : band[i]) {
+                dirFromAngles(&a, kPi / 2, b);
+                ASSERT_FALSE(toolHits(kHead, p, a, post)) << i;
+            }
+        }
+        AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+        ASSERT_NE(t, nullptr);
+        for (int i = 0; i < 4; ++i) {
+            AvoidEntry& e = t->entries[i];
+            e.c = kPi / 2, e.bMin = e.b = band[i][0], e.bMax = band[i][1], e.state = 0;
+        }
+        const HeadAvoidParams hp = params(3, 0);
+        const int r = headAvoidGlobalB(&hp, l, t);
+        Vec3 mid;
+        dirFromAngles(&mid, kPi / 2, 0.5 * (t->entries[1].b + t->entries[2].b));
+        const bool blocked = toolHits(kHead, {30, 0, 0}, mid, post);
+        EXPECT_EQ(blocked, postY > 0);
+        EXPECT_EQ(r == kHeadAvoidNoSolution, blocked) << r;
+        EXPECT_EQ(t->entries[2].flag, blocked ? -1 : 1);
+        EXPECT_GE(t->entries[2].b - t->entries[1].b, 0.345);
+        avoidTableFree(t);
+        plistFree(l);
+    }
+}
+
 // The selective B pass of mode 1 in the same scene: the sample it takes in the colliding run has no free
 // B and is marked failed; without a C retry there is no solution.
 TEST(AvoidHead, SelectiveBMarksTheSampleWithoutAFreeB) {
@@ -991,7 +1034,8 @@ TEST(AvoidHead, BPassNeedsBMaxOfAtLeast1e5) {
 // no step, the retry a quarter turn): success, every entry with its B interval.
 TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
     HeadScene s;
-    ASSERT_EQ(s.build(wall(40, -100, 200)), 1);
+    const std::vector<Triangle3D> wallTris = wall(40, -100, 200);
+    ASSERT_EQ(s.build(wallTris), 1);
     const struct {
         int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at after
         double c, after;
@@ -1021,6 +1065,35 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         avoidTableFree(t);
         plistFree(l);
     }
+    // Five points leaning at C = pi / 2 at B 0.15, which clears the wall at every C; entry 2 at B 0.32
+    // meets it at every C within the widths (0.5), at bMin (0.27) only near pi / 2. Where the straight
+    // C fails, that entry must be turned, B and C together, before its band is widened: else no B in
+    // its interval is free at the fitted C.
+    const auto hits = [&](const Vec3& p, double c, double b) {
+        Vec3 a;
+        dirFromAngles(&a, c, b);
+        return toolHits(kHead, p, a, wallTris);
+    };
+    Plist* l = pathAlongX(5, 0.15);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.15, 1.0);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 5; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.c = kPi / 2, e.state = i == 2;
+        e.b = e.bMax = i == 2 ? 0.32 : 0.2, e.bMin = i == 2 ? 0.27 : 0.1;
+    }
+    const Vec3 p2 = l->points[2];
+    ASSERT_TRUE(hits(p2, kPi / 2 + 0.5, 0.32) && hits(p2, kPi / 2 - 0.5, 0.32) && hits(p2, kPi / 2, 0.27));
+    ASSERT_FALSE(hits(p2, kPi / 2 + 0.48, 0.27) || hits(p2, kPi / 2 - 0.48, 0.27));
+    EXPECT_EQ(avoidComputeB(t, l, 0.5, 0.5, 1), 2);
+    for (int i = 0; i < 5; ++i) {
+        const AvoidEntry& e = t->entries[i];
+        EXPECT_EQ(e.flag, 1) << i;
+        EXPECT_FALSE(hits(l->points[i], e.c, e.bMin) || hits(l->points[i], e.c, e.bMax)) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
 }
 
 // A wall at y = -19 blocks the upright head; tilting towards +y (C = pi / 2) soon frees it, towards
