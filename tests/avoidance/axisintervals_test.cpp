@@ -290,6 +290,9 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
         ASSERT_EQ(list.count, 3);
         EXPECT_TRUE(s[1] == ts[0] && e[1] == te[0]);
     }
+    s[0] = -kPi, e[0] = -1, s[1] = 1, e[1] = kPi;  // a full list keeps what it holds, and no more
+    AngleIntervals full{2, 2, s, e};
+    EXPECT_EQ(axisIntervalsBoxTree(&f, m, m->root, &full) * 10 + full.count, 12);
     const AxisFrame far{{0, -100, 0}, f.A, f.U, f.W};  // 100 beside the swing plane: the root is cut off
     AngleIntervals none{0, 8, s, e};
     EXPECT_EQ(axisIntervalsBoxTree(&far, m, m->root, &none) * 10 + none.count, 10);
