@@ -279,7 +279,8 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     EXPECT_GT(out.count, 0);
     // A swing plane tilted about x, within reach of the box only about its (ymax, zmin) edge.
     const AxisFrame tilted{{0, 0, 1.625}, {1, 0, 0}, {0, 0.6, -0.8}, {0, -0.8, -0.6}};
-    for (const AxisFrame* g : {&f, &tilted}) {  // the descent keeps what the real triangle blocks
+    const AxisFrame above{{0, 0, 10.375}, {1, 0, 0}, {0, 0.6, 0.8}, {0, 0.8, -0.6}};  // (ymax, zmax) only
+    for (const AxisFrame* g : {&f, &tilted, &above}) {  // the descent keeps what the real triangle blocks
         double ts[8], te[8];
         AngleIntervals own{0, 8, ts, te};
         ASSERT_EQ(axisIntervalsTriangle(1, g, m, 1.0, &own) * 10 + own.count, 11);
