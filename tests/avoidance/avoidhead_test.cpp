@@ -664,8 +664,9 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
 TEST(AvoidHead, GlobalBChecksALargeBStepAtTheMidpoint) {
     for (const double postY : {25.0, -25.0}) {
         HeadScene s;
-        const std::vector<Triangle3D> post = {Triangle3D{{{22, postY, 20}, {38, postY, 20}, {38, postY, 100}}},
-                                              Triangle3D{{{22, postY, 20}, {38, postY, 100}, {22, postY, 100}}}};
+        const std::vector<Triangle3D> post = {
+            Triangle3D{{{22, postY, 20}, {38, postY, 20}, {38, postY, 100}}},
+            Triangle3D{{{22, postY, 20}, {38, postY, 100}, {22, postY, 100}}}};
         ASSERT_EQ(s.build(post), 1);
         Plist* l = plistCreate(4, 1);
         ASSERT_NE(l, nullptr);
@@ -827,10 +828,11 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
         int32_t roofed;
         bool wall;                 // across x = -228: the first point's head meets it leaning 1.0, not 0.7
         double tilt = 0, low = 0;  // the roofed point's B (a hair's lean still names a side), every B min
+        double side = 1;           // -1: every C band and start mirrored below 0
     } layouts[] = {{{0, 130, 150, 175}, 0, false},
                    {{-300, 0, 200}, 1, false},
                    {{-300, 0, 200}, 1, true},
-                   {{-300, 0, 200}, 1, false, 5e-6, -1.5}};
+                   {{-300, 0, 200}, 1, false, 5e-6, -1.5, -1}};
     for (const auto& lay : layouts) {
         HeadScene s;
         std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
@@ -853,10 +855,11 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             ASSERT_NE(t, nullptr);
             for (int32_t i = 0; i < n; ++i) {
                 AvoidEntry& e = t->entries[i];
-                // C starts outside its band [0, 0.02] but at the roofed point: the fallback starts from the
-                // middle.
-                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05,
-                e.cLow = 0.0, e.cHigh = 0.02;
+                // C starts outside its band [0, 0.02] (mirrored: [-0.02, 0]) but at the roofed point: the
+                // fallback starts from the middle.
+                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0,
+                e.c = i == u ? 0.0 : 0.05 * lay.side, e.cLow = std::fmin(0.0, 0.02 * lay.side),
+                e.cHigh = std::fmax(0.0, 0.02 * lay.side);
             }
             t->entries[n].flag = -1;  // spare room past the last entry: never read as a failed run
             ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, lay.tilt), roof));
@@ -876,8 +879,8 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 const AvoidEntry& e = t->entries[i];
                 EXPECT_EQ(e.flag, 0) << i;
                 if (i > u) {  // not reached by the C pass before the roofed point failed
-                    EXPECT_NEAR(e.cLow, 0.0, 1e-12) << i;
-                    EXPECT_NEAR(e.cHigh, 0.02, 1e-12) << i;
+                    EXPECT_NEAR(e.cLow, std::fmin(0.0, 0.02 * lay.side), 1e-12) << i;
+                    EXPECT_NEAR(e.cHigh, std::fmax(0.0, 0.02 * lay.side), 1e-12) << i;
                 }
                 if (u == 0) {
                     EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
