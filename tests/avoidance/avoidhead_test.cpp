@@ -1055,6 +1055,7 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
             e.c = i < c.from ? 0.0 : i < c.to ? c.c : c.after, e.b = 0.62, e.bMin = 0.6, e.bMax = 0.65;
             e.state = i >= c.from && i < c.to;
         }
+        t->entries[c.n].flag = -1;  // spare room past the last entry: never read as a failed run
         const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
         EXPECT_EQ(r == 2, c.success) << c.n << " " << r;
         for (int i = 0; r == 2 && i < c.n; ++i) {  // C kept before the window, 10 before the widened run
