@@ -664,33 +664,23 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
 TEST(AvoidHead, GlobalBChecksALargeBStepAtTheMidpoint) {
     for (const double postY : {25.0, -25.0}) {
         HeadScene s;
-        const std::vector<Triangle3D> post = {
-            Triangle3D{{{22, postY, 20}, {38, postY, 20}, {38, postY, 100}}},
-            Triangle3D{{{22, postY, 20}, {38, postY, 100}, {22, postY, 100}}}};
+        const std::vector<Triangle3D> post = wall(postY, 82, 98);
         ASSERT_EQ(s.build(post), 1);
-        Plist* l = plistCreate(4, 1);
+        Plist* l = pathAlongX(4, 0.5, 60);
         ASSERT_NE(l, nullptr);
-        const double band[4][2] = {{0.0, 0.55}, {0.0, 0.0}, {0.5, 0.55}, {0.5, 0.55}};
-        for (int i = 0; i < 4; ++i) {
-            Vec3 p = {60.0 * i - 60, 0, 0}, a;
-            dirFromAngles(&a, kPi / 2, band[i][0]);
-            plistAppend(l, p.x, &p, 0, &a, 0);
-            for (const double b : band[i]) {
-                dirFromAngles(&a, kPi / 2, b);
-                ASSERT_FALSE(toolHits(kHead, p, a, post)) << i;
-            }
-        }
         AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
         ASSERT_NE(t, nullptr);
+        const double band[4][2] = {{0.0, 0.55}, {0.0, 0.0}, {0.5, 0.55}, {0.5, 0.55}};
         for (int i = 0; i < 4; ++i) {
             AvoidEntry& e = t->entries[i];
             e.c = kPi / 2, e.bMin = e.b = band[i][0], e.bMax = band[i][1], e.state = 0;
+            for (const double b : band[i])
+                ASSERT_FALSE(toolHits(kHead, l->points[i], {0, std::sin(b), std::cos(b)}, post)) << i;
         }
         const HeadAvoidParams hp = params(3, 0);
         const int r = headAvoidGlobalB(&hp, l, t);
-        Vec3 mid;
-        dirFromAngles(&mid, kPi / 2, 0.5 * (t->entries[1].b + t->entries[2].b));
-        const bool blocked = toolHits(kHead, {30, 0, 0}, mid, post);
+        const double bm = 0.5 * (t->entries[1].b + t->entries[2].b);
+        const bool blocked = toolHits(kHead, {90, 0, 0}, {0, std::sin(bm), std::cos(bm)}, post);
         EXPECT_EQ(blocked, postY > 0);
         EXPECT_EQ(r == kHeadAvoidNoSolution, blocked) << r;
         EXPECT_EQ(t->entries[2].flag, blocked ? -1 : 1);
