@@ -46,6 +46,8 @@ TEST(AvoidGrid, CellRangeClampsEveryBox) {
         {{0, 0, 0}, {nan, 1, 0}, -1, {}},
         {{0, 0, 0}, {1, nan, 0}, -1, {}},
         {{5, 5, 0}, {-5, -5, 0}, -1, {}},
+        {{5, -5, 0}, {-5, 5, 0}, -1, {}},  // x alone reversed
+        {{-5, 5, 0}, {5, -5, 0}, -1, {}},  // y alone reversed
     };
     for (const Case& c : cases) {
         int32_t cells[4] = {};
@@ -279,6 +281,10 @@ TEST(AvoidGrid, PointTiltAnswersItsDirection) {
         EXPECT_EQ(toolLineHit(&p, &a, &t, &c.q), 0) << c.q.x << " " << c.dir;
         EXPECT_TRUE(r == 1 ? tilt < c.t0 : tilt > c.t0) << tilt;
     }
+    // Without leave to tilt, a blocked point is unresolved and its tilt stays.
+    double kept = 0.5;
+    EXPECT_EQ(gridPointTilt(&p, &kept, 0, 0, &cases[0].q, &t, &h), kAvoidUnresolved);
+    EXPECT_EQ(kept, 0.5);
     // In lift mode a blocked upright tool is not tilted: the lift measure takes how far the post lies
     // above the first cone's foot (20), and a post inside the cutter's radius (2) answers -2.
     AvoidSwitches sw{};

@@ -656,6 +656,40 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
     plistFree(l);
 }
 
+// After the C fallback of mode 3 a B step of 0.345 or more between neighbours is tested once more at
+// the midpoint of the two points with the mean axis. Entry 1's interval stays upright, so the B pass
+// fails there and the fallback (C unchanged) frees it; entry 2 starts 0.5 higher. A post beside the
+// midpoint, out of the head's reach at every point, decides: -2 and entry 2 failed when the mean axis
+// meets it.
+TEST(AvoidHead, GlobalBChecksALargeBStepAtTheMidpoint) {
+    for (const double postY : {25.0, -25.0}) {
+        HeadScene s;
+        const std::vector<Triangle3D> post = wall(postY, 82, 98);
+        ASSERT_EQ(s.build(post), 1);
+        Plist* l = pathAlongX(4, 0.5, 60);
+        ASSERT_NE(l, nullptr);
+        AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
+        ASSERT_NE(t, nullptr);
+        const double band[4][2] = {{0.0, 0.55}, {0.0, 0.0}, {0.5, 0.55}, {0.5, 0.55}};
+        for (int i = 0; i < 4; ++i) {
+            AvoidEntry& e = t->entries[i];
+            e.c = kPi / 2, e.bMin = e.b = band[i][0], e.bMax = band[i][1], e.state = 0;
+            for (const double b : band[i])
+                ASSERT_FALSE(toolHits(kHead, l->points[i], {0, std::sin(b), std::cos(b)}, post)) << i;
+        }
+        const HeadAvoidParams hp = params(3, 0);
+        const int r = headAvoidGlobalB(&hp, l, t);
+        const double bm = 0.5 * (t->entries[1].b + t->entries[2].b);
+        const bool blocked = toolHits(kHead, {90, 0, 0}, {0, std::sin(bm), std::cos(bm)}, post);
+        EXPECT_EQ(blocked, postY > 0);
+        EXPECT_EQ(r == kHeadAvoidNoSolution, blocked) << r;
+        EXPECT_EQ(t->entries[2].flag, blocked ? -1 : 1);
+        EXPECT_GE(t->entries[2].b - t->entries[1].b, 0.345);
+        avoidTableFree(t);
+        plistFree(l);
+    }
+}
+
 // The selective B pass of mode 1 in the same scene: the sample it takes in the colliding run has no free
 // B and is marked failed; without a C retry there is no solution.
 TEST(AvoidHead, SelectiveBMarksTheSampleWithoutAFreeB) {
@@ -784,10 +818,11 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
         int32_t roofed;
         bool wall;                 // across x = -228: the first point's head meets it leaning 1.0, not 0.7
         double tilt = 0, low = 0;  // the roofed point's B (a hair's lean still names a side), every B min
+        double side = 1;           // -1: every C band and start mirrored below 0
     } layouts[] = {{{0, 130, 150, 175}, 0, false},
                    {{-300, 0, 200}, 1, false},
                    {{-300, 0, 200}, 1, true},
-                   {{-300, 0, 200}, 1, false, 5e-6, -1.5}};
+                   {{-300, 0, 200}, 1, false, 5e-6, -1.5, -1}};
     for (const auto& lay : layouts) {
         HeadScene s;
         std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
@@ -810,10 +845,11 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             ASSERT_NE(t, nullptr);
             for (int32_t i = 0; i < n; ++i) {
                 AvoidEntry& e = t->entries[i];
-                // C starts outside its band [0, 0.02] but at the roofed point: the fallback starts from the
-                // middle.
-                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0, e.c = i == u ? 0.0 : 0.05,
-                e.cLow = 0.0, e.cHigh = 0.02;
+                // C starts outside its band [0, 0.02] (mirrored: [-0.02, 0]) but at the roofed point: the
+                // fallback starts from the middle.
+                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0,
+                e.c = i == u ? 0.0 : 0.05 * lay.side, e.cLow = std::fmin(0.0, 0.02 * lay.side),
+                e.cHigh = std::fmax(0.0, 0.02 * lay.side);
             }
             t->entries[n].flag = -1;  // spare room past the last entry: never read as a failed run
             ASSERT_TRUE(toolHits(kHead, l->points[u], axis(0, lay.tilt), roof));
@@ -833,8 +869,8 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 const AvoidEntry& e = t->entries[i];
                 EXPECT_EQ(e.flag, 0) << i;
                 if (i > u) {  // not reached by the C pass before the roofed point failed
-                    EXPECT_NEAR(e.cLow, 0.0, 1e-12) << i;
-                    EXPECT_NEAR(e.cHigh, 0.02, 1e-12) << i;
+                    EXPECT_NEAR(e.cLow, std::fmin(0.0, 0.02 * lay.side), 1e-12) << i;
+                    EXPECT_NEAR(e.cHigh, std::fmax(0.0, 0.02 * lay.side), 1e-12) << i;
                 }
                 if (u == 0) {
                     EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
@@ -991,7 +1027,8 @@ TEST(AvoidHead, BPassNeedsBMaxOfAtLeast1e5) {
 // no step, the retry a quarter turn): success, every entry with its B interval.
 TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
     HeadScene s;
-    ASSERT_EQ(s.build(wall(40, -100, 200)), 1);
+    const std::vector<Triangle3D> wallTris = wall(40, -100, 200);
+    ASSERT_EQ(s.build(wallTris), 1);
     const struct {
         int n, from, to;  // entries [from, to) lean at c into the wall, the later ones at after
         double c, after;
@@ -1008,6 +1045,7 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
             e.c = i < c.from ? 0.0 : i < c.to ? c.c : c.after, e.b = 0.62, e.bMin = 0.6, e.bMax = 0.65;
             e.state = i >= c.from && i < c.to;
         }
+        t->entries[c.n].flag = -1;  // spare room past the last entry: never read as a failed run
         const int r = avoidComputeB(t, l, 0.05, 0.05, 1);
         EXPECT_EQ(r == 2, c.success) << c.n << " " << r;
         for (int i = 0; r == 2 && i < c.n; ++i) {  // C kept before the window, 10 before the widened run
@@ -1021,6 +1059,35 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
         avoidTableFree(t);
         plistFree(l);
     }
+    // Five points leaning at C = pi / 2 at B 0.15, which clears the wall at every C; entry 2 at B 0.32
+    // meets it at every C within the widths (0.5), at bMin (0.27) only near pi / 2. Where the straight
+    // C fails, that entry must be turned, B and C together, before its band is widened: else no B in
+    // its interval is free at the fitted C.
+    const auto hits = [&](const Vec3& p, double c, double b) {
+        Vec3 a;
+        dirFromAngles(&a, c, b);
+        return toolHits(kHead, p, a, wallTris);
+    };
+    Plist* l = pathAlongX(5, 0.15);
+    ASSERT_NE(l, nullptr);
+    AvoidTable* t = avoidTableCreate(l, 0.15, 1.0);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 5; ++i) {
+        AvoidEntry& e = t->entries[i];
+        e.c = kPi / 2, e.state = i == 2;
+        e.b = e.bMax = i == 2 ? 0.32 : 0.2, e.bMin = i == 2 ? 0.27 : 0.1;
+    }
+    const Vec3 p2 = l->points[2];
+    ASSERT_TRUE(hits(p2, kPi / 2 + 0.5, 0.32) && hits(p2, kPi / 2 - 0.5, 0.32) && hits(p2, kPi / 2, 0.27));
+    ASSERT_FALSE(hits(p2, kPi / 2 + 0.48, 0.27) || hits(p2, kPi / 2 - 0.48, 0.27));
+    EXPECT_EQ(avoidComputeB(t, l, 0.5, 0.5, 1), 2);
+    for (int i = 0; i < 5; ++i) {
+        const AvoidEntry& e = t->entries[i];
+        EXPECT_EQ(e.flag, 1) << i;
+        EXPECT_FALSE(hits(l->points[i], e.c, e.bMin) || hits(l->points[i], e.c, e.bMax)) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
 }
 
 // A wall at y = -19 blocks the upright head; tilting towards +y (C = pi / 2) soon frees it, towards

@@ -191,6 +191,9 @@ TEST(AvoidTable, MissingArgumentsGiveNothing) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(avoidUnwrapColumn(t, kAvoidColumnC + 1), nullptr);
     EXPECT_EQ(avoidTableInsert(t, NAN, nullptr), -1);
+    t->count = 1;  // a single entry has no neighbour to blend with: the new one after it copies it
+    ASSERT_EQ(avoidTableInsert(t, t->entries[0].parameter + 1, nullptr), 1);
+    EXPECT_TRUE(t->entries[1].b == t->entries[0].b && t->entries[1].c == t->entries[0].c);
     avoidTableFree(t);
     avoidTableFree(nullptr);
     plistFree(l);

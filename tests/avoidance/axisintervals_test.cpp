@@ -279,7 +279,8 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
     EXPECT_GT(out.count, 0);
     // A swing plane tilted about x, within reach of the box only about its (ymax, zmin) edge.
     const AxisFrame tilted{{0, 0, 1.625}, {1, 0, 0}, {0, 0.6, -0.8}, {0, -0.8, -0.6}};
-    for (const AxisFrame* g : {&f, &tilted}) {  // the descent keeps what the real triangle blocks
+    const AxisFrame above{{0, 0, 10.375}, {1, 0, 0}, {0, 0.6, 0.8}, {0, 0.8, -0.6}};  // (ymax, zmax) only
+    for (const AxisFrame* g : {&f, &tilted, &above}) {  // the descent keeps what the real triangle blocks
         double ts[8], te[8];
         AngleIntervals own{0, 8, ts, te};
         ASSERT_EQ(axisIntervalsTriangle(1, g, m, 1.0, &own) * 10 + own.count, 11);
@@ -290,6 +291,9 @@ TEST(AxisIntervals, TriangleWithoutAreaBlocksNothing) {
         ASSERT_EQ(list.count, 3);
         EXPECT_TRUE(s[1] == ts[0] && e[1] == te[0]);
     }
+    s[0] = -kPi, e[0] = -1, s[1] = 1, e[1] = kPi;  // a full list keeps what it holds, and no more
+    AngleIntervals full{2, 2, s, e};
+    EXPECT_EQ(axisIntervalsBoxTree(&f, m, m->root, &full) * 10 + full.count, 12);
     const AxisFrame far{{0, -100, 0}, f.A, f.U, f.W};  // 100 beside the swing plane: the root is cut off
     AngleIntervals none{0, 8, s, e};
     EXPECT_EQ(axisIntervalsBoxTree(&far, m, m->root, &none) * 10 + none.count, 10);
