@@ -56,6 +56,11 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
     ASSERT_EQ(chainRemoveZigzags(arcs.data(), 3, 0.01), 2);
     EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(arcs[0]), -3, 0.0025, 1e-12);
     EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(arcs[1]), -3, 0.0025, 1e-12);
+    // After a half circle shorter than half the jog it stays: the jog's middle lies behind the arc's
+    // start, and the arc's end moved there would turn it over.
+    std::vector<ContourElement> over = {arcElem(-3, 0.0005, 0.0005, kPi / 2, 3 * kPi / 2, 1),
+                                        lineElem(-3, 0, -3, 0.005), lineElem(-3, 0.005, 5, 0.005)};
+    EXPECT_EQ(chainRemoveZigzags(over.data(), 3, 0.01), 3);
     // Neighbour lines meet where they cross when that lies within the limit of the jog's middle
     // (10.002, 0.002), else at the middle.
     for (double dy : {-9.996, -4.998}) {

@@ -204,7 +204,8 @@ TEST(LinearArcFit, LongWindowsFitAsThePlainArcPass) {
 }
 
 // Runs by hand: a straight run merges into one line (1), a corner stays, chords over the longest line
-// merge nothing (0); an arc's run ends at its end mark, and without one there is none; a line run ends at
+// merge nothing (0), a step back of half a micrometre stops a run where a repeated point does not; an
+// arc's run ends at its end mark, and without one there is none; a line run ends at
 // the next point that stays.
 TEST(LinearArcFit, RunsMergedAndReadByHand) {
     const auto points = [](const std::vector<Vec2>& xy) {
@@ -219,7 +220,9 @@ TEST(LinearArcFit, RunsMergedAndReadByHand) {
         std::vector<int> dropped;
     } cases[] = {{{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}}, 100, 1, {1, 2, 3, 4}},
                  {{{0, 0}, {1, 0}, {2, 0}, {2, 1}, {2, 2}}, 100, 1, {1, 3}},
-                 {{{0, 0}, {1, 0}, {2, 0}, {3, 0}}, 1.5, 0, {}}};
+                 {{{0, 0}, {1, 0}, {2, 0}, {3, 0}}, 1.5, 0, {}},
+                 {{{0, 0}, {1, 0}, {1 - 5e-7, 0}, {2, 0}, {3, 0}}, 100, 1, {3}},
+                 {{{0, 0}, {1, 0}, {1 - 5e-8, 0}, {2, 0}, {3, 0}}, 100, 1, {1, 2, 3}}};
     for (const auto& c : cases) {
         for (int whole = 0; whole < 2; ++whole) {
             std::vector<TaggedPoint> p = points(c.xy);

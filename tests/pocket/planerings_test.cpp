@@ -336,7 +336,7 @@ TEST(PlaneRings, SeededRingsStayInsideAndCover) {
 
 // An island ring left in GKT when SPAN runs empty is restarted: it moves to SPAN and its rings are
 // attached at level 1 below the island's node, unless they lie inside an INPUT island; one across INPUT goes
-// in too.
+// in too. Its back cut runs round it the tool radius outside, against its sense, an open move (tag -1).
 TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
     for (const int inside : {0, 1, 2}) {
         Plane plane(2, 0.4);
@@ -365,6 +365,15 @@ TEST(PlaneRings, UncrossedIslandRingRestartsAtLevelOne) {
         ASSERT_EQ(clistCount("SPAN"), 1);
         ASSERT_EQ(regionNodeCount(), inside == 1 ? 1 : 2);
         if (inside == 1) continue;
+        ContourHeader back{}, ring{};
+        const std::vector<ContourElement> cut = get("CUT_BACK", 0, &back), span = get("SPAN", 0, &ring);
+        EXPECT_EQ(clistCount("CUT_BACK"), 1);
+        EXPECT_NE(back.ccw, ring.ccw);
+        for (const ContourElement& e : cut) {
+            const Vec2 p = offsettest::pointAlong(e, 0.5);
+            EXPECT_NEAR(offsettest::distanceTo(p, span), 2, 1e-9);
+            EXPECT_TRUE(pointInContour(span.data(), 4, &p) == 0 && e.sourceTag == -1);
+        }
         EXPECT_EQ(regionNode(1)->level, 1);
         EXPECT_EQ(regionIsParent(1, node), 1);
     }

@@ -225,21 +225,25 @@ TEST(PocketKeys, BadValuesAreRefusedByName) {
 }
 
 // A text longer than its field is cut to it and named at message level 9 (5190), the record's as the
-// block's.
+// block's; one that just fills its field is kept whole and not named.
 TEST(PocketKeys, LongTextsAreCutAndNamed) {
-    PocketErrors errors;
-    const std::string name(kCcpTextMax + 1, 'g'), rif(kRifTextMax + 1, 'r');
-    for (const auto& [key, value] : {std::pair{"geoSource", &name}, {"rifSource", &rif}})
-        kvCCP.vars = kvListSet(kvCCP.vars, key, value->c_str(), 21);
-    kvCCP.vars = kvListSet(kvCCP.vars, "toolDiameter", "10", 21);
-    ncSetWriter(&kvCCP);
-    setMessageLevel(nullptr, 9);
-    EXPECT_EQ(pocketReadKeys(&kvCCP), 1);
-    ncSetWriter(nullptr);
-    msgResetState();
-    EXPECT_EQ(std::string(kvCCPParams.geoSource), name.substr(0, kCcpTextMax));
-    EXPECT_EQ(std::string(rifBlock()->rifName), rif.substr(0, kRifTextMax));
-    EXPECT_EQ(PocketErrors::texts(), (std::vector<std::string>{"101 5190,geoSource", "101 5190,rifSource"}));
-    kvListFree(kvCCP.vars);
-    kvCCP.vars = nullptr;
+    for (const size_t over : {0, 1}) {
+        PocketErrors errors;
+        const std::string name(kCcpTextMax + over, 'g'), rif(kRifTextMax + over, 'r');
+        for (const auto& [key, value] : {std::pair{"geoSource", &name}, {"rifSource", &rif}})
+            kvCCP.vars = kvListSet(kvCCP.vars, key, value->c_str(), 21);
+        kvCCP.vars = kvListSet(kvCCP.vars, "toolDiameter", "10", 21);
+        ncSetWriter(&kvCCP);
+        setMessageLevel(nullptr, 9);
+        EXPECT_EQ(pocketReadKeys(&kvCCP), 1);
+        ncSetWriter(nullptr);
+        msgResetState();
+        EXPECT_EQ(std::string(kvCCPParams.geoSource), name.substr(0, kCcpTextMax));
+        EXPECT_EQ(std::string(rifBlock()->rifName), rif.substr(0, kRifTextMax));
+        EXPECT_EQ(PocketErrors::texts(),
+                  (over ? std::vector<std::string>{"101 5190,geoSource", "101 5190,rifSource"}
+                        : std::vector<std::string>{}));
+        kvListFree(kvCCP.vars);
+        kvCCP.vars = nullptr;
+    }
 }

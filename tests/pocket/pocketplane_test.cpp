@@ -221,12 +221,15 @@ TEST(PocketPlane, DispatchedPlaneStaysInThePocket) {
         EXPECT_DOUBLE_EQ(k.stepFactor, 0.4);
         std::vector<int> t = types(31);
         moves.push_back(std::count(t.begin(), t.end(), 3111) + std::count(t.begin(), t.end(), 3121));
+        Vec2 end{1e300, 0};  // of the last cut: a new entry is made only where the path breaks off
         for (const Rec& r : records(31)) {
             if (r.type == 3101 && firstEntry.size() == static_cast<size_t>(outsideIn))
                 firstEntry.push_back(r);
+            EXPECT_TRUE(r.type != 3101 || std::hypot(r.x - end.x, r.y - end.y) > 1e-4) << outsideIn;
             if (r.type == 3111 || r.type == 3121) {
                 lastCut.resize(outsideIn + 1);
                 lastCut[outsideIn] = r;
+                end = {r.x, r.y};
             }
         }
         std::vector<std::vector<Vec2>> paths = passes();

@@ -9,12 +9,14 @@
 
 // The whole geometry scaled by the factor the tool radius picks: every listed length of the record and
 // the kernel, the INPUT allowances (entries past them, e.g. CLAMPS', stay), INPUT's contours, CLAMPS'
-// only when a clamp file is named; heights are no lengths of the plane and stay.
+// only when a clamp file is named (a count past the table scales the table); heights are no lengths of the
+// plane and stay.
 TEST(PocketScale, GeometryScaledByTheToolFactor) {
     const struct {
         double r, f;
         bool clamps;
-    } cases[] = {{0.003, 500, true}, {0.05, 50, false}, {0.5, 25, true}};
+        int32_t used;
+    } cases[] = {{0.003, 500, true, 2}, {0.05, 50, false, 2}, {0.5, 25, true, kPocketMaxAllowances + 1}};
     for (const auto& c : cases) {
         PocketErrors state;
         PocketKernel& k = pocketKernel();
@@ -42,8 +44,9 @@ TEST(PocketScale, GeometryScaledByTheToolFactor) {
         k.toolRadius = c.r;
         p.depth = -7;
         k.planeTop = 3;
-        k.inputAllowances = 2;
+        k.inputAllowances = c.used;
         for (int32_t i = 0; i < 4; ++i) ASSERT_EQ(pocketAllowanceSet(i, 0.25 * (i + 1)), 1);
+        ASSERT_EQ(pocketAllowanceSet(kPocketMaxAllowances - 1, 1), 1);
         const std::vector<ContourElement> sq = polygon({{0, 0}, {2, 0}, {2, 1}});
         ASSERT_TRUE(clistCreate("INPUT"));
         ASSERT_TRUE(clistCreate("CLAMPS"));
@@ -58,7 +61,8 @@ TEST(PocketScale, GeometryScaledByTheToolFactor) {
         EXPECT_EQ(p.depth, -7);
         EXPECT_EQ(k.planeTop, 3);
         for (int32_t i = 0; i < 4; ++i)
-            EXPECT_DOUBLE_EQ(pocketAllowanceGet(i), 0.25 * (i + 1) * (i < 2 ? c.f : 1)) << i;
+            EXPECT_DOUBLE_EQ(pocketAllowanceGet(i), 0.25 * (i + 1) * (i < c.used ? c.f : 1)) << i;
+        EXPECT_DOUBLE_EQ(pocketAllowanceGet(kPocketMaxAllowances - 1), c.used > 2 ? c.f : 1);
         for (const char* list : {"INPUT", "CLAMPS"}) {
             ContourElement back[3];
             ContourHeader h;

@@ -305,9 +305,12 @@ TEST(RegionTree, WalkStackGrowsAndMarks) {
 }  // namespace
 
 // The nearest element of a square to seeded points against the distance to each side in closed form (the
-// first side on ties); a negative tag found wherever it stands, and nothing read past the chain.
+// first side on ties), also as a ring attached with the point as the job's start keeps it (element 1-based);
+// a negative tag found wherever it stands, and nothing read past the chain.
 TEST(RegionTree, NearestElementAndNegativeTag) {
+    PocketErrors errors;
     std::vector<ContourElement> sq = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    const ContourHeader h = header(sq, true, true);
     rngResetState();
     Vec2 at{};
     int32_t index = -1;
@@ -320,7 +323,15 @@ TEST(RegionTree, NearestElementAndNegativeTag) {
         EXPECT_NEAR(contourNearestToPoint(sq.data(), 4, &p, &at, &index), side[want], 1e-12);
         EXPECT_EQ(index, want);
         EXPECT_NEAR(std::hypot(at.x - p.x, at.y - p.y), side[want], 1e-12);
+        if (i % 8) continue;  // a fresh tree per point costs more than the rest of the loop
+        ASSERT_EQ(regionTreeInit(1), 1);
+        pocketKernel().startX = p.x, pocketKernel().startY = p.y, pocketKernel().startGiven = 1;
+        ASSERT_EQ(regionAttachContour(sq.data(), &h, 0, 0), 0);
+        const RegionBestStart& best = *regionBestStart();
+        EXPECT_TRUE(best.found && best.node == 0 && best.element == want + 1);
+        EXPECT_NEAR(best.distance, side[want], 1e-12);
     }
+    regionTreeResetState();
     EXPECT_EQ(contourNearestToPoint(sq.data(), 0, &at, nullptr, nullptr), 0.0);
     EXPECT_EQ(contourNearestToPoint(nullptr, 4, &at, nullptr, nullptr), 0.0);
     EXPECT_EQ(contourNearestToPoint(sq.data(), 4, nullptr, nullptr, nullptr), 0.0);

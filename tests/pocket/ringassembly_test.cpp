@@ -251,13 +251,18 @@ TEST(RingAssembly, ClassifyRadiusByDistanceBand) {
         EXPECT_NEAR(isectClassifyRadius(c.d), c.want, 1e-12) << c.growMode << " " << c.d;
     }
     // A record nearer the input than that radius less the kernel tolerance (10 - 0.01 - 0.05) is invalid,
-    // and so is one within the tolerance of it in x and y.
+    // and so is one within the tolerance of it in x and y. A record past the count (right on the input)
+    // belongs to the caller and is left as it was.
     st.growMode = 1, pocketKernel().tolerance = 0.05;
     const std::vector<ContourElement> sq = polygon({{0, 0}, {100, 0}, {100, 100}, {0, 100}});
-    PocketIsect rec[4] = {
-        {50, 9.93, 0, 1, 1, 0}, {20, 9.95, 0, 1, 1, 0}, {50.03, 9.96, 0, 1, 1, 0}, {50.09, 9.96, 0, 1, 1, 0}};
+    PocketIsect rec[5] = {{50, 9.93, 0, 1, 1, 0},
+                          {20, 9.95, 0, 1, 1, 0},
+                          {50.03, 9.96, 0, 1, 1, 0},
+                          {50.09, 9.96, 0, 1, 1, 0},
+                          {50, 0, 0, 1, 1, 7}};
     isectClassify(rec, 4, nullptr, 0, sq.data(), 4, 10, 1);
     EXPECT_EQ(rec[0].state * 1000 + rec[1].state * 100 + rec[2].state * 10 + rec[3].state, 2121);
+    EXPECT_EQ(rec[4].state, 7);
     st = saved;
 }
 

@@ -126,8 +126,11 @@ TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
                              s.x + (t.x - s.x) * (k + 1) / n, s.y + (t.y - s.y) * (k + 1) / n));
     }
     a.push_back(arc);
-    const std::vector<ContourElement> b = box(-0.4, 4.92, 1.6, 6.42),
-                                      chain = {lineElem(0.5, 3.42, 0.706, 3.42)};
+    std::vector<ContourElement> b = box(-0.4, 4.92, 1.6, 6.42), chain = {lineElem(0.5, 3.42, 0.706, 3.42)};
+    // All of it moved off the x axis, where the sign of the arc centre's y would not show.
+    for (std::vector<ContourElement>* v : {&a, &b, &chain})
+        for (ContourElement& e : *v)
+            for (int k = 1; k < (e.type == kElemArc ? 6 : 4); k += 2) e.g[k] += 2;
     EXPECT_EQ(probeFarthestInside(chain.data(), 1, a.data(), 32, b.data(), 4), 1);
 }
 

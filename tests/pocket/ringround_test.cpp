@@ -293,7 +293,8 @@ TEST(RingRound, ElementOffsetsInClosedForm) {
 }
 
 // Fillets of a right-angled corner between short lines: halved until one fits, at most five times, and
-// none below 0.01. In a square every corner gets one of radius r, tagged by the first material edge.
+// none below 0.01. In a square every corner gets one of radius r, tagged by the first material edge (tag 0
+// is material).
 TEST(RingRound, FilletsHalveAndTakeTheFirstEdgesTag) {
     Round round;
     const struct {
@@ -313,7 +314,7 @@ TEST(RingRound, FilletsHalveAndTakeTheFirstEdgesTag) {
         EXPECT_NEAR(offsettest::startPoint(b).y, c.used, 1e-9);
     }
     std::vector<ContourElement> sq = box(0, 0, 10, 10);
-    const int32_t tags[4] = {-1, 7, 3, 3};
+    const int32_t tags[4] = {-1, 0, 3, 3};
     for (int i = 0; i < 4; ++i) sq[i].sourceTag = tags[i];
     std::vector<ContourElement> out(16);
     ASSERT_EQ(contourFilletCorners(sq.data(), 4, 1, out.data()), 8);
@@ -321,7 +322,7 @@ TEST(RingRound, FilletsHalveAndTakeTheFirstEdgesTag) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(out[2 * i].sourceTag, tags[i]);
         ASSERT_EQ(out[2 * i + 1].type, kElemArc) << i;
-        EXPECT_EQ(out[2 * i + 1].sourceTag, 7);
+        EXPECT_EQ(out[2 * i + 1].sourceTag, 0);
         EXPECT_NEAR(out[2 * i + 1].g[kAcx], centres[i].x, 1e-9) << i;
         EXPECT_NEAR(out[2 * i + 1].g[kAcy], centres[i].y, 1e-9) << i;
     }
@@ -336,7 +337,7 @@ TEST(RingRound, FilletsHalveAndTakeTheFirstEdgesTag) {
         EXPECT_EQ(f(sq.data(), 4, 1, nullptr, 0), -1);
         // Below 0.01 the ring is copied as it is.
         EXPECT_EQ(f(sq.data(), 4, 0.009, out.data(), 0), 4);
-        EXPECT_EQ(out[1].sourceTag, 7);
+        EXPECT_EQ(out[1].sourceTag, 0);
         EXPECT_EQ(out[3].g[kLy1], 10);
     }
 }
