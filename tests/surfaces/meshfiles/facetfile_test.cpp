@@ -340,6 +340,10 @@ TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
     expectHandles(1);  // nothing open
     EXPECT_EQ(facetFileOpen("", kFacetRead), kFacetIoError);
     EXPECT_EQ(facetFileOpen(nullptr, kFacetCreate), kFacetIoError);
+    EXPECT_EQ(facetFile2Open("", kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFile2Open(nullptr, kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFile2Open(dir.file("none.3df").c_str(), kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFile2Open(dir.file("none.3df").c_str(), kFacetCreate), kFacetWrongMode);
     EXPECT_EQ(facetFileClose(1), kFacetWrongMode);
     EXPECT_EQ(facetFile2Close(1), -1);
     const std::string name = dir.file("m.3df");
