@@ -251,6 +251,7 @@ TEST_F(FacetFileTest, LoadChoosesLayoutByVersionAndChecksTheCount) {
     }
     FacetList* list = nullptr;
     EXPECT_EQ(facetFileLoad(dir.file("absent.3df").c_str(), &list), -2);
+    EXPECT_EQ(facetFileLoad(dir.file("absent.3df").c_str(), nullptr), kFacetWrongMode);
     writeBytes(dir.file("short.3df"), {0, 0});
     EXPECT_EQ(facetFileLoad(dir.file("short.3df").c_str(), &list), -2);
 }
