@@ -88,6 +88,23 @@ TEST_F(KvxContourTest, ContourFrameTable) {
     }
 }
 
+// With one mirror plane (x = 0) a contour passed through the frame pair comes mirrored and reversed, so
+// that the image keeps its sense of travel; with the contours' flag off it is read as written.
+TEST_F(KvxContourTest, OneMirrorPlaneReversesOnlyTheContoursItMaps) {
+    const Vec3 origin{0, 0, 0}, axis{1, 0, 0}, none{0, 0, 0};
+    for (const int flag : {0, 1}) {
+        reset();
+        ASSERT_EQ(framePairCreate(&origin, &axis, &none, &none), 1);
+        framePairSetFlag(kFramePairContours, flag);
+        ProfileCurve* p = read("o Contour[c]()\n{\no L(x[2/10] y[0/3] z[0/4])\n}\n");
+        ASSERT_NE(p, nullptr);
+        ASSERT_EQ(p->count, 2);
+        EXPECT_XY(EXPECT_EQ, p->points[0], flag ? -10 : 2, flag ? 3 : 0);
+        EXPECT_XY(EXPECT_EQ, p->points[1], flag ? -2 : 10, flag ? 0 : 3);
+        profileFreeList(p);
+    }
+}
+
 TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
     const double step = 2 * std::acos(0.999);  // radius 10, tolerance 0.01
     const struct {

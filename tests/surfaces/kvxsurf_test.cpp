@@ -54,6 +54,10 @@ std::string polyline(int n, double x0) {
 const char kSquareTrim[] =
     "  oTrim[1](parametric[] loops[1])\n  {\n   oContour[1](num[4])\n   {\n    oL(start[] x[0/1] y[0/0])\n"
     "    oL(x[1] y[1])\n    oL(x[0/0] y[1/1])\n   }\n  }\n}\n";
+// The trim header spread over four lines, its kind and count on lines of their own.
+const char kFourLineTrim[] =
+    "  oTrim\n  (\n  kind curves\n  num[1]\n  )\n  {\n   oContour[1](num[2])\n   {\n"
+    "    oL(x[0/5] y[0/6])\n   }\n  }\n}\n";
 
 struct ListGuard {
     SurfList* list = newSurfList(3);
@@ -147,16 +151,18 @@ TEST(KvxSurf, FailedPartsComeBackEmptyWithMinusOne) {
 }
 
 TEST(KvxSurf, EveryTruncationEndsCleanly) {
-    SurfText t;
-    t.trimmed = "true", t.trim = kSquareTrim;
-    const std::string full = text(t);
-    for (size_t n = 0; n < full.size(); ++n) {
-        ListGuard g;
-        const int rc = readSurfObjectsBuffer(full.data(), n, g.list);
-        // Before the object word is whole nothing starts; the last line end is not needed.
-        const bool complete = n + 1 >= full.size();
-        EXPECT_EQ(rc, complete || n < 8 ? 1 : -1) << n;
-        EXPECT_EQ(g.list->count, complete ? 1 : 0) << n;
+    for (const char* trim : {kSquareTrim, kFourLineTrim}) {
+        SurfText t;
+        t.trimmed = "true", t.trim = trim;
+        const std::string full = text(t);
+        for (size_t n = 0; n < full.size(); ++n) {
+            ListGuard g;
+            const int rc = readSurfObjectsBuffer(full.data(), n, g.list);
+            // Before the object word is whole nothing starts; the last line end is not needed.
+            const bool complete = n + 1 >= full.size();
+            EXPECT_EQ(rc, complete || n < 8 ? 1 : -1) << n;
+            EXPECT_EQ(g.list->count, complete ? 1 : 0) << n;
+        }
     }
     ListGuard g;
     EXPECT_TRUE(readSurfObjectsBuffer(nullptr, 1, g.list) == 0 &&
@@ -267,10 +273,7 @@ TEST(KvxSurf, TrimVariantsFlagsAndLineEnds) {
         {"square", "false", "true", kSquareTrim, 4, 1, 0},
         {"surface3D", "false", "true", "  oTrim[1](surface3D[] y[0])\n}\n", 0, 0, 0},
         {"header without a loop count", "false", "true", "  oTrim[1](parametric[])\n  {\n  }\n}\n", 0, 0, 0},
-        {"header over four lines", "false", "true",
-         "  oTrim\n  (\n  kind curves\n  num[1]\n  )\n  {\n   oContour[1](num[2])\n   {\n"
-         "    oL(x[0/5] y[0/6])\n   }\n  }\n}\n",
-         2, 5, 6},
+        {"header over four lines", "false", "true", kFourLineTrim, 2, 5, 6},
         {"capital TRUE is not rational", "TRUE", "false", "", 0, 0, 0},
     };
     for (const Case& c : cases)

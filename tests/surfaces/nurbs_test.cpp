@@ -239,8 +239,11 @@ TEST(Nurbs, UnusableInputIsRefusedByEveryEvaluation) {
         for (V f : {nurbsSurfEval, nurbsSurfDu, nurbsSurfDv, nurbsSurfDuu, nurbsSurfDuv, nurbsSurfDvv})
             EXPECT_EQ(f(c.s, c.u, 0.5, &p), -1);
         using H = int (*)(const BsplSurface*, double, double, Vec3*, double*);
-        for (H f : {nurbsSurfHomDuu, nurbsSurfHomDuv, nurbsSurfHomDvv})
+        for (H f : {nurbsSurfHomDuu, nurbsSurfHomDuv, nurbsSurfHomDvv}) {
             EXPECT_EQ(f(c.s, c.u, 0.5, &p, &w), -1);
+            EXPECT_EQ(f(&plane.rec.surface, 0.5, 0.5, nullptr, &w), -1);  // a good surface, an output missing
+            EXPECT_EQ(f(&plane.rec.surface, 0.5, 0.5, &p, nullptr), -1);
+        }
         EXPECT_EQ(nurbsSurfOffsetPoint(c.s, c.u, 0.5, 1.0, &p, nullptr, nullptr), -1);
         double E, F, G, k1, k2;
         EXPECT_EQ(nurbsSurfFirstForm(c.s, c.u, 0.5, &E, &F, &G, nullptr, nullptr, nullptr, 1.0), -1);

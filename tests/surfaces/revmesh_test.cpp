@@ -23,6 +23,7 @@ TEST(RevMesh, AngularStepByRadiusAndTolerance) {
     }
     for (const double tol : {0.0, -0.01, double(NAN), 1e-30, 1e-11})  // 1e-11: 2.2 million steps
         EXPECT_EQ(revMeshAngleStep(10, tol, nullptr, nullptr), -1);
+    EXPECT_EQ(revMeshAngleStep(0, 0.0, nullptr, nullptr), -1);  // on the axis too, where others give 2
 }
 
 // Every vertex is a profile point turned about z, chords at a band's smaller radius stay within the

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KVWOG5/lists.h"
+#include "KVWOG5/wogerr.h"
 
 namespace {
 
@@ -90,7 +91,10 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
     const double seg[6] = {0, 0, 0, 1, 1, 1};
     EXPECT_EQ(slwrz(&one, 1, seg, h.list), 0);
     EXPECT_EQ(slwrz(nullptr, 4, seg, h.list), 0);
-    EXPECT_LT(slwrz(&one, 2, seg, nullptr), 0);
+    wogErrorReset();
+    EXPECT_EQ(slwrz(&one, 2, seg, nullptr), -1);
+    EXPECT_EQ(wogErrorState()->code, -1);
+    EXPECT_STREQ(wogErrorState()->file, "slwrz");
     // Along a cylinder's axis a hit at its upper height that cannot be stored is -1, as documented.
     const double wall[4] = {1, 0, 1, 1}, up[6] = {1, 0, 0.5, 1, 0, 2};
     EXPECT_EQ(slwrzCylinder(up, wall, nullptr), -1);

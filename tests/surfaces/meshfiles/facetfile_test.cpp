@@ -251,6 +251,7 @@ TEST_F(FacetFileTest, LoadChoosesLayoutByVersionAndChecksTheCount) {
     }
     FacetList* list = nullptr;
     EXPECT_EQ(facetFileLoad(dir.file("absent.3df").c_str(), &list), -2);
+    EXPECT_EQ(facetFileLoad(dir.file("absent.3df").c_str(), nullptr), kFacetWrongMode);
     writeBytes(dir.file("short.3df"), {0, 0});
     EXPECT_EQ(facetFileLoad(dir.file("short.3df").c_str(), &list), -2);
 }
@@ -293,9 +294,12 @@ TEST_F(FacetFileTest, HeaderBoxHoldsTheFourPointsOfEachFacetWritten) {
     uint8_t header[256] = {0, 0, 0x80, 0x3f};  // 1.0f
     ASSERT_EQ(facetFileWriteHeader(1, header), 0);
     double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
-    for (const double base : {3.0, -2.0}) {
+    // Some hundred metres out, all above 1e5 in x and z and below -1e5 in y: the box is still tight.
+    for (const double base : {3e5, 2e5}) {
         uint8_t bytes[98 + 48];
-        const Facet98 f = facetAt(base);
+        Facet98 g = facetAt(base);
+        for (int k = 0; k < 4; ++k) g.p[k].y = -g.p[k].y;
+        const Facet98 f = g;
         std::memcpy(bytes, &f, 98);
         const Vec3 beyond[2] = {{1e9, -1e9, 1e9}, {-1e9, 1e9, -1e9}};
         std::memcpy(bytes + 98, beyond, sizeof beyond);
@@ -340,6 +344,10 @@ TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
     expectHandles(1);  // nothing open
     EXPECT_EQ(facetFileOpen("", kFacetRead), kFacetIoError);
     EXPECT_EQ(facetFileOpen(nullptr, kFacetCreate), kFacetIoError);
+    EXPECT_EQ(facetFile2Open("", kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFile2Open(nullptr, kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFile2Open(dir.file("none.3df").c_str(), kFacetRead), kFacetIoError);
+    EXPECT_EQ(facetFile2Open(dir.file("none.3df").c_str(), kFacetCreate), kFacetWrongMode);
     EXPECT_EQ(facetFileClose(1), kFacetWrongMode);
     EXPECT_EQ(facetFile2Close(1), -1);
     const std::string name = dir.file("m.3df");

@@ -39,8 +39,14 @@ TEST(TriSort, OrdersByHighestVertexTable) {
             const Triangle3D t = triWithTop(c.tops[i], double(i));
             triListAdd(list, &t);
         }
+        // The plain heap sort gives the same order.
+        std::vector<Triangle3D> plain(list->data, list->data + list->count);
+        meshHeapSort(plain.data(), list->count, triCompareTopZ);
         sortMeshTriangles(list);
-        for (size_t i = 0; i < c.expect.size(); ++i) EXPECT_EQ(triMaxZ(&list->data[i]), c.expect[i]);
+        for (size_t i = 0; i < c.expect.size(); ++i) {
+            EXPECT_EQ(triMaxZ(&list->data[i]), c.expect[i]);
+            EXPECT_EQ(triMaxZ(&plain[i]), c.expect[i]);
+        }
         triListFree(list);
     }
     const Triangle3D hi = triWithTop(4, 0), lo = triWithTop(-4, 0), same = triWithTop(4, 9);
