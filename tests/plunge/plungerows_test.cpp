@@ -259,6 +259,8 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     o.set = cutListSetCreate(8);
     double t0 = 2;  // a gap of 0 not below a target of 0, and no last row to blend toward
     EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 0, &t0), -1);
+    EXPECT_EQ(nextPlungeRow(nullptr, o.sides, o.start, 1, 2, &t0), -1);  // no set or no parameter: no row
+    EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, nullptr), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 4), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, 0, o.sides, 0.5), -1);
     // Memory short at any step of a whole row or of halves: exactly -1 with the set and *t as they were.
