@@ -32,6 +32,9 @@ TEST(TiltSeq, CommonTiltByOverlap) {
     for (const Case& c : cases) {
         TiltSeq* s = windows({{-0.3, 0.1 + c.overlap}, {0.1, 0.4 + c.overlap}, {-0.2, 0.1 + c.overlap}});
         ASSERT_NE(s, nullptr);
+        // The upper side mirrors it below the smallest upper edge.
+        ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideUpper), 1) << c.overlap;
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.overlap - c.expected, 1e-12) << c.overlap;
         ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideLower), 1) << c.overlap;
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.expected, 1e-12) << c.overlap;
         // The fit takes the common tilt as it is: code 0, solved.
@@ -68,6 +71,9 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
     EXPECT_EQ(tiltSeqFit(none, kTiltSideLower), -1);
     EXPECT_EQ(tiltSeqFitRetry(none, kTiltSideLower, 0), -1);
     freeTiltSeq(none);
+    TiltSeq* inside = windows({{0.6, 0.4}});  // a lone window inside out: no tilt, and no curve to fit
+    EXPECT_EQ(tiltSeqFit(inside, kTiltSideLower) * 10 + inside->solved, -10);
+    freeTiltSeq(inside);
     // One valid point is no curve to smooth: its tilt is only clamped a degree inside its window.
     TiltSeq* lone = windows({{0, 1}, {0, 1}});
     lone->skip[0] = 1, lone->tilt[1] = 2;
