@@ -354,7 +354,8 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
 }
 
 // *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which
-// two more plunges go out, each in a block of its own, straight after their row's (no link over the blades).
+// two more plunges go out, each in a block of its own, straight after their row's (no link over the
+// blades), and straight back up: only the rows' plunges leave by a departure.
 TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
     int rises[2] = {};
     for (const char* steps : {"-1", "2"}) {
@@ -367,6 +368,7 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
                 paths += !!rows->lists[i]->records[k].list1 + !!rows->lists[i]->records[k].list2;
         EXPECT_EQ(paths, steps[0] == '-' ? 0 : 2 * (rows->count - 1));
         EXPECT_EQ(trace.blocks, std::stoi(trace.message(kMsgDrillpoints)) + 2 * paths) << steps;
+        EXPECT_EQ(static_cast<int>(departures().size()), std::stoi(trace.message(kMsgDrillpoints))) << steps;
         for (const nctrace::Move& m : trace.moves) rises[steps[0] == '2'] += m.p.z > 30;
     }
     EXPECT_EQ(rises[0], rises[1]);
