@@ -224,7 +224,10 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
         double isoStart, isoEnd;
         int entry;
         double fan;
-    } cases[] = {{false, 0, 1, 0, 0}, {false, 0.25, 0.75, 0, 0}, {true, 0, 1, 0, 0}, {false, 0, 1, 1, 0},
+    } cases[] = {{false, 0, 1, 0, 0},
+                 {false, 0.25, 0.75, 0, 0},
+                 {true, 0, 1, 0, 0},
+                 {false, 0, 1, 1, 0},
                  {true, 0, 1, 0, 0.06}};
     for (const Case& c : cases) {
         cycleParamsResetState();
