@@ -584,15 +584,27 @@ TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
 }
 
 // Rows after the first: each end's neighbour plunge lies along the radial side path, so the two turned
-// directions coincide and the lift is 2 R sin 0 plus 0.2, at both ends.
+// directions coincide and the lift is 2 R sin 0 plus 0.2, at both ends. The departure leans off the way
+// to the nearest plunge of the row before (d away) by acos(d / 2R) and, the rows' parameters differing,
+// by acos(r2 / R) more for the half diameter r2 (1 here).
 TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
     for (int32_t index = 1; index < rows->count; ++index) {
         ASSERT_EQ(prepareRow(rows, index, sides, kR, 1.0), 1);
-        const CutRecordList* row = rows->lists[index];
+        const CutRecordList *row = rows->lists[index], *before = rows->lists[index - 1];
         ASSERT_GE(row->count, 2);
         for (const CutRecord* r : {&row->records[0], &row->records[row->count - 1]}) {
             EXPECT_EQ(r->mark, 0) << index;
             EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
+            const CutRecord* q = &before->records[0];
+            for (int32_t k = 1; k < before->count; ++k)
+                if (dist3D(&before->records[k].bottom, &r->bottom) < dist3D(&q->bottom, &r->bottom))
+                    q = &before->records[k];
+            const double d = dist3D(&q->bottom, &r->bottom);
+            const Vec3 toward{q->bottom.x - r->bottom.x, q->bottom.y - r->bottom.y,
+                              q->bottom.z - r->bottom.z};
+            EXPECT_NEAR(std::acos(vecDot3D(&r->vector2, &toward) / d),
+                        std::acos(d / 2 / kR) + std::acos(1 / kR), 1e-9)
+                << index;
             // The departure turns within the plane of the side path and the plunge, and rises off the hub.
             const Vec3& v = r->vector2;
             EXPECT_NEAR(v.y * std::cos(polar(r->bottom)) - v.x * std::sin(polar(r->bottom)), 0.0, 1e-9)
