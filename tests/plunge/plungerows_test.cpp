@@ -605,5 +605,6 @@ TEST(PlungeRows, RowBeforeAJumpIsRebuiltAtThePlungeStep) {
             EXPECT_NEAR(dist3D(&r->records[k - 1].bottom, &r->records[k].bottom), first, 1e-6) << i;
     }
     EXPECT_GT(rebuilt, 0);
+    EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), 1);  // past the jump the rows go on to the end
     cycleParamsResetState();
 }
