@@ -168,7 +168,7 @@ TEST(TiltGeometry, NextPlungeIsPulledBackWhereTheSecondListRunsFaster) {
     const double cases[][5] = {{1, 0, 0, 2, 1},       {1, 1, 0, 2, 1},       {2, 0, 0, 2, 1},
                                {2, 1, 0, 2, 1},       {2, 0, 0.02, 3.3, 1},  {2, 1, 0.02, 3.3, 1},
                                {1, 1, -0.03, 4.4, 1}, {1, 0, -0.03, 2.7, 1}, {2, 1, 0, 2.3, 0.25},
-                               {2, 0, 0, 2.3, 0.25}};
+                               {2, 0, 0, 2.3, 0.25},  {2, 1, 0, 0.6, 0.25}};  // the last back into the first
     const int range[4][2] = {{0, 12}, {0, 12}, {0, 12}, {0, 12}};
     for (const auto& c : cases) {
         cycleParams()->entryPos = static_cast<int16_t>(c[1]);

@@ -189,13 +189,15 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
 }
 
 TEST(PathLink, LeadInsMeetAtOneLinkPoint) {
-    for (int lead : {0, 11}) {  // no lead-in, or one never followed by a cut: nothing changes
+    // No lead-in, or one never followed by a cut: nothing changes. One up to the last point, the only cut
+    // one, still links.
+    for (int lead : {0, 11, 10}) {
         Plist *a = ray(0, 11, lead), *b = ray(0.1, 11, 2);
         const Vec3 before = b->points[0];
-        EXPECT_EQ(linkPathEnds(a, b), -1);
+        EXPECT_EQ(linkPathEnds(a, b), lead == 10 ? 1 : -1);
         EXPECT_EQ(linkPathEnds(nullptr, b), -1);
         EXPECT_EQ(linkPathEnds(b, nullptr), -1);
-        EXPECT_EQ(b->points[0].y, before.y);
+        EXPECT_EQ(b->points[0].y == before.y, lead != 10) << lead;
         plistFree(a);
         plistFree(b);
     }

@@ -354,7 +354,8 @@ TEST_F(PlungeOut, PlanesGiveClippedPlungesReturnPointsAndTheStockTest) {
 }
 
 // *BLADE_STEPS -1 gives no edge paths; 2 gives every later row an edge path at each end, along which
-// two more plunges go out, each in a block of its own, straight after their row's (no link over the blades).
+// two more plunges go out, each in a block of its own, straight after their row's (no link over the
+// blades), and straight back up: only the rows' plunges leave by a departure.
 TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
     int rises[2] = {};
     for (const char* steps : {"-1", "2"}) {
@@ -367,6 +368,7 @@ TEST_F(PlungeOut, BladeStepsAddPlungesAlongTheEdgePaths) {
                 paths += !!rows->lists[i]->records[k].list1 + !!rows->lists[i]->records[k].list2;
         EXPECT_EQ(paths, steps[0] == '-' ? 0 : 2 * (rows->count - 1));
         EXPECT_EQ(trace.blocks, std::stoi(trace.message(kMsgDrillpoints)) + 2 * paths) << steps;
+        EXPECT_EQ(static_cast<int>(departures().size()), std::stoi(trace.message(kMsgDrillpoints))) << steps;
         for (const nctrace::Move& m : trace.moves) rises[steps[0] == '2'] += m.p.z > 30;
     }
     EXPECT_EQ(rises[0], rises[1]);
@@ -419,12 +421,14 @@ TEST_F(PlungeOut, RefusedLinkEndsTheOutputBeforeTheApproach) {
     }
 }
 
-// The hub as a solid: a nose of radius 7 up to z = 8, a step down to its floor at z = -2.5 (the ball's
-// radius under the bottoms), out to r = 60. The departures leave the bottoms up and toward the axis;
-// where the floor's level ends (r 20) none lifts them. Those that would take the ball into the nose are
-// shortened, and no departure's way comes nearer the solid than the ball's radius (closed form, less
-// what points a quarter apart may miss); a departure whose way keeps clear is that of a run without the hub.
+// The hub as a solid: a nose of radius 7 up to z = 8, a step down to its floor half a micrometre less
+// than the ball's radius under the bottoms (within the micrometre the departures allow a ball that
+// touches it), out to r = 60. The departures leave the bottoms up and toward the axis; where the floor's
+// level ends (r 20) none lifts them. Those that would take the ball into the nose are shortened, and no
+// departure's way comes nearer the solid than the ball's radius (closed form, less what points a
+// quarter apart may miss); a departure whose way keeps clear is that of a run without the hub.
 TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
+    const double kFloor = -kR + 5e-4;
     auto run = [&](bool withHub) {
         begin({});
         freeLevelCurves(levels);
@@ -433,21 +437,21 @@ TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
         addLevelCurve(levels, level, -1.0);
         freeHubShroud(level);
         auto* hub = static_cast<HubShroud*>(std::calloc(1, sizeof(HubShroud)));
-        hub->hub = profileOf({{7, 8}, {7, -2.5}, {60, -2.5}});
+        hub->hub = profileOf({{7, 8}, {7, kFloor}, {60, kFloor}});
         hub->shroud = profileOf({{20, kTop}, {60, kTop}});
         testmesh::Model blades(plates({-kBlade, kBlade}), kBallMill, kR);
         EXPECT_EQ(output(&blades.m, nullptr, nullptr, withHub ? hub : nullptr), 1);
         freeHubShroud(hub);
         return departures();
     };
-    auto solid = [](const Vec3& p) {
+    auto solid = [&](const Vec3& p) {
         const double r = std::hypot(p.x, p.y), z = p.z;
         auto seg = [&](double r0, double z0, double r1, double z1) {
             const double dr = r1 - r0, dz = z1 - z0;
             const double f = std::clamp(((r - r0) * dr + (z - z0) * dz) / (dr * dr + dz * dz), 0.0, 1.0);
             return std::hypot(r - r0 - f * dr, z - z0 - f * dz);
         };
-        return std::min({seg(0, 8, 7, 8), seg(7, 8, 7, -2.5), seg(7, -2.5, 60, -2.5)});
+        return std::min({seg(0, 8, 7, 8), seg(7, 8, 7, kFloor), seg(7, kFloor, 60, kFloor)});
     };
     auto way = [&](const Vec3& b, const Vec3& d) {
         double c = INFINITY;
@@ -462,7 +466,7 @@ TEST_F(PlungeOut, DeparturesKeepTheBallOffTheHubsEndFaces) {
         EXPECT_GE(way(bottom, departure), kR - 5e-3);
         for (const auto& [b, d] : plain)
             if (dist3D(&b, &bottom) < 1e-9) {
-                if (way(b, d) >= kR) {
+                if (way(b, d) >= kR - 1e-3) {
                     EXPECT_LT(dist3D(&d, &departure), 1e-9);
                     ++clear;
                 }
@@ -580,15 +584,27 @@ TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
 }
 
 // Rows after the first: each end's neighbour plunge lies along the radial side path, so the two turned
-// directions coincide and the lift is 2 R sin 0 plus 0.2, at both ends.
+// directions coincide and the lift is 2 R sin 0 plus 0.2, at both ends. The departure leans off the way
+// to the nearest plunge of the row before (d away) by acos(d / 2R) and, the rows' parameters differing,
+// by acos(r2 / R) more for the half diameter r2 (1 here).
 TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
     for (int32_t index = 1; index < rows->count; ++index) {
         ASSERT_EQ(prepareRow(rows, index, sides, kR, 1.0), 1);
-        const CutRecordList* row = rows->lists[index];
+        const CutRecordList *row = rows->lists[index], *before = rows->lists[index - 1];
         ASSERT_GE(row->count, 2);
         for (const CutRecord* r : {&row->records[0], &row->records[row->count - 1]}) {
             EXPECT_EQ(r->mark, 0) << index;
             EXPECT_NEAR(r->value, 0.2, 1e-6) << index;  // acos near 1 keeps about 1e-8
+            const CutRecord* q = &before->records[0];
+            for (int32_t k = 1; k < before->count; ++k)
+                if (dist3D(&before->records[k].bottom, &r->bottom) < dist3D(&q->bottom, &r->bottom))
+                    q = &before->records[k];
+            const double d = dist3D(&q->bottom, &r->bottom);
+            const Vec3 toward{q->bottom.x - r->bottom.x, q->bottom.y - r->bottom.y,
+                              q->bottom.z - r->bottom.z};
+            EXPECT_NEAR(std::acos(vecDot3D(&r->vector2, &toward) / d),
+                        std::acos(d / 2 / kR) + std::acos(1 / kR), 1e-9)
+                << index;
             // The departure turns within the plane of the side path and the plunge, and rises off the hub.
             const Vec3& v = r->vector2;
             EXPECT_NEAR(v.y * std::cos(polar(r->bottom)) - v.x * std::sin(polar(r->bottom)), 0.0, 1e-9)

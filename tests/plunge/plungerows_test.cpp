@@ -34,10 +34,13 @@ Profile2D* line(double z, double rise) {
     return profileOf({{5, z}, {200, z + rise}});
 }
 
-// Side lists at -0.3 and 0.3; with a splitter, inner lists at -+0.05 cutting from parameter 8.
-PlistArray* channel(bool splitter) {
+// Side lists at -0.3 and 0.3 (that one turning on by fan per unit of parameter); with a splitter, inner
+// lists at -+0.05 cutting from parameter 8.
+PlistArray* channel(bool splitter, double fan = 0) {
+    std::vector<Polar> side3;
+    for (int i = 0; i < 21; ++i) side3.push_back({double(i), 10.0 + i, 0.3 + fan * i, 0, 0});
     return arrayOf({ray(-0.3, 21, 2), splitter ? ray(-0.05, 21, 8) : none(),
-                    splitter ? ray(0.05, 21, 8) : none(), ray(0.3, 21)});
+                    splitter ? ray(0.05, 21, 8) : none(), polarPath(side3)});
 }
 
 // Largest distance from samples of the cut lines of a to the nearest cut line of b.
@@ -213,12 +216,19 @@ TEST(PlungeRows, StationsFollowTheTopsWhereTheySpreadWider) {
     }
 }
 
+// Each row keeps within *T_CUTWIDTH of the last row of its key; a row of halves by the wider of its halves'
+// gaps (beside a side list that fans out, the far half's).
 TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     struct Case {
         bool split;
         double isoStart, isoEnd;
         int entry;
-    } cases[] = {{false, 0, 1, 0}, {false, 0.25, 0.75, 0}, {true, 0, 1, 0}, {false, 0, 1, 1}};
+        double fan;
+    } cases[] = {{false, 0, 1, 0, 0},
+                 {false, 0.25, 0.75, 0, 0},
+                 {true, 0, 1, 0, 0},
+                 {false, 0, 1, 1, 0},
+                 {true, 0, 1, 0, 0.06}};
     for (const Case& c : cases) {
         cycleParamsResetState();
         CycleParams* cp = cycleParams();
@@ -226,7 +236,7 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
         cp->tCutwidth = 2.5;  // the secant search closes in on the target 2 from above
         Owned o;
         o.start = line(5, 0.001);
-        o.sides = channel(c.split);
+        o.sides = channel(c.split, c.fan);
         o.set = buildPlungeRows(o.sides, o.sides, o.start, 2);
         ASSERT_TRUE(o.set);
         ASSERT_GT(o.set->count, 2);
@@ -259,6 +269,8 @@ TEST(PlungeRows, RowsAcrossARadialChannelKeepTheStep) {
     o.set = cutListSetCreate(8);
     double t0 = 2;  // a gap of 0 not below a target of 0, and no last row to blend toward
     EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 0, &t0), -1);
+    EXPECT_EQ(nextPlungeRow(nullptr, o.sides, o.start, 1, 2, &t0), -1);  // no set or no parameter: no row
+    EXPECT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, nullptr), -1);
     EXPECT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 4), -1);
     EXPECT_EQ(rebuildLastRow(o.start, o.set, 0, o.sides, 0.5), -1);
     // Memory short at any step of a whole row or of halves: exactly -1 with the set and *t as they were.
@@ -593,5 +605,6 @@ TEST(PlungeRows, RowBeforeAJumpIsRebuiltAtThePlungeStep) {
             EXPECT_NEAR(dist3D(&r->records[k - 1].bottom, &r->records[k].bottom), first, 1e-6) << i;
     }
     EXPECT_GT(rebuilt, 0);
+    EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), 1);  // past the jump the rows go on to the end
     cycleParamsResetState();
 }

@@ -65,10 +65,11 @@ TEST(RegionPaths, ExtensionGrowsTheCutRangeByTheLengths) {
 TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     HubShroud* pair = flatChannel(10);
     ASSERT_NE(pair, nullptr);
-    // A path climbing through the shroud: the points beyond half a unit past it are marked.
+    // A path climbing through the shroud, its last point back under it: from the first point beyond
+    // half a unit past it, the points to the end are marked.
     Plist* path = plistCreate(21, 1);  // full to its room: the marks stay within its points
     for (int i = 0; i <= 20; ++i) {
-        const Vec3 q{30, 0, double(i)};
+        const Vec3 q{30, 0, i < 20 ? double(i) : 5.0};
         plistAppend(path, i, &q, 0, nullptr, 0);
     }
     ASSERT_EQ(trimPathAtShroud(path, pair, 0, 0.0), 1);

@@ -87,7 +87,7 @@ TEST(TiltGeom, AxesTurnAboutTheTangentsPerpendicular) {
     // A tangent along the axis (plan length below 1e-5) or a vector along the perpendicular has no axis.
     cycleParams()->avoidAngle = 0;
     const Vec3 up{4e-6, 0, 1}, leaning{2e-5, 0, 1}, side{0, 1, 0}, down{0, 0, 1};
-    Vec3 perp, result, v = down;
+    Vec3 perp{1, 0, 0}, result, v = down;  // what the perpendicular held before is none
     EXPECT_EQ(tangentRotateAxis(&up, &down, &perp, &result), -1);
     EXPECT_EQ(tangentRotateAxisBy(&up, &v, &down, 0.5), -1);
     EXPECT_EQ(tangentRotateAxis(&leaning, &down, &perp, &result), 1);

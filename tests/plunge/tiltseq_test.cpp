@@ -32,6 +32,9 @@ TEST(TiltSeq, CommonTiltByOverlap) {
     for (const Case& c : cases) {
         TiltSeq* s = windows({{-0.3, 0.1 + c.overlap}, {0.1, 0.4 + c.overlap}, {-0.2, 0.1 + c.overlap}});
         ASSERT_NE(s, nullptr);
+        // The upper side mirrors it below the smallest upper edge.
+        ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideUpper), 1) << c.overlap;
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.overlap - c.expected, 1e-12) << c.overlap;
         ASSERT_EQ(tiltSeqCommonTilt(s, 0, 2, kTiltSideLower), 1) << c.overlap;
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.1 + c.expected, 1e-12) << c.overlap;
         // The fit takes the common tilt as it is: code 0, solved.
@@ -68,6 +71,9 @@ TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
     EXPECT_EQ(tiltSeqFit(none, kTiltSideLower), -1);
     EXPECT_EQ(tiltSeqFitRetry(none, kTiltSideLower, 0), -1);
     freeTiltSeq(none);
+    TiltSeq* inside = windows({{0.6, 0.4}});  // a lone window inside out: no tilt, and no curve to fit
+    EXPECT_EQ(tiltSeqFit(inside, kTiltSideLower) * 10 + inside->solved, -10);
+    freeTiltSeq(inside);
     // One valid point is no curve to smooth: its tilt is only clamped a degree inside its window.
     TiltSeq* lone = windows({{0, 1}, {0, 1}});
     lone->skip[0] = 1, lone->tilt[1] = 2;
@@ -273,17 +279,19 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
     for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], want[i]) << i;
     freeTiltSeq(s);
     // The retry spreads the lower edges from the hit stretch trimmed by a twentieth of the whole span
-    // (the last, long step too) or 0.3 of the stretch; a first widening of 10 degrees already fits.
+    // (the last, long step too) or 0.3 of the stretch, and raises an edge to a tilt with more than the
+    // widening above it (point 10's 0.5); a first widening of 10 degrees already fits.
     const double x[] = {10, 11, 11.25, 11.5, 11.75, 12, 12.25, 12.5, 13, 14, 30};
     const double edge[] = {0, 0.05, 0.1, 0.15, 0.2, 0.25, 0.2, 0.15, 0.1, 0.05, 0};
     const std::pair<int32_t, std::vector<double>> spreads[] = {
-        {4, {.15, .15, .15, .15, .2, .25, .2, .15, .15, .15, .15}},  // 1-8 to 3-7 by 0.6
-        {0, {.05, .05, .1, .15, .2, .25, .2, .15, .1, .05, 0}}};     // 0-10 to 1-10 by 1
+        {4, {.15, .15, .15, .15, .2, .25, .2, .15, .15, .15, .5}},  // 1-8 to 3-7 by 0.6
+        {0, {.05, .05, .1, .15, .2, .25, .2, .15, .1, .05, .5}}};   // 0-10 to 1-10 by 1
     for (const auto& c : spreads) {
         TiltSeq* r = newTiltSeq(11, x);
         ASSERT_NE(r, nullptr);
         for (int i = 0; i < 11; ++i)
-            r->lower[i] = edge[i], r->upper[i] = 2.0, r->hitLower[i] = i && i < 9 ? 4 : 0;
+            r->lower[i] = edge[i], r->upper[i] = 2.0, r->hitLower[i] = i && i < 9 ? 4 : 0,
+            r->tilt[i] = i / 10 * 0.5;
         EXPECT_GE(tiltSeqFitRetry(r, kTiltSideLower, c.first), 0) << c.first;
         for (int i = 0; i < 11; ++i) EXPECT_NEAR(r->lower[i], c.second[i], 1e-12) << c.first << " " << i;
         freeTiltSeq(r);

@@ -189,6 +189,7 @@ TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) 
     cycleParams()->tiltMax = 120;
     profile->table1.angle = 10 * M_PI / 180;
     Plist* flat = middleList(8, true);
+    flat->flags[0] = 0;  // cut from its first point on: the lead runs from there
     ASSERT_EQ(segmentTiltSearch(flat, 0, profile, level, &a.tool, set, nullptr), 1);
     for (int32_t i = 1; i + 1 < flat->count; ++i) {
         EXPECT_NEAR(flat->vectors[i].x, 1.0, 1e-9) << i;
