@@ -178,7 +178,7 @@ TEST(ContourReduce, SixtyFiveLinesAreReducedSixtyFourOnlyWhenForced) {
         EXPECT_EQ(contourReduceOne(tight.data(), c.n, 0.1, c.force, n - 1), 0) << c.n;
         EXPECT_EQ(std::memcmp(tight.data(), in.data(), in.size() * sizeof(ContourElement)), 0);
         EXPECT_EQ(contourReduceOne(tight.data(), c.n, 0.1, c.force, n), n) << c.n;
-        // The same call again (answered from what the first one kept) gives the same contour.
+        // The same call again gives the same contour.
         std::vector<ContourElement> again = in;
         again.resize(2 * in.size());
         ASSERT_EQ(contourReduceOne(again.data(), c.n, 0.1, c.force, static_cast<int32_t>(again.size())), n);
