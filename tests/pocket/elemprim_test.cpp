@@ -112,6 +112,10 @@ TEST(ElemPrim, ArcsOnOneCircleOverlapBelowMinusOne) {
     const ContourElement b = arcElem(2, 0, 2, kPi / 2, 3 * kPi / 2, 1);
     EXPECT_EQ(isectArcArc(&a, &b, p), 1);
     EXPECT_XY(EXPECT_NEAR, p[0], 1, std::sqrt(3.0), 1e-12);
+    // Radii apart by exactly the tolerance (0.25, exact in binary) are two concentric circles: no point.
+    pocketKernel().tolerance = 0.25;
+    const ContourElement outer = arcElem(0, 0, 10.25, 0, kPi, 1), inner = arcElem(0, 0, 10, 0, kPi, 1);
+    EXPECT_EQ(isectArcArc(&outer, &inner, p), 0);
 }
 
 TEST(ElemPrim, OrderAlongElements) {

@@ -157,6 +157,8 @@ TEST(InputCheck, OutermostContoursRunOneWay) {
         // Both one way round, but through each other's wall.
         {{pocket, polygon({{90, 20}, {120, 20}, {120, 40}, {90, 40}})}, 0},
         {{pocket, apart, polygon({{90, 20}, {120, 20}, {120, 40}, {90, 40}})}, 0},  // first and last
+        // An open line from inside out through the wall: one crossing is a crossing too.
+        {{pocket, {lineElem(50, 30, 170, 30)}}, 0},
     };
     for (const auto& c : cases) {
         PocketErrors errors;

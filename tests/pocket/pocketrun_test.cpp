@@ -828,6 +828,10 @@ TEST(PocketRun, ConfigurationInputTakesTheReferenceTool) {
         kvListFree(kvCCP.cfgVars);
         kvCCP.cfgVars = nullptr;
     }
+    // A new run holds no reference tool of an earlier one (12.5 above) until its block names one.
+    PocketErrors errors;
+    ASSERT_EQ(ccpInitFromParams(&kvCCP), 1);
+    EXPECT_EQ(ccpToolReferenceValue(), 0);
 }
 
 // A tall island standing in a deeper pocket reaches up through the upper

@@ -394,10 +394,12 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
         if (kind == 0) t.push_back({0, 1, 0, 0, 5, 5, {0, 0, 5, 0}});
         if (kind == 2)
             t = {{0, 1, 0, 0, 55, 5, {1, 0, 60, 5}}, start, far, {0, -1, 0, 0, 5, 5, {3, 0, 0, 35}}};
-        EXPECT_EQ(restAreasCompute(5, t.data(), static_cast<int32_t>(t.size())), 1);
+        // One touch more past the count, taken (2): never read nor set.
+        t.push_back({2, -1, 0, 0, 5, 5, {3, 0, 0, 5}});
+        EXPECT_EQ(restAreasCompute(5, t.data(), static_cast<int32_t>(t.size()) - 1), 1);
         std::vector<int32_t> states;
         for (const RestTouch& r : t) states.push_back(r.state);
-        const std::vector<int32_t> want[] = {{1, 0, 1}, {1, 0}, {1, 1, 1, 1}};
+        const std::vector<int32_t> want[] = {{1, 0, 1, 2}, {1, 0, 2}, {1, 1, 1, 1, 2}};
         EXPECT_EQ(states, want[kind]);
         ASSERT_EQ(clistCount("REST"), kind != 1);
         if (kind != 0) continue;

@@ -132,6 +132,28 @@ TEST(RingHelpers, ProbeFarthestInsideAgainstPlainDistances) {
         for (ContourElement& e : *v)
             for (int k = 1; k < (e.type == kElemArc ? 6 : 4); k += 2) e.g[k] += 2;
     EXPECT_EQ(probeFarthestInside(chain.data(), 1, a.data(), 32, b.data(), 4), 1);
+    // An arc whose end sits 0.1 inside its circle: a point 0.05 beyond the circle at the end's angle is
+    // nearest the arc, though right of every end point of its run. A's next run passes 0.0502 off, B
+    // 0.0501 off: A is the nearer, so there is no probe (1, while the point lies outside A).
+    const double deg = offsettest::kPi / 180;
+    const Vec2 p{10.05 * std::cos(10 * deg), 10.05 * std::sin(10 * deg)};
+    ContourElement bend = arcElem(0, 0, 10, 80 * deg, 10 * deg, -1);
+    bend.g[kAex] *= 0.99, bend.g[kAey] *= 0.99;
+    const double sx = bend.g[kAsx], ex = bend.g[kAex], ey = bend.g[kAey], side = p.x + 0.0502;
+    std::vector<ContourElement> c;  // 15 sides far left, the arc, the sides round the probe
+    const auto along = [&c](Vec2 s, Vec2 t, int n) {
+        for (int k = 0; k < n; ++k)
+            c.push_back(lineElem(s.x + (t.x - s.x) * k / n, s.y + (t.y - s.y) * k / n,
+                                 s.x + (t.x - s.x) * (k + 1) / n, s.y + (t.y - s.y) * (k + 1) / n));
+    };
+    along({-12, -3}, {-12, 12}, 7), along({-12, 12}, {sx, 12}, 7), along({sx, 12}, {sx, bend.g[kAsy]}, 1);
+    c.push_back(bend);
+    const Vec2 round[] = {{ex, ey}, {ex, -1}, {side, -1}, {side, 2.7}, {12, 2.7}, {12, -3}, {-12, -3}};
+    for (int i = 0; i < 6; ++i) along(round[i], round[i + 1], 1);
+    const std::vector<ContourElement> nearB = box(p.x - 0.02, p.y + 0.0501, p.x + 0.02, p.y + 0.5),
+                                      probe = {lineElem(p.x - 0.01, p.y, p.x + 0.01, p.y)};
+    EXPECT_EQ(probeFarthestInside(probe.data(), 1, c.data(), 22, nearB.data(), 4), 1);
+    EXPECT_EQ(pointInContour(c.data(), 22, &p), 0);
 }
 
 TEST(RingHelpers, NearRecordsCollapse) {
