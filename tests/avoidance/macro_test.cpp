@@ -327,6 +327,17 @@ TEST(Macro, ArcStopsShortOfItsStopAngle) {
                 EXPECT_NEAR(dist3D(&path->points[k], &ctr), 2.0, 1e-9) << k;
             macroPathFree(path);
         }
+    // About an upright axis the chords turn by whole steps and stop alike; the first is left out.
+    macroResetState();
+    const Vec3 z{0, 0, 1};
+    for (const auto& c : cases) {
+        MacroParams m = params(21, 2.0);
+        m.arcStepAngle = c.step, m.arcStopAngle = kPi / 2 - c.m * c.step + c.nudge;
+        MacroPath* path = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z);
+        ASSERT_NE(path, nullptr);
+        EXPECT_EQ(path->count, c.count - 1) << c.step << " " << c.m << " " << c.nudge;
+        macroPathFree(path);
+    }
 }
 
 // A step of 180 degrees keeps every chord on the move's line, so no chord ever meets the stop angle:
