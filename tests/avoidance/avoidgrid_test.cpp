@@ -173,6 +173,8 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
         {20, 20, 5, 0, 1, 0, 0},             // a vertical tool's own cutter length is left to the cutter
         {20, 20, 15, 0, 1, 0, -2},           // above it the post is tested, and a vertical axis cannot tilt
         {28, 20, 60, 0.5, 1, 0, -2, 0, 0, 1},
+        // A level axis: its head of radius 10 reaches 10 below the point, so a post 8 below is in its way.
+        {35, 20, -8, std::acos(0.0), 0, 1, -2, -40, 0},
         // Nearly upright, a post 0.01 inside a rim: the free tilt moves cos by under the 1e-5 that counts.
         {11, 20, 60, 0.005, 1, 0, 0, 10 * std::cos(0.005) - 50 * std::sin(0.005) - 9 - 0.01},
         {29, 20, 65, 0.005, 1, 1, 0, 9 - 60 * std::sin(0.005) - 10 * std::cos(0.005) + 0.01},

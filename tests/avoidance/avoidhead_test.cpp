@@ -886,6 +886,43 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     }
 }
 
+// Point 0 of 11 (200 apart, the others leaning 0.2 to +x) upright under a roof at 70, raised by the C
+// pass's B fallback; the raise, falling over the ten after, brings point 3 into a ledge it clears leaning
+// less or more, so it grows. No ramp point rises more than the one before (or the run); all are free.
+TEST(AvoidHead, CFallbackRampRisesNoMoreThanItsRun) {
+    const auto axis = [](double c, double b) {
+        return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
+    };
+    std::vector<Triangle3D> obst;  // the roof over point 0, the ledge beside point 3
+    for (const auto& [x0, x1, z] : {std::array<double, 3>{-60, 110, 70}, {650, 710, 57}})
+        obst.insert(obst.end(), {Triangle3D{{{x0, -200, z}, {x1, -200, z}, {x1, 200, z}}},
+                                 Triangle3D{{{x0, -200, z}, {x1, 200, z}, {x0, 200, z}}}});
+    HeadScene s;
+    ASSERT_EQ(s.build(obst), 1);
+    const int32_t n = 11;
+    Plist* l = plistCreate(n, 1);
+    for (int32_t i = 0; l && i < n; ++i) {
+        const Vec3 p{200.0 * i, 0, 0}, a = axis(0.0, i == 0 ? 0.0 : 0.2);
+        plistAppend(l, p.x, &p, 0, &a, 0);
+    }
+    AvoidTable* t = preparedTable(l, params(4, 0));
+    ASSERT_NE(t, nullptr);
+    for (int32_t i = 0; i < n; ++i)
+        t->entries[i].b = i == 0 ? 0.0 : 0.2, t->entries[i].bMin = -1.5, t->entries[i].bMax = 1.5,
+        t->entries[i].c = 0.0, t->entries[i].cLow = -0.02, t->entries[i].cHigh = 0.02;
+    t->entries[n].flag = -1;  // spare room past the last entry: never read as a failed run
+    ASSERT_FALSE(toolHits(kHead, l->points[3], axis(0.0, 0.2), obst));
+    ASSERT_EQ(avoidComputeC(t, l, 0.01, 0.01, 1), 2);
+    for (int32_t i = 0; i < n; ++i) {
+        const AvoidEntry& e = t->entries[i];
+        const double before = i > 1 ? t->entries[i - 1].b : t->entries[0].b + 0.2;  // the run's from 0
+        EXPECT_TRUE(i == 0 || e.b <= before + 1e-12) << i;
+        EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.c, e.b), obst)) << i;
+    }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
 // Selective C over one colliding run of 25 points: the middle point, then every tenth out from it, 2 and
 // 22, are searched, and only their bands are cut back to the wall. Where the cycle's widths hold no free
 // C (12 degrees each side), the search widens them: twice from the middle down, one and a half times up,

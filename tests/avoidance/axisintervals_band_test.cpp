@@ -36,10 +36,12 @@ TEST(AxisIntervalsBand, RingPlaneAnglesCountAtTheEdgeOfReach) {
         const Vec3 n{0, std::sqrt(1 - c.nA * c.nA), c.nA};
         const Vec3 tri[3] = {O::mul(-c.h, n), O::add(O::mul(-c.h, n), Vec3{1, 0, 0}),
                              O::add(O::mul(-c.h, n), Vec3{0, 0, 1})};
-        double t[4], phi[4], a[4], b[4];
-        int inside[4];
+        double t[4] = {9, 9, 9, 9}, phi[4], a[4], b[4];
+        int inside[4] = {-1, -1, -1, -1};
         const int pairs = ringPlaneAngles(&kFrame, c.Z, c.R, tri, &n, c.h, t, inside, phi, a, b);
         EXPECT_EQ(pairs, c.pairs) << c.Z << " " << c.h;
+        // Entries past the count are neither read nor written: a caller's may hold anything.
+        for (int q = 2 * pairs; q < 4; ++q) EXPECT_TRUE(t[q] == 9 && inside[q] == -1) << c.h << " " << q;
         for (int q = 0; q < 2 * pairs; ++q) {
             const double y = c.nA * std::cos(t[q]);
             EXPECT_NEAR((c.h + c.Z * y) * (c.h + c.Z * y), c.R * c.R * (1 - y * y), 1e-9) << c.h << " " << q;

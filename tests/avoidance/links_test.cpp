@@ -274,12 +274,15 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
     ctx.clearancePlane = 100.0;
     // A jump onto the plate lifted by more than the safety distance still comes down to that distance
-    // above the cut before it feeds in.
+    // above the cut before it feeds in. The retract lifts in steps of half the searching ball's radius
+    // R = 2 step + 2 = 4: from 6 the first that clears the plate (centre 5 + R) is 4, not the least 3.
     SetUp(), ctx.safetyDistance = 1.0;
-    startAt({-10, 0, 7});
+    startAt({-10, 0, 6});
     const Vec3 onPlate = {10, 0, 7};
     ASSERT_EQ(idx5CollisionFreeMacro(&onPlate, &onPlate, 0, &ctx, &plate.m), 0);
     ASSERT_GE(gOut.size(), 3u);
+    const double R = 2 * plate.m.stepLength + 2.0;
+    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{-10, 0, 6 + std::ceil((5 + R - 6) / (R / 2)) * R / 2}), 1e-12);
     EXPECT_GT(gOut[gOut.size() - 3].p.z, 8.0 + 1e-3);
     EXPECT_VEC_NEAR(gOut[gOut.size() - 2].p, (Vec3{10, 0, 8}), 1e-12);
     EXPECT_EQ(gOut[gOut.size() - 2].cls, 0);

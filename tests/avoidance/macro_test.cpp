@@ -305,7 +305,8 @@ TEST(Macro, ArcsLieOnTheirCircle) {
 // less than 90 degrees less the stop angle from the move: one turned exactly that far is left out, one just
 // short taken. All lie on the circle of radius d tangent at p0 to the move turned half a step up or left.
 TEST(Macro, ArcStopsShortOfItsStopAngle) {
-    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0};
+    macroResetState();
+    const Vec3 p0{0, 0, 0}, p1{-1, 0, 0}, z{0, 0, 1};
     const struct {
         double step;
         int32_t m;      // the stop angle: 90 degrees less m steps (the m-th chord meets it exactly)
@@ -325,6 +326,11 @@ TEST(Macro, ArcStopsShortOfItsStopAngle) {
             const Vec3 ctr = type == 3 ? Vec3{back, across, 0} : Vec3{back, 0, across};
             for (int32_t k = 0; k < path->count; ++k)
                 EXPECT_NEAR(dist3D(&path->points[k], &ctr), 2.0, 1e-9) << k;
+            if (type == 21) {  // about an upright axis the chords turn by whole steps, the first left out
+                MacroPath* up = macroBuild(kMacroLeave, &p0, &p1, &m, 1, nullptr, 0, &z);
+                EXPECT_EQ(up ? up->count : -1, c.count - 1) << c.step << " " << c.m << " " << c.nudge;
+                macroPathFree(up);
+            }
             macroPathFree(path);
         }
 }
