@@ -581,6 +581,14 @@ TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
         }
         plistArrayFree(one);
     }
+    // Only the first count slots of an array are side paths: a path in a slot past it is not read.
+    PlistArray* past = arrayOf({ray(-kSide, 21), ray(kSide, 21)});
+    past->count = 0;
+    ASSERT_EQ(prepareRow(rows, 0, past, kR, 1.0), 1);
+    past->count = 2;
+    for (int32_t i = 0; i < rows->lists[0]->count; ++i)
+        EXPECT_EQ(vecLen3D(&rows->lists[0]->records[i].vector2), 0.0) << i;
+    plistArrayFree(past);
 }
 
 // Rows after the first: each end's neighbour plunge lies along the radial side path, so the two turned

@@ -455,6 +455,9 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
                                  {"*FRRADIUS", "3"},
                                  {"*AUFMASS_HORI", "0.5"},
                                  {"*POFCHECK_MODEL", model.c_str()}});
+    Pairs none = tipped;
+    for (auto& [key, value] : none)
+        if (std::string(key) == "*HUB_KVX" || std::string(key) == "*SHROUD_KVX") value = "none.kvx";
     struct Row {
         Pairs pairs;
         const char* cfg;
@@ -468,12 +471,14 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
          nullptr,
          false,
          -1,
-         0,
+         6204,
          kStatusFailed},
         {{{"*STEP_STRATEGY", "1"}, {"*SHROUD_DEPTH", "-1"}}, nullptr, false, -1, 6304, kStatusFailed},
         {{}, "no-such-file.cfg", false, -1, 6200, kStatusFailed},
         {tipped, nullptr, true, -2, 821, kStatusCancelled},
         {tipped, nullptr, true, -2, 821, kStatusCancelled, 8},
+        // A cancel standing from before the run is heard before any file is loaded.
+        {none, nullptr, true, -2, 821, kStatusCancelled},
     };
     for (const Row& r : rows) {
         start(r.pairs);
@@ -487,6 +492,7 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
         EXPECT_EQ(result, r.result);
         EXPECT_EQ(std::filesystem::file_size(model), r.cancel ? 0u : older.size());
         EXPECT_TRUE(r.message == 0 || sent(r.message) == (r.level == 9)) << r.message;
+        EXPECT_FALSE(r.cancel && sent(6204));  // the hub that is not there was never asked for
         // Past its configuration a run without an APT file of its own writes tmp.pof.
         EXPECT_EQ(std::string(cycleParams()->apt), r.message == 6304 || r.cfg ? "" : "tmp.pof");
         EXPECT_EQ(collrep_current(), nullptr);
@@ -508,6 +514,16 @@ TEST_F(PlungeRun, RunsThatEndEarly) {
     // Without the run's contexts there is nothing to generate into.
     EXPECT_EQ(generatePlungePaths(nullptr, cycleToolCtx()), -1);
     EXPECT_EQ(generatePlungePaths(cycleNcCtx(), nullptr), -1);
+    // An extra selection named with a leading blank names none: refused before a file of that name,
+    // which would convert, is read.
+    std::filesystem::copy_file(blade, tmp / " blade.kvx");
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(tmp.path());
+    start({{"*DLL_DIR", KV_BIN_DIR}, {"*TMP_DIR", "."}});
+    EXPECT_EQ(extraMeshToFacetFile(" blade.kvx", 0.2), -1);
+    EXPECT_FALSE(std::filesystem::exists("extra.3df"));
+    EXPECT_EQ(cycleParams()->extra3df[0], '\0');
+    std::filesystem::current_path(here);
 }
 
 // The clean-up after a run removes the temporary files but never the run's own output.
