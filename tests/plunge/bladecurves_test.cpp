@@ -298,6 +298,7 @@ TEST(BladeCurves, EdgeSpreadsDecideTheIsoDirection) {
         EXPECT_NEAR(isoEdgeSpread(s, 1.0, kIsoFixU, channel->hub), u1, 1e-6) << r.z11;
         EXPECT_NEAR(isoEdgeSpread(s, 0.0, kIsoFixV, channel->hub), v0, 1e-6) << r.z11;
         EXPECT_NEAR(isoEdgeSpread(s, 1.0, kIsoFixV, channel->hub), v1, 1e-6) << r.z11;
+        EXPECT_EQ(isoEdgeSpread(s, NAN, kIsoFixU, channel->hub), -1.0);  // no points on that edge
         EXPECT_EQ(chooseIsoDirection(s, channel->hub), std::max(u0, u1) >= std::max(v0, v1) ? 1 : 0) << r.z11;
         freeSurfList(list);
     }

@@ -331,6 +331,27 @@ TEST(ChannelTrace, ArcPassOverGivesTheCurveOfTheWholeCellLists) {
             EXPECT_EQ(std::memcmp(t.out->vectors, whole->vectors, n * sizeof(Vec3)), 0) << scene;
             EXPECT_EQ(std::memcmp(t.out->flags, whole->flags, n * sizeof(uint16_t)), 0) << scene;
             EXPECT_EQ(std::memcmp(t.out->parameters, whole->parameters, n * sizeof(double)), 0) << scene;
+            if (scene == 0 && direction == 1) {
+                // A grid about a point off the sweep's axis (its cells still hold every triangle in reach
+                // of their own ring): radii and angles about that point say nothing of the sweep's circle,
+                // so passing over by them must give the curve of the whole cell lists too. Short faces.
+                Trace near(3.0, levelZ, 1.0);
+                TriGrid* off = triGridCreate(20, 20, 8);
+                const Vec3 offAxis{0, 20, 0};
+                ASSERT_EQ(triGridFill(off, &offAxis, model.m.triangles, kBall), 1);
+                ringContactResetState();
+                ASSERT_EQ(traceChannelCurve(&model.m, &near.a, &near.b, near.level, 1, whole, off), 1);
+                TriGridRange* offRanges = std::exchange(off->ranges, nullptr);
+                ringContactResetState();
+                ASSERT_EQ(traceChannelCurve(&model.m, &near.a, &near.b, near.level, 1, near.out, off), 1);
+                off->ranges = offRanges;
+                ASSERT_EQ(near.out->count, whole->count);
+                const size_t m = static_cast<size_t>(whole->count);
+                EXPECT_EQ(std::memcmp(near.out->points, whole->points, m * sizeof(Vec3)), 0);
+                EXPECT_EQ(std::memcmp(near.out->flags, whole->flags, m * sizeof(uint16_t)), 0);
+                EXPECT_EQ(whole->flags[0], kChanContact);
+                triGridFree(off);
+            }
             plistFree(whole);
         }
         triGridFree(grid);

@@ -382,30 +382,37 @@ TEST(HubShroud, TrimLoopEdgesJoinInAnyOrderAndSense) {
 }
 
 // A trim loop stepping down 1, then 9 (the meridional edge), then twice 5 on its way back: of the runs
-// of changing height the largest is taken, whatever single flat point lies before it.
+// of changing height the largest is taken, whatever single flat point lies before it. The same surface
+// also as three u points over the unclamped knots 0, 1/4, .., 1, its loop's u mapped into their valid
+// range 1/4 .. 3/4: loop points are the surface's own parameters, whatever its first knots.
 TEST(HubShroud, TrimLoopKeepsItsLargestRunOfHeight) {
     cycleParamsResetState();
-    SurfList* list = newSurfList(1);
-    ASSERT_NE(list, nullptr);
-    TrimSurface rec;
-    kvxInitTrimSurface(&rec);
-    ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, 2, 2, 0), 1);
-    for (int i = 0; i < 4; ++i) rec.surface.uKnots[i] = rec.surface.vKnots[i] = i / 2;
-    // z = 30 - 10 u, r = 10 + 2 u; v moves 0.1 sideways at a constant height.
-    for (int i = 0; i < 2; ++i)
-        for (int j = 0; j < 2; ++j) rec.surface.rows[i][j] = {10.0 + 2 * i, 0.1 * j, 30.0 - 10 * i};
-    const Vec2 loop[9] = {{0, 0},     {0.1, 0},   {0.1, 1}, {1, 1}, {1, 0.5},
-                          {0.5, 0.5}, {0.5, 0.2}, {0, 0.2}, {0, 0}};
-    ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 9), 1);
-    ASSERT_EQ(surfListAppend(list, &rec), 1);
-    ProfileCurve* curve = surfacesMeridianCurve(list);
-    ASSERT_NE(curve, nullptr);
-    ASSERT_EQ(curve->count, 2);
-    ASSERT_NE(curve->z, nullptr);
-    EXPECT_NEAR(curve->z[0], 29, 1e-6);
-    EXPECT_NEAR(curve->z[1], 20, 1e-6);
-    EXPECT_NEAR(curve->points[0].y, std::hypot(10.2, 0.1), 1e-6);
-    EXPECT_NEAR(curve->points[1].y, std::hypot(12.0, 0.1), 1e-6);
-    profileFreeList(curve);
-    freeSurfList(list);
+    for (const int32_t un : {2, 3}) {
+        SurfList* list = newSurfList(1);
+        ASSERT_NE(list, nullptr);
+        TrimSurface rec;
+        kvxInitTrimSurface(&rec);
+        ASSERT_EQ(bsplSurfaceAlloc(&rec.surface, 2, 2, un, 2, 0), 1);
+        for (int i = 0; i < un + 2; ++i) rec.surface.uKnots[i] = un == 2 ? i / 2 : i / 4.0;
+        for (int i = 0; i < 4; ++i) rec.surface.vKnots[i] = i / 2;
+        // z = 30 - 10 u, r = 10 + 2 u; v moves 0.1 sideways at a constant height.
+        for (int i = 0; i < un; ++i)
+            for (int j = 0; j < 2; ++j)
+                rec.surface.rows[i][j] = {10.0 + 2.0 * i / (un - 1), 0.1 * j, 30.0 - 10.0 * i / (un - 1)};
+        Vec2 loop[9] = {{0, 0},     {0.1, 0},   {0.1, 1}, {1, 1}, {1, 0.5},
+                        {0.5, 0.5}, {0.5, 0.2}, {0, 0.2}, {0, 0}};
+        for (Vec2& q : loop) q.x = un == 2 ? q.x : 0.25 + 0.5 * q.x;
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, loop, 9), 1);
+        ASSERT_EQ(surfListAppend(list, &rec), 1);
+        ProfileCurve* curve = surfacesMeridianCurve(list);
+        ASSERT_NE(curve, nullptr);
+        ASSERT_EQ(curve->count, 2);
+        ASSERT_NE(curve->z, nullptr);
+        EXPECT_NEAR(curve->z[0], 29, 1e-6) << un;
+        EXPECT_NEAR(curve->z[1], 20, 1e-6) << un;
+        EXPECT_NEAR(curve->points[0].y, std::hypot(10.2, 0.1), 1e-6) << un;
+        EXPECT_NEAR(curve->points[1].y, std::hypot(12.0, 0.1), 1e-6) << un;
+        profileFreeList(curve);
+        freeSurfList(list);
+    }
 }

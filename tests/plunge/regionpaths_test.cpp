@@ -115,6 +115,9 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
     EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 0);
     lists->lists[0]->points[19].z = 9;
     EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 1);
+    lists->lists[3]->points[19].z = 10;  // the fourth side counts as the first does
+    EXPECT_EQ(pathsEndClearOfShroud(lists, pair, 0), 0);
+    lists->lists[3]->points[19].z = 4;
     // The middle sides count only for all sides, a fifth list never.
     PlistArray* five = arrayOf({none(), ray(0, 20, 0, 0, 10), none(), none(), ray(0, 20, 0, 0, 10)});
     for (const int all : {0, 1}) EXPECT_EQ(pathsEndClearOfShroud(five, pair, all), 1 - all);

@@ -539,3 +539,18 @@ TEST_F(PlateChannel, SecondSetLeansTowardItsWallAndStaysClear) {
         plistFree(l);
     }
 }
+
+// A list cut from its first point, 5 degrees toward the lower wall, where the upright shank reaches
+// that wall: the search tilts every cut point, the first too, clear of both blades by brute force.
+TEST_F(PlateChannel, SearchTiltsTheFirstCutPointClearToo) {
+    const std::vector<Vec3> plates = samples(plate, 1, 140, 125, {0, 2}, kHalfGap);
+    Plist* l = middleList(8, true);
+    l->flags[0] = 0;
+    const double c = std::cos(-5 * M_PI / 180), s = std::sin(-5 * M_PI / 180);
+    for (int32_t i = 0; i < l->count; ++i) l->points[i] = {c * l->points[i].x, s * l->points[i].x, 8};
+    ASSERT_GT(a.depth(plates, l->points[0], l->vectors[0]), 0.5);
+    ASSERT_EQ(segmentTiltSearch(l, 0, profile, level, &a.tool, set, nullptr), 1);
+    for (int32_t i = 0; i + 1 < l->count; ++i)
+        EXPECT_LT(a.depth(plates, l->points[i], l->vectors[i]), 0.15) << i;
+    plistFree(l);
+}
