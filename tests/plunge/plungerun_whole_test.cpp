@@ -85,6 +85,17 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
         EXPECT_TRUE(edge.empty() || edge == r.trace.message(6502)) << lines;
         edge = r.trace.message(6502);
     }
+    // The host cancels as the second plunge block opens: the run ends cancelled with 821 and its last
+    // move is in that block, with no retract after it and no block after it.
+    const hostrun::Run r = run("out.cfg", "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n",
+                               [](KvCycle* c, int32_t, const nctrace::Trace& t) {
+                                   if (t.blocks == 2) kvCSsetSignal(c, KV_SIGNAL_CANCEL);
+                               });
+    EXPECT_EQ(r.status, KV_STATUS_CANCELLED);
+    EXPECT_EQ(r.trace.messages.back(), "821,0");
+    EXPECT_EQ(r.trace.blocks, 2);
+    ASSERT_FALSE(r.trace.moves.empty());
+    EXPECT_EQ(r.trace.moves.back().block, 1);
 }
 
 // A tool contour file whose extension is wider than the shank: the tilt search keeps it off the blades.
