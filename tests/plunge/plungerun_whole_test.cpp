@@ -85,12 +85,26 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
         EXPECT_TRUE(edge.empty() || edge == r.trace.message(6502)) << lines;
         edge = r.trace.message(6502);
     }
+    // The host cancels as the second plunge block opens: the run ends cancelled with 821 and its last
+    // move is in that block, with no retract after it and no block after it.
+    const hostrun::Run r = run("out.cfg", "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n",
+                               [](KvCycle* c, int32_t, const nctrace::Trace& t) {
+                                   if (t.blocks == 2) kvCSsetSignal(c, KV_SIGNAL_CANCEL);
+                               });
+    EXPECT_EQ(r.status, KV_STATUS_CANCELLED);
+    EXPECT_EQ(r.trace.messages.back(), "821,0");
+    EXPECT_EQ(r.trace.blocks, 2);
+    ASSERT_FALSE(r.trace.moves.empty());
+    EXPECT_EQ(r.trace.moves.back().block, 1);
 }
 
 // A tool contour file whose extension is wider than the shank: the tilt search keeps it off the blades.
 // The search gives the axes of the plunges on the channel's side paths (the rows between take axes
 // interpolated from them): every such plunge, its ball touching a blade, holds ball, shank and extension
-// clear of every blade and splitter, measured on the design surfaces.
+// clear of every blade and splitter, measured on the design surfaces. With the blade's tip-edge contours
+// (no *BLADE_PRF) the search starts each tilt where the tool swings onto a blade's tip and smooths it
+// about a degree inside the room the blades leave: at half the side plunges or more the extension lies
+// within 0.5 of a blade.
 TEST_F(PlungeRunWhole, TiltSearchKeepsTheContoursExtensionOffTheBlades) {
     std::ofstream(*tmp / "tool.kvx") << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
                                         "o Contour[Extension]()\n{\no L(x[0/3] y[0/0] z[0/0])\n"
@@ -105,25 +119,30 @@ TEST_F(PlungeRunWhole, TiltSearchKeepsTheContoursExtensionOffTheBlades) {
     for (const char* f : {kImpBladeFile, kImpSplitFile}) ASSERT_TRUE(wheel.add(*tmp / f, opt.blades, 0.4));
     const double ball = opt.toolRadius, shankTop = 12 - ball, extensionTop = shankTop + 50;
     double deepest = -1e300;
-    int sides = 0;
+    int sides = 0, leaning = 0;
     for (const nctrace::Move& m : r.trace.bottoms()) {
         if (wheel.deepest([&](const Vec3& q) { return ball - dist3D(&q, &m.p); }, -0.3) < -0.3) continue;
         ++sides;
         Vec3 a;
         ASSERT_EQ(vecNormalize3D(&m.axis, &a), 1);
-        deepest = std::max(
-            deepest, wheel.deepest(
-                         [&](const Vec3& q) {
-                             const Vec3 w{q.x - m.p.x, q.y - m.p.y, q.z - m.p.z};
-                             const double h = vecDot3D(&w, &a);
-                             const double rho = std::sqrt(std::max(0.0, vecDot3D(&w, &w) - h * h));
-                             const double cutter = ball - std::hypot(rho, h - std::clamp(h, 0.0, shankTop));
-                             return std::max(cutter, std::min({3.0 - rho, h - shankTop, extensionTop - h}));
-                         },
-                         0.2));
+        // How deep q lies in the tool and above the plane `from` over the ball's centre: the lesser of the
+        // two depths, so it still changes no faster than q moves.
+        const auto depth = [&](double from) {
+            return [&, from](const Vec3& q) {
+                const Vec3 w{q.x - m.p.x, q.y - m.p.y, q.z - m.p.z};
+                const double h = vecDot3D(&w, &a);
+                const double rho = std::sqrt(std::max(0.0, vecDot3D(&w, &w) - h * h));
+                const double cutter = ball - std::hypot(rho, h - std::clamp(h, 0.0, shankTop));
+                return std::min(h - from,
+                                std::max(cutter, std::min({3.0 - rho, h - shankTop, extensionTop - h})));
+            };
+        };
+        deepest = std::max(deepest, wheel.deepest(depth(-1e9), 0.2));
+        leaning += wheel.deepest(depth(shankTop), -0.5) >= -0.5;
     }
     EXPECT_GT(sides, 100);
     EXPECT_LE(deepest, 0.2);  // the run's precision
+    EXPECT_GE(2 * leaning, sides) << leaning << " of " << sides;
 }
 
 // Every failing run sends its reason at the default message level (no *REPORT), as the last message:
