@@ -374,6 +374,8 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         {1, 3, 3, 0.5, 2, 1, 3.5, 0, 0},  {1, 3, 3, 0.5, 1, 1, 3.5, 3, 0},   {2, 3, 0, 0, 2, 2, 0, 0, 0},
         {2, 3, 0, -0.2, 2, 2, 0, 0.2, 0}, {2, 3, 0, 0.4, 2, 3, 0.4, 0, 0},   {3, 3, 1, -1, 2, 2, 0, 0, 0},
         {3, 3, 1, 0.2, 1, 3, 1, 1, 0},    {3, 0.5, 1, 0.2, 2, 3, 1, 0, 329}, {1, 1, 1, -2, 2, 1, 0, 0, 330},
+        {2, 3, 0, 0.4, 1, 3, 0.4, 0.4, 0}, {2, 3, 0, 0.4, 0, 3, 0.4, 0, 0},
+        {2, 3, 0, 1e-5, 1, 2, 0, -1e-5, 0},  // an allowance within the tolerance leaves no corner
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << r.kind << " " << r.radius << " " << r.a);

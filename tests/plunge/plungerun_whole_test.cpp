@@ -86,11 +86,18 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
         edge = r.trace.message(6502);
     }
     // The host cancels as the second plunge block opens: the run ends cancelled with 821 and its last
-    // move is in that block, with no retract after it and no block after it.
-    const hostrun::Run r = run("out.cfg", "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n",
-                               [](KvCycle* c, int32_t, const nctrace::Trace& t) {
+    // move is in that block, with no retract after it and no block after it. A tool length to reduce
+    // needs the check model: without a file named for it, it is written to the temporary folder before
+    // the first plunge goes out.
+    std::filesystem::remove(*tmp / "check.3df");
+    bool model = false;
+    const hostrun::Run r = run("out.cfg",
+                               "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n*TOOL_LENGTH_REDUCE 1\n",
+                               [&](KvCycle* c, int32_t, const nctrace::Trace& t) {
+                                   if (t.blocks == 1 && !model) model = std::filesystem::exists("check.3df");
                                    if (t.blocks == 2) kvCSsetSignal(c, KV_SIGNAL_CANCEL);
                                });
+    EXPECT_TRUE(model);
     EXPECT_EQ(r.status, KV_STATUS_CANCELLED);
     EXPECT_EQ(r.trace.messages.back(), "821,0");
     EXPECT_EQ(r.trace.blocks, 2);
@@ -161,9 +168,14 @@ TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
         {"nan.cfg", "*SICHDIST nan\n", "6305,*SICHDIST,nan"},
         {"inf.cfg", "*MACRO_EABST inf\n", "6305,*MACRO_EABST,inf"},
         {"tilt.cfg", "*TILT_MAX 720\n", "6305,*TILT_MAX,720"},
+        // An extension wider than the channel just above the ball: no tilt keeps it off the blades.
+        {"notilt.cfg", "*TOTAL_TOOL_LENGTH 12\n*TOOL_CONTOUR wide.kvx\n*PRECISION 0.2\n", "6007,0"},
         {"absent.cfg", nullptr, "6200,absent.cfg"},
         {"empty.cfg", nullptr, "6207,0"}};
     std::ofstream(*tmp / "empty.cfg").flush();
+    std::ofstream(*tmp / "wide.kvx") << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
+                                        "o Contour[Extension]()\n{\no L(x[0/40] y[0/0] z[0/0])\n"
+                                        "o L(x[/40] y[/50] z[/0])\n}\n";
     for (const auto& [job, lines, reason] : rows) {
         const hostrun::Run r = lines ? run(job, lines) : runJob(tmp->path(), job);
         EXPECT_EQ(r.status, KV_STATUS_FAILED) << job;
