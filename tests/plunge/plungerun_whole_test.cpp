@@ -177,10 +177,13 @@ TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
         {"inf.cfg", "*MACRO_EABST inf\n", "6305,*MACRO_EABST,inf"},
         {"tilt.cfg", "*TILT_MAX 720\n", "6305,*TILT_MAX,720"},
         // An extension wider than the channel just above the ball: no tilt keeps it off the blades.
+        // The blade's exchange copy cannot be written where a folder takes its name.
+        {"meshkvx.cfg", "*MESH_KVX 1\n*PRECISION 0.2\n", "6504,blade.kvx"},
         {"notilt.cfg", "*TOTAL_TOOL_LENGTH 12\n*TOOL_CONTOUR wide.kvx\n*PRECISION 0.2\n", "6007,0"},
         {"absent.cfg", nullptr, "6200,absent.cfg"},
         {"empty.cfg", nullptr, "6207,0"}};
     std::ofstream(*tmp / "empty.cfg").flush();
+    std::filesystem::create_directory(*tmp / "bld.kvx");
     std::ofstream(*tmp / "wide.kvx") << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
                                         "o Contour[Extension]()\n{\no L(x[0/40] y[0/0] z[0/0])\n"
                                         "o L(x[/40] y[/50] z[/0])\n}\n";
