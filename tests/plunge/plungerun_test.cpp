@@ -267,6 +267,16 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {},
          {{"*HORIZUSTEL", 2 * std::sqrt(0.99)}, {"*HORIZUSTEL_MIN", 2 * std::sqrt(3.84)}}},
+        // A flat end leaning by the lead cuts across as the ellipse of half-axes R and R sin(lead).
+        {{{"*ZUSTELL_ART", "2"},
+          {"*FRTYP", "2"},
+          {"*FRRADIUS", "5"},
+          {"*LEAD_ANGLE", "30"},
+          {"*SCAL_HEIGHT", "0.1"}},
+         0,
+         {},
+         {},
+         {{"*HORIZUSTEL", 10 * std::sqrt(1 - 0.96 * 0.96)}}},
         {{{"*ZUSTELL_ART", "1"}, {"*HORIZUSTEL", "0.7"}, {"*SCAL_HEIGHT", "0.1"}},
          0,
          {},
@@ -371,10 +381,17 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         int message;
     };
     const Row rows[] = {
-        {1, 3, 3, 0.5, 2, 1, 3.5, 0, 0},  {1, 3, 3, 0.5, 1, 1, 3.5, 3, 0},   {2, 3, 0, 0, 2, 2, 0, 0, 0},
-        {2, 3, 0, -0.2, 2, 2, 0, 0.2, 0}, {2, 3, 0, 0.4, 2, 3, 0.4, 0, 0},   {3, 3, 1, -1, 2, 2, 0, 0, 0},
-        {3, 3, 1, 0.2, 1, 3, 1, 1, 0},    {3, 0.5, 1, 0.2, 2, 3, 1, 0, 329}, {1, 1, 1, -2, 2, 1, 0, 0, 330},
-        {2, 3, 0, 0.4, 1, 3, 0.4, 0.4, 0}, {2, 3, 0, 0.4, 0, 3, 0.4, 0, 0},
+        {1, 3, 3, 0.5, 2, 1, 3.5, 0, 0},
+        {1, 3, 3, 0.5, 1, 1, 3.5, 3, 0},
+        {2, 3, 0, 0, 2, 2, 0, 0, 0},
+        {2, 3, 0, -0.2, 2, 2, 0, 0.2, 0},
+        {2, 3, 0, 0.4, 2, 3, 0.4, 0, 0},
+        {3, 3, 1, -1, 2, 2, 0, 0, 0},
+        {3, 3, 1, 0.2, 1, 3, 1, 1, 0},
+        {3, 0.5, 1, 0.2, 2, 3, 1, 0, 329},
+        {1, 1, 1, -2, 2, 1, 0, 0, 330},
+        {2, 3, 0, 0.4, 1, 3, 0.4, 0.4, 0},
+        {2, 3, 0, 0.4, 0, 3, 0.4, 0, 0},
         {2, 3, 0, 1e-5, 1, 2, 0, -1e-5, 0},  // an allowance within the tolerance leaves no corner
     };
     for (const Row& r : rows) {
@@ -385,6 +402,8 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_EQ(c.kind, r.kindOut);
         EXPECT_DOUBLE_EQ(c.cornerRadius, r.cornerOut);
         EXPECT_DOUBLE_EQ(c.tipOffset, r.tipOffset);
+        // The straight part ends where the corner begins (a ball grown below nothing has neither).
+        EXPECT_TRUE(r.message == 330 || std::fabs(c.tipLength + c.cornerRadius - 10) < 1e-12) << c.tipLength;
         EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
         EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
         EXPECT_EQ(r.message ? sent(r.message) : capture->messages().empty(), true);
