@@ -310,11 +310,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {},
          {{"*LEADUP_ANGLE_TRAIL", 4}}},
-        {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
+        {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}, {"*SANGLE", "45"}},
          0,
          {},
          {},
-         {{"*LEADUP_ANGLE", kPi / 6}, {"nc.lead", kPi / 6}, {"nc.tiltMax", kPi / 2}}},
+         {{"*LEADUP_ANGLE", kPi / 6}, {"nc.lead", kPi / 6}, {"nc.tiltMax", kPi / 2}, {"*SANGLE", kPi / 4}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pairs.back().first);
