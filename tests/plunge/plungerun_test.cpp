@@ -66,10 +66,12 @@ double valueOf(const std::string& name) {
     if (name == "nc.compAxval") return nc->compAxval;
     if (name == "nc.boundarySwitch") return nc->boundarySwitch;
     if (name == "nc.clearance") return nc->clearanceDistance * 1000 + nc->clearancePlane;
-    if (name == "mirror") return framePairGetMode();                       // -1: one plane mirrors
-    if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
+    if (name == "mirror") return framePairGetMode();  // -1: one plane mirrors
+    if (name.rfind("frame", 0) == 0) {  // where the world's (1, 2, 3) lies; C: the direction from A's
         Vec3 q{1, 2, 3};
-        name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
+        name[5] == 'A'   ? pointWorldToFrameA(&q)
+        : name[5] == 'B' ? pointWorldToFrameB(&q)
+                         : vecFrameAToFrameC(&q);
         return name.back() == 'x' ? q.x : name.back() == 'y' ? q.y : q.z;
     }
     return numberOf(cycleParams(), name.c_str());
@@ -297,6 +299,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {{"nc.cosStepWin", 0.5}, {"nc.clearance", 2035}}},
         {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "1"}}, 0, {}, {}, {{"nc.compAxval", 0.1}}},
         {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "0"}}, 0, {}, {}, {{"nc.compAxval", 0.3}}},
+        {{{"*USE_ORIG", "1"}, {"*ORIG_X", "0 1 0"}, {"*ORIG_Y", "-1 0 0"}, {"*ORIG_Z", "0 0 1"}},
+         0,
+         {},
+         {},
+         {{"frameC.x", 2}, {"frameC.y", -1}, {"frameC.z", 3}}},
         {{{"*BEARBEITRAND", "1"}}, 0, {}, {}, {{"nc.boundarySwitch", 0}}},
         {{{"*BEARBEITRAND", "2"}}, 0, {}, {}, {{"nc.boundarySwitch", 1}}},
         // Entering from the trailing side takes the lead angles for the up angles too.
