@@ -255,6 +255,8 @@ TEST_F(CycParams, LaterPairsOverwriteEarlierOnesAliasesIncluded) {
     EXPECT_DOUBLE_EQ(numberOf(cycleParamsApplied(), "*LIFT_OF_FEEDRATE"), 3.0);
     EXPECT_DOUBLE_EQ(numberOf(cycleParamsApplied(), "*TILT_STRATEGY"), 6);
     EXPECT_EQ(applyKeyValueList(nullptr), 1);
+    KvList keyless{nullptr, nullptr, kKvFile, nullptr};  // a node whose pair was taken: passed over
+    EXPECT_EQ(applyKeyValueList(&keyless), 1);
     EXPECT_DOUBLE_EQ(numberOf(cycleParamsApplied(), "*TILT_MODE"), 6);
 }
 

@@ -70,6 +70,7 @@ TEST_F(Idx5Prepare, AppliesTheConfigurationPairsAndTheToolReference) {
             EXPECT_EQ(valueText(cycleParamsApplied(), keyword), value);
         EXPECT_EQ(cycleParamsApplied()->toolTip, c.toolTip) << c.pairs[0].first;
     }
+    EXPECT_EQ(idx5Prepare(nullptr), 0);  // no step to prepare
 }
 
 TEST_F(Idx5Prepare, ConfigurationRunOfTheCycleSetsTheRecordAndRepeatsIdentically) {

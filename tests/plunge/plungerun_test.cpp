@@ -66,10 +66,12 @@ double valueOf(const std::string& name) {
     if (name == "nc.compAxval") return nc->compAxval;
     if (name == "nc.boundarySwitch") return nc->boundarySwitch;
     if (name == "nc.clearance") return nc->clearanceDistance * 1000 + nc->clearancePlane;
-    if (name == "mirror") return framePairGetMode();                       // -1: one plane mirrors
-    if (name.rfind("frameA.", 0) == 0 || name.rfind("frameB.", 0) == 0) {  // where the world's (1, 2, 3) lies
+    if (name == "mirror") return framePairGetMode();  // -1: one plane mirrors
+    if (name.rfind("frame", 0) == 0) {  // where the world's (1, 2, 3) lies; C: the direction from A's
         Vec3 q{1, 2, 3};
-        name[5] == 'A' ? pointWorldToFrameA(&q) : pointWorldToFrameB(&q);
+        name[5] == 'A'   ? pointWorldToFrameA(&q)
+        : name[5] == 'B' ? pointWorldToFrameB(&q)
+                         : vecFrameAToFrameC(&q);
         return name.back() == 'x' ? q.x : name.back() == 'y' ? q.y : q.z;
     }
     return numberOf(cycleParams(), name.c_str());
@@ -267,6 +269,16 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {},
          {{"*HORIZUSTEL", 2 * std::sqrt(0.99)}, {"*HORIZUSTEL_MIN", 2 * std::sqrt(3.84)}}},
+        // A flat end leaning by the lead cuts across as the ellipse of half-axes R and R sin(lead).
+        {{{"*ZUSTELL_ART", "2"},
+          {"*FRTYP", "2"},
+          {"*FRRADIUS", "5"},
+          {"*LEAD_ANGLE", "30"},
+          {"*SCAL_HEIGHT", "0.1"}},
+         0,
+         {},
+         {},
+         {{"*HORIZUSTEL", 10 * std::sqrt(1 - 0.96 * 0.96)}}},
         {{{"*ZUSTELL_ART", "1"}, {"*HORIZUSTEL", "0.7"}, {"*SCAL_HEIGHT", "0.1"}},
          0,
          {},
@@ -287,6 +299,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {{"nc.cosStepWin", 0.5}, {"nc.clearance", 2035}}},
         {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "1"}}, 0, {}, {}, {{"nc.compAxval", 0.1}}},
         {{{"*COMP_AXVAL", "0.3"}, {"*SMOOTH_5AX", "0"}}, 0, {}, {}, {{"nc.compAxval", 0.3}}},
+        {{{"*USE_ORIG", "1"}, {"*ORIG_X", "0 1 0"}, {"*ORIG_Y", "-1 0 0"}, {"*ORIG_Z", "0 0 1"}},
+         0,
+         {},
+         {},
+         {{"frameC.x", 2}, {"frameC.y", -1}, {"frameC.z", 3}}},
         {{{"*BEARBEITRAND", "1"}}, 0, {}, {}, {{"nc.boundarySwitch", 0}}},
         {{{"*BEARBEITRAND", "2"}}, 0, {}, {}, {{"nc.boundarySwitch", 1}}},
         // Entering from the trailing side takes the lead angles for the up angles too.
@@ -300,11 +317,11 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
          {},
          {},
          {{"*LEADUP_ANGLE_TRAIL", 4}}},
-        {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}},
+        {{{"*LEAD_ANGLE", "30"}, {"*ENTRY_POS", "1"}, {"*TILT_MAX", "90"}, {"*SANGLE", "45"}},
          0,
          {},
          {},
-         {{"*LEADUP_ANGLE", kPi / 6}, {"nc.lead", kPi / 6}, {"nc.tiltMax", kPi / 2}}},
+         {{"*LEADUP_ANGLE", kPi / 6}, {"nc.lead", kPi / 6}, {"nc.tiltMax", kPi / 2}, {"*SANGLE", kPi / 4}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pairs.back().first);
@@ -371,9 +388,18 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         int message;
     };
     const Row rows[] = {
-        {1, 3, 3, 0.5, 2, 1, 3.5, 0, 0},  {1, 3, 3, 0.5, 1, 1, 3.5, 3, 0},   {2, 3, 0, 0, 2, 2, 0, 0, 0},
-        {2, 3, 0, -0.2, 2, 2, 0, 0.2, 0}, {2, 3, 0, 0.4, 2, 3, 0.4, 0, 0},   {3, 3, 1, -1, 2, 2, 0, 0, 0},
-        {3, 3, 1, 0.2, 1, 3, 1, 1, 0},    {3, 0.5, 1, 0.2, 2, 3, 1, 0, 329}, {1, 1, 1, -2, 2, 1, 0, 0, 330},
+        {1, 3, 3, 0.5, 2, 1, 3.5, 0, 0},
+        {1, 3, 3, 0.5, 1, 1, 3.5, 3, 0},
+        {2, 3, 0, 0, 2, 2, 0, 0, 0},
+        {2, 3, 0, -0.2, 2, 2, 0, 0.2, 0},
+        {2, 3, 0, 0.4, 2, 3, 0.4, 0, 0},
+        {3, 3, 1, -1, 2, 2, 0, 0, 0},
+        {3, 3, 1, 0.2, 1, 3, 1, 1, 0},
+        {3, 0.5, 1, 0.2, 2, 3, 1, 0, 329},
+        {1, 1, 1, -2, 2, 1, 0, 0, 330},
+        {2, 3, 0, 0.4, 1, 3, 0.4, 0.4, 0},
+        {2, 3, 0, 0.4, 0, 3, 0.4, 0, 0},
+        {2, 3, 0, 1e-5, 1, 2, 0, -1e-5, 0},  // an allowance within the tolerance leaves no corner
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << r.kind << " " << r.radius << " " << r.a);
@@ -383,6 +409,8 @@ TEST_F(PlungeRun, AllowanceGrowsTheCutterByItsOffset) {
         EXPECT_EQ(c.kind, r.kindOut);
         EXPECT_DOUBLE_EQ(c.cornerRadius, r.cornerOut);
         EXPECT_DOUBLE_EQ(c.tipOffset, r.tipOffset);
+        // The straight part ends where the corner begins (a ball grown below nothing has neither).
+        EXPECT_TRUE(r.message == 330 || std::fabs(c.tipLength + c.cornerRadius - 10) < 1e-12) << c.tipLength;
         EXPECT_DOUBLE_EQ(c.shaftDiameter, 2 * r.radius + 2 * r.a);
         EXPECT_DOUBLE_EQ(c.radius, r.message == 329 ? r.corner : std::max(0.0, r.radius + r.a));
         EXPECT_EQ(r.message ? sent(r.message) : capture->messages().empty(), true);

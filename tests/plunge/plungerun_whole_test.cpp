@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bladeclear.h"
+#include "collision/toolassembly.h"
 #include "hostrun.h"
 #include "impeller.h"
 #include "platform/testenv.h"
@@ -86,11 +87,18 @@ TEST_F(PlungeRunWhole, LeadAtTheLeadingEdgeIsCorrected) {
         edge = r.trace.message(6502);
     }
     // The host cancels as the second plunge block opens: the run ends cancelled with 821 and its last
-    // move is in that block, with no retract after it and no block after it.
-    const hostrun::Run r = run("out.cfg", "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n",
-                               [](KvCycle* c, int32_t, const nctrace::Trace& t) {
-                                   if (t.blocks == 2) kvCSsetSignal(c, KV_SIGNAL_CANCEL);
-                               });
+    // move is in that block, with no retract after it and no block after it. A tool length to reduce
+    // needs the check model: without a file named for it, it is written to the temporary folder before
+    // the first plunge goes out.
+    std::filesystem::remove(*tmp / "check.3df");
+    bool model = false;
+    const hostrun::Run r =
+        run("out.cfg", "*REPORT report.txt\n*REPORT_CLASS 9\n*PRECISION 0.2\n*TOOL_LENGTH_REDUCE 1\n",
+            [&](KvCycle* c, int32_t, const nctrace::Trace& t) {
+                if (t.blocks == 1 && !model) model = std::filesystem::exists("check.3df");
+                if (t.blocks == 2) kvCSsetSignal(c, KV_SIGNAL_CANCEL);
+            });
+    EXPECT_TRUE(model);
     EXPECT_EQ(r.status, KV_STATUS_CANCELLED);
     EXPECT_EQ(r.trace.messages.back(), "821,0");
     EXPECT_EQ(r.trace.blocks, 2);
@@ -110,11 +118,18 @@ TEST_F(PlungeRunWhole, TiltSearchKeepsTheContoursExtensionOffTheBlades) {
                                         "o Contour[Extension]()\n{\no L(x[0/3] y[0/0] z[0/0])\n"
                                         "o L(x[/3] y[/50] z[/0])\n}\n";
     // Tool length 12 from the tip: the shank ends 9.5 above the ball's centre, the extension (radius 3)
-    // reaches 50 higher; the description's own holder stages are no wider than the shank.
+    // reaches 50 higher; the description's own holder stages are no wider than the shank. Without an
+    // *EDGE_TOL the search's cutter is the ball less twice the precision, as the output begins.
+    double cutter = 0;
     const hostrun::Run r = run("extension.cfg",
                                "*TOTAL_TOOL_LENGTH 12\n*DIAMETER1 5\n*DIAMETER2 5\n*TOOL_CONTOUR tool.kvx\n"
-                               "*PRECISION 0.2\n");
+                               "*PRECISION 0.2\n",
+                               [&](KvCycle*, int32_t, const nctrace::Trace& t) {
+                                   if (t.blocks == 1 && !cutter)
+                                       cutter = toolAssemblyActive() ? toolAssemblyActive()->tool.radius : -1;
+                               });
     ASSERT_EQ(r.status, KV_STATUS_OK) << testing::PrintToString(r.trace.messages);
+    EXPECT_NEAR(cutter, opt.toolRadius - 2 * 0.2, 1e-9);
     bladeclear::Wheel wheel;
     for (const char* f : {kImpBladeFile, kImpSplitFile}) ASSERT_TRUE(wheel.add(*tmp / f, opt.blades, 0.4));
     const double ball = opt.toolRadius, shankTop = 12 - ball, extensionTop = shankTop + 50;
@@ -161,9 +176,18 @@ TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
         {"nan.cfg", "*SICHDIST nan\n", "6305,*SICHDIST,nan"},
         {"inf.cfg", "*MACRO_EABST inf\n", "6305,*MACRO_EABST,inf"},
         {"tilt.cfg", "*TILT_MAX 720\n", "6305,*TILT_MAX,720"},
+        // An extension wider than the channel just above the ball: no tilt keeps it off the blades.
+        // The blade's exchange copy cannot be written where a folder takes its name.
+        {"nocontour.cfg", "*TOOL_CONTOUR nosuch.kvx\n", "6290,nosuch.kvx"},
+        {"meshkvx.cfg", "*MESH_KVX 1\n*PRECISION 0.2\n", "6504,blade.kvx"},
+        {"notilt.cfg", "*TOTAL_TOOL_LENGTH 12\n*TOOL_CONTOUR wide.kvx\n*PRECISION 0.2\n", "6007,0"},
         {"absent.cfg", nullptr, "6200,absent.cfg"},
         {"empty.cfg", nullptr, "6207,0"}};
     std::ofstream(*tmp / "empty.cfg").flush();
+    std::filesystem::create_directory(*tmp / "bld.kvx");
+    std::ofstream(*tmp / "wide.kvx") << "kVX-Exchange-File\nkVX-Version: 1.0\nthird line\nfourth line\n"
+                                        "o Contour[Extension]()\n{\no L(x[0/40] y[0/0] z[0/0])\n"
+                                        "o L(x[/40] y[/50] z[/0])\n}\n";
     for (const auto& [job, lines, reason] : rows) {
         const hostrun::Run r = lines ? run(job, lines) : runJob(tmp->path(), job);
         EXPECT_EQ(r.status, KV_STATUS_FAILED) << job;
