@@ -53,16 +53,23 @@ TEST(TiltSeq, CommonTiltByOverlap) {
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.11, 1e-12) << tight;
         freeTiltSeq(s);
     }
-    TiltSeq* apart = windows({{0.0, 0.1}, {0.2, 0.3}, {0.1, 0.2}});
-    EXPECT_EQ(tiltSeqCommonTilt(apart, 0, 2, kTiltSideLower), 0);
-    // Without one the band fit takes over: its positive code, every tilt inside its window.
-    EXPECT_GT(tiltSeqFit(apart, kTiltSideLower), 0);
-    EXPECT_EQ(apart->solved, 1);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_GE(apart->tilt[i], apart->lower[i] - 1e-9) << i;
-        EXPECT_LE(apart->tilt[i], apart->upper[i] + 1e-9) << i;
+    // Without one the band fit takes over: its positive code, every tilt inside its window; a band
+    // rising gently is held by a straight line (the fit's first candidate), a zigzag by a curve.
+    for (bool gentle : {false, true}) {
+        TiltSeq* apart =
+            gentle ? windows({{0.0, 0.004}, {0.003, 0.007}, {0.006, 0.01}, {0.009, 0.013}, {0.012, 0.016}})
+                   : windows({{0.0, 0.1}, {0.2, 0.3}, {0.1, 0.2}});
+        EXPECT_EQ(tiltSeqCommonTilt(apart, 0, apart->count - 1, kTiltSideLower), 0);
+        EXPECT_GT(tiltSeqFit(apart, kTiltSideLower), 0);
+        EXPECT_EQ(apart->solved, 1) << gentle;
+        for (int i = 0; i < apart->count; ++i) {
+            EXPECT_GE(apart->tilt[i], apart->lower[i] - 1e-9) << i;
+            EXPECT_LE(apart->tilt[i], apart->upper[i] + 1e-9) << i;
+            const double bend = i > 1 ? apart->tilt[i] - 2 * apart->tilt[i - 1] + apart->tilt[i - 2] : 0.0;
+            EXPECT_NEAR(gentle ? bend : 0.0, 0.0, 1e-12) << i;
+        }
+        freeTiltSeq(apart);
     }
-    freeTiltSeq(apart);
 }
 
 TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
