@@ -182,6 +182,11 @@ TEST(PlungeRows, RecordsAtStationsRunAgainstTheRow) {
         ASSERT_GT(cuts->count, 0);
         EXPECT_NEAR(dist3D(&cuts->records[0].bottom, &row->points[row->count - 1]), 0, 1e-9);
         idx5CutListFree(cuts);
+        // Level axes never meet the start profile above: no station, yet no failure.
+        for (int32_t i = 0; i < row->count; ++i) row->vectors[i] = {1, 0, 0};
+        cuts = rowCuts(o.start, row, 1.3, uniform);
+        EXPECT_EQ(cuts ? cuts->count : -1, 0);
+        idx5CutListFree(cuts);
         row->count = 1;
         EXPECT_EQ(rowCuts(o.start, row, 1, 1), nullptr);
         plistFree(row);

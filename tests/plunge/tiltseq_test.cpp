@@ -366,9 +366,10 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
 // The band rounding clips each upper edge to the lower edge's curve offset by the angle: the highest
 // point of the circles of that radius about the lower polyline (side 1), sampled here densely.
 TEST(TiltSeq, RoundBandClipsToTheOffsetLowerEdge) {
-    const std::vector<double> lower = {0, 0, 4, 12, 3, 0, -2, -2, 6, 0};
-    // A small angle as well: the band's closing edges below the lower one must stay out of its way.
-    for (const double a : {1.5, 10.0}) {
+    // A small angle as well: the band's closing edges below the lower one must stay out of its way, also
+    // where the first lower edge lies less than a degree above the lowest.
+    for (const auto& [a, first] : {std::pair{1.5, 0.0}, {10.0, 0.0}, {1.5, -1.5}}) {
+        const std::vector<double> lower = {first, 0, 4, 12, 3, 0, -2, -2, 6, 0};
         std::vector<std::pair<double, double>> w;
         for (double l : lower) w.push_back({l, 30.0});
         w[4].second = 8.0;  // a window already narrower than the offset stays as it is
