@@ -568,9 +568,7 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
 // splitter's first half (key 1) runs between paths 0 and 1, one of its second half (key 2) between 2 and
 // 3: without inner paths each follows its outer one alone.
 TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
-    const struct {
-        int missing, key;
-    } cases[] = {{0, 0}, {3, 0}, {-1, 1}, {-1, 2}};
+    const struct { int missing, key; } cases[] = {{0, 0}, {3, 0}, {-1, 1}, {-1, 2}};
     for (const auto [missing, key] : cases) {
         PlistArray* one = arrayOf({missing == 0 ? none() : ray(-kSide, 21), none(), none(),
                                    missing == 3 ? none() : ray(kSide, 21)});

@@ -175,7 +175,7 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), 1);
     EXPECT_EQ(first * 10 + last, 12);
     EXPECT_NEAR(tiltSeqMinWindow(s), 0.35, 1e-15);  // point 0 (0.05) is skipped
-    s->skip[0] = 0;                                  // taking part, it is the narrowest
+    s->skip[0] = 0;                                 // taking part, it is the narrowest
     EXPECT_NEAR(tiltSeqMinWindow(s), 0.05, 1e-15);
     s->skip[0] = 1;
     EXPECT_EQ(copyTiltSeq(nullptr), nullptr);

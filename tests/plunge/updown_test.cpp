@@ -284,7 +284,8 @@ TEST_F(PlateChannel, LeaningAxesKeepTheInclinationLimitOffTheMeridian) {
             const Vec3& v = l->vectors[i];
             if (c.slope <= c.limit) {
                 EXPECT_NEAR(std::sin(w) * v.z - std::cos(w) * (v.x * std::cos(phi) + v.y * std::sin(phi)),
-                            0.0, 0.005) << c.slope << " " << c.lead << " " << i;
+                            0.0, 0.005)
+                    << c.slope << " " << c.lead << " " << i;
             }
         }
         plistFree(l);
