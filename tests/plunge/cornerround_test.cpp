@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "geometry/curve3d.h"
 #include "geometry/plist.h"
 #include "geometry/rng.h"
 #include "geometry/seg3d.h"
@@ -34,6 +35,10 @@ double maxTurn(const Plist* p) {
 
 TEST(CornerRound, TurnAnglesCornersAndStraightPaths) {
     const Vec3 o{0, 0, 0}, x{1, 0, 0};
+    // The rounding refines the shared chord test only while it runs: a chord bent by 0.001 over 2
+    // (cross product 4e-6 squared) is judged alike before the first rounding and after the last.
+    const Vec3 bent{2, 0.002, 0};
+    const int chord = approxChordOk(&o, &x, &bent, 0.0, nullptr);
     const Vec3 next[] = {{2, 0, 0}, {1, 1, 0}, {0, 0, 0}, {1, 0, 1e-6}, {2, 0, 1}};
     const double deg[] = {0, 90, 180, 0, 45};
     for (int i = 0; i < 5; ++i) EXPECT_NEAR(turnAngleDeg(&o, &x, &next[i]), deg[i], 1e-9);
@@ -54,6 +59,7 @@ TEST(CornerRound, TurnAnglesCornersAndStraightPaths) {
     p = bentPath(90, 0.01, 4, 0.01);  // fillet ends would fall before the path's start: left sharp
     EXPECT_EQ(filletCorner(1, p, 0.5), -1);
     EXPECT_EQ(plistProcessRuns(p, 45, 0.5), 1);
+    EXPECT_EQ(approxChordOk(&o, &x, &bent, 0.0, nullptr), chord);
     EXPECT_NEAR(maxTurn(p), 90, 1e-6);
     plistFree(p);
     // The fillet of tol 0.1 ends 0.15 from the corner: points 5e-5 beyond are not taken for its ends.

@@ -139,7 +139,8 @@ TEST(CutList, RaiseBottomAndGap) {
 }
 
 // The gap equals the plain scan over every sample and line (the first nearest line gives the foot):
-// seeded lists with records too short for a direction, with and without a profile, on every side.
+// seeded lists with records too short for a direction and just long enough for one, with and without a
+// profile, on every side.
 TEST(CutList, GapEqualsThePlainScan) {
     std::mt19937 rng(9172);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -152,7 +153,7 @@ TEST(CutList, GapEqualsThePlainScan) {
         CutRecordList* l = idx5CutListCreate(n);
         for (int i = 0; l != nullptr && i < n; ++i) {
             const Vec3 top{30 + 5 * u(rng), 10 * u(rng), 30 + shift + 5 * u(rng)};
-            const double len = i % 5 == 2 ? 0.0 : i % 5 == 3 ? 4e-6 : 15 * (1 + u(rng));
+            const double len = i % 5 == 2 ? 0.0 : i % 5 == 3 ? 4e-6 : i % 5 == 4 ? 5e-5 : 15 * (1 + u(rng));
             const Vec3 bottom{top.x + len * u(rng), top.y + len * u(rng), top.z - len};
             idx5CutListAdd(l, &top, &bottom, 0);
         }

@@ -118,8 +118,11 @@ TEST(Plist3D, EvaluationTable) {
     ASSERT_EQ(one->count, 3);
     EXPECT_EQ(tangentPlist3D(one, 6.0, &t), 1);
     EXPECT_EQ(tangentPlist3D(one, 15.0, &t), -1);
-    one->points[1] = {0, 0, 0}, one->points[2] = {0, 0, 1e-5};  // exactly 1e-5 long: a direction
-    EXPECT_EQ(tangentPlist3D(one, 15.0, &t), 1);
+    one->points[1] = {0, 0, 0};
+    for (const double len : {5e-6, 1e-5}) {  // exactly 1e-5 long has a direction, shorter none
+        one->points[2] = {0, 0, len};
+        EXPECT_EQ(tangentPlist3D(one, 15.0, &t), len < 1e-5 ? -1 : 1) << len;
+    }
     freePlist3D(one);
     freePlist3D(l);
 }

@@ -564,13 +564,18 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
     }
 }
 
-// With one side path missing, the first row's sideways vectors all follow the other one.
+// With one side path missing, the first row's sideways vectors all follow the other one. A row of the
+// splitter's first half (key 1) runs between paths 0 and 1, one of its second half (key 2) between 2 and
+// 3: without inner paths each follows its outer one alone.
 TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
-    for (const int missing : {0, 3}) {
+    const struct { int missing, key; } cases[] = {{0, 0}, {3, 0}, {-1, 1}, {-1, 2}};
+    for (const auto [missing, key] : cases) {
         PlistArray* one = arrayOf({missing == 0 ? none() : ray(-kSide, 21), none(), none(),
                                    missing == 3 ? none() : ray(kSide, 21)});
+        rows->keys[0] = key;
         ASSERT_EQ(prepareRow(rows, 0, one, kR, 1.0), 1);
-        const double along = missing == 0 ? kSide : -kSide;
+        rows->keys[0] = 0;
+        const double along = missing == 0 || key == 2 ? kSide : -kSide;
         const CutRecordList* row = rows->lists[0];
         ASSERT_GE(row->count, 2);
         for (int32_t i = 0; i < row->count; ++i) {

@@ -126,6 +126,11 @@ TEST(PlungeRows, ArcSegmentsAndRowsAtAParameter) {
     o.sides = channel(true);
     EXPECT_EQ(rowAtParam(ra, rb, o.sides, 4), 1);  // the inner lists do not cut there yet
     EXPECT_NEAR(polar(ra->points[ra->count - 1]), 0.3, 1e-9);
+    // Inner lists cutting from 8 to 15 then trailing links: halves only on a segment between cut points.
+    Owned trail;
+    trail.sides = arrayOf({ray(-0.3, 21), ray(-0.05, 21, 8, 5), ray(0.05, 21, 8, 5), ray(0.3, 21)});
+    for (const auto& [t, rc] : {std::pair{7.5, 1}, {8.5, 2}, {14.5, 2}, {15.5, 1}})
+        EXPECT_EQ(rowAtParam(ra, rb, trail.sides, t), rc) << t;
     // Inner lists of one cut point each (a list with room for no more) split the row at their parameter.
     auto single = [](double angle) {
         Plist* l = plistCreate(1, 1);
@@ -181,6 +186,11 @@ TEST(PlungeRows, RecordsAtStationsRunAgainstTheRow) {
         ASSERT_NE(cuts, nullptr);
         ASSERT_GT(cuts->count, 0);
         EXPECT_NEAR(dist3D(&cuts->records[0].bottom, &row->points[row->count - 1]), 0, 1e-9);
+        idx5CutListFree(cuts);
+        // Level axes never meet the start profile above: no station, yet no failure.
+        for (int32_t i = 0; i < row->count; ++i) row->vectors[i] = {1, 0, 0};
+        cuts = rowCuts(o.start, row, 1.3, uniform);
+        EXPECT_EQ(cuts ? cuts->count : -1, 0);
         idx5CutListFree(cuts);
         row->count = 1;
         EXPECT_EQ(rowCuts(o.start, row, 1, 1), nullptr);

@@ -53,16 +53,23 @@ TEST(TiltSeq, CommonTiltByOverlap) {
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(s->tilt[i], 0.11, 1e-12) << tight;
         freeTiltSeq(s);
     }
-    TiltSeq* apart = windows({{0.0, 0.1}, {0.2, 0.3}, {0.1, 0.2}});
-    EXPECT_EQ(tiltSeqCommonTilt(apart, 0, 2, kTiltSideLower), 0);
-    // Without one the band fit takes over: its positive code, every tilt inside its window.
-    EXPECT_GT(tiltSeqFit(apart, kTiltSideLower), 0);
-    EXPECT_EQ(apart->solved, 1);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_GE(apart->tilt[i], apart->lower[i] - 1e-9) << i;
-        EXPECT_LE(apart->tilt[i], apart->upper[i] + 1e-9) << i;
+    // Without one the band fit takes over: its positive code, every tilt inside its window; a band
+    // rising gently is held by a straight line (the fit's first candidate), a zigzag by a curve.
+    for (bool gentle : {false, true}) {
+        TiltSeq* apart =
+            gentle ? windows({{0.0, 0.004}, {0.003, 0.007}, {0.006, 0.01}, {0.009, 0.013}, {0.012, 0.016}})
+                   : windows({{0.0, 0.1}, {0.2, 0.3}, {0.1, 0.2}});
+        EXPECT_EQ(tiltSeqCommonTilt(apart, 0, apart->count - 1, kTiltSideLower), 0);
+        EXPECT_GT(tiltSeqFit(apart, kTiltSideLower), 0);
+        EXPECT_EQ(apart->solved, 1) << gentle;
+        for (int i = 0; i < apart->count; ++i) {
+            EXPECT_GE(apart->tilt[i], apart->lower[i] - 1e-9) << i;
+            EXPECT_LE(apart->tilt[i], apart->upper[i] + 1e-9) << i;
+            const double bend = i > 1 ? apart->tilt[i] - 2 * apart->tilt[i - 1] + apart->tilt[i - 2] : 0.0;
+            EXPECT_NEAR(gentle ? bend : 0.0, 0.0, 1e-12) << i;
+        }
+        freeTiltSeq(apart);
     }
-    freeTiltSeq(apart);
 }
 
 TEST(TiltSeq, FitFailsWithoutValidPointsAndSmoothingStaysInsideRandomWindows) {
@@ -168,6 +175,9 @@ TEST(TiltSeq, RecordCopyRangeAndScale) {
     EXPECT_EQ(tiltSeqValidRange(s, &first, &last), 1);
     EXPECT_EQ(first * 10 + last, 12);
     EXPECT_NEAR(tiltSeqMinWindow(s), 0.35, 1e-15);  // point 0 (0.05) is skipped
+    s->skip[0] = 0;                                 // taking part, it is the narrowest
+    EXPECT_NEAR(tiltSeqMinWindow(s), 0.05, 1e-15);
+    s->skip[0] = 1;
     EXPECT_EQ(copyTiltSeq(nullptr), nullptr);
     TiltSeq* c = copyTiltSeq(s);
     ASSERT_NE(c, nullptr);
@@ -359,9 +369,10 @@ TEST(TiltSeq, PropagateAndRaiseLimits) {
 // The band rounding clips each upper edge to the lower edge's curve offset by the angle: the highest
 // point of the circles of that radius about the lower polyline (side 1), sampled here densely.
 TEST(TiltSeq, RoundBandClipsToTheOffsetLowerEdge) {
-    const std::vector<double> lower = {0, 0, 4, 12, 3, 0, -2, -2, 6, 0};
-    // A small angle as well: the band's closing edges below the lower one must stay out of its way.
-    for (const double a : {1.5, 10.0}) {
+    // A small angle as well: the band's closing edges below the lower one must stay out of its way, also
+    // where the first lower edge lies less than a degree above the lowest.
+    for (const auto& [a, first] : {std::pair{1.5, 0.0}, {10.0, 0.0}, {1.5, -1.5}}) {
+        const std::vector<double> lower = {first, 0, 4, 12, 3, 0, -2, -2, 6, 0};
         std::vector<std::pair<double, double>> w;
         for (double l : lower) w.push_back({l, 30.0});
         w[4].second = 8.0;  // a window already narrower than the offset stays as it is

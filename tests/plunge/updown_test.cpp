@@ -262,13 +262,14 @@ TEST_F(PlateChannel, LeaningAxesKeepTheInclinationLimitOffTheMeridian) {
         profileFreeList(shroud);
         profile->table1.angle = c.lead * M_PI / 180;
         cycleParams()->tiltMax = c.limit;
-        // Around the axis at the hub's middle, 3 above it along its normal.
+        // Around the axis at the hub's middle, 3 above it along its normal, cut from its first point
+        // on at parameters that do not start at 0.
         Plist* l = plistCreate(40, 1);
         const double r = 30 + 3 * std::sin(w), z = 20 + 3 * std::cos(w);
         for (int k = 0; k <= 20; ++k) {
             const double phi = -0.2 + 0.02 * k;
             const Vec3 p{r * std::cos(phi), r * std::sin(phi), z}, up{0, 0, 1};
-            plistAppend(l, r * 0.02 * k, &p, (k == 0 || k == 20) ? 0x200 : 0, &up, 0);
+            plistAppend(l, 5 + r * 0.02 * k, &p, k == 20 ? 0x200 : 0, &up, 0);
         }
         ASSERT_EQ(segmentTiltSearch(l, 0, profile, sloped, &a.tool, set, nullptr), 1);
         // On the cone exactly where the limit holds the lean; elsewhere the lead's own lean (turned
@@ -278,6 +279,14 @@ TEST_F(PlateChannel, LeaningAxesKeepTheInclinationLimitOffTheMeridian) {
             EXPECT_LE(angle, c.limit + 1e-9) << c.slope << " " << c.lead << " " << i;
             EXPECT_NEAR(angle, c.expected, c.expected == c.limit ? 1e-6 : 0.2)
                 << c.slope << " " << c.lead << " " << i;
+            // A lead leans within the plane of the meridional direction and the circle's tangent here.
+            const double phi = -0.2 + 0.02 * i;
+            const Vec3& v = l->vectors[i];
+            if (c.slope <= c.limit) {
+                EXPECT_NEAR(std::sin(w) * v.z - std::cos(w) * (v.x * std::cos(phi) + v.y * std::sin(phi)),
+                            0.0, 0.005)
+                    << c.slope << " " << c.lead << " " << i;
+            }
         }
         plistFree(l);
         freeHubShroud(sloped);
