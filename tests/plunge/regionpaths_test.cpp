@@ -168,9 +168,14 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
 }
 
 TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
-    PlistArray* lists = arrayOf({ray(0, 10, 2), none(), none(), ray(0.4, 10, 2)});
-    EXPECT_EQ(resetSplitterKinds(lists), 0);
-    plistArrayFree(lists);
+    // Either inner path missing: nothing is reset.
+    PlistArray* lists = nullptr;
+    for (int missing = 1; missing <= 3; ++missing) {
+        lists = arrayOf({ray(0, 10, 2), missing & 1 ? none() : ray(0.1, 10, 6),
+                         missing & 2 ? none() : ray(0.2, 10, 6), ray(0.4, 10, 2)});
+        EXPECT_EQ(resetSplitterKinds(lists), 0) << missing;
+        plistArrayFree(lists);
+    }
     // Inner paths uncut up to 6; the outer ones cut from c, where the inner paths get a vertex unless
     // one lies within a thousandth of it already. Last, inner paths wholly uncut in lists of their length.
     const double cuts[] = {2.5, 3.0, 3.0005, 3.004, 2.9985, 3.0};
