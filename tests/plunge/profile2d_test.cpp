@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channeltest.h"
+#include "geometry/profile.h"
 #include "geometry/rng.h"
 #include "memshort.h"
 #include "plunge/plist3d.h"
@@ -371,6 +372,17 @@ TEST(Profile2D, MeridianOfPointsStartsAtTheHigherEnd) {
         }
         freeProfile2D(p);
         freePlist3D(l);
+        // A curve's meridian likewise, then turned once more for an impeller that runs reversed.
+        for (const int reverse : {0, 1}) {
+            cycleParamsResetState();
+            cycleParams()->impReverse = static_cast<int16_t>(reverse);
+            ProfileCurve* c = profileLine(&pts[0], &pts[2]);
+            ProfileGuard m(profile2DFromCurve(c));
+            profileFreeList(c);
+            ASSERT_TRUE(m.p != nullptr && m.p->count == 2);
+            for (int i = 0; i < 2; ++i) EXPECT_EQ(m.p->points[i].y, want[reverse ? 2 - 2 * i : 2 * i].y) << i;
+        }
+        cycleParamsResetState();
     }
 }
 
