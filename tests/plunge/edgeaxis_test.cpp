@@ -166,4 +166,20 @@ TEST_F(EdgeAxis, SplitterModeWithoutASplitterKeepsTheSpanDirection) {
     Vec3 axis{};
     ASSERT_EQ(bladeEdgeToolAxis(&tool, &top, set, level, &pair, 0.0, 0.0, 0, 1, &axis), 1);
     EXPECT_NEAR(axis.z, 1.0, 1e-9);
+    // Two upright contours, the second 10 out and 5 down: side 0 spans between the point's feet (+x),
+    // side 1 along the pair's ruling (2, 0, -1). Spans this far from the part axis take the side axis
+    // +z for side 0, -z for side 1, and the offset turns the axis that way in the plane y = 0.
+    ContourPair across{newPlist3D(2), newPlist3D(2)};
+    for (const Vec3& v : {Vec3{20, 0, -5}, Vec3{20, 0, 45}}) appendPlist3D(across.first, &v);
+    for (const Vec3& v : {Vec3{30, 0, -10}, Vec3{30, 0, 40}}) appendPlist3D(across.second, &v);
+    for (const int32_t side : {0, 1}) {
+        const Vec3 p{25, 0, 8};
+        ASSERT_EQ(bladeEdgeToolAxis(&tool, &p, set, level, &across, 0.0, 0.2, side, 1, &axis), 1) << side;
+        const double down = side == 0 ? -0.2 : std::atan(0.5) + 0.2;  // below the level
+        EXPECT_NEAR(axis.x, std::cos(down), 1e-9) << side;
+        EXPECT_NEAR(axis.y, 0.0, 1e-9) << side;
+        EXPECT_NEAR(axis.z, -std::sin(down), 1e-9) << side;
+    }
+    freePlist3D(across.first);
+    freePlist3D(across.second);
 }
