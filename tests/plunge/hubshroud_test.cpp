@@ -124,6 +124,19 @@ TEST(HubShroud, TrimLoopEdgesJoinWhenTheirEndsMeetInZ) {
         profileFreeList(curve);
         freeSurfList(list);
     }
+    // Read from a selection file, the joined edge runs from its higher end down however it was laid.
+    for (const double s : {1.0, -1.0}) {
+        SurfList* list = newSurfList(3);
+        ASSERT_NE(list, nullptr);
+        addPatch(list, {10, 0, 20 + 10 * s}, {2, 0, -10 * s}, {0, 0.5, 0});
+        addPatch(list, {12, 0, 20}, {3, 0, -10 * s}, {0, 0.5, 0});
+        ASSERT_EQ(writeSurfObjects("edges.kvx", list), 1);
+        freeSurfList(list);
+        ProfileCurve* curve = idx5CreateHubShroudCurve("edges.kvx", 0.1);
+        ASSERT_TRUE(curve && curve->z && curve->count == 3) << s;
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(curve->z[i], 30 - 10 * i, 1e-6) << s << " " << i;
+        profileFreeList(curve);
+    }
 }
 
 TEST(HubShroud, HeightExtraValuesAndBands) {
