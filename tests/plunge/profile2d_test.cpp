@@ -429,15 +429,15 @@ void put(std::vector<double>& v, const Profile2D* p) {
     for (int32_t i = 0; i < p->count; ++i) v.insert(v.end(), {p->param[i], p->points[i].x, p->points[i].y});
 }
 
-// Copies, edits, offsets, joins, a section and crossings of one bent profile; null or -1 where memory
-// is short.
+// Copies, edits, offsets, joins, a section and crossings of one bent profile, and the other profile fitted
+// to its span (a change there, unlike a copy of itself); null or -1 where memory is short.
 AllocMade profileOperations() {
     std::vector<double> v;
     v.reserve(4096);
     ProfileGuard a(profileOf({{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}})),
         b(profileOf({{8, 40}, {8, 25}, {9, 0}}));
     if (!a.p || !b.p) return std::nullopt;
-    ProfileGuard c(copyProfile2D(a.p)), off(profile2DOffset(a.p, 3.0)), d(copyProfile2D(a.p));
+    ProfileGuard c(copyProfile2D(a.p)), off(profile2DOffset(a.p, 3.0)), d(copyProfile2D(b.p));
     bool ok = c.p && off.p && d.p;
     // A failure answers exactly -1: any other answer is recorded, to differ from the whole run's.
     for (int k = 0, rc = 1; ok && k < 4; ++k) {
