@@ -166,9 +166,8 @@ TEST_F(EdgeAxis, SplitterModeWithoutASplitterKeepsTheSpanDirection) {
     Vec3 axis{};
     ASSERT_EQ(bladeEdgeToolAxis(&tool, &top, set, level, &pair, 0.0, 0.0, 0, 1, &axis), 1);
     EXPECT_NEAR(axis.z, 1.0, 1e-9);
-    // Two upright contours, the second 10 out and 5 down: side 0 spans between the point's feet (+x),
-    // side 1 along the pair's ruling (2, 0, -1). Spans this far from the part axis take the side axis
-    // +z for side 0, -z for side 1, and the offset turns the axis that way in the plane y = 0.
+    // Upright contours, the second 10 out and 5 down: side 0 spans between the point's feet (+x), side 1
+    // along the ruling (2, 0, -1); such spans turn by the offset toward +z (side 0) or -z, in y = 0.
     ContourPair across{newPlist3D(2), newPlist3D(2)};
     for (const Vec3& v : {Vec3{20, 0, -5}, Vec3{20, 0, 45}}) appendPlist3D(across.first, &v);
     for (const Vec3& v : {Vec3{30, 0, -10}, Vec3{30, 0, 40}}) appendPlist3D(across.second, &v);

@@ -301,27 +301,21 @@ TEST(HubSolid, SharedCornerKeepsTheScansSum) {
     }
 }
 
-// A box of the heap's first half holds the query while the nearest point is a corner of a run in the
-// second half (its sum a bit below its box's at some points): the scan reaches the second half too.
-// Ring 1 to 32 run along z = 21 to r = 40, down to z = -9 and in to (31, -17); ring 32 to 48 rise to the
-// corner (31, 1) and fall again, with the closing sides in the fourth run.
+// A box of the heap's first half holds the query while the nearest point is the corner (31, 1) of the
+// third run, its sum a bit below its box's at some points (sides from below z = 0): the scan reaches the
+// second half too. The first two runs go out to r = 40 and back in to (31, -17) past the query.
 TEST(HubSolid, CornerOfTheSecondHalfIsFound) {
     std::vector<Vec2> hub;
-    for (int i = 0; i <= 10; ++i) hub.push_back({15 + 2.5 * i, 40});
-    for (int j = 1; j <= 6; ++j) hub.push_back({40, 40 - 5.0 * j});
-    for (int k = 1; k <= 15; ++k) hub.push_back({40 - 9.0 * k / 15, 10 - 8.0 * k / 15});
-    for (int m = 0; m < 6; ++m) hub.push_back({30.3 + 0.7 * m / 6, 3.7 + 16.3 * m / 6});
-    hub.push_back({31, 20});
-    for (int m = 1; m <= 14; ++m) hub.push_back({31 - 0.37 * m, 20 - 1.3 * m});
-    for (Vec2& h : hub) h.y -= 19;  // sides reaching below z = 0 round their sums near the corner
+    for (int i = 0; i <= 10; ++i) hub.push_back({15 + 2.5 * i, 21});
+    for (int j = 1; j <= 6; ++j) hub.push_back({40, 21 - 5.0 * j});
+    for (int k = 1; k <= 15; ++k) hub.push_back({40 - 9.0 * k / 15, -9 - 8.0 * k / 15});
+    for (int m = 0; m < 6; ++m) hub.push_back({30.3 + 0.7 * m / 6, -15.3 + 16.3 * m / 6});
+    for (int m = 0; m <= 14; ++m) hub.push_back({31 - 0.37 * m, 1 - 1.3 * m});
     HubSolid* solid = solidOf(hub);
-    ASSERT_NE(solid, nullptr);
-    ASSERT_EQ(solid->leaves, 4);
-    ASSERT_TRUE(solid->ring[39].x == 31 && solid->ring[39].y == 1);
+    ASSERT_TRUE(solid && solid->leaves == 4 && solid->ring[39].x == 31 && solid->ring[39].y == 1);
     Rng rng{4242u};
-    for (int k = 0; k < 1000; ++k) {
-        const Vec2 q{31 + 1.0 * rngStep(&rng) / kRngMax, 1 + 1.0 * rngStep(&rng) / kRngMax};
-        expectPlain(solid, q, 0.0, 4, k);
-    }
+    for (int k = 0; k < 1000; ++k)
+        expectPlain(solid, Vec2{31 + 1.0 * rngStep(&rng) / kRngMax, 1 + 1.0 * rngStep(&rng) / kRngMax}, 0.0,
+                    4, k);
     hubSolidFree(solid);
 }
