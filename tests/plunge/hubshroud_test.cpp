@@ -170,6 +170,11 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     EXPECT_NEAR(band->hub->points[0].y, 6.0, 1e-9);
     EXPECT_NEAR(channelHeight(band), 4.0, 1e-9);
     freeHubShroud(band);
+    band = shroudBand(&pair, -12.0);  // wholly below the hub, starting on its right: told until a reset
+    EXPECT_TRUE(band && hubShroudJoinFlag() == 1);
+    freeHubShroud(band);
+    hubShroudResetState();
+    EXPECT_EQ(hubShroudJoinFlag(), 0);
     // Cut at the channel's exit, the lowered shroud (made longer first) ends on it, not past it.
     HubShroud* channel = flatChannel(20);
     ASSERT_NE(channel, nullptr);

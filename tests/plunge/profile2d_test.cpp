@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "channeltest.h"
-#include "geometry/profile.h"
 #include "geometry/rng.h"
 #include "memshort.h"
 #include "plunge/plist3d.h"
@@ -537,8 +536,7 @@ TEST(Profile2D, HelpersInClosedForm) {
         int32_t count;
         Vec2 q, foot;
         double d;
-    } feet[] = {
-        {4, {5, 2}, {5, 0}, 2}, {4, {5, 3}, {5, 4}, 1}, {4, {13, 2}, {10, 2}, 3}, {1, {3, 4}, {0, 0}, 5}};
+    } feet[] = {{4, {5, 2}, {5, 0}, 2}, {4, {5, 3}, {5, 4}, 1}, {4, {13, 2}, {10, 2}, 3}, {1, {3, 4}, {0, 0}, 5}};
     for (const auto& f : feet) {
         Vec2 foot{-1, -1};
         EXPECT_DOUBLE_EQ(polylineDistance2D(u, f.count, &f.q, &foot), f.d) << f.q.x << " " << f.q.y;
@@ -583,11 +581,10 @@ TEST(Profile2D, ChannelSectionCoordinatesInClosedForm) {
     channelSectionFree(nullptr);
 }
 
-// Crossings with the plane z = 5 (r 10 to 50), the cylinder r = 20 (z 40 to 0) and the cone z = r + 3
-// (r 12 down to 2) in closed form: the exact search, the meridian search over the segment lengthened by
-// f (and the profile by 50 at both ends), twice lengthened, and the line crossing with its lengthened
-// retry. The cone's lengthened end passes the axis and sweeps the cone z = 3 - r, at 1.41 r from the
-// profile: the line crossing takes such hits up to 5 off it.
+// Crossings with the plane z = 5 (r 10 to 50), the cylinder r = 20 (z 40 to 0) and the cone z = r + 3 (r 12
+// to 2) in closed form: the exact search, the meridian search over the segment lengthened by f (and the
+// profile by 50 at both ends), twice lengthened, and the line crossing with its lengthened retry, which
+// takes hits up to 5 off the profile: on the cone z = 3 - r, swept by the end lengthened past the axis.
 TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
     ProfileGuard plane(profileOf({{10, 5}, {30, 5}, {50, 5}})), wall(profileOf({{20, 40}, {20, 0}})),
         cone(profileOf({{12, 15}, {2, 5}}));

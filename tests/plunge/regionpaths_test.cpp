@@ -168,11 +168,9 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
 }
 
 TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
-    // Either inner path missing: nothing is reset.
-    PlistArray* lists = nullptr;
-    for (int missing = 1; missing <= 3; ++missing) {
-        lists = arrayOf({ray(0, 10, 2), missing & 1 ? none() : ray(0.1, 10, 6),
-                         missing & 2 ? none() : ray(0.2, 10, 6), ray(0.4, 10, 2)});
+    for (int missing = 1; missing <= 3; ++missing) {  // either inner path missing: nothing is reset
+        PlistArray* lists = arrayOf({ray(0, 10, 2), missing & 1 ? none() : ray(0.1, 10, 6),
+                                     missing & 2 ? none() : ray(0.2, 10, 6), ray(0.4, 10, 2)});
         EXPECT_EQ(resetSplitterKinds(lists), 0) << missing;
         plistArrayFree(lists);
     }
@@ -181,7 +179,7 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
     const double cuts[] = {2.5, 3.0, 3.0005, 3.004, 2.9985, 3.0};
     for (const double& c : cuts) {
         const int lead = &c == &cuts[5] ? 10 : 6;
-        lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, lead), ray(0.2, 10, lead), ray(0.4, 10, 2)});
+        PlistArray* lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, lead), ray(0.2, 10, lead), ray(0.4, 10, 2)});
         for (int k = 1; lead == 10 && k < 3; ++k) {
             Plist* tight = plistAlloc(10, 1);
             ASSERT_EQ(plistCopyPoints(tight, lists->lists[k]), 1);
@@ -241,9 +239,9 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
         int k;
         double copyAngle, slope;
         int side, splitter;
-    } cases[] = {{0, 0.2, 0, -1, 0},   {0, -0.3, 0.4, 1, 0}, {3, 0.2, 0, -1, 0},
-                 {3, -0.2, 0, 1, 0},   {3, 0.2, 0.5, 1, 0},  {1, 0.1, 0, -1, 1},
-                 {2, -0.1, 0.3, 1, 1}, {2, 0.15, 0, -1, 1},  {1, 0.1, 0, -1, 0}};
+    } cases[] = {{0, 0.2, 0, -1, 0},  {0, -0.3, 0.4, 1, 0}, {3, 0.2, 0, -1, 0},   {3, -0.2, 0, 1, 0},
+                 {3, 0.2, 0.5, 1, 0}, {1, 0.1, 0, -1, 1},   {2, -0.1, 0.3, 1, 1}, {2, 0.15, 0, -1, 1},
+                 {1, 0.1, 0, -1, 0},  {2, 0.1, 0, 1, 0}};
     for (const Case& c : cases) {
         const double back = c.k == 0 ? 0 : c.k == 3 ? pitch : pitch / 2;
         std::vector<Polar> pts;  // three link points at each end, cut points 3..16
