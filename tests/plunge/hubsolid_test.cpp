@@ -301,9 +301,8 @@ TEST(HubSolid, SharedCornerKeepsTheScansSum) {
     }
 }
 
-// A box of the heap's first half holds the query while the nearest point is the corner (31, 1) of the
-// third run, its sum a bit below its box's at some points (sides from below z = 0): the scan reaches the
-// second half too. The first two runs go out to r = 40 and back in to (31, -17) past the query.
+// The first two runs pass out to r = 40 round the query, the nearest point the third run's corner (31, 1),
+// its sum a bit below its box's at some points (sides from below z = 0): the scan reaches that half too.
 TEST(HubSolid, CornerOfTheSecondHalfIsFound) {
     std::vector<Vec2> hub;
     for (int i = 0; i <= 10; ++i) hub.push_back({15 + 2.5 * i, 21});

@@ -373,7 +373,6 @@ TEST(Profile2D, MeridianOfPointsStartsAtTheHigherEnd) {
         freePlist3D(l);
         // A curve's meridian likewise, then turned once more for an impeller that runs reversed.
         for (const int reverse : {0, 1}) {
-            cycleParamsResetState();
             cycleParams()->impReverse = static_cast<int16_t>(reverse);
             ProfileCurve* c = profileLine(&pts[0], &pts[2]);
             ProfileGuard m(profile2DFromCurve(c));
