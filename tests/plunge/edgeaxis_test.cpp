@@ -168,9 +168,8 @@ TEST_F(EdgeAxis, SplitterModeWithoutASplitterKeepsTheSpanDirection) {
     EXPECT_NEAR(axis.z, 1.0, 1e-9);
     // Upright contours, the second 10 out and 5 down: side 0 spans between the point's feet (+x), side 1
     // along the ruling (2, 0, -1); such spans turn by the offset toward +z (side 0) or -z, in y = 0.
-    ContourPair across{newPlist3D(2), newPlist3D(2)};
-    for (const Vec3& v : {Vec3{20, 0, -5}, Vec3{20, 0, 45}}) appendPlist3D(across.first, &v);
-    for (const Vec3& v : {Vec3{30, 0, -10}, Vec3{30, 0, 40}}) appendPlist3D(across.second, &v);
+    const Vec3 first[2] = {{20, 0, -5}, {20, 0, 45}}, second[2] = {{30, 0, -10}, {30, 0, 40}};
+    ContourPair across{plist3DFromPoints(first, 2), plist3DFromPoints(second, 2)};
     for (const int32_t side : {0, 1}) {
         const Vec3 p{25, 0, 8};
         ASSERT_EQ(bladeEdgeToolAxis(&tool, &p, set, level, &across, 0.0, 0.2, side, 1, &axis), 1) << side;
@@ -179,6 +178,5 @@ TEST_F(EdgeAxis, SplitterModeWithoutASplitterKeepsTheSpanDirection) {
         EXPECT_NEAR(axis.y, 0.0, 1e-9) << side;
         EXPECT_NEAR(axis.z, -std::sin(down), 1e-9) << side;
     }
-    freePlist3D(across.first);
-    freePlist3D(across.second);
+    freePlist3D(across.first), freePlist3D(across.second);
 }

@@ -276,7 +276,9 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
         }
         plistArrayFree(lists);
     }
-    PlistArray* lists = arrayOf({ray(0.2, 10, 2), none(), none(), ray(-0.6, 10, 2)});
+    PlistArray* lists = arrayOf({polarPath({{0, 5, 0.2, 0, 2}, {1, 0, 0, 0, 0}, {2, 10, 0.2, 0, 0}}), none(),
+                                 none(), ray(-0.6, 10, 2)});
+    EXPECT_EQ(edgeRollingPass(lists, &pair, radius, -1, 0, pitch), -1);  // cut from the axis: no roll
     EXPECT_EQ(edgeRollingPass(nullptr, &pair, radius, -1, 0, pitch), -1);
     EXPECT_EQ(edgeRollingPass(lists, nullptr, radius, -1, 0, pitch), -1);
     pair.first->count = 1;
