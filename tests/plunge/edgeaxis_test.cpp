@@ -166,4 +166,17 @@ TEST_F(EdgeAxis, SplitterModeWithoutASplitterKeepsTheSpanDirection) {
     Vec3 axis{};
     ASSERT_EQ(bladeEdgeToolAxis(&tool, &top, set, level, &pair, 0.0, 0.0, 0, 1, &axis), 1);
     EXPECT_NEAR(axis.z, 1.0, 1e-9);
+    // Upright contours, the second 10 out and 5 down: side 0 spans between the point's feet (+x), side 1
+    // along the ruling (2, 0, -1); such spans turn by the offset toward +z (side 0) or -z, in y = 0.
+    const Vec3 first[2] = {{20, 0, -5}, {20, 0, 45}}, second[2] = {{30, 0, -10}, {30, 0, 40}};
+    ContourPair across{plist3DFromPoints(first, 2), plist3DFromPoints(second, 2)};
+    for (const int32_t side : {0, 1}) {
+        const Vec3 p{25, 0, 8};
+        ASSERT_EQ(bladeEdgeToolAxis(&tool, &p, set, level, &across, 0.0, 0.2, side, 1, &axis), 1) << side;
+        const double down = side == 0 ? -0.2 : std::atan(0.5) + 0.2;  // below the level
+        EXPECT_NEAR(axis.x, std::cos(down), 1e-9) << side;
+        EXPECT_NEAR(axis.y, 0.0, 1e-9) << side;
+        EXPECT_NEAR(axis.z, -std::sin(down), 1e-9) << side;
+    }
+    freePlist3D(across.first), freePlist3D(across.second);
 }

@@ -124,6 +124,19 @@ TEST(HubShroud, TrimLoopEdgesJoinWhenTheirEndsMeetInZ) {
         profileFreeList(curve);
         freeSurfList(list);
     }
+    // Read from a selection file, the joined edge runs from its higher end down however it was laid.
+    for (const double s : {1.0, -1.0}) {
+        SurfList* list = newSurfList(3);
+        ASSERT_NE(list, nullptr);
+        addPatch(list, {10, 0, 20 + 10 * s}, {2, 0, -10 * s}, {0, 0.5, 0});
+        addPatch(list, {12, 0, 20}, {3, 0, -10 * s}, {0, 0.5, 0});
+        ASSERT_EQ(writeSurfObjects("edges.kvx", list), 1);
+        freeSurfList(list);
+        ProfileCurve* curve = idx5CreateHubShroudCurve("edges.kvx", 0.1);
+        ASSERT_TRUE(curve && curve->z && curve->count == 3) << s;
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(curve->z[i], 30 - 10 * i, 1e-6) << s << " " << i;
+        profileFreeList(curve);
+    }
 }
 
 TEST(HubShroud, HeightExtraValuesAndBands) {
@@ -157,6 +170,11 @@ TEST(HubShroud, HeightExtraValuesAndBands) {
     EXPECT_NEAR(band->hub->points[0].y, 6.0, 1e-9);
     EXPECT_NEAR(channelHeight(band), 4.0, 1e-9);
     freeHubShroud(band);
+    band = shroudBand(&pair, -12.0);  // wholly below the hub, starting on its right: told until a reset
+    EXPECT_TRUE(band && hubShroudJoinFlag() == 1);
+    freeHubShroud(band);
+    hubShroudResetState();
+    EXPECT_EQ(hubShroudJoinFlag(), 0);
     // Cut at the channel's exit, the lowered shroud (made longer first) ends on it, not past it.
     HubShroud* channel = flatChannel(20);
     ASSERT_NE(channel, nullptr);

@@ -300,3 +300,21 @@ TEST(HubSolid, SharedCornerKeepsTheScansSum) {
         hubSolidFree(solid);
     }
 }
+
+// The first two runs pass out to r = 40 round the query, the nearest point the third run's corner (31, 1),
+// its sum a bit below its box's at some points (sides from below z = 0): the scan reaches that half too.
+TEST(HubSolid, CornerOfTheSecondHalfIsFound) {
+    std::vector<Vec2> hub;
+    for (int i = 0; i <= 10; ++i) hub.push_back({15 + 2.5 * i, 21});
+    for (int j = 1; j <= 6; ++j) hub.push_back({40, 21 - 5.0 * j});
+    for (int k = 1; k <= 15; ++k) hub.push_back({40 - 9.0 * k / 15, -9 - 8.0 * k / 15});
+    for (int m = 0; m < 6; ++m) hub.push_back({30.3 + 0.7 * m / 6, -15.3 + 16.3 * m / 6});
+    for (int m = 0; m <= 14; ++m) hub.push_back({31 - 0.37 * m, 1 - 1.3 * m});
+    HubSolid* solid = solidOf(hub);
+    ASSERT_TRUE(solid && solid->leaves == 4 && solid->ring[39].x == 31 && solid->ring[39].y == 1);
+    Rng rng{4242u};
+    for (int k = 0; k < 1000; ++k)
+        expectPlain(solid, Vec2{31 + 1.0 * rngStep(&rng) / kRngMax, 1 + 1.0 * rngStep(&rng) / kRngMax}, 0.0,
+                    4, k);
+    hubSolidFree(solid);
+}

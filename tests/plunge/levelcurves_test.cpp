@@ -122,8 +122,10 @@ TEST(LevelCurves, FlatChannelLevelsFollowTheStepRule) {
         const int32_t strategy = round % 3;
         const double H = 5 + 45 * rngUniform(), v = 0.8 + 12 * rngUniform();
         const double depth = strategy == 0 && round % 2 ? 0.0 : (0.1 + 0.85 * rngUniform()) * H;
-        // Exact multiples every fourth round: the count must not take one step more.
-        const double step = round % 4 == 3 ? H / std::ceil(H / v) : v;
+        // H a whole number of steps every fourth round, the depth that and 5e-5 in others: exact counts.
+        const double step = round % 4 == 3                ? H / std::ceil(H / v)
+                            : round % 4 == 1 && depth > 0 ? (depth - 5e-5) / std::ceil(depth / v)
+                                                          : v;
         std::vector<double> floors, heights;
         if (strategy == 0) {
             const double top = depth > 1e-5 && H > depth ? depth : H;

@@ -371,6 +371,16 @@ TEST(Profile2D, MeridianOfPointsStartsAtTheHigherEnd) {
         }
         freeProfile2D(p);
         freePlist3D(l);
+        // A curve's meridian likewise, then turned once more for an impeller that runs reversed.
+        for (const int reverse : {0, 1}) {
+            cycleParams()->impReverse = static_cast<int16_t>(reverse);
+            ProfileCurve* c = profileLine(&pts[0], &pts[2]);
+            ProfileGuard m(profile2DFromCurve(c));
+            profileFreeList(c);
+            ASSERT_TRUE(m.p != nullptr && m.p->count == 2);
+            for (int i = 0; i < 2; ++i) EXPECT_EQ(m.p->points[i].y, want[reverse ? 2 - 2 * i : 2 * i].y) << i;
+        }
+        cycleParamsResetState();
     }
 }
 
@@ -417,15 +427,15 @@ void put(std::vector<double>& v, const Profile2D* p) {
     for (int32_t i = 0; i < p->count; ++i) v.insert(v.end(), {p->param[i], p->points[i].x, p->points[i].y});
 }
 
-// Copies, edits, offsets, joins, a section and crossings of one bent profile; null or -1 where memory
-// is short.
+// Copies, edits, offsets, joins, a section and crossings of one bent profile, and the other profile fitted
+// to its span (a change there, unlike a copy of itself); null or -1 where memory is short.
 AllocMade profileOperations() {
     std::vector<double> v;
     v.reserve(4096);
     ProfileGuard a(profileOf({{5, 30}, {5, 20}, {12, 8}, {30, 5}, {45, 5}})),
         b(profileOf({{8, 40}, {8, 25}, {9, 0}}));
     if (!a.p || !b.p) return std::nullopt;
-    ProfileGuard c(copyProfile2D(a.p)), off(profile2DOffset(a.p, 3.0)), d(copyProfile2D(a.p));
+    ProfileGuard c(copyProfile2D(a.p)), off(profile2DOffset(a.p, 3.0)), d(copyProfile2D(b.p));
     bool ok = c.p && off.p && d.p;
     // A failure answers exactly -1: any other answer is recorded, to differ from the whole run's.
     for (int k = 0, rc = 1; ok && k < 4; ++k) {
@@ -570,45 +580,49 @@ TEST(Profile2D, ChannelSectionCoordinatesInClosedForm) {
     channelSectionFree(nullptr);
 }
 
-// Crossings with the plane z = 5 (r 10 to 50) and the cylinder r = 20 (z 40 to 0) in closed form: the
-// exact search, the meridian search over the segment lengthened by f (and the profile by 50 at both
-// ends), twice lengthened, and the line crossing with its lengthened retry.
+// Crossings with the plane z = 5 (r 10 to 50), the cylinder r = 20 (z 40 to 0) and the cone z = r + 3 (r 12
+// to 2) in closed form: the exact search, the meridian search over the segment lengthened by f (and the
+// profile by 50 at both ends), twice lengthened, and the line crossing with its lengthened retry, which
+// takes hits up to 5 off the profile: on the cone z = 3 - r, swept by the end lengthened past the axis.
 TEST(Profile2D, CrossingsOfEachSearchInClosedForm) {
-    ProfileGuard plane(profileOf({{10, 5}, {30, 5}, {50, 5}})), wall(profileOf({{20, 40}, {20, 0}}));
+    ProfileGuard plane(profileOf({{10, 5}, {30, 5}, {50, 5}})), wall(profileOf({{20, 40}, {20, 0}})),
+        cone(profileOf({{12, 15}, {2, 5}}));
     enum { kExact, kBoxed, kSegment, kAlt, kTwice, kLine };
     const struct {
         int method;
-        bool onWall;
+        int shape;  // the plane, the wall, the cone
         Vec3 p, q;
         double f;
         int rc;
         Vec3 at;
     } rows[] = {
-        {kExact, false, {20, 0, 10}, {20, 0, 0}, 0, 1, {20, 0, 5}},
-        {kBoxed, false, {0, 20, 10}, {0, 20, 0}, 0, 1, {0, 20, 5}},
-        {kExact, false, {20, 0, 5 + 0.5e-5}, {20, 0, 0}, 0, 1, {20, 0, 5 + 0.5e-5}},
-        {kExact, false, {20, 0, 9}, {20, 0, 5 - 0.5e-5}, 0, 1, {20, 0, 5 - 0.5e-5}},
-        {kExact, false, {20, 0, 10}, {20, 0, 6}, 0, 0, {}},
-        {kSegment, false, {20, 0, 10}, {20, 0, 0}, 0, 1, {20, 0, 5}},
-        {kSegment, false, {55, 0, 10}, {55, 0, 0}, 0, 1, {55, 0, 5}},  // past the end: the meridian
-        {kSegment, false, {20, 0, 10}, {20, 0, 7}, 0.5, 0, {}},
-        {kAlt, false, {20, 0, 10}, {20, 0, 7}, 2, 1, {20, 0, 5}},
-        {kAlt, false, {20, 0, 10}, {20, 0, 7}, 0.5, 0, {}},
-        {kTwice, false, {20, 0, 10}, {20, 0, 7}, 0, 1, {20, 0, 5}},
-        {kTwice, false, {20, 0, 10}, {20, 0, 9}, 0, 1, {20, 0, 5}},
-        {kLine, false, {20, 0, 10}, {20, 0, 0}, 10, 1, {20, 0, 5}},
-        {kLine, false, {20, 0, 10}, {20, 0, 7}, 10, 1, {20, 0, 5}},
-        {kSegment, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
-        {kSegment, true, {0, 10, 20}, {0, 30, 20}, 0.5, 1, {0, 20, 20}},
-        {kSegment, true, {10, 0, 95}, {30, 0, 96}, 0.5, 0, {}},  // beyond the 50 added at either end
-        {kSegment, true, {10, 0, -55}, {30, 0, -56}, 0.5, 0, {}},
-        {kSegment, true, {10, 0, 85}, {30, 0, 86}, 0.5, 1, {20, 0, 85.5}},
-        {kSegment, true, {10, 0, 60}, {17, 0, 60}, 1, 1, {20, 0, 60}},  // level: lengthened in r only
-        {kAlt, true, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
-        {kLine, true, {10, 0, 20}, {30, 0, 21}, 10, 1, {20, 0, 20.5}},
+        {kExact, 0, {20, 0, 10}, {20, 0, 0}, 0, 1, {20, 0, 5}},
+        {kBoxed, 0, {0, 20, 10}, {0, 20, 0}, 0, 1, {0, 20, 5}},
+        {kExact, 0, {20, 0, 5 + 0.5e-5}, {20, 0, 0}, 0, 1, {20, 0, 5 + 0.5e-5}},
+        {kExact, 0, {20, 0, 9}, {20, 0, 5 - 0.5e-5}, 0, 1, {20, 0, 5 - 0.5e-5}},
+        {kExact, 0, {20, 0, 10}, {20, 0, 6}, 0, 0, {}},
+        {kSegment, 0, {20, 0, 10}, {20, 0, 0}, 0, 1, {20, 0, 5}},
+        {kSegment, 0, {55, 0, 10}, {55, 0, 0}, 0, 1, {55, 0, 5}},  // past the end: the meridian
+        {kSegment, 0, {20, 0, 10}, {20, 0, 7}, 0.5, 0, {}},
+        {kAlt, 0, {20, 0, 10}, {20, 0, 7}, 2, 1, {20, 0, 5}},
+        {kAlt, 0, {20, 0, 10}, {20, 0, 7}, 0.5, 0, {}},
+        {kTwice, 0, {20, 0, 10}, {20, 0, 7}, 0, 1, {20, 0, 5}},
+        {kTwice, 0, {20, 0, 10}, {20, 0, 9}, 0, 1, {20, 0, 5}},
+        {kLine, 0, {20, 0, 10}, {20, 0, 0}, 10, 1, {20, 0, 5}},
+        {kLine, 0, {20, 0, 10}, {20, 0, 7}, 10, 1, {20, 0, 5}},
+        {kSegment, 1, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
+        {kSegment, 1, {0, 10, 20}, {0, 30, 20}, 0.5, 1, {0, 20, 20}},
+        {kSegment, 1, {10, 0, 95}, {30, 0, 96}, 0.5, 0, {}},  // beyond the 50 added at either end
+        {kSegment, 1, {10, 0, -55}, {30, 0, -56}, 0.5, 0, {}},
+        {kSegment, 1, {10, 0, 85}, {30, 0, 86}, 0.5, 1, {20, 0, 85.5}},
+        {kSegment, 1, {10, 0, 60}, {17, 0, 60}, 1, 1, {20, 0, 60}},  // level: lengthened in r only
+        {kAlt, 1, {10, 0, 20}, {30, 0, 21}, 0.5, 1, {20, 0, 20.5}},
+        {kLine, 1, {10, 0, 20}, {30, 0, 21}, 10, 1, {20, 0, 20.5}},
+        {kLine, 2, {1.5, 0, -10}, {1.5, 0, 10}, 10, 1, {1.5, 0, 1.5}},  // 2.12 off: the nearer
+        {kLine, 2, {4, 0, -10}, {4, 0, 10}, 10, 1, {4, 0, 7}},          // 5.66 off: the profile's own
     };
     for (const auto& r : rows) {
-        const Profile2D* g = r.onWall ? wall.p : plane.p;
+        const Profile2D* g = r.shape == 0 ? plane.p : r.shape == 1 ? wall.p : cone.p;
         Vec3 x{-7, -7, -7};
         int rc = -9;
         switch (r.method) {

@@ -168,15 +168,18 @@ TEST(RegionPaths, ShroudTrimsClearanceAndSecondLists) {
 }
 
 TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
-    PlistArray* lists = arrayOf({ray(0, 10, 2), none(), none(), ray(0.4, 10, 2)});
-    EXPECT_EQ(resetSplitterKinds(lists), 0);
-    plistArrayFree(lists);
+    for (int missing = 1; missing <= 3; ++missing) {  // either inner path missing: nothing is reset
+        PlistArray* lists = arrayOf({ray(0, 10, 2), missing & 1 ? none() : ray(0.1, 10, 6),
+                                     missing & 2 ? none() : ray(0.2, 10, 6), ray(0.4, 10, 2)});
+        EXPECT_EQ(resetSplitterKinds(lists), 0) << missing;
+        plistArrayFree(lists);
+    }
     // Inner paths uncut up to 6; the outer ones cut from c, where the inner paths get a vertex unless
     // one lies within a thousandth of it already. Last, inner paths wholly uncut in lists of their length.
     const double cuts[] = {2.5, 3.0, 3.0005, 3.004, 2.9985, 3.0};
     for (const double& c : cuts) {
         const int lead = &c == &cuts[5] ? 10 : 6;
-        lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, lead), ray(0.2, 10, lead), ray(0.4, 10, 2)});
+        PlistArray* lists = arrayOf({ray(0, 10, 2), ray(0.1, 10, lead), ray(0.2, 10, lead), ray(0.4, 10, 2)});
         for (int k = 1; lead == 10 && k < 3; ++k) {
             Plist* tight = plistAlloc(10, 1);
             ASSERT_EQ(plistCopyPoints(tight, lists->lists[k]), 1);
@@ -236,9 +239,9 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
         int k;
         double copyAngle, slope;
         int side, splitter;
-    } cases[] = {{0, 0.2, 0, -1, 0},   {0, -0.3, 0.4, 1, 0}, {3, 0.2, 0, -1, 0},
-                 {3, -0.2, 0, 1, 0},   {3, 0.2, 0.5, 1, 0},  {1, 0.1, 0, -1, 1},
-                 {2, -0.1, 0.3, 1, 1}, {2, 0.15, 0, -1, 1},  {1, 0.1, 0, -1, 0}};
+    } cases[] = {{0, 0.2, 0, -1, 0},  {0, -0.3, 0.4, 1, 0}, {3, 0.2, 0, -1, 0},   {3, -0.2, 0, 1, 0},
+                 {3, 0.2, 0.5, 1, 0}, {1, 0.1, 0, -1, 1},   {2, -0.1, 0.3, 1, 1}, {2, 0.15, 0, -1, 1},
+                 {1, 0.1, 0, -1, 0},  {2, 0.1, 0, 1, 0}};
     for (const Case& c : cases) {
         const double back = c.k == 0 ? 0 : c.k == 3 ? pitch : pitch / 2;
         std::vector<Polar> pts;  // three link points at each end, cut points 3..16
@@ -273,7 +276,9 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
         }
         plistArrayFree(lists);
     }
-    PlistArray* lists = arrayOf({ray(0.2, 10, 2), none(), none(), ray(-0.6, 10, 2)});
+    PlistArray* lists = arrayOf({polarPath({{0, 5, 0.2, 0, 2}, {1, 0, 0, 0, 0}, {2, 10, 0.2, 0, 0}}), none(),
+                                 none(), ray(-0.6, 10, 2)});
+    EXPECT_EQ(edgeRollingPass(lists, &pair, radius, -1, 0, pitch), -1);  // cut from the axis: no roll
     EXPECT_EQ(edgeRollingPass(nullptr, &pair, radius, -1, 0, pitch), -1);
     EXPECT_EQ(edgeRollingPass(lists, nullptr, radius, -1, 0, pitch), -1);
     pair.first->count = 1;
