@@ -256,7 +256,8 @@ TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
 }
 
 // One post against one tilt direction: either way (0) answers the way that cleared it, a fixed way
-// answers itself, and the tilt found clears the post.
+// answers itself, and the tilt found clears the post. The holder meets the column below (44, 0, 25) from
+// a tilt of 0.86 to past 1.49: flatter only, up to the limit of 1.2, finds nothing, though 0.7 is free.
 TEST(AvoidGrid, PointTiltAnswersItsDirection) {
     avoidTiltResetState();
     setTiltLimit(1.2);
@@ -272,6 +273,7 @@ TEST(AvoidGrid, PointTiltAnswersItsDirection) {
         {{8, 0, 60}, 0.5, 0, 2},         {{8, 0, 60}, 0.5, 2, 2},         {{8, 0, 60}, 0.5, 1, -2},
         {{16, 9, 52.5}, 0.3, 0, 1},      {{16, 9, 52.5}, 0.3, 1, 1},      {{16, 9, 52.5}, 0.3, 2, 2},
         {{16, 9, 52.5}, 0.3, 1, 1, 0.5}, {{16, 9, 52.5}, 0.3, 0, 1, 0.5}, {{16, 9, 52.5}, 0.3, 1, 1, 0.29},
+        {{44, 0, 25}, 0.9, 2, -2},
     };
     for (const Case& c : cases) {
         t.maxSideAngle = c.side;

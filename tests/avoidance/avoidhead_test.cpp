@@ -478,8 +478,8 @@ TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
     avoidTableFree(t);
     plistFree(l);
     AvoidEntry e{};
-    e.b = b, e.c = kPi;  // both ends free, the wall nearer the low one
-    ASSERT_EQ(avoidCInterval(&e, &p, 0.2, kPi), 1);
+    e.b = b, e.c = kPi, e.flag = -1;  // both ends free, the wall nearer the low one; a band found clears
+    ASSERT_EQ(avoidCInterval(&e, &p, 0.2, kPi) * 10 + e.flag, 10);  // an earlier failure mark
     EXPECT_NEAR(e.cLow, kPi / 2 + w, 0.04);
     EXPECT_NEAR(e.cHigh, kPi + 0.2, 1e-12);
     e.c = kPi / 2;

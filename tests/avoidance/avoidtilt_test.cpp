@@ -393,12 +393,16 @@ int32_t freeCheck(const Vec3*, const Vec3*, int32_t*, int32_t) {
 }
 
 // With both re-check switches a path that passed is checked whole once more with the full check, and
-// cut before its first hit; without them, or with one, it is not.
+// cut before its first hit; without them, or with one, it is not. A point never to be tested (kind 2)
+// is not checked again either.
 TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
     const AvoidCollisionOps ops{freeCheck, nullptr, fakeFull, nullptr, nullptr, nullptr, firstTrial};
     gLimit = 1.0, gBlockedX = 3.0;  // the full check hits the point at x = 3 only
-    for (const auto& [re1, re2, result, count] :
-         {std::array<int, 4>{1, 1, -3, 3}, {1, 0, 1, 5}, {0, 1, 1, 5}, {0, 0, 1, 5}}) {
+    for (const auto& [re1, re2, result, count, kind3] : {std::array<int, 5>{1, 1, -3, 3, 0},
+                                                         {1, 0, 1, 5, 0},
+                                                         {0, 1, 1, 5, 0},
+                                                         {0, 0, 1, 5, 0},
+                                                         {1, 1, 1, 5, 2}}) {
         SetUp();
         avoidSetCollisionOps(&ops);
         gLimit = 1.0, gBlockedX = 3.0;
@@ -407,6 +411,7 @@ TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
         avoidSetSwitches(&s);
         Plist* L = fivePoints();
         ASSERT_NE(L, nullptr);
+        L->flags[3] = static_cast<uint16_t>(kind3 << 8);
         const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, 1, 0.1, nullptr};
         EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), result) << re1 << re2;
         EXPECT_EQ(L->count, count) << re1 << re2;
