@@ -808,7 +808,8 @@ TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
 // there to the first whole step of 0.05 with a free C in its band and answers 2; without the fallback
 // the answer is 0. With the roofed point first, the next points' B rise less and less, the last's not
 // at all; with it in the middle the run reaches both ends (a failure near an end takes the rest along),
-// and fails where the raised B meets a wall at an end.
+// and fails where the raised B meets a wall at an end. The head's top (80 cos B + 20 sin B) clears the
+// roof from a lean of 0.81 either way: under a B max of 0.75 the run goes down instead.
 TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     const auto axis = [](double c, double b) {
         return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
@@ -819,10 +820,12 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
         bool wall;                 // across x = -228: the first point's head meets it leaning 1.0, not 0.7
         double tilt = 0, low = 0;  // the roofed point's B (a hair's lean still names a side), every B min
         double side = 1;           // -1: every C band and start mirrored below 0
+        double high = 1.0;         // every B max
     } layouts[] = {{{0, 130, 150, 175}, 0, false},
                    {{-300, 0, 200}, 1, false},
                    {{-300, 0, 200}, 1, true},
-                   {{-300, 0, 200}, 1, false, 5e-6, -1.5, -1}};
+                   {{-300, 0, 200}, 1, false, 5e-6, -1.5, -1},
+                   {{-300, 0, 200}, 1, false, 0, -1.5, 1, 0.75}};
     for (const auto& lay : layouts) {
         HeadScene s;
         std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
@@ -847,7 +850,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 AvoidEntry& e = t->entries[i];
                 // C starts outside its band [0, 0.02] (mirrored: [-0.02, 0]) but at the roofed point: the
                 // fallback starts from the middle.
-                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0,
+                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = lay.high,
                 e.c = i == u ? 0.0 : 0.05 * lay.side, e.cLow = std::fmin(0.0, 0.02 * lay.side),
                 e.cHigh = std::fmax(0.0, 0.02 * lay.side);
             }
@@ -861,8 +864,9 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             }
             const double bu = t->entries[u].b;
             const double steps = (bu - lay.tilt) / 0.05;
-            EXPECT_GT(steps, 0.5) << bu;  // up first: the lean's side (or no side, upright) meets the roof
-            EXPECT_TRUE(bu <= 1.0 && std::fabs(steps - std::round(steps)) < 1e-9) << bu;
+            // Up first: the lean's side (or no side, upright) meets the roof.
+            EXPECT_GT(lay.high < 0.81 ? -steps : steps, 0.5) << bu;
+            EXPECT_TRUE(bu <= lay.high && std::fabs(steps - std::round(steps)) < 1e-9) << bu;
             const Vec3 below = axis(0.0, bu - std::copysign(0.05, steps));  // the first free step only
             EXPECT_NE(coll_check_full(&l->points[u], &below, nullptr), 1) << bu;
             for (int32_t i = 0; i < n; ++i) {
@@ -875,7 +879,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 if (u == 0) {
                     EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
                 } else if (i != u) {
-                    EXPECT_NEAR(e.b, std::fmin(1.0, 0.7 + bu - lay.tilt), 1e-12) << i;
+                    EXPECT_NEAR(e.b, std::fmin(lay.high, 0.7 + bu - lay.tilt), 1e-12) << i;
                 }
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cLow, e.b), roof)) << i;
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cHigh, e.b), roof)) << i;
