@@ -217,16 +217,19 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
             EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
         }
     // A post reached only once the axis has turned flatter for another one: the scan starts over after
-    // each tilt, from its first column and row.
-    const Vec3 p{0, 0, 0};
-    avoidTiltResetState();
-    setTiltLimit(1.2);
-    FlatGrid two(-100);
-    two.z[11][0] = 58, two.z[28][7] = 48.7;
-    Vec3 flat{-std::sin(0.24), 0, std::cos(0.24)};
-    EXPECT_EQ(avoidCollisionTilt(&p, &two.g, &t, &flat, 1, 2), 2);
-    for (const Vec3& q : {Vec3{-20, -9, 58}, Vec3{-13, 8, 48.7}})
-        EXPECT_EQ(toolLineHit(&p, &flat, &t, &q), 0);
+    // each tilt, from its first column and row. From (15, -8) the scan's first column (x = -10) lies
+    // after its first row (y = -18); the head meets the late post there from a tilt of 0.29 to 0.82.
+    for (const auto& [p, late] :
+         {std::pair{Vec3{0, 0, 0}, Vec3{-20, -9, 58}}, {{15, -8, 0}, {-10, -13, 55}}}) {
+        avoidTiltResetState();
+        setTiltLimit(1.2);
+        FlatGrid two(-100);
+        const Vec3 early{p.x - 13, p.y + 8, 48.7};  // met up to a tilt of 0.38
+        for (const Vec3& q : {late, early}) two.z[int(q.y) + 20][int(q.x) + 20] = q.z;
+        Vec3 flat{-std::sin(0.24), 0, std::cos(0.24)};
+        EXPECT_EQ(avoidCollisionTilt(&p, &two.g, &t, &flat, 1, 2), 2);
+        for (const Vec3& q : {late, early}) EXPECT_EQ(toolLineHit(&p, &flat, &t, &q), 0) << p.x;
+    }
     avoidTiltResetState();
 }
 
