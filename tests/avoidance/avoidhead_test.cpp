@@ -1134,11 +1134,14 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
 // A wall at y = -19 blocks the upright head; tilting towards +y (C = pi / 2) soon frees it, towards
 // C = asin(0.25) only past B = 0.1. The interval grown about the middle of the predecessor's steps down
 // while B stays above 0 (the upright axis is never tried) and ends at the sampled edge where a step
-// meets the wall; nothing blocks above, so B max stays put.
+// meets the wall. A second wall at y = 60 meets the head leaning towards +y from B = 0.57 on; towards
+// the other C nothing blocks above, so B max stays put.
 TEST(AvoidHead, GrownIntervalStepsDownToTheWallButNotToUpright) {
     const Vec3 p = {0, 0, 0};
     HeadScene s;
-    ASSERT_EQ(s.build(wall(-19, -100, 100)), 1);
+    std::vector<Triangle3D> walls = wall(-19, -100, 100), far = wall(60, -100, 100);
+    walls.insert(walls.end(), far.begin(), far.end());
+    ASSERT_EQ(s.build(walls), 1);
     for (const double c : {kPi / 2, std::asin(0.25)}) {
         const bool steep = c > 1;
         const auto freeAt = [&](double b) {
@@ -1146,16 +1149,20 @@ TEST(AvoidHead, GrownIntervalStepsDownToTheWallButNotToUpright) {
             dirFromAngles(&a, c, b);
             return coll_check_full(&p, &a, nullptr) == 1;
         };
-        double edge = 0.3;  // the last free sample from 0.3 down, every 0.002
+        double edge = 0.3, top = 0.05;  // the last free samples from 0.3 down and 0.05 up, every 0.002
         while (freeAt(edge - 0.002)) edge -= 0.002;
+        while (top < 1.2 && freeAt(top + 0.002)) top += 0.002;
         ASSERT_TRUE(!freeAt(0.0) && freeAt(0.05) == steep && !freeAt(0.1) != steep) << c;
         AvoidEntry prev{}, e{};
         prev.bMin = steep ? 0.0 : 0.25, prev.bMax = steep ? 0.1 : 0.35, e.c = c;
         ASSERT_EQ(avoidGrowIntervalB(&prev, &e, &p, 1.2), 1);
-        EXPECT_EQ(e.bMax, steep ? 0.05 : 0.3);
-        if (steep)
+        if (steep) {
             EXPECT_EQ(e.bMin, 0.05);
-        else
+            EXPECT_NEAR(e.bMax, top, 0.007);
+            EXPECT_TRUE(top > 0.5 && top < 0.6) << top;
+        } else {
             EXPECT_NEAR(e.bMin, edge, 0.007);
+            EXPECT_EQ(e.bMax, 0.3);
+        }
     }
 }
