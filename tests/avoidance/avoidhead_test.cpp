@@ -927,6 +927,41 @@ TEST(AvoidHead, CFallbackRampRisesNoMoreThanItsRun) {
     plistFree(l);
 }
 
+// Selective C of mode 4 over one roofed point (10 of 12, 200 apart, the others leaning 0.2 to +x): no C
+// frees the upright point, so its B rises to clear the roof and its window, the ten before it and the one
+// after, ramps: no point rises more than its neighbour nearer the roofed one, and the window's ends not
+// at all. The points the angle search inserts are told apart by their parameters.
+TEST(AvoidHead, SelectiveCFallbackRampsOverItsWindow) {
+    const std::vector<Triangle3D> roof = {Triangle3D{{{1960, -200, 70}, {2040, -200, 70}, {2040, 200, 70}}},
+                                          Triangle3D{{{1960, -200, 70}, {2040, 200, 70}, {1960, 200, 70}}}};
+    HeadScene s;
+    ASSERT_EQ(s.build(roof), 1);
+    const int32_t n = 12, u = 10;
+    Plist* l = plistCreate(n, 1);
+    ASSERT_NE(l, nullptr);
+    for (int32_t i = 0; i < n; ++i) {
+        const double b = i == u ? 0.0 : 0.2;
+        const Vec3 p{200.0 * i, 0, 0}, a{std::sin(b), 0, std::cos(b)};
+        plistAppend(l, p.x, &p, 0, &a, 0);
+    }
+    HeadAvoidParams hp;  // C widths of a degree keep the amplitude search's C scans short
+    headAvoidParamsFromCycle(&hp, 4, 2, 0.1, 1.0, 2.0, 1.0, 1.0);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(headAvoidSelectiveC(t, l, &hp), 0);
+    std::vector<double> rise(n, -1.0);
+    for (int32_t k = 0; k < t->count; ++k) {
+        const double q = t->entries[k].parameter / 200.0;
+        if (q == std::round(q)) rise[int(q)] = t->entries[k].b - (q == u ? 0.0 : 0.2);
+        EXPECT_FALSE(toolHits(kHead, l->points[k], l->vectors[k], roof)) << k;
+    }
+    EXPECT_TRUE(rise[0] == 0.0 && rise[n - 1] == 0.0 && rise[u] > 0.6) << rise[0] << " " << rise[u];
+    for (int32_t i = 0; i < n; ++i)
+        EXPECT_TRUE(i == u || rise[i] <= rise[i < u ? i + 1 : i - 1] + 1e-12) << i;
+    avoidTableFree(t);
+    plistFree(l);
+}
+
 // Selective C over one colliding run of 25 points: the middle point, then every tenth out from it, 2 and
 // 22, are searched, and only their bands are cut back to the wall. Where the cycle's widths hold no free
 // C (12 degrees each side), the search widens them: twice from the middle down, one and a half times up,
