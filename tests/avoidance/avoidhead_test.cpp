@@ -1186,7 +1186,7 @@ TEST(AvoidHead, GrownIntervalStepsDownToTheWallButNotToUpright) {
         };
         double edge = 0.3, top = 0.05;  // the last free samples from 0.3 down and 0.05 up, every 0.002
         while (freeAt(edge - 0.002)) edge -= 0.002;
-        while (top < 1.2 && freeAt(top + 0.002)) top += 0.002;
+        while (steep && top < 1.2 && freeAt(top + 0.002)) top += 0.002;
         ASSERT_TRUE(!freeAt(0.0) && freeAt(0.05) == steep && !freeAt(0.1) != steep) << c;
         AvoidEntry prev{}, e{};
         prev.bMin = steep ? 0.0 : 0.25, prev.bMax = steep ? 0.1 : 0.35, e.c = c;
