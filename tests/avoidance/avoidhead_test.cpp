@@ -809,7 +809,7 @@ TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
 // the answer is 0. With the roofed point first, the next points' B rise less and less, the last's not
 // at all; with it in the middle the run reaches both ends (a failure near an end takes the rest along),
 // and fails where the raised B meets a wall at an end. The head's top (80 cos B + 20 sin B) clears the
-// roof from a lean of 0.81 either way: under a B max of 0.75 the run goes down instead.
+// roof from a lean of 0.81 either way: under a B max of 0.3 the run goes down instead.
 TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     const auto axis = [](double c, double b) {
         return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
@@ -825,7 +825,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                    {{-300, 0, 200}, 1, false},
                    {{-300, 0, 200}, 1, true},
                    {{-300, 0, 200}, 1, false, 5e-6, -1.5, -1},
-                   {{-300, 0, 200}, 1, false, 0, -1.5, 1, 0.75}};
+                   {{-300, 0, 200}, 1, false, 0, -1.5, 1, 0.3}};
     for (const auto& lay : layouts) {
         HeadScene s;
         std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
