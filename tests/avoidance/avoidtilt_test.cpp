@@ -96,6 +96,14 @@ TEST_F(TiltTest, TrialOrderThenBisection) {
     avoidSetCollisionOps(&noWhere);
     a = leaning(0.8, 2.0);
     EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
+    // A host without a side angle has upright tried first; it counts, so the bisection follows at once.
+    const AvoidCollisionOps noSide{fakeCheck, fakeWhere, fakeFull, fakeVertical, nullptr, nullptr, nullptr};
+    avoidSetCollisionOps(&noSide);
+    a = leaning(0.8, 2.0), gTrials.clear();
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
+    ASSERT_GE(gTrials.size(), 4u);
+    const double bisected[] = {0.8, 0.0, 0.4, 0.2};  // the check as it is, upright, then halves
+    for (int i = 0; i < 4; i++) EXPECT_NEAR(gTrials[i], bisected[i], 1e-12) << i;
 }
 
 TEST_F(TiltTest, AnswersWithoutTrials) {
