@@ -217,16 +217,19 @@ TEST(AvoidGrid, OnePostDecidesTheDirectionAndTheReach) {
             EXPECT_EQ(toolLineHit(&p, &nearer, &t, &q), 1) << s;
         }
     // A post reached only once the axis has turned flatter for another one: the scan starts over after
-    // each tilt, from its first column and row.
-    const Vec3 p{0, 0, 0};
-    avoidTiltResetState();
-    setTiltLimit(1.2);
-    FlatGrid two(-100);
-    two.z[11][0] = 58, two.z[28][7] = 48.7;
-    Vec3 flat{-std::sin(0.24), 0, std::cos(0.24)};
-    EXPECT_EQ(avoidCollisionTilt(&p, &two.g, &t, &flat, 1, 2), 2);
-    for (const Vec3& q : {Vec3{-20, -9, 58}, Vec3{-13, 8, 48.7}})
-        EXPECT_EQ(toolLineHit(&p, &flat, &t, &q), 0);
+    // each tilt, from its first column and row. From (15, -8) the scan's first column (x = -10) lies
+    // after its first row (y = -18); the head meets the late post there from a tilt of 0.29 to 0.82.
+    for (const auto& [p, late] :
+         {std::pair{Vec3{0, 0, 0}, Vec3{-20, -9, 58}}, {{15, -8, 0}, {-10, -13, 55}}}) {
+        avoidTiltResetState();
+        setTiltLimit(1.2);
+        FlatGrid two(-100);
+        const Vec3 early{p.x - 13, p.y + 8, 48.7};  // met up to a tilt of 0.38
+        for (const Vec3& q : {late, early}) two.z[int(q.y) + 20][int(q.x) + 20] = q.z;
+        Vec3 flat{-std::sin(0.24), 0, std::cos(0.24)};
+        EXPECT_EQ(avoidCollisionTilt(&p, &two.g, &t, &flat, 1, 2), 2);
+        for (const Vec3& q : {late, early}) EXPECT_EQ(toolLineHit(&p, &flat, &t, &q), 0) << p.x;
+    }
     avoidTiltResetState();
 }
 
@@ -256,7 +259,8 @@ TEST(AvoidGrid, PathsFirstPointTiltsEitherWay) {
 }
 
 // One post against one tilt direction: either way (0) answers the way that cleared it, a fixed way
-// answers itself, and the tilt found clears the post.
+// answers itself, and the tilt found clears the post. The holder meets the column below (44, 0, 25) from
+// a tilt of 0.86 to past 1.49: flatter only, up to the limit of 1.2, finds nothing, though 0.7 is free.
 TEST(AvoidGrid, PointTiltAnswersItsDirection) {
     avoidTiltResetState();
     setTiltLimit(1.2);
@@ -272,6 +276,7 @@ TEST(AvoidGrid, PointTiltAnswersItsDirection) {
         {{8, 0, 60}, 0.5, 0, 2},         {{8, 0, 60}, 0.5, 2, 2},         {{8, 0, 60}, 0.5, 1, -2},
         {{16, 9, 52.5}, 0.3, 0, 1},      {{16, 9, 52.5}, 0.3, 1, 1},      {{16, 9, 52.5}, 0.3, 2, 2},
         {{16, 9, 52.5}, 0.3, 1, 1, 0.5}, {{16, 9, 52.5}, 0.3, 0, 1, 0.5}, {{16, 9, 52.5}, 0.3, 1, 1, 0.29},
+        {{44, 0, 25}, 0.9, 2, -2},
     };
     for (const Case& c : cases) {
         t.maxSideAngle = c.side;

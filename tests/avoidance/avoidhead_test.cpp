@@ -478,8 +478,8 @@ TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
     avoidTableFree(t);
     plistFree(l);
     AvoidEntry e{};
-    e.b = b, e.c = kPi;  // both ends free, the wall nearer the low one
-    ASSERT_EQ(avoidCInterval(&e, &p, 0.2, kPi), 1);
+    e.b = b, e.c = kPi, e.flag = -1;  // both ends free, the wall nearer the low one; a band found clears
+    ASSERT_EQ(avoidCInterval(&e, &p, 0.2, kPi) * 10 + e.flag, 10);  // an earlier failure mark
     EXPECT_NEAR(e.cLow, kPi / 2 + w, 0.04);
     EXPECT_NEAR(e.cHigh, kPi + 0.2, 1e-12);
     e.c = kPi / 2;
@@ -660,9 +660,9 @@ TEST(AvoidHead, GlobalBFallsBackOnCWhereBAloneFails) {
 // the midpoint of the two points with the mean axis. Entry 1's interval stays upright, so the B pass
 // fails there and the fallback (C unchanged) frees it; entry 2 starts 0.5 higher. A post beside the
 // midpoint, out of the head's reach at every point, decides: -2 and entry 2 failed when the mean axis
-// meets it.
+// meets it. A step of 0.3 is not tested, wherever the post stands.
 TEST(AvoidHead, GlobalBChecksALargeBStepAtTheMidpoint) {
-    for (const double postY : {25.0, -25.0}) {
+    for (const auto& [postY, lift] : {std::pair{25.0, 0.5}, {-25.0, 0.5}, {25.0, 0.3}}) {
         HeadScene s;
         const std::vector<Triangle3D> post = wall(postY, 82, 98);
         ASSERT_EQ(s.build(post), 1);
@@ -670,7 +670,7 @@ TEST(AvoidHead, GlobalBChecksALargeBStepAtTheMidpoint) {
         ASSERT_NE(l, nullptr);
         AvoidTable* t = avoidTableCreate(l, 0.1, 1.0);
         ASSERT_NE(t, nullptr);
-        const double band[4][2] = {{0.0, 0.55}, {0.0, 0.0}, {0.5, 0.55}, {0.5, 0.55}};
+        const double band[4][2] = {{0.0, 0.55}, {0.0, 0.0}, {lift, 0.55}, {lift, 0.55}};
         for (int i = 0; i < 4; ++i) {
             AvoidEntry& e = t->entries[i];
             e.c = kPi / 2, e.bMin = e.b = band[i][0], e.bMax = band[i][1], e.state = 0;
@@ -682,9 +682,9 @@ TEST(AvoidHead, GlobalBChecksALargeBStepAtTheMidpoint) {
         const double bm = 0.5 * (t->entries[1].b + t->entries[2].b);
         const bool blocked = toolHits(kHead, {90, 0, 0}, {0, std::sin(bm), std::cos(bm)}, post);
         EXPECT_EQ(blocked, postY > 0);
-        EXPECT_EQ(r == kHeadAvoidNoSolution, blocked) << r;
-        EXPECT_EQ(t->entries[2].flag, blocked ? -1 : 1);
-        EXPECT_GE(t->entries[2].b - t->entries[1].b, 0.345);
+        EXPECT_EQ(r == kHeadAvoidNoSolution, blocked && lift > 0.4) << r;
+        EXPECT_EQ(t->entries[2].flag, blocked && lift > 0.4 ? -1 : 1);
+        EXPECT_NEAR(t->entries[2].b - t->entries[1].b, lift, 0.05);
         avoidTableFree(t);
         plistFree(l);
     }
@@ -808,7 +808,8 @@ TEST(AvoidHead, CSearchWidensTwiceThenAQuarterTurn) {
 // there to the first whole step of 0.05 with a free C in its band and answers 2; without the fallback
 // the answer is 0. With the roofed point first, the next points' B rise less and less, the last's not
 // at all; with it in the middle the run reaches both ends (a failure near an end takes the rest along),
-// and fails where the raised B meets a wall at an end.
+// and fails where the raised B meets a wall at an end. The head's top (80 cos B + 20 sin B) clears the
+// roof from a lean of 0.81 either way: under a B max of 0.3 the run goes down instead.
 TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
     const auto axis = [](double c, double b) {
         return Vec3{std::sin(b) * std::cos(c), std::sin(b) * std::sin(c), std::cos(b)};
@@ -819,10 +820,12 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
         bool wall;                 // across x = -228: the first point's head meets it leaning 1.0, not 0.7
         double tilt = 0, low = 0;  // the roofed point's B (a hair's lean still names a side), every B min
         double side = 1;           // -1: every C band and start mirrored below 0
+        double high = 1.0;         // every B max
     } layouts[] = {{{0, 130, 150, 175}, 0, false},
                    {{-300, 0, 200}, 1, false},
                    {{-300, 0, 200}, 1, true},
-                   {{-300, 0, 200}, 1, false, 5e-6, -1.5, -1}};
+                   {{-300, 0, 200}, 1, false, 5e-6, -1.5, -1},
+                   {{-300, 0, 200}, 1, false, 0, -1.5, 1, 0.3}};
     for (const auto& lay : layouts) {
         HeadScene s;
         std::vector<Triangle3D> roof = {Triangle3D{{{-200, -200, 70}, {100, -200, 70}, {100, 200, 70}}},
@@ -847,7 +850,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 AvoidEntry& e = t->entries[i];
                 // C starts outside its band [0, 0.02] (mirrored: [-0.02, 0]) but at the roofed point: the
                 // fallback starts from the middle.
-                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = 1.0,
+                e.b = i == u ? lay.tilt : 0.7, e.bMin = lay.low, e.bMax = lay.high,
                 e.c = i == u ? 0.0 : 0.05 * lay.side, e.cLow = std::fmin(0.0, 0.02 * lay.side),
                 e.cHigh = std::fmax(0.0, 0.02 * lay.side);
             }
@@ -861,8 +864,9 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
             }
             const double bu = t->entries[u].b;
             const double steps = (bu - lay.tilt) / 0.05;
-            EXPECT_GT(steps, 0.5) << bu;  // up first: the lean's side (or no side, upright) meets the roof
-            EXPECT_TRUE(bu <= 1.0 && std::fabs(steps - std::round(steps)) < 1e-9) << bu;
+            // Up first: the lean's side (or no side, upright) meets the roof.
+            EXPECT_GT(lay.high < 0.81 ? -steps : steps, 0.5) << bu;
+            EXPECT_TRUE(bu <= lay.high && std::fabs(steps - std::round(steps)) < 1e-9) << bu;
             const Vec3 below = axis(0.0, bu - std::copysign(0.05, steps));  // the first free step only
             EXPECT_NE(coll_check_full(&l->points[u], &below, nullptr), 1) << bu;
             for (int32_t i = 0; i < n; ++i) {
@@ -875,7 +879,7 @@ TEST(AvoidHead, CPassFallsBackOnBWhereNoCIsFree) {
                 if (u == 0) {
                     EXPECT_TRUE(i == n - 1 ? e.b == 0.7 : e.b > t->entries[i + 1].b) << i;
                 } else if (i != u) {
-                    EXPECT_NEAR(e.b, std::fmin(1.0, 0.7 + bu - lay.tilt), 1e-12) << i;
+                    EXPECT_NEAR(e.b, std::fmin(lay.high, 0.7 + bu - lay.tilt), 1e-12) << i;
                 }
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cLow, e.b), roof)) << i;
                 EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.cHigh, e.b), roof)) << i;
@@ -919,6 +923,41 @@ TEST(AvoidHead, CFallbackRampRisesNoMoreThanItsRun) {
         EXPECT_TRUE(i == 0 || e.b <= before + 1e-12) << i;
         EXPECT_FALSE(toolHits(kHead, l->points[i], axis(e.c, e.b), obst)) << i;
     }
+    avoidTableFree(t);
+    plistFree(l);
+}
+
+// Selective C of mode 4 over one roofed point (10 of 12, 200 apart, the others leaning 0.2 to +x): no C
+// frees the upright point, so its B rises to clear the roof and its window, the ten before it and the one
+// after, ramps: no point rises more than its neighbour nearer the roofed one, and the window's ends not
+// at all. The points the angle search inserts are told apart by their parameters.
+TEST(AvoidHead, SelectiveCFallbackRampsOverItsWindow) {
+    const std::vector<Triangle3D> roof = {Triangle3D{{{1960, -200, 70}, {2040, -200, 70}, {2040, 200, 70}}},
+                                          Triangle3D{{{1960, -200, 70}, {2040, 200, 70}, {1960, 200, 70}}}};
+    HeadScene s;
+    ASSERT_EQ(s.build(roof), 1);
+    const int32_t n = 12, u = 10;
+    Plist* l = plistCreate(n, 1);
+    ASSERT_NE(l, nullptr);
+    for (int32_t i = 0; i < n; ++i) {
+        const double b = i == u ? 0.0 : 0.2;
+        const Vec3 p{200.0 * i, 0, 0}, a{std::sin(b), 0, std::cos(b)};
+        plistAppend(l, p.x, &p, 0, &a, 0);
+    }
+    HeadAvoidParams hp;  // C widths of a degree keep the amplitude search's C scans short
+    headAvoidParamsFromCycle(&hp, 4, 2, 0.1, 1.0, 2.0, 1.0, 1.0);
+    AvoidTable* t = preparedTable(l, hp);
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(headAvoidSelectiveC(t, l, &hp), 0);
+    std::vector<double> rise(n, -1.0);
+    for (int32_t k = 0; k < t->count; ++k) {
+        const double q = t->entries[k].parameter / 200.0;
+        if (q == std::round(q)) rise[int(q)] = t->entries[k].b - (q == u ? 0.0 : 0.2);
+        EXPECT_FALSE(toolHits(kHead, l->points[k], l->vectors[k], roof)) << k;
+    }
+    EXPECT_TRUE(rise[0] == 0.0 && rise[n - 1] == 0.0 && rise[u] > 0.6) << rise[0] << " " << rise[u];
+    for (int32_t i = 0; i < n; ++i)
+        EXPECT_TRUE(i == u || rise[i] <= rise[i < u ? i + 1 : i - 1] + 1e-12) << i;
     avoidTableFree(t);
     plistFree(l);
 }
@@ -1130,11 +1169,14 @@ TEST(AvoidHead, CFallbackSucceedsOnlyWithEveryEntryFound) {
 // A wall at y = -19 blocks the upright head; tilting towards +y (C = pi / 2) soon frees it, towards
 // C = asin(0.25) only past B = 0.1. The interval grown about the middle of the predecessor's steps down
 // while B stays above 0 (the upright axis is never tried) and ends at the sampled edge where a step
-// meets the wall; nothing blocks above, so B max stays put.
+// meets the wall. A second wall at y = 60 meets the head leaning towards +y from B = 0.57 on; towards
+// the other C nothing blocks above, so B max stays put.
 TEST(AvoidHead, GrownIntervalStepsDownToTheWallButNotToUpright) {
     const Vec3 p = {0, 0, 0};
     HeadScene s;
-    ASSERT_EQ(s.build(wall(-19, -100, 100)), 1);
+    std::vector<Triangle3D> walls = wall(-19, -100, 100), far = wall(60, -100, 100);
+    walls.insert(walls.end(), far.begin(), far.end());
+    ASSERT_EQ(s.build(walls), 1);
     for (const double c : {kPi / 2, std::asin(0.25)}) {
         const bool steep = c > 1;
         const auto freeAt = [&](double b) {
@@ -1142,16 +1184,20 @@ TEST(AvoidHead, GrownIntervalStepsDownToTheWallButNotToUpright) {
             dirFromAngles(&a, c, b);
             return coll_check_full(&p, &a, nullptr) == 1;
         };
-        double edge = 0.3;  // the last free sample from 0.3 down, every 0.002
+        double edge = 0.3, top = 0.05;  // the last free samples from 0.3 down every 0.002, 0.05 up every 0.01
         while (freeAt(edge - 0.002)) edge -= 0.002;
+        while (steep && top < 1.2 && freeAt(top + 0.01)) top += 0.01;
         ASSERT_TRUE(!freeAt(0.0) && freeAt(0.05) == steep && !freeAt(0.1) != steep) << c;
         AvoidEntry prev{}, e{};
         prev.bMin = steep ? 0.0 : 0.25, prev.bMax = steep ? 0.1 : 0.35, e.c = c;
         ASSERT_EQ(avoidGrowIntervalB(&prev, &e, &p, 1.2), 1);
-        EXPECT_EQ(e.bMax, steep ? 0.05 : 0.3);
-        if (steep)
+        if (steep) {
             EXPECT_EQ(e.bMin, 0.05);
-        else
+            EXPECT_NEAR(e.bMax, top, 0.016);
+            EXPECT_TRUE(top > 0.5 && top < 0.6) << top;
+        } else {
             EXPECT_NEAR(e.bMin, edge, 0.007);
+            EXPECT_EQ(e.bMax, 0.3);
+        }
     }
 }

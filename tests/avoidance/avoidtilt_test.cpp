@@ -96,6 +96,14 @@ TEST_F(TiltTest, TrialOrderThenBisection) {
     avoidSetCollisionOps(&noWhere);
     a = leaning(0.8, 2.0);
     EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
+    // A host without a side angle has upright tried first; it counts, so the bisection follows at once.
+    const AvoidCollisionOps noSide{fakeCheck, fakeWhere, fakeFull, fakeVertical, nullptr, nullptr, nullptr};
+    avoidSetCollisionOps(&noSide);
+    a = leaning(0.8, 2.0), gTrials.clear();
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedDown);
+    ASSERT_GE(gTrials.size(), 4u);
+    const double bisected[] = {0.8, 0.0, 0.4, 0.2};  // the check as it is, upright, then halves
+    for (int i = 0; i < 4; i++) EXPECT_NEAR(gTrials[i], bisected[i], 1e-12) << i;
 }
 
 TEST_F(TiltTest, AnswersWithoutTrials) {
@@ -393,12 +401,16 @@ int32_t freeCheck(const Vec3*, const Vec3*, int32_t*, int32_t) {
 }
 
 // With both re-check switches a path that passed is checked whole once more with the full check, and
-// cut before its first hit; without them, or with one, it is not.
+// cut before its first hit; without them, or with one, it is not. A point never to be tested (kind 2)
+// is not checked again either.
 TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
     const AvoidCollisionOps ops{freeCheck, nullptr, fakeFull, nullptr, nullptr, nullptr, firstTrial};
     gLimit = 1.0, gBlockedX = 3.0;  // the full check hits the point at x = 3 only
-    for (const auto& [re1, re2, result, count] :
-         {std::array<int, 4>{1, 1, -3, 3}, {1, 0, 1, 5}, {0, 1, 1, 5}, {0, 0, 1, 5}}) {
+    for (const auto& [re1, re2, result, count, kind3] : {std::array<int, 5>{1, 1, -3, 3, 0},
+                                                         {1, 0, 1, 5, 0},
+                                                         {0, 1, 1, 5, 0},
+                                                         {0, 0, 1, 5, 0},
+                                                         {1, 1, 1, 5, 2}}) {
         SetUp();
         avoidSetCollisionOps(&ops);
         gLimit = 1.0, gBlockedX = 3.0;
@@ -407,6 +419,7 @@ TEST_F(TiltTest, RecheckCutsWhatTheFullCheckHits) {
         avoidSetSwitches(&s);
         Plist* L = fivePoints();
         ASSERT_NE(L, nullptr);
+        L->flags[3] = static_cast<uint16_t>(kind3 << 8);
         const AvoidContext ctx{&grid, &tool, 0.5, 0, 0, 1, 0.1, nullptr};
         EXPECT_EQ(avoidCollisionRun(&ctx, L, 1), result) << re1 << re2;
         EXPECT_EQ(L->count, count) << re1 << re2;

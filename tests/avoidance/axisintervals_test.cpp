@@ -111,6 +111,7 @@ TEST(AxisIntervals, SortedPairsMergeWhereTheyOverlap) {
         {{0.3, 0.7, 0.1, 0.5}, {0.1, 0.7}},
         {{0.1, 0.9, 0.3, 0.5}, {0.1, 0.9}},
         {{0.1, 0.3, 0.3 + 5e-11, 0.4}, {0.1, 0.4}},
+        {{0.1, 0.3, 0.3 + 1e-10, 0.4}, {0.1, 0.4}},  // a gap of the tolerance itself still closes
         {{0.1, 0.3, 0.3 + 1e-9, 0.4}, {0.1, 0.3, 0.3 + 1e-9, 0.4}},
         {{0.6, 0.8, 0.0, 0.2, 0.1, 0.65, -1, -0.5}, {-1, -0.5, 0.0, 0.8}},
         {{0.2, 0.25}, {0.2, 0.25}},
@@ -461,15 +462,16 @@ TEST(AxisIntervals, KernelAnglesPutThePointOnTheRingBandOrPlane) {
 }
 
 // Every node's box is the box of its items' triangles; children split their parent's items; leaves
-// hold every item once.
+// hold every item once, also where many triangles share a centre (the first 24 are one stacked).
 TEST(AxisIntervals, BoxTreeNodesBoundTheirTriangles) {
     rngResetState();
     TriList* tl = triListCreate(64);
     ASSERT_NE(tl, nullptr);
+    Triangle3D t;
     for (int i = 0; i < 57; ++i) {
         const Vec3 c{O::uni(-50, 50), O::uni(-50, 50), O::uni(-50, 50)};
-        Triangle3D t;
-        for (Vec3& p : t.p) p = O::add(c, Vec3{O::uni(-4, 4), O::uni(-4, 4), O::uni(-4, 4)});
+        for (Vec3& p : t.p)
+            p = i > 0 && i < 24 ? p : O::add(c, Vec3{O::uni(-4, 4), O::uni(-4, 4), O::uni(-4, 4)});
         triListAdd(tl, &t);
     }
     const double z[] = {0, 10}, r[] = {2, 2};
