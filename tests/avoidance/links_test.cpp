@@ -1304,18 +1304,27 @@ TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
         }
         macroPathFree(p);
     }
-    // Along a straight slope the placed macro is thinned to its far end, the ball's centre 2 sqrt(1 + 0.2^2)
-    // above the plane: no point is kept at random, as the model asks for none.
+    // Down a straight slope the placed macro is thinned to its far end, the ball's centre 2 sqrt(1 + 0.2^2)
+    // above the plane: no point is kept at random, as the model asks for none. Placed without a path
+    // mode, climb mode 2 never lets it descend: the far end stays at the height of the first point.
     testmesh::Model slope({testmesh::slopeTri(6, -0.2)}, kBallMill, 2.0);
     slope.m.tolerance = 0.05;
-    SetUp();
-    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
+    slope.m.zLow = -100, slope.m.zHigh = 1000;  // the placement's height range
     MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 3; ++i) macroPathAppend(p, {10.0 * i, 0, 0});
-    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &slope.m, -1, nullptr), 0);
-    ASSERT_EQ(gOut.size(), 1u);
-    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{20, 0, 6 - 0.2 * 20 + 2 * std::sqrt(1.04)}), 1e-3);
+    const struct {
+        uint16_t pathMode, climb;
+        double heightOfX;  // the end's height is the ball's over the slope at this x
+    } rows[] = {{1, 0, 20}, {0, 0, 20}, {0, 2, 0}};
+    for (const auto& c : rows) {
+        SetUp();
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.pathMode = c.pathMode, ctx.climbMode = c.climb;
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &slope.m, -1, nullptr), 0);
+        ASSERT_EQ(gOut.size(), 1u);
+        SCOPED_TRACE(c.climb + 10 * c.pathMode);
+        EXPECT_VEC_NEAR(gOut[0].p, (Vec3{20, 0, 6 - 0.2 * c.heightOfX + 2 * std::sqrt(1.04)}), 1e-3);
+    }
     macroPathFree(p);
 }
 
