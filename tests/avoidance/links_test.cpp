@@ -945,6 +945,12 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     CheckModel noStep = model;  // the placement refuses a model without a tolerance
     noStep.tolerance = 0.0, noStep.bounds[5] = 100.0;
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
+    ToolGeom point = tool;  // a tool of no radius has no step to climb by
+    point.radius = 0.0;
+    CheckModel noRadius = model;
+    noRadius.tool = &point;
+    h = 7;
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noRadius, &h) * 10 + h, -40);
     ProfileCurve* curve = profileLine(&p, &up);
     ASSERT_NE(curve, nullptr);
     EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);

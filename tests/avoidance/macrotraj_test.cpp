@@ -497,9 +497,9 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         }
     plistFree(moved);
     // A move that leaves along a skew direction v: a point 3 along v and 2 along the arc's own
-    // direction b (across v) lands 3 along the guide, lifted by 2.
+    // direction b (across v) lands 3 along the guide, lifted by 2. The move's length does not count.
     const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);
-    const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{v.x, v.y, v.z};
+    const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{2 * v.x, 2 * v.y, 2 * v.z};
     MacroPath* m = macroPathCreate(kMacroLeave, 10, 3, 0);  // full: nothing past its last point is read
     ASSERT_NE(m, nullptr);
     macroPathAppend(m, p0);
