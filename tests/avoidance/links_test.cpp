@@ -1102,6 +1102,14 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
         EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
         plistFree(l);
     }
+    // Unthinned, its points lie no farther apart in plan than its first segment is long (sqrt 2), however
+    // long the model's step.
+    ctx.stepMax = 0, plate.m.stepLength = 5.0;
+    Plist* fine = macroPlacePoints(p, &ctx, &plate.m);
+    ASSERT_NE(fine, nullptr);
+    for (int32_t i = 1; i < fine->count; ++i)
+        EXPECT_LE(dist2D(&fine->points[i - 1], &fine->points[i]), std::sqrt(2.0) + 1e-9) << i;
+    plistFree(fine);
     // An offset macro is placed with the placement engine's extra offset, which is off again after.
     p->macroType = 3;
     Plist* offset = macroPlacePoints(p, &ctx, &plate.m);

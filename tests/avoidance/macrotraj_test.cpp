@@ -509,6 +509,7 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &skew, g), 1);
     EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 1.2, 1.6}), 1e-9);
     EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 2.4, 3.2}), 1e-9);
+    EXPECT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p0, g), 0);  // a move of no length has no direction
     macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);
