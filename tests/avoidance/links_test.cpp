@@ -1053,6 +1053,20 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &c.E, &c.F), c.free) << c.E.x << " " << c.E.z;
     post.m.stepLength = 0.0;  // no step: nothing can be shown free
     EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &cases[2].E, &cases[2].F), 0);
+    // A jump lifts its ends in whole steps until the travel between them clears a raised plate, and
+    // gives up at a lift of 1000.
+    const Vec3 P{-5, 0, 8}, T{5, 0, 8};
+    for (const double rest : {757.5, 999.5}) {  // the ball's centre resting on the plate
+        testmesh::Model high({testmesh::slopeTri(rest - 2.0, 0.0)}, kBallMill, 2.0);
+        high.m.stepLength = 250.0;
+        const double least = std::ceil((rest - 8.0) / 250.0) * 250.0;
+        double lift = -1.0;
+        const int r = linkJumpLift(&P, &T, &up, &up, &ctx, &lift, 1, &high.m);
+        EXPECT_EQ(r, least < 1000 ? 1 : -1) << rest;
+        if (r == 1) {
+            EXPECT_EQ(lift, least);
+        }
+    }
 }
 
 // The first step of a macro is its first chord, at least 0.1; without a chord 1.
