@@ -339,7 +339,8 @@ TEST(MacroTraj, ShiftedContourRampShortOfMemoryLeavesTheGuideAlone) {
 
 TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     macroResetState();
-    const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}};
+    // The last row takes the least ramp angle, 1e-5.
+    const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}, {4, 1e-5 / kDeg, 1e-4}};
     for (const auto& c : cases) {
         Plist* g = makeGuide(square(c[0], 3), {}, true);
         ASSERT_NE(g, nullptr);
