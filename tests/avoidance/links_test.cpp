@@ -106,6 +106,8 @@ TEST_F(Links, JumpLinkPointsAndClasses) {
          0,
          {{10, 0, 5, 0}, {10, 0, 100, 0}, {20, 0, 100, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
         {true, {10, 0, 0}, {20, 0, 5}, 1, {{10, 0, 5, 0}, {10, 0, 10, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
+        // Lifted above the next point's lift, type 1 travels at its own height and comes down after.
+        {true, {10, 0, 8}, {20, 0, 5}, 1, {{10, 0, 13, 0}, {20, 0, 13, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
         {true, {10, 0, 5}, {10.0009, 0, 5.0009}, 0, {}},  // within 0.001: nothing to link
     };
     for (const auto& k : cases) {
