@@ -846,6 +846,16 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     avoidSetModelFlag(1), avoidSetCollisionOps(&hitAll), ctx.avoid = &avoid;
     EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), -2);
     EXPECT_TRUE(gOut.empty());
+    // A checked link it cannot make free is no link: the tool retracts over the clearance plane instead.
+    const Vec3 linkStart = {0, 0, 8}, linkEnd = {10, 0, 8};
+    startAt(linkStart);
+    ProfileCurve* line = profileLine(&linkStart, &linkEnd);
+    ASSERT_NE(line, nullptr);
+    EXPECT_GE(linkCheckedMove(line, &ctx, &plate.m), 0);
+    profileFreeList(line);
+    ASSERT_FALSE(gOut.empty());
+    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{0, 0, ctx.clearancePlane}), 1e-9);  // straight up from the start
+    EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
     avoidTiltResetState();
     ctx.avoid = nullptr;
     macroPathFree(p), p = nullptr;
