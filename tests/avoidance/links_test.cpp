@@ -958,11 +958,8 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     noStep.tolerance = 0.0, noStep.bounds[5] = 100.0;
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
     ToolGeom point = tool;  // a tool of no radius has no step to climb by
-    point.radius = 0.0;
-    CheckModel noRadius = model;
-    noRadius.tool = &point;
-    h = 7;
-    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noRadius, &h) * 10 + h, -40);
+    point.radius = 0.0, noStep.tool = &point;
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
     ProfileCurve* curve = profileLine(&p, &up);
     ASSERT_NE(curve, nullptr);
     EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);
@@ -1075,9 +1072,7 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         double lift = -1.0;
         const int r = linkJumpLift(&P, &T, &up, &up, &ctx, &lift, 1, &high.m);
         EXPECT_EQ(r, least < 1000 ? 1 : -1) << rest;
-        if (r == 1) {
-            EXPECT_EQ(lift, least);
-        }
+        EXPECT_TRUE(r != 1 || lift == least) << lift;
     }
 }
 
@@ -1159,6 +1154,10 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
     testmesh::Model part({slope}, kBallMill, 0.5);
     part.m.zLow = -100, part.m.zHigh = 1000;  // the placement's height range
     const Vec3 o{0, 0, 0}, ob{10, 0, 0}, ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
+    ToolGeom ball1 = *part.m.tool;
+    ball1.radius = 1.0;
+    CheckModel grown = part.m;
+    grown.tool = &ball1, grown.stepLength = grown.tolerance = 1.0;
     // The least whole lift at which a ball of radius 1 over (x, y) clears the slope.
     const auto lifted = [&](double x, double y, double z) {
         const double rest = testmesh::bruteDrop(kBallMill, 1.0, 0.0, slope, x, y);
@@ -1181,6 +1180,9 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
         ASSERT_EQ(idx5CollisionFreeMacro(&c.T, &c.T, 0, &ctx, &part.m), 0);
         std::vector<Vec3> want;
         const double up = lifted(c.last.x, c.last.y, c.last.z), down = lifted(c.T.x, c.T.y, c.T.z);
+        double lift = -1.0;  // the climb alone, by the grown ball: 1 only when there is one
+        EXPECT_EQ(linkLiftHeight(&c.last, &ctx, &grown, &lift), up > c.last.z ? 1 : 0);
+        EXPECT_NEAR(lift, up - c.last.z, 1e-9);
         if (up > c.last.z) want.push_back({c.last.x, c.last.y, up});
         want.push_back({c.last.x, c.last.y, 100});
         want.push_back({c.T.x, c.T.y, 100});
