@@ -766,8 +766,11 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
     ctx.safetyDistance = 1.5;
     const Vec3 A = {0, 0, 3}, B = {10, 4, 7};
     double h = 0;
-    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
-    EXPECT_NEAR(h, 7.0 + 2.0 + 1.5, 1e-9);
+    for (const double floor : {0.0, 50.0}) {  // over nothing the placement's floor does not count
+        none.m.zLow = floor;
+        ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
+        EXPECT_NEAR(h, 7.0 + 2.0 + 1.5, 1e-9);
+    }
     none.m.tolerance = 0.0;
     EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), -4);
     double lift = 1;
