@@ -432,8 +432,8 @@ TEST(Macro, OffsetsAndSetUp) {
         EXPECT_EQ(out.trajectoryRadius + out.trajectoryMode, 6.0);
     }
     // The cycle gives every macro angle in degrees, the macros take radians.
-    double CycleParams::*const from[] = {&CycleParams::macroIwin, &CycleParams::macroAwin,
-                                         &CycleParams::macroSwin, &CycleParams::macroEwin,
+    double CycleParams::*const from[] = {&CycleParams::macroIwin,  &CycleParams::macroAwin,
+                                         &CycleParams::macroSwin,  &CycleParams::macroEwin,
                                          &CycleParams::macroTswin, &CycleParams::macroTewin};
     double MacroParams::*const to[] = {&MacroParams::arcStepAngle,  &MacroParams::arcStopAngle,
                                        &MacroParams::approachSwing, &MacroParams::leaveSwing,
