@@ -1357,17 +1357,14 @@ TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
     MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 3; ++i) macroPathAppend(p, {10.0 * i, 0, 0});
-    const struct {
-        uint16_t pathMode, climb;
-        double heightOfX;  // the end's height is the ball's over the slope at this x
-    } rows[] = {{1, 0, 20}, {0, 0, 20}, {0, 2, 0}};
+    const uint16_t rows[][3] = {{1, 0, 20}, {0, 0, 20}, {0, 2, 0}};  // path mode, climb mode, x of the rest
     for (const auto& c : rows) {
         SetUp();
-        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.pathMode = c.pathMode, ctx.climbMode = c.climb;
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.pathMode = c[0], ctx.climbMode = c[1];
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &slope.m, -1, nullptr), 0);
         ASSERT_EQ(gOut.size(), 1u);
-        SCOPED_TRACE(c.climb + 10 * c.pathMode);
-        EXPECT_VEC_NEAR(gOut[0].p, (Vec3{20, 0, 6 - 0.2 * c.heightOfX + 2 * std::sqrt(1.04)}), 1e-3);
+        SCOPED_TRACE(c[1] + 10 * c[0]);
+        EXPECT_VEC_NEAR(gOut[0].p, (Vec3{20, 0, 6 - 0.2 * c[2] + 2 * std::sqrt(1.04)}), 1e-3);
     }
     macroPathFree(p);
 }
