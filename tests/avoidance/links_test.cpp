@@ -849,16 +849,20 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     avoidSetModelFlag(1), avoidSetCollisionOps(&hitAll), ctx.avoid = &avoid;
     EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), -2);
     EXPECT_TRUE(gOut.empty());
-    // A checked link it cannot make free is no link: the tool retracts over the clearance plane instead.
+    // A checked link it cannot make free is no link: the tool retracts over the clearance plane instead,
+    // straight up from the start. Path mode 2 keeps the link on its curve unchecked.
     const Vec3 linkStart = {0, 0, 8}, linkEnd = {10, 0, 8};
-    startAt(linkStart);
-    ProfileCurve* line = profileLine(&linkStart, &linkEnd);
-    ASSERT_NE(line, nullptr);
-    EXPECT_GE(linkCheckedMove(line, &ctx, &plate.m), 0);
-    profileFreeList(line);
-    ASSERT_FALSE(gOut.empty());
-    EXPECT_VEC_NEAR(gOut.front().p, (Vec3{0, 0, ctx.clearancePlane}), 1e-9);  // straight up from the start
-    EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
+    for (const uint16_t mode : {1, 2}) {
+        ctx.pathMode = mode;
+        startAt(linkStart);
+        ProfileCurve* line = profileLine(&linkStart, &linkEnd);
+        ASSERT_NE(line, nullptr);
+        EXPECT_GE(linkCheckedMove(line, &ctx, &plate.m), 0);
+        profileFreeList(line);
+        ASSERT_FALSE(gOut.empty());
+        EXPECT_VEC_NEAR(gOut.front().p, (mode == 1 ? Vec3{0, 0, ctx.clearancePlane} : linkEnd), 1e-4);
+        EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
+    }
     avoidTiltResetState();
     ctx.avoid = nullptr;
     macroPathFree(p), p = nullptr;
@@ -1065,14 +1069,12 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &c.E, &c.F), c.free) << c.E.x << " " << c.E.z;
     post.m.stepLength = 0.0;  // no step: nothing can be shown free
     EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &cases[2].E, &cases[2].F), 0);
-    // A jump lifts its ends in whole steps until the travel between them clears a raised plate, and
-    // gives up at a lift of 1000.
+    // A jump lifts in whole steps until its travel clears a raised plate; it gives up at a lift of 1000.
     const Vec3 P{-5, 0, 8}, T{5, 0, 8};
     for (const double rest : {757.5, 999.5}) {  // the ball's centre resting on the plate
         testmesh::Model high({testmesh::slopeTri(rest - 2.0, 0.0)}, kBallMill, 2.0);
         high.m.stepLength = 250.0;
-        const double least = std::ceil((rest - 8.0) / 250.0) * 250.0;
-        double lift = -1.0;
+        double lift = -1.0, least = std::ceil((rest - 8.0) / 250.0) * 250.0;
         const int r = linkJumpLift(&P, &T, &up, &up, &ctx, &lift, 1, &high.m);
         EXPECT_EQ(r, least < 1000 ? 1 : -1) << rest;
         EXPECT_TRUE(r != 1 || lift == least) << lift;
@@ -1126,8 +1128,7 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
         EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
         plistFree(l);
     }
-    // Unthinned, its points lie no farther apart in plan than its first segment is long (sqrt 2), however
-    // long the model's step.
+    // Unthinned, its points lie no farther apart in plan than its first segment (sqrt 2), whatever the step.
     ctx.stepMax = 0, plate.m.stepLength = 5.0;
     Plist* fine = macroPlacePoints(p, &ctx, &plate.m);
     ASSERT_NE(fine, nullptr);
@@ -1158,9 +1159,8 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
     part.m.zLow = -100, part.m.zHigh = 1000;  // the placement's height range
     const Vec3 o{0, 0, 0}, ob{10, 0, 0}, ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
     ToolGeom ball1 = *part.m.tool;
-    ball1.radius = 1.0;
     CheckModel grown = part.m;
-    grown.tool = &ball1, grown.stepLength = grown.tolerance = 1.0;
+    ball1.radius = 1.0, grown.tool = &ball1, grown.stepLength = grown.tolerance = 1.0;
     // The least whole lift at which a ball of radius 1 over (x, y) clears the slope.
     const auto lifted = [&](double x, double y, double z) {
         const double rest = testmesh::bruteDrop(kBallMill, 1.0, 0.0, slope, x, y);
@@ -1229,13 +1229,13 @@ TEST_F(Links, PathModeTwoKeepsLinksAndMacrosOnTheirCurve) {
         ctx.pathMode = c.pathMode;
         startAt({0, 0, 5});
         const Vec3 to = {10, 0, 5};
-        ASSERT_EQ(idx5CollisionFreeMacro(&to, &to, 1, &ctx, &plate.m), 0);  // along the profile
+        ASSERT_EQ(idx5CollisionFreeMacro(&to, &to, 1, &ctx, &plate.m),
+                  0);  // along the profile, down onto `to`
         ASSERT_FALSE(gOut.empty());
         for (size_t i = 0; i + 1 < gOut.size(); ++i) {
             EXPECT_NEAR(gOut[i].p.z, c.z, 1e-4) << c.pathMode << " " << gOut[i].p.x;
             EXPECT_NEAR(gOut[i].p.y, 0.0, 1e-9);
         }
-        // It ends at the next cut's point, feeding down onto it from where the link rested.
         if (c.z != to.z) EXPECT_VEC_NEAR(gOut[gOut.size() - 2].p, (Vec3{10, 0, c.z}), 1e-4);
         EXPECT_VEC_NEAR(gOut.back().p, to, 1e-4);
         // A leave macro of two segments along y at the height 5.

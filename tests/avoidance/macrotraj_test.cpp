@@ -561,8 +561,7 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
             macroPathFree(m);
             plistFree(g);
         }
-    // A closed guide 1e-5 long is long enough, a shorter one not, nor two points 4e-6 apart, to follow
-    // or to wrap on.
+    // A closed guide 1e-5 long is long enough, a shorter one not, nor two points 4e-6 apart, either way.
     for (const double half : {5e-6, 4e-6, 0.0})
         for (bool wrap : {false, true}) {
             g = half > 0 ? makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}})
@@ -571,7 +570,8 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
             ASSERT_TRUE(g && m);
             macroPathAppend(m, p0);
             macroPathAppend(m, {-3, 0, 2});
-            const int r = wrap ? macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g) : macroFollowGuide(m, kMacroLeave, g);
+            const int r =
+                wrap ? macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g) : macroFollowGuide(m, kMacroLeave, g);
             EXPECT_EQ(r, half > 4.5e-6 ? 1 : 0) << half;
             macroPathFree(m);
             plistFree(g);
