@@ -139,6 +139,7 @@ TEST(Approach, ReplaceRangeEitherDirection) {
         }
         ASSERT_EQ(plistReplaceRange(L, 3, 5, S), 1);
         ASSERT_EQ(L->count, 11);
+        EXPECT_EQ(L->capacity, 11);  // made to fit at once, not grown on the way
         for (int k = 0; k < 4; k++) {
             EXPECT_NEAR(L->parameters[3 + k], desc ? 6 - 2 * k / 3.0 : 3 + 2 * k / 3.0, 1e-12);
             EXPECT_VEC_NEAR(L->points[3 + k], S->points[k], 0);

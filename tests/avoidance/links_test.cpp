@@ -106,6 +106,8 @@ TEST_F(Links, JumpLinkPointsAndClasses) {
          0,
          {{10, 0, 5, 0}, {10, 0, 100, 0}, {20, 0, 100, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
         {true, {10, 0, 0}, {20, 0, 5}, 1, {{10, 0, 5, 0}, {10, 0, 10, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
+        // Lifted above the next point's lift, type 1 travels at its own height and comes down after.
+        {true, {10, 0, 8}, {20, 0, 5}, 1, {{10, 0, 13, 0}, {20, 0, 13, 0}, {20, 0, 10, 0}, {20, 0, 5, 1}}},
         {true, {10, 0, 5}, {10.0009, 0, 5.0009}, 0, {}},  // within 0.001: nothing to link
     };
     for (const auto& k : cases) {
@@ -764,8 +766,11 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
     ctx.safetyDistance = 1.5;
     const Vec3 A = {0, 0, 3}, B = {10, 4, 7};
     double h = 0;
-    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
-    EXPECT_NEAR(h, 7.0 + 2.0 + 1.5, 1e-9);
+    for (const double floor : {0.0, 50.0}) {  // over nothing the placement's floor does not count
+        none.m.zLow = floor;
+        ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
+        EXPECT_NEAR(h, 7.0 + 2.0 + 1.5, 1e-9);
+    }
     none.m.tolerance = 0.0;
     EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), -4);
     double lift = 1;
@@ -844,6 +849,20 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
     avoidSetModelFlag(1), avoidSetCollisionOps(&hitAll), ctx.avoid = &avoid;
     EXPECT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), -2);
     EXPECT_TRUE(gOut.empty());
+    // A checked link it cannot make free is no link: the tool retracts over the clearance plane instead,
+    // straight up from the start. Path mode 2 keeps the link on its curve unchecked.
+    const Vec3 linkStart = {0, 0, 8}, linkEnd = {10, 0, 8};
+    for (const uint16_t mode : {1, 2}) {
+        ctx.pathMode = mode;
+        startAt(linkStart);
+        ProfileCurve* line = profileLine(&linkStart, &linkEnd);
+        ASSERT_NE(line, nullptr);
+        EXPECT_GE(linkCheckedMove(line, &ctx, &plate.m), 0);
+        profileFreeList(line);
+        ASSERT_FALSE(gOut.empty());
+        EXPECT_VEC_NEAR(gOut.front().p, (mode == 1 ? Vec3{0, 0, ctx.clearancePlane} : linkEnd), 1e-4);
+        EXPECT_VEC_NEAR(gOut.back().p, linkEnd, 1e-4);
+    }
     avoidTiltResetState();
     ctx.avoid = nullptr;
     macroPathFree(p), p = nullptr;
@@ -944,6 +963,9 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noTool, &h) * 10 + h, -40);
     CheckModel noStep = model;  // the placement refuses a model without a tolerance
     noStep.tolerance = 0.0, noStep.bounds[5] = 100.0;
+    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
+    ToolGeom point = tool;  // a tool of no radius has no step to climb by
+    point.radius = 0.0, noStep.tool = &point;
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
     ProfileCurve* curve = profileLine(&p, &up);
     ASSERT_NE(curve, nullptr);
@@ -1047,6 +1069,16 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &c.E, &c.F), c.free) << c.E.x << " " << c.E.z;
     post.m.stepLength = 0.0;  // no step: nothing can be shown free
     EXPECT_EQ(linkSegmentFree(&up, &up, &ctx, &post.m, &cases[2].E, &cases[2].F), 0);
+    // A jump lifts in whole steps until its travel clears a raised plate; it gives up at a lift of 1000.
+    const Vec3 P{-5, 0, 8}, T{5, 0, 8};
+    for (const double rest : {757.5, 999.5}) {  // the ball's centre resting on the plate
+        testmesh::Model high({testmesh::slopeTri(rest - 2.0, 0.0)}, kBallMill, 2.0);
+        high.m.stepLength = 250.0;
+        double lift = -1.0, least = std::ceil((rest - 8.0) / 250.0) * 250.0;
+        const int r = linkJumpLift(&P, &T, &up, &up, &ctx, &lift, 1, &high.m);
+        EXPECT_EQ(r, least < 1000 ? 1 : -1) << rest;
+        EXPECT_TRUE(r != 1 || lift == least) << lift;
+    }
 }
 
 // The first step of a macro is its first chord, at least 0.1; without a chord 1.
@@ -1096,6 +1128,13 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
         EXPECT_VEC_NEAR(l->vectors[l->count - 1], sw ? own : up, 1e-9);
         plistFree(l);
     }
+    // Unthinned, its points lie no farther apart in plan than its first segment (sqrt 2), whatever the step.
+    ctx.stepMax = 0, plate.m.stepLength = 5.0;
+    Plist* fine = macroPlacePoints(p, &ctx, &plate.m);
+    ASSERT_NE(fine, nullptr);
+    for (int32_t i = 1; i < fine->count; ++i)
+        EXPECT_LE(dist2D(&fine->points[i - 1], &fine->points[i]), std::sqrt(2.0) + 1e-9) << i;
+    plistFree(fine);
     // An offset macro is placed with the placement engine's extra offset, which is off again after.
     p->macroType = 3;
     Plist* offset = macroPlacePoints(p, &ctx, &plate.m);
@@ -1119,6 +1158,9 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
     testmesh::Model part({slope}, kBallMill, 0.5);
     part.m.zLow = -100, part.m.zHigh = 1000;  // the placement's height range
     const Vec3 o{0, 0, 0}, ob{10, 0, 0}, ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
+    ToolGeom ball1 = *part.m.tool;
+    CheckModel grown = part.m;
+    ball1.radius = 1.0, grown.tool = &ball1, grown.stepLength = grown.tolerance = 1.0;
     // The least whole lift at which a ball of radius 1 over (x, y) clears the slope.
     const auto lifted = [&](double x, double y, double z) {
         const double rest = testmesh::bruteDrop(kBallMill, 1.0, 0.0, slope, x, y);
@@ -1141,6 +1183,9 @@ TEST_F(Links, LiftedLinkBetweenFramesClimbsInStepsOfTheGrownRadius) {
         ASSERT_EQ(idx5CollisionFreeMacro(&c.T, &c.T, 0, &ctx, &part.m), 0);
         std::vector<Vec3> want;
         const double up = lifted(c.last.x, c.last.y, c.last.z), down = lifted(c.T.x, c.T.y, c.T.z);
+        double lift = -1.0;  // the climb alone, by the grown ball: 1 only when there is one
+        EXPECT_EQ(linkLiftHeight(&c.last, &ctx, &grown, &lift), up > c.last.z ? 1 : 0);
+        EXPECT_NEAR(lift, up - c.last.z, 1e-9);
         if (up > c.last.z) want.push_back({c.last.x, c.last.y, up});
         want.push_back({c.last.x, c.last.y, 100});
         want.push_back({c.T.x, c.T.y, 100});
@@ -1183,17 +1228,16 @@ TEST_F(Links, PathModeTwoKeepsLinksAndMacrosOnTheirCurve) {
         ctx.jumpFlag = 0, ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.stepAngleCos = std::cos(0.2);
         ctx.pathMode = c.pathMode;
         startAt({0, 0, 5});
-        const Vec3 from = {0, 0, 5}, to = {10, 0, 5};
-        ProfileCurve* line = profileLine(&from, &to);
-        ASSERT_NE(line, nullptr);
-        EXPECT_EQ(linkCheckedMove(line, &ctx, &plate.m), 1);
-        profileFreeList(line);
+        const Vec3 to = {10, 0, 5};
+        ASSERT_EQ(idx5CollisionFreeMacro(&to, &to, 1, &ctx, &plate.m),
+                  0);  // along the profile, down onto `to`
         ASSERT_FALSE(gOut.empty());
-        for (const Out& o : gOut) {
-            EXPECT_NEAR(o.p.z, c.z, 1e-4) << c.pathMode << " " << o.p.x;
-            EXPECT_NEAR(o.p.y, 0.0, 1e-9);
+        for (size_t i = 0; i + 1 < gOut.size(); ++i) {
+            EXPECT_NEAR(gOut[i].p.z, c.z, 1e-4) << c.pathMode << " " << gOut[i].p.x;
+            EXPECT_NEAR(gOut[i].p.y, 0.0, 1e-9);
         }
-        EXPECT_NEAR(gOut.back().p.x, 10.0, 1e-4);
+        if (c.z != to.z) EXPECT_VEC_NEAR(gOut[gOut.size() - 2].p, (Vec3{10, 0, c.z}), 1e-4);
+        EXPECT_VEC_NEAR(gOut.back().p, to, 1e-4);
         // A leave macro of two segments along y at the height 5.
         MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
         ASSERT_NE(p, nullptr);
@@ -1304,18 +1348,24 @@ TEST_F(Links, OnlyTestedMacrosArePlacedOnThePart) {
         }
         macroPathFree(p);
     }
-    // Along a straight slope the placed macro is thinned to its far end, the ball's centre 2 sqrt(1 + 0.2^2)
-    // above the plane: no point is kept at random, as the model asks for none.
+    // Down a straight slope the placed macro is thinned to its far end, the ball's centre 2 sqrt(1 + 0.2^2)
+    // above the plane: no point is kept at random, as the model asks for none. Placed without a path
+    // mode, climb mode 2 never lets it descend: the far end stays at the height of the first point.
     testmesh::Model slope({testmesh::slopeTri(6, -0.2)}, kBallMill, 2.0);
     slope.m.tolerance = 0.05;
-    SetUp();
-    ctx.stepMax = 1e9, ctx.stepMin = 0.01;
+    slope.m.zLow = -100, slope.m.zHigh = 1000;  // the placement's height range
     MacroPath* p = macroPathCreate(kMacroLeave, 2, 4, 0);
     ASSERT_NE(p, nullptr);
     for (int i = 0; i < 3; ++i) macroPathAppend(p, {10.0 * i, 0, 0});
-    ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &slope.m, -1, nullptr), 0);
-    ASSERT_EQ(gOut.size(), 1u);
-    EXPECT_VEC_NEAR(gOut[0].p, (Vec3{20, 0, 6 - 0.2 * 20 + 2 * std::sqrt(1.04)}), 1e-3);
+    const uint16_t rows[][3] = {{1, 0, 20}, {0, 0, 20}, {0, 2, 0}};  // path mode, climb mode, x of the rest
+    for (const auto& c : rows) {
+        SetUp();
+        ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.pathMode = c[0], ctx.climbMode = c[1];
+        ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &slope.m, -1, nullptr), 0);
+        ASSERT_EQ(gOut.size(), 1u);
+        SCOPED_TRACE(c[1] + 10 * c[0]);
+        EXPECT_VEC_NEAR(gOut[0].p, (Vec3{20, 0, 6 - 0.2 * c[2] + 2 * std::sqrt(1.04)}), 1e-3);
+    }
     macroPathFree(p);
 }
 

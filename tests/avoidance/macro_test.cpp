@@ -431,6 +431,18 @@ TEST(Macro, OffsetsAndSetUp) {
         EXPECT_NEAR(out.leaveSwing, 45 * kDeg, 1e-15);
         EXPECT_EQ(out.trajectoryRadius + out.trajectoryMode, 6.0);
     }
+    // The cycle gives every macro angle in degrees, the macros take radians.
+    double CycleParams::*const from[] = {&CycleParams::macroIwin,  &CycleParams::macroAwin,
+                                         &CycleParams::macroSwin,  &CycleParams::macroEwin,
+                                         &CycleParams::macroTswin, &CycleParams::macroTewin};
+    double MacroParams::*const to[] = {&MacroParams::arcStepAngle,  &MacroParams::arcStopAngle,
+                                       &MacroParams::approachSwing, &MacroParams::leaveSwing,
+                                       &MacroParams::approachAngle, &MacroParams::leaveAngle};
+    CycleParams cp = *cycleParams();
+    for (int k = 0; k < 6; ++k) cp.*from[k] = 7.0 * (k + 1);
+    MacroParams out{};
+    ASSERT_EQ(macroParamsSetUp(&out, &cp), 1);
+    for (int k = 0; k < 6; ++k) EXPECT_NEAR(out.*to[k], 7.0 * (k + 1) * kDeg, 1e-15) << k;
 }
 
 }  // namespace

@@ -166,10 +166,12 @@ TEST(MacroTraj, RampCases) {
         ASSERT_NE(m, nullptr);
         ASSERT_EQ(m->count, stretch > 0 ? 9 : 17) << stretch;
         expectRamp(m, ell, 45 * kDeg, stretch > 0 ? 8 : 16);
-        for (int32_t i = 1; i < m->count; ++i)
-            EXPECT_NEAR(xy(m->points[i - 1], m->points[i]), 1.0, 1e-12) << i;
-        EXPECT_LT(xy(m->points[2], {1, 1, 0}), 1e-12);  // out along the guide first
-        for (int32_t i = 0; i < m->count; ++i) EXPECT_LE(m->points[i].x, stretch > 0 ? 1 : 2) << i;
+        // Out along the guide's first `run` points and to and fro between their ends, then back the same way.
+        const int32_t run = stretch > 0 ? 3 : 4;
+        for (int32_t i = 0; i < m->count; ++i) {
+            const int32_t k = std::min(i, m->count - 1 - i) % (2 * run - 2);
+            EXPECT_LT(xy(m->points[i], ell->points[k < run ? k : 2 * run - 2 - k]), 1e-12) << i;
+        }
         macroPathFree(m);
     }
     macroSetRampPieceLength(0.0);
@@ -339,7 +341,8 @@ TEST(MacroTraj, ShiftedContourRampShortOfMemoryLeavesTheGuideAlone) {
 
 TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     macroResetState();
-    const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}};
+    // The last row takes the least ramp angle, 1e-5.
+    const double cases[][3] = {{4, 10, 5}, {10, 30, 2}, {1, 5, 3}, {4, 1e-5 / kDeg, 1e-4}};
     for (const auto& c : cases) {
         Plist* g = makeGuide(square(c[0], 3), {}, true);
         ASSERT_NE(g, nullptr);
@@ -497,9 +500,9 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
         }
     plistFree(moved);
     // A move that leaves along a skew direction v: a point 3 along v and 2 along the arc's own
-    // direction b (across v) lands 3 along the guide, lifted by 2.
+    // direction b (across v) lands 3 along the guide, lifted by 2. The move's length does not count.
     const double k3 = 1 / std::sqrt(3.0), k2 = 1 / std::sqrt(2.0);
-    const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{v.x, v.y, v.z};
+    const Vec3 v{-k3, -k3, -k3}, b{k2, -k2, 0}, skew{2 * v.x, 2 * v.y, 2 * v.z};
     MacroPath* m = macroPathCreate(kMacroLeave, 10, 3, 0);  // full: nothing past its last point is read
     ASSERT_NE(m, nullptr);
     macroPathAppend(m, p0);
@@ -509,6 +512,7 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     ASSERT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &skew, g), 1);
     EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 1.2, 1.6}), 1e-9);
     EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 2.4, 3.2}), 1e-9);
+    EXPECT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p0, g), 0);  // a move of no length has no direction
     macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);
@@ -557,18 +561,21 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
             macroPathFree(m);
             plistFree(g);
         }
-    // A closed guide 1e-5 long is long enough, a shorter one not, nor two points 4e-6 apart.
-    for (const double half : {5e-6, 4e-6, 0.0}) {
-        g = half > 0 ? makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}})
-                     : makeGuide({{1, 1, 0}, {1 + 4e-6, 1, 0}});
-        m = macroPathCreate(kMacroLeave, 10, 4, 0);
-        ASSERT_TRUE(g && m);
-        macroPathAppend(m, p0);
-        macroPathAppend(m, {-3, 0, 2});
-        EXPECT_EQ(macroFollowGuide(m, kMacroLeave, g), half > 4.5e-6 ? 1 : 0) << half;
-        macroPathFree(m);
-        plistFree(g);
-    }
+    // A closed guide 1e-5 long is long enough, a shorter one not, nor two points 4e-6 apart, either way.
+    for (const double half : {5e-6, 4e-6, 0.0})
+        for (bool wrap : {false, true}) {
+            g = half > 0 ? makeGuide({{0, 0, 0}, {half, 0, 0}, {0, 0, 0}})
+                         : makeGuide({{1, 1, 0}, {1 + 4e-6, 1, 0}});
+            m = macroPathCreate(kMacroLeave, 10, 4, 0);
+            ASSERT_TRUE(g && m);
+            macroPathAppend(m, p0);
+            macroPathAppend(m, {-3, 0, 2});
+            const int r =
+                wrap ? macroWrapOnGuide(m, kMacroLeave, &p0, &p1, g) : macroFollowGuide(m, kMacroLeave, g);
+            EXPECT_EQ(r, half > 4.5e-6 ? 1 : 0) << half;
+            macroPathFree(m);
+            plistFree(g);
+        }
     macroResetState();
 }
 
