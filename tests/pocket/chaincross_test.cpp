@@ -536,6 +536,10 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1), arcElem(0, 5e-5, 1, -kPi / 2, kPi / 2, 1), {}, -1},
         {arcElem(0, 0, 1, 0, kPi, 1), arcElem(1e-4, 0, 1, 0, kPi, 1), {{5e-5, 1 - 1.25e-9}}},
         {arcElem(0, 0, 1e-4, 0, kPi, 1), arcElem(0, 0, 2e-4, 0, kPi, 1), {}},  // radii the tolerance apart
+        // Circles meeting at (3, 4), one arc ending 5e-7 short of it (within the 1e-6 end slack), or 2e-6.
+        {arcElem(0, 0, 5, 0, kPi, 1), arcElem(6, 0, 5, 0, std::atan2(4, -3) - 1e-7, 1), {{3, 4}}},
+        {arcElem(0, 0, 5, 0, std::atan2(4, 3) - 1e-7, 1), arcElem(6, 0, 5, 0, kPi, 1), {{3, 4}}},
+        {arcElem(0, 0, 5, 0, kPi, 1), arcElem(6, 0, 5, 0, std::atan2(4, -3) - 4e-7, 1), {}},
     };
     for (const auto& c : cases) {
         Vec2 p[2];

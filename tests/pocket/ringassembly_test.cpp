@@ -336,9 +336,14 @@ TEST(RingAssembly, DistanceChecksAgreeWithClosedFormDistances) {
     // An arc bulging out of its neighbours' boxes, second in its run of elements, still counts.
     const std::vector<ContourElement> bulge = {lineElem(0, 0, 10, 0), arcElem(10, 5, 5, -kPi / 2, kPi / 2, 1),
                                                lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0)};
-    for (const auto& [x, keeps] : {std::pair{15.5, 0}, {15.95, 1}}) {
-        const ContourElement two[2] = {lineElem(x, 5, x + 1e-3, 5), lineElem(x + 1e-3, 5, x, 5)};
-        EXPECT_EQ(ringKeepsDistance(two, 2, bulge.data(), 4, 1), keeps) << x;
+    // Exactly 0.9 of the distance (4.5 of 5) from the bottom line is not nearer: that point keeps it.
+    const struct {
+        double x, y, d;
+        int keeps;
+    } probes[] = {{15.5, 5, 1, 0}, {15.95, 5, 1, 1}, {5, -4.5, 5, 1}};
+    for (const auto& [x, y, d, keeps] : probes) {
+        const ContourElement two[2] = {lineElem(x, y, x + 1e-3, y), lineElem(x + 1e-3, y, x, y)};
+        EXPECT_EQ(ringKeepsDistance(two, 2, bulge.data(), 4, d), keeps) << x;
     }
 }
 
@@ -369,6 +374,7 @@ TEST(RingAssembly, ClosingOpenChains) {
     EXPECT_NEAR(arc[1].g[kLx1], 5, 1e-12);
     EXPECT_NEAR(arc[1].g[kLx2], 5 * std::cos(0.04), 1e-12);
     EXPECT_NEAR(arc[1].g[kLy2], 5 * std::sin(0.04), 1e-12);
+    for (int k = kLy2 + 1; k < 8; ++k) EXPECT_EQ(arc[1].g[k], 0) << k;  // no arc slots left in the line
     EXPECT_EQ(chainCloseEnd(arc.data(), 0, 1), 0);
     // One small break is joined at its middle, only for a scaled geometry.
     std::vector<ContourElement> broken = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
