@@ -95,6 +95,13 @@ TEST(ChainCross, TwoContoursTable) {
         EXPECT_EQ(rec[0].x, x0);
         EXPECT_EQ(intersectContours(box(x0, 0, 10, 10).data(), 4, open.data(), 2, rec, 16), 1) << x0;
     }
+    // A chain up through another's joint, leaving 1.5e-4 off the other's way out, crosses it; 0.5e-4 off
+    // (within the angle tolerance 1e-4) it only touches.
+    for (const auto& [slope, crossings] : {std::pair{1.5e-4, 1}, {0.5e-4, 0}}) {
+        const std::vector<ContourElement> a = {lineElem(-10, 0, 0, 0), lineElem(0, 0, 10, 0)},
+                                          b = {lineElem(0, -10, 0, 0), lineElem(0, 0, 10, 10 * slope)};
+        EXPECT_EQ(intersectContours(a.data(), 2, b.data(), 2, rec, 16), crossings) << slope;
+    }
     // A chain down through a line at its fourth joint, then back onto the line further on: one
     // crossing, the later overlap notwithstanding.
     const std::vector<ContourElement> zig =
