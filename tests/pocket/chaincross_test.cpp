@@ -547,6 +547,7 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 5, 0, kPi, 1), arcElem(6, 0, 5, 0, std::atan2(4, -3) - 1e-7, 1), {{3, 4}}},
         {arcElem(0, 0, 5, 0, std::atan2(4, 3) - 1e-7, 1), arcElem(6, 0, 5, 0, kPi, 1), {{3, 4}}},
         {arcElem(0, 0, 5, 0, kPi, 1), arcElem(6, 0, 5, 0, std::atan2(4, -3) - 4e-7, 1), {}},
+        {lineElem(3, -10, 3, 10), arcElem(0, 0, 5, 0, std::atan2(4, 3) - 1e-6, 1), {}},  // a line, 5e-6 short
     };
     for (const auto& c : cases) {
         Vec2 p[2];
