@@ -487,11 +487,10 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
         for (const int32_t n : r.rings) {
             ASSERT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, r.inputs, 3, 0), n)
                 << r.near << r.inputs;
+            const ContourElement* want = chain.data() + first;
             for (int i = 0; i < n; ++i) {
-                EXPECT_NEAR(offsettest::startPoint(out[i]).x, offsettest::startPoint(chain[first + i]).x,
-                            1e-9);
-                EXPECT_NEAR(offsettest::startPoint(out[i]).y, offsettest::startPoint(chain[first + i]).y,
-                            1e-9);
+                EXPECT_NEAR(offsettest::startPoint(out[i]).x, offsettest::startPoint(want[i]).x, 1e-9) << i;
+                EXPECT_NEAR(offsettest::startPoint(out[i]).y, offsettest::startPoint(want[i]).y, 1e-9) << i;
             }
             first += static_cast<size_t>(n);
         }
