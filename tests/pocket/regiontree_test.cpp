@@ -74,7 +74,7 @@ TEST(RegionTree, NestedSquaresParents) {
     EXPECT_EQ(regionAttachContour(nullptr, &h, 0, 0), -1);
     EXPECT_EQ(regionAttachContour(buf.data(), nullptr, 0, 0), -1);
     EXPECT_EQ(regionNodeCount(), n);
-    regionTreeFree();
+    EXPECT_EQ(regionTreeFree(), 1);
     // A freed tree has no nodes at all.
     EXPECT_EQ(regionNodeCount(), 0);
     EXPECT_EQ(regionNode(0), nullptr);
