@@ -95,6 +95,13 @@ TEST(ChainCross, TwoContoursTable) {
         EXPECT_EQ(rec[0].x, x0);
         EXPECT_EQ(intersectContours(box(x0, 0, 10, 10).data(), 4, open.data(), 2, rec, 16), 1) << x0;
     }
+    // A chain up through another's joint, leaving 1.5e-4 off the other's way out, crosses it; 0.5e-4 off
+    // (within the angle tolerance 1e-4) it only touches.
+    for (const auto& [slope, crossings] : {std::pair{1.5e-4, 1}, {0.5e-4, 0}}) {
+        const std::vector<ContourElement> a = {lineElem(-10, 0, 0, 0), lineElem(0, 0, 10, 0)},
+                                          b = {lineElem(0, -10, 0, 0), lineElem(0, 0, 10, 10 * slope)};
+        EXPECT_EQ(intersectContours(a.data(), 2, b.data(), 2, rec, 16), crossings) << slope;
+    }
     // A chain down through a line at its fourth joint, then back onto the line further on: one
     // crossing, the later overlap notwithstanding.
     const std::vector<ContourElement> zig =
@@ -536,6 +543,11 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 1, -kPi / 2, kPi / 2, 1), arcElem(0, 5e-5, 1, -kPi / 2, kPi / 2, 1), {}, -1},
         {arcElem(0, 0, 1, 0, kPi, 1), arcElem(1e-4, 0, 1, 0, kPi, 1), {{5e-5, 1 - 1.25e-9}}},
         {arcElem(0, 0, 1e-4, 0, kPi, 1), arcElem(0, 0, 2e-4, 0, kPi, 1), {}},  // radii the tolerance apart
+        // Circles meeting at (3, 4), one arc ending 5e-7 short of it (within the 1e-6 end slack), or 2e-6.
+        {arcElem(0, 0, 5, 0, kPi, 1), arcElem(6, 0, 5, 0, std::atan2(4, -3) - 1e-7, 1), {{3, 4}}},
+        {arcElem(0, 0, 5, 0, std::atan2(4, 3) - 1e-7, 1), arcElem(6, 0, 5, 0, kPi, 1), {{3, 4}}},
+        {arcElem(0, 0, 5, 0, kPi, 1), arcElem(6, 0, 5, 0, std::atan2(4, -3) - 4e-7, 1), {}},
+        {lineElem(3, -10, 3, 10), arcElem(0, 0, 5, 0, std::atan2(4, 3) - 1e-6, 1), {}},  // a line, 5e-6 short
     };
     for (const auto& c : cases) {
         Vec2 p[2];

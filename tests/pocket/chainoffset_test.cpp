@@ -92,6 +92,10 @@ TEST(ChainOffset, CornersByTheirTurnAndAreasByClosedForm) {
     ASSERT_EQ(offsetElementChain(1.0, needle.data(), 2, out.data(), &m, -1), kChainBuilt);
     EXPECT_EQ(countType(out.data(), m, kElemLine) * 10 + countType(out.data(), m, kElemArc), 22);
     EXPECT_NEAR(signedArea({out.begin(), out.begin() + m}), 20 + kPi, 1e-9);
+    // A full circle offset towards its centre by its radius is built, as nothing.
+    const ContourElement disc = arcElem(3, 4, 2, 0, 2 * kPi, 1);
+    EXPECT_EQ(std::pair(offsetElementChain(2.0, &disc, 1, out.data(), &m, 1), m),
+              std::pair(int{kChainBuilt}, 0));
     // A first arc whose radius is 1e-6 off its ends' distance, either way round: every arc comes out with
     // its ends on its circle.
     std::vector<ContourElement> skew = turned;

@@ -49,12 +49,16 @@ TEST(ContourReduce, LineRunsByLength) {
         std::vector<Vec2> p;
         for (int i = 0; i <= c.lines; ++i) p.push_back({1.5 * i, 0.5 * i});
         std::vector<ContourElement> in = run(p);
-        in.insert(in.begin(), lineElem(-1, 0, 0, 0, 4));  // a run of its own, copied
+        // An arc of the lines' tag ahead of them is copied and starts no run; a line of another tag is a
+        // run of its own, copied.
+        in.insert(in.begin(), arcElem(-0.5, 0, 0.5, kPi, 0, -1, 3));
+        in.insert(in.begin(), lineElem(-2, 0, -1, 0, 4));
         std::vector<ContourElement> out(in.size());
-        const int32_t n = reduceLineRuns(in.data(), c.lines + 1, 0.01, out.data());
-        ASSERT_EQ(n, c.out + 1) << c.lines;
+        const int32_t n = reduceLineRuns(in.data(), c.lines + 2, 0.01, out.data());
+        ASSERT_EQ(n, c.out + 2) << c.lines;
         EXPECT_EQ(out[n - 1].g[kLx2], p.back().x);
-        EXPECT_EQ(out[0].g[kLx1] + out[0].sourceTag + out[1].sourceTag, -1 + 4 + 3);
+        EXPECT_EQ(std::memcmp(&out[1], &in[1], sizeof(ContourElement)), 0);
+        EXPECT_EQ(out[0].g[kLx1] + out[0].sourceTag + out[2].sourceTag, -2 + 4 + 3);
     }
 }
 

@@ -122,9 +122,10 @@ TEST(ElemGap, NearCrossingsAreMeasured) {
         EXPECT_EQ(elemGapBeyond(&sa, &sb, 1), c.beyond) << c.d << " " << c.dr;
     }
     // The sure distance is the most a pair of the size needs: a parallel line just inside it is measured,
-    // one just outside passed over, below the floor's band and above it.
+    // one just outside passed over, below the floor's band and above it. The lines' rounding margin is
+    // 1e-9 of their size (11): the offsets stay well within it.
     for (const double reach : {0.0, 0.05})
-        for (const double off : {-1e-6, 1e-6}) {
+        for (const double off : {-2e-9, 2e-9}) {
             const double at = elemGapSure(reach, sl.size) + off;
             const ContourElement p = lineElem(0, at, 10, at);
             elemGapShapeOf(&p, &sc);

@@ -269,6 +269,10 @@ TEST(ElemPrim, InfiniteLinesCirclesAndFeet) {
                   {{2, 2}, 0.5, kPi / 4 - 2e-4, 0}};
     for (const auto& a : angles)
         EXPECT_EQ(angleInRange(&a.at, &centre, a.a0, a.a1), a.in) << a.at.x << a.at.y << a.a0;
+    // A range of no width holds its own angle only, not the whole turn.
+    const Vec2 diagonal{2, 2}, up{1, 2};
+    EXPECT_EQ(std::pair(angleInRange(&diagonal, &centre, kPi / 4, kPi / 4), angleInRange(&up, &centre, 1, 1)),
+              std::pair(1, 0));
 
     const double line[4] = {0, 0, 4, 4}, dot[4] = {3, 3, 3.005, 3.002};
     Vec2 foot;

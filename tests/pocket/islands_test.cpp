@@ -173,6 +173,9 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
         EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, two.data(), 2, a, {{0, 4, k[0], k[1]}},
                                    out.data()),
                   k[2]);
+    EXPECT_EQ(islandPiecesJoin(a.data(), 4, corner.data(), 3, two.data(), 2, a,
+                               {{0, kClistMaxElements + 1, 0, 1}}, out.data()),
+              -1);  // a piece longer than the element cap
 }
 
 // A region touching a corner of the ring gives no crossing at all (a touch is no

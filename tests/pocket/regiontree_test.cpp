@@ -74,7 +74,7 @@ TEST(RegionTree, NestedSquaresParents) {
     EXPECT_EQ(regionAttachContour(nullptr, &h, 0, 0), -1);
     EXPECT_EQ(regionAttachContour(buf.data(), nullptr, 0, 0), -1);
     EXPECT_EQ(regionNodeCount(), n);
-    regionTreeFree();
+    EXPECT_EQ(regionTreeFree(), 1);
     // A freed tree has no nodes at all.
     EXPECT_EQ(regionNodeCount(), 0);
     EXPECT_EQ(regionNode(0), nullptr);
@@ -335,6 +335,9 @@ TEST(RegionTree, NearestElementAndNegativeTag) {
     EXPECT_EQ(contourNearestToPoint(sq.data(), 0, &at, nullptr, nullptr), 0.0);
     EXPECT_EQ(contourNearestToPoint(nullptr, 4, &at, nullptr, nullptr), 0.0);
     EXPECT_EQ(contourNearestToPoint(sq.data(), 4, nullptr, nullptr, nullptr), 0.0);
+    const Vec2 left{-1, 5};  // by the fourth side, which a count of 3 leaves out: the first side on a tie
+    EXPECT_NEAR(contourNearestToPoint(sq.data(), 3, &left, nullptr, &index), std::sqrt(26.0), 1e-12);
+    EXPECT_EQ(index, 0);
     for (int32_t k = -1; k < 4; ++k) {
         std::vector<ContourElement> tagged = sq;
         if (k >= 0) tagged[static_cast<size_t>(k)].sourceTag = -1;

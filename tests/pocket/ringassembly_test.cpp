@@ -336,9 +336,14 @@ TEST(RingAssembly, DistanceChecksAgreeWithClosedFormDistances) {
     // An arc bulging out of its neighbours' boxes, second in its run of elements, still counts.
     const std::vector<ContourElement> bulge = {lineElem(0, 0, 10, 0), arcElem(10, 5, 5, -kPi / 2, kPi / 2, 1),
                                                lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0)};
-    for (const auto& [x, keeps] : {std::pair{15.5, 0}, {15.95, 1}}) {
-        const ContourElement two[2] = {lineElem(x, 5, x + 1e-3, 5), lineElem(x + 1e-3, 5, x, 5)};
-        EXPECT_EQ(ringKeepsDistance(two, 2, bulge.data(), 4, 1), keeps) << x;
+    // Exactly 0.9 of the distance (4.5 of 5) from the bottom line is not nearer: that point keeps it.
+    const struct {
+        double x, y, d;
+        int keeps;
+    } probes[] = {{15.5, 5, 1, 0}, {15.95, 5, 1, 1}, {5, -4.5, 5, 1}};
+    for (const auto& [x, y, d, keeps] : probes) {
+        const ContourElement two[2] = {lineElem(x, y, x + 1e-3, y), lineElem(x + 1e-3, y, x, y)};
+        EXPECT_EQ(ringKeepsDistance(two, 2, bulge.data(), 4, d), keeps) << x;
     }
 }
 
@@ -369,6 +374,7 @@ TEST(RingAssembly, ClosingOpenChains) {
     EXPECT_NEAR(arc[1].g[kLx1], 5, 1e-12);
     EXPECT_NEAR(arc[1].g[kLx2], 5 * std::cos(0.04), 1e-12);
     EXPECT_NEAR(arc[1].g[kLy2], 5 * std::sin(0.04), 1e-12);
+    for (int k = kLy2 + 1; k < 8; ++k) EXPECT_EQ(arc[1].g[k], 0) << k;  // no arc slots left in the line
     EXPECT_EQ(chainCloseEnd(arc.data(), 0, 1), 0);
     // One small break is joined at its middle, only for a scaled geometry.
     std::vector<ContourElement> broken = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
@@ -462,23 +468,52 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
         }
     };
     for (ContourElement& e : chain) move(e);
-    for (const bool near : {false, true}) {
+    // Without the third input segment the second loop keeps the distance too: a ring of its own once the
+    // first has closed at the crossing, never run on into from it.
+    const struct {
+        bool near;
+        int32_t inputs;
+        std::vector<int32_t> rings;
+    } runs[] = {{false, 3, {5}}, {true, 3, {}}, {false, 2, {5, 3}}};
+    for (const auto& r : runs) {
         PocketIsect rec[1] = {{3, 7, 0, 1, 6, kIsectValid}};
         std::vector<ContourElement> out(16);
         // Moved 2.94 from the middle (3.6 from where a sweep 0.19 too wide puts it), the first input segment
         // makes the first loop fail too.
         ContourElement in[3] = {input[0], input[1], input[2]};
-        if (near) in[0] = lineElem(12, -14.3, 12.5, -14.3);
+        if (r.near) in[0] = lineElem(12, -14.3, 12.5, -14.3);
         for (ContourElement& e : in) move(e);
-        const int32_t n = offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, 3, 3, 0);
-        ASSERT_EQ(n, near ? 0 : 5) << near;
-        if (near) continue;
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_NEAR(offsettest::startPoint(out[i]).x, offsettest::startPoint(chain[i]).x, 1e-9) << i;
-            EXPECT_NEAR(offsettest::startPoint(out[i]).y, offsettest::startPoint(chain[i]).y, 1e-9) << i;
+        size_t first = 0;
+        for (const int32_t n : r.rings) {
+            ASSERT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, r.inputs, 3, 0), n)
+                << r.near << r.inputs;
+            const ContourElement* want = chain.data() + first;
+            for (int i = 0; i < n; ++i) {
+                EXPECT_NEAR(offsettest::startPoint(out[i]).x, offsettest::startPoint(want[i]).x, 1e-9) << i;
+                EXPECT_NEAR(offsettest::startPoint(out[i]).y, offsettest::startPoint(want[i]).y, 1e-9) << i;
+            }
+            first += static_cast<size_t>(n);
         }
+        EXPECT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, r.inputs, 3, 0), 0);
         EXPECT_EQ(pocketOffsetState().problem, 0);
     }
+}
+
+// Two square loops through the origin, their middles (10, 10) and (-10, -10) inside the input: the first at
+// the height of the input's corner (20, 10), where the boundary passes, a crossing counted once.
+TEST(RingAssembly, PieceInsideAtTheHeightOfAnInputCorner) {
+    PocketErrors errors;
+    const std::vector<ContourElement> chain =
+        polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}, {-10, 0}, {-10, -10}, {0, -10}});
+    const std::vector<ContourElement> input = polygon({{-30, -30}, {30, -30}, {20, 10}, {30, 40}, {-30, 40}});
+    PocketIsect rec[1] = {{0, 0, 0, 1, 5, kIsectValid}};
+    std::vector<ContourElement> out(16);
+    // The loops come back in turn, each read by its far corner.
+    for (const double far : {10.0, -10.0}) {
+        ASSERT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, input.data(), 5, 3, 1), 4);
+        EXPECT_EQ(offsettest::startPoint(out[2]).x, far);
+    }
+    EXPECT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, input.data(), 5, 3, 1), 0);
 }
 
 }  // namespace
