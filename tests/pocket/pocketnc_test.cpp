@@ -469,17 +469,23 @@ TEST(PocketNc, ToolLeftDownGoesUpBeforeAFarEntry) {
     kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "tip", 21);
 }
 
-// Block numbering runs only with a retract on every plane and no wall angle: then each pass opens its
-// numbered block (5001) from the first number 0 on and its end closes it (5002), and the values written
-// at the end (5003) run from 1 to the count of blocks less one.
+// Block numbering runs only with a retract on every plane, no wall angle and all input contours at one
+// top and bottom (within the tolerance 1e-4): then each pass opens its numbered block (5001) from the
+// first number 0 on and its end closes it (5002), and the values written at the end (5003) run from 1 to
+// the count of blocks less one.
 TEST(PocketNc, BlockNumbersAroundEachPass) {
     const struct {
         int32_t retractEachPlane;
-        double wallAngle;
+        double wallAngle, top, bottom;  // of the second input contour; the first is at 0 and 0
         int on;
-    } cases[] = {{1, 0, 1}, {0, 0, 0}, {1, 0.1, 0}};
+    } cases[] = {{1, 0, 0, 0, 1},    {0, 0, 0, 0, 0},    {1, 0.1, 0, 0, 0}, {1, 0, 1e-4, -1e-4, 1},
+                 {1, 0, 2e-4, 0, 0}, {1, 0, 0, -2e-4, 0}};
     for (const auto& c : cases) {
         NcPlane plane;
+        ContourHeader h{};
+        ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
+        h.top = c.top, h.bottom = c.bottom;
+        ASSERT_TRUE(putContour("INPUT", box(10, 10, 20, 20), h));
         EXPECT_EQ(ncRegisterHandler(&kvCCP, 12, capture<12>, capture<12>, 1), 1);
         CcpParams& p = kvCCPParams;
         p.retractEachPlane = c.retractEachPlane;
@@ -496,7 +502,8 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         pocketOutputState().collectMode = 0, blockValuesEmit();
         const std::vector<int> want =
             c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
-        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle;
+        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle << " " << c.top << " " << c.bottom;
+        clistFree("INPUT");
     }
 }
 
