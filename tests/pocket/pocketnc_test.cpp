@@ -716,7 +716,8 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         PocketKernel& k = pocketKernel();
         p.retractEachPlane = 0;
         p.plungeAtLastPosition = atLast;
-        p.cutterCompensation = atLast;  // switched off (CC0X) at every pass end only where it was on
+        // Where on, switched on (CCX) as the pass opens and off (CC0X) at its end; never where off.
+        p.cutterCompensation = atLast;
         p.leavingType = 1, p.leavingLength = 2, k.geometryScale = 2;
         k.planesLeft = 1;
         k.startGiven = 0;
@@ -730,8 +731,11 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
         EXPECT_EQ(lifts, atLast ? 0 : 1);
         EXPECT_EQ(k.startGiven, atLast);
-        EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.value == "CC0X"; }),
-                  2 * atLast);
+        const auto sent = [](const char* v) {
+            return std::count_if(log().begin(), log().end(), [v](const Rec& r) { return r.value == v; });
+        };
+        EXPECT_EQ(sent("CC0X"), 2 * atLast);
+        EXPECT_EQ(sent("CCX"), sent("CC0X"));
         EXPECT_EQ(after[before].x * 100 + after[before].y, 28 * 100 + 10);  // written unscaled
         EXPECT_TRUE(!atLast || (k.startX == 56 && k.startY == 20)) << k.startX << " " << k.startY;
         k.planesLeft = 0;
