@@ -355,39 +355,42 @@ TEST(PocketNc, RampHeightsFollowTheToolReference) {
 
 // A ramp transition while the tool cuts: a point nearer than 2 r sf + tol (r 5, sf 0.4) is reached by a
 // feed line and the cut goes on without an entry; one farther off starts a new ramp entry; one within the
-// tolerance (1e-4) is where the tool stands already.
+// tolerance (1e-4) is where the tool stands already. The same whether the first ramp still holds the
+// first line or has entered it already.
 TEST(PocketNc, RampTransitionWithinAPass) {
     const struct {
         double gap;
         bool ramped;
         int feeds;
     } cases[] = {{3.9, false, 1}, {2.5, false, 1}, {4.01, true, 0}, {1e-4, false, 0}, {1.5e-4, false, 1}};
-    for (const auto& [gap, ramped, feeds] : cases) {
-        NcPlane plane;
-        CcpParams& p = kvCCPParams;
-        rampEntry(p);
-        p.retractEachPlane = 0;
-        pocketNcHeader();
-        Vec2 start{0, 0};
-        rampTransition(&start);
-        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, gap, 0, gap);
-        EXPECT_EQ(pocketEmitElement(&a), 1);
-        Vec2 next{30, gap};
-        rampTransition(&next);
-        EXPECT_EQ(pocketEmitElement(&b), 1);
-        pocketContourEnd();
-        EXPECT_EQ(pocketPlungePending() + 10 * pocketOutputState().retractDone,
-                  11);  // the tool stands retracted
-        int entries = 0, zig = 0, feedToNext = 0;
-        for (const Rec& r : log()) {
-            entries += r.name == "start";
-            zig += r.type == 3113 && r.x == 30 && r.y == gap;
-            feedToNext += r.type == 3111 && r.x == 30 && r.y == gap;
+    for (const auto& [gap, ramped, feeds] : cases)
+        for (const bool entered : {false, true}) {
+            NcPlane plane;
+            CcpParams& p = kvCCPParams;
+            rampEntry(p);
+            p.retractEachPlane = 0;
+            pocketNcHeader();
+            Vec2 start{0, 0};
+            rampTransition(&start);
+            ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, gap, 0, gap);
+            EXPECT_EQ(pocketEmitElement(&a), 1);
+            if (entered) rampFlush();
+            Vec2 next{30, gap};
+            rampTransition(&next);
+            EXPECT_EQ(pocketEmitElement(&b), 1);
+            pocketContourEnd();
+            EXPECT_EQ(pocketPlungePending() + 10 * pocketOutputState().retractDone,
+                      11);  // the tool stands retracted
+            int entries = 0, zig = 0, feedToNext = 0;
+            for (const Rec& r : log()) {
+                entries += r.name == "start";
+                zig += r.type == 3113 && r.x == 30 && r.y == gap;
+                feedToNext += r.type == 3111 && r.x == 30 && r.y == gap;
+            }
+            EXPECT_EQ(entries, ramped ? 2 : 1) << gap << " " << entered;
+            EXPECT_EQ(zig > 0, ramped) << gap << " " << entered;
+            EXPECT_EQ(feedToNext, feeds) << gap << " " << entered;
         }
-        EXPECT_EQ(entries, ramped ? 2 : 1) << gap;
-        EXPECT_EQ(zig > 0, ramped) << gap;
-        EXPECT_EQ(feedToNext, feeds) << gap;
-    }
 }
 
 // The rapid approach stops the clearance (2) above the entry top: on the level's top (the plane's 0, within
@@ -478,8 +481,8 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         int32_t retractEachPlane;
         double wallAngle, top, bottom;  // of the second input contour; the first is at 0 and 0
         int on;
-    } cases[] = {{1, 0, 0, 0, 1},    {0, 0, 0, 0, 0},    {1, 0.1, 0, 0, 0}, {1, 0, 1e-4, -1e-4, 1},
-                 {1, 0, 2e-4, 0, 0}, {1, 0, 0, -2e-4, 0}};
+    } cases[] = {{1, 0, 0, 0, 1},        {0, 0, 0, 0, 0},    {1, 0.1, 0, 0, 0},
+                 {1, 0, 1e-4, -1e-4, 1}, {1, 0, 2e-4, 0, 0}, {1, 0, 0, -2e-4, 0}};
     for (const auto& c : cases) {
         NcPlane plane;
         ContourHeader h{};
@@ -502,7 +505,8 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         pocketOutputState().collectMode = 0, blockValuesEmit();
         const std::vector<int> want =
             c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
-        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle << " " << c.top << " " << c.bottom;
+        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle << " " << c.top << " "
+                                   << c.bottom;
         clistFree("INPUT");
     }
 }
