@@ -436,6 +436,15 @@ TEST(PlaneRings, TooManyCrossingsStopTheStep) {
     EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 2, 1, 0, 1), 2);
     for (int32_t i = 0; i < 2; ++i) EXPECT_NEAR(std::fabs(offsettest::signedArea(get("SPAN", i))), 80, 1e-9);
     EXPECT_EQ(clistCount("GKT"), 0);
+    // One ring across two island rings (tags 2, then 1) merges with both in turn: the ring the first
+    // merge leaves meets the second still (260 left).
+    for (const char* l : {"SPAN", "GKT"}) ASSERT_EQ(clistCreate(l), 1);
+    put("SPAN", box(0, 0, 30, 10), true, true);
+    put("GKT", box(-5, 3, 5, 7, false), false, true, 2);
+    put("GKT", box(25, 3, 35, 7, false), false, true, 1);
+    EXPECT_EQ(pocketLevelStep("SPAN", 1.6, 1, 1, 0, 1), 1);
+    EXPECT_NEAR(std::fabs(offsettest::signedArea(get("SPAN", 0))), 300 - 2 * 20, 1e-9);
+    EXPECT_EQ(clistCount("SPAN") * 10 + clistCount("GKT"), 10);
     clistFree("TEMP");
     allocfail::arm(1);
     EXPECT_EQ(pocketSplitRings(1.6), -1);
