@@ -285,9 +285,9 @@ TEST(CutLists, ModeTwoMovesTheGktBoundariesIn) {
 }
 
 // A piece offset by the width: inward it is the closed-form inner box with the contour's tag, outward
-// (a back cut) the box grown by rounded corners, reversed and open; the count is what was appended. A
-// piece is useful only when the circle of the distance less 0.05 about the contour's start (half the
-// distance below 0.05) stays out of it.
+// (a back cut) the box grown by rounded corners, reversed and open; the count is what was appended, and
+// the offset's close snap is left as it was. A piece is useful only when the circle of the distance less 0.05
+// about the contour's start (half the distance below 0.05) stays out of it.
 TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
     Cuts fx;
     pocketWithIsland();
@@ -299,8 +299,10 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
     for (const int sign : {1, -1}) {
         ASSERT_TRUE(clistCreate("SEC"));
         pocketOffsetState().growMode = 1;
+        offsetSetCloseSnap(1);
         EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, sign, "SEC"), 1) << sign;
-        ASSERT_EQ(std::pair(clistCount("SEC"), pocketOffsetState().growMode), std::pair(1, 0));
+        ASSERT_EQ(std::tuple(clistCount("SEC"), pocketOffsetState().growMode, offsetCloseSnap()),
+                  std::tuple(1, 0, 1));
         std::vector<ContourElement> ring(kClistMaxElements);
         ContourHeader got{};
         ASSERT_EQ(clistGet("SEC", ring.data(), &got, 0), 0);
