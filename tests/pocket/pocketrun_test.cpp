@@ -398,7 +398,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
     {
         Phases ph;
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
-        EXPECT_EQ(p.orientation, -1);
+        EXPECT_EQ(std::pair(p.orientation, k.outsideInDirect), std::pair(-1, 1));  // a flag is 0 or 1
     }
     // Rings read back from a contour file (G192) are the input: its nesting is not worked out again.
     {
