@@ -188,14 +188,14 @@ TEST(PocketNc, CollectedPassesReplayBackwards) {
 // Ramp plunge along a 30-long line, 5 deep, 10 degrees: the zig-zag descends
 // monotonically from a tenth of the infeed depth and the clearance above the surface to the bottom over
 // that drop / tan(angle) of travel and ends at the start; a zero angle refuses the ramp but the elements
-// still go out.
+// still go out. At 0.04 the way down runs more than once there and back along both elements.
 TEST(PocketNc, RampEntry) {
     // An angle, angle step or drop below 1e-5 has nothing to ramp along.
     struct Case {
         double angle, step, depth;
         int ramped;
-    } cases[] = {{0.17, 0.1, 5, 1},  {0.0, 0.1, 5, 0},   {9e-6, 0.1, 5, 0},
-                 {0.17, 9e-6, 5, 0}, {0.17, 5e-5, 5, 1}, {0.17, 0.1, 9e-6, 0}};
+    } cases[] = {{0.17, 0.1, 5, 1},  {0.0, 0.1, 5, 0},     {9e-6, 0.1, 5, 0}, {0.17, 9e-6, 5, 0},
+                 {0.17, 5e-5, 5, 1}, {0.17, 0.1, 9e-6, 0}, {0.04, 0.1, 5, 1}};
     for (const Case& c : cases) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
