@@ -484,8 +484,11 @@ int cutPieceFits(const ContourElement* e, int32_t n, const char* list, double c)
     std::vector<PocketIsect> records(kCutMaxCrossings + 1);
     for (int32_t j = 0; j < clistCount(list); ++j) {
         Contour m;
-        if (!readAt(list, j, &m)) return 0;
-        if (intersectContours(e, n, m.e.data(), m.n(), records.data(), kCutMaxCrossings + 1) != 0) return 0;
+        if (!readAt(list, j, &m)) return -1;
+        const int32_t crossings =
+            intersectContours(e, n, m.e.data(), m.n(), records.data(), kCutMaxCrossings + 1);
+        if (crossings < 0) return -1;  // without memory, or past the table as the crossings count takes it
+        if (crossings != 0) return 0;
         const bool in = contourContainsChain(e, n, m.e.data(), m.n()) != 0;
         if (j == 0 ? !in : in) return 0;
         if (c > k.tolerance) {
@@ -573,7 +576,11 @@ static int listsMerge() {
                 w.h.elementCount = static_cast<uint32_t>(m);
             }
         }
-        if (cutPieceFits(w.e.data(), w.n(), "MAIN", c) != 1) continue;
+        // A contour that could not be read is a failed step, not a piece that does not fit: dropped
+        // silently, its cut would be missing from a merge that reports success.
+        const int fits = cutPieceFits(w.e.data(), w.n(), "MAIN", c);
+        if (fits < 0) return fail();
+        if (fits != 1) continue;
         shortArcsOpen(w.e.data(), w.n(), r / 2);
         const RegionNode* parent = regionNode(w.h.tag);
         const int32_t node = regionAttachContour(w.e.data(), &w.h, w.h.tag, parent ? parent->level + 1 : 0);

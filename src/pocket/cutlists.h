@@ -46,7 +46,8 @@ int cutListPrune(const char* a, const char* b);                      // 1 when a
 int32_t cutPairSplit(const ContourElement* a, const ContourHeader* ha, const ContourElement* b,
                      const ContourHeader* hb, const char* destination);
 // 1 when the contour crosses no contour of the list, lies in its first and outside the
-// others, keeps the clearance c from each and (step factor below 0.5) is at most 25 R long.
+// others, keeps the clearance c from each and (step factor below 0.5) is at most 25 R long; 0 when it
+// does not, -1 when a contour of the list cannot be read or its crossings cannot be counted.
 int cutPieceFits(const ContourElement* contour, int32_t count, const char* list, double clearance);
 
 void cutListsResetState();

@@ -285,9 +285,9 @@ TEST(CutLists, ModeTwoMovesTheGktBoundariesIn) {
 }
 
 // A piece offset by the width: inward it is the closed-form inner box with the contour's tag, outward
-// (a back cut) the box grown by rounded corners, reversed and open; the count is what was appended. A
-// piece is useful only when the circle of the distance less 0.05 about the contour's start (half the
-// distance below 0.05) stays out of it.
+// (a back cut) the box grown by rounded corners, reversed and open; the count is what was appended, and
+// the offset's close snap is left as it was. A piece is useful only when the circle of the distance less 0.05
+// about the contour's start (half the distance below 0.05) stays out of it.
 TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
     Cuts fx;
     pocketWithIsland();
@@ -299,8 +299,10 @@ TEST(CutLists, PieceOffsetsAndUsefulPiecesByClosedForm) {
     for (const int sign : {1, -1}) {
         ASSERT_TRUE(clistCreate("SEC"));
         pocketOffsetState().growMode = 1;
+        offsetSetCloseSnap(1);
         EXPECT_EQ(cutPieceOffset(c.data(), &h, 2, sign, "SEC"), 1) << sign;
-        ASSERT_EQ(std::pair(clistCount("SEC"), pocketOffsetState().growMode), std::pair(1, 0));
+        ASSERT_EQ(std::tuple(clistCount("SEC"), pocketOffsetState().growMode, offsetCloseSnap()),
+                  std::tuple(1, 0, 1));
         std::vector<ContourElement> ring(kClistMaxElements);
         ContourHeader got{};
         ASSERT_EQ(clistGet("SEC", ring.data(), &got, 0), 0);
@@ -386,7 +388,7 @@ TEST(CutLists, PairSplitByRolesAndContainment) {
 }
 
 // Each step of the merge with every allocation in turn failing: the documented -1, or the result of a
-// run with memory to spare.
+// run with memory to spare, cuts attached to the region tree included.
 TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
     Cuts fx;
     pocketWithIsland();
@@ -409,7 +411,8 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
     };
     for (size_t k = 0; k < std::size(steps); ++k) {
         lists();
-        const int32_t want = steps[k]();
+        int32_t nodes = regionNodeCount();
+        const int32_t want = steps[k](), attached = regionNodeCount() - nodes;
         EXPECT_TRUE(k != 2 || want == 1);  // past the far back cut, the span cuts cross the other
         std::vector<ContourElement> u;     // of crossing span cuts, the later one's part in the other stays
         EXPECT_TRUE(k != 1 || (want == 1 && clistLoad("CUT_SPAN", 0, u) && offsettest::signedArea(u) == 100));
@@ -417,13 +420,15 @@ TEST(CutLists, StepsShortOfMemoryGiveMinusOne) {
         // The merge makes hundreds of allocations: every 60th fails.
         for (long n = 1;; n += k == 5 ? 60 : 1) {
             lists();
+            nodes = regionNodeCount();
             allocfail::arm(n);
             const int32_t got = steps[k]();  // threw std::bad_alloc before
             const bool fired = allocfail::fired();
             allocfail::disarm();
             if (!fired) break;
             failed += got == -1;
-            EXPECT_TRUE(got == -1 || got == want) << k << " " << n << " " << got;
+            EXPECT_TRUE(got == -1 || (got == want && regionNodeCount() - nodes == attached))
+                << k << " " << n << " " << got;
         }
         EXPECT_GT(failed, 0) << k;
     }

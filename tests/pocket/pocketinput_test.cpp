@@ -53,10 +53,11 @@ TEST(PocketInput, ToolLineResetsTheKernel) {
     };
     for (const auto& c : cases) {
         PocketErrors errors;
-        pocketKernel().startRegion = 7;  // a start region of the run before: none is chosen yet
+        // A start region and a wanted orientation of the run before: none is chosen yet.
+        pocketKernel().startRegion = 7, pocketKernel().wantedOrientation = 1;
         pocketKernel().tolerance = pocketKernel().tolerance2 = 0.5;
         EXPECT_EQ(pocketStateReset(c.line), c.result) << c.line;
-        EXPECT_EQ(pocketKernel().startRegion, -1);
+        EXPECT_EQ(std::pair(pocketKernel().startRegion, pocketKernel().wantedOrientation), std::pair(-1, 0));
         EXPECT_EQ(pocketKernel().tolerance + pocketKernel().tolerance2, 2e-4);  // both back at 1e-4
         EXPECT_EQ(PocketErrors::texts(),
                   c.sent ? std::vector<std::string>{c.sent} : std::vector<std::string>{});

@@ -188,14 +188,14 @@ TEST(PocketNc, CollectedPassesReplayBackwards) {
 // Ramp plunge along a 30-long line, 5 deep, 10 degrees: the zig-zag descends
 // monotonically from a tenth of the infeed depth and the clearance above the surface to the bottom over
 // that drop / tan(angle) of travel and ends at the start; a zero angle refuses the ramp but the elements
-// still go out.
+// still go out. At 0.04 the way down runs more than once there and back along both elements.
 TEST(PocketNc, RampEntry) {
     // An angle, angle step or drop below 1e-5 has nothing to ramp along.
     struct Case {
         double angle, step, depth;
         int ramped;
-    } cases[] = {{0.17, 0.1, 5, 1},  {0.0, 0.1, 5, 0},   {9e-6, 0.1, 5, 0},
-                 {0.17, 9e-6, 5, 0}, {0.17, 5e-5, 5, 1}, {0.17, 0.1, 9e-6, 0}};
+    } cases[] = {{0.17, 0.1, 5, 1},  {0.0, 0.1, 5, 0},     {9e-6, 0.1, 5, 0}, {0.17, 9e-6, 5, 0},
+                 {0.17, 5e-5, 5, 1}, {0.17, 0.1, 9e-6, 0}, {0.04, 0.1, 5, 1}};
     for (const Case& c : cases) {
         NcPlane plane;
         CcpParams& p = kvCCPParams;
@@ -355,39 +355,42 @@ TEST(PocketNc, RampHeightsFollowTheToolReference) {
 
 // A ramp transition while the tool cuts: a point nearer than 2 r sf + tol (r 5, sf 0.4) is reached by a
 // feed line and the cut goes on without an entry; one farther off starts a new ramp entry; one within the
-// tolerance (1e-4) is where the tool stands already.
+// tolerance (1e-4) is where the tool stands already. The same whether the first ramp still holds the
+// first line or has entered it already.
 TEST(PocketNc, RampTransitionWithinAPass) {
     const struct {
         double gap;
         bool ramped;
         int feeds;
     } cases[] = {{3.9, false, 1}, {2.5, false, 1}, {4.01, true, 0}, {1e-4, false, 0}, {1.5e-4, false, 1}};
-    for (const auto& [gap, ramped, feeds] : cases) {
-        NcPlane plane;
-        CcpParams& p = kvCCPParams;
-        rampEntry(p);
-        p.retractEachPlane = 0;
-        pocketNcHeader();
-        Vec2 start{0, 0};
-        rampTransition(&start);
-        ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, gap, 0, gap);
-        EXPECT_EQ(pocketEmitElement(&a), 1);
-        Vec2 next{30, gap};
-        rampTransition(&next);
-        EXPECT_EQ(pocketEmitElement(&b), 1);
-        pocketContourEnd();
-        EXPECT_EQ(pocketPlungePending() + 10 * pocketOutputState().retractDone,
-                  11);  // the tool stands retracted
-        int entries = 0, zig = 0, feedToNext = 0;
-        for (const Rec& r : log()) {
-            entries += r.name == "start";
-            zig += r.type == 3113 && r.x == 30 && r.y == gap;
-            feedToNext += r.type == 3111 && r.x == 30 && r.y == gap;
+    for (const auto& [gap, ramped, feeds] : cases)
+        for (const bool entered : {false, true}) {
+            NcPlane plane;
+            CcpParams& p = kvCCPParams;
+            rampEntry(p);
+            p.retractEachPlane = 0;
+            pocketNcHeader();
+            Vec2 start{0, 0};
+            rampTransition(&start);
+            ContourElement a = lineElem(0, 0, 30, 0), b = lineElem(30, gap, 0, gap);
+            EXPECT_EQ(pocketEmitElement(&a), 1);
+            if (entered) rampFlush();
+            Vec2 next{30, gap};
+            rampTransition(&next);
+            EXPECT_EQ(pocketEmitElement(&b), 1);
+            pocketContourEnd();
+            EXPECT_EQ(pocketPlungePending() + 10 * pocketOutputState().retractDone,
+                      11);  // the tool stands retracted
+            int entries = 0, zig = 0, feedToNext = 0;
+            for (const Rec& r : log()) {
+                entries += r.name == "start";
+                zig += r.type == 3113 && r.x == 30 && r.y == gap;
+                feedToNext += r.type == 3111 && r.x == 30 && r.y == gap;
+            }
+            EXPECT_EQ(entries, ramped ? 2 : 1) << gap << " " << entered;
+            EXPECT_EQ(zig > 0, ramped) << gap << " " << entered;
+            EXPECT_EQ(feedToNext, feeds) << gap << " " << entered;
         }
-        EXPECT_EQ(entries, ramped ? 2 : 1) << gap;
-        EXPECT_EQ(zig > 0, ramped) << gap;
-        EXPECT_EQ(feedToNext, feeds) << gap;
-    }
 }
 
 // The rapid approach stops the clearance (2) above the entry top: on the level's top (the plane's 0, within
@@ -469,17 +472,23 @@ TEST(PocketNc, ToolLeftDownGoesUpBeforeAFarEntry) {
     kvCCP.vars = kvListSet(kvCCP.vars, "toolReference", "tip", 21);
 }
 
-// Block numbering runs only with a retract on every plane and no wall angle: then each pass opens its
-// numbered block (5001) from the first number 0 on and its end closes it (5002), and the values written
-// at the end (5003) run from 1 to the count of blocks less one.
+// Block numbering runs only with a retract on every plane, no wall angle and all input contours at one
+// top and bottom (within the tolerance 1e-4): then each pass opens its numbered block (5001) from the
+// first number 0 on and its end closes it (5002), and the values written at the end (5003) run from 1 to
+// the count of blocks less one.
 TEST(PocketNc, BlockNumbersAroundEachPass) {
     const struct {
         int32_t retractEachPlane;
-        double wallAngle;
+        double wallAngle, top, bottom;  // of the second input contour; the first is at 0 and 0
         int on;
-    } cases[] = {{1, 0, 1}, {0, 0, 0}, {1, 0.1, 0}};
+    } cases[] = {{1, 0, 0, 0, 1},        {0, 0, 0, 0, 0},    {1, 0.1, 0, 0, 0},
+                 {1, 0, 1e-4, -1e-4, 1}, {1, 0, 2e-4, 0, 0}, {1, 0, 0, -2e-4, 0}};
     for (const auto& c : cases) {
         NcPlane plane;
+        ContourHeader h{};
+        ASSERT_TRUE(putContour("INPUT", box(0, 0, 100, 60), h));
+        h.top = c.top, h.bottom = c.bottom;
+        ASSERT_TRUE(putContour("INPUT", box(10, 10, 20, 20), h));
         EXPECT_EQ(ncRegisterHandler(&kvCCP, 12, capture<12>, capture<12>, 1), 1);
         CcpParams& p = kvCCPParams;
         p.retractEachPlane = c.retractEachPlane;
@@ -496,7 +505,9 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         pocketOutputState().collectMode = 0, blockValuesEmit();
         const std::vector<int> want =
             c.on ? std::vector<int>{5001, 5002, 5001, 5002, 5001, 5002, 5003, 5003} : std::vector<int>{};
-        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle;
+        EXPECT_EQ(types(12), want) << c.retractEachPlane << " " << c.wallAngle << " " << c.top << " "
+                                   << c.bottom;
+        clistFree("INPUT");
     }
 }
 
@@ -709,7 +720,8 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         PocketKernel& k = pocketKernel();
         p.retractEachPlane = 0;
         p.plungeAtLastPosition = atLast;
-        p.cutterCompensation = atLast;  // switched off (CC0X) at every pass end only where it was on
+        // Where on, switched on (CCX) as the pass opens and off (CC0X) at its end; never where off.
+        p.cutterCompensation = atLast;
         p.leavingType = 1, p.leavingLength = 2, k.geometryScale = 2;
         k.planesLeft = 1;
         k.startGiven = 0;
@@ -723,8 +735,11 @@ TEST(PocketNc, NextPlanePlungesAtTheLastPosition) {
         for (size_t i = before; i < after.size(); ++i) lifts += after[i].type == 3102;
         EXPECT_EQ(lifts, atLast ? 0 : 1);
         EXPECT_EQ(k.startGiven, atLast);
-        EXPECT_EQ(std::count_if(log().begin(), log().end(), [](const Rec& r) { return r.value == "CC0X"; }),
-                  2 * atLast);
+        const auto sent = [](const char* v) {
+            return std::count_if(log().begin(), log().end(), [v](const Rec& r) { return r.value == v; });
+        };
+        EXPECT_EQ(sent("CC0X"), 2 * atLast);
+        EXPECT_EQ(sent("CCX"), sent("CC0X"));
         EXPECT_EQ(after[before].x * 100 + after[before].y, 28 * 100 + 10);  // written unscaled
         EXPECT_TRUE(!atLast || (k.startX == 56 && k.startY == 20)) << k.startX << " " << k.startY;
         k.planesLeft = 0;

@@ -398,7 +398,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
     {
         Phases ph;
         ASSERT_EQ(ph.setUp({{"strategy", "outsideInDirect"}}), 1);
-        EXPECT_EQ(p.orientation, -1);
+        EXPECT_EQ(std::pair(p.orientation, k.outsideInDirect), std::pair(-1, 1));  // a flag is 0 or 1
     }
     // Rings read back from a contour file (G192) are the input: its nesting is not worked out again.
     {
@@ -667,27 +667,39 @@ TEST(PocketRun, TheExampleInEveryMode) {
 
 // Outside-in direct steps inwards by at most the step width (tool diameter x infeed factor) and in
 // equal steps no narrower than needed: on a 100 x 60 box with a tool of 10 and factor 0.5 the tool's
-// centre covers 90 x 50, so the feed runs about 90 x 50 / 5, not twice that.
+// centre covers 90 x 50, so the feed runs about 90 x 50 / 5, not twice that. With an island (22..78 x
+// 22..38) the steps from the wall up to the island's ring keep within the step width as well, seen on
+// the long upright cuts left of the island.
 TEST(PocketRun, OutsideInDirectStepsByTheStepWidth) {
     Job job;
-    writeText("box.kvx", kvxText({{boxPoints(0, 0, 100, 60)}}));
-    std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
-    for (const char* line : {"strategy := outsideInDirect", "infeedFactor := 0.5", "infeedDepth := 10",
-                             "plungeType := straight"})
-        text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
-    EXPECT_EQ(job.run(text), 0);
-    double feed = 0;
-    Vec2 at{0, 0};
-    for (const Out& o : job.channel(31)) {
-        if (o.type != 3101 && o.type != 3111 && o.type != 3121) continue;
-        if (o.type != 3101) feed += std::hypot(o.x - at.x, o.y - at.y);
-        at = {o.x, o.y};
+    for (const bool island : {false, true}) {
+        std::vector<KvxContour> contours = {{boxPoints(0, 0, 100, 60)}};
+        if (island) contours.push_back({boxPoints(22, 22, 78, 38)});
+        writeText("box.kvx", kvxText(contours));
+        std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
+        for (const char* line : {"strategy := outsideInDirect", "infeedFactor := 0.5", "infeedDepth := 10",
+                                 "plungeType := straight"})
+            text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+        EXPECT_EQ(job.run(text), 0);
+        double feed = 0;
+        Vec2 at{0, 0};
+        std::set<double> upright;
+        for (const Out& o : job.channel(31)) {
+            if (o.type != 3101 && o.type != 3111 && o.type != 3121) continue;
+            if (o.type != 3101) feed += std::hypot(o.x - at.x, o.y - at.y);
+            if (o.type == 3111 && o.x == at.x && std::fabs(o.y - at.y) >= 10 && o.x < 22) upright.insert(o.x);
+            at = {o.x, o.y};
+        }
+        ASSERT_GE(upright.size(), 3u) << island;
+        for (auto x = std::next(upright.begin()); x != upright.end(); ++x)
+            EXPECT_LE(*x - *std::prev(x), 5 + 1e-9) << island << " " << *x;
+        if (island) continue;
+        // About the area over the step; the links between the rings and the last run along the middle add
+        // some.
+        const double plain = 90.0 * 50 / 5;
+        EXPECT_GT(feed, 0.8 * plain);
+        EXPECT_LT(feed, 1.4 * plain);
     }
-    // About the area over the step; the links between the rings and the last run along the middle add
-    // some.
-    const double plain = 90.0 * 50 / 5;
-    EXPECT_GT(feed, 0.8 * plain);
-    EXPECT_LT(feed, 1.4 * plain);
 }
 
 // A plane takes only the contours as deep as it: of two pockets side by side, 6 and 12 deep (clockwise, as
