@@ -186,6 +186,7 @@ TEST_F(FacetFileTest, RecordsAcrossBlockEdgesKeepTheirPackedLayout) {
         const auto drop = [](void*, const Facet98*, int32_t) { return false; };
         EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, no, take), -1);
         EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, yes, drop), -1);
+        EXPECT_EQ(facetFileVisit(dir.file("none.3df").c_str(), nullptr, yes, take), kFacetIoError);
         ASSERT_EQ(seen.facets.size(), static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
             EXPECT_EQ(std::memcmp(&seen.facets[i].p[0], b.data() + 256 + 98 * i + 2, 96), 0) << n << " " << i;
