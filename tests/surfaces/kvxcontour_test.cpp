@@ -63,7 +63,7 @@ TEST_F(KvxContourTest, ContourFrameTable) {
     } cases[] = {
         {"v Cs_z(0,0,1)\nv Cs_o(0,0,100)\n", {0, 0, 100}},
         {"v Cs_o(1.5, -2, 3)\n", {1.5, -2, 3}},
-        {"v Cs_o(1,2)\n", {0, 0, 0}},  // a comma missing: the origin stays
+        {"v Cs_o(1,2)\n", {0, 0, 0}},                // a comma missing: the origin stays
         {"v Cs_o(\\0)\nv depth(\\0)\n", {0, 0, 0}},  // values escaped to nothing are no values
     };
     // A turned frame: x along y, y along -x.
