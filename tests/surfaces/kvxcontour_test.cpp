@@ -198,7 +198,7 @@ TEST_F(KvxContourTest, EmptyStartSlotsFollowTheLastEndWithinAContourOnly) {
 TEST_F(KvxContourTest, EachFailedAllocationGivesNoProfile) {
     const std::string text =
         "o Contour[a]()\n{\no L(x[0/10] y[0/0] z[0/0])\no A(x[/0/0] y[/10/0] z[/0])\n}\n"
-        "o Contour[b]()\n{\no L(x[0/1] y[0/0] z[0/0])\n}\n";
+        "o Contour[b]()\n{\no L(x[0/1] y[0/0] z[0/0])\n}\no Contour[c]()\n{\n}\n";  // the last one empty
     const std::string path = dir.file("c.kvx");
     writeTextFile(path, kvxText(text));
     for (long n = 1;; ++n) {
