@@ -848,6 +848,10 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(isoPatchLines(&bare.rec, params, 2, kIsoAlongU, 0, tol, out), 0);
     EXPECT_EQ(out->count, 0);
+    // No patch, no parameter lines to a count, no list: refused.
+    EXPECT_EQ(isoPatchLines(nullptr, params, 2, kIsoAlongU, 0, tol, out), -1);
+    EXPECT_EQ(isoPatchLines(&g.rec, nullptr, 2, kIsoAlongU, 0, tol, out), -1);
+    EXPECT_EQ(isoPatchLines(&g.rec, params, 2, kIsoAlongU, 0, tol, nullptr), -1);
     // On a sphere the normal turns along both parameters: each sample's is its own radial one. The cap is
     // a triangle, each line cutting two of its three sides.
     RecGuard ball;

@@ -9,6 +9,9 @@
 #include "geometry/frames.h"
 #include "surfaces/meshfiles/meshtest.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 struct FacetFileTest : ::testing::Test {
@@ -88,6 +91,15 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
             ASSERT_EQ(facetFileLoad(again.c_str(), &twice), n);
             EXPECT_EQ(std::memcmp(twice->data, back->data, sizeof(Facet98) * n), 0);
             facetListFree(twice);
+            // Memory short at each allocation in turn: a failure and no list, or the whole list where the
+            // allocation had a way round; never an exception.
+            for (long k = 1; k == 1 || allocfail::fired(); ++k) {
+                allocfail::arm(k);
+                const int rc = facetFileLoad(again.c_str(), &twice);
+                allocfail::disarm();
+                EXPECT_TRUE(rc == n ? twice != nullptr : allocfail::fired() && rc < 0 && !twice) << k;
+                facetListFree(twice);
+            }
         }
         facetListFree(back);
         if (n == 17) {
