@@ -947,7 +947,8 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
             EXPECT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, spacing, &params), lines) << spacing;
             std::free(params);
         }
-        // A surface that cannot be evaluated has no distance.
+        // A direction other than along u or v, or a surface that cannot be evaluated, has no distance.
+        EXPECT_EQ(isoLineDistance(&rec, 0, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 1;
         EXPECT_EQ(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 2;
