@@ -90,6 +90,9 @@ TEST(DropCut, ConeRingBounds) {
         EXPECT_EQ(dropcut_triangle(&s, r[0], r[1], r[2], r[3]), 0) << r[0];
         EXPECT_EQ(s.best, -100) << r[0];
     }
+    // A ring exactly 1e-5 wide is kept: its rim of radius 3 + 1e-5 at height 1 rests on the vertex at 3.
+    DropState thin = stateOver(spike, 0, 0, 1, 0, -100);
+    EXPECT_TRUE(dropcut_triangle(&thin, 3, 3 + 1e-5, 1, 1) == 1 && thin.best == -1);
     DropState tie =
         stateOver(spike, 0, 0, 1, 0, -1.5);  // a lift only equal to the best so far raises nothing
     EXPECT_TRUE(dropcut_triangle(&tie, 2, 6, 1, 3) == 0 && tie.classWord == 0);

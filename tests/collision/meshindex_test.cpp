@@ -306,9 +306,13 @@ TEST(MeshIndex, TurnedWalksHandOverEveryKeptElement) {
         EXPECT_TRUE(two && meshIndexTopsDescend(two) == (second <= 1)) << second;
         meshIndexFree(two);
     }
-    MeshIndex* one = meshIndexBuildTurned(1, model.m.boxMin, model.m.boxMax, corners, 12);  // one is enough
-    EXPECT_TRUE(meshIndexTurned(one) && meshIndexCount(one) == 1);
-    meshIndexFree(one);
+    // One is enough, also one whose box centre lies on the negative x axis, at the angle's end (pi).
+    const Vec3 back[3] = {{-5, -1, 0}, {-3, 1, 0}, {-4, 0, 1}}, backLo{-5, -1, 0}, backHi{-3, 1, 1};
+    for (const int32_t sectors : {1, 12, 64}) {
+        MeshIndex* one = meshIndexBuildTurned(1, &backLo, &backHi, back, sectors);
+        EXPECT_TRUE(meshIndexTurned(one) && meshIndexCount(one) == 1) << sectors;
+        meshIndexFree(one);
+    }
     // Corners beyond the range of a float leave the turned boxes open on their sides, never shut.
     const Vec3 far[3] = {{-1e39, 0, 0}, {1e39, 0, 0}, {0, 1, 0}}, farLo{-1e39, 0, 0}, farHi{1e39, 1, 0};
     MeshIndex* wide = meshIndexBuildTurned(1, &farLo, &farHi, far, 1);

@@ -362,4 +362,15 @@ TEST(Sweep, SegmentContactIsTheLeastTravelOverTheSegment) {
     }
     EXPECT_GT(hits, 250);
     EXPECT_GT(misses, 20);
+    // A disc moving down over a segment rising to an end b within its reach rests on b: t is 1 up to
+    // rounding and never past the segment, however the plan distances round.
+    const Vec3 down{0, 0, -1}, axis{0, 0, 0};
+    for (int q = 0; q < 3000; ++q) {
+        const SweepShape disc{kShapeDisc, 1 + u(gen), 0, 0, 0, 0, 0};
+        const Vec3 b{0.7 * disc.a * (2 * u(gen) - 1), 0.7 * disc.a * (2 * u(gen) - 1), u(gen)};
+        const Vec3 a{b.x + 4 * (2 * u(gen) - 1), b.y + 4 * (2 * u(gen) - 1), b.z - 0.1 - u(gen)};
+        SweepHit hit{};
+        ASSERT_EQ(sweepSegment(&disc, &a, &b, &axis, &down, disc.a, &hit), 1) << q;
+        EXPECT_TRUE(hit.t <= 1.0 && hit.t > 1 - 1e-12 && std::fabs(hit.travel + b.z) < 1e-12) << q;
+    }
 }

@@ -63,8 +63,10 @@ TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
         }
         EXPECT_LT(maxDiff(a, b), 1e-9) << c[1];
     }
-    s.periodicU = 1, s.uKnots[9] = 0.0;  // period 0 would never wrap
     Vec3 p{7, 7, 7};
+    // NaN refused in v as well.
+    EXPECT_TRUE(evalNurbsSurfPoint(&s, 0.5, NAN, &p) == -1 && p.x == 7);
+    s.periodicU = 1, s.uKnots[9] = 0.0;  // period 0 would never wrap
     EXPECT_EQ(evalNurbsSurfPoint(&s, -0.5, 0.5, &p), -1);
     std::mt19937 rng(1);
     for (int order : {49, 50}) {

@@ -63,7 +63,8 @@ TEST_F(KvxContourTest, ContourFrameTable) {
     } cases[] = {
         {"v Cs_z(0,0,1)\nv Cs_o(0,0,100)\n", {0, 0, 100}},
         {"v Cs_o(1.5, -2, 3)\n", {1.5, -2, 3}},
-        {"v Cs_o(1,2)\n", {0, 0, 0}},  // a comma missing: the origin stays
+        {"v Cs_o(1,2)\n", {0, 0, 0}},                // a comma missing: the origin stays
+        {"v Cs_o(\\0)\nv depth(\\0)\n", {0, 0, 0}},  // values escaped to nothing are no values
     };
     // A turned frame: x along y, y along -x.
     reset();
@@ -197,7 +198,7 @@ TEST_F(KvxContourTest, EmptyStartSlotsFollowTheLastEndWithinAContourOnly) {
 TEST_F(KvxContourTest, EachFailedAllocationGivesNoProfile) {
     const std::string text =
         "o Contour[a]()\n{\no L(x[0/10] y[0/0] z[0/0])\no A(x[/0/0] y[/10/0] z[/0])\n}\n"
-        "o Contour[b]()\n{\no L(x[0/1] y[0/0] z[0/0])\n}\n";
+        "o Contour[b]()\n{\no L(x[0/1] y[0/0] z[0/0])\n}\no Contour[c]()\n{\n}\n";  // the last one empty
     const std::string path = dir.file("c.kvx");
     writeTextFile(path, kvxText(text));
     for (long n = 1;; ++n) {

@@ -77,6 +77,11 @@ TEST(Nurbs, AgreesWithDeBoorAndDifferencesOnSeededSurfaces) {
                 EXPECT_LT(maxDiff(a, *plain[j]), 1e-12 * (1 + vecLen3D(plain[j])));
             }
         }
+        // A first knot moved out (unclamped): a parameter below it is pulled inside as De Boor pulls it.
+        g.rec.surface.uKnots[0] = -0.25;
+        Vec3 p, q;
+        ASSERT_TRUE(nurbsSurfEval(s, -1.0, 0.5, &p) == 1 && evalNurbsSurfPoint(s, -1.0, 0.5, &q) == 1);
+        EXPECT_LT(maxDiff(p, q), 1e-9 * (1 + vecLen3D(&q))) << k;
     }
 }
 

@@ -848,11 +848,16 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(isoPatchLines(&bare.rec, params, 2, kIsoAlongU, 0, tol, out), 0);
     EXPECT_EQ(out->count, 0);
-    // On a sphere the normal turns along both parameters: each sample's is its own radial one.
+    // No patch, no parameter lines to a count, no list: refused.
+    EXPECT_EQ(isoPatchLines(nullptr, params, 2, kIsoAlongU, 0, tol, out), -1);
+    EXPECT_EQ(isoPatchLines(&g.rec, nullptr, 2, kIsoAlongU, 0, tol, out), -1);
+    EXPECT_EQ(isoPatchLines(&g.rec, params, 2, kIsoAlongU, 0, tol, nullptr), -1);
+    // On a sphere the normal turns along both parameters: each sample's is its own radial one. The cap is
+    // a triangle, each line cutting two of its three sides.
     RecGuard ball;
     makeSphereOctant(&ball.rec, R);
-    const Vec2 cap[] = {{0.1, 0.1}, {0.8, 0.1}, {0.8, 0.9}, {0.1, 0.9}};
-    ASSERT_EQ(trimSurfaceAddLoop(&ball.rec, cap, 4), 1);
+    const Vec2 cap[] = {{0.1, 0.1}, {0.8, 0.1}, {0.45, 0.9}};
+    ASSERT_EQ(trimSurfaceAddLoop(&ball.rec, cap, 3), 1);
     ASSERT_EQ(isoPatchLines(&ball.rec, params, 2, kIsoAlongU, 0, tol, out), 2);
     for (int l = 0; l < out->count; ++l)
         for (int32_t i = 0; i < out->data[l].count; ++i) {
@@ -942,7 +947,8 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
             EXPECT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, spacing, &params), lines) << spacing;
             std::free(params);
         }
-        // A surface that cannot be evaluated has no distance.
+        // A direction other than along u or v, or a surface that cannot be evaluated, has no distance.
+        EXPECT_EQ(isoLineDistance(&rec, 0, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 1;
         EXPECT_EQ(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 2;
@@ -954,7 +960,7 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
 // files' mirror option they are first mirrored, here in the plane z = 5.
 TEST_F(SurfIso, ReadPointsTakeFrameAAndItsScaleNormalsStayUnit) {
     const std::string path = dir.file("f.bnd");
-    writeTextFile(path, "\n**BND 1\nX11 Y22 Z33 A0 B0.6 C0.8 U0.5 V0.25\nX12 Y20 Z0 A2 B0 C0 U1 V0\n**END\n");
+    writeTextFile(path, "\n**BND 1\nX11 Y22 Z33 A0 B1.2 C1.6 U0.5 V0.25\nX12 Y20 Z0 A2 B0 C0 U1 V0\n**END\n");
     const Vec3 o{10, 20, 30}, x{0, 1, 0}, y{-1, 0, 0}, z{0, 0, 1};
     const struct {
         double scale;

@@ -11,8 +11,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
-#include <vector>
 
 #include "geometry/frames.h"
 #include "surfaces/meshfiles/lebytes.h"
@@ -26,7 +24,6 @@ struct Slot {
     FILE* fp = nullptr;
     int handle = 0;  // 0 when free
     int mode = 0;
-    std::string name;
     std::unique_ptr<char[]> buffer;  // left uninitialised: stdio fills it before use
 };
 
@@ -44,7 +41,6 @@ void releaseSlot(Slot& slot) {
     slot.fp = nullptr;
     slot.handle = 0;
     slot.mode = 0;
-    slot.name.clear();
     slot.buffer.reset();
 }
 
@@ -63,8 +59,9 @@ void attachBuffer(Slot& slot, size_t bytes = kStreamBuffer) {
         static_cast<unsigned long long>(info.st_size) < bytes) {
         bytes = std::max<size_t>(static_cast<size_t>(info.st_size) + 1, 4096);
     }
-    slot.buffer.reset(new char[bytes]);
-    std::setvbuf(slot.fp, slot.buffer.get(), _IOFBF, bytes);
+    // Short of memory the stream keeps a buffer of its own: slower, not wrong.
+    slot.buffer.reset(new (std::nothrow) char[bytes]);
+    if (slot.buffer) std::setvbuf(slot.fp, slot.buffer.get(), _IOFBF, bytes);
 }
 
 void widenBox(const Facet98* facet, int points = 4) {
@@ -155,11 +152,10 @@ bool readRecords(FILE* fp, FacetList* list, size_t n) {
 namespace {
 
 // The slot holds the opened file from now on.
-void takeFile(Slot& slot, FILE* fp, int mode, const char* name, size_t buffer) {
+void takeFile(Slot& slot, FILE* fp, int mode, size_t buffer) {
     slot.fp = fp;
     slot.handle = 1;
     slot.mode = mode;
-    slot.name = name;
     attachBuffer(slot, buffer);
 }
 
@@ -182,7 +178,7 @@ int openSlot1(const char* name, int mode, size_t buffer) {
         }
     }
     if (fp == nullptr) return kFacetIoError;
-    takeFile(g_slot1, fp, mode, name, buffer);
+    takeFile(g_slot1, fp, mode, buffer);
     g_box.valid = false;
     return 1;
 }
@@ -193,7 +189,7 @@ int openSlot2(const char* name, int mode, size_t buffer) {
     if (name == nullptr || name[0] == '\0') return kFacetIoError;
     FILE* fp = std::fopen(name, "rb");
     if (fp == nullptr) return kFacetIoError;
-    takeFile(g_slot2, fp, mode, name, buffer);
+    takeFile(g_slot2, fp, mode, buffer);
     return 1;
 }
 
@@ -304,15 +300,13 @@ int openRecords(const char* name, bool* layout1, uint32_t* count, size_t buffer 
     if (name == nullptr || facetFileReadVersion(name, &version) != 1) return kFacetIoError;
     if (!(version >= 1.0 && version < 3.0)) return kFacetNotFacetFile;
     *layout1 = version < 2.0;
-    const int headerBytes = *layout1 ? kFacetHeader1Bytes : kFacetHeader2Bytes;
     const int handle = *layout1 ? openSlot1(name, kFacetRead, buffer) : openSlot2(name, kFacetRead, buffer);
     if (handle < 0) return handle;
     Slot& slot = *layout1 ? g_slot1 : g_slot2;
-    std::vector<uint8_t> header(headerBytes);
-    const int hr =
-        *layout1 ? facetFileReadHeader(handle, header.data()) : facetFile2ReadHeader(handle, header.data());
+    uint8_t header[kFacetHeader2Bytes];
+    const int hr = *layout1 ? facetFileReadHeader(handle, header) : facetFile2ReadHeader(handle, header);
     if (hr == kFacetOk) {
-        *count = leGetU32(header.data() + kFacetHeaderCountAt);
+        *count = leGetU32(header + kFacetHeaderCountAt);
         const long long here = ftello(slot.fp);
         const long long length = fileLength(slot.fp);
         const long long room = length > here ? (length - here) / kFacet98Bytes : 0;

@@ -262,6 +262,7 @@ TEST_F(MeshLibTest, KeptConversionsWriteWhatTheLibraryWrites) {
         const int n = loadMeshHelperLib(in.c_str(), got.c_str(), KV_BIN_DIR, tol);
         EXPECT_EQ(n, fn(in.c_str(), tol, want.c_str(), 100)) << call;
         EXPECT_EQ(bytes(got), bytes(want)) << call;
+        EXPECT_EQ(fs::status(got).permissions(), fs::status(want).permissions()) << call;  // as "wb" makes it
         fs::remove(got);
     }
     EXPECT_GT(descriptors(), before);

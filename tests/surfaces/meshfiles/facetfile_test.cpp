@@ -9,6 +9,9 @@
 #include "geometry/frames.h"
 #include "surfaces/meshfiles/meshtest.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 struct FacetFileTest : ::testing::Test {
@@ -88,6 +91,15 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
             ASSERT_EQ(facetFileLoad(again.c_str(), &twice), n);
             EXPECT_EQ(std::memcmp(twice->data, back->data, sizeof(Facet98) * n), 0);
             facetListFree(twice);
+            // Memory short at each allocation in turn: a failure and no list, or the whole list where the
+            // allocation had a way round; never an exception.
+            for (long k = 1; k == 1 || allocfail::fired(); ++k) {
+                allocfail::arm(k);
+                const int rc = facetFileLoad(again.c_str(), &twice);
+                allocfail::disarm();
+                EXPECT_TRUE(rc == n ? twice != nullptr : allocfail::fired() && rc < 0 && !twice) << k;
+                facetListFree(twice);
+            }
         }
         facetListFree(back);
         if (n == 17) {
@@ -186,6 +198,7 @@ TEST_F(FacetFileTest, RecordsAcrossBlockEdgesKeepTheirPackedLayout) {
         const auto drop = [](void*, const Facet98*, int32_t) { return false; };
         EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, no, take), -1);
         EXPECT_EQ(facetFileVisit(name.c_str(), nullptr, yes, drop), -1);
+        EXPECT_EQ(facetFileVisit(dir.file("none.3df").c_str(), nullptr, yes, take), kFacetIoError);
         ASSERT_EQ(seen.facets.size(), static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
             EXPECT_EQ(std::memcmp(&seen.facets[i].p[0], b.data() + 256 + 98 * i + 2, 96), 0) << n << " " << i;
