@@ -176,10 +176,10 @@ TEST_F(PlungeRunWhole, FailuresCarryTheirReasonToTheHost) {
         {"nan.cfg", "*SICHDIST nan\n", "6305,*SICHDIST,nan"},
         {"inf.cfg", "*MACRO_EABST inf\n", "6305,*MACRO_EABST,inf"},
         {"tilt.cfg", "*TILT_MAX 720\n", "6305,*TILT_MAX,720"},
-        // An extension wider than the channel just above the ball: no tilt keeps it off the blades.
-        // The blade's exchange copy cannot be written where a folder takes its name.
         {"nocontour.cfg", "*TOOL_CONTOUR nosuch.kvx\n", "6290,nosuch.kvx"},
+        // The blade's exchange copy cannot be written where a folder takes its name.
         {"meshkvx.cfg", "*MESH_KVX 1\n*PRECISION 0.2\n", "6504,blade.kvx"},
+        // An extension wider than the channel just above the ball: no tilt keeps it off the blades.
         {"notilt.cfg", "*TOTAL_TOOL_LENGTH 12\n*TOOL_CONTOUR wide.kvx\n*PRECISION 0.2\n", "6007,0"},
         {"absent.cfg", nullptr, "6200,absent.cfg"},
         {"empty.cfg", nullptr, "6207,0"}};
