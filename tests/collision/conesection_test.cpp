@@ -83,6 +83,13 @@ TEST(ConeSection, TiltedAxisStillSeesLowElements) {
         testmesh::Model under({testmesh::slopeTri(z, 0, 200)}, kBallMill, 1.0);
         EXPECT_EQ(coneSectionHit(&under.m, &kOrigin, &d, 50, 5, 5, 1, 11), z > -3.83 ? 1 : 0) << z;
     }
+    // An axis rising by 5e-6: the disc of radius 5 at the reference crosses x = -500 with its lowest
+    // point at -500 * 5e-6 - 5 = -5.0025, so an upright fin topping out above that is met, one below not.
+    const Vec3 rise{std::sqrt(1 - 25e-12), 0, 5e-6};
+    for (const double top : {-5.001, -5.004}) {
+        testmesh::Model fin({{{{-500, -10, -6}, {-500, 10, -6}, {-500, 0, top}}}}, kBallMill, 1.0);
+        EXPECT_EQ(coneSectionHit(&fin.m, &kOrigin, &rise, 1000, 5, 5, 0, 0), top > -5.0025 ? 1 : 0) << top;
+    }
 }
 
 // With a grid only the cell under P moved half the length back along the motion (times the sine of the

@@ -171,6 +171,7 @@ TEST_F(Polymesh, FlatFacetGroupsReachTheHook) {
         facetOf({{0, 0, 7.002}, {1, 0, 7}, {0, 1, 7}}),         // its top corner first: not flat
         facetOf({{0, 0, 9}, {1, 0, 9}, {0, 1, 9}}),             // flat, but its group is not
         facetOf({{5, 0, 2}, {6, 0, 2}, {5, 1, 2}}),             // flat
+        facetOf({{0, 0, 4}, {1, 0, 3}, {0, 1, 4}}),             // its low corner second: not flat
     };
     const std::string path = write3df(dir, "groups.3df", facets);
     {  // the writer writes flag 0: set the group starts in place
@@ -178,7 +179,7 @@ TEST_F(Polymesh, FlatFacetGroupsReachTheHook) {
         ASSERT_NE(f, nullptr);
         std::fseek(f, 0, SEEK_END);
         const long header = std::ftell(f) - 98L * static_cast<long>(facets.size());
-        for (long i : {0L, 2L, 4L}) {
+        for (long i : {0L, 2L, 4L, 5L}) {
             std::fseek(f, header + 98 * i, SEEK_SET);
             std::fputc(0x08, f);
         }
