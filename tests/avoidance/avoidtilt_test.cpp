@@ -139,6 +139,9 @@ int32_t freeTowardsMinusX(const Vec3*, const Vec3* a, int32_t*, int32_t) {
     gSigned.push_back(std::atan2(a->x, a->z));
     return a->x < -1e-9 ? 1 : -3;
 }
+int32_t freeFromTheEdge(const Vec3*, const Vec3* a, int32_t*, int32_t) {  // free from a tilt of 0.35 on
+    return std::acos(a->z) < 0.35 ? -1 : 1;
+}
 
 // Without the first trials and the upward search, the search steps down from B by 0.01 while the angle
 // stays above 0: it never turns the axis past the vertical to the other side.
@@ -159,6 +162,17 @@ TEST_F(TiltTest, DownwardStepsStopShortOfTheVertical) {
     a = Vec3{1, 0, 0};
     EXPECT_EQ(avoidTryTilt(&p, &a, 1, 2), kAvoidUnresolved);
     EXPECT_EQ(gSigned.size(), 158u);
+    // Free only from 0.35 on and nothing free below B = 0.3: the search looks up to the upper end 0.5,
+    // then bisects back to the edge of the free range, keeping the azimuth.
+    const AvoidCollisionOps freeAbove{freeFromTheEdge, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    avoidSetCollisionOps(&freeAbove);
+    sw.upperTilt = 0.5;
+    avoidSetSwitches(&sw);
+    a = leaning(0.3, 1.0);
+    EXPECT_EQ(avoidTryTilt(&p, &a, 1, 0), kAvoidTiltedOther);
+    EXPECT_GE(std::acos(a.z), 0.35);
+    EXPECT_LE(std::acos(a.z), 0.351);
+    EXPECT_NEAR(std::atan2(a.y, a.x), 1.0, 1e-9);
 }
 
 TEST_F(TiltTest, PathCutBeforeTheUnresolvedPoint) {

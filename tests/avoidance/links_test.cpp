@@ -996,6 +996,12 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     ctx.radialMode = 1;  // the radial links are not part of this library
     EXPECT_EQ(linkRetractApproach(&ctx, &model, &p, 10, 0), -1);
     EXPECT_EQ(linkEndPath(&ctx, &model), -1);
+    // A plain approach whose link to its end is refused: its error, and no feed move nor macro emitted.
+    MacroPath* one = macroPathCreate(kMacroApproach, 0, 1, 0);
+    ASSERT_TRUE(one && macroPathAppend(one, p));
+    EXPECT_EQ(linkInfeedCollisionTest(one, &ctx, &model, 0, nullptr), -1);
+    EXPECT_TRUE(gOut.empty());
+    macroPathFree(one);
     macroPathFree(macro);
 }
 

@@ -489,15 +489,18 @@ TEST(Macro, MissingArgumentsBuildNothing) {
 // An approach lifted along the tool axis rises with the square of the share of its length walked: the
 // attachment point not at all, the far end by the whole lift height, whatever the macro's shape.
 TEST(Macro, ApproachLiftGrowsWithTheSquareOfTheLengthWalked) {
-    const Vec3 p0{2, 1, 4}, p1{1, 0.5, 4};
     const Vec3 tilted{0.3 / std::sqrt(1.09), 0, 1 / std::sqrt(1.09)}, z{0, 0, 1};
     struct Case {
         uint16_t type;
         const Vec3* axis;
-        double lift;
-    } cases[] = {{23, &z, 5.0}, {26, &tilted, 3.0}, {22, &tilted, 2.0}, {23, &z, -1.5}, {22, &z, 1e-5}};
+        double lift, distance = 2.0, angle = 0.4;
+        Vec3 p0{2, 1, 4}, p1{1, 0.5, 4};
+    } cases[] = {{23, &z, 5.0},      {26, &tilted, 3.0},
+                 {22, &tilted, 2.0}, {23, &z, -1.5},
+                 {22, &z, 1e-5},     {24, &z, 1.0, std::nextafter(1e-5, 1.0), 0.0, {0, 0, 0}, {-1, -1, 0}}};
     for (const Case& c : cases) {
-        MacroParams m = params(c.type, 2.0, 0.4);
+        const Vec3 &p0 = c.p0, &p1 = c.p1;
+        MacroParams m = params(c.type, c.distance, c.angle);
         macroResetState();
         MacroPath* flat = macroBuild(kMacroApproach, &p0, &p1, &m, 1, nullptr, 0, c.axis);
         macroSetLiftHeight(c.lift);
@@ -508,6 +511,7 @@ TEST(Macro, ApproachLiftGrowsWithTheSquareOfTheLengthWalked) {
         std::vector<double> walked(1, 0.0);
         for (int32_t i = 1; i < flat->count; ++i)
             walked.push_back(walked.back() + dist3D(&flat->points[i - 1], &flat->points[i]));
+        EXPECT_TRUE(c.type != 24 || walked.back() == 1e-5);  // a side step of exactly 1e-5 is still lifted
         for (int32_t i = 0; i < path->count; ++i) {
             const double f = walked[i] / walked.back(), h = c.lift * f * f;
             const Vec3& q = flat->points[i];

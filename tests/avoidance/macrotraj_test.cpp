@@ -405,6 +405,17 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
         macroPathFree(m);
         plistFree(g);
     }
+    // Landing at the end of a side exactly 1e-5 long: a side that short has no length to interpolate
+    // along, so the landing takes the axis of the side's start.
+    g = makeGuide({{0, 0, 0}, {1e-5, 0, 0}, {1e-5, 10, 0}, {0, 10, 0}, {0, 0, 0}}, {}, true);
+    ASSERT_NE(g, nullptr);
+    g->vectors[1] = {0, std::sqrt(0.5), std::sqrt(0.5)};
+    MacroPath* edge = macroGenType13(g, 45 * kDeg, 1.5e-5);
+    ASSERT_NE(edge, nullptr);
+    EXPECT_VEC_NEAR(g->points[0], (Vec3{1e-5, 0, 0}), 0);
+    EXPECT_VEC_NEAR(g->vectors[0], (Vec3{0, 0, 1}), 1e-12);
+    macroPathFree(edge);
+    plistFree(g);
     g = makeGuide(square(4, 1), {}, true);
     ASSERT_NE(g, nullptr);
     g->points[0].z = g->points[4].z = 1.0;  // the start lowest: the ramp lands at its height
