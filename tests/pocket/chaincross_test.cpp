@@ -516,6 +516,12 @@ TEST(ChainCross, FractionsAlongElementsAndTrims) {
 }
 
 TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
+    // Arcs from (1, 0) sweeping 5e-300 either way round: slivers at (1, 0), not whole circles.
+    const auto sliver = [](int32_t dir) {
+        ContourElement e = arcElem(0, 0, 1, 0, 0, dir);
+        e.g[kAey] = dir * 5e-300;
+        return e;
+    };
     const struct {
         ContourElement a, b;
         std::vector<Vec2> at;
@@ -548,6 +554,8 @@ TEST(ChainCross, ElementPairsMeetWhereTheirCurvesDo) {
         {arcElem(0, 0, 5, 0, std::atan2(4, 3) - 1e-7, 1), arcElem(6, 0, 5, 0, kPi, 1), {{3, 4}}},
         {arcElem(0, 0, 5, 0, kPi, 1), arcElem(6, 0, 5, 0, std::atan2(4, -3) - 4e-7, 1), {}},
         {lineElem(3, -10, 3, 10), arcElem(0, 0, 5, 0, std::atan2(4, 3) - 1e-6, 1), {}},  // a line, 5e-6 short
+        {lineElem(-2, 0, 0, 0), sliver(1), {}},
+        {lineElem(-2, 0, 0, 0), sliver(-1), {}},
     };
     for (const auto& c : cases) {
         Vec2 p[2];

@@ -110,6 +110,8 @@ TEST(ContourReduce, ArcsFromPoints) {
     const std::vector<ContourElement> zig = run({{0, 0}, {1, 1}, {2, 0}, {3, 1}, {4, 0}});
     std::vector<ContourElement> out(4);
     EXPECT_EQ(refitLineRun(4, zig.data(), out.data(), 0.01), -1);
+    // Nor is an empty run: nothing is written, so no element may be claimed.
+    EXPECT_EQ(refitLineRun(0, zig.data(), out.data(), 0.01), -1);
 }
 
 // A refit of a run and a reduction of a ring (its working buffers made anew) with each of their

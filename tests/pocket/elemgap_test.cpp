@@ -121,6 +121,20 @@ TEST(ElemGap, NearCrossingsAreMeasured) {
         elemGapShapeOf(&b, &sb);
         EXPECT_EQ(elemGapBeyond(&sa, &sb, 1), c.beyond) << c.d << " " << c.dr;
     }
+    // An arc whose ends lie a hundredth outside its circle, seen from across its centre: the measure may
+    // go by the circle's far side (d + r), nearer than the ends, and the bound stays below it either way.
+    ContourElement off = arcElem(0, 0, 1.01, 0, 0.035, 1);
+    off.g[kAr] = 1;
+    const ContourElement across = lineElem(-5, 0, -6, 0);
+    for (const bool swap : {false, true}) {
+        const ContourElement &m = swap ? off : across, &e = swap ? across : off;
+        ElemGapShape sm, se;
+        elemGapShapeOf(&m, &sm);
+        elemGapShapeOf(&e, &se);
+        const double gap = elemGap(&m, &e);
+        EXPECT_EQ(elemGapBeyond(&sm, &se, gap + 1e-3), 0) << gap << " " << swap;
+        EXPECT_EQ(elemGapBeyond(&sm, &se, 0.9 * gap), 1) << gap << " " << swap;
+    }
     // The sure distance is the most a pair of the size needs: a parallel line just inside it is measured,
     // one just outside passed over, below the floor's band and above it. The lines' rounding margin is
     // 1e-9 of their size (11): the offsets stay well within it.
