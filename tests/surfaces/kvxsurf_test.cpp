@@ -196,6 +196,7 @@ TEST(KvxSurf, CurveSetJoinsPolylinesIntoOneLoop) {
         FILE* f = fmemopen(other.data(), other.size(), "r");
         ASSERT_NE(f, nullptr);
         TrimLoop loop{nullptr, 7};
+        EXPECT_EQ(kvxReadCurveSet(f, nullptr), -1);  // no loop to read into: refused, the file left alone
         EXPECT_EQ(kvxReadCurveSet(f, &loop), rc) << header;
         EXPECT_EQ(loop.count, 0);
         EXPECT_EQ(loop.points, nullptr);

@@ -289,6 +289,9 @@ TEST_F(SurfIso, LinesOfAPlaneAreSpacedOnTheSurface) {
             ASSERT_GE(k->count, 2);
             const Vec3 &s = k->points[0], &e = k->points[k->count - 1];
             EXPECT_NEAR(std::fabs(c.acrossX ? e.x - s.x : e.y - s.y), c.acrossX ? 100.0 : 50.0, 1e-3);
+            // each line is written the way its own parameter grows
+            const Vec2 &us = k->uv[0], &ue = k->uv[k->count - 1];
+            EXPECT_LT(c.dir == kIsoAlongU ? us.x : us.y, c.dir == kIsoAlongU ? ue.x : ue.y);
             for (int32_t i = 0; i < k->count; ++i) {
                 EXPECT_NEAR(k->normals[i].z, 1.0, 1e-9);
                 EXPECT_NEAR(c.acrossX ? k->points[i].y : k->points[i].x, c.acrossX ? s.y : s.x, 1e-6);
@@ -434,6 +437,15 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
          {0, 0, 0},
          {{0, 0}, {0.5, 0}, {0.9, 0}, {0.97, 0.03}, {1, 0.12}, {1, 1}, {0, 1}},
          {{0, 0}, {1, 0}, {1, 1}, {5.0 / 9, 1}, {0, 1}},
+         13},
+        // the loop's first point alone at the box's umin, the top side cut short to (0.5, 1): the corners
+        // are still taken against the whole box, so the patch below meets the full vmin side
+        {{0, -50, 0},
+         {100, -50, 0},
+         {100, 0, 0},
+         {0, 0, 0},
+         {{0, 0}, {0.5, 0}, {1, 0}, {1, 1}, {0.5, 1}},
+         {{0, 0}, {1, 0}, {1, 1}, {0.5, 1}, {0, 1}},
          13},
         // the far side collapsed, as the loop's first segment: no join
         {{100, 0, 0},

@@ -91,6 +91,7 @@ TEST(SurfList, SizesUpToTheirBoundsAreTaken) {
     TrimLoop loop{nullptr, 0};
     EXPECT_EQ(trimLoopAppend(&loop, points.data(), kSurfMaxLoopPoints - 1), 1);
     EXPECT_EQ(trimLoopAppend(&loop, points.data(), 1), 1);
+    EXPECT_EQ(trimLoopAppend(&loop, nullptr, 0), 1);  // nothing more fits, and nothing is asked
     EXPECT_EQ(trimLoopAppend(&loop, points.data(), 1), -1);
     EXPECT_EQ(loop.count, kSurfMaxLoopPoints);
     std::free(loop.points);
