@@ -513,7 +513,8 @@ TEST(RingAssembly, PieceInsideAtTheHeightOfAnInputCorner) {
         double x = -30 + k * ((370.3 + 30) / 128);
         for (int ulp = 0; ulp < 3; ++ulp, x = std::nextafter(x, 0.0)) {
             inputs.push_back(polygon({{-30, -30}, {370.3, -30}, {370.3, 40}, {-30, 40}}));
-            for (const ContourElement& e : polygon({{x, 0}, {x, 20}, {x + 5, 20}, {x + 5, 0}})) inputs.back().push_back(e);
+            for (const ContourElement& e : polygon({{x, 0}, {x, 20}, {x + 5, 20}, {x + 5, 0}}))
+                inputs.back().push_back(e);
         }
     }
     for (const auto& input : inputs) {

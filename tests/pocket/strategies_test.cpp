@@ -244,7 +244,8 @@ TEST(Strategies, SingleCutOfANarrowOpenPlane) {
 // middle; without them, or with a second contour, the tool also runs off the middle. Walled along its long
 // sides the plane is cut by rings whether single cuts are allowed or not, and reported done either way.
 TEST(Strategies, StockOutinTakesTheSingleCutOnlyWhenAllowed) {
-    for (const auto& [single, islands] : std::vector<std::pair<int, int>>{{1, 0}, {0, 0}, {1, 1}, {1, 2}, {0, 2}}) {
+    for (const auto& [single, islands] :
+         std::vector<std::pair<int, int>>{{1, 0}, {0, 0}, {1, 1}, {1, 2}, {0, 2}}) {
         Strategy s;
         PocketKernel& k = pocketKernel();
         k.toolRadius = 2;
