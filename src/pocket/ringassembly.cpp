@@ -235,22 +235,21 @@ class InputIndex {
     }
 
     // Whether p lies inside the input: the crossings of the ray from p towards +x,
-    // counted cell by cell along p's row (each in the cell that holds its point).
+    // counted cell by cell along p's row (each in the cell that holds its point, by the
+    // same cx() that placed the elements, so none falls between two cells).
     bool inside(const Vec2& p) const {
         if (n_ < 1 || p.y < all0_.y || p.y > all1_.y || p.x > all1_.x) return false;
         plainGrid();
         const int y = cy(p.y);
         bool in = false;
         for (int x = cx(p.x); x < nx_; ++x) {
-            const double left = x == 0 ? -1e300 : all0_.x + x * cell_;
-            const double right = x == nx_ - 1 ? 1e300 : all0_.x + (x + 1) * cell_;
             const size_t c = static_cast<size_t>(y) * nx_ + x;
             for (int32_t k = start_[c]; k < start_[c + 1]; ++k) {
                 const Item& it = items_[k];
                 if (p.y < it.y0 || p.y > it.y1 || it.x1 < p.x) continue;
                 const ContourElement& e = in_[it.index];
                 auto count = [&](double xc) {
-                    if (xc > p.x && xc >= left && xc < right) in = !in;
+                    if (xc > p.x && cx(xc) == x) in = !in;
                 };
                 if (e.type == kElemLine) {
                     const double y1 = e.g[kLy1], y2 = e.g[kLy2];

@@ -440,8 +440,10 @@ int stockOutin() {
         for (int32_t c : children) {
             if (regionIsDone(c) == kRegionFinished) continue;
             if (k.singleCut) {
-                pending = singleCutRing(c, n, r + w + a0);
-                if (pending == 1) break;
+                // A ring left to the rings (0) keeps what was done; only a cut or a failure is news.
+                const int single = singleCutRing(c, n, r + w + a0);
+                if (single != 0) pending = single;
+                if (single == 1) break;
             }
             Vec2 p{}, q{};
             int32_t index = openEntryFind(c, n, r + w + a0, 1, &p, &q);

@@ -296,6 +296,13 @@ TEST(Passes, BoundaryWithoutWidthIsRefused) {
     insert("MAIN", polygon(box(0, 0, 60, 31)));
     for (const double step : {0.0, -3.0}) EXPECT_EQ(pocketBuildMainTransitions(2, step), -1) << step;
     EXPECT_EQ(regionNodeCount(), 0);
+    // With no region tree to take it, a pass that cannot be written is a failure, not a success.
+    regionTreeResetState();
+    PassTable* t = passTableCreate(1);
+    const PassPiece p = piece(0, 10, 0, 1);
+    ASSERT_EQ(passTableAppend(t, &p), 1);
+    EXPECT_EQ(passesOrderAndLink(t, 20), -1);
+    passTableFree(t);
 }
 
 // On the next line only a far piece: a nearer piece left on this line starts a new zig-zag first. The next

@@ -214,14 +214,18 @@ TEST(RestMat, RestRunMessagesAndTolerances) {
 
 // INPUT is the job's again after an area was machined, also when a plane fails. The area starts a tenth of
 // the arc's height past its centre (6.3 off both walls); below f = 0.5 its circle shrinks by (1 - 2 f) r.
+// The area is cut the wanted way round, clockwise too (against the pocket's own turn).
 TEST(RestMat, InputIsKeptOnEveryExit) {
     for (int fail = 0; fail < 3; ++fail) {
         RestRun run(kRectangle, 6);
         PocketKernel& k = pocketKernel();
         k.toolRadius = 2;
         k.stepFactor = fail == 2 ? 0.6 : 0.4;
+        k.wantedOrientation = fail == 0 ? -1 : 1;
+        k.planeTop = 0, k.planeDepth = 4, kvCCPParams.infeedDepth = 2;  // two planes to cut
         if (fail == 1) kvCCPParams.infeedDepth = -1;  // no infeed planes: the area cannot be machined
-        pocketRestMaterial("TEMP", 6);
+        const int result = pocketRestMaterial("TEMP", 6);
+        EXPECT_TRUE(fail == 1 || result == 1) << fail;
         EXPECT_TRUE(run.inputKept()) << fail;
         EXPECT_EQ(k.startGiven, 1);
         EXPECT_NEAR(std::min(k.startX, 60 - k.startX), 6.3, 1e-9);

@@ -500,20 +500,34 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
 }
 
 // Two square loops through the origin, their middles (10, 10) and (-10, -10) inside the input: the first at
-// the height of the input's corner (20, 10), where the boundary passes, a crossing counted once.
+// the height of the input's corner (20, 10), where the boundary passes, a crossing counted once. Then inside
+// an outer box 400.3 wide, left of an island whose left side lies on or a few ulps off k/128 of that width
+// (the edges of a grid 128 cells across): the ray from (10, 10) crosses three sides wherever that falls.
 TEST(RingAssembly, PieceInsideAtTheHeightOfAnInputCorner) {
     PocketErrors errors;
     const std::vector<ContourElement> chain =
         polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}, {-10, 0}, {-10, -10}, {0, -10}});
-    const std::vector<ContourElement> input = polygon({{-30, -30}, {30, -30}, {20, 10}, {30, 40}, {-30, 40}});
-    PocketIsect rec[1] = {{0, 0, 0, 1, 5, kIsectValid}};
-    std::vector<ContourElement> out(16);
-    // The loops come back in turn, each read by its far corner.
-    for (const double far : {10.0, -10.0}) {
-        ASSERT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, input.data(), 5, 3, 1), 4);
-        EXPECT_EQ(offsettest::startPoint(out[2]).x, far);
+    std::vector<std::vector<ContourElement>> inputs = {
+        polygon({{-30, -30}, {30, -30}, {20, 10}, {30, 40}, {-30, 40}})};
+    for (int k = 14; k <= 19; ++k) {
+        double x = -30 + k * ((370.3 + 30) / 128);
+        for (int ulp = 0; ulp < 3; ++ulp, x = std::nextafter(x, 0.0)) {
+            inputs.push_back(polygon({{-30, -30}, {370.3, -30}, {370.3, 40}, {-30, 40}}));
+            for (const ContourElement& e : polygon({{x, 0}, {x, 20}, {x + 5, 20}, {x + 5, 0}}))
+                inputs.back().push_back(e);
+        }
     }
-    EXPECT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, input.data(), 5, 3, 1), 0);
+    for (const auto& input : inputs) {
+        const auto n = static_cast<int32_t>(input.size());
+        PocketIsect rec[1] = {{0, 0, 0, 1, 5, kIsectValid}};
+        std::vector<ContourElement> out(16);
+        // The loops come back in turn, each read by its far corner.
+        for (const double far : {10.0, -10.0}) {
+            ASSERT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, input.data(), n, 3, 1), 4);
+            EXPECT_EQ(offsettest::startPoint(out[2]).x, far) << n << " " << input.back().g[kLx1];
+        }
+        EXPECT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, input.data(), n, 3, 1), 0);
+    }
 }
 
 }  // namespace
