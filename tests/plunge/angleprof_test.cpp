@@ -80,6 +80,8 @@ TEST(AngleProfile, StationsFromSideListsAreEvaluatedInAscendingOrder) {
         // A splitter starting with the main blade: the main blade's own angle up to both, the general
         // one after them.
         {{{2, 10}, {2, 12}, {3, 9}, {3, 11}}, {2, 2, 10}, {{0, 20}, {2, 20}, {3, 10}}},
+        // No cut point in any list: no station, the general angle throughout.
+        {{{0, 0}, {0, 0}, {0, 0}, {0, 0}}, {}, {{0, 10}, {1, 10}, {11, 10}}},
     };
     for (const Case& c : cases) {
         cycleParamsResetState();

@@ -142,16 +142,18 @@ TEST(EdgeCurve, ReversalIsATurnOfMoreThanAboutOneHundredSixtyTwoDegrees) {
     } rows[] = {{180, 1, 1},   {limit + 0.01, 1, 1}, {limit - 0.01, 1, 0}, {90, 1, 0},
                 {0, 1, 0},     {180, 2e-5, 1},       {180, 5e-6, 0},       {limit + 1, 3, 1},
                 {170, 1e3, 1}, {limit, 2, 0}};  // a dot of exactly -0.95 (so computed) is none yet
-    for (const auto& r : rows) {
-        const double a = r.turnDeg * M_PI / 180;
-        Plist* l = plistCreate(4, 1);
-        // In along +x, out turned by the angle.
-        const Vec3 pts[3] = {{-1, 0, 0}, {0, 0, 0}, {r.leg * std::cos(a), 0, r.leg * std::sin(a)}};
-        for (int i = 0; i < 3; ++i) plistAppend(l, i, &pts[i], 0, nullptr, 0);
-        EXPECT_EQ(isReversalAt(l, 1), r.expected) << r.turnDeg << " " << r.leg;
-        EXPECT_EQ(isReversalAt(l, 0) + isReversalAt(l, 2) + isReversalAt(l, -1), 0);
-        plistFree(l);
-    }
+    // Moving the whole list (here along y) changes nothing.
+    for (const double y : {0.0, 1.0, -3.0})
+        for (const auto& r : rows) {
+            const double a = r.turnDeg * M_PI / 180;
+            Plist* l = plistCreate(4, 1);
+            // In along +x, out turned by the angle.
+            const Vec3 pts[3] = {{-1, y, 0}, {0, y, 0}, {r.leg * std::cos(a), y, r.leg * std::sin(a)}};
+            for (int i = 0; i < 3; ++i) plistAppend(l, i, &pts[i], 0, nullptr, 0);
+            EXPECT_EQ(isReversalAt(l, 1), r.expected) << r.turnDeg << " " << r.leg << " " << y;
+            EXPECT_EQ(isReversalAt(l, 0) + isReversalAt(l, 2) + isReversalAt(l, -1), 0);
+            plistFree(l);
+        }
     EXPECT_EQ(isReversalAt(nullptr, 1), 0);
 }
 

@@ -36,7 +36,8 @@ TEST(PartLoad, AssemblyPartsShareTheCheckModel) {
     cycleParamsResetState();
 }
 
-// A part that cannot be loaded gives nothing and says which, an error-class note unheard below 9.
+// A part that cannot be loaded gives nothing and says which, an error-class note unheard below 9
+// whose value is 0.
 TEST(PartLoad, PartsThatCannotBeLoadedAreNamedAtTheErrorClass) {
     const std::string hub = std::string(KV_SOURCE_DIR) + "/examples/plunge/hub.kvx";
     const struct {
@@ -73,5 +74,8 @@ TEST(PartLoad, PartsThatCannotBeLoadedAreNamedAtTheErrorClass) {
             for (const std::string& m : capture.messages())
                 if (std::stoi(m) != kMsgPrintfNumber) sent.push_back(std::stoi(m));
             EXPECT_EQ(sent, level == 9 ? std::vector<int>{r.message} : std::vector<int>{});
+            // A missing part has nothing to count.
+            const int zeros = r.message == kMsgTmpNameTooLong || level < 9 ? 0 : 1;
+            EXPECT_EQ(capture.countOf(std::to_string(r.message) + ",0"), zeros);
         }
 }

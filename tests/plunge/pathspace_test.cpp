@@ -153,6 +153,13 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
     PlistArray* apart = arrayOf({ray(-0.2), ray(0.05), ray(0.15), ray(0.2)});
     EXPECT_EQ(repairPathDistance(nullptr, apart), -1);
     plistArrayFree(apart);
+    // No splitter (list 2 absent): the lists stay as they are, even at parameters that are not finite.
+    auto lone = [] { return polarPath({{INFINITY, 1, 0, 0, 0}}); };
+    PlistArray* bare = arrayOf({lone(), lone(), none(), lone()});
+    plistFree(std::exchange(bare->lists[2], nullptr));
+    repairPathDistance(nullptr, bare);
+    for (int k : {0, 1, 3}) EXPECT_EQ(bare->lists[k]->points[0].x, 1) << k;
+    plistArrayFree(bare);
     // Inner lists that share only their first point and one a parameter gap after it: a shared stretch
     // longer than 1e-5 is repaired, a shorter one counts as separating at once.
     for (const double gap : {5e-5, 2e-5, 5e-6}) {

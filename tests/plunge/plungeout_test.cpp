@@ -625,12 +625,15 @@ TEST_F(PlungeOut, LaterRowsLiftBothEndsByTheClearanceAlone) {
             EXPECT_GT(v.z, 0.1) << index;
         }
     }
-    // A neighbour row of a single plunge still frames the end within reach of it.
+    // A neighbour row of a single plunge still frames the end within reach of it; a record past its
+    // count (here one on the end itself, which would frame nothing) is not one of its plunges.
     const int32_t held = rows->lists[0]->count;
     rows->lists[0]->count = 1;
+    const CutRecord stale = std::exchange(rows->lists[0]->records[1], rows->lists[1]->records[0]);
     ASSERT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
     EXPECT_EQ(rows->lists[1]->records[0].mark, 0);
     EXPECT_NEAR(rows->lists[1]->records[0].value, 0.2, 1e-6);
+    rows->lists[0]->records[1] = stale;
     rows->lists[0]->count = held;
     // An end moved out of reach of the neighbour row turns no way: every record takes the other end's.
     for (const int32_t index : {1, 2}) {

@@ -213,6 +213,8 @@ TEST(TriGrid, RangesBoundEachTrianglesPlanDistancesAndAngles) {
         triListAdd(list, &t);
     }
     const Vec3 centre{0.5, -0.25, 0};
+    const Triangle3D upright{{{0.5, -0.25, 0}, {0.5, -0.25, 1}, {0.5, -0.25, 2}}};  // plan: the centre
+    triListAdd(list, &upright);
     GridGuard g{triGridCreate(8, 8, 4)};
     ASSERT_NE(g.g, nullptr);
     ASSERT_EQ(triGridFill(g.g, &centre, list, 0.0), 1);
@@ -234,6 +236,7 @@ TEST(TriGrid, RangesBoundEachTrianglesPlanDistancesAndAngles) {
         const TriGridRange& e = g.g->ranges[i];
         EXPECT_NEAR(e.radiusMin, nearest, 1e-9) << i;
         EXPECT_NEAR(e.radiusMax, farthest, 1e-9) << i;
+        EXPECT_TRUE(nearest > 0 || e.angleHalf >= M_PI) << i;  // a plan round the centre: every angle
         if (e.angleHalf >= M_PI) continue;  // every angle
         for (int a = 0; a <= 10; ++a)
             for (int b = 0; a + b <= 10; ++b) {
