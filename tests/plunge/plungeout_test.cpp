@@ -202,16 +202,19 @@ TEST_F(PlungeOut, EveryPlungeIsOneBlockInTheChannelClearOfTheBlades) {
     EXPECT_EQ(trace.message(kMsgDrillpoints), "0");
     EXPECT_TRUE(trace.moves.empty());
     // Beside a splitter, rows of halves: each still plunges once; going up, the whole row that leads
-    // them (key 0) goes out with none.
+    // them (key 0) goes out with none. A row left without stations emits nothing, and the rows after
+    // it still go out.
     for (int32_t i = 0; i < rows->count; ++i) rows->keys[i] = i ? 1 + i % 2 : 0;
-    const int lead = rows->lists[0]->count;
+    const int lead = rows->lists[0]->count, emptied = rows->lists[1]->count;
+    rows->lists[1]->count = 0;
     for (const int16_t entry : {0, 1}) {
         trace = nctrace::Trace{};
         cycleParams()->entryPos = entry;
         EXPECT_EQ(
             plungePointsOutput(cycleNcCtx(), &blades.m, rows, start, sides, levels, nullptr, 1, nullptr), 1);
-        EXPECT_EQ(trace.blocks, entry ? n - lead : n);
+        EXPECT_EQ(trace.blocks, (entry ? n - lead : n) - emptied);
     }
+    rows->lists[1]->count = emptied;
     // Both counts are error-class notes: below the highest class they stay with the cycle.
     trace = nctrace::Trace{};
     setMessageLevel(nullptr, 8);

@@ -618,3 +618,36 @@ TEST(PlungeRows, RowBeforeAJumpIsRebuiltAtThePlungeStep) {
     EXPECT_EQ(plungeRowsReachEnd(o.set, o.sides, 2), 1);  // past the jump the rows go on to the end
     cycleParamsResetState();
 }
+
+// One side's axes leaning along the row part the stations' lines toward their tops: the walk halves its
+// step where the next station would leave the cut width and still reaches the far side. Each station
+// lies within the step of the last two rows' lines or of its own row's earlier ones (brute force).
+TEST(PlungeRows, WalkedRowHalvesItsStepWhereTheAxesFanOut) {
+    for (const double lean : {0.0, 0.6, 1.2}) {
+        cycleParamsResetState();
+        Owned o;
+        o.start = line(5, 0.001), o.sides = channel(false), o.set = cutListSetCreate(8);
+        for (double t : {1.0, 2.0}) ASSERT_EQ(nextPlungeRow(o.set, o.sides, o.start, 1, 2, &t), 1);
+        Plist* l3 = o.sides->lists[3];
+        for (int32_t i = 0; i < l3->count; ++i) {
+            const double phi = polar(l3->points[i]), s = std::sin(lean);
+            l3->vectors[i] = {-std::sin(phi) * s, std::cos(phi) * s, std::cos(lean)};
+        }
+        ASSERT_EQ(rowBetween(o.set, o.sides, o.start, 1, 2, 3.5), 1) << lean;
+        const CutRecordList *last = o.set->lists[1], *row = o.set->lists[2];
+        EXPECT_NEAR(polar(row->records[0].bottom), -0.3, 1e-9);
+        EXPECT_NEAR(polar(row->records[row->count - 1].bottom), 0.3, 1e-9);
+        CutRecordList *seen = idx5CutListCopy(o.set->lists[0]), *one = idx5CutListCreate(1);
+        ASSERT_TRUE(seen && one);
+        for (const CutRecordList* l : {last, row})
+            for (int32_t i = 0; i < l->count; ++i) {
+                one->records[0] = l->records[i], one->count = 1;
+                if (l == row) {
+                    EXPECT_LT(bruteGap(one, seen), 2) << lean << " " << i;
+                }
+                idx5CutListAdd(seen, &l->records[i].top, &l->records[i].bottom, 0);
+            }
+        one->count = 0;
+        idx5CutListFree(seen), idx5CutListFree(one);
+    }
+}
