@@ -569,12 +569,14 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
 
 // With one side path missing, the first row's sideways vectors all follow the other one. A row of the
 // splitter's first half (key 1) runs between paths 0 and 1, one of its second half (key 2) between 2 and
-// 3: without inner paths each follows its outer one alone.
+// 3: without its own inner path each follows its outer one alone, whatever the other half's inner path.
 TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
-    const struct { int missing, key; } cases[] = {{0, 0}, {3, 0}, {-1, 1}, {-1, 2}};
-    for (const auto [missing, key] : cases) {
-        PlistArray* one = arrayOf({missing == 0 ? none() : ray(-kSide, 21), none(), none(),
-                                   missing == 3 ? none() : ray(kSide, 21)});
+    const struct {
+        int missing, key, inner;
+    } cases[] = {{0, 0, 0}, {3, 0, 0}, {-1, 1, 0}, {-1, 2, 0}, {-1, 1, 2}, {-1, 2, 1}};
+    for (const auto [missing, key, inner] : cases) {
+        PlistArray* one = arrayOf({missing == 0 ? none() : ray(-kSide, 21), inner == 1 ? ray(0, 21) : none(),
+                                   inner == 2 ? ray(0, 21) : none(), missing == 3 ? none() : ray(kSide, 21)});
         rows->keys[0] = key;
         ASSERT_EQ(prepareRow(rows, 0, one, kR, 1.0), 1);
         rows->keys[0] = 0;
