@@ -340,9 +340,10 @@ TEST_F(PlungeRun, SetupCorrectsTheRunsCopyOnly) {
             collrep_free();
         }
     }
-    start({{"*PRECISION", "0.0001"}});
+    start({{"*PRECISION", "0.0001"}, {"*TOOL_COLL_CHECK", "0"}});
     loadCycleConfig(nullptr);
     EXPECT_GE(capture->countOf("514,0.000100"), 1);  // 0.0001 in mm
+    EXPECT_EQ(capture->countOf("6209,0"), 1);        // a warning without a value
     // The cycle's feed mode: unforced feed changes wait, a feed set keeps the one before to return to.
     EXPECT_EQ(ncWriteFeedChange(0), 0);
     ncFeedStackReset();
