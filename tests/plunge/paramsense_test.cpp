@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "plunge/cycparams.h"
+
 // Each kind's range as its header states it, probed at both edges, one ulp either side and at the
 // non-finite values; the unions of the start height and the blade count by their own rows.
 TEST(ParamSense, RangesHoldToTheLastUlpAtEveryEdge) {
@@ -67,4 +69,6 @@ TEST(ParamSense, RangesHoldToTheLastUlpAtEveryEdge) {
     CycleParams p{};
     EXPECT_EQ(paramSenseCheck(nullptr, &p), -1);
     EXPECT_EQ(paramSenseCheck(&p, nullptr), -1);
+    cycleParamsResetState();  // the defaults make sense as they stand
+    EXPECT_EQ(paramSenseCheck(cycleParams(), cycleParamsApplied()), 1);
 }
