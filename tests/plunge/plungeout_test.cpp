@@ -671,6 +671,10 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     }
     for (const int32_t index : {-1, rows->count}) EXPECT_EQ(prepareRow(rows, index, sides, kR, 1.0), -1);
     EXPECT_EQ(prepareRow(nullptr, 0, sides, kR, 1.0), -1);
+    const int32_t kept = rows->lists[1]->count;  // a row without stations has nothing to prepare
+    rows->lists[1]->count = 0;
+    EXPECT_EQ(prepareRow(rows, 1, sides, kR, 1.0), 1);
+    rows->lists[1]->count = kept;
     EXPECT_EQ(emitPlungeRow(nullptr, rows, 0, 1, nc, tool, nullptr, nullptr, start, &flag), 0);
     EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nullptr, tool, nullptr, nullptr, start, &flag), 0);
     EXPECT_EQ(emitPlungeRow(rows->lists[0], rows, 0, 1, nc, tool, nullptr, nullptr, start, nullptr), 0);
