@@ -702,6 +702,29 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
     for (const auto& [bottom, departure] : steps) EXPECT_NEAR(dist3D(&bottom, &departure), kR + 0.1, 1e-4);
 }
 
+// With departures a row of three or more plunges starts at its second station, then its first, then on
+// in order; a row of two, or any row without departures, goes out in order.
+TEST_F(PlungeOut, RowsWithDeparturesStartAtTheirSecondStation) {
+    for (const int n : {2, 3, 5})
+        for (const int macros : {0, 1}) {
+            CutRecordList* row = idx5CutListCreate(n);
+            for (int i = 0; i < n; ++i) {
+                const Vec3 top{20, 2.0 * i, kTop}, bottom{20, 2.0 * i, 0};
+                idx5CutListAdd(row, &top, &bottom, 0);
+            }
+            trace = nctrace::Trace{};
+            int32_t flag = 0;
+            EXPECT_EQ(emitPlungeRow(row, nullptr, 0, macros, cycleNcCtx(), cycleToolCtx(), nullptr, nullptr,
+                                    start, &flag),
+                      n);
+            std::vector<double> want, got;
+            for (int i = 0; i < n; ++i) want.push_back(2.0 * (macros && n >= 3 && i < 2 ? 1 - i : i));
+            for (const nctrace::Move& m : trace.bottoms()) got.push_back(m.p.y);
+            EXPECT_EQ(got, want) << n << " " << macros;
+            idx5CutListFree(row);
+        }
+}
+
 // A row's neighbour is the nearest earlier row of its own key; going down, a row of key 0 serves any
 // key. Without one, both ends are left marked for a straight retract.
 TEST_F(PlungeOut, RowsFindTheirNeighbourByKey) {
