@@ -703,17 +703,16 @@ TEST_F(PlungeOut, MissingArgumentsAnswerTheirCodes) {
 }
 
 // With departures a row of three or more plunges starts at its second station, then its first, then on
-// in order; a row of two, or any row without departures, goes out in order.
+// in order; a row of two, or any row without departures, goes out in order. The link to the row (by the
+// run's settings) comes no lower than the approach above the first top.
 TEST_F(PlungeOut, RowsWithDeparturesStartAtTheirSecondStation) {
     for (const int n : {2, 3, 5})
         for (const int macros : {0, 1}) {
             CutRecordList* row = idx5CutListCreate(n);
-            for (int i = 0; i < n; ++i) {
-                const Vec3 top{20, 2.0 * i, kTop}, bottom{20, 2.0 * i, 0};
-                idx5CutListAdd(row, &top, &bottom, 0);
-            }
+            for (Vec3 top{20, 0, kTop}, bottom{20, 0, 0}; top.y < 2 * n; top.y = bottom.y += 2)
+                idx5CutListAdd(row, &top, &bottom, 0);  // plunges 2 apart along y
             trace = nctrace::Trace{};
-            int32_t flag = 0;
+            int32_t flag = 1;
             EXPECT_EQ(emitPlungeRow(row, nullptr, 0, macros, cycleNcCtx(), cycleToolCtx(), nullptr, nullptr,
                                     start, &flag),
                       n);
@@ -721,6 +720,7 @@ TEST_F(PlungeOut, RowsWithDeparturesStartAtTheirSecondStation) {
             for (int i = 0; i < n; ++i) want.push_back(2.0 * (macros && n >= 3 && i < 2 ? 1 - i : i));
             for (const nctrace::Move& m : trace.bottoms()) got.push_back(m.p.y);
             EXPECT_EQ(got, want) << n << " " << macros;
+            EXPECT_GE(trace.moves.at(0).p.z, kTop + cycleNcCtx()->clearanceDistance);
             idx5CutListFree(row);
         }
 }
