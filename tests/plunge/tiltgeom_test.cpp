@@ -193,6 +193,8 @@ TEST(TiltGeom, SplitterEdgeCheckPassesOverSkippedPoints) {
             plistAppend(path, i, &p, 0, nullptr, 0);
         }
         EXPECT_EQ(splitterEdgeCheck(seq, skip == 2 ? empty : nullptr, path), 1);
+        double angle = 7;  // without a level there is no meridional direction to measure from
+        EXPECT_EQ(edgeAngleAtPathStart(path, nullptr, nullptr, nullptr, nullptr, &angle) * angle, -7.0);
         EXPECT_EQ(capture.countOf("6211,0"), 1 - skip % 2) << skip;
         const auto& got = capture.messages();
         const auto freedom =
