@@ -89,6 +89,10 @@ TEST(RevMeshModel, MissingArgumentsAreRefused) {
         EXPECT_EQ(std::count(cells.marked.begin(), cells.marked.end(), 0), r.nx * r.ny);
     }
     EXPECT_FALSE(liftCellsInit(nullptr, plan, 1, 1));
+    LiftCells none;
+    allocfail::arm(1);  // no memory for the cells: refused, not taken for a rectangle without cells
+    EXPECT_FALSE(liftCellsInit(&none, plan, 1, 1));
+    allocfail::disarm();
     freeProfile2D(profile);
 }
 
