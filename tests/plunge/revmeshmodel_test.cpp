@@ -128,8 +128,9 @@ TEST(RevMeshModel, LiftCoverGrowsThePlanAroundTheSweep) {
     templ.tool = &tool;
     Profile2D* profile = profileOf({{30, 8}, {31, 4}, {34, 2}, {40, 1.5}});
     ASSERT_NE(profile, nullptr);
-    ModelGuard sorted(revMeshBuild(&templ, profile, 0.0));
-    ASSERT_NE(sorted.m, nullptr);
+    ModelGuard sorted(revMeshBuild(&templ, profile, 0.0)), whole(revMeshLiftModel(&templ, profile, nullptr));
+    ASSERT_TRUE(sorted.m && whole.m);
+    EXPECT_EQ(whole.m->triangles->count, sorted.m->triangles->count);  // without a plan: every triangle
     const double e = 1e-6, all[4] = {-HUGE_VAL, HUGE_VAL, -HUGE_VAL, HUGE_VAL};
     const struct {
         Vec3 p, d;
