@@ -29,6 +29,7 @@ TEST(PathSpacing, PairDistanceOrderAndStartValue) {
         {0.1, 0.5, 1, -1, 1, -1},              // a lead-in start keeps a smaller value
         {0.1, 0.5, 0, -1, 1, chord(10, 0.1)},  // a cut start replaces it
         {0.1, 1000, 0, 9, -1, 0},              // one point past B far from the start
+        {0.1, 1000, 3, 1, -1, 0},              // a lead-in point past B's cut point there
     };
     for (const Case& c : cases) {
         Plist *a = ray(0, 11, c.leadA), *b = ray(c.angleB);
