@@ -34,8 +34,9 @@ TEST(PathSpacing, PairDistanceOrderAndStartValue) {
     for (const Case& c : cases) {
         Plist *a = ray(0, 11, c.leadA), *b = ray(c.angleB);
         if (c.swapAt >= 0) pathRotateZ(&a->points[c.swapAt], 0.11);
-        // Unused slots past the count hold swapped cut points: only the counted points may be read.
-        for (const auto& [l, angle] : {std::pair{a, 0.5}, std::pair{b, -0.5}}) {
+        // Unused slots past the count hold cut points just swapped, near the other path: only the counted
+        // points may be read, for the order and for the distance.
+        for (const auto& [l, angle] : {std::pair{a, 0.101}, std::pair{b, -0.001}}) {
             l->parameters[l->count] = 3;
             l->flags[l->count] = 0;
             l->points[l->count] = {13 * std::cos(angle), 13 * std::sin(angle), 0};
