@@ -166,8 +166,10 @@ TEST(BladeCurves, IsoLinesEqualTheirPointsMeasuredAlone) {
 
 TEST(BladeCurves, SurfaceChoiceByArea) {
     HubShroud* channel = flatChannel(20);
-    const std::vector<std::vector<double>> areas = {{90, 100, 95}, {90, 100, 50, 95}, {100, 50, 90}, {70}};
-    const int32_t picks[][3] = {{2, 0, 2}, {2, 1, 3}, {2, 0, 2}, {1, 0, 0}};  // result, indices
+    // Two surfaces are the two sides in their order, however uneven.
+    const std::vector<std::vector<double>> areas = {
+        {90, 100, 95}, {90, 100, 50, 95}, {100, 50, 90}, {70}, {40, 100}};
+    const int32_t picks[][3] = {{2, 0, 2}, {2, 1, 3}, {2, 0, 2}, {1, 0, 0}, {2, 0, 1}};  // result, indices
     for (size_t c = 0; c < areas.size(); ++c) {
         SurfList* list = newSurfList(4);
         for (size_t k = 0; k < areas[c].size(); ++k)

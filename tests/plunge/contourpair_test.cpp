@@ -190,6 +190,14 @@ TEST(ContourPair, BladeBandAgainstAFlatProfile) {
         EXPECT_NEAR(x.z, 5.0, 1e-6);
         EXPECT_NEAR(std::atan2(x.y, x.x), phi, 1e-9);
     }
+    // The band's line reaches five times its length beyond either end (to z 60) for planes off the band.
+    for (const double z : {30.0, -45.0, 70.0}) {
+        Profile2D* off = profileOf({{10, z}, {50, z}});
+        Vec3 x;
+        ASSERT_EQ(bladeCrossingAtProfile(pair, off, 7.5, &x), z < 60 ? 1 : -1) << z;
+        EXPECT_NEAR(z < 60 ? std::hypot(x.x, x.y) + std::fabs(x.z - z) : 17.5, 17.5, 1e-6) << z;
+        freeProfile2D(off);
+    }
     for (const double t : {21.0, 30.0, 38.5}) {  // the outer half: bisection on the radius
         Vec3 x;
         ASSERT_EQ(bladePointAtProfile(pair, profile, t, &x), 1);

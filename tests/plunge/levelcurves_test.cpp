@@ -295,6 +295,7 @@ TEST(LevelCurves, GrowingSetRefusesEachFailedAllocation) {
     LevelCurves* set = newLevelCurves(-3);
     ASSERT_NE(set, nullptr);
     EXPECT_EQ(set->capacity, 1);
+    EXPECT_EQ(set->params[0], -1.0);  // none assigned yet
     EXPECT_EQ(addLevelCurve(set, nullptr, 1), -1);
     EXPECT_EQ(set->count, 0);
     reverseLevelCurves(nullptr);

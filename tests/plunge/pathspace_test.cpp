@@ -29,12 +29,14 @@ TEST(PathSpacing, PairDistanceOrderAndStartValue) {
         {0.1, 0.5, 1, -1, 1, -1},              // a lead-in start keeps a smaller value
         {0.1, 0.5, 0, -1, 1, chord(10, 0.1)},  // a cut start replaces it
         {0.1, 1000, 0, 9, -1, 0},              // one point past B far from the start
+        {0.1, 1000, 3, 1, -1, 0},              // a lead-in point past B's cut point there
     };
     for (const Case& c : cases) {
         Plist *a = ray(0, 11, c.leadA), *b = ray(c.angleB);
         if (c.swapAt >= 0) pathRotateZ(&a->points[c.swapAt], 0.11);
-        // Unused slots past the count hold swapped cut points: only the counted points may be read.
-        for (const auto& [l, angle] : {std::pair{a, 0.5}, std::pair{b, -0.5}}) {
+        // Unused slots past the count hold cut points just swapped, near the other path: only the counted
+        // points may be read, for the order and for the distance.
+        for (const auto& [l, angle] : {std::pair{a, 0.101}, std::pair{b, -0.001}}) {
             l->parameters[l->count] = 3;
             l->flags[l->count] = 0;
             l->points[l->count] = {13 * std::cos(angle), 13 * std::sin(angle), 0};
@@ -121,16 +123,21 @@ TEST(PathSpacing, RepairsTurnInnerStartsBetweenTheOuterPaths) {
         pathRotateZ(&l->points[at], -angle / 4);
         return l;
     };
-    // A lead-in on list 0 moves the half way mark to the middle of its first cut and the split.
-    for (const auto& [at, lead] : {std::pair{1, 0}, std::pair{2, 0}, std::pair{4, 1}, std::pair{4, 2}}) {
+    // A lead-in on list 0 moves the half way mark to the middle of its first cut and the split. The
+    // whole turned about the axis (lead 3) turns the repair with it.
+    for (const auto& [at, lead] :
+         {std::pair{1, 0}, std::pair{2, 0}, std::pair{4, 1}, std::pair{4, 2}, std::pair{1, 3}}) {
         Plist* first = outer(-0.2, at);
-        for (int i = 0; i < lead; ++i) first->flags[i] = kPointLink << 8;
+        for (int i = 0; i < lead % 3; ++i) first->flags[i] = kPointLink << 8;
         PlistArray* lists = arrayOf({first, inner(0.05, 0, 0), inner(0.15, 0, 0), outer(0.2, at)});
+        const double turn = lead == 3 ? 0.7 : 0.0;
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i <= 10; ++i) pathRotateZ(&lists->lists[k]->points[i], turn);
         ASSERT_EQ(repairPathDistance(nullptr, lists), 1);
-        const double mid = std::min<double>(at, (lead + 5) / 2.0);
+        const double mid = std::min<double>(at, (lead % 3 + 5) / 2.0);
         for (int k = 1; k <= 2; ++k)
             for (int i = 0; i <= 10; ++i)
-                EXPECT_NEAR(polar(lists->lists[k]->points[i]),
+                EXPECT_NEAR(polar(lists->lists[k]->points[i]) - turn,
                             i < mid  ? 0
                             : i <= 5 ? 0.1 - 0.1 * (5 - i) / (5.0 - mid)
                                      : 0.1 * k - 0.05,

@@ -187,6 +187,8 @@ TEST(RegionPaths, SplitterKindsAndLinksAcrossTheBlade) {
         }
         lists->lists[0]->parameters[1] = c - 1;
         lists->lists[0]->parameters[2] = c;
+        ASSERT_NE(lists->lists[1]->bytes, nullptr);
+        std::fill_n(lists->lists[1]->bytes, lists->lists[1]->count, uint8_t(7));  // each one is rewritten
         ASSERT_EQ(resetSplitterKinds(lists), 1);
         const bool onVertex = std::fabs(c - std::round(c)) <= 1e-3;
         const Plist* inner = lists->lists[1];

@@ -89,6 +89,10 @@ TEST(RevMeshModel, MissingArgumentsAreRefused) {
         EXPECT_EQ(std::count(cells.marked.begin(), cells.marked.end(), 0), r.nx * r.ny);
     }
     EXPECT_FALSE(liftCellsInit(nullptr, plan, 1, 1));
+    LiftCells none;
+    allocfail::arm(1);  // no memory for the cells: refused, not taken for a rectangle without cells
+    EXPECT_FALSE(liftCellsInit(&none, plan, 1, 1));
+    allocfail::disarm();
     freeProfile2D(profile);
 }
 
@@ -124,8 +128,9 @@ TEST(RevMeshModel, LiftCoverGrowsThePlanAroundTheSweep) {
     templ.tool = &tool;
     Profile2D* profile = profileOf({{30, 8}, {31, 4}, {34, 2}, {40, 1.5}});
     ASSERT_NE(profile, nullptr);
-    ModelGuard sorted(revMeshBuild(&templ, profile, 0.0));
-    ASSERT_NE(sorted.m, nullptr);
+    ModelGuard sorted(revMeshBuild(&templ, profile, 0.0)), whole(revMeshLiftModel(&templ, profile, nullptr));
+    ASSERT_TRUE(sorted.m && whole.m);
+    EXPECT_EQ(whole.m->triangles->count, sorted.m->triangles->count);  // without a plan: every triangle
     const double e = 1e-6, all[4] = {-HUGE_VAL, HUGE_VAL, -HUGE_VAL, HUGE_VAL};
     const struct {
         Vec3 p, d;
@@ -159,6 +164,22 @@ TEST(RevMeshModel, LiftCoverGrowsThePlanAroundTheSweep) {
         lifts.m->triangles->xmin = 1234;
         ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &p, &d, 3, 0.5, &cells), 1);
         EXPECT_EQ(lifts.m->triangles->xmin == 1234, pass == 1);
+    }
+    // A sweep beyond the plan grows it: the cells laid over the grown plan keep each cell marked before.
+    const double corner[4] = {30, 30.2, 0, 0.2};
+    liftCellsMark(&cells, corner, nullptr, 0.0);
+    std::vector<Vec2> was;  // the marked cells' centres
+    for (int32_t k = 0; k < cells.nx * cells.ny; ++k)
+        if (cells.marked[k])
+            was.push_back(
+                {cells.x0 + (k % cells.nx + 0.5) * cells.size, cells.y0 + (k / cells.nx + 0.5) * cells.size});
+    const Vec3 far{42, 5, 0}, along{1, 0, 0};
+    ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &far, &along, 4, 0.5, &cells), 1);
+    ASSERT_TRUE(!was.empty() && plan[1] > 44);
+    for (const Vec2& c : was) {
+        const int32_t i = int32_t((c.x - cells.x0) / cells.size), j = int32_t((c.y - cells.y0) / cells.size);
+        ASSERT_TRUE(i >= 0 && i < cells.nx && j >= 0 && j < cells.ny) << c.x << " " << c.y;
+        EXPECT_EQ(cells.marked[size_t(j) * size_t(cells.nx) + size_t(i)], 1) << c.x << " " << c.y;
     }
     freeProfile2D(profile);
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "../geometry/msg_capture.h"
+#include "collision/meshset.h"
 #include "geometry/frames.h"
 #include "geometry/plist.h"
 #include "geometry/rng.h"
@@ -172,9 +173,12 @@ TEST(TiltGeom, LeadStationsTakeTheSmallerEdgeAngle) {
 }
 
 // The collision named is that of the narrowest window among the points that take part: a skipped one,
-// however narrow and hit, names none.
+// however narrow and hit, names none. Checked against meshes that hold nothing, the freedom left is
+// reported: the widest window of those points, in degrees.
 TEST(TiltGeom, SplitterEdgeCheckPassesOverSkippedPoints) {
-    for (const int skip : {0, 1}) {
+    MeshSet* empty = meshSetCreate(1, 0);
+    ASSERT_NE(empty, nullptr);
+    for (const int skip : {0, 1, 2}) {
         MessageCapture capture(9);
         TiltSeq* seq = newTiltSeq(2, nullptr);
         Plist* path = plistCreate(2, 0);
@@ -184,13 +188,23 @@ TEST(TiltGeom, SplitterEdgeCheckPassesOverSkippedPoints) {
             seq->upper[i] = 0.1 + 0.4 * i;
             seq->hitLower[i] = i == 0 ? 0 : -1;  // only the narrow one was hit
             seq->hitUpper[i] = -1;
-            seq->skip[i] = i == 0 ? skip : 0;
+            seq->skip[i] = i == 0 ? skip % 2 : 0;
             const Vec3 p{10.0 + i, 0, 0};
             plistAppend(path, i, &p, 0, nullptr, 0);
         }
-        EXPECT_EQ(splitterEdgeCheck(seq, nullptr, path), 1);
-        EXPECT_EQ(capture.countOf("6211,0"), 1 - skip) << skip;
+        EXPECT_EQ(splitterEdgeCheck(seq, skip == 2 ? empty : nullptr, path), 1);
+        double angle = 7;  // without a level there is no meridional direction to measure from
+        EXPECT_EQ(edgeAngleAtPathStart(path, nullptr, nullptr, nullptr, nullptr, &angle) * angle, -7.0);
+        EXPECT_EQ(capture.countOf("6211,0"), 1 - skip % 2) << skip;
+        const auto& got = capture.messages();
+        const auto freedom =
+            std::find_if(got.begin(), got.end(), [](const auto& m) { return m.rfind("6224,", 0) == 0; });
+        ASSERT_EQ(freedom != got.end(), skip == 2) << skip;
+        if (skip == 2) {
+            EXPECT_NEAR(std::stod(freedom->substr(5)), 180 / M_PI, 1e-5);  // the window of width 1
+        }
         freeTiltSeq(seq);
         plistFree(path);
     }
+    meshSetFree(empty);
 }

@@ -31,6 +31,12 @@ TEST(TriGrid, CreateRefusesEmptySizes) {
     EXPECT_EQ(triGridFill(g.g, nullptr, nullptr), -1);
     EXPECT_EQ(triGridCell(g.g, nullptr), nullptr);
     EXPECT_EQ(g.g->cells[1][2].capacity, 10);
+    // Unfilled, rows and columns are a unit high and wide from the origin (then clamped).
+    const double pts[][5] = {{0.5, 0, 0.5, 0, 0}, {0, 1.5, 0.9, 0, 1}, {0, 0, 1.2, 1, 0}, {-2.5, 0, 7, 1, 2}};
+    for (const auto& c : pts) {
+        const Vec3 p{c[0], c[1], c[2]};
+        EXPECT_EQ(triGridCell(g.g, &p), &g.g->cells[int(c[3])][int(c[4])]) << c[2];
+    }
 }
 
 TEST(TriGrid, TrianglesFillTheirRectangleInOrder) {

@@ -197,13 +197,15 @@ TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) 
     }
     plistFree(flat);
     cycleParams()->use4x = 0;
-    for (int entry : {0, 1}) {
-        MessageCapture capture(9);
+    for (int run = 0; run < 4; ++run) {  // each direction's notes, which the host hears from level 9 on
+        const int entry = run % 2;
+        MessageCapture capture(run < 2 ? 9 : 8);
         cycleParams()->entryPos = static_cast<int16_t>(entry);
         PlistArray* four = fourOf(middleList(8, true));
         EXPECT_EQ(segmentsUpDown(four, profile, level, &a.tool, set, nullptr), 1);
         const std::string n = entry ? "6221," : "6220,";
-        EXPECT_EQ(capture.messages(), (std::vector<std::string>{n + "1,1", n + "1,1", n + "2,1", n + "2,1"}));
+        const std::vector<std::string> notes{n + "1,1", n + "1,1", n + "2,1", n + "2,1"};
+        EXPECT_EQ(capture.messages(), run < 2 ? notes : std::vector<std::string>{}) << run;
         plistArrayFree(four);
     }
     Plist* none = middleList(8, false);
