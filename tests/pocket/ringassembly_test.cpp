@@ -503,6 +503,7 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
 // the height of the input's corner (20, 10), where the boundary passes, a crossing counted once. Then inside
 // an outer box 400.3 wide, left of an island whose left side lies on or a few ulps off k/128 of that width
 // (the edges of a grid 128 cells across): the ray from (10, 10) crosses three sides wherever that falls.
+// Last, a half-circle notch from (30, 10) to (40, 10): the ray runs through both its ends and counts once.
 TEST(RingAssembly, PieceInsideAtTheHeightOfAnInputCorner) {
     PocketErrors errors;
     const std::vector<ContourElement> chain =
@@ -517,6 +518,8 @@ TEST(RingAssembly, PieceInsideAtTheHeightOfAnInputCorner) {
                 inputs.back().push_back(e);
         }
     }
+    inputs.push_back(polygon({{-30, -30}, {30, -30}, {30, 10}, {40, 10}, {40, 40}, {-30, 40}}));
+    inputs.back()[2] = arcElem(35, 10, 5, kPi, 0, -1);
     for (const auto& input : inputs) {
         const auto n = static_cast<int32_t>(input.size());
         PocketIsect rec[1] = {{0, 0, 0, 1, 5, kIsectValid}};
