@@ -469,21 +469,25 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
     };
     for (ContourElement& e : chain) move(e);
     // Without the third input segment the second loop keeps the distance too: a ring of its own once the
-    // first has closed at the crossing, never run on into from it.
+    // first has closed at the crossing, never run on into from it; alone when the crossing's place on the
+    // first element (its A side) is spent already.
     const struct {
         bool near;
-        int32_t inputs;
+        int32_t inputs, state, skip;
         std::vector<int32_t> rings;
-    } runs[] = {{false, 3, {5}}, {true, 3, {}}, {false, 2, {5, 3}}};
+    } runs[] = {{false, 3, kIsectValid, 0, {5}},
+                {true, 3, kIsectValid, 0, {}},
+                {false, 2, kIsectValid, 0, {5, 3}},
+                {false, 2, kIsectUsedA, 5, {3}}};
     for (const auto& r : runs) {
-        PocketIsect rec[1] = {{3, 7, 0, 1, 6, kIsectValid}};
+        PocketIsect rec[1] = {{3, 7, 0, 1, 6, r.state}};
         std::vector<ContourElement> out(16);
         // Moved 2.94 from the middle (3.6 from where a sweep 0.19 too wide puts it), the first input segment
         // makes the first loop fail too.
         ContourElement in[3] = {input[0], input[1], input[2]};
         if (r.near) in[0] = lineElem(12, -14.3, 12.5, -14.3);
         for (ContourElement& e : in) move(e);
-        size_t first = 0;
+        size_t first = static_cast<size_t>(r.skip);
         for (const int32_t n : r.rings) {
             ASSERT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, r.inputs, 3, 0), n)
                 << r.near << r.inputs;
