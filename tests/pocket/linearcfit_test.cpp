@@ -287,6 +287,20 @@ TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
         }
         EXPECT_NEAR(radius, 0.5 * (lo + hi), 1e-12 * hi) << run;
     }
+    // Twelve points on a circle of radius 15 fit it only within [least, largest] radius; a largest below
+    // the least stands for twice the least.
+    const struct {
+        double least, largest;
+        bool kept;
+    } bounds[] = {{10, 20, true}, {10, 5, true}, {7, 5, false}, {10, 14, false}, {16, 40, false}};
+    std::vector<TaggedPoint> q(12);
+    for (size_t i = 0; i < q.size(); ++i) q[i] = {15 * std::cos(0.05 * i), 15 * std::sin(0.05 * i), 0, kTagKept, 0, 0};
+    for (const auto& b : bounds) {
+        Vec2 c{};
+        double radius = 0;
+        const double spread = fitCircle(q.data(), 0, 11, 0.01, b.least, b.largest, &c, &radius);
+        EXPECT_TRUE(b.kept ? spread < 0.01 : spread == 8.8e8) << b.least << " " << b.largest << " " << spread;
+    }
 }
 
 // Points on a circle of radius 100, chords of 0.1 rad but for two of 0.01: their turn of 0.01 is below

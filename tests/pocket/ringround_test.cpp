@@ -331,9 +331,13 @@ TEST(RingRound, FilletsHalveAndTakeTheFirstEdgesTag) {
         EXPECT_NEAR(out[2 * i + 1].g[kAcx], centres[i].x, 1e-9) << i;
         EXPECT_NEAR(out[2 * i + 1].g[kAcy], centres[i].y, 1e-9) << i;
     }
-    // Empty or absent input: nothing to round, or a failure where a count is owed.
+    // Empty or absent input: nothing to round, or a failure where a count is owed; a whole circle has no
+    // corner and is copied as it is.
     EXPECT_EQ(contourFilletCorners(nullptr, 4, 1, out.data()), 0);
     EXPECT_EQ(contourFilletCorners(sq.data(), 0, 1, out.data()), 0);
+    const ContourElement whole = arcElem(3, 4, 2, 0, 2 * offsettest::kPi, 1);
+    EXPECT_EQ(contourFilletCorners(&whole, 1, 1, out.data()), 1);
+    EXPECT_TRUE(out[0].type == kElemArc && out[0].g[kAr] == 2 && out[0].g[kAcy] == 4);
     EXPECT_EQ(cornerNeedsFillet(nullptr, 4, 5, 1, 4), 0);
     using Fn = int32_t (*)(const ContourElement*, int32_t, double, ContourElement*, int);
     for (const Fn f : {Fn{contourRoundCorners}, Fn{contourInsertOpeningArcs}}) {
