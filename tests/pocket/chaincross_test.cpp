@@ -128,7 +128,7 @@ TEST(ChainCross, TwoContoursTable) {
         b.push_back(arcElem(5, 5, 7, 0, kPi, 1));
         ASSERT_EQ(intersectContours(a.data(), 4, b.data(), 5, rec, 16), 4);
         // An arc of the longer chain whose circle reaches 5e-5 past the box's left edge (less than the
-        // tolerance of the rough test) crosses it twice, h = sqrt(r^2 - (r - 5e-5)^2) off its centre's height.
+        // rough test's tolerance) crosses it twice, sqrt(r^2 - (r - 5e-5)^2) above and below its centre.
         for (const double r : {0.01, 100.0}) {
             std::vector<ContourElement> c = box(40, 40, 50, 50);
             c.push_back(arcElem(5e-5 - r, 5, r, -kPi / 2, kPi / 2, 1));

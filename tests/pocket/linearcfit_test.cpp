@@ -294,7 +294,8 @@ TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
         bool kept;
     } bounds[] = {{10, 20, true}, {10, 5, true}, {7, 5, false}, {10, 14, false}, {16, 40, false}};
     std::vector<TaggedPoint> q(12);
-    for (size_t i = 0; i < q.size(); ++i) q[i] = {15 * std::cos(0.05 * i), 15 * std::sin(0.05 * i), 0, kTagKept, 0, 0};
+    for (size_t i = 0; i < q.size(); ++i)
+        q[i] = {15 * std::cos(0.05 * i), 15 * std::sin(0.05 * i), 0, kTagKept, 0, 0};
     for (const auto& b : bounds) {
         Vec2 c{};
         double radius = 0;

@@ -133,7 +133,8 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
                                                           {10, 5.5},
                                                           {10, 10},
                                                           {0, 10}});
-    std::vector<ContourElement> chamfered = polygon({{0, 0.3}, {0.3, 0}, {15, 0}, {20, 5}, {20, 20}, {0, 20}});
+    std::vector<ContourElement> chamfered =
+        polygon({{0, 0.3}, {0.3, 0}, {15, 0}, {20, 5}, {20, 20}, {0, 20}});
     chamfered[2] = arcElem(15, 5, 5, -offsettest::kPi / 2, 0, 1);
     const struct {
         std::vector<ContourElement> ring;
