@@ -158,6 +158,12 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     out[4] = lineElem(7, 7, 7, 7);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, outer.data(), 4, out.data()), 4);
     EXPECT_EQ(out[4].g[kLx1], 7);  // the copy stops at the ring's count
+    // With the stock moved to the front the region is the stock, and what lies outside it remains: a ring
+    // inside it leaves nothing, a ring round it stays whole.
+    pocketKernel().stockMoved = 1;
+    EXPECT_EQ(cutContourByIsland(inner.data(), 4, a.data(), 4, out.data()), 0);
+    EXPECT_EQ(cutContourByIsland(outer.data(), 4, a.data(), 4, out.data()), 4);
+    pocketKernel().stockMoved = 0;
     // A region crossing the ring through its corner (20, 20), met there by two of the ring's elements, and
     // again at (20, 10): the triangle between keeps its area.
     const std::vector<ContourElement> corner = polygon({{10, 10}, {30, 30}, {30, 10}});
