@@ -110,6 +110,7 @@ TEST(Islands, ReverseAllKeepsOpenTagsAndRenumbers) {
     put("MAIN", box(0, 0, 50, 50, true, 7), true, true);
     std::vector<ContourElement> island = box(10, 10, 20, 20, false, 3);
     island[1].sourceTag = -1;
+    island[0].sourceTag = 0;  // a material tag of 0 is renumbered too
     put("MAIN", island, false, true);
     ASSERT_EQ(clistReverseAll("MAIN"), 0);
     // Reversed: the open element second from the end, every other tag the contour's index.
