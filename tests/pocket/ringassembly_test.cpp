@@ -394,6 +394,9 @@ TEST(RingAssembly, ClosingOpenChains) {
     two[0].g[kLy1] = 0.01, two[2].g[kLx1] = 10.01;
     wide[0].g[kLy1] = 0.9;  // more than 0.02 x the scale of 25
     EXPECT_EQ(chainJoinSingleGap(two.data(), 4) + chainJoinSingleGap(wide.data(), 4), 0);
+    std::vector<ContourElement> edge = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    edge[0].g[kLy1] = 0.5;  // exactly 0.02 x the scale: still joined
+    EXPECT_EQ(chainJoinSingleGap(edge.data(), 4), 1);
     // The arcs on either side of the break take their ends' mean distance from the centre as radius.
     std::vector<ContourElement> disc;
     for (int q = 0; q < 4; ++q) disc.push_back(arcElem(0, 0, 5, q * kPi / 2, (q + 1) * kPi / 2, 1));
