@@ -171,11 +171,11 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     const int32_t n = cutContourByIsland(a.data(), 4, corner.data(), 3, out.data());
     ASSERT_GT(n, 0);
     EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
-    // A single hit bounds no piece.
+    // A single hit bounds no stretch of the ring.
     std::vector<ContourElement> buffer;
-    std::vector<IslandPiece> pieces;
+    std::vector<IslandPiece> walked;
     std::vector<PocketIsect> one = {{20, 10, 0, 2, 3, kHitCreated}};
-    EXPECT_EQ(islandPiecesWalk(a.data(), 4, corner.data(), 3, one.data(), 1, &buffer, &pieces), 0);
+    EXPECT_EQ(islandPiecesWalk(a.data(), 4, corner.data(), 3, one.data(), 1, &buffer, &walked), 0);
     // Joining by hand: a piece whose hits are not in the table is refused before any is read, and so is
     // one whose way along the region cannot be found (a hit on no element of it).
     const std::vector<PocketIsect> two = {{20, 10, 0, 1, 1, kHitCreated}, {20, 20, 0, 1, 9, kHitCreated}};
