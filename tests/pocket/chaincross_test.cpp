@@ -127,6 +127,15 @@ TEST(ChainCross, TwoContoursTable) {
         std::vector<ContourElement> b = box(40, 40, 50, 50);
         b.push_back(arcElem(5, 5, 7, 0, kPi, 1));
         ASSERT_EQ(intersectContours(a.data(), 4, b.data(), 5, rec, 16), 4);
+        // An arc of the longer chain whose circle reaches 5e-5 past the box's left edge (less than the
+        // rough test's tolerance) crosses it twice, sqrt(r^2 - (r - 5e-5)^2) above and below its centre.
+        for (const double r : {0.01, 100.0}) {
+            std::vector<ContourElement> c = box(40, 40, 50, 50);
+            c.push_back(arcElem(5e-5 - r, 5, r, -kPi / 2, kPi / 2, 1));
+            ASSERT_EQ(intersectContours(a.data(), 4, c.data(), 5, rec, 16), 2) << r;
+            for (const PocketIsect& q : {rec[0], rec[1]})
+                EXPECT_NEAR(std::fabs(q.y - 5), std::sqrt(r * r - (r - 5e-5) * (r - 5e-5)), 1e-7) << r;
+        }
         b.back().type = 9;
         EXPECT_EQ(intersectContours(a.data(), 4, b.data(), 5, rec, 16), 0);
         EXPECT_EQ(intersectContours(b.data(), 5, a.data(), 4, rec, 16), 0);

@@ -205,9 +205,9 @@ TEST(Clist, MissingArgumentsAreRefused) {
     EXPECT_EQ(clistReplace("MAIN", square.data(), &h, 0), 0);  // no contour 0 yet
     h.elementCount = 4;
     EXPECT_EQ(clistInsert("MAIN", nullptr, &h, 0), 0);  // elements missing for the count
-    EXPECT_EQ((std::vector{clistSetTag("MAIN", 1, 0), clistSetHeader("MAIN", &h, 0), clistCount("MAIN"),
-                           clistFree("MAIN")}),
-              (std::vector{-1, -1, 0, 1}));
+    EXPECT_EQ((std::vector{clistGet("MAIN", e, &h, 0), clistGet("MAIN", e, &h, -1), clistSetTag("MAIN", 1, 0),
+                           clistSetHeader("MAIN", &h, 0), clistCount("MAIN"), clistFree("MAIN")}),
+              (std::vector{-1, -1, -1, -1, 0, 1}));
     PocketIsect rec[8];
     EXPECT_EQ(intersectContours(nullptr, 4, square.data(), 4, rec, 8), 0);
     EXPECT_EQ(contourReduce(nullptr, 4, rec, 0), 0);

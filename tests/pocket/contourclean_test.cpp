@@ -107,7 +107,7 @@ TEST(ContourClean, ArcRepairOfCentreAndRadius) {
         std::copy(g, g + 7, e.g);
         return e;
     };
-    const double mean = 0.5 * (std::hypot(0.51, 2) + std::hypot(0.49, 2));
+    const double mean = 0.5 * (std::hypot(0.51, 2) + std::hypot(0.49, 2)), off = 9.9999975e-4;
     const struct {
         ContourElement in;
         int type;
@@ -125,6 +125,9 @@ TEST(ContourClean, ArcRepairOfCentreAndRadius) {
          std::hypot(5 - 3e-4, 3e-4)},
         {arc(10, 10, 11, 10, 10.51, 12, std::hypot(0.5, 2)), kElemArc, 10.5,
          10 + std::sqrt(mean * mean - 0.25), mean},
+        // A centre 0.00099999975 off the bisector (a move 2e-11 longer, still below 0.001) stays.
+        {arc(-1, 0, 1, 0, off, 2, std::sqrt(5.0)), kElemArc, off, 2,
+         0.5 * (std::hypot(1 + off, 2) + std::hypot(1 - off, 2))},
     };
     for (const auto& c : cases) {
         ContourElement e = c.in;

@@ -110,6 +110,7 @@ TEST(Islands, ReverseAllKeepsOpenTagsAndRenumbers) {
     put("MAIN", box(0, 0, 50, 50, true, 7), true, true);
     std::vector<ContourElement> island = box(10, 10, 20, 20, false, 3);
     island[1].sourceTag = -1;
+    island[0].sourceTag = 0;  // a material tag of 0 is renumbered too
     put("MAIN", island, false, true);
     ASSERT_EQ(clistReverseAll("MAIN"), 0);
     // Reversed: the open element second from the end, every other tag the contour's index.
@@ -158,12 +159,23 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     out[4] = lineElem(7, 7, 7, 7);
     EXPECT_EQ(cutContourByIsland(a.data(), 4, outer.data(), 4, out.data()), 4);
     EXPECT_EQ(out[4].g[kLx1], 7);  // the copy stops at the ring's count
+    // With the stock moved to the front the region is the stock, and what lies outside it remains: a ring
+    // inside it leaves nothing, a ring round it stays whole.
+    pocketKernel().stockMoved = 1;
+    EXPECT_EQ(cutContourByIsland(inner.data(), 4, a.data(), 4, out.data()), 0);
+    EXPECT_EQ(cutContourByIsland(outer.data(), 4, a.data(), 4, out.data()), 4);
+    pocketKernel().stockMoved = 0;
     // A region crossing the ring through its corner (20, 20), met there by two of the ring's elements, and
     // again at (20, 10): the triangle between keeps its area.
     const std::vector<ContourElement> corner = polygon({{10, 10}, {30, 30}, {30, 10}});
     const int32_t n = cutContourByIsland(a.data(), 4, corner.data(), 3, out.data());
     ASSERT_GT(n, 0);
     EXPECT_NEAR(std::fabs(offsettest::signedArea({out.begin(), out.begin() + n})), 50, 1e-9);
+    // A single hit bounds no stretch of the ring.
+    std::vector<ContourElement> buffer;
+    std::vector<IslandPiece> walked;
+    std::vector<PocketIsect> one = {{20, 10, 0, 2, 3, kHitCreated}};
+    EXPECT_EQ(islandPiecesWalk(a.data(), 4, corner.data(), 3, one.data(), 1, &buffer, &walked), 0);
     // Joining by hand: a piece whose hits are not in the table is refused before any is read, and so is
     // one whose way along the region cannot be found (a hit on no element of it).
     const std::vector<PocketIsect> two = {{20, 10, 0, 1, 1, kHitCreated}, {20, 20, 0, 1, 9, kHitCreated}};

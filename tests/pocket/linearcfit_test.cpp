@@ -287,24 +287,40 @@ TEST(LinearArcFit, RadiusIsTheMeanOfTheExtremesSeenFromTheCentre) {
         }
         EXPECT_NEAR(radius, 0.5 * (lo + hi), 1e-12 * hi) << run;
     }
+    // Twelve points on a circle of radius 15 fit it only within [least, largest] radius; a largest below
+    // the least stands for twice the least.
+    const struct {
+        double least, largest;
+        bool kept;
+    } bounds[] = {{10, 20, true}, {10, 5, true}, {7, 5, false}, {10, 14, false}, {16, 40, false}};
+    std::vector<TaggedPoint> q(12);
+    for (size_t i = 0; i < q.size(); ++i)
+        q[i] = {15 * std::cos(0.05 * i), 15 * std::sin(0.05 * i), 0, kTagKept, 0, 0};
+    for (const auto& b : bounds) {
+        Vec2 c{};
+        double radius = 0;
+        const double spread = fitCircle(q.data(), 0, 11, 0.01, b.least, b.largest, &c, &radius);
+        EXPECT_TRUE(b.kept ? spread < 0.01 : spread == 8.8e8) << b.least << " " << b.largest << " " << spread;
+    }
 }
 
 // Points on a circle of radius 100, chords of 0.1 rad but for two of 0.01: their turn of 0.01 is below
 // the sine of a fifth of the mean turn less atan(2 tol / shortest chord), 0.012, so the shape is uneven,
-// wherever the window starts in the array; so is a window of one chord.
+// wherever the window starts in the array; so is a window of one chord. Two chords of 0.013 turn by more
+// than that bound, 0.01266 (though by less than with atan(tol / shortest)): even, refused by the sagitta.
 TEST(LinearArcFit, UnevenChordsAreRefusedWhereverTheWindowStarts) {
-    for (const int32_t s : {0, 10}) {
+    for (const int32_t s : {0, 10, 20}) {
         std::vector<TaggedPoint> p(s + 8, TaggedPoint{0, 0, 0, kTagKept, kTagNone, kTagNone});
         double a = 0;
         for (int32_t i = s; i <= s + 6; ++i) {
             p[i].x = 100 * std::cos(a), p[i].y = 100 * std::sin(a);
-            a += i - s == 2 || i - s == 3 ? 0.01 : 0.1;
+            a += i - s == 2 || i - s == 3 ? (s == 20 ? 0.013 : 0.01) : 0.1;
         }
         Vec2 c{};
         double r = 0;
         fitSetLastFailure(kFitOk);
         EXPECT_EQ(fitCircle(p.data(), s, s + 6, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
-        EXPECT_EQ(fitLastFailure(), kFitUneven) << s;
+        EXPECT_EQ(fitLastFailure(), s == 20 ? kFitSagitta : kFitUneven) << s;
         fitSetLastFailure(kFitOk);  // a single chord shows no turn at all
         EXPECT_EQ(fitCircle(p.data(), s, s + 1, 0.001, 0.1, 1000, &c, &r), 7.7e7) << s;
         EXPECT_EQ(fitLastFailure(), kFitUneven) << s;

@@ -394,6 +394,9 @@ TEST(RingAssembly, ClosingOpenChains) {
     two[0].g[kLy1] = 0.01, two[2].g[kLx1] = 10.01;
     wide[0].g[kLy1] = 0.9;  // more than 0.02 x the scale of 25
     EXPECT_EQ(chainJoinSingleGap(two.data(), 4) + chainJoinSingleGap(wide.data(), 4), 0);
+    std::vector<ContourElement> edge = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    edge[0].g[kLy1] = 0.5;  // exactly 0.02 x the scale: still joined
+    EXPECT_EQ(chainJoinSingleGap(edge.data(), 4), 1);
     // The arcs on either side of the break take their ends' mean distance from the centre as radius.
     std::vector<ContourElement> disc;
     for (int q = 0; q < 4; ++q) disc.push_back(arcElem(0, 0, 5, q * kPi / 2, (q + 1) * kPi / 2, 1));
@@ -469,21 +472,25 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
     };
     for (ContourElement& e : chain) move(e);
     // Without the third input segment the second loop keeps the distance too: a ring of its own once the
-    // first has closed at the crossing, never run on into from it.
+    // first has closed at the crossing, never run on into from it; alone when the crossing's place on the
+    // first element (its A side) is spent already.
     const struct {
         bool near;
-        int32_t inputs;
+        int32_t inputs, state, skip;
         std::vector<int32_t> rings;
-    } runs[] = {{false, 3, {5}}, {true, 3, {}}, {false, 2, {5, 3}}};
+    } runs[] = {{false, 3, kIsectValid, 0, {5}},
+                {true, 3, kIsectValid, 0, {}},
+                {false, 2, kIsectValid, 0, {5, 3}},
+                {false, 2, kIsectUsedA, 5, {3}}};
     for (const auto& r : runs) {
-        PocketIsect rec[1] = {{3, 7, 0, 1, 6, kIsectValid}};
+        PocketIsect rec[1] = {{3, 7, 0, 1, 6, r.state}};
         std::vector<ContourElement> out(16);
         // Moved 2.94 from the middle (3.6 from where a sweep 0.19 too wide puts it), the first input segment
         // makes the first loop fail too.
         ContourElement in[3] = {input[0], input[1], input[2]};
         if (r.near) in[0] = lineElem(12, -14.3, 12.5, -14.3);
         for (ContourElement& e : in) move(e);
-        size_t first = 0;
+        size_t first = static_cast<size_t>(r.skip);
         for (const int32_t n : r.rings) {
             ASSERT_EQ(offsetBuildFromHits(rec, 1, chain.data(), 8, out.data(), 16, in, r.inputs, 3, 0), n)
                 << r.near << r.inputs;
@@ -503,6 +510,7 @@ TEST(RingAssembly, LoopJudgedAtItsMiddleByLength) {
 // the height of the input's corner (20, 10), where the boundary passes, a crossing counted once. Then inside
 // an outer box 400.3 wide, left of an island whose left side lies on or a few ulps off k/128 of that width
 // (the edges of a grid 128 cells across): the ray from (10, 10) crosses three sides wherever that falls.
+// Last, a half-circle notch from (30, 10) to (40, 10): the ray runs through both its ends and counts once.
 TEST(RingAssembly, PieceInsideAtTheHeightOfAnInputCorner) {
     PocketErrors errors;
     const std::vector<ContourElement> chain =
@@ -517,6 +525,8 @@ TEST(RingAssembly, PieceInsideAtTheHeightOfAnInputCorner) {
                 inputs.back().push_back(e);
         }
     }
+    inputs.push_back(polygon({{-30, -30}, {30, -30}, {30, 10}, {40, 10}, {40, 40}, {-30, 40}}));
+    inputs.back()[2] = arcElem(35, 10, 5, kPi, 0, -1);
     for (const auto& input : inputs) {
         const auto n = static_cast<int32_t>(input.size());
         PocketIsect rec[1] = {{0, 0, 0, 1, 5, kIsectValid}};

@@ -206,6 +206,12 @@ TEST(RingHelpers, RingsAgainstMainAndInput) {
         const std::vector<ContourElement> ring = rect(r);
         EXPECT_EQ(ringCrossesInput(ring.data(), 4), r.x0 < 30 ? 1 : 0) << r.x0;
     }
+    // A ring whose arc (radius 100) dips 5e-5 below the outer contour's top, less than the box test's
+    // margin, crosses it twice, 0.1 either side of its lowest point.
+    const double q = offsettest::kPi / 2;
+    std::vector<ContourElement> dip = {arcElem(15, 130 - 5e-5, 100, -q - 0.1, -q + 0.1, 1)};
+    dip.push_back(lineElem(dip[0].g[kAex], dip[0].g[kAey], dip[0].g[kAsx], dip[0].g[kAsy]));
+    EXPECT_EQ(ringCrossesInput(dip.data(), 2), 1);
     // The island's circle of allowance + distance - 0.01 about the start: 5 from the island.
     for (double d : {4.5, 4.0}) {
         const ContourElement chain[] = {lineElem(5, 15, 6, 15)};

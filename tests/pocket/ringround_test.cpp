@@ -115,7 +115,9 @@ TEST(RingRound, OpeningThatLosesTheSpikeFallsBackToFillets) {
 
 // The opening arcs put into an unchanged ring at each convex corner, d^2 (1 - pi/4) of area lost at each;
 // the snap distance only ever goes down. A dumbbell whose short neck closes in the opening keeps its
-// neck: the arcs of one lobe are never spliced across vertices lying on the other lobe.
+// neck: the arcs of one lobe are never spliced across vertices lying on the other lobe. A square whose first
+// element is a chamfer shorter than d loses it to the arc of its corner, which spans the ring's start (its
+// corner at (20, 0), rounded by 5 already, takes no arc that could splice over what follows the start).
 TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
     Round round;
     EXPECT_DOUBLE_EQ(contourRoundSnapDistance(), 0.1);
@@ -131,6 +133,9 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
                                                           {10, 5.5},
                                                           {10, 10},
                                                           {0, 10}});
+    std::vector<ContourElement> chamfered =
+        polygon({{0, 0.3}, {0.3, 0}, {15, 0}, {20, 5}, {20, 20}, {0, 20}});
+    chamfered[2] = arcElem(15, 5, 5, -offsettest::kPi / 2, 0, 1);
     const struct {
         std::vector<ContourElement> ring;
         double d, area;
@@ -138,7 +143,8 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
     } cases[] = {{box(0, 0, 20, 20), 2, 400, 4},
                  {box(0, 0, 20, 20), 0.1, 400, 4},
                  {box(0, 0, 20, 20), 0.5, 400, 4},
-                 {dumbbell, 2, 200.5, 8}};
+                 {dumbbell, 2, 200.5, 8},
+                 {chamfered, 2, 400 - 25 * (1 - offsettest::kPi / 4), 3}};
     for (const auto& c : cases) {
         const std::vector<ContourElement> out = run(contourInsertOpeningArcs, c.ring, c.d, 0);
         EXPECT_EQ(arcsOf(out, c.d), c.arcs) << c.d;
@@ -326,9 +332,13 @@ TEST(RingRound, FilletsHalveAndTakeTheFirstEdgesTag) {
         EXPECT_NEAR(out[2 * i + 1].g[kAcx], centres[i].x, 1e-9) << i;
         EXPECT_NEAR(out[2 * i + 1].g[kAcy], centres[i].y, 1e-9) << i;
     }
-    // Empty or absent input: nothing to round, or a failure where a count is owed.
+    // Empty or absent input: nothing to round, or a failure where a count is owed; a whole circle has no
+    // corner and is copied as it is.
     EXPECT_EQ(contourFilletCorners(nullptr, 4, 1, out.data()), 0);
     EXPECT_EQ(contourFilletCorners(sq.data(), 0, 1, out.data()), 0);
+    const ContourElement whole = arcElem(3, 4, 2, 0, 2 * offsettest::kPi, 1);
+    EXPECT_EQ(contourFilletCorners(&whole, 1, 1, out.data()), 1);
+    EXPECT_TRUE(out[0].type == kElemArc && out[0].g[kAr] == 2 && out[0].g[kAcy] == 4);
     EXPECT_EQ(cornerNeedsFillet(nullptr, 4, 5, 1, 4), 0);
     using Fn = int32_t (*)(const ContourElement*, int32_t, double, ContourElement*, int);
     for (const Fn f : {Fn{contourRoundCorners}, Fn{contourInsertOpeningArcs}}) {
