@@ -498,7 +498,8 @@ TEST(PocketNc, BlockNumbersAroundEachPass) {
         for (const double y : {0.0, 20.0, 40.0}) {
             ContourElement e = lineElem(0, y, 10, y);
             EXPECT_EQ(pocketEmitElement(&e), 1);
-            if (y > 0) pocketContourEnd();  // the first pass ends at the far entry of the second
+            // The first pass ends at the far entry of the second, or (odd rows) by the contour's end.
+            if (y > 0 || (&c - cases) % 2) pocketContourEnd();
         }
         pocketOutputState().collectMode = 1;  // while a path is collected its values wait
         blockValuesEmit();
