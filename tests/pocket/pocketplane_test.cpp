@@ -15,19 +15,12 @@ TEST(PocketPlane, CutListsChoice) {
     struct Case {
         double step, fillet;
         int complete, toolType, open, wanted;
-        double epsilon = 1e-4;
-    } cases[] = {{5.0, 0, 1, 0, 0, 0},
-                 {5.01, 0, 1, 0, 0, 1},
-                 {4.0, 0.01, 1, 0, 0, 1},
-                 {3.0, 0, 0, 1, 0, 0},
-                 {3.01, 0, 0, 1, 0, 1},
-                 {2.0, 0.01, 1, 0, 1, 1},
-                 {6.0, 0, 0, 0, 0, 0},
-                 {1.99, 0.01, 1, 0, 1, 0},
-                 {4.0, 0.00005, 1, 0, 0, 0},
-                 {4.0, 1e-4, 1, 0, 0, 0},
-                 {4.0, 0.00005, 1, 0, 0, 1, 1e-5},
-                 {4.0, 0.00005, 1, 0, 0, 0, 0}};
+        double epsilon;
+    } cases[] = {
+        {5.0, 0, 1, 0, 0, 0, 1e-4},    {5.01, 0, 1, 0, 0, 1, 1e-4},      {4.0, 0.01, 1, 0, 0, 1, 1e-4},
+        {3.0, 0, 0, 1, 0, 0, 1e-4},    {3.01, 0, 0, 1, 0, 1, 1e-4},      {2.0, 0.01, 1, 0, 1, 1, 1e-4},
+        {6.0, 0, 0, 0, 0, 0, 1e-4},    {1.99, 0.01, 1, 0, 1, 0, 1e-4},   {4.0, 0.00005, 1, 0, 0, 0, 1e-4},
+        {4.0, 1e-4, 1, 0, 0, 0, 1e-4}, {4.0, 0.00005, 1, 0, 0, 1, 1e-5}, {4.0, 0.00005, 1, 0, 0, 0, 0}};
     for (const Case& c : cases) {
         PocketErrors errors;
         CcpParams& p = kvCCPParams;
@@ -38,9 +31,8 @@ TEST(PocketPlane, CutListsChoice) {
         p.considerToolType = c.toolType;
         pocketKernel().openMode = c.open;
         p.epsilon = c.epsilon;
-        EXPECT_EQ(pocketPlaneWantsCutLists(), c.wanted) << c.step << " " << c.fillet << " " << c.open;
+        EXPECT_EQ(pocketPlaneWantsCutLists(), c.wanted) << c.step << " " << c.fillet << " " << c.epsilon;
     }
-    kvCCPParams.epsilon = 1e-4;
 }
 
 // A plane starts growing its offset retries, and an open plane whose open sides are not the stock's

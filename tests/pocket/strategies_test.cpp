@@ -687,5 +687,4 @@ TEST(Strategies, AxisParallelGoesOnceRoundTheIslandsFullRing) {
         }
         EXPECT_EQ(onRing, 10) << islands << " " << a;
     }
-    pocketAllowanceSet(1, 0);
 }
