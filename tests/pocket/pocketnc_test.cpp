@@ -170,6 +170,7 @@ TEST(PocketNc, CollectedPassesReplayBackwards) {
     }
     EXPECT_TRUE(records(31).empty());
     ASSERT_EQ(outsideInEmit(), 1);
+    EXPECT_EQ(pocketKernel().outsideIn + pocketOutputState().collectMode, 0);  // replayed, nothing collects
     std::vector<Rec> lines;
     int entries = 0;
     for (const Rec& r : records(31)) {
