@@ -320,19 +320,20 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
 }
 
 // Isolated rings are linked to a ring with children that lies nearer than dmax (3), when the middle of
-// the gap keeps clear of INPUT by dr: a ring 2 away is; one 3 away, one 40 away, one whose gap holds a
-// wall, and the childless ring beside it are not.
+// the gap keeps clear of INPUT by dr: a ring 2 away is; one 3 away, one 40 away, one to the side and one
+// below whose gaps hold a wall, and the childless ring beside it are not.
 TEST(RegionWalk, PrepassLinksNearIsolatedRings) {
     Walk walk;
     ASSERT_EQ(clistCreate("INPUT"), 1);
     ASSERT_TRUE(putContour("INPUT", box(-1.2, -1, -0.8, 11)));
+    ASSERT_TRUE(putContour("INPUT", box(-1, -1.2, 11, -0.8)));
     const int32_t parent = attachBox(0, 0, 10, 10, 0), child = attachBox(2, 2, 8, 8, 1);
     ASSERT_GT(regionAddLink(child, parent), 0);
     const int32_t near = attachBox(12, 0, 14, 10, 0), atLimit = attachBox(0, 13, 10, 15, 0),
                   far = attachBox(50, 0, 52, 10, 0), walled = attachBox(-4, 0, -2, 10, 0),
-                  beside = attachBox(12, 20, 14, 30, 0);
+                  beside = attachBox(12, 20, 14, 30, 0), walledBelow = attachBox(0, -4, 10, -2, 0);
     EXPECT_EQ(regionTreePrepass(0.5, 3), 1);
-    for (const int32_t n : {near, atLimit, far, walled, beside})
+    for (const int32_t n : {near, atLimit, far, walled, beside, walledBelow})
         EXPECT_EQ(regionIsParent(n, parent), n == near ? 1 : 0) << n;
     EXPECT_EQ(regionIsParent(beside, near), 0);
     EXPECT_EQ(regionNode(child)->parentCount, 1);
