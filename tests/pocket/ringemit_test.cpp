@@ -85,6 +85,11 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
             const RingPosition from = at(e.c);
             EXPECT_EQ(ringOrder(2, &e.a, &e.b, sq.data(), 4, &from), e.order) << e.a.element << " " << e.c;
         }
+    // On an arc of radius 100, points 5e-5 rad (5e-3) apart are one place along it: each is met first.
+    const std::vector<ContourElement> round = offsettest::circle(0, 0, 100, 4, 1);
+    const RingPosition p{1, 100 * std::cos(1.0), 100 * std::sin(1.0)}, from{3, -100, 0},
+        q{1, 100 * std::cos(1 + 5e-5), 100 * std::sin(1 + 5e-5)};
+    EXPECT_EQ(ringOrder(2, &p, &q, round.data(), 4, &from) + ringOrder(2, &q, &p, round.data(), 4, &from), 2);
 }
 
 // Line ends written for a segment: every corner passed, then the to-point.
