@@ -95,9 +95,8 @@ TEST(StepMemo, FoundExactlyForEqualMeaningfulBytes) {
     stepMemoClear(&memo);
 }
 
-// The state image holds every byte of the kernel variables and the offset state (two images of one state,
-// taken into differently filled records, agree), and changes with any of them but the plane counters and
-// heights.
+// The state image holds every byte of the kernel variables and the offset state (two images of one state in
+// differently filled records agree) and changes with any of them but the plane counters and heights.
 TEST(StepMemo, StateImageFollowsTheStateButThePlaneCounters) {
     const std::pair<std::function<void()>, bool> rows[] = {
         {[] { pocketOffsetState().forceSplit ^= 1; }, true},
@@ -108,16 +107,13 @@ TEST(StepMemo, StateImageFollowsTheStateButThePlaneCounters) {
         const PocketKernel k = pocketKernel();
         const PocketOffsetState o = pocketOffsetState();
         StepStateImage a, b;
-        std::memset(&a, 0, sizeof a);
-        std::memset(&b, 0xff, sizeof b);
-        stepStateImage(&a);
-        stepStateImage(&b);
+        std::memset(&a, 0, sizeof a), std::memset(&b, 0xff, sizeof b);
+        stepStateImage(&a), stepStateImage(&b);
         EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
         row.first();
         stepStateImage(&b);
         EXPECT_EQ(std::memcmp(&a, &b, sizeof a) != 0, row.second) << &row - rows;
-        pocketKernel() = k;
-        pocketOffsetState() = o;
+        pocketKernel() = k, pocketOffsetState() = o;
     }
 }
 
