@@ -154,15 +154,15 @@ TEST(RingEmit, FilteredElementsRetractOnOpenSidesUnderRapidMovement) {
     }
 }
 
-// Single branches first: the whole ring of each node whose one parent is a root, between the records
-// ("full", "start") and ("full", "end"); then the rings of the roots. Each ring emitted is finished and
-// not emitted again.
+// Single branches first: the whole ring of each node (the first, node 0, too) whose one parent is a root,
+// between the records ("full", "start") and ("full", "end"); then the rings of the roots. Each ring emitted
+// is finished and not emitted again.
 TEST(RingEmit, SingleBranchesThenRoots) {
     NcPlane plane;
     regionTreeResetState();
     ASSERT_EQ(regionTreeInit(1), 1);
     pocketNcHeader();
-    const int32_t root = attachBox(0, 0, 100, 100, 0), branch = attachBox(10, 10, 90, 90, 1),
+    const int32_t branch = attachBox(10, 10, 90, 90, 1), root = attachBox(0, 0, 100, 100, 0),
                   deeper = attachBox(20, 20, 80, 80, 2), shared = attachBox(30, 30, 40, 40, 2),
                   done = attachBox(200, 0, 300, 100, 0);
     const std::vector<ContourElement> disc = {arcElem(500, 50, 10, 0, 2 * M_PI, 1)};  // a ring of one element
