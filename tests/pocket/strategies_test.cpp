@@ -432,7 +432,7 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
     EXPECT_EQ(openRunClip(zig.data(), 5, walls.data(), 4, 1, 20, out.data()), -1);
     const ContourElement dot = lineElem(60, 40, 60, 40);  // no tangent at its ends
     EXPECT_EQ(openRunClip(&dot, 1, walls.data(), 4, 1, 20, out.data()), -1);
-    for (const auto& [count, n] : {std::pair{0, 4}, {3, 1}})  // an empty piece, a contour of one element
+    for (const auto& [count, n] : {std::pair{0, 4}, {3, 1}})  // an empty run, a contour of one element
         EXPECT_EQ(openRunClip(piece.data(), count, walls.data(), n, 1, 20, out.data()), -1) << count << n;
 }
 
