@@ -245,7 +245,7 @@ TEST(CutLists, FailedMergeStops) {
 }
 
 // Span cuts offset inward by the width: a contour too small for it leaves no ring and the others go on;
-// a ring keeps the closed-form inner box and its contour's tag.
+// the rings keep the closed-form inner boxes and their contours' tags and order.
 TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     Cuts fx;
     pocketWithIsland();
@@ -255,16 +255,19 @@ TEST(CutLists, SpanOffsetSkipsVanishingContours) {
     ASSERT_TRUE(clistCreate("SEC"));
     put("SEC", box(5, 5, 7, 7), true, true, 3);
     put("SEC", box(10, 10, 30, 30), true, true, 4);
+    put("SEC", box(40, 10, 60, 30), true, true, 5);
     pocketOffsetState().growMode = 1;  // span cuts retry by shrinking, whatever the plane left
-    EXPECT_EQ(cutSpanOffset("SEC", "CUT_GKT", 2), 1);
-    ASSERT_EQ(std::pair(clistCount("CUT_GKT"), pocketOffsetState().growMode), std::pair(1, 0));
-    std::vector<ContourElement> ring(kClistMaxElements);
-    ContourHeader h{};
-    ASSERT_EQ(clistGet("CUT_GKT", ring.data(), &h, 0), 0);
-    ring.resize(h.elementCount);
-    EXPECT_NEAR(offsettest::signedArea(ring), 16 * 16, 1e-9);
-    EXPECT_EQ(h.tag, 4);
-    for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4);
+    EXPECT_EQ(cutSpanOffset("SEC", "CUT_GKT", 2), 2);
+    ASSERT_EQ(std::pair(clistCount("CUT_GKT"), pocketOffsetState().growMode), std::pair(2, 0));
+    for (int32_t i = 0; i < 2; ++i) {  // in the order of their contours
+        std::vector<ContourElement> ring(kClistMaxElements);
+        ContourHeader h{};
+        ASSERT_EQ(clistGet("CUT_GKT", ring.data(), &h, i), i);
+        ring.resize(h.elementCount);
+        EXPECT_NEAR(offsettest::signedArea(ring), 16 * 16, 1e-9);
+        EXPECT_EQ(h.tag, 4 + i);
+        for (const ContourElement& e : ring) EXPECT_EQ(e.sourceTag, 4 + i);
+    }
     cutListsFree();
     EXPECT_EQ(std::pair(cutListsActive(), clistCount("CUT_GKT")), std::pair(0, 0));
 }

@@ -33,8 +33,8 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         std::string line = "G1 X1 Y0 ;";
         line.resize(c.length, 'x');
         // The first move starts at G42's point; lengths read are scaled, the tool radius of G191 too; a
-        // line's words come in any order.
-        writeText(b.rifName, "G42 X0.5 Y0\n" + line + c.end + "X2 Y1 G1\nG40\nR1.5 G191\n");
+        // line's words come in any order, the arc's centre first.
+        writeText(b.rifName, "G42 X0.5 Y0\n" + line + c.end + "I2 J0 X2 Y1 G2\nG40\nR1.5 G191\n");
         pocketKernel().geometryScale = 2;
         clistCreate("TEMP");
         double radius = 0;
@@ -50,7 +50,8 @@ TEST(GcodeFile, LinesAtTheLengthLimit) {
         EXPECT_EQ(h.elementCount, 2u);
         ContourElement e[2];
         ASSERT_EQ(clistGet("TEMP", e, &h, 0), 0);
-        EXPECT_TRUE(e[0].g[kLx1] == 1 && e[0].g[kLy1] == 0 && e[1].g[kLx2] == 4 && e[1].g[kLy2] == 2);
+        EXPECT_TRUE(e[0].g[kLx1] == 1 && e[0].g[kLy1] == 0 && e[1].g[kAex] == 4 && e[1].g[kAey] == 2);
+        EXPECT_TRUE(e[1].type == kElemArc && e[1].g[kAcx] == 4 && e[1].g[kAcy] == 0 && e[1].g[kAr] == 2);
         EXPECT_EQ(PocketErrors::texts(),
                   c.warned ? std::vector<std::string>{"101 5190," + std::string(b.rifName) + ":2"}
                            : std::vector<std::string>{});

@@ -168,7 +168,10 @@ TEST(Passes, PassCountAtTheToolRadius) {
         PassTable* t = passesCreate(base, w, 5, 4);
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(t->count, c.passes) << c.width;
-        for (int32_t k = 0; k < t->count; ++k) EXPECT_NEAR(t->pieces[k].sy, (k + 1) * 4.0, 1e-9);
+        for (int32_t k = 0; k < t->count; ++k) {
+            EXPECT_NEAR(t->pieces[k].sy, (k + 1) * 4.0, 1e-9);
+            EXPECT_EQ(std::pair(t->pieces[k].contourStart, t->pieces[k].contourEnd), std::pair(-1, -1));
+        }
         passTableFree(t);
     }
 }

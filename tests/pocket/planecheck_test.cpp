@@ -166,6 +166,7 @@ TEST(PlaneCheck, HelixClearanceAgainstSquareDistance) {
         EXPECT_EQ(PocketErrors::texts(),
                   refused ? std::vector<std::string>{"101 1522"} : std::vector<std::string>{});
     }
+    EXPECT_EQ(helixClearCheck(nullptr, 1, -1), 0);  // no centre, no room
 }
 
 // Points past the end of a large arc are off it, and their distance is the end point's.

@@ -232,22 +232,32 @@ TEST(PlaneRings, CrossedIslandsAreMerged) {
     }
 }
 
-// All first offsets 0 (allowance -R): one ring at level 0, the boundary itself, no island merge, no growth
-// left to the offsets after it. The SPAN ring is then reduced within R / 100: a 64-gon of radius 20
-// (sagitta 0.024) stays, a 72-gon (0.019) becomes four quarter arcs of the circle.
+// All first offsets 0 (allowance -R): one ring at level 0, the boundary itself, one island ring, the island
+// itself, no island merge, no growth left to the offsets after it. The SPAN ring and the island ring are
+// then reduced within R / 100: a 64-gon of radius 20 (sagitta 0.024) stays, a 72-gon (0.019) becomes four
+// quarter arcs of the circle. So does an island 65-gon of radius 8 (0.009), and the island's next ring a step
+// further out with it; a 64-gon, too few elements to be worth reducing, stays.
 TEST(PlaneRings, ZeroFirstOffset) {
     for (const int sides : {64, 72}) {
         Plane plane(2, 0.4);
-        std::vector<Vec2> p;
-        for (int i = 0; i < sides; ++i)
-            p.push_back({20 * std::cos(2 * offsettest::kPi * i / sides),
-                         20 * std::sin(2 * offsettest::kPi * i / sides)});
-        put("MAIN", polygon(p), true, true, 0);
-        pocketAllowanceSet(0, -2);
+        for (const auto& [rho, n, ccw] :
+             {std::tuple{20.0, sides, true}, {8.0, sides > 64 ? 65 : 64, false}}) {
+            std::vector<Vec2> p;
+            for (int i = 0; i < n; ++i)
+                p.push_back({rho * std::cos(2 * offsettest::kPi * i / n),
+                             rho * std::sin(2 * offsettest::kPi * i / n)});
+            if (!ccw) std::reverse(p.begin(), p.end());
+            put("MAIN", polygon(p), ccw, true, ccw ? 0 : 1);
+            pocketAllowanceSet(ccw ? 0 : 1, -2);
+        }
         EXPECT_EQ(cutListsCreate(0), 0);
         ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1);
         ASSERT_EQ(pocketLevelLoop(2, -2, 0.4, 1), 1);
-        ASSERT_EQ(std::pair(regionNodeCount(), pocketOffsetState().growMode), std::pair(1, 0));
+        ASSERT_EQ(std::pair(regionNodeCount(), pocketOffsetState().growMode), std::pair(2, 0));
+        const std::vector<ContourElement> g = get("GKT", 0);
+        EXPECT_EQ(
+            g.size() == 4 && std::all_of(g.begin(), g.end(), [](auto& e) { return e.type == kElemArc; }),
+            sides > 64);
         const double polygonArea = sides * 200 * std::sin(2 * offsettest::kPi / sides);
         EXPECT_NEAR(offsettest::signedArea(nodeRing(0)), polygonArea, 1e-6);
         const std::vector<ContourElement> c = get("SPAN", 0);

@@ -9,16 +9,18 @@
 #include "pocket/movechain.h"
 #include "pocketnc_util.h"
 
-// Step widths against the tool diameter 10, and fillet radii against the tolerance 1e-4, at the edges of
-// the three rules.
+// Step widths against the tool diameter 10, and fillet radii against the tolerance (the epsilon, 1e-4 when
+// it is not above 0), at the edges of the three rules.
 TEST(PocketPlane, CutListsChoice) {
     struct Case {
         double step, fillet;
         int complete, toolType, open, wanted;
-    } cases[] = {{5.0, 0, 1, 0, 0, 0},   {5.01, 0, 1, 0, 0, 1},    {4.0, 0.01, 1, 0, 0, 1},
-                 {3.0, 0, 0, 1, 0, 0},   {3.01, 0, 0, 1, 0, 1},    {2.0, 0.01, 1, 0, 1, 1},
-                 {6.0, 0, 0, 0, 0, 0},   {1.99, 0.01, 1, 0, 1, 0}, {4.0, 0.00005, 1, 0, 0, 0},
-                 {4.0, 1e-4, 1, 0, 0, 0}};
+        double epsilon;
+    } cases[] = {
+        {5.0, 0, 1, 0, 0, 0, 1e-4},    {5.01, 0, 1, 0, 0, 1, 1e-4},      {4.0, 0.01, 1, 0, 0, 1, 1e-4},
+        {3.0, 0, 0, 1, 0, 0, 1e-4},    {3.01, 0, 0, 1, 0, 1, 1e-4},      {2.0, 0.01, 1, 0, 1, 1, 1e-4},
+        {6.0, 0, 0, 0, 0, 0, 1e-4},    {1.99, 0.01, 1, 0, 1, 0, 1e-4},   {4.0, 0.00005, 1, 0, 0, 0, 1e-4},
+        {4.0, 1e-4, 1, 0, 0, 0, 1e-4}, {4.0, 0.00005, 1, 0, 0, 1, 1e-5}, {4.0, 0.00005, 1, 0, 0, 0, 0}};
     for (const Case& c : cases) {
         PocketErrors errors;
         CcpParams& p = kvCCPParams;
@@ -28,7 +30,8 @@ TEST(PocketPlane, CutListsChoice) {
         p.completePocket = c.complete;
         p.considerToolType = c.toolType;
         pocketKernel().openMode = c.open;
-        EXPECT_EQ(pocketPlaneWantsCutLists(), c.wanted) << c.step << " " << c.fillet << " " << c.open;
+        p.epsilon = c.epsilon;
+        EXPECT_EQ(pocketPlaneWantsCutLists(), c.wanted) << c.step << " " << c.fillet << " " << c.epsilon;
     }
 }
 

@@ -423,7 +423,8 @@ TEST(PocketRun, InputAndSetUpSettle) {
     }
     // Only the key makes the start point explicit, in the parameters and in the rif block; fully nested, the
     // run then keeps to the level nearest the start (the outer pocket's 1, not also the floor pocket's 2).
-    // The direct strategies run against the orientation.
+    // The direct strategies run against the orientation; only the open pocket never plunges where it last
+    // was.
     const struct {
         const char *value, *strategy;
         int flag, orientation;
@@ -438,6 +439,7 @@ TEST(PocketRun, InputAndSetUpSettle) {
         EXPECT_EQ(p.startExplicit + 10 * rifBlock()->zustellOk, 11 * flag) << value;
         EXPECT_EQ(10 * p.firstLevel + p.deepestLevel, 12 - flag) << value;
         EXPECT_EQ(p.orientation, orientation) << strategy;
+        EXPECT_EQ(p.plungeAtLastPosition, std::string(strategy) != "openPocket") << strategy;
     }
     // By the first contour's sense, an island runs against it: its ccw and leftSide flags follow the
     // wanted orientation the other way round, and its elements turn the other way. Unoriented, a contour

@@ -67,21 +67,25 @@ TEST(RegionWalk, MergedIslandsComeBackThroughTheStack) {
 
 // Nested squares 8 apart in a 100 x 100 pocket, tool radius 5: the walk starts
 // at the deepest ring, climbs ring by ring in one pass and never leaves the
-// pocket; the same for the outside-in direct walk.
+// pocket; the same for the outside-in direct walk. Two rings 0.8 apart are still
+// linked in one pass with a step of 0.3: a ring out of the step's reach is
+// reached at its own distance.
 TEST(RegionWalk, ChainOfRingsInOnePass) {
-    for (int direct = 0; direct < 2; ++direct) {
+    for (const auto& [direct, gap, step, rings] :
+         {std::tuple{0, 8.0, 8.0, 6}, {1, 8.0, 8.0, 6}, {0, 0.8, 0.3, 2}}) {
         Walk walk;
         pocketKernel().outsideInDirect = direct;
         std::vector<int32_t> nodes;
-        for (int i = 0; i < 6; ++i) {
-            double o = 5 + 8 * i;
+        for (int i = 0; i < rings; ++i) {
+            double o = 5 + gap * i;
             nodes.push_back(attachBox(o, o, 100 - o, 100 - o, i));
             if (i > 0) {
                 ASSERT_GT(regionAddLink(nodes[i], nodes[i - 1]), 0);
             }
         }
-        EXPECT_EQ(direct ? pocketRegionPathDirect(nodes.back(), 8, 0) : pocketRegionPath(nodes.back(), 8, 0),
-                  1);
+        EXPECT_EQ(
+            direct ? pocketRegionPathDirect(nodes.back(), step, 0) : pocketRegionPath(nodes.back(), step, 0),
+            1);
         for (int32_t n : nodes) EXPECT_EQ(regionIsDone(n), kRegionFinished) << n;
         int entries = 0;
         for (const Rec& r : log()) entries += r.name == "start";
@@ -89,8 +93,8 @@ TEST(RegionWalk, ChainOfRingsInOnePass) {
         std::vector<std::vector<Vec2>> paths = passes();
         ASSERT_EQ(paths.size(), 1u);
         // Every ring's corners are visited.
-        for (int i = 0; i < 6; ++i) {
-            double o = 5 + 8 * i;
+        for (int i = 0; i < rings; ++i) {
+            double o = 5 + gap * i;
             for (Vec2 c : {Vec2{o, o}, Vec2{100 - o, o}, Vec2{100 - o, 100 - o}, Vec2{o, 100 - o}}) {
                 bool seen = false;
                 for (const Vec2& p : paths[0]) seen |= std::hypot(p.x - c.x, p.y - c.y) < 1e-6;
@@ -317,19 +321,20 @@ TEST(RegionWalk, StartOutsideTheTreeIsRefused) {
 }
 
 // Isolated rings are linked to a ring with children that lies nearer than dmax (3), when the middle of
-// the gap keeps clear of INPUT by dr: a ring 2 away is; one 3 away, one 40 away, one whose gap holds a
-// wall, and the childless ring beside it are not.
+// the gap keeps clear of INPUT by dr: a ring 2 away is; one 3 away, one 40 away, one to the side and one
+// below whose gaps hold a wall, and the childless ring beside it are not.
 TEST(RegionWalk, PrepassLinksNearIsolatedRings) {
     Walk walk;
     ASSERT_EQ(clistCreate("INPUT"), 1);
     ASSERT_TRUE(putContour("INPUT", box(-1.2, -1, -0.8, 11)));
+    ASSERT_TRUE(putContour("INPUT", box(-1, -1.2, 11, -0.8)));
     const int32_t parent = attachBox(0, 0, 10, 10, 0), child = attachBox(2, 2, 8, 8, 1);
     ASSERT_GT(regionAddLink(child, parent), 0);
     const int32_t near = attachBox(12, 0, 14, 10, 0), atLimit = attachBox(0, 13, 10, 15, 0),
                   far = attachBox(50, 0, 52, 10, 0), walled = attachBox(-4, 0, -2, 10, 0),
-                  beside = attachBox(12, 20, 14, 30, 0);
+                  beside = attachBox(12, 20, 14, 30, 0), walledBelow = attachBox(0, -4, 10, -2, 0);
     EXPECT_EQ(regionTreePrepass(0.5, 3), 1);
-    for (const int32_t n : {near, atLimit, far, walled, beside})
+    for (const int32_t n : {near, atLimit, far, walled, beside, walledBelow})
         EXPECT_EQ(regionIsParent(n, parent), n == near ? 1 : 0) << n;
     EXPECT_EQ(regionIsParent(beside, near), 0);
     EXPECT_EQ(regionNode(child)->parentCount, 1);
@@ -467,21 +472,24 @@ TEST(RegionWalk, TheStepUpLeavesFromWhereTheRingWasLeft) {
 }
 
 // A ring whose parents are all of the other kind keeps the rest of its round on the stack below the
-// ring the walk goes up to; stepping back, neither (the ring it came back to finishes the round).
+// ring the walk goes up to; stepping back, neither (the ring it came back to finishes the round). A step
+// down from where the entry starts has cut nothing of an unfinished ring: all of it waits, unfinished.
 TEST(RegionWalk, TheRestWaitsOnTheStackUnlessTheWalkStepsBack) {
-    for (const int code : {kWalkUp, kWalkBack}) {
+    for (const int code : {kWalkUp, kWalkBack, kWalkDown}) {
         Walk walk;
         const int32_t outer = attachBox(0, 0, 100, 100, 0, false), inner = attachBox(8, 8, 92, 92, 1);
         ASSERT_GT(regionAddLink(inner, outer), 0);
         ASSERT_EQ(regionFirstKind1Parent(inner), -1);
-        regionSetDone(inner, kRegionFinished);
+        if (code != kWalkDown) regionSetDone(inner, kRegionFinished);
         const WalkEntry e{inner, {1, 92, 8}, {3, 8, 92}};
-        const RingPosition mid{2, 92, 50}, across{1, 100, 50};
+        const RingPosition mid = code == kWalkDown ? e.from : RingPosition{2, 92, 50}, across{1, 100, 50};
         ASSERT_EQ(regionPathEmit(&e, code, &mid, &across, outer, 8), 1);
         std::vector<std::tuple<int32_t, double, double, double, double>> stack;
         for (WalkEntry w{}; regionStackPop(&w);)
             stack.push_back({w.node, w.from.x, w.from.y, w.to.x, w.to.y});
-        const decltype(stack) up = {{outer, 100, 50, 100, 50}, {inner, 92, 50, 8, 92}};
-        EXPECT_EQ(stack, code == kWalkBack ? decltype(stack){} : up) << code;
+        const decltype(stack) up = {{outer, 100, 50, 100, 50}, {inner, 92, 50, 8, 92}},
+                              down = {{outer, 100, 50, 100, 50}, {inner, 92, 8, 8, 92}};
+        EXPECT_EQ(stack, code == kWalkBack ? decltype(stack){} : code == kWalkDown ? down : up) << code;
+        EXPECT_EQ(regionIsDone(inner) == kRegionFinished, code != kWalkDown) << code;
     }
 }

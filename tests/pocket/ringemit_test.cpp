@@ -85,6 +85,11 @@ TEST(RingEmit, OrderAgainstUnrolledLength) {
             const RingPosition from = at(e.c);
             EXPECT_EQ(ringOrder(2, &e.a, &e.b, sq.data(), 4, &from), e.order) << e.a.element << " " << e.c;
         }
+    // On an arc of radius 100, points 5e-5 rad (5e-3) apart are one place along it: each is met first.
+    const std::vector<ContourElement> round = offsettest::circle(0, 0, 100, 4, 1);
+    const RingPosition p{1, 100 * std::cos(1.0), 100 * std::sin(1.0)}, from{3, -100, 0},
+        q{1, 100 * std::cos(1 + 5e-5), 100 * std::sin(1 + 5e-5)};
+    EXPECT_EQ(ringOrder(2, &p, &q, round.data(), 4, &from) + ringOrder(2, &q, &p, round.data(), 4, &from), 2);
 }
 
 // Line ends written for a segment: every corner passed, then the to-point.
@@ -149,15 +154,15 @@ TEST(RingEmit, FilteredElementsRetractOnOpenSidesUnderRapidMovement) {
     }
 }
 
-// Single branches first: the whole ring of each node whose one parent is a root, between the records
-// ("full", "start") and ("full", "end"); then the rings of the roots. Each ring emitted is finished and
-// not emitted again.
+// Single branches first: the whole ring of each node (the first, node 0, too) whose one parent is a root,
+// between the records ("full", "start") and ("full", "end"); then the rings of the roots. Each ring emitted
+// is finished and not emitted again.
 TEST(RingEmit, SingleBranchesThenRoots) {
     NcPlane plane;
     regionTreeResetState();
     ASSERT_EQ(regionTreeInit(1), 1);
     pocketNcHeader();
-    const int32_t root = attachBox(0, 0, 100, 100, 0), branch = attachBox(10, 10, 90, 90, 1),
+    const int32_t branch = attachBox(10, 10, 90, 90, 1), root = attachBox(0, 0, 100, 100, 0),
                   deeper = attachBox(20, 20, 80, 80, 2), shared = attachBox(30, 30, 40, 40, 2),
                   done = attachBox(200, 0, 300, 100, 0);
     const std::vector<ContourElement> disc = {arcElem(500, 50, 10, 0, 2 * M_PI, 1)};  // a ring of one element

@@ -95,6 +95,28 @@ TEST(StepMemo, FoundExactlyForEqualMeaningfulBytes) {
     stepMemoClear(&memo);
 }
 
+// The state image holds every byte of the kernel variables and the offset state (two images of one state in
+// differently filled records agree) and changes with any of them but the plane counters and heights.
+TEST(StepMemo, StateImageFollowsTheStateButThePlaneCounters) {
+    const std::pair<std::function<void()>, bool> rows[] = {
+        {[] { pocketOffsetState().forceSplit ^= 1; }, true},
+        {[] { pocketKernel().toolRadius += 1; }, true},
+        {[] { pocketKernel().planeTop += 1; }, false},
+        {[] { pocketKernel().levelsLeft += 1; }, false}};
+    for (const auto& row : rows) {
+        const PocketKernel k = pocketKernel();
+        const PocketOffsetState o = pocketOffsetState();
+        StepStateImage a, b;
+        std::memset(&a, 0, sizeof a), std::memset(&b, 0xff, sizeof b);
+        stepStateImage(&a), stepStateImage(&b);
+        EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+        row.first();
+        stepStateImage(&b);
+        EXPECT_EQ(std::memcmp(&a, &b, sizeof a) != 0, row.second) << &row - rows;
+        pocketKernel() = k, pocketOffsetState() = o;
+    }
+}
+
 // An offset and a reduction taken from the memo give the rings, counts and offset state that working
 // them out again gives (wavy seeded polygons, offset inward and outward).
 TEST(StepMemo, RecordedOffsetsAndReductionsReplayTheirResults) {

@@ -432,6 +432,8 @@ TEST(Strategies, OpenRunClippedAtItsCrossings) {
     EXPECT_EQ(openRunClip(zig.data(), 5, walls.data(), 4, 1, 20, out.data()), -1);
     const ContourElement dot = lineElem(60, 40, 60, 40);  // no tangent at its ends
     EXPECT_EQ(openRunClip(&dot, 1, walls.data(), 4, 1, 20, out.data()), -1);
+    for (const auto& [count, n] : {std::pair{0, 4}, {3, 1}})  // an empty run, a contour of one element
+        EXPECT_EQ(openRunClip(piece.data(), count, walls.data(), n, 1, 20, out.data()), -1) << count << n;
 }
 
 TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
@@ -663,14 +665,16 @@ TEST(Strategies, AxisParallelWithoutRoomFails) {
     }
 }
 
-// With an open side a pass stops at the island's full-width ring, r + w off it, and goes once round it:
-// the pass, four sides and five arc pieces (the corner it stops at split in two) end on that ring.
+// With an open side a pass stops at the island's full-width ring, r + a + w off it (a its allowance), and
+// goes once round it: the pass, four sides and five arc pieces (the corner it stops at split in two) end on
+// that ring.
 TEST(Strategies, AxisParallelGoesOnceRoundTheIslandsFullRing) {
-    for (const int islands : {1, 2}) {
+    for (const auto& [islands, a] : {std::pair{1, 0.0}, {2, 0.0}, {1, 0.5}}) {
         Strategy s;
         pocketKernel().toolRadius = 1;
         pocketKernel().stepFactor = 0.4;
         pocketKernel().openMode = 1;
+        pocketAllowanceSet(1, a);
         insert("MAIN", tagged(polygon(box(0, 0, 50, 30)), {-1, 0, 0, 0}));
         insert("MAIN", polygon({{20, 10}, {20, 20}, {30, 20}, {30, 10}}));
         // A second island whose ring keeps clear of the first's: it changes nothing round the first.
@@ -679,8 +683,8 @@ TEST(Strategies, AxisParallelGoesOnceRoundTheIslandsFullRing) {
         int onRing = 0;
         for (const Rec& r : records(31)) {
             const double dx = std::max({20 - r.x, 0.0, r.x - 30}), dy = std::max({10 - r.y, 0.0, r.y - 20});
-            onRing += (r.type == 3111 || r.type == 3121) && std::fabs(std::hypot(dx, dy) - 1.8) < 1e-6;
+            onRing += (r.type == 3111 || r.type == 3121) && std::fabs(std::hypot(dx, dy) - 1.8 - a) < 1e-6;
         }
-        EXPECT_EQ(onRing, 10) << islands;
+        EXPECT_EQ(onRing, 10) << islands << " " << a;
     }
 }
