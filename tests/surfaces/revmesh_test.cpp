@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -38,9 +39,20 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
             pts.push_back({i == 0 && run < 3 ? 0.0 : 30 * rngUniform(), 40 - 7.0 * i});
         TriList* list = revMeshSweep(pts.data(), count, tol);
         ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->count == 0, count == 1) << run;
+        // Each band takes the fewest steps of 2 acos(1 - tol / r) at its smaller radius that pass a full turn.
+        int64_t want = 0;
+        for (int32_t i = 1; i < count; ++i) {
+            const double r = std::min(pts[i - 1].x, pts[i].x);
+            const double a = 2 * std::acos(std::max(-1.0, 1 - tol / r));
+            int64_t n = 1;
+            while (n * a <= 2 * M_PI) ++n;
+            want += 2 * n;
+        }
+        EXPECT_EQ(list->count, want) << run;
         for (int32_t k = 0; k < list->count; ++k) {
             const Triangle3D& t = list->data[k];
+            auto top = [](const Triangle3D& u) { return std::max({u.p[0].z, u.p[1].z, u.p[2].z}); };
+            EXPECT_GE(top(list->data[std::max(k - 1, 0)]), top(t)) << run;
             for (const Vec3& p : t.p) {
                 bool onProfile = false;
                 for (const Vec2& q : pts)
@@ -56,4 +68,22 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
         }
         triListFree(list);
     }
+}
+
+// Missing inputs, a band whose step is refused and a failing append are errors; no point is an empty mesh.
+TEST(RevMesh, RefusesMissingInputs) {
+    const Vec2 a{5, 1}, b{6, 0};
+    TriList* list = revMeshSweep(nullptr, 0, 0.1);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count, 0);
+    EXPECT_EQ(revMeshSegment(&a, &b, nullptr, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(nullptr, &b, list, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(&a, nullptr, list, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(&a, &b, list, 0.0), -1);
+    EXPECT_EQ(list->count, 0);
+    EXPECT_EQ(revMeshSegmentEach(&a, &b, 0.1, [](const Triangle3D&) { return false; }), -1);
+    triListFree(list);
+    EXPECT_EQ(revMeshSweep(nullptr, 2, 0.1), nullptr);
+    const Vec2 pts[] = {a, b};
+    EXPECT_EQ(revMeshSweep(pts, 2, 0.0), nullptr);
 }

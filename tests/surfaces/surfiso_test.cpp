@@ -389,6 +389,8 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     } cases[] = {
         {{100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0}, 0.001, 24},    // beyond umax, sharing the edge
         {{0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0}, 0.001, 31},      // beyond vmax
+        {{-90, 0, 0}, {0, 0, 0}, {0, 50, 0}, {-90, 50, 0}, 0.001, 42},        // beyond umin
+        {{0, -40, 0}, {100, -40, 0}, {100, 0, 0}, {0, 0, 0}, 0.001, 13},      // beyond vmin
         {{100, 50, 0}, {100, 0, 0}, {200, 0, 0}, {200, 50, 0}, 0.001, 21},    // turned: vmin on the edge
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 0.001, 0},     // a gap of 5
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 6.0, 24},      // within a wide tolerance
@@ -428,6 +430,13 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
          {95, 50, 0},
          {{1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}, {0, 0}, {0.5, 0.1}, {0.95, 0}},
          {{0, 0}, {1, 0}, {1, 1}, {0.05, 1}, {0.05, 0.75}, {0.05, 0.5}, {0.05, 0.25}, {0.05, 0.05}}},
+        // evenly at the top: (1, 0.95), made the sharper by (0.9, 0.5) before it; the neighbour's top is 47.5
+        {{100, 0, 0},
+         {200, 0, 0},
+         {200, 47.5, 0},
+         {100, 47.5, 0},
+         {{0, 0}, {1, 0}, {1, 0.475}, {0.9, 0.5}, {1, 0.95}, {0.95, 1}, {0, 1}},
+         {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0.5}}},
         // a corner picked among the loop points on the box's sides: a point of a cut corner off both
         // sides, though nearer the box corner, is passed over; here (0.9, 0), x = 90, where the patch
         // below has its own corner
@@ -949,6 +958,12 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         } else {
             makeFlatPatch(&rec, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 10, 0});
         }
+        // The long edge's side of the box is held by the loop's first point alone.
+        const std::vector<Vec2> loop = longFirst ? std::vector<Vec2>{{0, 0}, {1, 0}, {1, 1}, {0.5, 1}}
+                                                 : std::vector<Vec2>{{1, 1}, {0, 1}, {0, 0}, {0.5, 0}};
+        std::free(rec.loops[0].points);
+        rec.loopCount = 0;
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, loop.data(), 4), 1);
         EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), 50.0, 1e-3) << longFirst;
         EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), 12.5, 1e-3) << longFirst;
         // Boundary lines (1e-6 of the range inside it) exactly one or two spacings apart get the middle
