@@ -684,17 +684,27 @@ TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
     ASSERT_EQ(trimSurfaceAddLoop(&rec, notch, 5), 1);
     std::vector<Vec2> buffer(5), cuts(16);
     ASSERT_EQ(LESE_KONTUREN(&rec, buffer.data()), 1);
+    // Room for exactly the cuts is enough, one less is not (shifted then stays as it was).
     struct Case {
         double v, shifted;
-    } cases[] = {{0.5, 0.5001}, {0.25, 0.25}};
+        int32_t max, count;
+    } cases[] = {{0.5, 0.5001, 16, 2}, {0.25, 0.25, 2, 2}, {0.25, -1, 1, -1}};
     for (const Case& c : cases) {
         const Seg2D seg{0, c.v, 1, c.v};
         double shifted = -1;
-        ASSERT_EQ(isoLineLoopCuts(&seg, kIsoAlongU, buffer.data(), 1, cuts.data(), 16, &shifted), 2);
+        ASSERT_EQ(isoLineLoopCuts(&seg, kIsoAlongU, buffer.data(), 1, cuts.data(), c.max, &shifted), c.count);
         EXPECT_DOUBLE_EQ(shifted, c.shifted);
+        if (c.count < 0) continue;
         EXPECT_NEAR(cuts[0].x, 0.0, 1e-12);
         EXPECT_NEAR(cuts[1].x, 1.0, 1e-12);
     }
+    kvxFreeTrimSurface(&rec);
+    // A point within 1e-7 (both coordinates' differences summed) of the last one kept is dropped.
+    kvxInitTrimSurface(&rec);
+    const Vec2 close[] = {{0, 0}, {1e-7, 0}, {6e-8, 6e-8}, {1, 0}, {1, 1}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, close, 5), 1);
+    ASSERT_EQ(LESE_KONTUREN(&rec, buffer.data()), 1);
+    EXPECT_EQ(isoLoopCounts()[0], 4);
     kvxFreeTrimSurface(&rec);
 
     // Seeded star-shaped loops, half of them with a hole: between paired cuts the line is inside,
