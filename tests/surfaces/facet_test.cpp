@@ -90,16 +90,26 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     // So is one whose first cover would exceed the cell bound: 1e-71 asks for 712 x 712 cells.
     for (double tol : {0.0, -0.1, double(NAN), 1e-71})
         EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
-    // Nor can a surface without knots or with a single control point in a direction be measured.
-    RecGuard bad;
-    makePlane(&bad.rec, 10, 10, 0);
-    bad.rec.surface.vNum = 1;
-    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
-    bad.rec.surface.vNum = 2;
-    double* knots = bad.rec.surface.uKnots;
-    bad.rec.surface.uKnots = nullptr;
-    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
-    bad.rec.surface.uKnots = knots;
+    // Nor can a surface without knots, with a single control point or a knot range running backwards in a direction
+    // be measured, nor none, nor one whose answers have nowhere to go.
+    void (*const breaks[])(BsplSurface&) = {
+        [](BsplSurface& s) { s.uNum = 1; },
+        [](BsplSurface& s) { s.vNum = 1; },
+        [](BsplSurface& s) { s.uKnots = nullptr; },
+        [](BsplSurface& s) { s.vKnots = nullptr; },
+        [](BsplSurface& s) { std::reverse(s.uKnots, s.uKnots + s.uNum + s.uOrder); },
+        [](BsplSurface& s) { std::reverse(s.vKnots, s.vKnots + s.vNum + s.vOrder); }};
+    for (size_t k = 0; k < std::size(breaks); ++k) {
+        RecGuard bad;
+        makePlane(&bad.rec, 10, 10, 0);
+        const BsplSurface kept = bad.rec.surface;
+        breaks[k](bad.rec.surface);
+        EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1) << k;
+        bad.rec.surface = kept;
+    }
+    EXPECT_EQ(facetSurface(nullptr, 0.1, &area, &rel), -1);
+    EXPECT_EQ(facetSurface(&g.rec, 0.1, nullptr, &rel), -1);
+    EXPECT_EQ(facetSurface(&g.rec, 0.1, &area, nullptr), -1);
     // A loop lying outside the surface's parameter box leaves no cell.
     const Vec2 away[] = {{5, 5}, {6, 5}, {6, 6}};
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, away, 3), 1);
@@ -268,9 +278,12 @@ TEST(Facet, PrincipalCurvaturesAreTheRootsOfTheFormPencil) {
         EXPECT_NEAR(k1, k, 1e-6 * std::fabs(k)) << i;
         EXPECT_NEAR(k2, k, 1e-6 * std::fabs(k)) << i;
     }
-    // A first form of determinant up to 1e-9 gives nothing and leaves both as they were.
+    // A first form of determinant up to 1e-9 gives nothing and leaves both as they were; no outputs, -1.
     for (const double E : {1e-9, 0.5e-9, 1.0000001e-9, 1e-8}) {
         double k1 = 7, k2 = 7;
+        EXPECT_EQ(curvatureFromDerivs(E, 0, 1, E, 0, 1, nullptr, &k2) +
+                      curvatureFromDerivs(E, 0, 1, E, 0, 1, &k1, nullptr),
+                  -2);  // nowhere to put them
         const int rc = curvatureFromDerivs(E, 0, 1, E, 0, 1, &k1, &k2);
         EXPECT_EQ(rc, E > 1e-9 ? 1 : 0) << E;
         EXPECT_EQ(k1, E > 1e-9 ? 1.0 : 7.0) << E;
