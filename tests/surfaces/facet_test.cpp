@@ -90,8 +90,8 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     // So is one whose first cover would exceed the cell bound: 1e-71 asks for 712 x 712 cells.
     for (double tol : {0.0, -0.1, double(NAN), 1e-71})
         EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
-    // Nor can a surface without knots, with a single control point or a knot range running backwards in a direction
-    // be measured, nor none, nor one whose answers have nowhere to go.
+    // Nor can a surface without knots, with a single control point or a knot range running backwards in a
+    // direction be measured, nor none, nor one whose answers have nowhere to go.
     void (*const breaks[])(BsplSurface&) = {
         [](BsplSurface& s) { s.uNum = 1; },
         [](BsplSurface& s) { s.vNum = 1; },

@@ -958,8 +958,8 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     rec144ListFree(out);
 }
 
-// The distance between two lines is the longest of five sample lines across the patch, its edges
-// included: on a trapezoid the long edge.
+// The distance between two lines is the longest of five sample lines across the loops' box, its sides
+// included: on a trapezoid the side nearer the long edge.
 TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
     for (const bool longFirst : {true, false}) {
         TrimSurface rec;
@@ -968,14 +968,16 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         } else {
             makeFlatPatch(&rec, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 10, 0});
         }
-        // The long edge's side of the box is held by the loop's first point alone.
+        // The long edge's side of the box is held by the loop's first point alone; the second loop's box
+        // ends at u = 0.8, where the patch is 42 long.
         const std::vector<Vec2> loop = longFirst ? std::vector<Vec2>{{0, 0}, {1, 0}, {1, 1}, {0.5, 1}}
-                                                 : std::vector<Vec2>{{1, 1}, {0, 1}, {0, 0}, {0.5, 0}};
+                                                 : std::vector<Vec2>{{0.8, 1}, {0, 1}, {0, 0}, {0.5, 0}};
         std::free(rec.loops[0].points);
         rec.loopCount = 0;
         ASSERT_EQ(trimSurfaceAddLoop(&rec, loop.data(), 4), 1);
-        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), 50.0, 1e-3) << longFirst;
-        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), 12.5, 1e-3) << longFirst;
+        const double longest = longFirst ? 50 : 42;
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), longest, 1e-3) << longFirst;
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), longest / 4, 1e-3) << longFirst;
         // Boundary lines (1e-6 of the range inside it) exactly one or two spacings apart get the middle
         // line; less than a spacing apart, none.
         const double d = isoLineDistance(&rec, kIsoAlongU, 1e-6, 1 - 1e-6);
