@@ -42,8 +42,7 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
         // Per band the fewest steps of 2 acos(1 - tol / r), r its smaller radius, that pass a full turn.
         int64_t want = 0;
         for (int32_t i = 1; i < count; ++i) {
-            const double r = std::min(pts[i - 1].x, pts[i].x);
-            const double a = 2 * std::acos(std::max(-1.0, 1 - tol / r));
+            const double a = 2 * std::acos(std::max(-1.0, 1 - tol / std::min(pts[i - 1].x, pts[i].x)));
             int64_t n = 1;
             while (n * a <= 2 * M_PI) ++n;
             want += 2 * n;
@@ -70,17 +69,16 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
 
 // Missing inputs, a band whose step is refused and a failing append are errors; no point is an empty mesh.
 TEST(RevMesh, RefusesMissingInputs) {
-    const Vec2 a{5, 1}, b{6, 0};
+    const Vec2 pts[] = {{5, 1}, {6, 0}}, *a = &pts[0], *b = &pts[1];
     TriList* list = revMeshSweep(nullptr, 0, 0.1);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count, 0);
-    EXPECT_EQ(revMeshSegment(&a, &b, nullptr, 0.1), -1);
-    EXPECT_EQ(revMeshSegment(nullptr, &b, list, 0.1), -1);
-    EXPECT_EQ(revMeshSegment(&a, nullptr, list, 0.1), -1);
-    EXPECT_EQ(revMeshSegment(&a, &b, list, 0.0), -1);
-    EXPECT_EQ(revMeshSegmentEach(&a, &b, 0.1, [](const Triangle3D&) { return false; }), -1);
+    EXPECT_EQ(revMeshSegment(a, b, nullptr, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(nullptr, b, list, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(a, nullptr, list, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(a, b, list, 0.0), -1);
+    EXPECT_EQ(revMeshSegmentEach(a, b, 0.1, [](const Triangle3D&) { return false; }), -1);
     triListFree(list);
     EXPECT_EQ(revMeshSweep(nullptr, 2, 0.1), nullptr);
-    const Vec2 pts[] = {a, b};
     EXPECT_EQ(revMeshSweep(pts, 2, 0.0), nullptr);
 }
