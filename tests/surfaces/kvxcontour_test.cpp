@@ -143,13 +143,18 @@ TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
         }
         pointList3DFree(pts);
     }
-    // A quarter turn of ten steps exactly ends on its tenth step with the end point alone.
-    PointList3D* ten = pointList3DCreate(4);
-    ASSERT_NE(ten, nullptr);
+    // A quarter turn of 10 or 200 steps exactly ends on its last step with the end point alone; a step
+    // below 0.001 is taken as 0.001, 1571 for the turn.
     const Vec2 s{10, 0}, e{0, 10}, o{0, 0};
-    ASSERT_EQ(kvxContourAddArc(ten, 10 * (1 - std::cos(M_PI / 40)), &s, &e, 0.0, &o, 1), 1);
-    EXPECT_EQ(ten->count, 11);
-    pointList3DFree(ten);
+    for (const auto& [tol, count] : {std::pair{10 * (1 - std::cos(M_PI / 40)), 11},
+                                     {10 * (1 - std::cos(M_PI / 800)), 201},
+                                     {1e-9, 1572}}) {
+        PointList3D* ten = pointList3DCreate(4);
+        ASSERT_NE(ten, nullptr);
+        ASSERT_EQ(kvxContourAddArc(ten, tol, &s, &e, 0.0, &o, 1), 1);
+        EXPECT_EQ(ten->count, count) << tol;
+        pointList3DFree(ten);
+    }
     ProfileCurve* tiny = read("o Contour[a]()\n{\no A(x[5/5/5] y[5/5/5.00005] z[0/0])\n}\n");
     ASSERT_NE(tiny, nullptr);
     EXPECT_EQ(tiny->count, 0);  // a radius below 1e-4 adds nothing

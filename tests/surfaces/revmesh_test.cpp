@@ -65,10 +65,7 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
         }
         triListFree(list);
     }
-}
-
-// Missing inputs, a band whose step is refused and a failing append are errors; no point is an empty mesh.
-TEST(RevMesh, RefusesMissingInputs) {
+    // Missing inputs, a band whose step is refused and a taker that stops are errors; no point, no triangle.
     const Vec2 pts[] = {{5, 1}, {6, 0}}, *a = &pts[0], *b = &pts[1];
     TriList* list = revMeshSweep(nullptr, 0, 0.1);
     ASSERT_NE(list, nullptr);
