@@ -299,8 +299,7 @@ TEST(DeBoor, KnotSpansAbove1e8AreInterpolatedAcross) {
                 ASSERT_EQ(evalNurbsSurfPoint(&s, inV ? 0.5 : t, inV ? t : 0.5, &p), 1);
                 EXPECT_NEAR(inV ? p.y : p.x, 10 * (1 + f), 1e-6) << rational << inV << f;
             }
-            // Derivatives at the knot and up to 1e-8 below it are the short span's, none as it is below 1e-6;
-            // further below, the first span's.
+            // Derivatives: the short span's (none, under 1e-6) up to 1e-8 below the knot, lower the first's.
             for (const double t : {0.5, 0.5 - 5e-9, 0.5 - 2e-8}) {
                 Vec3 du{}, dv{};
                 ASSERT_EQ(evalNurbsSurfDeriv(&s, inV ? 0.5 : t, inV ? t : 0.5, &du, &dv, nullptr), 1);

@@ -143,8 +143,7 @@ TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
         }
         pointList3DFree(pts);
     }
-    // A quarter turn of 10 or 200 steps exactly ends on its last step with the end point alone; a step
-    // below 0.001 is taken as 0.001, 1571 for the turn.
+    // A quarter turn of 10 or 200 whole steps ends with the end point alone; a step below 0.001 is 0.001.
     const Vec2 s{10, 0}, e{0, 10}, o{0, 0};
     for (const auto& [tol, count] : {std::pair{10 * (1 - std::cos(M_PI / 40)), 11},
                                      {10 * (1 - std::cos(M_PI / 800)), 201},

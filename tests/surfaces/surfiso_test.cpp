@@ -606,12 +606,14 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
 
     // Apart: two runs, each its own group, both along the direction asked. Joined within a tolerance of 6,
-    // one run, yet no line runs on across the gap: no line end lies within 0.1 of the second patch.
+    // one run, yet no line runs on across the gap: no line end lies within 0.1 of the second patch. Lines
+    // that cannot be written fail the run either way.
     Patches apart;
     apart.add(a00, a10, a11, a01);
     apart.add({105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0});
     const std::string apartPath = apart.write(dir, "apart.kvx");
     for (const double gap : {0.001, 6.0}) {
+        EXPECT_EQ(surfIsolines(apartPath.c_str(), kIsoAlongU, 20, gap, 0.01, dir.file("no/i").c_str()), -1);
         MessageLog log;
         curves = linesOf(dir, apartPath, kIsoAlongU, 20.0, gap, &result);
         ASSERT_EQ(result, 1);
