@@ -66,15 +66,16 @@ TEST_F(KvxContourTest, ContourFrameTable) {
         {"v Cs_o(1,2)\n", {0, 0, 0}},                // a comma missing: the origin stays
         {"v Cs_o(\\0)\nv depth(\\0)\n", {0, 0, 0}},  // values escaped to nothing are no values
     };
-    // A turned frame: x along y, y along -x.
+    // A turned frame: x along y, y along z, z along x; a point goes to o + x X + y Y + z Z.
     reset();
     ProfileCurve* turned = read(
-        "v Cs_x(0,1,0)\nv Cs_y(-1,0,0)\nv Cs_o(5,0,0)\no Contour[c]()\n{\no L(x[0/3] y[0/4] z[1/1])\n}\n");
+        "v Cs_x(0,1,0)\nv Cs_y(0,0,1)\nv Cs_z(1,0,0)\nv Cs_o(5,0,0)\n"
+        "o Contour[c]()\n{\no L(x[0/3] y[0/4] z[1/1])\n}\n");
     ASSERT_NE(turned, nullptr);
     ASSERT_EQ(turned->count, 2);
-    EXPECT_XY(EXPECT_NEAR, turned->points[0], 5, 0, 1e-12);
-    EXPECT_XY(EXPECT_NEAR, turned->points[1], 5 - 4, 3, 1e-12);
-    EXPECT_NEAR(turned->z[1], 1, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, turned->points[0], 5 + 1, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, turned->points[1], 5 + 1, 3, 1e-12);
+    EXPECT_NEAR(turned->z[1], 4, 1e-12);
     profileFreeList(turned);
     for (const auto& c : cases) {
         reset();
