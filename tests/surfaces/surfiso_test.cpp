@@ -526,20 +526,23 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         EXPECT_GE(n, 4) << vShift;
         freeIsoCurves(curves);
     }
-    // Joined along y, the first patch at its vmin: its lines along v run toward the joint and on.
-    Patches below;
-    below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
-    below.add(a00, a10, a11, a01);
-    curves = linesOf(dir, below.write(dir, "below.kvx"), kIsoAlongV, 20.0, 0.001, &result);
-    ASSERT_EQ(result, 1);
-    n = 0;
-    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
-        ASSERT_GE(k->count, 2);
-        EXPECT_NEAR(k->points[0].y, 90.0, 1e-3);
-        EXPECT_NEAR(k->points[k->count - 1].y, 0.0, 1e-3);
+    // Joined along y, the first patch at its vmin or its vmax: its lines along v run toward the joint and on.
+    for (const double y0 : {90.0, 0.0}) {
+        Patches below;
+        below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
+        below.add(a00, a10, a11, a01);
+        if (y0 == 0) std::swap(below.list->entries[0], below.list->entries[1]);
+        curves = linesOf(dir, below.write(dir, "below.kvx"), kIsoAlongV, 20.0, 0.001, &result);
+        ASSERT_EQ(result, 1);
+        n = 0;
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+            ASSERT_GE(k->count, 2);
+            EXPECT_NEAR(k->points[0].y, y0, 1e-3);
+            EXPECT_NEAR(k->points[k->count - 1].y, 90 - y0, 1e-3);
+        }
+        EXPECT_GE(n, 6);
+        freeIsoCurves(curves);
     }
-    EXPECT_GE(n, 6);
-    freeIsoCurves(curves);
     // The host asking to stop at any of its polls, on either patch, stops the run with a negative code.
     g_polls = 0, g_stopAt = 1 << 30;
     setAbortHook(stopLate);
