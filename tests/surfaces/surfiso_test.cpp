@@ -408,6 +408,7 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         kvxFreeTrimSurface(&a);
         kvxFreeTrimSurface(&b);
     }
+    EXPECT_EQ(surfJoinCode(nullptr, nullptr, 1.0), 0);  // no patches, no joint
 
     // Corners cut off: a patch's corner is the loop point nearest the box corner, of equally near
     // ones the sharpest, and the two patches meet where both put theirs.
@@ -976,9 +977,8 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         std::free(rec.loops[0].points);
         rec.loopCount = 0;
         ASSERT_EQ(trimSurfaceAddLoop(&rec, loop.data(), 4), 1);
-        const double longest = longFirst ? 50 : 42;
-        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), longest, 1e-3) << longFirst;
-        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), longest / 4, 1e-3) << longFirst;
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), longFirst ? 50 : 42, 1e-3) << longFirst;
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), (longFirst ? 50 : 42) / 4.0, 1e-3);
         // Boundary lines (1e-6 of the range inside it) exactly one or two spacings apart get the middle
         // line; less than a spacing apart, none.
         const double d = isoLineDistance(&rec, kIsoAlongU, 1e-6, 1 - 1e-6);
