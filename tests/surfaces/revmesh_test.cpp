@@ -39,13 +39,10 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
             pts.push_back({i == 0 && run < 3 ? 0.0 : 30 * rngUniform(), 40 - 7.0 * i});
         TriList* list = revMeshSweep(pts.data(), count, tol);
         ASSERT_NE(list, nullptr);
-        // Per band the fewest steps of 2 acos(1 - tol / r), r its smaller radius, that pass a full turn.
         int64_t want = 0;
         for (int32_t i = 1; i < count; ++i) {
             const double a = 2 * std::acos(std::max(-1.0, 1 - tol / std::min(pts[i - 1].x, pts[i].x)));
-            int64_t n = 1;
-            while (n * a <= 2 * M_PI) ++n;
-            want += 2 * n;
+            want += 2 * (1 + static_cast<int64_t>(2 * M_PI / a));  // the fewest steps of a past a full turn
         }
         EXPECT_EQ(list->count, want) << run;
         for (int32_t k = 0; k < list->count; ++k) {

@@ -991,6 +991,8 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         EXPECT_EQ(isoLineDistance(&rec, 0, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 1;
         EXPECT_EQ(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), -1.0);
+        Seg2D* none = nullptr;
+        EXPECT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, 1.0, &none), -1);  // nor lines
         rec.surface.uOrder = 2;
         kvxFreeTrimSurface(&rec);
     }
