@@ -299,5 +299,11 @@ TEST(DeBoor, KnotSpansAbove1e8AreInterpolatedAcross) {
                 ASSERT_EQ(evalNurbsSurfPoint(&s, inV ? 0.5 : t, inV ? t : 0.5, &p), 1);
                 EXPECT_NEAR(inV ? p.y : p.x, 10 * (1 + f), 1e-6) << rational << inV << f;
             }
+            // Derivatives: the short span's (none, under 1e-6) up to 1e-8 below the knot, lower the first's.
+            for (const double t : {0.5, 0.5 - 5e-9, 0.5 - 2e-8}) {
+                Vec3 du{}, dv{};
+                ASSERT_EQ(evalNurbsSurfDeriv(&s, inV ? 0.5 : t, inV ? t : 0.5, &du, &dv, nullptr), 1);
+                EXPECT_NEAR(inV ? dv.y : du.x, t > 0.5 - 1e-8 ? 0 : 20, 1e-6) << rational << inV << t;
+            }
         }
 }

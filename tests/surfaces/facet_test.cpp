@@ -90,16 +90,22 @@ TEST(Facet, RefusesToleranceThatCannotConverge) {
     // So is one whose first cover would exceed the cell bound: 1e-71 asks for 712 x 712 cells.
     for (double tol : {0.0, -0.1, double(NAN), 1e-71})
         EXPECT_EQ(facetSurface(&g.rec, tol, &area, &rel), -1) << tol;
-    // Nor can a surface without knots or with a single control point in a direction be measured.
-    RecGuard bad;
-    makePlane(&bad.rec, 10, 10, 0);
-    bad.rec.surface.vNum = 1;
-    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
-    bad.rec.surface.vNum = 2;
-    double* knots = bad.rec.surface.uKnots;
-    bad.rec.surface.uKnots = nullptr;
-    EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1);
-    bad.rec.surface.uKnots = knots;
+    // Nor can a surface without knots, with a single control point or a knot range running backwards in a
+    // direction be measured, nor none, nor one whose answers have nowhere to go.
+    for (int k = 0; k < 6; ++k) {  // in u, then in v
+        RecGuard bad;
+        makePlane(&bad.rec, 10, 10, 0);
+        BsplSurface& s = bad.rec.surface;
+        const BsplSurface kept = s;
+        double*& knots = k % 2 ? s.vKnots : s.uKnots;
+        if (k < 2) (k % 2 ? s.vNum : s.uNum) = 1;
+        if (k == 2 || k == 3) knots = nullptr;
+        if (k >= 4) std::reverse(knots, knots + 4);
+        EXPECT_EQ(facetSurface(&bad.rec, 0.1, &area, &rel), -1) << k;
+        s = kept;
+    }
+    EXPECT_EQ(facetSurface(nullptr, 0.1, &area, &rel), -1);
+    EXPECT_EQ(facetSurface(&g.rec, 0.1, nullptr, &rel) + facetSurface(&g.rec, 0.1, &area, nullptr), -2);
     // A loop lying outside the surface's parameter box leaves no cell.
     const Vec2 away[] = {{5, 5}, {6, 5}, {6, 6}};
     ASSERT_EQ(trimSurfaceAddLoop(&g.rec, away, 3), 1);
@@ -268,9 +274,11 @@ TEST(Facet, PrincipalCurvaturesAreTheRootsOfTheFormPencil) {
         EXPECT_NEAR(k1, k, 1e-6 * std::fabs(k)) << i;
         EXPECT_NEAR(k2, k, 1e-6 * std::fabs(k)) << i;
     }
-    // A first form of determinant up to 1e-9 gives nothing and leaves both as they were.
+    // A first form of determinant up to 1e-9 gives nothing and leaves both as they were; no outputs, -1.
     for (const double E : {1e-9, 0.5e-9, 1.0000001e-9, 1e-8}) {
         double k1 = 7, k2 = 7;
+        EXPECT_EQ(curvatureFromDerivs(E, 0, 1, E, 0, 1, nullptr, &k2), -1);
+        EXPECT_EQ(curvatureFromDerivs(E, 0, 1, E, 0, 1, &k1, nullptr), -1);
         const int rc = curvatureFromDerivs(E, 0, 1, E, 0, 1, &k1, &k2);
         EXPECT_EQ(rc, E > 1e-9 ? 1 : 0) << E;
         EXPECT_EQ(k1, E > 1e-9 ? 1.0 : 7.0) << E;

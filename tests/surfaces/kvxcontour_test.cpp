@@ -66,15 +66,16 @@ TEST_F(KvxContourTest, ContourFrameTable) {
         {"v Cs_o(1,2)\n", {0, 0, 0}},                // a comma missing: the origin stays
         {"v Cs_o(\\0)\nv depth(\\0)\n", {0, 0, 0}},  // values escaped to nothing are no values
     };
-    // A turned frame: x along y, y along -x.
+    // A turned frame: x along y, y along z, z along x; a point goes to o + x X + y Y + z Z.
     reset();
     ProfileCurve* turned = read(
-        "v Cs_x(0,1,0)\nv Cs_y(-1,0,0)\nv Cs_o(5,0,0)\no Contour[c]()\n{\no L(x[0/3] y[0/4] z[1/1])\n}\n");
+        "v Cs_x(0,1,0)\nv Cs_y(0,0,1)\nv Cs_z(1,0,0)\nv Cs_o(5,0,0)\n"
+        "o Contour[c]()\n{\no L(x[0/3] y[0/4] z[1/1])\n}\n");
     ASSERT_NE(turned, nullptr);
     ASSERT_EQ(turned->count, 2);
-    EXPECT_XY(EXPECT_NEAR, turned->points[0], 5, 0, 1e-12);
-    EXPECT_XY(EXPECT_NEAR, turned->points[1], 5 - 4, 3, 1e-12);
-    EXPECT_NEAR(turned->z[1], 1, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, turned->points[0], 5 + 1, 0, 1e-12);
+    EXPECT_XY(EXPECT_NEAR, turned->points[1], 5 + 1, 3, 1e-12);
+    EXPECT_NEAR(turned->z[1], 4, 1e-12);
     profileFreeList(turned);
     for (const auto& c : cases) {
         reset();
@@ -143,13 +144,17 @@ TEST_F(KvxContourTest, ArcsAreSplitForTheChord) {
         }
         pointList3DFree(pts);
     }
-    // A quarter turn of ten steps exactly ends on its tenth step with the end point alone.
-    PointList3D* ten = pointList3DCreate(4);
-    ASSERT_NE(ten, nullptr);
+    // A quarter turn of 10 or 200 whole steps ends with the end point alone; a step below 0.001 is 0.001.
     const Vec2 s{10, 0}, e{0, 10}, o{0, 0};
-    ASSERT_EQ(kvxContourAddArc(ten, 10 * (1 - std::cos(M_PI / 40)), &s, &e, 0.0, &o, 1), 1);
-    EXPECT_EQ(ten->count, 11);
-    pointList3DFree(ten);
+    for (const auto& [tol, count] : {std::pair{10 * (1 - std::cos(M_PI / 40)), 11},
+                                     {10 * (1 - std::cos(M_PI / 800)), 201},
+                                     {1e-9, 1572}}) {
+        PointList3D* ten = pointList3DCreate(4);
+        ASSERT_NE(ten, nullptr);
+        ASSERT_EQ(kvxContourAddArc(ten, tol, &s, &e, 0.0, &o, 1), 1);
+        EXPECT_EQ(ten->count, count) << tol;
+        pointList3DFree(ten);
+    }
     ProfileCurve* tiny = read("o Contour[a]()\n{\no A(x[5/5/5] y[5/5/5.00005] z[0/0])\n}\n");
     ASSERT_NE(tiny, nullptr);
     EXPECT_EQ(tiny->count, 0);  // a radius below 1e-4 adds nothing

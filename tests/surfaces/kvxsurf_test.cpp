@@ -504,13 +504,14 @@ TEST(KvxSurf, MissingAttributesAndTheOffsetThreshold) {
 }
 
 // Each field the reader would refuse makes the writer refuse the record before writing a byte; the
-// untouched record and the allowed edges are written.
+// untouched record and the allowed edges are written; a stream that takes no bytes fails the write.
 TEST(KvxSurf, WriterRefusesEachUnreadableFieldBeforeWriting) {
     using Spoil = void (*)(TrimSurface*);
     const struct {
         const char* what;
         Spoil spoil;
         int rc;
+        const char* mode = "w";
     } cases[] = {
         {"as made", [](TrimSurface*) {}, 0},
         {"u order 1", [](TrimSurface* r) { r->surface.uOrder = 1; }, -1},
@@ -540,6 +541,7 @@ TEST(KvxSurf, WriterRefusesEachUnreadableFieldBeforeWriting) {
         {"loops missing", [](TrimSurface* r) { r->loopCount = 0; }, 0},
         {"empty second loop", [](TrimSurface* r) { r->loops[1].count = 0; }, 0},
         {"equal neighbouring knots", [](TrimSurface* r) { r->surface.uKnots[3] = r->surface.uKnots[2]; }, 0},
+        {"a stream that takes no bytes", [](TrimSurface*) {}, -1, "r"},
     };
     const std::string path = (tempDir() / "w.kvx").string();
     for (const auto& c : cases) {
@@ -552,7 +554,7 @@ TEST(KvxSurf, WriterRefusesEachUnreadableFieldBeforeWriting) {
         const TrimSurface keep = g.rec;
         const int32_t loops1 = g.rec.loops[1].count;
         c.spoil(&g.rec);
-        FILE* f = std::fopen(path.c_str(), "w");
+        FILE* f = std::fopen(path.c_str(), c.mode);
         ASSERT_NE(f, nullptr);
         EXPECT_EQ(kvxWriteTrimSurface(f, &g.rec, 1), c.rc) << c.what;
         const long written = std::ftell(f);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -38,7 +39,12 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
             pts.push_back({i == 0 && run < 3 ? 0.0 : 30 * rngUniform(), 40 - 7.0 * i});
         TriList* list = revMeshSweep(pts.data(), count, tol);
         ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->count == 0, count == 1) << run;
+        int64_t want = 0;
+        for (int32_t i = 1; i < count; ++i) {
+            const double a = 2 * std::acos(std::max(-1.0, 1 - tol / std::min(pts[i - 1].x, pts[i].x)));
+            want += 2 * (1 + static_cast<int64_t>(2 * M_PI / a));  // the fewest steps of a past a full turn
+        }
+        EXPECT_EQ(list->count, want) << run;
         for (int32_t k = 0; k < list->count; ++k) {
             const Triangle3D& t = list->data[k];
             for (const Vec3& p : t.p) {
@@ -56,4 +62,17 @@ TEST(RevMesh, SweepLiesOnTheSurfaceOfRevolution) {
         }
         triListFree(list);
     }
+    // Missing inputs, a band whose step is refused and a taker that stops are errors; no point, no triangle.
+    const Vec2 pts[] = {{5, 1}, {6, 0}}, *a = &pts[0], *b = &pts[1];
+    TriList* list = revMeshSweep(nullptr, 0, 0.1);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count, 0);
+    EXPECT_EQ(revMeshSegment(a, b, nullptr, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(nullptr, b, list, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(a, nullptr, list, 0.1), -1);
+    EXPECT_EQ(revMeshSegment(a, b, list, 0.0), -1);
+    EXPECT_EQ(revMeshSegmentEach(a, b, 0.1, [](const Triangle3D&) { return false; }), -1);
+    triListFree(list);
+    EXPECT_EQ(revMeshSweep(nullptr, 2, 0.1), nullptr);
+    EXPECT_EQ(revMeshSweep(pts, 2, 0.0), nullptr);
 }

@@ -389,6 +389,8 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     } cases[] = {
         {{100, 0, 0}, {200, 0, 0}, {200, 50, 0}, {100, 50, 0}, 0.001, 24},    // beyond umax, sharing the edge
         {{0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0}, 0.001, 31},      // beyond vmax
+        {{-90, 0, 0}, {0, 0, 0}, {0, 50, 0}, {-90, 50, 0}, 0.001, 42},        // beyond umin
+        {{0, -40, 0}, {100, -40, 0}, {100, 0, 0}, {0, 0, 0}, 0.001, 13},      // beyond vmin
         {{100, 50, 0}, {100, 0, 0}, {200, 0, 0}, {200, 50, 0}, 0.001, 21},    // turned: vmin on the edge
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 0.001, 0},     // a gap of 5
         {{105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0}, 6.0, 24},      // within a wide tolerance
@@ -406,6 +408,7 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         kvxFreeTrimSurface(&a);
         kvxFreeTrimSurface(&b);
     }
+    EXPECT_EQ(surfJoinCode(nullptr, nullptr, 1.0), 0);  // no patches, no joint
 
     // Corners cut off: a patch's corner is the loop point nearest the box corner, of equally near
     // ones the sharpest, and the two patches meet where both put theirs.
@@ -428,6 +431,13 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
          {95, 50, 0},
          {{1, 0.05}, {1, 0.25}, {1, 0.5}, {1, 0.75}, {1, 1}, {0, 1}, {0, 0}, {0.5, 0.1}, {0.95, 0}},
          {{0, 0}, {1, 0}, {1, 1}, {0.05, 1}, {0.05, 0.75}, {0.05, 0.5}, {0.05, 0.25}, {0.05, 0.05}}},
+        // evenly at the top: (1, 0.95), made the sharper by (0.9, 0.5) before it; the neighbour's top is 47.5
+        {{100, 0, 0},
+         {200, 0, 0},
+         {200, 47.5, 0},
+         {100, 47.5, 0},
+         {{0, 0}, {1, 0}, {1, 0.475}, {0.9, 0.5}, {1, 0.95}, {0.95, 1}, {0, 1}},
+         {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0.5}}},
         // a corner picked among the loop points on the box's sides: a point of a cut corner off both
         // sides, though nearer the box corner, is passed over; here (0.9, 0), x = 90, where the patch
         // below has its own corner
@@ -517,20 +527,23 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
         EXPECT_GE(n, 4) << vShift;
         freeIsoCurves(curves);
     }
-    // Joined along y, the first patch at its vmin: its lines along v run toward the joint and on.
-    Patches below;
-    below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
-    below.add(a00, a10, a11, a01);
-    curves = linesOf(dir, below.write(dir, "below.kvx"), kIsoAlongV, 20.0, 0.001, &result);
-    ASSERT_EQ(result, 1);
-    n = 0;
-    for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
-        ASSERT_GE(k->count, 2);
-        EXPECT_NEAR(k->points[0].y, 90.0, 1e-3);
-        EXPECT_NEAR(k->points[k->count - 1].y, 0.0, 1e-3);
+    // Joined along y, the first patch at its vmin or its vmax: its lines along v run toward the joint and on.
+    for (const double y0 : {90.0, 0.0}) {
+        Patches below;
+        below.add({0, 50, 0}, {100, 50, 0}, {100, 90, 0}, {0, 90, 0});
+        below.add(a00, a10, a11, a01);
+        if (y0 == 0) std::swap(below.list->entries[0], below.list->entries[1]);
+        curves = linesOf(dir, below.write(dir, "below.kvx"), kIsoAlongV, 20.0, 0.001, &result);
+        ASSERT_EQ(result, 1);
+        n = 0;
+        for (const IsoCurve* k = curves; k != nullptr; k = k->next, ++n) {
+            ASSERT_GE(k->count, 2);
+            EXPECT_NEAR(k->points[0].y, y0, 1e-3);
+            EXPECT_NEAR(k->points[k->count - 1].y, 90 - y0, 1e-3);
+        }
+        EXPECT_GE(n, 6);
+        freeIsoCurves(curves);
     }
-    EXPECT_GE(n, 6);
-    freeIsoCurves(curves);
     // The host asking to stop at any of its polls, on either patch, stops the run with a negative code.
     g_polls = 0, g_stopAt = 1 << 30;
     setAbortHook(stopLate);
@@ -597,12 +610,14 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
     }
 
     // Apart: two runs, each its own group, both along the direction asked. Joined within a tolerance of 6,
-    // one run, yet no line runs on across the gap: no line end lies within 0.1 of the second patch.
+    // one run, yet no line runs on across the gap: no line end lies within 0.1 of the second patch. Lines
+    // that cannot be written fail the run either way.
     Patches apart;
     apart.add(a00, a10, a11, a01);
     apart.add({105, 0, 0}, {200, 0, 0}, {200, 50, 0}, {105, 50, 0});
     const std::string apartPath = apart.write(dir, "apart.kvx");
     for (const double gap : {0.001, 6.0}) {
+        EXPECT_EQ(surfIsolines(apartPath.c_str(), kIsoAlongU, 20, gap, 0.01, dir.file("no/i").c_str()), -1);
         MessageLog log;
         curves = linesOf(dir, apartPath, kIsoAlongU, 20.0, gap, &result);
         ASSERT_EQ(result, 1);
@@ -668,21 +683,27 @@ TEST_F(SurfIso, NeighbouringPatchesJoinOrStaySeparate) {
 }
 
 TEST_F(SurfIso, TrimLoopCutsComeInInsidePairs) {
-    // A loop with a vertex on the line v = 0.5: the line moves by 0.0001 and cuts twice.
+    // A loop with a vertex on the line v = 0.5: the line moves by 0.0001 and cuts twice. A point within
+    // 1e-7 (both coordinates' differences summed) of the last one kept is dropped: (1e-7, 0), not (6e-8,
+    // 6e-8).
     TrimSurface rec;
     kvxInitTrimSurface(&rec);
-    const Vec2 notch[] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0.5}};
-    ASSERT_EQ(trimSurfaceAddLoop(&rec, notch, 5), 1);
-    std::vector<Vec2> buffer(5), cuts(16);
+    const Vec2 notch[] = {{0, 0}, {1e-7, 0}, {6e-8, 6e-8}, {1, 0}, {1, 1}, {0, 1}, {0, 0.5}};
+    ASSERT_EQ(trimSurfaceAddLoop(&rec, notch, 7), 1);
+    std::vector<Vec2> buffer(7), cuts(16);
     ASSERT_EQ(LESE_KONTUREN(&rec, buffer.data()), 1);
+    EXPECT_EQ(isoLoopCounts()[0], 6);
+    // Room for exactly the cuts is enough, one less is not (shifted then stays as it was).
     struct Case {
         double v, shifted;
-    } cases[] = {{0.5, 0.5001}, {0.25, 0.25}};
+        int32_t max, count;
+    } cases[] = {{0.5, 0.5001, 16, 2}, {0.25, 0.25, 2, 2}, {0.25, -1, 1, -1}};
     for (const Case& c : cases) {
         const Seg2D seg{0, c.v, 1, c.v};
         double shifted = -1;
-        ASSERT_EQ(isoLineLoopCuts(&seg, kIsoAlongU, buffer.data(), 1, cuts.data(), 16, &shifted), 2);
+        ASSERT_EQ(isoLineLoopCuts(&seg, kIsoAlongU, buffer.data(), 1, cuts.data(), c.max, &shifted), c.count);
         EXPECT_DOUBLE_EQ(shifted, c.shifted);
+        if (c.count < 0) continue;
         EXPECT_NEAR(cuts[0].x, 0.0, 1e-12);
         EXPECT_NEAR(cuts[1].x, 1.0, 1e-12);
     }
@@ -939,8 +960,8 @@ TEST_F(SurfIso, PatchLinesOfACylinderKeepToItWithinTheChordTolerance) {
     rec144ListFree(out);
 }
 
-// The distance between two lines is the longest of five sample lines across the patch, its edges
-// included: on a trapezoid the long edge.
+// The distance between two lines is the longest of five sample lines across the loops' box, its sides
+// included: on a trapezoid the side nearer the long edge.
 TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
     for (const bool longFirst : {true, false}) {
         TrimSurface rec;
@@ -949,8 +970,15 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         } else {
             makeFlatPatch(&rec, {0, 0, 0}, {100, 0, 0}, {100, 50, 0}, {0, 10, 0});
         }
-        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), 50.0, 1e-3) << longFirst;
-        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), 12.5, 1e-3) << longFirst;
+        // The long edge's side of the box is held by the loop's first point alone; the second loop's box
+        // ends at u = 0.8, where the patch is 42 long.
+        const std::vector<Vec2> loop = longFirst ? std::vector<Vec2>{{0, 0}, {1, 0}, {1, 1}, {0.5, 1}}
+                                                 : std::vector<Vec2>{{0.8, 1}, {0, 1}, {0, 0}, {0.5, 0}};
+        std::free(rec.loops[0].points);
+        rec.loopCount = 0;
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, loop.data(), 4), 1);
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.0, 1.0), longFirst ? 50 : 42, 1e-3) << longFirst;
+        EXPECT_NEAR(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), (longFirst ? 50 : 42) / 4.0, 1e-3);
         // Boundary lines (1e-6 of the range inside it) exactly one or two spacings apart get the middle
         // line; less than a spacing apart, none.
         const double d = isoLineDistance(&rec, kIsoAlongU, 1e-6, 1 - 1e-6);
@@ -963,6 +991,8 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
         EXPECT_EQ(isoLineDistance(&rec, 0, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 1;
         EXPECT_EQ(isoLineDistance(&rec, kIsoAlongU, 0.25, 0.5), -1.0);
+        Seg2D* none = nullptr;
+        EXPECT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, 1.0, &none), -1);  // nor lines
         rec.surface.uOrder = 2;
         kvxFreeTrimSurface(&rec);
     }
