@@ -164,7 +164,8 @@ TEST(Stl, AsciiFilesTable) {
         {"solid s\n" + cut + " vertex 1 2\n vertex 1 2 3\n vertex 1 2 3\n", -1},
         {"solid s\n" + fa + cut + " vertex a b c\n", -1},
         {"solid s\nendsolid\n", 0},
-        {"solid s\nfacet normal", 0},  // its last word ends the file: still ASCII
+        {"solid facet\nendsolid\n", 0},  // no "normal": binary
+        {"solid s\nfacet normal", 0},    // its last word ends the file: still ASCII
     };
     for (const auto& c : cases) {
         writeTextFile(dir.file("a.stl"), c.text);
