@@ -141,6 +141,7 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
         freeMeshPatchList(mesh);
     }
     EXPECT_EQ(meshFromPolyFileB(dir.file("absent.kvx").c_str(), "POLY", 1), nullptr);
+    freeMeshPatchList(nullptr), freeMeshNodeList(nullptr);  // no chain: nothing to free, no fault
 }
 
 TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
