@@ -219,6 +219,7 @@ TEST(PolyImport, FacetOrientationFollowsTheFirstClearTurn) {
         {"counter-clockwise square", {0, 0, 1, 0, 1, 1, 0, 1}, false},
         {"first corner straight, clockwise", {0, 0, 1, 0, 2, 0, 1, -1}, true},
         {"first corner straight, counter-clockwise", {0, 0, 1, 0, 2, 0, 1, 1}, false},
+        {"first corner clockwise by 5e-5 only: still clear", {0, 0, 1, 0, 2, -5e-5, 1, 1}, true},
         {"triangle with a repeated point, clockwise", {0, 0, 1, 0, 1, 0, 0, -1}, true},
         {"all on one line", {0, 0, 1, 0, 2, 0, 3, 0}, false},
         {"all in one point", {2, 3, 2, 3, 2, 3, 2, 3}, false},
