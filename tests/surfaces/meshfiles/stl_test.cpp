@@ -93,6 +93,7 @@ TEST(Stl, BinaryCountFromSizeInBothByteOrders) {
     }
     EXPECT_EQ(stl_read(dir.file("absent.stl").c_str()), nullptr);
     EXPECT_EQ(stl_is_binary(dir.file("absent.stl").c_str()), -1);
+    EXPECT_EQ(stl_read_binary(dir.file("absent.stl").c_str()), nullptr);
     // A first normal longer than a unit vector by far (each component below 2) as read marks the other
     // byte order: the vertices are the values whose swapped bytes were stored.
     std::vector<StlTri> tris(2);
