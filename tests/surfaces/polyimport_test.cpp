@@ -141,6 +141,7 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
         freeMeshPatchList(mesh);
     }
     EXPECT_EQ(meshFromPolyFileB(dir.file("absent.kvx").c_str(), "POLY", 1), nullptr);
+    freeMeshPatchList(nullptr), freeMeshNodeList(nullptr);  // no chain: nothing to free, no fault
 }
 
 TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
@@ -149,6 +150,7 @@ TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
         dir.file("q.kvx"),
         kvxText("o Polyhedron[q]()\n{\nm P[1](+0+0+0 +0+1+0 +1+1+0 +1+0+0 +3+0+2 +4+0+2 +4+1+2 +3+1+2)\n"
                 "m V(1/1/1/2/1/3/1/4)\nm V(1/5/1/6/1/7/1/8)\nm V(1/1/1/2/1/3)\n}\n"));
+    setAxisScale(-1, -2, 1);  // a box away from zero on both sides: x in [-4, 0], y in [-2, 0], z in [0, 2]
     PolyFacetMesh* mesh = meshFromPolyFileA(dir.file("q.kvx").c_str(), "POLY", 1, 1);
     ASSERT_NE(mesh, nullptr);
     ASSERT_NE(mesh->box45Upper, nullptr);
@@ -157,16 +159,29 @@ TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
     for (int i = 0; i < 3; ++i) {
         const Facet98 f = mesh->facets->data[i];
         double area = 0, lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};  // shoelace; turned box
+        Vec3 box[2] = {f.p[0], f.p[0]};
         for (int k = 0; k < 4; ++k) {
             const Vec3 a = f.p[k], b = f.p[(k + 1) % 4];
             area += a.x * b.y - b.x * a.y;
             const double uv[2] = {(a.x - a.y) * 0.70710678, (a.x + a.y) * 0.70710678};
             for (int d = 0; d < 2; ++d) lo[d] = std::min(lo[d], uv[d]), hi[d] = std::max(hi[d], uv[d]);
+            box[0] = {std::min(box[0].x, a.x), std::min(box[0].y, a.y), std::min(box[0].z, a.z)};
+            box[1] = {std::max(box[1].x, a.x), std::max(box[1].y, a.y), std::max(box[1].z, a.z)};
         }
         EXPECT_GT(area, 0) << i;
         EXPECT_TRUE(mesh->box45Lower[i].x == lo[0] && mesh->box45Lower[i].y == lo[1]);
         EXPECT_TRUE(mesh->box45Upper[i].x == hi[0] && mesh->box45Upper[i].y == hi[1]);
+        EXPECT_EQ(std::memcmp(&mesh->lower[i], &box[0], sizeof(Vec3)), 0) << i;
+        EXPECT_EQ(std::memcmp(&mesh->upper[i], &box[1], sizeof(Vec3)), 0) << i;
     }
+    const FacetList* l = mesh->facets;
+    EXPECT_TRUE(l->xmin == -4 && l->ymin == -2 && l->zmin == 0 && l->xmax == 0 && l->ymax == 0 &&
+                l->zmax == 2);
+    // Without the switch: no turned boxes.
+    PolyFacetMesh* plain = meshFromPolyFileA(dir.file("q.kvx").c_str(), "POLY", 1, 0);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_TRUE(plain->box45Upper == nullptr && plain->box45Lower == nullptr && plain->facets->count == 3);
+    freeMeshNodeList(plain);
     freeMeshNodeList(mesh);
 }
 
@@ -204,6 +219,7 @@ TEST(PolyImport, FacetOrientationFollowsTheFirstClearTurn) {
         {"counter-clockwise square", {0, 0, 1, 0, 1, 1, 0, 1}, false},
         {"first corner straight, clockwise", {0, 0, 1, 0, 2, 0, 1, -1}, true},
         {"first corner straight, counter-clockwise", {0, 0, 1, 0, 2, 0, 1, 1}, false},
+        {"first corner clockwise by 5e-5 only: still clear", {0, 0, 1, 0, 2, -5e-5, 1, 1}, true},
         {"triangle with a repeated point, clockwise", {0, 0, 1, 0, 1, 0, 0, -1}, true},
         {"all on one line", {0, 0, 1, 0, 2, 0, 3, 0}, false},
         {"all in one point", {2, 3, 2, 3, 2, 3, 2, 3}, false},

@@ -212,6 +212,9 @@ TEST_F(MeshLibTest, MissingLibraryEntryOrInputGivesMinusOne) {
     fs::resize_file(lib, size);  // zeros, without writing them
     fs::last_write_time(lib, written + std::chrono::seconds(1));
     EXPECT_EQ(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), -1);
+    fs::resize_file(lib, size + 1);
+    fs::last_write_time(lib, written);  // nor is one of another size with the library's time
+    EXPECT_EQ(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), -1);
     meshLibKeepConversions(0);
 }
 

@@ -12,6 +12,9 @@
 #include "kernel/cyc3d.h"
 #include "surfaces/geofiletest.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
+
 namespace {
 
 struct BndFile : ::testing::Test {
@@ -254,6 +257,13 @@ TEST_F(BndFile, BlockCounterCountsPointsPerBlockAndPairsSplit) {
     }
     int32_t lines = 0;
     EXPECT_EQ(bnd_read("", nullptr, 0, &lines), -1);
+    // No memory for the line buffer: -1 and no lines, never the 0 of a file without blocks.
+    const std::string counted = dir.file("c.bnd");
+    lines = 7;
+    allocfail::arm(1);
+    const int shortRc = bnd_read(counted.c_str(), nullptr, 2, &lines);
+    allocfail::disarm();
+    EXPECT_TRUE(allocfail::fired() && shortRc == -1 && lines == 0) << shortRc << " " << lines;
     double xy[2] = {0, 0};
     EXPECT_TRUE(parseXyPair("1.5,-2", xy) == 1 && xy[1] == -2.0);
     EXPECT_TRUE(parseXyPair("3/4", xy) == 1 && xy[0] == 3.0);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <tuple>
 
 #include "geometry/frames.h"
 #include "surfaces/meshfiles/meshtest.h"
@@ -115,13 +116,30 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
         }
         triListFree(tris);
     }
-    // No triangles: a header alone, counting none.
+    // What the writer takes (no items: a header alone) and refuses with -1 before making any file: another
+    // kind, a missing mesh, a negative count, facets missing for a count.
     TriList* none = triListCreate(4);
     ASSERT_NE(none, nullptr);
-    EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, none, nullptr, 0, dir.file("e.3df").c_str()), 0);
-    EXPECT_EQ(readBytes(dir.file("e.3df")).size(), 256u);
+    TriList negative = *none;
+    negative.count = -1;
+    const Facet98 one = facetAt(1);
+    const std::tuple<int, const TriList*, const Facet98*, int32_t, int32_t> args[] = {
+        {kFacetMeshTriangles, none, nullptr, 0, 0},
+        {kFacetMeshFacets, nullptr, nullptr, 0, 0},
+        {kFacetMeshFacets, none, &one, 1, 1},
+        {kFacetMeshTriangles, nullptr, &one, 1, -1},
+        {kFacetMeshTriangles, &negative, nullptr, 0, -1},
+        {2, none, &one, 1, -1},
+        {6, none, &one, 1, -1},
+        {kFacetMeshFacets, none, nullptr, 1, -1},
+        {kFacetMeshFacets, none, &one, -1, -1}};
+    for (const auto& [kind, tris, facets, count, expect] : args) {
+        const std::string name = dir.file("args.3df");
+        std::remove(name.c_str());
+        EXPECT_EQ(polymeshWrite3df(kind, tris, facets, count, name.c_str()), expect) << kind << count;
+        EXPECT_EQ(readBytes(name).size(), expect < 0 ? 0u : 256u + 98u * expect) << kind << count;
+    }
     triListFree(none);
-    EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, nullptr, nullptr, 0, dir.file("x.3df").c_str()), -1);
     EXPECT_EQ(polymeshWrite3df(kFacetMeshFacets, nullptr, nullptr, 0, dir.file("no/x.3df").c_str()), -1);
 }
 
@@ -380,11 +398,30 @@ TEST_F(FacetFileTest, WrongHandlesAndModesAreRefused) {
         EXPECT_EQ(facetFileClose(1), 0) << mode;
     }
     EXPECT_EQ(readBytes(name).size(), 256u + 98u);
-    // A layout-2 file closes with its header's count.
-    writeBytes(name, image(2.5f, 3, 3));
-    ASSERT_EQ(facetFile2Open(name.c_str(), kFacetRead), 1);
-    EXPECT_EQ(facetFile2ReadHeader(1, header2), kFacetOk);
-    EXPECT_EQ(facetFile2Close(1), 3);
+    for (const int mode : {0, 5}) EXPECT_EQ(facetFileOpen(name.c_str(), mode), kFacetWrongMode) << mode;
+    for (const int mode : {kFacetUpdate, kFacetAppend})
+        EXPECT_EQ(facetFileOpen(dir.file("none.3df").c_str(), mode), kFacetIoError) << mode;
+    EXPECT_EQ(facetFileReadVersion(name.c_str(), nullptr), -1);
+    // A layout-2 file read by hand: its header (or a refusal when cut short or given no room), each
+    // record as stored, a failure past the last; the close answers the header's count, or -1 when that
+    // is beyond int32 or the header cannot be read again.
+    const std::tuple<uint32_t, size_t, int> twos[] = {
+        {3, 1594, 3}, {0x7FFFFFFFu, 1594, INT32_MAX}, {0x80000000u, 1594, -1}, {3, 1450, 3}, {3, 1299, -1}};
+    for (const auto& [count, size, close] : twos) {
+        std::vector<uint8_t> b = image(2.5f, count, 3);
+        b.resize(size);
+        writeBytes(name, b);
+        ASSERT_EQ(facetFile2Open(name.c_str(), kFacetRead), 1);
+        EXPECT_EQ(facetFile2ReadHeader(1, nullptr), kFacetWrongMode);
+        EXPECT_EQ(facetFile2ReadHeader(1, header2), size >= 1300 ? kFacetOk : kFacetWrongMode) << size;
+        for (int i = 0; i < (size >= 1300 ? static_cast<int>(size - 1300) / 98 : 0); ++i) {
+            const Facet98 want = facetAt(i + 1);
+            ASSERT_EQ(facetFile2ReadFacet(1, &f), kFacetOk) << i;
+            EXPECT_EQ(std::memcmp(&f, &want, sizeof f), 0) << i;
+        }
+        EXPECT_EQ(facetFile2ReadFacet(1, &f), kFacetIoError) << size;
+        EXPECT_EQ(facetFile2Close(1), close) << count << " " << size;
+    }
 }
 
 // With the meshes' option of the frame pair, triangles and facets in frame A are written mirrored (here

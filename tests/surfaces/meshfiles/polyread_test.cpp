@@ -125,6 +125,7 @@ TEST_F(PolyReadTest, MalformedInputsStopTheRead) {
         pre + "o Pset[2]()\no P[-3](x[1])\n}\n",
         pre + "o Pset[2]()\no P[9999999](x[1])\n}\n",
         pre + "o Pset[2]()\no P[1](x[1..2])\n}\n",
+        pre + "o Pset[2]()\no P[1](y[abc])\n}\n",  // no number at all
         pre + "o Pset[2]()\no P[abc](x[1])\n}\n",
         pre + "o Pset[2]()\no P[2x](x[1])\n}\n",
         pre + "v chrTab(01\\200)\nm P[2](+1+1+1)\n}\n",

@@ -93,6 +93,7 @@ TEST(Stl, BinaryCountFromSizeInBothByteOrders) {
     }
     EXPECT_EQ(stl_read(dir.file("absent.stl").c_str()), nullptr);
     EXPECT_EQ(stl_is_binary(dir.file("absent.stl").c_str()), -1);
+    EXPECT_EQ(stl_read_binary(dir.file("absent.stl").c_str()), nullptr);
     // A first normal longer than a unit vector by far (each component below 2) as read marks the other
     // byte order: the vertices are the values whose swapped bytes were stored.
     std::vector<StlTri> tris(2);
@@ -164,7 +165,8 @@ TEST(Stl, AsciiFilesTable) {
         {"solid s\n" + cut + " vertex 1 2\n vertex 1 2 3\n vertex 1 2 3\n", -1},
         {"solid s\n" + fa + cut + " vertex a b c\n", -1},
         {"solid s\nendsolid\n", 0},
-        {"solid s\nfacet normal", 0},  // its last word ends the file: still ASCII
+        {"solid facet\nendsolid\n", 0},  // no "normal": binary
+        {"solid s\nfacet normal", 0},    // its last word ends the file: still ASCII
     };
     for (const auto& c : cases) {
         writeTextFile(dir.file("a.stl"), c.text);
