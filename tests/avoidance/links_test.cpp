@@ -455,7 +455,8 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
         plistFree(l);
     }
     // Both limits hold at equality: a chord of exactly the longest and a point exactly the deviation off.
-    // Only the points between are measured: the far end lies off its own chord by rounding.
+    // Only the points between are measured: the far end lies off its own chord by rounding. A chord of
+    // exactly the 1e-5 tolerance still has a direction: a point far off it stays.
     const struct {
         double y, chord, dev;
         bool thinned;
@@ -465,7 +466,8 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
                   {0, 1.999, 0.01, false},
                   {0.5, 2, 0.5, true},
                   {0.5, 2, 0.499, false},
-                  {0, 1e9, 0, true, 0, {3, 7, 0.1}}};
+                  {0, 1e9, 0, true, 0, {3, 7, 0.1}},
+                  {1e-3, 1e9, 1e-4, false, 0.5e-5, {1e-5, 0, 0}}};
     for (const auto& c : limits) {
         l = plistCreate(3, 0);
         ASSERT_NE(l, nullptr);
