@@ -968,7 +968,10 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
     ToolGeom point = tool;  // a tool of no radius has no step to climb by
     point.radius = 0.0, noStep.tool = &point;
-    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
+    for (const double top : {100.0, p.z - 1}) {  // whether or not there is anything above to climb past
+        noStep.bounds[5] = top;
+        EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4) << top;
+    }
     ProfileCurve* curve = profileLine(&p, &up);
     ASSERT_NE(curve, nullptr);
     EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);
