@@ -525,6 +525,14 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 2.4, 3.2}), 1e-9);
     EXPECT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p0, g), 0);  // a move of no length has no direction
     macroPathFree(m);
+    // Following measures from the attachment point but leaves it where it is, off the guide too.
+    m = macroPathCreate(kMacroLeave, 10, 2, 0);
+    ASSERT_NE(m, nullptr);
+    for (const Vec3& q : {Vec3{1, 2, 3}, Vec3{1, 2.5, 4}}) macroPathAppend(m, q);
+    ASSERT_EQ(macroFollowGuide(m, kMacroLeave, g), 1);
+    EXPECT_VEC_NEAR(m->points[0], (Vec3{1, 2, 3}), 0);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{0.5, 0, 4}), 1e-12);
+    macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);
     // A guide closed within 0.1 counts as closed: a point 0 along the move lands on its start, not its end.
