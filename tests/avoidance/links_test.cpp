@@ -213,6 +213,12 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
     ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
     EXPECT_NEAR(h, 7.0 + 2.0 + 1.0, 1e-3);  // placed centre, the ball's radius and the safety distance
+    // On a plane falling by 0.1 along the line the ball stands highest at the line's start, 2 sqrt(1.01)
+    // above the plane's 6 there.
+    testmesh::Model downhill({testmesh::slopeTri(5, -0.1)}, kBallMill, 2.0);
+    downhill.m.tool->size2 = 4.0, downhill.m.tolerance = 0.5;
+    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &downhill.m, &h), 0);
+    EXPECT_NEAR(h, 6.0 + 2.0 * std::sqrt(1.01) + 2.0 + 1.0, 1e-3);
     // Half a diameter of 8 grows the searching ball to radius 4, resting at 9; the lift counts from the
     // plane of the clearance less the safety distance, here 7.
     plate.m.tool->size2 = 8.0;
