@@ -234,6 +234,16 @@ TEST(MacroTraj, RampCases) {
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
         macroPathFree(m);
+        macroSetRampPieceLength(10.0);  // in pieces: each point lifted along its axis by the length walked
+        m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
+        ASSERT_TRUE(m && m->count >= 2);
+        for (int32_t i = 0; i < m->count; ++i) {
+            const double s = m->points[i].z / tilt.z;
+            EXPECT_VEC_NEAR(m->points[i], (Vec3{s + s * tilt.x, s * tilt.y, s * tilt.z}), 1e-12);
+        }
+        EXPECT_NEAR(m->points[m->count - 1].z, 2 * tilt.z, 1e-12);
+        macroPathFree(m);
+        macroSetRampPieceLength(0.0);
         if (x < 2) plistFree(g);
     }
     m = macroGenRamp(g, 0, kPi / 2, 4, 1);  // straight down the axis, which both points keep
