@@ -1096,17 +1096,19 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         EXPECT_EQ(r, least < 1000 ? 1 : -1) << rest;
         EXPECT_TRUE(r != 1 || lift == least) << lift;
     }
-    // Up to the clearance plane the columns over both cuts are checked, also when they lie level: under
-    // the square, at either end, the jump lifts in steps of 2.5 until the ball clears it at 7.
+    // Up to the clearance plane the columns over both cuts are checked, also when they lie level; to the
+    // higher cut's height the column over the lower one. Under the square, at either end, the jump lifts
+    // in steps of 2.5 until the ball clears it at 7.
     ctx.clearancePlane = 50.0, post.m.stepLength = 2.5;
-    const Vec3 beside{-5, 0, 0}, under{-15, 0, 0};
-    for (const bool back : {false, true}) {
-        double lift = -1.0;
-        EXPECT_EQ(
-            linkJumpLift(back ? &under : &beside, back ? &beside : &under, &up, &up, &ctx, &lift, 0, &post.m),
-            1);
-        EXPECT_EQ(lift, std::ceil(7.0 / 2.5) * 2.5) << back;
-    }
+    for (const int32_t type : {0, 1})
+        for (const bool back : {false, true}) {
+            const Vec3 beside{-5, 0, 10.0 * type}, under{-15, 0, 0};
+            double lift = -1.0;
+            EXPECT_EQ(linkJumpLift(back ? &under : &beside, back ? &beside : &under, &up, &up, &ctx, &lift,
+                                   type, &post.m),
+                      1);
+            EXPECT_EQ(lift, std::ceil(7.0 / 2.5) * 2.5) << back << type;
+        }
 }
 
 // The first step of a macro is its first chord, at least 0.1; without a chord 1.
