@@ -716,17 +716,18 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     plistFree(l);
 }
 
-// Each allocation of the travel searches, a checked link and a placed macro failed in turn: -4 (-1 or
-// none for the link and the macro), or the answer found with memory enough.
+// Each allocation of the travel searches, the lift, a checked link and a placed macro failed in turn: -4 (-1
+// or none for the link and the macro), or the answer found with memory enough.
 TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
     testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
     plate.m.tool->size2 = 4.0;
     plate.m.tolerance = 0.05;
     ctx.safetyDistance = 1.0, ctx.clearancePlane = 8.0;
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
-    for (int kind : {0, 1, 2, 3}) {
+    for (int kind : {0, 1, 2, 3, 4}) {
         double want = 0, got = 0;
         const auto run = [&](double* out) {
+            if (kind == 4) return linkLiftHeight(&A, &ctx, &plate.m, out);
             if (kind < 2)
                 return kind ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
                             : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
@@ -746,7 +747,7 @@ TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
         };
         const int full = run(&want);
         ASSERT_GE(full, 0);
-        EXPECT_GT(kind > 1 ? want : 1e9, 100 * 2 + 7 - 1e-9);  // on the plate at A: more than two points
+        EXPECT_GT(kind % 4 > 1 ? want : 1e9, 100 * 2 + 7 - 1e-9);  // on the plate at A: more than two points
         for (long n = 1; n < 200; ++n) {
             allocfail::arm(n);
             const int r = run(&got);
