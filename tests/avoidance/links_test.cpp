@@ -306,6 +306,12 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     MessageCapture quiet(8);  // a message of level 9: a host at level 8 does not see it
     EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
     EXPECT_TRUE(quiet.messages().empty());
+    // Over a floor the ball, grown by two steps of 2 to 6, climbs in steps of 3 and stops clear at 6.
+    testmesh::Model floor({testmesh::slopeTri(0, 0.0, 400.0)}, kBallMill, 2.0);
+    floor.m.stepLength = 2.0;
+    const Vec3 T3 = {30, 0, 0};
+    ASSERT_TRUE(idx5CollisionFreeMacro(&T3, &T3, 0, &ctx, &floor.m) == 0 && gOut.size() >= 3);
+    EXPECT_VEC_NEAR(gOut[gOut.size() - 3].p, (Vec3{30, 0, 6}), 1e-9);  // then the safety distance, then T
 }
 
 TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
