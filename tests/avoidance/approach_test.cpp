@@ -103,7 +103,8 @@ TEST(Approach, LoopRunsOnItsCircle) {
 // infinite radius, no direction of motion, a bend straight back, opposite axes, a mean axis along the
 // motion. A fine step is capped so the loop still fits a list.
 TEST(Approach, DegenerateLoopsAreRefused) {
-    const Vec3 p0{0, 0, 0}, p1{1, 0, 0}, p2{1, 1, 0}, back{0, 0, 0}, z{0, 0, 1}, mz{0, 0, -1}, x{1, 0, 0};
+    const Vec3 p0{0, 0, 0}, p1{1, 0, 0}, p2{1, 1, 0}, back{0, 0, 0}, z{0, 0, 1}, mz{0, 0, -1}, x{1, 0, 0},
+        tol{1e-5, 0, 0}, under{0.99e-5, 0, 0};  // a motion of 1e-5 has a direction, a shorter one none
     struct Case {
         const Vec3 *p0, *p1, *p2, *a0, *a1;
         double R, step;
@@ -116,6 +117,7 @@ TEST(Approach, DegenerateLoopsAreRefused) {
         {&p0, &p1, nullptr, &z, &z, NAN, 0.3, false},    {&p0, &p0, nullptr, &z, &z, 2, 0.3, false},
         {&p0, &p1, &p1, &z, &z, 2, 0.3, false},          {&p0, &p1, &back, &z, &z, 2, 0.3, false},
         {&p0, &p1, nullptr, &z, &mz, 2, 0.3, false},     {&p0, &p1, nullptr, &x, &x, 2, 0.3, false},
+        {&p0, &tol, nullptr, &z, &z, 2, 0.3, true},      {&p0, &under, nullptr, &z, &z, 2, 0.3, false},
     };
     for (const Case& c : cases) {
         Plist* L = approachSearchPoints(c.p0, c.p1, c.p2, c.a0, c.a1, c.R, 0.0, c.step);

@@ -958,6 +958,8 @@ TEST(AvoidHead, SelectiveCFallbackRampsOverItsWindow) {
     EXPECT_TRUE(rise[0] == 0.0 && rise[n - 1] == 0.0 && rise[u] > 0.6) << rise[0] << " " << rise[u];
     for (int32_t i = 0; i < n; ++i)
         EXPECT_TRUE(i == u || rise[i] <= rise[i < u ? i + 1 : i - 1] + 1e-12) << i;
+    // The ramp up is a smooth step, point-symmetric about its middle: half the rise half way.
+    for (int32_t i = 1; i < u; ++i) EXPECT_NEAR(rise[i] + rise[u - i], rise[u], 1e-9) << i;
     avoidTableFree(t);
     plistFree(l);
 }

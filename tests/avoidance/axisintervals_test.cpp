@@ -428,6 +428,8 @@ TEST(AxisIntervals, KernelAnglesPutThePointOnTheRingBandOrPlane) {
                   0);  // no band there
         const int onBand = bandAtPoint(&s.f, m, i, &X, &t[0], &t[1], &ph[0], &ph[1], &u, &sOut);
         EXPECT_NEAR(sOut, sx, 1e-12);
+        EXPECT_TRUE(onBand != 1 || (t[0] >= -kPi && t[0] <= kPi && t[1] >= t[0] && t[1] < t[0] + 2 * kPi))
+            << k;
         for (int q = 0; onBand == 1 && q < 2; ++q, ++bands) {
             const double ru = r[i] + (r[i + 1] - r[i]) * (u - z[i]) / (z[i + 1] - z[i]);
             const Vec3 d = O::sub(X, s.on(t[q], u, ru, ph[q]));

@@ -83,7 +83,9 @@ TEST_F(LinkOut, PreviousPointMovesOnlyOnARealStep) {
     struct Case {
         Vec3 second, third, previous;
     } cases[] = {{{0, 0, 0}, {0.0005, 0, 0}, {5, 0, 0}},
-                 {{0, 0, 0}, {0, 0.001, 0}, {0, 0, 0}},
+                 {{0, 0, 0}, {0, 0.001, 0}, {0, 0, 0}},  // a step of exactly 0.001 on any one axis is real
+                 {{0, 0, 0}, {0.001, 0, 0}, {0, 0, 0}},
+                 {{0, 0, 0}, {0, 0, -0.001}, {0, 0, 0}},
                  {{0, 0, 0}, {0, 0, -0.0009}, {5, 0, 0}},
                  {{1, 2, 3}, {1.0005, 1.9995, 3.0005}, {5, 0, 0}}};  // steps count by difference
     for (const Case& c : cases) {

@@ -213,6 +213,12 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
     ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &plate.m, &h), 0);
     EXPECT_NEAR(h, 7.0 + 2.0 + 1.0, 1e-3);  // placed centre, the ball's radius and the safety distance
+    // On a plane falling by 0.1 along the line the ball stands highest at the line's start, 2 sqrt(1.01)
+    // above the plane's 6 there.
+    testmesh::Model downhill({testmesh::slopeTri(5, -0.1)}, kBallMill, 2.0);
+    downhill.m.tool->size2 = 4.0, downhill.m.tolerance = 0.5;
+    ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &downhill.m, &h), 0);
+    EXPECT_NEAR(h, 6.0 + 2.0 * std::sqrt(1.01) + 2.0 + 1.0, 1e-3);
     // Half a diameter of 8 grows the searching ball to radius 4, resting at 9; the lift counts from the
     // plane of the clearance less the safety distance, here 7.
     plate.m.tool->size2 = 8.0;
@@ -300,6 +306,12 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     MessageCapture quiet(8);  // a message of level 9: a host at level 8 does not see it
     EXPECT_EQ(idx5CollisionFreeMacro(&T2, &T2, 0, &ctx, &roof.m), -1);
     EXPECT_TRUE(quiet.messages().empty());
+    // Over a floor the ball, grown by two steps of 2 to 6, climbs in steps of 3 and stops clear at 6.
+    testmesh::Model floor({testmesh::slopeTri(0, 0.0, 400.0)}, kBallMill, 2.0);
+    floor.m.stepLength = 2.0;
+    const Vec3 T3 = {30, 0, 0};
+    ASSERT_TRUE(idx5CollisionFreeMacro(&T3, &T3, 0, &ctx, &floor.m) == 0 && gOut.size() >= 3);
+    EXPECT_VEC_NEAR(gOut[gOut.size() - 3].p, (Vec3{30, 0, 6}), 1e-9);  // then the safety distance, then T
 }
 
 TEST_F(Links, CheckedLinkAlongTheProfileEmitsOnlyWhatItReached) {
@@ -455,7 +467,8 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
         plistFree(l);
     }
     // Both limits hold at equality: a chord of exactly the longest and a point exactly the deviation off.
-    // Only the points between are measured: the far end lies off its own chord by rounding.
+    // Only the points between are measured: the far end lies off its own chord by rounding. A chord of
+    // exactly the 1e-5 tolerance still has a direction: a point far off it stays.
     const struct {
         double y, chord, dev;
         bool thinned;
@@ -465,7 +478,8 @@ TEST(LinkThin, CollinearKeepsEndsTurnsAndMarksStayRandomRepeats) {
                   {0, 1.999, 0.01, false},
                   {0.5, 2, 0.5, true},
                   {0.5, 2, 0.499, false},
-                  {0, 1e9, 0, true, 0, {3, 7, 0.1}}};
+                  {0, 1e9, 0, true, 0, {3, 7, 0.1}},
+                  {1e-3, 1e9, 1e-4, false, 0.5e-5, {1e-5, 0, 0}}};
     for (const auto& c : limits) {
         l = plistCreate(3, 0);
         ASSERT_NE(l, nullptr);
@@ -708,17 +722,18 @@ TEST_F(Links, PointListEmissionRevivesOnlyTheSecondPoint) {
     plistFree(l);
 }
 
-// Each allocation of the travel searches, a checked link and a placed macro failed in turn: -4 (-1 or
-// none for the link and the macro), or the answer found with memory enough.
+// Each allocation of the travel searches, the lift, a checked link and a placed macro failed in turn: -4 (-1
+// or none for the link and the macro), or the answer found with memory enough.
 TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
     testmesh::Model plate({testmesh::slopeTri(5, 0.0)}, kBallMill, 2.0);
     plate.m.tool->size2 = 4.0;
     plate.m.tolerance = 0.05;
     ctx.safetyDistance = 1.0, ctx.clearancePlane = 8.0;
     const Vec3 A = {-10, 0, 0}, B = {10, 0, 3};
-    for (int kind : {0, 1, 2, 3}) {
+    for (int kind : {0, 1, 2, 3, 4}) {
         double want = 0, got = 0;
         const auto run = [&](double* out) {
+            if (kind == 4) return linkLiftHeight(&A, &ctx, &plate.m, out);
             if (kind < 2)
                 return kind ? linkTravelLiftPlane(&A, &B, &ctx, &plate.m, out)
                             : linkTravelHeightLine(&A, &B, &ctx, &plate.m, out);
@@ -738,7 +753,7 @@ TEST_F(Links, TravelSearchesShortOfMemoryFailOrFindTheirHeight) {
         };
         const int full = run(&want);
         ASSERT_GE(full, 0);
-        EXPECT_GT(kind > 1 ? want : 1e9, 100 * 2 + 7 - 1e-9);  // on the plate at A: more than two points
+        EXPECT_GT(kind % 4 > 1 ? want : 1e9, 100 * 2 + 7 - 1e-9);  // on the plate at A: more than two points
         for (long n = 1; n < 200; ++n) {
             allocfail::arm(n);
             const int r = run(&got);
@@ -966,7 +981,10 @@ TEST_F(Links, MissingArgumentsAreRefused) {
     EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
     ToolGeom point = tool;  // a tool of no radius has no step to climb by
     point.radius = 0.0, noStep.tool = &point;
-    EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4);
+    for (const double top : {100.0, p.z - 1}) {  // whether or not there is anything above to climb past
+        noStep.bounds[5] = top;
+        EXPECT_EQ(linkLiftHeight(&p, &ctx, &noStep, &h), -4) << top;
+    }
     ProfileCurve* curve = profileLine(&p, &up);
     ASSERT_NE(curve, nullptr);
     EXPECT_EQ(linkCheckedMove(curve, &ctx, &noTool), -1);
@@ -1085,6 +1103,19 @@ TEST_F(Links, SegmentFreeSamplesTheWholeSegment) {
         EXPECT_EQ(r, least < 1000 ? 1 : -1) << rest;
         EXPECT_TRUE(r != 1 || lift == least) << lift;
     }
+    // Up to the clearance plane the columns over both cuts are checked, also when they lie level; to the
+    // higher cut's height the column over the lower one. Under the square, at either end, the jump lifts
+    // in steps of 2.5 until the ball clears it at 7.
+    ctx.clearancePlane = 50.0, post.m.stepLength = 2.5;
+    for (const int32_t type : {0, 1})
+        for (const bool back : {false, true}) {
+            const Vec3 beside{-5, 0, 10.0 * type}, under{-15, 0, 0};
+            double lift = -1.0;
+            EXPECT_EQ(linkJumpLift(back ? &under : &beside, back ? &beside : &under, &up, &up, &ctx, &lift,
+                                   type, &post.m),
+                      1);
+            EXPECT_EQ(lift, std::ceil(7.0 / 2.5) * 2.5) << back << type;
+        }
 }
 
 // The first step of a macro is its first chord, at least 0.1; without a chord 1.

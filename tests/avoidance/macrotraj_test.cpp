@@ -234,6 +234,16 @@ TEST(MacroTraj, RampCases) {
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
         macroPathFree(m);
+        macroSetRampPieceLength(10.0);  // in pieces: each point lifted along its axis by the length walked
+        m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
+        ASSERT_TRUE(m && m->count >= 2);
+        for (int32_t i = 0; i < m->count; ++i) {
+            const double s = m->points[i].z / tilt.z;
+            EXPECT_VEC_NEAR(m->points[i], (Vec3{s + s * tilt.x, s * tilt.y, s * tilt.z}), 1e-12);
+        }
+        EXPECT_NEAR(m->points[m->count - 1].z, 2 * tilt.z, 1e-12);
+        macroPathFree(m);
+        macroSetRampPieceLength(0.0);
         if (x < 2) plistFree(g);
     }
     m = macroGenRamp(g, 0, kPi / 2, 4, 1);  // straight down the axis, which both points keep
@@ -524,6 +534,14 @@ TEST(MacroTraj, ArcsLandAtTheirLengthAlongTheGuide) {
     EXPECT_VEC_NEAR(m->points[1], (Vec3{3, 1.2, 1.6}), 1e-9);
     EXPECT_VEC_NEAR(m->points[2], (Vec3{6, 2.4, 3.2}), 1e-9);
     EXPECT_EQ(macroWrapOnGuide(m, kMacroLeave, &p0, &p0, g), 0);  // a move of no length has no direction
+    macroPathFree(m);
+    // Following measures from the attachment point but leaves it where it is, off the guide too.
+    m = macroPathCreate(kMacroLeave, 10, 2, 0);
+    ASSERT_NE(m, nullptr);
+    for (const Vec3& q : {Vec3{1, 2, 3}, Vec3{1, 2.5, 4}}) macroPathAppend(m, q);
+    ASSERT_EQ(macroFollowGuide(m, kMacroLeave, g), 1);
+    EXPECT_VEC_NEAR(m->points[0], (Vec3{1, 2, 3}), 0);
+    EXPECT_VEC_NEAR(m->points[1], (Vec3{0.5, 0, 4}), 1e-12);
     macroPathFree(m);
     EXPECT_EQ(macroStoreGuide(g), 1);
     plistFree(g);

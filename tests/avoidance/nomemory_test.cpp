@@ -231,6 +231,16 @@ TEST(NoMemory, TablesAndRecordsReportIt) {
         "axisModelCreate", [&] { return axisModelCreate(tl, 3, z, r); },
         [](AxisObstacleModel* m) { return !m; }, [](AxisObstacleModel* m) { return m->lastItem == 2; },
         [](AxisObstacleModel* m) { axisModelFree(m); });
+    AxisObstacleModel* m = axisModelCreate(tl, 3, z, r);
+    ASSERT_NE(m, nullptr);
+    axisIntervalsSetModel(0, m);
+    const Vec3 P{0.5, 0.2, 0}, A = tilted(0.5, 0.3);
+    double lo = 0, hi = 0;
+    failEachAllocation(
+        "axisIntervalsOverMesh", [&] { return axisIntervalsOverMesh(&P, &A, -1.0, 1.0, &lo, &hi); },
+        [](int c) { return c == kAxisNoMemory; }, [](int c) { return c == kAxisFree; }, [](int) {});
+    axisIntervalsResetState();
+    axisModelFree(m);
     triListFree(tl);
 }
 
