@@ -1033,6 +1033,16 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
         collMeshFree(turned);
         collMeshFree(m);
     }
+    // A set has as many slots as asked, within 0 .. kMeshSetSlots; meshes only where a capacity is given.
+    for (const auto& [n, cap, want] :
+         {std::tuple{0, 2, 0}, {-3, 2, 0}, {kMeshSetSlots + 2, 1, kMeshSetSlots}, {2, 0, 2}}) {
+        MeshSet* set = meshSetCreate(n, cap);
+        ASSERT_NE(set, nullptr);
+        EXPECT_EQ(set->count, want) << n;
+        for (int i = 0; i < kMeshSetSlots; i++)
+            EXPECT_EQ(set->meshes[i] != nullptr, cap > 0 && i < want) << n;
+        meshSetFree(set);
+    }
     // Nothing to build from: no set, and a null second name is never read.
     EXPECT_EQ(meshSetFromFile("/nonexistent/a.stl", nullptr, 0.5, 1e-3), nullptr);
     EXPECT_EQ(meshSetFromSurfaces("/nonexistent/a.kvx", nullptr, 0.5, 1e-3, 1.0), nullptr);
