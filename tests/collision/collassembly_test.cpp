@@ -13,6 +13,7 @@
 // Controls only: nomemory_test.cpp defines the hooks.
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
+#include "collision/tprof.h"
 #include "geometry/msg_capture.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
@@ -480,6 +481,14 @@ TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
         halves(s, mid, span / 2), halves(mid, e, span / 2);
     };
     halves(0, 23, 32);
+    // Fewer than three stay as loaded (a pair is one node either way), here the right triangle first.
+    writeTextFile(wall, testmesh::stlText({kPlate[1], kPlate[0]}));
+    FTriList* loaded = coll_obstacle_from_file(wall.c_str(), 0, 2.0);
+    const FTriList* two = build(&part.m, wall, "0010") == 1 ? coll_obstacle_mesh(kAsmHolder) : nullptr;
+    ASSERT_TRUE(loaded && two && two->count == 2 && loaded->count == 2);
+    EXPECT_TRUE(std::equal(two->data[0].v, two->data[0].v + 9, loaded->data[0].v) &&
+                loaded->data[0].v[3] == 300);
+    ftriListFree(loaded);
 }
 
 // The cutter test reads the grid cell under the tip, not one up the tilted axis: a triangle across the
