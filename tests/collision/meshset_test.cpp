@@ -939,6 +939,9 @@ TEST_F(MeshSetTest, SelectorsAndPointChecks) {
         EXPECT_TRUE(c != 3 || angle == base);
         EXPECT_TRUE(c != 7 || (angle == 1.5 && meshSetHitIndex() == -1));
     }
+    // A record past the vertex count is no vertex, though it lies inside the tool.
+    single->meshes[0]->vertexCount = 1, single->meshes[0]->edgeCount = 0;
+    EXPECT_EQ(meshSetCheckPoints(&aside, &dir, single, &out), 0);
     meshSetFree(single);
 }
 
