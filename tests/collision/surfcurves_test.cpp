@@ -169,9 +169,8 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
             pointWorldToFrameA(&p);
             plistAppend(line, u, &p, 0, &uv, 0);
         }
-        EXPECT_EQ(curveRefineOnSurface(tol, &rec, line),
-                  (1 << std::max(0, int(std::ceil(std::log2(50 / tol))))) - 1)
-            << tol;
+        const int32_t want = (1 << std::max(0, int(std::ceil(std::log2(50 / tol))))) - 1;
+        EXPECT_EQ(curveRefineOnSurface(tol, &rec, line), want) << tol;
         plistFree(line);
     }
     // An empty curve, a missing surface or curve: nothing inserted, nothing changed.
