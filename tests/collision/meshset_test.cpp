@@ -712,7 +712,7 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
             k % 2 ? randomPoint(t.stage4Top * 1.1)
                   : Vec3{u * f.dir.x + v * f.ref.x + s * f.axis.x, u * f.dir.y + v * f.ref.y + s * f.axis.y,
                          u * f.dir.z + v * f.ref.z + s * f.axis.z};
-        double angle, bound;
+        double angle, bound, own;
         const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
         const double floor =
             (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
@@ -734,6 +734,12 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
             ASSERT_EQ(q, kToolSegReach);
             EXPECT_EQ(bound, angle);
         }
+        // Without the table a bound is the analytic one: above the tip, within 1e-5 of the angle.
+        const int w = r == kToolSegReach
+                          ? toolSegPointAngleUntabled(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &own)
+                          : r;
+        EXPECT_TRUE(w != kToolSegAbove || (own >= floor && own <= angle && own > angle - 1e-5))
+            << n << " " << k;
     });
     EXPECT_GT(bounded, 1000);
     EXPECT_GT(measured, 1000);

@@ -157,8 +157,7 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
     ASSERT_EQ(curve->count, kPlistMaxPoints);
     for (int32_t i = 1; i < curve->count; i++) ASSERT_GT(curve->parameters[i], curve->parameters[i - 1]);
     plistFree(curve);
-    // A gap is halved until every piece is within the tolerance, one of exactly the tolerance kept: ends
-    // 50 apart take 2^ceil(log2(50 / tol)) - 1 points.
+    // A gap is halved until no piece exceeds tol: ends 50 apart take 2^ceil(log2(50 / tol)) - 1 points.
     for (const double tol : {60.0, 50.0, 25.0, 12.5, 12.4}) {
         Plist* line = plistCreate(2, 1);
         ASSERT_NE(line, nullptr);
