@@ -162,8 +162,7 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
         Plist* line = plistCreate(2, 1);
         ASSERT_NE(line, nullptr);
         for (const double u : {0.0, 0.5}) {
-            const Vec3 uv{u, 0, 0};
-            Vec3 p;
+            Vec3 p, uv{u, 0, 0};
             ASSERT_EQ(surfEvalPoint(&rec, u, 0, &p), 0);
             pointWorldToFrameA(&p);
             plistAppend(line, u, &p, 0, &uv, 0);
