@@ -6,12 +6,14 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 // Controls only: nomemory_test.cpp defines the hooks.
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
+#include "collision/tprof.h"
 #include "geometry/msg_capture.h"
 #include "kernel/msg.h"
 #include "kernel/ncout.h"
@@ -432,6 +434,17 @@ TEST_F(Assembly, AllowanceWidensEveryPart) {
                                     partContour("Holder", 10, 20)));
     ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
     EXPECT_NEAR(partBottom(kAsmHolder), 60 - c, 1e-5);
+    // A holder drawn as a quarter arc (radius 10) comes in the fewest chords whose sagitta stays within
+    // half its clearance: its heights are the floor, the chords' joins, the corner over the arc and the top.
+    writeTextFile(contours,
+                  kvxText(partContour("Extension", 5, 20) +
+                          "o Contour[Holder]()\n{\no A(o[1] x[10/20/10] y[0/10/10] z[0/0/0])\n}\n"));
+    ASSERT_EQ(coll_setup_assembly(&part.m, &tool, 0, &setup), 1);
+    const FTriList* mesh = coll_assembly()->slots[0].parts[kAsmHolder]->mesh;
+    std::set<float> heights;
+    for (int i = 0; i < mesh->count * 3; ++i) heights.insert(mesh->data[i / 3].v[i % 3 * 3 + 2]);
+    const double chords = std::ceil((M_PI / 2 - 1e-4) / (2 * std::acos(1 - setup.holderClearance / 2 / 10)));
+    EXPECT_EQ(double(heights.size()), chords + 2);
 }
 
 // An obstacle's triangles are reordered for its tree: every run the tree pairs into one node, [j 2^L,
@@ -465,6 +478,14 @@ TEST_F(Assembly, ObstacleTrianglesAreOrderedByHalvedRuns) {
         halves(s, mid, span / 2), halves(mid, e, span / 2);
     };
     halves(0, 23, 32);
+    // Fewer than three stay as loaded (a pair is one node either way), here the right triangle first.
+    writeTextFile(wall, testmesh::stlText({kPlate[1], kPlate[0]}));
+    FTriList* loaded = coll_obstacle_from_file(wall.c_str(), 0, 2.0);
+    const FTriList* two = build(&part.m, wall, "0010") == 1 ? coll_obstacle_mesh(kAsmHolder) : nullptr;
+    ASSERT_TRUE(loaded && two && two->count == 2 && loaded->count == 2);
+    EXPECT_TRUE(std::equal(two->data[0].v, two->data[0].v + 9, loaded->data[0].v) &&
+                loaded->data[0].v[3] == 300);
+    ftriListFree(loaded);
 }
 
 // The cutter test reads the grid cell under the tip, not one up the tilted axis: a triangle across the

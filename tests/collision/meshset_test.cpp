@@ -712,7 +712,7 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
             k % 2 ? randomPoint(t.stage4Top * 1.1)
                   : Vec3{u * f.dir.x + v * f.ref.x + s * f.axis.x, u * f.dir.y + v * f.ref.y + s * f.axis.y,
                          u * f.dir.z + v * f.ref.z + s * f.axis.z};
-        double angle, bound;
+        double angle, bound, own;
         const int r = toolSegPointAngle(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, &angle);
         const double floor =
             (r == kToolSegReach ? angle : 0.0) + (k % 4 ? 1.0 : 1e-5) * (2 * rngUniform() - 1);
@@ -734,6 +734,14 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
             ASSERT_EQ(q, kToolSegReach);
             EXPECT_EQ(bound, angle);
         }
+        // Untabled, the bound is within 1e-5 of the angle: given for any floor below that, measured above.
+        const int w = r == kToolSegReach
+                          ? toolSegPointAngleUntabled(&pivot, &f.dir, &f.ref, &f.axis, &p, 0, floor, &own)
+                          : r;
+        EXPECT_TRUE(w == kToolSegAbove
+                        ? own >= floor && own <= angle && own > angle - 1e-5
+                        : w == r && (r != kToolSegReach || (own == angle && floor > angle - 1e-5)))
+            << n << " " << k;
     });
     EXPECT_GT(bounded, 1000);
     EXPECT_GT(measured, 1000);
@@ -939,6 +947,9 @@ TEST_F(MeshSetTest, SelectorsAndPointChecks) {
         EXPECT_TRUE(c != 3 || angle == base);
         EXPECT_TRUE(c != 7 || (angle == 1.5 && meshSetHitIndex() == -1));
     }
+    // A record past the vertex count is no vertex, though it lies inside the tool.
+    single->meshes[0]->vertexCount = 1, single->meshes[0]->edgeCount = 0;
+    EXPECT_EQ(meshSetCheckPoints(&aside, &dir, single, &out), 0);
     meshSetFree(single);
 }
 
@@ -1032,6 +1043,15 @@ TEST_F(MeshSetTest, EmptyMeshesAreMeshes) {
         }
         collMeshFree(turned);
         collMeshFree(m);
+    }
+    // A set has as many slots as asked, within 0 .. kMeshSetSlots; meshes only where a capacity is given.
+    for (const auto& [n, cap, want] :
+         {std::tuple{0, 2, 0}, {-3, 2, 0}, {kMeshSetSlots + 2, 1, kMeshSetSlots}, {2, 0, 2}}) {
+        MeshSet* set = meshSetCreate(n, cap);
+        ASSERT_NE(set, nullptr);
+        for (int i = 0; i < kMeshSetSlots; i++)
+            EXPECT_TRUE(set->count == want && (set->meshes[i] != nullptr) == (cap > 0 && i < want)) << n;
+        meshSetFree(set);
     }
     // Nothing to build from: no set, and a null second name is never read.
     EXPECT_EQ(meshSetFromFile("/nonexistent/a.stl", nullptr, 0.5, 1e-3), nullptr);

@@ -149,7 +149,8 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     EXPECT_TRUE(has(5.8));    // the pass goes on after the first
     s.mesh.m.intervalTest = 1;
     // Each pair holds from 1e-5 before its start to 1e-5 past its end (that end excluded).
-    for (double at : {1.0, 2.1 - 2e-5, 2.1 - 5e-6, 2.3, 2.4 + 5e-6, 2.7, 3.0, 5.5 + 5e-6, 5.5 + 2e-5, 5.6}) {
+    for (double at :
+         {1.0, 2.1 - 2e-5, 2.1 - 5e-6, 2.3, 2.4 + 5e-6, 2.4 + 1e-5, 2.7, 3.0, 5.5 + 5e-6, 5.5 + 2e-5, 5.6}) {
         PlungePoint p{};
         p.profilePoint = {at, 0};
         p.s = at;

@@ -157,6 +157,20 @@ TEST_F(SurfCurvesTest, RefinementKeepsParameterOrder) {
     ASSERT_EQ(curve->count, kPlistMaxPoints);
     for (int32_t i = 1; i < curve->count; i++) ASSERT_GT(curve->parameters[i], curve->parameters[i - 1]);
     plistFree(curve);
+    // A gap is halved until no piece exceeds tol: ends 50 apart take 2^ceil(log2(50 / tol)) - 1 points.
+    for (const double tol : {60.0, 50.0, 25.0, 12.5, 12.4}) {
+        Plist* line = plistCreate(2, 1);
+        ASSERT_NE(line, nullptr);
+        for (const double u : {0.0, 0.5}) {
+            Vec3 p, uv{u, 0, 0};
+            ASSERT_EQ(surfEvalPoint(&rec, u, 0, &p), 0);
+            pointWorldToFrameA(&p);
+            plistAppend(line, u, &p, 0, &uv, 0);
+        }
+        const int32_t want = (1 << std::max(0, int(std::ceil(std::log2(50 / tol))))) - 1;
+        EXPECT_EQ(curveRefineOnSurface(tol, &rec, line), want) << tol;
+        plistFree(line);
+    }
     // An empty curve, a missing surface or curve: nothing inserted, nothing changed.
     Plist* empty = plistCreate(4, 1);
     ASSERT_NE(empty, nullptr);

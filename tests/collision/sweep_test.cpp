@@ -373,4 +373,12 @@ TEST(Sweep, SegmentContactIsTheLeastTravelOverTheSegment) {
         ASSERT_EQ(sweepSegment(&disc, &a, &b, &axis, &down, disc.a, &hit), 1) << q;
         EXPECT_TRUE(hit.t <= 1.0 && hit.t > 1 - 1e-12 && std::fabs(hit.travel + b.z) < 1e-12) << q;
     }
+    // A segment across the motion meets the disc all at once: the contact is where it comes nearest the axis.
+    for (const auto& [x0, x1, t] : {std::tuple{-3.0, 3.0, 0.5}, {0.5, 1.5, 0.0}, {-1.5, -0.5, 1.0}}) {
+        const SweepShape disc{kShapeDisc, 2, 0, 0, 0, 0, 0};
+        const Vec3 a{x0, 1, -2}, b{x1, 1, -2};
+        SweepHit hit{};
+        ASSERT_EQ(sweepSegment(&disc, &a, &b, &axis, &down, disc.a, &hit), 1);
+        EXPECT_TRUE(hit.t == t && hit.travel == 2) << x0;
+    }
 }

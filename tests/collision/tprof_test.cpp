@@ -211,6 +211,11 @@ TEST(Tprof, ContourPartsFromAnExchangeFile) {
     EXPECT_EQ(tprof_add_seg(empty, nullptr, kTprofShank), -1);
     EXPECT_TRUE(tprof_offset(nullptr, 1) == 0 && tprof_offset(empty, 1) == 0);
     tprof_shift(nullptr, 1);
+    // A shift raises the segments in use and leaves the room past them alone.
+    ASSERT_EQ(tprof_add_seg(empty, &seg, kTprofShank), 1);
+    empty->segs[1] = seg;
+    tprof_shift(empty, 2);
+    EXPECT_TRUE(empty->segs[0].z0 == 2 && empty->segs[0].z1 == 3 && empty->segs[1].z1 == 1);
     EXPECT_TRUE(tprof_max_angle(nullptr) == 0.0 && !tprof_from_tool(nullptr, kTprofShank));
     for (const auto& [r, want] :
          {std::pair{1e-5, M_PI / 2}, {0.99e-5, 0.0}}) {  // an end 1e-5 off the tip counts
