@@ -64,6 +64,7 @@ TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
         EXPECT_LT(maxDiff(a, b), 1e-9) << c[1];
     }
     Vec3 p{7, 7, 7};
+    EXPECT_EQ(evalNurbsSurfPoint(&s, 0.5, 0.5, nullptr), -1);  // nowhere to put the point
     // NaN refused in v as well.
     EXPECT_TRUE(evalNurbsSurfPoint(&s, 0.5, NAN, &p) == -1 && p.x == 7);
     s.periodicU = 1, s.uKnots[9] = 0.0;  // period 0 would never wrap
@@ -93,6 +94,22 @@ TEST(DeBoor, DegenerateCornerHasTheZeroNormal) {
     EXPECT_EQ(vecLen3D(&n), 0.0);
     ASSERT_EQ(evalNurbsSurfDeriv(&g.rec.surface, 0.5, 0.5, nullptr, nullptr, &n), 1);
     EXPECT_NEAR(std::fabs(n.z), 1.0, 1e-12);
+}
+
+// A u span shorter than 1e-6 gives a zero derivative; only a rational surface traces it.
+TEST(DeBoor, ShortSpanIsTracedOnRationalSurfacesOnly) {
+    for (const bool rational : {false, true}) {
+        MessageLog log;
+        setMessageLevel(nullptr, 9 | kMsgTraceBit);
+        RecGuard g;
+        std::mt19937 rng(3);
+        makeRandomSurface(&g.rec, rng, 2, 2, 3, 2, rational);
+        g.rec.surface.uKnots[2] = 1e-7;
+        Vec3 du{7, 7, 7};
+        ASSERT_EQ(evalNurbsSurfDeriv(&g.rec.surface, 5e-8, 0.5, &du, nullptr, nullptr), 1);
+        EXPECT_EQ(vecLen3D(&du), 0.0);
+        EXPECT_EQ(log.count(kMsgPrintfNumber) > 0, rational) << rational;
+    }
 }
 
 TEST(DeBoor, ClosestPointOnCylinder) {

@@ -187,6 +187,7 @@ TEST_F(SurfIso, FileReadsBackWhatWasWritten) {
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C2 U0 V0\nX1 Y1 Z1.0005 A0 B0 C1 U0 V0\n**END\n", true, 0},  // one place
         {"\n**BND 1\nX1 Y1 Z0.001 A0 B0 C1 U0 V0\nX1 Y1 Z0 A0 B0 C1 U0 V0\n**END\n", true, 2},  // 0.001 apart
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n", false, 0},                                     // no end
+        {"\n**BND 1\nX0 Y0 Z0 A0 B0 C1 U0 V0\nX1 Y0 Z0 A0 B0 C1 U0 V0\n**ENDX\n", false, 0},    // no "**END"
         {"\n**BND 1\nX1 Y1 Z1 A0 B0 C1 U0 V0\n\n  \nX2 Y1 Z1 A0 B0 C1 U1 V0\n**END\n", true,
          2},  // blank lines
         {"\r\n**BND 1\r\nX1 Y1 Z1 A0 B0 C1 U0 V0\r\n\r\nX2 Y1 Z1 A0 B0 C1 U1 V0\r\n**END\r\n", true,
@@ -987,6 +988,15 @@ TEST_F(SurfIso, LineDistanceIsTheLongestAcrossThePatch) {
             EXPECT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, spacing, &params), lines) << spacing;
             std::free(params);
         }
+        // Trimmed to v in [0.2, 0.6] (20 across at most), a spacing of 15 puts the middle line halfway.
+        const Vec2 band[4] = {{0, 0.2}, {1, 0.2}, {1, 0.6}, {0, 0.6}};
+        std::free(rec.loops[0].points);
+        rec.loopCount = 0;
+        ASSERT_EQ(trimSurfaceAddLoop(&rec, band, 4), 1);
+        Seg2D* mid = nullptr;
+        ASSERT_EQ(isoParamsTwoSided(&rec, kIsoAlongU, 15.0, &mid), 3);
+        EXPECT_NEAR(mid[1].y1, 0.4, 1e-9);
+        std::free(mid);
         // A direction other than along u or v, or a surface that cannot be evaluated, has no distance.
         EXPECT_EQ(isoLineDistance(&rec, 0, 0.25, 0.5), -1.0);
         rec.surface.uOrder = 1;

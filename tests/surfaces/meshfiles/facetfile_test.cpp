@@ -104,15 +104,20 @@ TEST_F(FacetFileTest, WriterLayoutAndSeededRoundTrip) {
         }
         facetListFree(back);
         if (n == 17) {
-            // A write refused part way (beyond the file size limit) fails the file, not retried forever.
-            rlimit old{};
-            ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-            const rlimit small{300, old.rlim_max};
-            const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-            EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, name.c_str()), kFacetIoError);
-            setrlimit(RLIMIT_FSIZE, &old);
-            std::signal(SIGXFSZ, handler);
+            // A write refused part way (beyond the file size limit; at last one byte short of the
+            // 256 + 98 * 17 bytes) fails the file, not retried forever.
+            for (const rlim_t limit : {rlim_t{300}, rlim_t{256 + 98 * 17 - 1}}) {
+                rlimit old{};
+                ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+                const rlimit small{limit, old.rlim_max};
+                const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+                ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+                EXPECT_EQ(polymeshWrite3df(kFacetMeshTriangles, tris, nullptr, 0, name.c_str()),
+                          kFacetIoError)
+                    << limit;
+                setrlimit(RLIMIT_FSIZE, &old);
+                std::signal(SIGXFSZ, handler);
+            }
         }
         triListFree(tris);
     }
@@ -197,6 +202,7 @@ TEST_F(FacetFileTest, RecordsAcrossBlockEdgesKeepTheirPackedLayout) {
         }
         struct Seen {
             std::vector<Facet98> facets;
+            std::vector<int32_t> blocks;
             int32_t expected = -1;
         } seen;
         const int rc = facetFileVisit(
@@ -205,10 +211,15 @@ TEST_F(FacetFileTest, RecordsAcrossBlockEdgesKeepTheirPackedLayout) {
             [](void* c, const Facet98* f, int32_t m) {
                 auto* s = static_cast<Seen*>(c);
                 s->facets.insert(s->facets.end(), f, f + m);
+                s->blocks.push_back(m);
                 return m > 0;
             });
         ASSERT_EQ(rc, n);
         EXPECT_EQ(seen.expected, n);
+        // Blocks of 1024 facets, the last one the rest: a caller's room per block stays bounded.
+        ASSERT_EQ(seen.blocks.size(), static_cast<size_t>((n + 1023) / 1024));
+        for (size_t k = 0; k < seen.blocks.size(); ++k)
+            EXPECT_EQ(seen.blocks[k], std::min(1024, n - 1024 * int(k)));
         // A refusal from either callback stops the read with -1.
         const auto yes = [](void*, int32_t) { return true; };
         const auto no = [](void*, int32_t) { return false; };
