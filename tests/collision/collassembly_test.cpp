@@ -279,6 +279,18 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
                   std::min(0, 1 - static_cast<int32_t>(std::ceil((zLow + z) / 0.1))))
             << z;
     }
+    // A wall from 150 up over the plate: with step 2 the clearance guess is free, 100 steps more are not.
+    std::vector<Triangle3D> capped = kPlate;
+    for (const Triangle3D& t : quad({0, -300, 150}, {0, 300, 150}, {0, 300, 500}, {0, -300, 500}))
+        capped.push_back(t);
+    writeTextFile(wall, testmesh::stlText(capped));
+    coll_free_models();
+    ASSERT_EQ(build(&part.m, wall, "1111"), 1);
+    const Vec3 p{3, 4, -50.03};
+    const int32_t want = static_cast<int32_t>(std::floor((-p.z - partBottom(kAsmExtension)) / 2)) + 1;
+    collrep_create(&tool, 0, 1, 2, p.z + 2 * (want + 2) + 1);
+    EXPECT_EQ(collrep_record(&p, &up, 0, kCollExtension), 1);
+    EXPECT_EQ(collrep_current()->extendSteps, want);
     collrep_free();
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "geometry/msg_capture.h"
 #include "kernel/cycle.h"
@@ -220,20 +221,26 @@ TEST(HolderCheck, AVerticalAxisHasNoTiltDirection) {
 
 // Walls nearer the holder than the first tilt step can clear: the search goes on past its first trials
 // and still stops just past the limit where the holder's lower rim (15 wide at height 80) clears the
-// wall, and the axis it gives is free.
+// wall, and the axis it gives is free. The last row adds a wall on the far side, from below the tip
+// up, which the holder's top (15 wide at 100) meets from a tilt of about 0.045: from 0.01 only the
+// smallest trial step clears both walls.
 TEST(HolderCheck, TiltSearchPassesOverCollidingTrials) {
     const ToolDescription tool = toolshape::stackedTool();
     const Vec3 p{0, 0, 0};
-    for (const double x : {9.0, 6.0, 4.0, 2.0}) {
-        testmesh::Model wall({Triangle3D{{{x, -300, 60}, {x, 300, 60}, {x, 300, 400}}},
-                              Triangle3D{{{x, -300, 60}, {x, 300, 400}, {x, -300, 400}}}},
-                             kBallMill, 5.0);
+    for (const auto& [x, far] : {std::pair{9.0, 0.0}, {6.0, 0.0}, {4.0, 0.0}, {2.0, 0.0}, {12.5, -19.4}}) {
+        std::vector<Triangle3D> tris;
+        for (const auto& [at, z0] : {std::pair{x, 60.0}, {far, -100.0}})
+            if (at != 0)
+                tris.insert(tris.end(), {Triangle3D{{{at, -300, z0}, {at, 300, z0}, {at, 300, 400}}},
+                                         Triangle3D{{{at, -300, z0}, {at, 300, 400}, {at, -300, 400}}}});
+        testmesh::Model wall(tris, kBallMill, 5.0);
         double lo = 0, hi = 0.5;  // 15 cos t - 80 sin t = x + tolerance
         while (hi - lo > 1e-9) {
             const double t = (lo + hi) / 2;
             (15 * std::cos(t) - 80 * std::sin(t) > x + wall.m.tolerance ? lo : hi) = t;
         }
         for (const double tilt : {0.05, 0.01}) {
+            if (far != 0 && tilt > 0.01) continue;
             holderCheckResetState();
             Vec3 axis{-std::sin(tilt), 0, std::cos(tilt)};
             double angle = 0;

@@ -763,11 +763,13 @@ TEST_F(MeshSetTest, AngleBoundStaysBelowTheMeasuredAngle) {
 // first query after the reset gives the point-by-point answer.
 TEST_F(MeshSetTest, SharedVerticesGiveTheEdgeByEdgeAnswer) {
     // The first query after the reset: an edge shorter than the sampling width (about 0.22), only its ends
-    // count; then one longer, whose middle sample is the first met.
-    // Inside the shaft the middle's angle lies below zero: with the limit right at it, it no longer counts.
-    for (const auto& [half, x] : {std::pair{0.05, 6.0}, {0.15, 6.0}, {0.15, 4.9}, {0.05, 4.9}}) {
+    // count; then one longer, whose middle sample is the first met; one exactly the width (half 0 in
+    // the table) takes its middle sample too. Inside the shaft the middle's angle lies below zero: with the
+    // limit right at it, it no longer counts.
+    for (const auto& [row, x] : {std::pair{0.05, 6.0}, {0.15, 6.0}, {0.15, 4.9}, {0.05, 4.9}, {0.0, 6.0}}) {
         const ToolDescription t = stackedTool();
         toolSegProfileInit(&t, 0, 0.005);
+        const double half = row > 0 ? row : toolSegSampleWidth() / 2;
         Lines lines;
         lines.add({{x, half, 30}, {x, -half, 30}});
         MeshSet* set = meshSetFromList(lines.array, 0, 0.0, 1e-3);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -132,6 +133,28 @@ TEST(Plunge, MidpointsCloseInOnTheFirstPairsChange) {
     }
     EXPECT_TRUE(closed);
     EXPECT_LT(s.path->count, 40);
+}
+
+// An end mill (radius 1) over a floor, a ramp rising 3 in 1 from x = 2.5 and a top at 3: its tip follows
+// z = 3 clamp(x - 1.5, 0, 1). A segment rising more than 1.5 in 1 splits the flat pair before it as well,
+// so a pair within the tolerance holds each bend of that rise.
+TEST(Plunge, EndMillClosesInOnBothBendsOfASteepRise) {
+    std::vector<Triangle3D> tris;
+    for (const auto& [x0, z0, x1, z1] :
+         {std::array{-10.0, 0.0, 2.5, 0.0}, {2.5, 0.0, 3.5, 3.0}, {3.5, 3.0, 20.0, 3.0}})
+        tris.insert(tris.end(), {{{{x0, -10, z0}, {x1, -10, z1}, {x1, 10, z1}}},
+                                 {{{x0, -10, z0}, {x1, 10, z1}, {x0, 10, z0}}}});
+    PlungeRun s(5.0, 0.008, 0.0, NAN, tris);
+    *s.mesh.m.tool = ToolGeom{kEndMill, 1, 0, 0, 0, 2, 0, 0, 0};
+    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+    bool held[2] = {false, false};
+    for (int32_t i = 0; i < s.path->count; ++i) {
+        const double p = s.path->parameters[i], q = i > 0 ? s.path->parameters[i - 1] : -1;
+        EXPECT_NEAR(s.path->points[i].z - s.path->points[0].z, 3 * std::clamp(p - 1.5, 0.0, 1.0), 1e-9) << p;
+        for (int k = 0; k < 2; ++k)
+            held[k] = held[k] || (q <= 1.5 + k && p >= 1.5 + k && p - q <= 0.008 + 1e-5);
+    }
+    EXPECT_TRUE(held[0] && held[1]);
 }
 
 TEST(Plunge, IntervalsAndTheirMidpoints) {
