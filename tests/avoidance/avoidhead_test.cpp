@@ -376,6 +376,14 @@ TEST(AvoidHead, AngleSearchesAgainstSampledFreeAngles) {
             EXPECT_NEAR(b < first ? e.bMax : e.bMin, b < first ? bLow : bHigh, 0.016) << bo << " " << b;
             for (double t = e.bMin; t <= e.bMax; t += 0.01) EXPECT_TRUE(freeAt(c, t)) << bo << " " << t;
         }
+        // One end free, the other on the plate: the free end is kept, the other closes at the plate.
+        for (const auto& r : {std::array<double, 3>{0.05, 0.0, bo}, {1.35, bo, 1.4}}) {
+            AvoidEntry e{};
+            e.b = r[0], e.c = c, e.bMin = r[1], e.bMax = r[2];
+            ASSERT_TRUE(avoidIntervalPass(&e, &p, c)) << bo << " " << r[0];
+            EXPECT_EQ(r[0] < bo ? e.bMin : e.bMax, r[0] < bo ? 0.0 : 1.4) << bo;
+            EXPECT_NEAR(r[0] < bo ? e.bMax : e.bMin, r[0] < bo ? bLow : bHigh, 0.016) << bo;
+        }
         // The plate also blocks C near +y at tilt bo; the C bisection meets the sampled edge.
         const double cHigh = edge(c + 2.2, c, false, bo);
         ASSERT_TRUE(cHigh > c + 0.5 && cHigh < c + 2.0) << bo;
@@ -485,6 +493,20 @@ TEST(AvoidHead, CBandEndsAtTheWallOnTheSideOfC) {
     e.c = kPi / 2;
     EXPECT_EQ(avoidCInterval(&e, &p, 0.1, 0.1), 0);
     EXPECT_EQ(e.flag, -1);
+    // The wall turned about z to start 0.02 below C = 0: the first sample of the scan, one step of 0.087
+    // up from the low end, is C itself and blocked; the band then ends at the wall above C.
+    const double turn = w - kPi / 2 - 0.02;
+    std::vector<Triangle3D> turned = tris;
+    for (Triangle3D& t3 : turned)
+        for (Vec3& v : t3.p)
+            v = {v.x * std::cos(turn) - v.y * std::sin(turn), v.x * std::sin(turn) + v.y * std::cos(turn),
+                 v.z};
+    ASSERT_EQ(s.build(turned), 1);
+    e = AvoidEntry{};
+    e.b = b, e.c = 0.0;
+    ASSERT_EQ(avoidCInterval(&e, &p, 2 * w + 0.2, 0.087), 1);
+    EXPECT_NEAR(e.cLow, 2 * w - 0.02, 0.04);
+    EXPECT_NEAR(e.cHigh, 2 * w + 0.2, 1e-12);
 }
 
 // Short of memory at any one allocation the head pass gives what it gives with memory, or ends the path

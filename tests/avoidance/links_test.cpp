@@ -781,11 +781,15 @@ TEST_F(Links, TravelHeightOverNothingAndWithoutAStep) {
     ctx.safetyDistance = 1.5;
     const Vec3 A = {0, 0, 3}, B = {10, 4, 7};
     double h = 0;
-    for (const double floor : {0.0, 50.0}) {  // over nothing the placement's floor does not count
-        none.m.zLow = floor;
-        ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
-        EXPECT_NEAR(h, 7.0 + 2.0 + 1.5, 1e-9);
-    }
+    // The offset: a ball's radius, a radius mill's corner radius, nothing for an end mill.
+    for (const auto& t :
+         {std::array<double, 4>{kBallMill, 2, 0, 2}, {kRadiusMill, 3, 0.5, 0.5}, {kEndMill, 3, 0.5, 0}})
+        for (const double floor : {0.0, 50.0}) {  // over nothing the placement's floor does not count
+            none.m.tool->toolType = static_cast<uint16_t>(t[0]), none.m.tool->radius = t[1];
+            none.m.tool->cornerRadius = t[2], none.m.zLow = floor;
+            ASSERT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), 0);
+            EXPECT_NEAR(h, 7.0 + t[3] + 1.5, 1e-9) << t[0];
+        }
     none.m.tolerance = 0.0;
     EXPECT_EQ(linkTravelHeightLine(&A, &B, &ctx, &none.m, &h), -4);
     double lift = 1;

@@ -220,7 +220,7 @@ TEST(MacroTraj, RampCases) {
     // L = 1: out to the first point past it (or short of it by less than 1e-5) and back without a cut;
     // each point lifted along its axis by height - length walked, at least 0, the start (reached last,
     // 2 L less 0.5e-5 walked) not at all.
-    for (const double x : {1 - 0.5e-5, 2.0}) {
+    for (const double x : {1 - 0.5e-5, 2 - 0.5e-5, 2.0}) {
         g = makeGuide({{0, 0, 0}, {x, 0, 0}, {4, 0, 0}}, {}, true);  // along the tool axes, tilted to +x+y
         ASSERT_NE(g, nullptr);
         for (int32_t i = 0; i < g->count; ++i) g->vectors[i] = tilt;
@@ -234,14 +234,17 @@ TEST(MacroTraj, RampCases) {
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->points[i], want[i], 1e-12);
         for (int32_t i = 0; i < 3; ++i) EXPECT_VEC_NEAR(m->axes[i], tilt, 0);
         macroPathFree(m);
-        macroSetRampPieceLength(10.0);  // in pieces: each point lifted along its axis by the length walked
+        // In pieces: each point lifted along its axis by the length walked, L = 2; the ramp ends on a guide
+        // point reached within 1e-5 of L, else on the guide cut at L.
+        macroSetRampPieceLength(10.0);
         m = macroGenRamp(g, 0, 45 * kDeg, 2, 1);
-        ASSERT_TRUE(m && m->count >= 2);
+        const bool onPoint = x >= 2 - 1e-5;
+        ASSERT_TRUE(m && m->count == (onPoint ? 2 : 3));
         for (int32_t i = 0; i < m->count; ++i) {
             const double s = m->points[i].z / tilt.z;
             EXPECT_VEC_NEAR(m->points[i], (Vec3{s + s * tilt.x, s * tilt.y, s * tilt.z}), 1e-12);
         }
-        EXPECT_NEAR(m->points[m->count - 1].z, 2 * tilt.z, 1e-12);
+        EXPECT_NEAR(m->points[m->count - 1].z, (onPoint ? x : 2) * tilt.z, 1e-12);
         macroPathFree(m);
         macroSetRampPieceLength(0.0);
         if (x < 2) plistFree(g);

@@ -56,6 +56,7 @@ TEST(ToolLine, QuadraticIntervals) {
         {0, 0, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
         {0, 0, -0.5e-5, 0, {}},
         {0, 2, 4, 1, {{kLineOpenLow, -2}, {}}},
+        {0, 1e-5, -1, 1, {{kLineOpenLow, 1 / 1e-5}, {}}},
         {0.5e-5, 0.5e-5, -1, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
         {1, 0, -0.2e-5, 0, {}},
         {-1, 0, 0.2e-5, 1, {{kLineOpenLow, kLineOpenHigh}, {}}},
