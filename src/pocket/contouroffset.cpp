@@ -264,6 +264,11 @@ int32_t offsetContourRun(const ContourElement* in, int32_t count, int side, doub
     }
     const bool thinTest = work().thinTest && distance > k.tolerance &&
                           ((k.outsideInDirect && distance < 4.0) || distance < 1.0 || count <= 50);
+    std::vector<int32_t> ownCounts;  // the thin test reads the ring counts a caller may not want
+    if (thinTest && !ringCount) {
+        ownCounts.resize(kOffsetMaxRings);
+        ringCount = ownCounts.data();
+    }
     st.classifyTol = 0.005;
     st.currentDistance = distance;
     st.needsClean = st.rotate = st.problem = 0;

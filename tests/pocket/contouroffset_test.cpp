@@ -149,9 +149,26 @@ TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAloneAndResetSwitchesOff) {
     EXPECT_EQ(offsetContour(out, 0, 1, 1.0, out, &end, start, nullptr), 0);
     EXPECT_EQ(out[0].g[kLx2] + end + start[0], 3 - 5 - 6);
     offsetSetCloseSnap(1);
+    offsetSetThinTest(1);
     EXPECT_EQ(offsetCloseSnap(), 1);
     contourOffsetResetState();
     EXPECT_EQ(offsetCloseSnap(), 0);
+    // The thin test is off again, so a thin input keeps every ring: a keyhole frame 1 wide round a 2 x 2
+    // island, grown by 0.8, keeps the island's hole (shrunk to 0.4 x 0.4) beside the rounded outer ring.
+    const std::vector<Vec2> frame = {{1.95, 1}, {1, 1}, {1, 3}, {3, 3}, {3, 1}, {2.05, 1},
+                                     {2.05, 0}, {4, 0}, {4, 4}, {0, 4}, {0, 0}, {1.95, 0}};
+    const std::vector<ContourElement> keyhole = polygon(frame);
+    const Rings r = offsetOf(keyhole, -1, 0.8);
+    ASSERT_EQ(r.result, 2);
+    std::vector<double> areas = {signedArea(r.rings[0]), signedArea(r.rings[1])};
+    std::sort(areas.begin(), areas.end());
+    EXPECT_NEAR(areas[0], -0.16, 1e-3);
+    EXPECT_NEAR(areas[1], 5.6 * 5.6 - 4 * 0.64 * (1 - kPi / 4), 1e-3);
+    // With it on, the hole turns the thin frame inside out and goes, also for a caller without ring counts.
+    offsetSetThinTest(1);
+    std::vector<ContourElement> ring(kClistMaxElements);
+    std::vector<int32_t> starts(kOffsetMaxRings);
+    EXPECT_EQ(offsetContour(keyhole.data(), 12, -1, 0.8, ring.data(), &end, starts.data(), nullptr), 1);
 }
 
 // An offset asked again gives the same rings, ring table and end as the first time, for one ring or

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <tuple>
 
 #include "geometry/rng.h"
 #include "offset_util.h"
@@ -171,6 +172,11 @@ TEST(Passes, PassCountAtTheToolRadius) {
         for (int32_t k = 0; k < t->count; ++k) {
             EXPECT_NEAR(t->pieces[k].sy, (k + 1) * 4.0, 1e-9);
             EXPECT_EQ(std::pair(t->pieces[k].contourStart, t->pieces[k].contourEnd), std::pair(-1, -1));
+            // Both ends are free: the hit is the end itself on no contour element (elemB counts from 1).
+            for (const auto& [hit, x, y] :
+                 {std::tuple(t->pieces[k].hitStart, t->pieces[k].sx, t->pieces[k].sy),
+                  std::tuple(t->pieces[k].hitEnd, t->pieces[k].ex, t->pieces[k].ey)})
+                EXPECT_EQ(std::tuple(hit.x, hit.y, hit.elemB), std::tuple(x, y, 0));
         }
         passTableFree(t);
     }
@@ -333,7 +339,8 @@ TEST(Passes, FarPieceStartsANewZigZag) {
 
 // Passes from the open left side of the boundary (min(y, 10 - y) of it behind a hit) to a free end at
 // x = 60 or to the open right side: the cut starts at the end of the first or last line with the least
-// open side behind it. A single pass hitting a wall instead is kept as it is given.
+// open side behind it, also when both lines run from open side to open side. A single pass hitting a wall
+// instead is kept as it is given.
 TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
     const struct {
         std::vector<std::pair<double, double>> lines;  // y, far end x
@@ -342,7 +349,8 @@ TEST(Passes, FirstPassStartsWhereLessOpenSideLiesBehind) {
     } cases[] = {{{{0.5, 60}}, false, false, {60, 0.5}},       {{{0.5, 60}}, false, true, {60, 0.5}},
                  {{{0.5, 60}}, true, false, {0, 0.5}},         {{{0.5, 60}}, true, true, {60, 0.5}},
                  {{{1, 100}, {5, 60}}, false, false, {60, 5}}, {{{5, 100}, {1, 60}}, false, false, {60, 1}},
-                 {{{1, 60}, {5, 100}}, false, false, {60, 1}}, {{{5, 60}, {1, 100}}, false, false, {60, 5}}};
+                 {{{1, 60}, {5, 100}}, false, false, {60, 1}}, {{{5, 60}, {1, 100}}, false, false, {60, 5}},
+                 {{{1, 100}, {5, 100}}, false, false, {0, 1}}};
     for (const auto& c : cases) {
         Tree tree;
         insert("MAIN", tagged(polygon(box(0, 0, 100, 10)), {0, -1, 0, c.leftWall ? 0 : -1}));

@@ -706,6 +706,7 @@ TEST(PocketNc, RampNeverRunsAlongARefusedCut) {
         for (const Rec& r : log()) zig += r.type == 3113;
         EXPECT_EQ(zig > 0, c.ramped) << c.y;
         EXPECT_EQ(PocketErrors::sent("101 1103"), !c.ramped) << c.y;
+        EXPECT_EQ(pocketOutputState().cutRefused, c.ramped ? 0 : 1) << c.y;  // the plane's flag, set once
         clistFree("INPUT");
         clistFree("CLAMPS");
         planeCheckResetState();

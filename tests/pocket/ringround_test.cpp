@@ -115,24 +115,28 @@ TEST(RingRound, OpeningThatLosesTheSpikeFallsBackToFillets) {
 
 // The opening arcs put into an unchanged ring at each convex corner, d^2 (1 - pi/4) of area lost at each;
 // the snap distance only ever goes down. A dumbbell whose short neck closes in the opening keeps its
-// neck: the arcs of one lobe are never spliced across vertices lying on the other lobe. A square whose first
-// element is a chamfer shorter than d loses it to the arc of its corner, which spans the ring's start (its
-// corner at (20, 0), rounded by 5 already, takes no arc that could splice over what follows the start).
+// neck: the arcs of one lobe are never spliced across vertices lying on the other lobe, while a lobe's own
+// corners (0.41 d from its arcs, within the snap distance d / 2 when d is small) hold none back. A square
+// whose first element is a chamfer shorter than d loses it to the arc of its corner, which spans the ring's
+// start (its corner at (20, 0), rounded by 5 already, takes no arc that could splice over what follows the
+// start).
 TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
     Round round;
     EXPECT_DOUBLE_EQ(contourRoundSnapDistance(), 0.1);
-    const std::vector<ContourElement> dumbbell = polygon({{0, 0},
-                                                          {10, 0},
-                                                          {10, 4.5},
-                                                          {10.5, 4.5},
-                                                          {10.5, 0},
-                                                          {20.5, 0},
-                                                          {20.5, 10},
-                                                          {10.5, 10},
-                                                          {10.5, 5.5},
-                                                          {10, 5.5},
-                                                          {10, 10},
-                                                          {0, 10}});
+    const auto dumbbell = [](double h) {  // lobes 10 x 10 joined by a neck 0.5 long and 2 h wide
+        return polygon({{0, 0},
+                        {10, 0},
+                        {10, 5 - h},
+                        {10.5, 5 - h},
+                        {10.5, 0},
+                        {20.5, 0},
+                        {20.5, 10},
+                        {10.5, 10},
+                        {10.5, 5 + h},
+                        {10, 5 + h},
+                        {10, 10},
+                        {0, 10}});
+    };
     std::vector<ContourElement> chamfered =
         polygon({{0, 0.3}, {0.3, 0}, {15, 0}, {20, 5}, {20, 20}, {0, 20}});
     chamfered[2] = arcElem(15, 5, 5, -offsettest::kPi / 2, 0, 1);
@@ -140,11 +144,9 @@ TEST(RingRound, OpeningArcsInsertedAndSnapLowered) {
         std::vector<ContourElement> ring;
         double d, area;
         int arcs;
-    } cases[] = {{box(0, 0, 20, 20), 2, 400, 4},
-                 {box(0, 0, 20, 20), 0.1, 400, 4},
-                 {box(0, 0, 20, 20), 0.5, 400, 4},
-                 {dumbbell, 2, 200.5, 8},
-                 {chamfered, 2, 400 - 25 * (1 - offsettest::kPi / 4), 3}};
+    } cases[] = {{box(0, 0, 20, 20), 2, 400, 4},   {box(0, 0, 20, 20), 0.1, 400, 4},
+                 {box(0, 0, 20, 20), 0.5, 400, 4}, {dumbbell(0.5), 2, 200.5, 8},
+                 {dumbbell(0.05), 0.1, 200.05, 8}, {chamfered, 2, 400 - 25 * (1 - offsettest::kPi / 4), 3}};
     for (const auto& c : cases) {
         const std::vector<ContourElement> out = run(contourInsertOpeningArcs, c.ring, c.d, 0);
         EXPECT_EQ(arcsOf(out, c.d), c.arcs) << c.d;
