@@ -84,8 +84,9 @@ double ringArea(const std::vector<ContourElement>& c) {
 // Every MAIN contour becomes the path of the tool centre along it (tool radius
 // plus the contour's allowance to its material side), so that rings, passes
 // and links made from MAIN keep the tool off the walls. A boundary that splits
-// keeps its largest ring; a contour the tool cannot follow is removed.
-void mainToToolCentre() {
+// keeps its largest ring; one the tool cannot follow is removed. False when an
+// island has no ring to keep the tool off it (its allowance takes the whole radius).
+bool mainToToolCentre() {
     const PocketKernel& k = pocketKernel();
     const int32_t n = clistCount("MAIN");
     for (int32_t i = n - 1; i >= 0; --i) {
@@ -95,16 +96,16 @@ void mainToToolCentre() {
         std::vector<std::vector<ContourElement>> rings =
             offsetRings(c.elements, materialSide(c.elements, i), d);
         if (rings.empty()) {
-            if (i == 0) clistClear("MAIN");
-            if (i != 0) clistDelete("MAIN", i);
-            if (i == 0) return;
-            continue;
+            if (i != 0) return false;
+            clistClear("MAIN");
+            return true;
         }
         size_t best = 0;
         for (size_t r = 1; r < rings.size(); ++r)
             if (ringArea(rings[r]) > ringArea(rings[best])) best = r;
         storeContour("MAIN", i, rings[best], c.header);
     }
+    return true;
 }
 
 // True when the ring crosses a MAIN contour other than its own.
@@ -611,7 +612,13 @@ int axisParallel() {
         pocketContourEnd();
         return result;
     }
-    mainToToolCentre();
+    if (!mainToToolCentre()) {
+        // Cutting the open plane without the island would run the passes across it.
+        pocketError(kPocketErrStep);
+        regionTreeFree();
+        pocketContourEnd();
+        return -1;
+    }
     const int32_t n = clistCount("MAIN");
     for (int32_t i = 0; i < n; ++i) clistSetTag("MAIN", static_cast<int16_t>(i), i);
     if (n > 0 && w > 0) {

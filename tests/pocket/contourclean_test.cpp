@@ -149,6 +149,7 @@ TEST(ContourClean, WhatStaysAndWhatGoes) {
     const struct {
         std::vector<ContourElement> chain;
         int32_t count;
+        int32_t joined = -1;  // an element whose start must meet the end of the one before it
     } cases[] = {
         // A short step at position 0 is never removed as a zig-zag.
         {{lineElem(5, 0, 5, 0.005), lineElem(5, 0.005, 10, 0.005), lineElem(10, 0.005, 10, 10),
@@ -159,9 +160,9 @@ TEST(ContourClean, WhatStaysAndWhatGoes) {
           lineElem(10, 0.005, 10, 10), lineElem(10, 10, 0, 10), lineElem(0, 10, 0, 0)},
          6},
         // A point-like element goes; the following line starts where it started.
-        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10.0001, 0.0001), lineElem(10, 0, 10, 10),
+        {{lineElem(0, 0, 10, 0), lineElem(10, 0, 10.0001, 0.0001), lineElem(10.0001, 0.0001, 10, 10),
           lineElem(10, 10, 0, 0)},
-         3},
+         3, 1},
         // One 0.0002 across in x or in y is no point: kept.
         {{lineElem(-10, 0, 0, 0), lineElem(0, 0, 2e-4, 1e-4), lineElem(2e-4, 1e-4, 0, 10),
           lineElem(0, 10, -10, 0)},
@@ -179,6 +180,8 @@ TEST(ContourClean, WhatStaysAndWhatGoes) {
     for (const auto& c : cases) {
         std::vector<ContourElement> chain = c.chain;
         EXPECT_EQ(contourClean(chain.data(), static_cast<int32_t>(chain.size())), c.count);
+        const Vec2 end = c.joined > 0 ? offsettest::endPoint(chain[c.joined - 1]) : Vec2{};
+        if (c.joined > 0) EXPECT_XY(EXPECT_EQ, offsettest::startPoint(chain[c.joined]), end.x, end.y);
     }
     std::vector<ContourElement> spike = {lineElem(0, 0, 10, 0), lineElem(10, 0, 10, 5.005),
                                          lineElem(10, 5.005, 10, 5), lineElem(10, 5, 10, 10),

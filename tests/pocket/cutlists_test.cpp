@@ -229,19 +229,22 @@ TEST(CutLists, OpenMergeReachesTheAttach) {
     EXPECT_EQ(nodes[1], nodes[0] + 1);
 }
 
-// More than 4999 crossings between a span cut and a back cut: the merge stops
-// with 3030 and 3020, empties the lists and attaches nothing.
+// More than 4999 crossings between a span cut and a back cut: the merge stops with 3030 and
+// 3020, empties the lists and attaches nothing, in a closed plane and an open one alike.
 TEST(CutLists, FailedMergeStops) {
-    Cuts fx;
-    pocketWithIsland();
-    ASSERT_EQ(cutListsCreate(1), 0);
-    const std::vector<ContourElement> a = comb(5, 92, 6, 15, 1300);  // 5200 crossings with the band
-    put("CUT_SPAN", a, true, true);
-    put("CUT_BACK", box(5, 9, 95, 11, false), false, true);
-    EXPECT_EQ(cutListsMerge(), -1);
-    EXPECT_EQ(regionNodeCount(), 1);
-    EXPECT_EQ(clistCount("CUT_SPAN"), 0);
-    EXPECT_TRUE(PocketErrors::sent("1522"));
+    for (const int open : {0, 1}) {
+        Cuts fx;
+        pocketWithIsland();
+        pocketKernel().openMode = open;
+        ASSERT_EQ(cutListsCreate(1), 0);
+        const std::vector<ContourElement> a = comb(5, 92, 6, 15, 1300);  // 5200 crossings with the band
+        put("CUT_SPAN", a, true, true);
+        put("CUT_BACK", box(5, 9, 95, 11, false), false, true);
+        EXPECT_EQ(cutListsMerge(), -1) << open;
+        EXPECT_EQ(regionNodeCount(), 1) << open;
+        EXPECT_EQ(clistCount("CUT_SPAN"), 0) << open;
+        EXPECT_TRUE(PocketErrors::sent("1522")) << open;
+    }
 }
 
 // Span cuts offset inward by the width: a contour too small for it leaves no ring and the others go on;

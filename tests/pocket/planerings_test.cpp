@@ -5,6 +5,7 @@
 #include "pocket/planerings.h"
 
 #include <algorithm>
+#include <random>
 
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
@@ -266,6 +267,34 @@ TEST(PlaneRings, ZeroFirstOffset) {
         for (const ContourElement& e : c) EXPECT_EQ(e.type, arcs ? kElemArc : kElemLine);
         EXPECT_NEAR(offsettest::signedArea(c), arcs ? 400 * offsettest::kPi : polygonArea, 1e-6);
     }
+}
+
+// Seeded wavy islands of over a hundred corners: the ring round each keeps R + allowance off it. One has
+// its first offset refused and retried: the retry moves the ring out by less than 0.001, never in.
+TEST(PlaneRings, IslandRingsKeepTheirDistanceAfterARetry) {
+    for (uint32_t seed = 286; seed < 290; ++seed) {
+        Plane plane(2, 0.4);
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<double> u(0.0, 1.0);
+        const int n = 101 + seed % 60;
+        std::vector<Vec2> p;
+        for (int i = 0; i < n; ++i) {
+            const double a = -2 * offsettest::kPi * i / n, rad = 5 + u(rng);
+            p.push_back({50 + rad * std::cos(a), 50 + rad * std::sin(a)});
+        }
+        const double allowance = 2 * u(rng) - 0.5, d = 2 + allowance;
+        const std::vector<ContourElement> island = polygon(p);
+        put("MAIN", box(0, 0, 100, 100), true, true, 0);
+        put("MAIN", island, false, true, 1);
+        pocketAllowanceSet(1, allowance);
+        ASSERT_EQ(pocketOffsetIslands(2, pocketAllowances(), 1), 1) << seed;
+        ASSERT_EQ(clistCount("GKT"), 1) << seed;
+        for (const ContourElement& e : get("GKT", 0)) {
+            const double q = offsettest::distanceTo(offsettest::endPoint(e), island);
+            EXPECT_TRUE(q > d - 1e-4 && q < d + 1e-3) << seed << " " << q - d;
+        }
+    }
+    pocketAllowanceSet(1, 0);
 }
 
 // Contours whose own allowances are -R need no merge, though the boundary's first ring lies 0.5 in: an

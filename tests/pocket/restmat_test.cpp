@@ -424,10 +424,13 @@ TEST(RestMat, AreaStartsAtAFreeFarSideTouch) {
 }
 
 // An area is machined plane by plane only when some contour has the wanted orientation: the pocket's own
-// orientation goes through its planes; the other one sends 207 and writes nothing.
+// orientation goes through its planes; the other one sends 207 and writes nothing. A host's cancel ends
+// the planes quietly before the first: done, not failed, with nothing written and no message.
 TEST(RestMat, AreaPlanesNeedALeadingContour) {
-    for (const int wanted : {1, -1}) {
+    for (const auto& [wanted, cancel] : {std::pair{1, 0}, {-1, 0}, {1, 1}}) {
         RestRun run(kRectangle, 0);
+        pocketRunResetState();
+        setAbortHook(cancel ? +[] { return 1; } : nullptr);
         PocketKernel& k = pocketKernel();
         k.toolRadius = 2;
         k.planeTop = 0;
@@ -437,8 +440,11 @@ TEST(RestMat, AreaPlanesNeedALeadingContour) {
         insert("INPUT", kRectangle, 1);  // an area's boundary, as the rest run stores it
         const int own = offsettest::signedArea(kRectangle) > 0 ? 1 : -1;
         EXPECT_EQ(ccpMachinePlanes(own * wanted), wanted > 0 ? 1 : 0);
+        setAbortHook(nullptr);
         EXPECT_EQ(PocketErrors::sent("101 207"), wanted < 0);
-        EXPECT_EQ(records(31).empty(), wanted < 0);
+        EXPECT_EQ(records(31).empty(), wanted < 0 || cancel);
+        EXPECT_EQ(ccpRunCancelled(), cancel);
+        pocketRunResetState();
     }
 }
 

@@ -641,19 +641,26 @@ TEST(Strategies, SeededPocketsDoNotGouge) {
 #endif
 
 // A closed pocket narrower than the tool leaves axis-parallel no room: it fails with its message and writes
-// no move; one the tool fits in is cut.
+// no move; one the tool fits in is cut. An island whose allowance takes the whole tool radius (or more)
+// has no tool-centre ring to keep the tool off it: the plane, open or not, is refused, nothing cut over it.
 TEST(Strategies, AxisParallelWithoutRoomFails) {
     const struct {
         double side;
         int result;
         int32_t error;
         double step = 0.4;  // 0: no passes at all
-    } cases[] = {{8, -1, kPocketErrNoRegion}, {30, 1, 0}, {30, 1, 0, 0}};
+        double island = 1;  // allowance of a 10 x 10 island in the middle; 1: no island
+        int open = 0;       // 1: the first side is open
+    } cases[] = {{8, -1, kPocketErrNoRegion}, {30, 1, 0}, {30, 1, 0, 0}, {50, -1, kPocketErrStep, 0.4, -5},
+                 {50, -1, kPocketErrStep, 0.4, -6}, {50, -1, kPocketErrStep, 0.4, -5, 1}, {50, 1, 0, 0.4, 0},
+                 {50, 1, 0, 0.4, 0, 1}};  // the last leaves the allowance at 0
     for (const auto& c : cases) {
         Strategy s;
         pocketKernel().toolRadius = 5;
         pocketKernel().stepFactor = c.step;
-        insert("MAIN", polygon(box(0, 0, c.side, c.side)));
+        insert("MAIN", tagged(polygon(box(0, 0, c.side, c.side)), {-c.open, 0, 0, 0}));
+        if (c.island < 1) insert("MAIN", polygon({{20, 20}, {20, 30}, {30, 30}, {30, 20}}));
+        pocketAllowanceSet(1, std::min(c.island, 0.0));
         EXPECT_EQ(axisParallel(), c.result) << c.side;
         const std::vector<std::string> sent =
             c.error ? std::vector<std::string>{std::string("101 ") + pocketErrorNumber(c.error)}
