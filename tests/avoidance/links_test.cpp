@@ -284,9 +284,10 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     // A strip 0.02 wide standing 0.05 proud of the plate across the line lifts type 1 by all of 0.05: the
     // line is placed finely enough (0.01) for the ball to be seen resting on the strip.
     const auto strip = [](double x, double y) { return Vec3{x, y, 5.05}; };
-    testmesh::Model ridge({testmesh::slopeTri(5, 0.0), Triangle3D{{strip(3, -9), strip(3.02, -9), strip(3.02, 9)}},
-                           Triangle3D{{strip(3, -9), strip(3.02, 9), strip(3, 9)}}},
-                          kBallMill, 2.0);
+    testmesh::Model ridge(
+        {testmesh::slopeTri(5, 0.0), Triangle3D{{strip(3, -9), strip(3.02, -9), strip(3.02, 9)}},
+         Triangle3D{{strip(3, -9), strip(3.02, 9), strip(3, 9)}}},
+        kBallMill, 2.0);
     ridge.m.tool->size2 = 4.0;
     SetUp(), ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0;
     startAt({-10, 0, 3});
