@@ -94,7 +94,8 @@ int writeBack(Plist* path, int32_t start, int32_t end, const Plist* work, bool c
     }
     Plist* out = plistCreate(path->count - n + work->count, 1);
     if (!out) return -1;
-    bool ok = plistCopyRange(out, path, 0, start > 0 ? start - 1 : 0) == 1 || start == 0;
+    // A list made short of memory without axes would lose the path's axes.
+    bool ok = out->vectors && (plistCopyRange(out, path, 0, start > 0 ? start - 1 : 0) == 1 || start == 0);
     if (start == 0) out->count = 0;
     for (int32_t k = 0; ok && k < work->count; ++k)
         ok = plistAppend(out, work->parameters[k], &work->points[k], work->flags[k], &work->vectors[k], 1) >=

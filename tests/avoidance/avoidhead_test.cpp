@@ -538,6 +538,35 @@ TEST(AvoidHead, ShortOfMemoryTheResultIsWholeOrCut) {
         plistFree(l);
     }
     plistFree(ref);
+    // C turned 0.7 either way at alternate points: the C fit inserts points and the path is rebuilt. Short
+    // of memory at any of the last allocations, where that happens, it comes back whole or as it was.
+    const auto zigzag = [] {
+        Plist* l = plistCreate(3, 1);
+        for (int i = 0; l && i < 3; ++i) {
+            const double c = kPi / 2 + (i % 2 ? 0.7 : -0.7);
+            const Vec3 p = {5.0 * i, 0, 0},
+                       a = {std::sin(0.6) * std::cos(c), std::sin(0.6) * std::sin(c), std::cos(0.6)};
+            plistAppend(l, 5.0 * i, &p, 0, &a, 0);
+        }
+        return l;
+    };
+    const HeadAvoidParams hp4 = params(4, 2);
+    ref = zigzag();
+    allocfail::arm(0);
+    ASSERT_EQ(avoidToolHeadCollision(ref, &hp4), 1);
+    ASSERT_GT(ref->count, 3);
+    for (long n = allocfail::count(), k = n - 1; k <= n; ++k) {
+        Plist* l = zigzag();
+        allocfail::arm(k);
+        const int r = avoidToolHeadCollision(l, &hp4);
+        allocfail::disarm();
+        ASSERT_NE(l->vectors, nullptr) << k;
+        const bool whole = r == 1 && l->count == ref->count;
+        EXPECT_TRUE(whole || (r < 0 && l->count == 3)) << k << " " << r;
+        for (int32_t i = 0; whole && i < l->count; ++i) EXPECT_VEC_NEAR(l->vectors[i], ref->vectors[i], 0);
+        plistFree(l);
+    }
+    plistFree(ref);
 }
 
 // A path without axes or settings is refused; an empty one has nothing to do.
@@ -1078,9 +1107,12 @@ TEST(AvoidHead, SelectiveBJoinsDisjointNeighbours) {
 // A global C pass whose neighbouring bands do not meet fails and tries again on every band narrowed by a
 // twentieth of its width at each side, the first point's too; bands that meet are kept whole (nothing in
 // the way: each band is the cycle's widths about its C).
+// Bands wider than a turn (over 200 degrees each side) fail narrowed too; mode 4 then tries bands of a
+// quarter turn either side of every C, and succeeds.
 TEST(AvoidHead, GlobalCNarrowsEveryBandAfterAFailure) {
     collAssemblyResetState();
-    for (const double c1 : {2.0, 0.1}) {
+    for (const auto& [mode, c1, width] :
+         {std::tuple{2, 2.0, 0.0}, {2, 0.1, 0.0}, {2, 0.1, 205.0}, {4, 0.1, 205.0}}) {
         Plist* l = plistCreate(3, 1);
         ASSERT_NE(l, nullptr);
         const double cs[] = {0.0, c1, c1 + 0.1};
@@ -1090,12 +1122,13 @@ TEST(AvoidHead, GlobalCNarrowsEveryBandAfterAFailure) {
             plistAppend(l, 2.0 * i, &p, 0, &a, 0);
         }
         HeadAvoidParams hp;
-        headAvoidParamsFromCycle(&hp, 2, 0, 0.1, 1.0, 2.0, 5.0, 10.0);
+        headAvoidParamsFromCycle(&hp, mode, 0, 0.1, 1.0, 2.0, 5.0 + width, 10.0 + width);
         AvoidTable* t = preparedTable(l, hp);
         ASSERT_NE(t, nullptr);
-        headAvoidGlobalC(&hp, l, t);
+        EXPECT_EQ(headAvoidGlobalC(&hp, l, t) >= 0, !width || mode == 4) << mode << " " << width;
         const double cut = c1 > 1.0 ? 0.05 * (hp.cPlus + hp.cMinus) : 0.0;
         for (const int i : {0, 2}) {  // the ends (the fill may add points between)
+            if (width) break;
             const AvoidEntry& e = t->entries[i ? t->count - 1 : 0];
             EXPECT_NEAR(e.cLow, cs[i] - hp.cMinus + cut, 1e-9) << i << " " << c1;
             EXPECT_NEAR(e.cHigh, cs[i] + hp.cPlus - cut, 1e-9) << i << " " << c1;

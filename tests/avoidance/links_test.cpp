@@ -281,6 +281,18 @@ TEST_F(Links, OnAPlateTheTravelHeightAndTheJumpFallBackOrFailHonestly) {
     EXPECT_VEC_NEAR(gOut.front().p, (Vec3{-10, 0, 8}), 1e-3);
     EXPECT_VEC_NEAR(gOut.back().p, low, 1e-12);
     ctx.clearancePlane = 100.0;
+    // A strip 0.02 wide standing 0.05 proud of the plate across the line lifts type 1 by all of 0.05: the
+    // line is placed finely enough (0.01) for the ball to be seen resting on the strip.
+    const auto strip = [](double x, double y) { return Vec3{x, y, 5.05}; };
+    testmesh::Model ridge(
+        {testmesh::slopeTri(5, 0.0), Triangle3D{{strip(3, -9), strip(3.02, -9), strip(3.02, 9)}},
+         Triangle3D{{strip(3, -9), strip(3.02, 9), strip(3, 9)}}},
+        kBallMill, 2.0);
+    ridge.m.tool->size2 = 4.0;
+    SetUp(), ctx.jumpFlag = 0, ctx.linkType = 1, ctx.safetyDistance = 1.0;
+    startAt({-10, 0, 3});
+    ASSERT_EQ(idx5CollisionFreeMacro(&low, &low, 0, &ctx, &ridge.m), 0);
+    EXPECT_NEAR(gOut.front().p.z, 5.05 + 2.0 + 2.0 + 1.0, 1e-4);
     // A jump onto the plate lifted by more than the safety distance still comes down to that distance
     // above the cut before it feeds in. The retract lifts in steps of half the searching ball's radius
     // R = 2 step + 2 = 4: from 6 the first that clears the plate (centre 5 + R) is 4, not the least 3.
