@@ -287,7 +287,7 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
     tiltSeqExtendEnds(s);
     const double want[] = {0.5, 1.5, 1.5, 0.5, -0.5, 0.5, 0.5, 2.0, 2.0, 0.5};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], want[i]) << i;
-    for (const int out : {1, 8}) {  // only the first, or only the last, one taking part outside
+    for (const int out : {1, 8}) {  // only the first, or only the last, unskipped station outside
         for (int i = 0; i < 10; ++i) s->tilt[i] = i == out ? 1.5 : 0.5;
         tiltSeqExtendEnds(s);
         for (int i = 0; i < 10; ++i)
