@@ -339,6 +339,15 @@ TEST(BladeCurves, HubCrossingOfEachSampleByBisection) {
                     EXPECT_EQ(std::memcmp(&before, &e, sizeof e), 0) << direction << " " << i;
                 }
             }
+            if (lift == 0) {  // a hub through a sample's first cross point: a crossing at that end
+                Vec3 p0;
+                const double t = s->t[1];
+                ASSERT_EQ(isoSurfacePoint(&list->entries[0], direction ? t : 0, direction ? 0 : t, &p0), 1);
+                Profile2D* foot = profileOf({{10, p0.z}, {60, p0.z}});
+                EXPECT_EQ(hubCrossingOnStrip(s, 1, direction, foot), 1) << direction;
+                EXPECT_NEAR(s->edge1[1].z, p0.z, 20.0 / 1024) << direction;
+                freeProfile2D(foot);
+            }
             EXPECT_EQ(hubCrossingOnStrip(s, s->count, direction, channel->hub), 0);
             EXPECT_EQ(hubCrossingOnStrip(s, -1, direction, channel->hub), 0);
             s->t[0] = NAN;  // a sample the surface cannot be evaluated at

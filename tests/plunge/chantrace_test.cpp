@@ -110,6 +110,8 @@ TEST(ChannelTrace, ContactsStandTheBallRadiusInFrontOfTheFarBladeAndNoReachGives
                 {{20, c.levelZ - 30}, {20.5, c.levelZ}, {25, c.levelZ}, {60, c.levelZ + 35 * c.rise}});
         }
         ASSERT_EQ(t.run(), 1);
+        ASSERT_EQ(contactStateCreate(), 1);  // the contact state the trace made is freed again
+        contactFree();
         ASSERT_EQ(t.out->count, c.count);
         for (int32_t i = 0; i < t.out->count; ++i) {
             const Vec3 p = t.out->points[i];

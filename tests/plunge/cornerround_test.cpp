@@ -213,6 +213,15 @@ TEST(CornerRound, RefinementCoversTheRangeOnBothSides) {
     EXPECT_EQ(refineAroundCorner(s, 1, 2, 0.3, &before, &after), 4);
     EXPECT_EQ(after, 3);  // the 1.0 leg cut in ceil(1.0 / 0.3) parts
     plistFree(s);
+    // A leg only 5e-5 longer than the step is still cut: the step holds to within 1e-5.
+    Plist* e = plistCreate(8, 0);
+    const Vec3 ends[2] = {{0, 0, 0}, {1.00005, 0, 0}};
+    for (int i = 0; i < 2; ++i) plistAppend(e, i, &ends[i], 0, nullptr, 0);
+    EXPECT_EQ(refineAroundCorner(e, 0, 10, 1.0, &before, &after), 0);
+    EXPECT_EQ(after, 1);
+    EXPECT_EQ(e->count, 3);
+    for (int i = 0; i < 2; ++i) EXPECT_LE(dist3D(&e->points[i], &e->points[i + 1]), 1.0 + 1e-5) << i;
+    plistFree(e);
     EXPECT_EQ(refineAroundCorner(nullptr, 1, 1, 1, &before, &after), -1);
     Plist* p = bentPath(70, 2, 2, 1.0);
     ASSERT_NE(p, nullptr);

@@ -142,6 +142,20 @@ TEST(HubCrossing, ZigzagHubCrossingIsTheProfilesOwnBisection) {
     EXPECT_LE(dist3D(&x, &want), 1e-9);
     EXPECT_NEAR(dist3D(&x, &a), 0.004, 2e-4);
     freeProfile2D(level.hub);
+    // A hub of 32 short steps 0.002 up, folded back along z = 0: a corner just below it, measured after one
+    // above, is measured against the return segment (the next block of segments, 5e-4 away rather than
+    // 0.0025), so it lies on the side of the corners above, and the crossing or none is the profile's own.
+    std::vector<Vec2> fold;
+    for (int i = 0; i <= 32; ++i) fold.push_back({i / 32.0, 0.002});
+    fold.insert(fold.end(), {{1, 0}, {0, 0}});
+    HubShroud folded{profileOf(fold), nullptr, nullptr};
+    const Vec3 t[3] = {{0.5, 0, 0.5}, {0.5, 0, -5e-4}, {0.6, 0, 0.5}};
+    Meshes f(std::vector<Triangle3D>{{{t[0], t[1], t[2]}}});
+    int crossings = 0;
+    for (int k = 0; k < 3; ++k)
+        crossings += crossSegmentProfileExact(folded.hub, &t[k], &t[(k + 1) % 3], &x) == 1;
+    EXPECT_EQ(meshHubCrossing(&f.tri, &folded, &x), crossings ? 1 : -1);
+    freeProfile2D(folded.hub);
 }
 
 // A hub whose last segment falls from (20, 30) to (60, 0): an edge that crosses only that segment meets it

@@ -18,6 +18,7 @@ TEST(LevelCurves, FloorsAndHeightsOfEveryStrategyAndTheExamplesLevelsInItsChanne
     // left above it.
     const std::vector<double> rows[][3] = {
         {{0, 20.05, 10, 0, 1, 0}, {0, 10}, {20.05, 10.05}},  // a last step leaving 0.05 is not taken
+        {{0, 10, 0.1, 0.10001, 1, 0}, {0}, {0.10001}},       // nor one leaving 1e-5 under the depth
         {{3, 30, 10, 0, 1, 0}, {0, 7.5, 15, 22.5}, {30, 30, 30, 30}},
         {{3, 10, 10, 0, 1, 0}, {0}, {10}},              // a step equal to the height is enlarged: one level
         {{3, 30, 10, 0, 0.8, 0.2}, {6, 15}, {30, 30}},  // two steps of 0.3 from 0.2

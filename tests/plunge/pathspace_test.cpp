@@ -212,6 +212,9 @@ TEST(PathLink, LeadInsMeetAtOneLinkPoint) {
         EXPECT_EQ(linkPathEnds(nullptr, b), -1);
         EXPECT_EQ(linkPathEnds(b, nullptr), -1);
         EXPECT_EQ(b->points[0].y == before.y, lead != 10) << lead;
+        // A moved lead-in end, linking where its path cuts, takes the kind of its first cut point.
+        EXPECT_EQ(a->flags[9] >> 8, lead == 11 ? 2 : 0) << lead;
+        EXPECT_EQ(b->flags[1] >> 8, lead == 10 ? 0 : 2) << lead;
         plistFree(a);
         plistFree(b);
     }

@@ -287,9 +287,12 @@ TEST(TiltSeq, HitRangeMarginsAndEnds) {
     tiltSeqExtendEnds(s);
     const double want[] = {0.5, 1.5, 1.5, 0.5, -0.5, 0.5, 0.5, 2.0, 2.0, 0.5};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], want[i]) << i;
-    for (int i = 0; i < 10; ++i) s->tilt[i] = i == 1 ? 1.5 : 0.5;  // only the first one taking part outside
-    tiltSeqExtendEnds(s);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(s->tilt[i], i % 9 == 0 ? 0.5 : 1.5) << i;  // the rest follow it
+    for (const int out : {1, 8}) {  // only the first, or only the last, unskipped station outside
+        for (int i = 0; i < 10; ++i) s->tilt[i] = i == out ? 1.5 : 0.5;
+        tiltSeqExtendEnds(s);
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(s->tilt[i], i % 9 == 0 ? 0.5 : 1.5) << out << " " << i;  // the rest follow
+    }
     freeTiltSeq(s);
     // The retry spreads the lower edges from the hit stretch trimmed by a twentieth of the whole span
     // (the last, long step too) or 0.3 of the stretch, and raises an edge to a tilt with more than the
