@@ -4,15 +4,10 @@
 
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#else
-#include <malloc.h>
-#endif
-
 #define KV_ALLOCFAIL_CONTROLS_ONLY
 #include "allocfail.h"
 #include "geometry/rng.h"
+#include "heapbytes.h"
 #include "pocket/chaincross.h"
 #include "pocket/chainoffset.h"
 #include "pocket/contourclean.h"
@@ -45,16 +40,6 @@ ContourHeader headerOf(int16_t tag, uint32_t count = 1) {
     h.tag = tag;
     h.elementCount = count;
     return h;
-}
-
-// Bytes of heap in use, from the allocator that serves the binary.
-size_t heapInUse() {
-#if defined(__SANITIZE_ADDRESS__)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
-#endif
 }
 
 }  // namespace
@@ -130,19 +115,19 @@ TEST(Clist, EmptyingAndFreeingGiveTheMemoryBack) {
     const std::vector<ContourElement> c(4000, lineElem(0, 0, 1, 0));
     const ContourHeader h = headerOf(0, 4000);
     ASSERT_EQ(clistFree("REST"), 1);
-    const size_t none = heapInUse();
+    const size_t none = heapBytesHeld();
     ASSERT_EQ(clistCreate("REST"), 1);
-    const size_t empty = heapInUse();
+    const size_t empty = heapBytesHeld();
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < 3; ++i) ASSERT_EQ(clistInsert("REST", c.data(), &h, -1), 1);
-        EXPECT_GE(heapInUse(), empty + 3 * contour);
+        EXPECT_GE(heapBytesHeld(), empty + 3 * contour);
         if (round == 0) {
             ASSERT_EQ(clistCreate("REST"), 1);
-            EXPECT_LT(heapInUse(), empty + contour / 2);
+            EXPECT_LT(heapBytesHeld(), empty + contour / 2);
         }
     }
     ASSERT_EQ(clistFree("REST"), 1);
-    EXPECT_LT(heapInUse(), none + contour / 2);
+    EXPECT_LT(heapBytesHeld(), none + contour / 2);
 }
 
 TEST(Clist, RandomOperationsMatchAVectorModel) {

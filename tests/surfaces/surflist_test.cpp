@@ -1,13 +1,13 @@
 #include "surfaces/surflist.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <cfloat>
 #include <string>
 #include <vector>
 
 #include "allocfail.h"
+#include "heapbytes.h"
 #include "kernel/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/KVWISO/surfiso.h"
@@ -414,7 +414,7 @@ TEST(SurfList, FreesGiveBackAllTheirCreatesTook) {
         freeMeshPatchList(mesh);
     };
     round();  // first uses of the library's own buffers are not the units' to give back
-    const size_t before = mallinfo2().uordblks;
+    const size_t before = heapBytesHeld();
     round();
-    EXPECT_EQ(mallinfo2().uordblks, before);
+    EXPECT_EQ(heapBytesHeld(), before);
 }
