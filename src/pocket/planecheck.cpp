@@ -32,7 +32,7 @@ double scaleFactor() {
 
 int wallAngleAllowance(const char* list) {
     const CcpParams& p = kvCCPParams;
-    if (std::fabs(p.wallAngle) <= 1e-5) return 0;
+    const bool drafted = std::fabs(p.wallAngle) > 1e-5;
     const double s = scaleFactor();
     const double a = p.wallAngle * 2 * kPi / 360;
     double rc = 0;
@@ -45,13 +45,15 @@ int wallAngleAllowance(const char* list) {
         ContourHeader h{};
         if (clistGetHeader(list, &h, i) < 0) continue;
         const double d = h.bottom - h0;
-        if (d < 0) continue;
-        const double off = (std::tan(a) * (d - k0) - (1 - std::cos(a)) * rc) * s;
-        h.allowance += off;
+        if (drafted && d >= 0) {
+            h.allowance += (std::tan(a) * (d - k0) - (1 - std::cos(a)) * rc) * s;
+            clistSetHeader(list, &h, i);
+        }
+        // The plane's contours come in another order than the input's (a deeper pocket, islands sorted
+        // by orientation): each keeps its own allowance.
         pocketAllowanceSet(i, h.allowance);
-        clistSetHeader(list, &h, i);
     }
-    return 1;
+    return drafted ? 1 : 0;
 }
 
 int markOpenSides(const char* list) {

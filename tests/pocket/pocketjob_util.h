@@ -33,6 +33,7 @@ struct JobContour {
     std::vector<JobSeg> segs;
     bool island = false;
     double top = 0, bottom = -6;
+    double allowance = -1;  // its own allowance; negative: the job's
 };
 
 struct PocketJob {
@@ -118,6 +119,7 @@ inline std::string kvxOf(const std::vector<JobContour>& contours) {
     for (const JobContour& c : contours) {
         t += "o Contour[" + std::to_string(id++) + "]()\n{\n v surface(" + num(c.top) + ")\n v depth(" +
              num(c.top - c.bottom) + ")\n";
+        if (c.allowance >= 0) t += " v planeAllowance(" + num(c.allowance) + ")\n";
         for (const JobSeg& s : c.segs) {
             const std::string xs = num(s.a.x) + "/" + num(s.b.x), ys = num(s.a.y) + "/" + num(s.b.y);
             if (s.arc)

@@ -438,23 +438,30 @@ class Room {
         return a;
     }
     // Where the tool centre may stand at height z (the tool reaches up from z).
-    const GEOSGeometry* centre(double z) { return region(z, radius_ + allowance_, centre_); }
+    const GEOSGeometry* centre(double z) { return region(z, radius_, centre_); }
     // Where the tool may cut at height z.
-    const GEOSGeometry* sweep(double z) { return region(z, allowance_, sweep_); }
+    const GEOSGeometry* sweep(double z) { return region(z, 0, sweep_); }
 
   private:
+    double allowance(size_t i) const {
+        return job_.contours[i].allowance >= 0 ? job_.contours[i].allowance : allowance_;
+    }
     double depthOf(const Prim& path, double z) const {
         double worst = -1e300;
         for (const std::vector<size_t>& set : sets(z)) {
             bool inPocket = false, inIsland = false;
-            double clear = 1e300;
+            // Each wall keeps the tool off by the radius and its own allowance.
+            double need = -1e300, nearest = 1e300, nearRoom = 0;
             for (size_t i : set) {
                 const bool in = insidePolygon(plain_[i], path.a);
                 (job_.contours[i].island ? inIsland : inPocket) |= in;
+                double clear = 1e300;
                 for (const Prim& e : prims_[i]) clear = std::min(clear, distPrims(path, e));
+                const double room = radius_ + allowance(i);
+                need = std::max(need, room - clear);
+                if (clear < nearest) nearest = clear, nearRoom = room;
             }
-            const double room = radius_ + allowance_;
-            worst = std::max(worst, inPocket && !inIsland ? room - clear : room + clear);
+            worst = std::max(worst, inPocket && !inIsland ? need : nearRoom + nearest);
         }
         return worst;
     }
@@ -472,10 +479,12 @@ class Room {
             if (b > z && b < top_ - 1e-9) out.push_back(active(b + 1e-6));
         return out;
     }
-    const GEOSGeometry* at(const std::vector<size_t>& set, double d) {
+    // The contours grown inwards by base and each one's allowance.
+    const GEOSGeometry* at(const std::vector<size_t>& set, double base) {
         GEOSGeometry *in = g_.empty(), *out = g_.empty();
         for (size_t i : set) {
             const bool island = job_.contours[i].island;
+            const double d = base + allowance(i);
             GEOSGeometry* grown = d > 0 ? g_.buffer(polys_[i], island ? d : -d, 64) : polys_[i];
             if (island)
                 out = g_.unite(out, grown);

@@ -1,7 +1,8 @@
 // Whole pocket runs on the pockets users met trouble with, judged by the GEOS
 // oracle: no helix through a wall, every arc's ends on its circle,
 // axis-parallel passes that reach the whole pocket, complete pockets without
-// bands left between rings, and outside-in direct without cutting rings twice.
+// bands left between rings, outside-in direct without cutting rings twice, and
+// a deeper pocket cut to its own allowance.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -127,6 +128,31 @@ TEST(PocketSound, OutsideInDirectCutsEachRingOnce) {
     EXPECT_TRUE(v.honest(true)) << v.text();
     const auto [feed, again] = retracedFeed(run);
     EXPECT_LT(again, 0.05 * feed) << again << " of " << feed;
+}
+
+// A box pocket with a deeper box in its floor: the deeper one's planes hold it first, and it keeps its
+// own allowance there, not the first contour's (which left a band of 0.5 where 0 was asked, and cut
+// 1.5 into a wall that asked to keep 1.5).
+TEST(PocketSound, DeeperPocketKeepsItsOwnAllowance) {
+    TempFolder folder;
+    struct Case {
+        double outer, inner;
+        const char* strategy;
+    };
+    for (const Case& c : {Case{0.5, 0, "contourParallel"}, Case{0, 1.5, "axisParallel"},
+                          Case{0.3, 0.1, "outsideIn"}}) {
+        JobContour outer = pocketOf(polyline(zoo::box({20, 20}, {100, 80})));
+        outer.allowance = c.outer;
+        const JobContour inner{polyline(zoo::box({40, 35}, {80, 65})), false, -6, -9, c.inner};
+        const PocketJob job = jobOf({outer, inner}, {{"toolDiameter", "8"},
+                                                     {"depth", "9"},
+                                                     {"infeedDepth", "3"},
+                                                     {"strategy", c.strategy},
+                                                     {"completePocket", "true"}});
+        const Verdict v = judge(job, runJob(job, folder.path()));
+        EXPECT_EQ(v.status, 0) << c.strategy;
+        EXPECT_TRUE(v.honest(true)) << c.strategy << ": " << v.text();
+    }
 }
 
 #endif

@@ -3,7 +3,8 @@
 // with islands placed 0.02 to 1 mm from a wall or from each other, deeper
 // pockets with tall islands and islands lower than the surface; every
 // strategy, both directions, stepovers 0.3 to 0.9, allowances 0, 0.2 and 1,
-// straight, ramp and helical entries, one to three planes. A seed picks one job.
+// straight, ramp and helical entries, one to three planes; some walls with an
+// allowance of their own. A seed picks one job.
 #pragma once
 
 #include <cmath>
@@ -267,6 +268,14 @@ inline PocketJob zooJob(uint32_t seed) {
     for (const JobContour& d : deeper) job.contours.push_back(d);
     for (JobContour& k : job.contours)
         if (r.chance(0.5)) k.segs = reversed(k.segs);
+    // Some walls keep an allowance of their own, drawn apart so that the rest of the job stays the seed's.
+    Rand own(seed ^ 0x9e3779b9u);
+    const double owns[] = {0, 0.1, 0.5, 1.5};
+    for (size_t i = 0; i < job.contours.size(); ++i)
+        if (own.chance(0.25)) {
+            job.contours[i].allowance = owns[own.below(4)];
+            what += " wall " + std::to_string(i) + " allowance " + fixed2(job.contours[i].allowance);
+        }
 
     const char* const strategies[] = {"contourParallel", "outsideIn",  "outsideInDirect",
                                       "axisParallel",    "stockOutin", "openPocket"};
