@@ -181,6 +181,12 @@ TEST(LinkMove, EndCircleOnTheSideOfTheStartAndNoTinyArcs) {
         EXPECT_EQ(out[1].type, kElemLine);
         endOf(out[1], 1, &q, &t);
         EXPECT_NEAR(std::hypot(q.x - 10, q.y - 2), 0, 1e-9);
+        // The least radius, 0.01, still turns (a quarter arc of chord 0.014); below it the move is straight.
+        const Vec2 low{10, 0.01};
+        for (const double radius : {0.01, 0.0099}) {
+            ASSERT_EQ(linkBuildArcs(&p1, &north, &low, &east, radius, out), radius >= 0.01 ? 2 : 1) << radius;
+            EXPECT_EQ(out[0].type, radius >= 0.01 ? kElemArc : kElemLine) << radius;
+        }
         // Ends 1.5e-9 apart leave no room for a circle: no move.
         const Vec2 close{1.5e-9, 0};
         EXPECT_EQ(linkBuildArcs(&p1, &north, &close, &east, 2, out), -1);

@@ -231,6 +231,30 @@ TEST(RegionWalk, OpenBranchOfTheCandidateParents) {
     }
 }
 
+// A parent is clear to step up to unless an open sibling of the child, shared with another parent, can
+// reach it from there: that other parent lies under a parent of its own.
+TEST(RegionWalk, ParentReachedThroughASharedSiblingIsNotClear) {
+    const struct {
+        bool otherHasParent;
+        uint8_t siblingState;
+        int clear;
+    } cases[] = {{true, kRegionOpen, 0}, {false, kRegionOpen, 1}, {true, kRegionFinished, 1}};
+    for (const auto& k : cases) {
+        Walk walk;
+        const int32_t p = attachBox(0, 0, 100, 100, 0, false), top = attachBox(-50, -50, 300, 300, 0, false);
+        const int32_t other = attachBox(110, 0, 200, 100, 0, false);
+        const int32_t c = attachBox(10, 10, 30, 30, 1, false), sibling = attachBox(90, 40, 120, 60, 1, false);
+        ASSERT_GE(regionAddLink(c, p), 1);
+        ASSERT_EQ(regionAddLink(sibling, other), 1);
+        ASSERT_EQ(regionAddLink(sibling, p), 2);
+        if (k.otherHasParent) {
+            ASSERT_EQ(regionAddLink(other, top), 1);
+        }
+        if (k.siblingState != kRegionOpen) regionSetDone(sibling, k.siblingState);
+        EXPECT_EQ(regionParentClear(p, c, 1), k.clear) << k.otherHasParent << int{k.siblingState};
+    }
+}
+
 // The stack is all done when every stacked node (the top one taken as the next), its children and
 // its parents are finished; asked again, the answer stands until the walk's state is cleared.
 TEST(RegionWalk, StackAllDoneStandsOnceFound) {
@@ -367,6 +391,8 @@ TEST(RegionWalk, ConnectionSearchesAlongASquare) {
         {'f', 1, 2, 0, {2, 10, 7}, 1, {1, 6, 0}, {6, 1.4}},
         {'f', 1, 1.2, 0, {2, 10, 7}, 1, {2, 10, 5}, {9, 5}},
         {'f', 1, 1.5, 0, {2, 10, 2}, 1, {2, 10, 5}, {9, 5}},
+        // from the end of the right wall: it is scanned last, whole, and alone is near enough
+        {'f', 1, 1.2, 0, {2, 10, 10}, 1, {2, 10, 5}, {9, 5}},
         {'f', 1, 1.5, 0, {0, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
         {'f', 1, 1.5, 0, {-1, 0, 0}, 1, {1, 6, 0}, {6, 1.4}},
         {'i', 1.3, 2, 1e5, {4, 0, 5}, 1, {2, 10, 5}, {8.7, 5}},
