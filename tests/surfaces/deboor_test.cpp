@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "kernel/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/geofiletest.h"
+#include "surfaces/nurbs.h"
 
 namespace {
 
@@ -76,12 +78,26 @@ TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
         EXPECT_EQ(evalNurbsSurfPoint(&big.rec.surface, 0.5, 0.5, &p), order < 50 ? 1 : -1);
         EXPECT_EQ(evalNurbsSurfDeriv(&big.rec.surface, 0.5, 0.5, &p, nullptr, nullptr), order < 50 ? 1 : -1);
     }
-    // Nor is an order below 2 evaluated, in either direction.
-    for (const bool inV : {false, true}) {
-        RecGuard low;
-        makePlane(&low.rec, 1, 1, 0);
-        (inV ? low.rec.surface.vOrder : low.rec.surface.uOrder) = 1;
-        EXPECT_EQ(evalNurbsSurfPoint(&low.rec.surface, 0.5, 0.5, &p), -1) << inV;
+    // Nor is a surface of an order below 2, or missing its knots, rows or weights, in either direction,
+    // by either evaluator: each lack alone is enough.
+    using Break = void (*)(BsplSurface*);
+    const Break breaks[] = {
+        [](BsplSurface* b) { b->uOrder = 1; },        [](BsplSurface* b) { b->vOrder = 1; },
+        [](BsplSurface* b) { b->uKnots = nullptr; },  [](BsplSurface* b) { b->vKnots = nullptr; },
+        [](BsplSurface* b) { b->rows = nullptr; },    [](BsplSurface* b) { b->rows[0] = nullptr; },
+        [](BsplSurface* b) { b->weights = nullptr; }, [](BsplSurface* b) { b->weights[0] = nullptr; }};
+    for (size_t k = 0; k < std::size(breaks); ++k) {
+        RecGuard bad;
+        makeCylinder(&bad.rec, 2, 3);
+        BsplSurface& b = bad.rec.surface;
+        const BsplSurface kept = b;
+        Vec3* const row0 = b.rows[0];
+        double* const weight0 = b.weights[0];
+        breaks[k](&b);
+        EXPECT_EQ(evalNurbsSurfPoint(&b, 0.5, 0.5, &p), -1) << k;
+        EXPECT_EQ(evalNurbsSurfDeriv(&b, 0.5, 0.5, &p, nullptr, nullptr), -1) << k;
+        EXPECT_EQ(nurbsSurfEval(&b, 0.5, 0.5, &p), -1) << k;
+        b = kept, b.rows[0] = row0, b.weights[0] = weight0;
     }
 }
 
