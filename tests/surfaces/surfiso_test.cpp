@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "KVWOG5/wogerr.h"
 #include "geometry/frames.h"
 #include "geometry/rng.h"
 #include "kernel/cycle.h"
@@ -1063,6 +1064,7 @@ TEST_F(SurfIso, ParameterLinesShortOfMemoryFailWithMinusOne) {
         ASSERT_GT(lines, 2);
         for (long n = 1;; ++n) {
             Seg2D* params = reinterpret_cast<Seg2D*>(&n);
+            wogErrorReset();
             allocfail::arm(n);
             int got = 0;
             EXPECT_NO_THROW(got = isoParamsTwoSided(&up.list->entries[0], d, 12.0, &params)) << n;
@@ -1071,6 +1073,7 @@ TEST_F(SurfIso, ParameterLinesShortOfMemoryFailWithMinusOne) {
             if (got == -1) {
                 EXPECT_TRUE(fired) << n;
                 EXPECT_EQ(params, nullptr) << n;
+                EXPECT_EQ(wogErrorState()->code, -1) << n;  // recorded as memory, not as too many lines
             } else {
                 ASSERT_EQ(got, lines) << d << " " << n;
                 EXPECT_EQ(std::memcmp(params, full, sizeof(Seg2D) * lines), 0) << n;
