@@ -181,23 +181,32 @@ TEST(DeBoor, AbortDuringSearchReturnsMinusOne) {
 }
 
 // On a plane the tangent plane is the surface: one step reaches a target on it whichever way it lies,
-// before a second look at the abort hook.
+// before a second look at the abort hook; so too on the plane turned 45 degrees about z, where both
+// derivatives have x and y.
 TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
     RecGuard g;
     makePlane(&g.rec, 10, 20, 3);
-    const SurfFoot start{0.5, 0.5, {5, 10, 3}};
+    const auto turn = [](const Vec3& p, bool on) { return on ? Vec3{p.x - p.y, p.x + p.y, p.z} : p; };
     const Vec3 targets[] = {{8, 17, 3}, {1, 17, 3}, {8, 2, 3}, {1, 2, 3}};
-    for (const Vec3& t : targets) {
-        SurfFoot foot{};
-        double d = -1;
-        gAbortAfter = 2;
-        setAbortHook(abortCountdown);
-        EXPECT_EQ(projectPointNurbsSurf(&g.rec, &start, &t, &foot, &d), 1) << t.x << " " << t.y;
-        setAbortHook(nullptr);
-        EXPECT_NEAR(foot.u, t.x / 10, 1e-12);
-        EXPECT_NEAR(foot.v, t.y / 20, 1e-12);
-        EXPECT_LT(d, 1e-9);
+    for (const bool turned : {false, true}) {
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) g.rec.surface.rows[i][j] = turn(g.rec.surface.rows[i][j], turned);
+        const SurfFoot start{0.5, 0.5, turn({5, 10, 3}, turned)};
+        for (const Vec3& t : targets) {
+            SurfFoot foot{};
+            double d = -1;
+            gAbortAfter = 2;
+            setAbortHook(abortCountdown);
+            const Vec3 at = turn(t, turned);
+            EXPECT_EQ(projectPointNurbsSurf(&g.rec, &start, &at, &foot, &d), 1) << t.x << " " << t.y;
+            setAbortHook(nullptr);
+            EXPECT_NEAR(foot.u, t.x / 10, 1e-12) << turned;
+            EXPECT_NEAR(foot.v, t.y / 20, 1e-12) << turned;
+            EXPECT_LT(d, 1e-9);
+        }
     }
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) g.rec.surface.rows[i][j] = {10.0 * i, 20.0 * j, 3};  // turned back
     // A target whose projection lies 1e-6 exactly from the start is still stepped to.
     const SurfFoot corner{0.0, 0.0, {0, 0, 3}};
     const Vec3 near{1e-6, 0, 7};
