@@ -134,6 +134,7 @@ TEST(BsplBasis, SureSpansNeverFail) {
     const double clean[] = {0, 0, 0, 0, 1, 2, 3, 3, 3, 3}, empty[] = {0, 0, 0, 0, 1, 1, 1, 1, 1};
     EXPECT_EQ(bsplBasisSure(clean, 6, 4, 4, 1.5), 1);
     EXPECT_EQ(bsplBasisSure(empty, 5, 4, 4, 1.0), 0);  // the empty last span
+    EXPECT_EQ(bsplBasisSure(clean, 6, 0, 4, 1.5), 0);  // no order, no basis
 }
 
 TEST(NurbsFreeCurve, ReleasesArraysAndKeepsRecord) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "kernel/msg.h"
 #include "surf_fixtures.h"
 #include "surfaces/geofiletest.h"
+#include "surfaces/nurbs.h"
 
 namespace {
 
@@ -76,12 +78,26 @@ TEST(DeBoor, ParametersArePulledWrappedOrRefused) {
         EXPECT_EQ(evalNurbsSurfPoint(&big.rec.surface, 0.5, 0.5, &p), order < 50 ? 1 : -1);
         EXPECT_EQ(evalNurbsSurfDeriv(&big.rec.surface, 0.5, 0.5, &p, nullptr, nullptr), order < 50 ? 1 : -1);
     }
-    // Nor is an order below 2 evaluated, in either direction.
-    for (const bool inV : {false, true}) {
-        RecGuard low;
-        makePlane(&low.rec, 1, 1, 0);
-        (inV ? low.rec.surface.vOrder : low.rec.surface.uOrder) = 1;
-        EXPECT_EQ(evalNurbsSurfPoint(&low.rec.surface, 0.5, 0.5, &p), -1) << inV;
+    // Nor is a surface of an order below 2, or missing its knots, rows or weights, in either direction,
+    // by either evaluator: each lack alone is enough.
+    using Break = void (*)(BsplSurface*);
+    const Break breaks[] = {
+        [](BsplSurface* b) { b->uOrder = 1; },        [](BsplSurface* b) { b->vOrder = 1; },
+        [](BsplSurface* b) { b->uKnots = nullptr; },  [](BsplSurface* b) { b->vKnots = nullptr; },
+        [](BsplSurface* b) { b->rows = nullptr; },    [](BsplSurface* b) { b->rows[0] = nullptr; },
+        [](BsplSurface* b) { b->weights = nullptr; }, [](BsplSurface* b) { b->weights[0] = nullptr; }};
+    for (size_t k = 0; k < std::size(breaks); ++k) {
+        RecGuard bad;
+        makeCylinder(&bad.rec, 2, 3);
+        BsplSurface& b = bad.rec.surface;
+        const BsplSurface kept = b;
+        Vec3* const row0 = b.rows[0];
+        double* const weight0 = b.weights[0];
+        breaks[k](&b);
+        EXPECT_EQ(evalNurbsSurfPoint(&b, 0.5, 0.5, &p), -1) << k;
+        EXPECT_EQ(evalNurbsSurfDeriv(&b, 0.5, 0.5, &p, nullptr, nullptr), -1) << k;
+        EXPECT_EQ(nurbsSurfEval(&b, 0.5, 0.5, &p), -1) << k;
+        b = kept, b.rows[0] = row0, b.weights[0] = weight0;
     }
 }
 
@@ -165,23 +181,32 @@ TEST(DeBoor, AbortDuringSearchReturnsMinusOne) {
 }
 
 // On a plane the tangent plane is the surface: one step reaches a target on it whichever way it lies,
-// before a second look at the abort hook.
+// before a second look at the abort hook; so too on the plane turned 45 degrees about z, where both
+// derivatives have x and y.
 TEST(DeBoor, OnAPlaneOneStepReachesATargetOnIt) {
     RecGuard g;
     makePlane(&g.rec, 10, 20, 3);
-    const SurfFoot start{0.5, 0.5, {5, 10, 3}};
+    const auto turn = [](const Vec3& p, bool on) { return on ? Vec3{p.x - p.y, p.x + p.y, p.z} : p; };
     const Vec3 targets[] = {{8, 17, 3}, {1, 17, 3}, {8, 2, 3}, {1, 2, 3}};
-    for (const Vec3& t : targets) {
-        SurfFoot foot{};
-        double d = -1;
-        gAbortAfter = 2;
-        setAbortHook(abortCountdown);
-        EXPECT_EQ(projectPointNurbsSurf(&g.rec, &start, &t, &foot, &d), 1) << t.x << " " << t.y;
-        setAbortHook(nullptr);
-        EXPECT_NEAR(foot.u, t.x / 10, 1e-12);
-        EXPECT_NEAR(foot.v, t.y / 20, 1e-12);
-        EXPECT_LT(d, 1e-9);
+    for (const bool turned : {false, true}) {
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) g.rec.surface.rows[i][j] = turn(g.rec.surface.rows[i][j], turned);
+        const SurfFoot start{0.5, 0.5, turn({5, 10, 3}, turned)};
+        for (const Vec3& t : targets) {
+            SurfFoot foot{};
+            double d = -1;
+            gAbortAfter = 2;
+            setAbortHook(abortCountdown);
+            const Vec3 at = turn(t, turned);
+            EXPECT_EQ(projectPointNurbsSurf(&g.rec, &start, &at, &foot, &d), 1) << t.x << " " << t.y;
+            setAbortHook(nullptr);
+            EXPECT_NEAR(foot.u, t.x / 10, 1e-12) << turned;
+            EXPECT_NEAR(foot.v, t.y / 20, 1e-12) << turned;
+            EXPECT_LT(d, 1e-9);
+        }
     }
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) g.rec.surface.rows[i][j] = {10.0 * i, 20.0 * j, 3};  // turned back
     // A target whose projection lies 1e-6 exactly from the start is still stepped to.
     const SurfFoot corner{0.0, 0.0, {0, 0, 3}};
     const Vec3 near{1e-6, 0, 7};

@@ -213,7 +213,7 @@ TEST(KvxSurf, ParCurveTakesExactlyItsPointsOrNothing) {
                            "oL(x[0/1] y[2/1])\n}\n",
                            "}\n",
                            "oP(start[] x[0/1] y[0/0])\n",
-                           "oL(start[] x[0/1] y[0])\n",
+                           "oL(start[] x[0/1] y[0])\noL(x[1] y[1])\n}\n",
                            "oP(x[1] y[1])\n}\n",
                            "oL(x[1])\n}\n",
                            "oL(x[1] y[nan])\n}\n",
@@ -351,6 +351,7 @@ TEST(KvxSurf, SeededRoundTripEvaluatesIdentically) {
         EXPECT_EQ(b.offset, a.offset);
         EXPECT_EQ(b.surface.periodicU * 2 + b.surface.periodicV,
                   a.surface.periodicU * 2 + a.surface.periodicV);
+        EXPECT_EQ(b.surface.rational, a.surface.rational || a.surface.rational2 ? 1 : 0);
         ASSERT_EQ(b.loopCount, a.loopCount);
         for (int l = 0; l < a.loopCount; ++l) {
             ASSERT_EQ(b.loops[l].count, a.loops[l].count);
@@ -421,6 +422,7 @@ TEST(KvxSurf, LineClassesKeywordsAndValues) {
         {"oP(x[1", kKvxLineOther, "oP(x", "1"},
         {"plain words", kKvxLineOther, "plainwords", ""},
         {"", kKvxLineOther, "", ""},
+        {"order\0[4]", kKvxLineOther, "order", ""},  // nothing after the line's end is read
     };
     for (const auto& c : cases) {
         char keyword[kKvxLineSize] = "zzz", value[kKvxLineSize] = "zzz";

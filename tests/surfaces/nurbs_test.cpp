@@ -263,6 +263,8 @@ TEST(Nurbs, UnusableInputIsRefusedByEveryEvaluation) {
     EXPECT_EQ(nurbsSurfPointSpans(&few.rec, 0.5, 0.5, &su, &sv), 0);
     EXPECT_EQ(nurbsSurfPointSpans(&plane.rec, NAN, 0.5, &su, &sv), 0);
     EXPECT_EQ(nurbsSurfPointSpans(&plane.rec, 0.5, 0.5, &su, &sv), 1);
+    EXPECT_EQ(nurbsSurfPointSpans(&plane.rec, 0.5, 0.5, &su, nullptr), 0);
+    EXPECT_EQ(nurbsSurfPointSpans(&plane.rec, 0.5, 0.5, nullptr, &sv), 0);
     using W = int (*)(const BsplSurface*, double, double, double*);
     for (W f : {nurbsSurfWeight, nurbsSurfWeightDu, nurbsSurfWeightDv}) {
         double w = 7;

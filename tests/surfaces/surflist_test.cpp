@@ -110,6 +110,8 @@ TEST(SurfList, MissingArgumentsAreRefused) {
     EXPECT_EQ(freeSurfList(nullptr), 1);
     EXPECT_EQ(bsplSurfaceAlloc(nullptr, 2, 2, 2, 2, 0), -1);
     EXPECT_EQ(trimSurfaceAddLoop(nullptr, &a, 1), -1);
+    surfToFrameM1(nullptr);
+    surfListToFrameM1(nullptr);
     kvxInitTrimSurface(nullptr);
     kvxFreeTrimSurface(nullptr);
     bsplSurfaceFree(nullptr);
