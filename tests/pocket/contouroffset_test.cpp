@@ -164,8 +164,12 @@ TEST_F(OffsetTest, EmptyInputLeavesTheBuffersAloneAndResetSwitchesOff) {
     std::sort(areas.begin(), areas.end());
     EXPECT_NEAR(areas[0], -0.16, 1e-3);
     EXPECT_NEAR(areas[1], 5.6 * 5.6 - 4 * 0.64 * (1 - kPi / 4), 1e-3);
-    // With it on, the hole turns the thin frame inside out and goes, also for a caller without ring counts.
+    // With it on, the hole turns the thin frame inside out and goes, the outer ring stays; also for a
+    // caller without ring counts.
     offsetSetThinTest(1);
+    const Rings thin = offsetOf(keyhole, -1, 0.8);
+    ASSERT_EQ(thin.result, 1);
+    EXPECT_NEAR(signedArea(thin.rings[0]), areas[1], 1e-3);
     std::vector<ContourElement> ring(kClistMaxElements);
     std::vector<int32_t> starts(kOffsetMaxRings);
     EXPECT_EQ(offsetContour(keyhole.data(), 12, -1, 0.8, ring.data(), &end, starts.data(), nullptr), 1);

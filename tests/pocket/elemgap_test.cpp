@@ -189,3 +189,31 @@ TEST(ElemGap, ClosedFormPairsAreDecided) {
         }
     }
 }
+
+// An arc's box holds its points, with the measures' 2e-4 past the ends, and no more: it reaches the
+// circle's extreme on a side only where the sweep passes that side. Checked against points sampled
+// along seeded arcs of either sense.
+TEST(ElemGap, ArcBoxReachesTheCircleOnlyWhereTheSweepPasses) {
+    PocketErrors errors;
+    Draw d{{20261210}};
+    for (int run = 0; run < 150; ++run) {
+        const double r = d.range(0.5, 10), a0 = d.range(0, 2 * kPi), sweep = d.range(0.01, 2 * kPi - 0.01);
+        const int dir = d.chance(0.5) ? 1 : -1;
+        const ContourElement arc = arcElem(d.range(-50, 50), d.range(-50, 50), r, a0, a0 + dir * sweep, dir);
+        ElemGapShape s;
+        elemGapShapeOf(&arc, &s);
+        double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+        for (int k = 0; k <= 1500; ++k) {
+            const double a = a0 + dir * sweep * k / 1500;
+            const double p[2] = {arc.g[kAcx] + r * std::cos(a), arc.g[kAcy] + r * std::sin(a)};
+            for (int i = 0; i < 2; ++i) lo[i] = std::min(lo[i], p[i]), hi[i] = std::max(hi[i], p[i]);
+        }
+        // The samples fall short of the true extent by at most r (1 - cos(pi / 1500)), below 2.2e-5.
+        const double box[4] = {s.lo.x, s.lo.y, s.hi.x, s.hi.y}, want[4] = {lo[0], lo[1], hi[0], hi[1]};
+        for (int i = 0; i < 4; ++i) {
+            const double outward = i < 2 ? want[i] - box[i] : box[i] - want[i];
+            EXPECT_GE(outward, -1e-9) << run << " " << i;
+            EXPECT_LE(outward, 2e-4 + 2.2e-5) << run << " " << i;
+        }
+    }
+}

@@ -212,10 +212,11 @@ TEST(RingHelpers, RingsAgainstMainAndInput) {
     std::vector<ContourElement> dip = {arcElem(15, 130 - 5e-5, 100, -q - 0.1, -q + 0.1, 1)};
     dip.push_back(lineElem(dip[0].g[kAex], dip[0].g[kAey], dip[0].g[kAsx], dip[0].g[kAsy]));
     EXPECT_EQ(ringCrossesInput(dip.data(), 2), 1);
-    // The island's circle of allowance + distance - 0.01 about the start: 5 from the island.
-    for (double d : {4.5, 4.0}) {
+    // The island's circle of allowance (1) + distance - 0.01 about the start, 5 from the island: clear up
+    // to a distance of 4.01.
+    for (double d : {4.5, 4.015, 4.005, 4.0}) {
         const ContourElement chain[] = {lineElem(5, 15, 6, 15)};
-        EXPECT_EQ(ringStartClear(chain, 1, d), d < 4.1);
+        EXPECT_EQ(ringStartClear(chain, 1, d), d < 4.01) << d;
     }
     ringHelpersResetState();
 }

@@ -219,6 +219,12 @@ TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
     EXPECT_EQ(contourOpenByOffset(big.data(), n, 1, out.data(), 0), kRoundOpenNoMemory);
     EXPECT_EQ(contourInsertOpeningArcs(big.data(), n, 1, out.data(), 0), -1);
     EXPECT_EQ(contourFilletCorners(big.data(), n, 1, out.data()), -1);
+    // A circle of two arcs padded with points to exactly the cap is within it and has no corner to round:
+    // it comes back whole.
+    std::vector<ContourElement> ring(kClistMaxElements, lineElem(10, 0, 10, 0));
+    ring[0] = arcElem(0, 0, 10, 0, offsettest::kPi, 1);
+    ring[1] = arcElem(0, 0, 10, offsettest::kPi, 2 * offsettest::kPi, 1);
+    EXPECT_EQ(contourFilletCorners(ring.data(), kClistMaxElements, 1, out.data()), kClistMaxElements);
 }
 
 // Seeded fillets between random line pairs: the arc touches both trimmed

@@ -2,6 +2,8 @@
 // through its division points, the width halving against INPUT walls.
 #include "pocket/trochoid.h"
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/pocket_util.h"
@@ -76,6 +78,21 @@ TEST(Trochoid, HalfLoopBulgesHalfTheWidthAhead) {
         EXPECT_EQ(trochoidHalfLoop(v[0], v[1], v[2], v[3], 0.01, o, 2000), -1) << k;
         EXPECT_EQ(trochoidLoop(v[2] && v[3] ? v[2] : nullptr, v[0], v[1], 1, 0.01, o, 2000), -1) << k;
     }
+    // Short of memory at any allocation, a half loop builds nothing (-1) or the whole of it.
+    const Vec2 turned{-1, 0};
+    const int32_t whole = trochoidHalfLoop(&p, &m, &d, &turned, 0.01, out.data(), 2000);
+    ASSERT_GT(whole, 1);
+    int failed = 0;
+    for (long k = 1;; ++k) {
+        allocfail::arm(k);
+        const int32_t got = trochoidHalfLoop(&p, &m, &d, &turned, 0.01, out.data(), 2000);
+        const bool fired = allocfail::fired();
+        allocfail::disarm();
+        if (!fired) break;
+        EXPECT_TRUE(got == -1 || got == whole) << k << " " << got;
+        failed += got == -1;
+    }
+    EXPECT_GT(failed, 0);
     // No arriving direction or no argument at all, no cubic. A U-turn far too wide for eps is halved
     // kTrochoidMaxDepth times everywhere and no further: from P0 to P3 through the middle, which lies h
     // ahead.
