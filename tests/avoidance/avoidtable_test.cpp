@@ -62,7 +62,8 @@ TEST(AvoidTable, UnwrapFollowsTheChainAndSkipsFailedEntries) {
         std::vector<double> want;
     } cases[] = {
         {{3.1, -3.1}, {0, 0}, {3.1, 3.1832}},
-        {{3.0, 1.0, -3.0}, {0, -1, 0}, {3.0, 1.0, -3.0 + 2 * kPi}},
+        {{3.0, 0.0, -2.0}, {0, -1, 0}, {3.0, 0.0, -2.0 + 2 * kPi}},  // a failed entry is no reference
+        {{3.0, 0.0, -2.0}, {0, -2, 0}, {3.0, 0.0, -2.0}},            // only -1 marks one failed
         {{-3.0, 3.0, -3.0}, {0, 0, 0}, {-3.0, 3.0 - 2 * kPi, -3.0}},
         {{0.0, kPi - 2e-5, 0.0, kPi}, {0, 0, 0, 0}, {0.0, kPi - 2e-5, 0.0, -kPi}},  // threshold just under pi
         {{1.0, NAN, 1.0 + 4 * kPi}, {0, 0, 0}, {1.0, NAN, 1.0}},
