@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -131,20 +132,41 @@ TEST(AvoidHead, ReturnedAxesAreFreeOfTheHead) {
     EXPECT_GT(colliding, 100);  // before
 }
 
-// Selective B over one colliding run of 25 points: the last point, then 12, 2, 22 are searched.
+// Selective B and C sample each colliding run at its middle entry and every tenth out from it, both ends
+// included (B also the range's last entry): with nothing in the way B marks exactly those found, and C
+// gives exactly those the cycle's band, the others keeping the narrow one they had.
 TEST(AvoidHead, SelectivePassSamplesFromTheMiddleOut) {
-    HeadScene s;
-    ASSERT_EQ(s.build(wall(40, -10, 100)), 1);
-    Plist* l = pathAlongX(25, 0.6);
-    ASSERT_NE(l, nullptr);
-    const HeadAvoidParams hp = params(1, 2);
-    AvoidTable* t = preparedTable(l, hp);
-    ASSERT_NE(t, nullptr);
-    EXPECT_GE(headAvoidSelectiveB(t, l, &hp), 0);
-    for (int i = 0; i < 25; ++i)
-        EXPECT_EQ(t->entries[i].flag, i == 2 || i == 12 || i == 22 || i == 24 ? 1 : 0) << i;  // found
-    avoidTableFree(t);
-    plistFree(l);
+    collAssemblyResetState();
+    const struct {
+        std::vector<std::array<int32_t, 2>> runs;  // colliding entries of 50, first to last
+        std::vector<int32_t> sampled;
+    } cases[] = {
+        {{{3, 46}}, {4, 14, 24, 34, 44}}, {{{0, 0}, {10, 30}}, {0, 10, 20, 30}}, {{{0, 24}}, {2, 12, 22}}};
+    for (const auto& c : cases)
+        for (const uint16_t mode : {1, 2}) {
+            Plist* l = pathAlongX(50, 0.6);
+            ASSERT_NE(l, nullptr);
+            const HeadAvoidParams hp = params(mode, 2);
+            AvoidTable* t = preparedTable(l, hp);
+            ASSERT_NE(t, nullptr);
+            for (int32_t i = 0; i < 50; ++i)
+                t->entries[i].cLow = kPi / 2 - 0.01, t->entries[i].cHigh = kPi / 2 + 0.01;
+            for (const auto& r : c.runs)
+                for (int32_t i = r[0]; i <= r[1]; ++i) t->entries[i].state = 1;
+            EXPECT_GE(mode == 1 ? headAvoidSelectiveB(t, l, &hp) : headAvoidSelectiveC(t, l, &hp), 0);
+            ASSERT_EQ(t->count, 50);
+            for (int32_t i = 0; i < 50; ++i) {
+                const bool sampled = std::count(c.sampled.begin(), c.sampled.end(), i) > 0;
+                const AvoidEntry& e = t->entries[i];
+                if (mode == 1)
+                    EXPECT_EQ(e.flag, sampled || i == 49 ? 1 : 0) << c.sampled[0] << " " << i;
+                else
+                    EXPECT_NEAR(e.cHigh - e.cLow, sampled ? hp.cPlus + hp.cMinus : 0.02, 1e-12)
+                        << c.sampled[0] << " " << i;
+            }
+            avoidTableFree(t);
+            plistFree(l);
+        }
 }
 
 // The warning and the activation messages go out once per process (C modes included), 7154 every time.

@@ -62,10 +62,12 @@ TEST(AvoidTable, UnwrapFollowsTheChainAndSkipsFailedEntries) {
         std::vector<double> want;
     } cases[] = {
         {{3.1, -3.1}, {0, 0}, {3.1, 3.1832}},
-        {{3.0, 1.0, -3.0}, {0, -1, 0}, {3.0, 1.0, -3.0 + 2 * kPi}},
+        {{3.0, 0.0, -2.0}, {0, -1, 0}, {3.0, 0.0, -2.0 + 2 * kPi}},  // a failed entry is no reference
+        {{3.0, 0.0, -2.0}, {0, -2, 0}, {3.0, 0.0, -2.0}},            // only -1 marks one failed
         {{-3.0, 3.0, -3.0}, {0, 0, 0}, {-3.0, 3.0 - 2 * kPi, -3.0}},
         {{0.0, kPi - 2e-5, 0.0, kPi}, {0, 0, 0, 0}, {0.0, kPi - 2e-5, 0.0, -kPi}},  // threshold just under pi
         {{1.0, NAN, 1.0 + 4 * kPi}, {0, 0, 0}, {1.0, NAN, 1.0}},
+        {{0.0, 0.1, -0.1}, {0, 0, 0}, {0.0, 0.1, -0.1}},  // within reach: not touched, to the last bit
     };
     for (const Case& c : cases) {
         std::vector<double> v = c.in;
@@ -73,6 +75,8 @@ TEST(AvoidTable, UnwrapFollowsTheChainAndSkipsFailedEntries) {
         for (size_t i = 0; i < v.size(); ++i) {
             if (std::isnan(c.want[i]))
                 EXPECT_TRUE(std::isnan(v[i]));
+            else if (c.want[i] == c.in[i])
+                EXPECT_EQ(v[i], c.in[i]) << i;
             else
                 EXPECT_NEAR(v[i], c.want[i], 1e-4) << i;
         }
