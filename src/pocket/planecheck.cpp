@@ -32,7 +32,7 @@ double scaleFactor() {
 
 int wallAngleAllowance(const char* list) {
     const CcpParams& p = kvCCPParams;
-    const bool drafted = std::fabs(p.wallAngle) > 1e-5;
+    if (std::fabs(p.wallAngle) <= 1e-5) return 0;
     const double s = scaleFactor();
     const double a = p.wallAngle * 2 * kPi / 360;
     double rc = 0;
@@ -45,15 +45,13 @@ int wallAngleAllowance(const char* list) {
         ContourHeader h{};
         if (clistGetHeader(list, &h, i) < 0) continue;
         const double d = h.bottom - h0;
-        if (drafted && d >= 0) {
-            h.allowance += (std::tan(a) * (d - k0) - (1 - std::cos(a)) * rc) * s;
-            clistSetHeader(list, &h, i);
-        }
-        // The plane's contours come in another order than the input's (a deeper pocket, islands sorted
-        // by orientation): each keeps its own allowance.
+        if (d < 0) continue;
+        const double off = (std::tan(a) * (d - k0) - (1 - std::cos(a)) * rc) * s;
+        h.allowance += off;
         pocketAllowanceSet(i, h.allowance);
+        clistSetHeader(list, &h, i);
     }
-    return drafted ? 1 : 0;
+    return 1;
 }
 
 int markOpenSides(const char* list) {

@@ -12,9 +12,9 @@ enum : int32_t {
     kPocketErrHelix = 3123,  // no room for the helical plunge
 };
 
-// Gives every contour of the list its own allowance, in the list's order, raised
-// for a contour that ends above the plane bottom by the offset a drafted wall
-// needs at that height: 1, or 0 when the wall angle is at most 1e-5 degrees.
+// Raises the allowance of every contour of the list that ends above the plane
+// bottom by the offset a drafted wall needs at that height: 1, or 0 when the
+// wall angle is at most 1e-5 degrees.
 int wallAngleAllowance(const char* list);
 // Every element of contours 1.. that lies within 0.07 of contour 0 or outside
 // it is marked as an open side; the result of the last list write, or the

@@ -136,6 +136,15 @@ int mainByOrientation(CycleRecord* record, const LevelTable* table, double z, in
     return 1;
 }
 
+// A plane's contours come in another order than the input's (a deeper pocket's planes hold it first,
+// islands are sorted by orientation): each keeps its own allowance.
+void ownAllowances(const char* list) {
+    for (int32_t i = 0; i < clistCount(list); ++i) {
+        ContourHeader h{};
+        if (clistGetHeader(list, &h, i) >= 0) pocketAllowanceSet(i, h.allowance);
+    }
+}
+
 void setSlab(const PlaneList* planes, int32_t k) {
     CcpParams& p = kvCCPParams;
     p.surface = planes->z[k];
@@ -203,6 +212,7 @@ int runByLevels(CycleRecord* record, int32_t wanted, int32_t orientation, double
                 }
                 k.stockMovement = n == 1 ? 0 : p.stockMovement;
                 if (ccpMainIsOuter() > 0) {
+                    ownAllowances("MAIN");
                     wallAngleAllowance("MAIN");
                     if (p.stock == kCcpStockOnly) {
                         markOpenSides("MAIN");
@@ -240,6 +250,7 @@ int runAllContours(CycleRecord* record, int32_t wanted) {
             clistFree("MAIN");
             return 0;
         }
+        ownAllowances("MAIN");
         wallAngleAllowance("MAIN");
         if (p.stock == kCcpStockOnly) markOpenSides("MAIN");
         blockCounterSet(block);
