@@ -96,6 +96,14 @@ TEST(MacroTraj, HelixRisesByItsChordSlope) {
     EXPECT_EQ(macroGenType6(&p0, 5, 10 * kDeg, 1e-4, 1, 5), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(cap.countOf("9999,Zu viele Punkte"), 1);
+    // 10000 places hold the start, the foot on the circle, the steps and the return to the centre:
+    // 9997 steps fit exactly, one more is refused with the same message.
+    for (const int32_t steps : {9997, 9998}) {
+        h = macroGenType6(&p0, 5, 10 * kDeg, 45 * kDeg, 1, (steps - 0.5) * rise);
+        EXPECT_EQ(h ? h->count : 0, steps == 9997 ? 10000 : 0) << steps;
+        EXPECT_EQ(cap.countOf("9999,Zu viele Punkte"), steps == 9997 ? 1 : 2) << steps;
+        macroPathFree(h);
+    }
 }
 
 TEST(MacroTraj, RampAlongThePathKeepsItsSlope) {
