@@ -1491,6 +1491,22 @@ TEST_F(Links, CheckedLinkTurnsItsAxesEvenlyAndThinsWithinTheStepAngle) {
             EXPECT_EQ(gOut[i].cls, kLinkClassFeed);
         }
     }
+    // A link shorter than two steps is sampled at 50 tolerances, a longer one at the step.
+    none.m.tolerance = 0.01, none.m.stepLength = 1.0;
+    for (const double length : {1.5, 2.5}) {
+        SetUp();
+        ctx.stepMax = 0;
+        startAt({0, 0, 5});
+        const Vec3 a{0, 0, 5}, b{length, 0, 5};
+        ProfileCurve* line = profileLine(&a, &b);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(linkCheckedMove(line, &ctx, &none.m), 1);
+        profileFreeList(line);
+        double widest = 0.0, x = 0.0;
+        for (const Out& o : gOut) widest = std::max(widest, o.p.x - x), x = o.p.x;
+        EXPECT_NEAR(widest, length < 2 ? 0.5 : 1.0, 1e-9) << length;
+        EXPECT_NEAR(x, length, 1e-4) << length;
+    }
 }
 
 // A connecting curve of smooth mode 3 dips by half the link's length at its middle, one of mode 2 not.
