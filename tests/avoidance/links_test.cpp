@@ -1188,6 +1188,15 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
     for (int32_t i = 1; i < fine->count; ++i)
         EXPECT_LE(dist2D(&fine->points[i - 1], &fine->points[i]), std::sqrt(2.0) + 1e-9) << i;
     plistFree(fine);
+    // A first segment as long as the step leaves the model's sampling alone: the first step is the
+    // tolerance of 1 in plan, not half the segment.
+    plate.m.stepLength = std::sqrt(2.0), plate.m.tolerance = 1.0;
+    Plist* coarse = macroPlacePoints(p, &ctx, &plate.m);
+    ASSERT_NE(coarse, nullptr);
+    ASSERT_GE(coarse->count, 2);
+    EXPECT_NEAR(dist2D(&coarse->points[0], &coarse->points[1]), 1.0, 1e-9);
+    plistFree(coarse);
+    plate.m.stepLength = 5.0, plate.m.tolerance = 0.05;
     // An offset macro is placed with the placement engine's extra offset, which is off again after.
     p->macroType = 3;
     Plist* offset = macroPlacePoints(p, &ctx, &plate.m);
