@@ -927,15 +927,20 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         second = gOut[j + 1].p;
     }
     // A point already out within 0.01 of the placed macro's far end stands for it: no move (and no
-    // retract feed) onto that end; 0.05 away, or from the second point, the move is made.
+    // retract feed) onto that end; 0.05 away, or from the second point, the move is made. The macro's
+    // own points go at the approach feed either way.
     for (const auto& [before, moves] :
          {std::pair{Vec3{0, 2, 8.005}, 0}, {Vec3{0, 2, 8.05}, 1}, {second, 1}}) {
         SetUp();
         ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.retractFeed = 444.0;
-        linkEmitPosition(&before, kLinkClassFeed);
+        startAt(before);
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
-        EXPECT_EQ(std::count_if(gOut.begin(), gOut.end(), [](const Out& o) { return o.feed == 444.0; }),
-                  moves);
+        const auto at = [](double feed) {
+            return std::count_if(gOut.begin(), gOut.end(), [&](const Out& o) { return o.feed == feed; });
+        };
+        EXPECT_EQ(at(444.0), moves);
+        EXPECT_GT(gOut.size(), size_t(moves));
+        EXPECT_EQ(at(111.0), static_cast<long>(gOut.size()) - moves);
     }
     ctx.retractFeed = 0.0;
     ncSetFeedMode(0);
