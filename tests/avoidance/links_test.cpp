@@ -1459,6 +1459,7 @@ TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
         EXPECT_VEC_NEAR(gOut[1].p, p->points[2], 0);  // the leave first
         SCOPED_TRACE(c.climb);
         EXPECT_VEC_NEAR(gOut.back().p, c.last, 1e-4);
+        for (const Out& o : gOut) EXPECT_LE(o.p.z, std::max(7.0, c.next.z) + 1e-4);  // not over the plane
         const size_t sent = gOut.size();
         SetUp();  // an output failure on the way to the next point is passed up
         ctx.jumpFlag = 0, gFailAt = sent - 1;
