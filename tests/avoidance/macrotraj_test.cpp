@@ -453,6 +453,12 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     EXPECT_EQ(macroGenType13(g, 89.999 * kDeg, 1e-4), nullptr);
     EXPECT_EQ(g->count, 5);
     plistFree(g);
+    // A contour under 1e-5 long is none to shift along either, though twice round would reach the top.
+    g = makeGuide({{1, 1, 0}, {1 + 0.2e-5, 1, 0}, {1, 1, 0}});
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(macroGenType13(g, 45 * kDeg, 1.7e-5), nullptr);
+    EXPECT_EQ(g->count, 3);
+    plistFree(g);
     macroResetState();
 }
 
