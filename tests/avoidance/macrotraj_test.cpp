@@ -139,6 +139,7 @@ TEST(MacroTraj, RampCases) {
     for (const int along : {0, 1}) {  // straight down, or along the start's axis
         m = macroGenRamp(g, 0, kPi / 2, 4, along);
         ASSERT_TRUE(m && m->count == 2);
+        EXPECT_EQ(m->capacity, 12);  // ten spare places, as every ramp
         EXPECT_EQ(m->macroType, along ? 28 : 8);
         EXPECT_VEC_NEAR(m->points[1], (along ? Vec3{0, 2.4, 3.2} : Vec3{0, 0, 4}), 1e-12);
         macroPathFree(m);
