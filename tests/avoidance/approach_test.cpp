@@ -148,7 +148,13 @@ TEST(Approach, ReplaceRangeEitherDirection) {
             EXPECT_EQ(L->flags[3 + k], 7);
         }
         EXPECT_EQ(L->parameters[7], desc ? 3 : 6);
+        // A range outside the list, reversed, or nothing to put in: refused, the list as it was.
         EXPECT_EQ(plistReplaceRange(L, 5, 11, S), -1);
+        EXPECT_EQ(plistReplaceRange(L, -1, 5, S), -1);
+        EXPECT_EQ(plistReplaceRange(L, 5, 4, S), -1);
+        EXPECT_EQ(plistReplaceRange(L, 3, 5, nullptr), -1);
+        EXPECT_EQ(plistReplaceRange(nullptr, 3, 5, S), -1);
+        EXPECT_EQ(L->count, 11);
         plistFree(L);
         plistFree(S);
     }

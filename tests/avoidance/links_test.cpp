@@ -927,15 +927,20 @@ TEST_F(Links, MacrosLinkGoOutAtTheirFeedsAndArePlacedWhenTested) {
         second = gOut[j + 1].p;
     }
     // A point already out within 0.01 of the placed macro's far end stands for it: no move (and no
-    // retract feed) onto that end; 0.05 away, or from the second point, the move is made.
+    // retract feed) onto that end; 0.05 away, or from the second point, the move is made. The macro's
+    // own points go at the approach feed either way.
     for (const auto& [before, moves] :
          {std::pair{Vec3{0, 2, 8.005}, 0}, {Vec3{0, 2, 8.05}, 1}, {second, 1}}) {
         SetUp();
         ctx.stepMax = 1e9, ctx.stepMin = 0.01, ctx.retractFeed = 444.0;
-        linkEmitPosition(&before, kLinkClassFeed);
+        startAt(before);
         ASSERT_EQ(linkInfeedCollisionTest(p, &ctx, &plate.m, -1, nullptr), 0);
-        EXPECT_EQ(std::count_if(gOut.begin(), gOut.end(), [](const Out& o) { return o.feed == 444.0; }),
-                  moves);
+        const auto at = [](double feed) {
+            return std::count_if(gOut.begin(), gOut.end(), [&](const Out& o) { return o.feed == feed; });
+        };
+        EXPECT_EQ(at(444.0), moves);
+        EXPECT_GT(gOut.size(), size_t(moves));
+        EXPECT_EQ(at(111.0), static_cast<long>(gOut.size()) - moves);
     }
     ctx.retractFeed = 0.0;
     ncSetFeedMode(0);
@@ -1188,6 +1193,15 @@ TEST_F(Links, PlacedMacroTakesItsOwnAxesOnlyWhenSwitched) {
     for (int32_t i = 1; i < fine->count; ++i)
         EXPECT_LE(dist2D(&fine->points[i - 1], &fine->points[i]), std::sqrt(2.0) + 1e-9) << i;
     plistFree(fine);
+    // A first segment as long as the step leaves the model's sampling alone: the first step is the
+    // tolerance of 1 in plan, not half the segment.
+    plate.m.stepLength = std::sqrt(2.0), plate.m.tolerance = 1.0;
+    Plist* coarse = macroPlacePoints(p, &ctx, &plate.m);
+    ASSERT_NE(coarse, nullptr);
+    ASSERT_GE(coarse->count, 2);
+    EXPECT_NEAR(dist2D(&coarse->points[0], &coarse->points[1]), 1.0, 1e-9);
+    plistFree(coarse);
+    plate.m.stepLength = 5.0, plate.m.tolerance = 0.05;
     // An offset macro is placed with the placement engine's extra offset, which is off again after.
     p->macroType = 3;
     Plist* offset = macroPlacePoints(p, &ctx, &plate.m);
@@ -1445,6 +1459,7 @@ TEST_F(Links, LeaveGoesOnToTheNextPointAtTheClimbModesHeight) {
         EXPECT_VEC_NEAR(gOut[1].p, p->points[2], 0);  // the leave first
         SCOPED_TRACE(c.climb);
         EXPECT_VEC_NEAR(gOut.back().p, c.last, 1e-4);
+        for (const Out& o : gOut) EXPECT_LE(o.p.z, std::max(7.0, c.next.z) + 1e-4);  // not over the plane
         const size_t sent = gOut.size();
         SetUp();  // an output failure on the way to the next point is passed up
         ctx.jumpFlag = 0, gFailAt = sent - 1;
@@ -1490,6 +1505,22 @@ TEST_F(Links, CheckedLinkTurnsItsAxesEvenlyAndThinsWithinTheStepAngle) {
             EXPECT_VEC_NEAR(gOut[i].axis, slerp(cur, next, x / c.length), 1e-9);
             EXPECT_EQ(gOut[i].cls, kLinkClassFeed);
         }
+    }
+    // A link shorter than two steps is sampled at 50 tolerances, a longer one at the step.
+    none.m.tolerance = 0.01, none.m.stepLength = 1.0;
+    for (const double length : {1.5, 2.5}) {
+        SetUp();
+        ctx.stepMax = 0;
+        startAt({0, 0, 5});
+        const Vec3 a{0, 0, 5}, b{length, 0, 5};
+        ProfileCurve* line = profileLine(&a, &b);
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(linkCheckedMove(line, &ctx, &none.m), 1);
+        profileFreeList(line);
+        double widest = 0.0, x = 0.0;
+        for (const Out& o : gOut) widest = std::max(widest, o.p.x - x), x = o.p.x;
+        EXPECT_NEAR(widest, length < 2 ? 0.5 : 1.0, 1e-9) << length;
+        EXPECT_NEAR(x, length, 1e-4) << length;
     }
 }
 

@@ -86,6 +86,9 @@ TEST(MachineCheck, HostLimitTiltsBackInTheSamePlane) {
     machineCheckResetState();
     EXPECT_EQ(checkMachinePositions(&p, &downward, 120.0), kMachineRefused);
     EXPECT_EQ(downward.z, -1.0);
+    Vec3 tiny{0, 4e-6, 0};  // too short to have a direction: nothing to tilt back, the axis as it was
+    EXPECT_EQ(checkMachinePositions(&p, &tiny, 120.0), kMachineBadAxis);
+    EXPECT_EQ(tiny.y, 4e-6);
     Vec3 tilted{std::sin(0.5), 0, std::cos(0.5)};  // refused; at 1e17 the upright axis tried next is lost
     const Vec3 high{1, 2, 1e17};
     EXPECT_EQ(checkMachinePositions(&high, &tilted, 120.0), kMachineBadAxis);

@@ -62,6 +62,7 @@ TEST_F(MacroFile, StatementsMoveInTheFrame) {
         ASSERT_NE(m, nullptr) << c.text;
         EXPECT_EQ(m->macroType * 10 + m->kind, kMacroTypeFile * 10 + kMacroLeave);
         EXPECT_EQ(m->count, c.count) << c.text;
+        EXPECT_EQ(m->capacity, (c.count + 99) / 100 * 100) << c.text;  // grown by 100 only when full
         EXPECT_VEC_NEAR(m->points[m->count - 1], c.last, 1e-9);
         int32_t lines = 0;
         for (const MacroLine* l = m->lines; l; l = l->next) ++lines;

@@ -96,6 +96,14 @@ TEST(MacroTraj, HelixRisesByItsChordSlope) {
     EXPECT_EQ(macroGenType6(&p0, 5, 10 * kDeg, 1e-4, 1, 5), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(cap.countOf("9999,Zu viele Punkte"), 1);
+    // 10000 places hold the start, the foot on the circle, the steps and the return to the centre:
+    // 9997 steps fit exactly, one more is refused with the same message.
+    for (const int32_t steps : {9997, 9998}) {
+        h = macroGenType6(&p0, 5, 10 * kDeg, 45 * kDeg, 1, (steps - 0.5) * rise);
+        EXPECT_EQ(h ? h->count : 0, steps == 9997 ? 10000 : 0) << steps;
+        EXPECT_EQ(cap.countOf("9999,Zu viele Punkte"), steps == 9997 ? 1 : 2) << steps;
+        macroPathFree(h);
+    }
 }
 
 TEST(MacroTraj, RampAlongThePathKeepsItsSlope) {
@@ -131,6 +139,7 @@ TEST(MacroTraj, RampCases) {
     for (const int along : {0, 1}) {  // straight down, or along the start's axis
         m = macroGenRamp(g, 0, kPi / 2, 4, along);
         ASSERT_TRUE(m && m->count == 2);
+        EXPECT_EQ(m->capacity, 12);  // ten spare places, as every ramp
         EXPECT_EQ(m->macroType, along ? 28 : 8);
         EXPECT_VEC_NEAR(m->points[1], (along ? Vec3{0, 2.4, 3.2} : Vec3{0, 0, 4}), 1e-12);
         macroPathFree(m);
@@ -444,6 +453,12 @@ TEST(MacroTraj, ContourRampsWindDownOntoTheContour) {
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(macroGenType13(g, 89.999 * kDeg, 1e-4), nullptr);
     EXPECT_EQ(g->count, 5);
+    plistFree(g);
+    // A contour under 1e-5 long is none to shift along either, though twice round would reach the top.
+    g = makeGuide({{1, 1, 0}, {1 + 0.2e-5, 1, 0}, {1, 1, 0}});
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(macroGenType13(g, 45 * kDeg, 1.7e-5), nullptr);
+    EXPECT_EQ(g->count, 3);
     plistFree(g);
     macroResetState();
 }
