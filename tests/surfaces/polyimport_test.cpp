@@ -157,6 +157,7 @@ TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
     ASSERT_NE(mesh, nullptr);
     ASSERT_NE(mesh->box45Upper, nullptr);
     ASSERT_EQ(mesh->facets->count, 3);
+    EXPECT_EQ(mesh->facets->capacity, 3);  // room for the facets read and no more: meshes run to millions
     EXPECT_EQ(mesh->facets->data[0].p[0].z, 2.0);  // the highest facet first
     for (int i = 0; i < 3; ++i) {
         const Facet98 f = mesh->facets->data[i];
