@@ -57,7 +57,7 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         {"in the ring's plane, both ends on it", {{10, 5}, {20, 5}}, {15, 0, 5, 18, 0, 5}, 2, 15},
         {"in the ring's plane, out along y", {{10, 5}, {20, 5}}, {0, 15, 5, 0, 30, 5}, 2, 15},
         {"rising 1e-8 only: still level", {{10, 0}, {20, 0}}, {0, 0, 0, 30, 0, 1e-8}, 2, 10},
-        {"ring rising 5e-7, met at the segment's end", {{10, 5}, {20, 5 + 5e-7}}, {15, 0, 0, 15, 0, 5}, 1, 15},
+        {"ring rising 5e-7, met at t = 1", {{10, 5}, {20, 5 + 5e-7}}, {15, 0, 0, 15, 0, 5}, 1, 15},
     };
     for (const Case& c : cases) {
         Hits h;
