@@ -145,16 +145,19 @@ TEST_F(PolyImportTest, TwoPolyhedraJoinSortedWithBoxes) {
 }
 
 TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
-    // A clockwise quad, a counter-clockwise one and a clockwise triangle.
+    // A clockwise quad, a counter-clockwise one and a clockwise triangle whose first point alone
+    // reaches the lowest x of the mesh.
     writeTextFile(
         dir.file("q.kvx"),
-        kvxText("o Polyhedron[q]()\n{\nm P[1](+0+0+0 +0+1+0 +1+1+0 +1+0+0 +3+0+2 +4+0+2 +4+1+2 +3+1+2)\n"
-                "m V(1/1/1/2/1/3/1/4)\nm V(1/5/1/6/1/7/1/8)\nm V(1/1/1/2/1/3)\n}\n"));
-    setAxisScale(-1, -2, 1);  // a box away from zero on both sides: x in [-4, 0], y in [-2, 0], z in [0, 2]
+        kvxText(
+            "o Polyhedron[q]()\n{\nm P[1](+0+0+0 +0+1+0 +1+1+0 +1+0+0 +3+0+2 +4+0+2 +4+1+2 +3+1+2 +5+0+1)\n"
+            "m V(1/1/1/2/1/3/1/4)\nm V(1/5/1/6/1/7/1/8)\nm V(1/9/1/2/1/3)\n}\n"));
+    setAxisScale(-1, -2, 1);  // a box away from zero on both sides: x in [-5, 0], y in [-2, 0], z in [0, 2]
     PolyFacetMesh* mesh = meshFromPolyFileA(dir.file("q.kvx").c_str(), "POLY", 1, 1);
     ASSERT_NE(mesh, nullptr);
     ASSERT_NE(mesh->box45Upper, nullptr);
     ASSERT_EQ(mesh->facets->count, 3);
+    EXPECT_EQ(mesh->facets->capacity, 3);  // room for the facets read and no more: meshes run to millions
     EXPECT_EQ(mesh->facets->data[0].p[0].z, 2.0);  // the highest facet first
     for (int i = 0; i < 3; ++i) {
         const Facet98 f = mesh->facets->data[i];
@@ -175,7 +178,7 @@ TEST_F(PolyImportTest, SharedSwitchOrientsFacetsAndBuildsTurnedBoxes) {
         EXPECT_EQ(std::memcmp(&mesh->upper[i], &box[1], sizeof(Vec3)), 0) << i;
     }
     const FacetList* l = mesh->facets;
-    EXPECT_TRUE(l->xmin == -4 && l->ymin == -2 && l->zmin == 0 && l->xmax == 0 && l->ymax == 0 &&
+    EXPECT_TRUE(l->xmin == -5 && l->ymin == -2 && l->zmin == 0 && l->xmax == 0 && l->ymax == 0 &&
                 l->zmax == 2);
     // Without the switch: no turned boxes.
     PolyFacetMesh* plain = meshFromPolyFileA(dir.file("q.kvx").c_str(), "POLY", 1, 0);

@@ -57,6 +57,7 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
         {"in the ring's plane, both ends on it", {{10, 5}, {20, 5}}, {15, 0, 5, 18, 0, 5}, 2, 15},
         {"in the ring's plane, out along y", {{10, 5}, {20, 5}}, {0, 15, 5, 0, 30, 5}, 2, 15},
         {"rising 1e-8 only: still level", {{10, 0}, {20, 0}}, {0, 0, 0, 30, 0, 1e-8}, 2, 10},
+        {"ring rising 5e-7, met at t = 1", {{10, 5}, {20, 5 + 5e-7}}, {15, 0, 0, 15, 0, 5}, 1, 15},
     };
     for (const Case& c : cases) {
         Hits h;
@@ -85,6 +86,14 @@ TEST(Slwrz, EdgeCasesCountHitsOnce) {
     const double skim[6] = {0, 0, 10 - 5.5e-7, 20, 0, 10 + 4.5e-7};
     Hits wallHits;
     EXPECT_EQ(slwrzBlocked(tall, 2, block.data(), skim, wallHits.list), 1);
+    // A ring 1e6 up atop a wall down to -1e7, met level at its height: the block's depth is no reason
+    // to pass it over.
+    const Vec2 deep[3] = {{10, 1e6}, {20, 1e6}, {20, -1e7}};
+    std::vector<double> deepBlock(size_t(slwrzBlockSize(3)));
+    slwrzBlocks(deep, 3, deepBlock.data());
+    const double level[6] = {0, 0, 1e6, 30, 0, 1e6};
+    Hits ringHits;
+    EXPECT_EQ(slwrzBlocked(deep, 3, deepBlock.data(), level, ringHits.list), 2);
     EXPECT_EQ(h.list->count, 3);
     // Nothing to cut: the count of the hits already held.
     const Vec2 one{1, 1};

@@ -71,6 +71,13 @@ TEST_F(BndFile, ThreeJoinedLinesWriteFourPointsAndSynchLinesTwoPoints) {
     std::remove(fileOf(kBndBoundary).c_str());
     ASSERT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
     EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
+    // A contour that ends before its geometry leaves the block open: the next contour joins it.
+    text = kContour;
+    text.replace(text.find("o L(x[10/0]"), 0, "}\no Contour[e]()\n{\n");
+    writeTextFile(nested, kvxText(text));
+    std::remove(fileOf(kBndBoundary).c_str());
+    ASSERT_EQ(writeBoundaryFromFile(nested.c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(pointsOf(getText(fileOf(kBndBoundary))).size(), 4u);
     // Once a block is ended by a kind of none, elements are passed over, unreadable ones too.
     writeTextFile(
         nested,

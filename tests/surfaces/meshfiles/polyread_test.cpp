@@ -7,7 +7,11 @@
 #include <vector>
 
 #include "heapbytes.h"
+#include "kernel/msg.h"
 #include "surfaces/meshfiles/meshtest.h"
+
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 
 namespace {
 
@@ -210,4 +214,25 @@ TEST_F(PolyReadTest, NodesNobodyTakesAreFreed) {
     EXPECT_STREQ(a.list->name, "m");
     EXPECT_EQ(a.list->used, 1);
     EXPECT_EQ(a.list->next->used, 1);
+}
+
+// Memory running short fails the read, or is counted as a fault where the file reader cannot tell it
+// from the end of the file; a read that answers 0 with no fault holds every mesh, the empty one too.
+TEST_F(PolyReadTest, ShortMemoryFailsTheReadOrLosesNothing) {
+    const std::string name = write(
+        "o Polyhedron[t]()\n{\nm P[1](+0+0+0+1+0+0+0+1+0)\nm V(1/1/1/2/1/3)\n}\no Polyhedron[e]()\n{\n}\n");
+    for (const bool facets : {true, false}) {
+        for (long k = 1; k == 1 || allocfail::fired(); ++k) {
+            Nodes got;
+            const uint32_t faults = msgFaultCount();
+            allocfail::arm(k);
+            const int rc =
+                facets ? readPolyhedronA(name.c_str(), &got.list) : readPolyhedronB(name.c_str(), &got.list);
+            allocfail::disarm();
+            if (rc != 0 || msgFaultCount() != faults) continue;
+            ASSERT_TRUE(got.list != nullptr && got.list->next != nullptr) << k;
+            EXPECT_TRUE(std::string(got.list->name) == "e" && got.list->used == 0) << k;
+            EXPECT_TRUE(std::string(got.list->next->name) == "t" && got.list->next->used == 1) << k;
+        }
+    }
 }
