@@ -569,18 +569,20 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
 
 // With one side path missing, the first row's sideways vectors all follow the other one. A row of the
 // splitter's first half (key 1) runs between paths 0 and 1, one of its second half (key 2) between 2 and
-// 3: without its own inner path each follows its outer one alone, whatever the other half's inner path.
+// 3: without its own inner path each follows its outer one alone, whatever the other half's inner path;
+// without its outer path, its inner one alone (the radial path at polar angle 0).
 TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
     const struct {
         int missing, key, inner;
-    } cases[] = {{0, 0, 0}, {3, 0, 0}, {-1, 1, 0}, {-1, 2, 0}, {-1, 1, 2}, {-1, 2, 1}};
-    for (const auto [missing, key, inner] : cases) {
+        double along;  // polar angle of the path followed
+    } cases[] = {{0, 0, 0, kSide},   {3, 0, 0, -kSide}, {-1, 1, 0, -kSide}, {-1, 2, 0, kSide},
+                 {-1, 1, 2, -kSide}, {-1, 2, 1, kSide}, {0, 1, 1, 0},       {3, 2, 2, 0}};
+    for (const auto [missing, key, inner, along] : cases) {
         PlistArray* one = arrayOf({missing == 0 ? none() : ray(-kSide, 21), inner == 1 ? ray(0, 21) : none(),
                                    inner == 2 ? ray(0, 21) : none(), missing == 3 ? none() : ray(kSide, 21)});
         rows->keys[0] = key;
         ASSERT_EQ(prepareRow(rows, 0, one, kR, 1.0), 1);
         rows->keys[0] = 0;
-        const double along = missing == 0 || key == 2 ? kSide : -kSide;
         const CutRecordList* row = rows->lists[0];
         ASSERT_GE(row->count, 2);
         for (int32_t i = 0; i < row->count; ++i) {
