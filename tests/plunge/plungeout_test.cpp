@@ -820,6 +820,17 @@ TEST_F(PlungeOut, EdgePathsRunAlongTheSidesFromTheRowBefore) {
         }
     }
     EXPECT_GT(checked, 0);
+    // Side paths of their two ends alone still give the stretch: the two points at the rows' parameters.
+    auto ends = [](double angle) { return polarPath({{0, 10, angle, 0, 0}, {20, 30, angle, 0, 0}}); };
+    PlistArray* bare = arrayOf({ends(-kSide), none(), none(), ends(kSide)});
+    ASSERT_EQ(prepareRow(rows, 1, bare, kR, 1.0), 1);
+    const CutRecordList* row = rows->lists[1];
+    for (const Plist* path : {row->records[0].list1, row->records[row->count - 1].list2}) {
+        ASSERT_NE(path, nullptr);
+        ASSERT_EQ(path->count, 2);
+        EXPECT_NEAR(std::hypot(path->points[1].x, path->points[1].y), 10 + rows->values[1], 1e-9);
+    }
+    plistArrayFree(bare);
     // A row whose earlier rows all share its parameter has no stretch back to take.
     CutListSet* same = cutListSetCreate(2);
     for (int k = 0; k < 2; ++k) cutListSetAdd(same, rows->lists[1], 0, rows->values[1]);
