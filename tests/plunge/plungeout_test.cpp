@@ -593,6 +593,17 @@ TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
         }
         plistArrayFree(one);
     }
+    // A row far along a side path's long first segment follows that segment, not the path's bent end.
+    PlistArray* bent = arrayOf(
+        {polarPath({{0, 10, -kSide, 0, 0}, {20, 30, -kSide, 0, 0}, {21, 30, 0.5, 0, 0}}), none(), none(), none()});
+    const double kept = std::exchange(rows->values[0], 15.0);
+    ASSERT_EQ(prepareRow(rows, 0, bent, kR, 1.0), 1);
+    rows->values[0] = kept;
+    for (int32_t i = 0; i < rows->lists[0]->count; ++i) {
+        const Vec3& v = rows->lists[0]->records[i].vector2;
+        EXPECT_NEAR(std::fabs(v.x * std::cos(kSide) - v.y * std::sin(kSide)), 1.0, 1e-9) << i;
+    }
+    plistArrayFree(bent);
     // Only the first count slots of an array are side paths: a path in a slot past it is not read.
     PlistArray* past = arrayOf({ray(-kSide, 21), ray(kSide, 21)});
     past->count = 0;
