@@ -594,8 +594,9 @@ TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
         plistArrayFree(one);
     }
     // A row far along a side path's long first segment follows that segment, not the path's bent end.
-    PlistArray* bent = arrayOf(
-        {polarPath({{0, 10, -kSide, 0, 0}, {20, 30, -kSide, 0, 0}, {21, 30, 0.5, 0, 0}}), none(), none(), none()});
+    PlistArray* bent =
+        arrayOf({polarPath({{0, 10, -kSide, 0, 0}, {20, 30, -kSide, 0, 0}, {21, 30, 0.5, 0, 0}}), none(),
+                 none(), none()});
     const double kept = std::exchange(rows->values[0], 15.0);
     ASSERT_EQ(prepareRow(rows, 0, bent, kR, 1.0), 1);
     rows->values[0] = kept;

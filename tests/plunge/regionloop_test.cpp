@@ -54,7 +54,8 @@ TEST(RegionLoop, SharpCases) {
     ASSERT_NE(three, nullptr);
     plistArrayAdd(a, three);
     EXPECT_EQ(regionSidesUsable(a), 0);  // fewer than four side paths
-    a->count = 0;  // a list left in its slot but no longer counted is no first path
+    // A list left in its slot but no longer counted is no first path.
+    a->count = 0;
     EXPECT_EQ(regionFirstPathEmpty(a), 1);
     a->count = 1;
     EXPECT_EQ(writeCutRangePolyline(nullptr, 1), -1);

@@ -280,8 +280,8 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
     }
     // A cut range starting on the axis, or within 1e-5 of it, has no radius to roll by.
     for (const double r : {0.0, 5e-6}) {
-        PlistArray* near = arrayOf({polarPath({{0, 5, 0.2, 0, 2}, {1, r, 0, 0, 0}, {2, 10, 0.2, 0, 0}}), none(),
-                                    none(), ray(-0.6, 10, 2)});
+        PlistArray* near = arrayOf({polarPath({{0, 5, 0.2, 0, 2}, {1, r, 0, 0, 0}, {2, 10, 0.2, 0, 0}}),
+                                    none(), none(), ray(-0.6, 10, 2)});
         EXPECT_EQ(edgeRollingPass(near, &pair, radius, -1, 0, pitch), -1) << r;
         plistArrayFree(near);
     }
