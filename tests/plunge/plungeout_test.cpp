@@ -569,18 +569,20 @@ TEST_F(PlungeOut, FirstRowTurnsItsSidewaysVectorsEvenlyBetweenTheSides) {
 
 // With one side path missing, the first row's sideways vectors all follow the other one. A row of the
 // splitter's first half (key 1) runs between paths 0 and 1, one of its second half (key 2) between 2 and
-// 3: without its own inner path each follows its outer one alone, whatever the other half's inner path.
+// 3: without its own inner path each follows its outer one alone, whatever the other half's inner path;
+// without its outer path, its inner one alone (the radial path at polar angle 0).
 TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
     const struct {
         int missing, key, inner;
-    } cases[] = {{0, 0, 0}, {3, 0, 0}, {-1, 1, 0}, {-1, 2, 0}, {-1, 1, 2}, {-1, 2, 1}};
-    for (const auto [missing, key, inner] : cases) {
+        double along;  // polar angle of the path followed
+    } cases[] = {{0, 0, 0, kSide},   {3, 0, 0, -kSide}, {-1, 1, 0, -kSide}, {-1, 2, 0, kSide},
+                 {-1, 1, 2, -kSide}, {-1, 2, 1, kSide}, {0, 1, 1, 0},       {3, 2, 2, 0}};
+    for (const auto [missing, key, inner, along] : cases) {
         PlistArray* one = arrayOf({missing == 0 ? none() : ray(-kSide, 21), inner == 1 ? ray(0, 21) : none(),
                                    inner == 2 ? ray(0, 21) : none(), missing == 3 ? none() : ray(kSide, 21)});
         rows->keys[0] = key;
         ASSERT_EQ(prepareRow(rows, 0, one, kR, 1.0), 1);
         rows->keys[0] = 0;
-        const double along = missing == 0 || key == 2 ? kSide : -kSide;
         const CutRecordList* row = rows->lists[0];
         ASSERT_GE(row->count, 2);
         for (int32_t i = 0; i < row->count; ++i) {
@@ -591,6 +593,18 @@ TEST_F(PlungeOut, FirstRowFollowsTheOnlySidePathThereIs) {
         }
         plistArrayFree(one);
     }
+    // A row far along a side path's long first segment follows that segment, not the path's bent end.
+    PlistArray* bent =
+        arrayOf({polarPath({{0, 10, -kSide, 0, 0}, {20, 30, -kSide, 0, 0}, {21, 30, 0.5, 0, 0}}), none(),
+                 none(), none()});
+    const double kept = std::exchange(rows->values[0], 15.0);
+    ASSERT_EQ(prepareRow(rows, 0, bent, kR, 1.0), 1);
+    rows->values[0] = kept;
+    for (int32_t i = 0; i < rows->lists[0]->count; ++i) {
+        const Vec3& v = rows->lists[0]->records[i].vector2;
+        EXPECT_NEAR(std::fabs(v.x * std::cos(kSide) - v.y * std::sin(kSide)), 1.0, 1e-9) << i;
+    }
+    plistArrayFree(bent);
     // Only the first count slots of an array are side paths: a path in a slot past it is not read.
     PlistArray* past = arrayOf({ray(-kSide, 21), ray(kSide, 21)});
     past->count = 0;
@@ -818,6 +832,17 @@ TEST_F(PlungeOut, EdgePathsRunAlongTheSidesFromTheRowBefore) {
         }
     }
     EXPECT_GT(checked, 0);
+    // Side paths of their two ends alone still give the stretch: the two points at the rows' parameters.
+    auto ends = [](double angle) { return polarPath({{0, 10, angle, 0, 0}, {20, 30, angle, 0, 0}}); };
+    PlistArray* bare = arrayOf({ends(-kSide), none(), none(), ends(kSide)});
+    ASSERT_EQ(prepareRow(rows, 1, bare, kR, 1.0), 1);
+    const CutRecordList* row = rows->lists[1];
+    for (const Plist* path : {row->records[0].list1, row->records[row->count - 1].list2}) {
+        ASSERT_NE(path, nullptr);
+        ASSERT_EQ(path->count, 2);
+        EXPECT_NEAR(std::hypot(path->points[1].x, path->points[1].y), 10 + rows->values[1], 1e-9);
+    }
+    plistArrayFree(bare);
     // A row whose earlier rows all share its parameter has no stretch back to take.
     CutListSet* same = cutListSetCreate(2);
     for (int k = 0; k < 2; ++k) cutListSetAdd(same, rows->lists[1], 0, rows->values[1]);

@@ -54,6 +54,10 @@ TEST(RegionLoop, SharpCases) {
     ASSERT_NE(three, nullptr);
     plistArrayAdd(a, three);
     EXPECT_EQ(regionSidesUsable(a), 0);  // fewer than four side paths
+    // A list left in its slot but no longer counted is no first path.
+    a->count = 0;
+    EXPECT_EQ(regionFirstPathEmpty(a), 1);
+    a->count = 1;
     EXPECT_EQ(writeCutRangePolyline(nullptr, 1), -1);
     Plist* none = kindList({3, 2, 3});
     ASSERT_NE(none, nullptr);

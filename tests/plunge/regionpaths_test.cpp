@@ -278,9 +278,15 @@ TEST(RegionPaths, EdgeRollTurnsByThePathsTurnAgainstItsCopy) {
         }
         plistArrayFree(lists);
     }
+    // A cut range starting on the axis, or within 1e-5 of it, has no radius to roll by.
+    for (const double r : {0.0, 5e-6}) {
+        PlistArray* near = arrayOf({polarPath({{0, 5, 0.2, 0, 2}, {1, r, 0, 0, 0}, {2, 10, 0.2, 0, 0}}),
+                                    none(), none(), ray(-0.6, 10, 2)});
+        EXPECT_EQ(edgeRollingPass(near, &pair, radius, -1, 0, pitch), -1) << r;
+        plistArrayFree(near);
+    }
     PlistArray* lists = arrayOf({polarPath({{0, 5, 0.2, 0, 2}, {1, 0, 0, 0, 0}, {2, 10, 0.2, 0, 0}}), none(),
                                  none(), ray(-0.6, 10, 2)});
-    EXPECT_EQ(edgeRollingPass(lists, &pair, radius, -1, 0, pitch), -1);  // cut from the axis: no roll
     EXPECT_EQ(edgeRollingPass(nullptr, &pair, radius, -1, 0, pitch), -1);
     EXPECT_EQ(edgeRollingPass(lists, nullptr, radius, -1, 0, pitch), -1);
     pair.first->count = 1;

@@ -99,6 +99,7 @@ TEST(SurfaceSet, ExampleImpellerSlotsFilesGridsAndPartModel) {
         int32_t total = 0;
         for (int k : {0, 1, 2, 6}) total += set->slot[k] ? set->slot[k]->triangles->count : 0;
         ASSERT_EQ(part->triangles->count, total);
+        EXPECT_NE(part->index, nullptr);  // every departure and link sweeps the whole part through it
         revMeshFree(part);
         // Without plan grids the slots hold the very same meshes, and no grid.
         surfSetPlanGrids(0);
