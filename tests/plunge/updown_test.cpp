@@ -408,6 +408,18 @@ TEST_F(PlateChannel, RowStationsBesideASplitterKeepClearOfIt) {
         }
         cutListSetFree(rows);
     }
+    // The third side list lies between the splitter and the next blade: the splitter is its lower wall.
+    cycleParams()->tiltMax = 120;
+    Plist* l = plistCreate(20, 1);
+    const double phi = 7.5 * M_PI / 180;
+    for (int k = 0; k <= 14; ++k) {
+        Vec3 p{(22 + 2.5 * k) * std::cos(phi), (22 + 2.5 * k) * std::sin(phi), 8}, up{0, 0, 1};
+        plistAppend(l, 2.5 * k, &p, k == 0 || k == 14 ? 0x200 : 0, &up, 0);
+    }
+    ASSERT_EQ(segmentTiltSearch(l, 2, profile, level, &a.tool, both, nullptr), 1);
+    for (int32_t i = 1; i + 1 < l->count; ++i)
+        EXPECT_LT(a.depth(walls, l->points[i], l->vectors[i]), 0.15) << i;
+    plistFree(l);
     plistArrayFree(sides);
     freeProfile2D(start);
     meshSetFree(both);
