@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "geometry/rng.h"
+#include "heapbytes.h"
 
 namespace {
 
@@ -37,6 +38,24 @@ TEST(TriGrid, CreateRefusesEmptySizes) {
         const Vec3 p{c[0], c[1], c[2]};
         EXPECT_EQ(triGridCell(g.g, &p), &g.g->cells[int(c[3])][int(c[4])]) << c[2];
     }
+}
+
+// Free gives back every cell of every row, the ranges and what a fill left waiting.
+TEST(TriGrid, FreeReleasesEverythingTheGridHolds) {
+    if (!heapBytesCounted()) GTEST_SKIP() << "no exact heap count in this build";
+    TriList* list = triListCreate(2);
+    ASSERT_NE(list, nullptr);
+    const Triangle3D t{{{1, 0, 0}, {3, 0, 1}, {1, 2, 2}}};
+    triListAdd(list, &t);
+    const Vec3 origin{0, 0, 0};
+    const size_t before = heapBytesInUse();
+    TriGrid* g = triGridCreate(3, 4, 2);
+    ASSERT_NE(g, nullptr);
+    ASSERT_EQ(triGridFill(g, &origin, list), 1);
+    ASSERT_NE(triGridCellAt(g, 0, 0), nullptr);  // one cell taken, the others still waiting
+    triGridFree(g);
+    EXPECT_EQ(heapBytesInUse(), before);
+    triListFree(list);
 }
 
 TEST(TriGrid, TrianglesFillTheirRectangleInOrder) {

@@ -184,6 +184,20 @@ TEST_F(PlateChannel, SwitchOffLeansByTheCappedLeadMessagesWithoutCutsAndCancel) 
     }
     cycleParams()->entryPos = 0;
     profile->table2.angle = 0;
+    // A path that turns back has no direction at its turn: the axis keeps its meridional direction
+    // there, and leans along the path on either side of it.
+    Plist* back = plistCreate(8, 1);
+    for (int k = 0; k <= 6; ++k) {
+        Vec3 p{29.5 - 2.5 * std::abs(k - 3), 0, 8}, up{0, 0, 1};
+        plistAppend(back, 2.5 * k, &p, k == 0 || k == 6 ? 0x200 : 0, &up, 0);
+    }
+    cycleParams()->tiltMax = 120;
+    profile->table1.angle = 10 * M_PI / 180;
+    ASSERT_EQ(segmentTiltSearch(back, 0, profile, level, &a.tool, set, nullptr), 1);
+    EXPECT_NEAR(back->vectors[3].z, 1.0, 1e-9);
+    EXPECT_NEAR(back->vectors[2].x, std::sin(10 * M_PI / 180), 1e-6);
+    EXPECT_NEAR(back->vectors[4].x, -std::sin(10 * M_PI / 180), 1e-6);
+    plistFree(back);
     // A four-axis machine's axes lie flat, along the path where the lead turns them.
     cycleParams()->use4x = 1;
     cycleParams()->tiltMax = 120;
@@ -394,6 +408,18 @@ TEST_F(PlateChannel, RowStationsBesideASplitterKeepClearOfIt) {
         }
         cutListSetFree(rows);
     }
+    // The third side list lies between the splitter and the next blade: the splitter is its lower wall.
+    cycleParams()->tiltMax = 120;
+    Plist* l = plistCreate(20, 1);
+    const double phi = 7.5 * M_PI / 180;
+    for (int k = 0; k <= 14; ++k) {
+        Vec3 p{(22 + 2.5 * k) * std::cos(phi), (22 + 2.5 * k) * std::sin(phi), 8}, up{0, 0, 1};
+        plistAppend(l, 2.5 * k, &p, k == 0 || k == 14 ? 0x200 : 0, &up, 0);
+    }
+    ASSERT_EQ(segmentTiltSearch(l, 2, profile, level, &a.tool, both, nullptr), 1);
+    for (int32_t i = 1; i + 1 < l->count; ++i)
+        EXPECT_LT(a.depth(walls, l->points[i], l->vectors[i]), 0.15) << i;
+    plistFree(l);
     plistArrayFree(sides);
     freeProfile2D(start);
     meshSetFree(both);
