@@ -172,6 +172,11 @@ TEST_F(Assembly, PlacementRowsAndClearances) {
             EXPECT_EQ(shank->rot.m[2][j], a[j]);
         }
     }
+    // A parts check turns the parts it tests, never the cutting part it leaves out.
+    const Vec3 lean{1, 0, 1};
+    EXPECT_EQ(coll_check_parts(&p, &lean, nullptr), 1);
+    EXPECT_EQ(shank->rot.m[2][2], 5e-5);  // still the last full check's axis
+    EXPECT_EQ(coll_assembly()->slots[0].parts[kAsmHolder]->rot.m[2][0], 1.0);
     EXPECT_EQ(coll_check_full(&p, &zero, nullptr), kCollBadAxis);
     EXPECT_EQ(setup.holderClearance, 0.5);
     EXPECT_EQ(setup.headClearance, 0.5);

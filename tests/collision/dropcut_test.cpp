@@ -414,8 +414,9 @@ TEST(DropCut, ThinningKeepsBendsAndSteepTurns) {
         {{1, 0, 0}, {c20, s20, 0}, 100, 0, 0},  // level
         {{1, 0, 0}, {c20, 0, s20}, 0.3, 1, 1},  // level, then steeper than the ratio
         {{1, 0, 0}, {c20, 0, s20}, 0.4, 0, 0},
-        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},   // straight on
-        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0}};  // a first segment of no length
+        {{1, 0, 0}, {1, 0, 0}, 0, 0, 0},      // straight on
+        {{0, 0, 0}, {1, 0, 1}, 0, 0, 0},      // a first segment of no length
+        {{0, 0, 5e-6}, {1, 0, 0}, 0, 0, 0}};  // or within 1e-5
     Plist* l = plistCreate(4, 0);
     ASSERT_NE(l, nullptr);
     for (const auto& c : cases) {
@@ -512,6 +513,10 @@ TEST(DropCut, TaperedFlankMeetsACornerBeyondTheBall) {
         projA_set_params(m.facets.data(), 1, m.lo.data(), m.hi.data(), nullptr, -1e4, 1e4, 0);
         if (taper == 2) {
             projA_save_state(nullptr);
+            Vec3 none{0, 0, -100};  // nothing to meet, but the cone is taken
+            EXPECT_EQ(projA_place(&none, 50, m.m.tool, nullptr, 0, nullptr, nullptr), 0);
+            get_toolgeo_globals(cone, &flag);
+            EXPECT_NEAR(cone[1], highR, 1e-14);
             projA_restore_state();
         }
         Vec3 p{0, 0, -100}, c{};

@@ -50,7 +50,7 @@ TEST(NoMemory, ListCheckAnswersMinusOne) {
                        {{{10, -20, 0}, {30, 20, h}, {10, 20, 0}}}},
                       kBallMill, 1.0);
     auto path = [] {
-        Plist* l = plistCreate(16, 1);
+        Plist* l = plistCreate(11, 1);  // full: the first insertion grows it
         for (int i = 0; l && i < 11; ++i) {
             const Vec3 p{2.0 * i, 0, -0.5}, v{0, 0, 1};
             plistAppend(l, i, &p, 0, &v, 0);

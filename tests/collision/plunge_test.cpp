@@ -20,10 +20,12 @@ struct PlungeRun {
     testmesh::Model mesh;
     ProfileCurve* prof;
     Plist* path;
+    // alongY: the profile turned a quarter about z, from (-y, 0) along +y.
     PlungeRun(double length, double tolerance, double z0 = 0.0, double zProfile = NAN,
-              std::vector<Triangle3D> tris = {}, double y = 0.0)
+              std::vector<Triangle3D> tris = {}, double y = 0.0, bool alongY = false)
         : mesh(tris.empty() ? std::vector<Triangle3D>{testmesh::slopeTri(z0, 0, 60)} : tris, kBallMill, 1.0) {
-        const Vec3 a{0, y, zProfile}, b{length, y, zProfile};
+        const Vec3 a = alongY ? Vec3{-y, 0, zProfile} : Vec3{0, y, zProfile},
+                   b = alongY ? Vec3{-y, length, zProfile} : Vec3{length, y, zProfile};
         prof = profileLine(&a, &b);
         if (std::isnan(zProfile)) {
             std::free(prof->z);
@@ -211,13 +213,15 @@ TEST(Plunge, IntervalsAndTheirMidpoints) {
     // point beyond the end enters the path.
     double beyond[] = {7.0, 7.2};
     PlungeIntervals past{1, beyond, 0, nullptr};
-    PlungeRun t(3.0, 0.008);
-    t.mesh.m.plungeIntervals = &past;
-    MessageCapture capture(9);
-    ASSERT_EQ(plunge_along_profile(&t.mesh.m, t.path), 1);
-    ASSERT_EQ(capture.messages().size(), 1u);
-    EXPECT_EQ(capture.messages()[0].rfind("327,7.1", 0), 0u) << capture.messages()[0];
-    EXPECT_LE(t.path->parameters[t.path->count - 1], 3.0);
+    for (const int32_t level : {9, 8}) {  // a detail message: below level 9 it is not sent
+        PlungeRun t(3.0, 0.008);
+        t.mesh.m.plungeIntervals = &past;
+        MessageCapture capture(level);
+        ASSERT_EQ(plunge_along_profile(&t.mesh.m, t.path), 1);
+        ASSERT_EQ(capture.messages().size(), level == 9 ? 1u : 0u);
+        for (const auto& m : capture.messages()) EXPECT_EQ(m.rfind("327,7.1", 0), 0u) << m;
+        EXPECT_LE(t.path->parameters[t.path->count - 1], 3.0);
+    }
 }
 
 TEST(Plunge, ProfileHeightsFloorThePoint) {
@@ -419,6 +423,19 @@ TEST(Plunge, ElementsARadiusBeyondTheProfileAreKept) {
     ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
     ASSERT_NEAR(s.path->parameters[s.path->count - 1], 1.000005, 1e-12);
     EXPECT_NEAR(s.path->points[s.path->count - 1].z, 5 + std::sqrt(1 - 0.9995 * 0.9995), 1e-9);
+    // One point has no end segment to stand past, none no point at all: the ball rests on the plate there.
+    for (const int32_t n : {1, 0}) {
+        Vec2 at{2, 3};
+        PlungeRun one(1.0, 0.008);
+        profileFreeList(one.prof);
+        one.mesh.m.plungeProfile = one.prof = profileCreate(n ? &at : nullptr, n, 0);
+        ASSERT_NE(one.prof, nullptr);
+        EXPECT_EQ(plunge_along_profile(&one.mesh.m, one.path), 1) << n;
+        ASSERT_EQ(one.path->count, n);
+        for (int32_t i = 0; i < n; ++i)
+            EXPECT_TRUE(one.path->points[i].x == 2 && one.path->points[i].y == 3 &&
+                        one.path->points[i].z == 1);
+    }
 }
 
 // The vertex pass places the profile's corners (its ends and turns with a cosine of at most 0.985)
@@ -462,21 +479,26 @@ TEST(Plunge, VertexPassPlacesCornersOnly) {
 // Positions past the plane's edge (x > 3 at y = 1000) touch nothing and add no slope.
 TEST(Plunge, SlopeLimitIsNineTenthsOfTheSmallestSlope) {
     const double k = std::tan(M_PI / 6);  // the plane rises across the path, along y
-    PlungeRun s(4.0, 0.008, 0.0, NAN,
-                {Triangle3D{{{-60, 940, -60 * k}, {2, 940, -60 * k}, {2, 1060, 60 * k}}}}, 1000);
-    s.mesh.m.slopeMode = 1;
-    ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
-    const int32_t count = s.path->count;
-    ASSERT_GT(count, 3);
-    // The tip (a radius below the centre) to the contact (a radius from the centre along the normal).
-    const double dn = std::sin(M_PI / 6), dz = 1 - std::cos(M_PI / 6);
-    const double slope = dz / std::hypot(dn, dz);  // sin 15 degrees
-    EXPECT_NEAR(s.mesh.m.slopeLimit, 0.9 * slope, 1e-9);
-    // Mode 2 stops once the smallest slope falls below the limit less 1e-5.
-    s.mesh.m.slopeMode = 2;
-    for (const double limit : {slope + 2e-5, slope + 0.5e-5}) {
-        s.mesh.m.slopeLimit = limit;
-        EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), limit > slope + 1e-5 ? 0 : 1) << limit;
+    // Turned a quarter about z (the path along y) the run must find the same slope.
+    for (const bool turned : {false, true}) {
+        auto at = [turned](double x, double y, double z) { return turned ? Vec3{-y, x, z} : Vec3{x, y, z}; };
+        PlungeRun s(4.0, 0.008, 0.0, NAN,
+                    {Triangle3D{{at(-60, 940, -60 * k), at(2, 940, -60 * k), at(2, 1060, 60 * k)}}}, 1000,
+                    turned);
+        s.mesh.m.slopeMode = 1;
+        ASSERT_EQ(plunge_along_profile(&s.mesh.m, s.path), 1);
+        const int32_t count = s.path->count;
+        ASSERT_GT(count, 3);
+        // The tip (a radius below the centre) to the contact (a radius from the centre along the normal).
+        const double dn = std::sin(M_PI / 6), dz = 1 - std::cos(M_PI / 6);
+        const double slope = dz / std::hypot(dn, dz);  // sin 15 degrees
+        EXPECT_NEAR(s.mesh.m.slopeLimit, 0.9 * slope, 1e-9) << turned;
+        // Mode 2 stops once the smallest slope falls below the limit less 1e-5.
+        s.mesh.m.slopeMode = 2;
+        for (const double limit : {slope + 2e-5, slope + 0.5e-5}) {
+            s.mesh.m.slopeLimit = limit;
+            EXPECT_EQ(plunge_along_profile(&s.mesh.m, s.path), limit > slope + 1e-5 ? 0 : 1) << limit;
+        }
+        EXPECT_EQ(s.path->count, count);  // each run starts its path afresh
     }
-    EXPECT_EQ(s.path->count, count);  // each run starts its path afresh
 }
