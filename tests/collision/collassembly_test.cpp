@@ -296,6 +296,9 @@ TEST_F(Assembly, ReportSearchesFindTheFreeStep) {
     collrep_create(&tool, 0, 1, 2, p.z + 2 * (want + 2) + 1);
     EXPECT_EQ(collrep_record(&p, &up, 0, kCollExtension), 1);
     EXPECT_EQ(collrep_current()->extendSteps, want);
+    // A guess inside the wall, and 100 steps more too: no lengthening frees the position.
+    collrep_create(&tool, 0, 1, 2, 200);
+    EXPECT_EQ(collrep_record(&p, &up, 0, kCollExtension), -2);
     collrep_free();
 }
 

@@ -107,14 +107,19 @@ TEST(DropCut, ConeRingBounds) {
         DropState s = stateOver(rim, 0, 0, 1, 0, r[2]);
         EXPECT_TRUE(dropcut_triangle(&s, 1, 3 + 5e-6, r[0], r[1]) == 1 && s.best == -r[1]) << k;
     }
-    // An edge at x = 3 rising 1 in 5 along y, a ring 2 to 6 rising 1 in 2: lifted most at y / rho = 2 / 5.
+    // An edge at x = 3 rising 1 in 5 along y, a ring 2 to 6 rising 1 in 2: lifted most at y / rho = 2 / 5,
+    // whichever of the three edges it is (the rim alone would only give 1 - 3).
     const Vec3 bar[3] = {{3, -5, -1}, {3, 5, 1}, {30, 0, -50}};
     const double y = std::sqrt(1.44 / 0.84), rho = std::hypot(3.0, y);
-    DropState e = stateOver(bar, 0, 0, 1, 0, -100);
-    EXPECT_EQ(dropcut_triangle(&e, 2, 6, 1, 3), 1);
-    EXPECT_XYZ(EXPECT_NEAR, e.contact, 3, y, y / 5, 1e-12);
-    EXPECT_NEAR(e.best, y / 5 - (1 + (rho - 2) / 2), 1e-12);
-    EXPECT_EQ(e.classWord, 1);
+    for (int k = 0; k < 3; ++k) {
+        Vec3 turned[3];
+        for (int i = 0; i < 3; ++i) turned[(i + k) % 3] = bar[i];
+        DropState e = stateOver(turned, 0, 0, 1, 0, -100);
+        EXPECT_EQ(dropcut_triangle(&e, 2, 6, 1, 3), 1) << k;
+        EXPECT_XYZ(EXPECT_NEAR, e.contact, 3, y, y / 5, 1e-12);
+        EXPECT_NEAR(e.best, y / 5 - (1 + (rho - 2) / 2), 1e-12) << k;
+        EXPECT_EQ(e.classWord, 1) << k;
+    }
 }
 
 TEST(DropCut, EngineResultsAndContactPointFlag) {

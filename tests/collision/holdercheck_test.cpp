@@ -87,6 +87,10 @@ TEST(HolderCheck, FirstCollidingSectionTable) {
             EXPECT_EQ(holderCheck(&axisPost.m, &t, &tip, &down), dia > 1e-5 ? codes[k] : 0)
                 << k << " " << dia;
         }
+    // Nor does an extension 1e-5 across over a shank of negative diameter, which it would seem to widen.
+    ToolDescription hair = bare;
+    hair.shaftDiameter = -1, hair.stage2Diameter = hair.stage1Diameter = 1e-5;
+    EXPECT_EQ(holderCheck(&axisPost.m, &hair, &tip, &down), 0);
 }
 
 // A wall beside the holder: a colliding point is tilted away just past the limit where the holder's
@@ -213,7 +217,10 @@ TEST(HolderCheck, AVerticalAxisHasNoTiltDirection) {
             holderCheckResetState();
             axis = off;
             EXPECT_GE(holderTiltSearch(&wall.m, &tool, &p, &axis, mode, 1.0, &angle), 0);
-            EXPECT_LE(std::acos(std::min(1.0, vecDot3D(&axis, &off))), 1e-3);  // the bisection's last step
+            // The bisection's last step, and no finer: it stops once its bracket is 1e-3 or less.
+            const double moved = std::acos(std::min(1.0, vecDot3D(&axis, &off)));
+            EXPECT_TRUE(moved <= 1e-3 && moved > 5e-4) << moved;
+            EXPECT_NEAR(std::fabs(angle), moved, 1e-6);
             EXPECT_TRUE(axis.x < 0 && axis.y == 0) << axis.x << " " << axis.y;
         }
     }

@@ -885,6 +885,12 @@ TEST_F(MeshSetTest, EdgesThatCannotBeSampledFailTheQuery) {
     double angle = 0;
     EXPECT_EQ(meshSetCollide(&pivot, &dir, &ref, &axis, bare, 1, &angle, 1.5), -1);
     meshSetFree(bare);
+    // One ending 1 short of the pivot, on a line through it, is out of reach: nothing to sample.
+    const Vec3 shy[2] = {{0, 0, 0}, {1, 0, 0}}, beyond{2, 0, 0};
+    MeshSet* apart = meshSetCreate(1, 2);
+    ASSERT_TRUE(apart && collMeshAddEdges(apart->meshes[0], shy, 1) == 1);
+    EXPECT_EQ(meshSetCollide(&beyond, &dir, &ref, &axis, apart, 1, &angle, 1.5), 1);
+    meshSetFree(apart);
 }
 
 namespace {

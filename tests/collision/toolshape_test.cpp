@@ -497,9 +497,12 @@ TEST_F(ToolShapeTest, TakeoffTableFollowsTheTool) {
         }
         EXPECT_EQ(tables[0], tables[1]) << next->stage2Top;
     }
-    // Its first bin is the one of the tip's squared distance 25, which starts a bin.
+    // Its first bin is the one of the tip's squared distance 25, which starts a bin; its last, the one of
+    // the top corner's (15, 100).
     toolSegProfileInit(&first, 0, 0.005);
     EXPECT_EQ(toolSegTakeoff()->base, std::bit_cast<uint32_t>(25.0f) >> ToolSegTakeoff::kShift);
+    EXPECT_EQ(toolSegTakeoff()->base + toolSegTakeoff()->bins - 1,
+              std::bit_cast<uint32_t>(10225.0f) >> ToolSegTakeoff::kShift);
     // A stage too wide for a float's inverse square leaves the bins it reaches without a bound (NaN): a
     // range over the plane from the tip into them has none either, as the bin walk of a copy finds.
     ToolDescription wide = first;

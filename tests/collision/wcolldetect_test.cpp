@@ -139,6 +139,26 @@ TEST(CollTree, NodesPairNeighboursInMeshOrder) {
     ftriListFree(three);
 }
 
+// The descent splits both trees at once: with every pair touching, a's first two leaves meet b's first
+// leaf, then its second, before a's next two leaves come.
+TEST(CollTree, ContactsComeInStepsOfBothTrees) {
+    std::vector<std::vector<float>> flats, walls;
+    for (float z : {0.0f, 0.1f, 0.2f, 0.3f}) flats.push_back({-1, -1, z, 1, -1, z, 0, 1, z});
+    for (float x : {0.0f, 0.1f}) walls.push_back({x, -0.5f, -1, x, 0.5f, -1, x, 0, 2});
+    FTriList *ma = meshOf(flats), *mb = meshOf(walls);
+    CollModel *a = collmodel_create(ma), *b = collmodel_create(mb);
+    List8* hits = list8Create(8);
+    ASSERT_TRUE(a && b && hits);
+    EXPECT_EQ(collmodel_collide(a, b, 1, hits), 1);
+    std::vector<std::pair<int, int>> got;
+    for (int k = 0; k < hits->count; ++k) got.push_back({hits->data[k].a, hits->data[k].b});
+    EXPECT_EQ(got, (std::vector<std::pair<int, int>>{
+                       {0, 0}, {1, 0}, {0, 1}, {1, 1}, {2, 0}, {3, 0}, {2, 1}, {3, 1}}));
+    listFree(hits);
+    collmodel_free(a), collmodel_free(b);
+    ftriListFree(ma), ftriListFree(mb);
+}
+
 TEST(CollTree, TriangleContactTable) {
     const struct {
         double p[9], q[9];
