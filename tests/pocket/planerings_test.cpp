@@ -516,6 +516,33 @@ TEST(PlaneRings, SplitRingsCrossingMergeIntoTheirCommonSquare) {
     }
 }
 
+// The span offsets short of memory at any one allocation, the first the ring list's own: the ring they give
+// with memory to spare, or a refusal with -1 (or std::bad_alloc), never another code.
+TEST(PlaneRings, SpanOffsetsShortOfMemoryRefuseWithTheirCode) {
+    double whole = 0;
+    for (long failAt = 0, used = 1; failAt <= used; ++failAt) {
+        Plane plane(2, 0.4);
+        put("MAIN", box(0, 0, 30, 30), true, true, 0);
+        ASSERT_EQ(clistCreate("SPAN"), 1);
+        put("SPAN", box(0, 0, 30, 30), true, true);
+        clistFree("GKT");
+        allocfail::arm(failAt);
+        int code = -9;
+        try {
+            code = pocketSpanOffsets(3, 0, 0);
+        } catch (const std::bad_alloc&) {
+        }
+        if (!failAt) used = allocfail::count();
+        allocfail::disarm();
+        if (!failAt) whole = offsettest::signedArea(get("SPAN", 0));
+        if (failAt && (code == -1 || code == -9)) continue;
+        ASSERT_EQ(code, 1) << failAt;
+        ASSERT_EQ(clistCount("SPAN"), 1) << failAt;
+        EXPECT_NEAR(offsettest::signedArea(get("SPAN", 0)), whole, 1e-9) << failAt;
+    }
+    EXPECT_NEAR(std::fabs(whole), 24 * 24, 1e-9);
+}
+
 // Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of
 // it (at exactly the step too), and stays when farther.
 TEST(PlaneRings, OpenModeDropsARingWithinTheStepOfTheIslandRingAroundIt) {

@@ -217,6 +217,11 @@ TEST(RingAssembly, RingChecks) {
             const ContourElement ring[2] = {lineElem(0, 5, 1, 5), b.e};
             EXPECT_EQ(offsetArcBulges(ring, 2, source, 1, b.d), b.bulges) << b.e.g[kAr] << " " << b.d;
         }
+        // A middle exactly twice the distance off (5000 up, the source at 4995) does not bulge yet.
+        const ContourElement top = arcElem(0, 0, 5000, kPi / 2 - 1e-4, kPi / 2 + 1e-4, 1),
+                             below = lineElem(-10, 4995, 10, 4995);
+        EXPECT_EQ(std::pair(offsetArcBulges(&top, 1, &below, 1, 2.5), offsetArcBulges(&top, 1, &below, 1, 2.4999)),
+                  std::pair(0, 1));
     }
 
     // One ring of several around the input is enough.
