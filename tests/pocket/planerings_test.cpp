@@ -516,31 +516,47 @@ TEST(PlaneRings, SplitRingsCrossingMergeIntoTheirCommonSquare) {
     }
 }
 
-// The span offsets short of memory at any one allocation, the first the ring list's own: the ring they give
-// with memory to spare, or a refusal with -1 (or std::bad_alloc), never another code.
-TEST(PlaneRings, SpanOffsetsShortOfMemoryRefuseWithTheirCode) {
-    double whole = 0;
-    for (long failAt = 0, used = 1; failAt <= used; ++failAt) {
-        Plane plane(2, 0.4);
-        put("MAIN", box(0, 0, 30, 30), true, true, 0);
-        ASSERT_EQ(clistCreate("SPAN"), 1);
-        put("SPAN", box(0, 0, 30, 30), true, true);
-        clistFree("GKT");
-        allocfail::arm(failAt);
-        int code = -9;
-        try {
-            code = pocketSpanOffsets(3, 0, 0);
-        } catch (const std::bad_alloc&) {
+// Two steps short of memory at any one allocation (the first the ring list's own): the rings they give with
+// memory to spare, or a refusal with -1 (or std::bad_alloc), never another code. The span offsets of a
+// square; the first back-cut round of a plane with an island, after its level loop.
+TEST(PlaneRings, StepsShortOfMemoryRefuseWithTheirCode) {
+    for (const bool back : {false, true}) {
+        double whole = 0;
+        for (long failAt = 0, used = 1; failAt <= used; ++failAt) {
+            Plane plane(back ? 1 : 2, 0.4);
+            PocketKernel& k = pocketKernel();
+            put("MAIN", box(0, 0, back ? 16 : 30, back ? 12 : 30), true, true, 0);
+            if (back) {
+                put("MAIN", box(6, 4, 10, 8, false), false, true, 1);
+                ASSERT_EQ(cutListsCreate(1), 0);
+                ASSERT_EQ(pocketOffsetIslands(k.toolRadius, pocketAllowances(), 1), 1);
+                ASSERT_EQ(pocketLevelLoop(k.toolRadius, pocketAllowances()[0], k.stepFactor, 1), 1);
+            } else {
+                ASSERT_EQ(clistCreate("SPAN"), 1);
+                put("SPAN", box(0, 0, 30, 30), true, true);
+                clistFree("GKT");
+            }
+            const int64_t errors = pocketErrorCalls();
+            allocfail::arm(failAt);
+            int code = -9;
+            try {
+                code = back ? pocketSpanBackCuts(0.8, 1, 1) : pocketSpanOffsets(3, 0, 0);
+            } catch (const std::bad_alloc&) {
+            }
+            if (!failAt) used = allocfail::count();
+            allocfail::disarm();
+            double area = 0;
+            for (int32_t i = 0; i < clistCount("SPAN"); ++i) area += offsettest::signedArea(get("SPAN", i));
+            if (!failAt) whole = area;
+            if (failAt && (code == -1 || code == -9)) continue;
+            ASSERT_EQ(code, 1) << failAt;
+            // A ring lost for want of memory is reported.
+            EXPECT_TRUE(pocketErrorCalls() != errors || std::fabs(area - whole) < 1e-9) << failAt << " " << back;
         }
-        if (!failAt) used = allocfail::count();
-        allocfail::disarm();
-        if (!failAt) whole = offsettest::signedArea(get("SPAN", 0));
-        if (failAt && (code == -1 || code == -9)) continue;
-        ASSERT_EQ(code, 1) << failAt;
-        ASSERT_EQ(clistCount("SPAN"), 1) << failAt;
-        EXPECT_NEAR(offsettest::signedArea(get("SPAN", 0)), whole, 1e-9) << failAt;
+        if (!back) {
+            EXPECT_NEAR(whole, 24 * 24, 1e-9);  // the square stepped in by 3 on each side
+        }
     }
-    EXPECT_NEAR(std::fabs(whole), 24 * 24, 1e-9);
 }
 
 // Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of

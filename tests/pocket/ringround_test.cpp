@@ -239,10 +239,13 @@ TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
     p.push_back({0.001 * (n - 2), 50});
     p.push_back({0, 50});
     const std::vector<ContourElement> big = polygon(p);
-    std::vector<ContourElement> out(n);
+    std::vector<ContourElement> out(n + 8);
     EXPECT_EQ(contourOpenByOffset(big.data(), n, 1, out.data(), 0), kRoundOpenNoMemory);
     EXPECT_EQ(contourInsertOpeningArcs(big.data(), n, 1, out.data(), 0), -1);
     EXPECT_EQ(contourFilletCorners(big.data(), n, 1, out.data()), -1);
+    // One step fewer is within the cap, but its corners' fillets are not.
+    p.erase(p.begin() + 1);
+    EXPECT_EQ(contourFilletCorners(polygon(p).data(), n - 1, 1, out.data()), -1);
     // A circle of two arcs padded with points to exactly the cap is within it and has no corner to round:
     // it comes back whole.
     std::vector<ContourElement> ring(kClistMaxElements, lineElem(10, 0, 10, 0));
