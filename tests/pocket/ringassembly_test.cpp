@@ -402,6 +402,11 @@ TEST(RingAssembly, ClosingOpenChains) {
     std::vector<ContourElement> edge = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
     edge[0].g[kLy1] = 0.5;  // exactly 0.02 x the scale: still joined
     EXPECT_EQ(chainJoinSingleGap(edge.data(), 4), 1);
+    for (const int k : {kLx1, kLy1}) {  // ends exactly the joint tolerance 1e-4 apart meet: no break
+        std::vector<ContourElement> hair = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+        hair[0].g[k] = 1e-4;
+        EXPECT_EQ(chainJoinSingleGap(hair.data(), 4), 0) << k;
+    }
     // The arcs on either side of the break take their ends' mean distance from the centre as radius.
     std::vector<ContourElement> disc;
     for (int q = 0; q < 4; ++q) disc.push_back(arcElem(0, 0, 5, q * kPi / 2, (q + 1) * kPi / 2, 1));
