@@ -290,8 +290,13 @@ bool ringPassesSource(const ContourElement* ring, int32_t m, const ContourElemen
         return keep != 0;
     }
     const int64_t errors = pocketErrorCalls();
-    bool pass = contourIsClosed(ring, m) &&
-                intersectContours(ring, m, source, sourceCount, records, kIsectTableSize) == 0;
+    bool pass = contourIsClosed(ring, m);
+    if (pass) {
+        const int32_t crossings = intersectContours(ring, m, source, sourceCount, records, kIsectTableSize);
+        // Short of memory nothing is known of the crossings: reported, so that it is not recorded.
+        if (crossings < 0) pocketError(kPocketErrStep);
+        pass = crossings == 0;
+    }
     if (pass && containTest) {
         pass = contourContainsChain(source, sourceCount, ring, m) == 0 &&
                !(distance > 0.5 && contourContainsChain(ring, m, source, sourceCount) == 0);

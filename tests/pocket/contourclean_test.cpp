@@ -87,12 +87,16 @@ TEST(ContourClean, ZigzagGoesUpToTheLimitAndItsNeighboursMeetAtItsMiddle) {
         ASSERT_EQ(chainRemoveZigzags(jog.data(), 3, limit), r < 0.1 ? 2 : 3);
         EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(jog[0]), r < 0.1 ? 5 + 2 * r : 5, 0, 1e-9);
     }
-    // A spike after an arc: the arc keeps its end, the line after it starts there.
-    std::vector<ContourElement> spike = {arcElem(0, 1, 1, -kPi, -kPi / 2, 1), lineElem(0, 0, -0.005, 0),
-                                         lineElem(-0.005, 0, 5, 0)};
-    ASSERT_EQ(chainRemoveSpikes(spike.data(), 3, 0.01), 2);
-    EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(spike[0]), 0, 0, 1e-12);
-    EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(spike[1]), 0, 0, 1e-12);
+    // A spike beside an arc, after it or before it: the arc keeps its end at (0, 0), the line meets it there.
+    const std::vector<ContourElement> after = {arcElem(0, 1, 1, -kPi, -kPi / 2, 1), lineElem(0, 0, -0.005, 0),
+                                               lineElem(-0.005, 0, 5, 0)},
+                                      before = {lineElem(5, 0, -0.005, 0), lineElem(-0.005, 0, 0, 0),
+                                                arcElem(0, 1, 1, -kPi / 2, -kPi, -1)};
+    for (std::vector<ContourElement> spike : {after, before}) {
+        ASSERT_EQ(chainRemoveSpikes(spike.data(), 3, 0.01), 2);
+        EXPECT_XY(EXPECT_NEAR, offsettest::endPoint(spike[0]), 0, 0, 1e-12);
+        EXPECT_XY(EXPECT_NEAR, offsettest::startPoint(spike[1]), 0, 0, 1e-12);
+    }
 }
 
 // Arcs whose centre or radius disagrees with their ends: a radius within 0.001 of the mean end

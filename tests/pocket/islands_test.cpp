@@ -176,6 +176,11 @@ TEST(Islands, CutKeepsTheCommonPartClosedByOpenEdges) {
     std::vector<IslandPiece> walked;
     std::vector<PocketIsect> one = {{20, 10, 0, 2, 3, kHitCreated}};
     EXPECT_EQ(islandPiecesWalk(a.data(), 4, corner.data(), 3, one.data(), 1, &buffer, &walked), 0);
+    // Nor does the one crossing of a stub: nothing is cut, and the cut is marked for a retry.
+    islandsResetState();
+    const ContourElement stub = lineElem(10, 10, 30, 10);
+    EXPECT_EQ(cutContourByIsland(a.data(), 4, &stub, 1, out.data()), 0);
+    EXPECT_EQ(islandCutDegenerate(), 1);
     // Joining by hand: a piece whose hits are not in the table is refused before any is read, and so is
     // one whose way along the region cannot be found (a hit on no element of it).
     const std::vector<PocketIsect> two = {{20, 10, 0, 1, 1, kHitCreated}, {20, 20, 0, 1, 9, kHitCreated}};

@@ -516,6 +516,55 @@ TEST(PlaneRings, SplitRingsCrossingMergeIntoTheirCommonSquare) {
     }
 }
 
+// Three steps short of memory at any one allocation (the first the ring list's own): the rings they give
+// with memory to spare, or a refusal with -1 (or std::bad_alloc), never another code. The span offsets of a
+// square; the island offsets of a plane with an island, and its first back-cut round after its level loop.
+TEST(PlaneRings, StepsShortOfMemoryRefuseWithTheirCode) {
+    enum { kSpan, kIslands, kBack };
+    for (const int step : {kSpan, kIslands, kBack}) {
+        const char* list = step == kIslands ? "GKT" : "SPAN";
+        double whole = 0;
+        for (long failAt = 0, used = 1; failAt <= used; ++failAt) {
+            Plane plane(step == kSpan ? 2 : 1, 0.4);
+            PocketKernel& k = pocketKernel();
+            put("MAIN", box(0, 0, step == kSpan ? 30 : 16, step == kSpan ? 30 : 12), true, true, 0);
+            if (step == kSpan) {
+                ASSERT_EQ(clistCreate("SPAN"), 1);
+                put("SPAN", box(0, 0, 30, 30), true, true);
+                clistFree("GKT");
+            } else {
+                put("MAIN", box(6, 4, 10, 8, false), false, true, 1);
+                ASSERT_EQ(cutListsCreate(1), 0);
+            }
+            if (step == kBack) {
+                ASSERT_EQ(pocketOffsetIslands(k.toolRadius, pocketAllowances(), 1), 1);
+                ASSERT_EQ(pocketLevelLoop(k.toolRadius, pocketAllowances()[0], k.stepFactor, 1), 1);
+            }
+            const int64_t errors = pocketErrorCalls();
+            allocfail::arm(failAt);
+            int code = -9;
+            try {
+                code = step == kSpan      ? pocketSpanOffsets(3, 0, 0)
+                       : step == kIslands ? pocketOffsetIslands(k.toolRadius, pocketAllowances(), 1)
+                                          : pocketSpanBackCuts(0.8, 1, 1);
+            } catch (const std::bad_alloc&) {
+            }
+            if (!failAt) used = allocfail::count();
+            allocfail::disarm();
+            double area = 0;
+            for (int32_t i = 0; i < clistCount(list); ++i) area += offsettest::signedArea(get(list, i));
+            if (!failAt) whole = area;
+            if (failAt && (code == -1 || code == -9)) continue;
+            ASSERT_EQ(code, 1) << failAt << " " << step;
+            // A ring lost for want of memory is reported.
+            EXPECT_TRUE(pocketErrorCalls() != errors || std::fabs(area - whole) < 1e-9) << failAt << " " << step;
+        }
+        if (step == kSpan) {
+            EXPECT_NEAR(whole, 24 * 24, 1e-9);  // the square stepped in by 3 on each side
+        }
+    }
+}
+
 // Open mode: a ring lying in an island ring of the other orientation goes once it comes within the step of
 // it (at exactly the step too), and stays when farther.
 TEST(PlaneRings, OpenModeDropsARingWithinTheStepOfTheIslandRingAroundIt) {

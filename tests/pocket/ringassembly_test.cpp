@@ -217,6 +217,11 @@ TEST(RingAssembly, RingChecks) {
             const ContourElement ring[2] = {lineElem(0, 5, 1, 5), b.e};
             EXPECT_EQ(offsetArcBulges(ring, 2, source, 1, b.d), b.bulges) << b.e.g[kAr] << " " << b.d;
         }
+        // A middle exactly twice the distance off (5000 up, the source at 4995) does not bulge yet.
+        const ContourElement top = arcElem(0, 0, 5000, kPi / 2 - 1e-4, kPi / 2 + 1e-4, 1),
+                             below = lineElem(-10, 4995, 10, 4995);
+        EXPECT_EQ(std::pair(offsetArcBulges(&top, 1, &below, 1, 2.5), offsetArcBulges(&top, 1, &below, 1, 2.4999)),
+                  std::pair(0, 1));
     }
 
     // One ring of several around the input is enough.
@@ -397,6 +402,11 @@ TEST(RingAssembly, ClosingOpenChains) {
     std::vector<ContourElement> edge = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
     edge[0].g[kLy1] = 0.5;  // exactly 0.02 x the scale: still joined
     EXPECT_EQ(chainJoinSingleGap(edge.data(), 4), 1);
+    for (const int k : {kLx1, kLy1}) {  // ends exactly the joint tolerance 1e-4 apart meet: no break
+        std::vector<ContourElement> hair = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+        hair[0].g[k] = 1e-4;
+        EXPECT_EQ(chainJoinSingleGap(hair.data(), 4), 0) << k;
+    }
     // The arcs on either side of the break take their ends' mean distance from the centre as radius.
     std::vector<ContourElement> disc;
     for (int q = 0; q < 4; ++q) disc.push_back(arcElem(0, 0, 5, q * kPi / 2, (q + 1) * kPi / 2, 1));

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+#define KV_ALLOCFAIL_CONTROLS_ONLY
+#include "allocfail.h"
 #include "geometry/rng.h"
 #include "offset_util.h"
 #include "pocket/chaincross.h"
@@ -295,6 +297,34 @@ TEST(RingHelpers, FilterDropsAndCompacts) {
 }
 
 }  // namespace
+
+// Short of memory at any one allocation the filter may keep less, but it leaves no such answer behind:
+// asked again with memory to spare it keeps the ring that lies 5 inside the square all round.
+TEST(RingHelpers, FilterShortOfMemoryLeavesNoAnswerBehind) {
+    PocketErrors errors;
+    const std::vector<ContourElement> source = box(0, 0, 20, 20), ring = box(5, 5, 15, 15);
+    const auto filter = [&] {
+        std::vector<ContourElement> buffer = ring;
+        int32_t s[1] = {0}, n[1] = {4};
+        return ringsFilter(source.data(), 4, buffer.data(), s, n, 1, 5, -1, 0, nullptr);
+    };
+    ringHelpersResetState();
+    allocfail::arm(0);
+    ASSERT_EQ(filter(), 1);
+    const long used = allocfail::count();
+    allocfail::disarm();
+    for (long failAt = 1; failAt <= used; ++failAt) {
+        ringHelpersResetState();
+        allocfail::arm(failAt);
+        try {
+            filter();
+        } catch (const std::bad_alloc&) {
+        }
+        allocfail::disarm();
+        EXPECT_EQ(filter(), 1) << failAt << " of " << used;
+    }
+    ringHelpersResetState();
+}
 
 // A row copy takes the count and the indices it names, a row's worth at most, and leaves the source alone;
 // a missing row or a copy onto itself changes nothing.

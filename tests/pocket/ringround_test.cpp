@@ -175,6 +175,30 @@ TEST(RingRound, SharpCornerNeedsAFilletAlsoAtTheStart) {
     EXPECT_EQ(contourFilletCorners(notch.data(), 7, 1, out.data()), 13);  // an arc in each of the other six
 }
 
+// A fillet at a sharp corner takes the radius its angle allows (the closed form above) where that is below
+// r, and none where it falls below 0.01; the wider corners take r. Clockwise isosceles triangles, tool
+// radius 5, step width 4.
+TEST(RingRound, SharpCornerFilletTakesTheRadiusItsAngleAllows) {
+    Round round;
+    const double R = 5, w = 4, r = 2;
+    for (const double degrees : {20.0, 25.0, 30.0, 45.0, 55.0}) {
+        const double a = degrees * offsettest::kPi / 180, f = std::sin(a / 2), h = 20 * std::tan(a / 2);
+        double rho = (w - R + R * f) / (1 - f);
+        if (a < 0.5) rho /= 2;
+        std::vector<double> want = {r, r}, got;
+        if (rho >= 0.01) want.push_back(std::min(r, rho));
+        const std::vector<ContourElement> tri = polygon({{0, 0}, {20, h}, {20, -h}});
+        std::vector<ContourElement> out(8);
+        const int32_t n = contourFilletCorners(tri.data(), 3, r, out.data());
+        for (int32_t i = 0; i < n; ++i)
+            if (out[i].type == kElemArc) got.push_back(out[i].g[kAr]);
+        std::sort(want.begin(), want.end());
+        std::sort(got.begin(), got.end());
+        ASSERT_EQ(got.size(), want.size()) << degrees;
+        for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-9) << degrees;
+    }
+}
+
 // Opening a square from empty working buffers with each of its first allocations failing in turn (the
 // buffers, the offsets then answered as recorded): -1, or a std::bad_alloc for the cycle runner, or the
 // whole answer; never a write through a missing buffer.
@@ -215,10 +239,13 @@ TEST(RingRound, OpeningOfAnInputOverTheCapFails) {
     p.push_back({0.001 * (n - 2), 50});
     p.push_back({0, 50});
     const std::vector<ContourElement> big = polygon(p);
-    std::vector<ContourElement> out(n);
+    std::vector<ContourElement> out(n + 8);
     EXPECT_EQ(contourOpenByOffset(big.data(), n, 1, out.data(), 0), kRoundOpenNoMemory);
     EXPECT_EQ(contourInsertOpeningArcs(big.data(), n, 1, out.data(), 0), -1);
     EXPECT_EQ(contourFilletCorners(big.data(), n, 1, out.data()), -1);
+    // One step fewer is within the cap, but its corners' fillets are not.
+    p.erase(p.begin() + 1);
+    EXPECT_EQ(contourFilletCorners(polygon(p).data(), n - 1, 1, out.data()), -1);
     // A circle of two arcs padded with points to exactly the cap is within it and has no corner to round:
     // it comes back whole.
     std::vector<ContourElement> ring(kClistMaxElements, lineElem(10, 0, 10, 0));
