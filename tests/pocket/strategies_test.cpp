@@ -70,6 +70,12 @@ TEST(Strategies, OpenRunSearch) {
     EXPECT_EQ(openRunFind(walls.data(), 6, nullptr, &last), -1);
     EXPECT_EQ(openRunFind(walls.data(), 6, &first, nullptr), -1);
     EXPECT_EQ(std::pair(first, last), std::pair(7, 7));
+    // A single element: a wall is a whole run of itself, an open one leaves none.
+    for (const int32_t tag : {0, -1}) {
+        first = last = 7;
+        EXPECT_EQ(openRunFind(tagged({hexagon[2]}, {tag}).data(), 1, &first, &last), tag == 0 ? 1 : -1);
+        EXPECT_EQ(std::pair(first, last), tag == 0 ? std::pair(0, 0) : std::pair(7, 7));
+    }
     std::vector<ContourElement> run(6);
     for (const auto& [f, l] : std::vector<std::pair<int32_t, int32_t>>{{-1, 2}, {6, 2}, {0, -1}, {0, 6}})
         EXPECT_EQ(openRunCopy(walls.data(), 6, f, l, run.data()), 0) << f << " " << l;
