@@ -477,8 +477,23 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
                                            {{12, 10}, {12, 40}, 1}}) {
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.p.x;
     }
-    // The ring's wall runs cut: 1; a node outside the tree has no ring to cut.
-    EXPECT_EQ(openNodeCut(node, 1, nullptr, 0), 1);
+    // The ring's wall runs are cut (1), the tool fed along each from its first wall to its last: round the
+    // whole box from its start, or past the open side only; a last wall shorter than 1 that turns back is
+    // left out. A node outside the tree has no ring to cut.
+    using Path = std::vector<std::pair<double, double>>;
+    const int32_t gapped = attachRing(tagged(polygon(box(0, 0, 10, 10)), {0, -1, 0, 0}));
+    const int32_t spur =
+        attachRing(tagged(polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0.5, 10}}), {-1, 0, 0, 0, -1}));
+    for (const auto& [n, path] : {std::pair{node, Path{{10, 10}, {0, 10}, {0, 0}, {10, 0}, {10, 4}}},
+                                  {gapped, Path{{0, 10}, {0, 0}, {10, 0}}},
+                                  {spur, Path{{10, 10}, {0, 10}}}}) {
+        log().clear();
+        EXPECT_EQ(openNodeCut(n, 1, nullptr, 0), 1);
+        Path fed;
+        for (const Rec& r : log())
+            if (r.type == 3111 || r.type == 3121) fed.emplace_back(r.x, r.y);
+        EXPECT_EQ(fed, path) << n;
+    }
     EXPECT_EQ(openNodeCut(regionNodeCount(), 1, nullptr, 0), -1);
 }
 
