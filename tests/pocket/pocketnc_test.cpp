@@ -296,6 +296,35 @@ TEST(PocketNc, RampEntriesFollowTheGeometryMoved) {
     EXPECT_EQ(retracts, 4);
 }
 
+// After a pass end that leaves the tool down (planes left, no retract) a ramp entry within 0.1 of it rises
+// by the clearance once more only when it starts a step (2 r sf: 0.08 for a tool radius of 0.1) or more
+// away; the lifts are counted from the first pass's end to the ramp's first point.
+TEST(PocketNc, NearRampEntryRisesOnlyAStepAway) {
+    for (const auto& [gap, lifts] : {std::pair{0.05, 1}, {0.07, 1}, {0.09, 2}}) {
+        NcPlane plane;
+        CcpParams& p = kvCCPParams;
+        rampEntry(p);
+        p.retractEachPlane = p.plungeAtLastPosition = 0;
+        pocketKernel().toolRadius = 0.1;
+        pocketKernel().planesLeft = 1;
+        pocketNcHeader();
+        Vec2 at{0, 0};
+        rampTransition(&at);
+        ContourElement a = lineElem(0, 0, 20, 0), b = lineElem(20, gap, 0, gap);
+        EXPECT_EQ(pocketEmitElement(&a), 1);
+        pocketContourEnd();
+        at = {20, gap};
+        rampTransition(&at);
+        EXPECT_EQ(pocketEmitElement(&b), 1);
+        pocketContourEnd();
+        size_t i = 0;
+        while (i < log().size() && log()[i].type != 3002) ++i;
+        int up = 0;
+        for (; i < log().size() && log()[i].type != 3113; ++i) up += log()[i].type == 3102;
+        EXPECT_EQ(up, lifts) << gap;
+    }
+}
+
 // A ramp runs at the reduced feed as a share of the plane feed when the reduced feed is above the
 // tolerance (1e-4 here) and the plane feed above 0, however small.
 TEST(PocketNc, RampTakesTheReducedFeedAsAShareOfThePlaneFeed) {

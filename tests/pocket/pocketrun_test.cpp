@@ -733,6 +733,29 @@ TEST(PocketRun, EachPocketIsCutToItsOwnDepth) {
     EXPECT_EQ(planes, std::set<double>{4});
 }
 
+// With planes left below and no retract between planes the tool stays down from one plane to the next:
+// of three planes only the first entry and the last pass's end go up to the retract plane, by levels as
+// with all contours at once.
+TEST(PocketRun, ToolStaysDownWhilePlanesAreLeft) {
+    Job job;
+    writeText("box.kvx", kvxText({{boxPoints(0, 0, 40, 30), "v depth(6)"}}));
+    for (const char* mode : {"oriAutomatic := none", "oriAutomatic := full"}) {
+        std::string text = job.with("geoSource", "geoSource := \"box.kvx\"");
+        for (const char* line :
+             {mode, "infeedDepth := 2", "plungeType := straight", "retractEachPlane := false"})
+            text = Job::edit(text, std::string(line).substr(0, std::string(line).find(' ')), line);
+        EXPECT_EQ(job.run(text), 0) << mode;
+        std::set<double> planes;
+        int up = 0;
+        for (const Out& o : job.channel(31)) {
+            up += o.type == 3102 && o.z == 20;
+            if (o.type == 3131 && o.name == "surface") planes.insert(std::stod(o.value));
+        }
+        EXPECT_EQ(planes, (std::set<double>{0, -2, -4})) << mode;
+        EXPECT_EQ(up, 2) << mode;
+    }
+}
+
 // The rest of a tool of 50 in a box, level by level and pocket-wise: its four corners, and nothing else.
 TEST(PocketRun, ReferenceRestByPocketsCutsTheCorners) {
     Job job;
@@ -751,16 +774,37 @@ TEST(PocketRun, ReferenceRestByPocketsCutsTheCorners) {
     EXPECT_EQ(corners.size(), 4u);
 }
 
-// A neck the tool cannot pass parts the plane into two regions: with no start point given, both are cut.
+// A neck the tool cannot pass parts the plane into two regions: with no start point given, both are cut,
+// the path split or not, each out to its tool-centre box (the walls less the tool radius and allowance).
 TEST(PocketRun, BothSidesOfANeckAreCut) {
     Job job;
     const std::vector<Vec2> neck = {{0, 0},   {30, 0},  {30, 13}, {50, 13}, {50, 0},  {80, 0},  //
                                     {80, 30}, {50, 30}, {50, 17}, {30, 17}, {30, 30}, {0, 30}};
     writeText("neck.kvx", kvxText({{neck, "v depth(4)"}}));
-    ASSERT_EQ(job.run(job.with("geoSource", "geoSource := \"neck.kvx\"")), 0);
-    int cuts[2] = {0, 0};
-    for (const Out& o : job.channel(31)) cuts[o.x > 40] += o.type == 3111 || o.type == 3121;
-    EXPECT_TRUE(cuts[0] > 3 && cuts[1] > 3) << cuts[0] << " " << cuts[1];
+    // A split path reports each region after the first (1522), which ends the run with status 1.
+    for (const auto& [split, status] : {std::pair{"splitPath := false", 0}, {"splitPath := true", 1}}) {
+        EXPECT_EQ(job.run(Job::edit(job.with("geoSource", "geoSource := \"neck.kvx\""), "splitPath", split)),
+                  status);
+        int cuts[2] = {0, 0};
+        double lo[2][2] = {{1e9, 1e9}, {1e9, 1e9}}, hi[2][2] = {{-1e9, -1e9}, {-1e9, -1e9}};
+        for (const Out& o : job.channel(31)) {
+            if (o.type != 3111 && o.type != 3121) continue;
+            const int side = o.x > 40;
+            ++cuts[side];
+            lo[side][0] = std::fmin(lo[side][0], o.x), lo[side][1] = std::fmin(lo[side][1], o.y);
+            hi[side][0] = std::fmax(hi[side][0], o.x), hi[side][1] = std::fmax(hi[side][1], o.y);
+        }
+        EXPECT_TRUE(cuts[0] > 3 && cuts[1] > 3) << cuts[0] << " " << cuts[1] << split;
+        for (int side = 0; side < 2; ++side) {
+            // Into the neck as far as its corners leave room: 30 - sqrt(5.2^2 - 2^2) on the left.
+            const double reach = std::sqrt(5.2 * 5.2 - 4), x0 = side ? 50 + reach : 5.2,
+                         x1 = side ? 74.8 : 30 - reach;
+            EXPECT_NEAR(lo[side][0], x0, 1e-6) << side << split;
+            EXPECT_NEAR(hi[side][0], x1, 1e-6) << side << split;
+            EXPECT_NEAR(lo[side][1], 5.2, 1e-6) << side << split;
+            EXPECT_NEAR(hi[side][1], 24.8, 1e-6) << side << split;
+        }
+    }
 }
 
 // With stock on (or several stocks), a plane whose first contour is a stock boundary is cut as an open
@@ -1000,6 +1044,7 @@ TEST(PocketRun, BadInputIsRefusedBeforeAnyPath) {
         {"", {"infeedDepth := -4"}, "2,(infeedDepth)"},
         {"", {"infeedFactor := 0"}, "2,(infeedFactor)"},
         {"", {"infeedFactor := nan"}, "2,(infeedFactor)"},
+        {"", {"evaluateRif := true", "rifSource := \"gone.nc\""}, "1516"},  // no reference tool to rest
     };
     for (const auto& c : cases) {
         kvCCP.hostSignal = 0;

@@ -70,6 +70,12 @@ TEST(Strategies, OpenRunSearch) {
     EXPECT_EQ(openRunFind(walls.data(), 6, nullptr, &last), -1);
     EXPECT_EQ(openRunFind(walls.data(), 6, &first, nullptr), -1);
     EXPECT_EQ(std::pair(first, last), std::pair(7, 7));
+    // A single element: a wall is a whole run of itself, an open one leaves none.
+    for (const int32_t tag : {0, -1}) {
+        first = last = 7;
+        EXPECT_EQ(openRunFind(tagged({hexagon[2]}, {tag}).data(), 1, &first, &last), tag == 0 ? 1 : -1);
+        EXPECT_EQ(std::pair(first, last), tag == 0 ? std::pair(0, 0) : std::pair(7, 7));
+    }
     std::vector<ContourElement> run(6);
     for (const auto& [f, l] : std::vector<std::pair<int32_t, int32_t>>{{-1, 2}, {6, 2}, {0, -1}, {0, 6}})
         EXPECT_EQ(openRunCopy(walls.data(), 6, f, l, run.data()), 0) << f << " " << l;
@@ -471,8 +477,23 @@ TEST(Strategies, RingStartsAtAPointAndEntryLinesStayClear) {
                                            {{12, 10}, {12, 40}, 1}}) {
         EXPECT_EQ(entryLineClear(&c.p, &c.q), c.clear) << c.p.x;
     }
-    // The ring's wall runs cut: 1; a node outside the tree has no ring to cut.
-    EXPECT_EQ(openNodeCut(node, 1, nullptr, 0), 1);
+    // The ring's wall runs are cut (1), the tool fed along each from its first wall to its last: round the
+    // whole box from its start, or past the open side only; a last wall shorter than 1 that turns back is
+    // left out. A node outside the tree has no ring to cut.
+    using Path = std::vector<std::pair<double, double>>;
+    const int32_t gapped = attachRing(tagged(polygon(box(0, 0, 10, 10)), {0, -1, 0, 0}));
+    const int32_t spur =
+        attachRing(tagged(polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0.5, 10}}), {-1, 0, 0, 0, -1}));
+    for (const auto& [n, path] : {std::pair{node, Path{{10, 10}, {0, 10}, {0, 0}, {10, 0}, {10, 4}}},
+                                  {gapped, Path{{0, 10}, {0, 0}, {10, 0}}},
+                                  {spur, Path{{10, 10}, {0, 10}}}}) {
+        log().clear();
+        EXPECT_EQ(openNodeCut(n, 1, nullptr, 0), 1);
+        Path fed;
+        for (const Rec& r : log())
+            if (r.type == 3111 || r.type == 3121) fed.emplace_back(r.x, r.y);
+        EXPECT_EQ(fed, path) << n;
+    }
     EXPECT_EQ(openNodeCut(regionNodeCount(), 1, nullptr, 0), -1);
 }
 
