@@ -79,8 +79,9 @@ TEST(PartLoad, PartsThatCannotBeLoadedAreNamedAtTheErrorClass) {
             const int zeros = r.message == kMsgTmpNameTooLong || level < 9 ? 0 : 1;
             EXPECT_EQ(capture.countOf(std::to_string(r.message) + ",0"), zeros);
             if (r.message == kMsgTmpNameTooLong) {
-                const auto named = std::count_if(capture.messages().begin(), capture.messages().end(),
-                                                 [](const std::string& m) { return m.rfind("5191,xx", 0) == 0; });
+                const auto named =
+                    std::count_if(capture.messages().begin(), capture.messages().end(),
+                                  [](const std::string& m) { return m.rfind("5191,xx", 0) == 0; });
                 EXPECT_EQ(named, level == 9 ? 1 : 0);
             }
         }

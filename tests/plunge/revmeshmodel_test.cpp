@@ -182,7 +182,8 @@ TEST(RevMeshModel, LiftCoverGrowsThePlanAroundTheSweep) {
         ASSERT_TRUE(!was.empty() && plan[1] > 44);
         EXPECT_EQ(cells.nx == 1, g.size > 15) << g.size;
         for (const Vec2& c : was) {
-            const int32_t i = int32_t((c.x - cells.x0) / cells.size), j = int32_t((c.y - cells.y0) / cells.size);
+            const int32_t i = int32_t((c.x - cells.x0) / cells.size),
+                          j = int32_t((c.y - cells.y0) / cells.size);
             ASSERT_TRUE(i >= 0 && i < cells.nx && j >= 0 && j < cells.ny) << c.x << " " << c.y;
             EXPECT_EQ(cells.marked[size_t(j) * size_t(cells.nx) + size_t(i)], 1) << c.x << " " << c.y;
         }
