@@ -217,6 +217,13 @@ TEST(CutList, MissingArgumentsAreRefused) {
     EXPECT_EQ(cutRaiseBottom(l, 5, set, 0, 1, 1), 0);  // bad indices leave it unchanged
     EXPECT_EQ(cutRaiseBottom(nullptr, 0, set, 0, 1, 1), 0);
     EXPECT_EQ(cutRaiseBottom(l, 0, set, 0, 1, 1), 0);  // the set has no list 0
+    // Full at a room whose double no int32 holds: refused before any memory is asked for.
+    const int32_t huge = INT32_MAX / 2 + 1, count = l->count, room = l->capacity;
+    l->count = l->capacity = set->count = set->capacity = huge;
+    EXPECT_EQ(idx5CutListAdd(l, &top, &bottom, 0), -1);
+    EXPECT_EQ(cutListSetAdd(set, l, 0, 0), -1);
+    EXPECT_TRUE(l->capacity == huge && set->capacity == huge);
+    l->count = count, l->capacity = room, set->count = 0, set->capacity = 1;
     cutListSetFree(set);
     idx5CutListFree(l);
     cutListSetFree(nullptr);

@@ -758,6 +758,23 @@ TEST_F(PlungeOut, RowsFindTheirNeighbourByKey) {
         EXPECT_EQ(row->records[0].mark, c.neighbour ? 0 : 1);
         EXPECT_EQ(row->records[row->count - 1].mark, c.neighbour ? 0 : 1);
     }
+    // A tool radius of the tolerance itself still frames an end whose neighbour lies 1.5e-5 across the
+    // channel (within its diameter); one just below it frames nothing.
+    cycleParams()->entryPos = 0;
+    rows->keys[0] = rows->keys[1] = 0;
+    CutRecordList *before = rows->lists[0], *row = rows->lists[1];
+    const int32_t held = before->count;
+    const CutRecord kept = before->records[0];
+    const Vec3 b = row->records[0].bottom, across{-std::sin(polar(b)), std::cos(polar(b)), 0};
+    before->count = 1;
+    before->records[0].bottom = {b.x + 1.5e-5 * across.x, b.y + 1.5e-5 * across.y, b.z};
+    for (const auto& [radius, mark] : {std::pair{1e-5, 0}, {0.999e-5, 1}}) {
+        row->records[0].mark = 0;
+        ASSERT_EQ(prepareRow(rows, 1, sides, radius, 1.0), 1);
+        EXPECT_EQ(row->records[0].mark, mark) << radius;
+    }
+    before->records[0] = kept;
+    before->count = held;
 }
 
 // The links take the cycle's settings: the link type and the climb mode never below 0, the smooth

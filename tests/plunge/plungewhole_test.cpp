@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -272,4 +273,25 @@ TEST_F(PlungeWhole, CheckModelThatCannotBeWrittenFailsTheRun) {
 #if defined(__SANITIZE_ADDRESS__)
     EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
 #endif
+}
+
+// The channel's four walls (a blade's, the splitter's two faces, the next blade's) go out as a polyline
+// each before the plunges, every one a stretch of many points.
+TEST_F(PlungeWhole, EveryWallOfTheChannelGoesOutAsAPolyline) {
+    ASSERT_EQ(runs.size(), 5u);
+    for (const size_t run : {0u, 4u}) {
+        std::vector<int> points;
+        bool plunged = false;
+        for (const std::string& r : runs[run].trace.raw) {
+            int32_t type;
+            std::memcpy(&type, r.data() + r.find(':') + 1 + KVNC_TYPE, 4);
+            plunged = plunged || (r.rfind("12:", 0) == 0 && type == 5001);
+            if (r.rfind("41:", 0) != 0) continue;
+            EXPECT_FALSE(plunged) << run;
+            if (type == 3103) points.push_back(0);
+            if (type == 3113 && !points.empty()) ++points.back();
+        }
+        ASSERT_EQ(points.size(), 4u) << run;
+        for (const int n : points) EXPECT_GT(n, 10) << run;
+    }
 }

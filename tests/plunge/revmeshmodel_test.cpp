@@ -154,32 +154,39 @@ TEST(RevMeshModel, LiftCoverGrowsThePlanAroundTheSweep) {
         EXPECT_EQ(lifts.m->triangles->xmin == 1234, kept) << r.p.x;
         EXPECT_EQ(lifts.m->triangles->count, meeting(sorted.m, plan, -1)) << r.p.x;
     }
-    double plan[4] = {30, 40, 0, 10};
-    LiftCells cells;
-    ASSERT_TRUE(liftCellsInit(&cells, plan, 0.5, 0.3));
-    ModelGuard lifts(revMeshLiftModel(&templ, profile, plan, &cells));
-    ASSERT_NE(lifts.m, nullptr);
-    const Vec3 p{36, 6, 0}, d{0.6, 0.8, 0};
-    for (int pass = 0; pass < 2; ++pass) {
-        lifts.m->triangles->xmin = 1234;
-        ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &p, &d, 3, 0.5, &cells), 1);
-        EXPECT_EQ(lifts.m->triangles->xmin == 1234, pass == 1);
-    }
-    // A sweep beyond the plan grows it: the cells laid over the grown plan keep each cell marked before.
-    const double corner[4] = {30, 30.2, 0, 0.2};
-    liftCellsMark(&cells, corner, nullptr, 0.0);
-    std::vector<Vec2> was;  // the marked cells' centres
-    for (int32_t k = 0; k < cells.nx * cells.ny; ++k)
-        if (cells.marked[k])
-            was.push_back(
-                {cells.x0 + (k % cells.nx + 0.5) * cells.size, cells.y0 + (k / cells.nx + 0.5) * cells.size});
-    const Vec3 far{42, 5, 0}, along{1, 0, 0};
-    ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &far, &along, 4, 0.5, &cells), 1);
-    ASSERT_TRUE(!was.empty() && plan[1] > 44);
-    for (const Vec2& c : was) {
-        const int32_t i = int32_t((c.x - cells.x0) / cells.size), j = int32_t((c.y - cells.y0) / cells.size);
-        ASSERT_TRUE(i >= 0 && i < cells.nx && j >= 0 && j < cells.ny) << c.x << " " << c.y;
-        EXPECT_EQ(cells.marked[size_t(j) * size_t(cells.nx) + size_t(i)], 1) << c.x << " " << c.y;
+    // Fine cells, and cells of one column (tall in y) whose far row the sweeps never mark themselves.
+    const struct {
+        double size, height, corner[4];
+    } grids[] = {{0.5, 10, {30, 30.2, 0, 0.2}}, {20, 100, {30, 30.2, 80, 80.2}}};
+    for (const auto& g : grids) {
+        double plan[4] = {30, 40, 0, g.height};
+        LiftCells cells;
+        ASSERT_TRUE(liftCellsInit(&cells, plan, g.size, 0.3));
+        ModelGuard lifts(revMeshLiftModel(&templ, profile, plan, &cells));
+        ASSERT_NE(lifts.m, nullptr);
+        const Vec3 p{36, 6, 0}, d{0.6, 0.8, 0};
+        for (int pass = 0; pass < 2; ++pass) {
+            lifts.m->triangles->xmin = 1234;
+            ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &p, &d, 3, 0.5, &cells), 1);
+            EXPECT_EQ(lifts.m->triangles->xmin == 1234, pass == 1);
+        }
+        // A sweep beyond the plan grows it: the cells laid over the grown plan keep each cell marked before.
+        liftCellsMark(&cells, g.corner, nullptr, 0.0);
+        std::vector<Vec2> was;  // the marked cells' centres
+        for (int32_t k = 0; k < cells.nx * cells.ny; ++k)
+            if (cells.marked[k])
+                was.push_back({cells.x0 + (k % cells.nx + 0.5) * cells.size,
+                               cells.y0 + (k / cells.nx + 0.5) * cells.size});
+        const Vec3 far{42, 5, 0}, along{1, 0, 0};
+        ASSERT_EQ(revMeshLiftCover(lifts.m, profile, plan, &far, &along, 4, 0.5, &cells), 1);
+        ASSERT_TRUE(!was.empty() && plan[1] > 44);
+        EXPECT_EQ(cells.nx == 1, g.size > 15) << g.size;
+        for (const Vec2& c : was) {
+            const int32_t i = int32_t((c.x - cells.x0) / cells.size),
+                          j = int32_t((c.y - cells.y0) / cells.size);
+            ASSERT_TRUE(i >= 0 && i < cells.nx && j >= 0 && j < cells.ny) << c.x << " " << c.y;
+            EXPECT_EQ(cells.marked[size_t(j) * size_t(cells.nx) + size_t(i)], 1) << c.x << " " << c.y;
+        }
     }
     freeProfile2D(profile);
 }

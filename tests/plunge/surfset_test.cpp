@@ -18,6 +18,7 @@
 #include "geometry/rng.h"
 #include "memshort.h"
 #include "plunge/partload.h"
+#include "plunge/plungerun.h"
 #include "plunge/revmeshmodel.h"
 #include "surfaces/Implib/meshlib.h"
 #include "surfaces/geofiletest.h"
@@ -175,6 +176,22 @@ TEST(SurfaceSet, TurnedMeshesTurnEveryPointAndTheirPlanBounds) {
     EXPECT_EQ(std::vector<double>({t->xmin, t->ymin, t->xmax, t->ymax}),
               std::vector<double>({fresh->xmin, fresh->ymin, fresh->xmax, fresh->ymax}));
     triListFree(t), triListFree(fresh);
+}
+
+// A run keeps each conversion as a file held in memory; its clean-up lets every one of them go.
+TEST(SurfaceSet, RunCleanUpReleasesTheConversionsItKept) {
+    TempDir tmp;
+    exampleParams(tmp.path, false);
+    const auto files = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = files();
+    meshLibKeepConversions(1);
+    char out[kCycleTextMax + 1];
+    ASSERT_EQ(tmpFilePath("bld.3df", out), 1);
+    ASSERT_GE(loadMeshHelperLib(cycleParams()->hubKvx, out, dllDirParam(), 0.01), 0);
+    EXPECT_EQ(files(), before + 1);
+    freeCycleData(nullptr);
+    EXPECT_EQ(files(), before);
+    meshLibKeepConversions(0);
 }
 
 TEST(SurfaceSet, MissingSelectionsAndLongNamesAreReported) {
