@@ -566,4 +566,14 @@ TEST(KvxSurf, WriterRefusesEachUnreadableFieldBeforeWriting) {
         g.rec = keep;
         g.rec.loops[1].count = loops1;
     }
+    // Exactly as many control points as the reader takes (2 x 200000, all zero: equal knots allowed) pass
+    // the checks: the write is tried, on a stream that takes no bytes (its error flag tells).
+    RecGuard big;
+    kvxInitTrimSurface(&big.rec);
+    ASSERT_EQ(bsplSurfaceAlloc(&big.rec.surface, 2, 2, 2, kSurfMaxPoints / 2, 0), 1);
+    FILE* sink = std::fopen(path.c_str(), "r");
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(kvxWriteTrimSurface(sink, &big.rec, 1), -1);
+    EXPECT_NE(std::ferror(sink), 0);
+    std::fclose(sink);
 }

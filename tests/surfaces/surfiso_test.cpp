@@ -102,6 +102,7 @@ TEST_F(SurfIso, FileTextAndBlockNumbersThatContinueAcrossRuns) {
     rec64ListReset(line);
     EXPECT_EQ(isoWriteBnd(line, path.c_str()), 1);
     EXPECT_EQ(isoWriteBnd(nullptr, path.c_str()), 0);
+    EXPECT_EQ(isoWriteBnd(line, nullptr), -1);
     EXPECT_EQ(isoWriteBnd(line, dir.file("no/such.bnd").c_str()), -1);
     rec64ListFree(line);
     EXPECT_EQ(getText(path),
