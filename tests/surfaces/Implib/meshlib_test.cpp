@@ -204,12 +204,19 @@ TEST_F(MeshLibTest, MissingLibraryEntryOrInputGivesMinusOne) {
     fs::create_directories(copy);
     fs::create_symlink(fs::path(KV_BIN_DIR) / kKvx3dfDllName, lib);
     meshLibKeepConversions(1);
-    EXPECT_GT(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), 0);
+    const int made = loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5);
+    EXPECT_GT(made, 0);
     const auto size = fs::file_size(lib);
     const auto written = fs::last_write_time(lib);
+    const auto madeBytes = fs::file_size(out);
     fs::remove(lib);
     std::ofstream(lib, std::ios::binary).close();
     fs::resize_file(lib, size);  // zeros, without writing them
+    // Of the same size and time it is taken for the library: the kept answer is written, not asked for.
+    fs::last_write_time(lib, written);
+    fs::remove(out);
+    EXPECT_EQ(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), made);
+    EXPECT_EQ(fs::exists(out) ? fs::file_size(out) : 0, madeBytes);
     fs::last_write_time(lib, written + std::chrono::seconds(1));
     EXPECT_EQ(loadMeshHelperLib(in.c_str(), out.c_str(), copy.c_str(), 0.5), -1);
     fs::resize_file(lib, size + 1);
