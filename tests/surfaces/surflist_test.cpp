@@ -348,6 +348,13 @@ TEST(SurfList, EachFailedAllocationOfAMeshNodeLeavesItAsItWas) {
     EXPECT_EQ(polyNodeAddFacet(tris, quad, 3), 0);
     EXPECT_TRUE(facets->triangles == nullptr && tris->facets == nullptr);
     EXPECT_EQ(facets->used + tris->used, 2 + 3);
+    // A trim the heap refuses keeps the larger array, still valid.
+    ASSERT_EQ(polyNodeAddTriangles(tris, quad, 3), 1);
+    allocfail::arm(1);
+    EXPECT_EQ(polyNodeResizeTriangles(tris), 1);
+    allocfail::disarm();
+    EXPECT_EQ(tris->capacity, 3 + 65536);
+    EXPECT_EQ(tris->triangles[3].p[2].y, 1.0);
     polyNodeFreeList(facets);
     polyNodeFreeList(tris);
 
